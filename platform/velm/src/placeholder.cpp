@@ -1,0 +1,1 @@
+// placeholder until the module's first source lands

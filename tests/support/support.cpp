@@ -1,0 +1,1 @@
+// Shared test support: model builders and recorders live beside this file.

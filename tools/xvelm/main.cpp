@@ -1,0 +1,13 @@
+// xvelm: command-line driver of the connector.
+#include <cstdio>
+#include <cstring>
+
+int main(int argc, char** argv)
+{
+    if (argc < 3 || std::strcmp(argv[1], "info") != 0) {
+        std::fprintf(stderr, "usage: xvelm info FILE\n");
+        return 2;
+    }
+    std::fprintf(stderr, "xvelm: restore not available yet\n");
+    return 1;
+}
