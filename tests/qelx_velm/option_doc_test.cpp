@@ -1,0 +1,80 @@
+#include "qelx_velm/ve_option_doc.hxx"
+
+#include "qelx/qelx_test.hxx"
+
+#include <gtest/gtest.h>
+
+class VeOptionDoc : public ::testing::Test {
+protected:
+    void SetUp() override { qelx_test::resetFramework(); }
+    void TearDown() override { qelx_test::resetFramework(); }
+};
+
+TEST_F(VeOptionDoc, SwitchCountsOnlyWhenPresentAndOn)
+{
+    EXPECT_EQ(Ve_OptionDoc::CheckBody, nullptr);
+    EXPECT_FALSE(Ve_OptionDoc::isOn(Ve_OptionDoc::CheckBody));
+    EXPECT_FALSE(Ve_OptionDoc::isOff(Ve_OptionDoc::CheckBody)) << "absent is not off";
+
+    Gk_OptionDoc::setOption("/XVelm/CheckBody", QELXValue(false));
+    ASSERT_NE(Ve_OptionDoc::CheckBody, nullptr);
+    EXPECT_FALSE(Ve_OptionDoc::isOn(Ve_OptionDoc::CheckBody));
+    EXPECT_TRUE(Ve_OptionDoc::isOff(Ve_OptionDoc::CheckBody));
+
+    Ve_OptionDoc::CheckBody->set(true);
+    EXPECT_TRUE(Ve_OptionDoc::isOn(Ve_OptionDoc::CheckBody));
+
+    Gk_OptionDoc::removeOption("/XVelm/CheckBody");
+    EXPECT_EQ(Ve_OptionDoc::CheckBody, nullptr);
+}
+
+TEST_F(VeOptionDoc, SwitchesBindToTheirOwnTexts)
+{
+    qelx_test::OptionScope options;
+    options.set("/XVelm/PID", QELXValue(6));
+    options.on("/XVelm/EnableWideCharAttribs");
+    options.on("/XVelm/HealBodyPostProcess|XStep");
+    options.on("/XVelm/CheckAndFixReverseBody");
+    options.on("/XVelm/TransferAttributePID"); // the member name is not a key
+
+    ASSERT_NE(Ve_OptionDoc::TransferAttributePID, nullptr);
+    EXPECT_EQ(Ve_OptionDoc::TransferAttributePID->count() & 4, 4);
+    EXPECT_TRUE(Ve_OptionDoc::isOn(Ve_OptionDoc::EnableWideCharAttribute));
+    EXPECT_TRUE(Ve_OptionDoc::isOn(Ve_OptionDoc::HealBodyPostProcessStep));
+    EXPECT_FALSE(Ve_OptionDoc::isOn(Ve_OptionDoc::HealBodyPostProcessIges));
+    EXPECT_TRUE(Ve_OptionDoc::isOn(Ve_OptionDoc::_checkAndFixReverseBody));
+    EXPECT_EQ(Ve_OptionDoc::TransferAttributePName, nullptr);
+}
+
+TEST_F(VeOptionDoc, WritableSwitchesArePresentAtLoadAndAfterReset)
+{
+    for (Gk_Option* sw : {Ve_OptionDoc::ConvertSpline, Ve_OptionDoc::SplineAsRational,
+                          Ve_OptionDoc::EnableSurfaceSimplification, Ve_OptionDoc::EnableCurveSimplification,
+                          Ve_OptionDoc::TranslateAllStates, Ve_OptionDoc::HealBodyPostProcessInventor}) {
+        ASSERT_NE(sw, nullptr);
+        EXPECT_FALSE(sw->on());
+    }
+    Ve_OptionDoc::ConvertSpline->set(true);
+    qelx_test::resetFramework();
+    ASSERT_NE(Ve_OptionDoc::ConvertSpline, nullptr) << "re-bound to the fresh entry";
+    EXPECT_FALSE(Ve_OptionDoc::ConvertSpline->on());
+}
+
+TEST_F(VeOptionDoc, ValueWritesThroughAnOptionAreSeenByLaterReaders)
+{
+    Gk_OptionDoc::setOption("/XVelm/SmallEdgeTol", QELXValue(0.0));
+    Ve_OptionDoc::SmallEdgeTol->SetValue(0.05);
+    EXPECT_DOUBLE_EQ(Gk_OptionDoc::fetchOption("/XVelm/SmallEdgeTol")->value(), 0.05);
+    EXPECT_EQ(Ve_OptionDoc::DoSplineResurface, nullptr);
+    Gk_OptionDoc::setOption("/XVelm/DoSplineResurface", QELXValue(2));
+    EXPECT_EQ(Ve_OptionDoc::DoSplineResurface->count(), 2);
+}
+
+TEST(VeOptionDocKeys, MemberNamesMapToRegistryKeys)
+{
+    EXPECT_EQ(Ve_OptionDoc::keyOf("TransferLayer"), "/XVelm/TransferLayer");
+    EXPECT_EQ(Ve_OptionDoc::keyOf("TransferAttributePName"), "/XVelm/PName");
+    EXPECT_EQ(Ve_OptionDoc::keyOf("ExtendIfPCrvOutsideSrf"), "/XVelm/Import_ExtendIfPCrvOutsideSrf");
+    EXPECT_EQ(Ve_OptionDoc::keyOf("_translateAssemblyFeatures"), "/XVelm/TranslateAssemblyFeatures");
+    EXPECT_EQ(Ve_OptionDoc::keyOf("NoSuchSwitch"), "");
+}
