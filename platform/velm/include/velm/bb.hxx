@@ -1,0 +1,36 @@
+// Bulletin board: nested roll-back frames over kernel entities, and logging.
+//
+// Inside an open frame every change of an entity is preceded by a before-image
+// (ENTITY::backup), every creation is recorded, and an entity that is lost is
+// unlinked at once but freed only when the outermost frame ends successfully.
+// A frame that fails with roll-back restores the before-images, destroys what
+// it created and revives what it lost. A frame that succeeds merges into its
+// parent (the parent keeps an older before-image), or is dropped when there is
+// no parent or logging was off; lost entities always go on to the parent, so
+// nothing the model still points at is freed early.
+#pragma once
+
+class ENTITY;
+class outcome;
+
+void api_bb_begin(bool outer);
+void api_bb_end(const outcome& result, bool rollback_on_failure, bool discard);
+void update_from_bb();
+
+// Value of the "logging" option (1 on, 0 off).
+int logging_opt_on();
+void set_logging(int on);
+
+// Number of open frames (0: changes are immediate).
+int bb_depth();
+
+// The same frames without the call log; the kernel's own API frames use these.
+void bb_open(bool outer);
+void bb_close(const outcome& result, bool rollback_on_failure, bool discard);
+
+// Hooks of the entity core.
+void bb_record_creation(ENTITY* e);
+void bb_record_backup(ENTITY* e);        // stores e->make_copy() once per frame
+bool bb_record_loss(ENTITY* e);          // true: deferred, the frame owns e now
+void bb_forget(ENTITY* e);               // e is being destroyed: drop every record of it
+bool bb_created_in_current_frame(const ENTITY* e);

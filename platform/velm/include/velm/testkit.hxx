@@ -1,0 +1,35 @@
+// Test kit of the kernel: failure injection, call counts and log, option and
+// model checks. Only tests (and the framework's test support) call it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class ENTITY;
+
+// The nth next call (1 = the next) of that kernel function fails with the
+// error: an api_* returns it as its outcome, an inner routine throws it.
+void velm_test_fail_call(const char* function_name, long nth, int error_number);
+void velm_test_fail_next(const char* function_name, int error_number);
+// The nth next kernel allocation whose tracked source file contains the text
+// (null: any allocation, plain or tracked) returns null.
+void velm_test_fail_alloc(const char* source_file, long nth);
+void velm_test_fail_alloc_after(long n);
+void velm_test_request_interrupt();
+// Calls since the last reset.
+long velm_test_call_count(const char* function_name);
+// api_* calls and the bulletin-board protocol, e.g. "api_bb_end(failed,rollback,discard)".
+const std::vector<std::string>& velm_test_call_log();
+// Clears counters, the log, injected failures and the interrupt; options to defaults.
+void velm_test_reset();
+void velm_test_unregister_option(const char* name);
+// Strict structural check of a model (rings, back-links, use counts, edge groups).
+bool velm_test_check_model(const ENTITY* root, std::string* report);
+
+// Kernel-side hooks of the kit.
+void velm_log_call(const std::string& entry);
+void velm_count_call(const char* function_name);
+// The error number of an injected failure due at this call of the function, or 0.
+int velm_take_injected_failure(const char* function_name);
+// True when an allocation from that file must fail now.
+bool velm_take_injected_alloc_failure(const char* source_file);

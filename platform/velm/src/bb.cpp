@@ -1,0 +1,217 @@
+// Bulletin board: roll-back frames, logging, and the frame of the API functions.
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "entity_internal.hxx"
+#include "velm/api.hxx"
+#include "velm/bb.hxx"
+#include "velm/entity.hxx"
+#include "velm/options.hxx"
+#include "velm/testkit.hxx"
+
+namespace {
+
+// The record vectors keep order; the sets and the image map are the truth, so
+// an entity destroyed meanwhile (bb_forget) or an address reused is handled once.
+struct frame {
+  bool outer = false;
+  std::vector<ENTITY*> changed;
+  std::unordered_map<ENTITY*, ENTITY*> image_of;
+  std::vector<ENTITY*> created;
+  std::unordered_set<ENTITY*> created_set;
+  std::vector<ENTITY*> lost;
+  std::unordered_set<ENTITY*> lost_set;
+};
+
+std::vector<std::unique_ptr<frame>>& frames() {
+  static std::vector<std::unique_ptr<frame>> f;
+  return f;
+}
+
+frame* top() { return frames().empty() ? nullptr : frames().back().get(); }
+
+void free_images(frame& f) {
+  for (auto& [e, image] : f.image_of) delete image;
+  f.image_of.clear();
+}
+
+void roll_back(frame& f) {
+  for (ENTITY* e : f.lost)
+    if (f.lost_set.erase(e) && !f.created_set.count(e)) velm_entity_access::mark_lost(e, false);
+  for (ENTITY* e : f.changed) {
+    auto it = f.image_of.find(e);
+    if (it == f.image_of.end()) continue;
+    ENTITY* image = it->second;
+    f.image_of.erase(it);
+    e->roll_back(image);
+    delete image;
+  }
+  for (auto it = f.created.rbegin(); it != f.created.rend(); ++it)
+    if (f.created_set.erase(*it)) velm_entity_access::destroy(*it);
+}
+
+// Lost entities always travel up; nothing the model may still reach is freed
+// before the outermost frame commits.
+void hand_lost_to(frame& f, frame& parent) {
+  for (ENTITY* e : f.lost)
+    if (f.lost_set.erase(e) && parent.lost_set.insert(e).second) parent.lost.push_back(e);
+}
+
+void merge_into(frame& f, frame& parent) {
+  for (ENTITY* e : f.created)
+    if (f.created_set.erase(e) && parent.created_set.insert(e).second) parent.created.push_back(e);
+  for (ENTITY* e : f.changed) {
+    auto it = f.image_of.find(e);
+    if (it == f.image_of.end()) continue;
+    ENTITY* image = it->second;
+    f.image_of.erase(it);
+    if (parent.created_set.count(e) || parent.image_of.count(e)) {
+      delete image;  // the parent's older state wins
+    } else {
+      parent.image_of.emplace(e, image);
+      parent.changed.push_back(e);
+    }
+  }
+  hand_lost_to(f, parent);
+}
+
+void commit_outermost(frame& f) {
+  free_images(f);
+  for (ENTITY* e : f.lost)
+    if (f.lost_set.erase(e)) velm_entity_access::destroy(e);
+}
+
+std::string bb_end_entry(const outcome& result, bool rollback, bool discard) {
+  return std::string("api_bb_end(") + (result.ok() ? "ok" : "failed") + "," +
+         (rollback ? "rollback" : "norollback") + "," + (discard ? "discard" : "keep") + ")";
+}
+
+}  // namespace
+
+int bb_depth() { return static_cast<int>(frames().size()); }
+
+void bb_open(bool outer) {
+  auto f = std::make_unique<frame>();
+  f->outer = outer;
+  frames().push_back(std::move(f));
+}
+
+void bb_close(const outcome& result, bool rollback_on_failure, bool discard) {
+  if (frames().empty()) return;
+  // Off the stack first, so that destruction during the work below cannot touch it.
+  std::unique_ptr<frame> f = std::move(frames().back());
+  frames().pop_back();
+  frame* parent = top();
+  if (!result.ok() && rollback_on_failure) {
+    roll_back(*f);
+  } else if (!parent) {
+    commit_outermost(*f);
+  } else if (discard) {
+    free_images(*f);
+    hand_lost_to(*f, *parent);
+  } else {
+    merge_into(*f, *parent);
+  }
+}
+
+void api_bb_begin(bool outer) {
+  velm_count_call("api_bb_begin");
+  velm_log_call(outer ? "api_bb_begin(1)" : "api_bb_begin(0)");
+  bb_open(outer);
+}
+
+void api_bb_end(const outcome& result, bool rollback_on_failure, bool discard) {
+  velm_count_call("api_bb_end");
+  velm_log_call(bb_end_entry(result, rollback_on_failure, discard));
+  bb_close(result, rollback_on_failure, discard);
+}
+
+void update_from_bb() {
+  velm_count_call("update_from_bb");
+  velm_log_call("update_from_bb");
+}
+
+int logging_opt_on() {
+  option_header* o = find_option("logging");
+  return o ? (o->on() ? 1 : 0) : 1;
+}
+
+void set_logging(int on) {
+  velm_count_call("set_logging");
+  velm_log_call(on ? "set_logging(1)" : "set_logging(0)");
+  option_header* o = find_option("logging");
+  if (!o) o = register_option("logging", option_logical, 1.0);
+  o->set(on);
+}
+
+// ---------------------------------------------------------------------------
+void bb_record_creation(ENTITY* e) {
+  frame* f = top();
+  if (f && f->created_set.insert(e).second) f->created.push_back(e);
+}
+
+bool bb_created_in_current_frame(const ENTITY* e) {
+  frame* f = top();
+  return f && f->created_set.count(const_cast<ENTITY*>(e));
+}
+
+void bb_record_backup(ENTITY* e) {
+  frame* f = top();
+  if (!f || e->is_backup_image() || f->created_set.count(e) || f->image_of.count(e)) return;
+  velm_expect_image(true);
+  ENTITY* image = e->make_copy();
+  velm_expect_image(false);
+  if (!image) velm_out_of_memory();
+  f->image_of.emplace(e, image);
+  f->changed.push_back(e);
+}
+
+bool bb_record_loss(ENTITY* e) {
+  frame* f = top();
+  if (!f) return false;
+  velm_entity_access::mark_lost(e, true);
+  if (f->lost_set.insert(e).second) f->lost.push_back(e);
+  return true;
+}
+
+void bb_forget(ENTITY* e) {
+  for (auto& f : frames()) {
+    f->created_set.erase(e);
+    f->lost_set.erase(e);
+    auto it = f->image_of.find(e);
+    if (it != f->image_of.end()) {
+      delete it->second;
+      f->image_of.erase(it);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+int velm_api_enter(const char* name) {
+  velm_count_call(name);
+  velm_log_call(name);
+  return velm_take_injected_failure(name);
+}
+
+outcome velm_api_leave(const outcome& result) {
+  if (result.ok()) return result;
+  outcome failed = result;
+  if (!failed.get_error_info()) failed = outcome(result.error_number(), new error_info(result.error_number()));
+  set_global_error_info(failed.get_error_info());
+  return failed;
+}
+
+outcome velm_outcome_of(const velm_exception& e) {
+  int number = e.error_number() ? e.error_number() : qelvelm_api_errmod.message_code(VELM_API_FAILED);
+  return outcome(number, e.get_error_info());
+}
+
+outcome velm_outcome_of_unknown() { return outcome(qelvelm_api_errmod.message_code(VELM_API_FAILED)); }
+
+void velm_check_call(const char* name) {
+  velm_count_call(name);
+  if (int error = velm_take_injected_failure(name)) sys_error(error);
+}

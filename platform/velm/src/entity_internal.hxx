@@ -1,0 +1,43 @@
+// Internal links between the entity core, the bulletin board, the registry of
+// live entities and the save files. Not part of the kernel's interface.
+#pragma once
+
+#include <cstddef>
+
+class ENTITY;
+
+// Live registry (registry.cpp).
+void velm_registry_add(const ENTITY* e);
+void velm_registry_remove(const ENTITY* e);
+void velm_debug_forget(const ENTITY* e);
+
+// The next ENTITY constructed is a before-image (set around make_copy by the board).
+void velm_expect_image(bool on);
+bool velm_take_image_expectation();
+
+// Bulletin-board access to an entity's state.
+class velm_entity_access {
+ public:
+  static void mark_lost(ENTITY* e, bool lost);
+  static void destroy(ENTITY* e);
+  static int ensure_id(ENTITY* e);  // api_get_entity_id numbering
+};
+
+// Save records (save.cpp).
+void velm_save_record_begin(const ENTITY* e);
+void velm_save_record_end();
+void velm_note_restored_id(int id);
+int velm_next_entity_id();
+
+// Bounds of the array that read_array resolves against (copy and restore drivers).
+class velm_fix_scope {
+ public:
+  velm_fix_scope(ENTITY** array, std::size_t size);
+  ~velm_fix_scope();
+  velm_fix_scope(const velm_fix_scope&) = delete;
+  velm_fix_scope& operator=(const velm_fix_scope&) = delete;
+
+ private:
+  ENTITY** saved_array_;
+  std::size_t saved_size_;
+};

@@ -1,1 +1,0 @@
-// placeholder until the module's first source lands
