@@ -6,13 +6,6 @@ QELXIdentifier::QELXIdentifier(std::uint64_t word, const char* type, QELXReprese
 {
 }
 
-QELXIdentifier::QELXIdentifier(const void* entity, const char* type, QELXRepresentation* owner,
-                               const char* typeName, const QELXIdentifierCastHandle& cast)
-    : QELXIdentifier(static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(entity)), type, owner, typeName,
-                     cast)
-{
-}
-
 bool QELXIdentifier::operator==(const QELXIdentifier& other) const
 {
     return m_word == other.m_word && m_type.equals(other.m_type);

@@ -23,8 +23,15 @@ public:
     QELXIdentifier() = default;
     QELXIdentifier(std::uint64_t word, const char* type, QELXRepresentation* owner, const char* typeName,
                    const QELXIdentifierCastHandle& cast = QELXIdentifierCastHandle());
-    QELXIdentifier(const void* entity, const char* type, QELXRepresentation* owner, const char* typeName,
-                   const QELXIdentifierCastHandle& cast = QELXIdentifierCastHandle());
+    // From an object's address. A template, so that a literal 0 word is not
+    // ambiguous between the two forms.
+    template <class T>
+    QELXIdentifier(const T* entity, const char* type, QELXRepresentation* owner, const char* typeName,
+                   const QELXIdentifierCastHandle& cast = QELXIdentifierCastHandle())
+        : QELXIdentifier(static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(entity)), type, owner,
+                         typeName, cast)
+    {
+    }
 
     // A null word is the one invalid identifier.
     bool IsValid() const { return m_word != 0; }
