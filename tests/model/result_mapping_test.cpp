@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "model/message_module.hxx"
+#include "model/result_mapping.hxx"
+#include "qelx/qelx_units.hxx"
+#include "velm/save.hxx"
+
+namespace {
+
+int ours(int index) { return xvelm2k_errorcode_errmod.message_code(index); }
+
+QELIResult forward(const outcome& o)
+{
+    QELIResult r = 0xdead;
+    mapOutcomeToQELXResult(o, r);
+    return r;
+}
+
+int forwardInt(const outcome& o)
+{
+    int r = -7;
+    mapOutcomeToInt(o, r);
+    return r;
+}
+
+// Puts the kernel's current file information back after a test that hides it.
+class SaveInfoScope {
+public:
+    SaveInfoScope() : m_saved(save_info) {}
+    ~SaveInfoScope() { save_info = m_saved; }
+
+private:
+    FileInfo* m_saved;
+};
+
+void setFileUnits(double mmPerUnit)
+{
+    FileInfo info;
+    info.set_units(mmPerUnit);
+    ASSERT_TRUE(api_set_file_info(FileInfo_units, info).ok());
+}
+
+} // namespace
+
+TEST(MessageModule, RegistersTwentyTwoMessagesVerbatim)
+{
+    EXPECT_STREQ(xvelm2k_errorcode_errmod.name(), "xvelm2k/src");
+    EXPECT_EQ(xvelm2k_errorcode_errmod.count(), 22);
+    EXPECT_EQ(xvelm2k_errorcode_errmod.message_code(22), -1);
+    EXPECT_STREQ(message_module::find_message(ours(QELX_VELM_S_PARTIAL)),
+                 "API is partially successful,some entities not translated");
+    EXPECT_STREQ(message_module::find_message(ours(QELX_VELM_E_SOLID_OUTPUT_AS_SHEETS)),
+                 "Unstitch on non-manifold velm body was unsuccessful. Exploded into sheets");
+    EXPECT_STREQ(message_module::find_message_name(ours(QELX_VELM_S_NO_TRANSLATABLE_GEOMETRY)),
+                 "QELX_VELM_S_NO_TRANSLATABLE_GEOMETRY");
+    EXPECT_STREQ(message_module::find_message(ours(QELX_VELM_E_FILE_ENCRYPTED)), "Encrypted File");
+}
+
+TEST(ResultMapping, OutcomesMapToFrameworkCodes)
+{
+    EXPECT_EQ(forward(outcome()), 0u);
+    EXPECT_EQ(forwardInt(outcome()), 0);
+    EXPECT_EQ(forward(outcome(qelvelm_api_errmod.message_code(VELM_API_FAILED))), 0x1000001u);
+    EXPECT_EQ(forward(outcome(ours(QELX_VELM_E_ERROR))), 0x1000002u);
+    EXPECT_EQ(forward(outcome(ours(QELX_VELM_E_ABORT))), 0x2000003u);
+    EXPECT_EQ(forward(outcome(ours(QELX_VELM_E_FILE_ENCRYPTED))), 0x1000010u);
+    EXPECT_EQ(forwardInt(outcome(ours(QELX_VELM_S_NO_ENTITIES))), 2);
+    // Registered but produced by neither mapping.
+    EXPECT_EQ(forward(outcome(ours(QELX_VELM_E_FAIL))), 0x1000001u);
+    EXPECT_EQ(forward(outcome(ours(QELX_VELM_E_BREP_JOIN_FAILED))), 0x1000001u);
+}
+
+TEST(ResultMapping, UnknownKernelErrorIsAFailureInBothForms)
+{
+    const outcome other(qelvelm_api_errmod.message_code(VELM_BAD_ARGUMENT));
+    EXPECT_EQ(forward(other), 0x1000001u);
+    EXPECT_EQ(forwardInt(other), 0x1000001); // never 2, which reads as success
+}
+
+TEST(ResultMapping, UnknownCodeLeavesOutcomeAlone)
+{
+    outcome ok;
+    mapQELXResultToOutcome(0x1234, ok);
+    EXPECT_TRUE(ok.ok());
+    outcome failed(ours(QELX_VELM_E_INVALID_OBJECT));
+    mapQELXResultToOutcome(0x1000003, failed);
+    EXPECT_EQ(failed.error_number(), ours(QELX_VELM_E_INVALID_OBJECT));
+    mapQELXResultToOutcome(0, failed);
+    EXPECT_TRUE(failed.ok());
+}
+
+TEST(ResultMapping, RoundTripKeepsCodesTheForwardTableKnows)
+{
+    const std::uint32_t lost[] = {3, 0x1000005, 0x1000014, 0x1010002, 0x3000006};
+    const std::uint32_t kept[] = {0,         1,         2,         0x1000001, 0x1000002, 0x1000007,
+                                  0x1000009, 0x100000a, 0x100000b, 0x100000d, 0x100000e, 0x100000f,
+                                  0x1000010, 0x1000011, 0x1000012, 0x1000013, 0x2000003};
+    for (std::uint32_t code : lost) {
+        outcome o;
+        mapQELXResultToOutcome(code, o);
+        EXPECT_FALSE(o.ok()) << std::hex << code;
+        EXPECT_EQ(forward(o), 0x1000001u) << std::hex << code;
+    }
+    for (std::uint32_t code : kept) {
+        outcome o(ours(QELX_VELM_E_FAIL));
+        mapQELXResultToOutcome(code, o);
+        EXPECT_EQ(forward(o), code) << std::hex << code;
+        EXPECT_EQ(forwardInt(o), static_cast<int>(code)) << std::hex << code;
+    }
+    outcome special;
+    mapQELXResultToOutcome(0x3000006, special);
+    EXPECT_EQ(special.error_number(), 0x3000006);
+}
+
+TEST(ResultMapping, StringsOrderByteWise)
+{
+    EXPECT_TRUE(QELXString("abc") < QELXString("abd"));
+    EXPECT_FALSE(QELXString("abd") < QELXString("abc"));
+    EXPECT_FALSE(QELXString("abc") < QELXString("abc"));
+    EXPECT_TRUE(QELXString("Z") < QELXString("a"));
+}
+
+TEST(ReadFileUnit, FileUnitsBecomeTheFrameworkReadUnit)
+{
+    setFileUnits(25.4);
+    setVelmReadFileUnit();
+    EXPECT_EQ(QELXUnitValue::GetReadUnit(), QELX_UNIT_INCH);
+
+    setFileUnits(-1.0);
+    setVelmReadFileUnit();
+    EXPECT_EQ(QELXUnitValue::GetReadUnit(), QELX_UNIT_UNSPECIFIED);
+
+    setFileUnits(3.7); // no framework unit is 3.7 mm
+    setVelmReadFileUnit();
+    EXPECT_EQ(QELXUnitValue::GetReadUnit(), QELX_UNIT_NONE);
+}
+
+TEST(ReadFileUnit, WithoutFileInformationTheReadUnitStays)
+{
+    SaveInfoScope scope;
+    QELXUnitValue::SetReadUnit(QELX_UNIT_METER);
+    save_info = nullptr;
+    setVelmReadFileUnit();
+    EXPECT_EQ(QELXUnitValue::GetReadUnit(), QELX_UNIT_METER);
+}

@@ -1,0 +1,12 @@
+// The connector's start-up registrations, all in this one translation unit so
+// that they are built in the order they are defined here and destroyed in the
+// reverse order at exit, whatever the link order of the other objects. The
+// order is fixed: the part-document cache, the curve to source-edge map, the
+// two document caches, the restore definitions of the persistent classes, the
+// surface-intersection worker map, the part restore definition, the four
+// loop-repair agents, and last the message module. Later registrations go
+// above the message module, in that order.
+#include "model/memory_init.hxx"
+#include "model/message_module.hxx"
+
+XVELM2KA_API message_module xvelm2k_errorcode_errmod("xvelm2k/src", xvelm2kMessageList);
