@@ -1,0 +1,199 @@
+#include "qelx_velm/ve_attrib_transfer.hxx"
+
+#include <algorithm>
+#include <cstring>
+
+#include "velm/api.hxx"
+#include "velm/entity.hxx"
+
+namespace {
+
+ATTRIB_GEN_NAME* findNamed(const ENTITY* entity, const char* name)
+{
+    ATTRIB_GEN_NAME* found = nullptr;
+    if (!entity || !name || !api_find_named_attribute(entity, name, found).ok()) return nullptr;
+    return found;
+}
+
+bool isGroupOfType(ENTITY* entity, int type)
+{
+    int stored = -1;
+    return entity->identity(2) == QELGROUP_TYPE &&
+           Ve_AttribTransfer::GetIntegerAttrib(entity, Ve_AttribTransfer::GroupTypeName, stored) &&
+           stored == type;
+}
+
+bool groupKind(ENTITY* entity, bool& flag, int type)
+{
+    flag = false;
+    if (!entity) return false;
+    flag = isGroupOfType(entity, type);
+    return true;
+}
+
+double unit(double v) { return std::clamp(v, 0.0, 1.0); }
+
+}  // namespace
+
+bool Ve_AttribTransfer::GetIntegerAttrib(const ENTITY* entity, const char* name, int& value)
+{
+    auto* a = dynamic_cast<ATTRIB_GEN_INTEGER*>(findNamed(entity, name));
+    if (!a) return false;
+    value = a->value();
+    return true;
+}
+
+bool Ve_AttribTransfer::GetStringAttrib(const ENTITY* entity, const char* name, QELXString& value)
+{
+    auto* a = dynamic_cast<ATTRIB_GEN_STRING*>(findNamed(entity, name));
+    if (!a) return false;
+    value = QELXString(a->value());
+    return true;
+}
+
+bool Ve_AttribTransfer::SetIntegerAttrib(ENTITY* entity, const char* name, int value, bool replace,
+                                         split_action split, merge_action merge, trans_action trans,
+                                         copy_action copy)
+{
+    if (!entity || !name) return false;
+    if (!replace && findNamed(entity, name)) return false;
+    return api_add_generic_named_attribute(entity, name, value, split, merge, trans, copy).ok();
+}
+
+bool Ve_AttribTransfer::SetStringAttrib(ENTITY* entity, const char* name, const char* value,
+                                        split_action split, merge_action merge, trans_action trans,
+                                        copy_action copy)
+{
+    if (!entity || !name) return false;
+    return api_add_generic_named_attribute(entity, name, value ? value : "", split, merge, trans, copy)
+        .ok();
+}
+
+bool Ve_AttribTransfer::IsAttribPresent(ENTITY* entity, const char* name)
+{
+    return findNamed(entity, name) != nullptr;
+}
+
+bool Ve_AttribTransfer::isLayer(ENTITY* entity, bool& flag) { return groupKind(entity, flag, Ve_GroupLayer); }
+
+bool Ve_AttribTransfer::isLayerFilter(ENTITY* entity, bool& flag)
+{
+    return groupKind(entity, flag, Ve_GroupLayerFilter);
+}
+
+bool Ve_AttribTransfer::isSelectionSet(ENTITY* entity, bool& flag)
+{
+    return groupKind(entity, flag, Ve_GroupSelectionSet);
+}
+
+bool Ve_AttribTransfer::isQELCollection(ENTITY* entity)
+{
+    return entity && entity->identity(1) == QELCOLLECTION_TYPE;
+}
+
+bool Ve_AttribTransfer::setGroupType(ENTITY* entity, int type)
+{
+    return SetIntegerAttrib(entity, GroupTypeName, type, true);
+}
+
+bool Ve_AttribTransfer::setCollectionType(ENTITY* entity, int type)
+{
+    return SetIntegerAttrib(entity, CollectionTypeName, type, true);
+}
+
+bool Ve_AttribTransfer::getID(ENTITY* entity, int& id) { return GetIntegerAttrib(entity, IdNumberName, id); }
+
+bool Ve_AttribTransfer::getID(ENTITY* entity, char*& text)
+{
+    text = nullptr;
+    QELXString value;
+    if (!GetStringAttrib(entity, IdTextName, value)) return false;
+    text = new char[static_cast<std::size_t>(value.length()) + 1];
+    std::memcpy(text, value.c_str(), static_cast<std::size_t>(value.length()) + 1);
+    return true;
+}
+
+bool Ve_AttribTransfer::setID(ENTITY* entity, int id) { return SetIntegerAttrib(entity, IdNumberName, id, true); }
+
+bool Ve_AttribTransfer::getLabel(ENTITY* entity, QELXString& label)
+{
+    return GetStringAttrib(entity, LabelName, label);
+}
+
+bool Ve_AttribTransfer::setLabel(ENTITY* entity, const QELXString& label)
+{
+    return SetStringAttrib(entity, LabelName, label.c_str());
+}
+
+bool Ve_AttribTransfer::getCurrent(ENTITY* entity, bool& current)
+{
+    int value = 0;
+    if (!GetIntegerAttrib(entity, CurrentName, value)) return false;
+    current = value != 0;
+    return true;
+}
+
+bool Ve_AttribTransfer::setCurrent(ENTITY* entity, bool current)
+{
+    return SetIntegerAttrib(entity, CurrentName, current ? 1 : 0, true);
+}
+
+bool Ve_AttribTransfer::getLayerFilterType(ENTITY* entity, int& type)
+{
+    return GetIntegerAttrib(entity, LayerFilterTypeName, type);
+}
+
+bool Ve_AttribTransfer::setLayerFilterType(ENTITY* entity, int type)
+{
+    return SetIntegerAttrib(entity, LayerFilterTypeName, type, true);
+}
+
+bool Ve_AttribTransfer::setColor(ENTITY* entity, double red, double green, double blue)
+{
+    if (!entity) return false;
+    // One colour per entity: the new one replaces the old.
+    return velm_api("Ve_AttribTransfer::setColor", [&] {
+               while (ATTRIB* old = find_attrib(entity, ATTRIB_ST_TYPE, ATTRIB_RGB_TYPE)) old->lose();
+               velm_require(VELM_NEW ATTRIB_RGB(entity, unit(red), unit(green), unit(blue)));
+           })
+        .ok();
+}
+
+bool Ve_AttribTransfer::setColor(ENTITY* entity, const rgb_color& colour)
+{
+    return setColor(entity, colour.red(), colour.green(), colour.blue());
+}
+
+bool Ve_AttribTransfer::setShow(ENTITY* entity, int show) { return SetIntegerAttrib(entity, ShowName, show, true); }
+
+bool Ve_AttribTransfer::SetValue(ENTITY* entity, const QELXString& value)
+{
+    return SetStringAttrib(entity, ValueName, value.c_str());
+}
+
+bool Ve_AttribTransfer::SetValueType(ENTITY* entity, int type)
+{
+    return SetIntegerAttrib(entity, ValueTypeName, type, true);
+}
+
+bool Ve_AttribTransfer::SetInstanceName(ENTITY* entity, const QELXString& name, bool isAssembly)
+{
+    return setLabel(entity, name) && SetIntegerAttrib(entity, InstanceAssemblyName, isAssembly ? 1 : 0, true);
+}
+
+bool Ve_AttribTransfer::IsAssemblyCutTool(ENTITY* entity)
+{
+    int value = 0;
+    return GetIntegerAttrib(entity, CutToolName, value) && value == 1;
+}
+
+bool Ve_AttribTransfer::SetAssemblyCutToolAttrib(ENTITY* entity)
+{
+    return SetIntegerAttrib(entity, CutToolName, 1, true);
+}
+
+bool Ve_AttribTransfer::setSurfUnBoundness(ENTITY* entity)
+{
+    return SetIntegerAttrib(entity, UnboundedSurfaceName, 1, true, split_copy, merge_keep_survivor, trans_apply,
+                            copy_copy);
+}
