@@ -135,9 +135,9 @@ void ENTITY::add() {
 }
 
 void ENTITY::remove(int lose_if_zero) {
+  if (use_count_ <= 0) return;  // only the last use loses, once
   backup();
-  if (use_count_ > 0) --use_count_;
-  if (use_count_ == 0 && lose_if_zero) lose();
+  if (--use_count_ == 0 && lose_if_zero) lose();
 }
 
 void ENTITY::set_attrib(ATTRIB* a) {

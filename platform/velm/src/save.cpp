@@ -171,6 +171,8 @@ struct reader {
   std::string data;
   std::size_t pos = 0;
   int records = 0;
+  int current = -1;                     // record being read
+  std::vector<std::vector<int>> refs;   // record -> records it points at
 };
 reader* current_reader = nullptr;
 
@@ -269,7 +271,9 @@ void read_string(char* field, std::size_t capacity) {
 ENTITY* read_ptr() {
   std::string_view t = token();
   if (t.size() < 2 || t[0] != '$') damaged();
-  long long index = integer_of(t.substr(1), -1, r().records - 1);
+  reader& rd = r();
+  long long index = integer_of(t.substr(1), -1, rd.records - 1);
+  if (index >= 0 && rd.current >= 0) rd.refs[rd.current].push_back(static_cast<int>(index));
   // Encoded as index + 1, so that null is index -1 and slot 0 of the array.
   return reinterpret_cast<ENTITY*>(static_cast<std::intptr_t>(index + 1));
 }
@@ -357,7 +361,25 @@ outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored) 
     // Slot 0 is null; record i lives in slot i + 1 (see read_ptr). Entities
     // made here are created inside this call's frame, so a failure destroys them.
     std::vector<ENTITY*> array(static_cast<std::size_t>(count) + 1, nullptr);
-    for (int i = 0; i < count; ++i) array[i + 1] = restore_record(i);
+    rd.refs.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+      rd.current = i;
+      array[i + 1] = restore_record(i);
+    }
+    rd.current = -1;
+    // Every record must hang off the top-level ones; an orphan would stay in
+    // the model with nobody to lose it.
+    std::vector<char> reached(static_cast<std::size_t>(count), 0);
+    std::vector<int> todo;
+    for (int i = 0; i < top_level; ++i) todo.push_back(i);
+    while (!todo.empty()) {
+      int i = todo.back();
+      todo.pop_back();
+      if (reached[i]) continue;
+      reached[i] = 1;
+      for (int j : rd.refs[i]) todo.push_back(j);
+    }
+    if (std::find(reached.begin(), reached.end(), 0) != reached.end()) damaged();
     velm_fix_scope fix(array.data(), array.size());
     for (int i = 0; i < count; ++i) array[i + 1]->fix_pointers(array.data(), scan_copy);
 

@@ -71,6 +71,7 @@ void velm_test_reset() {
   k.calls.clear();
   k.alloc = alloc_failure{};
   velm_clear_interrupt();
+  set_global_error_info(nullptr);
   reset_kernel_options();
 }
 

@@ -238,6 +238,18 @@ ENTITY* read_array(ENTITY* array[], ENTITY* stored_index);
 // is damage (a save file pointing a face's surface at a vertex), never a cast.
 ENTITY* read_array_checked(ENTITY* array[], ENTITY* stored_index, int level, int type);
 
+// Typed fields hold encoded indices between copy_data/restore_common and
+// fix_pointers: store and read them with these (a static_cast of an encoded
+// index would be checked as a real object by the sanitizers).
+template <class T>
+void store_index(T*& field, ENTITY* encoded) {
+  field = reinterpret_cast<T*>(encoded);
+}
+template <class T>
+void fix_field(T*& field, ENTITY* array[], int level, int type) {
+  field = static_cast<T*>(read_array_checked(array, reinterpret_cast<ENTITY*>(field), level, type));
+}
+
 // identity() of a class at own_level with own_type below BASE.
 template <class BASE>
 int velm_identity_of(const BASE* self, int level, int own_level, int own_type) {
@@ -280,10 +292,9 @@ int velm_call_in_table(const METHOD_TABLE& table, void* object, const METHOD_ID&
 
 #define VELM_ENTITY_DEF_MEMBERS(CLASS, BASE, LEVEL, IDENT, TYPE)                                \
   void CLASS::velm_write_ids() {                                                                \
-    if constexpr (LEVEL >= 2) {                                                                 \
-      write_id_level(IDENT, LEVEL);                                                             \
-      BASE::velm_write_ids();                                                                   \
-    }                                                                                           \
+    /* A kernel level-1 identifier is written by ENTITY::save_common. */                        \
+    if (LEVEL >= 2 || (TYPE) >= VELM_FIRST_EXTERNAL_TYPE) write_id_level(IDENT, LEVEL);          \
+    BASE::velm_write_ids();                                                                     \
   }                                                                                             \
   ENTITY* CLASS::velm_restore() {                                                               \
     CLASS* e = velm_require(VELM_NEW CLASS());                                                  \

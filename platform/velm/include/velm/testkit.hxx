@@ -20,7 +20,8 @@ void velm_test_request_interrupt();
 long velm_test_call_count(const char* function_name);
 // api_* calls and the bulletin-board protocol, e.g. "api_bb_end(failed,rollback,discard)".
 const std::vector<std::string>& velm_test_call_log();
-// Clears counters, the log, injected failures and the interrupt; options to defaults.
+// Clears counters, the log, injected failures, the interrupt and the global
+// error record; options to defaults.
 void velm_test_reset();
 void velm_test_unregister_option(const char* name);
 // Strict structural check of a model (rings, back-links, use counts, edge groups).

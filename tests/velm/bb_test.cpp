@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include "entity_test_node.hxx"
+#include "velm/api.hxx"
+#include "velm/bb.hxx"
+#include "velm/testkit.hxx"
+
+namespace {
+
+const outcome failure(4711);
+
+class BulletinBoard : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    reset_kernel_for_test();
+    objects_ = velm_live_object_count();
+  }
+  void TearDown() override {
+    EXPECT_EQ(bb_depth(), 0);
+    set_global_error_info(nullptr);
+    EXPECT_EQ(velm_live_object_count(), objects_) << "kernel objects leaked";
+  }
+  long objects_ = 0;
+};
+
+TEST_F(BulletinBoard, FailedOuterFrameRestoresChangedFieldsAndUseCounts) {
+  TNODE* a = new TNODE(1.5, 1);
+  TNODE* b = new TNODE(2.5, 2);
+  a->set_link(b);
+  api_bb_begin(true);
+  a->set_value(10.0);
+  a->set_value(20.0);  // second change: the first before-image stays
+  a->set_name("changed");
+  a->set_link(nullptr);  // b's use count drops to zero: b is lost
+  EXPECT_FALSE(velm_is_live_entity(b));
+  api_bb_end(failure, true, false);
+  EXPECT_EQ(a->value(), 1.5);
+  EXPECT_STREQ(a->name(), "");
+  EXPECT_EQ(a->link(), b);
+  EXPECT_TRUE(velm_is_live_entity(b));
+  EXPECT_EQ(b->use_count(), 1);
+  EXPECT_FALSE(b->is_lost());
+  a->lose();  // releases b as well
+  EXPECT_FALSE(velm_is_live_entity(b));
+}
+
+TEST_F(BulletinBoard, FailedFrameDestroysWhatItCreated) {
+  TNODE* keep = new TNODE(1.0);
+  long entities = velm_live_entity_count();
+  api_bb_begin(true);
+  TNODE* made = new TNODE(2.0);
+  made->set_value(3.0);  // created here: no before-image needed
+  keep->set_link(made);
+  EXPECT_TRUE(velm_is_live_entity(made));
+  api_bb_end(failure, true, false);
+  EXPECT_FALSE(velm_is_live_entity(made));
+  EXPECT_EQ(keep->link(), nullptr);
+  EXPECT_EQ(velm_live_entity_count(), entities);
+  keep->lose();
+}
+
+TEST_F(BulletinBoard, LostEntitiesAreFreedOnlyWhenTheOutermostFrameCommits) {
+  TNODE* a = new TNODE(1.0);
+  long objects = velm_live_object_count();
+  api_bb_begin(true);
+  api_bb_begin(false);
+  a->lose();
+  EXPECT_FALSE(velm_is_live_entity(a));
+  api_bb_end(outcome(), true, false);
+  EXPECT_EQ(velm_live_object_count(), objects) << "freed at the inner commit";
+  api_bb_end(outcome(), true, false);
+  EXPECT_LT(velm_live_object_count(), objects);
+}
+
+TEST_F(BulletinBoard, NestedCommitIsUndoneByTheOuterFailure) {
+  TNODE* a = new TNODE(1.0);
+  api_bb_begin(true);
+  a->set_value(2.0);
+  api_bb_begin(false);
+  a->set_value(3.0);
+  TNODE* inner = new TNODE(9.0);
+  a->set_link(inner);
+  api_bb_end(outcome(), true, false);
+  EXPECT_EQ(a->value(), 3.0);
+  api_bb_end(failure, true, false);
+  EXPECT_EQ(a->value(), 1.0);  // the outer frame kept its older before-image
+  EXPECT_EQ(a->link(), nullptr);
+  EXPECT_FALSE(velm_is_live_entity(inner));
+  a->lose();
+}
+
+TEST_F(BulletinBoard, InnerFailureRollsBackOnlyTheInnerFrame) {
+  TNODE* a = new TNODE(1.0);
+  TNODE* b = new TNODE(5.0);
+  api_bb_begin(true);
+  a->set_value(2.0);
+  api_bb_begin(false);
+  a->set_value(3.0);
+  b->lose();
+  api_bb_end(failure, true, false);
+  EXPECT_EQ(a->value(), 2.0);
+  EXPECT_TRUE(velm_is_live_entity(b));
+  api_bb_end(outcome(), true, false);
+  EXPECT_EQ(a->value(), 2.0);
+  a->lose();
+  b->lose();
+}
+
+TEST_F(BulletinBoard, FailureWithoutRollbackKeepsTheChanges) {
+  TNODE* a = new TNODE(1.0);
+  api_bb_begin(true);
+  a->set_value(2.0);
+  api_bb_end(failure, false, false);
+  EXPECT_EQ(a->value(), 2.0);
+  a->lose();
+}
+
+TEST_F(BulletinBoard, DiscardDropsRecordsButHandsLostEntitiesUp) {
+  TNODE* a = new TNODE(1.0);
+  TNODE* b = new TNODE(2.0);
+  api_bb_begin(true);
+  api_bb_begin(false);
+  a->set_value(7.0);
+  TNODE* made = new TNODE(3.0);
+  b->lose();
+  api_bb_end(outcome(), true, true);
+  EXPECT_FALSE(velm_is_live_entity(b));
+  api_bb_end(failure, true, false);
+  // Logging was off in the inner frame: its change and creation stay, but the
+  // loss was kept by the outer frame and is undone with it.
+  EXPECT_EQ(a->value(), 7.0);
+  EXPECT_TRUE(velm_is_live_entity(made));
+  EXPECT_TRUE(velm_is_live_entity(b));
+  a->lose();
+  b->lose();
+  made->lose();
+}
+
+TEST_F(BulletinBoard, OutsideAnyFrameChangesAreImmediate) {
+  TNODE* a = new TNODE(1.0);
+  long objects = velm_live_object_count();
+  a->set_value(2.0);
+  EXPECT_EQ(velm_live_object_count(), objects);  // no before-image
+  a->lose();
+  EXPECT_EQ(velm_live_object_count(), objects - 1);
+}
+
+TEST_F(BulletinBoard, EntityCreatedAndLostInAFailedFrameIsDestroyedOnce) {
+  api_bb_begin(true);
+  TNODE* made = new TNODE(1.0);
+  made->lose();
+  api_bb_end(failure, true, false);
+  EXPECT_FALSE(velm_is_live_entity(made));
+}
+
+TEST_F(BulletinBoard, ApiFrameRollsBackItsOwnFailure) {
+  TNODE* a = new TNODE(1.0);
+  outcome o = velm_api("api_test_change", [&] {
+    a->set_value(5.0);
+    new TNODE(6.0);
+    sys_error(123);
+  });
+  EXPECT_EQ(o.error_number(), 123);
+  EXPECT_EQ(a->value(), 1.0);
+  EXPECT_EQ(get_global_error_info(), o.get_error_info());
+  outcome ok = velm_api("api_test_change", [&] { a->set_value(5.0); });
+  EXPECT_TRUE(ok.ok());
+  EXPECT_EQ(a->value(), 5.0);
+  a->lose();
+}
+
+TEST_F(BulletinBoard, CallLogRecordsTheBracketProtocol) {
+  int saved = logging_opt_on();
+  api_bb_begin(true);
+  update_from_bb();
+  api_bb_end(outcome(), true, saved == 0);
+  set_logging(0);
+  EXPECT_EQ(logging_opt_on(), 0);
+  api_bb_begin(false);
+  api_bb_end(failure, true, true);
+  set_logging(saved);
+  std::vector<std::string> expected = {"api_bb_begin(1)",          "update_from_bb",
+                                       "api_bb_end(ok,rollback,keep)", "set_logging(0)",
+                                       "api_bb_begin(0)",          "api_bb_end(failed,rollback,discard)",
+                                       "set_logging(1)"};
+  EXPECT_EQ(velm_test_call_log(), expected);
+  EXPECT_EQ(velm_test_call_count("update_from_bb"), 1);
+}
+
+}  // namespace

@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include "entity_test_node.hxx"
+#include "velm/bb.hxx"
+#include "velm/testkit.hxx"
+
+namespace {
+
+class Lists : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    reset_kernel_for_test();
+    for (auto*& n : nodes_) n = new TNODE;
+    objects_ = velm_live_object_count();
+  }
+  void TearDown() override {
+    // In a frame: a node may still hold a use of one lost before it.
+    api_bb_begin(true);
+    for (auto* n : nodes_)
+      if (velm_is_live_entity(n)) n->lose();
+    api_bb_end(outcome(), true, false);
+  }
+  TNODE* nodes_[4] = {};
+  long objects_ = 0;
+};
+
+TEST_F(Lists, AddIsDuplicateCheckedAndNullIsAddedOnce) {
+  ENTITY_LIST l;
+  EXPECT_EQ(l.add(nodes_[0]), 0);
+  EXPECT_EQ(l.add(nodes_[1]), 1);
+  EXPECT_EQ(l.add(nodes_[0]), 0);
+  EXPECT_EQ(l.add(nullptr), 2);
+  EXPECT_EQ(l.add(nullptr), 2);
+  EXPECT_EQ(l.count(), 3);
+  EXPECT_EQ(l.add(nodes_[0], false), 3);  // unchecked: appended again
+  EXPECT_EQ(l.lookup(nodes_[0]), 0);
+  EXPECT_TRUE(l.contains(nullptr));
+  EXPECT_FALSE(l.contains(nodes_[2]));
+}
+
+TEST_F(Lists, RemoveLeavesATombstoneAndTheWalkSkipsNothing) {
+  ENTITY_LIST l;
+  for (auto* n : nodes_) l.add(n);
+  l.init();
+  EXPECT_EQ(l.next(), nodes_[0]);
+  EXPECT_EQ(l.remove(nodes_[1]), 1);
+  EXPECT_EQ(l.remove(nodes_[1]), -1);
+  EXPECT_EQ(l.next(), nodes_[2]);  // the cursor survived the removal
+  EXPECT_EQ(l.count(), 4);
+  EXPECT_EQ(l.iteration_count(), 3);
+  EXPECT_EQ(l[1], nullptr);
+  EXPECT_EQ(l[3], nodes_[3]);
+  EXPECT_EQ(l.lookup(nodes_[3]), 3);  // later indices did not move
+  EXPECT_EQ(l[-1], nullptr);
+  EXPECT_EQ(l[4], nullptr);
+  EXPECT_EQ(l.next(), nodes_[3]);
+  EXPECT_EQ(l.next(), nullptr);
+  EXPECT_EQ(l.add(nodes_[1]), 4);  // re-added at the end
+}
+
+TEST_F(Lists, IndexWalkWhileGrowingAndAppendingLists) {
+  ENTITY_LIST a, b;
+  a.add(nodes_[0]);
+  for (int i = 0; i < a.count(); ++i)
+    if (i + 1 < 4) a.add(nodes_[i + 1]);
+  EXPECT_EQ(a.count(), 4);
+  b.add(nodes_[3]);
+  b.add(nodes_[2]);
+  b.remove(nodes_[3]);
+  a.remove(nodes_[0]);
+  b.add(a);
+  EXPECT_EQ(b.iteration_count(), 3);  // n2, n1, n3 (n2 not twice)
+  EXPECT_EQ(b[2], nodes_[1]);
+  ENTITY_LIST c = b;
+  c.init();
+  EXPECT_EQ(c.next(), nodes_[2]);
+  c.clear();
+  EXPECT_EQ(c.count(), 0);
+  EXPECT_EQ(c.next(), nullptr);
+}
+
+TEST_F(Lists, EeListWithOwnershipLosesItsEntries) {
+  EE_LIST* owning = new EE_LIST(1);
+  EE_LIST* plain = new EE_LIST;
+  owning->add(nodes_[0]);
+  owning->add(nodes_[1]);
+  owning->add(nodes_[0]);
+  plain->add(nodes_[2]);
+  EXPECT_EQ(owning->count(), 2);
+  owning->lose();
+  plain->lose();
+  EXPECT_FALSE(velm_is_live_entity(nodes_[0]));
+  EXPECT_FALSE(velm_is_live_entity(nodes_[1]));
+  EXPECT_TRUE(velm_is_live_entity(nodes_[2]));
+}
+
+TEST_F(Lists, EeListChangesRollBack) {
+  EE_LIST* l = new EE_LIST;
+  l->add(nodes_[0]);
+  api_bb_begin(true);
+  l->add(nodes_[1]);
+  l->remove(nodes_[0]);
+  api_bb_end(outcome(1), true, false);
+  EXPECT_EQ(l->list().iteration_count(), 1);
+  EXPECT_EQ((*l)[0], nodes_[0]);
+  l->lose();
+}
+
+TEST_F(Lists, DeepCopyResolvesLinksAndUseCounts) {
+  // a -> b -> c, d -> b: copying a and d copies b and c once.
+  nodes_[0]->set_link(nodes_[1]);
+  nodes_[1]->set_link(nodes_[2]);
+  nodes_[3]->set_link(nodes_[1]);
+  nodes_[1]->set_value(0.1);
+  ENTITY_LIST roots, copies;
+  roots.add(nodes_[0]);
+  roots.add(nodes_[3]);
+  pointer_map pm;
+  long entities = velm_live_entity_count();
+  copy_entity_list(roots, copies, &pm);
+  EXPECT_EQ(velm_live_entity_count(), entities + 4);
+  ASSERT_EQ(copies.iteration_count(), 2);
+  auto* a = static_cast<TNODE*>(copies[0]);
+  auto* d = static_cast<TNODE*>(copies[1]);
+  EXPECT_EQ(pm.find(nodes_[0]), a);
+  ASSERT_NE(a->link(), nullptr);
+  EXPECT_NE(a->link(), nodes_[1]);
+  EXPECT_EQ(a->link(), d->link());
+  EXPECT_EQ(a->link()->value(), 0.1);
+  EXPECT_EQ(a->link()->use_count(), 2);
+  EXPECT_EQ(a->link()->link()->use_count(), 1);
+  EXPECT_EQ(a->link()->link(), pm.find(nodes_[2]));
+  a->lose();
+  d->lose();  // releases the shared copies
+  EXPECT_EQ(velm_live_entity_count(), entities);
+}
+
+TEST_F(Lists, DeepCopyFailureLeavesNothingBehind) {
+  nodes_[0]->set_link(nodes_[1]);
+  ENTITY_LIST roots, copies;
+  roots.add(nodes_[0]);
+  long objects = velm_live_object_count();
+  velm_test_fail_alloc("entity_test.cpp", 2);  // the second copy (copy_data is defined there)
+  EXPECT_THROW(copy_entity_list(roots, copies), velm_exception);
+  EXPECT_EQ(copies.count(), 0);
+  EXPECT_EQ(velm_live_object_count(), objects);
+}
+
+}  // namespace

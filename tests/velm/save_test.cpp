@@ -1,0 +1,277 @@
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "entity_test_node.hxx"
+#include "velm/bb.hxx"
+#include "velm/testkit.hxx"
+
+namespace {
+
+// A memory file for the FILE* interface.
+struct memfile {
+  FILE* fp = std::tmpfile();
+  ~memfile() {
+    if (fp) std::fclose(fp);
+  }
+  std::string text() {
+    std::fflush(fp);
+    std::rewind(fp);
+    std::string s;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, fp)) > 0;) s.append(buf, n);
+    return s;
+  }
+  static memfile of(const std::string& s) {
+    memfile m;
+    std::fwrite(s.data(), 1, s.size(), m.fp);
+    std::rewind(m.fp);
+    return m;
+  }
+  memfile() = default;
+  memfile(memfile&& o) noexcept : fp(o.fp) { o.fp = nullptr; }
+};
+
+class SaveFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    reset_kernel_for_test();
+    objects_ = velm_live_object_count();
+    entities_ = velm_live_entity_count();
+  }
+  void TearDown() override {
+    EXPECT_EQ(bb_depth(), 0);
+    set_global_error_info(nullptr);
+    EXPECT_EQ(velm_live_entity_count(), entities_);
+    EXPECT_EQ(velm_live_object_count(), objects_) << "kernel objects leaked";
+  }
+  // Loses everything reachable from the list (a mutated file may link it any
+  // way), inside a frame so that cyclic links never meet a freed entity.
+  static void lose_all(ENTITY_LIST& l) {
+    ENTITY_LIST all;
+    all.add(l);
+    for (int i = 0; i < all.count(); ++i)
+      if (ENTITY* e = all[i]) e->copy_scan(all);
+    api_bb_begin(true);
+    for (int i = 0; i < all.count(); ++i)
+      if (ENTITY* e = all[i]; e && velm_is_live_entity(e)) e->lose();
+    api_bb_end(outcome(), true, false);
+  }
+  // A leaf -> node -> node chain with awkward values, saved as one top-level list.
+  std::string saved_model() {
+    TLEAF* leaf = new TLEAF;
+    TNODE* mid = new TNODE(1.0 / 3.0, -17);
+    TNODE* end = new TNODE(-0.0, 2147483647);
+    leaf->set_value(DBL_MIN / 8);  // subnormal
+    leaf->set_name("a # b @3 x");
+    leaf->set_note("note with # inside");
+    mid->set_name("");
+    leaf->set_link(mid);
+    mid->set_link(end);
+    EE_LIST* group = new EE_LIST(0);
+    group->add(leaf);
+    group->add(end);
+    ENTITY_LIST top;
+    top.add(leaf);
+    top.add(group);
+    memfile f;
+    EXPECT_TRUE(api_save_entity_list(f.fp, 1, top).ok());
+    group->lose();
+    leaf->lose();
+    return f.text();
+  }
+  outcome restore(const std::string& text, ENTITY_LIST& out) {
+    memfile f = memfile::of(text);
+    return api_restore_entity_list(f.fp, 1, out);
+  }
+  long objects_ = 0;
+  long entities_ = 0;
+};
+
+template <class T>
+bool same_bits(T a, T b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+TEST_F(SaveFiles, RoundTripKeepsClassesValuesLinksAndUseCounts) {
+  FileInfo info;
+  info.set_product_id("xvelm test");
+  info.set_units(25.4);
+  ASSERT_TRUE(api_set_file_info(FileInfo_product_id | FileInfo_units, info).ok());
+  std::string text = saved_model();
+  EXPECT_EQ(text.rfind("VELM-TEXT 2000 4 2\n", 0), 0u) << text;
+
+  ENTITY_LIST out;
+  ASSERT_TRUE(restore(text, out).ok()) << text;
+  ASSERT_EQ(out.count(), 2);
+  ASSERT_TRUE(is_TLEAF(out[0]));
+  ASSERT_TRUE(is_EE_LIST(out[1]));
+  auto* leaf = static_cast<TLEAF*>(out[0]);
+  auto* group = static_cast<EE_LIST*>(out[1]);
+  EXPECT_TRUE(same_bits(leaf->value(), DBL_MIN / 8));
+  EXPECT_STREQ(leaf->name(), "a # b @3 x");
+  EXPECT_STREQ(leaf->note(), "note with # inside");
+  TNODE* mid = leaf->link();
+  ASSERT_TRUE(is_TNODE(mid));
+  EXPECT_FALSE(is_TLEAF(mid));
+  EXPECT_TRUE(same_bits(mid->value(), 1.0 / 3.0));
+  EXPECT_EQ(mid->tag(), -17);
+  TNODE* end = mid->link();
+  ASSERT_NE(end, nullptr);
+  EXPECT_TRUE(same_bits(end->value(), -0.0));
+  EXPECT_EQ(end->tag(), 2147483647);
+  EXPECT_EQ(end->link(), nullptr);
+  EXPECT_EQ(mid->use_count(), 1);
+  EXPECT_EQ(end->use_count(), 1);
+  EXPECT_EQ(group->list().iteration_count(), 2);
+  EXPECT_EQ((*group)[0], leaf);
+  EXPECT_EQ((*group)[1], end);
+
+  FileInfo back;
+  ASSERT_TRUE(api_get_file_info(back).ok());
+  EXPECT_EQ(back.version(), 2000);
+  EXPECT_STREQ(back.product_id(), "xvelm test");
+  EXPECT_EQ(back.units(), 25.4);
+  group->lose();
+  leaf->lose();
+}
+
+TEST_F(SaveFiles, EntityIdsTravelWithTheFile) {
+  TNODE* n = new TNODE;
+  int id = 0;
+  ASSERT_TRUE(api_get_entity_id(n, id).ok());
+  memfile f;
+  ASSERT_TRUE(save_entity_on_file(f.fp, n, 1));
+  n->lose();
+  ENTITY_LIST out;
+  ASSERT_TRUE(restore(f.text(), out).ok());
+  EXPECT_EQ(out[0]->entity_id(), id);
+  TNODE* fresh = new TNODE;
+  int next = 0;
+  ASSERT_TRUE(api_get_entity_id(fresh, next).ok());
+  EXPECT_GT(next, id);
+  fresh->lose();
+  lose_all(out);
+}
+
+TEST_F(SaveFiles, UnknownLeafFallsBackToItsRegisteredBase) {
+  // A leaf class this process does not know; its own fields (a literal
+  // holding '#', an integer) are skipped.
+  std::string text = saved_model();
+  std::string::size_type at = text.find("tleaf 2");
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, 7, "tgone 2");
+  ENTITY_LIST out;
+  ASSERT_TRUE(restore(text, out).ok()) << text;
+  ASSERT_TRUE(is_TNODE(out[0]));
+  EXPECT_FALSE(is_TLEAF(out[0]));
+  EXPECT_STREQ(static_cast<TNODE*>(out[0])->name(), "a # b @3 x");
+  EXPECT_NE(static_cast<TNODE*>(out[0])->link(), nullptr);
+  lose_all(out);
+}
+
+TEST_F(SaveFiles, RecordOfNoRegisteredClassIsRefusedCleanly) {
+  std::string text = saved_model();
+  std::string::size_type at = text.find("tnode 1");
+  text.replace(at, 7, "tnope 1");
+  text.replace(text.find("tnode 1", at + 1), 7, "tnope 1");
+  ENTITY_LIST out;
+  outcome o = restore(text, out);
+  EXPECT_EQ(o.error_number(), qelvelm_api_errmod.message_code(VELM_SAVE_UNKNOWN_CLASS));
+  EXPECT_EQ(out.count(), 0);
+}
+
+TEST_F(SaveFiles, EveryTruncationIsRefusedWithoutLeaks) {
+  std::string text = saved_model();
+  int refused = 0;
+  for (std::size_t n = 0; n + 1 < text.size(); ++n) {
+    ENTITY_LIST out;
+    outcome o = restore(text.substr(0, n), out);
+    if (o.ok()) {
+      lose_all(out);
+      continue;
+    }
+    ++refused;
+    EXPECT_EQ(out.count(), 0);
+    EXPECT_EQ(velm_live_entity_count(), entities_);
+  }
+  // Only a cut in the final record's trailing blank may still read as whole.
+  EXPECT_GE(refused, static_cast<int>(text.size()) - 3);
+}
+
+TEST_F(SaveFiles, DamagedFieldsAreRefused) {
+  std::string text = saved_model();
+  auto damaged = [&](const std::string& from, const std::string& to) {
+    std::string t = text;
+    std::string::size_type at = t.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    t.replace(at, from.size(), to);
+    ENTITY_LIST out;
+    outcome o = restore(t, out);
+    EXPECT_EQ(o.error_number(), qelvelm_api_errmod.message_code(VELM_SAVE_FILE_DAMAGED)) << to;
+    lose_all(out);
+  };
+  damaged("VELM-TEXT 2000 4", "VELM-TEXT 2000 900000000");  // absurd record count
+  damaged("$2 ", "$4 ");                                     // pointer past the last record
+  damaged("$2 ", "$-2 ");
+  damaged("@10 a # b @3 x", "@99999 a # b @3 x");            // literal longer than the file
+  damaged("-17", "-1x7");                                    // bad integer
+  damaged("#\n-1 ", "\n-1 ");                                // missing '#'
+  damaged("-1 eelist 1", "-2 eelist 1");                     // records out of order
+  damaged("tleaf 2 tnode 1", "tleaf 3 tnode 1");             // broken level chain
+}
+
+TEST_F(SaveFiles, LinkToAnEntityOfAnotherClassIsDamageNotACast) {
+  std::string text = saved_model();
+  // The middle node's link pointed at the end node (record 3); point it at the list.
+  std::string::size_type at = text.find("-17 $3 ");
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, 7, "-17 $1 ");
+  ENTITY_LIST out;
+  outcome o = restore(text, out);
+  EXPECT_EQ(o.error_number(), qelvelm_api_errmod.message_code(VELM_SAVE_FILE_DAMAGED));
+}
+
+TEST_F(SaveFiles, RandomMutationsNeverCrashOrLeak) {
+  std::string text = saved_model();
+  std::mt19937 rng(20240607);
+  const char alphabet[] = "0123456789-$@# .eE+tnodel\n";
+  int accepted = 0;
+  for (int round = 0; round < 400; ++round) {
+    std::string t = text;
+    int edits = 1 + static_cast<int>(rng() % 3);
+    for (int k = 0; k < edits; ++k) {
+      std::size_t at = rng() % t.size();
+      switch (rng() % 3) {
+        case 0: t[at] = alphabet[rng() % (sizeof alphabet - 1)]; break;
+        case 1: t.erase(at, 1 + rng() % 4); break;
+        default: t.insert(at, 1, alphabet[rng() % (sizeof alphabet - 1)]); break;
+      }
+      if (t.empty()) t = "x";
+    }
+    ENTITY_LIST out;
+    if (restore(t, out).ok()) {
+      ++accepted;
+      lose_all(out);
+    } else {
+      EXPECT_EQ(out.count(), 0);
+    }
+    ASSERT_EQ(velm_live_entity_count(), entities_) << t;
+  }
+  EXPECT_LT(accepted, 400);
+}
+
+TEST_F(SaveFiles, BinaryModeAndNullFileFail) {
+  ENTITY_LIST l, out;
+  memfile f;
+  EXPECT_EQ(api_save_entity_list(f.fp, 0, l).error_number(),
+            qelvelm_api_errmod.message_code(VELM_SAVE_BINARY));
+  EXPECT_FALSE(api_save_entity_list(nullptr, 1, l).ok());
+  EXPECT_FALSE(api_restore_entity_list(nullptr, 1, out).ok());
+}
+
+}  // namespace
