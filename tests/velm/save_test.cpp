@@ -265,6 +265,26 @@ TEST_F(SaveFiles, RandomMutationsNeverCrashOrLeak) {
   EXPECT_LT(accepted, 400);
 }
 
+TEST_F(SaveFiles, TransformEntityRoundTripsBitExact) {
+  QELtransf t = rotate_transf(0.3, QELvector(1.0, 2.0, 3.0)) * translate_transf(QELvector(0.1, -2.5, 1e-7)) *
+                scale_transf(1.0 / 3.0);
+  TRANSFORM* saved = new TRANSFORM(t);
+  memfile f;
+  ASSERT_TRUE(save_entity_on_file(f.fp, saved, 1));
+  saved->lose();
+  ENTITY_LIST out;
+  ASSERT_TRUE(restore(f.text(), out).ok());
+  ASSERT_TRUE(is_TRANSFORM(out[0]));
+  const QELtransf& back = static_cast<TRANSFORM*>(out[0])->transform();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(same_bits(back.translation()[i], t.translation()[i]));
+    for (int j = 0; j < 3; ++j) EXPECT_TRUE(same_bits(back.affine().element(i, j), t.affine().element(i, j)));
+  }
+  EXPECT_TRUE(same_bits(back.scaling(), t.scaling()));
+  EXPECT_EQ(back.reflect(), t.reflect());
+  lose_all(out);
+}
+
 TEST_F(SaveFiles, BinaryModeAndNullFileFail) {
   ENTITY_LIST l, out;
   memfile f;
