@@ -1,0 +1,74 @@
+// Storage of the kernel's B-splines: full knot vectors, control points and
+// weights exactly as they were given (see bspline.hxx), plus the evaluators.
+#pragma once
+
+#include <vector>
+
+#include "velm/bspline.hxx"
+#include "velm/math.hxx"
+
+// One parameter direction: degree, full knot vector, form and pole code.
+struct bs_direction {
+  int degree = 1;
+  int form = 0;  // 0 open, 1 closed, 2 periodic
+  int pole = 0;  // surfaces: 1 low end collapsed, 2 high end collapsed
+  std::vector<double> knots;
+  int count() const { return static_cast<int>(knots.size()) - degree - 1; }  // control points
+  QELinterval range() const { return {knots[degree], knots[count()]}; }
+  // Span index i with knots[i] <= t < knots[i+1] (side >= 0) or knots[i] < t <= knots[i+1]
+  // (side < 0), clamped to the domain's spans.
+  int span(double t, int side) const;
+  // Basis functions and their derivatives up to nd at t in span i: ders[k][j] is the
+  // k-th derivative of N_{i-p+j}.
+  void basis(int i, double t, int nd, std::vector<std::vector<double>>& ders) const;
+  bool clamped() const;
+};
+
+// Curves of dimension 2 and 3 share the storage; 2-D points keep z = 0.
+struct bs_curve_data {
+  bs_direction dir;
+  bool rational = false;
+  double point_tol = 1e-6;
+  std::vector<QELposition> pts;
+  std::vector<double> weights;  // empty when not rational
+  int n() const { return static_cast<int>(pts.size()); }
+  double weight(int i) const { return rational ? weights[i] : 1.0; }
+  QELinterval range() const { return dir.range(); }
+  // Position and nd derivatives into out[0..nd].
+  void eval(double t, int nd, QELvector* out, int side = 0) const;
+  QELposition position(double t) const;
+};
+
+class bs3_curve_def : public bs_curve_data {};
+class bs2_curve_def : public bs_curve_data {};
+
+class bs3_surf_def {
+ public:
+  bs_direction u, v;
+  bool rational = false;
+  double point_tol = 1e-6;
+  std::vector<QELposition> pts;  // row-major: pts[i * v.count() + j]
+  std::vector<double> weights;
+  int nu() const { return u.count(); }
+  int nv() const { return v.count(); }
+  const QELposition& pt(int i, int j) const { return pts[i * nv() + j]; }
+  double weight(int i, int j) const { return rational ? weights[i * nv() + j] : 1.0; }
+  // Position, then derivatives up to order nd (<= 2): d[0] = Su, d[1] = Sv, d[2] = Suu,
+  // d[3] = Suv, d[4] = Svv.
+  void eval(const QELpar_pos& uv, QELposition& pos, int nd, QELvector* d, int uside = 0,
+            int vside = 0) const;
+};
+
+// Form of a curve recomputed from its geometry (1.7 of the kernel conventions).
+int bs_curve_form(const bs_curve_data& c, double tol);
+// Rows of a surface net as curves, for the per-direction form tests.
+int bs_surface_form(const bs3_surf_def& s, bool along_u, double tol);
+// Builds the curve data from the caller's arrays; false on invalid input.
+bool bs_curve_build(bs_curve_data& c, int degree, int rational, int closed, int periodic, int n,
+                    const QELposition pts[], const double weights[], double point_tol, int nk,
+                    const double knots[], double knot_tol);
+bool bs_direction_build(bs_direction& d, int degree, int n, int nk, const double knots[], double knot_tol);
+void bs_curve_to_arrays(const bs_curve_data& c, int& dim, int& degree, int& rational, int& n,
+                        QELposition*& pts, double*& weights, int& nk, double*& knots, int dimension);
+void bs_curve_reverse(bs_curve_data& c);
+void bs_direction_reparam(bs_direction& d, double t0, double t1);

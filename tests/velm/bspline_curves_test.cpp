@@ -1,0 +1,278 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "velm/bspline.hxx"
+#include "velm/check.hxx"
+#include "velm/geometry.hxx"
+
+namespace {
+
+constexpr double pi = std::numbers::pi;
+const double ktol = 1e-10;
+
+bs3_curve cubic(const std::vector<QELposition>& pts, const std::vector<double>& knots) {
+  return bs3_curve_from_ctrlpts(3, 0, 0, 0, static_cast<int>(pts.size()), pts.data(), nullptr, QELresabs,
+                                static_cast<int>(knots.size()), knots.data(), ktol);
+}
+
+struct arrays {
+  int dim, degree, rational, n, nk;
+  QELposition* pts;
+  double* weights;
+  double* knots;
+  explicit arrays(bs3_curve c) { bs3_curve_to_array(c, dim, degree, rational, n, pts, weights, nk, knots); }
+  ~arrays() {
+    delete[] pts;
+    delete[] weights;
+    delete[] knots;
+  }
+};
+
+// The curve stays within tol of the ellipse everywhere.
+double worst_off(bs3_curve c, const curve& ref) {
+  const QELinterval r = bs3_curve_range(c);
+  double worst = 0.0;
+  for (int i = 0; i <= 50; ++i) {
+    const QELposition p = bs3_curve_position(r.interpolate(i / 50.0), c);
+    worst = std::max(worst, distance(ref.closest_point(p), p));
+  }
+  return worst;
+}
+
+}  // namespace
+
+TEST(BsplCurveArrays, RoundTripKeepsTheFullKnotVectorClampedOrNot) {
+  const std::vector<QELposition> pts = {{0, 0, 0}, {1, 2, 0}, {3, 2, 1}, {4, 0, 0}, {5, 1, 2}};
+  for (const std::vector<double>& knots :
+       {std::vector<double>{0, 0, 0, 0, 0.5, 1, 1, 1, 1}, std::vector<double>{-3, -2, -1, 0, 1, 2, 3, 4, 5}}) {
+    bs3_curve c = cubic(pts, knots);
+    ASSERT_TRUE(c);
+    arrays a(c);
+    EXPECT_EQ(a.dim, 3);
+    EXPECT_EQ(a.degree, 3);
+    EXPECT_EQ(a.rational, 0);
+    EXPECT_EQ(a.weights, nullptr);
+    ASSERT_EQ(a.nk, 9);
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(a.knots[i], knots[i]);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(distance(a.pts[i], pts[i]), 0.0);
+    EXPECT_EQ(bs3_curve_range(c), QELinterval(knots[3], knots[5]));
+    bs3_curve_delete(c);
+    EXPECT_EQ(c, nullptr);
+  }
+  // Degree 1 with two points: four knots.
+  const QELposition two[2] = {{0, 0, 0}, {1, 0, 0}};
+  const double k4[4] = {0, 0, 1, 1};
+  bs3_curve line = bs3_curve_from_ctrlpts(1, 0, 0, 0, 2, two, nullptr, QELresabs, 4, k4, ktol);
+  ASSERT_TRUE(line);
+  bs3_curve_delete(line);
+}
+
+TEST(BsplCurveArrays, RejectsInvalidInputAndMergesCloseKnots) {
+  const std::vector<QELposition> pts = {{0, 0, 0}, {1, 1, 0}, {2, 0, 0}, {3, 1, 0}};
+  EXPECT_EQ(cubic(pts, {0, 0, 0, 0, 1, 1, 1}), nullptr);           // wrong count
+  EXPECT_EQ(cubic(pts, {0, 0, 0, 0, 1, 1, 0.5, 1}), nullptr);      // decreasing
+  EXPECT_EQ(cubic({pts[0], pts[1], pts[2]}, {0, 0, 0, 0, 1, 1, 1}), nullptr);  // too few points
+  const double w[4] = {1, 0, 1, 1};
+  const double k[8] = {0, 0, 0, 0, 1, 1, 1, 1};
+  EXPECT_EQ(bs3_curve_from_ctrlpts(3, 1, 0, 0, 4, pts.data(), w, QELresabs, 8, k, ktol), nullptr);
+  const double near[8] = {0, 0, 1e-12, 0, 1, 1, 1, 1};
+  bs3_curve c = bs3_curve_from_ctrlpts(3, 0, 0, 0, 4, pts.data(), nullptr, QELresabs, 8, near, ktol);
+  ASSERT_TRUE(c);
+  arrays a(c);
+  EXPECT_EQ(a.knots[2], 0.0);
+  bs3_curve_delete(c);
+}
+
+TEST(BsplCurveForms, RequestedFormOnlyAsFarAsTheGeometryAllows) {
+  // A closed square-ish loop with a corner at the seam: closed, not periodic.
+  const std::vector<QELposition> corner = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 0}};
+  const double k[9] = {0, 0, 0, 0, 0.5, 1, 1, 1, 1};
+  bs3_curve c = bs3_curve_from_ctrlpts(3, 0, 1, 1, 5, corner.data(), nullptr, QELresabs, 9, k, ktol);
+  EXPECT_EQ(bs3_curve_periodic(c), 0);
+  EXPECT_EQ(bs3_curve_closed(c), 1);
+  // Open ends asked to be closed: open.
+  const std::vector<QELposition> open = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0.5, 0}};
+  bs3_curve o = bs3_curve_from_ctrlpts(3, 0, 1, 0, 5, open.data(), nullptr, QELresabs, 9, k, ktol);
+  EXPECT_EQ(bs3_curve_open(o), 1);
+  // A full circle made exactly is periodic.
+  const ellipse e(QELposition(), QELunit_vector(0, 0, 1), QELvector(2, 0, 0), 1.0);
+  bs3_curve full = bs3_curve_make_ell(e, -pi, pi, 0.0);
+  ASSERT_TRUE(full);
+  EXPECT_EQ(bs3_curve_periodic(full), 1);
+  EXPECT_NEAR(bs3_curve_period(full), 2 * pi, 1e-12);
+  // Setters store without checks; determine_form measures again.
+  bs3_curve_set_periodic(o);
+  EXPECT_EQ(bs3_curve_periodic(o), 1);
+  bs3_curve_determine_form(o);
+  EXPECT_EQ(bs3_curve_open(o), 1);
+  for (bs3_curve* x : {&c, &o, &full}) bs3_curve_delete(*x);
+}
+
+TEST(BsplCurveOps, SubsetReverseReparamKeepTheShape) {
+  bs3_curve c = cubic({{0, 0, 0}, {1, 2, 0}, {3, 2, 1}, {4, 0, 0}, {5, 1, 2}, {6, 0, 0}},
+                      {-3, -2, -1, 0, 1, 2, 3, 4, 5, 6});
+  ASSERT_TRUE(c);
+  const QELinterval dom = bs3_curve_range(c);
+  EXPECT_EQ(dom, QELinterval(0, 3));
+  bs3_curve s = bs3_curve_subset(c, QELinterval(0.5, 2.2));
+  ASSERT_TRUE(s);
+  EXPECT_EQ(bs3_curve_range(s), QELinterval(0.5, 2.2));
+  for (double t : {0.5, 1.0, 1.7, 2.2}) EXPECT_LE(distance(bs3_curve_position(t, s), bs3_curve_position(t, c)), 1e-12);
+  {
+    arrays a(s);  // the subset is clamped
+    EXPECT_EQ(a.knots[0], a.knots[3]);
+    EXPECT_EQ(a.knots[a.nk - 1], a.knots[a.nk - 4]);
+  }
+  EXPECT_EQ(bs3_curve_subset(c, QELinterval(4, 5)), nullptr);
+  bs3_curve r = bs3_curve_copy(c);
+  bs3_curve_reverse(r);
+  EXPECT_EQ(bs3_curve_range(r), QELinterval(-3, 0));
+  EXPECT_LE(distance(bs3_curve_position(-0.4, r), bs3_curve_position(0.4, c)), 1e-12);
+  bs3_curve_reparam(10, 16, r);
+  EXPECT_EQ(bs3_curve_range(r), QELinterval(10, 16));
+  EXPECT_LE(distance(bs3_curve_position(16 - 0.8, r), bs3_curve_position(0.4, c)), 1e-12);
+  for (bs3_curve* x : {&c, &s, &r}) bs3_curve_delete(*x);
+}
+
+TEST(BsplCurveMake, ExactFormsOfAnalyticsReproduceThem) {
+  const ellipse e(QELposition(1, 2, 3), QELunit_vector(1, 0, 1), QELvector(0, 3, 0), 0.4, 0.2);
+  for (auto [t0, t1] : {std::pair{-pi, pi}, std::pair{0.3, 2.0}}) {
+    double fit = -1;
+    bs3_curve c = bs3_curve_make_ell(e, t0, t1, 0.0, &fit);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(fit, 0.0);
+    EXPECT_EQ(bs3_curve_range(c), QELinterval(t0, t1));
+    EXPECT_LE(worst_off(c, e), QELresabs);
+    EXPECT_LE(distance(bs3_curve_position(t0, c), e.eval_position(t0)), QELresabs);
+    EXPECT_LE(distance(bs3_curve_position(t1, c), e.eval_position(t1)), QELresabs);
+    bs3_curve_delete(c);
+  }
+  const straight s(QELposition(1, 1, 1), QELunit_vector(0, 1, 0), 2.0);
+  bs3_curve l = bs3_curve_make_str(s, -1, 2);
+  ASSERT_TRUE(l);
+  EXPECT_EQ(bs3_curve_degree(l), 1);
+  EXPECT_LE(distance(bs3_curve_position(0.5, l), s.eval_position(0.5)), 1e-14);
+  bs3_curve_delete(l);
+  // A procedural curve (through its pcurve) within the requested fit.
+  const sphere sp(QELposition(), 3.0);
+  const QELposition uv[2] = {{-1, -2, 0}, {1, 2, 0}};
+  const double k[4] = {0, 0, 1, 1};
+  intcurve pc(new par_int_cur(nullptr, 0.0, sp, bs2_curve_from_ctrlpts(1, 0, 0, 0, 2, uv, nullptr, QELresabs, 4, k, ktol)));
+  double fit = 0;
+  bs3_curve a = bs3_curve_make_cur(pc, 0, 1, 1e-4, &fit);
+  ASSERT_TRUE(a);
+  EXPECT_LE(fit, 1e-4);
+  EXPECT_LE(distance(bs3_curve_position(0.37, a), pc.eval_position(0.37)), 1e-4);
+  bs3_curve_delete(a);
+}
+
+TEST(BsplCurveMake, InterpolationHitsPointsAndEndDirections) {
+  std::vector<QELposition> pts;
+  for (int i = 0; i < 21; ++i) pts.emplace_back(i * 0.5, std::sin(i * 0.3), 0.0);
+  bs3_curve c = bs3_curve_interp(21, pts.data(), QELvector(0, 1, 0), QELvector(), 0.0);
+  ASSERT_TRUE(c);
+  for (const QELposition& p : pts) EXPECT_LE(distance(bs3_curve_position(bs3_curve_invert(p, 0, c), c), p), 1e-9);
+  const QELunit_vector t = bs3_curve_start_tangent(c);
+  EXPECT_NEAR(t.y(), 1.0, 1e-9);
+  bs3_curve_delete(c);
+  const double params[3] = {0, 2, 3};
+  bs3_curve k = bs3_curve_interp_knots(3, pts.data(), params);
+  ASSERT_TRUE(k);
+  EXPECT_LE(distance(bs3_curve_position(2, k), pts[1]), 1e-12);
+  bs3_curve_delete(k);
+}
+
+TEST(BsplCurveOps, JoinElevateLength) {
+  const ellipse e(QELposition(), QELunit_vector(0, 0, 1), QELvector(2, 0, 0), 1.0);
+  bs3_curve a = bs3_curve_make_ell(e, 0, pi / 2, 0);
+  bs3_curve b = bs3_curve_make_ell(e, pi / 2, pi, 0);
+  EXPECT_NEAR(bs3_curve_length(a), pi, 1e-9);  // a quarter of a radius-2 circle
+  bs3_curve j = bs3_curve_join(a, b);
+  ASSERT_TRUE(j);
+  EXPECT_NEAR(bs3_curve_length(j), 2 * pi, 1e-9);
+  EXPECT_LE(worst_off(j, e), QELresabs);
+  bs3_curve far = bs3_curve_make_ell(e, pi, 1.5 * pi, 0);
+  EXPECT_EQ(bs3_curve_join(a, far), nullptr);
+  bs3_curve up = bs3_curve_degree_elevate(a);
+  ASSERT_TRUE(up);
+  EXPECT_EQ(bs3_curve_degree(up), bs3_curve_degree(a) + 1);
+  for (double t : {0.1, 0.7, 1.4}) EXPECT_LE(distance(bs3_curve_position(t, up), bs3_curve_position(t, a)), 1e-12);
+  for (bs3_curve* x : {&a, &b, &j, &far, &up}) bs3_curve_delete(*x);
+}
+
+TEST(BsplCurveCheck, FindsSelfIntersectionsCoincidentPointsAndBadClosure) {
+  // A loop that crosses itself: the control polygon folds back over its start.
+  bs3_curve loop = cubic({{0, 0, 0}, {4, 0, 0}, {4, 3, 0}, {2, 3, 0}, {2, -2, 0}},
+                         {0, 0, 0, 0, 0.5, 1, 1, 1, 1});
+  ASSERT_TRUE(loop);
+  cc_intersection* x = bs3_curve_self_int(loop);
+  ASSERT_NE(x, nullptr);
+  EXPECT_EQ(x->next, nullptr);
+  EXPECT_LT(x->param1, x->param2);
+  EXPECT_LE(distance(bs3_curve_position(x->param1, loop), bs3_curve_position(x->param2, loop)), QELresabs);
+  delete_cc_intersections(x);
+  EXPECT_EQ(x, nullptr);
+  check_status_list* st = bs3_curve_check(loop, nullptr, nullptr);
+  ASSERT_TRUE(st);
+  EXPECT_TRUE(st->contains(status_self_intersecting));
+  EXPECT_FALSE(st->contains(status_coincident_points));
+  delete st;
+
+  // Coincident control points, found and then spread.
+  bs3_curve dup = cubic({{0, 0, 0}, {1, 1, 0}, {1, 1, 0}, {3, 0, 0}}, {0, 0, 0, 0, 1, 1, 1, 1});
+  check_status_list only6(status_coincident_points);
+  st = bs3_curve_check(dup, nullptr, &only6);
+  ASSERT_TRUE(st);
+  EXPECT_EQ(st->status(), status_coincident_points);
+  EXPECT_EQ(st->next(), nullptr);
+  delete st;
+  check_fix in(1), out;
+  EXPECT_EQ(bs3_curve_fix_coi_verts(dup, in, &out), 1);
+  EXPECT_EQ(bs3_curve_check(dup, nullptr, &only6), nullptr);
+
+  // A simple arc is clean; marking an open curve closed is bad closure.
+  const ellipse e(QELposition(), QELunit_vector(0, 0, 1), QELvector(1, 0, 0), 1.0);
+  bs3_curve arc = bs3_curve_make_ell(e, 0, 2, 0);
+  st = bs3_curve_check(arc, nullptr, nullptr);
+  EXPECT_EQ(st ? st->status() : -1, -1);
+  delete st;
+  bs3_curve_set_closed(arc);
+  st = bs3_curve_check(arc, nullptr, nullptr);
+  ASSERT_TRUE(st);
+  EXPECT_TRUE(st->contains(status_bad_closure));
+  delete st;
+  // A closed circle touching itself only at its seam does not count.
+  bs3_curve circle = bs3_curve_make_ell(e, -pi, pi, 0);
+  EXPECT_EQ(bs3_curve_self_int(circle), nullptr);
+  // The curve check of an intcurve goes through its B-spline.
+  intcurve ic(bs3_curve_copy(loop));
+  check_fix result;
+  st = ic.check(check_fix(), &result);
+  ASSERT_TRUE(st);
+  EXPECT_TRUE(st->contains(status_self_intersecting));
+  delete st;
+  for (bs3_curve* c : {&loop, &dup, &arc, &circle}) bs3_curve_delete(*c);
+}
+
+TEST(BsplPcurve, ReversedOffsetPcurveAndSplit) {
+  const QELposition uv[3] = {{0, 0, 0}, {1, 2, 0}, {2, 0, 0}};
+  const double k[6] = {0, 0, 0, 1, 1, 1};
+  const plane pl(QELposition(), QELunit_vector(0, 0, 1));
+  pcurve p(bs2_curve_from_ctrlpts(2, 0, 0, 0, 3, uv, nullptr, QELresabs, 6, k, ktol), 0.0, pl);
+  const QELpar_pos a = p.eval_position(0.25);
+  p.negate();
+  p.set_offset(QELpar_vec(10, 0));
+  const QELpar_pos b = p.eval_position(-0.25);
+  EXPECT_NEAR(b.u, a.u + 10, 1e-14);
+  EXPECT_NEAR(b.v, a.v, 1e-14);
+  EXPECT_EQ(p.param_range(), QELinterval(-1, 0));
+  pcurve* before = p.split(-0.4);
+  ASSERT_TRUE(before);
+  EXPECT_EQ(before->param_range(), QELinterval(-1, -0.4));
+  EXPECT_EQ(p.param_range(), QELinterval(-0.4, 0));
+  EXPECT_NEAR(p.eval_position(-0.25).u, b.u, 1e-12);
+  delete before;
+}

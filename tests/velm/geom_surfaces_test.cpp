@@ -1,0 +1,262 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <numbers>
+
+#include "velm/bspline.hxx"
+#include "velm/geometry.hxx"
+
+namespace {
+
+constexpr double pi = std::numbers::pi;
+
+struct named_surface {
+  std::string name;
+  std::shared_ptr<surface> s;
+  QELpar_pos samples[3];
+};
+
+bs3_surface bump_net() {
+  QELposition pts[16];
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) pts[i * 4 + j] = QELposition(i, j, (i == 1 || i == 2) && (j == 1 || j == 2) ? 1.0 : 0.0);
+  const double k[8] = {0, 0, 0, 0, 1, 1, 1, 1};
+  return bs3_surface_from_ctrlpts(3, 0, 0, 0, 4, 3, 0, 0, 0, 4, pts, nullptr, QELresabs, 8, k, 8, k,
+                                  bs3_curve_knottol());
+}
+
+// Every kind with both signs of its radii, sines, cosines and reverse flags.
+std::vector<named_surface> all_surfaces() {
+  std::vector<named_surface> r;
+  const QELpar_pos mid[3] = {{0.3, 0.4}, {-0.7, 1.2}, {1.1, -2.5}};
+  for (int rev = 0; rev < 2; ++rev) {
+    auto p = std::make_shared<plane>(QELposition(1, 2, 3), QELunit_vector(1, 1, 1));
+    p->u_deriv = QELvector(2, 0, 1);  // leaves the plane: only its in-plane part counts
+    p->reverse_v = rev;
+    r.push_back({"plane" + std::to_string(rev), p, {mid[0], mid[1], mid[2]}});
+  }
+  for (double s : {0.0, 0.6, -0.6})
+    for (double csign : {1.0, -1.0})
+      for (int rev = 0; rev < 2; ++rev) {
+        const double c = csign * std::sqrt(1 - s * s);
+        auto k = std::make_shared<cone>(QELposition(0, 0, 1), QELunit_vector(0, 0, 1), QELvector(2, 0, 0), 1.0, s, c,
+                                        s == 0.0 ? 1.0 : 0.0);
+        k->reverse_u = rev;
+        r.push_back({"cone s" + std::to_string(s) + " c" + std::to_string(c) + " r" + std::to_string(rev), k,
+                     {{0.3, 0.4}, {-0.4, 2.0}, {0.5, -2.5}}});
+      }
+  auto ell = std::make_shared<cone>(QELposition(), QELunit_vector(0, 1, 0), QELvector(0, 0, 3), 0.5, 0.3,
+                                    std::sqrt(1 - 0.09), 0.0);
+  r.push_back({"elliptic cone", ell, {{0.2, 0.4}, {-0.4, 2.0}, {0.5, -2.5}}});
+  for (double rad : {2.0, -2.0}) {
+    auto sp = std::make_shared<sphere>(QELposition(1, 1, 1), rad);
+    r.push_back({"sphere" + std::to_string(rad), sp, {{0.3, 0.4}, {-1.2, 2.0}, {1.0, -2.5}}});
+  }
+  for (double big : {3.0, -0.5, 0.5})
+    for (double small : {1.0, -1.0}) {
+      auto t = std::make_shared<torus>(QELposition(0, 1, 0), QELunit_vector(0, 1, 1), big, small);
+      r.push_back({"torus R" + std::to_string(big) + " r" + std::to_string(small), t, {{0.3, 0.4}, {-0.9, 2.0}, {1.0, -2.5}}});
+    }
+  for (int rev = 0; rev < 2; ++rev) {
+    bs3_surface net = bump_net();
+    auto sp = std::make_shared<spline>(net);
+    bs3_surface_delete(net);
+    sp->reverse_v = rev;
+    r.push_back({"spline" + std::to_string(rev), sp, {{0.3, 0.4}, {0.7, 0.2}, {0.55, 0.9}}});
+  }
+  return r;
+}
+
+void expect_close(const QELposition& a, const QELposition& b, double tol) { EXPECT_LE(distance(a, b), tol); }
+void expect_close(const QELvector& a, const QELvector& b, double tol) { EXPECT_LE((a - b).len(), tol); }
+
+}  // namespace
+
+TEST(GeomSurface, DerivativesMatchFiniteDifferences) {
+  const double h = 1e-5;
+  for (const auto& ns : all_surfaces()) {
+    SCOPED_TRACE(ns.name);
+    for (const QELpar_pos& uv : ns.samples) {
+      QELposition p;
+      QELvector d1[2], d2[3];
+      ns.s->eval(uv, p, d1, d2);
+      const QELvector su = (ns.s->eval_position({uv.u + h, uv.v}) - ns.s->eval_position({uv.u - h, uv.v})) / (2 * h);
+      const QELvector sv = (ns.s->eval_position({uv.u, uv.v + h}) - ns.s->eval_position({uv.u, uv.v - h})) / (2 * h);
+      expect_close(d1[0], su, 1e-6 * (1 + su.len()));
+      expect_close(d1[1], sv, 1e-6 * (1 + sv.len()));
+      QELposition q;
+      QELvector e1[2];
+      ns.s->eval({uv.u + h, uv.v}, q, e1);
+      QELvector f1[2];
+      ns.s->eval({uv.u - h, uv.v}, q, f1);
+      expect_close(d2[0], (e1[0] - f1[0]) / (2 * h), 1e-5 * (1 + d2[0].len()));
+      expect_close(d2[1], (e1[1] - f1[1]) / (2 * h), 1e-5 * (1 + d2[1].len()));
+      ns.s->eval({uv.u, uv.v + h}, q, e1);
+      ns.s->eval({uv.u, uv.v - h}, q, f1);
+      expect_close(d2[2], (e1[1] - f1[1]) / (2 * h), 1e-5 * (1 + d2[2].len()));
+    }
+  }
+}
+
+TEST(GeomSurface, HandednessAgreesWithTheOutwardNormal) {
+  for (const auto& ns : all_surfaces()) {
+    SCOPED_TRACE(ns.name);
+    for (const QELpar_pos& uv : ns.samples) {
+      QELposition p;
+      QELvector d[2];
+      ns.s->eval(uv, p, d);
+      const double side = (d[0] * d[1]) % ns.s->eval_normal(uv);
+      EXPECT_EQ(side < 0.0, ns.s->left_handed_uv());
+      EXPECT_NEAR(std::fabs(side), (d[0] * d[1]).len(), 1e-9 * (1 + (d[0] * d[1]).len()));
+    }
+  }
+}
+
+TEST(GeomSurface, NegateKeepsEveryPointAndFlipsTheNormal) {
+  for (const auto& ns : all_surfaces()) {
+    SCOPED_TRACE(ns.name);
+    std::unique_ptr<surface> n(ns.s->make_copy());
+    n->negate();
+    for (const QELpar_pos& uv : ns.samples) {
+      expect_close(n->eval_position(uv), ns.s->eval_position(uv), 1e-12);
+      expect_close(n->eval_normal(uv), -ns.s->eval_normal(uv), 1e-12);
+    }
+    EXPECT_NE(n->left_handed_uv(), ns.s->left_handed_uv());
+  }
+}
+
+TEST(GeomSurface, InversionRoundTripsInThePrincipalRange) {
+  for (const auto& ns : all_surfaces()) {
+    SCOPED_TRACE(ns.name);
+    for (const QELpar_pos& uv : ns.samples) {
+      const QELposition p = ns.s->eval_position(uv);
+      const QELpar_pos back = ns.s->param(p);
+      expect_close(ns.s->eval_position(back), p, 1e-8);
+      EXPECT_TRUE(ns.s->param_range() >> back);
+      // A point lifted along the normal projects back onto the same foot.
+      const QELposition off = p + 0.05 * ns.s->eval_normal(uv);
+      QELposition foot;
+      ns.s->point_perp(off, foot);
+      expect_close(foot, p, 1e-7);
+    }
+  }
+}
+
+TEST(GeomCone, CosineSignChoosesTheNormalNotThePoints) {
+  for (double s : {0.5, -0.5})
+    for (int rev = 0; rev < 2; ++rev) {
+      cone a(QELposition(), QELunit_vector(0, 0, 1), QELvector(1, 0, 0), 1.0, s, std::sqrt(0.75), 0.0);
+      cone b = a;
+      b.sine = -s;
+      b.cosine = -a.cosine;
+      a.reverse_u = b.reverse_u = rev;
+      for (QELpar_pos uv : {QELpar_pos(0.3, 0.2), QELpar_pos(-0.4, 2.0)}) {
+        expect_close(a.eval_position(uv), b.eval_position(uv), 1e-14);
+        expect_close(a.eval_normal(uv), -b.eval_normal(uv), 1e-14);
+        // n = normalise(c R^ - s Z): away from the axis when c > 0.
+        const QELunit_vector radial(std::cos(uv.v), std::sin(uv.v), 0.0);
+        expect_close(a.eval_normal(uv), normalise(a.cosine * radial - a.sine * QELvector(0, 0, 1)), 1e-12);
+      }
+      // The radius grows along +Z exactly when s c > 0.
+      QELposition p;
+      QELvector d[2];
+      a.eval(QELpar_pos(0.0, 0.0), p, d);
+      EXPECT_EQ(d[0].x() * d[0].z() > 0.0, a.sine * a.cosine > 0.0);
+    }
+}
+
+TEST(GeomCone, ApexAndSingularity) {
+  cone k(QELposition(0, 0, 0), QELunit_vector(0, 0, 1), QELvector(2, 0, 0), 1.0, 0.6, 0.8, 0.0);
+  k.reverse_u = 1;
+  const QELposition apex = k.get_apex();
+  expect_close(apex, QELposition(0, 0, -0.8 * 2 / 0.6), 1e-12);
+  expect_close(k.eval_position(QELpar_pos(k.apex_u(), 1.0)), apex, 1e-12);
+  EXPECT_TRUE(k.singular_u(k.apex_u()));
+  EXPECT_FALSE(k.singular_u(0.0));
+  EXPECT_EQ(k.v_param_line(k.apex_u()), nullptr);
+  cone cyl(QELposition(), QELunit_vector(0, 0, 1), QELvector(1, 0, 0), 1.0, 0.0, 1.0, 0.0);
+  EXPECT_TRUE(cyl.is_cylinder());
+  EXPECT_ANY_THROW(cyl.get_apex());
+  EXPECT_DOUBLE_EQ(cyl.param_period_u(), 0.0);
+  EXPECT_DOUBLE_EQ(cyl.param_period_v(), 2 * pi);
+}
+
+TEST(GeomSphere, LatitudeLongitudeConventions) {
+  sphere s(QELposition(), 2.0);
+  expect_close(s.eval_position({0, 0}), QELposition(2, 0, 0), 1e-15);
+  expect_close(s.eval_position({pi / 2, 1.0}), QELposition(0, 0, 2), 1e-15);
+  // v turns from O towards O x Pd: clockwise seen from the pole.
+  expect_close(s.eval_position({0, pi / 2}), QELposition(0, -2, 0), 1e-15);
+  EXPECT_TRUE(s.singular_u(pi / 2));
+  EXPECT_FALSE(s.singular_u(0.0));
+  EXPECT_FALSE(s.left_handed_uv());
+  // A full longitude range is not split: its ends are not inside.
+  EXPECT_FALSE(s.param_range_v() >> pi);
+}
+
+TEST(GeomTorus, SpindleRangesAndApexes) {
+  torus lemon(QELposition(), QELunit_vector(0, 0, 1), -0.6, 1.0);
+  EXPECT_TRUE(lemon.spindle());
+  EXPECT_NEAR(lemon.apex_dist(), 0.8, 1e-12);
+  const QELinterval u = lemon.param_range_u();
+  EXPECT_NEAR(u.end_pt(), std::acos(0.6), 1e-12);
+  EXPECT_DOUBLE_EQ(lemon.param_period_u(), 0.0);
+  expect_close(lemon.eval_position({u.end_pt(), 0.7}), QELposition(0, 0, 0.8), 1e-12);
+  EXPECT_TRUE(lemon.singular_u(u.start_pt()));
+  torus ring(QELposition(), QELunit_vector(0, 0, 1), 3.0, 1.0);
+  EXPECT_EQ(ring.apex_dist(), 0.0);
+  EXPECT_DOUBLE_EQ(ring.param_period_u(), 2 * pi);
+  expect_close(ring.eval_position({0, 0}), QELposition(4, 0, 0), 1e-15);
+  expect_close(ring.eval_position({pi / 2, 0}), QELposition(3, 0, 1), 1e-15);
+}
+
+TEST(GeomSurface, IsoLinesRunOnTheSurface) {
+  for (const auto& ns : all_surfaces()) {
+    SCOPED_TRACE(ns.name);
+    const QELpar_pos uv = ns.samples[0];
+    std::unique_ptr<curve> ul(ns.s->u_param_line(uv.v)), vl(ns.s->v_param_line(uv.u));
+    ASSERT_TRUE(ul && vl);
+    for (double d : {0.0, 0.1}) {
+      expect_close(ul->eval_position(uv.u + d), ns.s->eval_position({uv.u + d, uv.v}), 1e-9);
+      expect_close(vl->eval_position(uv.v + d), ns.s->eval_position({uv.u, uv.v + d}), 1e-9);
+    }
+  }
+}
+
+TEST(GeomSurface, TransformsMapPointsAndKeepTheOutwardSide) {
+  const double mirror[9] = {1, 0, 0, 0, 1, 0, 0, 0, -1};
+  const QELtransf moves[] = {rotate_transf(0.9, QELvector(1, -1, 2)) * translate_transf(QELvector(3, 0, 1)),
+                             scale_transf(1.5), restore_transf(QELmatrix(mirror), QELvector(), 1.0, 1, 0, 0)};
+  for (const QELtransf& t : moves)
+    for (const auto& ns : all_surfaces()) {
+      SCOPED_TRACE(ns.name);
+      std::unique_ptr<surface> m(ns.s->make_copy());
+      *m *= t;
+      // Mirrors move (u, v) to (u, -v) on spheres and tori; every other kind keeps them.
+      const bool flips_v = t.reflect() && (ns.s->type() == 3 || ns.s->type() == 4);
+      for (const QELpar_pos& uv : ns.samples) {
+        const QELpar_pos at = flips_v ? QELpar_pos(uv.u, -uv.v) : uv;
+        expect_close(m->eval_position(at), ns.s->eval_position(uv) * t, 1e-9);
+        const QELunit_vector image_normal(static_cast<const QELvector&>(ns.s->eval_normal(uv)) * t);
+        expect_close(m->eval_normal(at), image_normal, 1e-9);
+      }
+    }
+}
+
+TEST(GeomSpline, CopiesShareTheDefinitionUntilTheyMove) {
+  bs3_surface net = bump_net();
+  spline a(net);
+  bs3_surface_delete(net);
+  spline b = a;
+  EXPECT_EQ(a.sur(), b.sur());
+  EXPECT_TRUE(a == b);
+  b *= translate_transf(QELvector(0, 0, 1));
+  EXPECT_NE(a.sur(), b.sur());
+  EXPECT_FALSE(a == b);
+  EXPECT_EQ(a.get_spl_sur().id(), exact_spl_sur::id);
+  std::unique_ptr<spline> part(a.subset(QELpar_box(QELinterval(0.2, 0.6), QELinterval(0.1, 0.5))));
+  ASSERT_TRUE(part);
+  expect_close(part->eval_position({0.3, 0.3}), a.eval_position({0.3, 0.3}), 1e-12);
+  EXPECT_EQ(part->param_range().u_range(), QELinterval(0.2, 0.6));
+}
