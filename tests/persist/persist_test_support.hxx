@@ -1,0 +1,77 @@
+// Shared by the persistence tests: registration, a file round trip and a
+// leak guard over the kernel's live entities.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "persist/persistent_class.hxx"
+#include "velm/entity.hxx"
+#include "velm/lists.hxx"
+#include "velm/save.hxx"
+#include "velm/testkit.hxx"
+
+namespace persist_test {
+
+// The connector registers at load once its start-up unit asks for it;
+// registering again is harmless, so every test makes sure of it.
+inline void ensureRegistered()
+{
+    registerPersistentClasses();
+    registerPartClass();
+}
+
+// Saves the list to a text file image and returns the text.
+inline std::string saveText(const ENTITY_LIST& list)
+{
+    FILE* fp = std::tmpfile();
+    EXPECT_TRUE(api_save_entity_list(fp, 1, list).ok());
+    std::string text;
+    std::rewind(fp);
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, fp)) > 0;)
+        text.append(buf, n);
+    std::fclose(fp);
+    return text;
+}
+
+inline outcome restoreText(const std::string& text, ENTITY_LIST& restored)
+{
+    FILE* fp = std::tmpfile();
+    std::fwrite(text.data(), 1, text.size(), fp);
+    std::rewind(fp);
+    outcome r = api_restore_entity_list(fp, 1, restored);
+    std::fclose(fp);
+    return r;
+}
+
+inline ENTITY* roundTrip(ENTITY* e, std::string* text = nullptr)
+{
+    ENTITY_LIST list;
+    list.add(e);
+    const std::string saved = saveText(list);
+    if (text)
+        *text = saved;
+    ENTITY_LIST restored;
+    EXPECT_TRUE(restoreText(saved, restored).ok());
+    return restored.iteration_count() ? restored[0] : nullptr;
+}
+
+// Every test leaves as many live kernel entities as it found.
+class PersistTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ensureRegistered();
+        velm_test_reset();
+        m_live = velm_live_entity_count();
+    }
+    void TearDown() override { EXPECT_EQ(velm_live_entity_count(), m_live) << "kernel entities leaked"; }
+
+private:
+    long m_live = 0;
+};
+
+}  // namespace persist_test

@@ -1,0 +1,421 @@
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "persist/analytic_surface_attribute.hxx"
+#include "persist/iges_husk_attributes.hxx"
+#include "persist/tarvo_marker_attributes.hxx"
+#include "persist/vda_husk_attributes.hxx"
+#include "persist/ve_assem_delete_mgr.hxx"
+#include "persist/ve_assembly.hxx"
+#include "persist_test_support.hxx"
+#include "velm/topology.hxx"
+
+using namespace persist_test;
+
+namespace {
+
+bool sameVector(const QELvector& v, double x, double y, double z)
+{
+    return v.x() == x && v.y() == y && v.z() == z;
+}
+
+const std::vector<std::string> kLoadOrder = {
+    "attrib_dova_iges",        "attrib_dova_iges_layer",           "attrib_dova_iges_label",
+    "attrib_dova_iges_color",  "attrib_dova_iges_LINEWEIGHT",      "attrib_dova_iges_de_entry",
+    "attrib_dova_iges_linefont", "attrib_dova_iges_velm_surf_range", "attrib_dova_iges_surf_range",
+    "attrib_dova_iges_srfmap", "attrib_dova_vda",                  "attrib_vda",
+    "ve_assembly",             "Attrib_Tarvo_Geometric",           "AttDV_Mark",
+    "Attrib_Analytic_Srf",     "AttDV_Tarvo",                      "ve_formation"};
+
+// The attribute restored onto the restored owner.
+template <class T>
+T* restoredAttrib(ENTITY* owner, std::string* text = nullptr)
+{
+    ENTITY* back = roundTrip(owner, text);
+    EXPECT_NE(back, nullptr);
+    if (!back)
+        return nullptr;
+    ATTRIB* a = back->attrib();
+    EXPECT_NE(a, nullptr);
+    EXPECT_EQ(a ? a->identity(0) : -1, owner->attrib()->identity(0));
+    return static_cast<T*>(a);
+}
+
+class PersistentClasses : public PersistTest {
+protected:
+    void SetUp() override
+    {
+        PersistTest::SetUp();
+        owner = new BODY();
+    }
+    void TearDown() override
+    {
+        owner->lose();
+        for (ENTITY* e : restored)
+            e->lose();
+        PersistTest::TearDown();
+    }
+    template <class T>
+    T* back(std::string* text = nullptr)
+    {
+        T* a = restoredAttrib<T>(owner, text);
+        if (a)
+            restored.push_back(a->entity());
+        return a;
+    }
+    BODY* owner = nullptr;
+    std::vector<ENTITY*> restored;
+};
+
+}  // namespace
+
+TEST(PersistentRegistration, LoadOrderAndReverseAtUnload)
+{
+    ensureRegistered();
+    clearPersistentRegistrationTrace();
+    unregisterPartClass();
+    unregisterPersistentClasses();
+    EXPECT_EQ(restore_def::find("ve_assembly"), nullptr);
+    EXPECT_EQ(VE_ASSEMBLY_TYPE, 0);
+    registerPersistentClasses();
+    registerPartClass();
+
+    std::vector<std::string> expected = {"-ve_part"};
+    for (auto it = kLoadOrder.rbegin(); it != kLoadOrder.rend(); ++it)
+        expected.push_back("-" + *it);
+    for (const auto& id : kLoadOrder)
+        expected.push_back("+" + id);
+    expected.push_back("+ve_part");
+    EXPECT_EQ(persistentRegistrationTrace(), expected);
+
+    // Numbers are handed out in registration order, all distinct.
+    std::vector<int> numbers;
+    for (const auto& id : kLoadOrder)
+        numbers.push_back(restore_def::find(id.c_str())->type_number());
+    numbers.push_back(restore_def::find("ve_part")->type_number());
+    EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end()));
+    EXPECT_EQ(std::adjacent_find(numbers.begin(), numbers.end()), numbers.end());
+    EXPECT_EQ(VE_ASSEMBLY_TYPE, restore_def::find("ve_assembly")->type_number());
+
+    // Registering twice changes nothing.
+    clearPersistentRegistrationTrace();
+    registerPersistentClasses();
+    EXPECT_TRUE(persistentRegistrationTrace().empty());
+}
+
+TEST(PersistentRegistration, ChildRegisteredBeforeParentIsInItsList)
+{
+    ensureRegistered();
+    const restore_def* tarvo = restore_def::find("AttDV_Tarvo");
+    ASSERT_NE(tarvo, nullptr);
+    restore_def* child = *tarvo->subclass_head();
+    ASSERT_NE(child, nullptr);
+    EXPECT_STREQ(child->identifier(), "AttDV_Mark");
+    int iges_children = 0;
+    for (restore_def* d = ATTRIB_DOVA_IGES_subclasses; d; d = d->next_sibling())
+        ++iges_children;
+    EXPECT_EQ(iges_children, 9);
+}
+
+TEST_F(PersistentClasses, IdentityLevelsAndTypeTests)
+{
+    auto* mark = new AttDV_Mark(owner);
+    EXPECT_EQ(mark->identity(0), AttDV_Mark_TYPE);
+    EXPECT_EQ(mark->identity(-1), AttDV_Tarvo_TYPE);
+    EXPECT_EQ(mark->identity(-2), ATTRIB_TARVO_GEOMETRIC_TYPE);
+    EXPECT_EQ(mark->identity(1), ATTRIB_TYPE);
+    EXPECT_EQ(mark->identity(5), -1);
+    auto* layer = new ATTRIB_DOVA_IGES_LAYER(owner);
+    EXPECT_EQ(layer->identity(2), ATTRIB_DOVA_IGES_TYPE);
+    EXPECT_EQ(layer->identity(5), -1);
+    EXPECT_TRUE(is_ATTRIB_DOVA_IGES(layer));
+    EXPECT_TRUE(is_ATTRIB_DOVA_IGES_LAYER(layer));
+    EXPECT_FALSE(is_ATTRIB_DOVA_IGES_LABEL(layer));
+    EXPECT_FALSE(is_ATTRIB_DOVA_IGES(nullptr));
+    EXPECT_TRUE(is_ATTRIB_TARVO_GEOMETRIC(mark));
+    EXPECT_FALSE(is_ATTRIB_ANALYT_SURF(mark));
+    EXPECT_STREQ(layer->type_name(), "attrib_dova_iges_layer");
+}
+
+namespace {
+struct TextArgs : METHOD_ARGS {
+    const char* id() const override { return "text_args"; }
+};
+int answer42(void*, const METHOD_ARGS&) { return 42; }
+}  // namespace
+
+TEST_F(PersistentClasses, MethodCallsNeedMatchingArgumentType)
+{
+    ATTRIB_DOVA_IGES_LABEL::add_method(METHOD_ID("answer", "text_args"), &answer42);
+    auto* label = new ATTRIB_DOVA_IGES_LABEL(owner);
+    auto* color = new ATTRIB_DOVA_IGES_COLOR(owner);
+    EXPECT_EQ(label->call_method(METHOD_ID("answer", "text_args"), TextArgs()), 42);
+    EXPECT_EQ(label->call_method(METHOD_ID("answer", "other_args"), TextArgs()), 0);
+    EXPECT_EQ(color->call_method(METHOD_ID("answer", "text_args"), TextArgs()), 0);
+}
+
+TEST_F(PersistentClasses, IgesHusksRoundTripFieldByField)
+{
+    std::string text;
+    auto* color = new ATTRIB_DOVA_IGES_COLOR(owner);
+    color->set_color(0, 0.25, 0.5, 0.75, "steel blue");
+    auto* c = back<ATTRIB_DOVA_IGES_COLOR>(&text);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->get_color_number(), 0);
+    EXPECT_DOUBLE_EQ(c->red(), 0.25);
+    EXPECT_DOUBLE_EQ(c->green(), 0.5);
+    EXPECT_DOUBLE_EQ(c->blue(), 0.75);
+    EXPECT_STREQ(c->get_color_name(), "steel blue");
+    EXPECT_NE(text.find("attrib_dova_iges_color 3 attrib_dova_iges 2"), std::string::npos) << text;
+    color->lose();
+
+    auto* weight = new ATTRIB_DOVA_IGES_LINEWEIGHT(owner);
+    weight->set_line_weight(2.75);
+    auto* w = back<ATTRIB_DOVA_IGES_LINEWEIGHT>(&text);
+    ASSERT_NE(w, nullptr);
+    EXPECT_DOUBLE_EQ(w->get_line_weight(), 2.75);
+    EXPECT_NE(text.find("attrib_dova_iges_LINEWEIGHT"), std::string::npos);
+    weight->lose();
+
+    auto* label = new ATTRIB_DOVA_IGES_LABEL(owner);
+    label->set_label(7, "BRACKET");
+    auto* l = back<ATTRIB_DOVA_IGES_LABEL>();
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(l->get_label_number(), 7);
+    EXPECT_STREQ(l->get_label(), "BRACKET");
+    label->lose();
+
+    auto* font = new ATTRIB_DOVA_IGES_LINEFONT(owner);
+    font->set_line_font(4);
+    auto* f = back<ATTRIB_DOVA_IGES_LINEFONT>();
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->get_line_font(), 4);
+    font->lose();
+
+    new ATTRIB_DOVA_IGES_DE_ENTRY(owner, 123);
+    auto* d = back<ATTRIB_DOVA_IGES_DE_ENTRY>();
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->get_de_entry(), 123);
+    owner->attrib()->lose();
+
+    // Mapping and ranges are not saved.
+    new ATTRIB_DOVA_IGES_SRFMAP(owner, static_cast<IGES_SRF_MAPPING>(3));
+    auto* m = back<ATTRIB_DOVA_IGES_SRFMAP>();
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->get_srf_mapping(), 0);
+    owner->attrib()->lose();
+    auto* range = new ATTRIB_DOVA_IGES_SURF_RANGE(owner);
+    range->set_ranges(QELinterval(0.0, 2.0), QELinterval(1.0, 3.0));
+    auto* r = back<ATTRIB_DOVA_IGES_SURF_RANGE>();
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->u_range(), QELinterval());
+    range->lose();
+    new ATTRIB_DOVA_IGES(owner);
+    EXPECT_NE(back<ATTRIB_DOVA_IGES>(), nullptr);
+}
+
+TEST_F(PersistentClasses, IgesColourNumberReplacesComponents)
+{
+    auto* color = new ATTRIB_DOVA_IGES_COLOR(owner);
+    color->set_color(3, 0.2, 0.2, 0.2, "");
+    auto* c = back<ATTRIB_DOVA_IGES_COLOR>();
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->red(), 0.0);
+    EXPECT_EQ(c->green(), 1.0);
+    EXPECT_EQ(c->blue(), 0.0);
+    color->set_color(9, 0.2, 0.3, 0.4, "");
+    c = back<ATTRIB_DOVA_IGES_COLOR>();
+    ASSERT_NE(c, nullptr);
+    EXPECT_DOUBLE_EQ(c->green(), 0.3);
+}
+
+TEST_F(PersistentClasses, IgesLayerKeepsAtMostTenLayers)
+{
+    auto* layer = new ATTRIB_DOVA_IGES_LAYER(owner);
+    int many[15];
+    for (int i = 0; i < 15; ++i)
+        many[i] = 100 + i;
+    layer->set_mult_layer(15, many);
+    EXPECT_EQ(layer->get_layer_size(), 10);
+    auto* l = back<ATTRIB_DOVA_IGES_LAYER>();
+    ASSERT_NE(l, nullptr);
+    EXPECT_TRUE(*l == *layer);
+    int out[10] = {};
+    int* p = out;
+    EXPECT_EQ(l->get_mult_layer(p), 1);
+    EXPECT_EQ(out[9], 109);
+
+    layer->set_single_layer(4);
+    EXPECT_EQ(layer->get_mult_layer(p), 0);
+    l = back<ATTRIB_DOVA_IGES_LAYER>();
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(l->get_layer_type(), 0);
+    EXPECT_EQ(l->get_layer_size(), 4);
+}
+
+TEST_F(PersistentClasses, IgesLayerRecordWithUnknownTypeReadsAsSingle)
+{
+    auto* layer = new ATTRIB_DOVA_IGES_LAYER(owner);
+    layer->set_single_layer(5);
+    ENTITY_LIST list;
+    list.add(owner);
+    std::string text = saveText(list);
+    // The layer record ends "<field> <type> #": make the type 7.
+    const std::size_t at = text.find(" 5 0 #");
+    ASSERT_NE(at, std::string::npos) << text;
+    text.replace(at, 6, " 5 7 #");
+    ENTITY_LIST back;
+    ASSERT_TRUE(restoreText(text, back).ok());
+    auto* l = static_cast<ATTRIB_DOVA_IGES_LAYER*>(back[0]->attrib());
+    EXPECT_EQ(l->get_layer_type(), 0);
+    EXPECT_EQ(l->get_layer_size(), 5);
+    restored.push_back(back[0]);
+}
+
+TEST_F(PersistentClasses, OverlongLabelAndColourNameAreCutToTheirFields)
+{
+    auto* label = new ATTRIB_DOVA_IGES_LABEL(owner);
+    label->set_label(1, "SHORT");
+    ENTITY_LIST list;
+    list.add(owner);
+    std::string text = saveText(list);
+    const std::string longLabel(100, 'L');
+    const std::size_t at = text.find("@5 SHORT");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, 8, "@100 " + longLabel);
+    ENTITY_LIST back;
+    ASSERT_TRUE(restoreText(text, back).ok());
+    auto* l = static_cast<ATTRIB_DOVA_IGES_LABEL*>(back[0]->attrib());
+    EXPECT_EQ(std::string(l->get_label()), std::string(15, 'L'));
+    restored.push_back(back[0]);
+
+    label->lose();
+    auto* color = new ATTRIB_DOVA_IGES_COLOR(owner);
+    color->set_color(0, 0, 0, 0, std::string(50, 'C').c_str());
+    EXPECT_EQ(std::strlen(color->get_color_name()), 31u);
+}
+
+TEST_F(PersistentClasses, VdaHusksRoundTripWithAndWithoutPath)
+{
+    new ATTRIB_DOVA_VDA(owner);
+    EXPECT_NE(back<ATTRIB_DOVA_VDA>(), nullptr);
+    owner->attrib()->lose();
+
+    const std::string path(31, 'p');
+    new ATTRIB_VDA(owner, const_cast<char*>(path.c_str()), 17);
+    auto* v = back<ATTRIB_VDA>();
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->number(), 17);
+    EXPECT_STREQ(v->pathname(), path.c_str());
+    owner->attrib()->lose();
+
+    // A long path comes back whole; a missing one comes back missing.
+    const std::string longPath = "/data/" + std::string(200, 'x') + ".vda";
+    new ATTRIB_VDA(owner, const_cast<char*>(longPath.c_str()), 1);
+    v = back<ATTRIB_VDA>();
+    ASSERT_NE(v, nullptr);
+    EXPECT_STREQ(v->pathname(), longPath.c_str());
+    owner->attrib()->lose();
+
+    new ATTRIB_VDA(owner, nullptr, 2);
+    v = back<ATTRIB_VDA>();
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->pathname(), nullptr);
+    EXPECT_EQ(v->number(), 2);
+}
+
+TEST_F(PersistentClasses, VdaCopiesOwnTheirPath)
+{
+    char path[] = "/parts/door.vda";
+    auto* original = new ATTRIB_VDA(owner, path, 5);
+    EXPECT_NE(original->pathname(), path);
+    ATTRIB_VDA copy(*original);
+    ATTRIB_VDA assigned;
+    assigned = *original;
+    original->lose();
+    EXPECT_STREQ(copy.pathname(), "/parts/door.vda");
+    EXPECT_STREQ(assigned.pathname(), "/parts/door.vda");
+    EXPECT_NE(copy.pathname(), assigned.pathname());
+
+    FILE* fp = std::tmpfile();
+    ATTRIB_VDA none(nullptr, nullptr, 3);
+    none.debug_ent(fp);
+    std::rewind(fp);
+    std::string dump(512, '\0');
+    dump.resize(std::fread(dump.data(), 1, dump.size(), fp));
+    std::fclose(fp);
+    EXPECT_NE(dump.find("\tPath            : (null) \n"), std::string::npos);
+}
+
+TEST_F(PersistentClasses, MarkersRestoreEmpty)
+{
+    AttDV_Mark::setPtr(owner, Gk_Marker("seen"), this);
+    std::string text;
+    auto* m = back<AttDV_Mark>(&text);
+    ASSERT_NE(m, nullptr);
+    EXPECT_TRUE(m->getMarker().isEmpty());
+    EXPECT_EQ(AttDV_Mark::getPtr(m->entity(), Gk_Marker()), nullptr);
+    EXPECT_EQ(m->identity(-1), AttDV_Tarvo_TYPE);
+    EXPECT_NE(text.find("AttDV_Mark 4 AttDV_Tarvo 3 Attrib_Tarvo_Geometric 2"), std::string::npos) << text;
+    owner->attrib()->lose();
+
+    new AttDV_Tarvo(owner);
+    EXPECT_NE(back<AttDV_Tarvo>(), nullptr);
+    owner->attrib()->lose();
+    new ATTRIB_TARVO_GEOMETRIC(owner);
+    EXPECT_NE(back<ATTRIB_TARVO_GEOMETRIC>(), nullptr);
+    owner->attrib()->lose();
+
+    auto* surface = new SURFACE();
+    surface->add();  // our own use, so that the surface outlives the attribute
+    new ATTRIB_ANALYT_SURF(owner, surface);
+    EXPECT_EQ(surface->use_count(), 2);
+    auto* s = back<ATTRIB_ANALYT_SURF>(&text);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->surface(), nullptr);
+    EXPECT_NE(text.find("Attrib_Analytic_Srf 2"), std::string::npos);
+    owner->attrib()->lose();
+    EXPECT_EQ(surface->use_count(), 1);
+    surface->remove();
+}
+
+TEST_F(PersistentClasses, AssemblyEntitiesRoundTrip)
+{
+    BODY* body = new BODY();
+    auto* part = new VE_PART(body, translate_transf(QELvector(1, 2, 3)));
+    auto* parts = new EE_LIST(1);
+    parts->add(part);
+    auto* leaf = new VE_ASSEMBLY(nullptr, nullptr, QELtransf());
+    auto* formation = new VE_FORMATION(leaf, scale_transf(2.0));
+    auto* formations = new EE_LIST(1);
+    formations->add(formation);
+    auto* root = new VE_ASSEMBLY(parts, formations, translate_transf(QELvector(0, 0, 5)));
+
+    std::string text;
+    ENTITY* back = roundTrip(root, &text);
+    ASSERT_NE(back, nullptr);
+    for (const char* id : {"ve_assembly 1", "ve_part 1", "ve_formation 1", "transform 1", "eelist 1"})
+        EXPECT_NE(text.find(id), std::string::npos) << id;
+    ASSERT_EQ(back->identity(0), VE_ASSEMBLY_TYPE);
+    auto* r = static_cast<VE_ASSEMBLY*>(back);
+    EXPECT_TRUE(sameVector(r->getTransformation().translation(), 0, 0, 5));
+    ASSERT_NE(r->getPartList(), nullptr);
+    ASSERT_EQ(r->getPartList()->count(), 1);
+    auto* p = static_cast<VE_PART*>((*r->getPartList())[0]);
+    ASSERT_EQ(p->identity(1), restore_def::find("ve_part")->type_number());
+    EXPECT_TRUE(is_BODY(p->getSolid()));
+    EXPECT_TRUE(sameVector(p->getTransformation().translation(), 1, 2, 3));
+    auto* f = static_cast<VE_FORMATION*>((*r->getFormationList())[0]);
+    ASSERT_EQ(f->identity(1), restore_def::find("ve_formation")->type_number());
+    EXPECT_DOUBLE_EQ(f->getTransformation().scaling(), 2.0);
+    ASSERT_EQ(f->getAssembly()->identity(1), VE_ASSEMBLY_TYPE);
+    EXPECT_EQ(f->getAssembly()->getPartList(), nullptr);
+    EXPECT_EQ(f->getAssembly()->getFormationList(), nullptr);
+
+    // Assembly trees go only through the deletion manager.
+    for (VE_ASSEMBLY* tree : {r, root}) {
+        Ve_AssemDeleteMgr manager(tree);
+        EXPECT_TRUE(manager.loseAssem());
+    }
+}
