@@ -1,0 +1,1143 @@
+// Topology entities: links, use-counted geometry, persistence, copy, lose.
+#include "velm/topology.hxx"
+
+#include <type_traits>
+
+#include "velm/api.hxx"
+#include "velm/attrib.hxx"
+#include "velm/save.hxx"
+
+VELM_ENTITY_DEF(BODY, ENTITY, 1, "body", BODY_TYPE)
+VELM_ENTITY_DEF(LUMP, ENTITY, 1, "lump", LUMP_TYPE)
+VELM_ENTITY_DEF(SHELL, ENTITY, 1, "shell", SHELL_TYPE)
+VELM_ENTITY_DEF(FACE, ENTITY, 1, "face", FACE_TYPE)
+VELM_ENTITY_DEF(LOOP, ENTITY, 1, "loop", LOOP_TYPE)
+VELM_ENTITY_DEF(COEDGE, ENTITY, 1, "coedge", COEDGE_TYPE)
+VELM_ENTITY_DEF(TCOEDGE, COEDGE, 2, "tcoedge", TCOEDGE_TYPE)
+VELM_ENTITY_DEF(EDGE, ENTITY, 1, "edge", EDGE_TYPE)
+VELM_ENTITY_DEF(TEDGE, EDGE, 2, "tedge", TEDGE_TYPE)
+VELM_ENTITY_DEF(VERTEX, ENTITY, 1, "vertex", VERTEX_TYPE)
+VELM_ENTITY_DEF(TVERTEX, VERTEX, 2, "tvertex", TVERTEX_TYPE)
+VELM_ENTITY_DEF(WIRE, ENTITY, 1, "wire", WIRE_TYPE)
+VELM_ENTITY_DEF(APOINT, ENTITY, 1, "point", APOINT_TYPE)
+VELM_ENTITY_DEF(WCS, ENTITY, 1, "wcs", WCS_TYPE)
+
+int (*velm_loop_type_hook)(const LOOP* loop) = nullptr;
+
+// ---------------------------------------------------------------------------
+// Field plumbing. Each class lists its pointer fields once (links); saving,
+// restoring, copying and fixing walk that list. The flag marks geometry links,
+// which hold a use.
+struct velm_topology_io {
+  template <class F>
+  static void links(BODY::fields& f, F&& fn) {
+    fn(f.lump, false);
+    fn(f.wire, false);
+    fn(f.transform, true);
+  }
+  template <class F>
+  static void links(LUMP::fields& f, F&& fn) {
+    fn(f.next, false);
+    fn(f.shell, false);
+    fn(f.body, false);
+  }
+  template <class F>
+  static void links(SHELL::fields& f, F&& fn) {
+    fn(f.next, false);
+    fn(f.face, false);
+    fn(f.wire, false);
+    fn(f.lump, false);
+  }
+  template <class F>
+  static void links(FACE::fields& f, F&& fn) {
+    fn(f.next, false);
+    fn(f.loop, false);
+    fn(f.shell, false);
+    fn(f.geometry, true);
+  }
+  template <class F>
+  static void links(LOOP::fields& f, F&& fn) {
+    fn(f.next, false);
+    fn(f.start, false);
+    fn(f.face, false);
+  }
+  template <class F>
+  static void links(COEDGE::fields& f, F&& fn) {
+    fn(f.next, false);
+    fn(f.previous, false);
+    fn(f.partner, false);
+    fn(f.edge, false);
+    fn(f.owner, false);
+    fn(f.geometry, true);
+  }
+  template <class F>
+  static void links(TCOEDGE::fields& f, F&& fn) {
+    fn(f.curve, true);
+  }
+  template <class F>
+  static void links(EDGE::fields& f, F&& fn) {
+    fn(f.start, false);
+    fn(f.end, false);
+    fn(f.coedge, false);
+    fn(f.geometry, true);
+  }
+  template <class F>
+  static void links(VERTEX::fields& f, F&& fn) {
+    fn(f.geometry, true);
+    for (EDGE*& e : f.edges) fn(e, false);
+  }
+  template <class F>
+  static void links(WIRE::fields& f, F&& fn) {
+    fn(f.next, false);
+    fn(f.coedge, false);
+    fn(f.body, false);
+    fn(f.shell, false);
+  }
+
+  template <class P>
+  static P* decode(ENTITY* stored) {
+    return reinterpret_cast<P*>(stored);
+  }
+  template <class P>
+  static ENTITY* encode(P* p) {
+    return reinterpret_cast<ENTITY*>(p);
+  }
+
+  template <class Fields>
+  static void save(const Fields& f, ENTITY_LIST& list) {
+    links(const_cast<Fields&>(f), [&](auto*& p, bool) { write_ptr(encode(p), list); });
+  }
+  template <class Fields>
+  static void restore(Fields& f) {
+    links(f, [](auto*& p, bool) { p = decode<std::remove_pointer_t<std::remove_reference_t<decltype(p)>>>(read_ptr()); });
+  }
+  template <class Fields>
+  static void copy(Fields& f, const Fields& from, ENTITY_LIST& list) {
+    f = from;
+    links(f, [&](auto*& p, bool) {
+      p = decode<std::remove_pointer_t<std::remove_reference_t<decltype(p)>>>(copy_index(list, encode(p)));
+    });
+  }
+  // Resolves indices; every geometry link takes its use.
+  template <class Fields>
+  static void fix(Fields& f, ENTITY* array[]) {
+    links(f, [&](auto*& p, bool counted) {
+      p = decode<std::remove_pointer_t<std::remove_reference_t<decltype(p)>>>(read_array(array, encode(p)));
+      if (counted && p) p->add();
+    });
+  }
+  template <class Fields>
+  static void scan_geometry(const Fields& f, ENTITY_LIST& list) {
+    links(const_cast<Fields&>(f), [&](auto*& p, bool counted) {
+      if (counted && p) list.add(p);
+    });
+  }
+};
+
+using io = velm_topology_io;
+
+namespace {
+template <class T, class V>
+void set_field(ENTITY* self, T& field, V value) {
+  self->backup();
+  field = value;
+}
+
+// Moves a use from the old geometry to the new one.
+template <class G>
+void set_counted(ENTITY* self, G*& field, G* value) {
+  if (field == value) return;
+  self->backup();
+  if (value) value->add();
+  G* old = field;
+  field = value;
+  if (old) old->remove();
+}
+
+void lose_live(ENTITY* e) {
+  if (e && !e->is_lost()) e->lose();
+}
+
+// Elements of a next-chain, collected first so that losing them is safe.
+template <class T>
+std::vector<T*> chain(T* first) {
+  std::vector<T*> out;
+  for (T* e = first; e; e = e->next()) {
+    out.push_back(e);
+    if (out.size() > 1 && e->next() == first) break;  // never spin on a damaged ring
+    if (out.size() > 10000000) break;
+  }
+  return out;
+}
+
+std::vector<COEDGE*> ring(COEDGE* start) {
+  std::vector<COEDGE*> out;
+  for (COEDGE* c = start; c;) {
+    out.push_back(c);
+    c = c->next();
+    if (c == start || out.size() > 10000000) break;
+  }
+  return out;
+}
+
+void add_all(ENTITY_LIST& list, const auto& entities) {
+  for (ENTITY* e : entities) list.add(e);
+}
+
+QELbox* stored_box(bool has, const QELbox& box) { return has ? const_cast<QELbox*>(&box) : nullptr; }
+
+void store_box(ENTITY* self, bool& has, QELbox& box, QELbox* given) {
+  self->backup();
+  has = given != nullptr;
+  box = given ? *given : QELbox();
+  delete given;
+}
+
+void write_box(bool has, const QELbox& box) {
+  write_logical(has);
+  if (has) {
+    write_position(box.low());
+    write_position(box.high());
+  }
+}
+
+void read_box(bool& has, QELbox& box) {
+  has = read_logical();
+  if (has) {
+    QELposition low = read_position();
+    QELposition high = read_position();
+    box = QELbox(low, high);
+  }
+}
+
+sense_type read_sense() {
+  int s = read_enum();
+  if (s != FORWARD && s != REVERSED) velm_api_error_throw(VELM_SAVE_FILE_DAMAGED);
+  return static_cast<sense_type>(s);
+}
+
+QELposition point_of(const VERTEX* v) {
+  if (!v || !v->geometry()) velm_api_error_throw(VELM_NULL_ENTITY);
+  return v->geometry()->coords();
+}
+}  // namespace
+
+// fix_pointers of a class whose own fields are `FIELDS`.
+#define VELM_TOPOLOGY_FIX(CLASS, BASE, FIELDS)                                                   \
+  void CLASS::fix_pointers(ENTITY* array[], SCAN_TYPE reason) {                                 \
+    BASE::fix_pointers(array, reason);                                                          \
+    io::fix(FIELDS, array);                                                                     \
+  }
+
+// ---------------------------------------------------------------------------
+// BODY
+BODY::BODY(LUMP* first) {
+  f_.lump = first;
+  for (LUMP* l : chain(first)) l->set_body(this);
+}
+
+BODY::BODY(WIRE* wire) {
+  f_.wire = wire;
+  if (wire) wire->set_body(this);
+}
+
+void BODY::set_lump(LUMP* lump) { set_field(this, f_.lump, lump); }
+void BODY::set_wire(WIRE* wire) { set_field(this, f_.wire, wire); }
+void BODY::set_transform(TRANSFORM* transform) { set_counted(this, f_.transform, transform); }
+
+void BODY::lose() {
+  if (is_lost() || is_backup_image()) return;
+  // Edges and vertices belong to the body, shared or not. Collected first:
+  // outside a bulletin board what is lost is gone at once.
+  ENTITY_LIST all;
+  velm_topology_walk(this, all);
+  std::vector<ENTITY*> edges_and_vertices;
+  for (int i = 0; i < all.count(); ++i)
+    if (is_EDGE(all[i]) || is_VERTEX(all[i])) edges_and_vertices.push_back(all[i]);
+  for (LUMP* l : chain(f_.lump)) lose_live(l);
+  for (WIRE* w : chain(f_.wire)) lose_live(w);
+  for (ENTITY* e : edges_and_vertices) lose_live(e);
+  set_transform(nullptr);
+  ENTITY::lose();
+}
+
+void BODY::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
+  ENTITY::copy_scan(list, reason, skip);
+  add_all(list, chain(f_.lump));
+  add_all(list, chain(f_.wire));
+  io::scan_geometry(f_, list);
+}
+
+VELM_TOPOLOGY_FIX(BODY, ENTITY, f_)
+
+void BODY::save_common(ENTITY_LIST& list) const {
+  ENTITY::save_common(list);
+  io::save(f_, list);
+}
+
+void BODY::restore_common() {
+  ENTITY::restore_common();
+  io::restore(f_);
+}
+
+void BODY::copy_common(ENTITY_LIST& list, const BODY* from, pointer_map* pm, int skip,
+                       SCAN_TYPE reason) {
+  ENTITY::copy_common(list, from, pm, skip, reason);
+  io::copy(f_, from->f_, list);
+}
+
+// ---------------------------------------------------------------------------
+// LUMP
+LUMP::LUMP(SHELL* first_shell, LUMP* next) {
+  f_.shell = first_shell;
+  f_.next = next;
+  for (SHELL* s : chain(first_shell)) s->set_lump(this);
+}
+
+void LUMP::set_next(LUMP* next, int) { set_field(this, f_.next, next); }
+void LUMP::set_shell(SHELL* shell) { set_field(this, f_.shell, shell); }
+void LUMP::set_body(BODY* body) { set_field(this, f_.body, body); }
+ENTITY* LUMP::owner() const { return f_.body; }
+
+void LUMP::lose() {
+  if (is_lost() || is_backup_image()) return;
+  for (SHELL* s : chain(f_.shell)) lose_live(s);
+  ENTITY::lose();
+}
+
+void LUMP::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
+  ENTITY::copy_scan(list, reason, skip);
+  add_all(list, chain(f_.shell));
+}
+
+VELM_TOPOLOGY_FIX(LUMP, ENTITY, f_)
+
+void LUMP::save_common(ENTITY_LIST& list) const {
+  ENTITY::save_common(list);
+  io::save(f_, list);
+}
+
+void LUMP::restore_common() {
+  ENTITY::restore_common();
+  io::restore(f_);
+}
+
+void LUMP::copy_common(ENTITY_LIST& list, const LUMP* from, pointer_map* pm, int skip,
+                       SCAN_TYPE reason) {
+  ENTITY::copy_common(list, from, pm, skip, reason);
+  io::copy(f_, from->f_, list);
+}
+
+// ---------------------------------------------------------------------------
+// SHELL
+SHELL::SHELL(FACE* first_face, SHELL* next) {
+  f_.face = first_face;
+  f_.next = next;
+  for (FACE* f : chain(first_face)) f->set_shell(this);
+}
+
+void SHELL::set_next(SHELL* next, int) { set_field(this, f_.next, next); }
+void SHELL::set_face(FACE* face) { set_field(this, f_.face, face); }
+void SHELL::set_wire(WIRE* wire) { set_field(this, f_.wire, wire); }
+void SHELL::set_lump(LUMP* lump) { set_field(this, f_.lump, lump); }
+ENTITY* SHELL::owner() const { return f_.lump; }
+
+int SHELL::is_closed() const {
+  if (f_.wire) return 0;
+  for (FACE* f : chain(f_.face)) {
+    if (f->sides() != 0) return 0;
+    for (LOOP* l : chain(f->loop()))
+      for (COEDGE* c : ring(l->start())) {
+        COEDGE* p = c->partner();
+        if (!p || p->partner() != c || p->sense() == c->sense()) return 0;
+        LOOP* pl = p->loop();
+        if (!pl || !pl->face() || pl->face()->shell() != this) return 0;
+      }
+  }
+  return 1;
+}
+
+void SHELL::lose() {
+  if (is_lost() || is_backup_image()) return;
+  for (FACE* f : chain(f_.face)) lose_live(f);
+  for (WIRE* w : chain(f_.wire)) lose_live(w);
+  ENTITY::lose();
+}
+
+void SHELL::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
+  ENTITY::copy_scan(list, reason, skip);
+  add_all(list, chain(f_.face));
+  add_all(list, chain(f_.wire));
+}
+
+VELM_TOPOLOGY_FIX(SHELL, ENTITY, f_)
+
+void SHELL::save_common(ENTITY_LIST& list) const {
+  ENTITY::save_common(list);
+  io::save(f_, list);
+}
+
+void SHELL::restore_common() {
+  ENTITY::restore_common();
+  io::restore(f_);
+}
+
+void SHELL::copy_common(ENTITY_LIST& list, const SHELL* from, pointer_map* pm, int skip,
+                        SCAN_TYPE reason) {
+  ENTITY::copy_common(list, from, pm, skip, reason);
+  io::copy(f_, from->f_, list);
+}
+
+// ---------------------------------------------------------------------------
+// FACE
+FACE::FACE(LOOP* first_loop, FACE* next, SURFACE* geometry, sense_type sense) {
+  f_.loop = first_loop;
+  f_.next = next;
+  f_.sense = sense;
+  set_geometry(geometry);
+  for (LOOP* l : chain(first_loop)) l->set_face(this);
+}
+
+void FACE::set_next(FACE* next, int) { set_field(this, f_.next, next); }
+void FACE::set_loop(LOOP* loop, int) { set_field(this, f_.loop, loop); }
+void FACE::set_shell(SHELL* shell) { set_field(this, f_.shell, shell); }
+void FACE::set_geometry(SURFACE* surface, int) { set_counted(this, f_.geometry, surface); }
+void FACE::set_sense(sense_type sense, int) { set_field(this, f_.sense, sense); }
+void FACE::set_sides(int sides, int) { set_field(this, f_.sides, sides); }
+void FACE::set_cont(int cont) { set_field(this, f_.cont, cont); }
+QELbox* FACE::bound() const { return stored_box(f_.has_bound, f_.bound); }
+void FACE::set_bound(QELbox* box) { store_box(this, f_.has_bound, f_.bound, box); }
+ENTITY* FACE::owner() const { return f_.shell; }
+
+void FACE::lose() {
+  if (is_lost() || is_backup_image()) return;
+  for (LOOP* l : chain(f_.loop)) lose_live(l);
+  set_geometry(nullptr);
+  ENTITY::lose();
+}
+
+void FACE::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
+  ENTITY::copy_scan(list, reason, skip);
+  add_all(list, chain(f_.loop));
+  io::scan_geometry(f_, list);
+}
+
+VELM_TOPOLOGY_FIX(FACE, ENTITY, f_)
+
+void FACE::save_common(ENTITY_LIST& list) const {
+  ENTITY::save_common(list);
+  io::save(f_, list);
+  write_enum(f_.sense);
+  write_int(f_.sides);
+  write_int(f_.cont);
+  write_box(f_.has_bound, f_.bound);
+}
+
+void FACE::restore_common() {
+  ENTITY::restore_common();
+  io::restore(f_);
+  f_.sense = read_sense();
+  f_.sides = read_int();
+  f_.cont = read_int();
+  read_box(f_.has_bound, f_.bound);
+}
+
+void FACE::copy_common(ENTITY_LIST& list, const FACE* from, pointer_map* pm, int skip,
+                       SCAN_TYPE reason) {
+  ENTITY::copy_common(list, from, pm, skip, reason);
+  io::copy(f_, from->f_, list);
+}
+
+// ---------------------------------------------------------------------------
+// LOOP
+LOOP::LOOP(COEDGE* start, LOOP* next) {
+  f_.start = start;
+  f_.next = next;
+  for (COEDGE* c : ring(start)) c->set_loop(this);
+}
+
+void LOOP::set_start(COEDGE* start) { set_field(this, f_.start, start); }
+void LOOP::set_next(LOOP* next, int) { set_field(this, f_.next, next); }
+void LOOP::set_face(FACE* face) { set_field(this, f_.face, face); }
+ENTITY* LOOP::owner() const { return f_.face; }
+
+int LOOP::get_classification() const {
+  if (f_.classification == 0 && velm_loop_type_hook) return velm_loop_type_hook(this);
+  return f_.classification;
+}
+
+void LOOP::set_classification(int type) { set_field(this, f_.classification, type); }
+
+void LOOP::reverse() {
+  for (COEDGE* c : ring(f_.start)) {
+    c->backup();
+    std::swap(c->f_.next, c->f_.previous);
+    c->f_.sense = c->f_.sense == FORWARD ? REVERSED : FORWARD;
+    if (PCURVE* p = c->geometry()) p->negate();
+    if (is_TCOEDGE(c)) {
+      auto* t = static_cast<TCOEDGE*>(c);
+      if (!t->t_.range.empty()) t->t_.range = -t->t_.range;
+      if (CURVE* curve = t->t_.curve) curve->reverse_equation();
+    }
+  }
+  set_classification(0);
+}
+
+void LOOP::lose() {
+  if (is_lost() || is_backup_image()) return;
+  for (COEDGE* c : ring(f_.start)) lose_live(c);
+  ENTITY::lose();
+}
+
+void LOOP::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
+  ENTITY::copy_scan(list, reason, skip);
+  add_all(list, ring(f_.start));
+}
+
+VELM_TOPOLOGY_FIX(LOOP, ENTITY, f_)
+
+void LOOP::save_common(ENTITY_LIST& list) const {
+  ENTITY::save_common(list);
+  io::save(f_, list);
+  write_int(f_.classification);
+}
+
+void LOOP::restore_common() {
+  ENTITY::restore_common();
+  io::restore(f_);
+  f_.classification = read_int();
+}
+
+void LOOP::copy_common(ENTITY_LIST& list, const LOOP* from, pointer_map* pm, int skip,
+                       SCAN_TYPE reason) {
+  ENTITY::copy_common(list, from, pm, skip, reason);
+  io::copy(f_, from->f_, list);
+}
+
+// ---------------------------------------------------------------------------
+// COEDGE
+COEDGE::COEDGE(EDGE* edge, sense_type sense, COEDGE* previous, COEDGE* next) {
+  f_.edge = edge;
+  f_.sense = sense;
+  f_.previous = previous;
+  f_.next = next;
+  if (edge && !edge->coedge()) edge->set_coedge(this);
+}
+
+LOOP* COEDGE::loop() const { return is_LOOP(f_.owner) ? static_cast<LOOP*>(f_.owner) : nullptr; }
+WIRE* COEDGE::wire() const { return is_WIRE(f_.owner) ? static_cast<WIRE*>(f_.owner) : nullptr; }
+
+VERTEX* COEDGE::start() const {
+  if (!f_.edge) return nullptr;
+  return f_.sense == FORWARD ? f_.edge->start() : f_.edge->end();
+}
+
+VERTEX* COEDGE::end() const {
+  if (!f_.edge) return nullptr;
+  return f_.sense == FORWARD ? f_.edge->end() : f_.edge->start();
+}
+
+QELposition COEDGE::start_pos() const { return point_of(start()); }
+QELposition COEDGE::end_pos() const { return point_of(end()); }
+
+QELinterval COEDGE::param_range() const {
+  if (!f_.edge) velm_api_error_throw(VELM_NULL_ENTITY);
+  QELinterval r = f_.edge->param_range();
+  return f_.sense == FORWARD ? r : -r;
+}
+
+void COEDGE::set_next(COEDGE* next, int, int) { set_field(this, f_.next, next); }
+void COEDGE::set_previous(COEDGE* previous, int, int) { set_field(this, f_.previous, previous); }
+void COEDGE::set_partner(COEDGE* partner) { set_field(this, f_.partner, partner); }
+void COEDGE::set_edge(EDGE* edge) { set_field(this, f_.edge, edge); }
+void COEDGE::set_sense(sense_type sense, int) { set_field(this, f_.sense, sense); }
+void COEDGE::set_loop(LOOP* loop) { set_field(this, f_.owner, static_cast<ENTITY*>(loop)); }
+void COEDGE::set_wire(WIRE* wire) { set_field(this, f_.owner, static_cast<ENTITY*>(wire)); }
+void COEDGE::set_owner(ENTITY* owner) { set_field(this, f_.owner, owner); }
+void COEDGE::set_geometry(PCURVE* pcurve, int) { set_counted(this, f_.geometry, pcurve); }
+
+void COEDGE::lose() {
+  if (is_lost() || is_backup_image()) return;
+  // Leave the partner ring, so that the edge stays consistent for who keeps it.
+  if (COEDGE* after = f_.partner; after && after != this) {
+    COEDGE* before = after;
+    for (int guard = 0; before->partner() && before->partner() != this && guard < 1000000; ++guard)
+      before = before->partner();
+    if (before->partner() == this) before->set_partner(after == before ? nullptr : after);
+  }
+  if (EDGE* e = f_.edge; e && !e->is_lost() && e->coedge() == this)
+    e->set_coedge(f_.partner != this ? f_.partner : nullptr);
+  set_geometry(nullptr);
+  ENTITY::lose();
+}
+
+void COEDGE::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
+  ENTITY::copy_scan(list, reason, skip);
+  if (f_.edge) list.add(f_.edge);
+  io::scan_geometry(f_, list);
+}
+
+VELM_TOPOLOGY_FIX(COEDGE, ENTITY, f_)
+
+void COEDGE::save_common(ENTITY_LIST& list) const {
+  ENTITY::save_common(list);
+  io::save(f_, list);
+  write_enum(f_.sense);
+}
+
+void COEDGE::restore_common() {
+  ENTITY::restore_common();
+  io::restore(f_);
+  f_.sense = read_sense();
+}
+
+void COEDGE::copy_common(ENTITY_LIST& list, const COEDGE* from, pointer_map* pm, int skip,
+                         SCAN_TYPE reason) {
+  ENTITY::copy_common(list, from, pm, skip, reason);
+  io::copy(f_, from->f_, list);
+}
+
+// ---------------------------------------------------------------------------
+// TCOEDGE
+TCOEDGE::TCOEDGE(EDGE* edge, sense_type sense, COEDGE* previous, COEDGE* next)
+    : COEDGE(edge, sense, previous, next) {}
+
+QELinterval TCOEDGE::param_range() const {
+  return t_.range.empty() ? COEDGE::param_range() : t_.range;
+}
+
+void TCOEDGE::set_param_range(const QELinterval& range) { set_field(this, t_.range, range); }
+void TCOEDGE::set_3D_curve(CURVE* curve) { set_counted(this, t_.curve, curve); }
+
+QELposition TCOEDGE::start_pos() const {
+  if (t_.curve && t_.curve->has_equation() && !t_.range.empty())
+    return t_.curve->curve_point(t_.range.start_pt());
+  return COEDGE::start_pos();
+}
+
+QELposition TCOEDGE::end_pos() const {
+  if (t_.curve && t_.curve->has_equation() && !t_.range.empty())
+    return t_.curve->curve_point(t_.range.end_pt());
+  return COEDGE::end_pos();
+}
+
+void TCOEDGE::lose() {
+  if (is_lost() || is_backup_image()) return;
+  set_3D_curve(nullptr);
+  COEDGE::lose();
+}
+
+void TCOEDGE::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
+  COEDGE::copy_scan(list, reason, skip);
+  io::scan_geometry(t_, list);
+}
+
+VELM_TOPOLOGY_FIX(TCOEDGE, COEDGE, t_)
+
+void TCOEDGE::save_common(ENTITY_LIST& list) const {
+  COEDGE::save_common(list);
+  io::save(t_, list);
+  write_interval(t_.range);
+}
+
+void TCOEDGE::restore_common() {
+  COEDGE::restore_common();
+  io::restore(t_);
+  t_.range = read_interval();
+}
+
+void TCOEDGE::copy_common(ENTITY_LIST& list, const TCOEDGE* from, pointer_map* pm, int skip,
+                          SCAN_TYPE reason) {
+  COEDGE::copy_common(list, from, pm, skip, reason);
+  io::copy(t_, from->t_, list);
+}
+
+// ---------------------------------------------------------------------------
+// EDGE
+EDGE::EDGE(VERTEX* start, VERTEX* end, CURVE* curve, sense_type sense, int convexity,
+           const QELinterval* range) {
+  f_.start = start;
+  f_.end = end;
+  f_.sense = sense;
+  f_.convexity = convexity;
+  if (range) f_.range = *range;
+  set_geometry(curve);
+  for (VERTEX* v : {start, end})
+    if (v && v->count_edges() == 0) v->add_edge(this);
+}
+
+void EDGE::set_start(VERTEX* v) { set_field(this, f_.start, v); }
+void EDGE::set_end(VERTEX* v) { set_field(this, f_.end, v); }
+void EDGE::set_coedge(COEDGE* c) { set_field(this, f_.coedge, c); }
+void EDGE::set_geometry(CURVE* curve, int, int) { set_counted(this, f_.geometry, curve); }
+void EDGE::set_sense(sense_type sense, int) { set_field(this, f_.sense, sense); }
+QELbox* EDGE::bound() const { return stored_box(f_.has_bound, f_.bound); }
+void EDGE::set_bound(QELbox* box) { store_box(this, f_.has_bound, f_.bound, box); }
+
+QELinterval EDGE::range_from_curve() const {
+  CURVE* c = f_.geometry;
+  if (!c || !c->has_equation() || !f_.start || !f_.end || !f_.start->geometry() ||
+      !f_.end->geometry())
+    return QELinterval();
+  double t0 = c->curve_param(point_of(f_.start));
+  double t1 = c->curve_param(point_of(f_.end));
+  if (f_.sense == REVERSED) {
+    // The curve runs from the end vertex to the start vertex.
+    std::swap(t0, t1);
+  }
+  QELinterval full = c->curve_range();
+  double period = full.finite() ? full.length() : 0.0;
+  if (t1 <= t0 && period > 0.0) t1 += period;  // closed curves: one turn
+  QELinterval on_curve(t0, t1);
+  return f_.sense == FORWARD ? on_curve : -on_curve;
+}
+
+QELinterval EDGE::param_range() const {
+  if (f_.range.type() != interval_unset) return f_.range;
+  QELinterval r = range_from_curve();
+  if (r.type() == interval_unset) velm_api_error_throw(VELM_BAD_ARGUMENT);
+  return r;
+}
+
+void EDGE::set_param_range(const QELinterval* range) {
+  set_field(this, f_.range, range ? *range : range_from_curve());
+}
+
+QELposition EDGE::start_pos() const {
+  if (f_.start && f_.start->geometry()) return point_of(f_.start);
+  double t = f_.sense == FORWARD ? param_range().start_pt() : -param_range().start_pt();
+  if (!f_.geometry) velm_api_error_throw(VELM_NULL_ENTITY);
+  return f_.geometry->curve_point(t);
+}
+
+QELposition EDGE::end_pos() const {
+  if (f_.end && f_.end->geometry()) return point_of(f_.end);
+  double t = f_.sense == FORWARD ? param_range().end_pt() : -param_range().end_pt();
+  if (!f_.geometry) velm_api_error_throw(VELM_NULL_ENTITY);
+  return f_.geometry->curve_point(t);
+}
+
+bool EDGE::closed() const {
+  if (!f_.geometry || !f_.geometry->has_equation()) return f_.start && f_.start == f_.end;
+  return same_point(start_pos(), end_pos());
+}
+
+double EDGE::length(bool) const {
+  if (!f_.geometry || !f_.geometry->has_equation()) return 0.0;
+  QELinterval r = param_range();
+  return f_.geometry->curve_length(f_.sense == FORWARD ? r : -r);
+}
+
+QELposition EDGE::mid_pos(bool) const {
+  if (!f_.geometry || !f_.geometry->has_equation())
+    return interpolate(0.5, start_pos(), end_pos());
+  double t = param_range().mid_pt();
+  return f_.geometry->curve_point(f_.sense == FORWARD ? t : -t);
+}
+
+void EDGE::lose() {
+  if (is_lost() || is_backup_image()) return;
+  for (VERTEX* v : {f_.start, f_.end})
+    if (v && !v->is_lost()) v->delete_edge(this);
+  set_geometry(nullptr);
+  ENTITY::lose();
+}
+
+void EDGE::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
+  ENTITY::copy_scan(list, reason, skip);
+  if (f_.start) list.add(f_.start);
+  if (f_.end) list.add(f_.end);
+  io::scan_geometry(f_, list);
+}
+
+VELM_TOPOLOGY_FIX(EDGE, ENTITY, f_)
+
+void EDGE::save_common(ENTITY_LIST& list) const {
+  ENTITY::save_common(list);
+  io::save(f_, list);
+  write_enum(f_.sense);
+  write_int(f_.convexity);
+  write_interval(f_.range);
+  write_box(f_.has_bound, f_.bound);
+}
+
+void EDGE::restore_common() {
+  ENTITY::restore_common();
+  io::restore(f_);
+  f_.sense = read_sense();
+  f_.convexity = read_int();
+  f_.range = read_interval();
+  read_box(f_.has_bound, f_.bound);
+}
+
+void EDGE::copy_common(ENTITY_LIST& list, const EDGE* from, pointer_map* pm, int skip,
+                       SCAN_TYPE reason) {
+  ENTITY::copy_common(list, from, pm, skip, reason);
+  io::copy(f_, from->f_, list);
+}
+
+// ---------------------------------------------------------------------------
+// TEDGE
+TEDGE::TEDGE(VERTEX* start, VERTEX* end, CURVE* curve, sense_type sense, int convexity,
+             const QELinterval* range, double tolerance)
+    : EDGE(start, end, curve, sense, convexity, range) {
+  t_.tolerance = tolerance;
+}
+
+void TEDGE::set_tolerance(double tolerance) { set_field(this, t_.tolerance, tolerance); }
+void TEDGE::set_update(int update) { set_field(this, t_.update, update); }
+
+void TEDGE::save_common(ENTITY_LIST& list) const {
+  EDGE::save_common(list);
+  write_real(t_.tolerance);
+  write_int(t_.update);
+}
+
+void TEDGE::restore_common() {
+  EDGE::restore_common();
+  t_.tolerance = read_real();
+  t_.update = read_int();
+}
+
+void TEDGE::copy_common(ENTITY_LIST& list, const TEDGE* from, pointer_map* pm, int skip,
+                        SCAN_TYPE reason) {
+  EDGE::copy_common(list, from, pm, skip, reason);
+  t_ = from->t_;
+}
+
+// ---------------------------------------------------------------------------
+// VERTEX
+VERTEX::VERTEX(APOINT* point) { set_geometry(point); }
+
+void VERTEX::set_geometry(APOINT* point) { set_counted(this, f_.geometry, point); }
+
+EDGE* VERTEX::edge(int i) const {
+  return i >= 0 && i < count_edges() ? f_.edges[static_cast<std::size_t>(i)] : nullptr;
+}
+
+void VERTEX::add_edge(EDGE* e) {
+  if (!e) return;
+  for (EDGE* x : f_.edges)
+    if (x == e) return;
+  backup();
+  f_.edges.push_back(e);
+}
+
+void VERTEX::delete_edge(EDGE* e) {
+  for (auto it = f_.edges.begin(); it != f_.edges.end(); ++it)
+    if (*it == e) {
+      backup();
+      f_.edges.erase(it);
+      return;
+    }
+}
+
+void VERTEX::set_edge(EDGE* e) {
+  backup();
+  f_.edges.clear();
+  if (e) f_.edges.push_back(e);
+}
+
+QELbox* VERTEX::bound() const { return stored_box(f_.has_bound, f_.bound); }
+void VERTEX::set_bound(QELbox* box) { store_box(this, f_.has_bound, f_.bound, box); }
+
+void VERTEX::lose() {
+  if (is_lost() || is_backup_image()) return;
+  set_geometry(nullptr);
+  ENTITY::lose();
+}
+
+void VERTEX::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
+  ENTITY::copy_scan(list, reason, skip);
+  io::scan_geometry(f_, list);
+}
+
+void VERTEX::fix_pointers(ENTITY* array[], SCAN_TYPE reason) {
+  ENTITY::fix_pointers(array, reason);
+  io::fix(f_, array);
+  // References to edges that were not copied along are dropped.
+  std::erase(f_.edges, nullptr);
+}
+
+void VERTEX::save_common(ENTITY_LIST& list) const {
+  ENTITY::save_common(list);
+  write_int(count_edges());
+  io::save(f_, list);
+  write_box(f_.has_bound, f_.bound);
+}
+
+void VERTEX::restore_common() {
+  ENTITY::restore_common();
+  int n = read_int();
+  if (n < 0 || n > 1000000) velm_api_error_throw(VELM_SAVE_FILE_DAMAGED);
+  f_.edges.assign(static_cast<std::size_t>(n), nullptr);
+  io::restore(f_);
+  read_box(f_.has_bound, f_.bound);
+}
+
+void VERTEX::copy_common(ENTITY_LIST& list, const VERTEX* from, pointer_map* pm, int skip,
+                         SCAN_TYPE reason) {
+  ENTITY::copy_common(list, from, pm, skip, reason);
+  io::copy(f_, from->f_, list);
+}
+
+// ---------------------------------------------------------------------------
+// TVERTEX
+TVERTEX::TVERTEX(APOINT* point, double tolerance) : VERTEX(point) { t_.tolerance = tolerance; }
+
+void TVERTEX::set_tolerance(double tolerance) { set_field(this, t_.tolerance, tolerance); }
+void TVERTEX::set_update(int update) { set_field(this, t_.update, update); }
+
+void TVERTEX::save_common(ENTITY_LIST& list) const {
+  VERTEX::save_common(list);
+  write_real(t_.tolerance);
+  write_int(t_.update);
+}
+
+void TVERTEX::restore_common() {
+  VERTEX::restore_common();
+  t_.tolerance = read_real();
+  t_.update = read_int();
+}
+
+void TVERTEX::copy_common(ENTITY_LIST& list, const TVERTEX* from, pointer_map* pm, int skip,
+                          SCAN_TYPE reason) {
+  VERTEX::copy_common(list, from, pm, skip, reason);
+  t_ = from->t_;
+}
+
+// ---------------------------------------------------------------------------
+// WIRE
+std::vector<COEDGE*> wire_coedges(const WIRE* wire) {
+  std::vector<COEDGE*> out;
+  COEDGE* first = wire ? wire->coedge() : nullptr;
+  if (!first) return out;
+  out = ring(first);
+  if (out.back()->next() != first)
+    for (COEDGE* c = first->previous(); c && c != first && out.size() < 10000000; c = c->previous())
+      out.push_back(c);
+  return out;
+}
+
+WIRE::WIRE(COEDGE* first, WIRE* next) {
+  f_.coedge = first;
+  f_.next = next;
+  for (COEDGE* c : wire_coedges(this)) c->set_wire(this);
+}
+
+void WIRE::set_coedge(COEDGE* c) { set_field(this, f_.coedge, c); }
+void WIRE::set_next(WIRE* next) { set_field(this, f_.next, next); }
+void WIRE::set_body(BODY* body) { set_field(this, f_.body, body); }
+void WIRE::set_shell(SHELL* shell) { set_field(this, f_.shell, shell); }
+
+ENTITY* WIRE::owner() const {
+  return f_.body ? static_cast<ENTITY*>(f_.body) : static_cast<ENTITY*>(f_.shell);
+}
+
+void WIRE::lose() {
+  if (is_lost() || is_backup_image()) return;
+  for (COEDGE* c : wire_coedges(this)) lose_live(c);
+  ENTITY::lose();
+}
+
+void WIRE::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
+  ENTITY::copy_scan(list, reason, skip);
+  add_all(list, wire_coedges(this));
+}
+
+VELM_TOPOLOGY_FIX(WIRE, ENTITY, f_)
+
+void WIRE::save_common(ENTITY_LIST& list) const {
+  ENTITY::save_common(list);
+  io::save(f_, list);
+}
+
+void WIRE::restore_common() {
+  ENTITY::restore_common();
+  io::restore(f_);
+}
+
+void WIRE::copy_common(ENTITY_LIST& list, const WIRE* from, pointer_map* pm, int skip,
+                       SCAN_TYPE reason) {
+  ENTITY::copy_common(list, from, pm, skip, reason);
+  io::copy(f_, from->f_, list);
+}
+
+// ---------------------------------------------------------------------------
+// APOINT
+void APOINT::set_coords(const QELposition& p) { set_field(this, coords_, p); }
+
+bool APOINT::apply_transform(const QELtransf& t, ENTITY_LIST& done, bool negate, bool reset) {
+  if (done.lookup(this) >= 0) return true;
+  set_coords(coords_ * t);
+  return ENTITY::apply_transform(t, done, negate, reset);
+}
+
+void APOINT::debug_ent(FILE* fp) const {
+  ENTITY::debug_ent(fp);
+  if (fp) std::fprintf(fp, "\tcoords : %.17g %.17g %.17g\n", coords_.x(), coords_.y(), coords_.z());
+}
+
+void APOINT::save_common(ENTITY_LIST& list) const {
+  ENTITY::save_common(list);
+  write_position(coords_);
+}
+
+void APOINT::restore_common() {
+  ENTITY::restore_common();
+  coords_ = read_position();
+}
+
+void APOINT::copy_common(ENTITY_LIST& list, const APOINT* from, pointer_map* pm, int skip,
+                         SCAN_TYPE reason) {
+  ENTITY::copy_common(list, from, pm, skip, reason);
+  coords_ = from->coords_;
+}
+
+// ---------------------------------------------------------------------------
+// WCS
+WCS::WCS(const QELtransf& to_model) { set_transform(velm_require(VELM_NEW TRANSFORM(to_model))); }
+
+WCS::WCS(const QELposition& origin, const QELunit_vector& x_axis, const QELunit_vector& y_axis) {
+  // Rows are the images of the local axes.
+  QELvector z = cross(x_axis, y_axis);
+  const double rows[9] = {x_axis.x(), x_axis.y(), x_axis.z(), y_axis.x(), y_axis.y(),
+                          y_axis.z(), z.x(),      z.y(),      z.z()};
+  set_transform(velm_require(VELM_NEW TRANSFORM(restore_transf(
+      QELmatrix(rows), origin - QELposition(), 1.0, 1, 0, 0))));
+}
+
+void WCS::set_transform(TRANSFORM* t) { set_counted(this, transform_, t); }
+
+QELtransf WCS::to_model() const { return transform_ ? transform_->transform() : QELtransf(); }
+
+bool WCS::apply_transform(const QELtransf& t, ENTITY_LIST& done, bool negate, bool reset) {
+  if (done.lookup(this) >= 0) return true;
+  if (transform_) {
+    if (transform_->use_count() > 1) {
+      // Shared: move this system only.
+      set_transform(velm_require(VELM_NEW TRANSFORM(transform_->transform() * t)));
+    } else {
+      *transform_ *= t;
+    }
+  }
+  return ENTITY::apply_transform(t, done, negate, reset);
+}
+
+void WCS::lose() {
+  if (is_lost() || is_backup_image()) return;
+  set_transform(nullptr);
+  ENTITY::lose();
+}
+
+void WCS::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
+  ENTITY::copy_scan(list, reason, skip);
+  if (transform_) list.add(transform_);
+}
+
+void WCS::fix_pointers(ENTITY* array[], SCAN_TYPE reason) {
+  ENTITY::fix_pointers(array, reason);
+  transform_ = reinterpret_cast<TRANSFORM*>(read_array(array, reinterpret_cast<ENTITY*>(transform_)));
+  if (transform_) transform_->add();
+}
+
+void WCS::save_common(ENTITY_LIST& list) const {
+  ENTITY::save_common(list);
+  write_ptr(transform_, list);
+}
+
+void WCS::restore_common() {
+  ENTITY::restore_common();
+  transform_ = reinterpret_cast<TRANSFORM*>(read_ptr());
+}
+
+void WCS::copy_common(ENTITY_LIST& list, const WCS* from, pointer_map* pm, int skip,
+                      SCAN_TYPE reason) {
+  ENTITY::copy_common(list, from, pm, skip, reason);
+  transform_ = reinterpret_cast<TRANSFORM*>(copy_index(list, from->transform_));
+}
+
+// ---------------------------------------------------------------------------
+bool is_wire_body(const ENTITY* e) {
+  if (!is_BODY(e)) return false;
+  ENTITY_LIST all;
+  velm_topology_walk(e, all);
+  bool wire = false;
+  for (int i = 0; i < all.count(); ++i) {
+    if (is_FACE(all[i])) return false;
+    wire = wire || is_WIRE(all[i]);
+  }
+  return wire;
+}
+
+// ---------------------------------------------------------------------------
+// Kernel-order walk.
+namespace {
+void walk_edge(const EDGE* e, ENTITY_LIST& out) {
+  out.add(const_cast<EDGE*>(e));
+  if (e->start()) out.add(e->start());
+  if (e->end()) out.add(e->end());
+}
+
+void walk_coedge(const COEDGE* c, ENTITY_LIST& out) {
+  out.add(const_cast<COEDGE*>(c));
+  if (EDGE* e = c->edge()) walk_edge(e, out);
+}
+
+void walk_loop(const LOOP* l, ENTITY_LIST& out) {
+  out.add(const_cast<LOOP*>(l));
+  for (COEDGE* c : ring(l->start())) walk_coedge(c, out);
+}
+
+void walk_face(const FACE* f, ENTITY_LIST& out) {
+  out.add(const_cast<FACE*>(f));
+  for (LOOP* l : chain(f->loop())) walk_loop(l, out);
+}
+
+void walk_wire(const WIRE* w, ENTITY_LIST& out) {
+  out.add(const_cast<WIRE*>(w));
+  for (COEDGE* c : wire_coedges(w)) walk_coedge(c, out);
+}
+
+void walk_shell_faces(const SHELL* s, ENTITY_LIST& out) {
+  out.add(const_cast<SHELL*>(s));
+  for (FACE* f : chain(s->face())) walk_face(f, out);
+}
+
+void walk_shell_wires(const SHELL* s, ENTITY_LIST& out) {
+  for (WIRE* w : chain(s->wire())) walk_wire(w, out);
+}
+
+void walk_lump(const LUMP* l, ENTITY_LIST& out, bool wires) {
+  if (!wires) out.add(const_cast<LUMP*>(l));
+  for (SHELL* s : chain(l->shell())) wires ? walk_shell_wires(s, out) : walk_shell_faces(s, out);
+}
+}  // namespace
+
+void velm_topology_walk(const ENTITY* root, ENTITY_LIST& out) {
+  if (is_BODY(root)) {
+    auto* b = static_cast<const BODY*>(root);
+    out.add(const_cast<BODY*>(b));
+    for (LUMP* l : chain(b->lump())) walk_lump(l, out, false);
+    for (WIRE* w : chain(b->wire())) walk_wire(w, out);
+    for (LUMP* l : chain(b->lump())) walk_lump(l, out, true);
+  } else if (is_LUMP(root)) {
+    walk_lump(static_cast<const LUMP*>(root), out, false);
+    walk_lump(static_cast<const LUMP*>(root), out, true);
+  } else if (is_SHELL(root)) {
+    walk_shell_faces(static_cast<const SHELL*>(root), out);
+    walk_shell_wires(static_cast<const SHELL*>(root), out);
+  } else if (is_FACE(root)) {
+    walk_face(static_cast<const FACE*>(root), out);
+  } else if (is_LOOP(root)) {
+    walk_loop(static_cast<const LOOP*>(root), out);
+  } else if (is_WIRE(root)) {
+    walk_wire(static_cast<const WIRE*>(root), out);
+  } else if (is_COEDGE(root)) {
+    walk_coedge(static_cast<const COEDGE*>(root), out);
+  } else if (is_EDGE(root)) {
+    walk_edge(static_cast<const EDGE*>(root), out);
+  } else if (is_VERTEX(root)) {
+    out.add(const_cast<ENTITY*>(root));
+  }
+}

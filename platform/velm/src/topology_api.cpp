@@ -1,0 +1,523 @@
+// Topology queries, deletion, copies and geometry-free body builders.
+#include "velm/topology_api.hxx"
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "velm/api.hxx"
+#include "velm/attrib.hxx"
+#include "velm/groups.hxx"
+
+namespace {
+void require_live(const ENTITY* e) {
+  if (!e) velm_api_error_throw(VELM_NULL_ENTITY);
+  if (!velm_is_live_entity(e)) velm_api_error_throw(VELM_NOT_LIVE);
+}
+
+// Depth in the topology tree; a query below this depth walks down, else up.
+int rank_of(int type) {
+  switch (type) {
+    case BODY_TYPE: return 0;
+    case LUMP_TYPE: return 1;
+    case SHELL_TYPE: return 2;
+    case FACE_TYPE:
+    case WIRE_TYPE: return 3;
+    case LOOP_TYPE: return 4;
+    case COEDGE_TYPE: return 5;
+    case EDGE_TYPE: return 6;
+    case VERTEX_TYPE: return 7;
+    default: return -1;
+  }
+}
+
+// The entity one level up: coedge -> loop or wire, loop -> face, face ->
+// shell, wire -> shell or body, shell -> lump, lump -> body.
+ENTITY* parent_of(const ENTITY* e) {
+  if (is_WIRE(e)) {
+    auto* w = static_cast<const WIRE*>(e);
+    return w->shell() ? static_cast<ENTITY*>(w->shell()) : static_cast<ENTITY*>(w->body());
+  }
+  if (is_COEDGE(e) || is_LOOP(e) || is_FACE(e) || is_SHELL(e) || is_LUMP(e)) return e->owner();
+  return nullptr;
+}
+
+void climb(ENTITY* e, int type, ENTITY_LIST& out) {
+  for (int guard = 0; e && guard < 8; ++guard, e = parent_of(e))
+    if (e->identity(1) == type) {
+      out.add(e);
+      return;
+    }
+}
+
+void get_entities(const ENTITY* e, int type, ENTITY_LIST& out) {
+  int root = rank_of(e->identity(1));
+  if (root < 0) return;
+  if (rank_of(type) >= root) {
+    ENTITY_LIST all;
+    velm_topology_walk(e, all);
+    for (int i = 0; i < all.count(); ++i)
+      if (all[i] && all[i]->identity(1) == type) out.add(all[i]);
+    return;
+  }
+  // Upwards: from the coedges around an edge or vertex, or from the entity itself.
+  ENTITY_LIST seeds;
+  if (is_VERTEX(e)) {
+    if (type == EDGE_TYPE) return sg_q_edges_around_vertex(static_cast<const VERTEX*>(e), &out);
+    sg_q_coedges_around_vertex(static_cast<const VERTEX*>(e), &seeds);
+  } else if (is_EDGE(e)) {
+    for (COEDGE* c : edge_coedges(static_cast<const EDGE*>(e))) seeds.add(c);
+  } else {
+    seeds.add(const_cast<ENTITY*>(e));
+  }
+  for (int i = 0; i < seeds.count(); ++i) climb(seeds[i], type, out);
+}
+
+outcome get_api(const char* name, const ENTITY* e, int type, ENTITY_LIST& list) {
+  return velm_api(name, [&] {
+    require_live(e);
+    get_entities(e, type, list);
+  });
+}
+}  // namespace
+
+outcome api_get_lumps(const ENTITY* e, ENTITY_LIST& l) { return get_api("api_get_lumps", e, LUMP_TYPE, l); }
+outcome api_get_shells(const ENTITY* e, ENTITY_LIST& l) { return get_api("api_get_shells", e, SHELL_TYPE, l); }
+outcome api_get_faces(const ENTITY* e, ENTITY_LIST& l) { return get_api("api_get_faces", e, FACE_TYPE, l); }
+outcome api_get_loops(const ENTITY* e, ENTITY_LIST& l) { return get_api("api_get_loops", e, LOOP_TYPE, l); }
+outcome api_get_coedges(const ENTITY* e, ENTITY_LIST& l) { return get_api("api_get_coedges", e, COEDGE_TYPE, l); }
+outcome api_get_edges(const ENTITY* e, ENTITY_LIST& l) { return get_api("api_get_edges", e, EDGE_TYPE, l); }
+outcome api_get_vertices(const ENTITY* e, ENTITY_LIST& l) { return get_api("api_get_vertices", e, VERTEX_TYPE, l); }
+outcome api_get_wires(const ENTITY* e, ENTITY_LIST& l) { return get_api("api_get_wires", e, WIRE_TYPE, l); }
+
+// ---------------------------------------------------------------------------
+std::vector<COEDGE*> edge_coedges(const EDGE* e) {
+  std::vector<COEDGE*> out;
+  COEDGE* first = e ? e->coedge() : nullptr;
+  for (COEDGE* c = first; c && out.size() < 1000000;) {
+    out.push_back(c);
+    c = c->partner();
+    if (c == first) break;
+  }
+  return out;
+}
+
+namespace {
+bool ends_at(const EDGE* e, const VERTEX* v) { return e && (e->start() == v || e->end() == v); }
+
+// Flood from each edge reference; `visit` sees every edge once, with the
+// reference it was reached from.
+template <class F>
+void flood_around(const VERTEX* v, F&& visit) {
+  std::unordered_set<const EDGE*> seen;
+  for (int r = 0; EDGE* ref = v->edge(r); ++r) {
+    std::vector<EDGE*> queue{ref};
+    while (!queue.empty()) {
+      EDGE* e = queue.back();
+      queue.pop_back();
+      if (!ends_at(e, v) || !seen.insert(e).second) continue;
+      visit(e, ref);
+      for (COEDGE* c : edge_coedges(e)) {
+        if (c->start() == v && c->previous()) queue.push_back(c->previous()->edge());
+        if (c->end() == v && c->next()) queue.push_back(c->next()->edge());
+      }
+    }
+  }
+}
+}  // namespace
+
+void sg_q_edges_around_vertex(const VERTEX* v, ENTITY_LIST* edges) {
+  if (!v || !edges) return;
+  flood_around(v, [&](EDGE* e, EDGE*) { edges->add(e); });
+}
+
+void sg_q_coedges_around_vertex(const VERTEX* v, ENTITY_LIST* coedges) {
+  if (!v || !coedges) return;
+  flood_around(v, [&](EDGE* e, EDGE*) {
+    for (COEDGE* c : edge_coedges(e)) coedges->add(c);
+  });
+}
+
+void minimize_vertex_edges(VERTEX* v) {
+  if (!v) return;
+  ENTITY_LIST around;
+  sg_q_edges_around_vertex(v, &around);
+  v->set_edge(nullptr);
+  // Each edge not reached from the references kept so far starts a new group.
+  for (int i = 0; i < around.count(); ++i) {
+    auto* e = static_cast<EDGE*>(around[i]);
+    ENTITY_LIST reached;
+    sg_q_edges_around_vertex(v, &reached);
+    if (!reached.contains(e)) v->add_edge(e);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Deletion.
+namespace {
+// Takes the entity out of its parent's chain (or ring).
+template <class T, class Parent, class Get, class Set>
+void unchain(T* e, Parent* parent, Get first_of, Set set_first) {
+  if (!parent) return;
+  if (first_of(parent) == e) {
+    set_first(parent, e->next());
+    return;
+  }
+  for (T* p = first_of(parent); p; p = p->next())
+    if (p->next() == e) {
+      p->set_next(e->next());
+      return;
+    }
+}
+
+void unlink_from_parent(ENTITY* e) {
+  if (is_LUMP(e)) {
+    auto* l = static_cast<LUMP*>(e);
+    unchain(l, l->body(), [](BODY* b) { return b->lump(); }, [](BODY* b, LUMP* x) { b->set_lump(x); });
+  } else if (is_SHELL(e)) {
+    auto* s = static_cast<SHELL*>(e);
+    unchain(s, s->lump(), [](LUMP* l) { return l->shell(); }, [](LUMP* l, SHELL* x) { l->set_shell(x); });
+  } else if (is_FACE(e)) {
+    auto* f = static_cast<FACE*>(e);
+    unchain(f, f->shell(), [](SHELL* s) { return s->face(); }, [](SHELL* s, FACE* x) { s->set_face(x); });
+  } else if (is_LOOP(e)) {
+    auto* l = static_cast<LOOP*>(e);
+    unchain(l, l->face(), [](FACE* f) { return f->loop(); }, [](FACE* f, LOOP* x) { f->set_loop(x); });
+  } else if (is_WIRE(e)) {
+    auto* w = static_cast<WIRE*>(e);
+    unchain(w, w->body(), [](BODY* b) { return b->wire(); }, [](BODY* b, WIRE* x) { b->set_wire(x); });
+    unchain(w, w->shell(), [](SHELL* s) { return s->wire(); }, [](SHELL* s, WIRE* x) { s->set_wire(x); });
+  } else if (is_COEDGE(e)) {
+    auto* c = static_cast<COEDGE*>(e);
+    COEDGE* prev = c->previous();
+    COEDGE* next = c->next();
+    bool alone = next == c || !next;
+    if (prev && prev != c && prev->next() == c) prev->set_next(alone ? nullptr : next);
+    if (next && next != c && next->previous() == c) next->set_previous(prev == c ? nullptr : prev);
+    if (LOOP* l = c->loop(); l && l->start() == c) l->set_start(alone ? nullptr : next);
+    if (WIRE* w = c->wire(); w && w->coedge() == c) w->set_coedge(alone ? prev : next);
+  }
+}
+
+void delete_topology(ENTITY* root) {
+  ENTITY_LIST set;
+  velm_topology_walk(root, set);
+  std::vector<EDGE*> doomed_edges;
+  std::unordered_set<const ENTITY*> doomed;
+  for (int i = 0; i < set.count(); ++i)
+    if (!is_EDGE(set[i]) && !is_VERTEX(set[i])) doomed.insert(set[i]);
+  for (int i = 0; i < set.count(); ++i)
+    if (is_EDGE(set[i])) {
+      auto* e = static_cast<EDGE*>(set[i]);
+      std::vector<COEDGE*> ring = edge_coedges(e);
+      bool unused = std::all_of(ring.begin(), ring.end(), [&](COEDGE* c) { return doomed.count(c) > 0; });
+      if (!unused && e == root) velm_api_error_throw(VELM_BAD_ARGUMENT);  // still in use
+      if (unused) {
+        doomed_edges.push_back(e);
+        doomed.insert(e);
+      }
+    }
+  // A vertex stays while any edge around it stays; it then keeps references
+  // to the surviving edges of each group.
+  std::vector<VERTEX*> doomed_vertices;
+  std::vector<std::pair<VERTEX*, std::vector<EDGE*>>> kept;
+  for (int i = 0; i < set.count(); ++i)
+    if (is_VERTEX(set[i])) {
+      auto* v = static_cast<VERTEX*>(set[i]);
+      ENTITY_LIST around;
+      sg_q_edges_around_vertex(v, &around);
+      std::vector<EDGE*> surviving;
+      for (int k = 0; k < around.count(); ++k)
+        if (!doomed.count(around[k])) surviving.push_back(static_cast<EDGE*>(around[k]));
+      if (surviving.empty()) {
+        doomed_vertices.push_back(v);
+      } else if (v == root) {
+        velm_api_error_throw(VELM_BAD_ARGUMENT);  // still in use
+      } else {
+        kept.emplace_back(v, std::move(surviving));
+      }
+    }
+
+  unlink_from_parent(root);
+  root->lose();
+  for (EDGE* e : doomed_edges)
+    if (!e->is_lost()) e->lose();
+  for (VERTEX* v : doomed_vertices)
+    if (!v->is_lost()) v->lose();
+  for (auto& [v, surviving] : kept) {
+    for (EDGE* e : surviving) v->add_edge(e);
+    minimize_vertex_edges(v);
+  }
+}
+
+bool is_topology(const ENTITY* e) { return rank_of(e->identity(1)) >= 0; }
+
+void delete_entity(ENTITY* e) {
+  require_live(e);
+  if (is_topology(e)) {
+    delete_topology(e);
+  } else if (is_counted_geometry(e) && e->use_count() > 0) {
+    velm_api_error_throw(VELM_BAD_ARGUMENT);  // still used by topology
+  } else {
+    e->lose();  // attributes unhook themselves; collections release their members
+  }
+}
+}  // namespace
+
+outcome api_del_entity(ENTITY* e) { return velm_api("api_del_entity", [&] { delete_entity(e); }); }
+
+outcome api_delent(ENTITY* e) { return velm_api("api_delent", [&] { delete_entity(e); }); }
+
+outcome api_del_entity_list(ENTITY_LIST& list) {
+  return velm_api("api_del_entity_list", [&] {
+    for (int i = 0; i < list.count(); ++i)
+      if (ENTITY* e = list[i]; e && velm_is_live_entity(e)) delete_entity(e);
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Copies.
+namespace {
+// Every entity a copy of `root` comprises, by the copy protocol's own scan.
+ENTITY_LIST closure_of(const ENTITY* root) {
+  ENTITY_LIST list;
+  list.add(const_cast<ENTITY*>(root));
+  for (int i = 0; i < list.count(); ++i)
+    if (ENTITY* e = list[i]) e->copy_scan(list, scan_copy, 0);
+  return list;
+}
+
+// Attributes that do not follow a copy of their owner: gone from the copy.
+void drop_uncopied_attributes(const ENTITY_LIST& copies) {
+  std::vector<ATTRIB*> drop;
+  for (int i = 0; i < copies.count(); ++i)
+    if (is_ATTRIB(copies[i]) && !static_cast<ATTRIB*>(copies[i])->copied_with_owner())
+      drop.push_back(static_cast<ATTRIB*>(copies[i]));
+  for (ATTRIB* a : drop)
+    if (!a->is_lost()) a->lose();
+}
+
+ENTITY* copy_one(const ENTITY* root, pointer_map* pm) {
+  ENTITY_LIST roots, copies;
+  roots.add(const_cast<ENTITY*>(root));
+  copy_entity_list(roots, copies, pm, scan_copy);
+  ENTITY* copy = copies[0];
+  drop_uncopied_attributes(closure_of(copy));
+  return copy;
+}
+
+// A copy below body level lost the links to what was not copied: every copied
+// edge gets a ring of its copied coedges, every vertex a reference.
+void close_partial_topology(const ENTITY_LIST& copies) {
+  std::map<EDGE*, std::vector<COEDGE*>> rings;
+  std::vector<EDGE*> order;
+  for (int i = 0; i < copies.count(); ++i) {
+    if (is_COEDGE(copies[i])) {
+      auto* c = static_cast<COEDGE*>(copies[i]);
+      if (!c->edge()) continue;
+      if (!rings.count(c->edge())) order.push_back(c->edge());
+      rings[c->edge()].push_back(c);
+    } else if (is_EDGE(copies[i])) {
+      auto* e = static_cast<EDGE*>(copies[i]);
+      for (VERTEX* v : {e->start(), e->end()})
+        if (v && v->count_edges() == 0) v->add_edge(e);
+    }
+  }
+  for (EDGE* e : order) {
+    std::vector<COEDGE*>& ring = rings[e];
+    e->set_coedge(ring.front());
+    for (std::size_t k = 0; k < ring.size(); ++k)
+      ring[k]->set_partner(ring.size() == 1 ? nullptr : ring[(k + 1) % ring.size()]);
+  }
+}
+
+// For every group an original belongs to, one duplicate holds the copies.
+void duplicate_groups(const ENTITY* root, const pointer_map& pm) {
+  std::unordered_map<const QELCOLLECTION*, QELCOLLECTION*> duplicates;
+  ENTITY_LIST originals = closure_of(root);
+  for (int i = 0; i < originals.count(); ++i) {
+    ENTITY* original = originals[i];
+    ENTITY* copy = original ? pm.find(original) : nullptr;
+    if (!copy || is_ATTRIB(original)) continue;
+    for (ATTRIB* a = find_attrib(original, ATTRIB_ST_TYPE, ATTRIB_QELCOLLECTION_TYPE); a;
+         a = find_next_attrib(a, ATTRIB_ST_TYPE, ATTRIB_QELCOLLECTION_TYPE)) {
+      QELCOLLECTION* group = static_cast<ATTRIB_QELCOLLECTION*>(a)->collection();
+      if (!is_QELGROUP(group)) continue;
+      QELCOLLECTION*& dup = duplicates[group];
+      if (!dup) dup = static_cast<QELCOLLECTION*>(copy_one(group, nullptr));
+      dup->add_ent(copy);
+    }
+  }
+}
+
+ENTITY* copy_with_groups(const ENTITY* root) {
+  pointer_map pm;
+  ENTITY* copy = copy_one(root, &pm);
+  if (is_topology(root) && !is_BODY(root)) close_partial_topology(closure_of(copy));
+  duplicate_groups(root, pm);
+  return copy;
+}
+}  // namespace
+
+outcome api_copy_body(BODY* body, BODY*& copy) {
+  copy = nullptr;
+  BODY* made = nullptr;
+  outcome result = velm_api("api_copy_body", [&] {
+    require_live(body);
+    if (!is_BODY(body)) velm_api_error_throw(VELM_WRONG_TYPE);
+    made = static_cast<BODY*>(copy_with_groups(body));
+  });
+  if (result.ok()) copy = made;
+  return result;
+}
+
+outcome api_copy_entity(const ENTITY* e, ENTITY*& copy) {
+  copy = nullptr;
+  ENTITY* made = nullptr;
+  outcome result = velm_api("api_copy_entity", [&] {
+    require_live(e);
+    made = copy_with_groups(e);
+  });
+  if (result.ok()) copy = made;
+  return result;
+}
+
+// ---------------------------------------------------------------------------
+// Builders.
+namespace {
+// Senses that chain the edges in the given order: forward where possible.
+std::vector<sense_type> chain_senses(const std::vector<EDGE*>& edges) {
+  std::vector<sense_type> senses(edges.size(), FORWARD);
+  if (edges.size() > 1) {
+    const EDGE* a = edges[0];
+    const EDGE* b = edges[1];
+    if (!ends_at(b, a->end()) && ends_at(b, a->start())) senses[0] = REVERSED;
+  }
+  for (std::size_t i = 1; i < edges.size(); ++i) {
+    VERTEX* joint = senses[i - 1] == FORWARD ? edges[i - 1]->end() : edges[i - 1]->start();
+    if (edges[i]->start() == joint) {
+      senses[i] = FORWARD;
+    } else if (edges[i]->end() == joint) {
+      senses[i] = REVERSED;
+    } else {
+      velm_api_error_throw(VELM_BAD_ARGUMENT);  // not one chain
+    }
+  }
+  return senses;
+}
+
+BODY* wire_body(const std::vector<EDGE*>& edges) {
+  if (edges.empty()) velm_api_error_throw(VELM_BAD_ARGUMENT);
+  for (EDGE* e : edges) {
+    require_live(e);
+    if (!is_EDGE(e) || e->coedge()) velm_api_error_throw(VELM_BAD_ARGUMENT);
+  }
+  std::vector<sense_type> senses = chain_senses(edges);
+  std::vector<COEDGE*> coedges;
+  for (std::size_t i = 0; i < edges.size(); ++i) {
+    COEDGE* previous = coedges.empty() ? nullptr : coedges.back();
+    auto* c = velm_require(VELM_NEW COEDGE(edges[i], senses[i], previous, nullptr));
+    if (previous) previous->set_next(c);
+    coedges.push_back(c);
+  }
+  if (coedges.back()->end() == coedges.front()->start()) {
+    coedges.back()->set_next(coedges.front());
+    coedges.front()->set_previous(coedges.back());
+  }
+  auto* wire = velm_require(VELM_NEW WIRE(coedges.front(), nullptr));
+  auto* body = velm_require(VELM_NEW BODY(wire));
+  for (EDGE* e : edges)
+    for (VERTEX* v : {e->start(), e->end()}) minimize_vertex_edges(v);
+  return body;
+}
+
+// Connected chains of edges (shared vertices), each in walking order from an
+// end vertex where it has one.
+std::vector<std::vector<EDGE*>> chains_of(const std::vector<EDGE*>& edges) {
+  std::unordered_map<const VERTEX*, std::vector<EDGE*>> at;
+  for (EDGE* e : edges) {
+    require_live(e);
+    at[e->start()].push_back(e);
+    if (e->end() != e->start()) at[e->end()].push_back(e);
+  }
+  for (auto& [v, list] : at)
+    if (list.size() > 2) velm_api_error_throw(VELM_BAD_ARGUMENT);  // branching: no chain
+  std::unordered_set<const EDGE*> used;
+  std::vector<std::vector<EDGE*>> chains;
+  auto walk_from = [&](EDGE* first, const VERTEX* from) {
+    std::vector<EDGE*> chain;
+    for (EDGE* e = first; e && !used.count(e);) {
+      used.insert(e);
+      chain.push_back(e);
+      const VERTEX* to = e->start() == from ? e->end() : e->start();
+      EDGE* next = nullptr;
+      for (EDGE* n : at[to])
+        if (!used.count(n)) next = n;
+      from = to;
+      e = next;
+    }
+    chains.push_back(std::move(chain));
+  };
+  for (EDGE* e : edges)  // open chains from their ends first
+    for (const VERTEX* v : {e->start(), e->end()})
+      if (!used.count(e) && at[v].size() == 1) walk_from(e, v);
+  for (EDGE* e : edges)
+    if (!used.count(e)) walk_from(e, e->start());
+  return chains;
+}
+}  // namespace
+
+outcome api_make_ewire(int n_edges, EDGE* edges[], BODY*& body) {
+  body = nullptr;
+  BODY* made = nullptr;
+  outcome result = velm_api("api_make_ewire", [&] {
+    if (n_edges < 1 || !edges) velm_api_error_throw(VELM_BAD_ARGUMENT);
+    made = wire_body(std::vector<EDGE*>(edges, edges + n_edges));
+  });
+  if (result.ok()) body = made;
+  return result;
+}
+
+outcome api_make_ewires(int n_edges, EDGE* edges[], int& n_bodies, BODY**& bodies) {
+  n_bodies = 0;
+  bodies = nullptr;
+  std::vector<BODY*> made;
+  outcome result = velm_api("api_make_ewires", [&] {
+    if (n_edges < 1 || !edges) velm_api_error_throw(VELM_BAD_ARGUMENT);
+    for (const std::vector<EDGE*>& chain : chains_of(std::vector<EDGE*>(edges, edges + n_edges)))
+      made.push_back(wire_body(chain));
+  });
+  if (result.ok()) {
+    n_bodies = static_cast<int>(made.size());
+    bodies = new BODY*[made.size()];
+    std::copy(made.begin(), made.end(), bodies);
+  }
+  return result;
+}
+
+outcome api_mk_by_faces(BODY* to_body, int n_faces, FACE* faces[], BODY*& body) {
+  body = nullptr;
+  BODY* made = nullptr;
+  outcome result = velm_api("api_mk_by_faces", [&] {
+    if (n_faces < 1 || !faces) velm_api_error_throw(VELM_BAD_ARGUMENT);
+    if (to_body) require_live(to_body);
+    for (int i = 0; i < n_faces; ++i) {
+      require_live(faces[i]);
+      if (!is_FACE(faces[i])) velm_api_error_throw(VELM_WRONG_TYPE);
+    }
+    for (int i = 0; i < n_faces; ++i) {
+      unlink_from_parent(faces[i]);
+      faces[i]->set_next(i + 1 < n_faces ? faces[i + 1] : nullptr);
+    }
+    auto* shell = velm_require(VELM_NEW SHELL(faces[0], nullptr));
+    auto* lump = velm_require(VELM_NEW LUMP(shell, nullptr));
+    made = to_body ? to_body : velm_require(VELM_NEW BODY());
+    lump->set_next(made->lump());
+    made->set_lump(lump);
+    lump->set_body(made);
+  });
+  if (result.ok()) body = made;
+  return result;
+}

@@ -1,1 +1,0 @@
-// Shared test support: model builders and recorders live beside this file.

@@ -1,0 +1,53 @@
+// The structural checker: passes sound models, names what is broken.
+#include <gtest/gtest.h>
+
+#include "support/model_builders.hxx"
+
+using namespace testkit;
+
+TEST(CheckModel, PassesOnEveryBuilder) {
+  for (BODY* b : {make_box(), make_sheet(3, 2), make_wire_body(3, false), make_wire_body(5, true),
+                  make_vertex_body(), make_two_lump_body()}) {
+    EXPECT_EQ(model_problems(b), "");
+    EXPECT_TRUE(api_del_entity(b).ok());
+  }
+}
+
+TEST(CheckModel, CatchesBrokenPartnerRing) {
+  BODY* box = make_box();
+  COEDGE* c = box->lump()->shell()->face()->loop()->start();
+  COEDGE* partner = c->partner();
+  partner->set_partner(nullptr);
+  std::string report = model_problems(box);
+  EXPECT_NE(report.find("partner ring"), std::string::npos) << report;
+  partner->set_partner(c);
+  EXPECT_EQ(model_problems(box), "");
+  EXPECT_TRUE(api_del_entity(box).ok());
+}
+
+TEST(CheckModel, CatchesUseCountsAndForeignVertexReferences) {
+  BODY* box = make_box();
+  FACE* f = box->lump()->shell()->face();
+  f->geometry()->add();
+  EXPECT_NE(model_problems(box).find("use count 2 but 1 holders"), std::string::npos);
+  f->geometry()->remove();
+
+  COEDGE* c = f->loop()->start();
+  VERTEX* v = c->start();
+  EDGE* far = c->next()->next()->edge();  // the opposite side of the square
+  v->add_edge(far);
+  EXPECT_NE(model_problems(box).find("does not end at it"), std::string::npos);
+  v->delete_edge(far);
+
+  // A vertex whose only reference is dropped no longer reaches its edges.
+  EDGE* kept = v->edge(0);
+  v->delete_edge(kept);
+  EXPECT_NE(model_problems(box).find("not reachable"), std::string::npos);
+  v->add_edge(kept);
+
+  c->next()->set_previous(c->next()->next());
+  EXPECT_NE(model_problems(box).find("previous"), std::string::npos);
+  c->next()->set_previous(c);
+  EXPECT_EQ(model_problems(box), "");
+  EXPECT_TRUE(api_del_entity(box).ok());
+}
