@@ -2,12 +2,12 @@
 #include <cstdio>
 #include <cstring>
 
-int main(int argc, char** argv)
-{
-    if (argc < 3 || std::strcmp(argv[1], "info") != 0) {
-        std::fprintf(stderr, "usage: xvelm info FILE\n");
-        return 2;
-    }
-    std::fprintf(stderr, "xvelm: restore not available yet\n");
-    return 1;
+#include "info.hxx"
+
+int main(int argc, char** argv) {
+  if (argc != 3 || std::strcmp(argv[1], "info") != 0) {
+    std::fprintf(stderr, "usage: xvelm info FILE\n");
+    return 2;
+  }
+  return xvelm::info(argv[2], stdout, stderr);
 }

@@ -1,0 +1,107 @@
+// `xvelm info` on the shipped example and on files it must refuse.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "../../tools/xvelm/info.hxx"
+#include "support/model_builders.hxx"
+
+namespace {
+const std::string example = std::string(XVELM_EXAMPLES_DIR) + "/two_bodies.vlt";
+
+// The example's model: a named box with a coloured, layered top face in a
+// group, and a named three-edge wire.
+ENTITY_LIST build_example() {
+  BODY* box = testkit::make_box(10.0, 20.0, 30.0);
+  api_add_generic_named_attribute(box, "ATTRIB_XVELM_NAME", "box");
+  FACE* top = box->lump()->shell()->face()->next();
+  new ATTRIB_RGB(top, 1.0, 0.0, 0.0);
+  api_add_generic_named_attribute(top, "ATTRIB_XVELM_LAYER", 3);
+  auto* layer = new QELGROUP;
+  api_add_generic_named_attribute(layer, "ATTRIB_XVELM_NAME", "layer 3");
+  api_ct_add_to_group(top, layer);
+  BODY* wire = testkit::make_wire_body(3, false);
+  api_add_generic_named_attribute(wire, "ATTRIB_XVELM_NAME", "wire");
+  api_add_generic_named_attribute(wire->wire()->coedge()->edge(), "length", 10.0);
+  ENTITY_LIST list;
+  list.add(box);
+  list.add(wire);
+  list.add(layer);
+  return list;
+}
+
+void save(const ENTITY_LIST& list, const std::string& path) {
+  FILE* fp = std::fopen(path.c_str(), "w");
+  ASSERT_NE(fp, nullptr);
+  EXPECT_TRUE(api_save_entity_list(fp, 1, list).ok());
+  std::fclose(fp);
+}
+
+// Output of xvelm::info without its first line (which names the file).
+std::string run_info(const std::string& path, int& status, std::string* errors = nullptr) {
+  std::unique_ptr<FILE, int (*)(FILE*)> out(std::tmpfile(), &std::fclose);
+  std::unique_ptr<FILE, int (*)(FILE*)> err(std::tmpfile(), &std::fclose);
+  status = xvelm::info(path.c_str(), out.get(), err.get());
+  auto read = [](FILE* f) {
+    std::rewind(f);
+    std::string text;
+    for (int c; (c = std::fgetc(f)) != EOF;) text.push_back(static_cast<char>(c));
+    return text;
+  };
+  if (errors) *errors = read(err.get());
+  std::string text = read(out.get());
+  return text.substr(std::min(text.size(), text.find('\n') + 1));
+}
+}  // namespace
+
+// Set XVELM_WRITE_EXAMPLES=1 to write the example afresh with the kernel's own save.
+TEST(InfoExample, ShippedFileDescribesTheExampleModel) {
+  long live = velm_live_entity_count();
+  ENTITY_LIST model = build_example();
+  if (const char* w = std::getenv("XVELM_WRITE_EXAMPLES"); w && *w == '1') save(model, example);
+  std::string fresh = ::testing::TempDir() + "xvelm_info_fresh.vlt";
+  save(model, fresh);
+  ASSERT_TRUE(api_del_entity_list(model).ok());
+
+  int status = -1;
+  std::string shipped = run_info(example, status);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(shipped, run_info(fresh, status));
+  EXPECT_NE(shipped.find("lumps 1, shells 1, faces 6, loops 6, coedges 24, edges 12, vertices 8, wires 0"),
+            std::string::npos)
+      << shipped;
+  EXPECT_NE(shipped.find("lumps 0, shells 0, faces 0, loops 0, coedges 3, edges 3, vertices 4, wires 1"),
+            std::string::npos);
+  EXPECT_NE(shipped.find("body 0: string \"ATTRIB_XVELM_NAME\" = box"), std::string::npos) << shipped;
+  EXPECT_NE(shipped.find("face 1: rgb"), std::string::npos);
+  EXPECT_NE(shipped.find("face 1: integer \"ATTRIB_XVELM_LAYER\" = 3"), std::string::npos);
+  EXPECT_NE(shipped.find("edge 0: real \"length\" = 10"), std::string::npos);
+  EXPECT_NE(shipped.find("group with 1 members"), std::string::npos);
+  EXPECT_EQ(velm_live_entity_count(), live);  // info deletes what it restored
+  std::remove(fresh.c_str());
+}
+
+TEST(InfoExample, BadFilesFailWithAMessage) {
+  int status = 0;
+  std::string errors;
+  run_info("/nonexistent/none.vlt", status, &errors);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(errors.find("cannot open"), std::string::npos);
+
+  std::string damaged = ::testing::TempDir() + "xvelm_info_damaged.vlt";
+  std::ifstream in(example);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string cut = text.str().substr(0, text.str().size() / 2);
+  std::ofstream(damaged) << cut;
+  long live = velm_live_entity_count();
+  run_info(damaged, status, &errors);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(errors.find("not a readable kernel save file"), std::string::npos) << errors;
+  EXPECT_EQ(velm_live_entity_count(), live);
+  std::remove(damaged.c_str());
+}
