@@ -191,7 +191,7 @@ TEST(Topology, LoopReverseSwapsRingAndSenses) {
   EXPECT_TRUE(api_del_entity(box).ok());
 }
 
-TEST(BulletinBoard, FailedOuterBoardRestoresFaceChain) {
+TEST(TopologyRollBack, FailedOuterBoardRestoresFaceChain) {
   BODY* box = make_box();
   SHELL* shell = box->lump()->shell();
   FACE* first = shell->face();
