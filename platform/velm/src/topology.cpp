@@ -222,11 +222,28 @@ QELposition point_of(const VERTEX* v) {
 }
 }  // namespace
 
-// fix_pointers of a class whose own fields are `FIELDS`.
+// fix_pointers and copy_common of a class whose own fields are `FIELDS`.
 #define VELM_TOPOLOGY_FIX(CLASS, BASE, FIELDS)                                                   \
   void CLASS::fix_pointers(ENTITY* array[], SCAN_TYPE reason) {                                 \
     BASE::fix_pointers(array, reason);                                                          \
     io::fix(FIELDS, array);                                                                     \
+  }                                                                                             \
+  void CLASS::copy_common(ENTITY_LIST& list, const CLASS* from, pointer_map* pm, int skip,      \
+                          SCAN_TYPE reason) {                                                   \
+    BASE::copy_common(list, from, pm, skip, reason);                                            \
+    io::copy(FIELDS, from->FIELDS, list);                                                       \
+  }
+
+// ... and save_common and restore_common of one that has nothing but links.
+#define VELM_TOPOLOGY_LINKS_ONLY(CLASS, BASE, FIELDS)                                           \
+  VELM_TOPOLOGY_FIX(CLASS, BASE, FIELDS)                                                        \
+  void CLASS::save_common(ENTITY_LIST& list) const {                                            \
+    BASE::save_common(list);                                                                    \
+    io::save(FIELDS, list);                                                                     \
+  }                                                                                             \
+  void CLASS::restore_common() {                                                                \
+    BASE::restore_common();                                                                     \
+    io::restore(FIELDS);                                                                        \
   }
 
 // ---------------------------------------------------------------------------
@@ -268,23 +285,7 @@ void BODY::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
   io::scan_geometry(f_, list);
 }
 
-VELM_TOPOLOGY_FIX(BODY, ENTITY, f_)
-
-void BODY::save_common(ENTITY_LIST& list) const {
-  ENTITY::save_common(list);
-  io::save(f_, list);
-}
-
-void BODY::restore_common() {
-  ENTITY::restore_common();
-  io::restore(f_);
-}
-
-void BODY::copy_common(ENTITY_LIST& list, const BODY* from, pointer_map* pm, int skip,
-                       SCAN_TYPE reason) {
-  ENTITY::copy_common(list, from, pm, skip, reason);
-  io::copy(f_, from->f_, list);
-}
+VELM_TOPOLOGY_LINKS_ONLY(BODY, ENTITY, f_)
 
 // ---------------------------------------------------------------------------
 // LUMP
@@ -310,23 +311,7 @@ void LUMP::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
   add_all(list, chain(f_.shell));
 }
 
-VELM_TOPOLOGY_FIX(LUMP, ENTITY, f_)
-
-void LUMP::save_common(ENTITY_LIST& list) const {
-  ENTITY::save_common(list);
-  io::save(f_, list);
-}
-
-void LUMP::restore_common() {
-  ENTITY::restore_common();
-  io::restore(f_);
-}
-
-void LUMP::copy_common(ENTITY_LIST& list, const LUMP* from, pointer_map* pm, int skip,
-                       SCAN_TYPE reason) {
-  ENTITY::copy_common(list, from, pm, skip, reason);
-  io::copy(f_, from->f_, list);
-}
+VELM_TOPOLOGY_LINKS_ONLY(LUMP, ENTITY, f_)
 
 // ---------------------------------------------------------------------------
 // SHELL
@@ -370,23 +355,7 @@ void SHELL::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
   add_all(list, chain(f_.wire));
 }
 
-VELM_TOPOLOGY_FIX(SHELL, ENTITY, f_)
-
-void SHELL::save_common(ENTITY_LIST& list) const {
-  ENTITY::save_common(list);
-  io::save(f_, list);
-}
-
-void SHELL::restore_common() {
-  ENTITY::restore_common();
-  io::restore(f_);
-}
-
-void SHELL::copy_common(ENTITY_LIST& list, const SHELL* from, pointer_map* pm, int skip,
-                        SCAN_TYPE reason) {
-  ENTITY::copy_common(list, from, pm, skip, reason);
-  io::copy(f_, from->f_, list);
-}
+VELM_TOPOLOGY_LINKS_ONLY(SHELL, ENTITY, f_)
 
 // ---------------------------------------------------------------------------
 // FACE
@@ -440,12 +409,6 @@ void FACE::restore_common() {
   f_.sides = read_int();
   f_.cont = read_int();
   read_box(f_.has_bound, f_.bound);
-}
-
-void FACE::copy_common(ENTITY_LIST& list, const FACE* from, pointer_map* pm, int skip,
-                       SCAN_TYPE reason) {
-  ENTITY::copy_common(list, from, pm, skip, reason);
-  io::copy(f_, from->f_, list);
 }
 
 // ---------------------------------------------------------------------------
@@ -506,12 +469,6 @@ void LOOP::restore_common() {
   ENTITY::restore_common();
   io::restore(f_);
   f_.classification = read_int();
-}
-
-void LOOP::copy_common(ENTITY_LIST& list, const LOOP* from, pointer_map* pm, int skip,
-                       SCAN_TYPE reason) {
-  ENTITY::copy_common(list, from, pm, skip, reason);
-  io::copy(f_, from->f_, list);
 }
 
 // ---------------------------------------------------------------------------
@@ -591,12 +548,6 @@ void COEDGE::restore_common() {
   f_.sense = read_sense();
 }
 
-void COEDGE::copy_common(ENTITY_LIST& list, const COEDGE* from, pointer_map* pm, int skip,
-                         SCAN_TYPE reason) {
-  ENTITY::copy_common(list, from, pm, skip, reason);
-  io::copy(f_, from->f_, list);
-}
-
 // ---------------------------------------------------------------------------
 // TCOEDGE
 TCOEDGE::TCOEDGE(EDGE* edge, sense_type sense, COEDGE* previous, COEDGE* next)
@@ -644,12 +595,6 @@ void TCOEDGE::restore_common() {
   COEDGE::restore_common();
   io::restore(t_);
   t_.range = read_interval();
-}
-
-void TCOEDGE::copy_common(ENTITY_LIST& list, const TCOEDGE* from, pointer_map* pm, int skip,
-                          SCAN_TYPE reason) {
-  COEDGE::copy_common(list, from, pm, skip, reason);
-  io::copy(t_, from->t_, list);
 }
 
 // ---------------------------------------------------------------------------
@@ -768,12 +713,6 @@ void EDGE::restore_common() {
   f_.convexity = read_int();
   f_.range = read_interval();
   read_box(f_.has_bound, f_.bound);
-}
-
-void EDGE::copy_common(ENTITY_LIST& list, const EDGE* from, pointer_map* pm, int skip,
-                       SCAN_TYPE reason) {
-  ENTITY::copy_common(list, from, pm, skip, reason);
-  io::copy(f_, from->f_, list);
 }
 
 // ---------------------------------------------------------------------------
@@ -945,23 +884,7 @@ void WIRE::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
   add_all(list, wire_coedges(this));
 }
 
-VELM_TOPOLOGY_FIX(WIRE, ENTITY, f_)
-
-void WIRE::save_common(ENTITY_LIST& list) const {
-  ENTITY::save_common(list);
-  io::save(f_, list);
-}
-
-void WIRE::restore_common() {
-  ENTITY::restore_common();
-  io::restore(f_);
-}
-
-void WIRE::copy_common(ENTITY_LIST& list, const WIRE* from, pointer_map* pm, int skip,
-                       SCAN_TYPE reason) {
-  ENTITY::copy_common(list, from, pm, skip, reason);
-  io::copy(f_, from->f_, list);
-}
+VELM_TOPOLOGY_LINKS_ONLY(WIRE, ENTITY, f_)
 
 // ---------------------------------------------------------------------------
 // APOINT
