@@ -3,10 +3,15 @@
 #include <cstdint>
 #include <cstring>
 
+#include "model/containers.hxx"
 #include "model/message_module.hxx"
 #include "model/result_mapping.hxx"
 #include "qelx/qelx_units.hxx"
+#include "qelx_velm/ve_attrib_transfer.hxx"
+#include "velm/groups.hxx"
+#include "support/model_builders.hxx"
 #include "velm/save.hxx"
+#include "velm/topology_api.hxx"
 
 namespace {
 
@@ -145,4 +150,82 @@ TEST(ReadFileUnit, WithoutFileInformationTheReadUnitStays)
     save_info = nullptr;
     setVelmReadFileUnit();
     EXPECT_EQ(QELXUnitValue::GetReadUnit(), QELX_UNIT_METER);
+}
+
+namespace {
+
+// Kernel groups that carry the searched facts; lost again at the end.
+class EntitySearch : public ::testing::Test {
+protected:
+    ENTITY* group()
+    {
+        auto* g = new QELGROUP();
+        m_groups.Add(g);
+        return g;
+    }
+    void TearDown() override
+    {
+        for (ENTITY* g : m_groups)
+            api_ct_lose_group(static_cast<QELGROUP*>(g));
+    }
+    QELXDynamicArray<ENTITY*> m_groups;
+};
+
+} // namespace
+
+TEST_F(EntitySearch, LabelMustBeNonEmptyAndEqualByteForByte)
+{
+    group();                                                     // no label
+    ASSERT_TRUE(Ve_AttribTransfer::setLabel(group(), ""));      // empty label
+    ASSERT_TRUE(Ve_AttribTransfer::setLabel(group(), "Layer 7x"));
+    ENTITY* first = group();
+    ASSERT_TRUE(Ve_AttribTransfer::setLabel(first, "Layer 7"));
+    ASSERT_TRUE(Ve_AttribTransfer::setLabel(group(), "Layer 7"));
+
+    ENTITY* found = nullptr;
+    EXPECT_TRUE(findEntityByLabel("Layer 7", m_groups, found));
+    EXPECT_EQ(found, first);
+    found = nullptr;
+    EXPECT_FALSE(findEntityByLabel("Layer", m_groups, found));
+    EXPECT_FALSE(findEntityByLabel("", m_groups, found));
+    EXPECT_FALSE(findEntityByLabel(nullptr, m_groups, found));
+    EXPECT_EQ(found, nullptr);
+}
+
+TEST_F(EntitySearch, IdentifierNumberFindsTheFirstMatch)
+{
+    ENTITY* found = nullptr;
+    EXPECT_FALSE(findEntityById(5, m_groups, found)); // empty array
+    group();
+    ASSERT_TRUE(Ve_AttribTransfer::setID(group(), 4));
+    ENTITY* first = group();
+    ASSERT_TRUE(Ve_AttribTransfer::setID(first, 5));
+    ASSERT_TRUE(Ve_AttribTransfer::setID(group(), 5));
+    EXPECT_TRUE(findEntityById(5, m_groups, found));
+    EXPECT_EQ(found, first);
+    EXPECT_FALSE(findEntityById(0, m_groups, found)); // absent is not 0
+}
+
+TEST(DeleteEntityList, DeletesBodiesAndKeepsGroups)
+{
+    const long liveBefore = velm_live_object_count();
+    BODY* body = testkit::make_box();
+    auto* layer = new QELGROUP();
+    ASSERT_TRUE(api_ct_add_to_group(body, layer).ok());
+    ENTITY_LIST list;
+    list.add(layer);
+    list.add(body);
+    EXPECT_EQ(DeleteEntityListProperly(list), 0u);
+    EXPECT_FALSE(velm_is_live_entity(body));
+    EXPECT_TRUE(velm_is_live_entity(layer));
+    EXPECT_EQ(layer->members().iteration_count(), 0); // the body left its layer
+    api_ct_lose_group(layer);
+    EXPECT_EQ(velm_live_object_count(), liveBefore);
+}
+
+TEST(StartUp, RegistersPersistentClassesBeforeAnyTestRuns)
+{
+    EXPECT_NE(restore_def::find("ve_assembly"), nullptr);
+    EXPECT_NE(restore_def::find("ve_part"), nullptr);
+    EXPECT_EQ(xvelm2k_errorcode_errmod.count(), 22);
 }

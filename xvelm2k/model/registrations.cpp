@@ -4,9 +4,15 @@
 // order is fixed: the part-document cache, the curve to source-edge map, the
 // two document caches, the restore definitions of the persistent classes, the
 // surface-intersection worker map, the part restore definition, the four
-// loop-repair agents, and last the message module. Later registrations go
-// above the message module, in that order.
+// loop-repair agents, and last the message module. Registrations still to
+// come take their place in that order, above the message module.
 #include "model/memory_init.hxx"
 #include "model/message_module.hxx"
+#include "persist/persistent_class.hxx"
+
+namespace {
+const PersistentClassesAtLoad persistentClasses;
+const PartClassAtLoad partClass;
+} // namespace
 
 XVELM2KA_API message_module xvelm2k_errorcode_errmod("xvelm2k/src", xvelm2kMessageList);

@@ -1,12 +1,16 @@
 #include "model/result_mapping.hxx"
 
 #include <cstdint>
-#include <iterator>
+#include <string_view>
 
 #include "model/memory_init.hxx"
+#include "model/containers.hxx"
 #include "model/message_module.hxx"
+#include "qelx_velm/ve_attrib_transfer.hxx"
 #include "qelx/qelx_units.hxx"
+#include "velm/groups.hxx"
 #include "velm/save.hxx"
+#include "velm/topology_api.hxx"
 
 namespace {
 
@@ -14,10 +18,13 @@ namespace {
 // kernel's generic API error, or the result code itself.
 enum class Source { Success, Ours, KernelApi, Code };
 
+// One pair of error number and result code. The codes and the error numbers
+// are each distinct, so the order of the table decides nothing.
 struct Mapping {
     Source source;
     int message;
     std::uint32_t code;
+    bool toResult; // false: only results map to this outcome, not back
 };
 
 int errorNumber(const Mapping& m)
@@ -35,56 +42,35 @@ int errorNumber(const Mapping& m)
     return static_cast<int>(m.code);
 }
 
-// Outcome to result, tried in this order.
-constexpr Mapping kToResult[] = {
-    {Source::Success, 0, 0},
-    {Source::Ours, QELX_VELM_S_PARTIAL, 1},
-    {Source::KernelApi, 0, 0x1000001},
-    {Source::Ours, QELX_VELM_E_ERROR, 0x1000002},
-    {Source::Ours, QELX_VELM_E_ABORT, 0x2000003},
-    {Source::Ours, QELX_VELM_E_UNEXPECTED, 0x1000007},
-    {Source::Ours, QELX_VELM_E_INVALID_COMPONENT, 0x1000009},
-    {Source::Ours, QELX_VELM_E_INVALID_OBJECT, 0x100000a},
-    {Source::Ours, QELX_VELM_E_INVALID_ARGUMENT, 0x100000b},
-    {Source::Ours, QELX_VELM_E_FILE_NOT_FOUND, 0x100000d},
-    {Source::Ours, QELX_VELM_E_NO_FILE_OPENED, 0x100000e},
-    {Source::Ours, QELX_VELM_E_NO_FILE_SAVED, 0x100000f},
-    {Source::Ours, QELX_VELM_S_NO_ENTITIES, 2},
-    {Source::Ours, QELX_VELM_E_BOX_TOO_BIG, 0x1000011},
-    {Source::Ours, QELX_VELM_E_BOX_TOO_SMALL, 0x1000012},
-    {Source::Ours, QELX_VELM_E_INVALID_WRITE_LENGTH_UNIT, 0x1000013},
-    {Source::Ours, QELX_VELM_E_FILE_ENCRYPTED, 0x1000010},
-};
-
-constexpr Mapping kToOutcome[] = {
-    {Source::Success, 0, 0},
-    {Source::Ours, QELX_VELM_S_PARTIAL, 1},
-    {Source::Ours, QELX_VELM_S_NO_ENTITIES, 2},
-    {Source::Ours, QELX_VELM_S_NO_TRANSLATABLE_GEOMETRY, 3},
-    {Source::KernelApi, 0, 0x1000001},
-    {Source::Ours, QELX_VELM_E_ERROR, 0x1000002},
-    {Source::Ours, QELX_VELM_E_NOT_IMPLEMENTED, 0x1000005},
-    {Source::Ours, QELX_VELM_E_UNEXPECTED, 0x1000007},
-    {Source::Ours, QELX_VELM_E_INVALID_COMPONENT, 0x1000009},
-    {Source::Ours, QELX_VELM_E_INVALID_OBJECT, 0x100000a},
-    {Source::Ours, QELX_VELM_E_INVALID_ARGUMENT, 0x100000b},
-    {Source::Ours, QELX_VELM_E_FILE_NOT_FOUND, 0x100000d},
-    {Source::Ours, QELX_VELM_E_NO_FILE_OPENED, 0x100000e},
-    {Source::Ours, QELX_VELM_E_NO_FILE_SAVED, 0x100000f},
-    {Source::Ours, QELX_VELM_E_FILE_ENCRYPTED, 0x1000010},
-    {Source::Ours, QELX_VELM_E_BOX_TOO_BIG, 0x1000011},
-    {Source::Ours, QELX_VELM_E_BOX_TOO_SMALL, 0x1000012},
-    {Source::Ours, QELX_VELM_E_INVALID_WRITE_LENGTH_UNIT, 0x1000013},
-    {Source::Ours, QELX_VELM_E_FILE_UNSUPPORTED_VERSION, 0x1000014},
-    {Source::Ours, QELX_VELM_E_SOLID_OUTPUT_AS_SHEETS, 0x1010002},
-    {Source::Ours, QELX_VELM_E_ABORT, 0x2000003},
-    {Source::Code, 0, 0x3000006},
+constexpr Mapping kMappings[] = {
+    {Source::Success, 0, 0, true},
+    {Source::Ours, QELX_VELM_S_PARTIAL, 1, true},
+    {Source::Ours, QELX_VELM_S_NO_ENTITIES, 2, true},
+    {Source::Ours, QELX_VELM_S_NO_TRANSLATABLE_GEOMETRY, 3, false},
+    {Source::KernelApi, 0, 0x1000001, true},
+    {Source::Ours, QELX_VELM_E_ERROR, 0x1000002, true},
+    {Source::Ours, QELX_VELM_E_NOT_IMPLEMENTED, 0x1000005, false},
+    {Source::Ours, QELX_VELM_E_UNEXPECTED, 0x1000007, true},
+    {Source::Ours, QELX_VELM_E_INVALID_COMPONENT, 0x1000009, true},
+    {Source::Ours, QELX_VELM_E_INVALID_OBJECT, 0x100000a, true},
+    {Source::Ours, QELX_VELM_E_INVALID_ARGUMENT, 0x100000b, true},
+    {Source::Ours, QELX_VELM_E_FILE_NOT_FOUND, 0x100000d, true},
+    {Source::Ours, QELX_VELM_E_NO_FILE_OPENED, 0x100000e, true},
+    {Source::Ours, QELX_VELM_E_NO_FILE_SAVED, 0x100000f, true},
+    {Source::Ours, QELX_VELM_E_FILE_ENCRYPTED, 0x1000010, true},
+    {Source::Ours, QELX_VELM_E_BOX_TOO_BIG, 0x1000011, true},
+    {Source::Ours, QELX_VELM_E_BOX_TOO_SMALL, 0x1000012, true},
+    {Source::Ours, QELX_VELM_E_INVALID_WRITE_LENGTH_UNIT, 0x1000013, true},
+    {Source::Ours, QELX_VELM_E_FILE_UNSUPPORTED_VERSION, 0x1000014, false},
+    {Source::Ours, QELX_VELM_E_SOLID_OUTPUT_AS_SHEETS, 0x1010002, false},
+    {Source::Ours, QELX_VELM_E_ABORT, 0x2000003, true},
+    {Source::Code, 0, 0x3000006, false},
 };
 
 std::uint32_t resultOf(const outcome& result)
 {
-    for (const Mapping& m : kToResult)
-        if (result.error_number() == errorNumber(m))
+    for (const Mapping& m : kMappings)
+        if (m.toResult && result.error_number() == errorNumber(m))
             return m.code;
     return 0x1000001;
 }
@@ -99,11 +85,23 @@ void mapOutcomeToInt(const outcome& result, int& code) { code = static_cast<int>
 
 void mapQELXResultToOutcome(const QELIResult& code, outcome& result)
 {
-    for (const Mapping& m : kToOutcome)
+    for (const Mapping& m : kMappings)
         if (static_cast<std::uint32_t>(code) == m.code) {
             result = outcome(errorNumber(m), nullptr);
             return;
         }
+}
+
+QELIResult DeleteEntityListProperly(ENTITY_LIST& list)
+{
+    // Groups stay: they belong to the document, not to whoever made the list.
+    ENTITY_LIST doomed;
+    list.init();
+    for (ENTITY* entity = list.next(); entity; entity = list.next())
+        if (!is_QELGROUP(entity))
+            doomed.add(entity);
+    api_del_entity_list(doomed);
+    return 0;
 }
 
 bool operator<(const QELXString& a, const QELXString& b) { return a.compareTo(b) < 0; }
@@ -123,4 +121,30 @@ void setVelmReadFileUnit()
     if (GetQELXUnit(info.units() * 0.001, unit) != 0)
         unit = QELX_UNIT_NONE;
     QELXUnitValue::SetReadUnit(unit);
+}
+
+bool findEntityByLabel(const char* label, const QELXDynamicArray<ENTITY*>& entities, ENTITY*& found)
+{
+    if (!label)
+        return false;
+    for (ENTITY* entity : entities) {
+        QELXString text;
+        if (Ve_AttribTransfer::getLabel(entity, text) && !text.isEmpty() && text.view() == std::string_view(label)) {
+            found = entity;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool findEntityById(int id, const QELXDynamicArray<ENTITY*>& entities, ENTITY*& found)
+{
+    for (ENTITY* entity : entities) {
+        int number = 0;
+        if (Ve_AttribTransfer::getID(entity, number) && number == id) {
+            found = entity;
+            return true;
+        }
+    }
+    return false;
 }
