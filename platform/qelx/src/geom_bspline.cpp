@@ -243,6 +243,8 @@ QELXPoint3D QELXBSplineNetDef3D::eval(const QELXPoint2D& uv, Gk_Flat3* flat) con
         for (int j = 0; j < vSize(); ++j)
             pw.push_back(homogeneous(m_net.controlPoint(i, j)));
     const int size = flat ? flat->size() : 1;
+    if (flat)
+        flat->setNormalFlipped(false);
     const auto s = gk_nurbs::surfaceDerivs(U, uDegree(), V, vDegree(), pw, vSize(), u, v, size);
     for (int k = 0; flat && k < size; ++k)
         for (int l = 0; l < size; ++l)

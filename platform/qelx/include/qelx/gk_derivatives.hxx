@@ -38,6 +38,9 @@ public:
     QELXPoint3D& derivative(int i, int j) { return m_d[i * m_size + j]; }
     const QELXPoint3D& derivative(int i, int j) const { return m_d[i * m_size + j]; }
     void flipNormal() { m_flipped = !m_flipped; }
+    // Evaluators that fill a whole flat start from an unflipped normal, so a
+    // reused flat carries no flip over from an earlier point.
+    void setNormalFlipped(bool flipped) { m_flipped = flipped; }
     bool isNormalFlipped() const { return m_flipped; }
     // +-normalise(dS/du x dS/dv); the zero vector at a degenerate point or
     // for a flat of size 1.
