@@ -73,3 +73,18 @@ TEST(DeleteEntity, LoopOfFaceLeavesFaceWithoutIt) {
   EXPECT_EQ(count_edges(sheet), 0);
   EXPECT_TRUE(api_del_entity(sheet).ok());
 }
+
+// A plain lose outside any roll-back frame takes attributes on shared edges and
+// vertices along without touching freed memory.
+TEST(DeleteEntity, LoseOutsideFrameWithAttributesOnVerticesAndEdges) {
+  long entities = velm_live_entity_count();
+  long objects = velm_live_object_count();
+  BODY* box = make_box();
+  COEDGE* c = box->lump()->shell()->face()->loop()->start();
+  ASSERT_TRUE(api_add_generic_named_attribute(c->start(), "v", 1).ok());
+  ASSERT_TRUE(api_add_generic_named_attribute(c->end(), "w", 2).ok());
+  ASSERT_TRUE(api_add_generic_named_attribute(c->edge(), "e", 3).ok());
+  box->lose();
+  EXPECT_EQ(velm_live_entity_count(), entities);
+  EXPECT_EQ(velm_live_object_count(), objects);
+}

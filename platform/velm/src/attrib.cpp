@@ -502,6 +502,7 @@ void ATTRIB_QELCOLLECTION::detach_collection() {
 }
 
 void ATTRIB_QELCOLLECTION::lose() {
+  velm_lose_scope scope;
   if (is_lost() || is_backup_image()) return;
   // The member leaves the collection with its back-link.
   if (QELCOLLECTION* c = collection_) {

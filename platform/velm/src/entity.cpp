@@ -101,31 +101,25 @@ int ENTITY::call_method(const METHOD_ID& id, const METHOD_ARGS& args) {
 }
 
 namespace {
-// Outside a bulletin board a lost entity is freed only when the outermost lose()
-// returns: a cascade may reach an entity again (through a partner, an owner or
-// an attribute) while an outer lose() on it is still running.
 int lose_depth = 0;
 std::vector<ENTITY*>& pending_frees() {
   static std::vector<ENTITY*> list;
   return list;
 }
-
-struct lose_scope {
-  lose_scope() { ++lose_depth; }
-  ~lose_scope() {
-    if (--lose_depth != 0) return;
-    std::vector<ENTITY*> doomed;
-    doomed.swap(pending_frees());
-    for (ENTITY* e : doomed) velm_entity_access::destroy(e);
-  }
-  lose_scope(const lose_scope&) = delete;
-  lose_scope& operator=(const lose_scope&) = delete;
-};
 }  // namespace
+
+velm_lose_scope::velm_lose_scope() { ++lose_depth; }
+
+velm_lose_scope::~velm_lose_scope() {
+  if (--lose_depth != 0) return;
+  std::vector<ENTITY*> doomed;
+  doomed.swap(pending_frees());
+  for (ENTITY* e : doomed) velm_entity_access::destroy(e);
+}
 
 void ENTITY::lose() {
   if (is_lost() || is_backup_image()) return;
-  lose_scope scope;
+  velm_lose_scope scope;
   // Attributes unhook themselves from this entity as they are lost.
   while (ENTITY* a = attrib_) {
     a->lose();

@@ -50,6 +50,7 @@ void QELCOLLECTION::set_collection_empty_behavior(int behaviour) {
 }
 
 void QELCOLLECTION::lose() {
+  velm_lose_scope scope;
   if (is_lost() || is_backup_image()) return;
   std::vector<ENTITY*> members;
   members_.init();

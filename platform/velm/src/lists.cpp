@@ -96,6 +96,7 @@ void EE_LIST::remove(ENTITY* e) {
 }
 
 void EE_LIST::lose() {
+  velm_lose_scope scope;
   if (is_lost()) return;
   if (ownership_) {
     ENTITY_LIST entries = list_;

@@ -263,6 +263,7 @@ void BODY::set_wire(WIRE* wire) { set_field(this, f_.wire, wire); }
 void BODY::set_transform(TRANSFORM* transform) { set_counted(this, f_.transform, transform); }
 
 void BODY::lose() {
+  velm_lose_scope scope;
   if (is_lost() || is_backup_image()) return;
   // Edges and vertices belong to the body, shared or not. Collected first:
   // outside a bulletin board what is lost is gone at once.
@@ -301,6 +302,7 @@ void LUMP::set_body(BODY* body) { set_field(this, f_.body, body); }
 ENTITY* LUMP::owner() const { return f_.body; }
 
 void LUMP::lose() {
+  velm_lose_scope scope;
   if (is_lost() || is_backup_image()) return;
   for (SHELL* s : chain(f_.shell)) lose_live(s);
   ENTITY::lose();
@@ -343,6 +345,7 @@ int SHELL::is_closed() const {
 }
 
 void SHELL::lose() {
+  velm_lose_scope scope;
   if (is_lost() || is_backup_image()) return;
   for (FACE* f : chain(f_.face)) lose_live(f);
   for (WIRE* w : chain(f_.wire)) lose_live(w);
@@ -379,6 +382,7 @@ void FACE::set_bound(QELbox* box) { store_box(this, f_.has_bound, f_.bound, box)
 ENTITY* FACE::owner() const { return f_.shell; }
 
 void FACE::lose() {
+  velm_lose_scope scope;
   if (is_lost() || is_backup_image()) return;
   for (LOOP* l : chain(f_.loop)) lose_live(l);
   set_geometry(nullptr);
@@ -447,6 +451,7 @@ void LOOP::reverse() {
 }
 
 void LOOP::lose() {
+  velm_lose_scope scope;
   if (is_lost() || is_backup_image()) return;
   for (COEDGE* c : ring(f_.start)) lose_live(c);
   ENTITY::lose();
@@ -514,6 +519,7 @@ void COEDGE::set_owner(ENTITY* owner) { set_field(this, f_.owner, owner); }
 void COEDGE::set_geometry(PCURVE* pcurve, int) { set_counted(this, f_.geometry, pcurve); }
 
 void COEDGE::lose() {
+  velm_lose_scope scope;
   if (is_lost() || is_backup_image()) return;
   // Leave the partner ring, so that the edge stays consistent for who keeps it.
   if (COEDGE* after = f_.partner; after && after != this) {
@@ -681,6 +687,7 @@ QELposition EDGE::mid_pos(bool) const {
 }
 
 void EDGE::lose() {
+  velm_lose_scope scope;
   if (is_lost() || is_backup_image()) return;
   for (VERTEX* v : {f_.start, f_.end})
     if (v && !v->is_lost()) v->delete_edge(this);
@@ -781,6 +788,7 @@ QELbox* VERTEX::bound() const { return stored_box(f_.has_bound, f_.bound); }
 void VERTEX::set_bound(QELbox* box) { store_box(this, f_.has_bound, f_.bound, box); }
 
 void VERTEX::lose() {
+  velm_lose_scope scope;
   if (is_lost() || is_backup_image()) return;
   set_geometry(nullptr);
   ENTITY::lose();
@@ -874,6 +882,7 @@ ENTITY* WIRE::owner() const {
 }
 
 void WIRE::lose() {
+  velm_lose_scope scope;
   if (is_lost() || is_backup_image()) return;
   for (COEDGE* c : wire_coedges(this)) lose_live(c);
   ENTITY::lose();
@@ -948,6 +957,7 @@ bool WCS::apply_transform(const QELtransf& t, ENTITY_LIST& done, bool negate, bo
 }
 
 void WCS::lose() {
+  velm_lose_scope scope;
   if (is_lost() || is_backup_image()) return;
   set_transform(nullptr);
   ENTITY::lose();

@@ -180,6 +180,18 @@ class ENTITY : public VELM_OBJECT {
   unsigned char state_ = 0;
 };
 
+// Outside a bulletin board a lost entity is freed only when the outermost scope
+// ends: a cascade may reach an entity again (through a partner, an owner or an
+// attribute) while an outer lose() on it is still running. Every lose() that
+// loses other entities opens one first.
+class velm_lose_scope {
+ public:
+  velm_lose_scope();
+  ~velm_lose_scope();
+  velm_lose_scope(const velm_lose_scope&) = delete;
+  velm_lose_scope& operator=(const velm_lose_scope&) = delete;
+};
+
 // True when the address is that of an existing entity that is not lost;
 // never dereferences the address.
 bool velm_is_live_entity(const void* address);
