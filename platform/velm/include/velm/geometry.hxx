@@ -96,6 +96,7 @@ class curve {
   virtual int perp_samples() const { return 64; }
 
  private:
+  friend struct velm_geom_io;
   QELinterval subset_;  // unset: not limited
   mutable std::vector<double> disc_;
   mutable int disc_order_ = -1;
@@ -184,6 +185,7 @@ class int_cur {
   int_cur(const int_cur& o);
   int_cur& operator=(const int_cur&) = delete;
   friend class intcurve;
+  friend struct velm_geom_io;
   int kind_;
   bs3_curve cur_ = nullptr;
   double fitol_ = 0.0;
@@ -260,6 +262,7 @@ class intcurve : public curve {
   int perp_samples() const override;
 
  private:
+  friend struct velm_geom_io;
   int_cur* data_ = nullptr;
   bool reversed_ = false;
 };
@@ -307,6 +310,7 @@ class pcurve {
                                  int = 0, double* = nullptr);
 
  private:
+  friend struct velm_geom_io;
   bs2_curve cur_ = nullptr;
   double fitol_ = 0.0;
   ::surface* surf_ = nullptr;
@@ -397,6 +401,7 @@ class surface {
   virtual std::vector<double> candidate_discontinuities(bool along_u, int order) const;
 
  private:
+  friend struct velm_geom_io;
   const double* disc(bool u, int& n, int order, bool all) const;
   QELinterval lim_u_, lim_v_;
   mutable std::vector<double> disc_[2];
@@ -559,6 +564,7 @@ class spl_sur {
   spl_sur(const spl_sur& o);
   spl_sur& operator=(const spl_sur&) = delete;
   friend class spline;
+  friend struct velm_geom_io;
   int kind_;
   mutable bs3_surface sur_ = nullptr;
   double fitol_ = 0.0;
@@ -633,12 +639,15 @@ class spline : public surface {
   bool operator==(const surface& o) const override;
 
   int reverse_v = 0;
+  // Takes a private copy of a shared definition (before a change that copies
+  // must not see, and in every geometry entity, so backups stay apart).
+  void make_unique();
 
  protected:
   std::vector<double> candidate_discontinuities(bool along_u, int order) const override;
 
  private:
-  void make_unique();  // before a change that copies must not see
+  friend struct velm_geom_io;
   spl_sur* def_ = nullptr;
 };
 

@@ -1,0 +1,445 @@
+// Save and restore of the geometry equations inside geometry entity records.
+//
+// Every field is written; reals go through write_real (bit-exact), unit
+// vectors are restored without renormalising. Restored B-spline data is
+// validated like data from outside (knot counts and order, weights), so a
+// damaged file fails the restore instead of reaching the evaluators.
+#include <memory>
+
+#include "bspline_data.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/save.hxx"
+
+namespace {
+[[noreturn]] void damaged() { velm_api_error_throw(VELM_SAVE_FILE_DAMAGED); }
+
+int read_count(int low, int high) {
+  const int n = read_int();
+  if (n < low || n > high) damaged();
+  return n;
+}
+
+void read_unit(QELunit_vector& u) { static_cast<QELvector&>(u) = read_vector(); }
+
+void write_reals(const std::vector<double>& v) {
+  write_int(static_cast<int>(v.size()));
+  for (double x : v) write_real(x);
+}
+
+std::vector<double> read_reals(int max_count) {
+  std::vector<double> v(read_count(0, max_count));
+  for (double& x : v) x = read_real();
+  return v;
+}
+
+void write_points(const std::vector<QELposition>& v) {
+  write_int(static_cast<int>(v.size()));
+  for (const QELposition& p : v) write_position(p);
+}
+
+std::vector<QELposition> read_points(int max_count) {
+  std::vector<QELposition> v(read_count(0, max_count));
+  for (QELposition& p : v) p = read_position();
+  return v;
+}
+
+constexpr int max_items = 1 << 22;
+
+// ---- B-splines ----
+
+void write_direction(const bs_direction& d) {
+  write_int(d.degree);
+  write_int(d.form);
+  write_int(d.pole);
+  write_reals(d.knots);
+}
+
+void read_direction(bs_direction& d, int n) {
+  const int degree = read_count(1, 64);
+  const int form = read_count(0, 2), pole = read_count(0, 3);
+  const std::vector<double> knots = read_reals(max_items);
+  if (!bs_direction_build(d, degree, n, static_cast<int>(knots.size()), knots.data(), 0.0)) damaged();
+  d.form = form;
+  d.pole = pole;
+}
+
+void read_weights(bool rational, std::vector<double>& weights, std::size_t count) {
+  if (!rational) return;
+  weights = read_reals(max_items);
+  if (weights.size() != count) damaged();
+  for (double w : weights)
+    if (!(w > 0.0)) damaged();
+}
+
+void write_bs_curve(const bs_curve_data* c) {
+  write_logical(c != nullptr);
+  if (!c) return;
+  write_logical(c->rational);
+  write_real(c->point_tol);
+  write_points(c->pts);
+  write_direction(c->dir);
+  if (c->rational) write_reals(c->weights);
+}
+
+template <class DEF>
+DEF* read_bs_curve() {
+  if (!read_logical()) return nullptr;
+  auto c = std::make_unique<DEF>();
+  c->rational = read_logical();
+  c->point_tol = read_real();
+  c->pts = read_points(max_items);
+  read_direction(c->dir, c->n());
+  read_weights(c->rational, c->weights, c->pts.size());
+  return c.release();
+}
+
+void write_bs_surface(const bs3_surf_def* s) {
+  write_logical(s != nullptr);
+  if (!s) return;
+  write_logical(s->rational);
+  write_real(s->point_tol);
+  write_int(s->nu());
+  write_points(s->pts);
+  write_direction(s->u);
+  write_direction(s->v);
+  if (s->rational) write_reals(s->weights);
+}
+
+bs3_surface read_bs_surface() {
+  if (!read_logical()) return nullptr;
+  auto s = std::make_unique<bs3_surf_def>();
+  s->rational = read_logical();
+  s->point_tol = read_real();
+  const int nu = read_count(2, max_items);
+  s->pts = read_points(max_items);
+  if (s->pts.size() % nu) damaged();
+  read_direction(s->u, nu);
+  read_direction(s->v, static_cast<int>(s->pts.size()) / nu);
+  read_weights(s->rational, s->weights, s->pts.size());
+  return s.release();
+}
+
+struct bs3_curve_deleter {
+  void operator()(bs3_curve c) const { bs3_curve_delete(c); }
+};
+struct bs2_curve_deleter {
+  void operator()(bs2_curve c) const { bs2_curve_delete(c); }
+};
+using bs3_holder = std::unique_ptr<bs3_curve_def, bs3_curve_deleter>;
+using bs2_holder = std::unique_ptr<bs2_curve_def, bs2_curve_deleter>;
+}  // namespace
+
+// ---------------------------------------------------------------------------
+struct velm_geom_io {
+  static void write_curve(const curve* c);
+  static curve* read_curve();
+  static void write_surface(const surface* s);
+  static surface* read_surface();
+
+  static void write_limits(const curve& c) { write_interval(c.subset_); }
+  static void read_limits(curve& c) { c.subset_ = read_interval(); }
+  static void write_limits(const surface& s) {
+    write_interval(s.lim_u_);
+    write_interval(s.lim_v_);
+  }
+  static void read_limits(surface& s) {
+    s.lim_u_ = read_interval();
+    s.lim_v_ = read_interval();
+    s.change_event();
+  }
+
+  static void write(const intcurve& c) {
+    const int_cur* d = c.data_;
+    write_logical(d != nullptr);
+    if (d) {
+      write_int(d->kind_);
+      write_real(d->fitol_);
+      write_bs_curve(d->cur_);
+      write_surface(d->surf1_);
+      write_surface(d->surf2_);
+      write_bs_curve(d->pcur1_);
+      write_bs_curve(d->pcur2_);
+    }
+    write_logical(c.reversed_);
+  }
+
+  static void read(intcurve& c) {
+    int_cur* data = nullptr;
+    if (read_logical()) {
+      const int kind = read_int();
+      const double fitol = read_real();
+      bs3_holder cur(read_bs_curve<bs3_curve_def>());
+      std::unique_ptr<surface> s1(read_surface()), s2(read_surface());
+      bs2_holder p1(read_bs_curve<bs2_curve_def>()), p2(read_bs_curve<bs2_curve_def>());
+      if (kind == exact_int_cur::id) {
+        data = new exact_int_cur(cur.release(), fitol);
+      } else if (kind == intersection_int_cur::id) {
+        data = new intersection_int_cur(cur.release(), fitol, s1.get(), s2.get(), p1.release(), p2.release());
+      } else if (kind == par_int_cur_id && s1) {
+        data = new par_int_cur(cur.release(), fitol, *s1, p1.release());
+      } else {
+        damaged();
+      }
+    }
+    c = intcurve(data, read_logical());
+  }
+
+  static void write(const spline& s) {
+    const spl_sur* d = s.def_;
+    write_logical(d != nullptr);
+    if (d) {
+      write_int(d->kind_);
+      write_real(d->fitol_);
+      write_bs_surface(d->sur());
+    }
+    write_int(s.reverse_v);
+  }
+
+  static void read(spline& s) {
+    spl_sur* def = nullptr;
+    if (read_logical()) {
+      const int kind = read_int();
+      const double fitol = read_real();
+      bs3_surface sur = read_bs_surface();
+      if (kind == exact_spl_sur::id) def = new exact_spl_sur(sur);
+      else if (kind == skin_spl_sur_id) def = new skin_spl_sur(sur);
+      else if (kind == VBL_SURF::id) def = new VBL_SURF(sur);
+      else if (kind == rb_blend_spl_sur::id) def = new rb_blend_spl_sur(sur);
+      else {
+        bs3_surface_delete(sur);
+        damaged();
+      }
+      def->fitol_ = fitol;
+    }
+    s = spline(def);
+    s.reverse_v = read_int() != 0;
+  }
+
+  static void write(const pcurve& p) {
+    write_bs_curve(p.cur_);
+    write_real(p.fitol_);
+    write_surface(p.surf_);
+    write_logical(p.reversed_);
+    write_real(p.offset_.du);
+    write_real(p.offset_.dv);
+  }
+
+  static void read(pcurve& p) {
+    bs2_holder cur(read_bs_curve<bs2_curve_def>());
+    const double fitol = read_real();
+    std::unique_ptr<surface> srf(read_surface());
+    pcurve r;
+    r.cur_ = cur.release();
+    r.fitol_ = fitol;
+    r.surf_ = srf.release();
+    r.reversed_ = read_logical();
+    r.offset_.du = read_real();
+    r.offset_.dv = read_real();
+    p = r;
+  }
+
+  static void transform(pcurve& p, const QELtransf& t) {
+    if (!p.surf_) return;
+    *p.surf_ *= t;
+    const int kind = p.surf_->type();
+    if (t.reflect() && (kind == 3 || kind == 4)) {
+      if (p.cur_) bs2_curve_par_trans(p.cur_, QELpar_transf(1.0, -1.0, 0.0, 0.0));
+      p.offset_.dv = -p.offset_.dv;
+    }
+  }
+};
+
+// ---- analytic equations ----
+
+void velm_save_equation(const straight& c) {
+  write_position(c.root_point);
+  write_vector(c.direction);
+  write_real(c.param_scale);
+  velm_geom_io::write_limits(c);
+}
+void velm_restore_equation(straight& c) {
+  c.root_point = read_position();
+  read_unit(c.direction);
+  c.param_scale = read_real();
+  velm_geom_io::read_limits(c);
+}
+
+namespace {
+void write_ellipse_data(const ellipse& c) {
+  write_position(c.centre);
+  write_vector(c.normal);
+  write_vector(c.major_axis);
+  write_real(c.radius_ratio);
+  write_real(c.param_offset);
+}
+void read_ellipse_data(ellipse& c) {
+  c.centre = read_position();
+  read_unit(c.normal);
+  c.major_axis = read_vector();
+  c.radius_ratio = read_real();
+  c.param_offset = read_real();
+}
+}  // namespace
+
+void velm_save_equation(const ellipse& c) {
+  write_ellipse_data(c);
+  velm_geom_io::write_limits(c);
+}
+void velm_restore_equation(ellipse& c) {
+  read_ellipse_data(c);
+  velm_geom_io::read_limits(c);
+}
+
+void velm_save_equation(const degenerate_curve& c) {
+  write_position(c.point);
+  velm_geom_io::write_limits(c);
+}
+void velm_restore_equation(degenerate_curve& c) {
+  c.point = read_position();
+  velm_geom_io::read_limits(c);
+}
+
+void velm_save_equation(const intcurve& c) {
+  velm_geom_io::write(c);
+  velm_geom_io::write_limits(c);
+}
+void velm_restore_equation(intcurve& c) {
+  velm_geom_io::read(c);
+  velm_geom_io::read_limits(c);
+}
+
+void velm_save_equation(const plane& s) {
+  write_position(s.root_point);
+  write_vector(s.normal);
+  write_vector(s.u_deriv);
+  write_int(s.reverse_v);
+  velm_geom_io::write_limits(s);
+}
+void velm_restore_equation(plane& s) {
+  s.root_point = read_position();
+  read_unit(s.normal);
+  s.u_deriv = read_vector();
+  s.reverse_v = read_int();
+  velm_geom_io::read_limits(s);
+}
+
+void velm_save_equation(const cone& s) {
+  write_ellipse_data(s.base);
+  write_real(s.sine);
+  write_real(s.cosine);
+  write_real(s.u_scale);
+  write_int(s.reverse_u);
+  write_int(s.cylinder);
+  velm_geom_io::write_limits(s);
+}
+void velm_restore_equation(cone& s) {
+  read_ellipse_data(s.base);
+  s.sine = read_real();
+  s.cosine = read_real();
+  s.u_scale = read_real();
+  s.reverse_u = read_int();
+  s.cylinder = read_int();
+  velm_geom_io::read_limits(s);
+}
+
+void velm_save_equation(const sphere& s) {
+  write_position(s.centre);
+  write_real(s.radius);
+  write_vector(s.origin_dir);
+  write_vector(s.pole_dir);
+  velm_geom_io::write_limits(s);
+}
+void velm_restore_equation(sphere& s) {
+  s.centre = read_position();
+  s.radius = read_real();
+  read_unit(s.origin_dir);
+  read_unit(s.pole_dir);
+  velm_geom_io::read_limits(s);
+}
+
+void velm_save_equation(const torus& s) {
+  write_position(s.centre);
+  write_vector(s.normal);
+  write_real(s.major_radius);
+  write_real(s.minor_radius);
+  write_vector(s.origin_dir);
+  velm_geom_io::write_limits(s);
+}
+void velm_restore_equation(torus& s) {
+  s.centre = read_position();
+  read_unit(s.normal);
+  s.major_radius = read_real();
+  s.minor_radius = read_real();
+  read_unit(s.origin_dir);
+  velm_geom_io::read_limits(s);
+}
+
+void velm_save_equation(const spline& s) {
+  velm_geom_io::write(s);
+  velm_geom_io::write_limits(s);
+}
+void velm_restore_equation(spline& s) {
+  velm_geom_io::read(s);
+  velm_geom_io::read_limits(s);
+}
+
+void velm_save_equation(const pcurve& p) { velm_geom_io::write(p); }
+void velm_restore_equation(pcurve& p) { velm_geom_io::read(p); }
+void velm_transform_pcurve(pcurve& p, const QELtransf& t) { velm_geom_io::transform(p, t); }
+
+// ---- nested equations (an intcurve's or a pcurve's surfaces) ----
+
+void velm_geom_io::write_curve(const curve* c) {
+  write_int(c ? c->type() : -1);
+  if (!c) return;
+  switch (c->type()) {
+    case 1: return velm_save_equation(static_cast<const straight&>(*c));
+    case 2: return velm_save_equation(static_cast<const ellipse&>(*c));
+    case 11: return velm_save_equation(static_cast<const intcurve&>(*c));
+    default: return velm_save_equation(static_cast<const degenerate_curve&>(*c));
+  }
+}
+
+namespace {
+template <class EQ, class BASE>
+BASE* read_new() {
+  std::unique_ptr<EQ> e(new EQ());
+  velm_restore_equation(*e);
+  return e.release();
+}
+}  // namespace
+
+curve* velm_geom_io::read_curve() {
+  switch (read_int()) {
+    case -1: return nullptr;
+    case 0: return read_new<degenerate_curve, curve>();
+    case 1: return read_new<straight, curve>();
+    case 2: return read_new<ellipse, curve>();
+    case 11: return read_new<intcurve, curve>();
+    default: damaged();
+  }
+}
+
+void velm_geom_io::write_surface(const surface* s) {
+  write_int(s ? s->type() : -1);
+  if (!s) return;
+  switch (s->type()) {
+    case 1: return velm_save_equation(static_cast<const plane&>(*s));
+    case 2: return velm_save_equation(static_cast<const cone&>(*s));
+    case 3: return velm_save_equation(static_cast<const sphere&>(*s));
+    case 4: return velm_save_equation(static_cast<const torus&>(*s));
+    default: return velm_save_equation(static_cast<const spline&>(*s));
+  }
+}
+
+surface* velm_geom_io::read_surface() {
+  switch (read_int()) {
+    case -1: return nullptr;
+    case 1: return read_new<plane, surface>();
+    case 2: return read_new<cone, surface>();
+    case 3: return read_new<sphere, surface>();
+    case 4: return read_new<torus, surface>();
+    case 10: return read_new<spline, surface>();
+    default: damaged();
+  }
+}

@@ -1,0 +1,180 @@
+// Kernel models with real geometry for tests.
+#include "support/geometry_builders.hxx"
+
+#include <map>
+#include <numbers>
+#include <vector>
+
+#include "velm/topology_api.hxx"
+
+namespace testkit {
+namespace {
+constexpr double pi = std::numbers::pi;
+
+// Faces over shared edges; coedges of one edge join its partner ring.
+class shape_builder {
+ public:
+  VERTEX* vertex(const QELposition& p) {
+    vertices_.push_back(new VERTEX(new APOINT(p)));
+    return vertices_.back();
+  }
+  EDGE* edge(VERTEX* a, VERTEX* b, CURVE* c, const QELinterval& range) {
+    edges_.push_back(new EDGE(a, b, c, FORWARD, EDGE_cvty_unknown, &range));
+    return edges_.back();
+  }
+  struct use {
+    EDGE* edge;
+    sense_type sense;
+    PCURVE* pcurve = nullptr;
+  };
+  // One loop of coedges in order, material on the left seen from outside.
+  FACE* face(SURFACE* s, const std::vector<use>& loop) {
+    std::vector<COEDGE*> ring;
+    for (const use& u : loop) {
+      auto* c = new COEDGE(u.edge, u.sense, nullptr, nullptr);
+      if (COEDGE* first = u.edge->coedge(); first != c) {
+        c->set_partner(first->partner() ? first->partner() : first);
+        first->set_partner(c);
+      }
+      if (u.pcurve) c->set_geometry(u.pcurve);
+      ring.push_back(c);
+    }
+    for (std::size_t k = 0; k < ring.size(); ++k) {
+      ring[k]->set_next(ring[(k + 1) % ring.size()]);
+      ring[(k + 1) % ring.size()]->set_previous(ring[k]);
+    }
+    return new FACE(new LOOP(ring.front(), nullptr), nullptr, s, FORWARD);
+  }
+  BODY* body(const std::vector<FACE*>& faces) {
+    for (std::size_t k = 0; k + 1 < faces.size(); ++k) faces[k]->set_next(faces[k + 1]);
+    for (EDGE* e : edges_) {
+      e->start()->add_edge(e);
+      e->end()->add_edge(e);
+    }
+    for (VERTEX* v : vertices_) minimize_vertex_edges(v);
+    return new BODY(new LUMP(new SHELL(faces.front(), nullptr), nullptr));
+  }
+
+ private:
+  std::vector<VERTEX*> vertices_;
+  std::vector<EDGE*> edges_;
+};
+
+// A pcurve along the edge's range, reversed for a reversed coedge.
+PCURVE* iso_pcurve(const surface& s, const QELpar_pos& at_start, const QELpar_pos& at_end,
+                   const QELinterval& edge_range, sense_type sense) {
+  auto* p = new PCURVE(pcurve(linear_bs2(at_start, at_end, edge_range), 0.0, s));
+  if (sense == REVERSED) p->negate();
+  return p;
+}
+}  // namespace
+
+bs2_curve linear_bs2(const QELpar_pos& a, const QELpar_pos& b, const QELinterval& r) {
+  const QELposition pts[2] = {QELposition(a.u, a.v, 0.0), QELposition(b.u, b.v, 0.0)};
+  const double knots[4] = {r.start_pt(), r.start_pt(), r.end_pt(), r.end_pt()};
+  return bs2_curve_from_ctrlpts(1, 0, 0, 0, 2, pts, nullptr, QELresabs, 4, knots, QELresnor);
+}
+
+BODY* make_plane_box(double dx, double dy, double dz) {
+  shape_builder b;
+  std::vector<VERTEX*> v;
+  const double corners[4][2] = {{0.0, 0.0}, {dx, 0.0}, {dx, dy}, {0.0, dy}};
+  for (double z : {0.0, dz})
+    for (const auto& c : corners) v.push_back(b.vertex(QELposition(c[0], c[1], z)));
+  std::map<std::pair<int, int>, EDGE*> edges;
+  auto point = [&](int i) { return v[i]->geometry()->coords(); };
+  std::vector<FACE*> faces;
+  const std::vector<std::vector<int>> loops = {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4},
+                                               {1, 2, 6, 5}, {2, 3, 7, 6}, {3, 0, 4, 7}};
+  for (const std::vector<int>& loop : loops) {
+    const QELvector n = (point(loop[1]) - point(loop[0])) * (point(loop[2]) - point(loop[1]));
+    plane pl(point(loop[0]), QELunit_vector(n));
+    auto* surf = new PLANE(pl);
+    std::vector<shape_builder::use> uses;
+    for (std::size_t k = 0; k < loop.size(); ++k) {
+      const int a = loop[k], c = loop[(k + 1) % loop.size()];
+      EDGE*& e = edges[{std::min(a, c), std::max(a, c)}];
+      if (!e) {
+        const int s = std::min(a, c), t = std::max(a, c);
+        const double len = distance(point(s), point(t));
+        e = b.edge(v[s], v[t], new STRAIGHT(straight(point(s), QELunit_vector(point(t) - point(s)))),
+                   QELinterval(0.0, len));
+      }
+      const sense_type sense = e->start() == v[a] ? FORWARD : REVERSED;
+      PCURVE* p = iso_pcurve(pl, pl.param(e->start_pos()), pl.param(e->end_pos()), e->param_range(), sense);
+      uses.push_back({e, sense, p});
+    }
+    faces.push_back(b.face(surf, uses));
+  }
+  return b.body(faces);
+}
+
+BODY* make_cylinder(double radius, double height) {
+  shape_builder b;
+  VERTEX* low = b.vertex(QELposition(-radius, 0.0, 0.0));
+  VERTEX* high = b.vertex(QELposition(-radius, 0.0, height));
+  const QELunit_vector z(0.0, 0.0, 1.0);
+  const QELvector major(radius, 0.0, 0.0);
+  const QELinterval turn(-pi, pi);
+  EDGE* bottom = b.edge(low, low, new ELLIPSE(ellipse(QELposition(), z, major, 1.0)), turn);
+  EDGE* top = b.edge(high, high, new ELLIPSE(ellipse(QELposition(0.0, 0.0, height), z, major, 1.0)), turn);
+  EDGE* seam = b.edge(low, high, new STRAIGHT(straight(QELposition(-radius, 0.0, 0.0), z)),
+                      QELinterval(0.0, height));
+  const cone side(QELposition(), z, major, 1.0, 0.0, 1.0, 0.0);
+  const double u_top = height / radius;
+  FACE* wall = b.face(new CONE(side), {{bottom, FORWARD, iso_pcurve(side, {0.0, -pi}, {0.0, pi}, turn, FORWARD)},
+                                       {seam, FORWARD, iso_pcurve(side, {0.0, pi}, {u_top, pi}, seam->param_range(), FORWARD)},
+                                       {top, REVERSED, iso_pcurve(side, {u_top, -pi}, {u_top, pi}, turn, REVERSED)},
+                                       {seam, REVERSED, iso_pcurve(side, {0.0, -pi}, {u_top, -pi}, seam->param_range(), REVERSED)}});
+  FACE* floor = b.face(new PLANE(plane(QELposition(), -z)), {{bottom, REVERSED}});
+  FACE* roof = b.face(new PLANE(plane(QELposition(0.0, 0.0, height), z)), {{top, FORWARD}});
+  return b.body({wall, floor, roof});
+}
+
+BODY* make_hemisphere(double radius) {
+  shape_builder b;
+  VERTEX* v = b.vertex(QELposition(-radius, 0.0, 0.0));
+  const QELinterval turn(-pi, pi);
+  EDGE* equator = b.edge(v, v, new ELLIPSE(ellipse(QELposition(), QELunit_vector(0.0, 0.0, 1.0),
+                                                   QELvector(radius, 0.0, 0.0), 1.0)), turn);
+  const sphere ball(QELposition(), radius);
+  // The equator runs counter-clockwise about +z, the sphere's v clockwise: v = -t.
+  FACE* f = b.face(new SPHERE(ball), {{equator, FORWARD, iso_pcurve(ball, {0.0, pi}, {0.0, -pi}, turn, FORWARD)}});
+  return b.body({f});
+}
+
+bs3_surface make_test_bs3_surface() {
+  QELposition pts[16];
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j)
+      pts[i * 4 + j] = QELposition(i * 3.0, j * 3.0, (i == 1 || i == 2) && (j == 1 || j == 2) ? 2.0 : 0.0);
+  const double knots[8] = {0, 0, 0, 0, 1, 1, 1, 1};
+  return bs3_surface_from_ctrlpts(3, 0, 0, 0, 4, 3, 0, 0, 0, 4, pts, nullptr, QELresabs, 8, knots, 8, knots,
+                                  QELresnor);
+}
+
+BODY* make_spline_sheet() {
+  shape_builder b;
+  bs3_surface bs = make_test_bs3_surface();
+  const spline s(bs);
+  bs3_surface_delete(bs);
+  VERTEX* c[4];
+  const QELpar_pos uv[4] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+  for (int k = 0; k < 4; ++k) c[k] = b.vertex(s.eval_position(uv[k]));
+  const QELinterval unit(0.0, 1.0);
+  // Edges along u at v = 0 and 1, along v at u = 0 and 1; each runs with its parameter.
+  auto iso = [&](bool along_u, double at) {
+    return new INTCURVE(intcurve(along_u ? bs3_curve_u_param_line(s.sur(), at) : bs3_curve_v_param_line(s.sur(), at)));
+  };
+  EDGE* v0 = b.edge(c[0], c[1], iso(true, 0.0), unit);
+  EDGE* u1 = b.edge(c[1], c[2], iso(false, 1.0), unit);
+  EDGE* v1 = b.edge(c[3], c[2], iso(true, 1.0), unit);
+  EDGE* u0 = b.edge(c[0], c[3], iso(false, 0.0), unit);
+  FACE* f = b.face(new SPLINE(s), {{v0, FORWARD, iso_pcurve(s, uv[0], uv[1], unit, FORWARD)},
+                                   {u1, FORWARD, iso_pcurve(s, uv[1], uv[2], unit, FORWARD)},
+                                   {v1, REVERSED, iso_pcurve(s, uv[3], uv[2], unit, REVERSED)},
+                                   {u0, REVERSED, iso_pcurve(s, uv[0], uv[3], unit, REVERSED)}});
+  return b.body({f});
+}
+
+}  // namespace testkit

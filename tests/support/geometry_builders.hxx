@@ -1,0 +1,31 @@
+// Kernel models with real geometry for tests. Every builder returns a body
+// that passes velm_test_check_model, with equations on every face and edge
+// and pcurves wherever the edge is an iso-line of its face's surface.
+#pragma once
+
+#include "velm/geometry_entity.hxx"
+#include "velm/topology.hxx"
+
+namespace testkit {
+
+// Axis-aligned box from the origin: PLANE faces (outward normals), STRAIGHT
+// edges with range [0, length] and linear pcurves on every coedge.
+BODY* make_plane_box(double dx = 10.0, double dy = 20.0, double dz = 30.0);
+// Solid cylinder about +z from z = 0 to z = height: one CONE side face (a
+// cylinder, v the angle from +x), two PLANE disks, two ELLIPSE circles
+// starting at (-radius, 0, z) with range [-pi, pi], one STRAIGHT seam; pcurves
+// on the side face.
+BODY* make_cylinder(double radius = 5.0, double height = 8.0);
+// Sheet: the upper half of a SPHERE about the origin bounded by the equator
+// (an ELLIPSE from (-radius, 0, 0), range [-pi, pi]) with its pcurve.
+BODY* make_hemisphere(double radius = 4.0);
+// Sheet: one bicubic SPLINE face over [0, 1] x [0, 1] bounded by four INTCURVE
+// iso-curves with linear pcurves.
+BODY* make_spline_sheet();
+// The B-spline surface of make_spline_sheet (caller deletes).
+bs3_surface make_test_bs3_surface();
+
+// A degree-1 2-D B-spline from a to b over the range.
+bs2_curve linear_bs2(const QELpar_pos& a, const QELpar_pos& b, const QELinterval& range);
+
+}  // namespace testkit
