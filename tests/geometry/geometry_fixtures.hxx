@@ -1,0 +1,83 @@
+#pragma once
+// Kernel geometry for the geometry tests, and a holder that keeps one use of
+// an entity for the length of a test, so the kernel loses it at the end.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "qelx/qelx_test.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/memory.hxx"
+#include "velm/testkit.hxx"
+
+namespace geomtest {
+
+constexpr double kPi = std::numbers::pi;
+
+// One use of the entity while the holder lives.
+template <class E>
+class Held {
+public:
+    explicit Held(E* e) : m_e(e) { m_e->add(); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    ~Held() { m_e->remove(); }
+    E* get() const { return m_e; }
+    E* operator->() const { return m_e; }
+
+private:
+    E* m_e;
+};
+
+// Clamped cubic through four control points per span count, knots on [t0, t1].
+inline bs3_curve cubicCurve(const std::vector<QELposition>& pts, double t0 = 0.0, double t1 = 1.0,
+                            const std::vector<double>* weights = nullptr)
+{
+    const int n = static_cast<int>(pts.size());
+    const int p = 3;
+    std::vector<double> knots;
+    for (int i = 0; i <= p; ++i)
+        knots.push_back(t0);
+    for (int i = 1; i < n - p; ++i)
+        knots.push_back(t0 + (t1 - t0) * i / (n - p));
+    for (int i = 0; i <= p; ++i)
+        knots.push_back(t1);
+    return bs3_curve_from_ctrlpts(p, weights ? 1 : 0, 0, 0, n, pts.data(), weights ? weights->data() : nullptr,
+                                  QELresabs, static_cast<int>(knots.size()), knots.data(), bs3_curve_knottol());
+}
+
+inline std::vector<QELposition> wavyPoints()
+{
+    return {QELposition(0, 0, 0), QELposition(1, 2, 0), QELposition(3, 3, 1),
+            QELposition(4, 1, 2), QELposition(6, 0, 1), QELposition(7, 2, 0)};
+}
+
+// Quadratic 2-D B-spline on [0, 2] (points (u, v, 0)).
+inline bs2_curve quadraticPCurve()
+{
+    const QELposition pts[] = {QELposition(0.1, 0.2, 0), QELposition(0.5, 0.9, 0), QELposition(1.2, 0.4, 0),
+                               QELposition(1.6, 1.1, 0)};
+    const double knots[] = {0, 0, 0, 1, 2, 2, 2};
+    return bs2_curve_from_ctrlpts(2, 0, 0, 0, 4, pts, nullptr, QELresabs, 7, knots, bs3_curve_knottol());
+}
+
+inline double dist(const QELXPoint3D& a, const QELposition& b)
+{
+    return std::sqrt((a[0] - b.x()) * (a[0] - b.x()) + (a[1] - b.y()) * (a[1] - b.y()) + (a[2] - b.z()) * (a[2] - b.z()));
+}
+
+inline double dist(const QELXPoint3D& a, const QELvector& b)
+{
+    return std::sqrt((a[0] - b.x()) * (a[0] - b.x()) + (a[1] - b.y()) * (a[1] - b.y()) + (a[2] - b.z()) * (a[2] - b.z()));
+}
+
+// Kernel state and framework state back to load state around each test.
+class GeometryTest : public ::testing::Test {
+protected:
+    void SetUp() override { qelx_test::resetFramework(); velm_test_reset(); }
+    void TearDown() override { qelx_test::resetFramework(); }
+};
+
+} // namespace geomtest

@@ -1,0 +1,195 @@
+#include "geometry/curve_view.hxx"
+
+#include <memory>
+#include <vector>
+
+#include "geometry/curve_to_bs3.hxx"
+#include "geometry/geometry_arrays.hxx"
+#include "model/kernel_call_bracket.hxx"
+#include "model/math_types.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+
+QELXCurveType::Enum Ve_CurveTag::typeId() const
+{
+    switch (getDef()->type()) {
+    case 1:
+        return QELXCurveType::Line;
+    case 2:
+        return QELXCurveType::Ellipse;
+    case 11:
+        return QELXCurveType::BSpline;
+    default:
+        return QELXCurveType::Other;
+    }
+}
+
+QELXLineDef3D Ve_CurveTag::getLine() const
+{
+    if (getDef()->type() != 1)
+        return QELXLineDef3D();
+    const straight& s = static_cast<const straight&>(geometry());
+    return QELXLineDef3D(Ve_Pt3(s.root_point), Ve_Pt3(QELvector(s.direction) * s.param_scale));
+}
+
+QELXEllipseDef3D Ve_CurveTag::getEllipse() const
+{
+    if (getDef()->type() != 2)
+        return QELXEllipseDef3D();
+    const ellipse& e = static_cast<const ellipse&>(geometry());
+    const QELXPoint3D n = Ve_Pt3(QELvector(e.normal));
+    QELXPoint3D a = Ve_Pt3(e.major_axis);
+    a -= n * (a * n);
+    const QELXPoint3D b = QELXPoint3D::VectorProduct(n, a) * e.radius_ratio;
+    const Ve_Pt3 centre(e.centre);
+    if (e.radius_ratio > 1.0)
+        return QELXEllipseDef3D(centre, b, -a);
+    return QELXEllipseDef3D(centre, a, b);
+}
+
+QELXBSplineDef3D Ve_CurveTag::toDefinition(bs3_curve b)
+{
+    int dim = 0, degree = 0, rational = 0, n = 0, nk = 0;
+    QELposition* points = nullptr;
+    double* weights = nullptr;
+    double* knots = nullptr;
+    bs3_curve_to_array(b, dim, degree, rational, n, points, weights, nk, knots);
+    const KernelArrays arrays(points, weights, knots);
+    const bool clamped = startsClamped(knots, nk, degree, bs3_curve_knottol());
+    QELXPolygonWeight3D polygon;
+    for (int i = 0; i < n; ++i)
+        polygon.Add(QELXWeightPoint3D(Ve_Pt3(points[i]), rational && weights ? weights[i] : 1.0));
+    return QELXBSplineDef3D(Gk_Partition(degree, knots, nk, clamped, Gk_Def::FuzzKnot), polygon,
+                            bs3_curve_periodic(b) == 1);
+}
+
+QELXBSplineDef3D Ve_CurveTag::getBSpline() const
+{
+    if (getDef()->type() != 11)
+        return QELXBSplineDef3D();
+    bs3_curve copy = nullptr;
+    const outcome r = velmInnerCall([&] {
+        const intcurve& ic = static_cast<const intcurve&>(geometry());
+        if (bs3_curve own = ic.cur(-1.0))
+            copy = bs3_curve_copy(own);
+    });
+    if (!r.ok() || !copy) {
+        if (copy)
+            bs3_curve_delete(copy);
+        return QELXBSplineDef3D();
+    }
+    if (static_cast<const intcurve&>(geometry()).reversed())
+        bs3_curve_reverse(copy);
+    QELXBSplineDef3D def = toDefinition(copy);
+    bs3_curve_delete(copy);
+    return def;
+}
+
+QELXBSplineDef3D Ve_CurveTag::bspline(const Gk_Domain& range, double, double*) const
+{
+    bs3_curve b = nullptr;
+    QELXBSplineDef3D def;
+    const int kept = velmGuard([&] {
+        if (Ve_OptionDoc::isOn(Ve_OptionDoc::SplineAsRational))
+            b = bs3_curve_make_cur(geometry(), range.low(), range.high(), QELresabs);
+        else
+            b = curveToBs3(geometry(), Ve_Domain(range), QELresfit);
+        if (!b)
+            return;
+        bs3_curve_reparam(range.low(), range.high(), b);
+        def = toDefinition(b);
+    });
+    if (b)
+        bs3_curve_delete(b);
+    return kept == 0 ? def : QELXBSplineDef3D();
+}
+
+bool Ve_CurveTag::GetParamScale(double& scale) const
+{
+    if (!getDef()->has_equation() || getDef()->type() != 1)
+        return false;
+    scale = static_cast<const straight&>(geometry()).param_scale;
+    return true;
+}
+
+QELXPoint3D Ve_CurveTag::eval(double t, QELXCurveDerivatives3D* d) const
+{
+    const int n = d ? d->size() - 1 : 0;
+    QELposition pos;
+    if (n < 1) {
+        velmInnerCall([&] { pos = geometry().eval_position(t); });
+    } else if (n <= 2) {
+        QELvector d1, d2;
+        geometry().eval(t, pos, &d1, n == 2 ? &d2 : nullptr);
+        (*d)[1] = Ve_Pt3(d1);
+        if (n == 2)
+            (*d)[2] = Ve_Pt3(d2);
+    } else {
+        // General evaluation; a kernel error passes on as a kernel error.
+        std::vector<QELvector> derivs(n);
+        std::vector<QELvector*> slots(n);
+        for (int k = 0; k < n; ++k)
+            slots[k] = &derivs[k];
+        geometry().evaluate(t, pos, slots.data(), n);
+        for (int k = 0; k < n; ++k)
+            (*d)[k + 1] = Ve_Pt3(derivs[k]);
+    }
+    const Ve_Pt3 point(pos);
+    if (d)
+        (*d)[0] = point;
+    return point;
+}
+
+double Ve_CurveTag::invert(const QELXPoint3D& p, QELXCurveDerivatives3D* d) const
+{
+    QELposition foot;
+    double t = 0.0;
+    geometry().point_perp(Ve_Pt3(p), foot, nullptr, &t);
+    if (d)
+        eval(t, d);
+    return t;
+}
+
+double Ve_CurveTag::length(const Gk_Domain& range) const
+{
+    return geometry().length(range.low(), range.high(), true);
+}
+
+Gk_Domain Ve_CurveTag::principalRange() const
+{
+    if (geometry().param_period() == 0.0)
+        return Gk_Domain(0, 0.0, 0.0, Gk_Def::FuzzKnot);
+    return Ve_Domain(geometry().param_range());
+}
+
+QELIResult Ve_CurveTag::GetBoundingBox(const Gk_Domain& range, QELXBox3D& box) const
+{
+    const QELbox b = geometry().bound(QELinterval(range.low(), range.high()));
+    box.Set(Ve_Pt3(b.low()), Ve_Pt3(b.high()));
+    return 0;
+}
+
+void Ve_CurveTag::negate()
+{
+    getDef()->equation_for_update().negate();
+}
+
+void Ve_CurveTag::apply(const QELXMorph3D& m)
+{
+    ENTITY_LIST done;
+    getDef()->apply_transform(Ve_Morph(m), done);
+}
+
+Ve_CurveTag* Ve_CurveTag::copy() const
+{
+    return view(make_curve(geometry()));
+}
+
+void Ve_CurveTag::raiseRef()
+{
+    getDef()->add();
+}
+
+void Ve_CurveTag::lowerRef()
+{
+    getDef()->remove();
+}
