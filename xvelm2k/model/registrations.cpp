@@ -6,9 +6,13 @@
 // surface-intersection worker map, the part restore definition, the four
 // loop-repair agents, and last the message module. Registrations still to
 // come take their place in that order, above the message module.
+#include "model/document.hxx"
 #include "model/memory_init.hxx"
 #include "model/message_module.hxx"
 #include "persist/persistent_class.hxx"
+
+QELXVECacheMap Ve_DocumentTag::bodyCacheMap;
+QELXVEShellCacheMap Ve_DocumentTag::shellCacheMap;
 
 namespace {
 const PersistentClassesAtLoad persistentClasses;

@@ -1,0 +1,117 @@
+// The document's topology caches, and the part of the document that owns them.
+#include "model/document.hxx"
+#include "model/memory_init.hxx"
+#include "model/views_internal.hxx"
+
+using namespace ve_views;
+
+// The two maps themselves are defined with the other start-up registrations,
+// so that they are built and destroyed in the connector's fixed order.
+
+void Ve_BodyCache::fill(const Ve_BodyTag* body)
+{
+    if (!body)
+        return;
+    m_lumps = body->getLumps();
+    const BODY* kernelBody = reinterpret_cast<const BODY*>(body);
+    const ENTITY_LIST faces = query(api_get_faces, kernelBody);
+    const ENTITY_LIST edges = query(api_get_edges, kernelBody);
+    m_faces = collect<Ve_FaceTag>(faces);
+
+    QELXHashList<Ve_VertexTag*> faceEdgeVertices;
+    QELXHashList<Ve_VertexTag*> wireVertices;
+    const auto addEnds = [](QELXHashList<Ve_VertexTag*>& set, const EDGE* e) {
+        for (VERTEX* v : {e->start(), e->end()})
+            if (v)
+                set.Add(ve_view<Ve_VertexTag>(v));
+    };
+    for (int i = 0, n = edges.count(); i < n; ++i) {
+        auto* e = static_cast<EDGE*>(edges[i]);
+        if (!e)
+            continue;
+        if (isFaceEdge(e)) {
+            m_edges.Add(ve_view<Ve_EdgeTag>(e));
+            addEnds(faceEdgeVertices, e);
+        } else if (isPointEdge(e)) {
+            m_dotVertices.Add(ve_view<Ve_VertexTag>(e->start()));
+        } else {
+            m_wireEdges.Add(ve_view<Ve_EdgeTag>(e));
+            addEnds(wireVertices, e);
+        }
+    }
+    m_vertices = membersOf(faceEdgeVertices);
+    m_wireVertices = membersOf(wireVertices);
+}
+
+// ---------------------------------------------------------------------------
+// Ve_DocumentTag: the caches
+
+void Ve_DocumentTag::FillCache(Ve_BodyTag* body)
+{
+    if (bodyCacheMap.Find(body))
+        return;
+    auto* record = new Ve_BodyCache;
+    record->fill(body);
+    bodyCacheMap.Put(body, record);
+    for (Ve_LumpTag* lump : record->lumps()) {
+        for (Ve_ShellTag* shell : lump->getShells()) {
+            record->addShell(shell);
+            if (shellCacheMap.Find(shell))
+                continue;
+            auto* faces = new QELXDynamicArray<Ve_FaceTag*>;
+            for (int i = 0, n = shell->getNumberOfFaces(); i < n; ++i)
+                faces->Add(shell->getFaceAt(i));
+            shellCacheMap.Put(shell, faces);
+        }
+    }
+}
+
+void Ve_DocumentTag::FillCache()
+{
+    for (Ve_BodyTag* body : m_solids)
+        FillCache(body);
+}
+
+void Ve_DocumentTag::RemoveFromCache(Ve_BodyTag* body)
+{
+    const Ve_BodyCache* record = bodyCacheMap.Find(body);
+    if (!record)
+        return;
+    for (Ve_ShellTag* shell : record->shells())
+        shellCacheMap.Remove(shell);
+    bodyCacheMap.Remove(body);
+}
+
+void Ve_DocumentTag::ClearCaches()
+{
+    bodyCacheMap.Empty();
+    shellCacheMap.Empty();
+}
+
+// ---------------------------------------------------------------------------
+// Ve_DocumentTag: life cycle and solids
+
+Ve_DocumentTag::Ve_DocumentTag(QELXVelmDocument* doc) : m_baseDoc(doc)
+{
+    ClearCaches();
+}
+
+Ve_DocumentTag::~Ve_DocumentTag()
+{
+    Clear();
+    m_baseDoc = nullptr;
+}
+
+bool Ve_DocumentTag::appendSolids(const ENTITY_LIST& list)
+{
+    for (int i = 0, n = list.count(); i < n; ++i)
+        if (ENTITY* e = list[i])
+            m_solids.Add(ve_view<Ve_BodyTag>(e));
+    return true;
+}
+
+void Ve_DocumentTag::Clear()
+{
+    ClearCaches();
+    m_solids.Clear();
+}

@@ -1,0 +1,159 @@
+// Lump, shell and face views.
+#include "model/document.hxx"
+#include "model/entity_views.hxx"
+#include "model/kernel_call_bracket.hxx"
+#include "model/math_types.hxx"
+#include "model/memory_init.hxx"
+#include "model/views_internal.hxx"
+#include "velm/geometry_entity.hxx"
+
+using namespace ve_views;
+
+// ---------------------------------------------------------------------------
+// Ve_LumpTag
+
+int Ve_LumpTag::getNumberOfShells() const
+{
+    return walkCount(getDef()->shell(), nextOf);
+}
+
+Ve_ShellTag* Ve_LumpTag::getShellAt(int i) const
+{
+    return walkAt<Ve_ShellTag>(getDef()->shell(), nextOf, i);
+}
+
+QELXDynamicArray<Ve_ShellTag*> Ve_LumpTag::getShells() const
+{
+    return walkList<Ve_ShellTag>(getDef()->shell(), nextOf);
+}
+
+// ---------------------------------------------------------------------------
+// Ve_ShellTag
+
+Ve_ShellTag* Ve_ShellTag::getNext() const
+{
+    return ve_view<Ve_ShellTag>(getDef()->next(0));
+}
+
+Ve_FaceTag* Ve_ShellTag::getFace() const
+{
+    return ve_view<Ve_FaceTag>(getDef()->face());
+}
+
+Ve_LumpTag* Ve_ShellTag::getLump() const
+{
+    return ve_view<Ve_LumpTag>(getDef()->lump());
+}
+
+int Ve_ShellTag::getNumberOfFaces() const
+{
+    if (const QELXDynamicArray<Ve_FaceTag*>* faces = Ve_DocumentTag::shellCacheMap.Find(const_cast<Ve_ShellTag*>(this)))
+        return faces->Count();
+    return walkCount(getDef()->face(), nextOf);
+}
+
+Ve_FaceTag* Ve_ShellTag::getFaceAt(int i) const
+{
+    if (const QELXDynamicArray<Ve_FaceTag*>* faces = Ve_DocumentTag::shellCacheMap.Find(const_cast<Ve_ShellTag*>(this)))
+        return Ve_BodyCache::at(*faces, i);
+    return walkAt<Ve_FaceTag>(getDef()->face(), nextOf, i);
+}
+
+QELXDynamicArray<Ve_EdgeTag*> Ve_ShellTag::getEdges() const
+{
+    return collect<Ve_EdgeTag, EDGE>(query(api_get_edges, getDef()), isFaceEdge);
+}
+
+// ---------------------------------------------------------------------------
+// Ve_FaceTag: topology
+
+Ve_ShellTag* Ve_FaceTag::getShell() const
+{
+    return ve_view<Ve_ShellTag>(getDef()->shell());
+}
+
+Ve_SurfaceTag* Ve_FaceTag::getSurface() const
+{
+    return ve_view<Ve_SurfaceTag>(getDef()->geometry());
+}
+
+bool Ve_FaceTag::isForward() const
+{
+    return getDef()->sense() != REVERSED;
+}
+
+int Ve_FaceTag::getNumberOfLoops() const
+{
+    return walkCount(getDef()->loop(), nextOf);
+}
+
+Ve_LoopTag* Ve_FaceTag::getLoopAt(int i) const
+{
+    return walkAt<Ve_LoopTag>(getDef()->loop(), nextOf, i);
+}
+
+QELXDynamicArray<Ve_LoopTag*> Ve_FaceTag::getLoops() const
+{
+    return walkList<Ve_LoopTag>(getDef()->loop(), nextOf);
+}
+
+QELXDynamicArray<Ve_CoedgeTag*> Ve_FaceTag::getCoedges() const
+{
+    QELXDynamicArray<Ve_CoedgeTag*> out;
+    for (Ve_LoopTag* loop : getLoops())
+        out.Append(loop->getCoedges());
+    return out;
+}
+
+QELXDynamicArray<Ve_EdgeTag*> Ve_FaceTag::getEdges() const
+{
+    return collect<Ve_EdgeTag>(query(api_get_edges, getDef()));
+}
+
+int Ve_FaceTag::getNumberOfEdges() const
+{
+    return countOf(query(api_get_edges, getDef()));
+}
+
+Ve_EdgeTag* Ve_FaceTag::getEdgeAt(int i) const
+{
+    return nthOf<Ve_EdgeTag>(query(api_get_edges, getDef()), i);
+}
+
+bool Ve_FaceTag::addLoop(Ve_LoopTag* loop)
+{
+    if (!loop)
+        return true;
+    FACE* face = getDef();
+    LOOP* former = face->loop();
+    LOOP* added = reinterpret_cast<LOOP*>(loop);
+    face->set_loop(added, 1);
+    added->set_next(former, 1);
+    return true;
+}
+
+bool Ve_FaceTag::makeSingleSided()
+{
+    const outcome result = velmCall([&] { getDef()->set_sides(0, 1); });
+    return result.ok();
+}
+
+double Ve_FaceTag::getDistance(const QELXPoint3D& point, QELXPoint2D* guess, QELXPoint2D* foot) const
+{
+    const SURFACE* s = getDef()->geometry();
+    if (!s || !s->has_equation())
+        return NoDistance;
+    const QELposition p = Ve_Pt3(point);
+    QELposition onSurface;
+    QELpar_pos start;
+    QELpar_pos actual;
+    if (guess)
+        start = Ve_Pt2(*guess);
+    const outcome result = velmCall([&] { s->equation().point_perp(p, onSurface, guess ? &start : nullptr, &actual, 0); });
+    // A failed projection must not read as a point on the face.
+    if (!result.ok())
+        return NoDistance;
+    if (foot)
+        *foot = Ve_Pt2(actual);
+    return (p - onSurface).len();
+}
