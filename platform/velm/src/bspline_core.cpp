@@ -327,7 +327,7 @@ namespace {
 template <class C>
 C* build_curve(int degree, int rational, int closed, int periodic, int n, const QELposition pts[],
                const double weights[], double point_tol, int nk, const double knots[], double knot_tol) {
-  C* c = new C;
+  C* c = VELM_MAKE(C);
   if (!bs_curve_build(*c, degree, rational, closed, periodic, n, pts, weights, point_tol, nk, knots, knot_tol)) {
     delete c;
     return nullptr;
@@ -370,7 +370,7 @@ void bs3_curve_set_open(bs3_curve c) { c->dir.form = 0; }
 void bs3_curve_set_closed(bs3_curve c) { c->dir.form = 1; }
 void bs3_curve_set_periodic(bs3_curve c) { c->dir.form = 2; }
 void bs3_curve_determine_form(bs3_curve c) { c->dir.form = bs_curve_form(*c, c->point_tol); }
-bs3_curve bs3_curve_copy(bs3_curve c) { return c ? new bs3_curve_def(*c) : nullptr; }
+bs3_curve bs3_curve_copy(bs3_curve c) { return c ? VELM_MAKE(bs3_curve_def, *c) : nullptr; }
 void bs3_curve_delete(bs3_curve& c) {
   delete c;
   c = nullptr;
@@ -429,7 +429,7 @@ QELunit_vector bs3_curve_end_tangent(bs3_curve c) {
 
 bs3_curve bs3_curve_from_bs2(bs2_curve c) {
   if (!c) return nullptr;
-  bs3_curve r = new bs3_curve_def;
+  bs3_curve r = VELM_MAKE(bs3_curve_def);
   static_cast<bs_curve_data&>(*r) = *c;
   return r;
 }
@@ -458,7 +458,7 @@ void bs2_curve_to_array(bs2_curve c, int& dim, int& degree, int& rational, int& 
   bs_curve_to_arrays(*c, dim, degree, rational, n, pts, weights, nk, knots, 2);
 }
 
-bs2_curve bs2_curve_copy(bs2_curve c) { return c ? new bs2_curve_def(*c) : nullptr; }
+bs2_curve bs2_curve_copy(bs2_curve c) { return c ? VELM_MAKE(bs2_curve_def, *c) : nullptr; }
 void bs2_curve_delete(bs2_curve& c) {
   delete c;
   c = nullptr;
@@ -514,7 +514,7 @@ bs3_surface bs3_surface_from_ctrlpts(int u_degree, int rational, int u_form, int
                                      const double uknots[], int num_vknots, const double vknots[],
                                      double knot_tol) {
   if (!pts) return nullptr;
-  bs3_surface s = new bs3_surf_def;
+  bs3_surface s = VELM_MAKE(bs3_surf_def);
   s->rational = rational || rational_v;
   s->point_tol = point_tol > 0.0 ? point_tol : QELresabs;
   bool ok = bs_direction_build(s->u, u_degree, num_u, num_uknots, uknots, knot_tol) &&
@@ -593,7 +593,7 @@ void bs3_surface_set_closed_v(bs3_surface s) { s->v.form = 1; }
 void bs3_surface_set_periodic_u(bs3_surface s) { s->u.form = 2; }
 void bs3_surface_set_periodic_v(bs3_surface s) { s->v.form = 2; }
 QELpar_box bs3_surface_range(bs3_surface s) { return {s->u.range(), s->v.range()}; }
-bs3_surface bs3_surface_copy(bs3_surface s) { return s ? new bs3_surf_def(*s) : nullptr; }
+bs3_surface bs3_surface_copy(bs3_surface s) { return s ? VELM_MAKE(bs3_surf_def, *s) : nullptr; }
 void bs3_surface_delete(bs3_surface& s) {
   delete s;
   s = nullptr;

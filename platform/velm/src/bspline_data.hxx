@@ -2,6 +2,7 @@
 // weights exactly as they were given (see bspline.hxx), plus the evaluators.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "velm/bspline.hxx"
@@ -25,7 +26,7 @@ struct bs_direction {
 };
 
 // Curves of dimension 2 and 3 share the storage; 2-D points keep z = 0.
-struct bs_curve_data {
+struct bs_curve_data : VELM_OBJECT {
   bs_direction dir;
   bool rational = false;
   double point_tol = 1e-6;
@@ -42,7 +43,7 @@ struct bs_curve_data {
 class bs3_curve_def : public bs_curve_data {};
 class bs2_curve_def : public bs_curve_data {};
 
-class bs3_surf_def {
+class bs3_surf_def : public VELM_OBJECT {
  public:
   bs_direction u, v;
   bool rational = false;
@@ -72,3 +73,12 @@ void bs_curve_to_arrays(const bs_curve_data& c, int& dim, int& degree, int& rati
                         QELposition*& pts, double*& weights, int& nk, double*& knots, int dimension);
 void bs_curve_reverse(bs_curve_data& c);
 void bs_direction_reparam(bs_direction& d, double t0, double t1);
+
+// Position and first derivatives (u, v, uv) of a surface at a parameter pair.
+using bs_surface_sampler =
+    std::function<void(const QELpar_pos&, QELposition& pos, QELvector& du, QELvector& dv, QELvector& duv)>;
+// Bicubic Hermite patches (C1, double interior knots) on a uniform grid, refined
+// until the error at patch centres and side mid points is within tol (or the
+// grid has 64 spans a side). Null for an infinite or empty range.
+bs3_surface bs_hermite_surface(const bs_surface_sampler& f, const QELinterval& u, const QELinterval& v, double tol,
+                               double* actual_fit = nullptr);

@@ -116,7 +116,7 @@ C* subset_of(const C* c, const QELinterval& range) {
   const QELinterval dom = c->range();
   const QELinterval r = dom & range;
   if (r.empty() || r.length() <= bs3_curve_knottol() || !(dom >> range)) return nullptr;
-  C* out = new C(*c);
+  C* out = VELM_MAKE(C, *c);
   if (r == dom && c->dir.clamped()) return out;
   try {
     Handle(Geom_BSplineCurve) h = to_occ(*c);
@@ -146,7 +146,7 @@ bs3_surface bs3_surface_subset(bs3_surface s, const QELpar_box& box) {
   const QELpar_box dom = bs3_surface_range(s);
   const QELinterval u = dom.u_range() & box.u_range(), v = dom.v_range() & box.v_range();
   if (u.empty() || v.empty() || u.length() <= bs3_curve_knottol() || v.length() <= bs3_curve_knottol()) return nullptr;
-  bs3_surface out = new bs3_surf_def(*s);
+  bs3_surface out = VELM_MAKE(bs3_surf_def, *s);
   try {
     Handle(Geom_BSplineSurface) h = to_occ(*s);
     h->Segment(u.start_pt(), u.end_pt(), v.start_pt(), v.end_pt());
@@ -178,7 +178,7 @@ double bs3_curve_invert(const QELposition& p, double, bs3_curve c, const double*
 
 bs3_curve bs3_curve_degree_elevate(bs3_curve c) {
   if (!c) return nullptr;
-  bs3_curve r = new bs3_curve_def(*c);
+  bs3_curve r = VELM_MAKE(bs3_curve_def, *c);
   try {
     Handle(Geom_BSplineCurve) h = to_occ(*c);
     h->IncreaseDegree(c->dir.degree + 1);
@@ -254,7 +254,7 @@ bs3_curve bs3_curve_join(bs3_curve first, bs3_curve second) {
     const int p = a->dir.degree;
     const double e = a->range().end_pt();
     bs_direction_reparam(b->dir, e, e + b->range().length());
-    r = new bs3_curve_def(*a);
+    r = VELM_MAKE(bs3_curve_def, *a);
     r->rational = a->rational || b->rational;
     r->weights.clear();
     const double scale = a->weight(a->n() - 1) / b->weight(0);
@@ -311,7 +311,7 @@ bs3_curve interpolate(int n, const QELposition pts[], const double* params, cons
     }
     in->Perform();
     if (!in->IsDone()) return nullptr;
-    bs3_curve r = new bs3_curve_def;
+    bs3_curve r = VELM_MAKE(bs3_curve_def);
     from_occ(in->Curve(), *r, false);
     r->dir.form = bs_curve_form(*r, r->point_tol);
     return r;
@@ -362,7 +362,7 @@ bs3_curve bs3_curve_make_ell(const ellipse& e, double t0, double t1, double, dou
     Handle(Geom_Ellipse) el = new Geom_Ellipse(axes, a.len(), b.len());
     Handle(Geom_TrimmedCurve) tr = new Geom_TrimmedCurve(el, t0 + shift, t1 + shift);
     Handle(Geom_BSplineCurve) h = GeomConvert::CurveToBSplineCurve(tr, Convert_TgtThetaOver2);
-    bs3_curve r = new bs3_curve_def;
+    bs3_curve r = VELM_MAKE(bs3_curve_def);
     from_occ(h, *r, true);
     bs_direction_reparam(r->dir, t0, t1);
     r->dir.form = bs_curve_form(*r, r->point_tol);
@@ -423,7 +423,7 @@ bs3_curve iso_curve(bs3_surface s, bool along_u, double x) {
   const int span = across.span(x, 0);
   std::vector<std::vector<double>> N;
   across.basis(span, x, 0, N);
-  bs3_curve r = new bs3_curve_def;
+  bs3_curve r = VELM_MAKE(bs3_curve_def);
   r->dir = along_u ? s->u : s->v;
   r->dir.pole = 0;
   r->rational = s->rational;
@@ -491,7 +491,7 @@ bs3_surface bs3_surface_make_sur(const surface& srf, const QELbox& region, doubl
     }
     for (size_t i = 0; i < sets.size(); ++i)
       if (!out[i] && model) {
-        out[i] = new bs3_curve_def(*model);
+        out[i] = VELM_MAKE(bs3_curve_def, *model);
         std::fill(out[i]->pts.begin(), out[i]->pts.end(), sets[i][0]);
       }
     return out;
@@ -511,7 +511,7 @@ bs3_surface bs3_surface_make_sur(const surface& srf, const QELbox& region, doubl
         for (int i = 0; i < n; ++i) across[j][i] = rows[i]->pts[j];
       std::vector<bs3_curve> cols = interpolate_all(across, us);
       if (std::all_of(cols.begin(), cols.end(), [](bs3_curve c) { return c != nullptr; })) {
-        out = new bs3_surf_def;
+        out = VELM_MAKE(bs3_surf_def);
         out->u = cols[0]->dir;
         out->v = rows[0]->dir;
         out->pts.resize(out->u.count() * nv);

@@ -29,7 +29,7 @@ check_status_list* check_status_list::add_error(int status) {
     if (l->status_ == status) return this;
     last = l;
   }
-  last->next_ = new check_status_list(status);
+  last->next_ = VELM_MAKE(check_status_list, status);
   return this;
 }
 
@@ -40,7 +40,7 @@ bool check_status_list::contains(int status) const {
 }
 
 check_status_list* add_status(check_status_list* list, int status) {
-  return list ? list->add_error(status) : new check_status_list(status);
+  return list ? list->add_error(status) : VELM_MAKE(check_status_list, status);
 }
 
 namespace {
@@ -159,7 +159,7 @@ cc_intersection* bs3_curve_self_int(bs3_curve c, double tol) {
   std::sort(found.begin(), found.end());
   cc_intersection* head = nullptr;
   for (auto it = found.rbegin(); it != found.rend(); ++it) {
-    cc_intersection* x = new cc_intersection;
+    cc_intersection* x = VELM_MAKE(cc_intersection);
     x->param1 = it->first;
     x->param2 = it->second;
     x->int_point = c->position(it->first);
@@ -237,7 +237,7 @@ check_status_list* d3_cu_check(const curve& c, const check_fix&, check_fix& resu
     const ellipse& e = static_cast<const ellipse&>(c);
     bad = e.major_axis.len() <= QELresabs || e.minor_axis().len() <= QELresabs;
   }
-  return bad && wants(wanted, status_irregular) ? new check_status_list(status_irregular) : nullptr;
+  return bad && wants(wanted, status_irregular) ? VELM_MAKE(check_status_list, status_irregular) : nullptr;
 }
 
 int bs3_curve_fix_coi_verts(bs3_curve c, const check_fix& input, check_fix* result) {
@@ -446,7 +446,7 @@ check_status_list* d3_sf_check(surface& srf, const check_fix& input, check_fix& 
       QELvector d[2];
       srf.eval(uv, p, d);
       if ((d[0] * d[1]).len() <= 1e-12 * (d[0].len_sq() + d[1].len_sq()) && wants(wanted, status_irregular))
-        return new check_status_list(status_irregular);
+        return VELM_MAKE(check_status_list, status_irregular);
     }
   return nullptr;
 }

@@ -365,9 +365,9 @@ intcurve::intcurve() = default;
 intcurve::intcurve(bs3_curve cur, double fitol, const surface* s1, const surface* s2, bs2_curve p1, bs2_curve p2,
                    const QELinterval* range, int, int) {
   if (s1 || s2 || p1 || p2)
-    data_ = new intersection_int_cur(cur, fitol, s1, s2, p1, p2);
+    data_ = VELM_MAKE(intersection_int_cur, cur, fitol, s1, s2, p1, p2);
   else
-    data_ = new exact_int_cur(cur, fitol);
+    data_ = VELM_MAKE(exact_int_cur, cur, fitol);
   if (range) limit(*range);
 }
 
@@ -391,7 +391,7 @@ intcurve::~intcurve() { delete data_; }
 bs3_curve intcurve::cur(double) const { return data_ ? data_->cur_ : nullptr; }
 
 void intcurve::set_cur(bs3_curve c, double fit, int, int) {
-  if (!data_) data_ = new exact_int_cur(nullptr, 0.0);
+  if (!data_) data_ = VELM_MAKE(exact_int_cur, nullptr, 0.0);
   if (data_->cur_ != c) bs3_curve_delete(data_->cur_);
   data_->cur_ = c;
   if (fit >= 0.0) data_->fitol_ = fit;
@@ -406,7 +406,7 @@ bool intcurve::pcur_present(int index) const {
 intcurve* intcurve::subset(const QELinterval& range) const {
   const QELinterval full = full_range();
   if (range.empty() || !range.finite() || !(full >> range)) return nullptr;
-  intcurve* r = new intcurve(*this);
+  intcurve* r = VELM_MAKE(intcurve, *this);
   r->limit(range & full);
   return r;
 }

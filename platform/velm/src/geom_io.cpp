@@ -8,6 +8,7 @@
 
 #include "bspline_data.hxx"
 #include "velm/geometry_entity.hxx"
+#include "velm/law.hxx"
 #include "velm/save.hxx"
 
 namespace {
@@ -84,7 +85,7 @@ void write_bs_curve(const bs_curve_data* c) {
 template <class DEF>
 DEF* read_bs_curve() {
   if (!read_logical()) return nullptr;
-  auto c = std::make_unique<DEF>();
+  std::unique_ptr<DEF> c(VELM_MAKE(DEF));
   c->rational = read_logical();
   c->point_tol = read_real();
   c->pts = read_points(max_items);
@@ -107,7 +108,7 @@ void write_bs_surface(const bs3_surf_def* s) {
 
 bs3_surface read_bs_surface() {
   if (!read_logical()) return nullptr;
-  auto s = std::make_unique<bs3_surf_def>();
+  std::unique_ptr<bs3_surf_def> s(VELM_MAKE(bs3_surf_def));
   s->rational = read_logical();
   s->point_tol = read_real();
   const int nu = read_count(2, max_items);
@@ -172,11 +173,11 @@ struct velm_geom_io {
       std::unique_ptr<surface> s1(read_surface()), s2(read_surface());
       bs2_holder p1(read_bs_curve<bs2_curve_def>()), p2(read_bs_curve<bs2_curve_def>());
       if (kind == exact_int_cur::id) {
-        data = new exact_int_cur(cur.release(), fitol);
+        data = VELM_MAKE(exact_int_cur, cur.release(), fitol);
       } else if (kind == intersection_int_cur::id) {
-        data = new intersection_int_cur(cur.release(), fitol, s1.get(), s2.get(), p1.release(), p2.release());
+        data = VELM_MAKE(intersection_int_cur, cur.release(), fitol, s1.get(), s2.get(), p1.release(), p2.release());
       } else if (kind == par_int_cur_id && s1) {
-        data = new par_int_cur(cur.release(), fitol, *s1, p1.release());
+        data = VELM_MAKE(par_int_cur, cur.release(), fitol, *s1, p1.release());
       } else {
         damaged();
       }
@@ -184,15 +185,78 @@ struct velm_geom_io {
     c = intcurve(data, read_logical());
   }
 
+  static void write_box(const QELpar_box& b) {
+    write_interval(b.u_range());
+    write_interval(b.v_range());
+  }
+  static QELpar_box read_box() {
+    const QELinterval u = read_interval();
+    return QELpar_box(u, read_interval());
+  }
+
+  // Procedural kinds save their definitions (a law surface its approximation:
+  // laws are not saved).
   static void write(const spline& s) {
     const spl_sur* d = s.def_;
     write_logical(d != nullptr);
     if (d) {
       write_int(d->kind_);
       write_real(d->fitol_);
-      write_bs_surface(d->sur());
+      if (auto* r = dynamic_cast<const rot_spl_sur*>(d)) {
+        write_curve(r->profile_);
+        write_position(r->axis_point_);
+        write_vector(r->axis_dir_);
+        write_interval(r->u_range_);
+        write_interval(r->v_range_);
+      } else if (auto* o = dynamic_cast<const off_spl_sur*>(d)) {
+        write_surface(o->base_);
+        write_real(o->distance_);
+        write_box(o->box_);
+      } else if (auto* w = dynamic_cast<const sweep_spl_sur*>(d)) {
+        write_curve(w->profile_);
+        write_curve(w->rail_);
+        write_interval(w->u_range_);
+        write_interval(w->v_range_);
+      } else if (auto* l = dynamic_cast<const law_spl_sur*>(d)) {
+        write_bs_surface(l->sur());
+        write_box(l->box_);
+      } else {
+        write_bs_surface(d->sur_);
+      }
     }
     write_int(s.reverse_v);
+  }
+
+  static spl_sur* read_procedural(int kind, double fitol) {
+    if (kind == rot_spl_sur::id) {
+      std::unique_ptr<curve> profile(read_curve());
+      if (!profile) damaged();
+      const QELposition at = read_position();
+      QELunit_vector axis;
+      read_unit(axis);
+      const QELinterval u = read_interval(), v = read_interval();
+      auto* r = VELM_MAKE(rot_spl_sur, *profile, at, axis, &u, &v);
+      r->axis_dir_ = axis;
+      return r;
+    }
+    if (kind == off_spl_sur::id) {
+      std::unique_ptr<surface> base(read_surface());
+      if (!base) damaged();
+      const double distance = read_real();
+      const QELpar_box box = read_box();
+      return VELM_MAKE(off_spl_sur, *base, distance, &box);
+    }
+    if (kind == sweep_spl_sur::id) {
+      std::unique_ptr<curve> profile(read_curve()), rail(read_curve());
+      if (!profile || !rail) damaged();
+      const QELinterval u = read_interval(), v = read_interval();
+      return VELM_MAKE(sweep_spl_sur, *profile, *rail, u, v);
+    }
+    if (kind == law_spl_sur::id) {
+      bs3_surface sur = read_bs_surface();
+      return VELM_MAKE(law_spl_sur, sur, read_box(), fitol);
+    }
+    return nullptr;
   }
 
   static void read(spline& s) {
@@ -200,14 +264,17 @@ struct velm_geom_io {
     if (read_logical()) {
       const int kind = read_int();
       const double fitol = read_real();
-      bs3_surface sur = read_bs_surface();
-      if (kind == exact_spl_sur::id) def = new exact_spl_sur(sur);
-      else if (kind == skin_spl_sur_id) def = new skin_spl_sur(sur);
-      else if (kind == VBL_SURF::id) def = new VBL_SURF(sur);
-      else if (kind == rb_blend_spl_sur::id) def = new rb_blend_spl_sur(sur);
-      else {
-        bs3_surface_delete(sur);
-        damaged();
+      def = read_procedural(kind, fitol);
+      if (!def) {
+        bs3_surface sur = read_bs_surface();
+        if (kind == exact_spl_sur::id) def = VELM_MAKE(exact_spl_sur, sur);
+        else if (kind == skin_spl_sur_id) def = VELM_MAKE(skin_spl_sur, sur);
+        else if (kind == VBL_SURF::id) def = VELM_MAKE(VBL_SURF, sur);
+        else if (kind == rb_blend_spl_sur::id) def = VELM_MAKE(rb_blend_spl_sur, sur);
+        else {
+          bs3_surface_delete(sur);
+          damaged();
+        }
       }
       def->fitol_ = fitol;
     }
@@ -403,7 +470,7 @@ void velm_geom_io::write_curve(const curve* c) {
 namespace {
 template <class EQ, class BASE>
 BASE* read_new() {
-  std::unique_ptr<EQ> e(new EQ());
+  std::unique_ptr<EQ> e(VELM_MAKE(EQ));
   velm_restore_equation(*e);
   return e.release();
 }

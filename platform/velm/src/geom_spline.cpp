@@ -22,12 +22,14 @@ void spl_sur::remove() {
 }
 
 void spl_sur::eval_derivs(const QELpar_pos& uv, int n, QELposition& pos, QELvector* d, int uside, int vside) const {
-  sur()->eval(uv, pos, n, d, uside, vside);
+  if (const bs3_surface s = sur()) return s->eval(uv, pos, n, d, uside, vside);
+  pos = QELposition();
+  std::fill(d, d + (n >= 2 ? 5 : n >= 1 ? 2 : 0), QELvector());
 }
 
-QELpar_box spl_sur::range() const { return bs3_surface_range(sur()); }
-double spl_sur::period_u() const { return sur()->u.form == 2 ? sur()->u.range().length() : 0.0; }
-double spl_sur::period_v() const { return sur()->v.form == 2 ? sur()->v.range().length() : 0.0; }
+QELpar_box spl_sur::range() const { return sur() ? bs3_surface_range(sur()) : QELpar_box(); }
+double spl_sur::period_u() const { return sur() && sur()->u.form == 2 ? sur()->u.range().length() : 0.0; }
+double spl_sur::period_v() const { return sur() && sur()->v.form == 2 ? sur()->v.range().length() : 0.0; }
 
 void spl_sur::transform(const QELtransf& t) {
   if (sur_)
@@ -37,7 +39,7 @@ void spl_sur::transform(const QELtransf& t) {
 // ---- spline ----
 
 spline::spline() = default;
-spline::spline(bs3_surface s) : def_(new exact_spl_sur(bs3_surface_copy(s))) {}
+spline::spline(bs3_surface s) : def_(VELM_MAKE(exact_spl_sur, bs3_surface_copy(s))) {}
 spline::spline(spl_sur* def) : def_(def) {}
 
 spline::spline(const spline& o) : surface(o), reverse_v(o.reverse_v), def_(o.def_) {
@@ -75,7 +77,7 @@ bs3_surface spline::sur(double fit) const {
 void spline::set_sur(bs3_surface s, double fit) {
   // Shared on purpose: a repair made through a copy reaches every holder.
   if (!def_) {
-    def_ = new exact_spl_sur(s);
+    def_ = VELM_MAKE(exact_spl_sur, s);
   } else {
     if (def_->sur_ != s) bs3_surface_delete(def_->sur_);
     def_->sur_ = s;
@@ -89,19 +91,29 @@ double spline_fitol(const spline& s) { return s.fitol(); }
 spline* spline::subset(const QELpar_box& box) const {
   bs3_surface piece = def_ ? bs3_surface_subset(def_->sur(), box) : nullptr;
   if (!piece) return nullptr;
-  spline* r = new spline(new exact_spl_sur(piece));
+  spline* r = VELM_MAKE(spline, VELM_MAKE(exact_spl_sur, piece));
   r->reverse_v = reverse_v;
   return r;
 }
 
-void spline::reparam_u(double lo, double hi) {
+void spline::make_exact() {
   make_unique();
+  if (def_ && def_->evaluates_itself()) {
+    // New parameters cannot be given to a procedure: the approximation takes over.
+    spl_sur* exact = VELM_MAKE(exact_spl_sur, bs3_surface_copy(def_->sur()));
+    def_->remove();
+    def_ = exact;
+  }
+}
+
+void spline::reparam_u(double lo, double hi) {
+  make_exact();
   bs3_surface_reparam_u(lo, hi, def_->sur());
   change_event();
 }
 
 void spline::reparam_v(double lo, double hi) {
-  make_unique();
+  make_exact();
   bs3_surface_reparam_v(lo, hi, def_->sur());
   change_event();
 }
@@ -140,13 +152,15 @@ bool spline::singular_u(double u) const { return def_ && iso_collapses(*this, tr
 bool spline::singular_v(double v) const { return def_ && iso_collapses(*this, false, v); }
 
 curve* spline::u_param_line(double v) const {
+  if (curve* exact = def_ ? def_->param_line(true, v) : nullptr) return exact;
   bs3_curve c = def_ ? bs3_curve_u_param_line(def_->sur(), v) : nullptr;
-  return c ? new intcurve(c) : nullptr;
+  return c ? VELM_MAKE(intcurve, c) : nullptr;
 }
 
 curve* spline::v_param_line(double u) const {
+  if (curve* exact = def_ ? def_->param_line(false, u) : nullptr) return exact;
   bs3_curve c = def_ ? bs3_curve_v_param_line(def_->sur(), u) : nullptr;
-  return c ? new intcurve(c) : nullptr;
+  return c ? VELM_MAKE(intcurve, c) : nullptr;
 }
 
 surface& spline::operator*=(const QELtransf& t) {
@@ -178,7 +192,7 @@ bool spline::operator==(const surface& o) const {
 
 std::vector<double> spline::candidate_discontinuities(bool along_u, int order) const {
   std::vector<double> r;
-  if (!def_) return r;
+  if (!def_ || !def_->sur()) return r;
   const bs_direction& d = along_u ? def_->sur()->u : def_->sur()->v;
   const int p = d.degree, n = d.count();
   for (int i = p + 1; i < n;) {
@@ -273,7 +287,7 @@ pcurve* pcurve::trim(const QELinterval& range) const {
   if (!cur_ || range.empty() || !range.finite()) return nullptr;
   bs2_curve piece = bs2_curve_subset(cur_, reversed_ ? -range : range);
   if (!piece) return nullptr;
-  pcurve* r = new pcurve(*this);
+  pcurve* r = VELM_MAKE(pcurve, *this);
   bs2_curve_delete(r->cur_);
   r->cur_ = piece;
   return r;

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
-#include <stdexcept>
+#include "velm/errors.hxx"
 
 #include "geom_numeric.hxx"
 #include "velm/geometry.hxx"
@@ -307,12 +307,12 @@ bool plane::perp_start(const QELposition& p, QELpar_pos& uv) const {
 
 curve* plane::u_param_line(double v) const {
   const QELvector U = u_axis();
-  return new straight(root_point + v * v_axis(), normalise(U), U.len());
+  return VELM_MAKE(straight, root_point + v * v_axis(), normalise(U), U.len());
 }
 
 curve* plane::v_param_line(double u) const {
   const QELvector V = v_axis();
-  return new straight(root_point + u * u_axis(), normalise(V), V.len());
+  return VELM_MAKE(straight, root_point + u * u_axis(), normalise(V), V.len());
 }
 
 void plane::negate() {
@@ -404,7 +404,7 @@ double cone::apex_u() const {
 bool cone::singular_u(double u) const { return !cylinder && std::fabs(u - apex_u()) * sigma() <= QELresabs; }
 
 QELposition cone::get_apex() const {
-  if (cylinder) throw std::logic_error("a cylinder has no apex");
+  if (cylinder) sys_error(qelvelm_api_errmod.message_code(VELM_BAD_ARGUMENT));  // a cylinder has no apex
   return base.centre - (cosine * base.major_axis.len() / sine) * base.normal;
 }
 
@@ -429,7 +429,7 @@ curve* cone::u_param_line(double v) const {
   const cone_frame f = frame_of(*this);
   const QELvector R = std::cos(v) * f.A + std::sin(v) * f.B;
   const QELvector L = f.su * ((f.st * f.sig / f.alen) * R + (f.ct * f.sig) * f.Z);
-  return new straight(base.centre + R, normalise(L), L.len());
+  return VELM_MAKE(straight, base.centre + R, normalise(L), L.len());
 }
 
 curve* cone::v_param_line(double u) const {
@@ -437,7 +437,7 @@ curve* cone::v_param_line(double u) const {
   const double up = f.su * u;
   const double g = 1.0 + f.st * f.sig * up / f.alen;
   if (std::fabs(g) * f.alen <= QELresabs) return nullptr;
-  return new ellipse(base.centre + (f.ct * f.sig * up) * f.Z, base.normal, g * f.A, base.radius_ratio, 0.0);
+  return VELM_MAKE(ellipse, base.centre + (f.ct * f.sig * up) * f.Z, base.normal, g * f.A, base.radius_ratio, 0.0);
 }
 
 void cone::negate() {
@@ -514,7 +514,7 @@ bool sphere::perp_start(const QELposition& p, QELpar_pos& uv) const {
 curve* sphere::u_param_line(double v) const {
   const QELvector W = origin_dir * pole_dir;
   const QELvector D = std::cos(v) * origin_dir + std::sin(v) * W;
-  curve* c = new ellipse(centre, normalise(D * pole_dir), std::fabs(radius) * D, 1.0, 0.0);
+  curve* c = VELM_MAKE(ellipse, centre, normalise(D * pole_dir), std::fabs(radius) * D, 1.0, 0.0);
   c->limit(QELinterval(-pi / 2, pi / 2));
   return c;
 }
@@ -522,7 +522,7 @@ curve* sphere::u_param_line(double v) const {
 curve* sphere::v_param_line(double u) const {
   const double rc = std::fabs(radius) * std::cos(u);
   if (rc <= QELresabs) return nullptr;
-  return new ellipse(centre + (std::fabs(radius) * std::sin(u)) * pole_dir, -pole_dir, rc * origin_dir, 1.0, 0.0);
+  return VELM_MAKE(ellipse, centre + (std::fabs(radius) * std::sin(u)) * pole_dir, -pole_dir, rc * origin_dir, 1.0, 0.0);
 }
 
 surface& sphere::operator*=(const QELtransf& t) {
@@ -614,7 +614,7 @@ bool torus::perp_start(const QELposition& p, QELpar_pos& uv) const {
 curve* torus::u_param_line(double v) const {
   const QELvector W = origin_dir * normal;
   const QELvector D = std::cos(v) * origin_dir + std::sin(v) * W;
-  curve* c = new ellipse(centre + major_radius * D, normalise(D * normal), std::fabs(minor_radius) * D, 1.0, 0.0);
+  curve* c = VELM_MAKE(ellipse, centre + major_radius * D, normalise(D * normal), std::fabs(minor_radius) * D, 1.0, 0.0);
   if (spindle()) c->limit(full_range().u_range());
   return c;
 }
@@ -622,7 +622,7 @@ curve* torus::u_param_line(double v) const {
 curve* torus::v_param_line(double u) const {
   const double a = major_radius + std::fabs(minor_radius) * std::cos(u);
   if (std::fabs(a) <= QELresabs) return nullptr;
-  return new ellipse(centre + (std::fabs(minor_radius) * std::sin(u)) * normal, -normal, a * origin_dir, 1.0, 0.0);
+  return VELM_MAKE(ellipse, centre + (std::fabs(minor_radius) * std::sin(u)) * normal, -normal, a * origin_dir, 1.0, 0.0);
 }
 
 surface& torus::operator*=(const QELtransf& t) {

@@ -12,6 +12,11 @@
 #include <cstdio>
 
 #include "velm/math.hxx"
+#include "velm/memory.hxx"
+
+// Geometry objects (equations, B-splines, check lists) are tracked kernel
+// objects; a failed allocation raises the kernel's out-of-memory error.
+#define VELM_MAKE(T, ...) velm_require(VELM_NEW T(__VA_ARGS__))
 
 class bs3_curve_def;
 class bs2_curve_def;
@@ -76,7 +81,7 @@ bool bs3_curve_fix_extra_knots(bs3_curve, double tol = QELresabs);
 int bs3_curve_fix_coi_verts(bs3_curve, const check_fix& input, check_fix* result = nullptr);
 check_status_list* bs3_curve_check(bs3_curve, const intcurve* owner, const check_status_list* wanted);
 
-struct cc_intersection {
+struct cc_intersection : VELM_OBJECT {
   cc_intersection* next = nullptr;
   QELposition int_point;
   double param1 = 0.0;  // param1 < param2
@@ -130,6 +135,15 @@ void bs2_curve_knots(bs2_curve, int& n, double*& knots);
 QELpar_box bs2_curve_box(bs2_curve, double tol);
 void bs2_curve_par_trans(bs2_curve, const QELpar_transf&);
 void bs2_curve_debug(bs2_curve, const char* leader, FILE*);
+// A 2-D B-spline whose image on the surface follows the curve within tol over the
+// range: samples inverted continuously (across seams, poles take their
+// neighbour's free parameter), interpolated, refined; null when it cannot.
+bs2_curve bs2_curve_for_curve_on_surf(const curve&, const QELinterval& range, const surface&, double tol = QELresabs);
+bs2_curve bs2_curve_for_curve_on_surf(bs3_curve cur, const QELinterval& range, bs3_surface srf, double tol = QELresabs);
+// The same fit, shifted by whole periods so that its start lies in the surface's
+// principal range; `shift` is that shift, `actual_fit` the error reached.
+bs2_curve fit_pcurve_bs2(const curve&, const QELinterval& range, const surface&, double tol, double& actual_fit,
+                         QELpar_vec& shift);
 
 // ---- surfaces ----
 
@@ -180,3 +194,17 @@ void bs3_surface_fix_degeneracy(bs3_surface, const check_fix& input, check_fix* 
 bs3_surface bs3_surface_make_sur(const surface&, const QELbox& region, double requested_fit,
                                  double* actual_fit = nullptr, QELpar_transf* par_transf_out = nullptr);
 void bs3_surface_debug(bs3_surface, const char* leader, FILE*);
+// Bicubic interpolation of the grid pts[i * num_v + j] at (uknots[i], vknots[j]).
+// Zero derivative or twist vectors mean "not given" (zero second derivative at
+// that end). uknots[-2..num_u+1] (and vknots likewise) are read; the values
+// outside the grid only have to keep the order. Twists: (u0, v0), (u1, v0),
+// (u0, v1), (u1, v1). Null for a decreasing vector or fewer than 2 values.
+bs3_surface bs3_surface_interp_knots(int num_u, int num_v, const QELposition pts[], const double uknots[],
+                                     const double vknots[], const QELvector du_start[], const QELvector du_end[],
+                                     const QELvector dv_start[], const QELvector dv_end[], const QELvector twist[4]);
+typedef QELvector (*bs3_surface_evaluator)(const QELpar_pos&, void* data);
+// Bicubic Hermite patches from the four evaluators (position, d/du, d/dv,
+// d2/dudv) on a grid refined until the mid-patch error is below tol.
+bs3_surface bs3_surface_proc(bs3_surface_evaluator position, bs3_surface_evaluator du, bs3_surface_evaluator dv,
+                             bs3_surface_evaluator duv, void* data, const QELinterval& u_range,
+                             const QELinterval& v_range, double tol);

@@ -3,6 +3,7 @@
 
 #include "velm/bspline.hxx"
 #include "velm/math.hxx"
+#include "velm/memory.hxx"
 
 // Check statuses; an empty (null) result list means no problem was found.
 enum check_status {
@@ -26,7 +27,7 @@ class check_fix {
 };
 
 // Singly linked list of statuses; deleting the head deletes the chain.
-class check_status_list {
+class check_status_list : public VELM_OBJECT {
  public:
   explicit check_status_list(int status = -1, check_status_list* next = nullptr) : status_(status), next_(next) {}
   ~check_status_list();

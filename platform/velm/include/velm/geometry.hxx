@@ -15,6 +15,7 @@
 // spheres and tori, where the image of the point at (u, v) is at (u, -v).
 #pragma once
 
+#include <algorithm>
 #include <vector>
 
 #include "velm/bspline.hxx"
@@ -32,7 +33,7 @@ enum evaluate_surface_quadrant {
 class surface;
 
 // ---------------------------------------------------------------------------
-class curve {
+class curve : public VELM_OBJECT {
  public:
   virtual ~curve() = default;
   virtual int type() const = 0;  // 1 straight, 2 ellipse, 11 intcurve, 0 degenerate
@@ -108,7 +109,7 @@ class straight : public curve {
   straight(const QELposition& root, const QELunit_vector& dir, double param_scale = 1.0);
   int type() const override { return 1; }
   const char* type_name() const override { return "straight"; }
-  curve* make_copy() const override { return new straight(*this); }
+  curve* make_copy() const override { return VELM_MAKE(straight, *this); }
   void point_perp(const QELposition& p, QELposition& foot, QELvector& tangent, const double* guess = nullptr,
                   double* actual = nullptr, int weak = 0) const override;
   using curve::point_perp;
@@ -130,7 +131,7 @@ class ellipse : public curve {
           double param_offset = 0.0);
   int type() const override { return 2; }
   const char* type_name() const override { return "ellipse"; }
-  curve* make_copy() const override { return new ellipse(*this); }
+  curve* make_copy() const override { return VELM_MAKE(ellipse, *this); }
   QELbox bound(const QELinterval& range) const override;
   void negate() override;
   curve& operator*=(const QELtransf& t) override;
@@ -152,7 +153,7 @@ class degenerate_curve : public curve {
   explicit degenerate_curve(const QELposition& p = QELposition()) : point(p) {}
   int type() const override { return 0; }
   const char* type_name() const override { return "degenerate"; }
-  curve* make_copy() const override { return new degenerate_curve(*this); }
+  curve* make_copy() const override { return VELM_MAKE(degenerate_curve, *this); }
   void negate() override { negate_limit(); }
   curve& operator*=(const QELtransf& t) override;
   void eval_derivs(double t, int n, QELvector* out, int side = 0) const override;
@@ -164,7 +165,7 @@ class degenerate_curve : public curve {
 // ---- intcurve data kinds ----
 
 // The kind is fixed at construction; the kinds' static `id` members name it.
-class int_cur {
+class int_cur : public VELM_OBJECT {
  public:
   virtual ~int_cur();
   int id() const { return kind_; }
@@ -199,7 +200,7 @@ class exact_int_cur : public int_cur {
  public:
   static const int id;
   exact_int_cur(bs3_curve cur, double fitol = 0.0) : int_cur(id, cur, fitol) {}
-  int_cur* copy() const override { return new exact_int_cur(*this); }
+  int_cur* copy() const override { return VELM_MAKE(exact_int_cur, *this); }
 };
 int exact_int_cur_id();
 
@@ -208,7 +209,7 @@ class intersection_int_cur : public int_cur {
   static const int id;
   intersection_int_cur(bs3_curve cur, double fitol, const surface* surf1, const surface* surf2, bs2_curve pcur1,
                        bs2_curve pcur2);
-  int_cur* copy() const override { return new intersection_int_cur(*this); }
+  int_cur* copy() const override { return VELM_MAKE(intersection_int_cur, *this); }
 };
 
 extern const int par_int_cur_id;
@@ -216,7 +217,7 @@ extern const int par_int_cur_id;
 class par_int_cur : public int_cur {
  public:
   par_int_cur(bs3_curve space_curve, double fitol, const surface& srf, bs2_curve pcur, int flag = 1);
-  int_cur* copy() const override { return new par_int_cur(*this); }
+  int_cur* copy() const override { return VELM_MAKE(par_int_cur, *this); }
   void eval_derivs(double t, int n, QELvector* out, int side) const override;
   QELinterval range() const override;
 };
@@ -234,7 +235,7 @@ class intcurve : public curve {
   ~intcurve() override;
   int type() const override { return 11; }
   const char* type_name() const override { return "intcurve"; }
-  curve* make_copy() const override { return new intcurve(*this); }
+  curve* make_copy() const override { return VELM_MAKE(intcurve, *this); }
 
   // fit -1: the stored B-spline, owned by the intcurve (in its own direction, not reversed).
   bs3_curve cur(double fit = -1.0) const;
@@ -274,7 +275,7 @@ curve* trans_curve(const curve& c, const QELtransf* t = nullptr, int reverse = 0
 
 // ---------------------------------------------------------------------------
 // Parameter-space curve: (u, v)(t) = bs2(t) + offset, at -t when reversed.
-class pcurve {
+class pcurve : public VELM_OBJECT {
  public:
   pcurve() = default;
   // Takes ownership of the B-spline; copies the surface. Trailing arguments are ignored.
@@ -319,7 +320,7 @@ class pcurve {
 };
 
 // ---------------------------------------------------------------------------
-class surface {
+class surface : public VELM_OBJECT {
  public:
   virtual ~surface() = default;
   virtual int type() const = 0;  // 1 plane, 2 cone, 3 sphere, 4 torus, 10 spline
@@ -415,7 +416,7 @@ class plane : public surface {
   plane(const QELposition& root, const QELunit_vector& normal);
   int type() const override { return 1; }
   const char* type_name() const override { return "plane"; }
-  surface* make_copy() const override { return new plane(*this); }
+  surface* make_copy() const override { return VELM_MAKE(plane, *this); }
   QELunit_vector eval_normal(const QELpar_pos&) const override { return normal; }
   void eval_derivs(const QELpar_pos& uv, int n, QELposition& pos, QELvector* d, int uside = 0,
                    int vside = 0) const override;
@@ -445,7 +446,7 @@ class cone : public surface {
        double sine, double cosine, double u_scale);
   int type() const override { return 2; }
   const char* type_name() const override { return "cone"; }
-  surface* make_copy() const override { return new cone(*this); }
+  surface* make_copy() const override { return VELM_MAKE(cone, *this); }
   void eval_derivs(const QELpar_pos& uv, int n, QELposition& pos, QELvector* d, int uside = 0,
                    int vside = 0) const override;
   QELunit_vector eval_normal(const QELpar_pos& uv) const override;
@@ -480,7 +481,7 @@ class sphere : public surface {
   sphere(const QELposition& centre, double radius);
   int type() const override { return 3; }
   const char* type_name() const override { return "sphere"; }
-  surface* make_copy() const override { return new sphere(*this); }
+  surface* make_copy() const override { return VELM_MAKE(sphere, *this); }
   void eval_derivs(const QELpar_pos& uv, int n, QELposition& pos, QELvector* d, int uside = 0,
                    int vside = 0) const override;
   QELunit_vector eval_normal(const QELpar_pos& uv) const override;
@@ -509,7 +510,7 @@ class torus : public surface {
   torus(const QELposition& centre, const QELunit_vector& normal, double major_radius, double minor_radius);
   int type() const override { return 4; }
   const char* type_name() const override { return "torus"; }
-  surface* make_copy() const override { return new torus(*this); }
+  surface* make_copy() const override { return VELM_MAKE(torus, *this); }
   void eval_derivs(const QELpar_pos& uv, int n, QELposition& pos, QELvector* d, int uside = 0,
                    int vside = 0) const override;
   QELunit_vector eval_normal(const QELpar_pos& uv) const override;
@@ -541,13 +542,13 @@ class torus : public surface {
 
 // The kind is fixed at construction; the kinds' static `id` members name it.
 // Definitions are shared by copies of a spline (use counted).
-class spl_sur {
+class spl_sur : public VELM_OBJECT {
  public:
   virtual ~spl_sur();
   int id() const { return kind_; }
   // The B-spline of the definition, owned by it (for procedural kinds an approximation
   // within fitol(), made on first use).
-  virtual bs3_surface sur() const { return sur_; }
+  bs3_surface sur() const;
   double fitol() const { return fitol_; }
   virtual spl_sur* copy() const = 0;
   virtual void eval_derivs(const QELpar_pos& uv, int n, QELposition& pos, QELvector* d, int uside, int vside) const;
@@ -555,12 +556,17 @@ class spl_sur {
   virtual double period_u() const;
   virtual double period_v() const;
   virtual void transform(const QELtransf& t);
+  // An exact iso-line of the definition (new curve), or null when the B-spline's
+  // iso-line is to be used.
+  virtual curve* param_line(bool along_u, double at) const;
   void add() { ++use_count_; }
   void remove();
   int use_count() const { return use_count_; }
 
  protected:
   spl_sur(int kind, bs3_surface sur, double fitol) : kind_(kind), sur_(sur), fitol_(fitol) {}
+  // Procedural kinds evaluate their own definition; sur() then approximates it.
+  virtual bool evaluates_itself() const { return false; }
   spl_sur(const spl_sur& o);
   spl_sur& operator=(const spl_sur&) = delete;
   friend class spline;
@@ -576,7 +582,7 @@ class exact_spl_sur : public spl_sur {
  public:
   static const int id;
   explicit exact_spl_sur(bs3_surface sur) : spl_sur(id, sur, 0.0) {}
-  spl_sur* copy() const override { return new exact_spl_sur(*this); }
+  spl_sur* copy() const override { return VELM_MAKE(exact_spl_sur, *this); }
 
  protected:
   exact_spl_sur(int kind, bs3_surface sur) : spl_sur(kind, sur, 0.0) {}
@@ -587,19 +593,145 @@ extern const int skin_spl_sur_id;
 class skin_spl_sur : public exact_spl_sur {
  public:
   explicit skin_spl_sur(bs3_surface sur) : exact_spl_sur(skin_spl_sur_id, sur) {}
-  spl_sur* copy() const override { return new skin_spl_sur(*this); }
+  spl_sur* copy() const override { return VELM_MAKE(skin_spl_sur, *this); }
 };
 class VBL_SURF : public exact_spl_sur {
  public:
   static const int id;
   explicit VBL_SURF(bs3_surface sur) : exact_spl_sur(id, sur) {}
-  spl_sur* copy() const override { return new VBL_SURF(*this); }
+  spl_sur* copy() const override { return VELM_MAKE(VBL_SURF, *this); }
 };
 class rb_blend_spl_sur : public exact_spl_sur {
  public:
   static const int id;
   explicit rb_blend_spl_sur(bs3_surface sur) : exact_spl_sur(id, sur) {}
-  spl_sur* copy() const override { return new rb_blend_spl_sur(*this); }
+  spl_sur* copy() const override { return VELM_MAKE(rb_blend_spl_sur, *this); }
+};
+
+class law;
+class surface_law;
+
+// Procedural kinds (fit tolerance of their approximation: QELresfit / 10).
+// Surface of revolution: S(u, v) = profile(u) turned by the angle v about the
+// axis, right-handed; v = 0 is the profile; default v range [0, 2 pi] (period
+// 2 pi); u in the profile's own parameter.
+class rot_spl_sur : public spl_sur {
+ public:
+  static const int id;
+  rot_spl_sur(const curve& profile, const QELposition& axis_point, const QELvector& axis_dir,
+              const QELinterval* u_range = nullptr, const QELinterval* v_range = nullptr);
+  rot_spl_sur(const rot_spl_sur& o);
+  ~rot_spl_sur() override;
+  spl_sur* copy() const override { return VELM_MAKE(rot_spl_sur, *this); }
+  void eval_derivs(const QELpar_pos& uv, int n, QELposition& pos, QELvector* d, int uside, int vside) const override;
+  QELpar_box range() const override { return QELpar_box(u_range_, v_range_); }
+  double period_u() const override;
+  double period_v() const override;
+  void transform(const QELtransf& t) override;
+  curve* param_line(bool along_u, double at) const override;
+  const curve& profile() const { return *profile_; }
+  const QELposition& axis_point() const { return axis_point_; }
+  const QELunit_vector& axis_dir() const { return axis_dir_; }
+
+ protected:
+  bool evaluates_itself() const override { return true; }
+
+ private:
+  friend struct velm_geom_io;
+  curve* profile_;
+  QELposition axis_point_;
+  QELunit_vector axis_dir_;
+  QELinterval u_range_, v_range_;
+};
+
+// Offset surface: base(u, v) + d n(u, v), n the base's outward normal.
+class off_spl_sur : public spl_sur {
+ public:
+  static const int id;
+  off_spl_sur(const surface& base, double distance, const QELpar_box* box = nullptr, int = 0, int = 0, int = 0,
+              int = 0);
+  off_spl_sur(const off_spl_sur& o);
+  ~off_spl_sur() override;
+  spl_sur* copy() const override { return VELM_MAKE(off_spl_sur, *this); }
+  void eval_derivs(const QELpar_pos& uv, int n, QELposition& pos, QELvector* d, int uside, int vside) const override;
+  QELpar_box range() const override { return box_; }
+  double period_u() const override;
+  double period_v() const override;
+  void transform(const QELtransf& t) override;
+  const surface& base() const { return *base_; }
+  double offset_distance() const { return distance_; }
+
+ protected:
+  bool evaluates_itself() const override { return true; }
+
+ private:
+  friend struct velm_geom_io;
+  surface* base_;
+  double distance_;
+  QELpar_box box_;
+};
+
+// Sweep of a profile along a straight rail with constant laws (a translation
+// surface): S(u, v) = profile(u) + (rail(v) - rail(v_low)), v_low the low end
+// of the v interval (also when only the high end is infinite; 0, the rail's
+// origin, when there is no low end). The laws are kept (one use each) but not
+// evaluated.
+class sweep_spl_sur : public spl_sur {
+ public:
+  static const int id;
+  sweep_spl_sur(const curve& profile, const curve& rail, law* rail_law, law* taper_law, law* scale_law,
+                const QELinterval& u_range, const QELinterval& v_range, int = 0, void* = nullptr, void* = nullptr,
+                int = 0, int = 0, int = 0);
+  sweep_spl_sur(const sweep_spl_sur& o);
+  ~sweep_spl_sur() override;
+  spl_sur* copy() const override { return VELM_MAKE(sweep_spl_sur, *this); }
+  void eval_derivs(const QELpar_pos& uv, int n, QELposition& pos, QELvector* d, int uside, int vside) const override;
+  QELpar_box range() const override { return QELpar_box(u_range_, v_range_); }
+  double period_u() const override { return 0.0; }
+  double period_v() const override { return 0.0; }
+  void transform(const QELtransf& t) override;
+  curve* param_line(bool along_u, double at) const override;
+  const curve& profile() const { return *profile_; }
+  const curve& rail() const { return *rail_; }
+
+ protected:
+  bool evaluates_itself() const override { return true; }
+
+ private:
+  friend struct velm_geom_io;
+  sweep_spl_sur(const curve& profile, const curve& rail, const QELinterval& u_range, const QELinterval& v_range);
+  double v_origin() const;
+  curve* profile_;
+  curve* rail_;
+  law* laws_[3] = {nullptr, nullptr, nullptr};
+  QELinterval u_range_, v_range_;
+};
+
+// Surface given by a law (u, v) -> point over a box. The law is not saved: a
+// restored law surface evaluates the B-spline approximation it was saved with.
+class law_spl_sur : public spl_sur {
+ public:
+  static const int id;
+  law_spl_sur(surface_law* l, const QELpar_box& box, double tol);  // one use of the law
+  law_spl_sur(const law_spl_sur& o);
+  ~law_spl_sur() override;
+  spl_sur* copy() const override { return VELM_MAKE(law_spl_sur, *this); }
+  void eval_derivs(const QELpar_pos& uv, int n, QELposition& pos, QELvector* d, int uside, int vside) const override;
+  QELpar_box range() const override { return box_; }
+  double period_u() const override { return 0.0; }
+  double period_v() const override { return 0.0; }
+  void transform(const QELtransf& t) override;
+  const surface_law* get_law() const { return law_; }
+
+ protected:
+  bool evaluates_itself() const override { return law_ != nullptr; }
+
+ private:
+  friend struct velm_geom_io;
+  law_spl_sur(bs3_surface sur, const QELpar_box& box, double tol);
+  surface_law* law_;
+  QELpar_box box_;
+  QELtransf placed_;  // transforms applied since construction
 };
 
 class spline : public surface {
@@ -612,7 +744,7 @@ class spline : public surface {
   ~spline() override;
   int type() const override { return 10; }
   const char* type_name() const override { return "spline"; }
-  surface* make_copy() const override { return new spline(*this); }
+  surface* make_copy() const override { return VELM_MAKE(spline, *this); }
 
   // fit -1: the stored B-spline, owned by the definition; otherwise a new approximation
   // (owned by the caller).
@@ -648,9 +780,68 @@ class spline : public surface {
 
  private:
   friend struct velm_geom_io;
+  void make_exact();  // make_unique, and a procedural definition becomes its B-spline
   spl_sur* def_ = nullptr;
 };
 
 double spline_fitol(const spline& s);
 bool is_CONE(const surface* s);
 bool is_spline(const surface* s);
+
+// ---- curve fitting base ----
+
+struct point_data {
+  QELposition foot;
+  QELvector direction;
+  double value = 0.0;
+};
+// A point to project during a fit: its position and the parameter it had.
+struct point_record {
+  QELposition position;
+  double param = 0.0;
+  mutable point_data data;  // filled by curve_interp::point_perp
+};
+
+// Fits a cubic B-spline through the derived class's data (params, points and,
+// when given, first derivatives; npts < 0 marks a periodic curve), then refines
+// every span whose mid point lies farther than the fit tolerance from its
+// projection (point_perp) on the true curve. The arrays stay the derived
+// class's; obj_bs, the result, becomes the caller's.
+class curve_interp : public VELM_OBJECT {
+ public:
+  explicit curve_interp(double fitol);
+  curve_interp(const curve_interp&) = delete;
+  curve_interp& operator=(const curve_interp&) = delete;
+  virtual ~curve_interp();
+  // The foot of the record's position on the true curve, its direction and 1.0.
+  virtual point_data* point_perp(const point_record& rec);
+  virtual void* surface_data() { return nullptr; }
+  virtual void proj_cur() {}
+  virtual void check_and_fix_middle_uv() {}
+  virtual void fit();
+
+  bs3_curve obj_bs = nullptr;
+
+ protected:
+  double fitol_;
+  int npts = 0;
+  double* params = nullptr;
+  QELposition* points = nullptr;
+  QELvector* derivs = nullptr;
+};
+
+// Out-data of surface extension: the discontinuities it created, by order.
+class extension_info {
+ public:
+  extension_info() = default;
+  int n_discontinuities(int order) const {
+    return order >= 1 && order <= 3 ? static_cast<int>(disc_[order - 1].size()) : 0;
+  }
+  const std::vector<double>& discontinuities(int order) const { return disc_[std::clamp(order, 1, 3) - 1]; }
+  void add_discontinuity(int order, double at) {
+    if (order >= 1 && order <= 3) disc_[order - 1].push_back(at);
+  }
+
+ private:
+  std::vector<double> disc_[3];
+};

@@ -1,0 +1,404 @@
+// Fitting: Hermite B-splines (curves and surfaces, refined until the fit holds),
+// the four-evaluator surface fit, bicubic grid interpolation with end
+// derivatives and twists, pcurve fitting and the curve_interp base.
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "bspline_data.hxx"
+#include "velm/geometry.hxx"
+
+namespace {
+
+// A C1 cubic with double interior knots through Hermite data at the nodes:
+// control point r is node `node[r]` plus `coef[r]` times its derivative.
+struct hermite_layout {
+  std::vector<int> node;
+  std::vector<double> coef;
+  std::vector<double> knots;
+};
+
+hermite_layout hermite(const std::vector<double>& t) {
+  hermite_layout h;
+  const int spans = static_cast<int>(t.size()) - 1;
+  h.node.push_back(0);
+  h.coef.push_back(0.0);
+  for (int i = 0; i < spans; ++i) {
+    const double len = (t[i + 1] - t[i]) / 3.0;
+    h.node.push_back(i);
+    h.coef.push_back(len);
+    h.node.push_back(i + 1);
+    h.coef.push_back(-len);
+  }
+  h.node.push_back(spans);
+  h.coef.push_back(0.0);
+  h.knots.assign(4, t.front());
+  for (int i = 1; i < spans; ++i) h.knots.insert(h.knots.end(), 2, t[i]);
+  h.knots.insert(h.knots.end(), 4, t.back());
+  return h;
+}
+
+std::vector<double> uniform(const QELinterval& r, int spans) {
+  std::vector<double> t(spans + 1);
+  for (int i = 0; i <= spans; ++i) t[i] = r.interpolate(double(i) / spans);
+  t.back() = r.end_pt();
+  return t;
+}
+
+// Dense LU with partial pivoting, solved for several right-hand sides.
+class dense_lu {
+ public:
+  explicit dense_lu(std::vector<std::vector<double>> a) : a_(std::move(a)), perm_(a_.size()) {
+    const int n = static_cast<int>(a_.size());
+    for (int i = 0; i < n; ++i) perm_[i] = i;
+    for (int k = 0; k < n; ++k) {
+      int p = k;
+      for (int i = k + 1; i < n; ++i)
+        if (std::fabs(a_[i][k]) > std::fabs(a_[p][k])) p = i;
+      if (std::fabs(a_[p][k]) < 1e-300) {
+        ok_ = false;
+        return;
+      }
+      std::swap(a_[k], a_[p]);
+      std::swap(perm_[k], perm_[p]);
+      for (int i = k + 1; i < n; ++i) {
+        a_[i][k] /= a_[k][k];
+        for (int j = k + 1; j < n; ++j) a_[i][j] -= a_[i][k] * a_[k][j];
+      }
+    }
+  }
+  bool ok() const { return ok_; }
+  std::vector<QELvector> solve(const std::vector<QELvector>& b) const {
+    const int n = static_cast<int>(a_.size());
+    std::vector<QELvector> x(n);
+    for (int i = 0; i < n; ++i) {
+      x[i] = b[perm_[i]];
+      for (int j = 0; j < i; ++j) x[i] = x[i] - a_[i][j] * x[j];
+    }
+    for (int i = n - 1; i >= 0; --i) {
+      for (int j = i + 1; j < n; ++j) x[i] = x[i] - a_[i][j] * x[j];
+      x[i] = x[i] / a_[i][i];
+    }
+    return x;
+  }
+
+ private:
+  std::vector<std::vector<double>> a_;
+  std::vector<int> perm_;
+  bool ok_ = true;
+};
+
+// Cubic interpolation at the parameters with clamped knots (the parameters
+// themselves inside): n + 2 control points. An end is held by its first
+// derivative when one is given, else by a zero second derivative.
+class cubic_interpolator {
+ public:
+  explicit cubic_interpolator(const std::vector<double>& t) : t_(t) {
+    dir_.degree = 3;
+    dir_.knots.assign(4, t.front());
+    dir_.knots.insert(dir_.knots.end(), t.begin() + 1, t.end() - 1);
+    dir_.knots.insert(dir_.knots.end(), 4, t.back());
+  }
+  const std::vector<double>& knots() const { return dir_.knots; }
+  // Control points; end derivatives null for "not given".
+  std::vector<QELvector> solve(const std::vector<QELvector>& values, const QELvector* d0, const QELvector* d1) {
+    const int key = (d0 ? 1 : 0) + (d1 ? 2 : 0);
+    if (!lu_[key]) lu_[key] = std::make_unique<dense_lu>(matrix(d0 != nullptr, d1 != nullptr));
+    if (!lu_[key]->ok()) return {};
+    const int n = static_cast<int>(t_.size());
+    std::vector<QELvector> b(n + 2);
+    b[0] = values[0];
+    b[1] = d0 ? *d0 : QELvector();
+    for (int i = 1; i < n - 1; ++i) b[i + 1] = values[i];
+    b[n] = d1 ? *d1 : QELvector();
+    b[n + 1] = values[n - 1];
+    return lu_[key]->solve(b);
+  }
+
+ private:
+  std::vector<std::vector<double>> matrix(bool d0, bool d1) const {
+    const int n = static_cast<int>(t_.size()), m = n + 2;
+    std::vector<std::vector<double>> a(m, std::vector<double>(m, 0.0));
+    auto row = [&](int r, double t, int order, int side) {
+      const int span = dir_.span(t, side);
+      std::vector<std::vector<double>> ders;
+      dir_.basis(span, t, 2, ders);
+      for (int j = 0; j <= 3; ++j) a[r][span - 3 + j] = ders[order][j];
+    };
+    row(0, t_.front(), 0, 0);
+    row(1, t_.front(), d0 ? 1 : 2, 0);
+    for (int i = 1; i < n - 1; ++i) row(i + 1, t_[i], 0, 0);
+    row(n, t_.back(), d1 ? 1 : 2, -1);
+    row(n + 1, t_.back(), 0, -1);
+    return a;
+  }
+  std::vector<double> t_;
+  bs_direction dir_;
+  std::unique_ptr<dense_lu> lu_[4];
+};
+
+const QELvector* given(const QELvector* v) { return v && v->len() > 0.0 ? v : nullptr; }
+
+bool increasing(const double* k, int from, int to) {
+  for (int i = from; i < to; ++i)
+    if (!(k[i + 1] >= k[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+bs3_surface bs_hermite_surface(const bs_surface_sampler& f, const QELinterval& ur, const QELinterval& vr, double tol,
+                               double* actual_fit) {
+  if (!ur.finite() || !vr.finite() || !(ur.length() > 0.0) || !(vr.length() > 0.0)) return nullptr;
+  bs3_surface result = nullptr;
+  for (int spans = 4;; spans *= 2) {
+    const std::vector<double> us = uniform(ur, spans), vs = uniform(vr, spans);
+    const int n = spans + 1;
+    std::vector<QELposition> p(n * n);
+    std::vector<QELvector> du(n * n), dv(n * n), duv(n * n);
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < n; ++j) f(QELpar_pos(us[i], vs[j]), p[i * n + j], du[i * n + j], dv[i * n + j], duv[i * n + j]);
+    const hermite_layout hu = hermite(us), hv = hermite(vs);
+    const int nu = static_cast<int>(hu.node.size()), nv = static_cast<int>(hv.node.size());
+    std::vector<QELposition> net(nu * nv);
+    for (int r = 0; r < nu; ++r)
+      for (int s = 0; s < nv; ++s) {
+        const int k = hu.node[r] * n + hv.node[s];
+        const double a = hu.coef[r], b = hv.coef[s];
+        net[r * nv + s] = p[k] + (a * du[k] + b * dv[k] + (a * b) * duv[k]);
+      }
+    bs3_surface_delete(result);
+    result = bs3_surface_from_ctrlpts(3, 0, 0, 0, nu, 3, 0, 0, 0, nv, net.data(), nullptr, QELresabs,
+                                      static_cast<int>(hu.knots.size()), hu.knots.data(),
+                                      static_cast<int>(hv.knots.size()), hv.knots.data(), 0.0);
+    if (!result) return nullptr;
+    // Error at the patch centres and the mid points of the patch sides.
+    double worst = 0.0;
+    QELvector unused[3];
+    for (int i = 0; i <= spans; ++i)
+      for (int j = 0; j <= spans; ++j) {
+        const double um = i < spans ? 0.5 * (us[i] + us[i + 1]) : us[i];
+        const double vm = j < spans ? 0.5 * (vs[j] + vs[j + 1]) : vs[j];
+        for (const QELpar_pos& uv : {QELpar_pos(um, vs[j]), QELpar_pos(us[i], vm), QELpar_pos(um, vm)}) {
+          QELposition want, got;
+          f(uv, want, unused[0], unused[1], unused[2]);
+          result->eval(uv, got, 0, nullptr);
+          worst = std::max(worst, distance(want, got));
+        }
+      }
+    if (actual_fit) *actual_fit = worst;
+    if (worst <= tol || spans >= 64) break;
+  }
+  bs3_surface_determine_form_u(result);
+  bs3_surface_determine_form_v(result);
+  return result;
+}
+
+bs3_surface bs3_surface_proc(bs3_surface_evaluator position, bs3_surface_evaluator du, bs3_surface_evaluator dv,
+                             bs3_surface_evaluator duv, void* data, const QELinterval& u_range,
+                             const QELinterval& v_range, double tol) {
+  if (!position || !du || !dv || !duv) return nullptr;
+  return bs_hermite_surface(
+      [&](const QELpar_pos& uv, QELposition& p, QELvector& a, QELvector& b, QELvector& c) {
+        const QELvector v = position(uv, data);
+        p = QELposition(v.x(), v.y(), v.z());
+        a = du(uv, data);
+        b = dv(uv, data);
+        c = duv(uv, data);
+      },
+      u_range, v_range, tol, nullptr);
+}
+
+bs3_surface bs3_surface_interp_knots(int num_u, int num_v, const QELposition pts[], const double uknots[],
+                                     const double vknots[], const QELvector du_start[], const QELvector du_end[],
+                                     const QELvector dv_start[], const QELvector dv_end[], const QELvector twist[4]) {
+  if (!pts || !uknots || !vknots || num_u < 2 || num_v < 2) return nullptr;
+  // The two values read on either side of each array only have to keep the order.
+  if (!increasing(uknots, -2, num_u + 1) || !increasing(vknots, -2, num_v + 1)) return nullptr;
+  for (int i = 0; i + 1 < num_u; ++i)
+    if (!(uknots[i + 1] > uknots[i])) return nullptr;
+  for (int j = 0; j + 1 < num_v; ++j)
+    if (!(vknots[j + 1] > vknots[j])) return nullptr;
+  const std::vector<double> ut(uknots, uknots + num_u), vt(vknots, vknots + num_v);
+  cubic_interpolator in_u(ut), in_v(vt);
+  const int cu = num_u + 2, cv = num_v + 2;
+  auto pick = [](const QELvector* a, int i) { return a ? given(&a[i]) : nullptr; };
+
+  // Along u for each grid column j: rows of control points in u.
+  std::vector<std::vector<QELvector>> rows(num_v);
+  for (int j = 0; j < num_v; ++j) {
+    std::vector<QELvector> values(num_u);
+    for (int i = 0; i < num_u; ++i) values[i] = pts[i * num_v + j] - QELposition();
+    rows[j] = in_u.solve(values, pick(du_start, j), pick(du_end, j));
+    if (rows[j].empty()) return nullptr;
+  }
+  // The v end derivatives become control rows in u too, held by the twists.
+  auto derivative_row = [&](const QELvector* dv, const QELvector* tw0, const QELvector* tw1) {
+    std::vector<QELvector> values(num_u);
+    for (int i = 0; i < num_u; ++i) values[i] = dv[i];
+    return in_u.solve(values, given(tw0), given(tw1));
+  };
+  const QELvector* tw = twist;
+  std::vector<QELvector> dv0, dv1;
+  const bool has_dv0 = dv_start && std::any_of(dv_start, dv_start + num_u, [](const QELvector& v) { return v.len() > 0.0; });
+  const bool has_dv1 = dv_end && std::any_of(dv_end, dv_end + num_u, [](const QELvector& v) { return v.len() > 0.0; });
+  if (has_dv0) dv0 = derivative_row(dv_start, tw ? &tw[0] : nullptr, tw ? &tw[1] : nullptr);
+  if (has_dv1) dv1 = derivative_row(dv_end, tw ? &tw[2] : nullptr, tw ? &tw[3] : nullptr);
+
+  std::vector<QELposition> net(cu * cv);
+  for (int r = 0; r < cu; ++r) {
+    std::vector<QELvector> values(num_v);
+    for (int j = 0; j < num_v; ++j) values[j] = rows[j][r];
+    const std::vector<QELvector> col =
+        in_v.solve(values, has_dv0 && !dv0.empty() ? &dv0[r] : nullptr, has_dv1 && !dv1.empty() ? &dv1[r] : nullptr);
+    if (col.empty()) return nullptr;
+    for (int s = 0; s < cv; ++s) net[r * cv + s] = QELposition() + col[s];
+  }
+  const std::vector<double>& ku = in_u.knots();
+  const std::vector<double>& kv = in_v.knots();
+  return bs3_surface_from_ctrlpts(3, 0, 0, 0, cu, 3, 0, 0, 0, cv, net.data(), nullptr, QELresabs,
+                                  static_cast<int>(ku.size()), ku.data(), static_cast<int>(kv.size()), kv.data(), 0.0);
+}
+
+// ---- pcurves ----
+
+namespace {
+bs2_curve to_bs2(bs3_curve c) {
+  if (!c) return nullptr;
+  bs2_curve r = VELM_MAKE(bs2_curve_def);
+  static_cast<bs_curve_data&>(*r) = *c;
+  for (QELposition& p : r->pts) p.set_z(0.0);
+  bs3_curve_delete(c);
+  return r;
+}
+
+// Largest distance between the curve and the pcurve on the surface, between samples.
+double pcurve_error(const curve& c, bs2_curve p, const surface& s, const QELinterval& range, int samples) {
+  double worst = 0.0;
+  for (int i = 0; i <= 2 * samples; ++i) {
+    const double t = range.interpolate(double(i) / (2 * samples));
+    QELpar_pos uv;
+    bs2_curve_eval(t, p, uv);
+    worst = std::max(worst, distance(s.eval_position(uv), c.eval_position(t)));
+  }
+  return worst;
+}
+}  // namespace
+
+bs2_curve bs2_curve_for_curve_on_surf(const curve& c, const QELinterval& range, const surface& s, double tol) {
+  if (!range.finite() || !(range.length() > 0.0)) return nullptr;
+  for (int n = 8; n <= 512; n *= 2) {
+    std::vector<double> t(n + 1);
+    std::vector<QELposition> uv(n + 1);
+    QELpar_pos last;
+    for (int i = 0; i <= n; ++i) {
+      t[i] = range.interpolate(double(i) / n);
+      // Each inversion starts from the previous one, so seams are crossed continuously.
+      last = i == 0 ? s.param(c.eval_position(t[i])) : s.param(c.eval_position(t[i]), &last);
+      uv[i] = QELposition(last.u, last.v, 0.0);
+    }
+    // At a pole the free parameter is taken from the neighbour.
+    for (int i = 0; i <= n; ++i) {
+      const int k = i == 0 ? 1 : i - 1;
+      if (s.singular_u(uv[i].x())) uv[i].set_y(uv[k].y());
+      if (s.singular_v(uv[i].y())) uv[i].set_x(uv[k].x());
+    }
+    bs2_curve p = to_bs2(bs3_curve_interp_knots(n + 1, uv.data(), t.data()));
+    if (!p) return nullptr;
+    if (pcurve_error(c, p, s, range, n) <= tol) return p;
+    bs2_curve_delete(p);
+  }
+  return nullptr;
+}
+
+bs2_curve bs2_curve_for_curve_on_surf(bs3_curve cur, const QELinterval& range, bs3_surface srf, double tol) {
+  if (!cur || !srf) return nullptr;
+  const intcurve c(bs3_curve_copy(cur));
+  const spline s(srf);
+  return bs2_curve_for_curve_on_surf(c, range, s, tol);
+}
+
+bs2_curve fit_pcurve_bs2(const curve& c, const QELinterval& range, const surface& s, double tol, double& actual_fit,
+                         QELpar_vec& shift) {
+  shift = QELpar_vec();
+  actual_fit = -1.0;
+  bs2_curve p = bs2_curve_for_curve_on_surf(c, range, s, tol);
+  if (!p) return nullptr;
+  actual_fit = pcurve_error(c, p, s, range, 32);
+  QELpar_pos start;
+  bs2_curve_eval(range.start_pt(), p, start);
+  const QELpar_box principal = s.param_range();
+  auto whole_periods = [](double x, double period, const QELinterval& r) {
+    if (period <= 0.0 || !r.bounded_below()) return 0.0;
+    return -std::floor((x - r.start_pt()) / period + QELresnor) * period;
+  };
+  shift = QELpar_vec(whole_periods(start.u, s.param_period_u(), principal.u_range()),
+                     whole_periods(start.v, s.param_period_v(), principal.v_range()));
+  if (shift.du != 0.0 || shift.dv != 0.0) bs2_curve_par_trans(p, QELpar_transf(1.0, 1.0, shift.du, shift.dv));
+  return p;
+}
+
+// ---- curve_interp ----
+
+curve_interp::curve_interp(double fitol) : fitol_(fitol) {}
+curve_interp::~curve_interp() = default;
+
+point_data* curve_interp::point_perp(const point_record& rec) {
+  rec.data.foot = rec.position;
+  rec.data.direction = QELvector();
+  rec.data.value = 1.0;
+  return &rec.data;
+}
+
+void curve_interp::fit() {
+  const int n = std::abs(npts);
+  if (n < 2 || !params || !points) return;
+  std::vector<double> t(params, params + n);
+  std::vector<QELposition> p(points, points + n);
+  std::vector<QELvector> d(n);
+  for (int i = 0; i < n; ++i) d[i] = derivs ? derivs[i] : QELvector();
+  bs3_curve result = nullptr;
+  for (int round = 0; round < 8; ++round) {
+    bs3_curve_delete(result);
+    const hermite_layout h = hermite(t);
+    std::vector<QELposition> ctrl(h.node.size());
+    for (size_t r = 0; r < ctrl.size(); ++r) ctrl[r] = p[h.node[r]] + h.coef[r] * d[h.node[r]];
+    result = derivs ? bs3_curve_from_ctrlpts(3, 0, 0, 0, static_cast<int>(ctrl.size()), ctrl.data(), nullptr,
+                                             QELresabs, static_cast<int>(h.knots.size()), h.knots.data(), 0.0)
+                    : bs3_curve_interp_knots(static_cast<int>(t.size()), p.data(), t.data());
+    if (!result) return;
+    // Mid-span points projected on the true curve; spans that miss get the foot.
+    std::vector<double> nt;
+    std::vector<QELposition> np;
+    std::vector<QELvector> nd;
+    bool refined = false;
+    for (size_t i = 0; i < t.size(); ++i) {
+      nt.push_back(t[i]);
+      np.push_back(p[i]);
+      nd.push_back(d[i]);
+      if (i + 1 == t.size()) break;
+      const double tm = 0.5 * (t[i] + t[i + 1]);
+      QELposition at;
+      QELvector tangent;
+      bs3_curve_eval(tm, result, at, &tangent);
+      point_record rec;
+      rec.position = at;
+      rec.param = tm;
+      const point_data* foot = point_perp(rec);
+      if (foot && distance(foot->foot, at) > fitol_) {
+        refined = true;
+        nt.push_back(tm);
+        np.push_back(foot->foot);
+        const double len = foot->direction.len();
+        nd.push_back(len > 0.0 ? (tangent.len() / len) * foot->direction : tangent);
+      }
+    }
+    if (!refined) break;
+    t.swap(nt);
+    p.swap(np);
+    d.swap(nd);
+  }
+  if (npts < 0 && result) bs3_curve_determine_form(result);
+  obj_bs = result;
+}

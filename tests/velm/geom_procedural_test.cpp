@@ -1,0 +1,267 @@
+// Procedural spline kinds (revolution, sweep, offset, law), laws, their save
+// round trip, and the geometry module's error and memory behaviour.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <string>
+
+#include "velm/geometry_entity.hxx"
+#include "velm/law.hxx"
+#include "velm/save.hxx"
+#include "velm/testkit.hxx"
+
+namespace {
+constexpr double pi = std::numbers::pi;
+
+// Su and Sv against central differences of the position.
+void expect_consistent_derivatives(const surface& s, const QELpar_pos& uv, double tol = 1e-5) {
+  QELposition p;
+  QELvector d[2];
+  s.eval(uv, p, d);
+  const double h = 1e-6;
+  const QELvector su = (s.eval_position({uv.u + h, uv.v}) - s.eval_position({uv.u - h, uv.v})) / (2 * h);
+  const QELvector sv = (s.eval_position({uv.u, uv.v + h}) - s.eval_position({uv.u, uv.v - h})) / (2 * h);
+  EXPECT_LT((d[0] - su).len(), tol) << s.type_name() << " Su at " << uv.u << "," << uv.v;
+  EXPECT_LT((d[1] - sv).len(), tol) << s.type_name() << " Sv at " << uv.u << "," << uv.v;
+}
+
+// The definition's B-spline stays within its fit tolerance of the definition.
+void expect_approximation_holds(const spline& s) {
+  const bs3_surface b = s.sur();
+  ASSERT_NE(b, nullptr);
+  const QELpar_box r = s.param_range();
+  for (double f : {0.13, 0.5, 0.77})
+    for (double g : {0.05, 0.41, 0.93}) {
+      const QELpar_pos uv(r.u_range().interpolate(f), r.v_range().interpolate(g));
+      QELposition on_bs;
+      bs3_surface_eval(uv, b, on_bs);
+      EXPECT_LT(distance(on_bs, s.eval_position(uv)), s.fitol() * 1.01);
+    }
+}
+
+const QELtransf& mirror() {
+  static const QELtransf m = restore_transf(QELmatrix(QELvector(1, 0, 0), QELvector(0, -1, 0), QELvector(0, 0, 1)),
+                                            QELvector(0, 0.5, 0), 1.0, 1, 0, 0);
+  return m;
+}
+
+// A mirror keeps every (u, v) on the image of its point and the normal outward.
+void expect_mirror_keeps_parameters(const spline& s) {
+  spline image(s);
+  image *= mirror();
+  for (const QELpar_pos uv : {QELpar_pos(0.3, 0.4), QELpar_pos(1.1, 2.0)}) {
+    EXPECT_LT(distance(image.eval_position(uv), s.eval_position(uv) * mirror()), 1e-9);
+    const QELvector n = s.eval_normal(uv) * mirror();
+    EXPECT_GT(image.eval_normal(uv) % n, 0.999);
+  }
+}
+
+class ProceduralSurfaces : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    velm_test_reset();
+    objects_ = velm_live_object_count();
+  }
+  void TearDown() override {
+    law_clear_table();
+    set_global_error_info(nullptr);
+    EXPECT_EQ(velm_live_object_count(), objects_) << "kernel objects leaked";
+  }
+  long objects_ = 0;
+};
+}  // namespace
+
+TEST_F(ProceduralSurfaces, RevolutionTurnsTheProfileRightHanded) {
+  straight profile(QELposition(2, 0, 0), QELunit_vector(1, 0, 1));
+  profile.limit(QELinterval(0.0, 3.0));
+  const spline s(VELM_MAKE(rot_spl_sur, profile, QELposition(0, 0, -1), QELvector(0, 0, 5)));
+  EXPECT_EQ(s.get_spl_sur().id(), rot_spl_sur::id);
+  EXPECT_EQ(s.param_range_v(), QELinterval(0.0, 2 * pi));
+  EXPECT_NEAR(s.param_period_v(), 2 * pi, 1e-12);
+  // A quarter turn about +z takes +x to +y.
+  const QELposition p = profile.eval_position(1.5);
+  EXPECT_LT(distance(s.eval_position({1.5, pi / 2}), QELposition(-p.y(), p.x(), p.z())), 1e-12);
+  EXPECT_LT(distance(s.eval_position({1.5, 0.0}), p), 1e-12);
+  for (const QELpar_pos uv : {QELpar_pos(0.5, 0.3), QELpar_pos(2.5, 4.0)}) expect_consistent_derivatives(s, uv);
+
+  curve* along = s.u_param_line(pi / 3);
+  curve* around = s.v_param_line(2.0);
+  ASSERT_NE(along, nullptr);
+  ASSERT_NE(around, nullptr);
+  EXPECT_EQ(around->type(), 2);
+  for (double t : {0.4, 2.9}) {
+    EXPECT_LT(distance(along->eval_position(t), s.eval_position({t, pi / 3})), 1e-12);
+    EXPECT_LT(distance(around->eval_position(t), s.eval_position({2.0, t})), 1e-12);
+  }
+  delete along;
+  delete around;
+  expect_approximation_holds(s);
+  expect_mirror_keeps_parameters(s);
+}
+
+TEST_F(ProceduralSurfaces, SweepTranslatesTheProfileFromTheRailsLowEnd) {
+  const ellipse profile(QELposition(0, 0, 0), QELunit_vector(0, 0, 1), QELvector(2, 0, 0), 0.5);
+  const straight rail(QELposition(7, 7, 7), QELunit_vector(0, 1, 1), 2.0);
+  const spline s(VELM_MAKE(sweep_spl_sur, profile, rail, nullptr, nullptr, nullptr, QELinterval(-pi, pi),
+                           QELinterval(2.0, 5.0)));
+  // v_low = 2: S(u, 2) is the profile itself.
+  for (double u : {-1.0, 0.5})
+    EXPECT_LT(distance(s.eval_position({u, 2.0}), profile.eval_position(u)), 1e-12);
+  EXPECT_LT(distance(s.eval_position({0.5, 4.0}),
+                     profile.eval_position(0.5) + (rail.eval_position(4.0) - rail.eval_position(2.0))),
+            1e-12);
+  expect_consistent_derivatives(s, {0.3, 3.0});
+  expect_approximation_holds(s);
+  expect_mirror_keeps_parameters(s);
+
+  // A v interval open above keeps its low end as the origin; one without a low
+  // end takes the rail's own origin.
+  const spline open(VELM_MAKE(sweep_spl_sur, profile, rail, nullptr, nullptr, nullptr, QELinterval(-pi, pi),
+                              QELinterval(interval_bounded_below, 1.0, 0.0)));
+  EXPECT_LT(distance(open.eval_position({0.5, 1.0}), profile.eval_position(0.5)), 1e-12);
+  EXPECT_EQ(open.sur(), nullptr);  // no finite box to approximate over
+  const spline endless(VELM_MAKE(sweep_spl_sur, profile, rail, nullptr, nullptr, nullptr, QELinterval(-pi, pi),
+                                 QELinterval(interval_unbounded, 0.0, 0.0)));
+  EXPECT_LT(distance(endless.eval_position({0.5, 0.0}), profile.eval_position(0.5)), 1e-12);
+}
+
+TEST_F(ProceduralSurfaces, SweepHoldsItsLaws) {
+  auto* rail_law = new vector_law(QELvector(0, 0, 1));
+  auto* taper = new constant_law(0.0);
+  const straight rail(QELposition(), QELunit_vector(0, 0, 1));
+  {
+    const spline s(VELM_MAKE(sweep_spl_sur, straight(QELposition(), QELunit_vector(1, 0, 0)), rail, rail_law, taper,
+                             nullptr, QELinterval(0, 1), QELinterval(0, 1)));
+    const spline copy(s);
+    EXPECT_EQ(rail_law->use_count(), 2);
+  }
+  EXPECT_EQ(rail_law->use_count(), 1);
+  rail_law->remove();
+  taper->remove();
+}
+
+TEST_F(ProceduralSurfaces, OffsetMovesAlongTheOutwardNormal) {
+  const sphere ball(QELposition(1, 2, 3), 3.0);
+  const spline out(VELM_MAKE(off_spl_sur, ball, 1.0));
+  const QELpar_pos uv(0.4, 1.0);
+  EXPECT_NEAR(distance(out.eval_position(uv), ball.centre), 4.0, 1e-12);
+  expect_consistent_derivatives(out, uv);
+  // The normal of an inside-out sphere points in: the offset shrinks it.
+  sphere inward = ball;
+  inward.negate();
+  const spline in(VELM_MAKE(off_spl_sur, inward, 1.0));
+  EXPECT_NEAR(distance(in.eval_position(uv), ball.centre), 2.0, 1e-12);
+  const auto& def = static_cast<const off_spl_sur&>(out.get_spl_sur());
+  EXPECT_EQ(def.offset_distance(), 1.0);
+  EXPECT_EQ(def.base().type(), 3);
+
+  const plane ground(QELposition(), QELunit_vector(0, 0, 1));
+  const QELpar_box box(QELinterval(0, 2), QELinterval(0, 1));
+  const spline lifted(VELM_MAKE(off_spl_sur, ground, -0.5, &box));
+  EXPECT_LT(distance(lifted.eval_position({1, 1}), ground.eval_position({1, 1}) + QELvector(0, 0, -0.5)), 1e-12);
+  expect_approximation_holds(lifted);
+}
+
+TEST_F(ProceduralSurfaces, LawSurfaceFollowsItsSurfaceLaw) {
+  const torus ring(QELposition(), QELunit_vector(0, 0, 1), 3.0, 1.0);
+  const QELpar_box box(QELinterval(-1, 1), QELinterval(0, 2));
+  auto* l = new surface_law(new surface_law_data(ring, box));
+  EXPECT_TRUE(l->isa(surface_law::id()));
+  EXPECT_TRUE(l->isa(unary_data_law::id()));
+  EXPECT_FALSE(l->isa(constant_law::id()));
+  EXPECT_EQ(l->take_size(), 2);
+  const spline s(VELM_MAKE(law_spl_sur, l, box, 1e-5));
+  law_add(l);
+  EXPECT_EQ(law_find(surface_law::id()), l);
+  l->remove();
+  for (const QELpar_pos uv : {QELpar_pos(0.2, 0.5), QELpar_pos(-0.7, 1.9)}) {
+    EXPECT_LT(distance(s.eval_position(uv), ring.eval_position(uv)), 1e-12);
+    expect_consistent_derivatives(s, uv, 1e-4);
+  }
+  // The numerical derivative law of the law.
+  law* du = l->derivative(0);
+  const double x[2] = {0.2, 0.5};
+  double a[3];
+  du->evaluate(x, a);
+  QELposition p;
+  QELvector d[2];
+  ring.eval({0.2, 0.5}, p, d);
+  EXPECT_LT((QELvector(a[0], a[1], a[2]) - d[0]).len(), 1e-6);
+  du->remove();
+  expect_approximation_holds(s);
+  expect_mirror_keeps_parameters(s);
+}
+
+TEST_F(ProceduralSurfaces, SplineEntitiesOfEveryKindRoundTrip) {
+  straight profile(QELposition(2, 0, 0), QELunit_vector(0, 0.3, 1));
+  profile.limit(QELinterval(0.0, 3.0));
+  const QELinterval quarter(0.0, pi / 2);
+  const torus ring(QELposition(), QELunit_vector(0, 0, 1), 3.0, 1.0);
+  const QELpar_box box(QELinterval(-1, 1), QELinterval(0, 2));
+  auto* l = new surface_law(new surface_law_data(ring, box));
+  const spline kinds[] = {
+      spline(VELM_MAKE(rot_spl_sur, profile, QELposition(0, 0, 1.0 / 3), QELvector(0, 1, 3), nullptr, &quarter)),
+      spline(VELM_MAKE(sweep_spl_sur, ellipse(QELposition(), QELunit_vector(0, 0, 1), QELvector(1, 1, 0), 0.3), profile,
+                       nullptr, nullptr, nullptr, QELinterval(-1, 1), QELinterval(0.5, 2.5))),
+      spline(VELM_MAKE(off_spl_sur, ring, 0.25)),
+      spline(VELM_MAKE(law_spl_sur, l, box, 1e-4))};
+  l->remove();
+  ENTITY_LIST list;
+  for (const spline& s : kinds) list.add(make_surface(s));
+  FILE* fp = std::tmpfile();
+  ASSERT_TRUE(api_save_entity_list(fp, 1, list).ok());
+  std::rewind(fp);
+  ENTITY_LIST restored;
+  ASSERT_TRUE(api_restore_entity_list(fp, 1, restored).ok());
+  std::fclose(fp);
+  ASSERT_EQ(restored.count(), 4);
+  for (int i = 0; i < 4; ++i) {
+    const spline& a = kinds[i];
+    const auto& b = static_cast<const spline&>(static_cast<SURFACE*>(restored[i])->equation());
+    EXPECT_EQ(b.get_spl_sur().id(), a.get_spl_sur().id());
+    EXPECT_EQ(b.param_range_u(), a.param_range_u());
+    EXPECT_EQ(b.param_range_v(), a.param_range_v());
+    const QELpar_pos uv(a.param_range_u().interpolate(0.3), a.param_range_v().interpolate(0.6));
+    // A law surface comes back as its approximation; the others exactly.
+    const double tol = a.get_spl_sur().id() == law_spl_sur::id ? a.fitol() : 0.0;
+    EXPECT_LE(distance(a.eval_position(uv), b.eval_position(uv)), tol) << i;
+  }
+  for (ENTITY_LIST* all : {&list, &restored})
+    for (int i = 0; i < all->count(); ++i) (*all)[i]->lose();
+}
+
+TEST_F(ProceduralSurfaces, ReparametrisingAProceduralSplineKeepsItsShape) {
+  straight profile(QELposition(2, 0, 0), QELunit_vector(0, 0, 1));
+  profile.limit(QELinterval(0.0, 3.0));
+  spline s(VELM_MAKE(rot_spl_sur, profile, QELposition(), QELvector(0, 0, 1)));
+  const QELposition before = s.eval_position({1.5, 1.0});
+  s.reparam_u(0.0, 1.0);
+  EXPECT_EQ(s.get_spl_sur().id(), exact_spl_sur::id);
+  EXPECT_LT(distance(s.eval_position({0.5, 1.0}), before), QELresfit / 10);
+}
+
+TEST(GeometryErrors, ConeApexOfACylinderIsAKernelError) {
+  const cone cyl(QELposition(), QELunit_vector(0, 0, 1), QELvector(1, 0, 0), 1.0, 0.0, 1.0, 0.0);
+  EXPECT_THROW(cyl.get_apex(), velm_exception);
+}
+
+TEST(GeometryErrors, FailedAllocationOfAnEquationIsOutOfMemory) {
+  velm_test_reset();
+  const long before = velm_live_object_count();
+  const sphere ball(QELposition(), 2.0);
+  curve* line = ball.u_param_line(0.3);
+  EXPECT_EQ(velm_live_object_count(), before + 1);  // equations are tracked kernel objects
+  delete line;
+  velm_test_fail_alloc("geom_surfaces", 1);
+  try {
+    delete ball.u_param_line(0.3);
+    FAIL() << "no error";
+  } catch (const velm_exception& e) {
+    EXPECT_EQ(e.error_number(), qelbase_mmgr_errmod.message_code(8));
+  }
+  velm_test_fail_alloc("bspline_core", 1);
+  EXPECT_THROW(bs3_curve_make_str(straight(QELposition(), QELunit_vector(1, 0, 0)), 0.0, 1.0), velm_exception);
+  velm_test_reset();
+  EXPECT_EQ(velm_live_object_count(), before);
+}
