@@ -1,0 +1,118 @@
+// Geometric queries: boxes, loop types, containment of points in loops and
+// faces, face-loop counts and small tests of bodies and faces.
+//
+// Loops are judged in the parameter space of their face's surface: each
+// coedge is sampled through its pcurve, or through point_perp of samples of
+// its edge curve when it has none; periodic coordinates are unwrapped, so a
+// loop that goes once round a periodic direction is a separation loop. A
+// closed loop's signed parameter area, corrected for the face sense and the
+// surface's left_handed_uv, tells a periphery (positive) from a hole. The
+// material of a face lies on the left of every loop seen from its outside.
+#pragma once
+
+#include "velm/entity.hxx"
+#include "velm/errors.hxx"
+#include "velm/lists.hxx"
+#include "velm/math.hxx"
+#include "velm/topology.hxx"
+
+enum loop_type {
+  loop_type_unknown = 0,
+  loop_type_periphery = 1,
+  loop_type_hole = 2,
+  loop_type_u_sep = 3,   // goes once round the periodic u direction
+  loop_type_v_sep = 4,   // goes once round v (about the axis of cones, spheres, tori)
+  loop_type_uv_sep = 5,  // round both
+  loop_type_other_sep = 6
+};
+
+enum point_face_containment { pfc_unknown = 0, pfc_inside = 1, pfc_boundary = 2, pfc_outside = 3 };
+enum point_containment { pc_unknown = 0, pc_inside = 1, pc_boundary = 2, pc_outside = 3 };
+
+// ---- boxes (model space when a transform is given) ----
+
+// The cached bound (FACE::bound) when set; otherwise the box of the face's
+// edges, united (except on planes) with the surface's box over the face's
+// parameter box. A cap closed by a singular point without a loop there
+// (sphere pole, cone apex) reaches only as far as its loops.
+QELbox get_face_box(const FACE* face, const QELtransf* t = nullptr, int tight = 0,
+                    QELbox* untransformed = nullptr);
+QELbox get_edge_box(const EDGE* edge, const QELtransf* t = nullptr);
+QELbox get_loop_box(const LOOP* loop, const QELtransf* t = nullptr);
+// Faces, wire edges and lone vertices, under the body's own transform and
+// then `t`. Throws when the body has nothing to box.
+QELbox get_body_box(const BODY* body, const QELtransf* t = nullptr, int tight = 0);
+// Box of every listed entity (bodies, their parts, geometry with a finite
+// box), each under its body's transform. Fails when nothing could be boxed.
+outcome api_get_entity_box(const ENTITY_LIST& list, WCS* wcs, QELposition& min_pt,
+                           QELposition& max_pt, int tight = 0);
+
+// Parameter box of the face's loops, unwrapped across seams; a direction a
+// loop goes round spans the surface's whole period. A face without loops has
+// its surface's whole range. False (box untouched) without a surface equation.
+bool sg_get_face_par_box(const FACE* face, QELpar_box& box);
+
+// ---- loop types ----
+
+// The parameter-space polygon of a loop. Throws when the loop has no face
+// with a surface equation or cannot be sampled.
+class ps_polygon {
+ public:
+  explicit ps_polygon(const LOOP* loop);
+  loop_type get_type() const { return type_; }
+  // +1 for a closed loop running the periphery way, -1 the hole way; 0 for
+  // separation loops and degenerate ones.
+  double winding_number() const { return winding_; }
+  // Signed parameter-space area, corrected for face sense and handedness.
+  double area() const { return area_; }
+
+ private:
+  loop_type type_ = loop_type_unknown;
+  double winding_ = 0.0;
+  double area_ = 0.0;
+};
+
+loop_type get_loop_type(const LOOP* loop);
+outcome api_loop_type(const LOOP* loop, int& type);
+// 1 for the face's outer boundary: its periphery, or on a face without one
+// its first separation loop; else 0.
+outcome api_loop_external(const LOOP* loop, int& external);
+
+// counts[0] peripheries, [1] holes, [2] v-separations (type 4), [3]
+// u-separations (type 3), [4] loops of types 0, 5 and 6. The counts are
+// always written; the call fails with VELM_BAD_FACE_LOOPS when there is more
+// than one periphery, any loop of the last group, a hole outside the
+// periphery, holes without periphery on a surface closed in no direction, or
+// an odd number of separation loops round a direction with no singular end.
+outcome api_check_face_loops(const FACE* face, int counts[5]);
+
+// ---- containment ----
+
+// The point is projected onto the face's surface and its parameters are
+// classified against the loops; on an edge or vertex (within its tolerance,
+// at least QELresabs): boundary. With a cached face bound, a point outside it
+// is outside. `t` is the transform of the face's body (the point is in model
+// space). The cache arguments are accepted and ignored.
+point_face_containment point_in_face(const QELposition& p, const FACE* face,
+                                     const QELtransf* t = nullptr, const QELpar_pos* guess = nullptr,
+                                     bool use_cache = false, int cache_size = 10);
+// Against one loop: inside means on its material side (inside a periphery,
+// outside a hole).
+point_face_containment point_in_loop(const QELposition& p, const LOOP* loop,
+                                     const QELtransf* t = nullptr, const QELpar_pos* guess = nullptr);
+
+// ---- tests and small accessors ----
+
+// Every face single-sided, no wire, and every edge used by exactly two
+// coedges of opposite sense; false for a body without faces.
+bool is_closed_solid_body(const BODY* body);
+bool is_planar_face(const FACE* face);
+bool is_spline_face(const FACE* face);
+bool is_conical_face(const FACE* face);  // cylinders included
+bool is_cylindrical_face(const FACE* face);
+bool is_spherical_face(const FACE* face);
+bool is_toroidal_face(const FACE* face);
+
+QELposition coedge_start_pos(const COEDGE* coedge);
+// The edge's start and end parameters on its curve (edge sense applied).
+void sg_get_params(const EDGE* edge, double& start_param, double& end_param);

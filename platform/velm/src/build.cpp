@@ -1,0 +1,418 @@
+// Manifold classification, separation of bodies, transforms and reversal.
+#include "velm/build.hxx"
+
+#include <algorithm>
+#include <map>
+#include <numeric>
+
+#include "query_internal.hxx"
+#include "velm/api.hxx"
+#include "velm/topology_api.hxx"
+
+using namespace velm_query;
+
+namespace {
+
+class union_find {
+ public:
+  explicit union_find(std::size_t n) : up_(n) { std::iota(up_.begin(), up_.end(), std::size_t{0}); }
+  std::size_t find(std::size_t k) {
+    while (up_[k] != k) k = up_[k] = up_[up_[k]];
+    return k;
+  }
+  void unite(std::size_t a, std::size_t b) {
+    a = find(a), b = find(b);
+    if (a != b) up_[std::max(a, b)] = std::min(a, b);  // the earliest stays the root
+  }
+  // Groups of indices, ordered by their first member.
+  std::vector<std::vector<std::size_t>> groups() {
+    std::map<std::size_t, std::vector<std::size_t>> by_root;
+    for (std::size_t k = 0; k < up_.size(); ++k) by_root[find(k)].push_back(k);
+    std::vector<std::vector<std::size_t>> out;
+    for (auto& [root, members] : by_root) out.push_back(std::move(members));
+    return out;
+  }
+
+ private:
+  std::vector<std::size_t> up_;
+};
+
+std::vector<COEDGE*> face_coedges(const FACE* f) {
+  std::vector<COEDGE*> out;
+  for (LOOP* l : chain(f->loop()))
+    for (COEDGE* c : loop_coedges(l)) out.push_back(c);
+  return out;
+}
+
+const FACE* face_of(const COEDGE* c) { return c && c->loop() ? c->loop()->face() : nullptr; }
+
+// Groups of faces connected through shared edges, in the order of `faces`.
+std::vector<std::vector<FACE*>> edge_connected(const std::vector<FACE*>& faces) {
+  std::map<const FACE*, std::size_t> index;
+  for (std::size_t k = 0; k < faces.size(); ++k) index[faces[k]] = k;
+  union_find uf(faces.size());
+  for (std::size_t k = 0; k < faces.size(); ++k)
+    for (COEDGE* c : face_coedges(faces[k]))
+      for (COEDGE* p : edge_coedges(c->edge()))
+        if (auto it = index.find(face_of(p)); it != index.end()) uf.unite(k, it->second);
+  std::vector<std::vector<FACE*>> out;
+  for (auto& g : uf.groups()) {
+    out.emplace_back();
+    for (std::size_t k : g) out.back().push_back(faces[k]);
+  }
+  return out;
+}
+
+bool solid_group(const std::vector<FACE*>& faces) {
+  for (const FACE* f : faces) {
+    if (f->sides() != 0) return false;
+    for (COEDGE* c : face_coedges(f)) {
+      std::vector<COEDGE*> ring = edge_coedges(c->edge());
+      if (ring.size() != 2 || ring[0]->sense() == ring[1]->sense()) return false;
+      if (std::find(faces.begin(), faces.end(), face_of(ring[0] == c ? ring[1] : ring[0])) == faces.end())
+        return false;
+    }
+  }
+  return true;
+}
+
+std::vector<WIRE*> body_wires(const BODY* b) {
+  std::vector<WIRE*> out = chain(b->wire());
+  for (LUMP* l : chain(b->lump()))
+    for (SHELL* s : chain(l->shell()))
+      for (WIRE* w : chain(s->wire())) out.push_back(w);
+  return out;
+}
+
+// Wire edges connected through their vertices.
+std::vector<std::vector<EDGE*>> wire_groups_of(const BODY* b) {
+  std::vector<EDGE*> edges;
+  for (WIRE* w : body_wires(b))
+    for (COEDGE* c : wire_coedges(w))
+      if (c->edge() && std::find(edges.begin(), edges.end(), c->edge()) == edges.end()) edges.push_back(c->edge());
+  union_find uf(edges.size());
+  std::map<const VERTEX*, std::size_t> first_at;
+  for (std::size_t k = 0; k < edges.size(); ++k)
+    for (const VERTEX* v : {edges[k]->start(), edges[k]->end()})
+      if (v) {
+        auto [it, fresh] = first_at.emplace(v, k);
+        if (!fresh) uf.unite(k, it->second);
+      }
+  std::vector<std::vector<EDGE*>> out;
+  for (auto& g : uf.groups()) {
+    out.emplace_back();
+    for (std::size_t k : g) out.back().push_back(edges[k]);
+  }
+  return out;
+}
+
+void nonmanifold_topology(const std::vector<FACE*>& faces, ENTITY_LIST& edges, ENTITY_LIST& vertices) {
+  std::vector<COEDGE*> all;
+  for (const FACE* f : faces)
+    for (COEDGE* c : face_coedges(f)) all.push_back(c);
+  for (COEDGE* c : all) {
+    std::vector<COEDGE*> ring = edge_coedges(c->edge());
+    std::size_t on_faces = 0;
+    for (COEDGE* p : ring) on_faces += face_of(p) ? 1 : 0;
+    if (on_faces > 2 || (on_faces == 2 && ring[0]->sense() == ring[1]->sense())) edges.add(c->edge());
+  }
+  // Coedges at each vertex, joined where a loop turns at the vertex and across partners.
+  std::map<const VERTEX*, std::vector<COEDGE*>> at;
+  for (COEDGE* c : all) {
+    at[c->start()].push_back(c);
+    if (c->end() != c->start()) at[c->end()].push_back(c);
+  }
+  for (const FACE* f : faces)
+    for (COEDGE* c : face_coedges(f))
+      for (VERTEX* v : {c->start(), c->end()}) {
+        auto it = at.find(v);
+        if (it == at.end()) continue;
+        std::vector<COEDGE*>& cs = it->second;
+        union_find uf(cs.size());
+        auto index = [&](const COEDGE* x) { return std::size_t(std::find(cs.begin(), cs.end(), x) - cs.begin()); };
+        for (std::size_t k = 0; k < cs.size(); ++k) {
+          if (cs[k]->end() == v) {
+            std::size_t n = index(cs[k]->next());
+            if (n < cs.size()) uf.unite(k, n);
+          }
+          for (COEDGE* p : edge_coedges(cs[k]->edge()))
+            if (std::size_t j = index(p); j < cs.size()) uf.unite(k, j);
+        }
+        if (uf.groups().size() > 1) vertices.add(v);
+        at.erase(it);
+      }
+}
+
+}  // namespace
+
+outcome api_manifold_class(BODY* body, int& n_groups, ENTITY_LIST*& solid_groups, ENTITY_LIST*& sheet_groups,
+                           ENTITY_LIST*& lamina_groups, ENTITY_LIST& nonmanifold_edges,
+                           ENTITY_LIST& nonmanifold_vertices, ENTITY_LIST*& wire_groups) {
+  solid_groups = sheet_groups = lamina_groups = wire_groups = nullptr;
+  n_groups = 0;
+  return velm_api("api_manifold_class", [&] {
+    if (!body) velm_api_error_throw(VELM_NULL_ENTITY);
+    std::vector<FACE*> faces;
+    for (const FACE* f : body_faces(body)) faces.push_back(const_cast<FACE*>(f));
+    auto face_groups = edge_connected(faces);
+    auto wires = wire_groups_of(body);
+    const std::size_t n = face_groups.size() + wires.size();
+    ENTITY_LIST* made[4] = {};
+    try {
+      for (ENTITY_LIST*& a : made) a = velm_require(new ENTITY_LIST[n]);
+    } catch (...) {
+      for (ENTITY_LIST* a : made) delete[] a;
+      throw;
+    }
+    solid_groups = made[0], sheet_groups = made[1], lamina_groups = made[2], wire_groups = made[3];
+    for (std::size_t k = 0; k < face_groups.size(); ++k) {
+      const auto& g = face_groups[k];
+      bool lamina = std::all_of(g.begin(), g.end(), [](const FACE* f) { return f->sides() != 0; });
+      ENTITY_LIST* kind = lamina ? lamina_groups : solid_group(g) ? solid_groups : sheet_groups;
+      for (FACE* f : g) kind[k].add(f);
+    }
+    for (std::size_t k = 0; k < wires.size(); ++k)
+      for (EDGE* e : wires[k]) wire_groups[face_groups.size() + k].add(e);
+    nonmanifold_topology(faces, nonmanifold_edges, nonmanifold_vertices);
+    n_groups = static_cast<int>(n);
+  });
+}
+
+// ---------------------------------------------------------------------------
+namespace {
+
+void set_shell_faces(SHELL* s, const std::vector<FACE*>& faces) {
+  s->set_face(faces.empty() ? nullptr : faces.front());
+  for (std::size_t k = 0; k < faces.size(); ++k) {
+    faces[k]->set_shell(s);
+    faces[k]->set_next(k + 1 < faces.size() ? faces[k + 1] : nullptr);
+  }
+}
+
+void set_lump_shells(LUMP* l, const std::vector<SHELL*>& shells) {
+  l->set_shell(shells.empty() ? nullptr : shells.front());
+  for (std::size_t k = 0; k < shells.size(); ++k) {
+    shells[k]->set_lump(l);
+    shells[k]->set_next(k + 1 < shells.size() ? shells[k + 1] : nullptr);
+  }
+}
+
+std::vector<FACE*> shell_faces(const SHELL* s) { return chain(s->face()); }
+
+QELbox shell_box(const SHELL* s) {
+  QELbox b;
+  for (const FACE* f : shell_faces(s)) b |= get_face_box(f);
+  return b;
+}
+
+// Whether the point lies on the inner side of the closed shell: judged by the
+// outward normal at the nearest point of a face interior; without one, yes.
+bool inside_shell(const QELposition& p, const SHELL* s) {
+  double best = -1.0;
+  bool inside = true;
+  for (const FACE* f : shell_faces(s)) {
+    const surface* srf = face_surface(f);
+    if (!srf) continue;
+    QELposition foot;
+    QELpar_pos uv;
+    srf->point_perp(p, foot, nullptr, &uv);
+    double d = distance(p, foot);
+    if ((best >= 0.0 && d >= best) || classify(face_polygons(f), uv) != pfc_inside) continue;
+    QELvector n = srf->eval_normal(uv);
+    if (f->sense() == REVERSED) n = -n;
+    best = d;
+    inside = (p - foot) % n < 0.0;
+  }
+  return inside;
+}
+
+bool encloses(const SHELL* outer, const QELbox& outer_box, const SHELL* inner, const QELbox& inner_box) {
+  if (outer == inner || !outer->is_closed() || inner_box.empty() || !(outer_box >> inner_box)) return false;
+  const FACE* f = inner->face();
+  const COEDGE* c = f && f->loop() ? f->loop()->start() : nullptr;
+  return !c || inside_shell(c->start_pos(), outer);
+}
+
+std::vector<VERTEX*> shell_vertices(const SHELL* s) {
+  std::vector<VERTEX*> out;
+  for (const FACE* f : shell_faces(s))
+    for (COEDGE* c : face_coedges(f)) out.push_back(c->start());
+  return out;
+}
+
+BODY* body_for(LUMP* lump, const BODY* like) {
+  auto* b = velm_require(VELM_NEW BODY(lump));
+  if (like->transform()) b->set_transform(velm_require(VELM_NEW TRANSFORM(like->transform()->transform())));
+  return b;
+}
+
+// Unlinks and deletes a lump that no longer holds shells.
+void drop_lump(LUMP* l) {
+  l->set_shell(nullptr);
+  l->set_next(nullptr);
+  l->lose();
+}
+
+}  // namespace
+
+void separate_body_shells(BODY* body, ENTITY_LIST& new_bodies) {
+  velm_check_call("separate_body_shells");
+  if (!body) velm_api_error_throw(VELM_NULL_ENTITY);
+  std::vector<LUMP*> lumps = chain(body->lump());
+  if (lumps.empty()) return;
+
+  // Shells of edge-connected faces, in kernel order.
+  std::vector<SHELL*> shells;
+  for (LUMP* l : lumps)
+    for (SHELL* s : chain(l->shell())) {
+      auto groups = edge_connected(shell_faces(s));
+      if (groups.empty()) groups.emplace_back();
+      set_shell_faces(s, groups[0]);
+      shells.push_back(s);
+      for (std::size_t k = 1; k < groups.size(); ++k) {
+        auto* extra = velm_require(VELM_NEW SHELL());
+        set_shell_faces(extra, groups[k]);
+        shells.push_back(extra);
+      }
+    }
+
+  // Pieces: top shells with the shells they enclose; shells sharing a vertex stay together.
+  std::vector<QELbox> boxes;
+  for (SHELL* s : shells) boxes.push_back(shell_box(s));
+  union_find uf(shells.size());
+  for (std::size_t i = 0; i < shells.size(); ++i) {
+    bool top = true;
+    for (std::size_t j = 0; j < shells.size() && top; ++j)
+      if (encloses(shells[j], boxes[j], shells[i], boxes[i])) {
+        uf.unite(i, j);
+        top = false;
+      }
+  }
+  std::map<const VERTEX*, std::size_t> seen;
+  for (std::size_t k = 0; k < shells.size(); ++k)
+    for (const VERTEX* v : shell_vertices(shells[k])) {
+      auto [it, fresh] = seen.emplace(v, k);
+      if (!fresh) uf.unite(k, it->second);
+    }
+
+  auto pieces = uf.groups();
+  for (std::size_t p = 0; p < pieces.size(); ++p) {
+    std::vector<SHELL*> members;
+    for (std::size_t k : pieces[p]) members.push_back(shells[k]);
+    LUMP* lump = p == 0 ? lumps[0] : velm_require(VELM_NEW LUMP());
+    set_lump_shells(lump, members);
+    if (p == 0) {
+      lump->set_next(nullptr);
+      lump->set_body(body);
+      body->set_lump(lump);
+    } else {
+      new_bodies.add(body_for(lump, body));
+    }
+  }
+  for (std::size_t k = 1; k < lumps.size(); ++k)
+    if (lumps[k]->body() == body) drop_lump(lumps[k]);
+}
+
+void separate_body_lumps(BODY* body, ENTITY_LIST& new_bodies) {
+  velm_check_call("separate_body_lumps");
+  if (!body) velm_api_error_throw(VELM_NULL_ENTITY);
+  std::vector<LUMP*> lumps = chain(body->lump());
+  for (std::size_t k = 0; k < lumps.size(); ++k) lumps[k]->set_next(nullptr);
+  for (std::size_t k = 1; k < lumps.size(); ++k) new_bodies.add(body_for(lumps[k], body));
+}
+
+// ---------------------------------------------------------------------------
+namespace {
+
+// Transforms the geometry of everything at or below `root` once, and its
+// attributes; under a reflection every loop is turned round (see the header).
+void transform_entities(ENTITY* root, const QELtransf& t) {
+  ENTITY_LIST topo, done;
+  velm_topology_walk(root, topo);
+  topo.add(root);
+  std::vector<LOOP*> loops;
+  for (ENTITY* e = (topo.init(), topo.next()); e; e = topo.next()) {
+    e->apply_transform(t, done);
+    ENTITY* geometry[2] = {nullptr, nullptr};
+    if (is_FACE(e)) {
+      auto* f = static_cast<FACE*>(e);
+      geometry[0] = f->geometry();
+      if (f->bound()) f->set_bound(nullptr);
+    } else if (is_LOOP(e)) {
+      loops.push_back(static_cast<LOOP*>(e));
+    } else if (is_COEDGE(e)) {
+      geometry[0] = static_cast<COEDGE*>(e)->geometry();
+      if (is_TCOEDGE(e)) geometry[1] = static_cast<TCOEDGE*>(e)->get_3D_curve();
+    } else if (is_EDGE(e)) {
+      auto* ed = static_cast<EDGE*>(e);
+      geometry[0] = ed->geometry();
+      if (ed->bound()) ed->set_bound(nullptr);
+    } else if (is_VERTEX(e)) {
+      auto* v = static_cast<VERTEX*>(e);
+      geometry[0] = v->geometry();
+      if (v->bound()) v->set_bound(nullptr);
+    }
+    for (ENTITY* g : geometry)
+      if (g) g->apply_transform(t, done);
+  }
+  if (t.reflect())
+    for (LOOP* l : loops) l->reverse();
+}
+
+}  // namespace
+
+outcome api_apply_transf(ENTITY* entity, const QELtransf& t) {
+  return velm_api("api_apply_transf", [&] {
+    if (!entity) velm_api_error_throw(VELM_NULL_ENTITY);
+    if (!is_BODY(entity)) return transform_entities(entity, t);
+    auto* body = static_cast<BODY*>(entity);
+    TRANSFORM* tr = body->transform();
+    if (!tr)
+      body->set_transform(velm_require(VELM_NEW TRANSFORM(t)));
+    else if (tr->use_count() > 1)
+      body->set_transform(velm_require(VELM_NEW TRANSFORM(tr->transform() * t)));
+    else
+      *tr *= t;
+  });
+}
+
+outcome api_change_body_trans(BODY* body, TRANSFORM* new_transform, bool) {
+  return velm_api("api_change_body_trans", [&] {
+    if (!body) velm_api_error_throw(VELM_NULL_ENTITY);
+    QELtransf old = body->transform() ? body->transform()->transform() : QELtransf();
+    QELtransf apply = new_transform ? old * new_transform->transform().inverse() : old;
+    if (!apply.identity()) transform_entities(body, apply);
+    if (body->transform() != new_transform) body->set_transform(new_transform);
+  });
+}
+
+QELtransf get_owner_transf(const ENTITY* entity) {
+  const BODY* b = owning_body(entity);
+  return b && b->transform() ? b->transform()->transform() : QELtransf();
+}
+
+void reverse_loop(LOOP* loop) {
+  if (!loop) velm_api_error_throw(VELM_NULL_ENTITY);
+  loop->reverse();
+}
+
+namespace {
+void reverse_face(FACE* f) {
+  f->set_sense(f->sense() == FORWARD ? REVERSED : FORWARD);
+  for (LOOP* l : chain(f->loop())) l->reverse();
+}
+}  // namespace
+
+outcome api_reverse_face(FACE* face) {
+  return velm_api("api_reverse_face", [&] {
+    if (!face) velm_api_error_throw(VELM_NULL_ENTITY);
+    reverse_face(face);
+  });
+}
+
+outcome api_reverse_body(BODY* body) {
+  return velm_api("api_reverse_body", [&] {
+    if (!body) velm_api_error_throw(VELM_NULL_ENTITY);
+    for (const FACE* f : body_faces(body)) reverse_face(const_cast<FACE*>(f));
+  });
+}

@@ -1,0 +1,60 @@
+// Shared by the query, containment and loop-typing sources: walks, the
+// parameter-space polygons of loops and the classification of parameters.
+#pragma once
+
+#include <vector>
+
+#include "velm/geometry_entity.hxx"
+#include "velm/query.hxx"
+#include "velm/topology.hxx"
+
+namespace velm_query {
+
+template <class T>
+std::vector<T*> chain(T* first) {
+  std::vector<T*> out;
+  for (T* e = first; e; e = e->next()) out.push_back(e);
+  return out;
+}
+
+std::vector<COEDGE*> loop_coedges(const LOOP* loop);
+std::vector<const FACE*> body_faces(const BODY* body);
+// The equation of the face's surface; null when it has none.
+const surface* face_surface(const FACE* face);
+// The body an entity belongs to (through coedges for edges and vertices), or null.
+BODY* owning_body(const ENTITY* e);
+
+// A loop in the parameter space of its face's surface. Samples are unwrapped
+// across periods; the ring closes at pts[0] + shift, shift being whole periods.
+struct par_loop {
+  const LOOP* loop = nullptr;
+  std::vector<QELpar_pos> pts;
+  QELpar_vec shift;
+  int turns_u = 0;
+  int turns_v = 0;
+  double area = 0.0;  // shoelace area, raw (closed loops only)
+  QELpar_box box;
+  loop_type type = loop_type_unknown;
+  QELpar_pos at(long j) const;  // pts with the ring continued by whole shifts
+};
+
+struct face_frame {
+  const FACE* face = nullptr;
+  const surface* srf = nullptr;
+  double period_u = 0.0;
+  double period_v = 0.0;
+  // +1 when a positive shoelace area runs the periphery way (material on the left).
+  double orient = 1.0;
+  std::vector<par_loop> loops;  // face order; closed loops moved next to the first
+};
+
+// Throws (VELM_NULL_ENTITY) for a face without a surface equation.
+face_frame face_polygons(const FACE* face, const LOOP* only = nullptr);
+QELpar_box frame_par_box(const face_frame& frame);
+// Inside or outside by the side of the nearest boundary segment; a face
+// without loops is the whole surface.
+point_face_containment classify(const face_frame& frame, const QELpar_pos& uv);
+// On one of the loops' edges or vertices, within their tolerances.
+bool on_loop_boundary(const LOOP* loop, const QELposition& p);
+
+}  // namespace velm_query

@@ -1,0 +1,38 @@
+// Geometry-bearing kernel models for the query, containment and build tests.
+// Faces here carry no pcurves unless said, so loops are sampled through their
+// edge curves; strip_pcurves turns the other builders' models into such ones.
+#pragma once
+
+#include <vector>
+
+#include "velm/geometry_entity.hxx"
+#include "velm/topology.hxx"
+#include "velm/topology_api.hxx"
+
+namespace testkit {
+
+// Sheet: one PLANE face in z = 0 (normal +z, u = x, v = y) bounded by the
+// outer polygon (counter-clockwise) and the holes (clockwise), STRAIGHT edges.
+BODY* make_polygon_sheet(const std::vector<QELpar_pos>& outer,
+                         const std::vector<std::vector<QELpar_pos>>& holes = {});
+// The square [0, 10]^2 with the hole [lo, lo + 2]^2 (lo = 4: in the middle).
+BODY* make_square_with_hole(double lo = 4.0);
+// Sheet: the side of a cylinder about +z (radius, z from 0 to height) bounded
+// by its two circles and no seam: two loops of one coedge each.
+BODY* make_cylinder_band(double radius = 5.0, double height = 8.0);
+// One lump with two shells: a PLANE box of side 10 at the origin and a box of
+// side 2 at `second` (reversed when it lies inside the first: a void).
+BODY* make_two_shell_body(const QELposition& second);
+// A PLANE box (make_plane_box) moved to the origin given.
+BODY* make_plane_box_at(const QELposition& origin, double dx, double dy, double dz);
+// Removes every pcurve below the entity.
+void strip_pcurves(ENTITY* e);
+// Faces of a body in kernel order.
+std::vector<FACE*> faces_of(const ENTITY* e);
+
+}  // namespace testkit
+
+namespace testkit {
+// The box's corners within tol (GoogleTest expectations).
+void expect_box(const QELbox& b, const QELposition& lo, const QELposition& hi, double tol = 1e-6);
+}  // namespace testkit

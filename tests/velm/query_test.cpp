@@ -1,0 +1,199 @@
+// Loop types, face-loop counts and boxes, judged in parameter space.
+#include <gtest/gtest.h>
+
+#include <numbers>
+
+#include "support/geometry_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/query_builders.hxx"
+#include "velm/build.hxx"
+#include "velm/query.hxx"
+#include "velm/testkit.hxx"
+
+using namespace testkit;
+constexpr double pi = std::numbers::pi;
+
+namespace {
+int type_of(const LOOP* l) {
+  int type = -1;
+  EXPECT_TRUE(api_loop_type(l, type).ok());
+  return type;
+}
+int external(const LOOP* l) {
+  int ext = -1;
+  EXPECT_TRUE(api_loop_external(l, ext).ok());
+  return ext;
+}
+std::vector<int> face_loop_counts(const FACE* f, bool expect_ok = true) {
+  int counts[5] = {-1, -1, -1, -1, -1};
+  outcome o = api_check_face_loops(f, counts);
+  EXPECT_EQ(o.ok(), expect_ok) << o.error_number();
+  if (!expect_ok) {
+    EXPECT_EQ(o.error_number(), qelvelm_api_errmod.message_code(VELM_BAD_FACE_LOOPS));
+  }
+  return {counts, counts + 5};
+}
+}  // namespace
+
+TEST(QueryLoopType, BoxFacesArePeripheriesWithAndWithoutPcurves) {
+  BODY* box = make_plane_box();
+  for (int pass = 0; pass < 2; ++pass) {
+    for (FACE* f : faces_of(box)) {
+      EXPECT_EQ(type_of(f->loop()), loop_type_periphery);
+      EXPECT_EQ(external(f->loop()), 1);
+      EXPECT_EQ(face_loop_counts(f), (std::vector<int>{1, 0, 0, 0, 0}));
+    }
+    strip_pcurves(box);
+  }
+  EXPECT_TRUE(api_del_entity(box).ok());
+}
+
+TEST(QueryLoopType, HoleRunsTheOtherWayAndFollowsTheFaceSense) {
+  BODY* sheet = make_square_with_hole();
+  FACE* f = faces_of(sheet)[0];
+  LOOP* outer = f->loop();
+  LOOP* hole = outer->next();
+  EXPECT_EQ(type_of(outer), loop_type_periphery);
+  EXPECT_EQ(type_of(hole), loop_type_hole);
+  EXPECT_EQ(external(outer), 1);
+  EXPECT_EQ(external(hole), 0);
+  EXPECT_EQ(hole->get_classification(), loop_type_hole);  // the installed hook
+  EXPECT_EQ(face_loop_counts(f), (std::vector<int>{1, 1, 0, 0, 0}));
+
+  // Reversing the face turns both sense and loops: the types stay.
+  ASSERT_TRUE(api_reverse_face(f).ok());
+  EXPECT_EQ(type_of(outer), loop_type_periphery);
+  EXPECT_EQ(type_of(hole), loop_type_hole);
+  // Flipping the sense alone makes the loops run the wrong way round.
+  f->set_sense(f->sense() == FORWARD ? REVERSED : FORWARD);
+  EXPECT_EQ(type_of(outer), loop_type_hole);
+  EXPECT_EQ(type_of(hole), loop_type_periphery);
+  EXPECT_EQ(model_problems(sheet), "");
+  EXPECT_TRUE(api_del_entity(sheet).ok());
+}
+
+TEST(QueryLoopType, CylinderBandHasTwoSeparationLoops) {
+  BODY* band = make_cylinder_band();
+  FACE* f = faces_of(band)[0];
+  EXPECT_EQ(type_of(f->loop()), loop_type_v_sep);
+  EXPECT_EQ(type_of(f->loop()->next()), loop_type_v_sep);
+  EXPECT_EQ(external(f->loop()), 1);
+  EXPECT_EQ(external(f->loop()->next()), 0);
+  EXPECT_EQ(face_loop_counts(f), (std::vector<int>{0, 0, 2, 0, 0}));
+
+  // One circle alone cannot bound a face on a cylinder, which has no apex.
+  LOOP* top = f->loop()->next();
+  f->loop()->set_next(nullptr);
+  EXPECT_EQ(face_loop_counts(f, false), (std::vector<int>{0, 0, 1, 0, 0}));
+  f->loop()->set_next(top);
+  EXPECT_TRUE(api_del_entity(band).ok());
+}
+
+TEST(QueryLoopType, SeamedCylinderWallIsOnePeriphery) {
+  BODY* cyl = make_cylinder();
+  FACE* wall = faces_of(cyl)[0];
+  EXPECT_EQ(type_of(wall->loop()), loop_type_periphery);
+  strip_pcurves(cyl);
+  EXPECT_EQ(type_of(wall->loop()), loop_type_periphery);
+  EXPECT_TRUE(api_del_entity(cyl).ok());
+}
+
+TEST(QueryLoopType, SphereCapLoopGoesRoundThePole) {
+  BODY* cap = make_hemisphere();
+  FACE* f = faces_of(cap)[0];
+  for (int pass = 0; pass < 2; ++pass) {
+    EXPECT_EQ(type_of(f->loop()), loop_type_v_sep);
+    EXPECT_EQ(external(f->loop()), 1);
+    // A sphere closes at its poles, so one separation loop is sound.
+    EXPECT_EQ(face_loop_counts(f), (std::vector<int>{0, 0, 1, 0, 0}));
+    strip_pcurves(cap);
+  }
+  EXPECT_TRUE(api_del_entity(cap).ok());
+}
+
+TEST(QueryLoopType, BadLoopSetsFailTheFaceCheck) {
+  BODY* outside = make_square_with_hole(14.0);  // the "hole" lies beyond the square
+  EXPECT_EQ(face_loop_counts(faces_of(outside)[0], false), (std::vector<int>{1, 1, 0, 0, 0}));
+  BODY* two = make_polygon_sheet({{0, 0}, {1, 0}, {1, 1}, {0, 1}}, {{{3, 0}, {4, 0}, {4, 1}, {3, 1}}});
+  EXPECT_EQ(face_loop_counts(faces_of(two)[0], false), (std::vector<int>{2, 0, 0, 0, 0}));
+  EXPECT_TRUE(api_del_entity(outside).ok());
+  EXPECT_TRUE(api_del_entity(two).ok());
+  int type = 0;
+  EXPECT_FALSE(api_loop_type(nullptr, type).ok());
+}
+
+TEST(QueryBoxes, FaceBoxesReachTheSurfaceBetweenTheEdges) {
+  BODY* box = make_plane_box(10, 20, 30);
+  expect_box(get_face_box(faces_of(box)[1]), {0, 0, 30}, {10, 20, 30});
+  expect_box(get_body_box(box), {0, 0, 0}, {10, 20, 30});
+
+  BODY* cyl = make_cylinder(5.0, 8.0);
+  expect_box(get_face_box(faces_of(cyl)[0]), {-5, -5, 0}, {5, 5, 8}, 0.1);  // sampled surface box
+  BODY* band = make_cylinder_band(5.0, 8.0);
+  QELpar_box pb;
+  ASSERT_TRUE(sg_get_face_par_box(faces_of(band)[0], pb));
+  EXPECT_NEAR(pb.u_range().start_pt(), 0.0, 1e-9);
+  EXPECT_NEAR(pb.u_range().end_pt(), 8.0 / 5.0, 1e-9);
+  EXPECT_NEAR(pb.v_range().length(), 2 * pi, 1e-9);
+  expect_box(get_face_box(faces_of(band)[0]), {-5, -5, 0}, {5, 5, 8}, 0.1);
+
+  // A cached bound wins.
+  FACE* top = faces_of(box)[1];
+  top->set_bound(new QELbox(QELposition(1, 1, 1), QELposition(2, 2, 2)));
+  expect_box(get_face_box(top), {1, 1, 1}, {2, 2, 2});
+  top->set_bound(nullptr);
+  for (BODY* b : {box, cyl, band}) EXPECT_TRUE(api_del_entity(b).ok());
+}
+
+TEST(QueryBoxes, CapParameterBoxStopsAtItsLoop) {
+  BODY* cap = make_hemisphere(4.0);
+  QELpar_box pb;
+  ASSERT_TRUE(sg_get_face_par_box(faces_of(cap)[0], pb));
+  EXPECT_NEAR(pb.u_range().end_pt(), 0.0, 1e-9);  // the pole is not reached by any loop
+  EXPECT_NEAR(pb.v_range().length(), 2 * pi, 1e-9);
+  QELpar_box untouched(QELinterval(7, 8), QELinterval(7, 8));
+  BODY* bare = make_box();  // bare surfaces: no equation, no box
+  EXPECT_FALSE(sg_get_face_par_box(faces_of(bare)[0], untouched));
+  EXPECT_EQ(untouched.u_range().start_pt(), 7.0);
+  EXPECT_TRUE(api_del_entity(cap).ok());
+  EXPECT_TRUE(api_del_entity(bare).ok());
+}
+
+TEST(QueryBoxes, EntityBoxAppliesTheBodyTransform) {
+  BODY* box = make_plane_box(10, 20, 30);
+  ASSERT_TRUE(api_apply_transf(box, translate_transf(QELvector(100, 0, 0))).ok());
+  ENTITY_LIST list;
+  list.add(box);
+  QELposition lo, hi;
+  ASSERT_TRUE(api_get_entity_box(list, nullptr, lo, hi).ok());
+  expect_box(QELbox(lo, hi), {100, 0, 0}, {110, 20, 30});
+  // A face of the body is boxed where the body puts it.
+  ENTITY_LIST one;
+  one.add(faces_of(box)[0]);
+  ASSERT_TRUE(api_get_entity_box(one, nullptr, lo, hi).ok());
+  EXPECT_NEAR(lo.x(), 100.0, 1e-9);
+
+  ENTITY_LIST empty;
+  QELposition keep(1, 2, 3);
+  EXPECT_FALSE(api_get_entity_box(empty, nullptr, keep, hi).ok());
+  EXPECT_EQ(keep.x(), 1.0);
+  EXPECT_TRUE(api_del_entity(box).ok());
+}
+
+TEST(QueryBodies, ClosedSolidAgainstSheetAndWire) {
+  BODY* box = make_plane_box();
+  BODY* sheet = make_sheet();
+  BODY* wire = make_wire_body();
+  EXPECT_TRUE(is_closed_solid_body(box));
+  EXPECT_FALSE(is_closed_solid_body(sheet));
+  EXPECT_FALSE(is_closed_solid_body(wire));
+  EXPECT_FALSE(is_closed_solid_body(nullptr));
+  faces_of(box)[0]->set_sides(1);  // a double-sided face is a sheet
+  EXPECT_FALSE(is_closed_solid_body(box));
+  EXPECT_TRUE(is_planar_face(faces_of(box)[0]));
+  BODY* cyl = make_cylinder();
+  EXPECT_TRUE(is_cylindrical_face(faces_of(cyl)[0]));
+  EXPECT_TRUE(is_conical_face(faces_of(cyl)[0]));
+  EXPECT_FALSE(is_spline_face(faces_of(cyl)[0]));
+  for (BODY* b : {box, sheet, wire, cyl}) EXPECT_TRUE(api_del_entity(b).ok());
+}
