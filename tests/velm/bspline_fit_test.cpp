@@ -1,0 +1,241 @@
+// Fitting: bicubic grid interpolation, the four-evaluator surface fit, pcurve
+// fits across seams and the curve_interp base.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "velm/geometry.hxx"
+#include "velm/testkit.hxx"
+
+namespace {
+constexpr double pi = std::numbers::pi;
+
+// A surface cubic in u and in v: the bicubic interpolant must reproduce it.
+QELposition cubic(double u, double v) { return QELposition(u, v, u * u * u - 2 * u * v * v + v * v * v + 1); }
+QELvector cubic_du(double u, double v) { return QELvector(1, 0, 3 * u * u - 2 * v * v); }
+QELvector cubic_dv(double u, double v) { return QELvector(0, 1, -4 * u * v + 3 * v * v); }
+QELvector cubic_duv(double, double v) { return QELvector(0, 0, -4 * v); }
+
+// Knot arrays padded by two readable values on either side.
+struct padded {
+  std::vector<double> all;
+  padded(std::initializer_list<double> values) : all(values) {
+    all.insert(all.begin(), {all.front() - 2, all.front() - 1});
+    all.insert(all.end(), {all.back() + 1, all.back() + 2});
+  }
+  const double* at() const { return all.data() + 2; }
+  int count() const { return static_cast<int>(all.size()) - 4; }
+};
+
+double worst_on(bs3_surface s) {
+  double worst = 0.0;
+  for (double u = 0.0; u <= 2.0; u += 0.1)
+    for (double v = -1.0; v <= 1.0; v += 0.1) {
+      QELposition p;
+      bs3_surface_eval(QELpar_pos(u, v), s, p);
+      worst = std::max(worst, distance(p, cubic(u, v)));
+    }
+  return worst;
+}
+}  // namespace
+
+TEST(SurfaceInterpolation, EndDerivativesAndTwistsReproduceABicubic) {
+  const padded uk{0.0, 0.3, 1.1, 2.0}, vk{-1.0, 0.0, 0.4, 1.0};
+  const int nu = uk.count(), nv = vk.count();
+  std::vector<QELposition> pts;
+  for (int i = 0; i < nu; ++i)
+    for (int j = 0; j < nv; ++j) pts.push_back(cubic(uk.at()[i], vk.at()[j]));
+  std::vector<QELvector> du0, du1, dv0, dv1;
+  for (int j = 0; j < nv; ++j) {
+    du0.push_back(cubic_du(0.0, vk.at()[j]));
+    du1.push_back(cubic_du(2.0, vk.at()[j]));
+  }
+  for (int i = 0; i < nu; ++i) {
+    dv0.push_back(cubic_dv(uk.at()[i], -1.0));
+    dv1.push_back(cubic_dv(uk.at()[i], 1.0));
+  }
+  const QELvector twist[4] = {cubic_duv(0, -1), cubic_duv(2, -1), cubic_duv(0, 1), cubic_duv(2, 1)};
+  bs3_surface s = bs3_surface_interp_knots(nu, nv, pts.data(), uk.at(), vk.at(), du0.data(), du1.data(), dv0.data(),
+                                           dv1.data(), twist);
+  ASSERT_NE(s, nullptr);
+  EXPECT_LT(worst_on(s), 1e-10);
+  EXPECT_EQ(bs3_surface_range(s).u_range(), QELinterval(0.0, 2.0));
+  bs3_surface_delete(s);
+
+  // No end conditions: the grid points are still met, the surface in between only near.
+  const std::vector<QELvector> none_u(nv), none_v(nu);
+  const QELvector no_twist[4];
+  s = bs3_surface_interp_knots(nu, nv, pts.data(), uk.at(), vk.at(), none_u.data(), none_u.data(), none_v.data(),
+                               none_v.data(), no_twist);
+  ASSERT_NE(s, nullptr);
+  for (int i = 0; i < nu; ++i)
+    for (int j = 0; j < nv; ++j) {
+      QELposition p;
+      bs3_surface_eval(QELpar_pos(uk.at()[i], vk.at()[j]), s, p);
+      EXPECT_LT(distance(p, pts[i * nv + j]), 1e-10);
+    }
+  EXPECT_GT(worst_on(s), 1e-6);
+  bs3_surface_delete(s);
+}
+
+TEST(SurfaceInterpolation, RefusesKnotsOutOfOrder) {
+  padded uk{0.0, 1.0, 2.0}, vk{0.0, 1.0};
+  std::vector<QELposition> pts(6);
+  for (int i = 0; i < 6; ++i) pts[i] = QELposition(i / 2, i % 2, 0);
+  const QELvector none[4];
+  bs3_surface ok = bs3_surface_interp_knots(3, 2, pts.data(), uk.at(), vk.at(), none, none, none, none, none);
+  EXPECT_NE(ok, nullptr);
+  bs3_surface_delete(ok);
+  uk.all[0] = 5.0;  // the value read two places below the first knot
+  EXPECT_EQ(bs3_surface_interp_knots(3, 2, pts.data(), uk.at(), vk.at(), none, none, none, none, none), nullptr);
+  padded repeated{0.0, 1.0, 1.0};
+  EXPECT_EQ(bs3_surface_interp_knots(3, 2, pts.data(), repeated.at(), vk.at(), none, none, none, none, none),
+            nullptr);
+}
+
+namespace {
+QELvector paraboloid(const QELpar_pos& uv, void*) { return QELvector(uv.u, uv.v, uv.u * uv.u + std::sin(uv.v)); }
+QELvector paraboloid_u(const QELpar_pos& uv, void*) { return QELvector(1, 0, 2 * uv.u); }
+QELvector paraboloid_v(const QELpar_pos& uv, void*) { return QELvector(0, 1, std::cos(uv.v)); }
+QELvector paraboloid_uv(const QELpar_pos&, void*) { return QELvector(); }
+}  // namespace
+
+TEST(SurfaceFit, FourEvaluatorsWithinTolerance) {
+  const QELinterval u(-1, 1), v(0, 3);
+  for (double tol : {1e-2, 1e-6}) {
+    bs3_surface s = bs3_surface_proc(paraboloid, paraboloid_u, paraboloid_v, paraboloid_uv, nullptr, u, v, tol);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(bs3_surface_range(s).v_range(), v);
+    for (double a = -1; a <= 1; a += 0.07)
+      for (double b = 0; b <= 3; b += 0.11) {
+        QELposition p;
+        bs3_surface_eval(QELpar_pos(a, b), s, p);
+        EXPECT_LT(distance(p, QELposition() + paraboloid({a, b}, nullptr)), tol);
+      }
+    bs3_surface_delete(s);
+  }
+  EXPECT_EQ(bs3_surface_proc(paraboloid, paraboloid_u, paraboloid_v, paraboloid_uv, nullptr,
+                             QELinterval(interval_unbounded, 0, 0), v, 1e-3),
+            nullptr);
+}
+
+namespace {
+double pcurve_deviation(bs2_curve p, const curve& c, const surface& s, const QELinterval& r) {
+  double worst = 0.0;
+  for (int i = 0; i <= 100; ++i) {
+    const double t = r.interpolate(i / 100.0);
+    QELpar_pos uv;
+    bs2_curve_eval(t, p, uv);
+    worst = std::max(worst, distance(s.eval_position(uv), c.eval_position(t)));
+  }
+  return worst;
+}
+}  // namespace
+
+TEST(PcurveFit, CrossesTheSeamOfACylinderContinuously) {
+  // v runs about the axis with its seam at +-pi; the arc crosses it.
+  const cone cyl(QELposition(), QELunit_vector(0, 0, 1), QELvector(2, 0, 0), 1.0, 0.0, 1.0, 0.0);
+  const ellipse circle(QELposition(0, 0, 1), QELunit_vector(0, 0, 1), QELvector(2, 0, 0), 1.0);
+  const QELinterval arc(2.0, 4.5);
+  bs2_curve p = bs2_curve_for_curve_on_surf(circle, arc, cyl, 1e-5);
+  ASSERT_NE(p, nullptr);
+  EXPECT_LT(pcurve_deviation(p, circle, cyl, arc), 1e-5);
+  QELpar_pos a, b;
+  bs2_curve_eval(arc.start_pt(), p, a);
+  bs2_curve_eval(arc.end_pt(), p, b);
+  EXPECT_NEAR(b.v - a.v, 2.5, 1e-6) << "no jump of a period at the seam";
+  bs2_curve_delete(p);
+
+  // Shifted by whole periods: the start lies in the principal range.
+  const QELinterval later(2.0 + 2 * pi, 4.5 + 2 * pi);
+  double fit = 0.0;
+  QELpar_vec shift;
+  const ellipse turned(QELposition(0, 0, 1), QELunit_vector(0, 0, 1), QELvector(2, 0, 0), 1.0, 0.0);
+  p = fit_pcurve_bs2(turned, later, cyl, QELresfit, fit, shift);
+  ASSERT_NE(p, nullptr);
+  EXPECT_GE(fit, 0.0);
+  EXPECT_LE(fit, QELresfit);
+  bs2_curve_eval(later.start_pt(), p, a);
+  EXPECT_GE(a.v, -pi - 1e-9);
+  EXPECT_LE(a.v, pi + 1e-9);
+  EXPECT_NEAR(std::remainder(shift.dv, 2 * pi), 0.0, 1e-9) << "whole periods only";
+  EXPECT_EQ(shift.du, 0.0);
+  EXPECT_LT(pcurve_deviation(p, turned, cyl, later), QELresfit);
+  bs2_curve_delete(p);
+}
+
+TEST(PcurveFit, FollowsACurveOnASplineAndRefusesAnEmptyRange) {
+  QELposition pts[9];
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) pts[i * 3 + j] = QELposition(i, j, i == 1 && j == 1 ? 1.0 : 0.0);
+  const double knots[6] = {0, 0, 0, 1, 1, 1};
+  bs3_surface srf = bs3_surface_from_ctrlpts(2, 0, 0, 0, 3, 2, 0, 0, 0, 3, pts, nullptr, QELresabs, 6, knots, 6, knots,
+                                             QELresnor);
+  bs3_curve diagonal = bs3_curve_u_param_line(srf, 0.3);
+  ASSERT_NE(diagonal, nullptr);
+  bs2_curve p = bs2_curve_for_curve_on_surf(diagonal, QELinterval(0, 1), srf, 1e-6);
+  ASSERT_NE(p, nullptr);
+  for (double t : {0.0, 0.5, 1.0}) {
+    QELpar_pos uv;
+    bs2_curve_eval(t, p, uv);
+    EXPECT_NEAR(uv.u, t, 1e-5);
+    EXPECT_NEAR(uv.v, 0.3, 1e-5);
+  }
+  bs2_curve_delete(p);
+  EXPECT_EQ(bs2_curve_for_curve_on_surf(diagonal, QELinterval(), srf), nullptr);
+  bs3_curve_delete(diagonal);
+  bs3_surface_delete(srf);
+}
+
+namespace {
+// A fitter over an ellipse in the manner of the connector's: ten samples with
+// derivatives, projection on the ellipse itself.
+class ellipse_interp : public curve_interp {
+ public:
+  ellipse_interp(const ellipse& e, const QELinterval& r, double fit, bool with_derivs)
+      : curve_interp(fit), e_(e) {
+    npts = 10;
+    params = new double[10];
+    points = new QELposition[10];
+    derivs = with_derivs ? new QELvector[10] : nullptr;
+    for (int i = 0; i < 10; ++i) {
+      params[i] = r.interpolate(i / 9.0);
+      e_.eval(params[i], points[i], derivs ? &derivs[i] : nullptr);
+    }
+  }
+  ~ellipse_interp() override {
+    delete[] params;
+    delete[] points;
+    delete[] derivs;
+  }
+  point_data* point_perp(const point_record& rec) override {
+    QELvector tangent;
+    e_.point_perp(rec.position, rec.data.foot, tangent, &rec.param);
+    rec.data.direction = tangent;
+    rec.data.value = 1.0;
+    return &rec.data;
+  }
+
+ private:
+  ellipse e_;
+};
+}  // namespace
+
+TEST(CurveInterp, FitsWithinTheToleranceWithAndWithoutDerivatives) {
+  const ellipse e(QELposition(1, 2, 3), QELunit_vector(0, 0, 1), QELvector(5, 0, 0), 0.4);
+  const QELinterval r(-2.0, 2.5);
+  for (bool with_derivs : {true, false}) {
+    ellipse_interp fit(e, r, 1e-6, with_derivs);
+    fit.fit();
+    ASSERT_NE(fit.obj_bs, nullptr);
+    double worst = 0.0;
+    for (int i = 0; i <= 200; ++i) {
+      const QELposition p = bs3_curve_position(r.interpolate(i / 200.0), fit.obj_bs);
+      worst = std::max(worst, distance(p, e.closest_point(p)));
+    }
+    EXPECT_LT(worst, 1e-5) << with_derivs;
+    bs3_curve_delete(fit.obj_bs);
+  }
+}
