@@ -73,6 +73,11 @@ BODY* make_cylinder_band(double radius, double height) {
   return sheet_body(new FACE(bottom, nullptr, new CONE(side), FORWARD));
 }
 
+BODY* make_cone_cap() {
+  const cone side(QELposition(), QELunit_vector(0.0, 0.0, 1.0), QELvector(5.0, 0.0, 0.0), 1.0, -0.6, 0.8, 0.0);
+  return sheet_body(new FACE(circle_loop(5.0, 0.0, FORWARD), nullptr, new CONE(side), FORWARD));
+}
+
 BODY* make_plane_box_at(const QELposition& origin, double dx, double dy, double dz) {
   BODY* b = make_plane_box(dx, dy, dz);
   check(api_apply_transf(b, translate_transf(origin - QELposition())), "api_apply_transf");

@@ -20,6 +20,9 @@ BODY* make_square_with_hole(double lo = 4.0);
 // Sheet: the side of a cylinder about +z (radius, z from 0 to height) bounded
 // by its two circles and no seam: two loops of one coedge each.
 BODY* make_cylinder_band(double radius = 5.0, double height = 8.0);
+// Sheet: a cone about +z, radius 5 at z = 0 narrowing to its apex at
+// z = 20 / 3, bounded only by the circle at z = 0 (no loop at the apex).
+BODY* make_cone_cap();
 // One lump with two shells: a PLANE box of side 10 at the origin and a box of
 // side 2 at `second` (reversed when it lies inside the first: a void).
 BODY* make_two_shell_body(const QELposition& second);

@@ -98,3 +98,26 @@ TEST(ContainmentPointInFace, BodyTransformAndCachedBound) {
   velm_test_reset();
   EXPECT_TRUE(api_del_entity(sheet).ok());
 }
+
+TEST(ContainmentPointInFace, ConeCapWithoutApexLoop) {
+  BODY* cap = make_cone_cap();
+  FACE* f = faces_of(cap)[0];
+  const QELposition apex = static_cast<const cone&>(f->geometry()->equation()).get_apex();
+  EXPECT_NEAR(apex.z(), 20.0 / 3.0, 1e-9);
+  int type = 0, counts[5];
+  ASSERT_TRUE(api_loop_type(f->loop(), type).ok());
+  EXPECT_EQ(type, loop_type_v_sep);
+  EXPECT_TRUE(api_check_face_loops(f, counts).ok());  // the apex closes the cap
+  // The face box reaches only as far as the loop, so the apex lies outside it...
+  QELbox box = get_face_box(f);
+  EXPECT_FALSE(box >> apex);
+  // ...yet the apex is inside the face, with or without a bound that holds it.
+  EXPECT_EQ(point_in_face(apex, f), pfc_inside);
+  f->set_bound(new QELbox(box | QELbox(apex)));
+  EXPECT_EQ(point_in_face(apex, f), pfc_inside);
+  EXPECT_EQ(point_in_face(QELposition(0, 4.4, 1.0), f), pfc_inside);
+  EXPECT_EQ(point_in_face(QELposition(0, 5.75, -1.0), f), pfc_outside);
+  f->set_bound(box.empty() ? nullptr : new QELbox(box));
+  EXPECT_EQ(point_in_face(apex, f), pfc_outside);  // a bound without the apex shuts it out
+  EXPECT_TRUE(api_del_entity(cap).ok());
+}
