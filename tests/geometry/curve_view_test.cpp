@@ -228,7 +228,7 @@ TEST_F(CurveToBs3, StraightsDirectlyOthersInterpolatedWithinTheFit)
 
     ellipse e(QELposition(), QELunit_vector(0, 0, 1), QELvector(4, 0, 0), 0.5);
     Ve_InterpNonRational probe(e, QELinterval(-kPi, kPi), QELresfit);
-    EXPECT_EQ(probe.npts(), -10); // periodic curve
+    EXPECT_EQ(probe.sampleCount(), -10); // periodic curve
     bs3_curve fitted = curveToBs3(e, QELinterval(-1.0, 2.0), QELresfit);
     ASSERT_NE(fitted, nullptr);
     EXPECT_FALSE(bs3_curve_rational(fitted));

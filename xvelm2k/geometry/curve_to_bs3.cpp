@@ -1,6 +1,5 @@
 #include "geometry/curve_to_bs3.hxx"
 
-#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -10,8 +9,6 @@
 namespace {
 
 constexpr int kSamples = 10;
-// Refinement stops here whatever the error; the fit then reports failure.
-constexpr int kMaxSamples = 2305;
 
 // A rational B-spline whose weights are not all 1 cannot be cut and handed
 // on as a plain piece.
@@ -57,59 +54,31 @@ bs3_curve pieceOfIntcurve(const intcurve& ic, const QELinterval& range)
 } // namespace
 
 Ve_InterpNonRational::Ve_InterpNonRational(const curve& c, const QELinterval& range, double fit)
-    : m_curve(c.copy_curve()), m_fit(fit), m_npts(c.periodic() ? -kSamples : kSamples), m_params(kSamples),
-      m_points(kSamples), m_derivs(kSamples)
+    : curve_interp(fit), m_curve(c.copy_curve())
 {
+    npts = c.periodic() ? -kSamples : kSamples;
+    params = new double[kSamples];
+    points = new QELposition[kSamples];
+    derivs = new QELvector[kSamples];
     for (int i = 0; i < kSamples; ++i) {
-        m_params[i] = range.interpolate(double(i) / (kSamples - 1));
-        m_curve->eval(m_params[i], m_points[i], &m_derivs[i]);
+        params[i] = range.interpolate(double(i) / (kSamples - 1));
+        m_curve->eval(params[i], points[i], &derivs[i]);
     }
 }
 
 Ve_InterpNonRational::~Ve_InterpNonRational()
 {
     delete m_curve;
+    delete[] params;
+    delete[] points;
+    delete[] derivs;
 }
 
-void Ve_InterpNonRational::fit()
+point_data* Ve_InterpNonRational::point_perp(const point_record& rec)
 {
-    obj_bs = nullptr;
-    const double t0 = m_params.front(), t1 = m_params.back();
-    if (!std::isfinite(t0) || !std::isfinite(t1) || !(t1 > t0))
-        return;
-    const double goal = std::max(m_fit, QELresabs);
-    std::vector<double> ts = m_params;
-    std::vector<QELposition> pts = m_points;
-    while (true) {
-        const int n = static_cast<int>(ts.size());
-        bs3_curve b = bs3_curve_interp_knots(n, pts.data(), ts.data(), &m_derivs.front(), &m_derivs.back());
-        if (!b)
-            return;
-        // Measure between the samples and refine there.
-        std::vector<double> tsNext;
-        std::vector<QELposition> ptsNext;
-        double err = 0.0;
-        for (int i = 0; i < n; ++i) {
-            tsNext.push_back(ts[i]);
-            ptsNext.push_back(pts[i]);
-            if (i + 1 == n)
-                break;
-            const double tm = 0.5 * (ts[i] + ts[i + 1]);
-            const QELposition pm = m_curve->eval_position(tm);
-            err = std::max(err, (bs3_curve_position(tm, b) - pm).len());
-            tsNext.push_back(tm);
-            ptsNext.push_back(pm);
-        }
-        if (err <= goal) {
-            obj_bs = b;
-            return;
-        }
-        bs3_curve_delete(b);
-        if (static_cast<int>(tsNext.size()) > kMaxSamples)
-            return;
-        ts = std::move(tsNext);
-        pts = std::move(ptsNext);
-    }
+    m_curve->point_perp(rec.position, rec.data.foot, rec.data.direction, &rec.param);
+    rec.data.value = 1.0;
+    return &rec.data;
 }
 
 bs3_curve curveToBs3(const curve& c, const QELinterval& range, double fit)
@@ -130,6 +99,9 @@ bs3_curve curveToBs3(const curve& c, const QELinterval& range, double fit)
                 return;
             }
         }
+        // Without a finite range there is nothing to sample.
+        if (!range.finite() || !(range.length() > 0.0))
+            return;
         Ve_InterpNonRational interp(c, range, fit);
         interp.fit();
         result = interp.obj_bs;

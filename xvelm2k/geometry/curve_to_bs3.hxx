@@ -1,40 +1,26 @@
 #pragma once
 // Any kernel curve as a kernel 3-D B-spline over a parameter range.
-#include <vector>
-
 #include "velm/bspline.hxx"
 #include "velm/geometry.hxx"
 #include "xvelm2k/export.hxx"
 
-// Non-rational interpolation of a curve at its own parameters: ten samples
-// with their first derivatives across the range, refined until the curve
-// lies within the fit tolerance of the B-spline between the samples. The
-// B-spline keeps the curve's parametrisation.
-class XVELM2KA_API Ve_InterpNonRational {
+// Non-rational interpolation of a curve for the kernel's curve fit: ten
+// samples across the range with their first derivatives; the fit projects
+// its mid-span points back onto a copy of the curve.
+class XVELM2KA_API Ve_InterpNonRational : public curve_interp {
 public:
     Ve_InterpNonRational(const curve& c, const QELinterval& range, double fit);
-    Ve_InterpNonRational(const Ve_InterpNonRational&) = delete;
-    Ve_InterpNonRational& operator=(const Ve_InterpNonRational&) = delete;
-    ~Ve_InterpNonRational();
+    ~Ve_InterpNonRational() override;
 
-    // Runs the fit; obj_bs then holds the result (null when none could be
-    // made). Kernel errors pass out as kernel errors.
-    void fit();
-
-    // The result, owned by the caller once fit has run.
-    bs3_curve obj_bs = nullptr;
+    // The foot of the record's position on the curve, searched from the
+    // record's parameter, then the curve's direction there and 1.0.
+    point_data* point_perp(const point_record& rec) override;
 
     // Sample count, negative for a periodic curve.
-    int npts() const { return m_npts; }
-    const std::vector<double>& params() const { return m_params; }
+    int sampleCount() const { return npts; }
 
 private:
     curve* m_curve;
-    double m_fit;
-    int m_npts;
-    std::vector<double> m_params;
-    std::vector<QELposition> m_points;
-    std::vector<QELvector> m_derivs;
 };
 
 // A new B-spline of the curve over the range (owned by the caller), or null
