@@ -332,7 +332,9 @@ std::string text_of(double v) {
   return buf;
 }
 std::string text_of(const QELvector& v) {
-  return "(" + text_of(v.x()) + ", " + text_of(v.y()) + ", " + text_of(v.z()) + ")";
+  char buf[200];
+  std::snprintf(buf, sizeof buf, "(%.17g, %.17g, %.17g)", v.x(), v.y(), v.z());
+  return buf;
 }
 std::string text_of(void*) { return std::string(); }
 

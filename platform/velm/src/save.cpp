@@ -81,16 +81,25 @@ std::string real_text(double value) {
   return buf;
 }
 
+std::string prefixed(char mark, long value) {
+  std::string s(1, mark);
+  s += std::to_string(value);
+  return s;
+}
+
 std::string literal_text(const char* text) {
   if (!text) return "@-1";
-  std::string s = "@" + std::to_string(std::strlen(text)) + " ";
-  return s + text;
+  std::string s = "@";
+  s += std::to_string(std::strlen(text));
+  s += ' ';
+  s += text;
+  return s;
 }
 }  // namespace
 
 void velm_save_record_begin(const ENTITY* e) {
   writer& wr = w();
-  put("-" + std::to_string(wr.list->lookup(e)));
+  put(prefixed('-', wr.list->lookup(e)));
 }
 void velm_save_record_end() {
   w().out.append("#\n");
@@ -106,7 +115,7 @@ void write_long(long value) { put(std::to_string(value)); }
 void write_real(double value) { put(real_text(value)); }
 void write_literal(const char* text) { put(literal_text(text)); }
 void write_ptr(const ENTITY* e, ENTITY_LIST& list) {
-  put("$" + std::to_string(e ? list.add(const_cast<ENTITY*>(e)) : -1));
+  put(prefixed('$', e ? list.add(const_cast<ENTITY*>(e)) : -1));
 }
 void write_logical(bool value) { put(value ? "1" : "0"); }
 void write_position(const QELposition& p) {
@@ -147,10 +156,19 @@ outcome api_save_entity_list(FILE* fp, int text_mode, const ENTITY_LIST& entitie
     std::time_t now = std::time(nullptr);
     if (std::tm* t = std::localtime(&now)) std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", t);
     const FileInfo info = save_info ? *save_info : FileInfo();
-    std::string header = std::string(magic) + " " + std::to_string(VELM_SAVE_VERSION) + " " +
-                         std::to_string(list.count()) + " " + std::to_string(top_level) + "\n" +
-                         literal_text(info.product_id()) + " " + literal_text(date) + " " +
-                         real_text(info.units()) + " " + literal_text(info.sending_system()) + "\n";
+    std::string header = magic;
+    for (long n : {long(VELM_SAVE_VERSION), long(list.count()), long(top_level)}) {
+      header += ' ';
+      header += std::to_string(n);
+    }
+    header += '\n';
+    header += literal_text(info.product_id());
+    for (const std::string& field :
+         {literal_text(date), real_text(info.units()), literal_text(info.sending_system())}) {
+      header += ' ';
+      header += field;
+    }
+    header += '\n';
     if (std::fwrite(header.data(), 1, header.size(), fp) != header.size() ||
         std::fwrite(wr.out.data(), 1, wr.out.size(), fp) != wr.out.size() || std::fflush(fp) != 0)
       velm_api_error_throw(VELM_SAVE_IO);
