@@ -41,4 +41,7 @@ int count_wires(const ENTITY* e);
 // velm_test_check_model's report, empty when the model is sound.
 std::string model_problems(const ENTITY* root);
 
+// True once the framework's reset also resets the kernel's test state.
+bool framework_reset_includes_kernel();
+
 }  // namespace testkit
