@@ -290,3 +290,17 @@ TEST_F(CurveAdapter, TypesTraversalAndAnswersWithoutCurve)
     degenerate.apply(QELXMorph3D());
     EXPECT_TRUE(asserts.has("ve_curve", 93));
 }
+
+TEST_F(CurveAdapter, DegenerateDataGivesNoDefinition)
+{
+    Held<CURVE> still(make_curve(straight(QELposition(1, 2, 3), QELunit_vector(1, 0, 0), 0.0)));
+    Held<CURVE> flat(make_curve(ellipse(QELposition(), QELunit_vector(0, 0, 1), QELvector(2, 0, 0), 0.0)));
+    EXPECT_TRUE(Ve_CurveTag::view(still.get())->getLine().isEmpty());
+    EXPECT_TRUE(Ve_CurveTag::view(flat.get())->getEllipse().isEmpty());
+    for (CURVE* c : {still.get(), flat.get()}) {
+        Ve_BaseCurve adapter(Ve_CurveTag::view(c), Gk_Domain(0.0, 1.0));
+        DefinitionRecorder rec;
+        adapter.traverse(&rec);
+        EXPECT_TRUE(rec.calls.empty());
+    }
+}

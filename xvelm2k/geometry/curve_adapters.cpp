@@ -6,28 +6,11 @@
 
 // ---- Ve_BaseCurve ----
 
-Ve_BaseCurve::Ve_BaseCurve(Ve_CurveTag* curve, const Gk_Domain& domain) : m_curve(curve), m_domain(domain)
-{
-    takeKernelUse(m_curve);
-}
+Ve_BaseCurve::Ve_BaseCurve(Ve_CurveTag* curve, const Gk_Domain& domain) : m_curve(curve), m_domain(domain) {}
 
-Ve_BaseCurve::Ve_BaseCurve(const Ve_BaseCurve& other)
-    : QELXBaseCurve3D(other), m_curve(other.m_curve), m_domain(other.m_domain)
-{
-    takeKernelUse(m_curve);
-}
-
-Ve_BaseCurve& Ve_BaseCurve::operator=(const Ve_BaseCurve& other)
-{
-    replaceKernelUse(m_curve, other.m_curve);
-    m_domain = other.m_domain;
-    return *this;
-}
-
-Ve_BaseCurve::~Ve_BaseCurve()
-{
-    dropKernelUse(m_curve);
-}
+Ve_BaseCurve::Ve_BaseCurve(const Ve_BaseCurve&) = default;
+Ve_BaseCurve& Ve_BaseCurve::operator=(const Ve_BaseCurve&) = default;
+Ve_BaseCurve::~Ve_BaseCurve() = default;
 
 QELXBaseCurve3DHandle Ve_BaseCurve::clone() const
 {
@@ -89,15 +72,19 @@ void Ve_BaseCurve::traverse(QELXCurveCallback3D* callback) const
 {
     if (!m_curve || !callback)
         return;
+    // Degenerate data leaves a definition empty; it goes nowhere.
     switch (m_curve->typeId()) {
     case QELXCurveType::Line:
-        callback->doCallback(m_curve->getLine());
+        if (const QELXLineDef3D d = m_curve->getLine(); !d.isEmpty())
+            callback->doCallback(d);
         break;
     case QELXCurveType::Ellipse:
-        callback->doCallback(m_curve->getEllipse());
+        if (const QELXEllipseDef3D d = m_curve->getEllipse(); !d.isEmpty())
+            callback->doCallback(d);
         break;
     case QELXCurveType::BSpline:
-        callback->doCallback(QELXBSCurveDef3D(m_curve->getBSpline()));
+        if (const QELXBSCurveDef3D d(m_curve->getBSpline()); !d.isEmpty())
+            callback->doCallback(d);
         break;
     default:
         callback->doDefaultCallback(*this);
@@ -112,28 +99,11 @@ unsigned long Ve_BaseCurve::GetPersistentIdentifier() const
 
 // ---- Ve_BasePCurve ----
 
-Ve_BasePCurve::Ve_BasePCurve(Ve_PCurveTag* pcurve, const Gk_Domain& domain) : m_pcurve(pcurve), m_domain(domain)
-{
-    takeKernelUse(m_pcurve);
-}
+Ve_BasePCurve::Ve_BasePCurve(Ve_PCurveTag* pcurve, const Gk_Domain& domain) : m_pcurve(pcurve), m_domain(domain) {}
 
-Ve_BasePCurve::Ve_BasePCurve(const Ve_BasePCurve& other)
-    : QELXBaseCurve2D(other), m_pcurve(other.m_pcurve), m_domain(other.m_domain)
-{
-    takeKernelUse(m_pcurve);
-}
-
-Ve_BasePCurve& Ve_BasePCurve::operator=(const Ve_BasePCurve& other)
-{
-    replaceKernelUse(m_pcurve, other.m_pcurve);
-    m_domain = other.m_domain;
-    return *this;
-}
-
-Ve_BasePCurve::~Ve_BasePCurve()
-{
-    dropKernelUse(m_pcurve);
-}
+Ve_BasePCurve::Ve_BasePCurve(const Ve_BasePCurve&) = default;
+Ve_BasePCurve& Ve_BasePCurve::operator=(const Ve_BasePCurve&) = default;
+Ve_BasePCurve::~Ve_BasePCurve() = default;
 
 QELXBaseCurve2DHandle Ve_BasePCurve::clone() const
 {

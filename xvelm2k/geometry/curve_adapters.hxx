@@ -4,6 +4,7 @@
 // a QELXBaseCurve2D. Each holds one kernel use count of its entity while it
 // lives and never changes the entity.
 #include "geometry/curve_view.hxx"
+#include "geometry/kernel_use.hxx"
 #include "geometry/pcurve_view.hxx"
 #include "xvelm2k/export.hxx"
 
@@ -38,10 +39,10 @@ public:
     Gk_Domain domain() const override { return m_domain; }
     const char* GetName() const override { return "Ve_BaseCurve"; }
 
-    Ve_CurveTag* curve() const { return m_curve; }
+    Ve_CurveTag* curve() const { return m_curve.get(); }
 
 private:
-    Ve_CurveTag* m_curve;
+    KernelUse<Ve_CurveTag> m_curve;
     Gk_Domain m_domain;
 };
 
@@ -70,10 +71,10 @@ public:
     Gk_Domain domain() const override { return m_domain; }
     const char* GetName() const override { return "Ve_BasePCurve"; }
 
-    Ve_PCurveTag* pcurve() const { return m_pcurve; }
+    Ve_PCurveTag* pcurve() const { return m_pcurve.get(); }
 
 private:
-    Ve_PCurveTag* m_pcurve;
+    KernelUse<Ve_PCurveTag> m_pcurve;
     Gk_Domain m_domain;
 };
 

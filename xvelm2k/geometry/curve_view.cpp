@@ -28,7 +28,11 @@ QELXLineDef3D Ve_CurveTag::getLine() const
     if (getDef()->type() != 1)
         return QELXLineDef3D();
     const straight& s = static_cast<const straight&>(geometry());
-    return QELXLineDef3D(Ve_Pt3(s.root_point), Ve_Pt3(QELvector(s.direction) * s.param_scale));
+    const QELXPoint3D speed = Ve_Pt3(QELvector(s.direction) * s.param_scale);
+    // A line without direction or speed is no line.
+    if (!(speed.Length() > QELresabs))
+        return QELXLineDef3D();
+    return QELXLineDef3D(Ve_Pt3(s.root_point), speed);
 }
 
 QELXEllipseDef3D Ve_CurveTag::getEllipse() const
@@ -40,6 +44,8 @@ QELXEllipseDef3D Ve_CurveTag::getEllipse() const
     QELXPoint3D a = Ve_Pt3(e.major_axis);
     a -= n * (a * n);
     const QELXPoint3D b = QELXPoint3D::VectorProduct(n, a) * e.radius_ratio;
+    if (!(a.Length() > QELresabs) || !(b.Length() > QELresabs))
+        return QELXEllipseDef3D();
     const Ve_Pt3 centre(e.centre);
     if (e.radius_ratio > 1.0)
         return QELXEllipseDef3D(centre, b, -a);

@@ -1,28 +1,39 @@
 #pragma once
-// The one kernel use an adapter holds on the entity it shows.
+// The one kernel use an adapter holds on the entity it shows: taken when the
+// holder is made or copied, given back when it goes, so that the kernel
+// loses the entity with its last use.
 
 template <class View>
-inline void takeKernelUse(View* view)
-{
-    if (view)
-        view->raiseRef();
-}
+class KernelUse {
+public:
+    explicit KernelUse(View* view = nullptr) : m_view(view) { take(m_view); }
+    KernelUse(const KernelUse& other) : m_view(other.m_view) { take(m_view); }
+    // The new use is taken before the old one goes, so assigning a holder
+    // over the same entity never loses it.
+    KernelUse& operator=(const KernelUse& other)
+    {
+        take(other.m_view);
+        drop(m_view);
+        m_view = other.m_view;
+        return *this;
+    }
+    ~KernelUse() { drop(m_view); }
 
-// The kernel loses the entity when this was its last use.
-template <class View>
-inline void dropKernelUse(View* view)
-{
-    if (view)
-        view->lowerRef();
-}
+    View* get() const { return m_view; }
+    View* operator->() const { return m_view; }
+    explicit operator bool() const { return m_view != nullptr; }
 
-// Assignment between adapters: the new use is taken before the old one goes,
-// so assigning an adapter to itself or to one over the same entity never
-// loses the entity.
-template <class View>
-inline void replaceKernelUse(View*& held, View* next)
-{
-    takeKernelUse(next);
-    dropKernelUse(held);
-    held = next;
-}
+private:
+    static void take(View* view)
+    {
+        if (view)
+            view->raiseRef();
+    }
+    static void drop(View* view)
+    {
+        if (view)
+            view->lowerRef();
+    }
+
+    View* m_view;
+};

@@ -1,6 +1,5 @@
 #include "geometry/surface_adapter.hxx"
 
-#include "geometry/kernel_use.hxx"
 #include "qelx/qelx_errors.hxx"
 #include "qelx/qelx_options.hxx"
 #include "qelx_velm/velm_entity_utils.hxx"
@@ -17,31 +16,12 @@ void handOver(const Def& def, Hand&& hand)
 
 } // namespace
 
-Ve_BaseSurface::Ve_BaseSurface(Ve_SurfaceTag* surface, const Gk_Span& span) : m_surface(surface), m_span(span)
-{
-    takeKernelUse(m_surface);
-}
+Ve_BaseSurface::Ve_BaseSurface(Ve_SurfaceTag* surface, const Gk_Span& span) : m_surface(surface), m_span(span) {}
 
-Ve_BaseSurface::Ve_BaseSurface(const Ve_BaseSurface& other)
-    : Gk_BaseSurface3(other), m_surface(other.m_surface), m_referenceSurface(other.m_referenceSurface),
-      m_revolvedCurve(other.m_revolvedCurve), m_span(other.m_span)
-{
-    takeKernelUse(m_surface);
-}
-
-Ve_BaseSurface& Ve_BaseSurface::operator=(const Ve_BaseSurface& other)
-{
-    replaceKernelUse(m_surface, other.m_surface);
-    m_referenceSurface = other.m_referenceSurface;
-    m_revolvedCurve = other.m_revolvedCurve;
-    m_span = other.m_span;
-    return *this;
-}
-
-Ve_BaseSurface::~Ve_BaseSurface()
-{
-    dropKernelUse(m_surface);
-}
+// Copies share the caches and take a use of their own.
+Ve_BaseSurface::Ve_BaseSurface(const Ve_BaseSurface&) = default;
+Ve_BaseSurface& Ve_BaseSurface::operator=(const Ve_BaseSurface&) = default;
+Ve_BaseSurface::~Ve_BaseSurface() = default;
 
 Gk_BaseSurface3Handle Ve_BaseSurface::clone() const
 {

@@ -4,6 +4,7 @@
 // surface view and adds the type mapping, the choice between span and the
 // surface's own limits for B-spline export, the traversal by type with two
 // caches, and one kernel use count on the surface while it lives.
+#include "geometry/kernel_use.hxx"
 #include "geometry/surface_view.hxx"
 #include "xvelm2k/export.hxx"
 
@@ -44,13 +45,13 @@ public:
     unsigned long GetPersistentIdentifier() const override;
     const char* GetName() const override { return "Ve_BaseSurface"; }
 
-    Ve_SurfaceTag* surface() const { return m_surface; }
+    Ve_SurfaceTag* surface() const { return m_surface.get(); }
     const Gk_Span& span() const { return m_span; }
     const Gk_Surface3Handle& referenceSurfaceCache() const { return m_referenceSurface; }
     const QELXCurve3DHandle& revolvedCurveCache() const { return m_revolvedCurve; }
 
 private:
-    Ve_SurfaceTag* m_surface;
+    KernelUse<Ve_SurfaceTag> m_surface;
     // Filled by the first traversal of an offset or revolved surface.
     mutable Gk_Surface3Handle m_referenceSurface;
     mutable QELXCurve3DHandle m_revolvedCurve;
