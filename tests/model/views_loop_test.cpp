@@ -66,6 +66,7 @@ TEST(LoopView, CoedgesRingFromTheStart)
     EXPECT_EQ(l->getCoedgeAt(-1), nullptr);
     EXPECT_EQ(l->getFace(), as<Ve_FaceTag>(loop->face()));
     // A face with one loop: outer without asking the kernel.
+    EXPECT_TRUE(l->isOuterLoop());
     EXPECT_FALSE(l->isDegenerate());
     EXPECT_EQ(l->getVertex(), nullptr);
     api_del_entity(box);

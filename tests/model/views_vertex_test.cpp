@@ -136,6 +136,7 @@ TEST(VertexReferences, TwoGroupsTouchingAtTheVertexKeepBoth)
     Ve_VertexTag* v = as<Ve_VertexTag>(shared);
     EXPECT_EQ(v->getEdges().Count(), 6);
     EXPECT_EQ(v->getFaces().Count(), 6);
+    EXPECT_EQ(as<Ve_BodyTag>(body)->isNonManifold(), Ve_BodyTag::NonManifoldVertices);
     as<Ve_VertexTag>(shared)->minimizeReferals();
     ASSERT_EQ(shared->count_edges(), 2);
     EXPECT_EQ(shared->edge(1), fromOther);

@@ -2,8 +2,11 @@
 #include "model/document.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
+#include "model/math_types.hxx"
 #include "model/memory_init.hxx"
 #include "model/views_internal.hxx"
+#include "velm/build.hxx"
+#include "velm/query.hxx"
 
 using namespace ve_views;
 
@@ -69,6 +72,31 @@ Ve_BodyTag* Ve_EntityTag::getBody() const
     return nullptr;
 }
 
+namespace {
+
+// The kernel box of one entity.
+outcome kernelBox(const ENTITY* e, QELposition& low, QELposition& high)
+{
+    ENTITY_LIST list;
+    list.add(const_cast<ENTITY*>(e));
+    return velmCall([&] { return api_get_entity_box(list, nullptr, low, high, 0); });
+}
+
+} // namespace
+
+QELIResult Ve_EntityTag::GetBoundingBox(QELXBox3D& box) const
+{
+    QELposition low;
+    QELposition high;
+    if (const outcome boxed = kernelBox(getDef(), low, high); !boxed.ok()) {
+        // Never success with a box nobody filled.
+        assertKernel(boxed, __LINE__);
+        box.Set(QELXPoint3D(), QELXPoint3D());
+        return QELI_FAIL;
+    }
+    return box.Set(Ve_Pt3(low), Ve_Pt3(high));
+}
+
 // ---------------------------------------------------------------------------
 // Ve_BodyTag: tests
 
@@ -107,8 +135,54 @@ bool Ve_BodyTag::isVertexBody() const
            }) > 0;
 }
 
+Ve_BodyTag::NonManifoldType Ve_BodyTag::isNonManifold() const
+{
+    int groups = 0;
+    ENTITY_LIST* solids = nullptr;
+    ENTITY_LIST* sheets = nullptr;
+    ENTITY_LIST* laminas = nullptr;
+    ENTITY_LIST* wires = nullptr;
+    ENTITY_LIST edges;
+    ENTITY_LIST vertices;
+    outcome result(qelvelm_api_errmod.message_code(VELM_API_FAILED));
+    velmGuard([&] { result = api_manifold_class(getDef(), groups, solids, sheets, laminas, edges, vertices, wires); });
+    for (ENTITY_LIST* handedBack : {solids, sheets, laminas, wires})
+        delete[] handedBack;
+    if (!result.ok())
+        return Manifold;
+    const bool badEdges = edges.iteration_count() > 0;
+    const bool badVertices = vertices.iteration_count() > 0;
+    if (badEdges && badVertices)
+        return NonManifoldBoth;
+    if (badEdges)
+        return NonManifoldEdges;
+    return badVertices ? NonManifoldVertices : Manifold;
+}
+
 // ---------------------------------------------------------------------------
 // Ve_BodyTag: edits
+
+void Ve_BodyTag::applyTrans()
+{
+    velmCall([&] { return api_change_body_trans(getDef(), nullptr, false); });
+}
+
+void Ve_BodyTag::apply(const QELXMorph3D& morph)
+{
+    const QELtransf t = Ve_Morph(morph);
+    velmCall([&] { return api_apply_transf(getDef(), t); });
+    velmCall([&] { return api_change_body_trans(getDef(), nullptr, false); });
+}
+
+QELIResult Ve_BodyTag::GetBoundingBox(QELXBox3D& box) const
+{
+    box.Set(QELXPoint3D(), QELXPoint3D());
+    QELposition low;
+    QELposition high;
+    if (!kernelBox(getDef(), low, high).ok())
+        return QELI_FAIL;
+    return box.Set(Ve_Pt3(low), Ve_Pt3(high));
+}
 
 Ve_BodyTag* Ve_BodyTag::Copy() const
 {

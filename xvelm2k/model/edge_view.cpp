@@ -1,4 +1,5 @@
 // Edge view.
+#include "geometry/curve_adapters.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "model/math_types.hxx"
@@ -72,6 +73,35 @@ double Ve_EdgeTag::getDistance(const QELXPoint3D& point) const
     if (velmGuard([&] { c->equation().point_perp(p, foot, tangent, nullptr, nullptr, 0); }) != 0)
         return NoDistance;
     return (p - foot).len();
+}
+
+namespace {
+
+QELXCurve3DHandle curveOf(const Ve_EdgeTag* edge, bool mapped)
+{
+    Ve_CurveTag* curve = edge->getCurve();
+    if (!curve || is_DEGENERATE_CURVE(reinterpret_cast<CURVE*>(curve)))
+        return QELXCurve3DHandle();
+    const Gk_Domain domain = edge->getDomain();
+    const QELXBaseCurve3DHandle base(new Ve_BaseCurve(curve, edge->isForward() ? domain : -domain));
+    if (!mapped)
+        return QELXCurve3D::Create(base);
+    Gk_LinMap map;
+    if (!edge->isForward())
+        map.negate();
+    return QELXCurve3D::Create(base, map);
+}
+
+} // namespace
+
+QELXCurve3DHandle Ve_EdgeTag::GetCurve() const
+{
+    return curveOf(this, false);
+}
+
+QELXCurve3DHandle Ve_EdgeTag::wrappedCurve() const
+{
+    return curveOf(this, true);
 }
 
 void Ve_EdgeTag::dump(QELXStreamFormatter&)

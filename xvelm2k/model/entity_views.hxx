@@ -8,6 +8,8 @@
 // views of existing entities only (a null view is never dereferenced).
 #include "model/containers.hxx"
 #include "qelx/gk_maps.hxx"
+#include "qelx/gk_surface.hxx"
+#include "qelx/qelx_curve.hxx"
 #include "qelx/qelx_math.hxx"
 #include "qelx/qelx_result.hxx"
 #include "xvelm2k/export.hxx"
@@ -175,6 +177,17 @@ class XVELM2KA_API Ve_FaceTag : public Ve_EntityTag {
     double getDistance(const QELXPoint3D& point, QELXPoint2D* guess = nullptr, QELXPoint2D* foot = nullptr) const;
     Gk_Span getSpan() const;
     bool NeedsLoopAtConicalFaceApex() const;
+
+    // The face's surface for the framework: bounded by the face's parameter
+    // box where the framework needs bounds, unbounded otherwise. Same sense
+    // always (GetSurface) or when the face is forward (wrappedSurface). A
+    // null handle for a face without surface.
+    Gk_Surface3Handle GetSurface() const;
+    Gk_Surface3Handle wrappedSurface() const;
+    // The analytic surface the face carries, if any; the face's generic
+    // marker of it is removed.
+    Gk_Surface3Handle GetSurfaceAnalytic() const;
+    Gk_Surface3Handle wrappedSurface2() const;
     QELIResult GetBoundingBox(QELXBox3D& box) const { return Ve_EntityTag::GetBoundingBox(box); }
 };
 
@@ -205,8 +218,13 @@ class XVELM2KA_API Ve_CoedgeTag : public Ve_EntityTag {
     bool isForward() const;
     Ve_VertexTag* startVertex() const;
     Ve_VertexTag* endVertex() const;
+    // The pcurve when the face has a surface the framework takes exactly; else null.
+    Ve_PCurveTag* getPCurve() const;
     // The edge's domain, negated for a reversed coedge.
     Gk_Domain getDomain() const;
+    // The pcurve over the coedge's domain; null where getPCurve is.
+    QELXCurve2DHandle GetPCurve() const;
+    QELXCurve2DHandle wrappedPCurve() const { return GetPCurve(); }
     void fixHullDistance();
     bool simplifyPCurve(double tolerance);
     // Not supported: asserts and writes nothing.
@@ -232,6 +250,11 @@ class XVELM2KA_API Ve_EdgeTag : public Ve_EntityTag {
     Gk_Domain getDomain() const;
     // Distance to the whole curve; NoDistance without curve or when the projection fails.
     double getDistance(const QELXPoint3D& point) const;
+    // The curve over the edge's domain (negated for a reversed edge); null
+    // without curve or for a degenerate one. wrappedCurve maps the parameter
+    // back by -1 for a reversed edge.
+    QELXCurve3DHandle GetCurve() const;
+    QELXCurve3DHandle wrappedCurve() const;
     // Not supported: asserts and writes nothing.
     void dump(QELXStreamFormatter& out);
 };

@@ -5,12 +5,24 @@
 #include "model/math_types.hxx"
 #include "model/memory_init.hxx"
 #include "model/views_internal.hxx"
+#include "qelx/qelx_options.hxx"
 #include "velm/geometry_entity.hxx"
+#include "velm/pcurves.hxx"
+#include "velm/query.hxx"
 
 using namespace ve_views;
 
 // ---------------------------------------------------------------------------
 // Ve_LumpTag
+
+bool Ve_LumpTag::isSolid() const
+{
+    const BODY* body = getDef()->body();
+    bool closed = false;
+    if (body)
+        velmGuard([&] { closed = is_closed_solid_body(body); });
+    return closed;
+}
 
 int Ve_LumpTag::getNumberOfShells() const
 {
@@ -156,4 +168,60 @@ double Ve_FaceTag::getDistance(const QELXPoint3D& point, QELXPoint2D* guess, QEL
     if (foot)
         *foot = Ve_Pt2(actual);
     return (p - onSurface).len();
+}
+
+bool Ve_FaceTag::trim()
+{
+    const Gk_Option* option = Gk_OptionDoc::fetchOption(Gk_ROString(QELXOptionName::XVelm_TrimFace));
+    if (!option || !option->on())
+        return false;
+    return velmCall([&] { trim_face(getDef(), "none"); }).ok();
+}
+
+Gk_Span Ve_FaceTag::getSpan() const
+{
+    const FACE* face = getDef();
+    const SURFACE* s = face->geometry();
+    if (!s)
+        return Gk_Span();
+    QELpar_box box;
+    const outcome boxed = velmInnerCall([&] { sg_get_face_par_box(face, box); });
+    if (!boxed.ok() && s->has_equation())
+        box = s->equation().param_range(nullptr);
+    return Ve_Span(box);
+}
+
+bool Ve_FaceTag::NeedsLoopAtConicalFaceApex() const
+{
+    FACE* face = getDef();
+    const cone* apexCone = trueConeOf(face);
+    if (!apexCone)
+        return false;
+    int axisLoops = 0;
+    walk(face->loop(), nextOf, [&](LOOP* l) {
+        int type = loop_type_unknown;
+        if (api_loop_type(l, type).ok() && type == loop_type_v_sep)
+            ++axisLoops;
+        return true;
+    });
+    if (axisLoops % 2 == 0)
+        return false;
+    QELbox faceBox;
+    QELposition apex;
+    if (velmGuard([&] {
+            faceBox = get_face_box(face, nullptr, 0, nullptr);
+            apex = apexCone->get_apex();
+        }) != 0)
+        return false;
+    if (faceBox >> apex)
+        return false;
+    // The containment test honours the face's bound: widen it to the apex
+    // for the test, then put the face's own box back.
+    bool inside = false;
+    velmInnerCall([&] {
+        face->set_bound(new QELbox(QELbox(apex) | faceBox));
+        inside = point_in_face(apex, face, nullptr, nullptr, false, 10) == pfc_inside;
+    });
+    face->set_bound(new QELbox(faceBox));
+    return inside;
 }

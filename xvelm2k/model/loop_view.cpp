@@ -1,27 +1,18 @@
 // Loop and coedge views.
 #include <memory>
 
+#include "geometry/curve_adapters.hxx"
+#include "geometry/surface_view.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "model/memory_init.hxx"
 #include "model/views_internal.hxx"
 #include "velm/geometry_entity.hxx"
+#include "velm/pcurves.hxx"
+#include "velm/query.hxx"
 
 using namespace ve_views;
 
-namespace {
-
-// The cone of the face when its surface is a true cone (not a cylinder).
-const cone* trueConeOf(const FACE* face)
-{
-    const SURFACE* s = face ? face->geometry() : nullptr;
-    if (!is_CONE(s) || !s->has_equation())
-        return nullptr;
-    const cone& c = static_cast<const CONE*>(s)->equation();
-    return c.is_cylinder() ? nullptr : &c;
-}
-
-} // namespace
 
 // ---------------------------------------------------------------------------
 // Ve_LoopTag
@@ -44,6 +35,21 @@ Ve_CoedgeTag* Ve_LoopTag::getCoedgeAt(int i) const
 QELXDynamicArray<Ve_CoedgeTag*> Ve_LoopTag::getCoedges() const
 {
     return walkList<Ve_CoedgeTag>(getDef()->start(), nextOf);
+}
+
+bool Ve_LoopTag::isOuterLoop() const
+{
+    const FACE* face = getDef()->face();
+    if (!face)
+        return false;
+    if (!face->loop() || !face->loop()->next())
+        return true;
+    // Neither answer counts unless the kernel gave it.
+    int type = loop_type_unknown;
+    int external = 0;
+    const outcome typed = api_loop_type(getDef(), type);
+    const outcome placed = api_loop_external(getDef(), external);
+    return typed.ok() && placed.ok() && type == loop_type_periphery && external == 1;
 }
 
 bool Ve_LoopTag::isDegenerate() const
@@ -146,6 +152,25 @@ Ve_VertexTag* Ve_CoedgeTag::endVertex() const
     return e ? ve_view<Ve_VertexTag>(isForward() ? e->end() : e->start()) : nullptr;
 }
 
+Ve_PCurveTag* Ve_CoedgeTag::getPCurve() const
+{
+    PCURVE* p = getDef()->geometry();
+    const Ve_FaceTag* face = getFace();
+    Ve_SurfaceTag* surface = face ? face->getSurface() : nullptr;
+    if (!p || !surface || surface->isApproximated())
+        return nullptr;
+    return Ve_PCurveTag::view(p);
+}
+
+QELXCurve2DHandle Ve_CoedgeTag::GetPCurve() const
+{
+    Ve_PCurveTag* p = getPCurve();
+    if (!p)
+        return QELXCurve2DHandle();
+    // The coedge's domain already carries its sense: no map.
+    return QELXCurve2D::Create(QELXBaseCurve2DHandle(new Ve_BasePCurve(p, getDomain())), Gk_LinMap());
+}
+
 Gk_Domain Ve_CoedgeTag::getDomain() const
 {
     const Gk_Domain d = getEdge()->getDomain();
@@ -175,6 +200,16 @@ void Ve_CoedgeTag::fixHullDistance()
         pcurve equation = p->equation(false);
         equation.check_hull_curve_enclosure(reversed ? *reversed : *along, nullptr, 0, 0, nullptr, 0, nullptr);
     });
+}
+
+bool Ve_CoedgeTag::simplifyPCurve(double tolerance)
+{
+    COEDGE* c = getDef();
+    const PCURVE* before = c->geometry();
+    if (!before || !before->has_equation())
+        return false;
+    const outcome result = velmCall([&] { return api_simplify_pcurve(c, tolerance); });
+    return result.ok() && c->geometry() != before;
 }
 
 void Ve_CoedgeTag::dump(QELXStreamFormatter&)

@@ -4,6 +4,7 @@
 #include "model/containers.hxx"
 #include "model/entity_views.hxx"
 #include "qelx/qelx_errors.hxx"
+#include "velm/geometry_entity.hxx"
 #include "velm/lists.hxx"
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
@@ -141,6 +142,16 @@ inline bool hasFacedShell(const LUMP* l)
 
 // The distinct start and end vertices of the edges, by ascending slot.
 QELXDynamicArray<Ve_VertexTag*> distinctVertices(const QELXDynamicArray<Ve_EdgeTag*>& edges);
+
+// The cone of the face when its surface is a true cone (not a cylinder).
+inline const cone* trueConeOf(const FACE* face)
+{
+    const SURFACE* s = face ? face->geometry() : nullptr;
+    if (!is_CONE(s) || !s->has_equation())
+        return nullptr;
+    const cone& c = static_cast<const CONE*>(s)->equation();
+    return c.is_cylinder() ? nullptr : &c;
+}
 
 // Gk_ErrMgr's report of a failed kernel call, with the view source's name.
 inline void assertKernel(const outcome& result, int line)
