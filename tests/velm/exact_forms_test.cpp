@@ -118,3 +118,23 @@ TEST(ExactForms, RefusesSplinesInfiniteBoxesAndMoreThanATurn) {
   const spline sp(f.s);
   EXPECT_EQ(bs3_surface_exact_form(sp, sp.param_range()), nullptr);
 }
+
+// The general conversion gives the exact rational form only when no fit is
+// allowed; with a fit it keeps to interpolation at the surface's own parameters.
+TEST(ExactForms, SurfaceConversionIsExactOnlyWithoutAFit) {
+  const torus t(QELposition(1, 0, 0), QELunit_vector(0, 0, 1), 5.0, 1.5);
+  const QELbox region(QELposition(-10, -10, -10), QELposition(10, 10, 10));
+  bs_owner exact{bs3_surface_make_sur(t, region, 0.0, nullptr, nullptr)};
+  bs_owner fitted{bs3_surface_make_sur(t, region, 1e-3, nullptr, nullptr)};
+  ASSERT_NE(exact.s, nullptr);
+  ASSERT_NE(fitted.s, nullptr);
+  EXPECT_EQ(bs3_surface_rational_u(exact.s), 1);
+  EXPECT_EQ(bs3_surface_rational_u(fitted.s), 0);
+  // The fitted form follows the torus's own parameters everywhere, within its fit.
+  for (double u : {-2.0, 0.3, 1.7})
+    for (double v : {-2.9, 0.0, 2.2}) {
+      QELposition p;
+      bs3_surface_eval(QELpar_pos(u, v), fitted.s, p);
+      EXPECT_LT(distance(p, t.eval_position(QELpar_pos(u, v))), 1e-3);
+    }
+}

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "support/model_builders.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/testkit.hxx"
 
 using namespace testkit;
 
@@ -50,4 +52,16 @@ TEST(CheckModel, CatchesUseCountsAndForeignVertexReferences) {
   c->next()->set_previous(c);
   EXPECT_EQ(model_problems(box), "");
   EXPECT_TRUE(api_del_entity(box).ok());
+}
+
+// A face needs loops unless its surface has no boundary at all.
+TEST(ModelCheck, LooplessFaceIsSoundOnlyOnABoundlessSurface) {
+  FACE* ball = new FACE(nullptr, nullptr, make_surface(sphere(QELposition(), 2.0)), FORWARD);
+  EXPECT_TRUE(velm_test_check_model(ball, nullptr));
+  FACE* flat = new FACE(nullptr, nullptr, make_surface(plane(QELposition(), QELunit_vector(0, 0, 1))), FORWARD);
+  std::string report;
+  EXPECT_FALSE(velm_test_check_model(flat, &report));
+  EXPECT_NE(report.find("no loop"), std::string::npos);
+  ball->lose();
+  flat->lose();
 }

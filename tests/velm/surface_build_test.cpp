@@ -142,7 +142,7 @@ TEST(SurfaceBuild, ClosedSplineGetsSeparationLoopsAndPolesNoEdges) {
   const spline globe = exact_spline(ball, QELpar_box(QELinterval(-pi / 2, pi / 2), QELinterval(-pi, pi)));
   face = make_face_spline(globe);
   EXPECT_EQ(face->loop(), nullptr);
-  api_del_entity(face);
+  api_del_entity(expect_sound_face(face));
   const QELpar_box upper(QELinterval(0.0, pi / 2), QELinterval(-pi, pi));
   face = make_face_spline(globe, &upper);
   ASSERT_EQ(loop_count(face), 1);

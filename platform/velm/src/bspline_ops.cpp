@@ -20,90 +20,13 @@
 #include <numbers>
 
 #include "bspline_data.hxx"
+#include "occ_bridge.hxx"
 #include "geom_numeric.hxx"
 #include "velm/check.hxx"
 #include "velm/geometry.hxx"
+#include "velm/surface_build.hxx"
 
 namespace {
-
-gp_Pnt to_gp(const QELposition& p) { return gp_Pnt(p.x(), p.y(), p.z()); }
-QELposition from_gp(const gp_Pnt& p) { return QELposition(p.X(), p.Y(), p.Z()); }
-
-void split_knots(const std::vector<double>& full, Handle(TColStd_HArray1OfReal)& k,
-                 Handle(TColStd_HArray1OfInteger)& m) {
-  TColStd_Array1OfReal flat(1, static_cast<int>(full.size()));
-  for (size_t i = 0; i < full.size(); ++i) flat(static_cast<int>(i) + 1) = full[i];
-  const int n = BSplCLib::KnotsLength(flat, Standard_False);
-  k = new TColStd_HArray1OfReal(1, n);
-  m = new TColStd_HArray1OfInteger(1, n);
-  BSplCLib::Knots(flat, k->ChangeArray1(), m->ChangeArray1(), Standard_False);
-}
-
-Handle(Geom_BSplineCurve) to_occ(const bs_curve_data& c) {
-  TColgp_Array1OfPnt poles(1, c.n());
-  TColStd_Array1OfReal w(1, c.n());
-  for (int i = 0; i < c.n(); ++i) {
-    poles(i + 1) = to_gp(c.pts[i]);
-    w(i + 1) = c.weight(i);
-  }
-  Handle(TColStd_HArray1OfReal) k;
-  Handle(TColStd_HArray1OfInteger) m;
-  split_knots(c.dir.knots, k, m);
-  if (c.rational) return new Geom_BSplineCurve(poles, w, k->Array1(), m->Array1(), c.dir.degree);
-  return new Geom_BSplineCurve(poles, k->Array1(), m->Array1(), c.dir.degree);
-}
-
-void from_occ(const Handle(Geom_BSplineCurve)& h, bs_curve_data& c, bool keep_rational) {
-  if (h->IsPeriodic()) h->SetNotPeriodic();
-  const int n = h->NbPoles(), p = h->Degree();
-  c.dir.degree = p;
-  c.pts.resize(n);
-  for (int i = 1; i <= n; ++i) c.pts[i - 1] = from_gp(h->Pole(i));
-  c.rational = keep_rational || h->IsRational();
-  c.weights.clear();
-  if (c.rational)
-    for (int i = 1; i <= n; ++i) c.weights.push_back(h->Weight(i));
-  TColStd_Array1OfReal flat(1, n + p + 1);
-  h->KnotSequence(flat);
-  c.dir.knots.assign(flat.begin(), flat.end());
-}
-
-Handle(Geom_BSplineSurface) to_occ(const bs3_surf_def& s) {
-  TColgp_Array2OfPnt poles(1, s.nu(), 1, s.nv());
-  TColStd_Array2OfReal w(1, s.nu(), 1, s.nv());
-  for (int i = 0; i < s.nu(); ++i)
-    for (int j = 0; j < s.nv(); ++j) {
-      poles(i + 1, j + 1) = to_gp(s.pt(i, j));
-      w(i + 1, j + 1) = s.weight(i, j);
-    }
-  Handle(TColStd_HArray1OfReal) uk, vk;
-  Handle(TColStd_HArray1OfInteger) um, vm;
-  split_knots(s.u.knots, uk, um);
-  split_knots(s.v.knots, vk, vm);
-  if (s.rational)
-    return new Geom_BSplineSurface(poles, w, uk->Array1(), vk->Array1(), um->Array1(), vm->Array1(), s.u.degree,
-                                   s.v.degree);
-  return new Geom_BSplineSurface(poles, uk->Array1(), vk->Array1(), um->Array1(), vm->Array1(), s.u.degree,
-                                 s.v.degree);
-}
-
-void from_occ(const Handle(Geom_BSplineSurface)& h, bs3_surf_def& s) {
-  const int nu = h->NbUPoles(), nv = h->NbVPoles();
-  s.u.degree = h->UDegree();
-  s.v.degree = h->VDegree();
-  TColStd_Array1OfReal uf(1, nu + s.u.degree + 1), vf(1, nv + s.v.degree + 1);
-  h->UKnotSequence(uf);
-  h->VKnotSequence(vf);
-  s.u.knots.assign(uf.begin(), uf.end());
-  s.v.knots.assign(vf.begin(), vf.end());
-  s.pts.resize(nu * nv);
-  s.weights.clear();
-  for (int i = 1; i <= nu; ++i)
-    for (int j = 1; j <= nv; ++j) {
-      s.pts[(i - 1) * nv + (j - 1)] = from_gp(h->Pole(i, j));
-      if (s.rational) s.weights.push_back(h->Weight(i, j));
-    }
-}
 
 curve_evaluator bs_evaluator(const bs_curve_data& c) {
   return [&c](double t, QELvector out[3]) { c.eval(t, 2, out, 0); };
@@ -472,6 +395,11 @@ bs3_surface bs3_surface_make_sur(const surface& srf, const QELbox& region, doubl
     return bs3_surface_from_ctrlpts(1, 0, 0, 0, 2, 1, 0, 0, 0, 2, pts, nullptr, QELresabs, 4, uk, 4, vk,
                                     bs3_curve_knottol());
   }
+  // An exact conversion asked for: the rational form, exact at the arc ends. Its
+  // parameter follows the angle only at its knots, so an approximation that
+  // pcurves must stay on keeps to interpolation below.
+  if (fit <= 0.0)
+    if (bs3_surface exact = bs3_surface_exact_form(srf, box)) return exact;
   // Tensor interpolation at the surface's own parameters: rows first, then the rows'
   // control points across; refined until cell centres lie within the fit.
   const double goal = std::max(fit, QELresabs);

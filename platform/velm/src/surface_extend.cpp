@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "bspline_data.hxx"
+#include "occ_bridge.hxx"
 #include "velm/api.hxx"
 #include "velm/pcurves.hxx"
 #include "velm/surface_build.hxx"
@@ -22,50 +23,10 @@ namespace {
 
 // ---- the kernel's surface arrays and Open CASCADE's ----
 
-void distinct_knots(const std::vector<double>& full, Handle(TColStd_HArray1OfReal)& k,
-                    Handle(TColStd_HArray1OfInteger)& m) {
-  TColStd_Array1OfReal flat(1, static_cast<int>(full.size()));
-  for (size_t i = 0; i < full.size(); ++i) flat(static_cast<int>(i) + 1) = full[i];
-  const int n = BSplCLib::KnotsLength(flat, Standard_False);
-  k = new TColStd_HArray1OfReal(1, n);
-  m = new TColStd_HArray1OfInteger(1, n);
-  BSplCLib::Knots(flat, k->ChangeArray1(), m->ChangeArray1(), Standard_False);
-}
-
-Handle(Geom_BSplineSurface) occ_surface(const bs3_surf_def& s) {
-  TColgp_Array2OfPnt poles(1, s.nu(), 1, s.nv());
-  TColStd_Array2OfReal w(1, s.nu(), 1, s.nv());
-  for (int i = 0; i < s.nu(); ++i)
-    for (int j = 0; j < s.nv(); ++j) {
-      const QELposition& p = s.pt(i, j);
-      poles(i + 1, j + 1) = gp_Pnt(p.x(), p.y(), p.z());
-      w(i + 1, j + 1) = s.weight(i, j);
-    }
-  Handle(TColStd_HArray1OfReal) uk, vk;
-  Handle(TColStd_HArray1OfInteger) um, vm;
-  distinct_knots(s.u.knots, uk, um);
-  distinct_knots(s.v.knots, vk, vm);
-  return new Geom_BSplineSurface(poles, w, uk->Array1(), vk->Array1(), um->Array1(), vm->Array1(), s.u.degree,
-                                 s.v.degree);
-}
-
 bs3_surface kernel_surface(const Handle(Geom_BSplineSurface)& h, bool rational) {
   auto* s = VELM_MAKE(bs3_surf_def);
-  const int nu = h->NbUPoles(), nv = h->NbVPoles();
-  s->u.degree = h->UDegree();
-  s->v.degree = h->VDegree();
-  TColStd_Array1OfReal uf(1, nu + s->u.degree + 1), vf(1, nv + s->v.degree + 1);
-  h->UKnotSequence(uf);
-  h->VKnotSequence(vf);
-  s->u.knots.assign(uf.begin(), uf.end());
-  s->v.knots.assign(vf.begin(), vf.end());
   s->rational = rational || h->IsURational() || h->IsVRational();
-  for (int i = 1; i <= nu; ++i)
-    for (int j = 1; j <= nv; ++j) {
-      const gp_Pnt& p = h->Pole(i, j);
-      s->pts.emplace_back(p.X(), p.Y(), p.Z());
-      if (s->rational) s->weights.push_back(h->Weight(i, j));
-    }
+  from_occ(h, *s);
   bs3_surface_determine_form_u(s);
   bs3_surface_determine_form_v(s);
   set_poles(s, QELresabs);
@@ -201,7 +162,7 @@ void extend_surface(surface& srf, const QELpar_box& target, int check, extension
   std::vector<double> joins[2];
   double cut[2][2];
   try {
-    h = occ_surface(*bs);
+    h = to_occ(*bs);
     for (int d = 0; d < 2; ++d) {
       const bool in_u = d == 0;
       const bs_direction& dir = in_u ? bs->u : bs->v;
