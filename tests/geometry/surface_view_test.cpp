@@ -50,6 +50,17 @@ QELXPoint3D unit(QELXPoint3D v)
     return v;
 }
 
+// The sense of a definition's own frame at its parameters: an offset's normal
+// is its reference surface's, with that surface's sense.
+double ownSense(const SurfaceRecorder& rec, const char* kind, const QELXPoint2D& at)
+{
+    if (std::string(kind) != "offset")
+        return 1.0;
+    Gk_Flat3 ref(2);
+    rec.offset.ReferenceSurface()->eval(at, &ref);
+    return ref.isNormalFlipped() ? -1.0 : 1.0;
+}
+
 // The definition traversal hands over, read through the composed map, is the
 // kernel surface: point, both first derivatives (chain rule) and the normal
 // whose side the flag and the map's orientation choose. The adapter's own
@@ -69,7 +80,8 @@ void expectDefinitionMatchesKernel(SURFACE* s, const QELpar_box& box, const char
             QELvector d[2];
             s->equation().eval(uv, p, d);
             Gk_Flat3 flat(2);
-            const QELXPoint3D q = rec.eval(m.apply(QELXPoint2D(uv.u, uv.v)), &flat);
+            const QELXPoint2D defUv = m.apply(QELXPoint2D(uv.u, uv.v));
+            const QELXPoint3D q = rec.eval(defUv, &flat);
             const QELXPoint3D da = flat.derivative(1, 0), db = flat.derivative(0, 1);
             const QELXPoint3D ku = m.isCross() ? db * sv : da * su;
             const QELXPoint3D kv = m.isCross() ? da * su : db * sv;
@@ -79,7 +91,7 @@ void expectDefinitionMatchesKernel(SURFACE* s, const QELpar_box& box, const char
             EXPECT_LT(dist(kv, d[1]), QELresabs) << at;
             const QELvector n = s->equation().eval_normal(uv);
             const double side = rec.rightHanded == m.isForward() ? 1.0 : -1.0;
-            EXPECT_LT(dist(unit(cross(da, db)) * side, n), 1e-9) << at;
+            EXPECT_LT(dist(unit(cross(da, db)) * side * ownSense(rec, kind, defUv), n), 1e-9) << at;
             Gk_Flat3 own(2);
             adapter.eval(QELXPoint2D(uv.u, uv.v), &own);
             EXPECT_LT(dist(own.normal(), n), 1e-9) << at;
@@ -188,6 +200,22 @@ TEST_F(SurfaceView, SplineKindsReadAsDefinitionsAgreeWithTheKernel)
     Held<SURFACE> overSpline(offsetOf(spline(patch), 0.2));
     bs3_surface_delete(patch);
     expectDefinitionMatchesKernel(overSpline.get(), parBox(0.1, 0.9, 0.1, 1.9), "offset");
+    // Over bases turned inside out the offset moves, and faces, along the
+    // base's normal with its sense.
+    Held<SURFACE> overInward(offsetOf(sphere(QELposition(), -3.0), 0.5));
+    expectDefinitionMatchesKernel(overInward.get(), parBox(-1.2, 1.2, -3, 3), "offset");
+    plane down(QELposition(0, 0, 1), QELunit_vector(0, 0, 1));
+    down.reverse_v = 1;
+    Held<SURFACE> overDown(offsetOf(down, 0.5));
+    expectDefinitionMatchesKernel(overDown.get(), parBox(-1, 1, -1, 1), "offset");
+    patch = wavyPatch();
+    spline turned(patch);
+    bs3_surface_delete(patch);
+    turned.reverse_v = 1;
+    Held<SURFACE> overTurned(offsetOf(turned, 0.2));
+    expectDefinitionMatchesKernel(overTurned.get(), parBox(0.1, 0.9, 0.1, 1.9), "offset");
+    for (SURFACE* s : {overInward.get(), overDown.get(), overTurned.get()})
+        EXPECT_TRUE(Ve_SurfaceTag::view(s)->IsRightHandedUV());
 }
 
 TEST_F(SurfaceView, TypeCodesFollowKindAndOptions)

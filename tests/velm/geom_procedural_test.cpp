@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <numbers>
 #include <string>
 
@@ -161,6 +162,31 @@ TEST_F(ProceduralSurfaces, OffsetMovesAlongTheOutwardNormal) {
   const spline lifted(VELM_MAKE(off_spl_sur, ground, -0.5, &box));
   EXPECT_LT(distance(lifted.eval_position({1, 1}), ground.eval_position({1, 1}) + QELvector(0, 0, -0.5)), 1e-12);
   expect_approximation_holds(lifted);
+}
+
+// Over a base turned inside out the offset's outward side stays the base's
+// when the offset becomes a B-spline of its own (a subset, a
+// reparametrisation), and a mirror keeps its approximation on it.
+TEST_F(ProceduralSurfaces, OffsetKeepsTheBasesSenseWhenItBecomesExact) {
+  const sphere inward(QELposition(1, 2, 3), -3.0);
+  const QELpar_box box(QELinterval(-1, 1), QELinterval(0.5, 2.5));
+  const spline off(VELM_MAKE(off_spl_sur, inward, 0.5, &box));
+  const QELpar_pos uv(0.3, 1.2);
+  const QELunit_vector n = inward.eval_normal(uv);
+  EXPECT_GT(off.eval_normal(uv) % n, 0.999);
+  std::unique_ptr<spline> part(off.subset(QELpar_box(QELinterval(0, 0.5), QELinterval(1, 1.5))));
+  ASSERT_TRUE(part);
+  EXPECT_GT(part->eval_normal(uv) % n, 0.999);
+  spline moved = off;
+  moved.reparam_u(-1, 1);
+  ASSERT_EQ(moved.get_spl_sur().id(), exact_spl_sur::id);
+  EXPECT_GT(moved.eval_normal(uv) % n, 0.999);
+  spline image = off;
+  image *= mirror();
+  // The base's v turns round under the mirror, and so do the offset's.
+  EXPECT_LT(distance(image.eval_position({uv.u, -uv.v}), off.eval_position(uv) * mirror()), 1e-9);
+  EXPECT_NEAR(image.param_range_v().start_pt(), -2.5, 1e-12);
+  expect_approximation_holds(image);
 }
 
 TEST_F(ProceduralSurfaces, LawSurfaceFollowsItsSurfaceLaw) {

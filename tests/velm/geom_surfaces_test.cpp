@@ -68,6 +68,34 @@ std::vector<named_surface> all_surfaces() {
   return r;
 }
 
+// Offsets over bases of both senses (a plane, a sphere, a torus and a spline
+// turned inside out among them).
+std::vector<named_surface> offsets_over_both_senses() {
+  std::vector<named_surface> r;
+  for (const auto& ns : all_surfaces()) {
+    const int t = ns.s->type();
+    const bool ring = t == 4 && static_cast<const torus&>(*ns.s).major_radius == 3.0;
+    if (t != 1 && t != 3 && t != 10 && !ring) continue;
+    const double d = t == 10 ? 0.1 : 0.3;
+    auto off = std::make_shared<spline>(VELM_MAKE(off_spl_sur, *ns.s, d));
+    r.push_back({"offset over " + ns.name, off, {ns.samples[0], ns.samples[1], ns.samples[2]}});
+  }
+  return r;
+}
+
+std::vector<named_surface> with_offsets() {
+  std::vector<named_surface> r = all_surfaces();
+  for (auto& o : offsets_over_both_senses()) r.push_back(std::move(o));
+  return r;
+}
+
+// The surface whose parameters carry over: an offset's base.
+const surface& parameter_source(const surface& s) {
+  if (s.type() != 10) return s;
+  const spl_sur& d = static_cast<const spline&>(s).get_spl_sur();
+  return d.id() == off_spl_sur::id ? static_cast<const off_spl_sur&>(d).base() : s;
+}
+
 void expect_close(const QELposition& a, const QELposition& b, double tol) { EXPECT_LE(distance(a, b), tol); }
 void expect_close(const QELvector& a, const QELvector& b, double tol) { EXPECT_LE((a - b).len(), tol); }
 
@@ -100,7 +128,7 @@ TEST(GeomSurface, DerivativesMatchFiniteDifferences) {
 }
 
 TEST(GeomSurface, HandednessAgreesWithTheOutwardNormal) {
-  for (const auto& ns : all_surfaces()) {
+  for (const auto& ns : with_offsets()) {
     SCOPED_TRACE(ns.name);
     for (const QELpar_pos& uv : ns.samples) {
       QELposition p;
@@ -114,7 +142,7 @@ TEST(GeomSurface, HandednessAgreesWithTheOutwardNormal) {
 }
 
 TEST(GeomSurface, NegateKeepsEveryPointAndFlipsTheNormal) {
-  for (const auto& ns : all_surfaces()) {
+  for (const auto& ns : with_offsets()) {
     SCOPED_TRACE(ns.name);
     std::unique_ptr<surface> n(ns.s->make_copy());
     n->negate();
@@ -182,6 +210,83 @@ TEST(GeomCone, ApexAndSingularity) {
   EXPECT_DOUBLE_EQ(cyl.param_period_v(), 2 * pi);
 }
 
+// An offset's outward normal is its base's, with the base's sense, whichever
+// way the base's parameters turn.
+TEST(GeomSurface, OffsetNormalIsTheBaseNormalWithItsSense) {
+  for (const auto& ns : offsets_over_both_senses()) {
+    SCOPED_TRACE(ns.name);
+    const surface& base = parameter_source(*ns.s);
+    EXPECT_EQ(ns.s->left_handed_uv(), base.left_handed_uv());
+    for (const QELpar_pos& uv : ns.samples) {
+      expect_close(ns.s->eval_normal(uv), base.eval_normal(uv), 1e-9);
+      const double d = static_cast<const off_spl_sur&>(static_cast<const spline&>(*ns.s).get_spl_sur()).offset_distance();
+      expect_close(ns.s->eval_position(uv), base.eval_position(uv) + d * base.eval_normal(uv), 1e-12);
+    }
+  }
+}
+
+// The parameter box of the part of a surface inside a region: tight in bounded
+// directions, one period at most (and possibly across the seam) in periodic ones.
+// The patches are chosen so that no other part of their surface enters their box.
+TEST(GeomSurface, ParamRangeOfARegionIsThePartInsideIt) {
+  struct patch_case {
+    std::string name;
+    std::shared_ptr<surface> s;
+    QELpar_box patch;
+  };
+  bs3_surface net = bump_net();
+  auto bump = std::make_shared<spline>(net);
+  bs3_surface_delete(net);
+  auto limited = std::make_shared<plane>(QELposition(), QELunit_vector(0, 0, 1));
+  limited->limit_u(QELinterval(-5, 5));
+  limited->limit_v(QELinterval(-5, 5));
+  auto box = [](double u0, double u1, double v0, double v1) { return QELpar_box(QELinterval(u0, u1), QELinterval(v0, v1)); };
+  const std::vector<patch_case> cases = {
+      {"sphere", std::make_shared<sphere>(QELposition(1, 1, 1), 2.0), box(-0.3, 0.3, 0.5, 1.2)},
+      {"sphere across the seam", std::make_shared<sphere>(QELposition(), -3.0), box(-0.3, 0.3, 2.8, 3.6)},
+      {"torus", std::make_shared<torus>(QELposition(), QELunit_vector(0, 0, 1), 3.0, 1.0), box(-0.5, 0.5, 0.2, 0.8)},
+      {"spline", bump, box(0.2, 0.5, 0.3, 0.7)},
+      {"limited plane", limited, box(-1, 2, 0.5, 1)},
+  };
+  for (const patch_case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QELbox region = c.s->bound(c.patch);
+    const QELpar_box got = c.s->param_range(&region);
+    ASSERT_FALSE(got.empty());
+    const double pv = c.s->param_period_v();
+    for (int dir = 0; dir < 2; ++dir) {
+      const QELinterval& want = dir == 0 ? c.patch.u_range() : c.patch.v_range();
+      QELinterval have = dir == 0 ? got.u_range() : got.v_range();
+      // A periodic direction may come back a period away.
+      if (dir == 1 && pv > 0.0) have += pv * std::round((want.mid_pt() - have.mid_pt()) / pv);
+      EXPECT_LE(have.start_pt(), want.start_pt() + 1e-9) << dir;
+      EXPECT_GE(have.end_pt(), want.end_pt() - 1e-9) << dir;
+      EXPECT_GT(have.start_pt(), want.start_pt() - 0.05 * want.length()) << dir;
+      EXPECT_LT(have.end_pt(), want.end_pt() + 0.05 * want.length()) << dir;
+    }
+  }
+  // Around the whole of a sphere: its whole range; away from it: nothing.
+  const sphere ball(QELposition(), 2.0);
+  const QELbox around(QELposition(-3, -3, -3), QELposition(3, 3, 3));
+  const QELpar_box all = ball.param_range(&around);
+  EXPECT_NEAR(all.u_range().length(), pi, 1e-12);
+  EXPECT_NEAR(all.v_range().length(), 2 * pi, 1e-12);
+  const QELbox away(QELposition(5, 5, 5), QELposition(6, 6, 6));
+  EXPECT_TRUE(ball.param_range(&away).empty());
+  // A polar cap: every longitude.
+  const QELbox cap(QELposition(-1, -1, 1.8), QELposition(1, 1, 2.1));
+  const QELpar_box top = ball.param_range(&cap);
+  EXPECT_NEAR(top.v_range().length(), 2 * pi, 1e-12);
+  EXPECT_NEAR(top.u_range().end_pt(), pi / 2, 1e-12);
+  EXPECT_GT(top.u_range().start_pt(), 1.0);
+  // Unbounded directions keep the hull of the region's corners.
+  const plane ground(QELposition(), QELunit_vector(0, 0, 1));
+  const QELbox flat(QELposition(0.2, 0.5, 0), QELposition(0.4, 0.7, 0));
+  const QELpar_box under = ground.param_range(&flat);
+  EXPECT_NEAR(under.u_range().start_pt(), 0.2, 1e-12);
+  EXPECT_NEAR(under.v_range().end_pt(), 0.7, 1e-12);
+}
+
 TEST(GeomSphere, LatitudeLongitudeConventions) {
   sphere s(QELposition(), 2.0);
   expect_close(s.eval_position({0, 0}), QELposition(2, 0, 0), 1e-15);
@@ -229,12 +334,14 @@ TEST(GeomSurface, TransformsMapPointsAndKeepTheOutwardSide) {
   const QELtransf moves[] = {rotate_transf(0.9, QELvector(1, -1, 2)) * translate_transf(QELvector(3, 0, 1)),
                              scale_transf(1.5), restore_transf(QELmatrix(mirror), QELvector(), 1.0, 1, 0, 0)};
   for (const QELtransf& t : moves)
-    for (const auto& ns : all_surfaces()) {
+    for (const auto& ns : with_offsets()) {
       SCOPED_TRACE(ns.name);
       std::unique_ptr<surface> m(ns.s->make_copy());
       *m *= t;
-      // Mirrors move (u, v) to (u, -v) on spheres and tori; every other kind keeps them.
-      const bool flips_v = t.reflect() && (ns.s->type() == 3 || ns.s->type() == 4);
+      // Mirrors move (u, v) to (u, -v) on spheres and tori (and offsets over
+      // them); every other kind keeps them.
+      const int kind = parameter_source(*ns.s).type();
+      const bool flips_v = t.reflect() && (kind == 3 || kind == 4);
       for (const QELpar_pos& uv : ns.samples) {
         const QELpar_pos at = flips_v ? QELpar_pos(uv.u, -uv.v) : uv;
         expect_close(m->eval_position(at), ns.s->eval_position(uv) * t, 1e-9);

@@ -186,6 +186,15 @@ double off_spl_sur::period_v() const {
 void off_spl_sur::transform(const QELtransf& t) {
   *base_ *= t;
   distance_ *= t.scaling();
+  if (t.reflect() && (base_->type() == 3 || base_->type() == 4)) {
+    // A mirrored sphere or torus moves (u, v) to (u, -v), and the offset with
+    // it: the box turns round and the approximation is made anew.
+    box_ = QELpar_box(box_.u_range(), -box_.v_range());
+    bs3_surface_delete(sur_);
+    sur_ = nullptr;
+    fitol_ = procedural_fitol;
+    return;
+  }
   spl_sur::transform(t);
 }
 

@@ -88,11 +88,31 @@ void spline::set_sur(bs3_surface s, double fit) {
 
 double spline_fitol(const spline& s) { return s.fitol(); }
 
+namespace {
+// The base of an offset definition, else null.
+const surface* offset_base(const spl_sur* d) {
+  return d && d->id() == off_spl_sur::id ? &static_cast<const off_spl_sur*>(d)->base() : nullptr;
+}
+}  // namespace
+
+bool spline::left_handed_uv() const {
+  const surface* base = offset_base(def_);
+  return (reverse_v != 0) != (base && base->left_handed_uv());
+}
+
+QELunit_vector spline::eval_normal(const QELpar_pos& uv) const {
+  const surface* base = offset_base(def_);
+  if (!base) return surface::eval_normal(uv);
+  const QELunit_vector n = base->eval_normal(uv);
+  return reverse_v ? -n : n;
+}
+
+// Exact pieces keep the outward side: an offset's handedness becomes the flag.
 spline* spline::subset(const QELpar_box& box) const {
   bs3_surface piece = def_ ? bs3_surface_subset(def_->sur(), box) : nullptr;
   if (!piece) return nullptr;
   spline* r = VELM_MAKE(spline, VELM_MAKE(exact_spl_sur, piece));
-  r->reverse_v = reverse_v;
+  r->reverse_v = left_handed_uv();
   return r;
 }
 
@@ -100,9 +120,11 @@ void spline::make_exact() {
   make_unique();
   if (def_ && def_->evaluates_itself()) {
     // New parameters cannot be given to a procedure: the approximation takes over.
+    const bool left_handed = left_handed_uv();
     spl_sur* exact = VELM_MAKE(exact_spl_sur, bs3_surface_copy(def_->sur()));
     def_->remove();
     def_ = exact;
+    reverse_v = left_handed;
   }
 }
 
@@ -167,7 +189,8 @@ surface& spline::operator*=(const QELtransf& t) {
   make_unique();
   if (def_) def_->transform(t);
   // Su x Sv turns round under a mirror; the flag keeps the outward side outward.
-  if (t.reflect()) reverse_v = !reverse_v;
+  // An offset faces as its base, which its own transform keeps outward.
+  if (t.reflect() && !offset_base(def_)) reverse_v = !reverse_v;
   change_event();
   return *this;
 }

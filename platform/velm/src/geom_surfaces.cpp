@@ -119,12 +119,101 @@ bool surface::test_point_tol(const QELposition& p, double tol, const QELpar_pos*
   return distance(foot, p) <= tol;
 }
 
+namespace {
+
+bool boxes_meet(const QELbox& a, const QELbox& b) {
+  for (int i = 0; i < 3; ++i)
+    if (a.low()[i] > b.high()[i] || b.low()[i] > a.high()[i]) return false;
+  return true;
+}
+
+// The interval of the marked cells of [lo, hi]. Over a whole period the
+// marks may wrap round the seam: the shortest arc holding them, its middle in
+// the period. Unset when nothing is marked.
+QELinterval marked_hull(const std::vector<char>& marks, double lo, double hi, bool wraps) {
+  const int n = static_cast<int>(marks.size());
+  const double h = (hi - lo) / n;
+  auto at = [&](int k) { return k >= n ? hi : lo + k * h; };
+  const auto first = std::find(marks.begin(), marks.end(), 1);
+  if (first == marks.end()) return QELinterval();
+  if (!wraps) {
+    const int last = static_cast<int>(std::find(marks.rbegin(), marks.rend(), 1).base() - marks.begin());
+    return QELinterval(at(static_cast<int>(first - marks.begin())), at(last));
+  }
+  // The longest run of unmarked cells, read round the seam.
+  int gap = 0, after = 0;
+  for (int k = 0; k < n; ++k) {
+    if (!marks[k] || marks[(k + 1) % n]) continue;
+    int len = 0;
+    while (len < n && !marks[(k + 1 + len) % n]) ++len;
+    if (len > gap) gap = len, after = (k + 1 + len) % n;
+  }
+  if (gap == 0) return QELinterval(lo, hi);
+  double a = lo + after * h;
+  const double len = (n - gap) * h;
+  if (a + len / 2 >= hi) a -= hi - lo;
+  return QELinterval(a, a + len);
+}
+
+// The parameter box of the cells of an n x n grid over the box whose piece of
+// the surface may meet the region: the cell's corners and middle, widened by
+// twice the middle's bulge over the corners. Cells at a singular row (a pole
+// lies in each of them) count across it only when no other cell does. The
+// box may run over a seam: periodic parameters (periods pu, pv) are read
+// within the surface's range.
+QELpar_box cells_meeting(const surface& s, const QELpar_box& box, double pu, double pv, bool wrap_u, bool wrap_v,
+                         const QELbox& region) {
+  constexpr int n = 48;
+  const QELinterval &U = box.u_range(), &V = box.v_range();
+  const QELpar_pos lo = s.param_range().low();
+  auto u_at = [&](double f) { return wrap_param(f >= 1.0 ? U.end_pt() : U.interpolate(f), lo.u, pu, nullptr); };
+  auto v_at = [&](double f) { return wrap_param(f >= 1.0 ? V.end_pt() : V.interpolate(f), lo.v, pv, nullptr); };
+  std::vector<QELposition> grid((n + 1) * (n + 1));
+  std::vector<char> pole_u(n + 1), pole_v(n + 1);
+  for (int i = 0; i <= n; ++i) {
+    pole_u[i] = s.singular_u(u_at(double(i) / n));
+    pole_v[i] = s.singular_v(v_at(double(i) / n));
+    for (int j = 0; j <= n; ++j)
+      grid[i * (n + 1) + j] = s.eval_position(QELpar_pos(u_at(double(i) / n), v_at(double(j) / n)));
+  }
+  std::vector<char> in_u(n), in_v(n), any_u(n), any_v(n);
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < n; ++j) {
+      const QELposition& a = grid[i * (n + 1) + j];
+      const QELposition& b = grid[i * (n + 1) + j + 1];
+      const QELposition& c = grid[(i + 1) * (n + 1) + j];
+      const QELposition& d = grid[(i + 1) * (n + 1) + j + 1];
+      const QELposition mid = s.eval_position(QELpar_pos(u_at((i + 0.5) / n), v_at((j + 0.5) / n)));
+      QELbox cell(a, d);
+      cell |= b;
+      cell |= c;
+      cell |= mid;
+      const double bulge = distance(mid, interpolate(0.5, interpolate(0.5, a, d), interpolate(0.5, b, c)));
+      if (!boxes_meet(enlarge_box(cell, 2.0 * bulge + QELresabs), region)) continue;
+      any_u[i] = any_v[j] = 1;
+      if (!pole_v[j] && !pole_v[j + 1]) in_u[i] = 1;
+      if (!pole_u[i] && !pole_u[i + 1]) in_v[j] = 1;
+    }
+  if (std::find(in_u.begin(), in_u.end(), 1) == in_u.end()) in_u = any_u;
+  if (std::find(in_v.begin(), in_v.end(), 1) == in_v.end()) in_v = any_v;
+  return QELpar_box(marked_hull(in_u, U.start_pt(), U.end_pt(), wrap_u),
+                    marked_hull(in_v, V.start_pt(), V.end_pt(), wrap_v));
+}
+
+}  // namespace
+
+// With a region: the parameter box of the part of the surface inside it.
+// Bounded directions are found on a grid, refined once over what the first
+// grid found; a periodic direction gives an arc of at most one period, which
+// may run over the seam. Unbounded directions take the parameters of the
+// region's corners.
 QELpar_box surface::param_range(const QELbox* region) const {
   const QELpar_box full = full_range();
   QELinterval u = lim_u_.type() != interval_unset ? lim_u_ : full.u_range();
   QELinterval v = lim_v_.type() != interval_unset ? lim_v_ : full.v_range();
-  if (region && !region->empty() && (u.infinite() || v.infinite())) {
-    // Unbounded directions: the parameters of the region's corners bound the part inside it.
+  if (!region || region->empty()) return QELpar_box(u, v);
+  const bool bounded_u = u.finite(), bounded_v = v.finite();
+  if (!bounded_u || !bounded_v) {
     QELpar_box hull;
     for (int c = 0; c < 8; ++c) {
       const QELposition corner((c & 1 ? region->high() : region->low()).x(),
@@ -133,10 +222,20 @@ QELpar_box surface::param_range(const QELbox* region) const {
       const QELpar_pos uv = param(corner);
       hull = hull | QELpar_box(QELinterval(uv.u, uv.u), QELinterval(uv.v, uv.v));
     }
-    if (u.infinite()) u = hull.u_range();
-    if (v.infinite()) v = hull.v_range();
+    if (!bounded_u) u = hull.u_range();
+    if (!bounded_v) v = hull.v_range();
+    if (!bounded_u && !bounded_v) return QELpar_box(u, v);
   }
-  return QELpar_box(u, v);
+  const double pu = bounded_u ? param_period_u() : 0.0, pv = bounded_v ? param_period_v() : 0.0;
+  if (pu > 0.0) u = QELinterval(u.start_pt(), u.start_pt() + pu);
+  if (pv > 0.0) v = QELinterval(v.start_pt(), v.start_pt() + pv);
+  const QELpar_box found = cells_meeting(*this, QELpar_box(u, v), pu, pv, pu > 0.0, pv > 0.0, *region);
+  if (found.empty()) return found;
+  // Finer, over what was found; a whole period still wraps.
+  const bool whole_u = pu > 0.0 && found.u_range().length() >= pu, whole_v = pv > 0.0 && found.v_range().length() >= pv;
+  const QELpar_box finer = cells_meeting(*this, found, pu, pv, whole_u, whole_v, *region);
+  if (finer.empty()) return finer;
+  return QELpar_box(bounded_u ? finer.u_range() : u, bounded_v ? finer.v_range() : v);
 }
 
 QELinterval surface::param_range_u() const { return param_range().u_range(); }

@@ -11,6 +11,9 @@
 //   torus     W' = O x N; D(v) = O cos v + W' sin v; S = C + (R + |r| cos u) D(v) + |r| sin u N;
 //             normal away from the tube's centre circle iff r > 0
 //   spline    the B-spline surface; normal Su x Sv, negated when reverse_v
+//   offset    (a spline over off_spl_sur) S = base + d n_base, n_base the base's normal with its
+//             sense; normal n_base, negated when reverse_v. Su x Sv of an offset that does not
+//             turn over keeps the base's orientation, so left_handed_uv is the base's (xor reverse_v)
 // A reflecting transform keeps every (u, v) on the image of its point, except on
 // spheres and tori, where the image of the point at (u, v) is at (u, -v).
 #pragma once
@@ -644,7 +647,8 @@ class rot_spl_sur : public spl_sur {
   QELinterval u_range_, v_range_;
 };
 
-// Offset surface: base(u, v) + d n(u, v), n the base's outward normal.
+// Offset surface: base(u, v) + d n(u, v), n the base's outward normal (with
+// the base's sense); a spline over it faces the same way (see spline).
 class off_spl_sur : public spl_sur {
  public:
   static const int id;
@@ -763,13 +767,15 @@ class spline : public surface {
   double full_period_v() const override;
   bool singular_u(double u) const override;
   bool singular_v(double v) const override;
-  bool left_handed_uv() const override { return reverse_v != 0; }
+  QELunit_vector eval_normal(const QELpar_pos& uv) const override;
+  bool left_handed_uv() const override;
   curve* u_param_line(double v) const override;
   curve* v_param_line(double u) const override;
   void negate() override { reverse_v = !reverse_v; }
   surface& operator*=(const QELtransf& t) override;
   bool operator==(const surface& o) const override;
 
+  // Turns the normal round (over an offset: against the base's normal).
   int reverse_v = 0;
   // Takes a private copy of a shared definition (before a change that copies
   // must not see, and in every geometry entity, so backups stay apart).
