@@ -151,3 +151,31 @@ TEST_F(DocumentCaches, NewDocumentStartsWithEmptyCaches)
 }
 
 } // namespace
+
+// A record keyed by an address that now holds another body (the first one was
+// deleted behind the caches' back) is recognised and never read.
+TEST_F(DocumentCaches, RecordOfAnEarlierEntityAtTheSameAddressIsNotRead)
+{
+    BODY* box = testkit::make_box();
+    BODY* sheet = testkit::make_sheet(1, 1);
+    auto* stale = new Ve_BodyCache;
+    stale->fill(as<Ve_BodyTag>(box));
+    Ve_DocumentTag::bodyCacheMap.Put(as<Ve_BodyTag>(sheet), stale);
+    auto* staleFaces = new QELXDynamicArray<Ve_FaceTag*>;
+    staleFaces->Add(as<Ve_FaceTag>(box->lump()->shell()->face()));
+    staleFaces->Add(as<Ve_FaceTag>(box->lump()->shell()->face()->next()));
+    Ve_DocumentTag::shellCacheMap.Put(as<Ve_ShellTag>(sheet->lump()->shell()), staleFaces);
+
+    EXPECT_EQ(as<Ve_BodyTag>(sheet)->getNumberOfFaces(), 1);
+    EXPECT_EQ(as<Ve_ShellTag>(sheet->lump()->shell())->getNumberOfFaces(), 1);
+    EXPECT_EQ(Ve_DocumentTag::bodyCacheMap.Count(), 0);
+    EXPECT_EQ(Ve_DocumentTag::shellCacheMap.Count(), 0);
+
+    // Filled properly, the same body answers from its own record.
+    Ve_DocumentTag::FillCache(as<Ve_BodyTag>(sheet));
+    EXPECT_NE(Ve_DocumentTag::CachedBody(as<Ve_BodyTag>(sheet)), nullptr);
+    EXPECT_NE(Ve_DocumentTag::CachedShellFaces(as<Ve_ShellTag>(sheet->lump()->shell())), nullptr);
+    api_del_entity(box);
+    Ve_DocumentTag::RemoveFromCache(as<Ve_BodyTag>(sheet));
+    api_del_entity(sheet);
+}

@@ -257,7 +257,7 @@ namespace {
 
 const Ve_BodyCache* recordOf(const Ve_BodyTag* body)
 {
-    return Ve_DocumentTag::bodyCacheMap.Find(const_cast<Ve_BodyTag*>(body));
+    return Ve_DocumentTag::CachedBody(body);
 }
 
 } // namespace

@@ -36,6 +36,12 @@ public:
     static void RemoveFromCache(Ve_BodyTag* body);
     static void ClearCaches();
 
+    // The readers' look-ups: null when the body or shell is not cached. A
+    // record left behind by an entity deleted behind the caches' back is
+    // dropped here instead of being read.
+    static const Ve_BodyCache* CachedBody(const Ve_BodyTag* body);
+    static const QELXDynamicArray<Ve_FaceTag*>* CachedShellFaces(const Ve_ShellTag* shell);
+
     static QELXVECacheMap bodyCacheMap;
     static QELXVEShellCacheMap shellCacheMap;
 

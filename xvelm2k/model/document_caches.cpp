@@ -8,12 +8,46 @@ using namespace ve_views;
 // The two maps themselves are defined with the other start-up registrations,
 // so that they are built and destroyed in the connector's fixed order.
 
+namespace {
+
+// The kernel number of an entity, given one when it has none yet.
+int stampOf(const ENTITY* e)
+{
+    int id = 0;
+    if (e)
+        api_get_entity_id(e, id);
+    return id;
+}
+
+} // namespace
+
+void Ve_BodyCache::addShell(Ve_ShellTag* shell)
+{
+    m_shells.Add(shell);
+    m_shellStamps.Add(stampOf(reinterpret_cast<const ENTITY*>(shell)));
+}
+
+bool Ve_BodyCache::isRecordOf(const Ve_BodyTag* body) const
+{
+    return body && m_stamp != 0 && reinterpret_cast<const ENTITY*>(body)->entity_id() == m_stamp;
+}
+
+bool Ve_BodyCache::holdsShell(const Ve_ShellTag* shell) const
+{
+    const int id = reinterpret_cast<const ENTITY*>(shell)->entity_id();
+    for (int i = 0, n = m_shells.Count(); i < n; ++i)
+        if (m_shells[i] == shell)
+            return id != 0 && m_shellStamps[i] == id;
+    return false;
+}
+
 void Ve_BodyCache::fill(const Ve_BodyTag* body)
 {
     if (!body)
         return;
-    m_lumps = body->getLumps();
     const BODY* kernelBody = reinterpret_cast<const BODY*>(body);
+    m_stamp = stampOf(kernelBody);
+    m_lumps = body->getLumps();
     const ENTITY_LIST faces = query(api_get_faces, kernelBody);
     const ENTITY_LIST edges = query(api_get_edges, kernelBody);
     m_faces = collect<Ve_FaceTag>(faces);
@@ -48,7 +82,7 @@ void Ve_BodyCache::fill(const Ve_BodyTag* body)
 
 void Ve_DocumentTag::FillCache(Ve_BodyTag* body)
 {
-    if (bodyCacheMap.Find(body))
+    if (CachedBody(body))
         return;
     auto* record = new Ve_BodyCache;
     record->fill(body);
@@ -80,6 +114,33 @@ void Ve_DocumentTag::RemoveFromCache(Ve_BodyTag* body)
     for (Ve_ShellTag* shell : record->shells())
         shellCacheMap.Remove(shell);
     bodyCacheMap.Remove(body);
+}
+
+const Ve_BodyCache* Ve_DocumentTag::CachedBody(const Ve_BodyTag* body)
+{
+    auto* key = const_cast<Ve_BodyTag*>(body);
+    const Ve_BodyCache* record = bodyCacheMap.Find(key);
+    if (!record || record->isRecordOf(body))
+        return record;
+    RemoveFromCache(key);
+    return nullptr;
+}
+
+const QELXDynamicArray<Ve_FaceTag*>* Ve_DocumentTag::CachedShellFaces(const Ve_ShellTag* shell)
+{
+    auto* key = const_cast<Ve_ShellTag*>(shell);
+    const QELXDynamicArray<Ve_FaceTag*>* faces = shellCacheMap.Find(key);
+    if (!faces)
+        return nullptr;
+    // A shell's entry is good while its body's record is, and that record
+    // cached this very shell.
+    const SHELL* kernelShell = reinterpret_cast<const SHELL*>(shell);
+    const BODY* owner = kernelShell->lump() ? kernelShell->lump()->body() : nullptr;
+    const Ve_BodyCache* record = owner ? CachedBody(ve_view<Ve_BodyTag>(const_cast<BODY*>(owner))) : nullptr;
+    if (record && record->holdsShell(shell))
+        return faces;
+    shellCacheMap.Remove(key);
+    return nullptr;
 }
 
 void Ve_DocumentTag::ClearCaches()

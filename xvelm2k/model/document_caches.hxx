@@ -27,7 +27,13 @@ public:
     // The shells whose face arrays were cached with this record; dropping the
     // record drops them without reading the (possibly changed) kernel body.
     const QELXDynamicArray<Ve_ShellTag*>& shells() const { return m_shells; }
-    void addShell(Ve_ShellTag* shell) { m_shells.Add(shell); }
+    void addShell(Ve_ShellTag* shell);
+
+    // The kernel numbers of the body and its shells when the record was filled.
+    // An entity made later at a freed address has another number, so a record
+    // that outlived its body (deleted without RemoveFromCache) is recognised.
+    bool isRecordOf(const Ve_BodyTag* body) const;
+    bool holdsShell(const Ve_ShellTag* shell) const;
 
     // Element i, or null outside 0 .. count - 1.
     template <class T>
@@ -45,6 +51,8 @@ private:
     QELXDynamicArray<Ve_VertexTag*> m_wireVertices;
     QELXDynamicArray<Ve_LumpTag*> m_lumps;
     QELXDynamicArray<Ve_ShellTag*> m_shells;
+    QELXDynamicArray<int> m_shellStamps;
+    int m_stamp = 0;
 };
 
 // Pointer-keyed map that owns its values: a value leaves only by being deleted.

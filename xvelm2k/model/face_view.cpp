@@ -59,14 +59,14 @@ Ve_LumpTag* Ve_ShellTag::getLump() const
 
 int Ve_ShellTag::getNumberOfFaces() const
 {
-    if (const QELXDynamicArray<Ve_FaceTag*>* faces = Ve_DocumentTag::shellCacheMap.Find(const_cast<Ve_ShellTag*>(this)))
+    if (const QELXDynamicArray<Ve_FaceTag*>* faces = Ve_DocumentTag::CachedShellFaces(this))
         return faces->Count();
     return walkCount(getDef()->face(), nextOf);
 }
 
 Ve_FaceTag* Ve_ShellTag::getFaceAt(int i) const
 {
-    if (const QELXDynamicArray<Ve_FaceTag*>* faces = Ve_DocumentTag::shellCacheMap.Find(const_cast<Ve_ShellTag*>(this)))
+    if (const QELXDynamicArray<Ve_FaceTag*>* faces = Ve_DocumentTag::CachedShellFaces(this))
         return Ve_BodyCache::at(*faces, i);
     return walkAt<Ve_FaceTag>(getDef()->face(), nextOf, i);
 }
