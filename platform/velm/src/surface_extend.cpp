@@ -194,7 +194,8 @@ void extend_surface(surface& srf, const QELpar_box& target, int check, extension
   // the old spline keep theirs.
   bs3_surface grown = kernel_surface(h, bs->rational);
   spline extended(VELM_MAKE(exact_spl_sur, grown));
-  extended.reverse_v = sp.reverse_v;
+  // A spline that becomes exact keeps its outward side (an offset's includes its base's).
+  extended.reverse_v = sp.left_handed_uv() ? 1 : 0;
   const bool limited = sp.subsetted();
   const QELpar_box old_range = sp.param_range();
   sp = extended;
@@ -250,8 +251,6 @@ surface* offset_surface(const surface& base, const QELbox& base_bound, double di
   const QELpar_box box = base.param_range(&base_bound);
   if (box.empty() || !box.u_range().finite() || !box.v_range().finite()) velm_api_error_throw(VELM_BAD_ARGUMENT);
   auto* off = VELM_MAKE(spline, VELM_MAKE(off_spl_sur, base, distance, &box));
-  // The offset's outward side is the base's.
-  off->reverse_v = base.left_handed_uv() ? 1 : 0;
   if (offset_folds(base, *off, box)) {
     delete off;
     status = degenerate;
