@@ -138,3 +138,30 @@ TEST(ExactForms, SurfaceConversionIsExactOnlyWithoutAFit) {
       EXPECT_LT(distance(p, t.eval_position(QELpar_pos(u, v))), 1e-3);
     }
 }
+
+// A periodic B-spline repeats itself past its seam, and a conversion over a box
+// that runs over the seam covers the whole box.
+TEST(ExactForms, PeriodicSplineAcrossItsSeam) {
+  const cone cyl(QELposition(), QELunit_vector(0, 0, 1), QELvector(2, 0, 0), 1.0, 0.0, 1.0, 0.0);
+  bs_owner bs{bs3_surface_exact_form(cyl, QELpar_box(QELinterval(0.0, 3.0), QELinterval(-pi, pi)))};
+  ASSERT_EQ(bs3_surface_periodic_v(bs.s), 1);
+  const spline sp(bs.s);
+  for (double v : {0.5, 2.0, -1.0}) {
+    const QELposition here = sp.eval_position(QELpar_pos(1.0, v));
+    EXPECT_LT(distance(here, sp.eval_position(QELpar_pos(1.0, v + 2 * pi))), 1e-12);
+    EXPECT_LT(distance(here, sp.eval_position(QELpar_pos(1.0, v - 2 * pi))), 1e-12);
+  }
+  // A patch from 3/4 turn to 5/4 turn, over the seam at pi.
+  const QELpar_box across(QELinterval(0.5, 2.5), QELinterval(0.75 * pi, 1.25 * pi));
+  const QELbox region = sp.bound(across);
+  bs_owner fitted{bs3_surface_make_sur(sp, region, 1e-4, nullptr, nullptr)};
+  ASSERT_NE(fitted.s, nullptr);
+  const QELpar_box got = bs3_surface_range(fitted.s);
+  EXPECT_GE(got.v_range().length(), 0.5 * pi - 1e-6);
+  for (int i = 0; i <= 8; ++i) {
+    const double v = got.v_range().interpolate(i / 8.0);
+    QELposition p;
+    bs3_surface_eval(QELpar_pos(got.u_range().mid_pt(), v), fitted.s, p);
+    EXPECT_LT(distance(p, sp.eval_position(QELpar_pos(got.u_range().mid_pt(), v))), 1e-3);
+  }
+}

@@ -107,7 +107,17 @@ bool bs_direction::clamped() const {
 
 // ---- curves ----
 
+double bs_direction::reduce(double t) const {
+  if (form != 2 || count() <= degree) return t;
+  const double lo = knots[degree], hi = knots[count()], period = hi - lo;
+  if (period <= 0.0 || (t >= lo && t <= hi)) return t;
+  double r = std::fmod(t - lo, period);
+  if (r < 0.0) r += period;
+  return lo + r;
+}
+
 void bs_curve_data::eval(double t, int nd, QELvector* out, int side) const {
+  t = dir.reduce(t);
   const int p = dir.degree;
   const int i = dir.span(t, side);
   std::vector<std::vector<double>> N;
@@ -139,11 +149,12 @@ QELposition bs_curve_data::position(double t) const {
 
 void bs3_surf_def::eval(const QELpar_pos& uv, QELposition& pos, int nd, QELvector* d, int uside,
                         int vside) const {
+  const QELpar_pos at(u.reduce(uv.u), v.reduce(uv.v));
   const int pu = u.degree, pv = v.degree;
-  const int iu = u.span(uv.u, uside), iv = v.span(uv.v, vside);
+  const int iu = u.span(at.u, uside), iv = v.span(at.v, vside);
   std::vector<std::vector<double>> Nu, Nv;
-  u.basis(iu, uv.u, nd, Nu);
-  v.basis(iv, uv.v, nd, Nv);
+  u.basis(iu, at.u, nd, Nu);
+  v.basis(iv, at.v, nd, Nv);
   QELvector A[3][3];
   double w[3][3] = {};
   for (int k = 0; k <= nd; ++k)

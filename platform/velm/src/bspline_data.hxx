@@ -19,6 +19,9 @@ struct bs_direction {
   // Span index i with knots[i] <= t < knots[i+1] (side >= 0) or knots[i] < t <= knots[i+1]
   // (side < 0), clamped to the domain's spans.
   int span(double t, int side) const;
+  // A periodic direction repeats itself: t taken back into the domain by whole
+  // periods. Other forms keep t (their end spans extend).
+  double reduce(double t) const;
   // Basis functions and their derivatives up to nd at t in span i: ders[k][j] is the
   // k-th derivative of N_{i-p+j}.
   void basis(int i, double t, int nd, std::vector<std::vector<double>>& ders) const;

@@ -382,8 +382,14 @@ bs3_surface bs3_surface_make_sur(const surface& srf, const QELbox& region, doubl
   const QELpar_box box = srf.param_range(&region);
   if (box.empty() || !box.u_range().finite() || !box.v_range().finite()) return nullptr;
   if (srf.type() == 10) {
+    // A box inside the B-spline's domain is a plain subset; one that runs over
+    // the seam of a periodic direction is fitted like any other surface below.
     const spline& sp = static_cast<const spline&>(srf);
-    return bs3_surface_subset(sp.sur(), box);
+    const QELpar_box dom = bs3_surface_range(sp.sur());
+    if ((dom.u_range() << box.u_range()) && (dom.v_range() << box.v_range()))
+      return bs3_surface_subset(sp.sur(), box);
+    if (!bs3_surface_periodic_u(sp.sur()) && !bs3_surface_periodic_v(sp.sur()))
+      return bs3_surface_subset(sp.sur(), box);
   }
   const QELinterval& u = box.u_range();
   const QELinterval& v = box.v_range();
