@@ -12,17 +12,24 @@ namespace {
 class DefinitionRecorder : public QELXCurveCallback3D {
 public:
     DefinitionRecorder() : QELXCurveCallback3D(unbounded(), 0.0, QELXMorph3D()) {}
-    void doCallback(const QELXBSCurveDef3D& d) override { bspline = d.getData(), calls.push_back("bspline"); }
-    void doCallback(const QELXEllipseDef3D& d) override { ellipseDef = d, calls.push_back("ellipse"); }
-    void doCallback(const QELXLineDef3D& d) override { line = d, calls.push_back("line"); }
-    void doDefaultCallback(const QELXBaseCurve3D&) override { calls.push_back("default"); }
+    void doCallback(const QELXBSCurveDef3D& d) override { bspline = d.getData(), take("bspline"); }
+    void doCallback(const QELXEllipseDef3D& d) override { ellipseDef = d, take("ellipse"); }
+    void doCallback(const QELXLineDef3D& d) override { line = d, take("line"); }
+    void doDefaultCallback(const QELXBaseCurve3D&) override { take("default"); }
 
     QELXBSplineDef3D bspline;
     QELXEllipseDef3D ellipseDef;
     QELXLineDef3D line;
     std::vector<std::string> calls;
+    // The map as the definition was handed over.
+    Gk_LinMap seen;
 
 private:
+    void take(const char* kind)
+    {
+        calls.push_back(kind);
+        seen = map();
+    }
     static Gk_Domain& unbounded()
     {
         static Gk_Domain d;
@@ -40,21 +47,22 @@ QELXPoint3D evalDefinition(const DefinitionRecorder& r, double t, QELXCurveDeriv
     return r.bspline.eval(t, &d);
 }
 
-// Definition at t + shift against the kernel at t, position and first
-// derivative, over the range.
-void expectDefinitionMatchesKernel(CURVE* c, double t0, double t1, double shift = 0.0)
+// The definition read through the callback's map at t against the kernel at
+// t, position and first derivative, over the range.
+void expectDefinitionMatchesKernel(CURVE* c, double t0, double t1)
 {
     Ve_BaseCurve adapter(Ve_CurveTag::view(c), Gk_Domain(t0, t1));
     DefinitionRecorder rec;
     adapter.traverse(&rec);
     ASSERT_EQ(rec.calls.size(), 1u);
+    EXPECT_EQ(rec.seen.slope(), 1.0);
     for (int i = 0; i <= 16; ++i) {
         const double t = t0 + (t1 - t0) * i / 16;
         QELposition p;
         QELvector d1;
         c->equation().eval(t, p, &d1);
         QELXCurveDerivatives3D d(2);
-        const QELXPoint3D q = evalDefinition(rec, t + shift, d);
+        const QELXPoint3D q = evalDefinition(rec, rec.seen(t), d);
         EXPECT_LT(dist(q, p), QELresabs) << rec.calls.back() << " at " << t;
         EXPECT_LT(dist(d[1], d1), QELresabs) << rec.calls.back() << " at " << t;
     }
@@ -93,11 +101,37 @@ TEST_F(CurveView, EllipseWithLargerMinorRadiusIsTurnedAQuarter)
     const QELXEllipseDef3D def = Ve_CurveTag::view(tall.get())->getEllipse();
     EXPECT_NEAR(def.major()[1], 2.0, 1e-12);  // B = k (N x A')
     EXPECT_NEAR(def.minor()[0], -1.0, 1e-12); // -A'
-    // The definition runs a quarter behind the kernel.
-    expectDefinitionMatchesKernel(tall.get(), -kPi, kPi, -kPi / 2);
+    EXPECT_NEAR(Ve_CurveTag::view(tall.get())->getMap().abscissa(), -kPi / 2, 1e-15);
     Held<CURVE> circle(make_curve(ellipse(QELposition(), QELunit_vector(0, 0, 1), QELvector(2, 0, 0), 1.0)));
     const QELXEllipseDef3D round = Ve_CurveTag::view(circle.get())->getEllipse();
     EXPECT_NEAR(round.major().Length(), round.minor().Length(), 1e-12);
+}
+
+// Traversal hands a consumer that reads the definition through the
+// callback's map the kernel's point at every parameter, whatever the
+// ellipse's ratio, parameter offset and sense, and under a framework map.
+TEST_F(CurveView, EllipseDefinitionMeetsTheKernelThroughTheMap)
+{
+    for (double ratio : {0.5, 1.0, 2.0})
+        for (double offset : {0.0, 0.7, -2.5})
+            for (bool reversed : {false, true}) {
+                ellipse e(QELposition(1, -2, 0.5), QELunit_vector(1, 0, 1), QELvector(0, 3, 0), ratio, offset);
+                if (reversed)
+                    e.negate();
+                Held<CURVE> c(make_curve(e));
+                SCOPED_TRACE(testing::Message() << "ratio " << ratio << " offset " << offset << " rev " << reversed);
+                expectDefinitionMatchesKernel(c.get(), -kPi, kPi);
+
+                // A reversed framework curve over the adapter: framework f is
+                // base -f, and the definition is read at the composed map.
+                const QELXCurve3DHandle fw = QELXCurve3D::Create(
+                    new Ve_BaseCurve(Ve_CurveTag::view(c.get()), Gk_Domain(-kPi, kPi)), Gk_LinMap(-1.0, 0.0));
+                DefinitionRecorder rec;
+                fw->traverse(&rec);
+                ASSERT_EQ(rec.calls, std::vector<std::string>{"ellipse"});
+                for (double f : {-3.0, -1.0, 0.4, 2.9})
+                    EXPECT_LT((rec.ellipseDef.eval(rec.seen(f)) - fw->eval(f, nullptr)).Length(), 1e-12) << f;
+            }
 }
 
 TEST_F(CurveView, ReversedIntcurveGivesBSplineRunningTheOtherWay)

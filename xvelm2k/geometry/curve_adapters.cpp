@@ -79,8 +79,13 @@ void Ve_BaseCurve::traverse(QELXCurveCallback3D* callback) const
             callback->doCallback(d);
         break;
     case QELXCurveType::Ellipse:
-        if (const QELXEllipseDef3D d = m_curve->getEllipse(); !d.isEmpty())
+        if (const QELXEllipseDef3D d = m_curve->getEllipse(); !d.isEmpty()) {
+            // The callback reads the definition through its map: lead it on
+            // from the kernel's parameter to the definition's.
+            if (const Gk_LinMap shift = m_curve->getMap(); !shift.isIdentity())
+                callback->map().compose(shift);
             callback->doCallback(d);
+        }
         break;
     case QELXCurveType::BSpline:
         if (const QELXBSCurveDef3D d(m_curve->getBSpline()); !d.isEmpty())

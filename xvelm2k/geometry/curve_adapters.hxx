@@ -31,6 +31,8 @@ public:
     QELXBSplineDef3D bspline(const Gk_Domain& d, double tolerance, double* achieved) const override;
     // Line, ellipse or B-spline definition; other kinds through the
     // callback's default operation. Nothing without a curve or callback.
+    // The callback's map is composed with the view's, so that it leads to
+    // the definition's parameter.
     void traverse(QELXCurveCallback3D* callback) const override;
     QELXSnapper3D* getSnapper() const override { return nullptr; }
     void dump(QELXStreamFormatter&) const override {}

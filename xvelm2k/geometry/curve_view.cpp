@@ -1,6 +1,7 @@
 #include "geometry/curve_view.hxx"
 
 #include <memory>
+#include <numbers>
 #include <vector>
 
 #include "geometry/curve_to_bs3.hxx"
@@ -50,6 +51,17 @@ QELXEllipseDef3D Ve_CurveTag::getEllipse() const
     if (e.radius_ratio > 1.0)
         return QELXEllipseDef3D(centre, b, -a);
     return QELXEllipseDef3D(centre, a, b);
+}
+
+Gk_LinMap Ve_CurveTag::getMap() const
+{
+    if (getDef()->type() != 2)
+        return Gk_LinMap();
+    const ellipse& e = static_cast<const ellipse&>(geometry());
+    // The definition is C + A' cos s + B sin s, or C + B cos s - A' sin s
+    // when turned; the kernel point at t is C + A cos(t + off) + B sin(t + off).
+    const double quarter = e.radius_ratio > 1.0 ? std::numbers::pi / 2 : 0.0;
+    return Gk_LinMap(1.0, e.param_offset - quarter);
 }
 
 QELXBSplineDef3D Ve_CurveTag::toDefinition(bs3_curve b)

@@ -20,6 +20,10 @@ public:
     // Major axis first: an ellipse stored with its minor radius larger is
     // turned a quarter. Empty for other kinds.
     QELXEllipseDef3D getEllipse() const;
+    // Kernel parameter -> parameter of the definition above: an ellipse's
+    // definition starts at the kernel's parameter offset and, when turned a
+    // quarter, a quarter turn later; identity for every other kind.
+    Gk_LinMap getMap() const;
     // An intcurve's own B-spline in the intcurve's direction; else empty.
     QELXBSplineDef3D getBSpline() const;
     // Approximation over the range, parametrised over exactly that range.
