@@ -100,6 +100,27 @@ TEST_F(DocumentCaches, ReleasedBodyLeavesNoStaleRecord)
     api_del_entity(next);
 }
 
+TEST_F(DocumentCaches, FillingReplacesAShellArrayLeftByAnEarlierRecord)
+{
+    // A body deleted behind the caches' back left a face array under an
+    // address that a new body's shell now has.
+    BODY* sheet = testkit::make_sheet(2, 1);
+    SHELL* shell = sheet->lump()->shell();
+    auto* left = new QELXDynamicArray<Ve_FaceTag*>;
+    left->Add(nullptr); // a face long gone
+    Ve_DocumentTag::shellCacheMap.Put(as<Ve_ShellTag>(shell), left);
+
+    Ve_DocumentTag::FillCache(as<Ve_BodyTag>(sheet));
+    Ve_ShellTag* s = as<Ve_ShellTag>(shell);
+    ASSERT_EQ(s->getNumberOfFaces(), 2);
+    EXPECT_EQ(as<FACE>(s->getFaceAt(0)), shell->face());
+    EXPECT_EQ(as<FACE>(s->getFaceAt(1)), shell->face()->next());
+    EXPECT_EQ(Ve_DocumentTag::shellCacheMap.Count(), 1);
+    Ve_DocumentTag::RemoveFromCache(as<Ve_BodyTag>(sheet));
+    EXPECT_EQ(Ve_DocumentTag::shellCacheMap.Count(), 0);
+    api_del_entity(sheet);
+}
+
 TEST_F(DocumentCaches, RemovingFromAProbeClusterKeepsTheOthersFindable)
 {
     // Keys are only compared, never dereferenced: fake addresses will do.

@@ -208,6 +208,20 @@ TEST(BodyView, FailedCopyAssertsAndGivesNull)
     api_del_entity(box);
 }
 
+TEST(BodyView, PendingAbortDoesNotLoseASuccessfulCopy)
+{
+    // Only a failed kernel call is a place to stop; a copy made must reach the caller.
+    BODY* box = testkit::make_box();
+    QELXCallbackShared::RequestAbort(true);
+    Ve_BodyTag* copy = nullptr;
+    EXPECT_NO_THROW(copy = view(box)->Copy());
+    EXPECT_NO_THROW(if (copy) copy->release());
+    QELXCallbackShared::RequestAbort(false);
+    ASSERT_NE(copy, nullptr);
+    EXPECT_FALSE(velm_is_live_entity(copy));
+    api_del_entity(box);
+}
+
 // ---------------------------------------------------------------------------
 
 TEST(OwningBody, EveryTopologyKindOfABoxLeadsToIt)

@@ -89,13 +89,12 @@ void Ve_DocumentTag::FillCache(Ve_BodyTag* body)
     bodyCacheMap.Put(body, record);
     for (Ve_LumpTag* lump : record->lumps()) {
         for (Ve_ShellTag* shell : lump->getShells()) {
+            // An array already under this address was left by a record that is
+            // gone: it shows another shell (the address was freed and reused)
+            // or this one as it was. The new record takes the shell as it is.
+            SHELL* kernelShell = reinterpret_cast<SHELL*>(shell);
+            shellCacheMap.Put(shell, new QELXDynamicArray<Ve_FaceTag*>(walkList<Ve_FaceTag>(kernelShell->face(), nextOf)));
             record->addShell(shell);
-            if (shellCacheMap.Find(shell))
-                continue;
-            auto* faces = new QELXDynamicArray<Ve_FaceTag*>;
-            for (int i = 0, n = shell->getNumberOfFaces(); i < n; ++i)
-                faces->Add(shell->getFaceAt(i));
-            shellCacheMap.Put(shell, faces);
         }
     }
 }

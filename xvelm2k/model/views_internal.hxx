@@ -154,11 +154,14 @@ inline const cone* trueConeOf(const FACE* face)
 }
 
 // Gk_ErrMgr's report of a failed kernel call, with the view source's name.
+// A call that succeeded is not a place to stop: a pending abort thrown here
+// would lose what the call made (a copy nobody would ever delete).
 inline void assertKernel(const outcome& result, int line)
 {
+    if (result.ok())
+        return;
     Gk_ErrMgr::checkAbort();
-    if (!result.ok())
-        Gk_ErrMgr::doAssert("ve_bodytag", line);
+    Gk_ErrMgr::doAssert("ve_bodytag", line);
 }
 
 } // namespace ve_views
