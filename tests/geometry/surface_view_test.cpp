@@ -187,6 +187,12 @@ TEST_F(SurfaceView, SplineKindsReadAsDefinitionsAgreeWithTheKernel)
                              QELposition(3, 0, 3)}));
     Held<SURFACE> rev(revolved(arc));
     expectDefinitionMatchesKernel(rev.get(), parBox(0, 1, 0, 6.0), "spun");
+    // A revolution limited to angles away from 0 still turns from its
+    // profile's own place.
+    const QELinterval uAll(0.0, 1.0), part(1.0, 2.5);
+    Held<SURFACE> partTurn(make_surface(
+        spline(VELM_NEW rot_spl_sur(arc, QELposition(0, 0, 1), QELvector(0, 0, 1), &uAll, &part))));
+    expectDefinitionMatchesKernel(partTurn.get(), parBox(0, 1, 1.0, 2.5), "spun");
     // A profile that starts on the axis has no circle at its start.
     intcurve fromAxis(cubicCurve({QELposition(0, 0, 1), QELposition(1, 0, 1.5), QELposition(2, 0, 2),
                                   QELposition(2, 0, 3)}));

@@ -207,7 +207,9 @@ Gk_SpunSurface3Def Ve_SurfaceTag::getSpunSurface(const QELXCurve3DHandle& profil
     const QELpar_box range = sp.get_spl_sur().range();
     const QELinterval& u = range.u_range();
     const Gk_Domain domain(u.start_pt(), u.end_pt(), Gk_Def::FuzzKnot);
-    std::unique_ptr<curve> line(sp.u_param_line(range.v_range().start_pt()));
+    // The profile at angle 0, where the kernel's v counts from: the line at
+    // the low end of a v range that starts elsewhere is the profile turned.
+    std::unique_ptr<curve> line(sp.u_param_line(0.0));
     std::unique_ptr<curve> circle(sp.v_param_line(u.start_pt()));
     // A profile that starts on the axis has no circle there: take the one
     // half way along it.
