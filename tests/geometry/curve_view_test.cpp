@@ -170,6 +170,13 @@ TEST_F(CurveView, BSplineOverRangeIsParametrisedOverExactlyThatRange)
             }
         }
         EXPECT_EQ(def.isRational(), rational);
+        // No range to run over, no B-spline (a line would otherwise come
+        // back with a NaN domain).
+        Held<CURVE> line(make_curve(straight(QELposition(), QELunit_vector(1, 0, 0), 1.0)));
+        for (const Gk_Domain& none : {Gk_Domain(), Gk_Domain(1.0, 1.0), Gk_Domain(2.0, 1.0)}) {
+            EXPECT_TRUE(Ve_CurveTag::view(line.get())->bspline(none, 0.0, nullptr).isEmpty());
+            EXPECT_TRUE(view->bspline(none, 0.0, nullptr).isEmpty());
+        }
     }
 }
 

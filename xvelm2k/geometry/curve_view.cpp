@@ -104,6 +104,10 @@ QELXBSplineDef3D Ve_CurveTag::getBSpline() const
 
 QELXBSplineDef3D Ve_CurveTag::bspline(const Gk_Domain& range, double, double*) const
 {
+    // A B-spline is reparametrised onto the range: an unbounded or empty one
+    // would give it no domain (a straight would still be made, over +-DBL_MAX).
+    if (!range.isFinite() || !(range.length() > 0.0))
+        return QELXBSplineDef3D();
     bs3_curve b = nullptr;
     QELXBSplineDef3D def;
     const int kept = velmGuard([&] {

@@ -26,8 +26,9 @@ public:
     Gk_LinMap getMap() const;
     // An intcurve's own B-spline in the intcurve's direction; else empty.
     QELXBSplineDef3D getBSpline() const;
-    // Approximation over the range, parametrised over exactly that range.
-    // tol is not read and achieved is not written.
+    // Approximation over the range, parametrised over exactly that range;
+    // empty for a range that is unbounded or empty. tol is not read and
+    // achieved is not written.
     QELXBSplineDef3D bspline(const Gk_Domain& range, double tol, double* achieved) const;
     // A straight's parameter scale; false (scale untouched) for other kinds.
     bool GetParamScale(double& scale) const;
