@@ -283,6 +283,20 @@ TEST(BodySet, ConnectWireReachesEveryCoedgeWithoutWire)
     builder.connectWire(w, coedges[2]);
     for (COEDGE* c : coedges)
         EXPECT_EQ(c->wire(), w);
+
+    // A coedge that has a wire ends the walk: neither it nor what lies beyond it is taken.
+    BODY* other = testkit::make_wire_body(1);
+    for (COEDGE* c : coedges)
+        c->set_wire(nullptr);
+    coedges[1]->set_wire(other->wire());
+    builder.connectWire(w, coedges[3]);
+    EXPECT_EQ(coedges[0]->wire(), nullptr);
+    EXPECT_EQ(coedges[1]->wire(), other->wire());
+    for (int i = 2; i < 5; ++i)
+        EXPECT_EQ(coedges[i]->wire(), w) << i;
+    for (COEDGE* c : coedges)
+        c->set_wire(w);
+    api_del_entity(other);
     api_del_entity(body);
 }
 

@@ -160,6 +160,11 @@ TEST(ConicalApex, CapTowardsTheApexNeedsALoopThere)
     ASSERT_NE(face->bound(), nullptr);
     const QELposition apex = static_cast<const CONE*>(face->geometry())->equation().get_apex();
     EXPECT_FALSE(*face->bound() >> apex);
+    // A face whose box already holds the apex is answered from the box and left as it is.
+    face->set_bound(new QELbox(*face->bound() | QELbox(apex)));
+    EXPECT_FALSE(f->NeedsLoopAtConicalFaceApex());
+    ASSERT_NE(face->bound(), nullptr);
+    EXPECT_TRUE(*face->bound() >> apex);
     // Reversed, the face keeps the other side of the circle: the apex is outside.
     face->set_bound(nullptr);
     as<Ve_LoopTag>(face->loop())->reverse();
