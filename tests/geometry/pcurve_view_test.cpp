@@ -148,4 +148,8 @@ TEST_F(PCurveAdapter, HoldsOneUseWhileAliveAndCloneOwnsItsOwnEntity)
     BSplineRecorder rec;
     empty.traverse(&rec);
     EXPECT_EQ(rec.calls, 0);
+    // Nor is an empty definition handed over for a pcurve without B-spline.
+    Held<PCURVE> bare(VELM_NEW PCURVE(pcurve()));
+    Ve_BasePCurve(Ve_PCurveTag::view(bare.get()), Gk_Domain(0.0, 1.0)).traverse(&rec);
+    EXPECT_EQ(rec.calls, 0);
 }

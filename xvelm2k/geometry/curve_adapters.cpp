@@ -155,7 +155,9 @@ void Ve_BasePCurve::traverse(QELXCurveCallback2D* callback) const
 {
     if (!m_pcurve || !callback)
         return;
-    callback->doCallback(QELXBSCurveDef2D(m_pcurve->bspline(m_domain, QELresabs, nullptr)));
+    // A pcurve without a B-spline has nothing to hand over.
+    if (const QELXBSCurveDef2D d(m_pcurve->bspline(m_domain, QELresabs, nullptr)); !d.isEmpty())
+        callback->doCallback(d);
 }
 
 unsigned long Ve_BasePCurve::GetPersistentIdentifier() const

@@ -65,7 +65,7 @@ public:
     QELIResult GetBoundingBox(const Gk_Domain& d, QELXBox2D& box) const override;
     QELXBSplineDef2D bspline(const Gk_Domain& d, double tolerance, double* achieved) const override;
     // The B-spline over the adapter's domain to the callback's B-spline
-    // operation; nothing without a pcurve or callback.
+    // operation; nothing without a pcurve, its B-spline or a callback.
     void traverse(QELXCurveCallback2D* callback) const override;
     QELXSnapper2D* getSnapper() const override { return nullptr; }
     void dump(QELXStreamFormatter&) const override {}
