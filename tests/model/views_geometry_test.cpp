@@ -227,6 +227,17 @@ TEST(FaceGeometry, SpanOfPlanarAndSphericalFaces)
     EXPECT_TRUE(dome.u().isFinite());
     EXPECT_TRUE(dome.v().isFinite());
     EXPECT_GT(dome.v().length(), 6.0);
+    // Without the face's box the surface's whole range stands in.
+    velm_test_fail_next("sg_get_face_par_box", apiFailure());
+    const Gk_Span whole = as<Ve_FaceTag>(onlyFace(cap))->getSpan();
+    velm_test_reset();
+    const QELpar_box range = onlyFace(cap)->geometry()->equation().param_range(nullptr);
+    EXPECT_EQ(whole.u().endCondition(), 3);
+    EXPECT_DOUBLE_EQ(whole.u().low(), range.u_range().start_pt());
+    EXPECT_DOUBLE_EQ(whole.u().high(), range.u_range().end_pt());
+    EXPECT_DOUBLE_EQ(whole.v().low(), range.v_range().start_pt());
+    EXPECT_DOUBLE_EQ(whole.v().high(), range.v_range().end_pt());
+    EXPECT_LT(dome.u().length(), whole.u().length());
     api_del_entity(cap);
 
     // Without a surface: the default span.
