@@ -101,9 +101,10 @@ outcome runBracket(F&& body)
         KernelCallBracket bracket(Kind, result);
         frame.begin();
         get_error_mark() = 1;
-        if constexpr (Kind == 0)
-            VELMExceptionCheck("API");
         try {
+            // Inside the catch: a kernel error raised by the check itself is the call's result.
+            if constexpr (Kind == 0)
+                VELMExceptionCheck("API");
             if constexpr (Kind == 0 && !std::is_void_v<std::invoke_result_t<F&>>) {
                 result = body();
             } else {
