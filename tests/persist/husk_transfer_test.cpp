@@ -1,3 +1,5 @@
+#include <limits>
+
 #include "persist/brep_attrib_transfer.hxx"
 #include "persist/iges_husk_attributes.hxx"
 #include "persist_test_support.hxx"
@@ -125,5 +127,20 @@ TEST_F(HuskTransfer, KernelFailureOnOneHuskDoesNotStopTheOthers)
     EXPECT_EQ(textAttrib(b, "ATTRIB_XVELM_ID"), "<none>");
     EXPECT_EQ(intAttrib(b, "ATTRIB_XVELM_LINEFONT"), 3);
     EXPECT_EQ(huskCount(b), 0);
+    b->lose();
+}
+
+TEST_F(HuskTransfer, ColourComponentThatIsNoNumberBecomesZero)
+{
+    // A damaged file may hold "nan" or "inf" where a component stands.
+    BODY* b = new BODY();
+    (new ATTRIB_DOVA_IGES_COLOR(b))
+        ->set_color(0, std::numeric_limits<double>::quiet_NaN(), 0.25, std::numeric_limits<double>::infinity(), "");
+    ASSERT_TRUE(QELXVelmBRepAttribTransfer::transferOldIgesHuskAttributesRecursively(b));
+    const ATTRIB_RGB* c = colourOf(b);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->red(), 0.0);
+    EXPECT_EQ(c->green(), 0.25);
+    EXPECT_EQ(c->blue(), 1.0);
     b->lose();
 }

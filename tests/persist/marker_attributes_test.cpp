@@ -192,6 +192,15 @@ TEST_F(Markers, FreeEntityAndIdentifierMarks)
     api_find_named_attribute(b, "PSET", mark);
     ASSERT_NE(mark, nullptr);
     EXPECT_EQ(mark->value_text(), "P12");
+
+    // Nothing to mark: no attribute made on nothing (the fixture counts them).
+    EXPECT_TRUE(QELXVelmBRepAttribTransfer::SetPSETIndentifier(nullptr, pset));
+    EXPECT_FALSE(QELXVelmBRepAttribTransfer::SetPlaneUnboundedness(nullptr));
+    auto* surface = new SURFACE();
+    surface->add();
+    EXPECT_FALSE(QELXVelmBRepAttribTransfer::setAnalyticSurface(nullptr, surface));
+    EXPECT_EQ(surface->use_count(), 1);
+    surface->remove();
 }
 
 TEST_F(Markers, UnboundedPlaneNeedsOneFaceAndValueOne)

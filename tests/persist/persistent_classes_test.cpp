@@ -9,7 +9,9 @@
 #include "persist/ve_assem_delete_mgr.hxx"
 #include "persist/ve_assembly.hxx"
 #include "persist_test_support.hxx"
+#include "velm/attrib.hxx"
 #include "velm/topology.hxx"
+#include "velm/topology_api.hxx"
 
 using namespace persist_test;
 
@@ -215,6 +217,48 @@ TEST_F(PersistentClasses, IgesHusksRoundTripFieldByField)
     EXPECT_NE(back<ATTRIB_DOVA_IGES>(), nullptr);
 }
 
+TEST_F(PersistentClasses, IgesHuskOwnerChangesAndKernelCopies)
+{
+    auto* range = new ATTRIB_DOVA_IGES_SURF_RANGE(owner);
+    range->set_ranges(QELinterval(0.0, 2.0), QELinterval(1.0, 3.0));
+    new ATTRIB_DOVA_IGES_DE_ENTRY(owner, 5);
+    int layers[] = {4, 5, 6};
+    (new ATTRIB_DOVA_IGES_LAYER(owner))->set_mult_layer(3, layers);
+    (new ATTRIB_DOVA_IGES_LINEFONT(owner))->set_line_font(3);
+    auto husk = [](const ENTITY* e, int type) { return find_attrib(e, ATTRIB_DOVA_IGES_TYPE, type); };
+
+    // A split piece and a merge survivor get the number and the ranges, not the layer or font.
+    BODY* piece = new BODY();
+    BODY* survivor = new BODY();
+    restored.insert(restored.end(), {piece, survivor});
+    split_attrib(owner, piece);
+    merge_attrib(survivor, piece);
+    for (BODY* b : {piece, survivor}) {
+        auto* r = static_cast<ATTRIB_DOVA_IGES_SURF_RANGE*>(husk(b, ATTRIB_DOVA_IGES_SURF_RANGE_TYPE));
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(r->v_range(), QELinterval(1.0, 3.0));
+        auto* d = static_cast<ATTRIB_DOVA_IGES_DE_ENTRY*>(husk(b, ATTRIB_DOVA_IGES_DE_ENTRY_TYPE));
+        ASSERT_NE(d, nullptr);
+        EXPECT_EQ(d->get_de_entry(), 5);
+        EXPECT_EQ(husk(b, ATTRIB_DOVA_IGES_LAYER_TYPE), nullptr);
+        EXPECT_EQ(husk(b, ATTRIB_DOVA_IGES_LINEFONT_TYPE), nullptr);
+    }
+
+    // A kernel copy of the owner copies every husk, but the ranges stay at their defaults.
+    ENTITY* copy = nullptr;
+    ASSERT_TRUE(api_copy_entity(owner, copy).ok());
+    restored.push_back(copy);
+    auto* r = static_cast<ATTRIB_DOVA_IGES_SURF_RANGE*>(husk(copy, ATTRIB_DOVA_IGES_SURF_RANGE_TYPE));
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->u_range(), QELinterval());
+    auto* l = static_cast<ATTRIB_DOVA_IGES_LAYER*>(husk(copy, ATTRIB_DOVA_IGES_LAYER_TYPE));
+    ASSERT_NE(l, nullptr);
+    EXPECT_TRUE(*l == *static_cast<ATTRIB_DOVA_IGES_LAYER*>(husk(owner, ATTRIB_DOVA_IGES_LAYER_TYPE)));
+    auto* d = static_cast<ATTRIB_DOVA_IGES_DE_ENTRY*>(husk(copy, ATTRIB_DOVA_IGES_DE_ENTRY_TYPE));
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->get_de_entry(), 5);
+}
+
 TEST_F(PersistentClasses, IgesColourNumberReplacesComponents)
 {
     auto* color = new ATTRIB_DOVA_IGES_COLOR(owner);
@@ -391,6 +435,7 @@ TEST_F(PersistentClasses, AssemblyEntitiesRoundTrip)
     auto* formations = new EE_LIST(1);
     formations->add(formation);
     auto* root = new VE_ASSEMBLY(parts, formations, translate_transf(QELvector(0, 0, 5)));
+    api_add_generic_named_attribute(part, "ATTRIB_XVELM_NAME", "wheel");
 
     std::string text;
     ENTITY* back = roundTrip(root, &text);
@@ -406,6 +451,8 @@ TEST_F(PersistentClasses, AssemblyEntitiesRoundTrip)
     ASSERT_EQ(p->identity(1), restore_def::find("ve_part")->type_number());
     EXPECT_TRUE(is_BODY(p->getSolid()));
     EXPECT_TRUE(sameVector(p->getTransformation().translation(), 1, 2, 3));
+    ATTRIB_GEN_NAME* name = nullptr;
+    EXPECT_TRUE(api_find_named_attribute(p, "ATTRIB_XVELM_NAME", name).ok() && name) << "attribute of a part";
     auto* f = static_cast<VE_FORMATION*>((*r->getFormationList())[0]);
     ASSERT_EQ(f->identity(1), restore_def::find("ve_formation")->type_number());
     EXPECT_DOUBLE_EQ(f->getTransformation().scaling(), 2.0);
@@ -413,8 +460,16 @@ TEST_F(PersistentClasses, AssemblyEntitiesRoundTrip)
     EXPECT_EQ(f->getAssembly()->getPartList(), nullptr);
     EXPECT_EQ(f->getAssembly()->getFormationList(), nullptr);
 
+    // A kernel copy of the tree keeps the part's attribute too.
+    ENTITY* copy = nullptr;
+    ASSERT_TRUE(api_copy_entity(root, copy).ok());
+    auto* c = static_cast<VE_ASSEMBLY*>(copy);
+    ASSERT_NE(c->getPartList(), nullptr);
+    name = nullptr;
+    EXPECT_TRUE(api_find_named_attribute((*c->getPartList())[0], "ATTRIB_XVELM_NAME", name).ok() && name);
+
     // Assembly trees go only through the deletion manager.
-    for (VE_ASSEMBLY* tree : {r, root}) {
+    for (VE_ASSEMBLY* tree : {r, root, c}) {
         Ve_AssemDeleteMgr manager(tree);
         EXPECT_TRUE(manager.loseAssem());
     }

@@ -71,9 +71,11 @@ void setMark(BODY* body, const char* name)
                                             copy_copy);
 }
 
+// No owner, no mark: an attribute made on null would belong to nothing and
+// live on unreachable.
 bool setTextMark(ENTITY* entity, const char* name, const QELXString& text)
 {
-    if (text.isEmpty())
+    if (text.isEmpty() || !entity)
         return true;
     std::string buffer(text.c_str(), static_cast<std::size_t>(text.length()));
     velmCall([&] { velm_require(VELM_NEW ATTRIB_GEN_STRING(entity, name, buffer.c_str(), kSplit, kMerge, kTrans, kCopy)); });
@@ -198,6 +200,8 @@ bool QELXVelmBRepAttribTransfer::SetPSETIndentifier(ENTITY* entity, QELXString& 
 
 bool QELXVelmBRepAttribTransfer::SetPlaneUnboundedness(ENTITY* entity)
 {
+    if (!entity)
+        return false;
     return velmCall([&] {
                velm_require(VELM_NEW ATTRIB_GEN_INTEGER(entity, kUnboundedPlane, 1, split_copy, merge_keep_survivor,
                                                         trans_apply, copy_copy));
@@ -236,6 +240,8 @@ bool QELXVelmBRepAttribTransfer::GetPlaneUnboundedness(ENTITY* entity)
 
 bool QELXVelmBRepAttribTransfer::setAnalyticSurface(ENTITY* owner, ENTITY* surface)
 {
+    if (!owner)
+        return false;
     return velmCall([&] { velm_require(VELM_NEW ATTRIB_ANALYT_SURF(owner, surface)); }).ok();
 }
 

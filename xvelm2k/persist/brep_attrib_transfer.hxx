@@ -31,7 +31,8 @@ public:
     static void SetFreeCurve(BODY* body);
     static void SetFreeSurface(BODY* body);
 
-    // Identifiers of VDA points; an empty text adds nothing. True whatever the kernel says.
+    // Identifiers of VDA points; an empty text or a null entity adds nothing.
+    // True whatever the kernel says.
     static bool SetMDIIndentifier(ENTITY* entity, QELXString& text);
     static bool SetPSETIndentifier(ENTITY* entity, QELXString& text);
 

@@ -39,11 +39,9 @@ public:
                 list.add(link);
     }
 
-    void fix_pointers(ENTITY* array[], SCAN_TYPE reason) override
-    {
-        ENTITY::fix_pointers(array, reason);
-        fix_common(array, reason);
-    }
+    // fix_common fixes the ENTITY part too: ENTITY::fix_pointers first would
+    // read the already fixed attribute pointer as an index a second time.
+    void fix_pointers(ENTITY* array[], SCAN_TYPE reason) override { fix_common(array, reason); }
     void fix_common(ENTITY* array[], SCAN_TYPE reason)
     {
         ENTITY::fix_common(array, reason);

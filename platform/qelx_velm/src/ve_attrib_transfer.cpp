@@ -31,7 +31,8 @@ bool groupKind(ENTITY* entity, bool& flag, int type)
     return true;
 }
 
-double unit(double v) { return std::clamp(v, 0.0, 1.0); }
+// Into [0, 1]; a component that is no number (a damaged file's "nan") is 0.
+double unit(double v) { return v > 0.0 ? std::min(v, 1.0) : 0.0; }
 
 }  // namespace
 

@@ -59,7 +59,7 @@ public:
     static bool getLayerFilterType(ENTITY* entity, int& type);
     static bool setLayerFilterType(ENTITY* entity, int type);
 
-    // Colour components are clamped to [0, 1].
+    // Colour components are clamped to [0, 1]; one that is not a number is 0.
     static bool setColor(ENTITY* entity, double red, double green, double blue);
     static bool setColor(ENTITY* entity, const rgb_color& colour);
     static bool setShow(ENTITY* entity, int show);
