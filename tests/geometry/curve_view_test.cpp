@@ -86,7 +86,7 @@ TEST_F(CurveView, EveryKindReadAsDefinitionAgreesWithTheKernel)
     expectDefinitionMatchesKernel(line.get(), -3.0, 4.0);
     Held<CURVE> circle(make_curve(ellipse(QELposition(0, 0, 1), QELunit_vector(0, 0, 1), QELvector(2, 0, 0), 1.0)));
     expectDefinitionMatchesKernel(circle.get(), -kPi, kPi);
-    // A major axis not perpendicular to the normal is made so.
+    // An ellipse in a tilted plane.
     Held<CURVE> flat(make_curve(ellipse(QELposition(), QELunit_vector(0, 1, 1), QELvector(3, 0, 0), 0.5)));
     expectDefinitionMatchesKernel(flat.get(), -kPi, kPi);
     Held<CURVE> forward(wavyIntcurve(false));

@@ -198,6 +198,9 @@ TEST_F(SurfaceView, SplineKindsReadAsDefinitionsAgreeWithTheKernel)
                                   QELposition(2, 0, 3)}));
     Held<SURFACE> dome(revolved(fromAxis));
     expectDefinitionMatchesKernel(dome.get(), parBox(0.1, 1, 0, 6.0), "spun");
+    // Nor has an unbounded profile a start: its axis point stays finite.
+    Held<SURFACE> tube(revolved(straight(QELposition(1, 0, 0), QELunit_vector(0, 1, 1))));
+    expectDefinitionMatchesKernel(tube.get(), parBox(-2, 3, 0, 6.0), "spun");
     Held<SURFACE> overPlane(offsetOf(plane(QELposition(0, 0, 1), QELunit_vector(0, 0, 1)), 0.5));
     expectDefinitionMatchesKernel(overPlane.get(), parBox(-1, 1, -1, 1), "offset");
     Held<SURFACE> overSphere(offsetOf(sphere(QELposition(), 3.0), 0.5));

@@ -206,15 +206,17 @@ Gk_SpunSurface3Def Ve_SurfaceTag::getSpunSurface(const QELXCurve3DHandle& profil
     const spline& sp = *splineOf(getDef());
     const QELpar_box range = sp.get_spl_sur().range();
     const QELinterval& u = range.u_range();
-    const Gk_Domain domain(u.start_pt(), u.end_pt(), Gk_Def::FuzzKnot);
+    const Ve_Domain domain(u);
     // The profile at angle 0, where the kernel's v counts from: the line at
     // the low end of a v range that starts elsewhere is the profile turned.
     std::unique_ptr<curve> line(sp.u_param_line(0.0));
-    std::unique_ptr<curve> circle(sp.v_param_line(u.start_pt()));
-    // A profile that starts on the axis has no circle there: take the one
-    // half way along it.
+    // The circle about the axis at the profile's start; a profile that
+    // starts on the axis has none there, and an unbounded one has no start
+    // (a circle at -DBL_MAX gives an axis point no sum survives): then half
+    // way along a bounded profile, else at the end or parameter 0.
+    std::unique_ptr<curve> circle(u.bounded_below() ? sp.v_param_line(u.start_pt()) : nullptr);
     if (!circle || circle->type() != 2)
-        circle.reset(sp.v_param_line(u.mid_pt()));
+        circle.reset(sp.v_param_line(u.finite() ? u.mid_pt() : u.bounded_above() ? u.end_pt() : 0.0));
     if (!line || !circle)
         return Gk_SpunSurface3Def();
     if (circle->type() != 2) {
