@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "support/model_builders.hxx"
 #include "velm/api.hxx"
@@ -281,4 +285,286 @@ TEST(TopologySave, BodyRoundTripKeepsCountsSensesAttributesAndIds) {
 
   EXPECT_TRUE(api_del_entity(box).ok());
   EXPECT_TRUE(api_del_entity(back).ok());
+}
+
+// ---------------------------------------------------------------------------
+// One entity of every topology class, with what rides along: a body transform,
+// a tolerant wire body, a working coordinate system, a group, an entity list
+// and attributes of every value kind.
+namespace {
+struct every_class_model {
+  BODY* box = make_box(1.0 / 3.0, 2.0, 3.0);
+  FACE* face = box->lump()->shell()->face();
+  LOOP* loop = face->loop();
+  COEDGE* coedge = loop->start();
+  EDGE* edge = coedge->edge();
+  VERTEX* vertex = edge->start();
+  TVERTEX* tv0 = new TVERTEX(new APOINT(0.1, 0.2, 0.3), 1e-4);
+  TVERTEX* tv1 = new TVERTEX(new APOINT(1.0 / 7.0, 0.0, 0.0), 2e-4);
+  TEDGE* tedge = nullptr;
+  TCOEDGE* tcoedge = nullptr;
+  WIRE* wire = nullptr;
+  BODY* wire_body = nullptr;
+  WCS* wcs = new WCS(QELposition(1, 2, 3), QELunit_vector(0, 1, 0), QELunit_vector(-1, 0, 0));
+  QELGROUP* group = new QELGROUP;
+  EE_LIST* list = new EE_LIST(0);
+  ENTITY_LIST top;
+
+  every_class_model() {
+    box->set_transform(new TRANSFORM(rotate_transf(0.3, QELvector(1, 2, 3)) * scale_transf(1.5)));
+    const QELinterval range(0.0, 1.0 / 9.0);
+    tedge = new TEDGE(tv0, tv1, new CURVE, FORWARD, EDGE_cvty_unknown, &range, 3e-5);
+    tcoedge = new TCOEDGE(tedge, FORWARD);
+    tcoedge->set_3D_curve(new CURVE);
+    tcoedge->set_param_range(QELinterval(0.25, 1.0 / 3.0));
+    wire = new WIRE(tcoedge, nullptr);
+    wire_body = new BODY(wire);
+    group->add_ent(face);
+    group->add_ent(tedge);
+    list->add(wcs);
+    list->add(tv1);
+    EXPECT_TRUE(api_add_generic_named_attribute(face, "s", "text").ok());
+    EXPECT_TRUE(api_add_generic_named_attribute(face, "w", L"wide").ok());
+    EXPECT_TRUE(api_add_generic_named_attribute(face, "i", -7).ok());
+    EXPECT_TRUE(api_add_generic_named_attribute(edge, "r", 0.1).ok());
+    EXPECT_TRUE(api_add_generic_named_attribute(vertex, "v", QELvector(1.0 / 3.0, 0, -1), split_keep,
+                                                merge_keep_survivor, trans_apply, copy_copy)
+                    .ok());
+    new ATTRIB_GEN_POINTER(edge, "p", this);
+    new ATTRIB_RGB(box, 1.0, 0.5, 1.0 / 3.0);
+    new ATTRIB_COL(tedge, -3);
+    new ATTRIB_RENDER(vertex, rgb_color(0.2, 0.4, 0.6));
+    new NO_MERGE_ATTRIB(edge);
+    for (ENTITY* e : {static_cast<ENTITY*>(box), static_cast<ENTITY*>(wire_body),
+                      static_cast<ENTITY*>(wcs), static_cast<ENTITY*>(group),
+                      static_cast<ENTITY*>(list)})
+      top.add(e);
+  }
+  ~every_class_model() { lose_model(top); }
+
+  static void lose_model(ENTITY_LIST& top) {
+    for (int i = top.count() - 1; i >= 0; --i)
+      if (ENTITY* e = top[i]; e && velm_is_live_entity(e)) {
+        if (is_BODY(e))
+          EXPECT_TRUE(api_del_entity(e).ok());
+        else
+          e->lose();
+      }
+  }
+};
+
+// A save of the list without its header (which carries the date).
+std::string saved_records(const ENTITY_LIST& top) {
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), &std::fclose);
+  EXPECT_TRUE(api_save_entity_list(file.get(), 1, top).ok());
+  std::rewind(file.get());
+  std::string text;
+  char buf[4096];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, file.get())) > 0;) text.append(buf, n);
+  return text.substr(text.find('\n', text.find('\n') + 1) + 1);
+}
+
+outcome restore_text(const std::string& text, ENTITY_LIST& out) {
+  std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), &std::fclose);
+  std::fwrite(text.data(), 1, text.size(), file.get());
+  std::rewind(file.get());
+  return api_restore_entity_list(file.get(), 1, out);
+}
+
+// Fields of the first record of the class ("-3 face 1 $-1 0 ...").
+std::vector<std::string> first_record(const std::string& text, const std::string& cls) {
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream in(line);
+    std::vector<std::string> fields;
+    for (std::string f; in >> f;) fields.push_back(f);
+    if (fields.size() > 2 && fields[0][0] == '-' && fields[1] == cls) return fields;
+  }
+  ADD_FAILURE() << "no " << cls << " record";
+  return {"-0", cls};
+}
+
+// The file with field `field` of the first `cls` record pointing at the first `target` record.
+std::string relinked(const std::string& text, const std::string& cls, std::size_t field,
+                     const std::string& target) {
+  std::vector<std::string> rec = first_record(text, cls);
+  std::string line;
+  for (std::size_t k = 0; k < rec.size(); ++k)
+    line += (k ? " " : "") + (k == field ? "$" + first_record(text, target)[0].substr(1) : rec[k]);
+  std::string whole;
+  for (std::size_t k = 0; k < rec.size(); ++k) whole += (k ? " " : "") + rec[k];
+  std::string out = text;
+  out.replace(out.find(whole), whole.size(), line);
+  return out;
+}
+}  // namespace
+
+TEST(TopologySave, EveryClassFieldSurvivesARoundTripBitExact) {
+  long live = velm_live_entity_count();
+  {
+    every_class_model m;
+    std::string first = saved_records(m.top);
+    for (const char* cls : {"body", "lump", "shell", "face", "loop", "coedge", "tcoedge", "edge",
+                            "tedge", "vertex", "tvertex", "wire", "point", "transform", "wcs",
+                            "eelist", "group", "collection_attrib", "render", "col", "no_merge"})
+      EXPECT_NE(first.find(std::string(" ") + cls + " "), std::string::npos) << cls;
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), &std::fclose);
+    ASSERT_TRUE(api_save_entity_list(file.get(), 1, m.top).ok());
+    std::rewind(file.get());
+    ENTITY_LIST back;
+    ASSERT_TRUE(api_restore_entity_list(file.get(), 1, back).ok());
+    ASSERT_EQ(back.count(), m.top.count());
+    // Saving what came back gives the same records: every saved field came back exactly.
+    EXPECT_EQ(saved_records(back), first);
+    auto* wb = static_cast<BODY*>(back[1]);
+    EXPECT_EQ(model_problems(wb), "");
+    EXPECT_EQ(wb->wire()->coedge()->edge()->start()->geometry()->use_count(), 1);
+    every_class_model::lose_model(back);
+  }
+  EXPECT_EQ(velm_live_entity_count(), live);
+}
+
+TEST(TopologySave, LinkToAnEntityOfTheWrongClassIsDamage) {
+  long live = velm_live_entity_count();
+  std::string text;
+  {
+    every_class_model m;
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), &std::fclose);
+    ASSERT_TRUE(api_save_entity_list(file.get(), 1, m.top).ok());
+    std::rewind(file.get());
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, file.get())) > 0;) text.append(buf, n);
+  }
+  const int damaged = qelvelm_api_errmod.message_code(VELM_SAVE_FILE_DAMAGED);
+  ENTITY_LIST ok;
+  ASSERT_TRUE(restore_text(text, ok).ok());
+  every_class_model::lose_model(ok);
+  struct { const char* cls; std::size_t field; const char* target; } cases[] = {
+      {"face", 8, "vertex"},    // the surface
+      {"coedge", 9, "edge"},    // the owner (a loop or a wire)
+      {"vertex", 3, "face"},    // the attribute chain
+      {"wcs", 5, "point"},      // the transform
+      {"edge", 5, "coedge"},    // the start vertex
+  };
+  for (const auto& c : cases) {
+    ENTITY_LIST out;
+    outcome o = restore_text(relinked(text, c.cls, c.field, c.target), out);
+    EXPECT_EQ(o.error_number(), damaged) << c.cls << " field " << c.field;
+    EXPECT_EQ(out.count(), 0);
+  }
+  EXPECT_EQ(velm_live_entity_count(), live);
+}
+
+TEST(TopologyRollBack, EverySetterIsUndoneByAFailedFrame) {
+  long live = velm_live_entity_count();
+  {
+    every_class_model m;
+    FACE* f2 = m.face->next();
+    LOOP* l2 = f2->loop();
+    COEDGE* c2 = m.coedge->next();
+    EDGE* e2 = c2->edge();
+    VERTEX* v2 = m.edge->end();
+    LUMP* lump = m.box->lump();
+    SHELL* shell = lump->shell();
+    ATTRIB* rgb = find_attrib(m.box, ATTRIB_ST_TYPE, ATTRIB_RGB_TYPE);
+    auto named = [&](ENTITY* e, const char* name) {
+      ATTRIB_GEN_NAME* a = nullptr;
+      EXPECT_TRUE(api_find_named_attribute(e, name, a).ok());
+      return a;
+    };
+    const QELinterval range(-1.0, 2.0);
+    const QELtransf shift = translate_transf(QELvector(1, 0, 0));
+    struct setter {
+      const char* name;
+      std::function<void()> change;
+    };
+    const setter setters[] = {
+        {"BODY::set_lump", [&] { m.box->set_lump(nullptr); }},
+        {"BODY::set_wire", [&] { m.box->set_wire(m.wire); }},
+        {"BODY::set_transform", [&] { m.box->set_transform(nullptr); }},
+        {"LUMP::set_next", [&] { lump->set_next(new LUMP); }},
+        {"LUMP::set_shell", [&] { lump->set_shell(nullptr); }},
+        {"LUMP::set_body", [&] { lump->set_body(m.wire_body); }},
+        {"SHELL::set_next", [&] { shell->set_next(new SHELL); }},
+        {"SHELL::set_face", [&] { shell->set_face(f2); }},
+        {"SHELL::set_wire", [&] { shell->set_wire(m.wire); }},
+        {"SHELL::set_lump", [&] { shell->set_lump(nullptr); }},
+        {"FACE::set_next", [&] { m.face->set_next(nullptr); }},
+        {"FACE::set_loop", [&] { m.face->set_loop(l2); }},
+        {"FACE::set_shell", [&] { m.face->set_shell(nullptr); }},
+        {"FACE::set_geometry", [&] { m.face->set_geometry(nullptr); }},
+        {"FACE::set_sense", [&] { m.face->set_sense(REVERSED); }},
+        {"FACE::set_sides", [&] { m.face->set_sides(1); }},
+        {"FACE::set_cont", [&] { m.face->set_cont(1); }},
+        {"FACE::set_bound", [&] { m.face->set_bound(new QELbox(QELposition(), QELposition(1, 1, 1))); }},
+        {"LOOP::set_start", [&] { m.loop->set_start(c2); }},
+        {"LOOP::set_next", [&] { m.loop->set_next(l2); }},
+        {"LOOP::set_face", [&] { m.loop->set_face(f2); }},
+        {"LOOP::set_classification", [&] { m.loop->set_classification(2); }},
+        {"LOOP::reverse", [&] { m.loop->reverse(); }},
+        {"COEDGE::set_next", [&] { m.coedge->set_next(m.coedge); }},
+        {"COEDGE::set_previous", [&] { m.coedge->set_previous(m.coedge); }},
+        {"COEDGE::set_partner", [&] { m.coedge->set_partner(nullptr); }},
+        {"COEDGE::set_edge", [&] { m.coedge->set_edge(e2); }},
+        {"COEDGE::set_sense", [&] { m.coedge->set_sense(REVERSED); }},
+        {"COEDGE::set_loop", [&] { m.coedge->set_loop(l2); }},
+        {"COEDGE::set_wire", [&] { m.coedge->set_wire(m.wire); }},
+        {"COEDGE::set_owner", [&] { m.coedge->set_owner(nullptr); }},
+        {"COEDGE::set_geometry", [&] { m.coedge->set_geometry(new PCURVE); }},
+        {"TCOEDGE::set_param_range", [&] { m.tcoedge->set_param_range(range); }},
+        {"TCOEDGE::set_3D_curve", [&] { m.tcoedge->set_3D_curve(nullptr); }},
+        {"EDGE::set_start", [&] { m.edge->set_start(v2); }},
+        {"EDGE::set_end", [&] { m.edge->set_end(nullptr); }},
+        {"EDGE::set_coedge", [&] { m.edge->set_coedge(c2); }},
+        {"EDGE::set_geometry", [&] { m.edge->set_geometry(nullptr); }},
+        {"EDGE::set_sense", [&] { m.edge->set_sense(REVERSED); }},
+        {"EDGE::set_param_range", [&] { m.edge->set_param_range(&range); }},
+        {"EDGE::set_bound", [&] { m.edge->set_bound(new QELbox(QELposition(), QELposition(1, 1, 1))); }},
+        {"TEDGE::set_tolerance", [&] { m.tedge->set_tolerance(0.5); }},
+        {"TEDGE::set_update", [&] { m.tedge->set_update(1); }},
+        {"VERTEX::set_geometry", [&] { m.vertex->set_geometry(new APOINT(9, 9, 9)); }},
+        {"VERTEX::add_edge", [&] { m.vertex->add_edge(e2); }},
+        {"VERTEX::delete_edge", [&] { m.vertex->delete_edge(m.vertex->edge(0)); }},
+        {"VERTEX::set_edge", [&] { m.vertex->set_edge(nullptr); }},
+        {"VERTEX::set_bound", [&] { m.vertex->set_bound(new QELbox(QELposition(), QELposition(1, 1, 1))); }},
+        {"TVERTEX::set_tolerance", [&] { m.tv0->set_tolerance(0.5); }},
+        {"TVERTEX::set_update", [&] { m.tv0->set_update(1); }},
+        {"WIRE::set_coedge", [&] { m.wire->set_coedge(nullptr); }},
+        {"WIRE::set_next", [&] { m.wire->set_next(new WIRE); }},
+        {"WIRE::set_body", [&] { m.wire->set_body(m.box); }},
+        {"WIRE::set_shell", [&] { m.wire->set_shell(shell); }},
+        {"APOINT::set_coords", [&] { m.vertex->geometry()->set_coords(QELposition(5, 5, 5)); }},
+        {"TRANSFORM::set_transform", [&] { m.box->transform()->set_transform(shift); }},
+        {"TRANSFORM::operator*=", [&] { *m.box->transform() *= shift; }},
+        {"WCS::apply_transform", [&] { ENTITY_LIST done; m.wcs->apply_transform(shift, done); }},
+        {"EE_LIST::add", [&] { m.list->add(m.box); }},
+        {"EE_LIST::remove", [&] { m.list->remove(m.wcs); }},
+        {"QELCOLLECTION::add_ent", [&] { m.group->add_ent(m.wcs); }},
+        {"QELCOLLECTION::remove_ent", [&] { m.group->remove_ent(m.face); }},
+        {"QELCOLLECTION::set_collection_save_behavior", [&] { m.group->set_collection_save_behavior(1); }},
+        {"QELCOLLECTION::set_collection_empty_behavior", [&] { m.group->set_collection_empty_behavior(1); }},
+        {"ATTRIB::unhook", [&] { rgb->unhook(); }},
+        {"ATTRIB::move", [&] { rgb->move(m.wire_body); }},
+        {"ATTRIB::lose", [&] { rgb->lose(); }},
+        {"ATTRIB_GEN_STRING::set_value", [&] { static_cast<ATTRIB_GEN_STRING*>(named(m.face, "s"))->set_value("x"); }},
+        {"ATTRIB_GEN_WSTRING::set_value", [&] { static_cast<ATTRIB_GEN_WSTRING*>(named(m.face, "w"))->set_value(L"x"); }},
+        {"ATTRIB_GEN_INTEGER::set_value", [&] { static_cast<ATTRIB_GEN_INTEGER*>(named(m.face, "i"))->set_value(1); }},
+        {"ATTRIB_GEN_REAL::set_value", [&] { static_cast<ATTRIB_GEN_REAL*>(named(m.edge, "r"))->set_value(1.0); }},
+        {"ATTRIB_GEN_VECTOR::set_value", [&] { static_cast<ATTRIB_GEN_VECTOR*>(named(m.vertex, "v"))->set_value(QELvector(1, 1, 1)); }},
+        {"trans_attrib", [&] { trans_attrib(m.vertex, scale_transf(2.0)); }},
+        {"api_add_generic_named_attribute", [&] { api_add_generic_named_attribute(m.face, "s", 1.5); }},
+        {"api_remove_generic_named_attribute", [&] { api_remove_generic_named_attribute(m.face, "i"); }},
+    };
+    const std::string before = saved_records(m.top);
+    const outcome failed(qelvelm_api_errmod.message_code(VELM_API_FAILED));
+    for (const setter& s : setters) {
+      api_bb_begin(true);
+      s.change();
+      EXPECT_TRUE(saved_records(m.top) != before) << s.name << " changed nothing";
+      api_bb_end(failed, true, false);
+      EXPECT_TRUE(saved_records(m.top) == before) << s.name << " was not rolled back";
+    }
+    EXPECT_EQ(model_problems(m.box), "");
+  }
+  EXPECT_EQ(velm_live_entity_count(), live);
 }

@@ -110,8 +110,8 @@ void ATTRIB::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int dpcpy_skip) cons
 void ATTRIB::fix_pointers(ENTITY* array[], SCAN_TYPE reason) {
   ENTITY::fix_pointers(array, reason);
   owner_ = read_array(array, owner_);
-  next_ = as<ATTRIB>(read_array(array, next_));
-  previous_ = as<ATTRIB>(read_array(array, previous_));
+  fix_field(next_, array, 1, ATTRIB_TYPE);
+  fix_field(previous_, array, 1, ATTRIB_TYPE);
 }
 
 void ATTRIB::debug_ent(FILE* fp) const {
@@ -516,7 +516,7 @@ void ATTRIB_QELCOLLECTION::lose() {
 
 void ATTRIB_QELCOLLECTION::fix_pointers(ENTITY* array[], SCAN_TYPE reason) {
   ATTRIB_ST::fix_pointers(array, reason);
-  collection_ = as<QELCOLLECTION>(read_array(array, collection_));
+  fix_field(collection_, array, 1, QELCOLLECTION_TYPE);
 }
 
 void ATTRIB_QELCOLLECTION::save_common(ENTITY_LIST& list) const {

@@ -194,7 +194,9 @@ void ENTITY::restore_common() {
   velm_note_restored_id(id_);
 }
 
-void ENTITY::fix_common(ENTITY* array[], SCAN_TYPE) { attrib_ = read_array(array, attrib_); }
+void ENTITY::fix_common(ENTITY* array[], SCAN_TYPE) {
+  attrib_ = read_array_checked(array, attrib_, 1, ATTRIB_TYPE);
+}
 
 void ENTITY::copy_common(ENTITY_LIST& list, const ENTITY* from, pointer_map*, int, SCAN_TYPE) {
   attrib_ = from ? copy_index(list, from->attrib_) : nullptr;

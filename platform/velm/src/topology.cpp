@@ -25,6 +25,28 @@ VELM_ENTITY_DEF(WCS, ENTITY, 1, "wcs", WCS_TYPE)
 int (*velm_loop_type_hook)(const LOOP* loop) = nullptr;
 
 // ---------------------------------------------------------------------------
+// The class a link of that type may point at. A restored record linking a face
+// to a vertex where its surface belongs is damage, never a cast.
+#define VELM_LINK_FITS(CLASS) \
+  inline bool link_fits(const ENTITY* e, const CLASS*) { return is_##CLASS(e); }
+VELM_LINK_FITS(BODY)
+VELM_LINK_FITS(LUMP)
+VELM_LINK_FITS(SHELL)
+VELM_LINK_FITS(FACE)
+VELM_LINK_FITS(LOOP)
+VELM_LINK_FITS(COEDGE)
+VELM_LINK_FITS(EDGE)
+VELM_LINK_FITS(VERTEX)
+VELM_LINK_FITS(WIRE)
+VELM_LINK_FITS(APOINT)
+VELM_LINK_FITS(CURVE)
+VELM_LINK_FITS(SURFACE)
+VELM_LINK_FITS(PCURVE)
+VELM_LINK_FITS(TRANSFORM)
+#undef VELM_LINK_FITS
+// A coedge's owner: its loop or its wire.
+inline bool link_fits(const ENTITY* e, const ENTITY*) { return is_LOOP(e) || is_WIRE(e); }
+
 // Field plumbing. Each class lists its pointer fields once (links); saving,
 // restoring, copying and fixing walk that list. The flag marks geometry links,
 // which hold a use.
@@ -122,7 +144,11 @@ struct velm_topology_io {
   template <class Fields>
   static void fix(Fields& f, ENTITY* array[]) {
     links(f, [&](auto*& p, bool counted) {
-      p = decode<std::remove_pointer_t<std::remove_reference_t<decltype(p)>>>(read_array(array, encode(p)));
+      using target = std::remove_pointer_t<std::remove_reference_t<decltype(p)>>;
+      ENTITY* e = read_array(array, encode(p));
+      if (e && !link_fits(e, static_cast<const target*>(nullptr)))
+        velm_api_error_throw(VELM_SAVE_FILE_DAMAGED);
+      p = static_cast<target*>(e);
       if (counted && p) p->add();
     });
   }
@@ -970,7 +996,7 @@ void WCS::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
 
 void WCS::fix_pointers(ENTITY* array[], SCAN_TYPE reason) {
   ENTITY::fix_pointers(array, reason);
-  transform_ = reinterpret_cast<TRANSFORM*>(read_array(array, reinterpret_cast<ENTITY*>(transform_)));
+  fix_field(transform_, array, 1, TRANSFORM_TYPE);
   if (transform_) transform_->add();
 }
 
