@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -253,4 +254,13 @@ TEST(GkBSplineSplitUtil, SubsetClampsWithoutChangingTheCurve)
     }
     // The clamped ends interpolate the curve's end points.
     EXPECT_NEAR(sub.controlPoint(0).GetCoords().Distance(def.eval(2.0)), 0.0, 1e-12);
+}
+
+// A parameter that is not a number gives a point that is not a number, never a
+// read past the control points.
+TEST(GkBSplineCurve, NaNParameterStaysWithinTheSpans)
+{
+    const QELXBSplineDef3D def = makeCurve(3, {0, 0, 0, 0, 0.3, 0.5, 1, 1, 1, 1}, kPoints, {}, true);
+    const QELXPoint3D p = def.eval(std::numeric_limits<double>::quiet_NaN());
+    EXPECT_TRUE(std::isnan(p[0]));
 }

@@ -367,3 +367,14 @@ TEST(GeomSpline, CopiesShareTheDefinitionUntilTheyMove) {
   expect_close(part->eval_position({0.3, 0.3}), a.eval_position({0.3, 0.3}), 1e-12);
   EXPECT_EQ(part->param_range().u_range(), QELinterval(0.2, 0.6));
 }
+
+// An unbounded parameter box is bounded by the surface's own range where it has one.
+TEST(GeomSurface, BoundOfAnUnboundedBoxUsesTheSurfaceRange) {
+  const sphere ball(QELposition(1, 2, 3), 2.0);
+  const QELbox all = ball.bound(QELpar_box(QELinterval(interval_unbounded, 0, 0), QELinterval(interval_unbounded, 0, 0)));
+  ASSERT_FALSE(all.empty());
+  EXPECT_NEAR(all.low().x(), -1.0, 0.05);
+  EXPECT_NEAR(all.high().z(), 5.0, 0.05);
+  const plane flat(QELposition(), QELunit_vector(0, 0, 1));
+  EXPECT_TRUE(flat.bound(QELpar_box(QELinterval(interval_unbounded, 0, 0), QELinterval(0, 1))).empty());
+}

@@ -30,9 +30,10 @@ int findSpan(const Knots& E, int p, int n, double t)
             ++k;
         return k;
     }
-    // Last k with E[k] <= t.
+    // Last k with E[k] <= t; kept within the spans, so a NaN parameter or knot
+    // gives a NaN point, never a read past the control points.
     const auto it = std::upper_bound(E.begin() + p, E.begin() + n + 1, t);
-    return static_cast<int>(it - E.begin()) - 1;
+    return std::clamp(static_cast<int>(it - E.begin()) - 1, p, n - 1);
 }
 
 std::vector<std::vector<double>> basisDerivs(const Knots& E, int p, int span, double t, int nd)

@@ -287,7 +287,12 @@ void surface::unlimit() {
   change_event();
 }
 
-QELbox surface::bound(const QELpar_box& box) const {
+QELbox surface::bound(const QELpar_box& asked) const {
+  // An unbounded direction is bounded by the surface's own range where it has one
+  // (a sphere or a torus); only a truly unbounded box has no bound.
+  const QELpar_box own = param_range();
+  const auto within = [](const QELinterval& a, const QELinterval& r) { return a.finite() ? a : (a & r); };
+  const QELpar_box box(within(asked.u_range(), own.u_range()), within(asked.v_range(), own.v_range()));
   if (box.empty() || !box.u_range().finite() || !box.v_range().finite()) return QELbox();
   // Sampled box, widened by the largest bulge of a cell over its corners.
   const int n = 32;
