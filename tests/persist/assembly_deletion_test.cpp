@@ -91,3 +91,17 @@ TEST_F(AssemblyDeletion, TransformsAndLoseOfAssemblyEntities)
     Ve_AssemDeleteMgr manager(bare);
     manager.loseAssem();
 }
+
+TEST_F(AssemblyDeletion, ListSharedByTwoAssembliesIsWalkedOnce)
+{
+    // Only a damaged file gives two assemblies one list; the first walk loses it.
+    auto* parts = new EE_LIST(1);
+    parts->add(new VE_PART(testkit::make_box(), QELtransf()));
+    auto* a = new VE_ASSEMBLY(parts, nullptr, QELtransf());
+    auto* b = new VE_ASSEMBLY(parts, nullptr, QELtransf());
+    VE_ASSEMBLY* root = assemblyOf({}, {a, b});
+    Ve_AssemDeleteMgr manager(root);
+    EXPECT_TRUE(manager.loseAssem());
+    // 3 assemblies, 2 formations, 1 part, 1 body, 6 transforms.
+    EXPECT_EQ(manager.recordedCount(), 3 + 2 + 1 + 1 + 6);
+}

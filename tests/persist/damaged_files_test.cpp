@@ -65,7 +65,8 @@ std::string everyClassFile()
 
 // Restores inside a frame that is then rolled back, so that whatever a
 // mutated file manages to build is destroyed again. A refused restore must
-// have left nothing alive even before the roll-back.
+// have left nothing alive even before the roll-back; an accepted one, however
+// odd its tree, must be deletable the way the document deletes it.
 outcome restoreAndDiscard(const std::string& text)
 {
     const long before = velm_live_entity_count();
@@ -76,6 +77,11 @@ outcome restoreAndDiscard(const std::string& text)
         EXPECT_EQ(velm_live_entity_count(), before) << "left alive by a refused restore";
         EXPECT_EQ(restored.iteration_count(), 0);
     }
+    for (int i = 0; i < restored.count(); ++i)
+        if (restored[i] && restored[i]->identity(1) == VE_ASSEMBLY_TYPE) {
+            Ve_AssemDeleteMgr manager(static_cast<VE_ASSEMBLY*>(restored[i]));
+            manager.loseAssem();
+        }
     api_bb_end(outcome(VELM_SAVE_FILE_DAMAGED), true, false);
     return r;
 }

@@ -93,11 +93,24 @@ int Ve_AssemDeleteMgr::recordedCount() const
 
 void Ve_AssemDeleteMgr::traverseAssembly(VE_ASSEMBLY* assembly)
 {
+    // The lists are lost only after the walk, once each: a damaged file can
+    // give two assemblies one list, and the second must not meet it freed.
+    QELXHashList<EE_LIST*> lists;
+    walk(assembly, lists);
+    forEach(lists, [](EE_LIST* list) { list->lose(); });
+}
+
+void Ve_AssemDeleteMgr::walk(VE_ASSEMBLY* assembly, QELXHashList<EE_LIST*>& lists)
+{
     if (!m_assemblies.Add(assembly) || !assembly)
         return;
     if (TRANSFORM* t = assembly->getTransform())
         m_transforms.Add(t);
-    if (const EE_LIST* parts = assembly->getPartList()) {
+    EE_LIST* parts = nullptr;
+    EE_LIST* formations = nullptr;
+    assembly->detachLists(parts, formations);
+    if (parts) {
+        lists.Add(parts);
         for (int i = 0; i < parts->count(); ++i) {
             auto* part = entryOf<VE_PART>((*parts)[i], VE_PART_TYPE);
             if (!part || !m_parts.Add(part))
@@ -108,22 +121,17 @@ void Ve_AssemDeleteMgr::traverseAssembly(VE_ASSEMBLY* assembly)
                 m_transforms.Add(t);
         }
     }
-    // Sub-assemblies are collected before the list goes, since losing the
-    // list may take its entries' records with it.
-    std::vector<VE_ASSEMBLY*> below;
-    if (const EE_LIST* formations = assembly->getFormationList()) {
+    if (formations) {
+        lists.Add(formations);
         for (int i = 0; i < formations->count(); ++i) {
             auto* formation = entryOf<VE_FORMATION>((*formations)[i], VE_FORMATION_TYPE);
             if (!formation || !m_formations.Add(formation))
                 continue;
             if (TRANSFORM* t = formation->getTransform())
                 m_transforms.Add(t);
-            below.push_back(formation->getAssembly());
+            walk(entryOf<VE_ASSEMBLY>(formation->getAssembly(), VE_ASSEMBLY_TYPE), lists);
         }
     }
-    assembly->forgetLists();
-    for (VE_ASSEMBLY* sub : below)
-        traverseAssembly(entryOf<VE_ASSEMBLY>(sub, VE_ASSEMBLY_TYPE));
 }
 
 void Ve_AssemDeleteMgr::destroyRecorded()

@@ -27,6 +27,7 @@ public:
     int recordedCount() const;
 
 private:
+    void walk(VE_ASSEMBLY* assembly, QELXHashList<EE_LIST*>& lists);
     void destroyRecorded();
     void reset();
 

@@ -31,11 +31,12 @@ void VE_ASSEMBLY::appendPart(VE_PART* part) { append(0, part); }
 
 void VE_ASSEMBLY::appendFormation(VE_FORMATION* formation) { append(1, formation); }
 
-void VE_ASSEMBLY::forgetLists()
+void VE_ASSEMBLY::detachLists(EE_LIST*& parts, EE_LIST*& formations)
 {
-    for (int i = 0; i < 2; ++i)
-        if (auto* list = static_cast<EE_LIST*>(link(i))) {
-            setLink(i, nullptr);
-            list->lose();
-        }
+    parts = static_cast<EE_LIST*>(link(0));
+    formations = static_cast<EE_LIST*>(link(1));
+    if (parts)
+        setLink(0, nullptr);
+    if (formations)
+        setLink(1, nullptr);
 }

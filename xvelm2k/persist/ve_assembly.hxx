@@ -23,8 +23,9 @@ class XVELM2KA_API VE_ASSEMBLY : public VE_ASSEMBLY_LINKS {
     // Creates the list on first use.
     void appendPart(VE_PART* part);
     void appendFormation(VE_FORMATION* formation);
-    // The traversal of a deletion loses the lists and forgets them here.
-    void forgetLists();
+    // Hands the lists over and forgets them here: the traversal of a deletion
+    // loses them itself, once each, after the whole tree is walked.
+    void detachLists(EE_LIST*& parts, EE_LIST*& formations);
 
     static const char* linkLabel(int i);
     static int linkType(int i) { return i == transform_link ? TRANSFORM_TYPE : EE_LIST_TYPE; }
