@@ -223,6 +223,8 @@ TEST_F(SaveFiles, DamagedFieldsAreRefused) {
   damaged("#\n-1 ", "\n-1 ");                                // missing '#'
   damaged("-1 eelist 1", "-2 eelist 1");                     // records out of order
   damaged("tleaf 2 tnode 1", "tleaf 3 tnode 1");             // broken level chain
+  damaged("0.33333333333333331", "nan");                     // reals the kernel never writes
+  damaged("0.33333333333333331", "-inf");
 }
 
 TEST_F(SaveFiles, LinkToAnEntityOfAnotherClassIsDamageNotACast) {

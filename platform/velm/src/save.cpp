@@ -260,7 +260,8 @@ double read_real() {
   std::string s(token());
   char* end = nullptr;
   double v = std::strtod(s.c_str(), &end);
-  if (*end != '\0') damaged();
+  // Every real the kernel writes is finite; "nan" or "inf" can only be damage.
+  if (s.empty() || *end != '\0' || !std::isfinite(v)) damaged();
   return v;
 }
 
