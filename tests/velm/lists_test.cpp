@@ -36,6 +36,12 @@ TEST_F(Lists, AddIsDuplicateCheckedAndNullIsAddedOnce) {
   EXPECT_EQ(l.lookup(nodes_[0]), 0);
   EXPECT_TRUE(l.contains(nullptr));
   EXPECT_FALSE(l.contains(nodes_[2]));
+  // Removing the first of two unchecked entries leaves the second findable and removable.
+  EXPECT_EQ(l.remove(nodes_[0]), 0);
+  EXPECT_EQ(l.lookup(nodes_[0]), 3);
+  EXPECT_EQ(l.remove(nodes_[0]), 3);
+  EXPECT_EQ(l.iteration_count(), 2);
+  EXPECT_FALSE(l.contains(nodes_[0]));
 }
 
 TEST_F(Lists, RemoveLeavesATombstoneAndTheWalkSkipsNothing) {

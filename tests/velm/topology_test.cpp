@@ -353,14 +353,19 @@ struct every_class_model {
   }
 };
 
-// A save of the list without its header (which carries the date).
-std::string saved_records(const ENTITY_LIST& top) {
+std::string saved_file(const ENTITY_LIST& top) {
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), &std::fclose);
   EXPECT_TRUE(api_save_entity_list(file.get(), 1, top).ok());
   std::rewind(file.get());
   std::string text;
   char buf[4096];
   for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, file.get())) > 0;) text.append(buf, n);
+  return text;
+}
+
+// A save of the list without its header (which carries the date).
+std::string saved_records(const ENTITY_LIST& top) {
+  std::string text = saved_file(top);
   return text.substr(text.find('\n', text.find('\n') + 1) + 1);
 }
 
@@ -408,11 +413,8 @@ TEST(TopologySave, EveryClassFieldSurvivesARoundTripBitExact) {
                             "tedge", "vertex", "tvertex", "wire", "point", "transform", "wcs",
                             "eelist", "group", "collection_attrib", "render", "col", "no_merge"})
       EXPECT_NE(first.find(std::string(" ") + cls + " "), std::string::npos) << cls;
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), &std::fclose);
-    ASSERT_TRUE(api_save_entity_list(file.get(), 1, m.top).ok());
-    std::rewind(file.get());
     ENTITY_LIST back;
-    ASSERT_TRUE(api_restore_entity_list(file.get(), 1, back).ok());
+    ASSERT_TRUE(restore_text(saved_file(m.top), back).ok());
     ASSERT_EQ(back.count(), m.top.count());
     // Saving what came back gives the same records: every saved field came back exactly.
     EXPECT_EQ(saved_records(back), first);
@@ -429,11 +431,7 @@ TEST(TopologySave, LinkToAnEntityOfTheWrongClassIsDamage) {
   std::string text;
   {
     every_class_model m;
-    std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), &std::fclose);
-    ASSERT_TRUE(api_save_entity_list(file.get(), 1, m.top).ok());
-    std::rewind(file.get());
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, file.get())) > 0;) text.append(buf, n);
+    text = saved_file(m.top);
   }
   const int damaged = qelvelm_api_errmod.message_code(VELM_SAVE_FILE_DAMAGED);
   ENTITY_LIST ok;

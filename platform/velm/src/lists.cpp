@@ -12,13 +12,18 @@ ENTITY* const tombstone = reinterpret_cast<ENTITY*>(&tombstone_mark);
 }  // namespace
 
 ENTITY_LIST::ENTITY_LIST(const ENTITY_LIST& other)
-    : VELM_OBJECT(), slots_(other.slots_), index_(other.index_), live_(other.live_) {}
+    : VELM_OBJECT(),
+      slots_(other.slots_),
+      index_(other.index_),
+      live_(other.live_),
+      duplicates_(other.duplicates_) {}
 
 ENTITY_LIST& ENTITY_LIST::operator=(const ENTITY_LIST& other) {
   if (this != &other) {
     slots_ = other.slots_;
     index_ = other.index_;
     live_ = other.live_;
+    duplicates_ = other.duplicates_;
     cursor_ = 0;
   }
   return *this;
@@ -31,7 +36,8 @@ int ENTITY_LIST::add(ENTITY* e, bool check_duplicates) {
   }
   int index = count();
   slots_.push_back(e);
-  index_.emplace(e, index);  // keeps the first index of an unchecked duplicate
+  // Keeps the first index of an unchecked duplicate.
+  if (!index_.emplace(e, index).second) duplicates_ = true;
   ++live_;
   return index;
 }
@@ -49,6 +55,13 @@ int ENTITY_LIST::remove(ENTITY* e) {
   index_.erase(it);
   slots_[index] = tombstone;
   --live_;
+  // An unchecked duplicate further on becomes the entry that lookup and remove find.
+  if (duplicates_)
+    for (int k = index + 1; k < count(); ++k)
+      if (slots_[k] == e) {
+        index_.emplace(e, k);
+        break;
+      }
   return index;
 }
 
@@ -75,6 +88,7 @@ void ENTITY_LIST::clear() {
   slots_.clear();
   index_.clear();
   live_ = 0;
+  duplicates_ = false;
   cursor_ = 0;
 }
 

@@ -36,6 +36,7 @@ class ENTITY_LIST : public VELM_OBJECT {
   std::vector<ENTITY*> slots_;
   std::unordered_map<const ENTITY*, int> index_;
   int live_ = 0;
+  bool duplicates_ = false;  // an unchecked add met an entry already present
   mutable int cursor_ = 0;
 };
 
