@@ -21,7 +21,7 @@ std::uint32_t lastBucket(const int*) { return 16; }
 
 } // namespace
 
-TEST(DynamicArray, CopyOfStringsIsElementWise)
+TEST(DynamicArray, CopiesAreElementWise)
 {
     QELXDynamicArray<QELXString> original;
     for (const char* text : {"alpha", "beta", "gamma"})
@@ -37,32 +37,30 @@ TEST(DynamicArray, CopyOfStringsIsElementWise)
     ASSERT_EQ(original.Count(), 3);
     EXPECT_STREQ(original[0].c_str(), "alpha");
     EXPECT_STREQ(original[2].c_str(), "gamma");
-}
 
-TEST(DynamicArray, InnerArraysAreCopiedNotShared)
-{
     QELXDynamicArray<QELXDynamicArray<int>> outer;
     QELXDynamicArray<int> inner;
     inner.Add(1);
     outer.Add(inner);
     outer.Append(outer); // appending itself doubles it once
     ASSERT_EQ(outer.Count(), 2);
-
-    QELXDynamicArray<QELXDynamicArray<int>> copy = outer;
-    copy[0].Add(2);
+    QELXDynamicArray<QELXDynamicArray<int>> nested = outer;
+    nested[0].Add(2);
     EXPECT_EQ(outer[0].Count(), 1);
     EXPECT_EQ(outer[1].Count(), 1);
-    EXPECT_EQ(copy[0].Count(), 2);
-}
+    EXPECT_EQ(nested[0].Count(), 2);
 
-TEST(DynamicArray, AddingOwnElementSurvivesGrowth)
-{
-    QELXDynamicArray<QELXString> a;
-    a.Add("seed");
+    // Adding an own element while the storage grows under it.
     for (int i = 0; i < 40; ++i)
-        a.Add(a[0]); // the source lies in the storage that grows
-    ASSERT_EQ(a.Count(), 41);
-    EXPECT_STREQ(a[40].c_str(), "seed");
+        original.Add(original[1]);
+    ASSERT_EQ(original.Count(), 43);
+    EXPECT_STREQ(original[42].c_str(), "beta");
+
+    QELXDynamicArray<QELXString> moved(std::move(original));
+    EXPECT_EQ(original.Count(), 0);
+    original.Add("y"); // the moved-from array is usable again
+    EXPECT_EQ(original.Count(), 1);
+    EXPECT_STREQ(moved[0].c_str(), "alpha");
 }
 
 TEST(DynamicArray, HandleElementsReleaseOnRemoveClearAndDestruction)
@@ -88,46 +86,31 @@ TEST(DynamicArray, HandleElementsReleaseOnRemoveClearAndDestruction)
     EXPECT_EQ(Tracked::live, 0);
 }
 
-TEST(DynamicArray, MovedFromArrayIsUsableAgain)
-{
-    QELXDynamicArray<QELXString> a;
-    a.Add("x");
-    QELXDynamicArray<QELXString> b(std::move(a));
-    EXPECT_EQ(a.Count(), 0);
-    a.Add("y");
-    EXPECT_EQ(a.Count(), 1);
-    EXPECT_STREQ(b[0].c_str(), "x");
-}
-
-TEST(DynamicArray, SortedInsertKeepsOrderAndRefusesDuplicates)
+TEST(DynamicArray, SortedInsertKeepsOrderRefusesDuplicatesAndSortsPointersUnsigned)
 {
     QELXDynamicArray<int> a;
-    EXPECT_TRUE(a.InsertSorted(5));
-    int index = -1;
-    EXPECT_TRUE(a.FindSorted(5, index));
-    EXPECT_EQ(index, 0);
-    for (int v : {-3, 9, 7, 0})
+    for (int v : {5, -3, 9, 7, 0})
         EXPECT_TRUE(a.InsertSorted(v));
     EXPECT_FALSE(a.InsertSorted(7));
     ASSERT_EQ(a.Count(), 5);
     const int expected[] = {-3, 0, 5, 7, 9};
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(a[i], expected[i]);
+    int index = -1;
+    EXPECT_TRUE(a.FindSorted(5, index));
+    EXPECT_EQ(index, 2);
     EXPECT_FALSE(a.FindSorted(6, index));
     EXPECT_EQ(index, 3); // insertion point
-}
 
-TEST(DynamicArray, PointersSortAsUnsignedAddresses)
-{
     auto* high = reinterpret_cast<int*>(std::uintptr_t{0x8000000000001000ull});
     auto* low = reinterpret_cast<int*>(std::uintptr_t{0x1000});
-    QELXDynamicArray<int*> a;
-    a.InsertSorted(high);
-    a.InsertSorted(low);
-    EXPECT_EQ(a[0], low);
-    EXPECT_EQ(a.Find(high), 1);
-    EXPECT_FALSE(a.AddUnique(low));
-    EXPECT_EQ(a.Count(), 2);
+    QELXDynamicArray<int*> p;
+    p.InsertSorted(high);
+    p.InsertSorted(low);
+    EXPECT_EQ(p[0], low);
+    EXPECT_EQ(p.Find(high), 1);
+    EXPECT_FALSE(p.AddUnique(low));
+    EXPECT_EQ(p.Count(), 2);
 }
 
 TEST(HashMap, GrowsOnThirteenthKeyAndKeepsEveryKey)
@@ -165,23 +148,16 @@ TEST(HashMap, DuplicateKeyKeepsFirstValueAndMissingKeyLeavesOutput)
     EXPECT_EQ(map.Count(), 1);
 }
 
-TEST(HashMap, ProbeWrapsFromLastSlotToFirst)
-{
-    QELXHashMap<int, int> map(lastBucket);
-    map.Add(1, 10);
-    map.Add(2, 20);
-    map.Add(3, 30);
-    EXPECT_EQ(map.FindIndex(1), 16);
-    EXPECT_EQ(map.FindIndex(2), 0);
-    EXPECT_EQ(map.FindIndex(3), 1);
-    EXPECT_EQ(map.FindIndex(4), -1);
-}
-
-TEST(HashMap, RemovalKeepsCollidingKeysFindable)
+TEST(HashMap, CollidingKeysWrapFromLastSlotAndSurviveRemoval)
 {
     QELXHashMap<int, int> map(lastBucket);
     for (int k = 1; k <= 3; ++k)
         map.Add(k, 10 * k);
+    EXPECT_EQ(map.FindIndex(1), 16);
+    EXPECT_EQ(map.FindIndex(2), 0);
+    EXPECT_EQ(map.FindIndex(3), 1);
+    EXPECT_EQ(map.FindIndex(4), -1);
+
     EXPECT_TRUE(map.Remove(1));
     EXPECT_FALSE(map.Remove(1));
     EXPECT_EQ(map.Count(), 2);
@@ -218,11 +194,15 @@ TEST(HashMap, ClearAndRemoveReleaseHandleValues)
     EXPECT_EQ(Tracked::live, 0);
 }
 
-TEST(HashMap, PointerHashUsesBothHalves)
+TEST(HashMap, PointerHashUsesBothHalvesAndPointsCompareAtKernelResolution)
 {
-    const auto h1 = QELXHashTraits<void*>::Hash(reinterpret_cast<void*>(std::uintptr_t{0x100000000ull}));
-    const auto h2 = QELXHashTraits<void*>::Hash(reinterpret_cast<void*>(std::uintptr_t{0x200000000ull}));
-    EXPECT_NE(h1, h2);
+    EXPECT_NE(QELXHashTraits<void*>::Hash(reinterpret_cast<void*>(std::uintptr_t{0x100000000ull})),
+              QELXHashTraits<void*>::Hash(reinterpret_cast<void*>(std::uintptr_t{0x200000000ull})));
+    const QELposition a(1.0, 2.0, 3.0);
+    const QELposition near(1.0 + 0.5 * QELresabs, 2.0, 3.0);
+    const QELposition far(1.0 + 10.0 * QELresabs, 2.0, 3.0);
+    EXPECT_EQ(QELXComparePoints(&a, &near), 0);
+    EXPECT_EQ(QELXComparePoints(&a, &far), 1);
 }
 
 TEST(HashList, NextYieldsEachElementOnceAfterGrowth)
@@ -236,19 +216,8 @@ TEST(HashList, NextYieldsEachElementOnceAfterGrowth)
     EXPECT_EQ(set.Capacity(), 68);
     int seen = 0;
     long sum = 0;
-    for (int k; set.Next(k);) {
-        ++seen;
+    for (int k; set.Next(k); ++seen)
         sum += k;
-    }
     EXPECT_EQ(seen, 30);
     EXPECT_EQ(sum, 3L * 29 * 30 / 2);
-}
-
-TEST(HashMap, PointComparatorUsesKernelResolution)
-{
-    const QELposition a(1.0, 2.0, 3.0);
-    const QELposition near(1.0 + 0.5 * QELresabs, 2.0, 3.0);
-    const QELposition far(1.0 + 10.0 * QELresabs, 2.0, 3.0);
-    EXPECT_EQ(QELXComparePoints(&a, &near), 0);
-    EXPECT_EQ(QELXComparePoints(&a, &far), 1);
 }

@@ -1,17 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 
 #include "model/containers.hxx"
 #include "model/message_module.hxx"
 #include "model/result_mapping.hxx"
+#include "model_test_support.hxx"
 #include "qelx/qelx_units.hxx"
 #include "qelx_velm/ve_attrib_transfer.hxx"
 #include "velm/groups.hxx"
-#include "support/model_builders.hxx"
 #include "velm/save.hxx"
-#include "velm/topology_api.hxx"
 
 namespace {
 
@@ -31,27 +29,12 @@ int forwardInt(const outcome& o)
     return r;
 }
 
-// Puts the kernel's current file information back after a test that hides it.
-class SaveInfoScope {
-public:
-    SaveInfoScope() : m_saved(save_info) {}
-    ~SaveInfoScope() { save_info = m_saved; }
-
-private:
-    FileInfo* m_saved;
-};
-
-void setFileUnits(double mmPerUnit)
-{
-    FileInfo info;
-    info.set_units(mmPerUnit);
-    ASSERT_TRUE(api_set_file_info(FileInfo_units, info).ok());
-}
-
 } // namespace
 
-TEST(MessageModule, RegistersTwentyTwoMessagesVerbatim)
+TEST(StartUp, RegistersPersistentClassesAndTheMessagesVerbatim)
 {
+    EXPECT_NE(restore_def::find("ve_assembly"), nullptr);
+    EXPECT_NE(restore_def::find("ve_part"), nullptr);
     EXPECT_STREQ(xvelm2k_errorcode_errmod.name(), "xvelm2k/src");
     EXPECT_EQ(xvelm2k_errorcode_errmod.count(), 22);
     EXPECT_EQ(xvelm2k_errorcode_errmod.message_code(22), -1);
@@ -64,40 +47,30 @@ TEST(MessageModule, RegistersTwentyTwoMessagesVerbatim)
     EXPECT_STREQ(message_module::find_message(ours(QELX_VELM_E_FILE_ENCRYPTED)), "Encrypted File");
 }
 
-TEST(ResultMapping, OutcomesMapToFrameworkCodes)
+TEST(ResultMapping, OutcomesMapToFrameworkCodesAndUnknownErrorsFail)
 {
-    EXPECT_EQ(forward(outcome()), 0u);
-    EXPECT_EQ(forwardInt(outcome()), 0);
-    EXPECT_EQ(forward(outcome(qelvelm_api_errmod.message_code(VELM_API_FAILED))), 0x1000001u);
-    EXPECT_EQ(forward(outcome(ours(QELX_VELM_E_ERROR))), 0x1000002u);
-    EXPECT_EQ(forward(outcome(ours(QELX_VELM_E_ABORT))), 0x2000003u);
-    EXPECT_EQ(forward(outcome(ours(QELX_VELM_E_FILE_ENCRYPTED))), 0x1000010u);
-    EXPECT_EQ(forwardInt(outcome(ours(QELX_VELM_S_NO_ENTITIES))), 2);
-    // Registered but produced by neither mapping.
-    EXPECT_EQ(forward(outcome(ours(QELX_VELM_E_FAIL))), 0x1000001u);
-    EXPECT_EQ(forward(outcome(ours(QELX_VELM_E_BREP_JOIN_FAILED))), 0x1000001u);
+    const struct {
+        int error;
+        QELIResult code;
+    } cases[] = {{0, 0u},
+                 {apiFailure(), 0x1000001u},
+                 {ours(QELX_VELM_E_ERROR), 0x1000002u},
+                 {ours(QELX_VELM_E_ABORT), 0x2000003u},
+                 {ours(QELX_VELM_E_FILE_ENCRYPTED), 0x1000010u},
+                 {ours(QELX_VELM_S_NO_ENTITIES), 2u},
+                 // Registered but produced by neither mapping.
+                 {ours(QELX_VELM_E_FAIL), 0x1000001u},
+                 {ours(QELX_VELM_E_BREP_JOIN_FAILED), 0x1000001u},
+                 // An unknown kernel error never reads as success (2) in either form.
+                 {apiError(VELM_BAD_ARGUMENT), 0x1000001u}};
+    for (const auto& c : cases) {
+        const outcome o = c.error ? outcome(c.error) : outcome();
+        EXPECT_EQ(forward(o), c.code) << c.error;
+        EXPECT_EQ(forwardInt(o), static_cast<int>(c.code)) << c.error;
+    }
 }
 
-TEST(ResultMapping, UnknownKernelErrorIsAFailureInBothForms)
-{
-    const outcome other(qelvelm_api_errmod.message_code(VELM_BAD_ARGUMENT));
-    EXPECT_EQ(forward(other), 0x1000001u);
-    EXPECT_EQ(forwardInt(other), 0x1000001); // never 2, which reads as success
-}
-
-TEST(ResultMapping, UnknownCodeLeavesOutcomeAlone)
-{
-    outcome ok;
-    mapQELXResultToOutcome(0x1234, ok);
-    EXPECT_TRUE(ok.ok());
-    outcome failed(ours(QELX_VELM_E_INVALID_OBJECT));
-    mapQELXResultToOutcome(0x1000003, failed);
-    EXPECT_EQ(failed.error_number(), ours(QELX_VELM_E_INVALID_OBJECT));
-    mapQELXResultToOutcome(0, failed);
-    EXPECT_TRUE(failed.ok());
-}
-
-TEST(ResultMapping, RoundTripKeepsCodesTheForwardTableKnows)
+TEST(ResultMapping, EveryCodeTheForwardTableKnowsRoundTripsAndUnknownCodesLeaveTheOutcome)
 {
     const std::uint32_t lost[] = {3, 0x1000005, 0x1000014, 0x1010002, 0x3000006};
     const std::uint32_t kept[] = {0,         1,         2,         0x1000001, 0x1000002, 0x1000007,
@@ -118,6 +91,13 @@ TEST(ResultMapping, RoundTripKeepsCodesTheForwardTableKnows)
     outcome special;
     mapQELXResultToOutcome(0x3000006, special);
     EXPECT_EQ(special.error_number(), 0x3000006);
+
+    outcome ok;
+    mapQELXResultToOutcome(0x1234, ok);
+    EXPECT_TRUE(ok.ok());
+    outcome failed(ours(QELX_VELM_E_INVALID_OBJECT));
+    mapQELXResultToOutcome(0x1000003, failed);
+    EXPECT_EQ(failed.error_number(), ours(QELX_VELM_E_INVALID_OBJECT));
 }
 
 TEST(ResultMapping, StringsOrderByteWise)
@@ -128,27 +108,24 @@ TEST(ResultMapping, StringsOrderByteWise)
     EXPECT_TRUE(QELXString("Z") < QELXString("a"));
 }
 
-TEST(ReadFileUnit, FileUnitsBecomeTheFrameworkReadUnit)
+TEST(ReadFileUnit, FileUnitsBecomeTheReadUnitAndMissingFileInformationKeepsIt)
 {
-    setFileUnits(25.4);
-    setVelmReadFileUnit();
-    EXPECT_EQ(QELXUnitValue::GetReadUnit(), QELX_UNIT_INCH);
-
-    setFileUnits(-1.0);
-    setVelmReadFileUnit();
-    EXPECT_EQ(QELXUnitValue::GetReadUnit(), QELX_UNIT_UNSPECIFIED);
-
-    setFileUnits(3.7); // no framework unit is 3.7 mm
-    setVelmReadFileUnit();
-    EXPECT_EQ(QELXUnitValue::GetReadUnit(), QELX_UNIT_NONE);
-}
-
-TEST(ReadFileUnit, WithoutFileInformationTheReadUnitStays)
-{
-    SaveInfoScope scope;
+    const struct {
+        double mmPerUnit;
+        QELXUnit unit;
+    } cases[] = {{25.4, QELX_UNIT_INCH}, {-1.0, QELX_UNIT_UNSPECIFIED}, {3.7, QELX_UNIT_NONE}}; // no unit is 3.7 mm
+    for (const auto& c : cases) {
+        FileInfo info;
+        info.set_units(c.mmPerUnit);
+        ASSERT_TRUE(api_set_file_info(FileInfo_units, info).ok());
+        setVelmReadFileUnit();
+        EXPECT_EQ(QELXUnitValue::GetReadUnit(), c.unit) << c.mmPerUnit;
+    }
+    FileInfo* const saved = save_info;
     QELXUnitValue::SetReadUnit(QELX_UNIT_METER);
     save_info = nullptr;
     setVelmReadFileUnit();
+    save_info = saved;
     EXPECT_EQ(QELXUnitValue::GetReadUnit(), QELX_UNIT_METER);
 }
 
@@ -175,20 +152,18 @@ protected:
 
 TEST_F(EntitySearch, LabelMustBeNonEmptyAndEqualByteForByte)
 {
-    group();                                                     // no label
-    ASSERT_TRUE(Ve_AttribTransfer::setLabel(group(), ""));      // empty label
+    group();                                                // no label
+    ASSERT_TRUE(Ve_AttribTransfer::setLabel(group(), "")); // empty label
     ASSERT_TRUE(Ve_AttribTransfer::setLabel(group(), "Layer 7x"));
     ENTITY* first = group();
     ASSERT_TRUE(Ve_AttribTransfer::setLabel(first, "Layer 7"));
     ASSERT_TRUE(Ve_AttribTransfer::setLabel(group(), "Layer 7"));
-
     ENTITY* found = nullptr;
     EXPECT_TRUE(findEntityByLabel("Layer 7", m_groups, found));
     EXPECT_EQ(found, first);
     found = nullptr;
-    EXPECT_FALSE(findEntityByLabel("Layer", m_groups, found));
-    EXPECT_FALSE(findEntityByLabel("", m_groups, found));
-    EXPECT_FALSE(findEntityByLabel(nullptr, m_groups, found));
+    for (const char* label : {"Layer", "", static_cast<const char*>(nullptr)})
+        EXPECT_FALSE(findEntityByLabel(label, m_groups, found));
     EXPECT_EQ(found, nullptr);
 }
 
@@ -221,11 +196,4 @@ TEST(DeleteEntityList, DeletesBodiesAndKeepsGroups)
     EXPECT_EQ(layer->members().iteration_count(), 0); // the body left its layer
     api_ct_lose_group(layer);
     EXPECT_EQ(velm_live_object_count(), liveBefore);
-}
-
-TEST(StartUp, RegistersPersistentClassesBeforeAnyTestRuns)
-{
-    EXPECT_NE(restore_def::find("ve_assembly"), nullptr);
-    EXPECT_NE(restore_def::find("ve_part"), nullptr);
-    EXPECT_EQ(xvelm2k_errorcode_errmod.count(), 22);
 }

@@ -2,18 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "geometry/surface_adapter.hxx"
-#include "model/entity_views.hxx"
+#include "model_test_support.hxx"
 #include "persist/analytic_surface_attribute.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/query_builders.hxx"
 
 namespace {
-
-template <class View, class Kernel>
-View* as(Kernel* e)
-{
-    return reinterpret_cast<View*>(e);
-}
 
 const Ve_BaseSurface* adapterOf(const Gk_Surface3Handle& h)
 {
@@ -27,10 +21,12 @@ bool hasMarker(const ENTITY* e)
     return found != nullptr;
 }
 
-TEST(FaceSurface, PlaneIsUnboundedAndSenseFollowsTheFace)
+} // namespace
+
+TEST(FaceSurface, PlaneIsUnboundedSenseFollowsTheFaceAndTheAnalyticOneComesFromTheMarker)
 {
     BODY* box = testkit::make_plane_box();
-    FACE* face = box->lump()->shell()->face();
+    FACE* face = firstFace(box);
     Ve_FaceTag* f = as<Ve_FaceTag>(face);
     const int uses = face->geometry()->use_count();
     {
@@ -47,36 +43,10 @@ TEST(FaceSurface, PlaneIsUnboundedAndSenseFollowsTheFace)
         EXPECT_TRUE(f->wrappedSurface()->isSameSense());
     }
     EXPECT_EQ(face->geometry()->use_count(), uses);
-    face->set_geometry(nullptr);
-    EXPECT_FALSE(f->GetSurface().IsValid());
-    api_del_entity(box);
-}
 
-TEST(FaceSurface, ApproximatedSurfaceIsBoundedByTheFace)
-{
-    // An elliptical cone is approximated by the framework: the face's box bounds it.
-    BODY* cap = testkit::make_cone_cap();
-    FACE* face = cap->lump()->shell()->face();
-    const cone round = static_cast<const CONE*>(face->geometry())->equation();
-    cone oval(round.base.centre, round.base.normal, round.base.major_axis, 0.5, round.sine, round.cosine, 0.0);
-    face->set_geometry(new CONE(oval));
-    ASSERT_TRUE(as<Ve_SurfaceTag>(face->geometry())->isApproximated());
-    const Gk_Surface3Handle s = as<Ve_FaceTag>(face)->GetSurface();
-    ASSERT_TRUE(s.IsValid());
-    EXPECT_TRUE(adapterOf(s)->span().u().isFinite());
-    EXPECT_TRUE(adapterOf(s)->span().v().isFinite());
-    api_del_entity(cap);
-}
-
-TEST(FaceSurface, AnalyticSurfaceFromTheMarkerOnly)
-{
-    BODY* box = testkit::make_plane_box();
-    FACE* face = box->lump()->shell()->face();
-    Ve_FaceTag* f = as<Ve_FaceTag>(face);
     api_add_generic_named_attribute(face, "ATTRIB_XVELM_ANALYTIC_SURFACE", 1);
     EXPECT_FALSE(f->GetSurfaceAnalytic().IsValid());
     EXPECT_TRUE(hasMarker(face));
-
     SURFACE* analytic = make_surface(plane(QELposition(0, 0, 0), QELunit_vector(0, 0, -1)));
     new ATTRIB_ANALYT_SURF(face, analytic);
     const Gk_Surface3Handle s = f->wrappedSurface2();
@@ -86,20 +56,38 @@ TEST(FaceSurface, AnalyticSurfaceFromTheMarkerOnly)
     EXPECT_TRUE(s->isSameSense());
     EXPECT_FALSE(hasMarker(face));
     EXPECT_TRUE(f->GetSurfaceAnalytic().IsValid());
+
+    face->set_geometry(nullptr);
+    EXPECT_FALSE(f->GetSurface().IsValid());
     api_del_entity(box);
+}
+
+TEST(FaceSurface, ApproximatedSurfaceIsBoundedByTheFace)
+{
+    // An elliptical cone is approximated by the framework: the face's box bounds it.
+    BODY* cap = testkit::make_cone_cap();
+    FACE* face = firstFace(cap);
+    const cone round = static_cast<const CONE*>(face->geometry())->equation();
+    face->set_geometry(new CONE(cone(round.base.centre, round.base.normal, round.base.major_axis, 0.5, round.sine,
+                                     round.cosine, 0.0)));
+    ASSERT_TRUE(as<Ve_SurfaceTag>(face->geometry())->isApproximated());
+    const Gk_Surface3Handle s = as<Ve_FaceTag>(face)->GetSurface();
+    ASSERT_TRUE(s.IsValid());
+    EXPECT_TRUE(adapterOf(s)->span().u().isFinite());
+    EXPECT_TRUE(adapterOf(s)->span().v().isFinite());
+    api_del_entity(cap);
 }
 
 TEST(EdgeCurve, DomainFollowsTheEdgeSense)
 {
     BODY* box = testkit::make_plane_box(10, 20, 30);
-    EDGE* e = box->lump()->shell()->face()->loop()->start()->edge();
+    EDGE* e = firstFace(box)->loop()->start()->edge();
     Ve_EdgeTag* edge = as<Ve_EdgeTag>(e);
     const Gk_Domain own = edge->getDomain();
     const QELXCurve3DHandle forward = edge->GetCurve();
     ASSERT_TRUE(forward.IsValid());
     EXPECT_DOUBLE_EQ(forward->domain().low(), own.low());
     EXPECT_DOUBLE_EQ(forward->domain().high(), own.high());
-
     e->set_sense(REVERSED);
     const QELXCurve3DHandle reversed = edge->GetCurve();
     EXPECT_DOUBLE_EQ(reversed->domain().low(), -own.high());
@@ -122,20 +110,15 @@ TEST(EdgeCurve, DomainFollowsTheEdgeSense)
 TEST(CoedgePCurve, OverTheCoedgeDomainWhereTheSurfaceIsExact)
 {
     BODY* box = testkit::make_plane_box();
-    FACE* face = box->lump()->shell()->face();
-    COEDGE* c = face->loop()->start();
-    Ve_CoedgeTag* coedge = as<Ve_CoedgeTag>(c);
+    FACE* face = firstFace(box);
+    Ve_CoedgeTag* coedge = as<Ve_CoedgeTag>(face->loop()->start());
     ASSERT_NE(coedge->getPCurve(), nullptr);
     const QELXCurve2DHandle p = coedge->GetPCurve();
     ASSERT_TRUE(p.IsValid());
     EXPECT_DOUBLE_EQ(p->domain().low(), coedge->getDomain().low());
     EXPECT_DOUBLE_EQ(p->domain().high(), coedge->getDomain().high());
-    EXPECT_TRUE(coedge->wrappedPCurve().IsValid());
-
     face->set_geometry(nullptr);
     EXPECT_EQ(coedge->getPCurve(), nullptr);
     EXPECT_FALSE(coedge->GetPCurve().IsValid());
     api_del_entity(box);
 }
-
-} // namespace
