@@ -154,7 +154,7 @@ TEST(BodySet, FacesOfAnotherShellAreNeitherMovedNorDuplicated)
 
 TEST(BodySet, EmptyOrTakenFacesBuildNothing)
 {
-    BODY* box = testkit::make_box();
+    const Owned box{testkit::make_box()};
     QELXDynamicArray<Ve_FaceTag*> faces = viewsOf({firstFace(box)});
     faces.Add(nullptr);
     Ve_BodyCntl cntl;
@@ -163,7 +163,6 @@ TEST(BodySet, EmptyOrTakenFacesBuildNothing)
     cntl.createFromFaceData(QELXDynamicArray<Ve_FaceTag*>(), true);
     EXPECT_EQ(cntl.getCocoon()->getNumberOfBodies(), 0);
     EXPECT_EQ(velm_live_entity_count(), before);
-    api_del_entity(box);
 }
 
 namespace {
@@ -182,8 +181,7 @@ private:
 
 TEST(BodySet, BodiesKeepTheirOrderAndTheLastHandleDeletesTheSet)
 {
-    BODY* b1 = testkit::make_box();
-    BODY* b2 = testkit::make_box();
+    const Owned b1{testkit::make_box()}, b2{testkit::make_box()};
     bool gone = false;
     auto* cocoon = new WatchedCocoon(gone);
     {
@@ -202,22 +200,16 @@ TEST(BodySet, BodiesKeepTheirOrderAndTheLastHandleDeletesTheSet)
             more.Add(nullptr);
             cocoon->appendBodies(more);
             QELXDynamicArray<Ve_BodyTag*> got = cocoon->getBodies();
-            ASSERT_EQ(got.Count(), 3);
-            EXPECT_EQ(got[0], as<Ve_BodyTag>(b1));
-            EXPECT_EQ(got[1], as<Ve_BodyTag>(b2));
-            EXPECT_EQ(got[2], nullptr);
+            EXPECT_EQ(seqOf(got), (Seq{b1, b2, nullptr}));
             got.Clear(); // the returned array is a copy
             EXPECT_EQ(cocoon->getNumberOfBodies(), 3);
             cocoon->setBodies(more);
-            EXPECT_EQ(cocoon->getNumberOfBodies(), 2);
-            EXPECT_EQ(cocoon->getBodies()[0], as<Ve_BodyTag>(b2));
+            EXPECT_EQ(seqOf(cocoon->getBodies()), (Seq{b2, nullptr}));
         }
         EXPECT_EQ(cocoon->GetReferenceCount(), 1);
         EXPECT_FALSE(gone);
     }
     EXPECT_TRUE(gone);
-    api_del_entity(b1);
-    api_del_entity(b2);
 }
 
 TEST(BodySet, ConnectWireReachesEveryCoedgeWithoutWire)

@@ -17,7 +17,7 @@ const Ve_BodyCache* filled(BODY* b)
 
 TEST_F(DocumentCaches, FillingTwiceKeepsTheFirstRecordAndANullBodyGetsAnEmptyOne)
 {
-    BODY* box = testkit::make_box();
+    const Owned box{testkit::make_box()};
     const Ve_BodyCache* record = filled(box);
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(filled(box), record);
@@ -28,7 +28,6 @@ TEST_F(DocumentCaches, FillingTwiceKeepsTheFirstRecordAndANullBodyGetsAnEmptyOne
         Ve_DocumentTag::shellCacheMap.Find(as<Ve_ShellTag>(box->lump()->shell()));
     ASSERT_NE(shellFaces, nullptr);
     EXPECT_EQ(shellFaces->Count(), 6);
-    api_del_entity(box);
 
     Ve_DocumentTag::ClearCaches();
     Ve_DocumentTag::FillCache(nullptr);
@@ -48,17 +47,16 @@ TEST_F(DocumentCaches, ReleasedBodyLeavesNoStaleRecord)
     EXPECT_EQ(Ve_DocumentTag::bodyCacheMap.Count(), 0);
     EXPECT_EQ(Ve_DocumentTag::shellCacheMap.Count(), 0);
     // Whatever the allocator puts at the old address next is asked of the kernel.
-    BODY* next = testkit::make_sheet(1, 1);
+    const Owned next{testkit::make_sheet(1, 1)};
     EXPECT_EQ(as<Ve_BodyTag>(next)->getNumberOfFaces(), 1);
-    api_del_entity(next);
 }
 
 TEST_F(DocumentCaches, RecordsOfAnEarlierEntityAtTheSameAddressAreNeverRead)
 {
     // A body deleted behind the caches' back left records under addresses
     // that a new body and its shell now have.
-    BODY* box = testkit::make_box();
-    BODY* sheet = testkit::make_sheet(2, 1);
+    const Owned box{testkit::make_box()};
+    const Owned sheet{testkit::make_sheet(2, 1)};
     SHELL* shell = sheet->lump()->shell();
     auto* stale = new Ve_BodyCache;
     stale->fill(as<Ve_BodyTag>(box));
@@ -70,7 +68,6 @@ TEST_F(DocumentCaches, RecordsOfAnEarlierEntityAtTheSameAddressAreNeverRead)
     EXPECT_EQ(as<Ve_ShellTag>(shell)->getNumberOfFaces(), 2);
     EXPECT_EQ(Ve_DocumentTag::bodyCacheMap.Count(), 0);
     EXPECT_EQ(Ve_DocumentTag::shellCacheMap.Count(), 0);
-    api_del_entity(box);
 
     // A shell array left without its body record is replaced on filling.
     auto* left = new QELXDynamicArray<Ve_FaceTag*>;
@@ -86,7 +83,6 @@ TEST_F(DocumentCaches, RecordsOfAnEarlierEntityAtTheSameAddressAreNeverRead)
     EXPECT_EQ(Ve_DocumentTag::shellCacheMap.Count(), 1);
     Ve_DocumentTag::RemoveFromCache(as<Ve_BodyTag>(sheet));
     EXPECT_EQ(Ve_DocumentTag::shellCacheMap.Count(), 0);
-    api_del_entity(sheet);
 }
 
 TEST_F(DocumentCaches, RemovingFromAProbeClusterKeepsTheOthersFindable)
@@ -115,7 +111,7 @@ TEST_F(DocumentCaches, RemovingFromAProbeClusterKeepsTheOthersFindable)
 
 TEST_F(DocumentCaches, ADocumentStartsAndEndsWithEmptyCaches)
 {
-    BODY* box = testkit::make_box();
+    const Owned box{testkit::make_box()};
     Ve_DocumentTag::FillCache(as<Ve_BodyTag>(box));
     ASSERT_EQ(Ve_DocumentTag::bodyCacheMap.Count(), 1);
     {
@@ -133,5 +129,4 @@ TEST_F(DocumentCaches, ADocumentStartsAndEndsWithEmptyCaches)
         EXPECT_EQ(document.GetSolidAt(1), nullptr);
     }
     EXPECT_EQ(Ve_DocumentTag::bodyCacheMap.Count(), 0);
-    api_del_entity(box);
 }

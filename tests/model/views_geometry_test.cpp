@@ -104,7 +104,7 @@ TEST(LoopClassification, PeripheryAndHoleOnPlaneCylinderAndSphereInEitherOrder)
 TEST(LoopClassification, SeparationLoopsAreNotPeripheries)
 {
     // Both circles of a cylinder band go round the axis: neither is an outer periphery.
-    BODY* band = testkit::make_cylinder_band();
+    const Owned band{testkit::make_cylinder_band()};
     Ve_FaceTag* f = as<Ve_FaceTag>(firstFace(band));
     ASSERT_EQ(f->getNumberOfLoops(), 2);
     EXPECT_FALSE(f->getLoopAt(0)->isOuterLoop());
@@ -112,12 +112,11 @@ TEST(LoopClassification, SeparationLoopsAreNotPeripheries)
     // Loops of one coedge with a curve, on a cylinder: not degenerate.
     EXPECT_FALSE(f->getLoopAt(0)->isDegenerate());
     EXPECT_FALSE(f->NeedsLoopAtConicalFaceApex()); // nor an apex to close
-    api_del_entity(band);
 }
 
 TEST(ConicalApex, CapTowardsTheApexNeedsALoopThere)
 {
-    BODY* cap = testkit::make_cone_cap();
+    const Owned cap{testkit::make_cone_cap()};
     FACE* face = firstFace(cap);
     Ve_FaceTag* f = as<Ve_FaceTag>(face);
     EXPECT_TRUE(f->NeedsLoopAtConicalFaceApex());
@@ -144,12 +143,11 @@ TEST(ConicalApex, CapTowardsTheApexNeedsALoopThere)
     top->set_face(face);
     face->loop()->set_next(top);
     EXPECT_FALSE(f->NeedsLoopAtConicalFaceApex());
-    api_del_entity(cap);
 }
 
 TEST(Distance, FootOnAPlaneAndNoDistanceWithoutGeometry)
 {
-    BODY* box = testkit::make_plane_box(10, 20, 30);
+    const Owned box{testkit::make_plane_box(10, 20, 30)};
     FACE* face = firstFace(box); // the bottom one, in z = 0
     Ve_FaceTag* bottom = as<Ve_FaceTag>(face);
     QELXPoint2D foot;
@@ -157,10 +155,9 @@ TEST(Distance, FootOnAPlaneAndNoDistanceWithoutGeometry)
     EXPECT_NEAR(bottom->getDistance(QELXPoint3D(3, 4, 0)), 0.0, 1e-9);
     EXPECT_TRUE(same_point(face->geometry()->equation().eval_position(QELpar_pos(foot.u(), foot.v())),
                            QELposition(3, 4, 0)));
-    api_del_entity(box);
 
     // The kit's faces carry bare surfaces: nothing to project on.
-    BODY* bare = testkit::make_box();
+    const Owned bare{testkit::make_box()};
     face = firstFace(bare);
     foot = QELXPoint2D(7.0, 8.0);
     EXPECT_EQ(as<Ve_FaceTag>(face)->getDistance(QELXPoint3D(1, 1, 1), nullptr, &foot), Ve_FaceTag::NoDistance);
@@ -168,7 +165,6 @@ TEST(Distance, FootOnAPlaneAndNoDistanceWithoutGeometry)
     EXPECT_EQ(as<Ve_FaceTag>(face)->getDistance(QELXPoint3D(1, 1, 1), nullptr, &foot), Ve_FaceTag::NoDistance);
     EXPECT_EQ(foot.u(), 7.0);
     EXPECT_EQ(foot.v(), 8.0);
-    api_del_entity(bare);
 
     // An edge's distance is to its whole curve, beyond the edge's end too.
     EDGE* onLine = new EDGE(new VERTEX(new APOINT(0, 0, 0)), new VERTEX(new APOINT(1, 0, 0)),
@@ -184,15 +180,14 @@ TEST(Distance, FootOnAPlaneAndNoDistanceWithoutGeometry)
 
 TEST(FaceGeometry, SpanFromTheFaceBoxOrTheSurfaceRange)
 {
-    BODY* sheet = testkit::make_square_with_hole();
+    const Owned sheet{testkit::make_square_with_hole()};
     const Gk_Span square = as<Ve_FaceTag>(firstFace(sheet))->getSpan();
     EXPECT_TRUE(square.u().isFinite());
     EXPECT_NEAR(square.u().low(), 0.0, 1e-9);
     EXPECT_NEAR(square.u().high(), 10.0, 1e-9);
     EXPECT_NEAR(square.v().high(), 10.0, 1e-9);
-    api_del_entity(sheet);
 
-    BODY* cap = testkit::make_hemisphere(4.0);
+    const Owned cap{testkit::make_hemisphere(4.0)};
     const Gk_Span dome = as<Ve_FaceTag>(firstFace(cap))->getSpan();
     EXPECT_TRUE(dome.u().isFinite());
     EXPECT_TRUE(dome.v().isFinite());
@@ -208,18 +203,16 @@ TEST(FaceGeometry, SpanFromTheFaceBoxOrTheSurfaceRange)
     EXPECT_DOUBLE_EQ(whole.v().low(), range.v_range().start_pt());
     EXPECT_DOUBLE_EQ(whole.v().high(), range.v_range().end_pt());
     EXPECT_LT(dome.u().length(), whole.u().length());
-    api_del_entity(cap);
 
     // Without a surface: the default span.
-    BODY* bare = testkit::make_box();
+    const Owned bare{testkit::make_box()};
     firstFace(bare)->set_geometry(nullptr);
     EXPECT_EQ(as<Ve_FaceTag>(firstFace(bare))->getSpan().u().endCondition(), Gk_Span().u().endCondition());
-    api_del_entity(bare);
 }
 
 TEST(FaceGeometry, TrimOnlyUnderTheOptionAndSimplifyKeepsASimplePcurve)
 {
-    BODY* box = testkit::make_plane_box();
+    const Owned box{testkit::make_plane_box()};
     FACE* face = firstFace(box);
     SURFACE* before = face->geometry();
     Gk_OptionDoc::removeOption(Gk_ROString(QELXOptionName::XVelm_TrimFace));
@@ -236,24 +229,20 @@ TEST(FaceGeometry, TrimOnlyUnderTheOptionAndSimplifyKeepsASimplePcurve)
     EXPECT_EQ(c->geometry(), pcurve);
     c->set_geometry(nullptr);
     EXPECT_FALSE(as<Ve_CoedgeTag>(c)->simplifyPCurve(1e-6));
-    api_del_entity(box);
 }
 
 TEST(LumpSolid, WholeBodyDecides)
 {
-    BODY* box = testkit::make_plane_box();
-    BODY* sheet = testkit::make_square_with_hole();
-    BODY* two = testkit::make_two_shell_body(QELposition(20, 0, 0));
+    const Owned box{testkit::make_plane_box()}, sheet{testkit::make_square_with_hole()},
+        two{testkit::make_two_shell_body(QELposition(20, 0, 0))};
     EXPECT_TRUE(as<Ve_LumpTag>(box->lump())->isSolid());
     EXPECT_FALSE(as<Ve_LumpTag>(sheet->lump())->isSolid());
     EXPECT_TRUE(as<Ve_LumpTag>(two->lump())->isSolid());
-    for (BODY* b : {box, sheet, two})
-        api_del_entity(b);
 }
 
 TEST(BodyBox, KernelBoxOrTheZeroBoxOnFailure)
 {
-    BODY* box = testkit::make_plane_box(10, 20, 30);
+    const Owned box{testkit::make_plane_box(10, 20, 30)};
     QELXBox3D b;
     EXPECT_EQ(as<Ve_BodyTag>(box)->GetBoundingBox(b), QELI_OK);
     EXPECT_NEAR(b.low().x(), 0.0, 1e-6);
@@ -276,12 +265,11 @@ TEST(BodyBox, KernelBoxOrTheZeroBoxOnFailure)
     EXPECT_EQ(Gk_ErrMgr::assertions().size(), 1u);
     Gk_ErrMgr::clearAssertions();
     velm_test_reset();
-    api_del_entity(box);
 }
 
 TEST(BodyTransform, MorphMovesTheGeometryAndLeavesNoTransform)
 {
-    BODY* box = testkit::make_plane_box(10, 20, 30);
+    const Owned box{testkit::make_plane_box(10, 20, 30)};
     Ve_BodyTag* b = as<Ve_BodyTag>(box);
     b->apply(QELXMorph3D(QELXAffine(), QELXPoint3D(5, 0, 0), 1.0));
     EXPECT_EQ(box->transform(), nullptr);
@@ -296,28 +284,26 @@ TEST(BodyTransform, MorphMovesTheGeometryAndLeavesNoTransform)
     EXPECT_EQ(box->transform(), nullptr);
     EXPECT_GE(firstFace(box)->loop()->start()->start()->geometry()->coords().z(), 1.0 - 1e-9);
     EXPECT_EQ(testkit::model_problems(box), "");
-    api_del_entity(box);
 }
 
 TEST(Manifold, BoxIsManifoldEvenOnFailureAndAnEdgeOfThreeFacesIsNot)
 {
-    BODY* box = testkit::make_plane_box();
+    const Owned box{testkit::make_plane_box()};
     EXPECT_EQ(as<Ve_BodyTag>(box)->isNonManifold(), Ve_BodyTag::Manifold);
     velm_test_fail_next("api_manifold_class", apiFailure());
     EXPECT_EQ(as<Ve_BodyTag>(box)->isNonManifold(), Ve_BodyTag::Manifold);
     velm_test_reset();
-    api_del_entity(box);
 
     // Two sheets welded along one edge, plus a third face on it: the edge
     // carries three coedges.
-    BODY* sheet = testkit::make_sheet(2, 1);
+    const Owned sheet{testkit::make_sheet(2, 1)};
     SHELL* shell = sheet->lump()->shell();
     FACE* left = shell->face();
     EDGE* middle = nullptr;
     for (COEDGE* c = left->loop()->start(); !middle; c = c->next())
         if (c->partner())
             middle = c->edge();
-    BODY* extra = testkit::make_sheet(1, 1);
+    const Owned extra{testkit::make_sheet(1, 1)};
     FACE* fin = firstFace(extra);
     // The fin's first coedge joins the middle edge's partner ring.
     COEDGE* joining = fin->loop()->start();
@@ -343,6 +329,4 @@ TEST(Manifold, BoxIsManifoldEvenOnFailureAndAnEdgeOfThreeFacesIsNot)
     last->set_partner(middle->coedge());
     joining->set_partner(nullptr);
     joining->set_edge(old);
-    api_del_entity(extra);
-    api_del_entity(sheet);
 }

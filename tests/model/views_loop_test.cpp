@@ -24,30 +24,26 @@ FACE* faceOf(const std::vector<COEDGE*>& coedges, SURFACE* surface)
 
 TEST(LoopView, CoedgesRingFromTheStartAndASingleLoopIsOuter)
 {
-    BODY* box = testkit::make_box();
+    const Owned box{testkit::make_box()};
     LOOP* loop = firstFace(box)->loop();
     Ve_LoopTag* l = as<Ve_LoopTag>(loop);
-    ASSERT_EQ(l->getNumberOfCoedges(), 4);
-    const QELXDynamicArray<Ve_CoedgeTag*> ring = l->getCoedges();
+    Seq ring;
     COEDGE* c = loop->start();
-    for (int i = 0; i < 4; ++i, c = c->next()) {
-        EXPECT_EQ(as<COEDGE>(l->getCoedgeAt(i)), c);
-        EXPECT_EQ(as<COEDGE>(ring[i]), c);
-    }
-    EXPECT_EQ(l->getCoedgeAt(4), nullptr);
-    EXPECT_EQ(l->getCoedgeAt(-1), nullptr);
+    do
+        ring.push_back(c);
+    while ((c = c->next()) != loop->start());
+    expectIndexed(l, &Ve_LoopTag::getNumberOfCoedges, &Ve_LoopTag::getCoedgeAt, &Ve_LoopTag::getCoedges, ring);
     // A face with one loop: outer without asking the kernel.
     velm_test_fail_next("api_loop_type", apiFailure());
     EXPECT_TRUE(l->isOuterLoop());
     velm_test_reset();
     EXPECT_FALSE(l->isDegenerate());
     EXPECT_EQ(l->getVertex(), nullptr);
-    api_del_entity(box);
 }
 
 TEST(CoedgeView, ReversedCoedgeRunsAgainstItsEdgeAndItsPartnerWithIt)
 {
-    BODY* box = testkit::make_box(10.0, 20.0, 30.0);
+    const Owned box{testkit::make_box(10.0, 20.0, 30.0)};
     COEDGE* c = firstFace(box)->loop()->start();
     if (c->sense() != REVERSED)
         c = c->partner(); // the kit's partners run opposite ways
@@ -72,30 +68,20 @@ TEST(CoedgeView, ReversedCoedgeRunsAgainstItsEdgeAndItsPartnerWithIt)
     EXPECT_EQ(view->getNext(), as<Ve_CoedgeTag>(c->next()));
     EXPECT_EQ(view->getPrevious(), as<Ve_CoedgeTag>(c->previous()));
     EXPECT_EQ(view->getFace(), as<Ve_FaceTag>(c->loop()->face()));
-    api_del_entity(box);
 }
 
 TEST(EdgeView, PartnerRingWireTestAndEmptyDomain)
 {
-    BODY* box = testkit::make_box();
+    const Owned box{testkit::make_box()}, wire{testkit::make_wire_body(1)};
     EDGE* e = firstFace(box)->loop()->start()->edge();
     Ve_EdgeTag* edge = as<Ve_EdgeTag>(e);
-    ASSERT_EQ(edge->getNumberOfCoedges(), 2);
-    EXPECT_EQ(as<COEDGE>(edge->getCoedgeAt(0)), e->coedge());
-    EXPECT_EQ(as<COEDGE>(edge->getCoedgeAt(1)), e->coedge()->partner());
-    EXPECT_EQ(edge->getCoedgeAt(2), nullptr);
-    EXPECT_EQ(edge->getCoedgeAt(-1), nullptr);
-    EXPECT_EQ(edge->getCoedges().Count(), 2);
+    expectIndexed(edge, &Ve_EdgeTag::getNumberOfCoedges, &Ve_EdgeTag::getCoedgeAt, &Ve_EdgeTag::getCoedges,
+                  {e->coedge(), e->coedge()->partner()});
     EXPECT_FALSE(edge->isWire());
-    api_del_entity(box);
-
-    BODY* wire = testkit::make_wire_body(1);
     EXPECT_TRUE(as<Ve_EdgeTag>(wire->wire()->coedge()->edge())->isWire());
-    api_del_entity(wire);
     EDGE* loose = new EDGE(new VERTEX(new APOINT(0, 0, 0)), new VERTEX(new APOINT(1, 0, 0)), nullptr, FORWARD);
     EXPECT_TRUE(as<Ve_EdgeTag>(loose)->isWire());
-    EXPECT_EQ(as<Ve_EdgeTag>(loose)->getNumberOfCoedges(), 0);
-    EXPECT_EQ(as<Ve_EdgeTag>(loose)->getCoedgeAt(0), nullptr);
+    expectIndexed(as<Ve_EdgeTag>(loose), &Ve_EdgeTag::getNumberOfCoedges, &Ve_EdgeTag::getCoedgeAt, nullptr, {});
     // No stored range and no curve: the empty starting interval comes back.
     const Gk_Domain none = as<Ve_EdgeTag>(loose)->getDomain();
     EXPECT_DOUBLE_EQ(none.low(), 1.0);
@@ -141,7 +127,7 @@ TEST(LoopReversal, SwapsLinksAndFlipsSensesTwiceRestores)
         COEDGE *self, *next, *previous;
         sense_type sense;
     };
-    BODY* box = testkit::make_box();
+    const Owned box{testkit::make_box()};
     LOOP* loop = firstFace(box)->loop();
     COEDGE* start = loop->start();
     std::vector<CoedgeState> before;
@@ -166,7 +152,6 @@ TEST(LoopReversal, SwapsLinksAndFlipsSensesTwiceRestores)
         EXPECT_EQ(s.self->previous(), s.previous);
         EXPECT_EQ(s.self->sense(), s.sense);
     }
-    api_del_entity(box);
 }
 
 TEST(LoopReversal, TolerantCoedgesNegateRangeCurveAndPcurve)

@@ -25,7 +25,7 @@ bool hasMarker(const ENTITY* e)
 
 TEST(FaceSurface, PlaneIsUnboundedSenseFollowsTheFaceAndTheAnalyticOneComesFromTheMarker)
 {
-    BODY* box = testkit::make_plane_box();
+    const Owned box{testkit::make_plane_box()};
     FACE* face = firstFace(box);
     Ve_FaceTag* f = as<Ve_FaceTag>(face);
     const int uses = face->geometry()->use_count();
@@ -59,13 +59,12 @@ TEST(FaceSurface, PlaneIsUnboundedSenseFollowsTheFaceAndTheAnalyticOneComesFromT
 
     face->set_geometry(nullptr);
     EXPECT_FALSE(f->GetSurface().IsValid());
-    api_del_entity(box);
 }
 
 TEST(FaceSurface, ApproximatedSurfaceIsBoundedByTheFace)
 {
     // An elliptical cone is approximated by the framework: the face's box bounds it.
-    BODY* cap = testkit::make_cone_cap();
+    const Owned cap{testkit::make_cone_cap()};
     FACE* face = firstFace(cap);
     const cone round = static_cast<const CONE*>(face->geometry())->equation();
     face->set_geometry(new CONE(cone(round.base.centre, round.base.normal, round.base.major_axis, 0.5, round.sine,
@@ -75,12 +74,11 @@ TEST(FaceSurface, ApproximatedSurfaceIsBoundedByTheFace)
     ASSERT_TRUE(s.IsValid());
     EXPECT_TRUE(adapterOf(s)->span().u().isFinite());
     EXPECT_TRUE(adapterOf(s)->span().v().isFinite());
-    api_del_entity(cap);
 }
 
 TEST(EdgeCurve, DomainFollowsTheEdgeSense)
 {
-    BODY* box = testkit::make_plane_box(10, 20, 30);
+    const Owned box{testkit::make_plane_box(10, 20, 30)};
     EDGE* e = firstFace(box)->loop()->start()->edge();
     Ve_EdgeTag* edge = as<Ve_EdgeTag>(e);
     const Gk_Domain own = edge->getDomain();
@@ -98,7 +96,6 @@ TEST(EdgeCurve, DomainFollowsTheEdgeSense)
     EXPECT_DOUBLE_EQ(wrapped->domain().high(), own.high());
     e->set_sense(FORWARD);
     EXPECT_FALSE(edge->wrappedCurve()->getMap().isNegated());
-    api_del_entity(box);
 
     auto* v = new VERTEX(new APOINT(1, 1, 1));
     EDGE* point = new EDGE(v, v, new DEGENERATE_CURVE(QELposition(1, 1, 1)), FORWARD);
@@ -109,7 +106,7 @@ TEST(EdgeCurve, DomainFollowsTheEdgeSense)
 
 TEST(CoedgePCurve, OverTheCoedgeDomainWhereTheSurfaceIsExact)
 {
-    BODY* box = testkit::make_plane_box();
+    const Owned box{testkit::make_plane_box()};
     FACE* face = firstFace(box);
     Ve_CoedgeTag* coedge = as<Ve_CoedgeTag>(face->loop()->start());
     ASSERT_NE(coedge->getPCurve(), nullptr);
@@ -120,5 +117,4 @@ TEST(CoedgePCurve, OverTheCoedgeDomainWhereTheSurfaceIsExact)
     face->set_geometry(nullptr);
     EXPECT_EQ(coedge->getPCurve(), nullptr);
     EXPECT_FALSE(coedge->GetPCurve().IsValid());
-    api_del_entity(box);
 }
