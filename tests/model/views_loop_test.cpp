@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "model_test_support.hxx"
+#include "support/geometry_builders.hxx"
 #include "velm/geometry_entity.hxx"
 
 namespace {
@@ -179,4 +180,26 @@ TEST(LoopReversal, TolerantCoedgesNegateRangeCurveAndPcurve)
     EXPECT_FALSE(t1->geometry()->reversed());
     EXPECT_EQ(t1->sense(), FORWARD);
     api_del_entity(face);
+}
+
+// The hull check reads a coedge's pcurve against its edge's curve; a coedge
+// whose edge lost its curve, or that has no pcurve, is left as it is.
+TEST(CoedgeView, HullCheckWithoutCurveOrPcurveChangesNothing)
+{
+    const Owned box{testkit::make_plane_box()};
+    COEDGE* c = firstFace(box.body)->loop()->start();
+    const PCURVE* pcurve = c->geometry();
+    ASSERT_NE(pcurve, nullptr);
+    ASSERT_NE(c->edge()->geometry(), nullptr);
+    as<Ve_CoedgeTag>(c)->fixHullDistance(); // with both: runs the check, changes nothing
+    EXPECT_EQ(c->geometry(), pcurve);
+
+    c->edge()->set_geometry(nullptr);
+    as<Ve_CoedgeTag>(c)->fixHullDistance();
+    EXPECT_EQ(c->geometry(), pcurve);
+    EXPECT_EQ(c->edge()->geometry(), nullptr);
+
+    c->set_geometry(nullptr);
+    as<Ve_CoedgeTag>(c)->fixHullDistance();
+    EXPECT_EQ(c->geometry(), nullptr);
 }
