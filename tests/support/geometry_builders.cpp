@@ -1,6 +1,7 @@
 // Kernel models with real geometry for tests.
 #include "support/geometry_builders.hxx"
 
+#include <cmath>
 #include <map>
 #include <numbers>
 #include <vector>
@@ -151,6 +152,26 @@ bs3_surface make_test_bs3_surface() {
   const double knots[8] = {0, 0, 0, 0, 1, 1, 1, 1};
   return bs3_surface_from_ctrlpts(3, 0, 0, 0, 4, 3, 0, 0, 0, 4, pts, nullptr, QELresabs, 8, knots, 8, knots,
                                   QELresnor);
+}
+
+bs3_surface make_tube_bs3_surface(bool periodic) {
+  std::vector<QELposition> ring;
+  if (periodic)
+    for (int j = 0; j < 9; ++j) ring.emplace_back(2.0 * std::cos(j * pi / 3), 2.0 * std::sin(j * pi / 3), 0.0);
+  else
+    ring = {{1, -1, 0}, {1, 1, 0}, {-1, 1, 0}, {-1, -1, 0}, {1, -1, 0}};
+  const int nv = static_cast<int>(ring.size()), pv = periodic ? 3 : 1;
+  std::vector<QELposition> pts;
+  for (double z : {0.0, 4.0})
+    for (const QELposition& p : ring) pts.emplace_back(p.x(), p.y(), z);
+  std::vector<double> vknots;
+  if (periodic)
+    for (int k = 0; k < nv + pv + 1; ++k) vknots.push_back(k);
+  else
+    vknots = {0, 0, 1, 2, 3, 4, 4};
+  const double uknots[4] = {0, 0, 1, 1};
+  return bs3_surface_from_ctrlpts(1, 0, 0, 0, 2, pv, 0, periodic ? 2 : 1, 0, nv, pts.data(), nullptr, QELresabs, 4,
+                                  uknots, static_cast<int>(vknots.size()), vknots.data(), QELresnor);
 }
 
 BODY* make_spline_sheet() {

@@ -24,6 +24,11 @@ BODY* make_hemisphere(double radius = 4.0);
 BODY* make_spline_sheet();
 // The B-spline surface of make_spline_sheet (caller deletes).
 bs3_surface make_test_bs3_surface();
+// A tube about +z from z = 0 (u = 0) to z = 4 (u = 1), closed round v: with
+// periodic false a square of side 2 (degree 1, v in [0, 4], form closed, the
+// seam at a corner); with periodic true a cubic on a hexagon of radius 2
+// (wrapped knots, v in [3, 9], form periodic). Caller deletes.
+bs3_surface make_tube_bs3_surface(bool periodic);
 
 // A degree-1 2-D B-spline from a to b over the range.
 bs2_curve linear_bs2(const QELpar_pos& a, const QELpar_pos& b, const QELinterval& range);

@@ -34,17 +34,23 @@ LOOP* polygon_loop(const std::vector<QELpar_pos>& pts) {
   return new LOOP(ring.front(), nullptr);
 }
 
-// One circle of the band at height z as a loop of one coedge.
-LOOP* circle_loop(double radius, double z, sense_type sense) {
-  auto* v = new VERTEX(new APOINT(-radius, 0.0, z));
+// A circle (counter-clockwise about the normal, starting at centre - major)
+// as a loop of one coedge.
+LOOP* circle_loop(const QELposition& centre, const QELunit_vector& normal, const QELvector& major,
+                  sense_type sense) {
+  auto* v = new VERTEX(new APOINT(centre - major));
   const QELinterval turn(-std::numbers::pi, std::numbers::pi);
-  auto* circle = new ELLIPSE(ellipse(QELposition(0.0, 0.0, z), QELunit_vector(0.0, 0.0, 1.0),
-                                     QELvector(radius, 0.0, 0.0), 1.0));
+  auto* circle = new ELLIPSE(ellipse(centre, normal, major, 1.0));
   auto* e = new EDGE(v, v, circle, FORWARD, EDGE_cvty_unknown, &turn);
   auto* c = new COEDGE(e, sense, nullptr, nullptr);
   c->set_next(c);
   c->set_previous(c);
   return new LOOP(c, nullptr);
+}
+
+// One circle about +z at height z.
+LOOP* circle_loop(double radius, double z, sense_type sense) {
+  return circle_loop(QELposition(0.0, 0.0, z), QELunit_vector(0.0, 0.0, 1.0), QELvector(radius, 0.0, 0.0), sense);
 }
 
 BODY* sheet_body(FACE* f) { return new BODY(new LUMP(new SHELL(f, nullptr), nullptr)); }
@@ -76,6 +82,32 @@ BODY* make_cylinder_band(double radius, double height) {
 BODY* make_cone_cap() {
   const cone side(QELposition(), QELunit_vector(0.0, 0.0, 1.0), QELvector(5.0, 0.0, 0.0), 1.0, -0.6, 0.8, 0.0);
   return sheet_body(new FACE(circle_loop(5.0, 0.0, FORWARD), nullptr, new CONE(side), FORWARD));
+}
+
+BODY* make_torus_band(bool round_axis) {
+  const double R = 10.0, r = 2.0;
+  const torus t(QELposition(), QELunit_vector(0.0, 0.0, 1.0), R, r);
+  LOOP* first;
+  LOOP* second;
+  if (round_axis) {
+    // u = 0 (the outer equator) and u = pi/2 (the top circle).
+    first = circle_loop(R + r, 0.0, FORWARD);
+    second = circle_loop(R, r, REVERSED);
+  } else {
+    // Tube circles at v = 0 and v = -pi/2: D(v) = O cos v + (O x N) sin v.
+    auto tube = [&](const QELvector& d, sense_type sense) {
+      return circle_loop(QELposition() + R * d, normalise(d * QELvector(0.0, 0.0, 1.0)), r * d, sense);
+    };
+    first = tube(QELvector(1.0, 0.0, 0.0), FORWARD);
+    second = tube(QELvector(0.0, 1.0, 0.0), REVERSED);
+  }
+  first->set_next(second);
+  return sheet_body(new FACE(first, nullptr, new TORUS(t), FORWARD));
+}
+
+BODY* make_apple_cap() {
+  const torus t(QELposition(), QELunit_vector(0.0, 0.0, 1.0), 1.0, 2.0);
+  return sheet_body(new FACE(circle_loop(3.0, 0.0, FORWARD), nullptr, new TORUS(t), FORWARD));
 }
 
 BODY* make_plane_box_at(const QELposition& origin, double dx, double dy, double dz) {

@@ -23,6 +23,13 @@ BODY* make_cylinder_band(double radius = 5.0, double height = 8.0);
 // Sheet: a cone about +z, radius 5 at z = 0 narrowing to its apex at
 // z = 20 / 3, bounded only by the circle at z = 0 (no loop at the apex).
 BODY* make_cone_cap();
+// Sheet: a band of the torus about +z (major 10, minor 2) between two circles
+// and no seam: round the axis (u = 0 and u = pi/2, type-4 loops) or round the
+// tube (v = 0 and v = -pi/2, type-3 loops).
+BODY* make_torus_band(bool round_axis);
+// Sheet: an apple torus about +z (major 1, minor 2) bounded only by its outer
+// equator, a circle of radius 3 in z = 0; its apexes get no loop.
+BODY* make_apple_cap();
 // One lump with two shells: a PLANE box of side 10 at the origin and a box of
 // side 2 at `second` (reversed when it lies inside the first: a void).
 BODY* make_two_shell_body(const QELposition& second);

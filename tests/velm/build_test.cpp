@@ -206,6 +206,23 @@ TEST(BuildTransform, ApplyThenBakeMovesEveryPoint) {
   EXPECT_TRUE(api_del_entity(box).ok());
 }
 
+// A body's own attributes follow it when the transform is composed; those of
+// what it owns follow when the transform is baked in; neither moves twice.
+TEST(BuildTransform, VectorAttributesFollowTheBodyOnce) {
+  BODY* box = make_plane_box(10, 20, 30);
+  FACE* f = faces_of(box)[0];
+  auto* on_body = new ATTRIB_GEN_VECTOR(box, "dir", QELvector(1, 0, 0), split_keep, merge_keep_survivor, trans_apply);
+  auto* on_face = new ATTRIB_GEN_VECTOR(f, "dir", QELvector(1, 0, 0), split_keep, merge_keep_survivor, trans_apply);
+  const QELtransf quarter = rotate_transf(std::numbers::pi / 2, QELvector(0, 0, 1));
+  ASSERT_TRUE(api_apply_transf(box, quarter).ok());
+  EXPECT_LT(distance(QELposition() + on_body->value(), QELposition(0, 1, 0)), 1e-12);
+  EXPECT_LT(distance(QELposition() + on_face->value(), QELposition(1, 0, 0)), 1e-12);
+  ASSERT_TRUE(api_change_body_trans(box).ok());
+  EXPECT_LT(distance(QELposition() + on_body->value(), QELposition(0, 1, 0)), 1e-12);
+  EXPECT_LT(distance(QELposition() + on_face->value(), QELposition(0, 1, 0)), 1e-12);
+  EXPECT_TRUE(api_del_entity(box).ok());
+}
+
 TEST(BuildTransform, MirrorKeepsFacesPointingOutward) {
   QELtransf mirror = restore_transf(QELmatrix(QELvector(-1, 0, 0), QELvector(0, 1, 0), QELvector(0, 0, 1)),
                                     QELvector(), 1.0, 1, 0, 0);

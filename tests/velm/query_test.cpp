@@ -8,6 +8,7 @@
 #include "support/query_builders.hxx"
 #include "velm/build.hxx"
 #include "velm/query.hxx"
+#include "velm/surface_build.hxx"
 #include "velm/testkit.hxx"
 
 using namespace testkit;
@@ -109,6 +110,79 @@ TEST(QueryLoopType, SphereCapLoopGoesRoundThePole) {
     strip_pcurves(cap);
   }
   EXPECT_TRUE(api_del_entity(cap).ok());
+}
+
+TEST(QueryLoopType, TorusBandsSeparateRoundEitherDirection) {
+  BODY* axis = make_torus_band(true);
+  BODY* tube = make_torus_band(false);
+  FACE* fa = faces_of(axis)[0];
+  FACE* ft = faces_of(tube)[0];
+  for (const LOOP* l : {fa->loop(), fa->loop()->next()}) EXPECT_EQ(type_of(l), loop_type_v_sep);
+  for (const LOOP* l : {ft->loop(), ft->loop()->next()}) EXPECT_EQ(type_of(l), loop_type_u_sep);
+  EXPECT_EQ(face_loop_counts(fa), (std::vector<int>{0, 0, 2, 0, 0}));
+  EXPECT_EQ(face_loop_counts(ft), (std::vector<int>{0, 0, 0, 2, 0}));
+  EXPECT_EQ(external(ft->loop()), 1);
+  EXPECT_EQ(external(ft->loop()->next()), 0);
+  // A ring torus closes nowhere: one tube circle alone bounds nothing.
+  LOOP* second = ft->loop()->next();
+  ft->loop()->set_next(nullptr);
+  EXPECT_EQ(face_loop_counts(ft, false), (std::vector<int>{0, 0, 0, 1, 0}));
+  ft->loop()->set_next(second);
+
+  // An apple closes at its apexes, so its equator alone bounds a face.
+  BODY* apple = make_apple_cap();
+  FACE* fp = faces_of(apple)[0];
+  EXPECT_EQ(type_of(fp->loop()), loop_type_v_sep);
+  EXPECT_EQ(face_loop_counts(fp), (std::vector<int>{0, 0, 1, 0, 0}));
+  for (BODY* b : {axis, tube, apple}) EXPECT_TRUE(api_del_entity(b).ok());
+}
+
+// A spline tube closed round v, with a smooth seam (periodic) and with a
+// corner at the seam (closed only): the two rims are separation loops both
+// ways, whether read from pcurves or from the edge curves.
+TEST(QueryLoopType, SplineTubeRimsSeparateWhetherPeriodicOrOnlyClosed) {
+  for (bool periodic : {true, false}) {
+    SCOPED_TRACE(periodic ? "periodic" : "closed");
+    bs3_surface bs = make_tube_bs3_surface(periodic);
+    ASSERT_NE(bs, nullptr);
+    EXPECT_EQ(bs3_surface_periodic_v(bs), periodic ? 1 : 0);
+    EXPECT_EQ(bs3_surface_closed_v(bs), 1);
+    const spline s(bs);
+    bs3_surface_delete(bs);
+    EXPECT_EQ(s.periodic_v(), periodic);
+    FACE* f = make_face_spline(s);
+    BODY* tube = new BODY(new LUMP(new SHELL(f, nullptr), nullptr));
+    for (int pass = 0; pass < 2; ++pass) {
+      SCOPED_TRACE(pass == 0 ? "pcurves" : "edge curves");
+      ASSERT_NE(f->loop(), nullptr);
+      ASSERT_NE(f->loop()->next(), nullptr);
+      EXPECT_EQ(type_of(f->loop()), loop_type_v_sep);
+      EXPECT_EQ(type_of(f->loop()->next()), loop_type_v_sep);
+      EXPECT_EQ(face_loop_counts(f), (std::vector<int>{0, 0, 2, 0, 0}));
+      // Points on the seam: inside halfway up, on the boundary at a rim.
+      const double seam = s.param_range_v().start_pt();
+      EXPECT_EQ(point_in_face(s.eval_position(QELpar_pos(0.5, seam)), f), pfc_inside);
+      EXPECT_EQ(point_in_face(s.eval_position(QELpar_pos(1.0, seam)), f), pfc_boundary);
+      strip_pcurves(tube);
+    }
+    EXPECT_TRUE(api_del_entity(tube).ok());
+  }
+}
+
+// A stored type is answered as stored; with none the loop is typed afresh, so
+// a change of the face shows at once.
+TEST(QueryLoopType, ClassificationIsStoredOnlyWhenSet) {
+  BODY* sheet = make_square_with_hole();
+  FACE* f = faces_of(sheet)[0];
+  LOOP* outer = f->loop();
+  EXPECT_EQ(outer->get_classification(), loop_type_periphery);
+  f->set_sense(REVERSED);
+  EXPECT_EQ(outer->get_classification(), loop_type_hole);
+  outer->set_classification(loop_type_periphery);
+  EXPECT_EQ(outer->get_classification(), loop_type_periphery);
+  outer->set_classification(0);
+  EXPECT_EQ(outer->get_classification(), loop_type_hole);
+  EXPECT_TRUE(api_del_entity(sheet).ok());
 }
 
 TEST(QueryLoopType, BadLoopSetsFailTheFaceCheck) {

@@ -7,6 +7,7 @@
 
 #include "query_internal.hxx"
 #include "velm/api.hxx"
+#include "velm/attrib.hxx"
 #include "velm/topology_api.hxx"
 
 using namespace velm_query;
@@ -326,10 +327,15 @@ namespace {
 
 // Transforms the geometry of everything at or below `root` once, and its
 // attributes; under a reflection every loop is turned round (see the header).
+// A body's own attributes are not touched when its transform is baked in:
+// they already followed the body when api_apply_transf composed it.
 void transform_entities(ENTITY* root, const QELtransf& t) {
   ENTITY_LIST topo, done;
   velm_topology_walk(root, topo);
-  topo.add(root);
+  if (is_BODY(root))
+    done.add(root);
+  else
+    topo.add(root);
   std::vector<LOOP*> loops;
   for (ENTITY* e = (topo.init(), topo.next()); e; e = topo.next()) {
     e->apply_transform(t, done);
@@ -366,6 +372,7 @@ outcome api_apply_transf(ENTITY* entity, const QELtransf& t) {
     if (!entity) velm_api_error_throw(VELM_NULL_ENTITY);
     if (!is_BODY(entity)) return transform_entities(entity, t);
     auto* body = static_cast<BODY*>(entity);
+    trans_attrib(body, t);
     TRANSFORM* tr = body->transform();
     if (!tr)
       body->set_transform(velm_require(VELM_NEW TRANSFORM(t)));

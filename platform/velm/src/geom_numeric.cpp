@@ -78,6 +78,29 @@ QELpar_pos clamp_to(const QELpar_box& r, bool pu, bool pv, QELpar_pos uv) {
   return uv;
 }
 
+// At a knot where the surface only joins (C0), the derivatives of one side can
+// see no way down although the other side falls away: a small step each way
+// along u and v finds it. True when one lowered the distance (uv, best and s
+// then follow it).
+bool step_off_kink(const surface_evaluator& f, const QELpar_box& r, bool pu, bool pv, const QELposition& p,
+                   QELpar_pos& uv, double& best, QELvector s[6]) {
+  const double h = 1e-7 * (1.0 + std::fabs(uv.u) + std::fabs(uv.v));
+  const QELpar_vec probes[4] = {{h, 0.0}, {-h, 0.0}, {0.0, h}, {0.0, -h}};
+  for (const QELpar_vec& d : probes) {
+    const QELpar_pos n = clamp_to(r, pu, pv, uv + d);
+    QELvector sn[6];
+    f(n, sn);
+    const double dn = dist_sq(sn[0], p);
+    if (dn < best) {
+      uv = n;
+      best = dn;
+      std::copy(sn, sn + 6, s);
+      return true;
+    }
+  }
+  return false;
+}
+
 QELpar_pos refine_surface(const surface_evaluator& f, const QELpar_box& r, bool pu, bool pv, const QELposition& p,
                           QELpar_pos uv) {
   QELvector s[6];
@@ -115,7 +138,7 @@ QELpar_pos refine_surface(const surface_evaluator& f, const QELpar_box& r, bool 
         break;
       }
     }
-    if (!moved) break;
+    if (!moved && !(moved = step_off_kink(f, r, pu, pv, p, uv, best, s))) break;
   }
   return uv;
 }

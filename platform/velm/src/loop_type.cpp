@@ -170,6 +170,18 @@ void align(par_loop& pl, const QELpar_box& ref, double pu, double pv) {
   pl.box = box_of(pl.pts);
 }
 
+// The length by which loops are unwrapped in a direction: the period, or the
+// whole range of a direction that is closed without being periodic (its two
+// ends are one line of points, so a loop may run round across them just the
+// same). A direction whose ends collapse (poles) does not wrap.
+double wrap_length(const surface& s, bool along_u) {
+  const double period = along_u ? s.param_period_u() : s.param_period_v();
+  if (period > 0.0 || !(along_u ? s.closed_u() : s.closed_v())) return period;
+  const QELinterval r = along_u ? s.param_range_u() : s.param_range_v();
+  if (!r.finite() || (along_u ? s.singular_u(r.start_pt()) : s.singular_v(r.start_pt()))) return 0.0;
+  return r.length();
+}
+
 }  // namespace
 
 QELpar_pos par_loop::at(long j) const {
@@ -184,8 +196,8 @@ face_frame face_polygons(const FACE* face, const LOOP* only) {
   fr.face = face;
   fr.srf = face_surface(face);
   if (!fr.srf) velm_api_error_throw(VELM_NULL_ENTITY);
-  fr.period_u = fr.srf->param_period_u();
-  fr.period_v = fr.srf->param_period_v();
+  fr.period_u = wrap_length(*fr.srf, true);
+  fr.period_v = wrap_length(*fr.srf, false);
   fr.orient = (fr.srf->left_handed_uv() ? -1.0 : 1.0) * (face->sense() == REVERSED ? -1.0 : 1.0);
   for (LOOP* l : chain(face->loop())) {
     if (only && l != only) continue;
@@ -294,6 +306,9 @@ outcome api_check_face_loops(const FACE* face, int counts[5]) {
 }
 
 namespace {
+// LOOP::get_classification asks this for a loop with no stored type; the answer
+// is not stored, since nothing tells the loop when its edges, pcurves or face
+// change (see platform/README.md).
 int classification_of(const LOOP* loop) {
   try {
     return ps_polygon(loop).get_type();

@@ -38,12 +38,15 @@ void separate_body_shells(BODY* body, ENTITY_LIST& new_bodies);
 void separate_body_lumps(BODY* body, ENTITY_LIST& new_bodies);
 
 // A body: the transform is composed after its TRANSFORM (made when missing,
-// copied when shared); its geometry is untouched. Any other entity: its
+// copied when shared) and the body's own attributes get trans_owner; the
+// geometry, and the attributes of what the body owns, wait for
+// api_change_body_trans. Any other entity: its
 // geometry and that of everything it owns is transformed at once (shared
 // geometry once), its attributes by trans_owner.
 outcome api_apply_transf(ENTITY* entity, const QELtransf& t);
 // Bakes the body's transform into its geometry and points, then gives the
-// body `new_transform` (null: none). The body stays where it is: with a new
+// body `new_transform` (null: none); the attributes of what the body owns get
+// trans_owner with it. The body stays where it is: with a new
 // transform the geometry receives old * new^-1. `negate` is accepted and ignored.
 outcome api_change_body_trans(BODY* body, TRANSFORM* new_transform = nullptr, bool negate = false);
 // The transform of the entity's body; the identity when it has none.
