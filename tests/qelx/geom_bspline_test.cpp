@@ -264,3 +264,31 @@ TEST(GkBSplineCurve, NaNParameterStaysWithinTheSpans)
     const QELXPoint3D p = def.eval(std::numeric_limits<double>::quiet_NaN());
     EXPECT_TRUE(std::isnan(p[0]));
 }
+
+// Foreign arrays whose knot count does not match n + p + 1 (or with a
+// negative multiplicity) give a definition that is not valid and evaluates
+// like an empty one, never a read past the knots.
+TEST(GkBSplineCurve, MismatchedKnotCountEvaluatesLikeAnEmptyDefinition)
+{
+    const double pts[] = {0, 0, 0, 1, 0, 0, 2, 1, 0, 3, 1, 0};
+    const double knots[] = {0, 1};
+    for (const std::vector<int>& mults : {std::vector<int>{2, 2}, std::vector<int>{4, -1}}) {
+        const QELXBSplineDef3D def(3, 4, pts, 2, knots, mults.data(), nullptr, false);
+        EXPECT_FALSE(def.isValid());
+        EXPECT_FALSE(def.domain().isFinite());
+        QELXCurveDerivatives3D d(2);
+        EXPECT_EQ(def.eval(0.5, &d).Length(), 0.0);
+        const QELXBSplineDef2D def2(3, 4, pts, 2, knots, mults.data(), nullptr, false);
+        EXPECT_EQ(def2.eval(0.5).Length(), 0.0);
+        EXPECT_EQ(QELXBSplineSplitUtilWeight2D::subset(def2).numControlPoints(), 4);
+    }
+    const double netKnots[] = {0, 1};
+    const int netMults[] = {2, 1}; // a bilinear 2 x 2 net needs 2 + 2
+    const int goodMults[] = {2, 2};
+    const QELXBSplineNetDef3D net(1, 1, 2, 2, pts, nullptr, 2, netKnots, netMults, 2, netKnots, goodMults, false,
+                                  false, false);
+    EXPECT_FALSE(net.layoutFits());
+    EXPECT_FALSE(net.span().u().isFinite());
+    Gk_Flat3 flat(2);
+    EXPECT_EQ(net.eval(QELXPoint2D(0.5, 0.5), &flat).Length(), 0.0);
+}

@@ -83,6 +83,7 @@ TEST(GkBiLinMap, InverseAndForwardness)
     EXPECT_TRUE(Gk_BiLinMap(Gk_LinMap(-1, 0), Gk_LinMap(-1, 0), false).isForward());
     EXPECT_FALSE(Gk_BiLinMap(Gk_LinMap(1, 0), Gk_LinMap(1, 0), true).isForward());
     EXPECT_TRUE(Gk_BiLinMap(Gk_LinMap(1, 0), Gk_LinMap(-1, 0), true).isForward()) << "swap plus one reversal";
+    EXPECT_FALSE(Gk_BiLinMap(Gk_LinMap(-1, 0), Gk_LinMap(-1, 0), true).isForward()) << "swap plus two reversals";
 
     const Gk_BiLinMap ext(Gk_LinMapExt(2.0, -1.0, 3.0), Gk_LinMapExt());
     EXPECT_DOUBLE_EQ(ext.getLinUMap().slope(), -2.0);

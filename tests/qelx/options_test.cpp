@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 
 class QelxOptionRegistry : public ::testing::Test {
 protected:
@@ -98,6 +99,16 @@ TEST(QelxOption, SwitchReadsCoerceValues)
     option.set(5);
     EXPECT_EQ(option.GetValueType(), 1);
     EXPECT_TRUE(option.on());
+
+    // Counts out of the int range saturate instead of wrapping to a negative
+    // number; NaN is neither on nor a count.
+    option.set(1e12);
+    EXPECT_EQ(option.count(), std::numeric_limits<int>::max());
+    option.set(-std::numeric_limits<double>::infinity());
+    EXPECT_EQ(option.count(), std::numeric_limits<int>::min());
+    option.set(std::numeric_limits<double>::quiet_NaN());
+    EXPECT_EQ(option.count(), 0);
+    EXPECT_FALSE(option.on());
 
     QELXOption empty;
     QELXValue value(1);

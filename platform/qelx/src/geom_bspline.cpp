@@ -13,17 +13,25 @@ namespace {
 Gk_Partition partitionFromBreaks(int degree, int knotCount, const double* knots, const int* mults)
 {
     std::vector<Gk_BreakPt> breaks;
-    for (int i = 0; i < knotCount; ++i)
+    for (int i = 0; knots && i < knotCount; ++i)
         breaks.push_back({knots[i], mults ? mults[i] : 1});
     const bool clamped = !breaks.empty() && breaks.front().multiplicity >= degree + 1 &&
                          breaks.back().multiplicity >= degree + 1;
     return Gk_Partition(degree, breaks, clamped);
 }
 
+// The full vector fits the polygon: n >= p + 1 points and n + p + 1 knots.
+// Evaluation needs no more; with less it would read past the knots.
+bool layoutFits(const Gk_Partition& part, int count)
+{
+    const int p = part.degree();
+    return p >= 0 && count >= p + 1 && part.knotCount() == count + p + 1;
+}
+
 bool knotsValid(const Gk_Partition& part, int count)
 {
     const int p = part.degree();
-    if (p < 1 || count < p + 1 || part.knotCount() != count + p + 1)
+    if (p < 1 || !layoutFits(part, count))
         return false;
     const std::vector<double> E = part.knotList(false);
     return std::is_sorted(E.begin(), E.end()) && E[count] > E[p];
@@ -82,9 +90,9 @@ bool QELXBSplineDef::isRational() const
 Gk_Domain QELXBSplineDef::domain() const
 {
     const int n = numControlPoints(), p = degree();
-    const std::vector<double> E = m_knots.knotList(false);
-    if (n == 0 || static_cast<int>(E.size()) <= n)
+    if (!layoutFits(m_knots, n))
         return Gk_Domain();
+    const std::vector<double> E = m_knots.knotList(false);
     return Gk_Domain(E[p], E[n]);
 }
 
@@ -107,7 +115,7 @@ QELXBSplineDef3D::QELXBSplineDef3D(int degree, int count, const double* ctrlPts,
                                    const int* mults, const double* weights, bool periodic)
     : QELXBSplineDef(partitionFromBreaks(degree, knotCount, knots, mults), periodic)
 {
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; ctrlPts && i < count; ++i)
         m_polygon.Add(QELXWeightPoint3D(QELXPoint3D(ctrlPts[3 * i], ctrlPts[3 * i + 1], ctrlPts[3 * i + 2]),
                                         weights ? weights[i] : 1.0));
 }
@@ -122,7 +130,7 @@ void QELXBSplineDef3D::Transform(const QELXMorph3D& morph, bool asVector)
 
 QELXPoint3D QELXBSplineDef3D::eval(double t, QELXCurveDerivatives3D* d) const
 {
-    if (isEmpty())
+    if (!layoutFits(m_knots, numControlPoints()))
         return QELXPoint3D();
     const int nd = d ? derivativesWanted(d->size()) : 0;
     const auto c = curveDerivs(*this, t, nd);
@@ -135,13 +143,13 @@ QELXBSplineDef2D::QELXBSplineDef2D(int degree, int count, const double* ctrlPts,
                                    const int* mults, const double* weights, bool periodic)
     : QELXBSplineDef(partitionFromBreaks(degree, knotCount, knots, mults), periodic)
 {
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; ctrlPts && i < count; ++i)
         m_polygon.Add(QELXWeightPoint2D(QELXPoint2D(ctrlPts[2 * i], ctrlPts[2 * i + 1]), weights ? weights[i] : 1.0));
 }
 
 QELXPoint2D QELXBSplineDef2D::eval(double t, QELXCurveDerivatives2D* d) const
 {
-    if (isEmpty())
+    if (!layoutFits(m_knots, numControlPoints()))
         return QELXPoint2D();
     const int nd = d ? derivativesWanted(d->size()) : 0;
     const auto c = curveDerivs(*this, t, nd);
@@ -165,7 +173,7 @@ QELXBSplineNetDef3D::QELXBSplineNetDef3D(int uDegree, int vDegree, int uCount, i
       m_v(partitionFromBreaks(vDegree, vKnotCount, vKnots, vMults)), m_closedU(periodicU), m_closedV(periodicV),
       m_flag(flag)
 {
-    for (int i = 0; i < uCount; ++i) {
+    for (int i = 0; ctrlPts && i < uCount; ++i) {
         QELXPolygonWeight3D row;
         for (int j = 0; j < vCount; ++j) {
             const int k = i * vCount + j;
@@ -178,14 +186,21 @@ QELXBSplineNetDef3D::QELXBSplineNetDef3D(int uDegree, int vDegree, int uCount, i
 
 bool QELXBSplineNetDef3D::isValid() const
 {
-    for (int i = 0; i < uSize(); ++i) {
-        if (m_net.polygon(i).size() != vSize())
-            return false;
+    if (!layoutFits())
+        return false;
+    for (int i = 0; i < uSize(); ++i)
         for (int j = 0; j < vSize(); ++j)
             if (!(m_net.controlPoint(i, j).GetWeight() > 0.0))
                 return false;
-    }
     return knotsValid(m_u, uSize()) && knotsValid(m_v, vSize());
+}
+
+bool QELXBSplineNetDef3D::layoutFits() const
+{
+    for (int i = 0; i < uSize(); ++i)
+        if (m_net.polygon(i).size() != vSize())
+            return false;
+    return ::layoutFits(m_u, uSize()) && ::layoutFits(m_v, vSize());
 }
 
 bool QELXBSplineNetDef3D::isURational() const
@@ -208,11 +223,9 @@ bool QELXBSplineNetDef3D::isVRational() const
 
 Gk_Span QELXBSplineNetDef3D::span() const
 {
-    if (isEmpty())
+    if (!layoutFits())
         return Gk_Span();
     const std::vector<double> U = m_u.knotList(false), V = m_v.knotList(false);
-    if (static_cast<int>(U.size()) <= uSize() || static_cast<int>(V.size()) <= vSize())
-        return Gk_Span();
     return Gk_Span(Gk_Domain(U[uDegree()], U[uSize()]), Gk_Domain(V[vDegree()], V[vSize()]));
 }
 
@@ -229,7 +242,7 @@ void QELXBSplineNetDef3D::Transform(const QELXMorph3D& morph, bool asVector)
 
 QELXPoint3D QELXBSplineNetDef3D::eval(const QELXPoint2D& uv, Gk_Flat3* flat) const
 {
-    if (isEmpty())
+    if (!layoutFits())
         return QELXPoint3D();
     const std::vector<double> U = m_u.knotList(false), V = m_v.knotList(false);
     double u = uv[0], v = uv[1];

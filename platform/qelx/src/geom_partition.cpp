@@ -17,6 +17,10 @@ Gk_Partition::Gk_Partition(int degree, const double* knots, int knotCount, bool 
 Gk_Partition::Gk_Partition(int degree, const std::vector<Gk_BreakPt>& breaks, bool clampedStart, double knotTol)
     : m_degree(degree), m_breaks(breaks), m_clamped(clampedStart), m_tol(knotTol)
 {
+    // Foreign multiplicities below 1 count as 0: the expanded vector never
+    // gets a negative length, and a count check then finds the fault.
+    for (Gk_BreakPt& b : m_breaks)
+        b.multiplicity = std::max(b.multiplicity, 0);
 }
 
 int Gk_Partition::knotCount() const

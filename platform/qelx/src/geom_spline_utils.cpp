@@ -147,7 +147,7 @@ Def correctedCurve(const Def& def, double tol)
 template <class Def, class WeightPoint, class MakePoint>
 Def clampedCopy(const Def& def, const MakePoint& makePoint)
 {
-    if (def.isClamped() || def.knots().n_brk() < 2 || def.isEmpty())
+    if (def.isClamped() || def.knots().n_brk() < 2 || !def.isValid())
         return def.Copy();
     const int p = def.degree();
     const double tol = def.knots().knotTolerance();

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -32,6 +34,21 @@ bool parseNumber(std::string_view text, Number& value)
     return true;
 }
 
+// Truncation towards zero, saturated at the int range: a huge or infinite
+// option value must not wrap round to a negative count. NaN is no number.
+bool truncateToInt(double x, int& value)
+{
+    if (std::isnan(x))
+        return false;
+    if (x >= static_cast<double>(std::numeric_limits<int>::max()))
+        value = std::numeric_limits<int>::max();
+    else if (x <= static_cast<double>(std::numeric_limits<int>::min()))
+        value = std::numeric_limits<int>::min();
+    else
+        value = static_cast<int>(x);
+    return true;
+}
+
 } // namespace
 
 QELIResult QELXValue::GetValue(bool& value) const
@@ -39,7 +56,11 @@ QELIResult QELXValue::GetValue(bool& value) const
     switch (m_type) {
     case Bool:
     case Int: value = m_int != 0; return QELI_OK;
-    case Double: value = m_double != 0.0; return QELI_OK;
+    case Double:
+        if (std::isnan(m_double))
+            return QELI_FAIL;
+        value = m_double != 0.0;
+        return QELI_OK;
     case String: return parseBool(m_text.view(), value) ? QELI_OK : QELI_FAIL;
     case None: break;
     }
@@ -51,7 +72,7 @@ QELIResult QELXValue::GetValue(int& value) const
     switch (m_type) {
     case Bool:
     case Int: value = m_int; return QELI_OK;
-    case Double: value = static_cast<int>(m_double); return QELI_OK;
+    case Double: return truncateToInt(m_double, value) ? QELI_OK : QELI_FAIL;
     case String: return parseNumber(m_text.view(), value) ? QELI_OK : QELI_FAIL;
     case None: break;
     }

@@ -73,7 +73,8 @@ public:
     bool isRational() const;
     bool isPeriodic() const { return m_periodic; }
     bool isClamped() const { return m_knots.isClamped(); }
-    // [E[p], E[n]]; (0, 0) unbounded for an empty definition.
+    // [E[p], E[n]]; (0, 0) unbounded for an empty definition or one whose
+    // knot count is not n + p + 1.
     Gk_Domain domain() const;
     virtual int numControlPoints() const = 0;
     virtual double weight(int i) const = 0;
@@ -115,6 +116,8 @@ public:
     void Transform(const QELXMorph3D& morph, bool asVector) override;
 
     // Point at t; d (when given) gets the point and d->size() - 1 derivatives.
+    // A definition whose knot count is not n + p + 1 evaluates like an empty
+    // one: the origin, d untouched.
     QELXPoint3D eval(double t, QELXCurveDerivatives3D* d = nullptr) const;
 
 protected:
@@ -167,6 +170,9 @@ public:
     bool isEmpty() const { return uSize() == 0 || vSize() == 0; }
     // Degrees >= 1, counts and knot counts agree, weights > 0, rows equal.
     bool isValid() const;
+    // Rows equal and n + p + 1 knots in each direction: what evaluation
+    // needs. A net without it evaluates like an empty one.
+    bool layoutFits() const;
     // Weights vary along u within some column / along v within some row.
     bool isURational() const;
     bool isVRational() const;

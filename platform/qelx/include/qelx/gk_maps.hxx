@@ -58,7 +58,9 @@ public:
     Gk_BiLinMap& compose(const Gk_BiLinMap& other, bool before);
     Gk_BiLinMap inverse() const;
     bool isCross() const { return m_cross; }
-    // Positive Jacobian: a crossed map or one reversal is not forward.
+    // Positive Jacobian. Uncrossed: forward unless exactly one direction is
+    // reversed. Crossed: the swap alone turns the frame, so a crossed map is
+    // forward with exactly one reversal ((u, v) -> (v, -u)), not with none or two.
     bool isForward() const;
     bool isIdentity() const { return !m_cross && m_u.isIdentity() && m_v.isIdentity(); }
     QELXPoint2D apply(const QELXPoint2D& p) const;

@@ -17,6 +17,7 @@ public:
     // one break point (its value is the first of them) with summed
     // multiplicity.
     Gk_Partition(int degree, const double* knots, int knotCount, bool clampedStart, double knotTol);
+    // Multiplicities below 1 are taken as 0.
     Gk_Partition(int degree, const std::vector<Gk_BreakPt>& breaks, bool clampedStart, double knotTol = Gk_Def::FuzzKnot);
 
     int degree() const { return m_degree; }

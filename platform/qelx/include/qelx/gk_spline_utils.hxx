@@ -71,7 +71,7 @@ public:
 class QELXBSplineSplitUtilWeight2D {
 public:
     // Clamped to its domain [E[p], E[n]] by knot insertion at both ends;
-    // unchanged when already clamped or with fewer than 2 breaks.
+    // unchanged when already clamped, with fewer than 2 breaks or not valid.
     static QELXBSplineDef2D subset(const QELXBSplineDef2D& def);
 };
 

@@ -22,8 +22,9 @@ public:
     int GetType() const { return m_type; }
     // Coercions: bool reads int and double as "not zero" and the texts "1",
     // "true", "TRUE", "0", "false", "FALSE"; int and double read each other
-    // (truncating), bool as 0/1, and numeric text. Failures give 0x1000001
-    // and leave the output untouched.
+    // (truncating, saturated at the int range), bool as 0/1, and numeric
+    // text. A NaN reads as neither bool nor int. Failures give 0x1000001 and
+    // leave the output untouched.
     QELIResult GetValue(bool& value) const;
     QELIResult GetValue(int& value) const;
     QELIResult GetValue(double& value) const;
@@ -92,7 +93,7 @@ public:
     using QELXOption::QELXOption;
 
     bool on() const;
-    // Int value: bool 0/1, double truncated, anything else 0.
+    // Int value: bool 0/1, double truncated (saturated; NaN 0), anything else 0.
     int count() const;
     // Double value: int and bool converted, anything else 0.
     double value() const;
