@@ -77,7 +77,7 @@ TEST(InfoExample, ShippedFileDescribesTheExampleModel) {
   EXPECT_NE(shipped.find("lumps 0, shells 0, faces 0, loops 0, coedges 3, edges 3, vertices 4, wires 1"),
             std::string::npos);
   EXPECT_NE(shipped.find("body 0: string \"ATTRIB_XVELM_NAME\" = box"), std::string::npos) << shipped;
-  EXPECT_NE(shipped.find("face 1: rgb"), std::string::npos);
+  EXPECT_NE(shipped.find("face 1: rgb 1 0 0\n"), std::string::npos);
   EXPECT_NE(shipped.find("face 1: integer \"ATTRIB_XVELM_LAYER\" = 3"), std::string::npos);
   EXPECT_NE(shipped.find("edge 0: real \"length\" = 10"), std::string::npos);
   EXPECT_NE(shipped.find("group with 1 members"), std::string::npos);

@@ -20,6 +20,11 @@ inline std::string attribute_line(const ENTITY* owner, int owner_index, const AT
   if (is_ATTRIB_GEN_NAME(a)) {
     auto* named = static_cast<const ATTRIB_GEN_NAME*>(a);
     line += std::string(" \"") + named->name() + "\" = " + named->value_text();
+  } else if (is_ATTRIB_RGB(a)) {
+    auto* colour = static_cast<const ATTRIB_RGB*>(a);
+    char rgb[96];
+    std::snprintf(rgb, sizeof rgb, " %g %g %g", colour->red(), colour->green(), colour->blue());
+    line += rgb;
   }
   return line + "\n";
 }
