@@ -193,7 +193,8 @@ private:
 
 // base(u,v) + d n(u,v), n the base's unit normal with its sense. Position
 // and first derivatives are exact (they use the base's second
-// derivatives); higher derivatives are central differences of the first.
+// derivatives); second derivatives are central differences of the first;
+// a flat of size 3 or more gets zeros beyond the second order.
 class Gk_OffsetSurface3Def : public Gk_SurfaceDef3 {
 public:
     Gk_OffsetSurface3Def() = default;
