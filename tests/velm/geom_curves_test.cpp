@@ -4,6 +4,7 @@
 #include <memory>
 #include <numbers>
 
+#include "support/geometry_builders.hxx"
 #include "velm/bspline.hxx"
 #include "velm/geometry.hxx"
 
@@ -130,6 +131,29 @@ TEST(GeomCurve, LimitSplitAndRange) {
   ASSERT_TRUE(whole);
   EXPECT_NEAR(whole->param_range().length(), 2 * pi, 1e-12);
   EXPECT_NEAR(e.param_range().start_pt(), 1.0, 1e-12);
+}
+
+// From a guess at a right-angled kink the tangent on one side is square to the
+// way to the point: the foot on the other side is found all the same, on
+// curves and on surfaces (the square tube's corner at v = 1).
+TEST(GeomCurve, ProjectionFromAGuessCrossesAKink) {
+  const QELposition pts[3] = {{0, 0, 0}, {2, 0, 0}, {2, 2, 0}};
+  const double knots[5] = {0, 0, 1, 2, 2};
+  intcurve c(bs3_curve_from_ctrlpts(1, 0, 0, 0, 3, pts, nullptr, QELresabs, 5, knots, bs3_curve_knottol()));
+  ASSERT_TRUE(c.cur());
+  for (double at : {0.5, 1.5}) {
+    const double corner = 1.0;
+    EXPECT_NEAR(c.param(c.eval_position(at), &corner), at, 1e-9);
+  }
+  bs3_surface tube = testkit::make_tube_bs3_surface(false);
+  const spline s(tube);
+  bs3_surface_delete(tube);
+  const QELpar_pos corner(0.5, 1.0);
+  for (double v : {0.7, 1.3}) {
+    const QELpar_pos uv = s.param(s.eval_position(QELpar_pos(0.5, v)), &corner);
+    EXPECT_NEAR(uv.u, 0.5, 1e-9);
+    EXPECT_NEAR(uv.v, v, 1e-9);
+  }
 }
 
 TEST(GeomCurve, DiscontinuitiesAreConfirmedKinksOnly) {

@@ -35,6 +35,21 @@ double refine_curve(const curve_evaluator& f, double lo, double hi, bool periodi
         break;
       }
     }
+    if (!moved) {
+      // At a knot where the curve only joins (C0) one side's tangent may see no
+      // way down: a small step each way finds the other side's.
+      const double h = 1e-7 * (1.0 + std::fabs(t));
+      for (double tn : {t + h, t - h}) {
+        if (!periodic) tn = std::clamp(tn, lo, hi);
+        QELvector cn[3];
+        f(tn, cn);
+        if (const double dn = dist_sq(cn[0], p); dn < best) {
+          moved = true, t = tn, best = dn;
+          std::copy(cn, cn + 3, c);
+          break;
+        }
+      }
+    }
     if (!moved) break;
   }
   return t;
