@@ -156,6 +156,20 @@ TEST_F(SaveFiles, EntityIdsTravelWithTheFile) {
   EXPECT_GT(next, id);
   fresh->lose();
   lose_all(out);
+  // A number beyond any the kernel hands out is damage, and numbering goes on.
+  std::string text = f.text();
+  // The number follows the attribute link of the entity's record.
+  const std::string mark = " $-1 " + std::to_string(id) + " ";
+  const auto at = text.find(mark, text.find("tnode"));
+  ASSERT_NE(at, std::string::npos) << text;
+  text.replace(at, mark.size(), " $-1 2147483647 ");
+  ENTITY_LIST none;
+  EXPECT_EQ(restore(text, none).error_number(), qelvelm_api_errmod.message_code(VELM_SAVE_FILE_DAMAGED));
+  TNODE* later = new TNODE;
+  int after = 0;
+  EXPECT_TRUE(api_get_entity_id(later, after).ok());
+  EXPECT_GT(after, next);
+  later->lose();
 }
 
 TEST_F(SaveFiles, UnknownLeafFallsBackToItsRegisteredBase) {

@@ -190,7 +190,7 @@ void ENTITY::save_end() const { velm_save_record_end(); }
 void ENTITY::restore_common() {
   attrib_ = read_ptr();
   id_ = read_int();
-  if (id_ < 0) velm_api_error_throw(VELM_SAVE_FILE_DAMAGED);
+  if (id_ < 0 || id_ > VELM_MAX_ENTITY_ID) velm_api_error_throw(VELM_SAVE_FILE_DAMAGED);
   velm_note_restored_id(id_);
 }
 

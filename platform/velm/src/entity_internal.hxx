@@ -26,6 +26,7 @@ class velm_entity_access {
 // Save records (save.cpp).
 void velm_save_record_begin(const ENTITY* e);
 void velm_save_record_end();
+constexpr int VELM_MAX_ENTITY_ID = 1 << 30;
 void velm_note_restored_id(int id);
 int velm_next_entity_id();
 

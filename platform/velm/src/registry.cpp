@@ -38,7 +38,12 @@ bool velm_take_image_expectation() {
   return was;
 }
 
-int velm_next_entity_id() { return ++entity_id_counter; }
+// Entity numbers stay within [1, VELM_MAX_ENTITY_ID]: a restored number above it
+// is damage, and running out fails the request instead of overflowing.
+int velm_next_entity_id() {
+  if (entity_id_counter >= VELM_MAX_ENTITY_ID) velm_api_error_throw(VELM_API_FAILED);
+  return ++entity_id_counter;
+}
 void velm_note_restored_id(int id) {
   if (id > entity_id_counter) entity_id_counter = id;
 }
