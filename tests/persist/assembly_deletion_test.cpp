@@ -42,30 +42,19 @@ TEST_F(AssemblyDeletion, SharedSubAssembliesAreDeletedOnce)
     EXPECT_EQ(velm_live_entity_count(), before);
 }
 
-TEST_F(AssemblyDeletion, LeafAssemblyLeavesItselfAndItsTransform)
+TEST_F(AssemblyDeletion, LeafNullAndUntraversedManagers)
 {
-    auto* leaf = new VE_ASSEMBLY(nullptr, nullptr, QELtransf());
-    Ve_AssemDeleteMgr manager(leaf);
-    manager.collectElems();
-    EXPECT_EQ(manager.recordedCount(), 2);
-}
-
-TEST_F(AssemblyDeletion, NullRootRecordsNothing)
-{
-    Ve_AssemDeleteMgr manager(nullptr);
-    EXPECT_FALSE(manager.loseAssem());
-    EXPECT_EQ(manager.recordedCount(), 0);
-}
-
-TEST_F(AssemblyDeletion, UntraversedManagerDeletesNothing)
-{
+    Ve_AssemDeleteMgr none(nullptr);
+    EXPECT_FALSE(none.loseAssem());
+    EXPECT_EQ(none.recordedCount(), 0);
     auto* leaf = new VE_ASSEMBLY(nullptr, nullptr, QELtransf());
     {
         Ve_AssemDeleteMgr idle(leaf);
     }
     EXPECT_TRUE(velm_is_live_entity(leaf));
     Ve_AssemDeleteMgr manager(leaf);
-    manager.loseAssem();
+    manager.collectElems();
+    EXPECT_EQ(manager.recordedCount(), 2);  // itself and its transform
 }
 
 TEST_F(AssemblyDeletion, TransformsAndLoseOfAssemblyEntities)

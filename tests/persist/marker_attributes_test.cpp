@@ -36,10 +36,10 @@ protected:
 
 }  // namespace
 
-TEST_F(Markers, SetTestDeleteMark)
+TEST_F(Markers, MarkAndPointerSetTestDelete)
 {
     BODY* e = body();
-    const Gk_Marker seen("seen");
+    const Gk_Marker seen("seen"), m("ptr");
     AttDV_Mark::setMark(e, seen);
     AttDV_Mark::setMark(e, seen);
     EXPECT_EQ(markCount(e), 1);
@@ -49,12 +49,8 @@ TEST_F(Markers, SetTestDeleteMark)
     EXPECT_EQ(AttDV_Mark::testMark(e, seen), 0);
     EXPECT_EQ(AttDV_Mark::testMark(nullptr, seen), 0);
     AttDV_Mark::setMark(nullptr, seen);
-}
 
-TEST_F(Markers, PointerIsSetOnceAndNullRemovesTheMark)
-{
-    BODY* e = body();
-    const Gk_Marker m("ptr");
+    // A pointer is set once; a null one removes the mark.
     int p1 = 0, p2 = 0;
     AttDV_Mark::setPtr(e, m, nullptr);
     EXPECT_EQ(markCount(e), 0);
@@ -66,7 +62,7 @@ TEST_F(Markers, PointerIsSetOnceAndNullRemovesTheMark)
     EXPECT_EQ(AttDV_Mark::getPtr(e, m), nullptr);
 }
 
-TEST_F(Markers, SplitGivesBothPiecesTheMarkerWithoutPointer)
+TEST_F(Markers, SplitCopiesWithoutPointerAndMergeMovesOnlyMissingMarks)
 {
     BODY* original = body();
     BODY* piece = body();
@@ -76,40 +72,47 @@ TEST_F(Markers, SplitGivesBothPiecesTheMarkerWithoutPointer)
     EXPECT_EQ(AttDV_Mark::testMark(piece, Gk_Marker("cut")), 1);
     EXPECT_EQ(AttDV_Mark::getPtr(piece, Gk_Marker("cut")), nullptr);
     EXPECT_EQ(AttDV_Mark::getPtr(original, Gk_Marker("cut")), &data);
-}
 
-TEST_F(Markers, MergeMovesTheMarkOnlyWhenTheOwnerGoesAndTheSurvivorHasNone)
-{
-    BODY* survivor = body();
+    // The mark moves only when the owner goes and the survivor has none.
     BODY* lost = body();
-    AttDV_Mark::setMark(survivor, Gk_Marker("same"));
-    AttDV_Mark::setMark(lost, Gk_Marker("same"));
+    AttDV_Mark::setMark(lost, Gk_Marker("cut"));
     AttDV_Mark::setMark(lost, Gk_Marker("only-lost"));
-    merge_attrib(survivor, lost);
-    EXPECT_EQ(markCount(survivor), 2);
-    EXPECT_EQ(AttDV_Mark::testMark(survivor, Gk_Marker("only-lost")), 1);
-
+    merge_attrib(original, lost);
+    EXPECT_EQ(markCount(original), 2);
+    EXPECT_EQ(AttDV_Mark::testMark(original, Gk_Marker("only-lost")), 1);
     // Flag 0: the owner stays, so does its mark.
-    BODY* other = body();
     auto* mark = static_cast<AttDV_Mark*>(find_attrib(lost, ATTRIB_TARVO_GEOMETRIC_TYPE));
     ASSERT_NE(mark, nullptr);
-    mark->merge_owner(other, 0);
+    mark->merge_owner(piece, 0);
     EXPECT_EQ(mark->entity(), lost);
 }
 
-TEST_F(Markers, KernelCopiesCarryEmptyMarkersAndTransformsLeaveMarks)
+TEST_F(Markers, KernelCopiesCarryEmptyMarkersAndOwnSurfaceTransformsLeaveMarks)
 {
     BODY* box = testkit::make_box();
     owners.push_back(box);
     AttDV_Mark::setPtr(box, Gk_Marker("copied"), this);
+    auto* surface = new SURFACE();
+    surface->add();
+    new ATTRIB_ANALYT_SURF(box, surface);
     BODY* copy = nullptr;
     ASSERT_TRUE(api_copy_body(box, copy).ok());
-    owners.push_back(copy);
     EXPECT_EQ(markCount(copy), 1);
     EXPECT_EQ(AttDV_Mark::testMark(copy, Gk_Marker()), 1);
     EXPECT_EQ(AttDV_Mark::getPtr(copy, Gk_Marker()), nullptr);
+    ENTITY* copied = nullptr;
+    ASSERT_TRUE(QELXVelmBRepAttribTransfer::getAnalyticSurface(copy, copied));
+    ASSERT_NE(copied, nullptr);
+    EXPECT_NE(copied, surface);
+    EXPECT_EQ(copied->use_count(), 1);
+    EXPECT_EQ(surface->use_count(), 2);
+    api_del_entity(copy);
     trans_attrib(box, translate_transf(QELvector(1, 0, 0)));
     EXPECT_EQ(AttDV_Mark::getPtr(box, Gk_Marker("copied")), this);
+    owners.pop_back();
+    api_del_entity(box);
+    EXPECT_EQ(surface->use_count(), 1);
+    surface->remove();
 }
 
 TEST_F(Markers, AnalyticSurfaceUseCountFollowsItsHolders)
@@ -142,30 +145,6 @@ TEST_F(Markers, AnalyticSurfaceUseCountFollowsItsHolders)
     EXPECT_EQ(surface->use_count(), 1);
     EXPECT_FALSE(QELXVelmBRepAttribTransfer::getAnalyticSurface(face_owner, found));
     EXPECT_EQ(found, nullptr);
-    surface->remove();
-}
-
-TEST_F(Markers, AnalyticSurfaceCopiedWithItsOwner)
-{
-    BODY* box = testkit::make_box();
-    owners.push_back(box);
-    auto* surface = new SURFACE();
-    surface->add();
-    new ATTRIB_ANALYT_SURF(box, surface);
-    BODY* copy = nullptr;
-    ASSERT_TRUE(api_copy_body(box, copy).ok());
-    owners.push_back(copy);
-    ENTITY* copied = nullptr;
-    ASSERT_TRUE(QELXVelmBRepAttribTransfer::getAnalyticSurface(copy, copied));
-    ASSERT_NE(copied, nullptr);
-    EXPECT_NE(copied, surface);
-    EXPECT_EQ(copied->use_count(), 1);
-    EXPECT_EQ(surface->use_count(), 2);
-    owners.pop_back();
-    api_del_entity(copy);
-    owners.pop_back();
-    api_del_entity(box);
-    EXPECT_EQ(surface->use_count(), 1);
     surface->remove();
 }
 
