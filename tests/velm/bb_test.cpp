@@ -4,24 +4,13 @@
 #include "velm/api.hxx"
 #include "velm/bb.hxx"
 #include "velm/testkit.hxx"
+#include "velm_test_support.hxx"
 
 namespace {
 
 const outcome failure(4711);
 
-class BulletinBoard : public ::testing::Test {
- protected:
-  void SetUp() override {
-    reset_kernel_for_test();
-    objects_ = velm_live_object_count();
-  }
-  void TearDown() override {
-    EXPECT_EQ(bb_depth(), 0);
-    set_global_error_info(nullptr);
-    EXPECT_EQ(velm_live_object_count(), objects_) << "kernel objects leaked";
-  }
-  long objects_ = 0;
-};
+using BulletinBoard = velm_test::KernelTest;
 
 TEST_F(BulletinBoard, FailedOuterFrameRestoresChangedFieldsAndUseCounts) {
   TNODE* a = new TNODE(1.5, 1);

@@ -7,13 +7,13 @@
 #include "support/geometry_builders.hxx"
 #include "velm/bspline.hxx"
 #include "velm/geometry.hxx"
+#include "velm_test_support.hxx"
 
 namespace {
 
 constexpr double pi = std::numbers::pi;
 
-void expect_close(const QELposition& a, const QELposition& b, double tol) { EXPECT_LE(distance(a, b), tol); }
-void expect_close(const QELvector& a, const QELvector& b, double tol) { EXPECT_LE((a - b).len(), tol); }
+using velm_test::expect_close;
 
 // First and second derivatives against central differences of the position.
 void expect_derivatives_match(const curve& c, double t) {

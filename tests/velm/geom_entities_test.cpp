@@ -12,48 +12,26 @@
 #include "velm/api.hxx"
 #include "velm/save.hxx"
 #include "velm/testkit.hxx"
+#include "velm_test_support.hxx"
 
 using namespace testkit;
+using namespace velm_test;
 
 namespace {
 constexpr double pi = std::numbers::pi;
 
-std::string text_of(FILE* fp) {
-  std::fflush(fp);
-  std::rewind(fp);
-  std::string s;
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, fp)) > 0;) s.append(buf, n);
-  return s;
-}
-
-// The records of a save of the list (the header, which holds a date, dropped).
-std::string records(const ENTITY_LIST& list) {
-  FILE* fp = std::tmpfile();
-  EXPECT_TRUE(api_save_entity_list(fp, 1, list).ok());
-  std::string s = text_of(fp);
-  std::fclose(fp);
-  for (int line = 0; line < 2; ++line) s.erase(0, s.find('\n') + 1);
-  return s;
-}
-
+std::string records(const ENTITY_LIST& list) { return saved_records(list); }
 std::string records(ENTITY* e) {
   ENTITY_LIST l;
   l.add(e);
-  return records(l);
+  return saved_records(l);
 }
 
 outcome restore(const std::string& records_text, ENTITY_LIST& out, int top_count) {
-  FILE* fp = std::tmpfile();
   const int n_records = static_cast<int>(std::count(records_text.begin(), records_text.end(), '#'));
-  std::string header = "VELM-TEXT " + std::to_string(VELM_SAVE_VERSION) + " " + std::to_string(n_records) +
-                       " " + std::to_string(top_count) + "\n@4 test @4 date 1 @4 test\n";
-  std::string text = header + records_text;
-  std::fwrite(text.data(), 1, text.size(), fp);
-  std::rewind(fp);
-  outcome o = api_restore_entity_list(fp, 1, out);
-  std::fclose(fp);
-  return o;
+  return restore_text("VELM-TEXT " + std::to_string(VELM_SAVE_VERSION) + " " + std::to_string(n_records) + " " +
+                          std::to_string(top_count) + "\n@4 test @4 date 1 @4 test\n" + records_text,
+                      out);
 }
 
 int count_kind(const ENTITY* root, int type) {
@@ -71,19 +49,7 @@ int count_kind(const ENTITY* root, int type) {
   return n;
 }
 
-class GeometryEntities : public ::testing::Test {
- protected:
-  void SetUp() override {
-    velm_test_reset();
-    objects_ = velm_live_object_count();
-  }
-  void TearDown() override {
-    EXPECT_EQ(bb_depth(), 0);
-    set_global_error_info(nullptr);
-    EXPECT_EQ(velm_live_object_count(), objects_) << "kernel objects leaked";
-  }
-  long objects_ = 0;
-};
+using GeometryEntities = KernelTest;
 }  // namespace
 
 TEST_F(GeometryEntities, BuildersCarryTheExpectedKinds) {

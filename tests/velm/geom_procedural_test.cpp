@@ -11,6 +11,7 @@
 #include "velm/law.hxx"
 #include "velm/save.hxx"
 #include "velm/testkit.hxx"
+#include "velm_test_support.hxx"
 
 namespace {
 constexpr double pi = std::numbers::pi;
@@ -58,18 +59,12 @@ void expect_mirror_keeps_parameters(const spline& s) {
   }
 }
 
-class ProceduralSurfaces : public ::testing::Test {
+class ProceduralSurfaces : public velm_test::KernelTest {
  protected:
-  void SetUp() override {
-    velm_test_reset();
-    objects_ = velm_live_object_count();
-  }
   void TearDown() override {
     law_clear_table();
-    set_global_error_info(nullptr);
-    EXPECT_EQ(velm_live_object_count(), objects_) << "kernel objects leaked";
+    KernelTest::TearDown();
   }
-  long objects_ = 0;
 };
 }  // namespace
 
@@ -235,12 +230,8 @@ TEST_F(ProceduralSurfaces, SplineEntitiesOfEveryKindRoundTrip) {
   l->remove();
   ENTITY_LIST list;
   for (const spline& s : kinds) list.add(make_surface(s));
-  FILE* fp = std::tmpfile();
-  ASSERT_TRUE(api_save_entity_list(fp, 1, list).ok());
-  std::rewind(fp);
   ENTITY_LIST restored;
-  ASSERT_TRUE(api_restore_entity_list(fp, 1, restored).ok());
-  std::fclose(fp);
+  ASSERT_TRUE(velm_test::round_trip(list, restored).ok());
   ASSERT_EQ(restored.count(), 4);
   for (int i = 0; i < 4; ++i) {
     const spline& a = kinds[i];

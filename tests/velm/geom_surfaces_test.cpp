@@ -6,6 +6,7 @@
 
 #include "velm/bspline.hxx"
 #include "velm/geometry.hxx"
+#include "velm_test_support.hxx"
 
 namespace {
 
@@ -96,8 +97,7 @@ const surface& parameter_source(const surface& s) {
   return d.id() == off_spl_sur::id ? static_cast<const off_spl_sur&>(d).base() : s;
 }
 
-void expect_close(const QELposition& a, const QELposition& b, double tol) { EXPECT_LE(distance(a, b), tol); }
-void expect_close(const QELvector& a, const QELvector& b, double tol) { EXPECT_LE((a - b).len(), tol); }
+using velm_test::expect_close;
 
 }  // namespace
 

@@ -1,11 +1,8 @@
 // Groups and collections: membership, back-links, behaviours, persistence.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <memory>
-
 #include "support/model_builders.hxx"
-#include "velm/save.hxx"
+#include "velm_test_support.hxx"
 
 using namespace testkit;
 
@@ -80,13 +77,10 @@ TEST(Groups, MembersSurviveSaveAndRestore) {
   ASSERT_TRUE(api_ct_add_to_group(f->next(), layer).ok());
   ASSERT_TRUE(api_ct_add_to_group(f, layer).ok());
 
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), &std::fclose);
   ENTITY_LIST out, in;
   out.add(box);
   out.add(layer);
-  ASSERT_TRUE(api_save_entity_list(file.get(), 1, out).ok());
-  std::rewind(file.get());
-  ASSERT_TRUE(api_restore_entity_list(file.get(), 1, in).ok());
+  ASSERT_TRUE(velm_test::round_trip(out, in).ok());
   ASSERT_EQ(in.iteration_count(), 2);
   auto* body = static_cast<BODY*>(in[0]);
   auto* group = static_cast<QELGROUP*>(in[1]);

@@ -9,45 +9,21 @@
 #include "entity_test_node.hxx"
 #include "velm/bb.hxx"
 #include "velm/testkit.hxx"
+#include "velm_test_support.hxx"
+
+using namespace velm_test;
 
 namespace {
 
-// A memory file for the FILE* interface.
-struct memfile {
-  FILE* fp = std::tmpfile();
-  ~memfile() {
-    if (fp) std::fclose(fp);
-  }
-  std::string text() {
-    std::fflush(fp);
-    std::rewind(fp);
-    std::string s;
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, fp)) > 0;) s.append(buf, n);
-    return s;
-  }
-  static memfile of(const std::string& s) {
-    memfile m;
-    std::fwrite(s.data(), 1, s.size(), m.fp);
-    std::rewind(m.fp);
-    return m;
-  }
-  memfile() = default;
-  memfile(memfile&& o) noexcept : fp(o.fp) { o.fp = nullptr; }
-};
-
-class SaveFiles : public ::testing::Test {
+class SaveFiles : public KernelTest {
  protected:
   void SetUp() override {
-    reset_kernel_for_test();
-    objects_ = velm_live_object_count();
+    KernelTest::SetUp();
     entities_ = velm_live_entity_count();
   }
   void TearDown() override {
-    EXPECT_EQ(bb_depth(), 0);
-    set_global_error_info(nullptr);
     EXPECT_EQ(velm_live_entity_count(), entities_);
-    EXPECT_EQ(velm_live_object_count(), objects_) << "kernel objects leaked";
+    KernelTest::TearDown();
   }
   // Loses everything reachable from the list (a mutated file may link it any
   // way), inside a frame so that cyclic links never meet a freed entity.
@@ -84,11 +60,7 @@ class SaveFiles : public ::testing::Test {
     leaf->lose();
     return f.text();
   }
-  outcome restore(const std::string& text, ENTITY_LIST& out) {
-    memfile f = memfile::of(text);
-    return api_restore_entity_list(f.fp, 1, out);
-  }
-  long objects_ = 0;
+  static outcome restore(const std::string& text, ENTITY_LIST& out) { return restore_text(text, out); }
   long entities_ = 0;
 };
 

@@ -1,9 +1,7 @@
 // Topology entities, kernel-order queries, save round trip and roll-back.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <functional>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -12,8 +10,10 @@
 #include "velm/api.hxx"
 #include "velm/bb.hxx"
 #include "velm/save.hxx"
+#include "velm_test_support.hxx"
 
 using namespace testkit;
+using namespace velm_test;
 
 namespace {
 std::vector<ENTITY*> as_vector(const ENTITY_LIST& l) {
@@ -236,13 +236,9 @@ TEST(TopologySave, BodyRoundTripKeepsCountsSensesAttributesAndIds) {
   int id = 0;
   ASSERT_TRUE(api_get_entity_id(top, id).ok());
 
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), &std::fclose);
-  ENTITY_LIST out;
+  ENTITY_LIST out, in;
   out.add(box);
-  ASSERT_TRUE(api_save_entity_list(file.get(), 1, out).ok());
-  std::rewind(file.get());
-  ENTITY_LIST in;
-  ASSERT_TRUE(api_restore_entity_list(file.get(), 1, in).ok());
+  ASSERT_TRUE(round_trip(out, in).ok());
   ASSERT_EQ(in.iteration_count(), 1);
   auto* back = static_cast<BODY*>(in[0]);
   ASSERT_TRUE(is_BODY(back));
@@ -352,29 +348,6 @@ struct every_class_model {
       }
   }
 };
-
-std::string saved_file(const ENTITY_LIST& top) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), &std::fclose);
-  EXPECT_TRUE(api_save_entity_list(file.get(), 1, top).ok());
-  std::rewind(file.get());
-  std::string text;
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, file.get())) > 0;) text.append(buf, n);
-  return text;
-}
-
-// A save of the list without its header (which carries the date).
-std::string saved_records(const ENTITY_LIST& top) {
-  std::string text = saved_file(top);
-  return text.substr(text.find('\n', text.find('\n') + 1) + 1);
-}
-
-outcome restore_text(const std::string& text, ENTITY_LIST& out) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::tmpfile(), &std::fclose);
-  std::fwrite(text.data(), 1, text.size(), file.get());
-  std::rewind(file.get());
-  return api_restore_entity_list(file.get(), 1, out);
-}
 
 // Fields of the first record of the class ("-3 face 1 $-1 0 ...").
 std::vector<std::string> first_record(const std::string& text, const std::string& cls) {
