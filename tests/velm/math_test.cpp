@@ -4,22 +4,9 @@
 #include <numbers>
 
 #include "velm/math.hxx"
+#include "velm_test_support.hxx"
 
-namespace {
-
-void expect_near(const QELposition& a, const QELposition& b, double tol = 1e-12) {
-  EXPECT_NEAR(a.x(), b.x(), tol);
-  EXPECT_NEAR(a.y(), b.y(), tol);
-  EXPECT_NEAR(a.z(), b.z(), tol);
-}
-
-void expect_near(const QELvector& a, const QELvector& b, double tol = 1e-12) {
-  EXPECT_NEAR(a.x(), b.x(), tol);
-  EXPECT_NEAR(a.y(), b.y(), tol);
-  EXPECT_NEAR(a.z(), b.z(), tol);
-}
-
-}  // namespace
+using velm_test::expect_close;
 
 TEST(MathResolutions, HugeEllipseThresholdIsTenToTheFive) {
   EXPECT_DOUBLE_EQ(QELresabs / QELresmch, 1e5);
@@ -31,17 +18,17 @@ TEST(MathResolutions, HugeEllipseThresholdIsTenToTheFive) {
 TEST(MathVector, DotCrossAndUnitVectors) {
   const QELvector a(1, 2, 3), b(-2, 0, 5);
   EXPECT_DOUBLE_EQ(a % b, 13.0);
-  expect_near(a * b, QELvector(10, -11, 4));
+  expect_close(a * b, QELvector(10, -11, 4));
   EXPECT_NEAR((a * b) % a, 0.0, 1e-12);
   const QELunit_vector u(3, 0, 4);
-  expect_near(u, QELvector(0.6, 0, 0.8));
+  expect_close(u, QELvector(0.6, 0, 0.8));
   EXPECT_FALSE(u.is_zero());
   const QELunit_vector z(0, 0, 0);
   EXPECT_TRUE(z.is_zero());
-  expect_near(z, QELvector());
+  expect_close(z, QELvector());
   const QELposition p(1, 1, 1), q(4, 5, 1);
   EXPECT_DOUBLE_EQ(distance(p, q), 5.0);
-  expect_near(p + (q - p), q);
+  expect_close(p + (q - p), q);
 }
 
 TEST(MathComparators, SamePointVectorAndParallel) {
@@ -130,14 +117,14 @@ TEST(MathBox, UnionContainmentAndEnlarge) {
   box |= QELposition(1, 2, 3);
   box |= QELposition(-1, 0, 5);
   EXPECT_FALSE(box.empty());
-  expect_near(box.low(), QELposition(-1, 0, 3));
-  expect_near(box.high(), QELposition(1, 2, 5));
+  expect_close(box.low(), QELposition(-1, 0, 3));
+  expect_close(box.high(), QELposition(1, 2, 5));
   EXPECT_DOUBLE_EQ(box.diagonal(), std::sqrt(12.0));
   EXPECT_TRUE(box >> QELposition(1 + 0.5e-6, 1, 4));
   EXPECT_FALSE(box >> QELposition(1 + 2e-6, 1, 4));
   EXPECT_TRUE(enlarge_box(box, 1.0) >> box);
   EXPECT_FALSE(box >> enlarge_box(box, 1.0));
-  expect_near(QELbox(QELposition(1, 1, 1), QELposition(0, 0, 0)).low(), QELposition(0, 0, 0));
+  expect_close(QELbox(QELposition(1, 1, 1), QELposition(0, 0, 0)).low(), QELposition(0, 0, 0));
 }
 
 TEST(MathParBox, ContainsBoxesAndPoints) {
@@ -159,8 +146,8 @@ TEST(MathParBox, ContainsBoxesAndPoints) {
 TEST(MathMatrix, RowsColumnsDeterminantInverse) {
   const double rows[9] = {1, 2, 0, 0, 1, 0, 3, 0, 2};
   const QELmatrix m(rows);
-  expect_near(m.row(0), QELvector(1, 2, 0));
-  expect_near(m.column(0), QELvector(1, 0, 3));
+  expect_close(m.row(0), QELvector(1, 2, 0));
+  expect_close(m.column(0), QELvector(1, 0, 3));
   EXPECT_DOUBLE_EQ(m.determinant(), 2.0);
   EXPECT_TRUE((m * m.inverse()).is_identity(1e-12));
   const QELmatrix c(QELvector(1, 0, 3), QELvector(2, 1, 0), QELvector(0, 0, 2));
@@ -172,13 +159,13 @@ TEST(MathTransf, RowVectorReadingMapsAxesToRows) {
   // Row i of M is the image of axis i: here x -> y, y -> -x.
   const double rows[9] = {0, 1, 0, -1, 0, 0, 0, 0, 1};
   const QELtransf t(QELmatrix(rows), QELvector(10, 0, 0), 2.0, true, false, false);
-  expect_near(QELposition(1, 0, 0) * t, QELposition(10, 2, 0));
-  expect_near(QELvector(0, 1, 0) * t, QELvector(-2, 0, 0));
-  expect_near(QELunit_vector(0, 1, 0) * t, QELvector(-1, 0, 0));
+  expect_close(QELposition(1, 0, 0) * t, QELposition(10, 2, 0));
+  expect_close(QELvector(0, 1, 0) * t, QELvector(-2, 0, 0));
+  expect_close(QELunit_vector(0, 1, 0) * t, QELvector(-1, 0, 0));
   // Same transform from the rotation helper (right-handed about +z).
   const QELtransf r = rotate_transf(std::numbers::pi / 2, QELvector(0, 0, 1));
-  expect_near(QELposition(1, 0, 0) * r, QELposition(0, 1, 0));
-  expect_near(QELposition(0, 1, 0) * r, QELposition(-1, 0, 0));
+  expect_close(QELposition(1, 0, 0) * r, QELposition(0, 1, 0));
+  expect_close(QELposition(0, 1, 0) * r, QELposition(-1, 0, 0));
   EXPECT_FALSE(r.reflect());
   EXPECT_FALSE(r.shear());
 }
@@ -187,11 +174,11 @@ TEST(MathTransf, CompositionAppliesLeftFirst) {
   const QELtransf a = translate_transf(QELvector(1, 0, 0));
   const QELtransf b = rotate_transf(std::numbers::pi / 2, QELvector(0, 0, 1));
   const QELposition p(1, 2, 3);
-  expect_near(p * (a * b), (p * a) * b);
-  expect_near(p * (a * b), QELposition(-2, 2, 3));
-  expect_near(p * (b * a), QELposition(-1, 1, 3));
+  expect_close(p * (a * b), (p * a) * b);
+  expect_close(p * (a * b), QELposition(-2, 2, 3));
+  expect_close(p * (b * a), QELposition(-1, 1, 3));
   const QELtransf s = scale_transf(3.0) * a * b;
-  expect_near((p * s) * s.inverse(), p, 1e-12);
+  expect_close((p * s) * s.inverse(), p, 1e-12);
   EXPECT_TRUE((s * s.inverse()).identity());
 }
 

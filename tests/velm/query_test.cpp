@@ -36,19 +36,6 @@ std::vector<int> face_loop_counts(const FACE* f, bool expect_ok = true) {
 }
 }  // namespace
 
-TEST(QueryLoopType, BoxFacesArePeripheriesWithAndWithoutPcurves) {
-  BODY* box = make_plane_box();
-  for (int pass = 0; pass < 2; ++pass) {
-    for (FACE* f : faces_of(box)) {
-      EXPECT_EQ(type_of(f->loop()), loop_type_periphery);
-      EXPECT_EQ(external(f->loop()), 1);
-      EXPECT_EQ(face_loop_counts(f), (std::vector<int>{1, 0, 0, 0, 0}));
-    }
-    strip_pcurves(box);
-  }
-  EXPECT_TRUE(api_del_entity(box).ok());
-}
-
 TEST(QueryLoopType, HoleRunsTheOtherWayAndFollowsTheFaceSense) {
   BODY* sheet = make_square_with_hole();
   FACE* f = faces_of(sheet)[0];
@@ -73,68 +60,52 @@ TEST(QueryLoopType, HoleRunsTheOtherWayAndFollowsTheFaceSense) {
   EXPECT_TRUE(api_del_entity(sheet).ok());
 }
 
-TEST(QueryLoopType, CylinderBandHasTwoSeparationLoops) {
-  BODY* band = make_cylinder_band();
-  FACE* f = faces_of(band)[0];
-  EXPECT_EQ(type_of(f->loop()), loop_type_v_sep);
-  EXPECT_EQ(type_of(f->loop()->next()), loop_type_v_sep);
-  EXPECT_EQ(external(f->loop()), 1);
-  EXPECT_EQ(external(f->loop()->next()), 0);
-  EXPECT_EQ(face_loop_counts(f), (std::vector<int>{0, 0, 2, 0, 0}));
-
-  // One circle alone cannot bound a face on a cylinder, which has no apex.
-  LOOP* top = f->loop()->next();
-  f->loop()->set_next(nullptr);
-  EXPECT_EQ(face_loop_counts(f, false), (std::vector<int>{0, 0, 1, 0, 0}));
-  f->loop()->set_next(top);
-  EXPECT_TRUE(api_del_entity(band).ok());
-}
-
-TEST(QueryLoopType, SeamedCylinderWallIsOnePeriphery) {
-  BODY* cyl = make_cylinder();
-  FACE* wall = faces_of(cyl)[0];
-  EXPECT_EQ(type_of(wall->loop()), loop_type_periphery);
-  strip_pcurves(cyl);
-  EXPECT_EQ(type_of(wall->loop()), loop_type_periphery);
-  EXPECT_TRUE(api_del_entity(cyl).ok());
-}
-
-TEST(QueryLoopType, SphereCapLoopGoesRoundThePole) {
-  BODY* cap = make_hemisphere();
-  FACE* f = faces_of(cap)[0];
-  for (int pass = 0; pass < 2; ++pass) {
-    EXPECT_EQ(type_of(f->loop()), loop_type_v_sep);
-    EXPECT_EQ(external(f->loop()), 1);
-    // A sphere closes at its poles, so one separation loop is sound.
-    EXPECT_EQ(face_loop_counts(f), (std::vector<int>{0, 0, 1, 0, 0}));
-    strip_pcurves(cap);
+// Every loop of each kind's first face (every face of a box), read from
+// pcurves and again from the edge curves. A band that closes nowhere loses its
+// soundness with its second loop; a sphere or an apple closes at its poles, so
+// one separation loop bounds a face there.
+TEST(QueryLoopType, TypesExternalsAndCountsByKind) {
+  const int P = loop_type_periphery, V = loop_type_v_sep, U = loop_type_u_sep;
+  using ints = std::vector<int>;
+  struct kind_case {
+    const char* name;
+    BODY* body;
+    ints types, externals, counts, lonely;  // lonely: the counts with the second loop unhooked
+  } cases[] = {
+      {"box", make_plane_box(), {P}, {1}, {1, 0, 0, 0, 0}, {}},
+      {"seamed cylinder wall", make_cylinder(), {P}, {1}, {1, 0, 0, 0, 0}, {}},
+      {"cylinder band", make_cylinder_band(), {V, V}, {1, 0}, {0, 0, 2, 0, 0}, {0, 0, 1, 0, 0}},
+      {"sphere cap", make_hemisphere(), {V}, {1}, {0, 0, 1, 0, 0}, {}},
+      {"torus band round the axis", make_torus_band(true), {V, V}, {1, 0}, {0, 0, 2, 0, 0}, {0, 0, 1, 0, 0}},
+      {"torus band round the tube", make_torus_band(false), {U, U}, {1, 0}, {0, 0, 0, 2, 0}, {0, 0, 0, 1, 0}},
+      {"apple", make_apple_cap(), {V}, {1}, {0, 0, 1, 0, 0}, {}},
+  };
+  for (kind_case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<FACE*> faces = faces_of(c.body);
+    if (std::string(c.name) != "box") faces.resize(1);
+    for (int pass = 0; pass < 2; ++pass) {
+      for (FACE* f : faces) {
+        LOOP* l = f->loop();
+        for (std::size_t k = 0; k < c.types.size(); ++k, l = l->next()) {
+          ASSERT_NE(l, nullptr);
+          EXPECT_EQ(type_of(l), c.types[k]) << k;
+          EXPECT_EQ(external(l), c.externals[k]) << k;
+        }
+        EXPECT_EQ(l, nullptr);
+        EXPECT_EQ(face_loop_counts(f), c.counts);
+      }
+      strip_pcurves(c.body);
+    }
+    if (!c.lonely.empty()) {
+      FACE* f = faces[0];
+      LOOP* second = f->loop()->next();
+      f->loop()->set_next(nullptr);
+      EXPECT_EQ(face_loop_counts(f, false), c.lonely);
+      f->loop()->set_next(second);
+    }
+    EXPECT_TRUE(api_del_entity(c.body).ok());
   }
-  EXPECT_TRUE(api_del_entity(cap).ok());
-}
-
-TEST(QueryLoopType, TorusBandsSeparateRoundEitherDirection) {
-  BODY* axis = make_torus_band(true);
-  BODY* tube = make_torus_band(false);
-  FACE* fa = faces_of(axis)[0];
-  FACE* ft = faces_of(tube)[0];
-  for (const LOOP* l : {fa->loop(), fa->loop()->next()}) EXPECT_EQ(type_of(l), loop_type_v_sep);
-  for (const LOOP* l : {ft->loop(), ft->loop()->next()}) EXPECT_EQ(type_of(l), loop_type_u_sep);
-  EXPECT_EQ(face_loop_counts(fa), (std::vector<int>{0, 0, 2, 0, 0}));
-  EXPECT_EQ(face_loop_counts(ft), (std::vector<int>{0, 0, 0, 2, 0}));
-  EXPECT_EQ(external(ft->loop()), 1);
-  EXPECT_EQ(external(ft->loop()->next()), 0);
-  // A ring torus closes nowhere: one tube circle alone bounds nothing.
-  LOOP* second = ft->loop()->next();
-  ft->loop()->set_next(nullptr);
-  EXPECT_EQ(face_loop_counts(ft, false), (std::vector<int>{0, 0, 0, 1, 0}));
-  ft->loop()->set_next(second);
-
-  // An apple closes at its apexes, so its equator alone bounds a face.
-  BODY* apple = make_apple_cap();
-  FACE* fp = faces_of(apple)[0];
-  EXPECT_EQ(type_of(fp->loop()), loop_type_v_sep);
-  EXPECT_EQ(face_loop_counts(fp), (std::vector<int>{0, 0, 1, 0, 0}));
-  for (BODY* b : {axis, tube, apple}) EXPECT_TRUE(api_del_entity(b).ok());
 }
 
 // A spline tube closed round v, with a smooth seam (periodic) and with a

@@ -15,8 +15,8 @@
 
 namespace velm_test {
 
-inline void expect_close(const QELposition& a, const QELposition& b, double tol) { EXPECT_LE(distance(a, b), tol); }
-inline void expect_close(const QELvector& a, const QELvector& b, double tol) { EXPECT_LE((a - b).len(), tol); }
+inline void expect_close(const QELposition& a, const QELposition& b, double tol = 1e-12) { EXPECT_LE(distance(a, b), tol); }
+inline void expect_close(const QELvector& a, const QELvector& b, double tol = 1e-12) { EXPECT_LE((a - b).len(), tol); }
 
 // A temporary file for the FILE* interface.
 struct memfile {
