@@ -119,32 +119,24 @@ TEST_F(DamagedFiles, TruncatedFileFailsAndLeavesNothing)
     EXPECT_EQ(velm_live_entity_count(), entities);
 }
 
-TEST_F(DamagedFiles, UnknownClassIsRefused)
+TEST_F(DamagedFiles, UnknownClassOrPartOfTheWrongKindIsRefused)
 {
-    std::string text = everyClassFile();
+    const std::string text = everyClassFile();
     const std::size_t at = text.find("ve_part 1");
     ASSERT_NE(at, std::string::npos);
-    text.replace(at, 9, "ve_gadg 1");
+    std::string unknown = text;
+    unknown.replace(at, 9, "ve_gadg 1");
     ENTITY_LIST restored;
-    outcome r = restoreText(text, restored);
+    outcome r = restoreText(unknown, restored);
     EXPECT_EQ(r.error_number(), qelvelm_api_errmod.base() + VELM_SAVE_UNKNOWN_CLASS);
     EXPECT_EQ(restored.iteration_count(), 0);
-}
 
-TEST_F(DamagedFiles, PartPointingAtTheWrongKindIsDamage)
-{
-    std::string text = everyClassFile();
-    // Point the part's body at the part itself.
-    const std::size_t at = text.find("ve_part 1");
-    ASSERT_NE(at, std::string::npos);
-    const std::size_t rec = text.rfind("\n-", at);
-    const int index = std::stoi(text.substr(rec + 2));
-    // The part record: attrib, id, body, transform.
-    std::size_t body = text.find('$', text.find('$', at) + 1);
-    const std::size_t end = text.find(' ', body);
-    text.replace(body, end - body, "$" + std::to_string(index));
-    ENTITY_LIST restored;
-    EXPECT_FALSE(restoreText(text, restored).ok());
+    // Point the part's body (its record: attrib, id, body, transform) at the part itself.
+    std::string selfish = text;
+    const int index = std::stoi(text.substr(text.rfind("\n-", at) + 2));
+    const std::size_t body = text.find('$', text.find('$', at) + 1);
+    selfish.replace(body, text.find(' ', body) - body, "$" + std::to_string(index));
+    EXPECT_FALSE(restoreText(selfish, restored).ok());
 }
 
 TEST_F(DamagedFiles, RandomMutationsNeverCrash)

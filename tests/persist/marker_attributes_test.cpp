@@ -184,10 +184,14 @@ TEST_F(Markers, FreeEntityAndIdentifierMarks)
 
 TEST_F(Markers, UnboundedPlaneNeedsOneFaceAndValueOne)
 {
+    auto facesOf = [this](BODY* b) {
+        owners.push_back(b);
+        ENTITY_LIST faces;
+        api_get_faces(b, faces);
+        return faces;
+    };
     BODY* sheet = testkit::make_sheet(1, 1);
-    owners.push_back(sheet);
-    ENTITY_LIST faces;
-    api_get_faces(sheet, faces);
+    ENTITY_LIST faces = facesOf(sheet);
     ASSERT_EQ(faces.iteration_count(), 1);
     EXPECT_FALSE(QELXVelmBRepAttribTransfer::GetPlaneUnboundedness(sheet));
     ASSERT_TRUE(QELXVelmBRepAttribTransfer::SetPlaneUnboundedness(faces[0]));
@@ -195,18 +199,13 @@ TEST_F(Markers, UnboundedPlaneNeedsOneFaceAndValueOne)
     EXPECT_TRUE(QELXVelmBRepAttribTransfer::GetPlaneUnboundedness(faces[0]));
 
     BODY* two = testkit::make_two_lump_body();
-    owners.push_back(two);
-    ENTITY_LIST all;
-    api_get_faces(two, all);
+    ENTITY_LIST all = facesOf(two);
     for (int i = 0; i < all.count(); ++i)
         QELXVelmBRepAttribTransfer::SetPlaneUnboundedness(all[i]);
     EXPECT_FALSE(QELXVelmBRepAttribTransfer::GetPlaneUnboundedness(two));
 
-    BODY* zero = testkit::make_sheet(1, 1);
-    owners.push_back(zero);
-    ENTITY_LIST zf;
-    api_get_faces(zero, zf);
-    api_add_generic_named_attribute(zf[0], "QELATTRIB_UNBOUNDED_PLANE", 0);
-    EXPECT_FALSE(QELXVelmBRepAttribTransfer::GetPlaneUnboundedness(zf[0]));
+    ENTITY* zero = facesOf(testkit::make_sheet(1, 1))[0];
+    api_add_generic_named_attribute(zero, "QELATTRIB_UNBOUNDED_PLANE", 0);
+    EXPECT_FALSE(QELXVelmBRepAttribTransfer::GetPlaneUnboundedness(zero));
     EXPECT_FALSE(QELXVelmBRepAttribTransfer::GetPlaneUnboundedness(nullptr));
 }

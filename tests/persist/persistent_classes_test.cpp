@@ -30,6 +30,13 @@ const std::vector<std::string> kLoadOrder = {
     "ve_assembly",             "Attrib_Tarvo_Geometric",           "AttDV_Mark",
     "Attrib_Analytic_Srf",     "AttDV_Tarvo",                      "ve_formation"};
 
+// The entity's husk of the class with the given number.
+template <class T>
+T* husk(const ENTITY* e, const int& type)
+{
+    return static_cast<T*>(find_attrib(e, ATTRIB_DOVA_IGES_TYPE, type));
+}
+
 // The attribute restored onto the restored owner.
 template <class T>
 T* restoredAttrib(ENTITY* owner, std::string* text = nullptr)
@@ -237,13 +244,14 @@ TEST_F(PersistentClasses, IgesHusksRoundTripFieldByField)
 
 TEST_F(PersistentClasses, IgesHuskOwnerChangesAndKernelCopies)
 {
-    auto* range = new ATTRIB_DOVA_IGES_SURF_RANGE(owner);
-    range->set_ranges(QELinterval(0.0, 2.0), QELinterval(1.0, 3.0));
+    (new ATTRIB_DOVA_IGES_SURF_RANGE(owner))->set_ranges(QELinterval(0.0, 2.0), QELinterval(1.0, 3.0));
     new ATTRIB_DOVA_IGES_DE_ENTRY(owner, 5);
     int layers[] = {4, 5, 6};
     (new ATTRIB_DOVA_IGES_LAYER(owner))->set_mult_layer(3, layers);
     (new ATTRIB_DOVA_IGES_LINEFONT(owner))->set_line_font(3);
-    auto husk = [](const ENTITY* e, int type) { return find_attrib(e, ATTRIB_DOVA_IGES_TYPE, type); };
+    auto range = [](const ENTITY* e) { return husk<ATTRIB_DOVA_IGES_SURF_RANGE>(e, ATTRIB_DOVA_IGES_SURF_RANGE_TYPE); };
+    auto layer = [](const ENTITY* e) { return husk<ATTRIB_DOVA_IGES_LAYER>(e, ATTRIB_DOVA_IGES_LAYER_TYPE); };
+    auto entry = [](const ENTITY* e) { return husk<ATTRIB_DOVA_IGES_DE_ENTRY>(e, ATTRIB_DOVA_IGES_DE_ENTRY_TYPE); };
 
     // A split piece and a merge survivor get the number and the ranges, not the layer or font.
     BODY* piece = new BODY();
@@ -252,29 +260,21 @@ TEST_F(PersistentClasses, IgesHuskOwnerChangesAndKernelCopies)
     split_attrib(owner, piece);
     merge_attrib(survivor, piece);
     for (BODY* b : {piece, survivor}) {
-        auto* r = static_cast<ATTRIB_DOVA_IGES_SURF_RANGE*>(husk(b, ATTRIB_DOVA_IGES_SURF_RANGE_TYPE));
-        ASSERT_NE(r, nullptr);
-        EXPECT_EQ(r->v_range(), QELinterval(1.0, 3.0));
-        auto* d = static_cast<ATTRIB_DOVA_IGES_DE_ENTRY*>(husk(b, ATTRIB_DOVA_IGES_DE_ENTRY_TYPE));
-        ASSERT_NE(d, nullptr);
-        EXPECT_EQ(d->get_de_entry(), 5);
-        EXPECT_EQ(husk(b, ATTRIB_DOVA_IGES_LAYER_TYPE), nullptr);
-        EXPECT_EQ(husk(b, ATTRIB_DOVA_IGES_LINEFONT_TYPE), nullptr);
+        ASSERT_TRUE(range(b) && entry(b));
+        EXPECT_EQ(range(b)->v_range(), QELinterval(1.0, 3.0));
+        EXPECT_EQ(entry(b)->get_de_entry(), 5);
+        EXPECT_EQ(layer(b), nullptr);
+        EXPECT_EQ(husk<ATTRIB>(b, ATTRIB_DOVA_IGES_LINEFONT_TYPE), nullptr);
     }
 
     // A kernel copy of the owner copies every husk, but the ranges stay at their defaults.
     ENTITY* copy = nullptr;
     ASSERT_TRUE(api_copy_entity(owner, copy).ok());
     restored.push_back(copy);
-    auto* r = static_cast<ATTRIB_DOVA_IGES_SURF_RANGE*>(husk(copy, ATTRIB_DOVA_IGES_SURF_RANGE_TYPE));
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(r->u_range(), QELinterval());
-    auto* l = static_cast<ATTRIB_DOVA_IGES_LAYER*>(husk(copy, ATTRIB_DOVA_IGES_LAYER_TYPE));
-    ASSERT_NE(l, nullptr);
-    EXPECT_TRUE(*l == *static_cast<ATTRIB_DOVA_IGES_LAYER*>(husk(owner, ATTRIB_DOVA_IGES_LAYER_TYPE)));
-    auto* d = static_cast<ATTRIB_DOVA_IGES_DE_ENTRY*>(husk(copy, ATTRIB_DOVA_IGES_DE_ENTRY_TYPE));
-    ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->get_de_entry(), 5);
+    ASSERT_TRUE(range(copy) && layer(copy) && entry(copy));
+    EXPECT_EQ(range(copy)->u_range(), QELinterval());
+    EXPECT_TRUE(*layer(copy) == *layer(owner));
+    EXPECT_EQ(entry(copy)->get_de_entry(), 5);
 }
 
 TEST_F(PersistentClasses, IgesLayerKeepsAtMostTenLayers)
