@@ -9,8 +9,10 @@
 #include "velm/build.hxx"
 #include "velm/query.hxx"
 #include "velm/testkit.hxx"
+#include "velm_test_support.hxx"
 
 using namespace testkit;
+using velm_test::loop_type;
 
 namespace {
 std::vector<QELposition> vertex_points(const ENTITY* e) {
@@ -41,9 +43,7 @@ void expect_sound_solid(BODY* body, const QELposition& centre) {
     QELvector n = s.eval_normal(uv);
     if (f->sense() == REVERSED) n = -n;
     EXPECT_GT((c - centre) % n, 0.0) << "face normal points inward";
-    int type = 0;
-    EXPECT_TRUE(api_loop_type(f->loop(), type).ok());
-    EXPECT_EQ(type, loop_type_periphery);
+    EXPECT_EQ(loop_type(f->loop()), loop_type_periphery);
     ENTITY_LIST coedges;
     api_get_coedges(f, coedges);
     for (ENTITY* e = (coedges.init(), coedges.next()); e; e = coedges.next()) {
@@ -59,6 +59,23 @@ void expect_sound_solid(BODY* body, const QELposition& centre) {
   }
 }
 
+// The groups of a manifold classification, freed with it.
+struct manifold {
+  int n = 0;
+  ENTITY_LIST *solid = nullptr, *sheet = nullptr, *lamina = nullptr, *wire = nullptr;
+  ENTITY_LIST edges, vertices;
+  explicit manifold(BODY* b) { EXPECT_TRUE(api_manifold_class(b, n, solid, sheet, lamina, edges, vertices, wire).ok()); }
+  ~manifold() {
+    for (ENTITY_LIST* a : {solid, sheet, lamina, wire}) delete[] a;
+  }
+};
+
+// Applies the transform and bakes it into the geometry.
+void bake(BODY* b, const QELtransf& t) {
+  ASSERT_TRUE(api_apply_transf(b, t).ok());
+  ASSERT_TRUE(api_change_body_trans(b).ok());
+}
+
 int count_faces_in(const ENTITY_LIST& bodies) {
   int n = 0;
   for (ENTITY* b = (bodies.init(), bodies.next()); b; b = bodies.next()) n += count_faces(b);
@@ -68,30 +85,28 @@ int count_faces_in(const ENTITY_LIST& bodies) {
 
 TEST(BuildManifold, GroupsByKind) {
   BODY* two = make_two_shell_body(QELposition(20, 0, 0));
-  int n = 0;
-  ENTITY_LIST *solid = nullptr, *sheet = nullptr, *lamina = nullptr, *wire = nullptr;
-  ENTITY_LIST edges, vertices;
-  ASSERT_TRUE(api_manifold_class(two, n, solid, sheet, lamina, edges, vertices, wire).ok());
-  ASSERT_EQ(n, 2);
-  EXPECT_EQ(solid[0].iteration_count(), 6);
-  EXPECT_EQ(solid[1].iteration_count(), 6);
-  EXPECT_EQ(sheet[0].iteration_count() + sheet[1].iteration_count(), 0);
-  EXPECT_EQ(edges.iteration_count() + vertices.iteration_count(), 0);
-  for (ENTITY_LIST* a : {solid, sheet, lamina, wire}) delete[] a;
-
   BODY* open = make_sheet(2, 1);
-  faces_of(open)[1]->set_sides(1);  // the second face is not edge-joined... it is: one group, mixed
-  ASSERT_TRUE(api_manifold_class(open, n, solid, sheet, lamina, edges, vertices, wire).ok());
-  ASSERT_EQ(n, 1);
-  EXPECT_EQ(sheet[0].iteration_count(), 2);
-  EXPECT_EQ(solid[0].iteration_count() + lamina[0].iteration_count(), 0);
-  for (ENTITY_LIST* a : {solid, sheet, lamina, wire}) delete[] a;
-
+  faces_of(open)[1]->set_sides(1);  // still edge-joined to the first: one group, mixed
   BODY* w = make_wire_body(3);
-  ASSERT_TRUE(api_manifold_class(w, n, solid, sheet, lamina, edges, vertices, wire).ok());
-  ASSERT_EQ(n, 1);
-  EXPECT_EQ(wire[0].iteration_count(), 3);
-  for (ENTITY_LIST* a : {solid, sheet, lamina, wire}) delete[] a;
+  {
+    manifold m(two);
+    ASSERT_EQ(m.n, 2);
+    EXPECT_EQ(m.solid[0].iteration_count(), 6);
+    EXPECT_EQ(m.solid[1].iteration_count(), 6);
+    EXPECT_EQ(m.sheet[0].iteration_count() + m.sheet[1].iteration_count(), 0);
+    EXPECT_EQ(m.edges.iteration_count() + m.vertices.iteration_count(), 0);
+  }
+  {
+    manifold m(open);
+    ASSERT_EQ(m.n, 1);
+    EXPECT_EQ(m.sheet[0].iteration_count(), 2);
+    EXPECT_EQ(m.solid[0].iteration_count() + m.lamina[0].iteration_count(), 0);
+  }
+  {
+    manifold m(w);
+    ASSERT_EQ(m.n, 1);
+    EXPECT_EQ(m.wire[0].iteration_count(), 3);
+  }
   for (BODY* b : {two, open, w}) EXPECT_TRUE(api_del_entity(b).ok());
 }
 
@@ -116,13 +131,11 @@ TEST(BuildManifold, EdgeOfThreeFacesAndTheVertexWhereTwoFansMeet) {
   auto* loop = new LOOP(extra, nullptr);
   faces[1]->loop()->set_next(loop);
   loop->set_face(faces[1]);
-  int n = 0;
-  ENTITY_LIST *solid = nullptr, *sh = nullptr, *lamina = nullptr, *wire = nullptr;
-  ENTITY_LIST edges, vertices;
-  ASSERT_TRUE(api_manifold_class(sheet, n, solid, sh, lamina, edges, vertices, wire).ok());
-  EXPECT_EQ(edges.iteration_count(), 1);
-  EXPECT_TRUE(edges.contains(shared->edge()));
-  for (ENTITY_LIST* a : {solid, sh, lamina, wire}) delete[] a;
+  {
+    manifold m(sheet);
+    EXPECT_EQ(m.edges.iteration_count(), 1);
+    EXPECT_TRUE(m.edges.contains(shared->edge()));
+  }
   EXPECT_TRUE(api_del_entity(sheet).ok());
 }
 
@@ -228,22 +241,15 @@ TEST(BuildTransform, MirrorKeepsFacesPointingOutward) {
                                     QELvector(), 1.0, 1, 0, 0);
   ASSERT_TRUE(mirror.reflect());
   BODY* box = make_plane_box(10, 20, 30);
-  ASSERT_TRUE(api_apply_transf(box, mirror).ok());
-  ASSERT_TRUE(api_change_body_trans(box).ok());
+  bake(box, mirror);
   expect_sound_solid(box, QELposition(-5, 10, 15));
-
   BODY* cyl = make_cylinder(5.0, 8.0);
-  ASSERT_TRUE(api_apply_transf(cyl, mirror).ok());
-  ASSERT_TRUE(api_change_body_trans(cyl).ok());
+  bake(cyl, mirror);
   expect_sound_solid(cyl, QELposition(0, 0, 4));
-
   BODY* cap = make_hemisphere(4.0);
-  ASSERT_TRUE(api_apply_transf(cap, mirror * translate_transf(QELvector(0, 0, 1))).ok());
-  ASSERT_TRUE(api_change_body_trans(cap).ok());
+  bake(cap, mirror * translate_transf(QELvector(0, 0, 1)));
   FACE* f = faces_of(cap)[0];
-  int type = 0;
-  EXPECT_TRUE(api_loop_type(f->loop(), type).ok());
-  EXPECT_EQ(type, loop_type_v_sep);
+  EXPECT_EQ(loop_type(f->loop()), loop_type_v_sep);
   EXPECT_EQ(point_in_face(QELposition(0, 0, 5), f), pfc_inside);
   EXPECT_EQ(point_in_face(QELposition(0, 0, -3), f), pfc_outside);
   for (BODY* b : {box, cyl, cap}) EXPECT_TRUE(api_del_entity(b).ok());
@@ -288,9 +294,7 @@ TEST(BuildReverse, ReversedBodyTurnsInsideOut) {
   ASSERT_TRUE(api_reverse_body(box).ok());
   for (FACE* f : faces_of(box)) {
     EXPECT_EQ(f->sense(), REVERSED);
-    int type = 0;
-    EXPECT_TRUE(api_loop_type(f->loop(), type).ok());
-    EXPECT_EQ(type, loop_type_periphery);
+    EXPECT_EQ(loop_type(f->loop()), loop_type_periphery);
   }
   EXPECT_EQ(model_problems(box), "");
   EXPECT_TRUE(api_del_entity(box).ok());

@@ -10,16 +10,13 @@
 #include "velm/query.hxx"
 #include "velm/surface_build.hxx"
 #include "velm/testkit.hxx"
+#include "velm_test_support.hxx"
 
 using namespace testkit;
+using velm_test::loop_type;
 constexpr double pi = std::numbers::pi;
 
 namespace {
-int type_of(const LOOP* l) {
-  int type = -1;
-  EXPECT_TRUE(api_loop_type(l, type).ok());
-  return type;
-}
 int external(const LOOP* l) {
   int ext = -1;
   EXPECT_TRUE(api_loop_external(l, ext).ok());
@@ -41,8 +38,8 @@ TEST(QueryLoopType, HoleRunsTheOtherWayAndFollowsTheFaceSense) {
   FACE* f = faces_of(sheet)[0];
   LOOP* outer = f->loop();
   LOOP* hole = outer->next();
-  EXPECT_EQ(type_of(outer), loop_type_periphery);
-  EXPECT_EQ(type_of(hole), loop_type_hole);
+  EXPECT_EQ(loop_type(outer), loop_type_periphery);
+  EXPECT_EQ(loop_type(hole), loop_type_hole);
   EXPECT_EQ(external(outer), 1);
   EXPECT_EQ(external(hole), 0);
   EXPECT_EQ(hole->get_classification(), loop_type_hole);  // the installed hook
@@ -50,12 +47,12 @@ TEST(QueryLoopType, HoleRunsTheOtherWayAndFollowsTheFaceSense) {
 
   // Reversing the face turns both sense and loops: the types stay.
   ASSERT_TRUE(api_reverse_face(f).ok());
-  EXPECT_EQ(type_of(outer), loop_type_periphery);
-  EXPECT_EQ(type_of(hole), loop_type_hole);
+  EXPECT_EQ(loop_type(outer), loop_type_periphery);
+  EXPECT_EQ(loop_type(hole), loop_type_hole);
   // Flipping the sense alone makes the loops run the wrong way round.
   f->set_sense(f->sense() == FORWARD ? REVERSED : FORWARD);
-  EXPECT_EQ(type_of(outer), loop_type_hole);
-  EXPECT_EQ(type_of(hole), loop_type_periphery);
+  EXPECT_EQ(loop_type(outer), loop_type_hole);
+  EXPECT_EQ(loop_type(hole), loop_type_periphery);
   EXPECT_EQ(model_problems(sheet), "");
   EXPECT_TRUE(api_del_entity(sheet).ok());
 }
@@ -89,7 +86,7 @@ TEST(QueryLoopType, TypesExternalsAndCountsByKind) {
         LOOP* l = f->loop();
         for (std::size_t k = 0; k < c.types.size(); ++k, l = l->next()) {
           ASSERT_NE(l, nullptr);
-          EXPECT_EQ(type_of(l), c.types[k]) << k;
+          EXPECT_EQ(loop_type(l), c.types[k]) << k;
           EXPECT_EQ(external(l), c.externals[k]) << k;
         }
         EXPECT_EQ(l, nullptr);
@@ -127,8 +124,8 @@ TEST(QueryLoopType, SplineTubeRimsSeparateWhetherPeriodicOrOnlyClosed) {
       SCOPED_TRACE(pass == 0 ? "pcurves" : "edge curves");
       ASSERT_NE(f->loop(), nullptr);
       ASSERT_NE(f->loop()->next(), nullptr);
-      EXPECT_EQ(type_of(f->loop()), loop_type_v_sep);
-      EXPECT_EQ(type_of(f->loop()->next()), loop_type_v_sep);
+      EXPECT_EQ(loop_type(f->loop()), loop_type_v_sep);
+      EXPECT_EQ(loop_type(f->loop()->next()), loop_type_v_sep);
       EXPECT_EQ(face_loop_counts(f), (std::vector<int>{0, 0, 2, 0, 0}));
       // Points on the seam: inside halfway up, on the boundary at a rim.
       const double seam = s.param_range_v().start_pt();

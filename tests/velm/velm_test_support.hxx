@@ -10,6 +10,7 @@
 #include "velm/api.hxx"
 #include "velm/bb.hxx"
 #include "velm/geometry.hxx"
+#include "velm/query.hxx"
 #include "velm/save.hxx"
 #include "velm/testkit.hxx"
 
@@ -17,6 +18,12 @@ namespace velm_test {
 
 inline void expect_close(const QELposition& a, const QELposition& b, double tol = 1e-12) { EXPECT_LE(distance(a, b), tol); }
 inline void expect_close(const QELvector& a, const QELvector& b, double tol = 1e-12) { EXPECT_LE((a - b).len(), tol); }
+
+inline int loop_type(const LOOP* l) {
+  int type = -1;
+  EXPECT_TRUE(api_loop_type(l, type).ok());
+  return type;
+}
 
 // A temporary file for the FILE* interface.
 struct memfile {
