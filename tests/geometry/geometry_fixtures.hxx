@@ -63,14 +63,11 @@ inline bs2_curve quadraticPCurve()
     return bs2_curve_from_ctrlpts(2, 0, 0, 0, 4, pts, nullptr, QELresabs, 7, knots, bs3_curve_knottol());
 }
 
-inline double dist(const QELXPoint3D& a, const QELposition& b)
+// Between a framework point and a kernel position or vector.
+template <class K>
+double dist(const QELXPoint3D& a, const K& b)
 {
-    return std::sqrt((a[0] - b.x()) * (a[0] - b.x()) + (a[1] - b.y()) * (a[1] - b.y()) + (a[2] - b.z()) * (a[2] - b.z()));
-}
-
-inline double dist(const QELXPoint3D& a, const QELvector& b)
-{
-    return std::sqrt((a[0] - b.x()) * (a[0] - b.x()) + (a[1] - b.y()) * (a[1] - b.y()) + (a[2] - b.z()) * (a[2] - b.z()));
+    return std::hypot(a[0] - b.x(), a[1] - b.y(), a[2] - b.z());
 }
 
 // Kernel state and framework state back to load state around each test.

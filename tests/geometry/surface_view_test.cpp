@@ -116,6 +116,27 @@ bs3_surface wavyPatch()
                                     bs3_curve_knottol());
 }
 
+// A biquadratic dome over [0, 3] x [0, 3]; x and y run linearly with u and v.
+bs3_surface domePatch()
+{
+    const QELposition pts[] = {QELposition(0, 0, 0),   QELposition(0, 1.5, 0.5), QELposition(0, 3, 0),
+                               QELposition(1.5, 0, 0.5), QELposition(1.5, 1.5, 2), QELposition(1.5, 3, 0.5),
+                               QELposition(3, 0, 0),   QELposition(3, 1.5, 0.5), QELposition(3, 3, 0)};
+    const double k[] = {0, 0, 0, 1, 1, 1};
+    return bs3_surface_from_ctrlpts(2, 0, 0, 0, 3, 2, 0, 0, 0, 3, pts, nullptr, QELresabs, 6, k, 6, k,
+                                    bs3_curve_knottol());
+}
+
+// Every direction of the net's span holds the face's span and leaves it by a
+// small part of its length only.
+void expectSpanHugged(const Gk_Domain& got, const Gk_Domain& want, const std::string& what)
+{
+    EXPECT_LE(got.low(), want.low() + 1e-9) << what;
+    EXPECT_GE(got.high(), want.high() - 1e-9) << what;
+    EXPECT_GT(got.low(), want.low() - 0.1 * want.length()) << what;
+    EXPECT_LT(got.high(), want.high() + 0.1 * want.length()) << what;
+}
+
 SURFACE* exactSpline(int reverseV = 0)
 {
     bs3_surface b = wavyPatch();
@@ -179,52 +200,48 @@ TEST_F(SurfaceView, AnalyticKindsReadAsDefinitionsAgreeWithTheKernel)
 
 TEST_F(SurfaceView, SplineKindsReadAsDefinitionsAgreeWithTheKernel)
 {
-    for (int reverse : {0, 1}) {
-        Held<SURFACE> s(exactSpline(reverse));
-        expectDefinitionMatchesKernel(s.get(), parBox(0, 1, 0, 2), "bspline");
-    }
     intcurve arc(cubicCurve({QELposition(1, 0, 0), QELposition(2, 0, 1), QELposition(1.5, 0, 2),
                              QELposition(3, 0, 3)}));
-    Held<SURFACE> rev(revolved(arc));
-    expectDefinitionMatchesKernel(rev.get(), parBox(0, 1, 0, 6.0), "spun");
-    // A revolution limited to angles away from 0 still turns from its
-    // profile's own place.
-    const QELinterval uAll(0.0, 1.0), part(1.0, 2.5);
-    Held<SURFACE> partTurn(make_surface(
-        spline(VELM_NEW rot_spl_sur(arc, QELposition(0, 0, 1), QELvector(0, 0, 1), &uAll, &part))));
-    expectDefinitionMatchesKernel(partTurn.get(), parBox(0, 1, 1.0, 2.5), "spun");
     // A profile that starts on the axis has no circle at its start.
     intcurve fromAxis(cubicCurve({QELposition(0, 0, 1), QELposition(1, 0, 1.5), QELposition(2, 0, 2),
                                   QELposition(2, 0, 3)}));
-    Held<SURFACE> dome(revolved(fromAxis));
-    expectDefinitionMatchesKernel(dome.get(), parBox(0.1, 1, 0, 6.0), "spun");
-    // Nor has an unbounded profile a start: its axis point stays finite.
-    Held<SURFACE> tube(revolved(straight(QELposition(1, 0, 0), QELunit_vector(0, 1, 1))));
-    expectDefinitionMatchesKernel(tube.get(), parBox(-2, 3, 0, 6.0), "spun");
-    Held<SURFACE> overPlane(offsetOf(plane(QELposition(0, 0, 1), QELunit_vector(0, 0, 1)), 0.5));
-    expectDefinitionMatchesKernel(overPlane.get(), parBox(-1, 1, -1, 1), "offset");
-    Held<SURFACE> overSphere(offsetOf(sphere(QELposition(), 3.0), 0.5));
-    expectDefinitionMatchesKernel(overSphere.get(), parBox(-1.2, 1.2, -3, 3), "offset");
-    bs3_surface patch = wavyPatch();
-    Held<SURFACE> overSpline(offsetOf(spline(patch), 0.2));
-    bs3_surface_delete(patch);
-    expectDefinitionMatchesKernel(overSpline.get(), parBox(0.1, 0.9, 0.1, 1.9), "offset");
-    // Over bases turned inside out the offset moves, and faces, along the
-    // base's normal with its sense.
-    Held<SURFACE> overInward(offsetOf(sphere(QELposition(), -3.0), 0.5));
-    expectDefinitionMatchesKernel(overInward.get(), parBox(-1.2, 1.2, -3, 3), "offset");
+    const QELinterval uAll(0.0, 1.0), part(1.0, 2.5);
     plane down(QELposition(0, 0, 1), QELunit_vector(0, 0, 1));
     down.reverse_v = 1;
-    Held<SURFACE> overDown(offsetOf(down, 0.5));
-    expectDefinitionMatchesKernel(overDown.get(), parBox(-1, 1, -1, 1), "offset");
-    patch = wavyPatch();
-    spline turned(patch);
+    bs3_surface patch = wavyPatch();
+    spline wavy(patch), turned(patch);
     bs3_surface_delete(patch);
     turned.reverse_v = 1;
-    Held<SURFACE> overTurned(offsetOf(turned, 0.2));
-    expectDefinitionMatchesKernel(overTurned.get(), parBox(0.1, 0.9, 0.1, 1.9), "offset");
-    for (SURFACE* s : {overInward.get(), overDown.get(), overTurned.get()})
-        EXPECT_TRUE(Ve_SurfaceTag::view(s)->IsRightHandedUV());
+    struct Case {
+        SURFACE* s;
+        QELpar_box box;
+        const char* kind;
+    };
+    const Case cases[] = {
+        {exactSpline(0), parBox(0, 1, 0, 2), "bspline"},
+        {exactSpline(1), parBox(0, 1, 0, 2), "bspline"},
+        {revolved(arc), parBox(0, 1, 0, 6.0), "spun"},
+        // A revolution limited to angles away from 0 still turns from its profile's own place.
+        {make_surface(spline(VELM_NEW rot_spl_sur(arc, QELposition(0, 0, 1), QELvector(0, 0, 1), &uAll, &part))),
+         parBox(0, 1, 1.0, 2.5), "spun"},
+        {revolved(fromAxis), parBox(0.1, 1, 0, 6.0), "spun"},
+        // Nor has an unbounded profile a start: its axis point stays finite.
+        {revolved(straight(QELposition(1, 0, 0), QELunit_vector(0, 1, 1))), parBox(-2, 3, 0, 6.0), "spun"},
+        {offsetOf(plane(QELposition(0, 0, 1), QELunit_vector(0, 0, 1)), 0.5), parBox(-1, 1, -1, 1), "offset"},
+        {offsetOf(sphere(QELposition(), 3.0), 0.5), parBox(-1.2, 1.2, -3, 3), "offset"},
+        {offsetOf(wavy, 0.2), parBox(0.1, 0.9, 0.1, 1.9), "offset"},
+        // Over bases turned inside out the offset moves, and faces, along the base's normal with its sense.
+        {offsetOf(sphere(QELposition(), -3.0), 0.5), parBox(-1.2, 1.2, -3, 3), "offset"},
+        {offsetOf(down, 0.5), parBox(-1, 1, -1, 1), "offset"},
+        {offsetOf(turned, 0.2), parBox(0.1, 0.9, 0.1, 1.9), "offset"},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        Held<SURFACE> s(cases[i].s);
+        expectDefinitionMatchesKernel(s.get(), cases[i].box, cases[i].kind);
+        if (i + 3 >= std::size(cases)) {
+            EXPECT_TRUE(Ve_SurfaceTag::view(s.get())->IsRightHandedUV()) << i;
+        }
+    }
 }
 
 TEST_F(SurfaceView, TypeCodesFollowKindAndOptions)
@@ -317,29 +334,42 @@ TEST_F(SurfaceView, PrincipalRangesRemoveSubsets)
     EXPECT_EQ(cv->vPrincipalRange().low(), 0.0);
 }
 
-TEST_F(SurfaceView, EveryKindExportsAsBSplineWithinTheFit)
+// B-spline export over a span approximates the span, not the whole surface
+// it lies on. Spans given with the whole are chosen so that no other part of
+// their surface enters their box.
+TEST_F(SurfaceView, EveryKindExportsAsBSplineWithinTheFitAndTheSpan)
 {
     intcurve arc(cubicCurve({QELposition(1, 0, 0), QELposition(2, 0, 1), QELposition(1.5, 0, 2),
                              QELposition(3, 0, 3)}));
     struct Case {
         SURFACE* s;
-        Gk_Span span;
+        Gk_Span span, whole;
     };
     auto span = [](double u0, double u1, double v0, double v1) { return Gk_Span(Gk_Domain(u0, u1), Gk_Domain(v0, v1)); };
+    const Gk_Span wholeSphere = span(-kPi / 2, kPi / 2, -kPi, kPi);
+    bs3_surface b = domePatch();
+    spline dome(b);
+    bs3_surface_delete(b);
     const std::vector<Case> cases = {
-        {make_surface(plane(QELposition(0, 0, 2), QELunit_vector(0, 1, 1))), span(-1, 2, 0, 3)},
-        {make_surface(makeCone(0.5, 0.8, 1)), span(-0.5, 0.5, -2, 2)},
-        {make_surface(makeCone(0.5, 0.8, 1, 0.0, 0.5)), span(-0.5, 0.5, -2, 2)},
-        {make_surface(sphere(QELposition(1, 2, 3), 4.0)), span(-1, 1, -2, 2)},
-        {make_surface(torus(QELposition(), QELunit_vector(0, 0, 1), 5.0, 1.0)), span(-2, 2, 0, 3)},
-        {exactSpline(), span(0.2, 0.8, 0.5, 1.5)},
-        {revolved(arc), span(0, 1, 0, 3)},
-        {offsetOf(sphere(QELposition(), 3.0), 0.5), span(-1, 1, -2, 2)},
+        {make_surface(plane(QELposition(0, 0, 2), QELunit_vector(0, 1, 1))), span(-1, 2, 0, 3), {}},
+        {make_surface(makeCone(0.5, 0.8, 1)), span(-0.5, 0.5, -2, 2), {}},
+        {make_surface(makeCone(0.5, 0.8, 1, 0.0, 0.5)), span(-0.5, 0.5, -2, 2), {}},
+        {make_surface(sphere(QELposition(1, 2, 3), 4.0)), span(-1, 1, -2, 2), {}},
+        {make_surface(torus(QELposition(), QELunit_vector(0, 0, 1), 5.0, 1.0)), span(-2, 2, 0, 3), {}},
+        {exactSpline(), span(0.2, 0.8, 0.5, 1.5), {}},
+        {revolved(arc), span(0, 1, 0, 3), {}},
+        {offsetOf(sphere(QELposition(), 3.0), 0.5), span(-1, 1, -2, 2), {}},
+        {make_surface(sphere(QELposition(1, 2, 3), 4.0)), span(-0.3, 0.3, 0.5, 1.5), wholeSphere},
+        {make_surface(torus(QELposition(), QELunit_vector(0, 0, 1), 5.0, 1.0)), span(-0.5, 0.5, -0.4, 0.4),
+         span(-kPi, kPi, -kPi, kPi)},
+        {make_surface(dome), span(0.2, 0.5, 0.3, 0.7), span(0, 1, 0, 1)},
+        {offsetOf(sphere(QELposition(), -3.0), 0.5), span(-0.3, 0.3, 2.0, 2.8), wholeSphere},
     };
     for (const Case& c : cases) {
         Held<SURFACE> s(c.s);
+        const Ve_SurfaceTag* view = Ve_SurfaceTag::view(s.get());
         Gk_SurfApproxInfoHandle info;
-        const QELXBSplineNetDef3D net = Ve_SurfaceTag::view(s.get())->bspline(c.span, nullptr, &info);
+        const QELXBSplineNetDef3D net = view->bspline(c.span, nullptr, &info);
         const std::string kind = s->equation().type_name();
         ASSERT_FALSE(net.isEmpty()) << kind;
         ASSERT_TRUE(info.IsValid());
@@ -362,6 +392,23 @@ TEST_F(SurfaceView, EveryKindExportsAsBSplineWithinTheFit)
                 const QELposition p = s->equation().eval_position(QELpar_pos(c.span.u().locate(fu), c.span.v().locate(fv)));
                 EXPECT_LT(dist(def.eval(def.invert(Ve_Pt3(p))), p), fit) << kind;
             }
+        if (!c.whole.u().isFinite())
+            continue;
+        expectSpanHugged(own.u(), c.span.u(), kind + " u");
+        expectSpanHugged(own.v(), c.span.v(), kind + " v");
+        // The net stays near the span's own part of the surface.
+        const QELbox part = s->equation().bound(QELpar_box(QELinterval(c.span.u().low(), c.span.u().high()),
+                                                           QELinterval(c.span.v().low(), c.span.v().high())));
+        const QELbox near = enlarge_box(part, 0.05 * part.diagonal());
+        for (int i = 0; i <= 8; ++i)
+            for (int j = 0; j <= 8; ++j) {
+                const QELXPoint3D q = net.eval(QELXPoint2D(own.u().locate(i / 8.0), own.v().locate(j / 8.0)));
+                EXPECT_TRUE(near >> QELposition(q[0], q[1], q[2])) << kind;
+            }
+        const QELXBSplineNetDef3D whole = view->bspline(c.whole, nullptr, nullptr);
+        ASSERT_FALSE(whole.isEmpty()) << kind;
+        // The fit's coarsest grid may serve both.
+        EXPECT_LE(net.uSize() * net.vSize(), whole.uSize() * whole.vSize()) << kind;
     }
 }
 
