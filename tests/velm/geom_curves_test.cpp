@@ -145,9 +145,7 @@ TEST(GeomCurve, ProjectionFromAGuessCrossesAKink) {
     const double corner = 1.0;
     EXPECT_NEAR(c.param(c.eval_position(at), &corner), at, 1e-9);
   }
-  bs3_surface tube = testkit::make_tube_bs3_surface(false);
-  const spline s(tube);
-  bs3_surface_delete(tube);
+  const spline s = velm_test::spline_from(testkit::make_tube_bs3_surface(false));
   const QELpar_pos corner(0.5, 1.0);
   for (double v : {0.7, 1.3}) {
     const QELpar_pos uv = s.param(s.eval_position(QELpar_pos(0.5, v)), &corner);

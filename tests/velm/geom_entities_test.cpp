@@ -188,9 +188,7 @@ TEST_F(GeometryEntities, EveryKindRoundTripsWithAllItsFields) {
 }
 
 TEST_F(GeometryEntities, DamagedSplineDataFailsTheRestore) {
-  bs3_surface bs = make_test_bs3_surface();
-  SURFACE* s = make_surface(spline(bs));
-  bs3_surface_delete(bs);
+  SURFACE* s = make_surface(spline_from(make_test_bs3_surface()));
   std::string saved = records(s);
   s->lose();
   // The u knot vector "8 0 0 0 0 1 1 1 1" loses a knot: the count no longer fits.
@@ -231,9 +229,7 @@ TEST_F(GeometryEntities, BareEntitiesHaveNoEquationMadeOnesTheirKind) {
 
 TEST_F(GeometryEntities, FailedFrameRollsBackAnEquationChange) {
   SURFACE* s = make_surface(sphere(QELposition(), 2.0));
-  bs3_surface bs = make_test_bs3_surface();
-  SPLINE* spl = new SPLINE(spline(bs));
-  bs3_surface_delete(bs);
+  SPLINE* spl = new SPLINE(spline_from(make_test_bs3_surface()));
   const QELposition before = spl->equation().eval_position({0.5, 0.5});
   api_bb_begin(true);
   static_cast<sphere&>(s->equation_for_update()).radius = 5.0;

@@ -60,9 +60,7 @@ std::vector<named_surface> all_surfaces() {
       r.push_back({"torus R" + std::to_string(big) + " r" + std::to_string(small), t, {{0.3, 0.4}, {-0.9, 2.0}, {1.0, -2.5}}});
     }
   for (int rev = 0; rev < 2; ++rev) {
-    bs3_surface net = bump_net();
-    auto sp = std::make_shared<spline>(net);
-    bs3_surface_delete(net);
+    auto sp = std::make_shared<spline>(velm_test::spline_from(bump_net()));
     sp->reverse_v = rev;
     r.push_back({"spline" + std::to_string(rev), sp, {{0.3, 0.4}, {0.7, 0.2}, {0.55, 0.9}}});
   }
@@ -234,9 +232,7 @@ TEST(GeomSurface, ParamRangeOfARegionIsThePartInsideIt) {
     std::shared_ptr<surface> s;
     QELpar_box patch;
   };
-  bs3_surface net = bump_net();
-  auto bump = std::make_shared<spline>(net);
-  bs3_surface_delete(net);
+  auto bump = std::make_shared<spline>(velm_test::spline_from(bump_net()));
   auto limited = std::make_shared<plane>(QELposition(), QELunit_vector(0, 0, 1));
   limited->limit_u(QELinterval(-5, 5));
   limited->limit_v(QELinterval(-5, 5));
@@ -352,9 +348,7 @@ TEST(GeomSurface, TransformsMapPointsAndKeepTheOutwardSide) {
 }
 
 TEST(GeomSpline, CopiesShareTheDefinitionUntilTheyMove) {
-  bs3_surface net = bump_net();
-  spline a(net);
-  bs3_surface_delete(net);
+  spline a = velm_test::spline_from(bump_net());
   spline b = a;
   EXPECT_EQ(a.sur(), b.sur());
   EXPECT_TRUE(a == b);

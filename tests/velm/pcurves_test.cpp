@@ -6,6 +6,7 @@
 #include "velm/pcurves.hxx"
 #include "velm/query.hxx"
 #include "velm/testkit.hxx"
+#include "velm_test_support.hxx"
 
 using namespace testkit;
 
@@ -20,9 +21,7 @@ PCURVE* straight_quadratic(const QELpar_pos& a, const QELpar_pos& b, const QELin
 // A face on the spline of make_test_bs3_surface whose one loop is the square
 // [lo, hi]^2 in parameters (pcurves only; the edges carry no curve).
 BODY* spline_patch(double lo, double hi) {
-  bs3_surface bs = make_test_bs3_surface();
-  const spline s(bs);
-  bs3_surface_delete(bs);
+  const spline s = velm_test::spline_from(make_test_bs3_surface());
   const QELpar_pos c[4] = {{lo, lo}, {hi, lo}, {hi, hi}, {lo, hi}};
   std::vector<COEDGE*> ring;
   std::vector<VERTEX*> v;

@@ -11,6 +11,7 @@
 #include "velm/surface_build.hxx"
 #include "velm/testkit.hxx"
 #include "velm/topology_api.hxx"
+#include "velm_test_support.hxx"
 
 using namespace testkit;
 
@@ -57,20 +58,13 @@ BODY* expect_sound_face(FACE* face) {
   return body;
 }
 
-spline test_spline() {
-  bs3_surface bs = make_test_bs3_surface();
-  spline s(bs);
-  bs3_surface_delete(bs);
-  return s;
-}
+spline test_spline() { return velm_test::spline_from(make_test_bs3_surface()); }
 
 // A spline that is the exact form of the analytic surface over the box.
 spline exact_spline(const surface& analytic, const QELpar_box& box) {
   bs3_surface bs = bs3_surface_exact_form(analytic, box);
   EXPECT_NE(bs, nullptr);
-  spline s(bs);
-  bs3_surface_delete(bs);
-  return s;
+  return velm_test::spline_from(bs);
 }
 }  // namespace
 

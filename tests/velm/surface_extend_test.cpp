@@ -6,18 +6,14 @@
 
 #include "support/geometry_builders.hxx"
 #include "velm/surface_build.hxx"
+#include "velm_test_support.hxx"
 
 using namespace testkit;
 
 namespace {
 constexpr double pi = std::numbers::pi;
 
-spline test_spline() {
-  bs3_surface bs = make_test_bs3_surface();
-  spline s(bs);
-  bs3_surface_delete(bs);
-  return s;
-}
+spline test_spline() { return velm_test::spline_from(make_test_bs3_surface()); }
 
 void expect_box(const QELpar_box& got, const QELpar_box& want) {
   EXPECT_NEAR(got.u_range().start_pt(), want.u_range().start_pt(), 1e-9);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "velm/api.hxx"
+#include "velm/bspline.hxx"
 #include "velm/bb.hxx"
 #include "velm/geometry.hxx"
 #include "velm/query.hxx"
@@ -23,6 +24,13 @@ inline int loop_type(const LOOP* l) {
   int type = -1;
   EXPECT_TRUE(api_loop_type(l, type).ok());
   return type;
+}
+
+// A spline over the B-spline surface, which it deletes.
+inline spline spline_from(bs3_surface bs) {
+  spline s(bs);
+  bs3_surface_delete(bs);
+  return s;
 }
 
 // A temporary file for the FILE* interface.
