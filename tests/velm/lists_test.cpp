@@ -3,15 +3,15 @@
 #include "entity_test_node.hxx"
 #include "velm/bb.hxx"
 #include "velm/testkit.hxx"
+#include "velm_test_support.hxx"
 
 namespace {
 
-class Lists : public ::testing::Test {
+class Lists : public velm_test::KernelTest {
  protected:
   void SetUp() override {
-    reset_kernel_for_test();
+    KernelTest::SetUp();
     for (auto*& n : nodes_) n = new TNODE;
-    objects_ = velm_live_object_count();
   }
   void TearDown() override {
     // In a frame: a node may still hold a use of one lost before it.
@@ -19,9 +19,9 @@ class Lists : public ::testing::Test {
     for (auto* n : nodes_)
       if (velm_is_live_entity(n)) n->lose();
     api_bb_end(outcome(), true, false);
+    KernelTest::TearDown();
   }
   TNODE* nodes_[4] = {};
-  long objects_ = 0;
 };
 
 TEST_F(Lists, AddIsDuplicateCheckedAndNullIsAddedOnce) {
