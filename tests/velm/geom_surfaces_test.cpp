@@ -203,7 +203,7 @@ TEST(GeomCone, ApexAndSingularity) {
   EXPECT_EQ(k.v_param_line(k.apex_u()), nullptr);
   cone cyl(QELposition(), QELunit_vector(0, 0, 1), QELvector(1, 0, 0), 1.0, 0.0, 1.0, 0.0);
   EXPECT_TRUE(cyl.is_cylinder());
-  EXPECT_ANY_THROW(cyl.get_apex());
+  EXPECT_THROW(cyl.get_apex(), velm_exception);  // a kernel error, not a crash
   EXPECT_DOUBLE_EQ(cyl.param_period_u(), 0.0);
   EXPECT_DOUBLE_EQ(cyl.param_period_v(), 2 * pi);
 }
