@@ -178,11 +178,10 @@ TEST_F(CurveView, InversionRangesAndScale)
     const Ve_CurveTag* l = Ve_CurveTag::view(line.get());
     const Ve_CurveTag* c = Ve_CurveTag::view(circle.get());
     double scale = -1.0;
-    EXPECT_TRUE(l->GetParamScale(scale));
-    EXPECT_EQ(scale, 2.5);
-    scale = -1.0;
     EXPECT_FALSE(c->GetParamScale(scale));
     EXPECT_EQ(scale, -1.0);
+    EXPECT_TRUE(l->GetParamScale(scale));
+    EXPECT_EQ(scale, 2.5);
     EXPECT_NEAR(l->invert(QELXPoint3D(5, 3, 0), nullptr), 2.0, 1e-9);
     EXPECT_NEAR(c->invert(QELXPoint3D(0, 4, 0), nullptr), kPi / 2, 1e-9);
     EXPECT_EQ(l->principalRange().endCondition(), 0);

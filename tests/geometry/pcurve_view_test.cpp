@@ -61,41 +61,23 @@ void expectTraversalMatchesKernel(PCURVE* p, const Gk_Domain& range)
 
 class PCurveView : public GeometryTest {};
 
+// Offset and reversal are checked through the kernel's own evaluation.
 TEST_F(PCurveView, ReadThroughTheAdapterAgreesWithTheKernelPCurve)
 {
     Held<PCURVE> p(planePCurve(QELpar_vec(1.0, -0.5)));
     expectTraversalMatchesKernel(p.get(), Gk_Domain(0.0, 2.0));
     expectTraversalMatchesKernel(p.get(), Gk_Domain(0.4, 1.3));
+    // A range beyond the knots gives the whole B-spline, exactly.
+    double achieved = -1.0;
+    const QELXBSplineDef2D whole = Ve_PCurveTag::view(p.get())->bspline(Gk_Domain(-5.0, 9.0), 0.0, &achieved);
+    EXPECT_EQ(achieved, 0.0);
+    EXPECT_EQ(whole.numControlPoints(), 4);
+    EXPECT_NEAR(whole.domain().low(), 0.0, 1e-12);
+    EXPECT_NEAR(whole.domain().high(), 2.0, 1e-12);
     Ve_PCurveTag::view(p.get())->negate();
     EXPECT_TRUE(p->reversed());
     expectTraversalMatchesKernel(p.get(), Gk_Domain(-2.0, 0.0));
     expectTraversalMatchesKernel(p.get(), Gk_Domain(-1.5, -0.2));
-}
-
-TEST_F(PCurveView, ReversalOffsetAndWiderRange)
-{
-    Held<PCURVE> plain(planePCurve());
-    Held<PCURVE> shifted(planePCurve(QELpar_vec(1.0, 0.0)));
-    const QELXBSplineDef2D a = Ve_PCurveTag::view(plain.get())->bspline(Gk_Domain(0.0, 2.0), 0.0, nullptr);
-    double achieved = -1.0;
-    const QELXBSplineDef2D b = Ve_PCurveTag::view(shifted.get())->bspline(Gk_Domain(0.0, 2.0), 0.0, &achieved);
-    EXPECT_EQ(achieved, 0.0);
-    ASSERT_EQ(a.numControlPoints(), 4);
-    ASSERT_EQ(b.numControlPoints(), 4);
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_NEAR(b.controlPoint(i)[0], a.controlPoint(i)[0] + 1.0, 1e-12);
-        EXPECT_NEAR(b.controlPoint(i)[1], a.controlPoint(i)[1], 1e-12);
-    }
-    // A range beyond the knots gives the whole B-spline.
-    const QELXBSplineDef2D whole = Ve_PCurveTag::view(plain.get())->bspline(Gk_Domain(-5.0, 9.0), 0.0, nullptr);
-    EXPECT_EQ(whole.numControlPoints(), 4);
-    EXPECT_NEAR(whole.domain().low(), 0.0, 1e-12);
-    EXPECT_NEAR(whole.domain().high(), 2.0, 1e-12);
-    // Reversed: runs from the stored end.
-    Ve_PCurveTag::view(plain.get())->negate();
-    const QELXBSplineDef2D back = Ve_PCurveTag::view(plain.get())->bspline(Gk_Domain(-2.0, 0.0), 0.0, nullptr);
-    EXPECT_NEAR(back.controlPoint(0)[0], 1.6, 1e-12);
-    EXPECT_NEAR(back.controlPoint(3)[0], 0.1, 1e-12);
 }
 
 TEST_F(PCurveView, EvaluationAndUnsupportedQueries)
@@ -105,8 +87,7 @@ TEST_F(PCurveView, EvaluationAndUnsupportedQueries)
     QELXCurveDerivatives2D d(3);
     d[2] = QELXPoint2D(7, 7);
     view->eval(0.5, &d);
-    EXPECT_EQ(d[2][0], 0.0);
-    EXPECT_EQ(d[2][1], 0.0);
+    EXPECT_EQ(d[2].Length(), 0.0);
     EXPECT_GT(d[1].Length(), 0.0);
     EXPECT_EQ(view->typeId(), QELXCurveType::BSpline);
     EXPECT_EQ(view->getDomain().endCondition(), 0);

@@ -254,37 +254,33 @@ TEST_F(SurfaceView, TypeCodesFollowKindAndOptions)
     Held<SURFACE> offPlane(offsetOf(plane(), 1.0));
     Held<SURFACE> offRev(offsetOf(rev->equation(), 1.0));
     Held<SURFACE> offOff(offsetOf(offPlane->equation(), 1.0));
+    // Fit 1e-4 > QELresabs: no exact form.
     Held<SURFACE> swept(make_surface(spline(VELM_NEW sweep_spl_sur(
         straight(QELposition(), QELunit_vector(1, 0, 0)), straight(QELposition(), QELunit_vector(0, 0, 1)), nullptr,
         nullptr, nullptr, QELinterval(0, 1), QELinterval(0, 1)))));
-    auto type = [](const Held<SURFACE>& s) { return Ve_SurfaceTag::view(s.get())->typeId(); };
-    EXPECT_EQ(type(elliptic), Gk_SurfaceType3::None);
-    EXPECT_TRUE(Ve_SurfaceTag::view(elliptic.get())->isApproximated());
-    EXPECT_EQ(type(round), Gk_SurfaceType3::Cone);
-    EXPECT_EQ(type(cylinder), Gk_SurfaceType3::Cylinder);
-    EXPECT_EQ(type(exact), Gk_SurfaceType3::BSpline);
-    EXPECT_EQ(type(rev), Gk_SurfaceType3::Revolution);
-    EXPECT_EQ(type(offPlane), Gk_SurfaceType3::Offset);
-    EXPECT_EQ(type(offRev), Gk_SurfaceType3::Offset);
-    EXPECT_EQ(type(offOff), Gk_SurfaceType3::None);
-    EXPECT_TRUE(Ve_SurfaceTag::view(offOff.get())->isApproximated());
-    EXPECT_EQ(type(swept), Gk_SurfaceType3::None); // fit 1e-4 > QELresabs
-    EXPECT_TRUE(Ve_SurfaceTag::view(round.get())->isAnalytic());
-    EXPECT_FALSE(Ve_SurfaceTag::view(rev.get())->isAnalytic());
-    EXPECT_TRUE(Ve_SurfaceTag::view(cylinder.get())->getCylinder().isEmpty() == false);
-    EXPECT_TRUE(Ve_SurfaceTag::view(round.get())->getCylinder().isEmpty());
-    EXPECT_FALSE(Ve_SurfaceTag::view(cylinder.get())->getCone().isEmpty());
-    EXPECT_TRUE(Ve_SurfaceTag::view(round.get())->getSweptSurface(QELXCurve3DHandle()).isEmpty());
+    auto view = [](const Held<SURFACE>& s) { return Ve_SurfaceTag::view(s.get()); };
+    using T = Gk_SurfaceType3::Enum;
+    const std::pair<const Held<SURFACE>*, T> types[] = {
+        {&elliptic, T::None}, {&round, T::Cone},     {&cylinder, T::Cylinder}, {&exact, T::BSpline},
+        {&rev, T::Revolution}, {&offPlane, T::Offset}, {&offRev, T::Offset}, {&offOff, T::None}, {&swept, T::None}};
+    for (const auto& [s, type] : types)
+        EXPECT_EQ(view(*s)->typeId(), type) << (*s)->equation().type_name();
+    EXPECT_TRUE(view(elliptic)->isApproximated() && view(offOff)->isApproximated());
+    EXPECT_TRUE(view(round)->isAnalytic());
+    EXPECT_FALSE(view(rev)->isAnalytic());
+    EXPECT_FALSE(view(cylinder)->getCylinder().isEmpty());
+    EXPECT_TRUE(view(round)->getCylinder().isEmpty());
+    EXPECT_FALSE(view(cylinder)->getCone().isEmpty());
+    EXPECT_TRUE(view(round)->getSweptSurface(QELXCurve3DHandle()).isEmpty());
     {
         qelx_test::OptionScope options;
         options.on("/XVelm/ExportSplineOnly");
-        EXPECT_EQ(type(exact), Gk_SurfaceType3::BSpline);
-        EXPECT_EQ(type(rev), Gk_SurfaceType3::None);
-        EXPECT_TRUE(Ve_SurfaceTag::view(rev.get())->isApproximated());
+        EXPECT_EQ(view(exact)->typeId(), T::BSpline);
+        EXPECT_EQ(view(rev)->typeId(), T::None);
+        EXPECT_TRUE(view(rev)->isApproximated());
     }
     // The adapter reports both circular cones as cones.
-    Ve_BaseSurface adapter(Ve_SurfaceTag::view(cylinder.get()), Gk_Span());
-    EXPECT_EQ(adapter.GetGkSurfaceType3(), Gk_SurfaceType3::Cone);
+    EXPECT_EQ(Ve_BaseSurface(view(cylinder), Gk_Span()).GetGkSurfaceType3(), T::Cone);
 }
 
 TEST_F(SurfaceView, SignsOfRadiiAreDroppedFromDefinitions)
@@ -416,12 +412,9 @@ TEST_F(SurfaceView, OwnNetOfASplineAndItsPoles)
 {
     Held<SURFACE> s(exactSpline());
     const QELXBSplineNetDef3D own = Ve_SurfaceTag::view(s.get())->getSplineSurface();
-    EXPECT_EQ(own.uSize(), 4);
-    EXPECT_EQ(own.vSize(), 5);
-    EXPECT_TRUE(own.isUClamped());
-    EXPECT_FALSE(own.isClosedU());
-    EXPECT_EQ(own.controlNet().controlPoint(0, 0).GetWeight(), 1.0);
-    EXPECT_TRUE(Ve_SurfaceTag::view(s.get())->getPoles().Count() == 0);
+    EXPECT_EQ(own.uSize() * 10 + own.vSize(), 45);
+    EXPECT_TRUE(own.isUClamped() && !own.isClosedU());
+    EXPECT_EQ(Ve_SurfaceTag::view(s.get())->getPoles().Count(), 0);
 
     // A sphere-like patch: both v ends collapse to points.
     std::vector<QELposition> pts;
