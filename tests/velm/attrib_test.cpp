@@ -4,16 +4,11 @@
 #include <cmath>
 
 #include "support/model_builders.hxx"
+#include "velm_test_support.hxx"
 
 using namespace testkit;
 
-namespace {
-ATTRIB_GEN_NAME* named(const ENTITY* e, const char* name) {
-  ATTRIB_GEN_NAME* a = nullptr;
-  EXPECT_TRUE(api_find_named_attribute(e, name, a).ok());
-  return a;
-}
-}  // namespace
+using velm_test::named;
 
 TEST(Attributes, ChainUnhookAndMove) {
   auto* p = new APOINT(0, 0, 0);

@@ -6,8 +6,10 @@
 
 #include "support/model_builders.hxx"
 #include "velm/testkit.hxx"
+#include "velm_test_support.hxx"
 
 using namespace testkit;
+using velm_test::named;
 
 namespace {
 std::set<ENTITY*> everything(const ENTITY* root) {
@@ -52,12 +54,10 @@ TEST(CopyBody, GivesAnEqualIndependentBody) {
   EXPECT_EQ(g->geometry(), g->next()->geometry());
   EXPECT_EQ(g->geometry()->use_count(), 2);
   EXPECT_EQ(f->geometry()->use_count(), 2);
-  ATTRIB_GEN_NAME* found = nullptr;
-  ASSERT_TRUE(api_find_named_attribute(g, "kept", found).ok());
+  ATTRIB_GEN_NAME* found = named(g, "kept");
   ASSERT_NE(found, nullptr);
   EXPECT_EQ(found->entity(), g);
-  ASSERT_TRUE(api_find_named_attribute(g, "dropped", found).ok());
-  EXPECT_EQ(found, nullptr);
+  EXPECT_EQ(named(g, "dropped"), nullptr);
   ATTRIB* col = find_attrib(g, ATTRIB_TSL_TYPE, ATTRIB_COL_TYPE);
   ASSERT_NE(col, nullptr);
   EXPECT_EQ(static_cast<ATTRIB_COL*>(col)->colour(), -3);
@@ -86,9 +86,7 @@ TEST(CopyBody, GroupsOfTheOriginalGetOneDuplicateHoldingTheCopies) {
   EXPECT_NE(dup, layer);
   EXPECT_EQ(dup->members().iteration_count(), 2);
   EXPECT_TRUE(dup->is_member(g->next()));
-  ATTRIB_GEN_NAME* number = nullptr;
-  ASSERT_TRUE(api_find_named_attribute(dup, "layer", number).ok());
-  ASSERT_NE(number, nullptr);
+  EXPECT_NE(named(dup, "layer"), nullptr);
   EXPECT_EQ(layer->members().iteration_count(), 2);
 
   for (ENTITY* e : {static_cast<ENTITY*>(box), static_cast<ENTITY*>(copy),

@@ -270,8 +270,7 @@ TEST(TopologySave, BodyRoundTripKeepsCountsSensesAttributesAndIds) {
   }
   FACE* top_back = back->lump()->shell()->face()->next();
   EXPECT_EQ(top_back->entity_id(), id);
-  ATTRIB_GEN_NAME* name = nullptr;
-  ASSERT_TRUE(api_find_named_attribute(top_back, "ATTRIB_XVELM_NAME", name).ok());
+  ATTRIB_GEN_NAME* name = named(top_back, "ATTRIB_XVELM_NAME");
   ASSERT_NE(name, nullptr);
   EXPECT_STREQ(static_cast<ATTRIB_GEN_STRING*>(name)->value(), "top face");
   ATTRIB* rgb = find_attrib(back, ATTRIB_ST_TYPE, ATTRIB_RGB_TYPE);
@@ -438,11 +437,6 @@ TEST(TopologyRollBack, EverySetterIsUndoneByAFailedFrame) {
     LUMP* lump = m.box->lump();
     SHELL* shell = lump->shell();
     ATTRIB* rgb = find_attrib(m.box, ATTRIB_ST_TYPE, ATTRIB_RGB_TYPE);
-    auto named = [&](ENTITY* e, const char* name) {
-      ATTRIB_GEN_NAME* a = nullptr;
-      EXPECT_TRUE(api_find_named_attribute(e, name, a).ok());
-      return a;
-    };
     const QELinterval range(-1.0, 2.0);
     const QELtransf shift = translate_transf(QELvector(1, 0, 0));
     struct setter {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "velm/api.hxx"
+#include "velm/attrib.hxx"
 #include "velm/bspline.hxx"
 #include "velm/bb.hxx"
 #include "velm/geometry.hxx"
@@ -24,6 +25,13 @@ inline int loop_type(const LOOP* l) {
   int type = -1;
   EXPECT_TRUE(api_loop_type(l, type).ok());
   return type;
+}
+
+// The generic attribute of that name on the entity, or null.
+inline ATTRIB_GEN_NAME* named(const ENTITY* e, const char* name) {
+  ATTRIB_GEN_NAME* a = nullptr;
+  EXPECT_TRUE(api_find_named_attribute(e, name, a).ok());
+  return a;
 }
 
 // A spline over the B-spline surface, which it deletes.
