@@ -73,13 +73,15 @@ protected:
             restored.push_back(a->entity());
         return a;
     }
-    // Round trip, then the original attribute goes, ready for the next one.
-    template <class T>
-    T* swap(std::string* text = nullptr)
+    // Round trip and check of the restored copy; then the original goes,
+    // ready for the next one.
+    template <class T, class Check>
+    void swapped(Check check, std::string* text = nullptr)
     {
         T* a = back<T>(text);
         owner->attrib()->lose();
-        return a;
+        ASSERT_NE(a, nullptr);
+        check(*a);
     }
     // Saves the owner, edits the text and restores it.
     template <class T>
@@ -186,58 +188,39 @@ TEST_F(PersistentClasses, IgesHusksRoundTripFieldByField)
 {
     std::string text;
     (new ATTRIB_DOVA_IGES_COLOR(owner))->set_color(0, 0.25, 0.5, 0.75, "steel blue");
-    auto* c = swap<ATTRIB_DOVA_IGES_COLOR>(&text);
-    ASSERT_NE(c, nullptr);
-    EXPECT_EQ(c->get_color_number(), 0);
-    EXPECT_DOUBLE_EQ(c->red(), 0.25);
-    EXPECT_DOUBLE_EQ(c->green(), 0.5);
-    EXPECT_DOUBLE_EQ(c->blue(), 0.75);
-    EXPECT_STREQ(c->get_color_name(), "steel blue");
+    swapped<ATTRIB_DOVA_IGES_COLOR>([](auto& c) {
+        EXPECT_EQ(c.get_color_number(), 0);
+        EXPECT_DOUBLE_EQ(c.red(), 0.25);
+        EXPECT_DOUBLE_EQ(c.green(), 0.5);
+        EXPECT_DOUBLE_EQ(c.blue(), 0.75);
+        EXPECT_STREQ(c.get_color_name(), "steel blue");
+    }, &text);
     EXPECT_NE(text.find("attrib_dova_iges_color 3 attrib_dova_iges 2"), std::string::npos) << text;
 
     // A colour number with a table entry replaces the components; others keep them.
     (new ATTRIB_DOVA_IGES_COLOR(owner))->set_color(3, 0.2, 0.2, 0.2, "");
-    c = swap<ATTRIB_DOVA_IGES_COLOR>();
-    ASSERT_NE(c, nullptr);
-    EXPECT_EQ(c->red(), 0.0);
-    EXPECT_EQ(c->green(), 1.0);
-    EXPECT_EQ(c->blue(), 0.0);
+    swapped<ATTRIB_DOVA_IGES_COLOR>([](auto& c) { EXPECT_TRUE(c.red() == 0.0 && c.green() == 1.0 && c.blue() == 0.0); });
     (new ATTRIB_DOVA_IGES_COLOR(owner))->set_color(9, 0.2, 0.3, 0.4, "");
-    c = swap<ATTRIB_DOVA_IGES_COLOR>();
-    ASSERT_NE(c, nullptr);
-    EXPECT_DOUBLE_EQ(c->green(), 0.3);
+    swapped<ATTRIB_DOVA_IGES_COLOR>([](auto& c) { EXPECT_DOUBLE_EQ(c.green(), 0.3); });
 
     (new ATTRIB_DOVA_IGES_LINEWEIGHT(owner))->set_line_weight(2.75);
-    auto* w = swap<ATTRIB_DOVA_IGES_LINEWEIGHT>(&text);
-    ASSERT_NE(w, nullptr);
-    EXPECT_DOUBLE_EQ(w->get_line_weight(), 2.75);
+    swapped<ATTRIB_DOVA_IGES_LINEWEIGHT>([](auto& w) { EXPECT_DOUBLE_EQ(w.get_line_weight(), 2.75); }, &text);
     EXPECT_NE(text.find("attrib_dova_iges_LINEWEIGHT"), std::string::npos);
-
     (new ATTRIB_DOVA_IGES_LABEL(owner))->set_label(7, "BRACKET");
-    auto* l = swap<ATTRIB_DOVA_IGES_LABEL>();
-    ASSERT_NE(l, nullptr);
-    EXPECT_EQ(l->get_label_number(), 7);
-    EXPECT_STREQ(l->get_label(), "BRACKET");
-
+    swapped<ATTRIB_DOVA_IGES_LABEL>([](auto& l) {
+        EXPECT_EQ(l.get_label_number(), 7);
+        EXPECT_STREQ(l.get_label(), "BRACKET");
+    });
     (new ATTRIB_DOVA_IGES_LINEFONT(owner))->set_line_font(4);
-    auto* f = swap<ATTRIB_DOVA_IGES_LINEFONT>();
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(f->get_line_font(), 4);
-
+    swapped<ATTRIB_DOVA_IGES_LINEFONT>([](auto& f) { EXPECT_EQ(f.get_line_font(), 4); });
     new ATTRIB_DOVA_IGES_DE_ENTRY(owner, 123);
-    auto* d = swap<ATTRIB_DOVA_IGES_DE_ENTRY>();
-    ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->get_de_entry(), 123);
+    swapped<ATTRIB_DOVA_IGES_DE_ENTRY>([](auto& d) { EXPECT_EQ(d.get_de_entry(), 123); });
 
     // Mapping and ranges are not saved.
     new ATTRIB_DOVA_IGES_SRFMAP(owner, static_cast<IGES_SRF_MAPPING>(3));
-    auto* m = swap<ATTRIB_DOVA_IGES_SRFMAP>();
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->get_srf_mapping(), 0);
+    swapped<ATTRIB_DOVA_IGES_SRFMAP>([](auto& m) { EXPECT_EQ(m.get_srf_mapping(), 0); });
     (new ATTRIB_DOVA_IGES_SURF_RANGE(owner))->set_ranges(QELinterval(0.0, 2.0), QELinterval(1.0, 3.0));
-    auto* r = swap<ATTRIB_DOVA_IGES_SURF_RANGE>();
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(r->u_range(), QELinterval());
+    swapped<ATTRIB_DOVA_IGES_SURF_RANGE>([](auto& r) { EXPECT_EQ(r.u_range(), QELinterval()); });
     new ATTRIB_DOVA_IGES(owner);
     EXPECT_NE(back<ATTRIB_DOVA_IGES>(), nullptr);
 }
@@ -327,18 +310,15 @@ TEST_F(PersistentClasses, DamagedLayerTypeAndOverlongTextsAreBounded)
 TEST_F(PersistentClasses, VdaHusksRoundTripWithAndWithoutPath)
 {
     new ATTRIB_DOVA_VDA(owner);
-    EXPECT_NE(swap<ATTRIB_DOVA_VDA>(), nullptr);
+    swapped<ATTRIB_DOVA_VDA>([](auto&) {});
     // A path filling its field or far longer comes back whole; a missing one comes back missing.
     const std::string shortPath(31, 'p'), longPath = "/data/" + std::string(200, 'x') + ".vda";
     for (const char* path : {shortPath.c_str(), longPath.c_str(), static_cast<const char*>(nullptr)}) {
         new ATTRIB_VDA(owner, const_cast<char*>(path), 17);
-        auto* v = swap<ATTRIB_VDA>();
-        ASSERT_NE(v, nullptr);
-        EXPECT_EQ(v->number(), 17);
-        if (path)
-            EXPECT_STREQ(v->pathname(), path);
-        else
-            EXPECT_EQ(v->pathname(), nullptr);
+        swapped<ATTRIB_VDA>([path](auto& v) {
+            EXPECT_EQ(v.number(), 17);
+            EXPECT_STREQ(v.pathname(), path);  // both null, or equal texts
+        });
     }
 }
 
@@ -377,9 +357,9 @@ TEST_F(PersistentClasses, MarkersRestoreEmpty)
     EXPECT_NE(text.find("AttDV_Mark 4 AttDV_Tarvo 3 Attrib_Tarvo_Geometric 2"), std::string::npos) << text;
     owner->attrib()->lose();
     new AttDV_Tarvo(owner);
-    EXPECT_NE(swap<AttDV_Tarvo>(), nullptr);
+    swapped<AttDV_Tarvo>([](auto&) {});
     new ATTRIB_TARVO_GEOMETRIC(owner);
-    EXPECT_NE(swap<ATTRIB_TARVO_GEOMETRIC>(), nullptr);
+    swapped<ATTRIB_TARVO_GEOMETRIC>([](auto&) {});
 
     auto* surface = new SURFACE();
     surface->add();  // our own use, so that the surface outlives the attribute
