@@ -120,6 +120,8 @@ TEST_F(Markers, AnalyticSurfaceUseCountFollowsItsHolders)
     BODY* face_owner = body();
     auto* surface = new SURFACE();
     surface->add();  // the test's own use
+    EXPECT_FALSE(QELXVelmBRepAttribTransfer::setAnalyticSurface(nullptr, surface));
+    EXPECT_EQ(surface->use_count(), 1);
     ASSERT_TRUE(QELXVelmBRepAttribTransfer::setAnalyticSurface(face_owner, surface));
     EXPECT_EQ(surface->use_count(), 2);
     ENTITY* found = nullptr;
@@ -175,11 +177,6 @@ TEST_F(Markers, FreeEntityAndIdentifierMarks)
     // Nothing to mark: no attribute made on nothing (the fixture counts them).
     EXPECT_TRUE(QELXVelmBRepAttribTransfer::SetPSETIndentifier(nullptr, pset));
     EXPECT_FALSE(QELXVelmBRepAttribTransfer::SetPlaneUnboundedness(nullptr));
-    auto* surface = new SURFACE();
-    surface->add();
-    EXPECT_FALSE(QELXVelmBRepAttribTransfer::setAnalyticSurface(nullptr, surface));
-    EXPECT_EQ(surface->use_count(), 1);
-    surface->remove();
 }
 
 TEST_F(Markers, UnboundedPlaneNeedsOneFaceAndValueOne)

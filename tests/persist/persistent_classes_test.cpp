@@ -37,20 +37,6 @@ T* husk(const ENTITY* e, const int& type)
     return static_cast<T*>(find_attrib(e, ATTRIB_DOVA_IGES_TYPE, type));
 }
 
-// The attribute restored onto the restored owner.
-template <class T>
-T* restoredAttrib(ENTITY* owner, std::string* text = nullptr)
-{
-    ENTITY* back = roundTrip(owner, text);
-    EXPECT_NE(back, nullptr);
-    if (!back)
-        return nullptr;
-    ATTRIB* a = back->attrib();
-    EXPECT_NE(a, nullptr);
-    EXPECT_EQ(a ? a->identity(0) : -1, owner->attrib()->identity(0));
-    return static_cast<T*>(a);
-}
-
 class PersistentClasses : public PersistTest {
 protected:
     void SetUp() override
@@ -65,13 +51,18 @@ protected:
             e->lose();
         PersistTest::TearDown();
     }
+    // The attribute restored onto the restored owner, of the original's class.
     template <class T>
     T* back(std::string* text = nullptr)
     {
-        T* a = restoredAttrib<T>(owner, text);
-        if (a)
-            restored.push_back(a->entity());
-        return a;
+        ENTITY* again = roundTrip(owner, text);
+        EXPECT_NE(again, nullptr);
+        if (!again)
+            return nullptr;
+        restored.push_back(again);
+        ATTRIB* a = again->attrib();
+        EXPECT_EQ(a ? a->identity(0) : -1, owner->attrib()->identity(0));
+        return static_cast<T*>(a);
     }
     // Round trip and check of the restored copy; then the original goes,
     // ready for the next one.
