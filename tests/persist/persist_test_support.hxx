@@ -47,11 +47,18 @@ inline outcome restoreText(const std::string& text, ENTITY_LIST& restored)
     return r;
 }
 
-inline ENTITY* roundTrip(ENTITY* e, std::string* text = nullptr)
+// Saves the entity alone and restores it, with `from` replaced by `to` in
+// the text when given; `text` receives what was restored.
+inline ENTITY* roundTrip(ENTITY* e, std::string* text = nullptr, const std::string& from = {},
+                         const std::string& to = {})
 {
     ENTITY_LIST list;
     list.add(e);
-    const std::string saved = saveText(list);
+    std::string saved = saveText(list);
+    const std::size_t at = from.empty() ? 0 : saved.find(from);
+    EXPECT_NE(at, std::string::npos) << saved;
+    if (!from.empty() && at != std::string::npos)
+        saved.replace(at, from.size(), to);
     if (text)
         *text = saved;
     ENTITY_LIST restored;
