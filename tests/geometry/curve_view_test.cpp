@@ -256,28 +256,9 @@ class CurveAdapter : public GeometryTest {};
 TEST_F(CurveAdapter, HoldsOneUseWhileAliveAndCloneOwnsItsOwnEntity)
 {
     Held<CURVE> line(make_curve(straight(QELposition(), QELunit_vector(1, 0, 0), 1.0)));
-    ASSERT_EQ(line->use_count(), 1);
-    CURVE* cloned = nullptr;
-    {
-        QELXBaseCurve3DHandle adapter(new Ve_BaseCurve(Ve_CurveTag::view(line.get()), Gk_Domain(0.0, 1.0)));
-        EXPECT_EQ(line->use_count(), 2);
-        {
-            Ve_BaseCurve copy(static_cast<const Ve_BaseCurve&>(*adapter));
-            EXPECT_EQ(line->use_count(), 3);
-            Ve_BaseCurve other(nullptr, Gk_Domain());
-            other = copy;
-            EXPECT_EQ(line->use_count(), 4);
-        }
-        EXPECT_EQ(line->use_count(), 2);
-        QELXBaseCurve3DHandle clone = adapter->clone();
-        cloned = static_cast<Ve_BaseCurve*>(clone.get())->curve()->entity();
-        EXPECT_NE(cloned, line.get());
-        EXPECT_EQ(cloned->use_count(), 1); // raised once
-        EXPECT_EQ(line->use_count(), 2);
-        EXPECT_EQ(adapter->GetPersistentIdentifier(), reinterpret_cast<std::uintptr_t>(line.get()));
-    }
-    EXPECT_EQ(line->use_count(), 1);
-    EXPECT_FALSE(velm_is_live_entity(cloned)); // the clone's last use went with it
+    expectAdapterUses(
+        line.get(), [&] { return Ve_BaseCurve(Ve_CurveTag::view(line.get()), Gk_Domain(0.0, 1.0)); },
+        [](const Ve_BaseCurve& a) { return a.curve()->entity(); });
 }
 
 TEST_F(CurveAdapter, DegenerateDataOrNoCurveGivesNoDefinition)

@@ -70,6 +70,38 @@ double dist(const QELXPoint3D& a, const K& b)
     return std::hypot(a[0] - b.x(), a[1] - b.y(), a[2] - b.z());
 }
 
+// An adapter holds one use of its entity while it lives, and so does each
+// copy, made or assigned; its clone owns a new entity with one use, lost with
+// the clone. The persistent identifier is the entity's address, 0 without one.
+template <class E, class Make, class EntityOf>
+void expectAdapterUses(E* e, Make make, EntityOf entityOf)
+{
+    using Adapter = decltype(make());
+    ASSERT_EQ(e->use_count(), 1);
+    E* cloned = nullptr;
+    {
+        Adapter adapter = make();
+        EXPECT_EQ(e->use_count(), 2);
+        {
+            Adapter copy(adapter);
+            EXPECT_EQ(e->use_count(), 3);
+            Adapter other(nullptr, {});
+            EXPECT_EQ(other.GetPersistentIdentifier(), 0u);
+            other = copy;
+            EXPECT_EQ(e->use_count(), 4);
+        }
+        EXPECT_EQ(e->use_count(), 2);
+        auto clone = adapter.clone();
+        cloned = entityOf(static_cast<const Adapter&>(*clone.get()));
+        EXPECT_NE(cloned, e);
+        EXPECT_EQ(cloned->use_count(), 1);
+        EXPECT_EQ(e->use_count(), 2);
+        EXPECT_EQ(adapter.GetPersistentIdentifier(), reinterpret_cast<std::uintptr_t>(e));
+    }
+    EXPECT_EQ(e->use_count(), 1);
+    EXPECT_FALSE(velm_is_live_entity(cloned));
+}
+
 // Kernel state and framework state back to load state around each test.
 class GeometryTest : public ::testing::Test {
 protected:

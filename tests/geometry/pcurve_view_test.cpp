@@ -109,27 +109,15 @@ class PCurveAdapter : public GeometryTest {};
 TEST_F(PCurveAdapter, HoldsOneUseWhileAliveAndCloneOwnsItsOwnEntity)
 {
     Held<PCURVE> p(planePCurve());
-    PCURVE* cloned = nullptr;
-    {
-        QELXBaseCurve2DHandle adapter(new Ve_BasePCurve(Ve_PCurveTag::view(p.get()), Gk_Domain(0.0, 2.0)));
-        EXPECT_EQ(p->use_count(), 2);
-        QELXBaseCurve2DHandle clone = adapter->clone();
-        cloned = static_cast<Ve_BasePCurve*>(clone.get())->pcurve()->entity();
-        EXPECT_NE(cloned, p.get());
-        EXPECT_EQ(cloned->use_count(), 1);
-        EXPECT_EQ(adapter->GetPersistentIdentifier(), reinterpret_cast<std::uintptr_t>(p.get()));
-        qelx_test::AssertRecorder asserts;
-        adapter->apply(QELXMorph2D());
-        EXPECT_TRUE(asserts.has("ve_pcurve", 70));
-    }
-    EXPECT_EQ(p->use_count(), 1);
-    EXPECT_FALSE(velm_is_live_entity(cloned));
-    Ve_BasePCurve empty(nullptr, Gk_Domain());
-    EXPECT_EQ(empty.GetPersistentIdentifier(), 0u);
+    expectAdapterUses(
+        p.get(), [&] { return Ve_BasePCurve(Ve_PCurveTag::view(p.get()), Gk_Domain(0.0, 2.0)); },
+        [](const Ve_BasePCurve& a) { return a.pcurve()->entity(); });
+    qelx_test::AssertRecorder asserts;
+    Ve_BasePCurve(Ve_PCurveTag::view(p.get()), Gk_Domain(0.0, 2.0)).apply(QELXMorph2D());
+    EXPECT_TRUE(asserts.has("ve_pcurve", 70));
+    // Nothing is handed over without a pcurve, nor for a pcurve without B-spline.
     BSplineRecorder rec;
-    empty.traverse(&rec);
-    EXPECT_EQ(rec.calls, 0);
-    // Nor is an empty definition handed over for a pcurve without B-spline.
+    Ve_BasePCurve(nullptr, Gk_Domain()).traverse(&rec);
     Held<PCURVE> bare(VELM_NEW PCURVE(pcurve()));
     Ve_BasePCurve(Ve_PCurveTag::view(bare.get()), Gk_Domain(0.0, 1.0)).traverse(&rec);
     EXPECT_EQ(rec.calls, 0);

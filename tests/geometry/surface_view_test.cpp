@@ -450,27 +450,12 @@ class SurfaceAdapter : public GeometryTest {};
 TEST_F(SurfaceAdapter, HoldsOneUseAndCloneRaisesOnce)
 {
     Held<SURFACE> s(make_surface(sphere(QELposition(), 1.0)));
-    SURFACE* cloned = nullptr;
-    {
-        Ve_BaseSurfaceHandle adapter(new Ve_BaseSurface(Ve_SurfaceTag::view(s.get()), Gk_Span()));
-        EXPECT_EQ(s->use_count(), 2);
-        {
-            Ve_BaseSurface copy(*adapter);
-            EXPECT_EQ(s->use_count(), 3);
-        }
-        EXPECT_EQ(s->use_count(), 2);
-        Gk_BaseSurface3Handle clone = adapter->clone();
-        cloned = static_cast<Ve_BaseSurface*>(clone.get())->surface()->entity();
-        EXPECT_EQ(cloned->use_count(), 1);
-        EXPECT_EQ(s->use_count(), 2);
-        EXPECT_EQ(adapter->GetPersistentIdentifier(), reinterpret_cast<std::uintptr_t>(s.get()));
-        qelx_test::AssertRecorder asserts;
-        adapter->apply(QELXMorph3D());
-        EXPECT_TRUE(asserts.has("ve_surface", 99));
-    }
-    EXPECT_EQ(s->use_count(), 1);
-    EXPECT_FALSE(velm_is_live_entity(cloned));
-    EXPECT_EQ(Ve_BaseSurface(nullptr, Gk_Span()).GetPersistentIdentifier(), 0u);
+    expectAdapterUses(
+        s.get(), [&] { return Ve_BaseSurface(Ve_SurfaceTag::view(s.get()), Gk_Span()); },
+        [](const Ve_BaseSurface& a) { return a.surface()->entity(); });
+    qelx_test::AssertRecorder asserts;
+    Ve_BaseSurface(Ve_SurfaceTag::view(s.get()), Gk_Span()).apply(QELXMorph3D());
+    EXPECT_TRUE(asserts.has("ve_surface", 99));
 }
 
 TEST_F(SurfaceAdapter, TraversalCachesBaseSurfaceAndProfile)
