@@ -34,11 +34,8 @@ std::string everyClassFile()
     new ATTRIB_DOVA_IGES_SRFMAP(owner, IGES_SRF_MAP_NONE);
     new ATTRIB_DOVA_IGES_SURF_RANGE(faces[0]);
     new ATTRIB_DOVA_IGES_VELM_SURF_RANGE(faces[1]);
-    (new ATTRIB_DOVA_IGES_LINEFONT(edges[0]))->set_line_font(2);
-    new ATTRIB_DOVA_IGES_DE_ENTRY(edges[1], 77);
-    (new ATTRIB_DOVA_IGES_LINEWEIGHT(edges[2]))->set_line_weight(0.5);
+    addAllHusks(edges[0], 77, 2, "LBL", 1, 0, 0, 2, 0.5);
     (new ATTRIB_DOVA_IGES_COLOR(faces[2]))->set_color(2, 1, 0, 0, "red");
-    (new ATTRIB_DOVA_IGES_LABEL(faces[2]))->set_label(3, "LBL");
     int layers[] = {1, 2, 3};
     (new ATTRIB_DOVA_IGES_LAYER(faces[3]))->set_mult_layer(3, layers);
     new ATTRIB_DOVA_VDA(owner);

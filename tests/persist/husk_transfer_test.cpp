@@ -36,18 +36,6 @@ const ATTRIB_RGB* colourOf(const ENTITY* e)
     return static_cast<const ATTRIB_RGB*>(find_attrib(e, ATTRIB_ST_TYPE, ATTRIB_RGB_TYPE));
 }
 
-// Every kind of husk on one entity, with the given values.
-void addAllHusks(ENTITY* e, int de, int layer, const char* label, double r, double g, double b, int font,
-                 double weight)
-{
-    new ATTRIB_DOVA_IGES_DE_ENTRY(e, de);
-    (new ATTRIB_DOVA_IGES_LAYER(e))->set_single_layer(layer);
-    (new ATTRIB_DOVA_IGES_LABEL(e))->set_label(1, label);
-    (new ATTRIB_DOVA_IGES_COLOR(e))->set_color(0, r, g, b, "");
-    (new ATTRIB_DOVA_IGES_LINEFONT(e))->set_line_font(font);
-    (new ATTRIB_DOVA_IGES_LINEWEIGHT(e))->set_line_weight(weight);
-}
-
 }  // namespace
 
 class HuskTransfer : public PersistTest {};

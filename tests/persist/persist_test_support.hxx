@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "persist/iges_husk_attributes.hxx"
 #include "persist/persistent_class.hxx"
 #include "velm/entity.hxx"
 #include "velm/lists.hxx"
@@ -21,6 +22,18 @@ inline void ensureRegistered()
 {
     registerPersistentClasses();
     registerPartClass();
+}
+
+// Every kind of husk on one entity, with the given values.
+inline void addAllHusks(ENTITY* e, int de, int layer, const char* label, double r, double g, double b, int font,
+                        double weight)
+{
+    new ATTRIB_DOVA_IGES_DE_ENTRY(e, de);
+    (new ATTRIB_DOVA_IGES_LAYER(e))->set_single_layer(layer);
+    (new ATTRIB_DOVA_IGES_LABEL(e))->set_label(1, label);
+    (new ATTRIB_DOVA_IGES_COLOR(e))->set_color(0, r, g, b, "");
+    (new ATTRIB_DOVA_IGES_LINEFONT(e))->set_line_font(font);
+    (new ATTRIB_DOVA_IGES_LINEWEIGHT(e))->set_line_weight(weight);
 }
 
 // Saves the list to a text file image and returns the text.
