@@ -44,11 +44,7 @@ TEST_F(AttribFacts, GroupKindsLabelsIdsAndColour)
 
     ASSERT_TRUE(Ve_AttribTransfer::setColor(body, 2.0, -1.0, 0.25));
     ASSERT_TRUE(Ve_AttribTransfer::setColor(body, 0.5, 0.5, 0.5));
-    int colours = 0;
-    for (ATTRIB* a = find_attrib(body, ATTRIB_ST_TYPE, ATTRIB_RGB_TYPE); a;
-         a = find_next_attrib(a, ATTRIB_ST_TYPE, ATTRIB_RGB_TYPE))
-        ++colours;
-    EXPECT_EQ(colours, 1);
+    EXPECT_EQ(persist_test::attribCount(body, ATTRIB_ST_TYPE, ATTRIB_RGB_TYPE), 1);
     Ve_AttribTransfer::setColor(body, 2.0, -1.0, 0.25);
     auto* rgb = static_cast<ATTRIB_RGB*>(find_attrib(body, ATTRIB_ST_TYPE, ATTRIB_RGB_TYPE));
     EXPECT_EQ(rgb->red(), 1.0);

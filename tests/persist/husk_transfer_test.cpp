@@ -12,10 +12,7 @@ namespace {
 
 int huskCount(const ENTITY* e)
 {
-    int n = 0;
-    for (ATTRIB* a = find_attrib(e, ATTRIB_DOVA_IGES_TYPE); a; a = find_next_attrib(a, ATTRIB_DOVA_IGES_TYPE))
-        ++n;
-    return n;
+    return attribCount(e, ATTRIB_DOVA_IGES_TYPE);
 }
 
 int intAttrib(const ENTITY* e, const char* name)

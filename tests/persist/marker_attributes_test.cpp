@@ -11,11 +11,7 @@ namespace {
 
 int markCount(ENTITY* e)
 {
-    int n = 0;
-    for (ATTRIB* a = find_attrib(e, ATTRIB_TARVO_GEOMETRIC_TYPE, AttDV_Tarvo_TYPE, AttDV_Mark_TYPE); a;
-         a = find_next_attrib(a, ATTRIB_TARVO_GEOMETRIC_TYPE, AttDV_Tarvo_TYPE, AttDV_Mark_TYPE))
-        ++n;
-    return n;
+    return attribCount(e, ATTRIB_TARVO_GEOMETRIC_TYPE, AttDV_Tarvo_TYPE, AttDV_Mark_TYPE);
 }
 
 class Markers : public PersistTest {

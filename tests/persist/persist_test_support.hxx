@@ -9,6 +9,7 @@
 
 #include "persist/iges_husk_attributes.hxx"
 #include "persist/persistent_class.hxx"
+#include "velm/attrib.hxx"
 #include "velm/entity.hxx"
 #include "velm/lists.hxx"
 #include "velm/save.hxx"
@@ -22,6 +23,15 @@ inline void ensureRegistered()
 {
     registerPersistentClasses();
     registerPartClass();
+}
+
+// How many attributes of the entity pass the find_attrib filter.
+inline int attribCount(const ENTITY* e, int level2, int level3 = -1, int level4 = -1)
+{
+    int n = 0;
+    for (ATTRIB* a = find_attrib(e, level2, level3, level4); a; a = find_next_attrib(a, level2, level3, level4))
+        ++n;
+    return n;
 }
 
 // Every kind of husk on one entity, with the given values.
