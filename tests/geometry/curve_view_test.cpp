@@ -11,7 +11,7 @@ namespace {
 // Keeps what traversal hands over.
 class DefinitionRecorder : public QELXCurveCallback3D {
 public:
-    DefinitionRecorder() : QELXCurveCallback3D(unbounded(), 0.0, QELXMorph3D()) {}
+    DefinitionRecorder() : QELXCurveCallback3D(unboundedDomain(), 0.0, QELXMorph3D()) {}
     void doCallback(const QELXBSCurveDef3D& d) override { bspline = d.getData(), take("bspline"); }
     void doCallback(const QELXEllipseDef3D& d) override { ellipseDef = d, take("ellipse"); }
     void doCallback(const QELXLineDef3D& d) override { line = d, take("line"); }
@@ -29,11 +29,6 @@ private:
     {
         calls.push_back(kind);
         seen = map();
-    }
-    static Gk_Domain& unbounded()
-    {
-        static Gk_Domain d;
-        return d;
     }
 };
 

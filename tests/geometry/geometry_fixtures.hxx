@@ -70,6 +70,13 @@ double dist(const QELXPoint3D& a, const K& b)
     return std::hypot(a[0] - b.x(), a[1] - b.y(), a[2] - b.z());
 }
 
+// The unbounded domain a traversal callback is made with.
+inline Gk_Domain& unboundedDomain()
+{
+    static Gk_Domain d;
+    return d;
+}
+
 // An adapter holds one use of its entity while it lives, and so does each
 // copy, made or assigned; its clone owns a new entity with one use, lost with
 // the clone. The persistent identifier is the entity's address, 0 without one.

@@ -7,7 +7,7 @@ namespace {
 
 class BSplineRecorder : public QELXCurveCallback2D {
 public:
-    BSplineRecorder() : QELXCurveCallback2D(unbounded(), 0.0) {}
+    BSplineRecorder() : QELXCurveCallback2D(unboundedDomain(), 0.0) {}
     void doCallback(const QELXBSCurveDef2D& d) override
     {
         def = d.getData();
@@ -15,13 +15,6 @@ public:
     }
     QELXBSplineDef2D def;
     int calls = 0;
-
-private:
-    static Gk_Domain& unbounded()
-    {
-        static Gk_Domain d;
-        return d;
-    }
 };
 
 PCURVE* planePCurve(const QELpar_vec& offset = QELpar_vec())
