@@ -345,15 +345,10 @@ TEST_F(PersistentClasses, MarkersRestoreEmpty)
 
 TEST_F(PersistentClasses, AssemblyEntitiesRoundTrip)
 {
-    BODY* body = new BODY();
-    auto* part = new VE_PART(body, translate_transf(QELvector(1, 2, 3)));
-    auto* parts = new EE_LIST(1);
-    parts->add(part);
-    auto* leaf = new VE_ASSEMBLY(nullptr, nullptr, QELtransf());
-    auto* formation = new VE_FORMATION(leaf, scale_transf(2.0));
-    auto* formations = new EE_LIST(1);
-    formations->add(formation);
-    auto* root = new VE_ASSEMBLY(parts, formations, translate_transf(QELvector(0, 0, 5)));
+    auto* part = new VE_PART(new BODY(), translate_transf(QELvector(1, 2, 3)));
+    auto* root = new VE_ASSEMBLY(nullptr, nullptr, translate_transf(QELvector(0, 0, 5)));
+    root->appendPart(part);
+    root->appendFormation(new VE_FORMATION(new VE_ASSEMBLY(nullptr, nullptr, QELtransf()), scale_transf(2.0)));
     api_add_generic_named_attribute(part, "ATTRIB_XVELM_NAME", "wheel");
 
     std::string text;
