@@ -2,31 +2,18 @@
 #include "qelx/qelx_curve.hxx"
 #include "qelx/qelx_errors.hxx"
 
+#include "geom_solve.hxx"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 
 namespace {
 
-// Newton on f(t) = C'(t).(C(t) - p), the condition of a foot point.
 template <class Curve, class Point, class Derivs>
 double newton(const Curve& curve, const Point& p, double t, Derivs* out)
 {
-    for (int i = 0; i < 20; ++i) {
-        Derivs d(3);
-        curve.eval(t, &d);
-        const Point r = d[0] - p;
-        const double f = r * d[1];
-        double df = d[1] * d[1] + r * d[2];
-        if (df <= 0.0)
-            df = d[1] * d[1];
-        if (df <= 0.0)
-            break;
-        const double step = f / df;
-        t -= step;
-        if (std::fabs(step) < Gk_Def::FuzzKnot)
-            break;
-    }
+    t = gk_solve::curveNewton<Curve, Point, Derivs>(curve, p, t);
     if (out)
         curve.eval(t, out);
     return t;

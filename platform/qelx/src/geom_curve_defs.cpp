@@ -1,5 +1,7 @@
 #include "qelx/gk_curve_defs.hxx"
 
+#include "geom_solve.hxx"
+
 #include <cmath>
 
 QELXPoint3D QELXLineDef3D::eval(double t, QELXCurveDerivatives3D* d) const
@@ -62,18 +64,7 @@ double QELXEllipseDef3D::invert(const QELXPoint3D& p) const
     const QELXPoint3D q = p - m_centre;
     // Exact for a circle; a start for Newton on an ellipse.
     double t = std::atan2((q * m_minor) / b2, (q * m_major) / a2);
-    for (int i = 0; i < 30; ++i) {
-        QELXCurveDerivatives3D d(3);
-        eval(t, &d);
-        const QELXPoint3D r = d[0] - p;
-        const double f = r * d[1], df = d[1] * d[1] + r * d[2];
-        if (df <= 0.0)
-            break;
-        const double step = f / df;
-        t -= step;
-        if (std::fabs(step) < Gk_Def::FuzzKnot)
-            break;
-    }
+    t = gk_solve::curveNewton<QELXEllipseDef3D, QELXPoint3D, QELXCurveDerivatives3D>(*this, p, t, 30);
     const double twoPi = 2.0 * Gk_Def::QELXPI;
     t = std::fmod(t, twoPi);
     return t < 0.0 ? t + twoPi : t;

@@ -1,13 +1,37 @@
 #pragma once
-// Foot-point search on surfaces, shared by the definitions and the base
-// surface defaults. eval(uv, flat) is anything evaluating a point with a
-// flat of size 3.
+// Foot-point searches on curves and surfaces, shared by the definitions and
+// the base defaults. For surfaces, eval(uv, flat) is anything evaluating a
+// point with a flat of size 3; a curve evaluates into derivatives of size 3.
 #include "qelx/gk_derivatives.hxx"
 #include "qelx/gk_maps.hxx"
 
 #include <cmath>
 
 namespace gk_solve {
+
+// Newton on f(t) = C'(t).(C(t) - p), the condition of a foot point; a
+// Gauss-Newton step where f' is not positive. Stops at a step below
+// Gk_Def::FuzzKnot.
+template <class Curve, class Point, class Derivs>
+double curveNewton(const Curve& curve, const Point& p, double t, int steps = 20)
+{
+    for (int i = 0; i < steps; ++i) {
+        Derivs d(3);
+        curve.eval(t, &d);
+        const Point r = d[0] - p;
+        const double f = r * d[1];
+        double df = d[1] * d[1] + r * d[2];
+        if (df <= 0.0)
+            df = d[1] * d[1];
+        if (df <= 0.0)
+            break;
+        const double step = f / df;
+        t -= step;
+        if (std::fabs(step) < Gk_Def::FuzzKnot)
+            break;
+    }
+    return t;
+}
 
 // Newton on |S(u,v) - p|^2; falls back to Gauss-Newton where the Hessian is
 // not positive. At most 20 steps; stops at a step below Gk_Def::FuzzKnot.
