@@ -18,62 +18,16 @@
 #include "velm/save.hxx"
 #include "xvelm2k/export.hxx"
 
-// Identifier chain: the class itself, then each of the connector's bases down
-// to the family base. A kernel base writes nothing here: the kernel completes
-// the chain with its own level-1 class (ENTITY::save_common).
-#define XVELM_PERSISTENT_DEF(CLASS, BASE, LEVEL, IDENT)                                              \
-    extern const char CLASS##_identifier[];                                                          \
-    const char CLASS##_identifier[] = IDENT;                                                         \
-    void CLASS::velm_write_ids()                                                                     \
-    {                                                                                                \
-        write_id_level(CLASS##_identifier, LEVEL);                                                   \
-        BASE::velm_write_ids();                                                                      \
-    }                                                                                                \
-    ENTITY* CLASS::velm_restore()                                                                    \
-    {                                                                                                \
-        /* Made inside the restore's frame: a failure further on destroys it. */                    \
-        CLASS* e = velm_require(VELM_NEW CLASS());                                                   \
-        e->restore_common();                                                                         \
-        return e;                                                                                    \
-    }                                                                                                \
-    METHOD_TABLE& CLASS::velm_methods()                                                              \
-    {                                                                                                \
-        static METHOD_TABLE table;                                                                   \
-        return table;                                                                                \
-    }                                                                                                \
-    int CLASS::add_method(const METHOD_ID& id, METHOD_FN fn) { return velm_methods().add(id, fn); } \
-    ENTITY* CLASS::make_copy() const                                                                 \
-    {                                                                                                \
-        CLASS* c = VELM_NEW CLASS(*this);                                                            \
-        if (c)                                                                                       \
-            fixup_copy(c);                                                                           \
-        return c;                                                                                    \
-    }                                                                                                \
-    int CLASS::identity(int level) const { return velm_identity_of<BASE>(this, level, LEVEL, CLASS##_TYPE); } \
-    const char* CLASS::type_name() const { return CLASS##_identifier; }                                         \
-    int CLASS::size() const { return static_cast<int>(sizeof(CLASS)); }                              \
-    void CLASS::save(ENTITY_LIST& list) const                                                        \
-    {                                                                                                \
-        save_begin(0);                                                                               \
-        velm_write_ids();                                                                            \
-        save_common(list);                                                                           \
-        save_end();                                                                                  \
-    }                                                                                                \
-    ENTITY* CLASS::copy_data(ENTITY_LIST& list, pointer_map* pm, int dpcpy_skip, SCAN_TYPE reason) const \
-    {                                                                                                \
-        CLASS* c = VELM_NEW CLASS();                                                                 \
-        if (c)                                                                                       \
-            c->copy_common(list, this, pm, dpcpy_skip, reason);                                      \
-        return c;                                                                                    \
-    }                                                                                                \
-    int CLASS::call_method(const METHOD_ID& id, const METHOD_ARGS& args)                             \
-    {                                                                                                \
-        bool found = false;                                                                          \
-        const int r = velm_call_in_table(velm_methods(), this, id, args, found);                     \
-        return found ? r : BASE::call_method(id, args);                                              \
-    }                                                                                                \
-    void CLASS::roll_back(ENTITY* before) { *this = *static_cast<const CLASS*>(before); }            \
-    bool is_##CLASS(const ENTITY* e) { return e && e->identity(LEVEL) == CLASS##_TYPE; }
+// The kernel's own member definitions for a class from outside it: the
+// identifier chain is the class itself, then each of the connector's bases down
+// to the family base (a kernel base writes nothing here: the kernel completes
+// the chain with its own level-1 class). The restore definition is not made
+// here but in persist_registrations.cpp, in the load order, from the one
+// identifier text defined here.
+#define XVELM_PERSISTENT_DEF(CLASS, BASE, LEVEL, IDENT)  \
+    extern const char CLASS##_identifier[];               \
+    const char CLASS##_identifier[] = IDENT;              \
+    VELM_ENTITY_DEF_MEMBERS(CLASS, BASE, LEVEL, CLASS##_identifier, CLASS##_TYPE)
 
 // Type number and subclass-list head of a class, zero until registered.
 #define XVELM_PERSISTENT_DATA(API, CLASS) \
