@@ -5,7 +5,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh"
 sanitize=${XVELM_SANITIZE:-0}
 if [ "$sanitize" = 1 ]; then dir="$root/build-asan"; else dir="$root/build"; fi
-jobs=$(nproc 2>/dev/null || echo 2)
+jobs=${XVELM_JOBS:-$(nproc 2>/dev/null || echo 2)}
 cmake -S "$root" -B "$dir" -DXVELM_SANITIZE=$([ "$sanitize" = 1 ] && echo ON || echo OFF) >/dev/null
 cmake --build "$dir" -j "$jobs" "$@"
 echo "$dir"

@@ -5,5 +5,5 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 dir=$("$root/scripts/build.sh" | tail -n 1)
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-jobs=$(nproc 2>/dev/null || echo 2)
+jobs=${XVELM_JOBS:-$(nproc 2>/dev/null || echo 2)}
 ctest --test-dir "$dir" --output-on-failure -j "$jobs"
