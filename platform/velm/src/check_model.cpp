@@ -4,6 +4,8 @@
 #include <map>
 #include <string>
 
+#include "entity_internal.hxx"
+
 #include "velm/attrib.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/testkit.hxx"
@@ -11,7 +13,6 @@
 #include "velm/topology_api.hxx"
 
 namespace {
-constexpr int ring_limit = 1000000;
 
 class checker {
  public:
@@ -37,8 +38,9 @@ class checker {
 
   void attributes(const ENTITY* e) {
     const ATTRIB* previous = nullptr;
-    int n = 0;
-    for (ATTRIB* a = e->attrib(); a && n < ring_limit; a = a->next(), ++n) {
+    std::size_t n = 0;
+    const std::size_t limit = velm_walk_limit();
+    for (ATTRIB* a = e->attrib(); a && n < limit; a = a->next(), ++n) {
       if (!live(e, a, "attribute")) return;
       if (a->entity() != e) fail(a, "owner is not the entity whose chain holds it");
       if (a->previous() != previous) fail(a, "previous link broken");
@@ -89,14 +91,15 @@ class checker {
   void loop(const LOOP* l) {
     COEDGE* start = l->start();
     if (!start) return fail(l, "no start coedge");
-    int n = 0;
+    std::size_t n = 0;
+    const std::size_t limit = velm_walk_limit();
     COEDGE* c = start;
     do {
       if (!live(l, c, "coedge")) return;
       if (c->loop() != l) fail(c, "loop link broken");
       if (!sequence(c, true)) return;
       c = c->next();
-    } while (c != start && ++n < ring_limit);
+    } while (c != start && ++n < limit);
     if (c != start) fail(l, "coedge ring does not close");
   }
 

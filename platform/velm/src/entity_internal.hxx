@@ -4,7 +4,13 @@
 
 #include <cstddef>
 
+#include "velm/memory.hxx"
+
 class ENTITY;
+
+// No chain or ring can hold more entities than exist: a walk that takes more
+// steps has met a loop that a restore or a kernel routine should never leave.
+inline std::size_t velm_walk_limit() { return static_cast<std::size_t>(velm_live_object_count()) + 1; }
 
 // Live registry (registry.cpp).
 void velm_registry_add(const ENTITY* e);
@@ -27,6 +33,11 @@ class velm_entity_access {
 void velm_save_record_begin(const ENTITY* e);
 void velm_save_record_end();
 constexpr int VELM_MAX_ENTITY_ID = 1 << 30;
+// Structure check of a restore before anyone walks it (restore_check.cpp):
+// `records` are the restored entities in file order, the first `top_level` of
+// them the ones asked for. Throws the damage error naming the record.
+void velm_check_restored(ENTITY* const* records, int count, int top_level);
+[[noreturn]] void velm_restore_damaged_at(int record, const char* identifier, const char* what);
 void velm_note_restored_id(int id);
 int velm_next_entity_id();
 

@@ -5,6 +5,8 @@
 // validated like data from outside (knot counts and order, weights), so a
 // damaged file fails the restore instead of reaching the evaluators.
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "bspline_data.hxx"
 #include "velm/geometry_entity.hxx"
@@ -12,11 +14,12 @@
 #include "velm/save.hxx"
 
 namespace {
-[[noreturn]] void damaged() { velm_api_error_throw(VELM_SAVE_FILE_DAMAGED); }
+[[noreturn]] void damaged(const char* what) { velm_save_damaged(what); }
 
 int read_count(int low, int high) {
   const int n = read_int();
-  if (n < low || n > high) damaged();
+  if (n < low || n > high)
+    damaged(("count " + std::to_string(n) + " outside " + std::to_string(low) + " .. " + std::to_string(high)).c_str());
   return n;
 }
 
@@ -59,7 +62,8 @@ void read_direction(bs_direction& d, int n) {
   const int degree = read_count(1, 64);
   const int form = read_count(0, 2), pole = read_count(0, 3);
   const std::vector<double> knots = read_reals(max_items);
-  if (!bs_direction_build(d, degree, n, static_cast<int>(knots.size()), knots.data(), 0.0)) damaged();
+  if (!bs_direction_build(d, degree, n, static_cast<int>(knots.size()), knots.data(), 0.0))
+    damaged("knots that do not fit the degree and the number of control points");
   d.form = form;
   d.pole = pole;
 }
@@ -67,9 +71,9 @@ void read_direction(bs_direction& d, int n) {
 void read_weights(bool rational, std::vector<double>& weights, std::size_t count) {
   if (!rational) return;
   weights = read_reals(max_items);
-  if (weights.size() != count) damaged();
+  if (weights.size() != count) damaged("not one weight per control point");
   for (double w : weights)
-    if (!(w > 0.0)) damaged();
+    if (!(w > 0.0)) damaged("a weight that is not positive");
 }
 
 void write_bs_curve(const bs_curve_data* c) {
@@ -113,7 +117,7 @@ bs3_surface read_bs_surface() {
   s->point_tol = read_real();
   const int nu = read_count(2, max_items);
   s->pts = read_points(max_items);
-  if (s->pts.size() % nu) damaged();
+  if (s->pts.size() % nu) damaged("control points that do not fill whole rows");
   read_direction(s->u, nu);
   read_direction(s->v, static_cast<int>(s->pts.size()) / nu);
   read_weights(s->rational, s->weights, s->pts.size());
@@ -128,6 +132,19 @@ struct bs2_curve_deleter {
 };
 using bs3_holder = std::unique_ptr<bs3_curve_def, bs3_curve_deleter>;
 using bs2_holder = std::unique_ptr<bs2_curve_def, bs2_curve_deleter>;
+struct bs3_surface_deleter {
+  void operator()(bs3_surface s) const { bs3_surface_delete(s); }
+};
+using bs3_surface_holder = std::unique_ptr<bs3_surf_def, bs3_surface_deleter>;
+
+// Makes a definition that takes over `held` only once it exists, so that a
+// failed allocation leaves the holder to free what was read.
+template <class DEF, class HELD, class... Args>
+DEF* make_owning(HELD& held, Args&&... args) {
+  DEF* made = VELM_MAKE(DEF, held.get(), std::forward<Args>(args)...);
+  held.release();
+  return made;
+}
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -165,7 +182,8 @@ struct velm_geom_io {
   }
 
   static void read(intcurve& c) {
-    int_cur* data = nullptr;
+    // Held until the curve takes it: the flag after it may still be damaged.
+    std::unique_ptr<int_cur> data;
     if (read_logical()) {
       const int kind = read_int();
       const double fitol = read_real();
@@ -173,16 +191,24 @@ struct velm_geom_io {
       std::unique_ptr<surface> s1(read_surface()), s2(read_surface());
       bs2_holder p1(read_bs_curve<bs2_curve_def>()), p2(read_bs_curve<bs2_curve_def>());
       if (kind == exact_int_cur::id) {
-        data = VELM_MAKE(exact_int_cur, cur.release(), fitol);
+        data.reset(make_owning<exact_int_cur>(cur, fitol));
       } else if (kind == intersection_int_cur::id) {
-        data = VELM_MAKE(intersection_int_cur, cur.release(), fitol, s1.get(), s2.get(), p1.release(), p2.release());
+        auto* made = VELM_MAKE(intersection_int_cur, cur.get(), fitol, s1.get(), s2.get(), p1.get(), p2.get());
+        cur.release();
+        p1.release();
+        p2.release();
+        data.reset(made);
       } else if (kind == par_int_cur_id && s1) {
-        data = VELM_MAKE(par_int_cur, cur.release(), fitol, *s1, p1.release());
+        auto* made = VELM_MAKE(par_int_cur, cur.get(), fitol, *s1, p1.get());
+        cur.release();
+        p1.release();
+        data.reset(made);
       } else {
-        damaged();
+        damaged("an intersection curve of an unknown kind");
       }
     }
-    c = intcurve(data, read_logical());
+    const bool reversed = read_logical();
+    c = intcurve(data.release(), reversed);
   }
 
   static void write_box(const QELpar_box& b) {
@@ -230,7 +256,7 @@ struct velm_geom_io {
   static spl_sur* read_procedural(int kind, double fitol) {
     if (kind == rot_spl_sur::id) {
       std::unique_ptr<curve> profile(read_curve());
-      if (!profile) damaged();
+      if (!profile) damaged("a revolved surface without a profile");
       const QELposition at = read_position();
       QELunit_vector axis;
       read_unit(axis);
@@ -241,20 +267,23 @@ struct velm_geom_io {
     }
     if (kind == off_spl_sur::id) {
       std::unique_ptr<surface> base(read_surface());
-      if (!base) damaged();
+      if (!base) damaged("an offset surface without a base");
       const double distance = read_real();
       const QELpar_box box = read_box();
       return VELM_MAKE(off_spl_sur, *base, distance, &box);
     }
     if (kind == sweep_spl_sur::id) {
       std::unique_ptr<curve> profile(read_curve()), rail(read_curve());
-      if (!profile || !rail) damaged();
+      if (!profile || !rail) damaged("a swept surface without a profile or a rail");
       const QELinterval u = read_interval(), v = read_interval();
       return VELM_MAKE(sweep_spl_sur, *profile, *rail, u, v);
     }
     if (kind == law_spl_sur::id) {
-      bs3_surface sur = read_bs_surface();
-      return VELM_MAKE(law_spl_sur, sur, read_box(), fitol);
+      bs3_surface_holder sur(read_bs_surface());
+      const QELpar_box box = read_box();
+      auto* made = VELM_MAKE(law_spl_sur, sur.get(), box, fitol);  // a friend's constructor
+      sur.release();
+      return made;
     }
     return nullptr;
   }
@@ -266,15 +295,12 @@ struct velm_geom_io {
       const double fitol = read_real();
       def = read_procedural(kind, fitol);
       if (!def) {
-        bs3_surface sur = read_bs_surface();
-        if (kind == exact_spl_sur::id) def = VELM_MAKE(exact_spl_sur, sur);
-        else if (kind == skin_spl_sur_id) def = VELM_MAKE(skin_spl_sur, sur);
-        else if (kind == VBL_SURF::id) def = VELM_MAKE(VBL_SURF, sur);
-        else if (kind == rb_blend_spl_sur::id) def = VELM_MAKE(rb_blend_spl_sur, sur);
-        else {
-          bs3_surface_delete(sur);
-          damaged();
-        }
+        bs3_surface_holder sur(read_bs_surface());
+        if (kind == exact_spl_sur::id) def = make_owning<exact_spl_sur>(sur);
+        else if (kind == skin_spl_sur_id) def = make_owning<skin_spl_sur>(sur);
+        else if (kind == VBL_SURF::id) def = make_owning<VBL_SURF>(sur);
+        else if (kind == rb_blend_spl_sur::id) def = make_owning<rb_blend_spl_sur>(sur);
+        else damaged("a spline surface of an unknown kind");
       }
       def->fitol_ = fitol;
     }
@@ -483,7 +509,7 @@ curve* velm_geom_io::read_curve() {
     case 1: return read_new<straight, curve>();
     case 2: return read_new<ellipse, curve>();
     case 11: return read_new<intcurve, curve>();
-    default: damaged();
+    default: damaged("a curve of an unknown kind");
   }
 }
 
@@ -507,6 +533,6 @@ surface* velm_geom_io::read_surface() {
     case 3: return read_new<sphere, surface>();
     case 4: return read_new<torus, surface>();
     case 10: return read_new<spline, surface>();
-    default: damaged();
+    default: damaged("a surface of an unknown kind");
   }
 }

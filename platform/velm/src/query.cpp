@@ -1,6 +1,7 @@
 // Boxes, the face parameter box, body and face tests, small accessors.
 #include <algorithm>
 
+#include "entity_internal.hxx"
 #include "query_internal.hxx"
 #include "velm/api.hxx"
 #include "velm/build.hxx"
@@ -11,9 +12,10 @@ namespace velm_query {
 std::vector<COEDGE*> loop_coedges(const LOOP* loop) {
   std::vector<COEDGE*> out;
   COEDGE* first = loop ? loop->start() : nullptr;
+  const std::size_t limit = velm_walk_limit();
   for (COEDGE* c = first; c; c = c->next()) {
     out.push_back(c);
-    if (c->next() == first || out.size() > 1000000) break;
+    if (c->next() == first || out.size() >= limit) break;
   }
   return out;
 }

@@ -1,5 +1,6 @@
 // Save files: the writer and reader of the kernel's text format.
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -183,16 +184,23 @@ bool save_entity_on_file(FILE* fp, const ENTITY* entity, int text_mode) {
 
 // ---------------------------------------------------------------------------
 // Reader. The whole file is in memory; every read checks its bounds, and any
-// malformed field raises the damage error.
+// malformed field raises the damage error with where it was found.
 namespace {
 struct reader {
   std::string data;
   std::size_t pos = 0;
   int records = 0;
-  int current = -1;                     // record being read
-  std::vector<std::vector<int>> refs;   // record -> records it points at
+  int current = -1;          // record being read or checked; -1 in the header
+  int field = 0;             // words of the current record read so far
+  std::string_view ident;    // the current record's leaf identifier
+  // Record -> records it points at, flat: record i owns ref_targets[ref_start[i] ..
+  // ref_start[i + 1]).
+  std::vector<int> ref_start;
+  std::vector<int> ref_targets;
 };
 reader* current_reader = nullptr;
+// Where the last refused restore found damage ("" when it found none).
+std::string last_damage;
 
 reader& r() {
   if (!current_reader) damaged();
@@ -206,29 +214,36 @@ std::string_view token() {
   while (rd.pos < rd.data.size() && is_space(rd.data[rd.pos])) ++rd.pos;
   std::size_t start = rd.pos;
   while (rd.pos < rd.data.size() && !is_space(rd.data[rd.pos])) ++rd.pos;
-  if (start == rd.pos) damaged();  // end of file inside a record
+  ++rd.field;
+  if (start == rd.pos) velm_save_damaged("the file ends inside the record");
   return std::string_view(rd.data).substr(start, rd.pos - start);
 }
 
-long long integer_of(std::string_view t, long long low, long long high) {
-  std::string s(t);
-  errno = 0;
-  char* end = nullptr;
-  long long v = std::strtoll(s.c_str(), &end, 10);
-  if (s.empty() || errno || *end != '\0' || v < low || v > high) damaged();
+long long integer_of(std::string_view t, long long low, long long high, const char* what = "integer") {
+  long long v = 0;
+  auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), v);
+  if (t.empty() || error != std::errc() || end != t.data() + t.size()) {
+    std::string why = "not a whole number where an ";
+    velm_save_damaged((why + what + " belongs").c_str());
+  }
+  if (v < low || v > high) {
+    std::string why = std::string(what) + " " + std::to_string(v) + " outside " + std::to_string(low) +
+                      " .. " + std::to_string(high);
+    velm_save_damaged(why.c_str());
+  }
   return v;
 }
 
 // "@<length> <bytes>": the bytes are returned in place; length -1 is null.
 bool literal(std::string_view& text) {
   std::string_view t = token();
-  if (t.size() < 2 || t[0] != '@') damaged();
-  long long n = integer_of(t.substr(1), -1, static_cast<long long>(max_file_size));
+  if (t.size() < 2 || t[0] != '@') velm_save_damaged("not a text (@<length>) where one belongs");
+  long long n = integer_of(t.substr(1), -1, static_cast<long long>(max_file_size), "text length");
   if (n < 0) return false;
   reader& rd = r();
   if (rd.pos >= rd.data.size() || rd.data[rd.pos] != ' ' ||
       static_cast<std::size_t>(n) > rd.data.size() - rd.pos - 1)
-    damaged();
+    velm_save_damaged("text longer than the rest of the file");
   text = std::string_view(rd.data).substr(rd.pos + 1, static_cast<std::size_t>(n));
   rd.pos += 1 + static_cast<std::size_t>(n);
   return true;
@@ -248,20 +263,48 @@ void skip_to_end_of_record() {
   }
 }
 
-void expect(std::string_view wanted) {
-  if (token() != wanted) damaged();
+void expect(std::string_view wanted, const char* what) {
+  if (token() != wanted) velm_save_damaged(what);
+}
+
+// "record 12 (coedge), field 7: <what>", or "header: <what>".
+std::string damage_place(const reader& rd) {
+  if (rd.current < 0) return "header";
+  if (rd.current >= rd.records) return "after the last record (" + std::to_string(rd.records) + ")";
+  std::string place = "record " + std::to_string(rd.current);
+  if (!rd.ident.empty()) place += " (" + std::string(rd.ident) + ")";
+  if (rd.field > 0) place += ", field " + std::to_string(rd.field);
+  return place;
 }
 }  // namespace
+
+void velm_save_damaged(const char* what) {
+  if (current_reader && last_damage.empty())
+    last_damage = damage_place(*current_reader) + ": " + (what ? what : "damaged");
+  velm_api_error_throw(VELM_SAVE_FILE_DAMAGED);
+}
+
+const char* velm_last_restore_damage() { return last_damage.c_str(); }
+
+void velm_restore_damaged_at(int record, const char* identifier, const char* what) {
+  if (current_reader) {
+    current_reader->current = record;
+    current_reader->field = 0;
+    current_reader->ident = identifier ? identifier : "";
+  }
+  velm_save_damaged(what);
+}
 
 int read_int() { return static_cast<int>(integer_of(token(), INT32_MIN, INT32_MAX)); }
 long read_long() { return static_cast<long>(integer_of(token(), LONG_MIN, LONG_MAX)); }
 
 double read_real() {
-  std::string s(token());
-  char* end = nullptr;
-  double v = std::strtod(s.c_str(), &end);
+  std::string_view t = token();
+  double v = 0.0;
+  auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), v);
   // Every real the kernel writes is finite; "nan" or "inf" can only be damage.
-  if (s.empty() || *end != '\0' || !std::isfinite(v)) damaged();
+  if (error != std::errc() || end != t.data() + t.size() || !std::isfinite(v))
+    velm_save_damaged("not a finite real number where one belongs");
   return v;
 }
 
@@ -289,15 +332,15 @@ void read_string(char* field, std::size_t capacity) {
 
 ENTITY* read_ptr() {
   std::string_view t = token();
-  if (t.size() < 2 || t[0] != '$') damaged();
+  if (t.size() < 2 || t[0] != '$') velm_save_damaged("not a link ($<record>) where one belongs");
   reader& rd = r();
-  long long index = integer_of(t.substr(1), -1, rd.records - 1);
-  if (index >= 0 && rd.current >= 0) rd.refs[rd.current].push_back(static_cast<int>(index));
+  long long index = integer_of(t.substr(1), -1, rd.records - 1, "linked record");
+  if (index >= 0 && rd.current >= 0) rd.ref_targets.push_back(static_cast<int>(index));
   // Encoded as index + 1, so that null is index -1 and slot 0 of the array.
   return reinterpret_cast<ENTITY*>(static_cast<std::intptr_t>(index + 1));
 }
 
-bool read_logical() { return integer_of(token(), 0, 1) != 0; }
+bool read_logical() { return integer_of(token(), 0, 1, "flag (0 or 1)") != 0; }
 int read_enum() { return read_int(); }
 
 QELposition read_position() {
@@ -311,7 +354,8 @@ QELvector read_vector() {
 }
 
 QELinterval read_interval() {
-  auto type = static_cast<interval_type>(integer_of(token(), interval_unset, interval_unbounded));
+  auto type = static_cast<interval_type>(
+      integer_of(token(), interval_unset, interval_unbounded, "interval type"));
   double low = read_real(), high = read_real();
   return QELinterval(type, low, high);
 }
@@ -320,14 +364,18 @@ namespace {
 // One record: "-<index>", the identifier chain down to level 1, then the
 // fields read by the first registered class of the chain, leaf first.
 ENTITY* restore_record(int index) {
+  reader& rd = r();
+  rd.field = 0;
+  rd.ident = {};
   std::string_view start = token();
-  if (start.size() < 2 || start[0] != '-' || integer_of(start.substr(1), 0, INT32_MAX) != index)
-    damaged();
+  if (start.size() < 2 || start[0] != '-' || integer_of(start.substr(1), 0, INT32_MAX, "record number") != index)
+    velm_save_damaged("does not start with its own number (-<record>)");
   std::vector<std::string_view> chain;
   for (long long expected = -1;;) {
     std::string_view id = token();
-    long long level = integer_of(token(), 1, 64);
-    if (expected != -1 && level != expected) damaged();
+    if (chain.empty()) rd.ident = id;
+    long long level = integer_of(token(), 1, 64, "class level");
+    if (expected != -1 && level != expected) velm_save_damaged("class levels do not count down to 1");
     chain.push_back(id);
     if (level == 1) break;
     expected = level - 1;
@@ -335,10 +383,13 @@ ENTITY* restore_record(int index) {
   std::size_t used = 0;
   const restore_def* def = nullptr;
   for (; used < chain.size() && !def; ++used) def = restore_def::find(std::string(chain[used]).c_str());
-  if (!def || !def->factory()) velm_api_error_throw(VELM_SAVE_UNKNOWN_CLASS);
+  if (!def || !def->factory()) {
+    last_damage = damage_place(rd) + ": no class of the identifier chain is known";
+    velm_api_error_throw(VELM_SAVE_UNKNOWN_CLASS);
+  }
   ENTITY* e = velm_require(def->factory()());
   if (used == 1)
-    expect("#");
+    expect("#", "more fields than its class has (no '#' where the record should end)");
   else
     skip_to_end_of_record();  // a base stands in for an unknown leaf
   return e;
@@ -346,27 +397,29 @@ ENTITY* restore_record(int index) {
 }  // namespace
 
 outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored) {
+  last_damage.clear();
   return velm_api("api_restore_entity_list", [&] {
     if (!fp) velm_api_error_throw(VELM_BAD_ARGUMENT);
     if (!text_mode) velm_api_error_throw(VELM_SAVE_BINARY);
     reader rd;
-    char buf[65536];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, fp)) > 0;) {
-      if (rd.data.size() + n > max_file_size) damaged();
-      rd.data.append(buf, n);
-    }
     struct scope {
       reader* saved;
       explicit scope(reader* now) : saved(current_reader) { current_reader = now; }
       ~scope() { current_reader = saved; }
     } active(&rd);
+    char buf[65536];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, fp)) > 0;) {
+      if (rd.data.size() + n > max_file_size) velm_save_damaged("larger than the 1 GiB a save file may have");
+      rd.data.append(buf, n);
+    }
 
-    expect(magic);
+    if (token() != magic) velm_save_damaged("not a kernel text save file (no VELM-TEXT at its start)");
     FileInfo info;
     info.set_version(read_int());
     // Every record takes more than four bytes: a larger count is damage, not a reason to allocate.
-    int count = static_cast<int>(integer_of(token(), 0, static_cast<long long>(rd.data.size() / 4)));
-    int top_level = static_cast<int>(integer_of(token(), 0, count));
+    int count = static_cast<int>(
+        integer_of(token(), 0, static_cast<long long>(rd.data.size() / 4), "record count"));
+    int top_level = static_cast<int>(integer_of(token(), 0, count, "top-level count"));
     rd.records = count;
     char text[256];
     read_string(text, sizeof text);
@@ -380,12 +433,19 @@ outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored) 
     // Slot 0 is null; record i lives in slot i + 1 (see read_ptr). Entities
     // made here are created inside this call's frame, so a failure destroys them.
     std::vector<ENTITY*> array(static_cast<std::size_t>(count) + 1, nullptr);
-    rd.refs.resize(static_cast<std::size_t>(count));
+    rd.ref_start.assign(static_cast<std::size_t>(count) + 1, 0);
     for (int i = 0; i < count; ++i) {
       rd.current = i;
+      rd.ref_start[i] = static_cast<int>(rd.ref_targets.size());
       array[i + 1] = restore_record(i);
     }
-    rd.current = -1;
+    rd.ref_start[count] = static_cast<int>(rd.ref_targets.size());
+    // The file ends with its last record: a second file or anything else after it is damage.
+    rd.current = count;
+    rd.field = 0;
+    while (rd.pos < rd.data.size() && is_space(rd.data[rd.pos])) ++rd.pos;
+    if (rd.pos < rd.data.size()) velm_save_damaged("more text after the last record the header counts");
+
     // Every record must hang off the top-level ones; an orphan would stay in
     // the model with nobody to lose it.
     std::vector<char> reached(static_cast<std::size_t>(count), 0);
@@ -396,11 +456,29 @@ outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored) 
       todo.pop_back();
       if (reached[i]) continue;
       reached[i] = 1;
-      for (int j : rd.refs[i]) todo.push_back(j);
+      for (int k = rd.ref_start[i]; k < rd.ref_start[i + 1]; ++k) todo.push_back(rd.ref_targets[k]);
     }
-    if (std::find(reached.begin(), reached.end(), 0) != reached.end()) damaged();
+    if (auto orphan = std::find(reached.begin(), reached.end(), 0); orphan != reached.end()) {
+      rd.current = static_cast<int>(orphan - reached.begin());
+      rd.ident = {};
+      velm_save_damaged("no top-level record links to it");
+    }
+    std::vector<int>().swap(rd.ref_targets);
+    std::vector<int>().swap(rd.ref_start);
+    rd.field = 0;
+    rd.ident = {};
     velm_fix_scope fix(array.data(), array.size());
-    for (int i = 0; i < count; ++i) array[i + 1]->fix_pointers(array.data(), scan_copy);
+    for (int i = 0; i < count; ++i) {
+      rd.current = i;
+      try {
+        array[i + 1]->fix_pointers(array.data(), scan_copy);
+      } catch (const velm_exception& e) {
+        if (e.error_number() != qelvelm_api_errmod.message_code(VELM_SAVE_FILE_DAMAGED)) throw;
+        velm_save_damaged("a link points at an entity of the wrong class");
+      }
+    }
+    rd.current = -1;
+    velm_check_restored(array.data() + 1, count, top_level);
 
     if (!save_info) save_info = &file_info_storage;
     *save_info = info;

@@ -3,6 +3,7 @@
 
 #include <type_traits>
 
+#include "entity_internal.hxx"
 #include "velm/api.hxx"
 #include "velm/attrib.hxx"
 #include "velm/save.hxx"
@@ -188,20 +189,21 @@ void lose_live(ENTITY* e) {
 template <class T>
 std::vector<T*> chain(T* first) {
   std::vector<T*> out;
-  for (T* e = first; e; e = e->next()) {
+  const std::size_t limit = velm_walk_limit();
+  for (T* e = first; e && out.size() < limit; e = e->next()) {
     out.push_back(e);
     if (out.size() > 1 && e->next() == first) break;  // never spin on a damaged ring
-    if (out.size() > 10000000) break;
   }
   return out;
 }
 
 std::vector<COEDGE*> ring(COEDGE* start) {
   std::vector<COEDGE*> out;
+  const std::size_t limit = velm_walk_limit();
   for (COEDGE* c = start; c;) {
     out.push_back(c);
     c = c->next();
-    if (c == start || out.size() > 10000000) break;
+    if (c == start || out.size() >= limit) break;
   }
   return out;
 }
@@ -550,7 +552,8 @@ void COEDGE::lose() {
   // Leave the partner ring, so that the edge stays consistent for who keeps it.
   if (COEDGE* after = f_.partner; after && after != this) {
     COEDGE* before = after;
-    for (int guard = 0; before->partner() && before->partner() != this && guard < 1000000; ++guard)
+    const std::size_t limit = velm_walk_limit();
+    for (std::size_t guard = 0; before->partner() && before->partner() != this && guard < limit; ++guard)
       before = before->partner();
     if (before->partner() == this) before->set_partner(after == before ? nullptr : after);
   }
@@ -887,7 +890,7 @@ std::vector<COEDGE*> wire_coedges(const WIRE* wire) {
   if (!first) return out;
   out = ring(first);
   if (out.back()->next() != first)
-    for (COEDGE* c = first->previous(); c && c != first && out.size() < 10000000; c = c->previous())
+    for (COEDGE* c = first->previous(); c && c != first && out.size() < velm_walk_limit(); c = c->previous())
       out.push_back(c);
   return out;
 }

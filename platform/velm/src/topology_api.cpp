@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "entity_internal.hxx"
 #include "velm/api.hxx"
 #include "velm/attrib.hxx"
 #include "velm/groups.hxx"
@@ -96,7 +97,8 @@ outcome api_get_wires(const ENTITY* e, ENTITY_LIST& l) { return get_api("api_get
 std::vector<COEDGE*> edge_coedges(const EDGE* e) {
   std::vector<COEDGE*> out;
   COEDGE* first = e ? e->coedge() : nullptr;
-  for (COEDGE* c = first; c && out.size() < 1000000;) {
+  const std::size_t limit = velm_walk_limit();
+  for (COEDGE* c = first; c && out.size() < limit;) {
     out.push_back(c);
     c = c->partner();
     if (c == first) break;

@@ -61,6 +61,14 @@ bool save_entity_on_file(FILE* fp, const ENTITY* entity, int text_mode);
 // Restores a file; the entities that were saved as the list go to `restored`
 // in file order. Any damage fails the call and leaves nothing behind.
 outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored);
+// Where the last restore found damage, for people: "record 12 (coedge), field 7:
+// not a whole number where an integer belongs", "header: ...", "after the last
+// record (40): ...". Empty when the last restore found none. The identifier is
+// the file's own text: escape it before printing.
+const char* velm_last_restore_damage();
+// Raises the damage error of the restore running now, saying what was wrong;
+// the record and field are the reader's current ones.
+[[noreturn]] void velm_save_damaged(const char* what);
 
 // Record fields (valid while an entity's save runs).
 void write_id_level(const char* identifier, int level);

@@ -1,0 +1,282 @@
+// Structure check of a restored file, run before anything walks it: every
+// chain ends, every ring closes, every back-link names the holder whose chain
+// or ring holds the entity, attributes and group memberships never loop. A
+// walk that takes more steps than the file has records has met a loop, so no
+// walk here needs a guard beyond that count.
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "entity_internal.hxx"
+#include "velm/attrib.hxx"
+#include "velm/groups.hxx"
+#include "velm/topology.hxx"
+
+namespace {
+
+// What a back-link must be met in: a holder's list or ring of that kind.
+enum list_kind {
+  lumps, shells, faces, loops, body_wires, shell_wires, loop_coedges, attributes,
+  partner_coedges, wire_coedges, list_kinds
+};
+
+const char* const not_listed[list_kinds] = {
+    "is not in its body's lump list",         "is not in its lump's shell list",
+    "is not in its shell's face list",        "is not in its face's loop list",
+    "is not in its body's wire list",         "is not in its shell's wire list",
+    "is not in its loop's coedge ring",       "is not in its owner's attribute chain",
+    "is not in its edge's partner ring",      "is not in its wire's coedge list"};
+
+// The kinds whose list an entity must be met in, by its back-links.
+void linked_kinds(const ENTITY* e, bool out[list_kinds]) {
+  for (int k = 0; k < list_kinds; ++k) out[k] = false;
+  if (is_ATTRIB(e)) out[attributes] = true;
+  if (is_LUMP(e)) out[lumps] = static_cast<const LUMP*>(e)->body() != nullptr;
+  if (is_SHELL(e)) out[shells] = static_cast<const SHELL*>(e)->lump() != nullptr;
+  if (is_FACE(e)) out[faces] = static_cast<const FACE*>(e)->shell() != nullptr;
+  if (is_LOOP(e)) out[loops] = static_cast<const LOOP*>(e)->face() != nullptr;
+  if (is_WIRE(e)) {
+    out[body_wires] = static_cast<const WIRE*>(e)->body() != nullptr;
+    out[shell_wires] = static_cast<const WIRE*>(e)->shell() != nullptr;
+  }
+  if (is_COEDGE(e)) {
+    const ENTITY* owner = e->owner();
+    out[loop_coedges] = is_LOOP(owner);
+    out[wire_coedges] = is_WIRE(owner);
+    out[partner_coedges] = true;
+  }
+}
+
+class restored_check {
+ public:
+  restored_check(ENTITY* const* records, int count) : records_(records), count_(count) {}
+
+  [[noreturn]] void damage(const ENTITY* at, const std::string& what) const {
+    int record = -1;
+    for (int i = 0; i < count_ && record < 0; ++i)
+      if (records_[i] == at) record = i;
+    velm_restore_damaged_at(record, at ? at->type_name() : nullptr, what.c_str());
+  }
+
+  // Every record: its own lists walked and counted, its back-links counted.
+  void scan() {
+    for (int i = 0; i < count_; ++i) {
+      const ENTITY* e = records_[i];
+      bool linked[list_kinds];
+      linked_kinds(e, linked);
+      for (int k = 0; k < list_kinds; ++k) linked_[k] += linked[k];
+      attribute_chain(e);
+      if (is_ATTRIB(e)) {
+        auto* a = static_cast<const ATTRIB*>(e);
+        if (!a->entity()) damage(a, "is an attribute of nothing");
+        if (is_ATTRIB(a->entity())) attributes_on_attributes_.push_back(a);
+        if (is_ATTRIB_QELCOLLECTION(a)) collection_links_.push_back(static_cast<const ATTRIB_QELCOLLECTION*>(a));
+      } else if (is_BODY(e)) {
+        auto* b = static_cast<const BODY*>(e);
+        chain(lumps, b, b->lump(), [](const LUMP* l) { return l->next(); }, [](const LUMP* l) { return l->body(); });
+        chain(body_wires, b, b->wire(), [](const WIRE* w) { return w->next(); },
+              [](const WIRE* w) { return w->body(); });
+      } else if (is_LUMP(e)) {
+        auto* l = static_cast<const LUMP*>(e);
+        chain(shells, l, l->shell(), [](const SHELL* s) { return s->next(); },
+              [](const SHELL* s) { return s->lump(); });
+      } else if (is_SHELL(e)) {
+        auto* s = static_cast<const SHELL*>(e);
+        chain(faces, s, s->face(), [](const FACE* f) { return f->next(); }, [](const FACE* f) { return f->shell(); });
+        chain(shell_wires, s, s->wire(), [](const WIRE* w) { return w->next(); },
+              [](const WIRE* w) { return w->shell(); });
+      } else if (is_FACE(e)) {
+        auto* f = static_cast<const FACE*>(e);
+        chain(loops, f, f->loop(), [](const LOOP* l) { return l->next(); }, [](const LOOP* l) { return l->face(); });
+      } else if (is_LOOP(e)) {
+        loop_ring(static_cast<const LOOP*>(e));
+      } else if (is_WIRE(e)) {
+        auto* w = static_cast<const WIRE*>(e);
+        if (w->body() && w->shell()) damage(w, "belongs to a body and a shell at once");
+        wire_ring(w);
+      } else if (is_COEDGE(e)) {
+        if (!static_cast<const COEDGE*>(e)->edge()) damage(e, "has no edge");
+      } else if (is_EDGE(e)) {
+        partner_ring(static_cast<const EDGE*>(e));
+      } else if (is_QELCOLLECTION(e)) {
+        collections_.push_back(static_cast<const QELCOLLECTION*>(e));
+      }
+    }
+  }
+
+  // Counts that differ mean an entity whose holder's list does not reach it:
+  // a second pass notes what the lists reach and names the first one missed.
+  void every_entity_listed() {
+    int kind = 0;
+    while (kind < list_kinds && linked_[kind] == listed_[kind]) ++kind;
+    if (kind == list_kinds) return;
+    std::unordered_set<const ENTITY*> met;
+    restored_check again(records_, count_);
+    again.seen_ = &met;
+    again.seen_kind_ = kind;
+    again.scan();
+    for (int i = 0; i < count_; ++i) {
+      bool linked[list_kinds];
+      linked_kinds(records_[i], linked);
+      if (linked[kind] && !met.count(records_[i])) damage(records_[i], not_listed[kind]);
+    }
+    damage(nullptr, not_listed[kind]);  // more met than linked: a list reached something twice
+  }
+
+  // Attributes may sit on attributes, but following owners must reach an entity that is not one.
+  void attribute_owners() const {
+    std::unordered_map<const ENTITY*, char> state;  // 1 being followed, 2 done
+    for (const ATTRIB* a : attributes_on_attributes_) {
+      std::vector<const ENTITY*> path;
+      const ENTITY* e = a;
+      while (is_ATTRIB(e) && state[e] != 2) {
+        if (state[e] == 1) damage(a, "its owners lead back to itself");
+        state[e] = 1;
+        path.push_back(e);
+        e = static_cast<const ATTRIB*>(e)->entity();
+      }
+      for (const ENTITY* p : path) state[p] = 2;
+    }
+  }
+
+  // Members and back-links agree; no collection holds itself, however indirectly.
+  void collections() const {
+    for (const ATTRIB_QELCOLLECTION* link : collection_links_)
+      if (const QELCOLLECTION* c = link->collection(); c && !c->is_member(link->entity()))
+        damage(link, std::string("links its owner to a ") + c->type_name() + " that does not hold it");
+    std::unordered_map<const QELCOLLECTION*, char> state;  // 1 being followed, 2 done
+    for (const QELCOLLECTION* root : collections_) {
+      if (state[root]) continue;
+      std::vector<std::pair<const QELCOLLECTION*, int>> stack{{root, 0}};
+      state[root] = 1;
+      while (!stack.empty()) {
+        auto& [c, next] = stack.back();
+        const ENTITY_LIST& members = c->members();
+        if (next >= members.count()) {
+          state[c] = 2;
+          stack.pop_back();
+          continue;
+        }
+        const ENTITY* m = members[next++];
+        if (!m) continue;
+        if (!find_collection_link(m, c))
+          damage(c, std::string("holds a ") + m->type_name() + " that has no link back to it");
+        if (!is_QELCOLLECTION(m)) continue;
+        auto* member = static_cast<const QELCOLLECTION*>(m);
+        if (state[member] == 1) damage(c, "holds itself through its members");
+        if (state[member] == 0) {
+          state[member] = 1;
+          stack.push_back({member, 0});
+        }
+      }
+    }
+  }
+
+ private:
+  void met(list_kind kind, const ENTITY* e) {
+    ++listed_[kind];
+    if (seen_ && seen_kind_ == kind) seen_->insert(e);
+  }
+
+  // A next-chain from `first`; every element must link back to `holder`.
+  template <class T, class Next, class Back>
+  void chain(list_kind kind, const ENTITY* holder, T* first, Next next, Back back) {
+    long n = 0;
+    for (T* e = first; e; e = next(e)) {
+      met(kind, e);
+      if (back(e) != holder) damage(e, std::string("is in a list of another ") + holder->type_name());
+      if (++n > count_) damage(holder, std::string("its list of ") + e->type_name() + "s loops back on itself");
+    }
+  }
+
+  void attribute_chain(const ENTITY* e) {
+    const ATTRIB* first = e->attrib();
+    if (first && first->previous()) damage(first, "heads an attribute chain but has a previous attribute");
+    chain(attributes, e, first, [](const ATTRIB* a) { return a->next(); },
+          [](const ATTRIB* a) { return a->entity(); });
+    for (const ATTRIB* a = first; a; a = a->next())
+      if (a->next() && a->next()->previous() != a) damage(a, "its next attribute's previous is not this attribute");
+  }
+
+  // A loop's coedges: a closed ring, next and previous agreeing, every one owned by the loop.
+  void loop_ring(const LOOP* l) {
+    const COEDGE* start = l->start();
+    if (!start) damage(l, "has no coedge");
+    long n = 0;
+    const COEDGE* c = start;
+    do {
+      met(loop_coedges, c);
+      if (c->owner() != l) damage(c, "is in the coedge ring of a loop that is not its owner");
+      const COEDGE* next = c->next();
+      if (!next) damage(c, "the coedge ring of its loop is open after it");
+      if (next->previous() != c) damage(c, "its next coedge's previous is not this coedge");
+      if (++n > count_) damage(l, "its coedge ring never comes back to its start");
+      c = next;
+    } while (c != start);
+  }
+
+  // A wire's coedges: open or closed, next and previous agreeing both ways.
+  void wire_ring(const WIRE* w) {
+    const COEDGE* first = w->coedge();
+    long n = 0;
+    auto step = [&](const COEDGE* c) {
+      met(wire_coedges, c);
+      if (c->owner() != w) damage(c, "is in the coedge list of a wire that is not its owner");
+      if (c->next() && c->next()->previous() != c) damage(c, "its next coedge's previous is not this coedge");
+      if (c->previous() && c->previous()->next() != c) damage(c, "its previous coedge's next is not this coedge");
+      if (++n > count_) damage(w, "its coedge list loops back on itself");
+    };
+    const COEDGE* c = first;
+    for (; c; c = c->next()) {
+      step(c);
+      if (c->next() == first) return;
+    }
+    for (c = first ? first->previous() : nullptr; c; c = c->previous()) step(c);
+  }
+
+  // An edge's partner ring from its coedge: closed, every member on this edge.
+  void partner_ring(const EDGE* e) {
+    const COEDGE* start = e->coedge();
+    if (!start) return;
+    long n = 0;
+    const COEDGE* c = start;
+    do {
+      met(partner_coedges, c);
+      if (c->edge() != e) damage(c, "is in the partner ring of another edge");
+      if (++n > count_) damage(e, "its partner ring never comes back to its coedge");
+      c = c->partner();
+      if (!c && n > 1) damage(e, "its partner ring is open");
+    } while (c && c != start);
+  }
+
+  ENTITY* const* records_;
+  int count_;
+  long linked_[list_kinds] = {};
+  long listed_[list_kinds] = {};
+  std::unordered_set<const ENTITY*>* seen_ = nullptr;
+  int seen_kind_ = -1;
+  std::vector<const ATTRIB*> attributes_on_attributes_;
+  std::vector<const QELCOLLECTION*> collections_;
+  std::vector<const ATTRIB_QELCOLLECTION*> collection_links_;
+};
+
+}  // namespace
+
+void velm_check_restored(ENTITY* const* records, int count, int top_level) {
+  restored_check check(records, count);
+  check.scan();
+  check.every_entity_listed();
+  check.attribute_owners();
+  check.collections();
+
+  // Saving an entity saves what it owns, so a top-level entity owned by an
+  // earlier one is a header claiming more top-level records than were saved.
+  std::unordered_map<const ENTITY*, int> top;
+  for (int i = 0; i < top_level; ++i) top.emplace(records[i], i);
+  for (int i = 1; i < top_level; ++i) {
+    const ENTITY* owner = records[i]->owner();
+    if (auto at = top.find(owner); owner != records[i] && at != top.end() && at->second < i)
+      check.damage(records[i], "is counted top-level but belongs to an earlier top-level record");
+  }
+}
