@@ -101,7 +101,7 @@ TEST(InfoExample, BadFilesFailWithAMessage) {
   long live = velm_live_entity_count();
   run_info(damaged, status, &errors);
   EXPECT_EQ(status, 1);
-  EXPECT_NE(errors.find("not a readable kernel save file"), std::string::npos) << errors;
+  EXPECT_NE(errors.find("xvelm_info_damaged.vlt: save file damaged: record "), std::string::npos) << errors;
   EXPECT_EQ(velm_live_entity_count(), live);
   std::remove(damaged.c_str());
 }

@@ -5,7 +5,11 @@
 #include <cstdio>
 #include <string>
 
+#include "persist/ve_assem_delete_mgr.hxx"
+#include "save_file.hxx"
+#include "text.hxx"
 #include "velm/attrib.hxx"
+#include "velm/bb.hxx"
 #include "velm/groups.hxx"
 #include "velm/save.hxx"
 #include "velm/topology.hxx"
@@ -19,7 +23,7 @@ inline std::string attribute_line(const ENTITY* owner, int owner_index, const AT
                      ": " + a->type_name();
   if (is_ATTRIB_GEN_NAME(a)) {
     auto* named = static_cast<const ATTRIB_GEN_NAME*>(a);
-    line += std::string(" \"") + named->name() + "\" = " + named->value_text();
+    line += " \"" + printable(named->name()) + "\" = " + printable(named->value_text());
   } else if (is_ATTRIB_RGB(a)) {
     auto* colour = static_cast<const ATTRIB_RGB*>(a);
     char rgb[96];
@@ -52,24 +56,39 @@ inline std::string body_summary(const BODY* body) {
   return line + (attributes.empty() ? std::string("    no attributes\n") : attributes);
 }
 
+// Deletes what a restore made: assemblies through the connector's own tree
+// deletion, then everything the rest reaches (members of top-level groups and
+// the collections its entities sit in included), lost in one frame so that
+// links between them never meet a freed entity.
+inline void delete_restored(const ENTITY_LIST& restored) {
+  for (int i = 0; i < restored.count(); ++i)
+    if (ENTITY* e = restored[i]; velm_is_live_entity(e) && e->identity(1) == VE_ASSEMBLY_TYPE) {
+      Ve_AssemDeleteMgr tree(static_cast<VE_ASSEMBLY*>(e));
+      tree.loseAssem();
+    }
+  ENTITY_LIST all;
+  for (int i = 0; i < restored.count(); ++i)
+    if (velm_is_live_entity(restored[i])) all.add(restored[i]);
+  for (int i = 0; i < all.count(); ++i) {
+    ENTITY* e = all[i];
+    if (!e) continue;
+    e->copy_scan(all);
+    if (is_QELCOLLECTION(e)) all.add(static_cast<QELCOLLECTION*>(e)->members());
+    if (is_ATTRIB_QELCOLLECTION(e))
+      if (QELCOLLECTION* c = static_cast<ATTRIB_QELCOLLECTION*>(e)->collection()) all.add(c);
+  }
+  api_bb_begin(true);
+  for (int i = 0; i < all.count(); ++i)
+    if (ENTITY* e = all[i]; e && velm_is_live_entity(e)) e->lose();
+  api_bb_end(outcome(), true, false);
+}
+
 // Restores the file, writes the summary to `out`, deletes what it restored.
-// Returns 0; 1 with a message on `err` when the file cannot be read.
+// Returns 0; 1 with one line on `err` when the file cannot be read.
 inline int info(const char* path, FILE* out, FILE* err) {
-  FILE* fp = std::fopen(path, "r");
-  if (!fp) {
-    std::fprintf(err, "xvelm: cannot open %s\n", path);
-    return 1;
-  }
   ENTITY_LIST restored;
-  outcome result = api_restore_entity_list(fp, 1, restored);
-  std::fclose(fp);
-  if (!result.ok()) {
-    const char* why = message_module::find_message(result.error_number());
-    std::fprintf(err, "xvelm: %s is not a readable kernel save file (%s)\n", path,
-                 why ? why : "unknown error");
-    return 1;
-  }
-  std::fprintf(out, "%s: %d top-level entities\n", path, restored.iteration_count());
+  if (!restore_file(path, restored, err)) return 1;
+  std::fprintf(out, "%s: %d top-level entities\n", printable(path).c_str(), restored.iteration_count());
   int bodies = 0;
   for (int i = 0; i < restored.count(); ++i) {
     const ENTITY* e = restored[i];
@@ -84,14 +103,7 @@ inline int info(const char* path, FILE* out, FILE* err) {
       std::fprintf(out, "%s\n", e->type_name());
     }
   }
-  // Collections reached only through their members' back-links go too.
-  ENTITY_LIST doomed(restored);
-  for (int i = 0; i < restored.count(); ++i) {
-    ENTITY_LIST all;
-    velm_topology_walk(restored[i], all);
-    for (int k = 0; k < all.count(); ++k) api_return_collections(all[k], doomed);
-  }
-  api_del_entity_list(doomed);
+  delete_restored(restored);
   return 0;
 }
 

@@ -1,13 +1,66 @@
 // xvelm: command-line driver of the connector.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "info.hxx"
+#include "text.hxx"
+
+namespace {
+
+// Exit codes (also in the README): 0 done, 1 the work failed (an input that
+// cannot be read, a damaged file), 2 the command line is wrong.
+constexpr int exit_failed = 1;
+constexpr int exit_usage = 2;
+
+struct verb {
+  const char* name;
+  const char* operands;  // for the usage line
+  int operand_count;
+  const char* summary;
+  int (*run)(char** operands);
+};
+
+int run_info(char** operands) { return xvelm::info(operands[0], stdout, stderr); }
+
+// One row per verb: adding a verb is adding a row.
+const verb verbs[] = {
+    {"info", "FILE", 1, "restore a kernel save file and print, per body, its topology counts and attributes",
+     &run_info},
+};
+
+void usage(FILE* to) {
+  std::fprintf(to, "usage: xvelm COMMAND OPERANDS...\n       xvelm --help\n\ncommands:\n");
+  for (const verb& v : verbs) {
+    std::string call = std::string(v.name) + " " + v.operands;
+    std::fprintf(to, "  %-22s %s\n", call.c_str(), v.summary);
+  }
+  std::fprintf(to,
+               "\nexit status: 0 done; %d the work failed (an input that cannot be read or is "
+               "damaged); %d the command line is wrong\n",
+               exit_failed, exit_usage);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3 || std::strcmp(argv[1], "info") != 0) {
-    std::fprintf(stderr, "usage: xvelm info FILE\n");
-    return 2;
+  if (argc < 2) {
+    usage(stderr);
+    return exit_usage;
   }
-  return xvelm::info(argv[2], stdout, stderr);
+  const char* name = argv[1];
+  if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0 || std::strcmp(name, "help") == 0) {
+    usage(stdout);
+    return 0;
+  }
+  for (const verb& v : verbs) {
+    if (std::strcmp(name, v.name) != 0) continue;
+    if (argc - 2 != v.operand_count) {
+      std::fprintf(stderr, "xvelm %s: expects %s (try xvelm --help)\n", v.name, v.operands);
+      return exit_usage;
+    }
+    return v.run(argv + 2);
+  }
+  std::fprintf(stderr, "xvelm: unknown command \"%s\" (try xvelm --help)\n", xvelm::printable(name).c_str());
+  return exit_usage;
 }

@@ -328,7 +328,12 @@ struct velm_geom_io {
     r.reversed_ = read_logical();
     r.offset_.du = read_real();
     r.offset_.dv = read_real();
-    p = r;
+    // Handed over, not copied: a copy may fail half way.
+    std::swap(p.cur_, r.cur_);
+    std::swap(p.surf_, r.surf_);
+    p.fitol_ = r.fitol_;
+    p.reversed_ = r.reversed_;
+    p.offset_ = r.offset_;
   }
 
   static void transform(pcurve& p, const QELtransf& t) {

@@ -21,6 +21,10 @@ enum list_kind {
   partner_coedges, wire_coedges, list_kinds
 };
 
+const char* const list_names[list_kinds] = {
+    "lump list", "shell list", "face list", "loop list", "wire list", "wire list",
+    "coedge ring", "attribute chain", "partner ring", "coedge list"};
+
 const char* const not_listed[list_kinds] = {
     "is not in its body's lump list",         "is not in its lump's shell list",
     "is not in its shell's face list",        "is not in its face's loop list",
@@ -185,8 +189,9 @@ class restored_check {
     long n = 0;
     for (T* e = first; e; e = next(e)) {
       met(kind, e);
-      if (back(e) != holder) damage(e, std::string("is in a list of another ") + holder->type_name());
-      if (++n > count_) damage(holder, std::string("its list of ") + e->type_name() + "s loops back on itself");
+      if (back(e) != holder)
+        damage(e, std::string("is in the ") + list_names[kind] + " of a " + holder->type_name() + " it does not name");
+      if (++n > count_) damage(holder, std::string("its ") + list_names[kind] + " loops back on itself");
     }
   }
 
@@ -243,6 +248,7 @@ class restored_check {
     const COEDGE* c = start;
     do {
       met(partner_coedges, c);
+      if (c->partner() == c) damage(c, "is its own partner");
       if (c->edge() != e) damage(c, "is in the partner ring of another edge");
       if (++n > count_) damage(e, "its partner ring never comes back to its coedge");
       c = c->partner();

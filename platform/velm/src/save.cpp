@@ -223,8 +223,9 @@ long long integer_of(std::string_view t, long long low, long long high, const ch
   long long v = 0;
   auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), v);
   if (t.empty() || error != std::errc() || end != t.data() + t.size()) {
-    std::string why = "not a whole number where an ";
-    velm_save_damaged((why + what + " belongs").c_str());
+    // The word as found, cut short: it is the file's own text.
+    std::string why = std::string(what) + " is not a whole number: \"" + std::string(t.substr(0, 40)) + "\"";
+    velm_save_damaged(why.c_str());
   }
   if (v < low || v > high) {
     std::string why = std::string(what) + " " + std::to_string(v) + " outside " + std::to_string(low) +
