@@ -255,6 +255,13 @@ class XVELM2KA_API Ve_EdgeTag : public Ve_EntityTag {
     // back by -1 for a reversed edge.
     QELXCurve3DHandle GetCurve() const;
     QELXCurve3DHandle wrappedCurve() const;
+    // Tolerant replacement of an edge whose curve strays from its faces or
+    // vertices by more than QELresabs: _New relies on the kernel's checks,
+    // _Old tests and replaces itself. newEdge (may be null) receives the
+    // replacing edge; setTolerance passes it on to the member it chooses.
+    bool setTolerance(EDGE** newEdge, bool useNew);
+    bool setTolerance_New(EDGE** newEdge);
+    bool setTolerance_Old(EDGE** newEdge);
     // Not supported: asserts and writes nothing.
     void dump(QELXStreamFormatter& out);
 };
@@ -274,6 +281,11 @@ class XVELM2KA_API Ve_VertexTag : public Ve_EntityTag {
     QELXDynamicArray<Ve_FaceTag*> getFaces() const;
     // One edge reference per connected coedge group around the vertex.
     void minimizeReferals();
+    // A vertex off one of its faces becomes tolerant; true for a vertex that
+    // is tolerant already.
+    bool setTolerance(bool useNew);
+    bool setTolerance_New();
+    bool setTolerance_Old();
 };
 
 class XVELM2KA_API Ve_PartTag : public Ve_EntityTag {

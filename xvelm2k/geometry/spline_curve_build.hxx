@@ -1,0 +1,77 @@
+#pragma once
+// The B-spline curve road shared by the curve translator, the edge curve
+// creator and the curve importer: a framework definition becomes a kernel
+// B-spline and intcurve, repaired where other systems' splines go wrong, and
+// then fitted to its edge (vertex snap, pcurves, range, an intcurve over the
+// edge's faces).
+//
+// Ownership: `crv` is an intcurve that owns the B-spline `bs3` points at (the
+// B-spline is never freed on its own while the curve holds it).
+#include <functional>
+
+#include "qelx/gk_bspline.hxx"
+#include "qelx/gk_maps.hxx"
+#include "qelx/qelx_math.hxx"
+#include "velm/bspline.hxx"
+#include "velm/geometry.hxx"
+#include "velm/topology.hxx"
+
+class Ve_CrvApproxUtil;
+
+namespace ve_spline_curve {
+
+// bs3_curve_knottol(), or the KnotTol option when UseDifferentKnotTol is on.
+double knotTolerance();
+
+// Every coordinate, knot and weight finite, weights > 0, degree >= 1, at
+// least 2 and degree + 1 control points, n + p + 1 non-decreasing knots.
+bool definitionUsable(const QELXBSplineDef3D& def);
+bool definitionUsable(const QELXBSplineDef2D& def);
+
+// The G1 check and repair (CheckAndFixG13dCrv, MakeG13dCrvAlways) for degree >= 2.
+void repairG1(QELXBSplineDef3D& def);
+
+// 0 open, 1 closed (periodic but clamped and not G1 at the seam), 2 periodic.
+int closureOf(const QELXBSplineDef3D& def);
+
+// Builds bs3 and crv from the definition: G1 repair unless skipped, the map
+// applied to the definition (changed in place), control points moved by the
+// morph, FixCrvSelfIntxn rebuilds. Data the kernel cannot take builds nothing.
+// Kernel errors propagate after the temporary arrays are freed.
+void buildCurve(QELXBSplineDef3D& def, const Gk_LinMap& map, const QELXMorph3D& morph, bool skipG1, bs3_curve& bs3,
+                curve*& crv);
+
+// bs3_curve_check reports coincident control points (status 6) first.
+bool hasCoincidentControlPoints(bs3_curve bs3, const curve* crv);
+
+// A periodic rebuild of a closed, clamped B-spline with equal end tangents;
+// null when it cannot be made.
+bs3_curve makePeriodicBs3(bs3_curve b);
+
+// The intcurve over the B-spline with up to two surfaces and pcurves: 0 built
+// (result set, owning the B-splines), 1 not built (nothing taken), -1 kernel
+// error (nothing taken).
+int buildIntcurve(bs3_curve bs3, double fit, const surface* s1, const surface* s2, bs2_curve p1, bs2_curve p2,
+                  intcurve*& result);
+
+// The coedge's pcurve taken from the edge's intcurve (the surface index that
+// matches the face's surface). False when there is nothing to take.
+bool attachPCurveFromIntcurve(COEDGE* coedge, FACE* face);
+
+// Closed-edge vertex snap onto the curve's point at the domain's start.
+void snapClosedEdgeVertices(EDGE* edge, const Gk_Domain& domain);
+
+// A periodic definition imported onto an open edge covering only part of it.
+bool needsClosedReimport(EDGE* edge, const Gk_Domain& domain, const QELXBSplineDef3D& def);
+
+// Steps after the curve is on the edge: pcurves for every coedge, range
+// repair, an intcurve over the edge's faces (replacing crv, bs3 following it;
+// `install` then puts the new curve on the edge) and the coedges' pcurves
+// taken from it, ranges fixed last.
+void fitToEdge(EDGE* edge, const Gk_Domain& domain, curve*& crv, bs3_curve& bs3,
+               const std::function<void()>& install);
+
+// Removes the edge's curve and every coedge's pcurve (before a re-import).
+void clearEdgeGeometry(EDGE* edge);
+
+} // namespace ve_spline_curve

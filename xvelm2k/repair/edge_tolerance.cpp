@@ -1,0 +1,302 @@
+// Edge and vertex tolerancing: an edge whose curve strays from its faces or
+// vertices becomes a TEDGE, a vertex off its faces a TVERTEX. Every
+// replacement, the kernel checks' own included, is reported as a translate
+// event from the old entity to the new one.
+#include <vector>
+
+#include "geometry/curve_view.hxx"
+#include "geometry/pcurve_view.hxx"
+#include "geometry/surface_view.hxx"
+#include "model/entity_views.hxx"
+#include "model/kernel_call_bracket.hxx"
+#include "model/math_types.hxx"
+#include "qelx/qelx_events.hxx"
+#include "qelx/qelx_identifier.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/query.hxx"
+#include "velm/tolerant.hxx"
+#include "velm/topology_api.hxx"
+
+namespace {
+
+constexpr const char* kTypeEdge = "QELXBRepTypeEdge";
+constexpr const char* kTypeVertex = "QELXBRepTypeVertex";
+
+void fireReplaced(const ENTITY* from, const ENTITY* to, const char* type, const char* oldName, const char* newName)
+{
+    QELXEndTranslateEntityEvent::Fire(0, QELXIdentifier(from, type, nullptr, oldName),
+                                      QELXIdentifier(to, type, nullptr, newName));
+}
+
+bool withinTolerance(double d)
+{
+    return Gk_Func::lesseq(d, QELresabs, Gk_Def::FuzzReal);
+}
+
+// The edge's start and end in curve parameters.
+bool curveParams(const EDGE* edge, double& t0, double& t1)
+{
+    QELinterval r;
+    if (!velmCall([&] { r = edge_curve_range(edge); }).ok() || !r.finite())
+        return false;
+    t0 = r.start_pt();
+    t1 = r.end_pt();
+    return true;
+}
+
+// Some sample of the curve lies farther than QELresabs from one of the faces.
+bool curveLeavesFaces(const EDGE* edge)
+{
+    double t0 = 0.0, t1 = 0.0;
+    if (!curveParams(edge, t0, t1))
+        return false;
+    const Ve_CurveTag* curve = Ve_CurveTag::view(edge->geometry());
+    for (double t : {t0, t0 + (t1 - t0) / 3.0, t0 + 2.0 * (t1 - t0) / 3.0, t1}) {
+        const QELXPoint3D p = curve->eval(t, nullptr);
+        for (const COEDGE* c : edge_coedges(edge)) {
+            const LOOP* loop = c->loop();
+            const Ve_FaceTag* face = loop ? ve_view<Ve_FaceTag>(loop->face()) : nullptr;
+            if (!face)
+                continue;
+            const Ve_SurfaceTag* surface = face->getSurface();
+            double d = Ve_FaceTag::NoDistance;
+            if (c->geometry() && c->geometry()->has_equation() && surface && !surface->isApproximated()) {
+                QELXPoint2D guess =
+                    Ve_PCurveTag::view(c->geometry())->eval(c->sense() == edge->sense() ? t : -t, nullptr);
+                d = face->getDistance(p, &guess);
+            } else {
+                d = face->getDistance(p);
+            }
+            if (!withinTolerance(d))
+                return true;
+        }
+    }
+    return false;
+}
+
+// 1 the edge's box encloses its vertex points, 0 it does not, -1 a point is missing.
+int boxHoldsVertices(const EDGE* edge)
+{
+    const VERTEX* s = edge->start();
+    const VERTEX* e = edge->end();
+    if (!s || !e || !s->geometry() || !e->geometry())
+        return -1;
+    QELbox box;
+    if (!velmCall([&] { box = get_edge_box(edge); }).ok())
+        return 0;
+    return box >> s->geometry()->coords() && box >> e->geometry()->coords() ? 1 : 0;
+}
+
+// An approximated intcurve becomes exact over its own B-spline first, so the
+// tolerant edge keeps the curve it was measured with.
+void makeIntcurveExact(EDGE* edge)
+{
+    const CURVE* cu = edge->geometry();
+    if (!cu || !cu->has_equation() || cu->equation().type() != 11)
+        return;
+    const intcurve& ic = static_cast<const intcurve&>(cu->equation());
+    if (ic.get_int_cur().id() == exact_int_cur::id || !ic.cur())
+        return;
+    intcurve exact(VELM_MAKE(exact_int_cur, bs3_curve_copy(ic.cur())), ic.reversed());
+    edge->set_geometry(make_curve(exact));
+}
+
+TEDGE* replaceByTedge(EDGE* edge)
+{
+    TEDGE* tedge = nullptr;
+    const outcome r = velmCall([&] {
+        makeIntcurveExact(edge);
+        TEDGE* made = nullptr;
+        const outcome o = api_replace_edge_with_tedge(edge, made);
+        if (o.ok())
+            tedge = made;
+        return o;
+    });
+    return r.ok() ? tedge : nullptr;
+}
+
+// The vertex replaced by a TVERTEX with its event; null when the kernel refused.
+TVERTEX* replaceByTvertex(VERTEX* vertex)
+{
+    TVERTEX* made = nullptr;
+    if (!velmCall([&] { return api_replace_vertex_with_tvertex(vertex, made); }).ok() || !made)
+        return nullptr;
+    fireReplaced(vertex, made, kTypeVertex, "VERTEX", "TVERTEX");
+    return made;
+}
+
+void reportNewEntities(const ENTITY_LIST& before, const ENTITY_LIST& after, const char* type, const char* oldName,
+                       const char* newName)
+{
+    for (int i = 0; i < after.count() && i < before.count(); ++i)
+        if (after[i] && before[i])
+            fireReplaced(before[i], after[i], type, oldName, newName);
+}
+
+} // namespace
+
+bool Ve_EdgeTag::setTolerance(EDGE** newEdge, bool useNew)
+{
+    return useNew ? setTolerance_New(newEdge) : setTolerance_Old(newEdge);
+}
+
+bool Ve_EdgeTag::setTolerance_New(EDGE** newEdge)
+{
+    EDGE* edge = getDef();
+    if (!edge->geometry())
+        return false; // an edge without curve cannot be measured
+    if (!edge->coedge() || !edge->coedge()->loop())
+        return false;
+    ENTITY_LIST edges, bad, created;
+    edges.add(edge);
+    ENTITY* worst = nullptr;
+    double worstError = -1.0;
+    const bool checked = velmCall([&] {
+                             return api_check_edge_errors(edges, bad, worst, worstError, QELresabs, false, &created);
+                         }).ok();
+    if (created.iteration_count() > 0) {
+        ENTITY_LIST badEdges;
+        badEdges.add(edge);
+        reportNewEntities(badEdges, created, kTypeEdge, "EDGE", "TEDGE");
+        edge = static_cast<EDGE*>(created[0]);
+        if (newEdge)
+            *newEdge = edge;
+    }
+    if (bad.iteration_count() == 0 && !is_TEDGE(edge)) {
+        bool replace = curveLeavesFaces(edge);
+        if (!replace && boxHoldsVertices(edge) == 0)
+            replace = true;
+        if (replace) {
+            if (TEDGE* tedge = replaceByTedge(edge)) {
+                fireReplaced(edge, tedge, kTypeEdge, "EDGE", "TEDGE");
+                if (newEdge)
+                    *newEdge = tedge;
+                edge = tedge;
+            }
+        }
+    }
+    ENTITY_LIST ends, badVertices, newVertices;
+    for (VERTEX* v : {edge->start(), edge->end()})
+        if (v && !is_TVERTEX(v))
+            ends.add(v);
+    if (ends.iteration_count() > 0) {
+        ENTITY* worstVertex = nullptr;
+        double worstVertexError = -1.0;
+        velmCall([&] {
+            return api_check_vertex_errors(ends, badVertices, worstVertex, worstVertexError, QELresabs, false,
+                                           newVertices);
+        });
+        reportNewEntities(badVertices, newVertices, kTypeVertex, "VERTEX", "TVERTEX");
+    }
+    return checked;
+}
+
+bool Ve_EdgeTag::setTolerance_Old(EDGE** newEdge)
+{
+    EDGE* edge = getDef();
+    if (!edge->geometry())
+        return false;
+    const curve& eq = edge->geometry()->equation();
+    double t0 = 0.0, t1 = 0.0;
+    // Ends in curve direction against their vertices.
+    if (curveParams(edge, t0, t1)) {
+        const bool fwd = edge->sense() == FORWARD;
+        VERTEX* first = fwd ? edge->start() : edge->end();
+        VERTEX* second = fwd ? edge->end() : edge->start();
+        for (auto [v, t] : {std::pair{first, t0}, std::pair{second, t1}}) {
+            if (!v || is_TVERTEX(v) || !v->geometry())
+                continue;
+            QELposition at;
+            if (velmGuard([&] { at = eq.eval_position(t); }) == 0 && !same_point(at, v->geometry()->coords()))
+                replaceByTvertex(v);
+        }
+    }
+    double s0 = 0.0, s1 = 0.0;
+    if (velmGuard([&] { sg_get_params(edge, s0, s1); }) == 0) {
+        for (auto [v, t] : {std::pair{edge->start(), s0}, std::pair{edge->end(), s1}}) {
+            if (!v || is_TVERTEX(v) || !v->geometry())
+                continue;
+            bool on = true;
+            velmGuard([&] { on = eq.test_point(v->geometry()->coords(), &t); });
+            if (!on)
+                replaceByTvertex(v);
+        }
+    }
+    if (!edge->coedge() || !edge->coedge()->loop())
+        return false;
+    ENTITY_LIST edges, bad;
+    edges.add(edge);
+    ENTITY* worst = nullptr;
+    double worstError = -1.0;
+    velmCall([&] { return api_check_edge_errors(edges, bad, worst, worstError, QELresabs, false, nullptr); });
+    bool replace = worstError > QELresabs || curveLeavesFaces(edge);
+    if (!replace) {
+        const int holds = boxHoldsVertices(edge);
+        if (holds != 0)
+            return false;
+        replace = true;
+    }
+    VERTEX* oldStart = edge->start();
+    VERTEX* oldEnd = edge->end();
+    TEDGE* tedge = is_TEDGE(edge) ? nullptr : replaceByTedge(edge);
+    if (tedge) {
+        fireReplaced(edge, tedge, kTypeEdge, "EDGE", "TEDGE");
+        if (tedge->start() != oldStart)
+            fireReplaced(oldStart, tedge->start(), kTypeVertex, "VERTEX", "TVERTEX");
+        if (tedge->end() != oldEnd)
+            fireReplaced(oldEnd, tedge->end(), kTypeVertex, "VERTEX", "TVERTEX");
+    }
+    if (newEdge)
+        *newEdge = tedge;
+    return tedge != nullptr;
+}
+
+bool Ve_VertexTag::setTolerance(bool useNew)
+{
+    return useNew ? setTolerance_New() : setTolerance_Old();
+}
+
+namespace {
+
+bool tolerateIfOffFaces(VERTEX* vertex)
+{
+    const Ve_VertexTag* view = ve_view<Ve_VertexTag>(vertex);
+    const QELXPoint3D p = view->getPoint();
+    bool off = false;
+    const QELXDynamicArray<Ve_FaceTag*> faces = view->getFaces();
+    for (int i = 0; i < faces.Count() && !off; ++i)
+        off = faces[i]->getDistance(p) > QELresabs;
+    if (!off)
+        return false;
+    return replaceByTvertex(vertex) != nullptr;
+}
+
+} // namespace
+
+bool Ve_VertexTag::setTolerance_Old()
+{
+    VERTEX* vertex = reinterpret_cast<VERTEX*>(this);
+    if (is_TVERTEX(vertex))
+        return true;
+    return tolerateIfOffFaces(vertex);
+}
+
+bool Ve_VertexTag::setTolerance_New()
+{
+    VERTEX* vertex = reinterpret_cast<VERTEX*>(this);
+    if (is_TVERTEX(vertex))
+        return true;
+    ENTITY_LIST vertices, bad, made;
+    vertices.add(vertex);
+    ENTITY* worst = nullptr;
+    double worstError = -1.0;
+    velmCall([&] { return api_check_vertex_errors(vertices, bad, worst, worstError, QELresabs, false, made); });
+    if (made.iteration_count() == 0)
+        return tolerateIfOffFaces(vertex);
+    reportNewEntities(bad, made, kTypeVertex, "VERTEX", "TVERTEX");
+    VERTEX* working = static_cast<VERTEX*>(made[0]);
+    if (is_TVERTEX(working))
+        return false;
+    // A plain replacement is measured by its own point against its own faces.
+    return tolerateIfOffFaces(working);
+}

@@ -1,0 +1,125 @@
+#include "repair/fix_pcurve.hxx"
+
+#include <vector>
+
+#include "model/kernel_call_bracket.hxx"
+#include "qelx/qelx_errors.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/tolerant.hxx"
+#include "velm/topology_api.hxx"
+
+namespace {
+
+const SURFACE* faceSurfaceOf(const COEDGE* coedge)
+{
+    const LOOP* loop = coedge ? coedge->loop() : nullptr;
+    const FACE* face = loop ? loop->face() : nullptr;
+    const SURFACE* s = face ? face->geometry() : nullptr;
+    return s && s->has_equation() ? s : nullptr;
+}
+
+} // namespace
+
+bs2_curve Ve_FixPCurve::createBs2Curve(const QELXBSplineDef2D& definition)
+{
+    const int n = definition.numControlPoints();
+    std::vector<QELposition> points(static_cast<std::size_t>(n));
+    std::vector<double> weights(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const QELXWeightPoint2D& p = definition.controlPoint(i);
+        points[i] = QELposition(p[0], p[1], 0.0);
+        weights[i] = p.GetWeight();
+    }
+    const std::vector<double> knots = definition.knots().knotList(true);
+    const int periodic = definition.isPeriodic() ? 1 : 0;
+    bs2_curve result = nullptr;
+    velmGuard([&] {
+        result = bs2_curve_from_ctrlpts(definition.degree(), 1, periodic, periodic, n, points.data(), weights.data(),
+                                        QELresabs, static_cast<int>(knots.size()), knots.data(), QELresnor);
+    });
+    return result;
+}
+
+void Ve_FixPCurve::addPCurve(COEDGE* coedge)
+{
+    const SURFACE* surface = faceSurfaceOf(coedge);
+    if (!surface || !surface->equation().parametric())
+        return;
+    outcome added = velmCall([&] {
+        if (!sg_add_pcurve_to_coedge(coedge, 0, 0, 0))
+            velm_api_error_throw(VELM_NO_CONVERGENCE);
+    });
+    if (added.ok() || surface->type() != 10)
+        return;
+    // The fallback fits the edge curve's B-spline on the spline's own B-spline surface.
+    const spline& spl = static_cast<const spline&>(surface->equation());
+    const EDGE* edge = coedge->edge();
+    const CURVE* cu = edge ? edge->geometry() : nullptr;
+    if (!cu || !cu->has_equation())
+        return;
+    bs3_curve space = nullptr;
+    bs2_curve fitted = nullptr;
+    velmCall([&] {
+        const QELinterval range = cu->equation().param_range();
+        space = bs3_curve_make_cur(cu->equation(), range.start_pt(), range.end_pt(), 0.0);
+        if (space)
+            fitted = bs2_curve_for_curve_on_surf(space, bs3_curve_range(space), spl.sur(), QELresabs);
+    });
+    if (space)
+        bs3_curve_delete(space);
+    // No fit, no pcurve: a pcurve without a 2-D curve would break every later reader.
+    if (!fitted)
+        return;
+    velmCall([&] {
+        pcurve made(fitted, QELresfit, spl);
+        fitted = nullptr;
+        if (coedge->sense() != edge->sense())
+            made.negate();
+        coedge->set_geometry(VELM_MAKE(PCURVE, made));
+    });
+    if (fitted)
+        bs2_curve_delete(fitted);
+}
+
+void Ve_FixPCurve::FixPCurveOnParametricSurface(COEDGE* coedge)
+{
+    const SURFACE* surface = faceSurfaceOf(coedge);
+    if (!surface)
+        return;
+    if (!coedge->geometry() && surface->equation().parametric())
+        addPCurve(coedge);
+    PCURVE* pc = coedge->geometry();
+    if (!pc || !pc->has_equation())
+        return;
+    Gk_ErrMgr::checkAbort();
+    if (pc->index() != 0) {
+        Gk_ErrMgr::doAssert("ve_edgeutl", 966);
+        return;
+    }
+    velmCall([&] {
+        QELinterval target = coedge->edge()->param_range();
+        if (coedge->sense() == REVERSED)
+            target = -target;
+        const pcurve& def = pc->def();
+        if (bs2_curve_range(def.cur()) == target && !def.reversed())
+            return;
+        bs2_curve copy = bs2_curve_copy(def.cur());
+        if (def.reversed())
+            bs2_curve_reverse(copy);
+        bs2_curve_reparam(target.start_pt(), target.end_pt(), copy);
+        pcurve replaced(copy, def.fitol(), def.surface());
+        replaced.set_offset(def.offset());
+        pc->set_def(replaced);
+    });
+}
+
+void Ve_FixPCurve::FixPCurveOnParametricSurface(EDGE* edge)
+{
+    if (!edge || !edge->geometry())
+        return;
+    ENTITY_LIST coedges;
+    api_get_coedges(edge, coedges);
+    coedges.init();
+    while (ENTITY* c = coedges.next())
+        FixPCurveOnParametricSurface(static_cast<COEDGE*>(c));
+}
