@@ -80,8 +80,12 @@ void Ve_CurveTranslator::doCallback(const QELXEllipseDef3D& def)
     minor.Transform(morph(), true);
     QELXPoint3D normal = QELXPoint3D::VectorProduct(major, minor);
     const double ratio = def.radiusRatio();
-    if (normal.Normalize() == 0 && major.Length() > 0.0 && ratio > 0.0 && std::isfinite(ratio))
-        replaceCurve(VELM_MAKE(ellipse, Ve_Pt3(centre), QELunit_vector(Ve_Vec3(normal)), Ve_Vec3(major), ratio, 0.0));
+    // A shift of the parameter is the ellipse's own start offset.
+    const double offset = map().inverse().abscissa();
+    if (normal.Normalize() == 0 && major.Length() > 0.0 && ratio > 0.0 && std::isfinite(ratio) && std::isfinite(offset))
+        replaceCurve(
+            VELM_MAKE(ellipse, Ve_Pt3(centre), QELunit_vector(Ve_Vec3(normal)), QELvector(major[0], major[1], major[2]),
+                      ratio, offset));
     map() = map().inverse();
 }
 
