@@ -85,19 +85,10 @@ void Ve_CurveCreator::doCallback(const QELXEllipseDef3D& ellipse)
 
 void Ve_CurveCreator::FixBigEllipses()
 {
-    EDGE* e = edgeEntity();
-    if (!e || !m_curve || m_curve->type() != 2)
-        return;
-    const ellipse& ell = static_cast<const ellipse&>(*m_curve);
-    if (!(ell.major_axis.len() > QELresabs / QELresmch))
-        return;
-    Gk_Domain d = domain();
-    if (e->sense() == REVERSED)
-        d = -d;
-    bs3_curve approx = nullptr;
-    velmGuard([&] { approx = bs3_curve_make_ell(ell, d.low(), d.high(), QELresabs); });
-    if (approx)
-        replaceCurve(VELM_MAKE(intcurve, approx, QELresabs));
+    curve* c = m_curve;
+    m_curve = nullptr;
+    ve_spline_curve::approximateEllipse(edgeEntity(), domain(), c, false);
+    replaceCurve(c);
 }
 
 void Ve_CurveCreator::doCallback(const QELXBSCurveDef3D& def)
@@ -121,30 +112,12 @@ bool Ve_CurveCreator::NeedToCloseBSCurve(const QELXBSCurveDef3D& def)
 
 bool Ve_CurveCreator::FixIntcurvePeriodicity(bool& changed)
 {
-    changed = false;
-    EDGE* e = edgeEntity();
-    if (!e || !m_curve || m_curve->type() != 11)
-        return false;
-    bs3_curve b = static_cast<intcurve*>(m_curve)->cur();
-    if (!b || !bs3_curve_closed(b) || bs3_curve_periodic(b))
-        return false;
-    const QELinterval r = m_curve->param_range();
-    if (r.type() != interval_bounded)
-        return false;
-    Gk_Domain d = domain();
-    if (!d.isFinite() || !(d.length() > 0.0))
-        return false;
-    if (e->sense() == REVERSED)
-        d = -d;
-    const double d0 = d.low(), d1 = d.high(), r0 = r.start_pt(), r1 = r.end_pt();
-    if (!(d0 - r0 < -0.01 || d1 - r1 > 0.01 || d1 - r0 < -0.01 || d0 - r1 > 0.01))
-        return false;
-    bs3_curve periodic = makePeriodicBs3(b);
-    if (!periodic)
-        return true;
-    replaceCurve(VELM_MAKE(intcurve, periodic, QELresabs));
-    changed = true;
-    return true;
+    curve* c = m_curve;
+    bs3_curve spline = m_spline;
+    m_curve = nullptr;
+    const bool applied = ve_spline_curve::makePeriodicOverDomain(edgeEntity(), domain(), c, spline, changed);
+    replaceCurve(c);
+    return applied;
 }
 
 bool Ve_CurveCreator::fixPCurve(COEDGE* coedge, FACE* face)

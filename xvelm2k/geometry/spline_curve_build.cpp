@@ -374,6 +374,85 @@ bool needsClosedReimport(EDGE* edge, const Gk_Domain& domain, const QELXBSplineD
     return bs3_curve_length(b) >= 10.0;
 }
 
+bool makePeriodicOverDomain(EDGE* edge, const Gk_Domain& domain, curve*& crv, bs3_curve& bs3, bool& changed)
+{
+    changed = false;
+    if (!edge || !crv || crv->type() != 11)
+        return false;
+    bs3_curve b = static_cast<intcurve*>(crv)->cur();
+    if (!b || !bs3_curve_closed(b) || bs3_curve_periodic(b))
+        return false;
+    const QELinterval r = crv->param_range();
+    if (r.type() != interval_bounded)
+        return false;
+    Gk_Domain d = domain;
+    if (!d.isFinite() || !(d.length() > 0.0))
+        return false;
+    if (edge->sense() == REVERSED)
+        d = -d;
+    const double d0 = d.low(), d1 = d.high(), r0 = r.start_pt(), r1 = r.end_pt();
+    if (!(d0 - r0 < -0.01 || d1 - r1 > 0.01 || d1 - r0 < -0.01 || d0 - r1 > 0.01))
+        return false;
+    bs3_curve periodic = makePeriodicBs3(b);
+    if (!periodic)
+        return true;
+    delete crv;
+    crv = VELM_MAKE(intcurve, periodic, QELresabs);
+    bs3 = periodic;
+    changed = true;
+    return true;
+}
+
+bool approximateEllipse(EDGE* edge, const Gk_Domain& domain, curve*& crv, bool tinyArcs)
+{
+    if (!edge || !crv || crv->type() != 2)
+        return false;
+    const ellipse& ell = static_cast<const ellipse&>(*crv);
+    Gk_Domain d = domain;
+    if (edge->sense() == REVERSED)
+        d = -d;
+    bool approximate = ell.major_axis.len() > QELresabs / QELresmch;
+    if (!approximate && tinyArcs && d.isFinite() && d.length() < 0.0006) {
+        const QELvector gap = ell.eval_position(d.high()) - ell.eval_position(d.low());
+        approximate = gap.len_sq() < QELresabs * QELresabs;
+    }
+    if (!approximate || !d.isFinite())
+        return false;
+    bs3_curve approx = nullptr;
+    velmGuard([&] { approx = bs3_curve_make_ell(ell, d.low(), d.high(), QELresabs); });
+    if (!approx)
+        return false;
+    delete crv;
+    crv = VELM_MAKE(intcurve, approx, QELresabs);
+    return true;
+}
+
+bs2_curve bs2FromDefinition(const QELXBSplineDef2D& def, bool alwaysRational, bool closed, bool periodic,
+                            double knotTol, const std::function<QELXPoint2D(const QELXPoint2D&)>& uvMap)
+{
+    if (def.numControlPoints() < 2 || !definitionUsable(def))
+        return nullptr;
+    const int n = def.numControlPoints();
+    const bool rational = alwaysRational || def.isRational();
+    std::vector<QELposition> points(static_cast<std::size_t>(n));
+    std::vector<double> weights(static_cast<std::size_t>(n), 1.0);
+    for (int i = 0; i < n; ++i) {
+        const QELXPoint2D uv = uvMap(def.controlPoint(i).GetCoords());
+        if (!std::isfinite(uv[0]) || !std::isfinite(uv[1]))
+            return nullptr;
+        points[i] = QELposition(uv[0], uv[1], 0.0);
+        weights[i] = def.weight(i);
+    }
+    const std::vector<double> knots = def.knots().knotList(true);
+    bs2_curve result = nullptr;
+    velmGuard([&] {
+        result = bs2_curve_from_ctrlpts(def.degree(), rational ? 1 : 0, closed ? 1 : 0, periodic ? 1 : 0, n,
+                                        points.data(), rational ? weights.data() : nullptr, QELresabs,
+                                        static_cast<int>(knots.size()), knots.data(), knotTol);
+    });
+    return result;
+}
+
 void clearEdgeGeometry(EDGE* edge)
 {
     velmCall([&] {

@@ -71,6 +71,23 @@ bool needsClosedReimport(EDGE* edge, const Gk_Domain& domain, const QELXBSplineD
 void fitToEdge(EDGE* edge, const Gk_Domain& domain, curve*& crv, bs3_curve& bs3,
                const std::function<void()>& install);
 
+// A closed, not periodic intcurve whose range the domain (negated for a
+// reversed edge) overruns by more than 0.01 is rebuilt periodic. True when
+// the test applied (changed says whether the curve was replaced).
+bool makePeriodicOverDomain(EDGE* edge, const Gk_Domain& domain, curve*& crv, bs3_curve& bs3, bool& changed);
+
+// An ellipse on an edge as an intcurve over the domain (negated for a
+// reversed edge) when it is huge (major axis above QELresabs / QELresmch) or
+// a tiny arc (domain below 0.0006 with ends within QELresabs). True when crv
+// was replaced.
+bool approximateEllipse(EDGE* edge, const Gk_Domain& domain, curve*& crv, bool tinyArcs);
+
+// A kernel 2-D B-spline of the definition with every control point taken
+// through `uvMap`: rational when the definition is (or always), closed and
+// periodic as given. Null when the data cannot make one.
+bs2_curve bs2FromDefinition(const QELXBSplineDef2D& def, bool alwaysRational, bool closed, bool periodic,
+                            double knotTol, const std::function<QELXPoint2D(const QELXPoint2D&)>& uvMap);
+
 // Removes the edge's curve and every coedge's pcurve (before a re-import).
 void clearEdgeGeometry(EDGE* edge);
 

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "geometry/spline_curve_build.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_errors.hxx"
 #include "velm/geometry_entity.hxx"
@@ -22,22 +23,9 @@ const SURFACE* faceSurfaceOf(const COEDGE* coedge)
 
 bs2_curve Ve_FixPCurve::createBs2Curve(const QELXBSplineDef2D& definition)
 {
-    const int n = definition.numControlPoints();
-    std::vector<QELposition> points(static_cast<std::size_t>(n));
-    std::vector<double> weights(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i) {
-        const QELXWeightPoint2D& p = definition.controlPoint(i);
-        points[i] = QELposition(p[0], p[1], 0.0);
-        weights[i] = p.GetWeight();
-    }
-    const std::vector<double> knots = definition.knots().knotList(true);
-    const int periodic = definition.isPeriodic() ? 1 : 0;
-    bs2_curve result = nullptr;
-    velmGuard([&] {
-        result = bs2_curve_from_ctrlpts(definition.degree(), 1, periodic, periodic, n, points.data(), weights.data(),
-                                        QELresabs, static_cast<int>(knots.size()), knots.data(), QELresnor);
-    });
-    return result;
+    const bool periodic = definition.isPeriodic();
+    return ve_spline_curve::bs2FromDefinition(definition, true, periodic, periodic, QELresnor,
+                                              [](const QELXPoint2D& uv) { return uv; });
 }
 
 void Ve_FixPCurve::addPCurve(COEDGE* coedge)
