@@ -1,0 +1,191 @@
+// Surface equality, the spline checks and rebuilds of the repair toolbox,
+// and the kernel law over a framework surface.
+#include <memory>
+
+#include "geometry/surface_law.hxx"
+#include "geometry/surface_utilities.hxx"
+#include "qelx/qelx_events.hxx"
+#include "surface_import_fixtures.hxx"
+
+using namespace geomtest;
+
+namespace {
+
+struct SurfacePair {
+    const char* what;
+    std::unique_ptr<surface> a, b;
+    bool same;
+};
+
+cone coneAt(double z, double radius)
+{
+    const double s = std::sin(0.3), c = std::cos(0.3);
+    return cone(QELposition(0, 0, z), QELunit_vector(0, 0, 1), QELvector(radius, 0, 0), 1.0, s, c, 0.0);
+}
+
+} // namespace
+
+class SurfaceUtilities : public GeometryTest {};
+
+TEST_F(SurfaceUtilities, SameSurfaceComparesEachKindWithinTheResolutions)
+{
+    const double d = 2.0;
+    const double grown = 3.0 - d * std::sin(0.3) / std::cos(0.3);
+    std::vector<SurfacePair> cases;
+    cases.push_back({"planes half a resolution apart",
+                     std::make_unique<plane>(QELposition(0, 0, 0), QELunit_vector(0, 0, 1)),
+                     std::make_unique<plane>(QELposition(5, 1, 0.5 * QELresabs), QELunit_vector(0, 0, 1)), true});
+    cases.push_back({"planes two resolutions apart",
+                     std::make_unique<plane>(QELposition(0, 0, 0), QELunit_vector(0, 0, 1)),
+                     std::make_unique<plane>(QELposition(0, 0, 2 * QELresabs), QELunit_vector(0, 0, 1)), false});
+    cases.push_back({"one cone from two bases", std::make_unique<cone>(coneAt(0.0, 3.0)),
+                     std::make_unique<cone>(coneAt(-d, grown)), true});
+    cases.push_back({"cones with equal radii at other heights", std::make_unique<cone>(coneAt(0.0, 3.0)),
+                     std::make_unique<cone>(coneAt(-d, 3.0)), false});
+    cases.push_back({"plane and sphere", std::make_unique<plane>(QELposition(0, 0, 0), QELunit_vector(0, 0, 1)),
+                     std::make_unique<sphere>(QELposition(0, 0, 0), 1.0), false});
+    cases.push_back({"spheres", std::make_unique<sphere>(QELposition(1, 2, 3), 2.0),
+                     std::make_unique<sphere>(QELposition(1, 2, 3), 2.0 + 0.5 * QELresabs), true});
+    cases.push_back({"tori with other minor radii",
+                     std::make_unique<torus>(QELposition(0, 0, 0), QELunit_vector(0, 0, 1), 5.0, 1.0),
+                     std::make_unique<torus>(QELposition(0, 0, 0), QELunit_vector(0, 0, 1), 5.0, 1.1), false});
+    for (const SurfacePair& c : cases)
+        EXPECT_EQ(isSameSurface(*c.a, *c.b), c.same) << c.what;
+}
+
+TEST_F(SurfaceUtilities, ChecksFireTheirTaskEventsAndFindTheSelfIntersection)
+{
+    const long before = velm_live_object_count();
+    qelx_test::EventRecorder events;
+    bs3_surface looping = bicubicSurface(loopingNet());
+    bs3_surface wavy = bicubicSurface(wavyNet());
+    {
+        spline bad(looping), good(wavy);
+        EXPECT_TRUE(Ve_SurfApproxUtil::srfSelfIntersects(&bad));
+        EXPECT_FALSE(Ve_SurfApproxUtil::srfSelfIntersects(&good));
+        EXPECT_FALSE(Ve_SurfApproxUtil::isSurfIrregular(&good));
+    }
+    EXPECT_EQ(events.names("StartTask"), std::vector<std::string>(3, "SplineSurfaceCheck"));
+    EXPECT_TRUE(events.tasksNested());
+    bs3_surface_delete(looping);
+    bs3_surface_delete(wavy);
+    EXPECT_EQ(velm_live_object_count(), before);
+}
+
+TEST_F(SurfaceUtilities, IsoCurveRebuildReplacesBothOrNeither)
+{
+    const long before = velm_live_object_count();
+    Ve_SurfApproxUtil util;
+    for (bool acrossU : {true, false}) {
+        bs3_surface definition = bicubicSurface(wavyNet());
+        surface* srf = VELM_MAKE(spline, definition);
+        const std::unique_ptr<surface> original(srf->make_copy());
+        bs3_surface oldDefinition = definition;
+        const bool rebuilt = acrossU ? util.makeUsingUisoparams(srf, definition, 10)
+                                     : util.makeUsingVisoparams(srf, definition, 10);
+        ASSERT_TRUE(rebuilt);
+        EXPECT_NE(definition, oldDefinition);
+        // The grid interpolation follows the smooth sheet (6 x 6, waves of 0.3).
+        for (double u : {0.1, 0.45, 0.9})
+            for (double v : {0.05, 0.5, 0.95})
+                EXPECT_LT((srf->eval_position(QELpar_pos(u, v)) - original->eval_position(QELpar_pos(u, v))).len(),
+                          0.02);
+        delete srf;
+        bs3_surface_delete(definition);
+    }
+    // A surface whose every iso-curve loops stays as it was.
+    bs3_surface definition = bicubicSurface(loopingNet());
+    surface* srf = VELM_MAKE(spline, definition);
+    surface* const kept = srf;
+    const bs3_surface keptDefinition = definition;
+    EXPECT_FALSE(util.replaceSurface(definition, srf, 10));
+    EXPECT_EQ(srf, kept);
+    EXPECT_EQ(definition, keptDefinition);
+    delete srf;
+    bs3_surface_delete(definition);
+    EXPECT_EQ(velm_live_object_count(), before);
+}
+
+TEST_F(SurfaceUtilities, ReplacementSplineFollowsTheSourceWithItsSense)
+{
+    torus source(QELposition(0, 0, 0), QELunit_vector(0, 0, 1), 5.0, -1.0);
+    source.limit_u(QELinterval(-1.0, 1.0));
+    source.limit_v(QELinterval(0.0, 2.0));
+    spline target;
+    ASSERT_TRUE(replaceSplineSurface(source, target));
+    for (double u : {-0.8, 0.1, 0.9})
+        for (double v : {0.2, 1.0, 1.8}) {
+            const QELpar_pos uv(u, v);
+            EXPECT_LT((target.eval_position(uv) - source.eval_position(uv)).len(), QELresfit);
+            EXPECT_GT(target.eval_normal(uv) % source.eval_normal(uv), 0.99);
+        }
+}
+
+namespace {
+
+// A framework plane z = u + 2v that counts its evaluations.
+class CountingSurface : public Gk_BaseSurface3 {
+public:
+    explicit CountingSurface(int* count) : m_count(count) {}
+    Gk_BaseSurface3Handle clone() const override { return new CountingSurface(m_count); }
+    QELXPoint3D eval(const QELXPoint2D& uv, Gk_Flat3* flat) const override
+    {
+        ++*m_count;
+        const QELXPoint3D p(uv.u() * uv.u(), uv.v(), uv.u() + 2 * uv.v());
+        if (flat) {
+            for (int i = 0; i < flat->size(); ++i)
+                for (int j = 0; j < flat->size(); ++j)
+                    flat->derivative(i, j) = QELXPoint3D();
+            flat->derivative(0, 0) = p;
+            if (flat->size() > 1) {
+                flat->derivative(1, 0) = QELXPoint3D(2 * uv.u(), 0, 1);
+                flat->derivative(0, 1) = QELXPoint3D(0, 1, 2);
+            }
+            if (flat->size() > 2)
+                flat->derivative(2, 0) = QELXPoint3D(2, 0, 0);
+        }
+        return p;
+    }
+    QELXPoint2D invert(const QELXPoint3D&, Gk_Flat3*) const override { return {}; }
+
+private:
+    int* m_count;
+};
+
+} // namespace
+
+TEST_F(SurfaceUtilities, SurfaceLawSharesOneEvaluationWithItsDerivatives)
+{
+    int evaluations = 0;
+    const Gk_Surface3Handle srf = Gk_Surface3::Create(new CountingSurface(&evaluations), true, Gk_BiLinMap());
+    Ve_GkSurfaceLaw* top = VELM_NEW Ve_GkSurfaceLaw(srf);
+    const double at[2] = {1.5, 0.25};
+    double answer[3];
+    top->evaluate(at, answer);
+    EXPECT_EQ(answer[2], 2.0);
+    law* du = top->deriv(0);
+    du->evaluate(at, answer);
+    EXPECT_EQ(answer[0], 3.0);
+    const double near[2] = {1.5 + 0.1 * Gk_Def::FuzzPos, 0.25};
+    du->evaluate(near, answer);
+    EXPECT_EQ(evaluations, 1);
+    // Order (2, 0) grows the shared flat, which costs one more evaluation.
+    law* duu = du->deriv(0);
+    duu->evaluate(at, answer);
+    EXPECT_EQ(answer[0], 2.0);
+    EXPECT_EQ(evaluations, 2);
+    EXPECT_EQ(top->deriv(2), nullptr);
+    // A derivative of a law never evaluated does not trust the empty cache.
+    Ve_GkSurfaceLaw* fresh = VELM_NEW Ve_GkSurfaceLaw(srf);
+    law* dv = fresh->deriv(1);
+    const double origin[2] = {0.0, 0.0};
+    dv->evaluate(origin, answer);
+    EXPECT_EQ(answer[2], 2.0);
+    dv->remove();
+    fresh->remove();
+    EXPECT_TRUE(duu->isa(Ve_GkSurfaceLaw::id()));
+    EXPECT_EQ(Ve_GkSurfaceLaw::id(), duu->type());
+    duu->remove();
+    du->remove();
+    top->remove();
+}
