@@ -2,10 +2,14 @@
 // and the kernel law over a framework surface.
 #include <memory>
 
+#include "geometry/surface_approximator.hxx"
 #include "geometry/surface_law.hxx"
 #include "geometry/surface_utilities.hxx"
 #include "qelx/qelx_events.hxx"
+#include "support/geometry_builders.hxx"
 #include "surface_import_fixtures.hxx"
+#include "velm/topology.hxx"
+#include "velm/topology_api.hxx"
 
 using namespace geomtest;
 
@@ -188,4 +192,39 @@ TEST_F(SurfaceUtilities, SurfaceLawSharesOneEvaluationWithItsDerivatives)
     duu->remove();
     du->remove();
     top->remove();
+}
+
+namespace {
+
+FACE* firstFace(BODY* body) { return body->lump()->shell()->face(); }
+
+} // namespace
+
+TEST_F(SurfaceUtilities, ApproximatorKeepsAPlainSplineAndConvertsOtherFaces)
+{
+    BODY* sheet = testkit::make_spline_sheet();
+    FACE* face = firstFace(sheet);
+    SURFACE* before = face->geometry();
+    const Gk_ApproxInfo nonRational(0.01, Gk_ApproxInfo::NonRational);
+    Gk_SurfApproxInfoHandle info;
+    EXPECT_EQ(Ve_SurfaceApproximator(face, &nonRational).bspline(Gk_Span(), &info), face);
+    EXPECT_EQ(face->geometry(), before);
+    ASSERT_TRUE(info.IsValid());
+    EXPECT_EQ(info->getTolerance(), QELresabs);
+    EXPECT_EQ(info->getForm(), Gk_ApproxInfo::Any);
+
+    // Without a request a plane face is converted, and the handle left alone.
+    BODY* box = testkit::make_plane_box();
+    FACE* planar = firstFace(box);
+    const QELposition corner = planar->loop()->start()->start()->geometry()->coords();
+    Gk_SurfApproxInfoHandle untouched;
+    EXPECT_EQ(Ve_SurfaceApproximator(planar, nullptr).bspline(Gk_Span(), &untouched), planar);
+    EXPECT_FALSE(untouched.IsValid());
+    ASSERT_EQ(planar->geometry()->equation().type(), 10);
+    EXPECT_TRUE(planar->geometry()->equation().test_point_tol(corner, QELresabs));
+    // The refitted pcurves keep the coedges on their edges.
+    std::string report;
+    EXPECT_TRUE(velm_test_check_model(box, &report)) << report;
+    api_del_entity(box);
+    api_del_entity(sheet);
 }
