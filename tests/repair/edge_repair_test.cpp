@@ -215,3 +215,21 @@ TEST_F(EdgeRepair, VertexOffAFaceBecomesTolerantOnce)
         m_body = nullptr;
     }
 }
+
+TEST_F(EdgeRepair, EdgeWithoutCurveBetweenTwoPlanesGetsTheirLineAndPcurves)
+{
+    EDGE* edge = boxEdge();
+    const QELposition a = edge->start_pos(), b = edge->end_pos();
+    edge->set_geometry(nullptr);
+    for (COEDGE* c : edge_coedges(edge))
+        c->set_geometry(nullptr);
+    EXPECT_TRUE(reinterpret_cast<Ve_EdgeTag*>(edge)->setTolerance_New(nullptr));
+    ASSERT_NE(edge->geometry(), nullptr);
+    EXPECT_FALSE(is_TEDGE(edge));
+    EXPECT_LT(distance(edge->start_pos(), a), QELresabs);
+    EXPECT_LT(distance(edge->end_pos(), b), QELresabs);
+    for (const COEDGE* c : edge_coedges(edge)) {
+        ASSERT_NE(c->geometry(), nullptr);
+        EXPECT_LT(worstPcurveGap(c), QELresfit);
+    }
+}

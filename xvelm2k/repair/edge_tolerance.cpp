@@ -10,10 +10,12 @@
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "model/math_types.hxx"
+#include "repair/fix_pcurve.hxx"
 #include "qelx/qelx_events.hxx"
 #include "qelx/qelx_identifier.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/query.hxx"
+#include "velm/surface_intersect.hxx"
 #include "velm/tolerant.hxx"
 #include "velm/topology_api.hxx"
 
@@ -133,6 +135,59 @@ void reportNewEntities(const ENTITY_LIST& before, const ENTITY_LIST& after, cons
             fireReplaced(before[i], after[i], type, oldName, newName);
 }
 
+// A curve for an edge that has none: the intersection of its two faces'
+// surfaces, the one through both vertices when there are several; then
+// pcurves for its coedges.
+bool rebuildEdgeCurveFromFaces(EDGE* edge)
+{
+    if (!edge)
+        return false;
+    ENTITY_LIST faces;
+    api_get_faces(edge, faces);
+    if (faces.iteration_count() != 2)
+        return false;
+    const FACE* f1 = static_cast<const FACE*>(faces[0]);
+    const FACE* f2 = static_cast<const FACE*>(faces[1]);
+    if (!f1->geometry() || !f2->geometry() || !f1->geometry()->has_equation() || !f2->geometry()->has_equation())
+        return false;
+    QELposition low, high;
+    if (!api_get_entity_box(faces, nullptr, low, high).ok())
+        return false;
+    ss_curve_record* curves = nullptr;
+    // The list is freed on every way out, and the edge gets a copy of the curve.
+    struct Freed {
+        ss_curve_record*& list;
+        ~Freed() { delete_ss_curve_records(list); }
+    } freed{curves};
+    if (!velmCall([&] {
+             curves = d3_sf_sf_int(f1->geometry()->equation(), f2->geometry()->equation(), QELbox(low, high),
+                                   QELresfit);
+         }).ok() ||
+        !curves)
+        return false;
+    const curve* chosen = nullptr;
+    if (!curves->next) {
+        chosen = curves->cur;
+    } else if (edge->start() && edge->end() && edge->start()->geometry() && edge->end()->geometry()) {
+        for (ss_curve_record* r = curves; r && !chosen; r = r->next)
+            if (r->cur->test_point(edge->start()->geometry()->coords()) &&
+                r->cur->test_point(edge->end()->geometry()->coords()))
+                chosen = r->cur;
+    }
+    if (!chosen)
+        return false;
+    // A curve without a stored range runs between the vertices it is given.
+    if (!velmCall([&] {
+             edge->set_geometry(make_curve(*chosen));
+             edge->set_param_range(nullptr);
+         }).ok() ||
+        !edge->geometry())
+        return false;
+    for (COEDGE* c : edge_coedges(edge))
+        Ve_FixPCurve::addPCurve(c);
+    return true;
+}
+
 } // namespace
 
 bool Ve_EdgeTag::setTolerance(EDGE** newEdge, bool useNew)
@@ -143,8 +198,8 @@ bool Ve_EdgeTag::setTolerance(EDGE** newEdge, bool useNew)
 bool Ve_EdgeTag::setTolerance_New(EDGE** newEdge)
 {
     EDGE* edge = getDef();
-    if (!edge->geometry())
-        return false; // an edge without curve cannot be measured
+    if (!edge->geometry() && !rebuildEdgeCurveFromFaces(edge))
+        return false;
     if (!edge->coedge() || !edge->coedge()->loop())
         return false;
     ENTITY_LIST edges, bad, created;
@@ -194,7 +249,7 @@ bool Ve_EdgeTag::setTolerance_New(EDGE** newEdge)
 bool Ve_EdgeTag::setTolerance_Old(EDGE** newEdge)
 {
     EDGE* edge = getDef();
-    if (!edge->geometry())
+    if (!edge->geometry() && !rebuildEdgeCurveFromFaces(edge))
         return false;
     const curve& eq = edge->geometry()->equation();
     double t0 = 0.0, t1 = 0.0;
