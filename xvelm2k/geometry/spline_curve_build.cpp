@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "geometry/geometry_arrays.hxx"
+#include "geometry/surface_utilities.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "model/math_types.hxx"
 #include "qelx/gk_spline_utils.hxx"
@@ -323,9 +324,9 @@ bool attachPCurveFromIntcurve(COEDGE* coedge, FACE* face)
     }
     const intcurve& ic = static_cast<const intcurve&>(cu->equation());
     int index = 0;
-    if (ic.surf1() && ic.pcur1() && *ic.surf1() == fs->equation())
+    if (ic.surf1() && ic.pcur1() && isSameSurface(*ic.surf1(), fs->equation()))
         index = 1;
-    else if (ic.surf2() && ic.pcur2() && *ic.surf2() == fs->equation())
+    else if (ic.surf2() && ic.pcur2() && isSameSurface(*ic.surf2(), fs->equation()))
         index = 2;
     if (index == 0)
         return false;
