@@ -79,18 +79,20 @@ void Ve_FixPCurve::FixPCurveOnParametricSurface(COEDGE* coedge)
     PCURVE* pc = coedge->geometry();
     if (!pc || !pc->has_equation())
         return;
+    QELinterval target;
+    if (!velmCall([&] { target = coedge->param_range(); }).ok())
+        return;
+    // A pcurve that already runs over the coedge's range is left alone,
+    // also one taken from the edge's intcurve.
+    if (pc->def().param_range() == target)
+        return;
     Gk_ErrMgr::checkAbort();
     if (pc->index() != 0) {
         Gk_ErrMgr::doAssert("ve_edgeutl", 966);
         return;
     }
     velmCall([&] {
-        QELinterval target = coedge->edge()->param_range();
-        if (coedge->sense() == REVERSED)
-            target = -target;
         const pcurve& def = pc->def();
-        if (bs2_curve_range(def.cur()) == target && !def.reversed())
-            return;
         bs2_curve copy = bs2_curve_copy(def.cur());
         if (def.reversed())
             bs2_curve_reverse(copy);
