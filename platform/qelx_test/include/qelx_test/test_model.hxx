@@ -1,0 +1,326 @@
+#pragma once
+// In-memory source model: a plain B-rep of "another format" with its own
+// geometry records, kept in the data layouts the geometry exporter hands
+// out. It knows nothing of the kernel; the test exporters read it through
+// the framework's interfaces, and the neutral document is read into it.
+//
+// Entities live in tables and refer to each other by index. Parameters:
+// an edge's curve is read at the edge's own parameter; a coedge's domain
+// and its pcurve use the coedge's parameter, which is the edge's for a
+// forward coedge and the edge's negated for a reversed one, so a reversed
+// coedge on [0, L] has the domain [-L, 0] and its pcurve runs with it.
+#include "qelx/qelx_math.hxx"
+#include "qelx/qelx_result.hxx"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qelx_test {
+
+using Vec3 = std::array<double, 3>;
+
+// Surface codes of the geometry exporter.
+enum SurfaceKind {
+    SurfUnknown = 0, SurfPlane = 1, SurfCylinder = 2, SurfCone = 3, SurfSphere = 4, SurfTorus = 5,
+    SurfNurbs = 6, SurfRevolved = 7, SurfExtruded = 8, SurfOffset = 9
+};
+// Curve codes of the geometry exporter; pcurves are always CurvNurbsP (1).
+enum CurveKind { CurvUnknown = 0, CurvLine = 1, CurvOther = 2, CurvEllipse = 3, CurvNurbs = 4 };
+inline constexpr int PCurvNurbs = 1;
+
+// Identifier words: (kind << 48) | (index + 1).
+enum EntityKind {
+    KindBody = 1, KindLump, KindVolume, KindShell, KindFace, KindLoop, KindCoedge, KindEdge, KindVertex, KindWire,
+    KindSurface, KindCurve, KindPCurve, KindPoint
+};
+inline std::uint64_t wordOf(EntityKind kind, int index)
+{
+    return (static_cast<std::uint64_t>(kind) << 48) | static_cast<std::uint64_t>(index + 1);
+}
+inline int kindOfWord(std::uint64_t word) { return static_cast<int>(word >> 48); }
+inline int indexOfWord(std::uint64_t word) { return static_cast<int>(word & 0xffffffffffffULL) - 1; }
+
+// A B-spline in exporter layout: distinct knots with multiplicities
+// (sum = count + degree + 1), dim * count coordinates, weights empty when
+// polynomial, closure 0 open, 1 closed, 2/3 periodic.
+struct TestNurbs {
+    int degree = 0;
+    int count = 0;
+    std::vector<double> ctrl;
+    std::vector<double> weights;
+    std::vector<double> knots;
+    std::vector<int> mults;
+    int form = 0;
+};
+
+struct TestSurface {
+    int type = SurfUnknown;
+    // Framework -> canonical: s = uA*uB*u + uC, t = vA*vB*v + vC; flag: the
+    // surface's normal is the canonical frame's (true) or its opposite.
+    double uA = 1.0, uB = 1.0, uC = 0.0, vA = 1.0, vB = 1.0, vC = 0.0;
+    bool flag = true;
+    double uSpan[2] = {0.0, 1.0}, vSpan[2] = {0.0, 1.0}; // canonical box
+    // plane: origin, uVector, normal; cone/cylinder: origin, refDir, axis;
+    // sphere: centre, dir1 (longitude 0), dir2 (pole); torus: centre, refDir,
+    // axis; extruded: -, direction, -; revolved: axisPoint, axisDir, -.
+    Vec3 p{}, d1{}, d2{};
+    // cone: a radius, b half-angle, c signed sine; sphere: a radius; torus:
+    // a major, b minor; offset: a distance.
+    double a = 0.0, b = 0.0, c = 0.0;
+    int toroidalType = 0;
+    int ref = -1; // offset: base surface; revolved/extruded: profile curve
+    // NURBS and unknown (answered as NURBS data).
+    int uDegree = 0, vDegree = 0, uCount = 0, vCount = 0;
+    std::vector<double> ctrl, weights, uKnots, vKnots;
+    std::vector<int> uMults, vMults;
+    int uClosure = 0, vClosure = 0;
+};
+
+struct TestCurve {
+    int type = CurvUnknown;
+    double scale = 1.0, offset = 0.0; // framework -> canonical: s = scale*t + offset
+    bool flag = true;
+    double domain[2] = {0.0, 1.0};    // framework parameters
+    Vec3 p{}, d1{}, d2{};             // line: point, direction; ellipse: centre, majorDir, normal
+    double major = 0.0, minor = 0.0;
+    TestNurbs nurbs;                  // NURBS and other (answered as NURBS data)
+};
+
+struct TestPCurve {
+    double scale = 1.0, offset = 0.0;
+    bool flag = true;
+    TestNurbs nurbs; // 2-D control points in the face surface's framework parameters
+};
+
+struct TestBody {
+    std::vector<int> lumps, shells2D, faces, wires, pointWires;
+};
+struct TestLump { std::vector<int> volumes; };
+struct TestVolume { std::vector<int> shells; };
+struct TestShell {
+    std::vector<int> faces;
+    bool closed = false;
+};
+struct TestFace {
+    int surface = -1;
+    bool sense = true;
+    bool orientationCorrect = true;
+    int category = 2;
+    double uDomain[2] = {0.0, 1.0}, vDomain[2] = {0.0, 1.0};
+    std::vector<int> loops;
+};
+struct TestLoop {
+    int face = -1;
+    std::vector<int> coedges;
+    bool degenerate = false;
+    int vertex = -1;
+    bool outer = false;
+};
+struct TestCoedge {
+    int loop = -1;
+    int edge = -1;
+    bool sense = true;
+    int pcurve = -1;
+    bool pcurveSense = true;
+    double domain[2] = {0.0, 1.0};
+};
+struct TestEdge {
+    int curve = -1;
+    int start = -1, end = -1;
+    double domain[2] = {0.0, 1.0};
+    bool sense = true;
+    std::vector<int> coedges; // partner order
+};
+struct TestVertex {
+    int point = -1;
+    std::vector<int> edges;
+};
+struct TestWire {
+    std::vector<int> edges, vertices;
+};
+
+struct TestLayer {
+    std::string name;
+    std::array<double, 4> color{0.0, 0.0, 0.0, 0.0};
+    bool state = true;
+};
+
+// What the attribute exporter answers for one entity; an empty field is
+// "nothing to answer".
+struct TestAttributes {
+    std::optional<int> layer;
+    std::optional<std::string> name;
+    std::optional<std::array<double, 4>> color;
+    std::optional<bool> show, pick, planeUnbounded, surfaceUnbounded;
+    std::optional<double> thickness;
+    std::optional<int> lineType, lineWeight, id;
+    std::optional<std::string> textId, pid, pname, pset, mdi, alias2;
+    std::vector<std::string> aliases;
+};
+
+struct TestGroup {
+    std::string name;
+    std::vector<std::uint64_t> members; // identifier words
+};
+struct TestLayerFilter {
+    std::string name;
+    int type = 0; // 0 all layers, 1 listed layers, 2 none
+    std::vector<int> layers;
+    bool current = false;
+};
+
+// A forced answer of one exporter operation (for every word, or one word).
+struct TestOverride {
+    QELIResult result = QELI_FAIL;
+    bool leaveUnwritten = true;
+};
+
+class TestModel {
+public:
+    std::string xType = "XTest";
+    int unit = 1; // QELXUnit code: millimetre
+
+    std::vector<TestBody> bodies;
+    std::vector<TestLump> lumps;
+    std::vector<TestVolume> volumes;
+    std::vector<TestShell> shells;
+    std::vector<TestFace> faces;
+    std::vector<TestLoop> loops;
+    std::vector<TestCoedge> coedges;
+    std::vector<TestEdge> edges;
+    std::vector<TestVertex> vertices;
+    std::vector<TestWire> wires;
+    std::vector<TestSurface> surfaces;
+    std::vector<TestCurve> curves;
+    std::vector<TestPCurve> pcurves;
+    std::vector<Vec3> points;
+    std::vector<int> freeSurfaces, freeCurves, freePoints;
+
+    std::map<std::uint64_t, TestAttributes> attributes;
+    std::map<int, TestLayer> layers;
+    std::vector<TestLayerFilter> layerFilters;
+    std::vector<TestGroup> groups;
+
+    // Forced exporter answers: operation name -> (word or 0 for all).
+    std::map<std::string, std::map<std::uint64_t, TestOverride>> overrides;
+    void forceAnswer(const std::string& operation, QELIResult result, bool leaveUnwritten = true,
+                     std::uint64_t word = 0)
+    {
+        overrides[operation][word] = TestOverride{result, leaveUnwritten};
+    }
+    // The forced answer for this call, if any.
+    const TestOverride* overrideFor(const char* operation, std::uint64_t word) const;
+
+    // ---- geometry records (return the new index) ----
+    int addPoint(const Vec3& p);
+    int addPlane(const Vec3& origin, const Vec3& uVector, const Vec3& normal);
+    // Cylinder when halfAngle is 0; the radius shrinks along +axis.
+    int addCone(const Vec3& origin, const Vec3& refDir, const Vec3& axis, double radius, double halfAngle);
+    int addSphere(const Vec3& centre, double radius);
+    // Lemon when lemon is set (then major < minor).
+    int addTorus(const Vec3& centre, const Vec3& refDir, const Vec3& axis, double major, double minor, bool lemon);
+    int addNurbsSurface(int uDegree, int vDegree, int uCount, int vCount, std::vector<double> ctrl,
+                        std::vector<double> uKnots, std::vector<int> uMults, std::vector<double> vKnots,
+                        std::vector<int> vMults, std::vector<double> weights = {});
+    int addRevolved(int profileCurve, const Vec3& axisPoint, const Vec3& axisDir, double angle0, double angle1);
+    int addExtruded(int profileCurve, const Vec3& direction, double t0, double t1);
+    int addOffset(int baseSurface, double distance);
+    int addLine(const Vec3& from, const Vec3& to); // unit speed, domain [0, |to - from|]
+    int addEllipse(const Vec3& centre, const Vec3& majorDir, const Vec3& normal, double major, double minor,
+                   double t0, double t1);
+    int addNurbsCurve(TestNurbs nurbs); // domain from the knots
+    // The polynomial segment from a to b over [t0, t1] (degree 1).
+    int addLinePCurve(const QELXPoint2D& a, const QELXPoint2D& b, double t0, double t1);
+    int addPCurve(TestNurbs nurbs);
+
+    // ---- evaluation in framework parameters ----
+    QELXPoint3D surfacePoint(int surface, double u, double v) const;
+    // The surface's normal (the one face senses refer to), unit.
+    QELXPoint3D surfaceNormal(int surface, double u, double v) const;
+    QELXPoint3D curvePoint(int curve, double t) const;
+    QELXPoint2D pcurvePoint(int pcurve, double t) const;
+    QELXPoint3D point(int index) const;
+    // Canonical evaluation (the data's own parameters).
+    QELXPoint3D canonicalSurfacePoint(int surface, double s, double t) const;
+    QELXPoint3D canonicalCurvePoint(int curve, double s) const;
+
+    // ---- topology helpers ----
+    int addBody() { bodies.emplace_back(); return static_cast<int>(bodies.size()) - 1; }
+    // A solid body with one lump, one volume and one closed shell.
+    int addSolidBody(int& shell);
+    // A sheet body with one 2-D shell.
+    int addSheetBody(int& shell);
+    int addVertex(const Vec3& p);
+    // Edge on a curve between two vertices over [t0, t1].
+    int addEdge(int curve, int start, int end, double t0, double t1);
+    int addFace(int shell, int surface, bool sense = true);
+    int addLoop(int face);
+    // Coedge of edge in loop; the pcurve (may be -1) runs in the coedge's parameter.
+    int addCoedge(int loop, int edge, bool sense, int pcurve);
+    // A planar face whose loops are vertex polygons (first the periphery,
+    // counter-clockwise about the normal, then the holes). Edges between the
+    // same two vertices are shared; pcurves are straight.
+    int addPolygonFace(int shell, int plane, const std::vector<std::vector<int>>& loopVertices);
+    // Framework (u, v) of a point on a plane.
+    QELXPoint2D planeParams(int plane, const Vec3& p) const;
+
+    // ---- builders: consistent models ----
+    static TestModel block(double dx, double dy, double dz);
+    static TestModel cylinder(double r, double h);
+    static TestModel sphereFace(double r = 1.0);
+    static TestModel torusFace(double R = 3.0, double r = 1.0);
+    static TestModel lemonTorus(double R = 0.5, double r = 1.0);
+    static TestModel planeFace(bool noLoops = false);
+    static TestModel nurbsSheet(int nu = 4, int nv = 4, bool rational = false);
+    static TestModel twoFacesSharingEdge();
+    static TestModel sheetWithHole();
+    static TestModel coneWithApexLoop(double r = 1.0, double halfAngle = 0.5);
+    static TestModel polylineWire(const std::vector<Vec3>& points);
+    static TestModel pointWire(const std::vector<Vec3>& points);
+    // One of every geometry kind, as free entities of an empty model.
+    static TestModel freeGeometry();
+    int freeSurface(int surface) { freeSurfaces.push_back(surface); return surface; }
+    int freeCurve(int curve) { freeCurves.push_back(curve); return curve; }
+    int freePoint(const Vec3& p) { int i = addPoint(p); freePoints.push_back(i); return i; }
+
+    // ---- fault editors ----
+    void dropPCurve(int coedge) { coedges[coedge].pcurve = -1; }
+    void dropCurve(int edge) { edges[edge].curve = -1; }
+    // The pcurve's parameter runs backwards (t -> -t); the coedge is unchanged.
+    void reversePCurve(int coedge);
+    void flipPCurveSense(int coedge) { coedges[coedge].pcurveSense = !coedges[coedge].pcurveSense; }
+    // Moves the vertex's point by d across its first edge's curve.
+    void moveVertexOffCurve(int vertex, double d);
+    // A tangent break of size d at the middle of the curve (a line becomes
+    // a degree-1 spline).
+    void kinkCurve(int curve, double d);
+    void kinkPCurve(int pcurve, double d);
+    // Control point i + 1 moved onto control point i.
+    void coincideControlPoints(int curve, int i);
+    void coincidePCurveControlPoints(int pcurve, int i);
+    void coincideSurfaceControlPoints(int surface, int i, int j); // (i, j) and (i + 1, j)
+    // A periodic spline curve handed as open.
+    void openPeriodicCurve(int curve) { curves[curve].nurbs.form = 0; }
+    void dropLoops(int face) { faces[face].loops.clear(); }
+    // A third coedge on the edge, in a loop of its own on the first coedge's face.
+    int addThirdCoedge(int edge);
+    int addEmptyLoop(int face);
+    // Reparametrise consistently: canonical = a*t + c (a may be negative).
+    // Face domains and pcurves on the surface, and edge/coedge domains and
+    // pcurves over the curve, follow, so the model stays consistent.
+    void reparametriseSurface(int surface, double ua, double uc, double va, double vc);
+    void reparametriseCurve(int curve, double a, double c);
+};
+
+// Reverses a spline's parameter (t -> -t).
+void reverseNurbs(TestNurbs& nurbs, int dim);
+// Boehm knot insertion of t, once.
+void insertKnot(TestNurbs& nurbs, int dim, double t);
+// The full knot vector of distinct knots with multiplicities.
+std::vector<double> expandKnots(const std::vector<double>& knots, const std::vector<int>& mults);
+
+} // namespace qelx_test

@@ -1,0 +1,162 @@
+// The source model's builders give consistent geometry, its editors keep
+// or break that consistency as they say, and its spline edits keep shapes.
+#include "qelx_test/test_model.hxx"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+
+using namespace qelx_test;
+
+namespace {
+
+// Largest gap between what the topology says should coincide: vertices on
+// their edges' curves, pcurves (through the face's surface) on the edge
+// curves at quarter points of each coedge domain.
+double worstGap(const TestModel& m)
+{
+    double worst = 0.0;
+    for (const TestEdge& e : m.edges) {
+        if (e.curve < 0)
+            continue;
+        const int lo = e.sense ? e.start : e.end, hi = e.sense ? e.end : e.start;
+        worst = std::max(worst, m.curvePoint(e.curve, e.domain[0]).Distance(m.point(m.vertices[lo].point)));
+        worst = std::max(worst, m.curvePoint(e.curve, e.domain[1]).Distance(m.point(m.vertices[hi].point)));
+    }
+    for (const TestCoedge& c : m.coedges) {
+        const TestEdge& e = m.edges[c.edge];
+        if (c.pcurve < 0 || e.curve < 0)
+            continue;
+        const int surface = m.faces[m.loops[c.loop].face].surface;
+        for (int k = 0; k <= 4; ++k) {
+            const double t = c.domain[0] + (c.domain[1] - c.domain[0]) * k / 4.0;
+            const QELXPoint2D uv = m.pcurvePoint(c.pcurve, t);
+            const QELXPoint3D onFace = m.surfacePoint(surface, uv.u(), uv.v());
+            worst = std::max(worst, onFace.Distance(m.curvePoint(e.curve, c.sense ? t : -t)));
+        }
+    }
+    return worst;
+}
+
+struct Built {
+    const char* name;
+    std::function<TestModel()> make;
+    int faces, edges, vertices;
+};
+
+const std::vector<Built>& builders()
+{
+    static const std::vector<Built> all = {
+        {"block", [] { return TestModel::block(1, 2, 3); }, 6, 12, 8},
+        {"cylinder", [] { return TestModel::cylinder(2, 5); }, 3, 3, 2},
+        {"sphere", [] { return TestModel::sphereFace(2); }, 1, 0, 0},
+        {"torus", [] { return TestModel::torusFace(3, 1); }, 1, 0, 0},
+        {"lemon", [] { return TestModel::lemonTorus(0.5, 1); }, 1, 0, 0},
+        {"plane", [] { return TestModel::planeFace(); }, 1, 4, 4},
+        {"nurbs", [] { return TestModel::nurbsSheet(5, 4, true); }, 1, 4, 4},
+        {"shared", [] { return TestModel::twoFacesSharingEdge(); }, 2, 7, 6},
+        {"hole", [] { return TestModel::sheetWithHole(); }, 1, 8, 8},
+        {"cone", [] { return TestModel::coneWithApexLoop(); }, 1, 1, 2},
+        {"polyline", [] { return TestModel::polylineWire({{0, 0, 0}, {1, 0, 0}, {1, 1, 1}}); }, 0, 2, 3},
+    };
+    return all;
+}
+
+} // namespace
+
+TEST(TestModelBuilders, CountsAndGeometryAgree)
+{
+    for (const Built& b : builders()) {
+        SCOPED_TRACE(b.name);
+        const TestModel m = b.make();
+        EXPECT_EQ(static_cast<int>(m.faces.size()), b.faces);
+        EXPECT_EQ(static_cast<int>(m.edges.size()), b.edges);
+        EXPECT_EQ(static_cast<int>(m.vertices.size()), b.vertices);
+        EXPECT_LT(worstGap(m), 1e-9);
+    }
+}
+
+TEST(TestModelBuilders, ClosedShellsPairEveryEdgeAndPointOutwards)
+{
+    for (const Built& b : builders()) {
+        SCOPED_TRACE(b.name);
+        const TestModel m = b.make();
+        for (const TestShell& s : m.shells) {
+            if (!s.closed)
+                continue;
+            for (int f : s.faces)
+                for (int l : m.faces[f].loops)
+                    for (int c : m.loops[l].coedges) {
+                        const TestEdge& e = m.edges[m.coedges[c].edge];
+                        ASSERT_EQ(e.coedges.size(), 2u);
+                        EXPECT_NE(m.coedges[e.coedges[0]].sense, m.coedges[e.coedges[1]].sense);
+                    }
+        }
+    }
+    // Every face of the block and the cylinder points away from the body's middle.
+    for (const TestModel& m : {TestModel::block(1, 2, 3), TestModel::cylinder(2, 5)}) {
+        const QELXPoint3D middle = m.edges.size() == 12 ? QELXPoint3D(0.5, 1, 1.5) : QELXPoint3D(0, 0, 2.5);
+        for (const TestFace& f : m.faces) {
+            const double u = 0.5 * (f.uDomain[0] + f.uDomain[1]) + 0.1, v = 0.5 * (f.vDomain[0] + f.vDomain[1]) + 0.1;
+            const QELXPoint3D n = m.surfaceNormal(f.surface, u, v) * (f.sense ? 1.0 : -1.0);
+            EXPECT_GT(n * (m.surfacePoint(f.surface, u, v) - middle), 0.0);
+        }
+    }
+}
+
+TEST(TestModelEditors, ReparametrisingKeepsTheModelConsistent)
+{
+    TestModel m = TestModel::cylinder(2, 5);
+    const QELXPoint3D before = m.surfacePoint(0, 0.3, 1.0);
+    m.reparametriseSurface(0, 2.0, 0.5, -1.0, 0.25);
+    EXPECT_LT(worstGap(m), 1e-9);
+    EXPECT_LT(m.surfacePoint(0, (0.3 - 0.5) / 2.0, (1.0 - 0.25) / -1.0).Distance(before), 1e-12);
+    for (double a : {2.0, -1.0}) {
+        TestModel s = TestModel::nurbsSheet(4, 4, false);
+        for (int c = 0; c < 4; ++c)
+            s.reparametriseCurve(c, a, 0.5);
+        EXPECT_LT(worstGap(s), 1e-9) << a;
+    }
+}
+
+TEST(TestModelEditors, FaultsBreakWhatTheySay)
+{
+    TestModel moved = TestModel::block(1, 1, 1);
+    moved.moveVertexOffCurve(0, 0.01);
+    EXPECT_NEAR(worstGap(moved), 0.01, 1e-9);
+
+    TestModel kinked = TestModel::nurbsSheet(4, 4, false);
+    const QELXPoint3D end = kinked.curvePoint(0, 1.0), mid = kinked.curvePoint(0, 0.5);
+    kinked.kinkCurve(0, 0.05);
+    EXPECT_LT(kinked.curvePoint(0, 1.0).Distance(end), 1e-12);
+    EXPECT_NEAR(kinked.curvePoint(0, 0.5).Distance(mid), 0.05, 1e-9);
+    const QELXPoint3D left = kinked.curvePoint(0, 0.5) - kinked.curvePoint(0, 0.5 - 1e-6);
+    const QELXPoint3D right = kinked.curvePoint(0, 0.5 + 1e-6) - kinked.curvePoint(0, 0.5);
+    EXPECT_LT((left * right) / (left.Length() * right.Length()), 0.999);
+
+    TestModel reversed = TestModel::planeFace();
+    reversed.reversePCurve(0);
+    EXPECT_GT(worstGap(reversed), 0.5);
+    const QELXPoint2D a = reversed.pcurvePoint(0, 0.0);
+    EXPECT_NEAR(a.u(), 1.0, 1e-12);
+
+    TestModel third = TestModel::twoFacesSharingEdge();
+    third.addThirdCoedge(1);
+    EXPECT_EQ(third.edges[1].coedges.size(), 3u);
+}
+
+TEST(TestModelSplines, KnotInsertionKeepsTheCurve)
+{
+    for (bool rational : {false, true}) {
+        TestModel m = TestModel::nurbsSheet(6, 4, rational);
+        const TestModel original = m;
+        insertKnot(m.curves[0].nurbs, 3, 0.4);
+        insertKnot(m.curves[0].nurbs, 3, 0.4);
+        EXPECT_EQ(m.curves[0].nurbs.count, original.curves[0].nurbs.count + 2);
+        for (double t = 0.0; t <= 1.0; t += 0.125)
+            EXPECT_LT(m.curvePoint(0, t).Distance(original.curvePoint(0, t)), 1e-12) << rational << " " << t;
+        reverseNurbs(m.curves[0].nurbs, 3);
+        EXPECT_LT(m.curvePoint(0, 0.3).Distance(original.curvePoint(0, 0.7)), 1e-12);
+    }
+}
