@@ -1,0 +1,38 @@
+#pragma once
+// The neutral document: the framework's own file form of a generic B-rep
+// (JSON, documented field by field in docs/neutral-document.md). It holds
+// what the framework's exporter interfaces carry and is read back into the
+// in-memory source model, whose test exporters then serve as a source.
+#include "qelx_test/test_model.hxx"
+
+#include <stdexcept>
+#include <string>
+
+class QELXBRepExporter;
+
+namespace qelx_formats {
+
+inline constexpr const char* NeutralFormatName = "qelx-neutral";
+inline constexpr int NeutralFormatVersion = 1;
+
+// A refused document: the message names the source and the JSON path.
+class NeutralDocumentError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Text of a model (deterministic: the same model gives the same text).
+std::string writeNeutralText(const qelx_test::TestModel& model);
+// Throws NeutralDocumentError naming `source` and the JSON path of the fault.
+qelx_test::TestModel readNeutralText(const std::string& text, const std::string& source);
+
+// File forms. Reading leaves `model` untouched on failure; writing goes to
+// a temporary name that is renamed only on success. 0 or 0x1000001 (with
+// `error` set); a file that cannot be opened gives 0x100000e.
+QELIResult readNeutralDocument(const std::string& path, qelx_test::TestModel& model, std::string& error);
+QELIResult writeNeutralDocument(const qelx_test::TestModel& model, const std::string& path, std::string& error);
+// Walks the exporter (firing the framework's stage events) and writes what
+// it answered.
+QELIResult writeNeutralDocument(QELXBRepExporter* exporter, const std::string& path, std::string& error);
+
+} // namespace qelx_formats

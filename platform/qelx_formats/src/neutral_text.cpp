@@ -1,0 +1,874 @@
+// Neutral document text: model -> JSON and JSON -> model with every field
+// checked, so a damaged document is refused with the path of its fault.
+#include "qelx_formats/neutral_document.hxx"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <set>
+#include <unordered_map>
+
+namespace qelx_formats {
+
+using qelx_test::TestModel;
+using qelx_test::TestNurbs;
+using qelx_test::Vec3;
+using Json = nlohmann::ordered_json;
+
+namespace {
+
+const char* const SurfaceNames[] = {"unknown", "plane",   "cylinder", "cone",     "sphere",
+                                    "torus",   "nurbs",   "revolved", "extruded", "offset"};
+const char* const CurveNames[] = {"unknown", "line", "other", "ellipse", "nurbs"};
+
+// Table names in document order; attribute and group members name them.
+const char* const Tables[] = {"bodies", "lumps",    "volumes", "shells",  "faces",   "loops",  "coedges",
+                              "edges",  "vertices", "wires",   "surfaces", "curves", "pcurves", "points"};
+const char* const KindNames[] = {"body",   "lump",   "volume",  "shell",  "face",   "loop",   "coedge",
+                                 "edge",   "vertex", "wire",    "surface", "curve", "pcurve", "point"};
+constexpr int TableCount = 14;
+
+Json ref(int index) { return index < 0 ? Json(nullptr) : Json(index + 1); }
+Json refs(const std::vector<int>& list)
+{
+    Json a = Json::array();
+    for (int i : list)
+        a.push_back(i + 1);
+    return a;
+}
+Json vec(const Vec3& v) { return Json::array({v[0], v[1], v[2]}); }
+Json pair(const double p[2]) { return Json::array({p[0], p[1]}); }
+
+// Entity word of the model -> {"kind", "id"}.
+Json entity(std::uint64_t word)
+{
+    const int kind = qelx_test::kindOfWord(word);
+    Json e = Json::object();
+    e["kind"] = (kind >= 1 && kind <= TableCount) ? KindNames[kind - 1] : "unknown";
+    e["id"] = qelx_test::indexOfWord(word) + 1;
+    return e;
+}
+
+void putNurbs(Json& j, const TestNurbs& n)
+{
+    j["degree"] = n.degree;
+    j["count"] = n.count;
+    j["controlPoints"] = n.ctrl;
+    j["weights"] = n.weights.empty() ? Json(nullptr) : Json(n.weights);
+    j["knots"] = n.knots;
+    j["mults"] = n.mults;
+    j["form"] = n.form;
+}
+
+Json surfaceJson(const TestModel& m, int i)
+{
+    const qelx_test::TestSurface& s = m.surfaces[i];
+    Json j = Json::object();
+    j["id"] = i + 1;
+    j["type"] = (s.type >= 0 && s.type <= 9) ? SurfaceNames[s.type] : "unknown";
+    j["parameterization"] = {{"u", {s.uA, s.uB, s.uC}}, {"v", {s.vA, s.vB, s.vC}}, {"flag", s.flag}};
+    j["uSpan"] = pair(s.uSpan);
+    j["vSpan"] = pair(s.vSpan);
+    switch (s.type) {
+    case qelx_test::SurfPlane:
+        j["origin"] = vec(s.p);
+        j["uVector"] = vec(s.d1);
+        j["normal"] = vec(s.d2);
+        break;
+    case qelx_test::SurfCylinder:
+    case qelx_test::SurfCone:
+        j["radius"] = s.a;
+        j["halfAngle"] = s.b;
+        j["sine"] = s.c;
+        j["origin"] = vec(s.p);
+        j["refDir"] = vec(s.d1);
+        j["axis"] = vec(s.d2);
+        break;
+    case qelx_test::SurfSphere:
+        j["radius"] = s.a;
+        j["centre"] = vec(s.p);
+        j["dir1"] = vec(s.d1);
+        j["dir2"] = vec(s.d2);
+        break;
+    case qelx_test::SurfTorus:
+        j["major"] = s.a;
+        j["minor"] = s.b;
+        j["toroidalType"] = s.toroidalType;
+        j["centre"] = vec(s.p);
+        j["refDir"] = vec(s.d1);
+        j["axis"] = vec(s.d2);
+        break;
+    case qelx_test::SurfRevolved:
+        j["axisPoint"] = vec(s.p);
+        j["axisDir"] = vec(s.d1);
+        j["profile"] = ref(s.ref);
+        break;
+    case qelx_test::SurfExtruded:
+        j["direction"] = vec(s.d1);
+        j["profile"] = ref(s.ref);
+        break;
+    case qelx_test::SurfOffset:
+        j["distance"] = s.a;
+        j["base"] = ref(s.ref);
+        break;
+    default:
+        if (s.type == qelx_test::SurfNurbs || s.uCount > 0) {
+            j["uDegree"] = s.uDegree;
+            j["vDegree"] = s.vDegree;
+            j["uCount"] = s.uCount;
+            j["vCount"] = s.vCount;
+            j["controlPoints"] = s.ctrl;
+            j["weights"] = s.weights.empty() ? Json(nullptr) : Json(s.weights);
+            j["uKnots"] = s.uKnots;
+            j["uMults"] = s.uMults;
+            j["vKnots"] = s.vKnots;
+            j["vMults"] = s.vMults;
+            j["uClosure"] = s.uClosure;
+            j["vClosure"] = s.vClosure;
+        }
+        break;
+    }
+    return j;
+}
+
+Json curveJson(const TestModel& m, int i)
+{
+    const qelx_test::TestCurve& c = m.curves[i];
+    Json j = Json::object();
+    j["id"] = i + 1;
+    j["type"] = (c.type >= 0 && c.type <= 4) ? CurveNames[c.type] : "unknown";
+    j["parameterization"] = {{"scale", c.scale}, {"offset", c.offset}, {"flag", c.flag}};
+    j["domain"] = pair(c.domain);
+    if (c.type == qelx_test::CurvLine) {
+        j["point"] = vec(c.p);
+        j["direction"] = vec(c.d1);
+    } else if (c.type == qelx_test::CurvEllipse) {
+        j["major"] = c.major;
+        j["minor"] = c.minor;
+        j["centre"] = vec(c.p);
+        j["majorDir"] = vec(c.d1);
+        j["normal"] = vec(c.d2);
+    } else if (c.type == qelx_test::CurvNurbs || c.nurbs.count > 0) {
+        putNurbs(j, c.nurbs);
+    }
+    return j;
+}
+
+Json attributesJson(std::uint64_t word, const qelx_test::TestAttributes& a)
+{
+    Json j = Json::object();
+    j["entity"] = entity(word);
+    auto opt = [&](const char* key, const auto& field) {
+        if (field)
+            j[key] = *field;
+    };
+    opt("layer", a.layer);
+    opt("name", a.name);
+    opt("color", a.color);
+    opt("show", a.show);
+    opt("pick", a.pick);
+    opt("planeUnbounded", a.planeUnbounded);
+    opt("surfaceUnbounded", a.surfaceUnbounded);
+    opt("thickness", a.thickness);
+    opt("lineType", a.lineType);
+    opt("lineWeight", a.lineWeight);
+    opt("id", a.id);
+    opt("textId", a.textId);
+    opt("pid", a.pid);
+    opt("pname", a.pname);
+    opt("pset", a.pset);
+    opt("mdi", a.mdi);
+    opt("alias2", a.alias2);
+    if (!a.aliases.empty())
+        j["aliases"] = a.aliases;
+    return j;
+}
+
+} // namespace
+
+std::string writeNeutralText(const TestModel& m)
+{
+    Json doc = Json::object();
+    doc["format"] = NeutralFormatName;
+    doc["version"] = NeutralFormatVersion;
+    doc["xtype"] = m.xType;
+    doc["unit"] = m.unit;
+    auto table = [&](const char* name, std::size_t n, auto&& fill) {
+        Json a = Json::array();
+        for (std::size_t i = 0; i < n; ++i) {
+            Json j = Json::object();
+            j["id"] = i + 1;
+            fill(j, static_cast<int>(i));
+            a.push_back(std::move(j));
+        }
+        doc[name] = std::move(a);
+    };
+    table("bodies", m.bodies.size(), [&](Json& j, int i) {
+        const qelx_test::TestBody& b = m.bodies[i];
+        j["lumps"] = refs(b.lumps);
+        j["shells2D"] = refs(b.shells2D);
+        j["faces"] = refs(b.faces);
+        j["wires"] = refs(b.wires);
+        j["pointWires"] = refs(b.pointWires);
+    });
+    table("lumps", m.lumps.size(), [&](Json& j, int i) { j["volumes"] = refs(m.lumps[i].volumes); });
+    table("volumes", m.volumes.size(), [&](Json& j, int i) { j["shells"] = refs(m.volumes[i].shells); });
+    table("shells", m.shells.size(), [&](Json& j, int i) {
+        j["closed"] = m.shells[i].closed;
+        j["faces"] = refs(m.shells[i].faces);
+    });
+    table("faces", m.faces.size(), [&](Json& j, int i) {
+        const qelx_test::TestFace& f = m.faces[i];
+        j["surface"] = ref(f.surface);
+        j["sense"] = f.sense;
+        j["orientationCorrect"] = f.orientationCorrect;
+        j["category"] = f.category;
+        j["uDomain"] = pair(f.uDomain);
+        j["vDomain"] = pair(f.vDomain);
+        j["loops"] = refs(f.loops);
+    });
+    table("loops", m.loops.size(), [&](Json& j, int i) {
+        const qelx_test::TestLoop& l = m.loops[i];
+        j["face"] = ref(l.face);
+        j["outer"] = l.outer;
+        j["degenerate"] = l.degenerate;
+        j["vertex"] = ref(l.vertex);
+        j["coedges"] = refs(l.coedges);
+    });
+    table("coedges", m.coedges.size(), [&](Json& j, int i) {
+        const qelx_test::TestCoedge& c = m.coedges[i];
+        j["loop"] = ref(c.loop);
+        j["edge"] = ref(c.edge);
+        j["sense"] = c.sense;
+        j["domain"] = pair(c.domain);
+        j["pcurve"] = ref(c.pcurve);
+        j["pcurveSense"] = c.pcurveSense;
+    });
+    table("edges", m.edges.size(), [&](Json& j, int i) {
+        const qelx_test::TestEdge& e = m.edges[i];
+        j["curve"] = ref(e.curve);
+        j["sense"] = e.sense;
+        j["domain"] = pair(e.domain);
+        j["start"] = ref(e.start);
+        j["end"] = ref(e.end);
+        j["coedges"] = refs(e.coedges);
+    });
+    table("vertices", m.vertices.size(), [&](Json& j, int i) {
+        j["point"] = ref(m.vertices[i].point);
+        j["edges"] = refs(m.vertices[i].edges);
+    });
+    table("wires", m.wires.size(), [&](Json& j, int i) {
+        j["edges"] = refs(m.wires[i].edges);
+        j["vertices"] = refs(m.wires[i].vertices);
+    });
+    {
+        Json a = Json::array();
+        for (std::size_t i = 0; i < m.surfaces.size(); ++i)
+            a.push_back(surfaceJson(m, static_cast<int>(i)));
+        doc["surfaces"] = std::move(a);
+        Json c = Json::array();
+        for (std::size_t i = 0; i < m.curves.size(); ++i)
+            c.push_back(curveJson(m, static_cast<int>(i)));
+        doc["curves"] = std::move(c);
+    }
+    table("pcurves", m.pcurves.size(), [&](Json& j, int i) {
+        const qelx_test::TestPCurve& p = m.pcurves[i];
+        j["type"] = "nurbs";
+        j["parameterization"] = {{"scale", p.scale}, {"offset", p.offset}, {"flag", p.flag}};
+        putNurbs(j, p.nurbs);
+    });
+    table("points", m.points.size(), [&](Json& j, int i) { j["xyz"] = vec(m.points[i]); });
+    doc["freeSurfaces"] = refs(m.freeSurfaces);
+    doc["freeCurves"] = refs(m.freeCurves);
+    doc["freePoints"] = refs(m.freePoints);
+    Json attributes = Json::array();
+    for (const auto& [word, a] : m.attributes)
+        attributes.push_back(attributesJson(word, a));
+    doc["attributes"] = std::move(attributes);
+    Json layers = Json::array();
+    for (const auto& [number, l] : m.layers)
+        layers.push_back({{"number", number}, {"name", l.name}, {"color", l.color}, {"state", l.state}});
+    doc["layers"] = std::move(layers);
+    Json filters = Json::array();
+    for (const qelx_test::TestLayerFilter& f : m.layerFilters)
+        filters.push_back({{"name", f.name}, {"type", f.type}, {"layers", f.layers}, {"current", f.current}});
+    doc["layerFilters"] = std::move(filters);
+    Json groups = Json::array();
+    for (const qelx_test::TestGroup& g : m.groups) {
+        Json members = Json::array();
+        for (std::uint64_t w : g.members)
+            members.push_back(entity(w));
+        groups.push_back({{"name", g.name}, {"members", std::move(members)}});
+    }
+    doc["groups"] = std::move(groups);
+    return doc.dump(1) + "\n";
+}
+
+// ------------------------------------------------------------------ reading
+
+namespace {
+
+// Follows the parser through the text so that a syntax error can be
+// reported with the path it stopped in.
+class PathTracker : public nlohmann::json_sax<Json> {
+public:
+    std::string path() const
+    {
+        std::string p;
+        for (const Level& l : m_stack)
+            p += "/" + (l.array ? std::to_string(l.index) : l.key);
+        return p.empty() ? "/" : p;
+    }
+    std::string error;
+
+    bool null() override { return value(); }
+    bool boolean(bool) override { return value(); }
+    bool number_integer(number_integer_t) override { return value(); }
+    bool number_unsigned(number_unsigned_t) override { return value(); }
+    bool number_float(number_float_t, const string_t&) override { return value(); }
+    bool string(string_t&) override { return value(); }
+    bool binary(binary_t&) override { return value(); }
+    bool start_object(std::size_t) override
+    {
+        m_stack.push_back({false, 0, ""});
+        return true;
+    }
+    bool key(string_t& k) override
+    {
+        m_stack.back().key = k;
+        return true;
+    }
+    bool end_object() override { return end(); }
+    bool start_array(std::size_t) override
+    {
+        m_stack.push_back({true, 0, ""});
+        return true;
+    }
+    bool end_array() override { return end(); }
+    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception& e) override
+    {
+        error = "byte " + std::to_string(position) + ": " + e.what();
+        return false;
+    }
+
+private:
+    struct Level {
+        bool array;
+        int index;
+        std::string key;
+    };
+    bool value()
+    {
+        if (!m_stack.empty() && m_stack.back().array)
+            ++m_stack.back().index;
+        return true;
+    }
+    bool end()
+    {
+        m_stack.pop_back();
+        return value();
+    }
+    std::vector<Level> m_stack;
+};
+
+class Reader {
+public:
+    explicit Reader(std::string source) : m_source(std::move(source)) {}
+
+    [[noreturn]] void fail(const std::string& path, const std::string& what) const
+    {
+        throw NeutralDocumentError(m_source + ": " + (path.empty() ? "/" : path) + ": " + what);
+    }
+
+    const Json& at(const Json& j, const std::string& path, const char* key) const
+    {
+        if (!j.is_object())
+            fail(path, "expected an object");
+        auto it = j.find(key);
+        if (it == j.end())
+            fail(path + "/" + key, "missing");
+        return *it;
+    }
+    double num(const Json& j, const std::string& path) const
+    {
+        if (!j.is_number())
+            fail(path, "expected a number");
+        const double v = j.get<double>();
+        if (!std::isfinite(v))
+            fail(path, "not a finite number");
+        return v;
+    }
+    int integer(const Json& j, const std::string& path) const
+    {
+        if (!j.is_number_integer())
+            fail(path, "expected an integer");
+        const auto v = j.get<std::int64_t>();
+        if (v < INT32_MIN || v > INT32_MAX)
+            fail(path, "integer out of range");
+        return static_cast<int>(v);
+    }
+    bool boolean(const Json& j, const std::string& path) const
+    {
+        if (!j.is_boolean())
+            fail(path, "expected true or false");
+        return j.get<bool>();
+    }
+    std::string text(const Json& j, const std::string& path) const
+    {
+        if (!j.is_string())
+            fail(path, "expected a string");
+        return j.get<std::string>();
+    }
+    const Json& array(const Json& j, const std::string& path) const
+    {
+        if (!j.is_array())
+            fail(path, "expected an array");
+        return j;
+    }
+    std::vector<double> nums(const Json& j, const std::string& path) const
+    {
+        std::vector<double> v;
+        const Json& a = array(j, path);
+        for (std::size_t i = 0; i < a.size(); ++i)
+            v.push_back(num(a[i], path + "/" + std::to_string(i)));
+        return v;
+    }
+    std::vector<int> ints(const Json& j, const std::string& path) const
+    {
+        std::vector<int> v;
+        const Json& a = array(j, path);
+        for (std::size_t i = 0; i < a.size(); ++i)
+            v.push_back(integer(a[i], path + "/" + std::to_string(i)));
+        return v;
+    }
+    Vec3 vec3(const Json& j, const std::string& path) const
+    {
+        const std::vector<double> v = nums(j, path);
+        if (v.size() != 3)
+            fail(path, "expected 3 numbers");
+        return {v[0], v[1], v[2]};
+    }
+    void pairInto(const Json& j, const std::string& path, double out[2]) const
+    {
+        const std::vector<double> v = nums(j, path);
+        if (v.size() != 2)
+            fail(path, "expected 2 numbers");
+        out[0] = v[0];
+        out[1] = v[1];
+    }
+
+    // Ids of every table, checked for duplicates, before any reference is read.
+    void collectIds(const Json& doc)
+    {
+        for (int t = 0; t < TableCount; ++t) {
+            const std::string path = std::string("/") + Tables[t];
+            const Json& a = array(at(doc, "", Tables[t]), path);
+            auto& ids = m_ids[t];
+            for (std::size_t i = 0; i < a.size(); ++i) {
+                const std::string ip = path + "/" + std::to_string(i);
+                const int id = integer(at(a[i], ip, "id"), ip + "/id");
+                if (!ids.emplace(id, static_cast<int>(i)).second)
+                    fail(ip + "/id", "duplicate id " + std::to_string(id));
+            }
+        }
+    }
+    int tableOf(const char* name) const
+    {
+        for (int t = 0; t < TableCount; ++t)
+            if (std::string(Tables[t]) == name)
+                return t;
+        return -1;
+    }
+    // A reference into a table: an id that exists, or null where allowed.
+    int resolve(const Json& j, const std::string& path, int table, bool nullable = true) const
+    {
+        if (j.is_null() && nullable)
+            return -1;
+        const int id = integer(j, path);
+        auto it = m_ids[table].find(id);
+        if (it == m_ids[table].end())
+            fail(path, std::string("refers to ") + KindNames[table] + " " + std::to_string(id) +
+                           ", which does not exist");
+        return it->second;
+    }
+    std::vector<int> resolveAll(const Json& j, const std::string& path, int table) const
+    {
+        std::vector<int> v;
+        const Json& a = array(j, path);
+        for (std::size_t i = 0; i < a.size(); ++i)
+            v.push_back(resolve(a[i], path + "/" + std::to_string(i), table, false));
+        return v;
+    }
+    std::uint64_t entityWord(const Json& j, const std::string& path) const
+    {
+        const std::string kind = text(at(j, path, "kind"), path + "/kind");
+        for (int t = 0; t < TableCount; ++t)
+            if (kind == KindNames[t])
+                return qelx_test::wordOf(static_cast<qelx_test::EntityKind>(t + 1),
+                                         resolve(at(j, path, "id"), path + "/id", t, false));
+        fail(path + "/kind", "unknown entity kind \"" + kind + "\"");
+    }
+    TestNurbs nurbs(const Json& j, const std::string& path, int dim) const
+    {
+        TestNurbs n;
+        n.degree = integer(at(j, path, "degree"), path + "/degree");
+        n.count = integer(at(j, path, "count"), path + "/count");
+        n.ctrl = nums(at(j, path, "controlPoints"), path + "/controlPoints");
+        const Json& w = at(j, path, "weights");
+        if (!w.is_null())
+            n.weights = nums(w, path + "/weights");
+        n.knots = nums(at(j, path, "knots"), path + "/knots");
+        n.mults = ints(at(j, path, "mults"), path + "/mults");
+        n.form = integer(at(j, path, "form"), path + "/form");
+        if (n.count < 0 || n.ctrl.size() != static_cast<std::size_t>(dim) * static_cast<std::size_t>(n.count))
+            fail(path + "/controlPoints", "expected " + std::to_string(dim) + " numbers per control point");
+        if (!n.weights.empty() && n.weights.size() != static_cast<std::size_t>(n.count))
+            fail(path + "/weights", "expected one weight per control point");
+        if (n.knots.size() != n.mults.size())
+            fail(path + "/mults", "expected one multiplicity per knot");
+        return n;
+    }
+
+    TestModel read(const Json& doc)
+    {
+        TestModel m;
+        if (!doc.is_object())
+            fail("/", "expected an object");
+        if (text(at(doc, "", "format"), "/format") != NeutralFormatName)
+            fail("/format", std::string("not a \"") + NeutralFormatName + "\" document");
+        const int version = integer(at(doc, "", "version"), "/version");
+        if (version != NeutralFormatVersion)
+            fail("/version", "version " + std::to_string(version) + " is not supported");
+        m.xType = text(at(doc, "", "xtype"), "/xtype");
+        m.unit = integer(at(doc, "", "unit"), "/unit");
+        collectIds(doc);
+        auto each = [&](int t, auto&& fill) {
+            const Json& a = doc[Tables[t]];
+            for (std::size_t i = 0; i < a.size(); ++i)
+                fill(a[i], std::string("/") + Tables[t] + "/" + std::to_string(i));
+        };
+        const int body = 0, lump = 1, volume = 2, shell = 3, face = 4, loop = 5, coedge = 6, edge = 7, vertex = 8,
+                  wire = 9, surface = 10, curve = 11, pcurve = 12, point = 13;
+        each(body, [&](const Json& j, const std::string& p) {
+            qelx_test::TestBody b;
+            b.lumps = resolveAll(at(j, p, "lumps"), p + "/lumps", lump);
+            b.shells2D = resolveAll(at(j, p, "shells2D"), p + "/shells2D", shell);
+            b.faces = resolveAll(at(j, p, "faces"), p + "/faces", face);
+            b.wires = resolveAll(at(j, p, "wires"), p + "/wires", wire);
+            b.pointWires = resolveAll(at(j, p, "pointWires"), p + "/pointWires", wire);
+            m.bodies.push_back(std::move(b));
+        });
+        each(lump, [&](const Json& j, const std::string& p) {
+            m.lumps.push_back({resolveAll(at(j, p, "volumes"), p + "/volumes", volume)});
+        });
+        each(volume, [&](const Json& j, const std::string& p) {
+            m.volumes.push_back({resolveAll(at(j, p, "shells"), p + "/shells", shell)});
+        });
+        each(shell, [&](const Json& j, const std::string& p) {
+            qelx_test::TestShell s;
+            s.closed = boolean(at(j, p, "closed"), p + "/closed");
+            s.faces = resolveAll(at(j, p, "faces"), p + "/faces", face);
+            m.shells.push_back(std::move(s));
+        });
+        each(face, [&](const Json& j, const std::string& p) {
+            qelx_test::TestFace f;
+            f.surface = resolve(at(j, p, "surface"), p + "/surface", surface);
+            f.sense = boolean(at(j, p, "sense"), p + "/sense");
+            f.orientationCorrect = boolean(at(j, p, "orientationCorrect"), p + "/orientationCorrect");
+            f.category = integer(at(j, p, "category"), p + "/category");
+            pairInto(at(j, p, "uDomain"), p + "/uDomain", f.uDomain);
+            pairInto(at(j, p, "vDomain"), p + "/vDomain", f.vDomain);
+            f.loops = resolveAll(at(j, p, "loops"), p + "/loops", loop);
+            m.faces.push_back(std::move(f));
+        });
+        each(loop, [&](const Json& j, const std::string& p) {
+            qelx_test::TestLoop l;
+            l.face = resolve(at(j, p, "face"), p + "/face", face);
+            l.outer = boolean(at(j, p, "outer"), p + "/outer");
+            l.degenerate = boolean(at(j, p, "degenerate"), p + "/degenerate");
+            l.vertex = resolve(at(j, p, "vertex"), p + "/vertex", vertex);
+            l.coedges = resolveAll(at(j, p, "coedges"), p + "/coedges", coedge);
+            m.loops.push_back(std::move(l));
+        });
+        each(coedge, [&](const Json& j, const std::string& p) {
+            qelx_test::TestCoedge c;
+            c.loop = resolve(at(j, p, "loop"), p + "/loop", loop);
+            c.edge = resolve(at(j, p, "edge"), p + "/edge", edge, false);
+            c.sense = boolean(at(j, p, "sense"), p + "/sense");
+            pairInto(at(j, p, "domain"), p + "/domain", c.domain);
+            c.pcurve = resolve(at(j, p, "pcurve"), p + "/pcurve", pcurve);
+            c.pcurveSense = boolean(at(j, p, "pcurveSense"), p + "/pcurveSense");
+            m.coedges.push_back(c);
+        });
+        each(edge, [&](const Json& j, const std::string& p) {
+            qelx_test::TestEdge e;
+            e.curve = resolve(at(j, p, "curve"), p + "/curve", curve);
+            e.sense = boolean(at(j, p, "sense"), p + "/sense");
+            pairInto(at(j, p, "domain"), p + "/domain", e.domain);
+            e.start = resolve(at(j, p, "start"), p + "/start", vertex);
+            e.end = resolve(at(j, p, "end"), p + "/end", vertex);
+            e.coedges = resolveAll(at(j, p, "coedges"), p + "/coedges", coedge);
+            m.edges.push_back(std::move(e));
+        });
+        each(vertex, [&](const Json& j, const std::string& p) {
+            qelx_test::TestVertex v;
+            v.point = resolve(at(j, p, "point"), p + "/point", point);
+            v.edges = resolveAll(at(j, p, "edges"), p + "/edges", edge);
+            m.vertices.push_back(std::move(v));
+        });
+        each(wire, [&](const Json& j, const std::string& p) {
+            m.wires.push_back({resolveAll(at(j, p, "edges"), p + "/edges", edge),
+                               resolveAll(at(j, p, "vertices"), p + "/vertices", vertex)});
+        });
+        each(surface, [&](const Json& j, const std::string& p) { m.surfaces.push_back(readSurface(j, p)); });
+        each(curve, [&](const Json& j, const std::string& p) { m.curves.push_back(readCurve(j, p)); });
+        each(pcurve, [&](const Json& j, const std::string& p) {
+            qelx_test::TestPCurve c;
+            if (text(at(j, p, "type"), p + "/type") != "nurbs")
+                fail(p + "/type", "a pcurve is \"nurbs\"");
+            readCurveMap(j, p, c.scale, c.offset, c.flag);
+            c.nurbs = nurbs(j, p, 2);
+            m.pcurves.push_back(std::move(c));
+        });
+        each(point, [&](const Json& j, const std::string& p) { m.points.push_back(vec3(at(j, p, "xyz"), p + "/xyz")); });
+        m.freeSurfaces = resolveAll(at(doc, "", "freeSurfaces"), "/freeSurfaces", surface);
+        m.freeCurves = resolveAll(at(doc, "", "freeCurves"), "/freeCurves", curve);
+        m.freePoints = resolveAll(at(doc, "", "freePoints"), "/freePoints", point);
+        readAttributes(doc, m);
+        return m;
+    }
+
+private:
+    void readCurveMap(const Json& j, const std::string& p, double& scale, double& offset, bool& flag) const
+    {
+        const std::string mp = p + "/parameterization";
+        const Json& map = at(j, p, "parameterization");
+        scale = num(at(map, mp, "scale"), mp + "/scale");
+        offset = num(at(map, mp, "offset"), mp + "/offset");
+        flag = boolean(at(map, mp, "flag"), mp + "/flag");
+    }
+
+    qelx_test::TestSurface readSurface(const Json& j, const std::string& p) const
+    {
+        qelx_test::TestSurface s;
+        const std::string type = text(at(j, p, "type"), p + "/type");
+        s.type = -1;
+        for (int k = 0; k <= 9; ++k)
+            if (type == SurfaceNames[k])
+                s.type = k;
+        if (s.type < 0)
+            fail(p + "/type", "unknown surface type \"" + type + "\"");
+        const std::string mp = p + "/parameterization";
+        const Json& map = at(j, p, "parameterization");
+        const std::vector<double> u = nums(at(map, mp, "u"), mp + "/u"), v = nums(at(map, mp, "v"), mp + "/v");
+        if (u.size() != 3)
+            fail(mp + "/u", "expected 3 numbers");
+        if (v.size() != 3)
+            fail(mp + "/v", "expected 3 numbers");
+        s.uA = u[0], s.uB = u[1], s.uC = u[2], s.vA = v[0], s.vB = v[1], s.vC = v[2];
+        s.flag = boolean(at(map, mp, "flag"), mp + "/flag");
+        pairInto(at(j, p, "uSpan"), p + "/uSpan", s.uSpan);
+        pairInto(at(j, p, "vSpan"), p + "/vSpan", s.vSpan);
+        auto v3 = [&](const char* key) { return vec3(at(j, p, key), p + "/" + key); };
+        auto n = [&](const char* key) { return num(at(j, p, key), p + "/" + key); };
+        switch (s.type) {
+        case qelx_test::SurfPlane:
+            s.p = v3("origin"), s.d1 = v3("uVector"), s.d2 = v3("normal");
+            break;
+        case qelx_test::SurfCylinder:
+        case qelx_test::SurfCone:
+            s.a = n("radius"), s.b = n("halfAngle"), s.c = n("sine");
+            s.p = v3("origin"), s.d1 = v3("refDir"), s.d2 = v3("axis");
+            break;
+        case qelx_test::SurfSphere:
+            s.a = n("radius"), s.p = v3("centre"), s.d1 = v3("dir1"), s.d2 = v3("dir2");
+            break;
+        case qelx_test::SurfTorus:
+            s.a = n("major"), s.b = n("minor");
+            s.toroidalType = integer(at(j, p, "toroidalType"), p + "/toroidalType");
+            s.p = v3("centre"), s.d1 = v3("refDir"), s.d2 = v3("axis");
+            break;
+        case qelx_test::SurfRevolved:
+            s.p = v3("axisPoint"), s.d1 = v3("axisDir");
+            s.ref = resolve(at(j, p, "profile"), p + "/profile", 11);
+            break;
+        case qelx_test::SurfExtruded:
+            s.d1 = v3("direction");
+            s.ref = resolve(at(j, p, "profile"), p + "/profile", 11);
+            break;
+        case qelx_test::SurfOffset:
+            s.a = n("distance");
+            s.ref = resolve(at(j, p, "base"), p + "/base", 10);
+            break;
+        default:
+            if (s.type == qelx_test::SurfNurbs || j.contains("uCount")) {
+                auto i = [&](const char* key) { return integer(at(j, p, key), p + "/" + key); };
+                s.uDegree = i("uDegree"), s.vDegree = i("vDegree"), s.uCount = i("uCount"), s.vCount = i("vCount");
+                s.ctrl = nums(at(j, p, "controlPoints"), p + "/controlPoints");
+                const Json& w = at(j, p, "weights");
+                if (!w.is_null())
+                    s.weights = nums(w, p + "/weights");
+                s.uKnots = nums(at(j, p, "uKnots"), p + "/uKnots");
+                s.uMults = ints(at(j, p, "uMults"), p + "/uMults");
+                s.vKnots = nums(at(j, p, "vKnots"), p + "/vKnots");
+                s.vMults = ints(at(j, p, "vMults"), p + "/vMults");
+                s.uClosure = i("uClosure"), s.vClosure = i("vClosure");
+                const long long points = static_cast<long long>(s.uCount) * s.vCount;
+                if (s.uCount < 0 || s.vCount < 0 || static_cast<long long>(s.ctrl.size()) != 3 * points)
+                    fail(p + "/controlPoints", "expected 3 numbers per control point");
+                if (!s.weights.empty() && static_cast<long long>(s.weights.size()) != points)
+                    fail(p + "/weights", "expected one weight per control point");
+                if (s.uKnots.size() != s.uMults.size())
+                    fail(p + "/uMults", "expected one multiplicity per knot");
+                if (s.vKnots.size() != s.vMults.size())
+                    fail(p + "/vMults", "expected one multiplicity per knot");
+            }
+            break;
+        }
+        return s;
+    }
+
+    qelx_test::TestCurve readCurve(const Json& j, const std::string& p) const
+    {
+        qelx_test::TestCurve c;
+        const std::string type = text(at(j, p, "type"), p + "/type");
+        c.type = -1;
+        for (int k = 0; k <= 4; ++k)
+            if (type == CurveNames[k])
+                c.type = k;
+        if (c.type < 0)
+            fail(p + "/type", "unknown curve type \"" + type + "\"");
+        readCurveMap(j, p, c.scale, c.offset, c.flag);
+        pairInto(at(j, p, "domain"), p + "/domain", c.domain);
+        if (c.type == qelx_test::CurvLine) {
+            c.p = vec3(at(j, p, "point"), p + "/point");
+            c.d1 = vec3(at(j, p, "direction"), p + "/direction");
+        } else if (c.type == qelx_test::CurvEllipse) {
+            c.major = num(at(j, p, "major"), p + "/major");
+            c.minor = num(at(j, p, "minor"), p + "/minor");
+            c.p = vec3(at(j, p, "centre"), p + "/centre");
+            c.d1 = vec3(at(j, p, "majorDir"), p + "/majorDir");
+            c.d2 = vec3(at(j, p, "normal"), p + "/normal");
+        } else if (c.type == qelx_test::CurvNurbs || j.contains("count")) {
+            c.nurbs = nurbs(j, p, 3);
+        }
+        return c;
+    }
+
+    void readAttributes(const Json& doc, TestModel& m) const
+    {
+        const Json& attrs = array(at(doc, "", "attributes"), "/attributes");
+        for (std::size_t i = 0; i < attrs.size(); ++i) {
+            const std::string p = "/attributes/" + std::to_string(i);
+            const Json& j = attrs[i];
+            const std::uint64_t word = entityWord(at(j, p, "entity"), p + "/entity");
+            if (m.attributes.count(word))
+                fail(p + "/entity", "a second attribute record for one entity");
+            qelx_test::TestAttributes& a = m.attributes[word];
+            for (auto it = j.begin(); it != j.end(); ++it) {
+                const std::string& key = it.key();
+                const std::string kp = p + "/" + key;
+                const Json& v = it.value();
+                if (key == "entity")
+                    continue;
+                else if (key == "layer")
+                    a.layer = integer(v, kp);
+                else if (key == "lineType")
+                    a.lineType = integer(v, kp);
+                else if (key == "lineWeight")
+                    a.lineWeight = integer(v, kp);
+                else if (key == "id")
+                    a.id = integer(v, kp);
+                else if (key == "thickness")
+                    a.thickness = num(v, kp);
+                else if (key == "show")
+                    a.show = boolean(v, kp);
+                else if (key == "pick")
+                    a.pick = boolean(v, kp);
+                else if (key == "planeUnbounded")
+                    a.planeUnbounded = boolean(v, kp);
+                else if (key == "surfaceUnbounded")
+                    a.surfaceUnbounded = boolean(v, kp);
+                else if (key == "name")
+                    a.name = text(v, kp);
+                else if (key == "textId")
+                    a.textId = text(v, kp);
+                else if (key == "pid")
+                    a.pid = text(v, kp);
+                else if (key == "pname")
+                    a.pname = text(v, kp);
+                else if (key == "pset")
+                    a.pset = text(v, kp);
+                else if (key == "mdi")
+                    a.mdi = text(v, kp);
+                else if (key == "alias2")
+                    a.alias2 = text(v, kp);
+                else if (key == "color")
+                    a.color = color(v, kp);
+                else if (key == "aliases") {
+                    const Json& list = array(v, kp);
+                    for (std::size_t k = 0; k < list.size(); ++k)
+                        a.aliases.push_back(text(list[k], kp + "/" + std::to_string(k)));
+                } else
+                    fail(kp, "unknown attribute");
+            }
+        }
+        const Json& layers = array(at(doc, "", "layers"), "/layers");
+        for (std::size_t i = 0; i < layers.size(); ++i) {
+            const std::string p = "/layers/" + std::to_string(i);
+            const int number = integer(at(layers[i], p, "number"), p + "/number");
+            if (m.layers.count(number))
+                fail(p + "/number", "duplicate layer " + std::to_string(number));
+            qelx_test::TestLayer& l = m.layers[number];
+            l.name = text(at(layers[i], p, "name"), p + "/name");
+            l.color = color(at(layers[i], p, "color"), p + "/color");
+            l.state = boolean(at(layers[i], p, "state"), p + "/state");
+        }
+        const Json& filters = array(at(doc, "", "layerFilters"), "/layerFilters");
+        for (std::size_t i = 0; i < filters.size(); ++i) {
+            const std::string p = "/layerFilters/" + std::to_string(i);
+            qelx_test::TestLayerFilter f;
+            f.name = text(at(filters[i], p, "name"), p + "/name");
+            f.type = integer(at(filters[i], p, "type"), p + "/type");
+            f.layers = ints(at(filters[i], p, "layers"), p + "/layers");
+            f.current = boolean(at(filters[i], p, "current"), p + "/current");
+            m.layerFilters.push_back(std::move(f));
+        }
+        const Json& groups = array(at(doc, "", "groups"), "/groups");
+        for (std::size_t i = 0; i < groups.size(); ++i) {
+            const std::string p = "/groups/" + std::to_string(i);
+            qelx_test::TestGroup g;
+            g.name = text(at(groups[i], p, "name"), p + "/name");
+            const Json& members = array(at(groups[i], p, "members"), p + "/members");
+            for (std::size_t k = 0; k < members.size(); ++k)
+                g.members.push_back(entityWord(members[k], p + "/members/" + std::to_string(k)));
+            m.groups.push_back(std::move(g));
+        }
+    }
+
+    std::array<double, 4> color(const Json& j, const std::string& p) const
+    {
+        const std::vector<double> v = nums(j, p);
+        if (v.size() != 4)
+            fail(p, "expected 4 numbers");
+        return {v[0], v[1], v[2], v[3]};
+    }
+
+    std::string m_source;
+    std::unordered_map<int, int> m_ids[TableCount];
+};
+
+} // namespace
+
+TestModel readNeutralText(const std::string& text, const std::string& source)
+{
+    Json doc = Json::parse(text, nullptr, false);
+    if (doc.is_discarded()) {
+        PathTracker tracker;
+        Json::sax_parse(text, &tracker);
+        throw NeutralDocumentError(source + ": " + tracker.path() + ": not valid JSON (" + tracker.error + ")");
+    }
+    return Reader(source).read(doc);
+}
+
+} // namespace qelx_formats

@@ -1,0 +1,163 @@
+// Neutral document text: round trips, refusals that name the file and the
+// JSON path, and a bounded random-mutation loop over the reader.
+#include "qelx_formats/neutral_document.hxx"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+using namespace qelx_test;
+using namespace qelx_formats;
+
+namespace {
+
+// Every builder merged into one model, with attributes, layers, filters and groups.
+TestModel richModel()
+{
+    TestModel m = TestModel::cylinder(2, 5);
+    TestModel free = TestModel::freeGeometry();
+    m.surfaces.insert(m.surfaces.end(), free.surfaces.begin(), free.surfaces.end());
+    const int base = static_cast<int>(m.surfaces.size() - free.surfaces.size());
+    const int curveBase = static_cast<int>(m.curves.size());
+    m.curves.insert(m.curves.end(), free.curves.begin(), free.curves.end());
+    for (std::size_t i = base; i < m.surfaces.size(); ++i) {
+        TestSurface& s = m.surfaces[i];
+        if (s.type == SurfOffset)
+            s.ref += base;
+        else if (s.type == SurfRevolved || s.type == SurfExtruded)
+            s.ref += curveBase;
+    }
+    for (int s : free.freeSurfaces)
+        m.freeSurfaces.push_back(s + base);
+    for (int c : free.freeCurves)
+        m.freeCurves.push_back(c + curveBase);
+    for (const Vec3& p : free.points)
+        m.freePoint(p);
+    m.attributes[wordOf(KindFace, 0)].name = "side";
+    m.attributes[wordOf(KindFace, 0)].color = std::array<double, 4>{0.25, 0.5, 1.0, 0.0};
+    m.attributes[wordOf(KindBody, 0)].layer = 7;
+    m.attributes[wordOf(KindBody, 0)].aliases = {"a", "b"};
+    m.attributes[wordOf(KindEdge, 1)].thickness = 0.125;
+    m.layers[7] = TestLayer{"parts", {1, 0, 0, 0}, false};
+    m.layerFilters.push_back({"visible", 1, {7}, true});
+    m.groups.push_back({"g", {wordOf(KindFace, 1), wordOf(KindEdge, 0)}});
+    return m;
+}
+
+std::string replaceOnce(std::string text, const std::string& from, const std::string& to)
+{
+    const auto at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos)
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+} // namespace
+
+TEST(NeutralText, WrittenReadAndWrittenAgainIsIdentical)
+{
+    for (const TestModel& m : {richModel(), TestModel::block(1, 2, 3), TestModel::nurbsSheet(5, 4, true),
+                               TestModel::coneWithApexLoop(), TestModel::polylineWire({{0, 0, 0}, {1, 1, 1}}),
+                               TestModel::pointWire({{1, 2, 3}})}) {
+        const std::string first = writeNeutralText(m);
+        const TestModel back = readNeutralText(first, "m.json");
+        EXPECT_EQ(writeNeutralText(back), first);
+        // The geometry itself came back, not only its text.
+        for (std::size_t s = 0; s < m.surfaces.size(); ++s)
+            EXPECT_EQ(back.surfacePoint(static_cast<int>(s), 0.3, 0.2).Distance(m.surfacePoint(static_cast<int>(s), 0.3, 0.2)),
+                      0.0);
+    }
+}
+
+TEST(NeutralText, DamagedDocumentsAreRefusedWithFileAndPath)
+{
+    const std::string good = writeNeutralText(richModel());
+    struct Case {
+        const char* what;
+        std::string text;
+        const char* path;
+    };
+    const Case cases[] = {
+        {"truncated", good.substr(0, good.size() / 2), "/"},
+        {"wrong type", replaceOnce(good, "\"sense\": true", "\"sense\": 1"), "/faces/0/sense"},
+        {"dangling", replaceOnce(good, "\"surface\": 1", "\"surface\": 999"), "/faces/0/surface"},
+        {"nan", replaceOnce(good, "\"radius\": 2.0", "\"radius\": null"), "/surfaces/0/radius"},
+        {"infinite", replaceOnce(good, "\"radius\": 2.0", "\"radius\": 1e999"), "/surfaces/0/radius"},
+        {"duplicate", replaceOnce(good, "\"id\": 2,\n   \"loop\"", "\"id\": 1,\n   \"loop\""), "/coedges/1/id"},
+        {"short array", replaceOnce(good, "\"knots\": [", "\"knots\": [0.5,"), "/mults"},
+        {"version", replaceOnce(good, "\"version\": 1", "\"version\": 9"), "/version"},
+        {"missing", replaceOnce(good, "\"edges\": [", "\"edgez\": ["), "/edges"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        try {
+            readNeutralText(c.text, "damaged.json");
+            ADD_FAILURE() << "accepted";
+        } catch (const NeutralDocumentError& e) {
+            const std::string message = e.what();
+            EXPECT_EQ(message.rfind("damaged.json: ", 0), 0u) << message;
+            EXPECT_NE(message.find(c.path), std::string::npos) << message;
+        }
+    }
+}
+
+TEST(NeutralFile, RefusalLeavesNothingBehindAndWritesAreAtomic)
+{
+    const auto dir = std::filesystem::temp_directory_path() / ("neutral_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "m.json").string();
+    std::string error;
+    ASSERT_EQ(writeNeutralDocument(TestModel::block(1, 1, 1), path, error), QELI_OK) << error;
+    std::ifstream in(path);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    { std::ofstream(path, std::ios::trunc) << text.substr(0, 100); }
+    TestModel model = TestModel::planeFace();
+    EXPECT_EQ(readNeutralDocument(path, model, error), QELI_FAIL);
+    EXPECT_NE(error.find(path), std::string::npos);
+    EXPECT_EQ(model.faces.size(), 1u); // untouched
+    // A write into a folder that does not exist fails and leaves no file.
+    EXPECT_NE(writeNeutralDocument(model, (dir / "none" / "x.json").string(), error), QELI_OK);
+    std::filesystem::remove(path);
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+    std::filesystem::remove_all(dir);
+}
+
+TEST(NeutralText, RandomMutationsAreReadOrRefusedNeverCrash)
+{
+    const std::string good = writeNeutralText(TestModel::cylinder(1, 2));
+    std::mt19937 random(12345);
+    const std::string tokens[] = {"null", "-1", "1e400", "\"x\"", "[]", "{}", "true", "0", "99999999999"};
+    int refused = 0;
+    for (int round = 0; round < 400; ++round) {
+        std::string text = good;
+        const int edits = 1 + static_cast<int>(random() % 3);
+        for (int e = 0; e < edits; ++e) {
+            const std::size_t at = random() % text.size();
+            switch (random() % 3) {
+            case 0: text.erase(at, 1 + random() % 8); break;
+            case 1: text[at] = static_cast<char>(32 + random() % 95); break;
+            default: {
+                // Replace a whole value after a colon, so the text stays JSON more often.
+                const std::size_t colon = text.find(':', at);
+                if (colon == std::string::npos)
+                    break;
+                const std::size_t end = text.find_first_of(",\n", colon);
+                text.replace(colon + 1, end - colon - 1, " " + tokens[random() % std::size(tokens)]);
+            }
+            }
+        }
+        try {
+            const TestModel m = readNeutralText(text, "mutant.json");
+            EXPECT_EQ(writeNeutralText(readNeutralText(writeNeutralText(m), "again")), writeNeutralText(m));
+        } catch (const NeutralDocumentError& e) {
+            ++refused;
+            EXPECT_EQ(std::string(e.what()).rfind("mutant.json: /", 0), 0u) << e.what();
+        }
+    }
+    EXPECT_GT(refused, 200);
+}
