@@ -11,34 +11,6 @@ using namespace qelx_test;
 
 namespace {
 
-// Largest gap between what the topology says should coincide: vertices on
-// their edges' curves, pcurves (through the face's surface) on the edge
-// curves at quarter points of each coedge domain.
-double worstGap(const TestModel& m)
-{
-    double worst = 0.0;
-    for (const TestEdge& e : m.edges) {
-        if (e.curve < 0)
-            continue;
-        const int lo = e.sense ? e.start : e.end, hi = e.sense ? e.end : e.start;
-        worst = std::max(worst, m.curvePoint(e.curve, e.domain[0]).Distance(m.point(m.vertices[lo].point)));
-        worst = std::max(worst, m.curvePoint(e.curve, e.domain[1]).Distance(m.point(m.vertices[hi].point)));
-    }
-    for (const TestCoedge& c : m.coedges) {
-        const TestEdge& e = m.edges[c.edge];
-        if (c.pcurve < 0 || e.curve < 0)
-            continue;
-        const int surface = m.faces[m.loops[c.loop].face].surface;
-        for (int k = 0; k <= 4; ++k) {
-            const double t = c.domain[0] + (c.domain[1] - c.domain[0]) * k / 4.0;
-            const QELXPoint2D uv = m.pcurvePoint(c.pcurve, t);
-            const QELXPoint3D onFace = m.surfacePoint(surface, uv.u(), uv.v());
-            worst = std::max(worst, onFace.Distance(m.curvePoint(e.curve, c.sense ? t : -t)));
-        }
-    }
-    return worst;
-}
-
 struct Built {
     const char* name;
     std::function<TestModel()> make;
@@ -73,7 +45,7 @@ TEST(TestModelBuilders, CountsAndGeometryAgree)
         EXPECT_EQ(static_cast<int>(m.faces.size()), b.faces);
         EXPECT_EQ(static_cast<int>(m.edges.size()), b.edges);
         EXPECT_EQ(static_cast<int>(m.vertices.size()), b.vertices);
-        EXPECT_LT(worstGap(m), 1e-9);
+        EXPECT_LT(m.maxGap(), 1e-9);
     }
 }
 
@@ -110,13 +82,13 @@ TEST(TestModelEditors, ReparametrisingKeepsTheModelConsistent)
     TestModel m = TestModel::cylinder(2, 5);
     const QELXPoint3D before = m.surfacePoint(0, 0.3, 1.0);
     m.reparametriseSurface(0, 2.0, 0.5, -1.0, 0.25);
-    EXPECT_LT(worstGap(m), 1e-9);
+    EXPECT_LT(m.maxGap(), 1e-9);
     EXPECT_LT(m.surfacePoint(0, (0.3 - 0.5) / 2.0, (1.0 - 0.25) / -1.0).Distance(before), 1e-12);
     for (double a : {2.0, -1.0}) {
         TestModel s = TestModel::nurbsSheet(4, 4, false);
         for (int c = 0; c < 4; ++c)
             s.reparametriseCurve(c, a, 0.5);
-        EXPECT_LT(worstGap(s), 1e-9) << a;
+        EXPECT_LT(s.maxGap(), 1e-9) << a;
     }
 }
 
@@ -124,7 +96,7 @@ TEST(TestModelEditors, FaultsBreakWhatTheySay)
 {
     TestModel moved = TestModel::block(1, 1, 1);
     moved.moveVertexOffCurve(0, 0.01);
-    EXPECT_NEAR(worstGap(moved), 0.01, 1e-9);
+    EXPECT_NEAR(moved.maxGap(), 0.01, 1e-9);
 
     TestModel kinked = TestModel::nurbsSheet(4, 4, false);
     const QELXPoint3D end = kinked.curvePoint(0, 1.0), mid = kinked.curvePoint(0, 0.5);
@@ -137,7 +109,7 @@ TEST(TestModelEditors, FaultsBreakWhatTheySay)
 
     TestModel reversed = TestModel::planeFace();
     reversed.reversePCurve(0);
-    EXPECT_GT(worstGap(reversed), 0.5);
+    EXPECT_GT(reversed.maxGap(), 0.5);
     const QELXPoint2D a = reversed.pcurvePoint(0, 0.0);
     EXPECT_NEAR(a.u(), 1.0, 1e-12);
 

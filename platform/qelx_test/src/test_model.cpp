@@ -476,6 +476,34 @@ QELXPoint3D TestModel::surfaceNormal(int surface, double u, double v) const
     return frameNormal(*this, surface, f.uA * f.uB * u + f.uC, f.vA * f.vB * v + f.vC) * (f.flag ? 1.0 : -1.0);
 }
 
+double TestModel::maxGap() const
+{
+    double worst = 0.0;
+    for (const TestEdge& e : edges) {
+        if (e.curve < 0)
+            continue;
+        const int lo = e.sense ? e.start : e.end, hi = e.sense ? e.end : e.start;
+        if (lo >= 0 && vertices[lo].point >= 0)
+            worst = std::max(worst, curvePoint(e.curve, e.domain[0]).Distance(point(vertices[lo].point)));
+        if (hi >= 0 && vertices[hi].point >= 0)
+            worst = std::max(worst, curvePoint(e.curve, e.domain[1]).Distance(point(vertices[hi].point)));
+    }
+    for (const TestCoedge& c : coedges) {
+        if (c.pcurve < 0 || c.edge < 0 || edges[c.edge].curve < 0 || c.loop < 0 || loops[c.loop].face < 0)
+            continue;
+        const int surface = faces[loops[c.loop].face].surface;
+        if (surface < 0)
+            continue;
+        for (int k = 0; k <= 4; ++k) {
+            const double t = c.domain[0] + (c.domain[1] - c.domain[0]) * k / 4.0;
+            const QELXPoint2D uv = pcurvePoint(c.pcurve, t);
+            worst = std::max(worst, surfacePoint(surface, uv.u(), uv.v())
+                                        .Distance(curvePoint(edges[c.edge].curve, c.sense ? t : -t)));
+        }
+    }
+    return worst;
+}
+
 // ---------------------------------------------------------------- topology
 
 int TestModel::addSolidBody(int& shell)

@@ -244,6 +244,10 @@ public:
     QELXPoint3D curvePoint(int curve, double t) const;
     QELXPoint2D pcurvePoint(int pcurve, double t) const;
     QELXPoint3D point(int index) const;
+    // Largest gap between what the topology says should coincide: vertices
+    // on their edges' curves, and pcurves (through the face's surface) on the
+    // edge curves at the quarter points of each coedge domain.
+    double maxGap() const;
     // Canonical evaluation (the data's own parameters).
     QELXPoint3D canonicalSurfacePoint(int surface, double s, double t) const;
     QELXPoint3D canonicalCurvePoint(int curve, double s) const;
