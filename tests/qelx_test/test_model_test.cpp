@@ -1,6 +1,6 @@
 // The source model's builders give consistent geometry, its editors keep
 // or break that consistency as they say, and its spline edits keep shapes.
-#include "qelx_test/test_model.hxx"
+#include "qelx/test_model.hxx"
 
 #include <gtest/gtest.h>
 

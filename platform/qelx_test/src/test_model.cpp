@@ -1,6 +1,6 @@
 // Geometry records, evaluation, topology helpers and fault editors of the
 // in-memory source model.
-#include "qelx_test/test_model.hxx"
+#include "qelx/test_model.hxx"
 
 #include "qelx/gk_bspline.hxx"
 

@@ -2,7 +2,7 @@
 // their curves, curves on their surfaces, and pcurves meet the edge curves
 // (exactly at every parameter, except circles in a plane, whose rational
 // pcurves meet the circle's angle only at their knots).
-#include "qelx_test/test_model.hxx"
+#include "qelx/test_model.hxx"
 
 #include <cmath>
 

@@ -3,7 +3,7 @@
 // (JSON, documented field by field in docs/neutral-document.md). It holds
 // what the framework's exporter interfaces carry and is read back into the
 // in-memory source model, whose test exporters then serve as a source.
-#include "qelx_test/test_model.hxx"
+#include "qelx/test_model.hxx"
 
 #include <stdexcept>
 #include <string>
