@@ -1,4 +1,5 @@
 #include "qelx/qelx_math.hxx"
+#include "qelx/qelx_object_table.hxx"
 
 #include <cmath>
 
@@ -161,3 +162,12 @@ QELXPoint2D QELXMorph2D::Apply(const QELXPoint2D& p, bool isVector) const
                             m_scale * (m_a[1][0] * p[0] + m_a[1][1] * p[1]));
     return isVector ? image : image + m_translation;
 }
+
+QELXRefPoint3D::QELXRefPoint3D(const QELXPoint3D& point) : m_point(point) { QELXObjectTable::enter(word(), this); }
+
+QELXRefPoint3D::QELXRefPoint3D(const QELXRefPoint3D& other) : QELXReferenceCount(other), m_point(other.m_point)
+{
+    QELXObjectTable::enter(word(), this);
+}
+
+QELXRefPoint3D::~QELXRefPoint3D() { QELXObjectTable::leave(word(), this); }

@@ -1,5 +1,6 @@
 #include "qelx/gk_surface.hxx"
 #include "qelx/qelx_errors.hxx"
+#include "qelx/qelx_object_table.hxx"
 
 #include "geom_solve.hxx"
 
@@ -15,17 +16,10 @@ constexpr double kTwoPi = 2.0 * Gk_Def::QELXPI;
 
 Gk_Domain unbounded() { return Gk_Domain(0, 0.0, 0.0, Gk_Def::FuzzKnot); }
 
-std::unordered_map<std::uint64_t, QELXReferenceCount*>& table()
-{
-    static std::unordered_map<std::uint64_t, QELXReferenceCount*> entries;
-    return entries;
-}
-
 template <class T>
 QELXTypedHandle<T> findAs(std::uint64_t word)
 {
-    const auto it = table().find(word);
-    return it == table().end() ? QELXTypedHandle<T>() : QELXTypedHandle<T>(dynamic_cast<T*>(it->second));
+    return QELXTypedHandle<T>(dynamic_cast<T*>(QELXObjectTable::find(word)));
 }
 
 void handOver(Gk_SurfaceCallback3* cb, const Gk_Plane3Def& d) { cb->doPlane(d, true); }
@@ -302,17 +296,11 @@ template class Gk_DefSurface3<Gk_BSSurface3Def>;
 Gk_Surface3Handle Gk_GeometryTable::findSurface(std::uint64_t word) { return findAs<Gk_Surface3>(word); }
 QELXCurve3DHandle Gk_GeometryTable::findCurve(std::uint64_t word) { return findAs<QELXCurve3D>(word); }
 QELXCurve2DHandle Gk_GeometryTable::findPCurve(std::uint64_t word) { return findAs<QELXCurve2D>(word); }
-int Gk_GeometryTable::size() { return static_cast<int>(table().size()); }
+int Gk_GeometryTable::size() { return QELXObjectTable::size(); }
 
-void Gk_GeometryTable::enter(std::uint64_t word, QELXReferenceCount* object)
-{
-    if (word != 0 && object)
-        table()[word] = object;
-}
+void Gk_GeometryTable::enter(std::uint64_t word, QELXReferenceCount* object) { QELXObjectTable::enter(word, object); }
 
 void Gk_GeometryTable::leave(std::uint64_t word, const QELXReferenceCount* object)
 {
-    const auto it = table().find(word);
-    if (it != table().end() && it->second == object)
-        table().erase(it);
+    QELXObjectTable::leave(word, object);
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 // Framework math value types: points, boxes, affine maps and morphs, the
 // fuzz values. All are plain values and bitwise relocatable.
 #include "qelx/qelx_result.hxx"
@@ -65,10 +66,15 @@ private:
 
 inline QELXPoint3D operator*(double s, const QELXPoint3D& p) { return p * s; }
 
-// Shared point for point identifiers.
+// Shared point for point identifiers. Each lives in the object table under
+// its own address, the word of its identifiers.
 class QELXRefPoint3D : public QELXReferenceCount {
 public:
-    explicit QELXRefPoint3D(const QELXPoint3D& point) : m_point(point) {}
+    explicit QELXRefPoint3D(const QELXPoint3D& point);
+    QELXRefPoint3D(const QELXRefPoint3D& other);
+    QELXRefPoint3D& operator=(const QELXRefPoint3D& other) = default;
+    ~QELXRefPoint3D() override;
+    std::uint64_t word() const { return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(this)); }
     const QELXPoint3D& point() const { return m_point; }
     const char* GetName() const override { return "QELXRefPoint3D"; }
 
