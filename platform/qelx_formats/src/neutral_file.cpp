@@ -2,6 +2,8 @@
 // temporary name and rename only when everything was written.
 #include "qelx_formats/neutral_document.hxx"
 
+#include "qelx/framework_walk.hxx"
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -73,6 +75,16 @@ QELIResult writeNeutralDocument(const qelx_test::TestModel& model, const std::st
         return QELI_FAIL;
     }
     return writeText(text, path, error);
+}
+
+QELIResult writeNeutralDocument(QELXBRepExporter* exporter, const std::string& path, std::string& error)
+{
+    qelx_test::TestModel model;
+    if (qelx_test::walkExporter(exporter, model) != QELI_OK) {
+        error = path + ": the exporter could not be walked";
+        return QELI_FAIL;
+    }
+    return writeNeutralDocument(model, path, error);
 }
 
 } // namespace qelx_formats

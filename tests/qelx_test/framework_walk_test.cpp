@@ -1,0 +1,176 @@
+// The framework walk over the test source: what it collects, the calls it
+// makes, the stages it fires, and how it meets failed answers.
+#include "qelx/framework_walk.hxx"
+#include "qelx/test_exporters.hxx"
+
+#include "qelx/qelx_test.hxx"
+
+#include <gtest/gtest.h>
+
+using namespace qelx_test;
+
+namespace {
+
+// A cylinder with attributes on its body, a face and an edge, layers and free geometry.
+TestModel attributed()
+{
+    TestModel m = TestModel::cylinder(2, 5);
+    m.freeSurface(m.addSphere({0, 0, 9}, 1.0));
+    m.freeCurve(m.addLine({0, 0, 0}, {1, 1, 1}));
+    m.freePoint({3, 2, 1});
+    m.attributes[wordOf(KindBody, 0)].layer = 4;
+    m.attributes[wordOf(KindBody, 0)].aliases = {"first", "second"};
+    m.attributes[wordOf(KindFace, 2)].name = "top";
+    m.attributes[wordOf(KindFace, 2)].color = std::array<double, 4>{0.5, 0.25, 1, 0};
+    m.attributes[wordOf(KindEdge, 0)].pid = "seam";
+    m.attributes[wordOf(KindSurface, 3)].show = false;
+    m.layers[4] = TestLayer{"solids", {0, 1, 0, 0}, true};
+    return m;
+}
+
+TestModel walked(TestModel source, WalkSummary* summary = nullptr)
+{
+    TestDocument document(std::move(source));
+    TestBRepExporter exporter(&document);
+    TestModel out;
+    EXPECT_EQ(walkExporter(&exporter, out, summary), QELI_OK);
+    return out;
+}
+
+} // namespace
+
+TEST(FrameworkWalk, CollectsTopologyGeometryAndAttributes)
+{
+    const TestModel source = attributed();
+    WalkSummary summary;
+    const TestModel out = walked(source, &summary);
+    EXPECT_EQ(summary.faces, 3);
+    EXPECT_EQ(summary.coedges, 6);
+    EXPECT_EQ(summary.edges, 3);
+    EXPECT_EQ(summary.vertices, 2);
+    EXPECT_EQ(summary.failedCalls, 0);
+    EXPECT_LT(out.maxGap(), 1e-9);
+    // The seam's two coedges are partners, and the walk kept the ring.
+    int pairs = 0;
+    for (const TestEdge& e : out.edges)
+        pairs += e.coedges.size() == 2;
+    EXPECT_EQ(pairs, 3);
+    // Geometry keeps its points: the lateral face at a few parameters.
+    const int lateral = 0;
+    for (double u : {0.1, 1.3})
+        for (double v : {0.2, 4.0})
+            EXPECT_LT(out.surfacePoint(out.faces[lateral].surface, u, v)
+                          .Distance(source.surfacePoint(source.faces[lateral].surface, u, v)),
+                      1e-15);
+    ASSERT_EQ(out.freeSurfaces.size(), 1u);
+    ASSERT_EQ(out.freePoints.size(), 1u);
+    EXPECT_EQ(out.point(out.freePoints[0]).x(), 3.0);
+    // Attributes land on the walked entities they were answered for.
+    ASSERT_TRUE(out.attributes.count(wordOf(KindBody, 0)));
+    EXPECT_EQ(out.attributes.at(wordOf(KindBody, 0)).layer, 4);
+    EXPECT_EQ(out.attributes.at(wordOf(KindBody, 0)).aliases, (std::vector<std::string>{"first", "second"}));
+    int named = 0;
+    for (const auto& [word, a] : out.attributes)
+        named += a.name == std::optional<std::string>("top") && kindOfWord(word) == KindFace;
+    EXPECT_EQ(named, 1);
+    EXPECT_EQ(out.attributes.at(wordOf(KindSurface, out.freeSurfaces[0])).show, false);
+    ASSERT_TRUE(out.layers.count(4));
+    EXPECT_EQ(out.layers.at(4).name, "solids");
+}
+
+TEST(FrameworkWalk, PairsBodyCallsReleasesGeometryAndGivesArraysBack)
+{
+    TestDocument document(TestModel::nurbsSheet(5, 4, true));
+    TestBRepExporter exporter(&document);
+    TestModel out;
+    ASSERT_EQ(walkExporter(&exporter, out), QELI_OK);
+    const TestCallLog& log = exporter.log();
+    EXPECT_EQ(log.count("PrepareBody"), 1);
+    EXPECT_EQ(log.count("ReleaseBody"), 1);
+    EXPECT_EQ(exporter.openBodies(), 0);
+    EXPECT_EQ(log.count("ReleaseGeometry4"), 1);
+    EXPECT_EQ(log.count("ReleaseGeometry2"), 4);
+    EXPECT_EQ(log.count("ReleaseGeometry1"), 4);
+    EXPECT_EQ(log.count("ReleaseGeometry0"), 4);
+    EXPECT_EQ(log.count("GetNurbsSurfaceData"), 1);
+    EXPECT_EQ(exporter.geometry().outstandingArrays(), 0);
+    EXPECT_EQ(exporter.geometry().deleteCalls(), 1 + 4 + 4);
+}
+
+TEST(FrameworkWalk, FiresStagesADriverCanFollow)
+{
+    TestModel two = TestModel::block(1, 1, 1);
+    two.bodies.push_back(two.bodies[0]); // the same lump again: walked once, listed twice
+    qelx_test::EventRecorder events;
+    walked(two);
+    const std::vector<StageRecord> stages = events.stages();
+    ASSERT_EQ(stages.size(), 5u);
+    EXPECT_EQ(stages[0].name, "Bodies");
+    EXPECT_EQ(stages[0].count, 2);
+    EXPECT_EQ(stages[1].name, "Body");
+    EXPECT_EQ(stages[2].count, 2);
+    EXPECT_EQ(stages[4].name, "Attributes");
+    EXPECT_TRUE(stages[4].lastStage);
+    for (const StageRecord& s : stages)
+        EXPECT_TRUE(s.finished) << s.name;
+}
+
+TEST(FrameworkWalk, FailedAnswersKeepPresetsAndFreeWhatWasHandedOut)
+{
+    TestModel source = TestModel::nurbsSheet(4, 4, false);
+    source.faces[0].sense = false;
+    source.forceAnswer("GetFaceSense", QELI_FAIL);                  // nothing written
+    source.forceAnswer("GetNurbsCurveData", QELI_FAIL, false);      // written, then failed
+    source.forceAnswer("GetEdgeDomain", QELI_INVALID_ARG, true, wordOf(KindEdge, 1));
+    TestDocument document(source);
+    TestBRepExporter exporter(&document);
+    TestModel out;
+    WalkSummary summary;
+    ASSERT_EQ(walkExporter(&exporter, out, &summary), QELI_OK);
+    EXPECT_TRUE(out.faces[0].sense);
+    EXPECT_EQ(summary.failedCalls, 1 + 4 + 1);
+    EXPECT_EQ(exporter.geometry().outstandingArrays(), 0);
+    EXPECT_EQ(out.curves[0].nurbs.count, 0);
+    int emptyDomains = 0;
+    for (const TestEdge& e : out.edges)
+        emptyDomains += e.domain[0] == 0.0 && e.domain[1] == 0.0;
+    EXPECT_EQ(emptyDomains, 1);
+
+    TestModel untouched = TestModel::planeFace();
+    TestModel noBodies = TestModel::block(1, 1, 1);
+    noBodies.forceAnswer("GetNumberOfBodies", QELI_FAIL);
+    TestDocument failing(noBodies);
+    TestBRepExporter x(&failing);
+    EXPECT_EQ(walkExporter(&x, untouched), QELI_FAIL);
+    EXPECT_EQ(untouched.faces.size(), 1u);
+    EXPECT_EQ(walkExporter(nullptr, untouched), QELI_FAIL);
+}
+
+TEST(TestBRepExporter, RefusesForeignIdentifiersAndIndicesPastTheEnd)
+{
+    TestDocument document(TestModel::twoFacesSharingEdge());
+    TestBRepExporter x(&document);
+    const QELXIdentifier face = x.id(KindFace, 0), edge = x.id(KindEdge, 0), body = x.id(KindBody, 0);
+    bool flag = true;
+    int n = -7;
+    QELXIdentifier out;
+    EXPECT_EQ(x.GetFaceSense(edge, flag), QELI_INVALID_ARG);
+    EXPECT_EQ(x.GetFaceSense(x.id(KindFace, 9), flag), QELI_INVALID_ARG);
+    EXPECT_EQ(x.GetNumberOfLoopsFromFace(QELXIdentifier(), n), QELI_INVALID_ARG);
+    EXPECT_EQ(n, -7);
+    EXPECT_EQ(x.Get2DShellFromBody(body, 1, out), QELI_FAIL);
+    EXPECT_FALSE(out.IsValid());
+    // The shared edge's coedges are each other's partners; a lone coedge has none.
+    ASSERT_EQ(x.GetNumberOfCoedgesFromEdge(x.id(KindEdge, 1), n), QELI_OK);
+    ASSERT_EQ(n, 2);
+    QELXIdentifier a, b, partner;
+    int i0 = 0, i1 = 1;
+    x.GetCoedgeFromEdge(x.id(KindEdge, 1), i0, a);
+    x.GetCoedgeFromEdge(x.id(KindEdge, 1), i1, b);
+    ASSERT_EQ(x.GetPartnerCoedge(a, partner), QELI_OK);
+    EXPECT_EQ(partner.GetValue(), b.GetValue());
+    ASSERT_EQ(x.GetPartnerCoedge(x.id(KindCoedge, 0), partner), QELI_OK);
+    EXPECT_FALSE(partner.IsValid());
+    EXPECT_EQ(face.GetOwner(), &x);
+    EXPECT_STREQ(face.GetType(), QELXBRepExporter::QELXBRepTypeFace);
+}
