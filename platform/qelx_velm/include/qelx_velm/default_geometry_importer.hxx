@@ -1,0 +1,31 @@
+#pragma once
+// The framework's own converter of exporter geometry into kernel geometry
+// (used when the connector's importers are switched off). The kernel
+// surface it builds is parameterised in the exporter's FRAMEWORK
+// parameters, so pcurves can keep their control points as they are.
+#include "qelx/qelx_result.hxx"
+
+class QELXGeometryExporter;
+class QELXIdentifier;
+class SURFACE;
+class CURVE;
+class PCURVE;
+
+class QELXDefaultGeometryImporter {
+public:
+    // Lengths are multiplied by scale (source units to target units).
+    QELXDefaultGeometryImporter(QELXGeometryExporter* exporter, double scale);
+
+    // 0 with a new kernel entity (use count 0), or 0x1000001 with out null:
+    // bad data, a kind without a kernel form here (revolved, extruded,
+    // offset, unknown), or an analytic surface or ellipse whose
+    // parameterisation the kernel form cannot carry.
+    QELIResult ConvertSurface(const QELXIdentifier& surface, SURFACE*& out);
+    QELIResult ConvertCurve(const QELXIdentifier& curve, CURVE*& out);
+    // The pcurve on the face surface `surface` (made by ConvertSurface).
+    QELIResult ConvertPCurve(const QELXIdentifier& pcurve, SURFACE* surface, PCURVE*& out);
+
+private:
+    QELXGeometryExporter* m_exporter;
+    double m_scale;
+};

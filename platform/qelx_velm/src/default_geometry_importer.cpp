@@ -1,0 +1,312 @@
+// The framework's default geometry importer: exporter data -> kernel
+// plane, cone, sphere, torus and spline surfaces, straight, ellipse and
+// intcurve curves, and pcurves, each in the exporter's framework parameters.
+#include "qelx_velm/default_geometry_importer.hxx"
+
+#include "qelx/qelx_geometry_exporter.hxx"
+
+#include "velm/bspline.hxx"
+#include "velm/errors.hxx"
+#include "velm/geometry.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/memory.hxx"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace {
+
+bool finite(std::initializer_list<double> values)
+{
+    for (double v : values)
+        if (!std::isfinite(v))
+            return false;
+    return true;
+}
+bool finite3(const double v[3]) { return finite({v[0], v[1], v[2]}); }
+double length(const double v[3]) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
+QELposition pos(const double p[3], double k) { return QELposition(p[0] * k, p[1] * k, p[2] * k); }
+
+// One direction of exporter B-spline data, checked and expanded to a full
+// knot vector in framework parameters t = (s - offset) / slope.
+struct Knots {
+    std::vector<double> full;
+    bool reversed = false;
+};
+bool expand(int degree, int count, int knotCount, const double* knots, const int* mults, double slope,
+            double offset, Knots& out)
+{
+    if (degree < 1 || count < degree + 1 || knotCount < 2 || !knots || !mults || !finite({slope, offset}) ||
+        std::fabs(slope) < 1e-12)
+        return false;
+    for (int i = 0; i < knotCount; ++i) {
+        if (!std::isfinite(knots[i]) || mults[i] < 1 || mults[i] > degree + 1 || (i && knots[i] <= knots[i - 1]))
+            return false;
+        for (int m = 0; m < mults[i]; ++m)
+            out.full.push_back((knots[i] - offset) / slope);
+    }
+    if (static_cast<int>(out.full.size()) != count + degree + 1)
+        return false;
+    out.reversed = slope < 0;
+    if (out.reversed)
+        std::reverse(out.full.begin(), out.full.end());
+    return true;
+}
+
+} // namespace
+
+QELXDefaultGeometryImporter::QELXDefaultGeometryImporter(QELXGeometryExporter* exporter, double scale)
+    : m_exporter(exporter), m_scale(scale)
+{
+}
+
+QELIResult QELXDefaultGeometryImporter::ConvertSurface(const QELXIdentifier& id, SURFACE*& out)
+{
+    out = nullptr;
+    int type = 0;
+    if (!m_exporter || m_exporter->GetSurfaceType(id, type) != QELI_OK || !std::isfinite(m_scale) || m_scale <= 0)
+        return QELI_FAIL;
+    double uA = 1, uB = 1, uC = 0, vA = 1, vB = 1, vC = 0;
+    bool flag = true;
+    m_exporter->GetSurfaceParameterization(id, uA, uB, uC, vA, vB, vC, flag);
+    const double su = uA * uB, sv = vA * vB; // canonical = s * framework + c
+    if (!finite({su, sv, uC, vC}))
+        return QELI_FAIL;
+    const bool identity = su == 1.0 && sv == 1.0 && uC == 0.0 && vC == 0.0;
+    const double k = m_scale;
+    try {
+        switch (type) {
+        case 1: { // plane: root o + C_u u' + C_v w, U' = s_u u', V = s_v w
+            double o[3], u[3], n[3];
+            if (m_exporter->GetPlanarSurfaceData(id, o, u, n) != QELI_OK || !finite3(o) || !finite3(u) ||
+                !finite3(n) || length(n) == 0.0 || length(u) == 0.0 || std::fabs(std::fabs(su) - std::fabs(sv)) > 1e-12)
+                return QELI_FAIL;
+            const QELunit_vector N = normalise(QELvector(n[0], n[1], n[2]));
+            QELvector U(u[0], u[1], u[2]);
+            // The kernel plane's v speed is its u speed: u must lie in the plane.
+            if (std::fabs(U % N) > 1e-12 * U.len())
+                return QELI_FAIL;
+            const QELvector W = (N * U) * (QELvector(u[0], u[1], u[2]).len() / (N * U).len());
+            plane p(pos(o, k) + (U * uC + W * vC) * k, N);
+            p.u_deriv = U * (su * k);
+            p.reverse_v = (sv / su) < 0 ? 1 : 0;
+            out = make_surface(p);
+            return QELI_OK;
+        }
+        case 2:
+        case 3: { // the cone the contract reads: sine -c, cosine cos b, reverse-u
+            double a = 0, b = 0, c = 0, o[3], r[3], d[3];
+            if (!identity || m_exporter->GetConicalSurfaceData(id, a, b, c, o, r, d) != QELI_OK ||
+                !finite({a, b, c}) || !finite3(o) || !finite3(r) || !finite3(d) || a <= 0 || length(r) == 0.0 ||
+                length(d) == 0.0)
+                return QELI_FAIL;
+            const QELunit_vector D = normalise(QELvector(d[0], d[1], d[2]));
+            const QELunit_vector R = normalise(QELvector(r[0], r[1], r[2]));
+            const bool cylinder = std::fabs(c) <= 1e-9;
+            cone cn(pos(o, k), D, R * (a * k), 1.0, cylinder ? 0.0 : -c,
+                    cylinder ? 1.0 : std::cos(b), 0.0);
+            cn.reverse_u = 1;
+            cn.cylinder = cylinder ? 1 : 0;
+            out = make_surface(cn);
+            return QELI_OK;
+        }
+        case 4: { // the default sphere at (centre, radius)
+            double radius = 0, centre[3], d1[3], d2[3];
+            if (!identity || m_exporter->GetSphericalSurfaceData(id, radius, centre, d1, d2) != QELI_OK ||
+                !std::isfinite(radius) || radius <= 0 || !finite3(centre))
+                return QELI_FAIL;
+            out = make_surface(sphere(pos(centre, k), radius * k));
+            return QELI_OK;
+        }
+        case 5: {
+            double major = 0, minor = 0, centre[3], ref[3], axis[3];
+            int kind = 0;
+            if (!identity ||
+                m_exporter->GetToroidalSurfaceData(id, major, minor, kind, centre, ref, axis) != QELI_OK ||
+                !finite({major, minor}) || !finite3(centre) || !finite3(ref) || !finite3(axis) || minor <= 0 ||
+                major < 0 || length(ref) == 0.0 || length(axis) == 0.0)
+                return QELI_FAIL;
+            torus t(pos(centre, k), normalise(QELvector(axis[0], axis[1], axis[2])),
+                    (kind == 3 ? -major : major) * k, minor * k);
+            t.origin_dir = normalise(QELvector(ref[0], ref[1], ref[2]));
+            out = make_surface(t);
+            return QELI_OK;
+        }
+        case 6: {
+            int ud = 0, vd = 0, nu = 0, nv = 0, nuk = 0, nvk = 0, uClosure = 0, vClosure = 0;
+            double *ctrl = nullptr, *w = nullptr, *uk = nullptr, *vk = nullptr;
+            int *um = nullptr, *vm = nullptr;
+            if (m_exporter->GetNurbsSurfaceData(id, ud, vd, nu, nv, ctrl, w, nuk, uk, um, nvk, vk, vm, uClosure,
+                                                vClosure) != QELI_OK) {
+                m_exporter->DeleteNurbsSurfaceData(ctrl, w, uk, um, vk, vm);
+                return QELI_FAIL;
+            }
+            Knots U, V;
+            bool good = ctrl && expand(ud, nu, nuk, uk, um, su, uC, U) && expand(vd, nv, nvk, vk, vm, sv, vC, V);
+            std::vector<QELposition> points;
+            std::vector<double> weights;
+            for (int i = 0; good && i < nu; ++i)
+                for (int j = 0; good && j < nv; ++j) {
+                    // Reversed directions take their rows and columns backwards.
+                    const int si = U.reversed ? nu - 1 - i : i, sj = V.reversed ? nv - 1 - j : j;
+                    const double* p = ctrl + 3 * (si * nv + sj);
+                    good = finite3(p) && (!w || (std::isfinite(w[si * nv + sj]) && w[si * nv + sj] > 0));
+                    points.emplace_back(p[0] * k, p[1] * k, p[2] * k);
+                    weights.push_back(w ? w[si * nv + sj] : 1.0);
+                }
+            const bool rational = w != nullptr;
+            m_exporter->DeleteNurbsSurfaceData(ctrl, w, uk, um, vk, vm);
+            if (!good)
+                return QELI_FAIL;
+            bs3_surface bs = bs3_surface_from_ctrlpts(
+                ud, rational, uClosure >= 2 ? 2 : uClosure, 0, nu, vd, rational, vClosure >= 2 ? 2 : vClosure, 0,
+                nv, points.data(), rational ? weights.data() : nullptr, QELresabs, static_cast<int>(U.full.size()),
+                U.full.data(), static_cast<int>(V.full.size()), V.full.data(), 1e-10);
+            if (!bs)
+                return QELI_FAIL;
+            spline sp(bs); // copies the B-spline
+            bs3_surface_delete(bs);
+            out = make_surface(sp);
+            return QELI_OK;
+        }
+        default:
+            return QELI_FAIL;
+        }
+    } catch (const velm_exception&) {
+        out = nullptr;
+        return QELI_FAIL;
+    }
+}
+
+namespace {
+// Curve and pcurve B-spline data in framework parameters.
+template <class Get, class Delete>
+bool splineData(int dim, double slope, double offset, double k, Get get, Delete del, int& degree, int& count,
+                int& form, std::vector<QELposition>& points, std::vector<double>& weights, Knots& knots,
+                bool& rational)
+{
+    int knotCount = 0;
+    double *ctrl = nullptr, *knotValues = nullptr, *w = nullptr;
+    int* mults = nullptr;
+    const bool answered = get(degree, count, ctrl, knotCount, knotValues, mults, w, form) == QELI_OK;
+    bool good = answered && ctrl && expand(degree, count, knotCount, knotValues, mults, slope, offset, knots);
+    for (int i = 0; good && i < count; ++i) {
+        const int s = knots.reversed ? count - 1 - i : i;
+        const double* p = ctrl + dim * s;
+        const double z = dim == 3 ? p[2] : 0.0;
+        good = finite({p[0], p[1], z}) && (!w || (std::isfinite(w[s]) && w[s] > 0));
+        points.emplace_back(p[0] * k, p[1] * k, z * k);
+        weights.push_back(w ? w[s] : 1.0);
+    }
+    rational = w != nullptr;
+    del(ctrl, knotValues, mults, w);
+    return good;
+}
+} // namespace
+
+QELIResult QELXDefaultGeometryImporter::ConvertCurve(const QELXIdentifier& id, CURVE*& out)
+{
+    out = nullptr;
+    int type = 0;
+    if (!m_exporter || m_exporter->GetCurveType(id, type) != QELI_OK || !std::isfinite(m_scale) || m_scale <= 0)
+        return QELI_FAIL;
+    double scale = 1, offset = 0;
+    bool flag = true;
+    m_exporter->GetCurveParameterization(id, scale, offset, flag);
+    if (!finite({scale, offset}) || scale == 0.0)
+        return QELI_FAIL;
+    const double k = m_scale;
+    try {
+        if (type == 1) { // p + (scale t + offset) d
+            double p[3], d[3];
+            if (m_exporter->GetLinearCurveData(id, p, d) != QELI_OK || !finite3(p) || !finite3(d) || length(d) == 0.0)
+                return QELI_FAIL;
+            const QELvector D(d[0], d[1], d[2]);
+            const QELposition root = pos(p, k) + D * (offset * k);
+            out = make_curve(straight(root, normalise(D), scale * D.len() * k));
+            return QELI_OK;
+        }
+        if (type == 3) { // a unit-speed map only: t + offset, or a reversal
+            double a = 0, b = 0, c[3], m[3], n[3];
+            if (std::fabs(scale) != 1.0 || m_exporter->GetEllipticalCurveData(id, a, b, c, m, n) != QELI_OK ||
+                !finite({a, b}) || !finite3(c) || !finite3(m) || !finite3(n) || a <= 0 || b <= 0 ||
+                length(m) == 0.0 || length(n) == 0.0)
+                return QELI_FAIL;
+            QELunit_vector N = normalise(QELvector(n[0], n[1], n[2]));
+            if (scale < 0)
+                N = -N;
+            const QELvector A = normalise(QELvector(m[0], m[1], m[2])) * (a * k);
+            out = make_curve(ellipse(pos(c, k), N, A, b / a, scale * offset));
+            return QELI_OK;
+        }
+        if (type != 4)
+            return QELI_FAIL;
+        int degree = 0, count = 0, form = 0;
+        std::vector<QELposition> points;
+        std::vector<double> weights;
+        Knots knots;
+        bool rational = false;
+        const bool good = splineData(
+            3, scale, offset, k,
+            [&](int& dg, int& n, double*& ctrl, int& nk, double*& kv, int*& mu, double*& w, int& f) {
+                return m_exporter->GetNurbsCurveData(id, dg, n, ctrl, nk, kv, mu, w, f);
+            },
+            [&](double*& ctrl, double*& kv, int*& mu, double*& w) { m_exporter->DeleteNurbsCurveData(ctrl, kv, mu, w); },
+            degree, count, form, points, weights, knots, rational);
+        if (!good)
+            return QELI_FAIL;
+        bs3_curve bs = bs3_curve_from_ctrlpts(degree, rational ? 1 : 0, form == 1 ? 1 : 0, form >= 2 ? 1 : 0, count,
+                                              points.data(), rational ? weights.data() : nullptr, QELresabs,
+                                              static_cast<int>(knots.full.size()), knots.full.data(), 1e-10);
+        if (!bs)
+            return QELI_FAIL;
+        out = make_curve(intcurve(bs)); // the intcurve takes the B-spline
+        return QELI_OK;
+    } catch (const velm_exception&) {
+        out = nullptr;
+        return QELI_FAIL;
+    }
+}
+
+QELIResult QELXDefaultGeometryImporter::ConvertPCurve(const QELXIdentifier& id, SURFACE* surface, PCURVE*& out)
+{
+    out = nullptr;
+    int type = 0;
+    if (!m_exporter || !surface || !surface->has_equation() || m_exporter->GetPCurveType(id, type) != QELI_OK ||
+        type != 1)
+        return QELI_FAIL;
+    double scale = 1, offset = 0;
+    bool flag = true;
+    m_exporter->GetPCurveParameterization(id, scale, offset, flag);
+    if (!finite({scale, offset}) || scale == 0.0)
+        return QELI_FAIL;
+    try {
+        int degree = 0, count = 0, form = 0;
+        std::vector<QELposition> points;
+        std::vector<double> weights;
+        Knots knots;
+        bool rational = false;
+        // Control points are surface parameters: never scaled.
+        const bool good = splineData(
+            2, scale, offset, 1.0,
+            [&](int& dg, int& n, double*& ctrl, int& nk, double*& kv, int*& mu, double*& w, int& f) {
+                return m_exporter->GetNurbsPCurveData(id, dg, n, ctrl, nk, kv, mu, w, f);
+            },
+            [&](double*& ctrl, double*& kv, int*& mu, double*& w) { m_exporter->DeleteNurbsPCurveData(ctrl, kv, mu, w); },
+            degree, count, form, points, weights, knots, rational);
+        if (!good)
+            return QELI_FAIL;
+        bs2_curve bs = bs2_curve_from_ctrlpts(degree, rational ? 1 : 0, form == 1 ? 1 : 0, form >= 2 ? 1 : 0, count,
+                                              points.data(), rational ? weights.data() : nullptr, QELresabs,
+                                              static_cast<int>(knots.full.size()), knots.full.data(), 1e-10);
+        if (!bs)
+            return QELI_FAIL;
+        const pcurve definition(bs, 0.0, surface->equation()); // takes the B-spline
+        out = VELM_NEW PCURVE(definition);
+        return out ? QELI_OK : QELI_FAIL;
+    } catch (const velm_exception&) {
+        out = nullptr;
+        return QELI_FAIL;
+    }
+}

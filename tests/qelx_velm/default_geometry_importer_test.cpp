@@ -1,0 +1,145 @@
+// The framework's default geometry importer: every kind it converts meets
+// the source geometry at the framework parameters; what it cannot carry,
+// and bad data, give no geometry and leak nothing.
+#include "qelx/test_exporters.hxx"
+#include "qelx_velm/default_geometry_importer.hxx"
+
+#include "velm/geometry.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/memory.hxx"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace qelx_test;
+
+namespace {
+
+double gap(const QELposition& p, const QELXPoint3D& q)
+{
+    return std::sqrt(std::pow(p.x() - q.x(), 2) + std::pow(p.y() - q.y(), 2) + std::pow(p.z() - q.z(), 2));
+}
+
+struct Importer {
+    explicit Importer(TestModel m) : document(std::move(m)), exporter(&document)
+    {
+        exporter.GetGeometryExporter(geometry);
+    }
+    TestDocument document;
+    TestBRepExporter exporter;
+    QELXGeometryExporter* geometry = nullptr;
+    TestGeometryExporter& test() { return exporter.geometry(); }
+    const TestModel& model() { return document.model(); }
+};
+
+// Largest distance between the kernel surface and the source at framework
+// parameters spread over the face box of the surface's span.
+double surfaceGap(const TestModel& m, int s, SURFACE* k)
+{
+    const TestSurface& f = m.surfaces[s];
+    const double u0 = (f.uSpan[0] - f.uC) / (f.uA * f.uB), u1 = (f.uSpan[1] - f.uC) / (f.uA * f.uB);
+    const double v0 = (f.vSpan[0] - f.vC) / (f.vA * f.vB), v1 = (f.vSpan[1] - f.vC) / (f.vA * f.vB);
+    double worst = 0.0;
+    for (double a : {0.1, 0.45, 0.8})
+        for (double b : {0.15, 0.5, 0.9}) {
+            const double u = u0 + a * (u1 - u0), v = v0 + b * (v1 - v0);
+            worst = std::max(worst, gap(k->equation().eval_position(QELpar_pos(u, v)), m.surfacePoint(s, u, v)));
+        }
+    return worst;
+}
+
+} // namespace
+
+TEST(DefaultGeometryImporter, SurfacesMeetTheSourceAtFrameworkParameters)
+{
+    TestModel m = TestModel::freeGeometry();
+    // A plane and a spline under a scaled and shifted map, as a source may hand them.
+    const int plane = m.addPlane({1, 2, 3}, {0, 1, 0}, {1, 0, 0});
+    m.reparametriseSurface(plane, -2.0, 0.5, 2.0, -1.0);
+    m.surfaces.push_back(m.surfaces[6]);
+    const int spline = static_cast<int>(m.surfaces.size()) - 1;
+    m.reparametriseSurface(spline, 2.0, 0.5, -0.5, 0.25);
+    Importer in(m);
+    const long before = velm_live_object_count();
+    for (int s = 0; s < static_cast<int>(m.surfaces.size()); ++s) {
+        SCOPED_TRACE(s);
+        SURFACE* k = nullptr;
+        QELXDefaultGeometryImporter importer(in.geometry, 1.0);
+        const QELIResult r = importer.ConvertSurface(in.test().surfaceId(s), k);
+        const int type = m.surfaces[s].type;
+        if (type == SurfRevolved || type == SurfExtruded || type == SurfOffset || type == SurfUnknown) {
+            EXPECT_EQ(r, QELI_FAIL);
+            EXPECT_EQ(k, nullptr);
+            continue;
+        }
+        ASSERT_EQ(r, QELI_OK);
+        EXPECT_LT(surfaceGap(m, s, k), 1e-9 * 10);
+        k->lose();
+    }
+    EXPECT_EQ(in.test().outstandingArrays(), 0);
+    EXPECT_EQ(velm_live_object_count(), before);
+}
+
+TEST(DefaultGeometryImporter, CurvesAndPCurvesMeetTheSource)
+{
+    TestModel m = TestModel::nurbsSheet(5, 4, true);
+    const int line = m.addLine({0, 0, 0}, {3, 4, 0});
+    m.reparametriseCurve(line, 2.0, 0.5);
+    const int arc = m.addEllipse({1, 1, 1}, {0, 1, 0}, {1, 0, 0}, 3.0, 1.0, -1.0, 2.0);
+    m.reparametriseCurve(arc, -1.0, 0.3);
+    Importer in(m);
+    QELXDefaultGeometryImporter importer(in.geometry, 1.0);
+    for (int c : {0, 1, line, arc}) {
+        SCOPED_TRACE(c);
+        CURVE* k = nullptr;
+        ASSERT_EQ(importer.ConvertCurve(in.test().curveId(c), k), QELI_OK);
+        for (double a : {0.0, 0.3, 1.0}) {
+            const double t = m.curves[c].domain[0] + a * (m.curves[c].domain[1] - m.curves[c].domain[0]);
+            EXPECT_LT(gap(k->equation().eval_position(t), m.curvePoint(c, t)), 1e-12);
+        }
+        k->lose();
+    }
+    // A pcurve on the converted surface lies on the edge it belongs to.
+    SURFACE* surface = nullptr;
+    ASSERT_EQ(importer.ConvertSurface(in.test().surfaceId(0), surface), QELI_OK);
+    for (const TestCoedge& c : m.coedges) {
+        PCURVE* p = nullptr;
+        ASSERT_EQ(importer.ConvertPCurve(in.test().pcurveId(c.pcurve), surface, p), QELI_OK);
+        const double t = 0.5 * (c.domain[0] + c.domain[1]);
+        const QELpar_pos uv = p->equation().eval_position(t);
+        EXPECT_LT(gap(surface->equation().eval_position(uv), m.curvePoint(m.edges[c.edge].curve, c.sense ? t : -t)),
+                  1e-12);
+        p->lose();
+    }
+    surface->lose();
+    EXPECT_EQ(in.test().outstandingArrays(), 0);
+}
+
+TEST(DefaultGeometryImporter, BadDataGivesNoGeometry)
+{
+    struct Case {
+        const char* what;
+        void (*spoil)(TestModel&);
+    };
+    const Case cases[] = {
+        {"nan control point", [](TestModel& m) { m.surfaces[0].ctrl[4] = std::nan(""); }},
+        {"degree above count", [](TestModel& m) { m.surfaces[0].uDegree = 9; }},
+        {"falling knots", [](TestModel& m) { std::swap(m.surfaces[0].uKnots[0], m.surfaces[0].uKnots[1]); }},
+        {"zero weight", [](TestModel& m) { m.surfaces[0].weights[3] = 0.0; }},
+        {"short knots", [](TestModel& m) { m.surfaces[0].uMults.back() = 1; }},
+        {"infinite map", [](TestModel& m) { m.surfaces[0].uA = INFINITY; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestModel m = TestModel::nurbsSheet(5, 4, true);
+        c.spoil(m);
+        Importer in(m);
+        const long before = velm_live_object_count();
+        SURFACE* k = reinterpret_cast<SURFACE*>(1);
+        EXPECT_EQ(QELXDefaultGeometryImporter(in.geometry, 1.0).ConvertSurface(in.test().surfaceId(0), k), QELI_FAIL);
+        EXPECT_EQ(k, nullptr);
+        EXPECT_EQ(in.test().outstandingArrays(), 0);
+        EXPECT_EQ(velm_live_object_count(), before);
+    }
+}
