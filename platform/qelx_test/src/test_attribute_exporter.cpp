@@ -1,12 +1,11 @@
 // Attribute exporter over the source model: every getter answers from the
 // entity's attribute record, or "nothing to answer" with outputs untouched.
 #include "qelx/test_exporters.hxx"
+#include "test_answer.hxx"
 
 #include <algorithm>
 
 namespace qelx_test {
-
-void logCall(TestCallLog& log, const char* operation, std::uint64_t word, QELIResult result);
 
 TestAttributeExporter::TestAttributeExporter(const TestModel& model, TestCallLog& log) : m_model(model), m_log(log) {}
 

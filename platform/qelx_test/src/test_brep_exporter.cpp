@@ -3,10 +3,9 @@
 // (index + 1); an identifier of another kind or out of range answers
 // 0x100000b, an index past a list's end 0x1000001, both with nothing written.
 #include "qelx/test_exporters.hxx"
+#include "test_answer.hxx"
 
 namespace qelx_test {
-
-void logCall(TestCallLog& log, const char* operation, std::uint64_t word, QELIResult result);
 
 TestDocument::TestDocument(TestModel model) : m_model(std::move(model))
 {
@@ -82,16 +81,7 @@ QELXIdentifier TestBRepExporter::id(EntityKind kind, int index)
 template <class Write>
 QELIResult TestBRepExporter::answer(const char* operation, const QELXIdentifier& id, Write&& write)
 {
-    QELIResult result;
-    if (const TestOverride* forced = model().overrideFor(operation, id.GetValue())) {
-        result = forced->result;
-        if (!forced->leaveUnwritten)
-            write();
-    } else {
-        result = write();
-    }
-    logCall(m_log, operation, id.GetValue(), result);
-    return result;
+    return answerCall(model(), m_log, operation, id.GetValue(), std::forward<Write>(write));
 }
 
 int TestBRepExporter::indexOf(const QELXIdentifier& id, EntityKind kind) const

@@ -2,6 +2,7 @@
 // contract from the model's records, hands arrays out with new[] and counts
 // what comes back through the Delete calls.
 #include "qelx/test_exporters.hxx"
+#include "test_answer.hxx"
 
 #include <algorithm>
 #include <cstdio>
@@ -57,16 +58,7 @@ QELXIdentifier TestGeometryExporter::pointId(int index)
 template <class Write>
 QELIResult TestGeometryExporter::answer(const char* operation, const QELXIdentifier& id, Write&& write)
 {
-    QELIResult result;
-    if (const TestOverride* forced = m_model.overrideFor(operation, id.GetValue())) {
-        result = forced->result;
-        if (!forced->leaveUnwritten)
-            write();
-    } else {
-        result = write();
-    }
-    logCall(m_log, operation, id.GetValue(), result);
-    return result;
+    return answerCall(m_model, m_log, operation, id.GetValue(), std::forward<Write>(write));
 }
 
 const TestSurface* TestGeometryExporter::surface(const QELXIdentifier& id) const
