@@ -1,5 +1,6 @@
 // The neutral document written from an exporter through the framework
 // walk, read back as a source and written again.
+#include "qelx/framework_walk.hxx"
 #include "qelx/test_exporters.hxx"
 #include "qelx_formats/neutral_document.hxx"
 
@@ -48,4 +49,30 @@ TEST(NeutralDocument, WrittenThroughTheWalkReadBackAndWrittenAgainIsIdentical)
     EXPECT_LT(back.surfacePoint(back.faces[0].surface, 0.1, -2.0).Distance(source.surfacePoint(0, 0.1, -2.0)), 1e-15);
     EXPECT_EQ(back.layers.at(3).name, "solids");
     std::filesystem::remove_all(dir);
+}
+
+TEST(NeutralDocument, EveryGeometryKindComesBackThroughTheExporters)
+{
+    TestModel source = TestModel::freeGeometry();
+    source.reparametriseCurve(source.freeCurves[0], 2.0, 0.5);
+    TestDocument document(source);
+    TestBRepExporter exporter(&document);
+    TestModel walked;
+    ASSERT_EQ(walkExporter(&exporter, walked), QELI_OK);
+    const TestModel back = readNeutralText(writeNeutralText(walked), "kinds.json");
+    ASSERT_EQ(back.freeSurfaces.size(), source.freeSurfaces.size());
+    ASSERT_EQ(back.freeCurves.size(), source.freeCurves.size());
+    for (std::size_t i = 0; i < source.freeSurfaces.size(); ++i) {
+        const int s = source.freeSurfaces[i], b = back.freeSurfaces[i];
+        EXPECT_EQ(back.surfaces[b].type, source.surfaces[s].type);
+        for (double u : {0.2, 0.7})
+            for (double v : {-0.3, 0.4})
+                EXPECT_LT(back.surfacePoint(b, u, v).Distance(source.surfacePoint(s, u, v)), 1e-12) << i;
+    }
+    for (std::size_t i = 0; i < source.freeCurves.size(); ++i)
+        for (double t : {0.1, 0.6})
+            EXPECT_LT(back.curvePoint(back.freeCurves[i], t).Distance(source.curvePoint(source.freeCurves[i], t)),
+                      1e-12)
+                << i;
+    EXPECT_EQ(exporter.geometry().outstandingArrays(), 0);
 }

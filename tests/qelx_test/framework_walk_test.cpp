@@ -174,3 +174,30 @@ TEST(TestBRepExporter, RefusesForeignIdentifiersAndIndicesPastTheEnd)
     EXPECT_EQ(face.GetOwner(), &x);
     EXPECT_STREQ(face.GetType(), QELXBRepExporter::QELXBRepTypeFace);
 }
+
+TEST(TestAttributeExporter, AnswersWhatTheEntityCarriesAndNothingElse)
+{
+    TestModel m = TestModel::block(1, 1, 1);
+    m.attributes[wordOf(KindFace, 0)].layer = 2;
+    m.attributes[wordOf(KindFace, 0)].pset = "P1";
+    m.layers[2] = TestLayer{"two", {0.1, 0.2, 0.3, 0}, false};
+    m.forceAnswer("GetPID", QELI_FAIL, false);
+    TestDocument document(m);
+    TestBRepExporter x(&document);
+    TestAttributeExporter& a = x.attributes();
+    QELXString text("untouched");
+    bool state = true;
+    double rgba[4] = {9, 9, 9, 9};
+    EXPECT_EQ(a.GetName(x.id(KindFace, 0), text), QELI_NO_SOURCE);
+    EXPECT_STREQ(text.c_str(), "untouched");
+    EXPECT_EQ(a.GetVdaPSETIdentifier(x.id(KindFace, 0), text), QELI_OK);
+    EXPECT_STREQ(text.c_str(), "P1");
+    EXPECT_EQ(a.GetLayerState(x.id(KindFace, 0), state), QELI_OK);
+    EXPECT_FALSE(state);
+    EXPECT_EQ(a.GetLayerColor(x.id(KindFace, 1), rgba), QELI_NO_SOURCE);
+    EXPECT_EQ(rgba[0], 9.0);
+    EXPECT_EQ(a.GetLayerColor(2, rgba), QELI_OK);
+    EXPECT_EQ(rgba[2], 0.3);
+    EXPECT_EQ(a.GetPID(x.id(KindFace, 0), text), QELI_FAIL);
+    EXPECT_EQ(x.log().count("GetPID"), 1);
+}
