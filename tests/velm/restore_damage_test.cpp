@@ -124,7 +124,9 @@ TEST_F(RestoreDamage, EachClassOfDamageIsRefusedWithItsRecordAndLeavesNothing) {
        }),
        "face list loops back on itself"},
       {"partner ring broken", edited([](SaveFileWords& f) {
-         link(f, loop_coedge(f), coedge_partner) = "$-1";
+         // From the later of the two, so that the earlier still links to it.
+         const int c = loop_coedge(f);
+         link(f, std::max(c, follow(f, c, coedge_partner)), coedge_partner) = "$-1";
        }),
        "partner ring"},
       {"coedge owned by another loop", edited([](SaveFileWords& f) {

@@ -9,7 +9,6 @@
 #include "save_file.hxx"
 #include "text.hxx"
 #include "velm/attrib.hxx"
-#include "velm/bb.hxx"
 #include "velm/groups.hxx"
 #include "velm/save.hxx"
 #include "velm/topology.hxx"
@@ -56,38 +55,27 @@ inline std::string body_summary(const BODY* body) {
   return line + (attributes.empty() ? std::string("    no attributes\n") : attributes);
 }
 
-// Deletes what a restore made: assemblies through the connector's own tree
-// deletion, then everything the rest reaches (members of top-level groups and
-// the collections its entities sit in included), lost in one frame so that
-// links between them never meet a freed entity.
-inline void delete_restored(const ENTITY_LIST& restored) {
+// Deletes everything a restore made: assembly trees through the connector's
+// own deletion (their entities do nothing when lost on their own), then the
+// rest, freed together once the last is lost, so that links between them
+// never meet a freed entity.
+inline void delete_restored(const ENTITY_LIST& restored, const std::vector<ENTITY*>& every) {
   for (int i = 0; i < restored.count(); ++i)
     if (ENTITY* e = restored[i]; velm_is_live_entity(e) && e->identity(1) == VE_ASSEMBLY_TYPE) {
       Ve_AssemDeleteMgr tree(static_cast<VE_ASSEMBLY*>(e));
       tree.loseAssem();
     }
-  ENTITY_LIST all;
-  for (int i = 0; i < restored.count(); ++i)
-    if (velm_is_live_entity(restored[i])) all.add(restored[i]);
-  for (int i = 0; i < all.count(); ++i) {
-    ENTITY* e = all[i];
-    if (!e) continue;
-    e->copy_scan(all);
-    if (is_QELCOLLECTION(e)) all.add(static_cast<QELCOLLECTION*>(e)->members());
-    if (is_ATTRIB_QELCOLLECTION(e))
-      if (QELCOLLECTION* c = static_cast<ATTRIB_QELCOLLECTION*>(e)->collection()) all.add(c);
-  }
-  api_bb_begin(true);
-  for (int i = 0; i < all.count(); ++i)
-    if (ENTITY* e = all[i]; e && velm_is_live_entity(e)) e->lose();
-  api_bb_end(outcome(), true, false);
+  velm_lose_scope once;
+  for (ENTITY* e : every)
+    if (velm_is_live_entity(e)) e->lose();
 }
 
 // Restores the file, writes the summary to `out`, deletes what it restored.
 // Returns 0; 1 with one line on `err` when the file cannot be read.
 inline int info(const char* path, FILE* out, FILE* err) {
   ENTITY_LIST restored;
-  if (!restore_file(path, restored, err)) return 1;
+  std::vector<ENTITY*> every;
+  if (!restore_file(path, restored, every, err)) return 1;
   std::fprintf(out, "%s: %d top-level entities\n", printable(path).c_str(), restored.iteration_count());
   int bodies = 0;
   for (int i = 0; i < restored.count(); ++i) {
@@ -103,7 +91,7 @@ inline int info(const char* path, FILE* out, FILE* err) {
       std::fprintf(out, "%s\n", e->type_name());
     }
   }
-  delete_restored(restored);
+  delete_restored(restored, every);
   return 0;
 }
 

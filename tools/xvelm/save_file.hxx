@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "text.hxx"
 #include "velm/errors.hxx"
@@ -16,8 +17,9 @@
 
 namespace xvelm {
 
-// Restores `path` into `restored`; on failure writes one line to `err` and returns false.
-inline bool restore_file(const char* path, ENTITY_LIST& restored, FILE* err) {
+// Restores `path` into `restored` (the top-level entities) and `every` (all
+// it made); on failure writes one line to `err` and returns false.
+inline bool restore_file(const char* path, ENTITY_LIST& restored, std::vector<ENTITY*>& every, FILE* err) {
   const std::string name = printable(path);
   struct stat about {};
   if (stat(path, &about) != 0) {
@@ -38,7 +40,7 @@ inline bool restore_file(const char* path, ENTITY_LIST& restored, FILE* err) {
     std::fprintf(err, "xvelm: %s is empty\n", name.c_str());
     return false;
   }
-  outcome result = api_restore_entity_list(fp, 1, restored);
+  outcome result = api_restore_entity_list(fp, 1, restored, &every);
   const bool read_error = std::ferror(fp) != 0;
   std::fclose(fp);
   if (result.ok()) return true;

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "entity_internal.hxx"
@@ -193,10 +194,14 @@ struct reader {
   int current = -1;          // record being read or checked; -1 in the header
   int field = 0;             // words of the current record read so far
   std::string_view ident;    // the current record's leaf identifier
-  // Record -> records it points at, flat: record i owns ref_targets[ref_start[i] ..
-  // ref_start[i + 1]).
-  std::vector<int> ref_start;
-  std::vector<int> ref_targets;
+  int top_level = 0;
+  // Records a link from an earlier record has named. The writer appends a
+  // record when a record before it first links to it, so every record after
+  // the top-level ones is named by an earlier one, and all hang off the top.
+  std::vector<char> linked_before;
+  std::vector<std::string_view> chain;  // the current record's identifiers, leaf first
+  // Leaf identifier -> its registered class, for records whose leaf is known.
+  std::unordered_map<std::string_view, const restore_def*> known;
 };
 reader* current_reader = nullptr;
 // Where the last refused restore found damage ("" when it found none).
@@ -336,7 +341,7 @@ ENTITY* read_ptr() {
   if (t.size() < 2 || t[0] != '$') velm_save_damaged("not a link ($<record>) where one belongs");
   reader& rd = r();
   long long index = integer_of(t.substr(1), -1, rd.records - 1, "linked record");
-  if (index >= 0 && rd.current >= 0) rd.ref_targets.push_back(static_cast<int>(index));
+  if (index > rd.current && rd.current >= 0) rd.linked_before[static_cast<std::size_t>(index)] = 1;
   // Encoded as index + 1, so that null is index -1 and slot 0 of the array.
   return reinterpret_cast<ENTITY*>(static_cast<std::intptr_t>(index + 1));
 }
@@ -371,7 +376,11 @@ ENTITY* restore_record(int index) {
   std::string_view start = token();
   if (start.size() < 2 || start[0] != '-' || integer_of(start.substr(1), 0, INT32_MAX, "record number") != index)
     velm_save_damaged("does not start with its own number (-<record>)");
-  std::vector<std::string_view> chain;
+  // An orphan would stay in the model with nobody to lose it.
+  if (index >= rd.top_level && !rd.linked_before[static_cast<std::size_t>(index)])
+    velm_save_damaged("no record before it links to it");
+  std::vector<std::string_view>& chain = rd.chain;
+  chain.clear();
   for (long long expected = -1;;) {
     std::string_view id = token();
     if (chain.empty()) rd.ident = id;
@@ -383,7 +392,12 @@ ENTITY* restore_record(int index) {
   }
   std::size_t used = 0;
   const restore_def* def = nullptr;
+  if (auto at = rd.known.find(chain[0]); at != rd.known.end()) {
+    def = at->second;
+    used = 1;
+  }
   for (; used < chain.size() && !def; ++used) def = restore_def::find(std::string(chain[used]).c_str());
+  if (def && used == 1) rd.known.emplace(chain[0], def);
   if (!def || !def->factory()) {
     last_damage = damage_place(rd) + ": no class of the identifier chain is known";
     velm_api_error_throw(VELM_SAVE_UNKNOWN_CLASS);
@@ -398,6 +412,10 @@ ENTITY* restore_record(int index) {
 }  // namespace
 
 outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored) {
+  return api_restore_entity_list(fp, text_mode, restored, nullptr);
+}
+
+outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored, std::vector<ENTITY*>* every) {
   last_damage.clear();
   return velm_api("api_restore_entity_list", [&] {
     if (!fp) velm_api_error_throw(VELM_BAD_ARGUMENT);
@@ -408,6 +426,13 @@ outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored) 
       explicit scope(reader* now) : saved(current_reader) { current_reader = now; }
       ~scope() { current_reader = saved; }
     } active(&rd);
+    // Sized once where the file says how long it is: growing by doubling
+    // would hold up to twice the file at the peak.
+    if (const long from = std::ftell(fp); from >= 0 && std::fseek(fp, 0, SEEK_END) == 0) {
+      const long size = std::ftell(fp) - from;
+      if (size > 0 && static_cast<std::size_t>(size) <= max_file_size) rd.data.reserve(static_cast<std::size_t>(size));
+      std::fseek(fp, from, SEEK_SET);
+    }
     char buf[65536];
     for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, fp)) > 0;) {
       if (rd.data.size() + n > max_file_size) velm_save_damaged("larger than the 1 GiB a save file may have");
@@ -434,38 +459,22 @@ outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored) 
     // Slot 0 is null; record i lives in slot i + 1 (see read_ptr). Entities
     // made here are created inside this call's frame, so a failure destroys them.
     std::vector<ENTITY*> array(static_cast<std::size_t>(count) + 1, nullptr);
-    rd.ref_start.assign(static_cast<std::size_t>(count) + 1, 0);
+    rd.top_level = top_level;
+    rd.linked_before.assign(static_cast<std::size_t>(count), 0);
     for (int i = 0; i < count; ++i) {
       rd.current = i;
-      rd.ref_start[i] = static_cast<int>(rd.ref_targets.size());
       array[i + 1] = restore_record(i);
     }
-    rd.ref_start[count] = static_cast<int>(rd.ref_targets.size());
     // The file ends with its last record: a second file or anything else after it is damage.
     rd.current = count;
     rd.field = 0;
     while (rd.pos < rd.data.size() && is_space(rd.data[rd.pos])) ++rd.pos;
     if (rd.pos < rd.data.size()) velm_save_damaged("more text after the last record the header counts");
+    rd.ident = {};
+    rd.known.clear();
+    std::string().swap(rd.data);  // the text is read: give its memory back before linking
 
-    // Every record must hang off the top-level ones; an orphan would stay in
-    // the model with nobody to lose it.
-    std::vector<char> reached(static_cast<std::size_t>(count), 0);
-    std::vector<int> todo;
-    for (int i = 0; i < top_level; ++i) todo.push_back(i);
-    while (!todo.empty()) {
-      int i = todo.back();
-      todo.pop_back();
-      if (reached[i]) continue;
-      reached[i] = 1;
-      for (int k = rd.ref_start[i]; k < rd.ref_start[i + 1]; ++k) todo.push_back(rd.ref_targets[k]);
-    }
-    if (auto orphan = std::find(reached.begin(), reached.end(), 0); orphan != reached.end()) {
-      rd.current = static_cast<int>(orphan - reached.begin());
-      rd.ident = {};
-      velm_save_damaged("no top-level record links to it");
-    }
-    std::vector<int>().swap(rd.ref_targets);
-    std::vector<int>().swap(rd.ref_start);
+    std::vector<char>().swap(rd.linked_before);
     rd.field = 0;
     rd.ident = {};
     velm_fix_scope fix(array.data(), array.size());
@@ -484,5 +493,6 @@ outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored) 
     if (!save_info) save_info = &file_info_storage;
     *save_info = info;
     for (int i = 0; i < top_level; ++i) restored.add(array[i + 1]);
+    if (every) every->insert(every->end(), array.begin() + 1, array.end());
   });
 }

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <vector>
 
 #include "velm/entity.hxx"
 #include "velm/lists.hxx"
@@ -61,6 +62,9 @@ bool save_entity_on_file(FILE* fp, const ENTITY* entity, int text_mode);
 // Restores a file; the entities that were saved as the list go to `restored`
 // in file order. Any damage fails the call and leaves nothing behind.
 outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored);
+// The same, appending to `every` (when given) every entity the restore made,
+// in file order: what a caller that is done with the file deletes.
+outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored, std::vector<ENTITY*>* every);
 // Where the last restore found damage, for people: "record 12 (coedge), field 7:
 // not a whole number where an integer belongs", "header: ...", "after the last
 // record (40): ...". Empty when the last restore found none. The identifier is
