@@ -96,9 +96,7 @@ class restored_check {
       } else if (is_LOOP(e)) {
         loop_ring(static_cast<const LOOP*>(e));
       } else if (is_WIRE(e)) {
-        auto* w = static_cast<const WIRE*>(e);
-        if (w->body() && w->shell()) damage(w, "belongs to a body and a shell at once");
-        wire_ring(w);
+        wire_ring(static_cast<const WIRE*>(e));
       } else if (is_COEDGE(e)) {
         if (!static_cast<const COEDGE*>(e)->edge()) damage(e, "has no edge");
       } else if (is_EDGE(e)) {

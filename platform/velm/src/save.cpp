@@ -184,24 +184,31 @@ bool save_entity_on_file(FILE* fp, const ENTITY* entity, int text_mode) {
 }
 
 // ---------------------------------------------------------------------------
-// Reader. The whole file is in memory; every read checks its bounds, and any
-// malformed field raises the damage error with where it was found.
+// Reader. The file is read through a window that holds what is not yet
+// parsed (a text field longer than the window widens it); every read checks
+// its bounds, and any malformed field raises the damage error with where it
+// was found. A word or text handed out stays valid until the next read.
 namespace {
+constexpr std::size_t window_chunk = std::size_t(1) << 20;
+
 struct reader {
-  std::string data;
+  FILE* fp = nullptr;
+  std::string data;          // the window: data[pos ..] is not parsed yet
   std::size_t pos = 0;
+  std::size_t read_total = 0;
+  bool at_end = false;
   int records = 0;
   int current = -1;          // record being read or checked; -1 in the header
   int field = 0;             // words of the current record read so far
-  std::string_view ident;    // the current record's leaf identifier
+  std::string ident;         // the current record's leaf identifier
   int top_level = 0;
   // Records a link from an earlier record has named. The writer appends a
   // record when a record before it first links to it, so every record after
   // the top-level ones is named by an earlier one, and all hang off the top.
   std::vector<char> linked_before;
-  std::vector<std::string_view> chain;  // the current record's identifiers, leaf first
+  std::vector<std::string> chain;  // the current record's identifiers, leaf first
   // Leaf identifier -> its registered class, for records whose leaf is known.
-  std::unordered_map<std::string_view, const restore_def*> known;
+  std::unordered_map<std::string, const restore_def*> known;
 };
 reader* current_reader = nullptr;
 // Where the last refused restore found damage ("" when it found none).
@@ -214,14 +221,44 @@ reader& r() {
 
 bool is_space(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r'; }
 
+// Makes `n` bytes past pos available, moving what is unparsed to the window's
+// start and reading on; false when the file ends first.
+bool available(reader& rd, std::size_t n) {
+  if (rd.data.size() - rd.pos >= n) return true;
+  rd.data.erase(0, rd.pos);
+  rd.pos = 0;
+  while (rd.data.size() < n && !rd.at_end) {
+    const std::size_t had = rd.data.size();
+    const std::size_t want = std::max(window_chunk, n - had);
+    rd.data.resize(had + want);
+    const std::size_t got = rd.fp ? std::fread(rd.data.data() + had, 1, want, rd.fp) : 0;
+    rd.data.resize(had + got);
+    rd.read_total += got;
+    if (got < want) rd.at_end = true;
+    if (rd.read_total > max_file_size) velm_save_damaged("larger than the 1 GiB a save file may have");
+  }
+  return rd.data.size() >= n;
+}
+
+// Skips white space; false at the end of the file.
+bool skip_space(reader& rd) {
+  for (;;) {
+    while (rd.pos < rd.data.size() && is_space(rd.data[rd.pos])) ++rd.pos;
+    if (rd.pos < rd.data.size()) return true;
+    if (!available(rd, 1)) return false;
+  }
+}
+
 std::string_view token() {
   reader& rd = r();
-  while (rd.pos < rd.data.size() && is_space(rd.data[rd.pos])) ++rd.pos;
-  std::size_t start = rd.pos;
-  while (rd.pos < rd.data.size() && !is_space(rd.data[rd.pos])) ++rd.pos;
+  skip_space(rd);
+  std::size_t n = 0;
+  while ((rd.pos + n < rd.data.size() || available(rd, n + 1)) && !is_space(rd.data[rd.pos + n])) ++n;
   ++rd.field;
-  if (start == rd.pos) velm_save_damaged("the file ends inside the record");
-  return std::string_view(rd.data).substr(start, rd.pos - start);
+  if (n == 0) velm_save_damaged("the file ends inside the record");
+  const std::string_view word = std::string_view(rd.data).substr(rd.pos, n);
+  rd.pos += n;
+  return word;
 }
 
 long long integer_of(std::string_view t, long long low, long long high, const char* what = "integer") {
@@ -247,8 +284,7 @@ bool literal(std::string_view& text) {
   long long n = integer_of(t.substr(1), -1, static_cast<long long>(max_file_size), "text length");
   if (n < 0) return false;
   reader& rd = r();
-  if (rd.pos >= rd.data.size() || rd.data[rd.pos] != ' ' ||
-      static_cast<std::size_t>(n) > rd.data.size() - rd.pos - 1)
+  if (!available(rd, 1 + static_cast<std::size_t>(n)) || rd.data[rd.pos] != ' ')
     velm_save_damaged("text longer than the rest of the file");
   text = std::string_view(rd.data).substr(rd.pos + 1, static_cast<std::size_t>(n));
   rd.pos += 1 + static_cast<std::size_t>(n);
@@ -259,8 +295,7 @@ bool literal(std::string_view& text) {
 void skip_to_end_of_record() {
   for (;;) {
     reader& rd = r();
-    while (rd.pos < rd.data.size() && is_space(rd.data[rd.pos])) ++rd.pos;
-    if (rd.pos < rd.data.size() && rd.data[rd.pos] == '@') {
+    if (skip_space(rd) && rd.data[rd.pos] == '@') {
       std::string_view ignored;
       literal(ignored);
       continue;
@@ -278,7 +313,7 @@ std::string damage_place(const reader& rd) {
   if (rd.current < 0) return "header";
   if (rd.current >= rd.records) return "after the last record (" + std::to_string(rd.records) + ")";
   std::string place = "record " + std::to_string(rd.current);
-  if (!rd.ident.empty()) place += " (" + std::string(rd.ident) + ")";
+  if (!rd.ident.empty()) place += " (" + rd.ident + ")";
   if (rd.field > 0) place += ", field " + std::to_string(rd.field);
   return place;
 }
@@ -372,21 +407,24 @@ namespace {
 ENTITY* restore_record(int index) {
   reader& rd = r();
   rd.field = 0;
-  rd.ident = {};
+  rd.ident.clear();
   std::string_view start = token();
   if (start.size() < 2 || start[0] != '-' || integer_of(start.substr(1), 0, INT32_MAX, "record number") != index)
     velm_save_damaged("does not start with its own number (-<record>)");
   // An orphan would stay in the model with nobody to lose it.
   if (index >= rd.top_level && !rd.linked_before[static_cast<std::size_t>(index)])
     velm_save_damaged("no record before it links to it");
-  std::vector<std::string_view>& chain = rd.chain;
-  chain.clear();
+  // Copied out of the window: reading on may move it. The strings keep their
+  // buffers from record to record.
+  std::vector<std::string>& chain = rd.chain;
+  std::size_t ids = 0;
   for (long long expected = -1;;) {
     std::string_view id = token();
-    if (chain.empty()) rd.ident = id;
+    if (ids == chain.size()) chain.emplace_back();
+    chain[ids++].assign(id);
+    if (ids == 1) rd.ident.assign(id);
     long long level = integer_of(token(), 1, 64, "class level");
     if (expected != -1 && level != expected) velm_save_damaged("class levels do not count down to 1");
-    chain.push_back(id);
     if (level == 1) break;
     expected = level - 1;
   }
@@ -396,7 +434,7 @@ ENTITY* restore_record(int index) {
     def = at->second;
     used = 1;
   }
-  for (; used < chain.size() && !def; ++used) def = restore_def::find(std::string(chain[used]).c_str());
+  for (; used < ids && !def; ++used) def = restore_def::find(chain[used].c_str());
   if (def && used == 1) rd.known.emplace(chain[0], def);
   if (!def || !def->factory()) {
     last_damage = damage_place(rd) + ": no class of the identifier chain is known";
@@ -421,22 +459,22 @@ outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored, 
     if (!fp) velm_api_error_throw(VELM_BAD_ARGUMENT);
     if (!text_mode) velm_api_error_throw(VELM_SAVE_BINARY);
     reader rd;
+    rd.fp = fp;
     struct scope {
       reader* saved;
       explicit scope(reader* now) : saved(current_reader) { current_reader = now; }
       ~scope() { current_reader = saved; }
     } active(&rd);
-    // Sized once where the file says how long it is: growing by doubling
-    // would hold up to twice the file at the peak.
+    // The header's record count is checked against the file's length: where
+    // the stream cannot say it, the whole file is read first.
+    long long length = -1;
     if (const long from = std::ftell(fp); from >= 0 && std::fseek(fp, 0, SEEK_END) == 0) {
-      const long size = std::ftell(fp) - from;
-      if (size > 0 && static_cast<std::size_t>(size) <= max_file_size) rd.data.reserve(static_cast<std::size_t>(size));
+      length = std::ftell(fp) - from;
       std::fseek(fp, from, SEEK_SET);
     }
-    char buf[65536];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, fp)) > 0;) {
-      if (rd.data.size() + n > max_file_size) velm_save_damaged("larger than the 1 GiB a save file may have");
-      rd.data.append(buf, n);
+    if (length < 0) {
+      available(rd, max_file_size + 1);
+      length = static_cast<long long>(rd.data.size());
     }
 
     if (token() != magic) velm_save_damaged("not a kernel text save file (no VELM-TEXT at its start)");
@@ -444,7 +482,7 @@ outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored, 
     info.set_version(read_int());
     // Every record takes more than four bytes: a larger count is damage, not a reason to allocate.
     int count = static_cast<int>(
-        integer_of(token(), 0, static_cast<long long>(rd.data.size() / 4), "record count"));
+        integer_of(token(), 0, length / 4, "record count"));
     int top_level = static_cast<int>(integer_of(token(), 0, count, "top-level count"));
     rd.records = count;
     char text[256];
@@ -468,15 +506,13 @@ outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored, 
     // The file ends with its last record: a second file or anything else after it is damage.
     rd.current = count;
     rd.field = 0;
-    while (rd.pos < rd.data.size() && is_space(rd.data[rd.pos])) ++rd.pos;
-    if (rd.pos < rd.data.size()) velm_save_damaged("more text after the last record the header counts");
-    rd.ident = {};
+    if (skip_space(rd)) velm_save_damaged("more text after the last record the header counts");
+    rd.ident.clear();
     rd.known.clear();
-    std::string().swap(rd.data);  // the text is read: give its memory back before linking
+    std::string().swap(rd.data);
 
     std::vector<char>().swap(rd.linked_before);
     rd.field = 0;
-    rd.ident = {};
     velm_fix_scope fix(array.data(), array.size());
     for (int i = 0; i < count; ++i) {
       rd.current = i;
