@@ -77,10 +77,11 @@ QELIResult writeNeutralDocument(const qelx_test::TestModel& model, const std::st
     return writeText(text, path, error);
 }
 
-QELIResult writeNeutralDocument(QELXBRepExporter* exporter, const std::string& path, std::string& error)
+QELIResult writeNeutralDocument(QELXBRepExporter* exporter, const std::string& path, std::string& error,
+                                qelx_test::WalkSummary* summary)
 {
     qelx_test::TestModel model;
-    if (qelx_test::walkExporter(exporter, model) != QELI_OK) {
+    if (qelx_test::walkExporter(exporter, model, summary) != QELI_OK) {
         error = path + ": the exporter could not be walked";
         return QELI_FAIL;
     }

@@ -631,6 +631,14 @@ public:
             m.pcurves.push_back(std::move(c));
         });
         each(point, [&](const Json& j, const std::string& p) { m.points.push_back(vec3(at(j, p, "xyz"), p + "/xyz")); });
+        // An offset chain that comes back to where it started has no surface at its end.
+        for (std::size_t i = 0; i < m.surfaces.size(); ++i) {
+            std::size_t steps = 0;
+            for (int s = static_cast<int>(i); s >= 0 && m.surfaces[s].type == qelx_test::SurfOffset;
+                 s = m.surfaces[s].ref)
+                if (++steps > m.surfaces.size())
+                    fail("/surfaces/" + std::to_string(i) + "/base", "an offset of itself");
+        }
         m.freeSurfaces = resolveAll(at(doc, "", "freeSurfaces"), "/freeSurfaces", surface);
         m.freeCurves = resolveAll(at(doc, "", "freeCurves"), "/freeCurves", curve);
         m.freePoints = resolveAll(at(doc, "", "freePoints"), "/freePoints", point);

@@ -3,6 +3,7 @@
 // (JSON, documented field by field in docs/neutral-document.md). It holds
 // what the framework's exporter interfaces carry and is read back into the
 // in-memory source model, whose test exporters then serve as a source.
+#include "qelx/framework_walk.hxx"
 #include "qelx/test_model.hxx"
 
 #include <stdexcept>
@@ -32,7 +33,8 @@ qelx_test::TestModel readNeutralText(const std::string& text, const std::string&
 QELIResult readNeutralDocument(const std::string& path, qelx_test::TestModel& model, std::string& error);
 QELIResult writeNeutralDocument(const qelx_test::TestModel& model, const std::string& path, std::string& error);
 // Walks the exporter (firing the framework's stage events) and writes what
-// it answered.
-QELIResult writeNeutralDocument(QELXBRepExporter* exporter, const std::string& path, std::string& error);
+// it answered; `summary`, when given, receives the walk's counts.
+QELIResult writeNeutralDocument(QELXBRepExporter* exporter, const std::string& path, std::string& error,
+                                qelx_test::WalkSummary* summary = nullptr);
 
 } // namespace qelx_formats
