@@ -41,7 +41,7 @@ std::string SaveFileWords::text() const {
   out += info + "\n";
   for (const auto& record : records)
     for (const std::string& w : record) out += w + (w == "#" ? "\n" : " ");
-  return out;
+  return out + trailer;
 }
 
 std::vector<std::size_t> SaveFileWords::links(int r) const {

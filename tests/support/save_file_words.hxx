@@ -12,6 +12,7 @@ struct SaveFileWords {
   std::vector<std::string> header;                 // VELM-TEXT, version, records, top-level
   std::string info;                                // the second line, as it is
   std::vector<std::vector<std::string>> records;   // every record's words, its "#" included
+  std::string trailer;                             // text after the last record
 
   static SaveFileWords parse(const std::string& text);
   std::string text() const;

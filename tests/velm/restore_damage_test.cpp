@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <random>
 
 #include "support/geometry_builders.hxx"
@@ -43,20 +42,19 @@ std::string model_file() {
   return text;
 }
 
-// Word positions of a link of a record, by the order its class saves them.
-enum coedge_link { coedge_next = 1, coedge_previous = 2, coedge_partner = 3, coedge_owner = 5 };
-enum attrib_link { attrib_owner = 1, attrib_next = 2 };
+// Positions among a record's links, in the order its class saves them.
+enum { coedge_next = 1, coedge_partner = 3, coedge_owner = 5, attrib_next = 2, face_next = 1, loop_start = 2 };
 
 std::string& link(SaveFileWords& f, int record, int nth) { return f.records[record][f.links(record)[nth]]; }
 int follow(SaveFileWords& f, int record, int nth) { return SaveFileWords::target(link(f, record, nth)); }
-// The start coedge of the first loop (the first coedge records are the wire's).
-int loop_coedge(SaveFileWords& f) { return follow(f, f.find("loop"), 2); }
-// The last attribute of the top face's chain, which starts with its name.
-int last_attribute(SaveFileWords& f) {
-  int a = f.find("string");
-  while (follow(f, a, attrib_next) >= 0) a = follow(f, a, attrib_next);
-  return a;
+void relink(SaveFileWords& f, int record, int nth, int to) { link(f, record, nth) = SaveFileWords::link_to(to); }
+// The last of the records a chain of links reaches from `first`.
+int last_of(SaveFileWords& f, int first, int nth) {
+  while (follow(f, first, nth) >= 0) first = follow(f, first, nth);
+  return first;
 }
+// The start coedge of the first loop (the first coedge records are the wire's).
+int loop_coedge(SaveFileWords& f) { return follow(f, f.find("loop"), loop_start); }
 
 class RestoreDamage : public KernelTest {
  protected:
@@ -84,75 +82,54 @@ class RestoreDamage : public KernelTest {
   }
 };
 
-struct damage_case {
-  const char* name;
-  std::function<std::string(SaveFileWords&, const std::string&)> damage;  // the damaged text
-  const char* reported;
-};
-
 TEST_F(RestoreDamage, EachClassOfDamageIsRefusedWithItsRecordAndLeavesNothing) {
   const std::string text = model_file();
   ASSERT_EQ(restore_and_discard(text), 0);
-  const auto edited = [](auto edit) {
-    return [edit](SaveFileWords& f, const std::string&) {
-      edit(f);
-      return f.text();
-    };
-  };
-  const damage_case cases[] = {
-      {"attribute chain back to itself", edited([](SaveFileWords& f) {
-         const int last = last_attribute(f);
-         link(f, last, attrib_next) = SaveFileWords::link_to(last);
-       }),
+  const struct {
+    const char* name;
+    void (*damage)(SaveFileWords&);
+    const char* reported;
+  } cases[] = {
+      {"attribute chain back to itself",
+       [](SaveFileWords& f) {
+         const int last = last_of(f, f.find("string"), attrib_next);
+         relink(f, last, attrib_next, last);
+       },
        "attribute chain loops back on itself"},
-      {"attribute chain ring", edited([](SaveFileWords& f) {
-         link(f, last_attribute(f), attrib_next) = SaveFileWords::link_to(f.find("string"));
-       }),
+      {"attribute chain ring",
+       [](SaveFileWords& f) { relink(f, last_of(f, f.find("string"), attrib_next), attrib_next, f.find("string")); },
        "attribute chain loops back on itself"},
-      {"coedge ring back into its middle", edited([](SaveFileWords& f) {
-         int c = loop_coedge(f);
-         const int second = follow(f, c, coedge_next);
-         for (int k = 0; k < 3; ++k) c = follow(f, c, coedge_next);
-         link(f, c, coedge_next) = SaveFileWords::link_to(second);
-       }),
+      {"coedge ring back into its middle",
+       [](SaveFileWords& f) {
+         const int second = follow(f, loop_coedge(f), coedge_next);
+         relink(f, follow(f, follow(f, second, coedge_next), coedge_next), coedge_next, second);
+       },
        "next coedge's previous is not this coedge"},
-      {"face list in a circle", edited([](SaveFileWords& f) {
-         const int first = f.find("face");
-         int last = first;
-         while (follow(f, last, 1) >= 0) last = follow(f, last, 1);
-         link(f, last, 1) = SaveFileWords::link_to(first);
-       }),
+      {"face list in a circle",
+       [](SaveFileWords& f) { relink(f, last_of(f, f.find("face"), face_next), face_next, f.find("face")); },
        "face list loops back on itself"},
-      {"partner ring broken", edited([](SaveFileWords& f) {
-         // From the later of the two, so that the earlier still links to it.
-         const int c = loop_coedge(f);
-         link(f, std::max(c, follow(f, c, coedge_partner)), coedge_partner) = "$-1";
-       }),
+      {"partner ring broken",  // from the later of the two, so that the earlier still links to it
+       [](SaveFileWords& f) {
+         link(f, std::max(loop_coedge(f), follow(f, loop_coedge(f), coedge_partner)), coedge_partner) = "$-1";
+       },
        "partner ring"},
-      {"coedge owned by another loop", edited([](SaveFileWords& f) {
-         const int c = loop_coedge(f);
-         const int other = f.find("loop", follow(f, c, coedge_owner));
-         link(f, c, coedge_owner) = SaveFileWords::link_to(other);
-       }),
+      {"coedge owned by another loop",
+       [](SaveFileWords& f) {
+         relink(f, loop_coedge(f), coedge_owner, f.find("loop", follow(f, loop_coedge(f), coedge_owner)));
+       },
        "coedge ring of a loop that is not its owner"},
-      {"file saved twice", [](SaveFileWords&, const std::string& t) { return t + t; }, "after the last record"},
-      {"trailing garbage", [](SaveFileWords&, const std::string& t) { return t + "garbage\n"; },
-       "after the last record"},
-      {"top-level count larger than saved", edited([](SaveFileWords& f) {
-         f.header[3] = std::to_string(f.top_level() + 1);
-       }),
+      {"file saved twice", [](SaveFileWords& f) { f.trailer = f.text(); }, "after the last record"},
+      {"trailing garbage", [](SaveFileWords& f) { f.trailer = "garbage\n"; }, "after the last record"},
+      {"top-level count larger than saved", [](SaveFileWords& f) { f.header[3] = std::to_string(f.top_level() + 1); },
        "counted top-level but belongs to an earlier top-level record"},
-      {"intcurve record with a bad final flag", edited([](SaveFileWords& f) {
-         auto& words = f.records[f.find("intcurve")];
-         words[words.size() - 5] = "7";
-       }),
-       "flag (0 or 1) 7 outside 0 .. 1"},
+      {"intcurve record with a bad final flag",
+       [](SaveFileWords& f) { f.records[f.find("intcurve")].end()[-5] = "7"; }, "flag (0 or 1) 7 outside 0 .. 1"},
   };
-  for (const damage_case& c : cases) {
+  for (const auto& c : cases) {
     SaveFileWords f = SaveFileWords::parse(text);
-    const std::string damaged = c.damage(f, text);
-    ASSERT_NE(damaged, text) << c.name;
-    EXPECT_EQ(restore_and_discard(damaged), damaged_code) << c.name;
+    c.damage(f);
+    ASSERT_NE(f.text(), text) << c.name;
+    EXPECT_EQ(restore_and_discard(f.text()), damaged_code) << c.name;
     EXPECT_NE(std::string(velm_last_restore_damage()).find(c.reported), std::string::npos)
         << c.name << ": " << velm_last_restore_damage();
   }
@@ -214,14 +191,9 @@ TEST_F(RestoreDamage, StructureAwareMutationsAreRefusedOrSound) {
         case 2: if (word) *word = "$-1"; break;
         case 3: if (word) *word = SaveFileWords::link_to(pick(n)); break;
         case 4: if (n > 1) f.erase_record(r); break;
-        case 5: {
-          const int copy = f.duplicate_record(r);
-          if (word) *word = SaveFileWords::link_to(copy);
-          break;
-        }
+        case 5: if (int copy = f.duplicate_record(r); word) *word = SaveFileWords::link_to(copy); break;
         case 6: {
-          auto& words = f.records[r];
-          std::string& w = words[1 + pick(static_cast<int>(words.size()) - 1)];
+          std::string& w = f.records[r][1 + pick(static_cast<int>(f.records[r].size()) - 1)];
           if (w[0] != '$' && w[0] != '@' && w != "#") w = extremes[pick(std::size(extremes))];
           break;
         }
