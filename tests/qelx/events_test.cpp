@@ -91,19 +91,29 @@ TEST_F(QelxEvents, EndTranslateCarriesSourceAndTargets)
 
 TEST_F(QelxEvents, ListenersMayDetachWhileAnEventIsDelivered)
 {
+    struct Counter : QELXEventListener {
+        int seen = 0;
+        void OnEvent(const QELXEvent&) override { ++seen; }
+    } later;
+    // Detaches itself and a listener after it: that one hears nothing more.
     struct OneShot : QELXEventListener {
+        QELXEventListener* other = nullptr;
         int seen = 0;
         void OnEvent(const QELXEvent&) override
         {
             ++seen;
             QELXEventBus::GetEventBus()->RemoveListener(this);
+            QELXEventBus::GetEventBus()->RemoveListener(other);
         }
     } oneShot;
+    oneShot.other = &later;
     qelx_test::EventRecorder after;
     QELXEventBus::GetEventBus()->AddListener(&oneShot);
+    QELXEventBus::GetEventBus()->AddListener(&later);
     QELXWarningEvent::Fire("first");
     QELXWarningEvent::Fire("second");
     EXPECT_EQ(oneShot.seen, 1);
+    EXPECT_EQ(later.seen, 0);
     EXPECT_EQ(after.names("Warning"), (std::vector<std::string>{"first", "second"}));
 }
 

@@ -171,6 +171,56 @@ QELXBSplineNetDef3D patch()
     return QELXBSplineNetDef3D(2, 2, 3, 3, pts, weights, 2, knots, mults, 2, knots, mults, false, false, false);
 }
 
+// A surface the framework knows only by evaluation and by its net: it goes
+// as that net. Its frame is left-handed w.r.t. its normal.
+class NetOnly : public Gk_BaseSurface3 {
+public:
+    Gk_BaseSurface3Handle clone() const override { return new NetOnly(*this); }
+    bool IsRightHandedUV() const override { return false; }
+    QELXPoint3D eval(const QELXPoint2D& uv, Gk_Flat3* flat) const override
+    {
+        const P3 p = m_net.eval(uv, flat);
+        if (flat)
+            flat->setNormalFlipped(true);
+        return p;
+    }
+    QELXPoint2D invert(const QELXPoint3D&, Gk_Flat3*) const override { return QELXPoint2D(); }
+    unsigned long GetPersistentIdentifier() const override { return reinterpret_cast<std::uintptr_t>(this); }
+    Gk_Domain uPrincipalRange() const override { return Gk_Domain(0.0, 1.0); }
+    Gk_Domain vPrincipalRange() const override { return Gk_Domain(0.0, 1.0); }
+    using Gk_BaseSurface3::bspline;
+    QELXBSplineNetDef3D bspline(const Gk_Span&, const Gk_ApproxInfo*, Gk_SurfApproxInfoHandle*) const override
+    {
+        return m_net;
+    }
+
+private:
+    QELXBSplineNetDef3D m_net = patch();
+};
+
+// A cone read in other parameters, as a kernel adapter hands one over: its
+// traversal leads the map on to the definition's parameters, and its
+// handedness flag says how its own frame sits against the cone's normal.
+class Reparametrised : public Gk_BaseSurface3 {
+public:
+    Reparametrised(const Gk_Cone3Def& def, const Gk_BiLinMap& toDefinition) : m_def(def), m_map(toDefinition) {}
+    Gk_BaseSurface3Handle clone() const override { return new Reparametrised(*this); }
+    bool IsRightHandedUV() const override { return m_map.isForward(); }
+    // Position and the cone's own normal.
+    QELXPoint3D eval(const QELXPoint2D& uv, Gk_Flat3* flat) const override { return m_def.eval(m_map.apply(uv), flat); }
+    QELXPoint2D invert(const QELXPoint3D&, Gk_Flat3*) const override { return QELXPoint2D(); }
+    unsigned long GetPersistentIdentifier() const override { return reinterpret_cast<std::uintptr_t>(this); }
+    void traverse(Gk_SurfaceCallback3* callback) const override
+    {
+        callback->map().compose(m_map, false);
+        callback->doCone(m_def, IsRightHandedUV());
+    }
+
+private:
+    Gk_Cone3Def m_def;
+    Gk_BiLinMap m_map;
+};
+
 struct SurfaceCase {
     std::string name;
     std::function<Gk_Surface3Handle()> build;
@@ -214,6 +264,14 @@ std::vector<SurfaceCase> surfaceCases()
          QELXSurfaceTypeTorus},
         {"rational B-spline, u flipped", [] { return make(new Gk_BSSurface3(Gk_BSSurface3Def(patch())), true, kFlipU); },
          QELXSurfaceTypeNurbs},
+        {"cone behind a reversing map, reversed",
+         [=] {
+             return make(new Reparametrised(Gk_Cone3Def(QELXEllipseDef3D(C, P3(2, 0, 0), P3(0, 2, 0)), 0.6, 0.8, 0),
+                                            kFlipU),
+                         false, kScale);
+         },
+         QELXSurfaceTypeCone},
+        {"approximated, reversed, scaled map", [] { return make(new NetOnly, false, kScale); }, QELXSurfaceTypeNurbs},
         {"revolved line",
          [=] {
              const QELXCurve3DHandle profile =
@@ -317,8 +375,9 @@ TEST(GkGeometryExporter, CurveAndPCurveDataAtMappedParametersMatchTheCurve)
         SCOPED_TRACE(name);
         const QELXIdentifier id = curveId(curve->GetPersistentIdentifier());
         for (double t : {-0.8, -0.3, 0.1, 0.6}) {
-            if (!curve->domain().isFinite() || curve->domain().isInside(t))
+            if (!curve->domain().isFinite() || curve->domain().isInside(t)) {
                 EXPECT_NEAR(curvePoint(ex, id, t).Distance(curve->eval(t, nullptr)), 0.0, 1e-9);
+            }
         }
     }
 

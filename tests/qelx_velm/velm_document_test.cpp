@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "qelx_velm/velm_document.hxx"
+#include "qelx_velm/sending_unit.hxx"
 #include "qelx_velm/velm_entity_utils.hxx"
 #include "support/model_builders.hxx"
 #include "velm/memory.hxx"
@@ -76,4 +77,24 @@ TEST(QELXVelmDocument, GivingUpTheContentKeepsTheEntities) {
   EXPECT_EQ(id.GetCast()->Cast(id), box);
   api_del_entity(box);
   EXPECT_EQ(id.GetCast()->Cast(id), nullptr);
+}
+
+TEST(SendingSystemUnit, ComesFromTheRunningConversionsInput) {
+  QELXUnit unit = QELX_UNIT_NONE;
+  EXPECT_EQ(get_sending_system_unit(unit), QELI_FAIL);
+  QELXDocumentHandle input(new QELXDocument);
+  QELXConverter converter;
+  converter.SetInputDocument(input);
+  QELXConverter::SetCurrentContext(&converter);
+  EXPECT_EQ(get_sending_system_unit(unit), QELI_FAIL);  // the input has no unit
+  input->SetUnit(QELX_UNIT_INCH);
+  EXPECT_EQ(get_sending_system_unit(unit), QELI_OK);
+  EXPECT_EQ(unit, QELX_UNIT_INCH);
+  QELXConverter::SetCurrentContext(nullptr);
+
+  double factor = -1.0;
+  EXPECT_EQ(GetUnitScaleFactor(QELX_UNIT_UNSPECIFIED, factor), QELI_FAIL);
+  EXPECT_EQ(factor, -1.0);
+  ASSERT_EQ(GetUnitScaleFactor(QELX_UNIT_INCH, factor), QELI_OK);
+  EXPECT_DOUBLE_EQ(factor, 25.4);
 }

@@ -132,3 +132,10 @@ QELIResult QELXConverter::GetRepresentations(QELXRepTypes& types) const
     types = m_types;
     return QELI_OK;
 }
+
+namespace {
+QELXConverter* g_currentContext = nullptr;
+}
+
+QELXConverter* QELXConverter::GetCurrentContext() { return g_currentContext; }
+void QELXConverter::SetCurrentContext(QELXConverter* context) { g_currentContext = context; }

@@ -200,6 +200,11 @@ public:
     QELXDocumentFactory* GetDocumentFactory() const { return m_factory; }
     void SetDocumentFactory(QELXDocumentFactory* factory) { m_factory = factory; }
 
+    // The conversion running in this process (set by whoever runs it), or
+    // null.
+    static QELXConverter* GetCurrentContext();
+    static void SetCurrentContext(QELXConverter* context);
+
 private:
     QELXOptions m_options;
     QELXConverter* m_assemblyContext = nullptr;
