@@ -228,8 +228,9 @@ bool available(reader& rd, std::size_t n) {
   rd.data.erase(0, rd.pos);
   rd.pos = 0;
   while (rd.data.size() < n && !rd.at_end) {
+    // Chunk by chunk, so that a length the file only claims costs nothing.
     const std::size_t had = rd.data.size();
-    const std::size_t want = std::max(window_chunk, n - had);
+    const std::size_t want = window_chunk;
     rd.data.resize(had + want);
     const std::size_t got = rd.fp ? std::fread(rd.data.data() + had, 1, want, rd.fp) : 0;
     rd.data.resize(had + got);
@@ -255,7 +256,7 @@ std::string_view token() {
   std::size_t n = 0;
   while ((rd.pos + n < rd.data.size() || available(rd, n + 1)) && !is_space(rd.data[rd.pos + n])) ++n;
   ++rd.field;
-  if (n == 0) velm_save_damaged("the file ends inside the record");
+  if (n == 0) velm_save_damaged(rd.current < 0 ? "the file ends inside the header" : "the file ends inside the record");
   const std::string_view word = std::string_view(rd.data).substr(rd.pos, n);
   rd.pos += n;
   return word;
