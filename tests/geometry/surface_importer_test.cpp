@@ -1,0 +1,320 @@
+// Surface import from a source model: every surface kind under several
+// parameterisations and both face senses, the NURBS repairs, and bad data.
+#include <functional>
+#include <random>
+
+#include "geometry/surface_importer.hxx"
+#include "geometry/surface_utilities.hxx"
+#include "qelx/test_exporters.hxx"
+#include "qelx/test_model.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "surface_import_fixtures.hxx"
+
+using namespace geomtest;
+using qelx_test::TestModel;
+using qelx_test::Vec3;
+
+namespace {
+
+// One surface of a model, imported the way a face importer does it.
+struct Imported {
+    std::unique_ptr<surface> srf;
+    Gk_BiLinMap map;
+    bool senseKept = true;
+    QELIResult result = 0;
+    int outstandingArrays = 0; // handed out by the exporter and never given back
+};
+
+Imported importSurface(const TestModel& model, int index, bool faceSense, const Gk_Span& span = Gk_Span(),
+                       const QELXMorph3D& morph = QELXMorph3D())
+{
+    qelx_test::TestDocument document(model);
+    qelx_test::TestBRepExporter source(&document);
+    QELXVelmSurfaceImporter importer(&source.geometry(), source.geometry().surfaceId(index), faceSense, span, morph,
+                                     QELresfit, 0);
+    Imported out;
+    out.result = importer.ImportSurface();
+    out.srf.reset(importer.GetSurface());
+    out.map = importer.GetParamMap();
+    out.senseKept = importer.IsSenseKept();
+    out.outstandingArrays = source.geometry().outstandingArrays();
+    return out;
+}
+
+struct SurfaceCase {
+    const char* what;
+    std::function<int(TestModel&)> build;
+    double tol; // relative, of the model's size
+};
+
+// A bicubic NURBS record; rational with weights that vary, closed in u
+// (clamped with coincident end rows) or periodic in u (wrapped).
+int addNurbs(TestModel& m, bool rational, int uClosure)
+{
+    const int nu = 6, nv = 5;
+    std::vector<double> ctrl;
+    std::vector<double> weights;
+    for (int i = 0; i < nu; ++i)
+        for (int j = 0; j < nv; ++j) {
+            double angle = uClosure ? 2 * kPi * (uClosure == 1 ? i / double(nu - 1) : i / double(nu - 3)) : i;
+            const double r = 3.0 + 0.2 * j;
+            if (uClosure)
+                ctrl.insert(ctrl.end(), {r * std::cos(angle), r * std::sin(angle), 1.5 * j});
+            else
+                ctrl.insert(ctrl.end(), {1.0 * i, 1.2 * j, 0.3 * std::sin(i + 0.5 * j)});
+            weights.push_back(rational ? 1.0 + 0.3 * ((i + j) % 3) : 1.0);
+        }
+    std::vector<double> uk;
+    std::vector<int> um;
+    if (uClosure == 2) {
+        for (int k = 0; k < nu + 4; ++k) {
+            uk.push_back(k);
+            um.push_back(1);
+        }
+    } else {
+        uk = {0, 1, 2, 3};
+        um = {4, 1, 1, 4};
+    }
+    const int s = m.addNurbsSurface(3, 3, nu, nv, ctrl, uk, um, {0, 1, 2}, {4, 1, 4},
+                                    rational ? weights : std::vector<double>{});
+    m.surfaces[s].uClosure = uClosure;
+    return s;
+}
+
+const std::vector<SurfaceCase>& surfaceCases()
+{
+    static const std::vector<SurfaceCase> cases = {
+        {"plane", [](TestModel& m) { return m.addPlane({1, 2, 3}, {0, 2, 0}, {1, 0, 0}); }, 1e-9},
+        {"cylinder", [](TestModel& m) { return m.addCone({0, 0, 1}, {1, 0, 0}, {0, 0, 1}, 2.0, 0.0); }, 1e-9},
+        {"cone", [](TestModel& m) { return m.addCone({0, 1, 0}, {0, 0, 1}, {0, 1, 0}, 3.0, 0.4); }, 1e-9},
+        {"sphere", [](TestModel& m) { return m.addSphere({1, 1, 1}, 2.5); }, 1e-9},
+        {"ring torus", [](TestModel& m) { return m.addTorus({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 4.0, 1.0, false); },
+         1e-9},
+        {"apple torus", [](TestModel& m) { return m.addTorus({0, 0, 0}, {0, 1, 0}, {0, 0, 1}, 1.0, 1.5, false); },
+         1e-9},
+        {"lemon torus", [](TestModel& m) { return m.addTorus({0, 0, 2}, {1, 0, 0}, {0, 0, 1}, 0.5, 1.0, true); },
+         1e-9},
+        {"open nurbs", [](TestModel& m) { return addNurbs(m, false, 0); }, 1e-9},
+        {"rational nurbs", [](TestModel& m) { return addNurbs(m, true, 0); }, 1e-9},
+        {"closed nurbs", [](TestModel& m) { return addNurbs(m, false, 1); }, 1e-9},
+        {"periodic nurbs", [](TestModel& m) { return addNurbs(m, false, 2); }, 1e-9},
+        {"offset plane", [](TestModel& m) { return m.addOffset(m.addPlane({0, 0, 0}, {1, 0, 0}, {0, 0, 1}), 0.5); },
+         1e-9},
+        {"offset nurbs", [](TestModel& m) { return m.addOffset(addNurbs(m, false, 0), -0.2); }, 1e-6},
+    };
+    return cases;
+}
+
+struct MapCase {
+    const char* what;
+    double ua, uc, va, vc;
+};
+
+} // namespace
+
+class SurfaceImport : public GeometryTest {};
+
+// The kernel surface at the mapped parameters is the source surface, and a
+// face keeps its outward side, whatever the source's parameterisation.
+TEST_F(SurfaceImport, EveryKindMeetsTheSourceUnderEveryMapAndSense)
+{
+    const MapCase maps[] = {{"identity", 1, 0, 1, 0}, {"reversed", -1, 0, 1, 0}, {"scaled and shifted", 2, 0.5, 2, 0.5}};
+    for (const SurfaceCase& c : surfaceCases())
+        for (const MapCase& mc : maps)
+            for (bool faceSense : {true, false}) {
+                TestModel model;
+                const int s = c.build(model);
+                model.reparametriseSurface(s, mc.ua, mc.uc, mc.va, mc.vc);
+                const Imported in = importSurface(model, s, faceSense);
+                SCOPED_TRACE(std::string(c.what) + ", " + mc.what + (faceSense ? ", forward" : ", reversed"));
+                ASSERT_TRUE(in.srf);
+                const double* us = model.surfaces[s].uSpan;
+                const double* vs = model.surfaces[s].vSpan;
+                for (double fu : {0.2, 0.5, 0.8})
+                    for (double fv : {0.25, 0.7}) {
+                        // Framework parameters of a canonical point inside the span.
+                        const double cu = us[0] + fu * (us[1] - us[0]), cv = vs[0] + fv * (vs[1] - vs[0]);
+                        const QELXPoint2D uv((cu - mc.uc) / mc.ua, (cv - mc.vc) / mc.va);
+                        const QELXPoint2D k = in.map.apply(uv);
+                        const QELposition got = in.srf->eval_position(QELpar_pos(k.u(), k.v()));
+                        const QELXPoint3D want = model.surfacePoint(s, uv.u(), uv.v());
+                        EXPECT_LT(dist(want, got), c.tol * (1.0 + want.Length()));
+                        const QELunit_vector n = in.srf->eval_normal(QELpar_pos(k.u(), k.v()));
+                        const QELXPoint3D wantN = model.surfaceNormal(s, uv.u(), uv.v());
+                        const double side = (wantN.x() * n.x() + wantN.y() * n.y() + wantN.z() * n.z()) *
+                                            (in.senseKept ? 1 : -1) * (faceSense ? 1 : -1);
+                        EXPECT_GT(side, 0.99);
+                    }
+            }
+}
+
+namespace {
+
+// NURBS data of a model's surface, edited.
+using NurbsEdit = std::function<void(qelx_test::TestSurface&)>;
+
+} // namespace
+
+TEST_F(SurfaceImport, BadNurbsDataGivesNoSurfaceAndLeaksNothing)
+{
+    const std::pair<const char*, NurbsEdit> edits[] = {
+        {"not a number", [](qelx_test::TestSurface& s) { s.ctrl[4] = std::nan(""); }},
+        {"infinite weight", [](qelx_test::TestSurface& s) { s.weights.assign(s.uCount * s.vCount, 1.0), s.weights[2] = INFINITY; }},
+        {"degree above the count", [](qelx_test::TestSurface& s) { s.uDegree = s.uCount + 1; }},
+        {"falling knots", [](qelx_test::TestSurface& s) { std::swap(s.uKnots[1], s.uKnots[2]); }},
+        {"zero weight", [](qelx_test::TestSurface& s) { s.weights.assign(s.uCount * s.vCount, 1.0), s.weights[3] = 0.0; }},
+        {"negative weight", [](qelx_test::TestSurface& s) { s.weights.assign(s.uCount * s.vCount, 1.0), s.weights[0] = -1.0; }},
+        {"multiplicities that do not fit", [](qelx_test::TestSurface& s) { s.uMults[1] += 1; }},
+    };
+    for (const auto& [what, edit] : edits) {
+        const long before = velm_live_object_count();
+        TestModel model;
+        const int s = addNurbs(model, false, 0);
+        edit(model.surfaces[s]);
+        const Imported in = importSurface(model, s, true);
+        EXPECT_FALSE(in.srf) << what;
+        EXPECT_NE(in.result, 0) << what;
+        EXPECT_EQ(in.outstandingArrays, 0) << what;
+        EXPECT_EQ(velm_live_object_count(), before) << what;
+    }
+}
+
+// Random damage to good NURBS data: the importer makes a surface that
+// evaluates to numbers, or none, and never crashes or leaks.
+TEST_F(SurfaceImport, RandomNurbsDataNeverCrashes)
+{
+    std::mt19937 rng(20261207);
+    const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    const double odd[] = {std::nan(""), INFINITY, -1.0, 0.0, -0.5, 2.5};
+    const long before = velm_live_object_count();
+    int made = 0;
+    for (int round = 0; round < 60; ++round) {
+        TestModel model;
+        const int index = addNurbs(model, pick(2) == 1, pick(3));
+        qelx_test::TestSurface& s = model.surfaces[index];
+        for (int k = 0, n = 1 + pick(3); k < n; ++k) {
+            switch (pick(7)) {
+            case 0: s.ctrl[pick(static_cast<int>(s.ctrl.size()))] = odd[pick(6)]; break;
+            case 1: (pick(2) ? s.uDegree : s.vDegree) += pick(5) - 2; break;
+            case 2: (pick(2) ? s.uCount : s.vCount) += pick(3) - 1; break;
+            case 3: s.uMults[pick(static_cast<int>(s.uMults.size()))] += pick(3) - 1; break;
+            case 4: s.vKnots[pick(static_cast<int>(s.vKnots.size()))] = odd[pick(6)]; break;
+            case 5: s.weights.assign(static_cast<std::size_t>(s.uCount) * std::max(0, s.vCount), odd[pick(6)]); break;
+            default: s.uClosure = pick(4); break;
+            }
+        }
+        // Counts may only shrink below the arrays the exporter hands out.
+        s.uCount = std::min(s.uCount, 6);
+        s.vCount = std::min(s.vCount, 5);
+        const Imported in = importSurface(model, index, pick(2) == 1);
+        EXPECT_EQ(in.outstandingArrays, 0);
+        if (in.srf) {
+            ++made;
+            const QELposition p = in.srf->eval_position(in.srf->param_range().mid());
+            EXPECT_TRUE(std::isfinite(p.x()) && std::isfinite(p.y()) && std::isfinite(p.z()));
+        }
+    }
+    EXPECT_GT(made, 0);
+    EXPECT_LT(made, 60);
+    EXPECT_EQ(velm_live_object_count(), before);
+}
+
+namespace {
+
+// The kernel B-spline behind an imported spline surface.
+bs3_surface splineOf(const Imported& in)
+{
+    return in.srf && in.srf->type() == 10 ? static_cast<const spline&>(*in.srf).sur() : nullptr;
+}
+
+bool reports(bs3_surface b, int status)
+{
+    check_fix input, result;
+    check_status_list wanted(status);
+    std::unique_ptr<check_status_list> found(bs3_surface_check(b, nullptr, input, result, &wanted));
+    return found && found->contains(status);
+}
+
+// An open bicubic net of 6 x 5 points z = f(x, y); rows 1 to 3 made one
+// when `fold` is set, which stops the surface along u = 1/3.
+int addSheet(TestModel& m, double wave, bool fold)
+{
+    const int s = addNurbs(m, false, 0);
+    auto& ctrl = m.surfaces[s].ctrl;
+    for (int i = 0; i < 6; ++i)
+        for (int j = 0; j < 5; ++j)
+            ctrl[3 * (i * 5 + j) + 2] = wave * std::sin(i + 0.5 * j);
+    if (fold)
+        for (int i = 2; i <= 3; ++i)
+            for (int j = 0; j < 5; ++j)
+                for (int c = 0; c < 3; ++c)
+                    ctrl[3 * (i * 5 + j) + c] = ctrl[3 * (1 * 5 + j) + c];
+    return s;
+}
+
+} // namespace
+
+TEST_F(SurfaceImport, CoincidentControlPointsAreSpreadWhenAsked)
+{
+    for (bool fix : {false, true}) {
+        qelx_test::OptionScope options;
+        options.set(Ve_OptionDoc::keyOf("FixCntrlPtCoincidence"), QELXValue(fix));
+        TestModel model;
+        const int s = addSheet(model, 0.3, false);
+        model.coincideSurfaceControlPoints(s, 2, 1);
+        const Imported in = importSurface(model, s, true);
+        ASSERT_TRUE(splineOf(in));
+        EXPECT_EQ(reports(splineOf(in), status_coincident_points), !fix);
+        // The spread moves the surface by about the resolution only.
+        const QELXPoint3D want = model.surfacePoint(s, 0.5, 0.5);
+        EXPECT_LT(dist(want, in.srf->eval_position(QELpar_pos(0.5, 0.5))), 1e-4);
+    }
+}
+
+TEST_F(SurfaceImport, IrregularSplineIsReplacedByAPlaneOrRebuiltFromIsoCurves)
+{
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("FixSurfSelfIntxn"));
+    TestModel model;
+    const int flat = addSheet(model, 0.0, true);
+    const int wavy = addSheet(model, 0.3, true);
+    qelx_test::TestDocument document(model);
+    qelx_test::TestBRepExporter source(&document);
+    qelx_test::TestGeometryExporter& exporter = source.geometry();
+
+    QELXVelmSurfaceImporter planar(&exporter, exporter.surfaceId(flat), true, Gk_Span(), QELXMorph3D(), QELresfit, 0);
+    planar.ImportSurface();
+    std::unique_ptr<surface> plane(planar.GetSurface());
+    ASSERT_TRUE(plane);
+    EXPECT_EQ(plane->type(), 1);
+    EXPECT_TRUE(planar.IsAnalyticReplacement());
+
+    QELXVelmSurfaceImporter rebuilt(&exporter, exporter.surfaceId(wavy), true, Gk_Span(), QELXMorph3D(), QELresfit, 0);
+    rebuilt.ImportSurface();
+    std::unique_ptr<surface> made(rebuilt.GetSurface());
+    ASSERT_TRUE(made);
+    EXPECT_EQ(made->type(), 10);
+    EXPECT_FALSE(rebuilt.IsAnalyticReplacement());
+    EXPECT_FALSE(Ve_SurfApproxUtil::isSurfIrregular(made.get()));
+}
+
+TEST_F(SurfaceImport, NearlyCollapsedRowBecomesAPole)
+{
+    TestModel model;
+    const int s = addSheet(model, 0.3, false);
+    auto& ctrl = model.surfaces[s].ctrl;
+    for (int j = 0; j < 5; ++j) {
+        ctrl[3 * j] = 1e-7 * j;
+        ctrl[3 * j + 1] = 0.0;
+        ctrl[3 * j + 2] = 0.0;
+    }
+    const Imported in = importSurface(model, s, true);
+    ASSERT_TRUE(splineOf(in));
+    int nu = 0, nv = 0;
+    QELposition* pts = nullptr;
+    bs3_surface_control_points(splineOf(in), nu, nv, pts);
+    for (int j = 1; j < nv; ++j)
+        EXPECT_EQ((pts[j] - pts[0]).len(), 0.0);
+    delete[] pts;
+    EXPECT_TRUE(in.srf->singular_u(in.srf->param_range().u_range().start_pt()));
+}
