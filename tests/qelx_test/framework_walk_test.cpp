@@ -201,3 +201,22 @@ TEST(TestAttributeExporter, AnswersWhatTheEntityCarriesAndNothingElse)
     EXPECT_EQ(a.GetPID(x.id(KindFace, 0), text), QELI_FAIL);
     EXPECT_EQ(x.log().count("GetPID"), 1);
 }
+
+TEST(TestDocument, CarriesTheSourceTypeUnitAndHeader)
+{
+    TestModel m = TestModel::planeFace();
+    m.xType = "XIges";
+    m.unit = 5;
+    m.header["PRODUCT_NAME"] = {"bracket"};
+    TestDocument document(m);
+    EXPECT_STREQ(QELXDocumentUtils::GetXType(&document).c_str(), "XIges");
+    QELXUnit unit = QELX_UNIT_NONE;
+    ASSERT_EQ(document.GetUnit(unit), QELI_OK);
+    EXPECT_EQ(static_cast<int>(unit), 5);
+    QELXExportRepresentation* header = nullptr;
+    ASSERT_EQ(document.GetExportRep(QELXRepType("Header"), header), QELI_OK);
+    QELXString name;
+    EXPECT_EQ(header->GetStringValue("PRODUCT_NAME", 0, name), QELI_OK);
+    EXPECT_STREQ(name.c_str(), "bracket");
+    EXPECT_EQ(header->GetStringValue("PRODUCT_NAME", 1, name), QELI_FAIL);
+}

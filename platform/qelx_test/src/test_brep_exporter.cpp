@@ -12,6 +12,16 @@ TestDocument::TestDocument(TestModel model) : m_model(std::move(model))
     SetXType(QELXString(m_model.xType));
     SetDocumentType("TEST");
     SetUnit(static_cast<QELXUnit>(m_model.unit));
+    AddExportRep(new TestHeader(this, m_model));
+}
+
+QELIResult TestHeader::GetStringValue(const QELXString& name, int index, QELXString& value)
+{
+    auto it = m_model.header.find(name.c_str());
+    if (it == m_model.header.end() || index < 0 || index >= static_cast<int>(it->second.size()))
+        return QELI_FAIL;
+    value = QELXString(it->second[static_cast<std::size_t>(index)]);
+    return QELI_OK;
 }
 
 namespace {

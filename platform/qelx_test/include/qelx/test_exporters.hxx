@@ -14,6 +14,8 @@
 
 namespace qelx_test {
 
+// The model's document: XType and unit from the model, and a "Header"
+// export representation answering the model's header values.
 class TestDocument : public QELXDocument {
 public:
     explicit TestDocument(TestModel model);
@@ -22,6 +24,18 @@ public:
 
 private:
     TestModel m_model;
+};
+
+class TestHeader : public QELXExportRepresentation {
+public:
+    TestHeader(QELXDocument* document, const TestModel& model) : QELXExportRepresentation(document), m_model(model) {}
+    QELXRepType GetType() const override { return QELXRepType("Header"); }
+    // The index-th value of that name; 0x1000001 when there is none.
+    QELIResult GetStringValue(const QELXString& name, int index, QELXString& value) override;
+    const char* GetName() const override { return "TestHeader"; }
+
+private:
+    const TestModel& m_model;
 };
 
 class TestBRepExporter;

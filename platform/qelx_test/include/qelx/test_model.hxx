@@ -204,6 +204,9 @@ public:
     std::map<int, TestLayer> layers;
     std::vector<TestLayerFilter> layerFilters;
     std::vector<TestGroup> groups;
+    // The document's "Header" representation: values by name, then index
+    // (e.g. "PRODUCT_NAME").
+    std::map<std::string, std::vector<std::string>> header;
 
     // Forced exporter answers: operation name -> (word or 0 for all).
     std::map<std::string, std::map<std::uint64_t, TestOverride>> overrides;
