@@ -1,0 +1,413 @@
+// Curves and pcurves read from a source model through its geometry exporter.
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "curve_import_fixtures.hxx"
+#include "geometry/curve_importer.hxx"
+#include "geometry/pcurve_importer.hxx"
+#include "geometry_fixtures.hxx"
+#include "qelx/test_exporters.hxx"
+#include "support/geometry_builders.hxx"
+#include "velm/topology_api.hxx"
+
+using namespace geomtest;
+using qelx_test::TestModel;
+using qelx_test::TestNurbs;
+
+namespace {
+
+constexpr QELIResult kFailure = 0x1000001;
+
+TestNurbs nurbsOf(const curvetest::DefSpec& s)
+{
+    TestNurbs n;
+    n.degree = s.degree;
+    n.count = static_cast<int>(s.points.size());
+    for (const QELXPoint3D& p : s.points)
+        n.ctrl.insert(n.ctrl.end(), {p[0], p[1], p[2]});
+    n.weights = s.weights;
+    for (double k : s.knots) {
+        if (!n.knots.empty() && n.knots.back() == k) {
+            ++n.mults.back();
+        } else {
+            n.knots.push_back(k);
+            n.mults.push_back(1);
+        }
+    }
+    n.form = s.periodic ? 2 : 0;
+    return n;
+}
+
+// The model, its exporter and a leak watch on kernel objects and exporter arrays.
+class SourceImport : public GeometryTest {
+protected:
+    void SetUp() override
+    {
+        GeometryTest::SetUp();
+        m_live = velm_live_object_count();
+    }
+    void TearDown() override
+    {
+        m_exporter.reset();
+        EXPECT_EQ(velm_live_object_count(), m_live);
+        GeometryTest::TearDown();
+    }
+    qelx_test::TestGeometryExporter& exporter()
+    {
+        if (!m_exporter)
+            m_exporter = std::make_unique<qelx_test::TestGeometryExporter>(nullptr, model, m_log, nullptr);
+        return *m_exporter;
+    }
+    // Imports curve c as a free curve over its domain. The kernel parameter
+    // is the source's, or its negation when the import reversed it.
+    double freeImportGap(int c, bool expectCurve = true)
+    {
+        const Gk_Domain domain(model.curves[c].domain[0], model.curves[c].domain[1]);
+        QELXVelmCurveImporter importer(&exporter(), exporter().curveId(c), domain, QELresfit, QELXMorph3D(), false,
+                                       false);
+        EXPECT_EQ(importer.ImportCurve(), 0);
+        EXPECT_EQ(exporter().outstandingArrays(), 0);
+        if (!importer.GetCurve()) {
+            EXPECT_FALSE(expectCurve);
+            return std::numeric_limits<double>::infinity();
+        }
+        const double sign = importer.IsReversed() ? -1.0 : 1.0;
+        double worst = 0.0, size = 1.0;
+        for (int i = 0; i <= 24; ++i) {
+            const double t = domain.low() + domain.length() * i / 24;
+            const QELXPoint3D s = model.curvePoint(c, t);
+            worst = std::max(worst, dist(s, importer.GetCurve()->eval_position(sign * t)));
+            size = std::max(size, s.Length());
+        }
+        return worst / size;
+    }
+
+    TestModel model;
+    qelx_test::TestCallLog m_log;
+    std::unique_ptr<qelx_test::TestGeometryExporter> m_exporter;
+    long m_live = 0;
+};
+
+struct MapCase {
+    double scale, offset;
+    bool ellipseExact; // an ellipse takes shifts and reversals, not scales
+};
+const MapCase kMaps[] = {{1.0, 0.0, true}, {-1.0, 0.0, true}, {2.0, 0.5, false}, {1.0, 0.5, true}};
+
+} // namespace
+
+TEST_F(SourceImport, EveryCurveKindMeetsItsSourceUnderEveryMap)
+{
+    std::vector<std::pair<std::string, int>> curves{
+        {"line", model.addLine({1, 2, 3}, {4, -2, 5})},
+        {"circle", model.addEllipse({0, 0, 1}, {1, 0, 0}, {0, 0, 1}, 2.0, 2.0, 0.0, 5.0)},
+        {"ellipse", model.addEllipse({1, 1, 0}, {0, 1, 0}, {1, 0, 0}, 3.0, 1.0, -1.0, 2.0)},
+        {"large ellipse", model.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 1e11, 5e10, 0.0, 1.0)},
+        {"tiny arc", model.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 1e-3, 1e-3, 0.0, 0.0005)},
+    };
+    for (const curvetest::DefSpec& spec : curvetest::definitionForms())
+        curves.emplace_back(spec.name, model.addNurbsCurve(nurbsOf(spec)));
+    for (const MapCase& map : kMaps) {
+        for (auto& [name, c] : curves) {
+            SCOPED_TRACE(testing::Message() << name << " map " << map.scale << ", " << map.offset);
+            TestModel kept = model;
+            model.reparametriseCurve(c, map.scale, map.offset);
+            const bool ellipse = model.curves[c].type == qelx_test::CurvEllipse;
+            if (!ellipse || map.ellipseExact) {
+                EXPECT_LT(freeImportGap(c), 1e-9);
+            }
+            model = kept;
+        }
+    }
+}
+
+TEST_F(SourceImport, EdgeImportPutsTheCurveOnTheEdgeAndAReversalOnItsSense)
+{
+    BODY* box = testkit::make_plane_box();
+    ENTITY_LIST edges;
+    api_get_edges(box, edges);
+    EDGE* edge = static_cast<EDGE*>(edges[0]);
+    const QELposition a = edge->start_pos(), b = edge->end_pos();
+    // The source line runs from b to a; the edge runs from a to b.
+    const int c = model.addLine({b.x(), b.y(), b.z()}, {a.x(), a.y(), a.z()});
+    const double len = distance(a, b);
+    const sense_type before = edge->sense();
+    QELXVelmCurveImporter importer(&exporter(), exporter().curveId(c), edge, false, Gk_Domain(0.0, len),
+                                   QELXMorph3D(), false);
+    importer.ImportCurve();
+    EXPECT_TRUE(importer.IsReversed());
+    EXPECT_NE(edge->sense(), before);
+    EXPECT_FALSE(importer.GetParamMap().isNegated());
+    ASSERT_NE(edge->geometry(), nullptr);
+    // The curve runs the source's way, in the source's parameter.
+    EXPECT_LT(distance(edge->geometry()->equation().eval_position(0.0), b), 1e-9);
+    EXPECT_LT(distance(edge->geometry()->equation().eval_position(len), a), 1e-9);
+    api_del_entity(box);
+}
+
+TEST_F(SourceImport, BadNurbsDataGivesNoCurveAndAFailure)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const TestNurbs good = nurbsOf(curvetest::definitionForms()[0]);
+    std::vector<std::pair<const char*, TestNurbs>> cases;
+    auto add = [&](const char* name, auto edit) {
+        TestNurbs n = good;
+        edit(n);
+        cases.emplace_back(name, n);
+    };
+    add("nan point", [&](TestNurbs& n) { n.ctrl[4] = nan; });
+    add("infinite knot", [&](TestNurbs& n) { n.knots.back() = std::numeric_limits<double>::infinity(); });
+    add("degree above count", [](TestNurbs& n) { n.degree = 9; });
+    add("falling knots", [](TestNurbs& n) { n.knots[1] = -5.0; });
+    add("zero weight", [](TestNurbs& n) { n.weights.assign(n.count, 1.0); n.weights[2] = 0.0; });
+    add("negative weight", [](TestNurbs& n) { n.weights.assign(n.count, 1.0); n.weights[2] = -1.0; });
+    add("multiplicities do not fit", [](TestNurbs& n) { n.mults[0] = 7; });
+    add("negative multiplicity", [](TestNurbs& n) { n.mults[1] = -3; });
+    add("one point", [](TestNurbs& n) { n = TestNurbs{1, 1, {0, 0, 0}, {}, {0, 1}, {1, 1}, 0}; });
+    for (auto& [name, nurbs] : cases) {
+        SCOPED_TRACE(name);
+        model.curves.clear();
+        model.curves.push_back(qelx_test::TestCurve{});
+        model.curves[0].type = qelx_test::CurvNurbs;
+        model.curves[0].nurbs = nurbs;
+        QELXVelmCurveImporter importer(&exporter(), exporter().curveId(0), Gk_Domain(0.0, 1.0), QELresfit,
+                                       QELXMorph3D(), false, false);
+        EXPECT_EQ(importer.ImportBSpline(), kFailure);
+        EXPECT_EQ(importer.GetCurve(), nullptr);
+        EXPECT_EQ(exporter().outstandingArrays(), 0);
+    }
+    // A failing exporter passes its answer on.
+    model.forceAnswer("GetNurbsCurveData", 0x100000b);
+    QELXVelmCurveImporter importer(&exporter(), exporter().curveId(0), Gk_Domain(0.0, 1.0), QELresfit, QELXMorph3D(),
+                                   false, false);
+    EXPECT_EQ(importer.ImportBSpline(), QELIResult(0x100000b));
+    EXPECT_EQ(importer.GetCurve(), nullptr);
+}
+
+TEST_F(SourceImport, PCurvesMeetTheirSourceThroughEveryMap)
+{
+    TestNurbs n;
+    n.degree = 2;
+    n.count = 4;
+    n.ctrl = {0.1, 0.2, 0.5, 0.9, 1.2, 0.4, 1.6, 1.1};
+    n.knots = {0.0, 1.0, 2.0};
+    n.mults = {3, 1, 3};
+    const int p = model.addPCurve(n);
+    const Gk_BiLinMap surfaceMap(Gk_LinMap(2.0, 1.0), Gk_LinMap(-1.0, 0.5), false);
+    for (const MapCase& map : kMaps) {
+        for (bool forward : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "map " << map.scale << ", " << map.offset << " forward " << forward);
+            model.pcurves[p].scale = map.scale;
+            model.pcurves[p].offset = map.offset;
+            // The source's own domain: the knots' range taken back through the map.
+            const double t0 = (0.0 - map.offset) / map.scale, t1 = (2.0 - map.offset) / map.scale;
+            QELXVelmPCurveImporter importer(&exporter(), exporter().pcurveId(p), surfaceMap,
+                                            Gk_Domain(std::min(t0, t1), std::max(t0, t1)));
+            QELXVelmPCurveImporter reversed(&exporter(), exporter().pcurveId(p), nullptr, surfaceMap,
+                                            Gk_Domain(std::min(t0, t1), std::max(t0, t1)), false);
+            QELXVelmPCurveImporter& used = forward ? importer : reversed;
+            EXPECT_EQ(used.Import(), 0);
+            bs2_curve made = used.GetBs2Curve();
+            ASSERT_NE(made, nullptr);
+            double worst = 0.0;
+            for (int i = 0; i <= 16; ++i) {
+                const double t = t0 + (t1 - t0) * i / 16;
+                const QELXPoint2D want = surfaceMap.apply(model.pcurvePoint(p, t));
+                QELpar_pos got;
+                bs2_curve_eval(forward ? t : -t, made, got);
+                worst = std::max(worst, std::hypot(got.u - want[0], got.v - want[1]));
+            }
+            EXPECT_LT(worst, 1e-12);
+            bs2_curve_delete(made);
+        }
+    }
+}
+
+TEST_F(SourceImport, PCurveGoesOnACoedgeOfAFaceAndNowhereElse)
+{
+    BODY* box = testkit::make_plane_box();
+    COEDGE* onFace = box->lump()->shell()->face()->loop()->start();
+    const int p = model.addLinePCurve(QELXPoint2D(0, 0), QELXPoint2D(1, 0), 0.0, 10.0);
+    QELXVelmPCurveImporter importer(&exporter(), exporter().pcurveId(p), onFace, Gk_BiLinMap(), Gk_Domain(0.0, 10.0),
+                                    true);
+    EXPECT_EQ(importer.ImportPCurve(), 0);
+    ASSERT_NE(onFace->geometry(), nullptr);
+    EXPECT_EQ(importer.GetBs2Curve(), nullptr);
+    // A coedge without a face: failure, nothing attached, nothing left over.
+    COEDGE* loose = new COEDGE(onFace->edge(), FORWARD);
+    QELXVelmPCurveImporter lost(&exporter(), exporter().pcurveId(p), loose, Gk_BiLinMap(), Gk_Domain(0.0, 10.0), true);
+    EXPECT_EQ(lost.ImportPCurve(), kFailure);
+    EXPECT_EQ(loose->geometry(), nullptr);
+    loose->lose();
+    api_del_entity(box);
+}
+
+TEST_F(SourceImport, RandomDataNeverCrashesOrLeaks)
+{
+    std::mt19937 rng(20261207);
+    std::uniform_real_distribution<double> value(-10.0, 10.0);
+    std::uniform_int_distribution<int> small(-1, 7);
+    // Mostly well-formed layouts with one fault thrown in half of the time,
+    // so the builders run as often as the refusals.
+    auto randomNurbs = [&](int dim) {
+        TestNurbs n;
+        n.degree = 1 + static_cast<int>(rng() % 5);
+        n.count = n.degree + 1 + static_cast<int>(rng() % 8);
+        for (int i = 0; i < dim * n.count; ++i)
+            n.ctrl.push_back(value(rng));
+        if (rng() % 3 == 0)
+            for (int i = 0; i < n.count; ++i)
+                n.weights.push_back(0.5 + std::abs(value(rng)));
+        const int interior = n.count - n.degree - 1;
+        n.knots.push_back(value(rng));
+        n.mults.push_back(n.degree + 1);
+        for (int i = 0; i <= interior; ++i) {
+            n.knots.push_back(n.knots.back() + 0.1 + std::abs(value(rng)));
+            n.mults.push_back(i == interior ? n.degree + 1 : 1);
+        }
+        n.form = static_cast<int>(rng() % 4);
+        switch (rng() % 10) {
+        case 0: n.ctrl[rng() % n.ctrl.size()] = std::numeric_limits<double>::quiet_NaN(); break;
+        case 1: n.ctrl[rng() % n.ctrl.size()] = std::numeric_limits<double>::infinity(); break;
+        case 2: n.knots[rng() % n.knots.size()] = -100.0; break;
+        case 3: n.mults[rng() % n.mults.size()] += small(rng); break;
+        case 4: if (!n.weights.empty()) n.weights[rng() % n.weights.size()] = -value(rng) * value(rng); break;
+        case 5: n.degree += small(rng); break;
+        default: break;
+        }
+        return n;
+    };
+    int built = 0;
+    for (int round = 0; round < 300; ++round) {
+        model.curves.clear();
+        model.pcurves.clear();
+        model.addNurbsCurve(randomNurbs(3));
+        model.pcurves.push_back(qelx_test::TestPCurve{});
+        model.pcurves[0].nurbs = randomNurbs(2);
+        {
+            QELXVelmCurveImporter importer(&exporter(), exporter().curveId(0), Gk_Domain(0.0, 1.0), QELresfit,
+                                           QELXMorph3D(), false, true);
+            importer.ImportCurve();
+            if (curve* c = importer.GetCurve()) {
+                ++built;
+                const QELposition p = c->eval_position(c->param_range().mid_pt());
+                EXPECT_TRUE(std::isfinite(p.x()) && std::isfinite(p.y()) && std::isfinite(p.z()));
+            }
+        }
+        QELXVelmPCurveImporter pimporter(&exporter(), exporter().pcurveId(0), Gk_BiLinMap(), Gk_Domain(0.0, 1.0));
+        pimporter.Import();
+        if (bs2_curve b = pimporter.GetBs2Curve())
+            bs2_curve_delete(b);
+        ASSERT_EQ(exporter().outstandingArrays(), 0) << "round " << round;
+    }
+    // The loop exercised the builders, not only the refusals.
+    EXPECT_GT(built, 100);
+}
+
+namespace {
+
+// The repair a switch turns on, seen on the imported curve: the coincident
+// points spread, the corner smoothed, the closed spline made periodic.
+struct RepairRoad {
+    const char* option;
+    curvetest::DefSpec source;
+    bool (*repaired)(const intcurve&);
+};
+
+bool noCoincidentPoints(const intcurve& ic)
+{
+    check_status_list wanted(status_coincident_points);
+    check_status_list* found = bs3_curve_check(ic.cur(), &ic, &wanted);
+    delete found;
+    return found == nullptr;
+}
+
+bool smoothAtOne(const intcurve& ic)
+{
+    QELposition p;
+    QELvector before, after;
+    bs3_curve_eval(1.0, ic.cur(), p, &before, nullptr, -1);
+    bs3_curve_eval(1.0, ic.cur(), p, &after, nullptr, 1);
+    return (before * after).len() <= 1e-9 * before.len() * after.len() && before % after > 0.0;
+}
+
+bool periodic(const intcurve& ic)
+{
+    return bs3_curve_periodic(ic.cur());
+}
+
+} // namespace
+
+TEST_F(SourceImport, EachRepairRoadRunsOnlyWithItsSwitch)
+{
+    const std::vector<RepairRoad> roads{
+        {"/XVelm/FixCntrlPtCoincidence",
+         {"coincident", 3, {{0, 0, 0}, {1, 2, 0}, {1, 2, 0}, {4, 1, 2}, {6, 0, 1}}, {0, 0, 0, 0, 1, 2, 2, 2, 2}, {}, false},
+         noCoincidentPoints},
+        {"/XVelm/CheckAndFixG13dCrv",
+         {"corner", 3, {{0, 0, 0}, {1, 1, 0}, {2, 1, 0}, {3, 0, 0}, {4, 1, 0}, {5, 1, 0}, {6, 0, 0}},
+          {0, 0, 0, 0, 1, 1, 1, 2, 2, 2, 2}, {}, false},
+         smoothAtOne},
+        {"/XVelm/MakeBs3CrvPeriodic",
+         {"closed", 3, {{0, 0, 0}, {4, 0, 0}, {5, 4, 0}, {1, 5, 1}, {0, 4, 0}, {0, 0, 0}}, {0, 0, 0, 0, 1, 2, 3, 3, 3, 3},
+          {}, true},
+         periodic},
+    };
+    for (const RepairRoad& road : roads) {
+        for (bool on : {false, true}) {
+            SCOPED_TRACE(testing::Message() << road.option << " " << on);
+            qelx_test::OptionScope options;
+            options.set(road.option, QELXValue(on));
+            options.set("/XVelm/LinearityTolforG1", QELXValue(1e-3));
+            model.curves.clear();
+            const int c = model.addNurbsCurve(nurbsOf(road.source));
+            // A closed edge whose domain runs past the curve's range.
+            VERTEX* v = new VERTEX(new APOINT(QELposition()));
+            EDGE* edge = new EDGE(v, v, nullptr, FORWARD);
+            {
+                QELXVelmCurveImporter importer(&exporter(), exporter().curveId(c), edge, true,
+                                               Gk_Domain(0.0, model.curves[c].domain[1] + 0.5), QELXMorph3D(), false);
+                importer.ImportCurve();
+                ASSERT_NE(importer.GetCurve(), nullptr);
+                ASSERT_EQ(importer.GetCurve()->type(), 11);
+                EXPECT_EQ(road.repaired(*static_cast<intcurve*>(importer.GetCurve())), on);
+            }
+            edge->lose();
+            v->lose();
+        }
+    }
+}
+
+TEST_F(SourceImport, EllipsesOnEdgesBecomeSplinesOnlyWhenHugeOrTiny)
+{
+    struct Case {
+        const char* name;
+        double radius, t1;
+        bool spline;
+    };
+    const Case cases[] = {{"huge", 1e11, 1.0, true},
+                          {"ordinary", 2.0, 1.0, false},
+                          {"tiny arc", 1e-3, 0.0005, true},
+                          {"short arc", 1e-3, 0.0007, false}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        model.curves.clear();
+        const int c = model.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, k.radius, k.radius, 0.0, k.t1);
+        VERTEX* v = new VERTEX(new APOINT(QELposition(k.radius, 0.0, 0.0)));
+        EDGE* edge = new EDGE(v, v, nullptr, FORWARD);
+        {
+            QELXVelmCurveImporter importer(&exporter(), exporter().curveId(c), edge, true, Gk_Domain(0.0, k.t1),
+                                           QELXMorph3D(), false);
+            importer.ImportCurve();
+            ASSERT_NE(importer.GetCurve(), nullptr);
+            EXPECT_EQ(importer.GetCurve()->type(), k.spline ? 11 : 2);
+            // Either way the curve ends where the source does.
+            const QELinterval r = k.spline ? importer.GetCurve()->param_range() : QELinterval(0.0, k.t1);
+            EXPECT_LT(dist(model.curvePoint(c, k.t1), importer.GetCurve()->eval_position(r.end_pt())),
+                      1e-9 * k.radius);
+        }
+        edge->lose();
+        v->lose();
+    }
+}

@@ -1,0 +1,165 @@
+#include "geometry/pcurve_importer.hxx"
+
+#include <cmath>
+
+#include "geometry/spline_curve_build.hxx"
+#include "model/kernel_call_bracket.hxx"
+#include "qelx/gk_curve_defs.hxx"
+#include "qelx/gk_spline_utils.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "velm/check.hxx"
+#include "velm/geometry_entity.hxx"
+
+namespace {
+
+constexpr QELIResult kFailure = 0x1000001;
+constexpr int kMaxCount = 1 << 22;
+
+const SURFACE* surfaceOf(const COEDGE* coedge)
+{
+    const LOOP* loop = coedge ? coedge->loop() : nullptr;
+    const FACE* face = loop ? loop->face() : nullptr;
+    const SURFACE* s = face ? face->geometry() : nullptr;
+    return s && s->has_equation() ? s : nullptr;
+}
+
+} // namespace
+
+QELXVelmPCurveImporter::QELXVelmPCurveImporter(QELXGeometryExporter* exporter, const QELXIdentifier& pcurve,
+                                               COEDGE* coedge, const Gk_BiLinMap& surfaceMap, const Gk_Domain& domain,
+                                               bool forward, Gk_SurfApproxInfoHandle)
+    : m_exporter(exporter), m_identifier(pcurve), m_coedge(coedge), m_surfaceMap(surfaceMap), m_forward(forward),
+      m_domain(domain)
+{
+}
+
+QELXVelmPCurveImporter::QELXVelmPCurveImporter(QELXGeometryExporter* exporter, const QELXIdentifier& pcurve,
+                                               const Gk_BiLinMap& surfaceMap, const Gk_Domain& domain,
+                                               Gk_SurfApproxInfoHandle)
+    : m_exporter(exporter), m_identifier(pcurve), m_surfaceMap(surfaceMap), m_domain(domain)
+{
+}
+
+void QELXVelmPCurveImporter::composeParameterization()
+{
+    double scale = 1.0, offset = 0.0;
+    bool flag = true;
+    m_exporter->GetPCurveParameterization(m_identifier, scale, offset, flag);
+    // Source -> canonical in the exporter; the control data is canonical.
+    if (std::isfinite(scale) && std::isfinite(offset) && scale != 0.0)
+        m_map.compose(Gk_LinMap(scale, offset).inverse());
+    else
+        m_map = Gk_LinMap(std::nan(""), std::nan(""));
+}
+
+QELIResult QELXVelmPCurveImporter::Import()
+{
+    composeParameterization();
+    int type = 0;
+    m_exporter->GetPCurveType(m_identifier, type);
+    if (type != QELXGeometryPCurveTypeNurbs)
+        return kFailure;
+    ImportPCurve();
+    return 0;
+}
+
+QELIResult QELXVelmPCurveImporter::ImportPCurve()
+{
+    int degree = 0, count = 0, knotCount = 0, form = 0;
+    double* ctrlPts = nullptr;
+    double* knots = nullptr;
+    int* mults = nullptr;
+    double* weights = nullptr;
+    const QELIResult read =
+        m_exporter->GetNurbsPCurveData(m_identifier, degree, count, ctrlPts, knotCount, knots, mults, weights, form);
+    // The result is tested before the arrays are read.
+    bool usable = read == 0 && ctrlPts && knots && mults && count > 0 && count < kMaxCount && knotCount > 0 &&
+                  knotCount < kMaxCount && degree > 0 && degree < kMaxCount;
+    long long knotSum = 0;
+    for (int i = 0; usable && i < knotCount; ++i) {
+        usable = mults[i] >= 0 && mults[i] < kMaxCount;
+        knotSum += usable ? mults[i] : 0;
+    }
+    usable = usable && knotSum == static_cast<long long>(count) + degree + 1;
+    QELXBSplineDef2D def;
+    if (usable)
+        def = QELXBSplineDef2D(degree, count, ctrlPts, knotCount, knots, mults, weights,
+                               form == QELXParamClosurePeriodic || form == QELXParamClosurePeriodicSmooth);
+    m_exporter->DeleteNurbsPCurveData(ctrlPts, knots, mults, weights);
+    if (read != 0)
+        return read;
+    if (!usable)
+        return kFailure;
+    const QELXBSCurveDef2D curveDef(def);
+    BuildBs2Curve(curveDef);
+    if (!m_bs2)
+        return kFailure;
+    FixControlPointCoincidence(curveDef);
+    if (!m_coedge)
+        return 0;
+    const SURFACE* surface = surfaceOf(m_coedge);
+    if (!surface || !m_bs2) {
+        // Nothing takes the B-spline: it must not outlive the import.
+        if (m_bs2)
+            bs2_curve_delete(m_bs2);
+        return kFailure;
+    }
+    bs2_curve taken = m_bs2;
+    COEDGE* coedge = m_coedge;
+    const outcome attached = velmCall([&] {
+        pcurve p(taken, QELresfit, surface->equation(), -1, -1, -1, -1, true, -1.0);
+        taken = nullptr;
+        coedge->set_geometry(VELM_MAKE(PCURVE, p), 1);
+    });
+    if (taken)
+        bs2_curve_delete(taken);
+    m_bs2 = nullptr;
+    return attached.ok() ? QELIResult(0) : kFailure;
+}
+
+void QELXVelmPCurveImporter::BuildBs2Curve(const QELXBSCurveDef2D& curveDef)
+{
+    QELXBSplineDef2D def = curveDef.getData().Copy();
+    if (!std::isfinite(m_map.slope()) || !ve_spline_curve::definitionUsable(def))
+        return;
+    def.apply(m_map);
+    m_appliedMap = m_map;
+    m_map = Gk_LinMap(1.0, 0.0);
+    def.apply(m_forward ? Gk_LinMap(1.0, 0.0) : Gk_LinMap(-1.0, 0.0));
+    if (!def.isClamped()) {
+        Gk_ErrMgr::checkAbort();
+        Gk_ErrMgr::doAssert("QELXVelmPCurveImporter", 0);
+        if (def.knots().n_brk() >= 2)
+            def = QELXBSplineSplitUtilWeight2D::subset(def);
+    }
+    if (def.numControlPoints() < 2) {
+        Gk_ErrMgr::doAssert("QELXVelmPCurveImporter", 1);
+        return;
+    }
+    const Gk_BiLinMap& surfaceMap = m_surfaceMap;
+    m_bs2 = ve_spline_curve::bs2FromDefinition(def, false, false, def.isPeriodic(), QELresnor,
+                                               [&](const QELXPoint2D& uv) { return surfaceMap.apply(uv); });
+}
+
+void QELXVelmPCurveImporter::FixControlPointCoincidence(const QELXBSCurveDef2D& curveDef)
+{
+    if (!m_bs2 || !Ve_OptionDoc::isOn(Ve_OptionDoc::FixCtrlPtCoinOfPCurve))
+        return;
+    bool coincident = false;
+    velmGuard([&] {
+        intcurve lifted(bs2_curve_to_bs3_curve(m_bs2));
+        check_status_list wanted(status_coincident_points);
+        check_status_list* found = bs3_curve_check(lifted.cur(), &lifted, &wanted);
+        coincident = found && found->status() == status_coincident_points;
+        delete found;
+    });
+    if (!coincident)
+        return;
+    const QELXBSplineDef2D corrected =
+        Gk_SplineUtil::correctCrvCoincidentVertices(curveDef.getData().Copy(), QELresabs / 10.0);
+    bs2_curve_delete(m_bs2);
+    m_bs2 = nullptr;
+    // The rebuild runs in the same parameters as the first build.
+    m_map = m_appliedMap;
+    BuildBs2Curve(QELXBSCurveDef2D(corrected));
+}
