@@ -3,6 +3,7 @@
 #include "geometry/kernel_use.hxx"
 #include "qelx/qelx_errors.hxx"
 #include "qelx_velm/velm_entity_utils.hxx"
+#include "model/memory_init.hxx"
 
 // ---- Ve_BaseCurve ----
 

@@ -110,5 +110,8 @@ bs3_curve curveToBs3(const curve& c, const QELinterval& range, double fit)
         bs3_curve_delete(result);
         result = nullptr;
     }
+    // No B-spline for want of memory is no answer about the curve.
+    if (kept == qelbase_mmgr_errmod.message_code(8))
+        throw QELXAllocException();
     return result;
 }

@@ -1,14 +1,25 @@
 #include "geometry/curve_view.hxx"
 
+#include <algorithm>
 #include <memory>
 #include <numbers>
 #include <vector>
 
 #include "geometry/curve_to_bs3.hxx"
 #include "geometry/geometry_arrays.hxx"
+#include "geometry/kernel_use.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "model/math_types.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+
+namespace {
+const char* const kSource = "ve_curvetag";
+} // namespace
+
+__attribute__((noipa)) bool isNullView(const void* view)
+{
+    return view == nullptr;
+}
 
 QELXCurveType::Enum Ve_CurveTag::typeId() const
 {
@@ -93,13 +104,19 @@ QELXBSplineDef3D Ve_CurveTag::getBSpline() const
     if (!r.ok() || !copy) {
         if (copy)
             bs3_curve_delete(copy);
+        // An intcurve always has a B-spline: none is a failure, not an empty curve.
+        reportKernelError(r.ok() ? qelvelm_api_errmod.message_code(VELM_API_FAILED) : r.error_number(), kSource,
+                          __LINE__);
         return QELXBSplineDef3D();
     }
-    if (static_cast<const intcurve&>(geometry()).reversed())
-        bs3_curve_reverse(copy);
-    QELXBSplineDef3D def = toDefinition(copy);
+    QELXBSplineDef3D def;
+    const bool converted = velmViewGuard(kSource, __LINE__, [&] {
+        if (static_cast<const intcurve&>(geometry()).reversed())
+            bs3_curve_reverse(copy);
+        def = toDefinition(copy);
+    });
     bs3_curve_delete(copy);
-    return def;
+    return converted ? def : QELXBSplineDef3D();
 }
 
 QELXBSplineDef3D Ve_CurveTag::bspline(const Gk_Domain& range, double, double*) const
@@ -122,6 +139,8 @@ QELXBSplineDef3D Ve_CurveTag::bspline(const Gk_Domain& range, double, double*) c
     });
     if (b)
         bs3_curve_delete(b);
+    // Running out of memory is not a curve without B-spline.
+    reportKernelError(kept, kSource, __LINE__);
     return kept == 0 ? def : QELXBSplineDef3D();
 }
 
@@ -137,27 +156,26 @@ QELXPoint3D Ve_CurveTag::eval(double t, QELXCurveDerivatives3D* d) const
 {
     const int n = d ? d->size() - 1 : 0;
     QELposition pos;
-    if (n < 1) {
-        velmInnerCall([&] { pos = geometry().eval_position(t); });
-    } else if (n <= 2) {
-        QELvector d1, d2;
-        geometry().eval(t, pos, &d1, n == 2 ? &d2 : nullptr);
-        (*d)[1] = Ve_Pt3(d1);
-        if (n == 2)
-            (*d)[2] = Ve_Pt3(d2);
-    } else {
-        // General evaluation; a kernel error passes on as a kernel error.
-        std::vector<QELvector> derivs(n);
-        std::vector<QELvector*> slots(n);
-        for (int k = 0; k < n; ++k)
-            slots[k] = &derivs[k];
-        geometry().evaluate(t, pos, slots.data(), n);
+    std::vector<QELvector> derivs(std::max(n, 0));
+    // A failure answers the origin with zero derivatives, and says so.
+    velmViewGuard(kSource, __LINE__, [&] {
+        if (n < 1) {
+            pos = geometry().eval_position(t);
+        } else if (n <= 2) {
+            geometry().eval(t, pos, &derivs[0], n == 2 ? &derivs[1] : nullptr);
+        } else {
+            std::vector<QELvector*> slots(n);
+            for (int k = 0; k < n; ++k)
+                slots[k] = &derivs[k];
+            geometry().evaluate(t, pos, slots.data(), n);
+        }
+    });
+    const Ve_Pt3 point(pos);
+    if (d) {
+        (*d)[0] = point;
         for (int k = 0; k < n; ++k)
             (*d)[k + 1] = Ve_Pt3(derivs[k]);
     }
-    const Ve_Pt3 point(pos);
-    if (d)
-        (*d)[0] = point;
     return point;
 }
 
@@ -165,7 +183,8 @@ double Ve_CurveTag::invert(const QELXPoint3D& p, QELXCurveDerivatives3D* d) cons
 {
     QELposition foot;
     double t = 0.0;
-    geometry().point_perp(Ve_Pt3(p), foot, nullptr, &t);
+    if (!velmViewGuard(kSource, __LINE__, [&] { geometry().point_perp(Ve_Pt3(p), foot, nullptr, &t); }))
+        return 0.0;
     if (d)
         eval(t, d);
     return t;
@@ -173,45 +192,65 @@ double Ve_CurveTag::invert(const QELXPoint3D& p, QELXCurveDerivatives3D* d) cons
 
 double Ve_CurveTag::length(const Gk_Domain& range) const
 {
-    return geometry().length(range.low(), range.high(), true);
+    if (isNullView(this))
+        return 0.0;
+    double length = 0.0;
+    velmViewGuard(kSource, __LINE__, [&] { length = geometry().length(range.low(), range.high(), true); });
+    return length;
 }
 
 Gk_Domain Ve_CurveTag::principalRange() const
 {
-    if (geometry().param_period() == 0.0)
+    double period = 0.0;
+    QELinterval range;
+    // A curve without equation (period 0) is not periodic.
+    if (getDef()->has_equation()) {
+        velmViewGuard(kSource, __LINE__, [&] {
+            period = geometry().param_period();
+            if (period != 0.0)
+                range = geometry().param_range();
+        });
+    }
+    if (period == 0.0)
         return Gk_Domain(0, 0.0, 0.0, Gk_Def::FuzzKnot);
-    return Ve_Domain(geometry().param_range());
+    return Ve_Domain(range);
 }
 
 QELIResult Ve_CurveTag::GetBoundingBox(const Gk_Domain& range, QELXBox3D& box) const
 {
-    const QELbox b = geometry().bound(QELinterval(range.low(), range.high()));
+    QELbox b;
+    if (!velmViewGuard(kSource, __LINE__, [&] { b = geometry().bound(QELinterval(range.low(), range.high())); }))
+        b = QELbox(QELposition());
     box.Set(Ve_Pt3(b.low()), Ve_Pt3(b.high()));
     return 0;
 }
 
 void Ve_CurveTag::negate()
 {
-    getDef()->equation_for_update().negate();
+    velmViewGuard(kSource, __LINE__, [&] { getDef()->equation_for_update().negate(); });
 }
 
 void Ve_CurveTag::apply(const QELXMorph3D& m)
 {
     ENTITY_LIST done;
-    getDef()->apply_transform(Ve_Morph(m), done);
+    velmViewGuard(kSource, __LINE__, [&] { getDef()->apply_transform(Ve_Morph(m), done); });
 }
 
 Ve_CurveTag* Ve_CurveTag::copy() const
 {
-    return view(make_curve(geometry()));
+    CURVE* made = nullptr;
+    velmViewGuard(kSource, __LINE__, [&] { made = make_curve(geometry()); });
+    return view(made);
 }
 
 void Ve_CurveTag::raiseRef()
 {
-    getDef()->add();
+    if (!isNullView(this))
+        getDef()->add();
 }
 
 void Ve_CurveTag::lowerRef()
 {
-    getDef()->remove();
+    if (!isNullView(this))
+        getDef()->remove();
 }

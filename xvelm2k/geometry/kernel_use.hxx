@@ -3,6 +3,10 @@
 // holder is made or copied, given back when it goes, so that the kernel
 // loses the entity with its last use.
 
+// True for a null view, on which the use-count operations do nothing. Out of
+// line, so the test survives the compiler's belief that `this` is never null.
+bool isNullView(const void* view);
+
 template <class View>
 class KernelUse {
 public:

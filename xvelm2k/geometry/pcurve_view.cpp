@@ -3,11 +3,15 @@
 #include <algorithm>
 
 #include "geometry/geometry_arrays.hxx"
+#include "geometry/kernel_use.hxx"
+#include "model/kernel_call_bracket.hxx"
 #include "model/math_types.hxx"
 #include "qelx/qelx_errors.hxx"
 #include "velm/memory.hxx"
 
 namespace {
+
+const char* const kSource = "ve_pcurvetag";
 
 // The B-spline plus the pcurve's offset as a framework definition.
 QELXBSplineDef2D toDefinition(bs2_curve b, const QELpar_vec& offset)
@@ -38,21 +42,27 @@ QELXBSplineDef2D Ve_PCurveTag::bspline(const Gk_Domain& range, double, double* a
 {
     if (achieved)
         *achieved = 0.0;
-    const pcurve pc = getDef()->equation(false);
-    if (!pc.cur())
-        return QELXBSplineDef2D();
-    bs2_curve copy = bs2_curve_copy(pc.cur());
-    if (pc.reversed())
-        bs2_curve_reverse(copy);
-    bs2_curve piece = bs2_curve_subset(copy, QELinterval(range.low(), range.high()), QELresabs);
-    // A range beyond the B-spline gives the whole of it, clamped at its own
-    // ends by knot insertion (the same curve) where it was not.
-    if (!piece)
-        piece = bs2_curve_subset(copy, bs2_curve_range(copy), QELresabs);
-    QELXBSplineDef2D def = toDefinition(piece ? piece : copy, pc.offset());
+    bs2_curve copy = nullptr;
+    bs2_curve piece = nullptr;
+    QELXBSplineDef2D def;
+    velmViewGuard(kSource, __LINE__, [&] {
+        const pcurve pc = getDef()->equation(false);
+        if (!pc.cur())
+            return;
+        copy = bs2_curve_copy(pc.cur());
+        if (pc.reversed())
+            bs2_curve_reverse(copy);
+        piece = bs2_curve_subset(copy, QELinterval(range.low(), range.high()), QELresabs);
+        // A range beyond the B-spline gives the whole of it, clamped at its own
+        // ends by knot insertion (the same curve) where it was not.
+        if (!piece)
+            piece = bs2_curve_subset(copy, bs2_curve_range(copy), QELresabs);
+        def = toDefinition(piece ? piece : copy, pc.offset());
+    });
     if (piece)
         bs2_curve_delete(piece);
-    bs2_curve_delete(copy);
+    if (copy)
+        bs2_curve_delete(copy);
     return def;
 }
 
@@ -60,7 +70,7 @@ QELXPoint2D Ve_PCurveTag::eval(double t, QELXCurveDerivatives2D* d) const
 {
     QELpar_pos uv;
     QELpar_vec duv;
-    getDef()->def().eval(t, uv, &duv);
+    velmViewGuard(kSource, __LINE__, [&] { getDef()->def().eval(t, uv, &duv); });
     const QELXPoint2D point(uv.u, uv.v);
     if (d) {
         (*d)[0] = point;
@@ -72,13 +82,17 @@ QELXPoint2D Ve_PCurveTag::eval(double t, QELXCurveDerivatives2D* d) const
 
 QELIResult Ve_PCurveTag::GetBoundingBox(const Gk_Domain& range, QELXBox2D& box) const
 {
-    const QELpar_box b = getDef()->def().bound(QELinterval(range.low(), range.high()));
+    QELpar_box b;
+    if (!velmViewGuard(kSource, __LINE__, [&] { b = getDef()->def().bound(QELinterval(range.low(), range.high())); }))
+        b = QELpar_box(QELinterval(0.0, 0.0), QELinterval(0.0, 0.0));
     return box.Set(QELXPoint2D(b.low().u, b.low().v), QELXPoint2D(b.high().u, b.high().v));
 }
 
 Gk_Domain Ve_PCurveTag::principalRange() const
 {
-    return Gk_Domain(0.0, getDef()->def().param_period(), Gk_Def::FuzzKnot);
+    double period = 0.0;
+    velmViewGuard(kSource, __LINE__, [&] { period = getDef()->def().param_period(); });
+    return Gk_Domain(0.0, period, Gk_Def::FuzzKnot);
 }
 
 double Ve_PCurveTag::length(const Gk_Domain&) const
@@ -97,22 +111,28 @@ double Ve_PCurveTag::invert(const QELXPoint2D&, QELXCurveDerivatives2D*) const
 
 void Ve_PCurveTag::negate()
 {
-    pcurve reversed = getDef()->equation(false);
-    reversed.negate();
-    getDef()->set_def(reversed);
+    velmViewGuard(kSource, __LINE__, [&] {
+        pcurve reversed = getDef()->equation(false);
+        reversed.negate();
+        getDef()->set_def(reversed);
+    });
 }
 
 Ve_PCurveTag* Ve_PCurveTag::copy() const
 {
-    return view(VELM_NEW PCURVE(getDef()->equation(false)));
+    PCURVE* made = nullptr;
+    velmViewGuard(kSource, __LINE__, [&] { made = VELM_NEW PCURVE(getDef()->equation(false)); });
+    return view(made);
 }
 
 void Ve_PCurveTag::raiseRef()
 {
-    getDef()->add();
+    if (!isNullView(this))
+        getDef()->add();
 }
 
 void Ve_PCurveTag::lowerRef()
 {
-    getDef()->remove();
+    if (!isNullView(this))
+        getDef()->remove();
 }

@@ -3,6 +3,7 @@
 #include "qelx/qelx_errors.hxx"
 #include "qelx/qelx_options.hxx"
 #include "qelx_velm/velm_entity_utils.hxx"
+#include "model/memory_init.hxx"
 
 namespace {
 

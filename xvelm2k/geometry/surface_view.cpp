@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "geometry/curve_adapters.hxx"
+#include "geometry/kernel_use.hxx"
 #include "geometry/surface_adapter.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "model/math_types.hxx"
@@ -11,6 +12,8 @@
 #include "qelx_velm/ve_option_doc.hxx"
 
 namespace {
+
+const char* const kSource = "ve_surfacetag";
 
 QELXPoint3D fw(const QELvector& v)
 {
@@ -257,7 +260,12 @@ QELXPoint3D Ve_SurfaceTag::eval(const QELXPoint2D& uv, Gk_Flat3* flat) const
 {
     QELposition pos;
     QELvector d1[2], d2[3];
-    geometry().eval(QELpar_pos(uv[0], uv[1]), pos, d1, d2);
+    bool leftHanded = false;
+    // A failure answers the origin with zero derivatives, and says so.
+    velmViewGuard(kSource, __LINE__, [&] {
+        geometry().eval(QELpar_pos(uv[0], uv[1]), pos, d1, d2);
+        leftHanded = geometry().left_handed_uv();
+    });
     const Ve_Pt3 point(pos);
     if (flat) {
         flat->derivative(0, 0) = point;
@@ -270,7 +278,7 @@ QELXPoint3D Ve_SurfaceTag::eval(const QELXPoint2D& uv, Gk_Flat3* flat) const
             flat->derivative(2, 0) = fw(d2[0]);
             flat->derivative(0, 2) = fw(d2[2]);
         }
-        if (geometry().left_handed_uv())
+        if (leftHanded)
             flat->flipNormal();
     }
     return point;
@@ -278,7 +286,9 @@ QELXPoint3D Ve_SurfaceTag::eval(const QELXPoint2D& uv, Gk_Flat3* flat) const
 
 QELXPoint2D Ve_SurfaceTag::invert(const QELXPoint3D& p, Gk_Flat3* flat) const
 {
-    const QELpar_pos uv = geometry().param(Ve_Pt3(p));
+    QELpar_pos uv;
+    if (!velmViewGuard(kSource, __LINE__, [&] { uv = geometry().param(Ve_Pt3(p)); }))
+        return QELXPoint2D();
     const QELXPoint2D result(uv.u, uv.v);
     if (flat)
         eval(result, flat);
@@ -288,11 +298,15 @@ QELXPoint2D Ve_SurfaceTag::invert(const QELXPoint3D& p, Gk_Flat3* flat) const
 Gk_Domain Ve_SurfaceTag::principalRange(bool alongU) const
 {
     double period = 0.0;
-    velmInnerCall([&] {
+    // A surface without equation closes in no direction.
+    if (!getDef()->has_equation())
+        return Gk_Domain(0.0, period, Gk_Def::FuzzKnot);
+    const outcome r = velmInnerCall([&] {
         surface& s = getDef()->equation_for_update();
         s.unlimit();
         period = alongU ? s.param_period_u() : s.param_period_v();
     });
+    reportKernelError(r.error_number(), kSource, __LINE__);
     return Gk_Domain(0.0, period, Gk_Def::FuzzKnot);
 }
 
@@ -308,7 +322,10 @@ Gk_Domain Ve_SurfaceTag::vPrincipalRange() const
 
 QELIResult Ve_SurfaceTag::GetBoundingBox(const Gk_Span& span, QELXBox3D& box) const
 {
-    const QELbox b = geometry().bound(QELpar_box(Ve_Domain(span.u()), Ve_Domain(span.v())));
+    QELbox b;
+    if (!velmViewGuard(kSource, __LINE__,
+                       [&] { b = geometry().bound(QELpar_box(Ve_Domain(span.u()), Ve_Domain(span.v()))); }))
+        b = QELbox(QELposition());
     box.Set(Ve_Pt3(b.low()), Ve_Pt3(b.high()));
     return 0;
 }
@@ -351,8 +368,11 @@ bool Ve_SurfaceTag::IsRightHandedUV() const
         const off_spl_sur* off = offsetOf(getDef());
         return off && geometry().left_handed_uv() == off->base().left_handed_uv();
     }
-    default:
-        return !geometry().left_handed_uv();
+    default: {
+        // A surface without equation has no handedness to report: right-handed.
+        const SURFACE* own = getDef();
+        return !(own->has_equation() && own->equation().left_handed_uv());
+    }
     }
 }
 
@@ -361,20 +381,24 @@ bool Ve_SurfaceTag::IsRightHandedUV() const
 void Ve_SurfaceTag::apply(const QELXMorph3D& m)
 {
     ENTITY_LIST done;
-    getDef()->apply_transform(Ve_Morph(m), done);
+    velmViewGuard(kSource, __LINE__, [&] { getDef()->apply_transform(Ve_Morph(m), done); });
 }
 
 Ve_SurfaceTag* Ve_SurfaceTag::copy() const
 {
-    return view(make_surface(geometry()));
+    SURFACE* made = nullptr;
+    velmViewGuard(kSource, __LINE__, [&] { made = make_surface(geometry()); });
+    return view(made);
 }
 
 void Ve_SurfaceTag::raiseRef()
 {
-    getDef()->add();
+    if (!isNullView(this))
+        getDef()->add();
 }
 
 void Ve_SurfaceTag::lowerRef()
 {
-    getDef()->remove();
+    if (!isNullView(this))
+        getDef()->remove();
 }

@@ -162,16 +162,22 @@ Ve_BodyTag::NonManifoldType Ve_BodyTag::isNonManifold() const
 // ---------------------------------------------------------------------------
 // Ve_BodyTag: edits
 
+// The kernel's results are not the caller's to see, but a failed step must
+// not leave the body half moved: both steps share one frame, rolled back as
+// a whole, and the failure is asserted.
 void Ve_BodyTag::applyTrans()
 {
-    velmCall([&] { return api_change_body_trans(getDef(), nullptr, false); });
+    assertKernel(velmCall([&] { return api_change_body_trans(getDef(), nullptr, false); }), __LINE__);
 }
 
 void Ve_BodyTag::apply(const QELXMorph3D& morph)
 {
     const QELtransf t = Ve_Morph(morph);
-    velmCall([&] { return api_apply_transf(getDef(), t); });
-    velmCall([&] { return api_change_body_trans(getDef(), nullptr, false); });
+    assertKernel(velmCall([&] {
+                     outcome moved = api_apply_transf(getDef(), t);
+                     return moved.ok() ? api_change_body_trans(getDef(), nullptr, false) : moved;
+                 }),
+                 __LINE__);
 }
 
 QELIResult Ve_BodyTag::GetBoundingBox(QELXBox3D& box) const

@@ -15,7 +15,7 @@ int stampOf(const ENTITY* e)
 {
     int id = 0;
     if (e)
-        api_get_entity_id(e, id);
+        assertKernel(api_get_entity_id(e, id), __LINE__);
     return id;
 }
 
@@ -41,15 +41,17 @@ bool Ve_BodyCache::holdsShell(const Ve_ShellTag* shell) const
     return false;
 }
 
-void Ve_BodyCache::fill(const Ve_BodyTag* body)
+bool Ve_BodyCache::fill(const Ve_BodyTag* body)
 {
     if (!body)
-        return;
+        return true;
     const BODY* kernelBody = reinterpret_cast<const BODY*>(body);
     m_stamp = stampOf(kernelBody);
     m_lumps = body->getLumps();
-    const ENTITY_LIST faces = query(api_get_faces, kernelBody);
-    const ENTITY_LIST edges = query(api_get_edges, kernelBody);
+    bool facesListed = false;
+    bool edgesListed = false;
+    const ENTITY_LIST faces = query(api_get_faces, kernelBody, &facesListed);
+    const ENTITY_LIST edges = query(api_get_edges, kernelBody, &edgesListed);
     m_faces = collect<Ve_FaceTag>(faces);
 
     QELXHashList<Ve_VertexTag*> faceEdgeVertices;
@@ -75,6 +77,7 @@ void Ve_BodyCache::fill(const Ve_BodyTag* body)
     }
     m_vertices = membersOf(faceEdgeVertices);
     m_wireVertices = membersOf(wireVertices);
+    return facesListed && edgesListed && m_stamp != 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -85,7 +88,12 @@ void Ve_DocumentTag::FillCache(Ve_BodyTag* body)
     if (CachedBody(body))
         return;
     auto* record = new Ve_BodyCache;
-    record->fill(body);
+    // A record short of faces or edges would answer 0 for the whole export:
+    // without one the readers ask the kernel each time instead.
+    if (!record->fill(body)) {
+        delete record;
+        return;
+    }
     bodyCacheMap.Put(body, record);
     for (Ve_LumpTag* lump : record->lumps()) {
         for (Ve_ShellTag* shell : lump->getShells()) {

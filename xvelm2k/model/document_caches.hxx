@@ -15,7 +15,8 @@ public:
     Ve_BodyCache& operator=(const Ve_BodyCache&) = delete;
     ~Ve_BodyCache() = default;
 
-    void fill(const Ve_BodyTag* body);
+    // False when a kernel query failed: the record is then short.
+    bool fill(const Ve_BodyTag* body);
 
     const QELXDynamicArray<Ve_FaceTag*>& faces() const { return m_faces; }
     const QELXDynamicArray<Ve_EdgeTag*>& edges() const { return m_edges; }

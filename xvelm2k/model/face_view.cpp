@@ -186,8 +186,13 @@ Gk_Span Ve_FaceTag::getSpan() const
         return Gk_Span();
     QELpar_box box;
     const outcome boxed = velmInnerCall([&] { sg_get_face_par_box(face, box); });
-    if (!boxed.ok() && s->has_equation())
-        box = s->equation().param_range(nullptr);
+    if (!boxed.ok()) {
+        // The whole surface stands in for the face's box: a wider span than
+        // the face's, so the failure is reported, not only absorbed.
+        reportKernelError(boxed.error_number(), "ve_facetag", __LINE__);
+        if (s->has_equation())
+            velmViewGuard("ve_facetag", __LINE__, [&] { box = s->equation().param_range(nullptr); });
+    }
     return Ve_Span(box);
 }
 

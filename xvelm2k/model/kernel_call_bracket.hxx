@@ -165,6 +165,31 @@ int velmGuard(F&& block)
     return holder.number();
 }
 
+// A kernel error kept by a guard, as the framework hears of it: the kernel's
+// out-of-memory error becomes QELXAllocException, which ends the conversion;
+// any other is the framework's assertion with the caller's source and line.
+// Nothing for 0.
+inline void reportKernelError(int kept, const char* source, int line)
+{
+    if (kept == 0)
+        return;
+    if (kept == qelbase_mmgr_errmod.message_code(8))
+        throw QELXAllocException();
+    Gk_ErrMgr::checkAbort();
+    Gk_ErrMgr::doAssert(source, line);
+}
+
+// Error guard around kernel work that a view or adapter does for the
+// framework: a kernel error never leaves it, and is reported as above.
+// True when the block ran through.
+template <class F>
+bool velmViewGuard(const char* source, int line, F&& block)
+{
+    const int kept = velmGuard(std::forward<F>(block));
+    reportKernelError(kept, source, line);
+    return kept == 0;
+}
+
 // Guard around one item of an import stage: the item's result, or 0x1000001
 // when a kernel error stopped it. Running out of kernel memory ends the whole
 // conversion instead.

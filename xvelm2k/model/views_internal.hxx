@@ -56,11 +56,20 @@ inline const auto partnerOf = [](COEDGE* c) { return c->partner(); };
 
 using ListQuery = outcome (*)(const ENTITY*, ENTITY_LIST&);
 
-// A kernel list query into a fresh list; a failed query leaves it empty.
-inline ENTITY_LIST query(ListQuery q, const ENTITY* e)
+inline void assertKernel(const outcome& result, int line);
+
+// A kernel list query into a fresh list; a failed query leaves it empty and
+// is asserted, so an answer short of members never passes unseen. `ok`, when
+// given, says whether the query succeeded.
+inline ENTITY_LIST query(ListQuery q, const ENTITY* e, bool* ok = nullptr)
 {
     ENTITY_LIST list;
-    q(e, list);
+    const outcome listed = q(e, list);
+    if (!listed.ok())
+        list.clear();
+    if (ok)
+        *ok = listed.ok();
+    assertKernel(listed, __LINE__);
     return list;
 }
 

@@ -20,27 +20,32 @@ constexpr const char* kFreeSurface = "QELATRIB_FREE_SURFACE";
 constexpr const char* kUnboundedPlane = "QELATTRIB_UNBOUNDED_PLANE";
 
 // Walks the entity's attributes and hands each husk whose identifier is
-// `husk` to `convert`, after putting it in the lose list. Each step has its
-// own bracket, so a kernel error on one husk does not stop the others.
+// `husk` to `convert`. Each step has its own bracket, so a kernel error on one
+// husk does not stop the others. Only a husk whose conversion went through
+// joins the lose list: one that failed stays on its entity, since losing it
+// would drop its data, and the answer is then false.
 template <class Husk, class Convert>
 bool convertHusks(ENTITY* entity, QELXHashList<ATTRIB*>& lose_list, const char* husk, Convert&& convert)
 {
     if (!entity)
         return false;
+    bool allConverted = true;
     ATTRIB* a = nullptr;
-    velmInnerCall([&] { a = find_attrib(entity, -1, -1, -1, -1); });
+    allConverted = velmInnerCall([&] { a = find_attrib(entity, -1, -1, -1, -1); }).ok();
     while (a) {
         const char* name = a->type_name();
         if (name && std::strcmp(name, husk) == 0) {
-            lose_list.Add(a);
             auto* h = static_cast<Husk*>(a);
-            velmCall([&] { return convert(*h); });
+            if (velmCall([&] { return convert(*h); }).ok())
+                lose_list.Add(a);
+            else
+                allConverted = false;
         }
         ATTRIB* next = nullptr;
-        velmInnerCall([&] { next = find_next_attrib(a, -1, -1, -1, -1); });
+        allConverted = velmInnerCall([&] { next = find_next_attrib(a, -1, -1, -1, -1); }).ok() && allConverted;
         a = next;
     }
-    return true;
+    return allConverted;
 }
 
 constexpr split_action kSplit = split_keep;
@@ -123,8 +128,9 @@ bool QELXVelmBRepAttribTransfer::transferOldIgesHuskLabels(ENTITY* e, QELXHashLi
 bool QELXVelmBRepAttribTransfer::transferOldIgesHuskColors(ENTITY* e, QELXHashList<ATTRIB*>& lose)
 {
     return convertHusks<ATTRIB_DOVA_IGES_COLOR>(e, lose, "attrib_dova_iges_color", [&](auto& h) {
-        Ve_AttribTransfer::setColor(e, rgb_color(h.red(), h.green(), h.blue()));
-        return outcome();
+        if (Ve_AttribTransfer::setColor(e, rgb_color(h.red(), h.green(), h.blue())))
+            return outcome();
+        return outcome(qelvelm_api_errmod.message_code(VELM_API_FAILED));
     });
 }
 
@@ -150,35 +156,36 @@ bool QELXVelmBRepAttribTransfer::transferOldIgesHuskAttributes(ENTITY* e, QELXHa
 {
     if (!e)
         return false;
-    transferOldIgesHuskID(e, lose);
-    transferOldIgesHuskLayers(e, lose);
-    transferOldIgesHuskLabels(e, lose);
-    transferOldIgesHuskColors(e, lose);
-    transferOldIgesHuskLineFonts(e, lose);
-    transferOldIgesHuskLineWeights(e, lose);
-    return true;
+    bool converted = transferOldIgesHuskID(e, lose);
+    converted = transferOldIgesHuskLayers(e, lose) && converted;
+    converted = transferOldIgesHuskLabels(e, lose) && converted;
+    converted = transferOldIgesHuskColors(e, lose) && converted;
+    converted = transferOldIgesHuskLineFonts(e, lose) && converted;
+    return transferOldIgesHuskLineWeights(e, lose) && converted;
 }
 
+// False when any husk could not be converted or lost, or an entity could not
+// be listed: such husks stay where they were, nothing is dropped.
 bool QELXVelmBRepAttribTransfer::transferOldIgesHuskAttributesRecursively(BODY* body)
 {
     if (!body)
         return false;
     QELXHashList<ATTRIB*> lose;
-    transferOldIgesHuskAttributes(body, lose);
+    bool converted = transferOldIgesHuskAttributes(body, lose);
     using Getter = outcome (*)(const ENTITY*, ENTITY_LIST&);
     for (Getter get : {Getter(&api_get_faces), Getter(&api_get_edges), Getter(&api_get_vertices)}) {
         ENTITY_LIST list;
-        get(body, list);
+        converted = get(body, list).ok() && converted;
         for (int i = 0; i < list.count(); ++i)
-            transferOldIgesHuskAttributes(list[i], lose);
+            converted = transferOldIgesHuskAttributes(list[i], lose) && converted;
     }
     // Lost only now, so that no chain changes under the walks above.
     for (int slot = 0; slot < lose.Capacity(); ++slot)
         if (lose.IsUsed(slot)) {
             ATTRIB* husk = lose.KeyAt(slot);
-            velmInnerCall([&] { husk->lose(); });
+            converted = velmInnerCall([&] { husk->lose(); }).ok() && converted;
         }
-    return true;
+    return converted;
 }
 
 bool QELXVelmBRepAttribTransfer::IsFreePoint(BODY* body) { return hasNamed(body, kFreePoint); }

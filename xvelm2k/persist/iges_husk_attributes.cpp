@@ -1,4 +1,5 @@
 #include "persist/iges_husk_attributes.hxx"
+#include "model/memory_init.hxx"
 
 #include <algorithm>
 #include <cstring>

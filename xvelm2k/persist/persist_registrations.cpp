@@ -7,6 +7,7 @@
 #include "persist/tarvo_marker_attributes.hxx"
 #include "persist/vda_husk_attributes.hxx"
 #include "persist/ve_assembly.hxx"
+#include "model/memory_init.hxx"
 
 // The load order. AttDV_Mark links into the head of AttDV_Tarvo before that
 // class registers: a definition keeps the address of its own head, so the

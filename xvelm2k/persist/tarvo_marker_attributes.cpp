@@ -1,4 +1,5 @@
 #include "persist/tarvo_marker_attributes.hxx"
+#include "model/memory_init.hxx"
 
 XVELM_PERSISTENT_DATA(XVELM2KA_API, ATTRIB_TARVO_GEOMETRIC)
 XVELM2KA_API int AttDV_Tarvo_TYPE = 0;

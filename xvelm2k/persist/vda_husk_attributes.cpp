@@ -1,4 +1,5 @@
 #include "persist/vda_husk_attributes.hxx"
+#include "model/memory_init.hxx"
 
 #include <cstring>
 

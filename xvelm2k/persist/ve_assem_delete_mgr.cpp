@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "velm/topology_api.hxx"
+#include "model/memory_init.hxx"
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include "persist/ve_assembly.hxx"
+#include "model/memory_init.hxx"
 
 XVELM2KA_API int VE_ASSEMBLY_TYPE = 0;
 restore_def* VE_ASSEMBLY_subclasses = nullptr;

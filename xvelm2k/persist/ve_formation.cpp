@@ -1,6 +1,7 @@
 #include "persist/ve_formation.hxx"
 
 #include "persist/ve_assembly.hxx"
+#include "model/memory_init.hxx"
 
 int VE_FORMATION_TYPE = 0;
 restore_def* VE_FORMATION_subclasses = nullptr;

@@ -1,6 +1,7 @@
 #include "persist/ve_part.hxx"
 
 #include "velm/topology.hxx"
+#include "model/memory_init.hxx"
 
 int VE_PART_TYPE = 0;
 restore_def* VE_PART_subclasses = nullptr;

@@ -232,16 +232,27 @@ std::vector<double> spline::candidate_discontinuities(bool along_u, int order) c
 pcurve::pcurve(bs2_curve cur, double fitol, const ::surface& srf, int, int, int, int, bool, double)
     : cur_(cur), fitol_(fitol), surf_(srf.make_copy()) {}
 
+// The B-spline copied first: a surface copy that fails must not leave it behind.
+static ::surface* copy_surface_or_drop(const ::surface* s, bs2_curve& cur) {
+  try {
+    return s ? s->make_copy() : nullptr;
+  } catch (...) {
+    bs2_curve_delete(cur);
+    throw;
+  }
+}
+
 pcurve::pcurve(const intcurve& ic, int index) : fitol_(ic.fitol()), reversed_(index < 0) {
   const int i = std::abs(index);
   const ::surface* s = i == 1 ? ic.surf1() : i == 2 ? ic.surf2() : nullptr;
   cur_ = bs2_curve_copy(i == 1 ? ic.pcur1() : i == 2 ? ic.pcur2() : nullptr);
-  surf_ = s ? s->make_copy() : nullptr;
+  surf_ = copy_surface_or_drop(s, cur_);
 }
 
-pcurve::pcurve(const pcurve& o)
-    : cur_(bs2_curve_copy(o.cur_)), fitol_(o.fitol_), surf_(o.surf_ ? o.surf_->make_copy() : nullptr),
-      reversed_(o.reversed_), offset_(o.offset_) {}
+pcurve::pcurve(const pcurve& o) : fitol_(o.fitol_), reversed_(o.reversed_), offset_(o.offset_) {
+  cur_ = bs2_curve_copy(o.cur_);
+  surf_ = copy_surface_or_drop(o.surf_, cur_);
+}
 
 pcurve& pcurve::operator=(const pcurve& o) {
   if (this != &o) {

@@ -27,6 +27,7 @@ struct kit_state {
   std::vector<std::string> log;
   std::vector<injected_call> calls;
   alloc_failure alloc;
+  std::string last_injected;
 };
 
 kit_state& kit() {
@@ -54,6 +55,10 @@ void velm_test_fail_alloc(const char* source_file, long nth) {
 
 void velm_test_fail_alloc_after(long n) { velm_test_fail_alloc(nullptr, n); }
 
+bool velm_test_injection_pending() { return !kit().calls.empty() || kit().alloc.active; }
+
+const std::string& velm_test_last_injected_call() { return kit().last_injected; }
+
 void velm_test_request_interrupt() { velm_request_interrupt(); }
 
 long velm_test_call_count(const char* function_name) {
@@ -70,6 +75,7 @@ void velm_test_reset() {
   k.log.clear();
   k.calls.clear();
   k.alloc = alloc_failure{};
+  k.last_injected.clear();
   velm_clear_interrupt();
   set_global_error_info(nullptr);
   reset_kernel_options();
@@ -88,8 +94,11 @@ int velm_take_injected_failure(const char* function_name) {
   auto& calls = kit().calls;
   int error = 0;
   for (auto it = calls.begin(); it != calls.end();) {
-    if (it->name == function_name && --it->remaining == 0) {
-      if (!error) error = it->error;
+    if ((it->name == function_name || it->name == "*") && --it->remaining == 0) {
+      if (!error) {
+        error = it->error;
+        kit().last_injected = function_name;
+      }
       it = calls.erase(it);
     } else {
       ++it;

@@ -9,12 +9,17 @@ class ENTITY;
 
 // The nth next call (1 = the next) of that kernel function fails with the
 // error: an api_* returns it as its outcome, an inner routine throws it.
+// The name "*" counts the calls of every function that can fail this way.
 void velm_test_fail_call(const char* function_name, long nth, int error_number);
 void velm_test_fail_next(const char* function_name, int error_number);
 // The nth next kernel allocation whose tracked source file contains the text
 // (null: any allocation, plain or tracked) returns null.
 void velm_test_fail_alloc(const char* source_file, long nth);
 void velm_test_fail_alloc_after(long n);
+// True while an injected call or allocation failure has not fired yet.
+bool velm_test_injection_pending();
+// The function the last injected call failure hit ("" when none since the reset).
+const std::string& velm_test_last_injected_call();
 void velm_test_request_interrupt();
 // Calls since the last reset.
 long velm_test_call_count(const char* function_name);
