@@ -4,6 +4,7 @@
 #include "geometry/surface_adapter.hxx"
 #include "model/math_types.hxx"
 #include "geometry_fixtures.hxx"
+#include "velm/law.hxx"
 
 using namespace geomtest;
 
@@ -258,11 +259,22 @@ TEST_F(SurfaceView, TypeCodesFollowKindAndOptions)
     Held<SURFACE> swept(make_surface(spline(VELM_NEW sweep_spl_sur(
         straight(QELposition(), QELunit_vector(1, 0, 0)), straight(QELposition(), QELunit_vector(0, 0, 1)), nullptr,
         nullptr, nullptr, QELinterval(0, 1), QELinterval(0, 1)))));
+    // Any other kind is exact while its fit is QELresabs at most.
+    auto lawSurface = [](double fit) {
+        const QELpar_box box(QELinterval(-1, 1), QELinterval(0, 2));
+        auto* l = new surface_law(new surface_law_data(torus(QELposition(), QELunit_vector(0, 0, 1), 3.0, 1.0), box));
+        SURFACE* s = make_surface(spline(VELM_MAKE(law_spl_sur, l, box, fit)));
+        l->remove();
+        return s;
+    };
+    Held<SURFACE> lawExact(lawSurface(QELresabs));
+    Held<SURFACE> lawFitted(lawSurface(2.0 * QELresabs));
     auto view = [](const Held<SURFACE>& s) { return Ve_SurfaceTag::view(s.get()); };
     using T = Gk_SurfaceType3::Enum;
     const std::pair<const Held<SURFACE>*, T> types[] = {
-        {&elliptic, T::None}, {&round, T::Cone},     {&cylinder, T::Cylinder}, {&exact, T::BSpline},
-        {&rev, T::Revolution}, {&offPlane, T::Offset}, {&offRev, T::Offset}, {&offOff, T::None}, {&swept, T::None}};
+        {&elliptic, T::None},   {&round, T::Cone},           {&cylinder, T::Cylinder}, {&exact, T::BSpline},
+        {&rev, T::Revolution},  {&offPlane, T::Offset},      {&offRev, T::Offset},     {&offOff, T::None},
+        {&swept, T::None},      {&lawExact, T::BSpline},     {&lawFitted, T::None}};
     for (const auto& [s, type] : types)
         EXPECT_EQ(view(*s)->typeId(), type) << (*s)->equation().type_name();
     EXPECT_TRUE(view(elliptic)->isApproximated() && view(offOff)->isApproximated());

@@ -1,6 +1,8 @@
 // The document's body and shell caches.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "model_test_support.hxx"
 
 using DocumentCaches = CachesCleared;
@@ -129,4 +131,39 @@ TEST_F(DocumentCaches, ADocumentStartsAndEndsWithEmptyCaches)
         EXPECT_EQ(document.GetSolidAt(1), nullptr);
     }
     EXPECT_EQ(Ve_DocumentTag::bodyCacheMap.Count(), 0);
+}
+
+// The vertex arrays hold the distinct ends of the face edges and of the wire
+// edges apart; a lone point's vertex is a dot vertex, in neither.
+TEST_F(DocumentCaches, VertexArraysKeepFaceWireAndPointVerticesApart)
+{
+    const Owned box{testkit::make_box()};
+    EDGE* loose = addWire(box, takeWire(testkit::make_wire_body(1)))->coedge()->edge();
+    const Ve_BodyCache* record = filled(box);
+    ASSERT_NE(record, nullptr);
+    using Set = std::set<const void*>;
+    const Seq all = seqOf([&] {
+        ENTITY_LIST kernel;
+        api_get_vertices(box, kernel);
+        return kernel;
+    }());
+    const Set wireEnds{loose->start(), loose->end()};
+    Set faceEnds(all.begin(), all.end());
+    for (const void* v : wireEnds)
+        faceEnds.erase(v);
+    ASSERT_EQ(faceEnds.size(), 8u);
+    const Seq cached = seqOf(record->vertices());
+    EXPECT_EQ(cached.size(), 8u);
+    EXPECT_EQ(Set(cached.begin(), cached.end()), faceEnds);
+    const Seq cachedWire = seqOf(record->wireVertices());
+    EXPECT_EQ(cachedWire.size(), 2u);
+    EXPECT_EQ(Set(cachedWire.begin(), cachedWire.end()), wireEnds);
+
+    const Owned dot{testkit::make_vertex_body(QELposition(1, 2, 3))};
+    const Ve_BodyCache* point = filled(dot);
+    ASSERT_NE(point, nullptr);
+    EXPECT_EQ(seqOf(point->dotVertices()), Seq({dot->wire()->coedge()->edge()->start()}));
+    EXPECT_EQ(point->wireEdges().Count(), 0);
+    EXPECT_EQ(point->wireVertices().Count(), 0);
+    EXPECT_EQ(point->vertices().Count(), 0);
 }

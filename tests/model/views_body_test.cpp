@@ -110,6 +110,17 @@ TEST(BodyView, TrimBodyLooksAtFirstShellOnly)
     EXPECT_TRUE(view(single)->isTrimBody());
     EXPECT_FALSE(view(four)->isTrimBody());
     EXPECT_FALSE(view(box)->isTrimBody());
+    // A second lump of many faces behind a one-face first lump changes nothing,
+    // and a trim body still hands out no trim faces.
+    const Owned both{testkit::make_sheet(1, 1)};
+    LUMP* boxLump = box->lump();
+    box->set_lump(nullptr);
+    boxLump->set_body(both);
+    both->lump()->set_next(boxLump);
+    EXPECT_TRUE(view(both)->isTrimBody());
+    EXPECT_EQ(view(both)->getNumberOfTrimFaces(), 0);
+    EXPECT_EQ(view(both)->getTrimFaceAt(0), nullptr);
+    EXPECT_EQ(testkit::model_problems(both), "");
 }
 
 TEST(BodyView, CopyIsSoundAFailedOneNullAndAPendingAbortLosesNone)
