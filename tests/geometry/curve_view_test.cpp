@@ -233,14 +233,17 @@ TEST_F(CurveToBs3, StraightsDirectlyOthersInterpolatedWithinTheFit)
     ellipse e(QELposition(), QELunit_vector(0, 0, 1), QELvector(4, 0, 0), 0.5);
     Ve_InterpNonRational probe(e, QELinterval(-kPi, kPi), QELresfit);
     EXPECT_EQ(probe.sampleCount(), -10); // periodic curve
-    bs3_curve fitted = curveToBs3(e, QELinterval(-1.0, 2.0), QELresfit);
-    ASSERT_NE(fitted, nullptr);
-    EXPECT_FALSE(bs3_curve_rational(fitted));
-    for (int i = 0; i <= 40; ++i) {
-        const double t = -1.0 + 3.0 * i / 40;
-        EXPECT_LT((bs3_curve_position(t, fitted) - e.eval_position(t)).len(), QELresfit) << t;
+    // Within the principal range, and across the seam at pi.
+    for (const double start : {-1.0, 2.0}) {
+        bs3_curve fitted = curveToBs3(e, QELinterval(start, start + 3.0), QELresfit);
+        ASSERT_NE(fitted, nullptr);
+        EXPECT_FALSE(bs3_curve_rational(fitted));
+        for (int i = 0; i <= 40; ++i) {
+            const double t = start + 3.0 * i / 40;
+            EXPECT_LT((bs3_curve_position(t, fitted) - e.eval_position(t)).len(), QELresfit) << t;
+        }
+        bs3_curve_delete(fitted);
     }
-    bs3_curve_delete(fitted);
     // No range, no B-spline.
     EXPECT_EQ(curveToBs3(s, QELinterval(2.0, 2.0), QELresfit), nullptr);
     EXPECT_EQ(curveToBs3(e, QELinterval(interval_unbounded, 0.0, 0.0), QELresfit), nullptr);

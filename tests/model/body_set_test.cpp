@@ -152,6 +152,26 @@ TEST(BodySet, FacesOfAnotherShellAreNeitherMovedNorDuplicated)
     api_del_entity(sheet);
 }
 
+// The new lump goes first; the lumps the body had follow it unchanged.
+TEST(BodySet, NewLumpOnABodyWithLumpsGoesAtTheHead)
+{
+    const Owned body{testkit::make_two_lump_body()};
+    LUMP* first = body->lump();
+    LUMP* second = first->next();
+    BODY* donor = testkit::make_sheet(1, 1);
+    SHELL* shell = donor->lump()->shell();
+    donor->lump()->set_shell(nullptr);
+    api_del_entity(donor);
+    LUMP* added = Ve_BodyCntl::newLump(body, shell);
+    ASSERT_NE(added, nullptr);
+    EXPECT_EQ(body->lump(), added);
+    EXPECT_EQ(added->next(), first);
+    EXPECT_EQ(first->next(), second);
+    EXPECT_EQ(shell->lump(), added);
+    EXPECT_EQ(as<Ve_BodyTag>(body)->getNumberOfLumps(), 3);
+    EXPECT_EQ(testkit::model_problems(body), "");
+}
+
 TEST(BodySet, EmptyOrTakenFacesBuildNothing)
 {
     const Owned box{testkit::make_box()};

@@ -77,6 +77,11 @@ TEST(DynamicArray, HandleElementsReleaseOnRemoveClearAndDestruction)
         EXPECT_EQ(a[0]->GetReferenceCount(), 1);
         a.RemoveAt(1);
         EXPECT_EQ(Tracked::live, 2);
+        // One past the end is no element: nothing is destroyed twice or moved.
+        a.RemoveAt(a.Count());
+        EXPECT_EQ(Tracked::live, 2);
+        EXPECT_EQ(a.Count(), 2);
+        EXPECT_EQ(a[1]->GetReferenceCount(), 1);
         a.InsertAt(0, TrackedHandle(new Tracked));
         EXPECT_EQ(Tracked::live, 3);
         a.Clear();

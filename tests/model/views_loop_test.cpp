@@ -8,6 +8,7 @@
 #include "model_test_support.hxx"
 #include "support/geometry_builders.hxx"
 #include "velm/geometry_entity.hxx"
+#include "velm/query.hxx"
 
 namespace {
 
@@ -153,6 +154,16 @@ TEST(LoopReversal, SwapsLinksAndFlipsSensesTwiceRestores)
         EXPECT_EQ(s.self->previous(), s.previous);
         EXPECT_EQ(s.self->sense(), s.sense);
     }
+}
+
+// A stored type belongs to the old direction: the reversed periphery is a hole.
+TEST(LoopReversal, StoredLoopTypeIsForgotten)
+{
+    const Owned box{testkit::make_plane_box()};
+    LOOP* loop = firstFace(box)->loop();
+    loop->set_classification(loop_type_periphery);
+    as<Ve_LoopTag>(loop)->reverse();
+    EXPECT_EQ(loop->get_classification(), loop_type_hole);
 }
 
 TEST(LoopReversal, TolerantCoedgesNegateRangeCurveAndPcurve)
