@@ -3,6 +3,7 @@
 #include "entity_test_node.hxx"
 #include "velm/api.hxx"
 #include "velm/bb.hxx"
+#include "velm/geometry_entity.hxx"
 #include "velm/testkit.hxx"
 #include "velm_test_support.hxx"
 
@@ -31,6 +32,25 @@ TEST_F(BulletinBoard, FailedOuterFrameRestoresChangedFieldsAndUseCounts) {
   EXPECT_FALSE(b->is_lost());
   a->lose();  // releases b as well
   EXPECT_FALSE(velm_is_live_entity(b));
+}
+
+// A use given back by an entity that holds none changes nothing.
+TEST_F(BulletinBoard, FailedFrameRestoresACurveEquationAndUsesStopAtZero) {
+  CURVE* c = make_curve(straight(QELposition(1, 2, 3), QELunit_vector(1, 0, 0)));
+  c->remove();
+  EXPECT_TRUE(velm_is_live_entity(c));
+  EXPECT_EQ(c->use_count(), 0);
+  c->add();
+  const QELposition atTwo = c->curve_point(2.0);
+  api_bb_begin(true);
+  c->equation_for_update().negate();
+  ENTITY_LIST done;
+  c->apply_transform(translate_transf(QELvector(0, 0, 5)), done);
+  EXPECT_FALSE(same_point(c->curve_point(2.0), atTwo));
+  api_bb_end(failure, true, false);
+  EXPECT_TRUE(same_point(c->curve_point(2.0), atTwo));
+  c->remove();
+  EXPECT_FALSE(velm_is_live_entity(c));
 }
 
 TEST_F(BulletinBoard, FailedFrameDestroysWhatItCreated) {

@@ -300,4 +300,18 @@ TEST_F(GeometryEntities, EdgeLengthAndMidPointComeFromTheCurve) {
   e->lose();
   a->lose();
   b->lose();
+
+  // A full circle from a vertex back to it, with no stored range: one turn,
+  // negated when reversed.
+  for (const sense_type sense : {FORWARD, REVERSED}) {
+    auto* v = new VERTEX(new APOINT(QELposition(2, 0, 0)));
+    auto* circle = new EDGE(
+        v, v, make_curve(ellipse(QELposition(), QELunit_vector(0, 0, 1), QELvector(2, 0, 0), 1.0)), sense);
+    const QELinterval turn = circle->param_range();
+    EXPECT_NEAR(turn.length(), 2 * pi, 1e-12) << sense;
+    EXPECT_NEAR(sense == FORWARD ? turn.start_pt() : -turn.end_pt(), 0.0, 1e-12) << sense;
+    EXPECT_NEAR(circle->length(), 4 * pi, 1e-9) << sense;
+    circle->lose();
+    v->lose();
+  }
 }

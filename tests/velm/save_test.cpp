@@ -76,6 +76,11 @@ TEST_F(SaveFiles, RoundTripKeepsClassesValuesLinksAndUseCounts) {
   ASSERT_TRUE(api_set_file_info(FileInfo_product_id | FileInfo_units, info).ok());
   std::string text = saved_model();
   EXPECT_EQ(text.rfind("VELM-TEXT 2000 4 2\n", 0), 0u) << text;
+  // The restore, not what was set before, gives the file information.
+  FileInfo other;
+  other.set_product_id("other");
+  other.set_units(1.0);
+  ASSERT_TRUE(api_set_file_info(FileInfo_product_id | FileInfo_units, other).ok());
 
   ENTITY_LIST out;
   ASSERT_TRUE(restore(text, out).ok()) << text;
