@@ -156,41 +156,51 @@ TEST(LoopReversal, SwapsLinksAndFlipsSensesTwiceRestores)
     }
 }
 
+namespace {
+using Reverse = void (*)(LOOP*);
+// The connector's reversal and the kernel's own.
+const Reverse reversals[] = {[](LOOP* l) { as<Ve_LoopTag>(l)->reverse(); }, [](LOOP* l) { l->reverse(); }};
+} // namespace
+
 // A stored type belongs to the old direction: the reversed periphery is a hole.
 TEST(LoopReversal, StoredLoopTypeIsForgotten)
 {
-    const Owned box{testkit::make_plane_box()};
-    LOOP* loop = firstFace(box)->loop();
-    loop->set_classification(loop_type_periphery);
-    as<Ve_LoopTag>(loop)->reverse();
-    EXPECT_EQ(loop->get_classification(), loop_type_hole);
+    for (const Reverse reverse : reversals) {
+        const Owned box{testkit::make_plane_box()};
+        LOOP* loop = firstFace(box)->loop();
+        loop->set_classification(loop_type_periphery);
+        reverse(loop);
+        EXPECT_EQ(loop->get_classification(), loop_type_hole);
+    }
 }
 
 TEST(LoopReversal, TolerantCoedgesNegateRangeCurveAndPcurve)
 {
-    auto* a = new VERTEX(new APOINT(0, 0, 0));
-    auto* b = new VERTEX(new APOINT(4, 0, 0));
-    auto* c = new VERTEX(new APOINT(0, 3, 0));
-    const QELinterval ab(0.0, 4.0), bc(0.0, 5.0), ca(0.0, 3.0);
-    auto* t1 = new TCOEDGE(new EDGE(a, b, new CURVE, FORWARD, EDGE_cvty_unknown, &ab), FORWARD);
-    t1->set_param_range(QELinterval(1.0, 5.0));
-    t1->set_3D_curve(new STRAIGHT(straight(QELposition(0, 0, 0), QELunit_vector(1, 0, 0))));
-    t1->set_geometry(new PCURVE());
-    FACE* face = faceOf({t1, new COEDGE(new EDGE(b, c, new CURVE, FORWARD, EDGE_cvty_unknown, &bc), FORWARD),
-                         new COEDGE(new EDGE(c, a, new CURVE, FORWARD, EDGE_cvty_unknown, &ca), FORWARD)},
-                        new SURFACE);
-    const QELposition atOne = t1->get_3D_curve()->curve_point(1.0);
-    as<Ve_LoopTag>(face->loop())->reverse();
-    EXPECT_EQ(t1->param_range(), QELinterval(-5.0, -1.0));
-    EXPECT_TRUE(same_point(t1->get_3D_curve()->curve_point(-1.0), atOne));
-    EXPECT_TRUE(t1->geometry()->reversed());
-    EXPECT_EQ(t1->sense(), REVERSED);
-    as<Ve_LoopTag>(face->loop())->reverse();
-    EXPECT_EQ(t1->param_range(), QELinterval(1.0, 5.0));
-    EXPECT_TRUE(same_point(t1->get_3D_curve()->curve_point(1.0), atOne));
-    EXPECT_FALSE(t1->geometry()->reversed());
-    EXPECT_EQ(t1->sense(), FORWARD);
-    api_del_entity(face);
+    for (const Reverse reverse : reversals) {
+        auto* a = new VERTEX(new APOINT(0, 0, 0));
+        auto* b = new VERTEX(new APOINT(4, 0, 0));
+        auto* c = new VERTEX(new APOINT(0, 3, 0));
+        const QELinterval ab(0.0, 4.0), bc(0.0, 5.0), ca(0.0, 3.0);
+        auto* t1 = new TCOEDGE(new EDGE(a, b, new CURVE, FORWARD, EDGE_cvty_unknown, &ab), FORWARD);
+        t1->set_param_range(QELinterval(1.0, 5.0));
+        t1->set_3D_curve(new STRAIGHT(straight(QELposition(0, 0, 0), QELunit_vector(1, 0, 0))));
+        t1->set_geometry(new PCURVE());
+        FACE* face = faceOf({t1, new COEDGE(new EDGE(b, c, new CURVE, FORWARD, EDGE_cvty_unknown, &bc), FORWARD),
+                             new COEDGE(new EDGE(c, a, new CURVE, FORWARD, EDGE_cvty_unknown, &ca), FORWARD)},
+                            new SURFACE);
+        const QELposition atOne = t1->get_3D_curve()->curve_point(1.0);
+        reverse(face->loop());
+        EXPECT_EQ(t1->param_range(), QELinterval(-5.0, -1.0));
+        EXPECT_TRUE(same_point(t1->get_3D_curve()->curve_point(-1.0), atOne));
+        EXPECT_TRUE(t1->geometry()->reversed());
+        EXPECT_EQ(t1->sense(), REVERSED);
+        reverse(face->loop());
+        EXPECT_EQ(t1->param_range(), QELinterval(1.0, 5.0));
+        EXPECT_TRUE(same_point(t1->get_3D_curve()->curve_point(1.0), atOne));
+        EXPECT_FALSE(t1->geometry()->reversed());
+        EXPECT_EQ(t1->sense(), FORWARD);
+        api_del_entity(face);
+    }
 }
 
 // The hull check reads a coedge's pcurve against its edge's curve; a coedge
