@@ -175,6 +175,8 @@ TEST_F(PersistentClasses, IgesHusksRoundTripFieldByField)
     // A colour number with a table entry replaces the components; others keep them.
     (new ATTRIB_DOVA_IGES_COLOR(owner))->set_color(3, 0.2, 0.2, 0.2, "");
     swapped<ATTRIB_DOVA_IGES_COLOR>([](auto& c) { EXPECT_TRUE(c.red() == 0.0 && c.green() == 1.0 && c.blue() == 0.0); });
+    (new ATTRIB_DOVA_IGES_COLOR(owner))->set_color(8, 0.2, 0.2, 0.2, "");
+    swapped<ATTRIB_DOVA_IGES_COLOR>([](auto& c) { EXPECT_TRUE(c.red() == 1.0 && c.green() == 1.0 && c.blue() == 1.0); });
     (new ATTRIB_DOVA_IGES_COLOR(owner))->set_color(9, 0.2, 0.3, 0.4, "");
     swapped<ATTRIB_DOVA_IGES_COLOR>([](auto& c) { EXPECT_DOUBLE_EQ(c.green(), 0.3); });
 
@@ -261,6 +263,24 @@ TEST_F(PersistentClasses, IgesLayerKeepsAtMostTenLayers)
 
 TEST_F(PersistentClasses, DamagedLayerTypeAndOverlongTextsAreBounded)
 {
+    // A count beyond the layers the record holds is damage: the reader must
+    // not take the record's end for a layer.
+    int three[] = {4, 5, 6};
+    (new ATTRIB_DOVA_IGES_LAYER(owner))->set_mult_layer(3, three);
+    {
+        ENTITY_LIST list;
+        list.add(owner);
+        std::string text = saveText(list);
+        const std::size_t at = text.find(" 3 1 4 5 6 #");
+        ASSERT_NE(at, std::string::npos) << text;
+        text.replace(at, 4, " 5 1");
+        const long live = velm_live_entity_count();
+        ENTITY_LIST again;
+        EXPECT_FALSE(restoreText(text, again).ok());
+        EXPECT_EQ(velm_live_entity_count(), live);
+        owner->attrib()->lose();
+    }
+
     // The layer record ends "<field> <type> #": a type 7 reads as single.
     (new ATTRIB_DOVA_IGES_LAYER(owner))->set_single_layer(5);
     swapped<ATTRIB_DOVA_IGES_LAYER>([](auto& l) {
