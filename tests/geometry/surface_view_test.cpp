@@ -470,6 +470,25 @@ TEST_F(SurfaceAdapter, HoldsOneUseAndCloneRaisesOnce)
     EXPECT_TRUE(asserts.has("ve_surface", 99));
 }
 
+// The caller's map comes first, the surface's own after it: the definition
+// read through the composed map at p is the kernel surface at the caller's
+// image of p.
+TEST_F(SurfaceAdapter, TraversalComposesTheSurfaceMapAfterTheCallers)
+{
+    Held<SURFACE> cone(make_surface(makeCone(0.5, 0.8, 1)));
+    ASSERT_FALSE(Ve_SurfaceTag::view(cone.get())->getMap().isIdentity());
+    const Gk_BiLinMap outer(Gk_LinMap(0.5, 0.1), Gk_LinMap(2.0, -0.3), false);
+    SurfaceRecorder rec;
+    rec.map() = outer;
+    Ve_BaseSurface(Ve_SurfaceTag::view(cone.get()), Gk_Span()).traverse(&rec);
+    ASSERT_EQ(rec.calls, std::vector<std::string>{"cone"});
+    for (const QELXPoint2D p : {QELXPoint2D(0.2, -1.0), QELXPoint2D(-0.4, 2.5), QELXPoint2D(0.1, 0.7)}) {
+        const QELXPoint2D uv = outer.apply(p);
+        EXPECT_LT(dist(rec.eval(rec.composed.apply(p), nullptr), cone->equation().eval_position({uv[0], uv[1]})),
+                  QELresabs);
+    }
+}
+
 TEST_F(SurfaceAdapter, TraversalCachesBaseSurfaceAndProfile)
 {
     Held<SURFACE> off(offsetOf(plane(), 0.5));
