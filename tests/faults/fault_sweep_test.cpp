@@ -25,6 +25,7 @@
 #include "persist/brep_attrib_transfer.hxx"
 #include "persist/iges_husk_attributes.hxx"
 #include "persist/persistent_class.hxx"
+#include "../persist/persist_test_support.hxx"
 #include "qelx/qelx_errors.hxx"
 #include "qelx/qelx_test.hxx"
 #include "support/geometry_builders.hxx"
@@ -35,6 +36,8 @@
 #include "velm/testkit.hxx"
 
 namespace {
+
+using persist_test::restoreText;
 
 // The saved text; empty when the save failed. Undated, it leaves out the
 // second line, which holds the time of saving and is no part of the model.
@@ -77,16 +80,6 @@ std::ostream& operator<<(std::ostream& out, const QELXPoint3D& p)
 std::ostream& operator<<(std::ostream& out, const QELXPoint2D& p)
 {
     return out << p[0] << ',' << p[1];
-}
-
-outcome restoreText(const std::string& text, ENTITY_LIST& restored)
-{
-    FILE* fp = std::tmpfile();
-    std::fwrite(text.data(), 1, text.size(), fp);
-    std::rewind(fp);
-    outcome r = api_restore_entity_list(fp, 1, restored);
-    std::fclose(fp);
-    return r;
 }
 
 // Solids of exact and bare geometry, a wire and a lone point, husks, a colour,

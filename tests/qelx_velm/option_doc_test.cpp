@@ -70,11 +70,22 @@ TEST_F(VeOptionDoc, ValueWritesThroughAnOptionAreSeenByLaterReaders)
     EXPECT_EQ(Ve_OptionDoc::DoSplineResurface->count(), 2);
 }
 
-TEST(VeOptionDocKeys, MemberNamesMapToRegistryKeys)
+// Where the registry key differs from the member's name, the key turns on
+// that member's switch and no other.
+TEST_F(VeOptionDoc, KeysUnlikeTheMemberNameBindTheirSwitch)
 {
-    EXPECT_EQ(Ve_OptionDoc::keyOf("TransferLayer"), "/XVelm/TransferLayer");
-    EXPECT_EQ(Ve_OptionDoc::keyOf("TransferAttributePName"), "/XVelm/PName");
-    EXPECT_EQ(Ve_OptionDoc::keyOf("ExtendIfPCrvOutsideSrf"), "/XVelm/Import_ExtendIfPCrvOutsideSrf");
-    EXPECT_EQ(Ve_OptionDoc::keyOf("_translateAssemblyFeatures"), "/XVelm/TranslateAssemblyFeatures");
+    const struct {
+        const char* key;
+        Gk_Option* const& sw;
+    } renamed[] = {{"/XVelm/PName", Ve_OptionDoc::TransferAttributePName},
+                   {"/XVelm/Import_ExtendIfPCrvOutsideSrf", Ve_OptionDoc::ExtendIfPCrvOutsideSrf},
+                   {"/XVelm/TranslateAssemblyFeatures", Ve_OptionDoc::_translateAssemblyFeatures}};
+    for (const auto& r : renamed) {
+        qelx_test::OptionScope options;
+        options.on(r.key);
+        EXPECT_TRUE(Ve_OptionDoc::isOn(r.sw)) << r.key;
+        for (const auto& other : renamed)
+            EXPECT_TRUE(&other == &r || !Ve_OptionDoc::isOn(other.sw)) << r.key << " turned on " << other.key;
+    }
     EXPECT_EQ(Ve_OptionDoc::keyOf("NoSuchSwitch"), "");
 }

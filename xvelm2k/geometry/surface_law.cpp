@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "model/memory_init.hxx"
 #include "qelx/qelx_math.hxx"
 
 namespace {
