@@ -34,6 +34,10 @@ TEST_F(KernelErrors, BareGeometryIsAssertedThroughEveryAdapterCall)
         {"surface eval", [&] { surface.eval(QELXPoint2D(0.5, 0.5), nullptr); }},
         {"surface invert", [&] { surface.invert(QELXPoint3D(1, 2, 3), nullptr); }},
         {"surface box", [&] { surface.GetBoundingBox(Gk_Span(), box); }},
+        {"surface net", [&] {
+             Gk_SurfApproxInfoHandle info;
+             EXPECT_TRUE(surface.bspline(Gk_Span(Gk_Domain(0, 1), Gk_Domain(0, 1)), nullptr, &info).isEmpty());
+         }},
         {"surface copy", [&] { EXPECT_EQ(Ve_SurfaceTag::view(bareSurface.get())->copy(), nullptr); }},
     };
     for (const auto& c : calls) {

@@ -74,7 +74,7 @@ bs3_surface Ve_SurfaceTag::bspline_bs3(const Gk_Span& span) const
     GetBoundingBox(span, fwBox);
     const QELbox region(Ve_Pt3(fwBox.low()), Ve_Pt3(fwBox.high()));
     bs3_surface result = nullptr;
-    velmGuard([&] {
+    const int kept = velmGuard([&] {
         const surface* target = copy ? static_cast<const surface*>(copy.get()) : &geometry();
         const off_spl_sur* off =
             copy && copy->get_spl_sur().id() == off_spl_sur::id ? static_cast<const off_spl_sur*>(&copy->get_spl_sur())
@@ -87,6 +87,12 @@ bs3_surface Ve_SurfaceTag::bspline_bs3(const Gk_Span& span) const
         }
         result = bs3_surface_make_sur(*target, region, kApproximationFit, nullptr, nullptr);
     });
+    // No net for want of memory is no answer about the surface.
+    if (kept == qelbase_mmgr_errmod.message_code(8)) {
+        if (result)
+            bs3_surface_delete(result);
+        throw QELXAllocException();
+    }
     return result;
 }
 
@@ -101,7 +107,7 @@ QELXBSplineNetDef3D Ve_SurfaceTag::bspline(const Gk_Span& span, const Gk_ApproxI
         bs3_surface_delete(b);
     }
     if (approx) {
-        const Gk_SurfApproxInfo::Enum kind = is_CONE(&geometry()) ? Gk_SurfApproxInfo::Cone : Gk_SurfApproxInfo::General;
+        const Gk_SurfApproxInfo::Enum kind = getDef()->type() == 2 ? Gk_SurfApproxInfo::Cone : Gk_SurfApproxInfo::General;
         *approx = new Gk_SurfApproxInfo(span, span, kind, QELresfit, Gk_ApproxInfo::Any);
     }
     return net;
@@ -119,8 +125,9 @@ QELXDynamicArray<Gk_SurfacePole> Ve_SurfaceTag::getPoles() const
     }
     if (t != Gk_SurfaceType3::BSpline)
         return poles;
-    bs3_surface own = static_cast<const spline&>(geometry()).sur(-1.0);
-    if (!own)
+    bs3_surface own = nullptr;
+    if (!velmViewGuard("ve_surfacetag", __LINE__, [&] { own = static_cast<const spline&>(geometry()).sur(-1.0); }) ||
+        !own)
         return poles;
     int dim = 0, ratU = 0, ratV = 0, formU = 0, formV = 0, poleU = 0, poleV = 0, nu = 0, nv = 0;
     int degU = 0, degV = 0, nku = 0, nkv = 0;
