@@ -1,5 +1,6 @@
 // Surface import: dispatch, parameter map and the analytic builders.
 #include "geometry/surface_importer.hxx"
+#include "model/memory_init.hxx"
 
 #include <cmath>
 

@@ -1,5 +1,6 @@
 // Surface import: extruded and revolved surfaces (pending the curve importer).
 #include "geometry/surface_importer.hxx"
+#include "model/memory_init.hxx"
 
 QELIResult QELXVelmSurfaceImporter::ImportExtruded() { return 0x1000001; }
 QELIResult QELXVelmSurfaceImporter::ImportRevolved() { return 0x1000001; }
