@@ -121,36 +121,26 @@ QELIResult Walker::run()
         ok(m_x->GetNumberOfFreePoints(np));
         QELXStartConversionStageEvent stage("Free entities", ns + nc + np, 0.05, false);
         QELXEventBus::Fire(stage);
-        for (int i = 0; i < ns; ++i) {
-            QELXIdentifier id;
-            if (ok(m_x->GetFreeSurface(i, id)) && id.IsValid()) {
-                const int s = surface(id);
-                if (s >= 0) {
-                    m_m.freeSurfaces.push_back(s);
-                    remember(id, wordOf(KindSurface, s));
+        // Free entities: read each, keep what could be read, remember it for its attributes.
+        auto readFree = [&](int n, QELIResult (QELXBRepExporter::*get)(int, QELXIdentifier&), auto read,
+                        std::vector<int>& into, EntityKind kind) {
+            for (int i = 0; i < n; ++i) {
+                QELXIdentifier id;
+                if (!ok((m_x->*get)(i, id)) || !id.IsValid())
+                    continue;
+                const int index = read(id);
+                if (index >= 0) {
+                    into.push_back(index);
+                    remember(id, wordOf(kind, index));
                 }
             }
-        }
-        for (int i = 0; i < nc; ++i) {
-            QELXIdentifier id;
-            if (ok(m_x->GetFreeCurve(i, id)) && id.IsValid()) {
-                const int c = curve(id);
-                if (c >= 0) {
-                    m_m.freeCurves.push_back(c);
-                    remember(id, wordOf(KindCurve, c));
-                }
-            }
-        }
-        for (int i = 0; i < np; ++i) {
-            QELXIdentifier id;
-            if (ok(m_x->GetFreePoint(i, id)) && id.IsValid()) {
-                const int p = point(id);
-                if (p >= 0) {
-                    m_m.freePoints.push_back(p);
-                    remember(id, wordOf(KindPoint, p));
-                }
-            }
-        }
+        };
+        readFree(ns, &QELXBRepExporter::GetFreeSurface, [&](const QELXIdentifier& id) { return surface(id); },
+             m_m.freeSurfaces, KindSurface);
+        readFree(nc, &QELXBRepExporter::GetFreeCurve, [&](const QELXIdentifier& id) { return curve(id); }, m_m.freeCurves,
+             KindCurve);
+        readFree(np, &QELXBRepExporter::GetFreePoint, [&](const QELXIdentifier& id) { return point(id); }, m_m.freePoints,
+             KindPoint);
         stage.SetFinished();
         QELXEventBus::Fire(stage);
     }

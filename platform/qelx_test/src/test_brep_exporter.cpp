@@ -169,18 +169,24 @@ QELIResult TestBRepExporter::GetBody(int index, QELXIdentifier& body)
     });
 }
 
+QELIResult TestBRepExporter::freeItem(const char* operation, const std::vector<int>& list, int index,
+                                      QELXIdentifier& out, QELXIdentifier (TestGeometryExporter::*idOf)(int))
+{
+    return answer(operation, QELXIdentifier(), [&]() -> QELIResult {
+        if (index < 0 || index >= static_cast<int>(list.size()))
+            return QELI_FAIL;
+        out = (m_geometry.get()->*idOf)(list[static_cast<std::size_t>(index)]);
+        return QELI_OK;
+    });
+}
+
 QELIResult TestBRepExporter::GetNumberOfFreeSurfaces(int& count)
 {
     return answer("GetNumberOfFreeSurfaces", QELXIdentifier(), [&] { return countOf(model().freeSurfaces, count); });
 }
 QELIResult TestBRepExporter::GetFreeSurface(int index, QELXIdentifier& surface)
 {
-    return answer("GetFreeSurface", QELXIdentifier(), [&]() -> QELIResult {
-        if (index < 0 || index >= static_cast<int>(model().freeSurfaces.size()))
-            return QELI_FAIL;
-        surface = m_geometry->surfaceId(model().freeSurfaces[static_cast<std::size_t>(index)]);
-        return QELI_OK;
-    });
+    return freeItem("GetFreeSurface", model().freeSurfaces, index, surface, &TestGeometryExporter::surfaceId);
 }
 QELIResult TestBRepExporter::GetNumberOfFreeCurves(int& count)
 {
@@ -188,12 +194,7 @@ QELIResult TestBRepExporter::GetNumberOfFreeCurves(int& count)
 }
 QELIResult TestBRepExporter::GetFreeCurve(int index, QELXIdentifier& curve)
 {
-    return answer("GetFreeCurve", QELXIdentifier(), [&]() -> QELIResult {
-        if (index < 0 || index >= static_cast<int>(model().freeCurves.size()))
-            return QELI_FAIL;
-        curve = m_geometry->curveId(model().freeCurves[static_cast<std::size_t>(index)]);
-        return QELI_OK;
-    });
+    return freeItem("GetFreeCurve", model().freeCurves, index, curve, &TestGeometryExporter::curveId);
 }
 QELIResult TestBRepExporter::GetNumberOfFreePoints(int& count)
 {
@@ -201,12 +202,7 @@ QELIResult TestBRepExporter::GetNumberOfFreePoints(int& count)
 }
 QELIResult TestBRepExporter::GetFreePoint(int index, QELXIdentifier& point)
 {
-    return answer("GetFreePoint", QELXIdentifier(), [&]() -> QELIResult {
-        if (index < 0 || index >= static_cast<int>(model().freePoints.size()))
-            return QELI_FAIL;
-        point = m_geometry->pointId(model().freePoints[static_cast<std::size_t>(index)]);
-        return QELI_OK;
-    });
+    return freeItem("GetFreePoint", model().freePoints, index, point, &TestGeometryExporter::pointId);
 }
 
 QELIResult TestBRepExporter::PrepareBody(const QELXIdentifier& body)

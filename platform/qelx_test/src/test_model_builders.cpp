@@ -109,31 +109,32 @@ TestModel TestModel::cylinder(double r, double h)
     return m;
 }
 
-TestModel TestModel::sphereFace(double r)
+namespace {
+// A solid whose one face covers a closed surface, without loops.
+template <class Make>
+TestModel closedFace(Make make)
 {
     TestModel m;
     int shell = -1;
     m.addSolidBody(shell);
-    m.addFace(shell, m.addSphere({0, 0, 0}, r));
+    m.addFace(shell, make(m));
     return m;
+}
+} // namespace
+
+TestModel TestModel::sphereFace(double r)
+{
+    return closedFace([&](TestModel& m) { return m.addSphere({0, 0, 0}, r); });
 }
 
 TestModel TestModel::torusFace(double R, double r)
 {
-    TestModel m;
-    int shell = -1;
-    m.addSolidBody(shell);
-    m.addFace(shell, m.addTorus({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, R, r, false));
-    return m;
+    return closedFace([&](TestModel& m) { return m.addTorus({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, R, r, false); });
 }
 
 TestModel TestModel::lemonTorus(double R, double r)
 {
-    TestModel m;
-    int shell = -1;
-    m.addSolidBody(shell);
-    m.addFace(shell, m.addTorus({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, R, r, true));
-    return m;
+    return closedFace([&](TestModel& m) { return m.addTorus({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, R, r, true); });
 }
 
 TestModel TestModel::planeFace(bool noLoops)

@@ -254,6 +254,8 @@ private:
                      const std::vector<int>& (*list)(const TestModel&, int));
     QELIResult item(const char* operation, const QELXIdentifier& id, EntityKind kind, int index, QELXIdentifier& out,
                     EntityKind itemKind, const std::vector<int>& (*list)(const TestModel&, int));
+    QELIResult freeItem(const char* operation, const std::vector<int>& list, int index, QELXIdentifier& out,
+                        QELXIdentifier (TestGeometryExporter::*idOf)(int));
 
     TestDocument* m_document;
     TestCallLog m_log;
