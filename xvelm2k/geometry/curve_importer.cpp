@@ -13,9 +13,6 @@
 namespace {
 
 constexpr QELIResult kFailure = 0x1000001;
-// More control points or knots than any real curve carries: data of that
-// size is damaged, and reading it would only exhaust memory.
-constexpr int kMaxCount = 1 << 22;
 
 QELXPoint3D point3(const double xyz[3])
 {
@@ -205,31 +202,12 @@ void QELXVelmCurveImporter::ApproximateTinyArc()
 
 QELIResult QELXVelmCurveImporter::ImportBSpline()
 {
-    int degree = 0, count = 0, knotCount = 0, form = 0;
-    double* ctrlPts = nullptr;
-    double* knots = nullptr;
-    int* mults = nullptr;
-    double* weights = nullptr;
-    const QELIResult read =
-        m_exporter->GetNurbsCurveData(m_identifier, degree, count, ctrlPts, knotCount, knots, mults, weights, form);
     QELXBSplineDef3D def;
-    bool usable = read == 0 && ctrlPts && knots && mults && count > 0 && count < kMaxCount && knotCount > 0 &&
-                  knotCount < kMaxCount && degree > 0 && degree < kMaxCount;
-    long long knotSum = 0;
-    for (int i = 0; usable && i < knotCount; ++i) {
-        usable = mults[i] >= 0 && mults[i] < kMaxCount;
-        knotSum += usable ? mults[i] : 0;
-    }
-    // Multiplicities that do not add up to count + degree + 1 are arrays that do not fit.
-    usable = usable && knotSum == static_cast<long long>(count) + degree + 1;
-    if (usable)
-        def = QELXBSplineDef3D(degree, count, ctrlPts, knotCount, knots, mults, weights,
-                               form == QELXParamClosurePeriodic || form == QELXParamClosurePeriodicSmooth);
-    m_exporter->DeleteNurbsCurveData(ctrlPts, knots, mults, weights);
+    const QELIResult read = ve_spline_curve::readNurbsDefinition(
+        [&](auto&... out) { return m_exporter->GetNurbsCurveData(m_identifier, out...); },
+        [&](auto&... arrays) { m_exporter->DeleteNurbsCurveData(arrays...); }, def);
     if (read != 0)
         return read;
-    if (!usable)
-        return kFailure;
     return ImportBSplineDef(def);
 }
 

@@ -13,15 +13,6 @@
 namespace {
 
 constexpr QELIResult kFailure = 0x1000001;
-constexpr int kMaxCount = 1 << 22;
-
-const SURFACE* surfaceOf(const COEDGE* coedge)
-{
-    const LOOP* loop = coedge ? coedge->loop() : nullptr;
-    const FACE* face = loop ? loop->face() : nullptr;
-    const SURFACE* s = face ? face->geometry() : nullptr;
-    return s && s->has_equation() ? s : nullptr;
-}
 
 } // namespace
 
@@ -65,31 +56,12 @@ QELIResult QELXVelmPCurveImporter::Import()
 
 QELIResult QELXVelmPCurveImporter::ImportPCurve()
 {
-    int degree = 0, count = 0, knotCount = 0, form = 0;
-    double* ctrlPts = nullptr;
-    double* knots = nullptr;
-    int* mults = nullptr;
-    double* weights = nullptr;
-    const QELIResult read =
-        m_exporter->GetNurbsPCurveData(m_identifier, degree, count, ctrlPts, knotCount, knots, mults, weights, form);
-    // The result is tested before the arrays are read.
-    bool usable = read == 0 && ctrlPts && knots && mults && count > 0 && count < kMaxCount && knotCount > 0 &&
-                  knotCount < kMaxCount && degree > 0 && degree < kMaxCount;
-    long long knotSum = 0;
-    for (int i = 0; usable && i < knotCount; ++i) {
-        usable = mults[i] >= 0 && mults[i] < kMaxCount;
-        knotSum += usable ? mults[i] : 0;
-    }
-    usable = usable && knotSum == static_cast<long long>(count) + degree + 1;
     QELXBSplineDef2D def;
-    if (usable)
-        def = QELXBSplineDef2D(degree, count, ctrlPts, knotCount, knots, mults, weights,
-                               form == QELXParamClosurePeriodic || form == QELXParamClosurePeriodicSmooth);
-    m_exporter->DeleteNurbsPCurveData(ctrlPts, knots, mults, weights);
+    const QELIResult read = ve_spline_curve::readNurbsDefinition(
+        [&](auto&... out) { return m_exporter->GetNurbsPCurveData(m_identifier, out...); },
+        [&](auto&... arrays) { m_exporter->DeleteNurbsPCurveData(arrays...); }, def);
     if (read != 0)
         return read;
-    if (!usable)
-        return kFailure;
     const QELXBSCurveDef2D curveDef(def);
     BuildBs2Curve(curveDef);
     if (!m_bs2)
@@ -97,7 +69,7 @@ QELIResult QELXVelmPCurveImporter::ImportPCurve()
     FixControlPointCoincidence(curveDef);
     if (!m_coedge)
         return 0;
-    const SURFACE* surface = surfaceOf(m_coedge);
+    const SURFACE* surface = ve_spline_curve::coedgeFaceSurface(m_coedge);
     if (!surface || !m_bs2) {
         // Nothing takes the B-spline: it must not outlive the import.
         if (m_bs2)

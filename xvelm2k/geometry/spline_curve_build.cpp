@@ -81,6 +81,29 @@ QELinterval curveRangeOf(const EDGE* edge)
 
 } // namespace
 
+const SURFACE* coedgeFaceSurface(const COEDGE* coedge)
+{
+    return faceSurface(faceOf(coedge));
+}
+
+bool nurbsArraysFit(int degree, int count, const double* ctrlPts, int knotCount, const double* knots,
+                    const int* mults)
+{
+    // More control points or knots than any real curve carries: data of that
+    // size is damaged, and reading it would only exhaust memory.
+    constexpr int maxCount = 1 << 22;
+    if (!ctrlPts || !knots || !mults || count <= 0 || count >= maxCount || knotCount <= 0 ||
+        knotCount >= maxCount || degree <= 0 || degree >= maxCount)
+        return false;
+    long long sum = 0;
+    for (int i = 0; i < knotCount; ++i) {
+        if (mults[i] < 0 || mults[i] >= maxCount)
+            return false;
+        sum += mults[i];
+    }
+    return sum == static_cast<long long>(count) + degree + 1;
+}
+
 double knotTolerance()
 {
     if (Ve_OptionDoc::isOn(Ve_OptionDoc::UseDifferentKnotTol) && Ve_OptionDoc::KnotTol)

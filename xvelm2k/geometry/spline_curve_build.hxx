@@ -12,13 +12,48 @@
 #include "qelx/gk_bspline.hxx"
 #include "qelx/gk_maps.hxx"
 #include "qelx/qelx_math.hxx"
+#include "qelx/qelx_result.hxx"
 #include "velm/bspline.hxx"
 #include "velm/geometry.hxx"
+#include "velm/geometry_entity.hxx"
 #include "velm/topology.hxx"
 
 class Ve_CrvApproxUtil;
 
 namespace ve_spline_curve {
+
+// The surface entity of the coedge's face (through its loop) when it has an
+// equation; null otherwise.
+const SURFACE* coedgeFaceSurface(const COEDGE* coedge);
+
+// Exporter NURBS arrays that can make a definition: all present, sizes
+// sane, multiplicities >= 0 adding up to count + degree + 1.
+bool nurbsArraysFit(int degree, int count, const double* ctrlPts, int knotCount, const double* knots,
+                    const int* mults);
+
+// Reads a curve or pcurve's NURBS arrays through `get` (an exporter's
+// Get...Data call: degree, count, points, knot count, knots, multiplicities,
+// weights, form), makes the definition when they fit and hands them back
+// through `release` in every case. The exporter's answer, or 0x1000001 when
+// it answered success with arrays that cannot make a definition.
+template <class Def, class Get, class Release>
+QELIResult readNurbsDefinition(Get&& get, Release&& release, Def& def)
+{
+    int degree = 0, count = 0, knotCount = 0, form = 0;
+    double* ctrlPts = nullptr;
+    double* knots = nullptr;
+    int* mults = nullptr;
+    double* weights = nullptr;
+    const QELIResult read = get(degree, count, ctrlPts, knotCount, knots, mults, weights, form);
+    // The answer is tested before the arrays are read.
+    const bool usable = read == 0 && nurbsArraysFit(degree, count, ctrlPts, knotCount, knots, mults);
+    if (usable)
+        def = Def(degree, count, ctrlPts, knotCount, knots, mults, weights, form == 2 || form == 3);
+    release(ctrlPts, knots, mults, weights);
+    if (read != 0)
+        return read;
+    return usable ? 0 : 0x1000001;
+}
 
 // bs3_curve_knottol(), or the KnotTol option when UseDifferentKnotTol is on.
 double knotTolerance();

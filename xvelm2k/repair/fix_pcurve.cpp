@@ -9,17 +9,7 @@
 #include "velm/tolerant.hxx"
 #include "velm/topology_api.hxx"
 
-namespace {
-
-const SURFACE* faceSurfaceOf(const COEDGE* coedge)
-{
-    const LOOP* loop = coedge ? coedge->loop() : nullptr;
-    const FACE* face = loop ? loop->face() : nullptr;
-    const SURFACE* s = face ? face->geometry() : nullptr;
-    return s && s->has_equation() ? s : nullptr;
-}
-
-} // namespace
+using ve_spline_curve::coedgeFaceSurface;
 
 bs2_curve Ve_FixPCurve::createBs2Curve(const QELXBSplineDef2D& definition)
 {
@@ -30,7 +20,7 @@ bs2_curve Ve_FixPCurve::createBs2Curve(const QELXBSplineDef2D& definition)
 
 void Ve_FixPCurve::addPCurve(COEDGE* coedge)
 {
-    const SURFACE* surface = faceSurfaceOf(coedge);
+    const SURFACE* surface = coedgeFaceSurface(coedge);
     if (!surface || !surface->equation().parametric())
         return;
     outcome added = velmCall([&] {
@@ -71,7 +61,7 @@ void Ve_FixPCurve::addPCurve(COEDGE* coedge)
 
 void Ve_FixPCurve::FixPCurveOnParametricSurface(COEDGE* coedge)
 {
-    const SURFACE* surface = faceSurfaceOf(coedge);
+    const SURFACE* surface = coedgeFaceSurface(coedge);
     if (!surface)
         return;
     if (!coedge->geometry() && surface->equation().parametric())
