@@ -227,74 +227,74 @@ QELIResult TestBRepExporter::ReleaseBody(const QELXIdentifier& body)
 
 // ------------------------------------------------------------------ bodies, lumps, shells, wires
 
-#define TEST_LIST(kind, table, field) \
+#define TEST_LIST(table, field) \
     [](const TestModel& m, int i) -> const std::vector<int>& { return m.table[static_cast<std::size_t>(i)].field; }
 
 QELIResult TestBRepExporter::GetNumberOfLumpsFromBody(const QELXIdentifier& body, int& n)
 {
-    return count("GetNumberOfLumpsFromBody", body, KindBody, n, TEST_LIST(KindBody, bodies, lumps));
+    return count("GetNumberOfLumpsFromBody", body, KindBody, n, TEST_LIST(bodies, lumps));
 }
 QELIResult TestBRepExporter::GetLumpFromBody(const QELXIdentifier& body, int index, QELXIdentifier& lump)
 {
-    return item("GetLumpFromBody", body, KindBody, index, lump, KindLump, TEST_LIST(KindBody, bodies, lumps));
+    return item("GetLumpFromBody", body, KindBody, index, lump, KindLump, TEST_LIST(bodies, lumps));
 }
 QELIResult TestBRepExporter::GetNumberOf2DShellsFromBody(const QELXIdentifier& body, int& n)
 {
-    return count("GetNumberOf2DShellsFromBody", body, KindBody, n, TEST_LIST(KindBody, bodies, shells2D));
+    return count("GetNumberOf2DShellsFromBody", body, KindBody, n, TEST_LIST(bodies, shells2D));
 }
 QELIResult TestBRepExporter::Get2DShellFromBody(const QELXIdentifier& body, int index, QELXIdentifier& shell)
 {
-    return item("Get2DShellFromBody", body, KindBody, index, shell, KindShell, TEST_LIST(KindBody, bodies, shells2D));
+    return item("Get2DShellFromBody", body, KindBody, index, shell, KindShell, TEST_LIST(bodies, shells2D));
 }
 QELIResult TestBRepExporter::GetNumberOfWiresFromBody(const QELXIdentifier& body, int& n)
 {
-    return count("GetNumberOfWiresFromBody", body, KindBody, n, TEST_LIST(KindBody, bodies, wires));
+    return count("GetNumberOfWiresFromBody", body, KindBody, n, TEST_LIST(bodies, wires));
 }
 QELIResult TestBRepExporter::GetWireFromBody(const QELXIdentifier& body, int index, QELXIdentifier& wire)
 {
-    return item("GetWireFromBody", body, KindBody, index, wire, KindWire, TEST_LIST(KindBody, bodies, wires));
+    return item("GetWireFromBody", body, KindBody, index, wire, KindWire, TEST_LIST(bodies, wires));
 }
 QELIResult TestBRepExporter::GetNumberOfPointWiresFromBody(const QELXIdentifier& body, int& n)
 {
-    return count("GetNumberOfPointWiresFromBody", body, KindBody, n, TEST_LIST(KindBody, bodies, pointWires));
+    return count("GetNumberOfPointWiresFromBody", body, KindBody, n, TEST_LIST(bodies, pointWires));
 }
 QELIResult TestBRepExporter::GetPointWireFromBody(const QELXIdentifier& body, int index, QELXIdentifier& wire)
 {
     return item("GetPointWireFromBody", body, KindBody, index, wire, KindWire,
-                TEST_LIST(KindBody, bodies, pointWires));
+                TEST_LIST(bodies, pointWires));
 }
 QELIResult TestBRepExporter::GetNumberOfFacesFromBody(const QELXIdentifier& body, int& n)
 {
-    return count("GetNumberOfFacesFromBody", body, KindBody, n, TEST_LIST(KindBody, bodies, faces));
+    return count("GetNumberOfFacesFromBody", body, KindBody, n, TEST_LIST(bodies, faces));
 }
 QELIResult TestBRepExporter::GetFaceFromBody(const QELXIdentifier& body, int index, QELXIdentifier& face)
 {
-    return item("GetFaceFromBody", body, KindBody, index, face, KindFace, TEST_LIST(KindBody, bodies, faces));
+    return item("GetFaceFromBody", body, KindBody, index, face, KindFace, TEST_LIST(bodies, faces));
 }
 QELIResult TestBRepExporter::GetNumberOfVolumesFromLump(const QELXIdentifier& lump, int& n)
 {
-    return count("GetNumberOfVolumesFromLump", lump, KindLump, n, TEST_LIST(KindLump, lumps, volumes));
+    return count("GetNumberOfVolumesFromLump", lump, KindLump, n, TEST_LIST(lumps, volumes));
 }
 QELIResult TestBRepExporter::GetVolumeFromLump(const QELXIdentifier& lump, int index, QELXIdentifier& volume)
 {
-    return item("GetVolumeFromLump", lump, KindLump, index, volume, KindVolume, TEST_LIST(KindLump, lumps, volumes));
+    return item("GetVolumeFromLump", lump, KindLump, index, volume, KindVolume, TEST_LIST(lumps, volumes));
 }
 QELIResult TestBRepExporter::GetNumberOfShellsFromVolume(const QELXIdentifier& volume, int& n)
 {
-    return count("GetNumberOfShellsFromVolume", volume, KindVolume, n, TEST_LIST(KindVolume, volumes, shells));
+    return count("GetNumberOfShellsFromVolume", volume, KindVolume, n, TEST_LIST(volumes, shells));
 }
 QELIResult TestBRepExporter::GetShellFromVolume(const QELXIdentifier& volume, int index, QELXIdentifier& shell)
 {
     return item("GetShellFromVolume", volume, KindVolume, index, shell, KindShell,
-                TEST_LIST(KindVolume, volumes, shells));
+                TEST_LIST(volumes, shells));
 }
 QELIResult TestBRepExporter::GetNumberOfFacesFromShell(const QELXIdentifier& shell, int& n)
 {
-    return count("GetNumberOfFacesFromShell", shell, KindShell, n, TEST_LIST(KindShell, shells, faces));
+    return count("GetNumberOfFacesFromShell", shell, KindShell, n, TEST_LIST(shells, faces));
 }
 QELIResult TestBRepExporter::GetFaceFromShell(const QELXIdentifier& shell, int index, QELXIdentifier& face)
 {
-    return item("GetFaceFromShell", shell, KindShell, index, face, KindFace, TEST_LIST(KindShell, shells, faces));
+    return item("GetFaceFromShell", shell, KindShell, index, face, KindFace, TEST_LIST(shells, faces));
 }
 QELIResult TestBRepExporter::IsShellClosed(const QELXIdentifier& shell, bool& flag)
 {
@@ -308,19 +308,19 @@ QELIResult TestBRepExporter::IsShellClosed(const QELXIdentifier& shell, bool& fl
 }
 QELIResult TestBRepExporter::GetNumberOfEdgesFromWire(const QELXIdentifier& wire, int& n)
 {
-    return count("GetNumberOfEdgesFromWire", wire, KindWire, n, TEST_LIST(KindWire, wires, edges));
+    return count("GetNumberOfEdgesFromWire", wire, KindWire, n, TEST_LIST(wires, edges));
 }
 QELIResult TestBRepExporter::GetEdgeFromWire(const QELXIdentifier& wire, int& index, QELXIdentifier& edge)
 {
-    return item("GetEdgeFromWire", wire, KindWire, index, edge, KindEdge, TEST_LIST(KindWire, wires, edges));
+    return item("GetEdgeFromWire", wire, KindWire, index, edge, KindEdge, TEST_LIST(wires, edges));
 }
 QELIResult TestBRepExporter::GetNumberOfVerticesFromWire(const QELXIdentifier& wire, int& n)
 {
-    return count("GetNumberOfVerticesFromWire", wire, KindWire, n, TEST_LIST(KindWire, wires, vertices));
+    return count("GetNumberOfVerticesFromWire", wire, KindWire, n, TEST_LIST(wires, vertices));
 }
 QELIResult TestBRepExporter::GetVertexFromWire(const QELXIdentifier& wire, int& index, QELXIdentifier& vertex)
 {
-    return item("GetVertexFromWire", wire, KindWire, index, vertex, KindVertex, TEST_LIST(KindWire, wires, vertices));
+    return item("GetVertexFromWire", wire, KindWire, index, vertex, KindVertex, TEST_LIST(wires, vertices));
 }
 
 // ------------------------------------------------------------------ faces and loops
@@ -356,11 +356,11 @@ QELIResult TestBRepExporter::GetFaceDomain(const QELXIdentifier& face, double uP
 }
 QELIResult TestBRepExporter::GetNumberOfLoopsFromFace(const QELXIdentifier& face, int& n)
 {
-    return count("GetNumberOfLoopsFromFace", face, KindFace, n, TEST_LIST(KindFace, faces, loops));
+    return count("GetNumberOfLoopsFromFace", face, KindFace, n, TEST_LIST(faces, loops));
 }
 QELIResult TestBRepExporter::GetLoopFromFace(const QELXIdentifier& face, int& index, QELXIdentifier& loop)
 {
-    return item("GetLoopFromFace", face, KindFace, index, loop, KindLoop, TEST_LIST(KindFace, faces, loops));
+    return item("GetLoopFromFace", face, KindFace, index, loop, KindLoop, TEST_LIST(faces, loops));
 }
 QELIResult TestBRepExporter::GetFaceCategory(const QELXIdentifier& face, int& category)
 {
@@ -368,11 +368,11 @@ QELIResult TestBRepExporter::GetFaceCategory(const QELXIdentifier& face, int& ca
 }
 QELIResult TestBRepExporter::GetNumberOfCoedgesFromLoop(const QELXIdentifier& loop, int& n)
 {
-    return count("GetNumberOfCoedgesFromLoop", loop, KindLoop, n, TEST_LIST(KindLoop, loops, coedges));
+    return count("GetNumberOfCoedgesFromLoop", loop, KindLoop, n, TEST_LIST(loops, coedges));
 }
 QELIResult TestBRepExporter::GetCoedgeFromLoop(const QELXIdentifier& loop, int& index, QELXIdentifier& coedge)
 {
-    return item("GetCoedgeFromLoop", loop, KindLoop, index, coedge, KindCoedge, TEST_LIST(KindLoop, loops, coedges));
+    return item("GetCoedgeFromLoop", loop, KindLoop, index, coedge, KindCoedge, TEST_LIST(loops, coedges));
 }
 QELIResult TestBRepExporter::IsLoopDegenerate(const QELXIdentifier& loop, bool& flag)
 {
@@ -430,11 +430,11 @@ QELIResult TestBRepExporter::GetPartnerCoedge(const QELXIdentifier& coedge, QELX
 }
 QELIResult TestBRepExporter::GetNumberOfCoedgesFromEdge(const QELXIdentifier& edge, int& n)
 {
-    return count("GetNumberOfCoedgesFromEdge", edge, KindEdge, n, TEST_LIST(KindEdge, edges, coedges));
+    return count("GetNumberOfCoedgesFromEdge", edge, KindEdge, n, TEST_LIST(edges, coedges));
 }
 QELIResult TestBRepExporter::GetCoedgeFromEdge(const QELXIdentifier& edge, int& index, QELXIdentifier& coedge)
 {
-    return item("GetCoedgeFromEdge", edge, KindEdge, index, coedge, KindCoedge, TEST_LIST(KindEdge, edges, coedges));
+    return item("GetCoedgeFromEdge", edge, KindEdge, index, coedge, KindCoedge, TEST_LIST(edges, coedges));
 }
 QELIResult TestBRepExporter::GetStartVertexFromEdge(const QELXIdentifier& edge, QELXIdentifier& vertex)
 {
@@ -462,12 +462,12 @@ QELIResult TestBRepExporter::GetVertexPoint(const QELXIdentifier& vertex, QELXId
 }
 QELIResult TestBRepExporter::GetNumberOfEdgesFromVertex(const QELXIdentifier& vertex, int& n)
 {
-    return count("GetNumberOfEdgesFromVertex", vertex, KindVertex, n, TEST_LIST(KindVertex, vertices, edges));
+    return count("GetNumberOfEdgesFromVertex", vertex, KindVertex, n, TEST_LIST(vertices, edges));
 }
 QELIResult TestBRepExporter::GetEdgeFromVertex(const QELXIdentifier& vertex, int& index, QELXIdentifier& edge)
 {
     return item("GetEdgeFromVertex", vertex, KindVertex, index, edge, KindEdge,
-                TEST_LIST(KindVertex, vertices, edges));
+                TEST_LIST(vertices, edges));
 }
 
 QELIResult TestBRepExporter::ReleaseGeometry(const QELXIdentifier& entity, int kind)

@@ -143,6 +143,8 @@ void insertKnot(TestNurbs& nurbs, int dim, double t)
 
 const TestOverride* TestModel::overrideFor(const char* operation, std::uint64_t word) const
 {
+    if (overrides.empty())
+        return nullptr;
     auto op = overrides.find(operation);
     if (op == overrides.end())
         return nullptr;
