@@ -81,7 +81,7 @@ TEST(NeutralText, DamagedDocumentsAreRefusedWithFileAndPath)
     for (std::size_t i = 0; i < rich.surfaces.size(); ++i)
         if (rich.surfaces[i].type == SurfOffset)
             offset = static_cast<int>(i);
-    const std::string base = "\"base\": " + std::to_string(rich.surfaces[offset].ref + 1);
+    const std::string base = "\"base\":" + std::to_string(rich.surfaces[offset].ref + 1);
     const std::string cyclePath = "/surfaces/" + std::to_string(offset) + "/base";
     struct Case {
         const char* what;
@@ -90,15 +90,15 @@ TEST(NeutralText, DamagedDocumentsAreRefusedWithFileAndPath)
     };
     const Case cases[] = {
         {"truncated", good.substr(0, good.size() / 2), "/"},
-        {"wrong type", replaceOnce(good, "\"sense\": true", "\"sense\": 1"), "/faces/0/sense"},
-        {"dangling", replaceOnce(good, "\"surface\": 1", "\"surface\": 999"), "/faces/0/surface"},
-        {"nan", replaceOnce(good, "\"radius\": 2.0", "\"radius\": null"), "/surfaces/0/radius"},
-        {"infinite", replaceOnce(good, "\"radius\": 2.0", "\"radius\": 1e999"), "/surfaces/0/radius"},
-        {"duplicate", replaceOnce(good, "\"id\": 2,\n   \"loop\"", "\"id\": 1,\n   \"loop\""), "/coedges/1/id"},
-        {"short array", replaceOnce(good, "\"knots\": [", "\"knots\": [0.5,"), "/mults"},
-        {"version", replaceOnce(good, "\"version\": 1", "\"version\": 9"), "/version"},
-        {"missing", replaceOnce(good, "\"edges\": [", "\"edgez\": ["), "/edges"},
-        {"offset of itself", replaceOnce(good, base, "\"base\": " + std::to_string(offset + 1)), cyclePath.c_str()},
+        {"wrong type", replaceOnce(good, "\"sense\":true", "\"sense\":1"), "/faces/0/sense"},
+        {"dangling", replaceOnce(good, "\"surface\":1,", "\"surface\":999,"), "/faces/0/surface"},
+        {"nan", replaceOnce(good, "\"radius\":2.0", "\"radius\":null"), "/surfaces/0/radius"},
+        {"infinite", replaceOnce(good, "\"radius\":2.0", "\"radius\":1e999"), "/surfaces/0/radius"},
+        {"duplicate", replaceOnce(good, "{\"id\":2,\"loop\"", "{\"id\":1,\"loop\""), "/coedges/1/id"},
+        {"short array", replaceOnce(good, "\"knots\":[", "\"knots\":[0.5,"), "/mults"},
+        {"version", replaceOnce(good, "\"version\":1", "\"version\":9"), "/version"},
+        {"missing", replaceOnce(good, "\"edges\":[\n", "\"edgez\":[\n"), "/edges"},
+        {"offset of itself", replaceOnce(good, base, "\"base\":" + std::to_string(offset + 1)), cyclePath.c_str()},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

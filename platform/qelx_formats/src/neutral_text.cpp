@@ -301,7 +301,25 @@ std::string writeNeutralText(const TestModel& m)
         groups.push_back({{"name", g.name}, {"members", std::move(members)}});
     }
     doc["groups"] = std::move(groups);
-    return doc.dump(1) + "\n";
+    // Compact, with one table element per line: large documents stay small
+    // and a line still names one entity.
+    std::string out = "{\n";
+    bool first = true;
+    for (auto it = doc.begin(); it != doc.end(); ++it) {
+        out += first ? "" : ",\n";
+        first = false;
+        out += Json(it.key()).dump() + ":";
+        const Json& value = it.value();
+        if (value.is_array() && !value.empty() && value.front().is_object()) {
+            out += "[\n";
+            for (std::size_t i = 0; i < value.size(); ++i)
+                out += value[i].dump() + (i + 1 < value.size() ? ",\n" : "\n");
+            out += "]";
+        } else {
+            out += value.dump();
+        }
+    }
+    return out + "\n}\n";
 }
 
 // ------------------------------------------------------------------ reading
