@@ -77,15 +77,6 @@ TEST_F(Reset, RepresentationOptionsArePublishedUnderTheDocumentType)
     EXPECT_EQ(exporter.QELXRepresentation::GetOption("OnlyInRegistry", option), QELI_FAIL);
     EXPECT_EQ(option, nullptr);
 
-    // User options: last match wins.
-    QELXOptions user;
-    user.AddOption("ConvertSpline", true);
-    user.AddOption("ConvertSpline", false);
-    exporter.SetUserOptions(user);
-    ASSERT_EQ(exporter.GetUserOption("ConvertSpline", option), QELI_OK);
-    bool value = true;
-    ASSERT_EQ(option->GetValue(value), QELI_OK);
-    EXPECT_FALSE(value);
 }
 
 TEST(QELXDocument, ExportRepsFilesAndUnits)
@@ -143,41 +134,21 @@ TEST(QELXBRepExporterUtils, CountsAndReleasesThroughTheTwoDShells)
     // Two 2-D shells of 2 and 3 faces; each face one loop of one coedge.
     struct Source : QELXDefaultBRepExporter {
         using QELXDefaultBRepExporter::QELXDefaultBRepExporter;
+        using Id = const QELXIdentifier&;
         std::vector<std::pair<std::uint64_t, int>> released;
-        QELIResult GetNumberOf2DShellsFromBody(const QELXIdentifier&, int& n) override { return n = 2, QELI_OK; }
-        QELIResult Get2DShellFromBody(const QELXIdentifier&, int i, QELXIdentifier& s) override
-        {
-            return s = id(100 + static_cast<std::uint64_t>(i)), QELI_OK;
-        }
-        QELIResult GetNumberOfFacesFromShell(const QELXIdentifier& s, int& n) override
-        {
-            return n = s.GetValue() == 100 ? 2 : 3, QELI_OK;
-        }
-        QELIResult GetFaceFromShell(const QELXIdentifier& s, int i, QELXIdentifier& f) override
-        {
-            return f = id(s.GetValue() * 10 + static_cast<std::uint64_t>(i)), QELI_OK;
-        }
-        QELIResult GetNumberOfLoopsFromFace(const QELXIdentifier&, int& n) override { return n = 1, QELI_OK; }
-        QELIResult GetLoopFromFace(const QELXIdentifier& f, int&, QELXIdentifier& l) override
-        {
-            return l = id(f.GetValue() + 5000), QELI_OK;
-        }
-        QELIResult GetNumberOfCoedgesFromLoop(const QELXIdentifier&, int& n) override { return n = 1, QELI_OK; }
-        QELIResult GetCoedgeFromLoop(const QELXIdentifier& l, int&, QELXIdentifier& c) override
-        {
-            return c = id(l.GetValue() + 5000), QELI_OK;
-        }
-        QELIResult GetEdgeFromCoedge(const QELXIdentifier& c, QELXIdentifier& e) override
-        {
-            return e = id(c.GetValue() + 5000), QELI_OK;
-        }
-        QELIResult GetStartVertexFromEdge(const QELXIdentifier&, QELXIdentifier& v) override { return v = id(1), QELI_OK; }
-        QELIResult GetEndVertexFromEdge(const QELXIdentifier&, QELXIdentifier&) override { return QELI_FAIL; }
-        QELIResult ReleaseGeometry(const QELXIdentifier& e, int kind) override
-        {
-            released.emplace_back(e.GetValue(), kind);
-            return QELI_OK;
-        }
+        QELIResult set(QELXIdentifier& out, std::uint64_t word) { return out = id(word), QELI_OK; }
+        QELIResult GetNumberOf2DShellsFromBody(Id, int& n) override { return n = 2, QELI_OK; }
+        QELIResult Get2DShellFromBody(Id, int i, QELXIdentifier& s) override { return set(s, 100 + std::uint64_t(i)); }
+        QELIResult GetNumberOfFacesFromShell(Id s, int& n) override { return n = s.GetValue() == 100 ? 2 : 3, QELI_OK; }
+        QELIResult GetFaceFromShell(Id s, int i, QELXIdentifier& f) override { return set(f, s.GetValue() * 10 + std::uint64_t(i)); }
+        QELIResult GetNumberOfLoopsFromFace(Id, int& n) override { return n = 1, QELI_OK; }
+        QELIResult GetLoopFromFace(Id f, int&, QELXIdentifier& l) override { return set(l, f.GetValue() + 5000); }
+        QELIResult GetNumberOfCoedgesFromLoop(Id, int& n) override { return n = 1, QELI_OK; }
+        QELIResult GetCoedgeFromLoop(Id l, int&, QELXIdentifier& c) override { return set(c, l.GetValue() + 5000); }
+        QELIResult GetEdgeFromCoedge(Id c, QELXIdentifier& e) override { return set(e, c.GetValue() + 5000); }
+        QELIResult GetStartVertexFromEdge(Id, QELXIdentifier& v) override { return set(v, 1); }
+        QELIResult GetEndVertexFromEdge(Id, QELXIdentifier&) override { return QELI_FAIL; }
+        QELIResult ReleaseGeometry(Id e, int kind) override { return released.emplace_back(e.GetValue(), kind), QELI_OK; }
     } source(nullptr);
     source.RaiseReference();
     EXPECT_EQ(QELXBRepExporterUtils::GetNumberOfFacesIn2DShellsFromBody(&source, id(1)), 5);

@@ -354,6 +354,12 @@ void putMap(const Gk_LinMap& map, double& scale, double& offset)
 
 } // namespace
 
+void QELXGkGeometryExporter::hold(QELXReferenceCount* object)
+{
+    if (object && !m_handedOut.count(object))
+        m_handedOut.emplace(object, QELXReferenceHandle(object));
+}
+
 // ---- surfaces
 
 QELIResult QELXGkGeometryExporter::GetSurfaceType(const QELXIdentifier& id, int& type)
@@ -500,7 +506,7 @@ QELIResult QELXGkGeometryExporter::GetOffsetSurfaceData(const QELXIdentifier& id
         return QELI_INVALID_ARG;
     const Gk_Surface3Handle& reference = facts->offset.ReferenceSurface();
     // Its word must keep naming it while the reader follows it.
-    m_madeObjects.emplace_back(reference.get());
+    hold(reference.get());
     distance = facts->offset.distance();
     base = QELXIdentifier(static_cast<std::uint64_t>(reference->GetPersistentIdentifier()), QELXGeometryTypeSurface,
                           this, "Gk_Surface3");
@@ -514,7 +520,7 @@ QELIResult QELXGkGeometryExporter::GetExtrudedSurfaceData(const QELXIdentifier& 
     if (!facts || facts->type != QELXSurfaceTypeExtruded || !facts->swept.profile().IsValid())
         return QELI_INVALID_ARG;
     const QELXCurve3DHandle& curve = facts->swept.profile();
-    m_madeObjects.emplace_back(curve.get());
+    hold(curve.get());
     put(direction, facts->swept.direction());
     profile = QELXIdentifier(static_cast<std::uint64_t>(curve->GetPersistentIdentifier()), QELXGeometryTypeCurve, this,
                              "QELXCurve3D");
@@ -528,7 +534,7 @@ QELIResult QELXGkGeometryExporter::GetRevolvedSurfaceData(const QELXIdentifier& 
     if (!facts || facts->type != QELXSurfaceTypeRevolved || !facts->spun.RevolvedCurve().IsValid())
         return QELI_INVALID_ARG;
     const QELXCurve3DHandle curve = facts->spun.RevolvedCurve();
-    m_madeObjects.emplace_back(curve.get());
+    hold(curve.get());
     put(axisPoint, facts->spun.axisPoint());
     put(axisDir, unit(facts->spun.axisDirection()));
     profile = QELXIdentifier(static_cast<std::uint64_t>(curve->GetPersistentIdentifier()), QELXGeometryTypeCurve, this,

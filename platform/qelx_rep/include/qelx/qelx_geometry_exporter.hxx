@@ -7,6 +7,8 @@
 // freed by the matching Delete... call.
 #include "qelx/qelx_representation.hxx"
 
+#include <map>
+
 // GetSurfaceType answers.
 enum QELXSurfaceType {
     QELXSurfaceTypeUnknown = 0,
@@ -175,8 +177,8 @@ public:
     const char* GetName() const override { return "QELXGkGeometryExporter"; }
 
 private:
-    // Profile curves of revolved surfaces and bases of offset surfaces made
-    // while answering: kept alive (and so in the table) as long as the
-    // exporter, since their words are handed out.
-    std::vector<QELXReferenceHandle> m_madeObjects;
+    // Profiles and reference surfaces whose words were handed out: held
+    // (and so kept in the table) as long as the exporter, each once.
+    void hold(QELXReferenceCount* object);
+    std::map<const QELXReferenceCount*, QELXReferenceHandle> m_handedOut;
 };
