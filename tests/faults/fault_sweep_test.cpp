@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <functional>
 #include <iomanip>
 #include <sstream>
 #include <string>
@@ -221,14 +220,12 @@ outcome deleteLive(const ENTITY_LIST& list)
     return api_del_entity_list(live);
 }
 
-// `restoredHook` runs once the model is restored.
-void sequence(Trial& run, ENTITY_LIST& restored, const std::function<void()>& restoredHook = [] {})
+void sequence(Trial& run, ENTITY_LIST& restored)
 {
     if (!restoreText(modelText(), restored).ok()) {
         run.failureSeen = true;
         return;
     }
-    restoredHook();
     ENTITY_LIST bodies;
     for (int i = 0; i < restored.count(); ++i)
         if (is_BODY(restored[i]))
@@ -305,7 +302,7 @@ protected:
 
     // Runs the sequence with the injection armed by `arm`; false once the
     // injection no longer fires (the sequence is shorter than asked).
-    bool runOnce(const Clean& clean, const std::string& what, void (*arm)(long), long n, bool afterRestore = false)
+    bool runOnce(const Clean& clean, const std::string& what, void (*arm)(long), long n)
     {
         qelx_test::resetFramework();
         velm_test_reset();
@@ -313,12 +310,8 @@ protected:
         const long objects = velm_live_object_count();
         Trial run;
         ENTITY_LIST restored;
-        if (!afterRestore)
-            arm(n);
-        sequence(run, restored, [&] {
-            if (afterRestore)
-                arm(n);
-        });
+        arm(n);
+        sequence(run, restored);
         const bool fired = !velm_test_injection_pending();
         const std::string where = what + " " + std::to_string(n) + " (" + velm_test_last_injected_call() + ")";
         velm_test_reset();
@@ -384,14 +377,13 @@ TEST_F(FaultSweep, EveryKernelCallFailingInTurn)
 
 // Allocations are several times the calls: every other one, the odd ones on
 // even runs and the even ones on odd, so that neighbours all get their turn
-// across the strides. They count from the restored model on: what a failed
-// restore must free is the restore's own concern, tested with it.
+// across the strides.
 TEST_F(FaultSweep, AllocationsFailingInTurn)
 {
     const Clean clean = cleanRun();
     long n = 1;
     int runs = 0;
-    while (runOnce(clean, "allocation", failAllocation, n, true))
+    while (runOnce(clean, "allocation", failAllocation, n))
         n += 1 + (++runs % 2) * 2;
     EXPECT_GT(runs, 200);
 }
