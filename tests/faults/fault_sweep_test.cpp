@@ -172,8 +172,14 @@ void walkBody(Ve_BodyTag* body, Trial& run)
         if (c.IsValid()) {
             const Gk_Domain d = c->domain();
             out << " at " << c->eval(mid(d), nullptr);
-            if (d.isFinite())
-                out << " length " << c->getBase()->length(e->getDomain());
+            if (d.isFinite()) {
+                const Gk_Domain own = e->getDomain();
+                out << " length " << c->getBase()->length(own);
+                // The B-spline export is parametrised over exactly the range asked for.
+                const QELXBSplineDef3D def = c->getBase()->bspline(own, QELresfit, nullptr);
+                if (!def.isEmpty())
+                    out << " spline " << def.eval(mid(own));
+            }
         }
         out << '\n';
     }
