@@ -28,7 +28,7 @@ enum SurfaceKind {
     SurfUnknown = 0, SurfPlane = 1, SurfCylinder = 2, SurfCone = 3, SurfSphere = 4, SurfTorus = 5,
     SurfNurbs = 6, SurfRevolved = 7, SurfExtruded = 8, SurfOffset = 9
 };
-// Curve codes of the geometry exporter; pcurves are always CurvNurbsP (1).
+// Curve codes of the geometry exporter; pcurves are always PCurvNurbs (1).
 enum CurveKind { CurvUnknown = 0, CurvLine = 1, CurvOther = 2, CurvEllipse = 3, CurvNurbs = 4 };
 inline constexpr int PCurvNurbs = 1;
 
