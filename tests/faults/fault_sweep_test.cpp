@@ -263,21 +263,6 @@ void sequence(Trial& run, ENTITY_LIST& restored)
         run.failureSeen = true;
 }
 
-// The first line where the texts part, with the line it should be.
-std::string firstDifference(const std::string& got, const std::string& want)
-{
-    std::istringstream a(got), b(want);
-    std::string x, y;
-    for (int line = 1;; ++line) {
-        const bool moreA = static_cast<bool>(std::getline(a, x));
-        const bool moreB = static_cast<bool>(std::getline(b, y));
-        if (!moreA && !moreB)
-            return "";
-        if (!moreA || !moreB || x != y)
-            return "line " + std::to_string(line) + ": " + x + " | wanted: " + y;
-    }
-}
-
 // Where the live kernel objects were made.
 std::string madeAt()
 {
@@ -330,7 +315,7 @@ protected:
         EXPECT_EQ(velm_live_object_count(), objects) << where << ": kernel objects left alive" << madeAt();
         const bool visible = run.failureSeen || Gk_ErrMgr::assertions().size() > clean.asserts;
         if (!visible) {
-            EXPECT_EQ(firstDifference(run.digest.str(), clean.digest), "") << where << ": a wrong answer without a failure";
+            EXPECT_EQ(run.digest.str(), clean.digest) << where << ": a wrong answer without a failure";
             EXPECT_EQ(run.edited, clean.edited) << where << ": a wrong edit without a failure";
         }
         if (!run.edited.empty()) {
