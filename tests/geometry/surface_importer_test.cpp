@@ -101,6 +101,14 @@ const std::vector<SurfaceCase>& surfaceCases()
         {"offset plane", [](TestModel& m) { return m.addOffset(m.addPlane({0, 0, 0}, {1, 0, 0}, {0, 0, 1}), 0.5); },
          1e-9},
         {"offset nurbs", [](TestModel& m) { return m.addOffset(addNurbs(m, false, 0), -0.2); }, 1e-6},
+        {"revolved line",
+         [](TestModel& m) { return m.addRevolved(m.addLine({2, 0, 0}, {3, 0, 2}), {0, 0, 0}, {0, 0, 1}, 0, 2); },
+         1e-9},
+        {"extruded arc",
+         [](TestModel& m) {
+             return m.addExtruded(m.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 2.0, 1.0, 0.0, 2.0), {0, 1, 3}, 0, 2);
+         },
+         1e-9},
     };
     return cases;
 }
@@ -317,4 +325,30 @@ TEST_F(SurfaceImport, NearlyCollapsedRowBecomesAPole)
         EXPECT_EQ((pts[j] - pts[0]).len(), 0.0);
     delete[] pts;
     EXPECT_TRUE(in.srf->singular_u(in.srf->param_range().u_range().start_pt()));
+}
+
+TEST_F(SurfaceImport, SweptLinesBecomeAnalyticWhenAskedAndMissingProfilesGiveNothing)
+{
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("ApproximateSurf"));
+    TestModel model;
+    const int cone = model.addRevolved(model.addLine({2, 0, 0}, {3, 0, 2}), {0, 0, 0}, {0, 0, 1}, 0, 2);
+    const int cylinder = model.addRevolved(model.addLine({2, 0, 0}, {2, 0, 3}), {0, 0, 0}, {0, 0, 1}, 0, 2);
+    const int flat = model.addExtruded(model.addLine({0, 0, 0}, {2, 1, 0}), {0, 0, 3}, 0, 1);
+    const std::pair<int, int> expected[] = {{cone, 2}, {cylinder, 2}, {flat, 1}};
+    for (auto [s, kind] : expected) {
+        const Imported in = importSurface(model, s, true);
+        ASSERT_TRUE(in.srf);
+        EXPECT_EQ(in.srf->type(), kind);
+        // Parameters are the analytic surface's own: only the point set is kept.
+        for (double f : {0.1, 0.6, 0.9}) {
+            const double* us = model.surfaces[s].uSpan;
+            const QELXPoint3D p = model.canonicalSurfacePoint(s, us[0] + f * (us[1] - us[0]), 0.7);
+            EXPECT_TRUE(in.srf->test_point_tol(QELposition(p.x(), p.y(), p.z()), 1e-9));
+        }
+    }
+    // A profile the curve importer cannot read gives no surface.
+    const int unknown = model.addRevolved(model.addLine({2, 0, 0}, {3, 0, 2}), {0, 0, 0}, {0, 0, 1}, 0, 2);
+    model.curves[model.surfaces[unknown].ref].type = qelx_test::CurvOther;
+    EXPECT_FALSE(importSurface(model, unknown, true).srf);
 }

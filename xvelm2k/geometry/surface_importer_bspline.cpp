@@ -207,7 +207,8 @@ void QELXVelmSurfaceImporter::resurface()
 
 QELIResult QELXVelmSurfaceImporter::BuildBSpline(QELXBSplineNetDef3D& net, bool selfIntersectionRepair)
 {
-    net.Transform(m_morph, false);
+    if (!m_morph.IsIdentity())
+        net.Transform(m_morph, false);
     if (m_g1Mode == 1 && !net.isURational() && !net.isVRational())
         Gk_BSplNetDiscUtil(net, kG1SmoothingTol).makeG1();
     const int nu = net.uSize(), nv = net.vSize();
@@ -243,9 +244,13 @@ QELIResult QELXVelmSurfaceImporter::BuildBSpline(QELXBSplineNetDef3D& net, bool 
         bs3_surface_determine_form_u(made);
         bs3_surface_determine_form_v(made);
         srf = VELM_MAKE(spline, made);
+        // The check is run for the repairs it makes in place; its findings are
+        // not read, so it is asked for a cheap one only and skips the
+        // self-intersection scan the importer runs when its option asks.
         check_fix input(1);
         check_fix result(0);
-        delete srf->check(input, &result);
+        const check_status_list wanted(status_coincident_points);
+        delete srf->check(input, &result, &wanted);
     });
     if (!r.ok() || !made || !srf) {
         delete srf;

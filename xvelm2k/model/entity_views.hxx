@@ -27,6 +27,8 @@ class VE_PART;
 class VE_ASSEMBLY;
 class VE_FORMATION;
 class QELXStreamFormatter;
+class QELXBRepExporter;
+class QELXIdentifier;
 
 class Ve_BodyTag;
 class Ve_LumpTag;
@@ -188,6 +190,14 @@ class XVELM2KA_API Ve_FaceTag : public Ve_EntityTag {
     // marker of it is removed.
     Gk_Surface3Handle GetSurfaceAnalytic() const;
     Gk_Surface3Handle wrappedSurface2() const;
+
+    // The surface of the exporter's face imported onto this face, with the
+    // face sense that keeps its outward side; map receives the framework ->
+    // kernel parameter map, approx the approximation record (face_surface_attach.cpp).
+    bool addSurface(const QELXIdentifier& face, QELXBRepExporter* exporter, const QELXMorph3D& morph,
+                    Gk_SurfApproxInfoHandle* approx, Gk_BiLinMap* map);
+    // addSurface, then the pcurves of the face's coedges.
+    bool attachSurface(const QELXIdentifier& face, QELXBRepExporter* exporter, const QELXMorph3D& morph);
     QELIResult GetBoundingBox(QELXBox3D& box) const { return Ve_EntityTag::GetBoundingBox(box); }
 };
 

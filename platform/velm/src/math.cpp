@@ -390,7 +390,11 @@ QELpar_pos operator*(const QELpar_pos& p, const QELpar_transf& t) {
 
 // ---- comparisons ----
 
-bool same_point(const QELposition& a, const QELposition& b, double tol) { return distance(a, b) <= tol; }
+// Squared lengths: the checks compare every neighbouring control point pair.
+bool same_point(const QELposition& a, const QELposition& b, double tol) {
+  const double dx = a.x() - b.x(), dy = a.y() - b.y(), dz = a.z() - b.z();
+  return tol >= 0.0 && dx * dx + dy * dy + dz * dz <= tol * tol;
+}
 
 bool same_vector(const QELvector& a, const QELvector& b, double tol) { return (a - b).len() <= tol; }
 
