@@ -308,10 +308,12 @@ TEST_F(SourceImport, RandomDataNeverCrashesOrLeaks)
 namespace {
 
 // The repair a switch turns on, seen on the imported curve: the coincident
-// points spread, the corner smoothed, the closed spline made periodic.
+// points spread, the corner smoothed, the closed spline made periodic. The
+// faults come from the source model's editors where it has one.
 struct RepairRoad {
     const char* option;
     curvetest::DefSpec source;
+    void (*fault)(TestModel&, int);
     bool (*repaired)(const intcurve&);
 };
 
@@ -323,12 +325,13 @@ bool noCoincidentPoints(const intcurve& ic)
     return found == nullptr;
 }
 
-bool smoothAtOne(const intcurve& ic)
+bool smoothAtTheMiddle(const intcurve& ic)
 {
     QELposition p;
     QELvector before, after;
-    bs3_curve_eval(1.0, ic.cur(), p, &before, nullptr, -1);
-    bs3_curve_eval(1.0, ic.cur(), p, &after, nullptr, 1);
+    const double mid = bs3_curve_range(ic.cur()).mid_pt();
+    bs3_curve_eval(mid, ic.cur(), p, &before, nullptr, -1);
+    bs3_curve_eval(mid, ic.cur(), p, &after, nullptr, 1);
     return (before * after).len() <= 1e-9 * before.len() * after.len() && before % after > 0.0;
 }
 
@@ -341,18 +344,16 @@ bool periodic(const intcurve& ic)
 
 TEST_F(SourceImport, EachRepairRoadRunsOnlyWithItsSwitch)
 {
+    const curvetest::DefSpec smooth = curvetest::definitionForms()[0];
     const std::vector<RepairRoad> roads{
-        {"/XVelm/FixCntrlPtCoincidence",
-         {"coincident", 3, {{0, 0, 0}, {1, 2, 0}, {1, 2, 0}, {4, 1, 2}, {6, 0, 1}}, {0, 0, 0, 0, 1, 2, 2, 2, 2}, {}, false},
+        {"/XVelm/FixCntrlPtCoincidence", smooth, [](TestModel& m, int c) { m.coincideControlPoints(c, 1); },
          noCoincidentPoints},
-        {"/XVelm/CheckAndFixG13dCrv",
-         {"corner", 3, {{0, 0, 0}, {1, 1, 0}, {2, 1, 0}, {3, 0, 0}, {4, 1, 0}, {5, 1, 0}, {6, 0, 0}},
-          {0, 0, 0, 0, 1, 1, 1, 2, 2, 2, 2}, {}, false},
-         smoothAtOne},
+        {"/XVelm/CheckAndFixG13dCrv", smooth, [](TestModel& m, int c) { m.kinkCurve(c, 0.5); }, smoothAtTheMiddle},
+        // A closed spline with a corner at its seam and legs of equal speed there.
         {"/XVelm/MakeBs3CrvPeriodic",
          {"closed", 3, {{0, 0, 0}, {4, 0, 0}, {5, 4, 0}, {1, 5, 1}, {0, 4, 0}, {0, 0, 0}}, {0, 0, 0, 0, 1, 2, 3, 3, 3, 3},
           {}, true},
-         periodic},
+         [](TestModel&, int) {}, periodic},
     };
     for (const RepairRoad& road : roads) {
         for (bool on : {false, true}) {
@@ -362,6 +363,7 @@ TEST_F(SourceImport, EachRepairRoadRunsOnlyWithItsSwitch)
             options.set("/XVelm/LinearityTolforG1", QELXValue(1e-3));
             model.curves.clear();
             const int c = model.addNurbsCurve(nurbsOf(road.source));
+            road.fault(model, c);
             // A closed edge whose domain runs past the curve's range.
             VERTEX* v = new VERTEX(new APOINT(QELposition()));
             EDGE* edge = new EDGE(v, v, nullptr, FORWARD);
@@ -410,4 +412,40 @@ TEST_F(SourceImport, EllipsesOnEdgesBecomeSplinesOnlyWhenHugeOrTiny)
         edge->lose();
         v->lose();
     }
+}
+
+TEST_F(SourceImport, PCurveWithCoincidentPointsIsRebuiltInTheSourceParameter)
+{
+    qelx_test::OptionScope options;
+    options.on("/XVelm/FixCtrlPtCoinOfPCurve");
+    TestNurbs n;
+    n.degree = 2;
+    n.count = 5;
+    n.ctrl = {0.0, 0.0, 0.5, 0.5, 1.0, 0.2, 1.5, 0.8, 2.0, 0.0};
+    n.knots = {0.0, 1.0, 2.0, 3.0};
+    n.mults = {3, 1, 1, 3};
+    const int p = model.addPCurve(n);
+    model.coincidePCurveControlPoints(p, 1);
+    model.pcurves[p].scale = 2.0;
+    model.pcurves[p].offset = 0.5;
+    QELXVelmPCurveImporter importer(&exporter(), exporter().pcurveId(p), Gk_BiLinMap(), Gk_Domain(-0.25, 1.25));
+    EXPECT_EQ(importer.Import(), 0);
+    bs2_curve made = importer.GetBs2Curve();
+    ASSERT_NE(made, nullptr);
+    // Canonical [0, 3] is source [-0.25, 1.25]; the two points were pulled
+    // apart by a fraction of QELresabs, as the repair asks.
+    EXPECT_TRUE(bs2_curve_range(made) == QELinterval(-0.25, 1.25));
+    int dim = 0, degree = 0, rational = 0, count = 0, knotCount = 0;
+    QELposition* pts = nullptr;
+    double* weights = nullptr;
+    double* knots = nullptr;
+    bs2_curve_to_array(made, dim, degree, rational, count, pts, weights, knotCount, knots);
+    ASSERT_EQ(count, 5);
+    const double gap = distance(pts[1], pts[2]);
+    EXPECT_GT(gap, 0.0);
+    EXPECT_LT(gap, QELresabs);
+    delete[] pts;
+    delete[] weights;
+    delete[] knots;
+    bs2_curve_delete(made);
 }
