@@ -366,16 +366,16 @@ TEST_F(FaultSweep, EveryKernelCallFailingInTurn)
     EXPECT_GT(n, 100);
 }
 
-// Allocations are several times the calls: every other one, the odd ones on
-// even runs and the even ones on odd, so that neighbours all get their turn
-// across the strides.
+// Allocations are several times the calls: about every third one, in steps
+// of 2, 3 and 4 in turn, so that the one skipped shifts and neighbours all
+// get their turn somewhere along the sequence.
 TEST_F(FaultSweep, AllocationsFailingInTurn)
 {
     const Clean clean = cleanRun();
     long n = 1;
     int runs = 0;
     while (runOnce(clean, "allocation", failAllocation, n))
-        n += 1 + (++runs % 2) * 2;
+        n += 2 + ++runs % 3;
     EXPECT_GT(runs, 200);
 }
 
