@@ -22,6 +22,7 @@ struct Imported {
     Gk_BiLinMap map;
     bool senseKept = true;
     QELIResult result = 0;
+    bool analyticReplacement = false;
     int outstandingArrays = 0; // handed out by the exporter and never given back
 };
 
@@ -37,6 +38,7 @@ Imported importSurface(const TestModel& model, int index, bool faceSense, const 
     out.srf.reset(importer.GetSurface());
     out.map = importer.GetParamMap();
     out.senseKept = importer.IsSenseKept();
+    out.analyticReplacement = importer.IsAnalyticReplacement();
     out.outstandingArrays = source.geometry().outstandingArrays();
     return out;
 }
@@ -262,69 +264,51 @@ int addSheet(TestModel& m, double wave, bool fold)
 
 } // namespace
 
-TEST_F(SurfaceImport, CoincidentControlPointsAreSpreadWhenAsked)
+// Each repair road on otherwise good data: what the repaired surface shows.
+TEST_F(SurfaceImport, RepairRoadsMendTheirFaultOnly)
 {
-    for (bool fix : {false, true}) {
+    struct Road {
+        const char* what;
+        const char* option;
+        std::function<int(TestModel&)> build;
+        std::function<void(const Imported&)> check;
+    };
+    const Road roads[] = {
+        {"coincident points left", nullptr,
+         [](TestModel& m) { int s = addSheet(m, 0.3, false); m.coincideSurfaceControlPoints(s, 2, 1); return s; },
+         [](const Imported& in) { EXPECT_TRUE(reports(splineOf(in), status_coincident_points)); }},
+        {"coincident points spread", "FixCntrlPtCoincidence",
+         [](TestModel& m) { int s = addSheet(m, 0.3, false); m.coincideSurfaceControlPoints(s, 2, 1); return s; },
+         [](const Imported& in) { EXPECT_FALSE(reports(splineOf(in), status_coincident_points)); }},
+        {"flat fold replaced by a plane", "FixSurfSelfIntxn", [](TestModel& m) { return addSheet(m, 0.0, true); },
+         [](const Imported& in) {
+             EXPECT_EQ(in.srf->type(), 1);
+             EXPECT_TRUE(in.analyticReplacement);
+         }},
+        {"wavy fold rebuilt from iso-curves", "FixSurfSelfIntxn", [](TestModel& m) { return addSheet(m, 0.3, true); },
+         [](const Imported& in) {
+             EXPECT_FALSE(in.analyticReplacement);
+             EXPECT_FALSE(Ve_SurfApproxUtil::isSurfIrregular(in.srf.get()));
+         }},
+        {"nearly collapsed row made a pole", nullptr,
+         [](TestModel& m) {
+             const int s = addSheet(m, 0.3, false);
+             for (int j = 0; j < 5; ++j)
+                 std::copy_n(std::vector<double>{1e-7 * j, 0, 0}.begin(), 3, m.surfaces[s].ctrl.begin() + 3 * j);
+             return s;
+         },
+         [](const Imported& in) { EXPECT_TRUE(in.srf->singular_u(in.srf->param_range().u_range().start_pt())); }},
+    };
+    for (const Road& road : roads) {
+        SCOPED_TRACE(road.what);
         qelx_test::OptionScope options;
-        options.set(Ve_OptionDoc::keyOf("FixCntrlPtCoincidence"), QELXValue(fix));
+        if (road.option)
+            options.on(Ve_OptionDoc::keyOf(road.option));
         TestModel model;
-        const int s = addSheet(model, 0.3, false);
-        model.coincideSurfaceControlPoints(s, 2, 1);
-        const Imported in = importSurface(model, s, true);
-        ASSERT_TRUE(splineOf(in));
-        EXPECT_EQ(reports(splineOf(in), status_coincident_points), !fix);
-        // The spread moves the surface by about the resolution only.
-        const QELXPoint3D want = model.surfacePoint(s, 0.5, 0.5);
-        EXPECT_LT(dist(want, in.srf->eval_position(QELpar_pos(0.5, 0.5))), 1e-4);
+        const Imported in = importSurface(model, road.build(model), true);
+        ASSERT_TRUE(in.srf);
+        road.check(in);
     }
-}
-
-TEST_F(SurfaceImport, IrregularSplineIsReplacedByAPlaneOrRebuiltFromIsoCurves)
-{
-    qelx_test::OptionScope options;
-    options.on(Ve_OptionDoc::keyOf("FixSurfSelfIntxn"));
-    TestModel model;
-    const int flat = addSheet(model, 0.0, true);
-    const int wavy = addSheet(model, 0.3, true);
-    qelx_test::TestDocument document(model);
-    qelx_test::TestBRepExporter source(&document);
-    qelx_test::TestGeometryExporter& exporter = source.geometry();
-
-    QELXVelmSurfaceImporter planar(&exporter, exporter.surfaceId(flat), true, Gk_Span(), QELXMorph3D(), QELresfit, 0);
-    planar.ImportSurface();
-    std::unique_ptr<surface> plane(planar.GetSurface());
-    ASSERT_TRUE(plane);
-    EXPECT_EQ(plane->type(), 1);
-    EXPECT_TRUE(planar.IsAnalyticReplacement());
-
-    QELXVelmSurfaceImporter rebuilt(&exporter, exporter.surfaceId(wavy), true, Gk_Span(), QELXMorph3D(), QELresfit, 0);
-    rebuilt.ImportSurface();
-    std::unique_ptr<surface> made(rebuilt.GetSurface());
-    ASSERT_TRUE(made);
-    EXPECT_EQ(made->type(), 10);
-    EXPECT_FALSE(rebuilt.IsAnalyticReplacement());
-    EXPECT_FALSE(Ve_SurfApproxUtil::isSurfIrregular(made.get()));
-}
-
-TEST_F(SurfaceImport, NearlyCollapsedRowBecomesAPole)
-{
-    TestModel model;
-    const int s = addSheet(model, 0.3, false);
-    auto& ctrl = model.surfaces[s].ctrl;
-    for (int j = 0; j < 5; ++j) {
-        ctrl[3 * j] = 1e-7 * j;
-        ctrl[3 * j + 1] = 0.0;
-        ctrl[3 * j + 2] = 0.0;
-    }
-    const Imported in = importSurface(model, s, true);
-    ASSERT_TRUE(splineOf(in));
-    int nu = 0, nv = 0;
-    QELposition* pts = nullptr;
-    bs3_surface_control_points(splineOf(in), nu, nv, pts);
-    for (int j = 1; j < nv; ++j)
-        EXPECT_EQ((pts[j] - pts[0]).len(), 0.0);
-    delete[] pts;
-    EXPECT_TRUE(in.srf->singular_u(in.srf->param_range().u_range().start_pt()));
 }
 
 TEST_F(SurfaceImport, SweptLinesBecomeAnalyticWhenAskedAndMissingProfilesGiveNothing)
