@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 using namespace qelx_test;
 
@@ -114,6 +115,57 @@ TEST(DefaultGeometryImporter, CurvesAndPCurvesMeetTheSource)
     }
     surface->lose();
     EXPECT_EQ(in.test().outstandingArrays(), 0);
+}
+
+TEST(DefaultGeometryImporter, QuadricsUnderAMapBecomeSplinesInFrameworkParameters)
+{
+    struct Map {
+        const char* what;
+        double ua, uc, va, vc;
+    };
+    const Map maps[] = {{"u reversed", -1, 0, 1, 0}, {"v reversed", 1, 0, -1, 0},
+                        {"u scaled and shifted", 2, 0.5, 1, 0}, {"v scaled and shifted", 1, 0, 2, 0.5}};
+    const TestModel models[] = {TestModel::cylinder(2.0, 3.0), TestModel::coneWithApexLoop(1.0, 0.5),
+                                TestModel::sphereFace(1.5), TestModel::torusFace(3.0, 1.0),
+                                TestModel::lemonTorus(0.5, 1.0)};
+    for (const TestModel& source : models)
+        for (const Map& map : maps)
+            for (const TestFace& face : source.faces) {
+                const int s = face.surface, type = source.surfaces[s].type;
+                if (type != SurfCylinder && type != SurfCone && type != SurfSphere && type != SurfTorus)
+                    continue;
+                SCOPED_TRACE(std::string(map.what) + " on kind " + std::to_string(type));
+                TestModel m = source;
+                m.reparametriseSurface(s, map.ua, map.uc, map.va, map.vc);
+                Importer in(m);
+                QELXDefaultGeometryImporter importer(in.geometry, 1.0);
+                SURFACE* k = nullptr;
+                ASSERT_EQ(importer.ConvertSurface(in.test().surfaceId(s), k), QELI_OK);
+                EXPECT_LT(surfaceGap(m, s, k), 1e-9 * 10);
+                // The face's pcurves keep their control points and still lie on their edges.
+                for (int l : face.loops)
+                    for (int c : m.loops[l].coedges) {
+                        const TestCoedge& ce = m.coedges[c];
+                        PCURVE* p = nullptr;
+                        ASSERT_EQ(importer.ConvertPCurve(in.test().pcurveId(ce.pcurve), k, p), QELI_OK);
+                        for (double a : {0.0, 0.37, 0.81}) {
+                            const double t = ce.domain[0] + a * (ce.domain[1] - ce.domain[0]);
+                            const QELposition on = k->equation().eval_position(p->equation().eval_position(t));
+                            EXPECT_LT(gap(on, m.curvePoint(m.edges[ce.edge].curve, ce.sense ? t : -t)), 1e-9 * 10);
+                        }
+                        p->lose();
+                    }
+                k->lose();
+            }
+    // More than a turn of angle has no single-valued spline.
+    TestModel m = TestModel::sphereFace();
+    m.reparametriseSurface(m.faces[0].surface, -1, 0, 1, 0);
+    m.surfaces[m.faces[0].surface].vSpan[1] += 2.0 * M_PI;
+    Importer in(m);
+    SURFACE* k = reinterpret_cast<SURFACE*>(1);
+    EXPECT_EQ(QELXDefaultGeometryImporter(in.geometry, 1.0).ConvertSurface(in.test().surfaceId(m.faces[0].surface), k),
+              QELI_FAIL);
+    EXPECT_EQ(k, nullptr);
 }
 
 TEST(DefaultGeometryImporter, BadDataGivesNoGeometry)

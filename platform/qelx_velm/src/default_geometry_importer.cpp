@@ -54,6 +54,152 @@ bool expand(int degree, int count, int knotCount, const double* knots, const int
     return true;
 }
 
+// One direction of a B-spline surface as the exporter hands it, with the
+// map from framework to canonical parameters (canonical = slope t + offset).
+struct Side {
+    int degree, count, knotCount;
+    const double* knots;
+    const int* mults;
+    int closure;
+    double slope, offset;
+};
+
+// The kernel spline of exporter net data in framework parameters; null when
+// the data do not make a B-spline.
+SURFACE* splineSurface(const Side& u, const Side& v, const double* ctrl, const double* w, double k)
+{
+    Knots U, V;
+    bool good = ctrl && expand(u.degree, u.count, u.knotCount, u.knots, u.mults, u.slope, u.offset, U) &&
+                expand(v.degree, v.count, v.knotCount, v.knots, v.mults, v.slope, v.offset, V);
+    const int nu = u.count, nv = v.count;
+    std::vector<QELposition> points;
+    std::vector<double> weights;
+    for (int i = 0; good && i < nu; ++i)
+        for (int j = 0; good && j < nv; ++j) {
+            // Reversed directions take their rows and columns backwards.
+            const int si = U.reversed ? nu - 1 - i : i, sj = V.reversed ? nv - 1 - j : j;
+            const double* p = ctrl + 3 * (si * nv + sj);
+            good = finite3(p) && (!w || (std::isfinite(w[si * nv + sj]) && w[si * nv + sj] > 0));
+            points.emplace_back(p[0] * k, p[1] * k, p[2] * k);
+            weights.push_back(w ? w[si * nv + sj] : 1.0);
+        }
+    if (!good)
+        return nullptr;
+    const bool rational = w != nullptr;
+    bs3_surface bs = bs3_surface_from_ctrlpts(
+        u.degree, rational, u.closure >= 2 ? 2 : u.closure, 0, nu, v.degree, rational, v.closure >= 2 ? 2 : v.closure,
+        0, nv, points.data(), rational ? weights.data() : nullptr, QELresabs, static_cast<int>(U.full.size()),
+        U.full.data(), static_cast<int>(V.full.size()), V.full.data(), 1e-10);
+    if (!bs)
+        return nullptr;
+    spline sp(bs); // copies the B-spline
+    bs3_surface_delete(bs);
+    return make_surface(sp);
+}
+
+// The analytic surfaces are affine in (1, cos, sin) of an angular parameter
+// and in the parameter itself along a generator. A direction's control values
+// stand in for (cos, sin), or for the parameter in c, so the formula applied to
+// them gives the control points (the basis sums to one).
+struct Ctrl {
+    double c, s;
+};
+struct Direction {
+    int degree = 1;
+    std::vector<double> knots;
+    std::vector<int> mults;
+    std::vector<Ctrl> ctrl;
+    int closure = 0;
+};
+
+// A generator: exact at degree 1. An angle: no rational B-spline follows the
+// angle itself (the exact conic arcs move the parameter inside each arc, which
+// would put pcurves off their edges), so each span of at most pi/4 is the
+// degree 9 Bezier meeting cos and sin with four derivatives at both ends:
+// each of cos and sin within (pi/8)^10 / 10! = 2.4e-11 at every angle.
+bool direction(bool angular, double a, double b, Direction& d)
+{
+    if (!finite({a, b}) || !(a < b))
+        return false;
+    if (!angular) {
+        d.knots = {a, b};
+        d.mults = {2, 2};
+        d.ctrl = {{a, 0.0}, {b, 0.0}};
+        return true;
+    }
+    const double turn = 2.0 * M_PI;
+    if (b - a > turn * (1.0 + 1e-12))
+        return false;
+    constexpr int m = 4, n = 2 * m + 1;
+    const int spans = std::max(1, static_cast<int>(std::ceil((b - a) / (M_PI / 4) - 1e-9)));
+    double binom[n + 1][n + 1] = {};
+    for (int i = 0; i <= n; ++i) {
+        binom[i][0] = 1.0;
+        for (int j = 1; j <= i; ++j)
+            binom[i][j] = binom[i - 1][j - 1] + (j < i ? binom[i - 1][j] : 0.0);
+    }
+    // j-th derivative of (cos, sin) at t, times h^j / j!.
+    auto taylor = [](double t, int j, double h) {
+        double f = 1.0;
+        for (int i = 1; i <= j; ++i)
+            f *= h / i;
+        const double c = std::cos(t), s = std::sin(t);
+        const Ctrl turns[4] = {{c, s}, {-s, c}, {-c, -s}, {s, -c}};
+        return Ctrl{turns[j % 4].c * f, turns[j % 4].s * f};
+    };
+    auto hermite = [&](double t, double h, int i) { // control point i of the end at t
+        Ctrl p{0.0, 0.0};
+        for (int j = 0; j <= i; ++j) {
+            const Ctrl q = taylor(t, j, h);
+            const double f = binom[i][j] / binom[n][j];
+            p.c += f * q.c;
+            p.s += f * q.s;
+        }
+        return p;
+    };
+    d.degree = n;
+    d.closure = b - a >= turn * (1.0 - 1e-12) ? 1 : 0;
+    for (int i = 0; i <= spans; ++i) {
+        d.knots.push_back(i == spans ? b : a + (b - a) * i / spans);
+        d.mults.push_back(i == 0 || i == spans ? n + 1 : n);
+    }
+    d.ctrl.push_back(hermite(a, 0.0, 0));
+    for (int i = 0; i < spans; ++i) {
+        const double t0 = d.knots[i], t1 = d.knots[i + 1], h = t1 - t0;
+        for (int j = 1; j <= m; ++j)
+            d.ctrl.push_back(hermite(t0, h, j));
+        for (int j = m; j >= 0; --j)
+            d.ctrl.push_back(hermite(t1, -h, j));
+    }
+    return true;
+}
+
+// The spline of an analytic surface over its canonical span, in framework
+// parameters; null when the span is not a finite box (or an angle exceeds a
+// turn).
+template <class Point>
+SURFACE* analyticNet(QELXGeometryExporter& g, const QELXIdentifier& id, bool uAngular, bool vAngular, double su,
+                     double uC, double sv, double vC, double k, Point point)
+{
+    double us[2] = {0, 0}, vs[2] = {0, 0};
+    Direction U, V;
+    if (g.GetSurfaceSpan(id, us, vs) != QELI_OK || !direction(uAngular, us[0], us[1], U) ||
+        !direction(vAngular, vs[0], vs[1], V))
+        return nullptr;
+    std::vector<double> ctrl;
+    ctrl.reserve(3 * U.ctrl.size() * V.ctrl.size());
+    for (const Ctrl& a : U.ctrl)
+        for (const Ctrl& b : V.ctrl) {
+            const QELposition p = point(a, b);
+            ctrl.insert(ctrl.end(), {p.x(), p.y(), p.z()});
+        }
+    const auto side = [](const Direction& d, double slope, double offset) {
+        return Side{d.degree, static_cast<int>(d.ctrl.size()), static_cast<int>(d.knots.size()), d.knots.data(),
+                    d.mults.data(), d.closure, slope, offset};
+    };
+    return splineSurface(side(U, su, uC), side(V, sv, vC), ctrl.data(), nullptr, k);
+}
+
 } // namespace
 
 QELXDefaultGeometryImporter::QELXDefaultGeometryImporter(QELXGeometryExporter* exporter, double scale)
@@ -97,15 +243,21 @@ QELIResult QELXDefaultGeometryImporter::ConvertSurface(const QELXIdentifier& id,
         case 2:
         case 3: { // the cone the contract reads: sine -c, cosine cos b, reverse-u
             double a = 0, b = 0, c = 0, o[3], r[3], d[3];
-            if (!identity || m_exporter->GetConicalSurfaceData(id, a, b, c, o, r, d) != QELI_OK ||
-                !finite({a, b, c}) || !finite3(o) || !finite3(r) || !finite3(d) || a <= 0 || length(r) == 0.0 ||
-                length(d) == 0.0)
+            if (m_exporter->GetConicalSurfaceData(id, a, b, c, o, r, d) != QELI_OK || !finite({a, b, c}) ||
+                !finite3(o) || !finite3(r) || !finite3(d) || a <= 0 || length(r) == 0.0 || length(d) == 0.0)
                 return QELI_FAIL;
             const QELunit_vector D = normalise(QELvector(d[0], d[1], d[2]));
             const QELunit_vector R = normalise(QELvector(r[0], r[1], r[2]));
             const bool cylinder = std::fabs(c) <= 1e-9;
-            cone cn(pos(o, k), D, R * (a * k), 1.0, cylinder ? 0.0 : -c,
-                    cylinder ? 1.0 : std::cos(b), 0.0);
+            const double sine = cylinder ? 0.0 : c, cosine = cylinder ? 1.0 : std::cos(b);
+            if (!identity) {
+                const QELvector W = D * R;
+                out = analyticNet(*m_exporter, id, false, true, su, uC, sv, vC, k, [&](Ctrl u, Ctrl v) {
+                    return pos(o, 1.0) + (R * v.c + W * v.s) * ((1.0 + sine * u.c) * a) - D * (a * cosine * u.c);
+                });
+                return out ? QELI_OK : QELI_FAIL;
+            }
+            cone cn(pos(o, k), D, R * (a * k), 1.0, -sine, cosine, 0.0);
             cn.reverse_u = 1;
             cn.cylinder = cylinder ? 1 : 0;
             out = make_surface(cn);
@@ -113,23 +265,39 @@ QELIResult QELXDefaultGeometryImporter::ConvertSurface(const QELXIdentifier& id,
         }
         case 4: { // the default sphere at (centre, radius)
             double radius = 0, centre[3], d1[3], d2[3];
-            if (!identity || m_exporter->GetSphericalSurfaceData(id, radius, centre, d1, d2) != QELI_OK ||
+            if (m_exporter->GetSphericalSurfaceData(id, radius, centre, d1, d2) != QELI_OK ||
                 !std::isfinite(radius) || radius <= 0 || !finite3(centre))
                 return QELI_FAIL;
+            if (!identity) { // u latitude, v longitude from +x towards -y
+                const QELvector X(1, 0, 0), Y(0, 1, 0), Z(0, 0, 1);
+                out = analyticNet(*m_exporter, id, true, true, su, uC, sv, vC, k, [&](Ctrl u, Ctrl v) {
+                    return pos(centre, 1.0) + ((X * v.c - Y * v.s) * u.c + Z * u.s) * radius;
+                });
+                return out ? QELI_OK : QELI_FAIL;
+            }
             out = make_surface(sphere(pos(centre, k), radius * k));
             return QELI_OK;
         }
         case 5: {
             double major = 0, minor = 0, centre[3], ref[3], axis[3];
             int kind = 0;
-            if (!identity ||
-                m_exporter->GetToroidalSurfaceData(id, major, minor, kind, centre, ref, axis) != QELI_OK ||
+            if (m_exporter->GetToroidalSurfaceData(id, major, minor, kind, centre, ref, axis) != QELI_OK ||
                 !finite({major, minor}) || !finite3(centre) || !finite3(ref) || !finite3(axis) || minor <= 0 ||
                 major < 0 || length(ref) == 0.0 || length(axis) == 0.0)
                 return QELI_FAIL;
-            torus t(pos(centre, k), normalise(QELvector(axis[0], axis[1], axis[2])),
-                    (kind == 3 ? -major : major) * k, minor * k);
-            t.origin_dir = normalise(QELvector(ref[0], ref[1], ref[2]));
+            const double signedMajor = kind == 3 ? -major : major;
+            const QELunit_vector N = normalise(QELvector(axis[0], axis[1], axis[2]));
+            const QELunit_vector O = normalise(QELvector(ref[0], ref[1], ref[2]));
+            if (!identity) { // u around the tube, v about the axis from O towards O x N
+                const QELvector W = O * N;
+                out = analyticNet(*m_exporter, id, true, true, su, uC, sv, vC, k, [&](Ctrl u, Ctrl v) {
+                    return pos(centre, 1.0) + (O * v.c + W * v.s) * (signedMajor + minor * u.c) +
+                           N * (minor * u.s);
+                });
+                return out ? QELI_OK : QELI_FAIL;
+            }
+            torus t(pos(centre, k), N, signedMajor * k, minor * k);
+            t.origin_dir = O;
             out = make_surface(t);
             return QELI_OK;
         }
@@ -138,37 +306,17 @@ QELIResult QELXDefaultGeometryImporter::ConvertSurface(const QELXIdentifier& id,
             double *ctrl = nullptr, *w = nullptr, *uk = nullptr, *vk = nullptr;
             int *um = nullptr, *vm = nullptr;
             if (m_exporter->GetNurbsSurfaceData(id, ud, vd, nu, nv, ctrl, w, nuk, uk, um, nvk, vk, vm, uClosure,
-                                                vClosure) != QELI_OK) {
-                m_exporter->DeleteNurbsSurfaceData(ctrl, w, uk, um, vk, vm);
-                return QELI_FAIL;
-            }
-            Knots U, V;
-            bool good = ctrl && expand(ud, nu, nuk, uk, um, su, uC, U) && expand(vd, nv, nvk, vk, vm, sv, vC, V);
-            std::vector<QELposition> points;
-            std::vector<double> weights;
-            for (int i = 0; good && i < nu; ++i)
-                for (int j = 0; good && j < nv; ++j) {
-                    // Reversed directions take their rows and columns backwards.
-                    const int si = U.reversed ? nu - 1 - i : i, sj = V.reversed ? nv - 1 - j : j;
-                    const double* p = ctrl + 3 * (si * nv + sj);
-                    good = finite3(p) && (!w || (std::isfinite(w[si * nv + sj]) && w[si * nv + sj] > 0));
-                    points.emplace_back(p[0] * k, p[1] * k, p[2] * k);
-                    weights.push_back(w ? w[si * nv + sj] : 1.0);
+                                                vClosure) == QELI_OK) {
+                try {
+                    out = splineSurface({ud, nu, nuk, uk, um, uClosure, su, uC},
+                                        {vd, nv, nvk, vk, vm, vClosure, sv, vC}, ctrl, w, k);
+                } catch (const velm_exception&) {
+                    m_exporter->DeleteNurbsSurfaceData(ctrl, w, uk, um, vk, vm);
+                    throw;
                 }
-            const bool rational = w != nullptr;
+            }
             m_exporter->DeleteNurbsSurfaceData(ctrl, w, uk, um, vk, vm);
-            if (!good)
-                return QELI_FAIL;
-            bs3_surface bs = bs3_surface_from_ctrlpts(
-                ud, rational, uClosure >= 2 ? 2 : uClosure, 0, nu, vd, rational, vClosure >= 2 ? 2 : vClosure, 0,
-                nv, points.data(), rational ? weights.data() : nullptr, QELresabs, static_cast<int>(U.full.size()),
-                U.full.data(), static_cast<int>(V.full.size()), V.full.data(), 1e-10);
-            if (!bs)
-                return QELI_FAIL;
-            spline sp(bs); // copies the B-spline
-            bs3_surface_delete(bs);
-            out = make_surface(sp);
-            return QELI_OK;
+            return out ? QELI_OK : QELI_FAIL;
         }
         default:
             return QELI_FAIL;

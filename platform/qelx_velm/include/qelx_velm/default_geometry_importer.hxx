@@ -18,8 +18,9 @@ public:
 
     // 0 with a new kernel entity (use count 0), or 0x1000001 with out null:
     // bad data, a kind without a kernel form here (revolved, extruded,
-    // offset, unknown), or an analytic surface or ellipse whose
-    // parameterisation the kernel form cannot carry.
+    // offset, unknown), or an ellipse whose parameterisation the kernel
+    // form cannot carry. Cones, spheres and tori under a map other than the
+    // identity become splines over the exporter's span.
     QELIResult ConvertSurface(const QELXIdentifier& surface, SURFACE*& out);
     QELIResult ConvertCurve(const QELXIdentifier& curve, CURVE*& out);
     // The pcurve on the face surface `surface` (made by ConvertSurface).
