@@ -352,6 +352,24 @@ TEST(GkGeometryExporter, RefusesWhatItCannotSay)
     EXPECT_EQ(ex.GetSurfaceType(curveId(12345), type), QELI_INVALID_ARG);
     EXPECT_EQ(ex.GetConicalSurfaceData(surfaceId(plane), a, b, c, p, q, rr), QELI_INVALID_ARG);
     EXPECT_EQ(type, -1);
+    // A net whose rows differ in length has no layout to hand out.
+    QELXPolygonNetWeight3D rows;
+    for (int length : {3, 2}) {
+        QELXPolygonWeight3D row;
+        for (int j = 0; j < length; ++j)
+            row.Add(QELXWeightPoint3D(P3(length, j, 0)));
+        rows.Add(row);
+    }
+    const Gk_Partition linear(1, {{0.0, 2}, {1.0, 2}}, true);
+    const Gk_Surface3Handle ragged = make(new Gk_BSSurface3(Gk_BSSurface3Def(
+        QELXBSplineNetDef3D(linear, Gk_Partition(2, {{0.0, 3}, {1.0, 3}}, true), rows, false, false, 4, 4, false))));
+    int ud = 0, vd = 0, un = 0, vn = 0, uk = 0, vk = 0, uc = 0, vc = 0;
+    double *pts = nullptr, *w = nullptr, *uKnots = nullptr, *vKnots = nullptr;
+    int *uMults = nullptr, *vMults = nullptr;
+    EXPECT_EQ(ex.GetNurbsSurfaceData(surfaceId(ragged), ud, vd, un, vn, pts, w, uk, uKnots, uMults, vk, vKnots, vMults,
+                                     uc, vc),
+              QELI_FAIL);
+    EXPECT_TRUE(!pts && !uKnots && un == 0);
 }
 
 TEST(GkGeometryExporter, CurveAndPCurveDataAtMappedParametersMatchTheCurve)

@@ -4,6 +4,7 @@
 #include "qelx/qelx_object_table.hxx"
 
 #include <cmath>
+#include <memory>
 #include <optional>
 
 // Every answer comes from one traversal of the framework object: the
@@ -37,17 +38,28 @@ QELXTypedHandle<T> lookup(const QELXIdentifier& id)
     return QELXTypedHandle<T>(dynamic_cast<T*>(QELXObjectTable::find(id.GetValue())));
 }
 
-// Distinct knots with multiplicities, as new[] arrays.
-void putKnots(const Gk_Partition& knots, int& count, double*& values, int*& mults)
-{
-    count = knots.n_brk();
-    values = new double[static_cast<std::size_t>(count)];
-    mults = new int[static_cast<std::size_t>(count)];
-    for (int k = 0; k < count; ++k) {
-        values[k] = knots.breakValue(k);
-        mults[k] = knots.multiplicity(k);
+// Distinct knots with multiplicities as new[] arrays, held until handed out
+// so that a failed allocation leaks nothing.
+struct KnotArrays {
+    explicit KnotArrays(const Gk_Partition& knots)
+        : count(knots.n_brk()), values(new double[static_cast<std::size_t>(count)]),
+          mults(new int[static_cast<std::size_t>(count)])
+    {
+        for (int k = 0; k < count; ++k) {
+            values[k] = knots.breakValue(k);
+            mults[k] = knots.multiplicity(k);
+        }
     }
-}
+    void handOut(int& n, double*& v, int*& m)
+    {
+        n = count;
+        v = values.release();
+        m = mults.release();
+    }
+    int count;
+    std::unique_ptr<double[]> values;
+    std::unique_ptr<int[]> mults;
+};
 
 // Fills a direction the definition leaves unbounded with its natural range.
 void fill(Gk_Domain& domain, const Gk_Domain& natural)
@@ -464,23 +476,30 @@ QELIResult QELXGkGeometryExporter::GetNurbsSurfaceData(const QELXIdentifier& id,
     if (!facts || facts->type != QELXSurfaceTypeNurbs || facts->net.isEmpty())
         return QELI_INVALID_ARG;
     const QELXBSplineNetDef3D& net = facts->net;
+    // Rows of unequal length (or knots that do not fit them) have no layout
+    // to hand out.
+    if (!net.layoutFits())
+        return QELI_FAIL;
+    const int nu = net.uSize(), nv = net.vSize();
+    const std::size_t n = static_cast<std::size_t>(nu) * static_cast<std::size_t>(nv);
+    std::unique_ptr<double[]> points(new double[3 * n]);
+    std::unique_ptr<double[]> w(net.isURational() || net.isVRational() ? new double[n] : nullptr);
+    for (int i = 0; i < nu; ++i)
+        for (int j = 0; j < nv; ++j) {
+            const std::size_t k = static_cast<std::size_t>(i) * static_cast<std::size_t>(nv) + static_cast<std::size_t>(j);
+            put(points.get() + 3 * k, net.controlNet().controlPoint(i, j).GetCoords());
+            if (w)
+                w[k] = net.controlNet().controlPoint(i, j).GetWeight();
+        }
+    KnotArrays u(net.uKnots()), v(net.vKnots());
     uDegree = net.uDegree();
     vDegree = net.vDegree();
-    uCount = net.uSize();
-    vCount = net.vSize();
-    const std::size_t n = static_cast<std::size_t>(uCount) * static_cast<std::size_t>(vCount);
-    ctrlPts = new double[3 * n];
-    const bool rational = net.isURational() || net.isVRational();
-    weights = rational ? new double[n] : nullptr;
-    for (int i = 0; i < uCount; ++i)
-        for (int j = 0; j < vCount; ++j) {
-            const std::size_t k = static_cast<std::size_t>(i) * static_cast<std::size_t>(vCount) + static_cast<std::size_t>(j);
-            put(ctrlPts + 3 * k, net.controlNet().controlPoint(i, j).GetCoords());
-            if (weights)
-                weights[k] = net.controlNet().controlPoint(i, j).GetWeight();
-        }
-    putKnots(net.uKnots(), uKnotCount, uKnots, uMults);
-    putKnots(net.vKnots(), vKnotCount, vKnots, vMults);
+    uCount = nu;
+    vCount = nv;
+    ctrlPts = points.release();
+    weights = w.release();
+    u.handOut(uKnotCount, uKnots, uMults);
+    v.handOut(vKnotCount, vKnots, vMults);
     // Ends meet when the first and last rows (columns) coincide.
     auto rowsMeet = [&](bool alongU) {
         const int rows = alongU ? vCount : uCount;
@@ -625,19 +644,23 @@ QELIResult QELXGkGeometryExporter::GetNurbsCurveData(const QELXIdentifier& id, i
     if (!facts || facts->type != QELXGeometryCurveTypeNurbs || facts->bspline.isEmpty())
         return QELI_INVALID_ARG;
     const QELXBSplineDef3D& d = facts->bspline;
-    degree = d.degree();
-    ctrlCount = d.numControlPoints();
-    const std::size_t n = static_cast<std::size_t>(ctrlCount);
-    ctrlPts = new double[3 * n];
-    weights = d.isRational() ? new double[n] : nullptr;
-    for (int i = 0; i < ctrlCount; ++i) {
-        put(ctrlPts + 3 * static_cast<std::size_t>(i), d.controlPoint(i).GetCoords());
-        if (weights)
-            weights[i] = d.weight(i);
+    const int count = d.numControlPoints();
+    const std::size_t n = static_cast<std::size_t>(count);
+    std::unique_ptr<double[]> points(new double[3 * n]);
+    std::unique_ptr<double[]> w(d.isRational() ? new double[n] : nullptr);
+    for (int i = 0; i < count; ++i) {
+        put(points.get() + 3 * static_cast<std::size_t>(i), d.controlPoint(i).GetCoords());
+        if (w)
+            w[i] = d.weight(i);
     }
-    putKnots(d.knots(), knotCount, knots, mults);
+    KnotArrays k(d.knots());
+    degree = d.degree();
+    ctrlCount = count;
+    ctrlPts = points.release();
+    weights = w.release();
+    k.handOut(knotCount, knots, mults);
     form = closureOf(d.isPeriodic(),
-                     d.controlPoint(0).GetCoords().Distance(d.controlPoint(ctrlCount - 1).GetCoords()) <= Gk_Def::FuzzPos);
+                     d.controlPoint(0).GetCoords().Distance(d.controlPoint(count - 1).GetCoords()) <= Gk_Def::FuzzPos);
     return QELI_OK;
 }
 
@@ -679,20 +702,24 @@ QELIResult QELXGkGeometryExporter::GetNurbsPCurveData(const QELXIdentifier& id, 
     if (!facts || facts->bspline.isEmpty())
         return QELI_INVALID_ARG;
     const QELXBSplineDef2D& d = facts->bspline;
-    degree = d.degree();
-    ctrlCount = d.numControlPoints();
-    const std::size_t n = static_cast<std::size_t>(ctrlCount);
-    ctrlPts = new double[2 * n];
-    weights = d.isRational() ? new double[n] : nullptr;
-    for (int i = 0; i < ctrlCount; ++i) {
+    const int count = d.numControlPoints();
+    const std::size_t n = static_cast<std::size_t>(count);
+    std::unique_ptr<double[]> points(new double[2 * n]);
+    std::unique_ptr<double[]> w(d.isRational() ? new double[n] : nullptr);
+    for (int i = 0; i < count; ++i) {
         const QELXPoint2D p = d.controlPoint(i).GetCoords();
-        ctrlPts[2 * i] = p.u();
-        ctrlPts[2 * i + 1] = p.v();
-        if (weights)
-            weights[i] = d.weight(i);
+        points[2 * static_cast<std::size_t>(i)] = p.u();
+        points[2 * static_cast<std::size_t>(i) + 1] = p.v();
+        if (w)
+            w[i] = d.weight(i);
     }
-    putKnots(d.knots(), knotCount, knots, mults);
-    const QELXPoint2D first = d.controlPoint(0).GetCoords(), last = d.controlPoint(ctrlCount - 1).GetCoords();
+    KnotArrays k(d.knots());
+    degree = d.degree();
+    ctrlCount = count;
+    ctrlPts = points.release();
+    weights = w.release();
+    k.handOut(knotCount, knots, mults);
+    const QELXPoint2D first = d.controlPoint(0).GetCoords(), last = d.controlPoint(count - 1).GetCoords();
     form = closureOf(d.isPeriodic(), std::hypot(first.u() - last.u(), first.v() - last.v()) <= Gk_Def::FuzzKnot);
     return QELI_OK;
 }
