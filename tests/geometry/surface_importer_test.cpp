@@ -299,6 +299,17 @@ TEST_F(SurfaceImport, RepairRoadsMendTheirFaultOnly)
          },
          [](const Imported& in) { EXPECT_TRUE(in.srf->singular_u(in.srf->param_range().u_range().start_pt())); }},
     };
+    // Resurfacing extends a spline to a face span beyond its range.
+    {
+        qelx_test::OptionScope options;
+        options.set(Ve_OptionDoc::keyOf("DoSplineResurface"), QELXValue(2));
+        options.on(Ve_OptionDoc::keyOf("HealBody"));
+        TestModel model;
+        const Gk_Span span(Gk_Domain(-0.5, 3.5), Gk_Domain(0.0, 2.0));
+        const Imported in = importSurface(model, addSheet(model, 0.3, false), true, span);
+        ASSERT_TRUE(in.srf);
+        EXPECT_TRUE(in.srf->param_range() >> QELpar_box(QELinterval(-0.5, 3.5), QELinterval(0.0, 2.0)));
+    }
     for (const Road& road : roads) {
         SCOPED_TRACE(road.what);
         qelx_test::OptionScope options;
