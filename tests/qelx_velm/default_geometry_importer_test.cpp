@@ -61,6 +61,14 @@ TEST(DefaultGeometryImporter, SurfacesMeetTheSourceAtFrameworkParameters)
     m.surfaces.push_back(m.surfaces[6]);
     const int spline = static_cast<int>(m.surfaces.size()) - 1;
     m.reparametriseSurface(spline, 2.0, 0.5, -0.5, 0.25);
+    // Swept surfaces under maps, over a line under its own map, an elliptical arc and a spline.
+    const int revolved = 7, extruded = 8, nurbs = m.freeCurves[3];
+    ASSERT_EQ(m.curves[nurbs].type, CurvNurbs);
+    m.reparametriseCurve(m.surfaces[revolved].ref, 2.0, 0.5);
+    m.reparametriseSurface(revolved, -2.0, 0.5, 2.0, 0.5);
+    m.reparametriseSurface(extruded, 2.0, 0.5, -1.0, 0.0);
+    for (int s : {m.addExtruded(nurbs, {0, 0.5, 3}, -1.0, 1.0), m.addRevolved(nurbs, {0, 0, -2}, {0, 1, 0}, 0.5, 2.0)})
+        m.reparametriseSurface(s, -0.5, 1.0, 2.0, 0.5);
     Importer in(m);
     const long before = velm_live_object_count();
     for (int s = 0; s < static_cast<int>(m.surfaces.size()); ++s) {
@@ -69,7 +77,7 @@ TEST(DefaultGeometryImporter, SurfacesMeetTheSourceAtFrameworkParameters)
         QELXDefaultGeometryImporter importer(in.geometry, 1.0);
         const QELIResult r = importer.ConvertSurface(in.test().surfaceId(s), k);
         const int type = m.surfaces[s].type;
-        if (type == SurfRevolved || type == SurfExtruded || type == SurfOffset || type == SurfUnknown) {
+        if (type == SurfOffset || type == SurfUnknown) {
             EXPECT_EQ(r, QELI_FAIL);
             EXPECT_EQ(k, nullptr);
             continue;

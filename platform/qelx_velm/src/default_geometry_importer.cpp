@@ -1,9 +1,12 @@
 // The framework's default geometry importer: exporter data -> kernel
-// plane, cone, sphere, torus and spline surfaces, straight, ellipse and
-// intcurve curves, and pcurves, each in the exporter's framework parameters.
+// plane, cone, sphere, torus and spline surfaces (splines also for the
+// analytic kinds under a map, and for revolved and extruded surfaces),
+// straight, ellipse and intcurve curves, and pcurves, each in the
+// exporter's framework parameters.
 #include "qelx_velm/default_geometry_importer.hxx"
 
 #include "qelx/qelx_geometry_exporter.hxx"
+#include "qelx/qelx_identifier.hxx"
 
 #include "velm/bspline.hxx"
 #include "velm/errors.hxx"
@@ -109,7 +112,9 @@ struct Direction {
     std::vector<double> knots;
     std::vector<int> mults;
     std::vector<Ctrl> ctrl;
+    std::vector<double> weights; // empty when non-rational
     int closure = 0;
+    std::size_t count() const { return ctrl.size(); }
 };
 
 // A generator: exact at degree 1. An angle: no rational B-spline follows the
@@ -174,6 +179,30 @@ bool direction(bool angular, double a, double b, Direction& d)
     return true;
 }
 
+// The spline over two directions; point(i, j) gives control point (i, j) and
+// the u direction's weights, if any, apply to every column.
+template <class Point>
+SURFACE* netSurface(const Direction& U, double su, double uC, const Direction& V, double sv, double vC, double k,
+                    Point point)
+{
+    const std::size_t nu = U.count(), nv = V.count();
+    std::vector<double> ctrl, weights;
+    ctrl.reserve(3 * nu * nv);
+    for (std::size_t i = 0; i < nu; ++i)
+        for (std::size_t j = 0; j < nv; ++j) {
+            const QELposition p = point(i, j);
+            ctrl.insert(ctrl.end(), {p.x(), p.y(), p.z()});
+            if (!U.weights.empty())
+                weights.push_back(U.weights[i]);
+        }
+    const auto side = [](const Direction& d, double slope, double offset) {
+        return Side{d.degree, static_cast<int>(d.count()), static_cast<int>(d.knots.size()), d.knots.data(),
+                    d.mults.data(), d.closure, slope, offset};
+    };
+    return splineSurface(side(U, su, uC), side(V, sv, vC), ctrl.data(), weights.empty() ? nullptr : weights.data(),
+                         k);
+}
+
 // The spline of an analytic surface over its canonical span, in framework
 // parameters; null when the span is not a finite box (or an angle exceeds a
 // turn).
@@ -186,18 +215,88 @@ SURFACE* analyticNet(QELXGeometryExporter& g, const QELXIdentifier& id, bool uAn
     if (g.GetSurfaceSpan(id, us, vs) != QELI_OK || !direction(uAngular, us[0], us[1], U) ||
         !direction(vAngular, vs[0], vs[1], V))
         return nullptr;
-    std::vector<double> ctrl;
-    ctrl.reserve(3 * U.ctrl.size() * V.ctrl.size());
-    for (const Ctrl& a : U.ctrl)
-        for (const Ctrl& b : V.ctrl) {
-            const QELposition p = point(a, b);
-            ctrl.insert(ctrl.end(), {p.x(), p.y(), p.z()});
-        }
-    const auto side = [](const Direction& d, double slope, double offset) {
-        return Side{d.degree, static_cast<int>(d.ctrl.size()), static_cast<int>(d.knots.size()), d.knots.data(),
-                    d.mults.data(), d.closure, slope, offset};
-    };
-    return splineSurface(side(U, su, uC), side(V, sv, vC), ctrl.data(), nullptr, k);
+    return netSurface(U, su, uC, V, sv, vC, k,
+                      [&](std::size_t i, std::size_t j) { return point(U.ctrl[i], V.ctrl[j]); });
+}
+
+// A profile curve as a net direction in its CANONICAL parameter, with the
+// curve's own map (canonical = scale t + offset) to compose with the
+// surface's. Lines and elliptical arcs cover the framework range [s0, s1];
+// a B-spline keeps its whole range.
+struct Profile {
+    Direction d;
+    std::vector<QELposition> points;
+    double scale = 1.0, offset = 0.0;
+};
+bool profile(QELXGeometryExporter& g, const QELXIdentifier& id, double s0, double s1, Profile& out)
+{
+    int type = 0;
+    bool flag = true;
+    if (g.GetCurveType(id, type) != QELI_OK)
+        return false;
+    g.GetCurveParameterization(id, out.scale, out.offset, flag);
+    if (!finite({out.scale, out.offset, s0, s1}) || out.scale == 0.0)
+        return false;
+    const double a = out.scale * s0 + out.offset, b = out.scale * s1 + out.offset;
+    const double lo = std::min(a, b), hi = std::max(a, b);
+    if (type == 1) {
+        double p[3], d[3];
+        if (g.GetLinearCurveData(id, p, d) != QELI_OK || !finite3(p) || !finite3(d) || length(d) == 0.0 ||
+            !direction(false, lo, hi, out.d))
+            return false;
+        for (const Ctrl& c : out.d.ctrl)
+            out.points.push_back(pos(p, 1.0) + QELvector(d[0], d[1], d[2]) * c.c);
+        return true;
+    }
+    if (type == 3) {
+        double ra = 0, rb = 0, c[3], m[3], n[3];
+        if (g.GetEllipticalCurveData(id, ra, rb, c, m, n) != QELI_OK || !finite({ra, rb}) || !finite3(c) ||
+            !finite3(m) || !finite3(n) || ra <= 0 || rb <= 0 || length(m) == 0.0 || length(n) == 0.0 ||
+            !direction(true, lo, hi, out.d))
+            return false;
+        const QELunit_vector M = normalise(QELvector(m[0], m[1], m[2]));
+        const QELvector B = normalise(QELvector(n[0], n[1], n[2])) * M;
+        if (B.len() == 0.0)
+            return false;
+        for (const Ctrl& e : out.d.ctrl)
+            out.points.push_back(pos(c, 1.0) + M * (ra * e.c) + normalise(B) * (rb * e.s));
+        return true;
+    }
+    if (type != 4)
+        return false;
+    int count = 0, knotCount = 0, form = 0;
+    double *ctrl = nullptr, *knots = nullptr, *w = nullptr;
+    int* mults = nullptr;
+    bool good = g.GetNurbsCurveData(id, out.d.degree, count, ctrl, knotCount, knots, mults, w, form) == QELI_OK &&
+                ctrl && knots && mults && count > 0 && knotCount > 0;
+    if (good) { // checked in full when the surface is built
+        out.d.knots.assign(knots, knots + knotCount);
+        out.d.mults.assign(mults, mults + knotCount);
+        for (int i = 0; i < count; ++i)
+            out.points.emplace_back(ctrl[3 * i], ctrl[3 * i + 1], ctrl[3 * i + 2]);
+        if (w)
+            out.d.weights.assign(w, w + count);
+        out.d.ctrl.assign(static_cast<std::size_t>(count), Ctrl{0.0, 0.0});
+        out.d.closure = form;
+    }
+    g.DeleteNurbsCurveData(ctrl, knots, mults, w);
+    return good;
+}
+
+// Extruded and revolved surfaces: the profile's net swept along the second
+// direction. The surface's u map composes with the profile's own.
+template <class Point>
+SURFACE* sweptNet(QELXGeometryExporter& g, const QELXIdentifier& id, const QELXIdentifier& profileId, bool angular,
+                  double su, double uC, double sv, double vC, double k, Point point)
+{
+    double us[2] = {0, 0}, vs[2] = {0, 0};
+    Profile p;
+    Direction V;
+    if (g.GetSurfaceSpan(id, us, vs) != QELI_OK || !profile(g, profileId, us[0], us[1], p) ||
+        !direction(angular, vs[0], vs[1], V))
+        return nullptr;
+    return netSurface(p.d, p.scale * su, p.scale * uC + p.offset, V, sv, vC, k,
+                      [&](std::size_t i, std::size_t j) { return point(p.points[i], V.ctrl[j]); });
 }
 
 } // namespace
@@ -316,6 +415,31 @@ QELIResult QELXDefaultGeometryImporter::ConvertSurface(const QELXIdentifier& id,
                 }
             }
             m_exporter->DeleteNurbsSurfaceData(ctrl, w, uk, um, vk, vm);
+            return out ? QELI_OK : QELI_FAIL;
+        }
+        case 7: { // the profile at angle t about the axis, right-handed
+            double point[3], axis[3];
+            QELXIdentifier profileId;
+            if (m_exporter->GetRevolvedSurfaceData(id, point, axis, profileId) != QELI_OK || !finite3(point) ||
+                !finite3(axis) || length(axis) == 0.0)
+                return QELI_FAIL;
+            const QELposition A = pos(point, 1.0);
+            const QELunit_vector D = normalise(QELvector(axis[0], axis[1], axis[2]));
+            out = sweptNet(*m_exporter, id, profileId, true, su, uC, sv, vC, k, [&](const QELposition& q, Ctrl v) {
+                const QELvector along = D * ((q - A) % D), across = (q - A) - along;
+                return A + along + across * v.c + (D * across) * v.s;
+            });
+            return out ? QELI_OK : QELI_FAIL;
+        }
+        case 8: { // the profile moved by t times the direction
+            double direction[3];
+            QELXIdentifier profileId;
+            if (m_exporter->GetExtrudedSurfaceData(id, direction, profileId) != QELI_OK || !finite3(direction) ||
+                length(direction) == 0.0)
+                return QELI_FAIL;
+            const QELvector D(direction[0], direction[1], direction[2]);
+            out = sweptNet(*m_exporter, id, profileId, false, su, uC, sv, vC, k,
+                           [&](const QELposition& q, Ctrl v) { return q + D * v.c; });
             return out ? QELI_OK : QELI_FAIL;
         }
         default:

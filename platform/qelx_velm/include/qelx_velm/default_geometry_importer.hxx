@@ -17,10 +17,10 @@ public:
     QELXDefaultGeometryImporter(QELXGeometryExporter* exporter, double scale);
 
     // 0 with a new kernel entity (use count 0), or 0x1000001 with out null:
-    // bad data, a kind without a kernel form here (revolved, extruded,
-    // offset, unknown), or an ellipse whose parameterisation the kernel
-    // form cannot carry. Cones, spheres and tori under a map other than the
-    // identity become splines over the exporter's span.
+    // bad data, a kind without a kernel form here (offset, unknown), or an
+    // ellipse whose parameterisation the kernel form cannot carry. Cones,
+    // spheres and tori under a map other than the identity, and revolved and
+    // extruded surfaces, become splines over the exporter's span.
     QELIResult ConvertSurface(const QELXIdentifier& surface, SURFACE*& out);
     QELIResult ConvertCurve(const QELXIdentifier& curve, CURVE*& out);
     // The pcurve on the face surface `surface` (made by ConvertSurface).
