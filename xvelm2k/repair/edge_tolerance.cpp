@@ -200,7 +200,8 @@ bool Ve_EdgeTag::setTolerance_New(EDGE** newEdge)
     EDGE* edge = getDef();
     if (!edge->geometry() && !rebuildEdgeCurveFromFaces(edge))
         return false;
-    if (!edge->coedge() || !edge->coedge()->loop())
+    // A curve entity without an equation cannot be measured.
+    if (!edge->geometry()->has_equation() || !edge->coedge() || !edge->coedge()->loop())
         return false;
     ENTITY_LIST edges, bad, created;
     edges.add(edge);
@@ -250,6 +251,8 @@ bool Ve_EdgeTag::setTolerance_Old(EDGE** newEdge)
 {
     EDGE* edge = getDef();
     if (!edge->geometry() && !rebuildEdgeCurveFromFaces(edge))
+        return false;
+    if (!edge->geometry()->has_equation())
         return false;
     const curve& eq = edge->geometry()->equation();
     double t0 = 0.0, t1 = 0.0;
