@@ -10,10 +10,12 @@ struct Table {
     std::unordered_map<std::uint64_t, QELXReferenceCount*> entries;
 };
 
+// Never destroyed: objects held by other libraries' statics may leave it
+// during exit, after a destroyed table would be gone.
 Table& table()
 {
-    static Table t;
-    return t;
+    static Table* t = new Table;
+    return *t;
 }
 
 } // namespace
