@@ -2,6 +2,7 @@
 // and the one line it gives for each kind of bad input.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -16,7 +17,8 @@
 
 namespace {
 
-const std::string dir = ::testing::TempDir() + "xvelm_driver_";
+// CTest runs each test as a process of its own, several at once: files are per process.
+const std::string dir = ::testing::TempDir() + "xvelm_driver_" + std::to_string(::getpid()) + "_";
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
