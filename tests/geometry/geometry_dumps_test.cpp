@@ -1,6 +1,9 @@
 // Debug dumps write files the kernel can read back.
 #include <cstdio>
 #include <filesystem>
+#include <string>
+
+#include <unistd.h>
 
 #include "geometry/geometry_dumps.hxx"
 #include "geometry/surface_utilities.hxx"
@@ -25,7 +28,9 @@ TEST_F(GeometryDumps, SplineFaceBodiesAreWrittenAndReadBack)
     ASSERT_NE(face->loop(), nullptr);
     EXPECT_TRUE(isSameSurface(face->geometry()->equation(), srf));
 
-    const std::string path = (std::filesystem::temp_directory_path() / "surfimport_dump.vlt").string();
+    // One file per process: several test runs may share the temporary folder.
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("geometry_dump_" + std::to_string(getpid()) + ".vlt")).string();
     dumpSurfaceAsFace(face->geometry(), path.c_str());
     FILE* fp = std::fopen(path.c_str(), "r");
     ASSERT_NE(fp, nullptr);
