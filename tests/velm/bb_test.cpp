@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "entity_test_node.hxx"
+#include "support/model_builders.hxx"
+#include "velm/groups.hxx"
 #include "velm/api.hxx"
 #include "velm/bb.hxx"
 #include "velm/geometry_entity.hxx"
@@ -192,3 +194,48 @@ TEST_F(BulletinBoard, CallLogRecordsTheBracketProtocol) {
 }
 
 }  // namespace
+
+// Copy and deletion of a body in a failed frame: the saved model is what it
+// was, to the text. The body carries attributes on a face, an edge and a vertex,
+// shares a surface with another body and has faces in a group that stays and in
+// one that goes with its last member.
+TEST_F(BulletinBoard, FailedFrameAroundCopyOrDeleteLeavesTheSavedModelUnchanged) {
+  using testkit::make_box;
+  using testkit::model_problems;
+  for (bool deleting : {false, true}) {
+    SCOPED_TRACE(deleting ? "delete" : "copy");
+    BODY* box = make_box();
+    BODY* other = make_box(1.0, 2.0, 3.0);
+    FACE* f = box->lump()->shell()->face();
+    COEDGE* c = f->loop()->start();
+    other->lump()->shell()->face()->set_geometry(f->geometry());
+    for (ENTITY* e : {static_cast<ENTITY*>(f), static_cast<ENTITY*>(c->edge()), static_cast<ENTITY*>(c->start())})
+      ASSERT_TRUE(api_add_generic_named_attribute(e, "tag", e->type_name()).ok());
+    auto* layer = new QELGROUP;
+    auto* selection = new QELGROUP;
+    selection->set_collection_empty_behavior(1);
+    ASSERT_TRUE(api_ct_add_to_group(f, layer).ok());
+    ASSERT_TRUE(api_ct_add_to_group(other->lump()->shell()->face(), layer).ok());
+    ASSERT_TRUE(api_ct_add_to_group(f->next(), selection).ok());
+    ENTITY_LIST top;
+    for (ENTITY* e : {static_cast<ENTITY*>(box), static_cast<ENTITY*>(other), static_cast<ENTITY*>(layer),
+                      static_cast<ENTITY*>(selection)})
+      top.add(e);
+    const std::string before = velm_test::saved_records(top);
+    const long live = velm_live_entity_count();
+    const std::string problems = model_problems(box);  // the shared surface's count
+
+    api_bb_begin(true);
+    BODY* copy = nullptr;
+    ASSERT_TRUE((deleting ? api_del_entity(box) : api_copy_body(box, copy)).ok());
+    EXPECT_NE(velm_live_entity_count(), live);
+    api_bb_end(failure, true, false);
+
+    EXPECT_EQ(velm_live_entity_count(), live);
+    EXPECT_EQ(velm_test::saved_records(top), before);
+    EXPECT_EQ(model_problems(box), problems);
+    ASSERT_TRUE(api_del_entity(box).ok());
+    EXPECT_FALSE(velm_is_live_entity(selection));
+    for (ENTITY* e : {static_cast<ENTITY*>(other), static_cast<ENTITY*>(layer)}) EXPECT_TRUE(api_del_entity(e).ok());
+  }
+}

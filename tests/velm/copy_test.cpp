@@ -68,6 +68,8 @@ TEST(CopyBody, GivesAnEqualIndependentBody) {
   EXPECT_TRUE(api_del_entity(copy).ok());
 }
 
+// The duplicate belongs to the copy alone: deleting the copy leaves no empty
+// group behind.
 TEST(CopyBody, GroupsOfTheOriginalGetOneDuplicateHoldingTheCopies) {
   BODY* box = make_box();
   auto* layer = new QELGROUP;
@@ -75,6 +77,7 @@ TEST(CopyBody, GroupsOfTheOriginalGetOneDuplicateHoldingTheCopies) {
   FACE* f = box->lump()->shell()->face();
   ASSERT_TRUE(api_ct_add_to_group(f, layer).ok());
   ASSERT_TRUE(api_ct_add_to_group(f->next(), layer).ok());
+  const long before = velm_live_entity_count();
 
   BODY* copy = nullptr;
   ASSERT_TRUE(api_copy_body(box, copy).ok());
@@ -89,9 +92,11 @@ TEST(CopyBody, GroupsOfTheOriginalGetOneDuplicateHoldingTheCopies) {
   EXPECT_NE(named(dup, "layer"), nullptr);
   EXPECT_EQ(layer->members().iteration_count(), 2);
 
-  for (ENTITY* e : {static_cast<ENTITY*>(box), static_cast<ENTITY*>(copy),
-                    static_cast<ENTITY*>(layer), static_cast<ENTITY*>(dup)})
-    EXPECT_TRUE(api_del_entity(e).ok());
+  ASSERT_TRUE(api_del_entity(copy).ok());
+  EXPECT_FALSE(velm_is_live_entity(dup));
+  EXPECT_EQ(velm_live_entity_count(), before);
+  EXPECT_EQ(layer->members().iteration_count(), 2);
+  for (ENTITY* e : {static_cast<ENTITY*>(box), static_cast<ENTITY*>(layer)}) EXPECT_TRUE(api_del_entity(e).ok());
 }
 
 TEST(CopyEntity, FaceCopyStandsOnItsOwn) {

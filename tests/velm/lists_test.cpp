@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "entity_test_node.hxx"
 #include "velm/bb.hxx"
 #include "velm/testkit.hxx"
@@ -42,6 +45,49 @@ TEST_F(Lists, AddIsDuplicateCheckedAndNullIsAddedOnce) {
   EXPECT_EQ(l.remove(nodes_[0]), 3);
   EXPECT_EQ(l.iteration_count(), 2);
   EXPECT_FALSE(l.contains(nodes_[0]));
+}
+
+// Long lists search an index: checked and unchecked adds and removals over
+// a few hundred addresses (never dereferenced) agree with a plain scan for the
+// first live entry, through every growth of the index.
+TEST(ListIndex, AgreesWithAScanForTheFirstLiveEntry) {
+  alignas(16) static char pool[300 * 16];
+  auto key = [](unsigned k) { return k == 0 ? nullptr : reinterpret_cast<ENTITY*>(pool + 16 * k); };
+  ENTITY* const gone = reinterpret_cast<ENTITY*>(pool);  // the scan's tombstone
+  std::vector<ENTITY*> scan;
+  auto first = [&](ENTITY* e) {
+    for (std::size_t k = 0; k < scan.size(); ++k)
+      if (scan[k] == e) return static_cast<int>(k);
+    return -1;
+  };
+  ENTITY_LIST l;
+  unsigned seed = 12345;
+  for (int step = 0; step < 4000; ++step) {
+    seed = seed * 1103515245u + 12345u;
+    ENTITY* e = key((seed >> 8) % 300);
+    switch ((seed >> 20) % 4) {
+      case 0:
+      case 1: {
+        int at = first(e);
+        EXPECT_EQ(l.add(e), at >= 0 ? at : static_cast<int>(scan.size()));
+        if (at < 0) scan.push_back(e);
+        break;
+      }
+      case 2:
+        EXPECT_EQ(l.add(e, false), static_cast<int>(scan.size()));
+        scan.push_back(e);
+        break;
+      default: {
+        int at = first(e);
+        EXPECT_EQ(l.remove(e), at);
+        if (at >= 0) scan[static_cast<std::size_t>(at)] = gone;
+      }
+    }
+    if (step % 500 != 0) continue;
+    for (unsigned k = 0; k < 300; ++k) ASSERT_EQ(l.lookup(key(k)), first(key(k))) << "step " << step;
+  }
+  EXPECT_EQ(l.count(), static_cast<int>(scan.size()));
+  EXPECT_EQ(l.iteration_count(), static_cast<int>(scan.size() - std::count(scan.begin(), scan.end(), gone)));
 }
 
 TEST_F(Lists, RemoveLeavesATombstoneAndTheWalkSkipsNothing) {

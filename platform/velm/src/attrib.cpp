@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "entity_internal.hxx"
 #include "velm/api.hxx"
 #include "velm/groups.hxx"
 #include "velm/save.hxx"
@@ -76,6 +77,8 @@ void ATTRIB::attach(ENTITY* owner) {
 }
 
 void ATTRIB::unhook() {
+  // An owner going as a whole takes its chain along as it stands.
+  if (owner_ && velm_entity_access::is_doomed(owner_)) return;
   if (previous_) {
     previous_->set_links(previous_->owner_, previous_->previous_, next_);
   } else if (owner_ && owner_->attrib() == this) {

@@ -1,11 +1,10 @@
 // Bulletin board: roll-back frames, logging, and the frame of the API functions.
 #include <memory>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "entity_internal.hxx"
+#include "velm/address_table.hxx"
 #include "velm/api.hxx"
 #include "velm/bb.hxx"
 #include "velm/entity.hxx"
@@ -19,11 +18,11 @@ namespace {
 struct frame {
   bool outer = false;
   std::vector<ENTITY*> changed;
-  std::unordered_map<ENTITY*, ENTITY*> image_of;
+  velm_address_map<ENTITY*> image_of;
   std::vector<ENTITY*> created;
-  std::unordered_set<ENTITY*> created_set;
+  velm_address_set created_set;
   std::vector<ENTITY*> lost;
-  std::unordered_set<ENTITY*> lost_set;
+  velm_address_set lost_set;
 };
 
 std::vector<std::unique_ptr<frame>>& frames() {
@@ -34,18 +33,18 @@ std::vector<std::unique_ptr<frame>>& frames() {
 frame* top() { return frames().empty() ? nullptr : frames().back().get(); }
 
 void free_images(frame& f) {
-  for (auto& [e, image] : f.image_of) delete image;
+  f.image_of.for_each([](const void*, ENTITY* image) { delete image; });
   f.image_of.clear();
 }
 
 void roll_back(frame& f) {
   for (ENTITY* e : f.lost)
-    if (f.lost_set.erase(e) && !f.created_set.count(e)) velm_entity_access::mark_lost(e, false);
+    if (f.lost_set.erase(e) && !f.created_set.contains(e)) velm_entity_access::mark_lost(e, false);
   for (ENTITY* e : f.changed) {
-    auto it = f.image_of.find(e);
-    if (it == f.image_of.end()) continue;
-    ENTITY* image = it->second;
-    f.image_of.erase(it);
+    ENTITY** slot = f.image_of.find(e);
+    if (!slot) continue;
+    ENTITY* image = *slot;
+    f.image_of.erase(e);
     e->roll_back(image);
     delete image;
   }
@@ -57,21 +56,21 @@ void roll_back(frame& f) {
 // before the outermost frame commits.
 void hand_lost_to(frame& f, frame& parent) {
   for (ENTITY* e : f.lost)
-    if (f.lost_set.erase(e) && parent.lost_set.insert(e).second) parent.lost.push_back(e);
+    if (f.lost_set.erase(e) && parent.lost_set.insert(e)) parent.lost.push_back(e);
 }
 
 void merge_into(frame& f, frame& parent) {
   for (ENTITY* e : f.created)
-    if (f.created_set.erase(e) && parent.created_set.insert(e).second) parent.created.push_back(e);
+    if (f.created_set.erase(e) && parent.created_set.insert(e)) parent.created.push_back(e);
   for (ENTITY* e : f.changed) {
-    auto it = f.image_of.find(e);
-    if (it == f.image_of.end()) continue;
-    ENTITY* image = it->second;
-    f.image_of.erase(it);
-    if (parent.created_set.count(e) || parent.image_of.count(e)) {
+    ENTITY** slot = f.image_of.find(e);
+    if (!slot) continue;
+    ENTITY* image = *slot;
+    f.image_of.erase(e);
+    if (parent.created_set.contains(e) || parent.image_of.contains(e)) {
       delete image;  // the parent's older state wins
     } else {
-      parent.image_of.emplace(e, image);
+      parent.image_of.insert(e, image);
       parent.changed.push_back(e);
     }
   }
@@ -150,22 +149,22 @@ void set_logging(int on) {
 // ---------------------------------------------------------------------------
 void bb_record_creation(ENTITY* e) {
   frame* f = top();
-  if (f && f->created_set.insert(e).second) f->created.push_back(e);
+  if (f && f->created_set.insert(e)) f->created.push_back(e);
 }
 
 bool bb_created_in_current_frame(const ENTITY* e) {
   frame* f = top();
-  return f && f->created_set.count(const_cast<ENTITY*>(e));
+  return f && f->created_set.contains(e);
 }
 
 void bb_record_backup(ENTITY* e) {
   frame* f = top();
-  if (!f || e->is_backup_image() || f->created_set.count(e) || f->image_of.count(e)) return;
+  if (!f || e->is_backup_image() || f->created_set.contains(e) || f->image_of.contains(e)) return;
   velm_expect_image(true);
   ENTITY* image = e->make_copy();
   velm_expect_image(false);
   if (!image) velm_out_of_memory();
-  f->image_of.emplace(e, image);
+  f->image_of.insert(e, image);
   f->changed.push_back(e);
 }
 
@@ -173,7 +172,7 @@ bool bb_record_loss(ENTITY* e) {
   frame* f = top();
   if (!f) return false;
   velm_entity_access::mark_lost(e, true);
-  if (f->lost_set.insert(e).second) f->lost.push_back(e);
+  if (f->lost_set.insert(e)) f->lost.push_back(e);
   return true;
 }
 
@@ -181,10 +180,9 @@ void bb_forget(ENTITY* e) {
   for (auto& f : frames()) {
     f->created_set.erase(e);
     f->lost_set.erase(e);
-    auto it = f->image_of.find(e);
-    if (it != f->image_of.end()) {
-      delete it->second;
-      f->image_of.erase(it);
+    if (ENTITY** image = f->image_of.find(e)) {
+      delete *image;
+      f->image_of.erase(e);
     }
   }
 }

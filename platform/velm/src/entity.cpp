@@ -5,6 +5,7 @@
 
 #include "entity_internal.hxx"
 #include "velm/api.hxx"
+#include "velm/attrib.hxx"
 #include "velm/bb.hxx"
 #include "velm/lists.hxx"
 #include "velm/save.hxx"
@@ -120,10 +121,19 @@ velm_lose_scope::~velm_lose_scope() {
 void ENTITY::lose() {
   if (is_lost() || is_backup_image()) return;
   velm_lose_scope scope;
-  // Attributes unhook themselves from this entity as they are lost.
-  while (ENTITY* a = attrib_) {
-    a->lose();
-    if (attrib_ == a) break;  // an attribute that does not unhook: stop, never spin
+  if (state_ & state_doomed) {
+    // Going with its owner: the chain stays as it is, every attribute on it goes.
+    for (ENTITY* a = attrib_; a && !a->is_lost();) {
+      ENTITY* next = static_cast<ATTRIB*>(a)->next();
+      a->lose();
+      a = next;
+    }
+  } else {
+    // Attributes unhook themselves from this entity as they are lost.
+    while (ENTITY* a = attrib_) {
+      a->lose();
+      if (attrib_ == a) break;  // an attribute that does not unhook: stop, never spin
+    }
   }
   if (!bb_record_loss(this)) {
     velm_entity_access::mark_lost(this, true);
@@ -214,6 +224,15 @@ void velm_entity_access::mark_lost(ENTITY* e, bool lost) {
     velm_registry_add(e);
   }
 }
+
+void velm_entity_access::set_doomed(ENTITY* e, bool doomed) {
+  if (doomed)
+    e->state_ |= ENTITY::state_doomed;
+  else
+    e->state_ &= static_cast<unsigned char>(~ENTITY::state_doomed);
+}
+
+bool velm_entity_access::is_doomed(const ENTITY* e) { return (e->state_ & ENTITY::state_doomed) != 0; }
 
 void velm_entity_access::destroy(ENTITY* e) { delete e; }
 

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
+
+#include "velm/entity.hxx"
 
 #include "velm/memory.hxx"
 
@@ -25,6 +28,10 @@ bool velm_take_image_expectation();
 class velm_entity_access {
  public:
   static void mark_lost(ENTITY* e, bool lost);
+  // Marks an entity that goes together with its owner (a body being lost):
+  // its attributes leave their chain as it stands.
+  static void set_doomed(ENTITY* e, bool doomed);
+  static bool is_doomed(const ENTITY* e);
   static void destroy(ENTITY* e);
   static int ensure_id(ENTITY* e);  // api_get_entity_id numbering
 };
@@ -53,3 +60,9 @@ class velm_fix_scope {
   ENTITY** saved_array_;
   std::size_t saved_size_;
 };
+
+// The deep copy's core: scans the closure of the roots (copy_scan) into
+// `originals`, slot 0 null, and copies every entity into `copies`, slot for
+// slot. Throws after destroying whatever copies it made.
+void copy_closure(const ENTITY_LIST& roots, ENTITY_LIST& originals, std::vector<ENTITY*>& copies,
+                  pointer_map* pm = nullptr, SCAN_TYPE reason = scan_copy);

@@ -1,7 +1,9 @@
 // ENTITY_LIST, the EE_LIST and TRANSFORM entities, and the deep-copy driver.
 #include <cstdint>
+#include <utility>
 
 #include "entity_internal.hxx"
+#include "velm/address_table.hxx"
 #include "velm/lists.hxx"
 #include "velm/save.hxx"
 
@@ -15,6 +17,7 @@ ENTITY_LIST::ENTITY_LIST(const ENTITY_LIST& other)
     : VELM_OBJECT(),
       slots_(other.slots_),
       index_(other.index_),
+      shift_(other.shift_),
       live_(other.live_),
       duplicates_(other.duplicates_) {}
 
@@ -22,6 +25,7 @@ ENTITY_LIST& ENTITY_LIST::operator=(const ENTITY_LIST& other) {
   if (this != &other) {
     slots_ = other.slots_;
     index_ = other.index_;
+    shift_ = other.shift_;
     live_ = other.live_;
     duplicates_ = other.duplicates_;
     cursor_ = 0;
@@ -29,16 +33,74 @@ ENTITY_LIST& ENTITY_LIST::operator=(const ENTITY_LIST& other) {
   return *this;
 }
 
-int ENTITY_LIST::add(ENTITY* e, bool check_duplicates) {
-  if (check_duplicates) {
-    auto it = index_.find(e);
-    if (it != index_.end()) return it->second;
+// The index holds, for each entity present, the slot of its first live entry.
+int ENTITY_LIST::find_slot(const ENTITY* e) const {
+  const std::size_t mask = index_.size() - 1;
+  for (std::size_t i = velm_detail::address_hash(e, shift_);; i = (i + 1) & mask) {
+    std::uint32_t s = index_[i];
+    if (s == 0) return -1;
+    if (slots_[s - 1] == e) return static_cast<int>(i);
   }
+}
+
+void ENTITY_LIST::index_insert(int slot) {
+  const std::size_t mask = index_.size() - 1;
+  std::size_t i = velm_detail::address_hash(slots_[static_cast<std::size_t>(slot)], shift_);
+  while (index_[i] != 0) i = (i + 1) & mask;
+  index_[i] = static_cast<std::uint32_t>(slot) + 1;
+}
+
+void ENTITY_LIST::index_erase(int position) {
+  const std::size_t mask = index_.size() - 1;
+  std::size_t i = static_cast<std::size_t>(position);
+  for (std::size_t j = (i + 1) & mask; index_[j] != 0; j = (j + 1) & mask) {
+    std::size_t h = velm_detail::address_hash(slots_[index_[j] - 1], shift_);
+    if (((j - h) & mask) >= ((j - i) & mask)) {
+      index_[i] = index_[j];
+      i = j;
+    }
+  }
+  index_[i] = 0;
+}
+
+// Sized for the slots (tombstones included) at most half full; the first live
+// entry of each entity goes in.
+void ENTITY_LIST::build_index() {
+  std::size_t n = 16;
+  while (n < 2 * (slots_.size() + 1)) n *= 2;
+  index_.assign(n, 0);
+  shift_ = 64;
+  for (std::size_t k = n; k > 1; k >>= 1) --shift_;
+  for (int k = 0; k < count(); ++k)
+    if (slots_[static_cast<std::size_t>(k)] != tombstone && find_slot(slots_[static_cast<std::size_t>(k)]) < 0)
+      index_insert(k);
+}
+
+int ENTITY_LIST::lookup(const ENTITY* e) const {
+  if (index_.empty()) {
+    for (int k = 0; k < count(); ++k)
+      if (slots_[static_cast<std::size_t>(k)] == e) return k;
+    return -1;
+  }
+  int position = find_slot(e);
+  return position < 0 ? -1 : static_cast<int>(index_[static_cast<std::size_t>(position)]) - 1;
+}
+
+int ENTITY_LIST::add(ENTITY* e, bool check_duplicates) {
+  int present = lookup(e);
+  if (check_duplicates && present >= 0) return present;
   int index = count();
   slots_.push_back(e);
-  // Keeps the first index of an unchecked duplicate.
-  if (!index_.emplace(e, index).second) duplicates_ = true;
   ++live_;
+  // An unchecked duplicate keeps the first index.
+  if (!check_duplicates && present >= 0) duplicates_ = true;
+  if (index_.empty()) {
+    if (count() > small_list) build_index();
+  } else if (2 * (slots_.size() + 1) > index_.size()) {
+    build_index();
+  } else if (present < 0) {
+    index_insert(index);
+  }
   return index;
 }
 
@@ -49,36 +111,30 @@ void ENTITY_LIST::add(const ENTITY_LIST& other) {
 }
 
 int ENTITY_LIST::remove(ENTITY* e) {
-  auto it = index_.find(e);
-  if (it == index_.end()) return -1;
-  int index = it->second;
-  index_.erase(it);
-  slots_[index] = tombstone;
+  int index = lookup(e);
+  if (index < 0) return -1;
+  if (!index_.empty()) index_erase(find_slot(e));
+  slots_[static_cast<std::size_t>(index)] = tombstone;
   --live_;
   // An unchecked duplicate further on becomes the entry that lookup and remove find.
-  if (duplicates_)
+  if (duplicates_ && !index_.empty())
     for (int k = index + 1; k < count(); ++k)
-      if (slots_[k] == e) {
-        index_.emplace(e, k);
+      if (slots_[static_cast<std::size_t>(k)] == e) {
+        index_insert(k);
         break;
       }
   return index;
 }
 
-int ENTITY_LIST::lookup(const ENTITY* e) const {
-  auto it = index_.find(e);
-  return it == index_.end() ? -1 : it->second;
-}
-
 ENTITY* ENTITY_LIST::operator[](int index) const {
   if (index < 0 || index >= count()) return nullptr;
-  ENTITY* e = slots_[index];
+  ENTITY* e = slots_[static_cast<std::size_t>(index)];
   return e == tombstone ? nullptr : e;
 }
 
 ENTITY* ENTITY_LIST::next() const {
   while (cursor_ < count()) {
-    ENTITY* e = slots_[cursor_++];
+    ENTITY* e = slots_[static_cast<std::size_t>(cursor_++)];
     if (e && e != tombstone) return e;
   }
   return nullptr;
@@ -87,6 +143,7 @@ ENTITY* ENTITY_LIST::next() const {
 void ENTITY_LIST::clear() {
   slots_.clear();
   index_.clear();
+  shift_ = 64;
   live_ = 0;
   duplicates_ = false;
   cursor_ = 0;
@@ -230,9 +287,10 @@ void TRANSFORM::copy_common(ENTITY_LIST& list, const TRANSFORM* from, pointer_ma
 }
 
 // ---------------------------------------------------------------------------
-void copy_entity_list(const ENTITY_LIST& roots, ENTITY_LIST& copies, pointer_map* pm, SCAN_TYPE reason) {
+void copy_closure(const ENTITY_LIST& roots, ENTITY_LIST& list, std::vector<ENTITY*>& array, pointer_map* pm,
+                  SCAN_TYPE reason) {
   // Slot 0 is null, so that a null field encodes as index 0 (copy_index).
-  ENTITY_LIST list;
+  list.clear();
   list.add(nullptr);
   for (int i = 0; i < roots.count(); ++i)
     if (ENTITY* e = roots[i]) list.add(e);
@@ -240,7 +298,7 @@ void copy_entity_list(const ENTITY_LIST& roots, ENTITY_LIST& copies, pointer_map
   for (int i = 1; i < list.count(); ++i)
     if (ENTITY* e = list[i]) e->copy_scan(list, reason, 0);
 
-  std::vector<ENTITY*> array(static_cast<std::size_t>(list.count()), nullptr);
+  array.assign(static_cast<std::size_t>(list.count()), nullptr);
   try {
     for (int i = 1; i < list.count(); ++i) {
       array[i] = velm_require(list[i]->copy_data(list, pm, 0, reason));
@@ -250,10 +308,16 @@ void copy_entity_list(const ENTITY_LIST& roots, ENTITY_LIST& copies, pointer_map
     for (int i = 1; i < list.count(); ++i) array[i]->fix_pointers(array.data(), reason);
   } catch (...) {
     // Copies are not yet part of any model: destroy them without cascading.
-    for (ENTITY* e : array)
-      if (e) velm_entity_access::destroy(e);
+    for (ENTITY*& e : array)
+      if (e) velm_entity_access::destroy(std::exchange(e, nullptr));
     throw;
   }
+}
+
+void copy_entity_list(const ENTITY_LIST& roots, ENTITY_LIST& copies, pointer_map* pm, SCAN_TYPE reason) {
+  ENTITY_LIST list;
+  std::vector<ENTITY*> array;
+  copy_closure(roots, list, array, pm, reason);
   for (int i = 0; i < roots.count(); ++i)
-    if (ENTITY* e = roots[i]) copies.add(array[list.lookup(e)]);
+    if (ENTITY* e = roots[i]) copies.add(array[static_cast<std::size_t>(list.lookup(e))]);
 }

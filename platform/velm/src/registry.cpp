@@ -2,10 +2,10 @@
 // tables, debug numbering, entity ids and the index encoding of copy/restore.
 #include <cstring>
 #include <memory>
-#include <unordered_set>
 #include <vector>
 
 #include "entity_internal.hxx"
+#include "velm/address_table.hxx"
 #include "velm/lists.hxx"
 #include "velm/save.hxx"
 
@@ -18,8 +18,8 @@ VELM_KERNEL_CLASSES(VELM_DEFINE_HEAD)
 // ---------------------------------------------------------------------------
 namespace {
 // Leaked on purpose: entities and definitions may outlive any static's destructor.
-std::unordered_set<const void*>& live() {
-  static auto* set = new std::unordered_set<const void*>;
+velm_address_set& live() {
+  static auto* set = new velm_address_set;
   return *set;
 }
 bool image_expected = false;
@@ -28,7 +28,7 @@ int entity_id_counter = 0;
 
 void velm_registry_add(const ENTITY* e) { live().insert(e); }
 void velm_registry_remove(const ENTITY* e) { live().erase(e); }
-bool velm_is_live_entity(const void* address) { return address && live().count(address) != 0; }
+bool velm_is_live_entity(const void* address) { return address && live().contains(address); }
 long velm_live_entity_count() { return static_cast<long>(live().size()); }
 
 void velm_expect_image(bool on) { image_expected = on; }
@@ -178,11 +178,14 @@ int velm_call_in_table(const METHOD_TABLE& table, void* object, const METHOD_ID&
 
 // ---------------------------------------------------------------------------
 ENTITY* pointer_map::find(const ENTITY* original) const {
-  auto it = map_.find(original);
-  return it == map_.end() ? nullptr : it->second;
+  ENTITY* const* copy = map_.find(original);
+  return copy ? *copy : nullptr;
 }
 
-void pointer_map::add(const ENTITY* original, ENTITY* copy) { map_[original] = copy; }
+void pointer_map::add(const ENTITY* original, ENTITY* copy) {
+  auto [slot, inserted] = map_.insert(original, copy);
+  if (!inserted && slot) *slot = copy;
+}
 
 // ---------------------------------------------------------------------------
 namespace {

@@ -4,9 +4,11 @@
 #include <type_traits>
 
 #include "entity_internal.hxx"
+#include "velm/address_table.hxx"
 #include "velm/api.hxx"
 #include "velm/attrib.hxx"
 #include "velm/save.hxx"
+#include "velm/topology_api.hxx"
 
 VELM_ENTITY_DEF(BODY, ENTITY, 1, "body", BODY_TYPE)
 VELM_ENTITY_DEF(LUMP, ENTITY, 1, "lump", LUMP_TYPE)
@@ -117,6 +119,27 @@ struct velm_topology_io {
     fn(f.shell, false);
   }
 
+  // The geometry links of a topology entity, by class.
+  template <class F>
+  static void counted_links(ENTITY* e, F&& fn) {
+    auto each = [&](auto& fields) {
+      links(fields, [&](auto*& p, bool counted) {
+        if (counted && p) fn(static_cast<ENTITY*>(p));
+      });
+    };
+    switch (e->identity(1)) {
+      case BODY_TYPE: each(static_cast<BODY*>(e)->f_); break;
+      case FACE_TYPE: each(static_cast<FACE*>(e)->f_); break;
+      case COEDGE_TYPE:
+        each(static_cast<COEDGE*>(e)->f_);
+        if (is_TCOEDGE(e)) each(static_cast<TCOEDGE*>(e)->t_);
+        break;
+      case EDGE_TYPE: each(static_cast<EDGE*>(e)->f_); break;
+      case VERTEX_TYPE: each(static_cast<VERTEX*>(e)->f_); break;
+      default: break;
+    }
+  }
+
   template <class P>
   static P* decode(ENTITY* stored) {
     return reinterpret_cast<P*>(stored);
@@ -180,6 +203,8 @@ void set_counted(ENTITY* self, G*& field, G* value) {
   field = value;
   if (old) old->remove();
 }
+
+void lose_whole_body(BODY* body);
 
 void lose_live(ENTITY* e) {
   if (e && !e->is_lost()) e->lose();
@@ -293,18 +318,7 @@ void BODY::set_transform(TRANSFORM* transform) { set_counted(this, f_.transform,
 void BODY::lose() {
   velm_lose_scope scope;
   if (is_lost() || is_backup_image()) return;
-  // Edges and vertices belong to the body, shared or not. Collected first:
-  // outside a bulletin board what is lost is gone at once.
-  ENTITY_LIST all;
-  velm_topology_walk(this, all);
-  std::vector<ENTITY*> edges_and_vertices;
-  for (int i = 0; i < all.count(); ++i)
-    if (is_EDGE(all[i]) || is_VERTEX(all[i])) edges_and_vertices.push_back(all[i]);
-  for (LUMP* l : chain(f_.lump)) lose_live(l);
-  for (WIRE* w : chain(f_.wire)) lose_live(w);
-  for (ENTITY* e : edges_and_vertices) lose_live(e);
-  set_transform(nullptr);
-  ENTITY::lose();
+  lose_whole_body(this);
 }
 
 void BODY::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
@@ -1033,73 +1047,210 @@ bool is_wire_body(const ENTITY* e) {
 }
 
 // ---------------------------------------------------------------------------
-// Kernel-order walk.
+// Kernel-order walk. `sink` receives every entity in order of encounter (edges
+// and vertices once per coedge); the walk goes no deeper than `deepest` (the
+// rank of the deepest kind wanted), so a query for faces never visits a coedge.
 namespace {
-void walk_edge(const EDGE* e, ENTITY_LIST& out) {
-  out.add(const_cast<EDGE*>(e));
-  if (e->start()) out.add(e->start());
-  if (e->end()) out.add(e->end());
+enum walk_rank { rank_lump = 1, rank_shell = 2, rank_face = 3, rank_loop = 4, rank_coedge = 5, rank_edge = 6, rank_vertex = 7 };
+
+template <class Sink>
+struct kernel_walk {
+  Sink& sink;
+  int deepest;
+
+  void edge(const EDGE* e) {
+    sink(const_cast<EDGE*>(e));
+    if (deepest < rank_vertex) return;
+    if (e->start()) sink(e->start());
+    if (e->end()) sink(e->end());
+  }
+  void coedge(const COEDGE* c) {
+    sink(const_cast<COEDGE*>(c));
+    if (deepest < rank_edge) return;
+    if (EDGE* e = c->edge()) edge(e);
+  }
+  void loop(const LOOP* l) {
+    sink(const_cast<LOOP*>(l));
+    if (deepest < rank_coedge) return;
+    for (COEDGE* c : ring(l->start())) coedge(c);
+  }
+  void face(const FACE* f) {
+    sink(const_cast<FACE*>(f));
+    if (deepest < rank_loop) return;
+    for (LOOP* l : chain(f->loop())) loop(l);
+  }
+  void wire(const WIRE* w) {
+    sink(const_cast<WIRE*>(w));
+    if (deepest < rank_coedge) return;
+    for (COEDGE* c : wire_coedges(w)) coedge(c);
+  }
+  void shell_faces(const SHELL* s) {
+    sink(const_cast<SHELL*>(s));
+    if (deepest < rank_face) return;
+    for (FACE* f : chain(s->face())) face(f);
+  }
+  void shell_wires(const SHELL* s) {
+    if (deepest < rank_face) return;
+    for (WIRE* w : chain(s->wire())) wire(w);
+  }
+  void lump(const LUMP* l, bool wires) {
+    if (!wires) sink(const_cast<LUMP*>(l));
+    if (deepest < rank_shell) return;
+    for (SHELL* s : chain(l->shell())) wires ? shell_wires(s) : shell_faces(s);
+  }
+
+  void from(const ENTITY* root) {
+    if (is_BODY(root)) {
+      auto* b = static_cast<const BODY*>(root);
+      sink(const_cast<BODY*>(b));
+      if (deepest < rank_lump) return;
+      for (LUMP* l : chain(b->lump())) lump(l, false);
+      if (deepest >= rank_face)
+        for (WIRE* w : chain(b->wire())) wire(w);
+      if (deepest >= rank_face)
+        for (LUMP* l : chain(b->lump())) lump(l, true);
+    } else if (is_LUMP(root)) {
+      lump(static_cast<const LUMP*>(root), false);
+      lump(static_cast<const LUMP*>(root), true);
+    } else if (is_SHELL(root)) {
+      shell_faces(static_cast<const SHELL*>(root));
+      shell_wires(static_cast<const SHELL*>(root));
+    } else if (is_FACE(root)) {
+      face(static_cast<const FACE*>(root));
+    } else if (is_LOOP(root)) {
+      loop(static_cast<const LOOP*>(root));
+    } else if (is_WIRE(root)) {
+      wire(static_cast<const WIRE*>(root));
+    } else if (is_COEDGE(root)) {
+      coedge(static_cast<const COEDGE*>(root));
+    } else if (is_EDGE(root)) {
+      edge(static_cast<const EDGE*>(root));
+    } else if (is_VERTEX(root)) {
+      sink(const_cast<ENTITY*>(root));
+    }
+  }
+};
+
+template <class Sink>
+void walk_kernel_order(const ENTITY* root, int deepest, Sink&& sink) {
+  kernel_walk<std::remove_reference_t<Sink>> walk{sink, deepest};
+  walk.from(root);
 }
 
-void walk_coedge(const COEDGE* c, ENTITY_LIST& out) {
-  out.add(const_cast<COEDGE*>(c));
-  if (EDGE* e = c->edge()) walk_edge(e, out);
-}
-
-void walk_loop(const LOOP* l, ENTITY_LIST& out) {
-  out.add(const_cast<LOOP*>(l));
-  for (COEDGE* c : ring(l->start())) walk_coedge(c, out);
-}
-
-void walk_face(const FACE* f, ENTITY_LIST& out) {
-  out.add(const_cast<FACE*>(f));
-  for (LOOP* l : chain(f->loop())) walk_loop(l, out);
-}
-
-void walk_wire(const WIRE* w, ENTITY_LIST& out) {
-  out.add(const_cast<WIRE*>(w));
-  for (COEDGE* c : wire_coedges(w)) walk_coedge(c, out);
-}
-
-void walk_shell_faces(const SHELL* s, ENTITY_LIST& out) {
-  out.add(const_cast<SHELL*>(s));
-  for (FACE* f : chain(s->face())) walk_face(f, out);
-}
-
-void walk_shell_wires(const SHELL* s, ENTITY_LIST& out) {
-  for (WIRE* w : chain(s->wire())) walk_wire(w, out);
-}
-
-void walk_lump(const LUMP* l, ENTITY_LIST& out, bool wires) {
-  if (!wires) out.add(const_cast<LUMP*>(l));
-  for (SHELL* s : chain(l->shell())) wires ? walk_shell_wires(s, out) : walk_shell_faces(s, out);
+int rank_of_type(int type) {
+  switch (type) {
+    case LUMP_TYPE: return rank_lump;
+    case SHELL_TYPE: return rank_shell;
+    case FACE_TYPE:
+    case WIRE_TYPE: return rank_face;
+    case LOOP_TYPE: return rank_loop;
+    case COEDGE_TYPE: return rank_coedge;
+    case EDGE_TYPE: return rank_edge;
+    case VERTEX_TYPE: return rank_vertex;
+    default: return 0;
+  }
 }
 }  // namespace
 
 void velm_topology_walk(const ENTITY* root, ENTITY_LIST& out) {
-  if (is_BODY(root)) {
-    auto* b = static_cast<const BODY*>(root);
-    out.add(const_cast<BODY*>(b));
-    for (LUMP* l : chain(b->lump())) walk_lump(l, out, false);
-    for (WIRE* w : chain(b->wire())) walk_wire(w, out);
-    for (LUMP* l : chain(b->lump())) walk_lump(l, out, true);
-  } else if (is_LUMP(root)) {
-    walk_lump(static_cast<const LUMP*>(root), out, false);
-    walk_lump(static_cast<const LUMP*>(root), out, true);
-  } else if (is_SHELL(root)) {
-    walk_shell_faces(static_cast<const SHELL*>(root), out);
-    walk_shell_wires(static_cast<const SHELL*>(root), out);
-  } else if (is_FACE(root)) {
-    walk_face(static_cast<const FACE*>(root), out);
-  } else if (is_LOOP(root)) {
-    walk_loop(static_cast<const LOOP*>(root), out);
-  } else if (is_WIRE(root)) {
-    walk_wire(static_cast<const WIRE*>(root), out);
-  } else if (is_COEDGE(root)) {
-    walk_coedge(static_cast<const COEDGE*>(root), out);
-  } else if (is_EDGE(root)) {
-    walk_edge(static_cast<const EDGE*>(root), out);
-  } else if (is_VERTEX(root)) {
-    out.add(const_cast<ENTITY*>(root));
+  walk_kernel_order(root, rank_vertex, [&](ENTITY* e) { out.add(e); });
+}
+
+void velm_topology_walk(const ENTITY* root, int type, ENTITY_LIST& out) {
+  walk_kernel_order(root, rank_of_type(type), [&](ENTITY* e) {
+    if (e->identity(1) == type) out.add(e);
+  });
+}
+
+// ---------------------------------------------------------------------------
+// Losing a whole body. Everything below the body goes with it, shared or not,
+// and is marked lost as it stands: nothing below the body is changed on the
+// way, so a roll-back revives each entity exactly as it was without a
+// before-image of its own. Only what outlives the body goes through its
+// setters (and so its before-image): geometry also used elsewhere, coedges of
+// other bodies on its edges, collections of its entities, attributes with
+// work to do as they go.
+namespace {
+class doomed_marks {
+ public:
+  ~doomed_marks() {
+    for (ENTITY* e : entities) velm_entity_access::set_doomed(e, false);
+  }
+  bool take(ENTITY* e) {
+    if (velm_entity_access::is_doomed(e)) return false;
+    velm_entity_access::set_doomed(e, true);
+    entities.push_back(e);
+    return true;
+  }
+  std::vector<ENTITY*> entities;
+};
+}  // namespace
+
+namespace {
+bool is_topology_entity(const ENTITY* e) {
+  switch (e->identity(1)) {
+    case BODY_TYPE: case LUMP_TYPE: case SHELL_TYPE: case FACE_TYPE: case LOOP_TYPE:
+    case COEDGE_TYPE: case EDGE_TYPE: case VERTEX_TYPE: case WIRE_TYPE: return true;
+    default: return false;
   }
 }
+
+// True when a coedge that does not go with the body sits on the edge.
+bool edge_used_outside(const EDGE* e) {
+  COEDGE* first = e->coedge();
+  int guard = 0;
+  for (COEDGE* c = first; c && guard < 1000000; ++guard) {
+    if (!velm_entity_access::is_doomed(c)) return true;
+    c = c->partner();
+    if (c == first) break;
+  }
+  return false;
+}
+
+void lose_whole_body(BODY* body) {
+  doomed_marks doomed;
+  // One walk, deduplicated by the marks; the body itself last.
+  walk_kernel_order(body, rank_vertex, [&](ENTITY* e) {
+    if (e != body) doomed.take(e);
+  });
+  doomed.take(body);
+  const std::size_t topology = doomed.entities.size();
+
+  // Geometry goes with the body when the body holds every use of it.
+  velm_address_map<int> uses;
+  std::vector<ENTITY*> geometry;
+  for (std::size_t i = 0; i < topology; ++i)
+    velm_topology_io::counted_links(doomed.entities[i], [&](ENTITY* g) {
+      auto [count, first] = uses.insert(g, 0);
+      if (first) geometry.push_back(g);
+      ++*count;
+    });
+  for (ENTITY* g : geometry) {
+    int inside = *uses.find(g);
+    if (g->use_count() <= inside) {
+      doomed.take(g);
+    } else {
+      for (int k = 0; k < inside; ++k) g->remove(0);
+    }
+  }
+
+  // Coedges of other bodies on the body's edges keep a ring of their own.
+  for (std::size_t i = 0; i < topology; ++i) {
+    ENTITY* e = doomed.entities[i];
+    if (!is_EDGE(e) || !edge_used_outside(static_cast<EDGE*>(e))) continue;
+    std::vector<COEDGE*> outside;
+    for (COEDGE* c : edge_coedges(static_cast<EDGE*>(e)))
+      if (!velm_entity_access::is_doomed(c)) outside.push_back(c);
+    for (std::size_t k = 0; k < outside.size(); ++k)
+      outside[k]->set_partner(outside.size() == 1 ? nullptr : outside[(k + 1) % outside.size()]);
+  }
+
+  for (ENTITY* e : doomed.entities)
+    if (!e->is_lost()) {
+      if (is_topology_entity(e))
+        e->ENTITY::lose();  // the class's own lose would unlink what goes anyway
+      else
+        e->lose();
+    }
+}
+}  // namespace

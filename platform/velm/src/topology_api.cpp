@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "entity_internal.hxx"
+#include "velm/address_table.hxx"
 #include "velm/api.hxx"
 #include "velm/attrib.hxx"
 #include "velm/groups.hxx"
@@ -56,13 +57,7 @@ void climb(ENTITY* e, int type, ENTITY_LIST& out) {
 void get_entities(const ENTITY* e, int type, ENTITY_LIST& out) {
   int root = rank_of(e->identity(1));
   if (root < 0) return;
-  if (rank_of(type) >= root) {
-    ENTITY_LIST all;
-    velm_topology_walk(e, all);
-    for (int i = 0; i < all.count(); ++i)
-      if (all[i] && all[i]->identity(1) == type) out.add(all[i]);
-    return;
-  }
+  if (rank_of(type) >= root) return velm_topology_walk(e, type, out);
   // Upwards: from the coedges around an edge or vertex, or from the entity itself.
   ENTITY_LIST seeds;
   if (is_VERTEX(e)) {
@@ -204,6 +199,8 @@ void unlink_from_parent(ENTITY* e) {
 }
 
 void delete_topology(ENTITY* root) {
+  // A body takes everything below it along, edges and vertices included.
+  if (is_BODY(root)) return root->lose();
   ENTITY_LIST set;
   velm_topology_walk(root, set);
   std::vector<EDGE*> doomed_edges;
@@ -282,47 +279,42 @@ outcome api_del_entity_list(ENTITY_LIST& list) {
 // ---------------------------------------------------------------------------
 // Copies.
 namespace {
-// Every entity a copy of `root` comprises, by the copy protocol's own scan.
-ENTITY_LIST closure_of(const ENTITY* root) {
-  ENTITY_LIST list;
-  list.add(const_cast<ENTITY*>(root));
-  for (int i = 0; i < list.count(); ++i)
-    if (ENTITY* e = list[i]) e->copy_scan(list, scan_copy, 0);
-  return list;
-}
+// A copy of a root: the originals the copy protocol's scan reached (slot 0 is
+// null) and, slot for slot, their copies.
+struct copy_result {
+  ENTITY_LIST originals;
+  std::vector<ENTITY*> copies;
+  ENTITY* root() const { return copies[1]; }
+};
 
-// Attributes that do not follow a copy of their owner: gone from the copy.
-void drop_uncopied_attributes(const ENTITY_LIST& copies) {
+// Attributes that do not follow a copy of their owner are gone from the copy.
+copy_result copy_one(const ENTITY* root) {
+  copy_result r;
+  ENTITY_LIST roots;
+  roots.add(const_cast<ENTITY*>(root));
+  copy_closure(roots, r.originals, r.copies);
   std::vector<ATTRIB*> drop;
-  for (int i = 0; i < copies.count(); ++i)
-    if (is_ATTRIB(copies[i]) && !static_cast<ATTRIB*>(copies[i])->copied_with_owner())
-      drop.push_back(static_cast<ATTRIB*>(copies[i]));
+  for (ENTITY* c : r.copies)
+    if (c && is_ATTRIB(c) && !static_cast<ATTRIB*>(c)->copied_with_owner()) drop.push_back(static_cast<ATTRIB*>(c));
   for (ATTRIB* a : drop)
     if (!a->is_lost()) a->lose();
-}
-
-ENTITY* copy_one(const ENTITY* root, pointer_map* pm) {
-  ENTITY_LIST roots, copies;
-  roots.add(const_cast<ENTITY*>(root));
-  copy_entity_list(roots, copies, pm, scan_copy);
-  ENTITY* copy = copies[0];
-  drop_uncopied_attributes(closure_of(copy));
-  return copy;
+  return r;
 }
 
 // A copy below body level lost the links to what was not copied: every copied
 // edge gets a ring of its copied coedges, every vertex a reference.
-void close_partial_topology(const ENTITY_LIST& copies) {
+void close_partial_topology(const std::vector<ENTITY*>& copies) {
   std::map<EDGE*, std::vector<COEDGE*>> rings;
   std::vector<EDGE*> order;
-  for (int i = 0; i < copies.count(); ++i) {
-    if (is_COEDGE(copies[i])) {
-      auto* c = static_cast<COEDGE*>(copies[i]);
+  for (ENTITY* copy : copies) {
+    if (copy && copy->is_lost()) continue;
+    if (is_COEDGE(copy)) {
+      auto* c = static_cast<COEDGE*>(copy);
       if (!c->edge()) continue;
       if (!rings.count(c->edge())) order.push_back(c->edge());
       rings[c->edge()].push_back(c);
-    } else if (is_EDGE(copies[i])) {
-      auto* e = static_cast<EDGE*>(copies[i]);
+    } else if (is_EDGE(copy)) {
+      auto* e = static_cast<EDGE*>(copy);
       for (VERTEX* v : {e->start(), e->end()})
         if (v && v->count_edges() == 0) v->add_edge(e);
     }
@@ -335,31 +327,44 @@ void close_partial_topology(const ENTITY_LIST& copies) {
   }
 }
 
-// For every group an original belongs to, one duplicate holds the copies.
-void duplicate_groups(const ENTITY* root, const pointer_map& pm) {
-  std::unordered_map<const QELCOLLECTION*, QELCOLLECTION*> duplicates;
-  ENTITY_LIST originals = closure_of(root);
-  for (int i = 0; i < originals.count(); ++i) {
-    ENTITY* original = originals[i];
-    ENTITY* copy = original ? pm.find(original) : nullptr;
-    if (!copy || is_ATTRIB(original)) continue;
-    for (ATTRIB* a = find_attrib(original, ATTRIB_ST_TYPE, ATTRIB_QELCOLLECTION_TYPE); a;
-         a = find_next_attrib(a, ATTRIB_ST_TYPE, ATTRIB_QELCOLLECTION_TYPE)) {
-      QELCOLLECTION* group = static_cast<ATTRIB_QELCOLLECTION*>(a)->collection();
-      if (!is_QELGROUP(group)) continue;
-      QELCOLLECTION*& dup = duplicates[group];
-      if (!dup) dup = static_cast<QELCOLLECTION*>(copy_one(group, nullptr));
-      dup->add_ent(copy);
+// For every group an original belongs to, one duplicate holds the copies. The
+// duplicate is the copy's alone and nothing else refers to it, so it goes when
+// its last member does: deleting the copy (or folding its members back into
+// the original group) leaves no empty group behind.
+void duplicate_groups(const copy_result& r) {
+  // Memberships by the closure's own group links, in order of their owners and,
+  // for one owner, of its chain (the scan reaches a chain in order).
+  struct membership {
+    int owner;
+    QELCOLLECTION* group;
+  };
+  std::vector<membership> found;
+  for (int i = 1; i < r.originals.count(); ++i) {
+    ENTITY* a = r.originals[i];
+    if (!is_ATTRIB_QELCOLLECTION(a)) continue;
+    QELCOLLECTION* group = static_cast<ATTRIB_QELCOLLECTION*>(a)->collection();
+    ENTITY* owner = static_cast<ATTRIB*>(a)->entity();
+    int at = owner && !is_ATTRIB(owner) ? r.originals.lookup(owner) : -1;
+    if (is_QELGROUP(group) && at > 0 && r.copies[static_cast<std::size_t>(at)]) found.push_back({at, group});
+  }
+  std::stable_sort(found.begin(), found.end(),
+                   [](const membership& x, const membership& y) { return x.owner < y.owner; });
+  velm_address_map<QELCOLLECTION*> duplicates;
+  for (const membership& m : found) {
+    QELCOLLECTION*& dup = *duplicates.insert(m.group, nullptr).first;
+    if (!dup) {
+      dup = static_cast<QELCOLLECTION*>(copy_one(m.group).root());
+      dup->set_collection_empty_behavior(1);
     }
+    dup->add_ent(r.copies[static_cast<std::size_t>(m.owner)]);
   }
 }
 
 ENTITY* copy_with_groups(const ENTITY* root) {
-  pointer_map pm;
-  ENTITY* copy = copy_one(root, &pm);
-  if (is_topology(root) && !is_BODY(root)) close_partial_topology(closure_of(copy));
-  duplicate_groups(root, pm);
-  return copy;
+  copy_result r = copy_one(root);
+  if (is_topology(root) && !is_BODY(root)) close_partial_topology(r.copies);
+  duplicate_groups(r);
+  return r.root();
 }
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <unordered_map>
 
+#include "velm/address_table.hxx"
 #include "velm/errors.hxx"
 #include "velm/memory.hxx"
 
@@ -103,7 +104,7 @@ class pointer_map {
   int count() const { return static_cast<int>(map_.size()); }
 
  private:
-  std::unordered_map<const ENTITY*, ENTITY*> map_;
+  velm_address_map<ENTITY*> map_;
 };
 
 // ---------------------------------------------------------------------------
@@ -172,7 +173,7 @@ class ENTITY : public VELM_OBJECT {
 
  private:
   friend class velm_entity_access;
-  enum : unsigned char { state_lost = 1, state_image = 2 };
+  enum : unsigned char { state_lost = 1, state_image = 2, state_doomed = 4 };
   void enter();
   ENTITY* attrib_ = nullptr;
   int use_count_ = 0;

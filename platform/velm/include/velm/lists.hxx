@@ -2,6 +2,7 @@
 // deep-copy driver.
 #pragma once
 
+#include <cstdint>
 #include <unordered_map>
 #include <vector>
 
@@ -10,6 +11,9 @@
 
 // Ordered set of entities. Insertion order is iteration order; a removed entry
 // leaves a tombstone so indices never move and a walk in progress skips nothing.
+// Short lists are searched in place; longer ones keep an open-addressed index of
+// slot numbers beside the slots (the entity is read from its slot), so the
+// index costs four bytes a slot and never a node.
 class ENTITY_LIST : public VELM_OBJECT {
  public:
   ENTITY_LIST() = default;
@@ -33,8 +37,15 @@ class ENTITY_LIST : public VELM_OBJECT {
   void clear();
 
  private:
+  static constexpr int small_list = 8;  // no index up to this many slots
+  int find_slot(const ENTITY* e) const;  // index table position, or -1
+  void index_insert(int slot);
+  void index_erase(int position);
+  void build_index();
+
   std::vector<ENTITY*> slots_;
-  std::unordered_map<const ENTITY*, int> index_;
+  std::vector<std::uint32_t> index_;  // slot number + 1; 0 is empty
+  unsigned shift_ = 64;
   int live_ = 0;
   bool duplicates_ = false;  // an unchecked add met an entry already present
   mutable int cursor_ = 0;

@@ -573,3 +573,6 @@ bool is_wire_body(const ENTITY* e);
 // coedge's edge, its start vertex, its end vertex; then the body's own wires
 // and each shell's wires with their coedges, edges and vertices.
 void velm_topology_walk(const ENTITY* root, ENTITY_LIST& out);
+// The same walk keeping only entities of one kind (LUMP_TYPE ... VERTEX_TYPE,
+// WIRE_TYPE), without descending below that kind.
+void velm_topology_walk(const ENTITY* root, int type, ENTITY_LIST& out);
