@@ -122,12 +122,16 @@ void ENTITY::lose() {
   if (is_lost() || is_backup_image()) return;
   velm_lose_scope scope;
   if (state_ & state_doomed) {
-    // Going with its owner: the chain stays as it is, every attribute on it goes.
-    for (ENTITY* a = attrib_; a && !a->is_lost();) {
-      ENTITY* next = static_cast<ATTRIB*>(a)->next();
-      a->lose();
-      a = next;
+    // Going with its owner: the chain stays as it is and every attribute on it
+    // goes. Collected first: losing one may lose others on it (a collection
+    // that goes with its last member takes its other links along).
+    std::vector<ENTITY*> chain;
+    for (ENTITY* a = attrib_; a && chain.size() < 1000000; a = static_cast<ATTRIB*>(a)->next()) {
+      chain.push_back(a);
+      if (static_cast<ATTRIB*>(a)->next() == attrib_) break;
     }
+    for (ENTITY* a : chain)
+      if (!a->is_lost()) a->lose();
   } else {
     // Attributes unhook themselves from this entity as they are lost.
     while (ENTITY* a = attrib_) {

@@ -87,20 +87,32 @@ int ENTITY_LIST::lookup(const ENTITY* e) const {
 }
 
 int ENTITY_LIST::add(ENTITY* e, bool check_duplicates) {
-  int present = lookup(e);
-  if (check_duplicates && present >= 0) return present;
+  if (index_.empty()) {
+    int present = lookup(e);
+    if (check_duplicates && present >= 0) return present;
+    if (present >= 0) duplicates_ = true;  // an unchecked duplicate keeps the first index
+    slots_.push_back(e);
+    ++live_;
+    if (count() > small_list) build_index();
+    return count() - 1;
+  }
+  // One probe finds the entity or the empty slot where it goes.
+  const std::size_t mask = index_.size() - 1;
+  std::size_t i = velm_detail::address_hash(e, shift_);
+  for (; index_[i] != 0; i = (i + 1) & mask)
+    if (slots_[index_[i] - 1] == e) {
+      if (check_duplicates) return static_cast<int>(index_[i]) - 1;
+      duplicates_ = true;
+      break;
+    }
+  const bool present = index_[i] != 0;
   int index = count();
   slots_.push_back(e);
   ++live_;
-  // An unchecked duplicate keeps the first index.
-  if (!check_duplicates && present >= 0) duplicates_ = true;
-  if (index_.empty()) {
-    if (count() > small_list) build_index();
-  } else if (2 * (slots_.size() + 1) > index_.size()) {
+  if (2 * (slots_.size() + 1) > index_.size())
     build_index();
-  } else if (present < 0) {
-    index_insert(index);
-  }
+  else if (!present)
+    index_[i] = static_cast<std::uint32_t>(index) + 1;
   return index;
 }
 

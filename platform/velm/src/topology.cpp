@@ -233,8 +233,33 @@ std::vector<COEDGE*> ring(COEDGE* start) {
   return out;
 }
 
+// The same orders, visited in place (walks and scans that change nothing).
+template <class T, class F>
+void each_in_chain(T* first, F&& fn) {
+  std::size_t n = 0;
+  for (T* e = first; e; e = e->next()) {
+    fn(e);
+    if ((++n > 1 && e->next() == first) || n > 10000000) break;
+  }
+}
+
+template <class F>
+void each_in_ring(COEDGE* start, F&& fn) {
+  std::size_t n = 0;
+  for (COEDGE* c = start; c;) {
+    fn(c);
+    c = c->next();
+    if (c == start || ++n > 10000000) break;
+  }
+}
+
 void add_all(ENTITY_LIST& list, const auto& entities) {
   for (ENTITY* e : entities) list.add(e);
+}
+
+template <class T>
+void add_chain(ENTITY_LIST& list, T* first) {
+  each_in_chain(first, [&](T* e) { list.add(e); });
 }
 
 QELbox* stored_box(bool has, const QELbox& box) { return has ? const_cast<QELbox*>(&box) : nullptr; }
@@ -323,8 +348,8 @@ void BODY::lose() {
 
 void BODY::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
   ENTITY::copy_scan(list, reason, skip);
-  add_all(list, chain(f_.lump));
-  add_all(list, chain(f_.wire));
+  add_chain(list, f_.lump);
+  add_chain(list, f_.wire);
   io::scan_geometry(f_, list);
 }
 
@@ -352,7 +377,7 @@ void LUMP::lose() {
 
 void LUMP::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
   ENTITY::copy_scan(list, reason, skip);
-  add_all(list, chain(f_.shell));
+  add_chain(list, f_.shell);
 }
 
 VELM_TOPOLOGY_LINKS_ONLY(LUMP, ENTITY, f_)
@@ -396,8 +421,8 @@ void SHELL::lose() {
 
 void SHELL::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
   ENTITY::copy_scan(list, reason, skip);
-  add_all(list, chain(f_.face));
-  add_all(list, chain(f_.wire));
+  add_chain(list, f_.face);
+  add_chain(list, f_.wire);
 }
 
 VELM_TOPOLOGY_LINKS_ONLY(SHELL, ENTITY, f_)
@@ -433,7 +458,7 @@ void FACE::lose() {
 
 void FACE::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
   ENTITY::copy_scan(list, reason, skip);
-  add_all(list, chain(f_.loop));
+  add_chain(list, f_.loop);
   io::scan_geometry(f_, list);
 }
 
@@ -501,7 +526,7 @@ void LOOP::lose() {
 
 void LOOP::copy_scan(ENTITY_LIST& list, SCAN_TYPE reason, int skip) const {
   ENTITY::copy_scan(list, reason, skip);
-  add_all(list, ring(f_.start));
+  each_in_ring(f_.start, [&](COEDGE* c) { list.add(c); });
 }
 
 VELM_TOPOLOGY_FIX(LOOP, ENTITY, f_)
@@ -1072,12 +1097,12 @@ struct kernel_walk {
   void loop(const LOOP* l) {
     sink(const_cast<LOOP*>(l));
     if (deepest < rank_coedge) return;
-    for (COEDGE* c : ring(l->start())) coedge(c);
+    each_in_ring(l->start(), [&](COEDGE* c) { coedge(c); });
   }
   void face(const FACE* f) {
     sink(const_cast<FACE*>(f));
     if (deepest < rank_loop) return;
-    for (LOOP* l : chain(f->loop())) loop(l);
+    each_in_chain(f->loop(), [&](LOOP* l) { loop(l); });
   }
   void wire(const WIRE* w) {
     sink(const_cast<WIRE*>(w));
@@ -1087,16 +1112,16 @@ struct kernel_walk {
   void shell_faces(const SHELL* s) {
     sink(const_cast<SHELL*>(s));
     if (deepest < rank_face) return;
-    for (FACE* f : chain(s->face())) face(f);
+    each_in_chain(s->face(), [&](FACE* f) { face(f); });
   }
   void shell_wires(const SHELL* s) {
     if (deepest < rank_face) return;
-    for (WIRE* w : chain(s->wire())) wire(w);
+    each_in_chain(s->wire(), [&](WIRE* w) { wire(w); });
   }
   void lump(const LUMP* l, bool wires) {
     if (!wires) sink(const_cast<LUMP*>(l));
     if (deepest < rank_shell) return;
-    for (SHELL* s : chain(l->shell())) wires ? shell_wires(s) : shell_faces(s);
+    each_in_chain(l->shell(), [&](SHELL* s) { wires ? shell_wires(s) : shell_faces(s); });
   }
 
   void from(const ENTITY* root) {
@@ -1104,11 +1129,11 @@ struct kernel_walk {
       auto* b = static_cast<const BODY*>(root);
       sink(const_cast<BODY*>(b));
       if (deepest < rank_lump) return;
-      for (LUMP* l : chain(b->lump())) lump(l, false);
+      each_in_chain(b->lump(), [&](LUMP* l) { lump(l, false); });
       if (deepest >= rank_face)
-        for (WIRE* w : chain(b->wire())) wire(w);
+        each_in_chain(b->wire(), [&](WIRE* w) { wire(w); });
       if (deepest >= rank_face)
-        for (LUMP* l : chain(b->lump())) lump(l, true);
+        each_in_chain(b->lump(), [&](LUMP* l) { lump(l, true); });
     } else if (is_LUMP(root)) {
       lump(static_cast<const LUMP*>(root), false);
       lump(static_cast<const LUMP*>(root), true);

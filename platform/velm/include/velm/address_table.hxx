@@ -22,7 +22,7 @@ inline std::size_t address_hash(const void* p, unsigned shift) {
 template <class V>
 struct address_slot {
   const void* key;
-  V value;
+  [[no_unique_address]] V value;  // a set's slot is its key alone
 };
 struct no_value {};
 
