@@ -126,7 +126,8 @@ void ENTITY::lose() {
     // goes. Collected first: losing one may lose others on it (a collection
     // that goes with its last member takes its other links along).
     std::vector<ENTITY*> chain;
-    for (ENTITY* a = attrib_; a && chain.size() < 1000000; a = static_cast<ATTRIB*>(a)->next()) {
+    const std::size_t limit = velm_walk_limit();
+    for (ENTITY* a = attrib_; a && chain.size() < limit; a = static_cast<ATTRIB*>(a)->next()) {
       chain.push_back(a);
       if (static_cast<ATTRIB*>(a)->next() == attrib_) break;
     }

@@ -236,20 +236,22 @@ std::vector<COEDGE*> ring(COEDGE* start) {
 // The same orders, visited in place (walks and scans that change nothing).
 template <class T, class F>
 void each_in_chain(T* first, F&& fn) {
+  const std::size_t limit = velm_walk_limit();
   std::size_t n = 0;
-  for (T* e = first; e; e = e->next()) {
+  for (T* e = first; e && n < limit; e = e->next()) {
     fn(e);
-    if ((++n > 1 && e->next() == first) || n > 10000000) break;
+    if (++n > 1 && e->next() == first) break;  // never spin on a damaged ring
   }
 }
 
 template <class F>
 void each_in_ring(COEDGE* start, F&& fn) {
+  const std::size_t limit = velm_walk_limit();
   std::size_t n = 0;
   for (COEDGE* c = start; c;) {
     fn(c);
     c = c->next();
-    if (c == start || ++n > 10000000) break;
+    if (c == start || ++n >= limit) break;
   }
 }
 
@@ -1223,8 +1225,8 @@ bool is_topology_entity(const ENTITY* e) {
 // True when a coedge that does not go with the body sits on the edge.
 bool edge_used_outside(const EDGE* e) {
   COEDGE* first = e->coedge();
-  int guard = 0;
-  for (COEDGE* c = first; c && guard < 1000000; ++guard) {
+  std::size_t steps = velm_walk_limit();
+  for (COEDGE* c = first; c && steps-- > 0;) {
     if (!velm_entity_access::is_doomed(c)) return true;
     c = c->partner();
     if (c == first) break;
