@@ -44,7 +44,7 @@ ENTITY& ENTITY::operator=(const ENTITY& other) {
 
 ENTITY::~ENTITY() {
   if (is_backup_image()) return;
-  velm_registry_remove(this);
+  if (!is_lost()) velm_registry_remove(this);  // a lost entity left the registry then
   bb_forget(this);
   velm_debug_forget(this);
 }

@@ -17,7 +17,6 @@ ENTITY_LIST::ENTITY_LIST(const ENTITY_LIST& other)
     : VELM_OBJECT(),
       slots_(other.slots_),
       index_(other.index_),
-      shift_(other.shift_),
       live_(other.live_),
       duplicates_(other.duplicates_) {}
 
@@ -25,7 +24,6 @@ ENTITY_LIST& ENTITY_LIST::operator=(const ENTITY_LIST& other) {
   if (this != &other) {
     slots_ = other.slots_;
     index_ = other.index_;
-    shift_ = other.shift_;
     live_ = other.live_;
     duplicates_ = other.duplicates_;
     cursor_ = 0;
@@ -36,7 +34,7 @@ ENTITY_LIST& ENTITY_LIST::operator=(const ENTITY_LIST& other) {
 // The index holds, for each entity present, the slot of its first live entry.
 int ENTITY_LIST::find_slot(const ENTITY* e) const {
   const std::size_t mask = index_.size() - 1;
-  for (std::size_t i = velm_detail::address_hash(e, shift_);; i = (i + 1) & mask) {
+  for (std::size_t i = velm_detail::address_hash(e, mask);; i = (i + 1) & mask) {
     std::uint32_t s = index_[i];
     if (s == 0) return -1;
     if (slots_[s - 1] == e) return static_cast<int>(i);
@@ -45,7 +43,7 @@ int ENTITY_LIST::find_slot(const ENTITY* e) const {
 
 void ENTITY_LIST::index_insert(int slot) {
   const std::size_t mask = index_.size() - 1;
-  std::size_t i = velm_detail::address_hash(slots_[static_cast<std::size_t>(slot)], shift_);
+  std::size_t i = velm_detail::address_hash(slots_[static_cast<std::size_t>(slot)], mask);
   while (index_[i] != 0) i = (i + 1) & mask;
   index_[i] = static_cast<std::uint32_t>(slot) + 1;
 }
@@ -54,7 +52,7 @@ void ENTITY_LIST::index_erase(int position) {
   const std::size_t mask = index_.size() - 1;
   std::size_t i = static_cast<std::size_t>(position);
   for (std::size_t j = (i + 1) & mask; index_[j] != 0; j = (j + 1) & mask) {
-    std::size_t h = velm_detail::address_hash(slots_[index_[j] - 1], shift_);
+    std::size_t h = velm_detail::address_hash(slots_[index_[j] - 1], mask);
     if (((j - h) & mask) >= ((j - i) & mask)) {
       index_[i] = index_[j];
       i = j;
@@ -69,8 +67,6 @@ void ENTITY_LIST::build_index() {
   std::size_t n = 16;
   while (n < 2 * (slots_.size() + 1)) n *= 2;
   index_.assign(n, 0);
-  shift_ = 64;
-  for (std::size_t k = n; k > 1; k >>= 1) --shift_;
   for (int k = 0; k < count(); ++k)
     if (slots_[static_cast<std::size_t>(k)] != tombstone && find_slot(slots_[static_cast<std::size_t>(k)]) < 0)
       index_insert(k);
@@ -98,7 +94,7 @@ int ENTITY_LIST::add(ENTITY* e, bool check_duplicates) {
   }
   // One probe finds the entity or the empty slot where it goes.
   const std::size_t mask = index_.size() - 1;
-  std::size_t i = velm_detail::address_hash(e, shift_);
+  std::size_t i = velm_detail::address_hash(e, mask);
   for (; index_[i] != 0; i = (i + 1) & mask)
     if (slots_[index_[i] - 1] == e) {
       if (check_duplicates) return static_cast<int>(index_[i]) - 1;
@@ -155,7 +151,6 @@ ENTITY* ENTITY_LIST::next() const {
 void ENTITY_LIST::clear() {
   slots_.clear();
   index_.clear();
-  shift_ = 64;
   live_ = 0;
   duplicates_ = false;
   cursor_ = 0;

@@ -45,7 +45,6 @@ class ENTITY_LIST : public VELM_OBJECT {
 
   std::vector<ENTITY*> slots_;
   std::vector<std::uint32_t> index_;  // slot number + 1; 0 is empty
-  unsigned shift_ = 64;
   int live_ = 0;
   bool duplicates_ = false;  // an unchecked add met an entry already present
   mutable int cursor_ = 0;
