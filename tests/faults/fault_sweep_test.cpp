@@ -376,7 +376,8 @@ TEST_F(FaultSweep, AllocationsFailingInTurn)
     int runs = 0;
     while (runOnce(clean, "allocation", failAllocation, n))
         n += 2 + ++runs % 3;
-    EXPECT_GT(runs, 200);
+    // Deleting a body makes no before-images, so the sequence allocates less than it once did.
+    EXPECT_GT(runs, 50);
 }
 
 } // namespace
