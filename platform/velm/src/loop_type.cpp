@@ -32,10 +32,10 @@ bool coedge_range(const COEDGE* c, QELinterval& r) {
 
 class sampler {
  public:
-  explicit sampler(const surface& s) : s_(s) {}
+  sampler(const surface& s, int density) : s_(s), density_(std::max(1, density)) {}
 
   void coedge(const COEDGE* c, std::vector<raw_sample>& out) {
-    const int n = sample_count(c);
+    const int n = sample_count(c) * density_;
     QELinterval r;
     const bool ranged = coedge_range(c, r);
     if (const PCURVE* pc = c->geometry(); pc && pc->has_equation()) {
@@ -79,6 +79,7 @@ class sampler {
   }
 
   const surface& s_;
+  int density_;
   QELpar_pos guess_;
   bool have_guess_ = false;
 };
@@ -113,9 +114,9 @@ loop_type type_of(const par_loop& pl, double orient) {
   return a > 0.0 ? loop_type_periphery : loop_type_hole;
 }
 
-par_loop sample_loop(const LOOP* loop, const surface& s, double pu, double pv, double orient) {
+par_loop sample_loop(const LOOP* loop, const surface& s, double pu, double pv, double orient, int density) {
   std::vector<raw_sample> raw;
-  sampler sm(s);
+  sampler sm(s, density);
   for (const COEDGE* c : loop_coedges(loop)) sm.coedge(c, raw);
   par_loop pl;
   pl.loop = loop;
@@ -191,7 +192,7 @@ QELpar_pos par_loop::at(long j) const {
   return p + double(turns) * shift;
 }
 
-face_frame face_polygons(const FACE* face, const LOOP* only) {
+face_frame face_polygons(const FACE* face, const LOOP* only, int density) {
   face_frame fr;
   fr.face = face;
   fr.srf = face_surface(face);
@@ -201,7 +202,7 @@ face_frame face_polygons(const FACE* face, const LOOP* only) {
   fr.orient = (fr.srf->left_handed_uv() ? -1.0 : 1.0) * (face->sense() == REVERSED ? -1.0 : 1.0);
   for (LOOP* l : chain(face->loop())) {
     if (only && l != only) continue;
-    fr.loops.push_back(sample_loop(l, *fr.srf, fr.period_u, fr.period_v, fr.orient));
+    fr.loops.push_back(sample_loop(l, *fr.srf, fr.period_u, fr.period_v, fr.orient, density));
   }
   if (!fr.loops.empty())
     for (std::size_t k = 1; k < fr.loops.size(); ++k)

@@ -48,8 +48,9 @@ struct face_frame {
   std::vector<par_loop> loops;  // face order; closed loops moved next to the first
 };
 
-// Throws (VELM_NULL_ENTITY) for a face without a surface equation.
-face_frame face_polygons(const FACE* face, const LOOP* only = nullptr);
+// Throws (VELM_NULL_ENTITY) for a face without a surface equation. `density`
+// multiplies the samples per coedge; the coarser samples are among the finer.
+face_frame face_polygons(const FACE* face, const LOOP* only = nullptr, int density = 1);
 QELpar_box frame_par_box(const face_frame& frame);
 // Inside or outside by the side of the nearest boundary segment; a face
 // without loops is the whole surface.

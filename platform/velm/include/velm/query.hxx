@@ -16,6 +16,8 @@
 #include "velm/math.hxx"
 #include "velm/topology.hxx"
 
+class surface;
+
 enum loop_type {
   loop_type_unknown = 0,
   loop_type_periphery = 1,
@@ -116,3 +118,31 @@ bool is_toroidal_face(const FACE* face);
 QELposition coedge_start_pos(const COEDGE* coedge);
 // The edge's start and end parameters on its curve (edge sense applied).
 void sg_get_params(const EDGE* edge, double& start_param, double& end_param);
+
+// ---- areas, poles, boundaries and directions ----
+
+class area_property {
+ public:
+  area_property(double area = 0.0, double accuracy = 0.0) : area_(area), accuracy_(accuracy) {}
+  double area() const { return area_; }
+  double accuracy() const { return accuracy_; }  // estimated relative error
+
+ private:
+  double area_;
+  double accuracy_;
+};
+
+// Signed area of a face (or the sum over a shell's, lump's or body's faces),
+// under the body's transform: positive when the loops run the right way for
+// the face sense, negative when against it. A face whose single loop goes
+// round the axis is bounded by the surface's singular end on the loop's
+// material side; a face without loops is its whole (bounded) surface. Loops
+// round both directions of a torus at once are refused (VELM_BAD_ARGUMENT),
+// as is a region that no singular end closes. Throws on failure.
+area_property ent_area_prop(const ENTITY* e, double requested_rel_accuracy);
+outcome api_ent_area(const ENTITY* e, double requested_rel_accuracy, double& area,
+                     double& achieved_rel_accuracy);
+
+// The singular points of the surface (sphere poles, cone apex, spindle-torus
+// apexes, collapsed spline rows inside its range), at most two, u ends first.
+int sg_surface_get_poles(const surface& s, QELposition poles[2]);

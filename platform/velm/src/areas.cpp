@@ -1,0 +1,239 @@
+// Signed face areas and the singular points of surfaces.
+//
+// The area of a face is the integral of |Su x Sv| over its region in
+// parameter space, turned into a boundary integral (Green): with
+// F(u, v) = integral of the Jacobian from u0 to u, the area is the loop
+// integral of F dv over the face's loops (G dv-wise for faces whose loops wind
+// round u). The loops are the face's parameter polygons, taken at two sample
+// densities; the coarse samples are among the fine ones, so the polygon error
+// falls as the square of the spacing and one Richardson step removes it. The
+// difference of the two estimates is the achieved accuracy; densities double
+// until it meets the request. u0 is free for loops that close or pair up round
+// the axis; a single loop round the axis bounds its region at a singular end
+// (pole or apex), which then is u0.
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include "query_internal.hxx"
+#include "velm/api.hxx"
+
+namespace {
+using namespace velm_query;
+
+// Gauss-Legendre on [0, 1].
+constexpr std::array<double, 8> gl_x = {0.019855071751231856, 0.10166676129318664, 0.2372337950418355,
+                                        0.4082826787521751,   0.5917173212478249,  0.7627662049581645,
+                                        0.8983332387068134,   0.9801449282487681};
+constexpr std::array<double, 8> gl_w = {0.05061426814518813, 0.11119051722668724, 0.15685332293894363,
+                                        0.18134189168918100, 0.18134189168918100, 0.15685332293894363,
+                                        0.11119051722668724, 0.05061426814518813};
+
+double jacobian(const surface& s, double u, double v) {
+  QELposition p;
+  QELvector d[5];
+  s.eval_derivs(QELpar_pos(u, v), 1, p, d);
+  return (d[0] * d[1]).len();
+}
+
+// The Jacobian integrated along one parameter line, over [a, b] of the other
+// parameter; `along_u` integrates over u at fixed v.
+class line_integral {
+ public:
+  line_integral(const surface& s, bool along_u, double piece)
+      : s_(s), along_u_(along_u), piece_(piece > 0.0 ? piece : 1.0), flat_(s.type() == 1) {}
+
+  double operator()(double a, double b, double fixed) const {
+    if (a == b) return 0.0;
+    if (flat_) return (b - a) * at(0.5 * (a + b), fixed);  // constant on a plane
+    const int pieces = std::clamp(int(std::ceil(std::abs(b - a) / piece_)), 1, 64);
+    const double h = (b - a) / pieces;
+    double sum = 0.0;
+    for (int k = 0; k < pieces; ++k)
+      for (std::size_t i = 0; i < gl_x.size(); ++i) sum += gl_w[i] * at(a + (k + gl_x[i]) * h, fixed);
+    return sum * h;
+  }
+
+ private:
+  double at(double t, double fixed) const { return along_u_ ? jacobian(s_, t, fixed) : jacobian(s_, fixed, t); }
+  const surface& s_;
+  bool along_u_;
+  double piece_;
+  bool flat_;
+};
+
+// The parameters of the singular ends of one direction: collapsed ends of
+// the range, and a cone's apex inside it.
+std::vector<double> singular_params(const surface& s, bool along_u) {
+  std::vector<double> out;
+  const QELinterval r = along_u ? s.param_range_u() : s.param_range_v();
+  auto singular = [&](double t) { return along_u ? s.singular_u(t) : s.singular_v(t); };
+  if (r.bounded_below() && singular(r.start_pt())) out.push_back(r.start_pt());
+  if (r.bounded_above() && singular(r.end_pt())) out.push_back(r.end_pt());
+  if (along_u && s.type() == 2) {
+    const cone& c = static_cast<const cone&>(s);
+    if (!c.is_cylinder()) {
+      const double a = c.apex_u();
+      const bool in = (!r.bounded_below() || a >= r.start_pt()) && (!r.bounded_above() || a <= r.end_pt());
+      if (in && std::none_of(out.begin(), out.end(), [&](double t) { return std::abs(t - a) < 1e-12; }))
+        out.push_back(a);
+    }
+  }
+  return out;
+}
+
+// The loop integral of F dv (or -G du) over the frame's loops, from a base
+// parameter `base` of the inner integral.
+double boundary_integral(const face_frame& fr, bool inner_u, double base, double piece) {
+  line_integral inner(*fr.srf, inner_u, piece);
+  double total = 0.0;
+  for (const par_loop& pl : fr.loops) {
+    const long n = static_cast<long>(pl.pts.size());
+    if (n < 2 && pl.shift.du == 0.0 && pl.shift.dv == 0.0) continue;
+    for (long k = 0; k < n; ++k) {
+      const QELpar_pos a = pl.at(k), b = pl.at(k + 1);
+      // The outer differential runs in the other direction.
+      const double d_outer = inner_u ? b.v - a.v : b.u - a.u;
+      if (d_outer == 0.0) continue;
+      double seg = 0.0;
+      for (std::size_t i = 0; i < 4; ++i) {
+        static constexpr double x4[4] = {0.06943184420297371, 0.33000947820757187, 0.6699905217924281,
+                                         0.9305681557970262};
+        static constexpr double w4[4] = {0.17392742256872692, 0.3260725774312731, 0.3260725774312731,
+                                         0.17392742256872692};
+        const QELpar_pos q(a.u + x4[i] * (b.u - a.u), a.v + x4[i] * (b.v - a.v));
+        seg += w4[i] * (inner_u ? inner(base, q.u, q.v) : inner(base, q.v, q.u));
+      }
+      total += (inner_u ? 1.0 : -1.0) * seg * d_outer;
+    }
+  }
+  return fr.orient * total;
+}
+
+// The area of the surface over a finite parameter box.
+double whole_area(const surface& s, const QELinterval& u, const QELinterval& v) {
+  line_integral inner(s, true, u.length() / 8.0);
+  const int pieces = 16;
+  double sum = 0.0;
+  for (int k = 0; k < pieces; ++k)
+    for (std::size_t i = 0; i < gl_x.size(); ++i)
+      sum += gl_w[i] * inner(u.start_pt(), u.end_pt(), v.start_pt() + (k + gl_x[i]) * v.length() / pieces);
+  return sum * v.length() / pieces;
+}
+
+// The face's signed area from its loops at one sample density.
+double area_at(const FACE* face, int density) {
+  const face_frame fr = face_polygons(face, nullptr, density);
+  const surface& s = *fr.srf;
+  int turns_u = 0, turns_v = 0;
+  bool any_u = false, any_v = false;
+  for (const par_loop& pl : fr.loops) {
+    turns_u += pl.turns_u, turns_v += pl.turns_v;
+    any_u = any_u || pl.turns_u != 0;
+    any_v = any_v || pl.turns_v != 0;
+  }
+  const QELpar_box box = frame_par_box(fr);
+  if (fr.loops.empty()) {
+    // The whole surface, when it is bounded.
+    if (!box.u_range().finite() || !box.v_range().finite()) velm_api_error_throw(VELM_BAD_ARGUMENT);
+    return whole_area(s, box.u_range(), box.v_range());
+  }
+  // Loops round both directions at once (a torus cut diagonally) are not handled.
+  if (any_u && any_v) velm_api_error_throw(VELM_BAD_ARGUMENT);
+  const bool inner_u = !any_u;  // integrate across the direction the loops do not wind round
+  const QELinterval r = inner_u ? box.u_range() : box.v_range();
+  const double piece = r.finite() ? std::max(r.length() / 8.0, 1e-12) : 1.0;
+  const int net = inner_u ? turns_v : turns_u;
+  if (net == 0) {
+    const double base = r.finite() ? r.start_pt() : 0.0;
+    const double a = boundary_integral(fr, inner_u, base, piece);
+    // Loops round a periodic axis that are also apart along a periodic
+    // direction bound two regions: the face is the one on their material side,
+    // the long way round when the short one comes out negative.
+    const double across = inner_u ? fr.period_u : fr.period_v;
+    if (a >= 0.0 || !(any_u || any_v) || across <= 0.0) return a;
+    const QELinterval round = inner_u ? box.v_range() : box.u_range();
+    const QELinterval wrap(base, base + across);
+    return a + (inner_u ? whole_area(s, wrap, round) : whole_area(s, round, wrap));
+  }
+  // One loop round the axis: the region ends at a singular end; the material
+  // side of the loop says which.
+  const std::vector<double> ends = singular_params(s, inner_u);
+  double best = 0.0;
+  bool found = false;
+  for (double base : ends) {
+    const double a = boundary_integral(fr, inner_u, base, piece);
+    if (a > 0.0 && (!found || a < best)) best = a, found = true;
+  }
+  if (!found) velm_api_error_throw(VELM_BAD_ARGUMENT);  // unbounded region
+  return best;
+}
+
+void faces_below(const ENTITY* e, std::vector<const FACE*>& out) {
+  if (!e) velm_api_error_throw(VELM_NULL_ENTITY);
+  if (is_FACE(e)) {
+    out.push_back(static_cast<const FACE*>(e));
+  } else if (is_BODY(e)) {
+    for (const FACE* f : body_faces(static_cast<const BODY*>(e))) out.push_back(f);
+  } else if (is_LUMP(e)) {
+    for (SHELL* s : chain(static_cast<const LUMP*>(e)->shell()))
+      for (FACE* f : chain(s->face())) out.push_back(f);
+  } else if (is_SHELL(e)) {
+    for (FACE* f : chain(static_cast<const SHELL*>(e)->face())) out.push_back(f);
+  } else {
+    velm_api_error_throw(VELM_BAD_ARGUMENT);
+  }
+}
+
+double body_scale(const ENTITY* e) {
+  const BODY* b = owning_body(e);
+  const TRANSFORM* t = b ? b->transform() : nullptr;
+  return t ? t->transform().scaling() : 1.0;
+}
+}  // namespace
+
+area_property ent_area_prop(const ENTITY* e, double requested_rel_accuracy) {
+  velm_check_call("ent_area_prop");
+  std::vector<const FACE*> faces;
+  faces_below(e, faces);
+  const double wanted = std::clamp(requested_rel_accuracy, 1e-9, 1.0);
+  double total = 0.0, error = 0.0;
+  for (const FACE* f : faces) {
+    double coarse = area_at(f, 1), fine = area_at(f, 2), est = 0.0, err = 0.0;
+    for (int density = 2;; density *= 2) {
+      est = (4.0 * fine - coarse) / 3.0;
+      err = std::abs(fine - coarse) / 3.0;
+      if (err <= wanted * std::abs(est) || err < 1e-14 || density >= 16) break;
+      coarse = fine;
+      fine = area_at(f, density * 2);
+    }
+    total += est;
+    error += err;
+  }
+  const double scale = body_scale(e);
+  total *= scale * scale;
+  return area_property(total, total != 0.0 ? error * scale * scale / std::abs(total) : 0.0);
+}
+
+outcome api_ent_area(const ENTITY* e, double requested_rel_accuracy, double& area, double& achieved_rel_accuracy) {
+  return velm_api("api_ent_area", [&] {
+    area_property p = ent_area_prop(e, requested_rel_accuracy);
+    area = p.area();
+    achieved_rel_accuracy = p.accuracy();
+  });
+}
+
+int sg_surface_get_poles(const surface& s, QELposition poles[2]) {
+  velm_check_call("sg_surface_get_poles");
+  int n = 0;
+  auto add = [&](const QELposition& p) {
+    for (int k = 0; k < n; ++k)
+      if (distance(poles[k], p) <= QELresabs) return;
+    if (n < 2) poles[n++] = p;
+  };
+  const QELinterval ru = s.param_range_u(), rv = s.param_range_v();
+  auto mid = [](const QELinterval& r) { return r.finite() ? r.mid_pt() : 0.0; };
+  for (double u : singular_params(s, true)) add(s.eval_position(QELpar_pos(u, mid(rv))));
+  for (double v : singular_params(s, false)) add(s.eval_position(QELpar_pos(mid(ru), v)));
+  return n;
+}

@@ -1,0 +1,94 @@
+// Face areas against closed forms, their signs, and surface poles.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <numbers>
+
+#include "support/geometry_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/query_builders.hxx"
+#include "velm/build.hxx"
+#include "velm/query.hxx"
+#include "velm/testkit.hxx"
+
+using namespace testkit;
+constexpr double pi = std::numbers::pi;
+
+namespace {
+struct area_case {
+  const char* name;
+  std::function<BODY*()> make;
+  double expected;
+  bool loops_give_sign = true;  // false: a single loop round the axis, closed by a pole
+};
+
+void reverse_all_loops(BODY* b) {
+  for (FACE* f : faces_of(b))
+    for (LOOP* l = f->loop(); l; l = l->next()) reverse_loop(l);
+}
+}  // namespace
+
+TEST(QueryArea, FacesMatchTheirClosedForms) {
+  const double cone_slant = std::hypot(5.0, 20.0 / 3.0);
+  const area_case cases[] = {
+      {"square with hole", [] { return make_square_with_hole(); }, 96.0},
+      {"L shape", [] { return make_polygon_sheet({{0, 0}, {10, 0}, {10, 5}, {5, 5}, {5, 10}, {0, 10}}); }, 75.0},
+      {"plane box", [] { return make_plane_box(10, 20, 30); }, 2200.0},
+      {"box without pcurves", [] { BODY* b = make_plane_box(1, 2, 3); strip_pcurves(b); return b; }, 22.0},
+      {"cylinder band", [] { return make_cylinder_band(5.0, 8.0); }, 2 * pi * 5 * 8},
+      {"solid cylinder", [] { return make_cylinder(5.0, 8.0); }, 2 * pi * 5 * 8 + 2 * pi * 25},
+      {"cone cap to its apex", [] { return make_cone_cap(); }, pi * 5 * cone_slant, false},
+      {"hemisphere to its pole", [] { return make_hemisphere(4.0); }, 2 * pi * 16, false},
+      // Round a periodic axis and apart along a periodic direction, reversed
+      // loops bound the rest of the torus: no sign to check.
+      {"torus band round the axis", [] { return make_torus_band(true); }, 2 * pi * 2 * (10 * pi / 2 + 2), false},
+      // Its loops leave the short way between them off the face.
+      {"torus band round the tube", [] { return make_torus_band(false); }, 3 * pi * pi * 2 * 10, false},
+  };
+  for (const area_case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BODY* b = c.make();
+    double area = -1.0, achieved = -1.0;
+    ASSERT_TRUE(api_ent_area(b, 0.001, area, achieved).ok());
+    EXPECT_NEAR(area, c.expected, 1e-3 * c.expected);
+    EXPECT_GE(achieved, 0.0);
+    EXPECT_LE(achieved, 1e-3);
+    // Reversed loops and sense: the area changes sign.
+    ASSERT_TRUE(api_reverse_body(b).ok());
+    EXPECT_NEAR(ent_area_prop(b, 0.001).area(), c.expected, 1e-3 * c.expected);
+    if (c.loops_give_sign) {
+      reverse_all_loops(b);
+      EXPECT_NEAR(ent_area_prop(b, 0.001).area(), -c.expected, 1e-3 * c.expected);
+    }
+    EXPECT_TRUE(api_del_entity(b).ok());
+  }
+}
+
+TEST(QueryArea, BodyTransformScalesAndBadInputFails) {
+  BODY* sheet = make_square_with_hole();
+  ASSERT_TRUE(api_apply_transf(sheet, scale_transf(2.0)).ok());
+  EXPECT_NEAR(ent_area_prop(sheet, 1e-6).area(), 4 * 96.0, 1e-6);
+  double area = -1.0, acc = 0.0;
+  EXPECT_FALSE(api_ent_area(nullptr, 0.001, area, acc).ok());
+  EXPECT_EQ(area, -1.0);  // untouched on failure
+  EXPECT_TRUE(api_del_entity(sheet).ok());
+}
+
+TEST(QueryPoles, SingularPointsOfSurfaces) {
+  QELposition poles[2];
+  sphere s(QELposition(1, 2, 3), 4.0);
+  ASSERT_EQ(sg_surface_get_poles(s, poles), 2);
+  EXPECT_NEAR(distance(poles[0], QELposition(1, 2, -1)) * distance(poles[1], QELposition(1, 2, -1)), 0.0, 1e-9);
+  EXPECT_NEAR(std::abs(poles[0].z() - poles[1].z()), 8.0, 1e-9);
+  plane p(QELposition(), QELunit_vector(0, 0, 1));
+  EXPECT_EQ(sg_surface_get_poles(p, poles), 0);
+  BODY* cap = make_cone_cap();
+  const surface& c = faces_of(cap)[0]->geometry()->equation();
+  ASSERT_EQ(sg_surface_get_poles(c, poles), 1);
+  EXPECT_LE(distance(poles[0], QELposition(0, 0, 20.0 / 3.0)), 1e-9);
+  BODY* cyl = make_cylinder_band();
+  EXPECT_EQ(sg_surface_get_poles(faces_of(cyl)[0]->geometry()->equation(), poles), 0);
+  EXPECT_TRUE(api_del_entity(cap).ok());
+  EXPECT_TRUE(api_del_entity(cyl).ok());
+}
