@@ -86,6 +86,7 @@ struct cc_intersection : VELM_OBJECT {
   QELposition int_point;
   double param1 = 0.0;  // param1 < param2
   double param2 = 0.0;
+  int rel = 0;  // between two curves: 1 crossing, 2 tangency, 3 an end of an overlap, 0 unknown
 };
 // Self-intersections sorted by param1; null when none.
 cc_intersection* bs3_curve_self_int(bs3_curve, double tol = QELresabs);

@@ -10,6 +10,8 @@
 // material of a face lies on the left of every loop seen from its outside.
 #pragma once
 
+#include <vector>
+
 #include "velm/entity.hxx"
 #include "velm/errors.hxx"
 #include "velm/lists.hxx"
@@ -146,3 +148,49 @@ outcome api_ent_area(const ENTITY* e, double requested_rel_accuracy, double& are
 // The singular points of the surface (sphere poles, cone apex, spindle-torus
 // apexes, collapsed spline rows inside its range), at most two, u ends first.
 int sg_surface_get_poles(const surface& s, QELposition poles[2]);
+
+// Whether the point lies on the face's boundary within tol (or the entity's
+// own tolerance): the vertex it is at, else the nearest coedge it is on.
+bool sg_point_on_boundary(const FACE* face, const QELposition& p, double tol, ENTITY*& boundary);
+// At the edge curve's parameter: the unit direction in the face's tangent
+// plane, across the coedge, that points into the face.
+QELunit_vector into_face(const COEDGE* coedge, double edge_param);
+
+// Classifies the point (model space) by the nearest point of the body's
+// boundary and the outward normals there; meaningful for closed bodies. A
+// body without faces has everything outside. With use_boxes a point outside
+// the body box is outside at once.
+outcome api_point_in_body(const QELposition& point, BODY* body, point_containment& result, int use_boxes = 0);
+
+// ---- curve intersections ----
+
+struct cc_intersection;
+// Intersections of the edges' curves, sorted along the first: param1 on the
+// first curve, param2 on the second, rel 1 crossing, 2 tangency, 3 an end of
+// an overlap (each overlap gives its two ends). Bounded: within the edges;
+// otherwise the whole curves, unbounded ones to ten edge lengths (at least
+// 10) beyond the edge. Null when they do not meet; the caller frees the list
+// with delete_cc_intersections.
+outcome api_intersect_curves(EDGE* first, EDGE* second, bool bounded, cc_intersection*& intersections);
+
+struct contact_record {
+  int kind;        // 1 a proper crossing, 0 a contact at an entity (a vertex, or touching/overlapping an edge)
+  ENTITY* entity;  // a VERTEX or EDGE of the second entity
+  double param;    // on the first edge's curve
+};
+
+// Where an edge meets another edge or the edges of a face, computed at once,
+// sorted by the parameter on the first edge. Kernel allocation; lose() frees it.
+class edge_entity_rel : public VELM_OBJECT {
+ public:
+  edge_entity_rel(EDGE* first, ENTITY* second);
+  int status() const { return status_; }  // 0 valid, else the error number
+  int n_contacts() const { return static_cast<int>(contacts_.size()); }
+  const contact_record& contact(int i) const { return contacts_.at(static_cast<std::size_t>(i)); }
+  void lose();
+
+ private:
+  ~edge_entity_rel() = default;
+  int status_ = 0;
+  std::vector<contact_record> contacts_;
+};
