@@ -1,0 +1,23 @@
+// Splitting edges at vertices and at their curves' discontinuities.
+#pragma once
+
+#include "velm/entity.hxx"
+#include "velm/errors.hxx"
+#include "velm/lists.hxx"
+#include "velm/topology.hxx"
+
+// The edge keeps the piece from its start to the vertex; the returned new
+// edge takes the rest, on the same curve (shared), with the same sense (a
+// TEDGE gives a TEDGE). Every coedge gets a partner piece, inserted after it
+// when forward and before it when reversed, sharing its pcurve; the new
+// coedges go into the list, and the edge's attributes follow their split
+// actions. The parameter is on the edge's curve and must lie strictly inside
+// the edge; without one the vertex's point is projected onto the curve.
+// Throws on failure (VELM_BAD_ARGUMENT outside the edge, VELM_NOT_IMPLEMENTED
+// for tolerant coedges with their own ranges).
+EDGE* sg_split_edge_at_vertex(EDGE* edge, VERTEX* new_vertex, ENTITY_LIST* new_coedges = nullptr, int flags = 0);
+EDGE* sg_split_edge_at_vertex(EDGE* edge, VERTEX* new_vertex, double param, ENTITY_LIST* new_coedges = nullptr);
+// Splits the edge at its curve's discontinuities of that order (new vertices
+// there). The list receives every piece in order along the edge, the
+// original (which keeps the first piece) first.
+outcome api_split_edge_at_disc(EDGE* edge, ENTITY_LIST& new_edges, int continuity = 1, const void* options = nullptr);

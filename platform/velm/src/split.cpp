@@ -1,0 +1,148 @@
+// Splitting edges at vertices and at their curves' discontinuities.
+//
+// The edge keeps the piece from its start to the new vertex; a new edge on
+// the same curve (shared) and with the same sense takes the rest. Every
+// coedge gets a partner piece on the new edge, after it in its loop or wire
+// when it runs with the edge, before it when against, sharing its pcurve
+// (pcurves are functions of the edge parameter, so the whole one serves both
+// pieces). Tolerant coedges with a range of their own are refused.
+#include <algorithm>
+#include <cmath>
+
+#include "query_internal.hxx"
+#include "velm/api.hxx"
+#include "velm/attrib.hxx"
+#include "velm/split.hxx"
+#include "velm/topology_api.hxx"
+
+using namespace velm_query;
+
+namespace {
+
+// The parameter of the curve, as an edge-direction parameter strictly inside the edge.
+double inner_param(const EDGE* e, double curve_param) {
+  const QELinterval r = e->param_range();
+  const double sign = e->sense() == REVERSED ? -1.0 : 1.0;
+  double t = sign * curve_param;
+  const CURVE* cu = e->geometry();
+  if (cu && cu->has_equation()) {
+    if (const double period = cu->equation().param_period(); period > 0.0) {
+      while (t <= r.start_pt()) t += period;
+      while (t > r.start_pt() + period) t -= period;
+    }
+  }
+  const double margin = 1e-9 * std::max(1.0, r.length());
+  if (!(t > r.start_pt() + margin && t < r.end_pt() - margin)) velm_api_error_throw(VELM_BAD_ARGUMENT);
+  return t;
+}
+
+EDGE* split_at(EDGE* edge, VERTEX* v, double curve_param, ENTITY_LIST* new_coedges) {
+  if (!edge || !v || edge->is_lost()) velm_api_error_throw(VELM_NULL_ENTITY);
+  const std::vector<COEDGE*> ring = edge_coedges(edge);
+  for (COEDGE* c : ring)
+    if (is_TCOEDGE(c)) velm_api_error_throw(VELM_NOT_IMPLEMENTED);
+  const double t = inner_param(edge, curve_param);
+  const QELinterval r = edge->param_range();
+  const QELinterval head(r.start_pt(), t), tail(t, r.end_pt());
+  VERTEX* old_end = edge->end();
+  EDGE* rest;
+  if (is_TEDGE(edge)) {
+    auto* te = velm_require(VELM_NEW TEDGE(v, old_end, edge->geometry(), edge->sense(), edge->get_convexity(), &tail,
+                                           edge->get_tolerance()));
+    te->set_update(static_cast<TEDGE*>(edge)->get_update());
+    rest = te;
+  } else {
+    rest = velm_require(VELM_NEW EDGE(v, old_end, edge->geometry(), edge->sense(), edge->get_convexity(), &tail));
+  }
+  edge->set_end(v);
+  edge->set_param_range(&head);
+  edge->set_bound(nullptr);
+  // Vertex references: the old end now meets the new edge.
+  if (old_end) {
+    bool referenced = false;
+    for (int k = 0; k < old_end->count_edges(); ++k) referenced = referenced || old_end->edge(k) == edge;
+    if (referenced && old_end != edge->start()) {
+      old_end->delete_edge(edge);
+      old_end->add_edge(rest);
+    } else if (referenced) {
+      old_end->add_edge(rest);  // a closed edge: both pieces meet there
+    }
+  }
+  v->set_edge(edge);
+  if (ring.empty()) v->add_edge(rest);  // free pieces: nothing links them round the vertex
+  std::vector<COEDGE*> pieces;
+  for (COEDGE* c : ring) {
+    auto* nc = velm_require(VELM_NEW COEDGE(rest, c->sense()));
+    nc->set_owner(c->owner());
+    if (c->geometry()) nc->set_geometry(c->geometry());
+    if (c->sense() == FORWARD) {
+      COEDGE* after = c->next();
+      nc->set_previous(c);
+      nc->set_next(after);
+      c->set_next(nc);
+      if (after && after->previous() == c) after->set_previous(nc);
+    } else {
+      COEDGE* before = c->previous();
+      nc->set_next(c);
+      nc->set_previous(before);
+      c->set_previous(nc);
+      if (before && before->next() == c) before->set_next(nc);
+    }
+    pieces.push_back(nc);
+    if (new_coedges) new_coedges->add(nc);
+  }
+  for (std::size_t k = 0; k < pieces.size(); ++k)
+    pieces[k]->set_partner(pieces.size() == 1 ? nullptr : pieces[(k + 1) % pieces.size()]);
+  if (!pieces.empty()) rest->set_coedge(pieces.front());
+  split_attrib(edge, rest);
+  return rest;
+}
+
+}  // namespace
+
+EDGE* sg_split_edge_at_vertex(EDGE* edge, VERTEX* new_vertex, ENTITY_LIST* new_coedges, int) {
+  velm_check_call("sg_split_edge_at_vertex");
+  if (!edge || !new_vertex || !new_vertex->geometry()) velm_api_error_throw(VELM_NULL_ENTITY);
+  const CURVE* cu = edge->geometry();
+  if (!cu || !cu->has_equation()) velm_api_error_throw(VELM_NULL_ENTITY);
+  double guess = 0.0;
+  {
+    const QELinterval r = edge->param_range();
+    guess = (edge->sense() == REVERSED ? -1.0 : 1.0) * r.mid_pt();
+  }
+  const double t = cu->equation().param(new_vertex->geometry()->coords(), &guess);
+  return split_at(edge, new_vertex, t, new_coedges);
+}
+
+EDGE* sg_split_edge_at_vertex(EDGE* edge, VERTEX* new_vertex, double param, ENTITY_LIST* new_coedges) {
+  velm_check_call("sg_split_edge_at_vertex");
+  return split_at(edge, new_vertex, param, new_coedges);
+}
+
+outcome api_split_edge_at_disc(EDGE* edge, ENTITY_LIST& new_edges, int continuity, const void*) {
+  return velm_api("api_split_edge_at_disc", [&] {
+    if (!edge) velm_api_error_throw(VELM_NULL_ENTITY);
+    const CURVE* cu = edge->geometry();
+    if (!cu || !cu->has_equation()) velm_api_error_throw(VELM_NULL_ENTITY);
+    const curve& eq = cu->equation();
+    int n = 0;
+    const double* disc = eq.discontinuities(n, std::max(1, continuity));
+    // The discontinuities strictly inside the edge, in the edge's direction.
+    const QELinterval r = edge->param_range();
+    const double sign = edge->sense() == REVERSED ? -1.0 : 1.0;
+    const double margin = 1e-9 * std::max(1.0, r.length());
+    std::vector<double> at;
+    for (int k = 0; k < n; ++k) {
+      const double t = sign * disc[k];
+      if (t > r.start_pt() + margin && t < r.end_pt() - margin) at.push_back(t);
+    }
+    std::sort(at.begin(), at.end());
+    new_edges.add(edge);
+    EDGE* piece = edge;
+    for (double t : at) {
+      auto* v = velm_require(VELM_NEW VERTEX(velm_require(VELM_NEW APOINT(eq.eval_position(sign * t)))));
+      piece = split_at(piece, v, sign * t, nullptr);
+      new_edges.add(piece);
+    }
+  });
+}
