@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "export_verb.hxx"
 #include "info.hxx"
 #include "text.hxx"
 
@@ -22,11 +23,14 @@ struct verb {
 };
 
 int run_info(char** operands) { return xvelm::info(operands[0], stdout, stderr); }
+int run_export(char** operands) { return xvelm::exportNeutral(operands[0], operands[1], stdout, stderr); }
 
 // One row per verb: adding a verb is adding a row.
 const verb verbs[] = {
     {"info", "FILE", 1, "restore a kernel save file and print, per body, its topology counts and attributes",
      &run_info},
+    {"export", "IN.vlt OUT.json", 2, "export a kernel save file through the connector into a neutral document",
+     &run_export},
 };
 
 void usage(FILE* to) {

@@ -155,31 +155,3 @@ void Ve_DocumentTag::ClearCaches()
     bodyCacheMap.Empty();
     shellCacheMap.Empty();
 }
-
-// ---------------------------------------------------------------------------
-// Ve_DocumentTag: life cycle and solids
-
-Ve_DocumentTag::Ve_DocumentTag(QELXVelmDocument* doc) : m_baseDoc(doc)
-{
-    ClearCaches();
-}
-
-Ve_DocumentTag::~Ve_DocumentTag()
-{
-    Clear();
-    m_baseDoc = nullptr;
-}
-
-bool Ve_DocumentTag::appendSolids(const ENTITY_LIST& list)
-{
-    for (int i = 0, n = list.count(); i < n; ++i)
-        if (ENTITY* e = list[i])
-            m_solids.Add(ve_view<Ve_BodyTag>(e));
-    return true;
-}
-
-void Ve_DocumentTag::Clear()
-{
-    ClearCaches();
-    m_solids.Clear();
-}

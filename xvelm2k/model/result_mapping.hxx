@@ -29,3 +29,7 @@ XVELM2KA_API bool operator<(const QELXString& a, const QELXString& b);
 XVELM2KA_API bool findEntityByLabel(const char* label, const QELXDynamicArray<ENTITY*>& entities, ENTITY*& found);
 // The first entity whose identifier number is the given one.
 XVELM2KA_API bool findEntityById(int id, const QELXDynamicArray<ENTITY*>& entities, ENTITY*& found);
+// The first entity whose name (as the attribute exporter reads it) is the
+// given one; found is null and the result 0x1000001 when none is.
+XVELM2KA_API QELIResult findEntityByName(const QELXDynamicArray<ENTITY*>& entities, const QELXString& name,
+                                         ENTITY*& found);

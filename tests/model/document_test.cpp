@@ -1,0 +1,183 @@
+// The connector document: copies, kernel settings, deletion of its content,
+// assemblies, and the layer and filter screening.
+#include <gtest/gtest.h>
+
+#include "model/kernel_functions.hxx"
+#include "model_test_support.hxx"
+#include "persist/ve_assembly.hxx"
+#include "qelx/qelx_test.hxx"
+#include "qelx_velm/ve_attrib_transfer.hxx"
+#include "velm/groups.hxx"
+#include "velm/options.hxx"
+#include "velm/save.hxx"
+
+namespace {
+
+class Document : public CachesCleared {
+protected:
+    void SetUp() override
+    {
+        CachesCleared::SetUp();
+        qelx_test::resetFramework();
+        m_objects = velm_live_object_count();
+    }
+    void TearDown() override
+    {
+        CachesCleared::TearDown();
+        EXPECT_EQ(velm_live_object_count(), m_objects) << "kernel objects leaked";
+    }
+    long m_objects = 0;
+};
+
+QELGROUP* group(int type, int number = -1, const char* label = nullptr)
+{
+    auto* g = new QELGROUP;
+    Ve_AttribTransfer::setGroupType(g, type);
+    if (number != -1)
+        Ve_AttribTransfer::setID(g, number);
+    if (label)
+        Ve_AttribTransfer::setLabel(g, QELXString(label));
+    return g;
+}
+
+QELGROUP* layer(int number) { return group(Ve_GroupLayer, number); }
+
+void lose(std::initializer_list<ENTITY*> entities)
+{
+    for (ENTITY* e : entities)
+        api_del_entity(e);
+}
+
+int members(QELGROUP* g)
+{
+    ENTITY_LIST list;
+    api_ct_return_ents(g, list);
+    return list.iteration_count();
+}
+
+} // namespace
+
+TEST_F(Document, CopyOwnsItsLabelsAndLeavesTheConversionAlone)
+{
+    QELGROUP* filter = group(Ve_GroupLayerFilter, -1, "front");
+    const Owned box{testkit::make_box()};
+    option_header* newPCurve = find_option(QELXOptionName::new_pcurve);
+    ASSERT_NE(newPCurve, nullptr);
+    newPCurve->set(1);
+    {
+        Ve_DocumentTag original;
+        Ve_DocumentTag assigned; // a new document empties the caches: made before they are filled
+        original.AddLayerFilters(QELXDynamicArray<QELGROUP*>(1, filter));
+        Ve_DocumentTag::FillCache(as<Ve_BodyTag>(box.body));
+        newPCurve->set(0);
+        {
+            const Ve_DocumentTag copy(original);
+            assigned = original;
+            EXPECT_EQ(copy.GetNumberOfLayerFilters(), 1);
+            EXPECT_EQ(assigned.GetNumberOfLayerFilters(), 1);
+        }
+        assigned = Ve_DocumentTag(original);
+        // Neither the copies' labels nor their ends touched what the original owns.
+        EXPECT_EQ(Ve_DocumentTag::bodyCacheMap.Count(), 1);
+        EXPECT_EQ(newPCurve->count(), 0);
+    }
+    EXPECT_EQ(newPCurve->count(), 1) << "the original puts the setting back";
+    EXPECT_EQ(Ve_DocumentTag::bodyCacheMap.Count(), 0);
+    lose({filter});
+}
+
+TEST_F(Document, UnitsArePutBackOnlyWhenTheyWereKnown)
+{
+    for (double units : {0.0, 25.4}) {
+        FileInfo info;
+        info.set_units(units);
+        ASSERT_TRUE(api_set_file_info(2, info).ok());
+        { const Ve_DocumentTag document; save_info->set_units(1.0); }
+        EXPECT_DOUBLE_EQ(save_info->units(), units == 0.0 ? 1.0 : units);
+    }
+}
+
+TEST_F(Document, EmptyDeletesEverythingOnceAndSkipsRemovedSlots)
+{
+    // A body placed by an assembly that is also a solid, a sub-assembly that
+    // is also listed, and a slot nulled by RemoveBody.
+    BODY* placed = testkit::make_box();
+    BODY* loose = testkit::make_sheet();
+    BODY* removed = testkit::make_box();
+    Ve_DocumentTag document;
+    QELXDynamicArray<QELXDynamicArray<Ve_BodyTag*>> bodies;
+    bodies.Add(QELXDynamicArray<Ve_BodyTag*>(1, as<Ve_BodyTag>(placed)));
+    Ve_AssemblyTag* sub = document.createAssembly(QELXMorph3D(), {}, bodies, {}, {});
+    ASSERT_NE(sub, nullptr);
+    Ve_AssemblyTag* top = document.createAssembly(QELXMorph3D(), {}, {}, {}, QELXDynamicArray<Ve_AssemblyTag*>(1, sub));
+    ASSERT_NE(top, nullptr);
+    for (BODY* b : {placed, loose, removed})
+        document.AddBody(b);
+    document.RemoveBody(as<Ve_BodyTag>(removed), false);
+    document.appendAssembly(sub);
+    document.appendAssembly(top);
+    document.AddAssembly(nullptr);
+
+    qelx_test::AssertRecorder asserts;
+    document.empty();
+    EXPECT_EQ(asserts.count(), 0);
+    EXPECT_EQ(document.GetNumberOfEntities(), 0);
+    lose({removed});
+}
+
+TEST_F(Document, AssemblyWithFewerMorphsThanPartsPlacesTheRestAtTheIdentity)
+{
+    BODY* first = testkit::make_box();
+    BODY* second = testkit::make_box();
+    Ve_DocumentTag document;
+    QELXDynamicArray<QELXDynamicArray<Ve_BodyTag*>> bodies;
+    bodies.Add(QELXDynamicArray<Ve_BodyTag*>(1, as<Ve_BodyTag>(first)));
+    bodies.Add(QELXDynamicArray<Ve_BodyTag*>(1, as<Ve_BodyTag>(second)));
+    const QELXMorph3D shifted(QELXAffine(), QELXPoint3D(1.0, 2.0, 3.0), 1.0);
+    Ve_AssemblyTag* assembly =
+        document.createAssembly(QELXMorph3D(), QELXDynamicArray<QELXMorph3D>(1, shifted), bodies, {}, {});
+    ASSERT_NE(assembly, nullptr);
+    ASSERT_EQ(assembly->getNumberOfPlacements(), 2);
+    EXPECT_DOUBLE_EQ(assembly->getPlacement(0)->getMorph().GetTranslation()[2], 3.0);
+    EXPECT_DOUBLE_EQ(assembly->getPlacement(1)->getMorph().GetTranslation()[2], 0.0);
+    document.appendAssembly(assembly);
+    document.empty();
+}
+
+TEST_F(Document, RepeatLayersHandEveryMemberToTheFirstAndFiltersNeedALabel)
+{
+    QELGROUP* first = layer(3);
+    QELGROUP* repeat = layer(3);
+    QELGROUP* other = layer(5);
+    const Owned box{testkit::make_box()};
+    const ENTITY_LIST faces = [&] {
+        ENTITY_LIST l;
+        api_get_faces(box.body, l);
+        return l;
+    }();
+    for (int i = 0; i < faces.count(); ++i)
+        api_ct_add_to_group(faces[i], repeat);
+    QELGROUP* labelled = group(Ve_GroupLayerFilter, -1, "all");
+    QELGROUP* sameLabel = group(Ve_GroupLayerFilter, -1, "all");
+    QELGROUP* blank = group(Ve_GroupLayerFilter, -1, "");
+
+    Ve_DocumentTag document;
+    document.AddLayers(QELXDynamicArray<QELGROUP*>(1, first));
+    QELXDynamicArray<QELGROUP*> more;
+    more.Add(repeat);
+    more.Add(other);
+    document.AddLayers(more);
+    EXPECT_EQ(document.GetNumberOfLayers(), 2);
+    EXPECT_EQ(members(first), 6) << "every member moved, none skipped";
+    EXPECT_EQ(members(repeat), 0);
+    EXPECT_TRUE(isSameGroupEntity(first, repeat));
+    EXPECT_FALSE(isSameGroupEntity(first, other));
+
+    QELXDynamicArray<QELGROUP*> filters;
+    for (QELGROUP* f : {labelled, sameLabel, blank})
+        filters.Add(f);
+    document.AddLayerFilters(filters);
+    EXPECT_EQ(document.GetNumberOfLayerFilters(), 2);
+    EXPECT_FALSE(isSameGroupEntity(blank, blank));
+    lose({first, repeat, other, labelled, sameLabel, blank});
+}
