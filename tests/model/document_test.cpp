@@ -6,10 +6,12 @@
 #include "model_test_support.hxx"
 #include "persist/ve_assembly.hxx"
 #include "qelx/qelx_test.hxx"
+#include "qelx_velm/velm_document.hxx"
 #include "qelx_velm/ve_attrib_transfer.hxx"
 #include "velm/groups.hxx"
 #include "velm/options.hxx"
 #include "velm/save.hxx"
+#include "velm/surface_build.hxx"
 
 namespace {
 
@@ -180,4 +182,53 @@ TEST_F(Document, RepeatLayersHandEveryMemberToTheFirstAndFiltersNeedALabel)
     EXPECT_EQ(document.GetNumberOfLayerFilters(), 2);
     EXPECT_FALSE(isSameGroupEntity(blank, blank));
     lose({first, repeat, other, labelled, sameLabel, blank});
+}
+
+TEST_F(Document, GatheringMakesBodiesOfLooseTopologyAndKeepsWhatCouldNotBeConverted)
+{
+    for (const bool freePoints : {false, true}) {
+        SCOPED_TRACE(freePoints ? "free points translated" : "free points dropped");
+        BODY* box = testkit::make_box();
+        QELGROUP* first = layer(3);
+        QELGROUP* repeat = layer(3);
+        api_ct_add_to_group(firstFace(box), repeat);
+        auto* point = new VERTEX(new APOINT(1.0, 2.0, 3.0));
+        FACE* loose = nullptr;
+        ASSERT_TRUE(api_face_plane(QELposition(0, 0, 50), 2.0, 2.0, nullptr, loose).ok());
+        QELXConverter conversion;
+        conversion.GetOptions()->AddOption(QELXString(QELXOptionName::TranslateFreePoints), freePoints);
+        auto* kernelDocument = new QELXVelmDocument;
+        const QELXDocumentHandle held(kernelDocument);
+        kernelDocument->SetTranslationContext(&conversion);
+        ENTITY_LIST native;
+        for (ENTITY* e : {static_cast<ENTITY*>(box), static_cast<ENTITY*>(first), static_cast<ENTITY*>(repeat),
+                          static_cast<ENTITY*>(point), static_cast<ENTITY*>(loose)})
+            native.add(e);
+        kernelDocument->AppendNativeEntityList(native);
+        // Without free points the face's conversion is made to fail: it stays loose.
+        if (!freePoints)
+            velm_test_fail_call("api_mk_by_faces", 1, apiFailure());
+        {
+            Ve_DocumentTag document(kernelDocument);
+            EXPECT_EQ(document.GetBRepEntities(), 0u);
+            EXPECT_EQ(document.GetNumberOfLayers(), 1);
+            EXPECT_EQ(members(first), 1) << "the repeat's members went to the first layer";
+            EXPECT_EQ(document.GetNumberOfSolids(), freePoints ? 3 : 1);
+            ENTITY_LIST* list = kernelDocument->GetNativeEntityList();
+            EXPECT_EQ(list->contains(loose), !freePoints);
+            if (freePoints) {
+                const auto* sheet = static_cast<BODY*>(document.GetSolidAt(2));
+                EXPECT_EQ(firstFace(sheet), loose);
+                EXPECT_TRUE(list->contains(sheet));
+                EXPECT_TRUE(as<Ve_BodyTag>(static_cast<BODY*>(document.GetSolidAt(1)))->isVertexBody());
+            }
+        }
+        kernelDocument->SetTranslationContext(nullptr);
+        if (!freePoints) {
+            kernelDocument->RemoveEntity(loose);
+            kernelDocument->RemoveEntity(point);
+            lose({loose, point});
+        }
+        velm_test_reset();
+    }
 }
