@@ -5,6 +5,7 @@
 #include "velm/bspline.hxx"
 #include "xvelm2k/export.hxx"
 
+class BODY;
 class COEDGE;
 class EDGE;
 
@@ -22,3 +23,11 @@ public:
     static void FixPCurveOnParametricSurface(COEDGE* coedge);
     static void FixPCurveOnParametricSurface(EDGE* edge);
 };
+
+// Steps run on a body after its periodic faces were split.
+// Every closed edge of a face loop is cut in two at the middle of its range;
+// then edge curves are trimmed to their edges: those that are periodic or
+// closed, or all with the TrimAllEdgesAfterSplit switch on. Wire edges stay.
+XVELM2KA_API void splitClosedLoopEdges(BODY* body);
+// Edges on degree-one intcurves are split at their kinks.
+XVELM2KA_API void splitDegreeOneEdgesAtDiscontinuities(BODY* body);

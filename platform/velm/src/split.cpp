@@ -12,6 +12,8 @@
 #include "query_internal.hxx"
 #include "velm/api.hxx"
 #include "velm/attrib.hxx"
+#include "velm/bspline.hxx"
+#include "velm/pcurves.hxx"
 #include "velm/split.hxx"
 #include "velm/topology_api.hxx"
 
@@ -145,4 +147,48 @@ outcome api_split_edge_at_disc(EDGE* edge, ENTITY_LIST& new_edges, int continuit
       new_edges.add(piece);
     }
   });
+}
+
+void trim_edge_geom(EDGE* edge) {
+  velm_check_call("trim_edge_geom");
+  if (!edge || edge->is_lost()) velm_api_error_throw(VELM_NULL_ENTITY);
+  const CURVE* cu = edge->geometry();
+  if (!cu || !cu->has_equation()) return;
+  const curve& eq = cu->equation();
+  const QELinterval er = edge->param_range();
+  if (er.empty() || !er.finite()) return;
+  const QELinterval range = edge->sense() == REVERSED ? -er : er;  // on the curve
+  curve* trimmed = nullptr;
+  if (eq.type() == 11) {
+    const auto& ic = static_cast<const intcurve&>(eq);
+    const QELinterval own = ic.reversed() ? -range : range;  // on the stored B-spline
+    if (bs3_curve piece = ic.cur() ? bs3_curve_subset(ic.cur(), own) : nullptr) {
+      const bool surfaces = ic.get_int_cur().id() == intersection_int_cur::id;
+      bs2_curve p1 = surfaces && ic.pcur1() ? bs2_curve_subset(ic.pcur1(), own) : nullptr;
+      bs2_curve p2 = surfaces && ic.pcur2() ? bs2_curve_subset(ic.pcur2(), own) : nullptr;
+      trimmed = VELM_NEW intcurve(piece, ic.fitol(), surfaces ? ic.surf1() : nullptr, surfaces ? ic.surf2() : nullptr,
+                                  p1, p2);
+      if (!trimmed) {
+        bs3_curve_delete(piece);
+        if (p1) bs2_curve_delete(p1);
+        if (p2) bs2_curve_delete(p2);
+        velm_out_of_memory();
+      }
+      if (ic.reversed()) trimmed->negate();
+    }
+  }
+  if (!trimmed) {
+    trimmed = velm_require(eq.make_copy());
+    trimmed->limit(range);
+  }
+  CURVE* own_curve = nullptr;
+  try {
+    own_curve = make_curve(*trimmed);
+  } catch (...) {
+    delete trimmed;
+    throw;
+  }
+  delete trimmed;
+  edge->set_geometry(own_curve);
+  edge->set_bound(nullptr);
 }

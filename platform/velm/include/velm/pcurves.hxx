@@ -20,5 +20,13 @@ outcome api_simplify_pcurve(COEDGE* coedge, double tol);
 void trim_face(FACE* face, const char* option = nullptr);
 void trim_body_faces(BODY* body, const char* option = nullptr);
 
+// Fits the edge's curve to the edge: an intcurve becomes a new intcurve on the
+// subset of its B-spline over the edge's range (same parameters; surfaces
+// kept, their 2-D curves subsetted alike); any other curve, and an intcurve
+// whose B-spline cannot be cut there, a copy limited to that range. The edge
+// gets a curve of its own, so edges that shared the old one keep it whole.
+// Edges without a curve or with an unbounded range are left alone.
+void trim_edge_geom(EDGE* edge);
+
 // limit_u and limit_v of the box's ranges.
 void surface_limit(surface& srf, const QELpar_box& box);

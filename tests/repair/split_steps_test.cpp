@@ -1,0 +1,167 @@
+// Edge steps after periodic faces were split.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <numbers>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "qelx/qelx_test.hxx"
+#include "repair/fix_pcurve.hxx"
+#include "support/geometry_builders.hxx"
+#include "velm/bspline.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/memory.hxx"
+#include "velm/testkit.hxx"
+#include "velm/topology_api.hxx"
+
+namespace {
+
+class SplitSteps : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qelx_test::resetFramework();
+        m_live = velm_live_object_count();
+    }
+    void TearDown() override
+    {
+        if (m_body)
+            api_del_entity(m_body);
+        EXPECT_EQ(velm_live_object_count(), m_live);
+        qelx_test::resetFramework();
+    }
+    std::vector<EDGE*> edges() const
+    {
+        ENTITY_LIST list;
+        api_get_edges(m_body, list);
+        std::vector<EDGE*> out;
+        list.init();
+        while (ENTITY* e = list.next())
+            out.push_back(static_cast<EDGE*>(e));
+        return out;
+    }
+    void expectSound() const
+    {
+        std::string report;
+        EXPECT_TRUE(velm_test_check_model(m_body, &report)) << report;
+    }
+
+    BODY* m_body = nullptr;
+    long m_live = 0;
+};
+
+// A wire body of one edge over the whole curve.
+BODY* singleEdgeWire(CURVE* made, const QELinterval& range)
+{
+    const curve& eq = made->equation();
+    auto* a = new VERTEX(new APOINT(eq.eval_position(range.start_pt())));
+    auto* b = eq.closed() ? a : new VERTEX(new APOINT(eq.eval_position(range.end_pt())));
+    EDGE* edge = new EDGE(a, b, made, FORWARD, EDGE_cvty_unknown, &range);
+    BODY* body = nullptr;
+    EXPECT_TRUE(api_make_ewire(1, &edge, body).ok());
+    return body;
+}
+
+BODY* circleWire()
+{
+    const ellipse circle(QELposition(), QELunit_vector(0.0, 0.0, 1.0), QELvector(3.0, 0.0, 0.0), 1.0);
+    return singleEdgeWire(new ELLIPSE(circle), QELinterval(-std::numbers::pi, std::numbers::pi));
+}
+
+// Degree one through (0,0,0), (4,0,0), (4,3,0), (8,3,0): kinks at 1 and 2.
+BODY* polylineWire(int degree)
+{
+    const QELposition pts[4] = {{0, 0, 0}, {4, 0, 0}, {4, 3, 0}, {8, 3, 0}};
+    const std::vector<double> knots = degree == 1 ? std::vector<double>{0, 0, 1, 2, 3, 3}
+                                                  : std::vector<double>{0, 0, 0, 0, 3, 3, 3, 3};
+    bs3_curve spline = bs3_curve_from_ctrlpts(degree, 0, 0, 0, 4, pts, nullptr, QELresabs, int(knots.size()),
+                                              knots.data(), bs3_curve_knottol());
+    return singleEdgeWire(new INTCURVE(intcurve(spline)), QELinterval(0.0, 3.0));
+}
+
+} // namespace
+
+TEST_F(SplitSteps, ClosedLoopEdgesAreCutInTwoWireEdgesStay)
+{
+    struct Case {
+        const char* name;
+        std::function<BODY*()> make;
+        bool trimAll;
+        std::size_t edgesAfter;
+        bool straightTrimmed;
+    };
+    const Case cases[] = {
+        {"cylinder", [] { return testkit::make_cylinder(); }, false, 5, false},
+        {"cylinder, trim all", [] { return testkit::make_cylinder(); }, true, 5, true},
+        {"closed wire", circleWire, false, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        qelx_test::OptionScope options;
+        options.set("/XVelm/TrimAllEdgesAfterSplit", QELXValue(c.trimAll));
+        m_body = c.make();
+        splitClosedLoopEdges(m_body);
+        const std::vector<EDGE*> after = edges();
+        EXPECT_EQ(after.size(), c.edgesAfter);
+        expectSound();
+        std::set<const CURVE*> circles;
+        for (const EDGE* e : after) {
+            const curve& eq = e->geometry()->equation();
+            if (eq.type() == 1) {
+                EXPECT_EQ(eq.subsetted(), c.straightTrimmed);
+                continue;
+            }
+            // Each half has a circle of its own, limited to the half.
+            EXPECT_TRUE(circles.insert(e->geometry()).second);
+            EXPECT_TRUE(eq.param_range() == e->param_range());
+            EXPECT_NEAR(e->param_range().length(), 2.0 * std::numbers::pi / double(c.edgesAfter == 1 ? 1 : 2),
+                        1e-12);
+        }
+        api_del_entity(m_body);
+        m_body = nullptr;
+    }
+}
+
+TEST_F(SplitSteps, DegreeOneIntcurveEdgeIsSplitAtItsKinksThenTrimmedOnlyWhenAllAre)
+{
+    for (bool trimAll : {false, true}) {
+        SCOPED_TRACE(trimAll);
+        qelx_test::OptionScope options;
+        options.set("/XVelm/TrimAllEdgesAfterSplit", QELXValue(trimAll));
+        m_body = polylineWire(3);
+        splitDegreeOneEdgesAtDiscontinuities(m_body);
+        EXPECT_EQ(edges().size(), 1u) << "a smooth cubic has no kinks";
+        api_del_entity(m_body);
+
+        m_body = polylineWire(1);
+        splitDegreeOneEdgesAtDiscontinuities(m_body);
+        const std::vector<EDGE*> pieces = edges();
+        ASSERT_EQ(pieces.size(), 3u);
+        expectSound();
+        const QELposition kinks[2] = {{4, 0, 0}, {4, 3, 0}};
+        for (const QELposition& k : kinks) {
+            bool met = false;
+            for (const EDGE* e : pieces)
+                met = met || distance(e->end_pos(), k) < QELresabs;
+            EXPECT_TRUE(met);
+        }
+        // The pieces' intcurve is neither closed nor periodic: only the switch trims it.
+        splitClosedLoopEdges(m_body);
+        std::set<const CURVE*> curves;
+        for (const EDGE* e : pieces) {
+            curves.insert(e->geometry());
+            if (trimAll) {
+                const bs3_curve own = static_cast<const intcurve&>(e->geometry()->equation()).cur();
+                EXPECT_TRUE(bs3_curve_range(own) == e->param_range());
+                EXPECT_LT(distance(bs3_curve_position(e->param_range().start_pt(), own), e->start_pos()), QELresabs);
+                EXPECT_LT(distance(bs3_curve_position(e->param_range().end_pt(), own), e->end_pos()), QELresabs);
+            }
+        }
+        EXPECT_EQ(curves.size(), trimAll ? 3u : 1u);
+        expectSound();
+        api_del_entity(m_body);
+        m_body = nullptr;
+    }
+}
