@@ -232,3 +232,25 @@ TEST_F(Document, GatheringMakesBodiesOfLooseTopologyAndKeepsWhatCouldNotBeConver
         velm_test_reset();
     }
 }
+
+TEST_F(Document, TwoFrameworkOptionsReachTheKernelAndTheLaterOneWins)
+{
+    option_header* newPCurve = find_option(QELXOptionName::new_pcurve);
+    option_header* newPCurveFit = find_option(QELXOptionName::new_pcurve_fit);
+    ASSERT_TRUE(newPCurve && newPCurveFit);
+    newPCurve->set(1);
+    newPCurveFit->set(1);
+    QELXOptions options;
+    options.AddOption(QELXString("Unrelated"), true);
+    options.AddOption(QELXString("UseNewPCurve"), true);
+    options.AddOption(QELXString("NewPCurveFit"), QELXValue("not a flag"));
+    options.AddOption(QELXString("UseNewPCurve"), false);
+    EXPECT_EQ(Ve_DocumentTag::SetRequiredOptionsOfKernel(options), 0u);
+    EXPECT_EQ(newPCurve->count(), 0);
+    EXPECT_EQ(newPCurveFit->count(), 0) << "a value that cannot be read counts as false";
+    options.Clear();
+    options.AddOption(QELXString("NewPCurveFit"), true);
+    Ve_DocumentTag::SetRequiredOptionsOfKernel(options);
+    EXPECT_EQ(newPCurveFit->count(), 1);
+    EXPECT_EQ(newPCurve->count(), 0) << "an option the set does not name is left alone";
+}
