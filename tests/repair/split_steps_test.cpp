@@ -1,6 +1,7 @@
 // Edge steps after periodic faces were split.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <numbers>
 #include <set>
@@ -11,8 +12,11 @@
 #include "repair/fix_pcurve.hxx"
 #include "support/geometry_builders.hxx"
 #include "velm/bspline.hxx"
+#include "velm/errors.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/memory.hxx"
+#include "velm/query.hxx"
+#include "velm/split.hxx"
 #include "velm/testkit.hxx"
 #include "velm/topology_api.hxx"
 
@@ -164,4 +168,79 @@ TEST_F(SplitSteps, DegreeOneIntcurveEdgeIsSplitAtItsKinksThenTrimmedOnlyWhenAllA
         api_del_entity(m_body);
         m_body = nullptr;
     }
+}
+
+namespace {
+
+// nu x nv poles over [0, 1]^2 (degree one less than the count, at most 3), bulged in the middle.
+bs3_surface patch(int nu, int nv)
+{
+    std::vector<QELposition> pts;
+    for (int i = 0; i < nu; ++i)
+        for (int j = 0; j < nv; ++j)
+            pts.emplace_back(3.0 * i, 3.0 * j, (i == 1 && j == 1) ? 2.0 : 0.0);
+    auto knots = [](int n) {
+        const int p = std::min(n - 1, 3);
+        std::vector<double> k(std::size_t(p + 1), 0.0);
+        for (int i = 1; i < n - p; ++i)
+            k.push_back(double(i) / (n - p));
+        k.insert(k.end(), std::size_t(p + 1), 1.0);
+        return k;
+    };
+    const std::vector<double> ku = knots(nu), kv = knots(nv);
+    return bs3_surface_from_ctrlpts(std::min(nu - 1, 3), 0, 0, 0, nu, std::min(nv - 1, 3), 0, 0, 0, nv, pts.data(),
+                                    nullptr, QELresabs, int(ku.size()), ku.data(), int(kv.size()), kv.data(), QELresnor);
+}
+
+} // namespace
+
+TEST_F(SplitSteps, SkinFacesOfThreePolesAreHalvedInUFirst)
+{
+    struct Case {
+        int nu, nv;
+        bool skin;
+        int halved; // 0 none, 1 in u, 2 in v
+    };
+    const Case cases[] = {{3, 4, true, 1}, {3, 3, true, 1}, {4, 3, true, 2}, {3, 3, false, 0}, {4, 4, true, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.nu << "x" << c.nv << (c.skin ? " skin" : " exact"));
+        m_body = testkit::make_spline_sheet(patch(c.nu, c.nv), c.skin);
+        splitThreePoleSkinFaces(m_body);
+        expectSound();
+        ENTITY_LIST faces;
+        api_get_faces(m_body, faces);
+        ASSERT_EQ(faces.count(), c.halved ? 2 : 1);
+        std::vector<QELpar_box> boxes(std::size_t(faces.count()));
+        for (int k = 0; k < faces.count(); ++k)
+            ASSERT_TRUE(sg_get_face_par_box(static_cast<FACE*>(faces[k]), boxes[std::size_t(k)]));
+        const auto at = [&](const QELpar_box& b) { return c.halved == 2 ? b.v_range() : b.u_range(); };
+        std::sort(boxes.begin(), boxes.end(),
+                  [&](const QELpar_box& x, const QELpar_box& y) { return at(x).start_pt() < at(y).start_pt(); });
+        for (std::size_t k = 0; k < boxes.size(); ++k) {
+            const QELinterval half = k == 0 ? QELinterval(0.0, 0.5) : QELinterval(0.5, 1.0);
+            for (const auto& [range, split] : {std::pair{boxes[k].u_range(), c.halved == 1},
+                                               std::pair{boxes[k].v_range(), c.halved == 2}}) {
+                const QELinterval want = split ? half : QELinterval(0.0, 1.0);
+                EXPECT_NEAR(range.start_pt(), want.start_pt(), 1e-9);
+                EXPECT_NEAR(range.end_pt(), want.end_pt(), 1e-9);
+            }
+        }
+        api_del_entity(m_body);
+        m_body = nullptr;
+    }
+}
+
+TEST_F(SplitSteps, FaceSplitMissingTheFaceDoesNothingAndThroughAVertexFails)
+{
+    m_body = testkit::make_plane_box();
+    ENTITY_LIST faces;
+    api_get_faces(m_body, faces);
+    auto* face = static_cast<FACE*>(faces[0]);
+    EXPECT_TRUE(api_split_face(face, true, true, 2.0).ok());
+    EXPECT_FALSE(api_split_face(face, true, true, 0.0).ok());
+    set_global_error_info(nullptr); // the kernel keeps its last error
+    ENTITY_LIST after;
+    api_get_faces(m_body, after);
+    EXPECT_EQ(after.count(), 6);
+    expectSound();
 }

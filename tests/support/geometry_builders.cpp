@@ -174,10 +174,11 @@ bs3_surface make_tube_bs3_surface(bool periodic) {
                                   uknots, static_cast<int>(vknots.size()), vknots.data(), QELresnor);
 }
 
-BODY* make_spline_sheet() {
+BODY* make_spline_sheet() { return make_spline_sheet(make_test_bs3_surface(), false); }
+
+BODY* make_spline_sheet(bs3_surface bs, bool skin) {
   shape_builder b;
-  bs3_surface bs = make_test_bs3_surface();
-  const spline s(bs);
+  const spline s = skin ? spline(new skin_spl_sur(bs3_surface_copy(bs))) : spline(bs);
   bs3_surface_delete(bs);
   VERTEX* c[4];
   const QELpar_pos uv[4] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};

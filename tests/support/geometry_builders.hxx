@@ -22,6 +22,9 @@ BODY* make_hemisphere(double radius = 4.0);
 // Sheet: one bicubic SPLINE face over [0, 1] x [0, 1] bounded by four INTCURVE
 // iso-curves with linear pcurves.
 BODY* make_spline_sheet();
+// The same sheet over a surface spanning [0, 1] x [0, 1] (taken), of the
+// skin kind when skin.
+BODY* make_spline_sheet(bs3_surface surface, bool skin);
 // The B-spline surface of make_spline_sheet (caller deletes).
 bs3_surface make_test_bs3_surface();
 // A tube about +z from z = 0 (u = 0) to z = 4 (u = 1), closed round v: with

@@ -31,3 +31,6 @@ public:
 XVELM2KA_API void splitClosedLoopEdges(BODY* body);
 // Edges on degree-one intcurves are split at their kinks.
 XVELM2KA_API void splitDegreeOneEdgesAtDiscontinuities(BODY* body);
+// Skin faces with three poles in u are split in half at u = 0.5, else those
+// with three in v at v = 0.5; a face the kernel cannot split stays whole.
+XVELM2KA_API void splitThreePoleSkinFaces(BODY* body);

@@ -82,3 +82,28 @@ void splitDegreeOneEdgesAtDiscontinuities(BODY* body)
         velmCall([&] { return api_split_edge_at_disc(edge, pieces, 1); });
     }
 }
+
+void splitThreePoleSkinFaces(BODY* body)
+{
+    ENTITY_LIST faces;
+    if (!body || !api_get_faces(body, faces).ok())
+        return;
+    faces.init();
+    while (ENTITY* e = faces.next()) {
+        auto* face = static_cast<FACE*>(e);
+        const SURFACE* sf = face->geometry();
+        if (!sf || !sf->has_equation() || sf->equation().type() != 10)
+            continue;
+        const spline& spl = static_cast<const spline&>(sf->equation());
+        if (spl.get_spl_sur().id() != skin_spl_sur_id)
+            continue;
+        const bs3_surface poles = spl.sur();
+        if (!poles)
+            continue;
+        // Three poles in u come first: a face with three both ways is split in u only.
+        if (bs3_surface_num_ctrlpts_u(poles) == 3)
+            velmCall([&] { return api_split_face(face, true, false, 0.5); });
+        else if (bs3_surface_num_ctrlpts_v(poles) == 3)
+            velmCall([&] { return api_split_face(face, false, false, 0.5); });
+    }
+}

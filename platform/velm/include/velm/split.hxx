@@ -21,3 +21,13 @@ EDGE* sg_split_edge_at_vertex(EDGE* edge, VERTEX* new_vertex, double param, ENTI
 // there). The list receives every piece in order along the edge, the
 // original (which keeps the first piece) first.
 outcome api_split_edge_at_disc(EDGE* edge, ENTITY_LIST& new_edges, int continuity = 1, const void* options = nullptr);
+// Splits the face along an iso-line of its surface: the line of constant u
+// when u_direction, else of constant v; with fraction the parameter is read
+// over the face's parameter box, else as a parameter value. Only a face of
+// one loop that the line crosses exactly twice, inside two of its edges, is
+// split: both crossed edges are split there, a new edge on the iso-line (with
+// straight pcurves on both sides) joins them, the face keeps the part from
+// the first crossing round to the second and a new face on the same surface,
+// next after it in its shell, takes the rest. A line that misses the face does
+// nothing; anything else fails with VELM_NOT_IMPLEMENTED.
+outcome api_split_face(FACE* face, bool u_direction, bool fraction, double parameter);
