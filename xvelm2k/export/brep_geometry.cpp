@@ -55,11 +55,6 @@ void release(QELXHashMap<QELXIdentifier, Handle>& cache, const QELXIdentifier& k
         cache.Remove(key);
 }
 
-// Geometry entities that carry no equation have nothing to hand out: the
-// framework reads geometry by evaluating it.
-bool hasSurface(const FACE* f) { return f->geometry() && f->geometry()->has_equation(); }
-bool hasCurve(const EDGE* e) { return e->geometry() && e->geometry()->has_equation(); }
-
 } // namespace
 
 QELIResult QELXVelmBRepExporter::GetFaceSurface(const QELXIdentifier& face, QELXIdentifier& surface)

@@ -3,6 +3,7 @@
 // entity, taken only when it is live and of the expected kind.
 #include "qelx/qelx_identifier.hxx"
 #include "qelx_velm/velm_entity_utils.hxx"
+#include "velm/geometry_entity.hxx"
 #include "velm/topology.hxx"
 
 namespace ve_export {
@@ -41,5 +42,10 @@ Kernel* asPtr(void* pointer)
     auto* e = static_cast<ENTITY*>(pointer);
     return isKind<Kernel>(e) ? static_cast<Kernel*>(e) : nullptr;
 }
+
+// Geometry entities that carry no equation have nothing to hand out: the
+// framework reads geometry by evaluating it.
+inline bool hasSurface(const FACE* f) { return f->geometry() && f->geometry()->has_equation(); }
+inline bool hasCurve(const EDGE* e) { return e->geometry() && e->geometry()->has_equation(); }
 
 } // namespace ve_export

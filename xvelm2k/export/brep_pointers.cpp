@@ -129,7 +129,7 @@ QELIResult QELXVelmBRepExporter::ReleaseIsoParametricCurvesPtr(double*& array)
 
 QELIResult QELXVelmBRepExporter::isoLines(FACE* face, bool vLines, int count, int& n, double*& array)
 {
-    if (!face || !face->geometry() || !face->geometry()->has_equation() || count < 1)
+    if (!face || !hasSurface(face) || count < 1)
         return kNotFound;
     QELIResult result = 0;
     QELXDynamicArray<double> triples;
