@@ -192,6 +192,10 @@ struct insanity_table {
     entries[6] = {"BAD_NEXT_RING", "bad next/previous ring"};
     entries[7] = {"BAD_OWNER", "bad owner link"};
     entries[8] = {"BAD_VERTEX_EDGES", "vertex edge list broken"};
+    entries[9] = {"BAD_FACE_LOOPS", "bad face loops"};
+    entries[10] = {"PCURVE_OUTSIDE_SURFACE", "pcurve outside its surface's range"};
+    entries[11] = {"BAD_CURVE", "curve check failed"};
+    entries[12] = {"BAD_SURFACE", "surface check failed"};
     entries[24] = {"END_VERTEX_TOL", "end vertex tolerance too small"};
     entries[34] = {"COEDGE_OFF_EDGE", "coedge off its edge"};
     entries[37] = {"START_VERTEX_TOL", "start vertex tolerance too small"};

@@ -1,0 +1,270 @@
+// Entity checks with numbered findings: coedges against their edges and
+// vertices, edges at cone apices, and the whole-entity check built on them.
+#include "velm/insanity.hxx"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "velm/api.hxx"
+#include "velm/check.hxx"
+#include "velm/geometry.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/options.hxx"
+#include "velm/query.hxx"
+#include "velm/testkit.hxx"
+#include "velm/tolerant.hxx"
+#include "velm/topology_api.hxx"
+
+const char* insanity_data::get_message() const {
+  const char* text = message_module::find_message(id_);
+  return text ? text : "unknown finding";
+}
+
+insanity_list::~insanity_list() {
+  for (insanity_data* d : data_) delete d;
+}
+
+insanity_data* insanity_list::data(int i) const {
+  return i >= 0 && i < count() ? data_[static_cast<std::size_t>(i)] : nullptr;
+}
+
+bool insanity_list::exist(int insane_id) const {
+  return std::any_of(data_.begin(), data_.end(), [&](const insanity_data* d) { return d->get_insane_id() == insane_id; });
+}
+
+void insanity_list::add(insanity_entry entry, ENTITY* ent) {
+  data_.push_back(VELM_MAKE(insanity_data, qelvelm_insanity_errmod.message_code(entry), ent));
+}
+
+namespace {
+
+constexpr int kCoedgeSamples = 8;  // nine samples
+
+const surface* face_surface_of(const COEDGE* c) {
+  const LOOP* loop = c ? c->loop() : nullptr;
+  const FACE* face = loop ? loop->face() : nullptr;
+  const SURFACE* s = face ? face->geometry() : nullptr;
+  return s && s->has_equation() ? &s->equation() : nullptr;
+}
+
+double edge_tol(const EDGE* e) { return std::max(e->get_tolerance(), QELresabs); }
+double vertex_tol(const VERTEX* v) { return std::max(v->get_tolerance(), QELresabs); }
+
+bool curve_of(const EDGE* e, const curve*& eq, QELinterval& range) {
+  const CURVE* cu = e ? e->geometry() : nullptr;
+  if (!cu || !cu->has_equation()) return false;
+  range = edge_curve_range(e);
+  if (!range.finite() || range.length() < 0.0) return false;
+  eq = &cu->equation();
+  return true;
+}
+
+// The coedge's start and end: on the surface through its pcurve, else on the edge curve.
+bool coedge_ends(const COEDGE* c, QELposition& start, QELposition& end) {
+  const PCURVE* pc = c->geometry();
+  const surface* srf = face_surface_of(c);
+  const curve* eq = nullptr;
+  QELinterval range;
+  if (pc && pc->has_equation() && srf) {
+    const pcurve p = pc->def();
+    const QELinterval r = c->param_range();
+    if (!r.finite()) return false;
+    start = srf->eval_position(p.eval_position(r.start_pt()));
+    end = srf->eval_position(p.eval_position(r.end_pt()));
+    return true;
+  }
+  if (!curve_of(c->edge(), eq, range)) return false;
+  const bool along = c->sense() == c->edge()->sense();
+  start = eq->eval_position(along ? range.start_pt() : range.end_pt());
+  end = eq->eval_position(along ? range.end_pt() : range.start_pt());
+  return true;
+}
+
+// Largest distance of the coedge's pcurve on its surface from the edge curve.
+double pcurve_gap(const COEDGE* c) {
+  const PCURVE* pc = c->geometry();
+  const surface* srf = face_surface_of(c);
+  const curve* eq = nullptr;
+  QELinterval range;
+  if (!pc || !pc->has_equation() || !srf || !curve_of(c->edge(), eq, range)) return 0.0;
+  const pcurve p = pc->def();
+  const double sign = c->sense() == c->edge()->sense() ? 1.0 : -1.0;
+  double worst = 0.0;
+  for (int k = 0; k <= kCoedgeSamples; ++k) {
+    const double t = range.interpolate(double(k) / kCoedgeSamples);
+    worst = std::max(worst, distance(eq->eval_position(t), srf->eval_position(p.eval_position(sign * t))));
+  }
+  return worst;
+}
+
+void check_coedge_into(const COEDGE* c, bool tolerances, insanity_list& out) {
+  if (!c || !c->edge()) return;
+  auto* ent = const_cast<COEDGE*>(c);
+  QELposition start, end;
+  const bool ends = coedge_ends(c, start, end);
+  const VERTEX* vs = c->start();
+  const VERTEX* ve = c->end();
+  const auto gap = [](const VERTEX* v, const QELposition& p) {
+    return v && v->geometry() ? distance(v->geometry()->coords(), p) : 0.0;
+  };
+  if (ends) {
+    if (vs && !is_TVERTEX(vs) && gap(vs, start) > QELresabs) out.add(insanity_coedge_start_off, ent);
+    if (ve && !is_TVERTEX(ve) && gap(ve, end) > QELresabs) out.add(insanity_coedge_end_off, ent);
+    if (tolerances && vs && is_TVERTEX(vs) && gap(vs, start) > vertex_tol(vs))
+      out.add(insanity_start_vertex_tol, ent);
+    if (tolerances && ve && is_TVERTEX(ve) && gap(ve, end) > vertex_tol(ve)) out.add(insanity_end_vertex_tol, ent);
+  }
+  if (pcurve_gap(c) > edge_tol(c->edge())) out.add(insanity_coedge_off_edge, ent);
+}
+
+bool check_level_30() {
+  const option_header* level = find_option("check_level");
+  return level && level->count() >= 30;
+}
+
+void check_cone_into(const FACE* face, insanity_list& out) {
+  const SURFACE* s = face ? face->geometry() : nullptr;
+  if (!s || !s->has_equation() || !is_CONE(&s->equation()) || is_cylindrical_face(face)) return;
+  const QELposition apex = static_cast<const cone&>(s->equation()).get_apex();
+  ENTITY_LIST edges;
+  velm_topology_walk(face, EDGE_TYPE, edges);
+  edges.init();
+  while (ENTITY* en = edges.next()) {
+    auto* e = static_cast<EDGE*>(en);
+    const curve* eq = nullptr;
+    QELinterval range;
+    const bool has_curve = curve_of(e, eq, range);
+    const bool fwd = e->sense() == FORWARD;
+    for (int end = 0; end < 2; ++end) {
+      const VERTEX* v = end == 0 ? e->start() : e->end();
+      if (!v || !v->geometry()) continue;
+      const double off = distance(v->geometry()->coords(), apex);
+      if (!has_curve) {
+        // A null edge stands for the apex itself.
+        if (off > vertex_tol(v)) {
+          out.add(insanity_bad_apex_edge, e);
+          break;
+        }
+        continue;
+      }
+      if (off > vertex_tol(v)) continue;  // this end is not at the apex
+      const double t = (end == 0) == fwd ? range.start_pt() : range.end_pt();
+      if (distance(eq->eval_position(t), apex) > edge_tol(e)) {
+        out.add(insanity_bad_apex_edge, e);
+        break;
+      }
+    }
+  }
+}
+
+// Non-periodic directions of the surface against the pcurve's box.
+bool pcurve_outside_surface(const COEDGE* c) {
+  const PCURVE* pc = c->geometry();
+  const surface* srf = face_surface_of(c);
+  if (!pc || !pc->has_equation() || !srf || srf->type() != 10) return false;
+  const pcurve p = pc->def();
+  const QELinterval r = c->param_range();
+  if (!r.finite()) return false;
+  const QELpar_box box = srf->param_range();
+  for (int k = 0; k <= 16; ++k) {
+    const QELpar_pos uv = p.eval_position(r.interpolate(k / 16.0));
+    if (!srf->periodic_u() && box.u_range().finite() &&
+        (uv.u < box.u_range().start_pt() - QELresabs || uv.u > box.u_range().end_pt() + QELresabs))
+      return true;
+    if (!srf->periodic_v() && box.v_range().finite() &&
+        (uv.v < box.v_range().start_pt() - QELresabs || uv.v > box.v_range().end_pt() + QELresabs))
+      return true;
+  }
+  return false;
+}
+
+void check_entity_into(const ENTITY* root, insanity_list& out) {
+  std::string report;
+  if (!velm_test_check_model(root, &report)) out.add(insanity_bad_owner, const_cast<ENTITY*>(root));
+  ENTITY_LIST all;
+  velm_topology_walk(root, all);
+  check_fix in, res;
+  for (int i = 0; i < all.count(); ++i) {
+    ENTITY* e = all[i];
+    if (is_FACE(e)) {
+      auto* face = static_cast<FACE*>(e);
+      if (!face->geometry() || !face->geometry()->has_equation()) {
+        out.add(insanity_no_geometry, face);
+        continue;
+      }
+      int counts[5] = {0, 0, 0, 0, 0};
+      if (face->loop() && !api_check_face_loops(face, counts).ok()) out.add(insanity_bad_face_loops, face);
+      check_cone_into(face, out);
+      check_status_list* found = d3_sf_check(const_cast<surface&>(face->geometry()->equation()), in, res, nullptr);
+      if (found) out.add(insanity_bad_surface, face);
+      delete found;
+    } else if (is_COEDGE(e)) {
+      auto* c = static_cast<COEDGE*>(e);
+      check_coedge_into(c, true, out);
+      if (pcurve_outside_surface(c)) out.add(insanity_pcurve_outside_surface, c);
+    } else if (is_EDGE(e)) {
+      auto* edge = static_cast<EDGE*>(e);
+      const curve* eq = nullptr;
+      QELinterval range;
+      if (!curve_of(edge, eq, range)) {
+        if (edge->start() != edge->end()) out.add(insanity_no_geometry, edge);
+        continue;
+      }
+      const bool fwd = edge->sense() == FORWARD;
+      const QELposition first = eq->eval_position(fwd ? range.start_pt() : range.end_pt());
+      const QELposition last = eq->eval_position(fwd ? range.end_pt() : range.start_pt());
+      for (const auto& [v, p] : {std::pair{edge->start(), first}, std::pair{edge->end(), last}})
+        if (v && v->geometry() && distance(v->geometry()->coords(), p) > std::max(vertex_tol(v), edge_tol(edge))) {
+          out.add(insanity_vertex_off_edge, edge);
+          break;
+        }
+      check_status_list* found = d3_cu_check(*eq, in, res, nullptr);
+      if (found) out.add(insanity_bad_curve, edge);
+      delete found;
+    } else if (is_VERTEX(e)) {
+      if (!static_cast<VERTEX*>(e)->geometry()) out.add(insanity_no_geometry, e);
+    }
+  }
+}
+
+}  // namespace
+
+insanity_list* sg_check_coedge(const COEDGE* coedge, const QELtransf*) {
+  velm_check_call("sg_check_coedge");
+  auto* list = VELM_MAKE(insanity_list);
+  check_coedge_into(coedge, check_level_30(), *list);
+  return list;
+}
+
+insanity_list* sg_check_conical_face(const FACE* face) {
+  velm_check_call("sg_check_conical_face");
+  auto* list = VELM_MAKE(insanity_list);
+  check_cone_into(face, *list);
+  return list;
+}
+
+outcome api_check_entity(const ENTITY* e, insanity_list*& findings) {
+  findings = nullptr;
+  return velm_api("api_check_entity", [&] {
+    if (!e) velm_api_error_throw(VELM_NULL_ENTITY);
+    auto* list = VELM_MAKE(insanity_list);
+    check_entity_into(e, *list);
+    findings = list;
+  });
+}
+
+outcome api_check_entity2(const ENTITY* e, insanity_list*& findings) { return api_check_entity(e, findings); }
+
+outcome api_check_entity(const ENTITY* e, ENTITY_LIST* insane, FILE* report, const void*) {
+  insanity_list* findings = nullptr;
+  const outcome r = api_check_entity(e, findings);
+  if (!findings) return r;
+  for (int i = 0; i < findings->count(); ++i) {
+    const insanity_data* d = findings->data(i);
+    if (insane) insane->add(d->get_ent());
+    if (report) std::fprintf(report, "%s %d: %s\n", d->get_ent()->type_name(), d->get_ent()->debug_number(), d->get_message());
+  }
+  delete findings;
+  return r;
+}
