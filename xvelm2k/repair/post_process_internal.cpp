@@ -1,7 +1,11 @@
 // Shared pieces of the toolbox's members.
 #include "repair/post_process_internal.hxx"
 
+#include <algorithm>
+
+#include "model/entity_views.hxx"
 #include "velm/bspline.hxx"
+#include "velm/tolerant.hxx"
 #include "velm/query.hxx"
 #include "velm/topology_api.hxx"
 
@@ -73,6 +77,24 @@ bs3_curve reinterpolate21(bs3_curve bs, double a, double b)
     for (int k = 0; k <= 20; ++k)
         pts[k] = bs3_curve_position(a + (b - a) * k / 20.0, bs);
     return bs3_curve_interp(21, pts, bs3_curve_start_tangent(bs), bs3_curve_end_tangent(bs), 0.0);
+}
+
+void tolerateOrUndo(EDGE* edge, bool useNew)
+{
+    EDGE* replaced = nullptr;
+    Ve_EdgeTag* tag = ve_view<Ve_EdgeTag>(edge);
+    if (useNew)
+        tag->setTolerance_New(&replaced);
+    else
+        tag->setTolerance_Old(&replaced);
+    const EDGE* now = replaced ? replaced : edge;
+    const double slack = 1.0 + 1e-9;
+    bool covered = edge_deviation(now) <= std::max(now->get_tolerance(), QELresabs) * slack;
+    for (const VERTEX* v : {now->start(), now->end()})
+        if (v && !is_TVERTEX(v) && vertex_deviation(v) > QELresabs * slack)
+            covered = false;
+    if (!covered)
+        velm_api_error_throw(VELM_API_FAILED);
 }
 
 } // namespace ve_repair

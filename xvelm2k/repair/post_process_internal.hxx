@@ -43,4 +43,10 @@ void setEdgeIntcurve(EDGE* edge, bs3_curve bs, double fit);
 // curve's start and end tangents; null when the interpolation fails.
 bs3_curve reinterpolate21(bs3_curve bs, double a, double b);
 
+// Makes the edge tolerant where its curve strays (Ve_EdgeTag::setTolerance_New
+// or _Old). When the edge or its vertices still do not cover the curve
+// afterwards, throws the kernel's failure so that the bracket around the
+// item undoes the whole item rather than leave an edge off its faces.
+void tolerateOrUndo(EDGE* edge, bool useNew);
+
 } // namespace ve_repair

@@ -1,0 +1,402 @@
+// The post-process toolbox: each repair on a model carrying exactly its
+// fault, on clean models, and with every kernel call of it failing in turn.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "model/entity_views.hxx"
+#include "model/kernel_call_bracket.hxx"
+#include "qelx/qelx_errors.hxx"
+#include "qelx/qelx_test.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "repair/post_process_util.hxx"
+#include "support/geometry_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/repair_sweep.hxx"
+#include "velm/bspline.hxx"
+#include "velm/check.hxx"
+#include "velm/insanity.hxx"
+#include "velm/memory.hxx"
+#include "velm/options.hxx"
+#include "velm/query.hxx"
+#include "velm/surface_build.hxx"
+#include "velm/testkit.hxx"
+#include "velm/topology_api.hxx"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+Ve_BodyTag* view(BODY* b)
+{
+    return ve_view<Ve_BodyTag>(b);
+}
+
+// The kernel checker's findings, one "entity: message" line each.
+std::string findings(BODY* body)
+{
+    insanity_list* found = nullptr;
+    EXPECT_TRUE(api_check_entity(body, found).ok());
+    std::string text;
+    for (int i = 0; found && i < found->count(); ++i)
+        text += std::string(found->data(i)->get_ent()->type_name()) + ": " + found->data(i)->get_message() + "\n";
+    delete found;
+    return text;
+}
+
+double area(BODY* body)
+{
+    double a = 0.0, acc = 0.0;
+    EXPECT_TRUE(api_ent_area(body, 0.001, a, acc).ok());
+    return a;
+}
+
+std::vector<FACE*> faces(BODY* body)
+{
+    ENTITY_LIST list;
+    api_get_faces(body, list);
+    std::vector<FACE*> out;
+    for (int i = 0; i < list.count(); ++i)
+        out.push_back(static_cast<FACE*>(list[i]));
+    return out;
+}
+
+std::vector<EDGE*> edges(ENTITY* e)
+{
+    ENTITY_LIST list;
+    api_get_edges(e, list);
+    std::vector<EDGE*> out;
+    for (int i = 0; i < list.count(); ++i)
+        out.push_back(static_cast<EDGE*>(list[i]));
+    return out;
+}
+
+// Null when the kernel's list could not be had (a failure injected there).
+FACE* nthFace(BODY* body, std::size_t i)
+{
+    const std::vector<FACE*> all = faces(body);
+    return i < all.size() ? all[i] : nullptr;
+}
+
+void flipSense(FACE* f)
+{
+    f->set_sense(f->sense() == FORWARD ? REVERSED : FORWARD);
+}
+
+// ---- fault editors: each model carries exactly one fault ----
+
+// A box one of whose faces points inwards (its loop runs against its sense).
+BODY* boxWithReversedFace()
+{
+    BODY* b = testkit::make_plane_box(10, 20, 30);
+    flipSense(faces(b)[2]);
+    return b;
+}
+
+// A box one of whose faces has its loop running backwards.
+BODY* boxWithReversedLoop()
+{
+    BODY* b = testkit::make_plane_box(10, 20, 30);
+    faces(b)[1]->loop()->reverse();
+    return b;
+}
+
+// A box with one corner moved off its edges' ends by 1e-4.
+BODY* boxWithVertexOff()
+{
+    BODY* b = testkit::make_plane_box(10, 20, 30);
+    VERTEX* v = edges(b)[0]->start();
+    v->geometry()->set_coords(v->geometry()->coords() + QELvector(1e-4, 0, 0));
+    return b;
+}
+
+// The spline sheet with two neighbouring inner control points of its surface made one.
+BODY* sheetWithCoincidentSurfacePoints()
+{
+    BODY* b = testkit::make_spline_sheet();
+    spline& eq = static_cast<spline&>(faces(b)[0]->geometry()->equation_for_update());
+    bs3_surface s = eq.sur();
+    int nu = 0, nv = 0;
+    QELposition* pts = nullptr;
+    bs3_surface_control_points(s, nu, nv, pts);
+    int dim, ru, rv, fu, fv, pu, pv, du, nuk, dv, nvk;
+    QELposition* cp = nullptr;
+    double *w = nullptr, *uk = nullptr, *vk = nullptr;
+    bs3_surface_to_array(s, dim, ru, rv, fu, fv, pu, pv, nu, nv, cp, w, du, nuk, uk, dv, nvk, vk);
+    cp[1 * nv + 2] = cp[1 * nv + 1];
+    eq.set_sur(bs3_surface_from_ctrlpts(du, ru, fu, pu, nu, dv, rv, fv, pv, nv, cp, w, QELresabs, nuk, uk, nvk, vk,
+                                        bs3_curve_knottol()));
+    delete[] pts;
+    delete[] cp;
+    delete[] w;
+    delete[] uk;
+    delete[] vk;
+    return b;
+}
+
+// The spline sheet with one edge curve whose two inner control points coincide.
+BODY* sheetWithCoincidentCurvePoints()
+{
+    BODY* b = testkit::make_spline_sheet();
+    EDGE* e = edges(b)[0];
+    auto& ic = static_cast<intcurve&>(e->geometry()->equation_for_update());
+    bs3_curve c = bs3_curve_copy(ic.cur());
+    int n = 0;
+    QELposition* pts = nullptr;
+    bs3_curve_control_points(c, n, pts);
+    bs3_curve_set_ctrlpt(c, 2, pts[1], 1.0);
+    delete[] pts;
+    ic.set_cur(c);
+    return b;
+}
+
+// A quarter of a cone from its base circle to its apex, one side of which
+// is an approximate intersection curve that ends 1e-4 short of the apex.
+BODY* coneWithApexMiss()
+{
+    const cone c(QELposition(), QELunit_vector(0, 0, 1), QELvector(5, 0, 0), 1.0, -0.6, 0.8, 0.0);
+    FACE* face = make_face_cone(c, 0.0, kPi / 2, 10.0);
+    BODY* b = nullptr;
+    EXPECT_TRUE(api_mk_by_faces(nullptr, 1, &face, b).ok());
+    const QELposition apex = c.get_apex();
+    for (EDGE* e : edges(face)) {
+        const bool toApex = distance(e->end()->geometry()->coords(), apex) < 1e-9;
+        const bool fromApex = distance(e->start()->geometry()->coords(), apex) < 1e-9;
+        if (!toApex && !fromApex)
+            continue;
+        const QELinterval r = e->param_range();
+        const QELposition a = e->start()->geometry()->coords();
+        QELposition z = e->end()->geometry()->coords();
+        (toApex ? z : const_cast<QELposition&>(a)) = (toApex ? z : a) + QELvector(0, 0, -1e-4);
+        const QELposition pts[2] = {a, z};
+        const double knots[4] = {r.start_pt(), r.start_pt(), r.end_pt(), r.end_pt()};
+        bs3_curve line = bs3_curve_from_ctrlpts(1, 0, 0, 0, 2, pts, nullptr, QELresabs, 4, knots, bs3_curve_knottol());
+        intcurve approx(VELM_NEW intersection_int_cur(line, 1e-4, nullptr, nullptr, nullptr, nullptr));
+        e->set_geometry(make_curve(approx));
+        if (e->sense() == REVERSED)
+            e->set_sense(FORWARD);
+        break;
+    }
+    return b;
+}
+
+class PostProcess : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qelx_test::resetFramework();
+        m_live = velm_live_object_count();
+    }
+    void TearDown() override
+    {
+        for (BODY* b : m_bodies)
+            api_del_entity(b);
+        // The record of the kernel's last failed call is its state, not a leak.
+        set_global_error_info(nullptr);
+        EXPECT_EQ(velm_live_object_count(), m_live);
+        qelx_test::resetFramework();
+    }
+    BODY* keep(BODY* b)
+    {
+        m_bodies.push_back(b);
+        return b;
+    }
+
+    std::vector<BODY*> m_bodies;
+    long m_live = 0;
+};
+
+// ---- orientation ----
+
+TEST_F(PostProcess, FaceSenseAgainstItsLoopIsTurnedBack)
+{
+    const double clean = area(keep(testkit::make_plane_box(10, 20, 30)));
+    BODY* b = keep(boxWithReversedFace());
+    EXPECT_NE(findings(b), "");
+    Ve_PostProcessUtil tool(view(b));
+    FACE* f = faces(b)[2];
+    EXPECT_TRUE(tool.correctFaceSense(f));
+    EXPECT_EQ(findings(b), "");
+    EXPECT_NEAR(area(b), clean, 1e-6 * clean);
+    const std::string once = testkit::body_text(b);
+    EXPECT_TRUE(tool.correctFaceSense(f));
+    EXPECT_EQ(testkit::body_text(b), once);
+    // Not planar: left alone.
+    BODY* cyl = keep(testkit::make_cylinder());
+    FACE* side = nullptr;
+    for (FACE* g : faces(cyl))
+        side = is_cylindrical_face(g) ? g : side;
+    flipSense(side);
+    const std::string before = testkit::body_text(cyl);
+    EXPECT_FALSE(tool.correctFaceSense(side));
+    EXPECT_EQ(testkit::body_text(cyl), before);
+}
+
+TEST_F(PostProcess, ReversedLoopIsPutBackExactly)
+{
+    const std::string clean = testkit::body_text(keep(testkit::make_plane_box(10, 20, 30)));
+    BODY* b = keep(boxWithReversedLoop());
+    EXPECT_NE(findings(b), "");
+    EXPECT_TRUE(Ve_PostProcessUtil(view(b)).correctLoopSense(faces(b)[1]));
+    EXPECT_EQ(findings(b), "");
+    EXPECT_EQ(testkit::body_text(b), clean);
+}
+
+TEST_F(PostProcess, FaceLoopsWalkGoesOnPastAFaceWithoutSurface)
+{
+    BODY* b = keep(boxWithReversedFace());
+    faces(b)[0]->set_geometry(nullptr);
+    Ve_PostProcessUtil(view(b)).fixFaceLoops();
+    EXPECT_EQ(faces(b)[2]->sense(), FORWARD);
+}
+
+TEST_F(PostProcess, FaceLoopsTurnsAFaceWhoseOnlyLoopIsAHole)
+{
+    BODY* b = keep(boxWithReversedFace());
+    Ve_PostProcessUtil(view(b)).fixFaceLoops();
+    EXPECT_EQ(findings(b), "");
+    EXPECT_EQ(testkit::body_text(b), testkit::body_text(keep(testkit::make_plane_box(10, 20, 30))));
+}
+
+// ---- coedge tolerance errors ----
+
+TEST_F(PostProcess, VertexOffItsCoedgesBecomesTolerant)
+{
+    BODY* b = keep(boxWithVertexOff());
+    EXPECT_NE(findings(b), "");
+    find_option("check_level")->set(20);
+    Ve_PostProcessUtil(view(b)).removeCoedgeTolErrors();
+    EXPECT_EQ(find_option("check_level")->count(), 20);
+    EXPECT_EQ(findings(b), "");
+    int tolerant = 0;
+    ENTITY_LIST vs;
+    api_get_vertices(b, vs);
+    for (int i = 0; i < vs.count(); ++i)
+        tolerant += is_TVERTEX(vs[i]) ? 1 : 0;
+    EXPECT_EQ(tolerant, 1);
+}
+
+// ---- control points ----
+
+TEST_F(PostProcess, CoincidentSurfacePointsAreSpreadWithOneCheckEventPair)
+{
+    const double clean = area(keep(testkit::make_spline_sheet()));
+    BODY* b = keep(sheetWithCoincidentSurfacePoints());
+    EXPECT_NE(findings(b), "");
+    qelx_test::EventRecorder events;
+    EXPECT_TRUE(Ve_PostProcessUtil(view(b)).fixSurfCntrlPntCoincidence());
+    EXPECT_EQ(findings(b), "");
+    EXPECT_NEAR(area(b), clean, 0.01 * clean);
+    EXPECT_EQ(events.count("StartTask"), 1);
+    EXPECT_EQ(events.count("EndTask"), 1);
+    EXPECT_TRUE(events.tasksNested());
+}
+
+TEST_F(PostProcess, CoincidentCurvePointsAreSpreadAndTheEdgeCoversItsFaces)
+{
+    BODY* b = keep(sheetWithCoincidentCurvePoints());
+    EXPECT_NE(findings(b), "");
+    EXPECT_TRUE(Ve_PostProcessUtil(view(b)).fixCurveCntrlPntCoincidence());
+    EXPECT_EQ(findings(b), "");
+}
+
+// ---- cone apices ----
+
+TEST_F(PostProcess, ApproximateCurveMissingTheApexBecomesExactAndTolerant)
+{
+    BODY* b = keep(coneWithApexMiss());
+    EXPECT_NE(findings(b), "");
+    const double before = area(b);
+    Ve_PostProcessUtil(view(b)).CheckAndFixNullEdgeAtApexProb();
+    EXPECT_EQ(findings(b), "");
+    EXPECT_NEAR(area(b), before, 1e-3 * std::fabs(before));
+    for (EDGE* e : edges(b))
+        if (e->geometry() && e->geometry()->equation().type() == 11) {
+            EXPECT_EQ(static_cast<const intcurve&>(e->geometry()->equation()).get_int_cur().id(), exact_int_cur::id);
+        }
+}
+
+// ---- every member on clean models and on a null body ----
+
+using Member = void (*)(Ve_PostProcessUtil&);
+const std::vector<std::pair<const char*, Member>> kMembers = {
+    {"correctFaceSense", [](Ve_PostProcessUtil& t) { for (FACE* f : faces(reinterpret_cast<BODY*>(t.getBody()))) t.correctFaceSense(f); }},
+    {"correctLoopSense", [](Ve_PostProcessUtil& t) { for (FACE* f : faces(reinterpret_cast<BODY*>(t.getBody()))) t.correctLoopSense(f); }},
+    {"CorrectFaceAreaProblem", [](Ve_PostProcessUtil& t) { t.CorrectFaceAreaProblem(); }},
+    {"fixFaceLoops", [](Ve_PostProcessUtil& t) { t.fixFaceLoops(); }},
+    {"removeCoedgeTolErrors", [](Ve_PostProcessUtil& t) { t.removeCoedgeTolErrors(); }},
+    {"splitEdgesAtPole", [](Ve_PostProcessUtil& t) { t.splitEdgesAtPole(); }},
+    {"fixSurfCntrlPntCoincidence", [](Ve_PostProcessUtil& t) { t.fixSurfCntrlPntCoincidence(); }},
+    {"fixCurveCntrlPntCoincidence", [](Ve_PostProcessUtil& t) { t.fixCurveCntrlPntCoincidence(); }},
+    {"CheckAndFixNullEdgeAtApexProb", [](Ve_PostProcessUtil& t) { t.CheckAndFixNullEdgeAtApexProb(); }},
+};
+
+TEST_F(PostProcess, EveryMemberLeavesCleanModelsAsTheyAre)
+{
+    for (BODY* (*build)() : {+[] { return testkit::make_plane_box(10, 20, 30); }, +[] { return testkit::make_cylinder(); },
+                             +[] { return testkit::make_hemisphere(); }, +[] { return testkit::make_spline_sheet(); }}) {
+        BODY* b = keep(build());
+        EXPECT_EQ(findings(b), "");
+        const std::string before = testkit::body_text(b);
+        for (const auto& [name, member] : kMembers) {
+            Ve_PostProcessUtil tool(view(b));
+            member(tool);
+            EXPECT_EQ(testkit::body_text(b), before) << name;
+        }
+    }
+}
+
+TEST_F(PostProcess, WithoutABodyNothingRunsAndTheAssertionNamesTheToolbox)
+{
+    qelx_test::AssertRecorder asserts;
+    Ve_PostProcessUtil tool(nullptr);
+    ASSERT_EQ(Gk_ErrMgr::assertions().size(), 1u);
+    EXPECT_EQ(Gk_ErrMgr::assertions()[0].source, "ve_edgeutl");
+    EXPECT_EQ(Gk_ErrMgr::assertions()[0].line, 162);
+    EXPECT_FALSE(tool.fixSurfCntrlPntCoincidence());
+    EXPECT_FALSE(tool.CorrectFaceAreaProblem());
+    EXPECT_FALSE(tool.correctFaceSense(nullptr));
+    for (const auto& [name, member] : kMembers)
+        if (std::string(name).rfind("correct", 0) != 0)
+            member(tool);
+}
+
+// ---- failures at every kernel call ----
+
+struct SweepCase {
+    const char* name;
+    BODY* (*build)();
+    void (*step)(Ve_PostProcessUtil&, BODY*);
+};
+
+const SweepCase kSweeps[] = {
+    {"correctFaceSense", boxWithReversedFace, [](Ve_PostProcessUtil& t, BODY* b) { t.correctFaceSense(nthFace(b, 2)); }},
+    {"correctLoopSense", boxWithReversedLoop, [](Ve_PostProcessUtil& t, BODY* b) { t.correctLoopSense(nthFace(b, 1)); }},
+    {"fixFaceLoops", boxWithReversedFace, [](Ve_PostProcessUtil& t, BODY*) { t.fixFaceLoops(); }},
+    {"removeCoedgeTolErrors", boxWithVertexOff, [](Ve_PostProcessUtil& t, BODY*) { t.removeCoedgeTolErrors(); }},
+    {"fixSurfCntrlPntCoincidence", sheetWithCoincidentSurfacePoints,
+     [](Ve_PostProcessUtil& t, BODY*) { t.fixSurfCntrlPntCoincidence(); }},
+    {"fixCurveCntrlPntCoincidence", sheetWithCoincidentCurvePoints,
+     [](Ve_PostProcessUtil& t, BODY*) { t.fixCurveCntrlPntCoincidence(); }},
+    {"CheckAndFixNullEdgeAtApexProb", coneWithApexMiss,
+     [](Ve_PostProcessUtil& t, BODY*) { t.CheckAndFixNullEdgeAtApexProb(); }},
+};
+
+TEST_F(PostProcess, AFailureAtAnyKernelCallLeavesTheModelRepairedOrAsItWas)
+{
+    for (const SweepCase& c : kSweeps) {
+        SCOPED_TRACE(c.name);
+        // The recipes run each step inside their own bracket; so does the sweep.
+        const long runs = testkit::sweep_kernel_calls(c.build, [&](BODY* b) {
+            velmInnerCall([&] {
+                Ve_PostProcessUtil tool(view(b));
+                c.step(tool, b);
+            });
+        });
+        EXPECT_GT(runs, 0);
+    }
+}
+
+} // namespace

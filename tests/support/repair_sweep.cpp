@@ -1,0 +1,73 @@
+// Failure sweeps over repair steps.
+#include "support/repair_sweep.hxx"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "support/model_builders.hxx"
+#include "velm/errors.hxx"
+#include "velm/lists.hxx"
+#include "velm/memory.hxx"
+#include "velm/save.hxx"
+#include "velm/testkit.hxx"
+#include "velm/topology_api.hxx"
+
+namespace testkit {
+
+std::string body_text(const ENTITY* body) {
+  ENTITY_LIST list;
+  list.add(const_cast<ENTITY*>(body));
+  FILE* fp = std::tmpfile();
+  std::string text;
+  if (api_save_entity_list(fp, 1, list).ok()) {
+    std::rewind(fp);
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, fp)) > 0;) text.append(buf, n);
+  }
+  std::fclose(fp);
+  std::istringstream lines(text);
+  std::string plain;
+  int line_no = 0;
+  for (std::string line; std::getline(lines, line); ++line_no) {
+    if (line_no == 1) continue;  // the date of saving
+    const std::size_t attribute = line.find('$');
+    const std::size_t number = attribute == std::string::npos ? attribute : line.find(' ', attribute);
+    const std::size_t after = number == std::string::npos ? number : line.find(' ', number + 1);
+    if (after != std::string::npos) line.replace(number + 1, after - number - 1, "#");
+    plain += line + '\n';
+  }
+  return plain;
+}
+
+long sweep_kernel_calls(const std::function<BODY*()>& build, const std::function<void(BODY*)>& step) {
+  velm_test_reset();
+  BODY* clean = build();
+  const std::string as_built = body_text(clean);
+  step(clean);
+  const std::string repaired = body_text(clean);
+  api_del_entity(clean);
+  long injected = 0;
+  for (long n = 1;; ++n) {
+    velm_test_reset();
+    const long objects = velm_live_object_count();
+    BODY* body = build();
+    velm_test_fail_call("*", n, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+    step(body);
+    const bool fired = !velm_test_injection_pending();
+    const std::string where = "call " + std::to_string(n) + " (" + velm_test_last_injected_call() + ")";
+    velm_test_reset();
+    const std::string now = body_text(body);
+    EXPECT_TRUE(now == as_built || now == repaired) << where << ": the model is neither as built nor repaired";
+    EXPECT_EQ(model_problems(body), "") << where;
+    api_del_entity(body);
+    set_global_error_info(nullptr);
+    EXPECT_EQ(velm_live_object_count(), objects) << where << ": kernel objects left alive";
+    if (!fired) break;
+    ++injected;
+  }
+  return injected;
+}
+
+}  // namespace testkit

@@ -1,0 +1,25 @@
+// Failure sweeps over one repair step: the nth kernel call of the step fails,
+// for every n until the step runs through, each time on a freshly built model.
+#pragma once
+
+#include <functional>
+#include <string>
+
+class BODY;
+class ENTITY;
+
+namespace testkit {
+
+// The body's save text without the dated line and with entity numbers
+// blanked, so that two saves of equal models read the same.
+std::string body_text(const ENTITY* body);
+
+// For n = 1, 2, ...: builds a model, makes the nth kernel call of `step`
+// fail and checks that the model is then either exactly as built or exactly
+// as an undisturbed run of the step leaves it (save texts compared), passes
+// the structural check, and that deleting it leaves no kernel object alive.
+// Stops at the first n the step no longer reaches; gives the number of runs
+// in which a failure was injected.
+long sweep_kernel_calls(const std::function<BODY*()>& build, const std::function<void(BODY*)>& step);
+
+}  // namespace testkit
