@@ -2,6 +2,7 @@
 #include "repair/post_process_util.hxx"
 
 #include "model/entity_views.hxx"
+#include "model/memory_init.hxx"
 #include "qelx/qelx_errors.hxx"
 
 Ve_PostProcessUtil::Ve_PostProcessUtil(Ve_BodyTag* b) : body(b)
