@@ -1,0 +1,77 @@
+// Short-edge and sliver detection, the sliver tolerance and curve tolerances;
+// the repair tests' models pass the entity check.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <string>
+
+#include "support/geometry_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/query_builders.hxx"
+#include "support/repair_builders.hxx"
+#include "velm/insanity.hxx"
+#include "velm/heal.hxx"
+#include "velm/topology_api.hxx"
+#include "velm_test_support.hxx"
+
+using namespace testkit;
+
+namespace {
+
+// The findings' ids, in order; empty for a sound entity.
+std::vector<int> findings_of(const ENTITY* e) {
+  insanity_list* list = nullptr;
+  EXPECT_TRUE(api_check_entity(e, list).ok());
+  std::vector<int> ids;
+  for (int i = 0; list && i < list->count(); ++i) ids.push_back(list->data(i)->get_insane_id());
+  delete list;
+  return ids;
+}
+
+}  // namespace
+
+class HealCheck : public velm_test::KernelTest {};
+
+TEST_F(HealCheck, RepairModelsHaveNoFindings) {
+  const std::function<BODY*()> makers[] = {
+      [] { return make_box_with_sliver(1e-3); },
+      [] { return make_box_with_small_edge(1e-3); }, [] { return make_faulty_grid(7, 7, 1, 0, 0.01); },
+      [] { return make_faulty_grid(7, 7, 1, 1, 0.01); },
+      [] { return make_polyline_wire({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}); }};
+  for (const auto& make : makers) {
+    BODY* b = make();
+    EXPECT_EQ(findings_of(b), std::vector<int>{});
+    EXPECT_EQ(model_problems(b), "");
+    api_del_entity(b);
+  }
+}
+
+TEST_F(HealCheck, ShortEdgesSliversAndCurveTolerances) {
+  BODY* thin = make_polygon_sheet({{0, 0}, {50, 0}, {50, 0.004}, {0, 0.004}});
+  BODY* square = make_polygon_sheet({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+  ENTITY_LIST shorts, slivers;
+  EXPECT_TRUE(api_detect_short_edges(thin, shorts, 0.01, 0).ok());
+  EXPECT_EQ(shorts.count(), 2);
+  shorts.clear();
+  EXPECT_TRUE(api_detect_short_edges(square, shorts, 0.01, 1).ok());
+  EXPECT_EQ(shorts.count(), 0);
+  EXPECT_TRUE(api_detect_sliver_faces(thin, slivers, 0.01, 1).ok());
+  EXPECT_TRUE(api_detect_sliver_faces(square, slivers, 0.01, 1).ok());
+  ASSERT_EQ(slivers.count(), 1);
+  EXPECT_EQ(slivers[0], thin->lump()->shell()->face());
+
+  EXPECT_DOUBLE_EQ(determine_sliver_tolerance(square), 10 * QELresabs);
+  BODY* big = make_plane_box_at(QELposition(), 3000, 4000, 0.5);
+  EXPECT_NEAR(determine_sliver_tolerance(big), 10 * QELresabs * distance(QELposition(), QELposition(3000, 4000, 0.5)) / 1000,
+              1e-12);
+
+  const straight a(QELposition(0, 0, 0), QELunit_vector(1, 0, 0));
+  const straight c(QELposition(0, 0.1, 0), QELunit_vector(1, 0, 0));
+  EXPECT_NEAR(calculate_curve_tolerance(a, QELinterval(0, 10), c, QELinterval(0, 10)), 0.1, 1e-12);
+  // Beyond c's range the ends of c are nearest.
+  EXPECT_NEAR(calculate_curve_tolerance(a, QELinterval(0, 10), c, QELinterval(0, 5)), std::hypot(5.0, 0.1), 1e-12);
+
+  for (BODY* b : {thin, square, big}) api_del_entity(b);
+}
