@@ -13,6 +13,7 @@
 #include "support/repair_sweep.hxx"
 #include "velm/bspline.hxx"
 #include "velm/surface_build.hxx"
+#include "velm/topology_edit.hxx"
 
 namespace {
 
@@ -93,6 +94,134 @@ TEST_F(PostProcess, FormFixesFailingAtAnyKernelCallLeaveTheModelRepairedOrAsItWa
     for (auto [name, build, step] :
          {std::tuple{"fixSurfaceForms", &sheetFlaggedClosedInU, +[](Ve_PostProcessUtil& t) { t.fixSurfaceForms(); }},
           std::tuple{"fixCurveForms", &sheetWithCurveFlaggedClosed, +[](Ve_PostProcessUtil& t) { t.fixCurveForms(); }}}) {
+        SCOPED_TRACE(name);
+        testkit::sweep_kernel_calls(build, [&](BODY* b) {
+            velmInnerCall([&] {
+                Ve_PostProcessUtil tool(view(b));
+                step(tool);
+            });
+        });
+    }
+}
+
+} // namespace
+
+namespace {
+
+// A free square sheet of side 10 in the z = 0 plane, one face of four edges, one coedge each.
+BODY* square()
+{
+    FACE* face = nullptr;
+    EXPECT_TRUE(api_face_plane(QELposition(), 10.0, 10.0, nullptr, face).ok());
+    BODY* b = nullptr;
+    EXPECT_TRUE(api_mk_by_faces(nullptr, 1, &face, b).ok());
+    return b;
+}
+
+// The square with one side replaced by a cubic that makes a small loop halfway.
+BODY* squareWithLoopingSide()
+{
+    BODY* b = square();
+    EDGE* e = edges(b)[0];
+    const QELinterval r = edge_curve_range(e);
+    const curve& old = e->geometry()->equation();
+    const QELposition a = old.eval_position(r.start_pt()), z = old.eval_position(r.end_pt());
+    const QELvector d = (z - a) / distance(a, z);
+    const QELvector n(-d.y(), d.x(), 0.0);
+    const QELposition m = a + (z - a) * 0.5;
+    bs3_curve c = cubicThrough({a, a + (z - a) * 0.3, m + d * 1.5 + n * 0.8, m - d * 1.5 + n * 0.8, z - (z - a) * 0.3, z});
+    bs3_curve_reparam(r.start_pt(), r.end_pt(), c);
+    replaceEdgeCurve(e, intcurve(c));
+    return b;
+}
+
+TEST_F(PostProcess, LoopOfAFaceEdgeIsCutOut)
+{
+    BODY* b = keep(squareWithLoopingSide());
+    EDGE* e = edges(b)[0];
+    {
+        cc_intersection* x = bs3_curve_self_int(static_cast<const intcurve&>(e->geometry()->equation()).cur());
+        ASSERT_NE(x, nullptr);
+        delete_cc_intersections(x);
+    }
+    EXPECT_NE(findings(b), "");
+    const double before = area(b);
+    EXPECT_TRUE(Ve_PostProcessUtil(view(b)).fixCurveSelfInterxn());
+    EXPECT_EQ(findings(b), "");
+    cc_intersection* x = bs3_curve_self_int(static_cast<const intcurve&>(edges(b)[0]->geometry()->equation()).cur());
+    EXPECT_EQ(x, nullptr);
+    delete_cc_intersections(x);
+    // The loop enclosed little: the face keeps its area but for that.
+    EXPECT_NEAR(area(b), before, 0.05 * before);
+}
+
+TEST_F(PostProcess, StitchedFacesStopTheFaceEdgeCurveRepairs)
+{
+    BODY* b = keep(testkit::make_plane_box(10, 20, 30));
+    const std::string before = testkit::body_text(b);
+    Ve_PostProcessUtil tool(view(b));
+    EXPECT_FALSE(tool.fixCurveSelfInterxn());
+    EXPECT_FALSE(tool.fixCurveIrregularity());
+    EXPECT_EQ(testkit::body_text(b), before);
+}
+
+// A wire of one edge on a B-spline.
+BODY* wireOn(bs3_curve c, const QELinterval* range = nullptr)
+{
+    const intcurve ic(c);
+    EDGE* e = nullptr;
+    EXPECT_TRUE(api_make_edge_from_curve(&ic, e).ok());
+    if (range) {
+        e->set_param_range(range);
+        e->end()->geometry()->set_coords(ic.eval_position(range->end_pt()));
+    }
+    BODY* b = nullptr;
+    EXPECT_TRUE(api_make_ewire(1, &e, b).ok());
+    return b;
+}
+
+// A cubic that loops in its middle, on a wire edge over its first fifth only.
+BODY* wireBeforeItsLoop()
+{
+    const QELinterval first(0.0, 0.6);
+    return wireOn(cubicThrough({{0, 0, 0}, {3, 0, 0}, {6.5, 0.8, 0}, {3.5, 0.8, 0}, {7, 0, 0}, {10, 0, 0}}), &first);
+}
+
+// A cubic with a cusp halfway (its speed vanishes there), ends pointing different ways.
+BODY* wireWithCusp()
+{
+    return wireOn(cubicThrough({{0, 0, 0}, {10, 10, 0}, {0, 10, 0}, {10, 0, 0}}));
+}
+
+TEST_F(PostProcess, WireCurveLoopingOutsideItsEdgeIsCutToTheEdge)
+{
+    BODY* b = keep(wireBeforeItsLoop());
+    EXPECT_NE(findings(b), "");
+    EXPECT_TRUE(Ve_PostProcessUtil(view(b)).fixfreeCurveSelfInterxn());
+    EXPECT_EQ(findings(b), "");
+    const EDGE* e = edges(b)[0];
+    EXPECT_TRUE(bs3_curve_range(static_cast<const intcurve&>(e->geometry()->equation()).cur()) == e->param_range());
+}
+
+TEST_F(PostProcess, IrregularWireCurveIsReinterpolatedKeepingBothEndDirections)
+{
+    BODY* b = keep(wireWithCusp());
+    EXPECT_NE(findings(b), "");
+    const EDGE* e = edges(b)[0];
+    const QELvector endDir = bs3_curve_end_tangent(static_cast<const intcurve&>(e->geometry()->equation()).cur());
+    EXPECT_TRUE(Ve_PostProcessUtil(view(b)).fixfreeCurveIrregularity());
+    EXPECT_EQ(findings(b), "");
+    bs3_curve fresh = static_cast<const intcurve&>(edges(b)[0]->geometry()->equation()).cur();
+    EXPECT_NEAR((bs3_curve_end_tangent(fresh) - endDir).len(), 0.0, 1e-6);
+    EXPECT_TRUE(bs3_curve_range(fresh) == edges(b)[0]->param_range());
+}
+
+TEST_F(PostProcess, CurveRepairsFailingAtAnyKernelCallLeaveTheModelRepairedOrAsItWas)
+{
+    for (auto [name, build, step] :
+         {std::tuple{"fixCurveSelfInterxn", &squareWithLoopingSide, +[](Ve_PostProcessUtil& t) { t.fixCurveSelfInterxn(); }},
+          std::tuple{"fixfreeCurveSelfInterxn", &wireBeforeItsLoop, +[](Ve_PostProcessUtil& t) { t.fixfreeCurveSelfInterxn(); }},
+          std::tuple{"fixfreeCurveIrregularity", &wireWithCusp, +[](Ve_PostProcessUtil& t) { t.fixfreeCurveIrregularity(); }}}) {
         SCOPED_TRACE(name);
         testkit::sweep_kernel_calls(build, [&](BODY* b) {
             velmInnerCall([&] {

@@ -12,6 +12,8 @@
 #include "velm/insanity.hxx"
 #include "velm/memory.hxx"
 #include "velm/query.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/tolerant.hxx"
 #include "velm/topology_api.hxx"
 
 namespace post_process_test {
@@ -72,6 +74,30 @@ inline FACE* nthFace(BODY* body, std::size_t i)
 inline void flipSense(FACE* f)
 {
     f->set_sense(f->sense() == FORWARD ? REVERSED : FORWARD);
+}
+
+// Fault editor: the edge gets the curve (parametrised over the edge's
+// range in curve terms, edge_curve_range) and its coedges fresh pcurves.
+inline void replaceEdgeCurve(EDGE* e, const curve& c)
+{
+    e->set_geometry(make_curve(c));
+    for (COEDGE* co : edge_coedges(e))
+        if (co->loop()) {
+            co->set_geometry(nullptr);
+            sg_add_pcurve_to_coedge(co);
+        }
+}
+
+// A cubic B-spline through the control points, clamped, knots 0, 1, 2, ...
+inline bs3_curve cubicThrough(const std::vector<QELposition>& pts)
+{
+    std::vector<double> knots{0, 0, 0, 0};
+    for (std::size_t i = 1; i + 3 < pts.size(); ++i)
+        knots.push_back(double(i));
+    const double last = double(pts.size() - 3);
+    knots.insert(knots.end(), {last, last, last, last});
+    return bs3_curve_from_ctrlpts(3, 0, 0, 0, int(pts.size()), pts.data(), nullptr, QELresabs, int(knots.size()),
+                                  knots.data(), bs3_curve_knottol());
 }
 
 class PostProcess : public ::testing::Test {

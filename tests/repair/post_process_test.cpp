@@ -107,21 +107,17 @@ BODY* coneWithApexMiss()
     EXPECT_TRUE(api_mk_by_faces(nullptr, 1, &face, b).ok());
     const QELposition apex = c.get_apex();
     for (EDGE* e : edges(face)) {
-        const bool toApex = distance(e->end()->geometry()->coords(), apex) < 1e-9;
-        const bool fromApex = distance(e->start()->geometry()->coords(), apex) < 1e-9;
-        if (!toApex && !fromApex)
+        // The curve runs from `from` to `to`: against the edge when it is reversed.
+        VERTEX* from = e->sense() == FORWARD ? e->start() : e->end();
+        VERTEX* to = e->sense() == FORWARD ? e->end() : e->start();
+        if (distance(to->geometry()->coords(), apex) > 1e-9)
             continue;
-        const QELinterval r = e->param_range();
-        const QELposition a = e->start()->geometry()->coords();
-        QELposition z = e->end()->geometry()->coords();
-        (toApex ? z : const_cast<QELposition&>(a)) = (toApex ? z : a) + QELvector(0, 0, -1e-4);
-        const QELposition pts[2] = {a, z};
+        const QELinterval r = edge_curve_range(e);
+        const QELposition pts[2] = {from->geometry()->coords(), apex + QELvector(0, 0, -1e-4)};
         const double knots[4] = {r.start_pt(), r.start_pt(), r.end_pt(), r.end_pt()};
         bs3_curve line = bs3_curve_from_ctrlpts(1, 0, 0, 0, 2, pts, nullptr, QELresabs, 4, knots, bs3_curve_knottol());
-        intcurve approx(VELM_NEW intersection_int_cur(line, 1e-4, nullptr, nullptr, nullptr, nullptr));
-        e->set_geometry(make_curve(approx));
-        if (e->sense() == REVERSED)
-            e->set_sense(FORWARD);
+        const intcurve approx(VELM_NEW intersection_int_cur(line, 1e-4, nullptr, nullptr, nullptr, nullptr));
+        replaceEdgeCurve(e, approx);
         break;
     }
     return b;

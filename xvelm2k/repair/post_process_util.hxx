@@ -14,8 +14,14 @@
 class BODY;
 class FACE;
 class COEDGE;
+class EDGE;
 class ENTITY_LIST;
 class Ve_BodyTag;
+
+// Cuts the edge's intcurve down to the edge's range (a new intcurve on the
+// subset of its B-spline, fit QELresabs, same parameters). Nothing for a null
+// edge, another kind of curve, or when the subset cannot be made.
+XVELM2KA_API void trimEdgeIntcurveToRange(EDGE* edge);
 
 class XVELM2KA_API Ve_PostProcessUtil {
 public:

@@ -286,8 +286,48 @@ double pcurve_error(const curve& c, bs2_curve p, const surface& s, const QELinte
 }
 }  // namespace
 
+namespace {
+bs2_curve fit_smooth_piece(const curve& c, const QELinterval& range, const surface& s, double tol);
+}  // namespace
+
 bs2_curve bs2_curve_for_curve_on_surf(const curve& c, const QELinterval& range, const surface& s, double tol) {
   if (!range.finite() || !(range.length() > 0.0)) return nullptr;
+  // A corner of the curve is a corner of the pcurve: the smooth pieces between
+  // the curve's tangent breaks are fitted one by one and joined there.
+  int n_breaks = 0;
+  const double* breaks = c.discontinuities(n_breaks, 1);
+  std::vector<double> ends{range.start_pt()};
+  const double margin = 1e-9 * range.length();
+  for (int i = 0; i < n_breaks; ++i)
+    if (breaks[i] > range.start_pt() + margin && breaks[i] < range.end_pt() - margin) ends.push_back(breaks[i]);
+  ends.push_back(range.end_pt());
+  std::sort(ends.begin(), ends.end());
+  bs3_curve joined = nullptr;
+  for (std::size_t i = 0; i + 1 < ends.size(); ++i) {
+    bs2_curve piece = fit_smooth_piece(c, QELinterval(ends[i], ends[i + 1]), s, tol);
+    if (!piece) {
+      bs3_curve_delete(joined);
+      return nullptr;
+    }
+    bs3_curve piece3 = bs2_curve_to_bs3_curve(piece);
+    bs2_curve_delete(piece);
+    if (!joined) {
+      joined = piece3;
+      continue;
+    }
+    bs3_curve both = bs3_curve_join(joined, piece3);
+    bs3_curve_delete(joined);
+    bs3_curve_delete(piece3);
+    if (!both) return nullptr;
+    joined = both;
+  }
+  bs2_curve p = to_bs2(joined);
+  if (p && ends.size() > 2 && pcurve_error(c, p, s, range, 64 * static_cast<int>(ends.size())) > tol) bs2_curve_delete(p);
+  return p;
+}
+
+namespace {
+bs2_curve fit_smooth_piece(const curve& c, const QELinterval& range, const surface& s, double tol) {
   for (int n = 8; n <= 512; n *= 2) {
     std::vector<double> t(n + 1);
     std::vector<QELposition> uv(n + 1);
@@ -311,6 +351,7 @@ bs2_curve bs2_curve_for_curve_on_surf(const curve& c, const QELinterval& range, 
   }
   return nullptr;
 }
+}  // namespace
 
 bs2_curve bs2_curve_for_curve_on_surf(bs3_curve cur, const QELinterval& range, bs3_surface srf, double tol) {
   if (!cur || !srf) return nullptr;
