@@ -31,3 +31,10 @@ outcome api_split_edge_at_disc(EDGE* edge, ENTITY_LIST& new_edges, int continuit
 // next after it in its shell, takes the rest. A line that misses the face does
 // nothing; anything else fails with VELM_NOT_IMPLEMENTED.
 outcome api_split_face(FACE* face, bool u_direction, bool fraction, double parameter);
+// The parameter form of the face split along an iso-line (direction 1: the
+// line of constant u at `parameter`, 0: of constant v), returning the new
+// face, or null when the line misses the face. A face on a surface closed in
+// that direction whose only loops are two separation loops gets the seam
+// ("propagation") edge instead: one edge on the iso-line joins the loops
+// into one loop of the face, and the result is null. Throws on failure.
+FACE* sg_split_face_at_parameter(FACE* face, int direction, double parameter);
