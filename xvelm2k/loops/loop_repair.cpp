@@ -1,0 +1,196 @@
+#include "loops/loop_repair.hxx"
+
+#include "loops/ring_walk.hxx"
+#include "model/entity_views.hxx"
+#include "model/kernel_call_bracket.hxx"
+#include "velm/build.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/lists.hxx"
+#include "velm/query.hxx"
+#include "velm/topology.hxx"
+#include "velm/topology_api.hxx"
+#include "velm/topology_edit.hxx"
+
+namespace {
+
+bool isSeparationType(int type) { return type >= 3 && type <= 6; }
+
+void minimizeVertexReferences(BODY* body)
+{
+    for (Ve_VertexTag* v : ve_view<Ve_BodyTag>(body)->getVertices())
+        v->minimizeReferals();
+}
+
+// The loop goes back to the end of the face's chain.
+void giveLoopBack(FACE* face, LOOP* loop)
+{
+    LOOP* last = face->loop();
+    while (last && last->next())
+        last = last->next();
+    loop->set_next(nullptr);
+    loop->set_face(face);
+    if (last)
+        last->set_next(loop);
+    else
+        face->set_loop(loop);
+}
+
+} // namespace
+
+QELXVelmFaceLoops::QELXVelmFaceLoops(FACE* face, bool multiFace) : m_face(face), m_multiFace(multiFace)
+{
+    const long limit = ve_loops::ringWalkLimit();
+    for (LOOP* l = face ? face->loop() : nullptr; l && m_entries.Count() < limit; l = l->next()) {
+        const int type = get_loop_type(l);
+        m_entries.Add(QELXVelmLoopEntry(l, type));
+        if (type == 1)
+            ++m_peripheries;
+        else if (type == 2)
+            ++m_holes;
+        else if (isSeparationType(type))
+            ++m_separations;
+        else if (type == 0)
+            ++m_unclassified;
+        if (isSeparationType(type) && !m_separation.loop())
+            m_separation = m_entries[m_entries.Count() - 1];
+    }
+    m_loops = m_entries.Count();
+}
+
+void QELXVelmFaceLoops::reverse(const QELXVelmLoopEntry& entry)
+{
+    velmInnerCall([&] { reverse_loop(entry.loop()); });
+}
+
+bool QELXVelmFaceLoops::repair()
+{
+    if (m_separation.loop()) {
+        for (const QELXVelmLoopEntry& e : m_entries)
+            if (e.type() == 1) {
+                reverse(e);
+                --m_peripheries;
+                ++m_holes;
+            }
+        return true;
+    }
+    int periphery = -1;
+    velmCall([&] {
+        // A loop's start point inside the other loop by that loop's own
+        // orientation, or outside it for a hole, makes the other the periphery.
+        auto encloses = [&](int outer, int inner) {
+            const QELposition at = coedge_start_pos(m_entries[inner].loop()->start());
+            point_face_containment c = pfc_unknown;
+            const int kept = velmGuard([&] { c = point_in_loop(at, m_entries[outer].loop()); });
+            if (kept != 0)
+                sys_error(kept);
+            const int type = m_entries[outer].type();
+            return (c == pfc_inside && type == 1) || (c == pfc_outside && type == 2);
+        };
+        for (int i = 0; i + 1 < m_entries.Count() && periphery < 0; ++i)
+            for (int j = i + 1; j < m_entries.Count() && periphery < 0; ++j) {
+                if (encloses(j, i))
+                    periphery = j;
+                else if (encloses(i, j))
+                    periphery = i;
+            }
+    });
+    if (m_entries.Count() == 1) {
+        periphery = 0;
+        if (is_planar_face(m_face)) {
+            double area = 0.0, achieved = 0.0;
+            if (api_ent_area(m_face, 0.001, area, achieved).ok())
+                m_entries[0].setType(area > 0.0 ? 1 : 2);
+        }
+    }
+    if (periphery >= 0) {
+        m_periphery = m_entries[periphery];
+        if (m_periphery.type() == 2) {
+            reverse(m_periphery);
+            ++m_peripheries;
+            --m_holes;
+        }
+        for (int i = 0; i < m_entries.Count(); ++i)
+            if (i != periphery && m_entries[i].type() == 1) {
+                reverse(m_entries[i]);
+                ++m_holes;
+                --m_peripheries;
+            }
+        if (m_face->loop() != m_periphery.loop())
+            velmInnerCall([&] { set_periphery_first_loop(m_face, m_periphery.loop()); });
+        if (m_holes == m_loops - 1 || m_multiFace)
+            return true;
+    }
+    return splitLoopsIntoFaces();
+}
+
+bool QELXVelmFaceLoops::splitLoopsIntoFaces()
+{
+    for (int pass = 0; pass + 1 < m_loops; ++pass) {
+        LOOP* first = m_face->loop();
+        LOOP* second = first ? first->next() : nullptr;
+        if (!second)
+            break;
+        velmInnerCall([&] {
+            auto* made = velm_require(VELM_NEW FACE(nullptr, nullptr, m_face->geometry(), m_face->sense()));
+            made->set_sides(m_face->sides());
+            if (second->get_classification() == 2)
+                reverse_loop(second);
+            // The loop handed over bounds a face on its own: never a hole alone.
+            if (first->get_classification() == 2)
+                reverse_loop(first);
+            m_face->set_loop(second);
+            first->set_next(nullptr);
+            first->set_face(made);
+            made->set_loop(first);
+            if (m_multiFace && m_face->shell()) {
+                made->set_shell(m_face->shell());
+                FACE* last = m_face->shell()->face();
+                while (last->next())
+                    last = last->next();
+                last->set_next(made);
+            }
+            m_newFaces.Add(made);
+        });
+    }
+    return true;
+}
+
+bool QELXVelmLoopRepair::Repair()
+{
+    ENTITY_LIST faces;
+    api_get_faces(m_body, faces);
+    m_multiFace = faces.count() > 1;
+    QELXDynamicArray<FACE*> newFaces;
+    QELXDynamicArray<FACE*> origins;
+    for (int i = 0; i < faces.count(); ++i) {
+        FACE* face = static_cast<FACE*>(faces[i]);
+        QELXVelmFaceLoops record(face, m_multiFace);
+        record.repair();
+        for (FACE* made : record.getNewFaces()) {
+            newFaces.Add(made);
+            origins.Add(face);
+        }
+    }
+    if (!m_multiFace) {
+        for (int i = 0; i < newFaces.Count(); ++i) {
+            FACE* made = newFaces[i];
+            BODY* body = nullptr;
+            if (api_mk_by_faces(nullptr, 1, &made, body).ok() && body) {
+                minimizeVertexReferences(body);
+                m_bodies.Add(ve_view<Ve_BodyTag>(body));
+                continue;
+            }
+            // No body for it: the loop goes back to its face rather than being orphaned.
+            velmInnerCall([&] {
+                LOOP* loop = made->loop();
+                made->set_loop(nullptr);
+                if (loop)
+                    giveLoopBack(origins[i], loop);
+                made->lose();
+            });
+        }
+    } else if (newFaces.Count() > 0) {
+        minimizeVertexReferences(m_body);
+    }
+    return true;
+}
