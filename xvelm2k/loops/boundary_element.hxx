@@ -20,7 +20,11 @@ public:
         return m_type;
     }
     int knownType() const { return m_type; }
-    void setType(int type) { m_type = type; }
+    void setType(int type)
+    {
+        m_type = type;
+        m_typeKnown = true;
+    }
     double winding() const { return m_winding; }
     bool isMisclassified() const { return m_misclassified; }
     void setMisclassified(bool misclassified) { m_misclassified = misclassified; }

@@ -1,0 +1,191 @@
+// The containment tree: insertion with re-parenting, the walk order, the
+// marking visitors and the fault checks, over a comparison table.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "loops/containment_classifier.hxx"
+
+namespace {
+
+// Loops stand in as distinct addresses; the table says which contains which.
+LOOP* L(int i) { return reinterpret_cast<LOOP*>(static_cast<std::uintptr_t>(0x1000 + 16 * i)); }
+
+class TableClassifier : public Ve_ContainmentClassifier {
+ public:
+  // inside[{a, b}]: a lies inside b; fails: pairs whose comparison fails.
+  std::map<std::pair<LOOP*, LOOP*>, bool> inside;
+  std::vector<std::pair<LOOP*, LOOP*>> fails;
+  int compare(const Ve_BoundaryElement& e, const Ve_BoundaryElement& n) override {
+    LOOP* a = e.first().loop();
+    LOOP* b = n.first().loop();
+    for (auto& f : fails)
+      if ((f.first == a && f.second == b) || (f.first == b && f.second == a)) return 3;
+    if (inside.count({a, b})) return 2;
+    if (inside.count({b, a})) return 0;
+    return 1;
+  }
+  void add(int i, int type = 1) {
+    Ve_BoundaryElement e(L(i));
+    e.first().setType(type);
+    insert(e);
+  }
+};
+
+// A boundary element whose type is known without the kernel.
+struct Recorder : Ve_ContainmentClassifier::Ve_ContainmentSetElementVisitor {
+  std::vector<std::pair<LOOP*, int>> seen;
+  bool visit(Ve_ContainmentSetElement* node, int depth) override {
+    seen.emplace_back(node->element().first().loop(), depth);
+    return true;
+  }
+};
+
+std::vector<std::pair<LOOP*, int>> walked(Ve_ContainmentClassifier& c) {
+  Recorder r;
+  EXPECT_TRUE(c.walk(r));
+  return r.seen;
+}
+
+}  // namespace
+
+TEST(ContainmentTree, EmptyTreeWalksNothing) {
+  TableClassifier c;
+  EXPECT_TRUE(walked(c).empty());
+  EXPECT_EQ(c.count(), 0);
+  EXPECT_FALSE(c.isClean());
+}
+
+TEST(ContainmentTree, WalkVisitsLevelThenChildrenOfTheLastFirst) {
+  TableClassifier c;
+  c.inside[{L(3), L(1)}] = true;
+  c.inside[{L(4), L(2)}] = true;
+  for (int i : {1, 2, 3, 4}) c.add(i);
+  const std::vector<std::pair<LOOP*, int>> expected = {{L(1), 0}, {L(2), 0}, {L(4), 1}, {L(3), 1}};
+  EXPECT_EQ(walked(c), expected);
+}
+
+TEST(ContainmentTree, ElementInsideTheSecondOfThreeBecomesItsChild) {
+  TableClassifier c;
+  c.inside[{L(9), L(2)}] = true;
+  for (int i : {1, 2, 3, 9}) c.add(i);
+  EXPECT_EQ(c.count(), 4);
+  Ve_ContainmentSetElement* second = c.topNode()->next();
+  ASSERT_NE(second->child(), nullptr);
+  EXPECT_EQ(second->child()->element().first().loop(), L(9));
+  EXPECT_EQ(second->child()->parent(), second);
+}
+
+// An element enclosing two of three top-level nodes takes them as children,
+// wherever the one it leaves stands (first, middle or last): no node is lost.
+TEST(ContainmentTree, EnclosingTwoOfThreeKeepsEveryNode) {
+  for (int left : {1, 2, 3}) {
+    SCOPED_TRACE(left);
+    TableClassifier c;
+    for (int i : {1, 2, 3})
+      if (i != left) c.inside[{L(i), L(9)}] = true;
+    for (int i : {1, 2, 3, 9}) c.add(i);
+    EXPECT_EQ(c.count(), 4);
+    ASSERT_NE(c.topNode(), nullptr);
+    ASSERT_NE(c.topNode()->next(), nullptr);
+    EXPECT_EQ(c.topNode()->next()->next(), nullptr);
+    EXPECT_EQ(c.topNode()->element().first().loop(), L(left));
+    Ve_ContainmentSetElement* added = c.topNode()->next();
+    EXPECT_EQ(added->element().first().loop(), L(9));
+    int children = 0;
+    for (Ve_ContainmentSetElement* ch = added->child(); ch; ch = ch->next()) {
+      EXPECT_EQ(ch->parent(), added);
+      ++children;
+    }
+    EXPECT_EQ(children, 2);
+    EXPECT_EQ(walked(c).size(), 4u);
+  }
+}
+
+TEST(ContainmentTree, EnclosingInsideAChildLevelReparentsThere) {
+  TableClassifier c;
+  // 1 holds 2 and 3; 4 lies in 1 and holds 2 and 3.
+  for (int i : {2, 3, 4}) c.inside[{L(i), L(1)}] = true;
+  c.inside[{L(2), L(4)}] = true;
+  c.inside[{L(3), L(4)}] = true;
+  for (int i : {1, 2, 3, 4}) c.add(i);
+  const std::vector<std::pair<LOOP*, int>> expected = {{L(1), 0}, {L(4), 1}, {L(2), 2}, {L(3), 2}};
+  EXPECT_EQ(walked(c), expected);
+}
+
+TEST(ContainmentTree, FailedComparisonGoesToTheFailureListVisitedFirst) {
+  TableClassifier c;
+  c.fails.push_back({L(2), L(1)});
+  c.add(1, 1);
+  c.add(2, 2);
+  EXPECT_EQ(c.count(), 2);
+  ASSERT_NE(c.failures(), nullptr);
+  const std::vector<std::pair<LOOP*, int>> expected = {{L(2), 0}, {L(1), 0}};
+  EXPECT_EQ(walked(c), expected);
+  // A hole waiting there counts at depth 0: marked.
+  Ve_UpdatePeripheryOrHoleBndryType mark;
+  EXPECT_TRUE(c.walk(mark));
+  EXPECT_EQ(mark.visited(), 2);
+  EXPECT_TRUE(c.failures()->element().first().isMisclassified());
+  EXPECT_FALSE(c.isClean());
+}
+
+TEST(ContainmentTree, VisitorMarksRolesAgainstDepth) {
+  struct Case {
+    int type;
+    int depth;
+    bool marked;
+  };
+  // Loop 1 at depth 0, 2 at 1, 3 at 2.
+  for (const Case& k : {Case{1, 0, false}, Case{2, 0, true}, Case{1, 1, true}, Case{2, 1, false}, Case{2, 2, true},
+                        Case{1, 2, false}, Case{0, 1, false}}) {
+    SCOPED_TRACE(testing::Message() << "type " << k.type << " depth " << k.depth);
+    TableClassifier c;
+    c.inside[{L(2), L(1)}] = true;
+    c.inside[{L(3), L(1)}] = true;
+    c.inside[{L(3), L(2)}] = true;
+    for (int i : {1, 2, 3}) c.add(i, i - 1 == k.depth ? k.type : (i % 2 ? 1 : 2));
+    Ve_UpdatePeripheryOrHoleBndryType mark;
+    c.walk(mark);
+    Ve_BoundaryElement* e = c.findEntry(L(k.depth + 1));
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->first().isMisclassified(), k.marked);
+  }
+}
+
+TEST(ContainmentTree, SeparationVisitorLeavesPairsAlone) {
+  TableClassifier c;
+  Ve_BoundaryElement pair(L(1));
+  pair.first().setType(2);
+  Ve_LoopElement partner(L(2));
+  partner.setType(2);
+  pair.setPartner(partner);
+  c.insert(pair);
+  Ve_UpdateSeparationBndryType mark;
+  c.walk(mark);
+  EXPECT_EQ(mark.visited(), 1);
+  EXPECT_FALSE(c.topNode()->element().first().isMisclassified());
+  EXPECT_EQ(c.findEntry(L(2)), &c.topNode()->element());
+  EXPECT_EQ(c.findEntry(L(7)), nullptr);
+}
+
+TEST(ContainmentTree, CleanOnlyForOnePeripheryWithSingleHoles) {
+  TableClassifier c;
+  c.inside[{L(2), L(1)}] = true;
+  c.inside[{L(3), L(1)}] = true;
+  c.add(1, 1);
+  c.add(2, 2);
+  c.add(3, 2);
+  Ve_UpdatePeripheryOrHoleBndryType mark;
+  c.walk(mark);
+  EXPECT_TRUE(c.isClean());
+  EXPECT_FALSE(c.hasNestedFault(c.topNode()->child(), 1));
+  // An island in a hole is a fault at depth 1 even with every mark clear.
+  c.inside[{L(4), L(1)}] = true;
+  c.inside[{L(4), L(2)}] = true;
+  c.add(4, 1);
+  EXPECT_TRUE(c.hasNestedFault(c.topNode()->child(), 1));
+  EXPECT_FALSE(c.isClean());
+}
