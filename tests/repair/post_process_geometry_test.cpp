@@ -165,21 +165,6 @@ TEST_F(PostProcess, StitchedFacesStopTheFaceEdgeCurveRepairs)
     EXPECT_EQ(testkit::body_text(b), before);
 }
 
-// A wire of one edge on a B-spline.
-BODY* wireOn(bs3_curve c, const QELinterval* range = nullptr)
-{
-    const intcurve ic(c);
-    EDGE* e = nullptr;
-    EXPECT_TRUE(api_make_edge_from_curve(&ic, e).ok());
-    if (range) {
-        e->set_param_range(range);
-        e->end()->geometry()->set_coords(ic.eval_position(range->end_pt()));
-    }
-    BODY* b = nullptr;
-    EXPECT_TRUE(api_make_ewire(1, &e, b).ok());
-    return b;
-}
-
 // A cubic that loops in its middle, on a wire edge over its first fifth only.
 BODY* wireBeforeItsLoop()
 {
@@ -230,6 +215,111 @@ TEST_F(PostProcess, CurveRepairsFailingAtAnyKernelCallLeaveTheModelRepairedOrAsI
             });
         });
     }
+}
+
+} // namespace
+
+namespace {
+
+// The B-spline of a spline extended by the kernel to the box (caller deletes).
+bs3_surface extendedTo(bs3_surface s, const QELpar_box& box)
+{
+    spline sp(s);
+    extension_info u, v;
+    extend_surface(sp, box, 1, u, v);
+    return bs3_surface_copy(sp.sur());
+}
+
+bs3_surface subsetTo(bs3_surface s, double lo, double hi)
+{
+    return bs3_surface_subset(s, QELpar_box(QELinterval(lo, hi), QELinterval(0.0, 1.0)));
+}
+
+// The sheet over [0, 1] x [0, 1] of the test surface cut to u in [0, 0.8]
+// and extended back by the kernel: what the repair below gives back.
+bs3_surface extendedSheetSurface()
+{
+    bs3_surface base = testkit::make_test_bs3_surface();
+    bs3_surface cut = subsetTo(base, 0.0, 0.8);
+    bs3_surface whole = extendedTo(cut, QELpar_box(QELinterval(0.0, 1.0), QELinterval(0.0, 1.0)));
+    bs3_surface_delete(base);
+    bs3_surface_delete(cut);
+    return whole;
+}
+
+// A sheet whose surface stops short of its pcurves: the face runs over
+// [0, 1] x [0, 1], its surface only over [0, 0.8] in u.
+BODY* sheetCutShort()
+{
+    BODY* b = testkit::make_spline_sheet(extendedSheetSurface(), false);
+    auto& sp = static_cast<spline&>(faces(b)[0]->geometry()->equation_for_update());
+    sp.set_sur(subsetTo(sp.sur(), 0.0, 0.8));
+    return b;
+}
+
+TEST_F(PostProcess, SplineSurfaceIsExtendedOverItsPcurves)
+{
+    const double clean = area(keep(testkit::make_spline_sheet(extendedSheetSurface(), false)));
+    BODY* b = keep(sheetCutShort());
+    EXPECT_NE(findings(b), "");
+    Ve_PostProcessUtil(view(b)).extendSplineSurf(faces(b)[0]);
+    EXPECT_EQ(findings(b), "");
+    EXPECT_NEAR(area(b), clean, 1e-3 * clean);
+    const QELpar_box range = faces(b)[0]->geometry()->equation().param_range();
+    EXPECT_LE(range.u_range().start_pt(), 0.0);
+    EXPECT_GE(range.u_range().end_pt(), 1.0);
+}
+
+// The surface's range has the size of the pcurves' box but lies beside it.
+TEST_F(PostProcess, ShiftedSurfaceRangeOfTheSameSizeIsExtendedToo)
+{
+    BODY* b = keep(testkit::make_spline_sheet());
+    auto& sp = static_cast<spline&>(faces(b)[0]->geometry()->equation_for_update());
+    bs3_surface longer = extendedTo(sp.sur(), QELpar_box(QELinterval(0.0, 1.2), QELinterval(0.0, 1.0)));
+    sp.set_sur(subsetTo(longer, 0.2, 1.2));
+    bs3_surface_delete(longer);
+    ASSERT_NE(findings(b), "");
+    Ve_PostProcessUtil(view(b)).extendSplineSurf(faces(b)[0]);
+    EXPECT_LE(faces(b)[0]->geometry()->equation().param_range().u_range().start_pt(), 0.0);
+}
+
+TEST_F(PostProcess, SurfaceIsExtendedToCoverOneCoedgePoint)
+{
+    BODY* b = keep(sheetCutShort());
+    FACE* f = faces(b)[0];
+    COEDGE* beyond = nullptr;
+    for (COEDGE* c = f->loop()->start(); !beyond || c != f->loop()->start(); c = c->next()) {
+        const QELinterval r = c->param_range();
+        if (c->geometry()->def().eval_position(r.mid_pt()).u > 0.9)
+            beyond = c;
+        if (c->next() == f->loop()->start())
+            break;
+    }
+    ASSERT_NE(beyond, nullptr);
+    Ve_PostProcessUtil(view(b)).extendSplineSurf(f, beyond, beyond->param_range().mid_pt());
+    // The point at u = 1 gets a margin of 1 % of its coordinate.
+    EXPECT_NEAR(f->geometry()->equation().param_range().u_range().end_pt(), 1.01, 1e-9);
+}
+
+TEST_F(PostProcess, IteratedExtensionStopsAtOnceWhenTheEdgesLieOnTheSurface)
+{
+    BODY* b = keep(testkit::make_spline_sheet());
+    const std::string before = testkit::body_text(b);
+    Ve_PostProcessUtil(view(b)).extendSplineSurf(true);
+    EXPECT_EQ(testkit::body_text(b), before);
+}
+
+TEST_F(PostProcess, SplineExtensionFailingAtAnyKernelCallLeavesTheModelRepairedOrAsItWas)
+{
+    testkit::sweep_kernel_calls(&sheetCutShort, [&](BODY* b) {
+        velmInnerCall([&] {
+            Ve_PostProcessUtil tool(view(b));
+            tool.extendSplineSurf(nthFace(b, 0));
+        });
+    });
+    testkit::sweep_kernel_calls(&sheetCutShort, [&](BODY* b) {
+        velmInnerCall([&] { Ve_PostProcessUtil(view(b)).extendSplineSurf(false); });
+    });
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 #include "velm/geometry_entity.hxx"
 #include "velm/tolerant.hxx"
 #include "velm/topology_api.hxx"
+#include "velm/topology_edit.hxx"
 
 namespace post_process_test {
 
@@ -98,6 +99,21 @@ inline bs3_curve cubicThrough(const std::vector<QELposition>& pts)
     knots.insert(knots.end(), {last, last, last, last});
     return bs3_curve_from_ctrlpts(3, 0, 0, 0, int(pts.size()), pts.data(), nullptr, QELresabs, int(knots.size()),
                                   knots.data(), bs3_curve_knottol());
+}
+
+// A wire of one edge on a B-spline.
+inline BODY* wireOn(bs3_curve c, const QELinterval* range = nullptr)
+{
+    const intcurve ic(c);
+    EDGE* e = nullptr;
+    EXPECT_TRUE(api_make_edge_from_curve(&ic, e).ok());
+    if (range) {
+        e->set_param_range(range);
+        e->end()->geometry()->set_coords(ic.eval_position(range->end_pt()));
+    }
+    BODY* b = nullptr;
+    EXPECT_TRUE(api_make_ewire(1, &e, b).ok());
+    return b;
 }
 
 class PostProcess : public ::testing::Test {

@@ -246,12 +246,24 @@ const std::vector<std::pair<const char*, Member>> kMembers = {
     {"fixSurfCntrlPntCoincidence", [](Ve_PostProcessUtil& t) { t.fixSurfCntrlPntCoincidence(); }},
     {"fixCurveCntrlPntCoincidence", [](Ve_PostProcessUtil& t) { t.fixCurveCntrlPntCoincidence(); }},
     {"CheckAndFixNullEdgeAtApexProb", [](Ve_PostProcessUtil& t) { t.CheckAndFixNullEdgeAtApexProb(); }},
+    {"extendSplineSurf(true)", [](Ve_PostProcessUtil& t) { t.extendSplineSurf(true); }},
+    {"extendSplineSurf(FACE*)", [](Ve_PostProcessUtil& t) { for (FACE* f : faces(reinterpret_cast<BODY*>(t.getBody()))) t.extendSplineSurf(f); }},
+    {"fixSurfaceForms", [](Ve_PostProcessUtil& t) { t.fixSurfaceForms(); }},
+    {"fixCurveForms", [](Ve_PostProcessUtil& t) { t.fixCurveForms(); }},
+    {"MakeCurvesClosed", [](Ve_PostProcessUtil& t) { t.MakeCurvesClosed(); }},
+    {"fixCurveSelfInterxn", [](Ve_PostProcessUtil& t) { t.fixCurveSelfInterxn(); }},
+    {"fixCurveIrregularity", [](Ve_PostProcessUtil& t) { t.fixCurveIrregularity(); }},
+    {"fixfreeCurveSelfInterxn", [](Ve_PostProcessUtil& t) { t.fixfreeCurveSelfInterxn(); }},
+    {"fixfreeCurveIrregularity", [](Ve_PostProcessUtil& t) { t.fixfreeCurveIrregularity(); }},
+    {"fixLeftOverCurveSelfInt", [](Ve_PostProcessUtil& t) { t.fixLeftOverCurveSelfInt(); }},
+    {"fixLeftOverCurveIrreg", [](Ve_PostProcessUtil& t) { t.fixLeftOverCurveIrreg(); }},
 };
 
 TEST_F(PostProcess, EveryMemberLeavesCleanModelsAsTheyAre)
 {
     for (BODY* (*build)() : {+[] { return testkit::make_plane_box(10, 20, 30); }, +[] { return testkit::make_cylinder(); },
-                             +[] { return testkit::make_hemisphere(); }, +[] { return testkit::make_spline_sheet(); }}) {
+                             +[] { return testkit::make_hemisphere(); }, +[] { return testkit::make_spline_sheet(); },
+                             +[] { return wireOn(cubicThrough({{0, 0, 0}, {3, 1, 0}, {6, -1, 0}, {9, 0, 0}})); }}) {
         BODY* b = keep(build());
         EXPECT_EQ(findings(b), "");
         const std::string before = testkit::body_text(b);
@@ -271,6 +283,8 @@ TEST_F(PostProcess, WithoutABodyNothingRunsAndTheAssertionNamesTheToolbox)
     EXPECT_EQ(Gk_ErrMgr::assertions()[0].source, "ve_edgeutl");
     EXPECT_EQ(Gk_ErrMgr::assertions()[0].line, 162);
     EXPECT_FALSE(tool.fixSurfCntrlPntCoincidence());
+    EXPECT_FALSE(tool.fixCurveSelfInterxn());
+    EXPECT_FALSE(tool.fixfreeCurveIrregularity());
     EXPECT_FALSE(tool.CorrectFaceAreaProblem());
     EXPECT_FALSE(tool.correctFaceSense(nullptr));
     for (const auto& [name, member] : kMembers)

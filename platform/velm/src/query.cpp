@@ -115,7 +115,7 @@ QELbox entity_box_local(const ENTITY* e) {
   if (is_BODY(e)) return body_box_local(static_cast<const BODY*>(e));
   if (is_LUMP(e) || is_SHELL(e)) {
     ENTITY_LIST faces;
-    api_get_faces(e, faces);
+    velm_topology_walk(e, FACE_TYPE, faces);
     QELbox b;
     for (ENTITY* f = (faces.init(), faces.next()); f; f = faces.next()) b |= face_box_local(static_cast<FACE*>(f));
     return b;

@@ -14,10 +14,13 @@ const surface* face_surface(const FACE* face) {
   return face && face->geometry() ? &face->geometry()->equation() : nullptr;
 }
 
-// The coedges of the entity through the kernel's own list query.
+// The coedges of the entity through the kernel's own list query; a failed
+// query fails the routine rather than leave some coedges undone.
 ENTITY_LIST coedges_of(ENTITY* e) {
   ENTITY_LIST list;
-  if (e) api_get_coedges(e, list);
+  if (!e) return list;
+  const outcome r = api_get_coedges(e, list);
+  if (!r.ok()) sys_error(r.error_number());
   return list;
 }
 
@@ -98,7 +101,7 @@ outcome api_convert_to_spline(ENTITY* in, ENTITY*& out) {
   const outcome r = velm_api("api_convert_to_spline", [&] {
     if (!in) velm_api_error_throw(VELM_NULL_ENTITY);
     ENTITY_LIST faces;
-    api_get_faces(in, faces);
+    velm_topology_walk(in, FACE_TYPE, faces);
     for (int i = 0; i < faces.count(); ++i)
       if (faces[i]) convert_face(static_cast<FACE*>(faces[i]));
   });
