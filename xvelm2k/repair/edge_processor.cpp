@@ -182,9 +182,11 @@ Ve_VertexTag* Ve_EdgeProcessor::removeEdge(Ve_EdgeTag* edgeTag, bool updateToler
         if (is_TVERTEX(survivor))
             static_cast<TVERTEX*>(survivor)->set_update(1);
         const QELXDynamicArray<Ve_EdgeTag*> edges = ve_view<Ve_VertexTag>(survivor)->getEdges();
+        // An edge that cannot be made to cover its curve fails the removal
+        // whole, rather than leave it off its faces.
         for (int i = 0; i < edges.Count(); ++i)
             if (reinterpret_cast<EDGE*>(edges[i]) != edge)
-                edges[i]->setTolerance_New(nullptr);
+                ve_repair::tolerateOrUndo(reinterpret_cast<EDGE*>(edges[i]), true);
     }
     for (VERTEX* v : {edge->start(), edge->end()})
         if (v && !v->is_lost())

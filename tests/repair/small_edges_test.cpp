@@ -1,0 +1,227 @@
+// Small-edge and sliver-face removal: each on a model carrying exactly its
+// fault, on clean models, and with every kernel call failing in turn.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "model/entity_views.hxx"
+#include "model/kernel_call_bracket.hxx"
+#include "qelx/qelx_test.hxx"
+#include "repair/body_cleaner.hxx"
+#include "repair/post_process_util.hxx"
+#include "support/geometry_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/query_builders.hxx"
+#include "support/repair_builders.hxx"
+#include "support/repair_sweep.hxx"
+#include "velm/memory.hxx"
+#include "velm/testkit.hxx"
+#include "velm/tolerant.hxx"
+#include "velm/topology_api.hxx"
+
+namespace {
+
+class SmallEdges : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qelx_test::resetFramework();
+        m_live = velm_live_object_count();
+    }
+    void TearDown() override
+    {
+        for (BODY* b : m_bodies)
+            api_del_entity(b);
+        EXPECT_EQ(velm_live_object_count(), m_live);
+        qelx_test::resetFramework();
+    }
+    BODY* keep(BODY* b)
+    {
+        m_bodies.push_back(b);
+        return b;
+    }
+
+    std::vector<BODY*> m_bodies;
+    long m_live = 0;
+};
+
+Ve_BodyTag* view(BODY* b)
+{
+    return ve_view<Ve_BodyTag>(b);
+}
+
+// Edges of the body shorter than the length.
+int shortEdges(const BODY* b, double length)
+{
+    ENTITY_LIST edges;
+    api_get_edges(b, edges);
+    int n = 0;
+    for (int i = 0; i < edges.count(); ++i)
+        n += static_cast<EDGE*>(edges[i])->length() < length;
+    return n;
+}
+
+// Box whose top front edge is cut twice near its corner: two short edges in a row.
+BODY* boxWithTwoShortEdges(double gap)
+{
+    const double L = 10, W = 5, H = 3;
+    return testkit::make_polyhedron({{0, 0, 0}, {L, 0, 0}, {L, W, 0}, {0, W, 0}, {0, 0, H}, {L, 0, H}, {L, W, H},
+                                     {0, W, H}, {gap, 0, H}, {2 * gap, 0, H}},
+                                    {{0, 3, 2, 1},
+                                     {4, 8, 9, 5, 6, 7},
+                                     {0, 1, 5, 9, 8, 4},
+                                     {3, 7, 6, 2},
+                                     {0, 4, 7, 3},
+                                     {1, 2, 6, 5}});
+}
+
+// The small edge's two vertices made tolerant, each covering the edge.
+BODY* boxWithSmallTolerantEdge()
+{
+    BODY* b = testkit::make_box_with_small_edge(5e-6);
+    ENTITY_LIST edges;
+    api_get_edges(b, edges);
+    for (int i = 0; i < edges.count(); ++i) {
+        auto* e = static_cast<EDGE*>(edges[i]);
+        if (e->length() > 1e-3)
+            continue;
+        for (VERTEX* v : {e->start(), e->end()}) {
+            TVERTEX* tv = nullptr;
+            api_replace_vertex_with_tvertex(v, tv);
+            tv->set_tolerance(1e-5);
+        }
+        break;
+    }
+    return b;
+}
+
+struct Repair {
+    const char* name;
+    std::function<BODY*()> build;
+    std::function<void(Ve_PostProcessUtil&)> run;
+    const char* task; // null: the member fires no task
+    int facesAfter, edgesAfter, shortAfter;
+};
+
+const std::vector<Repair>& repairs()
+{
+    static const std::vector<Repair> all = {
+        {"small edge by geometry", [] { return testkit::make_box_with_small_edge(5e-7); },
+         [](Ve_PostProcessUtil& u) { u.removeSmallEdges(1e-5, true); }, "RemoveSmallEdges", 6, 12, 0},
+        {"two short edges in a row", [] { return boxWithTwoShortEdges(4e-7); },
+         [](Ve_PostProcessUtil& u) { u.removeSmallEdges(1e-5, false); }, "RemoveSmallEdges", 6, 12, 0},
+        {"sliver face", [] { return testkit::make_box_with_sliver(5e-6); },
+         [](Ve_PostProcessUtil& u) { u.removeSliverFaces(1e-5, false); }, "RemoveSliverFaces", 7, 17, 2},
+        {"small tolerant edge", boxWithSmallTolerantEdge,
+         [](Ve_PostProcessUtil& u) { u.removeSmallTolerantEdges(false); }, nullptr, 6, 12, 0},
+    };
+    return all;
+}
+
+} // namespace
+
+TEST_F(SmallEdges, EachRepairRemovesExactlyItsFaultAndKeepsAreaAndVolume)
+{
+    for (const Repair& r : repairs()) {
+        SCOPED_TRACE(r.name);
+        BODY* b = keep(r.build());
+        ASSERT_EQ(testkit::check_findings(b), "");
+        const double area = testkit::body_area(b), volume = testkit::polyhedron_volume(b);
+        qelx_test::EventRecorder events;
+        Ve_PostProcessUtil util(view(b));
+        r.run(util);
+        EXPECT_EQ(testkit::count_faces(b), r.facesAfter);
+        EXPECT_EQ(testkit::count_edges(b), r.edgesAfter);
+        EXPECT_EQ(shortEdges(b, 1e-3), r.shortAfter); // a sliver's short sides stay, for the small-edge pass
+        EXPECT_EQ(testkit::check_findings(b), "");
+        EXPECT_NEAR(testkit::body_area(b), area, 1e-6 * area);
+        EXPECT_NEAR(testkit::polyhedron_volume(b), volume, 1e-6 * volume);
+        EXPECT_TRUE(events.tasksNested());
+        if (r.task) {
+            EXPECT_EQ(events.sequence(),
+                      (std::vector<std::string>{std::string("StartTask:") + r.task + "Start",
+                                                std::string("EndTask:") + r.task + "End"}));
+        }
+    }
+}
+
+TEST_F(SmallEdges, CleanModelsAreLeftExactlyAsTheyWere)
+{
+    const std::function<BODY*()> models[] = {[] { return testkit::make_plane_box(10, 20, 30); },
+                                             [] { return testkit::make_cylinder(); },
+                                             [] { return testkit::make_spline_sheet(); },
+                                             [] { return testkit::make_box_with_sliver(0.5); },
+                                             [] { return testkit::make_faulty_grid(7, 7, 0, 0, 0.0); }};
+    const std::function<void(Ve_PostProcessUtil&)> members[] = {
+        [](Ve_PostProcessUtil& u) { u.removeSmallEdges(1e-5, true); },
+        [](Ve_PostProcessUtil& u) { u.removeSmallEdges(1e-5, false); },
+        [](Ve_PostProcessUtil& u) { u.removeSliverFaces(1e-5, false); },
+        [](Ve_PostProcessUtil& u) { u.removeSliverFaces(1e-5, true); },
+        [](Ve_PostProcessUtil& u) { u.removeSmallTolerantEdges(true); },
+        [](Ve_PostProcessUtil& u) { u.removeSingleVertexSmallLinearEdge(1e-3); },
+        [](Ve_PostProcessUtil& u) { u.removeBadUVFaces(); }};
+    for (const auto& make : models)
+        for (const auto& member : members) {
+            BODY* b = keep(make());
+            const std::string before = testkit::body_text(b);
+            Ve_PostProcessUtil util(view(b));
+            member(util);
+            EXPECT_EQ(testkit::body_text(b), before);
+        }
+}
+
+TEST_F(SmallEdges, EveryKernelCallFailingLeavesTheBodyRepairedOrAsItWas)
+{
+    for (const Repair& r : repairs()) {
+        SCOPED_TRACE(r.name);
+        const long runs = testkit::sweep_kernel_calls(r.build, [&](BODY* b) {
+            Ve_PostProcessUtil util(view(b));
+            r.run(util);
+        });
+        EXPECT_GT(runs, 0);
+    }
+}
+
+TEST_F(SmallEdges, FacesThatAreNoSlivers)
+{
+    // The sliver box's strip is a sliver; with a curveless short side, a
+    // fifth edge, a second loop or a short side of 20 x tolerance it is not.
+    BODY* b = keep(testkit::make_box_with_sliver(5e-6));
+    Ve_BodyCleaner cleaner(view(b));
+    FACE* strip = testkit::faces_of(b)[2];
+    EXPECT_TRUE(cleaner.isSliverFace(strip, 1e-5));
+    EXPECT_FALSE(cleaner.isSliverFace(strip, 1e-7));
+    ENTITY_LIST edges;
+    api_get_edges(strip, edges);
+    EDGE* shortSide = static_cast<EDGE*>(edges[1]);
+    CURVE* kept = shortSide->geometry();
+    kept->add();
+    shortSide->set_geometry(nullptr);
+    EXPECT_FALSE(cleaner.isSliverFace(strip, 1e-5));
+    shortSide->set_geometry(kept);
+    kept->remove();
+
+    BODY* fiveSided = keep(testkit::make_polyhedron(
+        {{0, 0, 0}, {5, 0, 0}, {5, 1e-6, 0}, {2.5, 2e-6, 0}, {0, 1e-6, 0}}, {{0, 1, 2, 3, 4}}));
+    EXPECT_FALSE(Ve_BodyCleaner(view(fiveSided)).isSliverFace(testkit::faces_of(fiveSided)[0], 1e-5));
+    BODY* wide = keep(testkit::make_box_with_sliver(2e-3));
+    EXPECT_FALSE(Ve_BodyCleaner(view(wide)).isSliverFace(testkit::faces_of(wide)[2], 1e-4));
+}
+
+TEST_F(SmallEdges, ANullBodyChangesNothingAndStillEndsItsTasks)
+{
+    qelx_test::AssertRecorder asserts;
+    qelx_test::EventRecorder events;
+    Ve_PostProcessUtil util(nullptr);
+    util.removeSmallEdges(1e-5, true);
+    util.removeSmallEdges(1e-5, false);
+    util.removeSliverFaces(1e-5, false);
+    util.removeSmallTolerantEdges(true);
+    util.removeSingleVertexSmallLinearEdge(1.0);
+    util.removeBadUVFaces();
+    EXPECT_TRUE(events.tasksNested());
+    EXPECT_EQ(events.count("StartTask"), 3);
+    EXPECT_EQ(events.count("EndTask"), 3);
+}
