@@ -15,6 +15,8 @@
 #include "repair/post_process_support.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/model_builders.hxx"
+using testkit::count_edges;
+using testkit::model_problems;
 #include "support/repair_sweep.hxx"
 #include "velm/bspline.hxx"
 #include "velm/check.hxx"
@@ -326,6 +328,92 @@ TEST_F(PostProcess, AFailureAtAnyKernelCallLeavesTheModelRepairedOrAsItWas)
         });
         EXPECT_GT(runs, 0);
     }
+}
+
+} // namespace
+
+namespace {
+
+using namespace post_process_test;
+
+// A quarter sphere of radius 4 (z >= 0, y >= 0): the half equator from
+// (4, 0, 0) to (-4, 0, 0) and, back over the north pole, the half meridian
+// in the plane y = 0. The meridian passes the pole inside its edge. Its
+// pcurve climbs at longitude -pi, crosses the pole's parameter line within
+// 1e-3 of the pole and comes down at longitude 0; the equator's is fitted.
+BODY* quarterSphereOverThePole()
+{
+    const double r = 4.0;
+    auto* a = new VERTEX(new APOINT(QELposition(r, 0, 0)));
+    auto* z = new VERTEX(new APOINT(QELposition(-r, 0, 0)));
+    const QELinterval half(0.0, kPi);
+    auto* equator = new EDGE(a, z, new ELLIPSE(ellipse(QELposition(), QELunit_vector(0, 0, 1), QELvector(r, 0, 0), 1.0)),
+                             FORWARD, EDGE_cvty_unknown, &half);
+    auto* meridian = new EDGE(z, a, new ELLIPSE(ellipse(QELposition(), QELunit_vector(0, 1, 0), QELvector(-r, 0, 0), 1.0)),
+                              FORWARD, EDGE_cvty_unknown, &half);
+    auto* c1 = new COEDGE(equator, FORWARD, nullptr, nullptr);
+    auto* c2 = new COEDGE(meridian, FORWARD, nullptr, nullptr);
+    c1->set_next(c2);
+    c2->set_previous(c1);
+    c2->set_next(c1);
+    c1->set_previous(c2);
+    const sphere ball(QELposition(), r);
+    auto* face = new FACE(new LOOP(c1, nullptr), nullptr, new SPHERE(ball), FORWARD);
+    for (EDGE* e : {equator, meridian}) {
+        e->start()->add_edge(e);
+        e->end()->add_edge(e);
+    }
+    minimize_vertex_edges(a);
+    minimize_vertex_edges(z);
+    auto* body = new BODY(new LUMP(new SHELL(face, nullptr), nullptr));
+    sg_add_pcurve_to_coedge(c1);
+    const double h = kPi / 2;
+    const QELposition uv[4] = {{0, -kPi, 0}, {h, -kPi, 0}, {h, 0, 0}, {0, 0, 0}};
+    const double knots[6] = {0, 0, h - 1e-3, h + 1e-3, kPi, kPi};
+    bs2_curve over = bs2_curve_from_ctrlpts(1, 0, 0, 0, 4, uv, nullptr, QELresabs, 6, knots, bs3_curve_knottol());
+    c2->set_geometry(new PCURVE(pcurve(over, 0.0, ball)));
+    return body;
+}
+
+bool poleIsAVertex(BODY* b)
+{
+    ENTITY_LIST vs;
+    api_get_vertices(b, vs);
+    for (int i = 0; i < vs.count(); ++i)
+        if (distance(static_cast<VERTEX*>(vs[i])->geometry()->coords(), QELposition(0, 0, 4)) < 1e-9)
+            return true;
+    return false;
+}
+
+TEST_F(PostProcess, EdgeThroughAPoleIsSplitThereWithFreshPcurves)
+{
+    BODY* b = keep(quarterSphereOverThePole());
+    ASSERT_EQ(model_problems(b), "");
+    ASSERT_FALSE(poleIsAVertex(b));
+    const double before = area(b);
+    EXPECT_NEAR(before, kPi * 16.0, 1e-3 * kPi * 16.0);
+    Ve_PostProcessUtil(view(b)).splitEdgesAtPole();
+    EXPECT_TRUE(poleIsAVertex(b));
+    EXPECT_EQ(count_edges(b), 3);
+    EXPECT_EQ(findings(b), "");
+    for (COEDGE* c = faces(b)[0]->loop()->start();;) {
+        EXPECT_NE(c->geometry(), nullptr);
+        c = c->next();
+        if (c == faces(b)[0]->loop()->start())
+            break;
+    }
+    EXPECT_NEAR(area(b), before, 1e-3 * before);
+    // The pole is a vertex now: a second pass finds nothing inside an edge.
+    const std::string once = testkit::body_text(b);
+    Ve_PostProcessUtil(view(b)).splitEdgesAtPole();
+    EXPECT_EQ(testkit::body_text(b), once);
+}
+
+TEST_F(PostProcess, PoleSplitFailingAtAnyKernelCallLeavesTheModelRepairedOrAsItWas)
+{
+    testkit::sweep_kernel_calls(&quarterSphereOverThePole, [&](BODY* b) {
+        velmInnerCall([&] { Ve_PostProcessUtil(view(b)).splitEdgesAtPole(); });
+    });
 }
 
 } // namespace
