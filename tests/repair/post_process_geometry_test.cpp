@@ -12,6 +12,8 @@
 #include "support/model_builders.hxx"
 #include "support/repair_sweep.hxx"
 #include "velm/bspline.hxx"
+#include "velm/check.hxx"
+#include "velm/options.hxx"
 #include "velm/surface_build.hxx"
 #include "velm/topology_edit.hxx"
 
@@ -319,6 +321,62 @@ TEST_F(PostProcess, SplineExtensionFailingAtAnyKernelCallLeavesTheModelRepairedO
     });
     testkit::sweep_kernel_calls(&sheetCutShort, [&](BODY* b) {
         velmInnerCall([&] { Ve_PostProcessUtil(view(b)).extendSplineSurf(false); });
+    });
+}
+
+} // namespace
+
+namespace {
+
+// A bicubic sheet whose u = 0 side collapses to one point that the surface
+// does not mark as a pole (the kernel's surface check: status 8).
+BODY* sheetWithUnmarkedPole()
+{
+    QELposition pts[16];
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            pts[i * 4 + j] = i == 0 ? QELposition(0, 4.5, 0) : QELposition(i * 3.0, j * 3.0, i == 2 && j == 1 ? 1.0 : 0.0);
+    const double knots[8] = {0, 0, 0, 0, 1, 1, 1, 1};
+    bs3_surface s =
+        bs3_surface_from_ctrlpts(3, 0, 0, 0, 4, 3, 0, 0, 0, 4, pts, nullptr, QELresabs, 8, knots, 8, knots, QELresnor);
+    FACE* face = make_face_spline(spline(s));
+    bs3_surface_delete(s);
+    BODY* b = nullptr;
+    EXPECT_TRUE(api_mk_by_faces(nullptr, 1, &face, b).ok());
+    return b;
+}
+
+int surfaceStatus(BODY* b)
+{
+    check_fix none, result;
+    check_status_list* found = d3_sf_check(const_cast<surface&>(faces(b)[0]->geometry()->equation()), none, result, nullptr);
+    const int status = found ? found->status() : -1;
+    delete found;
+    return status;
+}
+
+TEST_F(PostProcess, SurfaceWithAnUnmarkedPoleIsResurfacedAndNewPcurveKept)
+{
+    BODY* b = keep(sheetWithUnmarkedPole());
+    ASSERT_EQ(surfaceStatus(b), status_singular);
+    const double before = area(b);
+    find_option("new_pcurve")->set(1);
+    qelx_test::EventRecorder events;
+    Ve_PostProcessUtil(view(b)).resurfaceWithOldPCurves();
+    EXPECT_EQ(surfaceStatus(b), -1);
+    EXPECT_EQ(findings(b), "");
+    EXPECT_NEAR(area(b), before, 1e-6 * before);
+    EXPECT_EQ(find_option("new_pcurve")->count(), 1);
+    EXPECT_EQ(events.count("StartTask"), 1);
+    EXPECT_EQ(events.count("EndTask"), 1);
+}
+
+TEST_F(PostProcess, ResurfacingFailingAtAnyKernelCallLeavesTheModelRepairedOrAsItWasAndNewPcurveAlone)
+{
+    testkit::sweep_kernel_calls(&sheetWithUnmarkedPole, [&](BODY* b) {
+        find_option("new_pcurve")->set(0);
+        velmInnerCall([&] { Ve_PostProcessUtil(view(b)).resurfaceWithOldPCurves(); });
+        EXPECT_EQ(find_option("new_pcurve")->count(), 0);
     });
 }
 

@@ -259,6 +259,7 @@ const std::vector<std::pair<const char*, Member>> kMembers = {
     {"fixfreeCurveIrregularity", [](Ve_PostProcessUtil& t) { t.fixfreeCurveIrregularity(); }},
     {"fixLeftOverCurveSelfInt", [](Ve_PostProcessUtil& t) { t.fixLeftOverCurveSelfInt(); }},
     {"fixLeftOverCurveIrreg", [](Ve_PostProcessUtil& t) { t.fixLeftOverCurveIrreg(); }},
+    {"resurfaceWithOldPCurves", [](Ve_PostProcessUtil& t) { t.resurfaceWithOldPCurves(); }},
 };
 
 TEST_F(PostProcess, EveryMemberLeavesCleanModelsAsTheyAre)

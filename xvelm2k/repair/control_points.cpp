@@ -7,6 +7,10 @@
 #include "repair/post_process_util.hxx"
 #include "velm/bspline.hxx"
 #include "velm/check.hxx"
+#include "velm/options.hxx"
+#include "velm/query.hxx"
+#include "velm/resurface.hxx"
+#include "qelx/qelx_options.hxx"
 
 using namespace ve_repair;
 
@@ -84,4 +88,39 @@ bool Ve_PostProcessUtil::fixSurfCntrlPntCoincidence()
             velmInnerCall([&] { bs3_surface_fix_degeneracy(b, fix, &done); });
     }
     return true;
+}
+
+void Ve_PostProcessUtil::resurfaceWithOldPCurves()
+{
+    if (!body)
+        return;
+    for (FACE* face : bodyFaces(kernelBody())) {
+        if (!is_spline_face(face))
+            continue;
+        int status = -1;
+        QELXStartTaskEvent::Fire(kSplineCheck, kSplineCheck, 50);
+        velmGuard([&] {
+            check_status_list wanted(status_self_intersecting);
+            wanted.add_error(status_singular);
+            check_fix none, result;
+            status = firstStatus(d3_sf_check(const_cast<surface&>(face->geometry()->equation()), none, result, &wanted));
+        });
+        QELXEndTaskEvent::Fire(0, kSplineCheck, kSplineCheck, 50, true);
+        if (status != status_singular)
+            continue;
+        option_header* newPcurve = find_option(QELXOptionName::new_pcurve);
+        if (!newPcurve)
+            continue;
+        const int wasOn = newPcurve->type() == option_int || newPcurve->type() == option_logical ? newPcurve->count() : 0;
+        newPcurve->set(wasOn ? 0 : 1);
+        velmInnerCall([&] {
+            resurface_options options;
+            options.set_use_R10_algorithm(0);
+            FACE* resurfaced = nullptr;
+            const outcome r = api_spline_resurface(resurfaced, face, &options);
+            if (!r.ok())
+                sys_error(r.error_number());
+        });
+        newPcurve->set(wasOn);
+    }
 }

@@ -314,11 +314,15 @@ void normal_samples(const bs3_surf_def& s, bool& irregular, bool& folded) {
   for (int i = 1; i < n; ++i)
     for (int j = 1; j < n; ++j)
       if (nrm[i * (n + 1) + j].len() <= 1e-9 * scale) irregular = true;
+  // A normal that vanishes (at a pole) has no direction to oppose its neighbour's.
+  const auto opposed = [&](const QELvector& a, const QELvector& b) {
+    return a.len() > 1e-9 * scale && b.len() > 1e-9 * scale && (a % b) < 0.0;
+  };
   for (int i = 0; i <= n; ++i)
     for (int j = 0; j <= n; ++j) {
       const QELvector& a = nrm[i * (n + 1) + j];
-      if (i < n && (a % nrm[(i + 1) * (n + 1) + j]) < 0.0) folded = true;
-      if (j < n && (a % nrm[i * (n + 1) + j + 1]) < 0.0) folded = true;
+      if (i < n && opposed(a, nrm[(i + 1) * (n + 1) + j])) folded = true;
+      if (j < n && opposed(a, nrm[i * (n + 1) + j + 1])) folded = true;
     }
 }
 
