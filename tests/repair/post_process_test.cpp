@@ -195,6 +195,41 @@ TEST_F(PostProcess, VertexOffItsCoedgesBecomesTolerant)
     EXPECT_EQ(tolerant, 1);
 }
 
+// The spline sheet with one edge curve bowed 1e-4 off its face in the middle.
+BODY* sheetWithEdgeOffFace()
+{
+    BODY* b = testkit::make_spline_sheet();
+    auto& ic = static_cast<intcurve&>(edges(b)[0]->geometry()->equation_for_update());
+    bs3_curve c = bs3_curve_copy(ic.cur());
+    int n = 0;
+    QELposition* pts = nullptr;
+    bs3_curve_control_points(c, n, pts);
+    bs3_curve_set_ctrlpt(c, 1, pts[1] + QELvector(0, 0, 1e-4), 1.0);
+    delete[] pts;
+    ic.set_cur(c);
+    return b;
+}
+
+TEST_F(PostProcess, CoedgeOffItsEdgeMakesTheEdgeTolerant)
+{
+    BODY* b = keep(sheetWithEdgeOffFace());
+    EXPECT_NE(findings(b), "");
+    Ve_PostProcessUtil(view(b)).removeCoedgeTolErrors();
+    EXPECT_EQ(findings(b), "");
+    EXPECT_TRUE(is_TEDGE(edges(b)[0]));
+    EXPECT_GE(edges(b)[0]->get_tolerance(), 1e-5);
+}
+
+TEST_F(PostProcess, CoedgeChecksRunAtTheKernelsLevelWhenTheOptionIsNotRegistered)
+{
+    velm_test_unregister_option("check_level");
+    BODY* b = keep(boxWithVertexOff());
+    Ve_PostProcessUtil(view(b)).removeCoedgeTolErrors();
+    EXPECT_EQ(find_option("check_level"), nullptr);
+    EXPECT_EQ(findings(b), "");
+    reset_kernel_options();
+}
+
 // ---- control points ----
 
 TEST_F(PostProcess, CoincidentSurfacePointsAreSpreadWithOneCheckEventPair)
@@ -308,6 +343,7 @@ const SweepCase kSweeps[] = {
     {"correctLoopSense", boxWithReversedLoop, [](Ve_PostProcessUtil& t, BODY* b) { t.correctLoopSense(nthFace(b, 1)); }},
     {"fixFaceLoops", boxWithReversedFace, [](Ve_PostProcessUtil& t, BODY*) { t.fixFaceLoops(); }},
     {"removeCoedgeTolErrors", boxWithVertexOff, [](Ve_PostProcessUtil& t, BODY*) { t.removeCoedgeTolErrors(); }},
+    {"removeCoedgeTolErrors on an edge", sheetWithEdgeOffFace, [](Ve_PostProcessUtil& t, BODY*) { t.removeCoedgeTolErrors(); }},
     {"fixSurfCntrlPntCoincidence", sheetWithCoincidentSurfacePoints,
      [](Ve_PostProcessUtil& t, BODY*) { t.fixSurfCntrlPntCoincidence(); }},
     {"fixCurveCntrlPntCoincidence", sheetWithCoincidentCurvePoints,
