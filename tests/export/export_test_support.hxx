@@ -58,3 +58,19 @@ protected:
     QELXDocumentHandle m_document;
     QELXBRepExporterHandle m_exporter;
 };
+
+// The kernel's faces in the order the walk meets them: bodies in document
+// order, a closed solid by lumps and shells, a sheet by its shells.
+inline std::vector<const FACE*> kernelFaces(QELXBRepExporter& x)
+{
+    std::vector<const FACE*> faces;
+    for (int b = 0, n = x.GetNumberOfBodiesPtr(); b < n; ++b) {
+        const auto* body = static_cast<const BODY*>(x.GetBodyPtr(b));
+        ENTITY_LIST shells;
+        api_get_shells(body, shells);
+        for (int s = 0; s < shells.count(); ++s)
+            for (const FACE* f = static_cast<SHELL*>(shells[s])->face(); f; f = f->next())
+                faces.push_back(f);
+    }
+    return faces;
+}

@@ -105,7 +105,9 @@ P3 canonicalPoint(QELXGeometryExporter& ex, const QELXIdentifier& id, double s, 
     }
     case QELXSurfaceTypeSphere: {
         EXPECT_EQ(ex.GetSphericalSurfaceData(id, a, o, r, d), QELI_OK);
-        return vec(o) + P3(std::cos(s) * std::cos(t), -std::cos(s) * std::sin(t), std::sin(s)) * a;
+        // In its own frame: longitude 0 along dir1, the pole along dir2.
+        const P3 O = vec(r) * (1.0 / vec(r).Length()), Pd = vec(d) * (1.0 / vec(d).Length());
+        return vec(o) + ((O * std::cos(t) + cross(O, Pd) * std::sin(t)) * std::cos(s) + Pd * std::sin(s)) * a;
     }
     case QELXSurfaceTypeTorus: {
         int kind = 0;
@@ -249,6 +251,19 @@ std::vector<SurfaceCase> surfaceCases()
          QELXSurfaceTypeCone},
         {"sphere, pole +z, swapped map",
          [=] { return make(new Gk_EllipsoidSurface3(Gk_Ellipsoid3Def(C, O, cross(P3(0, 0, 1), O), P3(0, 0, r))), true, kSwap); },
+         QELXSurfaceTypeSphere},
+        {"sphere, pole +x, longitude 0 along +y, swapped map",
+         [=] {
+             return make(new Gk_EllipsoidSurface3(Gk_Ellipsoid3Def(C, P3(0, r, 0), P3(0, 0, r), P3(r, 0, 0))), true,
+                         kSwap);
+         },
+         QELXSurfaceTypeSphere},
+        {"mirrored sphere, tilted pole, reversed",
+         [=] {
+             const P3 pole = P3(1, -2, 2) * (r / 3.0), zero = P3(2, 2, 1) * (r / 3.0);
+             return make(new Gk_EllipsoidSurface3(Gk_Ellipsoid3Def(C, zero, cross(zero, pole) * (1.0 / r), pole)), false,
+                         kSwap);
+         },
          QELXSurfaceTypeSphere},
         {"sphere, pole -z, reversed",
          [=] {

@@ -4,6 +4,8 @@
 // identifier that the geometry exporter reads.
 #include "export/brep_exporter.hxx"
 #include "export/brep_internal.hxx"
+#include "geometry/curve_adapters.hxx"
+#include "geometry/surface_view.hxx"
 #include "model/memory_init.hxx"
 #include "model/views_internal.hxx"
 #include "velm/query.hxx"
@@ -55,6 +57,24 @@ void release(QELXHashMap<QELXIdentifier, Handle>& cache, const QELXIdentifier& k
         cache.Remove(key);
 }
 
+// The coedge's pcurve. A surface without exact form goes out as a B-spline
+// net made over the face's box in the surface's own (u, v), so the kernel
+// pcurve lies on that net within its fit: the coedge keeps it there too, or
+// a reader could not bound the face.
+QELXCurve2DHandle pcurveOf(COEDGE* c)
+{
+    const FACE* f = c->loop() ? c->loop()->face() : nullptr;
+    if (!f || !hasSurface(f))
+        return QELXCurve2DHandle();
+    Ve_CoedgeTag* coedge = ve_view<Ve_CoedgeTag>(c);
+    QELXCurve2DHandle own = coedge->GetPCurve();
+    PCURVE* kernel = c->geometry();
+    if (own.IsValid() || !kernel || !kernel->has_equation() || !ve_view<Ve_SurfaceTag>(f->geometry())->isApproximated())
+        return own;
+    return QELXCurve2D::Create(QELXBaseCurve2DHandle(new Ve_BasePCurve(Ve_PCurveTag::view(kernel), coedge->getDomain())),
+                               Gk_LinMap());
+}
+
 } // namespace
 
 QELIResult QELXVelmBRepExporter::GetFaceSurface(const QELXIdentifier& face, QELXIdentifier& surface)
@@ -85,11 +105,7 @@ QELIResult QELXVelmBRepExporter::GetCoedgePCurve(const QELXIdentifier& coedge, Q
 {
     return geometryQuery<COEDGE>(m_pcurves, coedge, pcurve, QELXGeometryExporter::QELXGeometryTypePCurve,
                                  m_geometryExporter, "QELXCurve2D",
-                                 [](COEDGE* c) {
-                                     const FACE* f = c->loop() ? c->loop()->face() : nullptr;
-                                     return f && hasSurface(f) ? ve_view<Ve_CoedgeTag>(c)->GetPCurve()
-                                                               : QELXCurve2DHandle();
-                                 });
+                                 [](COEDGE* c) { return pcurveOf(c); });
 }
 
 QELIResult QELXVelmBRepExporter::GetVertexPoint(const QELXIdentifier& vertex, QELXIdentifier& point)

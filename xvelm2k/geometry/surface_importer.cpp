@@ -191,9 +191,22 @@ QELIResult QELXVelmSurfaceImporter::ImportSphere()
     if (r != 0)
         return r;
     radius *= m_morph.scaleFactor();
-    if (!finite(centre) || !std::isfinite(radius) || !(std::fabs(radius) > Gk_Def::FuzzPos))
+    if (!finite(centre) || !finite(dir1) || !finite(dir2) || !std::isfinite(radius) ||
+        !(std::fabs(radius) > Gk_Def::FuzzPos))
         return 0x1000001;
-    placeSurface(VELM_MAKE(sphere, position(m_morph.Apply(point(centre))), radius));
+    // The data's frame is its canonical one (longitude 0 and pole), as the
+    // torus's is: the sphere is built in it, turned as the torus is.
+    QELXPoint3D pole = m_morph.Apply(point(dir2), true);
+    QELXPoint3D origin = m_morph.Apply(point(dir1), true);
+    if (!normalise(pole))
+        return 0x1000001;
+    origin -= pole * (origin * pole);
+    if (!normalise(origin))
+        return 0x1000001;
+    sphere* made = VELM_MAKE(sphere, position(m_morph.Apply(point(centre))), radius);
+    made->origin_dir = unitVector(origin);
+    made->pole_dir = unitVector(pole);
+    placeSurface(made);
     return 0;
 }
 

@@ -364,10 +364,10 @@ bool Ve_SurfaceTag::IsRightHandedUV() const
     case Gk_SurfaceType3::Swept:
     case Gk_SurfaceType3::BSpline:
         return splineOf(getDef())->reverse_v == 0;
-    case Gk_SurfaceType3::Offset: {
-        const off_spl_sur* off = offsetOf(getDef());
-        return off && geometry().left_handed_uv() == off->base().left_handed_uv();
-    }
+    case Gk_SurfaceType3::Offset:
+        // The offset's own frame against its own normal: comparing it with
+        // the base's would call an offset of a left-handed base right-handed.
+        return offsetOf(getDef()) && !geometry().left_handed_uv();
     default: {
         // A surface without equation has no handedness to report: right-handed.
         const SURFACE* own = getDef();

@@ -67,8 +67,8 @@ Json surfaceJson(const TestModel& m, int i)
     j["id"] = i + 1;
     j["type"] = (s.type >= 0 && s.type <= 9) ? SurfaceNames[s.type] : "unknown";
     j["parameterization"] = {{"u", {s.uA, s.uB, s.uC}}, {"v", {s.vA, s.vB, s.vC}}, {"flag", s.flag}};
-    j["uSpan"] = pair(s.uSpan);
-    j["vSpan"] = pair(s.vSpan);
+    j["uSpan"] = s.bounded ? pair(s.uSpan) : Json(nullptr);
+    j["vSpan"] = s.bounded ? pair(s.vSpan) : Json(nullptr);
     switch (s.type) {
     case qelx_test::SurfPlane:
         j["origin"] = vec(s.p);
@@ -693,8 +693,16 @@ private:
             fail(mp + "/v", "expected 3 numbers");
         s.uA = u[0], s.uB = u[1], s.uC = u[2], s.vA = v[0], s.vB = v[1], s.vC = v[2];
         s.flag = boolean(at(map, mp, "flag"), mp + "/flag");
-        pairInto(at(j, p, "uSpan"), p + "/uSpan", s.uSpan);
-        pairInto(at(j, p, "vSpan"), p + "/vSpan", s.vSpan);
+        // Both spans null: an unbounded surface without a box.
+        const Json& uSpan = at(j, p, "uSpan");
+        s.bounded = !uSpan.is_null();
+        if (s.bounded)
+            pairInto(uSpan, p + "/uSpan", s.uSpan);
+        const Json& vSpan = at(j, p, "vSpan");
+        if (vSpan.is_null() != !s.bounded)
+            fail(p + "/vSpan", s.bounded ? "expected 2 numbers" : "expected null, as uSpan is");
+        if (s.bounded)
+            pairInto(vSpan, p + "/vSpan", s.vSpan);
         auto v3 = [&](const char* key) { return vec3(at(j, p, key), p + "/" + key); };
         auto n = [&](const char* key) { return num(at(j, p, key), p + "/" + key); };
         switch (s.type) {

@@ -129,15 +129,13 @@ public:
         }
         m_facts.type = QELXSurfaceTypeSphere;
         m_facts.sphere = d;
-        // Canonical: the default sphere (latitude, longitude from +x turning
-        // towards -y). The definition's pole is Z, its longitude 0 is X.
+        // Canonical: the sphere in its own frame (dir1 = X, dir2 = Z):
+        // latitude s towards Z, longitude t from X turning towards X x Z.
+        // The definition turns from X away from Y, which is Z x X for every
+        // definition the kernel gives and its opposite for a mirrored one.
         const QELXPoint3D X = unit(d.axis(0)), Y = unit(d.axis(1)), Z = unit(d.axis(2));
         const double turn = Y.Dot(QELXPoint3D::VectorProduct(Z, X)) >= 0.0 ? 1.0 : -1.0;
-        const double phi = std::atan2(X.y(), X.x());
-        if (Z.z() >= 0.0)
-            m_facts.toCanonical = Gk_BiLinMap(Gk_LinMap(-1.0, 0.0), Gk_LinMap(turn, -phi), true);
-        else
-            m_facts.toCanonical = Gk_BiLinMap(Gk_LinMap(1.0, 0.0), Gk_LinMap(-turn, -phi), true);
+        m_facts.toCanonical = Gk_BiLinMap(Gk_LinMap(-1.0, 0.0), Gk_LinMap(turn, 0.0), true);
         finish(rightHanded);
         fill(m_facts.span.u(), angleRange());
         fill(m_facts.span.v(), Gk_Domain(-kPi / 2.0, kPi / 2.0));
@@ -199,7 +197,10 @@ private:
         // The map from the base's parameters to the definition's.
         Gk_BiLinMap getMap = m_surface.getMap().inverse();
         getMap.compose(map(), false);
-        m_facts.flag = (rightHanded == getMap.isForward()) == m_surface.isSameSense();
+        // The canonical frame turns with the definition's unless the map to
+        // it reverses (a mirrored sphere definition).
+        m_facts.flag = ((rightHanded == getMap.isForward()) == m_surface.isSameSense()) ==
+                       m_facts.toCanonical.isForward();
         m_facts.span = span();
         m_found = true;
     }

@@ -226,9 +226,16 @@ int Walker::shell(const QELXIdentifier& id)
         const int s = static_cast<int>(m_m.shells.size()) - 1;
         m_shells[id.GetValue()] = s;
         remember(id, wordOf(KindShell, s));
-        bool closed = false;
-        if (ok(m_x->IsShellClosed(id, closed)))
-            m_m.shells[s].closed = closed;
+        // The exporter answers "open" for a shell with a free boundary and
+        // fails for a closed one; other answers say nothing.
+        bool open = false;
+        const QELIResult r = m_x->IsShellClosed(id, open);
+        if (r == QELI_OK)
+            m_m.shells[s].closed = !open;
+        else if (r == QELI_FAIL)
+            m_m.shells[s].closed = true;
+        else
+            ok(r);
         list(id, &QELXBRepExporter::GetNumberOfFacesFromShell,
              [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) { return x->GetFaceFromShell(p, i, o); },
              [&](const QELXIdentifier& f) { m_m.shells[s].faces.push_back(face(f)); });
@@ -435,7 +442,12 @@ int Walker::surface(const QELXIdentifier& id, int depth)
     if (!ok(m_g->GetSurfaceType(id, s.type)))
         return -1;
     ok(m_g->GetSurfaceParameterization(id, s.uA, s.uB, s.uC, s.vA, s.vB, s.vC, s.flag));
-    ok(m_g->GetSurfaceSpan(id, s.uSpan, s.vSpan));
+    // A surface that gives no box is unbounded; that is its answer, not a fault.
+    const QELIResult span = m_g->GetSurfaceSpan(id, s.uSpan, s.vSpan);
+    if (span == QELI_FAIL)
+        s.bounded = false;
+    else
+        ok(span);
     double p[3] = {0, 0, 0}, d1[3] = {0, 0, 0}, d2[3] = {0, 0, 0};
     QELXIdentifier ref;
     switch (s.type) {

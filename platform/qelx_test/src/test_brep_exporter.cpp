@@ -302,7 +302,10 @@ QELIResult TestBRepExporter::IsShellClosed(const QELXIdentifier& shell, bool& fl
         const int i = indexOf(shell, KindShell);
         if (i < 0)
             return QELI_INVALID_ARG;
-        flag = model().shells[static_cast<std::size_t>(i)].closed;
+        // The framework's reading: "open" answered, a closed shell refused.
+        if (model().shells[static_cast<std::size_t>(i)].closed)
+            return QELI_FAIL;
+        flag = true;
         return QELI_OK;
     });
 }

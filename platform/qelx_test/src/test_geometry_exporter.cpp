@@ -286,6 +286,9 @@ QELIResult TestGeometryExporter::GetSurfaceSpan(const QELXIdentifier& id, double
         const TestSurface* s = surface(id);
         if (!s)
             return QELI_INVALID_ARG;
+        // An unbounded surface has no box to give.
+        if (!s->bounded)
+            return QELI_FAIL;
         uSpan[0] = s->uSpan[0], uSpan[1] = s->uSpan[1], vSpan[0] = s->vSpan[0], vSpan[1] = s->vSpan[1];
         return QELI_OK;
     });

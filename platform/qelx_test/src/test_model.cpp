@@ -395,6 +395,12 @@ QELXPoint3D TestModel::curvePoint(int curve, double t) const
     return canonicalCurvePoint(curve, c.scale * t + c.offset);
 }
 
+QELXPoint3D TestModel::edgePoint(int edge, double t) const
+{
+    const TestEdge& e = edges[edge];
+    return curvePoint(e.curve, e.sense ? t : -t);
+}
+
 QELXPoint2D TestModel::pcurvePoint(int pcurve, double t) const
 {
     const TestPCurve& p = pcurves[pcurve];
@@ -434,9 +440,10 @@ QELXPoint3D TestModel::canonicalSurfacePoint(int surface, double s, double t) co
                d * (f.a * std::cos(f.b) * s);
     }
     case SurfSphere: {
-        // The default sphere: O = +x, Pd = +z, longitude from O towards O x Pd.
-        const QELXPoint3D x(1, 0, 0), y(0, 1, 0), z(0, 0, 1);
-        return P(f.p) + ((x * std::cos(t) - y * std::sin(t)) * std::cos(s) + z * std::sin(s)) * f.a;
+        // The sphere in its own frame: latitude s towards the pole Pd,
+        // longitude t from O (longitude 0) turning towards O x Pd.
+        const QELXPoint3D O = unitVec(P(f.d1)), Pd = unitVec(P(f.d2));
+        return P(f.p) + ((O * std::cos(t) + cross(O, Pd) * std::sin(t)) * std::cos(s) + Pd * std::sin(s)) * f.a;
     }
     case SurfTorus: {
         const QELXPoint3D O = unitVec(P(f.d1)), N = unitVec(P(f.d2));
@@ -484,11 +491,12 @@ double TestModel::maxGap() const
     for (const TestEdge& e : edges) {
         if (e.curve < 0)
             continue;
-        const int lo = e.sense ? e.start : e.end, hi = e.sense ? e.end : e.start;
-        if (lo >= 0 && vertices[lo].point >= 0)
-            worst = std::max(worst, curvePoint(e.curve, e.domain[0]).Distance(point(vertices[lo].point)));
-        if (hi >= 0 && vertices[hi].point >= 0)
-            worst = std::max(worst, curvePoint(e.curve, e.domain[1]).Distance(point(vertices[hi].point)));
+        if (e.start >= 0 && vertices[e.start].point >= 0)
+            worst = std::max(worst, edgePoint(static_cast<int>(&e - edges.data()), e.domain[0])
+                                        .Distance(point(vertices[e.start].point)));
+        if (e.end >= 0 && vertices[e.end].point >= 0)
+            worst = std::max(worst, edgePoint(static_cast<int>(&e - edges.data()), e.domain[1])
+                                        .Distance(point(vertices[e.end].point)));
     }
     for (const TestCoedge& c : coedges) {
         if (c.pcurve < 0 || c.edge < 0 || edges[c.edge].curve < 0 || c.loop < 0 || loops[c.loop].face < 0)
@@ -498,9 +506,8 @@ double TestModel::maxGap() const
             continue;
         for (int k = 0; k <= 4; ++k) {
             const double t = c.domain[0] + (c.domain[1] - c.domain[0]) * k / 4.0;
-            const QELXPoint2D uv = pcurvePoint(c.pcurve, t);
-            worst = std::max(worst, surfacePoint(surface, uv.u(), uv.v())
-                                        .Distance(curvePoint(edges[c.edge].curve, c.sense ? t : -t)));
+            const QELXPoint2D uv = pcurvePoint(c.pcurve, c.pcurveSense ? t : -t);
+            worst = std::max(worst, surfacePoint(surface, uv.u(), uv.v()).Distance(edgePoint(c.edge, c.sense ? t : -t)));
         }
     }
     return worst;
@@ -815,16 +822,20 @@ void TestModel::reparametriseCurve(int curve, double a, double c)
     for (TestEdge& e : edges) {
         if (e.curve != curve)
             continue;
-        mapRange(e.domain, slope, shift);
+        // The curve at sigma t, sigma the edge's sense: the new edge
+        // parameter |slope| t + sigma' shift keeps the edge's direction, and
+        // the sense becomes sigma' = sigma sign(slope).
         if (slope < 0)
             e.sense = !e.sense;
+        const double k = std::fabs(slope), edgeShift = e.sense ? shift : -shift;
+        mapRange(e.domain, k, edgeShift);
         for (int ci : e.coedges) {
             TestCoedge& co = coedges[ci];
-            // A reversed coedge's parameter is the edge's negated: -t -> -(slope t + shift).
-            const double m = co.sense ? shift : -shift;
-            mapRange(co.domain, slope, m);
+            // A reversed coedge's parameter is the edge's negated.
+            const double m = co.sense ? edgeShift : -edgeShift;
+            mapRange(co.domain, k, m);
             if (co.pcurve >= 0 && done.insert(co.pcurve).second)
-                mapNurbs(pcurves[co.pcurve].nurbs, 2, slope, m);
+                mapNurbs(pcurves[co.pcurve].nurbs, 2, k, m);
         }
     }
 }

@@ -362,19 +362,29 @@ QELIResult QELXDefaultGeometryImporter::ConvertSurface(const QELXIdentifier& id,
             out = make_surface(cn);
             return QELI_OK;
         }
-        case 4: { // the default sphere at (centre, radius)
+        case 4: { // the sphere in its own frame: longitude 0 along dir1, the pole along dir2
             double radius = 0, centre[3], d1[3], d2[3];
             if (m_exporter->GetSphericalSurfaceData(id, radius, centre, d1, d2) != QELI_OK ||
-                !std::isfinite(radius) || radius <= 0 || !finite3(centre))
+                !std::isfinite(radius) || radius <= 0 || !finite3(centre) || !finite3(d1) || !finite3(d2) ||
+                length(d2) == 0.0)
                 return QELI_FAIL;
-            if (!identity) { // u latitude, v longitude from +x towards -y
-                const QELvector X(1, 0, 0), Y(0, 1, 0), Z(0, 0, 1);
+            const QELunit_vector Z = normalise(QELvector(d2[0], d2[1], d2[2]));
+            QELvector zero(d1[0], d1[1], d1[2]);
+            zero = zero - Z * (zero % Z);
+            if (zero.len() == 0.0)
+                return QELI_FAIL;
+            const QELunit_vector X = normalise(zero);
+            if (!identity) { // u latitude, v longitude from X towards X x Z
+                const QELvector W = X * Z;
                 out = analyticNet(*m_exporter, id, true, true, su, uC, sv, vC, k, [&](Ctrl u, Ctrl v) {
-                    return pos(centre, 1.0) + ((X * v.c - Y * v.s) * u.c + Z * u.s) * radius;
+                    return pos(centre, 1.0) + ((X * v.c + W * v.s) * u.c + Z * u.s) * radius;
                 });
                 return out ? QELI_OK : QELI_FAIL;
             }
-            out = make_surface(sphere(pos(centre, k), radius * k));
+            sphere ball(pos(centre, k), radius * k);
+            ball.origin_dir = X;
+            ball.pole_dir = Z;
+            out = make_surface(ball);
             return QELI_OK;
         }
         case 5: {

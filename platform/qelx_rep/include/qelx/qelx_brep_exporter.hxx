@@ -65,6 +65,8 @@ public:
     virtual QELIResult GetShellFromVolume(const QELXIdentifier&, int, QELXIdentifier&) { return QELI_NOT_IMPLEMENTED; }
     virtual QELIResult GetNumberOfFacesFromShell(const QELXIdentifier&, int&) { return QELI_NOT_IMPLEMENTED; }
     virtual QELIResult GetFaceFromShell(const QELXIdentifier&, int, QELXIdentifier&) { return QELI_NOT_IMPLEMENTED; }
+    // The framework's reading: QELI_OK with the flag set for a shell with a
+    // free boundary (open); QELI_FAIL, flag untouched, for a closed shell.
     virtual QELIResult IsShellClosed(const QELXIdentifier&, bool&) { return QELI_NOT_IMPLEMENTED; }
     virtual QELIResult GetNumberOfEdgesFromWire(const QELXIdentifier&, int&) { return QELI_NOT_IMPLEMENTED; }
     virtual QELIResult GetEdgeFromWire(const QELXIdentifier&, int&, QELXIdentifier&) { return QELI_NOT_IMPLEMENTED; }

@@ -5,10 +5,13 @@
 // the framework's interfaces, and the neutral document is read into it.
 //
 // Entities live in tables and refer to each other by index. Parameters:
-// an edge's curve is read at the edge's own parameter; a coedge's domain
-// and its pcurve use the coedge's parameter, which is the edge's for a
-// forward coedge and the edge's negated for a reversed one, so a reversed
-// coedge on [0, L] has the domain [-L, 0] and its pcurve runs with it.
+// an edge's domain is in the edge's own parameter t, from its start vertex
+// (low) to its end vertex (high); the edge is at the curve's parameter t
+// when its sense is true and at -t when false. A coedge's domain and its
+// pcurve use the coedge's parameter, which is the edge's for a forward
+// coedge and the edge's negated for a reversed one, so a reversed coedge
+// on [0, L] has the domain [-L, 0]; a pcurve whose sense is false is read
+// at the negated coedge parameter.
 #include "qelx/qelx_math.hxx"
 #include "qelx/qelx_result.hxx"
 
@@ -64,6 +67,7 @@ struct TestSurface {
     double uA = 1.0, uB = 1.0, uC = 0.0, vA = 1.0, vB = 1.0, vC = 0.0;
     bool flag = true;
     double uSpan[2] = {0.0, 1.0}, vSpan[2] = {0.0, 1.0}; // canonical box
+    bool bounded = true; // false: unbounded, no box (the spans mean nothing)
     // plane: origin, uVector, normal; cone/cylinder: origin, refDir, axis;
     // sphere: centre, dir1 (longitude 0), dir2 (pole); torus: centre, refDir,
     // axis; extruded: -, direction, -; revolved: axisPoint, axisDir, -.
@@ -245,6 +249,8 @@ public:
     // The surface's normal (the one face senses refer to), unit.
     QELXPoint3D surfaceNormal(int surface, double u, double v) const;
     QELXPoint3D curvePoint(int curve, double t) const;
+    // The edge at its own parameter: the curve at t, or at -t for sense false.
+    QELXPoint3D edgePoint(int edge, double t) const;
     QELXPoint2D pcurvePoint(int pcurve, double t) const;
     QELXPoint3D point(int index) const;
     // Largest gap between what the topology says should coincide: vertices
