@@ -137,6 +137,30 @@ BODY* squareWithLoopingSide()
     return b;
 }
 
+// The same side, its curve running against the edge (a reversed intcurve
+// under a reversed edge), so that the coedge runs against the curve.
+BODY* squareWithLoopingReversedSide()
+{
+    BODY* b = squareWithLoopingSide();
+    EDGE* e = edges(b)[0];
+    const QELinterval r = e->param_range();
+    intcurve backwards(static_cast<const intcurve&>(e->geometry()->equation()));
+    backwards.negate();
+    e->set_sense(REVERSED);
+    e->set_param_range(&r);
+    replaceEdgeCurve(e, backwards);
+    return b;
+}
+
+TEST_F(PostProcess, LoopOfAFaceEdgeRunningAgainstItsCurveIsCutOutWithAPcurveTheCoedgesWay)
+{
+    BODY* b = keep(squareWithLoopingReversedSide());
+    ASSERT_EQ(edges(b)[0]->sense(), REVERSED);
+    EXPECT_NE(findings(b), "");
+    EXPECT_TRUE(Ve_PostProcessUtil(view(b)).fixCurveSelfInterxn());
+    EXPECT_EQ(findings(b), "");
+}
+
 TEST_F(PostProcess, LoopOfAFaceEdgeIsCutOut)
 {
     BODY* b = keep(squareWithLoopingSide());
@@ -180,6 +204,66 @@ BODY* wireWithCusp()
     return wireOn(cubicThrough({{0, 0, 0}, {10, 10, 0}, {0, 10, 0}, {10, 0, 0}}));
 }
 
+// The square with one side on a cubic with a cusp halfway.
+BODY* squareWithCuspSide()
+{
+    BODY* b = square();
+    EDGE* e = edges(b)[0];
+    const QELinterval r = edge_curve_range(e);
+    const curve& old = e->geometry()->equation();
+    const QELposition a = old.eval_position(r.start_pt()), z = old.eval_position(r.end_pt());
+    const QELvector along = z - a;
+    const QELvector across(along.y(), -along.x(), 0.0);
+    bs3_curve c = cubicThrough({a, a + along + across, a + across, z});
+    bs3_curve_reparam(r.start_pt(), r.end_pt(), c);
+    // No fit passes the cusp within tolerance; on a plane the control points
+    // mapped to parameters give the exact pcurve.
+    const surface& plane = faces(b)[0]->geometry()->equation();
+    int n = 0, nk = 0;
+    QELposition* pts = nullptr;
+    double* knots = nullptr;
+    bs3_curve_control_points(c, n, pts);
+    bs3_curve_knots(c, nk, knots);
+    for (int i = 0; i < n; ++i) {
+        const QELpar_pos uv = plane.param(pts[i]);
+        pts[i] = QELposition(uv.u, uv.v, 0.0);
+    }
+    bs2_curve p = bs2_curve_from_ctrlpts(3, 0, 0, 0, n, pts, nullptr, QELresabs, nk, knots, bs3_curve_knottol());
+    delete[] pts;
+    delete[] knots;
+    replaceEdgeCurve(e, intcurve(c));
+    COEDGE* co = e->coedge();
+    if (co->sense() != e->sense())
+        bs2_curve_reverse(p);
+    co->set_geometry(new PCURVE(pcurve(p, 0.0, plane)));
+    return b;
+}
+
+// A wire whose whole curve loops.
+BODY* loopingWire()
+{
+    return wireOn(cubicThrough({{0, 0, 0}, {3, 0, 0}, {6.5, 0.8, 0}, {3.5, 0.8, 0}, {7, 0, 0}, {10, 0, 0}}));
+}
+
+TEST_F(PostProcess, IrregularFaceEdgeIsReinterpolatedWithItsPcurve)
+{
+    BODY* b = keep(squareWithCuspSide());
+    EXPECT_NE(findings(b), "");
+    EXPECT_TRUE(Ve_PostProcessUtil(view(b)).fixCurveIrregularity());
+    EXPECT_EQ(findings(b), "");
+    EXPECT_NE(edges(b)[0]->coedge()->geometry(), nullptr);
+}
+
+TEST_F(PostProcess, LeftOverLoopingWireIsRebuiltOnAGrid)
+{
+    BODY* b = keep(loopingWire());
+    EXPECT_NE(findings(b), "");
+    EXPECT_TRUE(Ve_PostProcessUtil(view(b)).fixLeftOverCurveSelfInt());
+    EXPECT_EQ(findings(b), "");
+    const EDGE* e = edges(b)[0];
+    EXPECT_TRUE(bs3_curve_range(static_cast<const intcurve&>(e->geometry()->equation()).cur()) == e->param_range());
+}
+
 TEST_F(PostProcess, WireCurveLoopingOutsideItsEdgeIsCutToTheEdge)
 {
     BODY* b = keep(wireBeforeItsLoop());
@@ -208,7 +292,9 @@ TEST_F(PostProcess, CurveRepairsFailingAtAnyKernelCallLeaveTheModelRepairedOrAsI
     for (auto [name, build, step] :
          {std::tuple{"fixCurveSelfInterxn", &squareWithLoopingSide, +[](Ve_PostProcessUtil& t) { t.fixCurveSelfInterxn(); }},
           std::tuple{"fixfreeCurveSelfInterxn", &wireBeforeItsLoop, +[](Ve_PostProcessUtil& t) { t.fixfreeCurveSelfInterxn(); }},
-          std::tuple{"fixfreeCurveIrregularity", &wireWithCusp, +[](Ve_PostProcessUtil& t) { t.fixfreeCurveIrregularity(); }}}) {
+          std::tuple{"fixfreeCurveIrregularity", &wireWithCusp, +[](Ve_PostProcessUtil& t) { t.fixfreeCurveIrregularity(); }},
+          std::tuple{"fixCurveIrregularity", &squareWithCuspSide, +[](Ve_PostProcessUtil& t) { t.fixCurveIrregularity(); }},
+          std::tuple{"fixLeftOverCurveSelfInt", &loopingWire, +[](Ve_PostProcessUtil& t) { t.fixLeftOverCurveSelfInt(); }}}) {
         SCOPED_TRACE(name);
         testkit::sweep_kernel_calls(build, [&](BODY* b) {
             velmInnerCall([&] {

@@ -19,6 +19,7 @@ using testkit::count_edges;
 using testkit::model_problems;
 #include "support/repair_sweep.hxx"
 #include "velm/bspline.hxx"
+#include "velm/build.hxx"
 #include "velm/check.hxx"
 #include "velm/insanity.hxx"
 #include "velm/memory.hxx"
@@ -149,6 +150,24 @@ TEST_F(PostProcess, FaceSenseAgainstItsLoopIsTurnedBack)
     const std::string before = testkit::body_text(cyl);
     EXPECT_FALSE(tool.correctFaceSense(side));
     EXPECT_EQ(testkit::body_text(cyl), before);
+}
+
+// The same repair on boxes placed by a rotation and by a mirror.
+TEST_F(PostProcess, FaceSenseIsTurnedBackInRotatedAndMirroredFrames)
+{
+    const double mirror[9] = {-1, 0, 0, 0, 1, 0, 0, 0, 1};
+    for (const QELtransf& t : {rotate_transf(0.7, QELvector(1, 2, 3)),
+                               QELtransf(QELmatrix(mirror), QELvector(5, -2, 1), 1.0, false, true, false)}) {
+        BODY* clean = keep(testkit::make_plane_box(10, 20, 30));
+        ASSERT_TRUE(api_apply_transf(clean, t).ok());
+        BODY* b = keep(testkit::make_plane_box(10, 20, 30));
+        ASSERT_TRUE(api_apply_transf(b, t).ok());
+        flipSense(faces(b)[2]);
+        EXPECT_NE(findings(b), "");
+        EXPECT_TRUE(Ve_PostProcessUtil(view(b)).correctFaceSense(faces(b)[2]));
+        EXPECT_EQ(findings(b), "");
+        EXPECT_EQ(testkit::body_text(b), testkit::body_text(clean));
+    }
 }
 
 TEST_F(PostProcess, ReversedLoopIsPutBackExactly)

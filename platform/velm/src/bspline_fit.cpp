@@ -288,14 +288,12 @@ double pcurve_error(const curve& c, bs2_curve p, const surface& s, const QELinte
 
 namespace {
 bs2_curve fit_smooth_piece(const curve& c, const QELinterval& range, const surface& s, double tol);
-}  // namespace
 
-bs2_curve bs2_curve_for_curve_on_surf(const curve& c, const QELinterval& range, const surface& s, double tol) {
-  if (!range.finite() || !(range.length() > 0.0)) return nullptr;
-  // A corner of the curve is a corner of the pcurve: the smooth pieces between
-  // the curve's tangent breaks are fitted one by one and joined there.
+// The pieces of the curve between its discontinuities of that order inside
+// the range, fitted one by one and joined where they meet.
+bs2_curve fit_between_breaks(const curve& c, const QELinterval& range, const surface& s, double tol, int order) {
   int n_breaks = 0;
-  const double* breaks = c.discontinuities(n_breaks, 1);
+  const double* breaks = c.discontinuities(n_breaks, order);
   std::vector<double> ends{range.start_pt()};
   const double margin = 1e-9 * range.length();
   for (int i = 0; i < n_breaks; ++i)
@@ -324,6 +322,18 @@ bs2_curve bs2_curve_for_curve_on_surf(const curve& c, const QELinterval& range, 
   bs2_curve p = to_bs2(joined);
   if (p && ends.size() > 2 && pcurve_error(c, p, s, range, 64 * static_cast<int>(ends.size())) > tol) bs2_curve_delete(p);
   return p;
+}
+
+}  // namespace
+
+bs2_curve bs2_curve_for_curve_on_surf(const curve& c, const QELinterval& range, const surface& s, double tol) {
+  if (!range.finite() || !(range.length() > 0.0)) return nullptr;
+  // A corner of the curve is a corner of the pcurve: the smooth pieces between
+  // the curve's tangent breaks are fitted one by one and joined there. When a
+  // piece will not fit, the pieces between every break of the third
+  // derivative (the knots of a cubic) are fitted instead.
+  if (bs2_curve p = fit_between_breaks(c, range, s, tol, 1)) return p;
+  return fit_between_breaks(c, range, s, tol, 3);
 }
 
 namespace {
