@@ -61,11 +61,10 @@ protected:
     }
     // Imports curve c as a free curve over its domain. The kernel parameter
     // is the source's, or its negation when the import reversed it.
-    double freeImportGap(int c, bool expectCurve = true)
+    double freeImportGap(int c, bool expectCurve = true, const QELXMorph3D& morph = QELXMorph3D())
     {
         const Gk_Domain domain(model.curves[c].domain[0], model.curves[c].domain[1]);
-        QELXVelmCurveImporter importer(&exporter(), exporter().curveId(c), domain, QELresfit, QELXMorph3D(), false,
-                                       false);
+        QELXVelmCurveImporter importer(&exporter(), exporter().curveId(c), domain, QELresfit, morph, false, false);
         EXPECT_EQ(importer.ImportCurve(), 0);
         EXPECT_EQ(exporter().outstandingArrays(), 0);
         if (!importer.GetCurve()) {
@@ -76,7 +75,7 @@ protected:
         double worst = 0.0, size = 1.0;
         for (int i = 0; i <= 24; ++i) {
             const double t = domain.low() + domain.length() * i / 24;
-            const QELXPoint3D s = model.curvePoint(c, t);
+            const QELXPoint3D s = morph.Apply(model.curvePoint(c, t));
             worst = std::max(worst, dist(s, importer.GetCurve()->eval_position(sign * t)));
             size = std::max(size, s.Length());
         }
@@ -99,6 +98,8 @@ const MapCase kMaps[] = {{1.0, 0.0, true}, {-1.0, 0.0, true}, {2.0, 0.5, false},
 
 TEST_F(SourceImport, EveryCurveKindMeetsItsSourceUnderEveryMap)
 {
+    const std::vector<std::pair<std::string, QELXMorph3D>> morphs{
+        {"identity", QELXMorph3D()}, {"tilted", tiltedMorph(false)}, {"mirrored", tiltedMorph(true)}};
     std::vector<std::pair<std::string, int>> curves{
         {"line", model.addLine({1, 2, 3}, {4, -2, 5})},
         {"circle", model.addEllipse({0, 0, 1}, {1, 0, 0}, {0, 0, 1}, 2.0, 2.0, 0.0, 5.0)},
@@ -108,42 +109,61 @@ TEST_F(SourceImport, EveryCurveKindMeetsItsSourceUnderEveryMap)
     };
     for (const curvetest::DefSpec& spec : curvetest::definitionForms())
         curves.emplace_back(spec.name, model.addNurbsCurve(nurbsOf(spec)));
-    for (const MapCase& map : kMaps) {
-        for (auto& [name, c] : curves) {
-            SCOPED_TRACE(testing::Message() << name << " map " << map.scale << ", " << map.offset);
-            TestModel kept = model;
-            model.reparametriseCurve(c, map.scale, map.offset);
-            const bool ellipse = model.curves[c].type == qelx_test::CurvEllipse;
-            if (!ellipse || map.ellipseExact) {
-                EXPECT_LT(freeImportGap(c), 1e-9);
+    // The kernel curve is the moved source, parameter for parameter, under
+    // a rotation, a scale, a move and a mirror too.
+    for (const auto& [morphName, morph] : morphs)
+        for (const MapCase& map : kMaps) {
+            for (auto& [name, c] : curves) {
+                SCOPED_TRACE(testing::Message() << name << " map " << map.scale << ", " << map.offset << ", "
+                                                << morphName);
+                TestModel kept = model;
+                model.reparametriseCurve(c, map.scale, map.offset);
+                const bool ellipse = model.curves[c].type == qelx_test::CurvEllipse;
+                if (!ellipse || map.ellipseExact) {
+                    EXPECT_LT(freeImportGap(c, true, morph), 1e-9);
+                }
+                model = kept;
             }
-            model = kept;
         }
-    }
 }
 
 TEST_F(SourceImport, EdgeImportPutsTheCurveOnTheEdgeAndAReversalOnItsSense)
 {
-    BODY* box = testkit::make_plane_box();
-    ENTITY_LIST edges;
-    api_get_edges(box, edges);
-    EDGE* edge = static_cast<EDGE*>(edges[0]);
-    const QELposition a = edge->start_pos(), b = edge->end_pos();
-    // The source line runs from b to a; the edge runs from a to b.
-    const int c = model.addLine({b.x(), b.y(), b.z()}, {a.x(), a.y(), a.z()});
-    const double len = distance(a, b);
-    const sense_type before = edge->sense();
-    QELXVelmCurveImporter importer(&exporter(), exporter().curveId(c), edge, false, Gk_Domain(0.0, len),
-                                   QELXMorph3D(), false);
-    importer.ImportCurve();
-    EXPECT_TRUE(importer.IsReversed());
-    EXPECT_NE(edge->sense(), before);
-    EXPECT_FALSE(importer.GetParamMap().isNegated());
-    ASSERT_NE(edge->geometry(), nullptr);
-    // The curve runs the source's way, in the source's parameter.
-    EXPECT_LT(distance(edge->geometry()->equation().eval_position(0.0), b), 1e-9);
-    EXPECT_LT(distance(edge->geometry()->equation().eval_position(len), a), 1e-9);
-    api_del_entity(box);
+    // The source line runs from b to a, in parameters from `shift`, under a
+    // morph or none; the edge runs from a to b.
+    for (bool tilted : {false, true})
+        for (double shift : {0.0, 5.0}) {
+            SCOPED_TRACE(testing::Message() << "shift " << shift << (tilted ? ", tilted" : ""));
+            const QELXMorph3D morph = tilted ? tiltedMorph(true) : QELXMorph3D();
+            QELXMorph3D back;
+            ASSERT_EQ(morph.Invert(back), 0);
+            BODY* box = testkit::make_plane_box();
+            ENTITY_LIST edges;
+            api_get_edges(box, edges);
+            EDGE* edge = static_cast<EDGE*>(edges[0]);
+            const QELposition a = edge->start_pos(), b = edge->end_pos();
+            const QELXPoint3D sa = back.Apply(QELXPoint3D(a.x(), a.y(), a.z()));
+            const QELXPoint3D sb = back.Apply(QELXPoint3D(b.x(), b.y(), b.z()));
+            model.curves.clear();
+            const int c = model.addLine({sb[0], sb[1], sb[2]}, {sa[0], sa[1], sa[2]});
+            model.reparametriseCurve(c, 1.0, -shift);
+            const double len = sb.Distance(sa);
+            const sense_type before = edge->sense();
+            QELXVelmCurveImporter importer(&exporter(), exporter().curveId(c), edge, false,
+                                           Gk_Domain(shift, shift + len), morph, false);
+            importer.ImportCurve();
+            EXPECT_TRUE(importer.IsReversed());
+            EXPECT_NE(edge->sense(), before);
+            EXPECT_FALSE(importer.GetParamMap().isNegated());
+            ASSERT_NE(edge->geometry(), nullptr);
+            // The curve runs the source's way, in the source's parameter.
+            EXPECT_LT(distance(edge->geometry()->equation().eval_position(shift), b), 1e-9);
+            EXPECT_LT(distance(edge->geometry()->equation().eval_position(shift + len), a), 1e-9);
+            // The reversed edge still starts at a.
+            EXPECT_LT(distance(edge->start_pos(), a), 1e-9);
+            api_del_entity(box);
+            m_exporter.reset();
+        }
 }
 
 TEST_F(SourceImport, BadNurbsDataGivesNoCurveAndAFailure)
@@ -193,11 +213,15 @@ TEST_F(SourceImport, PCurvesMeetTheirSourceThroughEveryMap)
     n.ctrl = {0.1, 0.2, 0.5, 0.9, 1.2, 0.4, 1.6, 1.1};
     n.knots = {0.0, 1.0, 2.0};
     n.mults = {3, 1, 3};
-    const int p = model.addPCurve(n);
+    const int plain = model.addPCurve(n);
+    n.weights = {1.0, 0.6, 1.7, 1.0};
+    const int rational = model.addPCurve(n);
     const Gk_BiLinMap surfaceMap(Gk_LinMap(2.0, 1.0), Gk_LinMap(-1.0, 0.5), false);
+    for (int p : {plain, rational})
     for (const MapCase& map : kMaps) {
         for (bool forward : {true, false}) {
-            SCOPED_TRACE(testing::Message() << "map " << map.scale << ", " << map.offset << " forward " << forward);
+            SCOPED_TRACE(testing::Message() << (p == rational ? "rational" : "plain") << " map " << map.scale << ", "
+                                            << map.offset << " forward " << forward);
             model.pcurves[p].scale = map.scale;
             model.pcurves[p].offset = map.offset;
             // The source's own domain: the knots' range taken back through the map.

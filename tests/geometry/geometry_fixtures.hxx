@@ -70,6 +70,25 @@ double dist(const QELXPoint3D& a, const K& b)
     return std::hypot(a[0] - b.x(), a[1] - b.y(), a[2] - b.z());
 }
 
+// A rotation of 50 degrees about (1, 2, 2) / 3, followed by a mirror in x
+// when asked, scaled by 2.5 and moved by (3, -1, 2): a frame that is neither
+// the identity nor orthonormal nor right-handed.
+inline QELXMorph3D tiltedMorph(bool mirror)
+{
+    const double a = 50.0 * kPi / 180.0, c = std::cos(a), s = std::sin(a);
+    const double k[3] = {1.0 / 3.0, 2.0 / 3.0, 2.0 / 3.0};
+    QELXAffine r;
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            const double cross = (i == j) ? 0.0 : ((j == (i + 1) % 3) ? -k[3 - i - j] : k[3 - i - j]);
+            r.SetElement(i, j, (i == j ? c : 0.0) + (1.0 - c) * k[i] * k[j] + s * cross);
+        }
+    if (mirror)
+        for (int j = 0; j < 3; ++j)
+            r.SetElement(0, j, -r.GetElement(0, j));
+    return QELXMorph3D(r, QELXPoint3D(3.0, -1.0, 2.0), 2.5);
+}
+
 // The unbounded domain a traversal callback is made with.
 inline Gk_Domain& unboundedDomain()
 {

@@ -111,6 +111,41 @@ const std::vector<SurfaceCase>& surfaceCases()
              return m.addExtruded(m.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 2.0, 1.0, 0.0, 2.0), {0, 1, 3}, 0, 2);
          },
          1e-9},
+        {"plane with a slanted u vector", [](TestModel& m) { return m.addPlane({1, 0, -2}, {1, 1, 0.5}, {0, 0, 2}); },
+         1e-9},
+        {"clamped periodic nurbs",
+         [](TestModel& m) {
+             const int s = addNurbs(m, false, 1);
+             m.surfaces[s].uClosure = 3;
+             return s;
+         },
+         1e-9},
+        {"offset over a reversed base",
+         [](TestModel& m) {
+             const int base = addNurbs(m, false, 0);
+             m.surfaces[base].flag = false;
+             return m.addOffset(base, 0.4);
+         },
+         1e-6},
+        {"extruded from v = 1",
+         [](TestModel& m) {
+             return m.addExtruded(m.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 2.0, 1.0, 0.0, 2.0), {0, 1, 3}, 1, 2.5);
+         },
+         1e-9},
+        {"extruded over a reversed profile",
+         [](TestModel& m) {
+             const int c = m.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 2.0, 1.0, 0.0, 2.0);
+             m.reparametriseCurve(c, -1.0, 0.0);
+             return m.addExtruded(c, {0, 1, 3}, 0.5, 2);
+         },
+         1e-9},
+        {"revolved over a reversed profile",
+         [](TestModel& m) {
+             const int c = m.addLine({2, 0, 0}, {3, 0, 2});
+             m.reparametriseCurve(c, -1.0, 0.0);
+             return m.addRevolved(c, {0, 0, 0}, {0, 0, 1}, 0.5, 2);
+         },
+         1e-9},
     };
     return cases;
 }
@@ -154,6 +189,51 @@ TEST_F(SurfaceImport, EveryKindMeetsTheSourceUnderEveryMapAndSense)
                         const double side = (wantN.x() * n.x() + wantN.y() * n.y() + wantN.z() * n.z()) *
                                             (in.senseKept ? 1 : -1) * (faceSense ? 1 : -1);
                         EXPECT_GT(side, 0.99);
+                    }
+            }
+}
+
+// Under a rotation with a scale and a move the kernel surface is the moved
+// source at the mapped parameters, with the face's outward side kept. A
+// mirror turns the frames over: the surface still holds every moved source
+// point and its normals still lie along the moved ones.
+TEST_F(SurfaceImport, EveryKindFollowsATiltedScaledAndMirroredMorph)
+{
+    for (bool mirror : {false, true})
+        for (const SurfaceCase& c : surfaceCases())
+            for (bool faceSense : {true, false}) {
+                const QELXMorph3D morph = tiltedMorph(mirror);
+                TestModel model;
+                const int s = c.build(model);
+                model.reparametriseSurface(s, -1, 0.5, 2, 0);
+                const Imported in = importSurface(model, s, faceSense, Gk_Span(), morph);
+                SCOPED_TRACE(std::string(c.what) + (mirror ? ", mirrored" : "") + (faceSense ? ", forward" : ", reversed"));
+                ASSERT_TRUE(in.srf);
+                const double* us = model.surfaces[s].uSpan;
+                const double* vs = model.surfaces[s].vSpan;
+                for (double fu : {0.2, 0.5, 0.8})
+                    for (double fv : {0.25, 0.7}) {
+                        const double cu = us[0] + fu * (us[1] - us[0]), cv = vs[0] + fv * (vs[1] - vs[0]);
+                        const QELXPoint2D uv((cu - 0.5) / -1.0, cv / 2.0);
+                        const QELXPoint3D want = morph.Apply(model.surfacePoint(s, uv.u(), uv.v()));
+                        const double tol = c.tol * 2.5 * (1.0 + want.Length());
+                        QELXPoint3D wantN = morph.Apply(model.surfaceNormal(s, uv.u(), uv.v()), true);
+                        wantN.Normalize();
+                        QELpar_pos at;
+                        if (mirror) {
+                            EXPECT_TRUE(in.srf->test_point_tol(QELposition(want.x(), want.y(), want.z()), tol,
+                                                               nullptr, &at));
+                        } else {
+                            const QELXPoint2D k = in.map.apply(uv);
+                            at = QELpar_pos(k.u(), k.v());
+                            EXPECT_LT(dist(want, in.srf->eval_position(at)), tol);
+                        }
+                        const QELunit_vector n = in.srf->eval_normal(at);
+                        const double along = wantN.x() * n.x() + wantN.y() * n.y() + wantN.z() * n.z();
+                        if (mirror)
+                            EXPECT_GT(std::fabs(along), 0.99);
+                        else
+                            EXPECT_GT(along * (in.senseKept ? 1 : -1) * (faceSense ? 1 : -1), 0.99);
                     }
             }
 }

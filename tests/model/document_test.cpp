@@ -2,9 +2,12 @@
 // assemblies, and the layer and filter screening.
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "model/kernel_functions.hxx"
 #include "model_test_support.hxx"
 #include "persist/ve_assembly.hxx"
+#include "persist/ve_formation.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/velm_document.hxx"
 #include "qelx_velm/ve_attrib_transfer.hxx"
@@ -253,4 +256,92 @@ TEST_F(Document, TwoFrameworkOptionsReachTheKernelAndTheLaterOneWins)
     Ve_DocumentTag::SetRequiredOptionsOfKernel(options);
     EXPECT_EQ(newPCurveFit->count(), 1);
     EXPECT_EQ(newPCurve->count(), 0) << "an option the set does not name is left alone";
+}
+
+TEST_F(Document, RemovingABodyEmptiesItsOwnSlotOnlyTheFirstToo)
+{
+    BODY* bodies[3] = {testkit::make_box(), testkit::make_sheet(), testkit::make_box()};
+    for (int removed = 0; removed < 3; ++removed) {
+        SCOPED_TRACE(removed);
+        Ve_DocumentTag document;
+        for (BODY* b : bodies)
+            document.AddBody(b);
+        document.RemoveBody(as<Ve_BodyTag>(bodies[removed]), false);
+        ASSERT_EQ(document.GetNumberOfSolids(), 3);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(document.GetSolidAt(i), i == removed ? nullptr : static_cast<void*>(bodies[i]));
+        // A body the document no longer lists is not deleted with it.
+        document.ClearBodies(false);
+    }
+    // Removed from the base document too when asked.
+    auto* kernelDocument = new QELXVelmDocument;
+    const QELXDocumentHandle held(kernelDocument);
+    ENTITY_LIST native;
+    for (BODY* b : bodies)
+        native.add(b);
+    kernelDocument->AppendNativeEntityList(native);
+    {
+        Ve_DocumentTag document(kernelDocument);
+        document.ClearBodies(false);
+        for (BODY* b : bodies)
+            document.AddBody(b);
+        document.RemoveBody(as<Ve_BodyTag>(bodies[0]), true);
+        EXPECT_FALSE(kernelDocument->GetNativeEntityList()->contains(bodies[0]));
+        EXPECT_TRUE(kernelDocument->GetNativeEntityList()->contains(bodies[1]));
+        document.ClearBodies(true);
+        EXPECT_EQ(kernelDocument->GetNativeEntityList()->iteration_count(), 0);
+    }
+    lose({bodies[0], bodies[1], bodies[2]});
+}
+
+TEST_F(Document, PartsSubAssembliesAndTheAssemblyKeepTheirOwnPlacements)
+{
+    BODY* part = testkit::make_box();
+    Ve_DocumentTag document;
+    Ve_AssemblyTag* sub = document.createAssembly(QELXMorph3D(), {}, {}, {}, {});
+    ASSERT_NE(sub, nullptr);
+    const auto moved = [](double x, double y, double z) {
+        return QELXMorph3D(QELXAffine(), QELXPoint3D(x, y, z), 1.0);
+    };
+    QELXDynamicArray<QELXDynamicArray<Ve_BodyTag*>> bodies;
+    bodies.Add(QELXDynamicArray<Ve_BodyTag*>(1, as<Ve_BodyTag>(part)));
+    Ve_AssemblyTag* top = document.createAssembly(moved(7, 0, 0), QELXDynamicArray<QELXMorph3D>(1, moved(0, 5, 0)),
+                                                  bodies, QELXDynamicArray<QELXMorph3D>(1, moved(0, 0, 3)),
+                                                  QELXDynamicArray<Ve_AssemblyTag*>(1, sub));
+    ASSERT_NE(top, nullptr);
+    ASSERT_EQ(top->getNumberOfPlacements(), 1);
+    ASSERT_EQ(top->getNumberOfSubReferences(), 1);
+    const QELXPoint3D assemblyAt = top->getMorph().GetTranslation();
+    const QELXPoint3D partAt = top->getPlacement(0)->getMorph().GetTranslation();
+    const QELXPoint3D subAt = top->getSubReference(0)->getMorph().GetTranslation();
+    EXPECT_EQ((std::array{assemblyAt[0], assemblyAt[1], assemblyAt[2]}), (std::array{7.0, 0.0, 0.0}));
+    EXPECT_EQ((std::array{partAt[0], partAt[1], partAt[2]}), (std::array{0.0, 5.0, 0.0}));
+    EXPECT_EQ((std::array{subAt[0], subAt[1], subAt[2]}), (std::array{0.0, 0.0, 3.0}));
+    // More morphs than sub-assemblies: the extra ones are not read.
+    document.appendAssembly(top);
+    document.appendAssembly(sub);
+    document.empty();
+}
+
+TEST_F(Document, AnAssemblyPlacingItselfIsDeletedWithItsParts)
+{
+    for (bool listedTwice : {false, true}) {
+        SCOPED_TRACE(listedTwice);
+        BODY* part = testkit::make_box();
+        Ve_DocumentTag document;
+        QELXDynamicArray<QELXDynamicArray<Ve_BodyTag*>> bodies;
+        bodies.Add(QELXDynamicArray<Ve_BodyTag*>(1, as<Ve_BodyTag>(part)));
+        Ve_AssemblyTag* self = document.createAssembly(QELXMorph3D(), {}, bodies, {}, {});
+        ASSERT_NE(self, nullptr);
+        auto* kernel = reinterpret_cast<VE_ASSEMBLY*>(self);
+        kernel->appendFormation(new VE_FORMATION(kernel, QELtransf()));
+        document.appendAssembly(self);
+        if (listedTwice)
+            document.appendAssembly(self);
+        document.AddBody(part);
+        qelx_test::AssertRecorder asserts;
+        document.empty();
+        EXPECT_EQ(asserts.count(), 0);
+        EXPECT_FALSE(velm_is_live_entity(part));
+    }
 }

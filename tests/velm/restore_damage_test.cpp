@@ -135,6 +135,241 @@ TEST_F(RestoreDamage, EachClassOfDamageIsRefusedWithItsRecordAndLeavesNothing) {
   }
 }
 
+// Link positions of an attribute record: its own chain, owner, next, previous.
+enum { attrib_owner = 1, attrib_previous = 3, coedge_previous = 2, coedge_edge = 4, lump_next = 1, loop_face = 3,
+       face_shell = 3, shell_face = 2 };
+
+// The group record made to hold one more member.
+void hold(SaveFileWords& f, int group, int member) {
+  std::vector<std::string>& words = f.records[group];
+  const std::size_t last = f.links(group).back();
+  std::string& count = words[f.links(group)[1] - 1];
+  count = std::to_string(std::stoi(count) + 1);
+  words.insert(words.begin() + static_cast<long>(last) + 1, SaveFileWords::link_to(member));
+}
+
+// The top face's chain holds its name, its colour and its group link, in that order.
+struct TopChain {
+  int face, name, colour, link, group;
+  explicit TopChain(SaveFileWords& f)
+      : face(follow(f, f.find("string"), attrib_owner)), name(f.find("string")), colour(f.find("rgb")),
+        link(f.find("collection_attrib")), group(f.find("group")) {}
+};
+
+// Each structural damage is refused at the record at fault (or at the header,
+// where no one record is), with what is wrong with it.
+TEST_F(RestoreDamage, EachDamageIsReportedAtTheEntityAtFault) {
+  BODY* ring = testkit::make_wire_body(3, true);
+  ENTITY_LIST list;
+  list.add(ring);
+  list.add(testkit::make_plane_box());
+  const std::string closed = saved_file(list);
+  api_bb_begin(true);
+  api_del_entity(list[0]);
+  api_del_entity(list[1]);
+  api_bb_end(outcome(), true, false);
+  const std::string text = model_file();
+  ASSERT_EQ(restore_and_discard(closed), 0);
+  struct Case {
+    const char* name;
+    const std::string* file;
+    // Damages the file; returns the expected place of the report ("record 3 (lump)", "header").
+    std::string (*damage)(SaveFileWords&);
+    const char* reported;
+  };
+  const auto at = [](SaveFileWords& f, int r) { return "record " + std::to_string(r) + " (" + f.records[r][1] + ")"; };
+  static std::string (*place)(SaveFileWords&, int) = nullptr;
+  place = at;
+  const Case cases[] = {
+      {"lump list of the first body in a circle", &text,
+       [](SaveFileWords& f) {
+         const int lump = follow(f, 0, 1);
+         relink(f, lump, lump_next, lump);
+         return place(f, 0);
+       },
+       "lump list loops back on itself"},
+      // Copies of attributes, reached first through the group, an earlier record.
+      {"attribute owning nothing and in no chain", &text,
+       [](SaveFileWords& f) {
+         const TopChain t(f);
+         const int lost = f.duplicate_record(t.name);
+         hold(f, t.group, lost);
+         for (int k : {static_cast<int>(attrib_owner), static_cast<int>(attrib_next), static_cast<int>(attrib_previous)})
+           link(f, lost, k) = "$-1";
+         return place(f, lost);
+       },
+       "is an attribute of nothing"},
+      {"two attributes owning each other", &text,
+       [](SaveFileWords& f) {
+         const TopChain t(f);
+         const int a = f.duplicate_record(t.name), b = f.duplicate_record(t.colour);
+         hold(f, t.group, a);
+         relink(f, a, 0, b);
+         relink(f, a, attrib_owner, b);
+         relink(f, b, 0, a);
+         relink(f, b, attrib_owner, a);
+         for (int x : {a, b}) {
+           link(f, x, attrib_next) = "$-1";
+           link(f, x, attrib_previous) = "$-1";
+         }
+         return place(f, a);
+       },
+       "its owners lead back to itself"},
+      {"chain head with a previous attribute", &text,
+       [](SaveFileWords& f) {
+         const TopChain t(f);
+         relink(f, t.name, attrib_previous, t.link);
+         return place(f, t.name);
+       },
+       "heads an attribute chain but has a previous attribute"},
+      {"attribute whose next does not lead back", &text,
+       [](SaveFileWords& f) {
+         const TopChain t(f);
+         relink(f, t.colour, attrib_previous, t.link);
+         return place(f, t.name);
+       },
+       "its next attribute's previous is not this attribute"},
+      // A copy of the group link, on another face the group does not hold.
+      {"group link on an entity the group does not hold", &text,
+       [](SaveFileWords& f) {
+         const TopChain t(f);
+         const int other = follow(f, t.face, face_next);
+         const int copy = f.duplicate_record(t.link);
+         EXPECT_EQ(follow(f, other, 0), -1);
+         relink(f, other, 0, copy);
+         relink(f, copy, attrib_owner, other);
+         link(f, copy, attrib_next) = "$-1";
+         link(f, copy, attrib_previous) = "$-1";
+         return place(f, copy);
+       },
+       "links its owner to a group that does not hold it"},
+      {"group member without its back-link", &text,
+       [](SaveFileWords& f) {
+         const TopChain t(f);
+         link(f, t.colour, attrib_next) = "$-1";
+         f.erase_record(t.link);
+         return place(f, t.group);
+       },
+       "holds a face that has no link back to it"},
+      {"loop naming no face", &text,
+       [](SaveFileWords& f) {
+         const int loop = f.find("loop");
+         link(f, loop, loop_face) = "$-1";
+         return place(f, loop);
+       },
+       "is in the loop list of a face it does not name"},
+      // The top face is reached first through the group, so the file can leave it out of the list.
+      {"face left out of its shell's list", &text,
+       [](SaveFileWords& f) {
+         const TopChain t(f);
+         const int first = follow(f, follow(f, t.face, face_shell), shell_face);
+         EXPECT_EQ(follow(f, first, face_next), t.face);
+         link(f, first, face_next) = link(f, t.face, face_next);
+         return place(f, t.face);
+       },
+       "is not in its shell's face list"},
+      {"coedge without edge", &text,
+       [](SaveFileWords& f) {
+         const int c = loop_coedge(f);
+         link(f, c, coedge_edge) = "$-1";
+         return place(f, c);
+       },
+       "has no edge"},
+      {"wire coedge whose previous does not lead back", &text,
+       [](SaveFileWords& f) {
+         const int first = f.find("coedge");
+         relink(f, first, coedge_previous, last_of(f, first, coedge_next));
+         return place(f, first);
+       },
+       "its previous coedge's next is not this coedge"},
+      {"wire coedge owned by a loop", &text,
+       [](SaveFileWords& f) {
+         const int first = f.find("coedge");
+         const int second = follow(f, first, coedge_next);
+         relink(f, second, coedge_owner, f.find("loop"));
+         return place(f, second);
+       },
+       "coedge list of a wire that is not its owner"},
+      {"closed wire coedge owned by a loop", &closed,
+       [](SaveFileWords& f) {
+         const int first = f.find("coedge");
+         relink(f, first, coedge_owner, f.find("loop"));
+         return place(f, first);
+       },
+       "coedge list of a wire that is not its owner"},
+      {"text length with no space after it", &text,
+       [](SaveFileWords& f) {
+         const int name = f.find("string");
+         for (std::string& w : f.records[name])
+           if (w.rfind("@17 ", 0) == 0) w.erase(3, 1);
+         return place(f, name);
+       },
+       "text length"},
+      {"header counting more records than the file has", &text,
+       [](SaveFileWords& f) {
+         f.header[2] = std::to_string(f.records.size() + 1);
+         return std::string("record ") + std::to_string(f.records.size());
+       },
+       "the file ends"},
+  };
+  for (const Case& c : cases) {
+    SaveFileWords f = SaveFileWords::parse(*c.file);
+    const std::string expected = c.damage(f);
+    ASSERT_NE(f.text(), *c.file) << c.name;
+    EXPECT_EQ(restore_and_discard(f.text()), damaged_code) << c.name;
+    const std::string report = velm_last_restore_damage();
+    EXPECT_EQ(report.rfind(expected + ":", 0) == 0 || report.rfind(expected + ",", 0) == 0, true)
+        << c.name << ": " << report;
+    EXPECT_NE(report.find(c.reported), std::string::npos) << c.name << ": " << report;
+  }
+}
+
+// Records of classes this process does not know fall back to their known
+// base, each skipping its own fields, however many there are.
+TEST_F(RestoreDamage, TwoRecordsOfUnknownClassesWithFieldsEachSkipTheirOwn) {
+  SaveFileWords f = SaveFileWords::parse(model_file());
+  for (const char* known : {"string", "rgb"})
+    f.records[f.find(known)][1] = std::string(known) + "_unknown";
+  api_bb_begin(true);
+  ENTITY_LIST restored;
+  ASSERT_TRUE(restore_text(f.text(), restored).ok()) << velm_last_restore_damage();
+  ASSERT_TRUE(is_BODY(restored[0]));
+  const FACE* top = static_cast<BODY*>(restored[0])->lump()->shell()->face()->next();
+  int attributes = 0;
+  for (const ATTRIB* a = top->attrib(); a; a = a->next()) ++attributes;
+  EXPECT_EQ(attributes, 3);
+  std::string report;
+  EXPECT_TRUE(velm_test_check_model(restored[0], &report)) << report;
+  api_bb_end(outcome(VELM_SAVE_FILE_DAMAGED), true, false);
+}
+
+// Sound files the checks must not refuse: a closed wire, an open wire whose
+// list is entered in its middle, two attributes on one attribute.
+TEST_F(RestoreDamage, SoundButUnusualStructuresAreAccepted) {
+  BODY* ring = testkit::make_wire_body(3, true);
+  BODY* open = testkit::make_wire_body(3, false);
+  open->wire()->set_coedge(open->wire()->coedge()->next());
+  BODY* box = testkit::make_plane_box();
+  FACE* top = box->lump()->shell()->face()->next();
+  ASSERT_TRUE(api_add_generic_named_attribute(top, "ATTRIB_XVELM_NAME", "top").ok());
+  ATTRIB* name = top->attrib();
+  new ATTRIB_RGB(name, 1.0, 0.0, 0.0);
+  new ATTRIB_RGB(name, 0.0, 1.0, 0.0);
+  ENTITY_LIST list;
+  for (BODY* b : {ring, open, box}) {
+    std::string report;
+    EXPECT_TRUE(velm_test_check_model(b, &report)) << report;
+    list.add(b);
+  }
+  const std::string text = saved_file(list);
+  api_bb_begin(true);
+  for (BODY* b : {ring, open, box}) api_del_entity(b);
+  api_bb_end(outcome(), true, false);
+  std::string report;
+  EXPECT_EQ(restore_and_discard(text, &report), 0) << velm_last_restore_damage();
+  EXPECT_EQ(report, "");
+}
+
 TEST_F(RestoreDamage, GroupsHoldingEachOtherAreRefused) {
   auto* outer = new QELGROUP;
   auto* inner = new QELGROUP;
