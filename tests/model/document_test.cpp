@@ -6,9 +6,11 @@
 
 #include "model/kernel_functions.hxx"
 #include "model_test_support.hxx"
+#include "persist/iges_husk_attributes.hxx"
 #include "persist/ve_assembly.hxx"
 #include "persist/ve_formation.hxx"
 #include "qelx/qelx_test.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
 #include "qelx_velm/velm_document.hxx"
 #include "qelx_velm/ve_attrib_transfer.hxx"
 #include "velm/groups.hxx"
@@ -343,5 +345,66 @@ TEST_F(Document, AnAssemblyPlacingItselfIsDeletedWithItsParts)
         document.empty();
         EXPECT_EQ(asserts.count(), 0);
         EXPECT_FALSE(velm_is_live_entity(part));
+    }
+}
+
+TEST_F(Document, CountsTakeEveryKindAndNullPartBodiesArePlacedNowhere)
+{
+    BODY* body = testkit::make_box();
+    QELGROUP* filter = group(Ve_GroupLayerFilter, -1, "front");
+    QELGROUP* layer3 = layer(3);
+    Ve_DocumentTag document;
+    document.AddBody(body);
+    document.AddLayer(layer3);
+    document.AddLayerFilter(filter);
+    QELXDynamicArray<Ve_BodyTag*> withNull;
+    withNull.Add(nullptr);
+    withNull.Add(as<Ve_BodyTag>(body));
+    QELXDynamicArray<QELXDynamicArray<Ve_BodyTag*>> bodies;
+    bodies.Add(withNull);
+    Ve_AssemblyTag* assembly = document.createAssembly(QELXMorph3D(), {}, bodies, {}, {});
+    ASSERT_NE(assembly, nullptr);
+    EXPECT_EQ(assembly->getNumberOfPlacements(), 1);
+    document.appendAssembly(assembly);
+    EXPECT_EQ(document.GetNumberOfEntities(), 4);
+    document.empty();
+    lose({layer3, filter});
+}
+
+TEST_F(Document, EmptyingDropsTheCachedRecordsOfWhatItDeletes)
+{
+    BODY* loose = testkit::make_two_lump_body();
+    BODY* placed = testkit::make_box();
+    Ve_DocumentTag document;
+    QELXDynamicArray<QELXDynamicArray<Ve_BodyTag*>> bodies;
+    bodies.Add(QELXDynamicArray<Ve_BodyTag*>(1, as<Ve_BodyTag>(placed)));
+    document.appendAssembly(document.createAssembly(QELXMorph3D(), {}, bodies, {}, {}));
+    document.AddBody(loose);
+    document.AddBody(placed);
+    Ve_DocumentTag::FillCache(as<Ve_BodyTag>(loose));
+    Ve_DocumentTag::FillCache(as<Ve_BodyTag>(placed));
+    EXPECT_EQ(Ve_DocumentTag::bodyCacheMap.Count(), 2);
+    EXPECT_EQ(Ve_DocumentTag::shellCacheMap.Count(), 3);
+    document.empty();
+    EXPECT_EQ(Ve_DocumentTag::bodyCacheMap.Count(), 0);
+    EXPECT_EQ(Ve_DocumentTag::shellCacheMap.Count(), 0);
+}
+
+TEST_F(Document, AddedBodiesHaveTheirIgesHusksConvertedWhenAsked)
+{
+    for (bool asked : {false, true}) {
+        SCOPED_TRACE(asked);
+        qelx_test::OptionScope options;
+        if (asked)
+            options.on(Ve_OptionDoc::keyOf("TransferOldIgesHuskAsAttribs"));
+        BODY* body = testkit::make_box();
+        new ATTRIB_DOVA_IGES_DE_ENTRY(body, 9);
+        Ve_DocumentTag document;
+        document.AddBody(body);
+        ATTRIB_GEN_NAME* id = nullptr;
+        EXPECT_TRUE(api_find_named_attribute(body, "ATTRIB_XVELM_ID", id).ok());
+        EXPECT_EQ(id != nullptr, asked);
+        EXPECT_EQ(find_attrib(body, ATTRIB_DOVA_IGES_TYPE) == nullptr, asked);
+        lose({body});
     }
 }
