@@ -1,6 +1,7 @@
 // Curve checks and grid rebuilds, pcurve fixes, and edge and vertex tolerancing.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "repair/crv_approx_util.hxx"
 #include "repair/fix_pcurve.hxx"
 #include "support/geometry_builders.hxx"
+#include "velm/errors.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/memory.hxx"
 #include "velm/testkit.hxx"
@@ -231,5 +233,186 @@ TEST_F(EdgeRepair, EdgeWithoutCurveBetweenTwoPlanesGetsTheirLineAndPcurves)
     for (const COEDGE* c : edge_coedges(edge)) {
         ASSERT_NE(c->geometry(), nullptr);
         EXPECT_LT(worstPcurveGap(c), QELresfit);
+    }
+}
+
+namespace {
+
+std::vector<COEDGE*> coedgesOf(const ENTITY* e)
+{
+    ENTITY_LIST list;
+    api_get_coedges(e, list);
+    std::vector<COEDGE*> out;
+    for (int i = 0; i < list.count(); ++i)
+        out.push_back(static_cast<COEDGE*>(list[i]));
+    return out;
+}
+
+} // namespace
+
+// When the kernel cannot fit a pcurve on a spline face, the edge curve's
+// B-spline is fitted on the spline's own B-spline surface, running the
+// coedge's way; on any other surface, or when that fit fails too, the coedge
+// is left without one.
+TEST_F(EdgeRepair, KernelFitFailingOnASplineFaceFallsBackToTheSplinesOwnFit)
+{
+    m_body = testkit::make_spline_sheet();
+    int against = 0;
+    for (COEDGE* c : coedgesOf(m_body)) {
+        SCOPED_TRACE(c->sense() == c->edge()->sense() ? "with its edge" : "against its edge");
+        against += c->sense() != c->edge()->sense();
+        c->set_geometry(nullptr);
+        velm_test_fail_next("sg_add_pcurve_to_coedge", VELM_NO_CONVERGENCE);
+        Ve_FixPCurve::addPCurve(c);
+        EXPECT_FALSE(velm_test_injection_pending());
+        ASSERT_NE(c->geometry(), nullptr);
+        EXPECT_LT(worstPcurveGap(c), QELresfit);
+    }
+    EXPECT_GT(against, 0);
+
+    // An edge curve 5 units off the sheet: no fit, no pcurve, nothing left over.
+    COEDGE* c = m_body->lump()->shell()->face()->loop()->start();
+    EDGE* e = c->edge();
+    const QELposition a = e->start_pos(), b = e->end_pos();
+    const QELvector up(0.0, 0.0, 5.0);
+    e->set_geometry(make_curve(straight(a + up, QELunit_vector(b - a), 1.0)));
+    c->set_geometry(nullptr);
+    velm_test_fail_next("sg_add_pcurve_to_coedge", VELM_NO_CONVERGENCE);
+    Ve_FixPCurve::addPCurve(c);
+    EXPECT_EQ(c->geometry(), nullptr);
+    api_del_entity(m_body);
+
+    // A plane face: the kernel's failure stands.
+    EDGE* edge = boxEdge();
+    COEDGE* onPlane = edge->coedge();
+    onPlane->set_geometry(nullptr);
+    velm_test_fail_next("sg_add_pcurve_to_coedge", VELM_NO_CONVERGENCE);
+    Ve_FixPCurve::addPCurve(onPlane);
+    EXPECT_EQ(onPlane->geometry(), nullptr);
+}
+
+// The 2-D B-spline of a framework definition: the definition's points,
+// weights and period, whatever the definition's own weights are.
+TEST_F(EdgeRepair, Bs2CurveOfADefinitionKeepsItsPointsWeightsAndPeriod)
+{
+    const double r = std::sqrt(0.5);
+    const double arc[] = {1, 0, 1, 1, 0, 1}, arcKnots[] = {0, 1}, arcWeights[] = {1.0, r, 1.0};
+    const int arcMults[] = {3, 3};
+    const double ring[] = {0, 0, 2, 0, 2, 2, 0, 2, 0, 0}, ringKnots[] = {0, 1, 2, 3};
+    const int ringMults[] = {3, 1, 1, 3};
+    const struct {
+        const char* name;
+        QELXBSplineDef2D def;
+    } cases[] = {
+        {"rational arc", QELXBSplineDef2D(2, 3, arc, 2, arcKnots, arcMults, arcWeights, false)},
+        {"closed ring", QELXBSplineDef2D(2, 5, ring, 4, ringKnots, ringMults, nullptr, true)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        bs2_curve made = Ve_FixPCurve::createBs2Curve(c.def);
+        ASSERT_NE(made, nullptr);
+        EXPECT_EQ(bs2_curve_closed(made) != 0, c.def.isPeriodic());
+        const QELinterval range = bs2_curve_range(made);
+        for (int i = 0; i <= 8; ++i) {
+            const double t = range.interpolate(i / 8.0);
+            QELpar_pos got;
+            bs2_curve_eval(t, made, got);
+            const QELXPoint2D want = c.def.eval(t);
+            EXPECT_LT(std::hypot(got.u - want[0], got.v - want[1]), 1e-12);
+        }
+        bs2_curve_delete(made);
+    }
+}
+
+// A pcurve that does not run over its coedge's range is run over it again,
+// keeping its direction mark and its offset; a coedge without one gets one.
+TEST_F(EdgeRepair, RefittedPCurvesKeepTheirReversalAndOffsetAndMissingOnesAreAdded)
+{
+    EDGE* edge = boxEdge();
+    for (COEDGE* c : edge_coedges(edge)) {
+        SCOPED_TRACE(c->sense());
+        c->set_geometry(nullptr);
+        Ve_FixPCurve::FixPCurveOnParametricSurface(edge);
+        ASSERT_NE(c->geometry(), nullptr);
+        EXPECT_LT(worstPcurveGap(c), QELresfit);
+        // The same pcurve marked reversed over a reversed B-spline, stretched.
+        const pcurve& was = c->geometry()->def();
+        bs2_curve turned = bs2_curve_copy(was.cur());
+        bs2_curve_reverse(turned);
+        const QELinterval span = bs2_curve_range(turned);
+        bs2_curve_reparam(span.start_pt() - 3.0, span.end_pt() + 4.0, turned);
+        pcurve marked(turned, 0.0, was.surface());
+        marked.negate();
+        c->geometry()->set_def(marked);
+        Ve_FixPCurve::FixPCurveOnParametricSurface(edge);
+        EXPECT_TRUE(c->geometry()->def().param_range() == c->param_range());
+        EXPECT_LT(worstPcurveGap(c), QELresfit);
+    }
+    // An offset travels with the refitted pcurve.
+    COEDGE* c = edge->coedge();
+    pcurve shifted(bs2_curve_copy(c->geometry()->def().cur()), 0.0, c->geometry()->def().surface());
+    shifted.set_offset(QELpar_vec(0.25, -0.5));
+    bs2_curve_reparam(0.5, 7.0, shifted.cur());
+    c->geometry()->set_def(shifted);
+    Ve_FixPCurve::FixPCurveOnParametricSurface(c);
+    EXPECT_EQ(c->geometry()->def().offset().du, 0.25);
+    EXPECT_EQ(c->geometry()->def().offset().dv, -0.5);
+}
+
+// A curve off its faces by more than the kernel's absolute tolerance but less
+// than the fit tolerance is still off them.
+TEST_F(EdgeRepair, EdgeOffItsFacesByLessThanTheFitToleranceBecomesTolerant)
+{
+    for (bool useNew : {true, false}) {
+        SCOPED_TRACE(useNew);
+        EDGE* edge = boxEdge();
+        const straight& line = static_cast<const straight&>(edge->geometry()->equation());
+        QELvector off(0.0, 0.0, 0.0);
+        for (const COEDGE* c : edge_coedges(edge))
+            off += c->loop()->face()->geometry()->equation().eval_normal(QELpar_pos(0.0, 0.0));
+        const double gap = std::sqrt(QELresabs * QELresfit);
+        off = (gap / off.len()) * off;
+        edge->set_geometry(make_curve(straight(line.root_point + off, line.direction, line.param_scale)));
+        EDGE* replaced = nullptr;
+        EXPECT_TRUE(reinterpret_cast<Ve_EdgeTag*>(edge)->setTolerance(&replaced, useNew));
+        ASSERT_NE(replaced, nullptr);
+        EXPECT_TRUE(is_TEDGE(replaced));
+        api_del_entity(m_body);
+        m_body = nullptr;
+    }
+}
+
+// The edge's box must hold both vertex points; a vertex without a point ends
+// that test: the old form then answers false, the new one goes on.
+TEST_F(EdgeRepair, EdgeBoxesMustHoldBothVertexPointsAndAMissingPointStopsTheBoxTest)
+{
+    for (bool useNew : {true, false}) {
+        SCOPED_TRACE(useNew);
+        EDGE* edge = boxEdge();
+        const QELinterval range = edge->param_range();
+        // The curve ends short of the end vertex: the box holds the start only.
+        const straight& line = static_cast<const straight&>(edge->geometry()->equation());
+        const QELinterval shorter(range.start_pt(), range.end_pt() - 0.5);
+        edge->set_geometry(make_curve(line));
+        edge->set_param_range(&shorter);
+        EDGE* replaced = nullptr;
+        reinterpret_cast<Ve_EdgeTag*>(edge)->setTolerance(&replaced, useNew);
+        ASSERT_NE(replaced, nullptr);
+        EXPECT_TRUE(is_TEDGE(replaced));
+        api_del_entity(m_body);
+
+        edge = boxEdge();
+        APOINT* point = edge->end()->geometry();
+        point->add();
+        edge->end()->set_geometry(nullptr);
+        replaced = nullptr;
+        const bool answer = reinterpret_cast<Ve_EdgeTag*>(edge)->setTolerance(&replaced, useNew);
+        EXPECT_EQ(answer, useNew);
+        EXPECT_EQ(replaced, nullptr);
+        EXPECT_FALSE(is_TEDGE(edge));
+        edge->end()->set_geometry(point);
+        point->remove();
+        api_del_entity(m_body);
+        m_body = nullptr;
     }
 }
