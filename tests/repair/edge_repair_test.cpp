@@ -112,6 +112,10 @@ TEST_F(EdgeRepair, GridRebuildDropsTheLoopAndKeepsTheEnds)
         cc_intersection* crossings = bs3_curve_self_int(spline);
         EXPECT_EQ(crossings, nullptr);
         delete_cc_intersections(crossings);
+        // The new curve leaves and arrives the way the old one did.
+        for (auto [was, now] : {std::pair{bs3_curve_start_tangent(original), bs3_curve_start_tangent(spline)},
+                                std::pair{bs3_curve_end_tangent(original), bs3_curve_end_tangent(spline)}})
+            EXPECT_GT((was % now) / (was.len() * now.len()), 0.999);
         // The slot keeps its state: a curve is replaced by one owning the new
         // B-spline, an empty slot leaves the B-spline to the caller.
         if (withCurve) {
@@ -415,4 +419,55 @@ TEST_F(EdgeRepair, EdgeBoxesMustHoldBothVertexPointsAndAMissingPointStopsTheBoxT
         api_del_entity(m_body);
         m_body = nullptr;
     }
+}
+
+// A curve that meets its vertices but bows off its faces between them: the
+// edge alone is replaced, with one event, and keeps its vertices.
+TEST_F(EdgeRepair, BowedEdgeIsReplacedAloneAndKeepsItsVertices)
+{
+    for (bool useNew : {true, false}) {
+        SCOPED_TRACE(useNew);
+        EDGE* edge = boxEdge();
+        const QELposition a = edge->start_pos(), b = edge->end_pos();
+        QELvector off(0.0, 0.0, 0.0);
+        for (const COEDGE* c : edge_coedges(edge))
+            off += c->loop()->face()->geometry()->equation().eval_normal(QELpar_pos(0.0, 0.0));
+        off = (20.0 * QELresabs / off.len()) * off;
+        const QELinterval range = edge->param_range();
+        const double t0 = range.start_pt(), t1 = range.end_pt();
+        const QELposition pts[4] = {a, a + (b - a) / 3.0 + off, a + 2.0 * (b - a) / 3.0 + off, b};
+        const double knots[8] = {t0, t0, t0, t0, t1, t1, t1, t1};
+        edge->set_geometry(make_curve(intcurve(bs3_curve_from_ctrlpts(3, 0, 0, 0, 4, pts, nullptr, QELresabs, 8, knots,
+                                                                      bs3_curve_knottol()))));
+        VERTEX* start = edge->start();
+        VERTEX* end = edge->end();
+        qelx_test::EventRecorder events;
+        EDGE* replaced = nullptr;
+        EXPECT_TRUE(reinterpret_cast<Ve_EdgeTag*>(edge)->setTolerance(&replaced, useNew));
+        ASSERT_NE(replaced, nullptr);
+        EXPECT_TRUE(is_TEDGE(replaced));
+        EXPECT_EQ(replaced->start(), start);
+        EXPECT_EQ(replaced->end(), end);
+        EXPECT_EQ(events.count("EndTranslate"), 1);
+        api_del_entity(m_body);
+        m_body = nullptr;
+    }
+}
+
+// An edge running against its curve has its ends measured against the
+// curve's ends in that order: a sound one keeps its vertices.
+TEST_F(EdgeRepair, EdgeAgainstItsCurveKeepsItsSoundVertices)
+{
+    const QELposition from(0.0, 0.0, 0.0), to(4.0, 3.0, 0.0);
+    const QELinterval backwards(-5.0, 0.0);
+    auto* edge = new EDGE(new VERTEX(new APOINT(to)), new VERTEX(new APOINT(from)),
+                          new STRAIGHT(straight(from, QELunit_vector(to - from), 1.0)), REVERSED, EDGE_cvty_unknown,
+                          &backwards);
+    ASSERT_TRUE(api_make_ewire(1, &edge, m_body).ok());
+    qelx_test::EventRecorder events;
+    EDGE* replaced = nullptr;
+    // A wire edge is never tolerated; its vertices are looked at first.
+    EXPECT_FALSE(reinterpret_cast<Ve_EdgeTag*>(edge)->setTolerance_Old(&replaced));
+    EXPECT_EQ(events.count("EndTranslate"), 0);
+    EXPECT_FALSE(is_TVERTEX(edge->start()) || is_TVERTEX(edge->end()));
 }

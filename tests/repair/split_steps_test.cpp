@@ -18,6 +18,7 @@
 #include "velm/query.hxx"
 #include "velm/split.hxx"
 #include "velm/testkit.hxx"
+#include "velm/tolerant.hxx"
 #include "velm/topology_api.hxx"
 
 namespace {
@@ -242,5 +243,62 @@ TEST_F(SplitSteps, FaceSplitMissingTheFaceDoesNothingAndThroughAVertexFails)
     ENTITY_LIST after;
     api_get_faces(m_body, after);
     EXPECT_EQ(after.count(), 6);
+    expectSound();
+}
+
+// Only degree-one intcurves are split at their kinks: a cubic with a kink
+// stays whole.
+TEST_F(SplitSteps, ACubicWithAKinkIsNotSplit)
+{
+    const QELposition pts[7] = {{0, 0, 0}, {1, 1, 0}, {2, 1, 0}, {3, 0, 0}, {4, 1, 0}, {5, 1, 0}, {6, 0, 0}};
+    const std::vector<double> knots{0, 0, 0, 0, 1, 1, 1, 2, 2, 2, 2};
+    bs3_curve spline = bs3_curve_from_ctrlpts(3, 0, 0, 0, 7, pts, nullptr, QELresabs, int(knots.size()), knots.data(),
+                                              bs3_curve_knottol());
+    m_body = singleEdgeWire(new INTCURVE(intcurve(spline)), QELinterval(0.0, 2.0));
+    splitDegreeOneEdgesAtDiscontinuities(m_body);
+    EXPECT_EQ(edges().size(), 1u);
+    expectSound();
+}
+
+// An edge over part of a closed curve that is not periodic is trimmed to its
+// edge with the switch off too.
+TEST_F(SplitSteps, EdgeOnAClosedCurveIsTrimmedWithoutTheSwitch)
+{
+    qelx_test::OptionScope options;
+    options.set("/XVelm/TrimAllEdgesAfterSplit", QELXValue(false));
+    const QELposition pts[6] = {{0, 0, 0}, {4, 0, 0}, {5, 4, 0}, {1, 5, 1}, {-1, 3, 0}, {0, 0, 0}};
+    const std::vector<double> knots{0, 0, 0, 0, 1, 2, 3, 3, 3, 3};
+    bs3_curve spline = bs3_curve_from_ctrlpts(3, 0, 1, 0, 6, pts, nullptr, QELresabs, int(knots.size()), knots.data(),
+                                              bs3_curve_knottol());
+    ASSERT_TRUE(bs3_curve_closed(spline));
+    ASSERT_FALSE(bs3_curve_periodic(spline));
+    const QELinterval part(0.5, 2.0);
+    m_body = singleEdgeWire(new INTCURVE(intcurve(spline)), part);
+    splitClosedLoopEdges(m_body);
+    const std::vector<EDGE*> after = edges();
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_TRUE(after[0]->geometry()->equation().param_range() == part);
+    expectSound();
+}
+
+// Halving a closed tolerant edge puts a tolerant vertex between the halves.
+TEST_F(SplitSteps, ClosedTolerantEdgeIsHalvedAtATolerantVertex)
+{
+    m_body = testkit::make_cylinder();
+    EDGE* circle = nullptr;
+    for (EDGE* e : edges())
+        if (e->start() == e->end() && e->geometry()->equation().type() == 2)
+            circle = e;
+    ASSERT_NE(circle, nullptr);
+    TEDGE* tolerant = nullptr;
+    ASSERT_TRUE(api_replace_edge_with_tedge(circle, tolerant).ok());
+    VERTEX* seam = tolerant->start();
+    splitClosedLoopEdges(m_body);
+    int tolerantVertices = 0;
+    for (const EDGE* e : edges())
+        if (is_TEDGE(e))
+            for (const VERTEX* v : {e->start(), e->end()})
+                tolerantVertices += v != seam && is_TVERTEX(v);
+    EXPECT_EQ(tolerantVertices, 2); // the new vertex, met from both halves
     expectSound();
 }
