@@ -1,6 +1,7 @@
 // Curves and pcurves read from a source model through its geometry exporter.
 #include <cmath>
 #include <limits>
+#include <map>
 #include <random>
 
 #include "curve_import_fixtures.hxx"
@@ -472,4 +473,63 @@ TEST_F(SourceImport, PCurveWithCoincidentPointsIsRebuiltInTheSourceParameter)
     delete[] weights;
     delete[] knots;
     bs2_curve_delete(made);
+}
+
+// A periodic definition on clamped knots is periodic when its seam is smooth
+// and closed when it has a corner there; on wrapped knots it is periodic.
+TEST_F(SourceImport, CurveClosureFollowsTheSeam)
+{
+    const std::map<std::string, std::pair<bool, bool>> expected{// closed, periodic
+                                                                {"open", {false, false}},
+                                                                {"rational", {false, false}},
+                                                                {"closed", {true, false}},
+                                                                {"periodic clamped", {true, true}},
+                                                                {"periodic wrapped", {true, true}}};
+    for (const curvetest::DefSpec& spec : curvetest::definitionForms()) {
+        SCOPED_TRACE(spec.name);
+        model.curves.clear();
+        const int c = model.addNurbsCurve(nurbsOf(spec));
+        const Gk_Domain domain(model.curves[c].domain[0], model.curves[c].domain[1]);
+        QELXVelmCurveImporter importer(&exporter(), exporter().curveId(c), domain, QELresfit, QELXMorph3D(), false,
+                                       false);
+        importer.ImportCurve();
+        ASSERT_NE(importer.GetCurve(), nullptr);
+        ASSERT_EQ(importer.GetCurve()->type(), 11);
+        const bs3_curve b = static_cast<const intcurve*>(importer.GetCurve())->cur();
+        EXPECT_EQ(bs3_curve_closed(b) != 0, expected.at(spec.name).first);
+        EXPECT_EQ(bs3_curve_periodic(b) != 0, expected.at(spec.name).second);
+        m_exporter.reset();
+    }
+}
+
+// A pcurve of form code 3 (periodic on clamped knots, smooth at the seam) is
+// built periodic, in the source's parameters; one of form code 1 is not.
+TEST_F(SourceImport, PeriodicPCurveStaysPeriodic)
+{
+    for (int form : {1, 3}) {
+        SCOPED_TRACE(form);
+        TestNurbs n;
+        n.degree = 2;
+        n.count = 6;
+        n.ctrl = {1.5, 1.0, 1.5, 1.5, 0.5, 1.5, 0.5, 0.5, 1.5, 0.5, 1.5, 1.0};
+        n.knots = {0, 1, 2, 3, 4};
+        n.mults = {3, 1, 1, 1, 3};
+        n.form = form;
+        model.pcurves.clear();
+        const int p = model.addPCurve(n);
+        QELXVelmPCurveImporter importer(&exporter(), exporter().pcurveId(p), Gk_BiLinMap(), Gk_Domain(0.0, 4.0));
+        EXPECT_EQ(importer.Import(), 0);
+        bs2_curve made = importer.GetBs2Curve();
+        ASSERT_NE(made, nullptr);
+        EXPECT_EQ(bs2_curve_periodic(made) != 0, form == 3);
+        for (int i = 0; i <= 8; ++i) {
+            const double t = 4.0 * i / 8;
+            const QELXPoint2D want = model.pcurvePoint(p, t);
+            QELpar_pos got;
+            bs2_curve_eval(t, made, got);
+            EXPECT_LT(std::hypot(got.u - want[0], got.v - want[1]), 1e-12);
+        }
+        bs2_curve_delete(made);
+        m_exporter.reset();
+    }
 }

@@ -230,7 +230,11 @@ TEST_F(SurfaceImport, EveryKindFollowsATiltedScaledAndMirroredMorph)
                 TestModel model;
                 const int s = c.build(model);
                 model.reparametriseSurface(s, -1, 0.5, 2, 0);
-                const Imported in = importSurface(model, s, faceSense, Gk_Span(), morph);
+                // The face spans the source's span, in framework parameters.
+                const double* su = model.surfaces[s].uSpan;
+                const double* sv = model.surfaces[s].vSpan;
+                const Gk_Span span(Gk_Domain(0.5 - su[1], 0.5 - su[0]), Gk_Domain(sv[0] / 2.0, sv[1] / 2.0));
+                const Imported in = importSurface(model, s, faceSense, span, morph);
                 SCOPED_TRACE(std::string(c.what) + (mirror ? ", mirrored" : "") + (faceSense ? ", forward" : ", reversed"));
                 ASSERT_TRUE(in.srf);
                 const Kept kept = keptUnder(c.what, mirror);
@@ -453,4 +457,171 @@ TEST_F(SurfaceImport, SweptLinesBecomeAnalyticWhenAskedAndMissingProfilesGiveNot
     const int unknown = model.addRevolved(model.addLine({2, 0, 0}, {3, 0, 2}), {0, 0, 0}, {0, 0, 1}, 0, 2);
     model.curves[model.surfaces[unknown].ref].type = qelx_test::CurvOther;
     EXPECT_FALSE(importSurface(model, unknown, true).srf);
+}
+
+namespace {
+
+// A ring of 6 x 4 poles, closed round u (first and last rows equal) with a
+// smooth seam or a corner at it, or wrapped (periodic knots); the same with u
+// and v swapped when `inV`.
+int addRing(TestModel& m, int closure, bool smoothSeam, bool inV)
+{
+    const int n = 6, k = 4;
+    std::vector<std::array<double, 3>> round;
+    if (closure == 2) {
+        for (int i = 0; i < n; ++i)
+            round.push_back({3.0 * std::cos(2 * kPi * i / (n - 3)), 3.0 * std::sin(2 * kPi * i / (n - 3)), 0.0});
+    } else if (smoothSeam) {
+        round = {{3, 0, 0}, {3, 3, 0}, {-3, 3, 0}, {-3, -3, 0}, {3, -3, 0}, {3, 0, 0}};
+    } else {
+        round = {{3, 0, 0}, {2, 3, 0}, {-3, 3, 0}, {-3, -3, 0}, {3, -2, 0}, {3, 0, 0}};
+    }
+    std::vector<double> ctrl(3 * n * k);
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < k; ++j) {
+            const int at = inV ? j * n + i : i * k + j;
+            ctrl[3 * at] = round[i][0];
+            ctrl[3 * at + 1] = round[i][1];
+            ctrl[3 * at + 2] = 1.5 * j;
+        }
+    std::vector<double> rk;
+    std::vector<int> rm;
+    if (closure == 2) {
+        for (int i = 0; i < n + 4; ++i) {
+            rk.push_back(i);
+            rm.push_back(1);
+        }
+    } else {
+        rk = {0, 1, 2, 3};
+        rm = {4, 1, 1, 4};
+    }
+    const std::vector<double> lk{0, 1};
+    const std::vector<int> lm{4, 4};
+    const int s = inV ? m.addNurbsSurface(3, 3, k, n, ctrl, lk, lm, rk, rm, {})
+                      : m.addNurbsSurface(3, 3, n, k, ctrl, rk, rm, lk, lm, {});
+    (inV ? m.surfaces[s].vClosure : m.surfaces[s].uClosure) = closure;
+    return s;
+}
+
+} // namespace
+
+// Closure codes: 1 closed, 2 periodic (wrapped), 3 periodic on clamped knots;
+// a clamped ring is periodic only when its seam is smooth, closed otherwise.
+TEST_F(SurfaceImport, ClosureCodesGiveClosedAndPeriodicSurfacesInEitherDirection)
+{
+    const struct {
+        const char* what;
+        int closure;
+        bool smooth, closed, periodic;
+    } cases[] = {
+        {"closed with a corner", 1, false, true, false},
+        {"wrapped", 2, true, true, true},
+        {"clamped periodic, smooth seam", 3, true, true, true},
+        {"clamped periodic, corner at the seam", 3, false, true, false},
+    };
+    for (bool inV : {false, true})
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (inV ? ", in v" : ", in u"));
+            TestModel model;
+            const int s = addRing(model, c.closure, c.smooth, inV);
+            const Imported in = importSurface(model, s, true);
+            ASSERT_TRUE(in.srf);
+            EXPECT_EQ(inV ? in.srf->closed_v() : in.srf->closed_u(), c.closed);
+            EXPECT_EQ(inV ? in.srf->periodic_v() : in.srf->periodic_u(), c.periodic);
+            EXPECT_FALSE(inV ? in.srf->periodic_u() : in.srf->periodic_v());
+            // The same point set, parameter for parameter.
+            const double* us = model.surfaces[s].uSpan;
+            const double* vs = model.surfaces[s].vSpan;
+            for (double f : {0.1, 0.45, 0.9}) {
+                const QELXPoint2D uv(us[0] + f * (us[1] - us[0]), vs[0] + (1 - f) * (vs[1] - vs[0]));
+                const QELXPoint2D k = in.map.apply(uv);
+                EXPECT_LT(dist(model.surfacePoint(s, uv.u(), uv.v()), in.srf->eval_position(QELpar_pos(k.u(), k.v()))),
+                          1e-9);
+            }
+        }
+}
+
+// Rows of poles that nearly meet become one pole at whichever end they are.
+TEST_F(SurfaceImport, NearlyCollapsedPoleRowsBecomePolesAtEachEnd)
+{
+    for (int end = 0; end < 4; ++end) {
+        SCOPED_TRACE(end);
+        TestModel model;
+        const int s = addSheet(model, 0.3, false);
+        auto& ctrl = model.surfaces[s].ctrl;
+        const bool alongV = end >= 2, high = end % 2 == 1;
+        const int nu = 6, nv = 5;
+        const int row = high ? (alongV ? nv - 1 : nu - 1) : 0;
+        const int across = alongV ? nu : nv;
+        const double centre[3] = {2.0, 2.0, 1.0};
+        for (int k = 0; k < across; ++k) {
+            const int at = alongV ? k * nv + row : row * nv + k;
+            for (int c = 0; c < 3; ++c)
+                ctrl[3 * at + c] = centre[c] + 1e-7 * k * (c == 0);
+        }
+        const Imported in = importSurface(model, s, true);
+        ASSERT_TRUE(in.srf);
+        const QELpar_box box = in.srf->param_range();
+        const double at = alongV ? (high ? box.v_range().end_pt() : box.v_range().start_pt())
+                                 : (high ? box.u_range().end_pt() : box.u_range().start_pt());
+        EXPECT_TRUE(alongV ? in.srf->singular_v(at) : in.srf->singular_u(at));
+        // Every point of the pole row is the one pole.
+        const QELinterval other = alongV ? box.u_range() : box.v_range();
+        const QELposition first = in.srf->eval_position(alongV ? QELpar_pos(other.start_pt(), at) : QELpar_pos(at, other.start_pt()));
+        for (double f : {0.3, 0.7, 1.0}) {
+            const double o = other.interpolate(f);
+            EXPECT_LT(distance(in.srf->eval_position(alongV ? QELpar_pos(o, at) : QELpar_pos(at, o)), first), 1e-12);
+        }
+    }
+}
+
+// Bad frames give no surface; a parameterisation with a zero scale is taken
+// as none.
+TEST_F(SurfaceImport, DegenerateFramesGiveNothingAndDegenerateMapsAreIgnored)
+{
+    TestModel model;
+    const int alongNormal = model.addPlane({0, 0, 0}, {0, 0, 2}, {0, 0, 1});
+    const Imported none = importSurface(model, alongNormal, true);
+    EXPECT_FALSE(none.srf);
+    const int plane = model.addPlane({1, 2, 3}, {0, 2, 0}, {1, 0, 0});
+    model.surfaces[plane].uA = 0.0;
+    const Imported in = importSurface(model, plane, true);
+    ASSERT_TRUE(in.srf);
+    for (const QELXPoint2D uv : {QELXPoint2D(0.5, 0.25), QELXPoint2D(-2.0, 3.0)}) {
+        const QELXPoint2D k = in.map.apply(uv);
+        EXPECT_EQ(k.u(), uv.u());
+    }
+}
+
+// With the cone-axis switch on, a cylinder's axis is turned round and a cone's
+// is not; either way the surface is the source's.
+TEST_F(SurfaceImport, ConeAxisSwitchTurnsCylindersOnly)
+{
+    for (bool on : {false, true}) {
+        SCOPED_TRACE(on);
+        qelx_test::OptionScope options;
+        options.set(Ve_OptionDoc::keyOf("CheckConeAxisDirection"), QELXValue(on));
+        TestModel model;
+        const int cylinder = model.addCone({0, 0, 1}, {1, 0, 0}, {0, 0, 1}, 2.0, 0.0);
+        const int conical = model.addCone({0, 1, 0}, {0, 0, 1}, {0, 1, 0}, 3.0, 0.4);
+        for (int s : {cylinder, conical}) {
+            const Imported in = importSurface(model, s, true);
+            ASSERT_TRUE(in.srf);
+            ASSERT_EQ(in.srf->type(), 2);
+            const cone& made = static_cast<const cone&>(*in.srf);
+            const double along = made.base.normal % QELunit_vector(0, s == cylinder ? 0 : 1, s == cylinder ? 1 : 0);
+            EXPECT_NEAR(along, on && s == cylinder ? -1.0 : 1.0, 1e-12);
+            for (double u : {0.0, 1.0})
+                for (double v : {0.5, 2.0}) {
+                    const QELXPoint3D p = model.surfacePoint(s, u, v);
+                    EXPECT_TRUE(in.srf->test_point_tol(QELposition(p.x(), p.y(), p.z()), 1e-9));
+                }
+        }
+    }
+    // A reference direction slanted to the axis gives an elliptic section:
+    // the minor axis (axis x major) over the major one.
+    TestModel model;
+    const Imported slanted = importSurface(model, model.addCone({0, 0, 1}, {1, 0, 1}, {0, 0, 1}, 2.0, 0.0), true);
+    ASSERT_TRUE(slanted.srf);
+    EXPECT_NEAR(static_cast<const cone&>(*slanted.srf).base.radius_ratio, std::sqrt(0.5), 1e-12);
 }
