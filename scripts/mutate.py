@@ -12,7 +12,8 @@ The faults for FOLDER sit in scripts/mutations/FOLDER.txt:
 
 The old text must occur exactly once in the file (add context until it does); `\\n` in either
 text stands for a line break and an empty new text deletes the old one. Each mutant is built
-(only its target, so the test programs load the rebuilt shared library) and the programs run
+(its target and the test programs, which load the rebuilt shared library and
+inline what a mutated header holds) and the programs run
 with a time limit; a test that fails, crashes or runs out of time kills the mutant. The file is
 always put back, on Ctrl-C too, and a copy of the original waits beside it until then, so a run
 that was killed outright is repaired by the next one. Not part of CI.
@@ -74,8 +75,8 @@ def restore_leftovers(mutants):
             print(f"restored {path} from a run that did not finish")
 
 
-def build(build_dir, target, log):
-    proc = subprocess.run(["cmake", "--build", build_dir, "--target", target, "-j",
+def build(build_dir, targets, log):
+    proc = subprocess.run(["cmake", "--build", build_dir, "--target", *targets, "-j",
                            os.environ.get("XVELM_JOBS", "2")],
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     if proc.returncode != 0:
@@ -133,7 +134,9 @@ def main():
 
     log_path = os.path.join(args.build_dir, f"mutate-{args.folder}.log")
     killed, survived, stillborn = [], [], []
-    if not build(args.build_dir, target, sys.stdout):
+    # The test programs are built too: a mutated header reaches code they inline.
+    targets = [target] + tests
+    if not build(args.build_dir, targets, sys.stdout):
         sys.exit("the unmutated tree does not build")
     with open(log_path, "w", encoding="utf-8") as log:
         reason = run_tests(args.build_dir, tests, args.timeout, log)
@@ -150,7 +153,7 @@ def main():
                     with open(full, "w", encoding="utf-8") as f:
                         f.write(original.replace(m.old, m.new, 1))
                     log.write(f"\n=== {m.ident} {m.path}: {m.note}\n")
-                    if not build(args.build_dir, target, log):
+                    if not build(args.build_dir, targets, log):
                         outcome = "does not build"
                         stillborn.append(m)
                     else:
@@ -171,7 +174,7 @@ def main():
         except KeyboardInterrupt:
             print("\nstopped; the file is back as it was")
         finally:
-            build(args.build_dir, target, log)
+            build(args.build_dir, targets, log)
 
     valid = len(killed) + len(survived)
     rate = 100.0 * len(killed) / valid if valid else 0.0
