@@ -467,3 +467,109 @@ TEST_F(PostProcess, ResurfacingFailingAtAnyKernelCallLeavesTheModelRepairedOrAsI
 }
 
 } // namespace
+
+namespace {
+
+// The periodic tube whose surface says it is open round v.
+BODY* periodicTubeFlaggedOpen()
+{
+    BODY* b = periodicTube();
+    auto& sp = static_cast<spline&>(faces(b)[0]->geometry()->equation_for_update());
+    bs3_surface s = bs3_surface_copy(sp.sur());
+    bs3_surface_set_open_v(s);
+    sp.set_sur(s);
+    return b;
+}
+
+TEST_F(PostProcess, SurfaceWhoseSeamMatchesBecomesPeriodicAgain)
+{
+    const std::string clean = testkit::body_text(keep(periodicTube()));
+    BODY* b = keep(periodicTubeFlaggedOpen());
+    Ve_PostProcessUtil(view(b)).fixSurfaceForms();
+    EXPECT_EQ(testkit::body_text(b), clean);
+}
+
+// A sheet on the square tube (closed round v): two loops of one closed edge
+// each. One of those edges' curve is flagged open with its last control
+// point 5e-5 away from its first.
+BODY* squareTubeWithOpenRing()
+{
+    bs3_surface s = testkit::make_tube_bs3_surface(false);
+    FACE* face = make_face_spline(spline(s));
+    bs3_surface_delete(s);
+    BODY* b = nullptr;
+    EXPECT_TRUE(api_mk_by_faces(nullptr, 1, &face, b).ok());
+    for (EDGE* e : edges(b)) {
+        if (!e->closed() || e->geometry()->equation().type() != 11)
+            continue;
+        auto& ic = static_cast<intcurve&>(e->geometry()->equation_for_update());
+        bs3_curve c = bs3_curve_copy(ic.cur());
+        int n = 0;
+        QELposition* pts = nullptr;
+        bs3_curve_control_points(c, n, pts);
+        bs3_curve_set_ctrlpt(c, n - 1, pts[n - 1] + QELvector(5e-5, 0, 0), 1.0);
+        delete[] pts;
+        bs3_curve_set_open(c);
+        ic.set_cur(c);
+        break;
+    }
+    return b;
+}
+
+TEST_F(PostProcess, NearlyClosedEdgeCurveIsClosed)
+{
+    BODY* b = keep(squareTubeWithOpenRing());
+    EXPECT_NE(findings(b), "");
+    Ve_PostProcessUtil(view(b)).MakeCurvesClosed();
+    EXPECT_EQ(findings(b), "");
+    for (EDGE* e : edges(b))
+        if (e->closed() && e->geometry()->equation().type() == 11) {
+            EXPECT_TRUE(bs3_curve_closed(static_cast<const intcurve&>(e->geometry()->equation()).cur()));
+        }
+}
+
+// The spline sheet with every pcurve running against its coedge.
+BODY* sheetWithBackwardPcurves()
+{
+    BODY* b = testkit::make_spline_sheet();
+    const surface& srf = faces(b)[0]->geometry()->equation();
+    ENTITY_LIST coedges;
+    api_get_coedges(b, coedges);
+    for (int i = 0; i < coedges.count(); ++i) {
+        auto* c = static_cast<COEDGE*>(coedges[i]);
+        const QELinterval r = c->param_range();
+        const QELpar_pos from = c->geometry()->def().eval_position(r.start_pt());
+        const QELpar_pos to = c->geometry()->def().eval_position(r.end_pt());
+        c->set_geometry(new PCURVE(pcurve(testkit::linear_bs2(to, from, r), 0.0, srf)));
+    }
+    return b;
+}
+
+TEST_F(PostProcess, SplineFaceWithANegativeAreaGetsFreshPcurves)
+{
+    const double cleanArea = area(keep(testkit::make_spline_sheet()));
+    BODY* b = keep(sheetWithBackwardPcurves());
+    EXPECT_LT(area(b), 0.0);
+    EXPECT_NE(findings(b), "");
+    EXPECT_TRUE(Ve_PostProcessUtil(view(b)).CorrectFaceAreaProblem());
+    EXPECT_EQ(findings(b), "");
+    EXPECT_NEAR(area(b), cleanArea, 1e-6 * cleanArea);
+}
+
+TEST_F(PostProcess, FormAndAreaRepairsFailingAtAnyKernelCallLeaveTheModelRepairedOrAsItWas)
+{
+    for (auto [name, build, step] :
+         {std::tuple{"MakeCurvesClosed", &squareTubeWithOpenRing, +[](Ve_PostProcessUtil& t) { t.MakeCurvesClosed(); }},
+          std::tuple{"CorrectFaceAreaProblem", &sheetWithBackwardPcurves,
+                     +[](Ve_PostProcessUtil& t) { t.CorrectFaceAreaProblem(); }}}) {
+        SCOPED_TRACE(name);
+        testkit::sweep_kernel_calls(build, [&](BODY* b) {
+            velmInnerCall([&] {
+                Ve_PostProcessUtil tool(view(b));
+                step(tool);
+            });
+        });
+    }
+}
+
+} // namespace
