@@ -90,6 +90,14 @@ const std::vector<SurfaceCase>& surfaceCases()
         {"cylinder", [](TestModel& m) { return m.addCone({0, 0, 1}, {1, 0, 0}, {0, 0, 1}, 2.0, 0.0); }, 1e-9},
         {"cone", [](TestModel& m) { return m.addCone({0, 1, 0}, {0, 0, 1}, {0, 1, 0}, 3.0, 0.4); }, 1e-9},
         {"sphere", [](TestModel& m) { return m.addSphere({1, 1, 1}, 2.5); }, 1e-9},
+        {"sphere in a tilted frame",
+         [](TestModel& m) {
+             const int s = m.addSphere({1, 2, 3}, 3.0);
+             m.surfaces[s].d1 = {2.0 / 3, 2.0 / 3, 1.0 / 3};
+             m.surfaces[s].d2 = {1.0 / 3, -2.0 / 3, 2.0 / 3};
+             return s;
+         },
+         1e-9},
         {"ring torus", [](TestModel& m) { return m.addTorus({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 4.0, 1.0, false); },
          1e-9},
         {"apple torus", [](TestModel& m) { return m.addTorus({0, 0, 0}, {0, 1, 0}, {0, 0, 1}, 1.0, 1.5, false); },

@@ -99,6 +99,7 @@ TEST(NeutralText, DamagedDocumentsAreRefusedWithFileAndPath)
         {"version", replaceOnce(good, "\"version\":1", "\"version\":9"), "/version"},
         {"missing", replaceOnce(good, "\"edges\":[\n", "\"edgez\":[\n"), "/edges"},
         {"offset of itself", replaceOnce(good, base, "\"base\":" + std::to_string(offset + 1)), cyclePath.c_str()},
+        {"one span null", replaceOnce(good, "\"uSpan\":[", "\"uSpan\":null,\"x\":["), "/surfaces/0/vSpan"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -173,3 +174,16 @@ TEST(NeutralText, RandomMutationsAreReadOrRefusedNeverCrash)
     }
     EXPECT_GT(refused, 200);
 }
+
+// An unbounded surface has no box: both spans are null, and they come back so.
+TEST(NeutralText, UnboundedSurfacesHaveNullSpans)
+{
+    TestModel m = TestModel::planeFace();
+    m.surfaces[0].bounded = false;
+    const std::string text = writeNeutralText(m);
+    EXPECT_NE(text.find("\"uSpan\":null,\"vSpan\":null"), std::string::npos);
+    const TestModel back = readNeutralText(text, "plane.json");
+    EXPECT_FALSE(back.surfaces[0].bounded);
+    EXPECT_EQ(writeNeutralText(back), text);
+}
+

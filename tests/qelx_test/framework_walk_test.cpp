@@ -220,3 +220,26 @@ TEST(TestDocument, CarriesTheSourceTypeUnitAndHeader)
     EXPECT_STREQ(name.c_str(), "bracket");
     EXPECT_EQ(header->GetStringValue("PRODUCT_NAME", 1, name), QELI_FAIL);
 }
+
+// A closed shell is answered "not open" by failing, a sheet's shell "open";
+// the walk records what the field's name says and counts neither as a fault.
+// An unbounded surface gives no span and is no fault either.
+TEST(FrameworkWalk, ShellsClosedAsNamedAndUnboundedSurfacesWithoutSpan)
+{
+    for (const bool solid : {true, false}) {
+        TestModel source = solid ? TestModel::block(1, 2, 3) : TestModel::planeFace();
+        source.surfaces[0].bounded = false;
+        WalkSummary summary;
+        const TestModel out = walked(source, &summary);
+        EXPECT_EQ(summary.failedCalls, 0) << solid;
+        ASSERT_FALSE(out.shells.empty());
+        for (const TestShell& shell : out.shells)
+            EXPECT_EQ(shell.closed, solid);
+        int unbounded = 0;
+        for (const TestSurface& s : out.surfaces)
+            unbounded += !s.bounded;
+        EXPECT_GE(unbounded, 1) << solid;
+        EXPECT_LT(out.maxGap(), 1e-9);
+    }
+}
+

@@ -132,3 +132,65 @@ TEST(TestModelSplines, KnotInsertionKeepsTheCurve)
         EXPECT_LT(m.curvePoint(0, 0.3).Distance(original.curvePoint(0, 0.7)), 1e-12);
     }
 }
+
+// A sphere is read in its own frame: longitude 0 along d1, the pole along d2,
+// longitude turning towards d1 x d2, whatever way the frame is turned.
+TEST(TestModelGeometry, SpheresHonourTheirOwnFrame)
+{
+    struct Frame {
+        const char* name;
+        Vec3 zero, pole;
+    };
+    const Frame frames[] = {{"default", {1, 0, 0}, {0, 0, 1}},
+                            {"pole +x, longitude 0 along +y", {0, 1, 0}, {1, 0, 0}},
+                            {"pole -z", {0, 1, 0}, {0, 0, -1}},
+                            {"tilted", {2.0 / 3, 2.0 / 3, 1.0 / 3}, {1.0 / 3, -2.0 / 3, 2.0 / 3}}};
+    for (const Frame& f : frames) {
+        SCOPED_TRACE(f.name);
+        TestModel m;
+        const int s = m.addSphere({1, 2, 3}, 3.0);
+        m.surfaces[s].d1 = f.zero;
+        m.surfaces[s].d2 = f.pole;
+        const QELXPoint3D c(1, 2, 3), O(f.zero[0], f.zero[1], f.zero[2]), P(f.pole[0], f.pole[1], f.pole[2]);
+        const QELXPoint3D W = QELXPoint3D::VectorProduct(O, P);
+        EXPECT_LT(m.canonicalSurfacePoint(s, 0.0, 0.0).Distance(c + O * 3.0), 1e-12);
+        EXPECT_LT(m.canonicalSurfacePoint(s, M_PI / 2, 0.7).Distance(c + P * 3.0), 1e-12);
+        EXPECT_LT(m.canonicalSurfacePoint(s, 0.0, M_PI / 2).Distance(c + W * 3.0), 1e-12);
+        EXPECT_LT(m.canonicalSurfacePoint(s, -M_PI / 6, M_PI).Distance(c + (O * -std::cos(M_PI / 6) - P * 0.5) * 3.0),
+                  1e-12);
+        // The record's own normal still points out.
+        EXPECT_GT(m.surfaceNormal(s, 0.4, 1.1) * (m.surfacePoint(s, 0.4, 1.1) - c), 0.0);
+    }
+}
+
+// An edge that runs against its curve: its domain is in its own parameter,
+// the curve read at the negated one, so the vertices are the curve's ends
+// at -low and -high; a pcurve that runs against its coedge is read at the
+// negated coedge parameter.
+TEST(TestModelEditors, EdgesAndPCurvesAgainstTheirParameter)
+{
+    TestModel m = TestModel::block(1, 2, 3);
+    for (int c = 0; c < static_cast<int>(m.curves.size()); ++c)
+        m.reparametriseCurve(c, -1.0, 0.25);
+    EXPECT_LT(m.maxGap(), 1e-9);
+    for (const TestEdge& e : m.edges) {
+        ASSERT_FALSE(e.sense);
+        const TestCurve& c = m.curves[e.curve];
+        EXPECT_NEAR(c.domain[0], -e.domain[1], 1e-12);
+        EXPECT_NEAR(c.domain[1], -e.domain[0], 1e-12);
+        EXPECT_LT(m.curvePoint(e.curve, -e.domain[0]).Distance(m.point(m.vertices[e.start].point)), 1e-12);
+        EXPECT_LT(m.curvePoint(e.curve, -e.domain[1]).Distance(m.point(m.vertices[e.end].point)), 1e-12);
+    }
+
+    // The first coedge's pcurve read at -t: its sense says so.
+    TestModel flipped = TestModel::planeFace();
+    TestNurbs& n = flipped.pcurves[flipped.coedges[0].pcurve].nurbs;
+    const double ends = n.knots.front() + n.knots.back();
+    reverseNurbs(n, 2);
+    for (double& k : n.knots)
+        k -= ends;
+    flipped.flipPCurveSense(0);
+    EXPECT_LT(flipped.maxGap(), 1e-9);
+    flipped.flipPCurveSense(0);
+    EXPECT_GT(flipped.maxGap(), 0.5);
+}

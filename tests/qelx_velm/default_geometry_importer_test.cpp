@@ -69,6 +69,15 @@ TEST(DefaultGeometryImporter, SurfacesMeetTheSourceAtFrameworkParameters)
     m.reparametriseSurface(extruded, 2.0, 0.5, -1.0, 0.0);
     for (int s : {m.addExtruded(nurbs, {0, 0.5, 3}, -1.0, 1.0), m.addRevolved(nurbs, {0, 0, -2}, {0, 1, 0}, 0.5, 2.0)})
         m.reparametriseSurface(s, -0.5, 1.0, 2.0, 0.5);
+    // Spheres in their own frames, the pole along +x and tilted, under the identity and a map.
+    for (const auto& [zero, pole] : {std::pair<Vec3, Vec3>{{0, 1, 0}, {1, 0, 0}},
+                                     std::pair<Vec3, Vec3>{{2.0 / 3, 2.0 / 3, 1.0 / 3}, {1.0 / 3, -2.0 / 3, 2.0 / 3}}}) {
+        const int sphere = m.addSphere({1, 2, 3}, 3.0);
+        m.surfaces[sphere].d1 = zero;
+        m.surfaces[sphere].d2 = pole;
+        m.surfaces.push_back(m.surfaces[sphere]);
+        m.reparametriseSurface(static_cast<int>(m.surfaces.size()) - 1, -1.0, 0.0, 1.0, 0.3);
+    }
     Importer in(m);
     const long before = velm_live_object_count();
     for (int s = 0; s < static_cast<int>(m.surfaces.size()); ++s) {
