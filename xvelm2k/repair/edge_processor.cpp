@@ -8,6 +8,7 @@
 #include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_math.hxx"
 #include "repair/post_process_internal.hxx"
+#include "repair/small_edges_internal.hxx"
 #include "velm/attrib.hxx"
 #include "velm/bspline.hxx"
 #include "velm/topology_api.hxx"
@@ -58,6 +59,33 @@ bool unlinkCoedge(COEDGE* c)
 
 } // namespace
 
+namespace ve_repair {
+
+std::vector<EDGE*> edgesAround(VERTEX* v)
+{
+    ENTITY_LIST edges;
+    sg_q_edges_around_vertex(v, &edges);
+    return listed<EDGE>(edges);
+}
+
+void unlinkEdgeCoedges(EDGE* edge)
+{
+    const std::vector<COEDGE*> ring = edge_coedges(edge);
+    edge->set_coedge(nullptr);
+    for (COEDGE* c : ring) {
+        LOOP* loop = c->loop();
+        if (!unlinkCoedge(c) || !loop)
+            continue;
+        FACE* face = loop->face();
+        const bool onlyLoop = face && face->loop() == loop && !loop->next();
+        remove_loop(loop);
+        if (onlyLoop)
+            kf(face, 1);
+    }
+}
+
+} // namespace ve_repair
+
 bool Ve_EdgeProcessor::sameEdgeGroup(VERTEX* vertex, EDGE* first, EDGE* second)
 {
     if (!vertex || !first || !second || !first->coedge() || !second->coedge())
@@ -101,12 +129,11 @@ void Ve_EdgeProcessor::replaceVertex(VERTEX* oldVertex, VERTEX* newVertex, EDGE*
     ENTITY_LIST faces;
     if (edge)
         api_get_faces(edge, faces);
-    const QELXDynamicArray<Ve_EdgeTag*> around = ve_view<Ve_VertexTag>(oldVertex)->getEdges();
+    const std::vector<EDGE*> around = ve_repair::edgesAround(oldVertex);
     if (edge)
         removeEdgeGroup(oldVertex, edge);
     merge_attrib(newVertex, oldVertex);
-    for (int i = 0; i < around.Count(); ++i) {
-        EDGE* e = reinterpret_cast<EDGE*>(around[i]);
+    for (EDGE* e : around) {
         if (e->start() == oldVertex)
             e->set_start(newVertex);
         if (e->end() == oldVertex)
@@ -166,18 +193,7 @@ Ve_VertexTag* Ve_EdgeProcessor::removeEdge(Ve_EdgeTag* edgeTag, bool updateToler
     }
     // Every coedge leaves its ring; a loop left empty goes, and its face with
     // it when that was the face's only loop.
-    const std::vector<COEDGE*> ring = edge_coedges(edge);
-    edge->set_coedge(nullptr);
-    for (COEDGE* c : ring) {
-        LOOP* loop = c->loop();
-        if (!unlinkCoedge(c) || !loop)
-            continue;
-        FACE* face = loop->face();
-        const bool onlyLoop = face && face->loop() == loop && !loop->next();
-        remove_loop(loop);
-        if (onlyLoop)
-            kf(face, 1);
-    }
+    ve_repair::unlinkEdgeCoedges(edge);
     if (survivor && updateTolerances) {
         if (is_TVERTEX(survivor))
             static_cast<TVERTEX*>(survivor)->set_update(1);

@@ -7,6 +7,7 @@
 #include <map>
 #include <unordered_set>
 
+#include "entity_internal.hxx"
 #include "query_internal.hxx"
 #include "velm/api.hxx"
 #include "velm/build.hxx"
@@ -18,15 +19,31 @@ using namespace velm_query;
 
 namespace {
 
+// Where the last search for a face's predecessor ended. Repairs kill faces
+// in the order a walk of the shell meets them, so the next search starts
+// there instead of at the head; a hint that is gone, elsewhere or past the
+// face only costs the search from the head.
+FACE* last_predecessor = nullptr;
+
+FACE* predecessor_from(FACE* f, const FACE* face, std::size_t limit) {
+  for (std::size_t n = 0; f && f->next() != face && n < limit; ++n) f = f->next();
+  return f && f->next() == face ? f : nullptr;
+}
+
 void unlink_face(FACE* face) {
   SHELL* s = face->shell();
   if (!s) return;
   if (s->face() == face) {
     s->set_face(face->next());
   } else {
-    FACE* f = s->face();
-    while (f && f->next() != face) f = f->next();
+    const std::size_t limit = velm_walk_limit();
+    FACE* hint = last_predecessor;
+    FACE* f = nullptr;
+    if (hint && hint != face && velm_is_live_entity(hint) && !hint->is_lost() && hint->shell() == s)
+      f = predecessor_from(hint, face, limit);
+    if (!f) f = predecessor_from(s->face(), face, limit);
     if (f) f->set_next(face->next());
+    last_predecessor = f;
   }
   face->set_next(nullptr);
   face->set_shell(nullptr);

@@ -1,0 +1,200 @@
+// Vertex repairs: redundant vertices dissolved, duplicate vertices merged by
+// replacement and by changing vertex geometry, slits of overlapping edges
+// joined; each on a model carrying exactly its fault, on clean models, and
+// with every kernel call failing in turn.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "qelx/qelx_test.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "repair/vertex_util.hxx"
+#include "support/geometry_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/repair_builders.hxx"
+#include "support/repair_sweep.hxx"
+#include "velm/attrib.hxx"
+#include "velm/memory.hxx"
+#include "velm/tolerant.hxx"
+#include "velm/topology_api.hxx"
+
+namespace {
+
+class VertexRepairs : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qelx_test::resetFramework();
+        m_live = velm_live_object_count();
+    }
+    void TearDown() override
+    {
+        for (BODY* b : m_bodies)
+            api_del_entity(b);
+        EXPECT_EQ(velm_live_object_count(), m_live);
+        qelx_test::resetFramework();
+    }
+    BODY* keep(BODY* b)
+    {
+        m_bodies.push_back(b);
+        return b;
+    }
+
+    std::vector<BODY*> m_bodies;
+    long m_live = 0;
+};
+
+// A unit square and a quadrilateral beside it that share no edge: the
+// quadrilateral's first corner lies `gap` to the right of the square's
+// second, the only pair of corners that near.
+BODY* squareAndQuad(double gap)
+{
+    return testkit::make_polyhedron({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {1 + gap, 0, 0}, {2, 0, 0},
+                                     {2, 1, 0}, {1.5, 1, 0}},
+                                    {{0, 1, 2, 3}, {4, 5, 6, 7}});
+}
+
+// A square sheet whose loop runs down a slit from its top side and back up on
+// a second edge over the same line, to a second vertex at the same point.
+BODY* sheetWithSlit()
+{
+    return testkit::make_polyhedron({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {5, 10, 0}, {5, 5, 0}, {5, 10, 0}, {0, 10, 0}},
+                                    {{0, 1, 2, 3, 4, 5, 6}});
+}
+
+// A box whose top front edge is cut in two at its middle, both halves
+// running the same way: a redundant vertex.
+BODY* boxWithRedundantVertex()
+{
+    const double L = 10, W = 5, H = 3;
+    return testkit::make_polyhedron({{0, 0, 0}, {L, 0, 0}, {L, W, 0}, {0, W, 0}, {0, 0, H}, {L / 2, 0, H}, {L, 0, H},
+                                     {L, W, H}, {0, W, H}},
+                                    {{0, 3, 2, 1}, {4, 5, 6, 7, 8}, {0, 1, 6, 5, 4}, {3, 8, 7, 2}, {0, 4, 8, 3},
+                                     {1, 2, 7, 6}});
+}
+
+int tolerantVertices(const BODY* b)
+{
+    ENTITY_LIST vertices;
+    api_get_vertices(b, vertices);
+    int n = 0;
+    for (int i = 0; i < vertices.count(); ++i)
+        n += is_TVERTEX(vertices[i]);
+    return n;
+}
+
+struct Repair {
+    const char* name;
+    std::function<BODY*()> build;
+    std::function<void(Ve_VertexUtil&)> run;
+    int edgesAfter, verticesAfter, tolerantAfter;
+    bool events;
+};
+
+const std::vector<Repair>& repairs()
+{
+    static const std::vector<Repair> all = {
+        {"redundant vertex on a straight edge", boxWithRedundantVertex,
+         [](Ve_VertexUtil& u) { u.removeRedundantVertices(); }, 12, 8, 0, false},
+        {"duplicate vertices, replaced", [] { return squareAndQuad(5e-7); },
+         [](Ve_VertexUtil& u) { u.remDuplVerticesByReplaceVert(); }, 8, 7, 0, false},
+        {"duplicate vertices, by vertex geometry", [] { return squareAndQuad(5e-7); },
+         [](Ve_VertexUtil& u) { u.remDuplVerticesByChangeVertGeom(); }, 8, 7, 1, true},
+        {"slit of two overlapping edges", sheetWithSlit, [](Ve_VertexUtil& u) { u.remDuplVerticesByChangeVertGeom(); },
+         6, 6, 2, true},
+    };
+    return all;
+}
+
+} // namespace
+
+TEST_F(VertexRepairs, EachRepairRemovesExactlyItsFaultAndKeepsTheArea)
+{
+    for (const Repair& r : repairs()) {
+        SCOPED_TRACE(r.name);
+        BODY* b = keep(r.build());
+        ASSERT_EQ(testkit::check_findings(b), "");
+        const double area = testkit::body_area(b);
+        qelx_test::EventRecorder events;
+        Ve_VertexUtil util(b);
+        r.run(util);
+        EXPECT_EQ(testkit::count_edges(b), r.edgesAfter);
+        EXPECT_EQ(testkit::count_vertices(b), r.verticesAfter);
+        EXPECT_EQ(tolerantVertices(b), r.tolerantAfter);
+        EXPECT_EQ(testkit::check_findings(b), "");
+        EXPECT_NEAR(testkit::body_area(b), area, 1e-6 * area);
+        EXPECT_TRUE(events.tasksNested());
+        EXPECT_EQ(events.count("StartTask"), r.events ? 1 : 0);
+    }
+}
+
+TEST_F(VertexRepairs, MarkedEdgesAndOppositeCurvesKeepTheirVertex)
+{
+    BODY* marked = keep(boxWithRedundantVertex());
+    ENTITY_LIST edges;
+    api_get_edges(marked, edges);
+    for (int i = 0; i < edges.count(); ++i)
+        if (distance(static_cast<EDGE*>(edges[i])->start_pos(), QELposition(5, 0, 3)) < 1e-9) {
+            api_add_generic_named_attribute(edges[i], "ATTRIB_XVELM_LAYER", 3);
+            break;
+        }
+    Ve_VertexUtil(marked).removeRedundantVertices();
+    EXPECT_EQ(testkit::count_edges(marked), 13);
+
+    // The two halves of the cut edge run towards each other: their tangents
+    // at the cut are opposite.
+    BODY* opposite = keep(testkit::make_box_with_small_edge(5.0));
+    const std::string before = testkit::body_text(opposite);
+    Ve_VertexUtil(opposite).removeRedundantVertices();
+    EXPECT_EQ(testkit::body_text(opposite), before);
+}
+
+TEST_F(VertexRepairs, VerticesFartherApartThanTheirTolerancesStay)
+{
+    for (const auto& run : std::vector<std::function<void(Ve_VertexUtil&)>>{
+             [](Ve_VertexUtil& u) { u.remDuplVerticesByReplaceVert(); },
+             [](Ve_VertexUtil& u) { u.remDuplVerticesByChangeVertGeom(); }}) {
+        BODY* b = keep(squareAndQuad(0.005));
+        const std::string before = testkit::body_text(b);
+        Ve_VertexUtil util(b);
+        run(util);
+        EXPECT_EQ(testkit::body_text(b), before);
+    }
+}
+
+TEST_F(VertexRepairs, CleanModelsAreLeftExactlyAsTheyWere)
+{
+    const std::function<BODY*()> models[] = {[] { return testkit::make_plane_box(10, 20, 30); },
+                                             [] { return testkit::make_cylinder(); },
+                                             [] { return testkit::make_spline_sheet(); },
+                                             [] { return testkit::make_polyline_wire({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}); }};
+    const std::function<void(Ve_VertexUtil&)> members[] = {
+        [](Ve_VertexUtil& u) { u.removeRedundantVertices(); }, [](Ve_VertexUtil& u) { u.remDuplVerticesByReplaceVert(); },
+        [](Ve_VertexUtil& u) { u.remDuplVerticesByChangeVertGeom(); }};
+    for (const auto& make : models)
+        for (const auto& member : members) {
+            BODY* b = keep(make());
+            const std::string before = testkit::body_text(b);
+            Ve_VertexUtil util(b);
+            member(util);
+            EXPECT_EQ(testkit::body_text(b), before);
+        }
+    Ve_VertexUtil none(nullptr);
+    none.removeRedundantVertices();
+    none.remDuplVerticesByReplaceVert();
+    none.remDuplVerticesByChangeVertGeom();
+}
+
+TEST_F(VertexRepairs, EveryKernelCallFailingLeavesTheBodyRepairedOrAsItWas)
+{
+    for (const Repair& r : repairs()) {
+        SCOPED_TRACE(r.name);
+        const long runs = testkit::sweep_kernel_calls(r.build, [&](BODY* b) {
+            Ve_VertexUtil util(b);
+            r.run(util);
+        });
+        EXPECT_GT(runs, 0);
+    }
+}
