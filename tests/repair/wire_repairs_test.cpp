@@ -1,0 +1,193 @@
+// Wire-body and edge-curve repairs: a faulty wire body exploded into one body
+// per edge, wire edges split at their kinks, a self-intersecting edge curve of
+// an unstitched sheet rebuilt; clean bodies unchanged; failures injected.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "model/entity_views.hxx"
+#include "qelx/qelx_test.hxx"
+#include "repair/crv_approx_util.hxx"
+#include "repair/post_process_util.hxx"
+#include "support/geometry_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/repair_builders.hxx"
+#include "support/repair_sweep.hxx"
+#include "velm/bspline.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/memory.hxx"
+#include "velm/testkit.hxx"
+#include "velm/topology_api.hxx"
+
+namespace {
+
+class WireRepairs : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qelx_test::resetFramework();
+        m_live = velm_live_object_count();
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(velm_live_object_count(), m_live);
+        qelx_test::resetFramework();
+    }
+    long m_live = 0;
+};
+
+Ve_BodyTag* view(BODY* b)
+{
+    return ve_view<Ve_BodyTag>(b);
+}
+
+// Three straight wire edges; the second vertex moved off its edges' ends.
+BODY* faultyWire()
+{
+    BODY* b = testkit::make_polyline_wire({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}});
+    ENTITY_LIST edges;
+    api_get_edges(b, edges);
+    VERTEX* v = static_cast<EDGE*>(edges[0])->end();
+    v->geometry()->set_coords(v->geometry()->coords() + QELvector(0, 0.01, 0));
+    return b;
+}
+
+// A wire of one edge on a degree-one B-spline with a corner at its middle.
+BODY* kinkedWire()
+{
+    const QELposition pts[3] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}};
+    const double knots[5] = {0, 0, 1, 2, 2};
+    bs3_curve bs = bs3_curve_from_ctrlpts(1, 0, 0, 0, 3, pts, nullptr, QELresabs, 5, knots, bs3_curve_knottol());
+    const QELinterval range(0, 2);
+    EDGE* e = new EDGE(new VERTEX(new APOINT(pts[0])), new VERTEX(new APOINT(pts[2])), make_curve(intcurve(bs)),
+                       FORWARD, EDGE_cvty_unknown, &range);
+    BODY* body = nullptr;
+    EXPECT_TRUE(api_make_ewire(1, &e, body).ok());
+    return body;
+}
+
+// The spline sheet with one edge curve replaced by a cubic whose control
+// polygon crosses itself, so that the curve loops.
+BODY* sheetWithLoopingEdge()
+{
+    BODY* b = testkit::make_spline_sheet();
+    ENTITY_LIST edges;
+    api_get_edges(b, edges);
+    EDGE* e = static_cast<EDGE*>(edges[0]);
+    // The planar looping cubic (0,0) (10,10) (-5,10) (5,0), laid along the edge.
+    const QELposition start = e->start_pos(), end = e->end_pos();
+    const double scale = distance(start, end) / 5.0;
+    const QELvector along = normalise(end - start) * scale;
+    const QELvector up = QELvector(0, 0, 1) * scale;
+    const QELposition pts[4] = {start, start + 10 * along + 10 * up, start - 5 * along + 10 * up, end};
+    const QELinterval range = e->param_range();
+    const double knots[8] = {range.start_pt(), range.start_pt(), range.start_pt(), range.start_pt(),
+                             range.end_pt(),   range.end_pt(),   range.end_pt(),   range.end_pt()};
+    e->set_geometry(make_curve(intcurve(
+        bs3_curve_from_ctrlpts(3, 0, 0, 0, 4, pts, nullptr, QELresabs, 8, knots, bs3_curve_knottol()))));
+    return b;
+}
+
+} // namespace
+
+TEST_F(WireRepairs, AFaultyWireBodyBecomesOneSoundBodyPerEdge)
+{
+    BODY* b = faultyWire();
+    ASSERT_NE(testkit::check_findings(b), "");
+    qelx_test::EventRecorder events;
+    ENTITY_LIST bodies;
+    EXPECT_TRUE(Ve_PostProcessUtil(view(b)).ExplodeFaultyWireBody(bodies));
+    ASSERT_EQ(bodies.count(), 3);
+    for (int i = 0; i < bodies.count(); ++i) {
+        EXPECT_EQ(testkit::count_edges(bodies[i]), 1);
+        EXPECT_EQ(testkit::check_findings(bodies[i]), "");
+    }
+    EXPECT_FALSE(bodies.contains(b));
+    api_del_entity_list(bodies);
+    EXPECT_TRUE(events.tasksNested());
+}
+
+TEST_F(WireRepairs, SoundBodiesAreNotExploded)
+{
+    // A sound wire body has no lump: nothing is handed back. A solid hands back itself.
+    for (BODY* b : {testkit::make_polyline_wire({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}), testkit::make_plane_box(1, 2, 3)}) {
+        const std::string before = testkit::body_text(b);
+        ENTITY_LIST bodies;
+        EXPECT_TRUE(Ve_PostProcessUtil(view(b)).ExplodeFaultyWireBody(bodies));
+        EXPECT_EQ(bodies.count(), b->lump() ? 1 : 0);
+        EXPECT_EQ(testkit::body_text(b), before);
+        api_del_entity(b);
+    }
+    ENTITY_LIST none;
+    EXPECT_FALSE(Ve_PostProcessUtil(nullptr).ExplodeFaultyWireBody(none));
+}
+
+TEST_F(WireRepairs, EveryKernelCallFailingLeavesTheWireExplodedOrAsItWas)
+{
+    BODY* clean = faultyWire();
+    const std::string asBuilt = testkit::body_text(clean);
+    api_del_entity(clean);
+    long injected = 0;
+    for (long n = 1;; ++n) {
+        velm_test_reset();
+        BODY* b = faultyWire();
+        velm_test_fail_call("*", n, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+        ENTITY_LIST bodies;
+        Ve_PostProcessUtil(view(b)).ExplodeFaultyWireBody(bodies);
+        const bool fired = !velm_test_injection_pending();
+        velm_test_reset();
+        if (bodies.count() == 3) {
+            for (int i = 0; i < bodies.count(); ++i)
+                EXPECT_EQ(testkit::check_findings(bodies[i]), "") << "call " << n;
+            api_del_entity_list(bodies);
+        } else {
+            EXPECT_EQ(bodies.count(), 0) << "call " << n;
+            EXPECT_EQ(testkit::body_text(b), asBuilt) << "call " << n;
+            api_del_entity(b);
+        }
+        EXPECT_EQ(velm_live_object_count(), m_live) << "call " << n;
+        if (!fired)
+            break;
+        ++injected;
+    }
+    EXPECT_GT(injected, 0);
+}
+
+TEST_F(WireRepairs, WireEdgesAreSplitAtTheirKinks)
+{
+    BODY* b = kinkedWire();
+    qelx_test::EventRecorder events;
+    EXPECT_TRUE(Ve_PostProcessUtil(view(b)).SplitWireEdgeAtDisc());
+    EXPECT_EQ(testkit::count_edges(b), 2);
+    EXPECT_EQ(testkit::check_findings(b), "");
+    EXPECT_TRUE(events.tasksNested());
+    EXPECT_EQ(events.count("StartTask"), 1); // the duplicate-vertex pass after the split
+    api_del_entity(b);
+
+    BODY* box = testkit::make_plane_box(1, 2, 3);
+    EXPECT_FALSE(Ve_PostProcessUtil(view(box)).SplitWireEdgeAtDisc());
+    api_del_entity(box);
+    EXPECT_GT(testkit::sweep_kernel_calls(kinkedWire, [](BODY* w) { Ve_PostProcessUtil(view(w)).SplitWireEdgeAtDisc(); }),
+              0);
+}
+
+TEST_F(WireRepairs, ALoopingEdgeCurveOfAnUnstitchedSheetIsRebuilt)
+{
+    BODY* sheet = sheetWithLoopingEdge();
+    ENTITY_LIST edges;
+    api_get_edges(sheet, edges);
+    EDGE* e = static_cast<EDGE*>(edges[0]);
+    EXPECT_TRUE(Ve_CrvApproxUtil::crvSelfIntersects(const_cast<curve*>(&e->geometry()->equation())));
+    EXPECT_TRUE(Ve_PostProcessUtil(view(sheet)).fixLeftOverCurveSelfIntTrim());
+    EXPECT_FALSE(Ve_CrvApproxUtil::crvSelfIntersects(const_cast<curve*>(&e->geometry()->equation())));
+    EXPECT_EQ(testkit::model_problems(sheet), "");
+    api_del_entity(sheet);
+
+    // A stitched body (edges with two coedges) is refused and left alone.
+    BODY* box = testkit::make_plane_box(1, 2, 3);
+    const std::string before = testkit::body_text(box);
+    EXPECT_FALSE(Ve_PostProcessUtil(view(box)).fixLeftOverCurveSelfIntTrim());
+    EXPECT_EQ(testkit::body_text(box), before);
+    api_del_entity(box);
+}
