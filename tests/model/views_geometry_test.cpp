@@ -91,14 +91,18 @@ TEST(LoopClassification, PeripheryAndHoleOnPlaneCylinderAndSphereInEitherOrder)
         EXPECT_FALSE(as<Ve_LoopTag>(hole)->isOuterLoop());
         EXPECT_TRUE(as<Ve_LoopTag>(outer)->isOuterLoop());
     }
-    // A failed loop type, or a failed answer whether the loop is outside, is not outer.
+    // A failed loop type or placement is not outer, and is reported as a failure.
     Ve_LoopTag* outer = as<Ve_LoopTag>(firstFace(sheets[0])->loop()->next());
-    for (const char* failing : {"api_loop_type", "api_loop_external"}) {
-        velm_test_fail_next(failing, apiFailure());
-        EXPECT_FALSE(outer->isOuterLoop()) << failing;
+    for (const char* call : {"api_loop_type", "api_loop_external"}) {
+        Gk_ErrMgr::clearAssertions();
+        velm_test_fail_next(call, apiFailure());
+        EXPECT_FALSE(outer->isOuterLoop()) << call;
+        EXPECT_EQ(Gk_ErrMgr::assertions().size(), 1u) << call;
         velm_test_reset();
     }
+    Gk_ErrMgr::clearAssertions();
     EXPECT_TRUE(outer->isOuterLoop());
+    EXPECT_TRUE(Gk_ErrMgr::assertions().empty());
     for (BODY* sheet : sheets)
         api_del_entity(sheet);
 }
@@ -122,6 +126,13 @@ TEST(ConicalApex, CapTowardsTheApexNeedsALoopThere)
     FACE* face = firstFace(cap);
     Ve_FaceTag* f = as<Ve_FaceTag>(face);
     EXPECT_TRUE(f->NeedsLoopAtConicalFaceApex());
+    // A loop the kernel could not type: no loop asked for, and the failure reported.
+    Gk_ErrMgr::clearAssertions();
+    velm_test_fail_next("api_loop_type", apiFailure());
+    EXPECT_FALSE(f->NeedsLoopAtConicalFaceApex());
+    EXPECT_EQ(Gk_ErrMgr::assertions().size(), 1u);
+    velm_test_reset();
+    Gk_ErrMgr::clearAssertions();
     // The face's own box is back as its bound.
     ASSERT_NE(face->bound(), nullptr);
     const QELposition apex = static_cast<const CONE*>(face->geometry())->equation().get_apex();

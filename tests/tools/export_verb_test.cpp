@@ -1,16 +1,30 @@
 // `xvelm export`: a kernel save file to a neutral document, progress on the
 // error stream, a summary, and no output at all when the run fails.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <vector>
 
 #include "../../tools/xvelm/export_verb.hxx"
+#include "persist/persistent_class.hxx"
+#include "persist/ve_assem_delete_mgr.hxx"
+#include "persist/ve_part.hxx"
 #include "qelx/qelx_test.hxx"
 #include "support/geometry_builders.hxx"
+#include "support/model_builders.hxx"
+#include "velm/groups.hxx"
+#include "velm/memory.hxx"
+#include "velm/testkit.hxx"
 
 namespace {
 
@@ -104,4 +118,259 @@ TEST(ExportVerb, AFailedRunLeavesNoFileBehind)
     std::filesystem::remove_all(folder);
     std::remove(in.c_str());
     std::remove(good.c_str());
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A folder of this process's own, removed with everything in it.
+struct Scratch {
+    explicit Scratch(const std::string& name)
+        : path(fs::path(::testing::TempDir()) / (name + "_" + std::to_string(::getpid())))
+    {
+        fs::remove_all(path);
+        fs::create_directories(path);
+    }
+    ~Scratch() { fs::remove_all(path); }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+    // Names in the folder other than those given.
+    std::vector<std::string> others(std::initializer_list<std::string> known) const
+    {
+        std::vector<std::string> left;
+        for (const auto& entry : fs::directory_iterator(path)) {
+            const std::string name = entry.path().filename().string();
+            if (std::find(known.begin(), known.end(), name) == known.end())
+                left.push_back(name);
+        }
+        return left;
+    }
+    fs::path path;
+};
+
+std::string wholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The driver program itself, through the shell: `setup` runs first (a limit, a redirection).
+ExportRun driverRun(const std::string& shell)
+{
+    const std::string err = ::testing::TempDir() + "xvelm_export_err_" + std::to_string(::getpid());
+    const int raw = std::system(("(" + shell + ") 2>'" + err + "'").c_str());
+    ExportRun run;
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.err = wholeFile(err);
+    std::remove(err.c_str());
+    return run;
+}
+
+std::string quoted(const std::string& path) { return "'" + path + "'"; }
+
+} // namespace
+
+// An output that is the input, by any name, or that is not a regular file,
+// is refused before any work and left as it was; a link to a regular file
+// is written through; a long legal name fits; nothing temporary stays.
+TEST(ExportVerb, NeverHarmsAFile)
+{
+    qelx_test::resetFramework();
+    const Scratch dir("xvelm_export_targets");
+    const std::string in = saved("xvelm_export_targets.vlt");
+    const std::string model = dir / "model.vlt";
+    fs::copy_file(in, model);
+    const std::string text = wholeFile(model);
+    fs::create_hard_link(model, dir / "hard.vlt");
+    fs::create_symlink(model, dir / "soft.vlt");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    // A device node of our own (where the system lets us make one): never /dev/null itself.
+    const bool device = ::mknod((dir / "null").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+    std::ofstream(dir / "target.json") << "old";
+    fs::create_symlink(dir / "target.json", dir / "link.json");
+    fs::create_symlink(dir / "nowhere.json", dir / "dangling.json");
+    const std::string longName(245, 'n');
+    const struct {
+        std::string out;
+        int status;
+        const char* said;
+    } cases[] = {
+        {model, 1, "is the input file"},
+        {dir / "hard.vlt", 1, "is the input file"},
+        {dir / "soft.vlt", 1, "is the input file"},
+        {dir / "fifo", 1, "is a FIFO, not a regular file"},
+        {device ? dir / "null" : dir / "fifo", 1, "not a regular file"},
+        {dir / "dangling.json", 1, "symbolic link to nothing"},
+        {dir / "link.json", 0, ""},
+        {dir / (longName + ".json"), 0, ""},
+    };
+    for (const auto& c : cases) {
+        const ExportRun run = runExport(model, c.out);
+        EXPECT_EQ(run.status, c.status) << c.out << "\n" << run.err;
+        EXPECT_NE(run.err.find(c.said), std::string::npos) << c.out << "\n" << run.err;
+        EXPECT_EQ(wholeFile(model), text) << c.out << ": the input was changed";
+    }
+    EXPECT_TRUE(fs::is_fifo(dir / "fifo"));
+    if (device) {
+        EXPECT_TRUE(fs::is_character_file(dir / "null"));
+    }
+    EXPECT_TRUE(fs::is_symlink(dir / "link.json"));
+    EXPECT_EQ(wholeFile(dir / "target.json").rfind("{", 0), 0u) << "written through the link";
+    EXPECT_TRUE(fs::is_regular_file(dir / (longName + ".json")));
+    EXPECT_EQ(dir.others({"model.vlt", "hard.vlt", "soft.vlt", "fifo", "null", "target.json", "link.json",
+                          "dangling.json", longName + ".json"}),
+              std::vector<std::string>());
+    std::remove(in.c_str());
+}
+
+// Control bytes in a path never reach the terminal raw, and the damage of a
+// file is named with its record as `info` names it.
+TEST(ExportVerb, MessagesEscapePathsAndNameTheDamage)
+{
+    qelx_test::resetFramework();
+    const Scratch dir("xvelm_export_messages");
+    const std::string in = saved("xvelm_export_messages.vlt");
+    const ExportRun missing = runExport(in, dir / "no\x1b[31m/out.json");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("no\\x1b[31m/out.json"), std::string::npos) << missing.err;
+    EXPECT_EQ(missing.err.find('\x1b'), std::string::npos);
+    std::string text = wholeFile(in);
+    const std::size_t coedge = text.find(" coedge ");
+    ASSERT_NE(coedge, std::string::npos);
+    std::ofstream(dir / "bad\avlt", std::ios::binary) << text.substr(0, coedge) + " coedge 1 $x" + text.substr(coedge + 8);
+    const ExportRun damaged = runExport(dir / "bad\avlt", dir / "out.json");
+    EXPECT_EQ(damaged.status, 1);
+    EXPECT_NE(damaged.err.find("bad\\x07vlt: save file damaged: record "), std::string::npos) << damaged.err;
+    EXPECT_EQ(damaged.err.find('\a'), std::string::npos);
+    std::remove(in.c_str());
+}
+
+// Every write is checked: a full or closed standard output and a file-size
+// limit fail the run (exit 1, one line), with no temporary file left.
+TEST(ExportVerb, EveryWriteIsChecked)
+{
+    qelx_test::resetFramework();
+    const Scratch dir("xvelm_export_writes");
+    const std::string in = saved("xvelm_export_writes.vlt");
+    const std::string driver = quoted(XVELM_DRIVER) + " export " + quoted(in) + " ";
+    const struct {
+        std::string shell;
+        const char* said;
+        const char* kept; // the document, when the run got that far
+    } cases[] = {
+        {driver + quoted(dir / "full.json") + " >/dev/full", "the output could not be written", "full.json"},
+        {driver + quoted(dir / "closed.json") + " >&-", "the output could not be written", "closed.json"},
+        {"ulimit -f 1; " + driver + quoted(dir / "big.json") + " >/dev/null", "File too large", ""},
+        {quoted(XVELM_DRIVER) + " info " + quoted(in) + " >/dev/full", "the output could not be written", ""},
+        {quoted(XVELM_DRIVER) + " --help >/dev/full", "the output could not be written", ""},
+    };
+    for (const auto& c : cases) {
+        const ExportRun run = driverRun(c.shell);
+        EXPECT_EQ(run.status, 1) << c.shell << "\n" << run.err;
+        EXPECT_NE(run.err.find(c.said), std::string::npos) << c.shell << "\n" << run.err;
+        EXPECT_EQ(dir.others({c.kept}), std::vector<std::string>()) << c.shell;
+        if (*c.kept)
+            fs::remove(dir.path / c.kept);
+    }
+    std::remove(in.c_str());
+}
+
+// A kernel failure or running out of memory during the walk ends the run
+// with exit 1, one line, no document and nothing alive.
+TEST(ExportVerb, AFailureDuringTheWalkIsSeenAndLeavesNothing)
+{
+    qelx_test::resetFramework();
+    const Scratch dir("xvelm_export_walk");
+    const std::string in = dir / "named.vlt";
+    {
+        BODY* box = testkit::make_plane_box(1, 2, 3);
+        api_add_generic_named_attribute(box, "ATTRIB_XVELM_NAME", "box");
+        ENTITY_LIST list;
+        list.add(box);
+        FILE* fp = std::fopen(in.c_str(), "w");
+        ASSERT_TRUE(api_save_entity_list(fp, 1, list).ok());
+        std::fclose(fp);
+        api_del_entity(box);
+    }
+    const std::string out = dir / "out.json";
+    velm_test_reset();
+    const long objects = velm_live_object_count();
+    // The body's name cannot be read: the document would lose it.
+    velm_test_fail_call("api_find_named_attribute", 2, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+    ExportRun run = runExport(in, out);
+    velm_test_reset();
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("data was lost"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(velm_live_object_count(), objects);
+    // Memory running out at some point of the walk, wherever that falls.
+    bool outOfMemory = false;
+    for (long n = 1; n < 5000 && !outOfMemory; n += 7) {
+        qelx_test::resetFramework();
+        velm_test_fail_alloc_after(n);
+        run = runExport(in, out);
+        const bool fired = !velm_test_injection_pending();
+        velm_test_reset();
+        if (!fired)
+            break;
+        outOfMemory = run.err.find("out of memory") != std::string::npos;
+        EXPECT_EQ(run.status, 1) << n << ": " << run.err;
+        EXPECT_FALSE(fs::exists(out)) << n;
+        EXPECT_EQ(velm_live_object_count(), objects) << n;
+    }
+    EXPECT_TRUE(outOfMemory);
+    EXPECT_EQ(dir.others({"named.vlt"}), std::vector<std::string>());
+}
+
+// Files whose top-level entity is an assembly, a group or a collection: what
+// those hold is deleted with them, whatever the kernel's own deletion does.
+TEST(ExportVerb, AssembliesGroupsAndCollectionsLeaveNothingAlive)
+{
+    qelx_test::resetFramework();
+    registerPersistentClasses();
+    const Scratch dir("xvelm_export_holders");
+    auto* assembly = new VE_ASSEMBLY(nullptr, nullptr, QELtransf());
+    assembly->appendPart(new VE_PART(testkit::make_cylinder(1.0, 2.0), QELtransf()));
+    auto* group = new QELGROUP;
+    BODY* grouped = testkit::make_plane_box(1, 1, 1);
+    ASSERT_TRUE(api_ct_add_to_group(grouped, group).ok());
+    ENTITY_LIST members;
+    BODY* collected = testkit::make_plane_box(2, 2, 2);
+    members.add(collected);
+    auto* collection = new QELCOLLECTION;
+    ASSERT_TRUE(api_add_to_collection(members, collection).ok());
+    const struct {
+        const char* name;
+        ENTITY* top;
+    } files[] = {{"assembly.vlt", assembly}, {"group.vlt", group}, {"collection.vlt", collection}};
+    for (const auto& f : files) {
+        ENTITY_LIST list;
+        list.add(f.top);
+        FILE* fp = std::fopen((dir / f.name).c_str(), "w");
+        ASSERT_TRUE(api_save_entity_list(fp, 1, list).ok());
+        std::fclose(fp);
+    }
+    Ve_AssemDeleteMgr tree(assembly);
+    tree.loseAssem();
+    api_del_entity(grouped);
+    api_del_entity(collected);
+    for (ENTITY* holder : {static_cast<ENTITY*>(group), static_cast<ENTITY*>(collection)})
+        if (velm_is_live_entity(holder))
+            api_del_entity(holder);
+    const long objects = velm_live_object_count();
+    for (const auto& f : files) {
+        // The kernel's deletion failing too changes nothing.
+        for (const char* failing : {"", "api_del_entity_list", "api_del_entity"}) {
+            velm_test_reset();
+            if (*failing)
+                velm_test_fail_call(failing, 1, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+            const ExportRun run = runExport(dir / f.name, dir / "out.json");
+            velm_test_reset();
+            EXPECT_EQ(run.status, 0) << f.name << " " << failing << "\n" << run.err;
+            EXPECT_EQ(velm_live_object_count(), objects) << f.name << " " << failing << ": left alive";
+            fs::remove(dir / "out.json");
+        }
+    }
 }

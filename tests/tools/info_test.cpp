@@ -3,10 +3,16 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
+#include <unistd.h>
 
 #include "../../tools/xvelm/info.hxx"
+#include "persist/persistent_class.hxx"
+#include "persist/ve_assem_delete_mgr.hxx"
+#include "persist/ve_part.hxx"
 #include "support/model_builders.hxx"
+#include "support/save_file_words.hxx"
 
 namespace {
 const std::string example = std::string(XVELM_EXAMPLES_DIR) + "/two_bodies.vlt";
@@ -80,4 +86,81 @@ TEST(InfoExample, ShippedFileDescribesTheExampleModel) {
   EXPECT_NE(shipped.find("group with 1 members"), std::string::npos);
   EXPECT_EQ(velm_live_entity_count(), live);  // info deletes what it restored
   std::remove(fresh.c_str());
+}
+
+namespace {
+
+// Two boxes placed by one assembly: deleting the assembly deletes them body by body.
+std::string assembly_file() {
+  registerPersistentClasses();
+  auto* assembly = new VE_ASSEMBLY(nullptr, nullptr, QELtransf());
+  assembly->appendPart(new VE_PART(testkit::make_box(1, 2, 3), QELtransf()));
+  assembly->appendPart(new VE_PART(testkit::make_box(4, 5, 6), QELtransf()));
+  ENTITY_LIST list;
+  list.add(assembly);
+  FILE* fp = std::tmpfile();
+  EXPECT_TRUE(api_save_entity_list(fp, 1, list).ok());
+  std::rewind(fp);
+  std::string text;
+  for (int c; (c = std::fgetc(fp)) != EOF;) text.push_back(static_cast<char>(c));
+  std::fclose(fp);
+  Ve_AssemDeleteMgr tree(assembly);
+  tree.loseAssem();
+  return text;
+}
+
+}  // namespace
+
+// Damage that makes two bodies share an entity, or that leaves an assembly's
+// deletion to meet a freed one, is refused before anything is deleted body
+// by body; whatever is accepted is deleted without a read after free.
+TEST(InfoDamagedAssemblies, SharingAcrossBodiesIsRefusedAndNothingIsReadAfterItIsFreed) {
+  using testkit::SaveFileWords;
+  const std::string text = assembly_file();
+  const SaveFileWords original = SaveFileWords::parse(text);
+  const struct {
+    const char* name;
+    void (*damage)(SaveFileWords&);
+    const char* said;  // "" when the file may be accepted
+  } cases[] = {
+      {"an edge ending at the other body's vertex",
+       [](SaveFileWords& f) {
+         enum { edge_start = 1 };
+         const int second_body = f.find("body", f.find("body"));
+         int last = -1;
+         for (int r = f.find("edge"); r >= 0; r = f.find("edge", r))
+           if (SaveFileWords::target(f.records[r][f.links(r)[edge_start]]) < r) last = r;
+         ASSERT_GT(last, second_body);
+         // The first body's vertex at the second body's edge.
+         f.records[last][f.links(last)[edge_start]] = SaveFileWords::link_to(f.find("vertex"));
+       },
+       "belongs to two bodies"},
+      {"a duplicated assembly record",
+       [](SaveFileWords& f) {
+         const int copy = f.duplicate_record(f.find("ve_assembly"));
+         f.header[3] = "2";
+         std::swap(f.records[1], f.records[copy]);
+       },
+       ""},
+      {"a deleted loop record", [](SaveFileWords& f) { f.erase_record(f.find("loop")); }, ""},
+  };
+  const long live = velm_live_entity_count();
+  for (const auto& c : cases) {
+    SaveFileWords f = original;
+    c.damage(f);
+    const std::string path = ::testing::TempDir() + "xvelm_info_shared_" + std::to_string(::getpid()) + ".vlt";
+    std::ofstream(path, std::ios::binary) << f.text();
+    std::unique_ptr<FILE, int (*)(FILE*)> out(std::tmpfile(), &std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> err(std::tmpfile(), &std::fclose);
+    const int status = xvelm::info(path.c_str(), out.get(), err.get());
+    std::rewind(err.get());
+    std::string said;
+    for (int ch; (ch = std::fgetc(err.get())) != EOF;) said.push_back(static_cast<char>(ch));
+    if (*c.said) {
+      EXPECT_EQ(status, 1) << c.name;
+      EXPECT_NE(said.find(c.said), std::string::npos) << c.name << ": " << said;
+    }
+    EXPECT_EQ(velm_live_entity_count(), live) << c.name;
+    std::remove(path.c_str());
+  }
 }

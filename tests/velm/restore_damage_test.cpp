@@ -1,9 +1,12 @@
 // Save files whose structure is damaged: refused with the record and what was
 // wrong, nothing left alive, and never a walk that loops.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <random>
+#include <string>
 
 #include "support/geometry_builders.hxx"
 #include "support/model_builders.hxx"
@@ -122,6 +125,23 @@ TEST_F(RestoreDamage, EachClassOfDamageIsRefusedWithItsRecordAndLeavesNothing) {
       {"trailing garbage", [](SaveFileWords& f) { f.trailer = "garbage\n"; }, "after the last record"},
       {"top-level count larger than saved", [](SaveFileWords& f) { f.header[3] = std::to_string(f.top_level() + 1); },
        "counted top-level but belongs to an earlier top-level record"},
+      {"coedge sense 64", [](SaveFileWords& f) { f.records[loop_coedge(f)].end()[-2] = "64"; },
+       "(coedge), field 12: a sense that is neither forward (0) nor reversed (1)"},
+      {"body id 2147483647", [](SaveFileWords& f) { f.records[f.find("body")][4] = "2147483647"; },
+       "(body), field 5: an entity id outside 0 .. "},
+      {"attribute flag 255", [](SaveFileWords& f) { f.records[f.find("string")].end()[-5] = "255"; },
+       "(string), field 17: its merge action 255 is outside 0 .. 3"},
+      {"edge ending at another body's vertex",
+       [](SaveFileWords& f) {
+         // The last edge whose start an earlier record links too (so no record
+         // is left unlinked), turned to the box's first vertex.
+         enum { edge_start = 1 };
+         int last = -1;
+         for (int r = f.find("edge"); r >= 0; r = f.find("edge", r))
+           if (follow(f, r, edge_start) < r) last = r;
+         relink(f, last, edge_start, f.find("vertex"));
+       },
+       "belongs to two bodies"},
       {"intcurve record with a bad final flag",
        [](SaveFileWords& f) { f.records[f.find("intcurve")].end()[-5] = "7"; }, "flag (0 or 1) 7 outside 0 .. 1"},
   };
@@ -370,21 +390,55 @@ TEST_F(RestoreDamage, SoundButUnusualStructuresAreAccepted) {
   EXPECT_EQ(report, "");
 }
 
-TEST_F(RestoreDamage, GroupsHoldingEachOtherAreRefused) {
+// A model the kernel saves must restore: groups holding each other are
+// refused when made, however long the chain; a file that has them anyway
+// (made by hand) is refused on restore.
+TEST_F(RestoreDamage, GroupsHoldingEachOtherAreRefusedWhenMadeAndWhenRestored) {
   auto* outer = new QELGROUP;
+  auto* middle = new QELGROUP;
   auto* inner = new QELGROUP;
-  ASSERT_TRUE(api_ct_add_to_group(inner, outer).ok());
-  ASSERT_TRUE(api_ct_add_to_group(outer, inner).ok());
+  ASSERT_TRUE(api_ct_add_to_group(middle, outer).ok());
+  ASSERT_TRUE(api_ct_add_to_group(inner, middle).ok());
+  EXPECT_FALSE(api_ct_add_to_group(outer, outer).ok());
+  EXPECT_FALSE(api_ct_add_to_group(outer, middle).ok());
+  EXPECT_FALSE(api_ct_add_to_group(outer, inner).ok());
+  ENTITY_LIST itself;
+  itself.add(inner);
+  EXPECT_FALSE(api_add_to_collection(itself, inner).ok());
+  EXPECT_EQ(inner->members().iteration_count(), 0);
+  set_global_error_info(nullptr);  // the refusals' error record
   ENTITY_LIST list;
-  list.add(outer);
+  list.add(middle);
   const std::string text = saved_file(list);
   api_bb_begin(true);
   outer->lose();
+  middle->lose();
   inner->lose();
   api_bb_end(outcome(), true, false);
-  EXPECT_EQ(restore_and_discard(text), damaged_code);
+  EXPECT_EQ(restore_and_discard(text), 0);
+
+  // By hand: the inner group (record 2, holding nothing) made to hold the
+  // middle one (record 0), with the link back a member carries at the head
+  // of the middle group's attribute chain.
+  SaveFileWords f = SaveFileWords::parse(text);
+  const int holder = f.find("group"), held = f.find("group", holder);
+  ASSERT_EQ(holder, 0) << text;
+  ASSERT_GT(held, holder);
+  std::vector<std::string>& words = f.records[held];
+  ASSERT_EQ(words.end()[-2], "0") << "no members yet";
+  words.end()[-2] = "1";
+  words.insert(words.end() - 1, SaveFileWords::link_to(holder));
+  const int chain = follow(f, holder, 0);
+  const int back = f.duplicate_record(chain);
+  enum { attrib_collection = 4 };
+  ASSERT_EQ(link(f, chain, attrib_next), "$-1");
+  relink(f, back, attrib_owner, holder);
+  relink(f, back, attrib_previous, chain);
+  relink(f, back, attrib_collection, held);
+  relink(f, chain, attrib_next, back);
+  EXPECT_EQ(restore_and_discard(f.text()), damaged_code);
   EXPECT_NE(std::string(velm_last_restore_damage()).find("holds itself through its members"), std::string::npos)
-      << velm_last_restore_damage();
+      << velm_last_restore_damage() << "\n" << f.text();
 }
 
 TEST_F(RestoreDamage, AllocationFailingAnywhereInARestoreLeavesNothing) {
@@ -447,3 +501,42 @@ TEST_F(RestoreDamage, StructureAwareMutationsAreRefusedOrSound) {
 }
 
 }  // namespace
+
+namespace {
+
+// A file of `size` bytes, sparse where `head` ends, restored; `read` receives
+// how far the reader got.
+int restore_sparse(const std::string& head, long long size, long long& read, std::string& damage) {
+  const std::string path = ::testing::TempDir() + "velm_sparse_" + std::to_string(::getpid()) + ".vlt";
+  FILE* fp = std::fopen(path.c_str(), "w+b");
+  EXPECT_NE(fp, nullptr);
+  std::fwrite(head.data(), 1, head.size(), fp);
+  EXPECT_EQ(::ftruncate(::fileno(fp), static_cast<off_t>(size)), 0);
+  std::rewind(fp);
+  ENTITY_LIST restored;
+  const outcome r = api_restore_entity_list(fp, 1, restored);
+  read = std::ftell(fp);
+  damage = velm_last_restore_damage();
+  std::fclose(fp);
+  std::remove(path.c_str());
+  set_global_error_info(nullptr);
+  return r.ok() ? 0 : r.error_number();
+}
+
+}  // namespace
+
+// Holes and zeros are refused from the little that was read: a file above
+// the limit before anything is read, a run of zeros within a word's length.
+TEST_F(RestoreDamage, SparseFilesAreRefusedEarly) {
+  long long read = 0;
+  std::string damage;
+  EXPECT_EQ(restore_sparse("", 4LL << 30, read, damage), damaged_code);
+  EXPECT_NE(damage.find("larger than the 1 GiB"), std::string::npos) << damage;
+  EXPECT_EQ(read, 0);
+  const std::string header = "VELM-TEXT 2000 1000000 1 @0  @0  -1 @0  -0 body 1 $-1 ";
+  for (const std::string& head : {std::string(), header}) {
+    EXPECT_EQ(restore_sparse(head, 200LL << 20, read, damage), damaged_code);
+    EXPECT_NE(damage.find("a word longer than the 1024 bytes"), std::string::npos) << damage;
+    EXPECT_LE(read, 4LL << 20) << "read on after a word could no longer be one";
+  }
+}

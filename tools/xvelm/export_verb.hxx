@@ -3,19 +3,27 @@
 // so that the driver and its tests share one implementation.
 #pragma once
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <new>
+#include <stdexcept>
 #include <string>
 
 #include "export/brep_exporter.hxx"
+#include "qelx/framework_walk.hxx"
+#include "qelx/qelx_errors.hxx"
 #include "qelx/qelx_events.hxx"
 #include "qelx_formats/neutral_document.hxx"
 #include "qelx_velm/velm_document.hxx"
 #include "velm/query.hxx"
 #include "velm/save.hxx"
 #include "velm/topology_api.hxx"
+#include "save_file.hxx"
+#include "streams.hxx"
+#include "text.hxx"
 
 namespace xvelm {
 
@@ -56,42 +64,66 @@ private:
     bool m_shown = false;
 };
 
+// What the framework walk recorded as failed: the walk goes on after a
+// kernel failure with a preset answer, so the document it collects is no
+// longer the model. Counted from the assertion log, per source.
+inline std::string lost_in_walk(std::size_t assertions_before) {
+  const auto& log = Gk_ErrMgr::assertions();
+  if (log.size() <= assertions_before) return "";
+  const std::size_t lost = log.size() - assertions_before;
+  const Gk_AssertRecord& first = log[assertions_before];
+  return std::to_string(lost) + (lost == 1 ? " kernel failure" : " kernel failures") +
+         " during the walk (the first in " + printable(first.source) + " at line " + std::to_string(first.line) +
+         ")";
+}
+
 // Restores the save file, exports it to `outPath` and prints a summary on
-// `out`. 0 on success; 1 with one line on `err` otherwise, and no output file.
+// `out`. 0 on success; 1 with one line on `err` otherwise, with no output
+// file, nothing left alive and no file harmed: an output that is the input,
+// or is not a regular file, is refused before any work.
 inline int exportNeutral(const char* inPath, const char* outPath, FILE* out, FILE* err)
 {
     const auto start = std::chrono::steady_clock::now();
-    FILE* fp = std::fopen(inPath, "r");
-    if (!fp) {
-        std::fprintf(err, "xvelm: cannot open %s\n", inPath);
-        return 1;
+    const std::string inName = printable(inPath), outName = printable(outPath);
+    {
+        std::string target, reason;
+        if (qelx_formats::resolveWriteTarget(outPath, target, reason) != QELI_OK) {
+            std::fprintf(err, "xvelm: %s %s\n", outName.c_str(), reason.c_str());
+            return 1;
+        }
+        struct stat input {}, output {};
+        if (stat(inPath, &input) == 0 && stat(target.c_str(), &output) == 0 && input.st_dev == output.st_dev &&
+            input.st_ino == output.st_ino) {
+            std::fprintf(err, "xvelm: %s is the input file %s; the document needs another name\n", outName.c_str(),
+                         inName.c_str());
+            return 1;
+        }
     }
-    ENTITY_LIST restored;
-    const outcome read = api_restore_entity_list(fp, 1, restored);
-    std::fclose(fp);
-    if (!read.ok()) {
-        const char* why = message_module::find_message(read.error_number());
-        std::fprintf(err, "xvelm: %s is not a readable kernel save file (%s)\n", inPath, why ? why : "unknown error");
+    // Declared first, so that it goes last: after the exporter and the
+    // document, which still read the model as they go.
+    restored_model model;
+    if (!restore_file(inPath, model.top, model.every, err))
         return 1;
-    }
-    // The document owns what was restored and deletes it when it goes.
-    auto* document = new QELXVelmDocument;
-    const QELXDocumentHandle holder(document);
-    document->AppendNativeEntityList(restored);
-    QELXBRepExporter* made = nullptr;
-    if (QELXCreateVelmBRepExporter(document, &made) != 0 || !made) {
-        std::fprintf(err, "xvelm: no exporter for %s\n", inPath);
-        return 1;
-    }
-    const QELXBRepExporterHandle exporter(made);
     int bodies = 0, faces = 0, edges = 0;
-    std::string error;
-    QELIResult written = 0;
+    std::string text, failure;
     try {
+        // The driver deletes what it restored itself: the document's own
+        // deletion knows top-level entities only, not what assemblies hold.
+        auto* document = new QELXVelmDocument;
+        const QELXDocumentHandle holder(document);
+        document->HoldContent(false);
+        document->AppendNativeEntityList(model.top);
+        QELXBRepExporter* made = nullptr;
+        if (QELXCreateVelmBRepExporter(document, &made) != 0 || !made) {
+            std::fprintf(err, "xvelm: no exporter for %s\n", inName.c_str());
+            return 1;
+        }
+        const QELXBRepExporterHandle exporter(made);
+        const std::size_t assertions = Gk_ErrMgr::assertions().size();
         StageProgress progress(err);
         const QELIResult prepared = exporter->PreProcess();
         if (prepared != 0 && prepared != 2) {
-            std::fprintf(err, "xvelm: %s could not be prepared for export (result 0x%x)\n", inPath,
+            std::fprintf(err, "xvelm: %s could not be prepared for export (result 0x%x)\n", inName.c_str(),
                          static_cast<unsigned>(prepared));
             return 1;
         }
@@ -104,21 +136,40 @@ inline int exportNeutral(const char* inPath, const char* outPath, FILE* out, FIL
             faces += f.iteration_count();
             edges += e.iteration_count();
         }
-        written = qelx_formats::writeNeutralDocument(exporter.get(), outPath, error);
+        qelx_test::TestModel walked;
+        if (qelx_test::walkExporter(exporter.get(), walked) != QELI_OK)
+            failure = "the exporter could not be walked";
+        else if (std::string lost = lost_in_walk(assertions); !lost.empty())
+            failure = "data was lost: " + lost;
+        else
+            text = qelx_formats::writeNeutralText(walked);
     } catch (const velm_exception& e) {
-        // The temporary file is gone with the failed write; nothing is left.
         const char* why = message_module::find_message(e.error_number());
-        std::fprintf(err, "xvelm: exporting %s failed in the kernel (%s)\n", inPath, why ? why : "unknown error");
+        failure = std::string("the kernel failed (") + (why ? why : "unknown error") + ")";
+    } catch (const QELXAllocException&) {
+        failure = "out of memory";
+    } catch (const std::bad_alloc&) {
+        failure = "out of memory";
+    } catch (const QELXAbortException&) {
+        failure = "aborted";
+    } catch (const Gk_Exception& e) {
+        failure = std::string("the framework failed (") + e.getText() + ")";
+    } catch (const std::exception& e) {
+        failure = std::string("unexpected failure (") + e.what() + ")";
+    }
+    if (!failure.empty()) {
+        std::fprintf(err, "xvelm: exporting %s failed: %s; no document written\n", inName.c_str(), failure.c_str());
         return 1;
     }
-    if (written != 0) {
-        std::fprintf(err, "xvelm: %s\n", error.empty() ? "the neutral document could not be written" : error.c_str());
+    std::string reason;
+    if (qelx_formats::writeWholeFile(text, outPath, reason) != QELI_OK) {
+        std::fprintf(err, "xvelm: %s %s\n", outName.c_str(), reason.c_str());
         return 1;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::fprintf(out, "%s: %d bodies, %d faces, %d edges exported to %s in %.2f s\n", inPath, bodies, faces, edges,
-                 outPath, seconds);
-    return 0;
+    std::fprintf(out, "%s: %d bodies, %d faces, %d edges exported to %s in %.2f s\n", inName.c_str(), bodies, faces,
+                 edges, outName.c_str(), seconds);
+    return output_written(out, err) ? 0 : 1;
 }
 
 }  // namespace xvelm

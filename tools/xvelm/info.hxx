@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
-#include "persist/ve_assem_delete_mgr.hxx"
 #include "save_file.hxx"
+#include "streams.hxx"
 #include "text.hxx"
 #include "velm/attrib.hxx"
 #include "velm/groups.hxx"
@@ -55,27 +55,13 @@ inline std::string body_summary(const BODY* body) {
   return line + (attributes.empty() ? std::string("    no attributes\n") : attributes);
 }
 
-// Deletes everything a restore made: assembly trees through the connector's
-// own deletion (their entities do nothing when lost on their own), then the
-// rest, freed together once the last is lost, so that links between them
-// never meet a freed entity.
-inline void delete_restored(const ENTITY_LIST& restored, const std::vector<ENTITY*>& every) {
-  for (int i = 0; i < restored.count(); ++i)
-    if (ENTITY* e = restored[i]; velm_is_live_entity(e) && e->identity(1) == VE_ASSEMBLY_TYPE) {
-      Ve_AssemDeleteMgr tree(static_cast<VE_ASSEMBLY*>(e));
-      tree.loseAssem();
-    }
-  velm_lose_scope once;
-  for (ENTITY* e : every)
-    if (velm_is_live_entity(e)) e->lose();
-}
-
 // Restores the file, writes the summary to `out`, deletes what it restored.
-// Returns 0; 1 with one line on `err` when the file cannot be read.
+// Returns 0; 1 with one line on `err` when the file cannot be read or the
+// summary cannot be written.
 inline int info(const char* path, FILE* out, FILE* err) {
-  ENTITY_LIST restored;
-  std::vector<ENTITY*> every;
-  if (!restore_file(path, restored, every, err)) return 1;
+  restored_model model;
+  if (!restore_file(path, model.top, model.every, err)) return 1;
+  const ENTITY_LIST& restored = model.top;
   std::fprintf(out, "%s: %d top-level entities\n", printable(path).c_str(), restored.iteration_count());
   int bodies = 0;
   for (int i = 0; i < restored.count(); ++i) {
@@ -91,8 +77,7 @@ inline int info(const char* path, FILE* out, FILE* err) {
       std::fprintf(out, "%s\n", e->type_name());
     }
   }
-  delete_restored(restored, every);
-  return 0;
+  return output_written(out, err) ? 0 : 1;
 }
 
 }  // namespace xvelm

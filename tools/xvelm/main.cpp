@@ -5,6 +5,7 @@
 
 #include "export_verb.hxx"
 #include "info.hxx"
+#include "streams.hxx"
 #include "text.hxx"
 
 namespace {
@@ -48,6 +49,7 @@ void usage(FILE* to) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  xvelm::guard_standard_streams();
   if (argc < 2) {
     usage(stderr);
     return exit_usage;
@@ -55,7 +57,7 @@ int main(int argc, char** argv) {
   const char* name = argv[1];
   if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0 || std::strcmp(name, "help") == 0) {
     usage(stdout);
-    return 0;
+    return xvelm::output_written(stdout, stderr) ? 0 : exit_failed;
   }
   for (const verb& v : verbs) {
     if (std::strcmp(name, v.name) != 0) continue;

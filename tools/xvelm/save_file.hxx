@@ -11,7 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "persist/ve_assem_delete_mgr.hxx"
 #include "text.hxx"
+#include "velm/groups.hxx"
+#include "velm/topology.hxx"
 #include "velm/errors.hxx"
 #include "velm/save.hxx"
 
@@ -54,5 +57,33 @@ inline bool restore_file(const char* path, ENTITY_LIST& restored, std::vector<EN
   std::fprintf(err, "%s\n", line.c_str());
   return false;
 }
+
+// Deletes everything a restore made: assembly trees through the connector's
+// own deletion (their entities do nothing when lost on their own), then the
+// rest, freed together once the last is lost, so that links between them
+// never meet a freed entity. Deleting this way cannot fail half done: what
+// an assembly's deletion could not take goes with the rest.
+inline void delete_restored(const ENTITY_LIST& restored, const std::vector<ENTITY*>& every) {
+  for (int i = 0; i < restored.count(); ++i)
+    if (ENTITY* e = restored[i]; velm_is_live_entity(e) && e->identity(1) == VE_ASSEMBLY_TYPE) {
+      Ve_AssemDeleteMgr tree(static_cast<VE_ASSEMBLY*>(e));
+      tree.loseAssem();
+    }
+  velm_lose_scope once;
+  for (ENTITY* e : every)
+    if (velm_is_live_entity(e)) e->lose();
+}
+
+// What one restore made, deleted when it goes, on every way out of a verb.
+class restored_model {
+ public:
+  restored_model() = default;
+  restored_model(const restored_model&) = delete;
+  restored_model& operator=(const restored_model&) = delete;
+  ~restored_model() { delete_restored(top, every); }
+
+  ENTITY_LIST top;
+  std::vector<ENTITY*> every;
+};
 
 }  // namespace xvelm

@@ -21,6 +21,7 @@ namespace {
 constexpr QELIResult kNothing = 0x1000002;
 constexpr QELIResult kFailed = 0x1000001;
 constexpr QELIResult kNoEntity = 0x100000b;
+constexpr const char* kSource = "attribute_exporter";
 
 ENTITY* entityOf(const QELXIdentifier& id) { return QELXVelmEntityUtils::GetEntity(id); }
 
@@ -31,25 +32,39 @@ QELXIdentifier identifierOf(const ENTITY* e)
 
 bool oldAttributesOn() { return Ve_OptionDoc::isOn(Ve_OptionDoc::TranslateOldVelmGenericAttributes); }
 
-// The named attribute of that kind, looked up directly; null when absent,
-// of another kind, or when the kernel refused the look-up.
+// A look-up's answer: null when the name is absent or the kernel refused the
+// look-up. A refusal is reported, so that the walk never takes a name it
+// could not read for a name that is not there.
+ATTRIB_GEN_NAME* answered(const outcome& result, ATTRIB_GEN_NAME* found, int line)
+{
+    if (result.ok())
+        return found;
+    reportKernelError(result.error_number(), kSource, line);
+    return nullptr;
+}
+
+ATTRIB_GEN_NAME* findNamed(const ENTITY* e, const char* name)
+{
+    ATTRIB_GEN_NAME* found = nullptr;
+    const outcome result = api_find_named_attribute(e, name, found);
+    return answered(result, found, __LINE__);
+}
+
+// The named attribute of that kind, looked up directly; null when absent
+// or of another kind.
 template <class Kind>
 const Kind* named(const ENTITY* e, const char* name)
 {
-    ATTRIB_GEN_NAME* found = nullptr;
-    if (!api_find_named_attribute(e, name, found).ok())
-        return nullptr;
-    return dynamic_cast<const Kind*>(found);
+    return dynamic_cast<const Kind*>(findNamed(e, name));
 }
 
-// The same inside the kernel-call bracket: the old attributes of earlier
-// releases are read only when the bracket reports no error.
+// The same inside the kernel-call bracket, for the old attributes of earlier releases.
 template <class Kind>
 const Kind* namedInBracket(const ENTITY* e, const char* name)
 {
     ATTRIB_GEN_NAME* found = nullptr;
     const outcome result = velmCall([&] { return api_find_named_attribute(e, name, found); });
-    return result.ok() ? dynamic_cast<const Kind*>(found) : nullptr;
+    return dynamic_cast<const Kind*>(answered(result, found, __LINE__));
 }
 
 // The three names of one attribute word in lookup order; the old one only
@@ -256,11 +271,10 @@ QELIResult QELXVelmAttributeExporter::GetName(const QELXIdentifier& id, QELXStri
     if (!e)
         return kNoEntity;
     const bool wide = Ve_OptionDoc::isOn(Ve_OptionDoc::EnableWideCharAttribute);
-    ATTRIB_GEN_NAME* found = nullptr;
-    api_find_named_attribute(e, "QELX_NAME", found);
+    ATTRIB_GEN_NAME* found = findNamed(e, "QELX_NAME");
     const bool fromFramework = found != nullptr;
     if (!found)
-        api_find_named_attribute(e, "ATTRIB_XVELM_NAME", found);
+        found = findNamed(e, "ATTRIB_XVELM_NAME");
     if (found && !wide) {
         if (const auto* text = dynamic_cast<const ATTRIB_GEN_STRING*>(found)) {
             name = QELXString(text->value());
@@ -308,10 +322,7 @@ QELIResult QELXVelmAttributeExporter::GetAlias2(const QELXIdentifier& id, QELXSt
     const ENTITY* e = entityOf(id);
     if (!e)
         return kNoEntity;
-    ATTRIB_GEN_NAME* found = nullptr;
-    if (!api_find_named_attribute(e, "ATTRIB_XVELM_ALIAS", found).ok())
-        return kFailed;
-    const auto* text = dynamic_cast<const ATTRIB_GEN_STRING*>(found);
+    const auto* text = dynamic_cast<const ATTRIB_GEN_STRING*>(findNamed(e, "ATTRIB_XVELM_ALIAS"));
     if (!text || !*text->value())
         return kFailed;
     alias = QELXString(text->value());

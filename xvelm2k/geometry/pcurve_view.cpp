@@ -45,7 +45,9 @@ QELXBSplineDef2D Ve_PCurveTag::bspline(const Gk_Domain& range, double, double* a
     bs2_curve copy = nullptr;
     bs2_curve piece = nullptr;
     QELXBSplineDef2D def;
-    velmViewGuard(kSource, __LINE__, [&] {
+    // The copies go before the failure is reported: running out of memory
+    // is reported by a throw.
+    const int kept = velmGuard([&] {
         const pcurve pc = getDef()->equation(false);
         if (!pc.cur())
             return;
@@ -63,6 +65,7 @@ QELXBSplineDef2D Ve_PCurveTag::bspline(const Gk_Domain& range, double, double* a
         bs2_curve_delete(piece);
     if (copy)
         bs2_curve_delete(copy);
+    reportKernelError(kept, kSource, __LINE__);
     return def;
 }
 

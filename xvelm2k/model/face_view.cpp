@@ -203,9 +203,12 @@ bool Ve_FaceTag::NeedsLoopAtConicalFaceApex() const
     if (!apexCone)
         return false;
     int axisLoops = 0;
+    // Every kernel refusal below is reported, not only answered "no loop needed".
     walk(face->loop(), nextOf, [&](LOOP* l) {
         int type = loop_type_unknown;
-        if (api_loop_type(l, type).ok() && type == loop_type_v_sep)
+        const outcome typed = api_loop_type(l, type);
+        reportKernelError(typed.error_number(), "ve_facetag", __LINE__);
+        if (typed.ok() && type == loop_type_v_sep)
             ++axisLoops;
         return true;
     });
@@ -213,20 +216,21 @@ bool Ve_FaceTag::NeedsLoopAtConicalFaceApex() const
         return false;
     QELbox faceBox;
     QELposition apex;
-    if (velmGuard([&] {
+    if (!velmViewGuard("ve_facetag", __LINE__, [&] {
             faceBox = get_face_box(face, nullptr, 0, nullptr);
             apex = apexCone->get_apex();
-        }) != 0)
+        }))
         return false;
     if (faceBox >> apex)
         return false;
     // The containment test honours the face's bound: widen it to the apex
     // for the test, then put the face's own box back.
     bool inside = false;
-    velmInnerCall([&] {
+    const outcome tested = velmInnerCall([&] {
         face->set_bound(new QELbox(QELbox(apex) | faceBox));
         inside = point_in_face(apex, face, nullptr, nullptr, false, 10) == pfc_inside;
     });
     face->set_bound(new QELbox(faceBox));
+    reportKernelError(tested.error_number(), "ve_facetag", __LINE__);
     return inside;
 }

@@ -44,11 +44,14 @@ bool Ve_LoopTag::isOuterLoop() const
         return false;
     if (!face->loop() || !face->loop()->next())
         return true;
-    // Neither answer counts unless the kernel gave it.
+    // Neither answer counts unless the kernel gave it, and a refusal is
+    // reported: an inner loop is no answer for a loop the kernel could not type.
     int type = loop_type_unknown;
     int external = 0;
     const outcome typed = api_loop_type(getDef(), type);
+    reportKernelError(typed.error_number(), "ve_looptag", __LINE__);
     const outcome placed = api_loop_external(getDef(), external);
+    reportKernelError(placed.error_number(), "ve_looptag", __LINE__);
     return typed.ok() && placed.ok() && type == loop_type_periphery && external == 1;
 }
 

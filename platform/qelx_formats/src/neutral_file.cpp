@@ -1,13 +1,21 @@
 // Neutral document files: read whole, refuse with a named fault, write to a
-// temporary name and rename only when everything was written.
+// temporary name beside the target and rename only when everything was
+// written; only regular files are ever replaced.
 #include "qelx_formats/neutral_document.hxx"
 
 #include "qelx/framework_walk.hxx"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 namespace qelx_formats {
 
@@ -38,32 +46,144 @@ QELIResult readNeutralDocument(const std::string& path, qelx_test::TestModel& mo
 }
 
 namespace {
+std::string systemReason() { return std::strerror(errno); }
+
+const char* kindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return "a directory";
+    if (S_ISFIFO(mode))
+        return "a FIFO";
+    if (S_ISCHR(mode))
+        return "a character device";
+    if (S_ISBLK(mode))
+        return "a block device";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    return "not a plain file";
+}
+
+std::string folderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Writes everything or says why not; a short write is retried.
+bool writeAll(int fd, const std::string& text, std::string& reason)
+{
+    const char* at = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, at, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            reason = n < 0 ? systemReason() : "nothing could be written";
+            return false;
+        }
+        at += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 QELIResult writeText(const std::string& text, const std::string& path, std::string& error)
 {
-    const std::string temporary = path + ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            error = path + ": cannot be written";
+    std::string reason;
+    const QELIResult written = writeWholeFile(text, path, reason);
+    if (written != QELI_OK)
+        error = path + ": " + reason;
+    return written;
+}
+} // namespace
+
+QELIResult resolveWriteTarget(const std::string& path, std::string& target, std::string& reason)
+{
+    target = path;
+    struct stat about {};
+    if (::lstat(path.c_str(), &about) != 0) {
+        if (errno == ENOENT)
+            return QELI_OK;
+        reason = systemReason();
+        return QELI_FILE_NOT_SAVED;
+    }
+    if (S_ISLNK(about.st_mode)) {
+        // Written through the link: the link stays, the file it names is replaced.
+        char* real = ::realpath(path.c_str(), nullptr);
+        if (!real) {
+            reason = "is a symbolic link to nothing that can be written (" + systemReason() + ")";
             return QELI_FILE_NOT_SAVED;
         }
-        out << text;
-        out.flush();
-        if (!out) {
-            out.close();
-            std::remove(temporary.c_str());
-            error = path + ": write failed";
+        target = real;
+        std::free(real);
+        if (::stat(target.c_str(), &about) != 0) {
+            reason = systemReason();
             return QELI_FILE_NOT_SAVED;
         }
     }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        error = path + ": cannot be replaced";
+    if (!S_ISREG(about.st_mode)) {
+        reason = std::string("is ") + kindOf(about.st_mode) + ", not a regular file";
         return QELI_FILE_NOT_SAVED;
     }
     return QELI_OK;
 }
-} // namespace
+
+QELIResult writeWholeFile(const std::string& text, const std::string& path, std::string& reason)
+{
+    std::string target;
+    if (const QELIResult resolved = resolveWriteTarget(path, target, reason); resolved != QELI_OK)
+        return resolved;
+    struct stat old {};
+    const bool replacing = ::stat(target.c_str(), &old) == 0;
+    // A short name of its own beside the target: it fits wherever the target's name fits.
+    static unsigned serial = 0;
+    const std::string folder = folderOf(target);
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        char name[40];
+        std::snprintf(name, sizeof name, "/.qelx%08x.tmp",
+                      static_cast<unsigned>(::getpid()) * 2654435761u + serial++ * 40503u +
+                          static_cast<unsigned>(std::time(nullptr)));
+        temporary = folder + name;
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) {
+            reason = "cannot be written (" + systemReason() + ")";
+            return QELI_FILE_NOT_SAVED;
+        }
+    }
+    if (fd < 0) {
+        reason = "cannot be written (no free temporary name beside it)";
+        return QELI_FILE_NOT_SAVED;
+    }
+    bool ok = writeAll(fd, text, reason);
+    if (ok && replacing && ::fchmod(fd, old.st_mode & 07777) != 0) {
+        reason = systemReason();
+        ok = false;
+    }
+    if (ok && ::fsync(fd) != 0) {
+        reason = systemReason();
+        ok = false;
+    }
+    if (::close(fd) != 0 && ok) {
+        reason = systemReason();
+        ok = false;
+    }
+    if (ok && std::rename(temporary.c_str(), target.c_str()) != 0) {
+        reason = "cannot be replaced (" + systemReason() + ")";
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        if (reason.rfind("cannot", 0) != 0)
+            reason = "write failed (" + reason + ")";
+        return QELI_FILE_NOT_SAVED;
+    }
+    return QELI_OK;
+}
 
 QELIResult writeNeutralDocument(const qelx_test::TestModel& model, const std::string& path, std::string& error)
 {

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "entity_internal.hxx"
 #include "velm/api.hxx"
@@ -279,9 +280,16 @@ void ATTRIB_GEN_NAME::save_common(ENTITY_LIST& list) const {
 void ATTRIB_GEN_NAME::restore_common() {
   ATTRIB_GENERIC::restore_common();
   name_ = read_text();
-  int s = read_enum(), m = read_enum(), t = read_enum(), c = read_enum();
-  if (s < 0 || s > 2 || m < 0 || m > 3 || t < 0 || t > 2 || c < 0 || c > 2)
-    velm_api_error_throw(VELM_SAVE_FILE_DAMAGED);
+  // Each flag checked as it is read, so that a refusal names its field.
+  const auto action = [](int high, const char* which) {
+    const int v = read_enum();
+    if (v < 0 || v > high)
+      velm_save_damaged((std::string("its ") + which + " action " + std::to_string(v) + " is outside 0 .. " +
+                         std::to_string(high))
+                            .c_str());
+    return v;
+  };
+  const int s = action(2, "split"), m = action(3, "merge"), t = action(2, "transform"), c = action(2, "copy");
   split_ = static_cast<split_action>(s);
   merge_ = static_cast<merge_action>(m);
   trans_ = static_cast<trans_action>(t);
@@ -310,7 +318,7 @@ void write_value(void*) { write_int(0); }
 void read_value(std::string& v) { v = read_text(); }
 void read_value(std::wstring& v) {
   int n = read_int();
-  if (n < 0) velm_api_error_throw(VELM_SAVE_FILE_DAMAGED);
+  if (n < 0) velm_save_damaged("a negative length of a wide text");
   v.clear();
   for (int i = 0; i < n; ++i) v.push_back(static_cast<wchar_t>(read_long()));
 }

@@ -2,6 +2,7 @@
 // backup, the ENTITY part of persistence and copy, and by-name methods.
 #include <vector>
 #include <cstring>
+#include <string>
 
 #include "entity_internal.hxx"
 #include "velm/api.hxx"
@@ -205,7 +206,8 @@ void ENTITY::save_end() const { velm_save_record_end(); }
 void ENTITY::restore_common() {
   attrib_ = read_ptr();
   id_ = read_int();
-  if (id_ < 0 || id_ > VELM_MAX_ENTITY_ID) velm_api_error_throw(VELM_SAVE_FILE_DAMAGED);
+  if (id_ < 0 || id_ > VELM_MAX_ENTITY_ID)
+    velm_save_damaged(("an entity id outside 0 .. " + std::to_string(VELM_MAX_ENTITY_ID)).c_str());
   velm_note_restored_id(id_);
 }
 

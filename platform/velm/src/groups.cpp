@@ -1,6 +1,7 @@
 // Collections and groups.
 #include "velm/groups.hxx"
 
+#include <unordered_set>
 #include <vector>
 
 #include "velm/api.hxx"
@@ -18,8 +19,32 @@ ATTRIB_QELCOLLECTION* find_collection_link(const ENTITY* member, const QELCOLLEC
   return nullptr;
 }
 
+namespace {
+// True when `c` holds `e`, directly or through collections among its members.
+bool holds(const QELCOLLECTION* c, const ENTITY* e) {
+  std::vector<const QELCOLLECTION*> todo{c};
+  std::unordered_set<const QELCOLLECTION*> seen{c};
+  while (!todo.empty()) {
+    const ENTITY_LIST& members = todo.back()->members();
+    todo.pop_back();
+    for (int i = 0; i < members.count(); ++i) {
+      const ENTITY* m = members[i];
+      if (!m) continue;
+      if (m == e) return true;
+      if (is_QELCOLLECTION(m) && seen.insert(static_cast<const QELCOLLECTION*>(m)).second)
+        todo.push_back(static_cast<const QELCOLLECTION*>(m));
+    }
+  }
+  return false;
+}
+}  // namespace
+
 void QELCOLLECTION::add_ent(ENTITY* e) {
   if (!e || members_.contains(e)) return;
+  // A collection that held itself, however indirectly, could be saved but
+  // never restored (and its walks would not end): refused when made.
+  if (e == this || (is_QELCOLLECTION(e) && holds(static_cast<const QELCOLLECTION*>(e), this)))
+    velm_api_error_throw(VELM_BAD_ARGUMENT);
   backup();
   members_.add(e);
   velm_require(VELM_NEW ATTRIB_QELCOLLECTION(e, this));
@@ -97,7 +122,7 @@ void QELCOLLECTION::restore_common() {
   save_behaviour_ = read_int();
   empty_behaviour_ = read_int();
   int n = read_int();
-  if (n < 0) velm_api_error_throw(VELM_SAVE_FILE_DAMAGED);
+  if (n < 0) velm_save_damaged("a negative member count");
   members_.clear();
   // Encoded indices until fix_pointers; the same index twice is damage, not two members.
   for (int i = 0; i < n; ++i) members_.add(read_ptr(), false);

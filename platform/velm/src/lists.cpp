@@ -218,7 +218,7 @@ void EE_LIST::restore_common() {
   ENTITY::restore_common();
   ownership_ = read_int();
   int n = read_int();
-  if (n < 0) velm_api_error_throw(VELM_SAVE_FILE_DAMAGED);
+  if (n < 0) velm_save_damaged("a negative member count");
   list_.clear();
   // Stored indices; duplicates kept apart until fix_pointers resolves them.
   for (int i = 0; i < n; ++i) list_.add(read_ptr(), false);

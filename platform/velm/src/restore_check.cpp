@@ -126,6 +126,74 @@ class restored_check {
     damage(nullptr, not_listed[kind]);  // more met than linked: a list reached something twice
   }
 
+  // Every topological entity belongs to one body: deleting a body frees what
+  // it holds, so an edge or vertex reached from a second body would be read
+  // after it is gone. The writer never shares topology across bodies; a
+  // file that does is damaged. Runs after the lists are known to be sound.
+  void one_body_each() const {
+    std::unordered_map<const ENTITY*, const BODY*> body_of;
+    auto claim = [&](const ENTITY* e, const BODY* b) {
+      if (!e) return;
+      auto [at, fresh] = body_of.emplace(e, b);
+      if (!fresh && at->second != b) damage(e, "belongs to two bodies");
+    };
+    auto coedge = [&](const COEDGE* c, const BODY* b) {
+      claim(c, b);
+      if (const EDGE* e = c->edge()) {
+        claim(e, b);
+        claim(e->start(), b);
+        claim(e->end(), b);
+      }
+    };
+    auto wires = [&](const WIRE* w, const BODY* b) {
+      for (; w; w = w->next()) {
+        claim(w, b);
+        // Open or closed: forwards from the first coedge, then backwards from it.
+        const COEDGE* first = w->coedge();
+        for (const COEDGE* c = first; c; c = c->next()) {
+          coedge(c, b);
+          if (c->next() == first) break;
+        }
+        for (const COEDGE* c = first ? first->previous() : nullptr; c && c != first; c = c->previous())
+          coedge(c, b);
+      }
+    };
+    for (int i = 0; i < count_; ++i) {
+      if (!is_BODY(records_[i])) continue;
+      auto* b = static_cast<const BODY*>(records_[i]);
+      wires(b->wire(), b);
+      for (const LUMP* l = b->lump(); l; l = l->next()) {
+        claim(l, b);
+        for (const SHELL* s = l->shell(); s; s = s->next()) {
+          claim(s, b);
+          wires(s->wire(), b);
+          for (const FACE* f = s->face(); f; f = f->next()) {
+            claim(f, b);
+            for (const LOOP* lp = f->loop(); lp; lp = lp->next()) {
+              claim(lp, b);
+              const COEDGE* start = lp->start();
+              const COEDGE* c = start;
+              do {
+                coedge(c, b);
+                c = c->next();
+              } while (c != start);
+            }
+          }
+        }
+      }
+    }
+    // A vertex names the edges that meet it: they must be its body's too.
+    for (int i = 0; i < count_; ++i) {
+      if (!is_VERTEX(records_[i])) continue;
+      auto* v = static_cast<const VERTEX*>(records_[i]);
+      const auto own = body_of.find(v);
+      for (int k = 0; const EDGE* e = v->edge(k); ++k)
+        if (const auto at = body_of.find(e);
+            at != body_of.end() && (own == body_of.end() || own->second != at->second))
+          damage(v, "names an edge of another body");
+    }
+  }
+
   // Attributes may sit on attributes, but following owners must reach an entity that is not one.
   void attribute_owners() const {
     std::unordered_map<const ENTITY*, char> state;  // 1 being followed, 2 done
@@ -271,6 +339,7 @@ void velm_check_restored(ENTITY* const* records, int count, int top_level) {
   restored_check check(records, count);
   check.scan();
   check.every_entity_listed();
+  check.one_body_each();
   check.attribute_owners();
   check.collections();
 

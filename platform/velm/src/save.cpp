@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "entity_internal.hxx"
@@ -21,6 +22,9 @@ namespace {
 const char* const magic = "VELM-TEXT";
 // Files larger than this are refused rather than read into memory.
 constexpr std::size_t max_file_size = std::size_t(1) << 30;
+// No word the writer writes (a number, a link, a class identifier) comes near
+// this; a longer one is damage, found without reading on to the end of it.
+constexpr std::size_t max_word = 1024;
 
 void copy_text(char* field, std::size_t capacity, const char* text) {
   std::size_t n = text ? std::strlen(text) : 0;
@@ -202,10 +206,12 @@ struct reader {
   int field = 0;             // words of the current record read so far
   std::string ident;         // the current record's leaf identifier
   int top_level = 0;
-  // Records a link from an earlier record has named. The writer appends a
-  // record when a record before it first links to it, so every record after
-  // the top-level ones is named by an earlier one, and all hang off the top.
-  std::vector<char> linked_before;
+  // Records not read yet that a link from an earlier record has named. The
+  // writer appends a record when a record before it first links to it, so
+  // every record after the top-level ones is named by an earlier one, and
+  // all hang off the top. Kept as a set, so that what the reader holds grows
+  // with the records it has read, never with a count the header claims.
+  std::unordered_set<int> linked_before;
   std::vector<std::string> chain;  // the current record's identifiers, leaf first
   // Leaf identifier -> its registered class, for records whose leaf is known.
   std::unordered_map<std::string, const restore_def*> known;
@@ -254,7 +260,11 @@ std::string_view token() {
   reader& rd = r();
   skip_space(rd);
   std::size_t n = 0;
-  while ((rd.pos + n < rd.data.size() || available(rd, n + 1)) && !is_space(rd.data[rd.pos + n])) ++n;
+  while ((rd.pos + n < rd.data.size() || available(rd, n + 1)) && !is_space(rd.data[rd.pos + n]))
+    if (++n > max_word) {
+      ++rd.field;
+      velm_save_damaged(("a word longer than the " + std::to_string(max_word) + " bytes any field has").c_str());
+    }
   ++rd.field;
   if (n == 0) velm_save_damaged(rd.current < 0 ? "the file ends inside the header" : "the file ends inside the record");
   const std::string_view word = std::string_view(rd.data).substr(rd.pos, n);
@@ -377,7 +387,7 @@ ENTITY* read_ptr() {
   if (t.size() < 2 || t[0] != '$') velm_save_damaged("not a link ($<record>) where one belongs");
   reader& rd = r();
   long long index = integer_of(t.substr(1), -1, rd.records - 1, "linked record");
-  if (index > rd.current && rd.current >= 0) rd.linked_before[static_cast<std::size_t>(index)] = 1;
+  if (index > rd.current && rd.current >= 0) rd.linked_before.insert(static_cast<int>(index));
   // Encoded as index + 1, so that null is index -1 and slot 0 of the array.
   return reinterpret_cast<ENTITY*>(static_cast<std::intptr_t>(index + 1));
 }
@@ -413,7 +423,7 @@ ENTITY* restore_record(int index) {
   if (start.size() < 2 || start[0] != '-' || integer_of(start.substr(1), 0, INT32_MAX, "record number") != index)
     velm_save_damaged("does not start with its own number (-<record>)");
   // An orphan would stay in the model with nobody to lose it.
-  if (index >= rd.top_level && !rd.linked_before[static_cast<std::size_t>(index)])
+  if (index >= rd.top_level && rd.linked_before.erase(index) == 0)
     velm_save_damaged("no record before it links to it");
   // Copied out of the window: reading on may move it. The strings keep their
   // buffers from record to record.
@@ -466,24 +476,21 @@ outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored, 
       explicit scope(reader* now) : saved(current_reader) { current_reader = now; }
       ~scope() { current_reader = saved; }
     } active(&rd);
-    // The header's record count is checked against the file's length: where
-    // the stream cannot say it, the whole file is read first.
-    long long length = -1;
+    // A file whose length is known is refused by it before anything is read;
+    // any other is refused once it has given more than a file may have.
+    long long length = static_cast<long long>(max_file_size);
     if (const long from = std::ftell(fp); from >= 0 && std::fseek(fp, 0, SEEK_END) == 0) {
       length = std::ftell(fp) - from;
       std::fseek(fp, from, SEEK_SET);
-    }
-    if (length < 0) {
-      available(rd, max_file_size + 1);
-      length = static_cast<long long>(rd.data.size());
+      if (length > static_cast<long>(max_file_size)) velm_save_damaged("larger than the 1 GiB a save file may have");
     }
 
     if (token() != magic) velm_save_damaged("not a kernel text save file (no VELM-TEXT at its start)");
     FileInfo info;
     info.set_version(read_int());
-    // Every record takes more than four bytes: a larger count is damage, not a reason to allocate.
-    int count = static_cast<int>(
-        integer_of(token(), 0, length / 4, "record count"));
+    // Every record takes more than four bytes: a larger count is damage. The
+    // count is never used to allocate; records are held as they come.
+    int count = static_cast<int>(integer_of(token(), 0, length / 4, "record count"));
     int top_level = static_cast<int>(integer_of(token(), 0, count, "top-level count"));
     rd.records = count;
     char text[256];
@@ -497,12 +504,11 @@ outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored, 
 
     // Slot 0 is null; record i lives in slot i + 1 (see read_ptr). Entities
     // made here are created inside this call's frame, so a failure destroys them.
-    std::vector<ENTITY*> array(static_cast<std::size_t>(count) + 1, nullptr);
+    std::vector<ENTITY*> array(1, nullptr);
     rd.top_level = top_level;
-    rd.linked_before.assign(static_cast<std::size_t>(count), 0);
     for (int i = 0; i < count; ++i) {
       rd.current = i;
-      array[i + 1] = restore_record(i);
+      array.push_back(restore_record(i));
     }
     // The file ends with its last record: a second file or anything else after it is damage.
     rd.current = count;
@@ -512,7 +518,7 @@ outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored, 
     rd.known.clear();
     std::string().swap(rd.data);
 
-    std::vector<char>().swap(rd.linked_before);
+    std::unordered_set<int>().swap(rd.linked_before);
     rd.field = 0;
     velm_fix_scope fix(array.data(), array.size());
     for (int i = 0; i < count; ++i) {

@@ -292,7 +292,7 @@ void read_box(bool& has, QELbox& box) {
 
 sense_type read_sense() {
   int s = read_enum();
-  if (s != FORWARD && s != REVERSED) velm_api_error_throw(VELM_SAVE_FILE_DAMAGED);
+  if (s != FORWARD && s != REVERSED) velm_save_damaged("a sense that is neither forward (0) nor reversed (1)");
   return static_cast<sense_type>(s);
 }
 
@@ -886,7 +886,7 @@ void VERTEX::save_common(ENTITY_LIST& list) const {
 void VERTEX::restore_common() {
   ENTITY::restore_common();
   int n = read_int();
-  if (n < 0 || n > 1000000) velm_api_error_throw(VELM_SAVE_FILE_DAMAGED);
+  if (n < 0 || n > 1000000) velm_save_damaged("an edge count outside 0 .. 1000000");
   f_.edges.assign(static_cast<std::size_t>(n), nullptr);
   io::restore(f_);
   read_box(f_.has_bound, f_.bound);

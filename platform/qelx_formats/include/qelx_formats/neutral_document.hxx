@@ -32,6 +32,16 @@ qelx_test::TestModel readNeutralText(const std::string& text, const std::string&
 // `error` set); a file that cannot be opened gives 0x100000e.
 QELIResult readNeutralDocument(const std::string& path, qelx_test::TestModel& model, std::string& error);
 QELIResult writeNeutralDocument(const qelx_test::TestModel& model, const std::string& path, std::string& error);
+// Any text file, the way the documents are written: a symbolic link is
+// written through to the file it names; a FIFO, device, socket or directory
+// is refused, never replaced; the text goes to a short temporary name in the
+// target's folder, every write checked, and replaces the target only when
+// all of it is on disk. On failure nothing is left and `reason` says why
+// (without the path). 0 or 0x100000f.
+QELIResult writeWholeFile(const std::string& text, const std::string& path, std::string& reason);
+// The file a write to `path` would replace (`path` itself, or the file its
+// symbolic link names); 0x100000f with `reason` when it must not be written.
+QELIResult resolveWriteTarget(const std::string& path, std::string& target, std::string& reason);
 // Walks the exporter (firing the framework's stage events) and writes what
 // it answered; `summary`, when given, receives the walk's counts.
 QELIResult writeNeutralDocument(QELXBRepExporter* exporter, const std::string& path, std::string& error,
