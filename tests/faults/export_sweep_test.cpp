@@ -60,8 +60,8 @@ std::string readWhole(const fs::path& path)
     return text;
 }
 
-// Solids of exact and bare geometry, a B-spline sheet, a wire and a lone
-// point, a name, a colour, a group and an assembly placing a cylinder.
+// Solids of exact geometry, a B-spline sheet, a wire and a lone point, a
+// name, a colour, a group and an assembly placing a box.
 std::string modelFile()
 {
     registerPersistentClasses();
@@ -72,12 +72,12 @@ std::string modelFile()
     auto* group = new QELGROUP;
     api_ct_add_to_group(top, group);
     auto* assembly = new VE_ASSEMBLY(nullptr, nullptr, QELtransf());
-    assembly->appendPart(new VE_PART(testkit::make_cylinder(1.0, 2.0), QELtransf()));
+    // Bare geometry: the assembly's bodies are deleted, not walked.
+    assembly->appendPart(new VE_PART(testkit::make_box(1.0, 2.0, 3.0), QELtransf()));
     ENTITY_LIST list;
     for (ENTITY* e : {static_cast<ENTITY*>(box), static_cast<ENTITY*>(testkit::make_cylinder(2.0, 3.0)),
                       static_cast<ENTITY*>(testkit::make_hemisphere(2.0)),
                       static_cast<ENTITY*>(testkit::make_spline_sheet()),
-                      static_cast<ENTITY*>(testkit::make_box(1.0, 2.0, 3.0)),
                       static_cast<ENTITY*>(testkit::make_wire_body(2, false)),
                       static_cast<ENTITY*>(testkit::make_vertex_body(QELposition(1, 2, 3))),
                       static_cast<ENTITY*>(group), static_cast<ENTITY*>(assembly)})

@@ -219,6 +219,30 @@ TEST(BuildTransform, ApplyThenBakeMovesEveryPoint) {
   EXPECT_TRUE(api_del_entity(box).ok());
 }
 
+// A new transform leaves the body where it is; negated, the body holds its
+// inverse, and the given transform stays unattached and unchanged.
+TEST(BuildTransform, ChangingTheTransformKeepsTheBodyInPlaceEitherWay) {
+  const QELtransf t = rotate_transf(std::numbers::pi / 3, QELvector(1, 1, 0)) * translate_transf(QELvector(2, -3, 4));
+  for (const bool negate : {false, true}) {
+    BODY* box = make_plane_box(10, 20, 30);
+    const std::vector<QELposition> before = vertex_points(box);
+    auto* placement = new TRANSFORM(t);
+    ASSERT_TRUE(api_change_body_trans(box, placement, negate).ok());
+    ASSERT_NE(box->transform(), nullptr);
+    EXPECT_EQ(box->transform() == placement, !negate);
+    const QELtransf held = negate ? t.inverse() : t;
+    EXPECT_LT(distance(QELposition(1, 2, 3) * box->transform()->transform(), QELposition(1, 2, 3) * held), 1e-9)
+        << negate;
+    EXPECT_LT(distance(QELposition(1, 2, 3) * placement->transform(), QELposition(1, 2, 3) * t), 1e-12);
+    // Where the body is: its points through its transform, as before the change.
+    const std::vector<QELposition> stored = vertex_points(box);
+    for (std::size_t k = 0; k < before.size(); ++k)
+      EXPECT_LT(distance(stored[k] * held, before[k]), 1e-9) << negate;
+    EXPECT_TRUE(api_del_entity(box).ok());
+    if (negate) placement->lose();
+  }
+}
+
 // A body's own attributes follow it when the transform is composed; those of
 // what it owns follow when the transform is baked in; neither moves twice.
 TEST(BuildTransform, VectorAttributesFollowTheBodyOnce) {

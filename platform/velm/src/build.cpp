@@ -383,13 +383,18 @@ outcome api_apply_transf(ENTITY* entity, const QELtransf& t) {
   });
 }
 
-outcome api_change_body_trans(BODY* body, TRANSFORM* new_transform, bool) {
+outcome api_change_body_trans(BODY* body, TRANSFORM* new_transform, bool negate) {
   return velm_api("api_change_body_trans", [&] {
     if (!body) velm_api_error_throw(VELM_NULL_ENTITY);
+    // Negated, the body gets a transform of its own holding the inverse; the
+    // given one is left as it is.
+    TRANSFORM* given = new_transform && negate
+                           ? velm_require(VELM_NEW TRANSFORM(new_transform->transform().inverse()))
+                           : new_transform;
     QELtransf old = body->transform() ? body->transform()->transform() : QELtransf();
-    QELtransf apply = new_transform ? old * new_transform->transform().inverse() : old;
+    QELtransf apply = given ? old * given->transform().inverse() : old;
     if (!apply.identity()) transform_entities(body, apply);
-    if (body->transform() != new_transform) body->set_transform(new_transform);
+    if (body->transform() != given) body->set_transform(given);
   });
 }
 

@@ -47,7 +47,9 @@ outcome api_apply_transf(ENTITY* entity, const QELtransf& t);
 // Bakes the body's transform into its geometry and points, then gives the
 // body `new_transform` (null: none); the attributes of what the body owns get
 // trans_owner with it. The body stays where it is: with a new
-// transform the geometry receives old * new^-1. `negate` is accepted and ignored.
+// transform the geometry receives old * new^-1. With `negate` the body's new
+// transform is the inverse of `new_transform` (a TRANSFORM of its own; the
+// given one is not attached), so the geometry receives old * new.
 outcome api_change_body_trans(BODY* body, TRANSFORM* new_transform = nullptr, bool negate = false);
 // The transform of the entity's body; the identity when it has none.
 QELtransf get_owner_transf(const ENTITY* entity);
