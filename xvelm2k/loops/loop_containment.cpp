@@ -129,8 +129,10 @@ QELpar_box loopParameterBox(const LOOP* loop)
                 reference = srf->param(inside);
                 haveReference = true;
             }
+            // Along the coedge, so that each sample follows its neighbour on the loop.
+            const bool alongCurve = c->sense() == edge->sense();
             for (int k = 1; k <= 6; ++k) {
-                const double t = domain.locate(k / 6.0);
+                const double t = domain.locate(alongCurve ? k / 6.0 : 1.0 - k / 6.0);
                 QELpar_pos guess;
                 const bool guessed = pcurveAt(c, t, guess);
                 QELpar_pos uv = srf->param(eq.eval_position(t), guessed ? &guess : nullptr);

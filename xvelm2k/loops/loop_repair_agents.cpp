@@ -253,12 +253,15 @@ QELXDynamicArray<Ve_FaceTag*> Ve_AddPropEdgeOnPeriodicFaces::repairFace(Ve_FaceT
     if (!s || !s->has_equation())
         return result;
     const surface& srf = s->equation();
-    const bool closedU = srf.periodic_u() || srf.closed_u();
+    // The loops go round the closed direction; on a surface closed both ways
+    // (a torus) loops round v need the seam across v.
+    const Ve_FaceRegionHandle region = input.getRegion(face);
+    const bool roundV = region->topNode()->element().first().type() == 4 && (srf.periodic_v() || srf.closed_v());
+    const bool closedU = (srf.periodic_u() || srf.closed_u()) && !roundV;
     const QELinterval range = closedU ? srf.param_range_u() : srf.param_range_v();
     const Gk_Domain domain(range.start_pt(), range.end_pt(), Gk_Def::FuzzKnot, range.bounded_below(), range.bounded_above());
     outcome split = velmInnerCall([&] { sg_split_face_at_parameter(f, closedU ? 1 : 0, domain.high()); });
     if (!split.ok()) {
-        const Ve_FaceRegionHandle region = input.getRegion(face);
         QELXDynamicArray<LOOP*> pair;
         nodeLoops(region->topNode(), pair);
         const Ve_IsoParameterLine line = ve_loops::chooseIsoParameterLine(pair, false);

@@ -1,0 +1,186 @@
+// Loop-in-loop along an iso-parameter line, the choice of that line, and
+// containment trees of deeply nested loops and of loops across seams.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "loops/face_regions.hxx"
+#include "loops/loop_containment.hxx"
+#include "loops/replace_by_surf_int.hxx"
+#include "loops/repair_loops.hxx"
+#include "support/loop_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/query_builders.hxx"
+#include "velm/memory.hxx"
+#include "velm/topology_api.hxx"
+
+using namespace testkit;
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+
+std::vector<LOOP*> loops_of(BODY* body) {
+  std::vector<LOOP*> out;
+  for (LOOP* l = faces_of(body).front()->loop(); l; l = l->next()) out.push_back(l);
+  return out;
+}
+
+QELXDynamicArray<LOOP*> array_of(std::initializer_list<LOOP*> loops) {
+  QELXDynamicArray<LOOP*> a;
+  for (LOOP* l : loops) a.Add(l);
+  return a;
+}
+
+int classify(LOOP* a, LOOP* b) { return Ve_PeripheryOrHoleLoopContainment(a, b).classify(); }
+
+}  // namespace
+
+// Orientation plays no part: each pair in either running direction.
+TEST(LoopContainment, NestedAndDisjointLoopsInEitherDirection) {
+  struct Case {
+    const char* name;
+    std::unique_ptr<surface> srf;
+    iso_rect a, b;
+    int expected;  // classify(a, b)
+  };
+  std::vector<Case> cases;
+  for (bool ccw : {true, false}) {
+    cases.push_back({"nested rectangles", std::unique_ptr<surface>(test_plane().make_copy()), rect(0, 10, 0, 10, ccw),
+                     rect(3, 5, 3, 5, ccw), 0});
+    cases.push_back({"inner first", std::unique_ptr<surface>(test_plane().make_copy()), rect(3, 5, 3, 5, !ccw),
+                     rect(0, 10, 0, 10, ccw), 1});
+    cases.push_back({"disjoint", std::unique_ptr<surface>(test_plane().make_copy()), rect(0, 2, 0, 2, ccw),
+                     rect(5, 7, 1, 3, ccw), 2});
+    cases.push_back({"overlapping in u only", std::unique_ptr<surface>(test_plane().make_copy()), rect(0, 4, 0, 2, ccw),
+                     rect(1, 3, 5, 7, ccw), 2});
+    cases.push_back({"cylinder across its seam", std::unique_ptr<surface>(test_cylinder().make_copy()),
+                     rect(0, 6, pi - 1.0, pi + 1.2, ccw), rect(2, 3, pi - 0.3, pi + 0.4, ccw), 0});
+    cases.push_back({"torus across both seams", std::unique_ptr<surface>(test_torus().make_copy()),
+                     rect(pi - 1, pi + 1, pi - 0.8, pi + 1.3, ccw), rect(pi - 0.2, pi + 0.3, pi - 0.3, pi + 0.2, ccw), 0});
+    cases.push_back({"sphere, side by side over the seam", std::unique_ptr<surface>(test_sphere().make_copy()),
+                     rect(-0.5, 0.5, pi - 0.6, pi - 0.1, ccw), rect(-0.5, 0.5, pi + 0.1, pi + 0.6, ccw), 2});
+  }
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BODY* body = make_iso_rect_sheet(*c.srf, {c.a, c.b});
+    const std::vector<LOOP*> l = loops_of(body);
+    EXPECT_EQ(classify(l[0], l[1]), c.expected);
+    Ve_ReplaceBySurfInt::getWorkerMap().Clear();
+    EXPECT_EQ(model_problems(body), "");
+    api_del_entity(body);
+  }
+}
+
+TEST(LoopContainment, IsoLineFollowsTheClosedDirectionThenTheLongerSide) {
+  struct Case {
+    const char* name;
+    std::unique_ptr<surface> srf;
+    iso_rect r;
+    bool constant_u;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"plane, wide box", std::unique_ptr<surface>(test_plane().make_copy()), rect(0, 8, 0, 2, true), true});
+  cases.push_back({"plane, tall box", std::unique_ptr<surface>(test_plane().make_copy()), rect(0, 2, 0, 8, true), false});
+  // Closed round v: lines of constant v, however the box is shaped.
+  cases.push_back({"cylinder", std::unique_ptr<surface>(test_cylinder().make_copy()), rect(0, 0.1, -2, 2, true), false});
+  // Periodic in u: constant u.
+  cases.push_back({"torus", std::unique_ptr<surface>(test_torus().make_copy()), rect(0, 0.1, -2, 2, true), true});
+  // A sphere is closed in v and singular at its u ends: closure wins.
+  cases.push_back({"sphere", std::unique_ptr<surface>(test_sphere().make_copy()), rect(-1, 1, 0, 0.2, true), false});
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BODY* body = make_iso_rect_sheet(*c.srf, {c.r});
+    const QELXDynamicArray<LOOP*> loops = array_of({loops_of(body)[0]});
+    const Ve_IsoParameterLine line = ve_loops::chooseIsoParameterLine(loops, false);
+    EXPECT_EQ(line.constantU, c.constant_u);
+    EXPECT_EQ(ve_loops::chooseIsoParameterLine(loops, true).constantU, !c.constant_u);
+    // Every vertex lies at a side of the box: the line runs through its middle.
+    const QELinterval along = line.constantU ? c.r.box.u_range() : c.r.box.v_range();
+    EXPECT_NEAR(line.value, along.mid_pt(), 1e-9);
+    api_del_entity(body);
+  }
+}
+
+TEST(LoopContainment, StraightIsoEdgeSpansTheLoopsBoxGrownByItsDiagonalAndGoes) {
+  BODY* body = make_iso_rect_sheet(test_plane(), {rect(0, 10, 0, 4, true), rect(2, 4, 1, 2, false)});
+  const std::vector<LOOP*> l = loops_of(body);
+  const QELXDynamicArray<LOOP*> loops = array_of({l[1], l[0]});
+  const Ve_IsoParameterLine line = ve_loops::chooseIsoParameterLine(loops, false);
+  ASSERT_TRUE(line.constantU);
+  EDGE* edge = ve_loops::makeIsoParameterEdge(loops, line);
+  ASSERT_NE(edge, nullptr);
+  // At x = 3 across the box [0, 10] x [0, 4] grown by its diagonal: y from -sqrt(116) to 4 + sqrt(116).
+  EXPECT_NEAR(line.value, 3.0, 1e-9);
+  const double d = std::sqrt(116.0);
+  EXPECT_NEAR(edge->param_range().start_pt(), -d, 1e-9);
+  EXPECT_NEAR(edge->param_range().end_pt(), 4.0 + d, 1e-9);
+  QELXDynamicArray<Gk_Domain> outer, inner;
+  EXPECT_TRUE(ve_loops::insideIntervals(l[0], edge, outer));
+  EXPECT_TRUE(ve_loops::insideIntervals(l[1], edge, inner));
+  ASSERT_EQ(outer.Count(), 1);
+  ASSERT_EQ(inner.Count(), 1);
+  EXPECT_NEAR(outer[0].low(), 0.0, 1e-6);
+  EXPECT_NEAR(outer[0].high(), 4.0, 1e-6);
+  EXPECT_NEAR(inner[0].low(), 1.0, 1e-6);
+  EXPECT_NEAR(inner[0].high(), 2.0, 1e-6);
+  Ve_ReplaceBySurfInt::getWorkerMap().Clear();
+  api_del_entity(edge);
+  // Each containment question makes its line and deletes it again.
+  const long live = velm_live_object_count();
+  EXPECT_EQ(classify(l[0], l[1]), 0);
+  Ve_ReplaceBySurfInt::getWorkerMap().Clear();
+  EXPECT_EQ(velm_live_object_count(), live);
+  api_del_entity(body);
+}
+
+// Periphery, hole, island, hole, island, ... five levels deep: the tree is a
+// chain, and each level alternates periphery and hole whatever the loop order.
+TEST(LoopContainment, NestedFiveLevelsDeepOnPlaneSphereAndTorus) {
+  struct Case {
+    const char* name;
+    std::unique_ptr<surface> srf;
+    QELpar_box box;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"plane", std::unique_ptr<surface>(test_plane().make_copy()), QELpar_box(QELinterval(0, 20), QELinterval(0, 20))});
+  cases.push_back({"sphere", std::unique_ptr<surface>(test_sphere().make_copy()), QELpar_box(QELinterval(-1.2, 1.2), QELinterval(-2, 2))});
+  cases.push_back({"torus over its seams", std::unique_ptr<surface>(test_torus().make_copy()),
+                   QELpar_box(QELinterval(pi - 2, pi + 2), QELinterval(pi - 2, pi + 2))});
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<iso_rect> rects;
+    for (int level = 0; level < 5; ++level) {
+      const double f = 0.09 * level;
+      rects.push_back(rect(c.box.u_range().interpolate(f), c.box.u_range().interpolate(1 - f), c.box.v_range().interpolate(f),
+                           c.box.v_range().interpolate(1 - f), level % 2 == 0));
+    }
+    // Listed innermost first, so every insertion re-parents.
+    std::vector<iso_rect> order(rects.rbegin(), rects.rend());
+    BODY* body = make_iso_rect_sheet(*c.srf, order);
+    Ve_RepairLoops driver(static_cast<Ve_FaceTag*>(nullptr));
+    Ve_FaceRegionHandle region = driver.createRegion(faces_of(body).front());
+    ASSERT_TRUE(region.IsValid());
+    EXPECT_TRUE(region->classifyLoops());
+    EXPECT_EQ(region->count(), 5);
+    int depth = 0;
+    for (Ve_ContainmentSetElement* n = region->topNode(); n; n = n->child(), ++depth) {
+      EXPECT_EQ(n->next(), nullptr);
+      EXPECT_EQ(n->element().first().type(), depth % 2 == 0 ? 1 : 2);
+      EXPECT_FALSE(n->element().first().isMisclassified());
+    }
+    EXPECT_EQ(depth, 5);
+    EXPECT_FALSE(region->isClean());  // islands need faces of their own
+    api_del_entity(body);
+  }
+}
+
+TEST(LoopContainment, NullLoopIsAFailure) {
+  bool result = true;
+  BODY* body = make_iso_rect_sheet(test_plane(), {rect(0, 1, 0, 1, true)});
+  Ve_PeripheryOrHoleLoopContainment test(loops_of(body)[0], loops_of(body)[0]);
+  EXPECT_EQ(test.encloses(nullptr, loops_of(body)[0], result), 0x1000001u);
+  api_del_entity(body);
+}

@@ -1,0 +1,186 @@
+// The driver's gates and the agents' special cases: repairability, the loop
+// limit, sphere splits, the seam of a two-circle face, lost loops.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include "loops/loop_repair_agents.hxx"
+#include "loops/repair_loops.hxx"
+#include "model/entity_views.hxx"
+#include "support/geometry_builders.hxx"
+#include "support/loop_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/query_builders.hxx"
+#include "velm/query.hxx"
+#include "velm/testkit.hxx"
+#include "velm/topology_api.hxx"
+
+using namespace testkit;
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+
+Ve_BodyTag* view(BODY* b) { return ve_view<Ve_BodyTag>(b); }
+Ve_FaceTag* view(FACE* f) { return ve_view<Ve_FaceTag>(f); }
+
+int chain_length(const FACE* f) {
+  int n = 0;
+  for (LOOP* l = f->loop(); l; l = l->next()) ++n;
+  return n;
+}
+
+// A planar face of an outer square and n - 1 small holes in a row.
+BODY* face_of_loops(int n) {
+  std::vector<iso_rect> rects = {rect(0, 2 * n, 0, 4, true)};
+  for (int i = 1; i < n; ++i) rects.push_back(rect(2 * i - 0.5, 2 * i + 0.5, 1, 3, false));
+  return make_iso_rect_sheet(test_plane(), rects);
+}
+
+}  // namespace
+
+TEST(RepairLoopsDriver, BodyWithoutFacesIsRepairableAndRunsNoAgent) {
+  BODY* wire = make_wire_body(3);
+  Ve_RepairLoops driver(view(wire));
+  EXPECT_TRUE(driver.canBeRepaired());
+  Ve_FaceRepairInput input;
+  EXPECT_TRUE(driver.classify(input));
+  EXPECT_EQ(input.getFaces().Count(), 0);
+  EXPECT_EQ(driver.repair(input).Count(), 0);
+  api_del_entity(wire);
+}
+
+TEST(RepairLoopsDriver, FacesOfMoreThanSixteenLoopsAreLeftOut) {
+  for (int n : {16, 17}) {
+    SCOPED_TRACE(n);
+    BODY* body = face_of_loops(n);
+    Ve_RepairLoops driver(view(body));
+    Ve_FaceRepairInput input;
+    driver.classify(input);
+    EXPECT_EQ(input.getFaces().Count(), n <= 16 ? 1 : 0);
+    EXPECT_EQ(input.cleanFaces().Count(), n <= 16 ? 1 : 0);
+    api_del_entity(body);
+  }
+}
+
+TEST(RepairLoopsDriver, UnbalancedEdgesOrOpenLoopsAreNotRepairable) {
+  // Every edge of a box face reversed on its own: two coedges of one sense on each.
+  BODY* box = make_plane_box();
+  faces_of(box).front()->loop()->reverse();
+  EXPECT_FALSE(Ve_RepairLoops(view(box)).canBeRepaired());
+  api_del_entity(box);
+  // A coedge running against its ring: the loop no longer joins end to start.
+  BODY* sheet = make_iso_rect_sheet(test_plane(), {rect(0, 1, 0, 1, true)});
+  COEDGE* c = faces_of(sheet).front()->loop()->start();
+  c->set_sense(c->sense() == FORWARD ? REVERSED : FORWARD);
+  EXPECT_FALSE(Ve_RepairLoops(view(sheet)).canBeRepaired());
+  api_del_entity(sheet);
+}
+
+TEST(RepairLoopsDriver, NullFaceIsNotRepairableButLinksTheAgents) {
+  Ve_RepairLoops driver(static_cast<Ve_FaceTag*>(nullptr));
+  EXPECT_FALSE(driver.canBeRepaired());
+  EXPECT_EQ(Ve_LoopRepairAgent::splitPeripheryLoops().next(), &Ve_LoopRepairAgent::repairLoopReversals());
+  EXPECT_EQ(Ve_LoopRepairAgent::repairLoopReversals().next(), &Ve_LoopRepairAgent::repairFaceSenseReversals());
+  EXPECT_EQ(Ve_LoopRepairAgent::repairFaceSenseReversals().next(), &Ve_LoopRepairAgent::addPropEdgeOnPeriodicFaces());
+  EXPECT_EQ(Ve_LoopRepairAgent::addPropEdgeOnPeriodicFaces().next(), nullptr);
+}
+
+// A sphere face reaching past the longitude pi is cut there; one whose
+// longitudes end at -pi and pi is not cut at its own side.
+TEST(RepairLoopsDriver, SphereFacesAreSplitOnlyWhenTheyRunPastPi) {
+  struct Case {
+    const char* name;
+    iso_rect r;
+    long splits;
+    int faces;
+  };
+  for (const Case& c : {Case{"past pi", rect(-0.8, 0.6, 2.5, 3.8, true), 1, 2},
+                        Case{"past -pi", rect(-0.8, 0.6, -3.8, -2.5, true), 1, 2},
+                        Case{"full longitude", rect(-0.8, 0.6, -pi, pi, true), 0, 1},
+                        Case{"inside", rect(-0.8, 0.6, -1.0, 1.0, true), 0, 1}}) {
+    SCOPED_TRACE(c.name);
+    velm_test_reset();
+    BODY* body = make_iso_rect_sheet(test_sphere(), {c.r});
+    Ve_RepairLoops driver(view(body));
+    EXPECT_TRUE(driver.canBeRepaired());
+    EXPECT_EQ(velm_test_call_count("api_split_face"), c.splits);
+    EXPECT_EQ(count_faces(body), c.faces);
+    Ve_FaceRepairInput input;
+    driver.classify(input);
+    EXPECT_EQ(input.cleanFaces().Count(), c.faces);
+    if (c.splits) EXPECT_EQ(model_problems(body), "");
+    api_del_entity(body);
+  }
+}
+
+// Two separation circles: the propagation agent joins them by a seam edge
+// into one periphery, and the face is clean afterwards.
+TEST(RepairLoopsDriver, TwoCircleFacesGetTheirSeam) {
+  struct Case {
+    const char* name;
+    BODY* (*make)();
+    QELposition in, out;
+  };
+  for (const Case& c : {Case{"cylinder band", [] { return make_cylinder_band(5.0, 8.0); }, {5, 0, 4}, {5, 0, 9}},
+                        Case{"torus band round the axis", [] { return make_torus_band(true); }, {0, 11.4142135623731, 1.41421356237310}, {0, 8.58578643762690, 1.41421356237310}}}) {
+    SCOPED_TRACE(c.name);
+    BODY* body = c.make();
+    FACE* face = faces_of(body).front();
+    EXPECT_EQ(point_in_face(c.in, face), pfc_inside);
+    Ve_RepairLoops driver(view(body));
+    Ve_FaceRepairInput input;
+    driver.classify(input);
+    EXPECT_EQ(input.facesToRepair().Count(), 1);
+    driver.repair(input);
+    EXPECT_EQ(input.cleanFaces().Count(), 1);
+    EXPECT_EQ(input.facesToRepair().Count(), 0);
+    EXPECT_EQ(chain_length(face), 1);
+    EXPECT_EQ(count_edges(body), 3);
+    EXPECT_EQ(model_problems(body), "");
+    EXPECT_EQ(point_in_face(c.in, face), pfc_inside);
+    EXPECT_EQ(point_in_face(c.out, face), pfc_outside);
+    api_del_entity(body);
+  }
+}
+
+namespace {
+
+// A planar region whose comparisons with one loop always fail.
+class FailingRegion : public Ve_PlanarFaceRegion {
+ public:
+  FailingRegion(FACE* face, LOOP* victim) : Ve_PlanarFaceRegion(face), victim_(victim) {}
+  int compare(const Ve_BoundaryElement& e, const Ve_BoundaryElement& n) override {
+    if (e.first().loop() == victim_ || n.first().loop() == victim_) return 3;
+    return Ve_PlanarFaceRegion::compare(e, n);
+  }
+
+ private:
+  LOOP* victim_;
+};
+
+}  // namespace
+
+// A face split for its second periphery keeps the loop whose comparison
+// failed: the loop stays in the face's chain, never dropped with a stale face.
+TEST(RepairLoopsAgents, SplitFaceKeepsLoopsOfTheFailureList) {
+  BODY* body = make_iso_rect_sheet(test_plane(), {rect(0, 4, 0, 4, true), rect(6, 10, 0, 4, true), rect(1, 2, 1, 2, false)});
+  FACE* face = faces_of(body).front();
+  LOOP* failing = face->loop()->next()->next();
+  Ve_FaceRepairInput input;
+  Ve_FaceRegionHandle region(new FailingRegion(face, failing));
+  EXPECT_FALSE(region->classifyLoops());
+  ASSERT_NE(region->failures(), nullptr);
+  input.setRegion(view(face), region);
+  Ve_LoopRepairAgent& split = Ve_LoopRepairAgent::splitPeripheryLoops();
+  ASSERT_TRUE(split.isApplicable(view(face), input));
+  EXPECT_EQ(split.repairFace(view(face), input).Count(), 2);
+  EXPECT_EQ(failing->face(), face);
+  bool in_chain = false;
+  for (LOOP* l = face->loop(); l; l = l->next()) in_chain = in_chain || l == failing;
+  EXPECT_TRUE(in_chain);
+  EXPECT_EQ(count_faces(body), 2);
+  EXPECT_EQ(model_problems(body), "");
+  api_del_entity(body);
+}

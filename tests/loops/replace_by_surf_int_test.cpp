@@ -1,0 +1,111 @@
+// Edge curves swapped for surface-intersection curves and put back.
+#include <gtest/gtest.h>
+
+#include "loops/replace_by_surf_int.hxx"
+#include "support/loop_builders.hxx"
+#include "support/query_builders.hxx"
+#include "velm/bspline.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/topology_api.hxx"
+
+using namespace testkit;
+
+namespace {
+
+EDGE* first_edge(BODY* body) { return faces_of(body).front()->loop()->start()->edge(); }
+
+const intcurve* as_intcurve(const EDGE* e) {
+  const curve& c = e->geometry()->equation();
+  return c.type() == 11 ? static_cast<const intcurve*>(&c) : nullptr;
+}
+
+}  // namespace
+
+TEST(ReplaceBySurfInt, OneWorkerPerEdgeAndTheOwnCurveComesBack) {
+  for (bool sphere : {false, true}) {
+    SCOPED_TRACE(sphere ? "circle on a sphere" : "straight on a plane");
+    std::unique_ptr<surface> srf(sphere ? test_sphere().make_copy() : test_plane().make_copy());
+    BODY* body = make_iso_rect_sheet(*srf, {sphere ? rect(-0.5, 0.5, 0.2, 1.4, true) : rect(0, 4, 0, 2, true)});
+    EDGE* edge = first_edge(body);
+    CURVE* own = edge->geometry();
+    const QELinterval range = edge->param_range();
+    const QELposition mid = own->equation().eval_position(range.mid_pt());
+    Ve_ReplaceBySurfInt::replaceEdgeCurve(edge, srf.get());
+    Ve_ReplaceBySurfInt::replaceEdgeCurve(edge, srf.get());
+    EXPECT_EQ(Ve_ReplaceBySurfInt::getWorkerMap().Count(), 1);
+    ASSERT_NE(edge->geometry(), own);
+    const intcurve* ic = as_intcurve(edge);
+    ASSERT_NE(ic, nullptr);
+    EXPECT_EQ(ic->get_int_cur().type(), intersection_int_cur::id);
+    EXPECT_NE(ic->surf1(), nullptr);
+    EXPECT_NE(ic->pcur1(), nullptr);
+    // The stand-in lies on the old curve.
+    EXPECT_LE(distance(ic->eval_position(range.mid_pt()), mid), 1e-6);
+    Ve_ReplaceBySurfInt::getWorkerMap().Clear();
+    EXPECT_EQ(edge->geometry(), own);
+    EXPECT_TRUE(edge->param_range() == range);
+    EXPECT_EQ(own->use_count(), 1);
+    api_del_entity(body);
+  }
+}
+
+TEST(ReplaceBySurfInt, ReversedEdgeIsApproximatedOverItsCurveRange) {
+  BODY* body = make_iso_rect_sheet(test_plane(), {rect(0, 4, 0, 2, true)});
+  EDGE* edge = first_edge(body);
+  // The same straight run the other way: the edge runs against its curve.
+  STRAIGHT* reversed = new STRAIGHT(straight(QELposition(4, 0, 0), QELunit_vector(-1, 0, 0)));
+  edge->set_geometry(reversed);
+  edge->set_sense(REVERSED);
+  const QELinterval range(0.0, 4.0);
+  const QELinterval on_curve = -range;
+  edge->set_param_range(&on_curve);
+  {
+    Ve_ReplaceBySurfInt::Ve_ReplaceBySurfIntWorker worker(edge, &faces_of(body).front()->geometry()->equation());
+    EXPECT_TRUE(worker.replaced());
+    const intcurve* ic = as_intcurve(edge);
+    ASSERT_NE(ic, nullptr);
+    // The edge's range [-4, 0] is [0, 4] on the curve.
+    EXPECT_LE(distance(ic->eval_position(0.0), QELposition(4, 0, 0)), 1e-6);
+    EXPECT_LE(distance(ic->eval_position(4.0), QELposition(0, 0, 0)), 1e-6);
+  }
+  EXPECT_EQ(edge->geometry(), reversed);
+  api_del_entity(body);
+}
+
+TEST(ReplaceBySurfInt, ApproximateIntcurvesStayExactOnesAreReplaced) {
+  BODY* body = make_iso_rect_sheet(test_plane(), {rect(0, 4, 0, 2, true)});
+  EDGE* edge = first_edge(body);
+  const surface& srf = faces_of(body).front()->geometry()->equation();
+  const QELinterval range = edge->param_range();
+  bs3_curve exact = bs3_curve_make_cur(edge->geometry()->equation(), range.start_pt(), range.end_pt(), QELresabs);
+  bs3_curve approximate = bs3_curve_copy(exact);
+  edge->set_geometry(new INTCURVE(intcurve(exact)));
+  {
+    Ve_ReplaceBySurfInt::Ve_ReplaceBySurfIntWorker worker(edge, &srf);
+    EXPECT_TRUE(worker.replaced());
+  }
+  edge->set_geometry(new INTCURVE(intcurve(approximate, 0.01, &srf, nullptr, nullptr, nullptr)));
+  CURVE* kept = edge->geometry();
+  {
+    Ve_ReplaceBySurfInt::Ve_ReplaceBySurfIntWorker worker(edge, &srf);
+    EXPECT_FALSE(worker.replaced());
+    EXPECT_EQ(edge->geometry(), kept);
+  }
+  api_del_entity(body);
+}
+
+TEST(ReplaceBySurfInt, ThirteenthEdgeDoublesTheMap) {
+  std::vector<BODY*> bodies;
+  for (int i = 0; i < 4; ++i) bodies.push_back(make_iso_rect_sheet(test_plane(), {rect(0, 1, i, i + 1, true)}));
+  int added = 0;
+  for (BODY* b : bodies)
+    for (COEDGE* c = faces_of(b).front()->loop()->start(); added < 13; c = c->next()) {
+      Ve_ReplaceBySurfInt::replaceEdgeCurve(c->edge(), &faces_of(b).front()->geometry()->equation());
+      ++added;
+      EXPECT_EQ(Ve_ReplaceBySurfInt::getWorkerMap().Capacity(), added < 13 ? 17 : 34);
+      if (c->next() == faces_of(b).front()->loop()->start()) break;
+    }
+  EXPECT_EQ(added, 13);
+  Ve_ReplaceBySurfInt::getWorkerMap().Clear();
+  for (BODY* b : bodies) api_del_entity(b);
+}
