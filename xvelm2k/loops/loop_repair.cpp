@@ -175,6 +175,8 @@ bool QELXVelmLoopRepair::Repair()
         for (int i = 0; i < newFaces.Count(); ++i) {
             FACE* made = newFaces[i];
             BODY* body = nullptr;
+            // A body of its own gets a surface of its own: moving one body must not move another.
+            velmInnerCall([&] { made->set_geometry(make_surface(made->geometry()->equation())); });
             if (api_mk_by_faces(nullptr, 1, &made, body).ok() && body) {
                 minimizeVertexReferences(body);
                 m_bodies.Add(ve_view<Ve_BodyTag>(body));

@@ -1,0 +1,147 @@
+// The simple loop repair: one periphery found by point-in-loop, loops
+// reversed to match, the periphery first, or one face per loop.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "loops/loop_repair.hxx"
+#include "model/entity_views.hxx"
+#include "support/loop_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/query_builders.hxx"
+#include "velm/errors.hxx"
+#include "velm/query.hxx"
+#include "velm/testkit.hxx"
+#include "velm/topology_api.hxx"
+
+using namespace testkit;
+
+namespace {
+
+std::vector<int> types_of(const FACE* f) {
+  std::vector<int> out;
+  for (LOOP* l = f->loop(); l; l = l->next()) out.push_back(get_loop_type(l));
+  return out;
+}
+
+// Moves the donor's only face into the target's shell and deletes the donor.
+void move_face_into(BODY* donor, BODY* target) {
+  FACE* f = faces_of(donor).front();
+  SHELL* from = f->shell();
+  from->set_face(nullptr);
+  SHELL* to = faces_of(target).front()->shell();
+  FACE* last = to->face();
+  while (last->next()) last = last->next();
+  last->set_next(f);
+  f->set_shell(to);
+  api_del_entity(donor);
+}
+
+// Moves every loop of the donor's face to the end of the target face's chain.
+void move_loops_into(BODY* donor, FACE* target) {
+  FACE* from = faces_of(donor).front();
+  LOOP* loops = from->loop();
+  from->set_loop(nullptr);
+  LOOP* last = target->loop();
+  while (last->next()) last = last->next();
+  last->set_next(loops);
+  for (LOOP* l = loops; l; l = l->next()) l->set_face(target);
+  api_del_entity(donor);
+}
+
+}  // namespace
+
+TEST(SimpleLoopRepair, LoopsComeOutAsOnePeripheryFirstAndHoles) {
+  struct Case {
+    const char* name;
+    std::vector<iso_rect> rects;
+    std::vector<int> types_after;  // in chain order after repair
+    int first_rect;                // which rectangle ends first
+  };
+  const std::vector<Case> cases = {
+      {"clockwise single loop", {rect(0, 4, 0, 4, false)}, {1}, 0},
+      {"holes listed first", {rect(1, 2, 1, 2, false), rect(6, 7, 1, 2, false), rect(0, 10, 0, 4, true)}, {1, 2, 2}, 2},
+      {"outer typed hole, inner periphery", {rect(0, 10, 0, 4, false), rect(1, 2, 1, 2, true)}, {1, 2}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BODY* body = make_iso_rect_sheet(test_plane(), c.rects);
+    FACE* face = faces_of(body).front();
+    std::vector<LOOP*> loops;
+    for (LOOP* l = face->loop(); l; l = l->next()) loops.push_back(l);
+    QELXVelmLoopRepair repair(body);
+    EXPECT_TRUE(repair.Repair());
+    EXPECT_EQ(repair.getBodies().Count(), 0);
+    EXPECT_EQ(count_faces(body), 1);
+    EXPECT_EQ(face->loop(), loops[c.first_rect]);
+    EXPECT_EQ(types_of(face), c.types_after);
+    EXPECT_EQ(model_problems(body), "");
+    api_del_entity(body);
+  }
+}
+
+TEST(SimpleLoopRepair, SeparationFaceOnlyLosesItsPeripheries) {
+  BODY* band = make_cylinder_band(5.0, 8.0);
+  FACE* face = faces_of(band).front();
+  // Two patches running the periphery way on the band (clockwise in the cylinder's left-handed (u, v)).
+  move_loops_into(make_iso_rect_sheet(test_cylinder(), {rect(2, 3, -1, -0.5, false), rect(5, 6, 1, 2, false)}), face);
+  EXPECT_EQ(types_of(face), (std::vector<int>{4, 4, 1, 1}));
+  QELXVelmLoopRepair repair(band);
+  EXPECT_TRUE(repair.Repair());
+  EXPECT_EQ(count_faces(band), 1);
+  EXPECT_EQ(types_of(face), (std::vector<int>{4, 4, 2, 2}));
+  api_del_entity(band);
+}
+
+// Three disjoint loops, none a periphery of the others: one face each. The
+// hole-running first loop is reversed before it bounds a face of its own.
+TEST(SimpleLoopRepair, NoPeripheryMeansOneFacePerLoop) {
+  BODY* body = make_iso_rect_sheet(test_plane(), {rect(0, 2, 0, 2, false), rect(4, 6, 0, 2, true), rect(8, 10, 0, 2, false)});
+  QELXVelmLoopRepair repair(body);
+  EXPECT_TRUE(repair.Repair());
+  const QELXDynamicArray<Ve_BodyTag*> bodies = repair.getBodies();
+  ASSERT_EQ(bodies.Count(), 2);
+  EXPECT_EQ(count_faces(body), 1);
+  EXPECT_EQ(types_of(faces_of(body).front()), std::vector<int>{1});
+  for (Ve_BodyTag* b : bodies) {
+    BODY* k = reinterpret_cast<BODY*>(b);
+    ASSERT_EQ(count_faces(k), 1);
+    EXPECT_EQ(types_of(faces_of(k).front()), std::vector<int>{1});
+    EXPECT_EQ(model_problems(k), "");
+    api_del_entity(k);
+  }
+  EXPECT_EQ(model_problems(body), "");
+  api_del_entity(body);
+}
+
+TEST(SimpleLoopRepair, MultiFaceBodyKeepsSplitFacesInItsShell) {
+  BODY* body = make_iso_rect_sheet(test_plane(), {rect(0, 2, 0, 2, true), rect(4, 6, 0, 2, true), rect(8, 10, 0, 2, true)});
+  move_face_into(make_iso_rect_sheet(test_plane(), {rect(0, 10, 5, 8, true)}), body);
+  QELXVelmLoopRepair repair(body);
+  EXPECT_TRUE(repair.Repair());
+  EXPECT_EQ(repair.getBodies().Count(), 0);
+  EXPECT_EQ(count_faces(body), 4);
+  EXPECT_EQ(count_shells(body), 1);
+  EXPECT_EQ(model_problems(body), "");
+  api_del_entity(body);
+}
+
+// A split-off face the kernel makes no body of gives its loop back to the
+// face it came from: nothing is left without a body.
+TEST(SimpleLoopRepair, FaceWithoutBodyGivesItsLoopBack) {
+  BODY* body = make_iso_rect_sheet(test_plane(), {rect(0, 2, 0, 2, true), rect(4, 6, 0, 2, true), rect(8, 10, 0, 2, true)});
+  const long live = velm_live_object_count();
+  velm_test_fail_call("api_mk_by_faces", 1, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+  QELXVelmLoopRepair repair(body);
+  EXPECT_TRUE(repair.Repair());
+  ASSERT_EQ(repair.getBodies().Count(), 1);
+  EXPECT_EQ(types_of(faces_of(body).front()).size(), 2u);
+  EXPECT_EQ(count_loops(body), 2);
+  EXPECT_EQ(model_problems(body), "");
+  BODY* other = reinterpret_cast<BODY*>(repair.getBodies()[0]);
+  EXPECT_EQ(count_loops(other), 1);
+  // The body made for the one face holds exactly what the lost face did not keep.
+  api_del_entity(other);
+  api_del_entity(body);
+  EXPECT_LT(velm_live_object_count(), live);
+}
