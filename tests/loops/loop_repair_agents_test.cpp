@@ -12,6 +12,7 @@
 #include "support/loop_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
+#include "velm/geometry_entity.hxx"
 #include "velm/query.hxx"
 #include "velm/testkit.hxx"
 #include "velm/topology_api.hxx"
@@ -181,6 +182,30 @@ TEST(RepairLoopsAgents, SplitFaceKeepsLoopsOfTheFailureList) {
   for (LOOP* l = face->loop(); l; l = l->next()) in_chain = in_chain || l == failing;
   EXPECT_TRUE(in_chain);
   EXPECT_EQ(count_faces(body), 2);
+  EXPECT_EQ(model_problems(body), "");
+  api_del_entity(body);
+}
+
+// A ring that cycles without coming back to its loop's start: the walks stop
+// at the bound instead of running for ever, and the body is not repairable.
+TEST(RepairLoopsDriver, RingThatNeverReturnsIsNotRepairable) {
+  BODY* body = make_iso_rect_sheet(test_plane(), {rect(0, 4, 0, 4, true)});
+  LOOP* loop = faces_of(body).front()->loop();
+  COEDGE* c0 = loop->start();
+  // A lead-in coedge ending where the ring starts; the ring never leads back to it.
+  VERTEX* from = new VERTEX(new APOINT(-1.0, -1.0, 0.0));
+  const QELposition a(-1.0, -1.0, 0.0), b = c0->start()->geometry()->coords();
+  const QELinterval range(0.0, distance(a, b));
+  EDGE* lead = new EDGE(from, c0->start(), new STRAIGHT(straight(a, QELunit_vector(b - a))), FORWARD, EDGE_cvty_unknown, &range);
+  auto* x = new COEDGE(lead, FORWARD, nullptr, c0);
+  x->set_owner(loop);
+  loop->set_start(x);
+  EXPECT_FALSE(Ve_RepairLoops(view(body)).canBeRepaired());
+  loop->set_start(c0);
+  x->set_owner(nullptr);
+  lead->set_coedge(nullptr);
+  x->lose();
+  api_del_entity(lead);
   EXPECT_EQ(model_problems(body), "");
   api_del_entity(body);
 }
