@@ -34,7 +34,7 @@ bool boxesApart(const QELpar_box& a, const QELpar_box& b)
            a.v_range().end_pt() < b.v_range().start_pt() - fuzz || b.v_range().end_pt() < a.v_range().start_pt() - fuzz;
 }
 
-bool wraps(const FACE* face)
+bool surfaceWraps(const FACE* face)
 {
     const SURFACE* s = face ? face->geometry() : nullptr;
     if (!s || !s->has_equation())
@@ -97,12 +97,19 @@ Ve_FaceRegionHandle Ve_FaceRegion::adoptSubtree(Ve_ContainmentSetElement* node, 
     return region;
 }
 
+bool Ve_PeripheryOrHoleBndryFaceRegion::wraps() const
+{
+    if (m_wraps < 0)
+        m_wraps = surfaceWraps(face()) ? 1 : 0;
+    return m_wraps == 1;
+}
+
 int Ve_PeripheryOrHoleBndryFaceRegion::compare(const Ve_BoundaryElement& element, const Ve_BoundaryElement& nodeElement)
 {
     LOOP* loop = element.first().loop();
     LOOP* nodeLoop = nodeElement.first().loop();
     // On a face that does not wrap, a loop inside another lies inside its box.
-    if (!wraps(face()) && boxesApart(element.first().parameterBox(), nodeElement.first().parameterBox()))
+    if (!wraps() && boxesApart(element.first().parameterBox(), nodeElement.first().parameterBox()))
         return 1;
     Ve_PeripheryOrHoleLoopContainment test(nodeLoop, loop);
     bool result = false;

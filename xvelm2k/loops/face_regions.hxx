@@ -48,6 +48,12 @@ public:
     using Ve_FaceRegion::Ve_FaceRegion;
     int compare(const Ve_BoundaryElement& element, const Ve_BoundaryElement& nodeElement) override;
     bool classifyLoops() override;
+
+private:
+    // Whether the face's surface closes in a direction, asked once: every
+    // comparison of loops with boxes apart reads it.
+    bool wraps() const;
+    mutable int m_wraps = -1;
 };
 
 class XVELM2KA_API Ve_PlanarFaceRegion : public Ve_PeripheryOrHoleBndryFaceRegion {

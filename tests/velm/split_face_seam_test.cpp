@@ -1,0 +1,66 @@
+// The parameter form of the face split, and the seam edge of a periodic face
+// bounded by two separation loops.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "support/loop_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/query_builders.hxx"
+#include "velm/api.hxx"
+#include "velm/query.hxx"
+#include "velm/split.hxx"
+#include "velm/topology_api.hxx"
+
+using namespace testkit;
+
+namespace {
+
+// Runs the inner routine as a kernel call would, handing back what it made.
+outcome split_at(FACE* face, int direction, double parameter, FACE*& made) {
+  made = nullptr;
+  return velm_api("test_split", [&] { made = sg_split_face_at_parameter(face, direction, parameter); });
+}
+
+}  // namespace
+
+TEST(SplitFaceAtParameter, OneLoopFaceGivesTheNewFaceAndAMissIsNothing) {
+  BODY* body = make_iso_rect_sheet(test_plane(), {rect(0, 10, 0, 4, true)});
+  FACE* face = faces_of(body).front();
+  FACE* made = nullptr;
+  EXPECT_TRUE(split_at(face, 0, 20.0, made).ok());  // v = 20 misses the face
+  EXPECT_EQ(made, nullptr);
+  EXPECT_EQ(count_faces(body), 1);
+  EXPECT_TRUE(split_at(face, 1, 4.0, made).ok());  // u = 4
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(face->next(), made);
+  EXPECT_EQ(point_in_face(QELposition(2, 2, 0), face) == pfc_inside, point_in_face(QELposition(7, 2, 0), made) == pfc_inside);
+  EXPECT_NE(point_in_face(QELposition(2, 2, 0), face), point_in_face(QELposition(7, 2, 0), face));
+  EXPECT_EQ(model_problems(body), "");
+  api_del_entity(body);
+}
+
+TEST(SplitFaceAtParameter, TwoSeparationLoopsBecomeOneLoopWithASeam) {
+  BODY* body = make_cylinder_band(5.0, 8.0);
+  FACE* face = faces_of(body).front();
+  FACE* made = nullptr;
+  // A line of constant v (a ruling) crosses both circles once, inside their edges.
+  EXPECT_TRUE(split_at(face, 0, 1.0, made).ok());
+  EXPECT_EQ(made, nullptr);
+  ASSERT_NE(face->loop(), nullptr);
+  EXPECT_EQ(face->loop()->next(), nullptr);
+  EXPECT_EQ(get_loop_type(face->loop()), loop_type_periphery);
+  EXPECT_EQ(count_edges(body), 5);  // two circles split, one seam
+  EXPECT_EQ(model_problems(body), "");
+  // Opposite the seam, near the bottom circle.
+  EXPECT_EQ(point_in_face(QELposition(5 * std::cos(1 + M_PI), 5 * std::sin(1 + M_PI), 1), face), pfc_inside);
+  EXPECT_EQ(point_in_face(QELposition(5 * std::cos(1 + M_PI), 5 * std::sin(1 + M_PI), 9), face), pfc_outside);
+  api_del_entity(body);
+  // A line round the loops' own direction crosses neither: refused, rolled back.
+  body = make_cylinder_band(5.0, 8.0);
+  face = faces_of(body).front();
+  EXPECT_FALSE(split_at(face, 1, 4.0, made).ok());
+  EXPECT_EQ(count_loops(body), 2);
+  EXPECT_EQ(model_problems(body), "");
+  api_del_entity(body);
+}
