@@ -9,14 +9,14 @@
 
 namespace {
 
-LOOP* L(int i) { return reinterpret_cast<LOOP*>(static_cast<std::uintptr_t>(0x2000 + 16 * i)); }
+LOOP* LoopAt(int i) { return reinterpret_cast<LOOP*>(static_cast<std::uintptr_t>(0x2000 + 16 * i)); }
 
 // A region whose loops never contain each other, filled without the kernel.
 class FlatRegion : public Ve_PlanarFaceRegion {
  public:
   explicit FlatRegion(std::initializer_list<int> loops) : Ve_PlanarFaceRegion(nullptr) {
     for (int i : loops) {
-      Ve_BoundaryElement e(L(i));
+      Ve_BoundaryElement e(LoopAt(i));
       e.first().setType(1);
       insert(e);
     }
@@ -26,7 +26,7 @@ class FlatRegion : public Ve_PlanarFaceRegion {
 
 QELXDynamicArray<LOOP*> group(std::initializer_list<int> loops) {
   QELXDynamicArray<LOOP*> g;
-  for (int i : loops) g.Add(L(i));
+  for (int i : loops) g.Add(LoopAt(i));
   return g;
 }
 

@@ -20,8 +20,6 @@ using namespace testkit;
 
 namespace {
 
-constexpr double pi = 3.14159265358979323846;
-
 std::vector<LOOP*> loops_of(BODY* body) {
   std::vector<LOOP*> out;
   for (LOOP* l = faces_of(body).front()->loop(); l; l = l->next()) out.push_back(l);
@@ -57,11 +55,11 @@ TEST(LoopContainment, NestedAndDisjointLoopsInEitherDirection) {
     cases.push_back({"overlapping in u only", std::unique_ptr<surface>(test_plane().make_copy()), rect(0, 4, 0, 2, ccw),
                      rect(1, 3, 5, 7, ccw), 2});
     cases.push_back({"cylinder across its seam", std::unique_ptr<surface>(test_cylinder().make_copy()),
-                     rect(0, 6, pi - 1.0, pi + 1.2, ccw), rect(2, 3, pi - 0.3, pi + 0.4, ccw), 0});
+                     rect(0, 6, kPi - 1.0, kPi + 1.2, ccw), rect(2, 3, kPi - 0.3, kPi + 0.4, ccw), 0});
     cases.push_back({"torus across both seams", std::unique_ptr<surface>(test_torus().make_copy()),
-                     rect(pi - 1, pi + 1, pi - 0.8, pi + 1.3, ccw), rect(pi - 0.2, pi + 0.3, pi - 0.3, pi + 0.2, ccw), 0});
+                     rect(kPi - 1, kPi + 1, kPi - 0.8, kPi + 1.3, ccw), rect(kPi - 0.2, kPi + 0.3, kPi - 0.3, kPi + 0.2, ccw), 0});
     cases.push_back({"sphere, side by side over the seam", std::unique_ptr<surface>(test_sphere().make_copy()),
-                     rect(-0.5, 0.5, pi - 0.6, pi - 0.1, ccw), rect(-0.5, 0.5, pi + 0.1, pi + 0.6, ccw), 2});
+                     rect(-0.5, 0.5, kPi - 0.6, kPi - 0.1, ccw), rect(-0.5, 0.5, kPi + 0.1, kPi + 0.6, ccw), 2});
   }
   for (Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -148,7 +146,7 @@ TEST(LoopContainment, NestedFiveLevelsDeepOnPlaneSphereAndTorus) {
   cases.push_back({"plane", std::unique_ptr<surface>(test_plane().make_copy()), QELpar_box(QELinterval(0, 20), QELinterval(0, 20))});
   cases.push_back({"sphere", std::unique_ptr<surface>(test_sphere().make_copy()), QELpar_box(QELinterval(-1.2, 1.2), QELinterval(-2, 2))});
   cases.push_back({"torus over its seams", std::unique_ptr<surface>(test_torus().make_copy()),
-                   QELpar_box(QELinterval(pi - 2, pi + 2), QELinterval(pi - 2, pi + 2))});
+                   QELpar_box(QELinterval(kPi - 2, kPi + 2), QELinterval(kPi - 2, kPi + 2))});
   for (Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::vector<iso_rect> rects;

@@ -21,8 +21,6 @@ using namespace testkit;
 
 namespace {
 
-constexpr double pi = 3.14159265358979323846;
-
 Ve_BodyTag* view(BODY* b) { return ve_view<Ve_BodyTag>(b); }
 Ve_FaceTag* view(FACE* f) { return ve_view<Ve_FaceTag>(f); }
 
@@ -88,8 +86,8 @@ TEST(RepairLoopsDriver, NullFaceIsNotRepairableButLinksTheAgents) {
   EXPECT_EQ(Ve_LoopRepairAgent::addPropEdgeOnPeriodicFaces().next(), nullptr);
 }
 
-// A sphere face reaching past the longitude pi is cut there; one whose
-// longitudes end at -pi and pi is not cut at its own side.
+// A sphere face reaching past the longitude kPi is cut there; one whose
+// longitudes end at -kPi and kPi is not cut at its own side.
 TEST(RepairLoopsDriver, SphereFacesAreSplitOnlyWhenTheyRunPastPi) {
   struct Case {
     const char* name;
@@ -97,9 +95,9 @@ TEST(RepairLoopsDriver, SphereFacesAreSplitOnlyWhenTheyRunPastPi) {
     long splits;
     int faces;
   };
-  for (const Case& c : {Case{"past pi", rect(-0.8, 0.6, 2.5, 3.8, true), 1, 2},
-                        Case{"past -pi", rect(-0.8, 0.6, -3.8, -2.5, true), 1, 2},
-                        Case{"full longitude", rect(-0.8, 0.6, -pi, pi, true), 0, 1},
+  for (const Case& c : {Case{"past kPi", rect(-0.8, 0.6, 2.5, 3.8, true), 1, 2},
+                        Case{"past -kPi", rect(-0.8, 0.6, -3.8, -2.5, true), 1, 2},
+                        Case{"full longitude", rect(-0.8, 0.6, -kPi, kPi, true), 0, 1},
                         Case{"inside", rect(-0.8, 0.6, -1.0, 1.0, true), 0, 1}}) {
     SCOPED_TRACE(c.name);
     velm_test_reset();

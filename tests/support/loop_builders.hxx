@@ -9,6 +9,8 @@
 
 namespace testkit {
 
+inline constexpr double kPi = 3.14159265358979323846;
+
 // A loop round a rectangle of the surface's parameter space, counter-clockwise
 // in (u, v) when ccw (the periphery way on a forward face of right-handed
 // parameters), clockwise otherwise.

@@ -1,16 +1,8 @@
 #include "loops/axon_heap.hxx"
 
-namespace {
+#include "loops/loop_topology.hxx"
 
-template <class T>
-void removeValue(QELXDynamicArray<T>& array, const T& value)
-{
-    const int at = array.Find(value);
-    if (at >= 0)
-        array.RemoveAt(at);
-}
-
-} // namespace
+using ve_loops::removeFirst;
 
 bool Ve_AxonHeap::Ve_CollectAxonHeapEntities::visitDendrite(Ve_Dendrite*, Ve_AxonHeapEntity* groupEntity)
 {
@@ -37,13 +29,13 @@ Ve_AxonHeap::Ve_DestroyHeap::~Ve_DestroyHeap()
 
 bool Ve_AxonHeap::Ve_RemoveConnectedAxonHeapEntities::visitDendrite(Ve_Dendrite*, Ve_AxonHeapEntity* groupEntity)
 {
-    removeValue(m_groups, groupEntity);
+    removeFirst(m_groups, groupEntity);
     return true;
 }
 
 bool Ve_AxonHeap::Ve_RemoveConnectedAxonHeapEntities::visitEntity(Ve_AxonHeapEntity* regionEntity)
 {
-    removeValue(m_regions, regionEntity);
+    removeFirst(m_regions, regionEntity);
     return true;
 }
 
@@ -124,7 +116,7 @@ void Ve_AxonHeap::build(const QELXDynamicArray<QELXDynamicArray<LOOP*>>& groups,
         walk(remove, first);
         clearVisited(first);
         // A region the walk could not leave (no dendrite at all) still goes.
-        removeValue(remainingRegions, first);
+        removeFirst(remainingRegions, first);
     }
     for (Ve_AxonHeapEntity* unreached : remainingGroups)
         delete unreached;

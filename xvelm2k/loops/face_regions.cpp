@@ -2,7 +2,7 @@
 
 #include "loops/loop_containment.hxx"
 #include "loops/replace_by_surf_int.hxx"
-#include "loops/ring_walk.hxx"
+#include "loops/loop_topology.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_errors.hxx"
 #include "qelx/qelx_math.hxx"
@@ -10,19 +10,9 @@
 #include "velm/query.hxx"
 #include "velm/topology.hxx"
 
+using namespace ve_loops;
+
 namespace {
-
-bool isSeparationType(int type) { return type >= 3 && type <= 6; }
-
-// The face's loops in the kernel's order, the chain walk bounded.
-QELXDynamicArray<LOOP*> faceLoops(const FACE* face)
-{
-    QELXDynamicArray<LOOP*> loops;
-    const long limit = ve_loops::ringWalkLimit();
-    for (LOOP* l = face ? face->loop() : nullptr; l && loops.Count() < limit; l = l->next())
-        loops.Add(l);
-    return loops;
-}
 
 // Two boxes that lie apart in either direction.
 bool boxesApart(const QELpar_box& a, const QELpar_box& b)

@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr QELIResult kFailure = 0x1000001;
+constexpr QELIResult kContainmentFailure = 0x1000001;
 
 // Whole periods of a direction the surface closes (0 when it does not).
 double closedPeriod(const surface& srf, bool u)
@@ -69,7 +69,7 @@ QELinterval curveRange(const EDGE* edge)
     return edge->sense() == REVERSED ? -r : r;
 }
 
-bool hasCurve(const EDGE* edge) { return edge && edge->geometry() && edge->geometry()->has_equation(); }
+bool edgeHasCurve(const EDGE* edge) { return edge && edge->geometry() && edge->geometry()->has_equation(); }
 
 void addUnique(QELXDynamicArray<double>& list, double value)
 {
@@ -103,7 +103,7 @@ QELpar_box loopParameterBox(const LOOP* loop)
     COEDGE* first = loop ? loop->start() : nullptr;
     if (!srf || !first)
         return box;
-    if ((!first->next() || first->next() == first) && !hasCurve(first->edge())) {
+    if ((!first->next() || first->next() == first) && !edgeHasCurve(first->edge())) {
         const VERTEX* v = first->start();
         if (v && v->geometry()) {
             const QELpar_pos uv = srf->param(v->geometry()->coords());
@@ -117,7 +117,7 @@ QELpar_box loopParameterBox(const LOOP* loop)
     QELpar_pos reference;
     forEachLoopCoedge(loop, [&](COEDGE* c) {
         EDGE* edge = c->edge();
-        if (hasCurve(edge)) {
+        if (edgeHasCurve(edge)) {
             const curve& eq = edge->geometry()->equation();
             const QELinterval range = curveRange(edge);
             const Gk_Domain domain(range.start_pt(), range.end_pt(), Gk_Def::FuzzKnot);
@@ -187,7 +187,7 @@ Ve_IsoParameterLine chooseIsoParameterLine(const QELXDynamicArray<LOOP*>& loops,
     addUnique(values, along.end_pt());
     for (LOOP* loop : loops) {
         forEachLoopCoedge(loop, [&](COEDGE* c) {
-            if (hasCurve(c->edge()) && c->start() && c->start()->geometry()) {
+            if (edgeHasCurve(c->edge()) && c->start() && c->start()->geometry()) {
                 QELpar_pos guess;
                 const bool guessed = c->geometry() && c->geometry()->has_equation();
                 if (guessed)
@@ -355,7 +355,7 @@ void intervalsAlongLine(LOOP* outer, LOOP* inner, bool flip, QELXDynamicArray<Gk
 QELIResult Ve_PeripheryOrHoleLoopContainment::encloses(LOOP* outer, LOOP* inner, bool& result)
 {
     if (!outer || !inner)
-        return kFailure;
+        return kContainmentFailure;
     QELXDynamicArray<Gk_Domain> outerIntervals, innerIntervals;
     intervalsAlongLine(outer, inner, false, outerIntervals, innerIntervals);
     if (outerIntervals.Count() == 0 || innerIntervals.Count() == 0) {
@@ -364,7 +364,7 @@ QELIResult Ve_PeripheryOrHoleLoopContainment::encloses(LOOP* outer, LOOP* inner,
         intervalsAlongLine(outer, inner, true, outerIntervals, innerIntervals);
     }
     result = true;
-    QELIResult code = innerIntervals.Count() > 0 ? QELIResult(0) : kFailure;
+    QELIResult code = innerIntervals.Count() > 0 ? QELIResult(0) : kContainmentFailure;
     const surface* srf = ve_loops::loopSurface(outer);
     const bool periodic = srf && (srf->periodic_u() || srf->periodic_v());
     for (const Gk_Domain& in : innerIntervals) {
@@ -380,7 +380,7 @@ QELIResult Ve_PeripheryOrHoleLoopContainment::encloses(LOOP* outer, LOOP* inner,
                 break;
         }
         if (partial)
-            code = kFailure;
+            code = kContainmentFailure;
         if (!contained)
             result = false;
     }

@@ -1,6 +1,6 @@
 #include "loops/loop_repair.hxx"
 
-#include "loops/ring_walk.hxx"
+#include "loops/loop_topology.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "velm/build.hxx"
@@ -11,9 +11,9 @@
 #include "velm/topology_api.hxx"
 #include "velm/topology_edit.hxx"
 
-namespace {
+using namespace ve_loops;
 
-bool isSeparationType(int type) { return type >= 3 && type <= 6; }
+namespace {
 
 void minimizeVertexReferences(BODY* body)
 {

@@ -1,7 +1,7 @@
 #include "loops/loop_repair_agents.hxx"
 
 #include "loops/loop_containment.hxx"
-#include "loops/ring_walk.hxx"
+#include "loops/loop_topology.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "qelx/gk_maps.hxx"
@@ -11,10 +11,9 @@
 #include "velm/split.hxx"
 #include "velm/topology.hxx"
 
-namespace {
+using namespace ve_loops;
 
-FACE* kernelFace(Ve_FaceTag* face) { return reinterpret_cast<FACE*>(face); }
-Ve_FaceTag* faceView(FACE* face) { return ve_view<Ve_FaceTag>(face); }
+namespace {
 
 Ve_SplitPeripheryLoops g_splitPeripheryLoops;
 Ve_RepairLoopReversals g_repairLoopReversals;
@@ -46,14 +45,6 @@ void setFaceLoops(FACE* face, const QELXDynamicArray<LOOP*>& loops)
         loops[i]->set_next(i + 1 < loops.Count() ? loops[i + 1] : nullptr);
     }
     face->set_loop(loops.Count() > 0 ? loops[0] : nullptr);
-}
-
-int loopCount(const FACE* face)
-{
-    int n = 0;
-    for (LOOP* l = face->loop(); l && n < ve_loops::ringWalkLimit(); l = l->next())
-        ++n;
-    return n;
 }
 
 } // namespace
@@ -268,7 +259,7 @@ QELXDynamicArray<Ve_FaceTag*> Ve_AddPropEdgeOnPeriodicFaces::repairFace(Ve_FaceT
         const double at = domain.principalParam(line.value);
         split = velmInnerCall([&] { sg_split_face_at_parameter(f, line.constantU ? 1 : 0, at); });
     }
-    if (split.ok() && loopCount(f) == 1) {
+    if (split.ok() && faceLoopCount(f) == 1) {
         // The pair of separation loops became one loop: the old tree would hold a
         // loop that is gone, so the face is classified afresh.
         const Ve_FaceRegionHandle fresh = input.getRegion(face)->newRegion(f);
@@ -314,7 +305,7 @@ bool Ve_RepairLoopReversals::repair(Ve_FaceRepairInput& input)
     const QELXDynamicArray<Ve_FaceTag*> faces = input.getFaces();
     QELXDynamicArray<Ve_FaceRegionHandle> regions;
     for (Ve_FaceTag* face : faces) {
-        if (loopCount(kernelFace(face)) < 2)
+        if (faceLoopCount(kernelFace(face)) < 2)
             continue;
         const Ve_FaceRegionHandle region = input.findRegion(face);
         if (region.IsValid())

@@ -1,7 +1,7 @@
 #include "loops/repair_loops.hxx"
 
 #include "loops/loop_repair_agents.hxx"
-#include "loops/ring_walk.hxx"
+#include "loops/loop_topology.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_errors.hxx"
@@ -12,32 +12,9 @@
 #include "velm/split.hxx"
 #include "velm/topology.hxx"
 
+using namespace ve_loops;
+
 namespace {
-
-FACE* kernelFace(Ve_FaceTag* face) { return reinterpret_cast<FACE*>(face); }
-
-const surface* faceSurface(const FACE* face)
-{
-    const SURFACE* s = face ? face->geometry() : nullptr;
-    return s && s->has_equation() ? &s->equation() : nullptr;
-}
-
-int loopCount(const FACE* face)
-{
-    int n = 0;
-    const long limit = ve_loops::ringWalkLimit();
-    for (LOOP* l = face ? face->loop() : nullptr; l && n < limit; l = l->next())
-        ++n;
-    return n;
-}
-
-template <class T>
-void removeFirst(QELXDynamicArray<T>& array, const T& value)
-{
-    const int at = array.Find(value);
-    if (at >= 0)
-        array.RemoveAt(at);
-}
 
 // Every coedge of every loop ends where the next one starts.
 bool loopsClose(Ve_BodyTag* body)
@@ -129,7 +106,7 @@ Ve_RepairLoops::Ve_RepairLoops(Ve_BodyTag* body)
         m_repairable = true;
         splitSphericalFaces(body);
         for (Ve_FaceTag* face : body->getFaces())
-            if (loopCount(kernelFace(face)) <= MaxLoops)
+            if (faceLoopCount(kernelFace(face)) <= MaxLoops)
                 m_faces.Add(face);
     }
     setRepairAgents();
@@ -137,7 +114,7 @@ Ve_RepairLoops::Ve_RepairLoops(Ve_BodyTag* body)
 
 Ve_RepairLoops::Ve_RepairLoops(Ve_FaceTag* face)
 {
-    if (face && loopCount(kernelFace(face)) <= MaxLoops) {
+    if (face && faceLoopCount(kernelFace(face)) <= MaxLoops) {
         m_faces.Add(face);
         m_repairable = true;
     }

@@ -200,6 +200,11 @@ face_frame face_polygons(const FACE* face, const LOOP* only, int density) {
   fr.period_u = wrap_length(*fr.srf, true);
   fr.period_v = wrap_length(*fr.srf, false);
   fr.orient = (fr.srf->left_handed_uv() ? -1.0 : 1.0) * (face->sense() == REVERSED ? -1.0 : 1.0);
+  if (only && only->face() == face) {
+    // One loop of a face with thousands: no walk of the whole chain.
+    fr.loops.push_back(sample_loop(only, *fr.srf, fr.period_u, fr.period_v, fr.orient, density));
+    return fr;
+  }
   for (LOOP* l : chain(face->loop())) {
     if (only && l != only) continue;
     fr.loops.push_back(sample_loop(l, *fr.srf, fr.period_u, fr.period_v, fr.orient, density));
