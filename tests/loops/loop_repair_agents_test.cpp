@@ -109,7 +109,9 @@ TEST(RepairLoopsDriver, SphereFacesAreSplitOnlyWhenTheyRunPastPi) {
     Ve_FaceRepairInput input;
     driver.classify(input);
     EXPECT_EQ(input.cleanFaces().Count(), c.faces);
-    if (c.splits) EXPECT_EQ(model_problems(body), "");
+    if (c.splits) {
+      EXPECT_EQ(model_problems(body), "");
+    }
     api_del_entity(body);
   }
 }

@@ -1,4 +1,5 @@
 #include "loops/axon_heap.hxx"
+#include "model/memory_init.hxx"
 
 #include "loops/loop_topology.hxx"
 

@@ -1,15 +1,10 @@
 #include "loops/containment_classifier.hxx"
+#include "model/memory_init.hxx"
 
 #include <vector>
 
 // Walks are iterative over sibling chains, so a face with thousands of holes
 // costs no deep recursion; recursion goes only as deep as the tree.
-
-Ve_ContainmentClassifier::~Ve_ContainmentClassifier()
-{
-    freeNodes(m_top);
-    freeNodes(m_failures);
-}
 
 void Ve_ContainmentClassifier::freeNodes(Ve_ContainmentSetElement* head)
 {

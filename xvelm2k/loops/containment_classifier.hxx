@@ -3,7 +3,12 @@
 // inside it, siblings do not contain each other, and elements whose
 // comparison failed wait on a list of their own. Depth tells periphery (even)
 // from hole (odd).
+#include <memory>
+#include <vector>
+
 #include "loops/boundary_element.hxx"
+
+class Ve_ContainmentLevelIndex;
 
 class Ve_ContainmentSetElement {
 public:
@@ -38,7 +43,7 @@ public:
         virtual bool visit(Ve_ContainmentSetElement* node, int depth) = 0;
     };
 
-    Ve_ContainmentClassifier() = default;
+    Ve_ContainmentClassifier();
     Ve_ContainmentClassifier(const Ve_ContainmentClassifier&) = delete;
     Ve_ContainmentClassifier& operator=(const Ve_ContainmentClassifier&) = delete;
     virtual ~Ve_ContainmentClassifier();
@@ -70,10 +75,30 @@ public:
 
 protected:
     void freeNodes(Ve_ContainmentSetElement* head);
+    // The box outside which nothing relates to the element (compare answers
+    // 1 for every node whose box lies apart); false when no box rules nodes out.
+    virtual bool separatingBox(const Ve_BoundaryElement& element, QELpar_box& box) const;
+    // While many elements go in, the nodes of each level are found through a
+    // grid of their boxes over the extent, so an insertion compares only with
+    // the nodes its box meets. Only insert may change the tree meanwhile.
+    void beginIndexedInsertion(const QELpar_box& extent, int elements);
+    void endIndexedInsertion();
 
     int m_count = 0;
     Ve_ContainmentSetElement* m_top = nullptr;
     Ve_ContainmentSetElement* m_failures = nullptr;
+
+private:
+    void indexAdd(Ve_ContainmentSetElement* node);
+    // The node left its level for the one of its (new) parent.
+    void indexMove(Ve_ContainmentSetElement* node);
+    // The level's nodes that may relate to the element, in level order; false
+    // when the whole level must be walked.
+    bool indexCandidates(const Ve_ContainmentSetElement* levelParent, const Ve_BoundaryElement& element,
+                         std::vector<Ve_ContainmentSetElement*>& nodes) const;
+    // The last node of the level when the index knows it, else null.
+    Ve_ContainmentSetElement* indexTail(const Ve_ContainmentSetElement* levelParent) const;
+    std::unique_ptr<Ve_ContainmentLevelIndex> m_index;
 };
 
 // Marks holes at even depth and peripheries at odd depth; counts the nodes.

@@ -112,14 +112,36 @@ int Ve_PeripheryOrHoleBndryFaceRegion::compare(const Ve_BoundaryElement& element
     return result ? 0 : 1;
 }
 
+bool Ve_PeripheryOrHoleBndryFaceRegion::separatingBox(const Ve_BoundaryElement& element, QELpar_box& box) const
+{
+    if (wraps())
+        return false;
+    box = element.first().parameterBox();
+    return !box.empty();
+}
+
 bool Ve_PeripheryOrHoleBndryFaceRegion::classifyLoops()
 {
     Ve_ReplaceBySurfInt::getWorkerMap().Clear();
+    QELXDynamicArray<Ve_BoundaryElement> elements;
     for (LOOP* loop : faceLoops(face())) {
         Ve_BoundaryElement element(loop);
         element.first().computeType();
-        insert(element);
+        elements.Add(element);
     }
+    // On a face that does not wrap, each loop meets only the loops its box meets.
+    if (!wraps() && elements.Count() > 8) {
+        QELpar_box extent;
+        for (const Ve_BoundaryElement& element : elements) {
+            const QELpar_box& box = element.first().parameterBox();
+            if (!box.empty())
+                extent = extent.empty() ? box : extent | box;
+        }
+        beginIndexedInsertion(extent, elements.Count());
+    }
+    for (const Ve_BoundaryElement& element : elements)
+        insert(element);
+    endIndexedInsertion();
     Ve_ReplaceBySurfInt::getWorkerMap().Clear();
     Ve_UpdatePeripheryOrHoleBndryType visitor;
     walk(visitor);

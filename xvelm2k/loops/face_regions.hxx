@@ -49,6 +49,9 @@ public:
     int compare(const Ve_BoundaryElement& element, const Ve_BoundaryElement& nodeElement) override;
     bool classifyLoops() override;
 
+protected:
+    bool separatingBox(const Ve_BoundaryElement& element, QELpar_box& box) const override;
+
 private:
     // Whether the face's surface closes in a direction, asked once: every
     // comparison of loops with boxes apart reads it.
@@ -67,6 +70,10 @@ public:
     using Ve_PeripheryOrHoleBndryFaceRegion::Ve_PeripheryOrHoleBndryFaceRegion;
     int compare(const Ve_BoundaryElement& element, const Ve_BoundaryElement& nodeElement) override;
     bool classifyLoops() override;
+
+protected:
+    // Pairs fail every comparison, boxes or not.
+    bool separatingBox(const Ve_BoundaryElement&, QELpar_box&) const override { return false; }
 };
 
 class XVELM2KA_API Ve_CylindricalFaceRegion : public Ve_SeparationBndryFaceRegion {

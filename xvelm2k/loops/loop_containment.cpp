@@ -393,13 +393,21 @@ bool Ve_ContainmentClassifier::insert(const Ve_BoundaryElement& element, Ve_Cont
 {
     if (!m_top) {
         m_top = new Ve_ContainmentSetElement(element);
+        indexAdd(m_top);
         ++m_count;
         return true;
     }
     Ve_ContainmentSetElement* head = start ? start : m_top;
     Ve_ContainmentSetElement* const levelParent = head->parent();
+    // The level's nodes in order; with the index only those the element's box meets.
+    std::vector<Ve_ContainmentSetElement*> level;
+    if (!indexCandidates(levelParent, element, level)) {
+        level.clear();
+        for (Ve_ContainmentSetElement* node = head; node; node = node->next())
+            level.push_back(node);
+    }
     QELXDynamicArray<Ve_ContainmentSetElement*> enclosed;
-    for (Ve_ContainmentSetElement* node = head; node; node = node->next()) {
+    for (Ve_ContainmentSetElement* node : level) {
         switch (compare(element, node->element())) {
         case 3: {
             auto* failed = new Ve_ContainmentSetElement(element);
@@ -412,6 +420,7 @@ bool Ve_ContainmentClassifier::insert(const Ve_BoundaryElement& element, Ve_Cont
             if (node->child())
                 return insert(element, node->child());
             node->setChild(new Ve_ContainmentSetElement(element, node));
+            indexAdd(node->child());
             ++m_count;
             return true;
         case 0:
@@ -443,16 +452,20 @@ bool Ve_ContainmentClassifier::insert(const Ve_BoundaryElement& element, Ve_Cont
         else
             added->setChild(node);
         lastChild = node;
+        indexMove(node);
     }
     Ve_ContainmentSetElement*& first = levelHead();
     if (!first) {
         first = added;
     } else {
-        Ve_ContainmentSetElement* last = first;
+        Ve_ContainmentSetElement* last = indexTail(levelParent);
+        if (!last)
+            last = first;
         while (last->next())
             last = last->next();
         last->setNext(added);
     }
+    indexAdd(added);
     while (m_top->parent())
         m_top = m_top->parent();
     ++m_count;

@@ -1,4 +1,5 @@
 #include "loops/replace_by_surf_int.hxx"
+#include "model/memory_init.hxx"
 
 #include "velm/bspline.hxx"
 #include "velm/geometry.hxx"
