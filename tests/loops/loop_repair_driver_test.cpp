@@ -3,6 +3,7 @@
 // point-in-face at sample points against the intended region.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <functional>
 #include <string>
@@ -54,6 +55,20 @@ struct Layout {
   bool right = false;           // nothing to repair
 };
 
+// Ten loops, listed innermost first so that every level is re-parented; on a
+// face that does not wrap, enough loops for the tree to find them by box.
+std::vector<iso_rect> islands_with_holes() {
+  std::vector<iso_rect> rects;
+  for (int k = 2; k >= 0; --k) {
+    const double u = 0.33 * k;
+    rects.push_back(rect(u + .13, u + .20, .4, .6, false));
+    rects.push_back(rect(u + .08, u + .25, .25, .75, true));
+    rects.push_back(rect(u + .03, u + .30, .1, .9, false));
+  }
+  rects.push_back(rect(0, 1, 0, 1, true));
+  return rects;
+}
+
 std::vector<Layout> layouts() {
   return {
       {"right: periphery and two holes", {rect(0, 1, 0, 1, true), rect(.2, .4, .2, .4, false), rect(.6, .8, .5, .9, false)}, 1, true},
@@ -63,6 +78,7 @@ std::vector<Layout> layouts() {
       {"holes listed first", {rect(.2, .4, .2, .4, false), rect(0, 1, 0, 1, true)}, 1, true},
       {"two peripheries", {rect(0, .4, 0, 1, true), rect(.6, 1, 0, 1, true), rect(.7, .9, .2, .4, false)}, 2},
       {"island in a hole", {rect(0, 1, 0, 1, true), rect(.2, .8, .2, .8, false), rect(.4, .6, .4, .6, true)}, 2},
+      {"three holes with islands holding holes, innermost first", islands_with_holes(), 4},
   };
 }
 
@@ -122,8 +138,12 @@ Lists run_driver(BODY* body, Lists* before = nullptr) {
 
 }  // namespace
 
-TEST(LoopRepairDriver, EveryWrongStateOnEverySurfaceEndsAsPeripheryAndHoles) {
-  for (const Surface& s : surfaces()) {
+// One test per surface, so the surfaces run side by side.
+class EveryWrongState : public testing::TestWithParam<int> {};
+
+TEST_P(EveryWrongState, EndsAsOnePeripheryWithItsHoles) {
+  const Surface s = surfaces()[static_cast<std::size_t>(GetParam())];
+  {
     for (const Layout& layout : layouts()) {
       SCOPED_TRACE(std::string(s.name) + ": " + layout.name);
       std::unique_ptr<surface> srf(s.make());
@@ -155,3 +175,11 @@ TEST(LoopRepairDriver, EveryWrongStateOnEverySurfaceEndsAsPeripheryAndHoles) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(LoopRepairDriver, EveryWrongState, testing::Range(0, static_cast<int>(surfaces().size())),
+                         [](const testing::TestParamInfo<int>& info) {
+                           std::string name = surfaces()[static_cast<std::size_t>(info.param)].name;
+                           for (char& c : name)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
