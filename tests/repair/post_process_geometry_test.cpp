@@ -264,6 +264,14 @@ TEST_F(PostProcess, LeftOverLoopingWireIsRebuiltOnAGrid)
     EXPECT_TRUE(bs3_curve_range(static_cast<const intcurve&>(e->geometry()->equation()).cur()) == e->param_range());
 }
 
+TEST_F(PostProcess, LeftOverIrregularWireIsRebuiltOnAGrid)
+{
+    BODY* b = keep(wireWithCusp());
+    EXPECT_NE(findings(b), "");
+    EXPECT_TRUE(Ve_PostProcessUtil(view(b)).fixLeftOverCurveIrreg());
+    EXPECT_EQ(findings(b), "");
+}
+
 TEST_F(PostProcess, WireCurveLoopingOutsideItsEdgeIsCutToTheEdge)
 {
     BODY* b = keep(wireBeforeItsLoop());
@@ -294,7 +302,8 @@ TEST_F(PostProcess, CurveRepairsFailingAtAnyKernelCallLeaveTheModelRepairedOrAsI
           std::tuple{"fixfreeCurveSelfInterxn", &wireBeforeItsLoop, +[](Ve_PostProcessUtil& t) { t.fixfreeCurveSelfInterxn(); }},
           std::tuple{"fixfreeCurveIrregularity", &wireWithCusp, +[](Ve_PostProcessUtil& t) { t.fixfreeCurveIrregularity(); }},
           std::tuple{"fixCurveIrregularity", &squareWithCuspSide, +[](Ve_PostProcessUtil& t) { t.fixCurveIrregularity(); }},
-          std::tuple{"fixLeftOverCurveSelfInt", &loopingWire, +[](Ve_PostProcessUtil& t) { t.fixLeftOverCurveSelfInt(); }}}) {
+          std::tuple{"fixLeftOverCurveSelfInt", &loopingWire, +[](Ve_PostProcessUtil& t) { t.fixLeftOverCurveSelfInt(); }},
+          std::tuple{"fixLeftOverCurveIrreg", &wireWithCusp, +[](Ve_PostProcessUtil& t) { t.fixLeftOverCurveIrreg(); }}}) {
         SCOPED_TRACE(name);
         testkit::sweep_kernel_calls(build, [&](BODY* b) {
             velmInnerCall([&] {
@@ -389,6 +398,27 @@ TEST_F(PostProcess, SurfaceIsExtendedToCoverOneCoedgePoint)
     EXPECT_NEAR(f->geometry()->equation().param_range().u_range().end_pt(), 1.01, 1e-9);
 }
 
+TEST_F(PostProcess, WholeBodyExtensionCoversThePcurves)
+{
+    BODY* b = keep(sheetCutShort());
+    Ve_PostProcessUtil(view(b)).extendSplineSurf(false);
+    EXPECT_EQ(findings(b), "");
+    EXPECT_GE(faces(b)[0]->geometry()->equation().param_range().u_range().end_pt(), 1.0);
+}
+
+// Each pass widens the box by a twentieth of u and a fiftieth of v on both
+// sides; the passes are bounded.
+TEST_F(PostProcess, IteratedExtensionWidensTheBoxPassByPass)
+{
+    BODY* b = keep(sheetCutShort());
+    Ve_PostProcessUtil(view(b)).extendSplineSurf(true);
+    const QELpar_box r = faces(b)[0]->geometry()->equation().param_range();
+    EXPECT_NEAR(r.u_range().start_pt(), -r.u_range().end_pt() + 1.0, 1e-9);
+    EXPECT_LE(r.u_range().start_pt(), -0.05 + 1e-9);
+    EXPECT_LE(r.v_range().start_pt(), -0.02 + 1e-9);
+    EXPECT_GE(r.u_range().start_pt(), -std::pow(1.1, 25));
+}
+
 TEST_F(PostProcess, IteratedExtensionStopsAtOnceWhenTheEdgesLieOnTheSurface)
 {
     BODY* b = keep(testkit::make_spline_sheet());
@@ -407,6 +437,16 @@ TEST_F(PostProcess, SplineExtensionFailingAtAnyKernelCallLeavesTheModelRepairedO
     });
     testkit::sweep_kernel_calls(&sheetCutShort, [&](BODY* b) {
         velmInnerCall([&] { Ve_PostProcessUtil(view(b)).extendSplineSurf(false); });
+    });
+    testkit::sweep_kernel_calls(&sheetCutShort, [&](BODY* b) {
+        velmInnerCall([&] { Ve_PostProcessUtil(view(b)).extendSplineSurf(true); });
+    });
+    testkit::sweep_kernel_calls(&sheetCutShort, [&](BODY* b) {
+        velmInnerCall([&] {
+            FACE* f = nthFace(b, 0);
+            if (f)
+                Ve_PostProcessUtil(view(b)).extendSplineSurf(f, f->loop()->start(), 0.5);
+        });
     });
 }
 

@@ -83,7 +83,7 @@ double faceEdgeDeviation(const FACE* face)
 // on the face and fits the face's pcurves anew. When the extension failed the
 // face keeps its surface and pcurves: an unextended copy would only refit
 // the pcurves on the same surface.
-void extendFaceToBox(FACE* face, const QELpar_box& box)
+bool extendFaceToBox(FACE* face, const QELpar_box& box)
 {
     spline copy(*splineOf(face));
     copy.make_unique();
@@ -91,10 +91,11 @@ void extendFaceToBox(FACE* face, const QELpar_box& box)
             extension_info u, v;
             extend_surface(copy, box, 1, u, v);
         }) != 0)
-        return;
+        return false;
     face->set_geometry(make_surface(copy), 1);
     sg_rm_pcurves_from_entity(face);
     sg_add_pcurves_to_entity(face);
+    return true;
 }
 
 // Extends a copy of the face's spline to the box; the face takes the
@@ -131,19 +132,24 @@ void Ve_PostProcessUtil::extendSplineSurf(bool iterate)
             extendFaceToBox(face, *pcurves);
             continue;
         }
-        QELpar_box box = *pcurves;
-        double previous = 0.0;
-        int repeats = 0;
-        for (int pass = 0; pass < 25; ++pass) {
-            const double d = faceEdgeDeviation(face);
-            if (Gk_Func::lesseq(std::fabs(previous - d), Gk_Def::FuzzPos) && ++repeats >= 4)
-                break;
-            if (Gk_Func::lesseq(std::fabs(d), Gk_Def::FuzzPos))
-                break;
-            previous = d;
-            box.enlarge(std::fabs(box.u_range().length()) / 20.0, std::fabs(box.v_range().length()) / 50.0);
-            extendFaceToBox(face, box);
-        }
+        // A pass whose extension failed undoes the face's whole iteration:
+        // the passes after it would start from another surface than planned.
+        velmInnerCall([&] {
+            QELpar_box box = *pcurves;
+            double previous = 0.0;
+            int repeats = 0;
+            for (int pass = 0; pass < 25; ++pass) {
+                const double d = faceEdgeDeviation(face);
+                if (Gk_Func::lesseq(std::fabs(previous - d), Gk_Def::FuzzPos) && ++repeats >= 4)
+                    break;
+                if (Gk_Func::lesseq(std::fabs(d), Gk_Def::FuzzPos))
+                    break;
+                previous = d;
+                box.enlarge(std::fabs(box.u_range().length()) / 20.0, std::fabs(box.v_range().length()) / 50.0);
+                if (!extendFaceToBox(face, box))
+                    velm_api_error_throw(VELM_API_FAILED);
+            }
+        });
     }
 }
 
