@@ -12,8 +12,8 @@ The faults for FOLDER sit in scripts/mutations/FOLDER.txt:
 
 The old text must occur exactly once in the file (add context until it does); `\\n` in either
 text stands for a line break and an empty new text deletes the old one. Each mutant is built
-(its target and the test programs, which load the rebuilt shared library and
-inline what a mutated header holds) and the programs run
+(its target; the test programs too when the file is a header, whose code they
+inline; otherwise they load the rebuilt shared library) and the programs run
 with a time limit; a test that fails, crashes or runs out of time kills the mutant. The file is
 always put back, on Ctrl-C too, and a copy of the original waits beside it until then, so a run
 that was killed outright is repaired by the next one. Not part of CI.
@@ -153,7 +153,9 @@ def main():
                     with open(full, "w", encoding="utf-8") as f:
                         f.write(original.replace(m.old, m.new, 1))
                     log.write(f"\n=== {m.ident} {m.path}: {m.note}\n")
-                    if not build(args.build_dir, targets, log):
+                    # Only a header reaches the test programs' own code.
+                    needed = targets if m.path.endswith((".hxx", ".h", ".hpp")) else [target]
+                    if not build(args.build_dir, needed, log):
                         outcome = "does not build"
                         stillborn.append(m)
                     else:

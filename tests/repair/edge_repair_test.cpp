@@ -422,36 +422,55 @@ TEST_F(EdgeRepair, EdgeBoxesMustHoldBothVertexPointsAndAMissingPointStopsTheBoxT
 }
 
 // A curve that meets its vertices but bows off its faces between them: the
-// edge alone is replaced, with one event, and keeps its vertices.
-TEST_F(EdgeRepair, BowedEdgeIsReplacedAloneAndKeepsItsVertices)
+// edge alone is replaced, with one event, and keeps its vertices and its
+// curve's points, also when that curve was an approximation running against
+// its B-spline (made exact first).
+TEST_F(EdgeRepair, BowedEdgeIsReplacedAloneAndKeepsItsVerticesAndItsCurve)
 {
-    for (bool useNew : {true, false}) {
-        SCOPED_TRACE(useNew);
-        EDGE* edge = boxEdge();
-        const QELposition a = edge->start_pos(), b = edge->end_pos();
-        QELvector off(0.0, 0.0, 0.0);
-        for (const COEDGE* c : edge_coedges(edge))
-            off += c->loop()->face()->geometry()->equation().eval_normal(QELpar_pos(0.0, 0.0));
-        off = (20.0 * QELresabs / off.len()) * off;
-        const QELinterval range = edge->param_range();
-        const double t0 = range.start_pt(), t1 = range.end_pt();
-        const QELposition pts[4] = {a, a + (b - a) / 3.0 + off, a + 2.0 * (b - a) / 3.0 + off, b};
-        const double knots[8] = {t0, t0, t0, t0, t1, t1, t1, t1};
-        edge->set_geometry(make_curve(intcurve(bs3_curve_from_ctrlpts(3, 0, 0, 0, 4, pts, nullptr, QELresabs, 8, knots,
-                                                                      bs3_curve_knottol()))));
-        VERTEX* start = edge->start();
-        VERTEX* end = edge->end();
-        qelx_test::EventRecorder events;
-        EDGE* replaced = nullptr;
-        EXPECT_TRUE(reinterpret_cast<Ve_EdgeTag*>(edge)->setTolerance(&replaced, useNew));
-        ASSERT_NE(replaced, nullptr);
-        EXPECT_TRUE(is_TEDGE(replaced));
-        EXPECT_EQ(replaced->start(), start);
-        EXPECT_EQ(replaced->end(), end);
-        EXPECT_EQ(events.count("EndTranslate"), 1);
-        api_del_entity(m_body);
-        m_body = nullptr;
-    }
+    for (bool approximated : {false, true})
+        for (bool useNew : {true, false}) {
+            SCOPED_TRACE(testing::Message() << (approximated ? "approximated, " : "") << (useNew ? "new" : "old"));
+            EDGE* edge = boxEdge();
+            const QELposition a = edge->start_pos(), b = edge->end_pos();
+            QELvector off(0.0, 0.0, 0.0);
+            for (const COEDGE* c : edge_coedges(edge))
+                off += c->loop()->face()->geometry()->equation().eval_normal(QELpar_pos(0.0, 0.0));
+            off = (20.0 * QELresabs / off.len()) * off;
+            const QELinterval range = edge->param_range();
+            const double t0 = range.start_pt(), t1 = range.end_pt();
+            const QELposition bow[4] = {a, a + (b - a) / 3.0 + off, a + 2.0 * (b - a) / 3.0 + off, b};
+            if (!approximated) {
+                const double knots[8] = {t0, t0, t0, t0, t1, t1, t1, t1};
+                edge->set_geometry(make_curve(intcurve(
+                    bs3_curve_from_ctrlpts(3, 0, 0, 0, 4, bow, nullptr, QELresabs, 8, knots, bs3_curve_knottol()))));
+            } else {
+                // The B-spline runs from b to a over [-t1, -t0]; the curve reverses it.
+                const QELposition back[4] = {bow[3], bow[2], bow[1], bow[0]};
+                const double knots[8] = {-t1, -t1, -t1, -t1, -t0, -t0, -t0, -t0};
+                bs3_curve spline =
+                    bs3_curve_from_ctrlpts(3, 0, 0, 0, 4, back, nullptr, QELresabs, 8, knots, bs3_curve_knottol());
+                edge->set_geometry(make_curve(
+                    intcurve(VELM_MAKE(intersection_int_cur, spline, 0.0, nullptr, nullptr, nullptr, nullptr), true)));
+            }
+            std::vector<QELposition> before;
+            for (int k = 0; k <= 4; ++k)
+                before.push_back(edge->geometry()->equation().eval_position(range.interpolate(k / 4.0)));
+            VERTEX* start = edge->start();
+            VERTEX* end = edge->end();
+            qelx_test::EventRecorder events;
+            EDGE* replaced = nullptr;
+            EXPECT_TRUE(reinterpret_cast<Ve_EdgeTag*>(edge)->setTolerance(&replaced, useNew));
+            ASSERT_NE(replaced, nullptr);
+            EXPECT_TRUE(is_TEDGE(replaced));
+            EXPECT_EQ(replaced->start(), start);
+            EXPECT_EQ(replaced->end(), end);
+            EXPECT_EQ(events.count("EndTranslate"), 1);
+            for (int k = 0; k <= 4; ++k)
+                EXPECT_LT(distance(replaced->geometry()->equation().eval_position(range.interpolate(k / 4.0)), before[k]),
+                          1e-12);
+            api_del_entity(m_body);
+            m_body = nullptr;
+        }
 }
 
 // An edge running against its curve has its ends measured against the
