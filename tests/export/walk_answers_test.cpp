@@ -8,7 +8,7 @@
 
 namespace {
 
-FACE* firstFace(const BODY* b) { return b->lump()->shell()->face(); }
+FACE* firstFaceOf(const BODY* b) { return b->lump()->shell()->face(); }
 
 } // namespace
 
@@ -31,7 +31,7 @@ TEST_F(ExportTest, PartnersSensesAndDegenerateLoopsThroughBothRoads)
     BODY* wire = testkit::make_wire_body(2);
     QELXBRepExporter& x = exporterOf({box, wire});
     ASSERT_EQ(x.PreProcess(), 0u);
-    FACE* face = firstFace(box);
+    FACE* face = firstFaceOf(box);
     COEDGE* coedge = face->loop()->start();
     QELXIdentifier partner;
     EXPECT_EQ(x.GetPartnerCoedge(idOf(coedge), partner), 0u);
@@ -61,7 +61,7 @@ TEST_F(ExportTest, APersistentNumberTheKernelCannotGiveIsNotHandedOut)
     ASSERT_EQ(x.PreProcess(), 0u);
     int id = -7;
     velm_test_fail_next("api_get_entity_id", qelvelm_api_errmod.message_code(VELM_API_FAILED));
-    EXPECT_NE(x.GetPersistentIdPtr(firstFace(box), id), 0u);
+    EXPECT_NE(x.GetPersistentIdPtr(firstFaceOf(box), id), 0u);
     EXPECT_EQ(id, -7);
     velm_test_reset();
 }

@@ -17,7 +17,7 @@ namespace {
 
 class PersistEdges : public PersistTest {};
 
-const outcome failed(qelvelm_api_errmod.message_code(VELM_API_FAILED));
+const outcome refusal(qelvelm_api_errmod.message_code(VELM_API_FAILED));
 
 int integerNamed(ENTITY* e, const char* name)
 {
@@ -37,7 +37,7 @@ TEST_F(PersistEdges, RollBacksTakeBackLinksAndSurfaceUses)
     api_bb_begin(true);
     assembly->appendPart(new VE_PART(nullptr, QELtransf()));
     EXPECT_NE(assembly->getPartList(), nullptr);
-    api_bb_end(failed, true, false);
+    api_bb_end(refusal, true, false);
     EXPECT_EQ(assembly->getPartList(), nullptr);
     Ve_AssemDeleteMgr(assembly).loseAssem();
 
@@ -49,7 +49,7 @@ TEST_F(PersistEdges, RollBacksTakeBackLinksAndSurfaceUses)
     api_bb_begin(true);
     held->lose();
     EXPECT_EQ(surface->use_count(), 1);
-    api_bb_end(failed, true, false);
+    api_bb_end(refusal, true, false);
     EXPECT_EQ(surface->use_count(), 2);
     EXPECT_EQ(held->surface(), surface);
     api_del_entity(owner);

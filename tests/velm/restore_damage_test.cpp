@@ -160,7 +160,7 @@ enum { attrib_owner = 1, attrib_previous = 3, coedge_previous = 2, coedge_edge =
        face_shell = 3, shell_face = 2 };
 
 // The group record made to hold one more member.
-void hold(SaveFileWords& f, int group, int member) {
+void holdMember(SaveFileWords& f, int group, int member) {
   std::vector<std::string>& words = f.records[group];
   const std::size_t last = f.links(group).back();
   std::string& count = words[f.links(group)[1] - 1];
@@ -213,7 +213,7 @@ TEST_F(RestoreDamage, EachDamageIsReportedAtTheEntityAtFault) {
        [](SaveFileWords& f) {
          const TopChain t(f);
          const int lost = f.duplicate_record(t.name);
-         hold(f, t.group, lost);
+         holdMember(f, t.group, lost);
          for (int k : {static_cast<int>(attrib_owner), static_cast<int>(attrib_next), static_cast<int>(attrib_previous)})
            link(f, lost, k) = "$-1";
          return place(f, lost);
@@ -223,7 +223,7 @@ TEST_F(RestoreDamage, EachDamageIsReportedAtTheEntityAtFault) {
        [](SaveFileWords& f) {
          const TopChain t(f);
          const int a = f.duplicate_record(t.name), b = f.duplicate_record(t.colour);
-         hold(f, t.group, a);
+         holdMember(f, t.group, a);
          relink(f, a, 0, b);
          relink(f, a, attrib_owner, b);
          relink(f, b, 0, a);
