@@ -201,8 +201,7 @@ TEST_F(SurfaceImport, EveryKindMeetsTheSourceUnderEveryMapAndSense)
             }
 }
 
-// What a surface kept of the source under a morph. A sphere takes the
-// kernel's own frame, so only its point set is the source's. A mirror turns
+// What a surface kept of the source under a morph. A mirror turns
 // the frames of the analytic kinds over, so only their point sets (unbounded:
 // every moved point lies on them) are; spline nets, profiles and rails are
 // moved point by point and keep the parameters too. What is built over a
@@ -212,12 +211,10 @@ enum class Kept { Parameters, PointSet, Nothing };
 
 Kept keptUnder(const std::string& what, bool mirror)
 {
-    if (what == "sphere")
-        return Kept::PointSet;
     if (!mirror)
         return Kept::Parameters;
-    for (const char* analytic :
-         {"plane", "plane with a slanted u vector", "cylinder", "cone", "ring torus", "apple torus", "lemon torus"})
+    for (const char* analytic : {"plane", "plane with a slanted u vector", "cylinder", "cone", "sphere",
+                                 "sphere in a tilted frame", "ring torus", "apple torus", "lemon torus"})
         if (what == analytic)
             return Kept::PointSet;
     if (what.find("offset") == 0 || what.find("revolved") == 0)
