@@ -30,6 +30,9 @@ public:
     // In order, after the bodies already held (null entries included).
     void appendBodies(QELXDynamicArray<Ve_BodyTag*> bodies);
     void appendBody(Ve_BodyTag* body);
+    // The standard repair of each body, in order (the healing used when no
+    // recipe switch is set).
+    void repairBodies();
 
 private:
     QELXDynamicArray<Ve_BodyTag*> m_bodies;

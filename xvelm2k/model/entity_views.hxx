@@ -121,6 +121,46 @@ class XVELM2KA_API Ve_BodyTag : public Ve_EntityTag {
     Ve_LumpTag* getLumpAt(int i) const;
     int getNumberOfDotVertices() const;
     Ve_VertexTag* getDotVertexAt(int i) const;
+
+    // ---- Healing (heal/body_repair*.cpp) ----
+    // The default healing of one body: the repair steps below, each behind
+    // its switch, with task events around each.
+    void doStandardRepair();
+    // The manifold pieces of the body: flattened, unstitched and separated;
+    // never loses a piece, and the body itself alone when that fails.
+    QELXDynamicArray<Ve_EntityTag*> unstitchNonManifold();
+    void mergeVertices();
+    void remDuplVerticesByReplaceVert();
+    void remDuplVerticesByChangeVertGeom();
+    void removeScribes(bool cleanFirst);
+    void CheckAndFixNullEdgeAtConicalApex();
+    // Each analytic face keeps a copy of its surface as an attribute.
+    void attachAnalyticSurfaceAsAttribOnFaces();
+    // Every surface and curve made a B-spline for targets that hold nothing
+    // else; returns this body.
+    Ve_BodyTag* bspline(bool splitPeriodic, bool forceNonRational);
+    void replaceRationalSurf();
+    void replaceInexactSurf();
+    // Periodic faces split for targets that cannot hold them.
+    void splitPeriodics();
+
+    // Steps of doStandardRepair; public so that the recipes and their
+    // tests can run one alone.
+    void CheckAndFixReverseBody();
+    // The kernel's containment of a point beyond the high corner of the
+    // body's box (0 when the box cannot be had).
+    int CheckContainmentOf();
+    void RemoveSliverFacesAndRedundantVertices();
+    void TrimFaces();
+    void SplitEdgesAtPoles();
+    void CorrectPlanarFaceSense();
+    void ResurfaceBadSurfaces(bool& geometryChanged);
+    void FixTTIErrorsByVELMAPI();
+    void TolerizeEdgesVerticesOfFaces();
+    void TolerizeWires();
+    bool FixWireEdgeSense();
+    void FixTTIErrors(bool& geometryChanged);
+    void SplitPeriodicSplineFaces();
 };
 
 class XVELM2KA_API Ve_LumpTag : public Ve_EntityTag {

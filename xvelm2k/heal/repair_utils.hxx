@@ -1,0 +1,63 @@
+#pragma once
+// Post-import healing: the recipes and the body operations they share.
+// Static members only; the class holds no data.
+#include "model/containers.hxx"
+#include "xvelm2k/export.hxx"
+
+class BODY;
+class FACE;
+class ENTITY_LIST;
+class Ve_BodyTag;
+class Ve_CocoonTag;
+class QELXVelmDocument;
+
+// The application's product-data callback: the imported document's entity
+// list, the product name, the source file name, a third text (empty) and the
+// caller's flag. Null until an application sets one.
+using QELXVelmProductDataCallback = void (*)(ENTITY_LIST*, const char*, const char*, const char*, bool);
+XVELM2KA_API extern QELXVelmProductDataCallback QELXVelmProductDataCallback_fct;
+XVELM2KA_API void QELXVelmSetProductDataCallback(QELXVelmProductDataCallback callback);
+
+class XVELM2KA_API QELXVeRepairUtils {
+public:
+    // ---- Components and body utilities (heal/components.cpp) ----
+
+    // Whether a vertex of one component (level 0 shells, 1 lumps) coincides
+    // with a different vertex of another: closer than QELresabs, or closer
+    // than the larger tolerance when one of them is tolerant.
+    static bool HasOTVAcrossComponents(BODY* body, int level);
+    // For each body of `in` whose shells touch, the second and later shells
+    // of its first lump move into new bodies appended to `out`.
+    static void ve_separate_shells(ENTITY_LIST& in, ENTITY_LIST& out);
+    // Bodies of the list whose lumps touch are separated into their connected
+    // pieces; the pieces are appended to the list, and each such body and
+    // its pieces share a new group marked "ATTRIB_XVELM_SEPARATED_BODIES".
+    static void SeparateLumpsIfOTV(ENTITY_LIST& bodies);
+    static void makeDoubleSided(FACE* face);
+    static void makeDoubleSided(BODY* body);
+    static bool isOpenBody(BODY* body);
+    static bool isEmpty(BODY* body);
+    static bool needsTrimming(FACE* face);
+    // Edges and vertices with gaps beyond QELresabs made tolerant.
+    static void makeTolerant(BODY* body);
+    // makeTolerant, then the body's boxes reset.
+    static void cleanup(BODY* body);
+    // Edges merged across C1 vertices in every body of the set, with the
+    // kernel option "merge_spline_vertex" on for the duration.
+    static void mergeC1Edges(Ve_CocoonTag* set);
+
+    // ---- Point sets and product data (heal/point_sets.cpp) ----
+
+    // Point bodies named by a "PSET" (else "MDI") attribute become free
+    // vertices, one group per name, appended to the list after its other
+    // entities; a point body leaves the list only once its vertex is grouped.
+    static void groupPSET(ENTITY_LIST& entities);
+    // Calls the registered product-data callback once with the document's
+    // entity list, its product name and its source file name.
+    static void MakeQELXVelmProductDataCallback(QELXVelmDocument* document, bool flag);
+};
+
+// The second and later shells of the body's first lump move into new bodies
+// (with the body's attributes and groups) appended to `out`; a body with
+// fewer than two shells is left alone.
+XVELM2KA_API void splitShellsIntoBodies(BODY*& body, ENTITY_LIST& out);
