@@ -209,3 +209,33 @@ TEST(RepairLoopsDriver, RingThatNeverReturnsIsNotRepairable) {
   EXPECT_EQ(model_problems(body), "");
   api_del_entity(body);
 }
+
+// Two faces sharing an edge, the second turned the wrong way (its sense
+// reversed, its loops running as the first's do): the repair keeps the clean
+// face as it is and flips the other face, leaving its loops be.
+TEST(RepairLoopsAgents, FaceTiedToTheReferenceByAnEdgeIsFlipped) {
+  BODY* body = make_iso_rect_faces(test_plane(),
+                                   {{rect(0, 4, 0, 4, true), rect(1, 2, 1, 2, false)},
+                                    {rect(4, 8, 0, 4, true), rect(5, 6, 1, 3, false)}},
+                                   {FORWARD, REVERSED});
+  ASSERT_EQ(model_problems(body), "");
+  const std::vector<FACE*> faces = faces_of(body);
+  ASSERT_EQ(faces.size(), 2u);
+  std::vector<COEDGE*> starts;
+  for (LOOP* l = faces[1]->loop(); l; l = l->next()) starts.push_back(l->start());
+  Ve_RepairLoops driver(view(body));
+  ASSERT_TRUE(driver.canBeRepaired());
+  Ve_FaceRepairInput input;
+  driver.classify(input);
+  EXPECT_EQ(input.cleanFaces().Count(), 1);
+  EXPECT_EQ(input.facesToRepair().Count(), 1);
+  driver.repair(input);
+  EXPECT_EQ(input.cleanFaces().Count(), 2);
+  EXPECT_EQ(faces[1]->sense(), FORWARD);
+  std::size_t k = 0;
+  for (LOOP* l = faces[1]->loop(); l; l = l->next(), ++k) EXPECT_EQ(l->start(), starts[k]);
+  EXPECT_EQ(model_problems(body), "");
+  EXPECT_EQ(point_in_face(QELposition(7, 2, 0), faces[1]), pfc_inside);
+  EXPECT_EQ(point_in_face(QELposition(5.5, 2, 0), faces[1]), pfc_outside);
+  api_del_entity(body);
+}

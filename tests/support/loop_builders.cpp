@@ -11,54 +11,101 @@
 namespace testkit {
 namespace {
 
-// The coedge of one side from corner a to corner b (an iso-line of the surface).
-COEDGE* side(const surface& srf, VERTEX* va, VERTEX* vb, const QELpar_pos& a, const QELpar_pos& b) {
-  const bool along_u = std::fabs(a.v - b.v) < 1e-15;
-  const bool forward = along_u ? a.u < b.u : a.v < b.v;
-  const QELpar_pos lo = forward ? a : b, hi = forward ? b : a;
-  std::unique_ptr<curve> iso(along_u ? srf.u_param_line(a.v) : srf.v_param_line(a.u));
-  if (!iso) throw std::runtime_error("no iso-line");
-  const QELinterval range = along_u ? QELinterval(lo.u, hi.u) : QELinterval(lo.v, hi.v);
-  auto* edge = new EDGE(forward ? va : vb, forward ? vb : va, make_curve(*iso), FORWARD, EDGE_cvty_unknown, &range);
-  auto* coedge = new COEDGE(edge, forward ? FORWARD : REVERSED, nullptr, nullptr);
-  const QELposition ends[2] = {QELposition(lo.u, lo.v, 0.0), QELposition(hi.u, hi.v, 0.0)};
-  const double knots[4] = {range.start_pt(), range.start_pt(), range.end_pt(), range.end_pt()};
-  auto* pc = new PCURVE(pcurve(bs2_curve_from_ctrlpts(1, 0, 0, 0, 2, ends, nullptr, QELresabs, 4, knots, QELresnor), 0.0, srf));
-  if (!forward) pc->negate();
-  coedge->set_geometry(pc);
-  return coedge;
-}
+// Corners and sides shared by the faces of one sheet: a side whose corners
+// another loop used already lies on that loop's edge, as its partner.
+class sheet_builder {
+ public:
+  explicit sheet_builder(const surface& srf) : srf_(srf) {}
 
-LOOP* rect_loop(const surface& srf, const iso_rect& r) {
-  const QELpar_pos lo = r.box.low(), hi = r.box.high();
-  std::vector<QELpar_pos> corners = {lo, {hi.u, lo.v}, hi, {lo.u, hi.v}};
-  if (!r.ccw) std::swap(corners[1], corners[3]);
-  std::vector<VERTEX*> v;
-  for (const QELpar_pos& c : corners) v.push_back(new VERTEX(new APOINT(srf.eval_position(c))));
-  std::vector<COEDGE*> ring;
-  for (std::size_t k = 0; k < 4; ++k) ring.push_back(side(srf, v[k], v[(k + 1) % 4], corners[k], corners[(k + 1) % 4]));
-  for (std::size_t k = 0; k < 4; ++k) {
-    ring[k]->set_next(ring[(k + 1) % 4]);
-    ring[(k + 1) % 4]->set_previous(ring[k]);
+  LOOP* rect_loop(const iso_rect& r) {
+    const QELpar_pos lo = r.box.low(), hi = r.box.high();
+    std::vector<QELpar_pos> corners = {lo, {hi.u, lo.v}, hi, {lo.u, hi.v}};
+    if (!r.ccw) std::swap(corners[1], corners[3]);
+    std::vector<COEDGE*> ring;
+    for (std::size_t k = 0; k < 4; ++k) ring.push_back(side(corners[k], corners[(k + 1) % 4]));
+    for (std::size_t k = 0; k < 4; ++k) {
+      ring[k]->set_next(ring[(k + 1) % 4]);
+      ring[(k + 1) % 4]->set_previous(ring[k]);
+    }
+    return new LOOP(ring.front(), nullptr);
   }
-  return new LOOP(ring.front(), nullptr);
-}
+
+ private:
+  VERTEX* vertex(const QELpar_pos& p) {
+    for (auto& [at, v] : vertices_)
+      if (at.u == p.u && at.v == p.v) return v;
+    VERTEX* v = new VERTEX(new APOINT(srf_.eval_position(p)));
+    vertices_.emplace_back(p, v);
+    return v;
+  }
+
+  // The coedge of one side from corner a to corner b (an iso-line of the surface).
+  COEDGE* side(const QELpar_pos& a, const QELpar_pos& b) {
+    const bool along_u = std::fabs(a.v - b.v) < 1e-15;
+    const bool increasing = along_u ? a.u < b.u : a.v < b.v;
+    const QELpar_pos lo = increasing ? a : b, hi = increasing ? b : a;
+    VERTEX* vlo = vertex(lo);
+    VERTEX* vhi = vertex(hi);
+    const QELinterval range = along_u ? QELinterval(lo.u, hi.u) : QELinterval(lo.v, hi.v);
+    COEDGE* other = nullptr;
+    for (COEDGE* c : coedges_)
+      if (c->edge()->start() == vlo && c->edge()->end() == vhi) other = c;
+    EDGE* edge = other ? other->edge() : nullptr;
+    if (!edge) {
+      std::unique_ptr<curve> iso(along_u ? srf_.u_param_line(a.v) : srf_.v_param_line(a.u));
+      if (!iso) throw std::runtime_error("no iso-line");
+      edge = new EDGE(vlo, vhi, make_curve(*iso), FORWARD, EDGE_cvty_unknown, &range);
+    }
+    auto* coedge = new COEDGE(edge, increasing ? FORWARD : REVERSED, nullptr, nullptr);
+    const QELposition ends[2] = {QELposition(lo.u, lo.v, 0.0), QELposition(hi.u, hi.v, 0.0)};
+    const double knots[4] = {range.start_pt(), range.start_pt(), range.end_pt(), range.end_pt()};
+    auto* pc = new PCURVE(pcurve(bs2_curve_from_ctrlpts(1, 0, 0, 0, 2, ends, nullptr, QELresabs, 4, knots, QELresnor), 0.0, srf_));
+    if (!increasing) pc->negate();
+    coedge->set_geometry(pc);
+    if (other) {
+      other->set_partner(coedge);
+      coedge->set_partner(other);
+    }
+    coedges_.push_back(coedge);
+    return coedge;
+  }
+
+  const surface& srf_;
+  std::vector<std::pair<QELpar_pos, VERTEX*>> vertices_;
+  std::vector<COEDGE*> coedges_;
+};
 
 }  // namespace
 
-BODY* make_iso_rect_sheet(const surface& srf, const std::vector<iso_rect>& loops, sense_type sense) {
-  LOOP* first = nullptr;
-  LOOP* last = nullptr;
-  for (const iso_rect& r : loops) {
-    LOOP* l = rect_loop(srf, r);
-    if (last)
-      last->set_next(l);
-    else
-      first = l;
-    last = l;
-  }
+BODY* make_iso_rect_faces(const surface& srf, const std::vector<std::vector<iso_rect>>& faces,
+                          const std::vector<sense_type>& senses) {
+  sheet_builder builder(srf);
   SURFACE* geometry = make_surface(srf);
-  return new BODY(new LUMP(new SHELL(new FACE(first, nullptr, geometry, sense), nullptr), nullptr));
+  FACE* first_face = nullptr;
+  FACE* last_face = nullptr;
+  for (std::size_t f = 0; f < faces.size(); ++f) {
+    LOOP* first = nullptr;
+    LOOP* last = nullptr;
+    for (const iso_rect& r : faces[f]) {
+      LOOP* l = builder.rect_loop(r);
+      if (last)
+        last->set_next(l);
+      else
+        first = l;
+      last = l;
+    }
+    FACE* face = new FACE(first, nullptr, geometry, f < senses.size() ? senses[f] : FORWARD);
+    if (last_face)
+      last_face->set_next(face);
+    else
+      first_face = face;
+    last_face = face;
+  }
+  return new BODY(new LUMP(new SHELL(first_face, nullptr), nullptr));
+}
+
+BODY* make_iso_rect_sheet(const surface& srf, const std::vector<iso_rect>& loops, sense_type sense) {
+  return make_iso_rect_faces(srf, {loops}, {sense});
 }
 
 plane test_plane() { return plane(QELposition(), QELunit_vector(0.0, 0.0, 1.0)); }

@@ -26,6 +26,10 @@ inline iso_rect rect(double u0, double u1, double v0, double v1, bool ccw) {
 // order, each side an edge on the surface's iso-line (the edge parameter is
 // the surface parameter along it) with a straight pcurve.
 BODY* make_iso_rect_sheet(const surface& srf, const std::vector<iso_rect>& loops, sense_type sense = FORWARD);
+// A sheet of several such faces on one surface, in one shell: rectangle sides
+// with the same corners lie on one edge, the coedges partners.
+BODY* make_iso_rect_faces(const surface& srf, const std::vector<std::vector<iso_rect>>& faces,
+                          const std::vector<sense_type>& senses);
 
 // The surfaces the tests run on: the plane z = 0 (u = x, v = y), turned and
 // mirrored planes, a cylinder and a cone about +z (v the angle), a sphere
