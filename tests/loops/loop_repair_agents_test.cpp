@@ -13,6 +13,7 @@
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
 #include "velm/geometry_entity.hxx"
+#include "velm/memory.hxx"
 #include "velm/query.hxx"
 #include "velm/testkit.hxx"
 #include "velm/topology_api.hxx"
@@ -201,6 +202,10 @@ TEST(RepairLoopsDriver, RingThatNeverReturnsIsNotRepairable) {
   x->set_owner(loop);
   loop->set_start(x);
   EXPECT_FALSE(Ve_RepairLoops(view(body)).canBeRepaired());
+  // The loop's view walks the ring to its bound too.
+  const int walked = ve_view<Ve_LoopTag>(loop)->getNumberOfCoedges();
+  EXPECT_GT(walked, 5);
+  EXPECT_LE(walked, velm_live_object_count() + 1);
   loop->set_start(c0);
   x->set_owner(nullptr);
   lead->set_coedge(nullptr);

@@ -6,17 +6,22 @@
 #include "qelx/qelx_errors.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/lists.hxx"
+#include "velm/memory.hxx"
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
 
 namespace ve_views {
 
 // Visits first, then step(e) until null or back at first; stops early when
-// visit returns false. Chains (null-terminated) and rings walk alike.
+// visit returns false. Chains (null-terminated) and rings walk alike. A ring
+// that a faulty routine broke so that it never comes back to its start stops
+// after as many steps as there are live kernel objects.
 template <class T, class Step, class Visit>
 void walk(T* first, Step step, Visit visit)
 {
-    for (T* e = first; e;) {
+    const long limit = velm_live_object_count() + 1;
+    long steps = 0;
+    for (T* e = first; e && ++steps <= limit;) {
         if (!visit(e))
             return;
         e = step(e);
