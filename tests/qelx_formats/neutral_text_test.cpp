@@ -175,15 +175,23 @@ TEST(NeutralText, RandomMutationsAreReadOrRefusedNeverCrash)
     EXPECT_GT(refused, 200);
 }
 
-// An unbounded surface has no box: both spans are null, and they come back so.
-TEST(NeutralText, UnboundedSurfacesHaveNullSpans)
+// An unbounded surface has no box: both spans are null, and they come back
+// so. A replaced surface carries its deviation, and only a positive one.
+TEST(NeutralText, UnboundedSurfacesHaveNullSpansAndReplacedOnesTheirDeviation)
 {
     TestModel m = TestModel::planeFace();
     m.surfaces[0].bounded = false;
+    m.surfaces.push_back(TestModel::nurbsSheet().surfaces[0]);
+    m.surfaces.back().deviation = 0.25;
+    m.freeSurface(static_cast<int>(m.surfaces.size()) - 1);
     const std::string text = writeNeutralText(m);
     EXPECT_NE(text.find("\"uSpan\":null,\"vSpan\":null"), std::string::npos);
     const TestModel back = readNeutralText(text, "plane.json");
     EXPECT_FALSE(back.surfaces[0].bounded);
+    EXPECT_EQ(back.surfaces[0].deviation, 0.0);
+    EXPECT_EQ(back.surfaces[1].deviation, 0.25);
     EXPECT_EQ(writeNeutralText(back), text);
+    EXPECT_THROW(readNeutralText(replaceOnce(text, "\"deviation\":0.25", "\"deviation\":-1.0"), "d.json"),
+                 NeutralDocumentError);
 }
 

@@ -69,6 +69,8 @@ Json surfaceJson(const TestModel& m, int i)
     j["parameterization"] = {{"u", {s.uA, s.uB, s.uC}}, {"v", {s.vA, s.vB, s.vC}}, {"flag", s.flag}};
     j["uSpan"] = s.bounded ? pair(s.uSpan) : Json(nullptr);
     j["vSpan"] = s.bounded ? pair(s.vSpan) : Json(nullptr);
+    if (s.deviation != 0.0)
+        j["deviation"] = s.deviation;
     switch (s.type) {
     case qelx_test::SurfPlane:
         j["origin"] = vec(s.p);
@@ -703,6 +705,11 @@ private:
             fail(p + "/vSpan", s.bounded ? "expected 2 numbers" : "expected null, as uSpan is");
         if (s.bounded)
             pairInto(vSpan, p + "/vSpan", s.vSpan);
+        if (j.contains("deviation")) {
+            s.deviation = num(j["deviation"], p + "/deviation");
+            if (!(s.deviation > 0.0))
+                fail(p + "/deviation", "a deviation is positive");
+        }
         auto v3 = [&](const char* key) { return vec3(at(j, p, key), p + "/" + key); };
         auto n = [&](const char* key) { return num(at(j, p, key), p + "/" + key); };
         switch (s.type) {

@@ -3,6 +3,7 @@
 #include "qelx/qelx_geometry_exporter.hxx"
 #include "qelx/qelx_object_table.hxx"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -77,6 +78,7 @@ struct SurfaceFacts {
     Gk_BiLinMap toDefinition; // T: framework -> definition parameters
     Gk_BiLinMap toCanonical;  // C: definition -> canonical parameters
     bool flag = true;
+    double deviation = 0.0; // an approximation's largest distance from the base, when measured
     Gk_Span span; // definition parameters
     Gk_Plane3Def plane;
     Gk_Cone3Def cone;
@@ -96,11 +98,14 @@ struct SurfaceFacts {
     }
 };
 
-std::optional<SurfaceFacts> describe(const Gk_Surface3& surface);
+std::optional<SurfaceFacts> describe(const Gk_Surface3& surface, bool measure = false);
 
 class SurfaceReader : public Gk_SurfaceCallback3 {
 public:
-    SurfaceReader(const Gk_Surface3& surface, SurfaceFacts& facts) : m_surface(surface), m_facts(facts) {}
+    SurfaceReader(const Gk_Surface3& surface, SurfaceFacts& facts, bool measure)
+        : m_surface(surface), m_facts(facts), m_measure(measure)
+    {
+    }
     bool found() const { return m_found; }
 
     void doPlane(const Gk_Plane3Def& d, bool rightHanded) override
@@ -226,29 +231,47 @@ private:
         m_facts.flag = rightHanded == m_surface.isSameSense();
         m_facts.span = over;
         m_found = true;
+        if (m_measure)
+            m_facts.deviation = deviation(*base, net, over);
+    }
+
+    // The largest distance between the base and its net at the nodes and
+    // cell centres of a grid over the span (both in the base's parameters).
+    static double deviation(const Gk_BaseSurface3& base, const QELXBSplineNetDef3D& net, const Gk_Span& over)
+    {
+        constexpr int steps = 32;
+        double worst = 0.0;
+        for (int i = 0; i <= steps; ++i)
+            for (int j = 0; j <= steps; ++j) {
+                const QELXPoint2D uv(over.u().low() + over.u().length() * i / steps,
+                                     over.v().low() + over.v().length() * j / steps);
+                worst = std::max(worst, base.eval(uv, nullptr).Distance(net.eval(uv)));
+            }
+        return worst;
     }
 
     const Gk_Surface3& m_surface;
     SurfaceFacts& m_facts;
+    bool m_measure;
     bool m_found = false;
 };
 
-std::optional<SurfaceFacts> describe(const Gk_Surface3& surface)
+std::optional<SurfaceFacts> describe(const Gk_Surface3& surface, bool measure)
 {
     SurfaceFacts facts;
-    SurfaceReader reader(surface, facts);
+    SurfaceReader reader(surface, facts, measure);
     surface.traverse(&reader);
     if (!reader.found())
         return std::nullopt;
     return facts;
 }
 
-std::optional<SurfaceFacts> describe(const QELXIdentifier& id)
+std::optional<SurfaceFacts> describe(const QELXIdentifier& id, bool measure = false)
 {
     const Gk_Surface3Handle surface = lookup<Gk_Surface3>(id);
     if (!surface.IsValid())
         return std::nullopt;
-    return describe(*surface);
+    return describe(*surface, measure);
 }
 
 // ---- curves
@@ -573,6 +596,15 @@ QELIResult QELXGkGeometryExporter::GetSurfaceSpan(const QELXIdentifier& id, doub
     if (!span.u().isFinite() || !span.v().isFinite())
         return QELI_FAIL;
     span.GetDoubles(uSpan, vSpan);
+    return QELI_OK;
+}
+
+QELIResult QELXGkGeometryExporter::GetSurfaceDeviation(const QELXIdentifier& id, double& deviation)
+{
+    const std::optional<SurfaceFacts> facts = describe(id, true);
+    if (!facts)
+        return QELI_INVALID_ARG;
+    deviation = facts->deviation;
     return QELI_OK;
 }
 

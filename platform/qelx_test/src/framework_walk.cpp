@@ -448,6 +448,7 @@ int Walker::surface(const QELXIdentifier& id, int depth)
         s.bounded = false;
     else
         ok(span);
+    ok(m_g->GetSurfaceDeviation(id, s.deviation));
     double p[3] = {0, 0, 0}, d1[3] = {0, 0, 0}, d2[3] = {0, 0, 0};
     QELXIdentifier ref;
     switch (s.type) {

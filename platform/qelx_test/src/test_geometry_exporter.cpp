@@ -294,6 +294,17 @@ QELIResult TestGeometryExporter::GetSurfaceSpan(const QELXIdentifier& id, double
     });
 }
 
+QELIResult TestGeometryExporter::GetSurfaceDeviation(const QELXIdentifier& id, double& deviation)
+{
+    return answer("GetSurfaceDeviation", id, [&]() -> QELIResult {
+        const TestSurface* s = surface(id);
+        if (!s)
+            return QELI_INVALID_ARG;
+        deviation = s->deviation;
+        return QELI_OK;
+    });
+}
+
 // ------------------------------------------------------------------ curves
 
 QELIResult TestGeometryExporter::GetCurveType(const QELXIdentifier& id, int& type)

@@ -100,6 +100,13 @@ public:
                                               QELXIdentifier& profile) = 0;
     // The parameter box in canonical parameters.
     virtual QELIResult GetSurfaceSpan(const QELXIdentifier&, double uSpan[2], double vSpan[2]) = 0;
+    // How far the surface handed out lies from the source's own at most: 0
+    // for an exact form, the largest distance measured for an approximation.
+    virtual QELIResult GetSurfaceDeviation(const QELXIdentifier&, double& deviation)
+    {
+        deviation = 0.0;
+        return QELI_OK;
+    }
 
     // ---- curves
     virtual QELIResult GetCurveType(const QELXIdentifier&, int& type) = 0;
@@ -158,6 +165,7 @@ public:
     QELIResult GetRevolvedSurfaceData(const QELXIdentifier&, double axisPoint[3], double axisDir[3],
                                       QELXIdentifier& profile) override;
     QELIResult GetSurfaceSpan(const QELXIdentifier&, double uSpan[2], double vSpan[2]) override;
+    QELIResult GetSurfaceDeviation(const QELXIdentifier&, double& deviation) override;
 
     QELIResult GetCurveType(const QELXIdentifier&, int& type) override;
     QELIResult GetCurveParameterization(const QELXIdentifier&, double& scale, double& offset, bool& flag) override;

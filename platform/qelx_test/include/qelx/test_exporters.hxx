@@ -87,6 +87,7 @@ public:
     QELIResult GetRevolvedSurfaceData(const QELXIdentifier& id, double axisPoint[3], double axisDir[3],
                                       QELXIdentifier& profile) override;
     QELIResult GetSurfaceSpan(const QELXIdentifier& id, double uSpan[2], double vSpan[2]) override;
+    QELIResult GetSurfaceDeviation(const QELXIdentifier& id, double& deviation) override;
 
     QELIResult GetCurveType(const QELXIdentifier& id, int& type) override;
     QELIResult GetCurveParameterization(const QELXIdentifier& id, double& scale, double& offset, bool& flag) override;

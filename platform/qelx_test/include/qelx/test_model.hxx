@@ -68,6 +68,7 @@ struct TestSurface {
     bool flag = true;
     double uSpan[2] = {0.0, 1.0}, vSpan[2] = {0.0, 1.0}; // canonical box
     bool bounded = true; // false: unbounded, no box (the spans mean nothing)
+    double deviation = 0.0; // a replacement's largest distance from the source's surface
     // plane: origin, uVector, normal; cone/cylinder: origin, refDir, axis;
     // sphere: centre, dir1 (longitude 0), dir2 (pole); torus: centre, refDir,
     // axis; extruded: -, direction, -; revolved: axisPoint, axisDir, -.
