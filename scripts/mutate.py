@@ -149,6 +149,7 @@ def main():
                     original = f.read()
                 shutil.copy2(full, full + BACKUP_SUFFIX)
                 started = time.time()
+                needed = [target]
                 try:
                     with open(full, "w", encoding="utf-8") as f:
                         f.write(original.replace(m.old, m.new, 1))
@@ -170,6 +171,10 @@ def main():
                     # A fresh time stamp, so the next build compiles the original again.
                     shutil.move(full + BACKUP_SUFFIX, full)
                     os.utime(full, None)
+                    # Test programs built with a mutated header are built again now:
+                    # the next mutant may rebuild only its library.
+                    if needed is targets:
+                        build(args.build_dir, targets, log)
                 log.flush()
                 print(f"{m.ident:6} {time.time() - started:5.0f}s {outcome:50.50} {m.note}",
                       flush=True)
