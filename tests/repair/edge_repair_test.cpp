@@ -490,3 +490,50 @@ TEST_F(EdgeRepair, EdgeAgainstItsCurveKeepsItsSoundVertices)
     EXPECT_EQ(events.count("EndTranslate"), 0);
     EXPECT_FALSE(is_TVERTEX(edge->start()) || is_TVERTEX(edge->end()));
 }
+
+namespace {
+
+// The box edge's line made a polyline that leaves its faces by `gap` in a
+// narrow bump at the fraction `at` of its range and runs on the line, at the
+// line's own parameters, everywhere else.
+void bumpEdge(EDGE* edge, double at, double gap)
+{
+    const straight line = static_cast<const straight&>(edge->geometry()->equation());
+    QELvector off(0.0, 0.0, 0.0);
+    for (const COEDGE* c : edge_coedges(edge))
+        off += c->loop()->face()->geometry()->equation().eval_normal(QELpar_pos(0.0, 0.0));
+    off = (gap / off.len()) * off;
+    const QELinterval range = edge->param_range();
+    const double t0 = range.start_pt(), t1 = range.end_pt(), width = 0.004 * (t1 - t0);
+    const double tb = range.interpolate(at);
+    const double ts[5] = {t0, tb - width, tb, tb + width, t1};
+    QELposition pts[5];
+    for (int i = 0; i < 5; ++i)
+        pts[i] = line.eval_position(ts[i]) + (i == 2 ? off : QELvector(0.0, 0.0, 0.0));
+    const double knots[7] = {t0, t0, ts[1], ts[2], ts[3], t1, t1};
+    edge->set_geometry(make_curve(
+        intcurve(bs3_curve_from_ctrlpts(1, 0, 0, 0, 5, pts, nullptr, QELresabs, 7, knots, bs3_curve_knottol()))));
+}
+
+} // namespace
+
+// A bump off the faces by more than the absolute tolerance, however narrow
+// and wherever it is, makes the edge tolerant: one between the kernel's
+// own samples is seen by the connector's, one between the connector's by
+// the kernel's.
+TEST_F(EdgeRepair, NarrowBumpsOffTheFacesMakeTheEdgeTolerant)
+{
+    const double gap = std::sqrt(QELresabs * QELresfit);
+    for (double at : {1.0 / 3.0, 1.0 / 8.0})
+        for (bool useNew : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "bump at " << at << (useNew ? ", new" : ", old"));
+            EDGE* edge = boxEdge();
+            bumpEdge(edge, at, gap);
+            EDGE* replaced = nullptr;
+            EXPECT_TRUE(reinterpret_cast<Ve_EdgeTag*>(edge)->setTolerance(&replaced, useNew));
+            ASSERT_NE(replaced, nullptr);
+            EXPECT_TRUE(is_TEDGE(replaced));
+            api_del_entity(m_body);
+            m_body = nullptr;
+        }
+}
