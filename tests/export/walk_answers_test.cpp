@@ -65,3 +65,25 @@ TEST_F(ExportTest, APersistentNumberTheKernelCannotGiveIsNotHandedOut)
     EXPECT_EQ(id, -7);
     velm_test_reset();
 }
+
+// A wire held by a shell makes a wire body as one held by the body does.
+TEST_F(ExportTest, WiresOfShellsMakeWireBodies)
+{
+    BODY* sheet = testkit::make_sheet(1, 1);
+    BODY* holder = testkit::make_wire_body(2);
+    QELXBRepExporter& x = exporterOf({sheet});
+    ASSERT_EQ(x.PreProcess(), 0u);
+    EXPECT_FALSE(x.IsWireBodyPtr(sheet));
+    WIRE* wire = holder->wire();
+    holder->set_wire(nullptr);
+    wire->set_body(nullptr);
+    SHELL* shell = sheet->lump()->shell();
+    shell->set_wire(wire);
+    wire->set_shell(shell);
+    EXPECT_TRUE(x.IsWireBodyPtr(sheet));
+    shell->set_wire(nullptr);
+    wire->set_shell(nullptr);
+    holder->set_wire(wire);
+    wire->set_body(holder);
+    api_del_entity(holder);
+}
