@@ -630,3 +630,22 @@ TEST_F(SurfaceImport, ConeAxisSwitchTurnsCylindersOnly)
     ASSERT_TRUE(slanted.srf);
     EXPECT_NEAR(static_cast<const cone&>(*slanted.srf).base.radius_ratio, std::sqrt(0.5), 1e-12);
 }
+
+// An extruded full circle over a span longer than its period covers one
+// period, from the later of the circle's own start and the span's start.
+TEST_F(SurfaceImport, ExtrudedCircleOverMoreThanAPeriodCoversOnePeriodFromTheLaterStart)
+{
+    for (double from : {-5.0, -2.0}) {
+        SCOPED_TRACE(from);
+        TestModel model;
+        const int circle = model.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 2.0, 2.0, -kPi, kPi);
+        const int s = model.addExtruded(circle, {0, 0, 3}, 0, 1);
+        const Gk_Span span(Gk_Domain(from, from + 10.0), Gk_Domain(0.0, 1.0));
+        const Imported in = importSurface(model, s, true, span);
+        ASSERT_TRUE(in.srf);
+        const QELinterval u = in.srf->param_range().u_range();
+        const double start = std::max(-kPi, from);
+        EXPECT_NEAR(u.start_pt(), start, 1e-9);
+        EXPECT_NEAR(u.end_pt(), start + 2 * kPi, 1e-9);
+    }
+}
