@@ -17,6 +17,7 @@
 #include "velm/query.hxx"
 #include "velm/testkit.hxx"
 #include "velm/topology_api.hxx"
+#include "velm/velm_test_support.hxx"
 
 using namespace testkit;
 
@@ -118,19 +119,24 @@ TEST(RepairLoopsDriver, SphereFacesAreSplitOnlyWhenTheyRunPastPi) {
 }
 
 // Two separation circles: the propagation agent joins them by a seam edge
-// into one periphery, and the face is clean afterwards.
+// into one periphery, the face is clean afterwards and covers what it did.
 TEST(RepairLoopsDriver, TwoCircleFacesGetTheirSeam) {
   struct Case {
     const char* name;
     BODY* (*make)();
-    QELposition in, out;
+    QELposition a, b;  // one on the face, one off it
   };
+  const double s = std::sqrt(0.5);
   for (const Case& c : {Case{"cylinder band", [] { return make_cylinder_band(5.0, 8.0); }, {5, 0, 4}, {5, 0, 9}},
-                        Case{"torus band round the axis", [] { return make_torus_band(true); }, {0, 11.4142135623731, 1.41421356237310}, {0, 8.58578643762690, 1.41421356237310}}}) {
+                        Case{"torus band round the axis", [] { return make_torus_band(true); },
+                             {0, 10 + 2 * s, 2 * s}, {0, 10 - 2 * s, 2 * s}},
+                        Case{"torus band round the tube", [] { return make_torus_band(false); },
+                             {12 * s, 12 * s, 0}, {-12 * s, -12 * s, 0}}}) {
     SCOPED_TRACE(c.name);
     BODY* body = c.make();
     FACE* face = faces_of(body).front();
-    EXPECT_EQ(point_in_face(c.in, face), pfc_inside);
+    const point_face_containment a = point_in_face(c.a, face), b = point_in_face(c.b, face);
+    EXPECT_NE(a, b);
     Ve_RepairLoops driver(view(body));
     Ve_FaceRepairInput input;
     driver.classify(input);
@@ -141,8 +147,32 @@ TEST(RepairLoopsDriver, TwoCircleFacesGetTheirSeam) {
     EXPECT_EQ(chain_length(face), 1);
     EXPECT_EQ(count_edges(body), 3);
     EXPECT_EQ(model_problems(body), "");
-    EXPECT_EQ(point_in_face(c.in, face), pfc_inside);
-    EXPECT_EQ(point_in_face(c.out, face), pfc_outside);
+    EXPECT_EQ(point_in_face(c.a, face), a);
+    EXPECT_EQ(point_in_face(c.b, face), b);
+    api_del_entity(body);
+  }
+}
+
+// A face closed by one separation loop and a singular end (a cap) is right
+// as it is: clean, and the repair leaves it unchanged.
+TEST(RepairLoopsDriver, CapsOfOneSeparationLoopAreClean) {
+  struct Case {
+    const char* name;
+    BODY* (*make)();
+  };
+  for (const Case& c : {Case{"hemisphere", [] { return make_hemisphere(4.0); }}, Case{"cone", [] { return make_cone_cap(); }},
+                        Case{"apple torus", [] { return make_apple_cap(); }}}) {
+    SCOPED_TRACE(c.name);
+    BODY* body = c.make();
+    ENTITY_LIST top;
+    top.add(body);
+    const std::string before = velm_test::saved_records(top);
+    Ve_RepairLoops driver(view(body));
+    Ve_FaceRepairInput input;
+    driver.classify(input);
+    EXPECT_EQ(input.cleanFaces().Count(), 1);
+    driver.repair(input);
+    EXPECT_EQ(velm_test::saved_records(top), before);
     api_del_entity(body);
   }
 }

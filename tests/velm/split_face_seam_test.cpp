@@ -64,3 +64,26 @@ TEST(SplitFaceAtParameter, TwoSeparationLoopsBecomeOneLoopWithASeam) {
   EXPECT_EQ(model_problems(body), "");
   api_del_entity(body);
 }
+
+// Round a torus's tube the seam line closes on itself: the seam takes the arc
+// across the face, whichever part of the tube the face is.
+TEST(SplitFaceAtParameter, SeamAlongAPeriodicLineStaysInTheFace) {
+  const double s = std::sqrt(0.5);
+  for (bool turned : {false, true}) {
+    SCOPED_TRACE(turned ? "the three-quarter band" : "the quarter band");
+    BODY* body = make_torus_band(false);
+    FACE* face = faces_of(body).front();
+    if (turned)
+      for (LOOP* l = face->loop(); l; l = l->next()) l->reverse();
+    const QELposition on_quarter(12 * s, 12 * s, 0), off_quarter(-12 * s, -12 * s, 0);
+    const point_face_containment a = point_in_face(on_quarter, face), b = point_in_face(off_quarter, face);
+    ASSERT_NE(a, b);
+    FACE* made = nullptr;
+    EXPECT_TRUE(split_at(face, 1, 2.0, made).ok());
+    EXPECT_EQ(get_loop_type(face->loop()), loop_type_periphery);
+    EXPECT_EQ(point_in_face(on_quarter, face), a);
+    EXPECT_EQ(point_in_face(off_quarter, face), b);
+    EXPECT_EQ(model_problems(body), "");
+    api_del_entity(body);
+  }
+}

@@ -148,9 +148,22 @@ void add_seam(FACE* face, const surface& srf, bool u, double c) {
   QELpar_pos a_end, b_end;
   const bool pcurves = all_pcurves && pcurve_end(a_in, a_end) && pcurve_end(b_in, b_end);
 
-  // The edge runs up the line's parameter.
-  const bool a_low = a.along < b.along;
-  const QELinterval range(std::min(a.along, b.along), std::max(a.along, b.along));
+  // The edge runs up the line's parameter. Along a periodic direction the
+  // line joins the two points both ways round: the seam takes the arc whose
+  // middle lies in the face.
+  bool a_low = a.along < b.along;
+  double lo = std::min(a.along, b.along), hi = std::max(a.along, b.along);
+  const double line_period = u ? srf.param_period_v() : srf.param_period_u();
+  if (line_period > 0.0) {
+    const double mid = 0.5 * (lo + hi);
+    const QELpar_pos inner = u ? QELpar_pos(c, mid) : QELpar_pos(mid, c);
+    if (point_in_face(srf.eval_position(inner), face) != pfc_inside) {
+      a_low = !a_low;
+      std::swap(lo, hi);
+      hi += line_period;
+    }
+  }
+  const QELinterval range(lo, hi);
   EDGE* seam = velm_require(VELM_NEW EDGE(a_low ? a.vertex : b.vertex, a_low ? b.vertex : a.vertex,
                                           make_curve(*iso), FORWARD, EDGE_cvty_unknown, &range));
   auto* to_b = velm_require(VELM_NEW COEDGE(seam, a_low ? FORWARD : REVERSED));
@@ -159,13 +172,15 @@ void add_seam(FACE* face, const surface& srf, bool u, double c) {
   to_a->set_partner(to_b);
   seam->set_coedge(to_b);
   if (pcurves) {
-    // Each seam coedge continues the pcurve it follows, at that copy of the line.
-    auto other = [&](const QELpar_pos& from, double along) {
-      return u ? QELpar_pos(from.u, along) : QELpar_pos(along, from.v);
+    // Each seam coedge continues the pcurve it follows, moving along the line
+    // by the seam's length in its own direction.
+    const double run = (a_low ? 1.0 : -1.0) * range.length();
+    auto moved = [&](const QELpar_pos& from, double d) {
+      return u ? QELpar_pos(from.u, from.v + d) : QELpar_pos(from.u + d, from.v);
     };
     const QELinterval r_b = to_b->param_range(), r_a = to_a->param_range();
-    to_b->set_geometry(straight_pcurve(srf, a_end, other(a_end, b.along), r_b));
-    to_a->set_geometry(straight_pcurve(srf, b_end, other(b_end, a.along), r_a));
+    to_b->set_geometry(straight_pcurve(srf, a_end, moved(a_end, run), r_b));
+    to_a->set_geometry(straight_pcurve(srf, b_end, moved(b_end, -run), r_a));
   }
 
   // first: ... a_in -> to_b -> b_out ... b_in -> to_a -> a_out ... a_in.
