@@ -219,6 +219,11 @@ class XVELM2KA_API Ve_FaceTag : public Ve_EntityTag {
     double getDistance(const QELXPoint3D& point, QELXPoint2D* guess = nullptr, QELXPoint2D* foot = nullptr) const;
     Gk_Span getSpan() const;
     bool NeedsLoopAtConicalFaceApex() const;
+    // Face repairs (repair/face_repairs.cpp): a degenerate loop at a cone's
+    // apex inside the face, or the boundary's vertex snapped onto it; a split
+    // of a face on a periodic surface (analytic ones only when forced).
+    void AddLoopAtConicalFaceApex();
+    void processForPeriodicity(bool force);
 
     // The face's surface for the framework: bounded by the face's parameter
     // box where the framework needs bounds, unbounded otherwise. Same sense

@@ -23,3 +23,13 @@ outcome api_detect_sliver_faces(BODY* body, ENTITY_LIST& slivers, double tol, in
 // c over range_c (curve parameters).
 double calculate_curve_tolerance(const curve& a, const QELinterval& range_a, const curve& c,
                                  const QELinterval& range_c);
+
+class ENTITY;
+
+// Removes the scribe edges in or around the entity: an edge without a
+// no-merge attribute whose two coedges lie next to each other in one loop
+// (a dangling edge, the face on both its sides). Its coedges leave the loop,
+// the edge goes, and so does the vertex at its free end; repeated until none
+// is left, so a dangling chain goes whole. Vertex merging and face merging
+// are not done here.
+outcome api_clean_entity(ENTITY* entity, const void* options = nullptr);

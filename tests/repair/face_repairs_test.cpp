@@ -1,0 +1,147 @@
+// Face repairs: a loop at a cone's apex, the split of a face on a periodic
+// surface, scribe edges cleaned away; clean faces unchanged; failures injected.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "model/entity_views.hxx"
+#include "qelx/qelx_test.hxx"
+#include "repair/face_repairs.hxx"
+#include "support/model_builders.hxx"
+#include "support/query_builders.hxx"
+#include "support/repair_builders.hxx"
+#include "support/repair_sweep.hxx"
+#include "velm/attrib.hxx"
+#include "velm/memory.hxx"
+#include "velm/testkit.hxx"
+#include "velm/topology_api.hxx"
+
+namespace {
+
+class FaceRepairs : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qelx_test::resetFramework();
+        m_live = velm_live_object_count();
+    }
+    void TearDown() override
+    {
+        for (BODY* b : m_bodies)
+            api_del_entity(b);
+        EXPECT_EQ(velm_live_object_count(), m_live);
+        qelx_test::resetFramework();
+    }
+    BODY* keep(BODY* b)
+    {
+        m_bodies.push_back(b);
+        return b;
+    }
+    std::vector<BODY*> m_bodies;
+    long m_live = 0;
+};
+
+// Read through the links, not a kernel query, so that no injected failure hits it.
+Ve_FaceTag* firstFace(BODY* b)
+{
+    return ve_view<Ve_FaceTag>(b->lump()->shell()->face());
+}
+
+// A square sheet with an edge dangling from one corner into the face.
+BODY* sheetWithScribe()
+{
+    return testkit::make_polyhedron({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}, {5, 5, 0}},
+                                    {{0, 1, 2, 4, 2, 3}});
+}
+
+struct Repair {
+    const char* name;
+    std::function<BODY*()> build;
+    std::function<void(BODY*)> run;
+    int loopsAfter, edgesAfter;
+};
+
+const std::vector<Repair>& repairs()
+{
+    static const std::vector<Repair> all = {
+        {"cone face without its apex loop", testkit::make_cone_cap,
+         [](BODY* b) { firstFace(b)->AddLoopAtConicalFaceApex(); }, 2, 2},
+        {"band round a cylinder, forced", [] { return testkit::make_cylinder_band(); },
+         [](BODY* b) { firstFace(b)->processForPeriodicity(true); }, 1, 3},
+        {"dangling scribe edge", sheetWithScribe, [](BODY* b) { removeScribeEdges(ve_view<Ve_BodyTag>(b), false); }, 1,
+         4},
+    };
+    return all;
+}
+
+} // namespace
+
+TEST_F(FaceRepairs, EachRepairRemovesExactlyItsFaultAndKeepsTheArea)
+{
+    for (const Repair& r : repairs()) {
+        SCOPED_TRACE(r.name);
+        BODY* b = keep(r.build());
+        const double area = testkit::body_area(b);
+        r.run(b);
+        EXPECT_EQ(testkit::count_loops(b), r.loopsAfter);
+        EXPECT_EQ(testkit::count_edges(b), r.edgesAfter);
+        EXPECT_EQ(testkit::check_findings(b), "");
+        EXPECT_NEAR(testkit::body_area(b), area, 1e-6 * area);
+    }
+    // The apex loop comes first, on a curveless edge at the apex.
+    BODY* cap = keep(testkit::make_cone_cap());
+    firstFace(cap)->AddLoopAtConicalFaceApex();
+    const EDGE* apexEdge = testkit::faces_of(cap)[0]->loop()->start()->edge();
+    EXPECT_EQ(apexEdge->geometry(), nullptr);
+    EXPECT_EQ(apexEdge->start(), apexEdge->end());
+    EXPECT_LT(distance(apexEdge->start()->geometry()->coords(), QELposition(0, 0, 20.0 / 3.0)), 1e-9);
+}
+
+TEST_F(FaceRepairs, CleanFacesAreLeftExactlyAsTheyWere)
+{
+    const std::function<void(BODY*)> steps[] = {
+        [](BODY* b) { firstFace(b)->AddLoopAtConicalFaceApex(); },
+        [](BODY* b) { firstFace(b)->processForPeriodicity(false); },
+        [](BODY* b) { removeScribeEdges(ve_view<Ve_BodyTag>(b), false); },
+        [](BODY* b) { removeScribeEdges(ve_view<Ve_BodyTag>(b), true); }};
+    const std::function<BODY*()> models[] = {[] { return testkit::make_cylinder_band(); },
+                                             [] { return testkit::make_square_with_hole(); },
+                                             [] { return testkit::make_box_with_sliver(0.5); }};
+    for (const auto& make : models)
+        for (const auto& step : steps) {
+            BODY* b = keep(make());
+            const std::string before = testkit::body_text(b);
+            velm_test_reset();
+            step(b);
+            EXPECT_EQ(testkit::body_text(b), before);
+            EXPECT_LE(velm_test_call_count("api_clean_entity"), 1);
+        }
+    // Without dangling vertices the face-by-face clean-up calls no clean-up at all.
+    BODY* box = keep(testkit::make_box_with_sliver(0.5));
+    velm_test_reset();
+    removeScribeEdges(ve_view<Ve_BodyTag>(box), false);
+    EXPECT_EQ(velm_test_call_count("api_clean_entity"), 0);
+    removeScribeEdges(nullptr, true);
+}
+
+TEST_F(FaceRepairs, AMarkedScribeIsFreedAndCleanedToo)
+{
+    BODY* b = keep(sheetWithScribe());
+    ENTITY_LIST edges;
+    api_get_edges(b, edges);
+    for (int i = 0; i < edges.count(); ++i)
+        new NO_MERGE_ATTRIB(edges[i]);
+    removeScribeEdges(ve_view<Ve_BodyTag>(b), true);
+    EXPECT_EQ(testkit::count_edges(b), 4);
+    EXPECT_EQ(testkit::check_findings(b), "");
+}
+
+TEST_F(FaceRepairs, EveryKernelCallFailingLeavesTheFaceRepairedOrAsItWas)
+{
+    for (const Repair& r : repairs()) {
+        SCOPED_TRACE(r.name);
+        EXPECT_GT(testkit::sweep_kernel_calls(r.build, r.run), 0);
+    }
+}
