@@ -46,6 +46,13 @@ public:
     // kernel option "merge_spline_vertex" on for the duration.
     static void mergeC1Edges(Ve_CocoonTag* set);
 
+    // ---- STEP recipe (heal/step_recipe.cpp) ----
+
+    // Each body of the set healed by QELXStepVelmHealer; the bodies the
+    // healer hands back take its place, in order. Repair events numbered
+    // from 0.
+    static void PostProcessRepairStep(Ve_CocoonTag* set);
+
     // ---- Point sets and product data (heal/point_sets.cpp) ----
 
     // Point bodies named by a "PSET" (else "MDI") attribute become free
