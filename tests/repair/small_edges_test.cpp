@@ -97,6 +97,26 @@ BODY* boxWithSmallTolerantEdge()
     return b;
 }
 
+// The spline sheet whose loop's pcurves all run along v = 0.5: a face whose
+// parameter box is empty in v, on a surface neither closed nor periodic.
+BODY* sheetWithEmptyParameterRange()
+{
+    BODY* b = testkit::make_spline_sheet();
+    FACE* face = b->lump()->shell()->face();
+    const COEDGE* first = face->loop()->start();
+    const COEDGE* c = first;
+    do {
+        auto* coedge = const_cast<COEDGE*>(c);
+        const QELinterval range = coedge->param_range();
+        const pcurve& old = coedge->geometry()->def();
+        const double u0 = old.eval_position(range.start_pt()).u, u1 = old.eval_position(range.end_pt()).u;
+        coedge->set_geometry(new PCURVE(
+            pcurve(testkit::linear_bs2({u0, 0.5}, {u1, 0.5}, range), 0.0, face->geometry()->equation())));
+        c = c->next();
+    } while (c != first);
+    return b;
+}
+
 struct Repair {
     const char* name;
     std::function<BODY*()> build;
@@ -182,6 +202,18 @@ TEST_F(SmallEdges, EveryKernelCallFailingLeavesTheBodyRepairedOrAsItWas)
         });
         EXPECT_GT(runs, 0);
     }
+}
+
+TEST_F(SmallEdges, AFaceWithAnEmptyParameterRangeGoes)
+{
+    BODY* b = keep(sheetWithEmptyParameterRange());
+    ASSERT_EQ(testkit::count_faces(b), 1);
+    Ve_PostProcessUtil(view(b)).removeBadUVFaces();
+    EXPECT_EQ(testkit::count_faces(b), 0);
+    EXPECT_EQ(testkit::model_problems(b), "");
+    EXPECT_GT(testkit::sweep_kernel_calls(sheetWithEmptyParameterRange,
+                                          [](BODY* body) { Ve_PostProcessUtil(view(body)).removeBadUVFaces(); }),
+              0);
 }
 
 TEST_F(SmallEdges, FacesThatAreNoSlivers)
