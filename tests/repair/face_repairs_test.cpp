@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "model/entity_views.hxx"
+#include "repair/post_process_support.hxx"
 #include "qelx/qelx_test.hxx"
 #include "repair/face_repairs.hxx"
 #include "support/model_builders.hxx"
@@ -20,28 +21,7 @@
 
 namespace {
 
-class FaceRepairs : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        qelx_test::resetFramework();
-        m_live = velm_live_object_count();
-    }
-    void TearDown() override
-    {
-        for (BODY* b : m_bodies)
-            api_del_entity(b);
-        EXPECT_EQ(velm_live_object_count(), m_live);
-        qelx_test::resetFramework();
-    }
-    BODY* keep(BODY* b)
-    {
-        m_bodies.push_back(b);
-        return b;
-    }
-    std::vector<BODY*> m_bodies;
-    long m_live = 0;
-};
+using FaceRepairs = post_process_test::PostProcess;
 
 // Read through the links, not a kernel query, so that no injected failure hits it.
 Ve_FaceTag* firstFace(BODY* b)
@@ -56,16 +36,16 @@ BODY* sheetWithScribe()
                                     {{0, 1, 2, 4, 2, 3}});
 }
 
-struct Repair {
+struct FaceRepair {
     const char* name;
     std::function<BODY*()> build;
     std::function<void(BODY*)> run;
     int loopsAfter, edgesAfter;
 };
 
-const std::vector<Repair>& repairs()
+const std::vector<FaceRepair>& faceRepairs()
 {
-    static const std::vector<Repair> all = {
+    static const std::vector<FaceRepair> all = {
         {"cone face without its apex loop", testkit::make_cone_cap,
          [](BODY* b) { firstFace(b)->AddLoopAtConicalFaceApex(); }, 2, 2},
         {"band round a cylinder, forced", [] { return testkit::make_cylinder_band(); },
@@ -80,7 +60,7 @@ const std::vector<Repair>& repairs()
 
 TEST_F(FaceRepairs, EachRepairRemovesExactlyItsFaultAndKeepsTheArea)
 {
-    for (const Repair& r : repairs()) {
+    for (const FaceRepair& r : faceRepairs()) {
         SCOPED_TRACE(r.name);
         BODY* b = keep(r.build());
         const double area = testkit::body_area(b);
@@ -140,7 +120,7 @@ TEST_F(FaceRepairs, AMarkedScribeIsFreedAndCleanedToo)
 
 TEST_F(FaceRepairs, EveryKernelCallFailingLeavesTheFaceRepairedOrAsItWas)
 {
-    for (const Repair& r : repairs()) {
+    for (const FaceRepair& r : faceRepairs()) {
         SCOPED_TRACE(r.name);
         EXPECT_GT(testkit::sweep_kernel_calls(r.build, r.run), 0);
     }

@@ -8,6 +8,7 @@
 
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
+#include "repair/post_process_support.hxx"
 #include "qelx/qelx_test.hxx"
 #include "repair/body_cleaner.hxx"
 #include "repair/post_process_util.hxx"
@@ -23,34 +24,9 @@
 
 namespace {
 
-class SmallEdges : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        qelx_test::resetFramework();
-        m_live = velm_live_object_count();
-    }
-    void TearDown() override
-    {
-        for (BODY* b : m_bodies)
-            api_del_entity(b);
-        EXPECT_EQ(velm_live_object_count(), m_live);
-        qelx_test::resetFramework();
-    }
-    BODY* keep(BODY* b)
-    {
-        m_bodies.push_back(b);
-        return b;
-    }
+using SmallEdges = post_process_test::PostProcess;
 
-    std::vector<BODY*> m_bodies;
-    long m_live = 0;
-};
-
-Ve_BodyTag* view(BODY* b)
-{
-    return ve_view<Ve_BodyTag>(b);
-}
+using post_process_test::view;
 
 // Edges of the body shorter than the length.
 int shortEdges(const BODY* b, double length)
@@ -117,7 +93,7 @@ BODY* sheetWithEmptyParameterRange()
     return b;
 }
 
-struct Repair {
+struct SmallEdgeRepair {
     const char* name;
     std::function<BODY*()> build;
     std::function<void(Ve_PostProcessUtil&)> run;
@@ -125,9 +101,9 @@ struct Repair {
     int facesAfter, edgesAfter, shortAfter;
 };
 
-const std::vector<Repair>& repairs()
+const std::vector<SmallEdgeRepair>& smallEdgeRepairs()
 {
-    static const std::vector<Repair> all = {
+    static const std::vector<SmallEdgeRepair> all = {
         {"small edge by geometry", [] { return testkit::make_box_with_small_edge(5e-7); },
          [](Ve_PostProcessUtil& u) { u.removeSmallEdges(1e-5, true); }, "RemoveSmallEdges", 6, 12, 0},
         {"two short edges in a row", [] { return boxWithTwoShortEdges(4e-7); },
@@ -144,7 +120,7 @@ const std::vector<Repair>& repairs()
 
 TEST_F(SmallEdges, EachRepairRemovesExactlyItsFaultAndKeepsAreaAndVolume)
 {
-    for (const Repair& r : repairs()) {
+    for (const SmallEdgeRepair& r : smallEdgeRepairs()) {
         SCOPED_TRACE(r.name);
         BODY* b = keep(r.build());
         ASSERT_EQ(testkit::check_findings(b), "");
@@ -194,7 +170,7 @@ TEST_F(SmallEdges, CleanModelsAreLeftExactlyAsTheyWere)
 
 TEST_F(SmallEdges, EveryKernelCallFailingLeavesTheBodyRepairedOrAsItWas)
 {
-    for (const Repair& r : repairs()) {
+    for (const SmallEdgeRepair& r : smallEdgeRepairs()) {
         SCOPED_TRACE(r.name);
         const long runs = testkit::sweep_kernel_calls(r.build, [&](BODY* b) {
             Ve_PostProcessUtil util(view(b));

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "repair/post_process_support.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
 #include "repair/vertex_util.hxx"
@@ -22,29 +23,7 @@
 
 namespace {
 
-class VertexRepairs : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        qelx_test::resetFramework();
-        m_live = velm_live_object_count();
-    }
-    void TearDown() override
-    {
-        for (BODY* b : m_bodies)
-            api_del_entity(b);
-        EXPECT_EQ(velm_live_object_count(), m_live);
-        qelx_test::resetFramework();
-    }
-    BODY* keep(BODY* b)
-    {
-        m_bodies.push_back(b);
-        return b;
-    }
-
-    std::vector<BODY*> m_bodies;
-    long m_live = 0;
-};
+using VertexRepairs = post_process_test::PostProcess;
 
 // A unit square and a quadrilateral beside it that share no edge: the
 // quadrilateral's first corner lies `gap` to the right of the square's
@@ -75,7 +54,7 @@ BODY* boxWithRedundantVertex()
                                      {1, 2, 7, 6}});
 }
 
-int tolerantVertices(const BODY* b)
+int tolerantVertexCount(const BODY* b)
 {
     ENTITY_LIST vertices;
     api_get_vertices(b, vertices);
@@ -85,7 +64,7 @@ int tolerantVertices(const BODY* b)
     return n;
 }
 
-struct Repair {
+struct VertexRepair {
     const char* name;
     std::function<BODY*()> build;
     std::function<void(Ve_VertexUtil&)> run;
@@ -93,9 +72,9 @@ struct Repair {
     bool events;
 };
 
-const std::vector<Repair>& repairs()
+const std::vector<VertexRepair>& vertexRepairs()
 {
-    static const std::vector<Repair> all = {
+    static const std::vector<VertexRepair> all = {
         {"redundant vertex on a straight edge", boxWithRedundantVertex,
          [](Ve_VertexUtil& u) { u.removeRedundantVertices(); }, 12, 8, 0, false},
         {"duplicate vertices, replaced", [] { return squareAndQuad(5e-7); },
@@ -112,7 +91,7 @@ const std::vector<Repair>& repairs()
 
 TEST_F(VertexRepairs, EachRepairRemovesExactlyItsFaultAndKeepsTheArea)
 {
-    for (const Repair& r : repairs()) {
+    for (const VertexRepair& r : vertexRepairs()) {
         SCOPED_TRACE(r.name);
         BODY* b = keep(r.build());
         ASSERT_EQ(testkit::check_findings(b), "");
@@ -122,7 +101,7 @@ TEST_F(VertexRepairs, EachRepairRemovesExactlyItsFaultAndKeepsTheArea)
         r.run(util);
         EXPECT_EQ(testkit::count_edges(b), r.edgesAfter);
         EXPECT_EQ(testkit::count_vertices(b), r.verticesAfter);
-        EXPECT_EQ(tolerantVertices(b), r.tolerantAfter);
+        EXPECT_EQ(tolerantVertexCount(b), r.tolerantAfter);
         EXPECT_EQ(testkit::check_findings(b), "");
         EXPECT_NEAR(testkit::body_area(b), area, 1e-6 * area);
         EXPECT_TRUE(events.tasksNested());
@@ -189,7 +168,7 @@ TEST_F(VertexRepairs, CleanModelsAreLeftExactlyAsTheyWere)
 
 TEST_F(VertexRepairs, EveryKernelCallFailingLeavesTheBodyRepairedOrAsItWas)
 {
-    for (const Repair& r : repairs()) {
+    for (const VertexRepair& r : vertexRepairs()) {
         SCOPED_TRACE(r.name);
         const long runs = testkit::sweep_kernel_calls(r.build, [&](BODY* b) {
             Ve_VertexUtil util(b);

@@ -8,6 +8,7 @@
 
 #include "model/entity_views.hxx"
 #include "qelx/qelx_test.hxx"
+#include "repair/post_process_support.hxx"
 #include "repair/crv_approx_util.hxx"
 #include "repair/post_process_util.hxx"
 #include "support/geometry_builders.hxx"
@@ -37,10 +38,7 @@ protected:
     long m_live = 0;
 };
 
-Ve_BodyTag* view(BODY* b)
-{
-    return ve_view<Ve_BodyTag>(b);
-}
+using post_process_test::view;
 
 // Three straight wire edges; the second vertex moved off its edges' ends.
 BODY* faultyWire()
