@@ -31,7 +31,7 @@ protected:
     long m_live = 0;
 };
 
-const Gk_LinMap kMaps[] = {Gk_LinMap(1.0, 0.0), Gk_LinMap(-1.0, 0.0), Gk_LinMap(2.0, 0.5)};
+const Gk_LinMap kLinMaps[] = {Gk_LinMap(1.0, 0.0), Gk_LinMap(-1.0, 0.0), Gk_LinMap(2.0, 0.5)};
 
 // Translates the framework curve over its domain (or the one given).
 double translatedGap(const QELXCurve3DHandle& source, Gk_Domain domain, bool expectCurve = true)
@@ -49,7 +49,7 @@ double translatedGap(const QELXCurve3DHandle& source, Gk_Domain domain, bool exp
 
 TEST_F(CurveTranslation, EveryKindMeetsItsSourceUnderEveryMap)
 {
-    for (const Gk_LinMap& map : kMaps) {
+    for (const Gk_LinMap& map : kLinMaps) {
         SCOPED_TRACE(testing::Message() << "map " << map.slope() << ", " << map.abscissa());
         const QELXBaseCurve3DHandle line = new QELXLine3D(QELXPoint3D(1, 2, 3), QELXPoint3D(0, 0, 2));
         EXPECT_LT(translatedGap(QELXCurve3D::Create(line, map), Gk_Domain(-1.0, 2.0)), 1e-12);

@@ -158,7 +158,7 @@ const std::vector<SurfaceCase>& surfaceCases()
     return cases;
 }
 
-struct MapCase {
+struct SurfaceMapCase {
     const char* what;
     double ua, uc, va, vc;
 };
@@ -171,9 +171,9 @@ class SurfaceImport : public GeometryTest {};
 // face keeps its outward side, whatever the source's parameterisation.
 TEST_F(SurfaceImport, EveryKindMeetsTheSourceUnderEveryMapAndSense)
 {
-    const MapCase maps[] = {{"identity", 1, 0, 1, 0}, {"reversed", -1, 0, 1, 0}, {"scaled and shifted", 2, 0.5, 2, 0.5}};
+    const SurfaceMapCase maps[] = {{"identity", 1, 0, 1, 0}, {"reversed", -1, 0, 1, 0}, {"scaled and shifted", 2, 0.5, 2, 0.5}};
     for (const SurfaceCase& c : surfaceCases())
-        for (const MapCase& mc : maps)
+        for (const SurfaceMapCase& mc : maps)
             for (bool faceSense : {true, false}) {
                 TestModel model;
                 const int s = c.build(model);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "point_checks.hxx"
+
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -48,12 +50,6 @@ QELXBSplineDef3D makeCurve(int p, const std::vector<double>& knots, const std::v
 }
 
 const std::vector<QELXPoint3D> kPoints = {{0, 0, 0}, {1, 2, 0}, {2, -1, 1}, {4, 0, 2}, {5, 3, 1}, {7, 1, 0}};
-
-void expectNear(const QELXPoint3D& a, const QELXPoint3D& b, double tol)
-{
-    EXPECT_NEAR(a.Distance(b), 0.0, tol) << "(" << a.x() << "," << a.y() << "," << a.z() << ") vs (" << b.x() << ","
-                                         << b.y() << "," << b.z() << ")";
-}
 
 void expectDerivativesMatchDifferences(const QELXBSplineDef3D& def, double t)
 {

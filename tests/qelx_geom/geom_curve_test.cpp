@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr double kPi = Gk_Def::QELXPI;
+constexpr double kCurvePi = Gk_Def::QELXPI;
 
 struct RecordingCurveCallback : QELXCurveCallback3D {
     explicit RecordingCurveCallback(Gk_Domain& d) : QELXCurveCallback3D(d, 1e-3, QELXMorph3D()) {}
@@ -25,7 +25,7 @@ struct Helix : QELXBaseCurve3D {
     QELXPoint3D eval(double t, QELXCurveDerivatives3D* d) const override
     {
         for (int k = 0; d && k < d->size(); ++k) {
-            const double s = t + k * kPi / 2;
+            const double s = t + k * kCurvePi / 2;
             (*d)[k] = QELXPoint3D(std::cos(s), std::sin(s), k == 0 ? t : k == 1 ? 1.0 : 0.0);
         }
         return QELXPoint3D(std::cos(t), std::sin(t), t);
@@ -85,12 +85,12 @@ TEST(GeomCurve, LinesAndEllipsesHandOverTheirDefinitions)
     EXPECT_EQ(cb.calls, (std::vector<std::string>{"line", "ellipse"}));
     EXPECT_DOUBLE_EQ(cb.map().slope(), 2.0);
     EXPECT_FALSE(line->domain().isFinite());
-    EXPECT_DOUBLE_EQ(arc->domain().high(), kPi); // [0, 2pi] seen through t -> 2t
+    EXPECT_DOUBLE_EQ(arc->domain().high(), kCurvePi); // [0, 2pi] seen through t -> 2t
 
     EXPECT_NEAR(line->getBase()->length(Gk_Domain(0.0, 1.5)), 3.0, 1e-12);
     EXPECT_DOUBLE_EQ(ellipse.radiusRatio(), 1.0 / 3.0);
     const QELXEllipseDef3D circle(QELXPoint3D(), QELXPoint3D(2, 0, 0), QELXPoint3D(0, 2, 0));
-    EXPECT_NEAR(QELXEllipse3D(circle).length(Gk_Domain(0.0, 2 * kPi)), 4 * kPi, 1e-9);
+    EXPECT_NEAR(QELXEllipse3D(circle).length(Gk_Domain(0.0, 2 * kCurvePi)), 4 * kCurvePi, 1e-9);
     // Ellipse inversion: Newton on the foot-point condition.
     for (double t : {0.3, 2.0, 5.5}) {
         const QELXPoint3D p = ellipse.eval(t) + QELXPoint3D(0, 0, 0.2);
@@ -116,9 +116,9 @@ TEST(GeomCurve, DefaultTraversalApproximatesThroughTheCallbacksDomain)
     // Default inversion and box of a foreign curve.
     EXPECT_NEAR(helix->invert(QELXPoint3D(std::cos(2.5), std::sin(2.5), 2.5), nullptr), 2.5, 1e-9);
     QELXBox3D box;
-    EXPECT_EQ(helix->getBase()->GetBoundingBox(Gk_Domain(0.0, kPi), box), QELI_OK);
+    EXPECT_EQ(helix->getBase()->GetBoundingBox(Gk_Domain(0.0, kCurvePi), box), QELI_OK);
     EXPECT_NEAR(box.low().x(), -1.0, 1e-12);
-    EXPECT_NEAR(box.high().z(), kPi, 1e-12);
+    EXPECT_NEAR(box.high().z(), kCurvePi, 1e-12);
     EXPECT_NE(helix->getBase()->GetBoundingBox(Gk_Domain(), box), QELI_OK);
     double scale = 7.0;
     EXPECT_FALSE(helix->getBase()->GetParamScale(scale));

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "point_checks.hxx"
+
 #include <cmath>
 #include <string>
 #include <vector>
@@ -10,12 +12,6 @@
 namespace {
 
 constexpr double kPi = Gk_Def::QELXPI;
-
-void expectNear(const QELXPoint3D& a, const QELXPoint3D& b, double tol)
-{
-    EXPECT_NEAR(a.Distance(b), 0.0, tol) << "(" << a.x() << "," << a.y() << "," << a.z() << ") vs (" << b.x() << ","
-                                         << b.y() << "," << b.z() << ")";
-}
 
 // First and mixed derivatives against central differences; the normal is
 // the unit cross product of the first ones.

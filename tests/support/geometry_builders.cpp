@@ -10,7 +10,7 @@
 
 namespace testkit {
 namespace {
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 // Faces over shared edges; coedges of one edge join its partner ring.
 class shape_builder {

@@ -10,7 +10,7 @@
 
 namespace testkit {
 namespace {
-void check(const outcome& o, const char* what) {
+void check_query(const outcome& o, const char* what) {
   if (!o.ok()) throw std::runtime_error(std::string(what) + " failed");
 }
 
@@ -112,8 +112,8 @@ BODY* make_apple_cap() {
 
 BODY* make_plane_box_at(const QELposition& origin, double dx, double dy, double dz) {
   BODY* b = make_plane_box(dx, dy, dz);
-  check(api_apply_transf(b, translate_transf(origin - QELposition())), "api_apply_transf");
-  check(api_change_body_trans(b), "api_change_body_trans");
+  check_query(api_apply_transf(b, translate_transf(origin - QELposition())), "api_apply_transf");
+  check_query(api_change_body_trans(b), "api_change_body_trans");
   return b;
 }
 
@@ -122,25 +122,25 @@ BODY* make_two_shell_body(const QELposition& second) {
   BODY* other = make_plane_box_at(second, 2.0, 2.0, 2.0);
   const bool inside = second.x() > 0.0 && second.x() < 8.0 && second.y() > 0.0 && second.y() < 8.0 &&
                       second.z() > 0.0 && second.z() < 8.0;
-  if (inside) check(api_reverse_body(other), "api_reverse_body");
+  if (inside) check_query(api_reverse_body(other), "api_reverse_body");
   SHELL* moved = other->lump()->shell();
   other->lump()->set_shell(nullptr);
   moved->set_lump(body->lump());
   body->lump()->shell()->set_next(moved);
-  check(api_del_entity(other), "api_del_entity");
+  check_query(api_del_entity(other), "api_del_entity");
   return body;
 }
 
 void strip_pcurves(ENTITY* e) {
   ENTITY_LIST coedges;
-  check(api_get_coedges(e, coedges), "api_get_coedges");
+  check_query(api_get_coedges(e, coedges), "api_get_coedges");
   for (ENTITY* c = (coedges.init(), coedges.next()); c; c = coedges.next())
     static_cast<COEDGE*>(c)->set_geometry(nullptr);
 }
 
 std::vector<FACE*> faces_of(const ENTITY* e) {
   ENTITY_LIST list;
-  check(api_get_faces(e, list), "api_get_faces");
+  check_query(api_get_faces(e, list), "api_get_faces");
   std::vector<FACE*> out;
   for (ENTITY* f = (list.init(), list.next()); f; f = list.next()) out.push_back(static_cast<FACE*>(f));
   return out;

@@ -13,7 +13,7 @@
 #include "velm/testkit.hxx"
 
 using namespace testkit;
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 namespace {
 struct area_case {

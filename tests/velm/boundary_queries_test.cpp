@@ -16,7 +16,7 @@
 #include "velm_test_support.hxx"
 
 using namespace testkit;
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 namespace {
 // A free edge along the curve over [t0, t1].

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 const double ktol = 1e-10;
 
 bs3_curve cubic(const std::vector<QELposition>& pts, const std::vector<double>& knots) {

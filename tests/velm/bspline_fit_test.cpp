@@ -10,7 +10,7 @@
 #include "velm/testkit.hxx"
 
 namespace {
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 // A surface cubic in u and in v: the bicubic interpolant must reproduce it.
 QELposition cubic(double u, double v) { return QELposition(u, v, u * u * u - 2 * u * v * v + v * v * v + 1); }

@@ -10,7 +10,7 @@
 
 namespace {
 
-const double ktol = 1e-10;
+const double ksurface_tol = 1e-10;
 
 // A 4 x 3 net, degree 2 x 2, row-major: point (i, j) at index i * 3 + j.
 std::vector<QELposition> net(double lift) {
@@ -23,7 +23,7 @@ std::vector<QELposition> net(double lift) {
 bs3_surface make(const std::vector<QELposition>& p, int u_pole = 0) {
   const double uk[7] = {0, 0, 0, 0.5, 1, 1, 1};
   const double vk[6] = {0, 0, 0, 2, 2, 2};
-  return bs3_surface_from_ctrlpts(2, 0, 0, u_pole, 4, 2, 0, 0, 0, 3, p.data(), nullptr, QELresabs, 7, uk, 6, vk, ktol);
+  return bs3_surface_from_ctrlpts(2, 0, 0, u_pole, 4, 2, 0, 0, 0, 3, p.data(), nullptr, QELresabs, 7, uk, 6, vk, ksurface_tol);
 }
 
 }  // namespace

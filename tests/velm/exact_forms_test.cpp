@@ -8,7 +8,7 @@
 #include "velm/surface_build.hxx"
 
 namespace {
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 struct bs_owner {
   bs3_surface s;

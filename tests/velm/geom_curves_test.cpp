@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 using velm_test::expect_close;
 

@@ -18,7 +18,7 @@ using namespace testkit;
 using namespace velm_test;
 
 namespace {
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 std::string records(const ENTITY_LIST& list) { return saved_records(list); }
 std::string records(ENTITY* e) {

@@ -14,7 +14,7 @@
 #include "velm_test_support.hxx"
 
 namespace {
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 // Su and Sv against central differences of the position.
 void expect_consistent_derivatives(const surface& s, const QELpar_pos& uv, double tol = 1e-5) {

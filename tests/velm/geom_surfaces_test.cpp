@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 struct named_surface {
   std::string name;

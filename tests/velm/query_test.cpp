@@ -14,7 +14,7 @@
 
 using namespace testkit;
 using velm_test::loop_type;
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 namespace {
 int external(const LOOP* l) {

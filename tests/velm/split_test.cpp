@@ -15,7 +15,7 @@
 #include "velm_test_support.hxx"
 
 using namespace testkit;
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 namespace {
 std::string records_of(BODY* b) {

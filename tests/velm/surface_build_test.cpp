@@ -16,7 +16,7 @@
 using namespace testkit;
 
 namespace {
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 std::vector<COEDGE*> coedges_of(const ENTITY* e) {
   ENTITY_LIST list;

@@ -11,9 +11,9 @@
 using namespace testkit;
 
 namespace {
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
-spline test_spline() { return velm_test::spline_from(make_test_bs3_surface()); }
+spline extend_test_spline() { return velm_test::spline_from(make_test_bs3_surface()); }
 
 void expect_box(const QELpar_box& got, const QELpar_box& want) {
   EXPECT_NEAR(got.u_range().start_pt(), want.u_range().start_pt(), 1e-9);
@@ -49,7 +49,7 @@ void expect_degenerate(const surface& base, double d, const QELbox& bound) {
 }  // namespace
 
 TEST(SurfaceExtend, GrowsToTargetKeepingTheOldRangeAndReportsC2Joins) {
-  const spline original = test_spline();
+  const spline original = extend_test_spline();
   for (int check : {0, 1}) {
     spline s = original;
     const QELpar_box target(QELinterval(-0.5, 1.3), QELinterval(0.2, 1.25));
@@ -81,7 +81,7 @@ TEST(SurfaceExtend, GrowsToTargetKeepingTheOldRangeAndReportsC2Joins) {
 }
 
 TEST(SurfaceExtend, TargetInsideLeavesSurfaceAlone) {
-  spline s = test_spline();
+  spline s = extend_test_spline();
   const bs3_surface before = s.sur();
   extension_info ui, vi;
   extend_surface(s, QELpar_box(QELinterval(0.2, 0.8), QELinterval(0.0, 1.0)), 1, ui, vi);
@@ -93,13 +93,13 @@ TEST(SurfaceExtend, RefusesAnalyticSurfacesAndInfiniteTargets) {
   plane p(QELposition(), QELunit_vector(0, 0, 1));
   extension_info ui, vi;
   EXPECT_THROW(extend_surface(p, QELpar_box(QELinterval(0, 1), QELinterval(0, 1)), 0, ui, vi), velm_exception);
-  spline s = test_spline();
+  spline s = extend_test_spline();
   const QELpar_box open_ended(QELinterval(interval_bounded_below, 0.0, 0.0), QELinterval(0, 1));
   EXPECT_THROW(extend_surface(s, open_ended, 0, ui, vi), velm_exception);
 }
 
 TEST(SurfaceExtend, LimitedSplineKeepsItsLimitWidenedToTheTarget) {
-  spline s = test_spline();
+  spline s = extend_test_spline();
   s.limit_u(QELinterval(0.1, 0.9));
   extension_info ui, vi;
   extend_surface(s, QELpar_box(QELinterval(0.1, 1.4), QELinterval(0.0, 1.0)), 0, ui, vi);
@@ -131,7 +131,7 @@ TEST(SurfaceExtend, AnalyticOffsetsMoveByTheDistanceWithTheSameSense) {
 }
 
 TEST(SurfaceExtend, SplineAndEllipticalConeOffsetsGoThroughTheOffsetDefinition) {
-  const spline s = test_spline();
+  const spline s = extend_test_spline();
   int status = -1;
   std::unique_ptr<surface> off(offset_surface(s, s.bound(s.param_range()), 0.3, status));
   ASSERT_NE(off, nullptr);

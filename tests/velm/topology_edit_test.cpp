@@ -15,10 +15,10 @@
 #include "velm_test_support.hxx"
 
 using namespace testkit;
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 namespace {
-std::string records_of(BODY* b) {
+std::string body_records(BODY* b) {
   ENTITY_LIST l;
   l.add(b);
   return velm_test::saved_records(l);
@@ -83,7 +83,7 @@ TEST_F(TopologyEdit, EditsLeaveValidModelsAndFailedFramesRollBackExactly) {
   for (const edit_case& c : cases) {
     SCOPED_TRACE(c.name);
     BODY* b = c.make();
-    const std::string before = records_of(b);
+    const std::string before = body_records(b);
     const double area_before = area_of(b);
     // Inside a frame that then fails, the body comes back as it was.
     outcome failed = velm_api("edit then fail", [&] {
@@ -91,7 +91,7 @@ TEST_F(TopologyEdit, EditsLeaveValidModelsAndFailedFramesRollBackExactly) {
       velm_api_error_throw(VELM_BAD_ARGUMENT);
     });
     EXPECT_FALSE(failed.ok());
-    EXPECT_EQ(records_of(b), before);
+    EXPECT_EQ(body_records(b), before);
     // Done for real: valid on both sides, nothing lost between them.
     BODY* extra = nullptr;
     ASSERT_TRUE(velm_api("edit", [&] { extra = c.edit(b); }).ok());

@@ -15,8 +15,6 @@ using namespace ve_export;
 
 namespace {
 
-constexpr QELIResult kInvalid = 0x100000b;
-constexpr QELIResult kNotFound = 0x1000001;
 
 // The cached handle of the entity, or a new one from the view. An empty
 // cached handle counts as absent and is overwritten by the view's answer.

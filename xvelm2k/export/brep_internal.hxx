@@ -8,6 +8,11 @@
 
 namespace ve_export {
 
+// What the exporter's queries answer for an entity of the wrong kind, resp. for
+// nothing found.
+constexpr QELIResult kInvalid = 0x100000b;
+constexpr QELIResult kNotFound = 0x1000001;
+
 template <class Kernel>
 bool isKind(const ENTITY* e);
 #define VE_KIND(K)                                                                                                     \

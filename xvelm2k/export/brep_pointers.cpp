@@ -16,8 +16,6 @@ using namespace ve_export;
 
 namespace {
 
-constexpr QELIResult kInvalid = 0x100000b;
-constexpr QELIResult kNotFound = 0x1000001;
 
 void corners(const QELXBox3D& box, double low[3], double high[3])
 {

@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr QELIResult kFailure = 0x1000001;
+constexpr QELIResult kPcurveFailure = 0x1000001;
 
 } // namespace
 
@@ -49,7 +49,7 @@ QELIResult QELXVelmPCurveImporter::Import()
     int type = 0;
     m_exporter->GetPCurveType(m_identifier, type);
     if (type != QELXGeometryPCurveTypeNurbs)
-        return kFailure;
+        return kPcurveFailure;
     ImportPCurve();
     return 0;
 }
@@ -65,7 +65,7 @@ QELIResult QELXVelmPCurveImporter::ImportPCurve()
     const QELXBSCurveDef2D curveDef(def);
     BuildBs2Curve(curveDef);
     if (!m_bs2)
-        return kFailure;
+        return kPcurveFailure;
     FixControlPointCoincidence(curveDef);
     if (!m_coedge)
         return 0;
@@ -74,7 +74,7 @@ QELIResult QELXVelmPCurveImporter::ImportPCurve()
         // Nothing takes the B-spline: it must not outlive the import.
         if (m_bs2)
             bs2_curve_delete(m_bs2);
-        return kFailure;
+        return kPcurveFailure;
     }
     bs2_curve taken = m_bs2;
     COEDGE* coedge = m_coedge;
@@ -86,7 +86,7 @@ QELIResult QELXVelmPCurveImporter::ImportPCurve()
     if (taken)
         bs2_curve_delete(taken);
     m_bs2 = nullptr;
-    return attached.ok() ? QELIResult(0) : kFailure;
+    return attached.ok() ? QELIResult(0) : kPcurveFailure;
 }
 
 void QELXVelmPCurveImporter::BuildBs2Curve(const QELXBSCurveDef2D& curveDef)

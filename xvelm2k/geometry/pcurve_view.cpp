@@ -11,7 +11,7 @@
 
 namespace {
 
-const char* const kSource = "ve_pcurvetag";
+const char* const kPcurveSource = "ve_pcurvetag";
 
 // The B-spline plus the pcurve's offset as a framework definition.
 QELXBSplineDef2D toDefinition(bs2_curve b, const QELpar_vec& offset)
@@ -65,7 +65,7 @@ QELXBSplineDef2D Ve_PCurveTag::bspline(const Gk_Domain& range, double, double* a
         bs2_curve_delete(piece);
     if (copy)
         bs2_curve_delete(copy);
-    reportKernelError(kept, kSource, __LINE__);
+    reportKernelError(kept, kPcurveSource, __LINE__);
     return def;
 }
 
@@ -73,7 +73,7 @@ QELXPoint2D Ve_PCurveTag::eval(double t, QELXCurveDerivatives2D* d) const
 {
     QELpar_pos uv;
     QELpar_vec duv;
-    velmViewGuard(kSource, __LINE__, [&] { getDef()->def().eval(t, uv, &duv); });
+    velmViewGuard(kPcurveSource, __LINE__, [&] { getDef()->def().eval(t, uv, &duv); });
     const QELXPoint2D point(uv.u, uv.v);
     if (d) {
         (*d)[0] = point;
@@ -86,7 +86,7 @@ QELXPoint2D Ve_PCurveTag::eval(double t, QELXCurveDerivatives2D* d) const
 QELIResult Ve_PCurveTag::GetBoundingBox(const Gk_Domain& range, QELXBox2D& box) const
 {
     QELpar_box b;
-    if (!velmViewGuard(kSource, __LINE__, [&] { b = getDef()->def().bound(QELinterval(range.low(), range.high())); }))
+    if (!velmViewGuard(kPcurveSource, __LINE__, [&] { b = getDef()->def().bound(QELinterval(range.low(), range.high())); }))
         b = QELpar_box(QELinterval(0.0, 0.0), QELinterval(0.0, 0.0));
     return box.Set(QELXPoint2D(b.low().u, b.low().v), QELXPoint2D(b.high().u, b.high().v));
 }
@@ -94,7 +94,7 @@ QELIResult Ve_PCurveTag::GetBoundingBox(const Gk_Domain& range, QELXBox2D& box) 
 Gk_Domain Ve_PCurveTag::principalRange() const
 {
     double period = 0.0;
-    velmViewGuard(kSource, __LINE__, [&] { period = getDef()->def().param_period(); });
+    velmViewGuard(kPcurveSource, __LINE__, [&] { period = getDef()->def().param_period(); });
     return Gk_Domain(0.0, period, Gk_Def::FuzzKnot);
 }
 
@@ -114,7 +114,7 @@ double Ve_PCurveTag::invert(const QELXPoint2D&, QELXCurveDerivatives2D*) const
 
 void Ve_PCurveTag::negate()
 {
-    velmViewGuard(kSource, __LINE__, [&] {
+    velmViewGuard(kPcurveSource, __LINE__, [&] {
         pcurve reversed = getDef()->equation(false);
         reversed.negate();
         getDef()->set_def(reversed);
@@ -124,7 +124,7 @@ void Ve_PCurveTag::negate()
 Ve_PCurveTag* Ve_PCurveTag::copy() const
 {
     PCURVE* made = nullptr;
-    velmViewGuard(kSource, __LINE__, [&] { made = VELM_NEW PCURVE(getDef()->equation(false)); });
+    velmViewGuard(kPcurveSource, __LINE__, [&] { made = VELM_NEW PCURVE(getDef()->equation(false)); });
     return view(made);
 }
 

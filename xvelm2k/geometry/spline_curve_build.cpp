@@ -417,7 +417,7 @@ bool makePeriodicOverDomain(EDGE* edge, const Gk_Domain& domain, curve*& crv, bs
     const double d0 = d.low(), d1 = d.high(), r0 = r.start_pt(), r1 = r.end_pt();
     if (!(d0 - r0 < -0.01 || d1 - r1 > 0.01 || d1 - r0 < -0.01 || d0 - r1 > 0.01))
         return false;
-    bs3_curve periodic = makePeriodicBs3(b);
+    bs3_curve periodic = ve_spline_curve::makePeriodicBs3(b);
     if (!periodic)
         return true;
     delete crv;
@@ -557,7 +557,7 @@ void fitToEdge(EDGE* edge, const Gk_Domain& domain, curve*& crv, bs3_curve& bs3,
         }
     }
     intcurve* built = nullptr;
-    const int answer = buildIntcurve(space.b, QELresfit, surf1 ? &surf1->equation() : nullptr,
+    const int answer = ve_spline_curve::buildIntcurve(space.b, QELresfit, surf1 ? &surf1->equation() : nullptr,
                                      surf2 ? &surf2->equation() : nullptr, pc1.b, pc2.b, built);
     if (answer == 0 && built) {
         // The new curve owns the copies.

@@ -25,8 +25,8 @@ using namespace surface_import;
 
 namespace {
 
-constexpr const char* kCheckTask = "SplineSurfaceCheck";
-constexpr int kTaskLevel = 50;
+using spline_surface_check::kCheckTask;
+using spline_surface_check::kTaskLevel;
 constexpr double kG1SmoothingTol = 0.001;
 constexpr double kSeamG1Tol = 0.0032845;
 constexpr double kFitTestTol = 0.001;

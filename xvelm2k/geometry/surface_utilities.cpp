@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr const char* kCheckTask = "SplineSurfaceCheck";
-constexpr int kTaskLevel = 50;
+using spline_surface_check::kCheckTask;
+using spline_surface_check::kTaskLevel;
 
 bool samePlane(const plane& a, const plane& b)
 {

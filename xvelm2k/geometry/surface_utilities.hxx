@@ -8,6 +8,12 @@
 
 class FACE;
 
+// The task that the spline surface checks announce by start and end events.
+namespace spline_surface_check {
+constexpr const char* kCheckTask = "SplineSurfaceCheck";
+constexpr int kTaskLevel = 50;
+} // namespace spline_surface_check
+
 // Same kernel type and equal within the kernel's resolutions: planes, cones,
 // spheres and tori by their data, splines by the kernel's comparison; any
 // other type is never equal.

@@ -13,7 +13,7 @@
 
 namespace {
 
-const char* const kSource = "ve_surfacetag";
+const char* const kSurfaceSource = "ve_surfacetag";
 
 QELXPoint3D fw(const QELvector& v)
 {
@@ -262,7 +262,7 @@ QELXPoint3D Ve_SurfaceTag::eval(const QELXPoint2D& uv, Gk_Flat3* flat) const
     QELvector d1[2], d2[3];
     bool leftHanded = false;
     // A failure answers the origin with zero derivatives, and says so.
-    velmViewGuard(kSource, __LINE__, [&] {
+    velmViewGuard(kSurfaceSource, __LINE__, [&] {
         geometry().eval(QELpar_pos(uv[0], uv[1]), pos, d1, d2);
         leftHanded = geometry().left_handed_uv();
     });
@@ -287,7 +287,7 @@ QELXPoint3D Ve_SurfaceTag::eval(const QELXPoint2D& uv, Gk_Flat3* flat) const
 QELXPoint2D Ve_SurfaceTag::invert(const QELXPoint3D& p, Gk_Flat3* flat) const
 {
     QELpar_pos uv;
-    if (!velmViewGuard(kSource, __LINE__, [&] { uv = geometry().param(Ve_Pt3(p)); }))
+    if (!velmViewGuard(kSurfaceSource, __LINE__, [&] { uv = geometry().param(Ve_Pt3(p)); }))
         return QELXPoint2D();
     const QELXPoint2D result(uv.u, uv.v);
     if (flat)
@@ -306,7 +306,7 @@ Gk_Domain Ve_SurfaceTag::principalRange(bool alongU) const
         s.unlimit();
         period = alongU ? s.param_period_u() : s.param_period_v();
     });
-    reportKernelError(r.error_number(), kSource, __LINE__);
+    reportKernelError(r.error_number(), kSurfaceSource, __LINE__);
     return Gk_Domain(0.0, period, Gk_Def::FuzzKnot);
 }
 
@@ -323,7 +323,7 @@ Gk_Domain Ve_SurfaceTag::vPrincipalRange() const
 QELIResult Ve_SurfaceTag::GetBoundingBox(const Gk_Span& span, QELXBox3D& box) const
 {
     QELbox b;
-    if (!velmViewGuard(kSource, __LINE__,
+    if (!velmViewGuard(kSurfaceSource, __LINE__,
                        [&] { b = geometry().bound(QELpar_box(Ve_Domain(span.u()), Ve_Domain(span.v()))); }))
         b = QELbox(QELposition());
     box.Set(Ve_Pt3(b.low()), Ve_Pt3(b.high()));
@@ -381,13 +381,13 @@ bool Ve_SurfaceTag::IsRightHandedUV() const
 void Ve_SurfaceTag::apply(const QELXMorph3D& m)
 {
     ENTITY_LIST done;
-    velmViewGuard(kSource, __LINE__, [&] { getDef()->apply_transform(Ve_Morph(m), done); });
+    velmViewGuard(kSurfaceSource, __LINE__, [&] { getDef()->apply_transform(Ve_Morph(m), done); });
 }
 
 Ve_SurfaceTag* Ve_SurfaceTag::copy() const
 {
     SURFACE* made = nullptr;
-    velmViewGuard(kSource, __LINE__, [&] { made = make_surface(geometry()); });
+    velmViewGuard(kSurfaceSource, __LINE__, [&] { made = make_surface(geometry()); });
     return view(made);
 }
 

@@ -157,7 +157,7 @@ bool rebuildEdgeCurveFromFaces(EDGE* edge)
     // The list is freed on every way out, and the edge gets a copy of the curve.
     struct Freed {
         ss_curve_record*& list;
-        ~Freed() { delete_ss_curve_records(list); }
+        ~Freed() { sg_delete_ss_list(list); }
     } freed{curves};
     if (!velmCall([&] {
              curves = d3_sf_sf_int(f1->geometry()->equation(), f2->geometry()->equation(), QELbox(low, high),

@@ -9,6 +9,8 @@
 
 namespace gk_solve {
 
+inline constexpr double kTwoPi = 2.0 * Gk_Def::QELXPI;
+
 // Newton on f(t) = C'(t).(C(t) - p), the condition of a foot point; a
 // Gauss-Newton step where f' is not positive. Stops at a step below
 // Gk_Def::FuzzKnot.

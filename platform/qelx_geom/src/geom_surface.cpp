@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr double kTwoPi = 2.0 * Gk_Def::QELXPI;
+using gk_solve::kTwoPi;
 
 Gk_Domain unbounded() { return Gk_Domain(0, 0.0, 0.0, Gk_Def::FuzzKnot); }
 

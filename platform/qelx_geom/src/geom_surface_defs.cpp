@@ -6,7 +6,7 @@
 
 namespace {
 
-constexpr double kTwoPi = 2.0 * Gk_Def::QELXPI;
+using gk_solve::kTwoPi;
 
 // k-th derivatives of cos and sin.
 double cosk(double x, int k) { return std::cos(x + k * Gk_Def::QELXPI / 2.0); }

@@ -45,7 +45,7 @@ std::vector<COEDGE*> face_coedges(const FACE* f) {
   return out;
 }
 
-const FACE* face_of(const COEDGE* c) { return c && c->loop() ? c->loop()->face() : nullptr; }
+const FACE* coedge_face(const COEDGE* c) { return c && c->loop() ? c->loop()->face() : nullptr; }
 
 // Groups of faces connected through shared edges, in the order of `faces`.
 std::vector<std::vector<FACE*>> edge_connected(const std::vector<FACE*>& faces) {
@@ -55,7 +55,7 @@ std::vector<std::vector<FACE*>> edge_connected(const std::vector<FACE*>& faces) 
   for (std::size_t k = 0; k < faces.size(); ++k)
     for (COEDGE* c : face_coedges(faces[k]))
       for (COEDGE* p : edge_coedges(c->edge()))
-        if (auto it = index.find(face_of(p)); it != index.end()) uf.unite(k, it->second);
+        if (auto it = index.find(coedge_face(p)); it != index.end()) uf.unite(k, it->second);
   std::vector<std::vector<FACE*>> out;
   for (auto& g : uf.groups()) {
     out.emplace_back();
@@ -70,7 +70,7 @@ bool solid_group(const std::vector<FACE*>& faces) {
     for (COEDGE* c : face_coedges(f)) {
       std::vector<COEDGE*> ring = edge_coedges(c->edge());
       if (ring.size() != 2 || ring[0]->sense() == ring[1]->sense()) return false;
-      if (std::find(faces.begin(), faces.end(), face_of(ring[0] == c ? ring[1] : ring[0])) == faces.end())
+      if (std::find(faces.begin(), faces.end(), coedge_face(ring[0] == c ? ring[1] : ring[0])) == faces.end())
         return false;
     }
   }
@@ -114,7 +114,7 @@ void nonmanifold_topology(const std::vector<FACE*>& faces, ENTITY_LIST& edges, E
   for (COEDGE* c : all) {
     std::vector<COEDGE*> ring = edge_coedges(c->edge());
     std::size_t on_faces = 0;
-    for (COEDGE* p : ring) on_faces += face_of(p) ? 1 : 0;
+    for (COEDGE* p : ring) on_faces += coedge_face(p) ? 1 : 0;
     if (on_faces > 2 || (on_faces == 2 && ring[0]->sense() == ring[1]->sense())) edges.add(c->edge());
   }
   // Coedges at each vertex, joined where a loop turns at the vertex and across partners.

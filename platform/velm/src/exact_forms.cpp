@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 // One factor: knots, and per control point its coordinates and weight.
 struct factor {

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 int side_of(curve_eval_side s) { return s == side_below ? -1 : 1; }
 

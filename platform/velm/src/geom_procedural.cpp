@@ -26,7 +26,7 @@ QELvector turn(const QELvector& w, const QELunit_vector& a, double angle) {
 
 void zero_derivs(int n, QELvector* d) { std::fill(d, d + (n >= 2 ? 5 : n >= 1 ? 2 : 0), QELvector()); }
 
-QELposition as_pos(const QELvector& v) { return QELposition(v.x(), v.y(), v.z()); }
+QELposition pos_of(const QELvector& v) { return QELposition(v.x(), v.y(), v.z()); }
 
 curve* translated(const curve& c, const QELvector& by) {
   const QELtransf t = translate_transf(by);
@@ -78,7 +78,7 @@ rot_spl_sur::~rot_spl_sur() { delete profile_; }
 void rot_spl_sur::eval_derivs(const QELpar_pos& uv, int n, QELposition& pos, QELvector* d, int uside, int) const {
   QELvector p[3];
   profile_->eval_derivs(uv.u, std::min(n, 2), p, uside);
-  const QELvector w = turn(as_pos(p[0]) - axis_point_, axis_dir_, uv.v);
+  const QELvector w = turn(pos_of(p[0]) - axis_point_, axis_dir_, uv.v);
   pos = axis_point_ + w;
   if (n < 1) return;
   d[0] = turn(p[1], axis_dir_, uv.v);
@@ -246,7 +246,7 @@ void sweep_spl_sur::eval_derivs(const QELpar_pos& uv, int n, QELposition& pos, Q
   profile_->eval_derivs(uv.u, std::min(n, 2), p, uside);
   rail_->eval_derivs(uv.v, std::min(n, 2), r, vside);
   rail_->eval_derivs(v_origin(), 0, r0);
-  pos = as_pos(p[0] + (r[0] - r0[0]));
+  pos = pos_of(p[0] + (r[0] - r0[0]));
   if (n < 1) return;
   d[0] = p[1];
   d[1] = r[1];
@@ -300,7 +300,7 @@ void law_spl_sur::eval_derivs(const QELpar_pos& uv, int n, QELposition& pos, QEL
     return QELvector(a[0], a[1], a[2]);
   };
   const QELvector p = at(uv.u, uv.v);
-  pos = as_pos(p) * placed_;
+  pos = pos_of(p) * placed_;
   if (n < 1) return;
   const double hu = 1e-4 * std::max(1e-3, box_.u_range().finite() ? box_.u_range().length() : 1.0);
   const double hv = 1e-4 * std::max(1e-3, box_.v_range().finite() ? box_.v_range().length() : 1.0);

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 double sign_of(double x) { return x < 0.0 ? -1.0 : 1.0; }
 

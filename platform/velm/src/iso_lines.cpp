@@ -62,13 +62,6 @@ ss_curve_record* iso_line(const surface& srf, int dir, double value, const QELbo
   return rec;
 }
 
-void delete_record(ss_curve_record* r) {
-  delete r->cur;
-  if (r->pcur1) bs2_curve_delete(r->pcur1);
-  if (r->pcur2) bs2_curve_delete(r->pcur2);
-  delete r;
-}
-
 // Where the record's curve runs in the face's parameter space.
 QELpar_pos par_of(const ss_curve_record& r, const surface& srf, double t, QELpar_pos& guess, bool& have_guess) {
   if (r.iso_dir == 1) return {t, r.iso_value};
@@ -157,14 +150,6 @@ void sg_make_curve_edges(ss_curve_record* curves, ENTITY_LIST& edges) {
     auto* v0 = velm_require(VELM_NEW VERTEX(velm_require(VELM_NEW APOINT(p0))));
     auto* v1 = velm_require(VELM_NEW VERTEX(velm_require(VELM_NEW APOINT(p1))));
     edges.add(velm_require(VELM_NEW EDGE(v0, v1, make_curve(*r->cur), FORWARD, EDGE_cvty_unknown, &r->range)));
-  }
-}
-
-void sg_delete_ss_list(ss_curve_record*& curves) {
-  while (curves) {
-    ss_curve_record* next = curves->next;
-    delete_record(curves);
-    curves = next;
   }
 }
 

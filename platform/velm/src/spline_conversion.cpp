@@ -10,7 +10,7 @@
 
 namespace {
 
-const surface* face_surface(const FACE* face) {
+const surface* surface_of_face(const FACE* face) {
   return face && face->geometry() ? &face->geometry()->equation() : nullptr;
 }
 
@@ -26,7 +26,7 @@ ENTITY_LIST coedges_of(ENTITY* e) {
 
 void add_pcurve(COEDGE* ce) {
   if (ce->geometry() || !ce->edge() || !ce->edge()->geometry() || !ce->loop()) return;
-  const surface* srf = face_surface(ce->loop()->face());
+  const surface* srf = surface_of_face(ce->loop()->face());
   if (!srf) return;
   const EDGE* edge = ce->edge();
   // The edge's range is in the edge's direction; the curve runs the other way
@@ -43,14 +43,14 @@ void add_pcurve(COEDGE* ce) {
 // The spline form of a face's surface over the face, or null when it is a
 // spline already in exact form.
 bs3_surface spline_form(const FACE* face, double tol, double* achieved) {
-  const surface* srf = face_surface(face);
+  const surface* srf = surface_of_face(face);
   if (!srf) return nullptr;
   const QELbox region = get_face_box(face);
   return bs3_surface_make_sur(*srf, region, tol, achieved);
 }
 
 void convert_face(FACE* face) {
-  const surface* srf = face_surface(face);
+  const surface* srf = surface_of_face(face);
   if (!srf) return;
   if (srf->type() == 10 && static_cast<const spline*>(srf)->get_spl_sur().id() == exact_spl_sur::id) return;
   bs3_surface b = spline_form(face, srf->type() == 10 ? QELresfit : 0.0, nullptr);
@@ -76,7 +76,7 @@ void sg_rm_pcurves_from_entity(ENTITY* e, int spline_faces_only, int keep_tolera
     COEDGE* ce = static_cast<COEDGE*>(list[i]);
     if (!ce || !ce->geometry()) continue;
     if (keep_tolerant && is_TCOEDGE(ce)) continue;
-    const surface* srf = ce->loop() ? face_surface(ce->loop()->face()) : nullptr;
+    const surface* srf = ce->loop() ? surface_of_face(ce->loop()->face()) : nullptr;
     if (spline_faces_only && (!srf || srf->type() != 10)) continue;
     ce->set_geometry(nullptr);
   }
@@ -90,7 +90,7 @@ void sg_add_pcurves_to_entity(ENTITY* e) {
 
 outcome api_accurate_bs3_approximation(const FACE* face, double tol, bs3_surface& result, double* achieved) {
   return velm_api("api_accurate_bs3_approximation", [&] {
-    if (!face_surface(face)) velm_api_error_throw(VELM_NULL_ENTITY);
+    if (!surface_of_face(face)) velm_api_error_throw(VELM_NULL_ENTITY);
     result = spline_form(face, tol, achieved);
     if (!result) velm_api_error_throw(VELM_API_FAILED);
   });

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr double pi = std::numbers::pi;
+using std::numbers::pi;
 
 // Builds the face of a surface over a parameter box (see the header): sides in
 // the order bottom (v0, +u), right (u1, +v), top (v1, -u), left (u0, -v), the

@@ -2,7 +2,11 @@
 
 #include "velm/api.hxx"
 
-ss_curve_record::~ss_curve_record() { delete cur; }
+ss_curve_record::~ss_curve_record() {
+  delete cur;
+  if (pcur1) bs2_curve_delete(pcur1);
+  if (pcur2) bs2_curve_delete(pcur2);
+}
 
 ss_curve_record* d3_sf_sf_int(const surface& a, const surface& b, const QELbox& region, double) {
   velm_check_call("d3_sf_sf_int");
@@ -25,10 +29,10 @@ ss_curve_record* d3_sf_sf_int(const surface& a, const surface& b, const QELbox& 
   return rec;
 }
 
-void delete_ss_curve_records(ss_curve_record*& list) {
-  while (list) {
-    ss_curve_record* next = list->next;
-    delete list;
-    list = next;
+void sg_delete_ss_list(ss_curve_record*& curves) {
+  while (curves) {
+    ss_curve_record* next = curves->next;
+    delete curves;
+    curves = next;
   }
 }

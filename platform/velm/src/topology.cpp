@@ -212,7 +212,7 @@ void lose_live(ENTITY* e) {
 
 // Elements of a next-chain, collected first so that losing them is safe.
 template <class T>
-std::vector<T*> chain(T* first) {
+std::vector<T*> next_chain(T* first) {
   std::vector<T*> out;
   const std::size_t limit = velm_walk_limit();
   for (T* e = first; e && out.size() < limit; e = e->next()) {
@@ -330,7 +330,7 @@ QELposition point_of(const VERTEX* v) {
 // BODY
 BODY::BODY(LUMP* first) {
   f_.lump = first;
-  for (LUMP* l : chain(first)) l->set_body(this);
+  for (LUMP* l : next_chain(first)) l->set_body(this);
 }
 
 BODY::BODY(WIRE* wire) {
@@ -362,7 +362,7 @@ VELM_TOPOLOGY_LINKS_ONLY(BODY, ENTITY, f_)
 LUMP::LUMP(SHELL* first_shell, LUMP* next) {
   f_.shell = first_shell;
   f_.next = next;
-  for (SHELL* s : chain(first_shell)) s->set_lump(this);
+  for (SHELL* s : next_chain(first_shell)) s->set_lump(this);
 }
 
 void LUMP::set_next(LUMP* next, int) { set_field(this, f_.next, next); }
@@ -373,7 +373,7 @@ ENTITY* LUMP::owner() const { return f_.body; }
 void LUMP::lose() {
   velm_lose_scope scope;
   if (is_lost() || is_backup_image()) return;
-  for (SHELL* s : chain(f_.shell)) lose_live(s);
+  for (SHELL* s : next_chain(f_.shell)) lose_live(s);
   ENTITY::lose();
 }
 
@@ -389,7 +389,7 @@ VELM_TOPOLOGY_LINKS_ONLY(LUMP, ENTITY, f_)
 SHELL::SHELL(FACE* first_face, SHELL* next) {
   f_.face = first_face;
   f_.next = next;
-  for (FACE* f : chain(first_face)) f->set_shell(this);
+  for (FACE* f : next_chain(first_face)) f->set_shell(this);
 }
 
 void SHELL::set_next(SHELL* next, int) { set_field(this, f_.next, next); }
@@ -400,9 +400,9 @@ ENTITY* SHELL::owner() const { return f_.lump; }
 
 int SHELL::is_closed() const {
   if (f_.wire) return 0;
-  for (FACE* f : chain(f_.face)) {
+  for (FACE* f : next_chain(f_.face)) {
     if (f->sides() != 0) return 0;
-    for (LOOP* l : chain(f->loop()))
+    for (LOOP* l : next_chain(f->loop()))
       for (COEDGE* c : ring(l->start())) {
         COEDGE* p = c->partner();
         if (!p || p->partner() != c || p->sense() == c->sense()) return 0;
@@ -416,8 +416,8 @@ int SHELL::is_closed() const {
 void SHELL::lose() {
   velm_lose_scope scope;
   if (is_lost() || is_backup_image()) return;
-  for (FACE* f : chain(f_.face)) lose_live(f);
-  for (WIRE* w : chain(f_.wire)) lose_live(w);
+  for (FACE* f : next_chain(f_.face)) lose_live(f);
+  for (WIRE* w : next_chain(f_.wire)) lose_live(w);
   ENTITY::lose();
 }
 
@@ -436,7 +436,7 @@ FACE::FACE(LOOP* first_loop, FACE* next, SURFACE* geometry, sense_type sense) {
   f_.next = next;
   f_.sense = sense;
   set_geometry(geometry);
-  for (LOOP* l : chain(first_loop)) l->set_face(this);
+  for (LOOP* l : next_chain(first_loop)) l->set_face(this);
 }
 
 void FACE::set_next(FACE* next, int) { set_field(this, f_.next, next); }
@@ -453,7 +453,7 @@ ENTITY* FACE::owner() const { return f_.shell; }
 void FACE::lose() {
   velm_lose_scope scope;
   if (is_lost() || is_backup_image()) return;
-  for (LOOP* l : chain(f_.loop)) lose_live(l);
+  for (LOOP* l : next_chain(f_.loop)) lose_live(l);
   set_geometry(nullptr);
   ENTITY::lose();
 }

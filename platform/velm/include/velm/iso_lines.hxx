@@ -13,21 +13,8 @@
 #include "velm/lists.hxx"
 #include "velm/math.hxx"
 #include "velm/memory.hxx"
+#include "velm/surface_intersect.hxx"
 #include "velm/topology.hxx"
-
-// One curve of a list of curves (intersections and iso-lines). The record owns
-// its curve and pcurves.
-struct ss_curve_record : public VELM_OBJECT {
-  ss_curve_record* next = nullptr;
-  curve* cur = nullptr;
-  bs2_curve pcur1 = nullptr;
-  bs2_curve pcur2 = nullptr;
-  QELinterval range;
-  // Iso-lines know where they run: 1 along u at v = iso_value, 2 along v at
-  // u = iso_value; 0 for other curves (their points are inverted onto the surface).
-  int iso_dir = 0;
-  double iso_value = 0.0;
-};
 
 // What a trim leaves besides the curves: how many pieces were cut from how
 // many curves.
@@ -46,5 +33,4 @@ ff_header* sg_trim_curves_to_face(ss_curve_record*& curves, const FACE* face);
 // One free edge per record (its curve over the record's range, a vertex at
 // each end), in list order.
 void sg_make_curve_edges(ss_curve_record* curves, ENTITY_LIST& edges);
-void sg_delete_ss_list(ss_curve_record*& curves);
 void sg_delete_ff_header(ff_header*& header);
