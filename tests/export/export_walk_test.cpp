@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr double kPi = std::numbers::pi;
+constexpr double kWalkPi = std::numbers::pi;
 
 double distance(const QELXPoint3D& a, const QELposition& b)
 {
@@ -44,11 +44,11 @@ struct EveryKind {
         hemisphere = testkit::make_hemisphere(4);
         patch = testkit::make_spline_sheet();
         torus = testkit::make_torus_band(true);
-        const double c = std::cos(kPi / 6), s = std::sin(kPi / 6);
+        const double c = std::cos(kWalkPi / 6), s = std::sin(kWalkPi / 6);
         coneFace = make_face_cone(cone(QELposition(20, 0, 0), QELunit_vector(0, 0, 1), QELvector(3, 0, 0), 1.0, -s, c, 0.0),
-                                  -kPi / 2, kPi / 2, 2.0);
+                                  -kWalkPi / 2, kWalkPi / 2, 2.0);
         const ellipse profile(QELposition(34, 0, 0), QELunit_vector(0, 1, 0), QELvector(1, 0, 0), 1.0, 0.0);
-        const QELinterval arc(0.0, kPi / 2), turn(0.0, kPi);
+        const QELinterval arc(0.0, kWalkPi / 2), turn(0.0, kWalkPi);
         revolvedFace = make_face_spline(
             spline(VELM_NEW rot_spl_sur(profile, QELposition(30, 0, 0), QELvector(0, 0, 1), &arc, &turn)));
         bs3_surface wavy = testkit::make_test_bs3_surface();
@@ -84,7 +84,7 @@ struct EveryKind {
     QELCOLLECTION* group;
 };
 
-bool exactKind(const SURFACE* s)
+bool exactSurfaceKind(const SURFACE* s)
 {
     const int type = s->type();
     if (type != 10)
@@ -112,7 +112,7 @@ TEST_F(ExportTest, TheFrameworkIsToldWhatTheKernelHolds)
         const FACE* kernel = faces[f];
         const qelx_test::TestFace& face = told.faces[f];
         const surface& srf = kernel->geometry()->equation();
-        const double tol = exactKind(kernel->geometry()) ? 1e-9 : 1e-6;
+        const double tol = exactSurfaceKind(kernel->geometry()) ? 1e-9 : 1e-6;
         EXPECT_EQ(face.sense, kernel->sense() == FORWARD);
         for (double a : {0.1, 0.5, 0.9})
             for (double b : {0.2, 0.7}) {

@@ -108,7 +108,7 @@ std::string firstDifference(const std::string& a, const std::string& b)
 }
 
 // Where the live kernel objects were made.
-std::string madeAt()
+std::string madeAtInExport()
 {
     std::vector<std::pair<const char*, int>> where;
     velm_live_objects(where);
@@ -170,7 +170,7 @@ protected:
         velm_test_reset();
         if (!fired)
             return false;
-        EXPECT_EQ(velm_live_object_count(), objects) << where << "kernel objects left alive:" << madeAt();
+        EXPECT_EQ(velm_live_object_count(), objects) << where << "kernel objects left alive:" << madeAtInExport();
         if (run.status == 0) {
             EXPECT_EQ(firstDifference(readWhole(out), clean), "") << where << "a different document without a failure";
         } else {
@@ -191,13 +191,13 @@ protected:
     int succeeded = 0, failed = 0;
 };
 
-void failCall(long n) { velm_test_fail_call("*", n, qelvelm_api_errmod.message_code(VELM_API_FAILED)); }
-void failAllocation(long n) { velm_test_fail_alloc_after(n); }
+void failCallInExport(long n) { velm_test_fail_call("*", n, qelvelm_api_errmod.message_code(VELM_API_FAILED)); }
+void failAllocationInExport(long n) { velm_test_fail_alloc_after(n); }
 
 TEST_F(ExportSweep, EveryKernelCallFailingInTurn)
 {
     long n = 1;
-    while (runOnce(failCall, n, "kernel call"))
+    while (runOnce(failCallInExport, n, "kernel call"))
         ++n;
     EXPECT_GT(n, 100);
     // Some calls may fail without harm (a query retried, a cache refilled), most may not.
@@ -210,7 +210,7 @@ TEST_F(ExportSweep, AllocationsFailingInTurn)
 {
     long n = 1;
     int runs = 0;
-    while (runOnce(failAllocation, n, "allocation"))
+    while (runOnce(failAllocationInExport, n, "allocation"))
         n += 2 + ++runs % 3;
     EXPECT_GT(runs, 50);
     EXPECT_GT(failed, 0);

@@ -58,7 +58,7 @@ BODY* expect_sound_face(FACE* face) {
   return body;
 }
 
-spline test_spline() { return velm_test::spline_from(make_test_bs3_surface()); }
+spline build_test_spline() { return velm_test::spline_from(make_test_bs3_surface()); }
 
 // A spline that is the exact form of the analytic surface over the box.
 spline exact_spline(const surface& analytic, const QELpar_box& box) {
@@ -97,7 +97,7 @@ TEST(SurfaceBuild, PlaneFaceRefusesEmptySizesAndZeroNormal) {
 }
 
 TEST(SurfaceBuild, SplineFaceIsBoundedByItsFourIsoLines) {
-  const spline s = test_spline();
+  const spline s = build_test_spline();
   FACE* face = make_face_spline(s);
   EXPECT_EQ(loop_count(face), 1);
   EXPECT_EQ(coedges_of(face).size(), 4u);
@@ -107,7 +107,7 @@ TEST(SurfaceBuild, SplineFaceIsBoundedByItsFourIsoLines) {
 }
 
 TEST(SurfaceBuild, SplineFaceOverSubRangeAndLeftHandedSplineStayPeripheries) {
-  spline s = test_spline();
+  spline s = build_test_spline();
   const QELpar_box part(QELinterval(0.25, 0.5), QELinterval(-1.0, 0.75));  // v cut to the surface
   FACE* face = make_face_spline(s, &part);
   QELpar_box got;
@@ -147,13 +147,13 @@ TEST(SurfaceBuild, ClosedSplineGetsSeparationLoopsAndPolesNoEdges) {
 
 TEST(SurfaceBuild, SplineBodyHasOneSheetFace) {
   BODY* body = nullptr;
-  ASSERT_TRUE(api_make_spline(test_spline(), body).ok());
+  ASSERT_TRUE(api_make_spline(build_test_spline(), body).ok());
   EXPECT_EQ(faces_of(body).size(), 1u);
   EXPECT_EQ(model_problems(body), "");
   EXPECT_FALSE(is_closed_solid_body(body));
   api_del_entity(body);
   velm_test_fail_next("make_face_spline", qelvelm_api_errmod.message_code(VELM_API_FAILED));
-  EXPECT_FALSE(api_make_spline(test_spline(), body).ok());
+  EXPECT_FALSE(api_make_spline(build_test_spline(), body).ok());
   EXPECT_EQ(body, nullptr);
   velm_test_reset();
 }

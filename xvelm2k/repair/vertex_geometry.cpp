@@ -23,10 +23,10 @@
 
 namespace {
 
-constexpr int kTaskLevel = 50;
+constexpr int kVertexTaskLevel = 50;
 constexpr int kMaxMergedVertices = 16200;
 
-const curve* curveOf(const EDGE* e)
+const curve* edgeCurveOf(const EDGE* e)
 {
     const CURVE* c = e ? e->geometry() : nullptr;
     return c && c->has_equation() ? &c->equation() : nullptr;
@@ -40,7 +40,7 @@ QELposition pointOf(const VERTEX* v)
 // The plain edge's end at the vertex, on its curve (its stored end position without one).
 QELposition curveEndAt(const EDGE* e, const VERTEX* v)
 {
-    const curve* c = curveOf(e);
+    const curve* c = edgeCurveOf(e);
     const bool atStart = e->start() == v;
     if (!c)
         return atStart ? e->start_pos() : e->end_pos();
@@ -122,8 +122,8 @@ double overlapTolerance(const EDGE* e)
 
 bool areEdgesOverlapping(const EDGE* e1, const EDGE* e2)
 {
-    const curve* c1 = curveOf(e1);
-    const curve* c2 = curveOf(e2);
+    const curve* c1 = edgeCurveOf(e1);
+    const curve* c2 = edgeCurveOf(e2);
     if (!c1 || !c2 || c1->type() != c2->type())
         return false;
     const double t = overlapTolerance(e1) + overlapTolerance(e2);
@@ -482,8 +482,8 @@ void Ve_VertexUtil::remDuplVerticesByChangeVertGeom()
     std::vector<ENTITY*> roots;
     if (!ve_repair::shellsOrBody(body, roots))
         return;
-    QELXStartTaskEvent::Fire("RemDuplVerticesByChangeVertGeomStart", "RemoveDuplicateVertices", kTaskLevel);
+    QELXStartTaskEvent::Fire("RemDuplVerticesByChangeVertGeomStart", "RemoveDuplicateVertices", kVertexTaskLevel);
     for (ENTITY* root : roots)
         remEntityDuplVerticesByChangeVertGeom(root);
-    QELXEndTaskEvent::Fire(0, "RemDuplVerticesByChangeVertGeomEnd", "RemoveDuplicateVertices", kTaskLevel, true);
+    QELXEndTaskEvent::Fire(0, "RemDuplVerticesByChangeVertGeomEnd", "RemoveDuplicateVertices", kVertexTaskLevel, true);
 }

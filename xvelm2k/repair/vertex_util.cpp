@@ -24,10 +24,10 @@
 
 namespace {
 
-constexpr int kStraight = 1;
+constexpr int kStraightType = 1;
 constexpr int kEllipse = 2;
 
-const curve* curveOf(const EDGE* e)
+const curve* vertexEdgeCurve(const EDGE* e)
 {
     const CURVE* c = e ? e->geometry() : nullptr;
     return c && c->has_equation() ? &c->equation() : nullptr;
@@ -37,7 +37,7 @@ const curve* curveOf(const EDGE* e)
 // the curve's foot of the point.
 bool alongEdge(const EDGE* e, const QELposition& p, QELvector& d1, QELvector& d2)
 {
-    const curve* c = curveOf(e);
+    const curve* c = vertexEdgeCurve(e);
     if (!c)
         return false;
     return velmGuard([&] {
@@ -65,7 +65,7 @@ double edgeLength(const EDGE* e)
 // The parameter of the point on the edge's curve, in the edge's own direction.
 double edgeParam(const EDGE* e, const QELposition& p)
 {
-    const double t = curveOf(e)->param(p);
+    const double t = vertexEdgeCurve(e)->param(p);
     return e->sense() == REVERSED ? -t : t;
 }
 
@@ -268,8 +268,8 @@ void Ve_VertexUtil::removeRedundantVertices()
                 continue;
             EDGE* e1 = reinterpret_cast<EDGE*>(around[0]);
             EDGE* e2 = reinterpret_cast<EDGE*>(around[1]);
-            const curve* c1 = curveOf(e1);
-            const curve* c2 = curveOf(e2);
+            const curve* c1 = vertexEdgeCurve(e1);
+            const curve* c2 = vertexEdgeCurve(e2);
             if (!c1 || !c2 || c1->type() != c2->type())
                 continue;
             const QELposition p = v->geometry()->coords();
@@ -282,7 +282,7 @@ void Ve_VertexUtil::removeRedundantVertices()
             if (carriesLayerOrAlias(e1) || carriesLayerOrAlias(e2))
                 continue;
             const int kind = c1->type();
-            if (kind != kStraight && kind != kEllipse)
+            if (kind != kStraightType && kind != kEllipse)
                 continue;
             if (dd1.len() != dd2.len())
                 continue;
@@ -296,7 +296,7 @@ void Ve_VertexUtil::removeRedundantVertices()
                 continue;
             if (getPole(e1, v))
                 continue;
-            const bool straight = kind == kStraight && !Gk_Func::equal(dot, 1.0, 1e-6);
+            const bool straight = kind == kStraightType && !Gk_Func::equal(dot, 1.0, 1e-6);
             velmInnerCall([&] { mergeAcross(v, e1, e2, straight); });
         }
     }
@@ -321,7 +321,7 @@ void Ve_VertexUtil::mergeAcross(VERTEX* v, EDGE* e1, EDGE* e2, bool notParallel)
     w->add_edge(e1);
     const double low = takeOver ? edgeParam(e1, startPoint) : start;
     double high = edgeParam(e1, w->geometry()->coords());
-    const double period = curveOf(e1)->param_period();
+    const double period = vertexEdgeCurve(e1)->param_period();
     while (period > 0.0 && high <= low)
         high += period;
     const QELinterval range(low, high);
