@@ -233,3 +233,51 @@ TEST_F(SmallEdges, ANullBodyChangesNothingAndStillEndsItsTasks)
     EXPECT_EQ(events.count("StartTask"), 3);
     EXPECT_EQ(events.count("EndTask"), 3);
 }
+
+TEST_F(SmallEdges, SmallTolerantEdgesAreJudgedByTheirVerticesTolerances)
+{
+    struct Case {
+        double gap, tolerance; // 0: plain vertices
+        bool small;
+    };
+    const Case cases[] = {
+        {5e-6, 0.0, false},   // plain vertices
+        {5e-6, 1e-5, true},   // a straight edge inside its vertices' tolerance
+        {2e-5, 1e-5, false},  // longer than the tolerance
+        {5e-4, 0.2, false},   // tolerances beyond 0.1
+        {5e-4, 2.0, true},    // both beyond 1.0 and the curve shorter than 0.001
+        {2e-3, 2.0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.gap);
+        BODY* b = keep(testkit::make_box_with_small_edge(c.gap));
+        EDGE* small = nullptr;
+        ENTITY_LIST edges;
+        api_get_edges(b, edges);
+        for (int i = 0; i < edges.count() && !small; ++i)
+            if (static_cast<EDGE*>(edges[i])->length() < 0.01)
+                small = static_cast<EDGE*>(edges[i]);
+        ASSERT_NE(small, nullptr);
+        if (c.tolerance > 0.0)
+            for (VERTEX* v : {small->start(), small->end()}) {
+                TVERTEX* tv = nullptr;
+                ASSERT_TRUE(api_replace_vertex_with_tvertex(v, tv).ok());
+                tv->set_tolerance(c.tolerance);
+            }
+        EXPECT_EQ(Ve_BodyCleaner(view(b)).isSmallTolerantEdge(ve_view<Ve_EdgeTag>(small)), c.small);
+    }
+}
+
+TEST_F(SmallEdges, TheWorkingToleranceIsTheSmallerOfTheGivenAndTheSliverTolerance)
+{
+    // The box's sliver tolerance is 1e-5.
+    const struct {
+        double gap, given;
+        int edgesAfter;
+    } cases[] = {{5e-6, 1e-6, 13}, {5e-6, 1e-5, 12}, {2e-5, 1e-4, 13}, {2e-5, 1e-3, 13}};
+    for (const auto& c : cases) {
+        BODY* b = keep(testkit::make_box_with_small_edge(c.gap));
+        Ve_PostProcessUtil(view(b)).removeSmallEdges(c.given, true);
+        EXPECT_EQ(testkit::count_edges(b), c.edgesAfter) << c.gap << " at " << c.given;
+    }
+}
