@@ -119,6 +119,28 @@ std::vector<ENTITY*> models(const QELtransf& t)
     return all;
 }
 
+// The u of each singular point (a cone's apex, a sphere's pole) that the
+// face holds inside every loop.
+std::vector<double> singularPointsInside(const FACE* face)
+{
+    const surface& srf = face->geometry()->equation();
+    std::vector<double> at;
+    if (srf.type() == 2 && !static_cast<const cone&>(srf).is_cylinder())
+        at.push_back(static_cast<const cone&>(srf).apex_u());
+    if (srf.type() == 3)
+        at = {-kPi / 2, kPi / 2};
+    std::vector<double> inside;
+    for (double u : at) {
+        const QELposition p = srf.eval_position(QELpar_pos(u, 0.0));
+        bool in = face->loop() != nullptr;
+        for (const LOOP* l = face->loop(); l && in; l = l->next())
+            in = point_in_loop(p, l) == pfc_inside;
+        if (in)
+            inside.push_back(u);
+    }
+    return inside;
+}
+
 bool hasPCurve(const COEDGE* c)
 {
     return c->geometry() && c->geometry()->has_equation();
@@ -147,7 +169,7 @@ TEST_F(DocumentRoundTrip, PointsNormalsVerticesAndPCurvesRebuildTheKernelModel)
         SCOPED_TRACE(frame.name);
         const qelx_test::TestModel doc = document(models(frame.transform));
         ASSERT_EQ(doc.faces.size(), m_faces.size());
-        int exactFaces = 0, pcurves = 0, vertexEnds = 0, againstCurve = 0;
+        int exactFaces = 0, pcurves = 0, vertexEnds = 0, againstCurve = 0, singularFaces = 0;
         for (std::size_t f = 0; f < m_faces.size(); ++f) {
             const FACE* kernel = m_faces[f];
             const qelx_test::TestFace& face = doc.faces[f];
@@ -174,6 +196,12 @@ TEST_F(DocumentRoundTrip, PointsNormalsVerticesAndPCurvesRebuildTheKernelModel)
                     EXPECT_GT((doc.surfaceNormal(face.surface, u, v) * (n * side)) * told, exact ? 1.0 - 1e-6 : 0.99)
                         << what << " normal at " << u << ", " << v;
                 }
+            // A singular point that closes the face lies in its box.
+            for (const double at : singularPointsInside(kernel)) {
+                ++singularFaces;
+                EXPECT_TRUE(at >= face.uDomain[0] - 1e-12 && at <= face.uDomain[1] + 1e-12)
+                    << what << " reaches u = " << at << " beyond [" << face.uDomain[0] << ", " << face.uDomain[1] << "]";
+            }
             const LOOP* loop = kernel->loop();
             for (int l : face.loops) {
                 ASSERT_NE(loop, nullptr) << what;
@@ -212,6 +240,7 @@ TEST_F(DocumentRoundTrip, PointsNormalsVerticesAndPCurvesRebuildTheKernelModel)
         EXPECT_GT(pcurves, 40);
         EXPECT_GT(vertexEnds, 40);
         EXPECT_GT(againstCurve, 20);
+        EXPECT_GE(singularFaces, 2) << "a cone cap and a hemisphere";
         double worstDeviation = 0.0;
         for (const qelx_test::TestSurface& surface : doc.surfaces)
             worstDeviation = std::max(worstDeviation, surface.deviation);

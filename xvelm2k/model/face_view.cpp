@@ -1,4 +1,7 @@
 // Lump, shell and face views.
+#include <algorithm>
+#include <vector>
+
 #include "model/document.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
@@ -178,6 +181,56 @@ bool Ve_FaceTag::trim()
     return velmCall([&] { trim_face(getDef(), "none"); }).ok();
 }
 
+namespace {
+
+// A singular point of the surface (a cone's apex, a sphere's pole, a
+// collapsed end) that every loop of the face holds on its material side
+// closes the face without a loop there: the box reaches it along the
+// singular direction.
+void reachSingularPoints(const FACE* face, const surface& srf, QELpar_box& box)
+{
+    if (!face->loop() || box.empty())
+        return;
+    const QELpar_box full = srf.param_range(nullptr);
+    const QELinterval& u = box.u_range();
+    const QELinterval& v = box.v_range();
+    std::vector<std::pair<QELpar_pos, bool>> points; // (parameters, singular in u)
+    auto atU = [&](double at) {
+        if (srf.singular_u(at))
+            points.push_back({QELpar_pos(at, v.mid_pt()), true});
+    };
+    auto atV = [&](double at) {
+        if (srf.singular_v(at))
+            points.push_back({QELpar_pos(u.mid_pt(), at), false});
+    };
+    if (full.u_range().bounded_below())
+        atU(full.u_range().start_pt());
+    if (full.u_range().bounded_above())
+        atU(full.u_range().end_pt());
+    if (full.v_range().bounded_below())
+        atV(full.v_range().start_pt());
+    if (full.v_range().bounded_above())
+        atV(full.v_range().end_pt());
+    if (srf.type() == 2 && !static_cast<const cone&>(srf).is_cylinder())
+        atU(static_cast<const cone&>(srf).apex_u());
+    for (const auto& [uv, alongU] : points) {
+        const double at = alongU ? uv.u : uv.v;
+        const QELinterval& own = alongU ? u : v;
+        if (at >= own.start_pt() && at <= own.end_pt())
+            continue;
+        const QELposition p = srf.eval_position(uv);
+        bool inside = true;
+        for (const LOOP* l = face->loop(); l && inside; l = l->next())
+            inside = point_in_loop(p, l) == pfc_inside;
+        if (!inside)
+            continue;
+        const QELinterval wider(std::min(own.start_pt(), at), std::max(own.end_pt(), at));
+        box = alongU ? QELpar_box(wider, v) : QELpar_box(u, wider);
+    }
+}
+
+} // namespace
+
 Gk_Span Ve_FaceTag::getSpan() const
 {
     const FACE* face = getDef();
@@ -185,7 +238,10 @@ Gk_Span Ve_FaceTag::getSpan() const
     if (!s)
         return Gk_Span();
     QELpar_box box;
-    const outcome boxed = velmInnerCall([&] { sg_get_face_par_box(face, box); });
+    const outcome boxed = velmInnerCall([&] {
+        if (sg_get_face_par_box(face, box) && s->has_equation())
+            reachSingularPoints(face, s->equation(), box);
+    });
     if (!boxed.ok()) {
         // The whole surface stands in for the face's box: a wider span than
         // the face's, so the failure is reported, not only absorbed.
