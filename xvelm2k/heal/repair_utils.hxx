@@ -2,6 +2,7 @@
 // Post-import healing: the recipes and the body operations they share.
 // Static members only; the class holds no data.
 #include "model/containers.hxx"
+#include "model/kernel_functions.hxx"
 #include "xvelm2k/export.hxx"
 
 class BODY;
@@ -10,13 +11,6 @@ class ENTITY_LIST;
 class Ve_BodyTag;
 class Ve_CocoonTag;
 class QELXVelmDocument;
-
-// The application's product-data callback: the imported document's entity
-// list, the product name, the source file name, a third text (empty) and the
-// caller's flag. Null until an application sets one.
-using QELXVelmProductDataCallback = void (*)(ENTITY_LIST*, const char*, const char*, const char*, bool);
-XVELM2KA_API extern QELXVelmProductDataCallback QELXVelmProductDataCallback_fct;
-XVELM2KA_API void QELXVelmSetProductDataCallback(QELXVelmProductDataCallback callback);
 
 class XVELM2KA_API QELXVeRepairUtils {
 public:

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "qelx/qelx_array.hxx"
+#include "qelx/qelx_string.hxx"
 #include "velm/math.hxx"
 
 // Growable array of values. The storage belongs to the framework's array
@@ -272,6 +273,19 @@ struct QELXHashTraits {
         }
     }
     static bool Equal(const K& a, const K& b) { return a == b; }
+};
+
+// Text keys: h = h * 33 + c over the characters taken as signed bytes.
+template <>
+struct QELXHashTraits<Gk_String> {
+    static std::uint32_t Hash(const Gk_String& key)
+    {
+        std::uint32_t h = 0;
+        for (int i = 0; i < key.length(); ++i)
+            h = h * 33u + static_cast<std::uint32_t>(static_cast<signed char>(key[i]));
+        return h;
+    }
+    static bool Equal(const Gk_String& a, const Gk_String& b) { return a == b; }
 };
 
 // Point comparator of point-keyed tables: 0 for the same point within the

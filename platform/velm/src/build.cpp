@@ -428,3 +428,220 @@ outcome api_reverse_body(BODY* body) {
     for (const FACE* f : body_faces(body)) reverse_face(const_cast<FACE*>(f));
   });
 }
+
+// ---------------------------------------------------------------------------
+// Separation, flattening and unstitching of whole bodies.
+#include "velm/body_heal.hxx"
+
+namespace {
+
+BODY** body_array(BODY* first, const ENTITY_LIST& more, int& n) {
+  n = 1 + more.count();
+  auto** out = new BODY*[static_cast<std::size_t>(n)];
+  out[0] = first;
+  for (int k = 0; k < more.count(); ++k) out[k + 1] = static_cast<BODY*>(more[k]);
+  return out;
+}
+
+// Face groups connected through manifold edges only (two face coedges of
+// opposite senses), so that groups meeting at a non-manifold edge stay apart.
+std::map<const FACE*, std::size_t> manifold_groups(const std::vector<FACE*>& faces) {
+  std::map<const FACE*, std::size_t> index;
+  for (std::size_t k = 0; k < faces.size(); ++k) index[faces[k]] = k;
+  union_find uf(faces.size());
+  for (std::size_t k = 0; k < faces.size(); ++k)
+    for (COEDGE* c : face_coedges(faces[k])) {
+      std::vector<COEDGE*> ring;
+      for (COEDGE* p : edge_coedges(c->edge()))
+        if (face_of(p)) ring.push_back(p);
+      if (ring.size() != 2 || ring[0]->sense() == ring[1]->sense()) continue;
+      if (auto it = index.find(face_of(ring[0] == c ? ring[1] : ring[0])); it != index.end()) uf.unite(k, it->second);
+    }
+  std::map<const FACE*, std::size_t> group;
+  for (std::size_t k = 0; k < faces.size(); ++k) group[faces[k]] = uf.find(k);
+  return group;
+}
+
+void link_ring(EDGE* e, const std::vector<COEDGE*>& ring) {
+  e->set_coedge(ring.empty() ? nullptr : ring.front());
+  for (std::size_t k = 0; k < ring.size(); ++k) {
+    ring[k]->set_edge(e);
+    ring[k]->set_partner(ring.size() > 1 ? ring[(k + 1) % ring.size()] : nullptr);
+  }
+}
+
+void swap_vertex(EDGE* e, VERTEX* from, VERTEX* to) {
+  if (e->start() == from) e->set_start(to);
+  if (e->end() == from) e->set_end(to);
+  from->delete_edge(e);
+  to->add_edge(e);
+}
+
+BODY* body_of_groups(const std::vector<std::vector<FACE*>>& groups, const BODY* like) {
+  if (groups.empty()) return nullptr;
+  LUMP* first = nullptr;
+  LUMP* last = nullptr;
+  for (const auto& g : groups) {
+    auto* shell = velm_require(VELM_NEW SHELL());
+    set_shell_faces(shell, g);
+    auto* lump = velm_require(VELM_NEW LUMP());
+    set_lump_shells(lump, {shell});
+    if (last) {
+      last->set_next(lump);
+    } else {
+      first = lump;
+    }
+    last = lump;
+  }
+  BODY* b = body_for(first, like);
+  for (LUMP* l : chain(first)) l->set_body(b);
+  copy_attrib(like, b);
+  return b;
+}
+
+}  // namespace
+
+outcome api_separate_body(BODY* body, int& n_bodies, BODY**& bodies) {
+  n_bodies = 0;
+  bodies = nullptr;
+  return velm_api("api_separate_body", [&] {
+    if (!body) velm_api_error_throw(VELM_NULL_ENTITY);
+    ENTITY_LIST made;
+    separate_body_shells(body, made);
+    separate_body_lumps(body, made);
+    for (int k = 0; k < made.count(); ++k) copy_attrib(body, made[k]);
+    bodies = body_array(body, made, n_bodies);
+  });
+}
+
+outcome api_flatten_body(BODY* body) {
+  return velm_api("api_flatten_body", [&] {
+    if (!body) velm_api_error_throw(VELM_NULL_ENTITY);
+    std::vector<LUMP*> lumps = chain(body->lump());
+    if (lumps.empty()) return;
+    std::vector<FACE*> faces;
+    std::vector<WIRE*> wires;
+    std::vector<SHELL*> shells;
+    for (LUMP* l : lumps)
+      for (SHELL* s : chain(l->shell())) {
+        shells.push_back(s);
+        for (FACE* f : shell_faces(s)) faces.push_back(f);
+        for (WIRE* w : chain(s->wire())) wires.push_back(w);
+      }
+    if (shells.empty()) return;
+    SHELL* keep = shells.front();
+    set_shell_faces(keep, faces);
+    keep->set_wire(wires.empty() ? nullptr : wires.front());
+    for (std::size_t k = 0; k < wires.size(); ++k) {
+      wires[k]->set_shell(keep);
+      wires[k]->set_next(k + 1 < wires.size() ? wires[k + 1] : nullptr);
+    }
+    for (std::size_t k = 1; k < shells.size(); ++k) {
+      shells[k]->set_face(nullptr);
+      shells[k]->set_wire(nullptr);
+      shells[k]->set_next(nullptr);
+      shells[k]->lose();
+    }
+    set_lump_shells(lumps.front(), {keep});
+    lumps.front()->set_next(nullptr);
+    for (std::size_t k = 1; k < lumps.size(); ++k) {
+      lumps[k]->set_shell(nullptr);
+      drop_lump(lumps[k]);
+    }
+  });
+}
+
+outcome api_unstitch_nonmani(BODY* body, BODY*& solids, BODY*& sheets, BODY*& laminas, BODY*& wires) {
+  solids = sheets = laminas = wires = nullptr;
+  return velm_api("api_unstitch_nonmani", [&] {
+    if (!body) velm_api_error_throw(VELM_NULL_ENTITY);
+    std::vector<FACE*> faces;
+    for (const FACE* f : body_faces(body)) faces.push_back(const_cast<FACE*>(f));
+    const auto group = manifold_groups(faces);
+    auto group_of = [&](const COEDGE* c) -> std::size_t {
+      const FACE* f = face_of(c);
+      return f ? group.at(f) : faces.size();  // wires form a group of their own
+    };
+
+    // Each face group gets its own copy of a non-manifold edge.
+    std::vector<EDGE*> edges;
+    for (FACE* f : faces)
+      for (COEDGE* c : face_coedges(f))
+        if (std::find(edges.begin(), edges.end(), c->edge()) == edges.end()) edges.push_back(c->edge());
+    for (EDGE* e : edges) {
+      std::map<std::size_t, std::vector<COEDGE*>> by_group;
+      std::vector<std::size_t> order;
+      for (COEDGE* c : edge_coedges(e)) {
+        auto [it, fresh] = by_group.try_emplace(group_of(c));
+        if (fresh) order.push_back(it->first);
+        it->second.push_back(c);
+      }
+      if (order.size() < 2) continue;
+      link_ring(e, by_group[order[0]]);
+      for (std::size_t k = 1; k < order.size(); ++k) {
+        const QELinterval range = e->param_range();
+        auto* copy = velm_require(VELM_NEW EDGE(e->start(), e->end(), e->geometry(), e->sense(),
+                                                e->get_convexity(), &range));
+        if (copy->start()) copy->start()->add_edge(copy);
+        if (copy->end()) copy->end()->add_edge(copy);
+        link_ring(copy, by_group[order[k]]);
+      }
+    }
+
+    // Each further face group at a vertex gets its own copy of the vertex.
+    ENTITY_LIST vertices;
+    velm_topology_walk(body, VERTEX_TYPE, vertices);
+    for (int i = 0; i < vertices.count(); ++i) {
+      auto* v = static_cast<VERTEX*>(vertices[i]);
+      ENTITY_LIST around;
+      sg_q_edges_around_vertex(v, &around);
+      std::map<std::size_t, std::vector<EDGE*>> by_group;
+      std::vector<std::size_t> order;
+      for (int k = 0; k < around.count(); ++k) {
+        auto* e = static_cast<EDGE*>(around[k]);
+        auto [it, fresh] = by_group.try_emplace(e->coedge() ? group_of(e->coedge()) : faces.size());
+        if (fresh) order.push_back(it->first);
+        it->second.push_back(e);
+      }
+      for (std::size_t k = 1; k < order.size(); ++k) {
+        auto* copy = velm_require(VELM_NEW VERTEX(v->geometry()));
+        for (EDGE* e : by_group[order[k]]) swap_vertex(e, v, copy);
+      }
+      if (order.size() > 1) minimize_vertex_edges(v);
+    }
+
+    // Sort the face groups into the four bodies.
+    std::vector<std::vector<FACE*>> kinds[3];
+    for (auto& g : edge_connected(faces)) {
+      const bool lamina = std::all_of(g.begin(), g.end(), [](const FACE* f) { return f->sides() != 0; });
+      kinds[lamina ? 2 : solid_group(g) ? 0 : 1].push_back(g);
+    }
+    std::vector<WIRE*> all_wires = body_wires(body);
+    std::vector<LUMP*> lumps = chain(body->lump());
+    for (LUMP* l : lumps) {
+      for (SHELL* s : chain(l->shell())) {
+        s->set_face(nullptr);
+        s->set_wire(nullptr);
+        s->set_next(nullptr);
+        s->lose();
+      }
+      l->set_shell(nullptr);
+      drop_lump(l);
+    }
+    body->set_lump(nullptr);
+    body->set_wire(nullptr);
+    solids = body_of_groups(kinds[0], body);
+    sheets = body_of_groups(kinds[1], body);
+    laminas = body_of_groups(kinds[2], body);
+    if (!all_wires.empty()) {
+      for (std::size_t k = 0; k < all_wires.size(); ++k) {
+        all_wires[k]->set_shell(nullptr);
+        all_wires[k]->set_next(k + 1 < all_wires.size() ? all_wires[k + 1] : nullptr);
+      }
+      wires = velm_require(VELM_NEW BODY(all_wires.front()));
+      for (WIRE* w : all_wires) w->set_body(wires);
+      if (body->transform()) wires->set_transform(velm_require(VELM_NEW TRANSFORM(body->transform()->transform())));
+      copy_attrib(body, wires);
+    }
+  });
+}

@@ -49,7 +49,7 @@ bs3_surface spline_form(const FACE* face, double tol, double* achieved) {
   return bs3_surface_make_sur(*srf, region, tol, achieved);
 }
 
-void convert_face(FACE* face) {
+void move_face_to_spline(FACE* face) {
   const surface* srf = surface_of_face(face);
   if (!srf) return;
   if (srf->type() == 10 && static_cast<const spline*>(srf)->get_spl_sur().id() == exact_spl_sur::id) return;
@@ -103,7 +103,7 @@ outcome api_convert_to_spline(ENTITY* in, ENTITY*& out) {
     ENTITY_LIST faces;
     velm_topology_walk(in, FACE_TYPE, faces);
     for (int i = 0; i < faces.count(); ++i)
-      if (faces[i]) convert_face(static_cast<FACE*>(faces[i]));
+      if (faces[i]) move_face_to_spline(static_cast<FACE*>(faces[i]));
   });
   if (r.ok()) out = in;
   return r;

@@ -1,0 +1,140 @@
+// Tolerising of the edges and vertices of faces and of wires.
+#include <cmath>
+
+#include "heal/heal_internal.hxx"
+#include "model/entity_views.hxx"
+#include "repair/post_process_internal.hxx"
+#include "velm/body_heal.hxx"
+#include "velm/bspline.hxx"
+#include "velm/tolerant.hxx"
+#include "velm/topology_api.hxx"
+
+using namespace ve_heal;
+
+namespace {
+
+// Whether the coedges of the face's loops join end to start.
+bool loopsJoin(Ve_FaceTag* face)
+{
+    const QELXDynamicArray<Ve_CoedgeTag*> coedges = face->getCoedges();
+    for (int i = 0; i < coedges.Count(); ++i) {
+        const COEDGE* c = reinterpret_cast<const COEDGE*>(coedges[i]);
+        if (!c->loop())
+            continue;
+        if (c->next() && c->next()->start() != c->end())
+            return false;
+        if (c->previous() && c->previous()->end() != c->start())
+            return false;
+    }
+    return true;
+}
+
+// A periodic edge curve used over its whole period gets periodic pcurves.
+void markPeriodicPcurves(EDGE* edge)
+{
+    const CURVE* cu = edge->geometry();
+    if (!cu || !cu->has_equation() || !cu->equation().periodic())
+        return;
+    const QELinterval edgeRange = edge->param_range();
+    if (!edgeRange.finite() || std::fabs(cu->equation().param_period() - edgeRange.length()) >= QELresabs)
+        return;
+    COEDGE* first = edge->coedge();
+    COEDGE* c = first;
+    do {
+        if (c->geometry() && c->geometry()->has_equation() && c->geometry()->def().cur())
+            bs2_curve_set_periodic(c->geometry()->def().cur());
+        c = c->partner();
+    } while (c && c != first);
+}
+
+} // namespace
+
+void Ve_BodyTag::TolerizeEdgesVerticesOfFaces()
+{
+    taskStart("TolerizeEdgesVerticesOfFacesStart", "Tolerizing");
+    const bool checkUsable = Ve_OptionDoc::isOn(Ve_OptionDoc::CheckVelmTolerizeUsability);
+    bool loopsContinuous = true;
+    const QELXDynamicArray<Ve_FaceTag*> faces = getFaces();
+    for (int i = 0; i < faces.Count(); ++i) {
+        //PENDING faces[i]->AddLoopAtConicalFaceApex();
+        if (checkUsable && !loopsJoin(faces[i]))
+            loopsContinuous = false;
+    }
+    const bool useNewMethod = checkUsable && loopsContinuous;
+
+    bool tolerizeEdges = true;
+    BODY* body = getDef();
+    if (Ve_OptionDoc::isOn(Ve_OptionDoc::AcceptBadData) && isTrimBody()) {
+        ENTITY_LIST first;
+        velmCall([&] { return api_get_faces(body, first); });
+        const FACE* face = first.count() > 0 ? static_cast<const FACE*>(first[0]) : nullptr;
+        tolerizeEdges = face && face->geometry();
+    }
+    if (tolerizeEdges) {
+        const QELXDynamicArray<Ve_EdgeTag*> edges = getEdges();
+        for (int i = 0; i < edges.Count(); ++i) {
+            EDGE* edge = reinterpret_cast<EDGE*>(edges[i]);
+            sort_coedges(edge);
+            markPeriodicPcurves(edge);
+            if (useNewMethod)
+                edges[i]->setTolerance_New(nullptr);
+            else
+                edges[i]->setTolerance_Old(nullptr);
+        }
+    }
+    const QELXDynamicArray<Ve_VertexTag*> vertices = getVertices();
+    for (int i = 0; i < vertices.Count(); ++i) {
+        if (useNewMethod)
+            vertices[i]->setTolerance_New();
+        else
+            vertices[i]->setTolerance_Old();
+    }
+    taskEnd("TolerizeEdgesVerticesOfFacesEnd", "Tolerizing");
+}
+
+void Ve_BodyTag::TolerizeWires()
+{
+    const bool useNewMethod = Ve_OptionDoc::isOn(Ve_OptionDoc::CheckVelmTolerizeUsability);
+    const QELXDynamicArray<Ve_VertexTag*> vertices = getWireVertices();
+    for (int i = 0; i < vertices.Count(); ++i) {
+        if (useNewMethod)
+            vertices[i]->setTolerance_New();
+        else
+            vertices[i]->setTolerance_Old();
+    }
+    if (Ve_OptionDoc::isOn(Ve_OptionDoc::FixCurveSense))
+        FixWireEdgeSense();
+    if (!isWireBody() || isVertexBody())
+        return;
+    ENTITY_LIST all;
+    ENTITY_LIST bad;
+    ENTITY_LIST made;
+    ENTITY* worst = nullptr;
+    double worstError = -1.0;
+    BODY* body = getDef();
+    velmCall([&] { return api_get_vertices(body, all); });
+    velmCall([&] { return api_check_vertex_errors(all, bad, worst, worstError, QELresabs, false, made); });
+}
+
+bool Ve_BodyTag::FixWireEdgeSense()
+{
+    const QELXDynamicArray<Ve_EdgeTag*> edges = getWireEdges();
+    for (int i = 0; i < edges.Count(); ++i) {
+        EDGE* edge = reinterpret_cast<EDGE*>(edges[i]);
+        const CURVE* cu = edge->geometry();
+        if (!cu || !cu->has_equation() || !edge->start() || !edge->end() || !edge->start()->geometry() ||
+            !edge->end()->geometry())
+            continue;
+        const QELinterval r = edge->param_range();
+        if (!r.finite())
+            continue;
+        const double sign = edge->sense() == REVERSED ? -1.0 : 1.0;
+        const QELposition atStart = cu->equation().eval_position(sign * r.start_pt());
+        const QELposition atEnd = cu->equation().eval_position(sign * r.end_pt());
+        const QELposition v1 = edge->start()->geometry()->coords();
+        const QELposition v2 = edge->end()->geometry()->coords();
+        if (distance(v1, v2) >= QELresabs && distance(atEnd, v1) < QELresabs && distance(atStart, v2) < QELresabs)
+            velmCall([&] { edge->set_sense(edge->sense() == FORWARD ? REVERSED : FORWARD, true); });
+    }
+    return true;
+}

@@ -1,0 +1,51 @@
+#pragma once
+// What the healing files share: task events, switch reads and a kernel
+// option held at a value for the length of a step.
+#include "qelx/qelx_events.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "velm/options.hxx"
+
+namespace ve_heal {
+
+constexpr int kTaskLevel = 50;
+
+// Start and end events of one task; the end always reports success.
+inline void taskStart(const char* start, const char* task) { QELXStartTaskEvent::Fire(start, task, kTaskLevel); }
+inline void taskEnd(const char* end, const char* task) { QELXEndTaskEvent::Fire(0, end, task, kTaskLevel, true); }
+
+// A kernel option set for the scope and put back to what it read on every
+// way out (an integer or logical value, else 0). Nothing when the kernel has
+// no such option.
+class KernelOptionScope {
+public:
+    explicit KernelOptionScope(const char* name) : m_option(find_option(name))
+    {
+        if (m_option)
+            m_saved = m_option->type() == option_int || m_option->type() == option_logical ? m_option->count() : 0;
+    }
+    KernelOptionScope(const KernelOptionScope&) = delete;
+    KernelOptionScope& operator=(const KernelOptionScope&) = delete;
+    ~KernelOptionScope()
+    {
+        if (m_option && m_changed)
+            m_option->set(m_saved);
+    }
+    bool found() const { return m_option != nullptr; }
+    int saved() const { return m_saved; }
+    void set(int value)
+    {
+        if (!m_option)
+            return;
+        m_option->set(value);
+        m_changed = true;
+    }
+
+private:
+    option_header* m_option;
+    int m_saved = 0;
+    bool m_changed = false;
+};
+
+inline int switchCount(const Gk_Option* option) { return option ? option->count() : 0; }
+
+} // namespace ve_heal
