@@ -1,8 +1,9 @@
 // The standard repair sequence of one body and its short steps.
+#include <vector>
+
 #include "heal/heal_internal.hxx"
 #include "model/entity_views.hxx"
 #include "model/body_set.hxx"
-#include "repair/body_cleaner.hxx"
 #include "repair/post_process_internal.hxx"
 #include "repair/post_process_util.hxx"
 #include "repair/vertex_util.hxx"
@@ -23,134 +24,8 @@ constexpr int kMaxResurfacePoints = 9100;
 // One face with this many loops is left to its own repairs.
 constexpr int kResurfaceLoopLimit = 100;
 
-} // namespace
-
-void Ve_CocoonTag::repairBodies()
+void resurfaceFaces(const std::vector<FACE*>& faces, bool& geometryChanged)
 {
-    // A copy: a repair that replaced the set's array would not disturb the walk.
-    const QELXDynamicArray<Ve_BodyTag*> bodies = getBodies();
-    for (int i = 0; i < bodies.Count(); ++i)
-        if (bodies[i])
-            bodies[i]->doStandardRepair();
-}
-
-void Ve_BodyTag::doStandardRepair()
-{
-    taskStart("StandardRepairStart", "StandardRepair");
-    int resurfaceMode = 0;
-    velmGuard([&] {
-        if (Ve_OptionDoc::isOn(Ve_OptionDoc::_checkAndFixReverseBody))
-            CheckAndFixReverseBody();
-        if (Ve_OptionDoc::isOn(Ve_OptionDoc::RemoveSliver))
-            RemoveSliverFacesAndRedundantVertices();
-        resurfaceMode = switchCount(Ve_OptionDoc::DoSplineResurface);
-        if (resurfaceMode == 2)
-            Ve_PostProcessUtil(this).extendSplineSurf(true);
-        TrimFaces();
-        if (Ve_OptionDoc::isOn(Ve_OptionDoc::PropEdgeReqd))
-            SplitPeriodicSplineFaces();
-        if (!isWireBody())
-            TolerizeEdgesVerticesOfFaces();
-        if (Ve_OptionDoc::isOn(Ve_OptionDoc::SplitEdgesAtPoles))
-            SplitEdgesAtPoles();
-        TolerizeWires();
-        CorrectPlanarFaceSense();
-    });
-    bool geometryChanged = false;
-    if (Ve_OptionDoc::isOn(Ve_OptionDoc::FixTedgeErrors))
-        FixTTIErrors(geometryChanged);
-    if (resurfaceMode > 0)
-        ResurfaceBadSurfaces(geometryChanged);
-    if (geometryChanged)
-        FixTTIErrorsByVELMAPI();
-    if (Ve_OptionDoc::isOn(Ve_OptionDoc::FixNullEdgeAtApex))
-        Ve_PostProcessUtil(this).CheckAndFixNullEdgeAtApexProb();
-    taskEnd("StandardRepairEnd", "StandardRepair");
-}
-
-int Ve_BodyTag::CheckContainmentOf()
-{
-    BODY* body = getDef();
-    point_containment containment = pc_unknown;
-    if (!body)
-        return containment;
-    QELbox box;
-    const int kept = velmGuard([&] {
-        const QELtransf* t = body->transform() ? &body->transform()->transform() : nullptr;
-        box = get_body_box(body, t, 0);
-    });
-    if (kept != 0 || box.empty())
-        return containment;
-    // Off every axis-aligned plane through the box and beyond its high corner.
-    const QELposition beyond(box.high().x() + 1.2345, box.high().y() + 2.3456, box.high().z() + 3.4567);
-    velmCall([&] { return api_point_in_body(beyond, body, containment, 0); });
-    return containment;
-}
-
-void Ve_BodyTag::CheckAndFixReverseBody()
-{
-    if (CheckContainmentOf() == pc_inside)
-        velmCall([&] { return api_reverse_body(getDef()); });
-}
-
-void Ve_BodyTag::RemoveSliverFacesAndRedundantVertices()
-{
-    taskStart("RemoveSliverFacesAndRedundantVerticesStart", "RemoveSliverFaces");
-    Ve_VertexUtil(getDef()).removeRedundantVertices();
-    double tolerance = Ve_OptionDoc::RemoveSliverTolerance ? Ve_OptionDoc::RemoveSliverTolerance->value() : 0.0;
-    if (!(tolerance > 0.0))
-        tolerance = QELresabs;
-    Ve_BodyCleaner(this).removeSliverFaces(tolerance, false);
-    taskEnd("RemoveSliverFacesAndRedundantVerticesEnd", "RemoveSliverFaces");
-}
-
-void Ve_BodyTag::TrimFaces()
-{
-    taskStart("TrimFacesStart", "TrimFaces");
-    const QELXDynamicArray<Ve_FaceTag*> faces = getFaces();
-    for (int i = 0; i < faces.Count(); ++i)
-        faces[i]->trim();
-    taskEnd("TrimFacesEnd", "TrimFaces");
-}
-
-void Ve_BodyTag::SplitEdgesAtPoles()
-{
-    velmCall([&] { return api_split_edges_at_poles(getDef()); });
-}
-
-void Ve_BodyTag::CorrectPlanarFaceSense()
-{
-    taskStart("CorrectPlanarFaceSenseStart", "CorrectPlanarFaceSense");
-    if (Ve_OptionDoc::isOn(Ve_OptionDoc::RemoveSliver)) {
-        Ve_PostProcessUtil util(this);
-        const QELXDynamicArray<Ve_FaceTag*> faces = getFaces();
-        for (int i = 0; i < faces.Count(); ++i)
-            util.correctFaceSense(reinterpret_cast<FACE*>(faces[i]));
-    }
-    taskEnd("CorrectPlanarFaceSenseEnd", "CorrectPlanarFaceSense");
-}
-
-void Ve_BodyTag::FixTTIErrorsByVELMAPI()
-{
-    taskStart("FixTTIErrorsByVELMAPIStart", "FixTTIErrorsByVELMAPI");
-    // Each edge's fix is undone alone when the kernel fails inside it.
-    velmInnerCall([&] { stch_check_and_fix_tedges_in_entity(getDef()); });
-    taskEnd("FixTTIErrorsByVELMAPIEnd", "FixTTIErrorsByVELMAPI");
-}
-
-void Ve_BodyTag::ResurfaceBadSurfaces(bool& geometryChanged)
-{
-    ENTITY_LIST listed;
-    velmCall([&] { return api_get_faces(getDef(), listed); });
-    const std::vector<FACE*> faces = ve_repair::listed<FACE>(listed);
-    if (faces.size() == 1) {
-        int loops = 0;
-        for (LOOP* l = faces[0]->loop(); l; l = l->next())
-            ++loops;
-        if (loops >= kResurfaceLoopLimit)
-            return;
-    }
-    taskStart("ResurfacingStart", "Resurfacing");
     // Put back afterwards whatever the resurfacing does to it.
     KernelOptionScope checkLevel("check_level");
     checkLevel.set(checkLevel.saved());
@@ -190,5 +65,143 @@ void Ve_BodyTag::ResurfaceBadSurfaces(bool& geometryChanged)
         for (int i = 0; i < vertices.Count(); ++i)
             vertices[i]->setTolerance_New();
     }
-    taskEnd("ResurfacingEnd", "Resurfacing");
 }
+
+} // namespace
+
+void Ve_CocoonTag::repairBodies()
+{
+    // A copy: a repair that replaced the set's array would not disturb the walk.
+    const QELXDynamicArray<Ve_BodyTag*> bodies = getBodies();
+    for (int i = 0; i < bodies.Count(); ++i)
+        if (bodies[i])
+            bodies[i]->doStandardRepair();
+}
+
+namespace {
+
+void standardRepairSteps(Ve_BodyTag* body)
+{
+    int resurfaceMode = 0;
+    velmGuard([&] {
+        if (Ve_OptionDoc::isOn(Ve_OptionDoc::_checkAndFixReverseBody))
+            body->CheckAndFixReverseBody();
+        if (Ve_OptionDoc::isOn(Ve_OptionDoc::RemoveSliver))
+            body->RemoveSliverFacesAndRedundantVertices();
+        resurfaceMode = switchCount(Ve_OptionDoc::DoSplineResurface);
+        if (resurfaceMode == 2)
+            Ve_PostProcessUtil(body).extendSplineSurf(true);
+        body->TrimFaces();
+        if (Ve_OptionDoc::isOn(Ve_OptionDoc::PropEdgeReqd))
+            body->SplitPeriodicSplineFaces();
+        if (!body->isWireBody())
+            body->TolerizeEdgesVerticesOfFaces();
+        if (Ve_OptionDoc::isOn(Ve_OptionDoc::SplitEdgesAtPoles))
+            body->SplitEdgesAtPoles();
+        body->TolerizeWires();
+        body->CorrectPlanarFaceSense();
+    });
+    bool geometryChanged = false;
+    if (Ve_OptionDoc::isOn(Ve_OptionDoc::FixTedgeErrors))
+        body->FixTTIErrors(geometryChanged);
+    if (resurfaceMode > 0)
+        body->ResurfaceBadSurfaces(geometryChanged);
+    if (geometryChanged)
+        body->FixTTIErrorsByVELMAPI();
+    if (Ve_OptionDoc::isOn(Ve_OptionDoc::FixNullEdgeAtApex))
+        Ve_PostProcessUtil(body).CheckAndFixNullEdgeAtApexProb();
+}
+
+} // namespace
+
+void Ve_BodyTag::doStandardRepair()
+{
+    inTask("StandardRepairStart", "StandardRepairEnd", "StandardRepair", [&] { standardRepairSteps(this); });
+}
+
+int Ve_BodyTag::CheckContainmentOf()
+{
+    BODY* body = getDef();
+    point_containment containment = pc_unknown;
+    if (!body)
+        return containment;
+    QELbox box;
+    const int kept = velmGuard([&] {
+        const QELtransf* t = body->transform() ? &body->transform()->transform() : nullptr;
+        box = get_body_box(body, t, 0);
+    });
+    if (kept != 0 || box.empty())
+        return containment;
+    // Off every axis-aligned plane through the box and beyond its high corner.
+    const QELposition beyond(box.high().x() + 1.2345, box.high().y() + 2.3456, box.high().z() + 3.4567);
+    velmCall([&] { return api_point_in_body(beyond, body, containment, 0); });
+    return containment;
+}
+
+void Ve_BodyTag::CheckAndFixReverseBody()
+{
+    if (CheckContainmentOf() == pc_inside)
+        velmCall([&] { return api_reverse_body(getDef()); });
+}
+
+void Ve_BodyTag::RemoveSliverFacesAndRedundantVertices()
+{
+    inTask("RemoveSliverFacesAndRedundantVerticesStart", "RemoveSliverFacesAndRedundantVerticesEnd",
+           "RemoveSliverFaces", [&] {
+               Ve_VertexUtil(getDef()).removeRedundantVertices();
+               double tolerance =
+                   Ve_OptionDoc::RemoveSliverTolerance ? Ve_OptionDoc::RemoveSliverTolerance->value() : 0.0;
+               if (!(tolerance > 0.0))
+                   tolerance = QELresabs;
+               // The toolbox's removal fires its own "RemoveSliverFaces" task.
+               Ve_PostProcessUtil(this).removeSliverFaces(tolerance, false);
+           });
+}
+
+void Ve_BodyTag::TrimFaces()
+{
+    inTask("TrimFacesStart", "TrimFacesEnd", "TrimFaces", [&] {
+        const QELXDynamicArray<Ve_FaceTag*> faces = getFaces();
+        for (int i = 0; i < faces.Count(); ++i)
+            faces[i]->trim();
+    });
+}
+
+void Ve_BodyTag::SplitEdgesAtPoles()
+{
+    velmCall([&] { return api_split_edges_at_poles(getDef()); });
+}
+
+void Ve_BodyTag::CorrectPlanarFaceSense()
+{
+    inTask("CorrectPlanarFaceSenseStart", "CorrectPlanarFaceSenseEnd", "CorrectPlanarFaceSense", [&] {
+        if (!Ve_OptionDoc::isOn(Ve_OptionDoc::RemoveSliver))
+            return;
+        Ve_PostProcessUtil util(this);
+        const QELXDynamicArray<Ve_FaceTag*> faces = getFaces();
+        for (int i = 0; i < faces.Count(); ++i)
+            util.correctFaceSense(reinterpret_cast<FACE*>(faces[i]));
+    });
+}
+
+void Ve_BodyTag::FixTTIErrorsByVELMAPI()
+{
+    inTask("FixTTIErrorsByVELMAPIStart", "FixTTIErrorsByVELMAPIEnd", "FixTTIErrorsByVELMAPI",
+           [&] { velmInnerCall([&] { stch_check_and_fix_tedges_in_entity(getDef()); }); });
+}
+
+void Ve_BodyTag::ResurfaceBadSurfaces(bool& geometryChanged)
+{
+    ENTITY_LIST listed;
+    velmCall([&] { return api_get_faces(getDef(), listed); });
+    const std::vector<FACE*> faces = ve_repair::listed<FACE>(listed);
+    if (faces.size() == 1) {
+        int loops = 0;
+        for (LOOP* l = faces[0]->loop(); l; l = l->next())
+            ++loops;
+        if (loops >= kResurfaceLoopLimit)
+            return;
+    }
+    inTask("ResurfacingStart", "ResurfacingEnd", "Resurfacing", [&] { resurfaceFaces(faces, geometryChanged); });
+}
+

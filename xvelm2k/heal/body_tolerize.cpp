@@ -47,14 +47,23 @@ void markPeriodicPcurves(EDGE* edge)
     } while (c && c != first);
 }
 
+void tolerizeFaces(Ve_BodyTag* self);
+
 } // namespace
 
 void Ve_BodyTag::TolerizeEdgesVerticesOfFaces()
 {
-    taskStart("TolerizeEdgesVerticesOfFacesStart", "Tolerizing");
+    inTask("TolerizeEdgesVerticesOfFacesStart", "TolerizeEdgesVerticesOfFacesEnd", "Tolerizing",
+           [&] { tolerizeFaces(this); });
+}
+
+namespace {
+
+void tolerizeFaces(Ve_BodyTag* self)
+{
     const bool checkUsable = Ve_OptionDoc::isOn(Ve_OptionDoc::CheckVelmTolerizeUsability);
     bool loopsContinuous = true;
-    const QELXDynamicArray<Ve_FaceTag*> faces = getFaces();
+    const QELXDynamicArray<Ve_FaceTag*> faces = self->getFaces();
     for (int i = 0; i < faces.Count(); ++i) {
         //PENDING faces[i]->AddLoopAtConicalFaceApex();
         if (checkUsable && !loopsJoin(faces[i]))
@@ -63,15 +72,15 @@ void Ve_BodyTag::TolerizeEdgesVerticesOfFaces()
     const bool useNewMethod = checkUsable && loopsContinuous;
 
     bool tolerizeEdges = true;
-    BODY* body = getDef();
-    if (Ve_OptionDoc::isOn(Ve_OptionDoc::AcceptBadData) && isTrimBody()) {
+    BODY* body = reinterpret_cast<BODY*>(self);
+    if (Ve_OptionDoc::isOn(Ve_OptionDoc::AcceptBadData) && self->isTrimBody()) {
         ENTITY_LIST first;
         velmCall([&] { return api_get_faces(body, first); });
         const FACE* face = first.count() > 0 ? static_cast<const FACE*>(first[0]) : nullptr;
         tolerizeEdges = face && face->geometry();
     }
     if (tolerizeEdges) {
-        const QELXDynamicArray<Ve_EdgeTag*> edges = getEdges();
+        const QELXDynamicArray<Ve_EdgeTag*> edges = self->getEdges();
         for (int i = 0; i < edges.Count(); ++i) {
             EDGE* edge = reinterpret_cast<EDGE*>(edges[i]);
             sort_coedges(edge);
@@ -82,15 +91,16 @@ void Ve_BodyTag::TolerizeEdgesVerticesOfFaces()
                 edges[i]->setTolerance_Old(nullptr);
         }
     }
-    const QELXDynamicArray<Ve_VertexTag*> vertices = getVertices();
+    const QELXDynamicArray<Ve_VertexTag*> vertices = self->getVertices();
     for (int i = 0; i < vertices.Count(); ++i) {
         if (useNewMethod)
             vertices[i]->setTolerance_New();
         else
             vertices[i]->setTolerance_Old();
     }
-    taskEnd("TolerizeEdgesVerticesOfFacesEnd", "Tolerizing");
 }
+
+} // namespace
 
 void Ve_BodyTag::TolerizeWires()
 {

@@ -12,6 +12,20 @@ constexpr int kTaskLevel = 50;
 // Start and end events of one task; the end always reports success.
 inline void taskStart(const char* start, const char* task) { QELXStartTaskEvent::Fire(start, task, kTaskLevel); }
 inline void taskEnd(const char* end, const char* task) { QELXEndTaskEvent::Fire(0, end, task, kTaskLevel, true); }
+// The work between its task's start and end events; the end is fired on
+// every way out, so that a kernel error ending the work leaves no task open.
+template <class F>
+void inTask(const char* start, const char* end, const char* task, F&& work)
+{
+    taskStart(start, task);
+    try {
+        work();
+    } catch (...) {
+        taskEnd(end, task);
+        throw;
+    }
+    taskEnd(end, task);
+}
 
 // A kernel option set for the scope and put back to what it read on every
 // way out (an integer or logical value, else 0). Nothing when the kernel has

@@ -169,8 +169,9 @@ void Ve_BodyTag::SplitPeriodicSplineFaces()
 
 void Ve_BodyTag::splitPeriodics()
 {
-    taskStart("PreprocessSplitPeriodicStart", "PreprocessSplitPeriodic");
-    if (Ve_OptionDoc::isOn(Ve_OptionDoc::SplitPeriodicPreProcess)) {
+    inTask("PreprocessSplitPeriodicStart", "PreprocessSplitPeriodicEnd", "PreprocessSplitPeriodic", [&] {
+        if (!Ve_OptionDoc::isOn(Ve_OptionDoc::SplitPeriodicPreProcess))
+            return;
         BODY* body = getDef();
         velmCall([&] { return api_split_periodic_faces(body); });
         SplitPeriodicSplineFaces();
@@ -182,6 +183,5 @@ void Ve_BodyTag::splitPeriodics()
         fixEdgeCurvesAndAddSplinePCurves(this);
         if (v5)
             splitThreePoleSkinFaces(body);
-    }
-    taskEnd("PreprocessSplitPeriodicEnd", "PreprocessSplitPeriodic");
+    });
 }

@@ -263,6 +263,8 @@ void closeIntcurveEdgeAndTrimSelfIntersection(EDGE* edge)
     delete found;
 }
 
+void fixTolerantEdges(Ve_BodyTag* self, bool& geometryChanged);
+
 } // namespace
 
 void Ve_BodyTag::FixTTIErrors(bool& geometryChanged)
@@ -272,9 +274,15 @@ void Ve_BodyTag::FixTTIErrors(bool& geometryChanged)
     KernelOptionScope newPcurve(QELXOptionName::new_pcurve);
     newPcurve.set(newPcurve.saved() ? 0 : 1);
     FixTTIErrorsByVELMAPI();
-    taskStart("FixTTIErrorsStart", "FixTTIErrors");
-    Ve_PostProcessUtil util(this);
-    const QELXDynamicArray<Ve_FaceTag*> faces = getFaces();
+    inTask("FixTTIErrorsStart", "FixTTIErrorsEnd", "FixTTIErrors", [&] { fixTolerantEdges(this, geometryChanged); });
+}
+
+namespace {
+
+void fixTolerantEdges(Ve_BodyTag* self, bool& geometryChanged)
+{
+    Ve_PostProcessUtil util(self);
+    const QELXDynamicArray<Ve_FaceTag*> faces = self->getFaces();
     for (int f = 0; f < faces.Count(); ++f) {
         FACE* face = reinterpret_cast<FACE*>(faces[f]);
         const QELXDynamicArray<Ve_LoopTag*> loops = faces[f]->getLoops();
@@ -329,11 +337,12 @@ void Ve_BodyTag::FixTTIErrors(bool& geometryChanged)
         }
     }
     ENTITY_LIST edges;
-    velmCall([&] { return api_get_edges(getDef(), edges); });
+    velmCall([&] { return api_get_edges(reinterpret_cast<BODY*>(self), edges); });
     const std::vector<EDGE*> all = ve_repair::listed<EDGE>(edges);
     velmGuard([&] {
         for (EDGE* e : all)
             closeIntcurveEdgeAndTrimSelfIntersection(e);
     });
-    taskEnd("FixTTIErrorsEnd", "FixTTIErrors");
 }
+
+} // namespace

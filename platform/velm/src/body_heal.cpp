@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <numbers>
 #include <vector>
 
@@ -407,4 +408,77 @@ void sg_convert_to_spline_quintic_nub(ENTITY* entity, double tol) {
     }
     e->set_geometry(make_curve(intcurve(fit, tol)), 1);
   }
+}
+
+namespace {
+
+// A plane through the surface when a 9 x 9 grid over its box lies within tol
+// of the plane through three of its corners; null otherwise.
+surface* planar_form(const surface& s, const QELpar_box& box, double tol) {
+  if (!box.u_range().finite() || !box.v_range().finite()) return nullptr;
+  const QELposition a = s.eval_position(box.low());
+  const QELposition b = s.eval_position(QELpar_pos(box.u_range().end_pt(), box.v_range().start_pt()));
+  const QELposition c = s.eval_position(QELpar_pos(box.u_range().start_pt(), box.v_range().end_pt()));
+  QELvector n = (b - a) * (c - a);
+  if (n.len() <= QELresabs * QELresabs) return nullptr;
+  n = n / n.len();
+  for (int i = 0; i <= 8; ++i)
+    for (int j = 0; j <= 8; ++j) {
+      const QELpar_pos uv(box.u_range().interpolate(i / 8.0), box.v_range().interpolate(j / 8.0));
+      if (std::fabs((s.eval_position(uv) - a) % n) > tol) return nullptr;
+    }
+  // The plane keeps the side the spline's normal points to.
+  const QELvector mid = s.eval_normal(box.mid());
+  return VELM_MAKE(plane, a, QELunit_vector(mid % n < 0.0 ? -n : n));
+}
+
+}  // namespace
+
+outcome api_simplify_entity(ENTITY* entity, const simplify_options* options) {
+  return velm_api("api_simplify_entity", [&] {
+    if (!entity) velm_api_error_throw(VELM_NULL_ENTITY);
+    const simplify_options defaults;
+    const simplify_options& o = options ? *options : defaults;
+    if (o.do_surface_simplification())
+      for (FACE* f : faces_in(entity)) {
+        const auto* s = dynamic_cast<const spline*>(face_surface(f));
+        QELpar_box box;
+        if (!s || !sg_get_face_par_box(f, box)) continue;
+        std::unique_ptr<surface> flat(planar_form(*s, box, o.simplification_tol()));
+        if (!flat) continue;
+        sg_rm_pcurves_from_entity(f);
+        f->set_geometry(make_surface(*flat));
+        sg_add_pcurves_to_entity(f);
+      }
+    if (o.do_curve_simplification()) {
+      ENTITY_LIST edges;
+      velm_topology_walk(entity, EDGE_TYPE, edges);
+      for (int k = 0; k < edges.count(); ++k) {
+        auto* e = static_cast<EDGE*>(edges[k]);
+        const CURVE* cu = e ? e->geometry() : nullptr;
+        if (!cu || !cu->has_equation() || cu->equation().type() == 1) continue;
+        QELinterval r = e->param_range();
+        if (e->sense() == REVERSED) r = -r;
+        if (!r.finite()) continue;
+        const QELposition a = cu->equation().eval_position(r.start_pt());
+        const QELposition b = cu->equation().eval_position(r.end_pt());
+        const double len = distance(a, b);
+        if (len <= QELresabs) continue;
+        const QELvector dir = (b - a) / len;
+        bool straight_enough = true;
+        for (int i = 1; i < 16 && straight_enough; ++i) {
+          const QELvector d = cu->equation().eval_position(r.interpolate(i / 16.0)) - a;
+          straight_enough = (d - dir * (d % dir)).len() <= o.simplification_tol();
+        }
+        if (!straight_enough) continue;
+        // Parameter runs over [r.start, r.end] as before, so the edge's range stays.
+        straight line(a - dir * (len * r.start_pt() / r.length()), QELunit_vector(dir), len / r.length());
+        ENTITY_LIST around;
+        for (COEDGE* c : edge_coedges(e)) around.add(c);
+        for (int i = 0; i < around.count(); ++i) static_cast<COEDGE*>(around[i])->set_geometry(nullptr);
+        e->set_geometry(make_curve(line), 1);
+        for (int i = 0; i < around.count(); ++i) sg_add_pcurve_to_coedge(static_cast<COEDGE*>(around[i]));
+      }
+    }
+  });
 }

@@ -8,6 +8,7 @@
 #include "query_internal.hxx"
 #include "velm/api.hxx"
 #include "velm/attrib.hxx"
+#include "velm/geometry_entity.hxx"
 #include "velm/topology_api.hxx"
 
 using namespace velm_query;
@@ -580,8 +581,9 @@ outcome api_unstitch_nonmani(BODY* body, BODY*& solids, BODY*& sheets, BODY*& la
       link_ring(e, by_group[order[0]]);
       for (std::size_t k = 1; k < order.size(); ++k) {
         const QELinterval range = e->param_range();
-        auto* copy = velm_require(VELM_NEW EDGE(e->start(), e->end(), e->geometry(), e->sense(),
-                                                e->get_convexity(), &range));
+        // Each piece owns its geometry: nothing is shared across the bodies made.
+        CURVE* curve = e->geometry() && e->geometry()->has_equation() ? make_curve(e->geometry()->equation()) : nullptr;
+        auto* copy = velm_require(VELM_NEW EDGE(e->start(), e->end(), curve, e->sense(), e->get_convexity(), &range));
         if (copy->start()) copy->start()->add_edge(copy);
         if (copy->end()) copy->end()->add_edge(copy);
         link_ring(copy, by_group[order[k]]);
@@ -604,7 +606,8 @@ outcome api_unstitch_nonmani(BODY* body, BODY*& solids, BODY*& sheets, BODY*& la
         it->second.push_back(e);
       }
       for (std::size_t k = 1; k < order.size(); ++k) {
-        auto* copy = velm_require(VELM_NEW VERTEX(v->geometry()));
+        APOINT* point = v->geometry() ? velm_require(VELM_NEW APOINT(v->geometry()->coords())) : nullptr;
+        auto* copy = velm_require(VELM_NEW VERTEX(point));
         for (EDGE* e : by_group[order[k]]) swap_vertex(e, v, copy);
       }
       if (order.size() > 1) minimize_vertex_edges(v);

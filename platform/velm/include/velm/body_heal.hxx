@@ -7,6 +7,7 @@
 #include "velm/errors.hxx"
 #include "velm/lists.hxx"
 #include "velm/math.hxx"
+#include "velm/options.hxx"
 #include "velm/topology.hxx"
 
 // ---- Restructuring -------------------------------------------------------
@@ -100,6 +101,11 @@ void check_edge_error(const FACE* face, ENTITY_LIST& bad_edges, double tol = QEL
 
 // ---- Cleaning and conversions ----------------------------------------------
 
+// Spline surfaces that lie within the options' tolerance of a plane become
+// that plane, and edge curves within it of a straight line become the line
+// over the same parameters, each as its option says; pcurves are fitted
+// afresh. Other simplifications are not made.
+outcome api_simplify_entity(ENTITY* entity, const simplify_options* options);
 // api_clean_entity on the body.
 outcome api_clean_body(BODY* body);
 // Every analytic surface and curve of the entity becomes an exact B-spline

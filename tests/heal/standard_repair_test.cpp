@@ -1,0 +1,257 @@
+// The standard repair sequence: its steps' order and events, clean bodies
+// left alone, inside-out bodies turned, gaps tolerised, and what kernel
+// failures leave behind.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "model/body_set.hxx"
+#include "model/entity_views.hxx"
+#include "qelx/qelx_test.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "support/geometry_builders.hxx"
+#include "support/heal_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/repair_builders.hxx"
+#include "support/repair_sweep.hxx"
+#include "velm/build.hxx"
+#include "velm/errors.hxx"
+#include "velm/options.hxx"
+#include "velm/testkit.hxx"
+#include "velm/topology_api.hxx"
+
+namespace {
+
+class StandardRepair : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qelx_test::resetFramework();
+        m_live = velm_live_object_count();
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(velm_live_object_count(), m_live) << "kernel objects leaked";
+        qelx_test::resetFramework();
+    }
+    void on(const char* member) { m_options.on(Ve_OptionDoc::keyOf(member)); }
+    void set(const char* member, int value) { m_options.set(Ve_OptionDoc::keyOf(member), QELXValue(value)); }
+    qelx_test::OptionScope m_options;
+    long m_live = 0;
+};
+
+Ve_BodyTag* tag(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
+
+// Every end closes the latest open start of the same task.
+void expectPaired(const std::vector<std::string>& trace)
+{
+    std::vector<std::string> open;
+    for (const std::string& t : trace) {
+        const std::string base = t.substr(1, t.rfind(t[0] == '+' ? "Start" : "End") - 1);
+        if (t[0] == '+') {
+            open.push_back(base);
+        } else {
+            ASSERT_FALSE(open.empty()) << t;
+            EXPECT_EQ(open.back(), base) << t;
+            open.pop_back();
+        }
+    }
+    EXPECT_TRUE(open.empty());
+}
+
+} // namespace
+
+TEST_F(StandardRepair, StepsFireTheirEventsInOrderAndInPairs)
+{
+    on("_checkAndFixReverseBody");
+    on("RemoveSliver");
+    on("FixTedgeErrors");
+    set("DoSplineResurface", 1);
+    BODY* box = testkit::make_plane_box();
+    qelx_test::EventRecorder events;
+    tag(box)->doStandardRepair();
+    const std::vector<std::string> trace = testkit::task_trace(events.records());
+    const std::vector<std::string> expected = {
+        "+StandardRepairStart",
+        "+RemoveSliverFacesAndRedundantVerticesStart",
+        "+RemoveSliverFacesStart",
+        "-RemoveSliverFacesEnd",
+        "-RemoveSliverFacesAndRedundantVerticesEnd",
+        "+TrimFacesStart",
+        "-TrimFacesEnd",
+        "+TolerizeEdgesVerticesOfFacesStart",
+        "-TolerizeEdgesVerticesOfFacesEnd",
+        "+CorrectPlanarFaceSenseStart",
+        "-CorrectPlanarFaceSenseEnd",
+        "+FixTTIErrorsByVELMAPIStart",
+        "-FixTTIErrorsByVELMAPIEnd",
+        "+FixTTIErrorsStart",
+        "-FixTTIErrorsEnd",
+        "+ResurfacingStart",
+        "-ResurfacingEnd",
+        "-StandardRepairEnd",
+    };
+    EXPECT_EQ(trace, expected);
+    expectPaired(trace);
+    for (const qelx_test::EventRecord& r : events.records())
+        if (r.kind == "StartTask" || r.kind == "EndTask") {
+            EXPECT_EQ(r.level, 50) << r.name;
+            if (r.kind == "EndTask") {
+                EXPECT_EQ(r.result, 0u) << r.name;
+                EXPECT_TRUE(r.flag) << r.name;
+            }
+        }
+    api_del_entity(box);
+}
+
+TEST_F(StandardRepair, OnlyTheAlwaysStepsRunWithEverySwitchOff)
+{
+    BODY* box = testkit::make_plane_box();
+    qelx_test::EventRecorder events;
+    tag(box)->doStandardRepair();
+    const std::vector<std::string> expected = {
+        "+StandardRepairStart",     "+TrimFacesStart",
+        "-TrimFacesEnd",            "+TolerizeEdgesVerticesOfFacesStart",
+        "-TolerizeEdgesVerticesOfFacesEnd", "+CorrectPlanarFaceSenseStart",
+        "-CorrectPlanarFaceSenseEnd",       "-StandardRepairEnd",
+    };
+    EXPECT_EQ(testkit::task_trace(events.records()), expected);
+    api_del_entity(box);
+}
+
+TEST_F(StandardRepair, ACleanBodyIsUnchangedInEveryFrame)
+{
+    on("_checkAndFixReverseBody");
+    on("RemoveSliver");
+    on("FixTedgeErrors");
+    on("SplitEdgesAtPoles");
+    on("FixCurveSense");
+    on("CheckVelmTolerizeUsability");
+    for (const QELtransf& frame : testkit::heal_frames()) {
+        BODY* box = testkit::make_framed_box(frame);
+        const std::string before = testkit::body_text(box);
+        tag(box)->doStandardRepair();
+        EXPECT_EQ(testkit::body_text(box), before);
+        EXPECT_EQ(testkit::check_findings(box), "");
+        api_del_entity(box);
+    }
+}
+
+TEST_F(StandardRepair, AnInsideOutBodyIsTurnedOnlyWhenTheSwitchIsOn)
+{
+    for (const bool fix : {false, true}) {
+        qelx_test::OptionScope scope;
+        if (fix)
+            scope.on(Ve_OptionDoc::keyOf("_checkAndFixReverseBody"));
+        for (const QELtransf& frame : testkit::heal_frames()) {
+            BODY* box = testkit::make_framed_box(frame);
+            const std::string good = testkit::body_text(box);
+            EXPECT_EQ(tag(box)->CheckContainmentOf(), 3) << "outside a sound body";
+            ASSERT_TRUE(api_reverse_body(box).ok());
+            const std::string turned = testkit::body_text(box);
+            EXPECT_EQ(tag(box)->CheckContainmentOf(), 1) << "inside an inside-out body";
+            tag(box)->doStandardRepair();
+            EXPECT_EQ(testkit::body_text(box), fix ? good : turned);
+            api_del_entity(box);
+        }
+    }
+}
+
+TEST_F(StandardRepair, AFailedReversalLeavesTheBodyInsideOut)
+{
+    const long runs = testkit::sweep_kernel_calls(
+        [] {
+            BODY* box = testkit::make_plane_box();
+            api_reverse_body(box);
+            return box;
+        },
+        [](BODY* b) { tag(b)->CheckAndFixReverseBody(); });
+    EXPECT_GT(runs, 0);
+}
+
+TEST_F(StandardRepair, AVertexOffItsEdgesIsToleratedAndTheCheckerIsSatisfied)
+{
+    for (const double offset : {2e-5, 1e-3}) {
+        BODY* box = testkit::make_box_with_moved_vertex(offset);
+        EXPECT_NE(testkit::check_findings(box), "") << "the model is built faulty";
+        const int faces = testkit::count_faces(box);
+        tag(box)->doStandardRepair();
+        EXPECT_EQ(testkit::check_findings(box), "") << offset;
+        EXPECT_EQ(testkit::count_faces(box), faces);
+        ENTITY_LIST vertices;
+        api_get_vertices(box, vertices);
+        int tolerant = 0;
+        for (int i = 0; i < vertices.count(); ++i)
+            tolerant += is_TVERTEX(vertices[i]) ? 1 : 0;
+        EXPECT_EQ(tolerant, 1);
+        api_del_entity(box);
+    }
+}
+
+TEST_F(StandardRepair, AKernelFailureAnywhereLeavesASoundBodyAndLeaksNothing)
+{
+    on("RemoveSliver");
+    on("FixTedgeErrors");
+    on("_checkAndFixReverseBody");
+    long n = 1;
+    for (;; ++n) {
+        BODY* box = testkit::make_box_with_moved_vertex(1e-3);
+        const int faces = testkit::count_faces(box);
+        velm_test_fail_call("*", n, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+        {
+            qelx_test::EventRecorder events;
+            tag(box)->doStandardRepair();
+            expectPaired(testkit::task_trace(events.records()));
+        }
+        const bool injected = !velm_test_injection_pending();
+        velm_test_reset();
+        EXPECT_EQ(testkit::model_problems(box), "") << "failure at call " << n;
+        EXPECT_EQ(testkit::count_faces(box), faces) << "failure at call " << n;
+        api_del_entity(box);
+        if (!injected)
+            break;
+    }
+    EXPECT_GT(n, 10);
+}
+
+TEST_F(StandardRepair, TheSetRepairsEachBody)
+{
+    on("_checkAndFixReverseBody");
+    BODY* a = testkit::make_plane_box();
+    BODY* b = testkit::make_plane_box(3.0, 4.0, 5.0);
+    const std::string goodA = testkit::body_text(a);
+    const std::string goodB = testkit::body_text(b);
+    api_reverse_body(a);
+    api_reverse_body(b);
+    QELXDynamicArray<Ve_BodyTag*> bodies;
+    bodies.Add(tag(a));
+    bodies.Add(tag(b));
+    Ve_CocoonTag set(bodies);
+    set.repairBodies();
+    EXPECT_EQ(testkit::body_text(a), goodA);
+    EXPECT_EQ(testkit::body_text(b), goodB);
+    api_del_entity(a);
+    api_del_entity(b);
+}
+
+TEST_F(StandardRepair, TheTolerantEdgeStepPutsBackTheKernelOptionsItChanges)
+{
+    option_header* level = find_option("check_level");
+    option_header* pcurve = find_option("new_pcurve");
+    ASSERT_NE(level, nullptr);
+    ASSERT_NE(pcurve, nullptr);
+    level->set(7);
+    for (const int was : {0, 1}) {
+        pcurve->set(was);
+        BODY* box = testkit::make_plane_box();
+        bool changed = false;
+        tag(box)->FixTTIErrors(changed);
+        EXPECT_FALSE(changed);
+        EXPECT_EQ(level->count(), 7);
+        EXPECT_EQ(pcurve->count(), was);
+        api_del_entity(box);
+    }
+    level->reset();
+    pcurve->reset();
+}

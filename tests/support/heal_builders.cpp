@@ -1,0 +1,83 @@
+#include "support/heal_builders.hxx"
+
+#include <numbers>
+
+#include "support/geometry_builders.hxx"
+#include "support/repair_builders.hxx"
+#include "velm/build.hxx"
+#include "velm/topology_api.hxx"
+
+namespace testkit {
+
+std::vector<QELtransf> heal_frames()
+{
+    const QELtransf rotated = rotate_transf(0.7, QELvector(1.0, 2.0, 3.0)) * translate_transf(QELvector(-40.0, 15.0, 7.0));
+    const double mirror[9] = {-1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0};
+    const QELtransf mirrored = restore_transf(QELmatrix(mirror), QELvector(3.0, -8.0, 120.0), 1.0, 0, 1, 0);
+    return {QELtransf(), rotated, mirrored};
+}
+
+BODY* make_framed_box(const QELtransf& frame, double dx, double dy, double dz)
+{
+    BODY* b = make_plane_box(dx, dy, dz);
+    if (!frame.identity()) {
+        api_apply_transf(b, frame);
+        api_change_body_trans(b, nullptr);
+    }
+    return b;
+}
+
+BODY* make_corner_touching_lumps(double gap)
+{
+    BODY* a = make_plane_box(1.0, 1.0, 1.0);
+    BODY* b = make_plane_box(1.0, 1.0, 1.0);
+    api_apply_transf(b, translate_transf(QELvector(1.0 + gap, 1.0, 1.0)));
+    api_change_body_trans(b, nullptr);
+    LUMP* moved = b->lump();
+    b->set_lump(nullptr);
+    a->lump()->set_next(moved);
+    moved->set_body(a);
+    api_del_entity(b);
+    return a;
+}
+
+BODY* make_cubes_sharing_edge()
+{
+    // Cube A over [0,1]^3, cube B over [1,2] x [1,2] x [0,1]: they share the
+    // edge x = y = 1 along z.
+    const std::vector<QELposition> p = {
+        {0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1},
+        {2, 1, 0}, {2, 2, 0}, {1, 2, 0}, {2, 1, 1}, {2, 2, 1}, {1, 2, 1}};
+    const std::vector<std::vector<int>> faces = {
+        {0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {1, 2, 6, 5}, {2, 3, 7, 6}, {3, 0, 4, 7},
+        {2, 10, 9, 8}, {6, 11, 12, 13}, {2, 8, 11, 6}, {8, 9, 12, 11}, {9, 10, 13, 12}, {10, 2, 6, 13}};
+    return make_polyhedron(p, faces);
+}
+
+BODY* make_box_with_moved_vertex(double offset)
+{
+    BODY* b = make_plane_box(10.0, 20.0, 30.0);
+    ENTITY_LIST vertices;
+    api_get_vertices(b, vertices);
+    for (int i = 0; i < vertices.count(); ++i) {
+        auto* v = static_cast<VERTEX*>(vertices[i]);
+        const QELposition at = v->geometry()->coords();
+        if (at.x() > 9.0 && at.y() > 19.0 && at.z() > 29.0)
+            v->geometry()->set_coords(QELposition(at.x() + offset, at.y() + offset, at.z()));
+    }
+    return b;
+}
+
+std::vector<std::string> task_trace(const std::vector<qelx_test::EventRecord>& records)
+{
+    std::vector<std::string> out;
+    for (const qelx_test::EventRecord& r : records) {
+        if (r.kind == "StartTask")
+            out.push_back("+" + r.name);
+        else if (r.kind == "EndTask")
+            out.push_back("-" + r.name);
+    }
+    return out;
+}
+
+}  // namespace testkit

@@ -1,0 +1,32 @@
+// Kernel models for the healing tests and the frames they are placed in.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "qelx/qelx_test.hxx"
+#include "velm/math.hxx"
+#include "velm/topology.hxx"
+
+namespace testkit {
+
+// The frames a healing test runs in: identity, a rotation with a shift, and
+// a mirror with a shift.
+std::vector<QELtransf> heal_frames();
+// A plane box of make_plane_box with the frame applied to its geometry.
+BODY* make_framed_box(const QELtransf& frame, double dx = 10.0, double dy = 20.0, double dz = 30.0);
+// Two plane unit-ish boxes as two lumps of one body, the second moved so that
+// one of its corners lies `gap` from a corner of the first (distinct vertex
+// entities).
+BODY* make_corner_touching_lumps(double gap);
+// Two plane cubes in one shell sharing one edge (a non-manifold edge with four
+// coedges), twelve faces.
+BODY* make_cubes_sharing_edge();
+// A plane box whose vertex at the far corner is moved by `offset` off the ends
+// of its three edges.
+BODY* make_box_with_moved_vertex(double offset);
+// The names of the task events recorded, "+name" for a start and "-name" for
+// an end, in firing order.
+std::vector<std::string> task_trace(const std::vector<qelx_test::EventRecord>& records);
+
+}  // namespace testkit

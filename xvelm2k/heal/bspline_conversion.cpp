@@ -1,0 +1,290 @@
+// B-spline conversion of a body for targets that hold only B-spline geometry.
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "geometry/surface_utilities.hxx"
+#include "heal/heal_internal.hxx"
+#include "model/entity_views.hxx"
+#include "qelx/qelx_options.hxx"
+#include "repair/post_process_internal.hxx"
+#include "repair/post_process_util.hxx"
+#include "velm/body_heal.hxx"
+#include "velm/bspline.hxx"
+#include "velm/pcurves.hxx"
+#include "velm/query.hxx"
+#include "velm/resurface.hxx"
+#include "velm/save.hxx"
+#include "velm/spline_conversion.hxx"
+#include "velm/tolerance_update.hxx"
+#include "velm/tolerant.hxx"
+#include "velm/topology_api.hxx"
+
+using namespace ve_heal;
+
+namespace {
+
+constexpr double kSimplifyTol = 0.0025;
+constexpr double kQuinticTol = 0.001;
+constexpr double kBoxScale = 1.1;
+constexpr double kInexactFit = 0.1;
+constexpr int kPcurveRefitVersion = 1600;
+
+bool trulyRational(bs3_surface bs)
+{
+    if (!bs || (!bs3_surface_rational_u(bs) && !bs3_surface_rational_v(bs)))
+        return false;
+    int nu = 0;
+    int nv = 0;
+    double* weights = nullptr;
+    bs3_surface_weights(bs, nu, nv, weights);
+    bool differs = false;
+    for (int i = 0; weights && i < nu * nv && !differs; ++i)
+        differs = std::fabs(weights[i] - 1.0) > Gk_Def::FuzzReal;
+    delete[] weights;
+    return differs;
+}
+
+bool exactSpline(const spline* s) { return s && s->get_spl_sur().id() == exact_spl_sur::id; }
+
+void refreshPcurves(FACE* face, int keepTolerant)
+{
+    sg_rm_pcurves_from_entity(face, 0, keepTolerant);
+    sg_add_pcurves_to_entity(face);
+}
+
+int convertToQuinticNubs(BODY* body, bool tolerise, double tol)
+{
+    const outcome split = api_split_periodic_faces(body);
+    if (!split.ok())
+        sys_error(split.error_number());
+    sg_split_edges_at_poles(body);
+    if (tolerise) {
+        ENTITY_LIST faces;
+        api_get_faces(body, faces);
+        for (FACE* face : ve_repair::listed<FACE>(faces)) {
+            if (!ve_repair::splineOf(face))
+                continue;
+            ENTITY_LIST bad;
+            check_edge_error(face, bad, QELresabs);
+            for (EDGE* e : ve_repair::listed<EDGE>(bad)) {
+                TEDGE* te = nullptr;
+                if (!is_TEDGE(e))
+                    api_replace_edge_with_tedge(e, te);
+            }
+            update_tolerance(face, 1);
+        }
+    }
+    sg_convert_to_spline_quintic_nub(body, tol);
+    return 1;
+}
+
+void convertFaceToSplineInScaledBox(FACE* face)
+{
+    if (!face || !face->geometry() || !face->geometry()->has_equation() || ve_repair::splineOf(face))
+        return;
+    const surface& old = face->geometry()->equation();
+    sg_rm_pcurves_from_entity(face, 1, 0);
+    QELbox box = face->bound() ? *face->bound() : get_face_box(face);
+    const QELposition mid = interpolate(0.5, box.low(), box.high());
+    const QELvector half = (box.high() - box.low()) * (0.5 * kBoxScale);
+    box = QELbox(mid - half, mid + half);
+    QELpar_transf transform;
+    bs3_surface bs = bs3_surface_make_sur(old, box, 0.0, nullptr, &transform);
+    if (!bs)
+        sys_error(qelvelm_api_errmod.message_code(0));
+    spline made(bs);
+    bs3_surface_delete(bs);
+    // The old surface stays referenced by the held entity until the face is rebuilt.
+    SURFACE* held = face->geometry();
+    held->add();
+    face->set_geometry(make_surface(made));
+    for (LOOP* l = face->loop(); l; l = l->next())
+        for (COEDGE* c : ve_repair::listed<COEDGE>([&] {
+                 ENTITY_LIST out;
+                 api_get_coedges(l, out);
+                 return out;
+             }())) {
+            EDGE* e = c->edge();
+            if (is_TCOEDGE(c)) {
+                // Tolerant coedges get their pcurve afresh on the new surface.
+                c->set_geometry(nullptr);
+                continue;
+            }
+            if (!e || !e->geometry() || !e->geometry()->has_equation())
+                continue;
+            const curve& cu = e->geometry()->equation();
+            const QELinterval r = e->param_range();
+            if (cu.periodic() && r.finite() && std::fabs(cu.param_period() - r.length()) > QELresnor) {
+                std::unique_ptr<curve> limited(cu.make_copy());
+                limited->limit(e->sense() == REVERSED ? -r : r);
+                e->set_geometry(make_curve(*limited), 1);
+            }
+        }
+    held->remove();
+    sg_add_pcurves_to_entity(face);
+    option_header* trim = find_option(QELXOptionName::trim_faces);
+    const bool trims = !trim || ((trim->type() == option_int || trim->type() == option_logical) && trim->count() != 0);
+    if (trims)
+        trim_face(face, nullptr);
+}
+
+bool convertToSplineInScaledBox(ENTITY*& entity)
+{
+    if (Ve_OptionDoc::isOn(Ve_OptionDoc::SplitPeriodic))
+        sg_split_periodic_faces(entity);
+    sg_split_edges_at_poles(entity);
+    if (is_FACE(entity))
+        return convert_face(static_cast<FACE*>(entity));
+    if (!is_SHELL(entity) && !is_BODY(entity))
+        return false;
+    ENTITY_LIST faces;
+    api_get_faces(entity, faces);
+    for (FACE* f : ve_repair::listed<FACE>(faces))
+        convertFaceToSplineInScaledBox(f);
+    return true;
+}
+
+void fixCoedgeHullDistances(BODY* body)
+{
+    Ve_BodyTag* view = ve_view<Ve_BodyTag>(body);
+    const QELXDynamicArray<Ve_FaceTag*> faces = view->getFaces();
+    for (int i = 0; i < faces.Count(); ++i) {
+        const FACE* f = reinterpret_cast<const FACE*>(faces[i]);
+        const SURFACE* s = f->geometry();
+        if (!s || !s->has_equation() || !(s->equation().periodic_u() || s->equation().periodic_v()))
+            continue;
+        const QELXDynamicArray<Ve_CoedgeTag*> coedges = faces[i]->getCoedges();
+        for (int k = 0; k < coedges.Count(); ++k)
+            coedges[k]->fixHullDistance();
+    }
+}
+
+void convertBody(Ve_BodyTag* self, bool splitPeriodic, bool forceNonRational);
+
+} // namespace
+
+Ve_BodyTag* Ve_BodyTag::bspline(bool splitPeriodic, bool forceNonRational)
+{
+    inTask("PreprocessBsplineConvStart", "PreprocessBsplineConvEnd", "PreprocessBsplineConv",
+           [&] { convertBody(this, splitPeriodic, forceNonRational); });
+    return this;
+}
+
+namespace {
+
+void convertBody(Ve_BodyTag* self, bool splitPeriodic, bool forceNonRational)
+{
+    BODY* body = reinterpret_cast<BODY*>(self);
+    bool scaledOk = false;
+    const bool converted = body && velmCall([&] {
+                                       if (Ve_OptionDoc::isOn(Ve_OptionDoc::ScaleBndBoxCnvrtToSpline)) {
+                                           ENTITY* e = body;
+                                           scaledOk = convertToSplineInScaledBox(e);
+                                       } else if (Ve_OptionDoc::isOn(Ve_OptionDoc::ConicAsNUBS)) {
+                                           const bool curves = Ve_OptionDoc::isOn(Ve_OptionDoc::EnableCurveSimplification);
+                                           const bool surfaces =
+                                               Ve_OptionDoc::isOn(Ve_OptionDoc::EnableSurfaceSimplification);
+                                           if (curves || surfaces) {
+                                               simplify_options options;
+                                               options.set_simplification_tol(kSimplifyTol);
+                                               options.set_do_curve_simplification(curves);
+                                               options.set_do_surface_simplification(surfaces);
+                                               const outcome r = api_simplify_entity(body, &options);
+                                               if (!r.ok())
+                                                   sys_error(r.error_number());
+                                           }
+                                           convertToQuinticNubs(body, true, kQuinticTol);
+                                       } else if (convert_to_spline(body) != 1) {
+                                           sys_error(qelvelm_api_errmod.message_code(0));
+                                       }
+                                   }).ok();
+    if (!converted && !scaledOk)
+        return;
+    if (splitPeriodic)
+        self->splitPeriodics();
+    const double smallEdge = Ve_OptionDoc::SmallEdgeTol ? Ve_OptionDoc::SmallEdgeTol->value() : 0.0;
+    Ve_PostProcessUtil(self).removeSmallEdges(smallEdge, true);
+    fixCoedgeHullDistances(body);
+    if (!Ve_OptionDoc::isOn(Ve_OptionDoc::UseSurfaceLimits))
+        velmInnerCall([&] { trim_body_faces(body, nullptr); });
+    self->replaceInexactSurf();
+    if (!Ve_OptionDoc::isOn(Ve_OptionDoc::SplineAsRational) || forceNonRational)
+        self->replaceRationalSurf();
+}
+
+} // namespace
+
+void Ve_BodyTag::replaceRationalSurf()
+{
+    ENTITY_LIST faces;
+    velmCall([&] { return api_get_faces(getDef(), faces); });
+    for (FACE* face : ve_repair::listed<FACE>(faces)) {
+        const spline* s = ve_repair::splineOf(face);
+        if (!exactSpline(s) || !trulyRational(s->sur(-1.0)))
+            continue;
+        // Each face alone: a fit or refresh that fails leaves that face as it was.
+        velmInnerCall([&] {
+            ::spline fitted;
+            if (!replaceSplineSurface(*s, fitted, face))
+                return;
+            face->set_geometry(make_surface(fitted));
+            // A face without loops (a closed surface bounding itself) keeps
+            // its new surface and has nothing to refresh.
+            if (!face->loop() || !face->loop()->start())
+                return;
+            refreshPcurves(face, 0);
+            ENTITY_LIST edges, bad, made;
+            ENTITY* worst = nullptr;
+            double worstError = -1.0;
+            api_get_edges(face, edges);
+            const outcome r = api_check_edge_errors(edges, bad, worst, worstError, QELresabs, false, &made);
+            if (!r.ok())
+                sys_error(r.error_number());
+            update_tolerance(face, 1);
+        });
+    }
+}
+
+void Ve_BodyTag::replaceInexactSurf()
+{
+    ENTITY_LIST faces;
+    velmCall([&] { return api_get_faces(getDef(), faces); });
+    FileInfo info;
+    velmCall([&] { return api_get_file_info(info); });
+    for (FACE* face : ve_repair::listed<FACE>(faces)) {
+        const spline* s = ve_repair::splineOf(face);
+        if (!s || exactSpline(s))
+            continue;
+        const bool vbl = s->get_spl_sur().id() == VBL_SURF::id;
+        velmInnerCall([&] {
+            const double tol = std::min(kInexactFit, s->get_spl_sur().fitol());
+            bs3_surface bs = nullptr;
+            const int kept = velmGuard([&] { bs = s->sur(tol); });
+            const bool rational = trulyRational(bs);
+            if (kept != 0 || !bs || (!Ve_OptionDoc::isOn(Ve_OptionDoc::SplineAsRational) && rational)) {
+                ::spline fitted;
+                // A surface that cannot be fitted is left as it is.
+                if (replaceSplineSurface(*s, fitted, face))
+                    face->set_geometry(make_surface(fitted));
+            } else {
+                ::spline copy(bs);
+                if (s->reverse_v)
+                    copy.negate();
+                face->set_geometry(make_surface(copy));
+                if (vbl) {
+                    resurface_options options;
+                    options.set_use_R10_algorithm(0);
+                    FACE* resurfaced = nullptr;
+                    const outcome r = api_spline_resurface(resurfaced, face, &options);
+                    if (!r.ok())
+                        sys_error(r.error_number());
+                }
+            }
+            if (bs)
+                bs3_surface_delete(bs);
+            if (info.version() < kPcurveRefitVersion || rational)
+                refreshPcurves(face, Ve_OptionDoc::isOn(Ve_OptionDoc::ConicAsNUBS) ? 1 : 0);
+        });
+    }
+}
