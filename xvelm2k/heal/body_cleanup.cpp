@@ -3,7 +3,7 @@
 #include "heal/heal_internal.hxx"
 #include "model/entity_views.hxx"
 #include "persist/brep_attrib_transfer.hxx"
-//PENDING #include "repair/face_repairs.hxx"
+#include "repair/face_repairs.hxx"
 #include "repair/post_process_internal.hxx"
 #include "repair/post_process_util.hxx"
 #include "repair/vertex_util.hxx"
@@ -92,7 +92,7 @@ void Ve_BodyTag::remDuplVerticesByChangeVertGeom()
 void Ve_BodyTag::removeScribes(bool cleanFirst)
 {
     if (getDef())
-        (void)cleanFirst; //PENDING removeScribeEdges(this, cleanFirst);
+        removeScribeEdges(this, cleanFirst);
 }
 
 void Ve_BodyTag::CheckAndFixNullEdgeAtConicalApex()

@@ -65,7 +65,7 @@ void tolerizeFaces(Ve_BodyTag* self)
     bool loopsContinuous = true;
     const QELXDynamicArray<Ve_FaceTag*> faces = self->getFaces();
     for (int i = 0; i < faces.Count(); ++i) {
-        //PENDING faces[i]->AddLoopAtConicalFaceApex();
+        faces[i]->AddLoopAtConicalFaceApex();
         if (checkUsable && !loopsJoin(faces[i]))
             loopsContinuous = false;
     }

@@ -6,6 +6,7 @@
 #include "velm/attrib.hxx"
 #include "velm/body_heal.hxx"
 #include "velm/groups.hxx"
+#include "velm/heal.hxx"
 #include "velm/tolerant.hxx"
 #include "velm/topology_api.hxx"
 
@@ -219,6 +220,6 @@ void QELXVeRepairUtils::mergeC1Edges(Ve_CocoonTag* set)
     for (int i = 0; i < bodies.Count(); ++i) {
         BODY* body = reinterpret_cast<BODY*>(bodies[i]);
         if (body)
-            velmGuard([&] { (void)body; }); //PENDING api_clean_entity(body);
+            velmGuard([&] { api_clean_entity(body); });
     }
 }

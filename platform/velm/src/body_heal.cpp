@@ -367,7 +367,7 @@ bool convert_face(FACE* face) {
 outcome api_clean_body(BODY* body) {
   return velm_api("api_clean_body", [&] {
     if (!body) velm_api_error_throw(VELM_NULL_ENTITY);
-    const outcome r; //PENDING api_clean_entity(body);
+    const outcome r = api_clean_entity(body);
     if (!r.ok()) sys_error(r.error_number());
   });
 }
