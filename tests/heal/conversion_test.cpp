@@ -39,7 +39,7 @@ protected:
     long m_live = 0;
 };
 
-Ve_BodyTag* tag(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
+Ve_BodyTag* convTag(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
 
 // Faces whose surface is a spline with some weight off 1.
 int rationalFaces(BODY* b)
@@ -86,7 +86,7 @@ TEST_F(Conversion, ALooplessFaceOnAClosedSurfaceIsKeptWhenItsSurfaceIsRefitted)
     ENTITY* out = nullptr;
     ASSERT_TRUE(api_convert_to_spline(b, out).ok());
     ASSERT_EQ(rationalFaces(b), 1);
-    tag(b)->replaceRationalSurf();
+    convTag(b)->replaceRationalSurf();
     EXPECT_EQ(testkit::count_faces(b), 1);
     EXPECT_EQ(rationalFaces(b), 0);
     EXPECT_EQ(testkit::model_problems(b), "");
@@ -101,7 +101,7 @@ TEST_F(Conversion, RationalSurfacesStayOnlyWhenAskedAndNotForced)
         BODY* b = testkit::make_cylinder();
         const int faces = testkit::count_faces(b);
         qelx_test::EventRecorder events;
-        EXPECT_EQ(tag(b)->bspline(false, force), tag(b));
+        EXPECT_EQ(convTag(b)->bspline(false, force), convTag(b));
         const std::vector<std::string> expected = {"+PreprocessBsplineConvStart", "-PreprocessBsplineConvEnd"};
         std::vector<std::string> trace = testkit::task_trace(events.records());
         ASSERT_GE(trace.size(), 2u);
@@ -123,7 +123,7 @@ TEST_F(Conversion, AClosedSplineFaceIsSplitSoThatNoFaceWraps)
     BODY* b = wholeTube();
     const double area = testkit::body_area(b);
     qelx_test::EventRecorder events;
-    tag(b)->splitPeriodics();
+    convTag(b)->splitPeriodics();
     EXPECT_EQ(testkit::task_trace(events.records()).front(), "+PreprocessSplitPeriodicStart");
     EXPECT_EQ(testkit::task_trace(events.records()).back(), "-PreprocessSplitPeriodicEnd");
     EXPECT_GT(testkit::count_faces(b), 1);
@@ -161,7 +161,7 @@ TEST_F(Conversion, ThePreExportSplitOnlyFiresItsEventsWhenSwitchedOff)
     BODY* b = testkit::make_spline_sheet(testkit::make_tube_bs3_surface(true), false);
     const std::string before = testkit::body_text(b);
     qelx_test::EventRecorder events;
-    tag(b)->splitPeriodics();
+    convTag(b)->splitPeriodics();
     EXPECT_EQ(testkit::task_trace(events.records()),
               (std::vector<std::string>{"+PreprocessSplitPeriodicStart", "-PreprocessSplitPeriodicEnd"}));
     EXPECT_EQ(testkit::body_text(b), before);

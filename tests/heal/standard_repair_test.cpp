@@ -41,7 +41,7 @@ protected:
     long m_live = 0;
 };
 
-Ve_BodyTag* tag(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
+Ve_BodyTag* repairTag(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
 
 // Every end closes the latest open start of the same task.
 void expectPaired(const std::vector<std::string>& trace)
@@ -70,7 +70,7 @@ TEST_F(StandardRepair, StepsFireTheirEventsInOrderAndInPairs)
     set("DoSplineResurface", 1);
     BODY* box = testkit::make_plane_box();
     qelx_test::EventRecorder events;
-    tag(box)->doStandardRepair();
+    repairTag(box)->doStandardRepair();
     const std::vector<std::string> trace = testkit::task_trace(events.records());
     const std::vector<std::string> expected = {
         "+StandardRepairStart",
@@ -109,7 +109,7 @@ TEST_F(StandardRepair, OnlyTheAlwaysStepsRunWithEverySwitchOff)
 {
     BODY* box = testkit::make_plane_box();
     qelx_test::EventRecorder events;
-    tag(box)->doStandardRepair();
+    repairTag(box)->doStandardRepair();
     const std::vector<std::string> expected = {
         "+StandardRepairStart",     "+TrimFacesStart",
         "-TrimFacesEnd",            "+TolerizeEdgesVerticesOfFacesStart",
@@ -131,7 +131,7 @@ TEST_F(StandardRepair, ACleanBodyIsUnchangedInEveryFrame)
     for (const QELtransf& frame : testkit::heal_frames()) {
         BODY* box = testkit::make_framed_box(frame);
         const std::string before = testkit::body_text(box);
-        tag(box)->doStandardRepair();
+        repairTag(box)->doStandardRepair();
         EXPECT_EQ(testkit::body_text(box), before);
         EXPECT_EQ(testkit::check_findings(box), "");
         api_del_entity(box);
@@ -147,11 +147,11 @@ TEST_F(StandardRepair, AnInsideOutBodyIsTurnedOnlyWhenTheSwitchIsOn)
         for (const QELtransf& frame : testkit::heal_frames()) {
             BODY* box = testkit::make_framed_box(frame);
             const std::string good = testkit::body_text(box);
-            EXPECT_EQ(tag(box)->CheckContainmentOf(), 3) << "outside a sound body";
+            EXPECT_EQ(repairTag(box)->CheckContainmentOf(), 3) << "outside a sound body";
             ASSERT_TRUE(api_reverse_body(box).ok());
             const std::string turned = testkit::body_text(box);
-            EXPECT_EQ(tag(box)->CheckContainmentOf(), 1) << "inside an inside-out body";
-            tag(box)->doStandardRepair();
+            EXPECT_EQ(repairTag(box)->CheckContainmentOf(), 1) << "inside an inside-out body";
+            repairTag(box)->doStandardRepair();
             EXPECT_EQ(testkit::body_text(box), fix ? good : turned);
             api_del_entity(box);
         }
@@ -166,7 +166,7 @@ TEST_F(StandardRepair, AFailedReversalLeavesTheBodyInsideOut)
             api_reverse_body(box);
             return box;
         },
-        [](BODY* b) { tag(b)->CheckAndFixReverseBody(); });
+        [](BODY* b) { repairTag(b)->CheckAndFixReverseBody(); });
     EXPECT_GT(runs, 0);
 }
 
@@ -176,7 +176,7 @@ TEST_F(StandardRepair, AVertexOffItsEdgesIsToleratedAndTheCheckerIsSatisfied)
         BODY* box = testkit::make_box_with_moved_vertex(offset);
         EXPECT_NE(testkit::check_findings(box), "") << "the model is built faulty";
         const int faces = testkit::count_faces(box);
-        tag(box)->doStandardRepair();
+        repairTag(box)->doStandardRepair();
         EXPECT_EQ(testkit::check_findings(box), "") << offset;
         EXPECT_EQ(testkit::count_faces(box), faces);
         ENTITY_LIST vertices;
@@ -201,7 +201,7 @@ TEST_F(StandardRepair, AKernelFailureAnywhereLeavesASoundBodyAndLeaksNothing)
         velm_test_fail_call("*", n, qelvelm_api_errmod.message_code(VELM_API_FAILED));
         {
             qelx_test::EventRecorder events;
-            tag(box)->doStandardRepair();
+            repairTag(box)->doStandardRepair();
             expectPaired(testkit::task_trace(events.records()));
         }
         const bool injected = !velm_test_injection_pending();
@@ -225,8 +225,8 @@ TEST_F(StandardRepair, TheSetRepairsEachBody)
     api_reverse_body(a);
     api_reverse_body(b);
     QELXDynamicArray<Ve_BodyTag*> bodies;
-    bodies.Add(tag(a));
-    bodies.Add(tag(b));
+    bodies.Add(repairTag(a));
+    bodies.Add(repairTag(b));
     Ve_CocoonTag set(bodies);
     set.repairBodies();
     EXPECT_EQ(testkit::body_text(a), goodA);
@@ -246,7 +246,7 @@ TEST_F(StandardRepair, TheTolerantEdgeStepPutsBackTheKernelOptionsItChanges)
         pcurve->set(was);
         BODY* box = testkit::make_plane_box();
         bool changed = false;
-        tag(box)->FixTTIErrors(changed);
+        repairTag(box)->FixTTIErrors(changed);
         EXPECT_FALSE(changed);
         EXPECT_EQ(level->count(), 7);
         EXPECT_EQ(pcurve->count(), was);

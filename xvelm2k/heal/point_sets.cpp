@@ -31,7 +31,7 @@ bool stringAttribute(const ENTITY* e, const char* name, Gk_String& value)
 
 // The vertex of a point body: a vertex body whose first coedge's edge starts
 // and ends at one vertex. Null otherwise.
-VERTEX* pointOf(ENTITY* e)
+VERTEX* pointBodyVertex(ENTITY* e)
 {
     if (!e || !is_BODY(e) || !ve_view<Ve_BodyTag>(static_cast<BODY*>(e))->isVertexBody())
         return nullptr;
@@ -60,7 +60,7 @@ void QELXVeRepairUtils::groupPSET(ENTITY_LIST& entities)
     for (ENTITY* e = entities.next(); e; e = entities.next())
         walk.push_back(e);
     for (ENTITY* e : walk) {
-        VERTEX* v = pointOf(e);
+        VERTEX* v = pointBodyVertex(e);
         Gk_String name;
         if (!v || !v->geometry() || (!stringAttribute(e, "PSET", name) && !stringAttribute(e, "MDI", name)))
             continue;

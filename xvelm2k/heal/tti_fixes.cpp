@@ -29,7 +29,7 @@ constexpr double kCloseGap = 0.00013;
 constexpr int kCheckLevel = 30;
 
 const FACE* loopFace(const COEDGE* c) { return c && c->loop() ? c->loop()->face() : nullptr; }
-const surface* faceSurface(const FACE* f)
+const surface* loopSurfaceOf(const FACE* f)
 {
     return f && f->geometry() && f->geometry()->has_equation() ? &f->geometry()->equation() : nullptr;
 }
@@ -43,7 +43,7 @@ bool pcurveDisagreesWithEdge(const COEDGE* coedge, const FACE* face)
         return false;
     const EDGE* edge = coedge->edge();
     const CURVE* cu = edge ? edge->geometry() : nullptr;
-    const surface* srf = faceSurface(face);
+    const surface* srf = loopSurfaceOf(face);
     if (!cu || !cu->has_equation() || !srf)
         return false;
     if (!coedge->geometry()->has_equation())
@@ -111,7 +111,7 @@ bool surfaceCheckRaisesSplineError(const surface& srf)
 void rebuildCoedgePCurve(COEDGE* coedge)
 {
     EDGE* edge = coedge ? coedge->edge() : nullptr;
-    const surface* srf = faceSurface(loopFace(coedge));
+    const surface* srf = loopSurfaceOf(loopFace(coedge));
     if (!edge || !srf)
         return;
     if (const spline* spl = dynamic_cast<const spline*>(srf))

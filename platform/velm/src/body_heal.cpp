@@ -28,7 +28,7 @@ namespace {
 
 constexpr int kCheckSamples = 32;
 
-const FACE* coedge_face(const COEDGE* c) { return c && c->loop() ? c->loop()->face() : nullptr; }
+const FACE* heal_loop_face(const COEDGE* c) { return c && c->loop() ? c->loop()->face() : nullptr; }
 
 std::vector<FACE*> faces_in(ENTITY* e) {
   ENTITY_LIST list;
@@ -52,8 +52,8 @@ std::vector<EDGE*> face_edges(const FACE* f) {
 
 // The face's own direction at the edge's middle: into the face, across the
 // coedge (outward normal x coedge direction).
-bool into_face(const COEDGE* c, const QELposition& at, const QELvector& edge_dir, QELvector& out) {
-  const FACE* f = coedge_face(c);
+bool heal_into_face(const COEDGE* c, const QELposition& at, const QELvector& edge_dir, QELvector& out) {
+  const FACE* f = heal_loop_face(c);
   const surface* s = f ? face_surface(f) : nullptr;
   if (!s) return false;
   QELposition foot;
@@ -87,7 +87,7 @@ bool split_at_pole(EDGE* e, const QELposition& pole) {
   return true;
 }
 
-bool wraps(const FACE* f, bool in_u, double& seam_low, double& period) {
+bool face_wraps_round(const FACE* f, bool in_u, double& seam_low, double& period) {
   const surface* s = face_surface(f);
   if (!s) return false;
   const bool closes = in_u ? (s->periodic_u() || s->closed_u()) : (s->periodic_v() || s->closed_v());
@@ -108,14 +108,14 @@ bool has_seam(const FACE* f) {
   for (LOOP* l : chain(f->loop()))
     for (COEDGE* c : loop_coedges(l))
       for (COEDGE* p : edge_coedges(c->edge()))
-        if (p != c && coedge_face(p) == f) return true;
+        if (p != c && heal_loop_face(p) == f) return true;
   return false;
 }
 
 void split_wrapping_face(FACE* f) {
   for (bool in_u : {true, false}) {
     double low = 0.0, period = 0.0;
-    if (!wraps(f, in_u, low, period)) continue;
+    if (!face_wraps_round(f, in_u, low, period)) continue;
     const int direction = in_u ? 1 : 0;
     if (!has_seam(f)) sg_split_face_at_parameter(f, direction, low);  // adds the seam
     sg_split_face_at_parameter(f, direction, low + 0.5 * period);
@@ -123,7 +123,7 @@ void split_wrapping_face(FACE* f) {
 }
 
 double worst_pcurve_gap(const TCOEDGE* c, const curve& eq, const QELinterval& edge_range) {
-  const FACE* f = coedge_face(c);
+  const FACE* f = heal_loop_face(c);
   const surface* s = f ? face_surface(f) : nullptr;
   const PCURVE* pc = c->geometry();
   if (!s || !pc || !pc->has_equation()) return 0.0;
@@ -223,12 +223,12 @@ void sort_coedges(EDGE* edge) {
   if (dir.len() <= QELresmch) return;
   const QELvector axis = dir / dir.len();
   QELvector ref;
-  if (!into_face(ring[0], at, dir, ref)) return;
+  if (!heal_into_face(ring[0], at, dir, ref)) return;
   std::vector<std::pair<double, COEDGE*>> keyed;
   for (std::size_t k = 1; k < ring.size(); ++k) {
     QELvector d;
     double angle = 7.0;  // wires and faces without direction go last, in ring order
-    if (into_face(ring[k], at, dir, d)) {
+    if (heal_into_face(ring[k], at, dir, d)) {
       angle = std::atan2((ref * d) % axis, ref % d);
       if (angle < 0.0) angle += 2.0 * std::numbers::pi;
     }
@@ -270,7 +270,7 @@ outcome api_split_periodic_faces(BODY* body) {
 tm_check_result* tm_check_tcoedge_bs2_outside_sf(const COEDGE* coedge) {
   velm_check_call("tm_check_tcoedge_bs2_outside_sf");
   if (!coedge || !is_TCOEDGE(coedge) || !coedge->geometry() || !coedge->geometry()->has_equation()) return nullptr;
-  const FACE* f = coedge_face(coedge);
+  const FACE* f = heal_loop_face(coedge);
   const surface* s = f ? face_surface(f) : nullptr;
   if (!s) return nullptr;
   const QELpar_box range = s->param_range();

@@ -454,9 +454,9 @@ std::map<const FACE*, std::size_t> manifold_groups(const std::vector<FACE*>& fac
     for (COEDGE* c : face_coedges(faces[k])) {
       std::vector<COEDGE*> ring;
       for (COEDGE* p : edge_coedges(c->edge()))
-        if (face_of(p)) ring.push_back(p);
+        if (coedge_face(p)) ring.push_back(p);
       if (ring.size() != 2 || ring[0]->sense() == ring[1]->sense()) continue;
-      if (auto it = index.find(face_of(ring[0] == c ? ring[1] : ring[0])); it != index.end()) uf.unite(k, it->second);
+      if (auto it = index.find(coedge_face(ring[0] == c ? ring[1] : ring[0])); it != index.end()) uf.unite(k, it->second);
     }
   std::map<const FACE*, std::size_t> group;
   for (std::size_t k = 0; k < faces.size(); ++k) group[faces[k]] = uf.find(k);
@@ -560,7 +560,7 @@ outcome api_unstitch_nonmani(BODY* body, BODY*& solids, BODY*& sheets, BODY*& la
     for (const FACE* f : body_faces(body)) faces.push_back(const_cast<FACE*>(f));
     const auto group = manifold_groups(faces);
     auto group_of = [&](const COEDGE* c) -> std::size_t {
-      const FACE* f = face_of(c);
+      const FACE* f = coedge_face(c);
       return f ? group.at(f) : faces.size();  // wires form a group of their own
     };
 
