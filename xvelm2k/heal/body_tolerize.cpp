@@ -144,7 +144,11 @@ bool Ve_BodyTag::FixWireEdgeSense()
         const QELposition v1 = edge->start()->geometry()->coords();
         const QELposition v2 = edge->end()->geometry()->coords();
         if (distance(v1, v2) >= QELresabs && distance(atEnd, v1) < QELresabs && distance(atStart, v2) < QELresabs)
-            velmCall([&] { edge->set_sense(edge->sense() == FORWARD ? REVERSED : FORWARD, true); });
+            velmCall([&] {
+                edge->set_sense(edge->sense() == FORWARD ? REVERSED : FORWARD, true);
+                // The range follows: worked out again between the vertices on the turned curve.
+                edge->set_param_range(nullptr);
+            });
     }
     return true;
 }
