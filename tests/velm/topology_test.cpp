@@ -533,3 +533,29 @@ TEST(TopologyRollBack, EverySetterIsUndoneByAFailedFrame) {
   }
   EXPECT_EQ(velm_live_entity_count(), live);
 }
+
+// A box handed to an entity is the entity's at once: when the before-image
+// cannot be made, the box goes too (the leak check of the run sees it).
+TEST(Topology, ABoundWhoseBeforeImageFailsIsFreed) {
+  BODY* box = make_box();
+  FACE* face = box->lump()->shell()->face();
+  EDGE* edge = face->loop()->start()->edge();
+  VERTEX* vertex = edge->start();
+  for (ENTITY* e : {static_cast<ENTITY*>(face), static_cast<ENTITY*>(edge), static_cast<ENTITY*>(vertex)}) {
+    api_bb_begin(true);
+    velm_test_fail_alloc(nullptr, 1);
+    bool refused = false;
+    try {
+      auto* bound = new QELbox(QELposition(0, 0, 0), QELposition(1, 1, 1));
+      if (is_FACE(e)) static_cast<FACE*>(e)->set_bound(bound);
+      if (is_EDGE(e)) static_cast<EDGE*>(e)->set_bound(bound);
+      if (is_VERTEX(e)) static_cast<VERTEX*>(e)->set_bound(bound);
+    } catch (const velm_exception&) {
+      refused = true;
+    }
+    velm_test_reset();
+    api_bb_end(outcome(VELM_API_FAILED), true, false);
+    EXPECT_TRUE(refused) << e->type_name();
+  }
+  EXPECT_TRUE(api_del_entity(box).ok());
+}

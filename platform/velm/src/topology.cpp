@@ -1,6 +1,7 @@
 // Topology entities: links, use-counted geometry, persistence, copy, lose.
 #include "velm/topology.hxx"
 
+#include <memory>
 #include <type_traits>
 
 #include "entity_internal.hxx"
@@ -267,10 +268,11 @@ void add_chain(ENTITY_LIST& list, T* first) {
 QELbox* stored_box(bool has, const QELbox& box) { return has ? const_cast<QELbox*>(&box) : nullptr; }
 
 void store_box(ENTITY* self, bool& has, QELbox& box, QELbox* given) {
+  // Owned from the start: a before-image that cannot be made must not leak it.
+  const std::unique_ptr<QELbox> owned(given);
   self->backup();
   has = given != nullptr;
   box = given ? *given : QELbox();
-  delete given;
 }
 
 void write_box(bool has, const QELbox& box) {

@@ -70,6 +70,9 @@ QELposition bs3_curve_position(double t, bs3_curve);
 QELunit_vector bs3_curve_start_tangent(bs3_curve);
 QELunit_vector bs3_curve_end_tangent(bs3_curve);
 double bs3_curve_length(bs3_curve, const QELinterval* range = nullptr);
+// The parameter of the curve's point nearest to the position (from the guess
+// when given). `tol` has no effect: the search always runs to the kernel's
+// own accuracy, the nearest point found is the answer, however far it is.
 double bs3_curve_invert(const QELposition&, double tol, bs3_curve, const double* guess = nullptr);
 bs3_curve bs3_curve_subset(bs3_curve, const QELinterval& range, double fit = QELresabs,
                            double* actual_fit = nullptr);

@@ -44,10 +44,12 @@ QELbox get_face_box(const FACE* face, const QELtransf* t = nullptr, int tight = 
 QELbox get_edge_box(const EDGE* edge, const QELtransf* t = nullptr);
 QELbox get_loop_box(const LOOP* loop, const QELtransf* t = nullptr);
 // Faces, wire edges and lone vertices, under the body's own transform and
-// then `t`. Throws when the body has nothing to box.
+// then `t`. Throws when the body has nothing to box. `tight` is accepted and
+// has no effect: the box is always built from the faces' own boxes.
 QELbox get_body_box(const BODY* body, const QELtransf* t = nullptr, int tight = 0);
 // Box of every listed entity (bodies, their parts, geometry with a finite
 // box), each under its body's transform. Fails when nothing could be boxed.
+// `tight` has no effect, as for get_body_box.
 outcome api_get_entity_box(const ENTITY_LIST& list, WCS* wcs, QELposition& min_pt,
                            QELposition& max_pt, int tight = 0);
 

@@ -14,12 +14,14 @@
 // actions. The parameter is on the edge's curve and must lie strictly inside
 // the edge; without one the vertex's point is projected onto the curve.
 // Throws on failure (VELM_BAD_ARGUMENT outside the edge, VELM_NOT_IMPLEMENTED
-// for tolerant coedges with their own ranges).
+// for tolerant coedges with their own ranges). `flags` is accepted and has no
+// effect: every split behaves as described here.
 EDGE* sg_split_edge_at_vertex(EDGE* edge, VERTEX* new_vertex, ENTITY_LIST* new_coedges = nullptr, int flags = 0);
 EDGE* sg_split_edge_at_vertex(EDGE* edge, VERTEX* new_vertex, double param, ENTITY_LIST* new_coedges = nullptr);
 // Splits the edge at its curve's discontinuities of that order (new vertices
 // there). The list receives every piece in order along the edge, the
-// original (which keeps the first piece) first.
+// original (which keeps the first piece) first. `options` is accepted and has
+// no effect.
 outcome api_split_edge_at_disc(EDGE* edge, ENTITY_LIST& new_edges, int continuity = 1, const void* options = nullptr);
 // Splits the face along an iso-line of its surface: the line of constant u
 // when u_direction, else of constant v; with fraction the parameter is read
