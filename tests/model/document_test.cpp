@@ -189,6 +189,27 @@ TEST_F(Document, RepeatLayersHandEveryMemberToTheFirstAndFiltersNeedALabel)
     lose({first, repeat, other, labelled, sameLabel, blank});
 }
 
+// A repeat layer that goes with its last member: its members are handed
+// over from a copy of its list, so nothing reads the layer once it has gone.
+TEST_F(Document, ARepeatLayerThatGoesWhenEmptiedHandsOverEveryMember)
+{
+    QELGROUP* first = layer(3);
+    QELGROUP* repeat = layer(3);
+    repeat->set_collection_empty_behavior(1);
+    const Owned box{testkit::make_box()};
+    ENTITY_LIST faces;
+    api_get_faces(box.body, faces);
+    for (int i = 0; i < faces.count(); ++i)
+        api_ct_add_to_group(faces[i], repeat);
+    Ve_DocumentTag document;
+    document.AddLayers(QELXDynamicArray<QELGROUP*>(1, first));
+    document.AddLayers(QELXDynamicArray<QELGROUP*>(1, repeat));
+    EXPECT_EQ(document.GetNumberOfLayers(), 1);
+    EXPECT_EQ(members(first), 6) << "every member moved, none skipped";
+    EXPECT_FALSE(velm_is_live_entity(repeat)) << "the emptied layer went";
+    lose({first});
+}
+
 TEST_F(Document, GatheringMakesBodiesOfLooseTopologyAndKeepsWhatCouldNotBeConverted)
 {
     for (const bool freePoints : {false, true}) {
