@@ -111,6 +111,28 @@ TEST_F(SurfaceUtilities, ReplacementSplineFollowsTheSourceWithItsSense)
         }
 }
 
+// A fit that fails assigns nothing: the target keeps its surface, and the
+// source's sense does not turn it either.
+TEST_F(SurfaceUtilities, AFailedReplacementLeavesTheTargetAsItWas)
+{
+    torus source(QELposition(0, 0, 0), QELunit_vector(0, 0, 1), 5.0, 1.0);
+    source.limit_u(QELinterval(-1.0, 1.0));
+    source.limit_v(QELinterval(0.0, 2.0));
+    spline target;
+    ASSERT_TRUE(replaceSplineSurface(source, target));
+    ASSERT_FALSE(target.left_handed_uv());
+    const QELpar_pos uv(0.1, 1.0);
+    const QELposition at = target.eval_position(uv);
+    const QELunit_vector normal = target.eval_normal(uv);
+    // A cylinder without ends: no fit covers it. Its (u, v) frame is
+    // left-handed, so a sense carried over regardless would turn the target.
+    const cone endless(QELposition(), QELunit_vector(0, 0, 1), QELvector(5, 0, 0), 1.0, 0.0, 1.0, 0.0);
+    ASSERT_TRUE(endless.left_handed_uv());
+    EXPECT_FALSE(replaceSplineSurface(endless, target));
+    EXPECT_LT((target.eval_position(uv) - at).len(), 1e-12);
+    EXPECT_GT(target.eval_normal(uv) % normal, 0.99) << "turned by a fit that failed";
+}
+
 namespace {
 
 // A framework plane z = u + 2v that counts its evaluations.
