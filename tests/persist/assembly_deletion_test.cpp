@@ -94,3 +94,37 @@ TEST_F(AssemblyDeletion, ListSharedByTwoAssembliesIsWalkedOnce)
     // 3 assemblies, 2 formations, 1 part, 1 body, 6 transforms.
     EXPECT_EQ(manager.recordedCount(), 3 + 2 + 1 + 1 + 6);
 }
+
+// The kernel's own check looks inside an assembly: the bodies of its parts and
+// sub-assemblies are checked, and topology two of them share is reported.
+TEST_F(AssemblyDeletion, TheKernelCheckLooksInsideAssemblies)
+{
+    BODY* first = testkit::make_box();
+    BODY* second = testkit::make_box(4, 5, 6);
+    VE_ASSEMBLY* sub = assemblyOf({second}, {});
+    VE_ASSEMBLY* root = assemblyOf({first}, {sub});
+    std::string report;
+    EXPECT_TRUE(velm_test_check_model(root, &report)) << report;
+
+    // The second body's first edge made to start at the first body's vertex.
+    EDGE* edge = second->lump()->shell()->face()->loop()->start()->edge();
+    VERTEX* own = edge->start();
+    VERTEX* borrowed = first->lump()->shell()->face()->loop()->start()->edge()->start();
+    edge->set_start(borrowed);
+    report.clear();
+    EXPECT_FALSE(velm_test_check_model(root, &report));
+    EXPECT_NE(report.find("belongs to two bodies"), std::string::npos) << report;
+    edge->set_start(own);
+
+    // A broken ring in the sub-assembly's body is found from the root.
+    LOOP* loop = second->lump()->shell()->face()->loop();
+    COEDGE* start = loop->start();
+    loop->set_start(nullptr);
+    report.clear();
+    EXPECT_FALSE(velm_test_check_model(root, &report));
+    EXPECT_NE(report.find("no start coedge"), std::string::npos) << report;
+    loop->set_start(start);
+
+    Ve_AssemDeleteMgr tree(root);
+    tree.loseAssem();
+}

@@ -1,4 +1,5 @@
-// Strict structural check of a model, for tests: chains and rings closed,
+// Strict structural check of a model, for tests (of a body, or of the
+// bodies an assembly or group holds): chains and rings closed,
 // back-links right, partner rings consistent, vertex references covering every
 // edge, use counts equal to the holders, attribute chains sound.
 #include <map>
@@ -8,6 +9,7 @@
 
 #include "velm/attrib.hxx"
 #include "velm/geometry_entity.hxx"
+#include "velm/save.hxx"
 #include "velm/testkit.hxx"
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
@@ -189,6 +191,23 @@ bool velm_test_check_model(const ENTITY* root, std::string* report) {
   if (!c.live(nullptr, root, "root")) return false;
   ENTITY_LIST all;
   velm_topology_walk(root, all);
+  if (all.count() == 0 && !is_BODY(root)) {
+    // Not topology (an assembly, a group): every body a save of it would
+    // take along, each checked whole, and none sharing topology with another.
+    ENTITY_LIST reached;
+    velm_save_reach(root, reached);
+    std::map<const ENTITY*, const ENTITY*> body_of;
+    for (int i = 0; i < reached.count(); ++i) {
+      if (!is_BODY(reached[i])) continue;
+      ENTITY_LIST own;
+      velm_topology_walk(reached[i], own);
+      for (int k = 0; k < own.count(); ++k) {
+        auto [at, fresh] = body_of.emplace(own[k], reached[i]);
+        if (!fresh && at->second != reached[i]) c.fail(own[k], "belongs to two bodies");
+        all.add(own[k]);
+      }
+    }
+  }
   if (all.count() == 0) all.add(const_cast<ENTITY*>(root));
   for (int i = 0; i < all.count(); ++i) {
     const ENTITY* e = all[i];

@@ -137,6 +137,24 @@ void write_interval(const QELinterval& i) {
 }
 void write_enum(int value) { write_int(value); }
 
+void velm_save_reach(const ENTITY* root, ENTITY_LIST& reached) {
+  if (!root) return;
+  // The writer's own walk, its text dropped: whatever a save would take along,
+  // through the links of any class, the connector's included.
+  reached.add(const_cast<ENTITY*>(root));
+  writer wr;
+  wr.list = &reached;
+  writer* saved = current_writer;
+  current_writer = &wr;
+  try {
+    for (int i = 0; i < reached.count(); ++i) reached[i]->save(reached);
+  } catch (...) {
+    current_writer = saved;
+    throw;
+  }
+  current_writer = saved;
+}
+
 outcome api_save_entity_list(FILE* fp, int text_mode, const ENTITY_LIST& entities) {
   return velm_api("api_save_entity_list", [&] {
     if (!fp) velm_api_error_throw(VELM_BAD_ARGUMENT);

@@ -55,6 +55,9 @@ enum file_info_mask : unsigned {
 outcome api_set_file_info(unsigned mask, const FileInfo& info);
 outcome api_get_file_info(FileInfo& info);
 
+// Adds the root and everything a save of it would take along (whatever
+// write_ptr reaches, through any class's fields) to `reached`; writes nothing.
+void velm_save_reach(const ENTITY* root, ENTITY_LIST& reached);
 // Saves every entity of the list and everything reachable from it through
 // write_ptr. Text mode only (text_mode 0 fails).
 outcome api_save_entity_list(FILE* fp, int text_mode, const ENTITY_LIST& entities);
