@@ -649,3 +649,20 @@ TEST_F(SurfaceImport, ExtrudedCircleOverMoreThanAPeriodCoversOnePeriodFromTheLat
         EXPECT_NEAR(u.end_pt(), start + 2 * kPi, 1e-9);
     }
 }
+
+// An offset whose base cannot be imported gives no surface, and leaves
+// nothing alive behind.
+TEST_F(SurfaceImport, AnOffsetOverABaseThatFailsGivesNoSurface)
+{
+    const long objects = velm_live_object_count();
+    TestModel model;
+    model.surfaces.emplace_back(); // a base of no kind the importer knows
+    const int base = static_cast<int>(model.surfaces.size()) - 1;
+    const int offset = model.addOffset(base, 0.5);
+    {
+        const Imported in = importSurface(model, offset, true);
+        EXPECT_FALSE(in.srf);
+        EXPECT_EQ(in.outstandingArrays, 0);
+    }
+    EXPECT_EQ(velm_live_object_count(), objects);
+}
