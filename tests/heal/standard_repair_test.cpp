@@ -3,6 +3,7 @@
 // failures leave behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,9 @@
 #include "support/model_builders.hxx"
 #include "support/repair_builders.hxx"
 #include "support/repair_sweep.hxx"
+#include "velm/bspline.hxx"
 #include "velm/build.hxx"
+#include "velm/geometry_entity.hxx"
 #include "velm/errors.hxx"
 #include "velm/options.hxx"
 #include "velm/testkit.hxx"
@@ -254,4 +257,44 @@ TEST_F(StandardRepair, TheTolerantEdgeStepPutsBackTheKernelOptionsItChanges)
     }
     level->reset();
     pcurve->reset();
+}
+
+TEST_F(StandardRepair, APcurveRunningAgainstItsEdgeIsRebuiltAndAgreeingOnesAreLeft)
+{
+    BODY* box = testkit::make_plane_box();
+    const std::string sound = testkit::body_text(box);
+    bool changed = false;
+    repairTag(box)->FixTTIErrors(changed);
+    EXPECT_EQ(testkit::body_text(box), sound) << "pcurves that agree stay untouched";
+
+    // One coedge's pcurve is turned round: it now runs against its edge.
+    ENTITY_LIST coedges;
+    api_get_coedges(box, coedges);
+    auto* c = static_cast<COEDGE*>(coedges[0]);
+    const pcurve& own = c->geometry()->def();
+    bs2_curve turned = bs2_curve_copy(own.cur());
+    bs2_curve_reverse(turned);
+    const FACE* face = c->loop()->face();
+    c->set_geometry(new PCURVE(pcurve(turned, QELresfit, face->geometry()->equation())));
+    EXPECT_NE(testkit::check_findings(box), "");
+    repairTag(box)->FixTTIErrors(changed);
+    EXPECT_FALSE(changed);
+    EXPECT_EQ(testkit::check_findings(box), "");
+    EXPECT_EQ(testkit::count_faces(box), 6);
+    api_del_entity(box);
+}
+
+TEST_F(StandardRepair, ASplineFaceIsResurfacedAndItsEdgesMadeToFit)
+{
+    set("DoSplineResurface", 1);
+    BODY* sheet = testkit::make_spline_sheet();
+    qelx_test::EventRecorder events;
+    repairTag(sheet)->doStandardRepair();
+    const std::vector<std::string> trace = testkit::task_trace(events.records());
+    EXPECT_NE(std::find(trace.begin(), trace.end(), "+ResurfacingStart"), trace.end());
+    EXPECT_NE(std::find(trace.begin(), trace.end(), "+FixTTIErrorsByVELMAPIStart"), trace.end())
+        << "a new surface asks for the kernel's tolerant-edge fix";
+    expectPaired(trace);
+    EXPECT_EQ(testkit::check_findings(sheet), "");
+    api_del_entity(sheet);
 }
