@@ -244,6 +244,7 @@ TEST_F(DocumentRoundTrip, PointsNormalsVerticesAndPCurvesRebuildTheKernelModel)
         double worstDeviation = 0.0;
         for (const qelx_test::TestSurface& surface : doc.surfaces)
             worstDeviation = std::max(worstDeviation, surface.deviation);
+        EXPECT_LT(worstDeviation, 1e-4) << "a surface handed out in place of another keeps close to it";
         EXPECT_LT(doc.maxGap(), 1e-5 + 1.5 * worstDeviation);
         // Shells: the solids closed, the sheets open.
         for (const qelx_test::TestBody& body : doc.bodies) {
