@@ -152,6 +152,7 @@ bool Ve_PostProcessUtil::fixLeftOverCurveSelfIntTrim()
     if (!b)
         return false;
     Ve_CrvApproxUtil approx;
+    bool changed = false;
     for (EDGE* edge : ve_repair::bodyEdges(b)) {
         COEDGE* coedge = edge->coedge();
         if (coedge && coedge->partner())
@@ -166,6 +167,7 @@ bool Ve_PostProcessUtil::fixLeftOverCurveSelfIntTrim()
             curve* none = nullptr;
             if (!approx.makeUsingGrid(rebuilt, none, 20) && !approx.makeUsingGrid(rebuilt, none, 10))
                 return;
+            changed = true;
             // The new pcurve is fitted on spline surfaces only, in the coedge's
             // own parameter (reversed against the edge).
             bs2_curve fitted = nullptr;
@@ -182,5 +184,8 @@ bool Ve_PostProcessUtil::fixLeftOverCurveSelfIntTrim()
                 coedge->set_geometry(velm_require(VELM_NEW PCURVE(pcurve(fitted, QELresfit, *onSurface))));
         });
     }
+    // New curves leave the sheet's tolerances and pcurves to be made good again.
+    if (changed)
+        body->doStandardRepair();
     return true;
 }
