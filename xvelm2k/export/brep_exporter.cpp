@@ -69,6 +69,7 @@ QELXVelmBRepExporter::QELXVelmBRepExporter(QELXDocument* document) : QELXDefault
 
 QELXVelmBRepExporter::~QELXVelmBRepExporter()
 {
+    QELXPreprocessVelmUtils::exportEnded();
     delete m_attributeExporter;
     m_attributeExporter = nullptr;
     delete m_documentTag;

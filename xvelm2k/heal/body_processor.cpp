@@ -3,6 +3,7 @@
 
 #include "model/kernel_call_bracket.hxx"
 #include "model/memory_init.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
 #include "velm/lists.hxx"
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
@@ -59,4 +60,36 @@ QELXDynamicArray<Ve_BodyTag*>* Ve_BodyProcessor::getBodiesFromEntity(const ENTIT
         if (Ve_BodyTag* body = bodyFromEntity(entities[i]))
             bodies->Add(body);
     return bodies;
+}
+
+bool Ve_BodyProcessor::IsEntityOfBodyType(const ENTITY* entity)
+{
+    return entity && (is_BODY(entity) || is_FACE(entity) || is_WIRE(entity) || is_EDGE(entity) ||
+                      is_VERTEX(entity) || is_APOINT(entity));
+}
+
+QELXDynamicArray<Ve_BodyTag*> Ve_BodyProcessor::getManifoldBodies(QELXDynamicArray<Ve_BodyTag*> bodies)
+{
+    QELXDynamicArray<Ve_BodyTag*> result;
+    for (int i = 0; i < bodies.Count(); ++i) {
+        Ve_BodyTag* body = bodies[i];
+        if (!body)
+            continue;
+        const Ve_BodyTag::NonManifoldType kind = body->isNonManifold();
+        const bool unstitch = kind == Ve_BodyTag::NonManifoldBoth ||
+                              (kind == Ve_BodyTag::NonManifoldEdges && Ve_OptionDoc::isOn(Ve_OptionDoc::UnstitchNMEdge)) ||
+                              (kind == Ve_BodyTag::NonManifoldVertices && Ve_OptionDoc::isOn(Ve_OptionDoc::UnstitchNMVertex));
+        if (unstitch) {
+            const QELXDynamicArray<Ve_EntityTag*> pieces = body->unstitchNonManifold();
+            for (int k = 0; k < pieces.Count(); ++k)
+                if (pieces[k])
+                    result.Add(reinterpret_cast<Ve_BodyTag*>(pieces[k]));
+            continue;
+        }
+        const QELXDynamicArray<Ve_FaceTag*> faces = body->getFaces();
+        for (int k = 0; k < faces.Count(); ++k)
+            faces[k]->makeSingleSided();
+        result.Add(body);
+    }
+    return result;
 }

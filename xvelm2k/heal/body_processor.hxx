@@ -14,6 +14,12 @@ public:
     // vertex back to it. Other entities, and conversions the kernel refuses,
     // give nothing. Null slots are skipped.
     static QELXDynamicArray<Ve_BodyTag*>* getBodiesFromEntity(const ENTITY_LIST& entities);
+    // A body, face, wire, edge, vertex or point; false for null.
+    static bool IsEntityOfBodyType(const ENTITY* entity);
+    // Each body as it is, its faces made single-sided, unless it is
+    // non-manifold in a way the unstitching switches allow (both ways at
+    // once: always): then the pieces of its unstitching, in their order.
+    static QELXDynamicArray<Ve_BodyTag*> getManifoldBodies(QELXDynamicArray<Ve_BodyTag*> bodies);
     // The body one entity becomes, or null.
     static Ve_BodyTag* bodyFromEntity(ENTITY* entity);
 };

@@ -11,7 +11,9 @@ class EDGE;
 class ENTITY;
 class ENTITY_LIST;
 class FACE;
+class VERTEX;
 class Ve_BodyTag;
+class QELposition;
 
 class XVELM2KA_API QELXStepVelmHealer {
 public:
@@ -44,6 +46,11 @@ public:
     // The edge split at the breaks of its curve, each piece tolerant with
     // fresh pcurves; pieces shorter than 1e-4 removed.
     static void fixCurveG0Errors(EDGE* edge);
+    // Whether the point lies at either vertex (within QELresabs or the
+    // vertex's tolerance); false without both vertices.
+    static bool isCloseInTolerance(const QELposition& point, VERTEX* start, VERTEX* end);
+    static bool arePositionsEqual(const QELposition& a, const QELposition& b);
+    static double getDistance(const QELposition& a, const QELposition& b);
     static bool hasPCurveErrors(COEDGE* coedge, FACE* face);
     static void regenPCurve(COEDGE* coedge);
     // A tolerant start (else end) vertex widened to reach its tolerant coedge.

@@ -79,9 +79,11 @@ public:
     bool fixLeftOverCurveSelfIntTrim();
     bool ExplodeFaultyWireBody(ENTITY_LIST& bodies);
     bool SplitWireEdgeAtDisc();
+    // Approximate intcurves of the listed edges made exact, with fresh
+    // pcurves and tolerances; the STEP healer's apex fix uses it too.
+    void ReplaceEdgeCrvWithExactIntCurves(const ENTITY_LIST& edges);
 
 private:
-    void ReplaceEdgeCrvWithExactIntCurves(const ENTITY_LIST& edges);
 
     BODY* kernelBody() const;
 

@@ -1,0 +1,300 @@
+// The STEP healing sequence and recipe: what a set of damaged bodies becomes,
+// the events on the way, retracing wire loops, and kernel failures in one
+// body of a set.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "heal/repair_utils.hxx"
+#include "heal/step_healer.hxx"
+#include "model/body_set.hxx"
+#include "model/entity_views.hxx"
+#include "qelx/qelx_options.hxx"
+#include "qelx/qelx_test.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "support/geometry_builders.hxx"
+#include "support/heal_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/query_builders.hxx"
+#include "support/repair_builders.hxx"
+#include "support/repair_sweep.hxx"
+#include "velm/build.hxx"
+#include "velm/errors.hxx"
+#include "velm/geometry.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/testkit.hxx"
+#include "velm/topology_api.hxx"
+
+namespace {
+
+class StepHealer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qelx_test::resetFramework();
+        m_live = velm_live_object_count();
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(velm_live_object_count(), m_live) << "kernel objects leaked";
+        qelx_test::resetFramework();
+    }
+    long m_live = 0;
+};
+
+Ve_BodyTag* stepTag(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
+BODY* stepBody(Ve_BodyTag* b) { return reinterpret_cast<BODY*>(b); }
+
+int facesOf(const QELXDynamicArray<Ve_BodyTag*>& bodies)
+{
+    int n = 0;
+    for (int i = 0; i < bodies.Count(); ++i)
+        n += testkit::count_faces(stepBody(bodies[i]));
+    return n;
+}
+
+void deleteAll(const QELXDynamicArray<Ve_BodyTag*>& bodies)
+{
+    for (int i = 0; i < bodies.Count(); ++i)
+        api_del_entity(stepBody(bodies[i]));
+}
+
+// Every end closes the latest open start of its task.
+void expectTasksPaired(const std::vector<std::string>& trace)
+{
+    std::vector<std::string> open;
+    for (const std::string& t : trace) {
+        const std::string base = t.substr(1, t.rfind(t[0] == '+' ? "Start" : "End") - 1);
+        if (t[0] == '+') {
+            open.push_back(base);
+            continue;
+        }
+        ASSERT_FALSE(open.empty()) << t;
+        EXPECT_EQ(open.back(), base) << t;
+        open.pop_back();
+    }
+    EXPECT_TRUE(open.empty());
+}
+
+std::vector<int> repairNumbers(const std::vector<qelx_test::EventRecord>& records)
+{
+    std::vector<int> numbers;
+    for (const qelx_test::EventRecord& r : records)
+        if (r.kind == "StartRepair") {
+            EXPECT_EQ(r.name, "ToVelmRepair");
+            numbers.push_back(r.number);
+        }
+    return numbers;
+}
+
+// A square sheet whose face also holds a two-edge loop running from A to B
+// and straight back: a slit, no area.
+BODY* makeSquareWithSlit(const QELtransf& frame)
+{
+    BODY* sheet = testkit::make_polygon_sheet({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    FACE* face = sheet->lump()->shell()->face();
+    const QELposition a(3, 4, 0), b(6, 5, 0);
+    VERTEX* va = new VERTEX(new APOINT(a));
+    VERTEX* vb = new VERTEX(new APOINT(b));
+    EDGE* there = new EDGE(va, vb, make_curve(straight(a, normalise(b - a))), FORWARD);
+    EDGE* back = new EDGE(vb, va, make_curve(straight(b, normalise(a - b))), FORWARD);
+    COEDGE* c1 = new COEDGE(there, FORWARD);
+    COEDGE* c2 = new COEDGE(back, FORWARD, c1, c1);
+    c1->set_next(c2);
+    c1->set_previous(c2);
+    LOOP* slit = new LOOP(c1);
+    face->loop()->set_next(slit);
+    slit->set_face(face);
+    if (!frame.identity()) {
+        api_apply_transf(sheet, frame);
+        api_change_body_trans(sheet, nullptr);
+    }
+    return sheet;
+}
+
+int loopsOf(FACE* face)
+{
+    int n = 0;
+    for (LOOP* l = face->loop(); l; l = l->next())
+        ++n;
+    return n;
+}
+
+// The set the STEP recipe runs on: a box with a vertex off its edges (to be
+// tolerised), a one-face sheet (the loop repair's road), two boxes touching
+// at a corner in one lump (split into two bodies) and a plain box.
+QELXDynamicArray<Ve_BodyTag*> stepSet()
+{
+    QELXDynamicArray<Ve_BodyTag*> bodies;
+    bodies.Add(stepTag(testkit::make_box_with_moved_vertex(1e-3)));
+    bodies.Add(stepTag(testkit::make_polygon_sheet({{0, 0}, {4, 0}, {4, 3}, {0, 3}})));
+    bodies.Add(stepTag(testkit::make_two_shell_body(QELposition(10, 10, 10))));
+    bodies.Add(stepTag(testkit::make_plane_box()));
+    return bodies;
+}
+
+// The number of kernel calls that can fail which healing the body makes: the
+// first n at which an injected failure is still pending afterwards, less one.
+long healingCalls(BODY* (*build)())
+{
+    auto reaches = [&](long n) {
+        BODY* b = build();
+        QELXDynamicArray<Ve_BodyTag*> out;
+        velm_test_reset();
+        velm_test_fail_call("*", n, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+        QELXStepVelmHealer::xstep_heal_body(stepTag(b), out, true);
+        const bool fired = !velm_test_injection_pending();
+        velm_test_reset();
+        deleteAll(out);
+        return fired;
+    };
+    long hi = 1;
+    while (reaches(hi))
+        hi *= 2;
+    long lo = hi / 2; // reaches(lo) or lo == 0
+    while (hi - lo > 1) {
+        const long mid = (lo + hi) / 2;
+        (reaches(mid) ? lo : hi) = mid;
+    }
+    return lo;
+}
+
+BODY* firstOfThree() { return testkit::make_box_with_moved_vertex(1e-3); }
+BODY* secondOfThree() { return testkit::make_box_with_moved_vertex(2e-3); }
+BODY* thirdOfThree() { return testkit::make_two_shell_body(QELposition(10, 10, 10)); }
+
+} // namespace
+
+TEST_F(StepHealer, TheRecipeHealsEveryBodyAccountsForItsFacesAndNumbersItsEventsFromZero)
+{
+    QELXDynamicArray<Ve_BodyTag*> bodies = stepSet();
+    EXPECT_NE(testkit::check_findings(stepBody(bodies[0])), "") << "the first body is built faulty";
+    const int faces = facesOf(bodies);
+    Ve_CocoonTag set(bodies);
+    qelx_test::EventRecorder events;
+    QELXVeRepairUtils::PostProcessRepairStep(&set);
+    const QELXDynamicArray<Ve_BodyTag*> healed = set.getBodies();
+    // The two-shell body leaves its second shell as a body of its own right
+    // after itself.
+    ASSERT_EQ(healed.Count(), 5);
+    EXPECT_EQ(healed[0], bodies[0]);
+    EXPECT_EQ(healed[1], bodies[1]);
+    EXPECT_EQ(healed[2], bodies[2]);
+    EXPECT_EQ(healed[4], bodies[3]);
+    EXPECT_EQ(testkit::count_faces(stepBody(healed[2])), 6);
+    EXPECT_EQ(testkit::count_faces(stepBody(healed[3])), 6);
+    EXPECT_EQ(facesOf(healed), faces);
+    for (int i = 0; i < healed.Count(); ++i)
+        EXPECT_EQ(testkit::check_findings(stepBody(healed[i])), "") << "body " << i;
+    EXPECT_EQ(repairNumbers(events.records()), (std::vector<int>{0, 1, 2, 3}));
+    expectTasksPaired(testkit::task_trace(events.records()));
+    const std::vector<std::string> trace = testkit::task_trace(events.records());
+    EXPECT_EQ(std::count(trace.begin(), trace.end(), "+RemDuplVerticesByChangeVertGeomStart"), 4);
+    deleteAll(healed);
+}
+
+TEST_F(StepHealer, NullBodiesAndSetsChangeNothing)
+{
+    QELXDynamicArray<Ve_BodyTag*> result;
+    EXPECT_EQ(QELXStepVelmHealer::xstep_heal_body(nullptr, result, true), 0);
+    EXPECT_EQ(result.Count(), 0);
+    qelx_test::EventRecorder events;
+    QELXVeRepairUtils::PostProcessRepairStep(nullptr);
+    EXPECT_TRUE(events.records().empty());
+}
+
+TEST_F(StepHealer, AFaultyWireBodyIsExplodedOnlyWhileBothExplodeOptionsAllow)
+{
+    for (const bool allowed : {true, false}) {
+        SCOPED_TRACE(allowed);
+        qelx_test::OptionScope options;
+        if (!allowed) {
+            options.set(QELXOptionName::XStep_Import_Explode_Class2Wires, QELXValue(true));
+            options.set(QELXOptionName::XStep_Import_Explode_Class3Wires, QELXValue(false));
+        }
+        BODY* wire = testkit::make_wire_body(3);
+        // A gap between the first edge's end and its vertex: the check fails.
+        ENTITY_LIST edges;
+        api_get_edges(wire, edges);
+        EDGE* first = static_cast<EDGE*>(edges[0]);
+        first->end()->geometry()->set_coords(first->end()->geometry()->coords() + QELvector(0, 0.01, 0));
+        ASSERT_NE(testkit::check_findings(wire), "");
+        QELXDynamicArray<Ve_BodyTag*> result;
+        EXPECT_EQ(QELXStepVelmHealer::xstep_heal_body(stepTag(wire), result, false), 1);
+        if (allowed) {
+            ASSERT_EQ(result.Count(), 3);
+            for (int i = 0; i < result.Count(); ++i)
+                EXPECT_EQ(testkit::count_edges(stepBody(result[i])), 1);
+        } else {
+            ASSERT_EQ(result.Count(), 1);
+            EXPECT_EQ(result[0], stepTag(wire));
+        }
+        deleteAll(result);
+    }
+}
+
+TEST_F(StepHealer, ARetracingPairOfStraightEdgesIsTakenOutOfItsFaceInEveryFrame)
+{
+    for (const QELtransf& frame : testkit::heal_frames()) {
+        BODY* sheet = makeSquareWithSlit(frame);
+        FACE* face = sheet->lump()->shell()->face();
+        ASSERT_EQ(loopsOf(face), 2);
+        EXPECT_TRUE(QELXStepVelmHealer::checkAndRemoveWireLoops(face));
+        EXPECT_EQ(loopsOf(face), 1);
+        EXPECT_EQ(testkit::count_edges(sheet), 4);
+        EXPECT_EQ(testkit::model_problems(sheet), "");
+        api_del_entity(sheet);
+    }
+}
+
+TEST_F(StepHealer, AKernelFailureInTheMiddleBodyLeavesTheOthersHealedAndLeaksNothing)
+{
+    auto build = [] {
+        QELXDynamicArray<Ve_BodyTag*> bodies;
+        bodies.Add(stepTag(firstOfThree()));
+        bodies.Add(stepTag(secondOfThree()));
+        bodies.Add(stepTag(thirdOfThree()));
+        return bodies;
+    };
+    // Undisturbed: what each body becomes, and how many kernel calls the
+    // first body's healing makes before the middle one starts.
+    const long before = healingCalls(firstOfThree), middle = healingCalls(secondOfThree);
+    std::vector<std::string> expected;
+    {
+        QELXDynamicArray<Ve_BodyTag*> bodies = build();
+        QELXDynamicArray<Ve_BodyTag*> out, first, second, third;
+        velm_test_reset();
+        QELXStepVelmHealer::xstep_heal_body(bodies[0], first, true);
+        QELXStepVelmHealer::xstep_heal_body(bodies[1], second, true);
+        QELXStepVelmHealer::xstep_heal_body(bodies[2], third, true);
+        velm_test_reset();
+        for (const auto* part : {&first, &second, &third})
+            for (int i = 0; i < part->Count(); ++i)
+                out.Add((*part)[i]);
+        for (int i = 0; i < out.Count(); ++i)
+            expected.push_back(testkit::body_text(stepBody(out[i])));
+        deleteAll(out);
+    }
+    ASSERT_EQ(expected.size(), 4u);
+    ASSERT_GT(middle, 20);
+    for (long n = 1; n <= middle; ++n) {
+        SCOPED_TRACE("failure at call " + std::to_string(n) + " of the middle body");
+        QELXDynamicArray<Ve_BodyTag*> bodies = build();
+        Ve_CocoonTag set(bodies);
+        velm_test_reset();
+        velm_test_fail_call("*", before + n, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+        QELXVeRepairUtils::PostProcessRepairStep(&set);
+        velm_test_reset();
+        const QELXDynamicArray<Ve_BodyTag*> healed = set.getBodies();
+        ASSERT_EQ(healed.Count(), 4);
+        EXPECT_EQ(testkit::body_text(stepBody(healed[0])), expected[0]);
+        EXPECT_EQ(testkit::body_text(stepBody(healed[2])), expected[2]);
+        EXPECT_EQ(testkit::body_text(stepBody(healed[3])), expected[3]);
+        EXPECT_EQ(healed[1], bodies[1]);
+        for (int i = 0; i < healed.Count(); ++i)
+            EXPECT_EQ(testkit::model_problems(stepBody(healed[i])), "") << "body " << i;
+        deleteAll(healed);
+    }
+}

@@ -1,0 +1,775 @@
+// The STEP healing sequence and the face fixes it calls.
+#include "heal/step_healer.hxx"
+
+#include <cmath>
+#include <vector>
+
+#include "heal/heal_internal.hxx"
+#include "heal/repair_utils.hxx"
+#include "loops/loop_repair.hxx"
+#include "model/entity_views.hxx"
+#include "model/kernel_call_bracket.hxx"
+#include "qelx/qelx_options.hxx"
+#include "repair/body_cleaner.hxx"
+#include "repair/edge_processor.hxx"
+#include "repair/fix_pcurve.hxx"
+#include "repair/post_process_internal.hxx"
+#include "repair/post_process_util.hxx"
+#include "repair/vertex_util.hxx"
+#include "velm/bspline.hxx"
+#include "velm/geometry.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/insanity.hxx"
+#include "velm/query.hxx"
+#include "velm/spline_conversion.hxx"
+#include "velm/split.hxx"
+#include "velm/split_disc.hxx"
+#include "velm/tolerance_update.hxx"
+#include "velm/tolerant.hxx"
+#include "velm/topology_api.hxx"
+#include "velm/topology_edit.hxx"
+
+using ve_repair::listed;
+
+namespace {
+
+BODY* bodyOf(Ve_BodyTag* body) { return reinterpret_cast<BODY*>(body); }
+Ve_BodyTag* tagOf(BODY* body) { return reinterpret_cast<Ve_BodyTag*>(body); }
+
+const surface* surfaceOf(const FACE* face)
+{
+    return face && face->geometry() && face->geometry()->has_equation() ? &face->geometry()->equation() : nullptr;
+}
+
+bool onCurve(const curve& c, const QELposition& p)
+{
+    QELposition foot;
+    QELvector tangent;
+    c.point_perp(p, foot, tangent);
+    return (foot - p).len() <= QELresabs;
+}
+
+// An edge made tolerant where its geometry needs it: the kernel's update for
+// a tolerant edge, else the tolerance test of the edge view.
+EDGE* tolerate(EDGE* edge)
+{
+    if (is_TEDGE(edge)) {
+        update_edge_tolerance(static_cast<TEDGE*>(edge), 0);
+        return edge;
+    }
+    EDGE* replaced = nullptr;
+    ve_view<Ve_EdgeTag>(edge)->setTolerance_New(&replaced);
+    return replaced ? replaced : edge;
+}
+
+void markTolerantEnds(EDGE* edge)
+{
+    for (VERTEX* v : {edge->start(), edge->end()})
+        if (v && is_TVERTEX(v))
+            static_cast<TVERTEX*>(v)->set_update(1);
+}
+
+void makeTolerantVertex(VERTEX* vertex)
+{
+    if (!vertex)
+        return;
+    if (is_TVERTEX(vertex)) {
+        update_vertex_tolerance(vertex, 0);
+        return;
+    }
+    TVERTEX* made = nullptr;
+    api_replace_vertex_with_tvertex(vertex, made);
+}
+
+std::vector<COEDGE*> coedgesOf(EDGE* edge)
+{
+    ENTITY_LIST coedges;
+    api_get_coedges(edge, coedges);
+    return listed<COEDGE>(coedges);
+}
+
+// Distinct knots of a B-spline with their multiplicity.
+struct BreakPoint {
+    double value;
+    int multiplicity;
+};
+std::vector<BreakPoint> breakPoints(bs3_curve bs)
+{
+    int n = 0;
+    double* knots = nullptr;
+    bs3_curve_knots(bs, n, knots);
+    std::vector<BreakPoint> out;
+    for (int i = 0; i < n; ++i) {
+        if (!out.empty() && std::fabs(out.back().value - knots[i]) <= Gk_Def::FuzzKnot)
+            ++out.back().multiplicity;
+        else
+            out.push_back({knots[i], 1});
+    }
+    delete[] knots;
+    return out;
+}
+
+bool samePoint(const QELposition& a, const QELposition& b)
+{
+    return a.x() == b.x() && a.y() == b.y() && a.z() == b.z();
+}
+
+void addOnce(QELXDynamicArray<double>& params, double t)
+{
+    for (int i = 0; i < params.Count(); ++i)
+        if (params[i] == t)
+            return;
+    params.Add(t);
+}
+
+// Whether the loop's two edges retrace each other: the straight pair runs
+// A->B and B->A; an intcurve pair meets at the thirds of its parameters.
+bool isWireLoop(LOOP* loop)
+{
+    COEDGE* first = loop->start();
+    if (!first || first->next() == first || first->next()->next() != first)
+        return false;
+    EDGE* e1 = first->edge();
+    EDGE* e2 = first->next()->edge();
+    if (!e1 || !e2 || !e1->geometry() || !e2->geometry() || !e1->geometry()->has_equation() ||
+        !e2->geometry()->has_equation())
+        return false;
+    const QELposition s1 = e1->start_pos(), f1 = e1->end_pos(), s2 = e2->start_pos(), f2 = e2->end_pos();
+    if (!samePoint(s1, f2))
+        return false;
+    const curve& c1 = e1->geometry()->equation();
+    const curve& c2 = e2->geometry()->equation();
+    if (c1.type() == 1 && c2.type() == 1)
+        return samePoint(f1, s2);
+    if (c1.type() != 11 || c2.type() != 11)
+        return false;
+    bool same = false;
+    velmCall([&] {
+        bs3_curve b1 = static_cast<const intcurve&>(c1).cur(-1.0);
+        bs3_curve b2 = static_cast<const intcurve&>(c2).cur(-1.0);
+        if (!b1 || !b2)
+            return;
+        const double u0 = c1.param(s1), u1 = c1.param(f1), w0 = c2.param(s2), w1 = c2.param(f2);
+        same = (c1.eval_position((2 * u0 + u1) / 3) - c2.eval_position((w0 + 2 * w1) / 3)).len() <= 1e-13 &&
+               (c1.eval_position((u0 + 2 * u1) / 3) - c2.eval_position((2 * w0 + w1) / 3)).len() <= 1e-13;
+    });
+    return same;
+}
+
+// A vertex of a removed wire loop that other edges still use gets a twin for
+// the loop's edges, so that removing them leaves the others whole.
+void detachLoopVertex(VERTEX* vertex, const std::vector<EDGE*>& loopEdges)
+{
+    ENTITY_LIST edges;
+    api_get_edges(vertex, edges);
+    if (edges.count() < 3)
+        return;
+    VERTEX* twin = velm_require(VELM_NEW VERTEX(vertex->geometry()));
+    for (EDGE* e : loopEdges) {
+        if (e->start() == vertex)
+            e->set_start(twin);
+        if (e->end() == vertex)
+            e->set_end(twin);
+        if (vertex->edge() == e) {
+            for (EDGE* other : listed<EDGE>(edges))
+                if (std::find(loopEdges.begin(), loopEdges.end(), other) == loopEdges.end()) {
+                    vertex->set_edge(other);
+                    break;
+                }
+        }
+        if (!twin->edge() || !Ve_EdgeProcessor::sameEdgeGroup(twin, twin->edge(), e))
+            twin->set_edge(e);
+    }
+}
+
+} // namespace
+
+// ---- the sequence -----------------------------------------------------------
+
+int QELXStepVelmHealer::xstep_heal_body(Ve_BodyTag* body, QELXDynamicArray<Ve_BodyTag*>& result, bool)
+{
+    if (!body)
+        return 0;
+    BODY* b = bodyOf(body);
+    const bool skipExact = !Ve_OptionDoc::isOn(Ve_OptionDoc::SplitAllNonG1ContinuousFaces);
+
+    Ve_PostProcessUtil(body).removeSmallEdges(Gk_Def::FuzzPos, true);
+    body->doStandardRepair();
+    Ve_BodyCleaner(body).removeSmallTolerantEdges(true);
+    makeVertTolIfReqd(b, true);
+    splitG1DiscFaces(body, skipExact);
+
+    const int faces = body->getNumberOfFaces();
+    for (int i = 0; i < faces; ++i) {
+        FACE* face = reinterpret_cast<FACE*>(body->getFaceAt(i));
+        const surface* srf = surfaceOf(face);
+        if (!srf)
+            continue;
+        ENTITY_LIST coedges;
+        api_get_coedges(face, coedges);
+        for (COEDGE* c : listed<COEDGE>(coedges)) {
+            if (srf->type() == 10 || is_TCOEDGE(c)) {
+                if (!c->geometry())
+                    Ve_FixPCurve::addPCurve(c);
+            } else {
+                c->set_geometry(nullptr);
+            }
+        }
+        if (!srf->periodic_u() && !srf->periodic_v()) {
+            surface& update = face->geometry()->equation_for_update();
+            update.unset_checked();
+            update.set_checked();
+        }
+    }
+
+    velmCall([&] { ve_repair_face_loops(b); });
+
+    ENTITY_LIST shells;
+    if (api_get_shells(b, shells).ok()) {
+        ve_heal::inTask("RemDuplVerticesByChangeVertGeomStart", "RemDuplVerticesByChangeVertGeomEnd",
+                        "RemoveDuplicateVertices", [&] {
+                            Ve_VertexUtil util(b);
+                            if (shells.count() == 0)
+                                util.remEntityDuplVerticesByChangeVertGeom(b);
+                            for (int i = 0; i < shells.count(); ++i)
+                                util.remEntityDuplVerticesByChangeVertGeom(shells[i]);
+                        });
+    }
+
+    // A body of one face: the loop repair may split faces off into bodies
+    // of their own, listed before the body.
+    LUMP* lump = b->lump();
+    SHELL* shell = lump ? lump->shell() : nullptr;
+    if (shell && shell->face() && !shell->face()->next()) {
+        QELXVelmLoopRepair repair(b);
+        repair.Repair();
+        QELXDynamicArray<Ve_BodyTag*> made = repair.getBodies();
+        made.Add(body);
+        for (int i = 0; i < made.Count(); ++i)
+            result.Add(made[i]);
+    }
+
+    Gk_Option* class2 = Gk_OptionDoc::fetchOption(QELXOptionName::XStep_Import_Explode_Class2Wires);
+    Gk_Option* class3 = Gk_OptionDoc::fetchOption(QELXOptionName::XStep_Import_Explode_Class3Wires);
+    const bool explode = (!class2 || class2->on()) && (!class3 || class3->on());
+
+    bool exploded = false;
+    velmCall([&] {
+        if (!explode || !body->isWireBody())
+            return;
+        ENTITY_LIST pieces;
+        Ve_PostProcessUtil(body).ExplodeFaultyWireBody(pieces);
+        exploded = pieces.count() > 0;
+        for (BODY* piece : listed<BODY>(pieces))
+            result.Add(tagOf(piece));
+    });
+    // A wire body kept whole has no lump but still stands for itself.
+    if (result.Count() == 0 && !exploded)
+        result.Add(body);
+
+    ENTITY_LIST candidates, separated;
+    for (int i = 0; i < result.Count(); ++i) {
+        BODY* r = bodyOf(result[i]);
+        if (!explode && is_wire_body(r))
+            continue;
+        candidates.add(r);
+    }
+    QELXVeRepairUtils::ve_separate_shells(candidates, separated);
+    for (BODY* piece : listed<BODY>(separated))
+        result.Add(tagOf(piece));
+    return 1;
+}
+
+void QELXStepVelmHealer::makeVertTolIfReqd(ENTITY* entity, bool fixCurveGaps)
+{
+    ENTITY_LIST edges;
+    if (!entity || !api_get_edges(entity, edges).ok())
+        return;
+    for (EDGE* edge : listed<EDGE>(edges)) {
+        if (edge->is_lost())
+            continue;
+        double t0 = 0.0, t1 = 0.0;
+        sg_get_params(edge, t0, t1);
+        if (edge->geometry() && edge->geometry()->has_equation()) {
+            const curve& c = edge->geometry()->equation();
+            for (VERTEX* v : {edge->end(), edge->start()}) {
+                if (!v || is_TVERTEX(v) || !v->geometry())
+                    continue;
+                if (!onCurve(c, v->geometry()->coords())) {
+                    TVERTEX* made = nullptr;
+                    api_replace_vertex_with_tvertex(v, made);
+                }
+            }
+        }
+        for (COEDGE* c : coedgesOf(edge))
+            fixCoedgeStartEndTolErrors(c);
+        if (fixCurveGaps)
+            fixCurveG0Errors(edge);
+    }
+}
+
+void QELXStepVelmHealer::splitG1DiscFaces(Ve_BodyTag* body, bool skipExact)
+{
+    if (!body)
+        return;
+    std::vector<FACE*> made;
+    velmCall([&] {
+        ENTITY_LIST faces;
+        api_get_faces(bodyOf(body), faces);
+        for (FACE* face : listed<FACE>(faces)) {
+            const surface* srf = surfaceOf(face);
+            if (!srf || srf->type() != 10)
+                continue;
+            const spline& spl = static_cast<const spline&>(*srf);
+            if (skipExact && spl.get_spl_sur().id() == exact_spl_sur::id)
+                continue;
+            spline& update = static_cast<spline&>(face->geometry()->equation_for_update());
+            update.change_event();
+            int nu = 0, nv = 0;
+            update.discontinuities_u(nu, 1);
+            update.discontinuities_v(nv, 1);
+            if (nu <= 0 && nv <= 0)
+                continue;
+            updateFaceDisContInfo(face);
+            ENTITY_LIST pieces;
+            const outcome split = api_split_face_at_disc(face, pieces, 1);
+            if (!split.ok())
+                sys_error(split.error_number(), split.get_error_info());
+            for (FACE* piece : listed<FACE>(pieces))
+                if (std::find(made.begin(), made.end(), piece) == made.end())
+                    made.push_back(piece);
+        }
+    });
+    for (FACE* face : made)
+        makeVertTolIfReqd(face, false);
+    ENTITY_LIST edges;
+    for (FACE* face : made)
+        api_get_edges(face, edges);
+    for (EDGE* edge : listed<EDGE>(edges))
+        if (!edge->is_lost())
+            ve_view<Ve_EdgeTag>(edge)->setTolerance_New(nullptr);
+    for (FACE* face : made)
+        velmInnerCall([&] { stch_check_and_fix_tedges_in_entity(face); });
+}
+
+void QELXStepVelmHealer::ve_repair_face_loops(BODY* body)
+{
+    ENTITY_LIST faces;
+    api_get_faces(body, faces);
+    for (FACE* face : listed<FACE>(faces)) {
+        if (face->is_lost())
+            continue;
+        int c[5] = {0, 0, 0, 0, 0};
+        const bool checked = api_check_face_loops(face, c).ok();
+        const surface* srf = surfaceOf(face);
+        bool areaTest = false;
+        if (is_planar_face(face)) {
+            if (!checked && c[0] > 1)
+                checkAndRemoveWireLoops(face);
+            areaTest = true;
+        } else if (checked) {
+            areaTest = is_conical_face(face) && c[0] != 1 && c[2] != 2;
+        } else {
+            if (c[0] > 1 && checkAndRemoveWireLoops(face))
+                continue;
+            if (removeFaceIfNeeded(face, c))
+                continue;
+            if (needsSplineFaceSplit(face, c))
+                continue;
+            if (srf)
+                negateFaceGeom(face);
+        }
+        if (areaTest) {
+            double area = 0.0;
+            const bool measured = velmGuard([&] { area = ent_area_prop(face, 0.001).area(); }) == 0;
+            if (measured && std::fabs(area) < QELresabs * QELresabs) {
+                // A face removed is gone: nothing below may touch it.
+                if (velmCall([&] { return api_remove_face(face); }).ok())
+                    continue;
+            } else if (measured && area < -Gk_Def::FuzzReal && srf) {
+                negateFaceGeom(face);
+            }
+        }
+        if (!is_planar_face(face) && is_conical_face(face) && !is_cylindrical_face(face))
+            checkAndFixNullEdgeAtApexProb(face);
+    }
+}
+
+void QELXStepVelmHealer::negateFaceGeom(FACE* face)
+{
+    if (!surfaceOf(face))
+        return;
+    face->geometry()->equation_for_update().negate();
+    for (LOOP* loop = face->loop(); loop; loop = loop->next())
+        loop->set_classification(0);
+}
+
+// ---- edge breaks and pcurves ---------------------------------------------------
+
+void QELXStepVelmHealer::getG1Discont(EDGE* edge, QELXDynamicArray<double>& params, bool& extraKnots)
+{
+    extraKnots = false;
+    intcurve* ic = edge ? ve_repair::intcurveOf(edge) : nullptr;
+    if (!ic || !ic->cur_present())
+        return;
+    ic->change_event();
+    int n = 0;
+    const double* reported = ic->discontinuities(n, 1);
+    if (n <= 0)
+        return;
+    // The window is the edge's own range on the curve, so that a closed
+    // curve of one vertex still has one.
+    double t0 = 0.0, t1 = 0.0;
+    sg_get_params(edge, t0, t1);
+    if (edge->sense() == REVERSED) {
+        const double t = t0;
+        t0 = -t1;
+        t1 = -t;
+    }
+    bs3_curve bs = ic->cur(-1.0);
+    const int degree = bs3_curve_degree(bs);
+    const QELinterval range = bs3_curve_range(bs);
+    for (const BreakPoint& k : breakPoints(bs)) {
+        if (std::fabs(k.value - range.start_pt()) <= Gk_Def::FuzzKnot ||
+            std::fabs(k.value - range.end_pt()) <= Gk_Def::FuzzKnot)
+            continue;
+        if (k.multiplicity > degree)
+            extraKnots = true;
+        if (k.multiplicity != degree || k.value <= t0 || k.value >= t1)
+            continue;
+        for (int i = 0; i < n; ++i)
+            if (std::fabs(reported[i] - k.value) <= 1e-6) {
+                addOnce(params, ic->reversed() ? -k.value : k.value);
+                break;
+            }
+    }
+}
+
+bool QELXStepVelmHealer::getG0Discont(EDGE* edge, QELXDynamicArray<double>& params)
+{
+    intcurve* ic = edge ? ve_repair::intcurveOf(edge) : nullptr;
+    if (!ic || !ic->cur_present())
+        return false;
+    velmCall([&] {
+        bs3_curve bs = ic->cur(-1.0);
+        const int degree = bs3_curve_degree(bs);
+        const std::vector<BreakPoint> knots = breakPoints(bs);
+        for (size_t i = 1; i + 1 < knots.size(); ++i) {
+            if (degree - knots[i].multiplicity >= 3)
+                continue;
+            const double k = knots[i].value;
+            QELposition below, above;
+            bs3_curve_eval(k, bs, below, nullptr, nullptr, -1);
+            bs3_curve_eval(k, bs, above, nullptr, nullptr, 1);
+            if ((below - above).len() > QELresabs)
+                addOnce(params, ic->reversed() ? -k : k);
+        }
+    });
+    return params.Count() > 0;
+}
+
+bool QELXStepVelmHealer::getG0G1DiscCont(EDGE* edge, QELXDynamicArray<double>& params)
+{
+    if (!edge)
+        return false;
+    bool extra = false;
+    getG1Discont(edge, params, extra);
+    if (extra) {
+        intcurve* ic = ve_repair::intcurveOf(edge);
+        bs3_curve fixed = bs3_curve_copy(ic->cur(-1.0));
+        if (bs3_curve_fix_extra_knots(fixed)) {
+            intcurve fresh(fixed, QELresabs);
+            if (ic->reversed())
+                fresh.negate();
+            edge->set_geometry(make_curve(fresh), 1, 1);
+            for (COEDGE* c : coedgesOf(edge)) {
+                sg_rm_pcurves_from_entity(c, 0, 1);
+                sg_add_pcurve_to_coedge(c);
+            }
+            markTolerantEnds(edge);
+            params.Clear();
+            getG1Discont(edge, params, extra);
+        } else {
+            bs3_curve_delete(fixed);
+        }
+    }
+    if (params.Count() > 0)
+        return true;
+    return getG0Discont(edge, params);
+}
+
+void QELXStepVelmHealer::fixCurveG0Errors(EDGE* edge)
+{
+    if (!edge || isEdgeNonMani(edge))
+        return;
+    QELXDynamicArray<double> params;
+    if (!getG0G1DiscCont(edge, params) || params.Count() == 0)
+        return;
+    QELXDynamicArray<double> positionBreaks;
+    const bool positional = getG0Discont(edge, positionBreaks);
+    if (!ve_repair::intcurveOf(edge))
+        return;
+    const curve& c = edge->geometry()->equation();
+    // Break parameters on the edge, ascending along it.
+    std::vector<double> along;
+    for (int i = 0; i < params.Count(); ++i)
+        along.push_back(edge->sense() == REVERSED ? -params[i] : params[i]);
+    std::sort(along.begin(), along.end());
+
+    // The kernel's split leaves every piece on the shared curve over its own
+    // range, so no piece needs a curve of its own and no split needs undoing.
+    std::vector<EDGE*> pieces{edge};
+    std::vector<VERTEX*> made;
+    EDGE* rest = edge;
+    for (double t : along) {
+        const QELposition p = c.eval_position(edge->sense() == REVERSED ? -t : t);
+        if (isCloseInTolerance(p, rest->start(), rest->end()))
+            continue;
+        VERTEX* vertex = nullptr;
+        EDGE* next = nullptr;
+        const outcome split = velmCall([&] {
+            vertex = velm_require(VELM_NEW VERTEX(velm_require(VELM_NEW APOINT(p))));
+            next = sg_split_edge_at_vertex(rest, vertex);
+        });
+        if (!split.ok() || !next)
+            continue;
+        made.push_back(vertex);
+        pieces.push_back(next);
+        rest = edge->sense() == REVERSED ? rest : next;
+    }
+    if (pieces.size() < 2)
+        return;
+    for (EDGE* piece : pieces)
+        for (COEDGE* co : coedgesOf(piece))
+            velmCall([&] {
+                if (positional || is_TEDGE(piece) || hasPCurveErrors(co, co->loop() ? co->loop()->face() : nullptr))
+                    regenPCurve(co);
+            });
+    for (VERTEX* v : made) {
+        TVERTEX* t = nullptr;
+        api_replace_vertex_with_tvertex(v, t);
+    }
+    std::vector<EDGE*> tolerant;
+    for (EDGE* piece : pieces)
+        tolerant.push_back(tolerate(piece));
+    for (EDGE* e : tolerant)
+        if (is_TEDGE(e))
+            for (COEDGE* co : coedgesOf(e))
+                regenPCurve(co);
+    for (EDGE* e : tolerant) {
+        if (e->is_lost() || e->length() >= 1e-4)
+            continue;
+        if (Ve_VertexTag* kept = Ve_EdgeProcessor::removeEdge(ve_view<Ve_EdgeTag>(e), false))
+            makeTolerantVertex(reinterpret_cast<VERTEX*>(kept));
+    }
+}
+
+bool QELXStepVelmHealer::isCloseInTolerance(const QELposition& p, VERTEX* start, VERTEX* end)
+{
+    if (!start || !end)
+        return false;
+    for (VERTEX* v : {start, end}) {
+        const double d = getDistance(p, v->geometry()->coords());
+        if (d < QELresabs || d < v->get_tolerance())
+            return true;
+    }
+    return false;
+}
+
+bool QELXStepVelmHealer::arePositionsEqual(const QELposition& a, const QELposition& b)
+{
+    return std::fabs(a.x() - b.x()) <= QELresabs && std::fabs(a.y() - b.y()) <= QELresabs &&
+           std::fabs(a.z() - b.z()) <= QELresabs;
+}
+
+double QELXStepVelmHealer::getDistance(const QELposition& a, const QELposition& b) { return (a - b).len(); }
+
+bool QELXStepVelmHealer::hasPCurveErrors(COEDGE* coedge, FACE* face)
+{
+    if (!coedge || !face || !coedge->geometry() || !surfaceOf(face) || !coedge->edge() ||
+        !coedge->edge()->geometry() || !coedge->edge()->geometry()->has_equation())
+        return false;
+    bool bad = false;
+    velmCall([&] {
+        EDGE* edge = coedge->edge();
+        double t0 = 0.0, t1 = 0.0;
+        sg_get_params(edge, t0, t1);
+        const bool flipped = coedge->sense() != edge->sense();
+        const surface& srf = *surfaceOf(face);
+        const curve& c = edge->geometry()->equation();
+        const pcurve pc = coedge->geometry()->equation();
+        for (int i = 0; i <= 3 && !bad; ++i) {
+            double t = t0 + i * (t1 - t0) / 3.0;
+            const double pt = flipped ? -t : t;
+            const QELpar_pos uv0 = pc.eval_position(pt);
+            if ((i == 0 || i == 3) && (srf.singular_u(uv0.u) || srf.singular_v(uv0.v)))
+                t = t0 + (i == 0 ? 0.01 : 0.99) * (t1 - t0);
+            const double ct = edge->sense() == REVERSED ? -t : t;
+            const QELposition P = c.eval_position(ct);
+            QELvector D = c.eval_deriv(ct);
+            if (edge->sense() == REVERSED)
+                D = -D;
+            if (coedge->sense() == REVERSED)
+                D = -D;
+            const double q = flipped ? -t : t;
+            QELpar_pos uv;
+            QELpar_vec duv;
+            pc.eval(q, uv, &duv);
+            QELposition Q;
+            QELvector d1[2];
+            srf.eval(uv, Q, d1);
+            const QELvector T = d1[0] * duv.du + d1[1] * duv.dv;
+            bad = (T % D) < 0.0 || (P - Q).len() > QELresabs;
+        }
+    });
+    return bad;
+}
+
+void QELXStepVelmHealer::regenPCurve(COEDGE* coedge)
+{
+    if (!coedge || !coedge->edge())
+        return;
+    EDGE* edge = coedge->edge();
+    sg_rm_pcurves_from_entity(coedge, 0, 1);
+    intcurve* ic = ve_repair::intcurveOf(edge);
+    if (ic && (ic->pcur_present(1) || ic->pcur_present(2)) && ic->cur_present()) {
+        intcurve plain(bs3_curve_copy(ic->cur(-1.0)), QELresabs);
+        if (ic->reversed())
+            plain.negate();
+        edge->set_geometry(make_curve(plain), 1, 1);
+    }
+    sg_add_pcurve_to_coedge(coedge);
+    markTolerantEnds(edge);
+}
+
+void QELXStepVelmHealer::fixCoedgeStartEndTolErrors(COEDGE* coedge)
+{
+    if (!coedge || !coedge->loop() || !coedge->loop()->face())
+        return;
+    auto widen = [&](VERTEX* v, bool atStart) {
+        if (!is_TVERTEX(v) || !is_TCOEDGE(coedge))
+            return;
+        const QELposition own = atStart ? coedge->start_pos() : coedge->end_pos();
+        const double d = getDistance(own, v->geometry()->coords());
+        TVERTEX* tv = static_cast<TVERTEX*>(v);
+        if (d - tv->get_tolerance() > QELresabs)
+            tv->set_tolerance(d);
+    };
+    VERTEX* start = coedge->start();
+    if (start && start->geometry()) {
+        widen(start, true);
+        return;
+    }
+    VERTEX* end = coedge->end();
+    if (end && end != start && end->geometry())
+        widen(end, false);
+}
+
+bool QELXStepVelmHealer::isEdgeNonMani(EDGE* edge)
+{
+    if (!edge || !edge->coedge())
+        return false;
+    int n = 0;
+    COEDGE* c = edge->coedge();
+    do {
+        ++n;
+        c = c->partner();
+    } while (c && c != edge->coedge() && n <= 3);
+    return n > 2;
+}
+
+// ---- face fixes -------------------------------------------------------------------
+
+bool QELXStepVelmHealer::checkAndRemoveWireLoops(FACE* face)
+{
+    if (!face)
+        return false;
+    std::vector<LOOP*> wireLoops;
+    int loops = 0;
+    for (LOOP* loop = face->loop(); loop; loop = loop->next(), ++loops)
+        if (isWireLoop(loop))
+            wireLoops.push_back(loop);
+    if (wireLoops.empty() || static_cast<int>(wireLoops.size()) == loops)
+        return false;
+    for (LOOP* loop : wireLoops) {
+        std::vector<EDGE*> edges{loop->start()->edge(), loop->start()->next()->edge()};
+        for (VERTEX* v : {edges[0]->start(), edges[0]->end()})
+            detachLoopVertex(v, edges);
+        extract_loop(loop);
+        api_del_entity(loop);
+    }
+    return true;
+}
+
+void QELXStepVelmHealer::checkAndFixNullEdgeAtApexProb(FACE* face)
+{
+    if (!face)
+        return;
+    bool apexFault = false;
+    const bool checked = velmInnerCall([&] {
+                             insanity_list* found = sg_check_conical_face(face);
+                             apexFault = found && found->exist(qelvelm_insanity_errmod.message_code(insanity_bad_apex_edge));
+                             delete found;
+                         }).ok();
+    if (!checked || !apexFault)
+        return;
+    ENTITY_LIST edges;
+    api_get_edges(face, edges);
+    changeEdgeCrvToExactIntCurves(edges);
+}
+
+void QELXStepVelmHealer::changeEdgeCrvToExactIntCurves(const ENTITY_LIST& edges)
+{
+    ENTITY* owner = nullptr;
+    for (int i = 0; i < edges.count() && !owner; ++i)
+        owner = edges[i];
+    if (!owner)
+        return;
+    // The same replacement as the repair toolbox's; its body binding is not used by it.
+    BODY* body = nullptr;
+    for (ENTITY* e = owner; e; e = e->owner())
+        if (is_BODY(e))
+            body = static_cast<BODY*>(e);
+    if (!body)
+        return;
+    velmInnerCall([&] { Ve_PostProcessUtil(tagOf(body)).ReplaceEdgeCrvWithExactIntCurves(edges); });
+}
+
+void QELXStepVelmHealer::updateFaceDisContInfo(FACE* face)
+{
+    ENTITY_LIST edges;
+    api_get_edges(face, edges);
+    std::vector<const surface*> done;
+    for (EDGE* edge : listed<EDGE>(edges)) {
+        intcurve* ic = ve_repair::intcurveOf(edge);
+        if (!ic)
+            continue;
+        for (const surface* s : {ic->surf1(), ic->surf2()}) {
+            if (!s || s->type() != 10 || std::find(done.begin(), done.end(), s) != done.end())
+                continue;
+            done.push_back(s);
+            const_cast<surface*>(s)->change_event();
+        }
+    }
+}
+
+bool QELXStepVelmHealer::needsSplineFaceSplit(FACE* face, const int* c)
+{
+    const surface* srf = surfaceOf(face);
+    if (!srf || !(c[2] > 0 || c[3] > 0) || srf->type() != 10 || c[0] + c[1] + c[2] + c[3] + c[4] == 1)
+        return false;
+    ve_view<Ve_FaceTag>(face)->processForPeriodicity(false);
+    return true;
+}
+
+bool QELXStepVelmHealer::removeFaceIfNeeded(FACE* face, const int* c)
+{
+    const surface* srf = surfaceOf(face);
+    if (!srf || c[0] != 0)
+        return false;
+    if (is_cylindrical_face(face))
+        return c[2] == 1;
+    if (is_toroidal_face(face))
+        return c[3] == 1 || c[2] == 1;
+    return false;
+}

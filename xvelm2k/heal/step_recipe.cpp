@@ -1,0 +1,28 @@
+// The STEP recipe of the post-import healing.
+#include "heal/repair_utils.hxx"
+#include "heal/step_healer.hxx"
+#include "model/body_set.hxx"
+#include "model/kernel_call_bracket.hxx"
+#include "qelx/qelx_events.hxx"
+
+void QELXVeRepairUtils::PostProcessRepairStep(Ve_CocoonTag* set)
+{
+    if (!set)
+        return;
+    QELXDynamicArray<Ve_BodyTag*> healed;
+    const QELXDynamicArray<Ve_BodyTag*> bodies = set->getBodies();
+    for (int i = 0; i < bodies.Count(); ++i) {
+        QELXDynamicArray<Ve_BodyTag*> replacements;
+        // A kernel error stops this body only. What the healer had handed
+        // back stands for it; with nothing handed back the body itself
+        // does (the healer deletes a body only once its pieces are listed).
+        int handled = 0;
+        velmGuard([&] { handled = QELXStepVelmHealer::xstep_heal_body(bodies[i], replacements, true); });
+        if (handled == 0 || replacements.Count() == 0)
+            replacements.Add(bodies[i]);
+        for (int k = 0; k < replacements.Count(); ++k)
+            healed.Add(replacements[k]);
+        QELXStartTranslateRepairEvent::Fire("ToVelmRepair", "BRep", i);
+    }
+    set->setBodies(healed);
+}
