@@ -1,0 +1,222 @@
+// Export preprocessing per target: what the document's solids and each body
+// become, the bodies kept through kernel failures, and the process-wide
+// switches of the V5 recipe put back at the end of the export.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "heal/preprocess_utils.hxx"
+#include "model/document.hxx"
+#include "model/entity_views.hxx"
+#include "qelx/qelx_test.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "support/geometry_builders.hxx"
+#include "support/heal_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/repair_builders.hxx"
+#include "support/repair_sweep.hxx"
+#include "velm/build.hxx"
+#include "velm/errors.hxx"
+#include "velm/geometry.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/testkit.hxx"
+#include "velm/topology_api.hxx"
+
+namespace {
+
+class ExportPreprocess : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qelx_test::resetFramework();
+        m_live = velm_live_object_count();
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(velm_live_object_count(), m_live) << "kernel objects leaked";
+        qelx_test::resetFramework();
+    }
+    long m_live = 0;
+};
+
+Ve_BodyTag* preTag(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
+BODY* preBody(Ve_BodyTag* b) { return reinterpret_cast<BODY*>(b); }
+
+// The kinds of surface the body's faces lie on (kernel type codes).
+std::vector<int> surfaceKinds(BODY* body)
+{
+    ENTITY_LIST faces;
+    api_get_faces(body, faces);
+    std::vector<int> kinds;
+    for (int i = 0; i < faces.count(); ++i) {
+        const FACE* f = static_cast<const FACE*>(faces[i]);
+        kinds.push_back(f->geometry() && f->geometry()->has_equation() ? f->geometry()->equation().type() : -1);
+    }
+    return kinds;
+}
+
+// Whether some face of the body wraps round its surface: a loop holding an
+// edge twice (a seam), or a face of a closed surface with two loops.
+bool hasWrappingFace(BODY* body)
+{
+    ENTITY_LIST faces;
+    api_get_faces(body, faces);
+    for (int i = 0; i < faces.count(); ++i)
+        for (LOOP* l = static_cast<FACE*>(faces[i])->loop(); l; l = l->next()) {
+            COEDGE* c = l->start();
+            do {
+                if (c->partner() && c->partner()->loop() == l)
+                    return true;
+                c = c->next();
+            } while (c && c != l->start());
+        }
+    return false;
+}
+
+void deleteSolids(Ve_DocumentTag& doc)
+{
+    const QELXDynamicArray<Ve_BodyTag*> solids = doc.GetSolids();
+    for (int i = 0; i < solids.Count(); ++i)
+        if (solids[i])
+            api_del_entity(preBody(solids[i]));
+}
+
+struct TargetCase {
+    const char* name;
+    std::vector<const char*> switches;
+    std::function<BODY*()> build;
+    // What the target must find in every exported body.
+    std::function<void(BODY*)> expect;
+    int bodies;
+};
+
+} // namespace
+
+TEST_F(ExportPreprocess, EachTargetGetsGeometryItCanTakeFromAModelThatNeedsIt)
+{
+    auto onlySplines = [](BODY* b) {
+        for (const int kind : surfaceKinds(b))
+            EXPECT_EQ(kind, 10);
+    };
+    auto noWrapping = [](BODY* b) { EXPECT_FALSE(hasWrappingFace(b)); };
+    const TargetCase cases[] = {
+        {"Step splits periodic faces", {"PreprocessBodyPreProcessStep", "SplitPeriodicPreProcess"},
+         [] { return testkit::make_cylinder(); }, noWrapping, 1},
+        {"Iges splits periodic faces", {"PreprocessBodyPreProcessIges", "SplitPeriodicPreProcess"},
+         [] { return testkit::make_cylinder(); }, noWrapping, 1},
+        {"Vda takes splines only", {"PreprocessBodyPreProcessVda", "SplitPeriodicPreProcess"}, [] { return testkit::make_cylinder(); },
+         onlySplines, 1},
+        {"V4 takes splines only", {"PreprocessBodyPreProcessV4", "SplitPeriodicPreProcess"}, [] { return testkit::make_cylinder(); },
+         onlySplines, 1},
+        {"Ideas takes splines only", {"PreprocessBodyPreProcessIdeas", "SplitPeriodicPreProcess"}, [] { return testkit::make_cylinder(); },
+         onlySplines, 1},
+        {"Generic takes manifold bodies", {"PreprocessBodyPreProcessGeneric"},
+         [] { return testkit::make_cubes_sharing_edge(); },
+         [](BODY* b) { EXPECT_EQ(preTag(b)->isNonManifold(), Ve_BodyTag::Manifold); }, 2},
+    };
+    for (const TargetCase& c : cases) {
+        for (const QELtransf& frame : testkit::heal_frames()) {
+            SCOPED_TRACE(std::string(c.name) + (frame.identity() ? "" : " (framed)"));
+            qelx_test::OptionScope options;
+            for (const char* s : c.switches)
+                options.on(Ve_OptionDoc::keyOf(s));
+            BODY* body = c.build();
+            if (!frame.identity()) {
+                api_apply_transf(body, frame);
+                api_change_body_trans(body, nullptr);
+            }
+            const int faces = testkit::count_faces(body);
+            Ve_DocumentTag doc;
+            doc.appendSolid(preTag(body), false);
+            QELXPreprocessVelmUtils::preProcessBodies(&doc);
+            EXPECT_TRUE(doc.IsPreprocessDone());
+            const QELXDynamicArray<Ve_BodyTag*> solids = doc.GetSolids();
+            ASSERT_EQ(solids.Count(), c.bodies);
+            int after = 0;
+            for (int i = 0; i < solids.Count(); ++i) {
+                QELXPreprocessVelmUtils::PreProcessBody(solids[i]);
+                EXPECT_EQ(testkit::check_findings(preBody(solids[i])), "") << "body " << i;
+                c.expect(preBody(solids[i]));
+                after += testkit::count_faces(preBody(solids[i]));
+            }
+            EXPECT_GE(after, faces) << "no face is lost on the way";
+            deleteSolids(doc);
+            QELXPreprocessVelmUtils::exportEnded();
+        }
+    }
+}
+
+TEST_F(ExportPreprocess, WithoutATargetTheModelGoesOutAsItWas)
+{
+    BODY* body = testkit::make_cylinder();
+    const std::string before = testkit::body_text(body);
+    Ve_DocumentTag doc;
+    doc.appendSolid(preTag(body), false);
+    QELXPreprocessVelmUtils::preProcessBodies(&doc);
+    QELXPreprocessVelmUtils::PreProcessBody(preTag(body));
+    QELXPreprocessVelmUtils::exportEnded();
+    EXPECT_FALSE(doc.IsPreprocessDone());
+    EXPECT_EQ(testkit::body_text(body), before);
+    api_del_entity(body);
+}
+
+TEST_F(ExportPreprocess, AStepBodyWhosePreprocessingFailsIsExportedAsItWas)
+{
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("PreprocessBodyPreProcessStep"));
+    options.on(Ve_OptionDoc::keyOf("SplitPeriodicPreProcess"));
+    long n = 1;
+    for (;; ++n) {
+        BODY* body = testkit::make_cylinder();
+        Ve_DocumentTag doc;
+        doc.appendSolid(preTag(body), false);
+        velm_test_fail_call("*", n, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+        QELXPreprocessVelmUtils::preProcessBodies(&doc);
+        const bool injected = !velm_test_injection_pending();
+        velm_test_reset();
+        ASSERT_EQ(doc.GetNumberOfSolids(), 1) << "failure at call " << n;
+        EXPECT_EQ(doc.GetSolids()[0], preTag(body));
+        EXPECT_EQ(testkit::model_problems(body), "") << "failure at call " << n;
+        api_del_entity(body);
+        if (!injected)
+            break;
+    }
+    EXPECT_GT(n, 3);
+}
+
+TEST_F(ExportPreprocess, TheSmallModelSwitchesOfV5AreBackWhenTheExportEnds)
+{
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("PreprocessBodyPreProcessV5"));
+    options.set(Ve_OptionDoc::keyOf("SmallEdgeTol"), QELXValue(1e-5));
+    options.set(Ve_OptionDoc::keyOf("SmallBody"), QELXValue(true));
+    for (const double size : {10.0, 0.1}) {
+        SCOPED_TRACE(size);
+        BODY* body = testkit::make_plane_box(size, size, size);
+        Ve_DocumentTag doc;
+        doc.appendSolid(preTag(body), false);
+        QELXPreprocessVelmUtils::preProcessBodies(&doc);
+        const bool small = size < 1.0;
+        EXPECT_EQ(Ve_OptionDoc::SmallBody->on(), small);
+        EXPECT_DOUBLE_EQ(Ve_OptionDoc::SmallEdgeTol->value(), small ? 1e-5 : 0.002);
+        QELXPreprocessVelmUtils::PreProcessBody(doc.GetSolids()[0]);
+        EXPECT_EQ(testkit::count_faces(preBody(doc.GetSolids()[0])), 6);
+        QELXPreprocessVelmUtils::exportEnded();
+        EXPECT_TRUE(Ve_OptionDoc::SmallBody->on());
+        EXPECT_DOUBLE_EQ(Ve_OptionDoc::SmallEdgeTol->value(), 1e-5);
+        deleteSolids(doc);
+    }
+}
+
+TEST_F(ExportPreprocess, AFaceWithoutSurfaceIsPassedOverByTheSurfaceReplacement)
+{
+    BODY* body = testkit::make_plane_box();
+    FACE* face = body->lump()->shell()->face();
+    face->set_geometry(nullptr);
+    QELXPreprocessVelmUtils::PreProcessBody(preTag(body));
+    EXPECT_EQ(face->geometry(), nullptr);
+    EXPECT_EQ(testkit::count_faces(body), 6);
+    api_del_entity(body);
+}
