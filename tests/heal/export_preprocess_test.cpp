@@ -90,6 +90,7 @@ struct TargetCase {
     // What the target must find in every exported body.
     std::function<void(BODY*)> expect;
     int bodies;
+    bool everyFrame;
 };
 
 } // namespace
@@ -103,21 +104,26 @@ TEST_F(ExportPreprocess, EachTargetGetsGeometryItCanTakeFromAModelThatNeedsIt)
     auto noWrapping = [](BODY* b) { EXPECT_FALSE(hasWrappingFace(b)); };
     const TargetCase cases[] = {
         {"Step splits periodic faces", {"PreprocessBodyPreProcessStep", "SplitPeriodicPreProcess"},
-         [] { return testkit::make_cylinder(); }, noWrapping, 1},
+         [] { return testkit::make_cylinder(); }, noWrapping, 1, true},
         {"Iges splits periodic faces", {"PreprocessBodyPreProcessIges", "SplitPeriodicPreProcess"},
-         [] { return testkit::make_cylinder(); }, noWrapping, 1},
+         [] { return testkit::make_cylinder(); }, noWrapping, 1, true},
         {"Vda takes splines only", {"PreprocessBodyPreProcessVda", "SplitPeriodicPreProcess"}, [] { return testkit::make_cylinder(); },
-         onlySplines, 1},
+         onlySplines, 1, false},
         {"V4 takes splines only", {"PreprocessBodyPreProcessV4", "SplitPeriodicPreProcess"}, [] { return testkit::make_cylinder(); },
-         onlySplines, 1},
+         onlySplines, 1, false},
         {"Ideas takes splines only", {"PreprocessBodyPreProcessIdeas", "SplitPeriodicPreProcess"}, [] { return testkit::make_cylinder(); },
-         onlySplines, 1},
+         onlySplines, 1, false},
         {"Generic takes manifold bodies", {"PreprocessBodyPreProcessGeneric"},
          [] { return testkit::make_cubes_sharing_edge(); },
-         [](BODY* b) { EXPECT_EQ(preTag(b)->isNonManifold(), Ve_BodyTag::Manifold); }, 2},
+         [](BODY* b) { EXPECT_EQ(preTag(b)->isNonManifold(), Ve_BodyTag::Manifold); }, 2, true},
     };
+    const std::vector<QELtransf> frames = testkit::heal_frames();
     for (const TargetCase& c : cases) {
-        for (const QELtransf& frame : testkit::heal_frames()) {
+        // The B-spline conversions are the slow part: the identity and the
+        // mirrored frame.
+        for (const QELtransf& frame : frames) {
+            if (!c.everyFrame && &frame == &frames[1])
+                continue;
             SCOPED_TRACE(std::string(c.name) + (frame.identity() ? "" : " (framed)"));
             qelx_test::OptionScope options;
             for (const char* s : c.switches)

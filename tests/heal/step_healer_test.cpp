@@ -55,7 +55,7 @@ int facesOf(const QELXDynamicArray<Ve_BodyTag*>& bodies)
     return n;
 }
 
-void deleteAll(const QELXDynamicArray<Ve_BodyTag*>& bodies)
+void deleteStepBodies(const QELXDynamicArray<Ve_BodyTag*>& bodies)
 {
     for (int i = 0; i < bodies.Count(); ++i)
         api_del_entity(stepBody(bodies[i]));
@@ -147,7 +147,7 @@ long healingCalls(BODY* (*build)())
         QELXStepVelmHealer::xstep_heal_body(stepTag(b), out, true);
         const bool fired = !velm_test_injection_pending();
         velm_test_reset();
-        deleteAll(out);
+        deleteStepBodies(out);
         return fired;
     };
     long hi = 1;
@@ -192,7 +192,7 @@ TEST_F(StepHealer, TheRecipeHealsEveryBodyAccountsForItsFacesAndNumbersItsEvents
     expectTasksPaired(testkit::task_trace(events.records()));
     const std::vector<std::string> trace = testkit::task_trace(events.records());
     EXPECT_EQ(std::count(trace.begin(), trace.end(), "+RemDuplVerticesByChangeVertGeomStart"), 4);
-    deleteAll(healed);
+    deleteStepBodies(healed);
 }
 
 TEST_F(StepHealer, NullBodiesAndSetsChangeNothing)
@@ -231,7 +231,7 @@ TEST_F(StepHealer, AFaultyWireBodyIsExplodedOnlyWhileBothExplodeOptionsAllow)
             ASSERT_EQ(result.Count(), 1);
             EXPECT_EQ(result[0], stepTag(wire));
         }
-        deleteAll(result);
+        deleteStepBodies(result);
     }
 }
 
@@ -275,7 +275,7 @@ TEST_F(StepHealer, AKernelFailureInTheMiddleBodyLeavesTheOthersHealedAndLeaksNot
                 out.Add((*part)[i]);
         for (int i = 0; i < out.Count(); ++i)
             expected.push_back(testkit::body_text(stepBody(out[i])));
-        deleteAll(out);
+        deleteStepBodies(out);
     }
     ASSERT_EQ(expected.size(), 4u);
     ASSERT_GT(middle, 20);
@@ -295,6 +295,6 @@ TEST_F(StepHealer, AKernelFailureInTheMiddleBodyLeavesTheOthersHealedAndLeaksNot
         EXPECT_EQ(healed[1], bodies[1]);
         for (int i = 0; i < healed.Count(); ++i)
             EXPECT_EQ(testkit::model_problems(stepBody(healed[i])), "") << "body " << i;
-        deleteAll(healed);
+        deleteStepBodies(healed);
     }
 }

@@ -37,17 +37,17 @@ using O = Ve_OptionDoc;
 
 namespace {
 
-BODY* kernelOf(Ve_BodyTag* body) { return reinterpret_cast<BODY*>(body); }
-Ve_BodyTag* tagOf(ENTITY* body) { return reinterpret_cast<Ve_BodyTag*>(body); }
+BODY* preKernelOf(Ve_BodyTag* body) { return reinterpret_cast<BODY*>(body); }
+Ve_BodyTag* preTagOf(ENTITY* body) { return reinterpret_cast<Ve_BodyTag*>(body); }
 
-void dropTransform(Ve_BodyTag* body) { api_change_body_trans(kernelOf(body), nullptr); }
+void dropTransform(Ve_BodyTag* body) { api_change_body_trans(preKernelOf(body), nullptr); }
 
 void removeCellularTopology(const QELXDynamicArray<Ve_BodyTag*>& solids)
 {
     ENTITY_LIST bodies;
     for (int i = 0; i < solids.Count(); ++i)
         if (solids[i])
-            bodies.add(kernelOf(solids[i]));
+            bodies.add(preKernelOf(solids[i]));
     api_ct_remove(bodies);
 }
 
@@ -61,11 +61,11 @@ void replaceSolids(Ve_DocumentTag* doc, const QELXDynamicArray<Ve_BodyTag*>& bod
         if (!body)
             continue;
         if (O::isOn(O::TransferOldIgesHuskAsAttribs))
-            QELXVelmBRepAttribTransfer::transferOldIgesHuskAttributesRecursively(kernelOf(body));
+            QELXVelmBRepAttribTransfer::transferOldIgesHuskAttributesRecursively(preKernelOf(body));
         doc->appendSolid(body, false);
         if (base) {
             ENTITY_LIST one;
-            one.add(kernelOf(body));
+            one.add(preKernelOf(body));
             base->AppendNativeEntityList(&one);
         }
     }
@@ -125,7 +125,7 @@ void preprocessStepBody(Ve_BodyTag* body, QELXDynamicArray<Ve_BodyTag*>& kept)
 
 bool cleanBody(Ve_BodyTag* body)
 {
-    return velmCall([&] { return api_clean_body(kernelOf(body)); }).ok();
+    return velmCall([&] { return api_clean_body(preKernelOf(body)); }).ok();
 }
 
 int uniqueKnots(bs3_surface s, bool inU)
@@ -255,7 +255,7 @@ void QELXPreprocessVelmUtils::PreProcessBodiesStep(Ve_DocumentTag* doc)
     const QELXDynamicArray<Ve_BodyTag*> solids = doc->GetSolids();
     for (int i = 0; i < solids.Count(); ++i) {
         Ve_BodyTag* body = solids[i];
-        if (!body || !is_BODY(kernelOf(body)))
+        if (!body || !is_BODY(preKernelOf(body)))
             continue;
         dropTransform(body);
         const Ve_BodyTag::NonManifoldType kind =
@@ -285,7 +285,7 @@ Ve_BodyTag* QELXPreprocessVelmUtils::xvda_splconvert_entity(ENTITY* e)
     if (!e)
         return nullptr;
     if (is_BODY(e))
-        return xvda_splconvert_body(tagOf(e));
+        return xvda_splconvert_body(preTagOf(e));
     if (!is_FACE(e) && !is_WIRE(e) && !is_EDGE(e) && !is_VERTEX(e))
         return nullptr;
     Ve_BodyTag* made = Ve_BodyProcessor::bodyFromEntity(e);
@@ -315,7 +315,7 @@ void QELXPreprocessVelmUtils::preProcessBodiesVda(Ve_DocumentTag* doc)
     QELXDynamicArray<Ve_BodyTag*> converted;
     const QELXDynamicArray<Ve_BodyTag*> solids = doc->GetSolids();
     for (int i = 0; i < solids.Count(); ++i) {
-        ENTITY* e = kernelOf(solids[i]);
+        ENTITY* e = preKernelOf(solids[i]);
         if (!xvda_supported_entity(e))
             continue;
         if (Ve_BodyTag* body = xvda_splconvert_entity(e)) {
@@ -343,7 +343,7 @@ void QELXPreprocessVelmUtils::preProcessBodiesGeneric(Ve_DocumentTag* doc)
     const QELXDynamicArray<Ve_BodyTag*> solids = doc->GetSolids();
     for (int i = 0; i < solids.Count(); ++i) {
         Ve_BodyTag* body = solids[i];
-        if (!body || !is_BODY(kernelOf(body)))
+        if (!body || !is_BODY(preKernelOf(body)))
             continue;
         if (body->isNonManifold() == Ve_BodyTag::Manifold) {
             bodies.Add(body);
@@ -360,12 +360,12 @@ void QELXPreprocessVelmUtils::preProcessBodiesGeneric(Ve_DocumentTag* doc)
             }
             QELXWarningEvent::Fire("Unstitch on non-manifold velm body was unsuccessful. Exploded into sheets");
             ENTITY_LIST faces;
-            api_get_faces(kernelOf(piece), faces);
+            api_get_faces(preKernelOf(piece), faces);
             for (int f = 0; f < faces.count(); ++f) {
                 BODY* sheet = nullptr;
                 api_unhook_face(static_cast<FACE*>(faces[f]), sheet);
                 if (sheet)
-                    bodies.Add(tagOf(sheet));
+                    bodies.Add(preTagOf(sheet));
             }
         }
     }
@@ -384,12 +384,12 @@ void QELXPreprocessVelmUtils::preProcessBodiesIdeas(Ve_DocumentTag* doc)
     QELXDynamicArray<Ve_BodyTag*> collected;
     const QELXDynamicArray<Ve_BodyTag*> solids = doc->GetSolids();
     for (int i = 0; i < solids.Count(); ++i) {
-        ENTITY* e = kernelOf(solids[i]);
+        ENTITY* e = preKernelOf(solids[i]);
         if (!e)
             continue;
         if (is_BODY(e)) {
-            dropTransform(tagOf(e));
-            collected.Add(tagOf(e));
+            dropTransform(preTagOf(e));
+            collected.Add(preTagOf(e));
         } else if (is_FACE(e) || is_WIRE(e) || is_EDGE(e) || is_VERTEX(e)) {
             if (Ve_BodyTag* made = Ve_BodyProcessor::bodyFromEntity(e))
                 collected.Add(made);
@@ -426,7 +426,7 @@ void QELXPreprocessVelmUtils::PreProcessBodyV4(Ve_BodyTag* body)
 {
     const bool analytic = O::isOn(O::NeedAnalyticWhileSplining);
     removeSlivers(body, 0.001, false);
-    if (analytic || QELXVelmBRepAttribTransfer::GetPlaneUnboundedness(kernelOf(body)))
+    if (analytic || QELXVelmBRepAttribTransfer::GetPlaneUnboundedness(preKernelOf(body)))
         body->attachAnalyticSurfaceAsAttribOnFaces();
     if (Ve_BodyTag* converted = body->bspline(true, true))
         removeSlivers(converted, 0.0015, false);
@@ -439,10 +439,10 @@ void QELXPreprocessVelmUtils::PreProcessBodyV5(Ve_BodyTag* body)
     const QELXDynamicArray<Ve_FaceTag*> faces = body->getFaces();
     if (faces.Count() == 1) {
         QELXString bodyLabel, faceLabel;
-        Ve_AttribTransfer::getLabel(kernelOf(body), bodyLabel);
+        Ve_AttribTransfer::getLabel(preKernelOf(body), bodyLabel);
         Ve_AttribTransfer::getLabel(reinterpret_cast<ENTITY*>(faces[0]), faceLabel);
         if (bodyLabel.isEmpty() && !faceLabel.isEmpty())
-            Ve_AttribTransfer::setLabel(kernelOf(body), faceLabel);
+            Ve_AttribTransfer::setLabel(preKernelOf(body), faceLabel);
     }
     if (O::isOn(O::SplitBody) || O::isOn(O::SplitPeriodic)) {
         Gk_Option* trim = O::TrimAllEdgesAfterSplit;
@@ -463,7 +463,7 @@ void QELXPreprocessVelmUtils::PreProcessBodyV5(Ve_BodyTag* body)
         Ve_PostProcessUtil(body).removeSmallEdges(O::SmallEdgeTol->value(), false);
     if (O::isOn(O::RemoveSliver)) {
         const double tolerance = O::SmallEdgeTol ? O::SmallEdgeTol->value() : 0.0;
-        removeSlivers(body, tolerance, get_owner_transf(kernelOf(body)).scaling() > 1.0);
+        removeSlivers(body, tolerance, get_owner_transf(preKernelOf(body)).scaling() > 1.0);
     }
     ReparametrizeBadFaces(body);
 }
@@ -553,7 +553,7 @@ bool QELXPreprocessVelmUtils::removeScarEdges(Ve_BodyTag* body)
 void QELXPreprocessVelmUtils::ReparametrizeBadFaces(Ve_BodyTag* body)
 {
     ENTITY_LIST faces;
-    api_get_faces(kernelOf(body), faces);
+    api_get_faces(preKernelOf(body), faces);
     for (int i = 0; i < faces.count(); ++i) {
         auto* face = static_cast<FACE*>(faces[i]);
         if (!is_spline_face(face))

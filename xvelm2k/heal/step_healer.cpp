@@ -33,10 +33,10 @@ using ve_repair::listed;
 
 namespace {
 
-BODY* bodyOf(Ve_BodyTag* body) { return reinterpret_cast<BODY*>(body); }
-Ve_BodyTag* tagOf(BODY* body) { return reinterpret_cast<Ve_BodyTag*>(body); }
+BODY* stepBodyOf(Ve_BodyTag* body) { return reinterpret_cast<BODY*>(body); }
+Ve_BodyTag* stepTagOf(BODY* body) { return reinterpret_cast<Ve_BodyTag*>(body); }
 
-const surface* surfaceOf(const FACE* face)
+const surface* stepSurfaceOf(const FACE* face)
 {
     return face && face->geometry() && face->geometry()->has_equation() ? &face->geometry()->equation() : nullptr;
 }
@@ -51,7 +51,7 @@ bool onCurve(const curve& c, const QELposition& p)
 
 // An edge made tolerant where its geometry needs it: the kernel's update for
 // a tolerant edge, else the tolerance test of the edge view.
-EDGE* tolerate(EDGE* edge)
+EDGE* tolerateEdge(EDGE* edge)
 {
     if (is_TEDGE(edge)) {
         update_edge_tolerance(static_cast<TEDGE*>(edge), 0);
@@ -109,12 +109,12 @@ std::vector<BreakPoint> breakPoints(bs3_curve bs)
     return out;
 }
 
-bool samePoint(const QELposition& a, const QELposition& b)
+bool exactlySamePoint(const QELposition& a, const QELposition& b)
 {
     return a.x() == b.x() && a.y() == b.y() && a.z() == b.z();
 }
 
-void addOnce(QELXDynamicArray<double>& params, double t)
+void addBreakOnce(QELXDynamicArray<double>& params, double t)
 {
     for (int i = 0; i < params.Count(); ++i)
         if (params[i] == t)
@@ -135,12 +135,12 @@ bool isWireLoop(LOOP* loop)
         !e2->geometry()->has_equation())
         return false;
     const QELposition s1 = e1->start_pos(), f1 = e1->end_pos(), s2 = e2->start_pos(), f2 = e2->end_pos();
-    if (!samePoint(s1, f2))
+    if (!exactlySamePoint(s1, f2))
         return false;
     const curve& c1 = e1->geometry()->equation();
     const curve& c2 = e2->geometry()->equation();
     if (c1.type() == 1 && c2.type() == 1)
-        return samePoint(f1, s2);
+        return exactlySamePoint(f1, s2);
     if (c1.type() != 11 || c2.type() != 11)
         return false;
     bool same = false;
@@ -190,7 +190,7 @@ int QELXStepVelmHealer::xstep_heal_body(Ve_BodyTag* body, QELXDynamicArray<Ve_Bo
 {
     if (!body)
         return 0;
-    BODY* b = bodyOf(body);
+    BODY* b = stepBodyOf(body);
     const bool skipExact = !Ve_OptionDoc::isOn(Ve_OptionDoc::SplitAllNonG1ContinuousFaces);
 
     Ve_PostProcessUtil(body).removeSmallEdges(Gk_Def::FuzzPos, true);
@@ -202,7 +202,7 @@ int QELXStepVelmHealer::xstep_heal_body(Ve_BodyTag* body, QELXDynamicArray<Ve_Bo
     const int faces = body->getNumberOfFaces();
     for (int i = 0; i < faces; ++i) {
         FACE* face = reinterpret_cast<FACE*>(body->getFaceAt(i));
-        const surface* srf = surfaceOf(face);
+        const surface* srf = stepSurfaceOf(face);
         if (!srf)
             continue;
         ENTITY_LIST coedges;
@@ -261,7 +261,7 @@ int QELXStepVelmHealer::xstep_heal_body(Ve_BodyTag* body, QELXDynamicArray<Ve_Bo
         Ve_PostProcessUtil(body).ExplodeFaultyWireBody(pieces);
         exploded = pieces.count() > 0;
         for (BODY* piece : listed<BODY>(pieces))
-            result.Add(tagOf(piece));
+            result.Add(stepTagOf(piece));
     });
     // A wire body kept whole has no lump but still stands for itself.
     if (result.Count() == 0 && !exploded)
@@ -269,14 +269,14 @@ int QELXStepVelmHealer::xstep_heal_body(Ve_BodyTag* body, QELXDynamicArray<Ve_Bo
 
     ENTITY_LIST candidates, separated;
     for (int i = 0; i < result.Count(); ++i) {
-        BODY* r = bodyOf(result[i]);
+        BODY* r = stepBodyOf(result[i]);
         if (!explode && is_wire_body(r))
             continue;
         candidates.add(r);
     }
     QELXVeRepairUtils::ve_separate_shells(candidates, separated);
     for (BODY* piece : listed<BODY>(separated))
-        result.Add(tagOf(piece));
+        result.Add(stepTagOf(piece));
     return 1;
 }
 
@@ -315,9 +315,9 @@ void QELXStepVelmHealer::splitG1DiscFaces(Ve_BodyTag* body, bool skipExact)
     std::vector<FACE*> made;
     velmCall([&] {
         ENTITY_LIST faces;
-        api_get_faces(bodyOf(body), faces);
+        api_get_faces(stepBodyOf(body), faces);
         for (FACE* face : listed<FACE>(faces)) {
-            const surface* srf = surfaceOf(face);
+            const surface* srf = stepSurfaceOf(face);
             if (!srf || srf->type() != 10)
                 continue;
             const spline& spl = static_cast<const spline&>(*srf);
@@ -361,7 +361,7 @@ void QELXStepVelmHealer::ve_repair_face_loops(BODY* body)
             continue;
         int c[5] = {0, 0, 0, 0, 0};
         const bool checked = api_check_face_loops(face, c).ok();
-        const surface* srf = surfaceOf(face);
+        const surface* srf = stepSurfaceOf(face);
         bool areaTest = false;
         if (is_planar_face(face)) {
             if (!checked && c[0] > 1)
@@ -397,7 +397,7 @@ void QELXStepVelmHealer::ve_repair_face_loops(BODY* body)
 
 void QELXStepVelmHealer::negateFaceGeom(FACE* face)
 {
-    if (!surfaceOf(face))
+    if (!stepSurfaceOf(face))
         return;
     face->geometry()->equation_for_update().negate();
     for (LOOP* loop = face->loop(); loop; loop = loop->next())
@@ -439,7 +439,7 @@ void QELXStepVelmHealer::getG1Discont(EDGE* edge, QELXDynamicArray<double>& para
             continue;
         for (int i = 0; i < n; ++i)
             if (std::fabs(reported[i] - k.value) <= 1e-6) {
-                addOnce(params, ic->reversed() ? -k.value : k.value);
+                addBreakOnce(params, ic->reversed() ? -k.value : k.value);
                 break;
             }
     }
@@ -462,7 +462,7 @@ bool QELXStepVelmHealer::getG0Discont(EDGE* edge, QELXDynamicArray<double>& para
             bs3_curve_eval(k, bs, below, nullptr, nullptr, -1);
             bs3_curve_eval(k, bs, above, nullptr, nullptr, 1);
             if ((below - above).len() > QELresabs)
-                addOnce(params, ic->reversed() ? -k : k);
+                addBreakOnce(params, ic->reversed() ? -k : k);
         }
     });
     return params.Count() > 0;
@@ -551,7 +551,7 @@ void QELXStepVelmHealer::fixCurveG0Errors(EDGE* edge)
     }
     std::vector<EDGE*> tolerant;
     for (EDGE* piece : pieces)
-        tolerant.push_back(tolerate(piece));
+        tolerant.push_back(tolerateEdge(piece));
     for (EDGE* e : tolerant)
         if (is_TEDGE(e))
             for (COEDGE* co : coedgesOf(e))
@@ -586,7 +586,7 @@ double QELXStepVelmHealer::getDistance(const QELposition& a, const QELposition& 
 
 bool QELXStepVelmHealer::hasPCurveErrors(COEDGE* coedge, FACE* face)
 {
-    if (!coedge || !face || !coedge->geometry() || !surfaceOf(face) || !coedge->edge() ||
+    if (!coedge || !face || !coedge->geometry() || !stepSurfaceOf(face) || !coedge->edge() ||
         !coedge->edge()->geometry() || !coedge->edge()->geometry()->has_equation())
         return false;
     bool bad = false;
@@ -595,7 +595,7 @@ bool QELXStepVelmHealer::hasPCurveErrors(COEDGE* coedge, FACE* face)
         double t0 = 0.0, t1 = 0.0;
         sg_get_params(edge, t0, t1);
         const bool flipped = coedge->sense() != edge->sense();
-        const surface& srf = *surfaceOf(face);
+        const surface& srf = *stepSurfaceOf(face);
         const curve& c = edge->geometry()->equation();
         const pcurve pc = coedge->geometry()->equation();
         for (int i = 0; i <= 3 && !bad; ++i) {
@@ -732,7 +732,7 @@ void QELXStepVelmHealer::changeEdgeCrvToExactIntCurves(const ENTITY_LIST& edges)
             body = static_cast<BODY*>(e);
     if (!body)
         return;
-    velmInnerCall([&] { Ve_PostProcessUtil(tagOf(body)).ReplaceEdgeCrvWithExactIntCurves(edges); });
+    velmInnerCall([&] { Ve_PostProcessUtil(stepTagOf(body)).ReplaceEdgeCrvWithExactIntCurves(edges); });
 }
 
 void QELXStepVelmHealer::updateFaceDisContInfo(FACE* face)
@@ -755,7 +755,7 @@ void QELXStepVelmHealer::updateFaceDisContInfo(FACE* face)
 
 bool QELXStepVelmHealer::needsSplineFaceSplit(FACE* face, const int* c)
 {
-    const surface* srf = surfaceOf(face);
+    const surface* srf = stepSurfaceOf(face);
     if (!srf || !(c[2] > 0 || c[3] > 0) || srf->type() != 10 || c[0] + c[1] + c[2] + c[3] + c[4] == 1)
         return false;
     ve_view<Ve_FaceTag>(face)->processForPeriodicity(false);
@@ -764,7 +764,7 @@ bool QELXStepVelmHealer::needsSplineFaceSplit(FACE* face, const int* c)
 
 bool QELXStepVelmHealer::removeFaceIfNeeded(FACE* face, const int* c)
 {
-    const surface* srf = surfaceOf(face);
+    const surface* srf = stepSurfaceOf(face);
     if (!srf || c[0] != 0)
         return false;
     if (is_cylindrical_face(face))
