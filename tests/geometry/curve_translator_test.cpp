@@ -45,6 +45,24 @@ double translatedGap(const QELXCurve3DHandle& source, Gk_Domain domain, bool exp
     return worstGap(*translator.getCurve(), *source, domain) / sizeOf(*source, domain);
 }
 
+// The kernel curve at t against the moved source at t, relative to the moved size.
+double movedTranslationGap(const QELXCurve3DHandle& source, Gk_Domain domain, const QELXMorph3D& morph)
+{
+    Ve_CurveTranslator translator(domain, 0.0, morph, false);
+    source->traverse(&translator);
+    if (!translator.getCurve())
+        return std::numeric_limits<double>::infinity();
+    double worst = 0.0, size = 1.0;
+    for (int i = 0; i <= 24; ++i) {
+        const double t = domain.low() + domain.length() * i / 24;
+        const QELXPoint3D want = morph.Apply(source->eval(t, nullptr));
+        const QELposition got = translator.getCurve()->eval_position(t);
+        worst = std::max(worst, std::hypot(got.x() - want[0], got.y() - want[1], got.z() - want[2]));
+        size = std::max(size, want.Length());
+    }
+    return worst / size;
+}
+
 } // namespace
 
 TEST_F(CurveTranslation, EveryKindMeetsItsSourceUnderEveryMap)
@@ -64,6 +82,33 @@ TEST_F(CurveTranslation, EveryKindMeetsItsSourceUnderEveryMap)
         const QELXBaseCurve3DHandle ell = new QELXEllipse3D(
             QELXEllipseDef3D(QELXPoint3D(1, 0, 0), QELXPoint3D(0, 3, 0), QELXPoint3D(0, 0, 1)));
         EXPECT_LT(translatedGap(QELXCurve3D::Create(ell, map), Gk_Domain(-2.0, 2.0)), 1e-12);
+    }
+}
+
+// Under a rotation with a scale and a move, mirrored or not, every kind is the
+// moved source parameter for parameter.
+TEST_F(CurveTranslation, EveryKindFollowsATiltedScaledAndMirroredMorph)
+{
+    for (bool mirror : {false, true}) {
+        const QELXMorph3D morph = tiltedMorph(mirror);
+        SCOPED_TRACE(mirror ? "mirrored" : "tilted");
+        for (const Gk_LinMap& map : kLinMaps) {
+            SCOPED_TRACE(testing::Message() << "map " << map.slope() << ", " << map.abscissa());
+            const QELXBaseCurve3DHandle line = new QELXLine3D(QELXPoint3D(1, 2, 3), QELXPoint3D(0, 0, 2));
+            EXPECT_LT(movedTranslationGap(QELXCurve3D::Create(line, map), Gk_Domain(-1.0, 2.0), morph), 1e-12);
+            for (const DefSpec& spec : definitionForms()) {
+                SCOPED_TRACE(spec.name);
+                const QELXCurve3DHandle source = QELXCurve3D::Create(new QELXBSplineCurve3D(makeDef(spec)), map);
+                EXPECT_LT(movedTranslationGap(source, source->domain(), morph), 1e-9);
+            }
+        }
+        // An ellipse whose axes are not the frame's, so a morph ignored
+        // on any of centre, axis or normal shows.
+        for (const Gk_LinMap& map : {Gk_LinMap(1.0, 0.0), Gk_LinMap(1.0, 0.7)}) {
+            const QELXBaseCurve3DHandle ell = new QELXEllipse3D(
+                QELXEllipseDef3D(QELXPoint3D(1, -2, 0.5), QELXPoint3D(0, 3, 1), QELXPoint3D(0.6, 0, 0)));
+            EXPECT_LT(movedTranslationGap(QELXCurve3D::Create(ell, map), Gk_Domain(-2.0, 2.0), morph), 1e-12);
+        }
     }
 }
 
