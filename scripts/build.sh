@@ -1,11 +1,27 @@
 #!/usr/bin/env bash
-# Configures and builds into build/ (or build-asan/ with XVELM_SANITIZE=1).
+# Configures and builds into build/ (plain, optimised), build-asan/ (XVELM_SANITIZE=1:
+# AddressSanitizer and UndefinedBehaviorSanitizer) or build-debug/ (XVELM_DEBUG=1: unoptimised).
+# XVELM_ODR_CHECK=1 links with link-time optimisation and fails on a One Definition Rule
+# violation. XVELM_CMAKE_ARGS adds options to the configuration. Prints the build folder last.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh"
 sanitize=${XVELM_SANITIZE:-0}
-if [ "$sanitize" = 1 ]; then dir="$root/build-asan"; else dir="$root/build"; fi
+debug=${XVELM_DEBUG:-0}
+odr=${XVELM_ODR_CHECK:-0}
+args=(-DXVELM_SANITIZE=$([ "$sanitize" = 1 ] && echo ON || echo OFF)
+      -DXVELM_ODR_CHECK=$([ "$odr" = 1 ] && echo ON || echo OFF))
+if [ "$sanitize" = 1 ]; then
+  dir="$root/build-asan"
+elif [ "$debug" = 1 ]; then
+  dir="$root/build-debug"
+  args+=(-DCMAKE_BUILD_TYPE=Debug)
+else
+  dir="$root/build"
+fi
+read -r -a extra <<< "${XVELM_CMAKE_ARGS:-}"
+args+=("${extra[@]}")
 jobs=${XVELM_JOBS:-$(nproc 2>/dev/null || echo 2)}
-cmake -S "$root" -B "$dir" -DXVELM_SANITIZE=$([ "$sanitize" = 1 ] && echo ON || echo OFF) >/dev/null
+cmake -S "$root" -B "$dir" "${args[@]}" >/dev/null
 cmake --build "$dir" -j "$jobs" "$@"
 echo "$dir"
