@@ -268,6 +268,38 @@ TEST_F(SourceImport, PCurveGoesOnACoedgeOfAFaceAndNowhereElse)
     api_del_entity(box);
 }
 
+// An exporter that refuses the NURBS data of a pcurve, with its arrays
+// written or not: the refusal is passed on, every array goes back, and the
+// coedge keeps what it had.
+TEST_F(SourceImport, RefusedNurbsPCurveDataIsPassedOnAndAttachesNothing)
+{
+    TestNurbs n;
+    n.degree = 2;
+    n.count = 3;
+    n.ctrl = {0.0, 0.0, 0.5, 0.2, 1.0, 0.0};
+    n.knots = {0.0, 10.0};
+    n.mults = {3, 3};
+    const int p = model.addPCurve(n);
+    for (bool written : {false, true}) {
+        SCOPED_TRACE(written ? "arrays written" : "arrays unwritten");
+        BODY* box = testkit::make_plane_box();
+        COEDGE* onFace = box->lump()->shell()->face()->loop()->start();
+        const PCURVE* before = onFace->geometry();
+        model.forceAnswer("GetNurbsPCurveData", 0x100000b, !written);
+        for (bool onCoedge : {true, false}) {
+            QELXVelmPCurveImporter importer(&exporter(), exporter().pcurveId(p), onCoedge ? onFace : nullptr,
+                                            Gk_BiLinMap(), Gk_Domain(0.0, 10.0), true);
+            EXPECT_EQ(importer.ImportPCurve(), QELIResult(0x100000b));
+            EXPECT_EQ(importer.GetBs2Curve(), nullptr);
+            EXPECT_EQ(exporter().outstandingArrays(), 0);
+        }
+        EXPECT_EQ(onFace->geometry(), before);
+        model.overrides.clear();
+        api_del_entity(box);
+        m_exporter.reset();
+    }
+}
+
 TEST_F(SourceImport, RandomDataNeverCrashesOrLeaks)
 {
     std::mt19937 rng(20261207);
