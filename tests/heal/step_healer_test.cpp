@@ -20,6 +20,7 @@
 #include "support/query_builders.hxx"
 #include "support/repair_builders.hxx"
 #include "support/repair_sweep.hxx"
+#include "velm/bspline.hxx"
 #include "velm/build.hxx"
 #include "velm/errors.hxx"
 #include "velm/geometry.hxx"
@@ -161,6 +162,36 @@ long healingCalls(BODY* (*build)())
     return lo;
 }
 
+// A sheet folded along u = 0.5: two flat degree-1 halves meeting at a
+// tangent break; of the skin kind or an exact B-spline.
+BODY* makeFoldedSheet(bool skin)
+{
+    const QELposition points[6] = {{0, 0, 0}, {0, 1, 0}, {0.5, 0, 0}, {0.5, 1, 0}, {1, 0, 0.5}, {1, 1, 0.5}};
+    const double uknots[] = {0, 0, 0.5, 1, 1};
+    const double vknots[] = {0, 0, 1, 1};
+    bs3_surface folded =
+        bs3_surface_from_ctrlpts(1, 0, 0, 0, 3, 1, 0, 0, 0, 2, points, nullptr, QELresabs, 5, uknots, 4, vknots, 1e-10);
+    return testkit::make_spline_sheet(folded, skin);
+}
+
+// A wire body of one edge on a degree-1 intcurve through the points: a
+// tangent break at every inner point.
+BODY* makeKinkedWire(const std::vector<QELposition>& points, sense_type sense)
+{
+    std::vector<double> knots{0.0};
+    for (size_t i = 0; i < points.size(); ++i)
+        knots.push_back(static_cast<double>(i));
+    knots.push_back(points.size() - 1.0);
+    bs3_curve bs = bs3_curve_from_ctrlpts(1, 0, 0, 0, static_cast<int>(points.size()), points.data(), nullptr,
+                                          QELresabs, static_cast<int>(knots.size()), knots.data(), 1e-10);
+    const QELposition& a = sense == FORWARD ? points.front() : points.back();
+    const QELposition& b = sense == FORWARD ? points.back() : points.front();
+    EDGE* edge = new EDGE(new VERTEX(new APOINT(a)), new VERTEX(new APOINT(b)), new INTCURVE(intcurve(bs)), sense);
+    BODY* wire = nullptr;
+    api_make_ewire(1, &edge, wire);
+    return wire;
+}
+
 BODY* firstOfThree() { return testkit::make_box_with_moved_vertex(1e-3); }
 BODY* secondOfThree() { return testkit::make_box_with_moved_vertex(2e-3); }
 BODY* thirdOfThree() { return testkit::make_two_shell_body(QELposition(10, 10, 10)); }
@@ -246,6 +277,51 @@ TEST_F(StepHealer, ARetracingPairOfStraightEdgesIsTakenOutOfItsFaceInEveryFrame)
         EXPECT_EQ(testkit::count_edges(sheet), 4);
         EXPECT_EQ(testkit::model_problems(sheet), "");
         api_del_entity(sheet);
+    }
+}
+
+TEST_F(StepHealer, SplineFacesSplitAtTangentBreaksExactOnesOnlyWhenAllAreAsked)
+{
+    struct Case {
+        bool skin, skipExact;
+        int faces;
+    };
+    for (const Case& c : {Case{true, true, 2}, Case{false, true, 1}, Case{false, false, 2}}) {
+        SCOPED_TRACE(std::to_string(c.skin) + " " + std::to_string(c.skipExact));
+        BODY* sheet = makeFoldedSheet(c.skin);
+        ASSERT_EQ(testkit::check_findings(sheet), "");
+        QELXStepVelmHealer::splitG1DiscFaces(stepTag(sheet), c.skipExact);
+        EXPECT_EQ(testkit::count_faces(sheet), c.faces);
+        EXPECT_EQ(testkit::check_findings(sheet), "");
+        api_del_entity(sheet);
+    }
+}
+
+TEST_F(StepHealer, AnEdgeIsSplitAtTheBreaksOfItsCurveEitherWayRound)
+{
+    const std::vector<QELposition> points{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {2, 1, 1}};
+    for (const sense_type sense : {FORWARD, REVERSED}) {
+        SCOPED_TRACE(sense == FORWARD ? "forward" : "reversed");
+        BODY* wire = makeKinkedWire(points, sense);
+        ENTITY_LIST edges;
+        api_get_edges(wire, edges);
+        EDGE* edge = static_cast<EDGE*>(edges[0]);
+        QELXDynamicArray<double> breaks;
+        ASSERT_TRUE(QELXStepVelmHealer::getG0G1DiscCont(edge, breaks));
+        EXPECT_EQ(breaks.Count(), 2);
+        QELXStepVelmHealer::fixCurveG0Errors(edge);
+        EXPECT_EQ(testkit::count_edges(wire), 3);
+        EXPECT_EQ(testkit::model_problems(wire), "");
+        // Every inner point of the curve is now a vertex.
+        ENTITY_LIST vertices;
+        api_get_vertices(wire, vertices);
+        for (const QELposition& p : points) {
+            bool found = false;
+            for (int i = 0; i < vertices.count(); ++i)
+                found = found || (static_cast<VERTEX*>(vertices[i])->geometry()->coords() - p).len() < 1e-9;
+            EXPECT_TRUE(found) << p.x() << " " << p.y() << " " << p.z();
+        }
+        api_del_entity(wire);
     }
 }
 

@@ -417,18 +417,28 @@ void QELXStepVelmHealer::getG1Discont(EDGE* edge, QELXDynamicArray<double>& para
     const double* reported = ic->discontinuities(n, 1);
     if (n <= 0)
         return;
-    // The window is the edge's own range on the curve, so that a closed
-    // curve of one vertex still has one.
-    double t0 = 0.0, t1 = 0.0;
-    sg_get_params(edge, t0, t1);
-    if (edge->sense() == REVERSED) {
-        const double t = t0;
-        t0 = -t1;
-        t1 = -t;
-    }
     bs3_curve bs = ic->cur(-1.0);
-    const int degree = bs3_curve_degree(bs);
     const QELinterval range = bs3_curve_range(bs);
+    // The window runs between the curve parameters of the edge's vertices;
+    // a closed edge of one vertex takes a period, or the whole curve when it
+    // has none, so that its breaks are still found.
+    // Knots are read in the B-spline's own direction; the intcurve's
+    // parameters run against it when it is reversed.
+    const double sign = ic->reversed() ? -1.0 : 1.0;
+    double t0 = range.start_pt(), t1 = range.end_pt();
+    if (edge->start() && edge->end() && edge->start()->geometry() && edge->end()->geometry()) {
+        const QELposition a = edge->start()->geometry()->coords(), b = edge->end()->geometry()->coords();
+        if (!arePositionsEqual(a, b)) {
+            t0 = sign * ic->param(a);
+            t1 = sign * ic->param(b);
+            if (t0 > t1)
+                std::swap(t0, t1);
+        } else if (ic->periodic()) {
+            t0 = sign * ic->param(a);
+            t1 = t0 + ic->param_period();
+        }
+    }
+    const int degree = bs3_curve_degree(bs);
     for (const BreakPoint& k : breakPoints(bs)) {
         if (std::fabs(k.value - range.start_pt()) <= Gk_Def::FuzzKnot ||
             std::fabs(k.value - range.end_pt()) <= Gk_Def::FuzzKnot)
@@ -438,7 +448,7 @@ void QELXStepVelmHealer::getG1Discont(EDGE* edge, QELXDynamicArray<double>& para
         if (k.multiplicity != degree || k.value <= t0 || k.value >= t1)
             continue;
         for (int i = 0; i < n; ++i)
-            if (std::fabs(reported[i] - k.value) <= 1e-6) {
+            if (std::fabs(sign * reported[i] - k.value) <= 1e-6) {
                 addBreakOnce(params, ic->reversed() ? -k.value : k.value);
                 break;
             }
@@ -535,7 +545,9 @@ void QELXStepVelmHealer::fixCurveG0Errors(EDGE* edge)
             continue;
         made.push_back(vertex);
         pieces.push_back(next);
-        rest = edge->sense() == REVERSED ? rest : next;
+        // Breaks run along the edge, so what is left of it is always the
+        // new piece beyond the vertex.
+        rest = next;
     }
     if (pieces.size() < 2)
         return;
