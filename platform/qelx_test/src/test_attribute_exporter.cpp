@@ -72,7 +72,26 @@ QELIResult TestAttributeExporter::GetName(const QELXIdentifier& id, QELXString& 
 QELIResult TestAttributeExporter::GetAlias(const QELXIdentifier& entity, QELXIdentifier& second,
                                            QELXIdentifier& first, int& count, QELXString*& texts)
 {
-    return attribute("GetAlias", entity, [](const TestAttributes& a) { return !a.aliases.empty(); },
+    // An identifier may carry the native pointer (the model record) instead of
+    // the model word: the alias importer asks that way.
+    QELXIdentifier asked = entity;
+    const auto wordOfRecord = [&](const void* record) -> std::uint64_t {
+        const auto find = [&](EntityKind kind, const auto& table) -> std::uint64_t {
+            for (std::size_t i = 0; i < table.size(); ++i)
+                if (static_cast<const void*>(&table[i]) == record)
+                    return wordOf(kind, static_cast<int>(i));
+            return 0;
+        };
+        std::uint64_t w = find(KindBody, m_model.bodies);
+        if (!w) w = find(KindFace, m_model.faces);
+        if (!w) w = find(KindEdge, m_model.edges);
+        if (!w) w = find(KindVertex, m_model.vertices);
+        return w;
+    };
+    if (m_model.attributes.find(entity.GetValue()) == m_model.attributes.end())
+        if (const std::uint64_t w = wordOfRecord(entity.GetEntityPointer()))
+            asked = QELXIdentifier(w, entity.GetType(), entity.GetOwner(), entity.GetTypeName());
+    return attribute("GetAlias", asked, [](const TestAttributes& a) { return !a.aliases.empty(); },
                      [&](const TestAttributes& a) {
                          first = entity;
                          second = entity;

@@ -424,7 +424,10 @@ QELIResult TestBRepExporter::GetPartnerCoedge(const QELXIdentifier& coedge, QELX
 {
     return TEST_FIELD("GetPartnerCoedge", coedge, KindCoedge, coedges, {
         // The next coedge in the edge's ring; none when the coedge is alone.
-        const std::vector<int>& ring = model().edges[static_cast<std::size_t>(e.edge)].coedges;
+        // A dangling edge index has no ring: the coedge counts as alone.
+        static const std::vector<int> none;
+        const bool known = e.edge >= 0 && e.edge < static_cast<int>(model().edges.size());
+        const std::vector<int>& ring = known ? model().edges[static_cast<std::size_t>(e.edge)].coedges : none;
         partner = QELXIdentifier();
         for (std::size_t k = 0; k < ring.size(); ++k)
             if (ring[k] == i && ring.size() > 1)

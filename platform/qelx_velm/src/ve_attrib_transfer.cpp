@@ -1,8 +1,10 @@
 #include "qelx_velm/ve_attrib_transfer.hxx"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
+#include "qelx/qelx_attribute_exporter.hxx"
 #include "velm/api.hxx"
 #include "velm/entity.hxx"
 
@@ -197,4 +199,52 @@ bool Ve_AttribTransfer::setSurfUnBoundness(ENTITY* entity)
 {
     return SetIntegerAttrib(entity, UnboundedSurfaceName, 1, true, split_copy, merge_keep_survivor, trans_apply,
                             copy_copy);
+}
+
+// ---- transfer from a source's attribute exporter ----
+// Names as the connector's own attribute exporter reads them back, so a round
+// trip keeps them.
+
+bool Ve_AttribTransfer::transferAttributes(ENTITY* target, const QELXIdentifier& source,
+                                           QELXAttributeExporter* exporter, bool layer)
+{
+    if (!target || !exporter) return false;
+    QELXString name;
+    if (exporter->GetName(source, name) == QELI_OK) setLabel(target, name);
+    double rgba[4] = {0.0, 0.0, 0.0, 0.0};
+    if (exporter->GetColor(source, rgba) == QELI_OK) setColor(target, rgba[0], rgba[1], rgba[2]);
+    bool show = true;
+    if (exporter->GetShow(source, show) == QELI_OK && !show) setShow(target, 0);
+    bool pick = true;
+    if (exporter->GetPick(source, pick) == QELI_OK) SetIntegerAttrib(target, "PICK", pick ? 1 : 0, true);
+    double thickness = 0.0;
+    if (exporter->GetThickness(source, thickness) == QELI_OK && std::isfinite(thickness))
+        api_add_generic_named_attribute(target, "THICKNESS", thickness, split_keep, merge_keep_survivor,
+                                        trans_apply, copy_copy);
+    int lineType = 0;
+    if (exporter->GetLineType(source, lineType) == QELI_OK)
+        SetIntegerAttrib(target, "ATTRIB_XVELM_LINEFONT", lineType, true);
+    QELXString id;
+    if (exporter->GetId(source, id) == QELI_OK) SetStringAttrib(target, IdTextName, id.c_str());
+    int layerNumber = -1;
+    if (layer && exporter->GetLayer(source, layerNumber) == QELI_OK)
+        SetIntegerAttrib(target, LayerName, layerNumber, true);
+    return true;
+}
+
+bool Ve_AttribTransfer::transferPIDAttribute(ENTITY* target, const QELXIdentifier& source,
+                                             QELXAttributeExporter* exporter)
+{
+    if (!target || !exporter) return false;
+    QELXString value;
+    return exporter->GetPID(source, value) == QELI_OK && SetStringAttrib(target, "ATTRIB_XVELM_PID", value.c_str());
+}
+
+bool Ve_AttribTransfer::transferPNameAttribute(ENTITY* target, const QELXIdentifier& source,
+                                               QELXAttributeExporter* exporter)
+{
+    if (!target || !exporter) return false;
+    QELXString value;
+    return exporter->GetPName(source, value) == QELI_OK &&
+           SetStringAttrib(target, "ATTRIB_XVELM_PNAME", value.c_str());
 }

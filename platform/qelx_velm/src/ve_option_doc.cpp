@@ -6,6 +6,10 @@
 VE_OPTION_DOC_SWITCHES(VE_OPTION_DOC_DEFINE)
 #undef VE_OPTION_DOC_DEFINE
 
+Gk_ObsWraper Ve_OptionDoc::ImportPhase("ImportPhase");
+Gk_ObsWraper Ve_OptionDoc::ImportSurfacePhase("ImportSurfacePhase");
+Gk_ObsWraper Ve_OptionDoc::ImportCurvePhase("ImportCurvePhase");
+
 namespace {
 
 struct Binding {

@@ -9,6 +9,8 @@
 #include "velm/attrib.hxx"
 
 class ENTITY;
+class QELXAttributeExporter;
+class QELXIdentifier;
 
 // Group types stored under "QELATTRIB_GROUP_TYPE".
 enum Ve_GroupType : int {
@@ -70,6 +72,16 @@ public:
 
     static bool IsAssemblyCutTool(ENTITY* entity);
     static bool SetAssemblyCutToolAttrib(ENTITY* entity);
+
+    // The facts the source's attribute exporter answers for `source` (name,
+    // colour, show when false, pick, thickness, line type, id text and, with
+    // `layer`, the layer number) written on the target; false for a null
+    // target or exporter.
+    static bool transferAttributes(ENTITY* target, const QELXIdentifier& source, QELXAttributeExporter* exporter,
+                                   bool layer);
+    // "ATTRIB_XVELM_PID" / "ATTRIB_XVELM_PNAME" from GetPID / GetPName.
+    static bool transferPIDAttribute(ENTITY* target, const QELXIdentifier& source, QELXAttributeExporter* exporter);
+    static bool transferPNameAttribute(ENTITY* target, const QELXIdentifier& source, QELXAttributeExporter* exporter);
 
     // A generic named attribute of that name is on the entity.
     static bool IsAttribPresent(ENTITY* entity, const char* name);

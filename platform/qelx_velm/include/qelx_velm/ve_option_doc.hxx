@@ -3,6 +3,7 @@
 // "/XVelm/<bound text>", null while that key is absent; a switch counts only
 // when it is present and on (isOn). The pointers re-bind after every change
 // of the registry.
+#include "qelx/gk_import.hxx"
 #include "qelx/qelx_options.hxx"
 
 #include <string>
@@ -112,6 +113,11 @@ public:
 #define VE_OPTION_DOC_DECLARE(member, text) static Gk_Option* member;
     VE_OPTION_DOC_SWITCHES(VE_OPTION_DOC_DECLARE)
 #undef VE_OPTION_DOC_DECLARE
+
+    // Progress observers of the import roads (not switches).
+    static Gk_ObsWraper ImportPhase;
+    static Gk_ObsWraper ImportSurfacePhase;
+    static Gk_ObsWraper ImportCurvePhase;
 
     // A switch counts only when it is present and on.
     static bool isOn(const Gk_Option* option) { return option && option->on(); }

@@ -1,0 +1,93 @@
+// Bad source data: a body the kernel cannot hold together is refused with a
+// warning that names it; nothing crashes and nothing is left behind.
+#include "import_test_support.hxx"
+
+#include <functional>
+#include <limits>
+
+using namespace importtest;
+using qelx_test::TestModel;
+
+namespace {
+
+struct BadCase {
+    const char* what;
+    std::function<void(TestModel&)> spoil;
+    bool kept;      // the body survives (the fault is healing's business)
+    const char* warning; // a fragment of the warning, or null for none
+};
+
+int faceOfCoedge(const TestModel& m, int c) { return m.loops[m.coedges[c].loop].face; }
+
+} // namespace
+
+class BadSource : public ImportTest {};
+
+TEST_F(BadSource, EachFaultFailsOrKeepsItsBodyWithAMessageAndLeaksNothing)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<BadCase> cases = {
+        {"dangling edge reference", [](TestModel& m) { m.coedges[0].edge = 999; }, false, "BRep body"},
+        {"dangling vertex reference", [](TestModel& m) { m.edges[3].start = 999; }, false, "BRep body"},
+        {"a loop of another face", [](TestModel& m) { m.faces[0].loops = m.faces[1].loops; }, false, "BRep body"},
+        {"edge without curve", [](TestModel& m) { m.dropCurve(2); }, false, "BRep body"},
+        {"face without surface", [](TestModel& m) { m.faces[4].surface = -1; }, true, "FACE with NULL geometry"},
+        {"vertex at NaN", [nan](TestModel& m) { m.points[m.vertices[5].point] = {nan, 0.0, 1.0}; }, false,
+         "BRep body"},
+        {"curve with NaN", [nan](TestModel& m) { m.curves[m.edges[1].curve].p[0] = nan; }, false, "BRep body"},
+        {"loop that does not close", [](TestModel& m) { m.loops[2].coedges.pop_back(); }, false, "BRep body"},
+        {"edge with three coedges", [](TestModel& m) { m.addThirdCoedge(0); }, false, "BRep body"},
+        {"edge listing a coedge of another edge",
+         [](TestModel& m) { m.edges[0].coedges.push_back(m.edges[1].coedges[0]); }, false, "BRep body"},
+    };
+    for (const BadCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestModel model = TestModel::block(2, 3, 4);
+        c.spoil(model);
+        qelx_test::EventRecorder events;
+        const long live = velm_live_object_count();
+        auto owned = std::make_unique<Import>(model);
+        Import& import = *owned;
+        import.creator().CreateSolidBody(import.id(qelx_test::KindBody, 0));
+        const std::vector<std::string> warnings = events.names("Warning");
+        EXPECT_EQ(import.bodies().size(), c.kept ? 1u : 0u) << ::testing::PrintToString(warnings);
+        if (c.warning) {
+            ASSERT_EQ(warnings.size(), 1u) << ::testing::PrintToString(warnings);
+            EXPECT_NE(warnings[0].find(c.warning), std::string::npos) << warnings[0];
+            if (!c.kept) {
+                EXPECT_NE(warnings[0].find("1000000000001"), std::string::npos) << "names the source body";
+            }
+        } else {
+            EXPECT_TRUE(warnings.empty()) << ::testing::PrintToString(warnings);
+        }
+        for (BODY* b : import.bodies())
+            for (const std::string& f : findingsOf(b))
+                EXPECT_EQ(f.find("loop"), std::string::npos) << f;
+        // A refused body's entities are never handed out again.
+        if (!c.kept) {
+            EXPECT_EQ(import.creator().GetEdge(import.id(qelx_test::KindEdge, 5), false), nullptr);
+            (void)faceOfCoedge;
+        }
+        owned.reset();
+        EXPECT_EQ(velm_live_object_count(), live) << "left behind";
+    }
+}
+
+TEST_F(BadSource, AKernelFailureWhileBuildingTakesTheWholeBodyBack)
+{
+    // Every allocation of an edge in turn fails; the body is either whole or
+    // absent, and a failure is named.
+    for (int nth = 1; nth <= 12; ++nth) {
+        SCOPED_TRACE("edge allocation " + std::to_string(nth));
+        qelx_test::EventRecorder events;
+        Import import(TestModel::block(1, 2, 3));
+        velm_test_fail_alloc("QELXVelmEdgePair", nth);
+        import.creator().CreateSolidBody(import.id(qelx_test::KindBody, 0));
+        velm_test_reset();
+        for (BODY* b : import.bodies())
+            EXPECT_EQ(findingsOf(b), std::vector<std::string>());
+        if (import.bodies().empty()) {
+            EXPECT_EQ(events.names("Warning").size(), 1u);
+        }
+    }
+}

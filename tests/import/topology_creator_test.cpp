@@ -1,0 +1,178 @@
+// Topology import: source bodies become kernel bodies that share their edges
+// and vertices, in any frame, clean under the kernel's checker.
+#include "import_test_support.hxx"
+
+#include "qelx_velm/ve_option_doc.hxx"
+
+using namespace importtest;
+using qelx_test::TestModel;
+
+namespace {
+
+struct ShapeCase {
+    const char* what;
+    TestModel model;
+    bool sheet;
+    Counts expected;
+};
+
+// Positions of the model's vertices, morphed, each found among the body's vertices.
+void expectVerticesAt(BODY* body, const TestModel& model, const QELXMorph3D& morph)
+{
+    ENTITY_LIST vertices;
+    api_get_vertices(body, vertices);
+    for (int i = 0; i < static_cast<int>(model.vertices.size()); ++i) {
+        const QELXPoint3D want = morph.Apply(model.point(model.vertices[i].point));
+        double best = 1e300;
+        for (int k = 0; k < vertices.count(); ++k) {
+            const QELposition p = static_cast<VERTEX*>(vertices[k])->geometry()->coords();
+            best = std::min(best, (QELXPoint3D(p.x(), p.y(), p.z()) - want).Length());
+        }
+        EXPECT_LT(best, 1e-9) << "source vertex " << i;
+    }
+}
+
+} // namespace
+
+class TopologyCreator : public ImportTest {};
+
+TEST_F(TopologyCreator, SharedEdgesAndVerticesAreFoundAgainInEveryFrame)
+{
+    std::vector<ShapeCase> cases = {{"block", TestModel::block(2, 3, 4), false, {6, 6, 24, 12, 8}},
+                                    {"two faces", TestModel::twoFacesSharingEdge(), true, {2, 2, 8, 7, 6}},
+                                    {"sheet with hole", TestModel::sheetWithHole(), true, {1, 2, 8, 8, 8}}};
+    for (ShapeCase& c : cases)
+        for (const Frame& frame : frames())
+            for (bool mirroredMaps : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + " in the " + frame.name + " frame" +
+                         (mirroredMaps ? ", surfaces with mirrored parameters" : ""));
+            TestModel model = c.model;
+            if (mirroredMaps)
+                for (int s = 0; s < static_cast<int>(model.surfaces.size()); ++s)
+                    model.reparametriseSurface(s, -1.0, 0.0, 1.0, 0.0);
+            qelx_test::EventRecorder events;
+            Import import(model, frame.morph);
+            if (c.sheet)
+                import.creator().CreateSheetBody(import.id(qelx_test::KindBody, 0));
+            else
+                import.creator().CreateSolidBody(import.id(qelx_test::KindBody, 0));
+            ASSERT_EQ(import.bodies().size(), 1u) << ::testing::PrintToString(events.names("Warning"));
+            BODY* body = import.bodies()[0];
+            const Counts n = countsOf(body);
+            EXPECT_EQ(n.faces, c.expected.faces);
+            EXPECT_EQ(n.loops, c.expected.loops);
+            EXPECT_EQ(n.coedges, c.expected.coedges);
+            EXPECT_EQ(n.edges, c.expected.edges);
+            EXPECT_EQ(n.vertices, c.expected.vertices);
+            EXPECT_EQ(findingsOf(body), std::vector<std::string>());
+            expectVerticesAt(body, import.model(), frame.morph);
+        }
+}
+
+TEST_F(TopologyCreator, PartnersFollowTheSourceOrderAndVerticesKeepOneReferencePerGroup)
+{
+    Import import(TestModel::block(1, 1, 1));
+    import.creator().CreateSolidBody(import.id(qelx_test::KindBody, 0));
+    ASSERT_EQ(import.bodies().size(), 1u);
+    const TestModel& m = import.model();
+    for (int e = 0; e < static_cast<int>(m.edges.size()); ++e) {
+        EDGE* edge = import.creator().GetEdge(import.id(qelx_test::KindEdge, e), false);
+        ASSERT_NE(edge, nullptr);
+        const std::vector<int>& cs = m.edges[e].coedges;
+        ASSERT_EQ(cs.size(), 2u);
+        COEDGE* first = import.creator().GetCoedge(import.id(qelx_test::KindCoedge, cs[0]), false);
+        COEDGE* second = import.creator().GetCoedge(import.id(qelx_test::KindCoedge, cs[1]), false);
+        EXPECT_EQ(edge->coedge(), first);
+        EXPECT_EQ(first->partner(), second);
+        EXPECT_EQ(second->partner(), first);
+        EXPECT_EQ(first->edge(), edge);
+        EXPECT_EQ(second->edge(), edge);
+        EXPECT_NE(first->sense(), second->sense());
+    }
+    for (int v = 0; v < static_cast<int>(m.vertices.size()); ++v) {
+        VERTEX* vertex = import.creator().GetVertex(import.id(qelx_test::KindVertex, v));
+        ASSERT_NE(vertex, nullptr);
+        EXPECT_EQ(vertex->count_edges(), 1) << "vertex " << v; // one group around a block corner
+    }
+    // A second lookup is the same entity.
+    EXPECT_EQ(import.creator().GetFace(import.id(qelx_test::KindFace, 2)),
+              import.creator().GetFace(import.id(qelx_test::KindFace, 2)));
+}
+
+TEST_F(TopologyCreator, StagesEventsAndProgressOfABlock)
+{
+    qelx_test::EventRecorder events;
+    Gk_ObsWraper::log().clear();
+    Import import(TestModel::block(2, 2, 2));
+    import.creator().CreateSolidBody(import.id(qelx_test::KindBody, 0));
+    const auto stages = events.stages();
+    ASSERT_EQ(stages.size(), 2u);
+    EXPECT_EQ(stages[0].name, "Face");
+    EXPECT_EQ(stages[0].count, 6);
+    EXPECT_DOUBLE_EQ(stages[0].weight, 0.8);
+    EXPECT_EQ(stages[1].name, "Edge");
+    EXPECT_EQ(stages[1].count, 12);
+    EXPECT_DOUBLE_EQ(stages[1].weight, 0.2);
+    EXPECT_TRUE(stages[0].finished && stages[1].finished && stages[0].lastStage && stages[1].lastStage);
+    // Every face, loop, edge, vertex and the body reported once, each to one new entity.
+    EXPECT_EQ(events.count("EndTranslate"), 6 + 6 + 12 + 8 + 1);
+    EXPECT_EQ(events.targetsOf(import.id(qelx_test::KindFace, 0).GetValue()).size(), 1u);
+    // Edge progress restarts at 1 after the faces.
+    std::vector<long long> edgeDone;
+    for (const Gk_ObsCall& c : Gk_ObsWraper::log())
+        if (c.observer == "ImportCurvePhase" && c.call == "setDone")
+            edgeDone.push_back(c.value);
+    ASSERT_EQ(edgeDone.size(), 12u);
+    EXPECT_EQ(edgeDone.front(), 1);
+    EXPECT_EQ(edgeDone.back(), 12);
+}
+
+TEST_F(TopologyCreator, LooseFacesMakeAsManyBodiesAsTheySeparateInto)
+{
+    // A body holding faces directly: all six faces of a block make one body;
+    // two opposite faces, which share nothing, make two.
+    const TestModel block = TestModel::block(2, 3, 4);
+    const auto shareAnEdge = [&](int f, int g) {
+        for (const qelx_test::TestEdge& e : block.edges) {
+            bool inF = false, inG = false;
+            for (int c : e.coedges) {
+                inF = inF || block.loops[block.coedges[c].loop].face == f;
+                inG = inG || block.loops[block.coedges[c].loop].face == g;
+            }
+            if (inF && inG)
+                return true;
+        }
+        return false;
+    };
+    int opposite = 1;
+    while (shareAnEdge(0, opposite))
+        ++opposite;
+    struct LooseCase {
+        std::vector<int> faces;
+        std::size_t bodies;
+        int edges;
+    };
+    for (const LooseCase& c : {LooseCase{{0, 1, 2, 3, 4, 5}, 1, 12}, LooseCase{{0, opposite}, 2, 8}}) {
+        TestModel model = block;
+        model.bodies[0].faces = c.faces;
+        model.bodies[0].lumps.clear();
+        Import import(model);
+        import.creator().CreateFaceBodies(import.id(qelx_test::KindBody, 0));
+        ASSERT_EQ(import.bodies().size(), c.bodies);
+        int edges = 0;
+        for (BODY* b : import.bodies()) {
+            edges += countsOf(b).edges;
+            EXPECT_EQ(findingsOf(b), std::vector<std::string>());
+        }
+        EXPECT_EQ(edges, c.edges);
+    }
+}
+
+TEST_F(TopologyCreator, ABodyWithoutFacesBuildsNothing)
+{
+    TestModel model = TestModel::block(1, 1, 1);
+    model.shells[0].faces.clear();
+    Import import(model);
+    import.creator().CreateSolidBody(import.id(qelx_test::KindBody, 0));
+    EXPECT_TRUE(import.bodies().empty());
+}

@@ -1,0 +1,661 @@
+#include "import/brep_creator.hxx"
+
+#include "import/alias_attribute_importer.hxx"
+#include "import/brep_importer.hxx"
+#include "model/entity_views.hxx"
+#include "model/kernel_call_bracket.hxx"
+#include "qelx/qelx_attribute_exporter.hxx"
+#include "qelx/qelx_brep_exporter.hxx"
+#include "qelx/qelx_events.hxx"
+#include "qelx_velm/ve_attrib_transfer.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "velm/entity.hxx"
+#include "velm/insanity.hxx"
+#include "velm/topology.hxx"
+#include "velm/topology_api.hxx"
+#include "velm/topology_edit.hxx"
+
+#include <cstdio>
+#include <unordered_set>
+#include <string>
+
+namespace {
+
+KeyHandle keyOf(const QELXIdentifier& identifier) { return KeyHandle(new QELXIdentifierKey(identifier)); }
+
+ENTITY* entityOf(const QELXItemHandle& item)
+{
+    const auto* value = static_cast<const VelmValue*>(item.get());
+    return value ? value->GetEntity() : nullptr;
+}
+
+QELXIdentifier sourceOf(const KeyHandle& key)
+{
+    const auto* k = static_cast<const QELXIdentifierKey*>(key.get());
+    return k ? k->GetIdentifier() : QELXIdentifier();
+}
+
+// The switches the finishing steps read, and the body's own layer.
+struct FinishSwitches {
+    bool attributes = Ve_OptionDoc::isOn(Ve_OptionDoc::TransferAttribute);
+    int pid = Ve_OptionDoc::TransferAttributePID ? Ve_OptionDoc::TransferAttributePID->count() : 0;
+    int pname = Ve_OptionDoc::TransferAttributePName ? Ve_OptionDoc::TransferAttributePName->count() : 0;
+    bool layer = Ve_OptionDoc::isOn(Ve_OptionDoc::TransferLayer);
+};
+
+int bodyLayer(QELXAttributeExporter* attributes, const QELXIdentifier& body)
+{
+    int layer = -1;
+    if (attributes)
+        attributes->GetLayer(body, layer);
+    return layer;
+}
+
+// Findings that leave a body unusable whatever healing does later: broken
+// rings, owners and vertex lists, loops that do not close, edges and vertices
+// without geometry. Geometry that is merely off is healing's business.
+bool isStructuralFinding(int id)
+{
+    for (insanity_entry e : {insanity_no_geometry, insanity_open_loop, insanity_bad_partner_ring,
+                             insanity_bad_next_ring, insanity_bad_owner, insanity_bad_vertex_edges,
+                             insanity_bad_face_loops})
+        if (id == qelvelm_insanity_errmod.message_code(e))
+            return true;
+    return false;
+}
+
+std::string bodyName(const QELXIdentifier& body)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "BRep body %llx", static_cast<unsigned long long>(body.GetValue()));
+    return text;
+}
+
+} // namespace
+
+QELXVelmBRepCreator::QELXVelmBRepCreator(QELXBRepExporter* exporter, Gk_ImportContext* context,
+                                         QELXVelmBRepImporter* importer)
+    : m_faces(this), m_loops(this), m_coedges(this), m_edges(this), m_vertices(this), m_exporter(exporter),
+      m_context(context), m_importer(importer)
+{
+    if (m_exporter)
+        m_exporter->GetAttributeExporter(m_attributes);
+}
+
+QELXVelmBRepCreator::~QELXVelmBRepCreator()
+{
+    m_exporter = nullptr;
+    m_context = nullptr;
+    m_importer = nullptr;
+    m_attributes = nullptr;
+}
+
+Ve_CocoonTagHandle QELXVelmBRepCreator::GetCocoon() { return getCocoon(); }
+
+FACE* QELXVelmBRepCreator::GetFace(const QELXIdentifier& face)
+{
+    return static_cast<FACE*>(entityOf(m_faces.FindOrCreateItem(keyOf(face))));
+}
+
+LOOP* QELXVelmBRepCreator::GetLoop(const QELXIdentifier& loop)
+{
+    return static_cast<LOOP*>(entityOf(m_loops.FindOrCreateItem(keyOf(loop))));
+}
+
+VERTEX* QELXVelmBRepCreator::GetVertex(const QELXIdentifier& vertex)
+{
+    if (!vertex.IsValid())
+        return nullptr;
+    return static_cast<VERTEX*>(entityOf(m_vertices.FindOrCreateItem(keyOf(vertex))));
+}
+
+COEDGE* QELXVelmBRepCreator::GetCoedge(const QELXIdentifier& coedge, bool create)
+{
+    if (create)
+        return static_cast<COEDGE*>(entityOf(m_coedges.FindOrCreateItem(keyOf(coedge))));
+    QELXItemHandle item;
+    return m_coedges.Find(keyOf(coedge), item) ? static_cast<COEDGE*>(entityOf(item)) : nullptr;
+}
+
+EDGE* QELXVelmBRepCreator::GetEdge(const QELXIdentifier& edge, bool create)
+{
+    if (!edge.IsValid())
+        return nullptr;
+    if (create)
+        return static_cast<EDGE*>(entityOf(m_edges.FindOrCreateItem(keyOf(edge))));
+    QELXItemHandle item;
+    return m_edges.Find(keyOf(edge), item) ? static_cast<EDGE*>(entityOf(item)) : nullptr;
+}
+
+template <class Fn>
+void QELXVelmBRepCreator::forEachFace(const QELXIdentifier& body, Road road, Fn&& fn)
+{
+    QELXBRepExporter* x = m_exporter;
+    const auto facesOfShell = [&](const QELXIdentifier& shell) {
+        int n = 0;
+        x->GetNumberOfFacesFromShell(shell, n);
+        for (int f = 0; f < n; ++f) {
+            QELXIdentifier face;
+            x->GetFaceFromShell(shell, f, face);
+            fn(face);
+        }
+    };
+    if (road == Road::Solid) {
+        int lumps = 0;
+        x->GetNumberOfLumpsFromBody(body, lumps);
+        for (int l = 0; l < lumps; ++l) {
+            QELXIdentifier lump;
+            x->GetLumpFromBody(body, l, lump);
+            int volumes = 0;
+            x->GetNumberOfVolumesFromLump(lump, volumes);
+            for (int v = 0; v < volumes; ++v) {
+                QELXIdentifier volume;
+                x->GetVolumeFromLump(lump, v, volume);
+                int shells = 0;
+                x->GetNumberOfShellsFromVolume(volume, shells);
+                for (int s = 0; s < shells; ++s) {
+                    QELXIdentifier shell;
+                    x->GetShellFromVolume(volume, s, shell);
+                    facesOfShell(shell);
+                }
+            }
+        }
+    } else if (road == Road::Sheet) {
+        int shells = 0;
+        x->GetNumberOf2DShellsFromBody(body, shells);
+        for (int s = 0; s < shells; ++s) {
+            QELXIdentifier shell;
+            x->Get2DShellFromBody(body, s, shell);
+            facesOfShell(shell);
+        }
+    } else {
+        int n = 0;
+        x->GetNumberOfFacesFromBody(body, n);
+        for (int f = 0; f < n; ++f) {
+            QELXIdentifier face;
+            x->GetFaceFromBody(body, f, face);
+            fn(face);
+        }
+    }
+}
+
+int QELXVelmBRepCreator::facePass(const QELXIdentifier& body, Road road)
+{
+    int total = 0;
+    forEachFace(body, road, [&](const QELXIdentifier& face) {
+        ++total;
+        GetFace(face);
+    });
+    return total;
+}
+
+void QELXVelmBRepCreator::edgePass(const QELXIdentifier& body, Road road)
+{
+    QELXBRepExporter* x = m_exporter;
+    forEachFace(body, road, [&](const QELXIdentifier& face) {
+        int loops = 0;
+        x->GetNumberOfLoopsFromFace(face, loops);
+        for (int l = 0; l < loops; ++l) {
+            QELXIdentifier loop;
+            x->GetLoopFromFace(face, l, loop);
+            int coedges = 0;
+            x->GetNumberOfCoedgesFromLoop(loop, coedges);
+            for (int c = 0; c < coedges; ++c) {
+                QELXIdentifier coedge, edge;
+                x->GetCoedgeFromLoop(loop, c, coedge);
+                x->GetEdgeFromCoedge(coedge, edge);
+                GetEdge(edge, true);
+            }
+        }
+    });
+}
+
+void QELXVelmBRepCreator::CreateSolidBody(const QELXIdentifier& body) { build(body, Road::Solid); }
+void QELXVelmBRepCreator::CreateSheetBody(const QELXIdentifier& body) { build(body, Road::Sheet); }
+void QELXVelmBRepCreator::CreateFaceBodies(const QELXIdentifier& body) { build(body, Road::Faces); }
+
+void QELXVelmBRepCreator::build(const QELXIdentifier& body, Road road)
+{
+    if (!m_exporter || !m_context)
+        return;
+    Ve_OptionDoc::ImportPhase.setMax(-1);
+    if (road == Road::Faces) {
+        int n = 0;
+        m_exporter->GetNumberOfFacesFromBody(body, n);
+        if (n == 0) {
+            Ve_OptionDoc::ImportPhase.setOver();
+            return;
+        }
+    }
+    Ve_CocoonTag* cocoon = getCocoon().get();
+    const int firstBody = cocoon ? cocoon->getNumberOfBodies() : 0;
+    const outcome built = velmCall([&] {
+        if (facePass(body, road) == 0)
+            return;
+        edgePass(body, road);
+        CreatePairs(body);
+        assemble(body, road);
+        FinishEntities(body);
+        relinkVertices();
+        removeFacesWithoutSurface(road == Road::Solid ? "FACE with NULL geometry found, removing it from body."
+                                                      : "FACE with NULL geometry found. removing it from body it.");
+    });
+    Ve_OptionDoc::ImportPhase.setOver();
+    if (!built.ok()) {
+        // The board took back everything the build made: nothing of it may be
+        // handed out afterwards.
+        if (cocoon) {
+            QELXDynamicArray<Ve_BodyTag*> kept = cocoon->getBodies();
+            while (kept.Count() > firstBody)
+                kept.RemoveAt(kept.Count() - 1);
+            cocoon->setBodies(kept);
+        }
+        forgetEverything();
+        QELXWarningEvent::Fire((bodyName(body) + ": not imported, the kernel failed while building it").c_str());
+        return;
+    }
+    dropBadBodies(body, firstBody);
+    discardOrphans();
+}
+
+void QELXVelmBRepCreator::assemble(const QELXIdentifier& body, Road road)
+{
+    Ve_CocoonTag* cocoon = getCocoon().get();
+    if (road == Road::Faces) {
+        int lumps = 0;
+        m_exporter->GetNumberOfLumpsFromBody(body, lumps);
+        if (lumps != 0)
+            return;
+        QELXDynamicArray<Ve_FaceTag*> faces;
+        forEachFace(body, road, [&](const QELXIdentifier& face) {
+            if (FACE* f = GetFace(face))
+                faces.Add(ve_view<Ve_FaceTag>(f));
+        });
+        createFromFaceData(faces, true);
+        if (cocoon)
+            for (Ve_BodyTag* b : cocoon->getBodies())
+                TransferAliases(body, reinterpret_cast<BODY*>(b));
+        return;
+    }
+    BODY* kernelBody = velm_require(new (0, "QELXVelmBRepCreator", __LINE__, nullptr) BODY());
+    LUMP* last = nullptr;
+    const auto appendLump = [&](LUMP* lump) {
+        if (last)
+            last->set_next(lump);
+        else
+            kernelBody->set_lump(lump);
+        lump->set_body(kernelBody);
+        last = lump;
+    };
+    if (road == Road::Solid) {
+        int lumps = 0;
+        m_exporter->GetNumberOfLumpsFromBody(body, lumps);
+        for (int l = 0; l < lumps; ++l) {
+            QELXIdentifier source;
+            m_exporter->GetLumpFromBody(body, l, source);
+            LUMP* lump = velm_require(new (0, "QELXVelmBRepCreator", __LINE__, nullptr) LUMP());
+            m_lumps.Add(LumpEntry{source, lump});
+            appendLump(lump);
+            if (source.IsValid())
+                CreateLumpShells(source, lump);
+        }
+    } else {
+        int shells = 0;
+        m_exporter->GetNumberOf2DShellsFromBody(body, shells);
+        for (int s = 0; s < shells; ++s) {
+            QELXIdentifier source;
+            m_exporter->Get2DShellFromBody(body, s, source);
+            int faces = 0;
+            m_exporter->GetNumberOfFacesFromShell(source, faces);
+            if (faces == 0)
+                continue;
+            SHELL* shell = velm_require(new (0, "QELXVelmBRepCreator", __LINE__, nullptr) SHELL());
+            LUMP* lump = velm_require(new (0, "QELXVelmBRepCreator", __LINE__, nullptr) LUMP());
+            appendLump(lump);
+            shell->set_lump(lump);
+            lump->set_shell(shell);
+            if (source.IsValid())
+                FillShell(source, shell, false);
+        }
+    }
+    if (cocoon)
+        cocoon->appendBody(ve_view<Ve_BodyTag>(kernelBody));
+    TransferAliases(body, kernelBody);
+}
+
+void QELXVelmBRepCreator::CreateLumpShells(const QELXIdentifier& lump, LUMP* kernelLump)
+{
+    if (!kernelLump || !m_exporter)
+        return;
+    QELXIdentifier volume;
+    m_exporter->GetVolumeFromLump(lump, 0, volume);
+    int shells = 0;
+    m_exporter->GetNumberOfShellsFromVolume(volume, shells);
+    SHELL* last = nullptr;
+    for (int s = 0; s < shells; ++s) {
+        QELXIdentifier source;
+        m_exporter->GetShellFromVolume(volume, s, source);
+        SHELL* shell = velm_require(new (0, "QELXVelmBRepCreator", __LINE__, nullptr) SHELL());
+        shell->set_lump(kernelLump);
+        if (last)
+            last->set_next(shell);
+        else
+            kernelLump->set_shell(shell);
+        last = shell;
+        if (source.IsValid())
+            FillShell(source, shell, true);
+    }
+}
+
+void QELXVelmBRepCreator::FillShell(const QELXIdentifier& shell, SHELL* kernelShell, bool solid)
+{
+    if (!kernelShell || !m_exporter)
+        return;
+    int n = 0;
+    m_exporter->GetNumberOfFacesFromShell(shell, n);
+    FACE* last = nullptr;
+    for (int f = 0; f < n; ++f) {
+        QELXIdentifier source;
+        m_exporter->GetFaceFromShell(shell, f, source);
+        FACE* face = GetFace(source);
+        // A face already placed (a source listing it twice) keeps its place.
+        if (!face || face->shell())
+            continue;
+        if (!solid) {
+            face->set_sides(1);
+            face->set_cont(0);
+        }
+        face->set_shell(kernelShell);
+        if (last)
+            last->set_next(face);
+        else
+            kernelShell->set_face(face);
+        last = face;
+    }
+}
+
+Gk_ObsWraper QELXVelmBRepCreator::callbackFor(const char* entity) const
+{
+    return Gk_ImportMachine::fetchCallbackForEntity(entity,
+                                                    QELXDocumentUtils::GetXType(m_context->GetTargetDocument()),
+                                                    QELXDocumentUtils::GetXType(m_context->GetSourceDocument()),
+                                                    false);
+}
+
+void QELXVelmBRepCreator::finishEntity(ENTITY* entity, const QELXIdentifier& source, int bit,
+                                       const Gk_ObsWraper& callback, int referenceLayer)
+{
+    const FinishSwitches on;
+    if (on.attributes)
+        Ve_AttribTransfer::transferAttributes(entity, source, m_attributes, on.layer);
+    if (on.pid & bit)
+        Ve_AttribTransfer::transferPIDAttribute(entity, source, m_attributes);
+    if (on.pname & bit)
+        Ve_AttribTransfer::transferPNameAttribute(entity, source, m_attributes);
+    if (m_importer && entity && on.layer && m_importer->GetLayerImporter())
+        m_importer->GetLayerImporter()->ImportEntityLayer(entity, source, m_attributes, referenceLayer);
+    Gk_ObsWraper(callback).setEntityCallback(reinterpret_cast<const void*>(source.GetValue()), entity);
+}
+
+void QELXVelmBRepCreator::CreatePairs(const QELXIdentifier& body)
+{
+    if (!m_exporter || !m_context)
+        return;
+    const int layer = bodyLayer(m_attributes, body);
+
+    const QELXDynamicArray<QELXCatalogue::Entry> faces = m_faces.Entries();
+    Ve_OptionDoc::ImportSurfacePhase.setMax(faces.Count());
+    QELXStartConversionStageEvent faceStage("Face", faces.Count(), 0.8, true);
+    QELXEventBus::Fire(faceStage);
+    const Gk_ObsWraper faceCallback = callbackFor("Face");
+    int k = 0;
+    for (const QELXCatalogue::Entry& e : faces) {
+        m_faces.MakePair(e.key, e.item)->Create();
+        const QELXIdentifier source = sourceOf(e.key);
+        ENTITY* face = entityOf(e.item);
+        finishEntity(face, source, 4, faceCallback, layer);
+        QELXEndTranslateEntityEvent::Fire(
+            0, source, QELXIdentifier(face, QELXBRepExporter::QELXBRepTypeFace, nullptr, "ENTITY"));
+        m_exporter->ReleaseGeometry(source, QELXReleaseSurface);
+        Ve_OptionDoc::ImportSurfacePhase.setDone(++k);
+        QELXStartTranslateEntityEvent::Fire("Face", "BRep", k);
+    }
+    faceStage.SetFinished();
+    QELXEventBus::Fire(faceStage);
+
+    QELXGeometryExporter* geometry = nullptr;
+    if (Ve_OptionDoc::isOn(Ve_OptionDoc::UseDefaultGeomImporter) &&
+        m_exporter->GetGeometryExporter(geometry) == QELI_OK && geometry)
+        for (const QELXCatalogue::Entry& e : m_coedges.Entries()) {
+            m_coedges.MakePair(e.key, e.item)->Create();
+            m_exporter->ReleaseGeometry(sourceOf(e.key), QELXReleasePCurve);
+        }
+    Ve_OptionDoc::ImportSurfacePhase.setOver();
+
+    const FinishSwitches on;
+    const Gk_ObsWraper loopCallback = callbackFor("Loop");
+    for (const QELXCatalogue::Entry& e : m_loops.Entries()) {
+        m_loops.MakePair(e.key, e.item)->Create();
+        const QELXIdentifier source = sourceOf(e.key);
+        ENTITY* loop = entityOf(e.item);
+        if (on.attributes)
+            Ve_AttribTransfer::transferAttributes(loop, source, m_attributes, false);
+        Gk_ObsWraper(loopCallback).setEntityCallback(reinterpret_cast<const void*>(source.GetValue()), loop);
+        QELXEndTranslateEntityEvent::Fire(
+            0, source, QELXIdentifier(loop, QELXBRepExporter::QELXBRepTypeLoop, nullptr, "ENTITY"));
+        m_exporter->ReleaseGeometry(source, QELXReleaseLoop);
+    }
+
+    const QELXDynamicArray<QELXCatalogue::Entry> edges = m_edges.Entries();
+    Ve_OptionDoc::ImportCurvePhase.setMax(edges.Count());
+    QELXStartConversionStageEvent edgeStage("Edge", edges.Count(), 0.2, true);
+    QELXEventBus::Fire(edgeStage);
+    const Gk_ObsWraper edgeCallback = callbackFor("Edge");
+    k = 0;
+    for (const QELXCatalogue::Entry& e : edges) {
+        m_edges.MakePair(e.key, e.item)->Create();
+        const QELXIdentifier source = sourceOf(e.key);
+        ENTITY* edge = entityOf(e.item);
+        finishEntity(edge, source, 2, edgeCallback, layer);
+        QELXEndTranslateEntityEvent::Fire(
+            0, source, QELXIdentifier(edge, QELXBRepExporter::QELXBRepTypeEdge, nullptr, "ENTITY"));
+        m_exporter->ReleaseGeometry(source, QELXReleaseCurve);
+        Ve_OptionDoc::ImportCurvePhase.setDone(++k);
+        QELXStartTranslateEntityEvent::Fire("Edge", "BRep", k);
+    }
+    edgeStage.SetFinished();
+    QELXEventBus::Fire(edgeStage);
+
+    for (const QELXCatalogue::Entry& e : faces)
+        static_cast<QELXVelmFacePair*>(m_faces.MakePair(e.key, e.item).get())->FixOrientation();
+    Ve_OptionDoc::ImportCurvePhase.setOver();
+}
+
+void QELXVelmBRepCreator::FinishEntities(const QELXIdentifier& body)
+{
+    if (!m_context)
+        return;
+    const FinishSwitches on;
+    const int layer = bodyLayer(m_attributes, body);
+
+    const Gk_ObsWraper vertexCallback = callbackFor("Vertex");
+    for (const QELXCatalogue::Entry& e : m_vertices.Entries()) {
+        const QELXIdentifier source = sourceOf(e.key);
+        ENTITY* vertex = entityOf(e.item);
+        if (on.attributes)
+            Ve_AttribTransfer::transferAttributes(vertex, source, m_attributes, on.layer);
+        QELXEndTranslateEntityEvent::Fire(
+            0, source, QELXIdentifier(vertex, QELXBRepExporter::QELXBRepTypeVertex, nullptr, "ENTITY"));
+        if (on.pid & 1)
+            Ve_AttribTransfer::transferPIDAttribute(vertex, source, m_attributes);
+        if (on.pname & 1)
+            Ve_AttribTransfer::transferPNameAttribute(vertex, source, m_attributes);
+        if (m_importer && vertex && on.layer && m_importer->GetLayerImporter())
+            m_importer->GetLayerImporter()->ImportEntityLayer(vertex, source, m_attributes, layer);
+        Gk_ObsWraper(vertexCallback).setEntityCallback(reinterpret_cast<const void*>(source.GetValue()), vertex);
+    }
+
+    const Gk_ObsWraper lumpCallback = callbackFor("Lump");
+    for (const LumpEntry& l : m_lumps) {
+        if (on.attributes)
+            Ve_AttribTransfer::transferAttributes(l.lump, l.source, m_attributes, false);
+        Gk_ObsWraper(lumpCallback).setEntityCallback(reinterpret_cast<const void*>(l.source.GetValue()), l.lump);
+    }
+
+    const Gk_ObsWraper bodyCallback = callbackFor("TplgyBody");
+    if (Ve_CocoonTag* cocoon = getCocoon().get())
+        for (Ve_BodyTag* b : cocoon->getBodies()) {
+            BODY* kernelBody = reinterpret_cast<BODY*>(b);
+            if (on.attributes)
+                Ve_AttribTransfer::transferAttributes(kernelBody, body, m_attributes, on.layer);
+            if (m_importer && kernelBody && on.layer && m_importer->GetLayerImporter())
+                m_importer->GetLayerImporter()->ImportEntityLayer(kernelBody, body, m_attributes, -1);
+            Gk_ObsWraper(bodyCallback).setEntityCallback(reinterpret_cast<const void*>(body.GetValue()), kernelBody);
+            QELXEndTranslateEntityEvent::Fire(
+                0, body, QELXIdentifier(kernelBody, QELXBRepExporter::QELXBRepTypeBody, nullptr, "ENTITY"));
+        }
+}
+
+void QELXVelmBRepCreator::relinkVertices()
+{
+    for (const QELXCatalogue::Entry& e : m_vertices.Entries()) {
+        auto* vertex = static_cast<VERTEX*>(entityOf(e.item));
+        if (!vertex)
+            continue;
+        const QELXIdentifier source = sourceOf(e.key);
+        int n = 0;
+        m_exporter->GetNumberOfEdgesFromVertex(source, n);
+        for (int i = 0; i < n; ++i) {
+            QELXIdentifier edge;
+            m_exporter->GetEdgeFromVertex(source, i, edge);
+            if (EDGE* kernelEdge = GetEdge(edge, false))
+                vertex->add_edge(kernelEdge);
+        }
+        ve_view<Ve_VertexTag>(vertex)->minimizeReferals();
+    }
+}
+
+void QELXVelmBRepCreator::removeFacesWithoutSurface(const char* warning)
+{
+    Ve_CocoonTag* cocoon = getCocoon().get();
+    if (!cocoon)
+        return;
+    for (Ve_BodyTag* b : cocoon->getBodies()) {
+        ENTITY_LIST faces;
+        api_get_faces(reinterpret_cast<BODY*>(b), faces);
+        for (int i = 0, n = faces.count(); i < n; ++i) {
+            auto* face = static_cast<FACE*>(faces[i]);
+            if (!face || face->geometry())
+                continue;
+            BODY* loose = nullptr;
+            if (api_unhook_face(face, loose).ok() && loose) {
+                api_delent(loose);
+                // No later lookup may hand out the deleted face.
+                for (const QELXCatalogue::Entry& e : m_faces.Entries())
+                    if (entityOf(e.item) == face)
+                        static_cast<VelmValue*>(e.item.get())->Forget();
+            }
+            QELXWarningEvent::Fire(warning);
+        }
+    }
+}
+
+void QELXVelmBRepCreator::dropBadBodies(const QELXIdentifier& body, int firstBody)
+{
+    Ve_CocoonTag* cocoon = getCocoon().get();
+    if (!cocoon)
+        return;
+    QELXDynamicArray<Ve_BodyTag*> bodies = cocoon->getBodies();
+    QELXDynamicArray<Ve_BodyTag*> kept;
+    bool dropped = false;
+    for (int i = 0; i < bodies.Count(); ++i) {
+        BODY* b = reinterpret_cast<BODY*>(bodies[i]);
+        const char* finding = nullptr;
+        if (i >= firstBody && b) {
+            insanity_list* findings = nullptr;
+            if (api_check_entity(b, findings).ok() && findings)
+                for (int f = 0; f < findings->count() && !finding; ++f)
+                    if (isStructuralFinding(findings->data(f)->get_insane_id()))
+                        finding = findings->data(f)->get_message();
+            const std::string message = finding ? bodyName(body) + ": not imported, " + finding : std::string();
+            delete findings;
+            if (!message.empty()) {
+                api_del_entity(b);
+                dropped = true;
+                QELXWarningEvent::Fire(message.c_str());
+                continue;
+            }
+        }
+        kept.Add(bodies[i]);
+    }
+    if (dropped)
+        cocoon->setBodies(kept);
+}
+
+void QELXVelmBRepCreator::discardOrphans()
+{
+    // What the bodies hold stays; what bad source data left outside them
+    // (an edge whose coedges went elsewhere, the rest of a refused body) goes.
+    std::unordered_set<const ENTITY*> kept;
+    if (Ve_CocoonTag* cocoon = getCocoon().get())
+        for (Ve_BodyTag* b : cocoon->getBodies()) {
+            ENTITY_LIST list;
+            api_get_faces(reinterpret_cast<BODY*>(b), list);
+            api_get_loops(reinterpret_cast<BODY*>(b), list);
+            api_get_coedges(reinterpret_cast<BODY*>(b), list);
+            api_get_edges(reinterpret_cast<BODY*>(b), list);
+            api_get_vertices(reinterpret_cast<BODY*>(b), list);
+            for (int i = 0, n = list.count(); i < n; ++i)
+                kept.insert(list[i]);
+        }
+    // Kept vertices let go of edges outside the bodies first.
+    velmCall([&] {
+        for (const ENTITY* e : kept) {
+            if (!is_VERTEX(e))
+                continue;
+            auto* vertex = const_cast<VERTEX*>(static_cast<const VERTEX*>(e));
+            for (int i = vertex->count_edges() - 1; i >= 0; --i)
+                if (!kept.count(vertex->edge(i)))
+                    vertex->delete_edge(vertex->edge(i));
+        }
+    });
+    for (QELXCatalogue* c : {static_cast<QELXCatalogue*>(&m_faces), static_cast<QELXCatalogue*>(&m_loops),
+                             static_cast<QELXCatalogue*>(&m_coedges), static_cast<QELXCatalogue*>(&m_edges),
+                             static_cast<QELXCatalogue*>(&m_vertices)})
+        for (const QELXCatalogue::Entry& e : c->Entries()) {
+            auto* value = static_cast<VelmValue*>(e.item.get());
+            ENTITY* entity = value ? value->GetEntity() : nullptr;
+            if (!entity || kept.count(entity))
+                continue;
+            if (velm_is_live_entity(entity))
+                api_del_entity(entity);
+            if (!velm_is_live_entity(entity))
+                value->Forget();
+        }
+}
+
+void QELXVelmBRepCreator::forgetEverything()
+{
+    for (QELXCatalogue* c : {static_cast<QELXCatalogue*>(&m_faces), static_cast<QELXCatalogue*>(&m_loops),
+                             static_cast<QELXCatalogue*>(&m_coedges), static_cast<QELXCatalogue*>(&m_edges),
+                             static_cast<QELXCatalogue*>(&m_vertices)})
+        for (const QELXCatalogue::Entry& e : c->Entries())
+            if (auto* value = static_cast<VelmValue*>(e.item.get()))
+                value->Forget();
+    m_lumps = QELXDynamicArray<LumpEntry>();
+}
+
+void QELXVelmBRepCreator::TransferAliases(const QELXIdentifier& source, ENTITY* entity)
+{
+    QELXAttributeExporter* attributes = nullptr;
+    if (!m_exporter || m_exporter->GetAttributeExporter(attributes) != QELI_OK || !attributes)
+        return;
+    if (!m_aliases)
+        m_aliases = std::make_unique<QELXVelmAliasAttributeImporter>();
+    m_aliases->SetAttributeExporter(attributes);
+    if (m_aliases->IsDisabled())
+        return;
+    QELIResult result = QELI_OK;
+    m_aliases->AddSourceObjectAttribute(result, source, entity);
+    m_aliases->TransferAlias(result, entity);
+}

@@ -1,0 +1,96 @@
+#pragma once
+// Builds kernel bodies topologically from one source body: every face, loop,
+// coedge, edge and vertex of the source becomes one kernel entity, found again
+// through the catalogues wherever the source shares it, so faces meet in shared
+// edges and vertices. Geometry comes through the pairs; attributes, aliases and
+// layers are carried over; faces left without a surface are dropped.
+#include "import/import_catalogues.hxx"
+#include "model/body_set.hxx"
+#include "qelx/gk_import.hxx"
+
+#include <memory>
+
+class BODY;
+class COEDGE;
+class EDGE;
+class FACE;
+class LOOP;
+class LUMP;
+class SHELL;
+class VERTEX;
+class Gk_ImportContext;
+class QELXAttributeExporter;
+class QELXVelmAliasAttributeImporter;
+class QELXVelmBRepImporter;
+
+class XVELM2KA_API QELXVelmBRepCreator : public Ve_BodyCntl {
+public:
+    QELXVelmBRepCreator(QELXBRepExporter* exporter, Gk_ImportContext* context, QELXVelmBRepImporter* importer);
+    QELXVelmBRepCreator(const QELXVelmBRepCreator&) = delete;
+    QELXVelmBRepCreator& operator=(const QELXVelmBRepCreator&) = delete;
+    virtual ~QELXVelmBRepCreator();
+
+    virtual Ve_CocoonTagHandle GetCocoon();
+    // Find or make: a source face or loop never seen gets a new entity at once.
+    virtual FACE* GetFace(const QELXIdentifier& face);
+    virtual LOOP* GetLoop(const QELXIdentifier& loop);
+    // Null for an identifier that is not valid.
+    virtual VERTEX* GetVertex(const QELXIdentifier& vertex);
+    // Without create: a lookup only.
+    virtual COEDGE* GetCoedge(const QELXIdentifier& coedge, bool create);
+    virtual EDGE* GetEdge(const QELXIdentifier& edge, bool create);
+
+    void CreateSolidBody(const QELXIdentifier& body);
+    void CreateSheetBody(const QELXIdentifier& body);
+    void CreateFaceBodies(const QELXIdentifier& body);
+
+    void CreateLumpShells(const QELXIdentifier& lump, LUMP* kernelLump);
+    void FillShell(const QELXIdentifier& shell, SHELL* kernelShell, bool solid);
+    void CreatePairs(const QELXIdentifier& body);
+    void FinishEntities(const QELXIdentifier& body);
+    void TransferAliases(const QELXIdentifier& source, ENTITY* entity);
+
+    QELXBRepExporter* GetExporter() const { return m_exporter; }
+    Gk_ImportContext* GetImportContext() const { return m_context; }
+    QELXVelmBRepImporter* GetImporter() const { return m_importer; }
+    QELXAttributeExporter* GetAttributeExporter() const { return m_attributes; }
+
+    // Catalogue sizes (entries met so far).
+    int GetNumberOfFaces() const { return m_faces.Count(); }
+    int GetNumberOfEdges() const { return m_edges.Count(); }
+    int GetNumberOfVertices() const { return m_vertices.Count(); }
+
+private:
+    enum class Road { Solid, Sheet, Faces };
+    void build(const QELXIdentifier& body, Road road);
+    // Calls fn(face identifier) for every face of the body on that road.
+    template <class Fn>
+    void forEachFace(const QELXIdentifier& body, Road road, Fn&& fn);
+    int facePass(const QELXIdentifier& body, Road road);
+    void edgePass(const QELXIdentifier& body, Road road);
+    void assemble(const QELXIdentifier& body, Road road);
+    void relinkVertices();
+    void removeFacesWithoutSurface(const char* warning);
+    void dropBadBodies(const QELXIdentifier& body, int firstBody);
+    void discardOrphans();
+    void forgetEverything();
+    void finishEntity(ENTITY* entity, const QELXIdentifier& source, int bit, const Gk_ObsWraper& callback,
+                      int referenceLayer);
+    Gk_ObsWraper callbackFor(const char* entity) const;
+
+    QELXVelmFaceCatalogue m_faces;
+    QELXVelmLoopCatalogue m_loops;
+    QELXVelmCoedgeCatalogue m_coedges;
+    QELXVelmEdgeCatalogue m_edges;
+    QELXVelmVertexCatalogue m_vertices;
+    struct LumpEntry {
+        QELXIdentifier source;
+        LUMP* lump = nullptr;
+    };
+    QELXDynamicArray<LumpEntry> m_lumps;
+    QELXBRepExporter* m_exporter;
+    QELXAttributeExporter* m_attributes = nullptr;
+    Gk_ImportContext* m_context;
+    QELXVelmBRepImporter* m_importer;
+    std::unique_ptr<QELXVelmAliasAttributeImporter> m_aliases;
+};

@@ -1,0 +1,114 @@
+#include "import/import_catalogues.hxx"
+
+#include "import/brep_creator.hxx"
+#include "velm/topology.hxx"
+
+bool QELXIdentifierKey::IsEqual(const Key* other) const
+{
+    return other && m_identifier == static_cast<const QELXIdentifierKey*>(other)->m_identifier;
+}
+
+std::uint32_t QELXIdentifierKey::GetHashCode() const { return qelxHashInt64(m_identifier.GetValue()); }
+
+QELXCatalogue::PairHandle QELXCatalogue::CreatePair(const KeyHandle& key, const QELXItemHandle& item)
+{
+    return PairHandle(new Pair(key, item));
+}
+
+QELXCatalogue::PairHandle QELXCatalogue::FindOrCreatePair(const KeyHandle& key)
+{
+    const int slot = m_map.FindIndex(key);
+    if (slot >= 0)
+        return CreatePair(key, m_map.ValueAt(slot));
+    PairHandle pair = NewPair(key);
+    if (!pair.get())
+        return pair;
+    // In the map before Connect runs, so that neighbours reached from this
+    // entity find it rather than make it again.
+    m_map.Add(pair->GetKey(), pair->GetItem());
+    pair->Connect();
+    return pair;
+}
+
+QELXItemHandle QELXCatalogue::FindOrCreateItem(const KeyHandle& key)
+{
+    const PairHandle pair = FindOrCreatePair(key);
+    return pair.get() ? pair->GetItem() : QELXItemHandle();
+}
+
+bool QELXCatalogue::Find(const KeyHandle& key, QELXItemHandle& item) const
+{
+    const int slot = m_map.FindIndex(key);
+    if (slot < 0)
+        return false;
+    item = m_map.ValueAt(slot);
+    return true;
+}
+
+QELXDynamicArray<QELXCatalogue::Entry> QELXCatalogue::Entries() const
+{
+    QELXDynamicArray<Entry> entries;
+    for (int slot = 0, n = m_map.Capacity(); slot < n; ++slot)
+        if (m_map.IsUsed(slot))
+            entries.Add(Entry{m_map.KeyAt(slot), m_map.ValueAt(slot)});
+    return entries;
+}
+
+QELXBRepExporter* QELXVelmEntityCatalogue::GetExporter() const
+{
+    return m_creator ? m_creator->GetExporter() : nullptr;
+}
+
+QELXCatalogue::PairHandle QELXVelmEntityCatalogue::wrap(const KeyHandle& key, ENTITY* entity)
+{
+    return MakePair(key, QELXItemHandle(new VelmValue(entity)));
+}
+
+QELXBRepExporter* QELXVelmEntityPair::GetExporter() const
+{
+    QELXVelmBRepCreator* creator = GetCreator();
+    return creator ? creator->GetExporter() : nullptr;
+}
+
+QELXIdentifier QELXVelmEntityPair::source() const
+{
+    const auto* key = static_cast<const QELXIdentifierKey*>(GetKey().get());
+    return key ? key->GetIdentifier() : QELXIdentifier();
+}
+
+ENTITY* QELXVelmEntityPair::entity() const
+{
+    const auto* value = static_cast<const VelmValue*>(GetItem().get());
+    return value ? value->GetEntity() : nullptr;
+}
+
+// Kernel entities are recorded under the pair's name, so an allocation failure
+// can be aimed at one kind.
+#define XVELM_PAIR_NEW(SOURCE) new (0, SOURCE, __LINE__, nullptr)
+
+QELXCatalogue::PairHandle QELXVelmFaceCatalogue::NewPair(const KeyHandle& key)
+{
+    // The face catalogue answers even an empty key.
+    return wrap(key, XVELM_PAIR_NEW("QELXVelmFacePair") FACE(nullptr, nullptr, nullptr, FORWARD));
+}
+
+QELXCatalogue::PairHandle QELXVelmLoopCatalogue::NewPair(const KeyHandle& key)
+{
+    return key.get() ? wrap(key, XVELM_PAIR_NEW("QELXVelmLoopPair") LOOP()) : PairHandle();
+}
+
+QELXCatalogue::PairHandle QELXVelmCoedgeCatalogue::NewPair(const KeyHandle& key)
+{
+    return key.get() ? wrap(key, XVELM_PAIR_NEW("QELXVelmCoedgePair") COEDGE(nullptr, FORWARD)) : PairHandle();
+}
+
+QELXCatalogue::PairHandle QELXVelmEdgeCatalogue::NewPair(const KeyHandle& key)
+{
+    return key.get() ? wrap(key, XVELM_PAIR_NEW("QELXVelmEdgePair") EDGE()) : PairHandle();
+}
+
+QELXCatalogue::PairHandle QELXVelmVertexCatalogue::NewPair(const KeyHandle& key)
+{
+    return key.get() ? wrap(key, XVELM_PAIR_NEW("QELXVelmVertexPair") VERTEX(nullptr)) : PairHandle();
+}
+#undef XVELM_PAIR_NEW

@@ -1,0 +1,207 @@
+#pragma once
+// Import catalogues: each source entity, known by the identifier its exporter
+// hands out, yields exactly one kernel entity. The first lookup of an
+// identifier makes the kernel entity and links it to its neighbours (the
+// pair's Connect, which can build further entries depth first); every later
+// lookup returns the same entity.
+#include "model/containers.hxx"
+#include "qelx/qelx_identifier.hxx"
+#include "qelx/qelx_refcount.hxx"
+#include "xvelm2k/export.hxx"
+
+#include <cstdint>
+
+class ENTITY;
+class QELXBRepExporter;
+class QELXVelmBRepCreator;
+
+class XVELM2KA_API Key : public QELXReferenceCount {
+public:
+    virtual bool IsEqual(const Key* other) const = 0;
+    virtual std::uint32_t GetHashCode() const { return 0xFFFFFFFFu; }
+    // Not used by the catalogues.
+    virtual int GetKeyKind() const { return 0; }
+    const char* GetName() const override { return "Key"; }
+};
+using KeyHandle = QELXTypedHandle<Key>;
+
+// The catalogue map hashes and compares through the stored keys.
+template <>
+struct QELXHashTraits<KeyHandle> {
+    static std::uint32_t Hash(const KeyHandle& key) { return key.get() ? key->GetHashCode() : 0xFFFFFFFFu; }
+    static bool Equal(const KeyHandle& a, const KeyHandle& b)
+    {
+        return a.get() && b.get() && a->IsEqual(b.get());
+    }
+};
+
+class XVELM2KA_API QELXIdentifierKey : public Key {
+public:
+    explicit QELXIdentifierKey(const QELXIdentifier& identifier) : m_identifier(identifier) {}
+    // The other key is taken to be an identifier key.
+    bool IsEqual(const Key* other) const override;
+    // The identifier mix over the 64-bit entity value.
+    std::uint32_t GetHashCode() const override;
+    QELXIdentifier GetIdentifier() const { return m_identifier; }
+    const char* GetName() const override { return "QELXIdentifierKey"; }
+
+private:
+    QELXIdentifier m_identifier;
+};
+
+class XVELM2KA_API QELXItem : public QELXReferenceCount {
+public:
+    virtual int GetItemKind() const { return 0; }
+    virtual void Touch() {}
+    const char* GetName() const override { return "QELXItem"; }
+};
+using QELXItemHandle = QELXTypedHandle<QELXItem>;
+
+// A kernel entity made for a source entity; not owned (the kernel owns it).
+class XVELM2KA_API VelmValue : public QELXItem {
+public:
+    explicit VelmValue(ENTITY* entity) : m_entity(entity) {}
+    ENTITY* GetEntity() const { return m_entity; }
+    // The creator forgets an entity it deleted, so no lookup hands it out.
+    void Forget() { m_entity = nullptr; }
+    const char* GetName() const override { return "VelmValue"; }
+
+private:
+    ENTITY* m_entity;
+};
+
+class XVELM2KA_API QELXCatalogue {
+public:
+    class XVELM2KA_API Pair : public QELXReferenceCount {
+    public:
+        Pair(const KeyHandle& key, const QELXItemHandle& item) : m_key(key), m_item(item) {}
+        // Links the pair's kernel entity to its neighbours.
+        virtual void Connect() {}
+        // Gives the kernel entity its geometry.
+        virtual void Create() {}
+        const KeyHandle& GetKey() const { return m_key; }
+        const QELXItemHandle& GetItem() const { return m_item; }
+        const char* GetName() const override { return "QELXCatalogue::Pair"; }
+
+    private:
+        KeyHandle m_key;
+        QELXItemHandle m_item;
+    };
+    using PairHandle = QELXTypedHandle<Pair>;
+
+    QELXCatalogue() = default;
+    QELXCatalogue(const QELXCatalogue&) = delete;
+    QELXCatalogue& operator=(const QELXCatalogue&) = delete;
+    virtual ~QELXCatalogue() = default;
+
+    virtual PairHandle CreatePair(const KeyHandle& key, const QELXItemHandle& item);
+    // A new pair of the kind with a new, empty kernel entity.
+    virtual PairHandle NewPair(const KeyHandle& key) = 0;
+
+    PairHandle FindOrCreatePair(const KeyHandle& key);
+    QELXItemHandle FindOrCreateItem(const KeyHandle& key);
+    bool Find(const KeyHandle& key, QELXItemHandle& item) const;
+
+    // Entries in slot order (a copy, so that a walk may look further entries up).
+    struct Entry {
+        KeyHandle key;
+        QELXItemHandle item;
+    };
+    QELXDynamicArray<Entry> Entries() const;
+    int Count() const { return m_map.Count(); }
+    int Capacity() const { return m_map.Capacity(); }
+    // Forgets every entry (the kernel entities stay the kernel's).
+    void Clear() { m_map.Clear(); }
+
+private:
+    QELXHashMap<KeyHandle, QELXItemHandle> m_map;
+};
+
+class XVELM2KA_API QELXVelmEntityCatalogue : public QELXCatalogue {
+public:
+    explicit QELXVelmEntityCatalogue(QELXVelmBRepCreator* creator) : m_creator(creator) {}
+    ~QELXVelmEntityCatalogue() override { m_creator = nullptr; }
+    void SetCreator(QELXVelmBRepCreator* creator) { m_creator = creator; }
+    QELXVelmBRepCreator* GetCreator() const { return m_creator; }
+    QELXBRepExporter* GetExporter() const;
+
+    // A pair of the catalogue's own class over a stored entry, to run its Create.
+    virtual PairHandle MakePair(const KeyHandle& key, const QELXItemHandle& item) = 0;
+
+protected:
+    // A new VelmValue over the entity in a pair of the catalogue's class; the
+    // pair exists even when the kernel allocation gave a null entity.
+    PairHandle wrap(const KeyHandle& key, ENTITY* entity);
+
+private:
+    QELXVelmBRepCreator* m_creator;
+};
+
+class XVELM2KA_API QELXVelmEntityPair : public QELXCatalogue::Pair {
+public:
+    QELXVelmEntityPair(const KeyHandle& key, const QELXItemHandle& item, QELXVelmEntityCatalogue* catalogue)
+        : Pair(key, item), m_catalogue(catalogue) {}
+    ~QELXVelmEntityPair() override { m_catalogue = nullptr; }
+    QELXVelmBRepCreator* GetCreator() const { return m_catalogue ? m_catalogue->GetCreator() : nullptr; }
+    QELXBRepExporter* GetExporter() const;
+
+protected:
+    // The pair's source identifier and kernel entity.
+    QELXIdentifier source() const;
+    ENTITY* entity() const;
+
+private:
+    QELXVelmEntityCatalogue* m_catalogue;
+};
+
+// Per-kind pairs (their steps live with the topology creator).
+class XVELM2KA_API QELXVelmFacePair : public QELXVelmEntityPair {
+public:
+    using QELXVelmEntityPair::QELXVelmEntityPair;
+    void Connect() override;
+    void Create() override;
+    virtual void FixOrientation();
+};
+class XVELM2KA_API QELXVelmLoopPair : public QELXVelmEntityPair {
+public:
+    using QELXVelmEntityPair::QELXVelmEntityPair;
+    void Connect() override;
+    void Create() override;
+};
+class XVELM2KA_API QELXVelmCoedgePair : public QELXVelmEntityPair {
+public:
+    using QELXVelmEntityPair::QELXVelmEntityPair;
+    void Connect() override;
+    void Create() override;
+};
+class XVELM2KA_API QELXVelmEdgePair : public QELXVelmEntityPair {
+public:
+    using QELXVelmEntityPair::QELXVelmEntityPair;
+    void Connect() override;
+    void Create() override;
+
+private:
+    void rebuildIntcurve();
+};
+class XVELM2KA_API QELXVelmVertexPair : public QELXVelmEntityPair {
+public:
+    using QELXVelmEntityPair::QELXVelmEntityPair;
+    void Connect() override;
+};
+
+#define XVELM_ENTITY_CATALOGUE(CATALOGUE, PAIR)                                                   \
+    class XVELM2KA_API CATALOGUE : public QELXVelmEntityCatalogue {                               \
+    public:                                                                                       \
+        using QELXVelmEntityCatalogue::QELXVelmEntityCatalogue;                                   \
+        PairHandle NewPair(const KeyHandle& key) override;                                        \
+        PairHandle MakePair(const KeyHandle& key, const QELXItemHandle& item) override            \
+        {                                                                                         \
+            return PairHandle(new PAIR(key, item, this));                                         \
+        }                                                                                         \
+    };
+XVELM_ENTITY_CATALOGUE(QELXVelmFaceCatalogue, QELXVelmFacePair)
+XVELM_ENTITY_CATALOGUE(QELXVelmLoopCatalogue, QELXVelmLoopPair)
+XVELM_ENTITY_CATALOGUE(QELXVelmCoedgeCatalogue, QELXVelmCoedgePair)
+XVELM_ENTITY_CATALOGUE(QELXVelmEdgeCatalogue, QELXVelmEdgePair)
+XVELM_ENTITY_CATALOGUE(QELXVelmVertexCatalogue, QELXVelmVertexPair)
+#undef XVELM_ENTITY_CATALOGUE

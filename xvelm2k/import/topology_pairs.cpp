@@ -1,0 +1,362 @@
+// The catalogue pairs of topology import: how a source face, loop, coedge,
+// edge and vertex become kernel entities, linked to their neighbours
+// (Connect) and given their geometry (Create).
+#include "import/brep_creator.hxx"
+#include "import/brep_importer.hxx"
+#include "geometry/curve_importer.hxx"
+#include "model/entity_views.hxx"
+#include "model/kernel_call_bracket.hxx"
+#include "qelx/gk_import.hxx"
+#include "qelx/qelx_brep_exporter.hxx"
+#include "qelx/qelx_geometry_exporter.hxx"
+#include "qelx_velm/default_geometry_importer.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "repair/fix_pcurve.hxx"
+#include "velm/build.hxx"
+#include "velm/geometry.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/topology.hxx"
+
+#include <cmath>
+
+namespace {
+
+// The source's geometry exporter, or null (the result code is not looked at).
+QELXGeometryExporter* geometryOf(QELXBRepExporter* exporter)
+{
+    QELXGeometryExporter* geometry = nullptr;
+    if (exporter)
+        exporter->GetGeometryExporter(geometry);
+    return geometry;
+}
+
+QELXDefaultGeometryImporter* defaultImporterOf(QELXVelmBRepCreator* creator)
+{
+    return creator->GetImporter() ? creator->GetImporter()->GetGeometryImporter() : nullptr;
+}
+
+const QELXMorph3D& morphOf(QELXVelmBRepCreator* creator)
+{
+    static const QELXMorph3D identity;
+    return creator->GetImportContext() ? creator->GetImportContext()->GetMorph() : identity;
+}
+
+sense_type senseOf(bool forward) { return forward ? FORWARD : REVERSED; }
+
+} // namespace
+
+// ---- face
+
+void QELXVelmFacePair::Connect()
+{
+    QELXVelmBRepCreator* creator = GetCreator();
+    QELXBRepExporter* x = GetExporter();
+    auto* face = static_cast<FACE*>(entity());
+    if (!creator || !x || !face)
+        return;
+    const QELXIdentifier s = source();
+    int n = 0;
+    x->GetNumberOfLoopsFromFace(s, n);
+    LOOP* last = nullptr;
+    for (int i = 0; i < n; ++i) {
+        QELXIdentifier loopId;
+        x->GetLoopFromFace(s, i, loopId);
+        LOOP* loop = creator->GetLoop(loopId);
+        // A loop another face already holds stays there.
+        if (!loop || loop->face())
+            continue;
+        loop->set_face(face);
+        if (last)
+            last->set_next(loop);
+        else
+            face->set_loop(loop);
+        last = loop;
+    }
+}
+
+void QELXVelmFacePair::Create()
+{
+    QELXVelmBRepCreator* creator = GetCreator();
+    QELXBRepExporter* x = GetExporter();
+    auto* face = static_cast<FACE*>(entity());
+    if (!creator || !x || !face)
+        return;
+    const QELXIdentifier s = source();
+    if (!geometryOf(x))
+        return;
+    if (!Ve_OptionDoc::isOn(Ve_OptionDoc::UseDefaultGeomImporter)) {
+        ve_view<Ve_FaceTag>(face)->attachSurface(s, x, morphOf(creator));
+    } else if (QELXDefaultGeometryImporter* importer = defaultImporterOf(creator)) {
+        QELXIdentifier surfaceId;
+        SURFACE* surface = nullptr;
+        if (x->GetFaceSurface(s, surfaceId) == QELI_OK && importer->ConvertSurface(surfaceId, surface) == QELI_OK &&
+            surface) {
+            face->set_geometry(surface);
+            bool forward = true;
+            const QELIResult asked = x->GetFaceSense(s, forward);
+            face->set_sense(asked != QELI_OK || forward ? FORWARD : REVERSED);
+        }
+    }
+    creator->TransferAliases(s, face);
+}
+
+void QELXVelmFacePair::FixOrientation()
+{
+    QELXBRepExporter* x = GetExporter();
+    auto* face = static_cast<FACE*>(entity());
+    if (!x)
+        return;
+    bool correct = true;
+    if (x->IsFaceOrientationCorrect(source(), correct) == QELI_OK && face && !correct)
+        api_reverse_face(face);
+}
+
+// ---- loop
+
+void QELXVelmLoopPair::Connect()
+{
+    QELXVelmBRepCreator* creator = GetCreator();
+    QELXBRepExporter* x = GetExporter();
+    auto* loop = static_cast<LOOP*>(entity());
+    if (!creator || !x || !loop)
+        return;
+    const QELXIdentifier s = source();
+    int n = 0;
+    x->GetNumberOfCoedgesFromLoop(s, n);
+    if (n < 1)
+        return;
+    COEDGE* first = nullptr;
+    COEDGE* last = nullptr;
+    for (int i = 0; i < n; ++i) {
+        QELXIdentifier coedgeId;
+        x->GetCoedgeFromLoop(s, i, coedgeId);
+        COEDGE* coedge = creator->GetCoedge(coedgeId, true);
+        if (!coedge)
+            continue;
+        // A coedge met before (in this loop or another) ends the walk.
+        if (coedge->loop() || coedge == first)
+            break;
+        coedge->set_owner(loop);
+        if (!first) {
+            loop->set_start(coedge);
+            first = coedge;
+        } else {
+            coedge->set_previous(last);
+            last->set_next(coedge);
+        }
+        last = coedge;
+    }
+    if (first) {
+        first->set_previous(last);
+        last->set_next(first);
+    }
+}
+
+void QELXVelmLoopPair::Create()
+{
+    QELXVelmBRepCreator* creator = GetCreator();
+    QELXBRepExporter* x = GetExporter();
+    auto* loop = static_cast<LOOP*>(entity());
+    if (!creator || !x)
+        return;
+    const QELXIdentifier s = source();
+    bool degenerate = false;
+    x->IsLoopDegenerate(s, degenerate);
+    if (!degenerate || !loop)
+        return;
+    QELXIdentifier vertexId;
+    x->GetVertexFromDegenerateLoop(s, vertexId);
+    VERTEX* vertex = creator->GetVertex(vertexId);
+    if (!vertex)
+        return;
+    // A loop that already has coedges keeps them.
+    if (loop->start())
+        return;
+    EDGE* edge = velm_require(new (0, "QELXVelmLoopPair", __LINE__, nullptr) EDGE());
+    COEDGE* coedge = velm_require(new (0, "QELXVelmLoopPair", __LINE__, nullptr) COEDGE());
+    edge->set_start(vertex);
+    edge->set_end(vertex);
+    edge->set_coedge(coedge);
+    coedge->set_edge(edge);
+    coedge->set_sense(FORWARD);
+    coedge->set_next(coedge);
+    coedge->set_previous(coedge);
+    loop->set_start(coedge);
+    coedge->set_loop(loop);
+    vertex->add_edge(edge);
+}
+
+// ---- coedge
+
+void QELXVelmCoedgePair::Connect()
+{
+    QELXBRepExporter* x = GetExporter();
+    auto* coedge = static_cast<COEDGE*>(entity());
+    if (!GetCreator() || !x || !coedge)
+        return;
+    bool forward = false;
+    x->GetCoedgeSense(source(), forward);
+    coedge->set_sense(senseOf(forward));
+}
+
+void QELXVelmCoedgePair::Create()
+{
+    QELXVelmBRepCreator* creator = GetCreator();
+    QELXBRepExporter* x = GetExporter();
+    auto* coedge = static_cast<COEDGE*>(entity());
+    if (!creator || !x || !coedge || !geometryOf(x))
+        return;
+    LOOP* loop = coedge->loop();
+    FACE* face = loop ? loop->face() : nullptr;
+    QELXDefaultGeometryImporter* importer = defaultImporterOf(creator);
+    if (!face || !importer)
+        return;
+    QELXIdentifier pcurveId;
+    PCURVE* pcurve = nullptr;
+    if (x->GetCoedgePCurve(source(), pcurveId) == QELI_OK &&
+        importer->ConvertPCurve(pcurveId, face->geometry(), pcurve) == QELI_OK && pcurve)
+        coedge->set_geometry(pcurve);
+}
+
+// ---- edge
+
+void QELXVelmEdgePair::Connect()
+{
+    QELXVelmBRepCreator* creator = GetCreator();
+    QELXBRepExporter* x = GetExporter();
+    auto* edge = static_cast<EDGE*>(entity());
+    if (!creator || !x || !edge)
+        return;
+    const QELXIdentifier s = source();
+    QELXIdentifier startId, endId;
+    x->GetStartVertexFromEdge(s, startId);
+    x->GetEndVertexFromEdge(s, endId);
+    edge->set_start(creator->GetVertex(startId));
+    edge->set_end(creator->GetVertex(endId));
+
+    int n = 0;
+    x->GetNumberOfCoedgesFromEdge(s, n);
+    COEDGE* previous = nullptr;
+    QELXIdentifier previousId;
+    for (int i = 0; i < n; ++i) {
+        QELXIdentifier coedgeId;
+        x->GetCoedgeFromEdge(s, i, coedgeId);
+        COEDGE* coedge = creator->GetCoedge(coedgeId, false);
+        // Only coedges made through their loops; one listed twice joins once.
+        if (!coedge || coedge->edge() == edge)
+            continue;
+        if (!edge->coedge())
+            edge->set_coedge(coedge);
+        coedge->set_edge(edge);
+        if (previous) {
+            QELXIdentifier partner;
+            x->GetPartnerCoedge(previousId, partner);
+            if (partner.IsValid() && previous != coedge)
+                previous->set_partner(coedge);
+        }
+        previous = coedge;
+        previousId = coedgeId;
+    }
+    if (previous) {
+        QELXIdentifier partner;
+        x->GetPartnerCoedge(previousId, partner);
+        if (partner.IsValid() && previous != edge->coedge())
+            previous->set_partner(edge->coedge());
+    }
+}
+
+void QELXVelmEdgePair::Create()
+{
+    QELXVelmBRepCreator* creator = GetCreator();
+    QELXBRepExporter* x = GetExporter();
+    auto* edge = static_cast<EDGE*>(entity());
+    if (!creator || !x || !edge)
+        return;
+    QELXGeometryExporter* geometry = geometryOf(x);
+    if (!geometry)
+        return;
+    const QELXIdentifier s = source();
+    if (Ve_OptionDoc::isOn(Ve_OptionDoc::UseDefaultGeomImporter)) {
+        QELXIdentifier curveId;
+        CURVE* made = nullptr;
+        QELXDefaultGeometryImporter* importer = defaultImporterOf(creator);
+        if (importer && x->GetEdgeCurve(s, curveId) == QELI_OK && importer->ConvertCurve(curveId, made) == QELI_OK &&
+            made) {
+            edge->set_geometry(made);
+            bool forward = true;
+            x->GetEdgeSense(s, forward);
+            edge->set_sense(senseOf(forward));
+        }
+    } else {
+        QELXIdentifier curveId;
+        x->GetEdgeCurve(s, curveId);
+        double low = 0.0, high = 0.0;
+        // An edge whose domain is not answered keeps the range its curve and
+        // vertices give, rather than an empty one.
+        const bool domainAnswered = x->GetEdgeDomain(s, low, high) == QELI_OK;
+        bool forward = true;
+        x->GetEdgeSense(s, forward);
+        Gk_Domain domain(low, high, Gk_Def::FuzzKnot);
+        {
+            // The importer owns the curve it made (the edge holds a copy) and
+            // deletes it with itself: one owner, freed once.
+            QELXVelmCurveImporter importer(geometry, curveId, edge, forward, domain, morphOf(creator), false);
+            importer.ImportCurve();
+            domain = importer.GetDomain();
+        }
+        CURVE* edgeCurve = edge->geometry();
+        if (!edge->start() && !edge->end() && edgeCurve && edgeCurve->has_equation()) {
+            const double t = forward ? domain.low() : -domain.high();
+            APOINT* point = velm_require(new (0, "QELXVelmEdgePair", __LINE__, nullptr)
+                                             APOINT(edgeCurve->equation().eval_position(t)));
+            VERTEX* vertex = velm_require(new (0, "QELXVelmEdgePair", __LINE__, nullptr) VERTEX(point));
+            edge->set_start(vertex);
+            edge->set_end(vertex);
+            vertex->set_edge(edge);
+        }
+        if (domainAnswered && domain.isFinite() && edgeCurve) {
+            const QELinterval range(domain.low(), domain.high());
+            edge->set_param_range(&range);
+        }
+    }
+    CURVE* edgeCurve = edge->geometry();
+    COEDGE* coedge = edge->coedge();
+    if (edgeCurve && edgeCurve->has_equation() && edgeCurve->type() != 11 && coedge && coedge->start() != coedge->end()) {
+        QELinterval range = edge->param_range();
+        if (edge->sense() == REVERSED)
+            range = -range;
+        const curve& c = edgeCurve->equation();
+        const bool covers = !c.periodic() && c.param_range().type() == interval_bounded && (c.param_range() << range);
+        if (!covers)
+            edgeCurve->equation_for_update().limit(range);
+    }
+    Ve_FixPCurve::FixPCurveOnParametricSurface(edge);
+    creator->TransferAliases(s, edge);
+}
+
+// ---- vertex
+
+void QELXVelmVertexPair::Connect()
+{
+    QELXVelmBRepCreator* creator = GetCreator();
+    QELXBRepExporter* x = GetExporter();
+    auto* vertex = static_cast<VERTEX*>(entity());
+    if (!creator || !x || !vertex)
+        return;
+    QELXGeometryExporter* geometry = geometryOf(x);
+    if (!geometry)
+        return;
+    const QELXIdentifier s = source();
+    QELXIdentifier pointId;
+    x->GetVertexPoint(s, pointId);
+    double xyz[3] = {0.0, 0.0, 0.0};
+    geometry->GetCartesianPointData(pointId, xyz);
+    const QELXPoint3D p = morphOf(creator).Apply(QELXPoint3D(xyz[0], xyz[1], xyz[2]));
+    // A point that is not a number gives no point: the body's check then
+    // refuses the body instead of carrying a vertex nowhere.
+    if (std::isfinite(p.x()) && std::isfinite(p.y()) && std::isfinite(p.z()))
+        vertex->set_geometry(velm_require(new (0, "QELXVelmVertexPair", __LINE__, nullptr)
+                                              APOINT(p.x(), p.y(), p.z())));
+    creator->TransferAliases(s, vertex);
+    x->ReleaseGeometry(s, QELXReleasePoint);
+}
