@@ -11,6 +11,7 @@ class ENTITY_LIST;
 class Ve_BodyTag;
 class Ve_CocoonTag;
 class QELXVelmDocument;
+class surface;
 
 class XVELM2KA_API QELXVeRepairUtils {
 public:
@@ -56,6 +57,43 @@ public:
     // Calls the registered product-data callback once with the document's
     // entity list, its product name and its source file name.
     static void MakeQELXVelmProductDataCallback(QELXVelmDocument* document, bool flag);
+
+    // ---- Post-import healing (heal/repair_utils_*.cpp) ----
+
+    // Every body of the set healed by the recipe of the first source switch
+    // that is on (ProE, V4, V5, Ug, Vda, Ps, Step, Iges, Ideas, Inventor),
+    // else by the standard repair of each body. A kernel error stops the body
+    // it arose in only; the set then holds every body healed, added or left,
+    // and none that the recipe removed.
+    static void postProcessHeal(Ve_CocoonTag* set);
+    // The standard repair of one body.
+    static void postProcessHeal(Ve_BodyTag* body);
+
+private:
+    static void postProcessRepairPs(Ve_CocoonTag* set);
+    static void postProcessRepairPs(Ve_BodyTag* body);
+    static void postProcessRepairInventor(Ve_CocoonTag* set);
+    static void postProcessRepairProe(Ve_CocoonTag* set);
+    static void postProcessRepairV4(Ve_CocoonTag* set);
+    static void postProcessRepairV4(Ve_BodyTag* body, QELXDynamicArray<Ve_BodyTag*>& newBodies);
+    static void postProcessRepairV5(Ve_CocoonTag* set);
+    static void postProcessRepairV5(Ve_BodyTag* body);
+    static void postProcessRepairIdeas(Ve_CocoonTag* set);
+    static void postProcessRepairUg(Ve_CocoonTag* set);
+    static void postProcessRepairVda(Ve_CocoonTag* set);
+    static void postProcessRepairIges(Ve_CocoonTag* set);
+
+    // The wire edges split at their tangent breaks; with the flag, coincident
+    // vertices merged afterwards.
+    static void splitWireBody(Ve_BodyTag* body, bool mergeVertices);
+    // A wire body of one edge no longer than the framework's position tolerance.
+    static bool isWireSmall(Ve_BodyTag* body);
+    // Spline surfaces with a singularity cut down to their faces' parameter boxes.
+    static void subsetSurfacesIfSingular(Ve_BodyTag* body);
+    // The surface shows neither an irregularity nor a self-intersection.
+    static bool isSurfValid(const surface& equation);
+    // The separation walk of the ProE and V4 recipes over the set.
+    static void separationWalk(Ve_CocoonTag* set, bool v4);
 };
 
 // The second and later shells of the body's first lump move into new bodies

@@ -75,6 +75,16 @@ public:
     bool AddLayerFilters(const QELXDynamicArray<QELGROUP*>& filters);
     bool AddLayerFilters(const ENTITY_LIST& filters);
 
+    // After an import (document_postprocess.cpp): the optional kernel check
+    // of the solids, then the healing stage "ToVelmRepair". Healing follows
+    // its switches and heals each body once; a body placed by an assembly
+    // is healed on its own, and what it became is written back into the
+    // parts that place it and into the solids. Always 0.
+    QELIResult PostProcess();
+    // Checks every solid with the kernel's checker and reports the summary
+    // (a null slot counts as bad). The argument has no effect. Always 0.
+    QELIResult Validate(bool);
+
     // Gathers the framework document's entities (see document_gather.cpp).
     QELIResult GetBRepEntities();
 

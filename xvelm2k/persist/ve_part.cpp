@@ -15,4 +15,6 @@ VE_PART::VE_PART(BODY* body, const QELtransf& t)
 
 BODY* VE_PART::getSolid() const { return static_cast<BODY*>(link(0)); }
 
+void VE_PART::setSolid(BODY* body) { setLink(0, body); }
+
 int VE_PART::linkType(int i) { return i == 0 ? BODY_TYPE : TRANSFORM_TYPE; }

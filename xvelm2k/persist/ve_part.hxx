@@ -17,6 +17,8 @@ class XVELM2KA_API VE_PART : public VE_PART_LINKS {
     VE_PART& operator=(const VE_PART&) = default;
 
     BODY* getSolid() const;
+    // The placed body changes (backed up first); healing writes its results back.
+    void setSolid(BODY* body);
     static const char* linkLabel(int i) { return i == 0 ? "body" : "transform"; }
     static int linkType(int i);
 };

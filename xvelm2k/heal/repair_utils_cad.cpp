@@ -1,0 +1,207 @@
+// The ProE, V4, V5 and Ideas recipes: repair, double-sided open shells, and
+// bodies whose shells or lumps touch split into one body per piece.
+#include "heal/repair_utils_internal.hxx"
+#include "loops/loop_repair.hxx"
+#include "loops/repair_loops.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "repair/post_process_util.hxx"
+#include "repair/vertex_util.hxx"
+#include "velm/body_heal.hxx"
+#include "velm/pcurves.hxx"
+#include "velm/topology.hxx"
+
+using namespace ve_recipes;
+
+namespace {
+
+// Bodies made inside a body's healing went with it when it was undone.
+void dropMadeAfterCad(QELXDynamicArray<Ve_BodyTag*>& list, int count)
+{
+    while (list.Count() > count)
+        list.RemoveAt(list.Count() - 1);
+}
+
+// The body's further connected pieces, in the kernel's order; none when the
+// separation fails (the body stays whole).
+QELXDynamicArray<Ve_BodyTag*> separatedPieces(Ve_BodyTag* body)
+{
+    QELXDynamicArray<Ve_BodyTag*> pieces;
+    int count = 0;
+    BODY** made = nullptr;
+    const outcome separated = api_separate_body(kernelOf(body), count, made);
+    if (separated.ok() && made)
+        for (int k = 1; k < count; ++k)
+            pieces.Add(viewOf(made[k]));
+    delete[] made;
+    return pieces;
+}
+
+void minimise(Ve_BodyTag* body)
+{
+    if (!body)
+        return;
+    ENTITY_LIST one;
+    one.add(reinterpret_cast<ENTITY*>(body));
+    api_minimize_entities(one);
+}
+
+} // namespace
+
+void QELXVeRepairUtils::separationWalk(Ve_CocoonTag* set, bool v4)
+{
+    QELXDynamicArray<Ve_BodyTag*> walk = set->getBodies();
+    QELXDynamicArray<Ve_BodyTag*> split;
+    // The pieces the walk separates and the bodies the V4 loop repair builds
+    // stay in the set with the bodies split off by shells after them.
+    SetWriteBack writeBack(set, walk);
+    writeBack.alsoWrite(split);
+    for (int p = 0, n = 0; n < walk.Count(); ++n, ++p) {
+        Ve_BodyTag* body = walk[p];
+        if (body) {
+            const int before = walk.Count();
+            const bool healed = healOneBody([&] {
+                if (v4) {
+                    QELXDynamicArray<Ve_BodyTag*> made;
+                    postProcessRepairV4(body, made);
+                    walk.Append(made);
+                    return;
+                }
+                body->doStandardRepair();
+                mergeDuplicateVertices(body);
+                if (isOpenBody(kernelOf(body)))
+                    makeDoubleSided(kernelOf(body));
+            });
+            if (!healed)
+                dropMadeAfterCad(walk, before);
+            if (!body->isVertexBody()) {
+                const QELXDynamicArray<Ve_BodyTag*> pieces = separatedPieces(body);
+                for (Ve_BodyTag* piece : pieces) {
+                    walk.InsertAt(++p, piece);
+                    ++n;
+                }
+            }
+        }
+        repairEvent(n + 1);
+    }
+    componentPass(walk, split);
+}
+
+void QELXVeRepairUtils::postProcessRepairProe(Ve_CocoonTag* set)
+{
+    separationWalk(set, false);
+}
+
+void QELXVeRepairUtils::postProcessRepairV4(Ve_CocoonTag* set)
+{
+    separationWalk(set, true);
+}
+
+void QELXVeRepairUtils::postProcessRepairV4(Ve_BodyTag* body, QELXDynamicArray<Ve_BodyTag*>& newBodies)
+{
+    BODY* b = kernelOf(body);
+    if (!Ve_OptionDoc::isOn(Ve_OptionDoc::UseSurfaceLimits))
+        velmCall([&] { trim_body_faces(b, "trim"); });
+    QELXDynamicArray<Ve_BodyTag*> built;
+    const outcome repaired = velmCall([&] {
+        Ve_PostProcessUtil util(body);
+        util.MakeCurvesClosed();
+        util.removeSmallEdges(1e-5, true);
+        body->doStandardRepair();
+        util.removeSmallTolerantEdges(false);
+        Ve_VertexUtil(b).remDuplVerticesByChangeVertGeom();
+        if (body->isTrimBody()) {
+            QELXVelmLoopRepair loops(b);
+            loops.Repair();
+            built = loops.getBodies();
+        } else {
+            Ve_RepairLoops loops(body);
+            if (loops.canBeRepaired()) {
+                Ve_FaceRepairInput input;
+                loops.classify(input);
+                loops.repair(input);
+            }
+        }
+        util.removeCoedgeTolErrors();
+    });
+    // Bodies the loop repair built inside a bracket that failed are gone again.
+    if (repaired.ok())
+        newBodies = built;
+    else
+        body->doStandardRepair();
+}
+
+void QELXVeRepairUtils::postProcessRepairV5(Ve_CocoonTag* set)
+{
+    if (Ve_OptionDoc::isOn(Ve_OptionDoc::MergeC1Edges))
+        velmCall([&] { mergeC1Edges(set); });
+    const QELXDynamicArray<Ve_BodyTag*> bodies = set->getBodies();
+    QELXDynamicArray<Ve_BodyTag*> all;
+    for (int i = 0; i < bodies.Count(); ++i) {
+        Ve_BodyTag* body = bodies[i];
+        minimise(body);
+        velmCall([&] { postProcessRepairV5(body); });
+        minimise(body);
+        all.Add(body);
+        repairEvent(i + 1);
+    }
+    QELXDynamicArray<Ve_BodyTag*> split;
+    componentPass(all, split);
+    set->appendBodies(split);
+
+    ENTITY_LIST lumps;
+    for (Ve_BodyTag* b : set->getBodies())
+        lumps.add(reinterpret_cast<ENTITY*>(b));
+    const int present = lumps.count();
+    SeparateLumpsIfOTV(lumps);
+    for (int i = present; i < lumps.count(); ++i)
+        set->appendBody(reinterpret_cast<Ve_BodyTag*>(lumps[i]));
+    api_minimize_entities(lumps);
+}
+
+void QELXVeRepairUtils::postProcessRepairV5(Ve_BodyTag* body)
+{
+    if (!body)
+        return;
+    BODY* b = kernelOf(body);
+    body->doStandardRepair();
+    const LUMP* lump = b->lump();
+    const SHELL* shell = lump ? lump->shell() : nullptr;
+    if (!shell || (!shell->face() && !shell->wire()))
+        return;
+    Ve_VertexUtil(b).remDuplVerticesByChangeVertGeom();
+    if (isOpenBody(b))
+        makeDoubleSided(b);
+    cleanup(b);
+}
+
+void QELXVeRepairUtils::postProcessRepairIdeas(Ve_CocoonTag* set)
+{
+    for (Ve_BodyTag* b : set->getBodies())
+        if (b && isOpenBody(kernelOf(b)))
+            healOneBody([&] { makeDoubleSided(kernelOf(b)); });
+    for (Ve_BodyTag* b : set->getBodies())
+        if (b)
+            healOneBody([&] { b->doStandardRepair(); });
+    ENTITY_LIST kept;
+    for (Ve_BodyTag* b : set->getBodies()) {
+        if (!b)
+            continue;
+        healOneBody([&] { mergeDuplicateVertices(b); });
+        if (!hasWire(b)) {
+            kept.add(reinterpret_cast<ENTITY*>(b));
+            continue;
+        }
+        // A sound wire body that was not exploded stays, with or without lump.
+        const int before = kept.count();
+        Ve_PostProcessUtil(b).ExplodeFaultyWireBody(kept);
+        if (kept.count() == before && isLive(b))
+            kept.add(reinterpret_cast<ENTITY*>(b));
+    }
+    QELXDynamicArray<Ve_BodyTag*> listed;
+    for (int i = 0; i < kept.count(); ++i)
+        listed.Add(reinterpret_cast<Ve_BodyTag*>(kept[i]));
+    QELXDynamicArray<Ve_BodyTag*> split;
+    componentPass(listed, split);
+    listed.Append(split);
+    set->setBodies(listed);
+}

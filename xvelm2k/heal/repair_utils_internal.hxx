@@ -1,0 +1,69 @@
+#pragma once
+// What the post-import recipes share: the repair event, the two wrapped
+// steps, the working list and its write-back into the set, and the guard
+// that keeps a kernel error inside the body it arose in.
+#include <utility>
+
+#include "heal/repair_utils.hxx"
+#include "model/body_set.hxx"
+#include "model/containers.hxx"
+#include "model/entity_views.hxx"
+#include "model/kernel_call_bracket.hxx"
+
+class BODY;
+class ENTITY_LIST;
+
+namespace ve_recipes {
+
+inline BODY* kernelOf(Ve_BodyTag* body) { return reinterpret_cast<BODY*>(body); }
+inline Ve_BodyTag* viewOf(BODY* body) { return reinterpret_cast<Ve_BodyTag*>(body); }
+
+// ("ToVelmRepair", "BRep", n) once a body has been handled.
+void repairEvent(int n);
+// The body's own wire, or a wire of some shell of some lump.
+bool hasWire(Ve_BodyTag* body);
+// Sliver faces below the tolerance removed between their task events.
+void removeSliverFaces(Ve_BodyTag* body, double tolerance);
+// Coincident vertices merged by moving vertex geometry, shell by shell,
+// between their task events; nothing when the shells cannot be listed.
+void mergeDuplicateVertices(Ve_BodyTag* body);
+// The entity exists and is not lost.
+bool isLive(Ve_BodyTag* body);
+// The body goes from the kernel (and from the topology caches first).
+void loseBody(Ve_BodyTag* body);
+// Faces without surface, and with the condition also faces of no area,
+// unhooked into a body of their own that is then deleted.
+void removeFacesWithoutSurface(Ve_BodyTag* body, bool alsoWithoutArea);
+
+// The body is healed as one unit: a kernel error raised by a step that does
+// not catch it itself undoes the body's whole healing (the bodies made on the
+// way go with it) and ends that body's work only. True when it ran through.
+template <class F>
+bool healOneBody(F&& work)
+{
+    return velmInnerCall(std::forward<F>(work)).ok();
+}
+
+// The component pass: every body of `in` whose shells touch gives its second
+// and later shells as new bodies appended to `out`.
+void componentPass(const QELXDynamicArray<Ve_BodyTag*>& in, QELXDynamicArray<Ve_BodyTag*>& out);
+
+// Keeps the set's array equal to a working list on every way out of a
+// recipe, exceptions included, so that the caller never reads a body the
+// recipe already lost. Entries that no longer exist are left out.
+class SetWriteBack {
+public:
+    SetWriteBack(Ve_CocoonTag* set, const QELXDynamicArray<Ve_BodyTag*>& list) : m_set(set), m_list(&list) {}
+    SetWriteBack(const SetWriteBack&) = delete;
+    SetWriteBack& operator=(const SetWriteBack&) = delete;
+    ~SetWriteBack();
+    // A further list written after the first (bodies split off last).
+    void alsoWrite(const QELXDynamicArray<Ve_BodyTag*>& tail) { m_tail = &tail; }
+
+private:
+    Ve_CocoonTag* m_set;
+    const QELXDynamicArray<Ve_BodyTag*>* m_list;
+    const QELXDynamicArray<Ve_BodyTag*>* m_tail = nullptr;
+};
+
+} // namespace ve_recipes

@@ -1,0 +1,125 @@
+// Post-import processing of a document: the optional check of its solids and
+// the healing stage.
+#include "heal/repair_utils.hxx"
+#include "model/document.hxx"
+#include "model/kernel_call_bracket.hxx"
+#include "model/memory_init.hxx"
+#include "persist/ve_assembly.hxx"
+#include "persist/ve_part.hxx"
+#include "qelx/qelx_errors.hxx"
+#include "qelx/qelx_events.hxx"
+#include "qelx_velm/velm_document.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "velm/insanity.hxx"
+#include "velm/lists.hxx"
+
+namespace {
+
+// The assembly import heals every body once at its end instead.
+bool healingDeferred(const QELXVelmDocument* base)
+{
+    const QELXConverter* context = base ? base->GetTranslationContext() : nullptr;
+    return context && context->GetAssemblyContext() &&
+           Ve_OptionDoc::isOn(Ve_OptionDoc::HealAssemBodiesAfterCompleteTranslation);
+}
+
+// Every assembly of the document and below it, once each.
+QELXDynamicArray<Ve_AssemblyTag*> allAssemblies(const QELXDynamicArray<Ve_AssemblyTag*>& roots)
+{
+    QELXDynamicArray<Ve_AssemblyTag*> all;
+    for (Ve_AssemblyTag* root : roots)
+        if (root && all.AddUnique(root))
+            root->fetchReferredCmpnts(all);
+    return all;
+}
+
+// The part now places the first body its body became; further bodies get
+// parts of their own with the same placement. A body that became nothing
+// leaves its part without a body rather than pointing at a deleted one.
+void writeBack(Ve_AssemblyTag* assembly, const QELXHashMap<Ve_BodyTag*, QELXDynamicArray<Ve_BodyTag*>>& became)
+{
+    auto* kernelAssembly = reinterpret_cast<VE_ASSEMBLY*>(assembly);
+    const int placements = assembly->getNumberOfPlacements();
+    for (int i = 0; i < placements; ++i) {
+        auto* part = reinterpret_cast<VE_PART*>(assembly->getPlacement(i));
+        Ve_BodyTag* body = part ? reinterpret_cast<Ve_BodyTag*>(part->getSolid()) : nullptr;
+        QELXDynamicArray<Ve_BodyTag*> result;
+        if (!body || !became.Get(body, result) || (result.Count() == 1 && result[0] == body))
+            continue;
+        velmCall([&] {
+            part->setSolid(result.Count() > 0 ? reinterpret_cast<BODY*>(result[0]) : nullptr);
+            for (int k = 1; k < result.Count(); ++k)
+                kernelAssembly->appendPart(
+                    velm_require(VELM_NEW VE_PART(reinterpret_cast<BODY*>(result[k]), part->getTransformation())));
+        });
+    }
+}
+
+} // namespace
+
+QELIResult Ve_DocumentTag::Validate(bool)
+{
+    const QELXDynamicArray<Ve_BodyTag*> solids = GetSolids();
+    int bad = 0;
+    for (Ve_BodyTag* body : solids) {
+        if (!body) {
+            ++bad;
+            continue;
+        }
+        ENTITY_LIST insane;
+        const outcome checked = api_check_entity(reinterpret_cast<ENTITY*>(body), &insane, nullptr, nullptr);
+        Gk_ErrMgr::checkAbort();
+        if (!checked.ok())
+            Gk_ErrMgr::doAssert("ve_doctag", __LINE__);
+        if (insane.iteration_count() != 0)
+            ++bad;
+    }
+    QELXConversionSummaryEvent::Fire(solids.Count(), solids.Count() - bad, QELXString("XVelm"));
+    return 0;
+}
+
+QELIResult Ve_DocumentTag::PostProcess()
+{
+    if (Ve_OptionDoc::isOn(Ve_OptionDoc::CheckBody))
+        Validate(false);
+    QELXStartConversionStageEvent stage("ToVelmRepair", m_solids.Count(), 0.4, true);
+    QELXEventBus::Fire(stage);
+    if (Ve_OptionDoc::isOn(Ve_OptionDoc::HealBody) && !healingDeferred(m_baseDoc)) {
+        const QELXDynamicArray<Ve_AssemblyTag*> assemblies = allAssemblies(m_assemblies);
+        QELXDynamicArray<Ve_BodyTag*> placed;
+        for (Ve_AssemblyTag* assembly : assemblies)
+            assembly->fetchReferredBodies(placed);
+        QELXHashList<Ve_BodyTag*> isPlaced;
+        for (Ve_BodyTag* b : placed)
+            isPlaced.Add(b);
+
+        // The solids no part places are healed together, as one set.
+        QELXDynamicArray<Ve_BodyTag*> loose;
+        for (Ve_BodyTag* b : m_solids)
+            if (!b || !isPlaced.Contains(b))
+                loose.Add(b);
+        Ve_CocoonTag set(loose);
+        QELXVeRepairUtils::postProcessHeal(&set);
+        QELXDynamicArray<Ve_BodyTag*> solids = set.getBodies();
+
+        // A placed body is healed alone, so that what it became is known.
+        QELXHashMap<Ve_BodyTag*, QELXDynamicArray<Ve_BodyTag*>> became;
+        for (Ve_BodyTag* b : placed) {
+            Ve_CocoonTag one;
+            one.appendBody(b);
+            velmCall([&] { QELXVeRepairUtils::postProcessHeal(&one); });
+            became.Add(b, one.getBodies());
+        }
+        for (Ve_BodyTag* b : m_solids) {
+            QELXDynamicArray<Ve_BodyTag*> result;
+            if (b && isPlaced.Contains(b) && became.Get(b, result))
+                solids.Append(result);
+        }
+        m_solids = solids;
+        for (Ve_AssemblyTag* assembly : assemblies)
+            writeBack(assembly, became);
+    }
+    stage.SetFinished();
+    QELXEventBus::Fire(stage);
+    return 0;
+}
