@@ -38,6 +38,16 @@ bool hasWire(Ve_BodyTag* body)
     return false;
 }
 
+bool hasNoFace(Ve_BodyTag* body)
+{
+    const BODY* b = kernelOf(body);
+    for (const LUMP* l = b ? b->lump() : nullptr; l; l = l->next())
+        for (const SHELL* s = l->shell(); s; s = s->next())
+            if (s->face())
+                return false;
+    return true;
+}
+
 void removeSliverFaces(Ve_BodyTag* body, double tolerance)
 {
     ve_heal::inTask("RemoveSliverFacesStart", "RemoveSliverFacesEnd", "RemoveSliverFaces",
@@ -129,14 +139,6 @@ void warnOfRetiredVariable()
 }
 
 } // namespace
-
-void Ve_CocoonTag::repairBodies()
-{
-    const QELXDynamicArray<Ve_BodyTag*> bodies = getBodies();
-    for (Ve_BodyTag* body : bodies)
-        if (body)
-            healOneBody([&] { body->doStandardRepair(); });
-}
 
 void QELXVeRepairUtils::postProcessHeal(Ve_CocoonTag* set)
 {

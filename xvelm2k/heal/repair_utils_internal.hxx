@@ -27,6 +27,9 @@ void removeSliverFaces(Ve_BodyTag* body, double tolerance);
 // Coincident vertices merged by moving vertex geometry, shell by shell,
 // between their task events; nothing when the shells cannot be listed.
 void mergeDuplicateVertices(Ve_BodyTag* body);
+// No shell of the body holds a face. Read from the topology itself, so that
+// a failed kernel query never passes for an empty body that is then lost.
+bool hasNoFace(Ve_BodyTag* body);
 // The entity exists and is not lost.
 bool isLive(Ve_BodyTag* body);
 // The body goes from the kernel (and from the topology caches first).

@@ -176,7 +176,7 @@ void QELXVeRepairUtils::postProcessRepairUg(Ve_CocoonTag* set)
             removeFacesWithoutSurface(body, true);
             if (hasWire(body))
                 body->remDuplVerticesByReplaceVert();
-            if (body->getNumberOfFaces() == 0 && !hasWire(body)) {
+            if (hasNoFace(body) && !hasWire(body)) {
                 loseBody(body);
                 lost = true;
             }
@@ -236,7 +236,7 @@ void QELXVeRepairUtils::postProcessRepairVda(Ve_CocoonTag* set)
             }
             if (oneFace) {
                 removeSliverFaces(body, 1.5e-5);
-                if (body->getNumberOfFaces() == 0) {
+                if (hasNoFace(body)) {
                     loseBody(body);
                     lost = true;
                     return;
@@ -329,7 +329,7 @@ void QELXVeRepairUtils::postProcessRepairIges(Ve_CocoonTag* set)
                 for (Ve_FaceTag* face : body->getFaces())
                     if (liveFace(face))
                         cleaner.removeBadUVFace(kernelFace(face));
-                if (body->getNumberOfFaces() == 0) {
+                if (hasNoFace(body)) {
                     loseBody(body);
                     lost = true;
                     return;

@@ -1,0 +1,409 @@
+// The post-import recipes: which one a switch chooses, what each leaves in
+// the set, the events they fire, and what a kernel failure in one body of a
+// set leaves behind.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "heal/body_processor.hxx"
+#include "heal/repair_utils.hxx"
+#include "model/body_set.hxx"
+#include "model/entity_views.hxx"
+#include "qelx/qelx_test.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "support/geometry_builders.hxx"
+#include "support/heal_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/repair_sweep.hxx"
+#include "velm/build.hxx"
+#include "velm/errors.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/insanity.hxx"
+#include "velm/memory.hxx"
+#include "velm/testkit.hxx"
+#include "velm/topology_api.hxx"
+
+namespace {
+
+Ve_BodyTag* viewOfBody(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
+BODY* bodyOfView(Ve_BodyTag* b) { return reinterpret_cast<BODY*>(b); }
+
+class Recipes : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qelx_test::resetFramework();
+        m_live = velm_live_object_count();
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(velm_live_object_count(), m_live) << "kernel objects leaked";
+        qelx_test::resetFramework();
+    }
+    void on(const std::string& member) { m_options.on(Ve_OptionDoc::keyOf(member.c_str())); }
+    qelx_test::OptionScope m_options;
+    long m_live = 0;
+};
+
+// The numbers of the repair events fired, in order.
+std::vector<int> repairNumbers(const qelx_test::EventRecorder& events)
+{
+    std::vector<int> out;
+    for (const qelx_test::EventRecord& r : events.records())
+        if (r.kind == "StartRepair") {
+            EXPECT_EQ(r.name, "ToVelmRepair");
+            EXPECT_EQ(r.text, "BRep");
+            out.push_back(r.number);
+        }
+    return out;
+}
+
+// The set's bodies, each live and structurally whole.
+std::vector<BODY*> liveBodies(const Ve_CocoonTag& set)
+{
+    std::vector<BODY*> out;
+    for (Ve_BodyTag* b : set.getBodies()) {
+        EXPECT_NE(b, nullptr);
+        if (!b)
+            continue;
+        EXPECT_TRUE(velm_is_live_entity(reinterpret_cast<ENTITY*>(b)));
+        EXPECT_EQ(testkit::model_problems(bodyOfView(b)), "");
+        out.push_back(bodyOfView(b));
+    }
+    return out;
+}
+
+// The same, each also passing the kernel's checker.
+std::vector<BODY*> checkedBodies(const Ve_CocoonTag& set)
+{
+    const std::vector<BODY*> out = liveBodies(set);
+    for (BODY* b : out) {
+        ENTITY_LIST insane;
+        EXPECT_TRUE(api_check_entity(b, &insane).ok());
+        EXPECT_EQ(insane.count(), 0) << "a healed body fails the kernel's checker";
+    }
+    return out;
+}
+
+int facesOf(const std::vector<BODY*>& bodies)
+{
+    int n = 0;
+    for (BODY* b : bodies)
+        n += testkit::count_faces(b);
+    return n;
+}
+
+// Every start has its end, nested: an end closes the latest open start.
+void expectEveryTaskClosed(const std::vector<std::string>& trace)
+{
+    std::vector<std::string> open;
+    for (const std::string& t : trace) {
+        const std::string task = t.substr(1, t.rfind(t[0] == '+' ? "Start" : "End") - 1);
+        if (t[0] == '+') {
+            open.push_back(task);
+            continue;
+        }
+        ASSERT_FALSE(open.empty()) << t;
+        EXPECT_EQ(open.back(), task) << t;
+        open.pop_back();
+    }
+    EXPECT_TRUE(open.empty());
+}
+
+void deleteAll(const std::vector<BODY*>& bodies)
+{
+    for (BODY* b : bodies)
+        api_del_entity(b);
+}
+
+// A wire body of one straight edge.
+BODY* makeLineWire(const QELposition& from, const QELposition& to)
+{
+    const QELinterval range(0.0, distance(from, to));
+    auto* edge = new EDGE(new VERTEX(new APOINT(from)), new VERTEX(new APOINT(to)),
+                          new STRAIGHT(straight(from, normalise(to - from))), FORWARD, EDGE_cvty_unknown, &range);
+    return bodyOfView(Ve_BodyProcessor::bodyFromEntity(edge));
+}
+
+// One body of one lump holding two boxes' shells that touch at a corner
+// through distinct vertices.
+BODY* makeTouchingShells()
+{
+    BODY* b = testkit::make_corner_touching_lumps(0.0);
+    LUMP* second = b->lump()->next();
+    SHELL* moved = second->shell();
+    second->set_shell(nullptr);
+    b->lump()->set_next(nullptr);
+    b->lump()->shell()->set_next(moved);
+    moved->set_lump(b->lump());
+    second->lose();
+    return b;
+}
+
+// A box with a vertex off its edges (the standard repair makes it tolerant),
+// and two boxes in a rotated and in a mirrored frame.
+std::vector<BODY*> threeBoxes()
+{
+    const std::vector<QELtransf> frames = testkit::heal_frames();
+    return {testkit::make_box_with_moved_vertex(1e-4), testkit::make_framed_box(frames[1]),
+            testkit::make_framed_box(frames[2])};
+}
+
+Ve_CocoonTag* setOf(const std::vector<BODY*>& bodies)
+{
+    auto* set = new Ve_CocoonTag;
+    for (BODY* b : bodies)
+        set->appendBody(viewOfBody(b));
+    return set;
+}
+
+struct RecipeCase {
+    const char* name;
+    const char* member;           // the switch; empty for the standard repair
+    std::vector<int> events;      // repair events over the three boxes
+};
+
+const std::vector<RecipeCase>& recipeCases()
+{
+    static const std::vector<RecipeCase> cases = {
+        {"Standard", "", {}},
+        {"Ps", "HealBodyPostProcessPs", {1, 2, 3}},
+        {"Inventor", "HealBodyPostProcessInventor", {}},
+        {"ProE", "HealBodyPostProcessProE", {1, 2, 3}},
+        {"V4", "HealBodyPostProcessV4", {1, 2, 3}},
+        {"V5", "HealBodyPostProcessV5", {1, 2, 3}},
+        {"Ideas", "HealBodyPostProcessIdeas", {}},
+        {"Ug", "HealBodyPostProcessUg", {1, 2, 3}},
+        {"Vda", "HealBodyPostProcessVda", {1, 2, 3}},
+        {"Iges", "HealBodyPostProcessIges", {1, 2, 3}},
+    };
+    return cases;
+}
+
+class EachRecipe : public Recipes, public ::testing::WithParamInterface<RecipeCase> {
+protected:
+    void SetUp() override
+    {
+        Recipes::SetUp();
+        on("HealBody");
+        if (*GetParam().member)
+            on(GetParam().member);
+    }
+};
+
+std::string caseName(const ::testing::TestParamInfo<RecipeCase>& info) { return info.param.name; }
+
+} // namespace
+
+TEST_P(EachRecipe, HealsEveryBodyOfTheSetWithItsEventsInOrder)
+{
+    const std::vector<BODY*> built = threeBoxes();
+    {
+        ENTITY_LIST insane;
+        api_check_entity(built[0], &insane);
+        ASSERT_GT(insane.count(), 0) << "the first box must need the repair";
+    }
+    Ve_CocoonTagHandle set(setOf(built));
+    qelx_test::EventRecorder events;
+    QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+    EXPECT_EQ(repairNumbers(events), GetParam().events);
+    const std::vector<BODY*> healed = checkedBodies(*set);
+    EXPECT_EQ(healed, built) << "the three boxes stay, in their order";
+    EXPECT_EQ(facesOf(healed), 18);
+    expectEveryTaskClosed(testkit::task_trace(events.records()));
+    deleteAll(healed);
+}
+
+// A kernel failure at each call of the recipe in turn, in one body of three:
+// the set keeps three live, sound bodies, at least two of them exactly as
+// an undisturbed run leaves them, and nothing is left alive afterwards.
+TEST_P(EachRecipe, AFailureStopsOneBodyOnly)
+{
+    std::vector<std::string> undisturbed;
+    {
+        Ve_CocoonTagHandle set(setOf(threeBoxes()));
+        QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+        const std::vector<BODY*> bodies = checkedBodies(*set);
+        for (BODY* b : bodies)
+            undisturbed.push_back(testkit::body_text(b));
+        deleteAll(bodies);
+    }
+    ASSERT_EQ(undisturbed.size(), 3u);
+    long injected = 0;
+    for (long n = 1;; ++n) {
+        velm_test_reset();
+        const long objects = velm_live_object_count();
+        Ve_CocoonTagHandle set(setOf(threeBoxes()));
+        velm_test_fail_call("*", n, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+        QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+        const bool fired = !velm_test_injection_pending();
+        const std::string where = "call " + std::to_string(n) + " (" + velm_test_last_injected_call() + ")";
+        velm_test_reset();
+        // The body the failure stopped may stay as it came; the others are healed.
+        const std::vector<BODY*> bodies = liveBodies(*set);
+        ASSERT_EQ(bodies.size(), 3u) << where;
+        int same = 0;
+        for (std::size_t i = 0; i < bodies.size(); ++i)
+            same += testkit::body_text(bodies[i]) == undisturbed[i];
+        EXPECT_GE(same, 2) << where << ": the failure reached beyond its body";
+        deleteAll(bodies);
+        set_global_error_info(nullptr);
+        EXPECT_EQ(velm_live_object_count(), objects) << where << ": kernel objects left alive";
+        if (!fired)
+            break;
+        ++injected;
+    }
+    EXPECT_GT(injected, 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(Recipes, EachRecipe, ::testing::ValuesIn(recipeCases()), caseName);
+
+TEST_F(Recipes, RetiredVariableWarnsForItsThreeSetForms)
+{
+    const char* const text = "The deprecated environment variable QEL_ExtendSplSurf has been omitted. Please use "
+                             "'DoSplineResurface'  option or API to set spline resurface option instead\x94\n";
+    const struct {
+        const char* value;
+        int warnings;
+    } cases[] = {{"1", 1}, {"true", 1}, {"TRUE", 1}, {"True", 0}, {"0", 0}, {"", 0}, {nullptr, 0}};
+    for (const auto& c : cases) {
+        if (c.value)
+            setenv("QEL_ExtendSplSurf", c.value, 1);
+        else
+            unsetenv("QEL_ExtendSplSurf");
+        Ve_CocoonTag set;
+        qelx_test::EventRecorder events;
+        QELXVeRepairUtils::postProcessHeal(&set);
+        int warnings = 0;
+        for (const qelx_test::EventRecord& r : events.records())
+            if (r.kind == "Warning") {
+                ++warnings;
+                EXPECT_EQ(r.name, text);
+            }
+        EXPECT_EQ(warnings, c.warnings) << (c.value ? c.value : "(unset)");
+    }
+    unsetenv("QEL_ExtendSplSurf");
+}
+
+TEST_F(Recipes, TheFirstSwitchInTheDispatchOrderDecides)
+{
+    on("HealBody");
+    // Ug before Iges: Ug drops the null entry and numbers every position;
+    // Iges would keep it and skip its number.
+    on("HealBodyPostProcessUg");
+    on("HealBodyPostProcessIges");
+    BODY* a = testkit::make_plane_box();
+    BODY* b = testkit::make_plane_box();
+    Ve_CocoonTag set;
+    set.appendBody(viewOfBody(a));
+    set.appendBody(nullptr);
+    set.appendBody(viewOfBody(b));
+    qelx_test::EventRecorder events;
+    QELXVeRepairUtils::postProcessHeal(&set);
+    EXPECT_EQ(repairNumbers(events), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(checkedBodies(set), (std::vector<BODY*>{a, b}));
+    deleteAll({a, b});
+}
+
+TEST_F(Recipes, VdaBeforePsDropsASmallWireAndTheNextBodyTakesItsNumber)
+{
+    on("HealBody");
+    on("HealBodyPostProcessVda");
+    on("HealBodyPostProcessPs");
+    BODY* box = testkit::make_plane_box();
+    BODY* tiny = makeLineWire(QELposition(1.0, 2.0, 3.0), QELposition(1.0 + 5e-7, 2.0, 3.0));
+    BODY* last = testkit::make_plane_box();
+    Ve_CocoonTagHandle set(setOf({box, tiny, last}));
+    qelx_test::EventRecorder events;
+    QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+    EXPECT_EQ(repairNumbers(events), (std::vector<int>{1, 2}));
+    EXPECT_EQ(checkedBodies(*set), (std::vector<BODY*>{box, last}));
+    deleteAll({box, last});
+}
+
+TEST_F(Recipes, ProeKeepsEveryPieceItSeparatesInTheSet)
+{
+    on("HealBodyPostProcessProE");
+    BODY* apart = testkit::make_corner_touching_lumps(5.0);
+    BODY* box = testkit::make_plane_box();
+    Ve_CocoonTagHandle set(setOf({apart, box}));
+    qelx_test::EventRecorder events;
+    QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+    // The piece is not healed again, but the count passes it.
+    EXPECT_EQ(repairNumbers(events), (std::vector<int>{2, 3}));
+    const std::vector<BODY*> bodies = checkedBodies(*set);
+    ASSERT_EQ(bodies.size(), 3u);
+    EXPECT_EQ(bodies[0], apart);
+    EXPECT_EQ(bodies[2], box);
+    EXPECT_EQ(facesOf(bodies), 18);
+    deleteAll(bodies);
+}
+
+TEST_F(Recipes, TouchingShellsBecomeTwoBodiesInEachCadRecipe)
+{
+    for (const char* member : {"HealBodyPostProcessProE", "HealBodyPostProcessV4", "HealBodyPostProcessV5",
+                               "HealBodyPostProcessIdeas"}) {
+        qelx_test::OptionScope scope;
+        scope.on(Ve_OptionDoc::keyOf(member));
+        BODY* touching = makeTouchingShells();
+        ASSERT_EQ(testkit::count_shells(touching), 2);
+        Ve_CocoonTagHandle set(setOf({touching}));
+        QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+        const std::vector<BODY*> bodies = checkedBodies(*set);
+        ASSERT_EQ(bodies.size(), 2u) << member;
+        EXPECT_EQ(bodies[0], touching) << member;
+        EXPECT_EQ(testkit::count_shells(bodies[0]), 1) << member;
+        EXPECT_EQ(facesOf(bodies), 12) << member;
+        deleteAll(bodies);
+    }
+}
+
+TEST_F(Recipes, InventorLeavesWireBodiesOutUnlessEveryStateIsWanted)
+{
+    on("HealBodyPostProcessInventor");
+    for (const bool allStates : {false, true}) {
+        qelx_test::OptionScope scope;
+        if (allStates)
+            scope.on(Ve_OptionDoc::keyOf("TranslateAllStates"));
+        BODY* solid = testkit::make_plane_box();
+        BODY* wire = makeLineWire(QELposition(0.0, 0.0, 50.0), QELposition(7.0, 0.0, 50.0));
+        BODY* sheet = testkit::make_plane_box();
+        Ve_CocoonTagHandle set(setOf({solid, wire, sheet}));
+        QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+        const std::vector<BODY*> expected =
+            allStates ? std::vector<BODY*>{solid, wire, sheet} : std::vector<BODY*>{solid, sheet};
+        EXPECT_EQ(checkedBodies(*set), expected);
+        deleteAll({solid, wire, sheet});
+    }
+}
+
+TEST_F(Recipes, IgesWithoutHealingOnlyCountsTheBodies)
+{
+    on("HealBodyPostProcessIges");
+    BODY* box = testkit::make_box_with_moved_vertex(1e-4);
+    const std::string before = testkit::body_text(box);
+    Ve_CocoonTagHandle set(setOf({box, testkit::make_plane_box()}));
+    qelx_test::EventRecorder events;
+    QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+    EXPECT_EQ(repairNumbers(events), (std::vector<int>{1, 2}));
+    EXPECT_EQ(testkit::body_text(box), before);
+    for (Ve_BodyTag* b : set->getBodies())
+        api_del_entity(bodyOfView(b));
+}
+
+TEST_F(Recipes, UgKeepsVertexBodiesWithTheirEvents)
+{
+    on("HealBodyPostProcessUg");
+    BODY* point = bodyOfView(Ve_BodyProcessor::bodyFromEntity(new VERTEX(new APOINT(1.0, 2.0, 3.0))));
+    ASSERT_TRUE(viewOfBody(point)->isVertexBody());
+    BODY* box = testkit::make_plane_box();
+    Ve_CocoonTagHandle set(setOf({point, box}));
+    qelx_test::EventRecorder events;
+    QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+    EXPECT_EQ(repairNumbers(events), (std::vector<int>{1, 2}));
+    EXPECT_EQ(checkedBodies(*set), (std::vector<BODY*>{point, box}));
+    deleteAll({point, box});
+}
