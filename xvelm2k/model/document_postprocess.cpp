@@ -33,26 +33,39 @@ QELXDynamicArray<Ve_AssemblyTag*> allAssemblies(const QELXDynamicArray<Ve_Assemb
     return all;
 }
 
+// A part and the assembly that holds it, taken before healing.
+struct Placement {
+    VE_ASSEMBLY* assembly;
+    VE_PART* part;
+    Ve_BodyTag* body;
+};
+
+QELXDynamicArray<Placement> placementsOf(const QELXDynamicArray<Ve_AssemblyTag*>& assemblies)
+{
+    QELXDynamicArray<Placement> out;
+    for (Ve_AssemblyTag* assembly : assemblies)
+        for (int i = 0, n = assembly->getNumberOfPlacements(); i < n; ++i)
+            if (Ve_PartTag* part = assembly->getPlacement(i))
+                out.Add({reinterpret_cast<VE_ASSEMBLY*>(assembly), reinterpret_cast<VE_PART*>(part), part->getSolid()});
+    return out;
+}
+
 // The part now places the first body its body became; further bodies get
 // parts of their own with the same placement. A body that became nothing
 // leaves its part without a body rather than pointing at a deleted one.
-void writeBack(Ve_AssemblyTag* assembly, const QELXHashMap<Ve_BodyTag*, QELXDynamicArray<Ve_BodyTag*>>& became)
+void writeBack(const Placement& placement, const QELXHashMap<Ve_BodyTag*, QELXDynamicArray<Ve_BodyTag*>>& became)
 {
-    auto* kernelAssembly = reinterpret_cast<VE_ASSEMBLY*>(assembly);
-    const int placements = assembly->getNumberOfPlacements();
-    for (int i = 0; i < placements; ++i) {
-        auto* part = reinterpret_cast<VE_PART*>(assembly->getPlacement(i));
-        Ve_BodyTag* body = part ? reinterpret_cast<Ve_BodyTag*>(part->getSolid()) : nullptr;
-        QELXDynamicArray<Ve_BodyTag*> result;
-        if (!body || !became.Get(body, result) || (result.Count() == 1 && result[0] == body))
-            continue;
-        velmCall([&] {
-            part->setSolid(result.Count() > 0 ? reinterpret_cast<BODY*>(result[0]) : nullptr);
-            for (int k = 1; k < result.Count(); ++k)
-                kernelAssembly->appendPart(
-                    velm_require(VELM_NEW VE_PART(reinterpret_cast<BODY*>(result[k]), part->getTransformation())));
-        });
-    }
+    QELXDynamicArray<Ve_BodyTag*> result;
+    if (!placement.body || !became.Get(placement.body, result) ||
+        (result.Count() == 1 && result[0] == placement.body))
+        return;
+    VE_PART* part = placement.part;
+    velmCall([&] {
+        part->setSolid(result.Count() > 0 ? reinterpret_cast<BODY*>(result[0]) : nullptr);
+        for (int k = 1; k < result.Count(); ++k)
+            placement.assembly->appendPart(
+                velm_require(VELM_NEW VE_PART(reinterpret_cast<BODY*>(result[k]), part->getTransformation())));
+    });
 }
 
 } // namespace
@@ -89,6 +102,7 @@ QELIResult Ve_DocumentTag::PostProcess()
         QELXDynamicArray<Ve_BodyTag*> placed;
         for (Ve_AssemblyTag* assembly : assemblies)
             assembly->fetchReferredBodies(placed);
+        const QELXDynamicArray<Placement> placements = placementsOf(assemblies);
         QELXHashList<Ve_BodyTag*> isPlaced;
         for (Ve_BodyTag* b : placed)
             isPlaced.Add(b);
@@ -116,8 +130,8 @@ QELIResult Ve_DocumentTag::PostProcess()
                 solids.Append(result);
         }
         m_solids = solids;
-        for (Ve_AssemblyTag* assembly : assemblies)
-            writeBack(assembly, became);
+        for (const Placement& placement : placements)
+            writeBack(placement, became);
     }
     stage.SetFinished();
     QELXEventBus::Fire(stage);
