@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <string>
 
 #include "velm/api.hxx"
@@ -232,25 +233,26 @@ void check_entity_into(const ENTITY* root, insanity_list& out) {
 
 insanity_list* sg_check_coedge(const COEDGE* coedge, const QELtransf*) {
   velm_check_call("sg_check_coedge");
-  auto* list = VELM_MAKE(insanity_list);
+  // Held until filled: a check that runs out of memory half-way leaks nothing.
+  std::unique_ptr<insanity_list> list(VELM_MAKE(insanity_list));
   check_coedge_into(coedge, check_level_30(), *list);
-  return list;
+  return list.release();
 }
 
 insanity_list* sg_check_conical_face(const FACE* face) {
   velm_check_call("sg_check_conical_face");
-  auto* list = VELM_MAKE(insanity_list);
+  std::unique_ptr<insanity_list> list(VELM_MAKE(insanity_list));
   check_cone_into(face, *list);
-  return list;
+  return list.release();
 }
 
 outcome api_check_entity(const ENTITY* e, insanity_list*& findings) {
   findings = nullptr;
   return velm_api("api_check_entity", [&] {
     if (!e) velm_api_error_throw(VELM_NULL_ENTITY);
-    auto* list = VELM_MAKE(insanity_list);
+    std::unique_ptr<insanity_list> list(VELM_MAKE(insanity_list));
     check_entity_into(e, *list);
-    findings = list;
+    findings = list.release();
   });
 }
 
