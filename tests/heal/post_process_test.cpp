@@ -39,16 +39,16 @@ protected:
     long m_live = 0;
 };
 
-Ve_BodyTag* asView(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
+Ve_BodyTag* postProcessView(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
 
-int insaneCount(BODY* b)
+int postProcessInsaneCount(BODY* b)
 {
     ENTITY_LIST insane;
     api_check_entity(b, &insane);
     return insane.count();
 }
 
-int countStarts(const qelx_test::EventRecorder& events, const std::string& name)
+int postProcessStarts(const qelx_test::EventRecorder& events, const std::string& name)
 {
     int n = 0;
     for (const qelx_test::EventRecord& r : events.records())
@@ -57,12 +57,12 @@ int countStarts(const qelx_test::EventRecorder& events, const std::string& name)
 }
 
 // One assembly placing each body (moved by the morph given).
-Ve_AssemblyTag* placeAll(Ve_DocumentTag& document, const std::vector<BODY*>& bodies, const QELXMorph3D& morph)
+Ve_AssemblyTag* placeAllInOneAssembly(Ve_DocumentTag& document, const std::vector<BODY*>& bodies, const QELXMorph3D& morph)
 {
     QELXDynamicArray<QELXDynamicArray<Ve_BodyTag*>> parts;
     QELXDynamicArray<QELXMorph3D> morphs;
     for (BODY* b : bodies) {
-        parts.Add(QELXDynamicArray<Ve_BodyTag*>(1, asView(b)));
+        parts.Add(QELXDynamicArray<Ve_BodyTag*>(1, postProcessView(b)));
         morphs.Add(morph);
     }
     Ve_AssemblyTag* assembly = document.createAssembly(QELXMorph3D(), morphs, parts, {}, {});
@@ -80,7 +80,7 @@ TEST_F(PostProcess, ValidationCountsNullAndFaultySolidsAsBad)
     document.AddBody(testkit::make_plane_box());
     document.AddBody(removed);
     document.AddBody(testkit::make_box_with_moved_vertex(1e-3));
-    document.RemoveBody(asView(removed), false); // its slot stays, null
+    document.RemoveBody(postProcessView(removed), false); // its slot stays, null
     api_del_entity(removed);
     qelx_test::EventRecorder events;
     EXPECT_EQ(document.PostProcess(), 0);
@@ -116,7 +116,7 @@ TEST_F(PostProcess, HealingFollowsItsSwitchAndTheStageIsFiredTwice)
         EXPECT_TRUE(stages[0].finished);
         ASSERT_EQ(document.GetNumberOfSolids(), 1);
         EXPECT_EQ(document.GetSolidAt(0), faulty);
-        EXPECT_EQ(insaneCount(faulty) == 0, heal) << (heal ? "healed" : "left as it came");
+        EXPECT_EQ(postProcessInsaneCount(faulty) == 0, heal) << (heal ? "healed" : "left as it came");
         document.empty();
     }
 }
@@ -133,13 +133,13 @@ TEST_F(PostProcess, PlacedBodiesAreHealedOnceAndOnlyWhenHealingIsOn)
         BODY* placedOnly = testkit::make_box_with_moved_vertex(1e-4);
         Ve_DocumentTag document;
         document.AddBody(placedSolid);
-        placeAll(document, {placedSolid, placedOnly}, QELXMorph3D());
-        placeAll(document, {placedOnly}, QELXMorph3D());
+        placeAllInOneAssembly(document, {placedSolid, placedOnly}, QELXMorph3D());
+        placeAllInOneAssembly(document, {placedOnly}, QELXMorph3D());
         qelx_test::EventRecorder events;
         document.PostProcess();
-        EXPECT_EQ(countStarts(events, "StandardRepairStart"), heal ? 2 : 0);
-        EXPECT_EQ(insaneCount(placedSolid) == 0, heal);
-        EXPECT_EQ(insaneCount(placedOnly) == 0, heal);
+        EXPECT_EQ(postProcessStarts(events, "StandardRepairStart"), heal ? 2 : 0);
+        EXPECT_EQ(postProcessInsaneCount(placedSolid) == 0, heal);
+        EXPECT_EQ(postProcessInsaneCount(placedOnly) == 0, heal);
         document.empty();
     }
 }
@@ -154,11 +154,11 @@ TEST_F(PostProcess, PiecesOfAPlacedBodyAreWrittenBackIntoItsAssembly)
     Ve_DocumentTag document;
     document.AddBody(apart);
     const QELXMorph3D shifted(QELXAffine(), QELXPoint3D(1.0, 2.0, 3.0), 1.0);
-    Ve_AssemblyTag* assembly = placeAll(document, {apart}, shifted);
+    Ve_AssemblyTag* assembly = placeAllInOneAssembly(document, {apart}, shifted);
     document.PostProcess();
     ASSERT_EQ(document.GetNumberOfSolids(), 2);
     ASSERT_EQ(assembly->getNumberOfPlacements(), 2);
-    EXPECT_EQ(assembly->getPlacement(0)->getSolid(), asView(apart));
+    EXPECT_EQ(assembly->getPlacement(0)->getSolid(), postProcessView(apart));
     BODY* piece = reinterpret_cast<BODY*>(assembly->getPlacement(1)->getSolid());
     EXPECT_EQ(piece, document.GetSolidAt(1));
     EXPECT_NE(piece, apart);
@@ -181,10 +181,10 @@ TEST_F(PostProcess, APlacedBodyHealingLosesLeavesItsPartEmpty)
     ASSERT_TRUE(api_make_ewire(1, &edge, tiny).ok());
     BODY* box = testkit::make_plane_box();
     Ve_DocumentTag document;
-    Ve_AssemblyTag* assembly = placeAll(document, {tiny, box}, QELXMorph3D());
+    Ve_AssemblyTag* assembly = placeAllInOneAssembly(document, {tiny, box}, QELXMorph3D());
     document.PostProcess();
     ASSERT_EQ(assembly->getNumberOfPlacements(), 2);
     EXPECT_EQ(assembly->getPlacement(0)->getSolid(), nullptr);
-    EXPECT_EQ(assembly->getPlacement(1)->getSolid(), asView(box));
+    EXPECT_EQ(assembly->getPlacement(1)->getSolid(), postProcessView(box));
     document.empty();
 }

@@ -28,8 +28,8 @@
 
 namespace {
 
-Ve_BodyTag* viewOfBody(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
-BODY* bodyOfView(Ve_BodyTag* b) { return reinterpret_cast<BODY*>(b); }
+Ve_BodyTag* recipeView(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
+BODY* recipeBody(Ve_BodyTag* b) { return reinterpret_cast<BODY*>(b); }
 
 class Recipes : public ::testing::Test {
 protected:
@@ -49,7 +49,7 @@ protected:
 };
 
 // The numbers of the repair events fired, in order.
-std::vector<int> repairNumbers(const qelx_test::EventRecorder& events)
+std::vector<int> recipeRepairNumbers(const qelx_test::EventRecorder& events)
 {
     std::vector<int> out;
     for (const qelx_test::EventRecord& r : events.records())
@@ -62,7 +62,7 @@ std::vector<int> repairNumbers(const qelx_test::EventRecorder& events)
 }
 
 // The set's bodies, each live and structurally whole.
-std::vector<BODY*> liveBodies(const Ve_CocoonTag& set)
+std::vector<BODY*> recipeLiveBodies(const Ve_CocoonTag& set)
 {
     std::vector<BODY*> out;
     for (Ve_BodyTag* b : set.getBodies()) {
@@ -70,16 +70,16 @@ std::vector<BODY*> liveBodies(const Ve_CocoonTag& set)
         if (!b)
             continue;
         EXPECT_TRUE(velm_is_live_entity(reinterpret_cast<ENTITY*>(b)));
-        EXPECT_EQ(testkit::model_problems(bodyOfView(b)), "");
-        out.push_back(bodyOfView(b));
+        EXPECT_EQ(testkit::model_problems(recipeBody(b)), "");
+        out.push_back(recipeBody(b));
     }
     return out;
 }
 
 // The same, each also passing the kernel's checker.
-std::vector<BODY*> checkedBodies(const Ve_CocoonTag& set)
+std::vector<BODY*> recipeCheckedBodies(const Ve_CocoonTag& set)
 {
-    const std::vector<BODY*> out = liveBodies(set);
+    const std::vector<BODY*> out = recipeLiveBodies(set);
     for (BODY* b : out) {
         ENTITY_LIST insane;
         EXPECT_TRUE(api_check_entity(b, &insane).ok());
@@ -88,7 +88,7 @@ std::vector<BODY*> checkedBodies(const Ve_CocoonTag& set)
     return out;
 }
 
-int facesOf(const std::vector<BODY*>& bodies)
+int recipeFaceCount(const std::vector<BODY*>& bodies)
 {
     int n = 0;
     for (BODY* b : bodies)
@@ -96,24 +96,24 @@ int facesOf(const std::vector<BODY*>& bodies)
     return n;
 }
 
-void deleteAll(const std::vector<BODY*>& bodies)
+void deleteRecipeBodies(const std::vector<BODY*>& bodies)
 {
     for (BODY* b : bodies)
         api_del_entity(b);
 }
 
 // A wire body of one straight edge.
-BODY* makeLineWire(const QELposition& from, const QELposition& to)
+BODY* makeRecipeLineWire(const QELposition& from, const QELposition& to)
 {
     const QELinterval range(0.0, distance(from, to));
     auto* edge = new EDGE(new VERTEX(new APOINT(from)), new VERTEX(new APOINT(to)),
                           new STRAIGHT(straight(from, normalise(to - from))), FORWARD, EDGE_cvty_unknown, &range);
-    return bodyOfView(Ve_BodyProcessor::bodyFromEntity(edge));
+    return recipeBody(Ve_BodyProcessor::bodyFromEntity(edge));
 }
 
 // One body of one lump holding two boxes' shells that touch at a corner
 // through distinct vertices.
-BODY* makeTouchingShells()
+BODY* makeRecipeTouchingShells()
 {
     BODY* b = testkit::make_corner_touching_lumps(0.0);
     LUMP* second = b->lump()->next();
@@ -128,18 +128,18 @@ BODY* makeTouchingShells()
 
 // A box with a vertex off its edges (the standard repair makes it tolerant),
 // and two boxes in a rotated and in a mirrored frame.
-std::vector<BODY*> threeBoxes()
+std::vector<BODY*> threeRecipeBoxes()
 {
     const std::vector<QELtransf> frames = testkit::heal_frames();
     return {testkit::make_box_with_moved_vertex(1e-4), testkit::make_framed_box(frames[1]),
             testkit::make_framed_box(frames[2])};
 }
 
-Ve_CocoonTag* setOf(const std::vector<BODY*>& bodies)
+Ve_CocoonTag* recipeSetOf(const std::vector<BODY*>& bodies)
 {
     auto* set = new Ve_CocoonTag;
     for (BODY* b : bodies)
-        set->appendBody(viewOfBody(b));
+        set->appendBody(recipeView(b));
     return set;
 }
 
@@ -177,27 +177,27 @@ protected:
     }
 };
 
-std::string caseName(const ::testing::TestParamInfo<RecipeCase>& info) { return info.param.name; }
+std::string recipeCaseName(const ::testing::TestParamInfo<RecipeCase>& info) { return info.param.name; }
 
 } // namespace
 
 TEST_P(EachRecipe, HealsEveryBodyOfTheSetWithItsEventsInOrder)
 {
-    const std::vector<BODY*> built = threeBoxes();
+    const std::vector<BODY*> built = threeRecipeBoxes();
     {
         ENTITY_LIST insane;
         api_check_entity(built[0], &insane);
         ASSERT_GT(insane.count(), 0) << "the first box must need the repair";
     }
-    Ve_CocoonTagHandle set(setOf(built));
+    Ve_CocoonTagHandle set(recipeSetOf(built));
     qelx_test::EventRecorder events;
     QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
-    EXPECT_EQ(repairNumbers(events), GetParam().events);
-    const std::vector<BODY*> healed = checkedBodies(*set);
+    EXPECT_EQ(recipeRepairNumbers(events), GetParam().events);
+    const std::vector<BODY*> healed = recipeCheckedBodies(*set);
     EXPECT_EQ(healed, built) << "the three boxes stay, in their order";
-    EXPECT_EQ(facesOf(healed), 18);
+    EXPECT_EQ(recipeFaceCount(healed), 18);
     EXPECT_TRUE(events.tasksNested());
-    deleteAll(healed);
+    deleteRecipeBodies(healed);
 }
 
 // A kernel failure at each call of the recipe in turn, in one body of three:
@@ -207,32 +207,32 @@ TEST_P(EachRecipe, AFailureStopsOneBodyOnly)
 {
     std::vector<std::string> undisturbed;
     {
-        Ve_CocoonTagHandle set(setOf(threeBoxes()));
+        Ve_CocoonTagHandle set(recipeSetOf(threeRecipeBoxes()));
         QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
-        const std::vector<BODY*> bodies = checkedBodies(*set);
+        const std::vector<BODY*> bodies = recipeCheckedBodies(*set);
         for (BODY* b : bodies)
             undisturbed.push_back(testkit::body_text(b));
-        deleteAll(bodies);
+        deleteRecipeBodies(bodies);
     }
     ASSERT_EQ(undisturbed.size(), 3u);
     long injected = 0;
     for (long n = 1;; ++n) {
         velm_test_reset();
         const long objects = velm_live_object_count();
-        Ve_CocoonTagHandle set(setOf(threeBoxes()));
+        Ve_CocoonTagHandle set(recipeSetOf(threeRecipeBoxes()));
         velm_test_fail_call("*", n, qelvelm_api_errmod.message_code(VELM_API_FAILED));
         QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
         const bool fired = !velm_test_injection_pending();
         const std::string where = "call " + std::to_string(n) + " (" + velm_test_last_injected_call() + ")";
         velm_test_reset();
         // The body the failure stopped may stay as it came; the others are healed.
-        const std::vector<BODY*> bodies = liveBodies(*set);
+        const std::vector<BODY*> bodies = recipeLiveBodies(*set);
         ASSERT_EQ(bodies.size(), 3u) << where;
         int same = 0;
         for (std::size_t i = 0; i < bodies.size(); ++i)
             same += testkit::body_text(bodies[i]) == undisturbed[i];
         EXPECT_GE(same, 2) << where << ": the failure reached beyond its body";
-        deleteAll(bodies);
+        deleteRecipeBodies(bodies);
         set_global_error_info(nullptr);
         EXPECT_EQ(velm_live_object_count(), objects) << where << ": kernel objects left alive";
         if (!fired)
@@ -250,14 +250,14 @@ TEST_P(EachRecipe, RunningOutOfKernelMemoryStopsOneBodyOnly)
     for (long n = 1;; n += 23) {
         velm_test_reset();
         const long objects = velm_live_object_count();
-        Ve_CocoonTagHandle set(setOf(threeBoxes()));
+        Ve_CocoonTagHandle set(recipeSetOf(threeRecipeBoxes()));
         velm_test_fail_alloc(nullptr, n);
         EXPECT_NO_THROW(QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set))) << "allocation " << n;
         const bool fired = !velm_test_injection_pending();
         velm_test_reset();
-        const std::vector<BODY*> bodies = liveBodies(*set);
+        const std::vector<BODY*> bodies = recipeLiveBodies(*set);
         ASSERT_EQ(bodies.size(), 3u) << "allocation " << n;
-        deleteAll(bodies);
+        deleteRecipeBodies(bodies);
         set_global_error_info(nullptr);
         EXPECT_EQ(velm_live_object_count(), objects) << "allocation " << n << ": kernel objects left alive";
         if (!fired)
@@ -265,7 +265,7 @@ TEST_P(EachRecipe, RunningOutOfKernelMemoryStopsOneBodyOnly)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Recipes, EachRecipe, ::testing::ValuesIn(recipeCases()), caseName);
+INSTANTIATE_TEST_SUITE_P(Recipes, EachRecipe, ::testing::ValuesIn(recipeCases()), recipeCaseName);
 
 TEST_F(Recipes, RetiredVariableWarnsForItsThreeSetForms)
 {
@@ -304,14 +304,14 @@ TEST_F(Recipes, TheFirstSwitchInTheDispatchOrderDecides)
     BODY* a = testkit::make_plane_box();
     BODY* b = testkit::make_plane_box();
     Ve_CocoonTag set;
-    set.appendBody(viewOfBody(a));
+    set.appendBody(recipeView(a));
     set.appendBody(nullptr);
-    set.appendBody(viewOfBody(b));
+    set.appendBody(recipeView(b));
     qelx_test::EventRecorder events;
     QELXVeRepairUtils::postProcessHeal(&set);
-    EXPECT_EQ(repairNumbers(events), (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(checkedBodies(set), (std::vector<BODY*>{a, b}));
-    deleteAll({a, b});
+    EXPECT_EQ(recipeRepairNumbers(events), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(recipeCheckedBodies(set), (std::vector<BODY*>{a, b}));
+    deleteRecipeBodies({a, b});
 }
 
 TEST_F(Recipes, VdaBeforePsDropsASmallWireAndTheNextBodyTakesItsNumber)
@@ -320,14 +320,14 @@ TEST_F(Recipes, VdaBeforePsDropsASmallWireAndTheNextBodyTakesItsNumber)
     on("HealBodyPostProcessVda");
     on("HealBodyPostProcessPs");
     BODY* box = testkit::make_plane_box();
-    BODY* tiny = makeLineWire(QELposition(1.0, 2.0, 3.0), QELposition(1.0 + 5e-7, 2.0, 3.0));
+    BODY* tiny = makeRecipeLineWire(QELposition(1.0, 2.0, 3.0), QELposition(1.0 + 5e-7, 2.0, 3.0));
     BODY* last = testkit::make_plane_box();
-    Ve_CocoonTagHandle set(setOf({box, tiny, last}));
+    Ve_CocoonTagHandle set(recipeSetOf({box, tiny, last}));
     qelx_test::EventRecorder events;
     QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
-    EXPECT_EQ(repairNumbers(events), (std::vector<int>{1, 2}));
-    EXPECT_EQ(checkedBodies(*set), (std::vector<BODY*>{box, last}));
-    deleteAll({box, last});
+    EXPECT_EQ(recipeRepairNumbers(events), (std::vector<int>{1, 2}));
+    EXPECT_EQ(recipeCheckedBodies(*set), (std::vector<BODY*>{box, last}));
+    deleteRecipeBodies({box, last});
 }
 
 TEST_F(Recipes, ProeKeepsEveryPieceItSeparatesInTheSet)
@@ -335,17 +335,17 @@ TEST_F(Recipes, ProeKeepsEveryPieceItSeparatesInTheSet)
     on("HealBodyPostProcessProE");
     BODY* apart = testkit::make_corner_touching_lumps(5.0);
     BODY* box = testkit::make_plane_box();
-    Ve_CocoonTagHandle set(setOf({apart, box}));
+    Ve_CocoonTagHandle set(recipeSetOf({apart, box}));
     qelx_test::EventRecorder events;
     QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
     // The piece is not healed again, but the count passes it.
-    EXPECT_EQ(repairNumbers(events), (std::vector<int>{2, 3}));
-    const std::vector<BODY*> bodies = checkedBodies(*set);
+    EXPECT_EQ(recipeRepairNumbers(events), (std::vector<int>{2, 3}));
+    const std::vector<BODY*> bodies = recipeCheckedBodies(*set);
     ASSERT_EQ(bodies.size(), 3u);
     EXPECT_EQ(bodies[0], apart);
     EXPECT_EQ(bodies[2], box);
-    EXPECT_EQ(facesOf(bodies), 18);
-    deleteAll(bodies);
+    EXPECT_EQ(recipeFaceCount(bodies), 18);
+    deleteRecipeBodies(bodies);
 }
 
 TEST_F(Recipes, TouchingShellsBecomeTwoBodiesInEachCadRecipe)
@@ -354,16 +354,16 @@ TEST_F(Recipes, TouchingShellsBecomeTwoBodiesInEachCadRecipe)
                                "HealBodyPostProcessIdeas"}) {
         qelx_test::OptionScope scope;
         scope.on(Ve_OptionDoc::keyOf(member));
-        BODY* touching = makeTouchingShells();
+        BODY* touching = makeRecipeTouchingShells();
         ASSERT_EQ(testkit::count_shells(touching), 2);
-        Ve_CocoonTagHandle set(setOf({touching}));
+        Ve_CocoonTagHandle set(recipeSetOf({touching}));
         QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
-        const std::vector<BODY*> bodies = checkedBodies(*set);
+        const std::vector<BODY*> bodies = recipeCheckedBodies(*set);
         ASSERT_EQ(bodies.size(), 2u) << member;
         EXPECT_EQ(bodies[0], touching) << member;
         EXPECT_EQ(testkit::count_shells(bodies[0]), 1) << member;
-        EXPECT_EQ(facesOf(bodies), 12) << member;
-        deleteAll(bodies);
+        EXPECT_EQ(recipeFaceCount(bodies), 12) << member;
+        deleteRecipeBodies(bodies);
     }
 }
 
@@ -375,14 +375,14 @@ TEST_F(Recipes, InventorLeavesWireBodiesOutUnlessEveryStateIsWanted)
         if (allStates)
             scope.on(Ve_OptionDoc::keyOf("TranslateAllStates"));
         BODY* solid = testkit::make_plane_box();
-        BODY* wire = makeLineWire(QELposition(0.0, 0.0, 50.0), QELposition(7.0, 0.0, 50.0));
+        BODY* wire = makeRecipeLineWire(QELposition(0.0, 0.0, 50.0), QELposition(7.0, 0.0, 50.0));
         BODY* sheet = testkit::make_plane_box();
-        Ve_CocoonTagHandle set(setOf({solid, wire, sheet}));
+        Ve_CocoonTagHandle set(recipeSetOf({solid, wire, sheet}));
         QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
         const std::vector<BODY*> expected =
             allStates ? std::vector<BODY*>{solid, wire, sheet} : std::vector<BODY*>{solid, sheet};
-        EXPECT_EQ(checkedBodies(*set), expected);
-        deleteAll({solid, wire, sheet});
+        EXPECT_EQ(recipeCheckedBodies(*set), expected);
+        deleteRecipeBodies({solid, wire, sheet});
     }
 }
 
@@ -391,25 +391,25 @@ TEST_F(Recipes, IgesWithoutHealingOnlyCountsTheBodies)
     on("HealBodyPostProcessIges");
     BODY* box = testkit::make_box_with_moved_vertex(1e-4);
     const std::string before = testkit::body_text(box);
-    Ve_CocoonTagHandle set(setOf({box, testkit::make_plane_box()}));
+    Ve_CocoonTagHandle set(recipeSetOf({box, testkit::make_plane_box()}));
     qelx_test::EventRecorder events;
     QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
-    EXPECT_EQ(repairNumbers(events), (std::vector<int>{1, 2}));
+    EXPECT_EQ(recipeRepairNumbers(events), (std::vector<int>{1, 2}));
     EXPECT_EQ(testkit::body_text(box), before);
     for (Ve_BodyTag* b : set->getBodies())
-        api_del_entity(bodyOfView(b));
+        api_del_entity(recipeBody(b));
 }
 
 TEST_F(Recipes, UgKeepsVertexBodiesWithTheirEvents)
 {
     on("HealBodyPostProcessUg");
-    BODY* point = bodyOfView(Ve_BodyProcessor::bodyFromEntity(new VERTEX(new APOINT(1.0, 2.0, 3.0))));
-    ASSERT_TRUE(viewOfBody(point)->isVertexBody());
+    BODY* point = recipeBody(Ve_BodyProcessor::bodyFromEntity(new VERTEX(new APOINT(1.0, 2.0, 3.0))));
+    ASSERT_TRUE(recipeView(point)->isVertexBody());
     BODY* box = testkit::make_plane_box();
-    Ve_CocoonTagHandle set(setOf({point, box}));
+    Ve_CocoonTagHandle set(recipeSetOf({point, box}));
     qelx_test::EventRecorder events;
     QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
-    EXPECT_EQ(repairNumbers(events), (std::vector<int>{1, 2}));
-    EXPECT_EQ(checkedBodies(*set), (std::vector<BODY*>{point, box}));
-    deleteAll({point, box});
+    EXPECT_EQ(recipeRepairNumbers(events), (std::vector<int>{1, 2}));
+    EXPECT_EQ(recipeCheckedBodies(*set), (std::vector<BODY*>{point, box}));
+    deleteRecipeBodies({point, box});
 }

@@ -23,7 +23,7 @@ void dropMadeAfterCad(QELXDynamicArray<Ve_BodyTag*>& list, int count)
 
 // The body's further connected pieces, in the kernel's order; none when the
 // separation fails (the body stays whole).
-QELXDynamicArray<Ve_BodyTag*> separatedPieces(Ve_BodyTag* body)
+QELXDynamicArray<Ve_BodyTag*> recipeSeparatedPieces(Ve_BodyTag* body)
 {
     QELXDynamicArray<Ve_BodyTag*> pieces;
     int count = 0;
@@ -36,7 +36,7 @@ QELXDynamicArray<Ve_BodyTag*> separatedPieces(Ve_BodyTag* body)
     return pieces;
 }
 
-void minimise(Ve_BodyTag* body)
+void minimiseRecipeBody(Ve_BodyTag* body)
 {
     if (!body)
         return;
@@ -74,7 +74,7 @@ void QELXVeRepairUtils::separationWalk(Ve_CocoonTag* set, bool v4)
             if (!healed)
                 dropMadeAfterCad(walk, before);
             if (!body->isVertexBody()) {
-                const QELXDynamicArray<Ve_BodyTag*> pieces = separatedPieces(body);
+                const QELXDynamicArray<Ve_BodyTag*> pieces = recipeSeparatedPieces(body);
                 for (Ve_BodyTag* piece : pieces) {
                     walk.InsertAt(++p, piece);
                     ++n;
@@ -138,9 +138,9 @@ void QELXVeRepairUtils::postProcessRepairV5(Ve_CocoonTag* set)
     QELXDynamicArray<Ve_BodyTag*> all;
     for (int i = 0; i < bodies.Count(); ++i) {
         Ve_BodyTag* body = bodies[i];
-        minimise(body);
+        minimiseRecipeBody(body);
         velmCall([&] { postProcessRepairV5(body); });
-        minimise(body);
+        minimiseRecipeBody(body);
         all.Add(body);
         repairEvent(i + 1);
     }

@@ -126,7 +126,7 @@ using namespace ve_recipes;
 
 namespace {
 
-bool isOn(Gk_Option* option) { return Ve_OptionDoc::isOn(option); }
+bool recipeSwitchOn(Gk_Option* option) { return Ve_OptionDoc::isOn(option); }
 
 // The retired variable is only warned about: "1", "true" and "TRUE" count as set.
 void warnOfRetiredVariable()
@@ -158,7 +158,7 @@ void QELXVeRepairUtils::postProcessHeal(Ve_CocoonTag* set)
         {O::HealBodyPostProcessIdeas, &postProcessRepairIdeas}, {O::HealBodyPostProcessInventor, &postProcessRepairInventor},
     };
     for (const auto& r : recipes)
-        if (isOn(r.option)) {
+        if (recipeSwitchOn(r.option)) {
             r.recipe(set);
             return;
         }
@@ -183,7 +183,7 @@ void QELXVeRepairUtils::postProcessRepairPs(Ve_CocoonTag* set)
 
 void QELXVeRepairUtils::postProcessRepairPs(Ve_BodyTag* body)
 {
-    if (!isOn(Ve_OptionDoc::HealBody))
+    if (!recipeSwitchOn(Ve_OptionDoc::HealBody))
         return;
     velmCall([&] { removeFacesWithoutSurface(body, false); });
     body->doStandardRepair();
@@ -200,7 +200,7 @@ void QELXVeRepairUtils::postProcessRepairPs(Ve_BodyTag* body)
 
 void QELXVeRepairUtils::postProcessRepairInventor(Ve_CocoonTag* set)
 {
-    if (!isOn(Ve_OptionDoc::TranslateAllStates)) {
+    if (!recipeSwitchOn(Ve_OptionDoc::TranslateAllStates)) {
         // Bodies with a wire leave the set; the model keeps them.
         QELXDynamicArray<Ve_BodyTag*> kept;
         for (Ve_BodyTag* b : set->getBodies())

@@ -26,7 +26,7 @@ using namespace ve_recipes;
 
 namespace {
 
-constexpr const char* kSurfaceCheck = "SplineSurfaceCheck";
+constexpr const char* kRecipeSurfaceCheck = "SplineSurfaceCheck";
 
 // The first status a guarded check of the surface reports for the wanted
 // statuses, between its task events: -1 when it finds none, -2 when the
@@ -34,7 +34,7 @@ constexpr const char* kSurfaceCheck = "SplineSurfaceCheck";
 int firstSurfaceStatus(const surface& equation, std::initializer_list<int> statuses)
 {
     int first = -1;
-    ve_heal::inTask(kSurfaceCheck, kSurfaceCheck, kSurfaceCheck, [&] {
+    ve_heal::inTask(kRecipeSurfaceCheck, kRecipeSurfaceCheck, kRecipeSurfaceCheck, [&] {
         const int failed = velmGuard([&] {
             check_status_list* wanted = nullptr;
             for (int s : statuses)
@@ -86,8 +86,8 @@ void dropMadeAfterSources(QELXDynamicArray<Ve_BodyTag*>& list, int count)
         list.RemoveAt(list.Count() - 1);
 }
 
-bool liveFace(Ve_FaceTag* face) { return ve_repair::alive(reinterpret_cast<ENTITY*>(face)); }
-FACE* kernelFace(Ve_FaceTag* face) { return reinterpret_cast<FACE*>(face); }
+bool liveRecipeFace(Ve_FaceTag* face) { return ve_repair::alive(reinterpret_cast<ENTITY*>(face)); }
+FACE* recipeKernelFace(Ve_FaceTag* face) { return reinterpret_cast<FACE*>(face); }
 
 } // namespace
 
@@ -304,8 +304,8 @@ void QELXVeRepairUtils::postProcessRepairIges(Ve_CocoonTag* set)
                 else
                     classifyAndRepairLoops(body);
                 for (Ve_FaceTag* view : body->getFaces()) {
-                    FACE* face = kernelFace(view);
-                    if (!liveFace(view) || !face->geometry() || !face->geometry()->has_equation())
+                    FACE* face = recipeKernelFace(view);
+                    if (!liveRecipeFace(view) || !face->geometry() || !face->geometry()->has_equation())
                         continue;
                     const surface& equation = face->geometry()->equation();
                     if (equation.periodic_u() || equation.periodic_v())
@@ -323,12 +323,12 @@ void QELXVeRepairUtils::postProcessRepairIges(Ve_CocoonTag* set)
             util.fixCurveCntrlPntCoincidence();
             util.fixSurfCntrlPntCoincidence();
             for (Ve_FaceTag* face : body->getFaces())
-                if (liveFace(face) && face->getLoops().Count() == 1)
-                    util.correctLoopSense(kernelFace(face));
+                if (liveRecipeFace(face) && face->getLoops().Count() == 1)
+                    util.correctLoopSense(recipeKernelFace(face));
             if (oneFace && !Ve_OptionDoc::isOn(Ve_OptionDoc::AcceptBadData)) {
                 for (Ve_FaceTag* face : body->getFaces())
-                    if (liveFace(face))
-                        cleaner.removeBadUVFace(kernelFace(face));
+                    if (liveRecipeFace(face))
+                        cleaner.removeBadUVFace(recipeKernelFace(face));
                 if (hasNoFace(body)) {
                     loseBody(body);
                     lost = true;

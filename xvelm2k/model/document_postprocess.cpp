@@ -24,7 +24,7 @@ bool healingDeferred(const QELXVelmDocument* base)
 }
 
 // Every assembly of the document and below it, once each.
-QELXDynamicArray<Ve_AssemblyTag*> allAssemblies(const QELXDynamicArray<Ve_AssemblyTag*>& roots)
+QELXDynamicArray<Ve_AssemblyTag*> postProcessAssemblies(const QELXDynamicArray<Ve_AssemblyTag*>& roots)
 {
     QELXDynamicArray<Ve_AssemblyTag*> all;
     for (Ve_AssemblyTag* root : roots)
@@ -34,15 +34,15 @@ QELXDynamicArray<Ve_AssemblyTag*> allAssemblies(const QELXDynamicArray<Ve_Assemb
 }
 
 // A part and the assembly that holds it, taken before healing.
-struct Placement {
+struct HealedPlacement {
     VE_ASSEMBLY* assembly;
     VE_PART* part;
     Ve_BodyTag* body;
 };
 
-QELXDynamicArray<Placement> placementsOf(const QELXDynamicArray<Ve_AssemblyTag*>& assemblies)
+QELXDynamicArray<HealedPlacement> healedPlacementsOf(const QELXDynamicArray<Ve_AssemblyTag*>& assemblies)
 {
-    QELXDynamicArray<Placement> out;
+    QELXDynamicArray<HealedPlacement> out;
     for (Ve_AssemblyTag* assembly : assemblies)
         for (int i = 0, n = assembly->getNumberOfPlacements(); i < n; ++i)
             if (Ve_PartTag* part = assembly->getPlacement(i))
@@ -53,7 +53,7 @@ QELXDynamicArray<Placement> placementsOf(const QELXDynamicArray<Ve_AssemblyTag*>
 // The part now places the first body its body became; further bodies get
 // parts of their own with the same placement. A body that became nothing
 // leaves its part without a body rather than pointing at a deleted one.
-void writeBack(const Placement& placement, const QELXHashMap<Ve_BodyTag*, QELXDynamicArray<Ve_BodyTag*>>& became)
+void writeBackPlacement(const HealedPlacement& placement, const QELXHashMap<Ve_BodyTag*, QELXDynamicArray<Ve_BodyTag*>>& became)
 {
     QELXDynamicArray<Ve_BodyTag*> result;
     if (!placement.body || !became.Get(placement.body, result) ||
@@ -98,11 +98,11 @@ QELIResult Ve_DocumentTag::PostProcess()
     QELXStartConversionStageEvent stage("ToVelmRepair", m_solids.Count(), 0.4, true);
     QELXEventBus::Fire(stage);
     if (Ve_OptionDoc::isOn(Ve_OptionDoc::HealBody) && !healingDeferred(m_baseDoc)) {
-        const QELXDynamicArray<Ve_AssemblyTag*> assemblies = allAssemblies(m_assemblies);
+        const QELXDynamicArray<Ve_AssemblyTag*> assemblies = postProcessAssemblies(m_assemblies);
         QELXDynamicArray<Ve_BodyTag*> placed;
         for (Ve_AssemblyTag* assembly : assemblies)
             assembly->fetchReferredBodies(placed);
-        const QELXDynamicArray<Placement> placements = placementsOf(assemblies);
+        const QELXDynamicArray<HealedPlacement> placements = healedPlacementsOf(assemblies);
         QELXHashList<Ve_BodyTag*> isPlaced;
         for (Ve_BodyTag* b : placed)
             isPlaced.Add(b);
@@ -130,8 +130,8 @@ QELIResult Ve_DocumentTag::PostProcess()
                 solids.Append(result);
         }
         m_solids = solids;
-        for (const Placement& placement : placements)
-            writeBack(placement, became);
+        for (const HealedPlacement& placement : placements)
+            writeBackPlacement(placement, became);
     }
     stage.SetFinished();
     QELXEventBus::Fire(stage);
