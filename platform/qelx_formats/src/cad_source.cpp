@@ -1,0 +1,724 @@
+// STEP, IGES and BREP files read into the in-memory source model. Every
+// surface goes out in its canonical frame (framework parameters are the
+// canonical ones), so where the file's (u, v) are crossed or scaled against
+// it the face domains and pcurves are carried through the same affine map.
+// Degenerate edges (poles, apexes) are left out: the face reaches the point.
+#include "qelx_formats/cad_file.hxx"
+
+#include <BRepLib.hxx>
+#include <BRepTools.hxx>
+#include <BRepTools_WireExplorer.hxx>
+#include <BRep_Builder.hxx>
+#include <BRep_Tool.hxx>
+#include <Geom2dConvert.hxx>
+#include <Geom2dConvert_ApproxCurve.hxx>
+#include <Geom2d_BSplineCurve.hxx>
+#include <Geom2d_BezierCurve.hxx>
+#include <Geom2d_Line.hxx>
+#include <Geom2d_TrimmedCurve.hxx>
+#include <GeomConvert.hxx>
+#include <GeomConvert_ApproxCurve.hxx>
+#include <GeomConvert_ApproxSurface.hxx>
+#include <Geom_BSplineCurve.hxx>
+#include <Geom_BSplineSurface.hxx>
+#include <Geom_BezierCurve.hxx>
+#include <Geom_BezierSurface.hxx>
+#include <Geom_Circle.hxx>
+#include <Geom_ConicalSurface.hxx>
+#include <Geom_CylindricalSurface.hxx>
+#include <Geom_Ellipse.hxx>
+#include <Geom_Line.hxx>
+#include <Geom_OffsetSurface.hxx>
+#include <Geom_Plane.hxx>
+#include <Geom_RectangularTrimmedSurface.hxx>
+#include <Geom_SphericalSurface.hxx>
+#include <Geom_SurfaceOfLinearExtrusion.hxx>
+#include <Geom_SurfaceOfRevolution.hxx>
+#include <Geom_ToroidalSurface.hxx>
+#include <Geom_TrimmedCurve.hxx>
+#include <IGESControl_Reader.hxx>
+#include <STEPControl_Reader.hxx>
+#include <Standard_Failure.hxx>
+#include <TopExp.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
+#include <TopoDS.hxx>
+#include <TopoDS_Iterator.hxx>
+#include <TColStd_Array1OfReal.hxx>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <new>
+
+namespace qelx_formats {
+
+std::optional<CadFormat> cadFormatOf(const std::string& path)
+{
+    const auto dot = path.find_last_of('.');
+    const auto slash = path.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return std::nullopt;
+    std::string ext = path.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (ext == "step" || ext == "stp")
+        return CadFormat::Step;
+    if (ext == "iges" || ext == "igs")
+        return CadFormat::Iges;
+    if (ext == "brep")
+        return CadFormat::Brep;
+    return std::nullopt;
+}
+
+const char* cadSourceType(CadFormat format)
+{
+    switch (format) {
+    case CadFormat::Step: return "XStep";
+    case CadFormat::Iges: return "XIges";
+    case CadFormat::Brep: return "XBrep";
+    }
+    return "XBrep";
+}
+
+namespace {
+
+using qelx_test::TestModel;
+using qelx_test::TestNurbs;
+using qelx_test::Vec3;
+
+// Canonical (s, t) = M (u, v) + b of the file's (u, v).
+struct ParamMap {
+    double m[2][2] = {{1.0, 0.0}, {0.0, 1.0}};
+    double b[2] = {0.0, 0.0};
+    gp_Pnt2d apply(const gp_Pnt2d& p) const
+    {
+        return {m[0][0] * p.X() + m[0][1] * p.Y() + b[0], m[1][0] * p.X() + m[1][1] * p.Y() + b[1]};
+    }
+    static ParamMap crossed(double su, double sb, double tu, double tb)
+    {
+        // s = su * v + sb, t = tu * u + tb.
+        ParamMap p;
+        p.m[0][0] = 0.0;
+        p.m[0][1] = su;
+        p.m[1][0] = tu;
+        p.m[1][1] = 0.0;
+        p.b[0] = sb;
+        p.b[1] = tb;
+        return p;
+    }
+};
+
+Vec3 vecOf(const gp_XYZ& p) { return {p.X(), p.Y(), p.Z()}; }
+
+// The B-spline layout of one of the file's splines (a periodic one opened at
+// its own knots, which keeps every point and parameter); `put` appends a
+// control point's coordinates.
+template <class Spline, class Put>
+TestNurbs nurbsOf(Handle(Spline) c, Put put)
+{
+    if (c->IsPeriodic()) {
+        c = Handle(Spline)::DownCast(c->Copy());
+        c->SetNotPeriodic();
+    }
+    TestNurbs n;
+    n.degree = c->Degree();
+    n.count = c->NbPoles();
+    for (int i = 1; i <= n.count; ++i)
+        put(c->Pole(i), n.ctrl);
+    if (c->IsRational())
+        for (int i = 1; i <= n.count; ++i)
+            n.weights.push_back(c->Weight(i));
+    for (int i = 1; i <= c->NbKnots(); ++i) {
+        n.knots.push_back(c->Knot(i));
+        n.mults.push_back(c->Multiplicity(i));
+    }
+    n.form = c->IsClosed() ? 1 : 0;
+    return n;
+}
+
+TestNurbs nurbsOf3(const Handle(Geom_BSplineCurve)& c)
+{
+    return nurbsOf(c, [](const gp_Pnt& p, std::vector<double>& out) { out.insert(out.end(), {p.X(), p.Y(), p.Z()}); });
+}
+
+// An affine map of the control points maps the whole curve, weights kept.
+TestNurbs nurbsOf2(const Handle(Geom2d_BSplineCurve)& c, const ParamMap& map)
+{
+    return nurbsOf(c, [&map](const gp_Pnt2d& p, std::vector<double>& out) {
+        const gp_Pnt2d q = map.apply(p);
+        out.insert(out.end(), {q.X(), q.Y()});
+    });
+}
+
+// How far a spline strays from the curve it stands for, at the same
+// parameters (zero for an exact form that keeps the parameter).
+template <class Curve, class Spline>
+double parameterGap(const Curve& curve, const Spline& spline, double f, double l)
+{
+    double gap = 0.0;
+    for (int i = 0; i <= 16; ++i) {
+        const double t = f + (l - f) * i / 16.0;
+        gap = std::max(gap, curve->Value(t).Distance(spline->Value(t)));
+    }
+    return gap;
+}
+
+constexpr double ApproxTolerance = 1e-9;
+
+// A trimmed periodic curve starts within its first period; the edge may run
+// a period further on. Shifting the knots by whole periods keeps the points.
+template <class Spline>
+Handle(Spline) shiftedTo(Handle(Spline) spline, double f)
+{
+    const double shift = f - spline->FirstParameter();
+    if (std::abs(shift) <= 1e-12 * std::max(1.0, std::abs(f)))
+        return spline;
+    TColStd_Array1OfReal knots(1, spline->NbKnots());
+    for (int i = 1; i <= spline->NbKnots(); ++i)
+        knots(i) = spline->Knot(i) + shift;
+    spline->SetKnots(knots);
+    return spline;
+}
+
+// A curve as a spline over [f, l] at the curve's own parameter: the exact
+// form when the conversion keeps the parameter, else a close fit.
+template <class Spline, class Trimmed, class Approx, class Curve, class Convert>
+Handle(Spline) splineOf(const Handle(Curve)& curve, double f, double l, Convert convert)
+{
+    Handle(Curve) trimmed = new Trimmed(curve, f, l);
+    Handle(Spline) exact;
+    try {
+        exact = convert(trimmed);
+    } catch (const Standard_Failure&) {
+    }
+    const double scale = std::max(1.0, curve->Value(f).Distance(curve->Value(l)));
+    if (!exact.IsNull() && std::abs(exact->FirstParameter() - f) < 1e-12 * scale &&
+        parameterGap(curve, exact, f, l) < 1e-12 * scale)
+        return exact;
+    Approx fit(trimmed, ApproxTolerance, GeomAbs_C2, 200, 14);
+    if (!fit.HasResult())
+        throw Standard_Failure("a curve could not be converted to a spline");
+    return shiftedTo(fit.Curve(), f);
+}
+
+Handle(Geom_BSplineCurve) splineOf3(const Handle(Geom_Curve)& curve, double f, double l)
+{
+    return splineOf<Geom_BSplineCurve, Geom_TrimmedCurve, GeomConvert_ApproxCurve>(
+        curve, f, l, [](const Handle(Geom_Curve)& c) { return GeomConvert::CurveToBSplineCurve(c); });
+}
+
+Handle(Geom2d_BSplineCurve) splineOf2(const Handle(Geom2d_Curve)& curve, double f, double l)
+{
+    return splineOf<Geom2d_BSplineCurve, Geom2d_TrimmedCurve, Geom2dConvert_ApproxCurve>(
+        curve, f, l, [](const Handle(Geom2d_Curve)& c) { return Geom2dConvert::CurveToBSplineCurve(c); });
+}
+
+class ShapeReader {
+public:
+    explicit ShapeReader(TestModel& model) : m_model(model) {}
+    void read(const TopoDS_Shape& shape);
+
+private:
+    int curveOf(Handle(Geom_Curve) curve, double f, double l);
+    int surfaceOf(Handle(Geom_Surface) surface, double u0, double u1, double v0, double v1, ParamMap& map);
+    int pcurveOf(Handle(Geom2d_Curve) curve, double f, double l, const ParamMap& map);
+    int vertexOf(const TopoDS_Vertex& vertex);
+    int edgeOf(const TopoDS_Edge& edge);
+    void addFace(const TopoDS_Face& face, int shell);
+    void addShell(const TopoDS_Shell& shell, int shellIndex);
+
+    TestModel& m_model;
+    TopTools_IndexedMapOfShape m_vertexMap, m_edgeMap;
+    std::vector<int> m_vertexIndex, m_edgeIndex;
+};
+
+int ShapeReader::curveOf(Handle(Geom_Curve) curve, double f, double l)
+{
+    while (auto trimmed = Handle(Geom_TrimmedCurve)::DownCast(curve))
+        curve = trimmed->BasisCurve();
+    qelx_test::TestCurve c;
+    c.domain[0] = f;
+    c.domain[1] = l;
+    if (auto line = Handle(Geom_Line)::DownCast(curve)) {
+        c.type = qelx_test::CurvLine;
+        c.p = vecOf(line->Position().Location().XYZ());
+        c.d1 = vecOf(line->Position().Direction().XYZ());
+    } else if (auto conic = Handle(Geom_Conic)::DownCast(curve);
+               !conic.IsNull() && (curve->IsKind(STANDARD_TYPE(Geom_Circle)) || curve->IsKind(STANDARD_TYPE(Geom_Ellipse)))) {
+        // Both turn from XDirection towards YDirection: normal = X x Y.
+        const gp_Ax2 frame = conic->Position();
+        c.type = qelx_test::CurvEllipse;
+        c.p = vecOf(frame.Location().XYZ());
+        c.d1 = vecOf(frame.XDirection().XYZ());
+        c.d2 = vecOf(frame.XDirection().XYZ().Crossed(frame.YDirection().XYZ()));
+        if (auto circle = Handle(Geom_Circle)::DownCast(curve)) {
+            c.major = c.minor = circle->Radius();
+        } else {
+            auto ellipse = Handle(Geom_Ellipse)::DownCast(curve);
+            c.major = ellipse->MajorRadius();
+            c.minor = ellipse->MinorRadius();
+        }
+    } else {
+        Handle(Geom_BSplineCurve) spline = Handle(Geom_BSplineCurve)::DownCast(curve);
+        if (spline.IsNull()) {
+            if (auto bezier = Handle(Geom_BezierCurve)::DownCast(curve))
+                spline = GeomConvert::CurveToBSplineCurve(bezier);
+            else
+                spline = splineOf3(curve, f, l);
+        }
+        c.type = qelx_test::CurvNurbs;
+        c.nurbs = nurbsOf3(spline);
+    }
+    m_model.curves.push_back(std::move(c));
+    return static_cast<int>(m_model.curves.size()) - 1;
+}
+
+int ShapeReader::pcurveOf(Handle(Geom2d_Curve) curve, double f, double l, const ParamMap& map)
+{
+    while (auto trimmed = Handle(Geom2d_TrimmedCurve)::DownCast(curve))
+        curve = trimmed->BasisCurve();
+    Handle(Geom2d_BSplineCurve) spline = Handle(Geom2d_BSplineCurve)::DownCast(curve);
+    TestNurbs n;
+    if (auto line = Handle(Geom2d_Line)::DownCast(curve)) {
+        const gp_Pnt2d a = map.apply(line->Value(f)), b = map.apply(line->Value(l));
+        n.degree = 1;
+        n.count = 2;
+        n.ctrl = {a.X(), a.Y(), b.X(), b.Y()};
+        n.knots = {f, l};
+        n.mults = {2, 2};
+    } else {
+        if (spline.IsNull()) {
+            if (auto bezier = Handle(Geom2d_BezierCurve)::DownCast(curve))
+                spline = Geom2dConvert::CurveToBSplineCurve(bezier);
+            else
+                spline = splineOf2(curve, f, l);
+        }
+        n = nurbsOf2(spline, map);
+    }
+    return m_model.addPCurve(std::move(n));
+}
+
+// The surface record and the map from the file's (u, v) to its canonical
+// (s, t). Derivations use e = (X x Y).Z of the file's frame (-1 when the
+// frame is left-handed).
+int ShapeReader::surfaceOf(Handle(Geom_Surface) surface, double u0, double u1, double v0, double v1, ParamMap& map)
+{
+    while (auto trimmed = Handle(Geom_RectangularTrimmedSurface)::DownCast(surface))
+        surface = trimmed->BasisSurface();
+    qelx_test::TestSurface s;
+    map = ParamMap{};
+    auto frameOf = [](const gp_Ax3& a, gp_XYZ& x, gp_XYZ& y, gp_XYZ& z) {
+        x = a.XDirection().XYZ();
+        y = a.YDirection().XYZ();
+        z = a.Direction().XYZ();
+        return x.Crossed(y).Dot(z) > 0.0 ? 1.0 : -1.0;
+    };
+    gp_XYZ X, Y, Z;
+    if (auto plane = Handle(Geom_Plane)::DownCast(surface)) {
+        // o + u X + v Y: the canonical plane on uVector X and normal X x Y.
+        frameOf(plane->Position(), X, Y, Z);
+        s.type = qelx_test::SurfPlane;
+        s.p = vecOf(plane->Position().Location().XYZ());
+        s.d1 = vecOf(X);
+        s.d2 = vecOf(X.Crossed(Y));
+        s.bounded = false;
+    } else if (auto cylinder = Handle(Geom_CylindricalSurface)::DownCast(surface);
+               !cylinder.IsNull() || surface->IsKind(STANDARD_TYPE(Geom_ConicalSurface))) {
+        // File: (R + v sinA)(X cos u + Y sin u) + v cosA Z. Canonical about Z
+        // from X: t = e u, s = -(v - v0)/a with a the radius at v0.
+        auto cone = Handle(Geom_ConicalSurface)::DownCast(surface);
+        const gp_Ax3 frame = cylinder.IsNull() ? cone->Position() : cylinder->Position();
+        const double e = frameOf(frame, X, Y, Z);
+        const double R = cylinder.IsNull() ? cone->RefRadius() : cylinder->Radius();
+        const double A = cylinder.IsNull() ? cone->SemiAngle() : 0.0;
+        // A cone given at its apex gets its reference circle where the radius is 1.
+        const double vRef = std::abs(R) > 1e-9 || A == 0.0 ? 0.0 : (1.0 - R) / std::sin(A);
+        const double a = R + vRef * std::sin(A);
+        s.type = A == 0.0 ? qelx_test::SurfCylinder : qelx_test::SurfCone;
+        s.p = vecOf(frame.Location().XYZ() + Z * (vRef * std::cos(A)));
+        s.d1 = vecOf(X);
+        s.d2 = vecOf(Z);
+        s.a = a;
+        s.b = std::abs(A);
+        s.c = -std::sin(A);
+        s.bounded = false;
+        map = ParamMap::crossed(-1.0 / a, vRef / a, e, 0.0);
+    } else if (auto sphere = Handle(Geom_SphericalSurface)::DownCast(surface)) {
+        // File: cos v (X cos u + Y sin u) + sin v Z; canonical dir1 X, pole Z
+        // turns towards X x Z = -e Y: s = v, t = -e u.
+        const double e = frameOf(sphere->Position(), X, Y, Z);
+        s.type = qelx_test::SurfSphere;
+        s.p = vecOf(sphere->Position().Location().XYZ());
+        s.d1 = vecOf(X);
+        s.d2 = vecOf(Z);
+        s.a = sphere->Radius();
+        s.uSpan[0] = -M_PI / 2;
+        s.uSpan[1] = M_PI / 2;
+        s.vSpan[0] = e > 0 ? -2.0 * M_PI : 0.0;
+        s.vSpan[1] = e > 0 ? 0.0 : 2.0 * M_PI;
+        map = ParamMap::crossed(1.0, 0.0, -e, 0.0);
+    } else if (auto torus = Handle(Geom_ToroidalSurface)::DownCast(surface)) {
+        // As the sphere: s = v round the tube, t = -e u about Z.
+        const double e = frameOf(torus->Position(), X, Y, Z);
+        s.type = qelx_test::SurfTorus;
+        s.p = vecOf(torus->Position().Location().XYZ());
+        s.d1 = vecOf(X);
+        s.d2 = vecOf(Z);
+        s.a = torus->MajorRadius();
+        s.b = torus->MinorRadius();
+        s.toroidalType = s.a > s.b ? 1 : 2;
+        s.uSpan[0] = -M_PI;
+        s.uSpan[1] = M_PI;
+        s.vSpan[0] = e > 0 ? -2.0 * M_PI : 0.0;
+        s.vSpan[1] = e > 0 ? 0.0 : 2.0 * M_PI;
+        map = ParamMap::crossed(1.0, 0.0, -e, 0.0);
+    } else if (auto offset = Handle(Geom_OffsetSurface)::DownCast(surface)) {
+        // The offset shares its base's canonical parameters.
+        s.type = qelx_test::SurfOffset;
+        s.ref = surfaceOf(offset->BasisSurface(), u0, u1, v0, v1, map);
+        s.a = offset->Offset();
+        const qelx_test::TestSurface& base = m_model.surfaces[static_cast<std::size_t>(s.ref)];
+        std::copy(base.uSpan, base.uSpan + 2, s.uSpan);
+        std::copy(base.vSpan, base.vSpan + 2, s.vSpan);
+        s.bounded = base.bounded;
+    } else if (auto revolved = Handle(Geom_SurfaceOfRevolution)::DownCast(surface)) {
+        // File: the profile at v turned by u about the axis: s = v, t = u.
+        s.type = qelx_test::SurfRevolved;
+        s.ref = curveOf(revolved->BasisCurve(), v0, v1);
+        s.p = vecOf(revolved->Axis().Location().XYZ());
+        s.d1 = vecOf(revolved->Axis().Direction().XYZ());
+        s.uSpan[0] = v0;
+        s.uSpan[1] = v1;
+        s.vSpan[0] = 0.0;
+        s.vSpan[1] = 2.0 * M_PI;
+        map = ParamMap::crossed(1.0, 0.0, 1.0, 0.0);
+    } else if (auto extruded = Handle(Geom_SurfaceOfLinearExtrusion)::DownCast(surface)) {
+        s.type = qelx_test::SurfExtruded;
+        s.ref = curveOf(extruded->BasisCurve(), u0, u1);
+        s.d1 = vecOf(extruded->Direction().XYZ());
+        s.bounded = false;
+    } else {
+        Handle(Geom_BSplineSurface) spline = Handle(Geom_BSplineSurface)::DownCast(surface);
+        if (spline.IsNull()) {
+            if (auto bezier = Handle(Geom_BezierSurface)::DownCast(surface))
+                spline = GeomConvert::SurfaceToBSplineSurface(bezier);
+            else {
+                Handle(Geom_Surface) box = new Geom_RectangularTrimmedSurface(surface, u0, u1, v0, v1);
+                GeomConvert_ApproxSurface fit(box, ApproxTolerance, GeomAbs_C2, GeomAbs_C2, 14, 14, 200, 0);
+                if (!fit.HasResult())
+                    throw Standard_Failure("a surface could not be converted to a spline");
+                spline = fit.Surface();
+            }
+        } else if (spline->IsUPeriodic() || spline->IsVPeriodic()) {
+            spline = Handle(Geom_BSplineSurface)::DownCast(spline->Copy());
+            if (spline->IsUPeriodic())
+                spline->SetUNotPeriodic();
+            if (spline->IsVPeriodic())
+                spline->SetVNotPeriodic();
+        }
+        std::vector<double> ctrl, weights, uKnots, vKnots;
+        std::vector<int> uMults, vMults;
+        for (int i = 1; i <= spline->NbUPoles(); ++i)
+            for (int j = 1; j <= spline->NbVPoles(); ++j) {
+                const gp_Pnt p = spline->Pole(i, j);
+                ctrl.insert(ctrl.end(), {p.X(), p.Y(), p.Z()});
+                if (spline->IsURational() || spline->IsVRational())
+                    weights.push_back(spline->Weight(i, j));
+            }
+        for (int i = 1; i <= spline->NbUKnots(); ++i) {
+            uKnots.push_back(spline->UKnot(i));
+            uMults.push_back(spline->UMultiplicity(i));
+        }
+        for (int j = 1; j <= spline->NbVKnots(); ++j) {
+            vKnots.push_back(spline->VKnot(j));
+            vMults.push_back(spline->VMultiplicity(j));
+        }
+        const int index = m_model.addNurbsSurface(spline->UDegree(), spline->VDegree(), spline->NbUPoles(),
+                                                  spline->NbVPoles(), std::move(ctrl), std::move(uKnots),
+                                                  std::move(uMults), std::move(vKnots), std::move(vMults),
+                                                  std::move(weights));
+        m_model.surfaces[static_cast<std::size_t>(index)].uClosure = spline->IsUClosed() ? 1 : 0;
+        m_model.surfaces[static_cast<std::size_t>(index)].vClosure = spline->IsVClosed() ? 1 : 0;
+        s = m_model.surfaces[static_cast<std::size_t>(index)];
+        m_model.surfaces.pop_back();
+    }
+    m_model.surfaces.push_back(std::move(s));
+    const int index = static_cast<int>(m_model.surfaces.size()) - 1;
+    // The file's normal (dS/du x dS/dv) is the one the face's orientation
+    // refers to: compare it with the canonical frame's where it is clearest.
+    double best = 0.0, dot = 1.0;
+    for (int i = 1; i <= 3; ++i)
+        for (int j = 1; j <= 3; ++j) {
+            const double u = u0 + (u1 - u0) * i / 4.0, v = v0 + (v1 - v0) * j / 4.0;
+            gp_Pnt p;
+            gp_Vec du, dv;
+            surface->D1(u, v, p, du, dv);
+            const gp_Vec n = du.Crossed(dv);
+            if (n.Magnitude() <= best)
+                continue;
+            const gp_Pnt2d st = map.apply(gp_Pnt2d(u, v));
+            const QELXPoint3D c = m_model.surfaceNormal(index, st.X(), st.Y());
+            best = n.Magnitude();
+            dot = n.X() * c[0] + n.Y() * c[1] + n.Z() * c[2];
+        }
+    m_model.surfaces[static_cast<std::size_t>(index)].flag = dot >= 0.0;
+    return index;
+}
+
+int ShapeReader::vertexOf(const TopoDS_Vertex& vertex)
+{
+    if (vertex.IsNull())
+        return -1;
+    const int key = m_vertexMap.Add(vertex);
+    if (static_cast<int>(m_vertexIndex.size()) < key)
+        m_vertexIndex.push_back(m_model.addVertex(vecOf(BRep_Tool::Pnt(vertex).XYZ())));
+    return m_vertexIndex[static_cast<std::size_t>(key - 1)];
+}
+
+int ShapeReader::edgeOf(const TopoDS_Edge& edge)
+{
+    const int key = m_edgeMap.Add(edge);
+    if (static_cast<int>(m_edgeIndex.size()) >= key)
+        return m_edgeIndex[static_cast<std::size_t>(key - 1)];
+    // The edge's own parameter is its curve's, from its first vertex.
+    const TopoDS_Edge forward = TopoDS::Edge(edge.Oriented(TopAbs_FORWARD));
+    TopoDS_Vertex first, last;
+    TopExp::Vertices(forward, first, last);
+    double f = 0.0, l = 0.0;
+    const Handle(Geom_Curve) curve = BRep_Tool::Curve(forward, f, l);
+    if (curve.IsNull())
+        BRep_Tool::Range(forward, f, l);
+    const int curveIndex = curve.IsNull() ? -1 : curveOf(curve, f, l);
+    const int start = vertexOf(first), end = vertexOf(last);
+    m_edgeIndex.push_back(m_model.addEdge(curveIndex, start, end, f, l));
+    return m_edgeIndex.back();
+}
+
+void ShapeReader::addFace(const TopoDS_Face& face, int shell)
+{
+    const TopoDS_Face forward = TopoDS::Face(face.Oriented(TopAbs_FORWARD));
+    double u0 = 0.0, u1 = 1.0, v0 = 0.0, v1 = 1.0;
+    BRepTools::UVBounds(forward, u0, u1, v0, v1);
+    ParamMap map;
+    const int surface = surfaceOf(BRep_Tool::Surface(forward), u0, u1, v0, v1, map);
+    const bool sense = face.Orientation() != TopAbs_REVERSED;
+    const int index = m_model.addFace(shell, surface, sense);
+    qelx_test::TestFace& out = m_model.faces[static_cast<std::size_t>(index)];
+    const gp_Pnt2d corners[4] = {map.apply({u0, v0}), map.apply({u1, v0}), map.apply({u0, v1}), map.apply({u1, v1})};
+    out.uDomain[0] = out.vDomain[0] = HUGE_VAL;
+    out.uDomain[1] = out.vDomain[1] = -HUGE_VAL;
+    for (const gp_Pnt2d& c : corners) {
+        out.uDomain[0] = std::min(out.uDomain[0], c.X());
+        out.uDomain[1] = std::max(out.uDomain[1], c.X());
+        out.vDomain[0] = std::min(out.vDomain[0], c.Y());
+        out.vDomain[1] = std::max(out.vDomain[1], c.Y());
+    }
+    const TopoDS_Wire outer = BRepTools::OuterWire(forward);
+    // Outer loop first, as the framework expects.
+    std::vector<TopoDS_Wire> wires;
+    for (TopoDS_Iterator it(forward); it.More(); it.Next())
+        if (it.Value().ShapeType() == TopAbs_WIRE)
+            (it.Value().IsSame(outer) ? wires.insert(wires.begin(), TopoDS::Wire(it.Value()))
+                                      : wires.insert(wires.end(), TopoDS::Wire(it.Value())));
+    for (const TopoDS_Wire& wire : wires) {
+        // In the forward face, loops run with the material on their left
+        // about the surface's normal; a reversed face walks them backwards.
+        std::vector<TopoDS_Edge> ordered;
+        int stored = 0;
+        for (TopExp_Explorer e(wire, TopAbs_EDGE); e.More(); e.Next())
+            ++stored;
+        for (BRepTools_WireExplorer w(wire, forward); w.More(); w.Next())
+            ordered.push_back(w.Current());
+        if (static_cast<int>(ordered.size()) != stored) {
+            ordered.clear();
+            for (TopExp_Explorer e(wire, TopAbs_EDGE); e.More(); e.Next())
+                ordered.push_back(TopoDS::Edge(e.Current()));
+        }
+        if (!sense)
+            std::reverse(ordered.begin(), ordered.end());
+        const int loop = m_model.addLoop(index);
+        m_model.loops[static_cast<std::size_t>(loop)].outer = wire.IsSame(outer);
+        for (const TopoDS_Edge& edge : ordered) {
+            if (BRep_Tool::Degenerated(edge))
+                continue;
+            const bool along = (edge.Orientation() == TopAbs_FORWARD) == sense;
+            double f = 0.0, l = 0.0;
+            const Handle(Geom2d_Curve) p = BRep_Tool::CurveOnSurface(edge, forward, f, l);
+            const int pcurve = p.IsNull() ? -1 : pcurveOf(p, f, l, map);
+            const int coedge = m_model.addCoedge(loop, edgeOf(edge), along, pcurve);
+            m_model.coedges[static_cast<std::size_t>(coedge)].pcurveSense = along;
+            if (pcurve < 0)
+                continue;
+            // The file's box stops at a spline surface's edge; pcurves may
+            // stray past it within the file's tolerance, and the domain holds
+            // them (a spline lies in the box of its control points).
+            qelx_test::TestFace& grown = m_model.faces[static_cast<std::size_t>(index)];
+            const std::vector<double>& ctrl = m_model.pcurves[static_cast<std::size_t>(pcurve)].nurbs.ctrl;
+            for (std::size_t k = 0; k + 1 < ctrl.size(); k += 2) {
+                grown.uDomain[0] = std::min(grown.uDomain[0], ctrl[k]);
+                grown.uDomain[1] = std::max(grown.uDomain[1], ctrl[k]);
+                grown.vDomain[0] = std::min(grown.vDomain[0], ctrl[k + 1]);
+                grown.vDomain[1] = std::max(grown.vDomain[1], ctrl[k + 1]);
+            }
+        }
+    }
+}
+
+void ShapeReader::addShell(const TopoDS_Shell& shell, int shellIndex)
+{
+    for (TopExp_Explorer f(shell, TopAbs_FACE); f.More(); f.Next())
+        addFace(TopoDS::Face(f.Current()), shellIndex);
+}
+
+void ShapeReader::read(const TopoDS_Shape& shape)
+{
+    // Solids, then shells outside solids as sheets, then loose faces, then
+    // edges outside faces as wires.
+    for (TopExp_Explorer s(shape, TopAbs_SOLID); s.More(); s.Next()) {
+        const int body = m_model.addBody();
+        m_model.lumps.emplace_back();
+        m_model.volumes.emplace_back();
+        m_model.lumps.back().volumes.push_back(static_cast<int>(m_model.volumes.size()) - 1);
+        m_model.bodies[static_cast<std::size_t>(body)].lumps.push_back(static_cast<int>(m_model.lumps.size()) - 1);
+        const int volume = static_cast<int>(m_model.volumes.size()) - 1;
+        for (TopExp_Explorer sh(s.Current(), TopAbs_SHELL); sh.More(); sh.Next()) {
+            m_model.shells.emplace_back();
+            const int shell = static_cast<int>(m_model.shells.size()) - 1;
+            m_model.shells.back().closed = BRep_Tool::IsClosed(sh.Current());
+            m_model.volumes[static_cast<std::size_t>(volume)].shells.push_back(shell);
+            addShell(TopoDS::Shell(sh.Current()), shell);
+        }
+    }
+    for (TopExp_Explorer sh(shape, TopAbs_SHELL, TopAbs_SOLID); sh.More(); sh.Next()) {
+        int shell = -1;
+        m_model.addSheetBody(shell);
+        m_model.shells[static_cast<std::size_t>(shell)].closed = BRep_Tool::IsClosed(sh.Current());
+        addShell(TopoDS::Shell(sh.Current()), shell);
+    }
+    int loose = -1;
+    for (TopExp_Explorer f(shape, TopAbs_FACE, TopAbs_SHELL); f.More(); f.Next()) {
+        if (loose < 0)
+            m_model.addSheetBody(loose);
+        addFace(TopoDS::Face(f.Current()), loose);
+    }
+    for (TopExp_Explorer e(shape, TopAbs_EDGE, TopAbs_FACE); e.More(); e.Next()) {
+        const TopoDS_Edge& edge = TopoDS::Edge(e.Current());
+        if (BRep_Tool::Degenerated(edge) || m_edgeMap.Contains(edge))
+            continue;
+        const int body = m_model.addBody();
+        const int index = edgeOf(edge);
+        m_model.wires.emplace_back();
+        m_model.wires.back().edges.push_back(index);
+        for (int v : {m_model.edges[static_cast<std::size_t>(index)].start, m_model.edges[static_cast<std::size_t>(index)].end})
+            if (v >= 0)
+                m_model.wires.back().vertices.push_back(v);
+        m_model.bodies[static_cast<std::size_t>(body)].wires.push_back(static_cast<int>(m_model.wires.size()) - 1);
+    }
+}
+
+// The file's shapes as one compound; false with `reason` when the reader
+// refused the file or found nothing in it.
+bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, std::string& reason)
+{
+    switch (format) {
+    case CadFormat::Step: {
+        STEPControl_Reader reader;
+        if (reader.ReadFile(path.c_str()) != IFSelect_RetDone) {
+            reason = "not a readable STEP file";
+            return false;
+        }
+        reader.TransferRoots();
+        shape = reader.OneShape();
+        break;
+    }
+    case CadFormat::Iges: {
+        IGESControl_Reader reader;
+        if (reader.ReadFile(path.c_str()) != IFSelect_RetDone) {
+            reason = "not a readable IGES file";
+            return false;
+        }
+        reader.TransferRoots();
+        shape = reader.OneShape();
+        break;
+    }
+    case CadFormat::Brep: {
+        BRep_Builder builder;
+        if (!BRepTools::Read(shape, path.c_str(), builder)) {
+            reason = "not a readable BREP file";
+            return false;
+        }
+        break;
+    }
+    }
+    if (shape.IsNull()) {
+        reason = "no shape in the file";
+        return false;
+    }
+    TopExp_Explorer any(shape, TopAbs_EDGE);
+    if (!any.More()) {
+        reason = "no faces or edges in the file";
+        return false;
+    }
+    // Files without 3-D edge curves (IGES trimmed surfaces) get them built.
+    BRepLib::BuildCurves3d(shape);
+    return true;
+}
+
+} // namespace
+
+QELIResult readCadFile(const std::string& path, qelx_test::TestModel& model, std::string& error)
+{
+    const std::optional<CadFormat> format = cadFormatOf(path);
+    if (!format) {
+        error = path + ": not a STEP, IGES or BREP file name";
+        return QELI_FAIL;
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        error = path + ": " + std::strerror(errno);
+        return QELI_FILE_NOT_OPENED;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        error = path + ": is a directory";
+        return QELI_FAIL;
+    }
+    if (info.st_size == 0) {
+        error = path + ": is empty";
+        return QELI_FAIL;
+    }
+    if (!std::ifstream(path)) {
+        error = path + ": cannot be opened";
+        return QELI_FILE_NOT_OPENED;
+    }
+    try {
+        TopoDS_Shape shape;
+        std::string reason;
+        if (!readShape(path, *format, shape, reason)) {
+            error = path + ": " + reason;
+            return QELI_FAIL;
+        }
+        TestModel read;
+        read.xType = cadSourceType(*format);
+        read.unit = 1; // the readers hand millimetres
+        ShapeReader(read).read(shape);
+        model = std::move(read);
+    } catch (const Standard_Failure& e) {
+        error = path + ": damaged: " + (e.GetMessageString() && *e.GetMessageString() ? e.GetMessageString()
+                                                                                        : e.DynamicType()->Name());
+        return QELI_FAIL;
+    } catch (const std::bad_alloc&) {
+        error = path + ": out of memory";
+        return QELI_FAIL;
+    } catch (const std::exception& e) {
+        error = path + ": damaged: " + e.what();
+        return QELI_FAIL;
+    }
+    return QELI_OK;
+}
+
+} // namespace qelx_formats

@@ -1,0 +1,346 @@
+// STEP, IGES and BREP sample models read as source documents, walked the way
+// a target format reads them, and judged against Open CASCADE's own reading
+// of the same files.
+#include "qelx/framework_walk.hxx"
+#include "qelx/test_exporters.hxx"
+#include "qelx_formats/cad_file.hxx"
+
+#include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepLib.hxx>
+#include <BRepTools.hxx>
+#include <BRep_Builder.hxx>
+#include <BRep_Tool.hxx>
+#include <GeomAPI_ProjectPointOnSurf.hxx>
+#include <Geom_BSplineSurface.hxx>
+#include <Geom_BezierCurve.hxx>
+#include <Geom_BezierSurface.hxx>
+#include <Geom_Ellipse.hxx>
+#include <Geom_ConicalSurface.hxx>
+#include <Geom_CylindricalSurface.hxx>
+#include <Geom_OffsetSurface.hxx>
+#include <Geom_Plane.hxx>
+#include <Geom_RectangularTrimmedSurface.hxx>
+#include <Geom_SphericalSurface.hxx>
+#include <Geom_SurfaceOfLinearExtrusion.hxx>
+#include <Geom_SurfaceOfRevolution.hxx>
+#include <Geom_ToroidalSurface.hxx>
+#include <IGESControl_Reader.hxx>
+#include <STEPControl_Reader.hxx>
+#include <TopExp.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
+#include <TColgp_Array1OfPnt.hxx>
+#include <TColgp_Array2OfPnt.hxx>
+#include <TopoDS.hxx>
+#include <TopoDS_Compound.hxx>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+using namespace qelx_formats;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const SampleFolder = "/usr/share/opencascade/data";
+
+std::vector<std::string> sampleFiles()
+{
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(SampleFolder, ec), end; !ec && it != end; it.increment(ec))
+        if (it->is_regular_file() && cadFormatOf(it->path().string()))
+            files.push_back(it->path().string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+TopoDS_Shape peerRead(const std::string& path)
+{
+    TopoDS_Shape shape;
+    switch (*cadFormatOf(path)) {
+    case CadFormat::Step: {
+        STEPControl_Reader r;
+        if (r.ReadFile(path.c_str()) == IFSelect_RetDone && r.TransferRoots() > 0)
+            shape = r.OneShape();
+        break;
+    }
+    case CadFormat::Iges: {
+        IGESControl_Reader r;
+        if (r.ReadFile(path.c_str()) == IFSelect_RetDone && r.TransferRoots() > 0)
+            shape = r.OneShape();
+        break;
+    }
+    case CadFormat::Brep: {
+        BRep_Builder b;
+        BRepTools::Read(shape, path.c_str(), b);
+        break;
+    }
+    }
+    if (!shape.IsNull())
+        BRepLib::BuildCurves3d(shape);
+    return shape;
+}
+
+// The faces in the order a source document hands them: solids, shells
+// outside solids, faces outside shells.
+std::vector<TopoDS_Face> facesInBodyOrder(const TopoDS_Shape& shape)
+{
+    std::vector<TopoDS_Face> faces;
+    for (TopExp_Explorer s(shape, TopAbs_SOLID); s.More(); s.Next())
+        for (TopExp_Explorer f(s.Current(), TopAbs_FACE); f.More(); f.Next())
+            faces.push_back(TopoDS::Face(f.Current()));
+    for (TopExp_Explorer sh(shape, TopAbs_SHELL, TopAbs_SOLID); sh.More(); sh.Next())
+        for (TopExp_Explorer f(sh.Current(), TopAbs_FACE); f.More(); f.Next())
+            faces.push_back(TopoDS::Face(f.Current()));
+    for (TopExp_Explorer f(shape, TopAbs_FACE, TopAbs_SHELL); f.More(); f.Next())
+        faces.push_back(TopoDS::Face(f.Current()));
+    return faces;
+}
+
+bool exactKind(Handle(Geom_Surface) s)
+{
+    while (auto t = Handle(Geom_RectangularTrimmedSurface)::DownCast(s))
+        s = t->BasisSurface();
+    if (auto o = Handle(Geom_OffsetSurface)::DownCast(s))
+        return exactKind(o->BasisSurface());
+    return s->IsKind(STANDARD_TYPE(Geom_Plane)) || s->IsKind(STANDARD_TYPE(Geom_CylindricalSurface)) ||
+           s->IsKind(STANDARD_TYPE(Geom_ConicalSurface)) || s->IsKind(STANDARD_TYPE(Geom_SphericalSurface)) ||
+           s->IsKind(STANDARD_TYPE(Geom_ToroidalSurface)) || s->IsKind(STANDARD_TYPE(Geom_BSplineSurface)) ||
+           s->IsKind(STANDARD_TYPE(Geom_BezierSurface)) || s->IsKind(STANDARD_TYPE(Geom_SurfaceOfRevolution)) ||
+           s->IsKind(STANDARD_TYPE(Geom_SurfaceOfLinearExtrusion));
+}
+
+} // namespace
+
+namespace {
+// Reads the file as a source document, walks it, and judges what the walk
+// was told against Open CASCADE's reading: counts against TopExp, every
+// face's surface at points of its pcurves against the peer's evaluation.
+void checkAgainstPeer(const std::string& path)
+{
+    SCOPED_TRACE(path);
+    qelx_test::TestModel read;
+    std::string error;
+    ASSERT_EQ(readCadFile(path, read, error), QELI_OK) << error;
+    EXPECT_EQ(read.xType, cadSourceType(*cadFormatOf(path)));
+    qelx_test::TestDocument document(std::move(read));
+    qelx_test::TestBRepExporter exporter(&document);
+    qelx_test::TestModel walked;
+    qelx_test::WalkSummary summary;
+    ASSERT_EQ(qelx_test::walkExporter(&exporter, walked, &summary), QELI_OK);
+    EXPECT_EQ(summary.failedCalls, 0);
+
+    const TopoDS_Shape shape = peerRead(path);
+    ASSERT_FALSE(shape.IsNull());
+    TopTools_IndexedMapOfShape faces, edges, vertices;
+    TopExp::MapShapes(shape, TopAbs_FACE, faces);
+    TopExp::MapShapes(shape, TopAbs_EDGE, edges);
+    int realEdges = 0;
+    for (int i = 1; i <= edges.Extent(); ++i)
+        if (!BRep_Tool::Degenerated(TopoDS::Edge(edges(i)))) {
+            ++realEdges;
+            TopExp::MapShapes(edges(i), TopAbs_VERTEX, vertices);
+        }
+    const std::vector<TopoDS_Face> ordered = facesInBodyOrder(shape);
+    EXPECT_EQ(static_cast<int>(ordered.size()), faces.Extent()) << "a face is used twice";
+    ASSERT_EQ(walked.faces.size(), ordered.size());
+    EXPECT_EQ(static_cast<int>(walked.edges.size()), realEdges);
+    EXPECT_EQ(static_cast<int>(walked.vertices.size()), vertices.Extent());
+
+    double worstExact = 0.0, worstOther = 0.0;
+    int checked = 0, normals = 0;
+    for (std::size_t f = 0; f < ordered.size(); ++f) {
+        const TopoDS_Face forward = TopoDS::Face(ordered[f].Oriented(TopAbs_FORWARD));
+        const Handle(Geom_Surface) surface = BRep_Tool::Surface(forward);
+        const qelx_test::TestFace& face = walked.faces[f];
+        EXPECT_EQ(face.sense, ordered[f].Orientation() != TopAbs_REVERSED);
+        // Points the peer puts on the face through its pcurves.
+        std::vector<gp_Pnt> theirs;
+        for (TopExp_Explorer e(forward, TopAbs_EDGE); e.More(); e.Next()) {
+            const TopoDS_Edge& edge = TopoDS::Edge(e.Current());
+            double a = 0.0, b = 0.0;
+            const Handle(Geom2d_Curve) pc = BRep_Tool::CurveOnSurface(edge, forward, a, b);
+            if (BRep_Tool::Degenerated(edge) || pc.IsNull())
+                continue;
+            for (int k = 0; k <= 4; ++k)
+                theirs.push_back(surface->Value(pc->Value(a + (b - a) * k / 4.0).X(),
+                                                pc->Value(a + (b - a) * k / 4.0).Y()));
+        }
+        std::vector<QELXPoint3D> ours;
+        bool outside = false, normalChecked = false;
+        for (int loop : face.loops)
+            for (int c : walked.loops[static_cast<std::size_t>(loop)].coedges) {
+                const qelx_test::TestCoedge& coedge = walked.coedges[static_cast<std::size_t>(c)];
+                if (coedge.pcurve < 0)
+                    continue;
+                for (int k = 0; k <= 4; ++k) {
+                    const double tau = coedge.domain[0] + (coedge.domain[1] - coedge.domain[0]) * k / 4.0;
+                    const QELXPoint2D uv = walked.pcurvePoint(coedge.pcurve, coedge.pcurveSense ? tau : -tau);
+                    ours.push_back(walked.surfacePoint(face.surface, uv.u(), uv.v()));
+                    // The face's domain holds its boundary.
+                    const double slack = 1e-6 * (1.0 + std::abs(uv.u()) + std::abs(uv.v()));
+                    outside = outside || uv.u() < face.uDomain[0] - slack || uv.u() > face.uDomain[1] + slack ||
+                              uv.v() < face.vDomain[0] - slack || uv.v() > face.vDomain[1] + slack;
+                    // The surface's normal is the file's, which the face's sense refers to.
+                    if (k == 2 && !normalChecked) {
+                        const QELXPoint3D q = walked.surfacePoint(face.surface, uv.u(), uv.v());
+                        GeomAPI_ProjectPointOnSurf on(gp_Pnt(q[0], q[1], q[2]), surface);
+                        double u = 0.0, v = 0.0;
+                        gp_Pnt at;
+                        gp_Vec du, dv;
+                        if (on.NbPoints() > 0 && on.LowerDistance() < 1e-6) {
+                            on.LowerDistanceParameters(u, v);
+                            surface->D1(u, v, at, du, dv);
+                            const gp_Vec n = du.Crossed(dv);
+                            if (n.Magnitude() > 1e-9) {
+                                const QELXPoint3D m = walked.surfaceNormal(face.surface, uv.u(), uv.v());
+                                EXPECT_GT(n.X() * m[0] + n.Y() * m[1] + n.Z() * m[2], 0.0) << "face " << f;
+                                normalChecked = true;
+                                ++normals;
+                            }
+                        }
+                    }
+                }
+            }
+        EXPECT_FALSE(outside) << "face " << f << ": a pcurve leaves the face's domain";
+        ASSERT_EQ(ours.size(), theirs.size()) << "face " << f;
+        double& worst = exactKind(surface) ? worstExact : worstOther;
+        for (const gp_Pnt& p : theirs) {
+            double nearest = HUGE_VAL;
+            for (const QELXPoint3D& q : ours)
+                nearest = std::min(nearest, p.Distance(gp_Pnt(q[0], q[1], q[2])));
+            worst = std::max(worst, nearest);
+            ++checked;
+        }
+    }
+    EXPECT_LT(worstExact, 1e-7);
+    EXPECT_LT(worstOther, 1e-5);
+    EXPECT_TRUE(ordered.empty() || (checked > 0 && normals > 0));
+}
+} // namespace
+
+TEST(CadSource, SampleModelsWalkAsTheirFilesHoldThem)
+{
+    const std::vector<std::string> files = sampleFiles();
+    if (files.empty())
+        GTEST_SKIP() << "no STEP, IGES or BREP sample models under " << SampleFolder
+                     << " (Debian package occt-misc; scripts/deps.sh installs it)";
+    for (const std::string& path : files)
+        checkAgainstPeer(path);
+}
+
+// Every surface kind, in a turned frame and in its mirror image (a
+// left-handed frame crosses or negates the canonical parameters), with
+// faces of both orientations.
+TEST(CadSource, EverySurfaceKindInTurnedAndMirroredFrames)
+{
+    BRep_Builder builder;
+    TopoDS_Compound all;
+    builder.MakeCompound(all);
+    for (bool mirrored : {false, true}) {
+        gp_Ax3 frame(gp_Pnt(1, 2, 3), gp_Dir(1, 1, 1), gp_Dir(1, -1, 0));
+        if (mirrored)
+            frame.YReverse();
+        const gp_Ax2 axes(frame.Location(), frame.Direction(), frame.XDirection());
+        TColgp_Array1OfPnt profile(1, 3);
+        profile(1) = gp_Pnt(4, 2, 3);
+        profile(2) = gp_Pnt(5, 3, 4);
+        profile(3) = gp_Pnt(4.5, 1, 6);
+        TColgp_Array2OfPnt net(1, 3, 1, 3);
+        for (int i = 1; i <= 3; ++i)
+            for (int j = 1; j <= 3; ++j)
+                net(i, j) = gp_Pnt(i, j, (i == 2 && j == 2) ? 1.5 : 0.2 * i * j);
+        Handle(Geom_Surface) cylinder = new Geom_CylindricalSurface(frame, 2.0);
+        const struct {
+            Handle(Geom_Surface) surface;
+            double u0, u1, v0, v1;
+        } cases[] = {
+            {new Geom_Plane(frame), -1.0, 2.0, 0.5, 3.0},
+            {cylinder, 0.3, 5.0, -1.0, 2.0},
+            {new Geom_ConicalSurface(frame, 0.4, 1.5), 0.2, 4.0, -1.0, 1.0},
+            {new Geom_ConicalSurface(frame, -0.3, 2.0), 1.0, 6.0, -2.0, 3.0},
+            {new Geom_SphericalSurface(frame, 1.5), 0.2, 5.0, -1.2, 1.0},
+            {new Geom_ToroidalSurface(frame, 3.0, 1.0), 0.5, 4.0, -2.0, 2.5},
+            {new Geom_SurfaceOfRevolution(new Geom_BezierCurve(profile), gp_Ax1(frame.Location(), frame.Direction())),
+             0.3, 4.0, 0.1, 0.9},
+            {new Geom_SurfaceOfLinearExtrusion(new Geom_Ellipse(axes, 3.0, 1.0), gp_Dir(0.2, 0.1, 1)), 0.5, 3.0, -1.0,
+             2.0},
+            {new Geom_OffsetSurface(cylinder, 0.5), 0.3, 5.0, -1.0, 2.0},
+            {new Geom_BezierSurface(net), 0.1, 0.8, 0.2, 1.0},
+            {new Geom_RectangularTrimmedSurface(new Geom_SphericalSurface(frame, 2.5), 1.0, 4.0, -0.5, 0.5), 1.5, 3.5,
+             -0.4, 0.3},
+        };
+        bool reversed = mirrored;
+        for (const auto& c : cases) {
+            TopoDS_Shape face = BRepBuilderAPI_MakeFace(c.surface, c.u0, c.u1, c.v0, c.v1, 1e-7).Face();
+            builder.Add(all, reversed ? face.Reversed() : face);
+            reversed = !reversed;
+        }
+    }
+    const fs::path path = fs::temp_directory_path() / ("cad_kinds_" + std::to_string(::getpid()) + ".brep");
+    ASSERT_TRUE(BRepTools::Write(all, path.c_str()));
+    checkAgainstPeer(path.string());
+    fs::remove(path);
+}
+
+TEST(CadSource, FileNamesChooseTheFormatAndSourceType)
+{
+    EXPECT_EQ(cadFormatOf("a/b.STEP"), CadFormat::Step);
+    EXPECT_EQ(cadFormatOf("b.stp"), CadFormat::Step);
+    EXPECT_EQ(cadFormatOf("b.Igs"), CadFormat::Iges);
+    EXPECT_EQ(cadFormatOf("b.iges"), CadFormat::Iges);
+    EXPECT_EQ(cadFormatOf("b.brep"), CadFormat::Brep);
+    EXPECT_EQ(cadFormatOf("b.step/x"), std::nullopt);
+    EXPECT_EQ(cadFormatOf("b.json"), std::nullopt);
+    EXPECT_STREQ(cadSourceType(CadFormat::Step), "XStep");
+    EXPECT_STREQ(cadSourceType(CadFormat::Iges), "XIges");
+    EXPECT_STREQ(cadSourceType(CadFormat::Brep), "XBrep");
+}
+
+// Truncated, garbage, empty, missing files and a directory: one line naming
+// the file, the caller's model untouched.
+TEST(CadSource, BadFilesAreRefusedNamingTheFile)
+{
+    const fs::path dir = fs::temp_directory_path() / ("cad_source_" + std::to_string(::getpid()));
+    fs::create_directories(dir / "folder.step");
+    auto write = [&](const std::string& name, const std::string& text) {
+        std::ofstream(dir / name, std::ios::binary) << text;
+        return (dir / name).string();
+    };
+    std::vector<std::string> bad = {
+        write("garbage.step", std::string(4000, '\x7f') + "ISO-10303-21;\nDATA;\n#1=FOO(#99);\n"),
+        write("garbage.igs", "this is not an IGES file at all\n"),
+        write("garbage.brep", "CASCADE Topology V1, (c)\nLocations 3\n1\n"),
+        write("empty.stp", ""),
+        write("empty.brep", ""),
+        (dir / "folder.step").string(),
+        (dir / "missing.iges").string(),
+    };
+    const std::vector<std::string> samples = sampleFiles();
+    for (const std::string& sample : samples) {
+        // The first third of each sample kind.
+        std::ifstream in(sample, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string name = "truncated_" + fs::path(sample).filename().string();
+        if (!fs::exists(dir / name) && text.size() > 1000 && (name.find("screw") != std::string::npos ||
+                                                              name.find("bearing") != std::string::npos ||
+                                                              name.find("bottle") != std::string::npos))
+            bad.push_back(write(name, text.substr(0, text.size() / 3)));
+    }
+    for (const std::string& path : bad) {
+        SCOPED_TRACE(path);
+        qelx_test::TestModel model;
+        model.xType = "untouched";
+        std::string error;
+        EXPECT_NE(readCadFile(path, model, error), QELI_OK);
+        EXPECT_EQ(error.rfind(path + ": ", 0), 0u) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+        EXPECT_EQ(model.xType, "untouched");
+        EXPECT_TRUE(model.faces.empty());
+    }
+    fs::remove_all(dir);
+}
