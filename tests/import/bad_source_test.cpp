@@ -37,6 +37,8 @@ TEST_F(BadSource, EachFaultFailsOrKeepsItsBodyWithAMessageAndLeaksNothing)
         {"curve with NaN", [nan](TestModel& m) { m.curves[m.edges[1].curve].p[0] = nan; }, false, "BRep body"},
         {"loop that does not close", [](TestModel& m) { m.loops[2].coedges.pop_back(); }, false, "BRep body"},
         {"edge with three coedges", [](TestModel& m) { m.addThirdCoedge(0); }, false, "BRep body"},
+        // Unanswered domains leave each edge the range its curve and vertices give.
+        {"edge domains unanswered", [](TestModel& m) { m.forceAnswer("GetEdgeDomain", QELI_FAIL); }, true, nullptr},
         {"edge listing a coedge of another edge",
          [](TestModel& m) { m.edges[0].coedges.push_back(m.edges[1].coedges[0]); }, false, "BRep body"},
     };
@@ -59,6 +61,10 @@ TEST_F(BadSource, EachFaultFailsOrKeepsItsBodyWithAMessageAndLeaksNothing)
             }
         } else {
             EXPECT_TRUE(warnings.empty()) << ::testing::PrintToString(warnings);
+        }
+        if (c.warning == nullptr) {
+            for (BODY* b : import.bodies())
+                EXPECT_EQ(findingsOf(b), std::vector<std::string>());
         }
         for (BODY* b : import.bodies())
             for (const std::string& f : findingsOf(b))
