@@ -34,30 +34,13 @@ namespace fs = std::filesystem;
 // Per process: CTest runs test programs side by side.
 const fs::path folder = fs::path(::testing::TempDir()) / ("xvelm_export_sweep_" + std::to_string(::getpid()));
 
-// The document's text. A vertex's edges come in the order of their
-// addresses, which differ from run to run: sorted here.
+// The document's text, byte for byte.
 std::string readWhole(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::string text, line;
-    while (std::getline(in, line)) {
-        const std::size_t edges = line.find("\"edges\":[");
-        if (line.rfind("{\"id\":", 0) == 0 && line.find("\"point\":") != std::string::npos &&
-            edges != std::string::npos) {
-            const std::size_t from = edges + 9, to = line.find(']', from);
-            std::vector<int> ids;
-            std::istringstream list(line.substr(from, to - from));
-            for (std::string id; std::getline(list, id, ',');)
-                ids.push_back(std::stoi(id));
-            std::sort(ids.begin(), ids.end());
-            std::string sorted;
-            for (int id : ids)
-                sorted += (sorted.empty() ? "" : ",") + std::to_string(id);
-            line.replace(from, to - from, sorted);
-        }
-        text += line + '\n';
-    }
-    return text;
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 // Solids of exact geometry, a B-spline sheet, a wire and a lone point, a

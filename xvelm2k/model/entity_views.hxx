@@ -327,9 +327,14 @@ class XVELM2KA_API Ve_VertexTag : public Ve_EntityTag {
     // The origin when the vertex has no point.
     QELXPoint3D getPoint() const;
     void apply(const QELXMorph3D& morph);
-    void fetchCoedgeGroup(Ve_CoedgeTag* start, QELXHashList<Ve_CoedgeTag*>& set) const;
-    void fetchIncidentCoedgeList(QELXHashList<Ve_CoedgeTag*>& set) const;
-    // Distinct neighbours, in hash-slot order.
+    // `order`, when given, gets each coedge newly added, in the order met.
+    void fetchCoedgeGroup(Ve_CoedgeTag* start, QELXHashList<Ve_CoedgeTag*>& set,
+                          QELXDynamicArray<Ve_CoedgeTag*>* order = nullptr) const;
+    void fetchIncidentCoedgeList(QELXHashList<Ve_CoedgeTag*>& set,
+                                 QELXDynamicArray<Ve_CoedgeTag*>* order = nullptr) const;
+    // Distinct neighbours in the order first met: the vertex's own edge list,
+    // each edge's coedges flooded through next, previous and partner links.
+    // Never by address, so that a written document is the same on every run.
     QELXDynamicArray<Ve_EdgeTag*> getEdges() const;
     int getNumberOfEdges() const;
     Ve_EdgeTag* getEdgeAt(int i) const;

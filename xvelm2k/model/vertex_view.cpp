@@ -24,43 +24,53 @@ void Ve_VertexTag::apply(const QELXMorph3D& morph)
     p->set_coords(Ve_Pt3(moved));
 }
 
-void Ve_VertexTag::fetchCoedgeGroup(Ve_CoedgeTag* start, QELXHashList<Ve_CoedgeTag*>& set) const
+void Ve_VertexTag::fetchCoedgeGroup(Ve_CoedgeTag* start, QELXHashList<Ve_CoedgeTag*>& set,
+                                    QELXDynamicArray<Ve_CoedgeTag*>* order) const
 {
     // Depth-first with an explicit stack: a fan of many faces stays off the call stack.
     QELXDynamicArray<Ve_CoedgeTag*> stack;
+    if (!set.Add(start))
+        return;
     stack.Add(start);
-    set.Add(start);
+    if (order)
+        order->Add(start);
     while (stack.Count() > 0) {
         Ve_CoedgeTag* c = stack[stack.Count() - 1];
         stack.RemoveAt(stack.Count() - 1);
         for (Ve_CoedgeTag* n : {c->getNext(), c->getPrevious(), c->getPartner()}) {
-            if (n && (n->startVertex() == this || n->endVertex() == this) && set.Add(n))
+            if (n && (n->startVertex() == this || n->endVertex() == this) && set.Add(n)) {
                 stack.Add(n);
+                if (order)
+                    order->Add(n);
+            }
         }
     }
 }
 
-void Ve_VertexTag::fetchIncidentCoedgeList(QELXHashList<Ve_CoedgeTag*>& set) const
+void Ve_VertexTag::fetchIncidentCoedgeList(QELXHashList<Ve_CoedgeTag*>& set,
+                                           QELXDynamicArray<Ve_CoedgeTag*>* order) const
 {
     const VERTEX* v = getDef();
     for (int i = 0; const EDGE* e = v->edge(i); ++i)
         if (COEDGE* c = e->coedge())
-            fetchCoedgeGroup(ve_view<Ve_CoedgeTag>(c), set);
+            fetchCoedgeGroup(ve_view<Ve_CoedgeTag>(c), set, order);
 }
 
 namespace {
 
-// The distinct values of f over the coedges at the vertex, by ascending slot.
+// The distinct values of f over the coedges at the vertex, in the order met.
 template <class T, class F>
 QELXDynamicArray<T*> aroundVertex(const Ve_VertexTag* v, F f)
 {
     QELXHashList<Ve_CoedgeTag*> coedges;
-    v->fetchIncidentCoedgeList(coedges);
+    QELXDynamicArray<Ve_CoedgeTag*> met;
+    v->fetchIncidentCoedgeList(coedges, &met);
     QELXHashList<T*> found;
-    for (Ve_CoedgeTag* c : membersOf(coedges))
-        if (T* member = f(c))
-            found.Add(member);
-    return membersOf(found);
+    QELXDynamicArray<T*> out;
+    for (int i = 0; i < met.Count(); ++i)
+        if (T* member = f(met[i]); member && found.Add(member))
+            out.Add(member);
+    return out;
 }
 
 } // namespace
