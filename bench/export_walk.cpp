@@ -1,77 +1,26 @@
 // The B-rep exporter's walk of a flat sheet of N planar faces, as a target
 // format reads it: every face, loop, coedge, edge and vertex by identifier,
-// with its surface, curve, pcurve and point, each released after use; and,
-// on the same sheet, the cached view walk that the exporter's counts ride on.
+// with its surface, curve, pcurve and point, each released after use; on the
+// same sheet, the cached view walk that the exporter's counts ride on; and,
+// for scale, an Open CASCADE walk of the same sheet that fetches every face's
+// surface and parameter box, every edge's curve and every pcurve.
 // time(4N) / time(N) shows whether the walk stays linear.
 #include <benchmark/benchmark.h>
 
 #include <map>
 #include <vector>
 
+#include <BRepTools.hxx>
+#include <TopExp_Explorer.hxx>
+
 #include "export/brep_exporter.hxx"
 #include "model/document.hxx"
 #include "qelx_velm/velm_document.hxx"
-#include "velm/geometry_entity.hxx"
-#include "velm/topology.hxx"
-#include "velm/topology_api.hxx"
+#include "sheets.hxx"
 
 namespace {
 
 constexpr int kColumns = 40;
-
-// A sheet of kColumns x rows unit squares in z = 0, on planes, with straight
-// edges shared by partner coedges.
-BODY* makeSheet(int rows)
-{
-    const int nx = kColumns + 1;
-    std::vector<VERTEX*> v;
-    for (int j = 0; j <= rows; ++j)
-        for (int i = 0; i < nx; ++i)
-            v.push_back(new VERTEX(new APOINT(i, j, 0.0)));
-    const QELinterval unit(0.0, 1.0);
-    std::map<std::pair<int, int>, EDGE*> edges;
-    const auto edgeBetween = [&](int a, int b, sense_type& sense) {
-        sense = a < b ? FORWARD : REVERSED;
-        const auto key = std::minmax(a, b);
-        EDGE*& e = edges[{key.first, key.second}];
-        if (!e) {
-            const QELposition p = v[key.first]->geometry()->coords();
-            const QELposition q = v[key.second]->geometry()->coords();
-            e = new EDGE(v[key.first], v[key.second], make_curve(straight(p, normalise(q - p), 1.0)), FORWARD,
-                         EDGE_cvty_unknown, &unit);
-            v[key.first]->add_edge(e);
-            v[key.second]->add_edge(e);
-        }
-        return e;
-    };
-    FACE* first = nullptr;
-    FACE* last = nullptr;
-    for (int j = 0; j < rows; ++j)
-        for (int i = 0; i < kColumns; ++i) {
-            const int corner[4] = {j * nx + i, j * nx + i + 1, (j + 1) * nx + i + 1, (j + 1) * nx + i};
-            COEDGE* ring[4];
-            for (int k = 0; k < 4; ++k) {
-                sense_type sense;
-                EDGE* e = edgeBetween(corner[k], corner[(k + 1) % 4], sense);
-                ring[k] = new COEDGE(e, sense);
-                if (COEDGE* other = e->coedge(); other != ring[k]) {
-                    other->set_partner(ring[k]);
-                    ring[k]->set_partner(other);
-                }
-            }
-            for (int k = 0; k < 4; ++k) {
-                ring[k]->set_next(ring[(k + 1) % 4]);
-                ring[(k + 1) % 4]->set_previous(ring[k]);
-            }
-            FACE* f = new FACE(new LOOP(ring[0]), nullptr,
-                               make_surface(plane(QELposition(i, j, 0.0), QELunit_vector(0, 0, 1))), FORWARD);
-            (last ? last->set_next(f) : void(first = f));
-            last = f;
-        }
-    for (VERTEX* vertex : v)
-        minimize_vertex_edges(vertex);
-    return new BODY(new LUMP(new SHELL(first)));
-}
 
 // Reads one face down to its vertices, releasing each geometry after use.
 int readFace(QELXBRepExporter& x, const QELXIdentifier& face)
@@ -135,7 +84,7 @@ int walk(QELXBRepExporter& x)
 // One document over one sheet per size, kept until the process ends (the
 // kernel's own statics may be gone by the time other statics are destroyed).
 struct Sheet {
-    explicit Sheet(int faces) : body(makeSheet(faces / kColumns))
+    explicit Sheet(int faces) : body(bench::velm_sheet(kColumns, faces / kColumns))
     {
         auto* velm = new QELXVelmDocument;
         document = QELXDocumentHandle(velm);
@@ -194,5 +143,34 @@ void BM_CachedViewWalk(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_CachedViewWalk)->Arg(1000)->Arg(4000)->Arg(16000)->Arg(64000)->Unit(benchmark::kMillisecond);
+
+// Open CASCADE on the same sheet: every face's surface and parameter box,
+// every edge's curve and its pcurve on the face.
+void BM_OccWalk(benchmark::State& state)
+{
+    static std::map<int, TopoDS_Shape> shapes;
+    const int faces = static_cast<int>(state.range(0));
+    TopoDS_Shape& shape = shapes[faces];
+    if (shape.IsNull())
+        shape = bench::occ_sheet(kColumns, faces / kColumns);
+    for (auto _ : state) {
+        int read = 0;
+        for (TopExp_Explorer f(shape, TopAbs_FACE); f.More(); f.Next()) {
+            const TopoDS_Face& face = TopoDS::Face(f.Current());
+            read += !BRep_Tool::Surface(face).IsNull();
+            double u0, u1, v0, v1;
+            BRepTools::UVBounds(face, u0, u1, v0, v1);
+            for (TopExp_Explorer e(face, TopAbs_EDGE); e.More(); e.Next()) {
+                const TopoDS_Edge& edge = TopoDS::Edge(e.Current());
+                double first, last;
+                read += !BRep_Tool::Curve(edge, first, last).IsNull();
+                read += !BRep_Tool::CurveOnSurface(edge, face, first, last).IsNull();
+            }
+        }
+        benchmark::DoNotOptimize(read);
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_OccWalk)->Arg(1000)->Arg(4000)->Arg(16000)->Arg(64000)->Unit(benchmark::kMillisecond);
 
 } // namespace

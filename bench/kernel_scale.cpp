@@ -1,10 +1,16 @@
 // The kernel stand-in side by side with Open CASCADE on the same sheet of N
 // unit squares (shared edges with partner coedges, one line per edge, one plane
-// per face), N = 1,000 to 100,000: build, walk, cache fill and walk, save,
+// per face), N = 1,000 to 400,000: build, walk, cache fill and walk, save,
 // restore, copy and delete, timed in one run. Prints the times, the ratios
-// (stand-in / Open CASCADE), the heap each model takes and the transient heap
+// (stand-in / Open CASCADE), the heap each model takes, the transient heap
 // of copy and delete (the peak during the operation above what is held before
-// and after it).
+// and after it), and each operation's growth time(4N) / time(N).
+//
+// `bench_kernel_scale first-restore N` saves a sheet of N faces, then restores
+// it twice in a fresh process of its own and prints both times: the first
+// restore meets an empty heap and empty tables, the later one what the first
+// left behind. `bench_kernel_scale save N FILE` saves a sheet of N faces and
+// prints its model heap (for measuring the driver on it).
 //
 // A one-shot comparison rather than a Google Benchmark fixture: every figure
 // of a row comes from the same process and the same model.
@@ -13,36 +19,28 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
+#include <ctime>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include <BRepBuilderAPI_Copy.hxx>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
-#include <BRep_Tool.hxx>
-#include <Geom_Line.hxx>
-#include <Geom_Plane.hxx>
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
-#include <TopoDS.hxx>
-#include <TopoDS_Edge.hxx>
-#include <TopoDS_Face.hxx>
-#include <TopoDS_Shell.hxx>
-#include <TopoDS_Vertex.hxx>
-#include <TopoDS_Wire.hxx>
 
 #include "model/document.hxx"
 #include "model/entity_views.hxx"
-#include "velm/geometry_entity.hxx"
+#include "sheets.hxx"
 #include "velm/save.hxx"
-#include "velm/topology.hxx"
-#include "velm/topology_api.hxx"
 
 // ---------------------------------------------------------------------------
 // Heap in use, through the C allocator that both systems end in.
@@ -107,13 +105,20 @@ int posix_memalign(void** out, size_t alignment, size_t n) {
 
 namespace {
 
-using clock_type = std::chrono::steady_clock;
+// Processor time of the process (user and system, page faults and file
+// writes included): on a machine shared with other work, the wall clock
+// mostly measures the others.
+double cpu_now() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
 
 template <class F>
 double seconds(F&& f) {
-  auto t0 = clock_type::now();
+  const double t0 = cpu_now();
   f();
-  return std::chrono::duration<double>(clock_type::now() - t0).count();
+  return cpu_now() - t0;
 }
 
 // Best of a few runs for the short operations on small models.
@@ -141,94 +146,6 @@ void require(const outcome& o, const char* what) {
 }
 
 // ---------------------------------------------------------------------------
-// The sheet in the stand-in.
-BODY* velm_sheet(int nx, int ny) {
-  const int n = nx + 1;
-  std::vector<VERTEX*> v;
-  for (int j = 0; j <= ny; ++j)
-    for (int i = 0; i <= nx; ++i) v.push_back(new VERTEX(new APOINT(i, j, 0.0)));
-  const auto at = [n](int i, int j) { return j * n + i; };
-  std::vector<EDGE*> along(static_cast<std::size_t>(n * (ny + 1)), nullptr);
-  std::vector<EDGE*> up(static_cast<std::size_t>(n * (ny + 1)), nullptr);
-  const QELinterval unit(0.0, 1.0);
-  const auto edge = [&](int a, int b, const QELunit_vector& dir) {
-    const QELposition& p = v[a]->geometry()->coords();
-    EDGE* e = new EDGE(v[a], v[b], new STRAIGHT(straight(p, dir)), FORWARD, EDGE_cvty_unknown, &unit);
-    return e;
-  };
-  for (int j = 0; j <= ny; ++j)
-    for (int i = 0; i <= nx; ++i) {
-      if (i < nx) along[at(i, j)] = edge(at(i, j), at(i + 1, j), QELunit_vector(1, 0, 0));
-      if (j < ny) up[at(i, j)] = edge(at(i, j), at(i, j + 1), QELunit_vector(0, 1, 0));
-    }
-  FACE* first = nullptr;
-  FACE* last = nullptr;
-  for (int j = 0; j < ny; ++j)
-    for (int i = 0; i < nx; ++i) {
-      COEDGE* ring[4] = {new COEDGE(along[at(i, j)], FORWARD), new COEDGE(up[at(i + 1, j)], FORWARD),
-                         new COEDGE(along[at(i, j + 1)], REVERSED), new COEDGE(up[at(i, j)], REVERSED)};
-      for (int k = 0; k < 4; ++k) {
-        ring[k]->set_next(ring[(k + 1) % 4]);
-        ring[(k + 1) % 4]->set_previous(ring[k]);
-        COEDGE* on_edge = ring[k]->edge()->coedge();
-        if (on_edge != ring[k]) {
-          on_edge->set_partner(ring[k]);
-          ring[k]->set_partner(on_edge);
-        }
-      }
-      auto* surface = new PLANE(plane(QELposition(i, j, 0.0), QELunit_vector(0, 0, 1)));
-      FACE* f = new FACE(new LOOP(ring[0]), nullptr, surface, FORWARD);
-      if (last)
-        last->set_next(f);
-      else
-        first = f;
-      last = f;
-    }
-  return new BODY(new LUMP(new SHELL(first)));
-}
-
-// The same sheet in Open CASCADE.
-TopoDS_Shape occ_sheet(int nx, int ny) {
-  BRep_Builder b;
-  const int n = nx + 1;
-  const double tol = 1e-7;
-  std::vector<TopoDS_Vertex> v(static_cast<std::size_t>(n * (ny + 1)));
-  for (int j = 0; j <= ny; ++j)
-    for (int i = 0; i <= nx; ++i) b.MakeVertex(v[j * n + i], gp_Pnt(i, j, 0.0), tol);
-  const auto at = [n](int i, int j) { return j * n + i; };
-  std::vector<TopoDS_Edge> along(v.size()), up(v.size());
-  const auto edge = [&](int a, int c, const gp_Dir& dir) {
-    TopoDS_Edge e;
-    b.MakeEdge(e, new Geom_Line(BRep_Tool::Pnt(v[a]), dir), tol);
-    b.Add(e, v[a].Oriented(TopAbs_FORWARD));
-    b.Add(e, v[c].Oriented(TopAbs_REVERSED));
-    b.Range(e, 0.0, 1.0);
-    return e;
-  };
-  for (int j = 0; j <= ny; ++j)
-    for (int i = 0; i <= nx; ++i) {
-      if (i < nx) along[at(i, j)] = edge(at(i, j), at(i + 1, j), gp_Dir(1, 0, 0));
-      if (j < ny) up[at(i, j)] = edge(at(i, j), at(i, j + 1), gp_Dir(0, 1, 0));
-    }
-  TopoDS_Shell shell;
-  b.MakeShell(shell);
-  for (int j = 0; j < ny; ++j)
-    for (int i = 0; i < nx; ++i) {
-      TopoDS_Wire w;
-      b.MakeWire(w);
-      b.Add(w, along[at(i, j)]);
-      b.Add(w, up[at(i + 1, j)]);
-      b.Add(w, along[at(i, j + 1)].Reversed());
-      b.Add(w, up[at(i, j)].Reversed());
-      TopoDS_Face f;
-      b.MakeFace(f, new Geom_Plane(gp_Pnt(i, j, 0.0), gp_Dir(0, 0, 1)), tol);
-      b.Add(f, w);
-      b.Add(shell, f);
-    }
-  return shell;
-}
-
-// ---------------------------------------------------------------------------
 struct figures {
   double build = 0, walk = 0, cache = 0, save = 0, restore = 0, copy = 0, del = 0;
   long long model = 0, copy_peak = 0, delete_peak = 0;
@@ -238,7 +155,7 @@ figures run_velm(int nx, int ny, int runs, const std::string& path, long long& c
   figures r;
   BODY* body = nullptr;
   long long before = heap::now.load();
-  r.build = seconds([&] { body = velm_sheet(nx, ny); });
+  r.build = seconds([&] { body = bench::velm_sheet(nx, ny); });
   r.model = heap::now.load() - before;
 
   r.walk = best_of(runs, [&] {
@@ -283,7 +200,7 @@ figures run_occ(int nx, int ny, int runs, const std::string& path, long long& ch
   figures r;
   TopoDS_Shape shape;
   long long before = heap::now.load();
-  r.build = seconds([&] { shape = occ_sheet(nx, ny); });
+  r.build = seconds([&] { shape = bench::occ_sheet(nx, ny); });
   r.model = heap::now.load() - before;
 
   r.walk = best_of(runs, [&] {
@@ -327,12 +244,73 @@ double mb(long long bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.
 
 }  // namespace
 
+// Restores the file twice in this process; prints both times.
+int restore_twice(const char* path) {
+  double times[2];
+  for (double& t : times) {
+    ENTITY_LIST restored;
+    t = seconds([&] {
+      FILE* fp = std::fopen(path, "r");
+      require(api_restore_entity_list(fp, 1, restored), "api_restore_entity_list");
+      std::fclose(fp);
+    });
+    require(api_del_entity_list(restored), "api_del_entity_list");
+  }
+  std::printf("first restore %.4f s, later restore %.4f s, first / later %.2f\n", times[0], times[1],
+              times[0] / times[1]);
+  return 0;
+}
+
+// Saves a sheet of about n faces to the file; its face count.
+int save_sheet(long n, const std::string& path) {
+  const int ny = std::max(1, static_cast<int>(std::sqrt(static_cast<double>(n) / 1.6)));
+  const int nx = std::max(1, static_cast<int>(n / ny));
+  const long long before = heap::now.load();
+  BODY* body = bench::velm_sheet(nx, ny);
+  const long long model = heap::now.load() - before;
+  ENTITY_LIST top;
+  top.add(body);
+  FILE* fp = std::fopen(path.c_str(), "w");
+  require(api_save_entity_list(fp, 1, top), "api_save_entity_list");
+  std::fclose(fp);
+  require(api_del_entity(body), "api_del_entity");
+  std::printf("%d faces, model heap %.1f MB: ", nx * ny, mb(model));
+  return nx * ny;
+}
+
+// Saves a sheet of about n faces, then restores it in a fresh process.
+int first_restore(const char* self, long n) {
+  const std::string path = "/tmp/xvelm_bench_" + std::to_string(getpid()) + "_first.vlt";
+  save_sheet(n, path);
+  std::fflush(stdout);
+  pid_t child = fork();
+  if (child == 0) {
+    execl(self, self, "restore-twice", path.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  std::remove(path.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
 int main(int argc, char** argv) {
-  // Side lengths giving N = 1,000 to 100,000 faces in fourfold steps (and 100,000).
-  std::vector<std::pair<int, int>> sizes = {{40, 25}, {80, 50}, {160, 100}, {320, 200}, {400, 250}};
+  if (argc > 2 && std::strcmp(argv[1], "restore-twice") == 0) return restore_twice(argv[2]);
+  if (argc > 3 && std::strcmp(argv[1], "save") == 0) {
+    save_sheet(std::strtol(argv[2], nullptr, 10), argv[3]);
+    std::printf("saved to %s\n", argv[3]);
+    return 0;
+  }
+  if (argc > 2 && std::strcmp(argv[1], "first-restore") == 0)
+    return first_restore("/proc/self/exe", std::strtol(argv[2], nullptr, 10));
+  // Side lengths giving N = 1,000 to 256,000 faces in fourfold steps, and 100,000 and
+  // 400,000 (the last two a fourfold step of their own).
+  std::vector<std::pair<int, int>> sizes = {{40, 25},   {80, 50},   {160, 100}, {320, 200},
+                                            {400, 250}, {640, 400}, {800, 500}};
   if (argc > 1) sizes.resize(std::min<std::size_t>(sizes.size(), std::strtoul(argv[1], nullptr, 10)));
   const std::string base = "/tmp/xvelm_bench_" + std::to_string(getpid());
   long long checksum = 0;
+  std::vector<std::pair<int, figures>> kept;
 
   std::printf("%8s %-9s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s\n", "faces", "", "build", "walk", "cache",
               "save", "restore", "copy", "delete", "model MB", "copy+MB", "delete+MB");
@@ -346,6 +324,7 @@ int main(int argc, char** argv) {
     };
     row("stand-in", k);
     row("OCC", o);
+    kept.emplace_back(nx * ny, k);
     std::printf("%8s %-9s %9.2f %9.2f %9.2f %9.2f %9.2f %9.2f %9.2f %9.2f %9.2f %9.2f\n", "", "ratio", k.build / o.build,
                 k.walk / o.walk, k.cache / o.cache, k.save / o.save, k.restore / o.restore, k.copy / o.copy,
                 k.del / o.del, static_cast<double>(k.model) / static_cast<double>(o.model),
@@ -353,8 +332,16 @@ int main(int argc, char** argv) {
                 static_cast<double>(k.delete_peak) / static_cast<double>(k.model));
     std::fflush(stdout);
   }
-  std::printf("(times in seconds; ratio row: stand-in / OCC, model MB stand-in / OCC, and the stand-in's\n"
+  std::printf("(processor seconds; ratio row: stand-in / OCC, model MB stand-in / OCC, and the stand-in's\n"
               " transient copy and delete heap over its model's own size)\n");
+  // Growth of the stand-in's times over each fourfold step of the run.
+  for (const auto& [n, f] : kept)
+    for (const auto& [m, g] : kept)
+      if (m == 4 * n)
+        std::printf("%8d %-9s %9.2f %9.2f %9.2f %9.2f %9.2f %9.2f %9.2f %9.2f\n", m, "growth", g.build / f.build,
+                    g.walk / f.walk, g.cache / f.cache, g.save / f.save, g.restore / f.restore, g.copy / f.copy,
+                    g.del / f.del, static_cast<double>(g.model) / static_cast<double>(f.model));
+  std::printf("(growth row: time(N) / time(N / 4) of the stand-in, and its model heap likewise)\n");
   std::remove((base + ".vlt").c_str());
   std::remove((base + ".brep").c_str());
   return checksum > 0 ? 0 : 1;

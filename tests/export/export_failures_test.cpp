@@ -34,13 +34,16 @@ protected:
         api_face_plane(QELposition(0, 0, 9), 2.0, 3.0, nullptr, loose);
         QELXBRepExporter& x = exporterOf({box, cylinder, loose});
         velm_test_reset();
+        velm_test_record_calls(calls != nullptr);
         inject();
         Outcome out;
         qelx_test::TestModel told;
         try {
             x.PreProcess();
-            if (preprocessOnly)
+            if (preprocessOnly) {
                 velm_test_reset();
+                velm_test_record_calls(calls != nullptr);
+            }
             out.walked = qelx_test::walkExporter(&x, told, &out.read);
         } catch (const velm_exception& e) {
             ADD_FAILURE() << "kernel error " << e.error_number() << " escaped the export";

@@ -3,8 +3,10 @@
 
 #include "persist/brep_attrib_transfer.hxx"
 #include "support/model_builders.hxx"
+#include "support/geometry_builders.hxx"
 #include "support/query_builders.hxx"
 #include "velm/geometry_entity.hxx"
+#include "velm/query.hxx"
 
 namespace {
 
@@ -147,4 +149,41 @@ TEST_F(ExportTest, PointerRoadAnswersFromTheDocumentAndNullGivesNothing)
     EXPECT_FALSE(x.GetCoedgeSensePtr(nullptr));
     EXPECT_EQ(x.GetVertexPointPtr(nullptr, xyz), 0x1000001u);
     EXPECT_EQ(x.GetPersistentIdPtr(nullptr, id), 0x1000001u);
+}
+
+// A face's parameter box is worked out once per body walk: the same answer by
+// identifier and by pointer, kept while the walk lasts, and afresh when the
+// next walk of the body starts.
+TEST_F(ExportTest, FaceDomainIsWorkedOutOncePerBodyWalk)
+{
+    BODY* box = testkit::make_plane_box(4, 5, 6);
+    QELXBRepExporter& x = exporterOf({box});
+    ASSERT_EQ(x.PreProcess(), 0u);
+    QELXIdentifier body;
+    ASSERT_EQ(x.GetBody(0, body), 0u);
+    ASSERT_EQ(x.PrepareBody(body), 0u);
+    FACE* f = box->lump()->shell()->face();
+    const QELXIdentifier face = idOf(f);
+    double u[2] = {}, v[2] = {}, pu[2] = {}, pv[2] = {};
+    ASSERT_EQ(x.GetFaceDomain(face, u, v), 0u);
+    QELpar_box kernel;
+    ASSERT_TRUE(sg_get_face_par_box(f, kernel));
+    EXPECT_DOUBLE_EQ(u[1] - u[0], kernel.u_range().length());
+    EXPECT_DOUBLE_EQ(v[1] - v[0], kernel.v_range().length());
+    ASSERT_EQ(x.GetFaceDomainPtr(f, pu, pv), 0u);
+    EXPECT_EQ(std::vector<double>({pu[0], pu[1], pv[0], pv[1]}), std::vector<double>({u[0], u[1], v[0], v[1]}));
+
+    // The face's plane moves one unit along its own u: the box moves back by one.
+    plane moved = static_cast<const plane&>(f->geometry()->equation());
+    moved.root_point = moved.root_point + moved.u_axis() / moved.u_axis().len_sq();
+    f->set_geometry(new PLANE(moved));
+    ASSERT_EQ(x.GetFaceDomain(face, pu, pv), 0u);
+    EXPECT_EQ(pu[0], u[0]) << "within one walk the box is not worked out again";
+    ASSERT_EQ(x.ReleaseBody(body), 0u);
+    ASSERT_TRUE(velm_is_live_entity(f));
+    ASSERT_EQ(x.PrepareBody(body), 0u);
+    ASSERT_EQ(x.GetFaceDomain(face, pu, pv), 0u);
+    EXPECT_NEAR(pu[0], u[0] - 1.0, 1e-9);
+    EXPECT_NEAR(pu[1], u[1] - 1.0, 1e-9);
+    EXPECT_NEAR(pv[0], v[0], 1e-9);
 }

@@ -263,7 +263,7 @@ void sequence(Trial& run, ENTITY_LIST& restored)
         run.failureSeen = true;
 }
 
-// Where the live kernel objects were made.
+// Where the live kernel objects made while sites were recorded were made.
 std::string madeAt()
 {
     std::vector<std::pair<const char*, int>> where;
@@ -297,6 +297,8 @@ protected:
     {
         qelx_test::resetFramework();
         velm_test_reset();
+        // Sites of what the sequence makes, so that a leak says where it was made.
+        velm_test_record_object_sites(true);
         const long entities = velm_live_entity_count();
         const long objects = velm_live_object_count();
         Trial run;

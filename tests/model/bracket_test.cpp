@@ -35,6 +35,7 @@ void startLogged(int logging)
 {
     set_logging(logging);
     velm_test_reset();
+    velm_test_record_calls(true);
     set_logging(logging);
 }
 
@@ -43,6 +44,7 @@ protected:
     void SetUp() override
     {
         velm_test_reset();
+        velm_test_record_calls(true);
         m_liveAtStart = velm_live_object_count();
     }
     void TearDown() override

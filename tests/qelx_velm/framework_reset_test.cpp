@@ -11,6 +11,7 @@
 TEST(FrameworkReset, ClearsKernelFailuresAndCounters) {
   ASSERT_TRUE(testkit::framework_reset_includes_kernel());
   BODY* box = testkit::make_box();
+  velm_test_record_calls(true);
   ENTITY_LIST faces;
   velm_test_fail_next("api_get_faces", qelvelm_api_errmod.message_code(0));
   EXPECT_FALSE(api_get_faces(box, faces).ok());
@@ -19,6 +20,7 @@ TEST(FrameworkReset, ClearsKernelFailuresAndCounters) {
 
   qelx_test::resetFramework();
   EXPECT_EQ(velm_test_call_count("api_get_faces"), 0);
+  EXPECT_FALSE(velm_test_recording_calls());
   EXPECT_TRUE(api_get_faces(box, faces).ok());
   EXPECT_EQ(faces.iteration_count(), 6);
   api_del_entity(box);

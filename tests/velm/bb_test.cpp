@@ -177,6 +177,7 @@ TEST_F(BulletinBoard, ApiFrameRollsBackItsOwnFailure) {
 
 TEST_F(BulletinBoard, CallLogRecordsTheBracketProtocol) {
   int saved = logging_opt_on();
+  velm_test_record_calls(true);
   api_bb_begin(true);
   update_from_bb();
   api_bb_end(outcome(), true, saved == 0);
@@ -191,6 +192,24 @@ TEST_F(BulletinBoard, CallLogRecordsTheBracketProtocol) {
                                        "set_logging(1)"};
   EXPECT_EQ(velm_test_call_log(), expected);
   EXPECT_EQ(velm_test_call_count("update_from_bb"), 1);
+}
+
+// Off (the state a reset leaves), the kit keeps no record of any call.
+TEST_F(BulletinBoard, CallRecordIsKeptOnlyWhileSwitchedOn) {
+  velm_test_reset();
+  EXPECT_FALSE(velm_test_recording_calls());
+  api_bb_begin(true);
+  update_from_bb();
+  api_bb_end(outcome(), true, false);
+  EXPECT_TRUE(velm_test_call_log().empty());
+  EXPECT_EQ(velm_test_call_count("update_from_bb"), 0);
+  velm_test_record_calls(true);
+  update_from_bb();
+  velm_test_record_calls(false);
+  update_from_bb();
+  EXPECT_EQ(velm_test_call_log(), std::vector<std::string>{"update_from_bb"});
+  EXPECT_EQ(velm_test_call_count("update_from_bb"), 1);
+  velm_test_reset();
 }
 
 }  // namespace

@@ -104,6 +104,7 @@ TEST(Interrupts, SysErrorRaisesAPendingInterruptOnce) {
 
 TEST(FailureInjection, NthApiCallReturnsTheErrorAndSetsTheGlobalRecord) {
   reset_kernel_for_test();
+  velm_test_record_calls(true);
   set_global_error_info(nullptr);
   TNODE* n = new TNODE;
   int id = 0;
@@ -123,6 +124,7 @@ TEST(FailureInjection, NthApiCallReturnsTheErrorAndSetsTheGlobalRecord) {
 
 TEST(FailureInjection, InnerRoutineThrowsOnItsNthCall) {
   reset_kernel_for_test();
+  velm_test_record_calls(true);
   velm_test_fail_next("sg_inner_routine", 77);
   EXPECT_THROW(velm_check_call("sg_inner_routine"), velm_exception);
   EXPECT_NO_THROW(velm_check_call("sg_inner_routine"));

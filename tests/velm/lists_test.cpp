@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "entity_test_node.hxx"
+#include "velm/address_table.hxx"
 #include "velm/bb.hxx"
 #include "velm/testkit.hxx"
 #include "velm_test_support.hxx"
@@ -26,6 +28,34 @@ class Lists : public velm_test::KernelTest {
   }
   TNODE* nodes_[4] = {};
 };
+
+// Where the allocator puts entities (one dense block, objects of mixed size,
+// blocks a megabyte apart, page-aligned) must not build long probe runs: the
+// mean distance of a key from its home slot stays that of a well-spread table,
+// before and after half the keys go.
+TEST(AddressTables, ProbeRunsStayShortWhateverTheHeapLooksLike) {
+  struct layout {
+    std::uintptr_t stride, gap_every, gap;
+  };
+  const layout layouts[] = {{16, 0, 0}, {48, 0, 0}, {96, 1000, 1u << 20}, {32, 5000, 3u << 20}, {1u << 20, 0, 0},
+                            {4096, 0, 0}};
+  for (const layout& l : layouts) {
+    SCOPED_TRACE(l.stride);
+    velm_address_set set;
+    std::vector<const void*> keys;
+    std::uintptr_t a = 0x7f3a12340000u;
+    for (int i = 0; i < 200000; ++i) {
+      keys.push_back(reinterpret_cast<const void*>(a));
+      a += l.stride + (l.gap_every && i % l.gap_every == 0 ? l.gap : 0);
+    }
+    for (const void* k : keys) ASSERT_TRUE(set.insert(k));
+    EXPECT_LT(static_cast<double>(set.displacement()) / static_cast<double>(set.size()), 2.0);
+    for (std::size_t i = 0; i < keys.size(); i += 2) ASSERT_TRUE(set.erase(keys[i]));
+    EXPECT_EQ(set.size(), keys.size() / 2);
+    EXPECT_LT(static_cast<double>(set.displacement()) / static_cast<double>(set.size()), 2.0);
+    for (std::size_t i = 0; i < keys.size(); ++i) ASSERT_EQ(set.contains(keys[i]), i % 2 == 1);
+  }
+}
 
 TEST_F(Lists, AddIsDuplicateCheckedAndNullIsAddedOnce) {
   ENTITY_LIST l;

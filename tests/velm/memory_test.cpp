@@ -9,6 +9,7 @@ namespace {
 
 TEST(TrackedMemory, CountsLiveObjectsAndRecordsTrackedSites) {
   reset_kernel_for_test();
+  velm_test_record_object_sites(true);
   long before = velm_live_object_count();
   ENTITY_LIST* plain = new ENTITY_LIST;
   int line = __LINE__ + 1;
@@ -24,6 +25,17 @@ TEST(TrackedMemory, CountsLiveObjectsAndRecordsTrackedSites) {
   ENTITY_LIST* array = new ENTITY_LIST[3];
   EXPECT_EQ(velm_live_object_count(), before + 1);
   delete[] array;
+  EXPECT_EQ(velm_live_object_count(), before);
+  velm_live_objects(where);
+  for (auto& [file, l] : where) EXPECT_FALSE(file && std::strstr(file, "memory_test") && l == line);
+
+  // Off, the count goes on but no site is kept.
+  velm_test_reset();
+  tracked = VELM_NEW ENTITY_LIST;
+  EXPECT_EQ(velm_live_object_count(), before + 1);
+  velm_live_objects(where);
+  for (auto& [file, l] : where) EXPECT_FALSE(file && std::strstr(file, "memory_test"));
+  delete tracked;
   EXPECT_EQ(velm_live_object_count(), before);
 }
 

@@ -270,6 +270,20 @@ TEST_F(SaveFiles, TransformEntityRoundTripsBitExact) {
   lose_all(out);
 }
 
+// Reals are written with 17 significant digits, as "%.17g" writes them.
+TEST_F(SaveFiles, RealsAreWrittenWithSeventeenDigits) {
+  const double values[] = {1.0 / 3.0, -0.0, 1e300, -2.5e-310, 0.1, 123456789012345678.0, 1.0};
+  for (double value : values) {
+    TNODE* n = new TNODE(value, 0);
+    memfile f;
+    ASSERT_TRUE(save_entity_on_file(f.fp, n, 1));
+    n->lose();
+    char expected[40];
+    std::snprintf(expected, sizeof expected, " %.17g ", value);
+    EXPECT_NE(f.text().find(expected), std::string::npos) << expected << " in " << f.text();
+  }
+}
+
 TEST_F(SaveFiles, BinaryModeAndNullFileFail) {
   ENTITY_LIST l, out;
   memfile f;

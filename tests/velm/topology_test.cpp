@@ -559,3 +559,50 @@ TEST(Topology, ABoundWhoseBeforeImageFailsIsFreed) {
   }
   EXPECT_TRUE(api_del_entity(box).ok());
 }
+
+// Two squares touching at one corner: the corner keeps one edge of each fan,
+// whatever references it held before; a vertex already so referenced keeps
+// its references in their order.
+TEST(TopologyQueries, VertexKeepsOneEdgeReferencePerFan) {
+  std::vector<VERTEX*> v;
+  for (auto [x, y] : {std::pair{0, 0}, {1, 0}, {1, 1}, {0, 1}, {2, 1}, {2, 2}, {1, 2}})
+    v.push_back(new VERTEX(new APOINT(x, y, 0)));
+  VERTEX* corner = v[2];
+  std::vector<EDGE*> edges;
+  FACE* faces[2] = {};
+  const int rings[2][4] = {{0, 1, 2, 3}, {2, 4, 5, 6}};
+  for (int f = 0; f < 2; ++f) {
+    COEDGE* ring[4];
+    for (int k = 0; k < 4; ++k) {
+      EDGE* e = new EDGE(v[rings[f][k]], v[rings[f][(k + 1) % 4]], nullptr, FORWARD);
+      edges.push_back(e);
+      ring[k] = new COEDGE(e, FORWARD);
+    }
+    for (int k = 0; k < 4; ++k) {
+      ring[k]->set_next(ring[(k + 1) % 4]);
+      ring[(k + 1) % 4]->set_previous(ring[k]);
+    }
+    faces[f] = new FACE(new LOOP(ring[0]), nullptr, nullptr, FORWARD);
+  }
+  faces[0]->set_next(faces[1]);
+  BODY* body = new BODY(new LUMP(new SHELL(faces[0])));
+  // Every edge at the corner referenced, the second fan's first.
+  corner->set_edge(edges[4]);
+  for (EDGE* e : {edges[7], edges[1], edges[2]}) corner->add_edge(e);
+  minimize_vertex_edges(corner);
+  ASSERT_EQ(corner->count_edges(), 2);
+  EXPECT_EQ(corner->edge(0), edges[4]);
+  EXPECT_EQ(corner->edge(1), edges[1]);
+  ENTITY_LIST around;
+  sg_q_edges_around_vertex(corner, &around);
+  EXPECT_EQ(around.iteration_count(), 4);
+  minimize_vertex_edges(corner);
+  EXPECT_EQ(corner->edge(0), edges[4]);
+  EXPECT_EQ(corner->edge(1), edges[1]);
+  // A plain corner of one square keeps a single reference.
+  v[0]->add_edge(edges[3]);
+  minimize_vertex_edges(v[0]);
+  EXPECT_EQ(v[0]->count_edges(), 1);
+  EXPECT_EQ(model_problems(body), "");
+  api_del_entity(body);
+}

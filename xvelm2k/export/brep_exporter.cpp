@@ -169,6 +169,7 @@ QELIResult QELXVelmBRepExporter::DoPreProcess()
 {
     if (!m_documentTag)
         return 0x1000001;
+    m_faceDomains.Clear();
     QELIResult result = 0;
     if (m_state == 1)
         m_documentTag->Clear();
@@ -260,6 +261,7 @@ QELIResult QELXVelmBRepExporter::PrepareBody(const QELXIdentifier& body)
         return 0;
     auto* view = reinterpret_cast<Ve_BodyTag*>(e);
     QELXPreprocessVelmUtils::PreProcessBody(view);
+    m_faceDomains.Clear();
     if (m_documentTag)
         Ve_DocumentTag::FillCache(view);
     return 0;
@@ -273,6 +275,7 @@ QELIResult QELXVelmBRepExporter::ReleaseBody(const QELXIdentifier& body)
     auto* view = reinterpret_cast<Ve_BodyTag*>(e);
     // The record knows the shells it cached, so both caches go in one step.
     Ve_DocumentTag::RemoveFromCache(view);
+    m_faceDomains.Clear();
 
     QELXOption* option = nullptr;
     bool optimise = true;

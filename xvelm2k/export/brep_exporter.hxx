@@ -182,6 +182,9 @@ private:
     // dropped: the entities go, and their addresses may come back.
     void dropGeometryOf(ENTITY* body);
     QELIResult isoLines(FACE* face, bool vLines, int count, int& n, double*& array);
+    // The face's parameter box, worked out once per body walk: the box comes
+    // from sampling the loops, and a walk asks for it more than once.
+    void faceDomain(const FACE* face, double uPair[2], double vPair[2]);
 
     Ve_DocumentTag* m_documentTag = nullptr;
     QELXVelmAttributeExporter* m_attributeExporter = nullptr;
@@ -192,4 +195,11 @@ private:
     QELXHashMap<QELXIdentifier, QELXCurve3DHandle> m_curves;
     QELXHashMap<QELXIdentifier, QELXCurve2DHandle> m_pcurves;
     QELXHashMap<QELXIdentifier, QELXPoint3DHandle> m_points;
+    struct FaceDomain {
+        double u[2] = {0.0, 0.0};
+        double v[2] = {0.0, 0.0};
+    };
+    // Emptied when a body walk starts or ends and before preprocessing, when
+    // faces may change.
+    QELXHashMap<const FACE*, FaceDomain> m_faceDomains;
 };

@@ -246,7 +246,7 @@ QELIResult QELXVelmBRepExporter::GetFaceDomainPtr(void* face, double uPair[2], d
     const Ve_FaceTag* f = viewOf<Ve_FaceTag, FACE>(face);
     if (!f)
         return kNotFound;
-    f->getSpan().GetDoubles(uPair, vPair);
+    faceDomain(reinterpret_cast<const FACE*>(f), uPair, vPair);
     return 0;
 }
 

@@ -326,8 +326,19 @@ QELIResult QELXVelmBRepExporter::GetFaceDomain(const QELXIdentifier& face, doubl
     const FACE* f = as<FACE>(face);
     if (!f)
         return kNotFound;
-    ve_view<Ve_FaceTag>(f)->getSpan().GetDoubles(uPair, vPair);
+    faceDomain(f, uPair, vPair);
     return 0;
+}
+
+void QELXVelmBRepExporter::faceDomain(const FACE* face, double uPair[2], double vPair[2])
+{
+    FaceDomain known;
+    if (!m_faceDomains.Get(face, known)) {
+        ve_view<Ve_FaceTag>(face)->getSpan().GetDoubles(known.u, known.v);
+        m_faceDomains.Add(face, known);
+    }
+    uPair[0] = known.u[0], uPair[1] = known.u[1];
+    vPair[0] = known.v[0], vPair[1] = known.v[1];
 }
 
 QELIResult QELXVelmBRepExporter::GetNumberOfLoopsFromFace(const QELXIdentifier& face, int& count)

@@ -20,14 +20,34 @@ struct frame {
   std::vector<ENTITY*> changed;
   velm_address_map<ENTITY*> image_of;
   std::vector<ENTITY*> created;
-  velm_address_set created_set;
+  velm_address_bits created_set;
   std::vector<ENTITY*> lost;
-  velm_address_set lost_set;
+  velm_address_bits lost_set;
 };
 
 std::vector<std::unique_ptr<frame>>& frames() {
   static std::vector<std::unique_ptr<frame>> f;
   return f;
+}
+
+// Frames closed and emptied, for the next ones: every API call opens one.
+std::vector<std::unique_ptr<frame>>& spare_frames() {
+  static std::vector<std::unique_ptr<frame>> f;
+  return f;
+}
+
+void recycle(std::unique_ptr<frame> f) {
+  // A frame that held a big change gives its storage back.
+  constexpr std::size_t kept = 1024;
+  for (std::vector<ENTITY*>* v : {&f->changed, &f->created, &f->lost}) {
+    v->clear();
+    if (v->capacity() > kept) v->shrink_to_fit();
+  }
+  f->image_of.clear();
+  f->created_set.clear();
+  f->lost_set.clear();
+  f->outer = false;
+  if (spare_frames().size() < 8) spare_frames().push_back(std::move(f));
 }
 
 frame* top() { return frames().empty() ? nullptr : frames().back().get(); }
@@ -93,7 +113,13 @@ std::string bb_end_entry(const outcome& result, bool rollback, bool discard) {
 int bb_depth() { return static_cast<int>(frames().size()); }
 
 void bb_open(bool outer) {
-  auto f = std::make_unique<frame>();
+  std::unique_ptr<frame> f;
+  if (spare_frames().empty()) {
+    f = std::make_unique<frame>();
+  } else {
+    f = std::move(spare_frames().back());
+    spare_frames().pop_back();
+  }
   f->outer = outer;
   frames().push_back(std::move(f));
 }
@@ -114,6 +140,7 @@ void bb_close(const outcome& result, bool rollback_on_failure, bool discard) {
   } else {
     merge_into(*f, *parent);
   }
+  recycle(std::move(f));
 }
 
 void api_bb_begin(bool outer) {
@@ -124,7 +151,7 @@ void api_bb_begin(bool outer) {
 
 void api_bb_end(const outcome& result, bool rollback_on_failure, bool discard) {
   velm_count_call("api_bb_end");
-  velm_log_call(bb_end_entry(result, rollback_on_failure, discard));
+  if (velm_test_recording_calls()) velm_log_call(bb_end_entry(result, rollback_on_failure, discard));
   bb_close(result, rollback_on_failure, discard);
 }
 

@@ -113,6 +113,16 @@ QELpar_pos surface::param(const QELposition& p, const QELpar_pos* guess) const {
   return uv;
 }
 
+bool surface::exact_param(const QELposition& p, QELpar_pos& uv, const QELpar_pos* guess) const {
+  if (!exact_start() || !perp_start(p, uv)) return false;
+  if (guess) {
+    const QELpar_box range = full_range();
+    uv.u = wrap_param(uv.u, range.u_range().start_pt(), full_period_u(), &guess->u);
+    uv.v = wrap_param(uv.v, range.v_range().start_pt(), full_period_v(), &guess->v);
+  }
+  return true;
+}
+
 bool surface::test_point_tol(const QELposition& p, double tol, const QELpar_pos* guess, QELpar_pos* actual) const {
   QELposition foot;
   point_perp(p, foot, guess, actual);

@@ -67,7 +67,10 @@ class sampler {
   raw_sample project(const QELposition& p) {
     QELposition foot;
     raw_sample rs;
-    s_.point_perp(p, foot, have_guess_ ? &guess_ : nullptr, &rs.uv);
+    // Closed forms first (planes, cones, spheres, ring tori); projection
+    // only where the surface has none.
+    if (!s_.exact_param(p, rs.uv, have_guess_ ? &guess_ : nullptr))
+      s_.point_perp(p, foot, have_guess_ ? &guess_ : nullptr, &rs.uv);
     rs.free_v = s_.singular_u(rs.uv.u);
     rs.free_u = s_.singular_v(rs.uv.v);
     // Keep guessing from the last regular point; a pole says nothing about v.
@@ -213,6 +216,37 @@ face_frame face_polygons(const FACE* face, const LOOP* only, int density) {
     for (std::size_t k = 1; k < fr.loops.size(); ++k)
       align(fr.loops[k], fr.loops[0].box, fr.period_u, fr.period_v);
   return fr;
+}
+
+bool plane_face_par_box(const FACE* face, QELpar_box& box) {
+  const surface* s = face_surface(face);
+  if (!s || s->type() != 1 || !face->loop()) return false;
+  // No period and no singular point: the box is the samples' box, without
+  // unwrapping loops or typing them.
+  std::vector<raw_sample> raw;
+  sampler sm(*s, 1);
+  for (LOOP* l : chain(face->loop()))
+    for (const COEDGE* c : loop_coedges(l)) {
+      // A plane's parameters are affine in space: a straight edge spans the
+      // box of its ends.
+      const EDGE* e = c->edge();
+      if (!c->geometry() && e && e->geometry() && e->geometry()->type() == 1 && e->start() && e->end() &&
+          e->start()->geometry() && e->end()->geometry()) {
+        for (const VERTEX* v : {e->start(), e->end()}) {
+          raw_sample rs;
+          s->exact_param(v->geometry()->coords(), rs.uv);
+          raw.push_back(rs);
+        }
+      } else {
+        sm.coedge(c, raw);
+      }
+    }
+  if (raw.empty()) return false;
+  std::vector<QELpar_pos> pts;
+  pts.reserve(raw.size());
+  for (const raw_sample& r : raw) pts.push_back(r.uv);
+  box = box_of(pts);
+  return true;
 }
 
 QELpar_box frame_par_box(const face_frame& fr) {

@@ -1,5 +1,6 @@
 // Kernel options, registered by name with their defaults.
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -38,8 +39,8 @@ void option_header::reset() {
 }
 
 namespace {
-std::map<std::string, std::unique_ptr<option_header>>& options() {
-  static std::map<std::string, std::unique_ptr<option_header>> all;
+std::map<std::string, std::unique_ptr<option_header>, std::less<>>& options() {
+  static std::map<std::string, std::unique_ptr<option_header>, std::less<>> all;
   return all;
 }
 
@@ -59,10 +60,20 @@ struct kernel_options_at_load {
 } at_load;
 }  // namespace
 
+namespace {
+// The last option found: the bulletin board asks for "logging" at every call.
+const std::string* last_name = nullptr;
+option_header* last_found = nullptr;
+}  // namespace
+
 option_header* find_option(const char* name) {
   if (!name) return nullptr;
+  if (last_found && *last_name == name) return last_found;
   auto it = options().find(name);
-  return it == options().end() ? nullptr : it->second.get();
+  if (it == options().end()) return nullptr;
+  last_name = &it->first;
+  last_found = it->second.get();
+  return last_found;
 }
 
 option_header* register_option(const char* name, option_value_type type, double default_value,
@@ -75,7 +86,10 @@ option_header* register_option(const char* name, option_value_type type, double 
 }
 
 void unregister_option(const char* name) {
-  if (name) options().erase(name);
+  if (!name) return;
+  last_name = nullptr;
+  last_found = nullptr;
+  options().erase(name);
 }
 
 void reset_kernel_options() {

@@ -188,7 +188,7 @@ outcome api_get_entity_box(const ENTITY_LIST& list, WCS* wcs, QELposition& min_p
 bool sg_get_face_par_box(const FACE* face, QELpar_box& box) {
   velm_check_call("sg_get_face_par_box");
   if (!face_surface(face)) return false;
-  box = frame_par_box(face_polygons(face));
+  if (!plane_face_par_box(face, box)) box = frame_par_box(face_polygons(face));
   return true;
 }
 

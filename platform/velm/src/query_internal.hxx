@@ -52,6 +52,9 @@ struct face_frame {
 // multiplies the samples per coedge; the coarser samples are among the finer.
 face_frame face_polygons(const FACE* face, const LOOP* only = nullptr, int density = 1);
 QELpar_box frame_par_box(const face_frame& frame);
+// The box of a plane face with loops straight from its boundary samples (a
+// plane has no period and no singular point); false for any other face.
+bool plane_face_par_box(const FACE* face, QELpar_box& box);
 // Inside or outside by the side of the nearest boundary segment; a face
 // without loops is the whole surface.
 point_face_containment classify(const face_frame& frame, const QELpar_pos& uv);

@@ -18,8 +18,8 @@ VELM_KERNEL_CLASSES(VELM_DEFINE_HEAD)
 // ---------------------------------------------------------------------------
 namespace {
 // Leaked on purpose: entities and definitions may outlive any static's destructor.
-velm_address_set& live() {
-  static auto* set = new velm_address_set;
+velm_address_bits& live() {
+  static auto* set = new velm_address_bits;
   return *set;
 }
 bool image_expected = false;

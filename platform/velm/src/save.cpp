@@ -10,6 +10,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -67,6 +68,7 @@ namespace {
 struct writer {
   std::string out;
   ENTITY_LIST* list = nullptr;
+  int saving = -1;  // the list index of the record being saved
 };
 writer* current_writer = nullptr;
 
@@ -81,16 +83,24 @@ void put(std::string_view text) {
   out.push_back(' ');
 }
 
+// Numbers are formatted in place: a save writes millions of them.
+template <class T>
+void put_number(T value, char mark = 0) {
+  char buf[48];
+  char* p = buf;
+  if (mark) *p++ = mark;
+  std::to_chars_result r;
+  if constexpr (std::is_floating_point_v<T>)
+    r = std::to_chars(p, buf + sizeof buf, value, std::chars_format::general, 17);  // as %.17g
+  else
+    r = std::to_chars(p, buf + sizeof buf, value);
+  put(std::string_view(buf, static_cast<std::size_t>(r.ptr - buf)));
+}
+
 std::string real_text(double value) {
   char buf[40];
   std::snprintf(buf, sizeof buf, "%.17g", value);
   return buf;
-}
-
-std::string prefixed(char mark, long value) {
-  std::string s(1, mark);
-  s += std::to_string(value);
-  return s;
 }
 
 std::string literal_text(const char* text) {
@@ -105,7 +115,8 @@ std::string literal_text(const char* text) {
 
 void velm_save_record_begin(const ENTITY* e) {
   writer& wr = w();
-  put(prefixed('-', wr.list->lookup(e)));
+  const int index = wr.saving >= 0 && (*wr.list)[wr.saving] == e ? wr.saving : wr.list->lookup(e);
+  put_number(static_cast<long>(index), '-');
 }
 void velm_save_record_end() {
   w().out.append("#\n");
@@ -114,14 +125,14 @@ void velm_save_record_end() {
 void write_id_level(const char* identifier, int level) {
   if (!identifier || !*identifier) velm_api_error_throw(VELM_SAVE_UNKNOWN_CLASS);
   put(identifier);
-  put(std::to_string(level));
+  put_number(level);
 }
-void write_int(int value) { put(std::to_string(value)); }
-void write_long(long value) { put(std::to_string(value)); }
-void write_real(double value) { put(real_text(value)); }
+void write_int(int value) { put_number(value); }
+void write_long(long value) { put_number(value); }
+void write_real(double value) { put_number(value); }
 void write_literal(const char* text) { put(literal_text(text)); }
 void write_ptr(const ENTITY* e, ENTITY_LIST& list) {
-  put(prefixed('$', e ? list.add(const_cast<ENTITY*>(e)) : -1));
+  put_number(static_cast<long>(e ? list.add(const_cast<ENTITY*>(e)) : -1), '$');
 }
 void write_logical(bool value) { put(value ? "1" : "0"); }
 void write_position(const QELposition& p) {
@@ -174,7 +185,10 @@ outcome api_save_entity_list(FILE* fp, int text_mode, const ENTITY_LIST& entitie
       ~scope() { current_writer = saved; }
     } active(&wr);
     // Saving appends what each record points at, so the list grows as it is walked.
-    for (int i = 0; i < list.count(); ++i) list[i]->save(list);
+    for (int i = 0; i < list.count(); ++i) {
+      wr.saving = i;
+      list[i]->save(list);
+    }
 
     char date[32] = "";
     std::time_t now = std::time(nullptr);

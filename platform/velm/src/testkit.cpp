@@ -30,6 +30,8 @@ struct kit_state {
   std::string last_injected;
 };
 
+bool recording = false;
+
 kit_state& kit() {
   static auto* state = new kit_state;  // used from allocations made during exit too
   return *state;
@@ -69,6 +71,9 @@ long velm_test_call_count(const char* function_name) {
 
 const std::vector<std::string>& velm_test_call_log() { return kit().log; }
 
+void velm_test_record_calls(bool on) { recording = on; }
+bool velm_test_recording_calls() { return recording; }
+
 void velm_test_reset() {
   kit_state& k = kit();
   k.counts.clear();
@@ -76,6 +81,8 @@ void velm_test_reset() {
   k.calls.clear();
   k.alloc = alloc_failure{};
   k.last_injected.clear();
+  recording = false;
+  velm_test_record_object_sites(false);
   velm_clear_interrupt();
   set_global_error_info(nullptr);
   reset_kernel_options();
@@ -83,10 +90,16 @@ void velm_test_reset() {
 
 void velm_test_unregister_option(const char* name) { unregister_option(name); }
 
-void velm_log_call(const std::string& entry) { kit().log.push_back(entry); }
+void velm_log_call(const char* entry) {
+  if (recording && entry) kit().log.emplace_back(entry);
+}
+
+void velm_log_call(const std::string& entry) {
+  if (recording) kit().log.push_back(entry);
+}
 
 void velm_count_call(const char* function_name) {
-  if (function_name) ++kit().counts[function_name];
+  if (recording && function_name) ++kit().counts[function_name];
 }
 
 int velm_take_injected_failure(const char* function_name) {

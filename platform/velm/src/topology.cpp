@@ -364,7 +364,7 @@ VELM_TOPOLOGY_LINKS_ONLY(BODY, ENTITY, f_)
 LUMP::LUMP(SHELL* first_shell, LUMP* next) {
   f_.shell = first_shell;
   f_.next = next;
-  for (SHELL* s : next_chain(first_shell)) s->set_lump(this);
+  each_in_chain(first_shell, [this](SHELL* s) { s->set_lump(this); });
 }
 
 void LUMP::set_next(LUMP* next, int) { set_field(this, f_.next, next); }
@@ -391,7 +391,7 @@ VELM_TOPOLOGY_LINKS_ONLY(LUMP, ENTITY, f_)
 SHELL::SHELL(FACE* first_face, SHELL* next) {
   f_.face = first_face;
   f_.next = next;
-  for (FACE* f : next_chain(first_face)) f->set_shell(this);
+  each_in_chain(first_face, [this](FACE* f) { f->set_shell(this); });
 }
 
 void SHELL::set_next(SHELL* next, int) { set_field(this, f_.next, next); }
@@ -438,7 +438,7 @@ FACE::FACE(LOOP* first_loop, FACE* next, SURFACE* geometry, sense_type sense) {
   f_.next = next;
   f_.sense = sense;
   set_geometry(geometry);
-  for (LOOP* l : next_chain(first_loop)) l->set_face(this);
+  each_in_chain(first_loop, [this](LOOP* l) { l->set_face(this); });  // changes no link of the chain
 }
 
 void FACE::set_next(FACE* next, int) { set_field(this, f_.next, next); }
@@ -491,7 +491,7 @@ void FACE::restore_common() {
 LOOP::LOOP(COEDGE* start, LOOP* next) {
   f_.start = start;
   f_.next = next;
-  for (COEDGE* c : ring(start)) c->set_loop(this);
+  each_in_ring(start, [this](COEDGE* c) { c->set_loop(this); });  // changes no link of the ring
 }
 
 void LOOP::set_start(COEDGE* start) { set_field(this, f_.start, start); }

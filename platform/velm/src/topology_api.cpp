@@ -2,6 +2,7 @@
 #include "velm/topology_api.hxx"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <memory>
 #include <unordered_map>
@@ -104,51 +105,123 @@ std::vector<COEDGE*> edge_coedges(const EDGE* e) {
 namespace {
 bool ends_at(const EDGE* e, const VERTEX* v) { return e && (e->start() == v || e->end() == v); }
 
-// Flood from each edge reference; `visit` sees every edge once, with the
-// reference it was reached from.
+// A stack that keeps its first few entries in place: a vertex has few edges,
+// and building a body floods round every vertex.
+template <class T, std::size_t N = 16>
+class short_stack {
+ public:
+  void push(T x) {
+    if (n_ < N)
+      in_place_[n_] = x;
+    else
+      more_.push_back(x);
+    ++n_;
+  }
+  T pop() {
+    --n_;
+    if (n_ < N) return in_place_[n_];
+    T x = more_.back();
+    more_.pop_back();
+    return x;
+  }
+  std::size_t size() const { return n_; }
+  bool empty() const { return n_ == 0; }
+  T operator[](std::size_t i) const { return i < N ? in_place_[i] : more_[i - N]; }
+
+ private:
+  std::array<T, N> in_place_{};
+  std::vector<T> more_;
+  std::size_t n_ = 0;
+};
+
+// The edges met so far by a flood round one vertex: searched in place while
+// few, with a table for a vertex of very many edges.
+class edge_marks {
+ public:
+  bool insert(const EDGE* e) {
+    if (contains(e)) return false;
+    if (table_.size() != 0 || few_.size() == 32) {
+      if (table_.size() == 0)
+        for (std::size_t i = 0; i < few_.size(); ++i) table_.insert(few_[i]);
+      return table_.insert(e);
+    }
+    few_.push(e);
+    return true;
+  }
+  bool contains(const EDGE* e) const {
+    if (table_.size() != 0) return table_.contains(e);
+    for (std::size_t i = 0; i < few_.size(); ++i)
+      if (few_[i] == e) return true;
+    return false;
+  }
+
+ private:
+  short_stack<const EDGE*, 32> few_;
+  velm_address_set table_;
+};
+
+// Floods from `from` across the coedge rings through v; `visit` sees each
+// edge not yet marked once.
 template <class F>
-void flood_around(const VERTEX* v, F&& visit) {
-  std::unordered_set<const EDGE*> seen;
-  for (int r = 0; EDGE* ref = v->edge(r); ++r) {
-    std::vector<EDGE*> queue{ref};
-    while (!queue.empty()) {
-      EDGE* e = queue.back();
-      queue.pop_back();
-      if (!ends_at(e, v) || !seen.insert(e).second) continue;
-      visit(e, ref);
-      for (COEDGE* c : edge_coedges(e)) {
-        if (c->start() == v && c->previous()) queue.push_back(c->previous()->edge());
-        if (c->end() == v && c->next()) queue.push_back(c->next()->edge());
-      }
+void flood_from(const VERTEX* v, EDGE* from, edge_marks& seen, F&& visit) {
+  short_stack<EDGE*> queue;
+  queue.push(from);
+  const std::size_t limit = velm_walk_limit();
+  while (!queue.empty()) {
+    EDGE* e = queue.pop();
+    if (!ends_at(e, v) || !seen.insert(e)) continue;
+    visit(e);
+    COEDGE* first = e->coedge();
+    std::size_t steps = 0;
+    for (COEDGE* c = first; c && steps < limit; ++steps) {
+      if (c->start() == v && c->previous()) queue.push(c->previous()->edge());
+      if (c->end() == v && c->next()) queue.push(c->next()->edge());
+      c = c->partner();
+      if (c == first) break;
     }
   }
+}
+
+// Flood from each edge reference; `visit` sees every edge once.
+template <class F>
+void flood_around(const VERTEX* v, F&& visit) {
+  edge_marks seen;
+  for (int r = 0; EDGE* ref = v->edge(r); ++r) flood_from(v, ref, seen, visit);
 }
 }  // namespace
 
 void sg_q_edges_around_vertex(const VERTEX* v, ENTITY_LIST* edges) {
   if (!v || !edges) return;
-  flood_around(v, [&](EDGE* e, EDGE*) { edges->add(e); });
+  flood_around(v, [&](EDGE* e) { edges->add(e); });
 }
 
 void sg_q_coedges_around_vertex(const VERTEX* v, ENTITY_LIST* coedges) {
   if (!v || !coedges) return;
-  flood_around(v, [&](EDGE* e, EDGE*) {
+  flood_around(v, [&](EDGE* e) {
     for (COEDGE* c : edge_coedges(e)) coedges->add(c);
   });
 }
 
+// One reference per group of edges joined through coedge rings at the vertex:
+// the first edge of each group in flood order, which is the reference whose
+// flood found the group, so one flood round the vertex does. A vertex already
+// so referenced is left untouched (no before-image).
 void minimize_vertex_edges(VERTEX* v) {
   if (!v) return;
-  ENTITY_LIST around;
-  sg_q_edges_around_vertex(v, &around);
-  v->set_edge(nullptr);
-  // Each edge not reached from the references kept so far starts a new group.
-  for (int i = 0; i < around.count(); ++i) {
-    auto* e = static_cast<EDGE*>(around[i]);
-    ENTITY_LIST reached;
-    sg_q_edges_around_vertex(v, &reached);
-    if (!reached.contains(e)) v->add_edge(e);
-  }
+  // A single reference reaches one group only: it is already the minimum.
+  if (v->count_edges() == 0 || (v->count_edges() == 1 && ends_at(v->edge(0), v))) return;
+  short_stack<EDGE*> keep;
+  edge_marks seen;
+  for (int r = 0; EDGE* ref = v->edge(r); ++r)
+    if (ends_at(ref, v) && !seen.contains(ref)) {
+      keep.push(ref);
+      flood_from(v, ref, seen, [](EDGE*) {});
+    }
+  bool same = v->count_edges() == static_cast<int>(keep.size());
+  for (std::size_t k = 0; same && k < keep.size(); ++k) same = v->edge(static_cast<int>(k)) == keep[k];
+  if (same) return;
+  v->set_edge(keep.empty() ? nullptr : keep[0]);
+  for (std::size_t k = 1; k < keep.size(); ++k) v->add_edge(keep[k]);
 }
 
 // ---------------------------------------------------------------------------

@@ -345,6 +345,10 @@ class surface : public VELM_OBJECT {
   void point_perp(const QELposition& p, QELposition& foot, const QELpar_pos* guess = nullptr,
                   QELpar_pos* actual = nullptr, int weak = 0) const;
   QELpar_pos param(const QELposition& p, const QELpar_pos* guess = nullptr) const;
+  // The parameters of a point on the surface in closed form (periodic
+  // directions taken near the guess); false where the surface has none, and
+  // the caller projects instead.
+  bool exact_param(const QELposition& p, QELpar_pos& uv, const QELpar_pos* guess = nullptr) const;
   bool test_point_tol(const QELposition& p, double tol, const QELpar_pos* guess = nullptr,
                       QELpar_pos* actual = nullptr) const;
 
@@ -401,6 +405,8 @@ class surface : public VELM_OBJECT {
   surface& operator=(const surface&) = default;
   // A start for the projection; the default samples the (bounded) range.
   virtual bool perp_start(const QELposition& p, QELpar_pos& uv) const;
+  // True where perp_start gives the exact parameters of a point on the surface.
+  virtual bool exact_start() const { return false; }
   // Knot values where continuity may drop to C^(order-1).
   virtual std::vector<double> candidate_discontinuities(bool along_u, int order) const;
 
@@ -440,6 +446,7 @@ class plane : public surface {
 
  protected:
   bool perp_start(const QELposition& p, QELpar_pos& uv) const override;
+  bool exact_start() const override { return true; }
 };
 
 class cone : public surface {
@@ -476,6 +483,7 @@ class cone : public surface {
 
  protected:
   bool perp_start(const QELposition& p, QELpar_pos& uv) const override;
+  bool exact_start() const override { return true; }
 };
 
 class sphere : public surface {
@@ -505,6 +513,7 @@ class sphere : public surface {
 
  protected:
   bool perp_start(const QELposition& p, QELpar_pos& uv) const override;
+  bool exact_start() const override { return true; }
 };
 
 class torus : public surface {
@@ -539,6 +548,7 @@ class torus : public surface {
 
  protected:
   bool perp_start(const QELposition& p, QELpar_pos& uv) const override;
+  bool exact_start() const override { return !spindle(); }
 };
 
 // ---- spline surface definitions ----

@@ -43,8 +43,9 @@ void initialize_mmgr_system();
 void terminate_mmgr_system();
 int mmgr_system_users();
 
-// Leak checks: live kernel objects, and where the tracked ones were made
-// (plain allocations report a null file and line 0).
+// Leak checks: live kernel objects, and where the ones made while the test
+// kit recorded sites were made (plain allocations report a null file and
+// line 0); see velm_test_record_object_sites.
 long velm_live_object_count();
 void velm_live_objects(std::vector<std::pair<const char*, int>>& where);
 

@@ -21,18 +21,26 @@ bool velm_test_injection_pending();
 // The function the last injected call failure hit ("" when none since the reset).
 const std::string& velm_test_last_injected_call();
 void velm_test_request_interrupt();
-// Calls since the last reset.
+// The call record (counts and log) is kept only while switched on, so that a
+// program that never asks for it pays nothing per call.
+void velm_test_record_calls(bool on);
+bool velm_test_recording_calls();
+// While on, every kernel allocation remembers where it was made, for
+// velm_live_objects (a reset turns it off).
+void velm_test_record_object_sites(bool on);
+// Calls since the last reset while the record was on.
 long velm_test_call_count(const char* function_name);
 // api_* calls and the bulletin-board protocol, e.g. "api_bb_end(failed,rollback,discard)".
 const std::vector<std::string>& velm_test_call_log();
 // Clears counters, the log, injected failures, the interrupt and the global
-// error record; options to defaults.
+// error record; options to defaults; the call record off.
 void velm_test_reset();
 void velm_test_unregister_option(const char* name);
 // Strict structural check of a model (rings, back-links, use counts, edge groups).
 bool velm_test_check_model(const ENTITY* root, std::string* report);
 
-// Kernel-side hooks of the kit.
+// Kernel-side hooks of the kit; they do nothing while the record is off.
+void velm_log_call(const char* entry);
 void velm_log_call(const std::string& entry);
 void velm_count_call(const char* function_name);
 // The error number of an injected failure due at this call of the function, or 0.
