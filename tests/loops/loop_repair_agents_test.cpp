@@ -103,6 +103,7 @@ TEST(RepairLoopsDriver, SphereFacesAreSplitOnlyWhenTheyRunPastPi) {
                         Case{"inside", rect(-0.8, 0.6, -1.0, 1.0, true), 0, 1}}) {
     SCOPED_TRACE(c.name);
     velm_test_reset();
+    velm_test_record_calls(true);
     BODY* body = make_iso_rect_sheet(test_sphere(), {c.r});
     Ve_RepairLoops driver(view(body));
     EXPECT_TRUE(driver.canBeRepaired());
