@@ -118,6 +118,8 @@ void dumpSurfaceAsFace(SURFACE* srf, const char* path)
     if (!velmInnerCall([&] { body = oneFaceBody(srf); }).ok() || !body)
         return;
     save_entity_on_file(file.get(), body, 1);
+    // The body was made for the file alone; the surface keeps its other uses.
+    api_del_entity(body);
 }
 
 BODY* makeSplineSurfaceBody(const surface& srf)
