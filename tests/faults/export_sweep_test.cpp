@@ -90,7 +90,7 @@ std::string firstDifference(const std::string& a, const std::string& b)
     }
 }
 
-// Where the live kernel objects were made.
+// Where the live kernel objects made while sites were recorded were made.
 std::string madeAtInExport()
 {
     std::vector<std::pair<const char*, int>> where;
@@ -144,6 +144,8 @@ protected:
     {
         qelx_test::resetFramework();
         velm_test_reset();
+        // Sites of what the export makes, so that a leak says where it was made.
+        velm_test_record_object_sites(true);
         const long objects = velm_live_object_count();
         arm(n);
         const ExportRun run = exportOnce(in, out);

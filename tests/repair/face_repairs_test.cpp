@@ -94,6 +94,7 @@ TEST_F(FaceRepairs, CleanFacesAreLeftExactlyAsTheyWere)
             BODY* b = keep(make());
             const std::string before = testkit::body_text(b);
             velm_test_reset();
+            velm_test_record_calls(true);
             step(b);
             EXPECT_EQ(testkit::body_text(b), before);
             EXPECT_LE(velm_test_call_count("api_clean_entity"), 1);
@@ -101,6 +102,7 @@ TEST_F(FaceRepairs, CleanFacesAreLeftExactlyAsTheyWere)
     // Without dangling vertices the face-by-face clean-up calls no clean-up at all.
     BODY* box = keep(testkit::make_box_with_sliver(0.5));
     velm_test_reset();
+    velm_test_record_calls(true);
     removeScribeEdges(ve_view<Ve_BodyTag>(box), false);
     EXPECT_EQ(velm_test_call_count("api_clean_entity"), 0);
     removeScribeEdges(nullptr, true);
