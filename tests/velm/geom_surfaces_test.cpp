@@ -392,8 +392,12 @@ TEST(GeomSurface, ExactParametersGiveThePointBackInEveryFrame) {
         if (!m->exact_param(p, back, &uv)) continue;
         ++exact;
         expect_close(m->eval_position(back), p, 1e-9);
-        if (m->param_period_u() > 0.0) EXPECT_NEAR(back.u, uv.u, pi);
-        if (m->param_period_v() > 0.0) EXPECT_NEAR(back.v, uv.v, pi);
+        if (m->param_period_u() > 0.0) {
+          EXPECT_NEAR(back.u, uv.u, pi);
+        }
+        if (m->param_period_v() > 0.0) {
+          EXPECT_NEAR(back.v, uv.v, pi);
+        }
       }
     }
   // Planes, cones, spheres and ring tori (not splines or spindle tori), three
