@@ -126,6 +126,8 @@ protected:
     {
         qelx_test::resetFramework();
         velm_test_reset();
+        // Sites of what the test makes, so that a leak says where it was made.
+        velm_test_record_object_sites(true);
         m_live = velm_live_object_count();
     }
     void TearDown() override
