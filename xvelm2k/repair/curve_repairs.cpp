@@ -77,6 +77,24 @@ bool rebuildFaceEdge(EDGE* edge, COEDGE* c, bs3_curve bs, const QELinterval& ran
     return true;
 }
 
+// Wire edges whose intcurve shows the fault are rebuilt on a grid of 20
+// intervals, or 10 when that fails; an edge no grid mends keeps its curve.
+template <class Faulty>
+void regridWireCurves(BODY* b, Faulty faulty)
+{
+    for (EDGE* edge : bodyWireEdges(b)) {
+        intcurve* ic = intcurveOf(edge);
+        if (!ic || !ic->cur() || !faulty(ic))
+            continue;
+        const QELinterval own = bs3_curve_range(ic->cur());
+        bs3_curve bs = ic->cur();
+        curve* none = nullptr;
+        Ve_CrvApproxUtil util;
+        if (util.makeUsingGrid(bs, none, 20) || util.makeUsingGrid(bs, none, 10))
+            putOnEdge(edge, bs, own, QELresfit, ic->reversed());
+    }
+}
+
 } // namespace
 
 void trimEdgeIntcurveToRange(EDGE* edge)
@@ -136,17 +154,7 @@ bool Ve_PostProcessUtil::fixLeftOverCurveSelfInt()
 {
     if (!body)
         return false;
-    for (EDGE* edge : bodyWireEdges(kernelBody())) {
-        intcurve* ic = intcurveOf(edge);
-        if (!ic || !ic->cur() || !Ve_CrvApproxUtil::crvSelfIntersects(ic))
-            continue;
-        const QELinterval own = bs3_curve_range(ic->cur());
-        bs3_curve bs = ic->cur();
-        curve* none = nullptr;
-        Ve_CrvApproxUtil util;
-        if (util.makeUsingGrid(bs, none, 20) || util.makeUsingGrid(bs, none, 10))
-            putOnEdge(edge, bs, own, QELresfit, ic->reversed());
-    }
+    regridWireCurves(kernelBody(), Ve_CrvApproxUtil::crvSelfIntersects);
     return true;
 }
 
@@ -154,17 +162,7 @@ bool Ve_PostProcessUtil::fixLeftOverCurveIrreg()
 {
     if (!body)
         return false;
-    for (EDGE* edge : bodyWireEdges(kernelBody())) {
-        intcurve* ic = intcurveOf(edge);
-        if (!ic || !ic->cur() || !Ve_CrvApproxUtil::isCrvIrregular(ic))
-            continue;
-        const QELinterval own = bs3_curve_range(ic->cur());
-        bs3_curve bs = ic->cur();
-        curve* none = nullptr;
-        Ve_CrvApproxUtil util;
-        if (util.makeUsingGrid(bs, none, 20) || util.makeUsingGrid(bs, none, 10))
-            putOnEdge(edge, bs, own, QELresfit, ic->reversed());
-    }
+    regridWireCurves(kernelBody(), Ve_CrvApproxUtil::isCrvIrregular);
     return true;
 }
 
