@@ -7,6 +7,7 @@
 #include "qelx/qelx_attribute_exporter.hxx"
 #include "qelx/qelx_brep_exporter.hxx"
 #include "qelx/qelx_events.hxx"
+#include "qelx/qelx_geometry_exporter.hxx"
 #include "qelx_velm/ve_attrib_transfer.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
 #include "velm/entity.hxx"
@@ -15,41 +16,12 @@
 #include "velm/topology_api.hxx"
 #include "velm/topology_edit.hxx"
 
+#include <cmath>
 #include <cstdio>
 #include <unordered_set>
 #include <string>
 
 namespace {
-
-KeyHandle keyOf(const QELXIdentifier& identifier) { return KeyHandle(new QELXIdentifierKey(identifier)); }
-
-ENTITY* entityOf(const QELXItemHandle& item)
-{
-    const auto* value = static_cast<const VelmValue*>(item.get());
-    return value ? value->GetEntity() : nullptr;
-}
-
-QELXIdentifier sourceOf(const KeyHandle& key)
-{
-    const auto* k = static_cast<const QELXIdentifierKey*>(key.get());
-    return k ? k->GetIdentifier() : QELXIdentifier();
-}
-
-// The switches the finishing steps read, and the body's own layer.
-struct FinishSwitches {
-    bool attributes = Ve_OptionDoc::isOn(Ve_OptionDoc::TransferAttribute);
-    int pid = Ve_OptionDoc::TransferAttributePID ? Ve_OptionDoc::TransferAttributePID->count() : 0;
-    int pname = Ve_OptionDoc::TransferAttributePName ? Ve_OptionDoc::TransferAttributePName->count() : 0;
-    bool layer = Ve_OptionDoc::isOn(Ve_OptionDoc::TransferLayer);
-};
-
-int bodyLayer(QELXAttributeExporter* attributes, const QELXIdentifier& body)
-{
-    int layer = -1;
-    if (attributes)
-        attributes->GetLayer(body, layer);
-    return layer;
-}
 
 // Findings that leave a body unusable whatever healing does later: broken
 // rings, owners and vertex lists, loops that do not close, edges and vertices
@@ -94,27 +66,27 @@ Ve_CocoonTagHandle QELXVelmBRepCreator::GetCocoon() { return getCocoon(); }
 
 FACE* QELXVelmBRepCreator::GetFace(const QELXIdentifier& face)
 {
-    return static_cast<FACE*>(entityOf(m_faces.FindOrCreateItem(keyOf(face))));
+    return static_cast<FACE*>(catalogueEntity(m_faces.FindOrCreateItem(catalogueKey(face))));
 }
 
 LOOP* QELXVelmBRepCreator::GetLoop(const QELXIdentifier& loop)
 {
-    return static_cast<LOOP*>(entityOf(m_loops.FindOrCreateItem(keyOf(loop))));
+    return static_cast<LOOP*>(catalogueEntity(m_loops.FindOrCreateItem(catalogueKey(loop))));
 }
 
 VERTEX* QELXVelmBRepCreator::GetVertex(const QELXIdentifier& vertex)
 {
     if (!vertex.IsValid())
         return nullptr;
-    return static_cast<VERTEX*>(entityOf(m_vertices.FindOrCreateItem(keyOf(vertex))));
+    return static_cast<VERTEX*>(catalogueEntity(m_vertices.FindOrCreateItem(catalogueKey(vertex))));
 }
 
 COEDGE* QELXVelmBRepCreator::GetCoedge(const QELXIdentifier& coedge, bool create)
 {
     if (create)
-        return static_cast<COEDGE*>(entityOf(m_coedges.FindOrCreateItem(keyOf(coedge))));
+        return static_cast<COEDGE*>(catalogueEntity(m_coedges.FindOrCreateItem(catalogueKey(coedge))));
     QELXItemHandle item;
-    return m_coedges.Find(keyOf(coedge), item) ? static_cast<COEDGE*>(entityOf(item)) : nullptr;
+    return m_coedges.Find(catalogueKey(coedge), item) ? static_cast<COEDGE*>(catalogueEntity(item)) : nullptr;
 }
 
 EDGE* QELXVelmBRepCreator::GetEdge(const QELXIdentifier& edge, bool create)
@@ -122,9 +94,9 @@ EDGE* QELXVelmBRepCreator::GetEdge(const QELXIdentifier& edge, bool create)
     if (!edge.IsValid())
         return nullptr;
     if (create)
-        return static_cast<EDGE*>(entityOf(m_edges.FindOrCreateItem(keyOf(edge))));
+        return static_cast<EDGE*>(catalogueEntity(m_edges.FindOrCreateItem(catalogueKey(edge))));
     QELXItemHandle item;
-    return m_edges.Find(keyOf(edge), item) ? static_cast<EDGE*>(entityOf(item)) : nullptr;
+    return m_edges.Find(catalogueKey(edge), item) ? static_cast<EDGE*>(catalogueEntity(item)) : nullptr;
 }
 
 template <class Fn>
@@ -241,21 +213,22 @@ void QELXVelmBRepCreator::build(const QELXIdentifier& body, Road road)
                                                       : "FACE with NULL geometry found. removing it from body it.");
     });
     Ve_OptionDoc::ImportPhase.setOver();
+    const auto catalogues = {static_cast<QELXCatalogue*>(&m_faces), static_cast<QELXCatalogue*>(&m_loops),
+                             static_cast<QELXCatalogue*>(&m_coedges), static_cast<QELXCatalogue*>(&m_edges),
+                             static_cast<QELXCatalogue*>(&m_vertices)};
     if (!built.ok()) {
-        // The board took back everything the build made: nothing of it may be
-        // handed out afterwards.
-        if (cocoon) {
-            QELXDynamicArray<Ve_BodyTag*> kept = cocoon->getBodies();
-            while (kept.Count() > firstBody)
-                kept.RemoveAt(kept.Count() - 1);
-            cocoon->setBodies(kept);
-        }
-        forgetEverything();
-        QELXWarningEvent::Fire((bodyName(body) + ": not imported, the kernel failed while building it").c_str());
+        forgetAfterRollback(cocoon, catalogues, firstBody);
+        m_lumps = QELXDynamicArray<LumpEntry>();
+        warnNotImported(body, "the kernel failed while building it");
         return;
     }
-    dropBadBodies(body, firstBody);
-    discardOrphans();
+    dropBadBodies(cocoon, body, firstBody);
+    discardOrphans(cocoon, catalogues);
+}
+
+void QELXVelmBRepCreator::warnNotImported(const QELXIdentifier& body, const char* why)
+{
+    QELXWarningEvent::Fire((bodyName(body) + ": not imported, " + why).c_str());
 }
 
 void QELXVelmBRepCreator::assemble(const QELXIdentifier& body, Road road)
@@ -374,6 +347,22 @@ void QELXVelmBRepCreator::FillShell(const QELXIdentifier& shell, SHELL* kernelSh
     }
 }
 
+QELXVelmBRepCreator::Switches::Switches()
+    : attributes(Ve_OptionDoc::isOn(Ve_OptionDoc::TransferAttribute)),
+      pid(Ve_OptionDoc::TransferAttributePID ? Ve_OptionDoc::TransferAttributePID->count() : 0),
+      pname(Ve_OptionDoc::TransferAttributePName ? Ve_OptionDoc::TransferAttributePName->count() : 0),
+      layer(Ve_OptionDoc::isOn(Ve_OptionDoc::TransferLayer))
+{
+}
+
+int QELXVelmBRepCreator::bodyLayer(const QELXIdentifier& body) const
+{
+    int layer = -1;
+    if (m_attributes)
+        m_attributes->GetLayer(body, layer);
+    return layer;
+}
+
 Gk_ObsWraper QELXVelmBRepCreator::callbackFor(const char* entity) const
 {
     return Gk_ImportMachine::fetchCallbackForEntity(entity,
@@ -385,7 +374,7 @@ Gk_ObsWraper QELXVelmBRepCreator::callbackFor(const char* entity) const
 void QELXVelmBRepCreator::finishEntity(ENTITY* entity, const QELXIdentifier& source, int bit,
                                        const Gk_ObsWraper& callback, int referenceLayer)
 {
-    const FinishSwitches on;
+    const Switches on;
     if (on.attributes)
         Ve_AttribTransfer::transferAttributes(entity, source, m_attributes, on.layer);
     if (on.pid & bit)
@@ -401,7 +390,7 @@ void QELXVelmBRepCreator::CreatePairs(const QELXIdentifier& body)
 {
     if (!m_exporter || !m_context)
         return;
-    const int layer = bodyLayer(m_attributes, body);
+    const int layer = bodyLayer(body);
 
     const QELXDynamicArray<QELXCatalogue::Entry> faces = m_faces.Entries();
     Ve_OptionDoc::ImportSurfacePhase.setMax(faces.Count());
@@ -411,8 +400,8 @@ void QELXVelmBRepCreator::CreatePairs(const QELXIdentifier& body)
     int k = 0;
     for (const QELXCatalogue::Entry& e : faces) {
         m_faces.MakePair(e.key, e.item)->Create();
-        const QELXIdentifier source = sourceOf(e.key);
-        ENTITY* face = entityOf(e.item);
+        const QELXIdentifier source = catalogueSource(e.key);
+        ENTITY* face = catalogueEntity(e.item);
         finishEntity(face, source, 4, faceCallback, layer);
         QELXEndTranslateEntityEvent::Fire(
             0, source, QELXIdentifier(face, QELXBRepExporter::QELXBRepTypeFace, nullptr, "ENTITY"));
@@ -428,16 +417,16 @@ void QELXVelmBRepCreator::CreatePairs(const QELXIdentifier& body)
         m_exporter->GetGeometryExporter(geometry) == QELI_OK && geometry)
         for (const QELXCatalogue::Entry& e : m_coedges.Entries()) {
             m_coedges.MakePair(e.key, e.item)->Create();
-            m_exporter->ReleaseGeometry(sourceOf(e.key), QELXReleasePCurve);
+            m_exporter->ReleaseGeometry(catalogueSource(e.key), QELXReleasePCurve);
         }
     Ve_OptionDoc::ImportSurfacePhase.setOver();
 
-    const FinishSwitches on;
+    const Switches on;
     const Gk_ObsWraper loopCallback = callbackFor("Loop");
     for (const QELXCatalogue::Entry& e : m_loops.Entries()) {
         m_loops.MakePair(e.key, e.item)->Create();
-        const QELXIdentifier source = sourceOf(e.key);
-        ENTITY* loop = entityOf(e.item);
+        const QELXIdentifier source = catalogueSource(e.key);
+        ENTITY* loop = catalogueEntity(e.item);
         if (on.attributes)
             Ve_AttribTransfer::transferAttributes(loop, source, m_attributes, false);
         Gk_ObsWraper(loopCallback).setEntityCallback(reinterpret_cast<const void*>(source.GetValue()), loop);
@@ -454,8 +443,8 @@ void QELXVelmBRepCreator::CreatePairs(const QELXIdentifier& body)
     k = 0;
     for (const QELXCatalogue::Entry& e : edges) {
         m_edges.MakePair(e.key, e.item)->Create();
-        const QELXIdentifier source = sourceOf(e.key);
-        ENTITY* edge = entityOf(e.item);
+        const QELXIdentifier source = catalogueSource(e.key);
+        ENTITY* edge = catalogueEntity(e.item);
         finishEntity(edge, source, 2, edgeCallback, layer);
         QELXEndTranslateEntityEvent::Fire(
             0, source, QELXIdentifier(edge, QELXBRepExporter::QELXBRepTypeEdge, nullptr, "ENTITY"));
@@ -475,13 +464,13 @@ void QELXVelmBRepCreator::FinishEntities(const QELXIdentifier& body)
 {
     if (!m_context)
         return;
-    const FinishSwitches on;
-    const int layer = bodyLayer(m_attributes, body);
+    const Switches on;
+    const int layer = bodyLayer(body);
 
     const Gk_ObsWraper vertexCallback = callbackFor("Vertex");
     for (const QELXCatalogue::Entry& e : m_vertices.Entries()) {
-        const QELXIdentifier source = sourceOf(e.key);
-        ENTITY* vertex = entityOf(e.item);
+        const QELXIdentifier source = catalogueSource(e.key);
+        ENTITY* vertex = catalogueEntity(e.item);
         if (on.attributes)
             Ve_AttribTransfer::transferAttributes(vertex, source, m_attributes, on.layer);
         QELXEndTranslateEntityEvent::Fire(
@@ -519,10 +508,10 @@ void QELXVelmBRepCreator::FinishEntities(const QELXIdentifier& body)
 void QELXVelmBRepCreator::relinkVertices()
 {
     for (const QELXCatalogue::Entry& e : m_vertices.Entries()) {
-        auto* vertex = static_cast<VERTEX*>(entityOf(e.item));
+        auto* vertex = static_cast<VERTEX*>(catalogueEntity(e.item));
         if (!vertex)
             continue;
-        const QELXIdentifier source = sourceOf(e.key);
+        const QELXIdentifier source = catalogueSource(e.key);
         int n = 0;
         m_exporter->GetNumberOfEdgesFromVertex(source, n);
         for (int i = 0; i < n; ++i) {
@@ -552,7 +541,7 @@ void QELXVelmBRepCreator::removeFacesWithoutSurface(const char* warning)
                 api_delent(loose);
                 // No later lookup may hand out the deleted face.
                 for (const QELXCatalogue::Entry& e : m_faces.Entries())
-                    if (entityOf(e.item) == face)
+                    if (catalogueEntity(e.item) == face)
                         static_cast<VelmValue*>(e.item.get())->Forget();
             }
             QELXWarningEvent::Fire(warning);
@@ -560,9 +549,8 @@ void QELXVelmBRepCreator::removeFacesWithoutSurface(const char* warning)
     }
 }
 
-void QELXVelmBRepCreator::dropBadBodies(const QELXIdentifier& body, int firstBody)
+void QELXVelmBRepCreator::dropBadBodies(Ve_CocoonTag* cocoon, const QELXIdentifier& body, int firstBody)
 {
-    Ve_CocoonTag* cocoon = getCocoon().get();
     if (!cocoon)
         return;
     QELXDynamicArray<Ve_BodyTag*> bodies = cocoon->getBodies();
@@ -577,12 +565,12 @@ void QELXVelmBRepCreator::dropBadBodies(const QELXIdentifier& body, int firstBod
                 for (int f = 0; f < findings->count() && !finding; ++f)
                     if (isStructuralFinding(findings->data(f)->get_insane_id()))
                         finding = findings->data(f)->get_message();
-            const std::string message = finding ? bodyName(body) + ": not imported, " + finding : std::string();
+            const std::string message = finding ? finding : "";
             delete findings;
             if (!message.empty()) {
                 api_del_entity(b);
                 dropped = true;
-                QELXWarningEvent::Fire(message.c_str());
+                warnNotImported(body, message.c_str());
                 continue;
             }
         }
@@ -592,19 +580,19 @@ void QELXVelmBRepCreator::dropBadBodies(const QELXIdentifier& body, int firstBod
         cocoon->setBodies(kept);
 }
 
-void QELXVelmBRepCreator::discardOrphans()
+void QELXVelmBRepCreator::discardOrphans(Ve_CocoonTag* cocoon, std::initializer_list<QELXCatalogue*> catalogues)
 {
     // What the bodies hold stays; what bad source data left outside them
     // (an edge whose coedges went elsewhere, the rest of a refused body) goes.
     std::unordered_set<const ENTITY*> kept;
-    if (Ve_CocoonTag* cocoon = getCocoon().get())
+    if (cocoon)
         for (Ve_BodyTag* b : cocoon->getBodies()) {
             ENTITY_LIST list;
-            api_get_faces(reinterpret_cast<BODY*>(b), list);
-            api_get_loops(reinterpret_cast<BODY*>(b), list);
-            api_get_coedges(reinterpret_cast<BODY*>(b), list);
-            api_get_edges(reinterpret_cast<BODY*>(b), list);
-            api_get_vertices(reinterpret_cast<BODY*>(b), list);
+            const BODY* kernelBody = reinterpret_cast<BODY*>(b);
+            // A body not listed whole would lose what was missed: then nothing goes.
+            for (auto get : {api_get_faces, api_get_loops, api_get_coedges, api_get_edges, api_get_vertices})
+                if (!get(kernelBody, list).ok())
+                    return;
             for (int i = 0, n = list.count(); i < n; ++i)
                 kept.insert(list[i]);
         }
@@ -619,9 +607,7 @@ void QELXVelmBRepCreator::discardOrphans()
                     vertex->delete_edge(vertex->edge(i));
         }
     });
-    for (QELXCatalogue* c : {static_cast<QELXCatalogue*>(&m_faces), static_cast<QELXCatalogue*>(&m_loops),
-                             static_cast<QELXCatalogue*>(&m_coedges), static_cast<QELXCatalogue*>(&m_edges),
-                             static_cast<QELXCatalogue*>(&m_vertices)})
+    for (QELXCatalogue* c : catalogues)
         for (const QELXCatalogue::Entry& e : c->Entries()) {
             auto* value = static_cast<VelmValue*>(e.item.get());
             ENTITY* entity = value ? value->GetEntity() : nullptr;
@@ -634,15 +620,34 @@ void QELXVelmBRepCreator::discardOrphans()
         }
 }
 
-void QELXVelmBRepCreator::forgetEverything()
+void QELXVelmBRepCreator::forgetAfterRollback(Ve_CocoonTag* cocoon, std::initializer_list<QELXCatalogue*> catalogues,
+                                              int firstBody)
 {
-    for (QELXCatalogue* c : {static_cast<QELXCatalogue*>(&m_faces), static_cast<QELXCatalogue*>(&m_loops),
-                             static_cast<QELXCatalogue*>(&m_coedges), static_cast<QELXCatalogue*>(&m_edges),
-                             static_cast<QELXCatalogue*>(&m_vertices)})
+    if (cocoon) {
+        QELXDynamicArray<Ve_BodyTag*> kept = cocoon->getBodies();
+        while (kept.Count() > firstBody)
+            kept.RemoveAt(kept.Count() - 1);
+        cocoon->setBodies(kept);
+    }
+    for (QELXCatalogue* c : catalogues)
         for (const QELXCatalogue::Entry& e : c->Entries())
             if (auto* value = static_cast<VelmValue*>(e.item.get()))
                 value->Forget();
-    m_lumps = QELXDynamicArray<LumpEntry>();
+}
+
+bool QELXVelmBRepCreator::GetSourcePoint(const QELXIdentifier& vertex, QELXPoint3D& point) const
+{
+    QELXGeometryExporter* geometry = nullptr;
+    if (!m_exporter || (m_exporter->GetGeometryExporter(geometry), !geometry))
+        return false;
+    QELXIdentifier pointId;
+    m_exporter->GetVertexPoint(vertex, pointId);
+    double xyz[3] = {0.0, 0.0, 0.0};
+    geometry->GetCartesianPointData(pointId, xyz);
+    point = QELXPoint3D(xyz[0], xyz[1], xyz[2]);
+    if (m_context)
+        point = m_context->GetMorph().Apply(point);
+    return std::isfinite(point.x()) && std::isfinite(point.y()) && std::isfinite(point.z());
 }
 
 void QELXVelmBRepCreator::TransferAliases(const QELXIdentifier& source, ENTITY* entity)

@@ -8,6 +8,7 @@
 #include "model/body_set.hxx"
 #include "qelx/gk_import.hxx"
 
+#include <initializer_list>
 #include <memory>
 
 class BODY;
@@ -49,6 +50,10 @@ public:
     void CreatePairs(const QELXIdentifier& body);
     void FinishEntities(const QELXIdentifier& body);
     void TransferAliases(const QELXIdentifier& source, ENTITY* entity);
+    // The point of a source vertex moved by the import morph (as a point);
+    // false without geometry exporter or when it is not a number, so that no
+    // vertex is placed nowhere.
+    bool GetSourcePoint(const QELXIdentifier& vertex, QELXPoint3D& point) const;
 
     QELXBRepExporter* GetExporter() const { return m_exporter; }
     Gk_ImportContext* GetImportContext() const { return m_context; }
@@ -59,6 +64,32 @@ public:
     int GetNumberOfFaces() const { return m_faces.Count(); }
     int GetNumberOfEdges() const { return m_edges.Count(); }
     int GetNumberOfVertices() const { return m_vertices.Count(); }
+
+protected:
+    // The switches the finishing steps read (the PID and PName counts are bit
+    // sets by entity kind).
+    struct Switches {
+        Switches();
+        bool attributes;
+        int pid;
+        int pname;
+        bool layer;
+    };
+    // The source body's own layer, -1 when not answered.
+    int bodyLayer(const QELXIdentifier& body) const;
+    // The framework's progress callback for that entity word.
+    Gk_ObsWraper callbackFor(const char* entity) const;
+    // Bodies of the cocoon from `firstBody` on that the kernel's checker finds
+    // structurally broken are deleted, each with a warning naming the source body.
+    void dropBadBodies(Ve_CocoonTag* cocoon, const QELXIdentifier& body, int firstBody);
+    // Catalogued entities that ended in no body of the cocoon are deleted and
+    // forgotten, so that bad source data leaves nothing behind.
+    void discardOrphans(Ve_CocoonTag* cocoon, std::initializer_list<QELXCatalogue*> catalogues);
+    // After a failed bracket the board took back everything made: the catalogues
+    // forget it and the cocoon drops the bodies from `firstBody` on.
+    void forgetAfterRollback(Ve_CocoonTag* cocoon, std::initializer_list<QELXCatalogue*> catalogues, int firstBody);
+    // A warning naming the source body that was not (wholly) imported, and why.
+    static void warnNotImported(const QELXIdentifier& body, const char* why);
 
 private:
     enum class Road { Solid, Sheet, Faces };
@@ -71,12 +102,8 @@ private:
     void assemble(const QELXIdentifier& body, Road road);
     void relinkVertices();
     void removeFacesWithoutSurface(const char* warning);
-    void dropBadBodies(const QELXIdentifier& body, int firstBody);
-    void discardOrphans();
-    void forgetEverything();
     void finishEntity(ENTITY* entity, const QELXIdentifier& source, int bit, const Gk_ObsWraper& callback,
                       int referenceLayer);
-    Gk_ObsWraper callbackFor(const char* entity) const;
 
     QELXVelmFaceCatalogue m_faces;
     QELXVelmLoopCatalogue m_loops;

@@ -70,17 +70,9 @@ QELXBRepExporter* QELXVelmEntityPair::GetExporter() const
     return creator ? creator->GetExporter() : nullptr;
 }
 
-QELXIdentifier QELXVelmEntityPair::source() const
-{
-    const auto* key = static_cast<const QELXIdentifierKey*>(GetKey().get());
-    return key ? key->GetIdentifier() : QELXIdentifier();
-}
+QELXIdentifier QELXVelmEntityPair::source() const { return catalogueSource(GetKey()); }
 
-ENTITY* QELXVelmEntityPair::entity() const
-{
-    const auto* value = static_cast<const VelmValue*>(GetItem().get());
-    return value ? value->GetEntity() : nullptr;
-}
+ENTITY* QELXVelmEntityPair::entity() const { return catalogueEntity(GetItem()); }
 
 // Kernel entities are recorded under the pair's name, so an allocation failure
 // can be aimed at one kind.

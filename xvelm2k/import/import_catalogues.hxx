@@ -11,7 +11,9 @@
 
 #include <cstdint>
 
+class EDGE;
 class ENTITY;
+class QELXGeometryExporter;
 class QELXBRepExporter;
 class QELXVelmBRepCreator;
 
@@ -117,6 +119,22 @@ private:
     QELXHashMap<KeyHandle, QELXItemHandle> m_map;
 };
 
+// A catalogue key over a source identifier, and the two halves of a stored entry.
+inline KeyHandle catalogueKey(const QELXIdentifier& identifier)
+{
+    return KeyHandle(new QELXIdentifierKey(identifier));
+}
+inline ENTITY* catalogueEntity(const QELXItemHandle& item)
+{
+    const auto* value = static_cast<const VelmValue*>(item.get());
+    return value ? value->GetEntity() : nullptr;
+}
+inline QELXIdentifier catalogueSource(const KeyHandle& key)
+{
+    const auto* k = static_cast<const QELXIdentifierKey*>(key.get());
+    return k ? k->GetIdentifier() : QELXIdentifier();
+}
+
 class XVELM2KA_API QELXVelmEntityCatalogue : public QELXCatalogue {
 public:
     explicit QELXVelmEntityCatalogue(QELXVelmBRepCreator* creator) : m_creator(creator) {}
@@ -150,6 +168,33 @@ protected:
     QELXIdentifier source() const;
     ENTITY* entity() const;
 
+    // What every step of a pair starts from: its creator, the creator's source
+    // exporter and the pair's kernel entity. The entity is null unless all
+    // three are there, and a step given a null entity does nothing.
+    // The source edge's curve put on the edge: by the default geometry
+    // importer when that switch is on (NotRead when the source answers no
+    // curve), else by the connector's curve importer, which also gives a
+    // closed edge without vertices one vertex and the edge its source range.
+    // The edge's start and end: the creator's vertices for the source edge's
+    // end vertices (null where the source gives none).
+    void connectEdgeVertices(EDGE* edge);
+    enum class EdgeCurveRoad { NotRead, DefaultImporter, CurveImporter };
+    EdgeCurveRoad importEdgeCurve(EDGE* edge, QELXGeometryExporter* geometry);
+
+    template <class T>
+    struct Parts {
+        QELXVelmBRepCreator* creator;
+        QELXBRepExporter* exporter;
+        T* entity;
+    };
+    template <class T>
+    Parts<T> parts() const
+    {
+        QELXVelmBRepCreator* creator = GetCreator();
+        QELXBRepExporter* exporter = GetExporter();
+        return Parts<T>{creator, exporter, creator && exporter ? static_cast<T*>(entity()) : nullptr};
+    }
+
 private:
     QELXVelmEntityCatalogue* m_catalogue;
 };
@@ -181,12 +226,33 @@ public:
     void Create() override;
 
 private:
-    void rebuildIntcurve();
+    // An intcurve the default importer made, rebuilt over the edge with the
+    // surfaces and pcurves of its two faces.
+    void rebuildIntcurve(EDGE* edge);
 };
 class XVELM2KA_API QELXVelmVertexPair : public QELXVelmEntityPair {
 public:
     using QELXVelmEntityPair::QELXVelmEntityPair;
     void Connect() override;
+};
+
+// Pairs of the wire body creator: a wire edge gets its end vertices, curve and
+// one coedge; a wire vertex its point, and then links the coedges of the wire
+// edges that meet at it into the chains the creator's wires are made of.
+class XVELM2KA_API QELXVelmWEdgePair : public QELXVelmEntityPair {
+public:
+    using QELXVelmEntityPair::QELXVelmEntityPair;
+    void Connect() override;
+    void Create() override;
+};
+class XVELM2KA_API QELXVelmWVertexPair : public QELXVelmEntityPair {
+public:
+    using QELXVelmEntityPair::QELXVelmEntityPair;
+    void Connect() override;
+    void Create() override;
+    // Every wire edge its own wire: the vertex lists each edge, and each
+    // coedge is a chain of its own.
+    void LinkSingleEdges();
 };
 
 #define XVELM_ENTITY_CATALOGUE(CATALOGUE, PAIR)                                                   \
@@ -204,4 +270,6 @@ XVELM_ENTITY_CATALOGUE(QELXVelmLoopCatalogue, QELXVelmLoopPair)
 XVELM_ENTITY_CATALOGUE(QELXVelmCoedgeCatalogue, QELXVelmCoedgePair)
 XVELM_ENTITY_CATALOGUE(QELXVelmEdgeCatalogue, QELXVelmEdgePair)
 XVELM_ENTITY_CATALOGUE(QELXVelmVertexCatalogue, QELXVelmVertexPair)
+XVELM_ENTITY_CATALOGUE(QELXVelmWEdgeCatalogue, QELXVelmWEdgePair)
+XVELM_ENTITY_CATALOGUE(QELXVelmWVertexCatalogue, QELXVelmWVertexPair)
 #undef XVELM_ENTITY_CATALOGUE

@@ -49,10 +49,8 @@ sense_type senseOf(bool forward) { return forward ? FORWARD : REVERSED; }
 
 void QELXVelmFacePair::Connect()
 {
-    QELXVelmBRepCreator* creator = GetCreator();
-    QELXBRepExporter* x = GetExporter();
-    auto* face = static_cast<FACE*>(entity());
-    if (!creator || !x || !face)
+    const auto [creator, x, face] = parts<FACE>();
+    if (!face)
         return;
     const QELXIdentifier s = source();
     int n = 0;
@@ -76,10 +74,8 @@ void QELXVelmFacePair::Connect()
 
 void QELXVelmFacePair::Create()
 {
-    QELXVelmBRepCreator* creator = GetCreator();
-    QELXBRepExporter* x = GetExporter();
-    auto* face = static_cast<FACE*>(entity());
-    if (!creator || !x || !face)
+    const auto [creator, x, face] = parts<FACE>();
+    if (!face)
         return;
     const QELXIdentifier s = source();
     if (!geometryOf(x))
@@ -102,12 +98,11 @@ void QELXVelmFacePair::Create()
 
 void QELXVelmFacePair::FixOrientation()
 {
-    QELXBRepExporter* x = GetExporter();
-    auto* face = static_cast<FACE*>(entity());
-    if (!x)
+    const auto [creator, x, face] = parts<FACE>();
+    if (!face)
         return;
     bool correct = true;
-    if (x->IsFaceOrientationCorrect(source(), correct) == QELI_OK && face && !correct)
+    if (x->IsFaceOrientationCorrect(source(), correct) == QELI_OK && !correct)
         api_reverse_face(face);
 }
 
@@ -115,10 +110,8 @@ void QELXVelmFacePair::FixOrientation()
 
 void QELXVelmLoopPair::Connect()
 {
-    QELXVelmBRepCreator* creator = GetCreator();
-    QELXBRepExporter* x = GetExporter();
-    auto* loop = static_cast<LOOP*>(entity());
-    if (!creator || !x || !loop)
+    const auto [creator, x, loop] = parts<LOOP>();
+    if (!loop)
         return;
     const QELXIdentifier s = source();
     int n = 0;
@@ -154,15 +147,13 @@ void QELXVelmLoopPair::Connect()
 
 void QELXVelmLoopPair::Create()
 {
-    QELXVelmBRepCreator* creator = GetCreator();
-    QELXBRepExporter* x = GetExporter();
-    auto* loop = static_cast<LOOP*>(entity());
-    if (!creator || !x)
+    const auto [creator, x, loop] = parts<LOOP>();
+    if (!loop)
         return;
     const QELXIdentifier s = source();
     bool degenerate = false;
     x->IsLoopDegenerate(s, degenerate);
-    if (!degenerate || !loop)
+    if (!degenerate)
         return;
     QELXIdentifier vertexId;
     x->GetVertexFromDegenerateLoop(s, vertexId);
@@ -190,9 +181,8 @@ void QELXVelmLoopPair::Create()
 
 void QELXVelmCoedgePair::Connect()
 {
-    QELXBRepExporter* x = GetExporter();
-    auto* coedge = static_cast<COEDGE*>(entity());
-    if (!GetCreator() || !x || !coedge)
+    const auto [creator, x, coedge] = parts<COEDGE>();
+    if (!coedge)
         return;
     bool forward = false;
     x->GetCoedgeSense(source(), forward);
@@ -201,10 +191,8 @@ void QELXVelmCoedgePair::Connect()
 
 void QELXVelmCoedgePair::Create()
 {
-    QELXVelmBRepCreator* creator = GetCreator();
-    QELXBRepExporter* x = GetExporter();
-    auto* coedge = static_cast<COEDGE*>(entity());
-    if (!creator || !x || !coedge || !geometryOf(x))
+    const auto [creator, x, coedge] = parts<COEDGE>();
+    if (!coedge || !geometryOf(x))
         return;
     LOOP* loop = coedge->loop();
     FACE* face = loop ? loop->face() : nullptr;
@@ -220,19 +208,77 @@ void QELXVelmCoedgePair::Create()
 
 // ---- edge
 
-void QELXVelmEdgePair::Connect()
+QELXVelmEntityPair::EdgeCurveRoad QELXVelmEntityPair::importEdgeCurve(EDGE* edge, QELXGeometryExporter* geometry)
 {
     QELXVelmBRepCreator* creator = GetCreator();
     QELXBRepExporter* x = GetExporter();
-    auto* edge = static_cast<EDGE*>(entity());
-    if (!creator || !x || !edge)
-        return;
+    const QELXIdentifier s = source();
+    QELXIdentifier curveId;
+    if (Ve_OptionDoc::isOn(Ve_OptionDoc::UseDefaultGeomImporter)) {
+        if (x->GetEdgeCurve(s, curveId) != QELI_OK)
+            return EdgeCurveRoad::NotRead;
+        CURVE* made = nullptr;
+        QELXDefaultGeometryImporter* importer = defaultImporterOf(creator);
+        if (importer && importer->ConvertCurve(curveId, made) == QELI_OK && made) {
+            edge->set_geometry(made);
+            bool forward = true;
+            x->GetEdgeSense(s, forward);
+            edge->set_sense(senseOf(forward));
+        }
+        return EdgeCurveRoad::DefaultImporter;
+    }
+    x->GetEdgeCurve(s, curveId);
+    double low = 0.0, high = 0.0;
+    // An edge whose domain is not answered keeps the range its curve and
+    // vertices give, rather than an empty one.
+    const bool domainAnswered = x->GetEdgeDomain(s, low, high) == QELI_OK;
+    bool forward = true;
+    x->GetEdgeSense(s, forward);
+    Gk_Domain domain(low, high, Gk_Def::FuzzKnot);
+    {
+        // The importer owns the curve it made (the edge holds a copy) and
+        // deletes it with itself: one owner, freed once.
+        QELXVelmCurveImporter importer(geometry, curveId, edge, forward, domain, morphOf(creator), false);
+        importer.ImportCurve();
+        domain = importer.GetDomain();
+    }
+    CURVE* edgeCurve = edge->geometry();
+    if (!edge->start() && !edge->end() && edgeCurve && edgeCurve->has_equation()) {
+        // A closed curve without vertices: one vertex where the edge starts.
+        const double t = forward ? domain.low() : -domain.high();
+        APOINT* point =
+            velm_require(new (0, "QELXVelmEdgePair", __LINE__, nullptr) APOINT(edgeCurve->equation().eval_position(t)));
+        VERTEX* vertex = velm_require(new (0, "QELXVelmEdgePair", __LINE__, nullptr) VERTEX(point));
+        edge->set_start(vertex);
+        edge->set_end(vertex);
+        vertex->set_edge(edge);
+    }
+    if (domainAnswered && domain.isFinite() && edgeCurve) {
+        const QELinterval range(domain.low(), domain.high());
+        edge->set_param_range(&range);
+    }
+    return EdgeCurveRoad::CurveImporter;
+}
+
+void QELXVelmEntityPair::connectEdgeVertices(EDGE* edge)
+{
+    QELXVelmBRepCreator* creator = GetCreator();
+    QELXBRepExporter* x = GetExporter();
     const QELXIdentifier s = source();
     QELXIdentifier startId, endId;
     x->GetStartVertexFromEdge(s, startId);
     x->GetEndVertexFromEdge(s, endId);
     edge->set_start(creator->GetVertex(startId));
     edge->set_end(creator->GetVertex(endId));
+}
+
+void QELXVelmEdgePair::Connect()
+{
+    const auto [creator, x, edge] = parts<EDGE>();
+    if (!edge)
+        return;
+    const QELXIdentifier s = source();
+    connectEdgeVertices(edge);
 
     int n = 0;
     x->GetNumberOfCoedgesFromEdge(s, n);
@@ -267,58 +313,14 @@ void QELXVelmEdgePair::Connect()
 
 void QELXVelmEdgePair::Create()
 {
-    QELXVelmBRepCreator* creator = GetCreator();
-    QELXBRepExporter* x = GetExporter();
-    auto* edge = static_cast<EDGE*>(entity());
-    if (!creator || !x || !edge)
+    const auto [creator, x, edge] = parts<EDGE>();
+    if (!edge)
         return;
     QELXGeometryExporter* geometry = geometryOf(x);
     if (!geometry)
         return;
     const QELXIdentifier s = source();
-    if (Ve_OptionDoc::isOn(Ve_OptionDoc::UseDefaultGeomImporter)) {
-        QELXIdentifier curveId;
-        CURVE* made = nullptr;
-        QELXDefaultGeometryImporter* importer = defaultImporterOf(creator);
-        if (importer && x->GetEdgeCurve(s, curveId) == QELI_OK && importer->ConvertCurve(curveId, made) == QELI_OK &&
-            made) {
-            edge->set_geometry(made);
-            bool forward = true;
-            x->GetEdgeSense(s, forward);
-            edge->set_sense(senseOf(forward));
-        }
-    } else {
-        QELXIdentifier curveId;
-        x->GetEdgeCurve(s, curveId);
-        double low = 0.0, high = 0.0;
-        // An edge whose domain is not answered keeps the range its curve and
-        // vertices give, rather than an empty one.
-        const bool domainAnswered = x->GetEdgeDomain(s, low, high) == QELI_OK;
-        bool forward = true;
-        x->GetEdgeSense(s, forward);
-        Gk_Domain domain(low, high, Gk_Def::FuzzKnot);
-        {
-            // The importer owns the curve it made (the edge holds a copy) and
-            // deletes it with itself: one owner, freed once.
-            QELXVelmCurveImporter importer(geometry, curveId, edge, forward, domain, morphOf(creator), false);
-            importer.ImportCurve();
-            domain = importer.GetDomain();
-        }
-        CURVE* edgeCurve = edge->geometry();
-        if (!edge->start() && !edge->end() && edgeCurve && edgeCurve->has_equation()) {
-            const double t = forward ? domain.low() : -domain.high();
-            APOINT* point = velm_require(new (0, "QELXVelmEdgePair", __LINE__, nullptr)
-                                             APOINT(edgeCurve->equation().eval_position(t)));
-            VERTEX* vertex = velm_require(new (0, "QELXVelmEdgePair", __LINE__, nullptr) VERTEX(point));
-            edge->set_start(vertex);
-            edge->set_end(vertex);
-            vertex->set_edge(edge);
-        }
-        if (domainAnswered && domain.isFinite() && edgeCurve) {
-            const QELinterval range(domain.low(), domain.high());
-            edge->set_param_range(&range);
-        }
-    }
+    const bool fromDefaultImporter = importEdgeCurve(edge, geometry) == EdgeCurveRoad::DefaultImporter;
     CURVE* edgeCurve = edge->geometry();
     COEDGE* coedge = edge->coedge();
     if (edgeCurve && edgeCurve->has_equation() && edgeCurve->type() != 11 && coedge && coedge->start() != coedge->end()) {
@@ -332,29 +334,25 @@ void QELXVelmEdgePair::Create()
     }
     Ve_FixPCurve::FixPCurveOnParametricSurface(edge);
     creator->TransferAliases(s, edge);
+    if (fromDefaultImporter && edge->geometry() && edge->geometry()->type() == 11)
+        rebuildIntcurve(edge);
 }
+
+void QELXVelmEdgePair::rebuildIntcurve(EDGE*) {}
 
 // ---- vertex
 
 void QELXVelmVertexPair::Connect()
 {
-    QELXVelmBRepCreator* creator = GetCreator();
-    QELXBRepExporter* x = GetExporter();
-    auto* vertex = static_cast<VERTEX*>(entity());
-    if (!creator || !x || !vertex)
+    const auto [creator, x, vertex] = parts<VERTEX>();
+    if (!vertex)
         return;
-    QELXGeometryExporter* geometry = geometryOf(x);
-    if (!geometry)
+    if (!geometryOf(x))
         return;
     const QELXIdentifier s = source();
-    QELXIdentifier pointId;
-    x->GetVertexPoint(s, pointId);
-    double xyz[3] = {0.0, 0.0, 0.0};
-    geometry->GetCartesianPointData(pointId, xyz);
-    const QELXPoint3D p = morphOf(creator).Apply(QELXPoint3D(xyz[0], xyz[1], xyz[2]));
     // A point that is not a number gives no point: the body's check then
     // refuses the body instead of carrying a vertex nowhere.
-    if (std::isfinite(p.x()) && std::isfinite(p.y()) && std::isfinite(p.z()))
+    if (QELXPoint3D p; creator->GetSourcePoint(s, p))
         vertex->set_geometry(velm_require(new (0, "QELXVelmVertexPair", __LINE__, nullptr)
                                               APOINT(p.x(), p.y(), p.z())));
     creator->TransferAliases(s, vertex);

@@ -1,0 +1,406 @@
+// Wire import: source wires become kernel wire bodies whose edges and vertices
+// are shared through the wire catalogues; point wires become acorn or polyline
+// bodies. Every body in every frame is clean under the kernel's checker.
+#include "import_test_support.hxx"
+
+#include "import/wire_creator.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "velm/lists.hxx"
+
+using namespace importtest;
+using qelx_test::TestModel;
+
+namespace {
+
+// The wire creator over a source model in a frame; what it hands back is
+// deleted at the end.
+class WireImport {
+public:
+    explicit WireImport(TestModel model, const QELXMorph3D& morph = QELXMorph3D(), bool attributes = true)
+        : m_document(std::move(model)), m_source(&m_document), m_context(&m_target, &m_document),
+          m_attributes(attributes)
+    {
+        m_context.SetMorph(morph);
+        m_creator = std::make_unique<QELXVelmWireCreator>(source(), &m_context, &m_importer);
+    }
+    WireImport(const WireImport&) = delete;
+    WireImport& operator=(const WireImport&) = delete;
+    ~WireImport()
+    {
+        for (BODY* b : m_bodies)
+            api_del_entity(b);
+    }
+
+    QELXVelmWireCreator& creator() { return *m_creator; }
+    qelx_test::TestModel& model() { return m_document.model(); }
+    QELXIdentifier body(int index = 0) { return m_source.id(qelx_test::KindBody, index); }
+    qelx_test::TestBRepExporter& exporter() { return m_source; }
+
+    // Runs the wire road and then the point-wire road, as the importer does.
+    std::vector<BODY*> run(int index = 0)
+    {
+        std::vector<BODY*> made;
+        for (int road = 0; road < 2; ++road) {
+            Ve_CocoonTagHandle cocoon;
+            if (road == 0)
+                m_creator->CreateWireBodies(cocoon, body(index));
+            else
+                m_creator->CreateAcornBodies(cocoon, body(index));
+            if (cocoon.get())
+                for (Ve_BodyTag* b : cocoon->getBodies())
+                    made.push_back(reinterpret_cast<BODY*>(b));
+        }
+        m_bodies.insert(m_bodies.end(), made.begin(), made.end());
+        return made;
+    }
+
+private:
+    // The test exporter, optionally without attribute exporter.
+    class Source : public qelx_test::TestBRepExporter {
+    public:
+        Source(qelx_test::TestDocument* document, bool attributes)
+            : TestBRepExporter(document), m_attributes(attributes)
+        {
+        }
+        QELIResult GetAttributeExporter(QELXAttributeExporter*& out) override
+        {
+            if (m_attributes)
+                return TestBRepExporter::GetAttributeExporter(out);
+            out = nullptr;
+            return QELI_FAIL;
+        }
+        bool m_attributes;
+    };
+    QELXBRepExporter* source()
+    {
+        if (!m_attributes) {
+            m_bare = std::make_unique<Source>(&m_document, false);
+            return m_bare.get();
+        }
+        return &m_source;
+    }
+
+    qelx_test::TestDocument m_document;
+    qelx_test::TestBRepExporter m_source;
+    std::unique_ptr<Source> m_bare;
+    QELXVelmDocument m_target;
+    Gk_ImportContext m_context;
+    QELXVelmBRepImporter m_importer;
+    bool m_attributes;
+    std::unique_ptr<QELXVelmWireCreator> m_creator;
+    std::vector<BODY*> m_bodies;
+};
+
+QELXPoint3D positionOf(const VERTEX* v)
+{
+    const QELposition p = v->geometry()->coords();
+    return QELXPoint3D(p.x(), p.y(), p.z());
+}
+
+std::vector<QELXPoint3D> verticesOf(BODY* body)
+{
+    ENTITY_LIST list;
+    api_get_vertices(body, list);
+    std::vector<QELXPoint3D> out;
+    for (int i = 0; i < list.count(); ++i)
+        out.push_back(positionOf(static_cast<VERTEX*>(list[i])));
+    return out;
+}
+
+// Every wanted point among the body's vertices.
+void expectPoints(BODY* body, const std::vector<QELXPoint3D>& wanted)
+{
+    const std::vector<QELXPoint3D> have = verticesOf(body);
+    for (const QELXPoint3D& w : wanted) {
+        double best = 1e300;
+        for (const QELXPoint3D& h : have)
+            best = std::min(best, (h - w).Length());
+        EXPECT_LT(best, 1e-9) << w.x() << " " << w.y() << " " << w.z();
+    }
+}
+
+int wiresOf(BODY* body)
+{
+    ENTITY_LIST list;
+    api_get_wires(body, list);
+    return list.count();
+}
+
+QELXPoint3D at(const qelx_test::Vec3& v, const QELXMorph3D& morph) { return morph.Apply(QELXPoint3D(v[0], v[1], v[2])); }
+
+// Two wires of a body that meet at their shared vertex 2 (edges 0, 1 and 2).
+TestModel twoWiresSharingAVertex()
+{
+    TestModel m = TestModel::polylineWire({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 1, 2}});
+    qelx_test::TestWire second;
+    second.edges = {m.wires[0].edges[2]};
+    m.wires[0].edges.pop_back();
+    m.wires.push_back(second);
+    m.bodies[0].wires.push_back(1);
+    return m;
+}
+
+} // namespace
+
+class WireRoad : public ImportTest {};
+
+TEST_F(WireRoad, ConnectedWiresShareVerticesAndChainInEveryFrame)
+{
+    struct Case {
+        const char* what;
+        TestModel model;
+        int edges, vertices;
+        bool closed;
+    };
+    std::vector<Case> cases = {
+        {"open polyline", TestModel::polylineWire({{0, 0, 0}, {2, 0, 0}, {2, 3, 0}, {2, 3, 1}}), 3, 4, false},
+        {"closed polyline", TestModel::polylineWire({{0, 0, 0}, {2, 0, 0}, {2, 3, 0}, {0, 0, 0}}), 3, 4, true},
+        {"two wires sharing a vertex", twoWiresSharingAVertex(), 3, 4, false}};
+    // The closed polyline's last vertex is its first.
+    TestModel& closed = cases[1].model;
+    closed.edges[2].end = 0;
+    closed.vertices[0].edges.push_back(2);
+    closed.vertices[3].edges.clear();
+    closed.wires[0].vertices.pop_back();
+    cases[1].vertices = 3;
+    for (Case& c : cases)
+        for (const Frame& frame : frames()) {
+            SCOPED_TRACE(std::string(c.what) + " in the " + frame.name + " frame");
+            qelx_test::EventRecorder events;
+            WireImport import(c.model, frame.morph);
+            const std::vector<BODY*> bodies = import.run();
+            ASSERT_EQ(bodies.size(), 1u) << ::testing::PrintToString(events.names("Warning"));
+            const Counts n = countsOf(bodies[0]);
+            EXPECT_EQ(n.edges, c.edges);
+            EXPECT_EQ(n.vertices, c.vertices);
+            EXPECT_EQ(n.coedges, c.edges);
+            EXPECT_EQ(wiresOf(bodies[0]), 1);
+            EXPECT_EQ(findingsOf(bodies[0]), std::vector<std::string>());
+            std::vector<QELXPoint3D> wanted;
+            for (const qelx_test::Vec3& p : import.model().points)
+                wanted.push_back(at(p, frame.morph));
+            expectPoints(bodies[0], wanted);
+            // The chain: every coedge's end is the next one's start; only an
+            // open wire has free ends.
+            ENTITY_LIST coedges;
+            api_get_coedges(bodies[0], coedges);
+            int freeEnds = 0;
+            for (int i = 0; i < coedges.count(); ++i) {
+                auto* coedge = static_cast<COEDGE*>(coedges[i]);
+                if (!coedge->next())
+                    ++freeEnds;
+                else
+                    EXPECT_EQ(coedge->next()->start(), coedge->end());
+            }
+            EXPECT_EQ(freeEnds, c.closed ? 0 : 1);
+            // One edge stage over the catalogued edges, its items numbered.
+            ASSERT_EQ(events.stages().size(), 1u);
+            EXPECT_EQ(events.stages()[0].name, "WireEdge");
+            EXPECT_EQ(events.count("StartTranslate"), c.edges);
+        }
+}
+
+TEST_F(WireRoad, SingleEdgeWiresAndSeparateBodies)
+{
+    struct Case {
+        const char* what;
+        const char* option;
+        std::vector<qelx_test::Vec3> points;
+        int bodies, wiresPerBody, edgesPerBody;
+    };
+    const std::vector<qelx_test::Vec3> three = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 1, 1}};
+    for (const Case& c : {Case{"single-edge wires", "/XVelm/CreateSingleEdgeWires", three, 1, 3, 3},
+                          Case{"separate bodies, one chain", "/XVelm/CreateSeparateWireBodies", three, 1, 1, 3},
+                          Case{"separate bodies, one edge", "/XVelm/CreateSeparateWireBodies",
+                               {{0, 0, 0}, {1, 0, 0}}, 1, 1, 1}}) {
+        SCOPED_TRACE(c.what);
+        qelx_test::OptionScope options;
+        options.on(c.option);
+        WireImport import(TestModel::polylineWire(c.points), rotation(0.3, true));
+        const std::vector<BODY*> bodies = import.run();
+        ASSERT_EQ(static_cast<int>(bodies.size()), c.bodies);
+        for (BODY* b : bodies) {
+            EXPECT_EQ(wiresOf(b), c.wiresPerBody);
+            EXPECT_EQ(countsOf(b).edges, c.edgesPerBody);
+            EXPECT_EQ(findingsOf(b), std::vector<std::string>());
+        }
+    }
+}
+
+TEST_F(WireRoad, SeparateBodiesFollowTheConnectedChains)
+{
+    // Two chains in one source body: the separate road hands back one body each.
+    TestModel m = TestModel::polylineWire({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}});
+    const int a = m.addVertex({5, 0, 0}), b = m.addVertex({6, 0, 0});
+    qelx_test::TestWire other;
+    other.edges = {m.addEdge(m.addLine({5, 0, 0}, {6, 0, 0}), a, b, 0.0, 1.0)};
+    m.wires.push_back(other);
+    m.bodies[0].wires.push_back(1);
+    qelx_test::OptionScope options;
+    options.on("/XVelm/CreateSeparateWireBodies");
+    WireImport import(m);
+    const std::vector<BODY*> bodies = import.run();
+    ASSERT_EQ(bodies.size(), 2u);
+    EXPECT_EQ(countsOf(bodies[0]).edges + countsOf(bodies[1]).edges, 3);
+    for (BODY* body : bodies)
+        EXPECT_EQ(findingsOf(body), std::vector<std::string>());
+}
+
+TEST_F(WireRoad, AClosedEdgeWithoutVerticesGetsOneAtItsStart)
+{
+    for (const Frame& frame : frames()) {
+        SCOPED_TRACE(frame.name);
+        TestModel m;
+        const int body = m.addBody();
+        const int circle = m.addEllipse({1, 2, 3}, {1, 0, 0}, {0, 0, 1}, 2.0, 2.0, 0.0, 2.0 * M_PI);
+        qelx_test::TestEdge edge;
+        edge.curve = circle;
+        edge.domain[1] = 2.0 * M_PI;
+        m.edges.push_back(edge);
+        qelx_test::TestWire wire;
+        wire.edges = {0};
+        m.wires.push_back(wire);
+        m.bodies[body].wires.push_back(0);
+        WireImport import(m, frame.morph);
+        const std::vector<BODY*> bodies = import.run();
+        ASSERT_EQ(bodies.size(), 1u);
+        const Counts n = countsOf(bodies[0]);
+        EXPECT_EQ(n.edges, 1);
+        EXPECT_EQ(n.vertices, 1);
+        expectPoints(bodies[0], {at({3, 2, 3}, frame.morph)});
+        EXPECT_EQ(findingsOf(bodies[0]), std::vector<std::string>());
+    }
+}
+
+TEST_F(WireRoad, AcornBodiesOnePerPointInEveryFrame)
+{
+    for (const Frame& frame : frames()) {
+        SCOPED_TRACE(frame.name);
+        TestModel m = TestModel::pointWire({{1, 2, 3}, {4, 5, 6}});
+        const int second = m.addVertex({-1, 0, 2});
+        const int third = m.addVertex({0, -7, 1});
+        qelx_test::TestWire wire;
+        wire.vertices = {second, third};
+        m.wires.push_back(wire);
+        m.bodies[0].pointWires.push_back(1);
+        qelx_test::EventRecorder events;
+        WireImport import(m, frame.morph);
+        const std::vector<BODY*> bodies = import.run();
+        ASSERT_EQ(bodies.size(), 4u);
+        const qelx_test::Vec3 points[] = {{1, 2, 3}, {4, 5, 6}, {-1, 0, 2}, {0, -7, 1}};
+        for (int i = 0; i < 4; ++i) {
+            const Counts n = countsOf(bodies[i]);
+            EXPECT_EQ(n.vertices, 1);
+            EXPECT_EQ(n.edges, 1);
+            EXPECT_TRUE(ve_view<Ve_BodyTag>(bodies[i])->isVertexBody());
+            expectPoints(bodies[i], {at(points[i], frame.morph)});
+            EXPECT_EQ(findingsOf(bodies[i]), std::vector<std::string>());
+        }
+        // A vertex and a body reported per point.
+        EXPECT_EQ(events.count("EndTranslate"), 8);
+    }
+}
+
+TEST_F(WireRoad, PolylinesJoinThePointsOfEachPointWire)
+{
+    struct Case {
+        const char* what;
+        std::vector<qelx_test::Vec3> points;
+        int edges, vertices;
+        bool curveless;
+    };
+    for (const Case& c : {Case{"two points", {{0, 0, 0}, {3, 4, 0}}, 1, 2, false},
+                          Case{"first two coincide", {{1, 1, 1}, {1, 1, 1 + 1e-9}, {4, 5, 1}}, 1, 2, false},
+                          Case{"four points", {{0, 0, 0}, {1, 0, 0}, {1, 2, 0}, {0, 2, 3}}, 3, 4, false},
+                          Case{"one point", {{2, 3, 4}}, 1, 1, true},
+                          Case{"all coincide", {{2, 3, 4}, {2, 3, 4}}, 1, 1, true}})
+        for (const Frame& frame : frames()) {
+            SCOPED_TRACE(std::string(c.what) + " in the " + frame.name + " frame");
+            qelx_test::OptionScope options;
+            options.on("/XVelm/PsetToPolyline");
+            TestModel m = TestModel::pointWire(c.points);
+            m.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)].pset = "P1";
+            WireImport import(m, frame.morph);
+            const std::vector<BODY*> bodies = import.run();
+            ASSERT_EQ(bodies.size(), 1u);
+            const Counts n = countsOf(bodies[0]);
+            EXPECT_EQ(n.edges, c.edges);
+            EXPECT_EQ(n.vertices, c.vertices);
+            EXPECT_EQ(wiresOf(bodies[0]), 1);
+            EXPECT_EQ(findingsOf(bodies[0]), std::vector<std::string>());
+            EXPECT_EQ(ve_view<Ve_BodyTag>(bodies[0])->isVertexBody(), c.curveless);
+            expectPoints(bodies[0], {at(c.points.back(), frame.morph)});
+            ENTITY_LIST coedges;
+            api_get_coedges(bodies[0], coedges);
+            for (int i = 0; i < coedges.count(); ++i)
+                EXPECT_NE(static_cast<COEDGE*>(coedges[i])->wire(), nullptr);
+            QELXString pset;
+            EXPECT_TRUE(Ve_AttribTransfer::GetStringAttrib(bodies[0], "PSET", pset));
+        }
+}
+
+TEST_F(WireRoad, WithoutAPointSetNameThePolylineRoadMakesNothing)
+{
+    // No PSET identifier, and no attribute exporter at all to ask.
+    for (bool attributes : {true, false}) {
+        SCOPED_TRACE(attributes ? "no identifier" : "no attribute exporter");
+        qelx_test::OptionScope options;
+        options.on("/XVelm/PsetToPolyline");
+        WireImport import(TestModel::pointWire({{0, 0, 0}, {1, 0, 0}}), QELXMorph3D(), attributes);
+        EXPECT_TRUE(import.run().empty());
+    }
+}
+
+TEST_F(WireRoad, BadSourcesFailAloneWithTheirBodyNamed)
+{
+    struct Case {
+        const char* what;
+        void (*spoil)(TestModel&);
+    };
+    const Case cases[] = {
+        {"a point that is not a number", [](TestModel& m) { m.points[1][0] = std::nan(""); }},
+        {"an edge without curve", [](TestModel& m) { m.dropCurve(0); }},
+        {"a dangling edge", [](TestModel& m) { m.wires[0].edges.push_back(77); }},
+        {"a dangling vertex", [](TestModel& m) { m.edges[1].end = 55; }},
+        {"an edge listed twice", [](TestModel& m) { m.wires[0].edges.push_back(0); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestModel m = TestModel::polylineWire({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}});
+        c.spoil(m);
+        qelx_test::EventRecorder events;
+        WireImport import(m);
+        const std::vector<BODY*> bodies = import.run();
+        for (BODY* b : bodies)
+            EXPECT_EQ(findingsOf(b), std::vector<std::string>());
+        if (bodies.empty()) {
+            ASSERT_EQ(events.names("Warning").size(), 1u);
+            EXPECT_NE(events.names("Warning")[0].find("BRep body"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(WireRoad, AKernelFailureTakesTheWholeRoadBack)
+{
+    // Every kernel call of the wire road fails in turn: the road hands back
+    // either its whole body or nothing, and leaves nothing behind.
+    for (int nth = 1; nth <= 40; ++nth) {
+        SCOPED_TRACE("kernel call " + std::to_string(nth));
+        qelx_test::EventRecorder events;
+        WireImport import(TestModel::polylineWire({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}}), rotation(0.4, false));
+        velm_test_fail_call("*", nth, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+        const std::vector<BODY*> bodies = import.run();
+        const bool hit = !velm_test_injection_pending();
+        SCOPED_TRACE(hit ? velm_test_last_injected_call() : std::string("nothing failed"));
+        velm_test_reset();
+        for (BODY* b : bodies) {
+            EXPECT_EQ(countsOf(b).edges, 2);
+            EXPECT_EQ(findingsOf(b), std::vector<std::string>());
+        }
+        if (!hit)
+            break;
+        if (bodies.empty()) {
+            EXPECT_EQ(events.names("Warning").size(), 1u);
+        }
+    }
+}
