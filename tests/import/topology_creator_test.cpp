@@ -2,6 +2,7 @@
 // and vertices, in any frame, clean under the kernel's checker.
 #include "import_test_support.hxx"
 
+#include "qelx_velm/default_geometry_importer.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
 
 using namespace importtest;
@@ -175,4 +176,48 @@ TEST_F(TopologyCreator, ABodyWithoutFacesBuildsNothing)
     Import import(model);
     import.creator().CreateSolidBody(import.id(qelx_test::KindBody, 0));
     EXPECT_TRUE(import.bodies().empty());
+}
+
+TEST_F(TopologyCreator, ADefaultImportedIntcurveIsRebuiltOnItsTwoFaces)
+{
+    // The shared edge's line handed over as a spline: the framework's importer
+    // makes an intcurve, which is rebuilt over the edge with both faces'
+    // surfaces (when intcurves are asked for) and their pcurves.
+    for (bool withSurfaces : {false, true}) {
+        SCOPED_TRACE(withSurfaces ? "intcurves with surfaces" : "plain intcurves");
+        qelx_test::OptionScope options;
+        options.on("/XVelm/UseDefaultGeomImporter");
+        if (withSurfaces)
+            options.on("/XVelm/CreateIntCurve");
+        TestModel model = TestModel::twoFacesSharingEdge();
+        int shared = -1;
+        for (int e = 0; e < static_cast<int>(model.edges.size()); ++e)
+            if (model.edges[e].coedges.size() == 2)
+                shared = e;
+        ASSERT_GE(shared, 0);
+        model.kinkCurve(model.edges[shared].curve, 0.0);
+        Import import(model);
+        QELXGeometryExporter* geometry = nullptr;
+        import.source().GetGeometryExporter(geometry);
+        import.importer().SetGeometryImporter(new QELXDefaultGeometryImporter(geometry, 1.0));
+        import.creator().CreateSheetBody(import.id(qelx_test::KindBody, 0));
+        ASSERT_EQ(import.bodies().size(), 1u);
+        EXPECT_EQ(findingsOf(import.bodies()[0]), std::vector<std::string>());
+        EDGE* edge = import.creator().GetEdge(import.id(qelx_test::KindEdge, shared), false);
+        ASSERT_NE(edge, nullptr);
+        ASSERT_EQ(edge->geometry()->type(), 11);
+        const auto& rebuilt = static_cast<const intcurve&>(edge->geometry()->equation());
+        EXPECT_EQ(rebuilt.surf1() != nullptr, withSurfaces);
+        EXPECT_EQ(rebuilt.surf2() != nullptr, withSurfaces);
+        // The curve runs where the source's does, parameter for parameter.
+        const QELinterval range = edge->param_range();
+        for (double f : {0.0, 0.3, 1.0}) {
+            const double t = range.interpolate(f);
+            const QELposition p = edge->geometry()->equation().eval_position(edge->sense() == REVERSED ? -t : t);
+            const QELXPoint3D want = import.model().edgePoint(shared, t);
+            EXPECT_LT((QELXPoint3D(p.x(), p.y(), p.z()) - want).Length(), 1e-9) << f;
+        }
+        for (COEDGE* c : {edge->coedge(), edge->coedge()->partner()})
+            EXPECT_NE(c->geometry(), nullptr);
+    }
 }

@@ -3,6 +3,7 @@
 // (Connect) and given their geometry (Create).
 #include "import/brep_creator.hxx"
 #include "import/brep_importer.hxx"
+#include "geometry/curve_creator.hxx"
 #include "geometry/curve_importer.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
@@ -18,6 +19,7 @@
 #include "velm/topology.hxx"
 
 #include <cmath>
+#include <tuple>
 
 namespace {
 
@@ -338,7 +340,116 @@ void QELXVelmEdgePair::Create()
         rebuildIntcurve(edge);
 }
 
-void QELXVelmEdgePair::rebuildIntcurve(EDGE*) {}
+namespace {
+
+// A copy of the coedge's 2-D curve in the edge curve's parameter (null
+// without pcurve): reversed when the coedge runs against the edge.
+bs2_curve pcurveCopy(const COEDGE* coedge, const EDGE* edge)
+{
+    const PCURVE* pc = coedge->geometry();
+    if (!pc || !pc->has_equation())
+        return nullptr;
+    bs2_curve copy = bs2_curve_copy(pc->def().cur());
+    if (copy && pc->def().reversed())
+        bs2_curve_reverse(copy);
+    if (copy && coedge->sense() != edge->sense())
+        bs2_curve_reverse(copy);
+    return copy;
+}
+
+const surface* surfaceOf(const COEDGE* coedge)
+{
+    const LOOP* loop = coedge ? coedge->loop() : nullptr;
+    const FACE* face = loop ? loop->face() : nullptr;
+    return face && face->geometry() && face->geometry()->has_equation() ? &face->geometry()->equation() : nullptr;
+}
+
+QELinterval curveRange(const EDGE* edge)
+{
+    const QELinterval range = edge->param_range();
+    return edge->sense() == REVERSED ? -range : range;
+}
+
+} // namespace
+
+void QELXVelmEdgePair::rebuildIntcurve(EDGE* edge)
+{
+    COEDGE* c1 = edge->coedge();
+    COEDGE* c2 = c1 ? c1->partner() : nullptr;
+    const surface* s1 = surfaceOf(c1);
+    if (!s1 || !c2 || c2 == c1 || c1->sense() == c2->sense())
+        return;
+    const surface* s2 = surfaceOf(c2);
+    QELinterval range = curveRange(edge);
+    if (range.infinite() || range.length() <= QELresabs)
+        return;
+    if (edge->closed()) {
+        // Vertices a little off the curve's start are put on it.
+        const QELposition start = edge->start_pos();
+        for (VERTEX* v : {edge->start(), edge->end()})
+            if (APOINT* point = v ? v->geometry() : nullptr) {
+                const double gap = (point->coords() - start).len();
+                if (gap > QELresabs && gap < Gk_Def::FuzzSnap)
+                    point->set_coords(start);
+            }
+    }
+    // The edge closes on a periodic curve: the curve is unlimited when its
+    // whole range is the edge's span.
+    const curve& current = edge->geometry()->equation();
+    if (std::fabs(range.end_pt() - edge->param_range().start_pt()) <= QELresabs &&
+        std::fabs(current.full_range().length() - range.length()) <= QELresabs) {
+        edge->geometry()->equation_for_update().unlimit();
+        edge->set_param_range(nullptr);
+        range = curveRange(edge);
+    }
+    bs3_curve approximation = bs3_curve_make_cur(edge->geometry()->equation(), range.start_pt(), range.end_pt(),
+                                                 QELresabs);
+    if (!approximation)
+        return;
+    const intcurve plain(approximation, QELresabs);
+    bs3_curve b3 = bs3_curve_copy(plain.cur());
+    if (!b3)
+        return;
+    const QELinterval b3Range = bs3_curve_range(b3);
+    if (b3Range.length() <= QELresabs) {
+        bs3_curve_delete(b3);
+        return;
+    }
+    if (std::fabs(b3Range.start_pt() - range.start_pt()) > QELresabs ||
+        std::fabs(b3Range.end_pt() - range.end_pt()) > QELresabs) {
+        bs3_curve subset = bs3_curve_subset(b3, range, QELresabs);
+        bs3_curve_delete(b3);
+        b3 = subset;
+        if (!b3)
+            return;
+    }
+    const QELinterval span = bs3_curve_range(b3);
+    bs2_curve p1 = pcurveCopy(c1, edge);
+    bs2_curve p2 = s2 ? pcurveCopy(c2, edge) : nullptr;
+    for (auto [coedge, p, on] : {std::tuple(c1, p1, s1), std::tuple(c2, p2, s2)}) {
+        if (!p || !on)
+            continue;
+        bs2_curve_reparam(span.start_pt(), span.end_pt(), p);
+        // The coedge's own pcurve runs in the coedge's parameter again.
+        bs2_curve own = bs2_curve_copy(p);
+        if (coedge->sense() != edge->sense())
+            bs2_curve_reverse(own);
+        coedge->set_geometry(velm_require(new (0, "QELXVelmEdgePair", __LINE__, nullptr) PCURVE(pcurve(own, QELresfit, *on))));
+    }
+    intcurve* built = nullptr;
+    int made = 1;
+    const outcome bracket = velmCall([&] { made = buildIntcurve(b3, QELresfit, s1, s2, p1, p2, built); });
+    if (made == 0 && bracket.ok() && built) {
+        edge->set_geometry(make_curve(*built));
+    } else {
+        // Not built (or the kernel failed): the copies are still ours.
+        bs3_curve_delete(b3);
+        bs2_curve_delete(p1);
+        bs2_curve_delete(p2);
+        edge->set_geometry(make_curve(plain));
+    }
+    delete built;
+}
 
 // ---- vertex
 
