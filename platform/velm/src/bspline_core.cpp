@@ -45,55 +45,85 @@ int bs_direction::span(double t, int side) const {
   return i;
 }
 
-void bs_direction::basis(int i, double t, int nd, std::vector<std::vector<double>>& ders) const {
-  const int p = degree;
+namespace {
+
+// Scratch rows of the basis evaluation, kept per thread so that evaluating a
+// point allocates nothing once the largest degree in use has been seen.
+struct BasisScratch {
+  std::vector<double> ndu, left, right, a;
+  void fit(int p) {
+    const std::size_t n = static_cast<std::size_t>(p + 1);
+    if (left.size() < n) {
+      ndu.resize(n * n);
+      left.resize(n);
+      right.resize(n);
+      a.resize(2 * n);
+    }
+  }
+};
+
+BasisScratch& basis_scratch() {
+  thread_local BasisScratch scratch;
+  return scratch;
+}
+
+}  // namespace
+
+void bs_direction::basis(int i, double t, int nd, double* ders) const {
+  const int p = degree, w = p + 1;
   const std::vector<double>& U = knots;
-  std::vector<std::vector<double>> ndu(p + 1, std::vector<double>(p + 1, 0.0));
-  std::vector<double> left(p + 1), right(p + 1);
-  ndu[0][0] = 1.0;
+  BasisScratch& s = basis_scratch();
+  s.fit(p);
+  // ndu[j][r] is ndu[j * w + r]; a[s][j] is a[s * w + j].
+  double* ndu = s.ndu.data();
+  double* left = s.left.data();
+  double* right = s.right.data();
+  double* a = s.a.data();
+  std::fill(ndu, ndu + w * w, 0.0);
+  ndu[0] = 1.0;
   for (int j = 1; j <= p; ++j) {
     left[j] = t - U[i + 1 - j];
     right[j] = U[i + j] - t;
     double saved = 0.0;
     for (int r = 0; r < j; ++r) {
-      ndu[j][r] = right[r + 1] + left[j - r];
-      const double temp = ndu[r][j - 1] / ndu[j][r];
-      ndu[r][j] = saved + right[r + 1] * temp;
+      ndu[j * w + r] = right[r + 1] + left[j - r];
+      const double temp = ndu[r * w + j - 1] / ndu[j * w + r];
+      ndu[r * w + j] = saved + right[r + 1] * temp;
       saved = left[j - r] * temp;
     }
-    ndu[j][j] = saved;
+    ndu[j * w + j] = saved;
   }
-  ders.assign(nd + 1, std::vector<double>(p + 1, 0.0));
-  for (int j = 0; j <= p; ++j) ders[0][j] = ndu[j][p];
+  std::fill(ders, ders + (nd + 1) * w, 0.0);
+  for (int j = 0; j <= p; ++j) ders[j] = ndu[j * w + p];
   const int top = std::min(nd, p);
-  std::vector<std::vector<double>> a(2, std::vector<double>(p + 1, 0.0));
+  std::fill(a, a + 2 * w, 0.0);
   for (int r = 0; r <= p; ++r) {
     int s1 = 0, s2 = 1;
-    a[0][0] = 1.0;
+    a[0] = 1.0;
     for (int k = 1; k <= top; ++k) {
       double d = 0.0;
       const int rk = r - k, pk = p - k;
       if (r >= k) {
-        a[s2][0] = a[s1][0] / ndu[pk + 1][rk];
-        d = a[s2][0] * ndu[rk][pk];
+        a[s2 * w] = a[s1 * w] / ndu[(pk + 1) * w + rk];
+        d = a[s2 * w] * ndu[rk * w + pk];
       }
       const int j1 = rk >= -1 ? 1 : -rk;
       const int j2 = (r - 1 <= pk) ? k - 1 : p - r;
       for (int j = j1; j <= j2; ++j) {
-        a[s2][j] = (a[s1][j] - a[s1][j - 1]) / ndu[pk + 1][rk + j];
-        d += a[s2][j] * ndu[rk + j][pk];
+        a[s2 * w + j] = (a[s1 * w + j] - a[s1 * w + j - 1]) / ndu[(pk + 1) * w + rk + j];
+        d += a[s2 * w + j] * ndu[(rk + j) * w + pk];
       }
       if (r <= pk) {
-        a[s2][k] = -a[s1][k - 1] / ndu[pk + 1][r];
-        d += a[s2][k] * ndu[r][pk];
+        a[s2 * w + k] = -a[s1 * w + k - 1] / ndu[(pk + 1) * w + r];
+        d += a[s2 * w + k] * ndu[r * w + pk];
       }
-      ders[k][r] = d;
+      ders[k * w + r] = d;
       std::swap(s1, s2);
     }
   }
   double f = p;
   for (int k = 1; k <= top; ++k) {
-    for (int j = 0; j <= p; ++j) ders[k][j] *= f;
+    for (int j = 0; j <= p; ++j) ders[k * w + j] *= f;
     f *= (p - k);
   }
 }
@@ -120,14 +150,18 @@ void bs_curve_data::eval(double t, int nd, QELvector* out, int side) const {
   t = dir.reduce(t);
   const int p = dir.degree;
   const int i = dir.span(t, side);
-  std::vector<std::vector<double>> N;
-  dir.basis(i, t, nd, N);
-  std::vector<QELvector> A(nd + 1);
-  std::vector<double> w(nd + 1, 0.0);
+  const int width = p + 1;
+  thread_local std::vector<double> N;
+  thread_local std::vector<QELvector> A;
+  thread_local std::vector<double> w;
+  N.resize(static_cast<std::size_t>((nd + 1) * width));
+  dir.basis(i, t, nd, N.data());
+  A.assign(nd + 1, QELvector());
+  w.assign(nd + 1, 0.0);
   for (int k = 0; k <= nd; ++k)
     for (int j = 0; j <= p; ++j) {
       const int idx = i - p + j;
-      const double nw = N[k][j] * weight(idx);
+      const double nw = N[k * width + j] * weight(idx);
       A[k] += nw * as_vec(pts[idx]);
       w[k] += nw;
     }
@@ -152,9 +186,12 @@ void bs3_surf_def::eval(const QELpar_pos& uv, QELposition& pos, int nd, QELvecto
   const QELpar_pos at(u.reduce(uv.u), v.reduce(uv.v));
   const int pu = u.degree, pv = v.degree;
   const int iu = u.span(at.u, uside), iv = v.span(at.v, vside);
-  std::vector<std::vector<double>> Nu, Nv;
-  u.basis(iu, at.u, nd, Nu);
-  v.basis(iv, at.v, nd, Nv);
+  const int wu = pu + 1, wv = pv + 1;
+  thread_local std::vector<double> Nu, Nv;
+  Nu.resize(static_cast<std::size_t>((nd + 1) * wu));
+  Nv.resize(static_cast<std::size_t>((nd + 1) * wv));
+  u.basis(iu, at.u, nd, Nu.data());
+  v.basis(iv, at.v, nd, Nv.data());
   QELvector A[3][3];
   double w[3][3] = {};
   for (int k = 0; k <= nd; ++k)
@@ -162,7 +199,7 @@ void bs3_surf_def::eval(const QELpar_pos& uv, QELposition& pos, int nd, QELvecto
       for (int a = 0; a <= pu; ++a)
         for (int b = 0; b <= pv; ++b) {
           const int i = iu - pu + a, j = iv - pv + b;
-          const double nw = Nu[k][a] * Nv[l][b] * weight(i, j);
+          const double nw = Nu[k * wu + a] * Nv[l * wv + b] * weight(i, j);
           A[k][l] += nw * as_vec(pt(i, j));
           w[k][l] += nw;
         }

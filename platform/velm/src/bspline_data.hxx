@@ -22,9 +22,10 @@ struct bs_direction {
   // A periodic direction repeats itself: t taken back into the domain by whole
   // periods. Other forms keep t (their end spans extend).
   double reduce(double t) const;
-  // Basis functions and their derivatives up to nd at t in span i: ders[k][j] is the
-  // k-th derivative of N_{i-p+j}.
-  void basis(int i, double t, int nd, std::vector<std::vector<double>>& ders) const;
+  // Basis functions and their derivatives up to nd at t in span i, into a flat array
+  // of (nd + 1) * (degree + 1): ders[k * (degree + 1) + j] is the k-th derivative of
+  // N_{i-p+j}. Allocates nothing once a thread has seen the degree.
+  void basis(int i, double t, int nd, double* ders) const;
   bool clamped() const;
 };
 

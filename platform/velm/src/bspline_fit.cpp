@@ -122,9 +122,9 @@ class cubic_interpolator {
     std::vector<std::vector<double>> a(m, std::vector<double>(m, 0.0));
     auto row = [&](int r, double t, int order, int side) {
       const int span = dir_.span(t, side);
-      std::vector<std::vector<double>> ders;
+      double ders[3 * 4];  // cubic: three rows of four
       dir_.basis(span, t, 2, ders);
-      for (int j = 0; j <= 3; ++j) a[r][span - 3 + j] = ders[order][j];
+      for (int j = 0; j <= 3; ++j) a[r][span - 3 + j] = ders[order * 4 + j];
     };
     row(0, t_.front(), 0, 0);
     row(1, t_.front(), d0 ? 1 : 2, 0);

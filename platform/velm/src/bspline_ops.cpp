@@ -344,8 +344,8 @@ bs3_curve iso_curve(bs3_surface s, bool along_u, double x) {
   if (!s) return nullptr;
   const bs_direction& across = along_u ? s->v : s->u;
   const int span = across.span(x, 0);
-  std::vector<std::vector<double>> N;
-  across.basis(span, x, 0, N);
+  std::vector<double> N(static_cast<std::size_t>(across.degree + 1));
+  across.basis(span, x, 0, N.data());
   bs3_curve r = VELM_MAKE(bs3_curve_def);
   r->dir = along_u ? s->u : s->v;
   r->dir.pole = 0;
@@ -357,7 +357,7 @@ bs3_curve iso_curve(bs3_surface s, bool along_u, double x) {
     for (int j = 0; j <= across.degree; ++j) {
       const int a = span - across.degree + j;
       const int i = along_u ? k : a, jj = along_u ? a : k;
-      const double nw = N[0][j] * s->weight(i, jj);
+      const double nw = N[j] * s->weight(i, jj);
       sum += nw * to_vec(s->pt(i, jj));
       w += nw;
     }
