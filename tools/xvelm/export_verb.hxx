@@ -77,6 +77,70 @@ inline std::string lost_in_walk(std::size_t assertions_before) {
          ")";
 }
 
+// What an export walk met.
+struct ExportCounts {
+    int bodies = 0, faces = 0, edges = 0;
+};
+
+// Hands the top-level entities to the connector's B-rep exporter and walks it
+// the way the framework does into `walked`. False with `failure` saying why:
+// a document is never presented as complete when the walk had to go on
+// without an answer. Nothing of the model is changed or deleted.
+inline bool walk_document(ENTITY_LIST& top, qelx_test::TestModel& walked, ExportCounts& counts,
+                          std::string& failure)
+{
+    try {
+        // The caller deletes what it restored itself: the document's own
+        // deletion knows top-level entities only, not what assemblies hold.
+        auto* document = new QELXVelmDocument;
+        const QELXDocumentHandle holder(document);
+        document->HoldContent(false);
+        document->AppendNativeEntityList(top);
+        QELXBRepExporter* made = nullptr;
+        if (QELXCreateVelmBRepExporter(document, &made) != 0 || !made) {
+            failure = "no exporter could be made for it";
+            return false;
+        }
+        const QELXBRepExporterHandle exporter(made);
+        const std::size_t assertions = Gk_ErrMgr::assertions().size();
+        const QELIResult prepared = exporter->PreProcess();
+        if (prepared != 0 && prepared != 2) {
+            char text[96];
+            std::snprintf(text, sizeof text, "it could not be prepared for export (result 0x%x)",
+                          static_cast<unsigned>(prepared));
+            failure = text;
+            return false;
+        }
+        exporter->GetNumberOfBodies(counts.bodies);
+        for (int i = 0; i < counts.bodies; ++i) {
+            const auto* body = static_cast<const ENTITY*>(exporter->GetBodyPtr(i));
+            ENTITY_LIST f, e;
+            api_get_faces(body, f);
+            api_get_edges(body, e);
+            counts.faces += f.iteration_count();
+            counts.edges += e.iteration_count();
+        }
+        if (qelx_test::walkExporter(exporter.get(), walked) != QELI_OK)
+            failure = "the exporter could not be walked";
+        else if (std::string lost = lost_in_walk(assertions); !lost.empty())
+            failure = "data was lost: " + lost;
+    } catch (const velm_exception& e) {
+        const char* why = message_module::find_message(e.error_number());
+        failure = std::string("the kernel failed (") + (why ? why : "unknown error") + ")";
+    } catch (const QELXAllocException&) {
+        failure = "out of memory";
+    } catch (const std::bad_alloc&) {
+        failure = "out of memory";
+    } catch (const QELXAbortException&) {
+        failure = "aborted";
+    } catch (const Gk_Exception& e) {
+        failure = std::string("the framework failed (") + e.getText() + ")";
+    } catch (const std::exception& e) {
+        failure = std::string("unexpected failure (") + e.what() + ")";
+    }
+    return failure.empty();
+}
+
 // Restores the save file, exports it to `outPath` and prints a summary on
 // `out`. 0 on success; 1 with one line on `err` otherwise, with no output
 // file, nothing left alive and no file harmed: an output that is the input,
@@ -104,58 +168,18 @@ inline int exportNeutral(const char* inPath, const char* outPath, FILE* out, FIL
     restored_model model;
     if (!restore_file(inPath, model.top, model.every, err))
         return 1;
-    int bodies = 0, faces = 0, edges = 0;
+    ExportCounts counts;
     std::string text, failure;
-    try {
-        // The driver deletes what it restored itself: the document's own
-        // deletion knows top-level entities only, not what assemblies hold.
-        auto* document = new QELXVelmDocument;
-        const QELXDocumentHandle holder(document);
-        document->HoldContent(false);
-        document->AppendNativeEntityList(model.top);
-        QELXBRepExporter* made = nullptr;
-        if (QELXCreateVelmBRepExporter(document, &made) != 0 || !made) {
-            std::fprintf(err, "xvelm: no exporter for %s\n", inName.c_str());
-            return 1;
-        }
-        const QELXBRepExporterHandle exporter(made);
-        const std::size_t assertions = Gk_ErrMgr::assertions().size();
+    {
         StageProgress progress(err);
-        const QELIResult prepared = exporter->PreProcess();
-        if (prepared != 0 && prepared != 2) {
-            std::fprintf(err, "xvelm: %s could not be prepared for export (result 0x%x)\n", inName.c_str(),
-                         static_cast<unsigned>(prepared));
-            return 1;
-        }
-        exporter->GetNumberOfBodies(bodies);
-        for (int i = 0; i < bodies; ++i) {
-            const auto* body = static_cast<const ENTITY*>(exporter->GetBodyPtr(i));
-            ENTITY_LIST f, e;
-            api_get_faces(body, f);
-            api_get_edges(body, e);
-            faces += f.iteration_count();
-            edges += e.iteration_count();
-        }
         qelx_test::TestModel walked;
-        if (qelx_test::walkExporter(exporter.get(), walked) != QELI_OK)
-            failure = "the exporter could not be walked";
-        else if (std::string lost = lost_in_walk(assertions); !lost.empty())
-            failure = "data was lost: " + lost;
-        else
-            text = qelx_formats::writeNeutralText(walked);
-    } catch (const velm_exception& e) {
-        const char* why = message_module::find_message(e.error_number());
-        failure = std::string("the kernel failed (") + (why ? why : "unknown error") + ")";
-    } catch (const QELXAllocException&) {
-        failure = "out of memory";
-    } catch (const std::bad_alloc&) {
-        failure = "out of memory";
-    } catch (const QELXAbortException&) {
-        failure = "aborted";
-    } catch (const Gk_Exception& e) {
-        failure = std::string("the framework failed (") + e.getText() + ")";
-    } catch (const std::exception& e) {
-        failure = std::string("unexpected failure (") + e.what() + ")";
+        if (walk_document(model.top, walked, counts, failure)) {
+            try {
+                text = qelx_formats::writeNeutralText(walked);
+            } catch (const std::bad_alloc&) {
+                failure = "out of memory";
+            }
+        }
     }
     if (!failure.empty()) {
         std::fprintf(err, "xvelm: exporting %s failed: %s; no document written\n", inName.c_str(), failure.c_str());
@@ -167,8 +191,8 @@ inline int exportNeutral(const char* inPath, const char* outPath, FILE* out, FIL
         return 1;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::fprintf(out, "%s: %d bodies, %d faces, %d edges exported to %s in %.2f s\n", inName.c_str(), bodies, faces,
-                 edges, outName.c_str(), seconds);
+    std::fprintf(out, "%s: %d bodies, %d faces, %d edges exported to %s in %.2f s\n", inName.c_str(), counts.bodies,
+                 counts.faces, counts.edges, outName.c_str(), seconds);
     return output_written(out, err) ? 0 : 1;
 }
 
