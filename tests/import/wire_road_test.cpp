@@ -140,6 +140,18 @@ TestModel twoWiresSharingAVertex()
     return m;
 }
 
+// A polyline whose middle edge runs from its third point back to its second.
+TestModel edgeRunningBack()
+{
+    TestModel m = TestModel::polylineWire({{0, 0, 0}, {2, 0, 0}, {2, 3, 0}, {2, 3, 1}});
+    qelx_test::TestEdge& e = m.edges[1];
+    std::swap(e.start, e.end);
+    e.sense = false;
+    e.domain[0] = -3.0;
+    e.domain[1] = 0.0;
+    return m;
+}
+
 } // namespace
 
 class WireRoad : public ImportTest {};
@@ -155,7 +167,8 @@ TEST_F(WireRoad, ConnectedWiresShareVerticesAndChainInEveryFrame)
     std::vector<Case> cases = {
         {"open polyline", TestModel::polylineWire({{0, 0, 0}, {2, 0, 0}, {2, 3, 0}, {2, 3, 1}}), 3, 4, false},
         {"closed polyline", TestModel::polylineWire({{0, 0, 0}, {2, 0, 0}, {2, 3, 0}, {0, 0, 0}}), 3, 4, true},
-        {"two wires sharing a vertex", twoWiresSharingAVertex(), 3, 4, false}};
+        {"two wires sharing a vertex", twoWiresSharingAVertex(), 3, 4, false},
+        {"an edge running back", edgeRunningBack(), 3, 4, false}};
     // The closed polyline's last vertex is its first.
     TestModel& closed = cases[1].model;
     closed.edges[2].end = 0;

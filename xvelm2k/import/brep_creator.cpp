@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <unordered_set>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -222,8 +223,9 @@ void QELXVelmBRepCreator::build(const QELXIdentifier& body, Road road)
         warnNotImported(body, "the kernel failed while building it");
         return;
     }
-    dropBadBodies(cocoon, body, firstBody);
-    discardOrphans(cocoon, catalogues);
+    std::vector<BODY*> refused;
+    dropBadBodies(cocoon, body, firstBody, refused);
+    discardOrphans(cocoon, catalogues, refused);
 }
 
 void QELXVelmBRepCreator::warnNotImported(const QELXIdentifier& body, const char* why)
@@ -549,54 +551,73 @@ void QELXVelmBRepCreator::removeFacesWithoutSurface(const char* warning)
     }
 }
 
-void QELXVelmBRepCreator::dropBadBodies(Ve_CocoonTag* cocoon, const QELXIdentifier& body, int firstBody)
+void QELXVelmBRepCreator::dropBadBodies(Ve_CocoonTag* cocoon, const QELXIdentifier& body, int firstBody,
+                                        std::vector<BODY*>& refused)
 {
     if (!cocoon)
         return;
     QELXDynamicArray<Ve_BodyTag*> bodies = cocoon->getBodies();
     QELXDynamicArray<Ve_BodyTag*> kept;
-    bool dropped = false;
     for (int i = 0; i < bodies.Count(); ++i) {
         BODY* b = reinterpret_cast<BODY*>(bodies[i]);
-        const char* finding = nullptr;
+        std::string finding;
         if (i >= firstBody && b) {
             insanity_list* findings = nullptr;
             if (api_check_entity(b, findings).ok() && findings)
-                for (int f = 0; f < findings->count() && !finding; ++f)
+                for (int f = 0; f < findings->count() && finding.empty(); ++f)
                     if (isStructuralFinding(findings->data(f)->get_insane_id()))
                         finding = findings->data(f)->get_message();
-            const std::string message = finding ? finding : "";
             delete findings;
-            if (!message.empty()) {
-                api_del_entity(b);
-                dropped = true;
-                warnNotImported(body, message.c_str());
-                continue;
-            }
         }
-        kept.Add(bodies[i]);
+        if (finding.empty()) {
+            kept.Add(bodies[i]);
+            continue;
+        }
+        refused.push_back(b);
+        warnNotImported(body, finding.c_str());
     }
-    if (dropped)
+    if (!refused.empty())
         cocoon->setBodies(kept);
 }
 
-void QELXVelmBRepCreator::discardOrphans(Ve_CocoonTag* cocoon, std::initializer_list<QELXCatalogue*> catalogues)
+void QELXVelmBRepCreator::discardOrphans(Ve_CocoonTag* cocoon, std::initializer_list<QELXCatalogue*> catalogues,
+                                         const std::vector<BODY*>& refused)
 {
-    // What the bodies hold stays; what bad source data left outside them
-    // (an edge whose coedges went elsewhere, the rest of a refused body) goes.
+    // What the kept bodies hold stays; the refused bodies go, and so does what
+    // bad source data left outside any body (an edge whose coedges went
+    // elsewhere). A refused body may share a vertex or an edge with a kept one.
     std::unordered_set<const ENTITY*> kept;
+    const auto listAll = [](const BODY* body, ENTITY_LIST& list) {
+        for (auto get : {api_get_lumps, api_get_shells, api_get_wires, api_get_faces, api_get_loops, api_get_coedges,
+                         api_get_edges, api_get_vertices})
+            if (!get(body, list).ok())
+                return false;
+        return true;
+    };
     if (cocoon)
         for (Ve_BodyTag* b : cocoon->getBodies()) {
             ENTITY_LIST list;
-            const BODY* kernelBody = reinterpret_cast<BODY*>(b);
-            // A body not listed whole would lose what was missed: then nothing goes.
-            for (auto get : {api_get_faces, api_get_loops, api_get_coedges, api_get_edges, api_get_vertices})
-                if (!get(kernelBody, list).ok())
-                    return;
+            // A body not listed whole would lose what was missed: then only
+            // what is surely outside every kept body goes, which is nothing.
+            if (!listAll(reinterpret_cast<BODY*>(b), list))
+                return;
             for (int i = 0, n = list.count(); i < n; ++i)
                 kept.insert(list[i]);
         }
-    // Kept vertices let go of edges outside the bodies first.
+    std::vector<ENTITY*> doomed;
+    for (BODY* b : refused) {
+        ENTITY_LIST list;
+        listAll(b, list);
+        for (int i = 0, n = list.count(); i < n; ++i)
+            if (!kept.count(list[i]))
+                doomed.push_back(list[i]);
+        doomed.push_back(b);
+    }
+    for (QELXCatalogue* c : catalogues)
+        for (const QELXCatalogue::Entry& e : c->Entries())
+            if (ENTITY* entity = catalogueEntity(e.item); entity && !kept.count(entity))
+                doomed.push_back(entity);
+    // Kept vertices let go of edges outside the kept bodies first.
     velmCall([&] {
         for (const ENTITY* e : kept) {
             if (!is_VERTEX(e))
@@ -607,17 +628,24 @@ void QELXVelmBRepCreator::discardOrphans(Ve_CocoonTag* cocoon, std::initializer_
                     vertex->delete_edge(vertex->edge(i));
         }
     });
+    {
+        // Lost together and freed once the last is lost, so that no link
+        // between them meets a freed entity; a refused body lets go of what
+        // it holds first, since a body takes its edges and vertices along.
+        velm_lose_scope once;
+        for (BODY* b : refused)
+            if (velm_is_live_entity(b)) {
+                b->set_lump(nullptr);
+                b->set_wire(nullptr);
+            }
+        for (ENTITY* e : doomed)
+            if (velm_is_live_entity(e))
+                e->lose();
+    }
     for (QELXCatalogue* c : catalogues)
-        for (const QELXCatalogue::Entry& e : c->Entries()) {
-            auto* value = static_cast<VelmValue*>(e.item.get());
-            ENTITY* entity = value ? value->GetEntity() : nullptr;
-            if (!entity || kept.count(entity))
-                continue;
-            if (velm_is_live_entity(entity))
-                api_del_entity(entity);
-            if (!velm_is_live_entity(entity))
+        for (const QELXCatalogue::Entry& e : c->Entries())
+            if (auto* value = static_cast<VelmValue*>(e.item.get()); value && !velm_is_live_entity(value->GetEntity()))
                 value->Forget();
-        }
 }
 
 void QELXVelmBRepCreator::forgetAfterRollback(Ve_CocoonTag* cocoon, std::initializer_list<QELXCatalogue*> catalogues,

@@ -10,6 +10,7 @@
 
 #include <initializer_list>
 #include <memory>
+#include <vector>
 
 class BODY;
 class COEDGE;
@@ -80,11 +81,14 @@ protected:
     // The framework's progress callback for that entity word.
     Gk_ObsWraper callbackFor(const char* entity) const;
     // Bodies of the cocoon from `firstBody` on that the kernel's checker finds
-    // structurally broken are deleted, each with a warning naming the source body.
-    void dropBadBodies(Ve_CocoonTag* cocoon, const QELXIdentifier& body, int firstBody);
-    // Catalogued entities that ended in no body of the cocoon are deleted and
-    // forgotten, so that bad source data leaves nothing behind.
-    void discardOrphans(Ve_CocoonTag* cocoon, std::initializer_list<QELXCatalogue*> catalogues);
+    // structurally broken leave it for `refused`, each with a warning naming
+    // the source body.
+    void dropBadBodies(Ve_CocoonTag* cocoon, const QELXIdentifier& body, int firstBody, std::vector<BODY*>& refused);
+    // The refused bodies, and catalogued entities that ended in no body of the
+    // cocoon, are deleted and forgotten, so that bad source data leaves
+    // nothing behind and takes nothing of the kept bodies along.
+    void discardOrphans(Ve_CocoonTag* cocoon, std::initializer_list<QELXCatalogue*> catalogues,
+                        const std::vector<BODY*>& refused);
     // After a failed bracket the board took back everything made: the catalogues
     // forget it and the cocoon drops the bodies from `firstBody` on.
     void forgetAfterRollback(Ve_CocoonTag* cocoon, std::initializer_list<QELXCatalogue*> catalogues, int firstBody);

@@ -13,7 +13,9 @@
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
 
+#include <algorithm>
 #include <cmath>
+#include <unordered_map>
 #include <vector>
 
 QELXVelmWireCreator::QELXVelmWireCreator(QELXBRepExporter* exporter, Gk_ImportContext* context,
@@ -123,9 +125,9 @@ void QELXVelmWireCreator::finishRoad(const outcome& built, Ve_CocoonTag* cocoon,
         warnNotImported(body, "the kernel failed while building its wires");
         return;
     }
-    dropBadBodies(cocoon, body, 0);
-    if (catalogued)
-        discardOrphans(cocoon, wires);
+    std::vector<BODY*> refused;
+    dropBadBodies(cocoon, body, 0, refused);
+    discardOrphans(cocoon, catalogued ? wires : none, refused);
 }
 
 // ---- wire bodies
@@ -257,6 +259,79 @@ void QELXVelmWireCreator::CreateWirePairs()
         m_wireVertices.MakePair(e.key, e.item)->Create();
 }
 
+namespace {
+
+// The coedges reached from `start` through next and previous that belong to
+// `wire` (none: to no wire yet), each once, in the order met.
+std::vector<COEDGE*> linkedCoedges(COEDGE* start, const WIRE* wire)
+{
+    ENTITY_LIST list;
+    list.add(start);
+    for (int i = 0; i < list.count(); ++i) {
+        auto* c = static_cast<COEDGE*>(list[i]);
+        for (COEDGE* near : {c->next(), c->previous()})
+            if (near && near->wire() == wire)
+                list.add(near);
+    }
+    std::vector<COEDGE*> out;
+    for (int i = 0; i < list.count(); ++i)
+        out.push_back(static_cast<COEDGE*>(list[i]));
+    return out;
+}
+
+// Whether every coedge of the list meets its next and previous end to start.
+bool chainsEndToStart(const std::vector<COEDGE*>& coedges)
+{
+    for (COEDGE* c : coedges)
+        if ((c->next() && c->next()->start() != c->end()) || (c->previous() && c->previous()->end() != c->start()))
+            return false;
+    return true;
+}
+
+// Chains the coedges of one connected wire along their edges, each coedge's
+// sense following the walk, for a source whose wire edges run against each
+// other (the links made at the vertices then contradict the edges). A wire
+// that branches is left as it is.
+void chainAlongEdges(std::vector<COEDGE*>& coedges)
+{
+    std::unordered_map<const VERTEX*, std::vector<COEDGE*>> at;
+    for (COEDGE* c : coedges) {
+        at[c->edge()->start()].push_back(c);
+        if (c->edge()->end() != c->edge()->start())
+            at[c->edge()->end()].push_back(c);
+    }
+    COEDGE* first = coedges.front();
+    for (const auto& [vertex, incident] : at) {
+        if (incident.size() > 2)
+            return;
+        if (incident.size() == 1)
+            first = incident.front();
+    }
+    const VERTEX* from = at[first->edge()->start()].size() == 1 ? first->edge()->start() : first->edge()->end();
+    if (at[from].size() != 1)
+        from = first->edge()->start();
+    std::vector<COEDGE*> chain;
+    for (COEDGE* c = first; c && chain.size() < coedges.size();) {
+        c->set_sense(c->edge()->start() == from ? FORWARD : REVERSED);
+        chain.push_back(c);
+        from = c->end();
+        COEDGE* next = nullptr;
+        for (COEDGE* other : at[from])
+            if (other != c && std::find(chain.begin(), chain.end(), other) == chain.end())
+                next = other;
+        c = next;
+    }
+    if (chain.size() != coedges.size())
+        return;
+    const bool closed = chain.back()->end() == chain.front()->start();
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+        chain[i]->set_next(i + 1 < chain.size() ? chain[i + 1] : closed ? chain.front() : nullptr);
+        chain[i]->set_previous(i > 0 ? chain[i - 1] : closed ? chain.back() : nullptr);
+    }
+}
+
+} // namespace
+
 WIRE* QELXVelmWireCreator::MakeWires(const QELXDynamicArray<QELXIdentifier>& edges, bool connected)
 {
     WIRE* head = nullptr;
@@ -268,10 +343,14 @@ WIRE* QELXVelmWireCreator::MakeWires(const QELXDynamicArray<QELXIdentifier>& edg
             continue;
         WIRE* wire = velm_require(new (0, "QELXVelmWireCreator", __LINE__, nullptr) WIRE());
         wire->set_coedge(coedge);
-        if (connected)
+        if (connected) {
             SpreadWire(wire, coedge);
-        else
+            std::vector<COEDGE*> coedges = linkedCoedges(coedge, wire);
+            if (!chainsEndToStart(coedges))
+                chainAlongEdges(coedges);
+        } else {
             coedge->set_wire(wire);
+        }
         if (last)
             last->set_next(wire);
         else
@@ -285,15 +364,8 @@ void QELXVelmWireCreator::SpreadWire(WIRE* wire, COEDGE* coedge)
 {
     if (!coedge || coedge->wire())
         return;
-    ENTITY_LIST list;
-    list.add(coedge);
-    for (int i = 0; i < list.count(); ++i) {
-        auto* c = static_cast<COEDGE*>(list[i]);
+    for (COEDGE* c : linkedCoedges(coedge, nullptr))
         c->set_wire(wire);
-        for (COEDGE* near : {c->next(), c->previous()})
-            if (near && !near->wire())
-                list.add(near);
-    }
 }
 
 void QELXVelmWireCreator::FinishWireEntities(int referenceLayer)
