@@ -3,6 +3,7 @@
 // preprocesses the document through it, walks every body level by level by
 // identifiers (or by entity pointers), and reads geometry and attributes.
 #include "model/containers.hxx"
+#include "model/identifier_hash.hxx"
 #include "qelx/qelx_brep_exporter.hxx"
 #include "qelx/qelx_geometry_exporter.hxx"
 #include "xvelm2k/export.hxx"
@@ -11,14 +12,6 @@ class ENTITY;
 class FACE;
 class Ve_DocumentTag;
 class QELXVelmAttributeExporter;
-
-// Cache keys of the exporter: an identifier stands for its entity word alone,
-// so identifiers of one entity with another type or owner meet one entry.
-template <>
-struct QELXHashTraits<QELXIdentifier> {
-    static std::uint32_t Hash(const QELXIdentifier& id) { return qelxHashInt64(id.GetValue()); }
-    static bool Equal(const QELXIdentifier& a, const QELXIdentifier& b) { return a.GetValue() == b.GetValue(); }
-};
 
 extern "C" XVELM2KA_API QELIResult QELXCreateVelmBRepExporter(QELXDocument* document, QELXBRepExporter** out);
 

@@ -1,6 +1,7 @@
 #include "qelx/qelx_test.hxx"
 
 #include "qelx/qelx_units.hxx"
+#include "qelx/qeli_conversion.hxx"
 
 #include <algorithm>
 
@@ -66,6 +67,7 @@ void resetFramework()
     Gk_ErrMgr::setPolicy(Gk_ErrMgr::Record);
     Gk_ErrMgr::clearAssertions();
     qelxResetUnits();
+    QELXRepresentationRegistry::Clear();
     for (auto hook : resetHooks())
         hook();
 }

@@ -141,7 +141,7 @@ void insertKnot(TestNurbs& nurbs, int dim, double t)
     }
 }
 
-const TestOverride* TestModel::overrideFor(const char* operation, std::uint64_t word) const
+const TestOverride* findOverride(const TestOverrides& overrides, const char* operation, std::uint64_t word)
 {
     if (overrides.empty())
         return nullptr;
@@ -152,6 +152,11 @@ const TestOverride* TestModel::overrideFor(const char* operation, std::uint64_t 
     if (it == op->second.end())
         it = op->second.find(0);
     return it == op->second.end() ? nullptr : &it->second;
+}
+
+const TestOverride* TestModel::overrideFor(const char* operation, std::uint64_t word) const
+{
+    return findOverride(overrides, operation, word);
 }
 
 // ---------------------------------------------------------------- records

@@ -183,6 +183,10 @@ struct TestOverride {
     QELIResult result = QELI_FAIL;
     bool leaveUnwritten = true;
 };
+// Forced answers: operation name -> (word or 0 for all).
+using TestOverrides = std::map<std::string, std::map<std::uint64_t, TestOverride>>;
+// The forced answer for this call of the operation, if any.
+const TestOverride* findOverride(const TestOverrides& overrides, const char* operation, std::uint64_t word);
 
 class TestModel {
 public:
@@ -214,7 +218,7 @@ public:
     std::map<std::string, std::vector<std::string>> header;
 
     // Forced exporter answers: operation name -> (word or 0 for all).
-    std::map<std::string, std::map<std::uint64_t, TestOverride>> overrides;
+    TestOverrides overrides;
     void forceAnswer(const std::string& operation, QELIResult result, bool leaveUnwritten = true,
                      std::uint64_t word = 0)
     {

@@ -1,0 +1,200 @@
+#pragma once
+// Shared by the assembly tests: a source assembly of the in-memory model run
+// through the flat assembly importer the way the framework runs it (options,
+// import, commit), the part conversions going through the B-rep importer
+// registered with the framework; and what the tests read of the result.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "assembly/flat_assembly_importer.hxx"
+#include "import/brep_creator.hxx"
+#include "import/brep_importer.hxx"
+#include "qelx/gk_import.hxx"
+#include "qelx/qeli_conversion.hxx"
+#include "qelx/qelx_test.hxx"
+#include "qelx/test_assembly.hxx"
+#include "qelx/test_exporters.hxx"
+#include "qelx_velm/ve_attrib_transfer.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "qelx_velm/velm_document.hxx"
+#include "velm/attrib.hxx"
+#include "velm/groups.hxx"
+#include "velm/query.hxx"
+#include "velm/testkit.hxx"
+#include "velm/topology.hxx"
+#include "velm/topology_api.hxx"
+
+namespace asmtest {
+
+using qelx_test::TestAssembly;
+using qelx_test::TestModel;
+
+// The part road of the nested conversions: every solid of the source built
+// topologically into the target document.
+class PartImporter : public QELXImportRepresentation {
+public:
+    using QELXImportRepresentation::QELXImportRepresentation;
+    QELXRepType GetType() const override { return QELXRepType("BRep"); }
+    QELIResult Import(QELXExportRepresentation* source) override
+    {
+        auto* exporter = dynamic_cast<QELXBRepExporter*>(source);
+        auto* target = dynamic_cast<QELXVelmDocument*>(GetDocument());
+        if (!exporter || !target)
+            return QELI_INVALID_ARG;
+        Gk_ImportContext context(target, exporter->GetDocument());
+        QELXVelmBRepImporter importer;
+        QELXVelmBRepCreator creator(exporter, &context, &importer);
+        int n = 0;
+        exporter->GetNumberOfBodies(n);
+        for (int i = 0; i < n; ++i) {
+            QELXIdentifier body;
+            if (exporter->GetBody(i, body) == QELI_OK)
+                creator.CreateSolidBody(body);
+        }
+        ENTITY_LIST made;
+        if (Ve_CocoonTag* cocoon = creator.GetCocoon().get())
+            for (Ve_BodyTag* b : cocoon->getBodies())
+                made.add(reinterpret_cast<ENTITY*>(b));
+        target->AppendNativeEntityList(made);
+        return QELI_OK;
+    }
+};
+
+inline void registerPartImporter()
+{
+    QELXRepresentationRegistry::RegisterImporter(QELXString("VELM"), QELXRepType("BRep"),
+                                                 [](QELXDocument* doc) { return new PartImporter(doc); });
+}
+
+// One run of the assembly importer over a source assembly into a new kernel document.
+class AssemblyRun {
+public:
+    explicit AssemblyRun(TestAssembly assembly)
+        : m_source(std::move(assembly)), m_exporter(&m_source), m_target(new QELXVelmDocument())
+    {
+        m_target->SetUnit(QELX_UNIT_MILLIMETER);
+        m_target->SetTranslationContext(&m_context);
+        m_importer = new QELXFlatVelmAssemblyImporter(m_target.get());
+    }
+    AssemblyRun(const AssemblyRun&) = delete;
+    AssemblyRun& operator=(const AssemblyRun&) = delete;
+    ~AssemblyRun()
+    {
+        // The importer first (it lets go of the cached documents), then the result.
+        m_importer = static_cast<QELXFlatVelmAssemblyImporter*>(nullptr);
+        m_target = static_cast<QELXVelmDocument*>(nullptr);
+    }
+
+    qelx_test::TestAssemblyExporter& source() { return m_exporter; }
+    QELXFlatVelmAssemblyImporter& importer() { return *m_importer; }
+    QELXVelmDocument& target() { return *m_target; }
+    QELXConverter& context() { return m_context; }
+
+    // Options, import and commit as the framework calls them; the import's result.
+    QELIResult run(bool commit = true)
+    {
+        QELXOptions user;
+        m_importer->ProcessUserOptions(user);
+        m_importer->SetRequiredOptions(*m_context.GetOptions());
+        m_importer->ProcessExporterOptions(&m_exporter);
+        const QELIResult result = m_importer->Import(&m_exporter);
+        if (commit)
+            m_importer->PostImport();
+        return result;
+    }
+
+    // Entities of the result document, in order.
+    std::vector<ENTITY*> entities()
+    {
+        std::vector<ENTITY*> out;
+        ENTITY_LIST* list = m_target->GetNativeEntityList();
+        for (int i = 0; i < list->count(); ++i)
+            if (ENTITY* e = (*list)[i])
+                out.push_back(e);
+        return out;
+    }
+    std::vector<BODY*> bodies()
+    {
+        std::vector<BODY*> out;
+        for (ENTITY* e : entities())
+            if (is_BODY(e))
+                out.push_back(static_cast<BODY*>(e));
+        return out;
+    }
+
+private:
+    qelx_test::TestAssemblyDocument m_source;
+    qelx_test::TestAssemblyExporter m_exporter;
+    QELXConverter m_context;
+    QELXTypedHandle<QELXVelmDocument> m_target;
+    QELXTypedHandle<QELXFlatVelmAssemblyImporter> m_importer;
+};
+
+struct Box {
+    std::array<double, 3> low{}, high{};
+};
+
+inline Box boxOf(ENTITY* e)
+{
+    ENTITY_LIST list;
+    list.add(e);
+    QELposition low, high;
+    EXPECT_TRUE(api_get_entity_box(list, nullptr, low, high).ok());
+    return {{low.x(), low.y(), low.z()}, {high.x(), high.y(), high.z()}};
+}
+
+inline bool sameBox(const Box& a, const Box& b, double tol = 1e-6)
+{
+    for (int i = 0; i < 3; ++i)
+        if (std::fabs(a.low[i] - b.low[i]) > tol || std::fabs(a.high[i] - b.high[i]) > tol)
+            return false;
+    return true;
+}
+
+inline std::string nameOf(ENTITY* e)
+{
+    QELXString name;
+    return Ve_AttribTransfer::getLabel(e, name) ? std::string(name.c_str()) : std::string();
+}
+
+// The kernel's containment of a point: 1 inside, 0 boundary, -1 outside.
+inline int containment(BODY* body, double x, double y, double z)
+{
+    point_containment where = pc_unknown;
+    EXPECT_TRUE(api_point_in_body(QELposition(x, y, z), body, where).ok());
+    return where == pc_inside ? 1 : where == pc_boundary ? 0 : -1;
+}
+
+class AssemblyTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qelx_test::resetFramework();
+        velm_test_reset();
+        velm_test_record_object_sites(true);
+        registerPartImporter();
+        m_live = velm_live_object_count();
+    }
+    void TearDown() override
+    {
+        if (velm_live_object_count() != m_live) {
+            std::vector<std::pair<const char*, int>> where;
+            velm_live_objects(where);
+            std::string list;
+            for (const auto& w : where)
+                list += std::string(w.first ? w.first : "?") + ":" + std::to_string(w.second) + " ";
+            ADD_FAILURE() << "kernel objects left behind: " << list;
+        }
+        qelx_test::resetFramework();
+    }
+
+private:
+    long m_live = 0;
+};
+
+} // namespace asmtest
