@@ -348,15 +348,16 @@ QELIResult QELXFlatVelmAssemblyImporter::TranslateAssemblyTree(QELXAssemblyExpor
             if (source->IsAssembly(definition, isAssembly) != QELI_OK)
                 isAssembly = false;
             const bool keep = recordUse(definition);
-            if (!keep && handle.IsValid())
-                handle->HoldContent(false);
+            // Without a document to place into, the cached one keeps its
+            // entities and deletes them when it is let go.
             if (handle.IsValid() && m_document) {
+                if (!keep)
+                    handle->HoldContent(false);
                 ENTITY_LIST placed;
                 result = PlaceInstance(handle, root, source, keep, m_unitMorph, placed, isAssembly);
-                if (result == QELI_OK) {
+                if (result == QELI_OK && placed.iteration_count() > 0) {
                     ++m_placedRoots;
-                    if (placed.iteration_count() > 0)
-                        m_document->AppendNativeEntityList(placed);
+                    m_document->AppendNativeEntityList(placed);
                 }
             }
             appendGroupsToTarget();

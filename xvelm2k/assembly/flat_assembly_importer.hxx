@@ -63,7 +63,7 @@ public:
     const ENTITY_LIST& GetSelectionSets() const { return m_selectionSets; }
     const ENTITY_LIST& GetLayers() const { return m_layers; }
     int GetNumberOfPendingCollections() const { return m_pendingCollections.Count(); }
-    // Roots whose placement went through in the last walk.
+    // Roots of the last walk whose placement put something into the document.
     int GetNumberOfPlacedRoots() const { return m_placedRoots; }
 
     // One instance placed (instance_placement.cpp): the definition document's

@@ -1,0 +1,141 @@
+// Assembly cut features become collections of their tools and target bodies,
+// one filled collection per placement of the assembly; and the commit's
+// whole-assembly repair stage.
+#include "assembly_test_support.hxx"
+
+#include "support/model_builders.hxx"
+
+using namespace asmtest;
+
+namespace {
+
+class CutFeatureTest : public AssemblyTest {};
+
+struct Cell {
+    TestAssembly assembly;
+    int base = -1; // the target instance inside the cell
+};
+
+// A cell of a base plate and a lid with a drill acting on the base, placed twice.
+Cell cell()
+{
+    Cell c;
+    TestAssembly& a = c.assembly;
+    const int plate = a.addPart("plate", TestModel::block(4, 4, 1));
+    const int cellDef = a.addAssembly("cell");
+    c.base = a.place(cellDef, plate, "base", qelx_test::placementTranslation(0, 0, 0));
+    a.place(cellDef, plate, "lid", qelx_test::placementTranslation(0, 0, 1));
+    a.addCutFeature(cellDef, TestModel::block(1, 1, 3), {c.base});
+    a.place(-1, cellDef, "cell-1", qelx_test::placementTranslation(0, 0, 0));
+    a.place(-1, cellDef, "cell-2", qelx_test::placementTranslation(10, 0, 0));
+    return c;
+}
+
+std::vector<QELCOLLECTION*> cutCollections(AssemblyRun& run)
+{
+    std::vector<QELCOLLECTION*> out;
+    for (ENTITY* e : run.entities()) {
+        int type = -1;
+        if (is_QELCOLLECTION(e) && !is_QELGROUP(e) &&
+            Ve_AttribTransfer::GetIntegerAttrib(e, Ve_AttribTransfer::GroupTypeName, type) && type == 4)
+            out.push_back(static_cast<QELCOLLECTION*>(e));
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(CutFeatureTest, EachPlacementOfTheAssemblyGetsItsOwnFilledCollection)
+{
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("_translateAssemblyFeatures"));
+    Cell c = cell();
+    AssemblyRun run(std::move(c.assembly));
+    ASSERT_EQ(run.run(), QELI_OK);
+    const std::vector<QELCOLLECTION*> cuts = cutCollections(run);
+    ASSERT_EQ(cuts.size(), 2u);
+    std::vector<double> toolOffsets;
+    for (QELCOLLECTION* cut : cuts) {
+        std::vector<ENTITY*> tools, targets;
+        const ENTITY_LIST& members = cut->members();
+        for (int i = 0; i < members.count(); ++i)
+            if (ENTITY* m = members[i])
+                (Ve_AttribTransfer::IsAssemblyCutTool(m) ? tools : targets).push_back(m);
+        ASSERT_EQ(tools.size(), 1u);
+        ASSERT_EQ(targets.size(), 1u);
+        // The tool moved with its cell; the target is that cell's base plate.
+        const Box tool = boxOf(tools[0]);
+        const Box target = boxOf(targets[0]);
+        EXPECT_NEAR(tool.high[2], 3.0, 1e-9);
+        EXPECT_NEAR(target.high[2], 1.0, 1e-9);
+        EXPECT_NEAR(tool.low[0], target.low[0], 1e-9);
+        EXPECT_EQ(nameOf(tools[0]), nameOf(targets[0]));
+        toolOffsets.push_back(tool.low[0]);
+    }
+    std::sort(toolOffsets.begin(), toolOffsets.end());
+    EXPECT_NEAR(toolOffsets[0], 0.0, 1e-9);
+    EXPECT_NEAR(toolOffsets[1], 10.0, 1e-9);
+    // Plates and lids of both cells, and the two tools as ordinary bodies.
+    EXPECT_EQ(run.bodies().size(), 6u);
+    EXPECT_EQ(run.source().openDefinitionDocuments(), 0);
+}
+
+TEST_F(CutFeatureTest, OptionOffMakesNoCollectionAndAbsentKeepsOnlyTheTools)
+{
+    {
+        qelx_test::OptionScope options;
+        options.off(Ve_OptionDoc::keyOf("_translateAssemblyFeatures"));
+        AssemblyRun run(cell().assembly);
+        ASSERT_EQ(run.run(), QELI_OK);
+        EXPECT_TRUE(cutCollections(run).empty());
+        EXPECT_EQ(run.bodies().size(), 4u);
+        EXPECT_EQ(run.source().calls("LoadFeatureTools"), 0);
+    }
+    {
+        AssemblyRun run(cell().assembly);
+        ASSERT_EQ(run.run(), QELI_OK);
+        const std::vector<QELCOLLECTION*> cuts = cutCollections(run);
+        ASSERT_EQ(cuts.size(), 2u);
+        for (QELCOLLECTION* cut : cuts) {
+            ASSERT_EQ(cut->members().iteration_count(), 1);
+            EXPECT_TRUE(Ve_AttribTransfer::IsAssemblyCutTool(cut->members()[0]));
+        }
+    }
+}
+
+TEST_F(CutFeatureTest, RepairStageHealsOnlyTheBodiesTheImportAdded)
+{
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("HealAssemBodiesAfterCompleteTranslation"));
+    options.off(Ve_OptionDoc::keyOf("_translateAssemblyFeatures"));
+    AssemblyRun run(cell().assembly);
+    // The document already holds a body and a group before the import.
+    BODY* before = testkit::make_box(1, 1, 1);
+    auto* group = VELM_NEW QELGROUP();
+    ENTITY_LIST existing;
+    existing.add(before);
+    existing.add(group);
+    run.target().AppendNativeEntityList(existing);
+    qelx_test::EventRecorder events;
+    ASSERT_EQ(run.run(), QELI_OK);
+
+    std::vector<ENTITY*> after = run.entities();
+    ASSERT_GE(after.size(), 2u);
+    EXPECT_EQ(after[0], before);
+    EXPECT_EQ(after[1], group);
+    EXPECT_EQ(run.bodies().size(), 5u);
+    // One repair event per entity of the document, numbered on; one
+    // "ToVelmRepair" stage per body the import added.
+    std::vector<int> numbers;
+    int bodyStages = 0;
+    for (const auto& r : events.records()) {
+        if (r.kind == "StartRepair" && r.name == "ToVelmRepairAssembly")
+            numbers.push_back(r.number);
+        if (r.kind == "Stage" && r.name == "ToVelmRepair" && !r.finished)
+            ++bodyStages;
+    }
+    ASSERT_EQ(numbers.size(), after.size());
+    for (std::size_t i = 0; i < numbers.size(); ++i)
+        EXPECT_EQ(numbers[i], static_cast<int>(i) + 1);
+    EXPECT_EQ(bodyStages, 4);
+}

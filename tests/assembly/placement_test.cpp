@@ -1,0 +1,163 @@
+// Instance placement: the transform drawn from the source's matrix and scale,
+// copies while a definition is used again and take-over on its last use,
+// units, refused placements and the product-data callback.
+#include "assembly_test_support.hxx"
+
+#include "model/kernel_functions.hxx"
+
+using namespace asmtest;
+using qelx_test::TestPlacement;
+
+namespace {
+
+class PlacementTest : public AssemblyTest {};
+
+// A unit brick (definition 0) and a pair of bricks (definition 1); no roots yet.
+TestAssembly brickAndPair()
+{
+    TestAssembly a;
+    const int brick = a.addPart("brick", TestModel::block(1, 1, 1));
+    const int pair = a.addAssembly("pair");
+    a.place(pair, brick, "in-1", qelx_test::placementTranslation(0, 0, 0));
+    a.place(pair, brick, "in-2", qelx_test::placementTranslation(0, 2, 0));
+    return a;
+}
+
+QELtransf transformOf(const TestPlacement& p, double scale, double unitScale = 1.0)
+{
+    QELtransf t;
+    EXPECT_TRUE(QELXFlatVelmAssemblyImporter::InstanceTransform(p.data(), scale, unitScale, t));
+    return t;
+}
+
+} // namespace
+
+TEST_F(PlacementTest, ScaleIsDrawnOutOfTheMatrix)
+{
+    // Determinant 8: the matrix halves and the scale doubles.
+    const TestPlacement twice = {0, 2, 0, -2, 0, 0, 0, 0, 2, 1, 2, 3};
+    const QELtransf t = transformOf(twice, 1.0);
+    EXPECT_NEAR(t.scaling(), 2.0, 1e-12);
+    EXPECT_NEAR(t.affine().element(0, 1), 1.0, 1e-12);
+    EXPECT_NEAR(t.affine().determinant(), 1.0, 1e-12);
+    EXPECT_FALSE(t.reflect());
+    // A negative source scale: the matrix is divided by -2, the scale stays 2,
+    // and the divided matrix, now a reflection, says so.
+    const QELtransf n = transformOf(twice, -1.0);
+    EXPECT_NEAR(n.scaling(), 2.0, 1e-12);
+    EXPECT_NEAR(n.affine().element(0, 1), -1.0, 1e-12);
+    EXPECT_TRUE(n.reflect());
+    // Within 1e-14 of a unit determinant the matrix is used as it comes.
+    TestPlacement almost = qelx_test::placementTurnZ(0.3, 0, 0, 0);
+    const QELtransf a = transformOf(almost, 3.0);
+    EXPECT_EQ(a.scaling(), 3.0);
+    EXPECT_EQ(a.affine().element(0, 0), almost[0]);
+    // Translations are in source units, turned into target units.
+    const QELtransf u = transformOf(qelx_test::placementTranslation(1, 2, 3), 1.0, 25.4);
+    EXPECT_NEAR(u.translation().z(), 76.2, 1e-12);
+}
+
+TEST_F(PlacementTest, SingularOrUnreadablePlacementsAreRefused)
+{
+    QELtransf t;
+    const TestPlacement flat = {1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0};
+    const TestPlacement zero = {};
+    TestPlacement nan = qelx_test::placementTranslation(0, 0, 0);
+    nan[10] = std::nan("");
+    EXPECT_FALSE(QELXFlatVelmAssemblyImporter::InstanceTransform(flat.data(), 1.0, 1.0, t));
+    EXPECT_FALSE(QELXFlatVelmAssemblyImporter::InstanceTransform(zero.data(), 1.0, 1.0, t));
+    EXPECT_FALSE(QELXFlatVelmAssemblyImporter::InstanceTransform(nan.data(), 1.0, 1.0, t));
+    EXPECT_FALSE(QELXFlatVelmAssemblyImporter::InstanceTransform(
+        qelx_test::placementTranslation(0, 0, 0).data(), 0.0, 1.0, t));
+}
+
+TEST_F(PlacementTest, SingularInstanceIsLeftOutAndTheOthersArePlaced)
+{
+    // The flat instance first, or last (its definition's last use, whose
+    // bodies would otherwise be handed over squashed).
+    for (const bool last : {false, true}) {
+        TestAssembly a;
+        const int brick = a.addPart("brick", TestModel::block(1, 1, 1));
+        const TestPlacement flat = {1, 0, 0, 0, 1, 0, 0, 0, 0, 5, 0, 0};
+        if (!last)
+            a.place(-1, brick, "flat", flat);
+        a.place(-1, brick, "good", qelx_test::placementTranslation(0, 0, 0));
+        if (last)
+            a.place(-1, brick, "flat", flat);
+        AssemblyRun run(std::move(a));
+        run.run();
+        const std::vector<BODY*> bodies = run.bodies();
+        ASSERT_EQ(bodies.size(), 1u) << last;
+        EXPECT_EQ(nameOf(bodies[0]), "good");
+        EXPECT_TRUE(sameBox(boxOf(bodies[0]), Box{{0, 0, 0}, {1, 1, 1}}));
+    }
+}
+
+TEST_F(PlacementTest, EarlierUsesCopyAndTheLastUseTakesTheDefinitionOver)
+{
+    TestAssembly a = brickAndPair();
+    const int brick = 0, pair = 1;
+    for (int i = 0; i < 3; ++i)
+        a.place(-1, brick, "root-" + std::to_string(i), qelx_test::placementTranslation(2.0 * i, 0, 5));
+    a.place(-1, pair, "pair-1", qelx_test::placementTranslation(10, 0, 0));
+    a.place(-1, pair, "pair-2", qelx_test::placementTranslation(20, 0, 0));
+    AssemblyRun run(std::move(a));
+    velm_test_record_calls(true);
+    ASSERT_EQ(run.run(), QELI_OK);
+    const long copies = velm_test_call_count("api_copy_body");
+    velm_test_record_calls(false);
+    // Brick: five uses, four copies; pair: two uses of two bodies, one copy each.
+    EXPECT_EQ(copies, 4 + 2);
+    EXPECT_EQ(run.bodies().size(), 7u);
+    EXPECT_EQ(run.source().loads(brick), 1);
+}
+
+TEST_F(PlacementTest, SourceUnitsScaleThePartsAndTheirPlacements)
+{
+    TestAssembly a;
+    a.unit = QELX_UNIT_INCH;
+    TestModel part = TestModel::block(1, 1, 1);
+    part.unit = QELX_UNIT_INCH;
+    const int brick = a.addPart("brick", std::move(part));
+    a.place(-1, brick, "b", qelx_test::placementTranslation(1, 0, 0));
+    AssemblyRun run(std::move(a));
+    ASSERT_EQ(run.run(), QELI_OK);
+    ASSERT_EQ(run.bodies().size(), 1u);
+    EXPECT_TRUE(sameBox(boxOf(run.bodies()[0]), Box{{25.4, 0, 0}, {50.8, 25.4, 25.4}}, 1e-6));
+}
+
+namespace {
+
+std::vector<std::string>& callbackCalls()
+{
+    static std::vector<std::string> calls;
+    return calls;
+}
+// "<first or third text>:<bodies>:<flag>" per call.
+void recordProductData(ENTITY_LIST* list, const char* first, const char* second, const char* third, bool flag)
+{
+    EXPECT_EQ(second, nullptr);
+    const char* name = first ? first : third ? third : "?";
+    callbackCalls().push_back(std::string(name) + ":" + std::to_string(list ? list->iteration_count() : -1) +
+                              (flag ? "A" : "P"));
+}
+
+} // namespace
+
+TEST_F(PlacementTest, ProductDataCallbackHearsOfEveryInstance)
+{
+    TestAssembly a = brickAndPair();
+    const int brick = 0, pair = 1;
+    a.place(-1, brick, "single", qelx_test::placementTranslation(5, 0, 0));
+    a.place(-1, pair, "both", qelx_test::placementTranslation(10, 0, 0));
+    AssemblyRun run(std::move(a));
+    callbackCalls().clear();
+    QELXVelmSetProductDataCallback(recordProductData);
+    const QELIResult result = run.run(false);
+    QELXVelmSetProductDataCallback(nullptr);
+    ASSERT_EQ(result, QELI_OK);
+    // Each instance as it is placed (the name third), and the pair's document
+    // once built (its definition name first).
+    EXPECT_EQ(callbackCalls(),
+              (std::vector<std::string>{"single:1P", "in-1:1P", "in-2:1P", "pair:2A", "both:2A"}));
+}
