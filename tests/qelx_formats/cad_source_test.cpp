@@ -3,6 +3,7 @@
 // of the same files.
 #include "qelx/framework_walk.hxx"
 #include "qelx/test_exporters.hxx"
+#include "cad_samples.hxx"
 #include "qelx_formats/cad_file.hxx"
 
 #include <BRepBuilderAPI_MakeFace.hxx>
@@ -45,45 +46,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const SampleFolder = "/usr/share/opencascade/data";
-
-std::vector<std::string> sampleFiles()
-{
-    std::vector<std::string> files;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(SampleFolder, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_regular_file() && cadFormatOf(it->path().string()))
-            files.push_back(it->path().string());
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
-TopoDS_Shape peerRead(const std::string& path)
-{
-    TopoDS_Shape shape;
-    switch (*cadFormatOf(path)) {
-    case CadFormat::Step: {
-        STEPControl_Reader r;
-        if (r.ReadFile(path.c_str()) == IFSelect_RetDone && r.TransferRoots() > 0)
-            shape = r.OneShape();
-        break;
-    }
-    case CadFormat::Iges: {
-        IGESControl_Reader r;
-        if (r.ReadFile(path.c_str()) == IFSelect_RetDone && r.TransferRoots() > 0)
-            shape = r.OneShape();
-        break;
-    }
-    case CadFormat::Brep: {
-        BRep_Builder b;
-        BRepTools::Read(shape, path.c_str(), b);
-        break;
-    }
-    }
-    if (!shape.IsNull())
-        BRepLib::BuildCurves3d(shape);
-    return shape;
-}
+using cad_samples::peerRead;
+using cad_samples::sampleFiles;
+using cad_samples::SampleFolder;
 
 // The faces in the order a source document hands them: solids, shells
 // outside solids, faces outside shells.

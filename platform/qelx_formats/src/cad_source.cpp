@@ -3,6 +3,7 @@
 // canonical ones), so where the file's (u, v) are crossed or scaled against
 // it the face domains and pcurves are carried through the same affine map.
 // Degenerate edges (poles, apexes) are left out: the face reaches the point.
+#include "cad_shapes.hxx"
 #include "qelx_formats/cad_file.hxx"
 
 #include <BRepLib.hxx>
@@ -36,8 +37,8 @@
 #include <Geom_SurfaceOfRevolution.hxx>
 #include <Geom_ToroidalSurface.hxx>
 #include <Geom_TrimmedCurve.hxx>
-#include <IGESControl_Reader.hxx>
-#include <STEPControl_Reader.hxx>
+#include <IGESCAFControl_Reader.hxx>
+#include <STEPCAFControl_Reader.hxx>
 #include <Standard_Failure.hxx>
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
@@ -222,6 +223,8 @@ class ShapeReader {
 public:
     explicit ShapeReader(TestModel& model) : m_model(model) {}
     void read(const TopoDS_Shape& shape);
+    // The entities each shape became.
+    const ReadShapes& shapes() const { return m_shapes; }
 
 private:
     int curveOf(Handle(Geom_Curve) curve, double f, double l);
@@ -235,6 +238,7 @@ private:
     TestModel& m_model;
     TopTools_IndexedMapOfShape m_vertexMap, m_edgeMap;
     std::vector<int> m_vertexIndex, m_edgeIndex;
+    ReadShapes m_shapes;
 };
 
 int ShapeReader::curveOf(Handle(Geom_Curve) curve, double f, double l)
@@ -508,6 +512,7 @@ void ShapeReader::addFace(const TopoDS_Face& face, int shell)
     const int surface = surfaceOf(BRep_Tool::Surface(forward), u0, u1, v0, v1, map);
     const bool sense = face.Orientation() != TopAbs_REVERSED;
     const int index = m_model.addFace(shell, surface, sense);
+    m_shapes.faces.Bind(face, index);
     qelx_test::TestFace& out = m_model.faces[static_cast<std::size_t>(index)];
     const gp_Pnt2d corners[4] = {map.apply({u0, v0}), map.apply({u1, v0}), map.apply({u0, v1}), map.apply({u1, v1})};
     out.uDomain[0] = out.vDomain[0] = HUGE_VAL;
@@ -581,6 +586,7 @@ void ShapeReader::read(const TopoDS_Shape& shape)
     // edges outside faces as wires.
     for (TopExp_Explorer s(shape, TopAbs_SOLID); s.More(); s.Next()) {
         const int body = m_model.addBody();
+        m_shapes.bodies.Bind(s.Current(), body);
         m_model.lumps.emplace_back();
         m_model.volumes.emplace_back();
         m_model.lumps.back().volumes.push_back(static_cast<int>(m_model.volumes.size()) - 1);
@@ -596,7 +602,7 @@ void ShapeReader::read(const TopoDS_Shape& shape)
     }
     for (TopExp_Explorer sh(shape, TopAbs_SHELL, TopAbs_SOLID); sh.More(); sh.Next()) {
         int shell = -1;
-        m_model.addSheetBody(shell);
+        m_shapes.bodies.Bind(sh.Current(), m_model.addSheetBody(shell));
         m_model.shells[static_cast<std::size_t>(shell)].closed = BRep_Tool::IsClosed(sh.Current());
         addShell(TopoDS::Shell(sh.Current()), shell);
     }
@@ -621,28 +627,38 @@ void ShapeReader::read(const TopoDS_Shape& shape)
     }
 }
 
-// The file's shapes as one compound; false with `reason` when the reader
+// The file's shapes as one compound, and for STEP and IGES the document of
+// their names, colours and layers; false with `reason` when the reader
 // refused the file or found nothing in it.
-bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, std::string& reason)
+bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, const XdeDocument& doc,
+               std::string& reason)
 {
     switch (format) {
     case CadFormat::Step: {
-        STEPControl_Reader reader;
+        STEPCAFControl_Reader reader;
+        reader.SetColorMode(Standard_True);
+        reader.SetNameMode(Standard_True);
+        reader.SetLayerMode(Standard_True);
         if (reader.ReadFile(path.c_str()) != IFSelect_RetDone) {
             reason = "not a readable STEP file";
             return false;
         }
-        reader.TransferRoots();
-        shape = reader.OneShape();
+        Handle(TDocStd_Document) into = doc.get();
+        reader.Transfer(into);
+        shape = reader.ChangeReader().OneShape();
         break;
     }
     case CadFormat::Iges: {
-        IGESControl_Reader reader;
+        IGESCAFControl_Reader reader;
+        reader.SetColorMode(Standard_True);
+        reader.SetNameMode(Standard_True);
+        reader.SetLayerMode(Standard_True);
         if (reader.ReadFile(path.c_str()) != IFSelect_RetDone) {
             reason = "not a readable IGES file";
             return false;
         }
-        reader.TransferRoots();
+        Handle(TDocStd_Document) into = doc.get();
+        reader.Transfer(into);
         shape = reader.OneShape();
         break;
     }
@@ -696,16 +712,21 @@ QELIResult readCadFile(const std::string& path, qelx_test::TestModel& model, std
         return QELI_FILE_NOT_OPENED;
     }
     try {
+        quietDataExchange();
         TopoDS_Shape shape;
         std::string reason;
-        if (!readShape(path, *format, shape, reason)) {
+        const XdeDocument doc;
+        if (!readShape(path, *format, shape, doc, reason)) {
             error = path + ": " + reason;
             return QELI_FAIL;
         }
         TestModel read;
         read.xType = cadSourceType(*format);
         read.unit = 1; // the readers hand millimetres
-        ShapeReader(read).read(shape);
+        ShapeReader reader(read);
+        reader.read(shape);
+        if (*format != CadFormat::Brep)
+            readFileAttributes(doc.get(), reader.shapes(), read);
         model = std::move(read);
     } catch (const Standard_Failure& e) {
         error = path + ": damaged: " + (e.GetMessageString() && *e.GetMessageString() ? e.GetMessageString()

@@ -4,6 +4,7 @@
 // hands out (every surface in its canonical parameterisation, the face
 // domains and pcurves carried over), whose test exporters then serve as the
 // file's B-rep, geometry and attribute exporters.
+#include "qelx/framework_walk.hxx"
 #include "qelx/test_model.hxx"
 
 #include <optional>
@@ -22,5 +23,24 @@ const char* cadSourceType(CadFormat format);
 // `error` one line naming the file and what is wrong with it; a file that
 // cannot be opened gives 0x100000e.
 QELIResult readCadFile(const std::string& path, qelx_test::TestModel& model, std::string& error);
+
+// What a write made.
+struct CadWriteSummary {
+    int bodies = 0, faces = 0;
+};
+
+// Builds Open CASCADE shapes of every body of `model` and writes them in
+// the format of the path's extension: STEP and IGES with the names,
+// colours and layers the attribute records give bodies and faces; BREP
+// (which holds none) with the shapes alone. The file is written as the
+// neutral documents are (a temporary name renamed on success, never a
+// FIFO, device or directory). 0, or 0x1000001 / 0x100000f with `error`
+// one line naming the file.
+QELIResult writeCadFile(const qelx_test::TestModel& model, const std::string& path, std::string& error,
+                        CadWriteSummary* summary = nullptr);
+// The framework importer over any B-rep exporter: walks it (firing the
+// framework's stage events) and writes what it answered.
+QELIResult writeCadDocument(QELXBRepExporter* exporter, const std::string& path, std::string& error,
+                            CadWriteSummary* summary = nullptr, qelx_test::WalkSummary* walk = nullptr);
 
 } // namespace qelx_formats

@@ -1,0 +1,148 @@
+// Names, colours and layers of a file's XDE document onto the model.
+#include "cad_shapes.hxx"
+
+#include <Quantity_Color.hxx>
+#include <TColStd_HSequenceOfExtendedString.hxx>
+#include <TCollection_AsciiString.hxx>
+#include <TDataStd_Name.hxx>
+#include <TopExp_Explorer.hxx>
+#include <Message.hxx>
+#include <Message_Messenger.hxx>
+#include <Message_PrinterOStream.hxx>
+#include <XCAFDoc_ColorTool.hxx>
+#include <XCAFDoc_DocumentTool.hxx>
+#include <XCAFDoc_LayerTool.hxx>
+#include <XCAFDoc_ShapeTool.hxx>
+#include <XCAFPrs_DocumentExplorer.hxx>
+
+namespace qelx_formats {
+
+// A document of its own, outside any application: the application would
+// load the presentation drivers, which nothing here shows.
+XdeDocument::XdeDocument() : m_doc(new TDocStd_Document("MDTV-XCAF"))
+{
+    XCAFDoc_DocumentTool::Set(m_doc->Main(), Standard_False);
+}
+
+// Layer links hold each other: forgetting every attribute unlinks them.
+XdeDocument::~XdeDocument() { m_doc->Main().Root().ForgetAllAttributes(Standard_True); }
+
+void quietDataExchange()
+{
+    // Open CASCADE's readers and writers report on standard output; a
+    // driver's output is its own, and failures come back as results.
+    static const bool quiet = [] {
+        Message::DefaultMessenger()->RemovePrinters(STANDARD_TYPE(Message_PrinterOStream));
+        return true;
+    }();
+    (void)quiet;
+}
+
+namespace {
+
+using qelx_test::TestAttributes;
+
+class AttributeReader {
+public:
+    AttributeReader(const Handle(TDocStd_Document)& doc, const ReadShapes& shapes, qelx_test::TestModel& model)
+        : m_shapes(shapes), m_model(model), m_colors(XCAFDoc_DocumentTool::ColorTool(doc->Main())),
+          m_layers(XCAFDoc_DocumentTool::LayerTool(doc->Main()))
+    {
+    }
+
+    // What `labels` (most telling first) say of `shape`, onto its entities.
+    void apply(const TopoDS_Shape& shape, std::initializer_list<TDF_Label> labels,
+               const std::optional<Quantity_Color>& color)
+    {
+        TestAttributes found;
+        for (const TDF_Label& label : labels) {
+            Handle(TDataStd_Name) name;
+            if (!found.name && label.FindAttribute(TDataStd_Name::GetID(), name) && name->Get().Length() > 0)
+                found.name = TCollection_AsciiString(name->Get()).ToCString();
+            const Handle(TColStd_HSequenceOfExtendedString) layers = m_layers->GetLayers(label);
+            if (!found.layer && !layers.IsNull() && layers->Length() > 0)
+                found.layer = layerNumber(TCollection_AsciiString(layers->Value(1)).ToCString());
+        }
+        if (color) {
+            double r = 0.0, g = 0.0, b = 0.0;
+            color->Values(r, g, b, Quantity_TOC_sRGB);
+            found.color = std::array<double, 4>{r, g, b, 0.0};
+        }
+        if (!found.name && !found.layer && !found.color)
+            return;
+        for (std::uint64_t word : wordsOf(shape)) {
+            TestAttributes& into = m_model.attributes[word];
+            if (found.name)
+                into.name = found.name;
+            if (found.layer)
+                into.layer = found.layer;
+            if (found.color)
+                into.color = found.color;
+        }
+    }
+
+    std::optional<Quantity_Color> colorOf(const TDF_Label& label) const
+    {
+        Quantity_Color c;
+        if (m_colors->GetColor(label, XCAFDoc_ColorSurf, c) || m_colors->GetColor(label, XCAFDoc_ColorGen, c))
+            return c;
+        return std::nullopt;
+    }
+
+private:
+    int layerNumber(const std::string& name)
+    {
+        for (const auto& [number, layer] : m_model.layers)
+            if (layer.name == name)
+                return number;
+        const int number = static_cast<int>(m_model.layers.size()) + 1;
+        m_model.layers[number].name = name;
+        return number;
+    }
+
+    // A shape holding solids names their bodies; a sheet shell its body;
+    // a face (or faces outside any body's shell) the faces.
+    std::vector<std::uint64_t> wordsOf(const TopoDS_Shape& shape) const
+    {
+        std::vector<std::uint64_t> words;
+        for (TopAbs_ShapeEnum kind : {TopAbs_SOLID, TopAbs_SHELL}) {
+            for (TopExp_Explorer e(shape, kind); e.More(); e.Next())
+                if (const int* body = m_shapes.bodies.Seek(e.Current()))
+                    words.push_back(qelx_test::wordOf(qelx_test::KindBody, *body));
+            if (!words.empty())
+                return words;
+        }
+        for (TopExp_Explorer e(shape, TopAbs_FACE); e.More(); e.Next())
+            if (const int* face = m_shapes.faces.Seek(e.Current()))
+                words.push_back(qelx_test::wordOf(qelx_test::KindFace, *face));
+        return words;
+    }
+
+    const ReadShapes& m_shapes;
+    qelx_test::TestModel& m_model;
+    Handle(XCAFDoc_ColorTool) m_colors;
+    Handle(XCAFDoc_LayerTool) m_layers;
+};
+
+} // namespace
+
+void readFileAttributes(const Handle(TDocStd_Document)& doc, const ReadShapes& shapes, qelx_test::TestModel& model)
+{
+    AttributeReader reader(doc, shapes, model);
+    const Handle(XCAFDoc_ShapeTool) tool = XCAFDoc_DocumentTool::ShapeTool(doc->Main());
+    // Parents come before their children, so that a part's own word wins.
+    for (XCAFPrs_DocumentExplorer it(doc, XCAFPrs_DocumentExplorerFlags_None); it.More(); it.Next()) {
+        const XCAFPrs_DocumentNode& node = it.Current();
+        const TopoDS_Shape shape = XCAFDoc_ShapeTool::GetShape(node.RefLabel).Moved(node.Location);
+        std::optional<Quantity_Color> color;
+        if (node.Style.IsSetColorSurf())
+            color = node.Style.GetColorSurf();
+        reader.apply(shape, {node.RefLabel, node.Label}, color);
+        TDF_LabelSequence subs;
+        XCAFDoc_ShapeTool::GetSubShapes(node.RefLabel, subs);
+        for (const TDF_Label& sub : subs)
+            reader.apply(XCAFDoc_ShapeTool::GetShape(sub).Moved(node.Location), {sub}, reader.colorOf(sub));
+    }
+}
+
+} // namespace qelx_formats

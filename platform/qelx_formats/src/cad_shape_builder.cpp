@@ -1,0 +1,759 @@
+// Open CASCADE shapes from a model in the exporter layouts. Every surface
+// and curve is built in Open CASCADE's own form of its kind, with the affine
+// map from the framework's parameters to that form's; face domains and
+// pcurves go through the same map, so the shape keeps the model's points.
+// Edges keep their curve's direction (a coedge's orientation says which way
+// it runs); pcurves are carried on the edge's curve parameter. Poles and
+// apexes, which the model's faces reach without an edge, get the degenerate
+// edges Open CASCADE needs to close a loop in the parameter plane.
+#include "cad_shapes.hxx"
+
+#include <BRepLib.hxx>
+#include <Bnd_Box2d.hxx>
+#include <BRep_Builder.hxx>
+#include <BRep_Tool.hxx>
+#include <Geom2d_BSplineCurve.hxx>
+#include <Geom2d_Line.hxx>
+#include <Geom_BSplineCurve.hxx>
+#include <Geom_BSplineSurface.hxx>
+#include <Geom_Circle.hxx>
+#include <Geom_ConicalSurface.hxx>
+#include <Geom_CylindricalSurface.hxx>
+#include <Geom_Ellipse.hxx>
+#include <Geom_Line.hxx>
+#include <Geom_OffsetSurface.hxx>
+#include <Geom_Plane.hxx>
+#include <Geom_SphericalSurface.hxx>
+#include <Geom_SurfaceOfLinearExtrusion.hxx>
+#include <Geom_SurfaceOfRevolution.hxx>
+#include <Geom_ToroidalSurface.hxx>
+#include <Precision.hxx>
+#include <TColStd_Array1OfInteger.hxx>
+#include <TColStd_Array1OfReal.hxx>
+#include <TColStd_Array2OfReal.hxx>
+#include <TColgp_Array1OfPnt.hxx>
+#include <TColgp_Array1OfPnt2d.hxx>
+#include <TColgp_Array2OfPnt.hxx>
+#include <TopExp.hxx>
+#include <TopTools_IndexedDataMapOfShapeListOfShape.hxx>
+#include <TopTools_ListIteratorOfListOfShape.hxx>
+#include <TopoDS.hxx>
+#include <TopoDS_Compound.hxx>
+#include <TopoDS_Edge.hxx>
+#include <TopoDS_Face.hxx>
+#include <TopoDS_Shell.hxx>
+#include <TopoDS_Solid.hxx>
+#include <TopoDS_Vertex.hxx>
+#include <TopoDS_Wire.hxx>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <numeric>
+#include <optional>
+#include <stdexcept>
+
+namespace qelx_formats {
+
+namespace {
+
+using qelx_test::TestModel;
+using qelx_test::TestNurbs;
+using qelx_test::Vec3;
+
+gp_XYZ xyzOf(const Vec3& v) { return {v[0], v[1], v[2]}; }
+
+gp_Dir directionOf(const Vec3& v, const char* what)
+{
+    const gp_XYZ d = xyzOf(v);
+    if (d.Modulus() < 1e-300)
+        throw std::runtime_error(std::string("a ") + what + " has no direction");
+    return gp_Dir(d);
+}
+
+// The part of `x` across `z`, as a direction.
+gp_Dir across(const gp_Dir& z, const Vec3& x, const char* what)
+{
+    const gp_XYZ v = xyzOf(x) - z.XYZ() * z.XYZ().Dot(xyzOf(x));
+    if (v.Modulus() < 1e-12 * std::max(1.0, xyzOf(x).Modulus()))
+        throw std::runtime_error(std::string("a ") + what + "'s reference direction lies along its axis");
+    return gp_Dir(v);
+}
+
+// (u', v') = m (s, t) + b.
+struct Affine2 {
+    double m[2][2] = {{1.0, 0.0}, {0.0, 1.0}};
+    double b[2] = {0.0, 0.0};
+    gp_Pnt2d apply(double s, double t) const
+    {
+        return {m[0][0] * s + m[0][1] * t + b[0], m[1][0] * s + m[1][1] * t + b[1]};
+    }
+    double det() const { return m[0][0] * m[1][1] - m[0][1] * m[1][0]; }
+    static Affine2 rows(double a, double b_, double c, double d, double e = 0.0, double f = 0.0)
+    {
+        Affine2 r;
+        r.m[0][0] = a;
+        r.m[0][1] = b_;
+        r.m[1][0] = c;
+        r.m[1][1] = d;
+        r.b[0] = e;
+        r.b[1] = f;
+        return r;
+    }
+    // this after the diagonal map (s, t) = (su u + sc, tv v + tc).
+    Affine2 afterDiagonal(double su, double sc, double tv, double tc) const
+    {
+        return rows(m[0][0] * su, m[0][1] * tv, m[1][0] * su, m[1][1] * tv,
+                    m[0][0] * sc + m[0][1] * tc + b[0], m[1][0] * sc + m[1][1] * tc + b[1]);
+    }
+};
+
+struct BuiltSurface {
+    Handle(Geom_Surface) surface;
+    Affine2 map; // canonical -> the built surface's parameters
+};
+
+// w = k s + m from the curve's canonical parameter s.
+struct BuiltCurve {
+    Handle(Geom_Curve) curve;
+    double k = 1.0, m = 0.0;
+};
+
+void checkNurbs(const TestNurbs& n, int dim, int count, int degree, const std::vector<double>& knots,
+                const std::vector<int>& mults, const char* what)
+{
+    const long sum = std::accumulate(mults.begin(), mults.end(), 0L);
+    if (degree < 1 || count < 2 || knots.size() < 2 || knots.size() != mults.size() || sum != count + degree + 1)
+        throw std::runtime_error(std::string("a ") + what + "'s spline data is not valid");
+    for (std::size_t i = 1; i < knots.size(); ++i)
+        if (!(knots[i] > knots[i - 1]))
+            throw std::runtime_error(std::string("a ") + what + "'s knots do not rise");
+    (void)n;
+    (void)dim;
+}
+
+void fillKnots(const std::vector<double>& knots, const std::vector<int>& mults, TColStd_Array1OfReal& k,
+               TColStd_Array1OfInteger& m)
+{
+    for (std::size_t i = 0; i < knots.size(); ++i) {
+        k(static_cast<int>(i) + 1) = knots[i];
+        m(static_cast<int>(i) + 1) = mults[i];
+    }
+}
+
+Handle(Geom_BSplineCurve) curveSpline(const TestNurbs& n)
+{
+    checkNurbs(n, 3, n.count, n.degree, n.knots, n.mults, "curve");
+    if (n.ctrl.size() != static_cast<std::size_t>(3 * n.count) ||
+        (!n.weights.empty() && n.weights.size() != static_cast<std::size_t>(n.count)))
+        throw std::runtime_error("a curve's spline data is not valid");
+    TColgp_Array1OfPnt poles(1, n.count);
+    for (int i = 0; i < n.count; ++i)
+        poles(i + 1) = gp_Pnt(n.ctrl[3 * i], n.ctrl[3 * i + 1], n.ctrl[3 * i + 2]);
+    const int nk = static_cast<int>(n.knots.size());
+    TColStd_Array1OfReal knots(1, nk);
+    TColStd_Array1OfInteger mults(1, nk);
+    fillKnots(n.knots, n.mults, knots, mults);
+    if (n.weights.empty())
+        return new Geom_BSplineCurve(poles, knots, mults, n.degree);
+    TColStd_Array1OfReal weights(1, n.count);
+    for (int i = 0; i < n.count; ++i)
+        weights(i + 1) = n.weights[static_cast<std::size_t>(i)];
+    return new Geom_BSplineCurve(poles, weights, knots, mults, n.degree);
+}
+
+class ShapeBuilder {
+public:
+    explicit ShapeBuilder(const TestModel& model) : m_m(model) {}
+    BuiltShapes build();
+
+private:
+    struct BuiltEdge {
+        TopoDS_Edge edge;
+        double a = 1.0, b = 0.0; // built curve parameter w = a t + b of the edge's own t
+        bool flipped = false;    // the model edge runs against the built one
+        bool curveless = false;
+    };
+    // One coedge of a loop as it goes into the wire of the forward face.
+    struct Use {
+        TopoDS_Edge edge; // oriented
+        Handle(Geom2d_Curve) pcurve;
+        int modelEdge = -1;
+    };
+
+    const BuiltSurface& surface(int index);
+    BuiltSurface makeSurface(int index, int depth);
+    BuiltCurve curve(int index);
+    TopoDS_Vertex vertex(int index);
+    BuiltEdge& edge(int index);
+    Handle(Geom2d_Curve) pcurve(int coedge, const BuiltEdge& edge, const Affine2& toSurface);
+    TopoDS_Face face(int index);
+    std::vector<TopoDS_Shell> shells(int index, BodyShape& body);
+    TopoDS_Shape body(int index, BodyShape& out);
+    void widenVertex(const TopoDS_Vertex& v, const gp_Pnt& p);
+    void settleTolerances(const TopoDS_Shape& all);
+
+    const TestModel& m_m;
+    BRep_Builder m_b;
+    std::map<int, BuiltSurface> m_surfaces;
+    std::map<int, TopoDS_Vertex> m_vertices;
+    std::map<int, BuiltEdge> m_edges;
+    std::map<int, TopoDS_Face> m_faces;
+};
+
+const BuiltSurface& ShapeBuilder::surface(int index)
+{
+    auto it = m_surfaces.find(index);
+    if (it == m_surfaces.end())
+        it = m_surfaces.emplace(index, makeSurface(index, 0)).first;
+    return it->second;
+}
+
+BuiltCurve ShapeBuilder::curve(int index)
+{
+    if (index < 0 || index >= static_cast<int>(m_m.curves.size()))
+        throw std::runtime_error("an edge names a curve that does not exist");
+    const qelx_test::TestCurve& c = m_m.curves[static_cast<std::size_t>(index)];
+    BuiltCurve out;
+    if (c.type == qelx_test::CurvLine) {
+        const gp_XYZ d = xyzOf(c.d1);
+        out.curve = new Geom_Line(gp_Pnt(xyzOf(c.p)), directionOf(c.d1, "line"));
+        out.k = d.Modulus();
+    } else if (c.type == qelx_test::CurvEllipse) {
+        // p + major cos s M + minor sin s (N x M).
+        const gp_Dir N = directionOf(c.d2, "ellipse");
+        const gp_Dir M = across(N, c.d1, "ellipse");
+        if (!(c.minor > 0.0) || !(c.major > 0.0))
+            throw std::runtime_error("an ellipse has no radius");
+        if (std::abs(c.major - c.minor) <= 1e-15 * c.major)
+            out.curve = new Geom_Circle(gp_Ax2(gp_Pnt(xyzOf(c.p)), N, M), c.major);
+        else if (c.major > c.minor)
+            out.curve = new Geom_Ellipse(gp_Ax2(gp_Pnt(xyzOf(c.p)), N, M), c.major, c.minor);
+        else {
+            // The longer axis is N x M: the same points a quarter turn on.
+            out.curve = new Geom_Ellipse(gp_Ax2(gp_Pnt(xyzOf(c.p)), N, N.Crossed(M)), c.minor, c.major);
+            out.m = -M_PI / 2;
+        }
+    } else {
+        out.curve = curveSpline(c.nurbs);
+    }
+    return out;
+}
+
+BuiltSurface ShapeBuilder::makeSurface(int index, int depth)
+{
+    if (index < 0 || index >= static_cast<int>(m_m.surfaces.size()) || depth > 8)
+        throw std::runtime_error("a face names a surface that does not exist");
+    const qelx_test::TestSurface& s = m_m.surfaces[static_cast<std::size_t>(index)];
+    BuiltSurface out;
+    const gp_Pnt origin(xyzOf(s.p));
+    switch (s.type) {
+    case qelx_test::SurfPlane: {
+        // p + up s + w t, up the u vector across the normal, w = n x u at |u|.
+        const gp_Dir n = directionOf(s.d2, "plane");
+        const gp_Dir x = across(n, s.d1, "plane");
+        const gp_XYZ u = xyzOf(s.d1);
+        const double up = (u - n.XYZ() * n.XYZ().Dot(u)).Modulus();
+        out.surface = new Geom_Plane(gp_Ax3(origin, n, x));
+        out.map = Affine2::rows(up, 0.0, 0.0, u.Modulus());
+        break;
+    }
+    case qelx_test::SurfCylinder:
+    case qelx_test::SurfCone: {
+        // Radius a (1 + c s) at -a cos(b) s along the axis, angle t from r.
+        const gp_Dir d = directionOf(s.d2, "cone");
+        const gp_Ax3 frame(origin, d, across(d, s.d1, "cone"));
+        if (!(s.a > 0.0))
+            throw std::runtime_error("a cone or cylinder has no radius");
+        const double c = s.type == qelx_test::SurfCylinder ? 0.0 : s.c;
+        if (c == 0.0)
+            out.surface = new Geom_CylindricalSurface(frame, s.a);
+        else
+            out.surface = new Geom_ConicalSurface(frame, std::atan2(-c, std::cos(s.b)), s.a);
+        out.map = Affine2::rows(0.0, 1.0, -s.a, 0.0);
+        break;
+    }
+    case qelx_test::SurfSphere: {
+        // Longitude t from O towards O x Pd: the built sphere turns the other way.
+        const gp_Dir pole = directionOf(s.d2, "sphere");
+        if (!(s.a > 0.0))
+            throw std::runtime_error("a sphere has no radius");
+        out.surface = new Geom_SphericalSurface(gp_Ax3(origin, pole, across(pole, s.d1, "sphere")), s.a);
+        out.map = Affine2::rows(0.0, -1.0, 1.0, 0.0);
+        break;
+    }
+    case qelx_test::SurfTorus: {
+        const gp_Dir axis = directionOf(s.d2, "torus");
+        const gp_Dir x = across(axis, s.d1, "torus");
+        if (!(s.b > 0.0) || !(s.a >= 0.0))
+            throw std::runtime_error("a torus has no radius");
+        if (s.toroidalType != 3) {
+            out.surface = new Geom_ToroidalSurface(gp_Ax3(origin, axis, x), s.a, s.b);
+            out.map = Affine2::rows(0.0, -1.0, 1.0, 0.0);
+        } else {
+            // A negative major radius: the same points about the reversed axis,
+            // half a turn on in both directions.
+            out.surface = new Geom_ToroidalSurface(gp_Ax3(origin, axis.Reversed(), x), s.a, s.b);
+            out.map = Affine2::rows(0.0, 1.0, 1.0, 0.0, -M_PI, M_PI);
+        }
+        break;
+    }
+    case qelx_test::SurfRevolved: {
+        const BuiltCurve profile = curve(s.ref);
+        const qelx_test::TestCurve& c = m_m.curves[static_cast<std::size_t>(s.ref)];
+        out.surface = new Geom_SurfaceOfRevolution(profile.curve, gp_Ax1(origin, directionOf(s.d1, "revolution")));
+        const double ks = profile.k * c.scale, km = profile.k * c.offset + profile.m;
+        out.map = Affine2::rows(0.0, 1.0, ks, 0.0, 0.0, km);
+        break;
+    }
+    case qelx_test::SurfExtruded: {
+        const BuiltCurve profile = curve(s.ref);
+        const qelx_test::TestCurve& c = m_m.curves[static_cast<std::size_t>(s.ref)];
+        out.surface = new Geom_SurfaceOfLinearExtrusion(profile.curve, directionOf(s.d1, "extrusion"));
+        out.map = Affine2::rows(profile.k * c.scale, 0.0, 0.0, xyzOf(s.d1).Modulus(), profile.k * c.offset + profile.m,
+                                0.0);
+        break;
+    }
+    case qelx_test::SurfOffset: {
+        // Along the base's normal as the model has it (its flag), which the
+        // built base has or has not as its map keeps or turns the frame.
+        const BuiltSurface base = makeSurface(s.ref, depth + 1);
+        const bool baseFlag = m_m.surfaces[static_cast<std::size_t>(s.ref)].flag;
+        const double sign = (baseFlag ? 1.0 : -1.0) * (base.map.det() > 0.0 ? 1.0 : -1.0);
+        out.surface = new Geom_OffsetSurface(base.surface, sign * s.a);
+        out.map = base.map;
+        break;
+    }
+    default: {
+        if (s.uCount * s.vCount == 0)
+            throw std::runtime_error("a surface of a kind that has no spline form");
+        checkNurbs({}, 3, s.uCount, s.uDegree, s.uKnots, s.uMults, "surface");
+        checkNurbs({}, 3, s.vCount, s.vDegree, s.vKnots, s.vMults, "surface");
+        const std::size_t n = static_cast<std::size_t>(s.uCount) * static_cast<std::size_t>(s.vCount);
+        if (s.ctrl.size() != 3 * n || (!s.weights.empty() && s.weights.size() != n))
+            throw std::runtime_error("a surface's spline data is not valid");
+        TColgp_Array2OfPnt poles(1, s.uCount, 1, s.vCount);
+        TColStd_Array2OfReal weights(1, s.uCount, 1, s.vCount);
+        for (int i = 0; i < s.uCount; ++i)
+            for (int j = 0; j < s.vCount; ++j) {
+                const std::size_t k = static_cast<std::size_t>(i * s.vCount + j);
+                poles(i + 1, j + 1) = gp_Pnt(s.ctrl[3 * k], s.ctrl[3 * k + 1], s.ctrl[3 * k + 2]);
+                weights(i + 1, j + 1) = s.weights.empty() ? 1.0 : s.weights[k];
+            }
+        TColStd_Array1OfReal uk(1, static_cast<int>(s.uKnots.size())), vk(1, static_cast<int>(s.vKnots.size()));
+        TColStd_Array1OfInteger um(1, static_cast<int>(s.uKnots.size())), vm(1, static_cast<int>(s.vKnots.size()));
+        fillKnots(s.uKnots, s.uMults, uk, um);
+        fillKnots(s.vKnots, s.vMults, vk, vm);
+        if (s.weights.empty())
+            out.surface = new Geom_BSplineSurface(poles, uk, vk, um, vm, s.uDegree, s.vDegree);
+        else
+            out.surface = new Geom_BSplineSurface(poles, weights, uk, vk, um, vm, s.uDegree, s.vDegree);
+        break;
+    }
+    }
+    return out;
+}
+
+void ShapeBuilder::widenVertex(const TopoDS_Vertex& v, const gp_Pnt& p)
+{
+    const double gap = BRep_Tool::Pnt(v).Distance(p);
+    if (gap > BRep_Tool::Tolerance(v))
+        m_b.UpdateVertex(v, gap * 1.0001 + Precision::Confusion());
+}
+
+TopoDS_Vertex ShapeBuilder::vertex(int index)
+{
+    auto it = m_vertices.find(index);
+    if (it != m_vertices.end())
+        return it->second;
+    if (index < 0 || index >= static_cast<int>(m_m.vertices.size()))
+        throw std::runtime_error("an edge names a vertex that does not exist");
+    const int point = m_m.vertices[static_cast<std::size_t>(index)].point;
+    if (point < 0 || point >= static_cast<int>(m_m.points.size()))
+        throw std::runtime_error("a vertex has no point");
+    TopoDS_Vertex v;
+    m_b.MakeVertex(v, gp_Pnt(xyzOf(m_m.points[static_cast<std::size_t>(point)])), Precision::Confusion());
+    return m_vertices.emplace(index, v).first->second;
+}
+
+ShapeBuilder::BuiltEdge& ShapeBuilder::edge(int index)
+{
+    auto it = m_edges.find(index);
+    if (it != m_edges.end())
+        return it->second;
+    if (index < 0 || index >= static_cast<int>(m_m.edges.size()))
+        throw std::runtime_error("a coedge names an edge that does not exist");
+    const qelx_test::TestEdge& e = m_m.edges[static_cast<std::size_t>(index)];
+    BuiltEdge out;
+    TopoDS_Vertex start = e.start >= 0 ? vertex(e.start) : TopoDS_Vertex();
+    TopoDS_Vertex end = e.end >= 0 ? vertex(e.end) : TopoDS_Vertex();
+    m_b.MakeEdge(out.edge);
+    Handle(Geom_Curve) c;
+    if (e.curve >= 0) {
+        // w = k (scale (+-t) + offset) + m.
+        const BuiltCurve built = curve(e.curve);
+        const qelx_test::TestCurve& tc = m_m.curves[static_cast<std::size_t>(e.curve)];
+        out.a = built.k * tc.scale * (e.sense ? 1.0 : -1.0);
+        out.b = built.k * tc.offset + built.m;
+        if (out.a == 0.0 || !std::isfinite(out.a))
+            throw std::runtime_error("an edge's curve has no length");
+        c = built.curve;
+        m_b.UpdateEdge(out.edge, c, Precision::Confusion());
+    } else {
+        out.curveless = true;
+    }
+    out.flipped = out.a < 0.0;
+    double w0 = out.a * e.domain[0] + out.b, w1 = out.a * e.domain[1] + out.b;
+    if (out.flipped) {
+        std::swap(w0, w1);
+        std::swap(start, end);
+    }
+    if (!(w1 > w0))
+        throw std::runtime_error("an edge has an empty domain");
+    if (!c.IsNull() && !c->IsPeriodic()) {
+        // A spline's end knots bound the range; a domain a rounding past them is held in.
+        const double first = c->FirstParameter(), last = c->LastParameter();
+        const double slack = 1e-9 * std::max(1.0, std::abs(last - first));
+        if (w0 < first && w0 > first - slack)
+            w0 = first;
+        if (w1 > last && w1 < last + slack)
+            w1 = last;
+    }
+    m_b.Range(out.edge, w0, w1);
+    if (!start.IsNull())
+        m_b.Add(out.edge, start.Oriented(TopAbs_FORWARD));
+    if (!end.IsNull())
+        m_b.Add(out.edge, end.Oriented(TopAbs_REVERSED));
+    if (!c.IsNull()) {
+        if (!start.IsNull())
+            widenVertex(start, c->Value(w0));
+        if (!end.IsNull())
+            widenVertex(end, c->Value(w1));
+    }
+    return m_edges.emplace(index, out).first->second;
+}
+
+// The coedge's pcurve on the built edge's parameter w, in the built
+// surface's parameters.
+Handle(Geom2d_Curve) ShapeBuilder::pcurve(int coedge, const BuiltEdge& edge, const Affine2& toSurface)
+{
+    const qelx_test::TestCoedge& c = m_m.coedges[static_cast<std::size_t>(coedge)];
+    if (c.pcurve < 0 || c.pcurve >= static_cast<int>(m_m.pcurves.size()))
+        return {};
+    const qelx_test::TestPCurve& p = m_m.pcurves[static_cast<std::size_t>(c.pcurve)];
+    const TestNurbs& n = p.nurbs;
+    checkNurbs(n, 2, n.count, n.degree, n.knots, n.mults, "pcurve");
+    if (n.ctrl.size() != static_cast<std::size_t>(2 * n.count) ||
+        (!n.weights.empty() && n.weights.size() != static_cast<std::size_t>(n.count)))
+        throw std::runtime_error("a pcurve's spline data is not valid");
+    // Spline parameter q = alpha w + beta: q = scale (+-tau) + offset,
+    // tau = +-t, t = (w - b) / a.
+    const double sigma = (c.sense ? 1.0 : -1.0) * (c.pcurveSense ? 1.0 : -1.0);
+    const double alpha = p.scale * sigma / edge.a, beta = p.offset - p.scale * sigma * edge.b / edge.a;
+    if (alpha == 0.0 || !std::isfinite(alpha))
+        throw std::runtime_error("a pcurve has no length");
+    const int nk = static_cast<int>(n.knots.size());
+    TColgp_Array1OfPnt2d poles(1, n.count);
+    TColStd_Array1OfReal weights(1, n.count), knots(1, nk);
+    TColStd_Array1OfInteger mults(1, nk);
+    const bool reverse = alpha < 0.0;
+    for (int i = 0; i < n.count; ++i) {
+        const int at = reverse ? n.count - i : i + 1;
+        poles(at) = toSurface.apply(n.ctrl[2 * i], n.ctrl[2 * i + 1]);
+        weights(at) = n.weights.empty() ? 1.0 : n.weights[static_cast<std::size_t>(i)];
+    }
+    for (int i = 0; i < nk; ++i) {
+        const int at = reverse ? nk - i : i + 1;
+        knots(at) = (n.knots[static_cast<std::size_t>(i)] - beta) / alpha;
+        mults(at) = n.mults[static_cast<std::size_t>(i)];
+    }
+    if (n.weights.empty())
+        return new Geom2d_BSplineCurve(poles, knots, mults, n.degree);
+    return new Geom2d_BSplineCurve(poles, weights, knots, mults, n.degree);
+}
+
+TopoDS_Face ShapeBuilder::face(int index)
+{
+    auto found = m_faces.find(index);
+    if (found != m_faces.end())
+        return found->second;
+    if (index < 0 || index >= static_cast<int>(m_m.faces.size()))
+        throw std::runtime_error("a shell names a face that does not exist");
+    const qelx_test::TestFace& f = m_m.faces[static_cast<std::size_t>(index)];
+    if (f.surface < 0)
+        throw std::runtime_error("a face has no surface");
+    const BuiltSurface& built = surface(f.surface);
+    const qelx_test::TestSurface& s = m_m.surfaces[static_cast<std::size_t>(f.surface)];
+    const Affine2 toSurface = built.map.afterDiagonal(s.uA * s.uB, s.uC, s.vA * s.vB, s.vC);
+    // Material on the face's side of the model's normal (the canonical
+    // frame's, turned by the flag); the built surface's turns with the map.
+    const bool reversed = (built.map.det() > 0.0) != (s.flag == f.sense);
+    TopoDS_Face out;
+    m_b.MakeFace(out, built.surface, Precision::Confusion());
+    // Pcurves per edge by the orientation it has in the forward face: an edge
+    // met both ways is a seam.
+    std::map<int, std::pair<Handle(Geom2d_Curve), Handle(Geom2d_Curve)>> onFace;
+    std::vector<std::vector<Use>> loops;
+    for (int l : f.loops) {
+        const qelx_test::TestLoop& loop = m_m.loops[static_cast<std::size_t>(l)];
+        if (loop.coedges.empty())
+            continue; // a point loop: the face reaches its vertex
+        std::vector<Use> uses;
+        for (int c : loop.coedges) {
+            const qelx_test::TestCoedge& co = m_m.coedges[static_cast<std::size_t>(c)];
+            const BuiltEdge& e = edge(co.edge);
+            const bool forward = (co.sense != e.flipped) != reversed;
+            Use use;
+            use.modelEdge = co.edge;
+            use.edge = TopoDS::Edge(e.edge.Oriented(forward ? TopAbs_FORWARD : TopAbs_REVERSED));
+            use.pcurve = pcurve(c, e, toSurface);
+            auto& slot = onFace[co.edge];
+            (forward ? slot.first : slot.second) = use.pcurve;
+            uses.push_back(use);
+        }
+        if (reversed)
+            std::reverse(uses.begin(), uses.end());
+        loops.push_back(std::move(uses));
+    }
+    for (const auto& [e, pcs] : onFace) {
+        const TopoDS_Edge& edge = m_edges[e].edge;
+        if (!pcs.first.IsNull() && !pcs.second.IsNull())
+            m_b.UpdateEdge(edge, pcs.first, pcs.second, out, Precision::Confusion());
+        else if (!pcs.first.IsNull() || !pcs.second.IsNull())
+            m_b.UpdateEdge(edge, pcs.first.IsNull() ? pcs.second : pcs.first, out, Precision::Confusion());
+    }
+    // The face's extent in its surface's parameters, from its pcurves.
+    double span = 0.0;
+    {
+        Bnd_Box2d box;
+        for (const auto& [e, pcs] : onFace)
+            for (const Handle(Geom2d_Curve)& pc : {pcs.first, pcs.second})
+                if (!pc.IsNull())
+                    for (int k = 0; k <= 4; ++k)
+                        box.Add(pc->Value(pc->FirstParameter() + (pc->LastParameter() - pc->FirstParameter()) * k / 4.0));
+        if (!box.IsVoid()) {
+            double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;
+            box.Get(x0, y0, x1, y1);
+            span = std::max(x1 - x0, y1 - y0);
+        }
+    }
+    for (const std::vector<Use>& uses : loops) {
+        TopoDS_Wire wire;
+        m_b.MakeWire(wire);
+        for (std::size_t i = 0; i < uses.size(); ++i) {
+            const Use& here = uses[i];
+            m_b.Add(wire, here.edge);
+            const Use& next = uses[(i + 1) % uses.size()];
+            if (here.pcurve.IsNull() || next.pcurve.IsNull())
+                continue;
+            // Where the loop jumps in the parameter plane at one point of the
+            // surface (a pole, an apex), a degenerate edge closes it.
+            double f0 = 0.0, l0 = 0.0, f1 = 0.0, l1 = 0.0;
+            BRep_Tool::Range(here.edge, f0, l0);
+            BRep_Tool::Range(next.edge, f1, l1);
+            const gp_Pnt2d a = here.pcurve->Value(here.edge.Orientation() == TopAbs_FORWARD ? l0 : f0);
+            const gp_Pnt2d b = next.pcurve->Value(next.edge.Orientation() == TopAbs_FORWARD ? f1 : l1);
+            // A jump the size of a pcurve's rounding is left to the vertex's tolerance.
+            const double jump = a.Distance(b);
+            if (jump <= 1e-6 * span)
+                continue;
+            const TopoDS_Vertex at = TopExp::LastVertex(here.edge, Standard_True);
+            if (at.IsNull() || !at.IsSame(TopExp::FirstVertex(next.edge, Standard_True)))
+                continue;
+            const gp_Pnt pa = built.surface->Value(a.X(), a.Y()), pb = built.surface->Value(b.X(), b.Y());
+            const gp_Pnt pm = built.surface->Value((a.X() + b.X()) / 2, (a.Y() + b.Y()) / 2);
+            const double tol = std::max(BRep_Tool::Tolerance(at), 1e-6);
+            if (pa.Distance(pb) > tol || pa.Distance(pm) > tol)
+                continue;
+            TopoDS_Edge degenerate;
+            m_b.MakeEdge(degenerate);
+            m_b.UpdateEdge(degenerate, new Geom2d_Line(a, gp_Dir2d(gp_Vec2d(a, b))), out, Precision::Confusion());
+            m_b.Range(degenerate, 0.0, jump);
+            m_b.Degenerated(degenerate, Standard_True);
+            m_b.Add(degenerate, at.Oriented(TopAbs_FORWARD));
+            m_b.Add(degenerate, at.Oriented(TopAbs_REVERSED));
+            m_b.Add(wire, degenerate);
+        }
+        wire.Closed(BRep_Tool::IsClosed(wire));
+        m_b.Add(out, wire);
+    }
+    for (const auto& [e, pcs] : onFace) {
+        // Vertices reach the pcurves' ends on the surface too.
+        const BuiltEdge& built_ = m_edges[e];
+        for (const Handle(Geom2d_Curve)& pc : {pcs.first, pcs.second}) {
+            if (pc.IsNull())
+                continue;
+            double w0 = 0.0, w1 = 0.0;
+            BRep_Tool::Range(built_.edge, w0, w1);
+            TopoDS_Vertex v0, v1;
+            TopExp::Vertices(built_.edge, v0, v1);
+            const gp_Pnt2d a = pc->Value(w0), b = pc->Value(w1);
+            if (!v0.IsNull())
+                widenVertex(v0, built.surface->Value(a.X(), a.Y()));
+            if (!v1.IsNull())
+                widenVertex(v1, built.surface->Value(b.X(), b.Y()));
+        }
+    }
+    out.Orientation(reversed ? TopAbs_REVERSED : TopAbs_FORWARD);
+    return m_faces.emplace(index, out).first->second;
+}
+
+// A shell's faces in groups that meet at edges: an Open CASCADE shell is
+// connected, so a model shell of separate pieces (faces a file left loose)
+// becomes one shell per piece.
+std::vector<TopoDS_Shell> ShapeBuilder::shells(int index, BodyShape& body)
+{
+    if (index < 0 || index >= static_cast<int>(m_m.shells.size()))
+        throw std::runtime_error("a body names a shell that does not exist");
+    const std::vector<int>& faces = m_m.shells[static_cast<std::size_t>(index)].faces;
+    std::vector<std::size_t> root(faces.size());
+    std::iota(root.begin(), root.end(), std::size_t{0});
+    const auto find = [&root](std::size_t i) {
+        while (root[i] != i)
+            i = root[i] = root[root[i]];
+        return i;
+    };
+    std::map<int, std::size_t> byEdge;
+    for (std::size_t i = 0; i < faces.size(); ++i)
+        for (int l : m_m.faces.at(static_cast<std::size_t>(faces[i])).loops)
+            for (int c : m_m.loops.at(static_cast<std::size_t>(l)).coedges) {
+                const auto [it, fresh] = byEdge.emplace(m_m.coedges.at(static_cast<std::size_t>(c)).edge, i);
+                if (!fresh)
+                    root[find(i)] = find(it->second);
+            }
+    std::map<std::size_t, TopoDS_Shell> pieces;
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < faces.size(); ++i) {
+        const std::size_t r = find(i);
+        auto [it, fresh] = pieces.try_emplace(r);
+        if (fresh) {
+            m_b.MakeShell(it->second);
+            order.push_back(r);
+        }
+        const TopoDS_Face built = face(faces[i]);
+        m_b.Add(it->second, built);
+        body.faces.emplace_back(faces[i], built);
+    }
+    std::vector<TopoDS_Shell> out;
+    for (std::size_t r : order) {
+        pieces[r].Closed(BRep_Tool::IsClosed(pieces[r]));
+        out.push_back(pieces[r]);
+    }
+    return out;
+}
+
+TopoDS_Shape ShapeBuilder::body(int index, BodyShape& out)
+{
+    const qelx_test::TestBody& b = m_m.bodies[static_cast<std::size_t>(index)];
+    std::vector<TopoDS_Shape> parts;
+    for (int l : b.lumps)
+        for (int v : m_m.lumps.at(static_cast<std::size_t>(l)).volumes) {
+            TopoDS_Solid solid;
+            m_b.MakeSolid(solid);
+            for (int s : m_m.volumes.at(static_cast<std::size_t>(v)).shells)
+                for (const TopoDS_Shell& piece : shells(s, out))
+                    m_b.Add(solid, piece);
+            parts.push_back(solid);
+        }
+    for (int s : b.shells2D)
+        for (const TopoDS_Shell& piece : shells(s, out))
+            parts.push_back(piece);
+    for (int f : b.faces) {
+        const TopoDS_Face built = face(f);
+        out.faces.emplace_back(f, built);
+        parts.push_back(built);
+    }
+    for (const std::vector<int>* wires : {&b.wires, &b.pointWires})
+        for (int w : *wires) {
+            const qelx_test::TestWire& wire = m_m.wires.at(static_cast<std::size_t>(w));
+            if (wire.edges.empty()) {
+                for (int v : wire.vertices)
+                    parts.push_back(vertex(v));
+                continue;
+            }
+            TopoDS_Wire built;
+            m_b.MakeWire(built);
+            for (int e : wire.edges)
+                m_b.Add(built, edge(e).edge);
+            parts.push_back(built);
+        }
+    if (parts.size() == 1)
+        return parts.front();
+    TopoDS_Compound all;
+    m_b.MakeCompound(all);
+    for (const TopoDS_Shape& part : parts)
+        m_b.Add(all, part);
+    return all;
+}
+
+BuiltShapes ShapeBuilder::build()
+{
+    BuiltShapes out;
+    for (std::size_t b = 0; b < m_m.bodies.size(); ++b) {
+        BodyShape body;
+        body.body = static_cast<int>(b);
+        body.shape = this->body(static_cast<int>(b), body);
+        out.faces += static_cast<int>(body.faces.size());
+        out.bodies.push_back(std::move(body));
+    }
+    for (const auto& [index, edge] : m_edges)
+        if (edge.curveless)
+            BRepLib::BuildCurve3d(edge.edge);
+    TopoDS_Compound all;
+    m_b.MakeCompound(all);
+    for (const BodyShape& body : out.bodies)
+        m_b.Add(all, body.shape);
+    settleTolerances(all);
+    BRepLib::UpdateTolerances(all, Standard_False);
+    return out;
+}
+
+// Open CASCADE sets each edge's tolerance from how far its pcurves stray
+// from its curve (reparameterising a pcurve where that brings it closer).
+// Where it gives up, the pcurves still run on the curve's parameter as the
+// model has them: the tolerance is then how far they stray, sampled more
+// finely than the checker samples, with a margin for between the samples.
+void ShapeBuilder::settleTolerances(const TopoDS_Shape& all)
+{
+    TopTools_IndexedDataMapOfShapeListOfShape faces;
+    TopExp::MapShapesAndAncestors(all, TopAbs_EDGE, TopAbs_FACE, faces);
+    for (int i = 1; i <= faces.Extent(); ++i) {
+        m_b.SameParameter(TopoDS::Edge(faces.FindKey(i)), Standard_False);
+        m_b.SameRange(TopoDS::Edge(faces.FindKey(i)), Standard_False);
+    }
+    BRepLib::SameParameter(all, Precision::Confusion());
+    for (int i = 1; i <= faces.Extent(); ++i) {
+        const TopoDS_Edge& edge = TopoDS::Edge(faces.FindKey(i));
+        if (BRep_Tool::Degenerated(edge) || BRep_Tool::SameParameter(edge))
+            continue;
+        double w0 = 0.0, w1 = 0.0;
+        const Handle(Geom_Curve) curve = BRep_Tool::Curve(edge, w0, w1);
+        if (curve.IsNull())
+            continue;
+        double worst = 0.0;
+        for (TopTools_ListIteratorOfListOfShape it(faces.FindFromIndex(i)); it.More(); it.Next()) {
+            const TopoDS_Face& face = TopoDS::Face(it.Value());
+            const Handle(Geom_Surface) surface = BRep_Tool::Surface(face);
+            for (TopAbs_Orientation o : {TopAbs_FORWARD, TopAbs_REVERSED}) {
+                double f = 0.0, l = 0.0;
+                const Handle(Geom2d_Curve) pc = BRep_Tool::CurveOnSurface(TopoDS::Edge(edge.Oriented(o)), face, f, l);
+                if (pc.IsNull())
+                    continue;
+                for (int k = 0; k <= 64; ++k) {
+                    const double w = w0 + (w1 - w0) * k / 64.0;
+                    const gp_Pnt2d uv = pc->Value(w);
+                    worst = std::max(worst, surface->Value(uv.X(), uv.Y()).Distance(curve->Value(w)));
+                }
+            }
+        }
+        m_b.UpdateEdge(edge, std::max(worst * 2.0, Precision::Confusion()));
+        m_b.SameParameter(edge, Standard_True);
+        m_b.SameRange(edge, Standard_True);
+    }
+}
+
+} // namespace
+
+BuiltShapes buildShapes(const qelx_test::TestModel& model) { return ShapeBuilder(model).build(); }
+
+} // namespace qelx_formats

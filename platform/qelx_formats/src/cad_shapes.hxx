@@ -1,0 +1,62 @@
+#pragma once
+// Shared by the file reader and writer (private to the library): what one
+// entity of a file carries besides its shape, and how models turn into
+// Open CASCADE shapes.
+#include "qelx/test_model.hxx"
+
+#include <TDocStd_Document.hxx>
+#include <TopTools_DataMapOfShapeInteger.hxx>
+#include <TopoDS_Shape.hxx>
+
+#include <string>
+#include <vector>
+
+namespace qelx_formats {
+
+// One model body as a shape, with the shapes of its faces by model index
+// (for the attributes that name them).
+struct BodyShape {
+    int body = -1;
+    TopoDS_Shape shape;
+    std::vector<std::pair<int, TopoDS_Shape>> faces;
+};
+
+struct BuiltShapes {
+    std::vector<BodyShape> bodies;
+    int faces = 0;
+};
+
+// Builds every body of the model (throws std::runtime_error or
+// Standard_Failure when the model's data cannot make a shape).
+BuiltShapes buildShapes(const qelx_test::TestModel& model);
+
+// Silences Open CASCADE's reports on standard output (once per process).
+void quietDataExchange();
+
+// An XDE document (names, colours and layers beside the shapes).
+class XdeDocument {
+public:
+    XdeDocument();
+    ~XdeDocument();
+    XdeDocument(const XdeDocument&) = delete;
+    XdeDocument& operator=(const XdeDocument&) = delete;
+    const Handle(TDocStd_Document)& get() const { return m_doc; }
+
+private:
+    Handle(TDocStd_Document) m_doc;
+};
+
+// The model entities a file's shapes became, by shape (location included,
+// orientation not): solids and sheet shells by body, faces by face.
+struct ReadShapes {
+    TopTools_DataMapOfShapeInteger bodies, faces;
+};
+
+// The names, colours (surface colours, as the file holds them) and layers
+// the document gives its shapes, onto the model entities they became: a
+// product's onto its bodies, a sub-shape's onto its faces; what a deeper
+// label says overrides what its assembly says. Layers are numbered from 1 in
+// the order they are met.
+void readFileAttributes(const Handle(TDocStd_Document)& doc, const ReadShapes& shapes, qelx_test::TestModel& model);
+
+} // namespace qelx_formats

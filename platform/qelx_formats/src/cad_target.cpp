@@ -1,0 +1,231 @@
+// The framework's importer for STEP, IGES and BREP files: a model (walked
+// from any B-rep exporter) built into Open CASCADE shapes and written with
+// the names, colours and layers its attribute records give bodies and faces.
+#include "cad_shapes.hxx"
+#include "qelx_formats/cad_file.hxx"
+#include "qelx_formats/neutral_document.hxx"
+
+#include <BRepTools.hxx>
+#include <BRep_Builder.hxx>
+#include <IGESCAFControl_Writer.hxx>
+#include <IGESControl_Controller.hxx>
+#include <Interface_Static.hxx>
+#include <Quantity_Color.hxx>
+#include <STEPCAFControl_Writer.hxx>
+#include <Standard_Failure.hxx>
+#include <TDataStd_Name.hxx>
+#include <TDocStd_Document.hxx>
+#include <TopoDS_Compound.hxx>
+#include <XCAFDoc_ColorTool.hxx>
+#include <XCAFDoc_DocumentTool.hxx>
+#include <XCAFDoc_LayerTool.hxx>
+#include <XCAFDoc_ShapeTool.hxx>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <sstream>
+#include <stdexcept>
+
+namespace qelx_formats {
+
+namespace {
+
+using qelx_test::TestAttributes;
+using qelx_test::TestModel;
+
+// Names, colours and layers of one entity onto its label.
+// IGES levels are numbers: there a layer goes by its number, elsewhere by
+// its name where it has one.
+void labelWith(const TestModel& model, const TestAttributes& a, const TDF_Label& label,
+               const Handle(XCAFDoc_ColorTool)& colors, const Handle(XCAFDoc_LayerTool)& layers, bool numbered)
+{
+    if (a.name && !a.name->empty())
+        TDataStd_Name::Set(label, TCollection_ExtendedString(a.name->c_str(), Standard_True));
+    if (a.color) {
+        const auto& c = *a.color;
+        colors->SetColor(label, Quantity_Color(c[0], c[1], c[2], Quantity_TOC_sRGB), XCAFDoc_ColorGen);
+    }
+    if (a.layer) {
+        const auto it = model.layers.find(*a.layer);
+        const std::string name =
+            !numbered && it != model.layers.end() && !it->second.name.empty() ? it->second.name : std::to_string(*a.layer);
+        layers->SetLayer(label, TCollection_ExtendedString(name.c_str(), Standard_True));
+    }
+}
+
+const TestAttributes* attributesOf(const TestModel& model, qelx_test::EntityKind kind, int index)
+{
+    const auto it = model.attributes.find(qelx_test::wordOf(kind, index));
+    return it == model.attributes.end() ? nullptr : &it->second;
+}
+
+// The bodies into the XDE document, one top shape per body, faces that
+// carry anything as its sub-shapes.
+void labelShapes(const TestModel& model, const BuiltShapes& shapes, const Handle(TDocStd_Document)& doc, bool numbered)
+{
+    const Handle(XCAFDoc_ShapeTool) tool = XCAFDoc_DocumentTool::ShapeTool(doc->Main());
+    const Handle(XCAFDoc_ColorTool) colors = XCAFDoc_DocumentTool::ColorTool(doc->Main());
+    const Handle(XCAFDoc_LayerTool) layers = XCAFDoc_DocumentTool::LayerTool(doc->Main());
+    for (const BodyShape& body : shapes.bodies) {
+        const TDF_Label label = tool->AddShape(body.shape, Standard_False, Standard_False);
+        if (const TestAttributes* a = attributesOf(model, qelx_test::KindBody, body.body))
+            labelWith(model, *a, label, colors, layers, numbered);
+        for (const auto& [index, face] : body.faces)
+            if (const TestAttributes* a = attributesOf(model, qelx_test::KindFace, index)) {
+                const TDF_Label sub = tool->AddSubShape(label, face);
+                if (!sub.IsNull())
+                    labelWith(model, *a, sub, colors, layers, numbered);
+            }
+    }
+}
+
+// Open CASCADE's writers write to a file name: a private file of our own,
+// read back whole and then written the way every document is.
+class ScratchFile {
+public:
+    ScratchFile()
+    {
+        const std::string pattern = (std::filesystem::temp_directory_path() / "qelx_cad_XXXXXX").string();
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        const int fd = ::mkstemp(name.data());
+        if (fd < 0)
+            throw std::runtime_error("no scratch file for the writer");
+        ::close(fd);
+        m_path = name.data();
+    }
+    ~ScratchFile() { std::remove(m_path.c_str()); }
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+    const std::string& path() const { return m_path; }
+    std::string text() const
+    {
+        std::ifstream in(m_path, std::ios::binary);
+        std::ostringstream all;
+        all << in.rdbuf();
+        if (!in && !in.eof())
+            throw std::runtime_error("the writer's output could not be read back");
+        return all.str();
+    }
+
+private:
+    std::string m_path;
+};
+
+std::string stepText(const Handle(TDocStd_Document)& doc)
+{
+    STEPCAFControl_Writer writer;
+    writer.SetColorMode(Standard_True);
+    writer.SetNameMode(Standard_True);
+    writer.SetLayerMode(Standard_True);
+    if (!writer.Transfer(doc, STEPControl_AsIs))
+        throw std::runtime_error("the shapes could not be put into STEP");
+    ScratchFile scratch;
+    if (writer.Write(scratch.path().c_str()) != IFSelect_RetDone)
+        throw std::runtime_error("the STEP writer failed");
+    return scratch.text();
+}
+
+std::string igesText(const Handle(TDocStd_Document)& doc)
+{
+    IGESControl_Controller::Init();
+    // Faces as IGES trimmed surfaces bounded by B-rep edges: solids survive
+    // as MSBO solids.
+    Interface_Static::SetIVal("write.iges.brep.mode", 1);
+    Interface_Static::SetCVal("write.iges.unit", "MM");
+    IGESCAFControl_Writer writer;
+    writer.SetColorMode(Standard_True);
+    writer.SetNameMode(Standard_True);
+    writer.SetLayerMode(Standard_True);
+    if (!writer.Transfer(doc))
+        throw std::runtime_error("the shapes could not be put into IGES");
+    std::ostringstream out;
+    if (!writer.Write(out))
+        throw std::runtime_error("the IGES writer failed");
+    return out.str();
+}
+
+std::string brepText(const BuiltShapes& shapes)
+{
+    BRep_Builder builder;
+    TopoDS_Compound all;
+    builder.MakeCompound(all);
+    for (const BodyShape& body : shapes.bodies)
+        builder.Add(all, body.shape);
+    std::ostringstream out;
+    BRepTools::Write(all, out);
+    if (!out)
+        throw std::runtime_error("the BREP writer failed");
+    return out.str();
+}
+
+} // namespace
+
+QELIResult writeCadFile(const qelx_test::TestModel& model, const std::string& path, std::string& error,
+                        CadWriteSummary* summary)
+{
+    const std::optional<CadFormat> format = cadFormatOf(path);
+    if (!format) {
+        error = path + ": not a STEP, IGES or BREP file name";
+        return QELI_FAIL;
+    }
+    {
+        // Refused before any work: the same reasons the write would give.
+        std::string target, reason;
+        if (resolveWriteTarget(path, target, reason) != QELI_OK) {
+            error = path + ": " + reason;
+            return QELI_FILE_NOT_SAVED;
+        }
+    }
+    std::string text;
+    CadWriteSummary made;
+    try {
+        quietDataExchange();
+        const BuiltShapes shapes = buildShapes(model);
+        made.bodies = static_cast<int>(shapes.bodies.size());
+        made.faces = shapes.faces;
+        if (*format == CadFormat::Brep) {
+            text = brepText(shapes);
+        } else {
+            const XdeDocument doc;
+            labelShapes(model, shapes, doc.get(), *format == CadFormat::Iges);
+            text = *format == CadFormat::Step ? stepText(doc.get()) : igesText(doc.get());
+        }
+    } catch (const Standard_Failure& e) {
+        error = path + ": the model could not be written: " +
+                (e.GetMessageString() && *e.GetMessageString() ? e.GetMessageString() : e.DynamicType()->Name());
+        return QELI_FAIL;
+    } catch (const std::bad_alloc&) {
+        error = path + ": out of memory";
+        return QELI_FAIL;
+    } catch (const std::exception& e) {
+        error = path + ": the model could not be written: " + e.what();
+        return QELI_FAIL;
+    }
+    std::string reason;
+    if (const QELIResult written = writeWholeFile(text, path, reason); written != QELI_OK) {
+        error = path + ": " + reason;
+        return written;
+    }
+    if (summary)
+        *summary = made;
+    return QELI_OK;
+}
+
+QELIResult writeCadDocument(QELXBRepExporter* exporter, const std::string& path, std::string& error,
+                            CadWriteSummary* summary, qelx_test::WalkSummary* walk)
+{
+    qelx_test::TestModel model;
+    if (qelx_test::walkExporter(exporter, model, walk) != QELI_OK) {
+        error = path + ": the exporter could not be walked";
+        return QELI_FAIL;
+    }
+    return writeCadFile(model, path, error, summary);
+}
+
+} // namespace qelx_formats
