@@ -5,6 +5,8 @@
 
 #include "import/wire_creator.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+#include "qelx_velm/ve_attrib_transfer.hxx"
+#include "velm/groups.hxx"
 #include "velm/lists.hxx"
 
 using namespace importtest;
@@ -29,12 +31,29 @@ public:
     {
         for (BODY* b : m_bodies)
             api_del_entity(b);
+        if (QELXVelmLayerImporter* layers = m_importer.GetLayerImporter())
+            for (QELGROUP* g : layers->GetLayers())
+                api_del_entity(g);
     }
 
     QELXVelmWireCreator& creator() { return *m_creator; }
     qelx_test::TestModel& model() { return m_document.model(); }
     QELXIdentifier body(int index = 0) { return m_source.id(qelx_test::KindBody, index); }
     qelx_test::TestBRepExporter& exporter() { return m_source; }
+    // The numbers of the layer groups the entity was put on.
+    std::vector<int> layersOf(ENTITY* entity)
+    {
+        std::vector<int> out;
+        if (QELXVelmLayerImporter* layers = m_importer.GetLayerImporter())
+            for (QELGROUP* g : layers->GetLayers()) {
+                ENTITY_LIST members;
+                api_ct_return_ents(g, members);
+                int id = -1;
+                if (members.lookup(entity) >= 0 && Ve_AttribTransfer::getID(g, id))
+                    out.push_back(id);
+            }
+        return out;
+    }
 
     // Runs the wire road and then the point-wire road, as the importer does.
     std::vector<BODY*> run(int index = 0)
@@ -416,4 +435,64 @@ TEST_F(WireRoad, AKernelFailureTakesTheWholeRoadBack)
             EXPECT_EQ(events.names("Warning").size(), 1u);
         }
     }
+}
+
+TEST_F(WireRoad, LayersNamesAndPointSetsTravelWithTheEntities)
+{
+    // A wire body on layer 5: the edge on layer 7 joins layer 7, the edge and
+    // the vertex on the body's own layer join none of their own.
+    qelx_test::OptionScope options;
+    options.on("/XVelm/TransferAttribute");
+    options.on("/XVelm/TransferLayer");
+    {
+        TestModel m = TestModel::polylineWire({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}});
+        m.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)].layer = 5;
+        m.attributes[qelx_test::wordOf(qelx_test::KindEdge, 0)].layer = 7;
+        m.attributes[qelx_test::wordOf(qelx_test::KindEdge, 0)].name = "first";
+        m.attributes[qelx_test::wordOf(qelx_test::KindEdge, 1)].layer = 5;
+        m.attributes[qelx_test::wordOf(qelx_test::KindVertex, 0)].layer = 5;
+        WireImport import(m);
+        const std::vector<BODY*> bodies = import.run();
+        ASSERT_EQ(bodies.size(), 1u);
+        EXPECT_EQ(import.layersOf(bodies[0]), std::vector<int>{5});
+        EDGE* first = import.creator().GetEdge(import.exporter().id(qelx_test::KindEdge, 0), false);
+        EDGE* second = import.creator().GetEdge(import.exporter().id(qelx_test::KindEdge, 1), false);
+        EXPECT_EQ(import.layersOf(first), std::vector<int>{7});
+        EXPECT_EQ(import.layersOf(second), std::vector<int>());
+        EXPECT_EQ(import.layersOf(import.creator().GetVertex(import.exporter().id(qelx_test::KindVertex, 0))),
+                  std::vector<int>());
+        QELXString name;
+        EXPECT_TRUE(Ve_AttribTransfer::GetStringAttrib(first, Ve_AttribTransfer::LabelName, name));
+        EXPECT_STREQ(name.c_str(), "first");
+    }
+    // Acorns: the vertex on its own layer; with the vertex output switch the
+    // vertex also takes the body's layer and the body none. Point-set names
+    // only from an exporter that knows them.
+    for (bool asVertex : {false, true})
+        for (bool corvane : {true, false}) {
+            SCOPED_TRACE(std::string(asVertex ? "vertex output" : "body output") +
+                         (corvane ? "" : ", exporter without point sets"));
+            qelx_test::OptionScope more;
+            if (asVertex)
+                more.on("/XVelm/OutputAcornBodyAsVERTEX");
+            TestModel m = TestModel::pointWire({{1, 1, 1}});
+            auto& body = m.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)];
+            body.layer = 2;
+            body.pset = "S1";
+            body.mdi = "M1";
+            m.attributes[qelx_test::wordOf(qelx_test::KindVertex, 0)].layer = 4;
+            WireImport import(m);
+            import.exporter().attributes().corvane = corvane;
+            const std::vector<BODY*> bodies = import.run();
+            ASSERT_EQ(bodies.size(), 1u);
+            ENTITY_LIST vertices;
+            api_get_vertices(bodies[0], vertices);
+            ASSERT_EQ(vertices.count(), 1);
+            const std::vector<int> vertexLayers = asVertex ? std::vector<int>{4, 2} : std::vector<int>{4};
+            EXPECT_EQ(import.layersOf(vertices[0]), vertexLayers);
+            EXPECT_EQ(import.layersOf(bodies[0]), asVertex ? std::vector<int>() : std::vector<int>{2});
+            QELXString pset, mdi;
+            EXPECT_EQ(Ve_AttribTransfer::GetStringAttrib(bodies[0], "PSET", pset), corvane);
+            EXPECT_EQ(Ve_AttribTransfer::GetStringAttrib(bodies[0], "MDI", mdi), corvane);
+        }
 }
