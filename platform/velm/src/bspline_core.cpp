@@ -192,17 +192,31 @@ void bs3_surf_def::eval(const QELpar_pos& uv, QELposition& pos, int nd, QELvecto
   Nv.resize(static_cast<std::size_t>((nd + 1) * wv));
   u.basis(iu, at.u, nd, Nu.data());
   v.basis(iv, at.v, nd, Nv.data());
-  QELvector A[3][3];
+  // Sums in plain doubles: this loop is the inner loop of every projection.
+  double ax[3][3] = {}, ay[3][3] = {}, az[3][3] = {};
   double w[3][3] = {};
-  for (int k = 0; k <= nd; ++k)
-    for (int l = 0; l + k <= nd; ++l)
-      for (int a = 0; a <= pu; ++a)
-        for (int b = 0; b <= pv; ++b) {
-          const int i = iu - pu + a, j = iv - pv + b;
-          const double nw = Nu[k * wu + a] * Nv[l * wv + b] * weight(i, j);
-          A[k][l] += nw * as_vec(pt(i, j));
+  const int row = nv();
+  const QELposition* P = pts.data();
+  const double* W = rational ? weights.data() : nullptr;
+  const double* NU = Nu.data();
+  const double* NV = Nv.data();
+  for (int a = 0; a <= pu; ++a)
+    for (int b = 0; b <= pv; ++b) {
+      const int at_ij = (iu - pu + a) * row + (iv - pv + b);
+      const double x = P[at_ij].x(), y = P[at_ij].y(), z = P[at_ij].z();
+      const double wt = W ? W[at_ij] : 1.0;
+      for (int k = 0; k <= nd; ++k)
+        for (int l = 0; l + k <= nd; ++l) {
+          const double nw = NU[k * wu + a] * NV[l * wv + b] * wt;
+          ax[k][l] += nw * x;
+          ay[k][l] += nw * y;
+          az[k][l] += nw * z;
           w[k][l] += nw;
         }
+    }
+  QELvector A[3][3];
+  for (int k = 0; k <= nd; ++k)
+    for (int l = 0; l + k <= nd; ++l) A[k][l] = QELvector(ax[k][l], ay[k][l], az[k][l]);
   QELvector S[3][3];
   for (int k = 0; k <= nd; ++k)
     for (int l = 0; l + k <= nd; ++l) {
