@@ -10,7 +10,9 @@
 // it twice in a fresh process of its own and prints both times: the first
 // restore meets an empty heap and empty tables, the later one what the first
 // left behind. `bench_kernel_scale save N FILE` saves a sheet of N faces and
-// prints its model heap (for measuring the driver on it).
+// prints its model heap (for measuring the driver on it). `bench_kernel_scale
+// one OPERATION N [REPEATS]` repeats one stand-in operation on a sheet of N
+// faces, for a profiler.
 //
 // A one-shot comparison rather than a Google Benchmark fixture: every figure
 // of a row comes from the same process and the same model.
@@ -294,7 +296,76 @@ int first_restore(const char* self, long n) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
+// Builds a sheet of about n faces and repeats one stand-in operation (build,
+// walk, cache, save, restore, copy, delete), for a profiler; prints the mean.
+int one_operation(const std::string& op, long n, int repeats) {
+  const int ny = std::max(1, static_cast<int>(std::sqrt(static_cast<double>(n) / 1.6)));
+  const int nx = std::max(1, static_cast<int>(n / ny));
+  const std::string path = "/tmp/xvelm_bench_" + std::to_string(getpid()) + "_one.vlt";
+  BODY* body = bench::velm_sheet(nx, ny);
+  ENTITY_LIST top;
+  top.add(body);
+  if (op == "restore") {
+    FILE* fp = std::fopen(path.c_str(), "w");
+    require(api_save_entity_list(fp, 1, top), "api_save_entity_list");
+    std::fclose(fp);
+  }
+  long long checksum = 0;
+  double total = 0;
+  for (int k = 0; k < repeats; ++k) {
+    if (op == "build") {
+      BODY* b = nullptr;
+      total += seconds([&] { b = bench::velm_sheet(nx, ny); });
+      require(api_del_entity(b), "api_del_entity");
+    } else if (op == "walk") {
+      total += seconds([&] {
+        ENTITY_LIST faces, edges, vertices;
+        require(api_get_faces(body, faces), "api_get_faces");
+        require(api_get_edges(body, edges), "api_get_edges");
+        require(api_get_vertices(body, vertices), "api_get_vertices");
+        checksum += faces.count() + edges.count() + vertices.count();
+      });
+    } else if (op == "cache") {
+      auto* view = reinterpret_cast<Ve_BodyTag*>(body);
+      total += seconds([&] {
+        Ve_DocumentTag::FillCache(view);
+        for (int i = 0, m = view->getNumberOfFaces(); i < m; ++i) checksum += view->getFaceAt(i) != nullptr;
+        for (int i = 0, m = view->getNumberOfEdges(); i < m; ++i) checksum += view->getEdgeAt(i) != nullptr;
+        Ve_DocumentTag::RemoveFromCache(view);
+      });
+    } else if (op == "save") {
+      total += seconds([&] {
+        FILE* fp = std::fopen(path.c_str(), "w");
+        require(api_save_entity_list(fp, 1, top), "api_save_entity_list");
+        std::fclose(fp);
+      });
+    } else if (op == "restore") {
+      ENTITY_LIST restored;
+      total += seconds([&] {
+        FILE* fp = std::fopen(path.c_str(), "r");
+        require(api_restore_entity_list(fp, 1, restored), "api_restore_entity_list");
+        std::fclose(fp);
+      });
+      require(api_del_entity_list(restored), "api_del_entity_list");
+    } else if (op == "copy" || op == "delete") {
+      BODY* copy = nullptr;
+      const double c = seconds([&] { require(api_copy_body(body, copy), "api_copy_body"); });
+      const double d = seconds([&] { require(api_del_entity(copy), "api_del_entity"); });
+      total += op == "copy" ? c : d;
+    } else {
+      std::fprintf(stderr, "unknown operation %s\n", op.c_str());
+      return 2;
+    }
+  }
+  require(api_del_entity(body), "api_del_entity");
+  std::remove(path.c_str());
+  std::printf("%s of %d faces: %.5f s (mean of %d)\n", op.c_str(), nx * ny, total / repeats, repeats);
+  return checksum >= 0 ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
+  if (argc > 3 && std::strcmp(argv[1], "one") == 0)
+    return one_operation(argv[2], std::strtol(argv[3], nullptr, 10), argc > 4 ? std::atoi(argv[4]) : 1);
   if (argc > 2 && std::strcmp(argv[1], "restore-twice") == 0) return restore_twice(argv[2]);
   if (argc > 3 && std::strcmp(argv[1], "save") == 0) {
     save_sheet(std::strtol(argv[2], nullptr, 10), argv[3]);

@@ -76,3 +76,53 @@ TEST(NeutralDocument, EveryGeometryKindComesBackThroughTheExporters)
                 << i;
     EXPECT_EQ(exporter.geometry().outstandingArrays(), 0);
 }
+
+TEST(NeutralDocument, StreamedWhileWalkingIsTheTextOfTheWalkedModel)
+{
+    TestModel rich = TestModel::cylinder(3, 4);
+    rich.freeSurface(rich.addTorus({0, 0, 9}, {1, 0, 0}, {0, 0, 1}, 0.5, 1.0, true));
+    rich.freePoint({1, 2, 3});
+    rich.freePoint({4, 5, 6});
+    // Attributes on several kinds, so that word order differs from walk order.
+    rich.attributes[wordOf(KindEdge, 2)].thickness = 0.5;
+    rich.attributes[wordOf(KindFace, 1)].name = "bottom";
+    rich.attributes[wordOf(KindBody, 0)].layer = 3;
+    rich.attributes[wordOf(KindVertex, 0)].layer = 1;
+    rich.attributes[wordOf(KindFace, 0)].aliases = {"a", "b"};
+    rich.layers[3] = TestLayer{"solids", {0.5, 0.5, 0.5, 0}, true};
+    rich.layers[1] = TestLayer{"points", {1, 0, 0, 0}, false};
+    const auto dir = std::filesystem::temp_directory_path() / ("neutral_stream_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "streamed.json").string();
+    for (const TestModel& source : {rich, TestModel::block(1, 2, 3), TestModel::nurbsSheet(5, 4, true),
+                                    TestModel::coneWithApexLoop(), TestModel::polylineWire({{0, 0, 0}, {1, 1, 1}, {2, 0, 1}}),
+                                    TestModel::pointWire({{1, 2, 3}})}) {
+        TestDocument document(source);
+        TestBRepExporter exporter(&document);
+        TestModel walked;
+        ASSERT_EQ(walkExporter(&exporter, walked), QELI_OK);
+        TestBRepExporter again(&document);
+        NeutralDocumentStream stream(path);
+        WalkSummary summary;
+        ASSERT_EQ(walkExporter(&again, stream, &summary), QELI_OK);
+        EXPECT_EQ(summary.faces, static_cast<int>(walked.faces.size()));
+        // Nothing is at the target until the document is committed.
+        EXPECT_FALSE(std::filesystem::exists(path));
+        std::string reason;
+        ASSERT_EQ(stream.commit(reason), QELI_OK) << reason;
+        EXPECT_EQ(slurp(path), writeNeutralText(walked));
+        std::filesystem::remove(path);
+    }
+    // A target that must not be replaced is refused and left as it was.
+    {
+        TestDocument document(rich);
+        TestBRepExporter exporter(&document);
+        NeutralDocumentStream stream(dir.string());
+        ASSERT_EQ(walkExporter(&exporter, stream), QELI_OK);
+        std::string reason;
+        EXPECT_NE(stream.commit(reason), QELI_OK);
+        EXPECT_NE(reason.find("directory"), std::string::npos) << reason;
+        EXPECT_TRUE(std::filesystem::is_directory(dir));
+    }
+    std::filesystem::remove_all(dir);
+}

@@ -83,11 +83,12 @@ struct ExportCounts {
 };
 
 // Hands the top-level entities to the connector's B-rep exporter and walks it
-// the way the framework does into `walked`. False with `failure` saying why:
+// the way the framework does into `walked` (a source model, or a sink such as
+// a document written as the walk goes). False with `failure` saying why:
 // a document is never presented as complete when the walk had to go on
 // without an answer. Nothing of the model is changed or deleted.
-inline bool walk_document(ENTITY_LIST& top, qelx_test::TestModel& walked, ExportCounts& counts,
-                          std::string& failure)
+template <class Into>
+bool walk_document(ENTITY_LIST& top, Into& walked, ExportCounts& counts, std::string& failure)
 {
     try {
         // The caller deletes what it restored itself: the document's own
@@ -169,24 +170,26 @@ inline int exportNeutral(const char* inPath, const char* outPath, FILE* out, FIL
     if (!restore_file(inPath, model.top, model.every, err))
         return 1;
     ExportCounts counts;
-    std::string text, failure;
+    std::string failure;
+    // The document is written while the walk goes, table by table, and takes
+    // the output's name only once the walk lost nothing.
+    qelx_formats::NeutralDocumentStream document(outPath);
     {
         StageProgress progress(err);
-        qelx_test::TestModel walked;
-        if (walk_document(model.top, walked, counts, failure)) {
-            try {
-                text = qelx_formats::writeNeutralText(walked);
-            } catch (const std::bad_alloc&) {
-                failure = "out of memory";
-            }
-        }
+        walk_document(model.top, document, counts, failure);
     }
     if (!failure.empty()) {
         std::fprintf(err, "xvelm: exporting %s failed: %s; no document written\n", inName.c_str(), failure.c_str());
         return 1;
     }
     std::string reason;
-    if (qelx_formats::writeWholeFile(text, outPath, reason) != QELI_OK) {
+    QELIResult written = QELI_FILE_NOT_SAVED;
+    try {
+        written = document.commit(reason);
+    } catch (const std::bad_alloc&) {
+        reason = "could not be written (out of memory)";
+    }
+    if (written != QELI_OK) {
         std::fprintf(err, "xvelm: %s %s\n", outName.c_str(), reason.c_str());
         return 1;
     }

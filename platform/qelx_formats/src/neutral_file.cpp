@@ -72,10 +72,8 @@ std::string folderOf(const std::string& path)
 }
 
 // Writes everything or says why not; a short write is retried.
-bool writeAll(int fd, const std::string& text, std::string& reason)
+bool writeAll(int fd, const char* at, std::size_t left, std::string& reason)
 {
-    const char* at = text.data();
-    std::size_t left = text.size();
     while (left > 0) {
         const ssize_t n = ::write(fd, at, left);
         if (n < 0 && errno == EINTR)
@@ -133,6 +131,13 @@ QELIResult resolveWriteTarget(const std::string& path, std::string& target, std:
 
 QELIResult writeWholeFile(const std::string& text, const std::string& path, std::string& reason)
 {
+    return writeWholeFile([&](const TextPut& put, std::string&) { return put(text.data(), text.size()); }, path,
+                          reason);
+}
+
+QELIResult writeWholeFile(const std::function<bool(const TextPut& put, std::string& reason)>& produce,
+                          const std::string& path, std::string& reason)
+{
     std::string target;
     if (const QELIResult resolved = resolveWriteTarget(path, target, reason); resolved != QELI_OK)
         return resolved;
@@ -159,7 +164,7 @@ QELIResult writeWholeFile(const std::string& text, const std::string& path, std:
         reason = "cannot be written (no free temporary name beside it)";
         return QELI_FILE_NOT_SAVED;
     }
-    bool ok = writeAll(fd, text, reason);
+    bool ok = produce([&](const char* data, std::size_t size) { return writeAll(fd, data, size, reason); }, reason);
     if (ok && replacing && ::fchmod(fd, old.st_mode & 07777) != 0) {
         reason = systemReason();
         ok = false;
@@ -200,12 +205,17 @@ QELIResult writeNeutralDocument(const qelx_test::TestModel& model, const std::st
 QELIResult writeNeutralDocument(QELXBRepExporter* exporter, const std::string& path, std::string& error,
                                 qelx_test::WalkSummary* summary)
 {
-    qelx_test::TestModel model;
-    if (qelx_test::walkExporter(exporter, model, summary) != QELI_OK) {
+    NeutralDocumentStream stream(path);
+    if (qelx_test::walkExporter(exporter, stream, summary) != QELI_OK) {
         error = path + ": the exporter could not be walked";
         return QELI_FAIL;
     }
-    return writeNeutralDocument(model, path, error);
+    std::string reason;
+    if (const QELIResult written = stream.commit(reason); written != QELI_OK) {
+        error = path + ": " + reason;
+        return written;
+    }
+    return QELI_OK;
 }
 
 } // namespace qelx_formats

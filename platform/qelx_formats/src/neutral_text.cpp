@@ -4,7 +4,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <set>
 #include <unordered_map>
 
@@ -60,9 +67,8 @@ void putNurbs(Json& j, const TestNurbs& n)
     j["form"] = n.form;
 }
 
-Json surfaceJson(const TestModel& m, int i)
+Json surfaceJson(int i, const qelx_test::TestSurface& s)
 {
-    const qelx_test::TestSurface& s = m.surfaces[i];
     Json j = Json::object();
     j["id"] = i + 1;
     j["type"] = (s.type >= 0 && s.type <= 9) ? SurfaceNames[s.type] : "unknown";
@@ -133,9 +139,8 @@ Json surfaceJson(const TestModel& m, int i)
     return j;
 }
 
-Json curveJson(const TestModel& m, int i)
+Json curveJson(int i, const qelx_test::TestCurve& c)
 {
-    const qelx_test::TestCurve& c = m.curves[i];
     Json j = Json::object();
     j["id"] = i + 1;
     j["type"] = (c.type >= 0 && c.type <= 4) ? CurveNames[c.type] : "unknown";
@@ -186,142 +191,561 @@ Json attributesJson(std::uint64_t word, const qelx_test::TestAttributes& a)
     return j;
 }
 
+// One element of each entity table, keys in document order.
+Json element(int i)
+{
+    Json j = Json::object();
+    j["id"] = i + 1;
+    return j;
+}
+
+Json bodyJson(int i, const qelx_test::TestBody& b)
+{
+    Json j = element(i);
+    j["lumps"] = refs(b.lumps);
+    j["shells2D"] = refs(b.shells2D);
+    j["faces"] = refs(b.faces);
+    j["wires"] = refs(b.wires);
+    j["pointWires"] = refs(b.pointWires);
+    return j;
+}
+
+Json lumpJson(int i, const qelx_test::TestLump& l)
+{
+    Json j = element(i);
+    j["volumes"] = refs(l.volumes);
+    return j;
+}
+
+Json volumeJson(int i, const qelx_test::TestVolume& v)
+{
+    Json j = element(i);
+    j["shells"] = refs(v.shells);
+    return j;
+}
+
+Json shellJson(int i, const qelx_test::TestShell& s)
+{
+    Json j = element(i);
+    j["closed"] = s.closed;
+    j["faces"] = refs(s.faces);
+    return j;
+}
+
+Json faceJson(int i, const qelx_test::TestFace& f)
+{
+    Json j = element(i);
+    j["surface"] = ref(f.surface);
+    j["sense"] = f.sense;
+    j["orientationCorrect"] = f.orientationCorrect;
+    j["category"] = f.category;
+    j["uDomain"] = pair(f.uDomain);
+    j["vDomain"] = pair(f.vDomain);
+    j["loops"] = refs(f.loops);
+    return j;
+}
+
+Json loopJson(int i, const qelx_test::TestLoop& l)
+{
+    Json j = element(i);
+    j["face"] = ref(l.face);
+    j["outer"] = l.outer;
+    j["degenerate"] = l.degenerate;
+    j["vertex"] = ref(l.vertex);
+    j["coedges"] = refs(l.coedges);
+    return j;
+}
+
+Json coedgeJson(int i, const qelx_test::TestCoedge& c)
+{
+    Json j = element(i);
+    j["loop"] = ref(c.loop);
+    j["edge"] = ref(c.edge);
+    j["sense"] = c.sense;
+    j["domain"] = pair(c.domain);
+    j["pcurve"] = ref(c.pcurve);
+    j["pcurveSense"] = c.pcurveSense;
+    return j;
+}
+
+// The partner coedges come last: a streamed document adds them at the end.
+Json edgeJson(int i, const qelx_test::TestEdge& e)
+{
+    Json j = element(i);
+    j["curve"] = ref(e.curve);
+    j["sense"] = e.sense;
+    j["domain"] = pair(e.domain);
+    j["start"] = ref(e.start);
+    j["end"] = ref(e.end);
+    j["coedges"] = refs(e.coedges);
+    return j;
+}
+
+// The edges come last, as an edge's coedges do.
+Json vertexJson(int i, const qelx_test::TestVertex& v)
+{
+    Json j = element(i);
+    j["point"] = ref(v.point);
+    j["edges"] = refs(v.edges);
+    return j;
+}
+
+Json wireJson(int i, const qelx_test::TestWire& w)
+{
+    Json j = element(i);
+    j["edges"] = refs(w.edges);
+    j["vertices"] = refs(w.vertices);
+    return j;
+}
+
+Json pcurveJson(int i, const qelx_test::TestPCurve& p)
+{
+    Json j = element(i);
+    j["type"] = "nurbs";
+    j["parameterization"] = {{"scale", p.scale}, {"offset", p.offset}, {"flag", p.flag}};
+    putNurbs(j, p.nurbs);
+    return j;
+}
+
+Json pointJson(int i, const Vec3& p)
+{
+    Json j = element(i);
+    j["xyz"] = vec(p);
+    return j;
+}
+
+Json layerJson(int number, const qelx_test::TestLayer& l)
+{
+    return {{"number", number}, {"name", l.name}, {"color", l.color}, {"state", l.state}};
+}
+
+// The top-level fields in document order: a field's text (its key and value)
+// comes from the callback, the fields between them from here.
+constexpr const char* FieldOrder[] = {"format", "version", "xtype", "unit", "bodies", "lumps", "volumes",
+                                      "shells", "faces", "loops", "coedges", "edges", "vertices", "wires",
+                                      "surfaces", "curves", "pcurves", "points", "freeSurfaces", "freeCurves",
+                                      "freePoints", "attributes", "layers", "layerFilters", "groups"};
+
+// Compact, with one table element per line: large documents stay small and a
+// line still names one entity. `value(key, out)` writes the value of each field.
+template <class Value, class Out>
+void writeDocument(Value&& value, Out&& out)
+{
+    out("{\n");
+    bool first = true;
+    for (const char* key : FieldOrder) {
+        out(first ? "" : ",\n");
+        first = false;
+        out(Json(key).dump() + ":");
+        value(key);
+    }
+    out("\n}\n");
+}
+
+// A table's elements, one per line: "[]" when there are none.
+template <class Out>
+void writeTable(const std::vector<Json>& elements, Out&& out)
+{
+    if (elements.empty()) {
+        out("[]");
+        return;
+    }
+    out("[\n");
+    for (std::size_t i = 0; i < elements.size(); ++i)
+        out(elements[i].dump() + (i + 1 < elements.size() ? ",\n" : "\n"));
+    out("]");
+}
+
 } // namespace
 
 std::string writeNeutralText(const TestModel& m)
 {
-    Json doc = Json::object();
-    doc["format"] = NeutralFormatName;
-    doc["version"] = NeutralFormatVersion;
-    doc["xtype"] = m.xType;
-    doc["unit"] = m.unit;
-    auto table = [&](const char* name, std::size_t n, auto&& fill) {
-        Json a = Json::array();
-        for (std::size_t i = 0; i < n; ++i) {
-            Json j = Json::object();
-            j["id"] = i + 1;
-            fill(j, static_cast<int>(i));
-            a.push_back(std::move(j));
-        }
-        doc[name] = std::move(a);
+    std::string text;
+    auto out = [&](const std::string& piece) { text += piece; };
+    auto table = [&](const auto& rows, auto&& json) {
+        std::vector<Json> elements;
+        elements.reserve(rows.size());
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            elements.push_back(json(static_cast<int>(i), rows[i]));
+        writeTable(elements, out);
     };
-    table("bodies", m.bodies.size(), [&](Json& j, int i) {
-        const qelx_test::TestBody& b = m.bodies[i];
-        j["lumps"] = refs(b.lumps);
-        j["shells2D"] = refs(b.shells2D);
-        j["faces"] = refs(b.faces);
-        j["wires"] = refs(b.wires);
-        j["pointWires"] = refs(b.pointWires);
-    });
-    table("lumps", m.lumps.size(), [&](Json& j, int i) { j["volumes"] = refs(m.lumps[i].volumes); });
-    table("volumes", m.volumes.size(), [&](Json& j, int i) { j["shells"] = refs(m.volumes[i].shells); });
-    table("shells", m.shells.size(), [&](Json& j, int i) {
-        j["closed"] = m.shells[i].closed;
-        j["faces"] = refs(m.shells[i].faces);
-    });
-    table("faces", m.faces.size(), [&](Json& j, int i) {
-        const qelx_test::TestFace& f = m.faces[i];
-        j["surface"] = ref(f.surface);
-        j["sense"] = f.sense;
-        j["orientationCorrect"] = f.orientationCorrect;
-        j["category"] = f.category;
-        j["uDomain"] = pair(f.uDomain);
-        j["vDomain"] = pair(f.vDomain);
-        j["loops"] = refs(f.loops);
-    });
-    table("loops", m.loops.size(), [&](Json& j, int i) {
-        const qelx_test::TestLoop& l = m.loops[i];
-        j["face"] = ref(l.face);
-        j["outer"] = l.outer;
-        j["degenerate"] = l.degenerate;
-        j["vertex"] = ref(l.vertex);
-        j["coedges"] = refs(l.coedges);
-    });
-    table("coedges", m.coedges.size(), [&](Json& j, int i) {
-        const qelx_test::TestCoedge& c = m.coedges[i];
-        j["loop"] = ref(c.loop);
-        j["edge"] = ref(c.edge);
-        j["sense"] = c.sense;
-        j["domain"] = pair(c.domain);
-        j["pcurve"] = ref(c.pcurve);
-        j["pcurveSense"] = c.pcurveSense;
-    });
-    table("edges", m.edges.size(), [&](Json& j, int i) {
-        const qelx_test::TestEdge& e = m.edges[i];
-        j["curve"] = ref(e.curve);
-        j["sense"] = e.sense;
-        j["domain"] = pair(e.domain);
-        j["start"] = ref(e.start);
-        j["end"] = ref(e.end);
-        j["coedges"] = refs(e.coedges);
-    });
-    table("vertices", m.vertices.size(), [&](Json& j, int i) {
-        j["point"] = ref(m.vertices[i].point);
-        j["edges"] = refs(m.vertices[i].edges);
-    });
-    table("wires", m.wires.size(), [&](Json& j, int i) {
-        j["edges"] = refs(m.wires[i].edges);
-        j["vertices"] = refs(m.wires[i].vertices);
-    });
-    {
-        Json a = Json::array();
-        for (std::size_t i = 0; i < m.surfaces.size(); ++i)
-            a.push_back(surfaceJson(m, static_cast<int>(i)));
-        doc["surfaces"] = std::move(a);
-        Json c = Json::array();
-        for (std::size_t i = 0; i < m.curves.size(); ++i)
-            c.push_back(curveJson(m, static_cast<int>(i)));
-        doc["curves"] = std::move(c);
-    }
-    table("pcurves", m.pcurves.size(), [&](Json& j, int i) {
-        const qelx_test::TestPCurve& p = m.pcurves[i];
-        j["type"] = "nurbs";
-        j["parameterization"] = {{"scale", p.scale}, {"offset", p.offset}, {"flag", p.flag}};
-        putNurbs(j, p.nurbs);
-    });
-    table("points", m.points.size(), [&](Json& j, int i) { j["xyz"] = vec(m.points[i]); });
-    doc["freeSurfaces"] = refs(m.freeSurfaces);
-    doc["freeCurves"] = refs(m.freeCurves);
-    doc["freePoints"] = refs(m.freePoints);
-    Json attributes = Json::array();
-    for (const auto& [word, a] : m.attributes)
-        attributes.push_back(attributesJson(word, a));
-    doc["attributes"] = std::move(attributes);
-    Json layers = Json::array();
-    for (const auto& [number, l] : m.layers)
-        layers.push_back({{"number", number}, {"name", l.name}, {"color", l.color}, {"state", l.state}});
-    doc["layers"] = std::move(layers);
-    Json filters = Json::array();
-    for (const qelx_test::TestLayerFilter& f : m.layerFilters)
-        filters.push_back({{"name", f.name}, {"type", f.type}, {"layers", f.layers}, {"current", f.current}});
-    doc["layerFilters"] = std::move(filters);
-    Json groups = Json::array();
-    for (const qelx_test::TestGroup& g : m.groups) {
-        Json members = Json::array();
-        for (std::uint64_t w : g.members)
-            members.push_back(entity(w));
-        groups.push_back({{"name", g.name}, {"members", std::move(members)}});
-    }
-    doc["groups"] = std::move(groups);
-    // Compact, with one table element per line: large documents stay small
-    // and a line still names one entity.
-    std::string out = "{\n";
-    bool first = true;
-    for (auto it = doc.begin(); it != doc.end(); ++it) {
-        out += first ? "" : ",\n";
-        first = false;
-        out += Json(it.key()).dump() + ":";
-        const Json& value = it.value();
-        if (value.is_array() && !value.empty() && value.front().is_object()) {
-            out += "[\n";
-            for (std::size_t i = 0; i < value.size(); ++i)
-                out += value[i].dump() + (i + 1 < value.size() ? ",\n" : "\n");
-            out += "]";
-        } else {
-            out += value.dump();
+    auto value = [&](const std::string& key) {
+        if (key == "format")
+            out(Json(NeutralFormatName).dump());
+        else if (key == "version")
+            out(Json(NeutralFormatVersion).dump());
+        else if (key == "xtype")
+            out(Json(m.xType).dump());
+        else if (key == "unit")
+            out(Json(m.unit).dump());
+        else if (key == "bodies")
+            table(m.bodies, bodyJson);
+        else if (key == "lumps")
+            table(m.lumps, lumpJson);
+        else if (key == "volumes")
+            table(m.volumes, volumeJson);
+        else if (key == "shells")
+            table(m.shells, shellJson);
+        else if (key == "faces")
+            table(m.faces, faceJson);
+        else if (key == "loops")
+            table(m.loops, loopJson);
+        else if (key == "coedges")
+            table(m.coedges, coedgeJson);
+        else if (key == "edges")
+            table(m.edges, edgeJson);
+        else if (key == "vertices")
+            table(m.vertices, vertexJson);
+        else if (key == "wires")
+            table(m.wires, wireJson);
+        else if (key == "surfaces")
+            table(m.surfaces, surfaceJson);
+        else if (key == "curves")
+            table(m.curves, curveJson);
+        else if (key == "pcurves")
+            table(m.pcurves, pcurveJson);
+        else if (key == "points")
+            table(m.points, pointJson);
+        else if (key == "freeSurfaces")
+            out(refs(m.freeSurfaces).dump());
+        else if (key == "freeCurves")
+            out(refs(m.freeCurves).dump());
+        else if (key == "freePoints")
+            out(refs(m.freePoints).dump());
+        else if (key == "attributes") {
+            std::vector<Json> elements;
+            for (const auto& [word, a] : m.attributes)
+                elements.push_back(attributesJson(word, a));
+            writeTable(elements, out);
+        } else if (key == "layers") {
+            std::vector<Json> elements;
+            for (const auto& [number, l] : m.layers)
+                elements.push_back(layerJson(number, l));
+            writeTable(elements, out);
+        } else if (key == "layerFilters") {
+            std::vector<Json> elements;
+            for (const qelx_test::TestLayerFilter& f : m.layerFilters)
+                elements.push_back({{"name", f.name}, {"type", f.type}, {"layers", f.layers}, {"current", f.current}});
+            writeTable(elements, out);
+        } else if (key == "groups") {
+            std::vector<Json> elements;
+            for (const qelx_test::TestGroup& g : m.groups) {
+                Json members = Json::array();
+                for (std::uint64_t w : g.members)
+                    members.push_back(entity(w));
+                elements.push_back({{"name", g.name}, {"members", std::move(members)}});
+            }
+            writeTable(elements, out);
         }
+    };
+    writeDocument(value, out);
+    return text;
+}
+
+// ------------------------------------------------------------------ streaming
+
+// The lines of one table, in an unnamed temporary file (gone when closed,
+// whatever happens to the process).
+class SpillFile {
+public:
+    SpillFile() = default;
+    SpillFile(const SpillFile&) = delete;
+    SpillFile& operator=(const SpillFile&) = delete;
+    ~SpillFile()
+    {
+        if (m_fp)
+            std::fclose(m_fp);
+        std::free(m_line);
     }
-    return out + "\n}\n";
+
+    std::size_t lines() const { return m_lines; }
+
+    // One line (the text holds no line break); false with `failure` set when
+    // the file could not be made or written.
+    bool add(const std::string& folder, const std::string& text, std::string& failure)
+    {
+        if (!m_fp && !open(folder, failure))
+            return false;
+        if (std::fwrite(text.data(), 1, text.size(), m_fp) != text.size() || std::fputc('\n', m_fp) == EOF) {
+            failure = std::string("cannot be written (a temporary table: ") + std::strerror(errno) + ")";
+            return false;
+        }
+        ++m_lines;
+        return true;
+    }
+
+    // Back to the first line for reading; false when writing had failed.
+    bool rewind(std::string& failure)
+    {
+        if (!m_fp)
+            return true;
+        if (std::fflush(m_fp) != 0 || std::ferror(m_fp) || std::fseek(m_fp, 0, SEEK_SET) != 0) {
+            failure = std::string("cannot be written (a temporary table: ") + std::strerror(errno) + ")";
+            return false;
+        }
+        return true;
+    }
+
+    // The next line without its line break; false at the end or on a read failure.
+    bool next(std::string& line)
+    {
+        line.clear();
+        if (!m_fp)
+            return false;
+        const ssize_t n = ::getline(&m_line, &m_capacity, m_fp);
+        if (n <= 0 || m_line[n - 1] != '\n')
+            return false;
+        line.assign(m_line, static_cast<std::size_t>(n - 1));
+        return true;
+    }
+
+private:
+    bool open(const std::string& folder, std::string& failure)
+    {
+        int fd = -1;
+#ifdef O_TMPFILE
+        fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
+        if (fd >= 0) {
+            m_fp = ::fdopen(fd, "w+");
+            if (!m_fp)
+                ::close(fd);
+        } else {
+            m_fp = std::tmpfile();
+        }
+        if (!m_fp) {
+            failure = std::string("cannot be written (no temporary table: ") + std::strerror(errno) + ")";
+            return false;
+        }
+        return true;
+    }
+
+    FILE* m_fp = nullptr;
+    std::size_t m_lines = 0;
+    char* m_line = nullptr;
+    std::size_t m_capacity = 0;
+};
+
+namespace {
+
+// Entity tables in document order, then the deferred rings and edge lists.
+enum SpillTable {
+    SpillBodies, SpillLumps, SpillVolumes, SpillShells, SpillFaces, SpillLoops, SpillCoedges, SpillEdges,
+    SpillVertices, SpillWires, SpillSurfaces, SpillCurves, SpillPCurves, SpillPoints, SpillEdgeRings,
+    SpillVertexEdges, SpillCount
+};
+
+// An element written before its last list: the text up to that list's key.
+std::string withoutLastList(const Json& j)
+{
+    std::string text = j.dump();
+    // The element ends with "[]}": its last list, given empty.
+    text.resize(text.size() - 3);
+    return text;
+}
+
+} // namespace
+
+struct NeutralDocumentStream::Tables {
+    std::string folder;
+    std::string xType = "XTest";
+    int unit = 1;
+    SpillFile tables[SpillCount];
+    SpillFile attributes[16]; // by entity kind: word order is kind, then index
+    std::vector<int> freeSurfaces, freeCurves, freePoints;
+    std::map<int, qelx_test::TestLayer> layers;
+    std::string failure;
+
+    void add(int table, const std::string& text)
+    {
+        if (failure.empty())
+            tables[table].add(folder, text, failure);
+    }
+};
+
+NeutralDocumentStream::NeutralDocumentStream(const std::string& path) : m_path(path), m_tables(new Tables)
+{
+    std::string target, reason;
+    if (resolveWriteTarget(path, target, reason) != QELI_OK)
+        target = path;
+    const std::size_t slash = target.rfind('/');
+    m_tables->folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+}
+
+NeutralDocumentStream::~NeutralDocumentStream() = default;
+
+void NeutralDocumentStream::document(const std::string& xType, int unit)
+{
+    m_tables->xType = xType;
+    m_tables->unit = unit;
+}
+
+// Numbered by arrival: the walk hands each table's elements over in index order.
+#define QELX_NEUTRAL_STREAM_TABLE(METHOD, TYPE, TABLE, JSON)                                                   \
+    void NeutralDocumentStream::METHOD(const TYPE& element)                                                   \
+    {                                                                                                          \
+        m_tables->add(TABLE, JSON(static_cast<int>(m_tables->tables[TABLE].lines()), element).dump());         \
+    }
+QELX_NEUTRAL_STREAM_TABLE(body, qelx_test::TestBody, SpillBodies, bodyJson)
+QELX_NEUTRAL_STREAM_TABLE(lump, qelx_test::TestLump, SpillLumps, lumpJson)
+QELX_NEUTRAL_STREAM_TABLE(volume, qelx_test::TestVolume, SpillVolumes, volumeJson)
+QELX_NEUTRAL_STREAM_TABLE(shell, qelx_test::TestShell, SpillShells, shellJson)
+QELX_NEUTRAL_STREAM_TABLE(face, qelx_test::TestFace, SpillFaces, faceJson)
+QELX_NEUTRAL_STREAM_TABLE(loop, qelx_test::TestLoop, SpillLoops, loopJson)
+QELX_NEUTRAL_STREAM_TABLE(coedge, qelx_test::TestCoedge, SpillCoedges, coedgeJson)
+QELX_NEUTRAL_STREAM_TABLE(wire, qelx_test::TestWire, SpillWires, wireJson)
+QELX_NEUTRAL_STREAM_TABLE(surface, qelx_test::TestSurface, SpillSurfaces, surfaceJson)
+QELX_NEUTRAL_STREAM_TABLE(curve, qelx_test::TestCurve, SpillCurves, curveJson)
+QELX_NEUTRAL_STREAM_TABLE(pcurve, qelx_test::TestPCurve, SpillPCurves, pcurveJson)
+QELX_NEUTRAL_STREAM_TABLE(point, qelx_test::Vec3, SpillPoints, pointJson)
+#undef QELX_NEUTRAL_STREAM_TABLE
+
+void NeutralDocumentStream::edge(const qelx_test::TestEdge& e)
+{
+    qelx_test::TestEdge bare = e;
+    bare.coedges.clear();
+    m_tables->add(SpillEdges, withoutLastList(edgeJson(static_cast<int>(m_tables->tables[SpillEdges].lines()), bare)));
+}
+
+void NeutralDocumentStream::vertex(const qelx_test::TestVertex& v)
+{
+    qelx_test::TestVertex bare = v;
+    bare.edges.clear();
+    m_tables->add(SpillVertices,
+                  withoutLastList(vertexJson(static_cast<int>(m_tables->tables[SpillVertices].lines()), bare)));
+}
+
+void NeutralDocumentStream::edgeCoedges(int, const std::vector<int>& coedges)
+{
+    m_tables->add(SpillEdgeRings, refs(coedges).dump());
+}
+
+void NeutralDocumentStream::vertexEdges(int, const std::vector<int>& edges)
+{
+    m_tables->add(SpillVertexEdges, refs(edges).dump());
+}
+
+void NeutralDocumentStream::freeEntities(const std::vector<int>& surfaces, const std::vector<int>& curves,
+                                         const std::vector<int>& points)
+{
+    m_tables->freeSurfaces = surfaces;
+    m_tables->freeCurves = curves;
+    m_tables->freePoints = points;
+}
+
+void NeutralDocumentStream::attributes(std::uint64_t word, const qelx_test::TestAttributes& a)
+{
+    const int kind = std::min(qelx_test::kindOfWord(word), 15);
+    if (m_tables->failure.empty())
+        m_tables->attributes[kind].add(m_tables->folder, attributesJson(word, a).dump(), m_tables->failure);
+}
+
+void NeutralDocumentStream::layer(int number, const qelx_test::TestLayer& l) { m_tables->layers[number] = l; }
+
+QELIResult NeutralDocumentStream::commit(std::string& reason)
+{
+    Tables& t = *m_tables;
+    if (!t.failure.empty()) {
+        reason = t.failure;
+        return QELI_FILE_NOT_SAVED;
+    }
+    return writeWholeFile(
+        [&](const TextPut& put, std::string& why) {
+            // Pieces gathered into large writes.
+            std::string buffer;
+            bool ok = true;
+            auto out = [&](const std::string& piece) {
+                buffer += piece;
+                if (ok && buffer.size() >= (1u << 20)) {
+                    ok = put(buffer.data(), buffer.size());
+                    buffer.clear();
+                }
+            };
+            std::string line, tail;
+            // Lines of the files one after another as one table; `finish`
+            // completes a line (the deferred list of an edge or vertex).
+            auto spilled = [&](std::initializer_list<SpillFile*> files, SpillFile* rest) {
+                std::size_t count = 0;
+                for (SpillFile* f : files) {
+                    count += f->lines();
+                    if (!f->rewind(why))
+                        ok = false;
+                }
+                if (rest && !rest->rewind(why))
+                    ok = false;
+                if (count == 0) {
+                    out("[]");
+                    return;
+                }
+                out("[\n");
+                std::size_t written = 0;
+                for (SpillFile* f : files)
+                    while (ok && f->next(line)) {
+                        if (rest) {
+                            if (!rest->next(tail)) {
+                                why = "cannot be written (a temporary table was cut short)";
+                                ok = false;
+                                return;
+                            }
+                            line += tail + "}";
+                        }
+                        out(line + (++written < count ? ",\n" : "\n"));
+                    }
+                if (written != count) {
+                    why = "cannot be written (a temporary table was cut short)";
+                    ok = false;
+                }
+                out("]");
+            };
+            auto value = [&](const std::string& key) {
+                static const char* const tableKeys[] = {"bodies", "lumps", "volumes", "shells", "faces",
+                                                        "loops", "coedges", "edges", "vertices", "wires",
+                                                        "surfaces", "curves", "pcurves", "points"};
+                for (int k = 0; k < TableCount; ++k)
+                    if (key == tableKeys[k]) {
+                        SpillFile* rest = k == SpillEdges      ? &t.tables[SpillEdgeRings]
+                                          : k == SpillVertices ? &t.tables[SpillVertexEdges]
+                                                               : nullptr;
+                        spilled({&t.tables[k]}, rest);
+                        return;
+                    }
+                if (key == "format")
+                    out(Json(NeutralFormatName).dump());
+                else if (key == "version")
+                    out(Json(NeutralFormatVersion).dump());
+                else if (key == "xtype")
+                    out(Json(t.xType).dump());
+                else if (key == "unit")
+                    out(Json(t.unit).dump());
+                else if (key == "freeSurfaces")
+                    out(refs(t.freeSurfaces).dump());
+                else if (key == "freeCurves")
+                    out(refs(t.freeCurves).dump());
+                else if (key == "freePoints")
+                    out(refs(t.freePoints).dump());
+                else if (key == "attributes") {
+                    std::initializer_list<SpillFile*> kinds = {
+                        &t.attributes[0],  &t.attributes[1],  &t.attributes[2],  &t.attributes[3],
+                        &t.attributes[4],  &t.attributes[5],  &t.attributes[6],  &t.attributes[7],
+                        &t.attributes[8],  &t.attributes[9],  &t.attributes[10], &t.attributes[11],
+                        &t.attributes[12], &t.attributes[13], &t.attributes[14], &t.attributes[15]};
+                    spilled(kinds, nullptr);
+                } else if (key == "layers") {
+                    std::vector<Json> elements;
+                    for (const auto& [number, l] : t.layers)
+                        elements.push_back(layerJson(number, l));
+                    writeTable(elements, out);
+                } else {
+                    // Layer filters and groups: the walk reads none.
+                    out("[]");
+                }
+            };
+            writeDocument(value, out);
+            if (ok && !buffer.empty())
+                ok = put(buffer.data(), buffer.size());
+            return ok;
+        },
+        m_path, reason);
 }
 
 // ------------------------------------------------------------------ reading

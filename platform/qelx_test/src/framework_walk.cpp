@@ -10,7 +10,8 @@
 #include "qelx/qelx_geometry_exporter.hxx"
 
 #include <cmath>
-#include <unordered_map>
+#include <cstring>
+#include <set>
 
 namespace qelx_test {
 
@@ -18,10 +19,82 @@ namespace {
 
 Vec3 vec(const double v[3]) { return {v[0], v[1], v[2]}; }
 
+// Identifier word -> table index, open-addressed (a model of a million
+// entities keeps its walk tables in a few flat arrays, not a node each).
+class WordIndex {
+public:
+    // The index of the word, or -1.
+    int find(std::uint64_t word) const
+    {
+        if (m_size == 0 || word == 0)
+            return -1;
+        for (std::size_t i = home(word);; i = (i + 1) & (m_keys.size() - 1)) {
+            if (m_keys[i] == word)
+                return m_values[i];
+            if (m_keys[i] == 0)
+                return -1;
+        }
+    }
+    void insert(std::uint64_t word, int index)
+    {
+        if (word == 0)
+            return;
+        if (4 * (m_size + 1) > 3 * m_keys.size())
+            grow();
+        std::size_t i = home(word);
+        while (m_keys[i] != 0 && m_keys[i] != word)
+            i = (i + 1) & (m_keys.size() - 1);
+        if (m_keys[i] == 0)
+            ++m_size;
+        m_keys[i] = word;
+        m_values[i] = index;
+    }
+
+private:
+    std::size_t home(std::uint64_t x) const
+    {
+        x ^= x >> 33;
+        x *= 0xFF51AFD7ED558CCDull;
+        x ^= x >> 33;
+        return static_cast<std::size_t>(x) & (m_keys.size() - 1);
+    }
+    void grow()
+    {
+        std::vector<std::uint64_t> keys;
+        std::vector<int> values;
+        keys.swap(m_keys);
+        values.swap(m_values);
+        m_keys.assign(keys.empty() ? 64 : 2 * keys.size(), 0);
+        m_values.assign(m_keys.size(), -1);
+        m_size = 0;
+        for (std::size_t i = 0; i < keys.size(); ++i)
+            if (keys[i] != 0)
+                insert(keys[i], values[i]);
+    }
+    std::vector<std::uint64_t> m_keys;
+    std::vector<int> m_values;
+    std::size_t m_size = 0;
+};
+
+// Words of one kind's lists, flat: list k is words[begin[k] .. begin[k + 1]).
+struct WordLists {
+    std::vector<std::uint64_t> words;
+    std::vector<std::uint32_t> begin{0};
+    void close() { begin.push_back(static_cast<std::uint32_t>(words.size())); }
+};
+
+// The source of every collected entity, for the attribute pass: its word and
+// the identifier it shares type, owner and cast with (few distinct ones).
+struct Source {
+    std::uint64_t word;
+    std::uint64_t ours;
+    std::uint32_t like;
+};
+
 class Walker {
 public:
-    Walker(QELXBRepExporter* exporter, TestModel& model, WalkSummary& summary)
-        : m_x(exporter), m_m(model), m_s(summary)
+    Walker(QELXBRepExporter* exporter, WalkSink& sink, WalkSummary& summary)
+        : m_x(exporter), m_m(sink), m_s(summary)
     {
         m_x->GetGeometryExporter(m_g);
         m_x->GetAttributeExporter(m_a);
@@ -36,8 +109,29 @@ private:
             ++m_s.failedCalls;
         return r == QELI_OK;
     }
-    // Source identifier per collected entity, for the attribute pass.
-    void remember(const QELXIdentifier& source, std::uint64_t word) { m_sources.push_back({source, word}); }
+    // Source identifier per collected entity, for the attribute pass. A cast
+    // answers for whatever identifier it is given, so one of each class
+    // serves every source of the same type and owner.
+    void remember(const QELXIdentifier& source, std::uint64_t word)
+    {
+        auto castName = [](const QELXIdentifier& id) { return id.GetCast().IsValid() ? id.GetCast()->GetName() : ""; };
+        std::size_t like = m_like.size();
+        for (std::size_t k = m_like.size(); k-- > 0;)
+            if (m_like[k].GetOwner() == source.GetOwner() && std::strcmp(m_like[k].GetType(), source.GetType()) == 0 &&
+                std::strcmp(m_like[k].GetTypeName(), source.GetTypeName()) == 0 &&
+                std::strcmp(castName(m_like[k]), castName(source)) == 0) {
+                like = k;
+                break;
+            }
+        if (like == m_like.size())
+            m_like.push_back(source);
+        m_sources.push_back({source.GetValue(), word, static_cast<std::uint32_t>(like)});
+    }
+    QELXIdentifier sourceOf(const Source& s) const
+    {
+        const QELXIdentifier& like = m_like[s.like];
+        return QELXIdentifier(s.word, like.GetType(), like.GetOwner(), like.GetTypeName(), like.GetCast());
+    }
 
     int body(const QELXIdentifier& id);
     int shell(const QELXIdentifier& id);
@@ -70,25 +164,32 @@ private:
         }
     }
 
-    // Looks a word up in a table's map, or makes a new slot with `make`.
+    // Looks a word up in a table's index, or numbers a new element of that
+    // table (counted in `count`), records it and has `make` read it.
     template <class Make>
-    int once(std::unordered_map<std::uint64_t, int>& seen, const QELXIdentifier& id, Make make)
+    int once(WordIndex& seen, int& count, const QELXIdentifier& id, EntityKind kind, Make make)
     {
-        auto it = seen.find(id.GetValue());
-        if (it != seen.end())
-            return it->second;
-        return make();
+        const int known = seen.find(id.GetValue());
+        if (known >= 0)
+            return known;
+        const int index = count++;
+        seen.insert(id.GetValue(), index);
+        remember(id, wordOf(kind, index));
+        make(index);
+        return index;
     }
 
     QELXBRepExporter* m_x;
     QELXGeometryExporter* m_g = nullptr;
     QELXAttributeExporter* m_a = nullptr;
-    TestModel& m_m;
+    WalkSink& m_m;
     WalkSummary& m_s;
-    std::unordered_map<std::uint64_t, int> m_lumps, m_volumes, m_shells, m_faces, m_loops, m_coedges, m_edges,
-        m_vertices, m_wires;
-    std::vector<std::vector<std::uint64_t>> m_edgeRings, m_vertexEdges; // words, resolved at the end
-    std::vector<std::pair<QELXIdentifier, std::uint64_t>> m_sources;
+    WordIndex m_lumps, m_volumes, m_shells, m_faces, m_loops, m_coedges, m_edges, m_vertices, m_wires;
+    int m_nBodies = 0, m_nLumps = 0, m_nVolumes = 0, m_nShells = 0, m_nFaces = 0, m_nLoops = 0, m_nCoedges = 0,
+        m_nEdges = 0, m_nVertices = 0, m_nWires = 0, m_nSurfaces = 0, m_nCurves = 0, m_nPCurves = 0, m_nPoints = 0;
+    WordLists m_edgeRings, m_vertexEdges; // words, resolved at the end
+    std::vector<Source> m_sources;
+    std::vector<QELXIdentifier> m_like;
 };
 
 } // namespace
@@ -122,6 +223,7 @@ QELIResult Walker::run()
         QELXStartConversionStageEvent stage("Free entities", ns + nc + np, 0.05, false);
         QELXEventBus::Fire(stage);
         // Free entities: read each, keep what could be read, remember it for its attributes.
+        std::vector<int> freeSurfaces, freeCurves, freePoints;
         auto readFree = [&](int n, QELIResult (QELXBRepExporter::*get)(int, QELXIdentifier&), auto read,
                         std::vector<int>& into, EntityKind kind) {
             for (int i = 0; i < n; ++i) {
@@ -136,11 +238,12 @@ QELIResult Walker::run()
             }
         };
         readFree(ns, &QELXBRepExporter::GetFreeSurface, [&](const QELXIdentifier& id) { return surface(id); },
-             m_m.freeSurfaces, KindSurface);
-        readFree(nc, &QELXBRepExporter::GetFreeCurve, [&](const QELXIdentifier& id) { return curve(id); }, m_m.freeCurves,
+             freeSurfaces, KindSurface);
+        readFree(nc, &QELXBRepExporter::GetFreeCurve, [&](const QELXIdentifier& id) { return curve(id); }, freeCurves,
              KindCurve);
-        readFree(np, &QELXBRepExporter::GetFreePoint, [&](const QELXIdentifier& id) { return point(id); }, m_m.freePoints,
+        readFree(np, &QELXBRepExporter::GetFreePoint, [&](const QELXIdentifier& id) { return point(id); }, freePoints,
              KindPoint);
+        m_m.freeEntities(freeSurfaces, freeCurves, freePoints);
         stage.SetFinished();
         QELXEventBus::Fire(stage);
     }
@@ -151,105 +254,94 @@ QELIResult Walker::run()
         stage.SetFinished();
         QELXEventBus::Fire(stage);
     }
-    m_s.bodies = static_cast<int>(m_m.bodies.size());
-    m_s.faces = static_cast<int>(m_m.faces.size());
-    m_s.loops = static_cast<int>(m_m.loops.size());
-    m_s.coedges = static_cast<int>(m_m.coedges.size());
-    m_s.edges = static_cast<int>(m_m.edges.size());
-    m_s.vertices = static_cast<int>(m_m.vertices.size());
-    m_s.wires = static_cast<int>(m_m.wires.size());
-    m_s.surfaces = static_cast<int>(m_m.surfaces.size());
-    m_s.curves = static_cast<int>(m_m.curves.size());
-    m_s.pcurves = static_cast<int>(m_m.pcurves.size());
-    m_s.points = static_cast<int>(m_m.points.size());
+    m_s.bodies = m_nBodies;
+    m_s.faces = m_nFaces;
+    m_s.loops = m_nLoops;
+    m_s.coedges = m_nCoedges;
+    m_s.edges = m_nEdges;
+    m_s.vertices = m_nVertices;
+    m_s.wires = m_nWires;
+    m_s.surfaces = m_nSurfaces;
+    m_s.curves = m_nCurves;
+    m_s.pcurves = m_nPCurves;
+    m_s.points = m_nPoints;
     return QELI_OK;
 }
 
 int Walker::body(const QELXIdentifier& id)
 {
-    const int b = m_m.addBody();
+    const int b = m_nBodies++;
     remember(id, wordOf(KindBody, b));
+    TestBody data;
     m_x->PrepareBody(id);
     list(id, &QELXBRepExporter::GetNumberOfLumpsFromBody,
          [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) { return x->GetLumpFromBody(p, i, o); },
          [&](const QELXIdentifier& l) {
-             const int lump = once(m_lumps, l, [&] {
-                 m_m.lumps.emplace_back();
-                 const int li = static_cast<int>(m_m.lumps.size()) - 1;
-                 m_lumps[l.GetValue()] = li;
-                 remember(l, wordOf(KindLump, li));
+             const int lump = once(m_lumps, m_nLumps, l, KindLump, [&](int) {
+                 TestLump lumpData;
                  list(l, &QELXBRepExporter::GetNumberOfVolumesFromLump,
                       [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) {
                           return x->GetVolumeFromLump(p, i, o);
                       },
                       [&](const QELXIdentifier& v) {
-                          const int volume = once(m_volumes, v, [&] {
-                              m_m.volumes.emplace_back();
-                              const int vi = static_cast<int>(m_m.volumes.size()) - 1;
-                              m_volumes[v.GetValue()] = vi;
-                              remember(v, wordOf(KindVolume, vi));
+                          const int volume = once(m_volumes, m_nVolumes, v, KindVolume, [&](int) {
+                              TestVolume volumeData;
                               list(v, &QELXBRepExporter::GetNumberOfShellsFromVolume,
                                    [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) {
                                        return x->GetShellFromVolume(p, i, o);
                                    },
-                                   [&](const QELXIdentifier& s) { m_m.volumes[vi].shells.push_back(shell(s)); });
-                              return vi;
+                                   [&](const QELXIdentifier& s) { volumeData.shells.push_back(shell(s)); });
+                              m_m.volume(volumeData);
                           });
-                          m_m.lumps[li].volumes.push_back(volume);
+                          lumpData.volumes.push_back(volume);
                       });
-                 return li;
+                 m_m.lump(lumpData);
              });
-             m_m.bodies[b].lumps.push_back(lump);
+             data.lumps.push_back(lump);
          });
     list(id, &QELXBRepExporter::GetNumberOf2DShellsFromBody,
          [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) { return x->Get2DShellFromBody(p, i, o); },
-         [&](const QELXIdentifier& s) { m_m.bodies[b].shells2D.push_back(shell(s)); });
+         [&](const QELXIdentifier& s) { data.shells2D.push_back(shell(s)); });
     list(id, &QELXBRepExporter::GetNumberOfFacesFromBody,
          [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) { return x->GetFaceFromBody(p, i, o); },
-         [&](const QELXIdentifier& f) { m_m.bodies[b].faces.push_back(face(f)); });
+         [&](const QELXIdentifier& f) { data.faces.push_back(face(f)); });
     list(id, &QELXBRepExporter::GetNumberOfWiresFromBody,
          [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) { return x->GetWireFromBody(p, i, o); },
-         [&](const QELXIdentifier& w) { m_m.bodies[b].wires.push_back(wire(w)); });
+         [&](const QELXIdentifier& w) { data.wires.push_back(wire(w)); });
     list(id, &QELXBRepExporter::GetNumberOfPointWiresFromBody,
          [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) {
              return x->GetPointWireFromBody(p, i, o);
          },
-         [&](const QELXIdentifier& w) { m_m.bodies[b].pointWires.push_back(wire(w)); });
+         [&](const QELXIdentifier& w) { data.pointWires.push_back(wire(w)); });
     m_x->ReleaseBody(id);
+    m_m.body(data);
     return b;
 }
 
 int Walker::shell(const QELXIdentifier& id)
 {
-    return once(m_shells, id, [&] {
-        m_m.shells.emplace_back();
-        const int s = static_cast<int>(m_m.shells.size()) - 1;
-        m_shells[id.GetValue()] = s;
-        remember(id, wordOf(KindShell, s));
+    return once(m_shells, m_nShells, id, KindShell, [&](int) {
+        TestShell data;
         // The exporter answers "open" for a shell with a free boundary and
         // fails for a closed one; other answers say nothing.
         bool open = false;
         const QELIResult r = m_x->IsShellClosed(id, open);
         if (r == QELI_OK)
-            m_m.shells[s].closed = !open;
+            data.closed = !open;
         else if (r == QELI_FAIL)
-            m_m.shells[s].closed = true;
+            data.closed = true;
         else
             ok(r);
         list(id, &QELXBRepExporter::GetNumberOfFacesFromShell,
              [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) { return x->GetFaceFromShell(p, i, o); },
-             [&](const QELXIdentifier& f) { m_m.shells[s].faces.push_back(face(f)); });
-        return s;
+             [&](const QELXIdentifier& f) { data.faces.push_back(face(f)); });
+        m_m.shell(data);
     });
 }
 
 int Walker::face(const QELXIdentifier& id)
 {
-    return once(m_faces, id, [&] {
-        m_m.faces.emplace_back();
-        const int f = static_cast<int>(m_m.faces.size()) - 1;
-        m_faces[id.GetValue()] = f;
-        remember(id, wordOf(KindFace, f));
+    return once(m_faces, m_nFaces, id, KindFace, [&](int f) {
         TestFace data;
         data.uDomain[0] = data.uDomain[1] = data.vDomain[0] = data.vDomain[1] = 0.0;
         ok(m_x->IsFaceOrientationCorrect(id, data.orientationCorrect));
@@ -260,46 +352,38 @@ int Walker::face(const QELXIdentifier& id)
         m_x->ReleaseGeometry(id, 4);
         ok(m_x->GetFaceDomain(id, data.uDomain, data.vDomain));
         ok(m_x->GetFaceCategory(id, data.category));
-        m_m.faces[f] = data;
         list(id, &QELXBRepExporter::GetNumberOfLoopsFromFace,
              [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) { return x->GetLoopFromFace(p, i, o); },
-             [&](const QELXIdentifier& l) { m_m.faces[f].loops.push_back(loop(l, f)); });
-        return f;
+             [&](const QELXIdentifier& l) { data.loops.push_back(loop(l, f)); });
+        m_m.face(data);
     });
 }
 
 int Walker::loop(const QELXIdentifier& id, int face)
 {
-    return once(m_loops, id, [&] {
-        m_m.loops.emplace_back();
-        const int l = static_cast<int>(m_m.loops.size()) - 1;
-        m_loops[id.GetValue()] = l;
-        remember(id, wordOf(KindLoop, l));
-        m_m.loops[l].face = face;
+    return once(m_loops, m_nLoops, id, KindLoop, [&](int l) {
+        TestLoop data;
+        data.face = face;
         bool flag = false;
         if (ok(m_x->IsOuterLoop(id, flag)))
-            m_m.loops[l].outer = flag;
+            data.outer = flag;
         flag = false;
         if (ok(m_x->IsLoopDegenerate(id, flag)) && flag) {
-            m_m.loops[l].degenerate = true;
+            data.degenerate = true;
             QELXIdentifier v;
             if (ok(m_x->GetVertexFromDegenerateLoop(id, v)) && v.IsValid())
-                m_m.loops[l].vertex = vertex(v);
+                data.vertex = vertex(v);
         }
         list(id, &QELXBRepExporter::GetNumberOfCoedgesFromLoop,
              [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) { return x->GetCoedgeFromLoop(p, i, o); },
-             [&](const QELXIdentifier& c) { m_m.loops[l].coedges.push_back(coedge(c, l)); });
-        return l;
+             [&](const QELXIdentifier& c) { data.coedges.push_back(coedge(c, l)); });
+        m_m.loop(data);
     });
 }
 
 int Walker::coedge(const QELXIdentifier& id, int loop)
 {
-    return once(m_coedges, id, [&] {
-        m_m.coedges.emplace_back();
-        const int c = static_cast<int>(m_m.coedges.size()) - 1;
-        m_coedges[id.GetValue()] = c;
-        remember(id, wordOf(KindCoedge, c));
+    return once(m_coedges, m_nCoedges, id, KindCoedge, [&](int) {
         TestCoedge data;
         data.loop = loop;
         data.domain[0] = data.domain[1] = 0.0;
@@ -310,22 +394,16 @@ int Walker::coedge(const QELXIdentifier& id, int loop)
             data.pcurve = pcurve(p);
         m_x->ReleaseGeometry(id, 2);
         ok(m_x->GetCoedgePCurveSense(id, data.pcurveSense));
-        m_m.coedges[c] = data;
         QELXIdentifier e;
         if (ok(m_x->GetEdgeFromCoedge(id, e)) && e.IsValid())
-            m_m.coedges[c].edge = edge(e);
-        return c;
+            data.edge = edge(e);
+        m_m.coedge(data);
     });
 }
 
 int Walker::edge(const QELXIdentifier& id)
 {
-    return once(m_edges, id, [&] {
-        m_m.edges.emplace_back();
-        m_edgeRings.emplace_back();
-        const int e = static_cast<int>(m_m.edges.size()) - 1;
-        m_edges[id.GetValue()] = e;
-        remember(id, wordOf(KindEdge, e));
+    return once(m_edges, m_nEdges, id, KindEdge, [&](int) {
         TestEdge data;
         data.domain[0] = data.domain[1] = 0.0;
         ok(m_x->GetEdgeDomain(id, data.domain[0], data.domain[1]));
@@ -334,53 +412,47 @@ int Walker::edge(const QELXIdentifier& id)
             data.curve = curve(c);
         m_x->ReleaseGeometry(id, 1);
         ok(m_x->GetEdgeSense(id, data.sense));
-        m_m.edges[e] = data;
         QELXIdentifier v;
         if (ok(m_x->GetStartVertexFromEdge(id, v)) && v.IsValid())
-            m_m.edges[e].start = vertex(v);
+            data.start = vertex(v);
         v = QELXIdentifier();
         if (ok(m_x->GetEndVertexFromEdge(id, v)) && v.IsValid())
-            m_m.edges[e].end = vertex(v);
+            data.end = vertex(v);
         list(id, &QELXBRepExporter::GetNumberOfCoedgesFromEdge,
              [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) { return x->GetCoedgeFromEdge(p, i, o); },
-             [&](const QELXIdentifier& co) { m_edgeRings[static_cast<std::size_t>(e)].push_back(co.GetValue()); });
-        return e;
+             [&](const QELXIdentifier& co) { m_edgeRings.words.push_back(co.GetValue()); });
+        m_edgeRings.close();
+        m_m.edge(data);
     });
 }
 
 int Walker::vertex(const QELXIdentifier& id)
 {
-    return once(m_vertices, id, [&] {
-        m_m.vertices.emplace_back();
-        m_vertexEdges.emplace_back();
-        const int v = static_cast<int>(m_m.vertices.size()) - 1;
-        m_vertices[id.GetValue()] = v;
-        remember(id, wordOf(KindVertex, v));
+    return once(m_vertices, m_nVertices, id, KindVertex, [&](int) {
+        TestVertex data;
         QELXIdentifier p;
         if (ok(m_x->GetVertexPoint(id, p)) && p.IsValid())
-            m_m.vertices[v].point = point(p);
+            data.point = point(p);
         m_x->ReleaseGeometry(id, 0);
         list(id, &QELXBRepExporter::GetNumberOfEdgesFromVertex,
              [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) { return x->GetEdgeFromVertex(p, i, o); },
-             [&](const QELXIdentifier& e) { m_vertexEdges[static_cast<std::size_t>(v)].push_back(e.GetValue()); });
-        return v;
+             [&](const QELXIdentifier& e) { m_vertexEdges.words.push_back(e.GetValue()); });
+        m_vertexEdges.close();
+        m_m.vertex(data);
     });
 }
 
 int Walker::wire(const QELXIdentifier& id)
 {
-    return once(m_wires, id, [&] {
-        m_m.wires.emplace_back();
-        const int w = static_cast<int>(m_m.wires.size()) - 1;
-        m_wires[id.GetValue()] = w;
-        remember(id, wordOf(KindWire, w));
+    return once(m_wires, m_nWires, id, KindWire, [&](int) {
+        TestWire data;
         list(id, &QELXBRepExporter::GetNumberOfEdgesFromWire,
              [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) { return x->GetEdgeFromWire(p, i, o); },
-             [&](const QELXIdentifier& e) { m_m.wires[w].edges.push_back(edge(e)); });
+             [&](const QELXIdentifier& e) { data.edges.push_back(edge(e)); });
         list(id, &QELXBRepExporter::GetNumberOfVerticesFromWire,
              [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) { return x->GetVertexFromWire(p, i, o); },
-             [&](const QELXIdentifier& v) { m_m.wires[w].vertices.push_back(vertex(v)); });
-        return w;
+             [&](const QELXIdentifier& v) { data.vertices.push_back(vertex(v)); });
+        m_m.wire(data);
     });
 }
 
@@ -388,18 +460,21 @@ int Walker::wire(const QELXIdentifier& id)
 // walk never reached through a loop or wire are left out.
 void Walker::resolveRings()
 {
-    for (std::size_t e = 0; e < m_edgeRings.size(); ++e)
-        for (std::uint64_t w : m_edgeRings[e]) {
-            auto it = m_coedges.find(w);
-            if (it != m_coedges.end())
-                m_m.edges[e].coedges.push_back(it->second);
-        }
-    for (std::size_t v = 0; v < m_vertexEdges.size(); ++v)
-        for (std::uint64_t w : m_vertexEdges[v]) {
-            auto it = m_edges.find(w);
-            if (it != m_edges.end())
-                m_m.vertices[v].edges.push_back(it->second);
-        }
+    std::vector<int> resolved;
+    auto resolve = [&](const WordLists& lists, std::size_t k, const WordIndex& index) {
+        resolved.clear();
+        for (std::uint32_t i = lists.begin[k]; i < lists.begin[k + 1]; ++i)
+            if (const int found = index.find(lists.words[i]); found >= 0)
+                resolved.push_back(found);
+    };
+    for (std::size_t e = 0; e + 1 < m_edgeRings.begin.size(); ++e) {
+        resolve(m_edgeRings, e, m_coedges);
+        m_m.edgeCoedges(static_cast<int>(e), resolved);
+    }
+    for (std::size_t v = 0; v + 1 < m_vertexEdges.begin.size(); ++v) {
+        resolve(m_vertexEdges, v, m_edges);
+        m_m.vertexEdges(static_cast<int>(v), resolved);
+    }
 }
 
 // ------------------------------------------------------------------ geometry
@@ -509,8 +584,8 @@ int Walker::surface(const QELXIdentifier& id, int depth)
     s.p = vec(p);
     s.d1 = vec(d1);
     s.d2 = vec(d2);
-    m_m.surfaces.push_back(std::move(s));
-    return static_cast<int>(m_m.surfaces.size()) - 1;
+    m_m.surface(s);
+    return m_nSurfaces++;
 }
 
 int Walker::curve(const QELXIdentifier& id)
@@ -532,8 +607,8 @@ int Walker::curve(const QELXIdentifier& id)
     c.p = vec(p);
     c.d1 = vec(d1);
     c.d2 = vec(d2);
-    m_m.curves.push_back(std::move(c));
-    return static_cast<int>(m_m.curves.size()) - 1;
+    m_m.curve(c);
+    return m_nCurves++;
 }
 
 int Walker::pcurve(const QELXIdentifier& id)
@@ -547,8 +622,8 @@ int Walker::pcurve(const QELXIdentifier& id)
     ok(m_g->GetPCurveParameterization(id, c.scale, c.offset, c.flag));
     if (!nurbs(c.nurbs, 2, true, id))
         return -1;
-    m_m.pcurves.push_back(std::move(c));
-    return static_cast<int>(m_m.pcurves.size()) - 1;
+    m_m.pcurve(c);
+    return m_nPCurves++;
 }
 
 int Walker::point(const QELXIdentifier& id)
@@ -556,7 +631,8 @@ int Walker::point(const QELXIdentifier& id)
     double xyz[3] = {0, 0, 0};
     if (!m_g || !ok(m_g->GetCartesianPointData(id, xyz)))
         return -1;
-    return m_m.addPoint(vec(xyz));
+    m_m.point(vec(xyz));
+    return m_nPoints++;
 }
 
 // ------------------------------------------------------------------ attributes
@@ -566,7 +642,9 @@ void Walker::attributes()
     if (!m_a)
         return;
     std::vector<int> layers;
-    for (const auto& [source, word] : m_sources) {
+    for (const Source& from : m_sources) {
+        const QELXIdentifier source = sourceOf(from);
+        const std::uint64_t word = from.ours;
         TestAttributes a;
         int i = 0;
         double d = 0.0, rgba[4] = {0, 0, 0, 0};
@@ -620,10 +698,11 @@ void Walker::attributes()
         if (a.layer || a.name || a.color || a.show || a.pick || a.planeUnbounded || a.surfaceUnbounded ||
             a.thickness || a.lineType || a.lineWeight || a.id || a.textId || a.pid || a.pname || a.pset || a.mdi ||
             a.alias2 || !a.aliases.empty())
-            m_m.attributes[word] = std::move(a);
+            m_m.attributes(word, a);
     }
+    std::set<int> named;
     for (int number : layers) {
-        if (m_m.layers.count(number))
+        if (named.count(number))
             continue;
         TestLayer l;
         QELXString name;
@@ -639,9 +718,75 @@ void Walker::attributes()
         }
         if (m_a->GetLayerState(number, l.state) == QELI_OK)
             answered = true;
-        if (answered)
-            m_m.layers[number] = l;
+        if (answered) {
+            named.insert(number);
+            m_m.layer(number, l);
+        }
     }
+}
+
+namespace {
+
+// Collects the walk into a source model.
+class ModelSink : public WalkSink {
+public:
+    explicit ModelSink(TestModel& m) : m_m(m) {}
+    void document(const std::string& xType, int unit) override
+    {
+        m_m.xType = xType;
+        m_m.unit = unit;
+    }
+    void body(const TestBody& b) override { m_m.bodies.push_back(b); }
+    void lump(const TestLump& l) override { m_m.lumps.push_back(l); }
+    void volume(const TestVolume& v) override { m_m.volumes.push_back(v); }
+    void shell(const TestShell& s) override { m_m.shells.push_back(s); }
+    void face(const TestFace& f) override { m_m.faces.push_back(f); }
+    void loop(const TestLoop& l) override { m_m.loops.push_back(l); }
+    void coedge(const TestCoedge& c) override { m_m.coedges.push_back(c); }
+    void edge(const TestEdge& e) override { m_m.edges.push_back(e); }
+    void vertex(const TestVertex& v) override { m_m.vertices.push_back(v); }
+    void wire(const TestWire& w) override { m_m.wires.push_back(w); }
+    void surface(const TestSurface& s) override { m_m.surfaces.push_back(s); }
+    void curve(const TestCurve& c) override { m_m.curves.push_back(c); }
+    void pcurve(const TestPCurve& p) override { m_m.pcurves.push_back(p); }
+    void point(const Vec3& p) override { m_m.addPoint(p); }
+    void edgeCoedges(int edge, const std::vector<int>& coedges) override
+    {
+        m_m.edges[static_cast<std::size_t>(edge)].coedges = coedges;
+    }
+    void vertexEdges(int vertex, const std::vector<int>& edges) override
+    {
+        m_m.vertices[static_cast<std::size_t>(vertex)].edges = edges;
+    }
+    void freeEntities(const std::vector<int>& surfaces, const std::vector<int>& curves,
+                      const std::vector<int>& points) override
+    {
+        m_m.freeSurfaces = surfaces;
+        m_m.freeCurves = curves;
+        m_m.freePoints = points;
+    }
+    void attributes(std::uint64_t word, const TestAttributes& a) override { m_m.attributes[word] = a; }
+    void layer(int number, const TestLayer& l) override { m_m.layers[number] = l; }
+
+private:
+    TestModel& m_m;
+};
+
+} // namespace
+
+QELIResult walkExporter(QELXBRepExporter* exporter, WalkSink& sink, WalkSummary* summary)
+{
+    if (!exporter)
+        return QELI_FAIL;
+    QELXDocument* document = exporter->GetDocument();
+    int unitCode = 1;
+    QELXUnit unit;
+    if (document && document->GetUnit(unit) == QELI_OK)
+        unitCode = static_cast<int>(unit);
+    sink.document(QELXDocumentUtils::GetXType(document).c_str(), unitCode);
+    WalkSummary local;
+    Walker walker(exporter, sink, summary ? *summary : local);
+    return walker.run();
 }
 
 QELIResult walkExporter(QELXBRepExporter* exporter, TestModel& out, WalkSummary* summary)
@@ -649,14 +794,8 @@ QELIResult walkExporter(QELXBRepExporter* exporter, TestModel& out, WalkSummary*
     if (!exporter)
         return QELI_FAIL;
     TestModel model;
-    QELXDocument* document = exporter->GetDocument();
-    model.xType = QELXDocumentUtils::GetXType(document).c_str();
-    QELXUnit unit;
-    if (document && document->GetUnit(unit) == QELI_OK)
-        model.unit = static_cast<int>(unit);
-    WalkSummary local;
-    Walker walker(exporter, model, summary ? *summary : local);
-    const QELIResult result = walker.run();
+    ModelSink sink(model);
+    const QELIResult result = walkExporter(exporter, sink, summary);
     if (result == QELI_OK)
         out = std::move(model);
     return result;

@@ -6,8 +6,13 @@
 #include "qelx/framework_walk.hxx"
 #include "qelx/test_model.hxx"
 
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 class QELXBRepExporter;
 
@@ -39,6 +44,12 @@ QELIResult writeNeutralDocument(const qelx_test::TestModel& model, const std::st
 // all of it is on disk. On failure nothing is left and `reason` says why
 // (without the path). 0 or 0x100000f.
 QELIResult writeWholeFile(const std::string& text, const std::string& path, std::string& reason);
+// The same with the text handed over piece by piece: `produce` calls `put`
+// for each piece (false from `put` when a write failed: `produce` stops and
+// answers false, as it does for a failure of its own, `reason` then set).
+using TextPut = std::function<bool(const char* data, std::size_t size)>;
+QELIResult writeWholeFile(const std::function<bool(const TextPut& put, std::string& reason)>& produce,
+                          const std::string& path, std::string& reason);
 // The file a write to `path` would replace (`path` itself, or the file its
 // symbolic link names); 0x100000f with `reason` when it must not be written.
 QELIResult resolveWriteTarget(const std::string& path, std::string& target, std::string& reason);
@@ -46,5 +57,49 @@ QELIResult resolveWriteTarget(const std::string& path, std::string& target, std:
 // it answered; `summary`, when given, receives the walk's counts.
 QELIResult writeNeutralDocument(QELXBRepExporter* exporter, const std::string& path, std::string& error,
                                 qelx_test::WalkSummary* summary = nullptr);
+
+// A neutral document written while the framework walks an exporter
+// (`qelx_test::walkExporter(exporter, stream)`): each table element goes, as
+// soon as the walk hands it over, to an unnamed temporary file of its table
+// in the target's folder, so neither the model nor its text is ever whole in
+// memory; `commit` joins the tables into the target as writeWholeFile writes.
+// The text is byte for byte writeNeutralText's of the walked model.
+class NeutralDocumentStream : public qelx_test::WalkSink {
+public:
+    explicit NeutralDocumentStream(const std::string& path);
+    ~NeutralDocumentStream() override;
+    NeutralDocumentStream(const NeutralDocumentStream&) = delete;
+    NeutralDocumentStream& operator=(const NeutralDocumentStream&) = delete;
+
+    // 0, or 0x100000f with `reason` (without the path) and nothing written.
+    QELIResult commit(std::string& reason);
+
+    void document(const std::string& xType, int unit) override;
+    void body(const qelx_test::TestBody& b) override;
+    void lump(const qelx_test::TestLump& l) override;
+    void volume(const qelx_test::TestVolume& v) override;
+    void shell(const qelx_test::TestShell& s) override;
+    void face(const qelx_test::TestFace& f) override;
+    void loop(const qelx_test::TestLoop& l) override;
+    void coedge(const qelx_test::TestCoedge& c) override;
+    void edge(const qelx_test::TestEdge& e) override;
+    void vertex(const qelx_test::TestVertex& v) override;
+    void wire(const qelx_test::TestWire& w) override;
+    void surface(const qelx_test::TestSurface& s) override;
+    void curve(const qelx_test::TestCurve& c) override;
+    void pcurve(const qelx_test::TestPCurve& p) override;
+    void point(const qelx_test::Vec3& p) override;
+    void edgeCoedges(int edge, const std::vector<int>& coedges) override;
+    void vertexEdges(int vertex, const std::vector<int>& edges) override;
+    void freeEntities(const std::vector<int>& surfaces, const std::vector<int>& curves,
+                      const std::vector<int>& points) override;
+    void attributes(std::uint64_t word, const qelx_test::TestAttributes& a) override;
+    void layer(int number, const qelx_test::TestLayer& l) override;
+
+private:
+    struct Tables;
+    std::string m_path;
+    std::unique_ptr<Tables> m_tables;
+};
 
 } // namespace qelx_formats
