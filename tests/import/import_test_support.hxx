@@ -46,7 +46,7 @@ inline QELXMorph3D rotation(double angle, bool mirror)
 
 inline std::vector<Frame> frames()
 {
-    return {{"identity", QELXMorph3D()}, {"rotated", rotation(0.7, false)}};
+    return {{"identity", QELXMorph3D()}, {"rotated", rotation(0.7, false)}, {"mirrored", rotation(0.7, true)}};
 }
 
 // The source (document and exporters), the target document, a context and a

@@ -4,6 +4,7 @@
 #include "import/brep_importer.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
+#include "model/math_types.hxx"
 #include "qelx/qelx_attribute_exporter.hxx"
 #include "qelx/qelx_brep_exporter.hxx"
 #include "qelx/qelx_events.hxx"
@@ -18,6 +19,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <unordered_set>
 #include <string>
 #include <vector>
@@ -202,21 +204,39 @@ void QELXVelmBRepCreator::build(const QELXIdentifier& body, Road road)
     }
     Ve_CocoonTag* cocoon = getCocoon().get();
     const int firstBody = cocoon ? cocoon->getNumberOfBodies() : 0;
+    // The framework's abort (or running out of memory) ends the import, but
+    // first the board takes back what the build had made of this body.
+    std::exception_ptr passing;
     const outcome built = velmCall([&] {
-        if (facePass(body, road) == 0)
-            return;
-        edgePass(body, road);
-        CreatePairs(body);
-        assemble(body, road);
-        FinishEntities(body);
-        relinkVertices();
-        removeFacesWithoutSurface(road == Road::Solid ? "FACE with NULL geometry found, removing it from body."
-                                                      : "FACE with NULL geometry found. removing it from body it.");
+        try {
+            if (facePass(body, road) == 0)
+                return;
+            edgePass(body, road);
+            CreatePairs(body);
+            turnLoopsUnderReflection();
+            assemble(body, road);
+            FinishEntities(body);
+            relinkVertices();
+            removeFacesWithoutSurface(road == Road::Solid
+                                          ? "FACE with NULL geometry found, removing it from body."
+                                          : "FACE with NULL geometry found. removing it from body it.");
+        } catch (const QELXAbortException&) {
+            passing = std::current_exception();
+        } catch (const QELXAllocException&) {
+            passing = std::current_exception();
+        }
+        if (passing)
+            sys_error(qelvelm_api_errmod.message_code(0));
     });
     Ve_OptionDoc::ImportPhase.setOver();
     const auto catalogues = {static_cast<QELXCatalogue*>(&m_faces), static_cast<QELXCatalogue*>(&m_loops),
                              static_cast<QELXCatalogue*>(&m_coedges), static_cast<QELXCatalogue*>(&m_edges),
                              static_cast<QELXCatalogue*>(&m_vertices)};
+    if (passing) {
+        forgetAfterRollback(cocoon, catalogues, firstBody);
+        m_lumps = QELXDynamicArray<LumpEntry>();
+        std::rethrow_exception(passing);
+    }
     if (!built.ok()) {
         forgetAfterRollback(cocoon, catalogues, firstBody);
         m_lumps = QELXDynamicArray<LumpEntry>();
@@ -505,6 +525,18 @@ void QELXVelmBRepCreator::FinishEntities(const QELXIdentifier& body)
             QELXEndTranslateEntityEvent::Fire(
                 0, body, QELXIdentifier(kernelBody, QELXBRepExporter::QELXBRepTypeBody, nullptr, "ENTITY"));
         }
+}
+
+void QELXVelmBRepCreator::turnLoopsUnderReflection()
+{
+    if (!m_context || !static_cast<QELtransf>(Ve_Morph(m_context->GetMorph())).reflect())
+        return;
+    // A reflected surface keeps pointing to the same side of its face (as the
+    // kernel's own transforms keep it), but a loop that ran counter-clockwise
+    // about it now runs clockwise: every loop is turned round.
+    for (const QELXCatalogue::Entry& e : m_loops.Entries())
+        if (auto* loop = static_cast<LOOP*>(entityOf(e.item)); loop && loop->face())
+            loop->reverse();
 }
 
 void QELXVelmBRepCreator::relinkVertices()

@@ -105,6 +105,7 @@ private:
     void edgePass(const QELXIdentifier& body, Road road);
     void assemble(const QELXIdentifier& body, Road road);
     void relinkVertices();
+    void turnLoopsUnderReflection();
     void removeFacesWithoutSurface(const char* warning);
     void finishEntity(ENTITY* entity, const QELXIdentifier& source, int bit, const Gk_ObsWraper& callback,
                       int referenceLayer);

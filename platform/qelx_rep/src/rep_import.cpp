@@ -3,6 +3,63 @@
 
 #include "qelx/qelx_units.hxx"
 
+#include <map>
+#include <string>
+#include <tuple>
+
+namespace {
+
+using RuleKey = std::tuple<std::string, std::string, int>;
+
+std::map<RuleKey, bool>& importRules()
+{
+    static std::map<RuleKey, bool> rules;
+    return rules;
+}
+
+bool ruleOr(const QELXString& target, const QELXString& source, Gk_ImportMachine::Filter filter, bool fallback)
+{
+    const auto& rules = importRules();
+    const auto it = rules.find(RuleKey(target.c_str(), source.c_str(), filter));
+    return it == rules.end() ? fallback : it->second;
+}
+
+} // namespace
+
+Gk_ObsWraper Gk_ObserverUtil::CoreTplgyBodyTransPhase("CoreTplgyBodyTransPhase");
+
+bool Gk_ImportMachine::filterForTplgy(const QELXString& target, const QELXString& source)
+{
+    return ruleOr(target, source, Tplgy, std::string(source.c_str()) != "XVda");
+}
+
+bool Gk_ImportMachine::filterForTrim(const QELXString& target, const QELXString& source)
+{
+    return ruleOr(target, source, Trim, true);
+}
+
+bool Gk_ImportMachine::filterForWire(const QELXString& target, const QELXString& source)
+{
+    return ruleOr(target, source, Wire, true);
+}
+
+bool Gk_ImportMachine::filterForPoint(const QELXString& target, const QELXString& source)
+{
+    return ruleOr(target, source, Point, true);
+}
+
+bool Gk_ImportMachine::adapterForTplgyToTrim(const QELXString& target, const QELXString& source)
+{
+    return ruleOr(target, source, TplgyToTrim, !filterForTplgy(target, source));
+}
+
+void Gk_ImportMachine::setRule(const QELXString& target, const QELXString& source, Filter filter, bool value)
+{
+    importRules()[RuleKey(target.c_str(), source.c_str(), filter)] = value;
+}
+
+void Gk_ImportMachine::resetRules() { importRules().clear(); }
+
 std::vector<Gk_ObsCall>& Gk_ObsWraper::log()
 {
     static std::vector<Gk_ObsCall> calls;

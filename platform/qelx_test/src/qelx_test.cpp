@@ -1,5 +1,6 @@
 #include "qelx/qelx_test.hxx"
 
+#include "qelx/gk_import.hxx"
 #include "qelx/qelx_units.hxx"
 #include "qelx/qeli_conversion.hxx"
 
@@ -68,6 +69,8 @@ void resetFramework()
     Gk_ErrMgr::clearAssertions();
     qelxResetUnits();
     QELXRepresentationRegistry::Clear();
+    Gk_ImportMachine::resetRules();
+    Gk_ObsWraper::log().clear();
     for (auto hook : resetHooks())
         hook();
 }

@@ -325,3 +325,120 @@ TestModel TestModel::freeGeometry()
 }
 
 } // namespace qelx_test
+
+namespace qelx_test {
+
+int TestModel::append(const TestModel& other)
+{
+    int offset[KindPoint + 1] = {};
+    offset[KindBody] = static_cast<int>(bodies.size());
+    offset[KindLump] = static_cast<int>(lumps.size());
+    offset[KindVolume] = static_cast<int>(volumes.size());
+    offset[KindShell] = static_cast<int>(shells.size());
+    offset[KindFace] = static_cast<int>(faces.size());
+    offset[KindLoop] = static_cast<int>(loops.size());
+    offset[KindCoedge] = static_cast<int>(coedges.size());
+    offset[KindEdge] = static_cast<int>(edges.size());
+    offset[KindVertex] = static_cast<int>(vertices.size());
+    offset[KindWire] = static_cast<int>(wires.size());
+    offset[KindSurface] = static_cast<int>(surfaces.size());
+    offset[KindCurve] = static_cast<int>(curves.size());
+    offset[KindPCurve] = static_cast<int>(pcurves.size());
+    offset[KindPoint] = static_cast<int>(points.size());
+    const auto at = [&](EntityKind kind, int i) { return i < 0 ? i : i + offset[kind]; };
+    const auto all = [&](EntityKind kind, std::vector<int> list) {
+        for (int& i : list)
+            i = at(kind, i);
+        return list;
+    };
+    for (TestBody b : other.bodies) {
+        b.lumps = all(KindLump, b.lumps);
+        b.shells2D = all(KindShell, b.shells2D);
+        b.faces = all(KindFace, b.faces);
+        b.wires = all(KindWire, b.wires);
+        b.pointWires = all(KindWire, b.pointWires);
+        bodies.push_back(b);
+    }
+    for (TestLump l : other.lumps) {
+        l.volumes = all(KindVolume, l.volumes);
+        lumps.push_back(l);
+    }
+    for (TestVolume v : other.volumes) {
+        v.shells = all(KindShell, v.shells);
+        volumes.push_back(v);
+    }
+    for (TestShell s : other.shells) {
+        s.faces = all(KindFace, s.faces);
+        shells.push_back(s);
+    }
+    for (TestFace f : other.faces) {
+        f.surface = at(KindSurface, f.surface);
+        f.loops = all(KindLoop, f.loops);
+        faces.push_back(f);
+    }
+    for (TestLoop l : other.loops) {
+        l.face = at(KindFace, l.face);
+        l.coedges = all(KindCoedge, l.coedges);
+        l.vertex = at(KindVertex, l.vertex);
+        loops.push_back(l);
+    }
+    for (TestCoedge c : other.coedges) {
+        c.loop = at(KindLoop, c.loop);
+        c.edge = at(KindEdge, c.edge);
+        c.pcurve = at(KindPCurve, c.pcurve);
+        coedges.push_back(c);
+    }
+    for (TestEdge e : other.edges) {
+        e.curve = at(KindCurve, e.curve);
+        e.start = at(KindVertex, e.start);
+        e.end = at(KindVertex, e.end);
+        e.coedges = all(KindCoedge, e.coedges);
+        edges.push_back(e);
+    }
+    for (TestVertex v : other.vertices) {
+        v.point = at(KindPoint, v.point);
+        v.edges = all(KindEdge, v.edges);
+        vertices.push_back(v);
+    }
+    for (TestWire w : other.wires) {
+        w.edges = all(KindEdge, w.edges);
+        w.vertices = all(KindVertex, w.vertices);
+        wires.push_back(w);
+    }
+    for (TestSurface s : other.surfaces) {
+        // An offset names its base surface, a swept surface its profile curve.
+        if (s.type == SurfOffset)
+            s.ref = at(KindSurface, s.ref);
+        else if (s.type == SurfRevolved || s.type == SurfExtruded)
+            s.ref = at(KindCurve, s.ref);
+        surfaces.push_back(s);
+    }
+    curves.insert(curves.end(), other.curves.begin(), other.curves.end());
+    pcurves.insert(pcurves.end(), other.pcurves.begin(), other.pcurves.end());
+    points.insert(points.end(), other.points.begin(), other.points.end());
+    for (int i : other.freeSurfaces)
+        freeSurfaces.push_back(at(KindSurface, i));
+    for (int i : other.freeCurves)
+        freeCurves.push_back(at(KindCurve, i));
+    for (int i : other.freePoints)
+        freePoints.push_back(at(KindPoint, i));
+    const auto shiftWord = [&](std::uint64_t word) {
+        const int kind = kindOfWord(word);
+        if (kind < KindBody || kind > KindPoint)
+            return word;
+        return wordOf(static_cast<EntityKind>(kind), at(static_cast<EntityKind>(kind), indexOfWord(word)));
+    };
+    for (const auto& [word, a] : other.attributes)
+        attributes[shiftWord(word)] = a;
+    for (const auto& [number, layer] : other.layers)
+        layers.emplace(number, layer);
+    layerFilters.insert(layerFilters.end(), other.layerFilters.begin(), other.layerFilters.end());
+    for (TestGroup g : other.groups) {
+        for (std::uint64_t& m : g.members)
+            m = shiftWord(m);
+        groups.push_back(g);
+    }
+    return offset[KindBody];
+}
+
+} // namespace qelx_test

@@ -38,8 +38,29 @@ private:
     std::string m_name;
 };
 
+// The framework's progress phases.
+class Gk_ObserverUtil {
+public:
+    // Bodies copied by an importer's direct-copy road.
+    static Gk_ObsWraper CoreTplgyBodyTransPhase;
+};
+
+// Which import roads the framework allows for a pair of document types
+// (asked with the target type, then the source type), and the entity
+// callbacks of the roads.
 class Gk_ImportMachine {
 public:
+    enum Filter { Tplgy, Trim, Wire, Point, TplgyToTrim };
+    // Topology except from "XVda" (its files have none); trim, wire and point
+    // always; topology-to-trim exactly where topology is refused.
+    static bool filterForTplgy(const QELXString& target, const QELXString& source);
+    static bool filterForTrim(const QELXString& target, const QELXString& source);
+    static bool filterForWire(const QELXString& target, const QELXString& source);
+    static bool filterForPoint(const QELXString& target, const QELXString& source);
+    static bool adapterForTplgyToTrim(const QELXString& target, const QELXString& source);
+    // A rule of its own for one pair (tests); resetRules forgets every one.
+    static void setRule(const QELXString& target, const QELXString& source, Filter filter, bool value);
+    static void resetRules();
     // A wrapper named "<entity>@<source>-><target>" that records the calls.
     static Gk_ObsWraper fetchCallbackForEntity(const char* entity, const QELXString& target,
                                                const QELXString& source, bool flag);

@@ -4,6 +4,7 @@
 #include "qelx/qelx_document.hxx"
 
 class QELXAttributeExporter;
+class QELXBRepExporter;
 
 class QELXRepresentation : public QELXReferenceCount {
 public:
@@ -108,4 +109,40 @@ public:
 private:
     std::unique_ptr<QELXDefaultImporterSummary> m_summary;
     QELXUnit m_unit = QELX_UNIT_UNSPECIFIED;
+};
+
+// The framework's B-rep importer interface: what it calls on an importer after
+// the import representation's own slots.
+class QELXBRepImporter : public QELXImportRepresentation {
+public:
+    using QELXImportRepresentation::QELXImportRepresentation;
+
+    virtual bool AddCreatedBody(void* body) = 0;
+    virtual bool AddCopiedBodyToLayer(void*, int) { return false; }
+    virtual QELIResult ImportSolid(QELXBRepExporter*, const QELXIdentifier&) { return QELI_NOT_IMPLEMENTED; }
+    virtual QELIResult ImportTopology(QELXBRepExporter*, const QELXIdentifier&) { return QELI_NOT_IMPLEMENTED; }
+    virtual QELIResult ImportTrim(QELXBRepExporter*, const QELXIdentifier&) { return QELI_NOT_IMPLEMENTED; }
+    virtual QELIResult ImportWire(QELXBRepExporter*, const QELXIdentifier&) { return QELI_NOT_IMPLEMENTED; }
+    virtual QELIResult ImportTopologyAsTrim(QELXBRepExporter*, const QELXIdentifier&) { return QELI_NOT_IMPLEMENTED; }
+    virtual QELIResult ImportTopologyAsWire(QELXBRepExporter*, const QELXIdentifier&) { return QELI_NOT_IMPLEMENTED; }
+    virtual QELIResult ImportProperly(QELXBRepExporter*, const QELXIdentifier&) { return QELI_NOT_IMPLEMENTED; }
+    virtual QELIResult GetCreatedEntities(const QELXIdentifier& source, QELXIdentifiers& created) = 0;
+    virtual bool AddCreatedEntity(void* entity) = 0;
+
+    const char* GetName() const override { return "QELXBRepImporter"; }
+};
+using QELXBRepImporterHandle = QELXTypedHandle<QELXBRepImporter>;
+
+// Defaults for every slot: 0 for option and link operations, 0x1000005 for
+// import operations, false for the bool operations. Its type is "BRep".
+class QELXDefaultBRepImporter : public QELXBRepImporter {
+public:
+    explicit QELXDefaultBRepImporter(QELXDocument* document) : QELXBRepImporter(document) {}
+
+    QELXRepType GetType() const override { return QELXRepType("BRep"); }
+    bool AddCreatedBody(void*) override { return false; }
+    QELIResult GetCreatedEntities(const QELXIdentifier&, QELXIdentifiers&) override { return QELI_NOT_IMPLEMENTED; }
+    bool AddCreatedEntity(void*) override { return false; }
+
+    const char* GetName() const override { return "QELXDefaultBRepImporter"; }
 };

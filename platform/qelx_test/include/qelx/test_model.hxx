@@ -301,6 +301,11 @@ public:
     static TestModel pointWire(const std::vector<Vec3>& points);
     // One of every geometry kind, as free entities of an empty model.
     static TestModel freeGeometry();
+    // Everything of `other` after what this model holds (its bodies after
+    // these bodies, its free entities after these, its attributes with their
+    // entities); layers of a number this model has keep this model's. Returns
+    // the index of the first appended body.
+    int append(const TestModel& other);
     int freeSurface(int surface) { freeSurfaces.push_back(surface); return surface; }
     int freeCurve(int curve) { freeCurves.push_back(curve); return curve; }
     int freePoint(const Vec3& p) { int i = addPoint(p); freePoints.push_back(i); return i; }

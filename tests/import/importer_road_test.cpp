@@ -1,0 +1,199 @@
+// The importer as the framework drives it: Import, then PostImport, over a
+// source document of another format or a kernel document of its own kind.
+#include "importer_support.hxx"
+
+#include "qelx_velm/velm_entity_utils.hxx"
+#include "velm/query.hxx"
+#include "velm/save.hxx"
+#include "export/brep_exporter.hxx"
+#include "model/kernel_call_bracket.hxx"
+
+using namespace importtest;
+using qelx_test::TestModel;
+
+class ImporterRoad : public ImportTest {};
+
+TEST_F(ImporterRoad, TopologyBodiesComeWholeAndCleanInEveryFrame)
+{
+    for (const Frame& frame : frames()) {
+        SCOPED_TRACE(frame.name);
+        TestModel model = TestModel::block(1, 2, 3);
+        model.append(TestModel::cylinder(1.0, 2.0));
+        ImporterRun run(model, frame.morph);
+        qelx_test::EventRecorder events;
+        EXPECT_EQ(run.import(), QELI_OK) << ::testing::PrintToString(events.names("Warning"));
+        ASSERT_EQ(run.result().size(), 2u);
+        EXPECT_EQ(countsText(run.result()), (std::vector<std::string>{"6f 12e 8v", "3f 3e 2v"}));
+        for (BODY* b : run.result())
+            EXPECT_EQ(findingsOf(b), std::vector<std::string>());
+        // Faces point out: the block's centre, carried into the frame, is inside.
+        QELXPoint3D centre(0.5, 1.0, 1.5);
+        centre.Transform(frame.morph, false);
+        point_containment where = pc_unknown;
+        ASSERT_TRUE(api_point_in_body(QELposition(centre[0], centre[1], centre[2]), run.result()[0], where).ok());
+        EXPECT_EQ(where, pc_inside);
+        EXPECT_EQ(run.postImport(), QELI_OK);
+        EXPECT_EQ(run.handedOver().size(), 2u);
+        EXPECT_EQ(run.summary(), (std::vector<int>{0, 2, 0, 0, 0, 0, 0, 0}));
+    }
+}
+
+namespace {
+
+// A kernel document holding the model's bodies, made through the importer
+// itself, in the given unit.
+QELXDocumentHandle kernelDocumentOf(const TestModel& model, QELXUnit unit)
+{
+    auto* document = new QELXVelmDocument;
+    QELXDocumentHandle held(document);
+    qelx_test::TestDocument sourceDocument(model);
+    qelx_test::TestBRepExporter source(&sourceDocument);
+    QELXVelmBRepImporter importer(document);
+    EXPECT_EQ(importer.Import(&source), QELI_OK);
+    EXPECT_EQ(importer.PostImport(), QELI_OK);
+    document->SetUnit(unit);
+    return held;
+}
+
+std::vector<QELXPoint3D> vertexPoints(const ENTITY* body)
+{
+    std::vector<QELXPoint3D> out;
+    ENTITY_LIST vertices;
+    api_get_vertices(body, vertices);
+    for (int i = 0; i < vertices.count(); ++i)
+        out.push_back(ve_view<Ve_VertexTag>(static_cast<VERTEX*>(vertices[i]))->getPoint());
+    return out;
+}
+
+} // namespace
+
+TEST_F(ImporterRoad, AKernelDocumentIsCopiedBodyByBodyScaledAndHealed)
+{
+    for (const char* xType : {"XVelm", "XInventor"})
+        for (bool failFirstCopy : {false, true}) {
+            SCOPED_TRACE(std::string(xType) + (failFirstCopy ? ", first copy failing" : ""));
+            QELXDocumentHandle sourceDocument = kernelDocumentOf(blocks(2), QELX_UNIT_INCH);
+            sourceDocument->SetXType(xType);
+            QELXBRepExporter* made = nullptr;
+            ASSERT_EQ(QELXCreateVelmBRepExporter(sourceDocument.get(), &made), QELI_OK);
+            const QELXBRepExporterHandle exporter(made);
+            ASSERT_EQ(exporter->PreProcess(), QELI_OK);
+            std::vector<ENTITY*> originals;
+            for (int i = 0; i < 2; ++i) {
+                QELXIdentifier id;
+                exporter->GetBody(i, id);
+                originals.push_back(QELXVelmEntityUtils::GetEntity(id));
+            }
+
+            QELXVelmDocument target; // millimetres
+            target.SetUnit(QELX_UNIT_MILLIMETER);
+            QELXVelmBRepImporter importer(&target);
+            qelx_test::EventRecorder events;
+            qelx_test::AssertRecorder asserts;
+            Gk_ObsWraper::log().clear();
+            if (failFirstCopy)
+                velm_test_fail_call("api_copy_body", 1, qelvelm_api_errmod.message_code(0));
+            EXPECT_EQ(importer.Import(exporter.get()), QELI_OK);
+            const std::vector<qelx_test::StageRecord> stages = events.stages();
+            ASSERT_EQ(stages.size(), 2u);
+            EXPECT_EQ(stages[0].name, "Body");
+            EXPECT_EQ(stages[0].count, 2);
+            EXPECT_DOUBLE_EQ(stages[0].weight, 0.6);
+            EXPECT_FALSE(stages[0].lastStage);
+            EXPECT_EQ(stages[1].name, "ToVelmRepair");
+            EXPECT_DOUBLE_EQ(stages[1].weight, 0.4);
+            EXPECT_TRUE(stages[1].lastStage);
+            EXPECT_TRUE(stages[1].finished);
+            // Every body is reported, copied or not.
+            int translated = 0;
+            for (const qelx_test::EventRecord& r : events.records())
+                if (r.kind == "StartTranslate" && r.name == "Body")
+                    EXPECT_EQ(r.number, ++translated);
+            EXPECT_EQ(translated, 2);
+            std::vector<std::string> phase;
+            for (const Gk_ObsCall& c : Gk_ObsWraper::log())
+                if (c.observer == "CoreTplgyBodyTransPhase")
+                    phase.push_back(c.call + " " + std::to_string(c.value));
+            EXPECT_EQ(phase, (std::vector<std::string>{"setMax 2", "setDone 1", "setDone 2", "setOver 0"}));
+            EXPECT_EQ(asserts.has("ve_bodytag", 258), failFirstCopy);
+
+            const std::size_t copies = failFirstCopy ? 1 : 2;
+            ASSERT_EQ(importer.GetNumberOfImportedBodies(), static_cast<int>(copies));
+            EXPECT_EQ(importer.GetImportedBodyAt(static_cast<int>(copies)), nullptr);
+            for (std::size_t k = 0; k < copies; ++k) {
+                auto* copy = reinterpret_cast<BODY*>(importer.GetImportedBodyAt(static_cast<int>(k)));
+                const ENTITY* original = originals[k + (failFirstCopy ? 1 : 0)];
+                EXPECT_NE(copy, original);
+                EXPECT_EQ(copy->transform(), nullptr);
+                EXPECT_EQ(findingsOf(copy), std::vector<std::string>());
+                const std::vector<QELXPoint3D> from = vertexPoints(original), to = vertexPoints(copy);
+                ASSERT_EQ(from.size(), to.size());
+                for (std::size_t v = 0; v < from.size(); ++v)
+                    EXPECT_LT(to[v].Distance(from[v] * 25.4), 1e-9);
+            }
+            EXPECT_EQ(importer.PostImport(), QELI_OK);
+            EXPECT_EQ(target.GetNativeEntityList()->iteration_count(), static_cast<int>(copies));
+        }
+}
+
+TEST_F(ImporterRoad, StagesRunInOrderWeightedByTheirShareOfTheSource)
+{
+    TestModel model = blocks(3);
+    model.freeSurface(model.addPlane({0, 0, 0}, {1, 0, 0}, {0, 0, 1}));
+    model.freePoint({1, 2, 3});
+    model.freePoint({4, 5, 6});
+    ImporterRun run(model);
+    qelx_test::EventRecorder events;
+    EXPECT_EQ(run.import(), QELI_OK) << "the bodies were made";
+    const std::vector<qelx_test::StageRecord> stages = events.stages();
+    std::vector<std::string> top;
+    for (const qelx_test::StageRecord& s : stages)
+        if (s.name != "Face" && s.name != "Edge") {
+            top.push_back(s.name + " " + std::to_string(s.count));
+            EXPECT_FALSE(s.lastStage);
+            EXPECT_TRUE(s.finished);
+            EXPECT_NEAR(s.weight, s.count * 0.6 / 6.0, 1e-15) << s.name;
+        }
+    EXPECT_EQ(top, (std::vector<std::string>{"Body 3", "FreeSurface 1", "FreePoint 2"}));
+    // Each body's translate event comes after its own stages, inside "Body".
+    std::vector<std::string> order;
+    for (const qelx_test::EventRecord& r : events.records())
+        if ((r.kind == "Stage" && r.name != "Face" && r.name != "Edge") ||
+            (r.kind == "StartTranslate" && r.name == "Body"))
+            order.push_back(r.name + (r.kind == "Stage" ? (r.finished ? " end" : " start") : " " + std::to_string(r.number)));
+    EXPECT_EQ(order, (std::vector<std::string>{"Body start", "Body 1", "Body 2", "Body 3", "Body end",
+                                               "FreeSurface start", "FreeSurface end", "FreePoint start",
+                                               "FreePoint end"}));
+    EXPECT_EQ(run.result().size(), 3u);
+}
+
+TEST_F(ImporterRoad, NothingToImportGivesNothingConvertedUnlessTheDocumentHasALayerFilter)
+{
+    for (bool filter : {false, true}) {
+        SCOPED_TRACE(filter ? "with a layer filter" : "empty");
+        ImporterRun run{TestModel()};
+        QELGROUP* group = nullptr;
+        if (filter) {
+            ASSERT_TRUE(velmCall([&] { group = velm_require(VELM_NEW QELGROUP()); }).ok());
+            run.importer().GetDocumentTag()->AddLayerFilter(group);
+        }
+        qelx_test::EventRecorder events;
+        EXPECT_EQ(run.import(), filter ? QELI_OK : QELI_NOTHING);
+        EXPECT_EQ(events.count("Stage"), 0);
+        if (group)
+            api_del_entity(group);
+    }
+}
+
+TEST_F(ImporterRoad, RefusedSourcesChangeNothing)
+{
+    ImporterRun run(blocks(1));
+    run.target().SetUnit(QELX_UNIT_INCH);
+    const double units = save_info ? save_info->units() : 0.0;
+    EXPECT_EQ(run.importer().Import(nullptr), QELI_NO_SOURCE);
+    EXPECT_EQ(save_info ? save_info->units() : 0.0, units) << "the file units are untouched";
+    // A representation that is not a B-rep.
+    qelx_test::TestHeader header(&run.sourceDocument(), run.sourceDocument().model());
+    EXPECT_EQ(run.importer().Import(&header), QELI_FAIL);
+    EXPECT_TRUE(run.result().empty());
+}
