@@ -213,3 +213,35 @@ TEST_F(ImporterDispatch, CreatedEntitiesAreAnsweredForEveryFaceAndNothingIsLeftO
     }
     // The fixture's teardown finds nothing left once the importer is gone.
 }
+
+TEST_F(ImporterDispatch, WiresAndPointsTakeTheWireRoadBesideTheSolidAndNameTheirSource)
+{
+    // One body holding a block, a wire and a point wire.
+    TestModel model = TestModel::block(1, 2, 3);
+    TestModel wire = TestModel::polylineWire({{0, 0, 5}, {1, 0, 5}, {1, 1, 5}});
+    TestModel points = TestModel::pointWire({{3, 0, 0}, {4, 0, 0}});
+    const int w = model.append(wire), p = model.append(points);
+    for (int k : model.bodies[static_cast<std::size_t>(w)].wires)
+        model.bodies[0].wires.push_back(k);
+    for (int k : model.bodies[static_cast<std::size_t>(p)].pointWires)
+        model.bodies[0].pointWires.push_back(k);
+    model.bodies.resize(1);
+    for (bool corvane : {true, false}) {
+        SCOPED_TRACE(corvane ? "source pointers known" : "no source pointers");
+        ImporterRun run(model);
+        run.source().attributes().corvane = corvane;
+        qelx_test::EventRecorder events;
+        EXPECT_EQ(run.import(), QELI_OK) << warningsOf(events);
+        // The solid, then the wire body, then one acorn body per point.
+        ASSERT_EQ(run.result().size(), 4u) << warningsOf(events);
+        EXPECT_EQ(countsText(run.result())[0], "6f 12e 8v");
+        for (std::size_t k = 1; k < 4; ++k) {
+            ATTRIB_GEN_NAME* source = nullptr;
+            ASSERT_TRUE(api_find_named_attribute(run.result()[k], "entity source", source).ok());
+            EXPECT_EQ(source != nullptr, corvane) << "body " << k;
+            EXPECT_EQ(findingsOf(run.result()[k]), std::vector<std::string>());
+        }
+        EXPECT_EQ(run.postImport(), QELI_OK);
+        EXPECT_EQ(run.summary(), (std::vector<int>{0, 1, 0, 3, 0, 0, 0, 0}));
+    }
+}

@@ -106,9 +106,11 @@ TEST_F(ImporterRoad, AKernelDocumentIsCopiedBodyByBodyScaledAndHealed)
             EXPECT_TRUE(stages[1].finished);
             // Every body is reported, copied or not.
             int translated = 0;
-            for (const qelx_test::EventRecord& r : events.records())
-                if (r.kind == "StartTranslate" && r.name == "Body")
+            for (const qelx_test::EventRecord& r : events.records()) {
+                if (r.kind == "StartTranslate" && r.name == "Body") {
                     EXPECT_EQ(r.number, ++translated);
+                }
+            }
             EXPECT_EQ(translated, 2);
             std::vector<std::string> phase;
             for (const Gk_ObsCall& c : Gk_ObsWraper::log())

@@ -535,7 +535,7 @@ void QELXVelmBRepCreator::turnLoopsUnderReflection()
     // kernel's own transforms keep it), but a loop that ran counter-clockwise
     // about it now runs clockwise: every loop is turned round.
     for (const QELXCatalogue::Entry& e : m_loops.Entries())
-        if (auto* loop = static_cast<LOOP*>(entityOf(e.item)); loop && loop->face())
+        if (auto* loop = static_cast<LOOP*>(catalogueEntity(e.item)); loop && loop->face())
             loop->reverse();
 }
 
