@@ -2,6 +2,8 @@
 // source document of another format or a kernel document of its own kind.
 #include "importer_support.hxx"
 
+#include "qelx_velm/ve_option_doc.hxx"
+
 #include "qelx_velm/velm_entity_utils.hxx"
 #include "velm/query.hxx"
 #include "velm/save.hxx"
@@ -198,4 +200,32 @@ TEST_F(ImporterRoad, RefusedSourcesChangeNothing)
     qelx_test::TestHeader header(&run.sourceDocument(), run.sourceDocument().model());
     EXPECT_EQ(run.importer().Import(&header), QELI_FAIL);
     EXPECT_TRUE(run.result().empty());
+}
+
+TEST_F(ImporterRoad, TheDocumentReceivesWhatHealingMadeOfTheCopies)
+{
+    // One body of two lumps; the recipe separates it into two bodies.
+    TestModel model = TestModel::block(1, 1, 1);
+    TestModel second = TestModel::block(1, 1, 1);
+    for (qelx_test::Vec3& p : second.points)
+        p[0] += 5.0;
+    const int b = model.append(second);
+    for (int lump : model.bodies[static_cast<std::size_t>(b)].lumps)
+        model.bodies[0].lumps.push_back(lump);
+    model.bodies.resize(1);
+    QELXDocumentHandle sourceDocument = kernelDocumentOf(model, QELX_UNIT_MILLIMETER);
+    QELXBRepExporter* made = nullptr;
+    ASSERT_EQ(QELXCreateVelmBRepExporter(sourceDocument.get(), &made), QELI_OK);
+    const QELXBRepExporterHandle exporter(made);
+    ASSERT_EQ(exporter->PreProcess(), QELI_OK);
+
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("HealBodyPostProcessProE"));
+    QELXVelmDocument target;
+    QELXVelmBRepImporter importer(&target);
+    EXPECT_EQ(importer.Import(exporter.get()), QELI_OK);
+    EXPECT_EQ(importer.GetNumberOfImportedBodies(), 2);
+    EXPECT_EQ(importer.GetDocumentTag()->GetNumberOfSolids(), 2);
+    EXPECT_EQ(importer.PostImport(), QELI_OK);
+    EXPECT_EQ(target.GetNativeEntityList()->iteration_count(), 2);
 }

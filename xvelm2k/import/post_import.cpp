@@ -14,6 +14,7 @@
 #include "qelx_velm/ve_option_doc.hxx"
 #include "qelx_velm/velm_document.hxx"
 #include "velm/attrib.hxx"
+#include "velm/groups.hxx"
 #include "velm/memory.hxx"
 #include "velm/topology.hxx"
 
@@ -110,7 +111,17 @@ QELIResult QELXVelmBRepImporter::PostImport()
     }
 
     if (psetKept) {
+        const int before = handOver.count();
         QELXVeRepairUtils::groupPSET(handOver);
+        // The groups hold the points as free vertices, which the document must
+        // be given too: a group's members are not its to keep.
+        for (int i = before, n = handOver.count(); i < n; ++i)
+            if (ENTITY* e = handOver[i]; e && is_QELGROUP(e)) {
+                const ENTITY_LIST& members = static_cast<QELGROUP*>(e)->members();
+                for (int k = 0; k < members.count(); ++k)
+                    if (ENTITY* m = members[k]; m && is_VERTEX(m))
+                        handOver.add(m);
+            }
         // Grouping deletes the point bodies it turned into vertices; the
         // document's solids must not name them any more.
         for (int i = m_document->GetNumberOfSolids() - 1; i >= 0; --i)

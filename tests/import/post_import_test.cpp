@@ -1,0 +1,255 @@
+// The commit after the import: healing through the document tag, point bodies
+// as free vertices, point sets, the source unit, the hand-over to the kernel
+// document and the summary.
+#include "importer_support.hxx"
+
+#include "qelx/qelx_brep_exporter.hxx"
+#include "qelx_velm/ve_attrib_transfer.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "support/model_builders.hxx"
+#include "velm/attrib.hxx"
+#include "velm/groups.hxx"
+
+using namespace importtest;
+using qelx_test::TestModel;
+
+namespace {
+
+std::string textAttribute(const ENTITY* e, const char* name)
+{
+    ATTRIB_GEN_NAME* found = nullptr;
+    if (!api_find_named_attribute(e, name, found).ok() || !found)
+        return "";
+    return found->value_text();
+}
+
+bool hasAttribute(const ENTITY* e, const char* name)
+{
+    ATTRIB_GEN_NAME* found = nullptr;
+    return api_find_named_attribute(e, name, found).ok() && found;
+}
+
+VERTEX* vertexOf(BODY* pointBody)
+{
+    ENTITY_LIST vertices;
+    api_get_vertices(pointBody, vertices);
+    return static_cast<VERTEX*>(vertices[0]);
+}
+
+// A point body whose vertex and body are both named, and whose body alone
+// carries a pick flag.
+BODY* namedPointBody(const QELposition& at)
+{
+    BODY* body = testkit::make_vertex_body(at);
+    api_add_generic_named_attribute(vertexOf(body), "ATTRIB_XVELM_NAME", "the vertex");
+    api_add_generic_named_attribute(body, "ATTRIB_XVELM_NAME", "the body");
+    api_add_generic_named_attribute(body, "PICK", 1);
+    return body;
+}
+
+} // namespace
+
+class PostImport : public ImportTest {};
+
+TEST_F(PostImport, PointBodiesBecomeFreeVerticesAndThePointIsNeverLost)
+{
+    for (bool failVertex : {false, true}) {
+        SCOPED_TRACE(failVertex ? "the new vertex cannot be made" : "");
+        qelx_test::OptionScope options;
+        options.on(Ve_OptionDoc::keyOf("OutputAcornBodyAsVERTEX"));
+        ImporterRun run{TestModel()};
+        BODY* body = namedPointBody(QELposition(1, 2, 3));
+        VERTEX* old = vertexOf(body);
+        ASSERT_TRUE(run.importer().AddCreatedBody(body));
+        qelx_test::EventRecorder events;
+        if (failVertex)
+            velm_test_fail_alloc("post_import", 1);
+        EXPECT_EQ(run.postImport(), QELI_OK);
+        const std::vector<ENTITY*> handed = run.handedOver();
+        ASSERT_EQ(handed.size(), 1u);
+        std::vector<std::string> ends;
+        for (const qelx_test::EventRecord& r : events.records())
+            if (r.kind == "EndTranslate")
+                ends.push_back(r.source.typeName + " -> " + r.targets.at(0).typeName);
+        if (failVertex) {
+            // Kept as the body it was: a wire body of one curveless edge.
+            EXPECT_EQ(handed[0], body);
+            EXPECT_TRUE(ends.empty());
+            EXPECT_EQ(run.importer().GetDocumentTag()->GetNumberOfSolids(), 1);
+            EXPECT_EQ(run.summary(), (std::vector<int>{0, 0, 0, 1, 0, 0, 0, 0}));
+            continue;
+        }
+        ASSERT_TRUE(is_VERTEX(handed[0]));
+        auto* vertex = static_cast<VERTEX*>(handed[0]);
+        EXPECT_NE(vertex, old);
+        const QELXPoint3D p = ve_view<Ve_VertexTag>(vertex)->getPoint();
+        EXPECT_EQ(p.Distance(QELXPoint3D(1, 2, 3)), 0.0);
+        EXPECT_EQ(textAttribute(vertex, "ATTRIB_XVELM_NAME"), "the vertex");
+        EXPECT_TRUE(hasAttribute(vertex, "PICK")) << "the body's own attributes come along";
+        EXPECT_EQ(ends, (std::vector<std::string>{"VERTEX -> VERTEX", "BODY -> VERTEX"}));
+        EXPECT_EQ(run.importer().GetDocumentTag()->GetNumberOfSolids(), 0);
+        // The body waits for the importer's end.
+        EXPECT_TRUE(velm_is_live_entity(body));
+        EXPECT_EQ(run.importer().GetReplacedBodies().count(), 1);
+        EXPECT_EQ(run.summary(), (std::vector<int>{0, 0, 0, 0, 1, 0, 0, 0}));
+    }
+}
+
+TEST_F(PostImport, PointSetsStayBodiesAndAreGrouped)
+{
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("OutputAcornBodyAsVERTEX"));
+    options.off(Ve_OptionDoc::keyOf("PsetToPolyline"));
+    ImporterRun run{TestModel()};
+    BODY* a = testkit::make_vertex_body(QELposition(0, 0, 0));
+    BODY* b = testkit::make_vertex_body(QELposition(1, 0, 0));
+    api_add_generic_named_attribute(a, "PSET", "rail");
+    api_add_generic_named_attribute(b, "PSET", "rail");
+    run.importer().AddCreatedBody(a);
+    run.importer().AddCreatedBody(b);
+    EXPECT_EQ(run.postImport(), QELI_OK);
+    // Both points in one group named by their set, and handed over as free
+    // vertices with it; the bodies are gone, from the document's solids too.
+    const std::vector<ENTITY*> handed = run.handedOver();
+    ASSERT_EQ(handed.size(), 3u);
+    ASSERT_TRUE(is_QELGROUP(handed[0]));
+    EXPECT_EQ(static_cast<QELGROUP*>(handed[0])->members().iteration_count(), 2);
+    EXPECT_TRUE(is_VERTEX(handed[1]) && is_VERTEX(handed[2]));
+    EXPECT_EQ(run.summary(), (std::vector<int>{0, 0, 0, 0, 2, 0, 0, 0}));
+    EXPECT_EQ(run.importer().GetDocumentTag()->GetNumberOfSolids(), 0);
+    EXPECT_EQ(run.importer().GetReplacedBodies().count(), 0);
+}
+
+TEST_F(PostImport, TheSourceUnitIsStampedOnBodiesAndVerticesOnly)
+{
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("AttachSrcFileUnitAsAttrib"));
+    options.on(Ve_OptionDoc::keyOf("OutputAcornBodyAsVERTEX"));
+    TestModel model = blocks(1);
+    model.unit = QELX_UNIT_INCH;
+    ImporterRun run(model);
+    QELXConverter conversion;
+    conversion.SetInputDocument(&run.sourceDocument());
+    QELXConverter::SetCurrentContext(&conversion);
+    ASSERT_EQ(run.import(), QELI_OK);
+    run.importer().AddCreatedBody(testkit::make_vertex_body(QELposition(5, 5, 5)));
+    QELGROUP* layer = nullptr;
+    ASSERT_TRUE(velmCall([&] { layer = velm_require(VELM_NEW QELGROUP()); }).ok());
+    Ve_AttribTransfer::setGroupType(layer, 0);
+    run.importer().GetDocumentTag()->AddLayer(layer);
+    EXPECT_EQ(run.postImport(), QELI_OK);
+    QELXConverter::SetCurrentContext(nullptr);
+    const std::vector<ENTITY*> handed = run.handedOver();
+    ASSERT_EQ(handed.size(), 3u);
+    for (ENTITY* e : handed) {
+        SCOPED_TRACE(e->type_name());
+        ATTRIB_GEN_NAME* found = nullptr;
+        ASSERT_TRUE(api_find_named_attribute(e, "ATTRIB_XVELM_CONVFACT", found).ok());
+        if (is_QELGROUP(e)) {
+            EXPECT_EQ(found, nullptr);
+        } else {
+            const auto* factor = dynamic_cast<const ATTRIB_GEN_REAL*>(found);
+            ASSERT_NE(factor, nullptr);
+            EXPECT_DOUBLE_EQ(factor->value(), 25.4);
+        }
+    }
+}
+
+TEST_F(PostImport, TheSummaryCountsWhatTheDocumentHolds)
+{
+    ImporterRun run(blocks(2));
+    // What the document already held: a loose vertex.
+    VERTEX* loose = nullptr;
+    ASSERT_TRUE(velmCall([&] { loose = velm_require(VELM_NEW VERTEX(velm_require(VELM_NEW APOINT(9, 9, 9)))); }).ok());
+    ENTITY_LIST held;
+    held.add(loose);
+    run.target().AppendNativeEntityList(held);
+    ASSERT_EQ(run.import(), QELI_OK);
+    BODY* curve = testkit::make_wire_body(2);
+    api_add_generic_named_attribute(curve, "QELATRIB_FREE_CURVE", 1);
+    run.importer().AddCreatedBody(curve);
+    EXPECT_EQ(run.postImport(), QELI_OK);
+    EXPECT_EQ(run.summary(), (std::vector<int>{0, 2, 0, 1, 1, 0, 1, 0}));
+    QELXDefaultImporterSummary* summary = nullptr;
+    ASSERT_EQ(run.importer().GetSummary(summary), QELI_OK);
+    EXPECT_STREQ(summary->Name(0).c_str(), "Mixed Bodies");
+    EXPECT_STREQ(summary->Name(7).c_str(), "Free Points");
+}
+
+TEST_F(PostImport, WithoutAKernelDocumentNothingIsHandedOverAndNothingIsLeft)
+{
+    // A plain framework document: no kernel document, no native entity list.
+    QELXDocumentHandle plain(new QELXDocument);
+    QELXVelmBRepImporter importer(plain.get());
+    importer.AddCreatedBody(testkit::make_box());
+    EXPECT_EQ(importer.PostImport(), QELI_OK);
+    QELXDefaultImporterSummary* summary = nullptr;
+    EXPECT_NE(importer.GetSummary(summary), QELI_OK);
+    // The body no document took goes with the importer (the teardown checks).
+}
+
+TEST_F(PostImport, TheImporterCollectsTheDocumentsLayersAndMapsTheUserOptions)
+{
+    QELXVelmDocument document;
+    QELGROUP* layer = nullptr;
+    QELGROUP* other = nullptr;
+    ASSERT_TRUE(velmCall([&] {
+                    layer = velm_require(VELM_NEW QELGROUP());
+                    other = velm_require(VELM_NEW QELGROUP());
+                }).ok());
+    Ve_AttribTransfer::setGroupType(layer, 0);
+    Ve_AttribTransfer::setGroupType(other, 1);
+    ENTITY_LIST held;
+    held.add(other);
+    held.add(layer);
+    document.AppendNativeEntityList(held);
+    QELXVelmBRepImporter importer(&document);
+    const QELXDynamicArray<QELGROUP*> layers = importer.GetLayerImporter()->GetLayers();
+    ASSERT_EQ(layers.Count(), 1);
+    EXPECT_EQ(layers[0], layer);
+
+    struct Row {
+        const char* what;
+        std::vector<std::pair<const char*, QELXValue>> user;
+        std::vector<std::pair<const char*, int>> expected; // registry key under /XVelm/ -> count (-1 absent)
+    };
+    const std::vector<Row> rows = {
+        {"solids as sheets", {{"TranslateSolidAsSheets", QELXValue(true)}},
+         {{"Import_Mode_Solid_Tplgy", 0}, {"Import_Mode_Solid_Tplgy_false_Trim", 1}}},
+        {"solids as solids", {{"TranslateSolidAsSheets", QELXValue(false)}},
+         {{"Import_Mode_Solid_Tplgy", 1}, {"Import_Mode_Solid_Tplgy_false_Trim", 0}}},
+        {"no word on solids", {}, {{"Import_Mode_Solid_Tplgy", -1}, {"Import_Mode_Solid_Tplgy_false_Trim", -1}}},
+        {"boolean resurfacing", {{"DoSplineResurface", QELXValue(true)}}, {{"DoSplineResurface", 1}}},
+        {"counted resurfacing", {{"DoSplineResurface", QELXValue(3)}}, {{"DoSplineResurface", 3}}},
+        {"renamed options",
+         {{"Healing", QELXValue(true)}, {"DoCheckVelmModel", QELXValue(true)}, {"CheckAndFixG1ThreeDCrv", QELXValue(true)},
+          {"HealBodyPostProcess", QELXValue(true)}, {"TranslateLayersAndFilters", QELXValue(true)}},
+         {{"HealBody", 1}, {"CheckBody", 1}, {"CheckAndFixG13dCrv", 1}, {"HealBodyPostProcess|XStep", 1},
+          {"TransferLayer", 1}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        qelx_test::resetFramework();
+        QELXVelmBRepImporter fresh(&document);
+        QELXOptions user;
+        for (const auto& [name, value] : row.user)
+            user.AddOption(name, value);
+        fresh.SetUserOptions(user);
+        EXPECT_EQ(fresh.ProcessUserOptions(user), QELI_OK);
+        for (const auto& [name, count] : row.expected) {
+            const Gk_Option* option = Gk_OptionDoc::fetchOption(std::string("/XVelm/") + name);
+            EXPECT_EQ(option ? option->count() : -1, count) << name;
+        }
+        // A boolean resurfacing switch arrives as a number.
+        if (std::string(row.what) == "boolean resurfacing") {
+            QELXOption* set = nullptr;
+            ASSERT_EQ(fresh.GetOption("DoSplineResurface", set), QELI_OK);
+            EXPECT_EQ(set->GetValueType(), QELXValue::Int);
+        }
+    }
+    // Entities the document hands out are the importer's to report, unchecked.
+    EXPECT_TRUE(importer.AddCreatedBody(nullptr));
+    EXPECT_EQ(importer.GetDocumentTag()->GetNumberOfSolids(), 0);
+    EXPECT_TRUE(importer.AddCreatedEntity(nullptr));
+    EXPECT_EQ(importer.GetDocumentTag()->GetAssemblies().Count(), 1);
+}
