@@ -142,6 +142,27 @@ bool walk_document(ENTITY_LIST& top, Into& walked, ExportCounts& counts, std::st
     return failure.empty();
 }
 
+// Whether a verb may write its output at `outPath`: not a FIFO, device or
+// directory, and not the input file itself (by device and inode, whatever
+// its name). Otherwise one line on `err` naming what the output is for.
+inline bool output_may_be_written(const char* inPath, const char* outPath, const char* what, FILE* err)
+{
+    std::string target, reason;
+    const std::string outName = printable(outPath);
+    if (qelx_formats::resolveWriteTarget(outPath, target, reason) != QELI_OK) {
+        std::fprintf(err, "xvelm: %s %s\n", outName.c_str(), reason.c_str());
+        return false;
+    }
+    struct stat input {}, output {};
+    if (stat(inPath, &input) == 0 && stat(target.c_str(), &output) == 0 && input.st_dev == output.st_dev &&
+        input.st_ino == output.st_ino) {
+        std::fprintf(err, "xvelm: %s is the input file %s; %s needs another name\n", outName.c_str(),
+                     printable(inPath).c_str(), what);
+        return false;
+    }
+    return true;
+}
+
 // Restores the save file, exports it to `outPath` and prints a summary on
 // `out`. 0 on success; 1 with one line on `err` otherwise, with no output
 // file, nothing left alive and no file harmed: an output that is the input,
@@ -150,20 +171,8 @@ inline int exportNeutral(const char* inPath, const char* outPath, FILE* out, FIL
 {
     const auto start = std::chrono::steady_clock::now();
     const std::string inName = printable(inPath), outName = printable(outPath);
-    {
-        std::string target, reason;
-        if (qelx_formats::resolveWriteTarget(outPath, target, reason) != QELI_OK) {
-            std::fprintf(err, "xvelm: %s %s\n", outName.c_str(), reason.c_str());
-            return 1;
-        }
-        struct stat input {}, output {};
-        if (stat(inPath, &input) == 0 && stat(target.c_str(), &output) == 0 && input.st_dev == output.st_dev &&
-            input.st_ino == output.st_ino) {
-            std::fprintf(err, "xvelm: %s is the input file %s; the document needs another name\n", outName.c_str(),
-                         inName.c_str());
-            return 1;
-        }
-    }
+    if (!output_may_be_written(inPath, outPath, "the document", err))
+        return 1;
     // Declared first, so that it goes last: after the exporter and the
     // document, which still read the model as they go.
     restored_model model;

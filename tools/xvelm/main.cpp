@@ -4,6 +4,7 @@
 #include <string>
 
 #include "export_verb.hxx"
+#include "import_verb.hxx"
 #include "info.hxx"
 #include "streams.hxx"
 #include "text.hxx"
@@ -25,6 +26,7 @@ struct verb {
 
 int run_info(char** operands) { return xvelm::info(operands[0], stdout, stderr); }
 int run_export(char** operands) { return xvelm::exportNeutral(operands[0], operands[1], stdout, stderr); }
+int run_import(char** operands) { return xvelm::importNeutral(operands[0], operands[1], stdout, stderr); }
 
 // One row per verb: adding a verb is adding a row.
 const verb verbs[] = {
@@ -32,6 +34,8 @@ const verb verbs[] = {
      &run_info},
     {"export", "IN.vlt OUT.json", 2, "export a kernel save file through the connector into a neutral document",
      &run_export},
+    {"import", "IN.json OUT.vlt", 2,
+     "import a neutral document through the connector, heal it and write a kernel save file", &run_import},
 };
 
 void usage(FILE* to) {

@@ -315,7 +315,10 @@ QELIResult QELXVelmBRepImporter::DoImport(QELXExportRepresentation* source)
     QELIResult result = QELI_OK;
     const QELXString target = QELXDocumentUtils::GetXType(context->GetTargetDocument());
     const QELXString sourceType = QELXDocumentUtils::GetXType(context->GetSourceDocument());
-    if (sameKindOfDocument(target, sourceType)) {
+    // Copying needs kernel bodies behind the source: a document of another
+    // kind that only records a kernel type (a neutral document written from
+    // one) takes the full roads, or nothing of it would be imported.
+    if (sameKindOfDocument(target, sourceType) && dynamic_cast<QELXVelmDocument*>(context->GetSourceDocument())) {
         CopyBodies(exporter, context.get());
         RepairCopiedBodies();
         return QELI_OK;

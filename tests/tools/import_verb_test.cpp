@@ -1,0 +1,285 @@
+// `xvelm import`: a neutral document through the connector into a kernel save
+// file, healed by the recipe of the system it came from; a document that
+// cannot be imported whole gives one line, exit status 1 and no file.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <random>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "../../tools/xvelm/import_verb.hxx"
+#include "qelx/qelx_test.hxx"
+#include "velm/insanity.hxx"
+#include "velm/memory.hxx"
+#include "velm/testkit.hxx"
+
+namespace {
+
+namespace fs = std::filesystem;
+using qelx_test::TestModel;
+
+struct ImportRun {
+    int status = -1;
+    std::string out, err;
+};
+
+ImportRun runImport(const std::string& in, const std::string& out)
+{
+    std::unique_ptr<FILE, int (*)(FILE*)> o(std::tmpfile(), &std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> e(std::tmpfile(), &std::fclose);
+    ImportRun run;
+    run.status = xvelm::importNeutral(in.c_str(), out.c_str(), o.get(), e.get());
+    const auto read = [](FILE* f) {
+        std::rewind(f);
+        std::string text;
+        for (int c; (c = std::fgetc(f)) != EOF;)
+            text.push_back(static_cast<char>(c));
+        return text;
+    };
+    run.out = read(o.get());
+    run.err = read(e.get());
+    return run;
+}
+
+// A folder of this process's own, removed with everything in it.
+struct ImportScratch {
+    explicit ImportScratch(const std::string& name)
+        : path(fs::path(::testing::TempDir()) / (name + "_" + std::to_string(::getpid())))
+    {
+        fs::remove_all(path);
+        fs::create_directories(path);
+    }
+    ~ImportScratch() { fs::remove_all(path); }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+    int entries() const
+    {
+        int n = 0;
+        for ([[maybe_unused]] const auto& e : fs::directory_iterator(path))
+            ++n;
+        return n;
+    }
+    fs::path path;
+};
+
+TestModel blockAndCylinder()
+{
+    TestModel m = TestModel::block(1, 2, 3);
+    m.append(TestModel::cylinder(1.0, 2.0));
+    return m;
+}
+
+void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+// The lines of the error stream that are the driver's own messages.
+std::vector<std::string> messages(const std::string& err)
+{
+    std::vector<std::string> out;
+    std::istringstream lines(err);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("xvelm:", 0) == 0)
+            out.push_back(line);
+    return out;
+}
+
+class ImportVerb : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qelx_test::resetFramework();
+        m_live = velm_live_object_count();
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(velm_live_object_count(), m_live) << "kernel objects left alive";
+        qelx_test::resetFramework();
+    }
+
+private:
+    long m_live = 0;
+};
+
+} // namespace
+
+TEST_F(ImportVerb, WritesASaveFileOfTheHealedBodiesAndSummarises)
+{
+    const ImportScratch dir("xvelm_import_good");
+    const std::string in = dir / "model.json", out = dir / "model.vlt";
+    writeText(in, qelx_formats::writeNeutralText(blockAndCylinder()));
+    const ImportRun run = runImport(in, out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("model.json: 2 bodies, 9 faces, 15 edges imported to "), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("Body (2) done"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("ToVelmRepair (2) done"), std::string::npos) << run.err;
+    EXPECT_TRUE(messages(run.err).empty()) << run.err;
+    EXPECT_EQ(dir.entries(), 2) << "no temporary file stays";
+
+    FILE* fp = std::fopen(out.c_str(), "r");
+    ASSERT_NE(fp, nullptr);
+    ENTITY_LIST restored;
+    std::vector<ENTITY*> every;
+    ASSERT_TRUE(api_restore_entity_list(fp, 1, restored, &every).ok()) << velm_last_restore_damage();
+    std::fclose(fp);
+    ASSERT_EQ(restored.count(), 2);
+    const int faces[] = {6, 3}, edges[] = {12, 3};
+    for (int i = 0; i < 2; ++i) {
+        ENTITY_LIST f, e;
+        api_get_faces(restored[i], f);
+        api_get_edges(restored[i], e);
+        EXPECT_EQ(f.count(), faces[i]);
+        EXPECT_EQ(e.count(), edges[i]);
+        insanity_list* findings = nullptr;
+        ASSERT_TRUE(api_check_entity(restored[i], findings).ok());
+        EXPECT_TRUE(!findings || findings->count() == 0);
+        delete findings;
+    }
+    api_del_entity_list(restored);
+}
+
+TEST_F(ImportVerb, HealsByTheRecipeOfTheSystemTheDocumentCameFrom)
+{
+    const ImportScratch dir("xvelm_import_recipe");
+    for (const char* system : {"XStep", "XTest"}) {
+        SCOPED_TRACE(system);
+        TestModel model = blockAndCylinder();
+        model.xType = system;
+        const std::string in = dir / "model.json", out = dir / (std::string(system) + ".vlt");
+        writeText(in, qelx_formats::writeNeutralText(model));
+        qelx_test::EventRecorder events;
+        const ImportRun run = runImport(in, out);
+        ASSERT_EQ(run.status, 0) << run.err;
+        // The STEP recipe numbers its repair events from 0, body by body.
+        std::vector<int> repairs;
+        for (const qelx_test::EventRecord& r : events.records())
+            if (r.kind == "StartRepair")
+                repairs.push_back(r.number);
+        if (std::string(system) == "XStep") {
+            EXPECT_EQ(repairs, (std::vector<int>{0, 1}));
+        } else {
+            EXPECT_EQ(std::count(repairs.begin(), repairs.end(), 0), 0);
+        }
+        // The switches the run set are put back.
+        EXPECT_FALSE(Ve_OptionDoc::isOn(Ve_OptionDoc::HealBodyPostProcessStep));
+        EXPECT_FALSE(Ve_OptionDoc::isOn(Ve_OptionDoc::HealBody));
+    }
+}
+
+TEST_F(ImportVerb, ADocumentThatCannotBeImportedWholeGivesOneLineAndNoFile)
+{
+    const ImportScratch dir("xvelm_import_bad");
+    const std::string good = qelx_formats::writeNeutralText(blockAndCylinder());
+    const auto edited = [&](const std::function<void(nlohmann::json&)>& edit) {
+        nlohmann::json doc = nlohmann::json::parse(good);
+        edit(doc);
+        return doc.dump();
+    };
+    const auto spoiled = [](const std::function<void(TestModel&)>& spoil) {
+        TestModel m = blockAndCylinder();
+        spoil(m);
+        return qelx_formats::writeNeutralText(m);
+    };
+    struct Case {
+        const char* what;
+        std::string text;
+        const char* says; // a fragment of the one line
+    };
+    const std::vector<Case> cases = {
+        {"not there", "", "cannot be opened"},
+        {"not JSON", "{\"format\": ", "model.json"},
+        {"a dangling reference", edited([](nlohmann::json& d) { d["coedges"][0]["edge"] = 999; }), "/coedges/0/edge"},
+        {"a reference of the wrong kind", edited([](nlohmann::json& d) { d["coedges"][0]["edge"] = "edge 1"; }),
+         "/coedges/0/edge"},
+        {"duplicate ids", edited([](nlohmann::json& d) { d["faces"][1]["id"] = d["faces"][0]["id"]; }), "/faces/1"},
+        {"a number that is not finite", [&] {
+             std::string t = edited([](nlohmann::json& d) { d["points"][0]["xyz"][0] = 12345.5; });
+             t.replace(t.find("12345.5"), 7, "1e999");
+             return t;
+         }(), "/points/0"},
+        {"a face without geometry", spoiled([](TestModel& m) { m.faces[4].surface = -1; }),
+         "part of it could not be imported: FACE with NULL geometry"},
+        {"a loop that does not close", spoiled([](TestModel& m) { m.loops[2].coedges.pop_back(); }),
+         "part of it could not be imported: BRep body 1000000000001: not imported"},
+        {"an edge with three coedges", spoiled([](TestModel& m) { m.addThirdCoedge(0); }),
+         "part of it could not be imported: BRep body 1000000000001: not imported"},
+        {"nothing in it", qelx_formats::writeNeutralText(TestModel()), "nothing in it could be imported"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string in = dir / "model.json", out = dir / "model.vlt";
+        fs::remove(in);
+        if (std::string(c.what) != "not there")
+            writeText(in, c.text);
+        const ImportRun run = runImport(in, out);
+        EXPECT_EQ(run.status, 1);
+        const std::vector<std::string> lines = messages(run.err);
+        ASSERT_EQ(lines.size(), 1u) << run.err;
+        EXPECT_NE(lines[0].find(c.says), std::string::npos) << lines[0];
+        EXPECT_FALSE(fs::exists(out));
+        EXPECT_TRUE(run.out.empty());
+        EXPECT_EQ(dir.entries(), std::string(c.what) == "not there" ? 0 : 1) << "nothing but the input";
+    }
+    // The input is never the output, by any name.
+    const std::string in = dir / "model.json";
+    writeText(in, good);
+    fs::create_hard_link(in, dir / "same.vlt");
+    const ImportRun same = runImport(in, dir / "same.vlt");
+    EXPECT_EQ(same.status, 1);
+    EXPECT_NE(same.err.find("is the input file"), std::string::npos) << same.err;
+    EXPECT_EQ(runImport(in, dir.path.string()).status, 1) << "a folder is not a file";
+}
+
+TEST_F(ImportVerb, RandomlyDamagedDocumentsNeverCrashNorLeaveAnything)
+{
+    const ImportScratch dir("xvelm_import_mutations");
+    const nlohmann::json good = nlohmann::json::parse(qelx_formats::writeNeutralText(blockAndCylinder()));
+    std::mt19937 random(20261207);
+    const auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+    const char* tables[] = {"faces", "loops", "coedges", "edges", "vertices", "curves", "surfaces", "points"};
+    int imported = 0, refused = 0;
+    for (int round = 0; round < 24; ++round) {
+        nlohmann::json doc = good;
+        for (int k = 0; k < 2; ++k) {
+            nlohmann::json& table = doc[tables[pick(std::size(tables))]];
+            if (table.empty())
+                continue;
+            nlohmann::json& element = table[pick(table.size())];
+            std::vector<std::string> keys;
+            for (auto it = element.begin(); it != element.end(); ++it)
+                if (it.key() != "id")
+                    keys.push_back(it.key());
+            nlohmann::json& field = element[keys[pick(keys.size())]];
+            // An integer off by a little, a real scaled, an array cut short, a flag flipped.
+            if (field.is_number_integer())
+                field = field.get<long long>() + static_cast<long long>(pick(5)) - 2;
+            else if (field.is_number_float())
+                field = field.get<double>() * 1.5 + 0.25;
+            else if (field.is_array() && !field.empty())
+                field.erase(field.begin() + static_cast<long>(pick(field.size())));
+            else if (field.is_boolean())
+                field = !field.get<bool>();
+        }
+        SCOPED_TRACE("round " + std::to_string(round) + ": " + doc.dump().substr(0, 80));
+        const std::string in = dir / "model.json", out = dir / "model.vlt";
+        writeText(in, doc.dump());
+        fs::remove(out);
+        const ImportRun run = runImport(in, out);
+        ASSERT_TRUE(run.status == 0 || run.status == 1) << run.err;
+        if (run.status == 0) {
+            ++imported;
+            EXPECT_TRUE(fs::exists(out));
+        } else {
+            ++refused;
+            EXPECT_EQ(messages(run.err).size(), 1u) << run.err;
+            EXPECT_FALSE(fs::exists(out));
+        }
+    }
+    // Both ways out are met.
+    EXPECT_GT(refused, 0);
+    EXPECT_GT(imported, 0);
+}

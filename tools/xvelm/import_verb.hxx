@@ -1,0 +1,255 @@
+// `xvelm import IN.json OUT.vlt`: a neutral document through the connector's
+// B-rep importer, healed by the recipe of the system it came from, into a
+// kernel save file. Header-only so that the driver and its tests share one
+// implementation.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <new>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "export_verb.hxx"
+#include "import/brep_importer.hxx"
+#include "qelx/test_exporters.hxx"
+#include "qelx_formats/neutral_document.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "qelx_velm/velm_document.hxx"
+#include "velm/save.hxx"
+
+namespace xvelm {
+
+// What an import made: the bodies handed to the document and their faces and edges.
+struct ImportCounts {
+    int bodies = 0, faces = 0, edges = 0;
+};
+
+// The warnings the import roads fire for what they could not import.
+class ImportWarnings : public QELXEventListener {
+public:
+    ImportWarnings() { QELXEventBus::GetEventBus()->AddListener(this); }
+    ~ImportWarnings() override { QELXEventBus::GetEventBus()->RemoveListener(this); }
+    ImportWarnings(const ImportWarnings&) = delete;
+    ImportWarnings& operator=(const ImportWarnings&) = delete;
+
+    void OnEvent(const QELXEvent& event) override
+    {
+        if (m_listening && std::string(event.GetKind()) == "Warning")
+            texts.emplace_back(static_cast<const QELXWarningEvent&>(event).GetText());
+    }
+    void listen(bool on) { m_listening = on; }
+
+    std::vector<std::string> texts;
+
+private:
+    bool m_listening = false;
+};
+
+// Registry values the run sets, put back when it ends: the process goes on.
+class SwitchesForRun {
+public:
+    SwitchesForRun() = default;
+    SwitchesForRun(const SwitchesForRun&) = delete;
+    SwitchesForRun& operator=(const SwitchesForRun&) = delete;
+    ~SwitchesForRun()
+    {
+        for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) {
+            if (it->second)
+                Gk_OptionDoc::setOption(it->first, *it->second);
+            else
+                Gk_OptionDoc::removeOption(it->first);
+        }
+    }
+    void on(const std::string& key)
+    {
+        std::optional<QELXValue> old;
+        if (const Gk_Option* existing = Gk_OptionDoc::fetchOption(key)) {
+            QELXValue value;
+            if (existing->GetValue(value) == QELI_OK)
+                old = value;
+        }
+        m_saved.emplace_back(key, old);
+        Gk_OptionDoc::setOption(key, QELXValue(true));
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<QELXValue>>> m_saved;
+};
+
+// Imports a source model (a neutral document, or a file read into one) into
+// `target` as the framework converts a document: the connector's importer
+// over the target, its required and exporter options, the import, then the
+// post-import commit, which heals the bodies by the recipe of the system
+// the model says it came from. False with `failure` saying why: the import
+// failed, made nothing, or lost part of the source (a body or face the roads
+// could not build is never passed over in silence). Whatever the run made is
+// in the target (deleted with it) or already deleted.
+inline bool import_model(qelx_test::TestModel model, QELXVelmDocument& target, ImportCounts& counts,
+                         std::string& failure)
+{
+    try {
+        const std::string system = model.xType;
+        auto* sourceDocument = new qelx_test::TestDocument(std::move(model));
+        const QELXDocumentHandle holdSource(sourceDocument);
+        auto* source = new qelx_test::TestBRepExporter(sourceDocument);
+        const QELXExportRepresentationHandle holdExporter(source);
+        QELXBRepImporter* made = nullptr;
+        if (QELXCreateVelmBRepImporter(&target, &made) != QELI_OK || !made) {
+            failure = "no importer could be made for it";
+            return false;
+        }
+        const QELXBRepImporterHandle importer(made);
+        SwitchesForRun switches;
+        switches.on(Ve_OptionDoc::keyOf("HealBody"));
+        switches.on(std::string(Ve_OptionDoc::KeyPrefix) + "HealBodyPostProcess|" + system);
+        QELXOptions required;
+        QELIResult prepared = importer->SetRequiredOptions(required);
+        prepared &= importer->ProcessExporterOptions(source);
+        if (prepared != QELI_OK) {
+            char text[80];
+            std::snprintf(text, sizeof text, "the importer could not be prepared (result 0x%x)",
+                          static_cast<unsigned>(prepared));
+            failure = text;
+            return false;
+        }
+        ImportWarnings warnings;
+        warnings.listen(true);
+        const QELIResult imported = importer->Import(source);
+        warnings.listen(false);
+        if (imported == QELI_NOTHING) {
+            failure = "nothing in it could be imported";
+            return false;
+        }
+        if (imported != QELI_OK) {
+            char text[64];
+            std::snprintf(text, sizeof text, "the import failed (result 0x%x)", static_cast<unsigned>(imported));
+            failure = text;
+            return false;
+        }
+        if (!warnings.texts.empty()) {
+            const std::size_t n = warnings.texts.size();
+            failure = "part of it could not be imported: " + printable(warnings.texts[0]);
+            if (n > 1)
+                failure += " (and " + std::to_string(n - 1) + " more)";
+            return false;
+        }
+        const QELIResult committed = importer->PostImport();
+        if (committed != QELI_OK) {
+            char text[80];
+            std::snprintf(text, sizeof text, "the bodies could not be committed (result 0x%x)",
+                          static_cast<unsigned>(committed));
+            failure = text;
+            return false;
+        }
+        if (const ENTITY_LIST* list = target.GetNativeEntityList())
+            for (int i = 0; i < list->count(); ++i)
+                if (const ENTITY* e = (*list)[i]; e && is_BODY(e)) {
+                    ENTITY_LIST f, ed;
+                    api_get_faces(e, f);
+                    api_get_edges(e, ed);
+                    ++counts.bodies;
+                    counts.faces += f.iteration_count();
+                    counts.edges += ed.iteration_count();
+                }
+    } catch (const velm_exception& e) {
+        const char* why = message_module::find_message(e.error_number());
+        failure = std::string("the kernel failed (") + (why ? why : "unknown error") + ")";
+    } catch (const QELXAllocException&) {
+        failure = "out of memory";
+    } catch (const std::bad_alloc&) {
+        failure = "out of memory";
+    } catch (const QELXAbortException&) {
+        failure = "aborted";
+    } catch (const Gk_Exception& e) {
+        failure = std::string("the framework failed (") + e.getText() + ")";
+    } catch (const std::exception& e) {
+        failure = std::string("unexpected failure (") + e.what() + ")";
+    }
+    return failure.empty();
+}
+
+// The document's entities as the text of a kernel save file; false with
+// `failure` when the kernel refuses them.
+inline bool save_text(QELXVelmDocument& document, std::string& text, std::string& failure)
+{
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    FILE* memory = open_memstream(&buffer, &size);
+    if (!memory) {
+        failure = "no memory to write it in";
+        return false;
+    }
+    ENTITY_LIST empty;
+    const ENTITY_LIST* list = document.GetNativeEntityList();
+    const outcome saved = api_save_entity_list(memory, 1, list ? *list : empty);
+    const bool written = std::fclose(memory) == 0;
+    if (saved.ok() && written)
+        text.assign(buffer, size);
+    std::free(buffer);
+    if (!saved.ok()) {
+        const char* why = message_module::find_message(saved.error_number());
+        failure = std::string("the kernel could not save it (") + (why ? why : "unknown error") + ")";
+        return false;
+    }
+    if (!written) {
+        failure = "no memory to write it in";
+        return false;
+    }
+    return true;
+}
+
+// Reads the neutral document, imports it into a kernel document and writes
+// that as a save file at `outPath`, with the stages on `err` and a summary on
+// `out`. 0 on success; 1 with one line on `err` otherwise, with no output
+// file and nothing left alive: an output that is the input, or is not a
+// regular file, is refused before any work.
+inline int importNeutral(const char* inPath, const char* outPath, FILE* out, FILE* err)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const std::string inName = printable(inPath), outName = printable(outPath);
+    if (!output_may_be_written(inPath, outPath, "the save file", err))
+        return 1;
+    qelx_test::TestModel model;
+    {
+        std::string error;
+        if (qelx_formats::readNeutralDocument(inPath, model, error) != QELI_OK) {
+            std::fprintf(err, "xvelm: %s\n", printable(error).c_str());
+            return 1;
+        }
+    }
+    std::string failure, text;
+    ImportCounts counts;
+    {
+        QELXVelmDocument target; // deletes whatever the import handed it
+        target.SetUnit(QELX_UNIT_MILLIMETER);
+        FileInfo info;
+        info.set_product_id("xvelm import");
+        info.set_units(1.0);
+        info.set_sending_system(model.xType.c_str());
+        api_set_file_info(FileInfo_product_id | FileInfo_units | FileInfo_sending_system, info);
+        {
+            StageProgress progress(err);
+            import_model(std::move(model), target, counts, failure);
+        }
+        if (failure.empty())
+            save_text(target, text, failure);
+    }
+    if (!failure.empty()) {
+        std::fprintf(err, "xvelm: importing %s failed: %s; no save file written\n", inName.c_str(), failure.c_str());
+        return 1;
+    }
+    std::string reason;
+    if (qelx_formats::writeWholeFile(text, outPath, reason) != QELI_OK) {
+        std::fprintf(err, "xvelm: %s %s\n", outName.c_str(), reason.c_str());
+        return 1;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::fprintf(out, "%s: %d bodies, %d faces, %d edges imported to %s in %.2f s\n", inName.c_str(), counts.bodies,
+                 counts.faces, counts.edges, outName.c_str(), seconds);
+    return output_written(out, err) ? 0 : 1;
+}
+
+}  // namespace xvelm
