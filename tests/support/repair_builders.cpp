@@ -75,6 +75,41 @@ BODY* make_polyhedron(const std::vector<QELposition>& points, const std::vector<
   return new BODY(new LUMP(new SHELL(first, nullptr), nullptr));
 }
 
+std::vector<FACE*> make_loose_polygon_faces(const std::vector<QELposition>& points,
+                                            const std::vector<std::vector<int>>& faces) {
+  std::vector<FACE*> out;
+  for (const auto& poly : faces) {
+    std::vector<QELposition> at;
+    for (int i : poly) at.push_back(points[i]);
+    std::vector<VERTEX*> vertices;
+    for (const QELposition& p : at) vertices.push_back(new VERTEX(new APOINT(p)));
+    std::vector<COEDGE*> ring;
+    for (std::size_t k = 0; k < at.size(); ++k) {
+      const std::size_t n = (k + 1) % at.size();
+      const QELinterval range(0.0, distance(at[k], at[n]));
+      auto* e = new EDGE(vertices[k], vertices[n], make_curve(straight(at[k], normalise(at[n] - at[k]))), FORWARD,
+                         EDGE_cvty_unknown, &range);
+      vertices[k]->add_edge(e);
+      ring.push_back(new COEDGE(e, FORWARD, nullptr, nullptr));
+    }
+    for (std::size_t k = 0; k < ring.size(); ++k) {
+      ring[k]->set_next(ring[(k + 1) % ring.size()]);
+      ring[(k + 1) % ring.size()]->set_previous(ring[k]);
+    }
+    out.push_back(new FACE(new LOOP(ring.front(), nullptr), nullptr,
+                           make_surface(plane(at.front(), polygon_normal(at))), FORWARD));
+  }
+  return out;
+}
+
+void delete_loose_faces(const std::vector<FACE*>& faces) {
+  if (faces.empty()) return;
+  std::vector<FACE*> loose(faces);
+  BODY* body = nullptr;
+  if (!api_mk_by_faces(nullptr, int(loose.size()), loose.data(), body).ok() || !api_del_entity(body).ok())
+    throw std::runtime_error("delete_loose_faces");
+}
+
 BODY* make_box_with_small_edge(double gap, double L, double W, double H) {
   return make_polyhedron({{0, 0, 0}, {L, 0, 0}, {L, W, 0}, {0, W, 0}, {0, 0, H}, {L, 0, H}, {L, W, H}, {0, W, H},
                           {gap, 0, H}},

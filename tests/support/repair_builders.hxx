@@ -15,6 +15,12 @@ namespace testkit {
 // STRAIGHT from the lower to the higher point index with range [0, length],
 // shared between faces that use the same pair; no pcurves.
 BODY* make_polyhedron(const std::vector<QELposition>& points, const std::vector<std::vector<int>>& faces);
+// The same faces standing alone: no shell, and every face with edges and
+// vertices of its own, as a trimmed-surface source gives them.
+std::vector<FACE*> make_loose_polygon_faces(const std::vector<QELposition>& points,
+                                            const std::vector<std::vector<int>>& faces);
+// Faces that belong to no body, gone (through a body made of them).
+void delete_loose_faces(const std::vector<FACE*>& faces);
 // A PLANE box L x W x H from the origin whose top front edge carries an extra
 // vertex `gap` from its corner at the origin's side: a small edge shared by
 // the top and front faces.

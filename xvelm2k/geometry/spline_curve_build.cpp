@@ -333,7 +333,7 @@ int buildIntcurve(bs3_curve bs3, double fit, const surface* s1, const surface* s
     return err ? -1 : answer;
 }
 
-bool attachPCurveFromIntcurve(COEDGE* coedge, FACE* face)
+bool attachPCurveFromIntcurve(COEDGE* coedge, FACE* face, const char* source, int line)
 {
     const SURFACE* fs = faceSurface(face);
     EDGE* edge = coedge ? coedge->edge() : nullptr;
@@ -342,7 +342,7 @@ bool attachPCurveFromIntcurve(COEDGE* coedge, FACE* face)
     const CURVE* cu = edge->geometry();
     Gk_ErrMgr::checkAbort();
     if (!cu || !cu->has_equation() || cu->equation().type() != 11) {
-        Gk_ErrMgr::doAssert("ve_curvexltr", 1285);
+        Gk_ErrMgr::doAssert(source, line);
         return false;
     }
     const intcurve& ic = static_cast<const intcurve&>(cu->equation());

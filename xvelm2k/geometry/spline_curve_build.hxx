@@ -90,8 +90,9 @@ int buildIntcurve(bs3_curve bs3, double fit, const surface* s1, const surface* s
                   intcurve*& result);
 
 // The coedge's pcurve taken from the edge's intcurve (the surface index that
-// matches the face's surface). False when there is nothing to take.
-bool attachPCurveFromIntcurve(COEDGE* coedge, FACE* face);
+// matches the face's surface). False when there is nothing to take; an edge
+// whose curve is not an intcurve is reported under the caller's source and line.
+bool attachPCurveFromIntcurve(COEDGE* coedge, FACE* face, const char* source = "ve_curvexltr", int line = 1285);
 
 // Closed-edge vertex snap onto the curve's point at the domain's start.
 void snapClosedEdgeVertices(EDGE* edge, const Gk_Domain& domain);

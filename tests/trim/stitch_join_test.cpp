@@ -1,0 +1,334 @@
+// Stitching loose faces: matching and joining free coedges, covers merged
+// pairwise, and envelopes that stitch whole sets of faces in every frame.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "model/body_set.hxx"
+#include "model/entity_views.hxx"
+#include "qelx/qelx_test.hxx"
+#include "support/heal_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/repair_builders.hxx"
+#include "trim/stitch_coedges.hxx"
+#include "trim/stitch_node.hxx"
+#include "velm/geometry.hxx"
+#include "velm/memory.hxx"
+#include "velm/pcurves.hxx"
+#include "velm/query.hxx"
+#include "velm/testkit.hxx"
+#include "velm/tolerant.hxx"
+#include "velm/topology_api.hxx"
+
+namespace {
+
+using testkit::delete_loose_faces;
+using testkit::make_loose_polygon_faces;
+using testkit::heal_frames;
+using testkit::count_edges;
+using testkit::count_vertices;
+
+class Stitching : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qelx_test::resetFramework();
+        m_live = velm_live_object_count();
+    }
+    void TearDown() override
+    {
+        for (Ve_BodyTag* b : m_bodies)
+            api_del_entity(reinterpret_cast<BODY*>(b));
+        delete_loose_faces(m_faces);
+        EXPECT_EQ(velm_live_object_count(), m_live);
+        qelx_test::resetFramework();
+    }
+
+    std::vector<FACE*> keep(std::vector<FACE*> faces)
+    {
+        m_faces.insert(m_faces.end(), faces.begin(), faces.end());
+        return faces;
+    }
+
+    // The kept faces as bodies, one per connected set.
+    QELXDynamicArray<Ve_BodyTag*> intoBodies()
+    {
+        QELXDynamicArray<Ve_FaceTag*> faces;
+        for (FACE* f : m_faces)
+            faces.Add(ve_view<Ve_FaceTag>(f));
+        Ve_BodyCntl cntl;
+        cntl.createFromFaceData(faces, true);
+        m_faces.clear();
+        m_bodies = cntl.getCocoon()->getBodies();
+        return m_bodies;
+    }
+
+    std::vector<FACE*> m_faces;
+    QELXDynamicArray<Ve_BodyTag*> m_bodies;
+    long m_live = 0;
+};
+
+QELXDynamicArray<Ve_FaceTag*> tags(const std::vector<FACE*>& faces)
+{
+    QELXDynamicArray<Ve_FaceTag*> out;
+    for (FACE* f : faces)
+        out.Add(ve_view<Ve_FaceTag>(f));
+    return out;
+}
+
+COEDGE* coedgeAt(FACE* f, int i)
+{
+    COEDGE* c = f->loop()->start();
+    while (i-- > 0)
+        c = c->next();
+    return c;
+}
+
+Ve_CoedgeTag* tagOf(COEDGE* c) { return ve_view<Ve_CoedgeTag>(c); }
+
+// Every loop of the faces runs on: each coedge ends where the next starts.
+bool loopsContinuous(const std::vector<FACE*>& faces)
+{
+    for (FACE* f : faces)
+        for (LOOP* l = f->loop(); l; l = l->next()) {
+            COEDGE* c = l->start();
+            do {
+                if (c->end() != c->next()->start())
+                    return false;
+                c = c->next();
+            } while (c != l->start());
+        }
+    return true;
+}
+
+// Two unit squares in z = 0, the second `gap` beyond x = 1.
+std::vector<FACE*> twoSquares(double gap)
+{
+    const double x = 1.0 + gap;
+    return make_loose_polygon_faces({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {x, 0, 0}, {x + 1, 0, 0},
+                                     {x + 1, 1, 0}, {x, 1, 0}},
+                                    {{0, 1, 2, 3}, {4, 5, 6, 7}});
+}
+
+// A frame to build in: identity, turned, mirrored.
+struct Frame {
+    const char* name;
+    QELtransf transform;
+    bool mirrored;
+};
+
+std::vector<Frame> frames()
+{
+    const std::vector<QELtransf> t = heal_frames();
+    return {{"identity", t[0], false}, {"turned", t[1], false}, {"mirrored", t[2], true}};
+}
+
+// The loose faces of a box dx x dy x dz at `origin`, in the frame.
+std::vector<FACE*> looseBox(const Frame& frame, const QELposition& origin = QELposition(), double dx = 2.0,
+                            double dy = 3.0, double dz = 4.0)
+{
+    std::vector<QELposition> p;
+    for (double z : {0.0, dz})
+        for (auto [x, y] : {std::pair(0.0, 0.0), std::pair(dx, 0.0), std::pair(dx, dy), std::pair(0.0, dy)})
+            p.push_back((origin + QELvector(x, y, z)) * frame.transform);
+    std::vector<std::vector<int>> faces = {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4},
+                                           {1, 2, 6, 5}, {2, 3, 7, 6}, {3, 0, 4, 7}};
+    // A mirror turns every polygon inside out.
+    if (frame.mirrored)
+        for (auto& f : faces)
+            std::reverse(f.begin(), f.end());
+    return make_loose_polygon_faces(p, faces);
+}
+
+TEST_F(Stitching, OppositeCoedgesMatchAndJoinOntoOneEdge)
+{
+    const std::vector<FACE*> f = keep(twoSquares(0.0));
+    // A third square over the second, running the other way round.
+    const std::vector<FACE*> g = keep(make_loose_polygon_faces({{1, 0, 0}, {1, 1, 0}, {2, 1, 0}, {2, 0, 0}}, {{0, 1, 2, 3}}));
+    COEDGE* a = coedgeAt(f[0], 1); // (1,0) -> (1,1)
+    COEDGE* b = coedgeAt(f[1], 3); // (1,1) -> (1,0)
+    EXPECT_FALSE(matchCoedges(tagOf(a), tagOf(a), 1e-6));
+    EXPECT_FALSE(matchCoedges(tagOf(a), tagOf(coedgeAt(g[0], 0)), 1e-6)) << "same way round";
+    ASSERT_TRUE(matchCoedges(tagOf(a), tagOf(b), 1e-6));
+    ASSERT_TRUE(matchCoedges(tagOf(b), tagOf(a), 1e-6));
+
+    const long before = velm_live_object_count();
+    EDGE* target = b->edge();
+    ASSERT_TRUE(joinCoedges(tagOf(a), tagOf(b)));
+    EXPECT_EQ(a->edge(), target);
+    EXPECT_EQ(a->partner(), b);
+    EXPECT_EQ(b->partner(), a);
+    EXPECT_EQ(a->sense(), REVERSED);
+    EXPECT_TRUE(loopsContinuous(f));
+    // a's edge (and its curve) and both its vertices (and their points) are gone.
+    EXPECT_EQ(velm_live_object_count(), before - 6);
+
+    // Joining them again changes nothing.
+    ASSERT_TRUE(joinCoedges(tagOf(a), tagOf(b)));
+    EXPECT_EQ(velm_live_object_count(), before - 6);
+    EXPECT_TRUE(isInPartnerRing(a, b));
+
+    delete_loose_faces(g);
+    m_faces.resize(2);
+    const QELXDynamicArray<Ve_BodyTag*> bodies = intoBodies();
+    ASSERT_EQ(bodies.Count(), 1);
+    EXPECT_EQ(count_edges(reinterpret_cast<BODY*>(bodies[0])), 7);
+    EXPECT_EQ(count_vertices(reinterpret_cast<BODY*>(bodies[0])), 6);
+    EXPECT_EQ(testkit::check_findings(reinterpret_cast<BODY*>(bodies[0])), "");
+}
+
+TEST_F(Stitching, PcurveFollowsOntoTheLongerRange)
+{
+    const std::vector<FACE*> f = keep(twoSquares(0.0));
+    COEDGE* a = coedgeAt(f[0], 1);
+    COEDGE* b = coedgeAt(f[1], 3);
+    // b's edge runs over [0, 10] for its unit length.
+    EDGE* eb = b->edge();
+    const QELposition from = eb->start()->geometry()->coords(), to = eb->end()->geometry()->coords();
+    eb->set_geometry(make_curve(straight(from, normalise(to - from), 0.1)));
+    const QELinterval ten(0.0, 10.0);
+    eb->set_param_range(&ten);
+    ASSERT_TRUE(sg_add_pcurve_to_coedge(a));
+    ASSERT_TRUE(joinCoedges(tagOf(a), tagOf(b)));
+    const pcurve pc = a->geometry()->equation();
+    EXPECT_NEAR(pc.param_range().start_pt(), -10.0, 1e-9);
+    EXPECT_NEAR(pc.param_range().end_pt(), 0.0, 1e-9);
+    // The pcurve still lies on the edge, start to start.
+    const surface& s = f[0]->geometry()->equation();
+    EXPECT_LT(distance(s.eval_position(pc.eval_position(-10.0)), a->start()->geometry()->coords()), 1e-9);
+    EXPECT_LT(distance(s.eval_position(pc.eval_position(-5.0)), QELposition(1.0, 0.5, 0.0)), 1e-9);
+}
+
+TEST_F(Stitching, CurvelessCoedgesJoinWithoutBreakingTheirLoops)
+{
+    const std::vector<FACE*> f = keep(twoSquares(0.0));
+    COEDGE* a = coedgeAt(f[0], 1);
+    COEDGE* b = coedgeAt(f[1], 3);
+    a->edge()->set_geometry(nullptr);
+    b->edge()->set_geometry(nullptr);
+    ASSERT_TRUE(matchCoedges(tagOf(a), tagOf(b), 1e-6));
+    ASSERT_TRUE(joinCoedges(tagOf(a), tagOf(b)));
+    EXPECT_TRUE(loopsContinuous(f));
+    EXPECT_LT(distance(a->start()->geometry()->coords(), QELposition(1, 0, 0)), 1e-12);
+}
+
+TEST_F(Stitching, CoversMergeAndTheOtherIsEmptied)
+{
+    const std::vector<FACE*> f = keep(twoSquares(0.0));
+    QELXDynamicArray<Ve_CoedgeTag*> first, second;
+    for (Ve_CoedgeTag* c : ve_view<Ve_FaceTag>(f[0])->getCoedges())
+        first.Add(c);
+    for (Ve_CoedgeTag* c : ve_view<Ve_FaceTag>(f[1])->getCoedges())
+        second.Add(c);
+    Ve_StCover mine(first), theirs(second);
+    ASSERT_TRUE(mine.isValid());
+    ASSERT_TRUE(mine.mergeCover(theirs));
+    EXPECT_FALSE(theirs.isValid());
+    QELXDynamicArray<Ve_CoedgeTag*> left;
+    mine.fetchCoedges(left);
+    EXPECT_EQ(left.Count(), 6);
+    EXPECT_EQ(coedgeAt(f[0], 1)->partner(), coedgeAt(f[1], 3));
+    // Nothing more to join.
+    Ve_StCover empty;
+    EXPECT_FALSE(mine.mergeCover(empty));
+}
+
+TEST_F(Stitching, GapsJoinUpToTheLastTolerance)
+{
+    struct Case {
+        double gap;
+        bool joined;
+    };
+    for (const Case& c : {Case{5e-5, true}, Case{3e-3, true}, Case{0.05, true}, Case{0.2, false}}) {
+        SCOPED_TRACE(c.gap);
+        const std::vector<FACE*> f = keep(twoSquares(c.gap));
+        Ve_StEnvelope envelope(tags(f));
+        EXPECT_TRUE(envelope.doMerge());
+        EXPECT_EQ(coedgeAt(f[0], 1)->partner() == coedgeAt(f[1], 3), c.joined);
+        EXPECT_TRUE(loopsContinuous(f));
+    }
+}
+
+TEST_F(Stitching, BoxFacesBecomeOneClosedSolidInEveryFrame)
+{
+    for (const Frame& frame : frames()) {
+        SCOPED_TRACE(frame.name);
+        const std::vector<FACE*> f = keep(looseBox(frame));
+        Ve_StEnvelope envelope(tags(f));
+        envelope.doMerge();
+        const QELXDynamicArray<Ve_BodyTag*> bodies = intoBodies();
+        ASSERT_EQ(bodies.Count(), 1);
+        BODY* body = reinterpret_cast<BODY*>(bodies[0]);
+        EXPECT_TRUE(is_closed_solid_body(body));
+        EXPECT_EQ(count_edges(body), 12);
+        EXPECT_EQ(count_vertices(body), 8);
+        EXPECT_NEAR(testkit::polyhedron_volume(body), 24.0, 24.0 * 1e-9);
+        EXPECT_EQ(testkit::check_findings(body), "");
+        for (Ve_BodyTag* b : m_bodies)
+            api_del_entity(reinterpret_cast<BODY*>(b));
+        m_bodies = QELXDynamicArray<Ve_BodyTag*>();
+    }
+}
+
+TEST_F(Stitching, FacesThatDoNotMeetStaySeparate)
+{
+    const Frame identity = frames()[0];
+    keep(looseBox(identity));
+    keep(looseBox(identity, QELposition(10, 0, 0)));
+    // A square far from both.
+    keep(make_loose_polygon_faces({{0, 0, 20}, {1, 0, 20}, {1, 1, 20}, {0, 1, 20}}, {{0, 1, 2, 3}}));
+    Ve_StEnvelope envelope(tags(m_faces));
+    envelope.doMerge();
+    const QELXDynamicArray<Ve_BodyTag*> bodies = intoBodies();
+    ASSERT_EQ(bodies.Count(), 3);
+    int solids = 0;
+    for (Ve_BodyTag* b : bodies)
+        solids += is_closed_solid_body(reinterpret_cast<BODY*>(b)) ? 1 : 0;
+    EXPECT_EQ(solids, 2);
+}
+
+TEST_F(Stitching, ShuffledGridStitchesWhole)
+{
+    const int n = 8;
+    std::vector<QELposition> p;
+    for (int j = 0; j <= n; ++j)
+        for (int i = 0; i <= n; ++i)
+            p.emplace_back(i, j, 0.1 * std::sin(i + 2.0 * j));
+    std::vector<std::vector<int>> quads;
+    for (int j = 0; j < n; ++j)
+        for (int i = 0; i < n; ++i) {
+            const int k = j * (n + 1) + i;
+            // Two triangles: the points need not lie in one plane.
+            quads.push_back({k, k + 1, k + n + 2});
+            quads.push_back({k, k + n + 2, k + n + 1});
+        }
+    std::shuffle(quads.begin(), quads.end(), std::mt19937(7));
+    keep(make_loose_polygon_faces(p, quads));
+    Ve_StEnvelope envelope(tags(m_faces));
+    envelope.doMerge();
+    const QELXDynamicArray<Ve_BodyTag*> bodies = intoBodies();
+    ASSERT_EQ(bodies.Count(), 1);
+    BODY* body = reinterpret_cast<BODY*>(bodies[0]);
+    EXPECT_EQ(count_vertices(body), (n + 1) * (n + 1));
+    EXPECT_EQ(count_edges(body), 2 * n * (n + 1) + n * n);
+    EXPECT_EQ(testkit::check_findings(body), "");
+}
+
+TEST_F(Stitching, ALaterEnvelopeGroupsAtTheFirstTolerance)
+{
+    // One envelope that finds nothing to join runs every pass...
+    const std::vector<FACE*> f = keep(make_loose_polygon_faces({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}}));
+    Ve_StEnvelope(tags(f)).doMerge();
+    // ...leaves a thin face built afterwards alone: its long sides lie half a
+    // unit apart, far beyond what one face's coedges are paired at.
+    const std::vector<FACE*> thin = keep(make_loose_polygon_faces({{0, 0, 5}, {3, 0, 5}, {3, 0.5, 5}, {0, 0.5, 5}}, {{0, 1, 2, 3}}));
+    Ve_StEnvelope later(tags(thin));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(coedgeAt(thin[0], i)->partner(), nullptr) << i;
+    EXPECT_TRUE(loopsContinuous(thin));
+}
+
+} // namespace
