@@ -180,6 +180,21 @@ TEST_F(Stitching, OppositeCoedgesMatchAndJoinOntoOneEdge)
     EXPECT_EQ(testkit::check_findings(reinterpret_cast<BODY*>(bodies[0])), "");
 }
 
+TEST_F(Stitching, CoedgesWithMatchingEndsButApartBetweenDoNotMatch)
+{
+    const std::vector<FACE*> f = keep(twoSquares(0.0));
+    COEDGE* a = coedgeAt(f[0], 1);
+    COEDGE* b = coedgeAt(f[1], 3);
+    // b bulges out to x = 1.3 on an arc between the same two points.
+    const double c = 0.44 / 0.6, r = 1.3 - c;
+    b->edge()->set_geometry(
+        make_curve(ellipse(QELposition(c, 0.5, 0.0), QELunit_vector(0, 0, -1), QELvector(r, 0.0, 0.0), 1.0)));
+    b->edge()->set_param_range(nullptr);
+    EXPECT_FALSE(matchCoedges(tagOf(a), tagOf(b), 0.1));
+    EXPECT_FALSE(matchCoedges(tagOf(b), tagOf(a), 0.1));
+    EXPECT_TRUE(matchCoedges(tagOf(a), tagOf(b), 0.31));
+}
+
 TEST_F(Stitching, PcurveFollowsOntoTheLongerRange)
 {
     const std::vector<FACE*> f = keep(twoSquares(0.0));
