@@ -29,19 +29,27 @@ constexpr std::array<double, 8> gl_w = {0.05061426814518813, 0.11119051722668724
                                         0.18134189168918100, 0.18134189168918100, 0.15685332293894363,
                                         0.11119051722668724, 0.05061426814518813};
 
-double jacobian(const surface& s, double u, double v) {
+// What is integrated over a face's region: the area element |Su x Sv|, or
+// the flux element P . (Su x Sv) / 3 whose sum over a closed body's faces is
+// its volume.
+enum class integrand { area, flux };
+
+double element(const surface& s, double u, double v, integrand kind) {
   QELposition p;
   QELvector d[5];
   s.eval_derivs(QELpar_pos(u, v), 1, p, d);
-  return (d[0] * d[1]).len();
+  const QELvector n = d[0] * d[1];
+  if (kind == integrand::area) return n.len();
+  return (QELvector(p.x(), p.y(), p.z()) % n) / 3.0;
 }
 
-// The Jacobian integrated along one parameter line, over [a, b] of the other
+// The element integrated along one parameter line, over [a, b] of the other
 // parameter; `along_u` integrates over u at fixed v.
 class line_integral {
  public:
-  line_integral(const surface& s, bool along_u, double piece)
-      : s_(s), along_u_(along_u), piece_(piece > 0.0 ? piece : 1.0), flat_(s.type() == 1) {}
+  line_integral(const surface& s, bool along_u, double piece, integrand kind = integrand::area)
+      : s_(s), along_u_(along_u), piece_(piece > 0.0 ? piece : 1.0), flat_(s.type() == 1 && kind == integrand::area),
+        kind_(kind) {}
 
   double operator()(double a, double b, double fixed) const {
     if (a == b) return 0.0;
@@ -55,11 +63,14 @@ class line_integral {
   }
 
  private:
-  double at(double t, double fixed) const { return along_u_ ? jacobian(s_, t, fixed) : jacobian(s_, fixed, t); }
+  double at(double t, double fixed) const {
+    return along_u_ ? element(s_, t, fixed, kind_) : element(s_, fixed, t, kind_);
+  }
   const surface& s_;
   bool along_u_;
   double piece_;
   bool flat_;
+  integrand kind_;
 };
 
 // The parameters of the singular ends of one direction: collapsed ends of
@@ -84,8 +95,9 @@ std::vector<double> singular_params(const surface& s, bool along_u) {
 
 // The loop integral of F dv (or -G du) over the frame's loops, from a base
 // parameter `base` of the inner integral.
-double boundary_integral(const face_frame& fr, bool inner_u, double base, double piece) {
-  line_integral inner(*fr.srf, inner_u, piece);
+double boundary_integral(const face_frame& fr, bool inner_u, double base, double piece,
+                         integrand kind = integrand::area) {
+  line_integral inner(*fr.srf, inner_u, piece, kind);
   double total = 0.0;
   for (const par_loop& pl : fr.loops) {
     const long n = static_cast<long>(pl.pts.size());
@@ -111,8 +123,8 @@ double boundary_integral(const face_frame& fr, bool inner_u, double base, double
 }
 
 // The area of the surface over a finite parameter box.
-double whole_area(const surface& s, const QELinterval& u, const QELinterval& v) {
-  line_integral inner(s, true, u.length() / 8.0);
+double whole_area(const surface& s, const QELinterval& u, const QELinterval& v, integrand kind = integrand::area) {
+  line_integral inner(s, true, u.length() / 8.0, kind);
   const int pieces = 16;
   double sum = 0.0;
   for (int k = 0; k < pieces; ++k)
@@ -121,8 +133,14 @@ double whole_area(const surface& s, const QELinterval& u, const QELinterval& v) 
   return sum * v.length() / pieces;
 }
 
-// The face's signed area from its loops at one sample density.
-double area_at(const FACE* face, int density) {
+// The face's signed area from its loops at one sample density, and (when
+// asked) the outward flux of P / 3 through it over the same region.
+struct face_integrals {
+  double area = 0.0;
+  double flux = 0.0;
+};
+
+face_integrals integrals_at(const FACE* face, int density, bool with_flux) {
   const face_frame fr = face_polygons(face, nullptr, density);
   const surface& s = *fr.srf;
   int turns_u = 0, turns_v = 0;
@@ -132,11 +150,16 @@ double area_at(const FACE* face, int density) {
     any_u = any_u || pl.turns_u != 0;
     any_v = any_v || pl.turns_v != 0;
   }
+  // The region's integral of the flux element is the area formula's with
+  // that element; orient (the face's sense on its surface) makes it outward.
+  face_integrals out;
   const QELpar_box box = frame_par_box(fr);
   if (fr.loops.empty()) {
     // The whole surface, when it is bounded.
     if (!box.u_range().finite() || !box.v_range().finite()) velm_api_error_throw(VELM_BAD_ARGUMENT);
-    return whole_area(s, box.u_range(), box.v_range());
+    out.area = whole_area(s, box.u_range(), box.v_range());
+    if (with_flux) out.flux = fr.orient * whole_area(s, box.u_range(), box.v_range(), integrand::flux);
+    return out;
   }
   // Loops round both directions at once (a torus cut diagonally) are not handled.
   if (any_u && any_v) velm_api_error_throw(VELM_BAD_ARGUMENT);
@@ -147,27 +170,38 @@ double area_at(const FACE* face, int density) {
   if (net == 0) {
     const double base = r.finite() ? r.start_pt() : 0.0;
     const double a = boundary_integral(fr, inner_u, base, piece);
+    out.area = a;
+    if (with_flux) out.flux = fr.orient * boundary_integral(fr, inner_u, base, piece, integrand::flux);
     // Loops round a periodic axis that are also apart along a periodic
     // direction bound two regions: the face is the one on their material side,
     // the long way round when the short one comes out negative.
     const double across = inner_u ? fr.period_u : fr.period_v;
-    if (a >= 0.0 || !(any_u || any_v) || across <= 0.0) return a;
+    if (a >= 0.0 || !(any_u || any_v) || across <= 0.0) return out;
     const QELinterval round = inner_u ? box.v_range() : box.u_range();
     const QELinterval wrap(base, base + across);
-    return a + (inner_u ? whole_area(s, wrap, round) : whole_area(s, round, wrap));
+    auto whole = [&](integrand kind) {
+      return inner_u ? whole_area(s, wrap, round, kind) : whole_area(s, round, wrap, kind);
+    };
+    out.area = a + whole(integrand::area);
+    if (with_flux) out.flux += fr.orient * whole(integrand::flux);
+    return out;
   }
   // One loop round the axis: the region ends at a singular end; the material
   // side of the loop says which.
   const std::vector<double> ends = singular_params(s, inner_u);
-  double best = 0.0;
   bool found = false;
   for (double base : ends) {
     const double a = boundary_integral(fr, inner_u, base, piece);
-    if (a > 0.0 && (!found || a < best)) best = a, found = true;
+    if (a > 0.0 && (!found || a < out.area)) {
+      out.area = a, found = true;
+      if (with_flux) out.flux = fr.orient * boundary_integral(fr, inner_u, base, piece, integrand::flux);
+    }
   }
   if (!found) velm_api_error_throw(VELM_BAD_ARGUMENT);  // unbounded region
-  return best;
+  return out;
 }
+
+double area_at(const FACE* face, int density) { return integrals_at(face, density, false).area; }
 
 void faces_below(const ENTITY* e, std::vector<const FACE*>& out) {
   if (!e) velm_api_error_throw(VELM_NULL_ENTITY);
@@ -220,6 +254,30 @@ outcome api_ent_area(const ENTITY* e, double requested_rel_accuracy, double& are
     area_property p = ent_area_prop(e, requested_rel_accuracy);
     area = p.area();
     achieved_rel_accuracy = p.accuracy();
+  });
+}
+
+outcome api_body_volume(const BODY* body, double requested_rel_accuracy, double& volume,
+                        double& achieved_rel_accuracy) {
+  return velm_api("api_body_volume", [&] {
+    if (!body) velm_api_error_throw(VELM_NULL_ENTITY);
+    const double wanted = std::clamp(requested_rel_accuracy, 1e-9, 1.0);
+    double total = 0.0, error = 0.0;
+    for (const FACE* f : body_faces(body)) {
+      double coarse = integrals_at(f, 1, true).flux, fine = integrals_at(f, 2, true).flux, est = 0.0, err = 0.0;
+      for (int density = 2;; density *= 2) {
+        est = (4.0 * fine - coarse) / 3.0;
+        err = std::abs(fine - coarse) / 3.0;
+        if (err <= wanted * std::abs(est) || err < 1e-14 || density >= 16) break;
+        coarse = fine;
+        fine = integrals_at(f, density * 2, true).flux;
+      }
+      total += est;
+      error += err;
+    }
+    const double scale = body_scale(body);
+    volume = total * scale * scale * scale;
+    achieved_rel_accuracy = total != 0.0 ? error / std::abs(total) : 0.0;
   });
 }
 

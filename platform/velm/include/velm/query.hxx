@@ -147,6 +147,13 @@ area_property ent_area_prop(const ENTITY* e, double requested_rel_accuracy);
 outcome api_ent_area(const ENTITY* e, double requested_rel_accuracy, double& area,
                      double& achieved_rel_accuracy);
 
+// The volume a body's faces enclose: the outward flux of P / 3 through every
+// face, over the same regions as the face areas (and to the accuracy asked,
+// as they are), under the body's transform. Meaningful for closed bodies;
+// negative for one turned inside out.
+outcome api_body_volume(const BODY* body, double requested_rel_accuracy, double& volume,
+                        double& achieved_rel_accuracy);
+
 // The singular points of the surface (sphere poles, cone apex, spindle-torus
 // apexes, collapsed spline rows inside its range), at most two, u ends first.
 int sg_surface_get_poles(const surface& s, QELposition poles[2]);

@@ -1,0 +1,417 @@
+// The trim road's face factory.
+#include "trim/stitch_creator.hxx"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "geometry/curve_importer.hxx"
+#include "geometry/pcurve_importer.hxx"
+#include "geometry/surface_importer.hxx"
+#include "import/brep_importer.hxx"
+#include "model/kernel_call_bracket.hxx"
+#include "qelx/gk_import.hxx"
+#include "qelx/qelx_brep_exporter.hxx"
+#include "qelx/qelx_events.hxx"
+#include "qelx/qelx_geometry_exporter.hxx"
+#include "qelx_velm/default_geometry_importer.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "velm/geometry.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/memory.hxx"
+#include "velm/surface_build.hxx"
+#include "velm/topology.hxx"
+#include "velm/topology_api.hxx"
+
+namespace {
+
+const char* const kCreatorSource = "ve_stitchcntl";
+
+// Double-sided, both sides outside: what every face made here starts as.
+void commonFinish(FACE* face)
+{
+    face->set_sides(1);
+    face->set_cont(0);
+}
+
+template <class T, class... Args>
+T* tracked(int line, Args&&... args)
+{
+    return velm_require(new (0, kCreatorSource, line, nullptr) T(std::forward<Args>(args)...));
+}
+
+// A loop of one curveless edge from a vertex at the point to itself.
+LOOP* degenerateLoop(const QELposition& at)
+{
+    VERTEX* vertex = tracked<VERTEX>(__LINE__, tracked<APOINT>(__LINE__, at));
+    EDGE* edge = tracked<EDGE>(__LINE__, vertex, vertex, nullptr, FORWARD, EDGE_cvty_unknown);
+    COEDGE* coedge = tracked<COEDGE>(__LINE__, edge, FORWARD, nullptr, nullptr);
+    coedge->set_next(coedge);
+    coedge->set_previous(coedge);
+    return tracked<LOOP>(__LINE__, coedge, nullptr);
+}
+
+QELXGeometryExporter* geometryExporterOf(QELXBRepExporter* exporter)
+{
+    QELXGeometryExporter* geometry = nullptr;
+    if (exporter)
+        exporter->GetGeometryExporter(geometry);
+    return geometry;
+}
+
+bool defaultImporterOn() { return Ve_OptionDoc::isOn(Ve_OptionDoc::UseDefaultGeomImporter); }
+
+// The converted surface goes once nothing holds it.
+void loseUnused(SURFACE* s)
+{
+    if (s && s->use_count() == 0)
+        s->lose();
+}
+
+QELposition pointOf(QELXGeometryExporter* geometry, QELXBRepExporter* exporter, const QELXIdentifier& vertex,
+                    const QELXMorph3D& morph)
+{
+    QELXIdentifier pointId;
+    exporter->GetVertexPoint(vertex, pointId);
+    double xyz[3] = {0.0, 0.0, 0.0};
+    geometry->GetCartesianPointData(pointId, xyz);
+    exporter->ReleaseGeometry(vertex, QELXReleaseVertex);
+    const QELXPoint3D p = morph.Apply(QELXPoint3D(xyz[0], xyz[1], xyz[2]));
+    return QELposition(p.x(), p.y(), p.z());
+}
+
+} // namespace
+
+Ve_BaseStitchCreator::Ve_BaseStitchCreator(Ve_CocoonTagHandle cocoon, Gk_ImportContext* context,
+                                           QELXVelmBRepImporter* importer)
+    : m_cocoon(cocoon), m_context(context), m_importer(importer)
+{
+}
+
+Ve_FaceTag* Ve_BaseStitchCreator::CreateFace(const QELXIdentifier& faceId, QELXBRepExporter* exporter)
+{
+    QELXGeometryExporter* geometry = geometryExporterOf(exporter);
+    // Without a context there is no morph: nothing is made (and nothing left behind).
+    if (!geometry || !m_context)
+        return nullptr;
+    FACE* face = tracked<FACE>(__LINE__);
+    commonFinish(face);
+    Gk_SurfApproxInfoHandle approx;
+    Gk_BiLinMap map;
+    const QELXMorph3D morph = m_context->GetMorph();
+    if (!ve_view<Ve_FaceTag>(face)->addSurface(faceId, exporter, morph, &approx, &map)) {
+        face->lose();
+        return nullptr;
+    }
+    int loops = 0;
+    exporter->GetNumberOfLoopsFromFace(faceId, loops);
+    LOOP* lastLoop = nullptr;
+    for (int i = 0; i < loops; ++i) {
+        QELXIdentifier loopId;
+        exporter->GetLoopFromFace(faceId, i, loopId);
+        int count = 0;
+        exporter->GetNumberOfCoedgesFromLoop(loopId, count);
+        // A loop without coedges bounds nothing.
+        if (count < 1)
+            continue;
+        LOOP* loop = tracked<LOOP>(__LINE__);
+        loop->set_face(face);
+        if (lastLoop)
+            lastLoop->set_next(loop);
+        else
+            face->set_loop(loop);
+        lastLoop = loop;
+
+        // First pass: a coedge, an edge and the coedge's start vertex each.
+        std::vector<COEDGE*> ring;
+        std::vector<QELXIdentifier> sources;
+        for (int j = 0; j < count; ++j) {
+            QELXIdentifier coedgeId, edgeId, vertexId;
+            exporter->GetCoedgeFromLoop(loopId, j, coedgeId);
+            bool forward = true;
+            exporter->GetCoedgeSense(coedgeId, forward);
+            exporter->GetEdgeFromCoedge(coedgeId, edgeId);
+            COEDGE* coedge = tracked<COEDGE>(__LINE__);
+            coedge->set_loop(loop);
+            if (ring.empty()) {
+                loop->set_start(coedge);
+            } else {
+                coedge->set_previous(ring.back());
+                ring.back()->set_next(coedge);
+            }
+            EDGE* edge = tracked<EDGE>(__LINE__);
+            edge->set_coedge(coedge);
+            coedge->set_edge(edge);
+            if (forward)
+                exporter->GetStartVertexFromEdge(edgeId, vertexId);
+            else
+                exporter->GetEndVertexFromEdge(edgeId, vertexId);
+            VERTEX* vertex = tracked<VERTEX>(__LINE__);
+            vertex->set_geometry(tracked<APOINT>(__LINE__, pointOf(geometry, exporter, vertexId, morph)));
+            edge->set_start(vertex);
+            vertex->set_edge(edge);
+            ring.push_back(coedge);
+            sources.push_back(coedgeId);
+        }
+        ring.back()->set_next(ring.front());
+        ring.front()->set_previous(ring.back());
+
+        // Second pass: every edge runs to the start of the next coedge's, and
+        // gets its pcurve and curve.
+        for (int j = 0; j < count; ++j) {
+            COEDGE* coedge = ring[j];
+            EDGE* edge = coedge->edge();
+            const QELXIdentifier& coedgeId = sources[j];
+            edge->set_end(ring[(j + 1) % count]->edge()->start());
+
+            QELXIdentifier pcurveId;
+            exporter->GetCoedgePCurve(coedgeId, pcurveId);
+            double low = 0.0, high = 0.0;
+            exporter->GetCoedgeDomain(coedgeId, low, high);
+            const Gk_Domain domain(low, high, Gk_Def::FuzzKnot);
+            if (pcurveId.IsValid()) {
+                bool pcurveSense = true;
+                exporter->GetCoedgePCurveSense(coedgeId, pcurveSense);
+                int type = 0;
+                geometry->GetPCurveType(pcurveId, type);
+                if (type == 1) {
+                    QELXVelmPCurveImporter importer(geometry, pcurveId, coedge, map, domain, pcurveSense);
+                    importer.Import();
+                }
+            }
+            exporter->ReleaseGeometry(coedgeId, QELXReleasePCurve);
+
+            QELXIdentifier edgeId, curveId;
+            exporter->GetEdgeFromCoedge(coedgeId, edgeId);
+            exporter->GetEdgeCurve(edgeId, curveId);
+            if (curveId.IsValid()) {
+                bool forward = true, edgeSense = true;
+                exporter->GetCoedgeSense(coedgeId, forward);
+                QELXIdentifier startId, endId;
+                exporter->GetStartVertexFromEdge(edgeId, startId);
+                exporter->GetEndVertexFromEdge(edgeId, endId);
+                for (const QELXIdentifier& v : {startId, endId}) {
+                    QELXIdentifier pointId;
+                    exporter->GetVertexPoint(v, pointId);
+                    exporter->ReleaseGeometry(v, QELXReleaseVertex);
+                }
+                exporter->GetEdgeSense(edgeId, edgeSense);
+                // The kernel edge runs along the coedge, over the coedge's domain.
+                QELXVelmCurveImporter importer(geometry, curveId, edge, forward == edgeSense, domain, morph, false);
+                importer.ImportCurve();
+                CURVE* made = edge->geometry();
+                if (made && made->has_equation() && domain.isFinite() && domain.length() > 0.0) {
+                    const QELinterval range(domain.low(), domain.high());
+                    edge->set_param_range(&range);
+                }
+            }
+            QELXIdentifier partner;
+            exporter->GetPartnerCoedge(coedgeId, partner);
+
+            // A closed curve on an open edge is cut to the edge.
+            CURVE* cu = edge->geometry();
+            if (cu && cu->has_equation() && edge->start() != edge->end()) {
+                const curve& c = cu->equation();
+                if (c.periodic() || c.closed()) {
+                    QELinterval range = edge->param_range();
+                    if (edge->sense() == REVERSED)
+                        range = -range;
+                    if (!(c.param_range() == range))
+                        cu->equation_for_update().limit(range);
+                }
+            }
+        }
+    }
+    Ve_FaceTag* made = ve_view<Ve_FaceTag>(face);
+    m_faces.Add(made);
+    return made;
+}
+
+Ve_FaceTag* Ve_BaseStitchCreator::CreateFaceFromFreeFaceSurface(const QELXIdentifier& faceId,
+                                                                QELXBRepExporter* exporter)
+{
+    QELXGeometryExporter* geometry = geometryExporterOf(exporter);
+    if (!geometry)
+        return nullptr;
+    QELXIdentifier surfaceId;
+    if (defaultImporterOn()) {
+        QELXDefaultGeometryImporter* importer = m_importer ? m_importer->GetGeometryImporter() : nullptr;
+        SURFACE* converted = nullptr;
+        if (!importer || exporter->GetFaceSurface(faceId, surfaceId) != QELI_OK ||
+            importer->ConvertSurface(surfaceId, converted) != QELI_OK || !converted)
+            return nullptr;
+        Ve_FaceTag* made = converted->type() == 1 ? CreateFaceFromPlane(converted, 1.0) : nullptr;
+        loseUnused(converted);
+        return made;
+    }
+    exporter->GetFaceSurface(faceId, surfaceId);
+    if (!surfaceId.IsValid())
+        return nullptr;
+    int type = 0;
+    geometry->GetSurfaceType(surfaceId, type);
+    if (type != 1)
+        return nullptr;
+    const QELXMorph3D morph = m_context ? m_context->GetMorph() : QELXMorph3D();
+    const double scale = m_context ? morph.scaleFactor() : 1.0;
+    bool sense = true;
+    exporter->GetFaceSense(faceId, sense);
+    QELXVelmSurfaceImporter importer(geometry, surfaceId, sense, Gk_Span(), morph, QELresfit, 0);
+    importer.ImportSurface();
+    const std::unique_ptr<surface> imported(importer.GetSurface());
+    if (!imported)
+        return nullptr;
+    SURFACE* plane = make_surface(*imported);
+    Ve_FaceTag* made = CreateFaceFromPlane(plane, std::max(1.0, scale));
+    loseUnused(plane);
+    return made;
+}
+
+FACE* Ve_BaseStitchCreator::CreateFaceFromFreeSurface(QELXGeometryExporter* exporter, const QELXIdentifier& surfaceId)
+{
+    if (!exporter || !surfaceId.IsValid())
+        return nullptr;
+    FACE* face = nullptr;
+    if (defaultImporterOn()) {
+        QELXDefaultGeometryImporter* importer = m_importer ? m_importer->GetGeometryImporter() : nullptr;
+        SURFACE* converted = nullptr;
+        if (importer && importer->ConvertSurface(surfaceId, converted) == QELI_OK && converted) {
+            if (converted->type() == 1)
+                face = CreateFaceFromSurface(&converted->equation(), 1.0);
+            loseUnused(converted);
+        }
+    } else {
+        const QELXMorph3D morph = m_context ? m_context->GetMorph() : QELXMorph3D();
+        const double size = m_context ? morph.scaleFactor() : 1.0;
+        QELXVelmSurfaceImporter importer(exporter, surfaceId, true, Gk_Span(), morph, QELresfit, 0);
+        importer.ImportSurface();
+        const std::unique_ptr<surface> imported(importer.GetSurface());
+        if (imported)
+            face = CreateFaceFromSurface(imported.get(), size);
+    }
+    // Only a face that was made is reported as translated.
+    if (face)
+        QELXEndTranslateEntityEvent::Fire(0, surfaceId,
+                                          QELXIdentifier(face, QELXBRepExporter::QELXBRepTypeFace, nullptr, "FACE",
+                                                         QELXIdentifierCastHandle()));
+    return face;
+}
+
+Ve_FaceTag* Ve_BaseStitchCreator::CreateFaceFromPlane(SURFACE* planeEntity, double size)
+{
+    if (!planeEntity || planeEntity->type() != 1)
+        return nullptr;
+    const plane& p = static_cast<const plane&>(planeEntity->equation());
+    const QELvector normal = p.normal;
+    FACE* face = nullptr;
+    if (!api_face_plane(p.root_point, size, size, &normal, face).ok() || !face)
+        return nullptr;
+    Ve_FaceTag* made = ve_view<Ve_FaceTag>(face);
+    m_faces.Add(made);
+    return made;
+}
+
+FACE* Ve_BaseStitchCreator::CreateFaceFromSurface(const surface* s, double size)
+{
+    if (!s)
+        return nullptr;
+    FACE* face = nullptr;
+    switch (s->type()) {
+    case 10:
+        face = make_face_spline(static_cast<const spline&>(*s));
+        break;
+    case 4: {
+        const torus& t = static_cast<const torus&>(*s);
+        const double R = t.major_radius, r = t.minor_radius;
+        LOOP* loops = nullptr;
+        if (R < std::fabs(r) + QELresabs) {
+            const double d = t.apex_dist();
+            if (d < QELresabs) {
+                loops = degenerateLoop(t.centre);
+            } else {
+                loops = degenerateLoop(t.centre + d * t.normal);
+                loops->set_next(degenerateLoop(t.centre - d * t.normal));
+            }
+        }
+        face = tracked<FACE>(__LINE__, loops, nullptr, make_surface(t), FORWARD);
+        break;
+    }
+    case 3:
+        face = tracked<FACE>(__LINE__, nullptr, nullptr, make_surface(*s), FORWARD);
+        break;
+    case 1: {
+        const plane& p = static_cast<const plane&>(*s);
+        const QELvector normal = p.normal;
+        if (!api_face_plane(p.root_point, size, size, &normal, face).ok())
+            face = nullptr;
+        break;
+    }
+    case 2: {
+        const cone& c = static_cast<const cone&>(*s);
+        LOOP* apex = c.is_cylinder() ? nullptr : degenerateLoop(c.get_apex());
+        face = tracked<FACE>(__LINE__, apex, nullptr, make_surface(c), FORWARD);
+        face->set_bound(new QELbox(QELposition(-1, -1, -1), QELposition(1, 1, 1)));
+        break;
+    }
+    default:
+        break;
+    }
+    if (face)
+        commonFinish(face);
+    return face;
+}
+
+void Ve_BaseStitchCreator::MakeSheets()
+{
+    QELXDynamicArray<Ve_BodyTag*> bodies;
+    // A face already in a body keeps it: that body is listed again, once.
+    auto keepOwnBody = [&](FACE* face) {
+        Ve_BodyTag* own = ve_view<Ve_FaceTag>(face)->getBody();
+        for (Ve_BodyTag* b : bodies)
+            if (b == own)
+                return true;
+        if (own)
+            bodies.Add(own);
+        return own != nullptr || face->shell() != nullptr;
+    };
+    if (Ve_OptionDoc::isOn(Ve_OptionDoc::AllSheetsInSingleBody) && m_faces.Count() > 0) {
+        BODY* body = nullptr;
+        LUMP* last = nullptr;
+        for (Ve_FaceTag* tag : m_faces) {
+            FACE* face = reinterpret_cast<FACE*>(tag);
+            if (!face || keepOwnBody(face))
+                continue;
+            if (!body) {
+                body = tracked<BODY>(__LINE__);
+                bodies.Add(ve_view<Ve_BodyTag>(body));
+            }
+            commonFinish(face);
+            SHELL* shell = tracked<SHELL>(__LINE__);
+            shell->set_face(face);
+            face->set_shell(shell);
+            LUMP* lump = tracked<LUMP>(__LINE__);
+            lump->set_shell(shell);
+            shell->set_lump(lump);
+            if (last)
+                last->set_next(lump);
+            else
+                body->set_lump(lump);
+            lump->set_body(body);
+            last = lump;
+        }
+    } else {
+        for (Ve_FaceTag* tag : m_faces) {
+            FACE* face = reinterpret_cast<FACE*>(tag);
+            if (!face || keepOwnBody(face))
+                continue;
+            BODY* body = nullptr;
+            if (api_mk_by_faces(nullptr, 1, &face, body).ok() && body)
+                bodies.Add(ve_view<Ve_BodyTag>(body));
+        }
+    }
+    m_cocoon->setBodies(bodies);
+    for (Ve_BodyTag* body : m_cocoon->getBodies())
+        if (body)
+            for (Ve_VertexTag* v : body->getVertices())
+                v->minimizeReferals();
+}
