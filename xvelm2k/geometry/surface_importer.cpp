@@ -133,6 +133,8 @@ QELIResult QELXVelmSurfaceImporter::ImportPlane()
         return 0x1000001;
     plane* made = VELM_MAKE(plane, position(origin), unitVector(normal));
     made->u_deriv = vector(uMorphed);
+    // A mirror turns the source's v direction round against normal x u.
+    made->reverse_v = m_morph.GetAffine().Determinant() < 0.0 ? 1 : 0;
     m_map.compose(Gk_BiLinMap(Gk_LinMap(), Gk_LinMap(uMorphed.Length() / wLength, 0.0), false), false);
     const double bound = Ve_OptionDoc::PlaneBound ? Ve_OptionDoc::PlaneBound->value() : 0.0;
     if (bound > 0.0) {
@@ -175,8 +177,14 @@ QELIResult QELXVelmSurfaceImporter::ImportConical()
     double ratio = 1.0;
     if (!Gk_Func::equal(major.Length(), minor.Length(), Gk_Def::FuzzPos))
         ratio = minor.Length() / major.Length();
-    cone* made = VELM_MAKE(cone, position(origin), unitVector(axis), vector(major), ratio, -c, cosine, 0.0);
+    // Under a mirror each (u, v) stays on the image of its point when the
+    // axis turns round with the sine and u, as the kernel mirrors cones.
+    const bool mirrored = m_morph.GetAffine().Determinant() < 0.0;
+    cone* made = VELM_MAKE(cone, position(origin), unitVector(mirrored ? -axis : axis), vector(major), ratio,
+                           mirrored ? c : -c, cosine, 0.0);
     made->reverse_u = checkAxis ? (m_map.getUPart().getUMap().isNegated() ? 1 : 0) : 1;
+    if (mirrored)
+        made->reverse_u = !made->reverse_u;
     placeSurface(made);
     return 0;
 }

@@ -244,6 +244,10 @@ QELIResult QELXVelmSurfaceImporter::BuildBSpline(QELXBSplineNetDef3D& net, bool 
         bs3_surface_determine_form_u(made);
         bs3_surface_determine_form_v(made);
         srf = VELM_MAKE(spline, made);
+        // Mirrored control points turn Su x Sv inwards; the normal keeps to the
+        // image of the source's, as the kernel mirrors splines.
+        if (m_morph.GetAffine().Determinant() < 0.0)
+            srf->negate();
         // The check is run for the repairs it makes in place; its findings are
         // not read, so it is asked for a cheap one only and skips the
         // self-intersection scan the importer runs when its option asks.

@@ -223,6 +223,11 @@ Ve_FaceTag* Ve_BaseStitchCreator::CreateFace(const QELXIdentifier& faceId, QELXB
             }
         }
     }
+    // A mirror turns every loop round its face: reversed, they run round the
+    // outward side again.
+    if (morph.GetAffine().Determinant() < 0.0)
+        for (LOOP* loop = face->loop(); loop; loop = loop->next())
+            loop->reverse();
     Ve_FaceTag* made = ve_view<Ve_FaceTag>(face);
     m_faces.Add(made);
     return made;

@@ -15,6 +15,7 @@
 #include <array>
 #include <cmath>
 
+#include "bspline_data.hxx"
 #include "query_internal.hxx"
 #include "velm/api.hxx"
 
@@ -49,11 +50,20 @@ class line_integral {
  public:
   line_integral(const surface& s, bool along_u, double piece, integrand kind = integrand::area)
       : s_(s), along_u_(along_u), piece_(piece > 0.0 ? piece : 1.0), flat_(s.type() == 1 && kind == integrand::area),
-        kind_(kind) {}
+        kind_(kind) {
+    // A B-spline is smooth between its knots: one Gauss rule per knot span.
+    if (s.type() == 10)
+      if (const bs3_surface b = static_cast<const spline&>(s).sur()) {
+        const std::vector<double>& k = (along_u ? b->u : b->v).knots;
+        for (double t : k)
+          if (knots_.empty() || t > knots_.back()) knots_.push_back(t);
+      }
+  }
 
   double operator()(double a, double b, double fixed) const {
     if (a == b) return 0.0;
     if (flat_) return (b - a) * at(0.5 * (a + b), fixed);  // constant on a plane
+    if (!knots_.empty()) return by_spans(a, b, fixed);
     const int pieces = std::clamp(int(std::ceil(std::abs(b - a) / piece_)), 1, 64);
     const double h = (b - a) / pieces;
     double sum = 0.0;
@@ -63,6 +73,21 @@ class line_integral {
   }
 
  private:
+  double rule(double a, double b, double fixed) const {
+    double sum = 0.0;
+    for (std::size_t i = 0; i < gl_x.size(); ++i) sum += gl_w[i] * at(a + gl_x[i] * (b - a), fixed);
+    return sum * (b - a);
+  }
+  double by_spans(double a, double b, double fixed) const {
+    const double lo = std::min(a, b), hi = std::max(a, b);
+    double sum = 0.0, from = lo;
+    for (auto it = std::upper_bound(knots_.begin(), knots_.end(), lo); it != knots_.end() && *it < hi; ++it) {
+      sum += rule(from, *it, fixed);
+      from = *it;
+    }
+    sum += rule(from, hi, fixed);
+    return a <= b ? sum : -sum;
+  }
   double at(double t, double fixed) const {
     return along_u_ ? element(s_, t, fixed, kind_) : element(s_, fixed, t, kind_);
   }
@@ -71,6 +96,7 @@ class line_integral {
   double piece_;
   bool flat_;
   integrand kind_;
+  std::vector<double> knots_;  // distinct knots of a spline in the integrated direction
 };
 
 // The parameters of the singular ends of one direction: collapsed ends of
