@@ -8,6 +8,7 @@
 #include <set>
 
 #include "qelx/qelx_test.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
 #include "support/model_builders.hxx"
 #include "support/quilt_builders.hxx"
 #include "support/repair_builders.hxx"
@@ -130,6 +131,118 @@ TEST_F(StitchCreator, FacesThatDoNotMeetStaySheets)
     EXPECT_EQ(bodies.size(), chosen.size());
     for (BODY* b : bodies)
         EXPECT_FALSE(closedOnceSingleSided(b));
+}
+
+TEST_F(StitchCreator, LoopsWithoutCoedgesAreDropped)
+{
+    TestModel model = TestModel::block(1.0, 1.0, 1.0);
+    model.addEmptyLoop(0);
+    Source source(model);
+    FACE* face = reinterpret_cast<FACE*>(source.creator().CreateFace(source.id(KindFace, 0), &source.exporter()));
+    ASSERT_NE(face, nullptr);
+    m_loose.push_back(face);
+    ASSERT_NE(face->loop(), nullptr);
+    EXPECT_EQ(face->loop()->next(), nullptr);
+    EXPECT_NE(face->loop()->start(), nullptr);
+}
+
+TEST_F(StitchCreator, NoContextMakesNothingAndKeepsNothing)
+{
+    Source source(TestModel::block(1.0, 1.0, 1.0), QELXMorph3D(), false);
+    const long before = velm_live_object_count();
+    EXPECT_EQ(source.creator().CreateFace(source.id(KindFace, 0), &source.exporter()), nullptr);
+    EXPECT_EQ(source.creator().CreateFace(source.id(KindFace, 0), nullptr), nullptr);
+    EXPECT_EQ(velm_live_object_count(), before);
+}
+
+TEST_F(StitchCreator, LooplessSourceFacesOnPlanesOnly)
+{
+    Source plane(TestModel::planeFace(true));
+    Ve_FaceTag* square = plane.creator().CreateFaceFromFreeFaceSurface(plane.id(KindFace, 0), &plane.exporter());
+    ASSERT_NE(square, nullptr);
+    m_loose.push_back(reinterpret_cast<FACE*>(square));
+    double area = 0.0, achieved = 0.0;
+    ASSERT_TRUE(api_ent_area(reinterpret_cast<FACE*>(square), 1e-9, area, achieved).ok());
+    EXPECT_NEAR(area, 1.0, 1e-9);
+    Source sphere(TestModel::sphereFace());
+    EXPECT_EQ(sphere.creator().CreateFaceFromFreeFaceSurface(sphere.id(KindFace, 0), &sphere.exporter()), nullptr);
+}
+
+TEST_F(StitchCreator, FreeSurfacesGiveBoundedFacesAndOnlyMadeOnesAreReported)
+{
+    TestModel model;
+    const int torus = model.freeSurface(model.addTorus({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 3.0, 1.0, false));
+    const int lemon = model.freeSurface(model.addTorus({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 1.0, 2.0, true));
+    const int cylinder = model.freeSurface(model.addCone({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 2.0, 0.0));
+    const int broken = model.freeSurface(model.addCone({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 0.0, 0.0));
+    Source source(model);
+    qelx_test::EventRecorder events;
+    auto make = [&](int surface) {
+        FACE* f = source.creator().CreateFaceFromFreeSurface(&source.exporter().geometry(),
+                                                             source.id(qelx_test::KindSurface, surface));
+        if (f)
+            m_loose.push_back(f);
+        return f;
+    };
+    FACE* ring = make(torus);
+    ASSERT_NE(ring, nullptr);
+    EXPECT_EQ(ring->loop(), nullptr);
+    FACE* spindle = make(lemon);
+    ASSERT_NE(spindle, nullptr);
+    ASSERT_NE(spindle->loop(), nullptr);
+    ASSERT_NE(spindle->loop()->next(), nullptr);
+    // The apex on the axis's side first.
+    const QELposition first = spindle->loop()->start()->start()->geometry()->coords();
+    const QELposition second = spindle->loop()->next()->start()->start()->geometry()->coords();
+    EXPECT_GT(first.z(), 0.0);
+    EXPECT_LT(second.z(), 0.0);
+    EXPECT_NEAR(first.z(), -second.z(), 1e-12);
+    FACE* tube = make(cylinder);
+    ASSERT_NE(tube, nullptr);
+    EXPECT_EQ(tube->loop(), nullptr);
+    ASSERT_NE(tube->bound(), nullptr);
+    EXPECT_EQ(tube->bound()->high().x(), 1.0);
+    EXPECT_EQ(make(broken), nullptr);
+    // One end-translate per face made, none for the surface that made none.
+    EXPECT_EQ(events.count("EndTranslate"), 3);
+    EXPECT_TRUE(events.targetsOf(source.id(qelx_test::KindSurface, broken).GetValue()).empty());
+}
+
+TEST_F(StitchCreator, SheetsOnePerFaceOrOneBodyAndASecondCallKeepsThem)
+{
+    for (bool single : {false, true}) {
+        SCOPED_TRACE(single ? "single body" : "body per face");
+        qelx_test::OptionScope options;
+        if (single)
+            options.on(Ve_OptionDoc::keyOf("AllSheetsInSingleBody"));
+        Source source(TestModel::block(1.0, 2.0, 3.0));
+        for (FACE* f : source.createFaces())
+            ASSERT_NE(f, nullptr);
+        source.creator().MakeSheets();
+        const QELXDynamicArray<Ve_BodyTag*> first = source.creator().getCocoon()->getBodies();
+        ASSERT_EQ(first.Count(), single ? 1 : 6);
+        if (single) {
+            EXPECT_EQ(testkit::count_lumps(reinterpret_cast<BODY*>(first[0])), 6);
+        }
+        // Again: the same bodies, every face still where the first call put it.
+        source.creator().MakeSheets();
+        const QELXDynamicArray<Ve_BodyTag*> again = source.creator().getCocoon()->getBodies();
+        ASSERT_EQ(again.Count(), first.Count());
+        for (int i = 0; i < first.Count(); ++i) {
+            EXPECT_EQ(again[i], first[i]);
+            EXPECT_EQ(testkit::count_faces(reinterpret_cast<BODY*>(first[i])), single ? 6 : 1);
+            EXPECT_EQ(testkit::model_problems(reinterpret_cast<BODY*>(first[i])), "");
+        }
+        keepBodies(source.creator());
+        for (BODY* b : m_bodies)
+            api_del_entity(b);
+        m_bodies.clear();
+    }
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("AllSheetsInSingleBody"));
+    Source empty(TestModel::block(1.0, 2.0, 3.0));
+    empty.creator().MakeSheets();
+    EXPECT_EQ(empty.creator().getCocoon()->getNumberOfBodies(), 0);
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 #include "model/kernel_call_bracket.hxx"
 #include "persist/analytic_surface_attribute.hxx"
 #include "persist/iges_husk_attributes.hxx"
+#include "qelx/qelx_attribute_exporter.hxx"
+#include "qelx/qelx_identifier.hxx"
 #include "qelx_velm/ve_attrib_transfer.hxx"
 #include "velm/attrib.hxx"
 #include "velm/topology.hxx"
@@ -214,6 +216,17 @@ bool QELXVelmBRepAttribTransfer::SetPlaneUnboundedness(ENTITY* entity)
                                                         trans_apply, copy_copy));
            })
         .ok();
+}
+
+bool QELXVelmBRepAttribTransfer::transferPlaneUnboundedness(ENTITY* entity, const QELXIdentifier& source,
+                                                            QELXAttributeExporter* exporter)
+{
+    if (!entity || !source.IsValid() || !exporter)
+        return false;
+    bool unbounded = false;
+    if (exporter->GetPlaneUnboundedness(source, unbounded) == 0 && unbounded)
+        SetPlaneUnboundedness(entity);
+    return true;
 }
 
 bool QELXVelmBRepAttribTransfer::GetPlaneUnboundedness(ENTITY* entity)

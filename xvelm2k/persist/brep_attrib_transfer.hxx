@@ -8,6 +8,8 @@
 class ATTRIB;
 class BODY;
 class ENTITY;
+class QELXAttributeExporter;
+class QELXIdentifier;
 
 class XVELM2KA_API QELXVelmBRepAttribTransfer {
 public:
@@ -39,6 +41,10 @@ public:
     // A face, or a body of exactly one face, that is an unbounded plane.
     static bool SetPlaneUnboundedness(ENTITY* entity);
     static bool GetPlaneUnboundedness(ENTITY* entity);
+    // The mark, when the source says the entity is an unbounded plane; false
+    // for a null entity or exporter or an invalid identifier.
+    static bool transferPlaneUnboundedness(ENTITY* entity, const QELXIdentifier& source,
+                                           QELXAttributeExporter* exporter);
 
     // The analytic surface tied to a face.
     static bool setAnalyticSurface(ENTITY* owner, ENTITY* surface);

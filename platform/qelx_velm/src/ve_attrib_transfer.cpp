@@ -201,6 +201,17 @@ bool Ve_AttribTransfer::setSurfUnBoundness(ENTITY* entity)
                             copy_copy);
 }
 
+bool Ve_AttribTransfer::transferSurfUnboundedness(ENTITY* entity, const QELXIdentifier& source,
+                                                  QELXAttributeExporter* exporter)
+{
+    if (!entity || !exporter)
+        return false;
+    bool unbounded = false;
+    if (exporter->GetSurfaceUnboundedness(source, unbounded) == 0 && unbounded)
+        setSurfUnBoundness(entity);
+    return true;
+}
+
 // ---- transfer from a source's attribute exporter ----
 // Names as the connector's own attribute exporter reads them back, so a round
 // trip keeps them.

@@ -93,6 +93,10 @@ public:
                                  trans_action trans = trans_apply, copy_action copy = copy_copy);
     // "QELATTRIB_UNBOUNDED_SURFACE" = 1.
     static bool setSurfUnBoundness(ENTITY* entity);
+    // The source marks the entity's surface unbounded: the entity gets the mark.
+    // False for a null entity or exporter.
+    static bool transferSurfUnboundedness(ENTITY* entity, const QELXIdentifier& source,
+                                          QELXAttributeExporter* exporter);
 
     // Readers shared with the connector: the value of a generic named attribute
     // of that name and kind; false when absent or of another kind.
