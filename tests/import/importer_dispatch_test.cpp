@@ -245,3 +245,18 @@ TEST_F(ImporterDispatch, WiresAndPointsTakeTheWireRoadBesideTheSolidAndNameTheir
         EXPECT_EQ(run.summary(), (std::vector<int>{0, 1, 0, 3, 0, 0, 0, 0}));
     }
 }
+
+TEST_F(ImporterDispatch, AFaceTheKernelCannotMakeFailsItsBodyAloud)
+{
+    // The first body's third face cannot be allocated.
+    ImporterRun run(blocks(2));
+    qelx_test::EventRecorder events;
+    velm_test_fail_alloc("QELXVelmFacePair", 3);
+    EXPECT_EQ(run.import(), QELI_OK);
+    velm_test_reset();
+    EXPECT_EQ(countsText(run.result()), (std::vector<std::string>{"6f 12e 8v"}));
+    const std::vector<std::string> warnings = events.names("Warning");
+    ASSERT_EQ(warnings.size(), 1u) << warningsOf(events);
+    EXPECT_NE(warnings[0].find("BRep body 1000000000001: not imported, the kernel failed"), std::string::npos)
+        << warnings[0];
+}

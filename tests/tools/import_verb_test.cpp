@@ -283,3 +283,38 @@ TEST_F(ImportVerb, RandomlyDamagedDocumentsNeverCrashNorLeaveAnything)
     EXPECT_GT(refused, 0);
     EXPECT_GT(imported, 0);
 }
+
+TEST_F(ImportVerb, AKernelFailureAnywhereFailsTheRunWithNothingLeft)
+{
+    const ImportScratch dir("xvelm_import_kernel");
+    const std::string in = dir / "model.json", out = dir / "model.vlt";
+    writeText(in, qelx_formats::writeNeutralText(blockAndCylinder()));
+    // Allocations fail at points spread over the whole run: building, healing,
+    // committing, saving. A computation that only refines (a pcurve fitted
+    // for speed) may go without; what the run presents is whole or nothing.
+    for (long nth : {1L, 40L, 300L, 1500L, 6000L, 20000L}) {
+        SCOPED_TRACE("allocation " + std::to_string(nth));
+        fs::remove(out);
+        velm_test_fail_alloc(nullptr, nth);
+        const ImportRun run = runImport(in, out);
+        velm_test_reset();
+        ASSERT_TRUE(run.status == 0 || run.status == 1) << run.err;
+        if (run.status == 1) {
+            EXPECT_EQ(messages(run.err).size(), 1u) << run.err;
+            EXPECT_FALSE(fs::exists(out));
+            continue;
+        }
+        FILE* fp = std::fopen(out.c_str(), "r");
+        ASSERT_NE(fp, nullptr);
+        ENTITY_LIST restored;
+        std::vector<ENTITY*> every;
+        ASSERT_TRUE(api_restore_entity_list(fp, 1, restored, &every).ok()) << velm_last_restore_damage();
+        std::fclose(fp);
+        ASSERT_EQ(restored.count(), 2);
+        ENTITY_LIST faces;
+        api_get_faces(restored[0], faces);
+        api_get_faces(restored[1], faces);
+        EXPECT_EQ(faces.count(), 9);
+        api_del_entity_list(restored);
+    }
+}

@@ -229,8 +229,12 @@ inline int importNeutral(const char* inPath, const char* outPath, FILE* out, FIL
         info.set_product_id("xvelm import");
         info.set_units(1.0);
         info.set_sending_system(model.xType.c_str());
-        api_set_file_info(FileInfo_product_id | FileInfo_units | FileInfo_sending_system, info);
-        {
+        if (const outcome set = api_set_file_info(FileInfo_product_id | FileInfo_units | FileInfo_sending_system, info);
+            !set.ok()) {
+            const char* why = message_module::find_message(set.error_number());
+            failure = std::string("the kernel failed (") + (why ? why : "unknown error") + ")";
+        }
+        if (failure.empty()) {
             StageProgress progress(err);
             import_model(std::move(model), target, counts, failure);
         }

@@ -13,6 +13,7 @@
 #include "qelx_velm/ve_option_doc.hxx"
 #include "velm/entity.hxx"
 #include "velm/insanity.hxx"
+#include "velm/memory.hxx"
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
 #include "velm/topology_edit.hxx"
@@ -159,7 +160,10 @@ int QELXVelmBRepCreator::facePass(const QELXIdentifier& body, Road road)
     int total = 0;
     forEachFace(body, road, [&](const QELXIdentifier& face) {
         ++total;
-        GetFace(face);
+        // A face the kernel could not allocate would leave a hole in the
+        // body that nothing reports: the build fails instead.
+        if (!GetFace(face))
+            velm_out_of_memory();
     });
     return total;
 }

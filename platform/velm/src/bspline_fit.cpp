@@ -264,12 +264,38 @@ bs3_surface bs3_surface_interp_knots(int num_u, int num_v, const QELposition pts
 // ---- pcurves ----
 
 namespace {
+// Holds a curve under construction, so that a failed allocation on the way
+// (which throws) frees it.
+template <class Curve, void (*Delete)(Curve&)>
+class held_curve {
+ public:
+  explicit held_curve(Curve c = nullptr) : c_(c) {}
+  held_curve(const held_curve&) = delete;
+  held_curve& operator=(const held_curve&) = delete;
+  ~held_curve() { Delete(c_); }
+  Curve get() const { return c_; }
+  Curve release() {
+    Curve c = c_;
+    c_ = nullptr;
+    return c;
+  }
+  void reset(Curve c) {
+    Delete(c_);
+    c_ = c;
+  }
+
+ private:
+  Curve c_;
+};
+using held_bs3 = held_curve<bs3_curve, bs3_curve_delete>;
+using held_bs2 = held_curve<bs2_curve, bs2_curve_delete>;
+
 bs2_curve to_bs2(bs3_curve c) {
   if (!c) return nullptr;
+  const held_bs3 from(c);
   bs2_curve r = VELM_MAKE(bs2_curve_def);
   static_cast<bs_curve_data&>(*r) = *c;
   for (QELposition& p : r->pts) p.set_z(0.0);
-  bs3_curve_delete(c);
   return r;
 }
 
@@ -300,26 +326,20 @@ bs2_curve fit_between_breaks(const curve& c, const QELinterval& range, const sur
     if (breaks[i] > range.start_pt() + margin && breaks[i] < range.end_pt() - margin) ends.push_back(breaks[i]);
   ends.push_back(range.end_pt());
   std::sort(ends.begin(), ends.end());
-  bs3_curve joined = nullptr;
+  held_bs3 joined;
   for (std::size_t i = 0; i + 1 < ends.size(); ++i) {
-    bs2_curve piece = fit_smooth_piece(c, QELinterval(ends[i], ends[i + 1]), s, tol);
-    if (!piece) {
-      bs3_curve_delete(joined);
-      return nullptr;
-    }
-    bs3_curve piece3 = bs2_curve_to_bs3_curve(piece);
-    bs2_curve_delete(piece);
-    if (!joined) {
-      joined = piece3;
+    const held_bs2 piece(fit_smooth_piece(c, QELinterval(ends[i], ends[i + 1]), s, tol));
+    if (!piece.get()) return nullptr;
+    held_bs3 piece3(bs2_curve_to_bs3_curve(piece.get()));
+    if (!joined.get()) {
+      joined.reset(piece3.release());
       continue;
     }
-    bs3_curve both = bs3_curve_join(joined, piece3);
-    bs3_curve_delete(joined);
-    bs3_curve_delete(piece3);
+    bs3_curve both = bs3_curve_join(joined.get(), piece3.get());
     if (!both) return nullptr;
-    joined = both;
+    joined.reset(both);
   }
-  bs2_curve p = to_bs2(joined);
+  bs2_curve p = to_bs2(joined.release());
   if (p && ends.size() > 2 && pcurve_error(c, p, s, range, 64 * static_cast<int>(ends.size())) > tol) bs2_curve_delete(p);
   return p;
 }

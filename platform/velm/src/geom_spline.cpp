@@ -229,9 +229,6 @@ std::vector<double> spline::candidate_discontinuities(bool along_u, int order) c
 
 // ---- pcurve ----
 
-pcurve::pcurve(bs2_curve cur, double fitol, const ::surface& srf, int, int, int, int, bool, double)
-    : cur_(cur), fitol_(fitol), surf_(srf.make_copy()) {}
-
 // The B-spline copied first: a surface copy that fails must not leave it behind.
 static ::surface* copy_surface_or_drop(const ::surface* s, bs2_curve& cur) {
   try {
@@ -241,6 +238,10 @@ static ::surface* copy_surface_or_drop(const ::surface* s, bs2_curve& cur) {
     throw;
   }
 }
+
+// Owns `cur` from the start: a surface copy that fails frees it.
+pcurve::pcurve(bs2_curve cur, double fitol, const ::surface& srf, int, int, int, int, bool, double)
+    : cur_(cur), fitol_(fitol), surf_(copy_surface_or_drop(&srf, cur_)) {}
 
 pcurve::pcurve(const intcurve& ic, int index) : fitol_(ic.fitol()), reversed_(index < 0) {
   const int i = std::abs(index);

@@ -246,6 +246,9 @@ bool sg_add_pcurve_to_coedge(COEDGE* coedge, int, int, int) {
   if (!fitted) return false;
   // The pcurve runs in the coedge's parameter: against the curve when the senses differ.
   if (coedge->sense() != edge->sense()) bs2_curve_reverse(fitted);
-  coedge->set_geometry(velm_require(VELM_NEW PCURVE(pcurve(fitted, QELresfit, *srf))));
+  // The equation owns the fit before the entity is allocated: a failed
+  // allocation then frees it.
+  const pcurve equation(fitted, QELresfit, *srf);
+  coedge->set_geometry(velm_require(VELM_NEW PCURVE(equation)));
   return true;
 }
