@@ -8,6 +8,7 @@
 #include <set>
 
 #include "qelx/qelx_test.hxx"
+#include "qelx_velm/default_geometry_importer.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
 #include "support/model_builders.hxx"
 #include "support/quilt_builders.hxx"
@@ -243,6 +244,39 @@ TEST_F(StitchCreator, SheetsOnePerFaceOrOneBodyAndASecondCallKeepsThem)
     Source empty(TestModel::block(1.0, 2.0, 3.0));
     empty.creator().MakeSheets();
     EXPECT_EQ(empty.creator().getCocoon()->getNumberOfBodies(), 0);
+}
+
+TEST_F(StitchCreator, ConvertedPlanesAreNotKept)
+{
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("UseDefaultGeomImporter"));
+    Source source(TestModel::planeFace(true));
+    source.importer().SetGeometryImporter(new QELXDefaultGeometryImporter(&source.exporter().geometry(), 1.0));
+    Ve_FaceTag* square = source.creator().CreateFaceFromFreeFaceSurface(source.id(KindFace, 0), &source.exporter());
+    ASSERT_NE(square, nullptr);
+    m_loose.push_back(reinterpret_cast<FACE*>(square));
+    FACE* free = source.creator().CreateFaceFromFreeSurface(&source.exporter().geometry(),
+                                                            source.id(qelx_test::KindSurface, 0));
+    ASSERT_NE(free, nullptr);
+    m_loose.push_back(free);
+    // The fixture finds any surface the conversions left behind.
+}
+
+TEST_F(StitchCreator, AStitchShellStartsWithItsFace)
+{
+    Source source(TestModel::block(1.0, 1.0, 1.0));
+    FACE* face = reinterpret_cast<FACE*>(source.creator().CreateFace(source.id(KindFace, 0), &source.exporter()));
+    ASSERT_NE(face, nullptr);
+    const Ve_StitchShell stitched(ve_view<Ve_FaceTag>(face));
+    SHELL* shell = reinterpret_cast<SHELL*>(stitched.getShell());
+    ASSERT_NE(shell, nullptr);
+    EXPECT_EQ(shell->face(), face);
+    EXPECT_EQ(shell->lump(), nullptr);
+    EXPECT_EQ(shell->next(), nullptr);
+    // A body takes the face out of that shell and the shell goes.
+    shell->set_face(nullptr);
+    shell->lose();
+    m_loose.push_back(face);
 }
 
 } // namespace

@@ -405,14 +405,25 @@ void Ve_BaseStitchCreator::MakeSheets()
             last = lump;
         }
     } else {
+        QELXDynamicArray<Ve_FaceTag*> kept;
         for (Ve_FaceTag* tag : m_faces) {
             FACE* face = reinterpret_cast<FACE*>(tag);
-            if (!face || keepOwnBody(face))
+            if (!face)
                 continue;
+            if (keepOwnBody(face)) {
+                kept.Add(tag);
+                continue;
+            }
             BODY* body = nullptr;
-            if (api_mk_by_faces(nullptr, 1, &face, body).ok() && body)
+            if (api_mk_by_faces(nullptr, 1, &face, body).ok() && body) {
                 bodies.Add(ve_view<Ve_BodyTag>(body));
+                kept.Add(tag);
+            } else {
+                // A face no body took would belong to nothing: it goes.
+                api_del_entity(face);
+            }
         }
+        m_faces = kept;
     }
     m_cocoon->setBodies(bodies);
     for (Ve_BodyTag* body : m_cocoon->getBodies())
