@@ -36,7 +36,7 @@ void commonFinish(FACE* face)
 }
 
 template <class T, class... Args>
-T* tracked(int line, Args&&... args)
+T* creatorTracked(int line, Args&&... args)
 {
     return velm_require(new (0, kCreatorSource, line, nullptr) T(std::forward<Args>(args)...));
 }
@@ -44,12 +44,12 @@ T* tracked(int line, Args&&... args)
 // A loop of one curveless edge from a vertex at the point to itself.
 LOOP* degenerateLoop(const QELposition& at)
 {
-    VERTEX* vertex = tracked<VERTEX>(__LINE__, tracked<APOINT>(__LINE__, at));
-    EDGE* edge = tracked<EDGE>(__LINE__, vertex, vertex, nullptr, FORWARD, EDGE_cvty_unknown);
-    COEDGE* coedge = tracked<COEDGE>(__LINE__, edge, FORWARD, nullptr, nullptr);
+    VERTEX* vertex = creatorTracked<VERTEX>(__LINE__, creatorTracked<APOINT>(__LINE__, at));
+    EDGE* edge = creatorTracked<EDGE>(__LINE__, vertex, vertex, nullptr, FORWARD, EDGE_cvty_unknown);
+    COEDGE* coedge = creatorTracked<COEDGE>(__LINE__, edge, FORWARD, nullptr, nullptr);
     coedge->set_next(coedge);
     coedge->set_previous(coedge);
-    return tracked<LOOP>(__LINE__, coedge, nullptr);
+    return creatorTracked<LOOP>(__LINE__, coedge, nullptr);
 }
 
 QELXGeometryExporter* geometryExporterOf(QELXBRepExporter* exporter)
@@ -69,7 +69,7 @@ void loseUnused(SURFACE* s)
         s->lose();
 }
 
-QELposition pointOf(QELXGeometryExporter* geometry, QELXBRepExporter* exporter, const QELXIdentifier& vertex,
+QELposition sourceVertexPoint(QELXGeometryExporter* geometry, QELXBRepExporter* exporter, const QELXIdentifier& vertex,
                     const QELXMorph3D& morph)
 {
     QELXIdentifier pointId;
@@ -95,7 +95,7 @@ Ve_FaceTag* Ve_BaseStitchCreator::CreateFace(const QELXIdentifier& faceId, QELXB
     // Without a context there is no morph: nothing is made (and nothing left behind).
     if (!geometry || !m_context)
         return nullptr;
-    FACE* face = tracked<FACE>(__LINE__);
+    FACE* face = creatorTracked<FACE>(__LINE__);
     commonFinish(face);
     Gk_SurfApproxInfoHandle approx;
     Gk_BiLinMap map;
@@ -115,7 +115,7 @@ Ve_FaceTag* Ve_BaseStitchCreator::CreateFace(const QELXIdentifier& faceId, QELXB
         // A loop without coedges bounds nothing.
         if (count < 1)
             continue;
-        LOOP* loop = tracked<LOOP>(__LINE__);
+        LOOP* loop = creatorTracked<LOOP>(__LINE__);
         loop->set_face(face);
         if (lastLoop)
             lastLoop->set_next(loop);
@@ -132,7 +132,7 @@ Ve_FaceTag* Ve_BaseStitchCreator::CreateFace(const QELXIdentifier& faceId, QELXB
             bool forward = true;
             exporter->GetCoedgeSense(coedgeId, forward);
             exporter->GetEdgeFromCoedge(coedgeId, edgeId);
-            COEDGE* coedge = tracked<COEDGE>(__LINE__);
+            COEDGE* coedge = creatorTracked<COEDGE>(__LINE__);
             coedge->set_loop(loop);
             if (ring.empty()) {
                 loop->set_start(coedge);
@@ -140,15 +140,15 @@ Ve_FaceTag* Ve_BaseStitchCreator::CreateFace(const QELXIdentifier& faceId, QELXB
                 coedge->set_previous(ring.back());
                 ring.back()->set_next(coedge);
             }
-            EDGE* edge = tracked<EDGE>(__LINE__);
+            EDGE* edge = creatorTracked<EDGE>(__LINE__);
             edge->set_coedge(coedge);
             coedge->set_edge(edge);
             if (forward)
                 exporter->GetStartVertexFromEdge(edgeId, vertexId);
             else
                 exporter->GetEndVertexFromEdge(edgeId, vertexId);
-            VERTEX* vertex = tracked<VERTEX>(__LINE__);
-            vertex->set_geometry(tracked<APOINT>(__LINE__, pointOf(geometry, exporter, vertexId, morph)));
+            VERTEX* vertex = creatorTracked<VERTEX>(__LINE__);
+            vertex->set_geometry(creatorTracked<APOINT>(__LINE__, sourceVertexPoint(geometry, exporter, vertexId, morph)));
             edge->set_start(vertex);
             vertex->set_edge(edge);
             ring.push_back(coedge);
@@ -338,11 +338,11 @@ FACE* Ve_BaseStitchCreator::CreateFaceFromSurface(const surface* s, double size)
                 loops->set_next(degenerateLoop(t.centre - d * t.normal));
             }
         }
-        face = tracked<FACE>(__LINE__, loops, nullptr, make_surface(t), FORWARD);
+        face = creatorTracked<FACE>(__LINE__, loops, nullptr, make_surface(t), FORWARD);
         break;
     }
     case 3:
-        face = tracked<FACE>(__LINE__, nullptr, nullptr, make_surface(*s), FORWARD);
+        face = creatorTracked<FACE>(__LINE__, nullptr, nullptr, make_surface(*s), FORWARD);
         break;
     case 1: {
         const plane& p = static_cast<const plane&>(*s);
@@ -354,7 +354,7 @@ FACE* Ve_BaseStitchCreator::CreateFaceFromSurface(const surface* s, double size)
     case 2: {
         const cone& c = static_cast<const cone&>(*s);
         LOOP* apex = c.is_cylinder() ? nullptr : degenerateLoop(c.get_apex());
-        face = tracked<FACE>(__LINE__, apex, nullptr, make_surface(c), FORWARD);
+        face = creatorTracked<FACE>(__LINE__, apex, nullptr, make_surface(c), FORWARD);
         face->set_bound(new QELbox(QELposition(-1, -1, -1), QELposition(1, 1, 1)));
         break;
     }
@@ -387,14 +387,14 @@ void Ve_BaseStitchCreator::MakeSheets()
             if (!face || keepOwnBody(face))
                 continue;
             if (!body) {
-                body = tracked<BODY>(__LINE__);
+                body = creatorTracked<BODY>(__LINE__);
                 bodies.Add(ve_view<Ve_BodyTag>(body));
             }
             commonFinish(face);
-            SHELL* shell = tracked<SHELL>(__LINE__);
+            SHELL* shell = creatorTracked<SHELL>(__LINE__);
             shell->set_face(face);
             face->set_shell(shell);
-            LUMP* lump = tracked<LUMP>(__LINE__);
+            LUMP* lump = creatorTracked<LUMP>(__LINE__);
             lump->set_shell(shell);
             shell->set_lump(lump);
             if (last)
