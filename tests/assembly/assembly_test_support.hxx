@@ -12,8 +12,7 @@
 #include <vector>
 
 #include "assembly/flat_assembly_importer.hxx"
-#include "import/brep_creator.hxx"
-#include "import/brep_importer.hxx"
+#include "support/assembly_parts.hxx"
 #include "qelx/gk_import.hxx"
 #include "qelx/qeli_conversion.hxx"
 #include "qelx/qelx_test.hxx"
@@ -33,43 +32,6 @@ namespace asmtest {
 
 using qelx_test::TestAssembly;
 using qelx_test::TestModel;
-
-// The part road of the nested conversions: every solid of the source built
-// topologically into the target document.
-class PartImporter : public QELXImportRepresentation {
-public:
-    using QELXImportRepresentation::QELXImportRepresentation;
-    QELXRepType GetType() const override { return QELXRepType("BRep"); }
-    QELIResult Import(QELXExportRepresentation* source) override
-    {
-        auto* exporter = dynamic_cast<QELXBRepExporter*>(source);
-        auto* target = dynamic_cast<QELXVelmDocument*>(GetDocument());
-        if (!exporter || !target)
-            return QELI_INVALID_ARG;
-        Gk_ImportContext context(target, exporter->GetDocument());
-        QELXVelmBRepImporter importer;
-        QELXVelmBRepCreator creator(exporter, &context, &importer);
-        int n = 0;
-        exporter->GetNumberOfBodies(n);
-        for (int i = 0; i < n; ++i) {
-            QELXIdentifier body;
-            if (exporter->GetBody(i, body) == QELI_OK)
-                creator.CreateSolidBody(body);
-        }
-        ENTITY_LIST made;
-        if (Ve_CocoonTag* cocoon = creator.GetCocoon().get())
-            for (Ve_BodyTag* b : cocoon->getBodies())
-                made.add(reinterpret_cast<ENTITY*>(b));
-        target->AppendNativeEntityList(made);
-        return QELI_OK;
-    }
-};
-
-inline void registerPartImporter()
-{
-    QELXRepresentationRegistry::RegisterImporter(QELXString("VELM"), QELXRepType("BRep"),
-                                                 [](QELXDocument* doc) { return new PartImporter(doc); });
-}
 
 // One run of the assembly importer over a source assembly into a new kernel document.
 class AssemblyRun {
