@@ -59,4 +59,11 @@ struct ReadShapes {
 // the order they are met.
 void readFileAttributes(const Handle(TDocStd_Document)& doc, const ReadShapes& shapes, qelx_test::TestModel& model);
 
+// A shape read into the model as a file's shapes are (solids, sheets, loose
+// faces, wires); what each shape became.
+ReadShapes readShapeInto(const TopoDS_Shape& shape, qelx_test::TestModel& model);
+// The STEP text of an XDE document (throws std::runtime_error when the
+// writer fails).
+std::string stepDocumentText(const Handle(TDocStd_Document)& doc);
+
 } // namespace qelx_formats

@@ -687,6 +687,13 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
 
 } // namespace
 
+ReadShapes readShapeInto(const TopoDS_Shape& shape, qelx_test::TestModel& model)
+{
+    ShapeReader reader(model);
+    reader.read(shape);
+    return reader.shapes();
+}
+
 QELIResult readCadFile(const std::string& path, qelx_test::TestModel& model, std::string& error)
 {
     const std::optional<CadFormat> format = cadFormatOf(path);

@@ -166,6 +166,8 @@ std::string brepText(const BuiltShapes& shapes)
 
 } // namespace
 
+std::string stepDocumentText(const Handle(TDocStd_Document)& doc) { return stepText(doc); }
+
 QELIResult writeCadFile(const qelx_test::TestModel& model, const std::string& path, std::string& error,
                         CadWriteSummary* summary)
 {

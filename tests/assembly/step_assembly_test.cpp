@@ -1,0 +1,110 @@
+// A STEP file's product structure flattened into the kernel: one placed body
+// per leaf instance, and the volume Open CASCADE measures of the file.
+#include "assembly_test_support.hxx"
+
+#include "qelx_formats/cad_file.hxx"
+#include "qelx_formats/step_assembly.hxx"
+
+#include <cstdio>
+#include <filesystem>
+#include <unistd.h>
+
+using namespace asmtest;
+
+namespace {
+
+class StepAssemblyTest : public AssemblyTest {};
+
+// A unique file name in the temporary folder, removed with the object.
+class TempStep {
+public:
+    TempStep()
+        : m_path((std::filesystem::temp_directory_path() /
+                  ("xvelm-assembly-" + std::to_string(::getpid()) + ".step")).string())
+    {
+    }
+    ~TempStep() { std::remove(m_path.c_str()); }
+    TempStep(const TempStep&) = delete;
+    TempStep& operator=(const TempStep&) = delete;
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+double kernelVolume(BODY* body)
+{
+    double volume = 0.0, accuracy = 0.0;
+    EXPECT_TRUE(api_body_volume(body, 1e-6, volume, accuracy).ok());
+    return volume;
+}
+
+} // namespace
+
+TEST_F(StepAssemblyTest, FlattenedFileHasOneBodyPerLeafInstanceAndThePeersVolume)
+{
+    // A holder of a plate and two pins, placed twice and turned, and one pin
+    // on its own: seven leaf instances of two shared parts.
+    TestAssembly a;
+    const int plate = a.addPart("plate", TestModel::block(6, 3, 1));
+    const int pin = a.addPart("pin", TestModel::cylinder(0.5, 2));
+    const int holder = a.addAssembly("holder");
+    a.place(holder, plate, "plate", qelx_test::placementTranslation(0, 0, 0));
+    a.place(holder, pin, "pin-a", qelx_test::placementTranslation(1.5, 1.5, 1));
+    a.place(holder, pin, "pin-b", qelx_test::placementTurnZ(0.4, 4.5, 1.5, 1));
+    a.place(-1, holder, "holder-1", qelx_test::placementTranslation(0, 0, 0));
+    a.place(-1, holder, "holder-2", qelx_test::placementTurnZ(M_PI / 3, 20, 5, -2));
+    a.place(-1, pin, "loose pin", qelx_test::placementTranslation(-5, 0, 0));
+    int leaves = 7;
+    // The sample screw, when the sample models are installed, twice more.
+    TestModel screw;
+    std::string screwError;
+    if (qelx_formats::readCadFile("/usr/share/opencascade/data/step/screw.step", screw, screwError) == QELI_OK) {
+        const int part = a.addPart("screw", std::move(screw));
+        a.place(-1, part, "screw-1", qelx_test::placementTranslation(0, -40, 0));
+        a.place(-1, part, "screw-2", qelx_test::placementTurnZ(2.0, 50, -40, 3));
+        leaves += 2;
+    }
+
+    TempStep file;
+    std::string error;
+    ASSERT_EQ(qelx_formats::writeStepAssembly(a, file.path(), error), QELI_OK) << error;
+    int peerSolids = 0;
+    double peerVolume = 0.0;
+    ASSERT_EQ(qelx_formats::measureStepSolids(file.path(), peerSolids, peerVolume, error), QELI_OK) << error;
+    ASSERT_EQ(peerSolids, leaves);
+
+    TestAssembly read;
+    ASSERT_EQ(qelx_formats::readStepAssembly(file.path(), read, error), QELI_OK) << error;
+    // Shared products stay one definition each: the parts, the holder and the top product.
+    EXPECT_EQ(read.definitions.size(), leaves == 7 ? 4u : 5u);
+    AssemblyRun run(std::move(read));
+    ASSERT_EQ(run.run(), QELI_OK);
+    const std::vector<BODY*> bodies = run.bodies();
+    EXPECT_EQ(bodies.size(), static_cast<std::size_t>(peerSolids));
+    double volume = 0.0;
+    for (BODY* b : bodies)
+        volume += kernelVolume(b);
+    EXPECT_NEAR(volume, peerVolume, 1e-4 * peerVolume);
+    // Each definition converted once.
+    EXPECT_EQ(Ve_PartDocumentCache::Insertions(), static_cast<int>(leaves == 7 ? 4 : 5));
+}
+
+TEST_F(StepAssemblyTest, FilesThatAreNotStepAssembliesAreRefusedNamingTheFile)
+{
+    TestAssembly read;
+    read.addPart("kept", TestModel());
+    std::string error;
+    EXPECT_NE(qelx_formats::readStepAssembly("/nonexistent/a.step", read, error), QELI_OK);
+    EXPECT_NE(error.find("/nonexistent/a.step"), std::string::npos);
+    TempStep file;
+    {
+        std::FILE* f = std::fopen(file.path().c_str(), "w");
+        ASSERT_TRUE(f);
+        std::fputs("ISO-10303-21;\nnot a step file\n", f);
+        std::fclose(f);
+    }
+    EXPECT_EQ(qelx_formats::readStepAssembly(file.path(), read, error), QELI_FAIL);
+    EXPECT_NE(error.find(file.path()), std::string::npos);
+    EXPECT_EQ(read.definitions.size(), 1u); // untouched
+}
