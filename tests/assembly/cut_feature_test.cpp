@@ -124,11 +124,17 @@ TEST_F(CutFeatureTest, RepairStageHealsOnlyTheBodiesTheImportAdded)
     EXPECT_EQ(after[0], before);
     EXPECT_EQ(after[1], group);
     EXPECT_EQ(run.bodies().size(), 5u);
-    // One repair event per entity of the document, numbered on; one
-    // "ToVelmRepair" stage per body the import added.
+    // Inside the assembly stage (the part imports have stages of their own
+    // before it): one repair event per entity of the document, numbered on,
+    // and one "ToVelmRepair" stage per body the import added.
     std::vector<int> numbers;
     int bodyStages = 0;
+    bool inStage = false;
     for (const auto& r : events.records()) {
+        if (r.kind == "Stage" && r.name == "ToVelmRepairAssembly")
+            inStage = !r.finished;
+        if (!inStage)
+            continue;
         if (r.kind == "StartRepair" && r.name == "ToVelmRepairAssembly")
             numbers.push_back(r.number);
         if (r.kind == "Stage" && r.name == "ToVelmRepair" && !r.finished)

@@ -161,3 +161,37 @@ TEST_F(PlacementTest, ProductDataCallbackHearsOfEveryInstance)
     EXPECT_EQ(callbackCalls(),
               (std::vector<std::string>{"single:1P", "in-1:1P", "in-2:1P", "pair:2A", "both:2A"}));
 }
+
+TEST_F(PlacementTest, CopiesJoinTheLayerOfTheirDefinitionInsteadOfDuplicatingIt)
+{
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("TransferLayer"));
+    TestAssembly a = brickAndPair();
+    TestModel& part = a.definitions[0].part;
+    part.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)].layer = 7;
+    part.layers[7] = qelx_test::TestLayer{"seven", {0, 0, 0, 0}, true};
+    a.place(-1, 0, "single", qelx_test::placementTranslation(5, 0, 0));
+    a.place(-1, 1, "pair-1", qelx_test::placementTranslation(10, 0, 0));
+    a.place(-1, 1, "pair-2", qelx_test::placementTranslation(20, 0, 0));
+    AssemblyRun run(std::move(a));
+    ASSERT_EQ(run.run(), QELI_OK);
+    std::vector<QELGROUP*> layers;
+    for (ENTITY* e : run.entities()) {
+        bool layer = false;
+        if (is_QELGROUP(e) && Ve_AttribTransfer::isLayer(e, layer) && layer)
+            layers.push_back(static_cast<QELGROUP*>(e));
+    }
+    // One layer 7 holding every placed body; no duplicate left anywhere.
+    ASSERT_EQ(layers.size(), 1u);
+    int number = -1;
+    EXPECT_TRUE(Ve_AttribTransfer::getID(layers[0], number));
+    EXPECT_EQ(number, 7);
+    const std::vector<BODY*> bodies = run.bodies();
+    ASSERT_EQ(bodies.size(), 5u);
+    for (BODY* b : bodies) {
+        EXPECT_TRUE(layers[0]->is_member(b)) << nameOf(b);
+        ENTITY_LIST groups;
+        api_ct_return_groups(b, groups);
+        EXPECT_EQ(groups.iteration_count(), 1) << nameOf(b);
+    }
+}

@@ -92,9 +92,10 @@ private:
     void readTargetGroups(bool recordStart);
 
     // instance_placement.cpp
-    void mergeCopyGroups(ENTITY* copy);
-    void mergeDefinitionGroups(ENTITY* definitionEntity, ENTITY* copy);
-    void mergeGroups(const ENTITY_LIST& into, ENTITY* copy);
+    // Folds the groups a kernel copy duplicated back into the assembly's
+    // selection sets and the original's own groups.
+    void mergeCopyGroups(ENTITY* definitionEntity, ENTITY* copy);
+    void mergeGroups(const ENTITY_LIST& into, ENTITY_LIST& held);
     void transferAliases(QELXAttributeExporter* attributes, const QELXIdentifier& instance,
                          const QELXIdentifier& identifier, ENTITY* entity);
     QELCOLLECTION* placeCollection(QELCOLLECTION* collection, QELXHashMap<ENTITY*, ENTITY*>& bodyMap,

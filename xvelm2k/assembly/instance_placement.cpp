@@ -91,10 +91,8 @@ bool QELXFlatVelmAssemblyImporter::InstanceTransform(const double values[12], do
     return true;
 }
 
-void QELXFlatVelmAssemblyImporter::mergeGroups(const ENTITY_LIST& into, ENTITY* copy)
+void QELXFlatVelmAssemblyImporter::mergeGroups(const ENTITY_LIST& into, ENTITY_LIST& held)
 {
-    ENTITY_LIST held;
-    getGroupsOfEntity(copy, held);
     for (int g = 0; g < into.count(); ++g) {
         ENTITY* target = into[g];
         if (!target || !isMergeableGroup(target))
@@ -117,13 +115,19 @@ void QELXFlatVelmAssemblyImporter::mergeGroups(const ENTITY_LIST& into, ENTITY* 
     }
 }
 
-void QELXFlatVelmAssemblyImporter::mergeCopyGroups(ENTITY* copy) { mergeGroups(m_selectionSets, copy); }
-
-void QELXFlatVelmAssemblyImporter::mergeDefinitionGroups(ENTITY* definitionEntity, ENTITY* copy)
+void QELXFlatVelmAssemblyImporter::mergeCopyGroups(ENTITY* definitionEntity, ENTITY* copy)
 {
-    ENTITY_LIST groups;
-    getGroupsOfEntity(definitionEntity, groups);
-    mergeGroups(groups, copy);
+    ENTITY_LIST definitionGroups;
+    getGroupsOfEntity(definitionEntity, definitionGroups);
+    // A kernel copy duplicates only the groups its original is in: with none
+    // there is nothing to fold back.
+    if (definitionGroups.iteration_count() == 0)
+        return;
+    ENTITY_LIST held;
+    getGroupsOfEntity(copy, held);
+    // Into the assembly's selection sets first, then into the original's own groups.
+    mergeGroups(m_selectionSets, held);
+    mergeGroups(definitionGroups, held);
 }
 
 void QELXFlatVelmAssemblyImporter::transferAliases(QELXAttributeExporter* attributes, const QELXIdentifier& instance,
@@ -312,8 +316,7 @@ QELIResult QELXFlatVelmAssemblyImporter::PlaceInstance(const QELXDocumentHandle&
                         transferAliases(attributes, instance, b, placed);
                 }
                 if (placed != definitionBody) {
-                    mergeCopyGroups(placed);
-                    mergeDefinitionGroups(definitionBody, placed);
+                    mergeCopyGroups(definitionBody, placed);
                 }
                 if (callback)
                     callbackList.add(placed);
@@ -334,8 +337,7 @@ QELIResult QELXFlatVelmAssemblyImporter::PlaceInstance(const QELXDocumentHandle&
             if (!o.ok() || !placed)
                 continue;
             if (placed != e) {
-                mergeCopyGroups(placed);
-                mergeDefinitionGroups(e, placed);
+                mergeCopyGroups(e, placed);
             }
             out.add(placed);
             QELXString again;
