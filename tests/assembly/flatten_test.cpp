@@ -191,3 +191,36 @@ TEST_F(FlattenTest, WithoutTransferAttributeNoColourOrVisibilityIsWritten)
         EXPECT_FALSE(Ve_AttribTransfer::IsAttribPresent(b, Ve_AttribTransfer::ShowName));
     }
 }
+
+TEST_F(FlattenTest, InstanceAliasesReachEveryPlacedEntityThatNamesItsSource)
+{
+    qelx_test::OptionScope options;
+    options.on(QELXOptionName::XVelm_UseAttributeImporter);
+    TestAssembly a;
+    const int brick = a.addPart("brick", TestModel::block(1, 1, 1));
+    const int named = a.place(-1, brick, "named", qelx_test::placementTranslation(0, 0, 0));
+    a.place(-1, brick, "plain", qelx_test::placementTranslation(3, 0, 0));
+    a.instances[static_cast<std::size_t>(named)].aliases = {"pump A", "", "P-1"};
+    AssemblyRun run(std::move(a));
+    ASSERT_EQ(run.run(), QELI_OK);
+    for (BODY* b : run.bodies()) {
+        // The body and each of its faces carry the instance's non-empty aliases.
+        ENTITY_LIST faces;
+        api_get_faces(b, faces);
+        faces.add(b);
+        for (int i = 0; i < faces.count(); ++i) {
+            std::vector<std::string> aliases;
+            for (ATTRIB* at = find_attrib(faces[i], ATTRIB_GENERIC_TYPE, -1); at;
+                 at = find_next_attrib(at, ATTRIB_GENERIC_TYPE, -1)) {
+                auto* text = dynamic_cast<ATTRIB_GEN_STRING*>(at);
+                if (text && std::string(text->name()) == "ATTRIB_XVELM_ALIAS")
+                    aliases.emplace_back(text->value());
+            }
+            std::sort(aliases.begin(), aliases.end());
+            if (nameOf(b) == "named")
+                EXPECT_EQ(aliases, (std::vector<std::string>{"P-1", "pump A"})) << faces[i]->type_name();
+            else
+                EXPECT_TRUE(aliases.empty());
+        }
+    }
+}
