@@ -11,6 +11,7 @@
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/velm_document.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+#include "support/kernel_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/repair_builders.hxx"
@@ -22,21 +23,7 @@
 
 namespace {
 
-class CleanupMembers : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        qelx_test::resetFramework();
-        m_live = velm_live_object_count();
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(velm_live_object_count(), m_live) << "kernel objects leaked";
-        qelx_test::resetFramework();
-    }
-    qelx_test::OptionScope m_options;
-    long m_live = 0;
-};
+class CleanupMembers : public testkit::KernelTest {};
 
 Ve_BodyTag* cleanupTag(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
 

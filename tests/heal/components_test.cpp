@@ -7,6 +7,7 @@
 #include "heal/repair_utils.hxx"
 #include "model/entity_views.hxx"
 #include "qelx/qelx_test.hxx"
+#include "support/kernel_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
@@ -22,21 +23,7 @@
 
 namespace {
 
-class Components : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        qelx_test::resetFramework();
-        m_live = velm_live_object_count();
-    }
-    void TearDown() override
-    {
-        velm_test_reset();
-        EXPECT_EQ(velm_live_object_count(), m_live) << "kernel objects leaked";
-        qelx_test::resetFramework();
-    }
-    long m_live = 0;
-};
+class Components : public testkit::KernelTest {};
 
 int failCode() { return qelvelm_api_errmod.message_code(VELM_API_FAILED); }
 

@@ -7,6 +7,7 @@
 #include "model/entity_views.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+#include "support/kernel_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
@@ -22,22 +23,7 @@
 
 namespace {
 
-class Conversion : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        qelx_test::resetFramework();
-        m_live = velm_live_object_count();
-    }
-    void TearDown() override
-    {
-        velm_test_reset();
-        EXPECT_EQ(velm_live_object_count(), m_live) << "kernel objects leaked";
-        qelx_test::resetFramework();
-    }
-    qelx_test::OptionScope m_options;
-    long m_live = 0;
-};
+class Conversion : public testkit::KernelTest {};
 
 Ve_BodyTag* convTag(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
 

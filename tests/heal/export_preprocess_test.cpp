@@ -12,6 +12,7 @@
 #include "model/entity_views.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+#include "support/kernel_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
@@ -26,20 +27,7 @@
 
 namespace {
 
-class ExportPreprocess : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        qelx_test::resetFramework();
-        m_live = velm_live_object_count();
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(velm_live_object_count(), m_live) << "kernel objects leaked";
-        qelx_test::resetFramework();
-    }
-    long m_live = 0;
-};
+class ExportPreprocess : public testkit::KernelTest {};
 
 Ve_BodyTag* preTag(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
 BODY* preBody(Ve_BodyTag* b) { return reinterpret_cast<BODY*>(b); }
@@ -225,4 +213,30 @@ TEST_F(ExportPreprocess, AFaceWithoutSurfaceIsPassedOverByTheSurfaceReplacement)
     EXPECT_EQ(face->geometry(), nullptr);
     EXPECT_EQ(testkit::count_faces(body), 6);
     api_del_entity(body);
+}
+
+TEST_F(ExportPreprocess, TheCheckSwitchCountsTheGoodSolidsBeforeTheRecipeRuns)
+{
+    for (const bool check : {false, true}) {
+        SCOPED_TRACE(check);
+        qelx_test::OptionScope options;
+        options.on(Ve_OptionDoc::keyOf("PreprocessBodyPreProcessIges"));
+        if (check)
+            options.on(Ve_OptionDoc::keyOf("CheckBody"));
+        Ve_DocumentTag doc;
+        doc.appendSolid(preTag(testkit::make_plane_box()), false);
+        doc.appendSolid(preTag(testkit::make_box_with_moved_vertex(1e-3)), false);
+        qelx_test::EventRecorder events;
+        QELXPreprocessVelmUtils::preProcessBodies(&doc);
+        std::vector<std::pair<int, int>> summaries;
+        for (const qelx_test::EventRecord& r : events.records())
+            if (r.kind == "Summary") {
+                summaries.emplace_back(r.total, r.good);
+                EXPECT_EQ(r.text, "XVelm");
+            }
+        using Counts = std::vector<std::pair<int, int>>;
+        EXPECT_EQ(summaries, (check ? Counts{{2, 1}} : Counts{}));
+        EXPECT_TRUE(doc.IsPreprocessDone());
+        deleteSolids(doc);
+    }
 }

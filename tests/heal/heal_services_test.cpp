@@ -9,6 +9,7 @@
 #include "model/document.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+#include "support/kernel_test.hxx"
 #include "support/model_builders.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/lists.hxx"
@@ -18,20 +19,7 @@
 
 namespace {
 
-class HealServices : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        qelx_test::resetFramework();
-        m_live = velm_live_object_count();
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(velm_live_object_count(), m_live) << "kernel objects leaked";
-        qelx_test::resetFramework();
-    }
-    long m_live = 0;
-};
+class HealServices : public testkit::KernelTest {};
 
 BODY* kernelOf(Ve_BodyTag* view) { return reinterpret_cast<BODY*>(view); }
 

@@ -11,6 +11,7 @@
 #include "persist/ve_part.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+#include "support/kernel_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
@@ -22,22 +23,7 @@
 
 namespace {
 
-class PostProcess : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        qelx_test::resetFramework();
-        m_live = velm_live_object_count();
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(velm_live_object_count(), m_live) << "kernel objects leaked";
-        qelx_test::resetFramework();
-    }
-    void on(const char* member) { m_options.on(Ve_OptionDoc::keyOf(member)); }
-    qelx_test::OptionScope m_options;
-    long m_live = 0;
-};
+class PostProcess : public testkit::KernelTest {};
 
 Ve_BodyTag* postProcessView(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
 

@@ -14,6 +14,7 @@
 #include "model/entity_views.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+#include "support/kernel_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
@@ -31,22 +32,7 @@ namespace {
 Ve_BodyTag* recipeView(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
 BODY* recipeBody(Ve_BodyTag* b) { return reinterpret_cast<BODY*>(b); }
 
-class Recipes : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        qelx_test::resetFramework();
-        m_live = velm_live_object_count();
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(velm_live_object_count(), m_live) << "kernel objects leaked";
-        qelx_test::resetFramework();
-    }
-    void on(const std::string& member) { m_options.on(Ve_OptionDoc::keyOf(member.c_str())); }
-    qelx_test::OptionScope m_options;
-    long m_live = 0;
-};
+class Recipes : public testkit::KernelTest {};
 
 // The numbers of the repair events fired, in order.
 std::vector<int> recipeRepairNumbers(const qelx_test::EventRecorder& events)

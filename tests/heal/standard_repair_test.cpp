@@ -11,6 +11,7 @@
 #include "model/entity_views.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+#include "support/kernel_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
@@ -26,23 +27,7 @@
 
 namespace {
 
-class StandardRepair : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        qelx_test::resetFramework();
-        m_live = velm_live_object_count();
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(velm_live_object_count(), m_live) << "kernel objects leaked";
-        qelx_test::resetFramework();
-    }
-    void on(const char* member) { m_options.on(Ve_OptionDoc::keyOf(member)); }
-    void set(const char* member, int value) { m_options.set(Ve_OptionDoc::keyOf(member), QELXValue(value)); }
-    qelx_test::OptionScope m_options;
-    long m_live = 0;
-};
+class StandardRepair : public testkit::KernelTest {};
 
 Ve_BodyTag* repairTag(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
 
@@ -70,7 +55,7 @@ TEST_F(StandardRepair, StepsFireTheirEventsInOrderAndInPairs)
     on("_checkAndFixReverseBody");
     on("RemoveSliver");
     on("FixTedgeErrors");
-    set("DoSplineResurface", 1);
+    set("DoSplineResurface", QELXValue(1));
     BODY* box = testkit::make_plane_box();
     qelx_test::EventRecorder events;
     repairTag(box)->doStandardRepair();
@@ -286,7 +271,7 @@ TEST_F(StandardRepair, APcurveRunningAgainstItsEdgeIsRebuiltAndAgreeingOnesAreLe
 
 TEST_F(StandardRepair, ASplineFaceIsResurfacedAndItsEdgesMadeToFit)
 {
-    set("DoSplineResurface", 1);
+    set("DoSplineResurface", QELXValue(1));
     BODY* sheet = testkit::make_spline_sheet();
     qelx_test::EventRecorder events;
     repairTag(sheet)->doStandardRepair();

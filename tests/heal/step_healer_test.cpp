@@ -14,6 +14,7 @@
 #include "qelx/qelx_options.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+#include "support/kernel_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
@@ -30,20 +31,7 @@
 
 namespace {
 
-class StepHealer : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        qelx_test::resetFramework();
-        m_live = velm_live_object_count();
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(velm_live_object_count(), m_live) << "kernel objects leaked";
-        qelx_test::resetFramework();
-    }
-    long m_live = 0;
-};
+class StepHealer : public testkit::KernelTest {};
 
 Ve_BodyTag* stepTag(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
 BODY* stepBody(Ve_BodyTag* b) { return reinterpret_cast<BODY*>(b); }
@@ -162,36 +150,6 @@ long healingCalls(BODY* (*build)())
     return lo;
 }
 
-// A sheet folded along u = 0.5: two flat degree-1 halves meeting at a
-// tangent break; of the skin kind or an exact B-spline.
-BODY* makeFoldedSheet(bool skin)
-{
-    const QELposition points[6] = {{0, 0, 0}, {0, 1, 0}, {0.5, 0, 0}, {0.5, 1, 0}, {1, 0, 0.5}, {1, 1, 0.5}};
-    const double uknots[] = {0, 0, 0.5, 1, 1};
-    const double vknots[] = {0, 0, 1, 1};
-    bs3_surface folded =
-        bs3_surface_from_ctrlpts(1, 0, 0, 0, 3, 1, 0, 0, 0, 2, points, nullptr, QELresabs, 5, uknots, 4, vknots, 1e-10);
-    return testkit::make_spline_sheet(folded, skin);
-}
-
-// A wire body of one edge on a degree-1 intcurve through the points: a
-// tangent break at every inner point.
-BODY* makeKinkedWire(const std::vector<QELposition>& points, sense_type sense)
-{
-    std::vector<double> knots{0.0};
-    for (size_t i = 0; i < points.size(); ++i)
-        knots.push_back(static_cast<double>(i));
-    knots.push_back(points.size() - 1.0);
-    bs3_curve bs = bs3_curve_from_ctrlpts(1, 0, 0, 0, static_cast<int>(points.size()), points.data(), nullptr,
-                                          QELresabs, static_cast<int>(knots.size()), knots.data(), 1e-10);
-    const QELposition& a = sense == FORWARD ? points.front() : points.back();
-    const QELposition& b = sense == FORWARD ? points.back() : points.front();
-    EDGE* edge = new EDGE(new VERTEX(new APOINT(a)), new VERTEX(new APOINT(b)), new INTCURVE(intcurve(bs)), sense);
-    BODY* wire = nullptr;
-    api_make_ewire(1, &edge, wire);
-    return wire;
-}
-
 BODY* firstOfThree() { return testkit::make_box_with_moved_vertex(1e-3); }
 BODY* secondOfThree() { return testkit::make_box_with_moved_vertex(2e-3); }
 BODY* thirdOfThree() { return testkit::make_two_shell_body(QELposition(10, 10, 10)); }
@@ -288,7 +246,7 @@ TEST_F(StepHealer, SplineFacesSplitAtTangentBreaksExactOnesOnlyWhenAllAreAsked)
     };
     for (const Case& c : {Case{true, true, 2}, Case{false, true, 1}, Case{false, false, 2}}) {
         SCOPED_TRACE(std::to_string(c.skin) + " " + std::to_string(c.skipExact));
-        BODY* sheet = makeFoldedSheet(c.skin);
+        BODY* sheet = testkit::make_folded_sheet(c.skin);
         ASSERT_EQ(testkit::check_findings(sheet), "");
         QELXStepVelmHealer::splitG1DiscFaces(stepTag(sheet), c.skipExact);
         EXPECT_EQ(testkit::count_faces(sheet), c.faces);
@@ -302,7 +260,7 @@ TEST_F(StepHealer, AnEdgeIsSplitAtTheBreaksOfItsCurveEitherWayRound)
     const std::vector<QELposition> points{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {2, 1, 1}};
     for (const sense_type sense : {FORWARD, REVERSED}) {
         SCOPED_TRACE(sense == FORWARD ? "forward" : "reversed");
-        BODY* wire = makeKinkedWire(points, sense);
+        BODY* wire = testkit::make_kinked_wire(points, sense);
         ENTITY_LIST edges;
         api_get_edges(wire, edges);
         EDGE* edge = static_cast<EDGE*>(edges[0]);

@@ -4,7 +4,10 @@
 
 #include "support/geometry_builders.hxx"
 #include "support/repair_builders.hxx"
+#include "velm/bspline.hxx"
 #include "velm/build.hxx"
+#include "velm/geometry.hxx"
+#include "velm/geometry_entity.hxx"
 #include "velm/topology_api.hxx"
 
 namespace testkit {
@@ -78,6 +81,36 @@ std::vector<std::string> task_trace(const std::vector<qelx_test::EventRecord>& r
             out.push_back("-" + r.name);
     }
     return out;
+}
+
+// A sheet folded along u = 0.5: two flat degree-1 halves meeting at a
+// tangent break; of the skin kind or an exact B-spline.
+BODY* make_folded_sheet(bool skin)
+{
+    const QELposition points[6] = {{0, 0, 0}, {0, 1, 0}, {0.5, 0, 0}, {0.5, 1, 0}, {1, 0, 0.5}, {1, 1, 0.5}};
+    const double uknots[] = {0, 0, 0.5, 1, 1};
+    const double vknots[] = {0, 0, 1, 1};
+    bs3_surface folded =
+        bs3_surface_from_ctrlpts(1, 0, 0, 0, 3, 1, 0, 0, 0, 2, points, nullptr, QELresabs, 5, uknots, 4, vknots, 1e-10);
+    return make_spline_sheet(folded, skin);
+}
+
+// A wire body of one edge on a degree-1 intcurve through the points: a
+// tangent break at every inner point.
+BODY* make_kinked_wire(const std::vector<QELposition>& points, sense_type sense)
+{
+    std::vector<double> knots{0.0};
+    for (size_t i = 0; i < points.size(); ++i)
+        knots.push_back(static_cast<double>(i));
+    knots.push_back(points.size() - 1.0);
+    bs3_curve bs = bs3_curve_from_ctrlpts(1, 0, 0, 0, static_cast<int>(points.size()), points.data(), nullptr,
+                                          QELresabs, static_cast<int>(knots.size()), knots.data(), 1e-10);
+    const QELposition& a = sense == FORWARD ? points.front() : points.back();
+    const QELposition& b = sense == FORWARD ? points.back() : points.front();
+    EDGE* edge = new EDGE(new VERTEX(new APOINT(a)), new VERTEX(new APOINT(b)), new INTCURVE(intcurve(bs)), sense);
+    BODY* wire = nullptr;
+    api_make_ewire(1, &edge, wire);
+    return wire;
 }
 
 }  // namespace testkit

@@ -25,6 +25,13 @@ BODY* make_cubes_sharing_edge();
 // A plane box whose vertex at the far corner is moved by `offset` off the ends
 // of its three edges.
 BODY* make_box_with_moved_vertex(double offset);
+// A sheet folded along u = 0.5: two flat degree-1 halves meeting at a
+// tangent break; of the skin kind or an exact B-spline.
+BODY* make_folded_sheet(bool skin);
+// A wire body of one edge on a degree-1 intcurve through the points (a
+// tangent break at every inner point), the edge running along the points
+// for FORWARD and against them for REVERSED.
+BODY* make_kinked_wire(const std::vector<QELposition>& points, sense_type sense);
 // The names of the task events recorded, "+name" for a start and "-name" for
 // an end, in firing order.
 std::vector<std::string> task_trace(const std::vector<qelx_test::EventRecord>& records);

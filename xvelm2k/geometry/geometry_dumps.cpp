@@ -34,6 +34,8 @@ private:
     FILE* m_fp;
 };
 
+} // namespace
+
 void setDumpFileInfo()
 {
     FileInfo info;
@@ -41,6 +43,8 @@ void setDumpFileInfo()
     info.set_product_id(kProductId);
     api_set_file_info(FileInfo_product_id | FileInfo_units, info);
 }
+
+namespace {
 
 // A one-face body: on a spline the face is bounded by the iso-lines of the
 // surface's parameter box, on anything else it has no loop.

@@ -12,6 +12,8 @@ class EDGE;
 class ENTITY;
 class SURFACE;
 
+// The file information every dump writes: units 1.0, the dumps' product id.
+void setDumpFileInfo();
 // A wire body of the edge, saved to the path or, without one, to
 // "wire<n>.vlt" (n counts the nameless calls from 0). The body stays in the model.
 XVELM2KA_API void dumpEdgeAsWire(EDGE* edge, const char* path = nullptr);

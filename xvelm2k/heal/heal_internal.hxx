@@ -5,6 +5,10 @@
 #include "qelx_velm/ve_option_doc.hxx"
 #include "velm/options.hxx"
 
+#include <initializer_list>
+
+class surface;
+
 namespace ve_heal {
 
 constexpr int kTaskLevel = 50;
@@ -59,6 +63,11 @@ private:
     int m_saved = 0;
     bool m_changed = false;
 };
+
+// The first status a guarded check of the surface reports for the wanted
+// statuses, between "SplineSurfaceCheck" task events: -1 when it finds none,
+// -2 when the check itself failed.
+int firstSurfaceStatus(const surface& equation, std::initializer_list<int> statuses);
 
 inline int switchCount(const Gk_Option* option) { return option ? option->count() : 0; }
 

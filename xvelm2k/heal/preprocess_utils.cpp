@@ -164,6 +164,8 @@ void QELXPreprocessVelmUtils::preProcessBodies(Ve_DocumentTag* doc)
 {
     if (!doc)
         return;
+    if (O::isOn(O::CheckBody))
+        doc->Validate(true);
     using Recipe = void (*)(Ve_DocumentTag*);
     const Recipe recipes[] = {preProcessBodiesV4,   preProcessBodiesV5,      PreProcessBodiesStep, preProcessBodiesVda,
                               preProcessBodiesIges, preProcessBodiesGeneric, preProcessBodiesIdeas};

@@ -28,31 +28,6 @@ namespace {
 
 constexpr const char* kRecipeSurfaceCheck = "SplineSurfaceCheck";
 
-// The first status a guarded check of the surface reports for the wanted
-// statuses, between its task events: -1 when it finds none, -2 when the
-// check itself failed.
-int firstSurfaceStatus(const surface& equation, std::initializer_list<int> statuses)
-{
-    int first = -1;
-    ve_heal::inTask(kRecipeSurfaceCheck, kRecipeSurfaceCheck, kRecipeSurfaceCheck, [&] {
-        const int failed = velmGuard([&] {
-            check_status_list* wanted = nullptr;
-            for (int s : statuses)
-                wanted = add_status(wanted, s);
-            const std::unique_ptr<check_status_list> wantedOwner(wanted);
-            check_fix input;
-            input.tol1 = QELresfit;
-            check_fix result;
-            const std::unique_ptr<check_status_list> found(
-                d3_sf_check(const_cast<surface&>(equation), input, result, wanted));
-            first = found ? found->status() : -1;
-        });
-        if (failed)
-            first = -2;
-    });
-    return first;
-}
-
 // The first shell of the first lump has exactly one face.
 bool isOneFaceShell(Ve_BodyTag* body)
 {
@@ -91,6 +66,31 @@ FACE* recipeKernelFace(Ve_FaceTag* face) { return reinterpret_cast<FACE*>(face);
 
 } // namespace
 
+// The first status a guarded check of the surface reports for the wanted
+// statuses, between its task events: -1 when it finds none, -2 when the
+// check itself failed.
+int ve_heal::firstSurfaceStatus(const surface& equation, std::initializer_list<int> statuses)
+{
+    int first = -1;
+    ve_heal::inTask(kRecipeSurfaceCheck, kRecipeSurfaceCheck, kRecipeSurfaceCheck, [&] {
+        const int failed = velmGuard([&] {
+            check_status_list* wanted = nullptr;
+            for (int s : statuses)
+                wanted = add_status(wanted, s);
+            const std::unique_ptr<check_status_list> wantedOwner(wanted);
+            check_fix input;
+            input.tol1 = QELresfit;
+            check_fix result;
+            const std::unique_ptr<check_status_list> found(
+                d3_sf_check(const_cast<surface&>(equation), input, result, wanted));
+            first = found ? found->status() : -1;
+        });
+        if (failed)
+            first = -2;
+    });
+    return first;
+}
+
 void QELXVeRepairUtils::splitWireBody(Ve_BodyTag* body, bool mergeVertices)
 {
     if (hasWire(body))
@@ -118,7 +118,7 @@ void QELXVeRepairUtils::subsetSurfacesIfSingular(Ve_BodyTag* body)
         FACE* face = static_cast<FACE*>(faces[i]);
         if (!face || !is_spline_face(face))
             continue;
-        if (firstSurfaceStatus(face->geometry()->equation(), {status_self_intersecting, status_singular}) !=
+        if (ve_heal::firstSurfaceStatus(face->geometry()->equation(), {status_self_intersecting, status_singular}) !=
             status_singular)
             continue;
         QELpar_box box;
@@ -137,10 +137,10 @@ void QELXVeRepairUtils::subsetSurfacesIfSingular(Ve_BodyTag* body)
 
 bool QELXVeRepairUtils::isSurfValid(const surface& equation)
 {
-    const int irregular = firstSurfaceStatus(equation, {status_irregular});
+    const int irregular = ve_heal::firstSurfaceStatus(equation, {status_irregular});
     if (irregular == -2 || irregular == status_irregular)
         return false;
-    const int crossing = firstSurfaceStatus(equation, {status_self_intersecting});
+    const int crossing = ve_heal::firstSurfaceStatus(equation, {status_self_intersecting});
     return crossing != -2 && crossing != status_self_intersecting;
 }
 

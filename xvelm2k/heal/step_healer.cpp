@@ -2,8 +2,11 @@
 #include "heal/step_healer.hxx"
 
 #include <cmath>
+#include <memory>
+#include <string>
 #include <vector>
 
+#include "geometry/geometry_dumps.hxx"
 #include "heal/heal_internal.hxx"
 #include "heal/repair_utils.hxx"
 #include "loops/loop_repair.hxx"
@@ -17,10 +20,12 @@
 #include "repair/post_process_util.hxx"
 #include "repair/vertex_util.hxx"
 #include "velm/bspline.hxx"
+#include "velm/check.hxx"
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/insanity.hxx"
 #include "velm/query.hxx"
+#include "velm/save.hxx"
 #include "velm/spline_conversion.hxx"
 #include "velm/split.hxx"
 #include "velm/split_disc.hxx"
@@ -784,4 +789,141 @@ bool QELXStepVelmHealer::removeFaceIfNeeded(FACE* face, const int* c)
     if (is_toroidal_face(face))
         return c[3] == 1 || c[2] == 1;
     return false;
+}
+
+// ---- offered beside the sequence ---------------------------------------------------
+
+void QELXStepVelmHealer::subsetFaces(const QELXDynamicArray<FACE*>& faces)
+{
+    velmCall([&] {
+        for (int i = 0; i < faces.Count(); ++i) {
+            FACE* face = faces[i];
+            const spline* old = ve_repair::splineOf(face);
+            if (!old)
+                continue;
+            QELpar_box box;
+            bool boxed = false;
+            if (!velmCall([&] { boxed = sg_get_face_par_box(face, box); }).ok() || !boxed)
+                continue;
+            std::unique_ptr<spline> cut;
+            if (!velmCall([&] { cut.reset(old->subset(box)); }).ok() || !cut)
+                continue;
+            // The check reads the surface the face had, before it is replaced.
+            const int status = ve_heal::firstSurfaceStatus(*old, {status_irregular, status_self_intersecting});
+            face->set_geometry(make_surface(*cut));
+            if (status == status_irregular || status == status_self_intersecting)
+                continue;
+            for (LOOP* loop = face->loop(); loop; loop = loop->next()) {
+                ENTITY_LIST coedges;
+                api_get_coedges(loop, coedges);
+                for (COEDGE* c : listed<COEDGE>(coedges))
+                    regenPCurve(c);
+            }
+        }
+    });
+}
+
+bool QELXStepVelmHealer::isSurfValid(const surface& srf)
+{
+    for (const int status : {status_coincident_points, status_irregular, status_self_intersecting})
+        if (ve_heal::firstSurfaceStatus(srf, {status}) == status)
+            return false;
+    return true;
+}
+
+bool QELXStepVelmHealer::changeGeomIfReqdForDeg1(EDGE* edge)
+{
+    intcurve* ic = ve_repair::intcurveOf(edge);
+    if (!ic || !ic->cur_present())
+        return false;
+    bs3_curve bs = ic->cur(-1.0);
+    int dim = 0, degree = 0, rational = 0, count = 0, knotCount = 0;
+    QELposition* points = nullptr;
+    double* weights = nullptr;
+    double* knots = nullptr;
+    bs3_curve_to_array(bs, dim, degree, rational, count, points, weights, knotCount, knots);
+    const std::unique_ptr<QELposition[]> ownPoints(points);
+    const std::unique_ptr<double[]> ownWeights(weights), ownKnots(knots);
+    if (degree != 1 || count != 3 || knotCount != 5)
+        return false;
+    const QELposition ends[2] = {points[0], points[2]};
+    const double endWeights[2] = {weights ? weights[0] : 1.0, weights ? weights[2] : 1.0};
+    const double kept[4] = {knots[0], knots[1], knots[3], knots[4]};
+    bool changed = false;
+    velmCall([&] {
+        bs3_curve line = bs3_curve_from_ctrlpts(1, rational, 0, 0, 2, ends, rational ? endWeights : nullptr, QELresabs,
+                                                4, kept, bs3_curve_knottol());
+        if (!line)
+            return;
+        intcurve shorter(line, QELresabs);
+        if (ic->reversed())
+            shorter.negate();
+        edge->set_geometry(make_curve(shorter), 1, 1);
+        edge->set_param_range(nullptr);
+        for (COEDGE* c : coedgesOf(edge))
+            regenPCurve(c);
+        tolerateEdge(edge);
+        changed = true;
+    });
+    return changed;
+}
+
+outcome QELXStepVelmHealer::CreateNewWireBody(EDGE* edge, BODY*& body)
+{
+    body = nullptr;
+    if (!edge)
+        return outcome(1);
+    EDGE* copy = static_cast<EDGE*>(copy_single_entity(edge));
+    if (!copy)
+        return outcome(1);
+    if (!copy->coedge() && edge->coedge()) {
+        COEDGE* original = edge->coedge();
+        const outcome made = velmCall([&] {
+            COEDGE* c = is_TCOEDGE(original) ? velm_require(VELM_NEW TCOEDGE(copy, original->sense()))
+                                             : velm_require(VELM_NEW COEDGE(copy, original->sense()));
+            c->set_next(c);
+            c->set_previous(c);
+        });
+        if (!made.ok()) {
+            api_del_entity(copy);
+            return made;
+        }
+    }
+    const outcome wired = api_make_ewire(1, &copy, body);
+    if (!wired.ok())
+        api_del_entity(copy);
+    return wired;
+}
+
+namespace {
+
+// Process-wide and unprotected: the dumps are a debugging aid.
+int g_bodyDumps = 0;
+
+} // namespace
+
+void QELXStepVelmHealer::dump_body(ENTITY* entity, const char* prefix)
+{
+    if (!entity)
+        return;
+    const std::string name = std::string(prefix ? prefix : "Body") + std::to_string(g_bodyDumps++) + ".vlt";
+    setDumpFileInfo();
+    dumpEntity(entity, name.c_str());
+}
+
+void QELXStepVelmHealer::debug_wire_body_dump(const curve* c)
+{
+    if (!c)
+        return;
+    EDGE* edge = nullptr;
+    BODY* wire = nullptr;
+    if (!api_make_edge_from_curve(c, edge).ok() || !edge)
+        return;
+    if (!api_make_ewire(1, &edge, wire).ok() || !wire) {
+        api_del_entity(edge);
+        return;
+    }
+    dump_body(wire, "wire");
+    // Made for the file alone.
+    api_del_entity(wire);
 }

@@ -14,6 +14,9 @@ class FACE;
 class VERTEX;
 class Ve_BodyTag;
 class QELposition;
+class curve;
+class outcome;
+class surface;
 
 class XVELM2KA_API QELXStepVelmHealer {
 public:
@@ -70,4 +73,28 @@ public:
     // kernel's face-loop check.
     static bool needsSplineFaceSplit(FACE* face, const int* counts);
     static bool removeFaceIfNeeded(FACE* face, const int* counts);
+
+    // Each spline face's surface cut down to the face's parameter box; the
+    // coedges get fresh pcurves unless the old surface was irregular or met
+    // itself.
+    static void subsetFaces(const QELXDynamicArray<FACE*>& faces);
+    // False as soon as one of three checks (coincident control points, then
+    // irregularity, then self-intersection) reports what it was asked for.
+    static bool isSurfValid(const surface& srf);
+    // A degree-1 intcurve of three control points loses its middle one;
+    // true when the edge was changed.
+    static bool changeGeomIfReqdForDeg1(EDGE* edge);
+    // A wire body made of a copy of the edge (with a coedge of the edge's
+    // coedge's kind and sense); error number 1 for a null edge or a failed
+    // copy.
+    static outcome CreateNewWireBody(EDGE* edge, BODY*& body);
+
+    // Debug saves a developer calls by hand: the entity alone, in the
+    // kernel's text format, to "<prefix><n>.vlt" (or "Body<n>.vlt") in the
+    // current directory, n counting every dump of the process from 0. A file
+    // that cannot be opened writes nothing.
+    static void dump_body(ENTITY* entity, const char* prefix);
+    // The curve saved as a one-edge wire body, prefix "wire"; the body made
+    // for the file is deleted again.
+    static void debug_wire_body_dump(const curve* c);
 };

@@ -488,12 +488,33 @@ std::vector<sense_type> chain_senses(const std::vector<EDGE*>& edges) {
   return senses;
 }
 
+bool free_coedge(const EDGE* e) {
+  const COEDGE* c = e->coedge();
+  return c && !c->loop() && !c->wire() && !c->partner() && (!c->next() || c->next() == c) &&
+         (!c->previous() || c->previous() == c);
+}
+
 BODY* wire_body(const std::vector<EDGE*>& edges) {
   if (edges.empty()) velm_api_error_throw(VELM_BAD_ARGUMENT);
   for (EDGE* e : edges) {
     require_live(e);
-    if (!is_EDGE(e) || e->coedge()) velm_api_error_throw(VELM_BAD_ARGUMENT);
+    if (!is_EDGE(e)) velm_api_error_throw(VELM_BAD_ARGUMENT);
   }
+  // One edge that brings a free coedge of its own (in no loop or wire,
+  // linked only to itself) keeps it, with its kind and sense, ringed only
+  // when the edge closes.
+  if (edges.size() == 1 && free_coedge(edges[0])) {
+    COEDGE* own = edges[0]->coedge();
+    COEDGE* ring = edges[0]->start() == edges[0]->end() ? own : nullptr;
+    own->set_next(ring);
+    own->set_previous(ring);
+    auto* wire = velm_require(VELM_NEW WIRE(own, nullptr));
+    auto* body = velm_require(VELM_NEW BODY(wire));
+    for (VERTEX* v : {edges[0]->start(), edges[0]->end()}) minimize_vertex_edges(v);
+    return body;
+  }
+  for (EDGE* e : edges)
+    if (e->coedge()) velm_api_error_throw(VELM_BAD_ARGUMENT);
   std::vector<sense_type> senses = chain_senses(edges);
   std::vector<COEDGE*> coedges;
   for (std::size_t i = 0; i < edges.size(); ++i) {

@@ -1,0 +1,35 @@
+// The fixture of tests that build kernel models: a framework reset on both
+// sides, switches set through one option scope that puts them back, and no
+// kernel object left alive by the test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "qelx/qelx_test.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "velm/memory.hxx"
+#include "velm/testkit.hxx"
+
+namespace testkit {
+
+class KernelTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qelx_test::resetFramework();
+        m_live = velm_live_object_count();
+    }
+    void TearDown() override
+    {
+        velm_test_reset();
+        EXPECT_EQ(velm_live_object_count(), m_live) << "kernel objects leaked";
+        qelx_test::resetFramework();
+    }
+    // A connector switch on, or set to a value, until the test ends.
+    void on(const char* member) { m_options.on(Ve_OptionDoc::keyOf(member)); }
+    void set(const char* member, const QELXValue& value) { m_options.set(Ve_OptionDoc::keyOf(member), value); }
+    qelx_test::OptionScope m_options;
+    long m_live = 0;
+};
+
+}  // namespace testkit
