@@ -113,4 +113,41 @@ BODY* make_kinked_wire(const std::vector<QELposition>& points, sense_type sense)
     return wire;
 }
 
+TCOEDGE* make_coedge_tolerant(COEDGE* c)
+{
+    EDGE* edge = c->edge();
+    LOOP* loop = c->loop();
+    COEDGE* previous = c->previous();
+    COEDGE* next = c->next();
+    const bool alone = next == c;
+    auto* t = new TCOEDGE(edge, c->sense());
+    t->set_next(alone ? t : next);
+    t->set_previous(alone ? t : previous);
+    if (!alone) {
+        previous->set_next(t);
+        next->set_previous(t);
+    }
+    if (COEDGE* partner = c->partner(); partner && partner != c) {
+        COEDGE* before = partner;
+        while (before->partner() != c)
+            before = before->partner();
+        before->set_partner(t);
+        t->set_partner(partner == c ? t : partner);
+    }
+    if (edge->coedge() == c)
+        edge->set_coedge(t);
+    t->set_loop(loop);
+    if (loop && loop->start() == c)
+        loop->set_start(t);
+    t->set_geometry(c->geometry());
+    c->set_geometry(nullptr);
+    c->set_partner(nullptr);
+    c->set_next(nullptr);
+    c->set_previous(nullptr);
+    c->set_edge(nullptr);
+    c->set_loop(nullptr);
+    c->lose();
+    return t;
+}
+
 }  // namespace testkit

@@ -32,6 +32,9 @@ BODY* make_folded_sheet(bool skin);
 // tangent break at every inner point), the edge running along the points
 // for FORWARD and against them for REVERSED.
 BODY* make_kinked_wire(const std::vector<QELposition>& points, sense_type sense);
+// The coedge replaced in its loop, partner ring and edge by a tolerant one
+// of the same sense and pcurve; the old one is lost.
+TCOEDGE* make_coedge_tolerant(COEDGE* c);
 // The names of the task events recorded, "+name" for a start and "-name" for
 // an end, in firing order.
 std::vector<std::string> task_trace(const std::vector<qelx_test::EventRecord>& records);

@@ -1,6 +1,8 @@
 // Failure sweeps over repair steps.
 #include "support/repair_sweep.hxx"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -68,6 +70,26 @@ long sweep_kernel_calls(const std::function<BODY*()>& build, const std::function
     ++injected;
   }
   return injected;
+}
+
+std::vector<long> calls_worth_failing(const std::vector<std::string>& calls, const std::vector<long>& ends)
+{
+    std::vector<long> cuts{0};
+    for (long e : ends)
+        if (e > cuts.back() && e <= static_cast<long>(calls.size()))
+            cuts.push_back(e);
+    cuts.push_back(static_cast<long>(calls.size()));
+    std::vector<long> out;
+    for (std::size_t k = 0; k + 1 < cuts.size(); ++k) {
+        const long from = cuts[k], to = cuts[k + 1];
+        const bool repeats = k > 0 && to - from == from - cuts[k - 1] &&
+                             std::equal(calls.begin() + from, calls.begin() + to, calls.begin() + cuts[k - 1]);
+        if (repeats)
+            continue;
+        for (long n = from + 1; n <= to; ++n)
+            out.push_back(n);
+    }
+    return out;
 }
 
 }  // namespace testkit

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 class BODY;
 class ENTITY;
@@ -21,5 +22,12 @@ std::string body_text(const ENTITY* body);
 // Stops at the first n the step no longer reaches; gives the number of runs
 // in which a failure was injected.
 long sweep_kernel_calls(const std::function<BODY*()>& build, const std::function<void(BODY*)>& step);
+
+// The calls (numbered from 1 as velm_test_fail_call counts them) that a sweep
+// over a run working on one body after another needs to fail: the run's
+// failable calls (velm_test_failable_calls) cut at `ends`, the call counts
+// at which each body's work ended; a stretch whose calls repeat those of the
+// stretch before it, name for name, is left out, its failures being the same.
+std::vector<long> calls_worth_failing(const std::vector<std::string>& calls, const std::vector<long>& ends);
 
 }  // namespace testkit

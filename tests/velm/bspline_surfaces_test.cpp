@@ -105,15 +105,27 @@ TEST(BsplSurfaceMake, AnalyticsWithinTheFitAtTheirOwnParameters) {
   const QELbox region(QELposition(-5, -5, -5), QELposition(5, 5, 5));
   double fit = -1;
   QELpar_transf map;
-  bs3_surface b = bs3_surface_make_sur(s, region, 1e-4, &fit, &map);
+  bs3_surface b = bs3_surface_make_sur(s, region, 1e-4, &fit);
   ASSERT_TRUE(b);
   EXPECT_LE(fit, 1e-4);
-  EXPECT_TRUE(map.identity());
   for (QELpar_pos uv : {QELpar_pos(0.3, 0.4), QELpar_pos(-1.0, 2.9), QELpar_pos(1.2, -2.0)}) {
     QELposition p;
     bs3_surface_eval(uv, b, p);
     EXPECT_LE(distance(p, s.eval_position(uv)), 1e-4);
   }
+  // Asked for the transform: the same surface over the unit square, and the
+  // map that takes each parameter pair there.
+  bs3_surface unit = bs3_surface_make_sur(s, region, 1e-4, nullptr, &map);
+  ASSERT_TRUE(unit);
+  EXPECT_FALSE(map.identity());
+  EXPECT_EQ(bs3_surface_range(unit).u_range(), QELinterval(0, 1));
+  EXPECT_EQ(bs3_surface_range(unit).v_range(), QELinterval(0, 1));
+  for (QELpar_pos uv : {QELpar_pos(0.3, 0.4), QELpar_pos(-1.0, 2.9), QELpar_pos(1.2, -2.0)}) {
+    QELposition p;
+    bs3_surface_eval(uv * map, unit, p);
+    EXPECT_LE(distance(p, s.eval_position(uv)), 1e-4);
+  }
+  bs3_surface_delete(unit);
   // The sphere's B-spline closes in v and collapses at the poles.
   EXPECT_EQ(bs3_surface_closed_v(b), 1);
   spline sp(b);

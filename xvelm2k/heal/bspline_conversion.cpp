@@ -79,12 +79,96 @@ int convertToQuinticNubs(BODY* body, bool tolerise, double tol)
     return 1;
 }
 
+// The edge's curve and range, as they were, put back on every way out.
+class HeldEdgeCurve {
+public:
+    explicit HeldEdgeCurve(EDGE* edge) : m_edge(edge), m_curve(edge->geometry()), m_range(edge->param_range())
+    {
+        m_curve->add();
+    }
+    HeldEdgeCurve(const HeldEdgeCurve&) = delete;
+    HeldEdgeCurve& operator=(const HeldEdgeCurve&) = delete;
+    ~HeldEdgeCurve()
+    {
+        velmGuard([&] {
+            m_edge->set_geometry(m_curve, 1, 1);
+            m_edge->set_param_range(&m_range);
+        });
+        m_curve->remove();
+    }
+
+private:
+    EDGE* m_edge;
+    CURVE* m_curve;
+    QELinterval m_range;
+};
+
+// A tolerant coedge's pcurve carried over to the new spline of its face: on
+// a plane mapped by the transform, on any other surface fitted again to the
+// coedge's own curve.
+void transferTCoedgeToSpline(COEDGE* coedge, const QELpar_transf& transform, const surface& oldSurface,
+                             const spline& newSpline)
+{
+    if (!coedge)
+        return;
+    if (oldSurface.type() == 1) {
+        if (!coedge->geometry() || !coedge->geometry()->has_equation())
+            return;
+        const pcurve& old = coedge->geometry()->def();
+        bs2_curve copy = bs2_curve_copy(old.cur());
+        const QELpar_vec offset = old.offset();
+        if (offset.du * offset.du + offset.dv * offset.dv > QELresabs)
+            bs2_curve_par_trans(copy, QELpar_transf(1.0, 1.0, offset.du, offset.dv));
+        if (old.reversed())
+            bs2_curve_reverse(copy);
+        bs2_curve_par_trans(copy, transform);
+        if (coedge->geometry()->use_count() > 1)
+            coedge->set_geometry(velm_require(VELM_NEW PCURVE(pcurve(copy, QELresfit, newSpline))));
+        else
+            coedge->geometry()->set_def(copy, QELresfit, newSpline);
+        return;
+    }
+    EDGE* edge = coedge->edge();
+    if (!edge || !edge->geometry() || !edge->geometry()->has_equation() || !is_TCOEDGE(coedge))
+        return;
+    auto* tolerant = static_cast<TCOEDGE*>(coedge);
+    const QELinterval own = tolerant->param_range();
+    const HeldEdgeCurve held(edge);
+    velmGuard([&] {
+        // The pcurve follows the coedge's own curve where it has one.
+        if (CURVE* own3d = tolerant->get_3D_curve(); own3d && own3d->has_equation()) {
+            std::unique_ptr<curve> c(own3d->equation().make_copy());
+            if (coedge->sense() != edge->sense())
+                c->negate();
+            edge->set_geometry(make_curve(*c), 1, 1);
+        }
+        const QELinterval onEdge = coedge->sense() == edge->sense() ? own : -own;
+        edge->set_param_range(&onEdge);
+        coedge->set_geometry(nullptr);
+        if (sg_add_pcurve_to_coedge(coedge, 0, 0, 0) && coedge->geometry())
+            tolerant->set_param_range(coedge->geometry()->def().param_range());
+    });
+}
+
+// Whether the spline's own normal points away from the surface's at the
+// middle of the face: a surface of left-handed parameters has the other one.
+bool normalTurned(const spline& made, const surface& old, const FACE* face)
+{
+    QELpar_box box;
+    if (!sg_get_face_par_box(face, box) || box.empty())
+        return false;
+    const QELpar_pos mid = box.mid();
+    return made.eval_normal(made.param(old.eval_position(mid))) % old.eval_normal(mid) < 0.0;
+}
+
 void convertFaceToSplineInScaledBox(FACE* face)
 {
     if (!face || !face->geometry() || !face->geometry()->has_equation() || ve_repair::splineOf(face))
         return;
     const surface& old = face->geometry()->equation();
-    sg_rm_pcurves_from_entity(face, 1, 0);
+    // Exact coedges get their pcurves afresh at the end; the tolerant ones'
+    // are carried over to the new surface.
+    sg_rm_pcurves_from_entity(face, 0, 1);
     QELbox box = face->bound() ? *face->bound() : get_face_box(face);
     const QELposition mid = interpolate(0.5, box.low(), box.high());
     const QELvector half = (box.high() - box.low()) * (0.5 * kBoxScale);
@@ -95,6 +179,10 @@ void convertFaceToSplineInScaledBox(FACE* face)
         sys_error(qelvelm_api_errmod.message_code(0));
     spline made(bs);
     bs3_surface_delete(bs);
+    // The face's sense refers to its surface's outward side: the spline
+    // keeps the old surface's.
+    if (normalTurned(made, old, face))
+        made.negate();
     // The old surface stays referenced by the held entity until the face is rebuilt.
     SURFACE* held = face->geometry();
     held->add();
@@ -107,8 +195,14 @@ void convertFaceToSplineInScaledBox(FACE* face)
              }())) {
             EDGE* e = c->edge();
             if (is_TCOEDGE(c)) {
-                // Tolerant coedges get their pcurve afresh on the new surface.
-                c->set_geometry(nullptr);
+                if (transform.identity())
+                    continue;
+                transferTCoedgeToSpline(c, transform, held->equation(), made);
+                static_cast<TCOEDGE*>(c)->set_3D_curve(nullptr);
+                if (e)
+                    for (VERTEX* v : {e->start(), e->end()})
+                        if (v)
+                            reset_boxes(v);
                 continue;
             }
             if (!e || !e->geometry() || !e->geometry()->has_equation())

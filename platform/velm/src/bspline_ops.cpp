@@ -375,10 +375,34 @@ bs3_curve bs3_curve_v_param_line(bs3_surface s, double u) { return iso_curve(s, 
 
 // ---- surfaces of any kind ----
 
+namespace {
+
+bs3_surface make_sur_in_own_parameters(const surface& srf, const QELbox& region, double fit, double* actual_fit);
+
+}  // namespace
+
 bs3_surface bs3_surface_make_sur(const surface& srf, const QELbox& region, double fit, double* actual_fit,
                                  QELpar_transf* par_transf_out) {
-  if (actual_fit) *actual_fit = 0.0;
   if (par_transf_out) *par_transf_out = QELpar_transf();
+  bs3_surface made = make_sur_in_own_parameters(srf, region, fit, actual_fit);
+  if (!made || !par_transf_out || srf.type() == 10) return made;
+  // A caller that takes the transform gets any surface but a spline over the
+  // unit square, and the map from the surface's parameters onto it.
+  const QELpar_box own = bs3_surface_range(made);
+  const QELinterval& u = own.u_range();
+  const QELinterval& v = own.v_range();
+  if (u.length() <= 0.0 || v.length() <= 0.0) return made;
+  bs3_surface_reparam_u(0.0, 1.0, made);
+  bs3_surface_reparam_v(0.0, 1.0, made);
+  *par_transf_out = QELpar_transf(1.0 / u.length(), 1.0 / v.length(), -u.start_pt() / u.length(),
+                                  -v.start_pt() / v.length());
+  return made;
+}
+
+namespace {
+
+bs3_surface make_sur_in_own_parameters(const surface& srf, const QELbox& region, double fit, double* actual_fit) {
+  if (actual_fit) *actual_fit = 0.0;
   const QELpar_box box = srf.param_range(&region);
   if (box.empty() || !box.u_range().finite() || !box.v_range().finite()) return nullptr;
   if (srf.type() == 10) {
@@ -475,3 +499,5 @@ bs3_surface bs3_surface_make_sur(const surface& srf, const QELbox& region, doubl
   }
   return nullptr;
 }
+
+}  // namespace

@@ -57,13 +57,23 @@ void trim_face(FACE* face, const char* option) {
   QELpar_box box;
   if (!sg_get_face_par_box(face, box)) return;
   QELinterval u = box.u_range(), v = box.v_range();
+  const QELpar_box full = s->param_range();
+  // In a periodic direction the box of a face's loops may lie whole periods
+  // away from the surface's own range, or across its seam (a face round a
+  // seam, walked either way): cutting there would fall inside the face, so
+  // such a direction keeps its whole range.
+  const auto keeps_whole = [](const QELinterval& r, const QELinterval& own, double period) {
+    return period > 0.0 && r.finite() &&
+           (r.start_pt() < own.start_pt() - QELresnor || r.end_pt() > own.end_pt() + QELresnor);
+  };
+  const bool whole_u = keeps_whole(u, full.u_range(), s->param_period_u());
+  const bool whole_v = keeps_whole(v, full.v_range(), s->param_period_v());
   if (!option || std::strcmp(option, "none") != 0) {
     for (QELinterval* r : {&u, &v})
       if (r->finite()) *r = QELinterval(r->start_pt() - 0.01 * r->length(), r->end_pt() + 0.01 * r->length());
   }
-  QELpar_box full = s->param_range();
-  u = u & full.u_range();
-  v = v & full.v_range();
+  u = whole_u ? full.u_range() : u & full.u_range();
+  v = whole_v ? full.v_range() : v & full.v_range();
   if (u.empty() || v.empty() || (u == full.u_range() && v == full.v_range())) return;
   spline* piece = static_cast<const spline*>(s)->subset(QELpar_box(u, v));
   if (!piece) velm_api_error_throw(VELM_BAD_ARGUMENT);

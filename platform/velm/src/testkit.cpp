@@ -25,6 +25,7 @@ struct alloc_failure {
 struct kit_state {
   std::unordered_map<std::string, long> counts;
   std::vector<std::string> log;
+  std::vector<std::string> failable;
   std::vector<injected_call> calls;
   alloc_failure alloc;
   std::string last_injected;
@@ -71,6 +72,8 @@ long velm_test_call_count(const char* function_name) {
 
 const std::vector<std::string>& velm_test_call_log() { return kit().log; }
 
+const std::vector<std::string>& velm_test_failable_calls() { return kit().failable; }
+
 void velm_test_record_calls(bool on) { recording = on; }
 bool velm_test_recording_calls() { return recording; }
 
@@ -78,6 +81,7 @@ void velm_test_reset() {
   kit_state& k = kit();
   k.counts.clear();
   k.log.clear();
+  k.failable.clear();
   k.calls.clear();
   k.alloc = alloc_failure{};
   k.last_injected.clear();
@@ -104,6 +108,7 @@ void velm_count_call(const char* function_name) {
 
 int velm_take_injected_failure(const char* function_name) {
   if (!function_name) return 0;
+  if (recording) kit().failable.emplace_back(function_name);
   auto& calls = kit().calls;
   int error = 0;
   for (auto it = calls.begin(); it != calls.end();) {

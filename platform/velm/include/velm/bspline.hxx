@@ -195,6 +195,10 @@ void bs3_surface_reparam_v(double lo, double hi, bs3_surface);
 check_status_list* bs3_surface_check(bs3_surface, const spline* owner, const check_fix& input, check_fix& result,
                                      const check_status_list* wanted);
 void bs3_surface_fix_degeneracy(bs3_surface, const check_fix& input, check_fix* result = nullptr);
+// The B-spline of the surface over the part of it inside the region, in the
+// surface's own parameters; a caller that asks for the parameter transform
+// gets a surface other than a spline over the unit square instead, and the
+// map from the surface's parameters to the B-spline's (identity for a spline).
 bs3_surface bs3_surface_make_sur(const surface&, const QELbox& region, double requested_fit,
                                  double* actual_fit = nullptr, QELpar_transf* par_transf_out = nullptr);
 void bs3_surface_debug(bs3_surface, const char* leader, FILE*);

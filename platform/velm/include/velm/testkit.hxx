@@ -32,6 +32,9 @@ void velm_test_record_object_sites(bool on);
 long velm_test_call_count(const char* function_name);
 // api_* calls and the bulletin-board protocol, e.g. "api_bb_end(failed,rollback,discard)".
 const std::vector<std::string>& velm_test_call_log();
+// Every call a "*" failure counts, by name in call order, while the record is on:
+// entry n - 1 is the call that velm_test_fail_call("*", n, ...) makes fail.
+const std::vector<std::string>& velm_test_failable_calls();
 // Clears counters, the log, injected failures, the interrupt and the global
 // error record; options to defaults; the call record off.
 void velm_test_reset();
