@@ -421,14 +421,14 @@ QELIResult QELXVelmBRepImporter::RepairCopiedBodies()
         QELXHashList<Ve_BodyTag*> copied;
         for (Ve_BodyTag* b : copies)
             copied.Add(b);
-        const QELXDynamicArray<Ve_BodyTag*> solids = m_document->GetSolids();
-        for (int i = solids.Count() - 1; i >= 0; --i)
-            if (solids[i] && copied.Contains(solids[i]))
-                m_document->RemoveBodyAt(i);
-        ENTITY_LIST healed;
+        ENTITY_LIST solids;
+        for (Ve_BodyTag* b : m_document->GetSolids())
+            if (b && !copied.Contains(b))
+                solids.add(reinterpret_cast<ENTITY*>(b));
         for (Ve_BodyTag* b : m_result->getBodies())
-            healed.add(reinterpret_cast<ENTITY*>(b));
-        m_document->appendSolids(healed);
+            solids.add(reinterpret_cast<ENTITY*>(b));
+        m_document->ClearBodies(false);
+        m_document->appendSolids(solids);
     }
     stage.SetFinished();
     QELXEventBus::Fire(stage);

@@ -60,13 +60,14 @@ QELIResult QELXVelmBRepImporter::PostImport()
     const bool acornAsVertex = Ve_OptionDoc::isOn(Ve_OptionDoc::OutputAcornBodyAsVERTEX);
     const bool psetKept = Ve_OptionDoc::isOff(Ve_OptionDoc::PsetToPolyline);
     ENTITY_LIST handOver;
-    for (int i = 0; i < m_document->GetNumberOfSolids();) {
-        auto* view = static_cast<Ve_BodyTag*>(m_document->GetSolidAt(i));
+    // The solids that stay bodies, in order: a replaced body leaves them
+    // (gathered once, so that many point bodies cost no more than few).
+    ENTITY_LIST kept;
+    const QELXDynamicArray<Ve_BodyTag*> solids = m_document->GetSolids();
+    for (Ve_BodyTag* view : solids) {
         auto* body = reinterpret_cast<BODY*>(view);
-        if (!body) {
-            ++i;
+        if (!body)
             continue;
-        }
         VERTEX* old = nullptr;
         if (acornAsVertex && view->isVertexBody())
             old = reinterpret_cast<VERTEX*>(view->getDotVertexAt(0));
@@ -96,7 +97,7 @@ QELIResult QELXVelmBRepImporter::PostImport()
             // Kept as a body: asked to, or its vertex could not be made (the
             // point is never lost).
             handOver.add(body);
-            ++i;
+            kept.add(body);
             continue;
         }
         QELXEndTranslateEntityEvent::Fire(
@@ -105,9 +106,12 @@ QELIResult QELXVelmBRepImporter::PostImport()
         QELXEndTranslateEntityEvent::Fire(QELI_OK,
                                           QELXIdentifier(body, QELXBRepExporter::QELXBRepTypeBody, nullptr, "BODY"),
                                           QELXIdentifier(made, QELXBRepExporter::QELXBRepTypeVertex, nullptr, "VERTEX"));
-        m_document->RemoveBodyAt(i);
         handOver.add(made);
         m_replacedBodies.add(body);
+    }
+    if (kept.count() != solids.Count()) {
+        m_document->ClearBodies(false);
+        m_document->appendSolids(kept);
     }
 
     if (psetKept) {
@@ -124,9 +128,17 @@ QELIResult QELXVelmBRepImporter::PostImport()
             }
         // Grouping deletes the point bodies it turned into vertices; the
         // document's solids must not name them any more.
-        for (int i = m_document->GetNumberOfSolids() - 1; i >= 0; --i)
-            if (ENTITY* solid = static_cast<ENTITY*>(m_document->GetSolidAt(i)); solid && !velm_is_live_entity(solid))
-                m_document->RemoveBodyAt(i);
+        ENTITY_LIST live;
+        bool gone = false;
+        for (Ve_BodyTag* b : m_document->GetSolids())
+            if (auto* solid = reinterpret_cast<ENTITY*>(b); solid && velm_is_live_entity(solid))
+                live.add(solid);
+            else
+                gone = true;
+        if (gone) {
+            m_document->ClearBodies(false);
+            m_document->appendSolids(live);
+        }
     }
 
     if (Ve_OptionDoc::isOn(Ve_OptionDoc::AttachSrcFileUnitAsAttrib)) {
