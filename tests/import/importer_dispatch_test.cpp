@@ -260,3 +260,23 @@ TEST_F(ImporterDispatch, AFaceTheKernelCannotMakeFailsItsBodyAloud)
     EXPECT_NE(warnings[0].find("BRep body 1000000000001: not imported, the kernel failed"), std::string::npos)
         << warnings[0];
 }
+
+TEST_F(ImporterDispatch, LooseFacesApartBecomeBodiesApartAndEachReachesTheResult)
+{
+    // One body of loose faces in two groups that share nothing.
+    TestModel model = TestModel::twoFacesSharingEdge();
+    TestModel far = TestModel::twoFacesSharingEdge();
+    for (qelx_test::Vec3& p : far.points)
+        p[2] += 10.0;
+    const int b = model.append(far);
+    for (int shell : model.bodies[static_cast<std::size_t>(b)].shells2D)
+        model.bodies[0].shells2D.push_back(shell);
+    model.bodies.resize(1);
+    model = looseFaces(model);
+    ImporterRun run(model);
+    qelx_test::EventRecorder events;
+    EXPECT_EQ(run.import(), QELI_OK);
+    EXPECT_EQ(countsText(run.result()), (std::vector<std::string>{"2f 7e 6v", "2f 7e 6v"})) << warningsOf(events);
+    EXPECT_EQ(run.postImport(), QELI_OK);
+    EXPECT_EQ(run.handedOver().size(), 2u);
+}
