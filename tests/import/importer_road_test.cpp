@@ -159,6 +159,21 @@ TEST_F(ImporterRoad, StagesRunInOrderWeightedByTheirShareOfTheSource)
             EXPECT_NEAR(s.weight, s.count * 0.6 / 6.0, 1e-15) << s.name;
         }
     EXPECT_EQ(top, (std::vector<std::string>{"Body 3", "FreeSurface 1", "FreePoint 2"}));
+    // A body's own stages come inside "Body", before its translate event:
+    // faces, then edges, the body reported last.
+    std::vector<std::string> first;
+    for (const qelx_test::EventRecord& r : events.records()) {
+        if (r.kind == "Stage")
+            first.push_back(r.name + (r.finished ? " end" : " start"));
+        else if (r.kind == "EndTranslate" && r.targets.size() == 1 && r.targets[0].type == "QELXBRepTypeBody")
+            first.push_back("body made");
+        else if (r.kind == "StartTranslate" && r.name == "Body")
+            first.push_back("Body " + std::to_string(r.number));
+        if (first.size() == 8)
+            break;
+    }
+    EXPECT_EQ(first, (std::vector<std::string>{"Body start", "Face start", "Face end", "Edge start", "Edge end",
+                                               "body made", "Body 1", "Face start"}));
     // Each body's translate event comes after its own stages, inside "Body".
     std::vector<std::string> order;
     for (const qelx_test::EventRecord& r : events.records())
@@ -189,17 +204,50 @@ TEST_F(ImporterRoad, NothingToImportGivesNothingConvertedUnlessTheDocumentHasALa
     }
 }
 
-TEST_F(ImporterRoad, RefusedSourcesChangeNothing)
+TEST_F(ImporterRoad, RefusedSourcesChangeNothingAndAnImportSetsTheFileUnits)
 {
+    FileInfo info;
+    info.set_units(1.0);
+    ASSERT_TRUE(api_set_file_info(FileInfo_units, info).ok());
     ImporterRun run(blocks(1));
     run.target().SetUnit(QELX_UNIT_INCH);
-    const double units = save_info ? save_info->units() : 0.0;
     EXPECT_EQ(run.importer().Import(nullptr), QELI_NO_SOURCE);
-    EXPECT_EQ(save_info ? save_info->units() : 0.0, units) << "the file units are untouched";
+    ASSERT_NE(save_info, nullptr);
+    EXPECT_EQ(save_info->units(), 1.0) << "the file units are untouched";
     // A representation that is not a B-rep.
     qelx_test::TestHeader header(&run.sourceDocument(), run.sourceDocument().model());
     EXPECT_EQ(run.importer().Import(&header), QELI_FAIL);
     EXPECT_TRUE(run.result().empty());
+    // The target document's unit becomes the kernel's file unit.
+    EXPECT_EQ(run.import(), QELI_OK);
+    EXPECT_DOUBLE_EQ(save_info->units(), 25.4);
+    info.set_units(1.0);
+    api_set_file_info(FileInfo_units, info);
+}
+
+TEST_F(ImporterRoad, ACopyIntoAMirroredFrameStaysCleanAndPointsOut)
+{
+    QELXDocumentHandle sourceDocument = kernelDocumentOf(blocks(1), QELX_UNIT_MILLIMETER);
+    QELXBRepExporter* made = nullptr;
+    ASSERT_EQ(QELXCreateVelmBRepExporter(sourceDocument.get(), &made), QELI_OK);
+    const QELXBRepExporterHandle exporter(made);
+    ASSERT_EQ(exporter->PreProcess(), QELI_OK);
+    for (const Frame& frame : frames()) {
+        SCOPED_TRACE(frame.name);
+        QELXVelmDocument target;
+        QELXVelmBRepImporter importer(&target);
+        importer.SetImportFrame(frame.morph);
+        ASSERT_EQ(importer.Import(exporter.get()), QELI_OK);
+        ASSERT_EQ(importer.GetNumberOfImportedBodies(), 1);
+        auto* copy = reinterpret_cast<BODY*>(importer.GetImportedBodyAt(0));
+        EXPECT_EQ(findingsOf(copy), std::vector<std::string>());
+        QELXPoint3D centre(0.5, 1.0, 1.5);
+        centre.Transform(frame.morph, false);
+        point_containment where = pc_unknown;
+        ASSERT_TRUE(api_point_in_body(QELposition(centre[0], centre[1], centre[2]), copy, where).ok());
+        EXPECT_EQ(where, pc_inside);
+        EXPECT_EQ(importer.PostImport(), QELI_OK);
+    }
 }
 
 TEST_F(ImporterRoad, TheDocumentReceivesWhatHealingMadeOfTheCopies)
@@ -228,4 +276,21 @@ TEST_F(ImporterRoad, TheDocumentReceivesWhatHealingMadeOfTheCopies)
     EXPECT_EQ(importer.GetDocumentTag()->GetNumberOfSolids(), 2);
     EXPECT_EQ(importer.PostImport(), QELI_OK);
     EXPECT_EQ(target.GetNativeEntityList()->iteration_count(), 2);
+}
+
+TEST_F(ImporterRoad, ADocumentThatOnlyRecordsAKernelTypeTakesTheFullRoads)
+{
+    // A neutral document written from a kernel document records "XVelm", but
+    // holds no kernel bodies to copy.
+    for (const char* recorded : {"XVelm", "XInventor"}) {
+        SCOPED_TRACE(recorded);
+        TestModel model = blocks(2);
+        model.xType = recorded;
+        ImporterRun run(model);
+        qelx_test::EventRecorder events;
+        EXPECT_EQ(run.import(), QELI_OK);
+        EXPECT_EQ(countsText(run.result()), (std::vector<std::string>{"6f 12e 8v", "6f 12e 8v"}));
+        for (const qelx_test::StageRecord& s : events.stages())
+            EXPECT_NE(s.name, "ToVelmRepair") << "no copy road";
+    }
 }
