@@ -195,3 +195,50 @@ TEST_F(PlacementTest, CopiesJoinTheLayerOfTheirDefinitionInsteadOfDuplicatingIt)
         EXPECT_EQ(groups.iteration_count(), 1) << nameOf(b);
     }
 }
+
+TEST_F(PlacementTest, FreePointsAndCoordinateSystemsAreCopiedOrTakenOverAndMoved)
+{
+    TestAssembly a = brickAndPair();
+    // Turned a quarter about z (x to y, y to -x), then moved by (10, 0, 0).
+    const int instance = a.place(-1, 0, "p1", qelx_test::placementTurnZ(M_PI / 2, 10, 0, 0));
+    AssemblyRun run(std::move(a));
+    QELXTypedHandle<QELXVelmDocument> definition(new QELXVelmDocument());
+    VERTEX* point = VELM_NEW VERTEX(VELM_NEW APOINT(1, 2, 3));
+    WCS* frame = VELM_NEW WCS(QELposition(1, 0, 0), QELunit_vector(1, 0, 0), QELunit_vector(0, 1, 0));
+    ENTITY_LIST content;
+    content.add(point);
+    content.add(frame);
+    definition->AppendNativeEntityList(content);
+    const QELXDocumentHandle handle(definition.get());
+    const auto expectPlaced = [&](ENTITY_LIST& placed, bool copies) {
+        ASSERT_EQ(placed.iteration_count(), 2);
+        auto* v = static_cast<VERTEX*>(placed[0]);
+        auto* w = static_cast<WCS*>(placed[1]);
+        ASSERT_TRUE(is_VERTEX(v) && is_WCS(w));
+        EXPECT_EQ(v != point, copies);
+        EXPECT_EQ(w != frame, copies);
+        const QELposition p = v->geometry()->coords();
+        EXPECT_NEAR(p.x(), 8.0, 1e-12);
+        EXPECT_NEAR(p.y(), 1.0, 1e-12);
+        EXPECT_NEAR(p.z(), 3.0, 1e-12);
+        EXPECT_NEAR(w->to_model().translation().x(), 10.0, 1e-12);
+        EXPECT_NEAR(w->to_model().translation().y(), 1.0, 1e-12);
+        EXPECT_EQ(nameOf(v), "p1");
+        EXPECT_EQ(nameOf(w), "p1");
+    };
+    ENTITY_LIST copied;
+    ASSERT_EQ(run.importer().PlaceInstance(handle, run.source().instanceId(instance), &run.source(), true,
+                                           QELXMorph3D(), copied, false),
+              QELI_OK);
+    expectPlaced(copied, true);
+    EXPECT_EQ(definition->GetNativeEntityList()->iteration_count(), 2);
+    // The last use moves the document's own entities out of it.
+    ENTITY_LIST taken;
+    ASSERT_EQ(run.importer().PlaceInstance(handle, run.source().instanceId(instance), &run.source(), false,
+                                           QELXMorph3D(), taken, false),
+              QELI_OK);
+    expectPlaced(taken, false);
+    EXPECT_EQ(definition->GetNativeEntityList()->iteration_count(), 0);
+    api_del_entity_list(copied);
+    api_del_entity_list(taken);
+}
