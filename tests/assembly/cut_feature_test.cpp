@@ -78,6 +78,19 @@ TEST_F(CutFeatureTest, EachPlacementOfTheAssemblyGetsItsOwnFilledCollection)
     // Plates and lids of both cells, and the two tools as ordinary bodies.
     EXPECT_EQ(run.bodies().size(), 6u);
     EXPECT_EQ(run.source().openDefinitionDocuments(), 0);
+    // A second import records its own cuts, with the bodies it placed.
+    ASSERT_EQ(run.importer().Import(&run.source()), QELI_OK);
+    const std::vector<QELCOLLECTION*> again = cutCollections(run);
+    ASSERT_EQ(again.size(), 4u);
+    ENTITY_LIST targets;
+    for (QELCOLLECTION* cut : again) {
+        EXPECT_EQ(cut->members().iteration_count(), 2);
+        for (int i = 0; i < cut->members().count(); ++i)
+            if (ENTITY* m = cut->members()[i]; m && !Ve_AttribTransfer::IsAssemblyCutTool(m))
+                targets.add(m);
+    }
+    EXPECT_EQ(targets.iteration_count(), 4);
+    EXPECT_EQ(run.bodies().size(), 12u);
 }
 
 TEST_F(CutFeatureTest, OptionOffMakesNoCollectionAndAbsentKeepsOnlyTheTools)

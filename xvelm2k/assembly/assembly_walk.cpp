@@ -314,8 +314,10 @@ QELIResult QELXFlatVelmAssemblyImporter::TranslateAssemblyTree(QELXAssemblyExpor
     result = countUses();
     if (!source)
         return result;
-    // Documents a former walk handed over are empty shells now: convert afresh.
+    // Documents a former walk handed over are empty shells now, and its
+    // instance outputs and member lists name what it placed: start afresh.
     Ve_PartDocumentCache::Clear();
+    releaseWalkLists();
 
     const Gk_ImportContext context(m_document, source->GetDocument());
     m_unitMorph = context.GetMorph();

@@ -73,6 +73,11 @@ QELXFlatVelmAssemblyImporter::QELXFlatVelmAssemblyImporter(QELXDocument* documen
 QELXFlatVelmAssemblyImporter::~QELXFlatVelmAssemblyImporter()
 {
     Ve_PartDocumentCache::Clear();
+    releaseWalkLists();
+}
+
+void QELXFlatVelmAssemblyImporter::releaseWalkLists()
+{
     for (int slot = 0; slot < m_instanceOutputs.Capacity(); ++slot)
         if (m_instanceOutputs.IsUsed(slot))
             delete m_instanceOutputs.ValueAt(slot);

@@ -110,6 +110,8 @@ private:
 
     // flat_assembly_importer.cpp
     QELIResult repairAssembly();
+    // Deletes the instance outputs and pending member lists of a walk.
+    void releaseWalkLists();
     void healBody(BODY* body, ENTITY_LIST& healed);
 
     QELXVelmDocument* m_document = nullptr;
