@@ -36,21 +36,9 @@ QELXPoint3D fw(const QELvector& v)
     return QELXPoint3D(v.x(), v.y(), v.z());
 }
 
-struct Frame {
-    const char* name;
-    QELtransf transform;
-};
+using Frame = testkit::KernelFrame;
 
-std::vector<Frame> frames()
-{
-    const QELtransf mirror = restore_transf(QELmatrix(QELvector(1, 0, 0), QELvector(0, -1, 0), QELvector(0, 0, 1)),
-                                            QELvector(), 1.0, 1, 1, 0);
-    // A third of a turn about (1, 1, 1) takes x to y and z to x: a sphere's
-    // pole goes to +x and its longitude 0 to +y.
-    return {{"identity", QELtransf()},
-            {"rotated", rotate_transf(2 * kPi / 3, QELvector(1, 1, 1)) * translate_transf(QELvector(1, 2, 3))},
-            {"mirrored", rotate_transf(0.7, QELvector(1, -2, 0.5)) * mirror * translate_transf(QELvector(-4, 1, 2))}};
-}
+std::vector<Frame> frames() { return testkit::kernel_frames(); }
 
 // Moves a body or a free face into the frame, the transform baked in.
 void place(ENTITY* e, const QELtransf& t)

@@ -14,7 +14,9 @@
 #include "qelx/gk_import.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx/test_exporters.hxx"
+#include "qelx_velm/ve_attrib_transfer.hxx"
 #include "qelx_velm/velm_document.hxx"
+#include "velm/groups.hxx"
 #include "velm/insanity.hxx"
 #include "velm/memory.hxx"
 #include "velm/testkit.hxx"
@@ -117,6 +119,21 @@ inline std::vector<std::string> findingsOf(const ENTITY* e)
             out.push_back(std::string(findings->data(i)->get_ent()->type_name()) + " " +
                           findings->data(i)->get_message());
     delete findings;
+    return out;
+}
+
+// The numbers of the layer groups of the layer importer that hold the entity.
+inline std::vector<int> layersOf(QELXVelmLayerImporter* layers, ENTITY* entity)
+{
+    std::vector<int> out;
+    if (layers)
+        for (QELGROUP* g : layers->GetLayers()) {
+            ENTITY_LIST members;
+            api_ct_return_ents(g, members);
+            int id = -1;
+            if (members.lookup(entity) >= 0 && Ve_AttribTransfer::getID(g, id))
+                out.push_back(id);
+        }
     return out;
 }
 

@@ -3,6 +3,7 @@
 // document and the summary.
 #include "importer_support.hxx"
 
+#include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_brep_exporter.hxx"
 #include "qelx_velm/ve_attrib_transfer.hxx"
 #include "qelx_velm/ve_option_doc.hxx"

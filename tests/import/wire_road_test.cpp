@@ -41,19 +41,7 @@ public:
     QELXIdentifier body(int index = 0) { return m_source.id(qelx_test::KindBody, index); }
     qelx_test::TestBRepExporter& exporter() { return m_source; }
     // The numbers of the layer groups the entity was put on.
-    std::vector<int> layersOf(ENTITY* entity)
-    {
-        std::vector<int> out;
-        if (QELXVelmLayerImporter* layers = m_importer.GetLayerImporter())
-            for (QELGROUP* g : layers->GetLayers()) {
-                ENTITY_LIST members;
-                api_ct_return_ents(g, members);
-                int id = -1;
-                if (members.lookup(entity) >= 0 && Ve_AttribTransfer::getID(g, id))
-                    out.push_back(id);
-            }
-        return out;
-    }
+    std::vector<int> layersOf(ENTITY* entity) { return importtest::layersOf(m_importer.GetLayerImporter(), entity); }
 
     // Runs the wire road and then the point-wire road, as the importer does.
     std::vector<BODY*> run(int index = 0)

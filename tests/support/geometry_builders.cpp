@@ -199,4 +199,12 @@ BODY* make_spline_sheet(bs3_surface bs, bool skin) {
   return b.body({f});
 }
 
+std::vector<KernelFrame> kernel_frames() {
+  const QELtransf mirror = restore_transf(QELmatrix(QELvector(1, 0, 0), QELvector(0, -1, 0), QELvector(0, 0, 1)),
+                                          QELvector(), 1.0, 1, 1, 0);
+  return {{"identity", QELtransf()},
+          {"rotated", rotate_transf(2 * std::numbers::pi / 3, QELvector(1, 1, 1)) * translate_transf(QELvector(1, 2, 3))},
+          {"mirrored", rotate_transf(0.7, QELvector(1, -2, 0.5)) * mirror * translate_transf(QELvector(-4, 1, 2))}};
+}
+
 }  // namespace testkit

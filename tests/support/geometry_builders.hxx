@@ -3,10 +3,21 @@
 // and pcurves wherever the edge is an iso-line of its face's surface.
 #pragma once
 
+#include <vector>
+
 #include "velm/geometry_entity.hxx"
 #include "velm/topology.hxx"
 
 namespace testkit {
+
+// Frames a model is built in: the identity, a turn with a shift, and a
+// mirror turned and shifted. A third of a turn about (1, 1, 1) takes x to y
+// and z to x: a sphere's pole goes to +x and its longitude 0 to +y.
+struct KernelFrame {
+  const char* name;
+  QELtransf transform;
+};
+std::vector<KernelFrame> kernel_frames();
 
 // Axis-aligned box from the origin: PLANE faces (outward normals), STRAIGHT
 // edges with range [0, length] and linear pcurves on every coedge.

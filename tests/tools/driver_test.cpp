@@ -128,3 +128,27 @@ TEST(Driver, EveryBadCallGivesOneClearLineAndItsExitCode) {
     }
   }
 }
+
+TEST(Driver, RoundTripReportsWhatDiffersAndFailsWhenAnythingDoes) {
+  const std::string shapes = std::string(XVELM_EXAMPLES_DIR) + "/shapes.vlt";
+  const std::string bare = std::string(XVELM_EXAMPLES_DIR) + "/two_bodies.vlt";
+  const struct {
+    std::string operands;
+    int status;
+    const char* said;
+    bool onOut;
+  } cases[] = {
+      {"roundtrip '" + shapes + "'", 0, "6 bodies out, 6 back", true},
+      {"roundtrip '" + shapes + "'", 0, "no differences", true},
+      // Faces without surfaces cannot come back: the trip says so.
+      {"roundtrip '" + bare + "'", 1, "could not be imported", false},
+      {"roundtrip /nonexistent/none.vlt", 1, "cannot open /nonexistent/none.vlt", false},
+      {"roundtrip", 2, "xvelm roundtrip: expects IN.vlt", false},
+  };
+  for (const auto& c : cases) {
+    const run r = driver(c.operands);
+    EXPECT_EQ(r.status, c.status) << c.operands << "\n" << r.err;
+    const std::string& said = c.onOut ? r.out : r.err;
+    EXPECT_NE(said.find(c.said), std::string::npos) << c.operands << "\n" << said;
+  }
+}

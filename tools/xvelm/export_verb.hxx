@@ -82,6 +82,34 @@ struct ExportCounts {
     int bodies = 0, faces = 0, edges = 0;
 };
 
+// The connector's B-rep exporter over a kernel document of the top-level
+// entities, prepared for export. The caller deletes what it restored itself:
+// the document's own deletion knows top-level entities only, not what
+// assemblies hold. False with `failure` saying why.
+inline bool open_exporter(ENTITY_LIST& top, QELXDocumentHandle& document, QELXBRepExporterHandle& exporter,
+                          std::string& failure)
+{
+    auto* made = new QELXVelmDocument;
+    document = QELXDocumentHandle(made);
+    made->HoldContent(false);
+    made->AppendNativeEntityList(top);
+    QELXBRepExporter* connector = nullptr;
+    if (QELXCreateVelmBRepExporter(made, &connector) != 0 || !connector) {
+        failure = "no exporter could be made for it";
+        return false;
+    }
+    exporter = QELXBRepExporterHandle(connector);
+    const QELIResult prepared = exporter->PreProcess();
+    if (prepared != 0 && prepared != 2) {
+        char text[96];
+        std::snprintf(text, sizeof text, "it could not be prepared for export (result 0x%x)",
+                      static_cast<unsigned>(prepared));
+        failure = text;
+        return false;
+    }
+    return true;
+}
+
 // Hands the top-level entities to the connector's B-rep exporter and walks it
 // the way the framework does into `walked` (a source model, or a sink such as
 // a document written as the walk goes). False with `failure` saying why:
@@ -91,27 +119,11 @@ template <class Into>
 bool walk_document(ENTITY_LIST& top, Into& walked, ExportCounts& counts, std::string& failure)
 {
     try {
-        // The caller deletes what it restored itself: the document's own
-        // deletion knows top-level entities only, not what assemblies hold.
-        auto* document = new QELXVelmDocument;
-        const QELXDocumentHandle holder(document);
-        document->HoldContent(false);
-        document->AppendNativeEntityList(top);
-        QELXBRepExporter* made = nullptr;
-        if (QELXCreateVelmBRepExporter(document, &made) != 0 || !made) {
-            failure = "no exporter could be made for it";
-            return false;
-        }
-        const QELXBRepExporterHandle exporter(made);
+        QELXDocumentHandle document;
+        QELXBRepExporterHandle exporter;
         const std::size_t assertions = Gk_ErrMgr::assertions().size();
-        const QELIResult prepared = exporter->PreProcess();
-        if (prepared != 0 && prepared != 2) {
-            char text[96];
-            std::snprintf(text, sizeof text, "it could not be prepared for export (result 0x%x)",
-                          static_cast<unsigned>(prepared));
-            failure = text;
+        if (!open_exporter(top, document, exporter, failure))
             return false;
-        }
         exporter->GetNumberOfBodies(counts.bodies);
         for (int i = 0; i < counts.bodies; ++i) {
             const auto* body = static_cast<const ENTITY*>(exporter->GetBodyPtr(i));

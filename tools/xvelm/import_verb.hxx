@@ -79,23 +79,19 @@ private:
     std::vector<std::pair<std::string, std::optional<QELXValue>>> m_saved;
 };
 
-// Imports a source model (a neutral document, or a file read into one) into
-// `target` as the framework converts a document: the connector's importer
+// Imports a source (the exporter of a neutral document, of a file read into
+// one, or of any other system) into `target` as the framework converts a
+// document: the connector's importer
 // over the target, its required and exporter options, the import, then the
 // post-import commit, which heals the bodies by the recipe of the system
 // the model says it came from. False with `failure` saying why: the import
 // failed, made nothing, or lost part of the source (a body or face the roads
 // could not build is never passed over in silence). Whatever the run made is
 // in the target (deleted with it) or already deleted.
-inline bool import_model(qelx_test::TestModel model, QELXVelmDocument& target, ImportCounts& counts,
-                         std::string& failure)
+inline bool import_source(QELXBRepExporter* source, const std::string& system, QELXVelmDocument& target,
+                          ImportCounts& counts, std::string& failure)
 {
     try {
-        const std::string system = model.xType;
-        auto* sourceDocument = new qelx_test::TestDocument(std::move(model));
-        const QELXDocumentHandle holdSource(sourceDocument);
-        auto* source = new qelx_test::TestBRepExporter(sourceDocument);
-        const QELXExportRepresentationHandle holdExporter(source);
         QELXBRepImporter* made = nullptr;
         if (QELXCreateVelmBRepImporter(&target, &made) != QELI_OK || !made) {
             failure = "no importer could be made for it";
@@ -169,6 +165,18 @@ inline bool import_model(qelx_test::TestModel model, QELXVelmDocument& target, I
         failure = std::string("unexpected failure (") + e.what() + ")";
     }
     return failure.empty();
+}
+
+// The same for a source model, read through the framework's test exporters.
+inline bool import_model(qelx_test::TestModel model, QELXVelmDocument& target, ImportCounts& counts,
+                         std::string& failure)
+{
+    const std::string system = model.xType;
+    auto* sourceDocument = new qelx_test::TestDocument(std::move(model));
+    const QELXDocumentHandle holdSource(sourceDocument);
+    auto* source = new qelx_test::TestBRepExporter(sourceDocument);
+    const QELXExportRepresentationHandle holdExporter(source);
+    return import_source(source, system, target, counts, failure);
 }
 
 // The document's entities as the text of a kernel save file; false with

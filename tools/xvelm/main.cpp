@@ -6,6 +6,7 @@
 #include "export_verb.hxx"
 #include "import_verb.hxx"
 #include "info.hxx"
+#include "roundtrip_verb.hxx"
 #include "streams.hxx"
 #include "text.hxx"
 
@@ -27,6 +28,7 @@ struct verb {
 int run_info(char** operands) { return xvelm::info(operands[0], stdout, stderr); }
 int run_export(char** operands) { return xvelm::exportNeutral(operands[0], operands[1], stdout, stderr); }
 int run_import(char** operands) { return xvelm::importNeutral(operands[0], operands[1], stdout, stderr); }
+int run_roundtrip(char** operands) { return xvelm::roundtrip(operands[0], stdout, stderr); }
 
 // One row per verb: adding a verb is adding a row.
 const verb verbs[] = {
@@ -36,6 +38,9 @@ const verb verbs[] = {
      &run_export},
     {"import", "IN.json OUT.vlt", 2,
      "import a neutral document through the connector, heal it and write a kernel save file", &run_import},
+    {"roundtrip", "IN.vlt", 1,
+     "export a kernel save file, import it back through the full import roads and report what differs",
+     &run_roundtrip},
 };
 
 void usage(FILE* to) {

@@ -26,19 +26,34 @@ QELXVelmWireCreator::QELXVelmWireCreator(QELXBRepExporter* exporter, Gk_ImportCo
 
 QELXVelmWireCreator::~QELXVelmWireCreator() = default;
 
+namespace {
+
+// An exporter may label the edges and vertices it hands out of a wire with
+// the wire's type (this connector's own does) and the same entities met
+// from a vertex or an edge with their own: one entity is keyed under one
+// type whichever question named it.
+QELXIdentifier keyedAs(const QELXIdentifier& id, const char* type)
+{
+    return QELXIdentifier(id.GetValue(), type, id.GetOwner(), id.GetTypeName());
+}
+
+} // namespace
+
 VERTEX* QELXVelmWireCreator::GetVertex(const QELXIdentifier& vertex)
 {
     if (!vertex.IsValid())
         return nullptr;
-    return static_cast<VERTEX*>(catalogueEntity(m_wireVertices.FindOrCreateItem(catalogueKey(vertex))));
+    const QELXIdentifier key = keyedAs(vertex, QELXBRepExporter::QELXBRepTypeVertex);
+    return static_cast<VERTEX*>(catalogueEntity(m_wireVertices.FindOrCreateItem(catalogueKey(key))));
 }
 
 EDGE* QELXVelmWireCreator::GetEdge(const QELXIdentifier& edge, bool create)
 {
+    const QELXIdentifier key = keyedAs(edge, QELXBRepExporter::QELXBRepTypeEdge);
     if (create)
-        return static_cast<EDGE*>(catalogueEntity(m_wireEdges.FindOrCreateItem(catalogueKey(edge))));
+        return static_cast<EDGE*>(catalogueEntity(m_wireEdges.FindOrCreateItem(catalogueKey(key))));
     QELXItemHandle item;
-    return m_wireEdges.Find(catalogueKey(edge), item) ? static_cast<EDGE*>(catalogueEntity(item)) : nullptr;
+    return m_wireEdges.Find(catalogueKey(key), item) ? static_cast<EDGE*>(catalogueEntity(item)) : nullptr;
 }
 
 Gk_ObsWraper QELXVelmWireCreator::GetWireVertexCallback() const

@@ -1,0 +1,126 @@
+// Free curves and points: each a marked wire body of its own, in the frame of
+// the import, with its attributes, layer and point-set names; an item that
+// cannot be read fails alone.
+#include "importer_support.hxx"
+
+#include "persist/brep_attrib_transfer.hxx"
+#include "qelx_velm/ve_attrib_transfer.hxx"
+#include "velm/groups.hxx"
+
+using namespace importtest;
+using qelx_test::TestModel;
+
+namespace {
+
+TestModel curvesAndPoints()
+{
+    TestModel m;
+    m.freeCurve(m.addLine({0, 0, 0}, {1, 2, 2}));
+    m.freeCurve(m.addEllipse({1, 1, 1}, {0, 1, 0}, {1, 0, 0}, 3.0, 1.0, -1.0, 2.0));
+    m.freePoint({1, 2, 3});
+    return m;
+}
+
+QELXPoint3D at(const QELposition& p) { return QELXPoint3D(p.x(), p.y(), p.z()); }
+
+} // namespace
+
+class FreeGeometry : public ImportTest {};
+
+TEST_F(FreeGeometry, CurvesAndPointsBecomeMarkedBodiesInTheImportFrame)
+{
+    for (const Frame& frame : frames()) {
+        SCOPED_TRACE(frame.name);
+        ImporterRun run(curvesAndPoints(), frame.morph);
+        EXPECT_EQ(run.import(), QELI_OK);
+        const std::vector<BODY*> bodies = run.result();
+        ASSERT_EQ(bodies.size(), 3u);
+        const TestModel& m = run.sourceDocument().model();
+        for (int i = 0; i < 2; ++i) {
+            SCOPED_TRACE("curve " + std::to_string(i));
+            EXPECT_TRUE(QELXVelmBRepAttribTransfer::IsFreeCurve(bodies[i]));
+            EXPECT_EQ(findingsOf(bodies[i]), std::vector<std::string>());
+            ENTITY_LIST edges;
+            api_get_edges(bodies[i], edges);
+            ASSERT_EQ(edges.count(), 1);
+            // The edge runs where the source curve does, end to end.
+            const auto* edge = static_cast<EDGE*>(edges[0]);
+            const qelx_test::TestCurve& c = m.curves[m.freeCurves[i]];
+            EXPECT_LT((at(edge->start_pos()) - frame.morph.Apply(m.curvePoint(m.freeCurves[i], c.domain[0]))).Length(),
+                      1e-9);
+            EXPECT_LT((at(edge->end_pos()) - frame.morph.Apply(m.curvePoint(m.freeCurves[i], c.domain[1]))).Length(),
+                      1e-9);
+        }
+        EXPECT_TRUE(QELXVelmBRepAttribTransfer::IsFreePoint(bodies[2]));
+        EXPECT_TRUE(ve_view<Ve_BodyTag>(bodies[2])->isVertexBody());
+        EXPECT_EQ(findingsOf(bodies[2]), std::vector<std::string>());
+        ENTITY_LIST vertices;
+        api_get_vertices(bodies[2], vertices);
+        ASSERT_EQ(vertices.count(), 1);
+        EXPECT_LT((at(static_cast<VERTEX*>(vertices[0])->geometry()->coords()) -
+                   frame.morph.Apply(QELXPoint3D(1, 2, 3)))
+                      .Length(),
+                  1e-12);
+    }
+}
+
+TEST_F(FreeGeometry, AttributesLayersAndPointSets)
+{
+    // A curve takes its layer only with attributes on; a point takes it
+    // either way, and its point-set names from an exporter that knows them.
+    for (bool attributes : {true, false}) {
+        SCOPED_TRACE(attributes ? "attributes on" : "attributes off");
+        qelx_test::OptionScope options;
+        options.on("/XVelm/TransferLayer");
+        if (attributes)
+            options.on("/XVelm/TransferAttribute");
+        TestModel m = curvesAndPoints();
+        m.attributes[qelx_test::wordOf(qelx_test::KindCurve, m.freeCurves[0])].layer = 6;
+        m.attributes[qelx_test::wordOf(qelx_test::KindCurve, m.freeCurves[0])].name = "line";
+        auto& point = m.attributes[qelx_test::wordOf(qelx_test::KindPoint, m.freePoints[0])];
+        point.layer = 8;
+        point.pset = "PS";
+        point.mdi = "MD";
+        ImporterRun run(m);
+        EXPECT_EQ(run.import(), QELI_OK);
+        const std::vector<BODY*> bodies = run.result();
+        ASSERT_EQ(bodies.size(), 3u);
+        EXPECT_EQ(layersOf(run.importer().GetLayerImporter(), bodies[0]), attributes ? std::vector<int>{6} : std::vector<int>());
+        QELXString name;
+        EXPECT_EQ(Ve_AttribTransfer::GetStringAttrib(bodies[0], Ve_AttribTransfer::LabelName, name), attributes);
+        EXPECT_EQ(layersOf(run.importer().GetLayerImporter(), bodies[2]), std::vector<int>{8});
+        QELXString pset, mdi;
+        EXPECT_TRUE(Ve_AttribTransfer::GetStringAttrib(bodies[2], "PSET", pset));
+        EXPECT_TRUE(Ve_AttribTransfer::GetStringAttrib(bodies[2], "MDI", mdi));
+        EXPECT_STREQ(pset.c_str(), "PS");
+    }
+}
+
+TEST_F(FreeGeometry, AnItemThatCannotBeReadFailsAlone)
+{
+    struct Case {
+        const char* what;
+        void (*spoil)(TestModel&);
+        std::size_t bodies;
+    };
+    const Case cases[] = {
+        {"a point that is not a number", [](TestModel& m) { m.points[m.freePoints[0]][1] = std::nan(""); }, 2},
+        {"a curve of no known kind", [](TestModel& m) { m.curves[m.freeCurves[1]].type = qelx_test::CurvUnknown; },
+         2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestModel m = curvesAndPoints();
+        c.spoil(m);
+        qelx_test::EventRecorder events;
+        ImporterRun run(m);
+        EXPECT_EQ(run.import(), QELI_OK) << "the other items were made";
+        EXPECT_EQ(run.result().size(), c.bodies);
+        ASSERT_EQ(events.names("Warning").size(), 1u);
+        EXPECT_NE(events.names("Warning")[0].find("not imported"), std::string::npos);
+    }
+    // Without a geometry exporter nothing can be read: each item fails.
+    ImporterRun run(curvesAndPoints());
+    for (auto item : {&QELXVelmBRepImporter::ImportFreeCurve, &QELXVelmBRepImporter::ImportFreePoint})
+        EXPECT_EQ((run.importer().*item)(nullptr, run.id(qelx_test::KindCurve, 0), nullptr), QELI_FAIL);
+}

@@ -1,0 +1,510 @@
+// `xvelm roundtrip IN.vlt`: a kernel save file exported through the
+// connector into a neutral document, read back as another system's document
+// and imported through the full import roads, then compared with what it
+// came from. Header-only so that the driver, its tests and the benchmark
+// share one implementation.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <utility>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "export_verb.hxx"
+#include "import_verb.hxx"
+#include "import/brep_importer.hxx"
+#include "qelx/foreign_view.hxx"
+#include "qelx/test_exporters.hxx"
+#include "qelx_velm/ve_attrib_transfer.hxx"
+#include "velm/attrib.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/groups.hxx"
+#include "velm/insanity.hxx"
+#include "velm/query.hxx"
+
+namespace xvelm {
+
+// The document type the neutral document is read back under: another
+// system's, so that the importer takes its full roads (topology, wire, free
+// entities) rather than copying bodies of its own kind.
+inline constexpr const char* foreign_xtype = "XTest";
+
+// Seconds each step of a round trip took.
+struct RoundTripTimes {
+  double export_walk = 0.0, neutral_text = 0.0, import = 0.0, compare = 0.0;
+  double total() const { return export_walk + neutral_text + import + compare; }
+};
+
+namespace roundtrip_detail {
+
+inline double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+inline std::string point_text(const QELposition& p) {
+  char text[96];
+  std::snprintf(text, sizeof text, "(%.9g, %.9g, %.9g)", p.x(), p.y(), p.z());
+  return text;
+}
+
+inline std::vector<ENTITY*> listed(outcome (*get)(const ENTITY*, ENTITY_LIST&), const ENTITY* owner) {
+  ENTITY_LIST list;
+  get(owner, list);
+  std::vector<ENTITY*> out;
+  for (int i = 0; i < list.count(); ++i) out.push_back(list[i]);
+  return out;
+}
+
+struct Counts {
+  int faces = 0, loops = 0, coedges = 0, edges = 0, vertices = 0, wires = 0;
+  bool operator==(const Counts&) const = default;
+  std::string text() const {
+    char t[160];
+    std::snprintf(t, sizeof t, "faces %d, loops %d, coedges %d, edges %d, vertices %d, wires %d", faces, loops,
+                  coedges, edges, vertices, wires);
+    return t;
+  }
+};
+
+// What a body holds; lumps and shells are left out, since a wire held by its
+// body comes back held by a shell of a lump.
+inline Counts counts_of(const BODY* body) {
+  Counts c;
+  c.faces = static_cast<int>(listed(api_get_faces, body).size());
+  c.loops = static_cast<int>(listed(api_get_loops, body).size());
+  c.coedges = static_cast<int>(listed(api_get_coedges, body).size());
+  c.edges = static_cast<int>(listed(api_get_edges, body).size());
+  c.vertices = static_cast<int>(listed(api_get_vertices, body).size());
+  c.wires = static_cast<int>(listed(api_get_wires, body).size());
+  return c;
+}
+
+inline QELposition centre_of(const BODY* body) {
+  double x = 0, y = 0, z = 0;
+  const std::vector<ENTITY*> vertices = listed(api_get_vertices, body);
+  for (ENTITY* v : vertices)
+    if (const APOINT* p = static_cast<VERTEX*>(v)->geometry()) {
+      x += p->coords().x();
+      y += p->coords().y();
+      z += p->coords().z();
+    }
+  const double n = vertices.empty() ? 1.0 : static_cast<double>(vertices.size());
+  return QELposition(x / n, y / n, z / n);
+}
+
+// The edge at its own parameter t: the curve at t, or at -t when reversed.
+inline QELposition edge_point(const EDGE* edge, double t) {
+  return edge->geometry()->equation().eval_position(edge->sense() == REVERSED ? -t : t);
+}
+
+inline bool has_curve(const EDGE* edge) {
+  return edge->geometry() && edge->geometry()->has_equation() && !edge->param_range().infinite() &&
+         !edge->param_range().empty();
+}
+
+// Name, colour and layer of an entity, and the numbers of the layers it is in.
+inline std::string attributes_of(ENTITY* e) {
+  std::string text;
+  QELXString name;
+  if (Ve_AttribTransfer::GetStringAttrib(e, Ve_AttribTransfer::LabelName, name))
+    text += "name \"" + printable(name.c_str()) + "\" ";
+  for (const ATTRIB* a = e->attrib(); a; a = a->next())
+    if (is_ATTRIB_RGB(a)) {
+      const auto* colour = static_cast<const ATTRIB_RGB*>(a);
+      char rgb[80];
+      std::snprintf(rgb, sizeof rgb, "colour %.6g %.6g %.6g ", colour->red(), colour->green(), colour->blue());
+      text += rgb;
+    }
+  int layer = 0;
+  if (Ve_AttribTransfer::GetIntegerAttrib(e, Ve_AttribTransfer::LayerName, layer))
+    text += "layer " + std::to_string(layer) + " ";
+  ENTITY_LIST groups;
+  api_ct_return_groups(e, groups);
+  std::vector<int> layers;
+  for (int i = 0; i < groups.count(); ++i) {
+    bool isLayer = false;
+    int id = -1;
+    if (Ve_AttribTransfer::isLayer(groups[i], isLayer) && isLayer && Ve_AttribTransfer::getID(groups[i], id))
+      layers.push_back(id);
+  }
+  std::sort(layers.begin(), layers.end());
+  for (int id : layers) text += "on layer " + std::to_string(id) + " ";
+  return text.empty() ? "none" : text.substr(0, text.size() - 1);
+}
+
+// Entities found by a point near them: cells of a grid much coarser than the
+// tolerance, a lookup searching the cell and its neighbours, so that finding
+// every vertex and edge again costs time in proportion to their number.
+template <class T>
+class PointIndex {
+ public:
+  explicit PointIndex(double cell) : cell_(cell) {}
+  void add(const QELposition& p, T item) { cells_[key(cell_of(p))].push_back({p, item}); }
+  // The items within `tol` of p, nearest first.
+  std::vector<T> near(const QELposition& p, double tol) const {
+    std::vector<std::pair<double, T>> found;
+    const auto c = cell_of(p);
+    for (long dx = -1; dx <= 1; ++dx)
+      for (long dy = -1; dy <= 1; ++dy)
+        for (long dz = -1; dz <= 1; ++dz) {
+          const auto it = cells_.find(key({c[0] + dx, c[1] + dy, c[2] + dz}));
+          if (it == cells_.end()) continue;
+          for (const auto& [q, item] : it->second)
+            if (const double d = (q - p).len(); d <= tol) found.push_back({d, item});
+        }
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<T> out;
+    for (const auto& f : found) out.push_back(f.second);
+    return out;
+  }
+
+ private:
+  std::array<long, 3> cell_of(const QELposition& p) const {
+    return {std::lround(std::floor(p.x() / cell_)), std::lround(std::floor(p.y() / cell_)),
+            std::lround(std::floor(p.z() / cell_))};
+  }
+  static std::uint64_t key(const std::array<long, 3>& c) {
+    std::uint64_t h = 1469598103934665603ull;
+    for (long v : c) h = (h ^ static_cast<std::uint64_t>(v)) * 1099511628211ull;
+    return h;
+  }
+  double cell_;
+  std::unordered_map<std::uint64_t, std::vector<std::pair<QELposition, T>>> cells_;
+};
+
+// Compares one body with what came back for it; each difference a line.
+class BodyComparison {
+ public:
+  BodyComparison(const std::string& name, const BODY* before, const BODY* after, double tol)
+      : name_(name), before_(before), after_(after), tol_(tol) {}
+
+  void run(std::vector<std::string>& out) {
+    out_ = &out;
+    const Counts a = counts_of(before_), b = counts_of(after_);
+    if (!(a == b)) say("topology " + a.text() + " came back as " + b.text());
+    attributes(const_cast<BODY*>(before_), const_cast<BODY*>(after_), "");
+    vertices();
+    edges();
+    faces();
+    checker();
+  }
+
+ private:
+  void say(const std::string& what) { out_->push_back(name_ + ": " + what); }
+
+  void attributes(ENTITY* a, ENTITY* b, const std::string& where) {
+    const std::string before = attributes_of(a), after = attributes_of(b);
+    if (before != after) say(where + (where.empty() ? "" : " ") + "attributes " + before + " came back as " + after);
+  }
+
+  void vertices() {
+    PointIndex<const VERTEX*> after(cell());
+    for (ENTITY* w : listed(api_get_vertices, after_))
+      if (const APOINT* q = static_cast<VERTEX*>(w)->geometry()) after.add(q->coords(), static_cast<VERTEX*>(w));
+    for (ENTITY* v : listed(api_get_vertices, before_)) {
+      const APOINT* p = static_cast<VERTEX*>(v)->geometry();
+      if (p && after.near(p->coords(), tol_).empty()) say("vertex at " + point_text(p->coords()) + " not found");
+    }
+  }
+
+  double cell() const { return std::max(1e3 * tol_, 1e-9); }
+
+  // Each curve edge is found again by its ends and middle, then compared at
+  // the same parameters.
+  void edges() {
+    // Edges after, by their middle points.
+    PointIndex<std::size_t> middles(cell());
+    const std::vector<ENTITY*> after = listed(api_get_edges, after_);
+    std::vector<bool> taken(after.size(), false);
+    for (std::size_t i = 0; i < after.size(); ++i)
+      if (const auto* other = static_cast<EDGE*>(after[i]); has_curve(other))
+        middles.add(edge_point(other, other->param_range().interpolate(0.5)), i);
+    for (ENTITY* e : listed(api_get_edges, before_)) {
+      const auto* edge = static_cast<EDGE*>(e);
+      if (!has_curve(edge)) continue;
+      const QELinterval r = edge->param_range();
+      const QELposition ends[3] = {edge_point(edge, r.start_pt()), edge_point(edge, r.interpolate(0.5)),
+                                   edge_point(edge, r.end_pt())};
+      const EDGE* match = nullptr;
+      for (std::size_t i : middles.near(ends[1], tol_)) {
+        const auto* other = static_cast<EDGE*>(after[i]);
+        const QELinterval s = other->param_range();
+        if (!taken[i] && (edge_point(other, s.start_pt()) - ends[0]).len() <= tol_ &&
+            (edge_point(other, s.end_pt()) - ends[2]).len() <= tol_) {
+          match = other;
+          taken[i] = true;
+          break;
+        }
+      }
+      const std::string which = "edge from " + point_text(ends[0]) + " to " + point_text(ends[2]);
+      if (!match) {
+        say(which + " not found");
+        continue;
+      }
+      const QELinterval s = match->param_range();
+      const double scale = std::max(1.0, std::max(std::fabs(r.start_pt()), std::fabs(r.end_pt())));
+      if (std::fabs(s.start_pt() - r.start_pt()) > tol_ * scale || std::fabs(s.end_pt() - r.end_pt()) > tol_ * scale) {
+        char t[160];
+        std::snprintf(t, sizeof t, " runs over [%.9g, %.9g], came back over [%.9g, %.9g]", r.start_pt(), r.end_pt(),
+                      s.start_pt(), s.end_pt());
+        say(which + t);
+        continue;
+      }
+      for (double f : {0.1, 1.0 / 3.0, 0.7}) {
+        const double t = r.interpolate(f);
+        const double gap = (edge_point(match, t) - edge_point(edge, t)).len();
+        if (gap > tol_) {
+          char text[96];
+          std::snprintf(text, sizeof text, " is %.3g off at parameter %.9g", gap, t);
+          say(which + text);
+          break;
+        }
+      }
+      attributes(e, const_cast<EDGE*>(match), which);
+    }
+  }
+
+  // Faces in the order the bodies list them. A surface may come back
+  // parameterised otherwise (a cylinder's angle running the other way), so
+  // points of the face before are found on the surface after, each with the
+  // face's outward normal.
+  void faces() {
+    const std::vector<ENTITY*> before = listed(api_get_faces, before_), after = listed(api_get_faces, after_);
+    for (std::size_t i = 0; i < before.size() && i < after.size(); ++i) {
+      const auto* a = static_cast<FACE*>(before[i]);
+      const auto* b = static_cast<FACE*>(after[i]);
+      const std::string which = "face " + std::to_string(i);
+      attributes(before[i], after[i], which);
+      if (!a->geometry() || !a->geometry()->has_equation()) continue;
+      if (!b->geometry() || !b->geometry()->has_equation()) {
+        say(which + " came back without a surface");
+        continue;
+      }
+      QELpar_box box;
+      if (!sg_get_face_par_box(a, box) || box.u_range().infinite() || box.v_range().infinite()) continue;
+      const surface& sa = a->geometry()->equation();
+      const surface& sb = b->geometry()->equation();
+      const double na = a->sense() == REVERSED ? -1.0 : 1.0, nb = b->sense() == REVERSED ? -1.0 : 1.0;
+      for (double fu : {0.25, 0.5, 0.75})
+        for (double fv : {0.25, 0.5, 0.75}) {
+          const QELpar_pos uv(box.u_range().interpolate(fu), box.v_range().interpolate(fv));
+          const QELposition p = sa.eval_position(uv);
+          QELposition foot;
+          QELunit_vector normal;
+          sb.point_perp(p, foot, normal);
+          const double gap = (foot - p).len();
+          const double turn = na * nb * (sa.eval_normal(uv) % normal);
+          if (gap > tol_ || turn < 0.0) {
+            say(which + (gap > tol_ ? " is " + std::to_string(gap) + " off" : std::string(" faces the other way")) +
+                " at " + point_text(p));
+            return;
+          }
+        }
+    }
+  }
+
+  void checker() {
+    insanity_list* findings = nullptr;
+    if (api_check_entity(after_, findings).ok() && findings)
+      for (int i = 0; i < findings->count(); ++i)
+        say(std::string("checker: ") + findings->data(i)->get_ent()->type_name() + " " +
+            findings->data(i)->get_message());
+    delete findings;
+  }
+
+  std::string name_;
+  const BODY* before_;
+  const BODY* after_;
+  double tol_;
+  std::vector<std::string>* out_ = nullptr;
+};
+
+}  // namespace roundtrip_detail
+
+// Pairs each body before with one after (the same topology counts first, then
+// the nearest) and lists what differs: topology counts, vertex positions,
+// edge and face geometry at matching parameters, names, colours and layers,
+// and what the kernel's checker finds in the bodies after.
+inline std::vector<std::string> compare_bodies(const std::vector<BODY*>& before, const std::vector<BODY*>& after,
+                                               double tol) {
+  using namespace roundtrip_detail;
+  std::vector<std::string> out;
+  std::vector<bool> taken(after.size(), false);
+  std::vector<Counts> afterCounts;
+  std::vector<QELposition> afterCentres;
+  for (const BODY* b : after) {
+    afterCounts.push_back(counts_of(b));
+    afterCentres.push_back(centre_of(b));
+  }
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    const Counts want = counts_of(before[i]);
+    const QELposition centre = centre_of(before[i]);
+    int pick = -1;
+    double best = 1e300;
+    bool sameCounts = false;
+    for (std::size_t j = 0; j < after.size(); ++j) {
+      if (taken[j]) continue;
+      const bool same = afterCounts[j] == want;
+      const double d = (afterCentres[j] - centre).len();
+      if ((same && !sameCounts) || (same == sameCounts && d < best)) {
+        pick = static_cast<int>(j);
+        best = d;
+        sameCounts = same;
+      }
+    }
+    const std::string name = "body " + std::to_string(i);
+    if (pick < 0) {
+      out.push_back(name + ": did not come back");
+      continue;
+    }
+    taken[pick] = true;
+    BodyComparison(name, before[i], after[pick], tol).run(out);
+  }
+  const auto extra = std::count(taken.begin(), taken.end(), false);
+  if (extra > 0) out.push_back(std::to_string(extra) + " more bodies came back than went out");
+  return out;
+}
+
+// One round trip of the bodies of a kernel model: export through the
+// connector, the framework walk into a neutral document, the document read
+// back under another system's type, imported through the full roads and
+// committed into a kernel document that lives as long as this object.
+class RoundTrip {
+ public:
+  RoundTrip() = default;
+  RoundTrip(const RoundTrip&) = delete;
+  RoundTrip& operator=(const RoundTrip&) = delete;
+
+  // False with failure() set when a step failed.
+  bool run(ENTITY_LIST& top, const std::string& name) {
+    using roundtrip_detail::seconds_since;
+    for (int i = 0; i < top.count(); ++i)
+      if (is_BODY(top[i])) before_.push_back(static_cast<BODY*>(top[i]));
+    auto start = std::chrono::steady_clock::now();
+    qelx_test::TestModel walked;
+    ExportCounts counts;
+    if (!walk_document(top, walked, counts, failure_)) return false;
+    times.export_walk = seconds_since(start);
+    start = std::chrono::steady_clock::now();
+    qelx_test::TestModel back;
+    try {
+      back = qelx_formats::readNeutralText(qelx_formats::writeNeutralText(walked), name);
+    } catch (const std::exception& e) {
+      failure_ = std::string("the neutral document could not be read back (") + e.what() + ")";
+      return false;
+    }
+    back.xType = foreign_xtype;
+    times.neutral_text = seconds_since(start);
+    return import(std::move(back));
+  }
+
+  // The same trip without the neutral document: the importer reads the
+  // connector's exporter itself, seen as another system's.
+  bool run_through_foreign_view(ENTITY_LIST& top) {
+    using roundtrip_detail::seconds_since;
+    for (int i = 0; i < top.count(); ++i)
+      if (is_BODY(top[i])) before_.push_back(static_cast<BODY*>(top[i]));
+    const auto start = std::chrono::steady_clock::now();
+    if (!open_exporter(top, kernel_, connector_, failure_)) return false;
+    view_ = std::make_unique<qelx_test::ForeignView>(connector_.get());
+    times.export_walk = seconds_since(start);
+    return import_from(view_.get());
+  }
+
+  // Imports a neutral model through the full roads; false with failure() set.
+  bool import(qelx_test::TestModel model) {
+    source_ = std::make_unique<qelx_test::TestDocument>(std::move(model));
+    exporter_ = std::make_unique<qelx_test::TestBRepExporter>(source_.get());
+    return import_from(exporter_.get());
+  }
+
+ private:
+  // The importer's full roads and its commit, which heals by the recipe of
+  // the source's system; names, colours and layers travel with the bodies,
+  // and a sheet of one face comes back through the topology road like any
+  // other, so that its edges come back shared.
+  bool import_from(QELXBRepExporter* source) {
+    const auto start = std::chrono::steady_clock::now();
+    auto* target = new QELXVelmDocument;
+    target_ = QELXDocumentHandle(target);
+    target->SetUnit(QELX_UNIT_MILLIMETER);
+    SwitchesForRun switches;
+    for (const char* name : {"TransferAttribute", "TransferLayer", "ImportSingleFace2DShellAsTopology"})
+      switches.on(Ve_OptionDoc::keyOf(name));
+    ImportCounts counts;
+    const bool imported = import_source(source, foreign_xtype, *target, counts, failure_);
+    times.import = roundtrip_detail::seconds_since(start);
+    if (!imported) return false;
+    if (ENTITY_LIST* list = target->GetNativeEntityList())
+      for (int i = 0; i < list->count(); ++i)
+        if (is_BODY((*list)[i])) after_.push_back(static_cast<BODY*>((*list)[i]));
+    return true;
+  }
+
+ public:
+  std::vector<std::string> differences(double tol) {
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::string> out = compare_bodies(before_, after_, tol);
+    times.compare = roundtrip_detail::seconds_since(start);
+    return out;
+  }
+
+  const std::vector<BODY*>& before() const { return before_; }
+  const std::vector<BODY*>& after() const { return after_; }
+  const std::string& failure() const { return failure_; }
+  RoundTripTimes times;
+
+ private:
+  std::vector<BODY*> before_, after_;
+  std::string failure_;
+  // Declared in the order they may go: the importer, the imported bodies
+  // (which belong to the target document), then the sources it read.
+  QELXDocumentHandle kernel_;
+  QELXBRepExporterHandle connector_;
+  std::unique_ptr<qelx_test::ForeignView> view_;
+  std::unique_ptr<qelx_test::TestDocument> source_;
+  std::unique_ptr<qelx_test::TestBRepExporter> exporter_;
+  QELXDocumentHandle target_;
+};
+
+// Restores the save file, takes it round and prints what differs on `out`.
+// 0 when everything came back as it went; 1 with the differences, or with
+// one line on `err` when a step failed.
+inline int roundtrip(const char* inPath, FILE* out, FILE* err) {
+  const std::string inName = printable(inPath);
+  // Declared first, so that it goes last.
+  restored_model model;
+  if (!restore_file(inPath, model.top, model.every, err)) return 1;
+  std::vector<std::string> differences;
+  RoundTripTimes times;
+  std::size_t before = 0, after = 0;
+  {
+    StageProgress progress(err);
+    RoundTrip trip;
+    if (!trip.run(model.top, inName)) {
+      std::fprintf(err, "xvelm: round trip of %s failed: %s\n", inName.c_str(), trip.failure().c_str());
+      return 1;
+    }
+    differences = trip.differences(1e-6);
+    times = trip.times;
+    before = trip.before().size();
+    after = trip.after().size();
+  }
+  std::fprintf(out, "%s: %zu bodies out, %zu back in %.2f s\n", inName.c_str(), before, after, times.total());
+  for (const std::string& d : differences) std::fprintf(out, "  %s\n", printable(d.c_str()).c_str());
+  if (differences.empty())
+    std::fprintf(out, "no differences\n");
+  else
+    std::fprintf(out, "%zu differences\n", differences.size());
+  if (!output_written(out, err)) return 1;
+  return differences.empty() ? 0 : 1;
+}
+
+}  // namespace xvelm
