@@ -10,7 +10,9 @@
 #include "model/memory_init.hxx"
 #include "model/message_module.hxx"
 #include "persist/persistent_class.hxx"
+#include "trim/trim_face_cntl.hxx"
 
+QELXHashMap<CURVE*, QELXIdentifier> Ve_TrimFaceCntl::_velmCurveSourceEdgeMap;
 QELXVECacheMap Ve_DocumentTag::bodyCacheMap;
 QELXVEShellCacheMap Ve_DocumentTag::shellCacheMap;
 

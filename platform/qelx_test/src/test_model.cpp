@@ -668,6 +668,15 @@ void TestModel::reversePCurve(int coedge)
         reverseNurbs(pcurves[pc].nurbs, 2);
 }
 
+void TestModel::turnPCurve(int coedge)
+{
+    const int pc = coedges[coedge].pcurve;
+    if (pc < 0)
+        return;
+    mapNurbs(pcurves[pc].nurbs, 2, -1.0, 0.0);
+    coedges[coedge].pcurveSense = !coedges[coedge].pcurveSense;
+}
+
 void TestModel::moveVertexOffCurve(int vertex, double d)
 {
     TestVertex& v = vertices[vertex];
@@ -735,6 +744,18 @@ void TestModel::kinkCurve(int curve, double d)
 }
 
 void TestModel::kinkPCurve(int pcurve, double d) { kink(pcurves[pcurve].nurbs, 2, d); }
+
+void TestModel::shiftCurve(int curve, const Vec3& by)
+{
+    TestCurve& c = curves[curve];
+    if (c.type == CurvLine || c.type == CurvEllipse) {
+        for (int k = 0; k < 3; ++k)
+            c.p[static_cast<std::size_t>(k)] += by[static_cast<std::size_t>(k)];
+        return;
+    }
+    for (std::size_t i = 0; i < c.nurbs.ctrl.size(); ++i)
+        c.nurbs.ctrl[i] += by[i % 3];
+}
 
 namespace {
 void coincide(TestNurbs& n, int dim, int i)

@@ -200,8 +200,10 @@ bs3_curve bs3_curve_join(bs3_curve first, bs3_curve second) {
 
 namespace {
 
+// With `derivatives` the end vectors are the curve's derivatives in the given
+// parameters, taken as they are; otherwise directions, scaled by the solver.
 bs3_curve interpolate(int n, const QELposition pts[], const double* params, const QELvector* start,
-                      const QELvector* end) {
+                      const QELvector* end, bool derivatives = false) {
   if (n < 2 || !pts) return nullptr;
   try {
     Handle(TColgp_HArray1OfPnt) hp = new TColgp_HArray1OfPnt(1, n);
@@ -221,16 +223,16 @@ bs3_curve interpolate(int n, const QELposition pts[], const double* params, cons
       flags->Init(Standard_False);
       for (int i = 1; i <= n; ++i) tangents(i) = gp_Vec(0, 0, 0);
       if (has_start) {
-        const QELunit_vector s = normalise(*start);
+        const QELvector s = derivatives ? *start : QELvector(normalise(*start));
         tangents(1) = gp_Vec(s.x(), s.y(), s.z());
         flags->SetValue(1, Standard_True);
       }
       if (has_end) {
-        const QELunit_vector e = normalise(*end);
+        const QELvector e = derivatives ? *end : QELvector(normalise(*end));
         tangents(n) = gp_Vec(e.x(), e.y(), e.z());
         flags->SetValue(n, Standard_True);
       }
-      in->Load(tangents, flags, Standard_True);
+      in->Load(tangents, flags, derivatives ? Standard_False : Standard_True);
     }
     in->Perform();
     if (!in->IsDone()) return nullptr;
@@ -253,7 +255,7 @@ bs3_curve bs3_curve_interp(int n, const QELposition pts[], const QELvector& star
 
 bs3_curve bs3_curve_interp_knots(int n, const QELposition pts[], const double params[], const QELvector* start_dir,
                                  const QELvector* end_dir) {
-  return interpolate(n, pts, params, start_dir, end_dir);
+  return interpolate(n, pts, params, start_dir, end_dir, params != nullptr);
 }
 
 // ---- exact and approximate forms of curves ----

@@ -316,12 +316,17 @@ public:
     // The pcurve's parameter runs backwards (t -> -t); the coedge is unchanged.
     void reversePCurve(int coedge);
     void flipPCurveSense(int coedge) { coedges[coedge].pcurveSense = !coedges[coedge].pcurveSense; }
+    // The pcurve stored against its coedge (its parameter negated) with the
+    // sense that says so: the model stays consistent.
+    void turnPCurve(int coedge);
     // Moves the vertex's point by d across its first edge's curve.
     void moveVertexOffCurve(int vertex, double d);
     // A tangent break of size d at the middle of the curve (a line becomes
     // a degree-1 spline).
     void kinkCurve(int curve, double d);
     void kinkPCurve(int pcurve, double d);
+    // The curve moved rigidly by the vector: it no longer meets its pcurves.
+    void shiftCurve(int curve, const Vec3& by);
     // Control point i + 1 moved onto control point i.
     void coincideControlPoints(int curve, int i);
     void coincidePCurveControlPoints(int pcurve, int i);

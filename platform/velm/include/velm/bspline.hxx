@@ -104,6 +104,8 @@ bs3_curve bs3_curve_make_str(const straight&, double t0, double t1, double reque
 // Cubic through the points, chord-length parameters; a zero direction is no end condition.
 bs3_curve bs3_curve_interp(int n, const QELposition pts[], const QELvector& start_dir,
                            const QELvector& end_dir, double fitol, double* actual_fit = nullptr);
+// Through the points at the given parameters; the optional end vectors are
+// the curve's derivatives in those parameters (a zero vector: none).
 bs3_curve bs3_curve_interp_knots(int n, const QELposition pts[], const double params[],
                                  const QELvector* start_dir = nullptr, const QELvector* end_dir = nullptr);
 bs3_curve bs3_curve_from_bs2(bs2_curve);

@@ -1,0 +1,44 @@
+#pragma once
+// One loop of a source face as one kernel LOOP of the face being built: a
+// trimming segment per source coedge (repaired and split), then the coedges,
+// edges and vertices, with the curve and pcurve ranges of the finished loop
+// brought into line.
+#include "model/containers.hxx"
+#include "qelx/qelx_identifier.hxx"
+#include "trim/jordon_cntl.hxx"
+#include "xvelm2k/export.hxx"
+
+class FACE;
+class LOOP;
+class QELXBRepExporter;
+class Ve_TrimImportContext;
+
+class XVELM2KA_API Ve_ContourCntl {
+public:
+    Ve_ContourCntl();
+    explicit Ve_ContourCntl(Ve_TrimImportContext* context);
+    Ve_ContourCntl(const Ve_ContourCntl&) = default;
+    Ve_ContourCntl& operator=(const Ve_ContourCntl&) = default;
+    ~Ve_ContourCntl() = default;
+
+    // True when at least one segment piece was collected.
+    bool seed(const QELXIdentifier& loop, QELXBRepExporter* exporter);
+    // The new loop on the face, or null; only after a successful seed.
+    LOOP* makeLoop(FACE* face, QELXBRepExporter* exporter) const;
+    bool isOuter() const { return m_outer; }
+    const QELXDynamicArray<Ve_JordonCntlHandle>& getSegments() const { return m_segments; }
+
+private:
+    LOOP* postProcess(LOOP* loop) const;
+    bool isVertexLoop() const;
+    bool makeOriented() { return true; }
+    // Whether every segment starts where the one before it ends, but after a
+    // coedge that could not be read, where the gap is the source's.
+    bool piecesMeet() const;
+
+    Ve_TrimImportContext* m_context = nullptr;
+    bool m_outer = true;
+    QELXDynamicArray<Ve_JordonCntlHandle> m_segments;
+    // Indices of segments that follow a coedge whose seed failed.
+    QELXDynamicArray<int> m_afterGap;
+};
