@@ -8,17 +8,16 @@
 
 #include "qelx_velm/ve_option_doc.hxx"
 
-using namespace trimtest;
 using qelx_test::TestModel;
 
 namespace {
 
-struct Source {
+struct ShowSource {
     const char* what;
     TestModel model;
 };
 
-std::vector<Source> sources()
+std::vector<ShowSource> sources()
 {
     return {{"plane", TestModel::planeFace()},
             {"block", TestModel::block(2, 3, 4)},
@@ -102,19 +101,19 @@ std::vector<Variant> variants()
 
 } // namespace
 
-class TrimShow : public TrimTest {};
+class TrimShow : public trimtest::TrimTest {};
 
 TEST_F(TrimShow, EveryFaceIsBuiltCleanOrDroppedWithTheWarning)
 {
     int built = 0, dropped = 0;
     for (const Variant& variant : variants())
-        for (Source& s : sources())
-            for (const Frame& frame : {allFrames()[0]}) {
+        for (ShowSource& s : sources())
+            for (const importtest::Frame& frame : {stitchtest::allFrames()[0]}) {
                 SCOPED_TRACE(std::string(s.what) + ", " + variant.what + ", " + frame.name);
                 TestModel model = s.model;
                 variant.edit(model);
                 qelx_test::EventRecorder events;
-                TrimSource trim(model, frame.morph);
+                trimtest::TrimSource trim(model, frame.morph);
                 for (int f = 0; f < static_cast<int>(model.faces.size()); ++f) {
                     const int warningsBefore = events.count("Warning");
                     FACE* face = trim.build(f);

@@ -1,5 +1,6 @@
 #pragma once
-// Shared by the trim tests: a source model read through the test exporters,
+// Shared by the trim tests (which name these helpers in full: the stitch
+// tests of the same program bring their own into scope): a source model read through the test exporters,
 // a trimmed-face controller over it in a chosen frame, and the kernel's
 // judgement of the faces it builds.
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "import/import_test_support.hxx"
+#include "stitch_test_support.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "trim/trim_face_cntl.hxx"
 #include "velm/geometry_entity.hxx"
@@ -15,16 +17,6 @@
 #include "velm/topology_api.hxx"
 
 namespace trimtest {
-
-using importtest::Frame;
-
-// Identity, turned and mirrored frames.
-inline std::vector<Frame> allFrames()
-{
-    return {{"identity", QELXMorph3D()},
-            {"rotated", importtest::rotation(0.7, false)},
-            {"mirrored", importtest::rotation(1.1, true)}};
-}
 
 // A source model and its exporters, and a context importing into a frame.
 class TrimSource {
