@@ -120,6 +120,65 @@ TEST(ListIndex, AgreesWithAScanForTheFirstLiveEntry) {
   EXPECT_EQ(l.iteration_count(), static_cast<int>(scan.size() - std::count(scan.begin(), scan.end(), gone)));
 }
 
+// A list that finds its entries through the entities' scratch answers as the
+// hashed one does (the first live entry; null once; unchecked duplicates found
+// in turn as earlier ones go), also inside another such pass, where it hashes,
+// and afterwards, when it builds its index. Entities of an earlier pass carry a
+// stale slot that must not be taken for an entry.
+TEST(ListStamps, AgreeWithAScanInsideNestedPassesAndAfter) {
+  std::vector<TNODE*> nodes;
+  for (int i = 0; i < 120; ++i) nodes.push_back(new TNODE(i));
+  auto key = [&](unsigned k) { return k == 0 ? nullptr : static_cast<ENTITY*>(nodes[k - 1]); };
+  auto firstIn = [](const std::vector<ENTITY*>& scan, const ENTITY* e) {
+    for (std::size_t k = 0; k < scan.size(); ++k)
+      if (scan[k] == e) return static_cast<int>(k);
+    return -1;
+  };
+  auto run = [&](ENTITY_LIST& l, std::vector<ENTITY*>& scan, unsigned seed) {
+    ENTITY* const gone = reinterpret_cast<ENTITY*>(&scan);  // the scan's tombstone
+    auto first = [&](ENTITY* e) { return firstIn(scan, e); };
+    for (int step = 0; step < 1500; ++step) {
+      seed = seed * 1103515245u + 12345u;
+      ENTITY* e = key((seed >> 8) % 121);
+      switch ((seed >> 20) % 4) {
+        case 0:
+        case 1: {
+          const int at = first(e);
+          ASSERT_EQ(l.add(e), at >= 0 ? at : static_cast<int>(scan.size()));
+          if (at < 0) scan.push_back(e);
+          break;
+        }
+        case 2:
+          ASSERT_EQ(l.add(e, false), static_cast<int>(scan.size()));
+          scan.push_back(e);
+          break;
+        default: {
+          const int at = first(e);
+          ASSERT_EQ(l.remove(e), at);
+          if (at >= 0) scan[static_cast<std::size_t>(at)] = gone;
+        }
+      }
+    }
+    for (unsigned k = 0; k <= 120; ++k) ASSERT_EQ(l.lookup(key(k)), first(key(k))) << k;
+  };
+  ENTITY_LIST outer, inner, earlier;
+  std::vector<ENTITY*> outerScan, innerScan, earlierScan;
+  // A first pass leaves slots on every entity.
+  velm_test_with_stamped_list(earlier, [&] { run(earlier, earlierScan, 7u); });
+  velm_test_with_stamped_list(outer, [&] {
+    run(outer, outerScan, 11u);
+    velm_test_with_stamped_list(inner, [&] { run(inner, innerScan, 23u); });
+    // The inner list hashed: the outer one's entries are still found.
+    for (unsigned k = 0; k <= 120; ++k) ASSERT_EQ(outer.lookup(key(k)), firstIn(outerScan, key(k))) << k;
+  });
+  // After their passes the lists hash, and go on agreeing.
+  run(outer, outerScan, 31u);
+  run(earlier, earlierScan, 37u);
+  ENTITY_LIST copy = outer;
+  for (unsigned k = 0; k <= 120; ++k) EXPECT_EQ(copy.lookup(key(k)), outer.lookup(key(k)));
+  for (TNODE* n : nodes) n->lose();
+}
+
 TEST_F(Lists, RemoveLeavesATombstoneAndTheWalkSkipsNothing) {
   ENTITY_LIST l;
   for (auto* n : nodes_) l.add(n);

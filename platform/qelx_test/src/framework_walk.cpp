@@ -19,61 +19,71 @@ namespace {
 
 Vec3 vec(const double v[3]) { return {v[0], v[1], v[2]}; }
 
-// Identifier word -> table index, open-addressed (a model of a million
-// entities keeps its walk tables in a few flat arrays, not a node each).
-class WordIndex {
+// One kind's collected entities in index order: each one's source word and
+// the identifier it is like (Walker::remember), and the index of a word
+// through an open-addressed table of indices, whose words are read from
+// `words` (a model of a million entities keeps a few flat arrays, some 18
+// bytes an entity, not a node each).
+class KindTable {
 public:
+    std::vector<std::uint64_t> words;
+    std::vector<std::uint32_t> like;
+
     // The index of the word, or -1.
     int find(std::uint64_t word) const
     {
-        if (m_size == 0 || word == 0)
+        if (m_slots.empty() || word == 0)
             return -1;
-        for (std::size_t i = home(word);; i = (i + 1) & (m_keys.size() - 1)) {
-            if (m_keys[i] == word)
-                return m_values[i];
-            if (m_keys[i] == 0)
+        const std::size_t mask = m_slots.size() - 1;
+        for (std::size_t i = home(word, mask);; i = (i + 1) & mask) {
+            if (m_slots[i] == 0)
                 return -1;
+            if (words[m_slots[i] - 1] == word)
+                return static_cast<int>(m_slots[i] - 1);
         }
     }
-    void insert(std::uint64_t word, int index)
+    // A new entity of the kind; found by its word when `indexed`.
+    int add(std::uint64_t word, std::uint32_t likeIndex, bool indexed)
     {
-        if (word == 0)
-            return;
-        if (4 * (m_size + 1) > 3 * m_keys.size())
-            grow();
-        std::size_t i = home(word);
-        while (m_keys[i] != 0 && m_keys[i] != word)
-            i = (i + 1) & (m_keys.size() - 1);
-        if (m_keys[i] == 0)
-            ++m_size;
-        m_keys[i] = word;
-        m_values[i] = index;
+        const int index = static_cast<int>(words.size());
+        words.push_back(word);
+        like.push_back(likeIndex);
+        if (indexed && word != 0) {
+            if (4 * (m_indexed + 1) > 3 * m_slots.size())
+                grow();
+            place(static_cast<std::uint32_t>(index));
+            ++m_indexed;
+        }
+        return index;
     }
 
 private:
-    std::size_t home(std::uint64_t x) const
+    static std::size_t home(std::uint64_t x, std::size_t mask)
     {
         x ^= x >> 33;
         x *= 0xFF51AFD7ED558CCDull;
         x ^= x >> 33;
-        return static_cast<std::size_t>(x) & (m_keys.size() - 1);
+        return static_cast<std::size_t>(x) & mask;
+    }
+    void place(std::uint32_t index)
+    {
+        const std::size_t mask = m_slots.size() - 1;
+        std::size_t i = home(words[index], mask);
+        while (m_slots[i] != 0)
+            i = (i + 1) & mask;
+        m_slots[i] = index + 1;
     }
     void grow()
     {
-        std::vector<std::uint64_t> keys;
-        std::vector<int> values;
-        keys.swap(m_keys);
-        values.swap(m_values);
-        m_keys.assign(keys.empty() ? 64 : 2 * keys.size(), 0);
-        m_values.assign(m_keys.size(), -1);
-        m_size = 0;
-        for (std::size_t i = 0; i < keys.size(); ++i)
-            if (keys[i] != 0)
-                insert(keys[i], values[i]);
+        std::vector<std::uint32_t> old;
+        old.swap(m_slots);
+        m_slots.assign(old.empty() ? 64 : 2 * old.size(), 0);
+        for (std::uint32_t s : old)
+            if (s != 0)
+                place(s - 1);
     }
-    std::vector<std::uint64_t> m_keys;
-    std::vector<int> m_values;
-    std::size_t m_size = 0;
+    std::vector<std::uint32_t> m_slots; // index + 1; 0 is empty
+    std::size_t m_indexed = 0;
 };
 
 // Words of one kind's lists, flat: list k is words[begin[k] .. begin[k + 1]).
@@ -83,11 +93,11 @@ struct WordLists {
     void close() { begin.push_back(static_cast<std::uint32_t>(words.size())); }
 };
 
-// The source of every collected entity, for the attribute pass: its word and
-// the identifier it shares type, owner and cast with (few distinct ones).
-struct Source {
-    std::uint64_t word;
+// A free entity collected, for the attribute pass: its word in the walk's
+// model, its source word and the identifier it is like.
+struct FreeSource {
     std::uint64_t ours;
+    std::uint64_t word;
     std::uint32_t like;
 };
 
@@ -109,29 +119,27 @@ private:
             ++m_s.failedCalls;
         return r == QELI_OK;
     }
-    // Source identifier per collected entity, for the attribute pass. A cast
-    // answers for whatever identifier it is given, so one of each class
-    // serves every source of the same type and owner.
-    void remember(const QELXIdentifier& source, std::uint64_t word)
+    // The identifier a source is like, for the attribute pass: it is made
+    // again from its word and that one. A cast answers for whatever
+    // identifier it is given, so one of each class serves every source of the
+    // same type and owner.
+    std::uint32_t likeOf(const QELXIdentifier& source)
     {
         auto castName = [](const QELXIdentifier& id) { return id.GetCast().IsValid() ? id.GetCast()->GetName() : ""; };
-        std::size_t like = m_like.size();
         for (std::size_t k = m_like.size(); k-- > 0;)
             if (m_like[k].GetOwner() == source.GetOwner() && std::strcmp(m_like[k].GetType(), source.GetType()) == 0 &&
                 std::strcmp(m_like[k].GetTypeName(), source.GetTypeName()) == 0 &&
-                std::strcmp(castName(m_like[k]), castName(source)) == 0) {
-                like = k;
-                break;
-            }
-        if (like == m_like.size())
-            m_like.push_back(source);
-        m_sources.push_back({source.GetValue(), word, static_cast<std::uint32_t>(like)});
+                std::strcmp(castName(m_like[k]), castName(source)) == 0)
+                return static_cast<std::uint32_t>(k);
+        m_like.push_back(source);
+        return static_cast<std::uint32_t>(m_like.size() - 1);
     }
-    QELXIdentifier sourceOf(const Source& s) const
+    QELXIdentifier sourceOf(std::uint64_t word, std::uint32_t like) const
     {
-        const QELXIdentifier& like = m_like[s.like];
-        return QELXIdentifier(s.word, like.GetType(), like.GetOwner(), like.GetTypeName(), like.GetCast());
+        const QELXIdentifier& as = m_like[like];
+        return QELXIdentifier(word, as.GetType(), as.GetOwner(), as.GetTypeName(), as.GetCast());
     }
+    void attributesOf(const QELXIdentifier& source, std::uint64_t word, std::vector<int>& layers);
 
     int body(const QELXIdentifier& id);
     int shell(const QELXIdentifier& id);
@@ -164,17 +172,16 @@ private:
         }
     }
 
-    // Looks a word up in a table's index, or numbers a new element of that
-    // table (counted in `count`), records it and has `make` read it.
+    // Looks a word up in its kind's table, or numbers a new element of that
+    // kind, records it and has `make` read it.
     template <class Make>
-    int once(WordIndex& seen, int& count, const QELXIdentifier& id, EntityKind kind, Make make)
+    int once(EntityKind kind, const QELXIdentifier& id, Make make)
     {
-        const int known = seen.find(id.GetValue());
+        KindTable& table = m_tables[kind];
+        const int known = table.find(id.GetValue());
         if (known >= 0)
             return known;
-        const int index = count++;
-        seen.insert(id.GetValue(), index);
-        remember(id, wordOf(kind, index));
+        const int index = table.add(id.GetValue(), likeOf(id), true);
         make(index);
         return index;
     }
@@ -184,11 +191,10 @@ private:
     QELXAttributeExporter* m_a = nullptr;
     WalkSink& m_m;
     WalkSummary& m_s;
-    WordIndex m_lumps, m_volumes, m_shells, m_faces, m_loops, m_coedges, m_edges, m_vertices, m_wires;
-    int m_nBodies = 0, m_nLumps = 0, m_nVolumes = 0, m_nShells = 0, m_nFaces = 0, m_nLoops = 0, m_nCoedges = 0,
-        m_nEdges = 0, m_nVertices = 0, m_nWires = 0, m_nSurfaces = 0, m_nCurves = 0, m_nPCurves = 0, m_nPoints = 0;
+    KindTable m_tables[KindWire + 1]; // bodies to wires, by kind
+    int m_nSurfaces = 0, m_nCurves = 0, m_nPCurves = 0, m_nPoints = 0;
     WordLists m_edgeRings, m_vertexEdges; // words, resolved at the end
-    std::vector<Source> m_sources;
+    std::vector<FreeSource> m_free;
     std::vector<QELXIdentifier> m_like;
 };
 
@@ -233,7 +239,7 @@ QELIResult Walker::run()
                 const int index = read(id);
                 if (index >= 0) {
                     into.push_back(index);
-                    remember(id, wordOf(kind, index));
+                    m_free.push_back({wordOf(kind, index), id.GetValue(), likeOf(id)});
                 }
             }
         };
@@ -248,19 +254,23 @@ QELIResult Walker::run()
         QELXEventBus::Fire(stage);
     }
     {
-        QELXStartConversionStageEvent stage("Attributes", static_cast<int>(m_sources.size()), 0.05, true);
+        std::size_t sources = m_free.size();
+        for (const KindTable& table : m_tables)
+            sources += table.words.size();
+        QELXStartConversionStageEvent stage("Attributes", static_cast<int>(sources), 0.05, true);
         QELXEventBus::Fire(stage);
         attributes();
         stage.SetFinished();
         QELXEventBus::Fire(stage);
     }
-    m_s.bodies = m_nBodies;
-    m_s.faces = m_nFaces;
-    m_s.loops = m_nLoops;
-    m_s.coedges = m_nCoedges;
-    m_s.edges = m_nEdges;
-    m_s.vertices = m_nVertices;
-    m_s.wires = m_nWires;
+    auto count = [&](EntityKind kind) { return static_cast<int>(m_tables[kind].words.size()); };
+    m_s.bodies = count(KindBody);
+    m_s.faces = count(KindFace);
+    m_s.loops = count(KindLoop);
+    m_s.coedges = count(KindCoedge);
+    m_s.edges = count(KindEdge);
+    m_s.vertices = count(KindVertex);
+    m_s.wires = count(KindWire);
     m_s.surfaces = m_nSurfaces;
     m_s.curves = m_nCurves;
     m_s.pcurves = m_nPCurves;
@@ -270,21 +280,20 @@ QELIResult Walker::run()
 
 int Walker::body(const QELXIdentifier& id)
 {
-    const int b = m_nBodies++;
-    remember(id, wordOf(KindBody, b));
+    const int b = m_tables[KindBody].add(id.GetValue(), likeOf(id), false);
     TestBody data;
     m_x->PrepareBody(id);
     list(id, &QELXBRepExporter::GetNumberOfLumpsFromBody,
          [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) { return x->GetLumpFromBody(p, i, o); },
          [&](const QELXIdentifier& l) {
-             const int lump = once(m_lumps, m_nLumps, l, KindLump, [&](int) {
+             const int lump = once(KindLump, l, [&](int) {
                  TestLump lumpData;
                  list(l, &QELXBRepExporter::GetNumberOfVolumesFromLump,
                       [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) {
                           return x->GetVolumeFromLump(p, i, o);
                       },
                       [&](const QELXIdentifier& v) {
-                          const int volume = once(m_volumes, m_nVolumes, v, KindVolume, [&](int) {
+                          const int volume = once(KindVolume, v, [&](int) {
                               TestVolume volumeData;
                               list(v, &QELXBRepExporter::GetNumberOfShellsFromVolume,
                                    [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) {
@@ -320,7 +329,7 @@ int Walker::body(const QELXIdentifier& id)
 
 int Walker::shell(const QELXIdentifier& id)
 {
-    return once(m_shells, m_nShells, id, KindShell, [&](int) {
+    return once(KindShell, id, [&](int) {
         TestShell data;
         // The exporter answers "open" for a shell with a free boundary and
         // fails for a closed one; other answers say nothing.
@@ -341,7 +350,7 @@ int Walker::shell(const QELXIdentifier& id)
 
 int Walker::face(const QELXIdentifier& id)
 {
-    return once(m_faces, m_nFaces, id, KindFace, [&](int f) {
+    return once(KindFace, id, [&](int f) {
         TestFace data;
         data.uDomain[0] = data.uDomain[1] = data.vDomain[0] = data.vDomain[1] = 0.0;
         ok(m_x->IsFaceOrientationCorrect(id, data.orientationCorrect));
@@ -361,7 +370,7 @@ int Walker::face(const QELXIdentifier& id)
 
 int Walker::loop(const QELXIdentifier& id, int face)
 {
-    return once(m_loops, m_nLoops, id, KindLoop, [&](int l) {
+    return once(KindLoop, id, [&](int l) {
         TestLoop data;
         data.face = face;
         bool flag = false;
@@ -383,7 +392,7 @@ int Walker::loop(const QELXIdentifier& id, int face)
 
 int Walker::coedge(const QELXIdentifier& id, int loop)
 {
-    return once(m_coedges, m_nCoedges, id, KindCoedge, [&](int) {
+    return once(KindCoedge, id, [&](int) {
         TestCoedge data;
         data.loop = loop;
         data.domain[0] = data.domain[1] = 0.0;
@@ -403,7 +412,7 @@ int Walker::coedge(const QELXIdentifier& id, int loop)
 
 int Walker::edge(const QELXIdentifier& id)
 {
-    return once(m_edges, m_nEdges, id, KindEdge, [&](int) {
+    return once(KindEdge, id, [&](int) {
         TestEdge data;
         data.domain[0] = data.domain[1] = 0.0;
         ok(m_x->GetEdgeDomain(id, data.domain[0], data.domain[1]));
@@ -428,7 +437,7 @@ int Walker::edge(const QELXIdentifier& id)
 
 int Walker::vertex(const QELXIdentifier& id)
 {
-    return once(m_vertices, m_nVertices, id, KindVertex, [&](int) {
+    return once(KindVertex, id, [&](int) {
         TestVertex data;
         QELXIdentifier p;
         if (ok(m_x->GetVertexPoint(id, p)) && p.IsValid())
@@ -444,7 +453,7 @@ int Walker::vertex(const QELXIdentifier& id)
 
 int Walker::wire(const QELXIdentifier& id)
 {
-    return once(m_wires, m_nWires, id, KindWire, [&](int) {
+    return once(KindWire, id, [&](int) {
         TestWire data;
         list(id, &QELXBRepExporter::GetNumberOfEdgesFromWire,
              [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) { return x->GetEdgeFromWire(p, i, o); },
@@ -461,18 +470,18 @@ int Walker::wire(const QELXIdentifier& id)
 void Walker::resolveRings()
 {
     std::vector<int> resolved;
-    auto resolve = [&](const WordLists& lists, std::size_t k, const WordIndex& index) {
+    auto resolve = [&](const WordLists& lists, std::size_t k, const KindTable& index) {
         resolved.clear();
         for (std::uint32_t i = lists.begin[k]; i < lists.begin[k + 1]; ++i)
             if (const int found = index.find(lists.words[i]); found >= 0)
                 resolved.push_back(found);
     };
     for (std::size_t e = 0; e + 1 < m_edgeRings.begin.size(); ++e) {
-        resolve(m_edgeRings, e, m_coedges);
+        resolve(m_edgeRings, e, m_tables[KindCoedge]);
         m_m.edgeCoedges(static_cast<int>(e), resolved);
     }
     for (std::size_t v = 0; v + 1 < m_vertexEdges.begin.size(); ++v) {
-        resolve(m_vertexEdges, v, m_edges);
+        resolve(m_vertexEdges, v, m_tables[KindEdge]);
         m_m.vertexEdges(static_cast<int>(v), resolved);
     }
 }
@@ -637,69 +646,79 @@ int Walker::point(const QELXIdentifier& id)
 
 // ------------------------------------------------------------------ attributes
 
+void Walker::attributesOf(const QELXIdentifier& source, std::uint64_t word, std::vector<int>& layers)
+{
+    TestAttributes a;
+    int i = 0;
+    double d = 0.0, rgba[4] = {0, 0, 0, 0};
+    bool flag = false;
+    QELXString text;
+    if (m_a->GetLayer(source, i) == QELI_OK) {
+        a.layer = i;
+        layers.push_back(i);
+    }
+    if (m_a->GetName(source, text) == QELI_OK)
+        a.name = text.c_str();
+    if (m_a->GetColor(source, rgba) == QELI_OK)
+        a.color = std::array<double, 4>{rgba[0], rgba[1], rgba[2], rgba[3]};
+    if (m_a->GetShow(source, flag) == QELI_OK)
+        a.show = flag;
+    if (m_a->GetPick(source, flag) == QELI_OK)
+        a.pick = flag;
+    if (m_a->GetPlaneUnboundedness(source, flag) == QELI_OK)
+        a.planeUnbounded = flag;
+    if (m_a->GetSurfaceUnboundedness(source, flag) == QELI_OK)
+        a.surfaceUnbounded = flag;
+    if (m_a->GetThickness(source, d) == QELI_OK)
+        a.thickness = d;
+    if (m_a->GetLineType(source, i) == QELI_OK)
+        a.lineType = i;
+    if (m_a->GetLineWeight(source, i) == QELI_OK)
+        a.lineWeight = i;
+    if (m_a->GetId(source, i) == QELI_OK)
+        a.id = i;
+    text = QELXString();
+    if (m_a->GetId(source, text) == QELI_OK)
+        a.textId = text.c_str();
+    if (m_a->GetPID(source, text) == QELI_OK)
+        a.pid = text.c_str();
+    if (m_a->GetPName(source, text) == QELI_OK)
+        a.pname = text.c_str();
+    if (m_a->GetVdaPSETIdentifier(source, text) == QELI_OK)
+        a.pset = text.c_str();
+    if (m_a->GetVdaMDIIdentifier(source, text) == QELI_OK)
+        a.mdi = text.c_str();
+    if (m_a->GetAlias2(source, text) == QELI_OK)
+        a.alias2 = text.c_str();
+    QELXIdentifier first, second;
+    int count = 0;
+    QELXString* texts = nullptr;
+    if (m_a->GetAlias(source, second, first, count, texts) == QELI_OK && texts)
+        for (int k = 0; k < count; ++k)
+            a.aliases.emplace_back(texts[k].c_str());
+    if (texts)
+        m_a->ReleaseAlias(count, texts);
+    if (a.layer || a.name || a.color || a.show || a.pick || a.planeUnbounded || a.surfaceUnbounded || a.thickness ||
+        a.lineType || a.lineWeight || a.id || a.textId || a.pid || a.pname || a.pset || a.mdi || a.alias2 ||
+        !a.aliases.empty())
+        m_m.attributes(word, a);
+}
+
+// Kind by kind, each in index order, so that a writer meets the attributes in
+// word order.
 void Walker::attributes()
 {
     if (!m_a)
         return;
     std::vector<int> layers;
-    for (const Source& from : m_sources) {
-        const QELXIdentifier source = sourceOf(from);
-        const std::uint64_t word = from.ours;
-        TestAttributes a;
-        int i = 0;
-        double d = 0.0, rgba[4] = {0, 0, 0, 0};
-        bool flag = false;
-        QELXString text;
-        if (m_a->GetLayer(source, i) == QELI_OK) {
-            a.layer = i;
-            layers.push_back(i);
-        }
-        if (m_a->GetName(source, text) == QELI_OK)
-            a.name = text.c_str();
-        if (m_a->GetColor(source, rgba) == QELI_OK)
-            a.color = std::array<double, 4>{rgba[0], rgba[1], rgba[2], rgba[3]};
-        if (m_a->GetShow(source, flag) == QELI_OK)
-            a.show = flag;
-        if (m_a->GetPick(source, flag) == QELI_OK)
-            a.pick = flag;
-        if (m_a->GetPlaneUnboundedness(source, flag) == QELI_OK)
-            a.planeUnbounded = flag;
-        if (m_a->GetSurfaceUnboundedness(source, flag) == QELI_OK)
-            a.surfaceUnbounded = flag;
-        if (m_a->GetThickness(source, d) == QELI_OK)
-            a.thickness = d;
-        if (m_a->GetLineType(source, i) == QELI_OK)
-            a.lineType = i;
-        if (m_a->GetLineWeight(source, i) == QELI_OK)
-            a.lineWeight = i;
-        if (m_a->GetId(source, i) == QELI_OK)
-            a.id = i;
-        text = QELXString();
-        if (m_a->GetId(source, text) == QELI_OK)
-            a.textId = text.c_str();
-        if (m_a->GetPID(source, text) == QELI_OK)
-            a.pid = text.c_str();
-        if (m_a->GetPName(source, text) == QELI_OK)
-            a.pname = text.c_str();
-        if (m_a->GetVdaPSETIdentifier(source, text) == QELI_OK)
-            a.pset = text.c_str();
-        if (m_a->GetVdaMDIIdentifier(source, text) == QELI_OK)
-            a.mdi = text.c_str();
-        if (m_a->GetAlias2(source, text) == QELI_OK)
-            a.alias2 = text.c_str();
-        QELXIdentifier first, second;
-        int count = 0;
-        QELXString* texts = nullptr;
-        if (m_a->GetAlias(source, second, first, count, texts) == QELI_OK && texts)
-            for (int k = 0; k < count; ++k)
-                a.aliases.emplace_back(texts[k].c_str());
-        if (texts)
-            m_a->ReleaseAlias(count, texts);
-        if (a.layer || a.name || a.color || a.show || a.pick || a.planeUnbounded || a.surfaceUnbounded ||
-            a.thickness || a.lineType || a.lineWeight || a.id || a.textId || a.pid || a.pname || a.pset || a.mdi ||
-            a.alias2 || !a.aliases.empty())
-            m_m.attributes(word, a);
+    for (int kind = KindBody; kind <= KindWire; ++kind) {
+        const KindTable& table = m_tables[kind];
+        for (std::size_t i = 0; i < table.words.size(); ++i)
+            attributesOf(sourceOf(table.words[i], table.like[i]),
+                         wordOf(static_cast<EntityKind>(kind), static_cast<int>(i)), layers);
     }
+    for (const FreeSource& from : m_free)
+        attributesOf(sourceOf(from.word, from.like), from.ours, layers);
     std::set<int> named;
     for (int number : layers) {
         if (named.count(number))

@@ -34,6 +34,53 @@ class velm_entity_access {
   static bool is_doomed(const ENTITY* e);
   static void destroy(ENTITY* e);
   static int ensure_id(ENTITY* e);  // api_get_entity_id numbering
+  static void stamp(const ENTITY* e, std::uint16_t epoch, std::uint32_t value) {
+    auto* m = const_cast<ENTITY*>(e);
+    m->scratch_epoch_ = epoch;
+    m->scratch_ = value;
+  }
+  static bool stamped(const ENTITY* e, std::uint16_t epoch, std::uint32_t& value) {
+    if (e->scratch_epoch_ != epoch) return false;
+    value = e->scratch_;
+    return true;
+  }
+};
+
+// One word of scratch in every entity, for one pass at a time: a pass that
+// takes it gets an epoch of its own and reads an entity's word only while the
+// entity carries that epoch. Entities start without one; an epoch comes back
+// after 65,535 passes, so a pass reads only entities it stamped itself or made
+// since it began, or checks what it read (a list checks its slot). A pass
+// that finds the scratch taken (a nested one) does without: held() is false.
+class velm_scratch {
+ public:
+  velm_scratch();
+  ~velm_scratch();
+  velm_scratch(const velm_scratch&) = delete;
+  velm_scratch& operator=(const velm_scratch&) = delete;
+  bool held() const { return epoch_ != 0; }
+  std::uint16_t epoch() const { return epoch_; }
+  void set(const ENTITY* e, std::uint32_t value) const { velm_entity_access::stamp(e, epoch_, value); }
+  bool get(const ENTITY* e, std::uint32_t& value) const { return velm_entity_access::stamped(e, epoch_, value); }
+
+ private:
+  std::uint16_t epoch_ = 0;
+};
+
+// While it lives, an empty list finds its entries through the entities' scratch
+// (their slot, checked against the list) instead of its hashed index, so a
+// list of a million entities costs no table at all; after it, the list builds
+// its index when first asked. Without the scratch the list hashes as always.
+class velm_stamped_list {
+ public:
+  explicit velm_stamped_list(ENTITY_LIST& list);
+  ~velm_stamped_list();
+  velm_stamped_list(const velm_stamped_list&) = delete;
+  velm_stamped_list& operator=(const velm_stamped_list&) = delete;
+
+ private:
+  ENTITY_LIST& list_;
+  velm_scratch scratch_;
 };
 
 // Save records (save.cpp).

@@ -6,6 +6,7 @@
 #include "velm/address_table.hxx"
 #include "velm/lists.hxx"
 #include "velm/save.hxx"
+#include "velm/testkit.hxx"
 
 namespace {
 // A removed slot; distinct from null, which is a legal entry.
@@ -13,19 +14,25 @@ char tombstone_mark;
 ENTITY* const tombstone = reinterpret_cast<ENTITY*>(&tombstone_mark);
 }  // namespace
 
+// A copy hashes; a stamped list's copy builds its index when first asked.
 ENTITY_LIST::ENTITY_LIST(const ENTITY_LIST& other)
     : VELM_OBJECT(),
       slots_(other.slots_),
-      index_(other.index_),
+      index_(other.stamp_epoch_ ? std::vector<std::uint32_t>() : other.index_),
       live_(other.live_),
       duplicates_(other.duplicates_) {}
 
 ENTITY_LIST& ENTITY_LIST::operator=(const ENTITY_LIST& other) {
   if (this != &other) {
     slots_ = other.slots_;
-    index_ = other.index_;
+    if (other.stamp_epoch_)
+      index_.clear();
+    else
+      index_ = other.index_;
     live_ = other.live_;
     duplicates_ = other.duplicates_;
+    stamp_epoch_ = 0;
+    null_slot_ = -1;
     cursor_ = 0;
   }
   return *this;
@@ -41,7 +48,7 @@ int ENTITY_LIST::find_slot(const ENTITY* e) const {
   }
 }
 
-void ENTITY_LIST::index_insert(int slot) {
+void ENTITY_LIST::index_insert(int slot) const {
   const std::size_t mask = index_.size() - 1;
   std::size_t i = velm_detail::address_hash(slots_[static_cast<std::size_t>(slot)], mask);
   while (index_[i] != 0) i = (i + 1) & mask;
@@ -63,7 +70,7 @@ void ENTITY_LIST::index_erase(int position) {
 
 // Sized for the slots (tombstones included) at most half full; the first live
 // entry of each entity goes in.
-void ENTITY_LIST::build_index() {
+void ENTITY_LIST::build_index() const {
   std::size_t n = 16;
   while (n < 2 * (slots_.size() + 1)) n *= 2;
   index_.assign(n, 0);
@@ -72,8 +79,38 @@ void ENTITY_LIST::build_index() {
       index_insert(k);
 }
 
+bool ENTITY_LIST::indexed() const {
+  if (stamp_epoch_ || count() <= small_list) return false;
+  if (index_.empty()) build_index();
+  return true;
+}
+
+// The entity's scratch names its slot; the slot confirms it. Null has a slot of
+// its own; the tombstone is never an entry.
+int ENTITY_LIST::stamped_lookup(const ENTITY* e) const {
+  if (!e) return null_slot_;
+  if (e == tombstone) return -1;
+  std::uint32_t slot = 0;
+  if (velm_entity_access::stamped(e, stamp_epoch_, slot) && slot < slots_.size() && slots_[slot] == e)
+    return static_cast<int>(slot);
+  return -1;
+}
+
+// A later unchecked duplicate of a removed entry becomes the one found.
+void ENTITY_LIST::restamp_after(const ENTITY* e, int index) {
+  for (int k = index + 1; k < count(); ++k)
+    if (slots_[static_cast<std::size_t>(k)] == e) {
+      if (!e)
+        null_slot_ = k;
+      else
+        velm_entity_access::stamp(e, stamp_epoch_, static_cast<std::uint32_t>(k));
+      return;
+    }
+}
+
 int ENTITY_LIST::lookup(const ENTITY* e) const {
-  if (index_.empty()) {
+  if (stamp_epoch_) return stamped_lookup(e);
+  if (!indexed()) {
     for (int k = 0; k < count(); ++k)
       if (slots_[static_cast<std::size_t>(k)] == e) return k;
     return -1;
@@ -83,7 +120,24 @@ int ENTITY_LIST::lookup(const ENTITY* e) const {
 }
 
 int ENTITY_LIST::add(ENTITY* e, bool check_duplicates) {
-  if (index_.empty()) {
+  if (stamp_epoch_) {
+    const int present = stamped_lookup(e);
+    if (present >= 0) {
+      if (check_duplicates) return present;
+      duplicates_ = true;  // the first entry stays the one found
+    }
+    const int index = count();
+    slots_.push_back(e);
+    ++live_;
+    if (present < 0) {
+      if (!e)
+        null_slot_ = index;
+      else
+        velm_entity_access::stamp(e, stamp_epoch_, static_cast<std::uint32_t>(index));
+    }
+    return index;
+  }
+  if (!indexed()) {
     int present = lookup(e);
     if (check_duplicates && present >= 0) return present;
     if (present >= 0) duplicates_ = true;  // an unchecked duplicate keeps the first index
@@ -121,6 +175,13 @@ void ENTITY_LIST::add(const ENTITY_LIST& other) {
 int ENTITY_LIST::remove(ENTITY* e) {
   int index = lookup(e);
   if (index < 0) return -1;
+  if (stamp_epoch_) {
+    slots_[static_cast<std::size_t>(index)] = tombstone;
+    --live_;
+    if (!e) null_slot_ = -1;
+    if (duplicates_) restamp_after(e, index);
+    return index;
+  }
   if (!index_.empty()) index_erase(find_slot(e));
   slots_[static_cast<std::size_t>(index)] = tombstone;
   --live_;
@@ -153,7 +214,41 @@ void ENTITY_LIST::clear() {
   index_.clear();
   live_ = 0;
   duplicates_ = false;
+  null_slot_ = -1;
   cursor_ = 0;
+}
+
+// ---------------------------------------------------------------------------
+namespace {
+bool scratch_taken = false;
+std::uint16_t last_epoch = 0;
+}  // namespace
+
+velm_scratch::velm_scratch() {
+  if (scratch_taken) return;
+  scratch_taken = true;
+  if (++last_epoch == 0) ++last_epoch;
+  epoch_ = last_epoch;
+}
+
+velm_scratch::~velm_scratch() {
+  if (epoch_) scratch_taken = false;
+}
+
+velm_stamped_list::velm_stamped_list(ENTITY_LIST& list) : list_(list) {
+  if (!scratch_.held() || list.count() != 0) return;
+  list.stamp_epoch_ = scratch_.epoch();
+  list.null_slot_ = -1;
+  list.index_.clear();
+}
+
+velm_stamped_list::~velm_stamped_list() {
+  if (scratch_.held() && list_.stamp_epoch_ == scratch_.epoch()) list_.stamp_epoch_ = 0;
+}
+
+void velm_test_with_stamped_list(ENTITY_LIST& list, const std::function<void()>& body) {
+  velm_stamped_list stamps(list);
+  body();
 }
 
 // ---------------------------------------------------------------------------
@@ -323,6 +418,7 @@ void copy_closure(const ENTITY_LIST& roots, ENTITY_LIST& list, std::vector<ENTIT
 
 void copy_entity_list(const ENTITY_LIST& roots, ENTITY_LIST& copies, pointer_map* pm, SCAN_TYPE reason) {
   ENTITY_LIST list;
+  velm_stamped_list stamps(list);
   std::vector<ENTITY*> array;
   copy_closure(roots, list, array, pm, reason);
   for (int i = 0; i < roots.count(); ++i)

@@ -132,11 +132,32 @@ class restored_check {
   // after it is gone. The writer never shares topology across bodies; a
   // file that does is damaged. Runs after the lists are known to be sound.
   void one_body_each() const {
-    velm_address_map<const BODY*> body_of;  // one flat table: a restore claims millions
+    // The body of each entity: in the entities' scratch (no table at all; the
+    // restored entities are all new, so no epoch of an earlier pass is on
+    // them), or, when a pass around this one holds the scratch, in one flat table.
+    std::vector<const BODY*> bodies;  // scratch value k names bodies[k - 1]
+    const velm_scratch scratch;
+    velm_address_map<const BODY*> body_of;
+    auto owner = [&](const ENTITY* e) -> const BODY* {
+      if (!scratch.held()) {
+        const BODY* const* at = body_of.find(e);
+        return at ? *at : nullptr;
+      }
+      std::uint32_t k = 0;
+      return scratch.get(e, k) && k > 0 && k <= bodies.size() ? bodies[k - 1] : nullptr;
+    };
     auto claim = [&](const ENTITY* e, const BODY* b) {
       if (!e) return;
-      auto [at, fresh] = body_of.insert(e, b);
-      if (!fresh && *at != b) damage(e, "belongs to two bodies");
+      if (const BODY* known = owner(e)) {
+        if (known != b) damage(e, "belongs to two bodies");
+        return;
+      }
+      if (scratch.held()) {
+        if (bodies.empty() || bodies.back() != b) bodies.push_back(b);
+        scratch.set(e, static_cast<std::uint32_t>(bodies.size()));
+      } else {
+        body_of.insert(e, b);
+      }
     };
     auto coedge = [&](const COEDGE* c, const BODY* b) {
       claim(c, b);
@@ -187,10 +208,9 @@ class restored_check {
     for (int i = 0; i < count_; ++i) {
       if (!is_VERTEX(records_[i])) continue;
       auto* v = static_cast<const VERTEX*>(records_[i]);
-      const BODY* const* own = body_of.find(v);
+      const BODY* own = owner(v);
       for (int k = 0; const EDGE* e = v->edge(k); ++k)
-        if (const BODY* const* at = body_of.find(e); at && (!own || *own != *at))
-          damage(v, "names an edge of another body");
+        if (const BODY* at = owner(e); at && own != at) damage(v, "names an edge of another body");
     }
   }
 

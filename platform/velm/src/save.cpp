@@ -171,6 +171,7 @@ outcome api_save_entity_list(FILE* fp, int text_mode, const ENTITY_LIST& entitie
     if (!fp) velm_api_error_throw(VELM_BAD_ARGUMENT);
     if (!text_mode) velm_api_error_throw(VELM_SAVE_BINARY);
     ENTITY_LIST list;
+    velm_stamped_list stamps(list);
     for (int i = 0; i < entities.count(); ++i)
       if (ENTITY* e = entities[i]) {
         if (!velm_is_live_entity(e)) velm_api_error_throw(VELM_NOT_LIVE);
@@ -568,6 +569,12 @@ outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored, 
     if (!save_info) save_info = &file_info_storage;
     *save_info = info;
     for (int i = 0; i < top_level; ++i) restored.add(array[i + 1]);
-    if (every) every->insert(every->end(), array.begin() + 1, array.end());
+    if (every && every->empty()) {
+      // Handed over rather than copied: a large model's list is not held twice.
+      array.erase(array.begin());
+      every->swap(array);
+    } else if (every) {
+      every->insert(every->end(), array.begin() + 1, array.end());
+    }
   });
 }

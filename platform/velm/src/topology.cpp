@@ -1,6 +1,7 @@
 // Topology entities: links, use-counted geometry, persistence, copy, lose.
 #include "velm/topology.hxx"
 
+#include <deque>
 #include <memory>
 #include <type_traits>
 
@@ -1182,10 +1183,12 @@ int rank_of_type(int type) {
 }  // namespace
 
 void velm_topology_walk(const ENTITY* root, ENTITY_LIST& out) {
+  velm_stamped_list stamps(out);
   walk_kernel_order(root, rank_vertex, [&](ENTITY* e) { out.add(e); });
 }
 
 void velm_topology_walk(const ENTITY* root, int type, ENTITY_LIST& out) {
+  velm_stamped_list stamps(out);
   walk_kernel_order(root, rank_of_type(type), [&](ENTITY* e) {
     if (e->identity(1) == type) out.add(e);
   });
@@ -1200,6 +1203,8 @@ void velm_topology_walk(const ENTITY* root, int type, ENTITY_LIST& out) {
 // other bodies on its edges, collections of its entities, attributes with
 // work to do as they go.
 namespace {
+// What goes with the body, marked; in blocks rather than one vector, so that a
+// body of millions never holds the list twice while it grows.
 class doomed_marks {
  public:
   ~doomed_marks() {
@@ -1211,7 +1216,7 @@ class doomed_marks {
     entities.push_back(e);
     return true;
   }
-  std::vector<ENTITY*> entities;
+  std::deque<ENTITY*> entities;
 };
 }  // namespace
 
@@ -1245,21 +1250,35 @@ void lose_whole_body(BODY* body) {
   doomed.take(body);
   const std::size_t topology = doomed.entities.size();
 
-  // Geometry goes with the body when the body holds every use of it.
-  velm_address_map<int> uses;
+  // Geometry goes with the body when the body holds every use of it. Uses are
+  // counted beside the geometry's list, found through the entities' scratch
+  // (checked against the list), or a flat table inside another pass.
   std::vector<ENTITY*> geometry;
+  std::vector<int> inside;
+  const velm_scratch scratch;
+  velm_address_map<int> uses;
   for (std::size_t i = 0; i < topology; ++i)
     velm_topology_io::counted_links(doomed.entities[i], [&](ENTITY* g) {
-      auto [count, first] = uses.insert(g, 0);
-      if (first) geometry.push_back(g);
-      ++*count;
+      std::uint32_t at = 0;
+      if (!scratch.held()) {
+        auto [count, first] = uses.insert(g, 0);
+        if (first) geometry.push_back(g);
+        ++*count;
+      } else if (scratch.get(g, at) && at < geometry.size() && geometry[at] == g) {
+        ++inside[at];
+      } else {
+        scratch.set(g, static_cast<std::uint32_t>(geometry.size()));
+        geometry.push_back(g);
+        inside.push_back(1);
+      }
     });
-  for (ENTITY* g : geometry) {
-    int inside = *uses.find(g);
-    if (g->use_count() <= inside) {
+  for (std::size_t k = 0; k < geometry.size(); ++k) {
+    ENTITY* g = geometry[k];
+    const int in = scratch.held() ? inside[k] : *uses.find(g);
+    if (g->use_count() <= in) {
       doomed.take(g);
     } else {
-      for (int k = 0; k < inside; ++k) g->remove(0);
+      for (int n = 0; n < in; ++n) g->remove(0);
     }
   }
 

@@ -365,7 +365,10 @@ copy_result copy_one(const ENTITY* root) {
   copy_result r;
   ENTITY_LIST roots;
   roots.add(const_cast<ENTITY*>(root));
-  copy_closure(roots, r.originals, r.copies);
+  {
+    velm_stamped_list stamps(r.originals);
+    copy_closure(roots, r.originals, r.copies);
+  }
   std::vector<ATTRIB*> drop;
   for (ENTITY* c : r.copies)
     if (c && is_ATTRIB(c) && !static_cast<ATTRIB*>(c)->copied_with_owner()) drop.push_back(static_cast<ATTRIB*>(c));

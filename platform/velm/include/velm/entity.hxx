@@ -179,6 +179,10 @@ class ENTITY : public VELM_OBJECT {
   int use_count_ = 0;
   int id_ = 0;
   unsigned char state_ = 0;
+  // A word for the one pass that holds the scratch (velm_scratch), valid while
+  // its epoch is the pass's; it fills what would otherwise be padding.
+  std::uint16_t scratch_epoch_ = 0;
+  std::uint32_t scratch_ = 0;
 };
 
 // Outside a bulletin board a lost entity is freed only when the outermost scope

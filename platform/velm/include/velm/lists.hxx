@@ -37,16 +37,22 @@ class ENTITY_LIST : public VELM_OBJECT {
   void clear();
 
  private:
+  friend class velm_stamped_list;
   static constexpr int small_list = 8;  // no index up to this many slots
   int find_slot(const ENTITY* e) const;  // index table position, or -1
-  void index_insert(int slot);
+  void index_insert(int slot) const;
   void index_erase(int position);
-  void build_index();
+  void build_index() const;
+  bool indexed() const;  // hashing, with the index built when more than small_list slots
+  int stamped_lookup(const ENTITY* e) const;
+  void restamp_after(const ENTITY* e, int index);
 
   std::vector<ENTITY*> slots_;
-  std::vector<std::uint32_t> index_;  // slot number + 1; 0 is empty
+  mutable std::vector<std::uint32_t> index_;  // slot number + 1; 0 is empty; built when first needed
   int live_ = 0;
   bool duplicates_ = false;  // an unchecked add met an entry already present
+  std::uint16_t stamp_epoch_ = 0;  // entries found through the entities' scratch (velm_stamped_list)
+  int null_slot_ = -1;             // while stamped: the first live null entry
   mutable int cursor_ = 0;
 };
 

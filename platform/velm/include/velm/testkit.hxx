@@ -2,8 +2,11 @@
 // model checks. Only tests (and the framework's test support) call it.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
+
+class ENTITY_LIST;
 
 class ENTITY;
 
@@ -39,6 +42,10 @@ const std::vector<std::string>& velm_test_failable_calls();
 // error record; options to defaults; the call record off.
 void velm_test_reset();
 void velm_test_unregister_option(const char* name);
+// Runs `body` while `list` (empty) finds its entries through the entities'
+// scratch, as the kernel's walks, copies and saves do; a nested call runs its
+// list through the hashed index, as a pass inside another does.
+void velm_test_with_stamped_list(ENTITY_LIST& list, const std::function<void()>& body);
 // Strict structural check of a model (rings, back-links, use counts, edge groups).
 bool velm_test_check_model(const ENTITY* root, std::string* report);
 
