@@ -5,6 +5,7 @@
 
 #include "persist/brep_attrib_transfer.hxx"
 #include "qelx_velm/ve_attrib_transfer.hxx"
+#include "support/query_builders.hxx"
 #include "velm/groups.hxx"
 
 using namespace importtest;
@@ -123,4 +124,46 @@ TEST_F(FreeGeometry, AnItemThatCannotBeReadFailsAlone)
     ImporterRun run(curvesAndPoints());
     for (auto item : {&QELXVelmBRepImporter::ImportFreeCurve, &QELXVelmBRepImporter::ImportFreePoint})
         EXPECT_EQ((run.importer().*item)(nullptr, run.id(qelx_test::KindCurve, 0), nullptr), QELI_FAIL);
+}
+
+TEST_F(FreeGeometry, SurfacesBecomeOneFaceSheetsAndPlanesAreMarkedUnbounded)
+{
+    // Every free surface of the source's kinds, in every frame: a sheet of
+    // one bounded face on the source's surface, marked free; only a plane's
+    // face carries the unbounded-plane mark and takes attributes itself.
+    qelx_test::OptionScope options;
+    options.on("/XVelm/TransferAttribute");
+    for (const Frame& frame : frames()) {
+        SCOPED_TRACE(frame.name);
+        TestModel m = TestModel::freeGeometry();
+        m.freeCurves.clear();
+        m.freePoints.clear();
+        const int plane = m.freeSurfaces[0], cylinder = m.freeSurfaces[1];
+        m.attributes[qelx_test::wordOf(qelx_test::KindSurface, plane)].name = "ground";
+        m.attributes[qelx_test::wordOf(qelx_test::KindSurface, cylinder)].name = "pipe";
+        qelx_test::EventRecorder events;
+        ImporterRun run(m, frame.morph);
+        EXPECT_EQ(run.import(), QELI_OK);
+        const std::vector<BODY*> bodies = run.result();
+        EXPECT_EQ(bodies.size() + events.names("Warning").size(), m.freeSurfaces.size())
+            << ::testing::PrintToString(events.names("Warning"));
+        ASSERT_GE(bodies.size(), 2u);
+        for (std::size_t i = 0; i < bodies.size(); ++i) {
+            SCOPED_TRACE("sheet " + std::to_string(i));
+            EXPECT_TRUE(QELXVelmBRepAttribTransfer::IsFreeSurface(bodies[i]));
+            EXPECT_EQ(countsOf(bodies[i]).faces, 1);
+        }
+        const std::vector<FACE*> ground = testkit::faces_of(bodies[0]), pipe = testkit::faces_of(bodies[1]);
+        EXPECT_TRUE(QELXVelmBRepAttribTransfer::GetPlaneUnboundedness(ground[0]));
+        EXPECT_FALSE(QELXVelmBRepAttribTransfer::GetPlaneUnboundedness(pipe[0]));
+        QELXString name;
+        EXPECT_TRUE(Ve_AttribTransfer::GetStringAttrib(ground[0], Ve_AttribTransfer::LabelName, name));
+        EXPECT_FALSE(Ve_AttribTransfer::GetStringAttrib(pipe[0], Ve_AttribTransfer::LabelName, name));
+        EXPECT_TRUE(Ve_AttribTransfer::GetStringAttrib(bodies[1], Ve_AttribTransfer::LabelName, name));
+        // The plane's face lies on the source's plane.
+        const QELposition c = testkit::faces_of(bodies[0])[0]->geometry()->equation().eval_position(QELpar_pos(0, 0));
+        const QELXPoint3D n = frame.morph.Apply(QELXPoint3D(0, 0, 1), true);
+        const QELXPoint3D o = frame.morph.Apply(QELXPoint3D(0, 0, 1));
+        EXPECT_NEAR((QELXPoint3D(c.x(), c.y(), c.z()) - o) * n, 0.0, 1e-9);
+    }
 }

@@ -183,8 +183,8 @@ TEST_F(ImporterRoad, StagesRunInOrderWeightedByTheirShareOfTheSource)
     EXPECT_EQ(order, (std::vector<std::string>{"Body start", "Body 1", "Body 2", "Body 3", "Body end",
                                                "FreeSurface start", "FreeSurface end", "FreePoint start",
                                                "FreePoint end"}));
-    // The blocks and the free points (free surfaces wait for the stitch road).
-    EXPECT_EQ(run.result().size(), 5u);
+    // The blocks, the free surface and the free points.
+    EXPECT_EQ(run.result().size(), 6u);
 }
 
 TEST_F(ImporterRoad, NothingToImportGivesNothingConvertedUnlessTheDocumentHasALayerFilter)

@@ -13,6 +13,7 @@
 #include "qelx/qelx_geometry_exporter.hxx"
 #include "qelx_velm/ve_attrib_transfer.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+#include "trim/stitch_creator.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
@@ -94,12 +95,45 @@ QELIResult QELXVelmBRepImporter::ImportFreePoints(QELXBRepExporter* source, Gk_I
 }
 
 QELIResult QELXVelmBRepImporter::ImportFreeSurface(QELXGeometryExporter* geometry, const QELXIdentifier& surfaceId,
-                                                   Gk_ImportContext*)
+                                                   Gk_ImportContext* context)
 {
     if (!geometry)
         return QELI_FAIL;
-    warnFreeItem("free surface", surfaceId, "free surfaces are not read yet");
-    return QELI_FAIL;
+    QELXAttributeExporter* attributes = attributesOf(geometry);
+    const bool transfer = Ve_OptionDoc::isOn(Ve_OptionDoc::TransferAttribute);
+    const bool layer = Ve_OptionDoc::isOn(Ve_OptionDoc::TransferLayer);
+    Ve_BaseStitchCreator creator(Ve_CocoonTagHandle(new Ve_CocoonTag()), context, this);
+    BODY* body = nullptr;
+    const outcome built = velmCall([&] {
+        // The stitch creator reports the face itself.
+        FACE* face = creator.CreateFaceFromFreeSurface(geometry, surfaceId);
+        if (face && face->geometry() && is_PLANE(face->geometry())) {
+            QELXVelmBRepAttribTransfer::SetPlaneUnboundedness(face);
+            Ve_AttribTransfer::setSurfUnBoundness(face);
+            if (transfer)
+                Ve_AttribTransfer::transferAttributes(face, surfaceId, attributes, layer);
+        }
+        if (face && (bitsOf(Ve_OptionDoc::TransferAttributePID) & 4))
+            Ve_AttribTransfer::transferPIDAttribute(face, surfaceId, attributes);
+        if (face && (bitsOf(Ve_OptionDoc::TransferAttributePName) & 4))
+            Ve_AttribTransfer::transferPNameAttribute(face, surfaceId, attributes);
+        QELXStartTranslateEntityEvent::Fire("FreeSurface", "BRep", 1);
+        if (!face)
+            return;
+        const outcome sheet = api_mk_by_faces(nullptr, 1, &face, body);
+        if (!sheet.ok())
+            sys_error(sheet.error_number(), sheet.get_error_info());
+    });
+    if (!built.ok() || !body) {
+        warnFreeItem("free surface", surfaceId, built.ok() ? "no face could be made of it" : "the kernel failed");
+        return QELI_OK;
+    }
+    QELXVelmBRepAttribTransfer::SetFreeSurface(body);
+    if (transfer)
+        Ve_AttribTransfer::transferAttributes(body, surfaceId, attributes, layer);
+    TransferEntityLayer(body, surfaceId, attributes, nullptr, -1);
+    m_result->appendBody(ve_view<Ve_BodyTag>(body));
+    return QELI_OK;
 }
 
 QELIResult QELXVelmBRepImporter::ImportFreeCurve(QELXGeometryExporter* geometry, const QELXIdentifier& curveId,
