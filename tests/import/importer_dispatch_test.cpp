@@ -211,6 +211,22 @@ TEST_F(ImporterDispatch, CreatedEntitiesAreAnsweredForEveryFaceAndNothingIsLeftO
         api_get_faces(b, faces);
         EXPECT_FALSE(faces.contains(made));
     }
+    // A face the kernel cannot allocate is no answer; whatever part of an
+    // answer fails, the caller gets a result, never the kernel's error, and
+    // nothing of it stays.
+    int face = 1;
+    for (const char* part : {"QELXVelmFacePair", "QELXVelmLoopPair", "QELXVelmCoedgePair"}) {
+        SCOPED_TRACE(part);
+        QELXIdentifiers answer;
+        velm_test_fail_alloc(part, 1);
+        QELIResult result = QELI_OK;
+        EXPECT_NO_THROW(result = run.importer().GetCreatedEntities(run.id(qelx_test::KindFace, face++), answer));
+        velm_test_reset();
+        if (std::string(part) == "QELXVelmFacePair") {
+            EXPECT_EQ(result, QELI_FAIL);
+            EXPECT_EQ(answer.Count(), 0);
+        }
+    }
     // The fixture's teardown finds nothing left once the importer is gone.
 }
 

@@ -4,7 +4,8 @@
 // It walks the source and builds kernel bodies in the target document through
 // the topology, trim and wire roads (or copies them when the source is a
 // kernel document itself), then heals them, hands them to the document and
-// reports a summary.
+// reports a summary. The bodies are the importer's until PostImport hands them
+// to the kernel document: an importer released before that deletes them.
 #include "import/layer_importer.hxx"
 #include "model/body_set.hxx"
 #include "qelx/gk_import.hxx"

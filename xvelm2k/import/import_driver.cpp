@@ -248,7 +248,17 @@ QELIResult QELXVelmBRepImporter::GetCreatedEntities(const QELXIdentifier& source
     // not met is made on the spot (loops and coedges from the source, no
     // body). The framework relies on that answer; such a face is deleted with
     // the importer unless a body took it meanwhile.
-    FACE* face = m_topologyCreator->GetFace(source);
+    FACE* face = nullptr;
+    // A kernel error (an allocation that failed) ends the answer, never the
+    // caller: what the lookup had made goes with the importer.
+    const int failed = velmGuard([&] { face = m_topologyCreator->GetFace(source); });
+    if (failed != 0) {
+        velmGuard([&] {
+            if (FACE* made = m_topologyCreator->GetFace(source); made && !made->shell())
+                m_answeredFaces.add(made);
+        });
+        return QELI_FAIL;
+    }
     if (!face)
         return QELI_FAIL;
     if (!face->shell())
