@@ -117,7 +117,8 @@ QELXVelmBRepImporter::~QELXVelmBRepImporter()
             if (ENTITY* body = made[i]; body && velm_is_live_entity(body) && is_BODY(body)) {
                 Ve_DocumentTag::RemoveFromCache(reinterpret_cast<Ve_BodyTag*>(body));
                 api_del_entity(body);
-            }        // So do the layer groups this import made (the document's own stay).
+            }
+        // So do the layer groups this import made (the document's own stay).
         const auto* native =
             GetDocument() ? static_cast<const ENTITY_LIST*>(GetDocument()->GetNativeData(QELXString())) : nullptr;
         if (m_layerImporter)
