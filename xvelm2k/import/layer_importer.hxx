@@ -52,6 +52,7 @@ public:
     QELIResult ImportLayerFilters(QELXDocumentFeatureExporter* exporter, QELXAttributeExporter* attributes,
                                   QELXVelmLayerImporter* layers);
     QELXDynamicArray<QELGROUP*> GetLayerFilters() const { return m_filters; }
+    void SetLayerFilters(const QELXDynamicArray<QELGROUP*>& filters) { m_filters = filters; }
     // The layer groups made because a filter named a layer not seen before.
     QELXDynamicArray<QELGROUP*> GetFilterLayers() const { return m_filterLayers; }
     QELIResult FindOrCreateLayerFilter(QELXDocumentFeatureExporter* exporter, void* filter, QELGROUP*& group,

@@ -866,4 +866,20 @@ void TestModel::reparametriseCurve(int curve, double a, double c)
     }
 }
 
+int TestModel::addCoordinateSystem(const QELXMorph3D& morph, bool current, const std::string& name)
+{
+    coordinateSystems.push_back(TestCoordinateSystem{morph, current});
+    const int index = static_cast<int>(coordinateSystems.size()) - 1;
+    attributes[wordOf(KindCoordinateSystem, index)].name = name;
+    return index;
+}
+
+int TestModel::addSelectionSet(const std::string& name, bool current, std::vector<std::uint64_t> members)
+{
+    selectionSets.push_back(TestSelectionSet{current, std::move(members)});
+    const int index = static_cast<int>(selectionSets.size()) - 1;
+    attributes[wordOf(KindSelectionSet, index)].name = name;
+    return index;
+}
+
 } // namespace qelx_test

@@ -2,6 +2,7 @@
 
 #include "qelx_velm/velm_entity_utils.hxx"
 #include "velm/entity.hxx"
+#include "velm/groups.hxx"
 #include "velm/topology_api.hxx"
 
 QELXVelmDocument::QELXVelmDocument()
@@ -21,6 +22,17 @@ QELXVelmDocument::~QELXVelmDocument()
     for (ENTITY* e = m_entities.next(); e; e = m_entities.next())
         if (velm_is_live_entity(e) && e->owner() == e)
             owned.add(e);
+    // Collections nested in a listed one (a group's inner groups, a note's
+    // parameters) live only through it: they go with it.
+    for (int i = 0; i < owned.count(); ++i) {
+        const auto* holder = dynamic_cast<const QELCOLLECTION*>(owned[i]);
+        if (!holder)
+            continue;
+        const ENTITY_LIST& members = holder->members();
+        for (int k = 0, n = members.count(); k < n; ++k)
+            if (ENTITY* m = members[k]; m && velm_is_live_entity(m) && is_QELCOLLECTION(m) && !is_QELGROUP(m))
+                owned.add(m);
+    }
     api_del_entity_list(owned);
 }
 

@@ -38,7 +38,9 @@ inline constexpr int PCurvNurbs = 1;
 // Identifier words: (kind << 48) | (index + 1).
 enum EntityKind {
     KindBody = 1, KindLump, KindVolume, KindShell, KindFace, KindLoop, KindCoedge, KindEdge, KindVertex, KindWire,
-    KindSurface, KindCurve, KindPCurve, KindPoint
+    KindSurface, KindCurve, KindPCurve, KindPoint,
+    // Document features: their handles are words too.
+    KindGroup, KindCoordinateSystem, KindSelectionSet, KindLayerFilter, KindNote, KindNoteParameter
 };
 inline std::uint64_t wordOf(EntityKind kind, int index)
 {
@@ -169,7 +171,25 @@ struct TestAttributes {
 
 struct TestGroup {
     std::string name;
+    std::vector<std::uint64_t> members; // identifier words; a KindGroup word nests a group
+    bool top = true;                    // handed out by itself, not only as a member
+};
+// A local coordinate system: the morph from it to the model.
+struct TestCoordinateSystem {
+    QELXMorph3D morph;
+    bool current = false;
+};
+struct TestSelectionSet {
+    bool current = false;
     std::vector<std::uint64_t> members; // identifier words
+};
+struct TestNoteParameter {
+    std::string name, value;
+    int type = 0;
+};
+struct TestNote {
+    std::string name;
+    std::vector<TestNoteParameter> parameters;
 };
 struct TestLayerFilter {
     std::string name;
@@ -213,6 +233,13 @@ public:
     std::map<int, TestLayer> layers;
     std::vector<TestLayerFilter> layerFilters;
     std::vector<TestGroup> groups;
+    // Document features. Names of coordinate systems and selection sets are
+    // attributes of their words (the attribute exporter answers them).
+    std::vector<TestCoordinateSystem> coordinateSystems;
+    std::vector<TestSelectionSet> selectionSets;
+    std::vector<TestNote> notes;
+    int addCoordinateSystem(const QELXMorph3D& morph, bool current, const std::string& name);
+    int addSelectionSet(const std::string& name, bool current, std::vector<std::uint64_t> members);
     // The document's "Header" representation: values by name, then index
     // (e.g. "PRODUCT_NAME").
     std::map<std::string, std::vector<std::string>> header;
