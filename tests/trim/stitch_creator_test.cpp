@@ -279,4 +279,26 @@ TEST_F(StitchCreator, AStitchShellStartsWithItsFace)
     m_loose.push_back(face);
 }
 
+TEST_F(StitchCreator, ACylindersSeamClosesWhenItsCoverIsBuilt)
+{
+    Source source(TestModel::cylinder(1.5, 2.0), importtest::rotation(0.7, true));
+    m_loose = source.createFaces();
+    FACE* lateral = m_loose[0];
+    ASSERT_NE(lateral, nullptr);
+    QELXDynamicArray<Ve_CoedgeTag*> coedges;
+    for (Ve_CoedgeTag* c : ve_view<Ve_FaceTag>(lateral)->getCoedges())
+        coedges.Add(c);
+    ASSERT_EQ(coedges.Count(), 4);
+    const Ve_StCover cover(coedges);
+    // The two seam coedges are partners on one edge; the circles stay free.
+    COEDGE* seam = reinterpret_cast<COEDGE*>(coedges[0]);
+    EXPECT_EQ(seam->partner(), reinterpret_cast<COEDGE*>(coedges[2]));
+    EXPECT_EQ(seam->edge(), seam->partner()->edge());
+    QELXDynamicArray<Ve_CoedgeTag*> free;
+    cover.fetchCoedges(free);
+    ASSERT_EQ(free.Count(), 2);
+    EXPECT_EQ(free[0], coedges[1]);
+    EXPECT_EQ(free[1], coedges[3]);
+}
+
 } // namespace
