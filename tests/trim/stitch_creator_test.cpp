@@ -19,7 +19,6 @@
 
 namespace {
 
-using namespace stitchtest;
 using qelx_test::KindFace;
 using qelx_test::TestModel;
 
@@ -52,7 +51,7 @@ protected:
 
 TEST_F(StitchCreator, EveryFaceOwnsItsEdgesAndVertices)
 {
-    Source source(TestModel::block(1.0, 2.0, 3.0));
+    stitchtest::StitchSource source(TestModel::block(1.0, 2.0, 3.0));
     const std::vector<FACE*> faces = source.createFaces();
     m_loose = faces;
     ASSERT_EQ(faces.size(), 6u);
@@ -96,16 +95,16 @@ TEST_F(StitchCreator, LooseFacesStitchBackIntoTheSolidInEveryFrame)
         {"quilt of 24 patches", testkit::lens_quilt(4, 3), testkit::lens_volume(), 1e-6, true},
     };
     for (const Case& c : cases)
-        for (const Frame& frame : allFrames()) {
+        for (const importtest::Frame& frame : stitchtest::allFrames()) {
             if (!c.everyFrame && std::string(frame.name) != "identity")
                 continue;
             SCOPED_TRACE(std::string(c.name) + " " + frame.name);
-            Source source(c.model, frame.morph);
-            const std::vector<BODY*> bodies = stitchIntoBodies(source.createFaces());
+            stitchtest::StitchSource source(c.model, frame.morph);
+            const std::vector<BODY*> bodies = stitchtest::stitchIntoBodies(source.createFaces());
             keepBodies(bodies);
             ASSERT_EQ(bodies.size(), 1u);
-            EXPECT_TRUE(closedOnceSingleSided(bodies[0]));
-            EXPECT_NEAR(volumeOf(bodies[0]), c.volume, c.tolerance * c.volume);
+            EXPECT_TRUE(stitchtest::closedOnceSingleSided(bodies[0]));
+            EXPECT_NEAR(stitchtest::volumeOf(bodies[0]), c.volume, c.tolerance * c.volume);
             EXPECT_EQ(testkit::check_findings(bodies[0]), "");
             for (BODY* b : m_bodies)
                 api_del_entity(b);
@@ -117,7 +116,7 @@ TEST_F(StitchCreator, FacesThatDoNotMeetStaySheets)
 {
     // Every other face of the quilt's top: no two share an edge.
     TestModel quilt = testkit::lens_quilt(4, 2);
-    Source source(quilt);
+    stitchtest::StitchSource source(quilt);
     std::vector<FACE*> chosen;
     for (int i = 0; i < 8; ++i) {
         const int col = i % 4, row = i / 4;
@@ -127,18 +126,18 @@ TEST_F(StitchCreator, FacesThatDoNotMeetStaySheets)
         else
             m_loose.push_back(f);
     }
-    const std::vector<BODY*> bodies = stitchIntoBodies(chosen);
+    const std::vector<BODY*> bodies = stitchtest::stitchIntoBodies(chosen);
     keepBodies(bodies);
     EXPECT_EQ(bodies.size(), chosen.size());
     for (BODY* b : bodies)
-        EXPECT_FALSE(closedOnceSingleSided(b));
+        EXPECT_FALSE(stitchtest::closedOnceSingleSided(b));
 }
 
 TEST_F(StitchCreator, LoopsWithoutCoedgesAreDropped)
 {
     TestModel model = TestModel::block(1.0, 1.0, 1.0);
     model.addEmptyLoop(0);
-    Source source(model);
+    stitchtest::StitchSource source(model);
     FACE* face = reinterpret_cast<FACE*>(source.creator().CreateFace(source.id(KindFace, 0), &source.exporter()));
     ASSERT_NE(face, nullptr);
     m_loose.push_back(face);
@@ -149,7 +148,7 @@ TEST_F(StitchCreator, LoopsWithoutCoedgesAreDropped)
 
 TEST_F(StitchCreator, NoContextMakesNothingAndKeepsNothing)
 {
-    Source source(TestModel::block(1.0, 1.0, 1.0), QELXMorph3D(), false);
+    stitchtest::StitchSource source(TestModel::block(1.0, 1.0, 1.0), QELXMorph3D(), false);
     const long before = velm_live_object_count();
     EXPECT_EQ(source.creator().CreateFace(source.id(KindFace, 0), &source.exporter()), nullptr);
     EXPECT_EQ(source.creator().CreateFace(source.id(KindFace, 0), nullptr), nullptr);
@@ -158,14 +157,14 @@ TEST_F(StitchCreator, NoContextMakesNothingAndKeepsNothing)
 
 TEST_F(StitchCreator, LooplessSourceFacesOnPlanesOnly)
 {
-    Source plane(TestModel::planeFace(true));
+    stitchtest::StitchSource plane(TestModel::planeFace(true));
     Ve_FaceTag* square = plane.creator().CreateFaceFromFreeFaceSurface(plane.id(KindFace, 0), &plane.exporter());
     ASSERT_NE(square, nullptr);
     m_loose.push_back(reinterpret_cast<FACE*>(square));
     double area = 0.0, achieved = 0.0;
     ASSERT_TRUE(api_ent_area(reinterpret_cast<FACE*>(square), 1e-9, area, achieved).ok());
     EXPECT_NEAR(area, 1.0, 1e-9);
-    Source sphere(TestModel::sphereFace());
+    stitchtest::StitchSource sphere(TestModel::sphereFace());
     EXPECT_EQ(sphere.creator().CreateFaceFromFreeFaceSurface(sphere.id(KindFace, 0), &sphere.exporter()), nullptr);
 }
 
@@ -176,7 +175,7 @@ TEST_F(StitchCreator, FreeSurfacesGiveBoundedFacesAndOnlyMadeOnesAreReported)
     const int lemon = model.freeSurface(model.addTorus({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 1.0, 2.0, true));
     const int cylinder = model.freeSurface(model.addCone({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 2.0, 0.0));
     const int broken = model.freeSurface(model.addCone({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 0.0, 0.0));
-    Source source(model);
+    stitchtest::StitchSource source(model);
     qelx_test::EventRecorder events;
     auto make = [&](int surface) {
         FACE* f = source.creator().CreateFaceFromFreeSurface(&source.exporter().geometry(),
@@ -216,7 +215,7 @@ TEST_F(StitchCreator, SheetsOnePerFaceOrOneBodyAndASecondCallKeepsThem)
         qelx_test::OptionScope options;
         if (single)
             options.on(Ve_OptionDoc::keyOf("AllSheetsInSingleBody"));
-        Source source(TestModel::block(1.0, 2.0, 3.0));
+        stitchtest::StitchSource source(TestModel::block(1.0, 2.0, 3.0));
         for (FACE* f : source.createFaces())
             ASSERT_NE(f, nullptr);
         source.creator().MakeSheets();
@@ -241,7 +240,7 @@ TEST_F(StitchCreator, SheetsOnePerFaceOrOneBodyAndASecondCallKeepsThem)
     }
     qelx_test::OptionScope options;
     options.on(Ve_OptionDoc::keyOf("AllSheetsInSingleBody"));
-    Source empty(TestModel::block(1.0, 2.0, 3.0));
+    stitchtest::StitchSource empty(TestModel::block(1.0, 2.0, 3.0));
     empty.creator().MakeSheets();
     EXPECT_EQ(empty.creator().getCocoon()->getNumberOfBodies(), 0);
 }
@@ -250,7 +249,7 @@ TEST_F(StitchCreator, ConvertedPlanesAreNotKept)
 {
     qelx_test::OptionScope options;
     options.on(Ve_OptionDoc::keyOf("UseDefaultGeomImporter"));
-    Source source(TestModel::planeFace(true));
+    stitchtest::StitchSource source(TestModel::planeFace(true));
     source.importer().SetGeometryImporter(new QELXDefaultGeometryImporter(&source.exporter().geometry(), 1.0));
     Ve_FaceTag* square = source.creator().CreateFaceFromFreeFaceSurface(source.id(KindFace, 0), &source.exporter());
     ASSERT_NE(square, nullptr);
@@ -264,7 +263,7 @@ TEST_F(StitchCreator, ConvertedPlanesAreNotKept)
 
 TEST_F(StitchCreator, AStitchShellStartsWithItsFace)
 {
-    Source source(TestModel::block(1.0, 1.0, 1.0));
+    stitchtest::StitchSource source(TestModel::block(1.0, 1.0, 1.0));
     FACE* face = reinterpret_cast<FACE*>(source.creator().CreateFace(source.id(KindFace, 0), &source.exporter()));
     ASSERT_NE(face, nullptr);
     const Ve_StitchShell stitched(ve_view<Ve_FaceTag>(face));
@@ -281,7 +280,7 @@ TEST_F(StitchCreator, AStitchShellStartsWithItsFace)
 
 TEST_F(StitchCreator, ACylindersSeamClosesWhenItsCoverIsBuilt)
 {
-    Source source(TestModel::cylinder(1.5, 2.0), importtest::rotation(0.7, true));
+    stitchtest::StitchSource source(TestModel::cylinder(1.5, 2.0), importtest::rotation(0.7, true));
     m_loose = source.createFaces();
     FACE* lateral = m_loose[0];
     ASSERT_NE(lateral, nullptr);

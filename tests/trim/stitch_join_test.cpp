@@ -71,7 +71,7 @@ protected:
     long m_live = 0;
 };
 
-QELXDynamicArray<Ve_FaceTag*> tags(const std::vector<FACE*>& faces)
+QELXDynamicArray<Ve_FaceTag*> faceTags(const std::vector<FACE*>& faces)
 {
     QELXDynamicArray<Ve_FaceTag*> out;
     for (FACE* f : faces)
@@ -79,7 +79,7 @@ QELXDynamicArray<Ve_FaceTag*> tags(const std::vector<FACE*>& faces)
     return out;
 }
 
-COEDGE* coedgeAt(FACE* f, int i)
+COEDGE* nthCoedge(FACE* f, int i)
 {
     COEDGE* c = f->loop()->start();
     while (i-- > 0)
@@ -87,7 +87,7 @@ COEDGE* coedgeAt(FACE* f, int i)
     return c;
 }
 
-Ve_CoedgeTag* tagOf(COEDGE* c) { return ve_view<Ve_CoedgeTag>(c); }
+Ve_CoedgeTag* coedgeTag(COEDGE* c) { return ve_view<Ve_CoedgeTag>(c); }
 
 // Every loop of the faces runs on: each coedge ends where the next starts.
 bool loopsContinuous(const std::vector<FACE*>& faces)
@@ -114,20 +114,20 @@ std::vector<FACE*> twoSquares(double gap)
 }
 
 // A frame to build in: identity, turned, mirrored.
-struct Frame {
+struct PointFrame {
     const char* name;
     QELtransf transform;
     bool mirrored;
 };
 
-std::vector<Frame> frames()
+std::vector<PointFrame> pointFrames()
 {
     const std::vector<QELtransf> t = heal_frames();
     return {{"identity", t[0], false}, {"turned", t[1], false}, {"mirrored", t[2], true}};
 }
 
 // The loose faces of a box dx x dy x dz at `origin`, in the frame.
-std::vector<FACE*> looseBox(const Frame& frame, const QELposition& origin = QELposition(), double dx = 2.0,
+std::vector<FACE*> looseBox(const PointFrame& frame, const QELposition& origin = QELposition(), double dx = 2.0,
                             double dy = 3.0, double dz = 4.0)
 {
     std::vector<QELposition> p;
@@ -148,16 +148,16 @@ TEST_F(Stitching, OppositeCoedgesMatchAndJoinOntoOneEdge)
     const std::vector<FACE*> f = keep(twoSquares(0.0));
     // A third square over the second, running the other way round.
     const std::vector<FACE*> g = keep(make_loose_polygon_faces({{1, 0, 0}, {1, 1, 0}, {2, 1, 0}, {2, 0, 0}}, {{0, 1, 2, 3}}));
-    COEDGE* a = coedgeAt(f[0], 1); // (1,0) -> (1,1)
-    COEDGE* b = coedgeAt(f[1], 3); // (1,1) -> (1,0)
-    EXPECT_FALSE(matchCoedges(tagOf(a), tagOf(a), 1e-6));
-    EXPECT_FALSE(matchCoedges(tagOf(a), tagOf(coedgeAt(g[0], 0)), 1e-6)) << "same way round";
-    ASSERT_TRUE(matchCoedges(tagOf(a), tagOf(b), 1e-6));
-    ASSERT_TRUE(matchCoedges(tagOf(b), tagOf(a), 1e-6));
+    COEDGE* a = nthCoedge(f[0], 1); // (1,0) -> (1,1)
+    COEDGE* b = nthCoedge(f[1], 3); // (1,1) -> (1,0)
+    EXPECT_FALSE(matchCoedges(coedgeTag(a), coedgeTag(a), 1e-6));
+    EXPECT_FALSE(matchCoedges(coedgeTag(a), coedgeTag(nthCoedge(g[0], 0)), 1e-6)) << "same way round";
+    ASSERT_TRUE(matchCoedges(coedgeTag(a), coedgeTag(b), 1e-6));
+    ASSERT_TRUE(matchCoedges(coedgeTag(b), coedgeTag(a), 1e-6));
 
     const long before = velm_live_object_count();
     EDGE* target = b->edge();
-    ASSERT_TRUE(joinCoedges(tagOf(a), tagOf(b)));
+    ASSERT_TRUE(joinCoedges(coedgeTag(a), coedgeTag(b)));
     EXPECT_EQ(a->edge(), target);
     EXPECT_EQ(a->partner(), b);
     EXPECT_EQ(b->partner(), a);
@@ -167,7 +167,7 @@ TEST_F(Stitching, OppositeCoedgesMatchAndJoinOntoOneEdge)
     EXPECT_EQ(velm_live_object_count(), before - 6);
 
     // Joining them again changes nothing.
-    ASSERT_TRUE(joinCoedges(tagOf(a), tagOf(b)));
+    ASSERT_TRUE(joinCoedges(coedgeTag(a), coedgeTag(b)));
     EXPECT_EQ(velm_live_object_count(), before - 6);
     EXPECT_TRUE(isInPartnerRing(a, b));
 
@@ -183,23 +183,23 @@ TEST_F(Stitching, OppositeCoedgesMatchAndJoinOntoOneEdge)
 TEST_F(Stitching, CoedgesWithMatchingEndsButApartBetweenDoNotMatch)
 {
     const std::vector<FACE*> f = keep(twoSquares(0.0));
-    COEDGE* a = coedgeAt(f[0], 1);
-    COEDGE* b = coedgeAt(f[1], 3);
+    COEDGE* a = nthCoedge(f[0], 1);
+    COEDGE* b = nthCoedge(f[1], 3);
     // b bulges out to x = 1.3 on an arc between the same two points.
     const double c = 0.44 / 0.6, r = 1.3 - c;
     b->edge()->set_geometry(
         make_curve(ellipse(QELposition(c, 0.5, 0.0), QELunit_vector(0, 0, -1), QELvector(r, 0.0, 0.0), 1.0)));
     b->edge()->set_param_range(nullptr);
-    EXPECT_FALSE(matchCoedges(tagOf(a), tagOf(b), 0.1));
-    EXPECT_FALSE(matchCoedges(tagOf(b), tagOf(a), 0.1));
-    EXPECT_TRUE(matchCoedges(tagOf(a), tagOf(b), 0.31));
+    EXPECT_FALSE(matchCoedges(coedgeTag(a), coedgeTag(b), 0.1));
+    EXPECT_FALSE(matchCoedges(coedgeTag(b), coedgeTag(a), 0.1));
+    EXPECT_TRUE(matchCoedges(coedgeTag(a), coedgeTag(b), 0.31));
 }
 
 TEST_F(Stitching, PcurveFollowsOntoTheLongerRange)
 {
     const std::vector<FACE*> f = keep(twoSquares(0.0));
-    COEDGE* a = coedgeAt(f[0], 1);
-    COEDGE* b = coedgeAt(f[1], 3);
+    COEDGE* a = nthCoedge(f[0], 1);
+    COEDGE* b = nthCoedge(f[1], 3);
     // b's edge runs over [0, 10] for its unit length.
     EDGE* eb = b->edge();
     const QELposition from = eb->start()->geometry()->coords(), to = eb->end()->geometry()->coords();
@@ -207,7 +207,7 @@ TEST_F(Stitching, PcurveFollowsOntoTheLongerRange)
     const QELinterval ten(0.0, 10.0);
     eb->set_param_range(&ten);
     ASSERT_TRUE(sg_add_pcurve_to_coedge(a));
-    ASSERT_TRUE(joinCoedges(tagOf(a), tagOf(b)));
+    ASSERT_TRUE(joinCoedges(coedgeTag(a), coedgeTag(b)));
     const pcurve pc = a->geometry()->equation();
     EXPECT_NEAR(pc.param_range().start_pt(), -10.0, 1e-9);
     EXPECT_NEAR(pc.param_range().end_pt(), 0.0, 1e-9);
@@ -220,12 +220,12 @@ TEST_F(Stitching, PcurveFollowsOntoTheLongerRange)
 TEST_F(Stitching, CurvelessCoedgesJoinWithoutBreakingTheirLoops)
 {
     const std::vector<FACE*> f = keep(twoSquares(0.0));
-    COEDGE* a = coedgeAt(f[0], 1);
-    COEDGE* b = coedgeAt(f[1], 3);
+    COEDGE* a = nthCoedge(f[0], 1);
+    COEDGE* b = nthCoedge(f[1], 3);
     a->edge()->set_geometry(nullptr);
     b->edge()->set_geometry(nullptr);
-    ASSERT_TRUE(matchCoedges(tagOf(a), tagOf(b), 1e-6));
-    ASSERT_TRUE(joinCoedges(tagOf(a), tagOf(b)));
+    ASSERT_TRUE(matchCoedges(coedgeTag(a), coedgeTag(b), 1e-6));
+    ASSERT_TRUE(joinCoedges(coedgeTag(a), coedgeTag(b)));
     EXPECT_TRUE(loopsContinuous(f));
     EXPECT_LT(distance(a->start()->geometry()->coords(), QELposition(1, 0, 0)), 1e-12);
 }
@@ -245,7 +245,7 @@ TEST_F(Stitching, CoversMergeAndTheOtherIsEmptied)
     QELXDynamicArray<Ve_CoedgeTag*> left;
     mine.fetchCoedges(left);
     EXPECT_EQ(left.Count(), 6);
-    EXPECT_EQ(coedgeAt(f[0], 1)->partner(), coedgeAt(f[1], 3));
+    EXPECT_EQ(nthCoedge(f[0], 1)->partner(), nthCoedge(f[1], 3));
     // Nothing more to join.
     Ve_StCover empty;
     EXPECT_FALSE(mine.mergeCover(empty));
@@ -260,19 +260,19 @@ TEST_F(Stitching, GapsJoinUpToTheLastTolerance)
     for (const Case& c : {Case{5e-5, true}, Case{3e-3, true}, Case{0.05, true}, Case{0.2, false}}) {
         SCOPED_TRACE(c.gap);
         const std::vector<FACE*> f = keep(twoSquares(c.gap));
-        Ve_StEnvelope envelope(tags(f));
+        Ve_StEnvelope envelope(faceTags(f));
         EXPECT_TRUE(envelope.doMerge());
-        EXPECT_EQ(coedgeAt(f[0], 1)->partner() == coedgeAt(f[1], 3), c.joined);
+        EXPECT_EQ(nthCoedge(f[0], 1)->partner() == nthCoedge(f[1], 3), c.joined);
         EXPECT_TRUE(loopsContinuous(f));
     }
 }
 
 TEST_F(Stitching, BoxFacesBecomeOneClosedSolidInEveryFrame)
 {
-    for (const Frame& frame : frames()) {
+    for (const PointFrame& frame : pointFrames()) {
         SCOPED_TRACE(frame.name);
         const std::vector<FACE*> f = keep(looseBox(frame));
-        Ve_StEnvelope envelope(tags(f));
+        Ve_StEnvelope envelope(faceTags(f));
         envelope.doMerge();
         const QELXDynamicArray<Ve_BodyTag*> bodies = intoBodies();
         ASSERT_EQ(bodies.Count(), 1);
@@ -290,12 +290,12 @@ TEST_F(Stitching, BoxFacesBecomeOneClosedSolidInEveryFrame)
 
 TEST_F(Stitching, FacesThatDoNotMeetStaySeparate)
 {
-    const Frame identity = frames()[0];
+    const PointFrame identity = pointFrames()[0];
     keep(looseBox(identity));
     keep(looseBox(identity, QELposition(10, 0, 0)));
     // A square far from both.
     keep(make_loose_polygon_faces({{0, 0, 20}, {1, 0, 20}, {1, 1, 20}, {0, 1, 20}}, {{0, 1, 2, 3}}));
-    Ve_StEnvelope envelope(tags(m_faces));
+    Ve_StEnvelope envelope(faceTags(m_faces));
     envelope.doMerge();
     const QELXDynamicArray<Ve_BodyTag*> bodies = intoBodies();
     ASSERT_EQ(bodies.Count(), 3);
@@ -322,7 +322,7 @@ TEST_F(Stitching, ShuffledGridStitchesWhole)
         }
     std::shuffle(quads.begin(), quads.end(), std::mt19937(7));
     keep(make_loose_polygon_faces(p, quads));
-    Ve_StEnvelope envelope(tags(m_faces));
+    Ve_StEnvelope envelope(faceTags(m_faces));
     envelope.doMerge();
     const QELXDynamicArray<Ve_BodyTag*> bodies = intoBodies();
     ASSERT_EQ(bodies.Count(), 1);
@@ -336,13 +336,13 @@ TEST_F(Stitching, ALaterEnvelopeGroupsAtTheFirstTolerance)
 {
     // One envelope that finds nothing to join runs every pass...
     const std::vector<FACE*> f = keep(make_loose_polygon_faces({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}}));
-    Ve_StEnvelope(tags(f)).doMerge();
+    Ve_StEnvelope(faceTags(f)).doMerge();
     // ...leaves a thin face built afterwards alone: its long sides lie half a
     // unit apart, far beyond what one face's coedges are paired at.
     const std::vector<FACE*> thin = keep(make_loose_polygon_faces({{0, 0, 5}, {3, 0, 5}, {3, 0.5, 5}, {0, 0.5, 5}}, {{0, 1, 2, 3}}));
-    Ve_StEnvelope later(tags(thin));
+    Ve_StEnvelope later(faceTags(thin));
     for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(coedgeAt(thin[0], i)->partner(), nullptr) << i;
+        EXPECT_EQ(nthCoedge(thin[0], i)->partner(), nullptr) << i;
     EXPECT_TRUE(loopsContinuous(thin));
 }
 

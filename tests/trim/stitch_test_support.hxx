@@ -20,27 +20,25 @@
 
 namespace stitchtest {
 
-using importtest::Frame;
-
 // Identity, turned and turned with a mirror.
-inline std::vector<Frame> allFrames()
+inline std::vector<importtest::Frame> allFrames()
 {
     return {{"identity", QELXMorph3D()},
             {"rotated", importtest::rotation(0.7, false)},
             {"mirrored", importtest::rotation(0.7, true)}};
 }
 
-class Source {
+class StitchSource {
 public:
-    explicit Source(qelx_test::TestModel model, const QELXMorph3D& morph = QELXMorph3D(), bool withContext = true)
+    explicit StitchSource(qelx_test::TestModel model, const QELXMorph3D& morph = QELXMorph3D(), bool withContext = true)
         : m_document(std::move(model)), m_source(&m_document), m_context(&m_target, &m_document)
     {
         m_context.SetMorph(morph);
         m_creator = std::make_unique<Ve_BaseStitchCreator>(Ve_CocoonTagHandle(new Ve_CocoonTag()),
                                                            withContext ? &m_context : nullptr, &m_importer);
     }
-    Source(const Source&) = delete;
-    Source& operator=(const Source&) = delete;
+    StitchSource(const StitchSource&) = delete;
+    StitchSource& operator=(const StitchSource&) = delete;
 
     Ve_BaseStitchCreator& creator() { return *m_creator; }
     qelx_test::TestBRepExporter& exporter() { return m_source; }
