@@ -14,6 +14,7 @@
 #include "support/quilt_builders.hxx"
 #include "support/repair_builders.hxx"
 #include "trim/stitch_test_support.hxx"
+#include "trim/trim_face_cntl.hxx"
 #include "velm/memory.hxx"
 #include "velm/testkit.hxx"
 
@@ -298,6 +299,24 @@ TEST_F(StitchCreator, ACylindersSeamClosesWhenItsCoverIsBuilt)
     ASSERT_EQ(free.Count(), 2);
     EXPECT_EQ(free[0], coedges[1]);
     EXPECT_EQ(free[1], coedges[3]);
+}
+
+TEST_F(StitchCreator, SheetsOfTheTrimmedFaceControllerJoinTheListAndTheMapIsCleared)
+{
+    stitchtest::StitchSource source(TestModel::block(1.0, 2.0, 3.0));
+    int made = 0;
+    for (int i = 0; i < 6; ++i)
+        made += source.creator().CreateSheets(source.id(KindFace, i), &source.exporter()).Count();
+    EXPECT_EQ(made, 6);
+    EXPECT_EQ(Ve_TrimFaceCntl::_velmCurveSourceEdgeMap.Count(), 0);
+    // A face the controller cannot build: nothing listed, the map cleared all the same.
+    EXPECT_EQ(source.creator().CreateSheets(QELXIdentifier(), &source.exporter()).Count(), 0);
+    EXPECT_EQ(Ve_TrimFaceCntl::_velmCurveSourceEdgeMap.Count(), 0);
+    source.creator().MakeSheets();
+    keepBodies(source.creator());
+    ASSERT_EQ(m_bodies.size(), 6u);
+    for (BODY* b : m_bodies)
+        EXPECT_EQ(testkit::model_problems(b), "");
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include "qelx/qelx_geometry_exporter.hxx"
 #include "qelx_velm/default_geometry_importer.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+#include "trim/trim_face_cntl.hxx"
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/memory.hxx"
@@ -300,6 +301,19 @@ FACE* Ve_BaseStitchCreator::CreateFaceFromFreeSurface(QELXGeometryExporter* expo
                                           QELXIdentifier(face, QELXBRepExporter::QELXBRepTypeFace, nullptr, "FACE",
                                                          QELXIdentifierCastHandle()));
     return face;
+}
+
+QELXDynamicArray<Ve_FaceTag*> Ve_BaseStitchCreator::CreateSheets(const QELXIdentifier& faceId,
+                                                                 QELXBRepExporter* exporter)
+{
+    QELXDynamicArray<Ve_FaceTag*> result;
+    Ve_TrimFaceCntl controller(m_context);
+    if (controller.seed(faceId, exporter)) {
+        result = controller.getSheets();
+        for (Ve_FaceTag* face : result)
+            m_faces.Add(face);
+    }
+    return result;
 }
 
 Ve_FaceTag* Ve_BaseStitchCreator::CreateFaceFromPlane(SURFACE* planeEntity, double size)
