@@ -116,12 +116,14 @@ QELXDynamicArray<double> Ve_JordonDiscontinuity::pcrvDiscontinuities() const
     const double sign = pc->reversed() ? -1.0 : 1.0;
     const Gk_Domain& domain = s->getDomain();
     {
+        // Read in the segment's parameter they come in falling order on a
+        // reversed pcurve; the cuts want them rising.
         const intcurve lifted(bs3_curve_from_bs2(bs2), 0.0);
         int n = 0;
         const double* breaks = lifted.discontinuities(n, 1);
         for (int i = 0; i < n; ++i)
             if (interiorOf(domain, sign * breaks[i]))
-                out.Add(sign * breaks[i]);
+                insertSorted(out, sign * breaks[i]);
     }
     const Gk_Partition partition = knotPartitionOfBs2(bs2);
     const int p = partition.degree();
@@ -168,7 +170,7 @@ QELXDynamicArray<double> Ve_JordonDiscontinuity::pcrvDiscontinuitiesOld() const
         // No margin here, but a cut must fall inside the segment.
         const double t = sign * at;
         if (take && t > domain.low() && t < domain.high())
-            out.Add(t);
+            insertSorted(out, t);
     }
     return out;
 }

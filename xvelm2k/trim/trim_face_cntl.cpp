@@ -113,11 +113,16 @@ bool Ve_TrimFaceCntl::seed(const QELXIdentifier& faceId, QELXBRepExporter* expor
             seeded.push_back({std::move(contour), loopId});
     }
 
+    // A mirror turns every loop round its face: reversed, each runs round the
+    // face's outward side again.
+    const bool mirrored = context.getDesMorph().GetAffine().Determinant() < 0.0;
     LOOP* last = nullptr;
     for (const Seeded& s : seeded) {
         LOOP* loop = s.contour.makeLoop(face, exporter);
         if (!loop)
             continue;
+        if (mirrored)
+            loop->reverse();
         if (transfer)
             Ve_AttribTransfer::transferAttributes(loop, s.loop, attributes, false);
         QELXEndTranslateEntityEvent::Fire(

@@ -1,0 +1,372 @@
+// Trimming segments: which of pcurve and 3-D curve survives a disagreement,
+// pcurves stored against their coedges, the curve map and ownership, cuts at
+// tangent breaks and 3-D curves lifted from pcurves.
+#include "trim_test_support.hxx"
+
+#include <cmath>
+#include <memory>
+
+#include "model/entity_views.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "trim/jordon_cntl.hxx"
+#include "trim/jordon_discontinuity.hxx"
+#include "trim/trim_import_context.hxx"
+#include "trim/trim_internal.hxx"
+#include "velm/bspline.hxx"
+
+using qelx_test::TestModel;
+
+namespace {
+
+// One source face's surface on a kernel face, and a trim context over it;
+// segments are seeded from the face's coedges. Segments made here own their
+// curves when the bench goes.
+class SegmentBench {
+public:
+    SegmentBench(TestModel model, int face, const QELXMorph3D& morph = QELXMorph3D())
+        : m_trim(std::move(model), morph)
+    {
+        m_face = VELM_NEW FACE(nullptr, nullptr, nullptr, FORWARD);
+        Gk_SurfApproxInfoHandle approx;
+        Gk_BiLinMap map;
+        ve_view<Ve_FaceTag>(m_face)->addSurface(m_trim.id(qelx_test::KindFace, face), &m_trim.source(),
+                                                 m_trim.context().GetMorph(), &approx, &map);
+        int category = 2;
+        m_trim.source().GetFaceCategory(m_trim.id(qelx_test::KindFace, face), category);
+        m_context = std::make_unique<Ve_TrimImportContext>(reinterpret_cast<Ve_SurfaceTag*>(m_face->geometry()), map,
+                                                           approx, &m_trim.context(), category == 0 || category == 1);
+    }
+    SegmentBench(const SegmentBench&) = delete;
+    SegmentBench& operator=(const SegmentBench&) = delete;
+    ~SegmentBench()
+    {
+        for (Ve_JordonCntlHandle& s : m_made)
+            if (s.get())
+                s->setOwner(true);
+        m_made.clear();
+        api_del_entity(m_face);
+    }
+
+    Ve_TrimImportContext* context() { return m_context.get(); }
+    TestModel& model() { return m_trim.model(); }
+
+    Ve_JordonCntlHandle seed(int coedge)
+    {
+        Ve_JordonCntlHandle s(new Ve_JordonCntl(m_context.get()));
+        EXPECT_TRUE(s->seed(m_trim.id(qelx_test::KindCoedge, coedge), &m_trim.source()));
+        m_made.push_back(s);
+        return s;
+    }
+    std::vector<Ve_JordonCntlHandle> repair(const Ve_JordonCntlHandle& s)
+    {
+        std::vector<Ve_JordonCntlHandle> out;
+        for (const Ve_JordonCntlHandle& piece : s->repair()) {
+            out.push_back(piece);
+            m_made.push_back(piece);
+        }
+        return out;
+    }
+
+private:
+    trimtest::TrimSource m_trim;
+    FACE* m_face = nullptr;
+    std::unique_ptr<Ve_TrimImportContext> m_context;
+    std::vector<Ve_JordonCntlHandle> m_made;
+};
+
+QELXPoint3D pointOf(const QELposition& p) { return QELXPoint3D(p.x(), p.y(), p.z()); }
+
+// The source coedge's point at the start or end of its domain.
+QELXPoint3D sourcePoint(const TestModel& m, int coedge, bool atEnd)
+{
+    const qelx_test::TestCoedge& c = m.coedges[coedge];
+    const double t = atEnd ? c.domain[1] : c.domain[0];
+    return m.edgePoint(c.edge, c.sense ? t : -t);
+}
+
+// A context over a bare kernel plane z = 0, for segments built by hand.
+struct PlaneContext {
+    SURFACE* surface = make_surface(plane(QELposition(0, 0, 0), QELunit_vector(0, 0, 1)));
+    Ve_TrimImportContext context;
+    explicit PlaneContext(bool prefPCurve)
+        : context(reinterpret_cast<Ve_SurfaceTag*>(surface), Gk_BiLinMap(), Gk_SurfApproxInfoHandle(), nullptr,
+                  prefPCurve)
+    {
+    }
+    ~PlaneContext() { surface->lose(); }
+};
+
+// A polyline of degree 1 through the points, parameter 0, 1, 2, ...
+bs3_curve polyline3(const std::vector<QELposition>& pts)
+{
+    std::vector<double> knots{0.0};
+    for (std::size_t i = 0; i < pts.size(); ++i)
+        knots.push_back(static_cast<double>(i));
+    knots.push_back(static_cast<double>(pts.size() - 1));
+    return bs3_curve_from_ctrlpts(1, 0, 0, 0, static_cast<int>(pts.size()), pts.data(), nullptr, QELresabs,
+                                  static_cast<int>(knots.size()), knots.data(), 1e-10);
+}
+
+// A segment on the context along a polyline, as 3-D curve or as pcurve.
+Ve_JordonCntlHandle polylineSegment(PlaneContext& p, const std::vector<QELposition>& pts, bool asPCurve)
+{
+    Ve_JordonCntlHandle s(new Ve_JordonCntl(&p.context));
+    bs3_curve bs3 = polyline3(pts);
+    if (asPCurve) {
+        int dim = 0, degree = 0, rational = 0, n = 0, nk = 0;
+        QELposition* ctrl = nullptr;
+        double* weights = nullptr;
+        double* knots = nullptr;
+        bs3_curve_to_array(bs3, dim, degree, rational, n, ctrl, weights, nk, knots);
+        bs2_curve bs2 = bs2_curve_from_ctrlpts(degree, 0, 0, 0, n, ctrl, nullptr, QELresabs, nk, knots, 1e-10);
+        delete[] ctrl;
+        delete[] weights;
+        delete[] knots;
+        bs3_curve_delete(bs3);
+        s->setPcur(reinterpret_cast<Ve_PCurveTag*>(
+            VELM_NEW PCURVE(pcurve(bs2, QELresfit, p.surface->equation()))));
+    } else {
+        s->setCur(reinterpret_cast<Ve_CurveTag*>(make_curve(intcurve(bs3))));
+    }
+    s->setDomain(Gk_Domain(0.0, static_cast<double>(pts.size() - 1)));
+    s->setOwner(true);
+    return s;
+}
+
+// A corner turning by the angle (degrees) at parameter 1.
+std::vector<QELposition> corner(double degrees)
+{
+    const double a = degrees * M_PI / 180.0;
+    return {QELposition(0, 0, 0), QELposition(1, 0, 0), QELposition(1 + std::cos(a), std::sin(a), 0)};
+}
+
+} // namespace
+
+class TrimSegment : public trimtest::TrimTest {};
+
+TEST_F(TrimSegment, ADisagreementKeepsThePreferredDescription)
+{
+    struct Case {
+        const char* what;
+        int category;
+        bool shift, backwards;
+        bool pcurveKept, curveKept;
+    };
+    for (const Case& c : {Case{"agreeing", 2, false, false, true, true},
+                          Case{"curve moved, pcurves preferred", 0, true, false, true, false},
+                          Case{"curve moved, curves preferred", 2, true, false, false, true},
+                          Case{"pcurve backwards, curves preferred", 2, false, true, false, true}}) {
+        SCOPED_TRACE(c.what);
+        TestModel model = TestModel::planeFace();
+        const TestModel original = model;
+        model.faces[0].category = c.category;
+        if (c.shift)
+            model.shiftCurve(model.edges[model.coedges[0].edge].curve, {0.0, 0.3, 0.0});
+        if (c.backwards)
+            model.reversePCurve(0);
+        SegmentBench bench(model, 0);
+        Ve_JordonCntlHandle s = bench.seed(0);
+        ASSERT_TRUE(s->pcur() && s->cur());
+        Ve_CurveTag* seeded = s->cur();
+        const std::vector<Ve_JordonCntlHandle> pieces = bench.repair(s);
+        ASSERT_EQ(pieces.size(), 1u);
+        EXPECT_EQ(s->pcur() != nullptr, c.pcurveKept);
+        EXPECT_EQ(s->cur() == seeded, c.curveKept);
+        // A dropped 3-D curve comes back from the pcurve, through the source's points.
+        ASSERT_NE(s->cur(), nullptr);
+        const double off = c.shift && c.curveKept ? 0.3 : 0.0;
+        EXPECT_NEAR(s->start(false).Distance(sourcePoint(original, 0, false)), off, 1e-6);
+        EXPECT_NEAR(s->end(false).Distance(sourcePoint(original, 0, true)), off, 1e-6);
+    }
+}
+
+TEST_F(TrimSegment, APcurveStoredAgainstItsCoedgeIsTurnedToRunWithIt)
+{
+    // Said so: the pcurve runs with the coedge. Wrongly said: the pcurve does
+    // not reach over the coedge and is left out; the 3-D curve carries on.
+    for (bool saysSo : {true, false}) {
+        SCOPED_TRACE(saysSo ? "sense says so" : "sense wrong");
+        TestModel model = TestModel::block(2, 3, 4);
+        for (int c = 0; c < 4; ++c)
+            saysSo ? model.turnPCurve(c) : model.flipPCurveSense(c);
+        ASSERT_LT(model.maxGap(), saysSo ? 1e-9 : 1e300);
+        SegmentBench bench(model, 0);
+        for (int c = 0; c < 4; ++c) {
+            Ve_JordonCntlHandle s = bench.seed(c);
+            EXPECT_EQ(s->pcur() != nullptr, saysSo);
+            ASSERT_NE(s->cur(), nullptr);
+            for (bool atEnd : {false, true}) {
+                const QELXPoint3D want = sourcePoint(bench.model(), c, atEnd);
+                EXPECT_LT((atEnd ? s->end(true) : s->start(true)).Distance(want), 1e-9) << "coedge " << c;
+            }
+        }
+    }
+}
+
+TEST_F(TrimSegment, ACurveLostInRepairLeavesTheEdgeMap)
+{
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("TransferAttribute"));
+    TestModel model = TestModel::planeFace();
+    model.faces[0].category = 0;
+    model.shiftCurve(model.edges[model.coedges[0].edge].curve, {0.0, 0.0, 0.5});
+    {
+        SegmentBench bench(model, 0);
+        Ve_JordonCntlHandle s = bench.seed(0);
+        CURVE* seeded = reinterpret_cast<CURVE*>(s->cur());
+        QELXIdentifier edge;
+        ASSERT_TRUE(Ve_TrimFaceCntl::_velmCurveSourceEdgeMap.Get(seeded, edge));
+        EXPECT_EQ(edge.GetValue(), qelx_test::wordOf(qelx_test::KindEdge, model.coedges[0].edge));
+        bench.repair(s);
+        // The pcurve won; the lost curve's address may be reused by the next
+        // curve made, which must not inherit the source edge.
+        EXPECT_NE(reinterpret_cast<CURVE*>(s->cur()), seeded);
+        EXPECT_EQ(Ve_TrimFaceCntl::_velmCurveSourceEdgeMap.Count(), 0);
+    }
+    Ve_TrimFaceCntl::_velmCurveSourceEdgeMap.Clear();
+}
+
+TEST_F(TrimSegment, ACopyOfAnOwningSegmentDoesNotOwn)
+{
+    PlaneContext p(false);
+    Ve_JordonCntlHandle owner = polylineSegment(p, corner(10), false);
+    CURVE* curve = reinterpret_cast<CURVE*>(owner->cur());
+    {
+        Ve_JordonCntlHandle copy(new Ve_JordonCntl(*owner));
+        EXPECT_FALSE(copy->isOwner());
+        Ve_JordonCntlHandle assigned(new Ve_JordonCntl(&p.context));
+        *assigned = *owner;
+        EXPECT_FALSE(assigned->isOwner());
+        EXPECT_EQ(assigned->cur(), owner->cur());
+    }
+    // Both copies gone, the curve is still the owner's to lose.
+    EXPECT_TRUE(velm_is_live_entity(curve));
+}
+
+TEST_F(TrimSegment, AnUnboundedCurveIsMeasuredOverItsSegmentOnly)
+{
+    straight line(QELposition(0, 0, 0), QELunit_vector(1, 0, 0));
+    // Shorter than 100 x QELresabs over the segment: not worth a check.
+    EXPECT_FALSE(checkImportedCurve(line, Gk_Domain(0.0, 50.0 * QELresabs)));
+    EXPECT_TRUE(checkImportedCurve(line, Gk_Domain(0.0, 1.0)));
+}
+
+TEST_F(TrimSegment, PcurveEndsNearASingularSideLandOnIt)
+{
+    const sphere ball(QELposition(0, 0, 0), 2.0);
+    const double pole = M_PI / 2;
+    const QELposition pts[3] = {QELposition(pole - 0.5 * QELresabs, 0.3, 0), QELposition(0.2, 0.3, 0),
+                                QELposition(-pole + 20 * QELresabs, 0.3, 0)};
+    const double knots[5] = {0, 0, 1, 2, 2};
+    bs2_curve bs2 = bs2_curve_from_ctrlpts(1, 0, 0, 0, 3, pts, nullptr, QELresabs, 5, knots, 1e-10);
+    snapPCurveEndsToPoles(bs2, ball);
+    QELpar_pos first, last;
+    bs2_curve_eval(0.0, bs2, first);
+    bs2_curve_eval(2.0, bs2, last);
+    EXPECT_EQ(first.u, pole);
+    EXPECT_EQ(first.v, 0.3);
+    // Farther than QELresabs from the other pole: left where it was.
+    EXPECT_DOUBLE_EQ(last.u, -pole + 20 * QELresabs);
+    bs2_curve_delete(bs2);
+}
+
+TEST_F(TrimSegment, CornersAreCutAndGentleBendsKept)
+{
+    for (bool asPCurve : {false, true})
+        for (double degrees : {90.0, 20.0}) {
+            SCOPED_TRACE(std::string(asPCurve ? "pcurve" : "3-D curve") + ", " + std::to_string(degrees));
+            PlaneContext p(asPCurve);
+            qelx_test::OptionScope options;
+            options.on(Ve_OptionDoc::keyOf("SplitAtG1Disc"));
+            Ve_JordonCntlHandle s = polylineSegment(p, corner(degrees), asPCurve);
+            Ve_JordonDiscontinuity split(s, kTrimTangentBreakCosine);
+            const QELXDynamicArray<double> breaks = asPCurve ? split.pcrvDiscontinuities() : split.crvDiscontinuities();
+            const bool cut = degrees > 30.0;
+            ASSERT_EQ(breaks.Count(), cut ? 1 : 0);
+            QELXDynamicArray<Ve_JordonCntlHandle> pieces = split.splitNonG1();
+            ASSERT_EQ(pieces.Count(), cut ? 2 : 1);
+            EXPECT_EQ(pieces[pieces.Count() - 1].get(), s.get());
+            if (cut) {
+                EXPECT_DOUBLE_EQ(breaks[0], 1.0);
+                EXPECT_DOUBLE_EQ(pieces[0]->getDomain().high(), 1.0);
+                EXPECT_DOUBLE_EQ(s->getDomain().low(), 1.0);
+                EXPECT_LT(pieces[0]->end(asPCurve).Distance(s->start(asPCurve)), 1e-9);
+                pieces[0]->setOwner(true);
+            }
+        }
+}
+
+TEST_F(TrimSegment, PcurveBreaksFollowTheSwitchAndTheSegmentsParameter)
+{
+    for (bool splitOn : {false, true})
+        for (bool reversed : {false, true}) {
+            SCOPED_TRACE(std::string(splitOn ? "split on" : "split off") + (reversed ? ", reversed" : ""));
+            qelx_test::OptionScope options;
+            if (splitOn)
+                options.on(Ve_OptionDoc::keyOf("SplitAtG1Disc"));
+            PlaneContext p(true);
+            Ve_JordonCntlHandle s = polylineSegment(p, {QELposition(0, 0, 0), QELposition(1, 0, 0),
+                                                        QELposition(1, 1, 0), QELposition(2, 1, 0)},
+                                                    true);
+            s->setCur(reinterpret_cast<Ve_CurveTag*>(make_curve(straight(QELposition(0, 0, 0), QELunit_vector(1, 0, 0)))));
+            if (reversed)
+                s->reverse();
+            Ve_JordonDiscontinuity split(s, kTrimTangentBreakCosine);
+            const QELXDynamicArray<double> breaks = split.pcrvDiscontinuities();
+            ASSERT_EQ(breaks.Count(), 2);
+            EXPECT_DOUBLE_EQ(breaks[0], reversed ? -2.0 : 1.0);
+            EXPECT_DOUBLE_EQ(breaks[1], reversed ? -1.0 : 2.0);
+            QELXDynamicArray<Ve_JordonCntlHandle> pieces = split.splitNonG1();
+            EXPECT_EQ(pieces.Count(), splitOn ? 3 : 1);
+            // The 3-D curve goes either way: it is lifted from the pcurve again.
+            EXPECT_EQ(s->cur(), nullptr);
+            for (int i = 0; i + 1 < pieces.Count(); ++i) {
+                EXPECT_LT(pieces[i]->end(true).Distance(pieces[i + 1]->start(true)), 1e-9);
+                pieces[i]->setOwner(true);
+            }
+        }
+}
+
+TEST_F(TrimSegment, AnIsoPcurveBecomesTheSurfacesOwnLine)
+{
+    TestModel model = TestModel::nurbsSheet(5, 5);
+    SegmentBench bench(model, 0);
+    const surface& srf = reinterpret_cast<SURFACE*>(bench.context()->getSurface())->equation();
+    // Along v = 0.4 from u = 0.2 to u = 0.9.
+    const QELposition pts[2] = {QELposition(0.2, 0.4, 0), QELposition(0.9, 0.4, 0)};
+    const double knots[4] = {0, 0, 1, 1};
+    const pcurve pc(bs2_curve_from_ctrlpts(1, 0, 0, 0, 2, pts, nullptr, QELresabs, 4, knots, 1e-10), QELresfit, srf);
+    bs3_curve iso = trimIsoCurveOfPCurve(pc);
+    ASSERT_NE(iso, nullptr);
+    EXPECT_GE(bs3_curve_degree(iso), 2);
+    for (double t : {0.0, 0.3, 0.7, 1.0})
+        EXPECT_LT(distance(bs3_curve_position(t, iso), srf.eval_position(QELpar_pos(0.2 + 0.7 * t, 0.4))), 1e-9);
+    bs3_curve_delete(iso);
+}
+
+TEST_F(TrimSegment, ASampledSpaceCurveLiesOnItsSurface)
+{
+    for (const char* kind : {"cylinder", "b-spline"}) {
+        SCOPED_TRACE(kind);
+        const bool cylinder = std::string(kind) == "cylinder";
+        TestModel model = cylinder ? TestModel::cylinder(1.5, 2) : TestModel::nurbsSheet(5, 5);
+        SegmentBench bench(model, 0);
+        const surface& srf = reinterpret_cast<SURFACE*>(bench.context()->getSurface())->equation();
+        // A diagonal: round the axis while climbing, or across the sheet.
+        const QELpar_box box = srf.param_range();
+        const double u0 = cylinder ? 0.2 : 0.1, u1 = cylinder ? 1.8 : 0.9;
+        const double v0 = cylinder ? 0.3 : 0.1, v1 = cylinder ? 4.0 : 0.8;
+        static_cast<void>(box);
+        const QELposition pts[2] = {QELposition(u0, v0, 0), QELposition(u1, v1, 0)};
+        const double knots[4] = {0, 0, 1, 1};
+        const pcurve pc(bs2_curve_from_ctrlpts(1, 0, 0, 0, 2, pts, nullptr, QELresabs, 4, knots, 1e-10), QELresfit,
+                        srf);
+        std::unique_ptr<intcurve> lifted(trimSpaceCurveFromPCurve(pc));
+        ASSERT_TRUE(lifted && lifted->cur_present());
+        EXPECT_EQ(lifted->get_int_cur().id(), par_int_cur_id);
+        for (int i = 0; i <= 20; ++i) {
+            const double t = i / 20.0;
+            EXPECT_LT(distance(lifted->eval_position(t), srf.eval_position(pc.eval_position(t))), QELresabs) << t;
+        }
+    }
+}

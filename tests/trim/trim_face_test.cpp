@@ -1,0 +1,148 @@
+// The trimmed face controller: loops in source order, each reported; faces
+// without loops kept only on closed surfaces; the curve-to-source-edge map
+// filled for the face being built and emptied with the controller.
+#include "trim_test_support.hxx"
+
+#include "qelx_velm/ve_option_doc.hxx"
+#include "trim/trim_internal.hxx"
+#include "velm/attrib.hxx"
+
+using qelx_test::TestModel;
+
+namespace {
+
+// A square plate 6 x 6 with two square holes, loops in that order.
+TestModel plateWithTwoHoles()
+{
+    TestModel m;
+    int shell = -1;
+    m.addSheetBody(shell);
+    std::vector<std::vector<int>> loops(3);
+    for (const qelx_test::Vec3& p : {qelx_test::Vec3{0, 0, 0}, {6, 0, 0}, {6, 6, 0}, {0, 6, 0}})
+        loops[0].push_back(m.addVertex(p));
+    for (double x : {1.0, 4.0})
+        for (const qelx_test::Vec3& p : {qelx_test::Vec3{x, 1, 0}, {x, 2, 0}, {x + 1, 2, 0}, {x + 1, 1, 0}})
+            loops[x < 2 ? 1 : 2].push_back(m.addVertex(p));
+    m.addPolygonFace(shell, m.addPlane({0, 0, 0}, {1, 0, 0}, {0, 0, 1}), loops);
+    return m;
+}
+
+std::string textOf(const ENTITY* e, const char* name)
+{
+    ATTRIB_GEN_NAME* found = nullptr;
+    if (!api_find_named_attribute(e, name, found).ok() || !found)
+        return "";
+    return found->value_text();
+}
+
+std::uint64_t wordOfEntity(const void* e) { return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(e)); }
+
+} // namespace
+
+class TrimFace : public trimtest::TrimTest {};
+
+TEST_F(TrimFace, LoopsFollowTheSourceOrderAndALoopThatCannotBeReadIsLeftOut)
+{
+    for (bool breakMiddle : {false, true}) {
+        SCOPED_TRACE(breakMiddle ? "middle loop unreadable" : "all loops readable");
+        TestModel model = plateWithTwoHoles();
+        if (breakMiddle)
+            for (int c : model.loops[1].coedges) {
+                model.dropPCurve(c);
+                model.dropCurve(model.coedges[c].edge);
+            }
+        qelx_test::EventRecorder events;
+        trimtest::TrimSource trim(model);
+        FACE* face = trim.build(0);
+        ASSERT_NE(face, nullptr);
+        const std::vector<std::vector<COEDGE*>> loops = trimtest::loopsOf(face);
+        const std::vector<int> sourceLoops = breakMiddle ? std::vector<int>{0, 2} : std::vector<int>{0, 1, 2};
+        ASSERT_EQ(loops.size(), sourceLoops.size());
+        for (std::size_t k = 0; k < loops.size(); ++k) {
+            const qelx_test::TestLoop& source = model.loops[sourceLoops[k]];
+            ASSERT_EQ(loops[k].size(), source.coedges.size());
+            // Each kernel loop starts where its source loop does, and the
+            // event of its source loop names it.
+            const QELXPoint3D want = model.point(model.vertices[model.edges[model.coedges[source.coedges[0]].edge].start].point);
+            const QELposition at = loops[k][0]->start_pos();
+            EXPECT_LT((QELXPoint3D(at.x(), at.y(), at.z()) - want).Length(), 1e-9);
+            const std::vector<std::uint64_t> targets =
+                events.targetsOf(qelx_test::wordOf(qelx_test::KindLoop, sourceLoops[k]));
+            EXPECT_EQ(targets, std::vector<std::uint64_t>{wordOfEntity(loops[k][0]->loop())});
+        }
+        if (breakMiddle)
+            EXPECT_TRUE(events.targetsOf(qelx_test::wordOf(qelx_test::KindLoop, 1)).empty());
+        EXPECT_EQ(importtest::findingsOf(trim.sheet(face)), std::vector<std::string>{});
+    }
+}
+
+TEST_F(TrimFace, AFaceWithoutLoopsStaysOnlyOnASurfaceThatClosesItself)
+{
+    struct Case {
+        const char* what;
+        TestModel model;
+        bool kept;
+    };
+    for (const Case& c : {Case{"sphere", TestModel::sphereFace(2.0), true}, Case{"torus", TestModel::torusFace(3.0, 1.0), true},
+                    Case{"plane", TestModel::planeFace(true), false}}) {
+        SCOPED_TRACE(c.what);
+        qelx_test::EventRecorder events;
+        trimtest::TrimSource trim(c.model);
+        FACE* face = trim.build(0);
+        EXPECT_EQ(face != nullptr, c.kept);
+        EXPECT_EQ(events.names("Warning"),
+                  c.kept ? std::vector<std::string>{} : std::vector<std::string>{"Ignoring face with invalid loop"});
+        if (face)
+            EXPECT_EQ(face->loop(), nullptr);
+    }
+}
+
+TEST_F(TrimFace, WithoutAnImportContextNothingIsMadeOrLeftBehind)
+{
+    qelx_test::AssertRecorder asserts;
+    qelx_test::EventRecorder events;
+    TestModel model = TestModel::planeFace();
+    qelx_test::TestDocument document(model);
+    qelx_test::TestBRepExporter source(&document);
+    Ve_TrimFaceCntl controller(nullptr);
+    EXPECT_TRUE(asserts.has(kTrimSource, 2352));
+    EXPECT_FALSE(controller.seed(source.id(qelx_test::KindFace, 0), &source));
+    EXPECT_EQ(controller.getSheets().Count(), 0);
+    // Dropped silently: the face never had a surface.
+    EXPECT_EQ(events.count("Warning"), 0);
+}
+
+TEST_F(TrimFace, EdgesTakeTheirSourceEdgesAttributesThroughTheCurveMap)
+{
+    for (bool transfer : {false, true}) {
+        SCOPED_TRACE(transfer ? "transfer on" : "transfer off");
+        qelx_test::OptionScope options;
+        if (transfer)
+            options.on(Ve_OptionDoc::keyOf("TransferAttribute"));
+        TestModel model = TestModel::planeFace();
+        for (int e = 0; e < static_cast<int>(model.edges.size()); ++e)
+            model.attributes[qelx_test::wordOf(qelx_test::KindEdge, e)].name = "edge " + std::to_string(e);
+        qelx_test::EventRecorder events;
+        trimtest::TrimSource trim(model);
+        {
+            Ve_TrimFaceCntl controller(&trim.context());
+            ASSERT_TRUE(controller.seed(trim.id(qelx_test::KindFace, 0), &trim.source()));
+            FACE* face = reinterpret_cast<FACE*>(controller.getSheets()[0]);
+            // The map holds the face's curves until the controller goes.
+            EXPECT_EQ(Ve_TrimFaceCntl::_velmCurveSourceEdgeMap.Count(), transfer ? 4 : 0);
+            const std::vector<COEDGE*> coedges = trimtest::loopsOf(face)[0];
+            for (int k = 0; k < 4; ++k) {
+                const int sourceEdge = model.coedges[model.loops[0].coedges[k]].edge;
+                EDGE* edge = coedges[k]->edge();
+                EXPECT_EQ(textOf(edge, "ATTRIB_XVELM_NAME"), transfer ? "edge " + std::to_string(sourceEdge) : "");
+                EXPECT_EQ(events.targetsOf(qelx_test::wordOf(qelx_test::KindEdge, sourceEdge)),
+                          transfer ? std::vector<std::uint64_t>{wordOfEntity(edge)} : std::vector<std::uint64_t>{});
+            }
+            // Loops are reported whatever the switch.
+            EXPECT_EQ(events.targetsOf(qelx_test::wordOf(qelx_test::KindLoop, 0)).size(), 1u);
+            api_del_entity(face);
+        }
+        EXPECT_EQ(Ve_TrimFaceCntl::_velmCurveSourceEdgeMap.Count(), 0);
+        EXPECT_EQ(Ve_TrimFaceCntl::_velmCurveSourceEdgeMap.Capacity(), 17);
+    }
+}
