@@ -15,12 +15,13 @@ namespace {
 struct ShowSource {
     const char* what;
     TestModel model;
+    bool flat = false; // lies in the plane z = 0
 };
 
 std::vector<ShowSource> sources()
 {
-    return {{"plane", TestModel::planeFace()},
-            {"plane with hole", TestModel::sheetWithHole()},
+    return {{"plane", TestModel::planeFace(), true},
+            {"plane with hole", TestModel::sheetWithHole(), true},
             {"block", TestModel::block(2, 3, 4)},
             {"cylinder", TestModel::cylinder(1.5, 2)},
             {"cone", TestModel::coneWithApexLoop(1.0, 0.5)},
@@ -45,6 +46,7 @@ struct Variant {
     const char* what;
     std::function<void(TestModel&)> edit;
     bool mustBuild; // consistent data: every face with loops is built
+    bool flatOnly = false; // for sources in the plane z = 0 only
 };
 
 std::vector<Variant> variants()
@@ -65,13 +67,14 @@ std::vector<Variant> variants()
                  m.shiftCurve(c, {0.15, 0.25, 0.4});
          },
          true},
-        {"curves off their pcurves, curves preferred",
+        // Moved along their plane: the faces stay sound, bounded by the curves.
+        {"curves moved off their pcurves in their plane, curves preferred",
          [](TestModel& m) {
              setCategory(m, 2);
              for (int c = 0; c < static_cast<int>(m.curves.size()); ++c)
-                 m.shiftCurve(c, {0.15, 0.25, 0.4});
+                 m.shiftCurve(c, {0.15, 0.25, 0.0});
          },
-         false},
+         true, true},
         {"kinked pcurves only",
          [](TestModel& m) {
              dropCurves(m);
@@ -111,6 +114,8 @@ TEST_F(TrimShow, EveryFaceIsBuiltCleanOrDroppedWithTheWarning)
     for (const Variant& variant : variants())
         for (ShowSource& s : sources())
             for (const importtest::Frame& frame : stitchtest::allFrames()) {
+                if (variant.flatOnly && !s.flat)
+                    continue;
                 SCOPED_TRACE(std::string(s.what) + ", " + variant.what + ", " + frame.name);
                 TestModel model = s.model;
                 variant.edit(model);

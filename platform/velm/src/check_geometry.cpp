@@ -133,9 +133,39 @@ cc_intersection* bs3_curve_self_int(bs3_curve c, double tol) {
     const double f = poly[k + 1].t > poly[k].t ? (t - poly[k].t) / (poly[k + 1].t - poly[k].t) : 0.0;
     return run[k] + f * (run[k + 1] - run[k]);
   };
-  std::vector<std::pair<double, double>> found;
+  // Only segments whose boxes come within reach of each other can pass the
+  // distance test below: a sweep along x finds those pairs, which are then
+  // taken in the order of a plain double loop, so the findings do not depend
+  // on the sweep.
+  const double reach = 0.5 * longest + tol;
+  struct seg_box {
+    double lo[3], hi[3];
+  };
+  std::vector<seg_box> boxes(m);
   for (int i = 0; i < m; ++i)
-    for (int j = i + 2; j < m; ++j) {
+    for (int k = 0; k < 3; ++k) {
+      const double a = poly[i].p[k], b = poly[i + 1].p[k];
+      boxes[i].lo[k] = std::min(a, b);
+      boxes[i].hi[k] = std::max(a, b);
+    }
+  std::vector<int> by_x(m);
+  for (int i = 0; i < m; ++i) by_x[i] = i;
+  std::sort(by_x.begin(), by_x.end(), [&](int a, int b) { return boxes[a].lo[0] < boxes[b].lo[0]; });
+  std::vector<std::pair<int, int>> near;
+  for (int a = 0; a < m; ++a) {
+    const seg_box& p = boxes[by_x[a]];
+    for (int b = a + 1; b < m && boxes[by_x[b]].lo[0] <= p.hi[0] + reach; ++b) {
+      const seg_box& q = boxes[by_x[b]];
+      if (q.lo[1] > p.hi[1] + reach || p.lo[1] > q.hi[1] + reach || q.lo[2] > p.hi[2] + reach ||
+          p.lo[2] > q.hi[2] + reach)
+        continue;
+      near.emplace_back(std::min(by_x[a], by_x[b]), std::max(by_x[a], by_x[b]));
+    }
+  }
+  std::sort(near.begin(), near.end());
+  std::vector<std::pair<double, double>> found;
+  for (const auto& [i, j] : near) {
+      if (j < i + 2) continue;
       if (closed && i == 0 && j == m - 1) continue;
       double s, t;
       segment_closest(poly[i].p, poly[i + 1].p, poly[j].p, poly[j + 1].p, s, t);
