@@ -74,8 +74,6 @@ private:
     std::vector<Ve_JordonCntlHandle> m_made;
 };
 
-QELXPoint3D pointOf(const QELposition& p) { return QELXPoint3D(p.x(), p.y(), p.z()); }
-
 // The source coedge's point at the start or end of its domain.
 QELXPoint3D sourcePoint(const TestModel& m, int coedge, bool atEnd)
 {

@@ -70,8 +70,9 @@ TEST_F(TrimFace, LoopsFollowTheSourceOrderAndALoopThatCannotBeReadIsLeftOut)
                 events.targetsOf(qelx_test::wordOf(qelx_test::KindLoop, sourceLoops[k]));
             EXPECT_EQ(targets, std::vector<std::uint64_t>{wordOfEntity(loops[k][0]->loop())});
         }
-        if (breakMiddle)
+        if (breakMiddle) {
             EXPECT_TRUE(events.targetsOf(qelx_test::wordOf(qelx_test::KindLoop, 1)).empty());
+        }
         EXPECT_EQ(importtest::findingsOf(trim.sheet(face)), std::vector<std::string>{});
     }
 }
@@ -92,8 +93,9 @@ TEST_F(TrimFace, AFaceWithoutLoopsStaysOnlyOnASurfaceThatClosesItself)
         EXPECT_EQ(face != nullptr, c.kept);
         EXPECT_EQ(events.names("Warning"),
                   c.kept ? std::vector<std::string>{} : std::vector<std::string>{"Ignoring face with invalid loop"});
-        if (face)
+        if (face) {
             EXPECT_EQ(face->loop(), nullptr);
+        }
     }
 }
 
