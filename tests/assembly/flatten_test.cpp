@@ -114,6 +114,8 @@ TEST_F(FlattenTest, EveryInstanceIsOneBodyAtItsPlacementAndEachDefinitionIsConve
     EXPECT_EQ(run.source().openDefinitionDocuments(), 0);
     EXPECT_EQ(run.importer().GetNumberOfPlacedRoots(), 5);
     for (BODY* b : bodies) {
+        // Every placement is baked into the geometry.
+        EXPECT_EQ(b->transform(), nullptr) << nameOf(b);
         std::string report;
         EXPECT_TRUE(velm_test_check_model(b, &report)) << nameOf(b) << ": " << report;
     }

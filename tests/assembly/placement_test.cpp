@@ -99,14 +99,18 @@ TEST_F(PlacementTest, EarlierUsesCopyAndTheLastUseTakesTheDefinitionOver)
     const int brick = 0, pair = 1;
     for (int i = 0; i < 3; ++i)
         a.place(-1, brick, "root-" + std::to_string(i), qelx_test::placementTranslation(2.0 * i, 0, 5));
-    a.place(-1, pair, "pair-1", qelx_test::placementTranslation(10, 0, 0));
-    a.place(-1, pair, "pair-2", qelx_test::placementTranslation(20, 0, 0));
+    // The pair twice inside a quad placed once: the pair's bricks count once.
+    const int quad = a.addAssembly("quad");
+    a.place(quad, pair, "pair-1", qelx_test::placementTranslation(10, 0, 0));
+    a.place(quad, pair, "pair-2", qelx_test::placementTranslation(20, 0, 0));
+    a.place(-1, quad, "quad", qelx_test::placementTranslation(0, 0, 0));
     AssemblyRun run(std::move(a));
     velm_test_record_calls(true);
     ASSERT_EQ(run.run(), QELI_OK);
     const long copies = velm_test_call_count("api_copy_body");
     velm_test_record_calls(false);
-    // Brick: five uses, four copies; pair: two uses of two bodies, one copy each.
+    // Brick: five uses, four copies; pair: two uses of two bodies, one copy
+    // each; quad: one use, taken over.
     EXPECT_EQ(copies, 4 + 2);
     EXPECT_EQ(run.bodies().size(), 7u);
     EXPECT_EQ(run.source().loads(brick), 1);
