@@ -230,6 +230,38 @@ TEST_F(Stitching, CurvelessCoedgesJoinWithoutBreakingTheirLoops)
     EXPECT_LT(distance(a->start()->geometry()->coords(), QELposition(1, 0, 0)), 1e-12);
 }
 
+TEST_F(Stitching, AMergedVertexTakesEveryEdgeGroupAlong)
+{
+    // A and C touch only at (1, 1) and share their vertex there; B lies
+    // between them with its own vertices.
+    const std::vector<FACE*> f = keep(make_loose_polygon_faces(
+        {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {1, 1, 0}, {2, 1, 0}, {2, 2, 0}, {1, 2, 0}, {1, 0, 0}, {2, 0, 0},
+         {2, 1, 0}, {1, 1, 0}},
+        {{0, 1, 2, 3}, {4, 5, 6, 7}, {8, 9, 10, 11}}));
+    VERTEX* shared = nthCoedge(f[0], 2)->start();
+    VERTEX* gone = nthCoedge(f[1], 0)->start();
+    for (COEDGE* c : {nthCoedge(f[1], 0), nthCoedge(f[1], 3)}) {
+        EDGE* e = c->edge();
+        if (e->start() == gone)
+            e->set_start(shared);
+        if (e->end() == gone)
+            e->set_end(shared);
+    }
+    shared->add_edge(nthCoedge(f[1], 0)->edge());
+    gone->lose();
+    // A's side up x = 1 goes onto B's: its end vertex, with C's group, merges into B's.
+    COEDGE* a = nthCoedge(f[0], 1);
+    COEDGE* b = nthCoedge(f[2], 3);
+    ASSERT_EQ(a->end(), shared);
+    ASSERT_TRUE(joinCoedges(coedgeTag(a), coedgeTag(b)));
+    EXPECT_TRUE(loopsContinuous(f));
+    for (COEDGE* c : {nthCoedge(f[1], 0), nthCoedge(f[1], 3)})
+        EXPECT_TRUE(c->edge()->start() == b->start() || c->edge()->end() == b->start());
+    const QELXDynamicArray<Ve_BodyTag*> bodies = intoBodies();
+    ASSERT_EQ(bodies.Count(), 1);
+    EXPECT_EQ(testkit::check_findings(reinterpret_cast<BODY*>(bodies[0])), "");
+}
+
 TEST_F(Stitching, CoversMergeAndTheOtherIsEmptied)
 {
     const std::vector<FACE*> f = keep(twoSquares(0.0));
