@@ -294,3 +294,32 @@ TEST_F(SaveFiles, BinaryModeAndNullFileFail) {
 }
 
 }  // namespace
+
+// A model whose text runs to several megabytes is written in pieces; the file
+// holds them in order: a chain of nodes comes back link for link.
+TEST_F(SaveFiles, TextOfManyMegabytesComesBackInOrder) {
+  constexpr int count = 60000;
+  TNODE* head = nullptr;
+  for (int i = count - 1; i >= 0; --i) {
+    auto* n = new TNODE(i + 0.25, i);
+    n->set_link(head);
+    head = n;
+  }
+  ENTITY_LIST top;
+  top.add(head);
+  memfile f;
+  ASSERT_TRUE(api_save_entity_list(f.fp, 1, top).ok());
+  const std::string text = f.text();
+  EXPECT_GT(text.size(), std::size_t(2) << 20);
+  lose_all(top);
+  ENTITY_LIST back;
+  ASSERT_TRUE(restore(text, back).ok());
+  ASSERT_EQ(back.count(), 1);
+  int seen = 0;
+  for (const TNODE* n = static_cast<const TNODE*>(back[0]); n; n = n->link(), ++seen) {
+    ASSERT_EQ(n->tag(), seen);
+    ASSERT_EQ(n->value(), seen + 0.25);
+  }
+  EXPECT_EQ(seen, count);
+  lose_all(back);
+}

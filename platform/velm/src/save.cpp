@@ -63,10 +63,15 @@ outcome api_get_file_info(FileInfo& info) {
 }
 
 // ---------------------------------------------------------------------------
-// Writer. Records go to memory first, so that the header can carry the count.
+// Writer. Records go to memory first, so that the header can carry the count:
+// in pieces of about a megabyte, so that a large model's text is never copied
+// to grow nor held twice.
 namespace {
+constexpr std::size_t save_piece = std::size_t(1) << 20;
 struct writer {
-  std::string out;
+  std::vector<std::string> written;  // full pieces, in order
+  std::string out;                   // the piece being filled
+  bool drop = false;                 // a walk that wants the links, not the text
   ENTITY_LIST* list = nullptr;
   int saving = -1;  // the list index of the record being saved
 };
@@ -119,7 +124,15 @@ void velm_save_record_begin(const ENTITY* e) {
   put_number(static_cast<long>(index), '-');
 }
 void velm_save_record_end() {
-  w().out.append("#\n");
+  writer& wr = w();
+  wr.out.append("#\n");
+  if (wr.drop) {
+    wr.out.clear();
+  } else if (wr.out.size() >= save_piece) {
+    wr.written.push_back(std::move(wr.out));
+    wr.out = std::string();
+    wr.out.reserve(save_piece + save_piece / 8);
+  }
 }
 
 void write_id_level(const char* identifier, int level) {
@@ -155,6 +168,7 @@ void velm_save_reach(const ENTITY* root, ENTITY_LIST& reached) {
   reached.add(const_cast<ENTITY*>(root));
   writer wr;
   wr.list = &reached;
+  wr.drop = true;
   writer* saved = current_writer;
   current_writer = &wr;
   try {
@@ -208,8 +222,10 @@ outcome api_save_entity_list(FILE* fp, int text_mode, const ENTITY_LIST& entitie
       header += field;
     }
     header += '\n';
-    if (std::fwrite(header.data(), 1, header.size(), fp) != header.size() ||
-        std::fwrite(wr.out.data(), 1, wr.out.size(), fp) != wr.out.size() || std::fflush(fp) != 0)
+    bool written = std::fwrite(header.data(), 1, header.size(), fp) == header.size();
+    for (const std::string& piece : wr.written)
+      written = written && std::fwrite(piece.data(), 1, piece.size(), fp) == piece.size();
+    if (!written || std::fwrite(wr.out.data(), 1, wr.out.size(), fp) != wr.out.size() || std::fflush(fp) != 0)
       velm_api_error_throw(VELM_SAVE_IO);
   });
 }
