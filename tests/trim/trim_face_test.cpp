@@ -116,14 +116,20 @@ TEST_F(TrimFace, WithoutAnImportContextNothingIsMadeOrLeftBehind)
 
 TEST_F(TrimFace, EdgesTakeTheirSourceEdgesAttributesThroughTheCurveMap)
 {
-    for (bool transfer : {false, true}) {
-        SCOPED_TRACE(transfer ? "transfer on" : "transfer off");
+    enum Mode { Off, All, PidOnly };
+    for (Mode mode : {Off, All, PidOnly}) {
+        SCOPED_TRACE(mode == Off ? "transfer off" : mode == All ? "transfer on" : "edge PID only");
         qelx_test::OptionScope options;
-        if (transfer)
+        if (mode == All)
             options.on(Ve_OptionDoc::keyOf("TransferAttribute"));
+        if (mode == PidOnly)
+            options.set(Ve_OptionDoc::keyOf("TransferAttributePID"), QELXValue(2));
         TestModel model = TestModel::planeFace();
-        for (int e = 0; e < static_cast<int>(model.edges.size()); ++e)
-            model.attributes[qelx_test::wordOf(qelx_test::KindEdge, e)].name = "edge " + std::to_string(e);
+        for (int e = 0; e < static_cast<int>(model.edges.size()); ++e) {
+            qelx_test::TestAttributes& a = model.attributes[qelx_test::wordOf(qelx_test::KindEdge, e)];
+            a.name = "edge " + std::to_string(e);
+            a.pid = "pid " + std::to_string(e);
+        }
         qelx_test::EventRecorder events;
         trimtest::TrimSource trim(model);
         {
@@ -131,20 +137,55 @@ TEST_F(TrimFace, EdgesTakeTheirSourceEdgesAttributesThroughTheCurveMap)
             ASSERT_TRUE(controller.seed(trim.id(qelx_test::KindFace, 0), &trim.source()));
             FACE* face = reinterpret_cast<FACE*>(controller.getSheets()[0]);
             // The map holds the face's curves until the controller goes.
-            EXPECT_EQ(Ve_TrimFaceCntl::_velmCurveSourceEdgeMap.Count(), transfer ? 4 : 0);
+            EXPECT_EQ(Ve_TrimFaceCntl::_velmCurveSourceEdgeMap.Count(), mode == Off ? 0 : 4);
             const std::vector<COEDGE*> coedges = trimtest::loopsOf(face)[0];
             for (int k = 0; k < 4; ++k) {
                 const int sourceEdge = model.coedges[model.loops[0].coedges[k]].edge;
                 EDGE* edge = coedges[k]->edge();
-                EXPECT_EQ(textOf(edge, "ATTRIB_XVELM_NAME"), transfer ? "edge " + std::to_string(sourceEdge) : "");
+                EXPECT_EQ(textOf(edge, "ATTRIB_XVELM_NAME"), mode == All ? "edge " + std::to_string(sourceEdge) : "");
+                EXPECT_EQ(textOf(edge, "ATTRIB_XVELM_PID"), mode == PidOnly ? "pid " + std::to_string(sourceEdge) : "");
                 EXPECT_EQ(events.targetsOf(qelx_test::wordOf(qelx_test::KindEdge, sourceEdge)),
-                          transfer ? std::vector<std::uint64_t>{wordOfEntity(edge)} : std::vector<std::uint64_t>{});
+                          mode == Off ? std::vector<std::uint64_t>{} : std::vector<std::uint64_t>{wordOfEntity(edge)});
             }
-            // Loops are reported whatever the switch.
+            // Loops are reported whatever the switches.
             EXPECT_EQ(events.targetsOf(qelx_test::wordOf(qelx_test::KindLoop, 0)).size(), 1u);
             api_del_entity(face);
         }
         EXPECT_EQ(Ve_TrimFaceCntl::_velmCurveSourceEdgeMap.Count(), 0);
         EXPECT_EQ(Ve_TrimFaceCntl::_velmCurveSourceEdgeMap.Capacity(), 17);
     }
+}
+
+class TrimContour : public trimtest::TrimTest {};
+
+TEST_F(TrimContour, AClosedCurveMakesOneEdgeOnOneVertexAndAnOpenLineNoLoop)
+{
+    // The cylinder's top: one circle, its vertex where the circle ends.
+    TestModel cylinder = TestModel::cylinder(1.5, 2);
+    trimtest::TrimSource top(cylinder);
+    FACE* face = top.build(2);
+    ASSERT_NE(face, nullptr);
+    const std::vector<std::vector<COEDGE*>> loops = trimtest::loopsOf(face);
+    ASSERT_EQ(loops.size(), 1u);
+    ASSERT_EQ(loops[0].size(), 1u);
+    EDGE* edge = loops[0][0]->edge();
+    EXPECT_EQ(edge->start(), edge->end());
+    const QELXPoint3D want = cylinder.point(cylinder.vertices[cylinder.edges[cylinder.coedges[cylinder.loops[
+                                                                              cylinder.faces[2].loops[0]].coedges[0]].edge].start].point);
+    const QELposition at = edge->start()->geometry()->coords();
+    EXPECT_LT((QELXPoint3D(at.x(), at.y(), at.z()) - want).Length(), 1e-9);
+    EXPECT_EQ(importtest::findingsOf(top.sheet(face)), std::vector<std::string>{});
+
+    // A plane bounded by nothing but one open line: no loop, so no face.
+    TestModel m;
+    int shell = -1;
+    m.addSheetBody(shell);
+    const int a = m.addVertex({0, 0, 0}), b = m.addVertex({2, 0, 0});
+    const int line = m.addEdge(m.addLine({0, 0, 0}, {2, 0, 0}), a, b, 0.0, 2.0);
+    const int f = m.addFace(shell, m.addPlane({0, 0, 0}, {1, 0, 0}, {0, 0, 1}));
+    m.addCoedge(m.addLoop(f), line, true, m.addLinePCurve({0, 0}, {2, 0}, 0.0, 2.0));
+    qelx_test::EventRecorder events;
+    trimtest::TrimSource open(m);
+    EXPECT_EQ(open.build(f), nullptr);
+    EXPECT_EQ(events.names("Warning"), std::vector<std::string>{"Ignoring face with invalid loop"});
 }

@@ -18,11 +18,7 @@
 
 namespace {
 
-constexpr int kEdgeAttributeBit = 2;
-
 QELposition positionOf(const QELXPoint3D& p) { return QELposition(p.x(), p.y(), p.z()); }
-
-bool edgeBitSet(const Gk_Option* option) { return option && (option->count() & kEdgeAttributeBit) != 0; }
 
 // The segment's 3-D curve, when it is long enough over the domain to make an edge.
 CURVE* edgeCurveOf(const Ve_JordonCntl& s)
@@ -51,10 +47,10 @@ QELXPoint3D endVertexPosition(const Ve_JordonCntl& s, const Ve_JordonCntl& next)
 void transferEdgeAttributes(EDGE* edge, CURVE* curve, QELXBRepExporter* exporter)
 {
     const bool all = Ve_OptionDoc::isOn(Ve_OptionDoc::TransferAttribute);
-    const bool pid = edgeBitSet(Ve_OptionDoc::TransferAttributePID);
-    const bool pname = edgeBitSet(Ve_OptionDoc::TransferAttributePName);
+    const bool pid = trimEdgeBitSet(Ve_OptionDoc::TransferAttributePID);
+    const bool pname = trimEdgeBitSet(Ve_OptionDoc::TransferAttributePName);
     QELXIdentifier source;
-    if (!(all || pid || pname) || !trimCurveMapFind(curve, source))
+    if (!trimEdgeAttributesWanted() || !trimCurveMapFind(curve, source))
         return;
     QELXAttributeExporter* attributes = nullptr;
     exporter->GetAttributeExporter(attributes);

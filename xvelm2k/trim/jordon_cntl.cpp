@@ -256,7 +256,7 @@ bool Ve_JordonCntl::seed(const QELXIdentifier& coedge, QELXBRepExporter* exporte
             checkImportedCurve(*copy, m_domain);
             CURVE* entity = make_curve(*copy);
             m_curve = trimCurveView(entity);
-            if (Ve_OptionDoc::isOn(Ve_OptionDoc::TransferAttribute))
+            if (trimEdgeAttributesWanted())
                 trimCurveMapInsert(entity, edge);
         }
     }

@@ -2,6 +2,7 @@
 
 #include "trim/trim_face_cntl.hxx"
 #include "trim/trim_internal.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
 
 Ve_TrimImportContext::Ve_TrimImportContext(Ve_SurfaceTag* surface, const Gk_BiLinMap& map,
                                            Gk_SurfApproxInfoHandle approx, Gk_ImportContext* context, bool prefPCurve)
@@ -16,6 +17,16 @@ const QELXMorph3D& Ve_TrimImportContext::getDesMorph() const
 }
 
 // ---- the curve-to-source-edge map
+
+bool trimEdgeBitSet(const Gk_Option* option) { return option && (option->count() & 2) != 0; }
+
+bool trimEdgeAttributesWanted()
+{
+    // The map is filled whenever an edge would read it, so that the PID or
+    // PName alone reach the edges too.
+    return Ve_OptionDoc::isOn(Ve_OptionDoc::TransferAttribute) || trimEdgeBitSet(Ve_OptionDoc::TransferAttributePID) ||
+           trimEdgeBitSet(Ve_OptionDoc::TransferAttributePName);
+}
 
 void trimCurveMapInsert(CURVE* curve, const QELXIdentifier& edge)
 {

@@ -10,6 +10,7 @@
 #include "xvelm2k/export.hxx"
 
 class CURVE;
+class Gk_Option;
 class PCURVE;
 class SURFACE;
 class Ve_CurveTag;
@@ -26,6 +27,12 @@ inline PCURVE* trimPCurveEntity(Ve_PCurveTag* p) { return reinterpret_cast<PCURV
 inline SURFACE* trimSurfaceEntity(Ve_SurfaceTag* s) { return reinterpret_cast<SURFACE*>(s); }
 inline Ve_CurveTag* trimCurveView(CURVE* c) { return reinterpret_cast<Ve_CurveTag*>(c); }
 inline Ve_PCurveTag* trimPCurveView(PCURVE* p) { return reinterpret_cast<Ve_PCurveTag*>(p); }
+
+// Whether edges take anything from their source edges: every attribute
+// (TransferAttribute), or the PID or PName alone (edge bit 2 of those options).
+bool trimEdgeAttributesWanted();
+// The option's count has the edge bit (2) set.
+bool trimEdgeBitSet(const Gk_Option* option);
 
 // The curve-to-source-edge map (Ve_TrimFaceCntl::_velmCurveSourceEdgeMap).
 void trimCurveMapInsert(CURVE* curve, const QELXIdentifier& edge);
