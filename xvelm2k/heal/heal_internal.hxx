@@ -3,6 +3,7 @@
 // option held at a value for the length of a step.
 #include "qelx/qelx_events.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+#include "velm/bspline.hxx"
 #include "velm/options.hxx"
 
 #include <initializer_list>
@@ -68,6 +69,27 @@ private:
 // statuses, between "SplineSurfaceCheck" task events: -1 when it finds none,
 // -2 when the check itself failed.
 int firstSurfaceStatus(const surface& equation, std::initializer_list<int> statuses);
+
+// A B-spline curve's arrays as bs3_curve_to_array hands them out, freed with
+// the holder.
+struct Bs3CurveArrays {
+    explicit Bs3CurveArrays(bs3_curve bs)
+    {
+        bs3_curve_to_array(bs, dim, degree, rational, count, points, weights, knotCount, knots);
+    }
+    Bs3CurveArrays(const Bs3CurveArrays&) = delete;
+    Bs3CurveArrays& operator=(const Bs3CurveArrays&) = delete;
+    ~Bs3CurveArrays()
+    {
+        delete[] points;
+        delete[] weights;
+        delete[] knots;
+    }
+    int dim = 0, degree = 0, rational = 0, count = 0, knotCount = 0;
+    QELposition* points = nullptr;
+    double* weights = nullptr; // null when not rational
+    double* knots = nullptr;
+};
 
 inline int switchCount(const Gk_Option* option) { return option ? option->count() : 0; }
 

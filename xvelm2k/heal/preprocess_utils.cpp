@@ -42,6 +42,25 @@ Ve_BodyTag* preTagOf(ENTITY* body) { return reinterpret_cast<Ve_BodyTag*>(body);
 
 void dropTransform(Ve_BodyTag* body) { api_change_body_trans(preKernelOf(body), nullptr); }
 
+void dropTransforms(const QELXDynamicArray<Ve_BodyTag*>& bodies)
+{
+    for (int i = 0; i < bodies.Count(); ++i)
+        if (bodies[i])
+            dropTransform(bodies[i]);
+}
+
+// The recipe of the first target switch that is on, run on the subject;
+// false when no switch is on.
+template <class Subject>
+bool runActiveRecipe(void (*const (&recipes)[7])(Subject*), Subject* subject)
+{
+    const int recipe = QELXPreprocessVelmUtils::activeRecipe();
+    if (recipe < 0)
+        return false;
+    recipes[recipe](subject);
+    return true;
+}
+
 void removeCellularTopology(const QELXDynamicArray<Ve_BodyTag*>& solids)
 {
     ENTITY_LIST bodies;
@@ -169,11 +188,8 @@ void QELXPreprocessVelmUtils::preProcessBodies(Ve_DocumentTag* doc)
     using Recipe = void (*)(Ve_DocumentTag*);
     const Recipe recipes[] = {preProcessBodiesV4,   preProcessBodiesV5,      PreProcessBodiesStep, preProcessBodiesVda,
                               preProcessBodiesIges, preProcessBodiesGeneric, preProcessBodiesIdeas};
-    const int recipe = activeRecipe();
-    if (recipe < 0)
-        return;
-    recipes[recipe](doc);
-    doc->MarkPreprocessDone();
+    if (runActiveRecipe(recipes, doc))
+        doc->MarkPreprocessDone();
 }
 
 bool QELXPreprocessVelmUtils::removeScarEdges(Ve_DocumentTag* doc)
@@ -202,9 +218,7 @@ void QELXPreprocessVelmUtils::preProcessBodiesV4(Ve_DocumentTag* doc)
     if (!doc)
         return;
     const QELXDynamicArray<Ve_BodyTag*> solids = doc->GetSolids();
-    for (int i = 0; i < solids.Count(); ++i)
-        if (solids[i])
-            dropTransform(solids[i]);
+    dropTransforms(solids);
     removeCellularTopology(solids);
     const QELXDynamicArray<Ve_BodyTag*> manifold = manifoldBodies(doc);
     replaceSolids(doc, manifold);
@@ -215,9 +229,7 @@ void QELXPreprocessVelmUtils::preProcessBodiesV5(Ve_DocumentTag* doc)
     if (!doc)
         return;
     const QELXDynamicArray<Ve_BodyTag*> solids = doc->GetSolids();
-    for (int i = 0; i < solids.Count(); ++i)
-        if (solids[i])
-            dropTransform(solids[i]);
+    dropTransforms(solids);
     removeCellularTopology(solids);
     for (int i = 0; i < solids.Count(); ++i)
         if (solids[i])
@@ -372,10 +384,7 @@ void QELXPreprocessVelmUtils::preProcessBodiesGeneric(Ve_DocumentTag* doc)
         }
     }
     replaceSolids(doc, bodies);
-    const QELXDynamicArray<Ve_BodyTag*> result = doc->GetSolids();
-    for (int i = 0; i < result.Count(); ++i)
-        if (result[i])
-            dropTransform(result[i]);
+    dropTransforms(doc->GetSolids());
 }
 
 void QELXPreprocessVelmUtils::preProcessBodiesIdeas(Ve_DocumentTag* doc)
@@ -409,11 +418,8 @@ void QELXPreprocessVelmUtils::PreProcessBody(Ve_BodyTag* body)
     using Recipe = void (*)(Ve_BodyTag*);
     const Recipe recipes[] = {PreProcessBodyV4,   PreProcessBodyV5,      PreProcessBodyStep, PreProcessBodyVda,
                               PreProcessBodyIges, PreProcessBodyGeneric, PreProcessBodyIdeas};
-    const int recipe = activeRecipe();
-    if (recipe < 0)
+    if (!runActiveRecipe(recipes, body))
         PreProcessBodyDefault(body);
-    else
-        recipes[recipe](body);
     if (body->getFaces().Count() > 0)
         SplineConvertOndrelUnsupportedSurfaces(body);
 }

@@ -836,19 +836,13 @@ bool QELXStepVelmHealer::changeGeomIfReqdForDeg1(EDGE* edge)
     intcurve* ic = ve_repair::intcurveOf(edge);
     if (!ic || !ic->cur_present())
         return false;
-    bs3_curve bs = ic->cur(-1.0);
-    int dim = 0, degree = 0, rational = 0, count = 0, knotCount = 0;
-    QELposition* points = nullptr;
-    double* weights = nullptr;
-    double* knots = nullptr;
-    bs3_curve_to_array(bs, dim, degree, rational, count, points, weights, knotCount, knots);
-    const std::unique_ptr<QELposition[]> ownPoints(points);
-    const std::unique_ptr<double[]> ownWeights(weights), ownKnots(knots);
-    if (degree != 1 || count != 3 || knotCount != 5)
+    const ve_heal::Bs3CurveArrays a(ic->cur(-1.0));
+    if (a.degree != 1 || a.count != 3 || a.knotCount != 5)
         return false;
-    const QELposition ends[2] = {points[0], points[2]};
-    const double endWeights[2] = {weights ? weights[0] : 1.0, weights ? weights[2] : 1.0};
-    const double kept[4] = {knots[0], knots[1], knots[3], knots[4]};
+    const int rational = a.rational;
+    const QELposition ends[2] = {a.points[0], a.points[2]};
+    const double endWeights[2] = {a.weights ? a.weights[0] : 1.0, a.weights ? a.weights[2] : 1.0};
+    const double kept[4] = {a.knots[0], a.knots[1], a.knots[3], a.knots[4]};
     bool changed = false;
     velmCall([&] {
         bs3_curve line = bs3_curve_from_ctrlpts(1, rational, 0, 0, 2, ends, rational ? endWeights : nullptr, QELresabs,

@@ -228,17 +228,11 @@ void closeIntcurveEdgeAndTrimSelfIntersection(EDGE* edge)
     const intcurve* ic = ve_repair::intcurveOf(edge);
     if (ic && edge->start() == edge->end() && edge->start() && !ic->periodic() && !bs3_curve_closed(ic->cur(-1.0))) {
         bs3_curve bs = ic->cur(-1.0);
-        int dim = 0, degree = 0, rational = 0, n = 0, nknots = 0;
-        QELposition* pts = nullptr;
-        double* weights = nullptr;
-        double* knots = nullptr;
-        bs3_curve_to_array(bs, dim, degree, rational, n, pts, weights, nknots, knots);
-        const bool close = n > 1 && distance(pts[0], pts[n - 1]) < kCloseGap;
-        const QELposition first = n > 0 ? pts[0] : QELposition();
-        const double weight = rational && weights ? weights[0] : 1.0;
-        delete[] pts;
-        delete[] weights;
-        delete[] knots;
+        const ve_heal::Bs3CurveArrays a(bs);
+        const int n = a.count;
+        const bool close = n > 1 && distance(a.points[0], a.points[n - 1]) < kCloseGap;
+        const QELposition first = n > 0 ? a.points[0] : QELposition();
+        const double weight = a.rational && a.weights ? a.weights[0] : 1.0;
         if (close) {
             bs3_curve joined = bs3_curve_copy(bs);
             bs3_curve_set_ctrlpt(joined, n - 1, first, weight);
