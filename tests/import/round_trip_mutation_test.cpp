@@ -206,5 +206,5 @@ TEST_F(RoundTripMutation, MutatedDocumentsNeverCrashOrLeak)
     }
     // The loop sees both kinds of document.
     EXPECT_GT(imported, 0);
-    EXPECT_GT(refused + imported, 30);
+    EXPECT_GT(refused, 0);
 }
