@@ -189,3 +189,23 @@ TEST_F(TrimContour, AClosedCurveMakesOneEdgeOnOneVertexAndAnOpenLineNoLoop)
     EXPECT_EQ(open.build(f), nullptr);
     EXPECT_EQ(events.names("Warning"), std::vector<std::string>{"Ignoring face with invalid loop"});
 }
+
+TEST_F(TrimContour, ALoopOfPolesBecomesOneCurvelessEdgeOnOneVertex)
+{
+    TestModel m = TestModel::planeFace();
+    const int v = m.addVertex({0.5, 0.25, 0.0});
+    const int point = m.addEdge(-1, v, v, 0.0, 1.0);
+    m.addCoedge(m.addLoop(0), point, true, m.addLinePCurve({0.5, 0.25}, {0.5, 0.25}, 0.0, 1.0));
+    trimtest::TrimSource trim(m);
+    FACE* face = trim.build(0);
+    ASSERT_NE(face, nullptr);
+    const std::vector<std::vector<COEDGE*>> loops = trimtest::loopsOf(face);
+    ASSERT_EQ(loops.size(), 2u);
+    ASSERT_EQ(loops[1].size(), 1u);
+    COEDGE* coedge = loops[1][0];
+    EXPECT_EQ(coedge->next(), coedge);
+    EXPECT_EQ(coedge->edge()->geometry(), nullptr);
+    EXPECT_EQ(coedge->edge()->start(), coedge->edge()->end());
+    const QELposition at = coedge->edge()->start()->geometry()->coords();
+    EXPECT_LT((QELXPoint3D(at.x(), at.y(), at.z()) - QELXPoint3D(0.5, 0.25, 0.0)).Length(), 1e-12);
+}

@@ -304,7 +304,8 @@ LOOP* Ve_ContourCntl::postProcess(LOOP* loop) const
     COEDGE* coedge = start;
     do {
         EDGE* edge = coedge->edge();
-        if (edge) {
+        // The curveless edge of a vertex loop has no range to read.
+        if (edge && edge->geometry()) {
             const outcome read = velmInnerCall([&] { edge->param_range(); });
             if (!read.ok()) {
                 api_delent(loop);
