@@ -131,6 +131,11 @@ TEST_F(TrimShow, EveryFaceIsBuiltCleanOrDroppedWithTheWarning)
                         continue;
                     }
                     ++built;
+                    // Every edge with a curve has its pcurve, so the checker
+                    // measures the curve against the surface.
+                    for (const std::vector<COEDGE*>& loop : trimtest::loopsOf(face))
+                        for (COEDGE* c : loop)
+                            EXPECT_TRUE(!c->edge()->geometry() || c->geometry()) << "face " << f;
                     BODY* body = trim.sheet(face);
                     ASSERT_NE(body, nullptr);
                     EXPECT_EQ(importtest::findingsOf(body), std::vector<std::string>{}) << "face " << f;
