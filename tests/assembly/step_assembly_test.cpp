@@ -4,6 +4,7 @@
 
 #include "qelx_formats/cad_file.hxx"
 #include "qelx_formats/step_assembly.hxx"
+#include "../../tools/xvelm/assembly_import.hxx"
 
 #include <cstdio>
 #include <filesystem>
@@ -105,4 +106,35 @@ TEST_F(StepAssemblyTest, FilesThatAreNotStepAssembliesAreRefusedNamingTheFile)
     EXPECT_EQ(qelx_formats::readStepAssembly(file.path(), read, error), QELI_FAIL);
     EXPECT_NE(error.find(file.path()), std::string::npos);
     EXPECT_EQ(read.definitions.size(), 1u); // untouched
+}
+
+TEST_F(StepAssemblyTest, TheDriversAssemblyRoadFlattensAnAssemblyAndLeavesSinglePartsAlone)
+{
+    TestAssembly a;
+    const int pin = a.addPart("pin", TestModel::cylinder(0.5, 2));
+    const int pair = a.addAssembly("pair");
+    a.place(pair, pin, "left", qelx_test::placementTranslation(0, 0, 0));
+    a.place(pair, pin, "right", qelx_test::placementTurnZ(1.0, 3, 0, 0));
+    a.place(-1, pair, "pair", qelx_test::placementTranslation(0, 0, 0));
+    TempStep file;
+    std::string error;
+    ASSERT_EQ(qelx_formats::writeStepAssembly(a, file.path(), error), QELI_OK) << error;
+    TestAssembly read;
+    ASSERT_EQ(qelx_formats::readStepAssembly(file.path(), read, error), QELI_OK) << error;
+    EXPECT_TRUE(xvelm::places_products(read));
+    {
+        QELXVelmDocument target;
+        target.SetUnit(QELX_UNIT_MILLIMETER);
+        xvelm::ImportCounts counts;
+        std::string failure;
+        ASSERT_TRUE(xvelm::import_assembly(std::move(read), target, counts, failure, std::string())) << failure;
+        EXPECT_EQ(counts.bodies, 2);
+        EXPECT_EQ(counts.faces, 6);
+    }
+    // One part alone is no assembly: the driver's plain road reads it.
+    ASSERT_EQ(qelx_formats::writeCadFile(TestModel::block(1, 2, 3), file.path(), error), QELI_OK) << error;
+    TestAssembly single;
+    ASSERT_EQ(qelx_formats::readStepAssembly(file.path(), single, error), QELI_OK) << error;
+    EXPECT_FALSE(xvelm::places_products(single));
+    ASSERT_EQ(single.roots.size(), 1u);
 }

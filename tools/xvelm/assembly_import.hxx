@@ -1,0 +1,94 @@
+// A STEP file's product structure into a kernel document through the
+// connector's flat assembly importer: each product converted once by the
+// B-rep importer (healed as the import verb heals), each instance placed as
+// its own body. Header-only so that the driver and its tests share it.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "assembly/flat_assembly_importer.hxx"
+#include "import_verb.hxx"
+#include "qelx/qeli_conversion.hxx"
+#include "qelx/test_assembly.hxx"
+
+namespace xvelm {
+
+// Whether some product of the file places others: then the file is an
+// assembly, and its shared products are worth converting once.
+inline bool places_products(const qelx_test::TestAssembly& assembly)
+{
+    for (const qelx_test::TestDefinition& d : assembly.definitions)
+        if (d.assembly && !d.children.empty())
+            return true;
+    return false;
+}
+
+// The parts of an assembly import go through the connector's B-rep importer.
+inline void register_part_importer()
+{
+    QELXRepresentationRegistry::RegisterImporter(QELXString("VELM"), QELXRepType("BRep"),
+                                                 [](QELXDocument* doc) -> QELXImportRepresentation* {
+                                                     QELXBRepImporter* made = nullptr;
+                                                     return QELXCreateVelmBRepImporter(doc, &made) == QELI_OK
+                                                                ? made
+                                                                : nullptr;
+                                                 });
+}
+
+// Flattens the assembly into `target` (healing its parts as the import verb
+// would, by their own system's recipe unless `healAs` names another or is
+// empty for none) and counts the bodies, faces and edges placed. False with
+// `failure` saying why: the import failed or placed nothing.
+inline bool import_assembly(qelx_test::TestAssembly assembly, QELXVelmDocument& target, ImportCounts& counts,
+                            std::string& failure, const std::optional<std::string>& healAs = std::nullopt)
+{
+    try {
+        register_part_importer();
+        auto* sourceDocument = new qelx_test::TestAssemblyDocument(std::move(assembly));
+        const QELXDocumentHandle holdSource(sourceDocument);
+        auto* source = new qelx_test::TestAssemblyExporter(sourceDocument);
+        const QELXExportRepresentationHandle holdExporter(source);
+        QELXAssemblyImporter* made = nullptr;
+        if (QELXCreateVelmAssemblyImporter(&target, &made) != QELI_OK || !made) {
+            failure = "no assembly importer could be made for it";
+            return false;
+        }
+        const QELXTypedHandle<QELXAssemblyImporter> importer(made);
+        SwitchesForRun switches;
+        const std::string healSystem = healAs.value_or("XStep");
+        if (!healSystem.empty()) {
+            switches.on(Ve_OptionDoc::keyOf("HealBody"));
+            switches.on(std::string(Ve_OptionDoc::KeyPrefix) + "HealBodyPostProcess|" + healSystem);
+        }
+        QELXOptions required;
+        importer->SetRequiredOptions(required);
+        importer->ProcessExporterOptions(source);
+        if (const QELIResult imported = importer->Import(source); imported != QELI_OK) {
+            char text[80];
+            std::snprintf(text, sizeof text, "the assembly import failed (result 0x%x)",
+                          static_cast<unsigned>(imported));
+            failure = text;
+            return false;
+        }
+        importer->PostImport();
+    } catch (const QELXAllocException&) {
+        failure = "out of memory";
+        return false;
+    } catch (const QELXAbortException&) {
+        failure = "aborted";
+        return false;
+    }
+    const auto many = [](const ENTITY* body, outcome (*query)(const ENTITY*, ENTITY_LIST&)) {
+        ENTITY_LIST found;
+        query(body, found);
+        return found.iteration_count();
+    };
+    const ENTITY_LIST* placed = target.GetNativeEntityList();
+    for (int i = 0; placed && i < placed->count(); ++i)
+        if (const ENTITY* e = (*placed)[i]; e && is_BODY(e))
+            counts.bodies += 1, counts.faces += many(e, api_get_faces), counts.edges += many(e, api_get_edges);
+    return true;
+}
+
+} // namespace xvelm
