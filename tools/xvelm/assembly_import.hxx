@@ -9,7 +9,6 @@
 
 #include "assembly/flat_assembly_importer.hxx"
 #include "import_verb.hxx"
-#include "qelx/qeli_conversion.hxx"
 #include "qelx/test_assembly.hxx"
 
 namespace xvelm {
@@ -24,18 +23,6 @@ inline bool places_products(const qelx_test::TestAssembly& assembly)
     return false;
 }
 
-// The parts of an assembly import go through the connector's B-rep importer.
-inline void register_part_importer()
-{
-    QELXRepresentationRegistry::RegisterImporter(QELXString("VELM"), QELXRepType("BRep"),
-                                                 [](QELXDocument* doc) -> QELXImportRepresentation* {
-                                                     QELXBRepImporter* made = nullptr;
-                                                     return QELXCreateVelmBRepImporter(doc, &made) == QELI_OK
-                                                                ? made
-                                                                : nullptr;
-                                                 });
-}
-
 // Flattens the assembly into `target` (healing its parts as the import verb
 // would, by their own system's recipe unless `healAs` names another or is
 // empty for none) and counts the bodies, faces and edges placed. False with
@@ -44,7 +31,7 @@ inline bool import_assembly(qelx_test::TestAssembly assembly, QELXVelmDocument& 
                             std::string& failure, const std::optional<std::string>& healAs = std::nullopt)
 {
     try {
-        register_part_importer();
+        QELXFlatVelmAssemblyImporter::RegisterPartImporter();
         auto* sourceDocument = new qelx_test::TestAssemblyDocument(std::move(assembly));
         const QELXDocumentHandle holdSource(sourceDocument);
         auto* source = new qelx_test::TestAssemblyExporter(sourceDocument);

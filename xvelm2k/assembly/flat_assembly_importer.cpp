@@ -3,9 +3,11 @@
 #include "assembly/flat_assembly_importer.hxx"
 
 #include "heal/repair_utils.hxx"
+#include "import/brep_importer.hxx"
 #include "model/body_set.hxx"
 #include "model/document.hxx"
 #include "model/kernel_call_bracket.hxx"
+#include "qelx/qeli_conversion.hxx"
 #include "qelx/qelx_events.hxx"
 #include "qelx/qelx_units.hxx"
 #include "qelx_velm/ve_attrib_transfer.hxx"
@@ -17,6 +19,17 @@
 #include "velm/topology_api.hxx"
 
 #include <new>
+
+void QELXFlatVelmAssemblyImporter::RegisterPartImporter()
+{
+    QELXRepresentationRegistry::RegisterImporter(QELXString("VELM"), QELXRepType("BRep"),
+                                                 [](QELXDocument* doc) -> QELXImportRepresentation* {
+                                                     QELXBRepImporter* made = nullptr;
+                                                     return QELXCreateVelmBRepImporter(doc, &made) == QELI_OK
+                                                                ? made
+                                                                : nullptr;
+                                                 });
+}
 
 QELIResult QELXCreateVelmAssemblyImporter(QELXDocument* document, QELXAssemblyImporter** out)
 {

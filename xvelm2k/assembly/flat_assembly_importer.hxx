@@ -72,6 +72,10 @@ public:
     QELIResult PlaceInstance(const QELXDocumentHandle& definitionDocument, const QELXIdentifier& instance,
                              QELXAssemblyExporter* source, bool keep, const QELXMorph3D& unitMorph,
                              ENTITY_LIST& out, bool isAssembly);
+    // Registers the connector's B-rep importer with the framework for the
+    // nested conversions of part definitions into kernel documents.
+    static void RegisterPartImporter();
+
     // The kernel transform of an instance: the source's matrix with its scale
     // drawn out, the translation in target units. False for a placement that
     // cannot be used (a singular or not finite matrix).
