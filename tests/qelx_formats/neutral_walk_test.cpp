@@ -94,7 +94,12 @@ TEST(NeutralDocument, StreamedWhileWalkingIsTheTextOfTheWalkedModel)
     const auto dir = std::filesystem::temp_directory_path() / ("neutral_stream_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const std::string path = (dir / "streamed.json").string();
-    for (const TestModel& source : {rich, TestModel::block(1, 2, 3), TestModel::nurbsSheet(5, 4, true),
+    // Enough free points that their table outgrows what a table keeps in
+    // memory and goes on in a temporary file after lines already held.
+    TestModel manyPoints = TestModel::block(1, 2, 3);
+    for (int i = 0; i < 40000; ++i)
+        manyPoints.freePoint({i * 0.001, 1.0 / (i + 1), -i * 0.5});
+    for (const TestModel& source : {rich, manyPoints, TestModel::block(1, 2, 3), TestModel::nurbsSheet(5, 4, true),
                                     TestModel::coneWithApexLoop(), TestModel::polylineWire({{0, 0, 0}, {1, 1, 1}, {2, 0, 1}}),
                                     TestModel::pointWire({{1, 2, 3}})}) {
         TestDocument document(source);

@@ -444,8 +444,8 @@ std::string writeNeutralText(const TestModel& m)
 
 // ------------------------------------------------------------------ streaming
 
-// The lines of one table, in an unnamed temporary file (gone when closed,
-// whatever happens to the process).
+// The lines of one table: in memory while the table is small, then in an
+// unnamed temporary file (gone when closed, whatever happens to the process).
 class SpillFile {
 public:
     SpillFile() = default;
@@ -464,8 +464,22 @@ public:
     // the file could not be made or written.
     bool add(const std::string& folder, const std::string& text, std::string& failure)
     {
-        if (!m_fp && !open(folder, failure))
-            return false;
+        if (!m_fp && m_buffer.size() + text.size() < kKeptInMemory) {
+            m_buffer.append(text);
+            m_buffer.push_back('\n');
+            ++m_lines;
+            return true;
+        }
+        if (!m_fp) {
+            if (!open(folder, failure))
+                return false;
+            // What was kept in memory goes first, so the lines keep their order.
+            if (std::fwrite(m_buffer.data(), 1, m_buffer.size(), m_fp) != m_buffer.size()) {
+                failure = std::string("cannot be written (a temporary table: ") + std::strerror(errno) + ")";
+                return false;
+            }
+            std::string().swap(m_buffer);
+        }
         if (std::fwrite(text.data(), 1, text.size(), m_fp) != text.size() || std::fputc('\n', m_fp) == EOF) {
             failure = std::string("cannot be written (a temporary table: ") + std::strerror(errno) + ")";
             return false;
@@ -477,6 +491,7 @@ public:
     // Back to the first line for reading; false when writing had failed.
     bool rewind(std::string& failure)
     {
+        m_read = 0;
         if (!m_fp)
             return true;
         if (std::fflush(m_fp) != 0 || std::ferror(m_fp) || std::fseek(m_fp, 0, SEEK_SET) != 0) {
@@ -490,8 +505,14 @@ public:
     bool next(std::string& line)
     {
         line.clear();
-        if (!m_fp)
-            return false;
+        if (!m_fp) {
+            const std::size_t end = m_buffer.find('\n', m_read);
+            if (end == std::string::npos)
+                return false;
+            line.assign(m_buffer, m_read, end - m_read);
+            m_read = end + 1;
+            return true;
+        }
         const ssize_t n = ::getline(&m_line, &m_capacity, m_fp);
         if (n <= 0 || m_line[n - 1] != '\n')
             return false;
@@ -520,7 +541,13 @@ private:
         return true;
     }
 
+    // A table stays in memory until it passes this size, so that a small
+    // document costs no temporary files; a large one spills and streams.
+    static constexpr std::size_t kKeptInMemory = std::size_t(1) << 20;
+
     FILE* m_fp = nullptr;
+    std::string m_buffer;
+    std::size_t m_read = 0;
     std::size_t m_lines = 0;
     char* m_line = nullptr;
     std::size_t m_capacity = 0;
