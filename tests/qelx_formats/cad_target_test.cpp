@@ -113,3 +113,65 @@ TEST(CadTarget, NamesColoursAndLayersSurviveAWriteAndARead)
         EXPECT_EQ(red, 1);
     }
 }
+
+// Framework parameters scaled, shifted and turned against the canonical
+// ones (every surface and curve of a block and a cylinder with a seam), the
+// way a kernel exporter hands them: the written solid is the same solid.
+TEST(CadTarget, ReparameterisedSurfacesAndCurvesWriteTheSameSolid)
+{
+    struct Case {
+        const char* name;
+        qelx_test::TestModel model;
+        double volume;
+    };
+    const double r = 1.5, h = 2.0;
+    for (double su : {1.0, -1.0, 2.5, -0.4})
+        for (double sv : {1.0, -1.0, 0.5}) {
+            Case cases[] = {{"block", qelx_test::TestModel::block(2.0, 3.0, 4.0), 24.0},
+                            {"cylinder", qelx_test::TestModel::cylinder(r, h), M_PI * r * r * h}};
+            for (Case& c : cases) {
+                SCOPED_TRACE(std::string(c.name) + " " + std::to_string(su) + " " + std::to_string(sv));
+                for (std::size_t i = 0; i < c.model.surfaces.size(); ++i)
+                    c.model.reparametriseSurface(static_cast<int>(i), su, 0.3, sv, -0.7);
+                for (std::size_t i = 0; i < c.model.curves.size(); ++i)
+                    c.model.reparametriseCurve(static_cast<int>(i), su * sv, 0.2);
+                ASSERT_LT(c.model.maxGap(), 1e-9);
+                const fs::path out = targetScratch("reparameterised.brep");
+                CadWriteSummary summary;
+                writeThroughWalk(c.model, out, summary);
+                const cad_samples::Measures m = cad_samples::measure(cad_samples::peerRead(out.string()));
+                fs::remove(out);
+                EXPECT_TRUE(m.valid);
+                EXPECT_EQ(m.solids, 1);
+                EXPECT_NEAR(m.volume, c.volume, c.volume * 1e-9);
+            }
+        }
+}
+
+// A cylinder's side as a kernel may hold it: two circles and no seam, each
+// circle's pcurve in a period of its own. The written side gets the seam
+// Open CASCADE needs and the solid keeps its volume.
+TEST(CadTarget, ASideWithoutSeamGetsOneAndKeepsItsVolume)
+{
+    const double r = 1.5, h = 2.0;
+    qelx_test::TestModel model = qelx_test::TestModel::cylinder(r, h);
+    // The lateral face's loop: seam, top (reversed), seam (reversed), bottom.
+    qelx_test::TestFace& side = model.faces[0];
+    const std::vector<int> ring = model.loops[static_cast<std::size_t>(side.loops[0])].coedges;
+    ASSERT_EQ(ring.size(), 4u);
+    model.loops[static_cast<std::size_t>(side.loops[0])].coedges = {ring[1]};
+    const int bottom = model.addLoop(0);
+    model.loops[static_cast<std::size_t>(bottom)].coedges = {ring[3]};
+    model.coedges[static_cast<std::size_t>(ring[3])].loop = bottom;
+    // The bottom circle's pcurve a period further on.
+    for (std::size_t k = 1; k < model.pcurves[static_cast<std::size_t>(model.coedges[static_cast<std::size_t>(ring[3])].pcurve)].nurbs.ctrl.size(); k += 2)
+        model.pcurves[static_cast<std::size_t>(model.coedges[static_cast<std::size_t>(ring[3])].pcurve)].nurbs.ctrl[k] += 2 * M_PI;
+    const fs::path out = targetScratch("seamless.brep");
+    CadWriteSummary summary;
+    writeThroughWalk(model, out, summary);
+    const cad_samples::Measures m = cad_samples::measure(cad_samples::peerRead(out.string()));
+    fs::remove(out);
+    EXPECT_TRUE(m.valid);
+    EXPECT_EQ(m.faces, 3);
+    EXPECT_NEAR(m.volume, M_PI * r * r * h, 1e-9 * M_PI * r * r * h);
+}

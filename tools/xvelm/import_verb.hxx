@@ -63,16 +63,17 @@ public:
                 Gk_OptionDoc::removeOption(it->first);
         }
     }
-    void on(const std::string& key)
+    void on(const std::string& key) { set(key, true); }
+    void set(const std::string& key, bool value)
     {
         std::optional<QELXValue> old;
         if (const Gk_Option* existing = Gk_OptionDoc::fetchOption(key)) {
-            QELXValue value;
-            if (existing->GetValue(value) == QELI_OK)
-                old = value;
+            QELXValue held;
+            if (existing->GetValue(held) == QELI_OK)
+                old = held;
         }
         m_saved.emplace_back(key, old);
-        Gk_OptionDoc::setOption(key, QELXValue(true));
+        Gk_OptionDoc::setOption(key, QELXValue(value));
     }
 
 private:
@@ -84,12 +85,15 @@ private:
 // document: the connector's importer
 // over the target, its required and exporter options, the import, then the
 // post-import commit, which heals the bodies by the recipe of the system
-// the model says it came from. False with `failure` saying why: the import
+// the model says it came from (or, given `healAs`, of that system: empty for
+// no healing at all; a system without a recipe of its own gets the standard
+// repair). False with `failure` saying why: the import
 // failed, made nothing, or lost part of the source (a body or face the roads
 // could not build is never passed over in silence). Whatever the run made is
 // in the target (deleted with it) or already deleted.
 inline bool import_source(QELXBRepExporter* source, const std::string& system, QELXVelmDocument& target,
-                          ImportCounts& counts, std::string& failure)
+                          ImportCounts& counts, std::string& failure,
+                          const std::optional<std::string>& healAs = std::nullopt)
 {
     try {
         QELXBRepImporter* made = nullptr;
@@ -99,8 +103,10 @@ inline bool import_source(QELXBRepExporter* source, const std::string& system, Q
         }
         const QELXBRepImporterHandle importer(made);
         SwitchesForRun switches;
-        switches.on(Ve_OptionDoc::keyOf("HealBody"));
-        switches.on(std::string(Ve_OptionDoc::KeyPrefix) + "HealBodyPostProcess|" + system);
+        const std::string healSystem = healAs.value_or(system);
+        switches.set(Ve_OptionDoc::keyOf("HealBody"), !healSystem.empty());
+        if (!healSystem.empty())
+            switches.on(std::string(Ve_OptionDoc::KeyPrefix) + "HealBodyPostProcess|" + healSystem);
         QELXOptions required;
         QELIResult prepared = importer->SetRequiredOptions(required);
         prepared &= importer->ProcessExporterOptions(source);
@@ -169,14 +175,33 @@ inline bool import_source(QELXBRepExporter* source, const std::string& system, Q
 
 // The same for a source model, read through the framework's test exporters.
 inline bool import_model(qelx_test::TestModel model, QELXVelmDocument& target, ImportCounts& counts,
-                         std::string& failure)
+                         std::string& failure, const std::optional<std::string>& healAs = std::nullopt)
 {
     const std::string system = model.xType;
     auto* sourceDocument = new qelx_test::TestDocument(std::move(model));
     const QELXDocumentHandle holdSource(sourceDocument);
     auto* source = new qelx_test::TestBRepExporter(sourceDocument);
     const QELXExportRepresentationHandle holdExporter(source);
-    return import_source(source, system, target, counts, failure);
+    return import_source(source, system, target, counts, failure, healAs);
+}
+
+// A kernel document to import into: millimetres, and the file information a
+// save file of it carries (the system the model came from). False with
+// `failure` when the kernel refuses the information.
+inline bool prepare_import_target(QELXVelmDocument& target, const std::string& system, std::string& failure)
+{
+    target.SetUnit(QELX_UNIT_MILLIMETER);
+    FileInfo info;
+    info.set_product_id("xvelm import");
+    info.set_units(1.0);
+    info.set_sending_system(system.c_str());
+    if (const outcome set = api_set_file_info(FileInfo_product_id | FileInfo_units | FileInfo_sending_system, info);
+        !set.ok()) {
+        const char* why = message_module::find_message(set.error_number());
+        failure = std::string("the kernel failed (") + (why ? why : "unknown error") + ")";
+        return false;
+    }
+    return true;
 }
 
 // The document's entities as the text of a kernel save file; false with
@@ -232,17 +257,7 @@ inline int importNeutral(const char* inPath, const char* outPath, FILE* out, FIL
     ImportCounts counts;
     {
         QELXVelmDocument target; // deletes whatever the import handed it
-        target.SetUnit(QELX_UNIT_MILLIMETER);
-        FileInfo info;
-        info.set_product_id("xvelm import");
-        info.set_units(1.0);
-        info.set_sending_system(model.xType.c_str());
-        if (const outcome set = api_set_file_info(FileInfo_product_id | FileInfo_units | FileInfo_sending_system, info);
-            !set.ok()) {
-            const char* why = message_module::find_message(set.error_number());
-            failure = std::string("the kernel failed (") + (why ? why : "unknown error") + ")";
-        }
-        if (failure.empty()) {
+        if (prepare_import_target(target, model.xType, failure)) {
             StageProgress progress(err);
             import_model(std::move(model), target, counts, failure);
         }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "convert_verb.hxx"
 #include "export_verb.hxx"
 #include "import_verb.hxx"
 #include "info.hxx"
@@ -20,7 +21,7 @@ constexpr int exit_usage = 2;
 struct verb {
   const char* name;
   const char* operands;  // for the usage line
-  int operand_count;
+  int operand_count;  // negative: at least that many, the verb reads the rest
   const char* summary;
   int (*run)(char** operands);
 };
@@ -29,6 +30,7 @@ int run_info(char** operands) { return xvelm::info(operands[0], stdout, stderr);
 int run_export(char** operands) { return xvelm::exportNeutral(operands[0], operands[1], stdout, stderr); }
 int run_import(char** operands) { return xvelm::importNeutral(operands[0], operands[1], stdout, stderr); }
 int run_roundtrip(char** operands) { return xvelm::roundtrip(operands[0], stdout, stderr); }
+int run_convert(char** operands) { return xvelm::convert_command(operands, stdout, stderr); }
 
 // One row per verb: adding a verb is adding a row.
 const verb verbs[] = {
@@ -41,6 +43,9 @@ const verb verbs[] = {
     {"roundtrip", "IN.vlt", 1,
      "export a kernel save file, import it back through the full import roads and report what differs",
      &run_roundtrip},
+    {"convert", "IN OUT [--heal NAME|off]", -2,
+     "convert between kernel save files, neutral documents and STEP, IGES or BREP files through the kernel",
+     &run_convert},
 };
 
 void usage(FILE* to) {
@@ -70,7 +75,7 @@ int main(int argc, char** argv) {
   }
   for (const verb& v : verbs) {
     if (std::strcmp(name, v.name) != 0) continue;
-    if (argc - 2 != v.operand_count) {
+    if (v.operand_count >= 0 ? argc - 2 != v.operand_count : argc - 2 < -v.operand_count) {
       std::fprintf(stderr, "xvelm %s: expects %s (try xvelm --help)\n", v.name, v.operands);
       return exit_usage;
     }

@@ -28,6 +28,9 @@
 #include <Geom_SurfaceOfRevolution.hxx>
 #include <Geom_ToroidalSurface.hxx>
 #include <Precision.hxx>
+#include <ShapeConstruct_ProjectCurveOnSurface.hxx>
+#include <ShapeBuild_ReShape.hxx>
+#include <ShapeFix_Face.hxx>
 #include <TColStd_Array1OfInteger.hxx>
 #include <TColStd_Array1OfReal.hxx>
 #include <TColStd_Array2OfReal.hxx>
@@ -49,6 +52,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <set>
 #include <numeric>
 #include <optional>
 #include <stdexcept>
@@ -188,10 +192,20 @@ private:
     BuiltEdge& edge(int index);
     Handle(Geom2d_Curve) pcurve(int coedge, const BuiltEdge& edge, const Affine2& toSurface);
     TopoDS_Face face(int index);
-    std::vector<TopoDS_Shell> shells(int index, BodyShape& body);
+    std::vector<TopoDS_Shell> shells(const std::vector<int>& faces, BodyShape& body);
+    const std::vector<int>& shellFaces(int index) const
+    {
+        if (index < 0 || index >= static_cast<int>(m_m.shells.size()))
+            throw std::runtime_error("a body names a shell that does not exist");
+        return m_m.shells[static_cast<std::size_t>(index)].faces;
+    }
     TopoDS_Shape body(int index, BodyShape& out);
     void widenVertex(const TopoDS_Vertex& v, const gp_Pnt& p);
     void settleTolerances(const TopoDS_Shape& all);
+    void alignAlongLoop(std::vector<Use>& uses, const std::set<int>& seams, const Handle(Geom_Surface)& surface,
+                        const Bnd_Box2d& box);
+    void placePCurves(const TopoDS_Edge& edge, const Handle(Geom_Surface)& surface, const Bnd_Box2d& box, bool seam,
+                      std::pair<Handle(Geom2d_Curve), Handle(Geom2d_Curve)>& pcs);
 
     const TestModel& m_m;
     BRep_Builder m_b;
@@ -199,6 +213,7 @@ private:
     std::map<int, TopoDS_Vertex> m_vertices;
     std::map<int, BuiltEdge> m_edges;
     std::map<int, TopoDS_Face> m_faces;
+    Handle(ShapeBuild_ReShape) m_replaced = new ShapeBuild_ReShape;
 };
 
 const BuiltSurface& ShapeBuilder::surface(int index)
@@ -472,6 +487,191 @@ Handle(Geom2d_Curve) ShapeBuilder::pcurve(int coedge, const BuiltEdge& edge, con
     return new Geom2d_BSplineCurve(poles, weights, knots, mults, n.degree);
 }
 
+namespace {
+// A copy of the curve moved by whole periods of the surface so that its
+// point at `w` lies nearest `target`.
+Handle(Geom2d_Curve) movedToward(const Handle(Geom2d_Curve)& c, const Handle(Geom_Surface)& surface, double w,
+                                 const gp_Pnt2d& target)
+{
+    const gp_Pnt2d at = c->Value(w);
+    // Whole periods to the nearest place; a tie (a curve on the box's side,
+    // the target at its middle) keeps the curve where it is.
+    const auto periods = [](double gap, double period) {
+        const double k = gap / period;
+        const double lower = std::floor(k), upper = std::ceil(k);
+        if (std::abs((k - lower) - (upper - k)) < 1e-9)
+            return std::abs(lower) < std::abs(upper) ? lower : upper;
+        return k - lower < upper - k ? lower : upper;
+    };
+    gp_Vec2d by(0.0, 0.0);
+    if (surface->IsUPeriodic())
+        by.SetX(periods(target.X() - at.X(), surface->UPeriod()) * surface->UPeriod());
+    if (surface->IsVPeriodic())
+        by.SetY(periods(target.Y() - at.Y(), surface->VPeriod()) * surface->VPeriod());
+    if (by.Magnitude() == 0.0)
+        return c;
+    Handle(Geom2d_Curve) out = Handle(Geom2d_Curve)::DownCast(c->Copy());
+    out->Translate(by);
+    return out;
+}
+
+// The use's parameter where it starts and where it ends.
+void endsOf(const TopoDS_Edge& use, double& first, double& last)
+{
+    BRep_Tool::Range(use, first, last);
+    if (use.Orientation() == TopAbs_REVERSED)
+        std::swap(first, last);
+}
+} // namespace
+
+// Whether the surface is singular at (u, v): a pole or an apex, where a
+// loop may jump in the parameter plane without leaving the point.
+bool singularAt(const Handle(Geom_Surface)& surface, const gp_Pnt2d& uv)
+{
+    gp_Pnt p;
+    gp_Vec du, dv;
+    surface->D1(uv.X(), uv.Y(), p, du, dv);
+    const double scale = std::max({du.Magnitude(), dv.Magnitude(), 1e-300});
+    return du.Magnitude() <= 1e-9 * scale || dv.Magnitude() <= 1e-9 * scale;
+}
+
+void ShapeBuilder::alignAlongLoop(std::vector<Use>& uses, const std::set<int>& seams,
+                                  const Handle(Geom_Surface)& surface, const Bnd_Box2d& box)
+{
+    double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;
+    box.Get(x0, y0, x1, y1);
+    const gp_Pnt2d centre((x0 + x1) / 2, (y0 + y1) / 2);
+    const std::size_t n = uses.size();
+    std::vector<bool> placed(n, false);
+    // A seam's forward use is the anchor; its reversed use lies one period
+    // away on the side the face is on (the forward use's left).
+    std::size_t anchor = n;
+    for (std::size_t i = 0; i < n; ++i) {
+        Use& use = uses[i];
+        if (use.pcurve.IsNull() || !seams.count(use.modelEdge) || use.edge.Orientation() != TopAbs_FORWARD)
+            continue;
+        double first = 0.0, last = 0.0;
+        endsOf(use.edge, first, last);
+        use.pcurve = movedToward(use.pcurve, surface, (first + last) / 2, centre);
+        placed[i] = true;
+        if (anchor == n)
+            anchor = i;
+        gp_Pnt2d at;
+        gp_Vec2d tangent;
+        use.pcurve->D1((first + last) / 2, at, tangent);
+        const gp_Vec2d left(-tangent.Y(), tangent.X());
+        const bool acrossU = std::abs(left.X()) >= std::abs(left.Y()) && surface->IsUPeriodic();
+        gp_Vec2d by = acrossU ? gp_Vec2d(surface->UPeriod(), 0.0)
+                              : gp_Vec2d(0.0, surface->IsVPeriodic() ? surface->VPeriod() : 0.0);
+        if (by.Dot(left) < 0.0)
+            by.Reverse();
+        for (std::size_t j = 0; j < n; ++j)
+            if (uses[j].modelEdge == use.modelEdge && uses[j].edge.Orientation() == TopAbs_REVERSED) {
+                Handle(Geom2d_Curve) other = Handle(Geom2d_Curve)::DownCast(use.pcurve->Copy());
+                other->Translate(by);
+                uses[j].pcurve = other;
+                placed[j] = true;
+            }
+    }
+    if (anchor == n) {
+        for (anchor = 0; anchor < n && uses[anchor].pcurve.IsNull(); ++anchor) {
+        }
+        if (anchor == n)
+            return;
+        double first = 0.0, last = 0.0;
+        endsOf(uses[anchor].edge, first, last);
+        uses[anchor].pcurve = movedToward(uses[anchor].pcurve, surface, (first + last) / 2, centre);
+        placed[anchor] = true;
+    }
+    // Each use starts where the one before ends, unless they meet at a pole;
+    // then backwards: each use ends where the one after starts.
+    for (std::size_t k = 1; k < n; ++k) {
+        const Use& before = uses[(anchor + k - 1) % n];
+        const std::size_t i = (anchor + k) % n;
+        if (placed[i] || uses[i].pcurve.IsNull() || !placed[(anchor + k - 1) % n] || before.pcurve.IsNull())
+            continue;
+        double f0 = 0.0, l0 = 0.0, first = 0.0, last = 0.0;
+        endsOf(before.edge, f0, l0);
+        endsOf(uses[i].edge, first, last);
+        const gp_Pnt2d end = before.pcurve->Value(l0);
+        if (singularAt(surface, end))
+            continue;
+        uses[i].pcurve = movedToward(uses[i].pcurve, surface, first, end);
+        placed[i] = true;
+    }
+    for (std::size_t k = n; k-- > 1;) {
+        const std::size_t i = (anchor + k) % n, after = (anchor + k + 1) % n;
+        if (placed[i] || uses[i].pcurve.IsNull())
+            continue;
+        double first = 0.0, last = 0.0, f1 = 0.0, l1 = 0.0;
+        endsOf(uses[i].edge, first, last);
+        if (placed[after] && !uses[after].pcurve.IsNull()) {
+            endsOf(uses[after].edge, f1, l1);
+            const gp_Pnt2d start = uses[after].pcurve->Value(f1);
+            if (!singularAt(surface, start)) {
+                uses[i].pcurve = movedToward(uses[i].pcurve, surface, last, start);
+                placed[i] = true;
+                continue;
+            }
+        }
+        uses[i].pcurve = movedToward(uses[i].pcurve, surface, (first + last) / 2, centre);
+        placed[i] = true;
+    }
+}
+
+// The pcurves of a coedge the model gives none: the edge's curve projected
+// onto the surface, moved by whole periods into the face's box; on a seam
+// one copy at each side of the box, each given to the orientation that has
+// the face on its left.
+void ShapeBuilder::placePCurves(const TopoDS_Edge& edge, const Handle(Geom_Surface)& surface, const Bnd_Box2d& box,
+                                bool seam, std::pair<Handle(Geom2d_Curve), Handle(Geom2d_Curve)>& pcs)
+{
+    double w0 = 0.0, w1 = 0.0;
+    Handle(Geom_Curve) curve = BRep_Tool::Curve(edge, w0, w1);
+    if (curve.IsNull())
+        return;
+    ShapeConstruct_ProjectCurveOnSurface projector;
+    projector.Init(surface, Precision::Confusion());
+    Handle(Geom2d_Curve) projected;
+    if (!projector.Perform(curve, w0, w1, projected) || projected.IsNull())
+        return;
+    double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;
+    box.Get(x0, y0, x1, y1);
+    const gp_Pnt2d centre((x0 + x1) / 2, (y0 + y1) / 2);
+    const double wm = (w0 + w1) / 2;
+    // Moves a copy by whole periods so that its middle lies nearest `target`.
+    const auto shifted = [&](const Handle(Geom2d_Curve)& c, const gp_Pnt2d& target) {
+        const gp_Pnt2d mid = c->Value(wm);
+        gp_Vec2d by(0.0, 0.0);
+        if (surface->IsUPeriodic())
+            by.SetX(std::round((target.X() - mid.X()) / surface->UPeriod()) * surface->UPeriod());
+        if (surface->IsVPeriodic())
+            by.SetY(std::round((target.Y() - mid.Y()) / surface->VPeriod()) * surface->VPeriod());
+        Handle(Geom2d_Curve) out = Handle(Geom2d_Curve)::DownCast(c->Copy());
+        out->Translate(by);
+        return out;
+    };
+    if (!seam) {
+        pcs.first = shifted(projected, centre);
+        return;
+    }
+    // A seam runs along one of the box's sides: one copy there, one at the other.
+    const gp_Pnt2d mid = projected->Value(wm);
+    gp_Vec2d tangent;
+    gp_Pnt2d at;
+    projected->D1(wm, at, tangent);
+    const bool alongV = std::abs(tangent.Y()) >= std::abs(tangent.X());
+    const gp_Pnt2d low = alongV ? gp_Pnt2d(x0, mid.Y()) : gp_Pnt2d(mid.X(), y0);
+    const gp_Pnt2d high = alongV ? gp_Pnt2d(x1, mid.Y()) : gp_Pnt2d(mid.X(), y1);
+    const Handle(Geom2d_Curve) a = shifted(projected, low), b = shifted(projected, high);
+    // Forward, the edge runs with the face on its left.
+    a->D1(wm, at, tangent);
+    const gp_Vec2d left(-tangent.Y(), tangent.X());
+    const bool aForward = left.Dot(gp_Vec2d(at, centre)) > 0.0;
+    pcs.first = aForward ? a : b;
+    pcs.second = aForward ? b : a;
+}
+
 TopoDS_Face ShapeBuilder::face(int index)
 {
     auto found = m_faces.find(index);
@@ -492,7 +692,14 @@ TopoDS_Face ShapeBuilder::face(int index)
     m_b.MakeFace(out, built.surface, Precision::Confusion());
     // Pcurves per edge by the orientation it has in the forward face: an edge
     // met both ways is a seam.
+    // The face's box in the built surface's parameters.
+    Bnd_Box2d box;
+    for (double u : {f.uDomain[0], f.uDomain[1]})
+        for (double v : {f.vDomain[0], f.vDomain[1]})
+            box.Add(toSurface.apply(u, v));
     std::map<int, std::pair<Handle(Geom2d_Curve), Handle(Geom2d_Curve)>> onFace;
+    std::map<int, std::pair<bool, bool>> met;
+    std::set<int> seams;
     std::vector<std::vector<Use>> loops;
     for (int l : f.loops) {
         const qelx_test::TestLoop& loop = m_m.loops[static_cast<std::size_t>(l)];
@@ -509,15 +716,50 @@ TopoDS_Face ShapeBuilder::face(int index)
             use.pcurve = pcurve(c, e, toSurface);
             auto& slot = onFace[co.edge];
             (forward ? slot.first : slot.second) = use.pcurve;
+            auto& ways = met[co.edge];
+            (forward ? ways.first : ways.second) = true;
+            if (ways.first && ways.second)
+                seams.insert(co.edge);
             uses.push_back(use);
         }
         if (reversed)
             std::reverse(uses.begin(), uses.end());
         loops.push_back(std::move(uses));
     }
-    for (const auto& [e, pcs] : onFace) {
+    // Coedges the model gives no pcurve get the curve projected (each side of
+    // a seam at its side of the face's box).
+    for (auto& [e, pcs] : onFace)
+        if ((pcs.first.IsNull() || pcs.second.IsNull()) && (pcs.first.IsNull() || seams.count(e)) &&
+            (pcs.second.IsNull() || seams.count(e)) && !m_edges[e].curveless) {
+            const bool seam = seams.count(e) > 0;
+            std::pair<Handle(Geom2d_Curve), Handle(Geom2d_Curve)> placed;
+            placePCurves(m_edges[e].edge, built.surface, box, seam, placed);
+            if (pcs.first.IsNull())
+                pcs.first = placed.first;
+            if (pcs.second.IsNull())
+                pcs.second = seam ? placed.second : placed.first;
+        }
+    for (std::vector<Use>& uses : loops)
+        for (Use& use : uses)
+            if (use.pcurve.IsNull()) {
+                const auto& pcs = onFace[use.modelEdge];
+                use.pcurve = use.edge.Orientation() == TopAbs_FORWARD ? pcs.first : pcs.second;
+            }
+    // On a periodic surface the model's pcurves may each lie in a period of
+    // their own: along each loop, every pcurve moves by whole periods to
+    // start where the one before ends, the first into the face's box.
+    if (built.surface->IsUPeriodic() || built.surface->IsVPeriodic())
+        for (std::vector<Use>& uses : loops)
+            alignAlongLoop(uses, seams, built.surface, box);
+    for (auto& [e, pcs] : onFace)
+        pcs = {};
+    for (const std::vector<Use>& uses : loops)
+        for (const Use& use : uses)
+            (use.edge.Orientation() == TopAbs_FORWARD ? onFace[use.modelEdge].first : onFace[use.modelEdge].second) =
+                use.pcurve;
+    for (auto& [e, pcs] : onFace) {
         const TopoDS_Edge& edge = m_edges[e].edge;
-        if (!pcs.first.IsNull() && !pcs.second.IsNull())
+        if (seams.count(e) && !pcs.first.IsNull() && !pcs.second.IsNull())
             m_b.UpdateEdge(edge, pcs.first, pcs.second, out, Precision::Confusion());
         else if (!pcs.first.IsNull() || !pcs.second.IsNull())
             m_b.UpdateEdge(edge, pcs.first.IsNull() ? pcs.second : pcs.first, out, Precision::Confusion());
@@ -537,6 +779,7 @@ TopoDS_Face ShapeBuilder::face(int index)
             span = std::max(x1 - x0, y1 - y0);
         }
     }
+    bool belted = false;
     for (const std::vector<Use>& uses : loops) {
         TopoDS_Wire wire;
         m_b.MakeWire(wire);
@@ -576,6 +819,28 @@ TopoDS_Face ShapeBuilder::face(int index)
         }
         wire.Closed(BRep_Tool::IsClosed(wire));
         m_b.Add(out, wire);
+        // A loop that belts a periodic surface closes in space but not in
+        // the parameter plane (the model needs no seam there).
+        if (!uses.empty() && !uses.front().pcurve.IsNull() && !uses.back().pcurve.IsNull()) {
+            double f0 = 0.0, l0 = 0.0, f1 = 0.0, l1 = 0.0;
+            endsOf(uses.back().edge, f0, l0);
+            endsOf(uses.front().edge, f1, l1);
+            belted = belted || uses.back().pcurve->Value(l0).Distance(uses.front().pcurve->Value(f1)) > 1e-6 * span;
+        }
+    }
+    if (belted && (built.surface->IsUPeriodic() || built.surface->IsVPeriodic())) {
+        // Open CASCADE bounds such a face with a seam (and a degenerate edge
+        // at a pole it reaches): the loops are joined through one.
+        // What it replaces (edges it splits) is replaced in the whole shape
+        // at the end, so that the face's neighbours share the new edges.
+        ShapeFix_Face seam(out);
+        seam.SetContext(m_replaced);
+        seam.SetPrecision(Precision::Confusion());
+        seam.FixPeriodicDegenerated();
+        seam.FixMissingSeam();
+        const TopoDS_Shape result = seam.Result();
+        if (!result.IsNull() && result.ShapeType() == TopAbs_FACE)
+            out = TopoDS::Face(result);
     }
     for (const auto& [e, pcs] : onFace) {
         // Vertices reach the pcurves' ends on the surface too.
@@ -598,14 +863,12 @@ TopoDS_Face ShapeBuilder::face(int index)
     return m_faces.emplace(index, out).first->second;
 }
 
-// A shell's faces in groups that meet at edges: an Open CASCADE shell is
-// connected, so a model shell of separate pieces (faces a file left loose)
-// becomes one shell per piece.
-std::vector<TopoDS_Shell> ShapeBuilder::shells(int index, BodyShape& body)
+// Faces in groups that meet at edges: an Open CASCADE shell is connected,
+// so a model shell of separate pieces (faces a file left loose) becomes one
+// shell per piece, and a body's loose faces shells of their own (the STEP
+// writer takes no bare face).
+std::vector<TopoDS_Shell> ShapeBuilder::shells(const std::vector<int>& faces, BodyShape& body)
 {
-    if (index < 0 || index >= static_cast<int>(m_m.shells.size()))
-        throw std::runtime_error("a body names a shell that does not exist");
-    const std::vector<int>& faces = m_m.shells[static_cast<std::size_t>(index)].faces;
     std::vector<std::size_t> root(faces.size());
     std::iota(root.begin(), root.end(), std::size_t{0});
     const auto find = [&root](std::size_t i) {
@@ -651,18 +914,15 @@ TopoDS_Shape ShapeBuilder::body(int index, BodyShape& out)
             TopoDS_Solid solid;
             m_b.MakeSolid(solid);
             for (int s : m_m.volumes.at(static_cast<std::size_t>(v)).shells)
-                for (const TopoDS_Shell& piece : shells(s, out))
+                for (const TopoDS_Shell& piece : shells(shellFaces(s), out))
                     m_b.Add(solid, piece);
             parts.push_back(solid);
         }
     for (int s : b.shells2D)
-        for (const TopoDS_Shell& piece : shells(s, out))
+        for (const TopoDS_Shell& piece : shells(shellFaces(s), out))
             parts.push_back(piece);
-    for (int f : b.faces) {
-        const TopoDS_Face built = face(f);
-        out.faces.emplace_back(f, built);
-        parts.push_back(built);
-    }
+    for (const TopoDS_Shell& piece : shells(b.faces, out))
+        parts.push_back(piece);
     for (const std::vector<int>* wires : {&b.wires, &b.pointWires})
         for (int w : *wires) {
             const qelx_test::TestWire& wire = m_m.wires.at(static_cast<std::size_t>(w));
@@ -695,6 +955,11 @@ BuiltShapes ShapeBuilder::build()
         body.shape = this->body(static_cast<int>(b), body);
         out.faces += static_cast<int>(body.faces.size());
         out.bodies.push_back(std::move(body));
+    }
+    for (BodyShape& body : out.bodies) {
+        body.shape = m_replaced->Apply(body.shape);
+        for (auto& [index, face] : body.faces)
+            face = m_replaced->Apply(face);
     }
     for (const auto& [index, edge] : m_edges)
         if (edge.curveless)

@@ -38,6 +38,8 @@
 #include <Geom_ToroidalSurface.hxx>
 #include <Geom_TrimmedCurve.hxx>
 #include <IGESCAFControl_Reader.hxx>
+#include <Interface_Check.hxx>
+#include <Interface_InterfaceModel.hxx>
 #include <STEPCAFControl_Reader.hxx>
 #include <Standard_Failure.hxx>
 #include <TopExp.hxx>
@@ -627,6 +629,30 @@ void ShapeReader::read(const TopoDS_Shape& shape)
     }
 }
 
+// A file whose text the reader could not take whole (an entity it could not
+// parse, a reference to an entity that is not there) is refused before any
+// shape is made of it: the transfer would build from what is missing.
+bool readWhole(const Handle(Interface_InterfaceModel)& model, std::string& reason)
+{
+    if (model.IsNull())
+        return true;
+    const Handle(Interface_Check)& global = model->GlobalCheck(Standard_True);
+    if (!global.IsNull() && global->HasFailed()) {
+        reason = std::string("damaged: ") + global->CFail(1);
+        return false;
+    }
+    for (int i = 1; i <= model->NbEntities(); ++i) {
+        const Handle(Interface_Check)& check = model->Check(i, Standard_True);
+        if (model->IsErrorEntity(i) || (!check.IsNull() && check->HasFailed())) {
+            reason = "damaged: entity " + std::to_string(i);
+            if (!check.IsNull() && check->NbFails() > 0)
+                reason += std::string(": ") + check->CFail(1);
+            return false;
+        }
+    }
+    return true;
+}
+
 // The file's shapes as one compound, and for STEP and IGES the document of
 // their names, colours and layers; false with `reason` when the reader
 // refused the file or found nothing in it.
@@ -643,6 +669,8 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
             reason = "not a readable STEP file";
             return false;
         }
+        if (!readWhole(reader.ChangeReader().Model(), reason))
+            return false;
         Handle(TDocStd_Document) into = doc.get();
         reader.Transfer(into);
         shape = reader.ChangeReader().OneShape();
@@ -657,14 +685,27 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
             reason = "not a readable IGES file";
             return false;
         }
+        if (!readWhole(reader.Model(), reason))
+            return false;
         Handle(TDocStd_Document) into = doc.get();
         reader.Transfer(into);
         shape = reader.OneShape();
         break;
     }
     case CadFormat::Brep: {
+        // Open CASCADE's reader goes on reading from a stream that failed
+        // (a damaged count can keep it at that for ever): the stream throws
+        // at the first read that fails instead.
         BRep_Builder builder;
-        if (!BRepTools::Read(shape, path.c_str(), builder)) {
+        std::ifstream in(path, std::ios::binary);
+        in.exceptions(std::ios::failbit | std::ios::badbit);
+        try {
+            BRepTools::Read(shape, in, builder);
+        } catch (const std::ios_base::failure&) {
+            reason = "damaged: the BREP text breaks off or holds something else where a value belongs";
+            return false;
+        }
+        if (shape.IsNull()) {
             reason = "not a readable BREP file";
             return false;
         }

@@ -119,6 +119,10 @@ private:
 
 std::string stepText(const Handle(TDocStd_Document)& doc)
 {
+    // Edges go out as space curves alone: a reader builds its own pcurves,
+    // and Open CASCADE's reader stumbles on some of the spline pcurves a
+    // kernel hands out.
+    Interface_Static::SetIVal("write.surfacecurve.mode", 0);
     STEPCAFControl_Writer writer;
     writer.SetColorMode(Standard_True);
     writer.SetNameMode(Standard_True);

@@ -1,0 +1,409 @@
+// `xvelm convert`: real models of the sample data through the kernel and back
+// out as STEP, judged by Open CASCADE; bad files and a seeded mutation loop
+// refused with one line and no output; the command line's mistakes.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <memory>
+#include <random>
+#include <sstream>
+
+#include <BRep_Tool.hxx>
+#include <Geom_Conic.hxx>
+#include <Geom_ConicalSurface.hxx>
+#include <Geom_Line.hxx>
+#include <Geom_TrimmedCurve.hxx>
+#include <Geom_CylindricalSurface.hxx>
+#include <Geom_Plane.hxx>
+#include <Geom_SphericalSurface.hxx>
+#include <Geom_ToroidalSurface.hxx>
+#include <STEPControl_Writer.hxx>
+#include <Standard_Failure.hxx>
+#include <TopoDS.hxx>
+
+#include "../../tools/xvelm/convert_verb.hxx"
+#include "qelx_formats/cad_samples.hxx"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct ConvertRun {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string streamText(FILE* f)
+{
+    std::rewind(f);
+    std::string text;
+    for (int c; (c = std::fgetc(f)) != EOF;)
+        text.push_back(static_cast<char>(c));
+    return text;
+}
+
+ConvertRun runConvert(const std::string& in, const std::string& out, const char* heal = nullptr)
+{
+    std::unique_ptr<FILE, int (*)(FILE*)> o(std::tmpfile(), &std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> e(std::tmpfile(), &std::fclose);
+    ConvertRun run;
+    run.status = xvelm::convert(in.c_str(), out.c_str(), heal, o.get(), e.get());
+    run.out = streamText(o.get());
+    run.err = streamText(e.get());
+    return run;
+}
+
+// The line a failed run ends with (progress lines come before it).
+std::string lastLine(const std::string& text)
+{
+    std::string t = text;
+    while (!t.empty() && t.back() == '\n')
+        t.pop_back();
+    const auto at = t.find_last_of('\n');
+    return at == std::string::npos ? t : t.substr(at + 1);
+}
+
+fs::path convertScratch()
+{
+    const fs::path dir = fs::temp_directory_path() / ("convert_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    return dir;
+}
+
+// The peer's reading, or nothing when its reader throws.
+TopoDS_Shape peerReadSafely(const std::string& path)
+{
+    try {
+        return cad_samples::peerRead(path);
+    } catch (const Standard_Failure&) {
+        return TopoDS_Shape();
+    }
+}
+
+// Surfaces and curves a kernel import may fit rather than keep (splines,
+// sweeps, offsets): their models are held to the looser bound.
+bool onlyExactGeometry(const TopoDS_Shape& shape)
+{
+    for (TopExp_Explorer e(shape, TopAbs_EDGE); e.More(); e.Next()) {
+        double f = 0.0, l = 0.0;
+        Handle(Geom_Curve) c = BRep_Tool::Curve(TopoDS::Edge(e.Current()), f, l);
+        while (!c.IsNull() && c->IsKind(STANDARD_TYPE(Geom_TrimmedCurve)))
+            c = Handle(Geom_TrimmedCurve)::DownCast(c)->BasisCurve();
+        if (!c.IsNull() && !c->IsKind(STANDARD_TYPE(Geom_Line)) && !c->IsKind(STANDARD_TYPE(Geom_Conic)))
+            return false;
+    }
+    for (TopExp_Explorer f(shape, TopAbs_FACE); f.More(); f.Next()) {
+        const Handle(Geom_Surface) s = BRep_Tool::Surface(TopoDS::Face(f.Current()));
+        if (!s->IsKind(STANDARD_TYPE(Geom_Plane)) && !s->IsKind(STANDARD_TYPE(Geom_CylindricalSurface)) &&
+            !s->IsKind(STANDARD_TYPE(Geom_ConicalSurface)) && !s->IsKind(STANDARD_TYPE(Geom_SphericalSurface)) &&
+            !s->IsKind(STANDARD_TYPE(Geom_ToroidalSurface)))
+            return false;
+    }
+    return true;
+}
+
+// The peer's own STEP round trip of a shape.
+TopoDS_Shape peerStepRoundTrip(const TopoDS_Shape& shape, const fs::path& scratch)
+{
+    STEPControl_Writer writer;
+    writer.Transfer(shape, STEPControl_AsIs);
+    writer.Write(scratch.c_str());
+    return peerReadSafely(scratch.string());
+}
+
+// Models that cannot meet the judge's rules as they stand, and why.
+enum class Exception { ImportRefuses, PeerStepLosesIt, PeerStepReaderThrows, KernelMovesIt };
+const std::map<std::string, std::pair<Exception, const char*>> KnownExceptions = {
+    {"Axis_of_bearing.brep",
+     {Exception::ImportRefuses,
+      "the connector's import refuses 12 of its 18 solids (bad face loops); the conversion fails saying so"}},
+    {"face.brep", {Exception::ImportRefuses, "the connector's import makes nothing of a file's lone face"}},
+    {"face1.brep", {Exception::ImportRefuses, "the connector's import makes nothing of a file's lone face"}},
+    {"face2.brep", {Exception::ImportRefuses, "the connector's import makes nothing of a file's lone face"}},
+    {"MAT.brep", {Exception::ImportRefuses, "the connector's import makes nothing of a file's lone face"}},
+    {"terrain.brep", {Exception::ImportRefuses, "the connector's import makes nothing of a file's lone face"}},
+    {"Ball.brep",
+     {Exception::PeerStepLosesIt,
+      "the outer sphere face (a seam used twice, a slit and both poles) reads back from any STEP file as its "
+      "complement: Open CASCADE's own STEP round trip of the source does the same"}},
+    {"fuse.brep",
+     {Exception::KernelMovesIt,
+      "exact geometry, but the sphere caps' trimmed-circle edges come back from the kernel some 1e-5 off: "
+      "area within 1.5e-6 of the source, held to 1e-4"}},
+    {"shell1.brep",
+     {Exception::PeerStepReaderThrows,
+      "Open CASCADE's STEP reader throws on the written open shell of 99 spline faces, which it finds valid as "
+      "BREP: judged through a BREP file"}},
+};
+
+// Samples above this size run only in the optimised build: under the
+// sanitizers and unoptimised, the large models would cost CI minutes.
+std::uintmax_t sampleSizeCap()
+{
+#if defined(XVELM_SAMPLE_SIZE_CAP)
+    if (!std::getenv("XVELM_ALL_SAMPLES"))
+        return XVELM_SAMPLE_SIZE_CAP;
+#endif
+    return UINTMAX_MAX;
+}
+
+// Judges one sample converted into the kernel and out as `out`.
+void judge(const std::string& path, const fs::path& dir)
+{
+    const std::string name = fs::path(path).filename().string();
+    SCOPED_TRACE(name);
+    const auto known = KnownExceptions.find(name);
+    const std::optional<Exception> exception =
+        known == KnownExceptions.end() ? std::nullopt : std::optional<Exception>(known->second.first);
+    const bool throughBrep = exception == Exception::PeerStepReaderThrows;
+    const fs::path out = dir / (throughBrep ? "judged.brep" : "judged.step");
+    const ConvertRun run = runConvert(path, out.string());
+    if (exception == Exception::ImportRefuses) {
+        EXPECT_EQ(run.status, 1) << known->second.second;
+        EXPECT_EQ(lastLine(run.err).rfind("xvelm: importing ", 0), 0u) << run.err;
+        EXPECT_FALSE(fs::exists(out));
+        return;
+    }
+    ASSERT_EQ(run.status, 0) << run.err;
+    TopoDS_Shape source = cad_samples::peerRead(path);
+    if (exception == Exception::PeerStepLosesIt)
+        source = peerStepRoundTrip(source, dir / "peer.step");
+    const TopoDS_Shape written = peerReadSafely(out.string());
+    fs::remove(out);
+    const cad_samples::Measures a = cad_samples::measure(source), b = cad_samples::measure(written);
+    EXPECT_TRUE(b.valid);
+    EXPECT_EQ(b.solids, a.solids);
+    // Faces change only where healing says it did something.
+    if (b.faces != a.faces) {
+        EXPECT_EQ(run.out.find(" 0 repair steps"), std::string::npos) << run.out;
+    }
+    EXPECT_NE(run.out.find(std::to_string(b.faces) + (b.faces == 1 ? " face" : " faces")), std::string::npos)
+        << run.out;
+    const double bound = onlyExactGeometry(source) && exception != Exception::KernelMovesIt ? 1e-6 : 1e-4;
+    EXPECT_LE(cad_samples::relativeGap(a.volume, b.volume), bound);
+    EXPECT_LE(cad_samples::relativeGap(a.area, b.area), bound);
+}
+
+} // namespace
+
+// Every STEP, IGES and BREP sample (up to the cap outside the optimised
+// build) into the kernel and back out as STEP: the peer finds it valid, every
+// solid still a solid, volume and area as the source's.
+TEST(ConvertVerb, SampleModelsThroughTheKernelAndBackAsStepAsThePeerJudges)
+{
+    const fs::path dir = convertScratch();
+    int judged = 0;
+    for (const std::string& path : cad_samples::sampleFiles()) {
+        if (fs::file_size(path) > sampleSizeCap())
+            continue;
+        judge(path, dir);
+        ++judged;
+    }
+    fs::remove_all(dir);
+    if (judged == 0)
+        GTEST_SKIP() << "no sample models under " << cad_samples::SampleFolder;
+}
+
+// Our own example keeps its names, colours and layer through the kernel.
+TEST(ConvertVerb, TheExampleKeepsItsNameColoursAndLayer)
+{
+    const fs::path dir = convertScratch();
+    const std::string in = std::string(XVELM_EXAMPLES_DIR) + "/bracket.step";
+    const fs::path out = dir / "bracket.step";
+    const ConvertRun run = runConvert(in, out.string());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("1 body, 11 faces (11 in the source), healed by the step recipe"), std::string::npos)
+        << run.out;
+    qelx_test::TestModel back;
+    std::string error;
+    ASSERT_EQ(qelx_formats::readCadFile(out.string(), back, error), QELI_OK) << error;
+    fs::remove_all(dir);
+    ASSERT_EQ(back.bodies.size(), 1u);
+    const qelx_test::TestAttributes& body = back.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)];
+    EXPECT_EQ(body.name.value_or(""), "Bracket");
+    ASSERT_TRUE(body.color.has_value());
+    EXPECT_NEAR((*body.color)[2], 0.8, 1e-6);
+    ASSERT_TRUE(body.layer.has_value());
+    EXPECT_EQ(back.layers[*body.layer].name, "Parts");
+    int red = 0;
+    for (std::size_t f = 0; f < back.faces.size(); ++f) {
+        const auto it = back.attributes.find(qelx_test::wordOf(qelx_test::KindFace, static_cast<int>(f)));
+        red += it != back.attributes.end() && it->second.color && (*it->second.color)[0] > 0.79;
+    }
+    EXPECT_EQ(red, 1);
+}
+
+// Every kind of file into every other through the kernel: the save file and
+// the neutral document hold the same model as the STEP file.
+TEST(ConvertVerb, EveryKindIntoEveryOther)
+{
+    const fs::path dir = convertScratch();
+    const std::string step = std::string(XVELM_EXAMPLES_DIR) + "/bracket.step";
+    const std::string vlt = (dir / "a.vlt").string(), json = (dir / "a.json").string(),
+                      iges = (dir / "a.igs").string(), brep = (dir / "a.brep").string(),
+                      back = (dir / "back.stp").string();
+    for (const auto& [in, out] : std::vector<std::pair<std::string, std::string>>{
+             {step, vlt}, {vlt, json}, {json, iges}, {iges, brep}, {brep, back}}) {
+        SCOPED_TRACE(in + " -> " + out);
+        const ConvertRun run = runConvert(in, out);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("1 body, 11 faces"), std::string::npos) << run.out;
+    }
+    const cad_samples::Measures a = cad_samples::measure(cad_samples::peerRead(step)),
+                                b = cad_samples::measure(cad_samples::peerRead(back));
+    fs::remove_all(dir);
+    EXPECT_TRUE(b.valid);
+    EXPECT_EQ(b.solids, 1);
+    EXPECT_LE(cad_samples::relativeGap(a.volume, b.volume), 1e-6);
+}
+
+// Truncated, garbage, a STEP file with dangling references, an empty file and
+// a directory: one line, exit 1, no output, nothing left behind.
+TEST(ConvertVerb, BadFilesAreRefusedWithOneLineAndNoOutput)
+{
+    const fs::path dir = convertScratch();
+    auto write = [&](const std::string& name, const std::string& text) {
+        std::ofstream(dir / name, std::ios::binary) << text;
+        return (dir / name).string();
+    };
+    std::ifstream example(std::string(XVELM_EXAMPLES_DIR) + "/bracket.step", std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(example)), std::istreambuf_iterator<char>());
+    ASSERT_GT(text.size(), 1000u);
+    // Every reference to the first cartesian point now names an entity that is not there.
+    std::string dangling = text;
+    for (std::size_t at = 0; (at = dangling.find("#21,", at)) != std::string::npos; at += 6)
+        dangling.replace(at, 4, "#99999,");
+    fs::create_directories(dir / "folder.step");
+    const std::vector<std::string> bad = {
+        write("truncated.step", text.substr(0, text.size() / 2)),
+        write("garbage.step", std::string(3000, '\x01') + "ISO-10303-21;\n"),
+        write("garbage.igs", "not an IGES file\n"),
+        write("garbage.brep", "CASCADE Topology V1, (c) Matra-Datavision\nLocations 1\n"),
+        write("garbage.json", "{\"format\": \"qelx-neutral\", \"version\": 1, \"bodies\": [7]}"),
+        write("garbage.vlt", "not a save file"),
+        write("dangling.step", dangling),
+        write("empty.stp", ""),
+        (dir / "folder.step").string(),
+        (dir / "missing.iges").string(),
+    };
+    for (const std::string& in : bad) {
+        SCOPED_TRACE(in);
+        const fs::path out = dir / "out.step";
+        const ConvertRun run = runConvert(in, out.string());
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(lastLine(run.err).rfind("xvelm: ", 0), 0u) << run.err;
+        EXPECT_TRUE(run.out.empty()) << run.out;
+        EXPECT_FALSE(fs::exists(out));
+    }
+    // Nothing but the inputs is left in the folder (no temporary files).
+    int entries = 0;
+    for (const auto& e : fs::directory_iterator(dir))
+        entries += e.path().filename() != "folder.step";
+    EXPECT_EQ(entries, 8);
+    fs::remove_all(dir);
+}
+
+// Seeded random mutations of small files of every kind (bytes changed, lines
+// dropped or repeated, a cut): each run either converts or fails with one
+// line and no output, and never takes the process down.
+TEST(ConvertVerb, MutatedFilesConvertOrFailCleanly)
+{
+    const fs::path dir = convertScratch();
+    const std::vector<std::string> seeds = {std::string(XVELM_EXAMPLES_DIR) + "/bracket.step",
+                                            std::string(cad_samples::SampleFolder) + "/occ/wedge_ok.brep",
+                                            std::string(cad_samples::SampleFolder) + "/occ/mal_ecrou.brep"};
+    std::mt19937 random(20261207);
+    int converted = 0, refused = 0;
+    for (int round = 0; round < 9; ++round) {
+        const std::string& seed = seeds[static_cast<std::size_t>(round) % seeds.size()];
+        std::ifstream in(seed, std::ios::binary);
+        if (!in)
+            continue;
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+        switch (round / 3) {
+        case 0: // a few bytes changed
+            for (int k = 0; k < 4; ++k)
+                text[pick(text.size())] = "0123456789#(),;-.E\n"[pick(19)];
+            break;
+        case 1: { // a line dropped and another repeated
+            const std::size_t a = text.find('\n', pick(text.size()));
+            const std::size_t b = a == std::string::npos ? a : text.find('\n', a + 1);
+            if (b != std::string::npos)
+                text.erase(a, b - a);
+            const std::size_t c = text.find('\n', pick(text.size()));
+            const std::size_t d = c == std::string::npos ? c : text.find('\n', c + 1);
+            if (d != std::string::npos)
+                text.insert(d, text.substr(c, d - c));
+            break;
+        }
+        default: // cut short
+            text.resize(pick(text.size()));
+            break;
+        }
+        const fs::path mutated = dir / ("mutated" + fs::path(seed).extension().string());
+        std::ofstream(mutated, std::ios::binary) << text;
+        const fs::path out = dir / "out.brep";
+        SCOPED_TRACE("round " + std::to_string(round));
+        const ConvertRun run = runConvert(mutated.string(), out.string());
+        if (run.status == 0) {
+            ++converted;
+            EXPECT_TRUE(fs::exists(out));
+        } else {
+            ++refused;
+            EXPECT_EQ(run.status, 1);
+            EXPECT_EQ(lastLine(run.err).rfind("xvelm: ", 0), 0u) << run.err;
+            EXPECT_FALSE(fs::exists(out));
+        }
+        fs::remove(out);
+    }
+    fs::remove_all(dir);
+    EXPECT_EQ(converted + refused, 9);
+    EXPECT_GT(refused, 0);
+}
+
+// Mistakes of the command line are told apart from failed work (exit 2).
+TEST(ConvertVerb, CommandLineMistakesExitTwo)
+{
+    const std::string step = std::string(XVELM_EXAMPLES_DIR) + "/bracket.step";
+    const fs::path dir = convertScratch();
+    const std::string out = (dir / "out.step").string();
+    const struct {
+        std::vector<std::string> operands;
+        const char* says;
+    } cases[] = {
+        {{step}, "expects IN OUT"},
+        {{step, out, "extra"}, "expects IN OUT"},
+        {{step, (dir / "out.dwg").string()}, "unknown kind of file"},
+        {{(dir / "in.txt").string(), out}, "unknown kind of file"},
+        {{step, out, "--heal", "miracle"}, "no such recipe"},
+        {{step, out, "--heal"}, "--heal takes one recipe name"},
+        {{(dir / "a.vlt").string(), out, "--heal", "step"}, "applies to files of other systems"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> words = c.operands;
+        std::vector<char*> argv;
+        for (std::string& w : words)
+            argv.push_back(w.data());
+        argv.push_back(nullptr);
+        std::unique_ptr<FILE, int (*)(FILE*)> o(std::tmpfile(), &std::fclose);
+        std::unique_ptr<FILE, int (*)(FILE*)> e(std::tmpfile(), &std::fclose);
+        SCOPED_TRACE(c.says);
+        EXPECT_EQ(xvelm::convert_command(argv.data(), o.get(), e.get()), 2);
+        EXPECT_NE(streamText(e.get()).find(c.says), std::string::npos) << streamText(e.get());
+        EXPECT_FALSE(fs::exists(out));
+    }
+    // --heal off and a named recipe both convert, and say so.
+    const ConvertRun off = runConvert(step, out, "off");
+    ASSERT_EQ(off.status, 0) << off.err;
+    EXPECT_NE(off.out.find("not healed, 0 repair steps"), std::string::npos) << off.out;
+    const ConvertRun iges = runConvert(step, out, "iges");
+    ASSERT_EQ(iges.status, 0) << iges.err;
+    EXPECT_NE(iges.out.find("healed by the iges recipe"), std::string::npos) << iges.out;
+    fs::remove_all(dir);
+}
