@@ -8,7 +8,12 @@
 // edges Open CASCADE needs to close a loop in the parameter plane.
 #include "cad_shapes.hxx"
 
+#include <Adaptor3d_CurveOnSurface.hxx>
 #include <BRepLib.hxx>
+#include <BRepLib_ValidateEdge.hxx>
+#include <Geom2dAdaptor_Curve.hxx>
+#include <GeomAdaptor_Curve.hxx>
+#include <GeomAdaptor_Surface.hxx>
 #include <Bnd_Box2d.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
@@ -28,7 +33,7 @@
 #include <Geom_SurfaceOfRevolution.hxx>
 #include <Geom_ToroidalSurface.hxx>
 #include <Precision.hxx>
-#include <ShapeConstruct_ProjectCurveOnSurface.hxx>
+#include <ShapeFix_Edge.hxx>
 #include <ShapeBuild_ReShape.hxx>
 #include <ShapeFix_Face.hxx>
 #include <TColStd_Array1OfInteger.hxx>
@@ -204,7 +209,7 @@ private:
     void settleTolerances(const TopoDS_Shape& all);
     void alignAlongLoop(std::vector<Use>& uses, const std::set<int>& seams, const Handle(Geom_Surface)& surface,
                         const Bnd_Box2d& box);
-    void placePCurves(const TopoDS_Edge& edge, const Handle(Geom_Surface)& surface, const Bnd_Box2d& box, bool seam,
+    void placePCurves(const TopoDS_Edge& edge, const TopoDS_Face& face, const Bnd_Box2d& box, bool seam,
                       std::pair<Handle(Geom2d_Curve), Handle(Geom2d_Curve)>& pcs);
 
     const TestModel& m_m;
@@ -623,17 +628,20 @@ void ShapeBuilder::alignAlongLoop(std::vector<Use>& uses, const std::set<int>& s
 // onto the surface, moved by whole periods into the face's box; on a seam
 // one copy at each side of the box, each given to the orientation that has
 // the face on its left.
-void ShapeBuilder::placePCurves(const TopoDS_Edge& edge, const Handle(Geom_Surface)& surface, const Bnd_Box2d& box,
-                                bool seam, std::pair<Handle(Geom2d_Curve), Handle(Geom2d_Curve)>& pcs)
+void ShapeBuilder::placePCurves(const TopoDS_Edge& edge, const TopoDS_Face& face, const Bnd_Box2d& box, bool seam,
+                                std::pair<Handle(Geom2d_Curve), Handle(Geom2d_Curve)>& pcs)
 {
     double w0 = 0.0, w1 = 0.0;
     Handle(Geom_Curve) curve = BRep_Tool::Curve(edge, w0, w1);
     if (curve.IsNull())
         return;
-    ShapeConstruct_ProjectCurveOnSurface projector;
-    projector.Init(surface, Precision::Confusion());
-    Handle(Geom2d_Curve) projected;
-    if (!projector.Perform(curve, w0, w1, projected) || projected.IsNull())
+    const Handle(Geom_Surface) surface = BRep_Tool::Surface(face);
+    // Open CASCADE's own projection onto the face (it leaves the pcurve on
+    // the edge; what is placed below replaces it).
+    ShapeFix_Edge().FixAddPCurve(edge, face, Standard_False, Precision::Confusion());
+    double f = 0.0, l = 0.0;
+    const Handle(Geom2d_Curve) projected = BRep_Tool::CurveOnSurface(edge, face, f, l);
+    if (projected.IsNull())
         return;
     double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;
     box.Get(x0, y0, x1, y1);
@@ -733,7 +741,7 @@ TopoDS_Face ShapeBuilder::face(int index)
             (pcs.second.IsNull() || seams.count(e)) && !m_edges[e].curveless) {
             const bool seam = seams.count(e) > 0;
             std::pair<Handle(Geom2d_Curve), Handle(Geom2d_Curve)> placed;
-            placePCurves(m_edges[e].edge, built.surface, box, seam, placed);
+            placePCurves(m_edges[e].edge, out, box, seam, placed);
             if (pcs.first.IsNull())
                 pcs.first = placed.first;
             if (pcs.second.IsNull())
@@ -974,10 +982,10 @@ BuiltShapes ShapeBuilder::build()
 }
 
 // Open CASCADE sets each edge's tolerance from how far its pcurves stray
-// from its curve (reparameterising a pcurve where that brings it closer).
-// Where it gives up, the pcurves still run on the curve's parameter as the
-// model has them: the tolerance is then how far they stray, sampled more
-// finely than the checker samples, with a margin for between the samples.
+// from its curve (reparameterising a pcurve where that brings it closer);
+// the tolerance is then checked as the checker measures it, and raised where
+// that finds more. Where it gives up, the pcurves still run on the curve's
+// parameter as the model has them, and the measure alone sets it.
 void ShapeBuilder::settleTolerances(const TopoDS_Shape& all)
 {
     TopTools_IndexedDataMapOfShapeListOfShape faces;
@@ -989,13 +997,14 @@ void ShapeBuilder::settleTolerances(const TopoDS_Shape& all)
     BRepLib::SameParameter(all, Precision::Confusion());
     for (int i = 1; i <= faces.Extent(); ++i) {
         const TopoDS_Edge& edge = TopoDS::Edge(faces.FindKey(i));
-        if (BRep_Tool::Degenerated(edge) || BRep_Tool::SameParameter(edge))
+        if (BRep_Tool::Degenerated(edge))
             continue;
+        const bool settled = BRep_Tool::SameParameter(edge);
         double w0 = 0.0, w1 = 0.0;
         const Handle(Geom_Curve) curve = BRep_Tool::Curve(edge, w0, w1);
         if (curve.IsNull())
             continue;
-        double worst = 0.0;
+        double worst = settled ? BRep_Tool::Tolerance(edge) : 0.0;
         for (TopTools_ListIteratorOfListOfShape it(faces.FindFromIndex(i)); it.More(); it.Next()) {
             const TopoDS_Face& face = TopoDS::Face(it.Value());
             const Handle(Geom_Surface) surface = BRep_Tool::Surface(face);
@@ -1004,14 +1013,18 @@ void ShapeBuilder::settleTolerances(const TopoDS_Shape& all)
                 const Handle(Geom2d_Curve) pc = BRep_Tool::CurveOnSurface(TopoDS::Edge(edge.Oriented(o)), face, f, l);
                 if (pc.IsNull())
                     continue;
-                for (int k = 0; k <= 64; ++k) {
-                    const double w = w0 + (w1 - w0) * k / 64.0;
-                    const gp_Pnt2d uv = pc->Value(w);
-                    worst = std::max(worst, surface->Value(uv.X(), uv.Y()).Distance(curve->Value(w)));
-                }
+                // Measured as the checker measures it.
+                BRepLib_ValidateEdge measure(new GeomAdaptor_Curve(curve, w0, w1),
+                                             new Adaptor3d_CurveOnSurface(new Geom2dAdaptor_Curve(pc, w0, w1),
+                                                                          new GeomAdaptor_Surface(surface)),
+                                             Standard_True);
+                measure.Process();
+                measure.UpdateTolerance(worst);
             }
         }
-        m_b.UpdateEdge(edge, std::max(worst * 2.0, Precision::Confusion()));
+        if (settled && worst <= BRep_Tool::Tolerance(edge))
+            continue;
+        m_b.UpdateEdge(edge, std::max(worst * 1.05, Precision::Confusion()));
         m_b.SameParameter(edge, Standard_True);
         m_b.SameRange(edge, Standard_True);
     }
