@@ -154,6 +154,36 @@ const std::vector<SurfaceCase>& surfaceCases()
              return m.addRevolved(c, {0, 0, 0}, {0, 0, 1}, 0.5, 2);
          },
          1e-9},
+        // The line carries its source parameters already: the profile's
+        // shift and scale must not move the revolution a second time.
+        {"revolved over a shifted profile",
+         [](TestModel& m) {
+             const int c = m.addLine({2, 0, 0}, {3, 0, 2});
+             m.reparametriseCurve(c, 1.0, 0.7);
+             return m.addRevolved(c, {0, 0, 0}, {0, 0, 1}, 0.5, 2);
+         },
+         1e-9},
+        {"extruded over a shifted arc",
+         [](TestModel& m) {
+             const int c = m.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 2.0, 1.0, 0.0, 2.0);
+             m.reparametriseCurve(c, 1.0, 0.6);
+             return m.addExtruded(c, {0, 1, 3}, 0, 2);
+         },
+         1e-9},
+        {"extruded over a shifted line",
+         [](TestModel& m) {
+             const int c = m.addLine({2, 0, 0}, {3, 1, 2});
+             m.reparametriseCurve(c, 2.0, 0.8);
+             return m.addExtruded(c, {0, 1, 3}, 0, 2);
+         },
+         1e-9},
+        {"revolved over a scaled and shifted profile",
+         [](TestModel& m) {
+             const int c = m.addLine({2, 0, 0}, {1, 1, 3});
+             m.reparametriseCurve(c, 2.0, -0.4);
+             return m.addRevolved(c, {0, 0, 0}, {0, 0, 1}, 0, 2);
+         },
+         1e-9},
     };
     return cases;
 }
@@ -204,9 +234,10 @@ TEST_F(SurfaceImport, EveryKindMeetsTheSourceUnderEveryMapAndSense)
 // What a surface kept of the source under a morph. A mirror turns
 // the frames of the analytic kinds over, so only their point sets (unbounded:
 // every moved point lies on them) are; spline nets, profiles and rails are
-// moved point by point and keep the parameters too. What is built over a
-// turned frame (an offset, whose side follows its base's frame, and a
-// revolution, whose angle turns with the frame) is not measured under a mirror.
+// moved point by point and keep the parameters too. A revolution's angle
+// turns with the frame, so under a mirror it keeps its point set only. What
+// is built over a turned frame (an offset, whose side follows its base's
+// frame) is not measured under a mirror here.
 enum class Kept { Parameters, PointSet, Nothing };
 
 Kept keptUnder(const std::string& what, bool mirror)
@@ -217,7 +248,9 @@ Kept keptUnder(const std::string& what, bool mirror)
                                  "sphere in a tilted frame", "ring torus", "apple torus", "lemon torus"})
         if (what == analytic)
             return Kept::PointSet;
-    if (what.find("offset") == 0 || what.find("revolved") == 0)
+    if (what.find("revolved") == 0)
+        return Kept::PointSet;
+    if (what.find("offset") == 0)
         return Kept::Nothing;
     return Kept::Parameters;
 }

@@ -144,6 +144,10 @@ QELIResult QELXVelmCurveImporter::ImportLine()
     const QELXPoint3D root = p + d * toCanonical.abscissa();
     delete m_curve;
     m_curve = VELM_MAKE(straight, Ve_Pt3(root), QELunit_vector(vec(d / speed)), speed * toCanonical.slope());
+    // The map now lives in the line: its parameter is the source's (negated
+    // when the orientation was turned), so the map left for the caller is the
+    // identity, as for a spline built with the map in its control data.
+    m_map = Gk_LinMap(1.0, 0.0);
     if (m_edge) {
         AttachToEdge();
         Ve_FixPCurve::FixPCurveOnParametricSurface(m_edge);
@@ -179,6 +183,9 @@ QELIResult QELXVelmCurveImporter::ImportEllipse()
     const double offset = toCanonical.slope() == 1.0 ? toCanonical.abscissa() : 0.0;
     delete m_curve;
     m_curve = VELM_MAKE(ellipse, Ve_Pt3(c), QELunit_vector(vec(moved)), vec(m * a), ratio, offset);
+    // A shift taken into the ellipse is no longer the caller's to apply.
+    if (toCanonical.slope() == 1.0)
+        m_map = Gk_LinMap(1.0, 0.0);
     if (m_edge) {
         ApproximateLargeEllipse();
         ApproximateTinyArc();
