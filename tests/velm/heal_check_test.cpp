@@ -13,6 +13,8 @@
 #include "support/repair_builders.hxx"
 #include "velm/insanity.hxx"
 #include "velm/heal.hxx"
+#include "velm/tolerance_update.hxx"
+#include "velm/tolerant.hxx"
 #include "velm/topology_api.hxx"
 #include "velm_test_support.hxx"
 
@@ -74,4 +76,53 @@ TEST_F(HealCheck, ShortEdgesSliversAndCurveTolerances) {
   EXPECT_NEAR(calculate_curve_tolerance(a, QELinterval(0, 10), c, QELinterval(0, 5)), std::hypot(5.0, 0.1), 1e-12);
 
   for (BODY* b : {thin, square, big}) api_del_entity(b);
+}
+
+// A tolerant edge whose curve meets its faces and vertices exactly becomes a
+// plain edge again, keeping its coedges and attributes; one whose curve is
+// off stays tolerant with the deviation as its tolerance.
+TEST_F(HealCheck, TolerantEdgesThatFitBecomePlainAgain) {
+  for (const double shift : {0.0, 1e-3}) {
+    SCOPED_TRACE(shift);
+    BODY* box = make_plane_box();
+    ENTITY_LIST edges;
+    ASSERT_TRUE(api_get_edges(box, edges).ok());
+    TEDGE* tolerant = nullptr;
+    ASSERT_TRUE(api_replace_edge_with_tedge(static_cast<EDGE*>(edges[0]), tolerant).ok());
+    new ATTRIB_COL(tolerant, 4);
+    if (shift > 0.0) {
+      std::unique_ptr<curve> moved(tolerant->geometry()->equation().make_copy());
+      *moved *= translate_transf(QELvector(0.0, shift, shift));
+      tolerant->set_geometry(make_curve(*moved));
+    }
+    const VERTEX *start = tolerant->start(), *end = tolerant->end();
+    api_bb_begin(true);
+    stch_check_and_fix_tedges_in_entity(box);
+    api_bb_end(outcome(), true, false);
+    edges.clear();
+    ASSERT_TRUE(api_get_edges(box, edges).ok());
+    int tolerantEdges = 0;
+    const EDGE* now = nullptr;
+    for (int i = 0; i < edges.count(); ++i) {
+      auto* e = static_cast<const EDGE*>(edges[i]);
+      tolerantEdges += is_TEDGE(e);
+      if (e->start() == start && e->end() == end) now = e;
+    }
+    EXPECT_EQ(edges.count(), 12);
+    if (shift > 0.0) {
+      EXPECT_EQ(tolerantEdges, 1);
+      EXPECT_TRUE(velm_is_live_entity(tolerant));
+      EXPECT_NEAR(tolerant->get_tolerance(), edge_deviation(tolerant), 1e-12);
+      EXPECT_GT(tolerant->get_tolerance(), shift);
+    } else {
+      EXPECT_EQ(tolerantEdges, 0);
+      EXPECT_EQ(model_problems(box), "");
+      ASSERT_NE(now, nullptr);
+      EXPECT_FALSE(is_TEDGE(now));
+      auto* colour = static_cast<ATTRIB_COL*>(find_attrib(now, ATTRIB_TSL_TYPE, ATTRIB_COL_TYPE));
+      ASSERT_NE(colour, nullptr);
+      EXPECT_EQ(colour->colour(), 4);
+    }
+    api_del_entity(box);
+  }
 }

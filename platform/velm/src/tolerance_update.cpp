@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "velm/api.hxx"
+#include "velm/body_heal.hxx"
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/tolerant.hxx"
@@ -82,5 +83,14 @@ void stch_check_and_fix_tedges_in_entity(ENTITY* e) {
     update_edge_tolerance(te);
     for (VERTEX* v : {te->start(), te->end()})
       if (v && is_TVERTEX(v)) update_vertex_tolerance(v);
+    // A curve that meets its faces and vertices within the kernel's own
+    // precision needs no tolerance: the edge becomes a plain one again. An
+    // edge without a curve has nothing that fits and stays as it is.
+    const CURVE* cu = te->geometry();
+    if (cu && cu->has_equation() && edge_deviation(te) < QELresabs) {
+      EDGE* plain = nullptr;
+      const outcome r = api_replace_tedge_with_edge(te, plain);
+      if (!r.ok()) sys_error(r.error_number());
+    }
   }
 }

@@ -16,6 +16,9 @@ void update_vertex_tolerance(VERTEX* vertex, int reserved = 0);
 // Every TEDGE and TVERTEX in the entity (an edge, a vertex, or anything holding them).
 void update_tolerance(ENTITY* e, int reserved = 0);
 // Every TEDGE in the entity gets its tolerance recomputed, and so do its
-// TVERTEXes. (Tolerant coedges here have no curves or ranges of their own,
-// so there is nothing else to put right.)
+// TVERTEXes; a TEDGE whose curve deviates from its faces and vertices by less
+// than QELresabs is replaced by a plain EDGE (api_replace_tedge_with_edge:
+// coedges and attributes move over, the TVERTEXes stay). (Tolerant coedges
+// here have no curves or ranges of their own, so there is nothing else to put
+// right.)
 void stch_check_and_fix_tedges_in_entity(ENTITY* e);
