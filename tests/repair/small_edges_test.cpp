@@ -192,6 +192,33 @@ TEST_F(SmallEdges, AFaceWithAnEmptyParameterRangeGoes)
               0);
 }
 
+// A bad face on a surface closed round v (a tube) is split in v with the
+// split at a parameter, at the middle of the surface's v range and at its
+// high end (the seam), not at the face's own middle; the pieces, bad too,
+// go.
+TEST_F(SmallEdges, ABadFaceOnAClosedSurfaceIsSplitAtTheSurfacesMiddleAndSeam)
+{
+    BODY* b = keep(testkit::make_spline_sheet(testkit::make_tube_bs3_surface(false), false));
+    FACE* face = b->lump()->shell()->face();
+    const COEDGE* first = face->loop()->start();
+    const COEDGE* c = first;
+    do {
+        auto* coedge = const_cast<COEDGE*>(c);
+        const QELinterval range = coedge->param_range();
+        const pcurve& old = coedge->geometry()->def();
+        const double v0 = old.eval_position(range.start_pt()).v, v1 = old.eval_position(range.end_pt()).v;
+        coedge->set_geometry(new PCURVE(
+            pcurve(testkit::linear_bs2({0.5, v0}, {0.5, v1}, range), 0.0, face->geometry()->equation())));
+        c = c->next();
+    } while (c != first);
+    velm_test_record_calls(true);
+    EXPECT_TRUE(Ve_BodyCleaner(view(b)).removeBadUVFace(face));
+    EXPECT_EQ(velm_test_call_count("sg_split_face_at_parameter"), 2);
+    velm_test_record_calls(false);
+    EXPECT_EQ(testkit::count_faces(b), 0);
+    EXPECT_EQ(testkit::model_problems(b), "");
+}
+
 TEST_F(SmallEdges, FacesThatAreNoSlivers)
 {
     // The sliver box's strip is a sliver; with a curveless short side, a

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "heal/periodic_split.hxx"
 #include "model/containers.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
@@ -113,13 +114,6 @@ int faceCount(BODY* body)
     ENTITY_LIST faces;
     api_get_faces(body, faces);
     return faces.count();
-}
-
-// The kernel's face split at the middle of the face's parameter box, in its
-// own bracket; a face the kernel cannot split stays whole.
-void splitAtMiddle(FACE* face, bool inU)
-{
-    velmCall([&] { return api_split_face(face, inU, true, 0.5); });
 }
 
 } // namespace
@@ -394,10 +388,10 @@ int Ve_BodyCleaner::removeBadUVFaceAt(FACE* face, int depth)
     bool split = false;
     if (depth < kMaxBadFacePasses) {
         if (sp->closed_u() || sp->periodic_u()) {
-            splitAtMiddle(face, true);
+            splitFaceAtMidParameter(face, true);
             split = true;
         } else if (sp->closed_v() || sp->periodic_v()) {
-            splitAtMiddle(face, false);
+            splitFaceAtMidParameter(face, false);
             split = true;
         }
     }
