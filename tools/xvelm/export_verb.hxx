@@ -11,8 +11,10 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
 
 #include "export/brep_exporter.hxx"
+#include "model/entity_views.hxx"
 #include "qelx/framework_walk.hxx"
 #include "qelx/qelx_errors.hxx"
 #include "qelx/qelx_events.hxx"
@@ -110,6 +112,25 @@ inline bool open_exporter(ENTITY_LIST& top, QELXDocumentHandle& document, QELXBR
     return true;
 }
 
+// The bodies the file's assemblies place that the walk does not reach: the
+// B-rep export hands on the document's bodies only; what assemblies place
+// travels through the assembly exchange, which a neutral document has no
+// room for. Each body is counted once, however often it is placed.
+inline int bodies_left_in_assemblies(const ENTITY_LIST& top, QELXBRepExporter& exporter, int exported)
+{
+    QELXDynamicArray<Ve_BodyTag*> placed;
+    for (int i = 0; i < top.count(); ++i)
+        if (ENTITY* e = top[i]; e && e->identity(1) == VE_ASSEMBLY_TYPE)
+            ve_view<Ve_AssemblyTag>(static_cast<VE_ASSEMBLY*>(e))->fetchReferredBodies(placed);
+    std::unordered_set<const void*> walked;
+    for (int i = 0; i < exported; ++i)
+        walked.insert(exporter.GetBodyPtr(i));
+    int left = 0;
+    for (int i = 0; i < placed.Count(); ++i)
+        left += placed[i] && !walked.count(static_cast<const void*>(placed[i]));
+    return left;
+}
+
 // Hands the top-level entities to the connector's B-rep exporter and walks it
 // the way the framework does into `walked` (a source model, or a sink such as
 // a document written as the walk goes). False with `failure` saying why:
@@ -125,6 +146,11 @@ bool walk_document(ENTITY_LIST& top, Into& walked, ExportCounts& counts, std::st
         if (!open_exporter(top, document, exporter, failure))
             return false;
         exporter->GetNumberOfBodies(counts.bodies);
+        if (const int left = bodies_left_in_assemblies(top, *exporter, counts.bodies); left > 0) {
+            failure = std::to_string(left) + (left == 1 ? " body is" : " bodies are") +
+                      " placed by assemblies, which the B-rep export does not carry";
+            return false;
+        }
         for (int i = 0; i < counts.bodies; ++i) {
             const auto* body = static_cast<const ENTITY*>(exporter->GetBodyPtr(i));
             ENTITY_LIST f, e;
