@@ -44,7 +44,7 @@ std::string readWhole(const fs::path& path)
 }
 
 // Solids of exact geometry, a B-spline sheet, a wire and a lone point, a
-// name, a colour, a group and an assembly placing a box.
+// name, a colour, a group and an assembly placing the cylinder.
 std::string modelFile()
 {
     registerPersistentClasses();
@@ -54,11 +54,13 @@ std::string modelFile()
     new ATTRIB_RGB(top->next(), 0.0, 1.0, 0.0);
     auto* group = new QELGROUP;
     api_ct_add_to_group(top, group);
+    // An assembly leaf placing a body of the top level: the walk reaches the
+    // body as a solid, and the assembly is deleted with the rest.
+    BODY* cylinder = testkit::make_cylinder(2.0, 3.0);
     auto* assembly = new VE_ASSEMBLY(nullptr, nullptr, QELtransf());
-    // Bare geometry: the assembly's bodies are deleted, not walked.
-    assembly->appendPart(new VE_PART(testkit::make_box(1.0, 2.0, 3.0), QELtransf()));
+    assembly->appendPart(new VE_PART(cylinder, QELtransf()));
     ENTITY_LIST list;
-    for (ENTITY* e : {static_cast<ENTITY*>(box), static_cast<ENTITY*>(testkit::make_cylinder(2.0, 3.0)),
+    for (ENTITY* e : {static_cast<ENTITY*>(box), static_cast<ENTITY*>(cylinder),
                       static_cast<ENTITY*>(testkit::make_hemisphere(2.0)),
                       static_cast<ENTITY*>(testkit::make_spline_sheet()),
                       static_cast<ENTITY*>(testkit::make_wire_body(2, false)),
@@ -72,6 +74,7 @@ std::string modelFile()
     Ve_AssemDeleteMgr tree(assembly);
     tree.loseAssem();
     list.remove(assembly);
+    list.remove(cylinder); // went with the assembly
     api_del_entity_list(list);
     return path;
 }
