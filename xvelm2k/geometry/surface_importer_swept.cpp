@@ -115,6 +115,13 @@ QELIResult QELXVelmSurfaceImporter::ImportExtruded()
         delete made;
         return kFailed;
     }
+    // A mirrored profile and rail turn Su x Sv inwards; the normal keeps to
+    // the image of the source's, as for a spline net, so that a face and an
+    // offset over this surface stay on the moved side.
+    if (m_morph.GetAffine().Determinant() < 0.0 && !velmInnerCall([&] { made->negate(); }).ok()) {
+        delete made;
+        return kFailed;
+    }
     placeSurface(made);
     return 0;
 }
