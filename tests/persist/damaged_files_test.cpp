@@ -16,6 +16,7 @@
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
 #include "support/geometry_builders.hxx"
+#include "support/save_file_words.hxx"
 
 using namespace persist_test;
 
@@ -134,6 +135,34 @@ TEST_F(DamagedFiles, UnknownClassOrPartOfTheWrongKindIsRefused)
     const std::size_t body = text.find('$', text.find('$', at) + 1);
     selfish.replace(body, text.find(' ', body) - body, "$" + std::to_string(index));
     EXPECT_FALSE(restoreText(selfish, restored).ok());
+}
+
+// A copy of the root assembly's record (two assemblies would share its part
+// list) and a file without a loop's record are refused, naming the record
+// and its class.
+TEST_F(DamagedFiles, CopiedAssemblyAndDroppedLoopRecordsAreRefusedByName)
+{
+    const std::string text = everyClassFile();
+    struct Case {
+        const char* name;
+        void (*damage)(testkit::SaveFileWords&);
+        const char* reported;
+    };
+    const Case cases[] = {
+        {"assembly record copied",
+         [](testkit::SaveFileWords& f) { f.duplicate_record(f.find("ve_assembly")); },
+         "(ve_assembly), field 1: no record before it links to it"},
+        {"loop record dropped", [](testkit::SaveFileWords& f) { f.erase_record(f.find("loop")); },
+         "(coedge), field 1: no record before it links to it"},
+    };
+    for (const Case& c : cases) {
+        testkit::SaveFileWords f = testkit::SaveFileWords::parse(text);
+        c.damage(f);
+        EXPECT_EQ(restoreAndDiscard(f.text()).error_number(), qelvelm_api_errmod.message_code(VELM_SAVE_FILE_DAMAGED))
+            << c.name;
+        EXPECT_NE(std::string(velm_last_restore_damage()).find(c.reported), std::string::npos)
+            << c.name << ": " << velm_last_restore_damage();
+    }
 }
 
 TEST_F(DamagedFiles, RandomMutationsNeverCrash)

@@ -288,6 +288,17 @@ TEST_F(RestoreDamage, EachDamageIsReportedAtTheEntityAtFault) {
          return place(f, t.face);
        },
        "is not in its shell's face list"},
+      // Links to the dropped loop become null: the coedge it alone linked to
+      // is refused by its number and class.
+      {"loop record deleted", &text,
+       [](SaveFileWords& f) {
+         const int loop = f.find("loop");
+         const int start = follow(f, loop, loop_start);
+         f.erase_record(loop);
+         const int at = start > loop ? start - 1 : start;
+         return place(f, at) + ", field 1";
+       },
+       "no record before it links to it"},
       {"coedge without edge", &text,
        [](SaveFileWords& f) {
          const int c = loop_coedge(f);

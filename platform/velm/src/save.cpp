@@ -471,9 +471,9 @@ ENTITY* restore_record(int index) {
   std::string_view start = token();
   if (start.size() < 2 || start[0] != '-' || integer_of(start.substr(1), 0, INT32_MAX, "record number") != index)
     velm_save_damaged("does not start with its own number (-<record>)");
-  // An orphan would stay in the model with nobody to lose it.
-  if (index >= rd.top_level && rd.linked_before.erase(index) == 0)
-    velm_save_damaged("no record before it links to it");
+  // An orphan would stay in the model with nobody to lose it; it is refused
+  // once its class is read, so that the report names what it is.
+  const bool orphan = index >= rd.top_level && rd.linked_before.erase(index) == 0;
   // Copied out of the window: reading on may move it. The strings keep their
   // buffers from record to record.
   std::vector<std::string>& chain = rd.chain;
@@ -487,6 +487,10 @@ ENTITY* restore_record(int index) {
     if (expected != -1 && level != expected) velm_save_damaged("class levels do not count down to 1");
     if (level == 1) break;
     expected = level - 1;
+  }
+  if (orphan) {
+    rd.field = 1;
+    velm_save_damaged("no record before it links to it");
   }
   std::size_t used = 0;
   const restore_def* def = nullptr;
