@@ -5,6 +5,7 @@
 #include "qelx_formats/cad_file.hxx"
 #include "qelx_formats/step_assembly.hxx"
 #include "../../tools/xvelm/assembly_import.hxx"
+#include "../../tools/xvelm/convert_verb.hxx"
 
 #include <cstdio>
 #include <filesystem>
@@ -137,4 +138,39 @@ TEST_F(StepAssemblyTest, TheDriversAssemblyRoadFlattensAnAssemblyAndLeavesSingle
     ASSERT_EQ(qelx_formats::readStepAssembly(file.path(), single, error), QELI_OK) << error;
     EXPECT_FALSE(xvelm::places_products(single));
     ASSERT_EQ(single.roots.size(), 1u);
+}
+
+TEST_F(StepAssemblyTest, ConvertFlattensAStepAssemblyIntoTheKernel)
+{
+    TestAssembly a;
+    const int plate = a.addPart("plate", TestModel::block(6, 3, 1));
+    const int pin = a.addPart("pin", TestModel::cylinder(0.5, 2));
+    const int holder = a.addAssembly("holder");
+    a.place(holder, plate, "plate", qelx_test::placementTranslation(0, 0, 0));
+    a.place(holder, pin, "pin", qelx_test::placementTranslation(1.5, 1.5, 1));
+    a.place(-1, holder, "holder-1", qelx_test::placementTranslation(0, 0, 0));
+    a.place(-1, holder, "holder-2", qelx_test::placementTurnZ(1.0, 20, 0, 0));
+    TempStep file;
+    std::string error;
+    ASSERT_EQ(qelx_formats::writeStepAssembly(a, file.path(), error), QELI_OK) << error;
+    const std::string saved = file.path() + ".vlt";
+    std::unique_ptr<FILE, int (*)(FILE*)> out(std::tmpfile(), &std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> err(std::tmpfile(), &std::fclose);
+    const int status = xvelm::convert(file.path().c_str(), saved.c_str(), "off", out.get(), err.get());
+    std::rewind(out.get());
+    char line[512] = {};
+    const bool read = std::fgets(line, sizeof line, out.get()) != nullptr;
+    std::string text;
+    if (std::FILE* f = std::fopen(saved.c_str(), "r")) {
+        for (int c; (c = std::fgetc(f)) != EOF;)
+            text.push_back(static_cast<char>(c));
+        std::fclose(f);
+    }
+    std::remove(saved.c_str());
+    ASSERT_EQ(status, 0);
+    ASSERT_TRUE(read);
+    // Two plates and two pins: one body per leaf instance, the faces the file places.
+    EXPECT_NE(std::string(line).find(": 4 bodies, 18 faces (18 in the source)"), std::string::npos) << line;
+    // Placed as instances: the bodies say so (named after the file's top product).
+    EXPECT_NE(text.find("ATTRIB_XVELM_INSTANCE_ASSEMBLY"), std::string::npos);
 }

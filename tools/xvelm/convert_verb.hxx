@@ -17,11 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "assembly_import.hxx"
 #include "export_verb.hxx"
 #include "import_verb.hxx"
 #include "qelx/qelx_events.hxx"
 #include "qelx_formats/cad_file.hxx"
 #include "qelx_formats/neutral_document.hxx"
+#include "qelx_formats/step_assembly.hxx"
 
 namespace xvelm {
 
@@ -172,13 +174,22 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
                                                               : std::nullopt;
         ImportCounts counts;
         std::string failure;
+        // A STEP file whose products place others comes in as an assembly:
+        // each product converted once, each of its instances placed.
+        qelx_test::TestAssembly assembly;
+        const bool isAssembly = qelx_formats::cadFormatOf(inPath) == qelx_formats::CadFormat::Step &&
+                                qelx_formats::readStepAssembly(inPath, assembly, error) == QELI_OK &&
+                                places_products(assembly);
         if (prepare_import_target(target, model.xType, failure)) {
             // Names, colours and layers travel with the bodies.
             SwitchesForRun carried;
             carried.on(Ve_OptionDoc::keyOf("TransferAttribute"));
             carried.on(Ve_OptionDoc::keyOf("TransferLayer"));
             StageProgress progress(err);
-            import_model(std::move(model), target, counts, failure, healAs);
+            if (isAssembly)
+                import_assembly(std::move(assembly), target, counts, failure, healAs);
+            else
+                import_model(std::move(model), target, counts, failure, healAs);
         }
         if (!failure.empty()) {
             std::fprintf(err, "xvelm: importing %s failed: %s; nothing written\n", inName.c_str(), failure.c_str());
