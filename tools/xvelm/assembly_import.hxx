@@ -59,11 +59,8 @@ inline bool import_assembly(qelx_test::TestAssembly assembly, QELXVelmDocument& 
             return false;
         }
         importer->PostImport();
-    } catch (const QELXAllocException&) {
-        failure = "out of memory";
-        return false;
-    } catch (const QELXAbortException&) {
-        failure = "aborted";
+    } catch (...) {
+        failure = failure_in_flight();
         return false;
     }
     const auto many = [](const ENTITY* body, outcome (*query)(const ENTITY*, ENTITY_LIST&)) {

@@ -224,10 +224,8 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
         if (failure.empty() && *outKind == file_kind::neutral) {
             try {
                 text = qelx_formats::writeNeutralText(walked);
-            } catch (const std::bad_alloc&) {
-                failure = "out of memory";
-            } catch (const std::exception& e) {
-                failure = std::string("unexpected failure (") + e.what() + ")";
+            } catch (...) {
+                failure = failure_in_flight();
             }
         } else if (failure.empty()) {
             std::string error;

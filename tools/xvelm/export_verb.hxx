@@ -88,6 +88,30 @@ struct ExportCounts {
 // entities, prepared for export. The caller deletes what it restored itself:
 // the document's own deletion knows top-level entities only, not what
 // assemblies hold. False with `failure` saying why.
+// The one line a verb gives for the exception being handled; called only
+// inside a catch block.
+inline std::string failure_in_flight()
+{
+    try {
+        throw;
+    } catch (const velm_exception& e) {
+        const char* why = message_module::find_message(e.error_number());
+        return std::string("the kernel failed (") + (why ? why : "unknown error") + ")";
+    } catch (const QELXAllocException&) {
+        return "out of memory";
+    } catch (const std::bad_alloc&) {
+        return "out of memory";
+    } catch (const QELXAbortException&) {
+        return "aborted";
+    } catch (const Gk_Exception& e) {
+        return std::string("the framework failed (") + e.getText() + ")";
+    } catch (const std::exception& e) {
+        return std::string("unexpected failure (") + e.what() + ")";
+    } catch (...) {
+        return "unexpected failure";
+    }
+}
+
 inline bool open_exporter(ENTITY_LIST& top, QELXDocumentHandle& document, QELXBRepExporterHandle& exporter,
                           std::string& failure)
 {
@@ -163,19 +187,8 @@ bool walk_document(ENTITY_LIST& top, Into& walked, ExportCounts& counts, std::st
             failure = "the exporter could not be walked";
         else if (std::string lost = lost_in_walk(assertions); !lost.empty())
             failure = "data was lost: " + lost;
-    } catch (const velm_exception& e) {
-        const char* why = message_module::find_message(e.error_number());
-        failure = std::string("the kernel failed (") + (why ? why : "unknown error") + ")";
-    } catch (const QELXAllocException&) {
-        failure = "out of memory";
-    } catch (const std::bad_alloc&) {
-        failure = "out of memory";
-    } catch (const QELXAbortException&) {
-        failure = "aborted";
-    } catch (const Gk_Exception& e) {
-        failure = std::string("the framework failed (") + e.getText() + ")";
-    } catch (const std::exception& e) {
-        failure = std::string("unexpected failure (") + e.what() + ")";
+    } catch (...) {
+        failure = failure_in_flight();
     }
     return failure.empty();
 }

@@ -156,19 +156,8 @@ inline bool import_source(QELXBRepExporter* source, const std::string& system, Q
                     counts.faces += f.iteration_count();
                     counts.edges += ed.iteration_count();
                 }
-    } catch (const velm_exception& e) {
-        const char* why = message_module::find_message(e.error_number());
-        failure = std::string("the kernel failed (") + (why ? why : "unknown error") + ")";
-    } catch (const QELXAllocException&) {
-        failure = "out of memory";
-    } catch (const std::bad_alloc&) {
-        failure = "out of memory";
-    } catch (const QELXAbortException&) {
-        failure = "aborted";
-    } catch (const Gk_Exception& e) {
-        failure = std::string("the framework failed (") + e.getText() + ")";
-    } catch (const std::exception& e) {
-        failure = std::string("unexpected failure (") + e.what() + ")";
+    } catch (...) {
+        failure = failure_in_flight();
     }
     return failure.empty();
 }
