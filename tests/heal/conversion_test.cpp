@@ -224,8 +224,8 @@ TEST_F(Conversion, ThePreExportSplitOnlyFiresItsEventsWhenSwitchedOff)
 }
 
 // Without the periodic split a seamed face keeps its seam: converted, its
-// loops must be what they were, in a mirrored frame too, whichever way the
-// spline is made.
+// loops must be what they were, and every coedge its pcurve, in a mirrored
+// frame too, whichever way the spline is made.
 TEST_F(Conversion, ASeamedCylinderConvertsSoundWithoutThePeriodicSplitInEveryFrame)
 {
     on("SplineAsRational"); // the refit of rational splines is not looked at here
@@ -240,8 +240,21 @@ TEST_F(Conversion, ASeamedCylinderConvertsSoundWithoutThePeriodicSplitInEveryFra
             convTag(b)->bspline(false, false);
             EXPECT_EQ(testkit::check_findings(b), "");
             EXPECT_EQ(loopCounts(b), before);
-            for (FACE* f : testkit::faces_of(b))
+            for (FACE* f : testkit::faces_of(b)) {
                 EXPECT_EQ(f->geometry()->equation().type(), 10);
+                // The circles cross the knot lines of the wall's spline, yet
+                // every coedge has its pcurve, on the edge.
+                ENTITY_LIST coedges;
+                api_get_coedges(f, coedges);
+                for (int i = 0; i < coedges.count(); ++i) {
+                    auto* c = static_cast<COEDGE*>(coedges[i]);
+                    if (!c->edge()->geometry())
+                        continue;
+                    EXPECT_NE(c->geometry(), nullptr) << "a coedge without its pcurve";
+                    if (c->geometry())
+                        EXPECT_LT(pcurveOffEdge(c), 1e-6);
+                }
+            }
             api_del_entity(b);
         }
 }

@@ -189,6 +189,41 @@ TEST(PcurveFit, FollowsACurveOnASplineAndRefusesAnEmptyRange) {
   bs3_surface_delete(srf);
 }
 
+// A flat patch cubic in u with a double knot at u = 0.5: the surface is only
+// C1 across that knot line, its u-speed bending sharply there, so a straight
+// line across it has a pcurve whose curvature jumps where it crosses. Mirrored
+// and turned, the same.
+TEST(PcurveFit, ACurveAcrossAKnotLineOfAC1SplineGetsAPcurveWithinTolerance) {
+  const double xs[6] = {0.0, 0.1, 0.2, 0.8, 1.6, 3.0};
+  QELposition pts[12];
+  for (int i = 0; i < 6; ++i)
+    for (int j = 0; j < 2; ++j) pts[i * 2 + j] = QELposition(xs[i], j, 0.0);
+  const double uk[10] = {0, 0, 0, 0, 0.5, 0.5, 1, 1, 1, 1};
+  const double vk[4] = {0, 0, 1, 1};
+  const double mirror[9] = {-1, 0, 0, 0, 1, 0, 0, 0, 1};
+  for (const QELtransf& frame : {QELtransf(), rotate_transf(0.7, QELvector(1, 2, 3)),
+                                 restore_transf(QELmatrix(mirror), QELvector(3, -8, 12), 1.0, 0, 1, 0)}) {
+    SCOPED_TRACE(frame.reflect() ? "mirrored" : frame.identity() ? "identity" : "turned");
+    bs3_surface srf = bs3_surface_from_ctrlpts(3, 0, 0, 0, 6, 1, 0, 0, 0, 2, pts, nullptr, QELresabs, 10, uk, 4, vk,
+                                               QELresnor);
+    ASSERT_NE(srf, nullptr);
+    spline s(srf);
+    bs3_surface_delete(srf);
+    s *= frame;
+    int n = 0;
+    const double* knots = s.all_discontinuities_u(n, 2);
+    ASSERT_EQ(n, 1);
+    EXPECT_NEAR(knots[0], 0.5, 1e-12);
+    const QELposition a = QELposition(0.05, 0.1, 0.0) * frame, b = QELposition(2.5, 0.9, 0.0) * frame;
+    const straight line(a, normalise(b - a));
+    const QELinterval across(0.0, (b - a).len());
+    bs2_curve p = bs2_curve_for_curve_on_surf(line, across, s, 1e-6);
+    ASSERT_NE(p, nullptr);
+    EXPECT_LT(pcurve_deviation(p, line, s, across), 1e-6);
+    bs2_curve_delete(p);
+  }
+}
+
 namespace {
 // A fitter over an ellipse in the manner of the connector's: ten samples with
 // derivatives, projection on the ellipse itself.

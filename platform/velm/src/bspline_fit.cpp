@@ -315,20 +315,80 @@ double pcurve_error(const curve& c, bs2_curve p, const surface& s, const QELinte
 namespace {
 bs2_curve fit_smooth_piece(const curve& c, const QELinterval& range, const surface& s, double tol);
 
-// The pieces of the curve between its discontinuities of that order inside
-// the range, fitted one by one and joined where they meet.
-bs2_curve fit_between_breaks(const curve& c, const QELinterval& range, const surface& s, double tol, int order) {
-  int n_breaks = 0;
-  const double* breaks = c.discontinuities(n_breaks, order);
+// The curve's discontinuities of that order, as parameters.
+std::vector<double> curve_breaks(const curve& c, int order) {
+  int n = 0;
+  const double* breaks = c.discontinuities(n, order);
+  return breaks ? std::vector<double>(breaks, breaks + n) : std::vector<double>();
+}
+
+// Where the curve crosses a knot line of the surface across which the surface
+// is only C1 or C0: there the pcurve has a corner or a jump in curvature of its
+// own, whatever the curve does. The curve is inverted onto the surface at
+// samples (continuously, so that a seam is crossed once), and each crossing
+// found between two samples is closed in on by bisection.
+std::vector<double> knot_line_crossings(const curve& c, const QELinterval& range, const surface& s) {
+  std::vector<double> out;
+  int nu = 0, nv = 0;
+  const double* ku = s.all_discontinuities_u(nu, 2);
+  const double* kv = s.all_discontinuities_v(nv, 2);
+  if (nu == 0 && nv == 0) return out;
+  constexpr int samples = 64;
+  std::vector<double> t(samples + 1);
+  std::vector<QELpar_pos> uv(samples + 1);
+  for (int i = 0; i <= samples; ++i) {
+    t[i] = range.interpolate(double(i) / samples);
+    uv[i] = i == 0 ? s.param(c.eval_position(t[i])) : s.param(c.eval_position(t[i]), &uv[i - 1]);
+  }
+  auto along = [](const QELpar_pos& p, bool u) { return u ? p.u : p.v; };
+  auto cross = [&](bool u, const double* knots, int n, double period) {
+    for (int i = 0; i < samples; ++i) {
+      const double a = along(uv[i], u), b = along(uv[i + 1], u);
+      const double lo = std::min(a, b), hi = std::max(a, b);
+      for (int k = 0; k < n; ++k) {
+        // On a periodic surface the knot line comes round once a period.
+        const double first = period > 0.0 ? knots[k] + std::ceil((lo - knots[k]) / period) * period : knots[k];
+        for (double x = first; x < hi && x > lo; x += period) {
+          double t0 = t[i], t1 = t[i + 1];
+          QELpar_pos g = uv[i];
+          const double side0 = a - x;
+          for (int it = 0; it < 60 && t1 - t0 > 1e-14 * range.length(); ++it) {
+            const double tm = 0.5 * (t0 + t1);
+            const QELpar_pos m = s.param(c.eval_position(tm), &g);
+            if ((along(m, u) - x) * side0 > 0.0) {
+              t0 = tm;
+              g = m;
+            } else {
+              t1 = tm;
+            }
+          }
+          out.push_back(0.5 * (t0 + t1));
+          if (!(period > 0.0)) break;
+        }
+      }
+    }
+  };
+  cross(true, ku, nu, s.param_period_u());
+  cross(false, kv, nv, s.param_period_v());
+  return out;
+}
+
+// The pieces of the curve between the breaks inside the range, fitted one by
+// one (each within piece_tol) and joined where they meet; the whole within tol.
+bs2_curve fit_between_breaks(const curve& c, const QELinterval& range, const surface& s, double tol,
+                             const std::vector<double>& breaks, double piece_tol) {
   std::vector<double> ends{range.start_pt()};
   const double margin = 1e-9 * range.length();
-  for (int i = 0; i < n_breaks; ++i)
-    if (breaks[i] > range.start_pt() + margin && breaks[i] < range.end_pt() - margin) ends.push_back(breaks[i]);
+  for (double b : breaks)
+    if (b > range.start_pt() + margin && b < range.end_pt() - margin) ends.push_back(b);
   ends.push_back(range.end_pt());
   std::sort(ends.begin(), ends.end());
+  ends.erase(std::unique(ends.begin(), ends.end(), [margin](double a, double b) { return b - a <= margin; }),
+             ends.end());
+  if (ends.back() < range.end_pt()) ends.back() = range.end_pt();
   held_bs3 joined;
   for (std::size_t i = 0; i + 1 < ends.size(); ++i) {
-    const held_bs2 piece(fit_smooth_piece(c, QELinterval(ends[i], ends[i + 1]), s, tol));
+    const held_bs2 piece(fit_smooth_piece(c, QELinterval(ends[i], ends[i + 1]), s, piece_tol));
     if (!piece.get()) return nullptr;
     held_bs3 piece3(bs2_curve_to_bs3_curve(piece.get()));
     if (!joined.get()) {
@@ -340,7 +400,10 @@ bs2_curve fit_between_breaks(const curve& c, const QELinterval& range, const sur
     joined.reset(both);
   }
   bs2_curve p = to_bs2(joined.release());
-  if (p && ends.size() > 2 && pcurve_error(c, p, s, range, 64 * static_cast<int>(ends.size())) > tol) bs2_curve_delete(p);
+  if (p && ends.size() > 2 && pcurve_error(c, p, s, range, 64 * static_cast<int>(ends.size())) > tol) {
+    bs2_curve_delete(p);
+    p = nullptr;
+  }
   return p;
 }
 
@@ -351,9 +414,18 @@ bs2_curve bs2_curve_for_curve_on_surf(const curve& c, const QELinterval& range, 
   // A corner of the curve is a corner of the pcurve: the smooth pieces between
   // the curve's tangent breaks are fitted one by one and joined there. When a
   // piece will not fit, the pieces between every break of the third
-  // derivative (the knots of a cubic) are fitted instead.
-  if (bs2_curve p = fit_between_breaks(c, range, s, tol, 1)) return p;
-  return fit_between_breaks(c, range, s, tol, 3);
+  // derivative (the knots of a cubic) are fitted instead, and then those
+  // pieces cut again where the curve crosses the surface's knot lines. The
+  // pieces between knot lines follow a rational or bent parameterisation and
+  // their samples barely bound their error, so they are fitted to half the
+  // tolerance for the whole to keep within it.
+  if (bs2_curve p = fit_between_breaks(c, range, s, tol, curve_breaks(c, 1), tol)) return p;
+  std::vector<double> breaks = curve_breaks(c, 3);
+  if (bs2_curve p = fit_between_breaks(c, range, s, tol, breaks, tol)) return p;
+  const std::vector<double> crossings = knot_line_crossings(c, range, s);
+  if (crossings.empty()) return nullptr;
+  breaks.insert(breaks.end(), crossings.begin(), crossings.end());
+  return fit_between_breaks(c, range, s, tol, breaks, 0.5 * tol);
 }
 
 namespace {
