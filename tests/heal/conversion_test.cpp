@@ -251,8 +251,9 @@ TEST_F(Conversion, ASeamedCylinderConvertsSoundWithoutThePeriodicSplitInEveryFra
                     if (!c->edge()->geometry())
                         continue;
                     EXPECT_NE(c->geometry(), nullptr) << "a coedge without its pcurve";
-                    if (c->geometry())
+                    if (c->geometry()) {
                         EXPECT_LT(pcurveOffEdge(c), 1e-6);
+                    }
                 }
             }
             api_del_entity(b);
