@@ -5,12 +5,17 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "support/geometry_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
 #include "support/repair_builders.hxx"
+#include "velm/build.hxx"
+#include "velm/errors.hxx"
+#include "velm/geometry_entity.hxx"
 #include "velm/insanity.hxx"
 #include "velm/heal.hxx"
 #include "velm/tolerance_update.hxx"
@@ -125,4 +130,28 @@ TEST_F(HealCheck, TolerantEdgesThatFitBecomePlainAgain) {
     }
     api_del_entity(box);
   }
+}
+
+// A face whose surface is moved off its edges, the coedges without pcurves:
+// the edges are off the face by the shift, and found so once it passes the
+// edge tolerance, in every frame.
+TEST_F(HealCheck, EdgesOffTheSurfaceOfAFaceWithoutPcurvesAreFound) {
+  const int off_face = qelvelm_insanity_errmod.message_code(insanity_edge_off_face);
+  for (const KernelFrame& frame : kernel_frames())
+    for (const double shift : {1e-7, 1e-3}) {
+      SCOPED_TRACE(std::string(frame.name) + (shift > 1e-6 ? " moved" : " within tolerance"));
+      BODY* b = make_plane_box(1, 2, 3);
+      api_apply_transf(b, frame.transform);
+      api_change_body_trans(b, nullptr);
+      strip_pcurves(b);
+      FACE* f = faces_of(b)[0];
+      std::unique_ptr<surface> moved(f->geometry()->equation().make_copy());
+      *moved *= translate_transf(QELvector(moved->eval_normal(QELpar_pos())) * shift);
+      f->set_geometry(make_surface(*moved));
+      const std::vector<int> found = findings_of(b);
+      // Each of the face's four coedges.
+      EXPECT_EQ(std::count(found.begin(), found.end(), off_face), shift > 1e-6 ? 4 : 0);
+      EXPECT_EQ(found.size(), std::size_t(std::count(found.begin(), found.end(), off_face)));
+      api_del_entity(b);
+    }
 }

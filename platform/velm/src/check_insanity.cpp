@@ -99,6 +99,29 @@ double pcurve_gap(const COEDGE* c) {
   return worst;
 }
 
+// For a coedge without pcurve: whether the edge curve leaves the face's
+// surface, at the same samples, by more than the edge's tolerance (its
+// vertices' at the ends).
+bool curve_off_surface(const COEDGE* c) {
+  const PCURVE* pc = c->geometry();
+  const surface* srf = face_surface_of(c);
+  const curve* eq = nullptr;
+  QELinterval range;
+  if ((pc && pc->has_equation()) || !srf || !curve_of(c->edge(), eq, range)) return false;
+  const EDGE* e = c->edge();
+  for (int k = 0; k <= kCoedgeSamples; ++k) {
+    const QELposition p = eq->eval_position(range.interpolate(double(k) / kCoedgeSamples));
+    QELposition foot;
+    srf->point_perp(p, foot);
+    double tol = edge_tol(e);
+    const VERTEX* v = k == 0 ? (e->sense() == FORWARD ? e->start() : e->end())
+                    : k == kCoedgeSamples ? (e->sense() == FORWARD ? e->end() : e->start()) : nullptr;
+    if (v) tol = std::max(tol, vertex_tol(v));
+    if (distance(p, foot) > tol) return true;
+  }
+  return false;
+}
+
 void check_coedge_into(const COEDGE* c, bool tolerances, insanity_list& out) {
   if (!c || !c->edge()) return;
   auto* ent = const_cast<COEDGE*>(c);
@@ -117,6 +140,7 @@ void check_coedge_into(const COEDGE* c, bool tolerances, insanity_list& out) {
     if (tolerances && ve && is_TVERTEX(ve) && gap(ve, end) > vertex_tol(ve)) out.add(insanity_end_vertex_tol, ent);
   }
   if (pcurve_gap(c) > edge_tol(c->edge())) out.add(insanity_coedge_off_edge, ent);
+  if (curve_off_surface(c)) out.add(insanity_edge_off_face, ent);
 }
 
 bool check_level_30() {
