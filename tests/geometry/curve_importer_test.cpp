@@ -110,6 +110,11 @@ TEST_F(SourceImport, EveryCurveKindMeetsItsSourceUnderEveryMap)
     };
     for (const curvetest::DefSpec& spec : curvetest::definitionForms())
         curves.emplace_back(spec.name, model.addNurbsCurve(nurbsOf(spec)));
+    // Open, with knots that do not repeat at its ends.
+    const curvetest::DefSpec unclamped{"open unclamped", 3,
+                                       {{0, 0, 0}, {1, 2, 0}, {3, 3, 1}, {4, 1, 2}, {6, 0, 1}, {7, 2, 0}},
+                                       {-3, -2, -1, 0, 1, 2, 3, 4, 5, 6}, {}, false};
+    curves.emplace_back(unclamped.name, model.addNurbsCurve(nurbsOf(unclamped)));
     // The kernel curve is the moved source, parameter for parameter, under
     // a rotation, a scale, a move and a mirror too.
     for (const auto& [morphName, morph] : morphs)

@@ -50,8 +50,9 @@ struct SurfaceCase {
 };
 
 // A bicubic NURBS record; rational with weights that vary, closed in u
-// (clamped with coincident end rows) or periodic in u (wrapped).
-int addNurbs(TestModel& m, bool rational, int uClosure)
+// (clamped with coincident end rows) or periodic in u (wrapped); an open one
+// may have uniform knots that do not repeat at the ends in both directions.
+int addNurbs(TestModel& m, bool rational, int uClosure, bool unclamped = false)
 {
     const int nu = 6, nv = 5;
     std::vector<double> ctrl;
@@ -73,12 +74,22 @@ int addNurbs(TestModel& m, bool rational, int uClosure)
             uk.push_back(k);
             um.push_back(1);
         }
+    } else if (unclamped) {
+        for (int k = 0; k < nu + 4; ++k) {
+            uk.push_back(0.5 * k - 1.0);
+            um.push_back(1);
+        }
     } else {
         uk = {0, 1, 2, 3};
         um = {4, 1, 1, 4};
     }
-    const int s = m.addNurbsSurface(3, 3, nu, nv, ctrl, uk, um, {0, 1, 2}, {4, 1, 4},
-                                    rational ? weights : std::vector<double>{});
+    std::vector<double> vk = {0, 1, 2};
+    std::vector<int> vm = {4, 1, 4};
+    if (unclamped) {
+        vk = {-3, -2, -1, 0, 1, 2, 3, 4, 5};
+        vm.assign(vk.size(), 1);
+    }
+    const int s = m.addNurbsSurface(3, 3, nu, nv, ctrl, uk, um, vk, vm, rational ? weights : std::vector<double>{});
     m.surfaces[s].uClosure = uClosure;
     return s;
 }
@@ -106,6 +117,8 @@ const std::vector<SurfaceCase>& surfaceCases()
          1e-9},
         {"open nurbs", [](TestModel& m) { return addNurbs(m, false, 0); }, 1e-9},
         {"rational nurbs", [](TestModel& m) { return addNurbs(m, true, 0); }, 1e-9},
+        {"open nurbs with unclamped knots", [](TestModel& m) { return addNurbs(m, false, 0, true); }, 1e-9},
+        {"rational nurbs with unclamped knots", [](TestModel& m) { return addNurbs(m, true, 0, true); }, 1e-9},
         {"closed nurbs", [](TestModel& m) { return addNurbs(m, false, 1); }, 1e-9},
         {"periodic nurbs", [](TestModel& m) { return addNurbs(m, false, 2); }, 1e-9},
         {"offset plane", [](TestModel& m) { return m.addOffset(m.addPlane({0, 0, 0}, {1, 0, 0}, {0, 0, 1}), 0.5); },

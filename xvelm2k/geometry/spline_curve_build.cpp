@@ -158,6 +158,10 @@ void buildCurve(QELXBSplineDef3D& def, const Gk_LinMap& map, const QELXMorph3D& 
     // not fit) builds nothing rather than a curve the kernel would reject later.
     if (def.numControlPoints() < 2 || !definitionUsable(def))
         return;
+    // An open curve whose knots do not repeat at its ends is clamped by knot
+    // insertion: the kernel's clamped layout would otherwise move it.
+    if (!def.isPeriodic() && !def.isClamped() && def.knots().n_brk() >= 2)
+        def = QELXBSplineSplitUtilWeight3D::subset(def);
     if (!skipG1)
         repairG1(def);
     def.apply(map);

@@ -115,6 +115,51 @@ bool passesGrid(const QELpar_box& box, Test test)
     return true;
 }
 
+// An open direction whose knots do not repeat at its ends is clamped by
+// knot insertion, line by line, so that the kernel's clamped layout keeps
+// the surface over its domain; a wrapped periodic one stays as it is.
+QELXBSplineNetDef3D clampOpenEnds(const QELXBSplineNetDef3D& net)
+{
+    const bool clampU = !net.isUPeriodic() && !net.isUClamped() && net.uKnots().n_brk() >= 2;
+    const bool clampV = !net.isVPeriodic() && !net.isVClamped() && net.vKnots().n_brk() >= 2;
+    if (!clampU && !clampV)
+        return net;
+    Gk_Partition u = net.uKnots(), v = net.vKnots();
+    QELXPolygonNetWeight3D points = net.controlNet();
+    if (clampV) {
+        QELXPolygonNetWeight3D rows;
+        for (int i = 0; i < points.uSize(); ++i) {
+            const QELXBSplineDef3D line =
+                QELXBSplineSplitUtilWeight3D::subset(QELXBSplineDef3D(net.vKnots(), points.polygon(i), false));
+            rows.Add(line.controlPoints());
+            v = line.knots();
+        }
+        points = rows;
+    }
+    if (clampU) {
+        std::vector<QELXPolygonWeight3D> columns;
+        for (int j = 0; j < points.vSize(); ++j) {
+            QELXPolygonWeight3D column;
+            for (int i = 0; i < points.uSize(); ++i)
+                column.Add(points.controlPoint(i, j));
+            const QELXBSplineDef3D line =
+                QELXBSplineSplitUtilWeight3D::subset(QELXBSplineDef3D(net.uKnots(), column, false));
+            columns.push_back(line.controlPoints());
+            u = line.knots();
+        }
+        QELXPolygonNetWeight3D rows;
+        for (int i = 0; !columns.empty() && i < columns.front().size(); ++i) {
+            QELXPolygonWeight3D row;
+            for (const QELXPolygonWeight3D& column : columns)
+                row.Add(column.controlPoint(i));
+            rows.Add(row);
+        }
+        points = rows;
+    }
+    return QELXBSplineNetDef3D(u, v, points, net.isClosedU(), net.isClosedV(), net.poleKindU(), net.poleKindV(),
+                               net.flag());
+}
+
 } // namespace
 
 QELIResult QELXVelmSurfaceImporter::ImportBSpline()
@@ -132,9 +177,11 @@ QELIResult QELXVelmSurfaceImporter::ImportBSpline()
         return kFailed;
     const bool periodicU = d.uClosure == 2 || d.uClosure == 3;
     const bool periodicV = d.vClosure == 2 || d.vClosure == 3;
-    const QELXBSplineNetDef3D original(d.uDegree, d.vDegree, d.uCount, d.vCount, d.ctrlPts, d.weights, d.uKnotCount,
-                                       d.uKnots, d.uMults, d.vKnotCount, d.vKnots, d.vMults, periodicU, periodicV,
-                                       false);
+    const QELXBSplineNetDef3D read(d.uDegree, d.vDegree, d.uCount, d.vCount, d.ctrlPts, d.weights, d.uKnotCount,
+                                   d.uKnots, d.uMults, d.vKnotCount, d.vKnots, d.vMults, periodicU, periodicV, false);
+    if (!read.isValid())
+        return kFailed;
+    const QELXBSplineNetDef3D original = clampOpenEnds(read);
     if (!original.isValid())
         return kFailed;
 
