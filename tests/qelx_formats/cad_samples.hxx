@@ -63,7 +63,7 @@ inline TopoDS_Shape peerRead(const std::string& path)
     return shape;
 }
 
-// What the peer measures of a shape: solids, faces, the volume of the
+// What the peer measures of a shape: solids (with faces), faces, the volume of the
 // solids and the area of every face (integrated to a relative error
 // of 1e-8, so that two forms of one surface measure alike).
 struct Measures {
@@ -80,7 +80,10 @@ inline Measures measure(const TopoDS_Shape& shape)
     TopTools_IndexedMapOfShape solids, faces;
     TopExp::MapShapes(shape, TopAbs_SOLID, solids);
     TopExp::MapShapes(shape, TopAbs_FACE, faces);
-    m.solids = solids.Extent();
+    // A solid without faces holds nothing (a file may carry one); it is not
+    // counted.
+    for (int i = 1; i <= solids.Extent(); ++i)
+        m.solids += TopExp_Explorer(solids(i), TopAbs_FACE).More() ? 1 : 0;
     m.faces = faces.Extent();
     for (int i = 1; i <= solids.Extent(); ++i) {
         GProp_GProps props;

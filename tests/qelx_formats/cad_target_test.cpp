@@ -7,6 +7,11 @@
 #include "qelx/test_exporters.hxx"
 #include "qelx_formats/cad_file.hxx"
 
+#include <BRepPrimAPI_MakeSphere.hxx>
+#include <BRepPrimAPI_MakeTorus.hxx>
+#include <BRepTools.hxx>
+#include <gp_Ax2.hxx>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -174,4 +179,38 @@ TEST(CadTarget, ASideWithoutSeamGetsOneAndKeepsItsVolume)
     EXPECT_TRUE(m.valid);
     EXPECT_EQ(m.faces, 3);
     EXPECT_NEAR(m.volume, M_PI * r * r * h, 1e-9 * M_PI * r * r * h);
+}
+
+// A whole sphere or torus is bounded in the file by its seams walked both
+// ways (and degenerate edges at the poles), which cut nothing off: it reads
+// as a face without loops and is written back as the same valid solid, in a
+// turned frame and in its mirror image.
+TEST(CadTarget, AWholeSphereOrTorusReadsWithoutLoopsAndWritesTheSameSolid)
+{
+    for (bool mirrored : {false, true}) {
+        gp_Ax2 frame(gp_Pnt(1, -2, 3), gp_Dir(1, 2, 2), gp_Dir(2, -1, 0));
+        if (mirrored)
+            frame.Mirror(gp_Ax2(gp_Pnt(0, 0, 0), gp_Dir(0, 0, 1)));
+        for (const TopoDS_Shape& solid :
+             {BRepPrimAPI_MakeSphere(frame, 2.0).Shape(), BRepPrimAPI_MakeTorus(frame, 3.0, 1.0).Shape()}) {
+            SCOPED_TRACE(mirrored ? "mirrored" : "turned");
+            const fs::path in = targetScratch("whole.brep"), out = targetScratch("whole_back.brep");
+            ASSERT_TRUE(BRepTools::Write(solid, in.c_str()));
+            qelx_test::TestModel read;
+            std::string error;
+            ASSERT_EQ(readCadFile(in.string(), read, error), QELI_OK) << error;
+            fs::remove(in);
+            ASSERT_EQ(read.faces.size(), 1u);
+            EXPECT_TRUE(read.faces[0].loops.empty());
+            CadWriteSummary summary;
+            writeThroughWalk(std::move(read), out, summary);
+            const cad_samples::Measures source = cad_samples::measure(solid);
+            const cad_samples::Measures written = cad_samples::measure(cad_samples::peerRead(out.string()));
+            fs::remove(out);
+            EXPECT_TRUE(written.valid);
+            EXPECT_EQ(written.solids, 1);
+            EXPECT_LT(cad_samples::relativeGap(written.volume, source.volume), 1e-9);
+            EXPECT_LT(cad_samples::relativeGap(written.area, source.area), 1e-9);
+        }
+    }
 }

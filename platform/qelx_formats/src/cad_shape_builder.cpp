@@ -9,6 +9,7 @@
 #include "cad_shapes.hxx"
 
 #include <Adaptor3d_CurveOnSurface.hxx>
+#include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepLib.hxx>
 #include <BRepLib_ValidateEdge.hxx>
 #include <Geom2dAdaptor_Curve.hxx>
@@ -697,6 +698,14 @@ TopoDS_Face ShapeBuilder::face(int index)
     // frame's, turned by the flag); the built surface's turns with the map.
     const bool reversed = (built.map.det() > 0.0) != (s.flag == f.sense);
     TopoDS_Face out;
+    if (f.loops.empty() && (built.surface->IsKind(STANDARD_TYPE(Geom_SphericalSurface)) ||
+                            built.surface->IsKind(STANDARD_TYPE(Geom_ToroidalSurface)))) {
+        // A face without loops on a closed surface (a full sphere or torus)
+        // is the whole surface: Open CASCADE bounds it by its seams and poles.
+        out = BRepBuilderAPI_MakeFace(built.surface, Precision::Confusion()).Face();
+        out.Orientation(reversed ? TopAbs_REVERSED : TopAbs_FORWARD);
+        return m_faces[index] = out;
+    }
     m_b.MakeFace(out, built.surface, Precision::Confusion());
     // Pcurves per edge by the orientation it has in the forward face: an edge
     // met both ways is a seam.

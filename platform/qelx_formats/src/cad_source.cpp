@@ -505,6 +505,26 @@ int ShapeReader::edgeOf(const TopoDS_Edge& edge)
     return m_edgeIndex.back();
 }
 
+namespace {
+bool onlySeamsBothWays(const std::vector<TopoDS_Edge>& wire, const TopoDS_Face& face)
+{
+    bool any = false;
+    for (const TopoDS_Edge& edge : wire) {
+        if (BRep_Tool::Degenerated(edge))
+            continue;
+        if (!BRep_Tool::IsClosed(edge, face))
+            return false;
+        const bool otherWay = std::any_of(wire.begin(), wire.end(), [&](const TopoDS_Edge& e) {
+            return e.IsSame(edge) && e.Orientation() != edge.Orientation();
+        });
+        if (!otherWay)
+            return false;
+        any = true;
+    }
+    return any;
+}
+} // namespace
+
 void ShapeReader::addFace(const TopoDS_Face& face, int shell)
 {
     const TopoDS_Face forward = TopoDS::Face(face.Oriented(TopAbs_FORWARD));
@@ -548,6 +568,12 @@ void ShapeReader::addFace(const TopoDS_Face& face, int shell)
         }
         if (!sense)
             std::reverse(ordered.begin(), ordered.end());
+        // A wire of seams walked both ways (and poles) cuts nothing off: the
+        // face is its whole closed surface (a full sphere or torus), which the
+        // kernel's side holds as a face without loops. Kept, it would be a
+        // loop of no area once the seam's two uses meet across a pole.
+        if (onlySeamsBothWays(ordered, forward))
+            continue;
         const int loop = m_model.addLoop(index);
         m_model.loops[static_cast<std::size_t>(loop)].outer = wire.IsSame(outer);
         for (const TopoDS_Edge& edge : ordered) {
