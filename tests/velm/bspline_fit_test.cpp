@@ -274,3 +274,50 @@ TEST(CurveInterp, FitsWithinTheToleranceWithAndWithoutDerivatives) {
     bs3_curve_delete(fit.obj_bs);
   }
 }
+
+namespace {
+// A torus that counts its evaluations, so the work a refused fit does shows.
+class counting_torus : public torus {
+ public:
+  using torus::torus;
+  void eval_derivs(const QELpar_pos& uv, int n, QELposition& pos, QELvector* d, int uside = 0,
+                   int vside = 0) const override {
+    ++evaluations;
+    torus::eval_derivs(uv, n, pos, d, uside, vside);
+  }
+  mutable long evaluations = 0;
+};
+}  // namespace
+
+TEST(PcurveFit, RefusesACurveOffTheSurfaceWithoutDensifying) {
+  // Upright, tilted, and tilted with the minor radius reversed (the surface's sense mirrored).
+  const QELunit_vector tilted = normalise(QELvector(1, 2, 2));
+  const struct {
+    QELunit_vector axis;
+    double minor;
+  } frames[] = {{QELunit_vector(0, 0, 1), 1.0}, {tilted, 1.0}, {tilted, -1.0}};
+  for (const auto& f : frames) {
+    const QELposition centre(1, -2, 3);
+    const QELvector across = 3.0 * normalise(f.axis * QELvector(0.3, -0.1, 0.9));
+    const counting_torus tor(centre, f.axis, 3.0, f.minor);
+    const QELinterval arc(0.5, 2.5);
+
+    // The ring over the top of the tube lies on the torus and still fits.
+    const ellipse ring(centre + std::fabs(f.minor) * f.axis, f.axis, across, 1.0);
+    bs2_curve p = bs2_curve_for_curve_on_surf(ring, arc, tor, 1e-5);
+    ASSERT_NE(p, nullptr);
+    EXPECT_LT(pcurve_deviation(p, ring, tor, arc), 1e-5);
+    bs2_curve_delete(p);
+
+    // The same ring lifted 2 off the surface: no pcurve lies within tol of it,
+    // and the fit says so after one inversion rather than at every density.
+    const ellipse lifted(centre + (std::fabs(f.minor) + 2.0) * f.axis, f.axis, across, 1.0);
+    tor.evaluations = 0;
+    EXPECT_EQ(bs2_curve_for_curve_on_surf(lifted, arc, tor, 1e-3), nullptr);
+    EXPECT_LT(tor.evaluations, 1000);
+
+    // A line from the surface outwards starts on it but leaves it: still refused.
+    const straight out(centre + across + std::fabs(f.minor) * f.axis, normalise(f.axis), 1.0);
+    EXPECT_EQ(bs2_curve_for_curve_on_surf(out, QELinterval(0, 2), tor, 1e-3), nullptr);
+  }
+}

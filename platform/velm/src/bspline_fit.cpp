@@ -430,6 +430,11 @@ bs2_curve bs2_curve_for_curve_on_surf(const curve& c, const QELinterval& range, 
 
 namespace {
 bs2_curve fit_smooth_piece(const curve& c, const QELinterval& range, const surface& s, double tol) {
+  // The first sample is the same at every density: when its foot is off the
+  // curve by more than tol, every pcurve through it is, so none is tried.
+  const QELposition start = c.eval_position(range.interpolate(0.0));
+  const QELpar_pos first = s.param(start);
+  if (!(distance(s.eval_position(first), start) <= tol)) return nullptr;
   for (int n = 8; n <= 512; n *= 2) {
     std::vector<double> t(n + 1);
     std::vector<QELposition> uv(n + 1);
@@ -437,7 +442,7 @@ bs2_curve fit_smooth_piece(const curve& c, const QELinterval& range, const surfa
     for (int i = 0; i <= n; ++i) {
       t[i] = range.interpolate(double(i) / n);
       // Each inversion starts from the previous one, so seams are crossed continuously.
-      last = i == 0 ? s.param(c.eval_position(t[i])) : s.param(c.eval_position(t[i]), &last);
+      last = i == 0 ? first : s.param(c.eval_position(t[i]), &last);
       uv[i] = QELposition(last.u, last.v, 0.0);
     }
     // At a pole the free parameter is taken from the neighbour.
