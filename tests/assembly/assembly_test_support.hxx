@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "assembly/flat_assembly_importer.hxx"
+#include "support/connector_test.hxx"
 #include "support/assembly_parts.hxx"
 #include "qelx/gk_import.hxx"
 #include "qelx/qeli_conversion.hxx"
@@ -144,14 +145,8 @@ protected:
     }
     void TearDown() override
     {
-        if (velm_live_object_count() != m_live) {
-            std::vector<std::pair<const char*, int>> where;
-            velm_live_objects(where);
-            std::string list;
-            for (const auto& w : where)
-                list += std::string(w.first ? w.first : "?") + ":" + std::to_string(w.second) + " ";
-            ADD_FAILURE() << "kernel objects left behind: " << list;
-        }
+        if (velm_live_object_count() != m_live)
+            ADD_FAILURE() << "kernel objects left behind: " << testkit::live_object_sites();
         qelx_test::resetFramework();
     }
 

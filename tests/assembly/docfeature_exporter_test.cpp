@@ -7,11 +7,11 @@
 
 #include "assembly/docfeature_support.hxx"
 #include "export/attribute_exporter.hxx"
-#include "support/kernel_test.hxx"
+#include "support/connector_test.hxx"
 
 namespace {
 
-class DocFeatureExporter : public testkit::KernelTest {};
+class DocFeatureExporter : public testkit::ConnectorTest {};
 
 } // namespace
 

@@ -10,7 +10,7 @@
 #include "qelx/qelx_test.hxx"
 #include "qelx/test_doc_features.hxx"
 #include "qelx/test_exporters.hxx"
-#include "support/kernel_test.hxx"
+#include "support/connector_test.hxx"
 #include "velm/attrib.hxx"
 #include "velm/testkit.hxx"
 
@@ -20,7 +20,7 @@ using qelx_test::KindBody;
 using qelx_test::KindGroup;
 using qelx_test::wordOf;
 
-class DocFeatureImporter : public testkit::KernelTest {};
+class DocFeatureImporter : public testkit::ConnectorTest {};
 
 // A source model over three bodies, read through the framework's exporters.
 struct ModelSource {

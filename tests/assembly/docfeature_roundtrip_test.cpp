@@ -14,15 +14,15 @@
 #include "qelx/test_doc_features.hxx"
 #include "qelx/test_exporters.hxx"
 #include "support/heal_builders.hxx"
-#include "support/kernel_test.hxx"
+#include "support/connector_test.hxx"
 
 namespace {
 
-class DocFeatureRoundTrip : public testkit::KernelTest {
+class DocFeatureRoundTrip : public testkit::ConnectorTest {
 protected:
     void SetUp() override
     {
-        KernelTest::SetUp();
+        ConnectorTest::SetUp();
         on("TransferSelectionSets");
         on("TransferLayer");
         on("TransferAttribute");

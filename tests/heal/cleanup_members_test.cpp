@@ -11,7 +11,7 @@
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/velm_document.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
-#include "support/kernel_test.hxx"
+#include "support/connector_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/repair_builders.hxx"
@@ -23,7 +23,7 @@
 
 namespace {
 
-class CleanupMembers : public testkit::KernelTest {};
+class CleanupMembers : public testkit::ConnectorTest {};
 
 Ve_BodyTag* cleanupTag(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
 

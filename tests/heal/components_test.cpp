@@ -7,7 +7,7 @@
 #include "heal/repair_utils.hxx"
 #include "model/entity_views.hxx"
 #include "qelx/qelx_test.hxx"
-#include "support/kernel_test.hxx"
+#include "support/connector_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
@@ -23,7 +23,7 @@
 
 namespace {
 
-class Components : public testkit::KernelTest {};
+class Components : public testkit::ConnectorTest {};
 
 int failCode() { return qelvelm_api_errmod.message_code(VELM_API_FAILED); }
 

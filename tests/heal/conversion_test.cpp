@@ -9,7 +9,7 @@
 #include "model/entity_views.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
-#include "support/kernel_test.hxx"
+#include "support/connector_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
@@ -30,7 +30,7 @@
 
 namespace {
 
-class Conversion : public testkit::KernelTest {};
+class Conversion : public testkit::ConnectorTest {};
 
 Ve_BodyTag* convTag(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
 

@@ -12,7 +12,7 @@
 #include "model/entity_views.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
-#include "support/kernel_test.hxx"
+#include "support/connector_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
@@ -27,7 +27,7 @@
 
 namespace {
 
-class ExportPreprocess : public testkit::KernelTest {};
+class ExportPreprocess : public testkit::ConnectorTest {};
 
 Ve_BodyTag* preTag(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
 BODY* preBody(Ve_BodyTag* b) { return reinterpret_cast<BODY*>(b); }

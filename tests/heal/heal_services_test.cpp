@@ -9,7 +9,7 @@
 #include "model/document.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
-#include "support/kernel_test.hxx"
+#include "support/connector_test.hxx"
 #include "support/model_builders.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/lists.hxx"
@@ -19,7 +19,7 @@
 
 namespace {
 
-class HealServices : public testkit::KernelTest {};
+class HealServices : public testkit::ConnectorTest {};
 
 BODY* kernelOf(Ve_BodyTag* view) { return reinterpret_cast<BODY*>(view); }
 

@@ -11,7 +11,7 @@
 #include "persist/ve_part.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
-#include "support/kernel_test.hxx"
+#include "support/connector_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
@@ -23,7 +23,7 @@
 
 namespace {
 
-class PostProcess : public testkit::KernelTest {};
+class PostProcess : public testkit::ConnectorTest {};
 
 Ve_BodyTag* postProcessView(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
 

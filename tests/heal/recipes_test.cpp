@@ -14,7 +14,7 @@
 #include "model/entity_views.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
-#include "support/kernel_test.hxx"
+#include "support/connector_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
@@ -32,7 +32,7 @@ namespace {
 Ve_BodyTag* recipeView(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
 BODY* recipeBody(Ve_BodyTag* b) { return reinterpret_cast<BODY*>(b); }
 
-class Recipes : public testkit::KernelTest {};
+class Recipes : public testkit::ConnectorTest {};
 
 // The numbers of the repair events fired, in order.
 std::vector<int> recipeRepairNumbers(const qelx_test::EventRecorder& events)

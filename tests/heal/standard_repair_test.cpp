@@ -11,7 +11,7 @@
 #include "model/entity_views.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
-#include "support/kernel_test.hxx"
+#include "support/connector_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
@@ -27,7 +27,7 @@
 
 namespace {
 
-class StandardRepair : public testkit::KernelTest {};
+class StandardRepair : public testkit::ConnectorTest {};
 
 Ve_BodyTag* repairTag(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
 

@@ -13,7 +13,7 @@
 #include "qelx/qelx_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
-#include "support/kernel_test.hxx"
+#include "support/connector_test.hxx"
 #include "support/loop_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/repair_builders.hxx"
@@ -28,7 +28,7 @@
 
 namespace {
 
-class StepHealerMembers : public testkit::KernelTest {};
+class StepHealerMembers : public testkit::ConnectorTest {};
 
 int checkStarts(const qelx_test::EventRecorder& events)
 {

@@ -14,7 +14,7 @@
 #include "qelx/qelx_options.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
-#include "support/kernel_test.hxx"
+#include "support/connector_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
@@ -31,7 +31,7 @@
 
 namespace {
 
-class StepHealer : public testkit::KernelTest {};
+class StepHealer : public testkit::ConnectorTest {};
 
 Ve_BodyTag* stepTag(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
 BODY* stepBody(Ve_BodyTag* b) { return reinterpret_cast<BODY*>(b); }

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "import/brep_creator.hxx"
+#include "../../tools/xvelm/body_counts.hxx"
+#include "support/connector_test.hxx"
 #include "import/brep_importer.hxx"
 #include "qelx/gk_import.hxx"
 #include "qelx/qelx_test.hxx"
@@ -94,19 +96,12 @@ private:
     std::unique_ptr<QELXVelmBRepCreator> m_creator;
 };
 
-struct Counts {
-    int faces = 0, loops = 0, coedges = 0, edges = 0, vertices = 0;
-};
+// What a body holds, counted as the round-trip report counts it.
+using Counts = xvelm::roundtrip_detail::Counts;
 
 inline Counts countsOf(const ENTITY* body)
 {
-    ENTITY_LIST f, l, c, e, v;
-    api_get_faces(body, f);
-    api_get_loops(body, l);
-    api_get_coedges(body, c);
-    api_get_edges(body, e);
-    api_get_vertices(body, v);
-    return {f.count(), l.count(), c.count(), e.count(), v.count()};
+    return xvelm::roundtrip_detail::counts_of(static_cast<const BODY*>(body));
 }
 
 // Every finding of the kernel's checker, as "<entity> <message>" lines.
@@ -149,14 +144,8 @@ protected:
     }
     void TearDown() override
     {
-        if (velm_live_object_count() != m_live) {
-            std::vector<std::pair<const char*, int>> where;
-            velm_live_objects(where);
-            std::string list;
-            for (const auto& w : where)
-                list += std::string(w.first ? w.first : "?") + ":" + std::to_string(w.second) + " ";
-            ADD_FAILURE() << "kernel objects left behind: " << list;
-        }
+        if (velm_live_object_count() != m_live)
+            ADD_FAILURE() << "kernel objects left behind: " << testkit::live_object_sites();
         qelx_test::resetFramework();
     }
 

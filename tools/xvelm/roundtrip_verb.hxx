@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "body_counts.hxx"
 #include "export_verb.hxx"
 #include "import_verb.hxx"
 #include "import/brep_importer.hxx"
@@ -52,38 +53,6 @@ inline std::string point_text(const QELposition& p) {
   char text[96];
   std::snprintf(text, sizeof text, "(%.9g, %.9g, %.9g)", p.x(), p.y(), p.z());
   return text;
-}
-
-inline std::vector<ENTITY*> listed(outcome (*get)(const ENTITY*, ENTITY_LIST&), const ENTITY* owner) {
-  ENTITY_LIST list;
-  get(owner, list);
-  std::vector<ENTITY*> out;
-  for (int i = 0; i < list.count(); ++i) out.push_back(list[i]);
-  return out;
-}
-
-struct Counts {
-  int faces = 0, loops = 0, coedges = 0, edges = 0, vertices = 0, wires = 0;
-  bool operator==(const Counts&) const = default;
-  std::string text() const {
-    char t[160];
-    std::snprintf(t, sizeof t, "faces %d, loops %d, coedges %d, edges %d, vertices %d, wires %d", faces, loops,
-                  coedges, edges, vertices, wires);
-    return t;
-  }
-};
-
-// What a body holds; lumps and shells are left out, since a wire held by its
-// body comes back held by a shell of a lump.
-inline Counts counts_of(const BODY* body) {
-  Counts c;
-  c.faces = static_cast<int>(listed(api_get_faces, body).size());
-  c.loops = static_cast<int>(listed(api_get_loops, body).size());
-  c.coedges = static_cast<int>(listed(api_get_coedges, body).size());
-  c.edges = static_cast<int>(listed(api_get_edges, body).size());
-  c.vertices = static_cast<int>(listed(api_get_vertices, body).size());
-  c.wires = static_cast<int>(listed(api_get_wires, body).size());
-  return c;
 }
 
 inline QELposition centre_of(const BODY* body) {

@@ -30,6 +30,18 @@ struct TrimRoadSwitches {
 };
 constexpr int kFaceBit = 4;
 
+// The faces of one source shell, appended in the shell's order.
+void appendShellFaces(QELXBRepExporter* source, const QELXIdentifier& shell, std::vector<QELXIdentifier>& faces)
+{
+    int n = 0;
+    source->GetNumberOfFacesFromShell(shell, n);
+    for (int f = 0; f < n; ++f) {
+        QELXIdentifier face;
+        source->GetFaceFromShell(shell, f, face);
+        faces.push_back(face);
+    }
+}
+
 // The source faces of a solid, lump by lump, volume by volume, shell by shell.
 std::vector<QELXIdentifier> solidFaces(QELXBRepExporter* source, const QELXIdentifier& body)
 {
@@ -49,13 +61,7 @@ std::vector<QELXIdentifier> solidFaces(QELXBRepExporter* source, const QELXIdent
             for (int s = 0; s < shells; ++s) {
                 QELXIdentifier shell;
                 source->GetShellFromVolume(volume, s, shell);
-                int n = 0;
-                source->GetNumberOfFacesFromShell(shell, n);
-                for (int f = 0; f < n; ++f) {
-                    QELXIdentifier face;
-                    source->GetFaceFromShell(shell, f, face);
-                    faces.push_back(face);
-                }
+                appendShellFaces(source, shell, faces);
             }
         }
     }
@@ -71,13 +77,7 @@ std::vector<QELXIdentifier> sheetFaces(QELXBRepExporter* source, const QELXIdent
     for (int s = 0; s < shells; ++s) {
         QELXIdentifier shell;
         source->Get2DShellFromBody(body, s, shell);
-        int n = 0;
-        source->GetNumberOfFacesFromShell(shell, n);
-        for (int f = 0; f < n; ++f) {
-            QELXIdentifier face;
-            source->GetFaceFromShell(shell, f, face);
-            faces.push_back(face);
-        }
+        appendShellFaces(source, shell, faces);
     }
     return faces;
 }

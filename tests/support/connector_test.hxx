@@ -1,9 +1,13 @@
-// The fixture of tests that build kernel models: a framework reset on both
+// The fixture of connector tests that build kernel models: a framework reset on both
 // sides, switches set through one option scope that puts them back, and no
 // kernel object left alive by the test.
 #pragma once
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
@@ -12,7 +16,19 @@
 
 namespace testkit {
 
-class KernelTest : public ::testing::Test {
+// Where the kernel objects still alive were made ("file:line " each), for a
+// leak report; the test must have switched object sites on.
+inline std::string live_object_sites()
+{
+    std::vector<std::pair<const char*, int>> where;
+    velm_live_objects(where);
+    std::string list;
+    for (const auto& w : where)
+        list += std::string(w.first ? w.first : "?") + ":" + std::to_string(w.second) + " ";
+    return list;
+}
+
+class ConnectorTest : public ::testing::Test {
 protected:
     void SetUp() override
     {

@@ -1,0 +1,53 @@
+// What a body holds, counted: the round trip compares these per body, and the
+// import tests read them.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "velm/query.hxx"
+#include "velm/topology_api.hxx"
+
+namespace xvelm {
+namespace roundtrip_detail {
+
+inline std::vector<ENTITY*> listed(outcome (*get)(const ENTITY*, ENTITY_LIST&), const ENTITY* owner) {
+  ENTITY_LIST list;
+  get(owner, list);
+  std::vector<ENTITY*> out;
+  for (int i = 0; i < list.count(); ++i) out.push_back(list[i]);
+  return out;
+}
+
+struct Counts {
+  int faces = 0, loops = 0, coedges = 0, edges = 0, vertices = 0, wires = 0;
+  bool operator==(const Counts&) const = default;
+  std::string text() const {
+    char t[160];
+    std::snprintf(t, sizeof t, "faces %d, loops %d, coedges %d, edges %d, vertices %d, wires %d", faces, loops,
+                  coedges, edges, vertices, wires);
+    return t;
+  }
+};
+
+// What a body holds; lumps and shells are left out, since a wire held by its
+// body comes back held by a shell of a lump.
+inline Counts counts_of(const BODY* body) {
+  const auto count = [body](outcome (*get)(const ENTITY*, ENTITY_LIST&)) {
+    ENTITY_LIST list;
+    get(body, list);
+    return list.count();
+  };
+  Counts c;
+  c.faces = count(api_get_faces);
+  c.loops = count(api_get_loops);
+  c.coedges = count(api_get_coedges);
+  c.edges = count(api_get_edges);
+  c.vertices = count(api_get_vertices);
+  c.wires = count(api_get_wires);
+  return c;
+}
+
+}  // namespace roundtrip_detail
+}  // namespace xvelm
