@@ -7,6 +7,7 @@
 #include "geometry/surface_importer_internal.hxx"
 #include "qelx/qelx_geometry_exporter.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+#include "model/math_types.hxx"
 
 using namespace surface_import;
 
@@ -134,7 +135,7 @@ QELIResult QELXVelmSurfaceImporter::ImportPlane()
     plane* made = VELM_MAKE(plane, position(origin), unitVector(normal));
     made->u_deriv = vector(uMorphed);
     // A mirror turns the source's v direction round against normal x u.
-    made->reverse_v = m_morph.GetAffine().Determinant() < 0.0 ? 1 : 0;
+    made->reverse_v = Ve_Morph(m_morph).reflects() ? 1 : 0;
     m_map.compose(Gk_BiLinMap(Gk_LinMap(), Gk_LinMap(uMorphed.Length() / wLength, 0.0), false), false);
     const double bound = Ve_OptionDoc::PlaneBound ? Ve_OptionDoc::PlaneBound->value() : 0.0;
     if (bound > 0.0) {
@@ -179,7 +180,7 @@ QELIResult QELXVelmSurfaceImporter::ImportConical()
         ratio = minor.Length() / major.Length();
     // Under a mirror each (u, v) stays on the image of its point when the
     // axis turns round with the sine and u, as the kernel mirrors cones.
-    const bool mirrored = m_morph.GetAffine().Determinant() < 0.0;
+    const bool mirrored = Ve_Morph(m_morph).reflects();
     cone* made = VELM_MAKE(cone, position(origin), unitVector(mirrored ? -axis : axis), vector(major), ratio,
                            mirrored ? c : -c, cosine, 0.0);
     made->reverse_u = checkAxis ? (m_map.getUPart().getUMap().isNegated() ? 1 : 0) : 1;

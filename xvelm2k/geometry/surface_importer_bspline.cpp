@@ -20,6 +20,7 @@
 #include "velm/surface_build.hxx"
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
+#include "model/math_types.hxx"
 
 using namespace surface_import;
 
@@ -293,7 +294,7 @@ QELIResult QELXVelmSurfaceImporter::BuildBSpline(QELXBSplineNetDef3D& net, bool 
         srf = VELM_MAKE(spline, made);
         // Mirrored control points turn Su x Sv inwards; the normal keeps to the
         // image of the source's, as the kernel mirrors splines.
-        if (m_morph.GetAffine().Determinant() < 0.0)
+        if (Ve_Morph(m_morph).reflects())
             srf->negate();
         // The check is run for the repairs it makes in place; its findings are
         // not read, so it is asked for a cheap one only and skips the

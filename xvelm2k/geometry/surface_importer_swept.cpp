@@ -15,6 +15,7 @@
 #include "qelx/qelx_geometry_exporter.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
 #include "velm/law.hxx"
+#include "model/math_types.hxx"
 
 using namespace surface_import;
 
@@ -118,7 +119,7 @@ QELIResult QELXVelmSurfaceImporter::ImportExtruded()
     // A mirrored profile and rail turn Su x Sv inwards; the normal keeps to
     // the image of the source's, as for a spline net, so that a face and an
     // offset over this surface stay on the moved side.
-    if (m_morph.GetAffine().Determinant() < 0.0 && !velmInnerCall([&] { made->negate(); }).ok()) {
+    if (Ve_Morph(m_morph).reflects() && !velmInnerCall([&] { made->negate(); }).ok()) {
         delete made;
         return kFailed;
     }

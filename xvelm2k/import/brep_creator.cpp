@@ -533,7 +533,7 @@ void QELXVelmBRepCreator::FinishEntities(const QELXIdentifier& body)
 
 void QELXVelmBRepCreator::turnLoopsUnderReflection()
 {
-    if (!m_context || !static_cast<QELtransf>(Ve_Morph(m_context->GetMorph())).reflect())
+    if (!m_context || !Ve_Morph(m_context->GetMorph()).reflects())
         return;
     // A reflected surface keeps pointing to the same side of its face (as the
     // kernel's own transforms keep it), but a loop that ran counter-clockwise

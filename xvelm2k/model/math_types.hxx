@@ -107,6 +107,9 @@ public:
     Ve_Morph(const QELtransf& t);
 
     operator QELtransf() const;
+
+    // A mirror: loops and surface sides turn round under it.
+    bool reflects() const { return GetAffine().Determinant() < 0.0; }
 };
 
 class XVELM2KA_API Ve_BiLinMap : public Gk_BiLinMap {

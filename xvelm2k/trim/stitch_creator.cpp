@@ -24,6 +24,7 @@
 #include "velm/surface_build.hxx"
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
+#include "model/math_types.hxx"
 
 namespace {
 
@@ -226,7 +227,7 @@ Ve_FaceTag* Ve_BaseStitchCreator::CreateFace(const QELXIdentifier& faceId, QELXB
     }
     // A mirror turns every loop round its face: reversed, they run round the
     // outward side again.
-    if (morph.GetAffine().Determinant() < 0.0)
+    if (Ve_Morph(morph).reflects())
         for (LOOP* loop = face->loop(); loop; loop = loop->next())
             loop->reverse();
     Ve_FaceTag* made = ve_view<Ve_FaceTag>(face);

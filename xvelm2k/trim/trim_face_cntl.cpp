@@ -16,6 +16,7 @@
 #include "velm/geometry_entity.hxx"
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
+#include "model/math_types.hxx"
 
 namespace {
 
@@ -115,7 +116,7 @@ bool Ve_TrimFaceCntl::seed(const QELXIdentifier& faceId, QELXBRepExporter* expor
 
     // A mirror turns every loop round its face: reversed, each runs round the
     // face's outward side again.
-    const bool mirrored = context.getDesMorph().GetAffine().Determinant() < 0.0;
+    const bool mirrored = Ve_Morph(context.getDesMorph()).reflects();
     LOOP* last = nullptr;
     for (const Seeded& s : seeded) {
         LOOP* loop = s.contour.makeLoop(face, exporter);
