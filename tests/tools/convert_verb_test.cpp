@@ -139,8 +139,8 @@ const std::map<std::string, std::pair<Exception, const char*>> KnownExceptions =
      {Exception::PeerStepLosesIt,
       "the outer sphere face (a seam used twice, a slit and both poles) reads back from any STEP file as its "
       "complement: Open CASCADE's own STEP round trip of the source does the same"}},
-    // Faults still open (past the size cap, so in the optimised build only):
-    // the conversion must run, the peer's measures are printed, not judged.
+    // Faults still open (past the size cap, so in the plain builds only): the
+    // conversion must run, the peer's measures are printed, not judged.
     {"CrankArm.brep",
      {Exception::OpenFault,
       "two line edges between a plane and a cylinder come out with ranges Open CASCADE's checker finds invalid, "
@@ -158,8 +158,8 @@ const std::map<std::string, std::pair<Exception, const char*>> KnownExceptions =
       "that face loses its trim: area 9e-4 off"}},
 };
 
-// Samples above this size run only in the optimised build: under the
-// sanitizers and unoptimised, the large models would cost CI minutes.
+// Samples above this size run only in the plain builds: under the
+// sanitizers the large models would cost CI minutes.
 std::uintmax_t sampleSizeCap()
 {
 #if defined(XVELM_SAMPLE_SIZE_CAP)
