@@ -127,14 +127,6 @@ enum class Exception { OpenFault, ImportRefuses, WriterRefuses, PeerStepLosesIt,
 // judged through a BREP file.
 bool peerStepReaderThrowsOn(const std::string& name) { return name == "shell1.brep"; }
 const std::map<std::string, std::pair<Exception, const char*>> KnownExceptions = {
-    {"face.brep",
-     {Exception::WriterRefuses,
-      "an edge of the face comes out of the kernel with a range Open CASCADE's STEP writer cannot trim its curve "
-      "to; the conversion fails saying so"}},
-    {"face2.brep",
-     {Exception::WriterRefuses,
-      "an edge of the face comes out of the kernel with a range Open CASCADE's STEP writer cannot trim its curve "
-      "to; the conversion fails saying so"}},
     {"Ball.brep",
      {Exception::PeerStepLosesIt,
       "the outer sphere face (a seam used twice, a slit and both poles) reads back from any STEP file as its "

@@ -23,6 +23,52 @@ namespace {
 using qelx_test::KindFace;
 using qelx_test::TestModel;
 
+// A half disc of radius 1 on the plane z = 0: the arc from (0, -1) round
+// (1, 0) to (0, 1) on a circle whose domain lies a period past the first,
+// [3 pi / 2, 5 pi / 2], and the diameter back. With `arcReversed` the arc's
+// edge runs the other way round the loop (and the face turns with it). The
+// pcurves run on the coedges' domains: two rational quarter arcs, exact at
+// their knots.
+TestModel halfDiscPastAPeriod(bool arcReversed)
+{
+    TestModel m;
+    int shell = -1;
+    m.addSheetBody(shell);
+    const int plane = m.addPlane({0, 0, 0}, {1, 0, 0}, {0, 0, 1});
+    const double a0 = 1.5 * std::numbers::pi, a1 = 2.5 * std::numbers::pi;
+    const int low = m.addVertex({0, -1, 0}), high = m.addVertex({0, 1, 0});
+    const int arc = m.addEdge(m.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 1.0, 1.0, a0, a1), low, high, a0, a1);
+    const int diameter = m.addEdge(m.addLine({0, 1, 0}, {0, -1, 0}), high, low, 0.0, 2.0);
+    qelx_test::TestNurbs quarters;
+    quarters.degree = 2;
+    quarters.count = 5;
+    const double w = std::sqrt(0.5);
+    for (int k = 0; k < 5; ++k) {
+        // Along the coedge: from a0 up, or from a1 down.
+        const double angle = arcReversed ? a1 - k * std::numbers::pi / 4 : a0 + k * std::numbers::pi / 4;
+        const double reach = (k % 2) ? 1.0 / w : 1.0;
+        quarters.ctrl.insert(quarters.ctrl.end(), {reach * std::cos(angle), reach * std::sin(angle)});
+        quarters.weights.push_back((k % 2) ? w : 1.0);
+    }
+    quarters.knots = arcReversed ? std::vector<double>{-a1, -2.0 * std::numbers::pi, -a0}
+                                 : std::vector<double>{a0, 2.0 * std::numbers::pi, a1};
+    quarters.mults = {3, 2, 3};
+    const int face = m.addFace(shell, plane, !arcReversed);
+    m.faces[face].uDomain[0] = 0.0;
+    m.faces[face].uDomain[1] = 1.0;
+    m.faces[face].vDomain[0] = -1.0;
+    m.faces[face].vDomain[1] = 1.0;
+    const int loop = m.addLoop(face);
+    if (arcReversed) {
+        m.addCoedge(loop, diameter, false, m.addLinePCurve({0, -1}, {0, 1}, -2.0, 0.0));
+        m.addCoedge(loop, arc, false, m.addPCurve(quarters));
+    } else {
+        m.addCoedge(loop, arc, true, m.addPCurve(quarters));
+        m.addCoedge(loop, diameter, true, m.addLinePCurve({0, 1}, {0, -1}, 0.0, 2.0));
+    }
+    return m;
+}
+
 class StitchCreator : public ::testing::Test {
 protected:
     void SetUp() override
@@ -299,6 +345,44 @@ TEST_F(StitchCreator, ACylindersSeamClosesWhenItsCoverIsBuilt)
     ASSERT_EQ(free.Count(), 2);
     EXPECT_EQ(free[0], coedges[1]);
     EXPECT_EQ(free[1], coedges[3]);
+}
+
+// A circle's edge whose domain lies a period past the first keeps it, and
+// its pcurve runs over the same range: the range the vertices give on the
+// circle is a period away, and the pcurve must not be moved there.
+TEST_F(StitchCreator, AnArcAPeriodOnKeepsItsPCurveOnTheEdgesRangeInEveryFrame)
+{
+    for (bool arcReversed : {false, true})
+        for (const importtest::Frame& frame : stitchtest::allFrames()) {
+            SCOPED_TRACE(std::string(arcReversed ? "arc reversed, " : "arc forward, ") + frame.name);
+            stitchtest::StitchSource source(halfDiscPastAPeriod(arcReversed), frame.morph);
+            const std::vector<FACE*> faces = source.createFaces();
+            m_loose.insert(m_loose.end(), faces.begin(), faces.end());
+            ASSERT_EQ(faces.size(), 1u);
+            ASSERT_NE(faces[0], nullptr);
+            const SURFACE* surface = faces[0]->geometry();
+            ASSERT_NE(surface, nullptr);
+            COEDGE* c = faces[0]->loop()->start();
+            int arcs = 0;
+            do {
+                ASSERT_NE(c->geometry(), nullptr);
+                const QELinterval range = c->param_range();
+                const pcurve& pc = c->geometry()->def();
+                EXPECT_TRUE(pc.param_range() == range)
+                    << "pcurve [" << pc.param_range().start_pt() << ", " << pc.param_range().end_pt() << "], coedge ["
+                    << range.start_pt() << ", " << range.end_pt() << "]";
+                if (std::abs(range.length() - std::numbers::pi) < 1e-9) {
+                    ++arcs;
+                    const double edgeMiddle = std::abs(c->edge()->param_range().mid_pt());
+                    EXPECT_NEAR(edgeMiddle, 2.0 * std::numbers::pi, 1e-9) << "the edge left its domain";
+                }
+                // The pcurve's ends are the coedge's vertices.
+                for (const auto& [t, at] : {std::pair{range.start_pt(), c->start_pos()}, {range.end_pt(), c->end_pos()}})
+                    EXPECT_LT((surface->equation().eval_position(pc.eval_position(t)) - at).len(), 1e-9);
+                c = c->next();
+            } while (c != faces[0]->loop()->start());
+            EXPECT_EQ(arcs, 1);
+        }
 }
 
 TEST_F(StitchCreator, SheetsOfTheTrimmedFaceControllerJoinTheListAndTheMapIsCleared)

@@ -199,14 +199,21 @@ Ve_FaceTag* Ve_BaseStitchCreator::CreateFace(const QELXIdentifier& faceId, QELXB
                     exporter->ReleaseGeometry(v, QELXReleaseVertex);
                 }
                 exporter->GetEdgeSense(edgeId, edgeSense);
-                // The kernel edge runs along the coedge, over the coedge's domain.
-                QELXVelmCurveImporter importer(geometry, curveId, edge, forward == edgeSense, domain, morph, false);
-                importer.ImportCurve();
-                CURVE* made = edge->geometry();
-                if (made && made->has_equation() && domain.isFinite() && domain.length() > 0.0) {
+                // The kernel edge runs along the coedge, over the coedge's
+                // domain. The range is set before the curve comes, since the
+                // curve importer fits the pcurve to the edge's range: a range
+                // read off the vertices of a closed curve may lie a period
+                // away from the domain the pcurve was given in.
+                const bool ranged = domain.isFinite() && domain.length() > 0.0;
+                if (ranged) {
                     const QELinterval range(domain.low(), domain.high());
                     edge->set_param_range(&range);
                 }
+                QELXVelmCurveImporter importer(geometry, curveId, edge, forward == edgeSense, domain, morph, false);
+                importer.ImportCurve();
+                CURVE* made = edge->geometry();
+                if (ranged && !(made && made->has_equation()))
+                    edge->set_param_range(nullptr);
             }
             QELXIdentifier partner;
             exporter->GetPartnerCoedge(coedgeId, partner);
