@@ -185,3 +185,42 @@ TEST(GeomCurve, ParIntCurEvaluatesThroughItsPcurve) {
   expect_close(c.eval_position(0.5), pl.eval_position(QELpar_pos(1, 0.5)), 1e-12);
   expect_derivatives_match(c, 0.3);
 }
+
+// A wavy spline, tilted and mirrored: its nearest point is no farther than the
+// nearest of a dense polyline of its points, and its length is the length of
+// that polyline (within the chords' shortfall).
+TEST(GeomCurve, ProjectionAndLengthOfAWavySplineMatchADenseSamplingInEveryFrame) {
+  QELposition wave[9];
+  for (int i = 0; i < 9; ++i) wave[i] = QELposition(i, i % 2 ? 1.0 : -1.0, 0.2 * i);
+  const double mirror[9] = {-1, 0, 0, 0, 1, 0, 0, 0, 1};
+  const QELtransf frames[] = {QELtransf(), rotate_transf(1.2, QELvector(-1, 2, 1)) * translate_transf(QELvector(1, -3, 2)),
+                              restore_transf(QELmatrix(mirror), QELvector(), 1.0, 1, 0, 0) *
+                                  rotate_transf(0.4, QELvector(1, 0, 1))};
+  const QELposition points[] = {{4.0, 3.0, 0.8}, {4.1, -0.2, 0.8}, {-2.0, 0.5, 0.0}, {9.5, 0.0, 3.0}, {2.5, 0.0, -4.0}};
+  const int n = 4000;
+  for (const QELtransf& t : frames) {
+    intcurve c(bs3_curve_interp(9, wave, QELvector(), QELvector(), 0.0));
+    c *= t;
+    const QELinterval r = c.param_range();
+    std::vector<QELposition> poly;
+    double chords = 0.0;
+    for (int i = 0; i <= n; ++i) {
+      poly.push_back(c.eval_position(r.interpolate(double(i) / n)));
+      if (i > 0) chords += distance(poly[i - 1], poly[i]);
+    }
+    const double length = c.length(r.start_pt(), r.end_pt());
+    EXPECT_GE(length, chords - 1e-9);
+    EXPECT_LE(length, chords * (1 + 1e-5));
+    for (QELposition p : points) {
+      p *= t;
+      double brute = HUGE_VAL;
+      for (const QELposition& q : poly) brute = std::min(brute, distance(p, q));
+      QELposition foot;
+      double at = 0.0;
+      c.point_perp(p, foot, nullptr, &at);
+      EXPECT_LE(distance(p, foot), brute + 1e-12);
+      EXPECT_GE(distance(p, foot), brute - 1e-3);
+      expect_close(c.eval_position(at), foot, 1e-12);
+    }
+  }
+}

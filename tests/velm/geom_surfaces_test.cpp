@@ -404,3 +404,37 @@ TEST(GeomSurface, ExactParametersGiveThePointBackInEveryFrame) {
   // samples each, in three frames.
   EXPECT_EQ(exact, 3 * 3 * (2 + 13 + 2 + 2));
 }
+
+// The nearest point of a bumpy spline, tilted and mirrored, is no farther than
+// the nearest of a dense grid of its points: the search from its samples may
+// not settle in a wrong basin (the points sit over the bump, beside it and
+// past its edges, where the foot lies on the boundary).
+TEST(GeomSurface, ProjectionFindsTheNearestPointOfABumpInEveryFrame) {
+  const double mirror[9] = {1, 0, 0, 0, -1, 0, 0, 0, 1};
+  const QELtransf frames[] = {QELtransf(), rotate_transf(0.7, QELvector(1, 2, -1)) * translate_transf(QELvector(-2, 1, 4)),
+                              restore_transf(QELmatrix(mirror), QELvector(), 1.0, 1, 0, 0) *
+                                  rotate_transf(-1.1, QELvector(0, 1, 1))};
+  const QELposition points[] = {{1.5, 1.5, 2.0}, {1.5, 1.5, -0.7}, {0.4, 2.6, 0.9}, {-1.0, 1.2, 0.5}, {4.0, 4.5, -1.0}};
+  const int n = 150;
+  for (const QELtransf& t : frames) {
+    spline s = velm_test::spline_from(bump_net());
+    s *= t;
+    const QELpar_box r = s.param_range();
+    std::vector<QELposition> grid;
+    for (int i = 0; i <= n; ++i)
+      for (int j = 0; j <= n; ++j)
+        grid.push_back(s.eval_position(QELpar_pos(r.u_range().interpolate(double(i) / n), r.v_range().interpolate(double(j) / n))));
+    for (QELposition p : points) {
+      p *= t;
+      double brute = HUGE_VAL;
+      for (const QELposition& q : grid) brute = std::min(brute, distance(p, q));
+      QELposition foot;
+      QELpar_pos uv;
+      s.point_perp(p, foot, nullptr, &uv);
+      const double found = distance(p, foot);
+      EXPECT_LE(found, brute + 1e-12);
+      EXPECT_GE(found, brute - 1e-3);
+      expect_close(s.eval_position(uv), foot, 1e-12);
+    }
+  }
+}

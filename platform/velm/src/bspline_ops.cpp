@@ -29,7 +29,7 @@
 namespace {
 
 curve_evaluator bs_evaluator(const bs_curve_data& c) {
-  return [&c](double t, QELvector out[3]) { c.eval(t, 2, out, 0); };
+  return [&c](double t, int nd, QELvector out[3]) { c.eval(t, nd, out, 0); };
 }
 
 // Subset of any curve data; null when the range misses the domain.

@@ -14,7 +14,7 @@ using std::numbers::pi;
 int side_of(curve_eval_side s) { return s == side_below ? -1 : 1; }
 
 curve_evaluator evaluator_of(const curve& c) {
-  return [&c](double t, QELvector out[3]) { c.eval_derivs(t, 2, out, 0); };
+  return [&c](double t, int nd, QELvector out[3]) { c.eval_derivs(t, nd, out, 0); };
 }
 
 bool infinite(double t) { return std::fabs(t) >= DBL_MAX / 2; }

@@ -11,7 +11,7 @@ double dist_sq(const QELvector& c, const QELposition& p) { return (c - to_vec(p)
 // Newton on (C - p).C' = 0, damped so the distance never grows.
 double refine_curve(const curve_evaluator& f, double lo, double hi, bool periodic, const QELposition& p, double t) {
   QELvector c[3];
-  f(t, c);
+  f(t, 2, c);
   double best = dist_sq(c[0], p);
   const double span = std::max(hi - lo, 1e-300);
   for (int iter = 0; iter < 60; ++iter) {
@@ -25,7 +25,7 @@ double refine_curve(const curve_evaluator& f, double lo, double hi, bool periodi
       double tn = t + step;
       if (!periodic) tn = std::clamp(tn, lo, hi);
       QELvector cn[3];
-      f(tn, cn);
+      f(tn, 2, cn);
       const double dn = dist_sq(cn[0], p);
       if (dn <= best) {
         moved = std::fabs(tn - t) > 1e-15 * span;
@@ -42,7 +42,7 @@ double refine_curve(const curve_evaluator& f, double lo, double hi, bool periodi
       for (double tn : {t + h, t - h}) {
         if (!periodic) tn = std::clamp(tn, lo, hi);
         QELvector cn[3];
-        f(tn, cn);
+        f(tn, 2, cn);
         if (const double dn = dist_sq(cn[0], p); dn < best) {
           moved = true, t = tn, best = dn;
           std::copy(cn, cn + 3, c);
@@ -64,7 +64,7 @@ double curve_project(const curve_evaluator& f, double lo, double hi, bool period
   std::vector<double> d(samples + 1);
   QELvector c[3];
   for (int i = 0; i <= samples; ++i) {
-    f(lo + (hi - lo) * i / samples, c);
+    f(lo + (hi - lo) * i / samples, 0, c);
     d[i] = dist_sq(c[0], p);
   }
   double best_t = lo, best_d = HUGE_VAL;
@@ -73,7 +73,7 @@ double curve_project(const curve_evaluator& f, double lo, double hi, bool period
     const bool local = (i == 0 || d[i] <= d[i - 1]) && (i == samples || d[i] <= d[i + 1]);
     if (!local) continue;
     const double t = refine_curve(f, lo, hi, periodic, p, lo + (hi - lo) * i / samples);
-    f(t, c);
+    f(t, 0, c);
     const double dd = dist_sq(c[0], p);
     if (dd < best_d) best_d = dd, best_t = t;
   }
@@ -104,7 +104,7 @@ bool step_off_kink(const surface_evaluator& f, const QELpar_box& r, bool pu, boo
   for (const QELpar_vec& d : probes) {
     const QELpar_pos n = clamp_to(r, pu, pv, uv + d);
     QELvector sn[6];
-    f(n, sn);
+    f(n, 2, sn);
     const double dn = dist_sq(sn[0], p);
     if (dn < best) {
       uv = n;
@@ -119,7 +119,7 @@ bool step_off_kink(const surface_evaluator& f, const QELpar_box& r, bool pu, boo
 QELpar_pos refine_surface(const surface_evaluator& f, const QELpar_box& r, bool pu, bool pv, const QELposition& p,
                           QELpar_pos uv) {
   QELvector s[6];
-  f(uv, s);
+  f(uv, 2, s);
   double best = dist_sq(s[0], p);
   for (int iter = 0; iter < 80; ++iter) {
     const QELvector d = s[0] - to_vec(p);
@@ -143,7 +143,7 @@ QELpar_pos refine_surface(const surface_evaluator& f, const QELpar_box& r, bool 
     for (int half = 0; half < 30; ++half, step = 0.5 * step) {
       const QELpar_pos n = clamp_to(r, pu, pv, uv + step);
       QELvector sn[6];
-      f(n, sn);
+      f(n, 2, sn);
       const double dn = dist_sq(sn[0], p);
       if (dn <= best) {
         moved = (n - uv).len() > 1e-15 * (1.0 + std::fabs(uv.u) + std::fabs(uv.v));
@@ -179,7 +179,7 @@ QELpar_pos surface_project(const surface_evaluator& f, const QELpar_box& range, 
   QELvector s[6];
   for (int i = 0; i <= su; ++i)
     for (int j = 0; j <= sv; ++j) {
-      f(at(i, j), s);
+      f(at(i, j), 0, s);
       d[i * (sv + 1) + j] = dist_sq(s[0], p);
     }
   // Refine from the best few samples: enough to escape a wrong basin on the kinds here.
@@ -191,7 +191,7 @@ QELpar_pos surface_project(const surface_evaluator& f, const QELpar_box& range, 
   double best_d = HUGE_VAL;
   for (size_t k = 0; k < starts; ++k) {
     const QELpar_pos uv = refine_surface(f, range, pu, pv, p, at(order[k] / (sv + 1), order[k] % (sv + 1)));
-    f(uv, s);
+    f(uv, 0, s);
     const double dd = dist_sq(s[0], p);
     if (dd < best_d) best_d = dd, best_uv = uv;
   }
@@ -210,7 +210,7 @@ double gauss5(const curve_evaluator& f, double a, double b) {
   double sum = 0.0;
   QELvector c[3];
   for (int i = 0; i < 5; ++i) {
-    f(m + h * x[i], c);
+    f(m + h * x[i], 1, c);
     sum += w[i] * c[1].len();
   }
   return sum * h;

@@ -6,10 +6,12 @@
 
 #include "velm/math.hxx"
 
-// Position (out[0] as a vector from the origin) and derivatives up to 2.
-using curve_evaluator = std::function<void(double t, QELvector out[3])>;
-// Position, then Su, Sv, Suu, Suv, Svv.
-using surface_evaluator = std::function<void(const QELpar_pos& uv, QELvector out[6])>;
+// Position (out[0] as a vector from the origin) and derivatives up to nd (at
+// most 2); a search that only measures distances asks for nd 0, which costs a
+// fraction of the derivatives and gives the same position.
+using curve_evaluator = std::function<void(double t, int nd, QELvector out[3])>;
+// Position, then Su, Sv (nd 1), then Suu, Suv, Svv (nd 2).
+using surface_evaluator = std::function<void(const QELpar_pos& uv, int nd, QELvector out[6])>;
 
 inline QELvector to_vec(const QELposition& p) { return {p.x(), p.y(), p.z()}; }
 inline QELposition to_pos(const QELvector& v) { return {v.x(), v.y(), v.z()}; }

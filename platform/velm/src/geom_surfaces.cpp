@@ -14,9 +14,9 @@ using std::numbers::pi;
 double sign_of(double x) { return x < 0.0 ? -1.0 : 1.0; }
 
 surface_evaluator evaluator_of(const surface& s) {
-  return [&s](const QELpar_pos& uv, QELvector out[6]) {
+  return [&s](const QELpar_pos& uv, int nd, QELvector out[6]) {
     QELposition pos;
-    s.eval_derivs(uv, 2, pos, out + 1);
+    s.eval_derivs(uv, nd, pos, out + 1);
     out[0] = to_vec(pos);
   };
 }
