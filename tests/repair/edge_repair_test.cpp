@@ -10,6 +10,7 @@
 #include "repair/crv_approx_util.hxx"
 #include "repair/fix_pcurve.hxx"
 #include "support/geometry_builders.hxx"
+#include "velm/build.hxx"
 #include "velm/errors.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/memory.hxx"
@@ -536,4 +537,51 @@ TEST_F(EdgeRepair, NarrowBumpsOffTheFacesMakeTheEdgeTolerant)
             api_del_entity(m_body);
             m_body = nullptr;
         }
+}
+
+// A corner vertex of a spline face lifted off the surface along its normal, in
+// every frame: within QELresabs it stays plain and beyond it becomes
+// tolerant, whether the face's pcurves at it point at its foot or elsewhere
+// on the surface (then the search has to go beyond where they point).
+TEST_F(EdgeRepair, VertexOfASplineFaceIsJudgedByItsDistanceWhereverItsPcurvesPoint)
+{
+    for (const testkit::KernelFrame& frame : testkit::kernel_frames())
+        for (const double lift : {0.5, 3.0})
+            for (const bool shifted : {false, true}) {
+                SCOPED_TRACE(std::string(frame.name) + (lift > 1.0 ? " off" : " on") + (shifted ? " shifted" : ""));
+                m_body = testkit::make_spline_sheet();
+                api_apply_transf(m_body, frame.transform);
+                api_change_body_trans(m_body, nullptr);
+                ENTITY_LIST faces;
+                api_get_faces(m_body, faces);
+                const surface& s = static_cast<FACE*>(faces[0])->geometry()->equation();
+                VERTEX* v = nullptr;
+                ENTITY_LIST vertices;
+                api_get_vertices(m_body, vertices);
+                for (int i = 0; i < vertices.count() && !v; ++i)
+                    if (distance(static_cast<VERTEX*>(vertices[i])->geometry()->coords(), s.eval_position(QELpar_pos(0, 0))) <
+                        1e-9)
+                        v = static_cast<VERTEX*>(vertices[i]);
+                ASSERT_NE(v, nullptr);
+                v->geometry()->set_coords(v->geometry()->coords() + lift * QELresabs * s.eval_normal(QELpar_pos(0, 0)));
+                if (shifted) {
+                    ENTITY_LIST coedges;
+                    api_get_coedges(m_body, coedges);
+                    for (int i = 0; i < coedges.count(); ++i) {
+                        auto* c = static_cast<COEDGE*>(coedges[i]);
+                        const QELinterval r = c->geometry()->def().param_range();
+                        c->geometry()->set_def(testkit::linear_bs2(QELpar_pos(0.5, 0.5), QELpar_pos(0.7, 0.6), r),
+                                               0.0, s);
+                    }
+                }
+                EXPECT_EQ(reinterpret_cast<Ve_VertexTag*>(v)->setTolerance(false), lift > 1.0);
+                ENTITY_LIST after;
+                api_get_vertices(m_body, after);
+                int tolerant = 0;
+                for (int i = 0; i < after.count(); ++i)
+                    tolerant += is_TVERTEX(static_cast<VERTEX*>(after[i])) ? 1 : 0;
+                EXPECT_EQ(tolerant, lift > 1.0 ? 1 : 0);
+                api_del_entity(m_body);
+                m_body = nullptr;
+            }
 }

@@ -316,14 +316,51 @@ bool Ve_VertexTag::setTolerance(bool useNew)
 
 namespace {
 
+// The vertex lies within QELresabs of the face by the face's own pcurves:
+// the surface point where a pcurve of a coedge at the vertex puts it, or the
+// foot reached from there. Either bounds the distance to the surface from
+// above, so a yes is the whole search's yes; a no leaves it to that search.
+bool onFaceByPcurves(const Ve_FaceTag* face, const VERTEX* vertex, const QELposition& p,
+                     const QELXDynamicArray<Ve_CoedgeTag*>& around)
+{
+    const SURFACE* s = reinterpret_cast<const FACE*>(face)->geometry();
+    if (!s || !s->has_equation())
+        return false;
+    for (int i = 0; i < around.Count(); ++i) {
+        if (around[i]->getFace() != face)
+            continue;
+        const COEDGE* c = reinterpret_cast<const COEDGE*>(around[i]);
+        const bool atStart = c->start() == vertex;
+        if (!c->geometry() || !c->geometry()->has_equation() || (!atStart && c->end() != vertex))
+            continue;
+        QELpar_pos uv;
+        bool near = false;
+        if (velmGuard([&] {
+                const QELinterval r = c->param_range();
+                uv = c->geometry()->def().eval_position(atStart ? r.start_pt() : r.end_pt());
+                near = withinTolerance((s->equation().eval_position(uv) - p).len());
+            }) != 0)
+            continue;
+        if (near)
+            return true;
+        QELXPoint2D guess = Ve_Pt2(uv);
+        if (withinTolerance(face->getDistance(Ve_Pt3(p), &guess)))
+            return true;
+    }
+    return false;
+}
+
 bool tolerateIfOffFaces(VERTEX* vertex)
 {
     const Ve_VertexTag* view = ve_view<Ve_VertexTag>(vertex);
     const QELXPoint3D p = view->getPoint();
+    QELXHashList<Ve_CoedgeTag*> coedges;
+    QELXDynamicArray<Ve_CoedgeTag*> around;
+    view->fetchIncidentCoedgeList(coedges, &around);
     bool off = false;
     const QELXDynamicArray<Ve_FaceTag*> faces = view->getFaces();
     for (int i = 0; i < faces.Count() && !off; ++i)
-        off = faces[i]->getDistance(p) > QELresabs;
+        off = !onFaceByPcurves(faces[i], vertex, Ve_Pt3(p), around) && faces[i]->getDistance(p) > QELresabs;
     if (!off)
         return false;
     return replaceByTvertex(vertex) != nullptr;

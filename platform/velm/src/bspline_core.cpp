@@ -72,14 +72,21 @@ BasisScratch& basis_scratch() {
 void bs_direction::basis(int i, double t, int nd, double* ders) const {
   const int p = degree, w = p + 1;
   const std::vector<double>& U = knots;
-  BasisScratch& s = basis_scratch();
-  s.fit(p);
-  // ndu[j][r] is ndu[j * w + r]; a[s][j] is a[s * w + j].
-  double* ndu = s.ndu.data();
-  double* left = s.left.data();
-  double* right = s.right.data();
-  double* a = s.a.data();
-  std::fill(ndu, ndu + w * w, 0.0);
+  // The usual degrees work on the stack; only a high one needs the thread's rows.
+  constexpr int kStackWidth = 10;
+  double stack_ndu[kStackWidth * kStackWidth], stack_left[kStackWidth], stack_right[kStackWidth],
+      stack_a[2 * kStackWidth];
+  double *ndu = stack_ndu, *left = stack_left, *right = stack_right, *a = stack_a;
+  if (w > kStackWidth) {
+    BasisScratch& s = basis_scratch();
+    s.fit(p);
+    ndu = s.ndu.data();
+    left = s.left.data();
+    right = s.right.data();
+    a = s.a.data();
+  }
+  // ndu[j][r] is ndu[j * w + r]; a[s][j] is a[s * w + j]. The triangle below
+  // sets every entry of ndu that is read.
   ndu[0] = 1.0;
   for (int j = 1; j <= p; ++j) {
     left[j] = t - U[i + 1 - j];
@@ -93,8 +100,9 @@ void bs_direction::basis(int i, double t, int nd, double* ders) const {
     }
     ndu[j * w + j] = saved;
   }
-  std::fill(ders, ders + (nd + 1) * w, 0.0);
   for (int j = 0; j <= p; ++j) ders[j] = ndu[j * w + p];
+  if (nd <= 0) return;
+  std::fill(ders + w, ders + (nd + 1) * w, 0.0);
   const int top = std::min(nd, p);
   std::fill(a, a + 2 * w, 0.0);
   for (int r = 0; r <= p; ++r) {
@@ -151,13 +159,27 @@ void bs_curve_data::eval(double t, int nd, QELvector* out, int side) const {
   const int p = dir.degree;
   const int i = dir.span(t, side);
   const int width = p + 1;
-  thread_local std::vector<double> N;
-  thread_local std::vector<QELvector> A;
-  thread_local std::vector<double> w;
-  N.resize(static_cast<std::size_t>((nd + 1) * width));
-  dir.basis(i, t, nd, N.data());
-  A.assign(nd + 1, QELvector());
-  w.assign(nd + 1, 0.0);
+  // Stack rows for the usual degrees and orders, the thread's beyond them.
+  constexpr int kStackOrders = 4, kStackBasis = 40;
+  double stack_N[kStackBasis], stack_w[kStackOrders];
+  QELvector stack_A[kStackOrders];
+  const std::size_t rows = static_cast<std::size_t>((nd + 1) * width);
+  double* N = stack_N;
+  QELvector* A = stack_A;
+  double* w = stack_w;
+  if (rows > kStackBasis || nd >= kStackOrders) {
+    thread_local std::vector<double> heap_N, heap_w;
+    thread_local std::vector<QELvector> heap_A;
+    heap_N.resize(rows);
+    heap_A.resize(nd + 1);
+    heap_w.resize(nd + 1);
+    N = heap_N.data();
+    A = heap_A.data();
+    w = heap_w.data();
+  }
+  dir.basis(i, t, nd, N);
+  std::fill(A, A + nd + 1, QELvector());
+  std::fill(w, w + nd + 1, 0.0);
   for (int k = 0; k <= nd; ++k)
     for (int j = 0; j <= p; ++j) {
       const int idx = i - p + j;
@@ -187,19 +209,27 @@ void bs3_surf_def::eval(const QELpar_pos& uv, QELposition& pos, int nd, QELvecto
   const int pu = u.degree, pv = v.degree;
   const int iu = u.span(at.u, uside), iv = v.span(at.v, vside);
   const int wu = pu + 1, wv = pv + 1;
-  thread_local std::vector<double> Nu, Nv;
-  Nu.resize(static_cast<std::size_t>((nd + 1) * wu));
-  Nv.resize(static_cast<std::size_t>((nd + 1) * wv));
-  u.basis(iu, at.u, nd, Nu.data());
-  v.basis(iv, at.v, nd, Nv.data());
+  constexpr int kStackBasis = 40;
+  double stack_Nu[kStackBasis], stack_Nv[kStackBasis];
+  double* NU_rows = stack_Nu;
+  double* NV_rows = stack_Nv;
+  if ((nd + 1) * std::max(wu, wv) > kStackBasis) {
+    thread_local std::vector<double> Nu, Nv;
+    Nu.resize(static_cast<std::size_t>((nd + 1) * wu));
+    Nv.resize(static_cast<std::size_t>((nd + 1) * wv));
+    NU_rows = Nu.data();
+    NV_rows = Nv.data();
+  }
+  u.basis(iu, at.u, nd, NU_rows);
+  v.basis(iv, at.v, nd, NV_rows);
   // Sums in plain doubles: this loop is the inner loop of every projection.
   double ax[3][3] = {}, ay[3][3] = {}, az[3][3] = {};
   double w[3][3] = {};
   const int row = nv();
   const QELposition* P = pts.data();
   const double* W = rational ? weights.data() : nullptr;
-  const double* NU = Nu.data();
-  const double* NV = Nv.data();
+  const double* NU = NU_rows;
+  const double* NV = NV_rows;
   for (int a = 0; a <= pu; ++a)
     for (int b = 0; b <= pv; ++b) {
       const int at_ij = (iu - pu + a) * row + (iv - pv + b);
