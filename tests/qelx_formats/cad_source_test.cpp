@@ -6,7 +6,10 @@
 #include "cad_samples.hxx"
 #include "qelx_formats/cad_file.hxx"
 
+#include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepBuilderAPI_MakeWire.hxx>
+#include <Geom2d_BSplineCurve.hxx>
 #include <BRepLib.hxx>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
@@ -30,7 +33,10 @@
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
+#include <TColStd_Array1OfInteger.hxx>
+#include <TColStd_Array1OfReal.hxx>
 #include <TColgp_Array1OfPnt.hxx>
+#include <TColgp_Array1OfPnt2d.hxx>
 #include <TColgp_Array2OfPnt.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
@@ -134,7 +140,7 @@ void checkAgainstPeer(const std::string& path)
     EXPECT_EQ(static_cast<int>(walked.vertices.size()), vertices.Extent());
 
     double worstExact = 0.0, worstOther = 0.0;
-    int checked = 0, normals = 0;
+    int checked = 0, normals = 0, rangeMismatches = 0;
     for (std::size_t f = 0; f < ordered.size(); ++f) {
         const TopoDS_Face forward = TopoDS::Face(ordered[f].Oriented(TopAbs_FORWARD));
         const Handle(Geom_Surface) surface = BRep_Tool::Surface(forward);
@@ -161,6 +167,13 @@ void checkAgainstPeer(const std::string& path)
                 const qelx_test::TestCoedge& coedge = walked.coedges[static_cast<std::size_t>(c)];
                 if (coedge.pcurve < 0)
                     continue;
+                // The importer takes a pcurve's own range for its coedge's.
+                const std::vector<double>& knots = walked.pcurves[static_cast<std::size_t>(coedge.pcurve)].nurbs.knots;
+                const double d0 = coedge.pcurveSense ? coedge.domain[0] : -coedge.domain[1],
+                             d1 = coedge.pcurveSense ? coedge.domain[1] : -coedge.domain[0];
+                const double knotSlack = 1e-7 * (1.0 + std::abs(d0) + std::abs(d1));
+                rangeMismatches += knots.empty() || std::abs(knots.front() - d0) > knotSlack ||
+                                   std::abs(knots.back() - d1) > knotSlack;
                 for (int k = 0; k <= 4; ++k) {
                     const double tau = coedge.domain[0] + (coedge.domain[1] - coedge.domain[0]) * k / 4.0;
                     const QELXPoint2D uv = walked.pcurvePoint(coedge.pcurve, coedge.pcurveSense ? tau : -tau);
@@ -201,6 +214,7 @@ void checkAgainstPeer(const std::string& path)
             ++checked;
         }
     }
+    EXPECT_EQ(rangeMismatches, 0) << "pcurves whose range is not their coedge's";
     EXPECT_LT(worstExact, 1e-7);
     EXPECT_LT(worstOther, 1e-5);
     EXPECT_TRUE(ordered.empty() || (checked > 0 && normals > 0));
@@ -266,6 +280,47 @@ TEST(CadSource, EverySurfaceKindInTurnedAndMirroredFrames)
         }
     }
     const fs::path path = fs::temp_directory_path() / ("cad_kinds_" + std::to_string(::getpid()) + ".brep");
+    ASSERT_TRUE(BRepTools::Write(all, path.c_str()));
+    checkAgainstPeer(path.string());
+    fs::remove(path);
+}
+
+// Faces whose edges each use a part of a longer spline pcurve (a file may
+// trim one so), in a turned frame and its mirror image: every pcurve is
+// handed over its coedge's range alone, on the same points.
+TEST(CadSource, PCurvesCutFromLongerSplinesRunOverTheirCoedgesAlone)
+{
+    BRep_Builder builder;
+    TopoDS_Compound all;
+    builder.MakeCompound(all);
+    for (bool mirrored : {false, true}) {
+        gp_Ax3 frame(gp_Pnt(1, 2, 3), gp_Dir(1, 1, 1), gp_Dir(1, -1, 0));
+        if (mirrored)
+            frame.YReverse();
+        const Handle(Geom_Surface) plane = new Geom_Plane(frame);
+        const gp_XY corners[4] = {{0.0, 0.0}, {2.0, 0.0}, {2.0, 1.0}, {0.0, 1.0}};
+        BRepBuilderAPI_MakeWire wire;
+        for (int i = 0; i < 4; ++i) {
+            // A straight spline p + t (q - p) over [-1, 1.5] (degree 1 or 2),
+            // the side its piece over [0, 1].
+            const gp_XY p = corners[i], q = corners[(i + 1) % 4];
+            const int degree = 1 + i % 2;
+            TColgp_Array1OfPnt2d poles(1, degree + 1);
+            for (int k = 0; k <= degree; ++k)
+                poles(k + 1) = gp_Pnt2d(p + (q - p) * (-1.0 + 2.5 * k / degree));
+            TColStd_Array1OfReal knots(1, 2);
+            knots(1) = -1.0;
+            knots(2) = 1.5;
+            TColStd_Array1OfInteger mults(1, 2);
+            mults.Init(degree + 1);
+            const Handle(Geom2d_BSplineCurve) side = new Geom2d_BSplineCurve(poles, knots, mults, degree);
+            wire.Add(BRepBuilderAPI_MakeEdge(side, plane, 0.0, 1.0).Edge());
+        }
+        TopoDS_Face face = BRepBuilderAPI_MakeFace(plane, wire.Wire()).Face();
+        BRepLib::BuildCurves3d(face);
+        builder.Add(all, mirrored ? face.Reversed() : face);
+    }
+    const fs::path path = fs::temp_directory_path() / ("cad_cut_pcurves_" + std::to_string(::getpid()) + ".brep");
     ASSERT_TRUE(BRepTools::Write(all, path.c_str()));
     checkAgainstPeer(path.string());
     fs::remove(path);

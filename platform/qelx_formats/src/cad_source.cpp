@@ -209,6 +209,21 @@ Handle(Spline) splineOf(const Handle(Curve)& curve, double f, double l, Convert 
     return shiftedTo(fit.Curve(), f);
 }
 
+// A pcurve is handed over its coedge's range alone: the importer takes a
+// pcurve's own range for the coedge's, so a spline the edge uses a part of
+// (a file may trim a longer one) is cut to that part.
+Handle(Geom2d_BSplineCurve) cutTo(const Handle(Geom2d_BSplineCurve)& spline, double f, double l)
+{
+    // An edge may run past the spline's end by a rounding error.
+    const double scale = 1.0 + std::abs(f) + std::abs(l), beyond = 1e-7 * scale, whole = 1e-12 * scale;
+    const double a = spline->FirstParameter(), b = spline->LastParameter();
+    if (spline->IsPeriodic() || f < a - beyond || l > b + beyond || (f <= a + whole && l >= b - whole))
+        return spline;
+    Handle(Geom2d_BSplineCurve) cut = Handle(Geom2d_BSplineCurve)::DownCast(spline->Copy());
+    cut->Segment(std::max(f, a), std::min(l, b));
+    return cut;
+}
+
 Handle(Geom_BSplineCurve) splineOf3(const Handle(Geom_Curve)& curve, double f, double l)
 {
     return splineOf<Geom_BSplineCurve, Geom_TrimmedCurve, GeomConvert_ApproxCurve>(
@@ -304,7 +319,7 @@ int ShapeReader::pcurveOf(Handle(Geom2d_Curve) curve, double f, double l, const 
             else
                 spline = splineOf2(curve, f, l);
         }
-        n = nurbsOf2(spline, map);
+        n = nurbsOf2(cutTo(spline, f, l), map);
     }
     return m_model.addPCurve(std::move(n));
 }

@@ -11,6 +11,7 @@
 #include <IGESControl_Controller.hxx>
 #include <Interface_Static.hxx>
 #include <Quantity_Color.hxx>
+#include <STEPCAFControl_Controller.hxx>
 #include <STEPCAFControl_Writer.hxx>
 #include <Standard_Failure.hxx>
 #include <TDataStd_Name.hxx>
@@ -30,6 +31,9 @@
 #include <new>
 #include <sstream>
 #include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace qelx_formats {
 
@@ -117,12 +121,43 @@ private:
     std::string m_path;
 };
 
+// Open CASCADE's writer settings are process-wide: each write sets the ones
+// it relies on and puts back what it found, so that every file is written
+// alike whatever came before it in the process (another conversion, the
+// host's own writing). A setting is only there once its writer's controller
+// has registered it; one set before would be lost.
+class WriterSettings {
+public:
+    WriterSettings() = default;
+    ~WriterSettings()
+    {
+        for (auto it = m_found.rbegin(); it != m_found.rend(); ++it)
+            Interface_Static::SetCVal(it->first.c_str(), it->second.c_str());
+    }
+    WriterSettings(const WriterSettings&) = delete;
+    WriterSettings& operator=(const WriterSettings&) = delete;
+
+    void set(const char* name, const char* value)
+    {
+        if (!Interface_Static::IsPresent(name))
+            throw std::logic_error(std::string("the writer has no setting ") + name);
+        m_found.emplace_back(name, Interface_Static::CVal(name));
+        if (!Interface_Static::SetCVal(name, value))
+            throw std::logic_error(std::string("the writer refused ") + name + " = " + value);
+    }
+
+private:
+    std::vector<std::pair<std::string, std::string>> m_found;
+};
+
 std::string stepText(const Handle(TDocStd_Document)& doc)
 {
+    STEPCAFControl_Controller::Init();
+    WriterSettings settings;
     // Edges go out as space curves alone: a reader builds its own pcurves,
     // and Open CASCADE's reader stumbles on some of the spline pcurves a
     // kernel hands out.
-    Interface_Static::SetIVal("write.surfacecurve.mode", 0);
+    settings.set("write.surfacecurve.mode", "0");
     STEPCAFControl_Writer writer;
     writer.SetColorMode(Standard_True);
     writer.SetNameMode(Standard_True);
@@ -138,10 +173,13 @@ std::string stepText(const Handle(TDocStd_Document)& doc)
 std::string igesText(const Handle(TDocStd_Document)& doc)
 {
     IGESControl_Controller::Init();
+    WriterSettings settings;
     // Faces as IGES trimmed surfaces bounded by B-rep edges: solids survive
     // as MSBO solids.
-    Interface_Static::SetIVal("write.iges.brep.mode", 1);
-    Interface_Static::SetCVal("write.iges.unit", "MM");
+    settings.set("write.iges.brep.mode", "1");
+    settings.set("write.iges.unit", "MM");
+    // Edges with their pcurves, whatever a STEP write or the host chose.
+    settings.set("write.surfacecurve.mode", "1");
     IGESCAFControl_Writer writer;
     writer.SetColorMode(Standard_True);
     writer.SetNameMode(Standard_True);
