@@ -285,8 +285,10 @@ TEST(ConvertVerb, AModelConvertedAfterAnotherComesOutAsItDoesAlone)
     for (const char* kind : {".step", ".igs"}) {
         SCOPED_TRACE(kind);
         const fs::path alone = dir / (std::string("alone") + kind), after = dir / (std::string("after") + kind);
-        const std::string command = std::string("'") + XVELM_DRIVER + "' convert '" + in.string() + "' '" +
-                                    alone.string() + "' >/dev/null 2>&1";
+        // Open CASCADE's registered settings outlive the driver's exit: the
+        // sanitizers' leak report is not this test's business.
+        const std::string command = std::string("ASAN_OPTIONS=\"$ASAN_OPTIONS:detect_leaks=0\" '") + XVELM_DRIVER +
+                                    "' convert '" + in.string() + "' '" + alone.string() + "' >/dev/null 2>&1";
         ASSERT_EQ(std::system(command.c_str()), 0);
         ASSERT_EQ(runConvert(first, (dir / (std::string("first") + kind)).string()).status, 0);
         ASSERT_EQ(runConvert(in.string(), after.string()).status, 0);
