@@ -99,9 +99,15 @@ TEST(NeutralDocument, StreamedWhileWalkingIsTheTextOfTheWalkedModel)
     TestModel manyPoints = TestModel::block(1, 2, 3);
     for (int i = 0; i < 40000; ++i)
         manyPoints.freePoint({i * 0.001, 1.0 / (i + 1), -i * 0.5});
+    // A wire whose lists of edges and vertices run to numbers of several
+    // digits, written as text where the row's keys stand.
+    std::vector<Vec3> corners;
+    for (int i = 0; i < 120; ++i)
+        corners.push_back({i * 1.0, (i % 7) * 0.5, (i % 3) * 0.25});
+    const TestModel longWire = TestModel::polylineWire(corners);
     for (const TestModel& source : {rich, manyPoints, TestModel::block(1, 2, 3), TestModel::nurbsSheet(5, 4, true),
                                     TestModel::coneWithApexLoop(), TestModel::polylineWire({{0, 0, 0}, {1, 1, 1}, {2, 0, 1}}),
-                                    TestModel::pointWire({{1, 2, 3}})}) {
+                                    TestModel::pointWire({{1, 2, 3}}), longWire}) {
         TestDocument document(source);
         TestBRepExporter exporter(&document);
         TestModel walked;

@@ -243,3 +243,86 @@ TEST(FrameworkWalk, ShellsClosedAsNamedAndUnboundedSurfacesWithoutSpan)
     }
 }
 
+
+// A loop that names one of its coedges again: the coedge is collected once
+// and named again by its index, in a short loop and in one long enough to be
+// looked up by a set; partner rings still resolve to the collected coedges,
+// and an attribute on a coedge lands on it.
+TEST(FrameworkWalk, ACoedgeNamedAgainInItsLoopIsCollectedOnce)
+{
+    for (std::size_t repeats : {1u, 40u}) {
+        TestModel source = TestModel::block(1, 2, 3);
+        source.attributes[wordOf(KindCoedge, source.loops[0].coedges[1])].name = "second";
+        const TestModel plain = walked(source);
+        const std::vector<int> own = source.loops[0].coedges;
+        for (std::size_t k = 0; k < repeats; ++k)
+            source.loops[0].coedges.push_back(own[k % own.size()]);
+        WalkSummary summary;
+        const TestModel out = walked(source, &summary);
+        EXPECT_EQ(summary.coedges, static_cast<int>(plain.coedges.size())) << repeats;
+        ASSERT_EQ(out.loops[0].coedges.size(), own.size() + repeats) << repeats;
+        for (std::size_t k = 0; k < out.loops[0].coedges.size(); ++k)
+            EXPECT_EQ(out.loops[0].coedges[k], plain.loops[0].coedges[k % own.size()]) << repeats << " " << k;
+        ASSERT_EQ(out.edges.size(), plain.edges.size());
+        for (std::size_t e = 0; e < out.edges.size(); ++e)
+            EXPECT_EQ(out.edges[e].coedges, plain.edges[e].coedges) << repeats << " " << e;
+        auto namedSecond = [](const TestModel& m) {
+            std::vector<std::uint64_t> words;
+            for (const auto& [word, a] : m.attributes)
+                if (a.name == std::optional<std::string>("second"))
+                    words.push_back(word);
+            return words;
+        };
+        EXPECT_EQ(namedSecond(out), namedSecond(plain)) << repeats;
+        EXPECT_EQ(namedSecond(out).size(), 1u) << repeats;
+    }
+}
+
+namespace {
+
+// Answers some faces under another type name, and names every source by the
+// type name it is asked with.
+class FacesOfTwoTypeNames : public TestBRepExporter {
+public:
+    using TestBRepExporter::TestBRepExporter;
+    QELIResult GetFaceFromShell(const QELXIdentifier& shell, int index, QELXIdentifier& face) override
+    {
+        const QELIResult r = TestBRepExporter::GetFaceFromShell(shell, index, face);
+        if (r == QELI_OK && face.IsValid() && index % 3 == 1)
+            face = QELXIdentifier(face.GetValue(), face.GetType(), face.GetOwner(), "other face", face.GetCast());
+        return r;
+    }
+    QELIResult GetAttributeExporter(QELXAttributeExporter*& out) override
+    {
+        out = &m_names;
+        return QELI_OK;
+    }
+
+private:
+    struct TypeNames : QELXAttributeExporter {
+        QELIResult GetName(const QELXIdentifier& id, QELXString& name) override
+        {
+            name = QELXString(id.GetTypeName());
+            return QELI_OK;
+        }
+    } m_names;
+};
+
+} // namespace
+
+// The attribute pass asks about each entity by the identifier it was
+// collected under, also when a kind's entities come under several.
+TEST(FrameworkWalk, AttributesAreAskedUnderTheIdentifierEachEntityCameWith)
+{
+    TestDocument document(TestModel::block(1, 2, 3));
+    FacesOfTwoTypeNames exporter(&document);
+    TestModel out;
+    ASSERT_EQ(walkExporter(&exporter, out), QELI_OK);
+    ASSERT_EQ(out.faces.size(), 6u);
+    const std::string usual = out.attributes.at(wordOf(KindFace, 0)).name.value_or("");
+    EXPECT_NE(usual, "other face");
+    for (int f = 0; f < 6; ++f) {
+        ASSERT_TRUE(out.attributes.count(wordOf(KindFace, f))) << f;
+        EXPECT_EQ(out.attributes.at(wordOf(KindFace, f)).name.value_or(""), f % 3 == 1 ? "other face" : usual) << f;
+    }
+}

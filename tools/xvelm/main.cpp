@@ -1,4 +1,6 @@
 // xvelm: command-line driver of the connector.
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -64,6 +66,12 @@ void usage(FILE* to) {
 
 int main(int argc, char** argv) {
   xvelm::guard_standard_streams();
+  // A verb's large buffers (the restore's tables, the walk's) are mapped on
+  // their own and given back when freed, rather than left in the heap once
+  // the allocator has raised its threshold past them: a large model's run
+  // then peaks near what is live, not at that plus every freed buffer.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+  mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
   if (argc < 2) {
     usage(stderr);
     return exit_usage;

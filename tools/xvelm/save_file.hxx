@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "entity_pack.hxx"
 #include "persist/ve_assem_delete_mgr.hxx"
 #include "text.hxx"
 #include "velm/groups.hxx"
@@ -22,7 +23,7 @@ namespace xvelm {
 
 // Restores `path` into `restored` (the top-level entities) and `every` (all
 // it made); on failure writes one line to `err` and returns false.
-inline bool restore_file(const char* path, ENTITY_LIST& restored, std::vector<ENTITY*>& every, FILE* err) {
+inline bool restore_file(const char* path, ENTITY_LIST& restored, packed_entities& every, FILE* err) {
   const std::string name = printable(path);
   struct stat about {};
   if (stat(path, &about) != 0) {
@@ -43,10 +44,14 @@ inline bool restore_file(const char* path, ENTITY_LIST& restored, std::vector<EN
     std::fprintf(err, "xvelm: %s is empty\n", name.c_str());
     return false;
   }
-  outcome result = api_restore_entity_list(fp, 1, restored, &every);
+  std::vector<ENTITY*> made;
+  outcome result = api_restore_entity_list(fp, 1, restored, &made);
   const bool read_error = std::ferror(fp) != 0;
   std::fclose(fp);
-  if (result.ok()) return true;
+  if (result.ok()) {
+    every.assign(std::move(made));
+    return true;
+  }
   if (read_error) {
     std::fprintf(err, "xvelm: cannot read %s\n", name.c_str());
     return false;
@@ -63,15 +68,16 @@ inline bool restore_file(const char* path, ENTITY_LIST& restored, std::vector<EN
 // rest, freed together once the last is lost, so that links between them
 // never meet a freed entity. Deleting this way cannot fail half done: what
 // an assembly's deletion could not take goes with the rest.
-inline void delete_restored(const ENTITY_LIST& restored, const std::vector<ENTITY*>& every) {
+inline void delete_restored(const ENTITY_LIST& restored, const packed_entities& every) {
   for (int i = 0; i < restored.count(); ++i)
     if (ENTITY* e = restored[i]; velm_is_live_entity(e) && e->identity(1) == VE_ASSEMBLY_TYPE) {
       Ve_AssemDeleteMgr tree(static_cast<VE_ASSEMBLY*>(e));
       tree.loseAssem();
     }
   velm_lose_scope once;
-  for (ENTITY* e : every)
+  every.for_each([](ENTITY* e) {
     if (velm_is_live_entity(e)) e->lose();
+  });
 }
 
 // What one restore made, deleted when it goes, on every way out of a verb.
@@ -83,7 +89,7 @@ class restored_model {
   ~restored_model() { delete_restored(top, every); }
 
   ENTITY_LIST top;
-  std::vector<ENTITY*> every;
+  packed_entities every;
 };
 
 }  // namespace xvelm

@@ -2,6 +2,9 @@
 // The framework's B-rep exporter over one kernel document: the framework
 // preprocesses the document through it, walks every body level by level by
 // identifiers (or by entity pointers), and reads geometry and attributes.
+#include <cstdint>
+#include <vector>
+
 #include "model/containers.hxx"
 #include "model/identifier_hash.hxx"
 #include "qelx/qelx_brep_exporter.hxx"
@@ -192,7 +195,48 @@ private:
         double u[2] = {0.0, 0.0};
         double v[2] = {0.0, 0.0};
     };
-    // Emptied when a body walk starts or ends and before preprocessing, when
-    // faces may change.
-    QELXHashMap<const FACE*, FaceDomain> m_faceDomains;
+    // The boxes of the faces asked about last, a slot per face address:
+    // the questions about one face come close together, and a body of a
+    // million faces keeps a few kilobytes, not a box each. Emptied when a
+    // body walk starts or ends and before preprocessing, when faces may
+    // change.
+    class FaceDomainCache {
+    public:
+        bool Get(const FACE* face, FaceDomain& box) const
+        {
+            if (m_slots.empty())
+                return false;
+            const Slot& slot = m_slots[slotOf(face)];
+            if (slot.face != face || slot.generation != m_generation)
+                return false;
+            box = slot.box;
+            return true;
+        }
+        void Add(const FACE* face, const FaceDomain& box)
+        {
+            if (m_slots.empty())
+                m_slots.resize(kSlots);
+            m_slots[slotOf(face)] = {face, m_generation, box};
+        }
+        // Every slot of an earlier generation reads as empty.
+        void Clear() { ++m_generation; }
+
+    private:
+        static constexpr std::size_t kSlots = 4096;
+        struct Slot {
+            const FACE* face = nullptr;
+            unsigned generation = 0;
+            FaceDomain box;
+        };
+        static std::size_t slotOf(const FACE* face)
+        {
+            auto x = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(face));
+            x ^= x >> 29;
+            x *= 0x9E3779B97F4A7C15ull;
+            return static_cast<std::size_t>(x >> 52) & (kSlots - 1);
+        }
+        std::vector<Slot> m_slots;
+        unsigned m_generation = 1;
+    };
+    FaceDomainCache m_faceDomains;
 };

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -562,6 +563,40 @@ enum SpillTable {
     SpillVertexEdges, SpillCount
 };
 
+// The text of a row whose lists of references may be as long as the model
+// (a body's or shell's faces, a wire's edges): each list is written as text
+// where its key stands, never built as one JSON value a number each; byte for
+// byte what dump() gives for the row with the lists in it.
+std::string rowWithLists(Json row, std::initializer_list<std::pair<const char*, const std::vector<int>*>> lists)
+{
+    // A marker per list, which dump() writes as "\u0001<n>" and no number or
+    // key of a row can contain.
+    int n = 0;
+    for (const auto& [key, list] : lists)
+        row[key] = std::string(1, '\x01') + static_cast<char>('a' + n++);
+    const std::string bare = row.dump();
+    std::string text;
+    std::size_t from = 0;
+    n = 0;
+    char number[16];
+    for (const auto& [key, list] : lists) {
+        const std::string marker = std::string("\"\\u0001") + static_cast<char>('a' + n++) + "\"";
+        const std::size_t at = bare.find(marker, from);
+        text.append(bare, from, at - from);
+        text += '[';
+        for (std::size_t k = 0; k < list->size(); ++k) {
+            if (k)
+                text += ',';
+            const auto end = std::to_chars(number, number + sizeof number, (*list)[k] + 1).ptr;
+            text.append(number, end);
+        }
+        text += ']';
+        from = at + marker.size();
+    }
+    text.append(bare, from, std::string::npos);
+    return text;
+}
+
 // An element written before its last list: the text up to that list's key.
 std::string withoutLastList(const Json& j)
 {
@@ -613,19 +648,40 @@ void NeutralDocumentStream::document(const std::string& xType, int unit)
     {                                                                                                          \
         m_tables->add(TABLE, JSON(static_cast<int>(m_tables->tables[TABLE].lines()), element).dump());         \
     }
-QELX_NEUTRAL_STREAM_TABLE(body, qelx_test::TestBody, SpillBodies, bodyJson)
 QELX_NEUTRAL_STREAM_TABLE(lump, qelx_test::TestLump, SpillLumps, lumpJson)
 QELX_NEUTRAL_STREAM_TABLE(volume, qelx_test::TestVolume, SpillVolumes, volumeJson)
-QELX_NEUTRAL_STREAM_TABLE(shell, qelx_test::TestShell, SpillShells, shellJson)
 QELX_NEUTRAL_STREAM_TABLE(face, qelx_test::TestFace, SpillFaces, faceJson)
 QELX_NEUTRAL_STREAM_TABLE(loop, qelx_test::TestLoop, SpillLoops, loopJson)
 QELX_NEUTRAL_STREAM_TABLE(coedge, qelx_test::TestCoedge, SpillCoedges, coedgeJson)
-QELX_NEUTRAL_STREAM_TABLE(wire, qelx_test::TestWire, SpillWires, wireJson)
 QELX_NEUTRAL_STREAM_TABLE(surface, qelx_test::TestSurface, SpillSurfaces, surfaceJson)
 QELX_NEUTRAL_STREAM_TABLE(curve, qelx_test::TestCurve, SpillCurves, curveJson)
 QELX_NEUTRAL_STREAM_TABLE(pcurve, qelx_test::TestPCurve, SpillPCurves, pcurveJson)
 QELX_NEUTRAL_STREAM_TABLE(point, qelx_test::Vec3, SpillPoints, pointJson)
 #undef QELX_NEUTRAL_STREAM_TABLE
+
+void NeutralDocumentStream::body(const qelx_test::TestBody& b)
+{
+    const int i = static_cast<int>(m_tables->tables[SpillBodies].lines());
+    m_tables->add(SpillBodies, rowWithLists(bodyJson(i, {}), {{"lumps", &b.lumps},
+                                                              {"shells2D", &b.shells2D},
+                                                              {"faces", &b.faces},
+                                                              {"wires", &b.wires},
+                                                              {"pointWires", &b.pointWires}}));
+}
+
+void NeutralDocumentStream::shell(const qelx_test::TestShell& s)
+{
+    qelx_test::TestShell bare;
+    bare.closed = s.closed;
+    const int i = static_cast<int>(m_tables->tables[SpillShells].lines());
+    m_tables->add(SpillShells, rowWithLists(shellJson(i, bare), {{"faces", &s.faces}}));
+}
+
+void NeutralDocumentStream::wire(const qelx_test::TestWire& w)
+{
+    const int i = static_cast<int>(m_tables->tables[SpillWires].lines());
+    m_tables->add(SpillWires, rowWithLists(wireJson(i, {}), {{"edges", &w.edges}, {"vertices", &w.vertices}}));
+}
 
 void NeutralDocumentStream::edge(const qelx_test::TestEdge& e)
 {

@@ -9,9 +9,12 @@
 #include "qelx/qelx_events.hxx"
 #include "qelx/qelx_geometry_exporter.hxx"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <cstring>
 #include <set>
+#include <unordered_set>
 
 namespace qelx_test {
 
@@ -20,14 +23,22 @@ namespace {
 Vec3 vec(const double v[3]) { return {v[0], v[1], v[2]}; }
 
 // One kind's collected entities in index order: each one's source word and
-// the identifier it is like (Walker::remember), and the index of a word
+// the identifier it is like (Walker::likeOf), and the index of a word
 // through an open-addressed table of indices, whose words are read from
-// `words` (a model of a million entities keeps a few flat arrays, some 18
-// bytes an entity, not a node each).
+// `words` (a model of a million entities keeps a few flat arrays, some 14
+// bytes an entity, not a node each). The identifier an entity is like is
+// kept as runs, since a kind's entities are nearly always alike.
 class KindTable {
 public:
     std::vector<std::uint64_t> words;
-    std::vector<std::uint32_t> like;
+
+    // The identifier entity `index` is like.
+    std::uint32_t like(std::size_t index) const
+    {
+        const auto after = std::upper_bound(m_likeRuns.begin(), m_likeRuns.end(), index,
+                                            [](std::size_t i, const LikeRun& run) { return i < run.first; });
+        return std::prev(after)->like;
+    }
 
     // The index of the word, or -1.
     int find(std::uint64_t word) const
@@ -47,7 +58,8 @@ public:
     {
         const int index = static_cast<int>(words.size());
         words.push_back(word);
-        like.push_back(likeIndex);
+        if (m_likeRuns.empty() || m_likeRuns.back().like != likeIndex)
+            m_likeRuns.push_back({static_cast<std::uint32_t>(index), likeIndex});
         if (indexed && word != 0) {
             if (4 * (m_indexed + 1) > 3 * m_slots.size())
                 grow();
@@ -55,6 +67,22 @@ public:
             ++m_indexed;
         }
         return index;
+    }
+
+    // Indexes every entity collected so far, for a kind collected without
+    // its index; a word collected twice is found at its first index.
+    void indexAll()
+    {
+        std::size_t size = 64;
+        while (4 * words.size() > 3 * size)
+            size *= 2;
+        m_slots.assign(size, 0);
+        m_indexed = 0;
+        for (std::size_t i = 0; i < words.size(); ++i)
+            if (words[i] != 0) {
+                place(static_cast<std::uint32_t>(i));
+                ++m_indexed;
+            }
     }
 
 private:
@@ -82,6 +110,12 @@ private:
             if (s != 0)
                 place(s - 1);
     }
+    // Entities first .. of the next run are like `like`.
+    struct LikeRun {
+        std::uint32_t first;
+        std::uint32_t like;
+    };
+    std::vector<LikeRun> m_likeRuns;
     std::vector<std::uint32_t> m_slots; // index + 1; 0 is empty
     std::size_t m_indexed = 0;
 };
@@ -145,7 +179,8 @@ private:
     int shell(const QELXIdentifier& id);
     int face(const QELXIdentifier& id);
     int loop(const QELXIdentifier& id, int face);
-    int coedge(const QELXIdentifier& id, int loop);
+    int coedge(const QELXIdentifier& id, int loop, const std::vector<int>& before,
+               std::unordered_set<std::uint64_t>& seen);
     int edge(const QELXIdentifier& id);
     int vertex(const QELXIdentifier& id);
     int wire(const QELXIdentifier& id);
@@ -383,16 +418,43 @@ int Walker::loop(const QELXIdentifier& id, int face)
             if (ok(m_x->GetVertexFromDegenerateLoop(id, v)) && v.IsValid())
                 data.vertex = vertex(v);
         }
+        std::unordered_set<std::uint64_t> seen;
         list(id, &QELXBRepExporter::GetNumberOfCoedgesFromLoop,
              [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) { return x->GetCoedgeFromLoop(p, i, o); },
-             [&](const QELXIdentifier& c) { data.coedges.push_back(coedge(c, l)); });
+             [&](const QELXIdentifier& c) { data.coedges.push_back(coedge(c, l, data.coedges, seen)); });
         m_m.loop(data);
     });
 }
 
-int Walker::coedge(const QELXIdentifier& id, int loop)
+// A coedge is reached through its loop only, so it is looked for among the
+// loop's coedges before it (by a set once the loop is long), not in a table
+// of every coedge: that one is built only when the rings are resolved, after
+// the bodies, when the walk's other tables have gone.
+int Walker::coedge(const QELXIdentifier& id, int loop, const std::vector<int>& before,
+                   std::unordered_set<std::uint64_t>& seen)
 {
-    return once(KindCoedge, id, [&](int) {
+    KindTable& table = m_tables[KindCoedge];
+    const std::uint64_t word = id.GetValue();
+    constexpr std::size_t kScanned = 32;
+    if (word == 0) {
+        // Never the same as another: a word of 0 is not looked up.
+    } else if (before.size() < kScanned) {
+        for (int k : before)
+            if (k >= 0 && table.words[static_cast<std::size_t>(k)] == word)
+                return k;
+    } else {
+        if (seen.empty())
+            for (int k : before)
+                if (k >= 0)
+                    seen.insert(table.words[static_cast<std::size_t>(k)]);
+        if (seen.count(word))
+            for (int k : before)
+                if (k >= 0 && table.words[static_cast<std::size_t>(k)] == word)
+                    return k;
+        seen.insert(word);
+    }
+    const int index = table.add(word, likeOf(id), false);
+    {
         TestCoedge data;
         data.loop = loop;
         data.domain[0] = data.domain[1] = 0.0;
@@ -407,7 +469,8 @@ int Walker::coedge(const QELXIdentifier& id, int loop)
         if (ok(m_x->GetEdgeFromCoedge(id, e)) && e.IsValid())
             data.edge = edge(e);
         m_m.coedge(data);
-    });
+    }
+    return index;
 }
 
 int Walker::edge(const QELXIdentifier& id)
@@ -476,6 +539,7 @@ void Walker::resolveRings()
             if (const int found = index.find(lists.words[i]); found >= 0)
                 resolved.push_back(found);
     };
+    m_tables[KindCoedge].indexAll();
     for (std::size_t e = 0; e + 1 < m_edgeRings.begin.size(); ++e) {
         resolve(m_edgeRings, e, m_tables[KindCoedge]);
         m_m.edgeCoedges(static_cast<int>(e), resolved);
@@ -714,7 +778,7 @@ void Walker::attributes()
     for (int kind = KindBody; kind <= KindWire; ++kind) {
         const KindTable& table = m_tables[kind];
         for (std::size_t i = 0; i < table.words.size(); ++i)
-            attributesOf(sourceOf(table.words[i], table.like[i]),
+            attributesOf(sourceOf(table.words[i], table.like(i)),
                          wordOf(static_cast<EntityKind>(kind), static_cast<int>(i)), layers);
     }
     for (const FreeSource& from : m_free)
