@@ -1,10 +1,9 @@
 // The whole import of a source model (Import, then PostImport without
 // healing) through the connector's importer, for models of N faces given as
-// one sheet of N quadrilaterals or as N / 6 blocks, N = 1,000 to 64,000.
-// time(4N) / time(N) shows whether the import stays linear as models grow.
-#include <benchmark/benchmark.h>
-
-#include <cmath>
+// one sheet of N quadrilaterals or as N / 6 blocks, N = 1,000 to 64,000 (or
+// to the size given on the command line, e.g. 256000). time(4N) / time(N),
+// printed at the end, shows whether the import stays linear as models grow.
+#include "growth.hxx"
 
 #include "import/brep_importer.hxx"
 #include "qelx/test_exporters.hxx"
@@ -14,20 +13,21 @@ namespace {
 
 using qelx_test::TestModel;
 
-TestModel quadSheet(int side)
+// nx by ny unit quadrilaterals on one plane.
+TestModel quadSheet(int nx, int ny)
 {
     TestModel m;
     int shell = -1;
     m.addSheetBody(shell);
     const int plane = m.addPlane({0, 0, 0}, {1, 0, 0}, {0, 0, 1});
-    std::vector<int> v((side + 1) * (side + 1));
-    for (int j = 0; j <= side; ++j)
-        for (int i = 0; i <= side; ++i)
-            v[j * (side + 1) + i] = m.addVertex({double(i), double(j), 0.0});
-    for (int j = 0; j < side; ++j)
-        for (int i = 0; i < side; ++i) {
-            const int a = j * (side + 1) + i;
-            m.addPolygonFace(shell, plane, {{v[a], v[a + 1], v[a + side + 2], v[a + side + 1]}});
+    std::vector<int> v((nx + 1) * (ny + 1));
+    for (int j = 0; j <= ny; ++j)
+        for (int i = 0; i <= nx; ++i)
+            v[j * (nx + 1) + i] = m.addVertex({double(i), double(j), 0.0});
+    for (int j = 0; j < ny; ++j)
+        for (int i = 0; i < nx; ++i) {
+            const int a = j * (nx + 1) + i;
+            m.addPolygonFace(shell, plane, {{v[a], v[a + 1], v[a + nx + 2], v[a + nx + 1]}});
         }
     return m;
 }
@@ -65,10 +65,16 @@ void importModel(benchmark::State& state, const TestModel& model, int faces)
     state.counters["faces"] = faces;
 }
 
+// 1,000 · 4^k faces as (25 · 2^k) by (40 · 2^k), so that each size holds
+// exactly four times the faces of the one before.
 void BM_ImportOneSheet(benchmark::State& state)
 {
-    const int side = static_cast<int>(std::lround(std::sqrt(double(state.range(0)))));
-    importModel(state, quadSheet(side), side * side);
+    int nx = 25, ny = 40;
+    while (nx * ny < state.range(0)) {
+        nx *= 2;
+        ny *= 2;
+    }
+    importModel(state, quadSheet(nx, ny), nx * ny);
 }
 
 void BM_ImportManyBlocks(benchmark::State& state)
@@ -79,5 +85,14 @@ void BM_ImportManyBlocks(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_ImportOneSheet)->Arg(1000)->Arg(4000)->Arg(16000)->Arg(64000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ImportManyBlocks)->Arg(1000)->Arg(4000)->Arg(16000)->Arg(64000)->Unit(benchmark::kMillisecond);
+int main(int argc, char** argv)
+{
+    const std::vector<long> sizes = bench::sizes(argc, argv, 1000);
+    for (auto* family : {benchmark::RegisterBenchmark("BM_ImportOneSheet", BM_ImportOneSheet),
+                         benchmark::RegisterBenchmark("BM_ImportManyBlocks", BM_ImportManyBlocks)}) {
+        for (long n : sizes)
+            family->Arg(n);
+        family->Unit(benchmark::kMillisecond);
+    }
+    return bench::runWithGrowth(argc, argv);
+}
