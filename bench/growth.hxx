@@ -36,8 +36,9 @@ inline std::vector<long> sizes(int& argc, char** argv, long first)
     return out;
 }
 
-// The console's lines, then per family the time per iteration of each size
-// and its ratio to the size before.
+// The console's lines, then per family the processor time per iteration of
+// each size (less disturbed than the wall clock by others sharing the
+// machine) and its ratio to the size before.
 class GrowthReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override
@@ -51,7 +52,7 @@ public:
             if (slash == std::string::npos)
                 continue;
             m_seconds[name.substr(0, slash)][std::atol(name.c_str() + slash + 1)] =
-                run.real_accumulated_time / static_cast<double>(run.iterations);
+                run.cpu_accumulated_time / static_cast<double>(run.iterations);
         }
     }
     void Finalize() override
