@@ -89,6 +89,30 @@ TEST_F(ImportCatalogue, OneEntryPerIdentifierFoundAgainAcrossGrowth)
               QELXIdentifierKey(QELXIdentifier((1ULL << 32) | 1, "", nullptr, "")).GetHashCode());
 }
 
+TEST_F(ImportCatalogue, AWalkWithoutCopiesMeetsTheEntriesOfTheCopyInItsOrder)
+{
+    CountingCatalogue catalogue;
+    // Across two regrowths, words that land in slots out of their order.
+    for (std::uint64_t w = 0; w < 40; ++w)
+        catalogue.FindOrCreateItem(keyFor(1000 + 7 * w));
+    ASSERT_EQ(catalogue.Capacity(), 68);
+    const QELXDynamicArray<QELXCatalogue::Entry> copied = catalogue.Entries();
+    std::vector<std::pair<const Key*, const QELXItem*>> walked;
+    catalogue.ForEachEntry([&](const KeyHandle& key, const QELXItemHandle& item) {
+        walked.emplace_back(key.get(), item.get());
+    });
+    ASSERT_EQ(walked.size(), 40u);
+    ASSERT_EQ(copied.Count(), 40);
+    bool sorted = true;
+    for (int i = 0; i < copied.Count(); ++i) {
+        EXPECT_EQ(walked[i].first, copied[i].key.get()) << i;
+        EXPECT_EQ(walked[i].second, copied[i].item.get()) << i;
+        if (i > 0)
+            sorted = sorted && catalogueSource(copied[i - 1].key).GetValue() < catalogueSource(copied[i].key).GetValue();
+    }
+    EXPECT_FALSE(sorted) << "slot order is not the order of the words";
+}
+
 TEST_F(ImportCatalogue, LookupsOfInvalidIdentifiersMakeNothing)
 {
     Import import(TestModel::block(1, 1, 1));

@@ -116,6 +116,33 @@ std::string joined(const std::vector<std::string>& lines)
 
 class RoundTrip : public ImportTest {};
 
+TEST_F(RoundTrip, ThePointIndexFindsEveryNearItemNearestFirst)
+{
+    // Points on both sides of cell borders and of zero, several to a cell,
+    // enough cells to regrow the table of cells a few times.
+    xvelm::roundtrip_detail::PointIndex<int> index(1.0);
+    std::vector<QELposition> points;
+    for (int i = -12; i < 12; ++i)
+        for (int j = -3; j < 3; ++j) {
+            points.emplace_back(0.5 * i + 1e-9 * j, 0.5 * j, 0.25 * (i % 3));
+            index.add(points.back(), static_cast<int>(points.size()) - 1);
+        }
+    for (const QELposition& probe : {QELposition(0, 0, 0), QELposition(1.0 - 1e-12, -1e-12, 0.25),
+                                     QELposition(-5.75, 1.2, 0.4), QELposition(40, 40, 40)})
+        for (double tol : {0.3, 0.6}) {
+            std::vector<int> expected;
+            for (std::size_t k = 0; k < points.size(); ++k)
+                if ((points[k] - probe).len() <= tol)
+                    expected.push_back(static_cast<int>(k));
+            std::vector<int> found = index.near(probe, tol);
+            for (std::size_t k = 1; k < found.size(); ++k)
+                EXPECT_LE((points[found[k - 1]] - probe).len(), (points[found[k]] - probe).len());
+            std::sort(found.begin(), found.end());
+            EXPECT_EQ(found, expected) << "near " << probe.x() << " " << probe.y() << " " << probe.z() << " within "
+                                       << tol;
+        }
+}
+
 TEST_F(RoundTrip, TheExportTestModelComesBackInEveryFrame)
 {
     for (const testkit::KernelFrame& frame : testkit::kernel_frames()) {

@@ -54,6 +54,31 @@ TEST(CheckModel, CatchesUseCountsAndForeignVertexReferences) {
   EXPECT_TRUE(api_del_entity(box).ok());
 }
 
+// Holders are counted over a whole sheet; each miscounted geometry is named
+// once, in the order the walk first meets it.
+TEST(CheckModel, UseCountsOverASheetNamedInTheOrderMet) {
+  BODY* sheet = make_sheet(6, 5);
+  EXPECT_EQ(model_problems(sheet), "");
+  FACE* first = sheet->lump()->shell()->face();
+  FACE* last = first;
+  while (last->next()) last = last->next();
+  ASSERT_NE(first->geometry(), last->geometry());
+  last->geometry()->add();
+  last->geometry()->add();
+  first->geometry()->add();
+  const std::string report = model_problems(sheet);
+  const auto once = report.find("use count 2 but 1 holders"), twice = report.find("use count 3 but 1 holders");
+  ASSERT_NE(once, std::string::npos) << report;
+  ASSERT_NE(twice, std::string::npos) << report;
+  EXPECT_LT(once, twice) << report;
+  EXPECT_EQ(report.find("use count", twice + 1), std::string::npos) << report;
+  first->geometry()->remove();
+  last->geometry()->remove();
+  last->geometry()->remove();
+  EXPECT_EQ(model_problems(sheet), "");
+  EXPECT_TRUE(api_del_entity(sheet).ok());
+}
+
 // A face needs loops unless its surface has no boundary at all.
 TEST(ModelCheck, LooplessFaceIsSoundOnlyOnABoundlessSurface) {
   FACE* ball = new FACE(nullptr, nullptr, make_surface(sphere(QELposition(), 2.0)), FORWARD);

@@ -9,7 +9,6 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <unordered_map>
 #include <utility>
 #include <chrono>
 #include <cmath>
@@ -110,12 +109,24 @@ inline std::string attributes_of(ENTITY* e) {
 
 // Entities found by a point near them: cells of a grid much coarser than the
 // tolerance, a lookup searching the cell and its neighbours, so that finding
-// every vertex and edge again costs time in proportion to their number.
+// every vertex and edge again costs time in proportion to their number. The
+// items lie in one array, each cell's chained in the order they were added,
+// and the cells in one open-addressed table: no allocation per point or per
+// cell, whatever the size of the model.
 template <class T>
 class PointIndex {
  public:
   explicit PointIndex(double cell) : cell_(cell) {}
-  void add(const QELposition& p, T item) { cells_[key(cell_of(p))].push_back({p, item}); }
+  void add(const QELposition& p, T item) {
+    const int index = static_cast<int>(items_.size());
+    items_.push_back({p, item, -1});
+    Cell& c = cell_at(key(cell_of(p)));
+    if (c.last < 0)
+      c.first = index;
+    else
+      items_[static_cast<std::size_t>(c.last)].next = index;
+    c.last = index;
+  }
   // The items within `tol` of p, nearest first.
   std::vector<T> near(const QELposition& p, double tol) const {
     std::vector<std::pair<double, T>> found;
@@ -123,18 +134,30 @@ class PointIndex {
     for (long dx = -1; dx <= 1; ++dx)
       for (long dy = -1; dy <= 1; ++dy)
         for (long dz = -1; dz <= 1; ++dz) {
-          const auto it = cells_.find(key({c[0] + dx, c[1] + dy, c[2] + dz}));
-          if (it == cells_.end()) continue;
-          for (const auto& [q, item] : it->second)
-            if (const double d = (q - p).len(); d <= tol) found.push_back({d, item});
+          const Cell* cell = find(key({c[0] + dx, c[1] + dy, c[2] + dz}));
+          for (int i = cell ? cell->first : -1; i >= 0; i = items_[static_cast<std::size_t>(i)].next) {
+            const Item& it = items_[static_cast<std::size_t>(i)];
+            if (const double d = (it.at - p).len(); d <= tol) found.push_back({d, it.item});
+          }
         }
     std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<T> out;
+    out.reserve(found.size());
     for (const auto& f : found) out.push_back(f.second);
     return out;
   }
 
  private:
+  struct Item {
+    QELposition at;
+    T item;
+    int next;  // the next item of the same cell, or -1
+  };
+  struct Cell {
+    std::uint64_t key = 0;
+    int first = -1, last = -1;  // last < 0: a free slot
+  };
+
   std::array<long, 3> cell_of(const QELposition& p) const {
     return {std::lround(std::floor(p.x() / cell_)), std::lround(std::floor(p.y() / cell_)),
             std::lround(std::floor(p.z() / cell_))};
@@ -144,8 +167,44 @@ class PointIndex {
     for (long v : c) h = (h ^ static_cast<std::uint64_t>(v)) * 1099511628211ull;
     return h;
   }
+  std::size_t home(std::uint64_t k) const {
+    k ^= k >> 33;
+    k *= 0xFF51AFD7ED558CCDull;
+    k ^= k >> 33;
+    return static_cast<std::size_t>(k) & (cells_.size() - 1);
+  }
+  const Cell* find(std::uint64_t k) const {
+    if (cells_.empty()) return nullptr;
+    for (std::size_t i = home(k);; i = (i + 1) & (cells_.size() - 1)) {
+      const Cell& c = cells_[i];
+      if (c.last < 0) return nullptr;
+      if (c.key == k) return &c;
+    }
+  }
+  // The cell of the key, made empty when new; the table stays at most half full.
+  Cell& cell_at(std::uint64_t k) {
+    if (2 * (used_ + 1) > cells_.size()) {
+      std::vector<Cell> old(cells_.empty() ? 16 : 2 * cells_.size());
+      old.swap(cells_);
+      for (const Cell& c : old)
+        if (c.last >= 0) slot(c.key) = c;
+    }
+    Cell& c = slot(k);
+    if (c.last < 0) {
+      c.key = k;
+      ++used_;
+    }
+    return c;
+  }
+  Cell& slot(std::uint64_t k) {
+    for (std::size_t i = home(k);; i = (i + 1) & (cells_.size() - 1))
+      if (cells_[i].last < 0 || cells_[i].key == k) return cells_[i];
+  }
+
   double cell_;
-  std::unordered_map<std::uint64_t, std::vector<std::pair<QELposition, T>>> cells_;
+  std::vector<Item> items_;
+  std::vector<Cell> cells_;
+  std::size_t used_ = 0;
 };
 
 // Compares one body with what came back for it; each difference a line.

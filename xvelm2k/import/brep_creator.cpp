@@ -21,7 +21,6 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
-#include <unordered_set>
 #include <string>
 #include <vector>
 
@@ -494,9 +493,9 @@ void QELXVelmBRepCreator::FinishEntities(const QELXIdentifier& body)
     const int layer = bodyLayer(body);
 
     const Gk_ObsWraper vertexCallback = callbackFor("Vertex");
-    for (const QELXCatalogue::Entry& e : m_vertices.Entries()) {
-        const QELXIdentifier source = catalogueSource(e.key);
-        ENTITY* vertex = catalogueEntity(e.item);
+    m_vertices.ForEachEntry([&](const KeyHandle& key, const QELXItemHandle& item) {
+        const QELXIdentifier source = catalogueSource(key);
+        ENTITY* vertex = catalogueEntity(item);
         if (on.attributes)
             Ve_AttribTransfer::transferAttributes(vertex, source, m_attributes, on.layer);
         QELXEndTranslateEntityEvent::Fire(
@@ -508,7 +507,7 @@ void QELXVelmBRepCreator::FinishEntities(const QELXIdentifier& body)
         if (m_importer && vertex && on.layer && m_importer->GetLayerImporter())
             m_importer->GetLayerImporter()->ImportEntityLayer(vertex, source, m_attributes, layer);
         Gk_ObsWraper(vertexCallback).setEntityCallback(reinterpret_cast<const void*>(source.GetValue()), vertex);
-    }
+    });
 
     const Gk_ObsWraper lumpCallback = callbackFor("Lump");
     for (const LumpEntry& l : m_lumps) {
@@ -538,18 +537,20 @@ void QELXVelmBRepCreator::turnLoopsUnderReflection()
     // A reflected surface keeps pointing to the same side of its face (as the
     // kernel's own transforms keep it), but a loop that ran counter-clockwise
     // about it now runs clockwise: every loop is turned round.
-    for (const QELXCatalogue::Entry& e : m_loops.Entries())
-        if (auto* loop = static_cast<LOOP*>(catalogueEntity(e.item)); loop && loop->face())
+    m_loops.ForEachEntry([](const KeyHandle&, const QELXItemHandle& item) {
+        if (auto* loop = static_cast<LOOP*>(catalogueEntity(item)); loop && loop->face())
             loop->reverse();
+    });
 }
 
 void QELXVelmBRepCreator::relinkVertices()
 {
-    for (const QELXCatalogue::Entry& e : m_vertices.Entries()) {
-        auto* vertex = static_cast<VERTEX*>(catalogueEntity(e.item));
+    // Lookups only: the walk adds nothing to a catalogue.
+    m_vertices.ForEachEntry([&](const KeyHandle& key, const QELXItemHandle& item) {
+        auto* vertex = static_cast<VERTEX*>(catalogueEntity(item));
         if (!vertex)
-            continue;
-        const QELXIdentifier source = catalogueSource(e.key);
+            return;
+        const QELXIdentifier source = catalogueSource(key);
         int n = 0;
         m_exporter->GetNumberOfEdgesFromVertex(source, n);
         for (int i = 0; i < n; ++i) {
@@ -559,7 +560,7 @@ void QELXVelmBRepCreator::relinkVertices()
                 vertex->add_edge(kernelEdge);
         }
         ve_view<Ve_VertexTag>(vertex)->minimizeReferals();
-    }
+    });
 }
 
 void QELXVelmBRepCreator::removeFacesWithoutSurface(const char* warning)
@@ -578,9 +579,10 @@ void QELXVelmBRepCreator::removeFacesWithoutSurface(const char* warning)
             if (api_unhook_face(face, loose).ok() && loose) {
                 api_delent(loose);
                 // No later lookup may hand out the deleted face.
-                for (const QELXCatalogue::Entry& e : m_faces.Entries())
-                    if (catalogueEntity(e.item) == face)
-                        static_cast<VelmValue*>(e.item.get())->Forget();
+                m_faces.ForEachEntry([face](const KeyHandle&, const QELXItemHandle& item) {
+                    if (catalogueEntity(item) == face)
+                        static_cast<VelmValue*>(item.get())->Forget();
+                });
             }
             QELXWarningEvent::Fire(warning);
         }
@@ -622,7 +624,6 @@ void QELXVelmBRepCreator::discardOrphans(Ve_CocoonTag* cocoon, std::initializer_
     // What the kept bodies hold stays; the refused bodies go, and so does what
     // bad source data left outside any body (an edge whose coedges went
     // elsewhere). A refused body may share a vertex or an edge with a kept one.
-    std::unordered_set<const ENTITY*> kept;
     const auto listAll = [](const BODY* body, ENTITY_LIST& list) {
         for (auto get : {api_get_lumps, api_get_shells, api_get_wires, api_get_faces, api_get_loops, api_get_coedges,
                          api_get_edges, api_get_vertices})
@@ -630,37 +631,37 @@ void QELXVelmBRepCreator::discardOrphans(Ve_CocoonTag* cocoon, std::initializer_
                 return false;
         return true;
     };
+    // Everything the kept bodies hold, once each: the list is the set the
+    // lookups below ask, so nothing is hashed twice.
+    ENTITY_LIST kept;
     if (cocoon)
-        for (Ve_BodyTag* b : cocoon->getBodies()) {
-            ENTITY_LIST list;
+        for (Ve_BodyTag* b : cocoon->getBodies())
             // A body not listed whole would lose what was missed: then only
             // what is surely outside every kept body goes, which is nothing.
-            if (!listAll(reinterpret_cast<BODY*>(b), list))
+            if (!listAll(reinterpret_cast<BODY*>(b), kept))
                 return;
-            for (int i = 0, n = list.count(); i < n; ++i)
-                kept.insert(list[i]);
-        }
     std::vector<ENTITY*> doomed;
     for (BODY* b : refused) {
         ENTITY_LIST list;
         listAll(b, list);
         for (int i = 0, n = list.count(); i < n; ++i)
-            if (!kept.count(list[i]))
+            if (!kept.contains(list[i]))
                 doomed.push_back(list[i]);
         doomed.push_back(b);
     }
     for (QELXCatalogue* c : catalogues)
-        for (const QELXCatalogue::Entry& e : c->Entries())
-            if (ENTITY* entity = catalogueEntity(e.item); entity && !kept.count(entity))
+        c->ForEachEntry([&](const KeyHandle&, const QELXItemHandle& item) {
+            if (ENTITY* entity = catalogueEntity(item); entity && !kept.contains(entity))
                 doomed.push_back(entity);
+        });
     // Kept vertices let go of edges outside the kept bodies first.
     velmCall([&] {
-        for (const ENTITY* e : kept) {
-            if (!is_VERTEX(e))
+        for (int k = 0, n = kept.count(); k < n; ++k) {
+            if (!is_VERTEX(kept[k]))
                 continue;
-            auto* vertex = const_cast<VERTEX*>(static_cast<const VERTEX*>(e));
+            auto* vertex = static_cast<VERTEX*>(kept[k]);
             for (int i = vertex->count_edges() - 1; i >= 0; --i)
-                if (!kept.count(vertex->edge(i)))
+                if (!kept.contains(vertex->edge(i)))
                     vertex->delete_edge(vertex->edge(i));
         }
     });
@@ -679,9 +680,10 @@ void QELXVelmBRepCreator::discardOrphans(Ve_CocoonTag* cocoon, std::initializer_
                 e->lose();
     }
     for (QELXCatalogue* c : catalogues)
-        for (const QELXCatalogue::Entry& e : c->Entries())
-            if (auto* value = static_cast<VelmValue*>(e.item.get()); value && !velm_is_live_entity(value->GetEntity()))
+        c->ForEachEntry([](const KeyHandle&, const QELXItemHandle& item) {
+            if (auto* value = static_cast<VelmValue*>(item.get()); value && !velm_is_live_entity(value->GetEntity()))
                 value->Forget();
+        });
 }
 
 void QELXVelmBRepCreator::forgetAfterRollback(Ve_CocoonTag* cocoon, std::initializer_list<QELXCatalogue*> catalogues,
@@ -694,9 +696,10 @@ void QELXVelmBRepCreator::forgetAfterRollback(Ve_CocoonTag* cocoon, std::initial
         cocoon->setBodies(kept);
     }
     for (QELXCatalogue* c : catalogues)
-        for (const QELXCatalogue::Entry& e : c->Entries())
-            if (auto* value = static_cast<VelmValue*>(e.item.get()))
+        c->ForEachEntry([](const KeyHandle&, const QELXItemHandle& item) {
+            if (auto* value = static_cast<VelmValue*>(item.get()))
                 value->Forget();
+        });
 }
 
 bool QELXVelmBRepCreator::GetSourcePoint(const QELXIdentifier& vertex, QELXPoint3D& point) const

@@ -110,6 +110,16 @@ public:
         QELXItemHandle item;
     };
     QELXDynamicArray<Entry> Entries() const;
+    // fn(key, item) for every entry in slot order, without copying a handle;
+    // for walks that add nothing to this catalogue (an addition may regrow the
+    // map under the walk).
+    template <class Fn>
+    void ForEachEntry(Fn&& fn) const
+    {
+        for (int slot = 0, n = m_map.Capacity(); slot < n; ++slot)
+            if (m_map.IsUsed(slot))
+                fn(m_map.KeyAt(slot), m_map.ValueAt(slot));
+    }
     int Count() const { return m_map.Count(); }
     int Capacity() const { return m_map.Capacity(); }
     // Forgets every entry (the kernel entities stay the kernel's).

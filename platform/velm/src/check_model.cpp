@@ -4,9 +4,11 @@
 // edge, use counts equal to the holders, attribute chains sound.
 #include <map>
 #include <string>
+#include <vector>
 
 #include "entity_internal.hxx"
 
+#include "velm/address_table.hxx"
 #include "velm/attrib.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/save.hxx"
@@ -34,8 +36,13 @@ class checker {
     return false;
   }
 
+  // A flat table and the order of first holding, so that counting the
+  // holders of a large model stays linear and its report comes in one order.
   void hold(const ENTITY* g) {
-    if (g) ++holders_[g];
+    if (!g) return;
+    auto [count, fresh] = holders_.insert(g, 0);
+    if (fresh) held_.push_back(g);
+    ++*count;
   }
 
   void attributes(const ENTITY* e) {
@@ -167,7 +174,8 @@ class checker {
   }
 
   void use_counts() {
-    for (const auto& [g, n] : holders_) {
+    for (const ENTITY* g : held_) {
+      const int n = *holders_.find(g);
       if (!live(nullptr, g, "geometry")) continue;
       if (g->use_count() != n)
         fail(g, "use count " + std::to_string(g->use_count()) + " but " + std::to_string(n) +
@@ -178,7 +186,8 @@ class checker {
  private:
   std::string* report_;
   bool ok_ = true;
-  std::map<const ENTITY*, int> holders_;
+  velm_address_map<int> holders_;
+  std::vector<const ENTITY*> held_;
 };
 }  // namespace
 
