@@ -10,6 +10,7 @@
 #include "geometry_fixtures.hxx"
 #include "qelx/test_exporters.hxx"
 #include "support/geometry_builders.hxx"
+#include "velm/build.hxx"
 #include "velm/topology_api.hxx"
 
 using namespace geomtest;
@@ -568,5 +569,45 @@ TEST_F(SourceImport, PeriodicPCurveStaysPeriodic)
         }
         bs2_curve_delete(made);
         m_exporter.reset();
+    }
+}
+
+// Importing a spline onto an edge whose pcurve runs on past it on the
+// edge's own parameter (as a file's may, to its surface's edge) cuts the
+// pcurve to the edge, with an intcurve over the face made or not; it is
+// never squeezed onto the edge.
+TEST_F(SourceImport, EdgeImportCutsAPCurveRunningPastItsEdgeInEveryFrame)
+{
+    for (bool intcurves : {true, false}) {
+        for (const testkit::KernelFrame& frame : testkit::kernel_frames()) {
+            SCOPED_TRACE(testing::Message() << frame.name << (intcurves ? ", intcurves made" : ""));
+            qelx_test::OptionScope options;
+            options.set("/XVelm/CreateIntCurve", QELXValue(intcurves));
+            BODY* sheet = testkit::make_spline_sheet_split(0.6);
+            ASSERT_TRUE(api_apply_transf(sheet, frame.transform).ok());
+            ASSERT_TRUE(api_change_body_trans(sheet).ok());
+            COEDGE* c = sheet->lump()->shell()->face()->loop()->start();
+            EDGE* edge = c->edge();
+            // The edge's straight iso-line as the source's cubic over [0, 1].
+            const QELposition a = edge->start_pos();
+            const QELvector step = (1.0 / (3.0 * 0.6)) * (edge->end_pos() - a);
+            TestNurbs line{3, 4, {}, {}, {0.0, 1.0}, {4, 4}, 0};
+            for (int k = 0; k < 4; ++k) {
+                const QELposition p = a + k * step;
+                line.ctrl.insert(line.ctrl.end(), {p.x(), p.y(), p.z()});
+            }
+            model.curves.clear();
+            const int curve = model.addNurbsCurve(line);
+            QELXVelmCurveImporter importer(&exporter(), exporter().curveId(curve), edge, true, Gk_Domain(0.0, 0.6),
+                                           QELXMorph3D(), false);
+            EXPECT_EQ(importer.ImportCurve(), 0);
+            EXPECT_EQ(edge->geometry()->equation().type() == 11 &&
+                          static_cast<const intcurve&>(edge->geometry()->equation()).surf1() != nullptr,
+                      intcurves);
+            EXPECT_TRUE(c->geometry()->def().param_range() == c->param_range());
+            EXPECT_LT(testkit::worst_pcurve_gap(c), QELresfit);
+            api_del_entity(sheet);
+            m_exporter.reset();
+        }
     }
 }

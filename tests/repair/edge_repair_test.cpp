@@ -70,21 +70,6 @@ bs3_curve loopingCubic()
     return cubic({{0, 0, 0}, {10, 10, 0}, {-5, 10, 0}, {5, 0, 0}});
 }
 
-double worstPcurveGap(const COEDGE* c)
-{
-    const EDGE* e = c->edge();
-    const curve& eq = e->geometry()->equation();
-    const pcurve& p = c->geometry()->def();
-    const QELinterval r = edge_curve_range(e);
-    const double sign = c->sense() == e->sense() ? 1.0 : -1.0;
-    double worst = 0.0;
-    for (int k = 0; k <= 16; ++k) {
-        const double t = r.interpolate(k / 16.0);
-        worst = std::max(worst, distance(eq.eval_position(t), p.surface().eval_position(p.eval_position(sign * t))));
-    }
-    return worst;
-}
-
 } // namespace
 
 TEST_F(EdgeRepair, ChecksTellALoopingCurveFromAPlainOne)
@@ -140,7 +125,7 @@ TEST_F(EdgeRepair, AddedAndRefittedPCurvesFollowTheEdgeOnBothCoedges)
         c->set_geometry(nullptr);
         Ve_FixPCurve::addPCurve(c);
         ASSERT_NE(c->geometry(), nullptr);
-        EXPECT_LT(worstPcurveGap(c), QELresfit);
+        EXPECT_LT(testkit::worst_pcurve_gap(c), QELresfit);
         // A pcurve whose range drifted is run over the coedge's range again.
         bs2_curve drifted = bs2_curve_copy(c->geometry()->def().cur());
         const QELinterval was = bs2_curve_range(drifted);
@@ -148,7 +133,26 @@ TEST_F(EdgeRepair, AddedAndRefittedPCurvesFollowTheEdgeOnBothCoedges)
         c->geometry()->set_def(pcurve(drifted, 0.0, c->geometry()->def().surface()));
         Ve_FixPCurve::FixPCurveOnParametricSurface(edge);
         EXPECT_TRUE(bs2_curve_range(c->geometry()->def().cur()) == c->param_range());
-        EXPECT_LT(worstPcurveGap(c), QELresfit);
+        EXPECT_LT(testkit::worst_pcurve_gap(c), QELresfit);
+    }
+}
+
+// A pcurve that runs on past its edge on the edge's own parameter (as a
+// file's may, to its surface's edge) is cut to the edge, not squeezed onto it.
+TEST_F(EdgeRepair, PCurveRunningPastItsEdgeIsCutToItInEveryFrame)
+{
+    for (const testkit::KernelFrame& frame : testkit::kernel_frames()) {
+        SCOPED_TRACE(frame.name);
+        m_body = testkit::make_spline_sheet_split(0.6);
+        ASSERT_TRUE(api_apply_transf(m_body, frame.transform).ok());
+        ASSERT_TRUE(api_change_body_trans(m_body).ok());
+        COEDGE* c = m_body->lump()->shell()->face()->loop()->start();
+        ASSERT_TRUE(bs2_curve_range(c->geometry()->def().cur()) == QELinterval(0.0, 1.0));
+        Ve_FixPCurve::FixPCurveOnParametricSurface(c->edge());
+        EXPECT_TRUE(c->geometry()->def().param_range() == c->param_range());
+        EXPECT_LT(testkit::worst_pcurve_gap(c), QELresfit);
+        api_del_entity(m_body);
+        m_body = nullptr;
     }
 }
 
@@ -237,7 +241,7 @@ TEST_F(EdgeRepair, EdgeWithoutCurveBetweenTwoPlanesGetsTheirLineAndPcurves)
     EXPECT_LT(distance(edge->end_pos(), b), QELresabs);
     for (const COEDGE* c : edge_coedges(edge)) {
         ASSERT_NE(c->geometry(), nullptr);
-        EXPECT_LT(worstPcurveGap(c), QELresfit);
+        EXPECT_LT(testkit::worst_pcurve_gap(c), QELresfit);
     }
 }
 
@@ -271,7 +275,7 @@ TEST_F(EdgeRepair, KernelFitFailingOnASplineFaceFallsBackToTheSplinesOwnFit)
         Ve_FixPCurve::addPCurve(c);
         EXPECT_FALSE(velm_test_injection_pending());
         ASSERT_NE(c->geometry(), nullptr);
-        EXPECT_LT(worstPcurveGap(c), QELresfit);
+        EXPECT_LT(testkit::worst_pcurve_gap(c), QELresfit);
     }
     EXPECT_GT(against, 0);
 
@@ -339,7 +343,7 @@ TEST_F(EdgeRepair, RefittedPCurvesKeepTheirReversalAndOffsetAndMissingOnesAreAdd
         c->set_geometry(nullptr);
         Ve_FixPCurve::FixPCurveOnParametricSurface(edge);
         ASSERT_NE(c->geometry(), nullptr);
-        EXPECT_LT(worstPcurveGap(c), QELresfit);
+        EXPECT_LT(testkit::worst_pcurve_gap(c), QELresfit);
         // The same pcurve marked reversed over a reversed B-spline, stretched.
         const pcurve& was = c->geometry()->def();
         bs2_curve turned = bs2_curve_copy(was.cur());
@@ -351,7 +355,7 @@ TEST_F(EdgeRepair, RefittedPCurvesKeepTheirReversalAndOffsetAndMissingOnesAreAdd
         c->geometry()->set_def(marked);
         Ve_FixPCurve::FixPCurveOnParametricSurface(edge);
         EXPECT_TRUE(c->geometry()->def().param_range() == c->param_range());
-        EXPECT_LT(worstPcurveGap(c), QELresfit);
+        EXPECT_LT(testkit::worst_pcurve_gap(c), QELresfit);
     }
     // An offset travels with the refitted pcurve.
     COEDGE* c = edge->coedge();

@@ -1,11 +1,13 @@
 // Kernel models with real geometry for tests.
 #include "support/geometry_builders.hxx"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <numbers>
 #include <vector>
 
+#include "velm/tolerant.hxx"
 #include "velm/topology_api.hxx"
 
 namespace testkit {
@@ -69,6 +71,20 @@ PCURVE* iso_pcurve(const surface& s, const QELpar_pos& at_start, const QELpar_po
   return p;
 }
 }  // namespace
+
+double worst_pcurve_gap(const COEDGE* c) {
+  const EDGE* e = c->edge();
+  const curve& eq = e->geometry()->equation();
+  const pcurve& p = c->geometry()->def();
+  const QELinterval r = edge_curve_range(e);
+  const double sign = c->sense() == e->sense() ? 1.0 : -1.0;
+  double worst = 0.0;
+  for (int k = 0; k <= 16; ++k) {
+    const double t = r.interpolate(k / 16.0);
+    worst = std::max(worst, distance(eq.eval_position(t), p.surface().eval_position(p.eval_position(sign * t))));
+  }
+  return worst;
+}
 
 bs2_curve linear_bs2(const QELpar_pos& a, const QELpar_pos& b, const QELinterval& r) {
   const QELposition pts[2] = {QELposition(a.u, a.v, 0.0), QELposition(b.u, b.v, 0.0)};
@@ -176,7 +192,10 @@ bs3_surface make_tube_bs3_surface(bool periodic) {
 
 BODY* make_spline_sheet() { return make_spline_sheet(make_test_bs3_surface(), false); }
 
-BODY* make_spline_sheet(bs3_surface bs, bool skin) {
+namespace {
+// The sheet over [0, 1] x [0, 1]; with 0 < split < 1 its side along u at
+// v = 0 is two edges, the first with a pcurve over the whole side.
+BODY* spline_sheet(bs3_surface bs, bool skin, double split) {
   shape_builder b;
   const spline s = skin ? spline(new skin_spl_sur(bs3_surface_copy(bs))) : spline(bs);
   bs3_surface_delete(bs);
@@ -188,16 +207,29 @@ BODY* make_spline_sheet(bs3_surface bs, bool skin) {
   auto iso = [&](bool along_u, double at) {
     return new INTCURVE(intcurve(along_u ? bs3_curve_u_param_line(s.sur(), at) : bs3_curve_v_param_line(s.sur(), at)));
   };
-  EDGE* v0 = b.edge(c[0], c[1], iso(true, 0.0), unit);
+  std::vector<shape_builder::use> loop;
+  if (split > 0.0 && split < 1.0) {
+    VERTEX* m = b.vertex(s.eval_position(QELpar_pos(split, 0.0)));
+    const QELinterval first(0.0, split), second(split, 1.0);
+    loop.push_back({b.edge(c[0], m, iso(true, 0.0), first), FORWARD, iso_pcurve(s, uv[0], uv[1], unit, FORWARD)});
+    loop.push_back({b.edge(m, c[1], iso(true, 0.0), second), FORWARD,
+                    iso_pcurve(s, QELpar_pos(split, 0.0), uv[1], second, FORWARD)});
+  } else {
+    loop.push_back({b.edge(c[0], c[1], iso(true, 0.0), unit), FORWARD, iso_pcurve(s, uv[0], uv[1], unit, FORWARD)});
+  }
   EDGE* u1 = b.edge(c[1], c[2], iso(false, 1.0), unit);
   EDGE* v1 = b.edge(c[3], c[2], iso(true, 1.0), unit);
   EDGE* u0 = b.edge(c[0], c[3], iso(false, 0.0), unit);
-  FACE* f = b.face(new SPLINE(s), {{v0, FORWARD, iso_pcurve(s, uv[0], uv[1], unit, FORWARD)},
-                                   {u1, FORWARD, iso_pcurve(s, uv[1], uv[2], unit, FORWARD)},
-                                   {v1, REVERSED, iso_pcurve(s, uv[3], uv[2], unit, REVERSED)},
-                                   {u0, REVERSED, iso_pcurve(s, uv[0], uv[3], unit, REVERSED)}});
-  return b.body({f});
+  loop.push_back({u1, FORWARD, iso_pcurve(s, uv[1], uv[2], unit, FORWARD)});
+  loop.push_back({v1, REVERSED, iso_pcurve(s, uv[3], uv[2], unit, REVERSED)});
+  loop.push_back({u0, REVERSED, iso_pcurve(s, uv[0], uv[3], unit, REVERSED)});
+  return b.body({b.face(new SPLINE(s), loop)});
 }
+}  // namespace
+
+BODY* make_spline_sheet(bs3_surface bs, bool skin) { return spline_sheet(bs, skin, 0.0); }
+
+BODY* make_spline_sheet_split(double split) { return spline_sheet(make_test_bs3_surface(), false, split); }
 
 std::vector<KernelFrame> kernel_frames() {
   const QELtransf mirror = restore_transf(QELmatrix(QELvector(1, 0, 0), QELvector(0, -1, 0), QELvector(0, 0, 1)),

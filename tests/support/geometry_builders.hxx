@@ -36,6 +36,15 @@ BODY* make_spline_sheet();
 // The same sheet over a surface spanning [0, 1] x [0, 1] (taken), of the
 // skin kind when skin.
 BODY* make_spline_sheet(bs3_surface surface, bool skin);
+// make_spline_sheet with its side along u at v = 0 split at u = split into two
+// edges: the first keeps a pcurve over the whole side ([0, 1] on the edge's
+// parameter), as a file may give it, running on past the edge that stops at
+// split.
+BODY* make_spline_sheet_split(double split);
+// How far the coedge's pcurve, on its face's surface, strays from the edge's
+// curve at 17 parameters of the edge's range (the pcurve read at the curve's
+// parameter, negated where the coedge runs against the edge's curve).
+double worst_pcurve_gap(const COEDGE* c);
 // The B-spline surface of make_spline_sheet (caller deletes).
 bs3_surface make_test_bs3_surface();
 // A tube about +z from z = 0 (u = 0) to z = 4 (u = 1), closed round v: with

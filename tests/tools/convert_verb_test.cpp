@@ -132,9 +132,6 @@ TopoDS_Shape peerStepRoundTrip(const TopoDS_Shape& shape, const fs::path& scratc
 
 // Models that cannot meet the judge's rules as they stand, and why.
 enum class Exception { OpenFault, ImportRefuses, WriterRefuses, PeerStepLosesIt, KernelMovesIt };
-// Where Open CASCADE's STEP reader throws on what we write, the output is
-// judged through a BREP file.
-bool peerStepReaderThrowsOn(const std::string& name) { return name == "shell1.brep"; }
 const std::map<std::string, std::pair<Exception, const char*>> KnownExceptions = {
     {"Ball.brep",
      {Exception::PeerStepLosesIt,
@@ -148,11 +145,6 @@ const std::map<std::string, std::pair<Exception, const char*>> KnownExceptions =
      {Exception::KernelMovesIt,
       "exact geometry, but the sphere caps' trimmed-circle edges come back from the kernel some 1e-5 off: "
       "area within 1.5e-6 of the source, held to 1e-4"}},
-    {"shell1.brep",
-     {Exception::OpenFault,
-      "Open CASCADE's STEP reader throws on the written open shell of 99 spline faces (judged through a BREP "
-      "file, valid), and one face's last edge comes back with a pcurve running on to the surface's edge, so "
-      "that face loses its trim: area 9e-4 off"}},
 };
 
 // Samples above this size run only in the plain builds: under the
@@ -174,8 +166,7 @@ void judge(const std::string& path, const fs::path& dir)
     const auto known = KnownExceptions.find(name);
     const std::optional<Exception> exception =
         known == KnownExceptions.end() ? std::nullopt : std::optional<Exception>(known->second.first);
-    const bool throughBrep = peerStepReaderThrowsOn(name);
-    const fs::path out = dir / (throughBrep ? "judged.brep" : "judged.step");
+    const fs::path out = dir / "judged.step";
     const ConvertRun run = runConvert(path, out.string());
     if (exception == Exception::ImportRefuses || exception == Exception::WriterRefuses) {
         EXPECT_EQ(run.status, 1) << known->second.second;

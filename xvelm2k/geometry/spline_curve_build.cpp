@@ -481,6 +481,30 @@ bs2_curve bs2FromDefinition(const QELXBSplineDef2D& def, bool alwaysRational, bo
     return result;
 }
 
+void pcurveOntoRange(bs2_curve& pc, const QELinterval& range, const EDGE* edge, const surface* on,
+                     const QELpar_vec& offset)
+{
+    const QELinterval own = bs2_curve_range(pc);
+    if (!(own == range) && own >> range && edge && on) {
+        const QELposition a = edge->start_pos(), b = edge->end_pos();
+        // How far the surface's points at two parameters of the B-spline lie
+        // from the edge's ends, either way round.
+        const auto gap = [&](double t0, double t1) {
+            QELpar_pos p0, p1;
+            bs2_curve_eval(t0, pc, p0);
+            bs2_curve_eval(t1, pc, p1);
+            const QELposition q0 = on->eval_position(p0 + offset), q1 = on->eval_position(p1 + offset);
+            return std::min(std::max(distance(q0, a), distance(q1, b)), std::max(distance(q0, b), distance(q1, a)));
+        };
+        if (gap(range.start_pt(), range.end_pt()) < gap(own.start_pt(), own.end_pt()))
+            if (bs2_curve piece = bs2_curve_subset(pc, range & own, QELresabs)) {
+                bs2_curve_delete(pc);
+                pc = piece;
+            }
+    }
+    bs2_curve_reparam(range.start_pt(), range.end_pt(), pc);
+}
+
 void clearEdgeGeometry(EDGE* edge)
 {
     velmCall([&] {
@@ -546,9 +570,9 @@ void fitToEdge(EDGE* edge, const Gk_Domain& domain, curve*& crv, bs3_curve& bs3,
             });
         }
     }
-    for (bs2_curve p : {pc1.b, pc2.b})
-        if (p && range.finite())
-            velmGuard([&] { bs2_curve_reparam(range.start_pt(), range.end_pt(), p); });
+    for (const auto& [p, surf] : {std::pair{&pc1.b, surf1}, std::pair{&pc2.b, surf2}})
+        if (*p && range.finite())
+            velmGuard([&] { pcurveOntoRange(*p, range, edge, surf ? &surf->equation() : nullptr); });
     const QELinterval own = bs3_curve_range(space.b);
     if (!(own.length() > QELresabs) || !range.finite() || !(range.length() > QELresabs))
         return;

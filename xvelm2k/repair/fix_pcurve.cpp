@@ -86,7 +86,7 @@ void Ve_FixPCurve::FixPCurveOnParametricSurface(COEDGE* coedge)
         bs2_curve copy = bs2_curve_copy(def.cur());
         if (def.reversed())
             bs2_curve_reverse(copy);
-        bs2_curve_reparam(target.start_pt(), target.end_pt(), copy);
+        ve_spline_curve::pcurveOntoRange(copy, target, coedge->edge(), &surface->equation(), def.offset());
         pcurve replaced(copy, def.fitol(), def.surface());
         replaced.set_offset(def.offset());
         pc->set_def(replaced);
