@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -149,6 +150,34 @@ TEST_F(EdgeRepair, PCurveRunningPastItsEdgeIsCutToItInEveryFrame)
         COEDGE* c = m_body->lump()->shell()->face()->loop()->start();
         ASSERT_TRUE(bs2_curve_range(c->geometry()->def().cur()) == QELinterval(0.0, 1.0));
         Ve_FixPCurve::FixPCurveOnParametricSurface(c->edge());
+        EXPECT_TRUE(c->geometry()->def().param_range() == c->param_range());
+        EXPECT_LT(testkit::worst_pcurve_gap(c), QELresfit);
+        api_del_entity(m_body);
+        m_body = nullptr;
+    }
+}
+
+// On a periodic curve the pcurve may run on past its edge a period away
+// from the edge's range (a file's circle edge taken into the kernel's
+// principal range, its pcurve left in the file's): it is moved back by whole
+// periods and cut, in every frame.
+TEST_F(EdgeRepair, PCurveRunningPastItsEdgeAPeriodOnIsMovedBackAndCutInEveryFrame)
+{
+    for (const testkit::KernelFrame& frame : testkit::kernel_frames()) {
+        SCOPED_TRACE(frame.name);
+        m_body = testkit::make_cylinder(5.0, 8.0);
+        ASSERT_TRUE(api_apply_transf(m_body, frame.transform).ok());
+        ASSERT_TRUE(api_change_body_trans(m_body).ok());
+        // The wall's first coedge: the bottom circle over [-pi, pi] with a
+        // straight pcurve, given one running on over [pi, 4 pi] instead.
+        COEDGE* c = m_body->lump()->shell()->face()->loop()->start();
+        const double pi = std::numbers::pi;
+        ASSERT_TRUE(c->param_range() == QELinterval(-pi, pi));
+        const pcurve& was = c->geometry()->def();
+        const QELpar_pos a = was.eval_position(-pi), b = was.eval_position(pi);
+        const QELpar_pos far(a.u + 1.5 * (b.u - a.u), a.v + 1.5 * (b.v - a.v));
+        c->set_geometry(new PCURVE(pcurve(testkit::linear_bs2(a, far, QELinterval(pi, 4.0 * pi)), 0.0, was.surface())));
+        Ve_FixPCurve::FixPCurveOnParametricSurface(c);
         EXPECT_TRUE(c->geometry()->def().param_range() == c->param_range());
         EXPECT_LT(testkit::worst_pcurve_gap(c), QELresfit);
         api_del_entity(m_body);

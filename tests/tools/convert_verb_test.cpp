@@ -137,10 +137,6 @@ const std::map<std::string, std::pair<Exception, const char*>> KnownExceptions =
      {Exception::PeerStepLosesIt,
       "the outer sphere face (a seam used twice, a slit and both poles) reads back from any STEP file as its "
       "complement: Open CASCADE's own STEP round trip of the source does the same"}},
-    // Faults still open (past the size cap, so in the plain builds only): the
-    // conversion must run, the peer's measures are printed, not judged.
-    {"linkrods.step",
-     {Exception::OpenFault, "after the STEP recipe one face is invalid to the checker and the volume 4e-4 off"}},
     {"fuse.brep",
      {Exception::KernelMovesIt,
       "exact geometry, but the sphere caps' trimmed-circle edges come back from the kernel some 1e-5 off: "

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "geometry/geometry_arrays.hxx"
@@ -481,11 +482,11 @@ bs2_curve bs2FromDefinition(const QELXBSplineDef2D& def, bool alwaysRational, bo
     return result;
 }
 
-void pcurveOntoRange(bs2_curve& pc, const QELinterval& range, const EDGE* edge, const surface* on,
+void pcurveOntoRange(bs2_curve& pc, const QELinterval& range, const EDGE* edge, const surface* on, double period,
                      const QELpar_vec& offset)
 {
     const QELinterval own = bs2_curve_range(pc);
-    if (!(own == range) && own >> range && edge && on) {
+    if (!(own == range) && edge && on && own.finite() && range.finite()) {
         const QELposition a = edge->start_pos(), b = edge->end_pos();
         // How far the surface's points at two parameters of the B-spline lie
         // from the edge's ends, either way round.
@@ -496,11 +497,32 @@ void pcurveOntoRange(bs2_curve& pc, const QELinterval& range, const EDGE* edge, 
             const QELposition q0 = on->eval_position(p0 + offset), q1 = on->eval_position(p1 + offset);
             return std::min(std::max(distance(q0, a), distance(q1, b)), std::max(distance(q0, b), distance(q1, a)));
         };
-        if (gap(range.start_pt(), range.end_pt()) < gap(own.start_pt(), own.end_pt()))
-            if (bs2_curve piece = bs2_curve_subset(pc, range & own, QELresabs)) {
+        // Reparameterised, its own ends go to the range's; cut, the part over
+        // the range (moved by whole periods of a periodic curve, as the
+        // edge's range may have been) is kept.
+        double best = gap(own.start_pt(), own.end_pt());
+        std::optional<double> shift;
+        double first = 0.0, last = 0.0;
+        if (period > 0.0) {
+            first = std::ceil((range.end_pt() - own.end_pt() - QELresabs) / period);
+            last = std::min(std::floor((range.start_pt() - own.start_pt() + QELresabs) / period), first + 2.0);
+        }
+        for (double k = first; k <= last; ++k) {
+            const double by = k * period;
+            if (!((own + by) >> range))
+                continue;
+            if (const double g = gap(range.start_pt() - by, range.end_pt() - by); g < best) {
+                best = g;
+                shift = by;
+            }
+        }
+        if (shift) {
+            bs2_curve_reparam(own.start_pt() + *shift, own.end_pt() + *shift, pc);
+            if (bs2_curve piece = bs2_curve_subset(pc, range & (own + *shift), QELresabs)) {
                 bs2_curve_delete(pc);
                 pc = piece;
             }
+        }
     }
     bs2_curve_reparam(range.start_pt(), range.end_pt(), pc);
 }
@@ -572,7 +594,7 @@ void fitToEdge(EDGE* edge, const Gk_Domain& domain, curve*& crv, bs3_curve& bs3,
     }
     for (const auto& [p, surf] : {std::pair{&pc1.b, surf1}, std::pair{&pc2.b, surf2}})
         if (*p && range.finite())
-            velmGuard([&] { pcurveOntoRange(*p, range, edge, surf ? &surf->equation() : nullptr); });
+            velmGuard([&] { pcurveOntoRange(*p, range, edge, surf ? &surf->equation() : nullptr, crv->param_period()); });
     const QELinterval own = bs3_curve_range(space.b);
     if (!(own.length() > QELresabs) || !range.finite() || !(range.length() > QELresabs))
         return;

@@ -91,13 +91,14 @@ int buildIntcurve(bs3_curve bs3, double fit, const surface* s1, const surface* s
 
 // A pcurve's B-spline (a copy the caller owns, replaced when cut) onto its
 // edge's range. Pcurves run on their edge's parameter, so one that runs on
-// past the range (a file's pcurve may go on to its surface's edge where its
-// edge stops short) is cut to it; one on other parameters is reparameterised
-// onto it. The ends tell which: the cut is made when the surface's points
-// (on `on`, the pcurve's offset added) at the range's ends lie nearer the
-// edge's ends than those at the B-spline's own ends. Without an edge or
-// surface it is reparameterised.
-void pcurveOntoRange(bs2_curve& pc, const QELinterval& range, const EDGE* edge, const surface* on,
+// past the range (a file's pcurve may go on to its surface's edge, or over
+// the rest of a circle, where its edge stops short) is cut to it, moved by
+// whole periods of a periodic edge curve (`period`, 0 for none) where the
+// edge's range was; one on other parameters is reparameterised onto it. The
+// ends tell which: the surface's points (on `on`, the pcurve's offset added)
+// at the ends of each candidate, the nearest to the edge's ends wins. Without
+// an edge or surface it is reparameterised.
+void pcurveOntoRange(bs2_curve& pc, const QELinterval& range, const EDGE* edge, const surface* on, double period,
                      const QELpar_vec& offset = QELpar_vec());
 
 // The coedge's pcurve taken from the edge's intcurve (the surface index that

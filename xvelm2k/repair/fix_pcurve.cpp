@@ -86,7 +86,9 @@ void Ve_FixPCurve::FixPCurveOnParametricSurface(COEDGE* coedge)
         bs2_curve copy = bs2_curve_copy(def.cur());
         if (def.reversed())
             bs2_curve_reverse(copy);
-        ve_spline_curve::pcurveOntoRange(copy, target, coedge->edge(), &surface->equation(), def.offset());
+        const CURVE* along = coedge->edge() ? coedge->edge()->geometry() : nullptr;
+        const double period = along && along->has_equation() ? along->equation().param_period() : 0.0;
+        ve_spline_curve::pcurveOntoRange(copy, target, coedge->edge(), &surface->equation(), period, def.offset());
         pcurve replaced(copy, def.fitol(), def.surface());
         replaced.set_offset(def.offset());
         pc->set_def(replaced);
