@@ -378,4 +378,34 @@ TEST_F(Stitching, ALaterEnvelopeGroupsAtTheFirstTolerance)
     EXPECT_TRUE(loopsContinuous(thin));
 }
 
+// An envelope whose passes an abort cuts short, at whichever check, leaves
+// no raised tolerance behind for the next one (a later conversion's).
+TEST_F(Stitching, AnEnvelopeCutShortLeavesTheNextAtTheFirstTolerance)
+{
+    int cut = 0;
+    for (int checks = 0; checks < 6; ++checks) {
+        SCOPED_TRACE(checks);
+        // With pcurves: a join moves them, checking for an abort first.
+        const std::vector<FACE*> f = keep(twoSquares(3e-3));
+        for (FACE* face : f)
+            for (COEDGE* c = face->loop()->start(); !c->geometry(); c = c->next())
+                ASSERT_TRUE(sg_add_pcurve_to_coedge(c));
+        {
+            qelx_test::AbortPlan abort;
+            abort.after(checks);
+            try {
+                Ve_StEnvelope(faceTags(f)).doMerge();
+            } catch (const QELXAbortException&) {
+                ++cut;
+            }
+        }
+        const std::vector<FACE*> thin =
+            keep(make_loose_polygon_faces({{0, 0, 5}, {3, 0, 5}, {3, 0.05, 5}, {0, 0.05, 5}}, {{0, 1, 2, 3}}));
+        Ve_StEnvelope later(faceTags(thin));
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(nthCoedge(thin[0], i)->partner(), nullptr) << i;
+    }
+    EXPECT_GT(cut, 0);
+}
+
 } // namespace

@@ -206,6 +206,12 @@ Ve_StEnvelope::Ve_StEnvelope(QELXDynamicArray<Ve_FaceTag*> faces)
 
 bool Ve_StEnvelope::doMerge()
 {
+    // Covers built later (another envelope, another conversion) group at the
+    // first tolerance again, also when a pass is cut short by an abort or a
+    // kernel error.
+    struct FirstToleranceAfter {
+        ~FirstToleranceAfter() { stitchTolerance = kFirstStitchTolerance; }
+    } reset;
     stitchTolerance = kFirstStitchTolerance;
     bool joinedBefore = false;
     for (;;) {
@@ -215,8 +221,6 @@ bool Ve_StEnvelope::doMerge()
             break;
         joinedBefore = joinedBefore || joined;
     }
-    // Covers built later (another envelope) group at the first tolerance again.
-    stitchTolerance = kFirstStitchTolerance;
     return true;
 }
 
