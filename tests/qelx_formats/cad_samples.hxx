@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,22 @@ inline Measures measure(const TopoDS_Shape& shape)
     }
     m.valid = BRepCheck_Analyzer(shape).IsValid();
     return m;
+}
+
+// What a written file holds, without the writer's time stamp (a STEP file's
+// header, an IGES file's global section).
+inline std::string writtenContent(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string content, line;
+    bool data = path.extension() != ".step";
+    while (std::getline(in, line)) {
+        data = data || line == "DATA;";
+        const bool igesGlobal = path.extension() == ".igs" && line.size() >= 73 && line[72] == 'G';
+        if (data && !igesGlobal)
+            content += line + '\n';
+    }
+    return content;
 }
 
 inline double relativeGap(double a, double b) { return std::abs(a - b) / std::max({std::abs(a), std::abs(b), 1e-300}); }

@@ -7,7 +7,12 @@
 #include "qelx/test_exporters.hxx"
 #include "qelx_formats/cad_file.hxx"
 
+#include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepPrimAPI_MakeSphere.hxx>
+#include <IGESControl_Controller.hxx>
+#include <Interface_Static.hxx>
+#include <STEPControl_Controller.hxx>
+#include <STEPControl_Writer.hxx>
 #include <BRepPrimAPI_MakeTorus.hxx>
 #include <BRepTools.hxx>
 #include <gp_Ax2.hxx>
@@ -213,4 +218,60 @@ TEST(CadTarget, AWholeSphereOrTorusReadsWithoutLoopsAndWritesTheSameSolid)
             EXPECT_LT(cad_samples::relativeGap(written.area, source.area), 1e-9);
         }
     }
+}
+
+// Open CASCADE's settings are the whole process's: a host that reads and
+// writes files of its own in other units and modes changes neither what a
+// file reads as nor what is written, and keeps its settings.
+TEST(CadTarget, FilesReadAndWriteAlikeWhateverTheHostSetOpenCascadeTo)
+{
+    const fs::path in = targetScratch("host.step");
+    {
+        STEPControl_Writer peer;
+        peer.Transfer(BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(3, -2, 1), gp_Dir(1, 2, 2), gp_Dir(2, -1, 0)), 1.5, 4.0)
+                          .Shape(),
+                      STEPControl_AsIs);
+        ASSERT_EQ(peer.Write(in.c_str()), IFSelect_RetDone);
+    }
+    const auto readAndWrite = [&](const std::string& tag, qelx_test::TestModel& read, std::vector<std::string>& texts) {
+        std::string error;
+        ASSERT_EQ(readCadFile(in.string(), read, error), QELI_OK) << error;
+        for (const char* kind : {".step", ".igs"}) {
+            const fs::path out = targetScratch(tag + kind);
+            ASSERT_EQ(writeCadFile(read, out.string(), error), QELI_OK) << error;
+            texts.push_back(cad_samples::writtenContent(out));
+            fs::remove(out);
+        }
+    };
+    qelx_test::TestModel plain, hosted;
+    std::vector<std::string> plainTexts, hostedTexts;
+    readAndWrite("plain", plain, plainTexts);
+
+    STEPControl_Controller::Init();
+    IGESControl_Controller::Init();
+    const std::vector<std::pair<const char*, const char*>> host = {{"xstep.cascade.unit", "M"},
+                                                                   {"write.surfacecurve.mode", "On"},
+                                                                   {"write.iges.brep.mode", "Faces"},
+                                                                   {"write.iges.unit", "INCH"}};
+    std::vector<std::string> found;
+    for (const auto& [name, value] : host) {
+        found.push_back(Interface_Static::CVal(name));
+        ASSERT_TRUE(Interface_Static::SetCVal(name, value)) << name;
+    }
+    readAndWrite("hosted", hosted, hostedTexts);
+    for (const auto& [name, value] : host)
+        EXPECT_STREQ(Interface_Static::CVal(name), value) << name;
+    for (std::size_t i = 0; i < host.size(); ++i)
+        Interface_Static::SetCVal(host[i].first, found[i].c_str());
+    fs::remove(in);
+
+    ASSERT_EQ(hosted.points.size(), plain.points.size());
+    ASSERT_FALSE(plain.points.empty());
+    for (std::size_t p = 0; p < plain.points.size(); ++p)
+        for (int k = 0; k < 3; ++k)
+            EXPECT_EQ(hosted.points[p][k], plain.points[p][k]) << p;
+    ASSERT_EQ(hostedTexts.size(), 2u);
+    EXPECT_GT(plainTexts[0].size(), 1000u);
+    EXPECT_TRUE(hostedTexts[0] == plainTexts[0]) << "the STEP file differs";
+    EXPECT_TRUE(hostedTexts[1] == plainTexts[1]) << "the IGES file differs";
 }

@@ -239,22 +239,6 @@ TEST(ConvertVerb, WholeSpheresAndToriThroughTheKernelMeetTheJudge)
     fs::remove_all(dir);
 }
 
-// What a written file holds, without the writer's time stamp (a STEP file's
-// header, an IGES file's global section).
-std::string fileContent(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::string content, line;
-    bool data = path.extension() != ".step";
-    while (std::getline(in, line)) {
-        data = data || line == "DATA;";
-        const bool igesGlobal = path.extension() == ".igs" && line.size() >= 73 && line[72] == 'G';
-        if (data && !igesGlobal)
-            content += line + '\n';
-    }
-    return content;
-}
-
 // A conversion starts from the same state whatever the process converted
 // before it: a model converted after another in one process is written as a
 // fresh process of the driver writes it alone.
@@ -279,9 +263,9 @@ TEST(ConvertVerb, AModelConvertedAfterAnotherComesOutAsItDoesAlone)
         ASSERT_EQ(std::system(command.c_str()), 0);
         ASSERT_EQ(runConvert(first, (dir / (std::string("first") + kind)).string()).status, 0);
         ASSERT_EQ(runConvert(in.string(), after.string()).status, 0);
-        const std::string expected = fileContent(alone);
+        const std::string expected = cad_samples::writtenContent(alone);
         EXPECT_GT(expected.size(), 1000u);
-        EXPECT_TRUE(fileContent(after) == expected) << "written differently after another conversion";
+        EXPECT_TRUE(cad_samples::writtenContent(after) == expected) << "written differently after another conversion";
     }
     fs::remove_all(dir);
 }

@@ -6,14 +6,19 @@
 #include <TCollection_AsciiString.hxx>
 #include <TDataStd_Name.hxx>
 #include <TopExp_Explorer.hxx>
+#include <IGESControl_Controller.hxx>
+#include <Interface_Static.hxx>
 #include <Message.hxx>
 #include <Message_Messenger.hxx>
 #include <Message_PrinterOStream.hxx>
+#include <STEPCAFControl_Controller.hxx>
 #include <XCAFDoc_ColorTool.hxx>
 #include <XCAFDoc_DocumentTool.hxx>
 #include <XCAFDoc_LayerTool.hxx>
 #include <XCAFDoc_ShapeTool.hxx>
 #include <XCAFPrs_DocumentExplorer.hxx>
+
+#include <stdexcept>
 
 namespace qelx_formats {
 
@@ -27,7 +32,7 @@ XdeDocument::XdeDocument() : m_doc(new TDocStd_Document("MDTV-XCAF"))
 // Layer links hold each other: forgetting every attribute unlinks them.
 XdeDocument::~XdeDocument() { m_doc->Main().Root().ForgetAllAttributes(Standard_True); }
 
-void quietDataExchange()
+ExchangeSettings::ExchangeSettings()
 {
     // Open CASCADE's readers and writers report on standard output; a
     // driver's output is its own, and failures come back as results.
@@ -36,6 +41,25 @@ void quietDataExchange()
         return true;
     }();
     (void)quiet;
+    STEPCAFControl_Controller::Init();
+    IGESControl_Controller::Init();
+    // The models' unit: the readers hand millimetres, the writers take them.
+    set("xstep.cascade.unit", "MM");
+}
+
+ExchangeSettings::~ExchangeSettings()
+{
+    for (auto it = m_found.rbegin(); it != m_found.rend(); ++it)
+        Interface_Static::SetCVal(it->first.c_str(), it->second.c_str());
+}
+
+void ExchangeSettings::set(const char* name, const char* value)
+{
+    if (!Interface_Static::IsPresent(name))
+        throw std::logic_error(std::string("Open CASCADE has no setting ") + name);
+    m_found.emplace_back(name, Interface_Static::CVal(name));
+    if (!Interface_Static::SetCVal(name, value))
+        throw std::logic_error(std::string("Open CASCADE refused ") + name + " = " + value);
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <TopoDS_Shape.hxx>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qelx_formats {
@@ -30,8 +31,27 @@ struct BuiltShapes {
 // Standard_Failure when the model's data cannot make a shape).
 BuiltShapes buildShapes(const qelx_test::TestModel& model);
 
-// Silences Open CASCADE's reports on standard output (once per process).
-void quietDataExchange();
+// Open CASCADE's data-exchange settings are process-wide. Every read and
+// write holds one of these for its length: Open CASCADE's reports on
+// standard output are silenced (once per process), the STEP and IGES
+// controllers have registered their settings, shapes are in millimetres,
+// and the settings `set` names as well; what was found is put back at the
+// end, so that a file is read and written alike whatever the process (an
+// earlier conversion, the host) set before, and the host keeps its own.
+class ExchangeSettings {
+public:
+    ExchangeSettings();
+    ~ExchangeSettings();
+    ExchangeSettings(const ExchangeSettings&) = delete;
+    ExchangeSettings& operator=(const ExchangeSettings&) = delete;
+
+    // Throws std::logic_error for a setting no controller registered or a
+    // value it refuses.
+    void set(const char* name, const char* value);
+
+private:
+    std::vector<std::pair<std::string, std::string>> m_found;
+};
 
 // An XDE document (names, colours and layers beside the shapes).
 class XdeDocument {

@@ -801,7 +801,7 @@ QELIResult readCadFile(const std::string& path, qelx_test::TestModel& model, std
         return QELI_FILE_NOT_OPENED;
     }
     try {
-        quietDataExchange();
+        const ExchangeSettings settings;
         TopoDS_Shape shape;
         std::string reason;
         const XdeDocument doc;

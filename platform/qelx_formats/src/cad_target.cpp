@@ -8,10 +8,7 @@
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
 #include <IGESCAFControl_Writer.hxx>
-#include <IGESControl_Controller.hxx>
-#include <Interface_Static.hxx>
 #include <Quantity_Color.hxx>
-#include <STEPCAFControl_Controller.hxx>
 #include <STEPCAFControl_Writer.hxx>
 #include <Standard_Failure.hxx>
 #include <TDataStd_Name.hxx>
@@ -31,9 +28,6 @@
 #include <new>
 #include <sstream>
 #include <stdexcept>
-#include <string>
-#include <utility>
-#include <vector>
 
 namespace qelx_formats {
 
@@ -121,39 +115,9 @@ private:
     std::string m_path;
 };
 
-// Open CASCADE's writer settings are process-wide: each write sets the ones
-// it relies on and puts back what it found, so that every file is written
-// alike whatever came before it in the process (another conversion, the
-// host's own writing). A setting is only there once its writer's controller
-// has registered it; one set before would be lost.
-class WriterSettings {
-public:
-    WriterSettings() = default;
-    ~WriterSettings()
-    {
-        for (auto it = m_found.rbegin(); it != m_found.rend(); ++it)
-            Interface_Static::SetCVal(it->first.c_str(), it->second.c_str());
-    }
-    WriterSettings(const WriterSettings&) = delete;
-    WriterSettings& operator=(const WriterSettings&) = delete;
-
-    void set(const char* name, const char* value)
-    {
-        if (!Interface_Static::IsPresent(name))
-            throw std::logic_error(std::string("the writer has no setting ") + name);
-        m_found.emplace_back(name, Interface_Static::CVal(name));
-        if (!Interface_Static::SetCVal(name, value))
-            throw std::logic_error(std::string("the writer refused ") + name + " = " + value);
-    }
-
-private:
-    std::vector<std::pair<std::string, std::string>> m_found;
-};
-
 std::string stepText(const Handle(TDocStd_Document)& doc)
 {
-    STEPCAFControl_Controller::Init();
-    WriterSettings settings;
+    ExchangeSettings settings;
     // Edges go out as space curves alone: a reader builds its own pcurves,
     // and Open CASCADE's reader stumbles on some of the spline pcurves a
     // kernel hands out.
@@ -172,8 +136,7 @@ std::string stepText(const Handle(TDocStd_Document)& doc)
 
 std::string igesText(const Handle(TDocStd_Document)& doc)
 {
-    IGESControl_Controller::Init();
-    WriterSettings settings;
+    ExchangeSettings settings;
     // Faces as IGES trimmed surfaces bounded by B-rep edges: solids survive
     // as MSBO solids.
     settings.set("write.iges.brep.mode", "1");
@@ -229,7 +192,7 @@ QELIResult writeCadFile(const qelx_test::TestModel& model, const std::string& pa
     std::string text;
     CadWriteSummary made;
     try {
-        quietDataExchange();
+        const ExchangeSettings settings;
         const BuiltShapes shapes = buildShapes(model);
         made.bodies = static_cast<int>(shapes.bodies.size());
         made.faces = shapes.faces;

@@ -158,7 +158,7 @@ QELIResult readStepAssembly(const std::string& path, TestAssembly& assembly, std
     TestAssembly read;
     read.unit = 1;
     const QELIResult result = guarded(path, "damaged: ", error, [&] {
-        quietDataExchange();
+        const ExchangeSettings settings;
         const XdeDocument doc;
         STEPCAFControl_Reader reader;
         reader.SetNameMode(Standard_True);
@@ -197,7 +197,7 @@ QELIResult writeStepAssembly(const TestAssembly& assembly, const std::string& pa
     }
     std::string text;
     const QELIResult built = guarded(path, "the assembly could not be written: ", error, [&] {
-        quietDataExchange();
+        const ExchangeSettings settings;
         const XdeDocument doc;
         const Handle(XCAFDoc_ShapeTool) tool = XCAFDoc_DocumentTool::ShapeTool(doc.get()->Main());
         std::vector<TDF_Label> labels(assembly.definitions.size());
@@ -256,7 +256,7 @@ QELIResult measureStepSolids(const std::string& path, int& solids, double& volum
     int count = 0;
     double total = 0.0;
     const QELIResult result = guarded(path, "damaged: ", error, [&] {
-        quietDataExchange();
+        const ExchangeSettings settings;
         STEPControl_Reader reader;
         if (reader.ReadFile(path.c_str()) != IFSelect_RetDone)
             throw std::runtime_error("not a readable STEP file");
