@@ -22,6 +22,7 @@
 #include "qelx/qelx_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/model_builders.hxx"
+#include "support/same_text.hxx"
 #include "velm/groups.hxx"
 #include "velm/memory.hxx"
 #include "velm/testkit.hxx"
@@ -408,4 +409,45 @@ TEST(ExportVerb, AssembliesGroupsAndCollectionsLeaveNothingAlive)
             fs::remove(dir / "out.json");
         }
     }
+}
+
+// A model whose tables outgrow what the document keeps in memory: the driver's
+// document, written while the walk goes and joined from temporary tables, is
+// byte for byte the whole text of the same file's walked model.
+TEST(ExportVerb, ADocumentWhoseTablesSpillIsTheWalkedModelsText)
+{
+    qelx_test::resetFramework();
+    const long live = velm_live_object_count();
+    const std::string in = ::testing::TempDir() + "xvelm_export_spill.vlt";
+    {
+        ENTITY_LIST model;
+        model.add(testkit::make_sheet(56, 56));
+        model.add(testkit::make_wire_body(40, true));
+        FILE* fp = std::fopen(in.c_str(), "w");
+        ASSERT_TRUE(api_save_entity_list(fp, 1, model).ok());
+        std::fclose(fp);
+        api_del_entity_list(model);
+    }
+    const std::string out = ::testing::TempDir() + "xvelm_export_spill.json";
+    const ExportRun run = runExport(in, out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::string whole;
+    {
+        xvelm::restored_model model;
+        ASSERT_TRUE(xvelm::restore_file(in.c_str(), model.top, model.every, stderr));
+        qelx_test::TestModel walked;
+        xvelm::ExportCounts counts;
+        std::string failure;
+        ASSERT_TRUE(xvelm::walk_document(model.top, walked, counts, failure)) << failure;
+        EXPECT_EQ(walked.faces.size(), 56u * 56u);
+        whole = qelx_formats::writeNeutralText(walked);
+    }
+    // The coedge table alone is past a megabyte, so it went through a file.
+    const std::size_t coedges = whole.find("\"coedges\":[\n");
+    ASSERT_NE(coedges, std::string::npos);
+    EXPECT_GT(whole.find("\n]", coedges) - coedges, std::size_t(1) << 20);
+    EXPECT_TRUE(testkit::same_text(wholeFile(out), whole));
+    EXPECT_EQ(velm_live_object_count(), live);
+    std::remove(in.c_str());
+    std::remove(out.c_str());
 }
