@@ -165,11 +165,17 @@ TEST_F(TrimSegment, ADisagreementKeepsThePreferredDescription)
         SegmentBench bench(model, 0);
         Ve_JordonCntlHandle s = bench.seed(0);
         ASSERT_TRUE(s->pcur() && s->cur());
-        Ve_CurveTag* seeded = s->cur();
+        // By entity number: a curve made in place of a dropped one may take its address.
+        const auto number = [](Ve_CurveTag* curve) {
+            int id = 0;
+            EXPECT_TRUE(api_get_entity_id(reinterpret_cast<ENTITY*>(curve), id).ok());
+            return id;
+        };
+        const int seeded = number(s->cur());
         const std::vector<Ve_JordonCntlHandle> pieces = bench.repair(s);
         ASSERT_EQ(pieces.size(), 1u);
         EXPECT_EQ(s->pcur() != nullptr, c.pcurveKept);
-        EXPECT_EQ(s->cur() == seeded, c.curveKept);
+        EXPECT_EQ(s->cur() && number(s->cur()) == seeded, c.curveKept);
         // A dropped 3-D curve comes back from the pcurve, through the source's points.
         ASSERT_NE(s->cur(), nullptr);
         const double off = c.shift && c.curveKept ? 0.3 : 0.0;
@@ -212,13 +218,19 @@ TEST_F(TrimSegment, ACurveLostInRepairLeavesTheEdgeMap)
         SegmentBench bench(model, 0);
         Ve_JordonCntlHandle s = bench.seed(0);
         CURVE* seeded = reinterpret_cast<CURVE*>(s->cur());
+        int seededNumber = 0;
+        ASSERT_TRUE(api_get_entity_id(seeded, seededNumber).ok());
         QELXIdentifier edge;
         ASSERT_TRUE(Ve_TrimFaceCntl::_velmCurveSourceEdgeMap.Get(seeded, edge));
         EXPECT_EQ(edge.GetValue(), qelx_test::wordOf(qelx_test::KindEdge, model.coedges[0].edge));
         bench.repair(s);
         // The pcurve won; the lost curve's address may be reused by the next
-        // curve made, which must not inherit the source edge.
-        EXPECT_NE(reinterpret_cast<CURVE*>(s->cur()), seeded);
+        // curve made (it is, by the kernel's slabs), which must not inherit the
+        // source edge.
+        int number = 0;
+        ASSERT_NE(s->cur(), nullptr);
+        ASSERT_TRUE(api_get_entity_id(reinterpret_cast<CURVE*>(s->cur()), number).ok());
+        EXPECT_NE(number, seededNumber);
         EXPECT_EQ(Ve_TrimFaceCntl::_velmCurveSourceEdgeMap.Count(), 0);
     }
     Ve_TrimFaceCntl::_velmCurveSourceEdgeMap.Clear();

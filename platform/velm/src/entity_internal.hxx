@@ -23,6 +23,7 @@ void velm_debug_forget(const ENTITY* e);
 // The next ENTITY constructed is a before-image (set around make_copy by the board).
 void velm_expect_image(bool on);
 bool velm_take_image_expectation();
+bool velm_image_expected();  // without taking it
 
 // Bulletin-board access to an entity's state.
 class velm_entity_access {

@@ -32,6 +32,7 @@ bool velm_is_live_entity(const void* address) { return address && live().contain
 long velm_live_entity_count() { return static_cast<long>(live().size()); }
 
 void velm_expect_image(bool on) { image_expected = on; }
+bool velm_image_expected() { return image_expected; }
 bool velm_take_image_expectation() {
   bool was = image_expected;
   image_expected = false;

@@ -166,6 +166,18 @@ class ENTITY : public VELM_OBJECT {
   static int add_method(const METHOD_ID& id, METHOD_FN fn);
   static void velm_write_ids() {}
 
+  // Entities come from the kernel's slabs (memory.cpp); the forms are VELM_OBJECT's.
+  static void* operator new(std::size_t size) noexcept;
+  static void* operator new(std::size_t size, int memory_kind) noexcept;
+  static void* operator new(std::size_t size, int memory_kind, const char* source_file, int line,
+                            void* pass_on) noexcept;
+  static void* operator new(std::size_t, void* where) noexcept { return where; }
+  static void operator delete(void* p, std::size_t size) noexcept;
+  static void operator delete(void* p, int memory_kind) noexcept;
+  static void operator delete(void* p, int memory_kind, const char* source_file, int line,
+                              void* pass_on) noexcept;
+  static void operator delete(void*, void*) noexcept {}
+
  protected:
   ENTITY();
   ENTITY(const ENTITY& other);             // copies the ENTITY part

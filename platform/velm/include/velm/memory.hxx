@@ -49,6 +49,16 @@ int mmgr_system_users();
 long velm_live_object_count();
 void velm_live_objects(std::vector<std::pair<const char*, int>>& where);
 
+// The slabs entities live in (none in sanitizer builds, where every entity is a
+// block of its own): chunks, their bytes on the C heap, slots taken.
+struct velm_slab_figures {
+  bool on = false;
+  std::size_t chunks = 0;
+  std::size_t bytes = 0;
+  std::size_t slots_in_use = 0;
+};
+velm_slab_figures velm_entity_slab_figures();
+
 // Raw kernel storage (counted like objects); used for kernel-owned buffers.
 void* velm_alloc(std::size_t size, const char* source_file = nullptr, int line = 0) noexcept;
 void velm_free(void* p) noexcept;
