@@ -15,6 +15,7 @@
 #include <STEPControl_Writer.hxx>
 #include <BRepPrimAPI_MakeTorus.hxx>
 #include <BRepTools.hxx>
+#include <TopoDS_Compound.hxx>
 #include <gp_Ax2.hxx>
 
 #include <gtest/gtest.h>
@@ -274,4 +275,41 @@ TEST(CadTarget, FilesReadAndWriteAlikeWhateverTheHostSetOpenCascadeTo)
     EXPECT_GT(plainTexts[0].size(), 1000u);
     EXPECT_TRUE(hostedTexts[0] == plainTexts[0]) << "the STEP file differs";
     EXPECT_TRUE(hostedTexts[1] == plainTexts[1]) << "the IGES file differs";
+}
+
+// Pcurves a kernel fitted over a range a rounding short of their edge's (or
+// past it), in a turned frame and its mirror image: the written faces are
+// valid to the checker, and measure as before.
+TEST(CadTarget, PCurvesARoundingOffTheirEdgesRangeAreStretchedOntoIt)
+{
+    BRep_Builder builder;
+    TopoDS_Compound both;
+    builder.MakeCompound(both);
+    gp_Ax2 frame(gp_Pnt(3, -2, 1), gp_Dir(1, 2, 2), gp_Dir(2, -1, 0));
+    builder.Add(both, BRepPrimAPI_MakeCylinder(frame, 1.5, 4.0).Shape());
+    frame.Mirror(gp_Ax2(gp_Pnt(0, 0, 0), gp_Dir(0, 0, 1)));
+    builder.Add(both, BRepPrimAPI_MakeCylinder(frame, 1.5, 4.0).Shape());
+    const fs::path in = targetScratch("rounded_in.brep"), out = targetScratch("rounded_out.brep");
+    ASSERT_TRUE(BRepTools::Write(both, in.c_str()));
+    qelx_test::TestModel model;
+    std::string error;
+    ASSERT_EQ(readCadFile(in.string(), model, error), QELI_OK) << error;
+    // Every other pcurve starts a rounding late, the rest end a rounding early or late.
+    int k = 0;
+    for (qelx_test::TestPCurve& p : model.pcurves) {
+        std::vector<double>& knots = p.nurbs.knots;
+        const double length = knots.back() - knots.front();
+        if (k++ % 2 == 0)
+            knots.front() += 1e-8 * length;
+        else
+            knots.back() += (k % 4 == 0 ? -1e-8 : 1e-8) * length;
+    }
+    ASSERT_EQ(writeCadFile(model, out.string(), error), QELI_OK) << error;
+    const cad_samples::Measures source = cad_samples::measure(both),
+                                written = cad_samples::measure(cad_samples::peerRead(out.string()));
+    fs::remove(in);
+    fs::remove(out);
+    EXPECT_TRUE(written.valid);
+    EXPECT_EQ(written.solids, 2);
+    EXPECT_LE(cad_samples::relativeGap(source.volume, written.volume), 1e-6);
 }

@@ -488,6 +488,16 @@ Handle(Geom2d_Curve) ShapeBuilder::pcurve(int coedge, const BuiltEdge& edge, con
         knots(at) = (n.knots[static_cast<std::size_t>(i)] - beta) / alpha;
         mults(at) = n.mults[static_cast<std::size_t>(i)];
     }
+    // A pcurve whose ends fall a rounding short of the edge's range (a fit
+    // over the range its vertices gave) is stretched onto it: the checker
+    // wants the range inside the pcurve's.
+    double w0 = 0.0, w1 = 0.0;
+    BRep_Tool::Range(edge.edge, w0, w1);
+    const double k0 = knots(1), k1 = knots(nk), slack = 1e-6 * (w1 - w0);
+    if (w1 > w0 && k1 > k0 && (k0 > w0 || k1 < w1) && k0 - w0 <= slack && w1 - k1 <= slack &&
+        w0 - k0 <= slack && k1 - w1 <= slack)
+        for (int i = 1; i <= nk; ++i)
+            knots(i) = i == 1 ? w0 : i == nk ? w1 : w0 + (knots(i) - k0) * (w1 - w0) / (k1 - k0);
     if (n.weights.empty())
         return new Geom2d_BSplineCurve(poles, knots, mults, n.degree);
     return new Geom2d_BSplineCurve(poles, weights, knots, mults, n.degree);
