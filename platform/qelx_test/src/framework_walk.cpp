@@ -8,6 +8,7 @@
 #include "qelx/qelx_document.hxx"
 #include "qelx/qelx_events.hxx"
 #include "qelx/qelx_geometry_exporter.hxx"
+#include "qelx/packed_words.hxx"
 
 #include <algorithm>
 #include <cmath>
@@ -120,11 +121,23 @@ private:
     std::size_t m_indexed = 0;
 };
 
-// Words of one kind's lists, flat: list k is words[begin[k] .. begin[k + 1]).
+// Words of one kind's lists, packed one after another (the ring of one edge
+// lies close to the next one's): list k has counts[k] words. Read back in
+// order, list by list.
 struct WordLists {
-    std::vector<std::uint64_t> words;
-    std::vector<std::uint32_t> begin{0};
-    void close() { begin.push_back(static_cast<std::uint32_t>(words.size())); }
+    PackedWords words;
+    std::vector<std::uint32_t> counts;
+    std::uint32_t open = 0;
+    void add(std::uint64_t word)
+    {
+        words.push_back(word);
+        ++open;
+    }
+    void close()
+    {
+        counts.push_back(open);
+        open = 0;
+    }
 };
 
 // A free entity collected, for the attribute pass: its word in the walk's
@@ -492,7 +505,7 @@ int Walker::edge(const QELXIdentifier& id)
             data.end = vertex(v);
         list(id, &QELXBRepExporter::GetNumberOfCoedgesFromEdge,
              [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) { return x->GetCoedgeFromEdge(p, i, o); },
-             [&](const QELXIdentifier& co) { m_edgeRings.words.push_back(co.GetValue()); });
+             [&](const QELXIdentifier& co) { m_edgeRings.add(co.GetValue()); });
         m_edgeRings.close();
         m_m.edge(data);
     });
@@ -508,7 +521,7 @@ int Walker::vertex(const QELXIdentifier& id)
         m_x->ReleaseGeometry(id, 0);
         list(id, &QELXBRepExporter::GetNumberOfEdgesFromVertex,
              [](QELXBRepExporter* x, const QELXIdentifier& p, int& i, QELXIdentifier& o) { return x->GetEdgeFromVertex(p, i, o); },
-             [&](const QELXIdentifier& e) { m_vertexEdges.words.push_back(e.GetValue()); });
+             [&](const QELXIdentifier& e) { m_vertexEdges.add(e.GetValue()); });
         m_vertexEdges.close();
         m_m.vertex(data);
     });
@@ -533,19 +546,21 @@ int Walker::wire(const QELXIdentifier& id)
 void Walker::resolveRings()
 {
     std::vector<int> resolved;
-    auto resolve = [&](const WordLists& lists, std::size_t k, const KindTable& index) {
+    auto resolve = [&](PackedWords::Reader& read, std::uint32_t count, const KindTable& index) {
         resolved.clear();
-        for (std::uint32_t i = lists.begin[k]; i < lists.begin[k + 1]; ++i)
-            if (const int found = index.find(lists.words[i]); found >= 0)
+        for (std::uint32_t i = 0; i < count; ++i)
+            if (const int found = index.find(read.next()); found >= 0)
                 resolved.push_back(found);
     };
     m_tables[KindCoedge].indexAll();
-    for (std::size_t e = 0; e + 1 < m_edgeRings.begin.size(); ++e) {
-        resolve(m_edgeRings, e, m_tables[KindCoedge]);
+    PackedWords::Reader rings(m_edgeRings.words);
+    for (std::size_t e = 0; e < m_edgeRings.counts.size(); ++e) {
+        resolve(rings, m_edgeRings.counts[e], m_tables[KindCoedge]);
         m_m.edgeCoedges(static_cast<int>(e), resolved);
     }
-    for (std::size_t v = 0; v + 1 < m_vertexEdges.begin.size(); ++v) {
-        resolve(m_vertexEdges, v, m_tables[KindEdge]);
+    PackedWords::Reader edges(m_vertexEdges.words);
+    for (std::size_t v = 0; v < m_vertexEdges.counts.size(); ++v) {
+        resolve(edges, m_vertexEdges.counts[v], m_tables[KindEdge]);
         m_m.vertexEdges(static_cast<int>(v), resolved);
     }
 }
