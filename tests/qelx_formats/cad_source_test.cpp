@@ -219,6 +219,14 @@ void checkAgainstPeer(const std::string& path)
     EXPECT_LT(worstOther, 1e-5);
     EXPECT_TRUE(ordered.empty() || (checked > 0 && normals > 0));
 }
+// A turned frame, or its mirror image (left-handed).
+gp_Ax3 turnedFrame(bool mirrored)
+{
+    gp_Ax3 frame(gp_Pnt(1, 2, 3), gp_Dir(1, 1, 1), gp_Dir(1, -1, 0));
+    if (mirrored)
+        frame.YReverse();
+    return frame;
+}
 } // namespace
 
 TEST(CadSource, SampleModelsWalkAsTheirFilesHoldThem)
@@ -240,9 +248,7 @@ TEST(CadSource, EverySurfaceKindInTurnedAndMirroredFrames)
     TopoDS_Compound all;
     builder.MakeCompound(all);
     for (bool mirrored : {false, true}) {
-        gp_Ax3 frame(gp_Pnt(1, 2, 3), gp_Dir(1, 1, 1), gp_Dir(1, -1, 0));
-        if (mirrored)
-            frame.YReverse();
+        const gp_Ax3 frame = turnedFrame(mirrored);
         const gp_Ax2 axes(frame.Location(), frame.Direction(), frame.XDirection());
         TColgp_Array1OfPnt profile(1, 3);
         profile(1) = gp_Pnt(4, 2, 3);
@@ -294,9 +300,7 @@ TEST(CadSource, PCurvesCutFromLongerSplinesRunOverTheirCoedgesAlone)
     TopoDS_Compound all;
     builder.MakeCompound(all);
     for (bool mirrored : {false, true}) {
-        gp_Ax3 frame(gp_Pnt(1, 2, 3), gp_Dir(1, 1, 1), gp_Dir(1, -1, 0));
-        if (mirrored)
-            frame.YReverse();
+        const gp_Ax3 frame = turnedFrame(mirrored);
         const Handle(Geom_Surface) plane = new Geom_Plane(frame);
         const gp_XY corners[4] = {{0.0, 0.0}, {2.0, 0.0}, {2.0, 1.0}, {0.0, 1.0}};
         BRepBuilderAPI_MakeWire wire;
