@@ -229,7 +229,8 @@ void velm_entity_access::mark_lost(ENTITY* e, bool lost) {
     e->state_ |= ENTITY::state_lost;
     velm_registry_remove(e);
   } else {
-    e->state_ &= static_cast<unsigned char>(~ENTITY::state_lost);
+    // A revived entity is no longer going with anything.
+    e->state_ &= static_cast<unsigned char>(~(ENTITY::state_lost | ENTITY::state_doomed));
     velm_registry_add(e);
   }
 }

@@ -111,6 +111,9 @@ class velm_fix_scope {
 
 // The deep copy's core: scans the closure of the roots (copy_scan) into
 // `originals`, slot 0 null, and copies every entity into `copies`, slot for
-// slot. Throws after destroying whatever copies it made.
+// slot. Throws after destroying whatever copies it made. `attributes`, when
+// given, gets the slots that hold attributes, in order (found while each
+// original is at hand, so that nobody walks the originals again for them).
 void copy_closure(const ENTITY_LIST& roots, ENTITY_LIST& originals, std::vector<ENTITY*>& copies,
-                  pointer_map* pm = nullptr, SCAN_TYPE reason = scan_copy);
+                  pointer_map* pm = nullptr, SCAN_TYPE reason = scan_copy,
+                  std::vector<int>* attributes = nullptr);

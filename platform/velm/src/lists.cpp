@@ -390,7 +390,7 @@ void TRANSFORM::copy_common(ENTITY_LIST& list, const TRANSFORM* from, pointer_ma
 
 // ---------------------------------------------------------------------------
 void copy_closure(const ENTITY_LIST& roots, ENTITY_LIST& list, std::vector<ENTITY*>& array, pointer_map* pm,
-                  SCAN_TYPE reason) {
+                  SCAN_TYPE reason, std::vector<int>* attributes) {
   // Slot 0 is null, so that a null field encodes as index 0 (copy_index).
   list.clear();
   list.add(nullptr);
@@ -405,6 +405,7 @@ void copy_closure(const ENTITY_LIST& roots, ENTITY_LIST& list, std::vector<ENTIT
     for (int i = 1; i < list.count(); ++i) {
       array[i] = velm_require(list[i]->copy_data(list, pm, 0, reason));
       if (pm) pm->add(list[i], array[i]);
+      if (attributes && is_ATTRIB(list[i])) attributes->push_back(i);
     }
     velm_fix_scope scope(array.data(), array.size());
     for (int i = 1; i < list.count(); ++i) array[i]->fix_pointers(array.data(), reason);

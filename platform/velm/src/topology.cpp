@@ -2,6 +2,7 @@
 #include "velm/topology.hxx"
 
 #include <deque>
+#include <exception>
 #include <memory>
 #include <type_traits>
 
@@ -1205,10 +1206,14 @@ void velm_topology_walk(const ENTITY* root, int type, ENTITY_LIST& out) {
 namespace {
 // What goes with the body, marked; in blocks rather than one vector, so that a
 // body of millions never holds the list twice while it grows.
+// A loss that runs through keeps the marks on what it lost (a revival clears
+// them), so the body is not visited once more only to unmark it; a loss cut
+// short by an error unmarks everything it marked.
 class doomed_marks {
  public:
   ~doomed_marks() {
-    for (ENTITY* e : entities) velm_entity_access::set_doomed(e, false);
+    if (std::uncaught_exceptions() > unwinding_)
+      for (ENTITY* e : entities) velm_entity_access::set_doomed(e, false);
   }
   bool take(ENTITY* e) {
     if (velm_entity_access::is_doomed(e)) return false;
@@ -1217,6 +1222,9 @@ class doomed_marks {
     return true;
   }
   std::deque<ENTITY*> entities;
+
+ private:
+  int unwinding_ = std::uncaught_exceptions();
 };
 }  // namespace
 
@@ -1253,12 +1261,15 @@ void lose_whole_body(BODY* body) {
   // Geometry goes with the body when the body holds every use of it. Uses are
   // counted beside the geometry's list, found through the entities' scratch
   // (checked against the list), or a flat table inside another pass.
+  // Coedges of other bodies on the body's edges keep a ring of their own; in
+  // the same pass, while each entity is at hand.
   std::vector<ENTITY*> geometry;
   std::vector<int> inside;
   const velm_scratch scratch;
   velm_address_map<int> uses;
-  for (std::size_t i = 0; i < topology; ++i)
-    velm_topology_io::counted_links(doomed.entities[i], [&](ENTITY* g) {
+  for (std::size_t i = 0; i < topology; ++i) {
+    ENTITY* e = doomed.entities[i];
+    velm_topology_io::counted_links(e, [&](ENTITY* g) {
       std::uint32_t at = 0;
       if (!scratch.held()) {
         auto [count, first] = uses.insert(g, 0);
@@ -1272,6 +1283,13 @@ void lose_whole_body(BODY* body) {
         inside.push_back(1);
       }
     });
+    if (!is_EDGE(e) || !edge_used_outside(static_cast<EDGE*>(e))) continue;
+    std::vector<COEDGE*> outside;
+    for (COEDGE* c : edge_coedges(static_cast<EDGE*>(e)))
+      if (!velm_entity_access::is_doomed(c)) outside.push_back(c);
+    for (std::size_t k = 0; k < outside.size(); ++k)
+      outside[k]->set_partner(outside.size() == 1 ? nullptr : outside[(k + 1) % outside.size()]);
+  }
   for (std::size_t k = 0; k < geometry.size(); ++k) {
     ENTITY* g = geometry[k];
     const int in = scratch.held() ? inside[k] : *uses.find(g);
@@ -1282,23 +1300,13 @@ void lose_whole_body(BODY* body) {
     }
   }
 
-  // Coedges of other bodies on the body's edges keep a ring of their own.
-  for (std::size_t i = 0; i < topology; ++i) {
-    ENTITY* e = doomed.entities[i];
-    if (!is_EDGE(e) || !edge_used_outside(static_cast<EDGE*>(e))) continue;
-    std::vector<COEDGE*> outside;
-    for (COEDGE* c : edge_coedges(static_cast<EDGE*>(e)))
-      if (!velm_entity_access::is_doomed(c)) outside.push_back(c);
-    for (std::size_t k = 0; k < outside.size(); ++k)
-      outside[k]->set_partner(outside.size() == 1 ? nullptr : outside[(k + 1) % outside.size()]);
-  }
-
   for (ENTITY* e : doomed.entities)
     if (!e->is_lost()) {
       if (is_topology_entity(e))
         e->ENTITY::lose();  // the class's own lose would unlink what goes anyway
       else
         e->lose();
+      if (!e->is_lost()) velm_entity_access::set_doomed(e, false);
     }
 }
 }  // namespace

@@ -357,6 +357,7 @@ namespace {
 struct copy_result {
   ENTITY_LIST originals;
   std::vector<ENTITY*> copies;
+  std::vector<int> attributes;  // slots of attributes, in order
   ENTITY* root() const { return copies[1]; }
 };
 
@@ -367,11 +368,13 @@ copy_result copy_one(const ENTITY* root) {
   roots.add(const_cast<ENTITY*>(root));
   {
     velm_stamped_list stamps(r.originals);
-    copy_closure(roots, r.originals, r.copies);
+    copy_closure(roots, r.originals, r.copies, nullptr, scan_copy, &r.attributes);
   }
   std::vector<ATTRIB*> drop;
-  for (ENTITY* c : r.copies)
-    if (c && is_ATTRIB(c) && !static_cast<ATTRIB*>(c)->copied_with_owner()) drop.push_back(static_cast<ATTRIB*>(c));
+  for (int i : r.attributes) {
+    auto* c = static_cast<ATTRIB*>(r.copies[static_cast<std::size_t>(i)]);
+    if (!c->copied_with_owner()) drop.push_back(c);
+  }
   for (ATTRIB* a : drop)
     if (!a->is_lost()) a->lose();
   return r;
@@ -415,7 +418,7 @@ void duplicate_groups(const copy_result& r) {
     QELCOLLECTION* group;
   };
   std::vector<membership> found;
-  for (int i = 1; i < r.originals.count(); ++i) {
+  for (int i : r.attributes) {
     ENTITY* a = r.originals[i];
     if (!is_ATTRIB_QELCOLLECTION(a)) continue;
     QELCOLLECTION* group = static_cast<ATTRIB_QELCOLLECTION*>(a)->collection();
