@@ -16,6 +16,7 @@
 #include "support/repair_builders.hxx"
 #include "support/repair_sweep.hxx"
 #include "velm/bspline.hxx"
+#include "velm/build.hxx"
 #include "velm/memory.hxx"
 #include "velm/testkit.hxx"
 #include "velm/tolerant.hxx"
@@ -203,4 +204,40 @@ TEST_F(EdgeProcessor, AnEdgeWithoutCoedgesGoesWithItsVertices)
     Ve_VertexTag* survivor = ve_view<Ve_VertexTag>(free->start());
     EXPECT_TRUE(velmInnerCall([&] { survivor = Ve_EdgeProcessor::removeEdge(tag(free), false); }).ok());
     EXPECT_EQ(survivor, nullptr);
+}
+
+// Whether an edge's curve is degenerate follows its length against the
+// tolerance for lines, circles and arcs of every size about the tolerance, in
+// every frame: a whole small circle, whose ends meet, among them.
+TEST_F(EdgeProcessor, DegenerateCurvesFollowTheirLengthAboutTheTolerance)
+{
+    int edgesSeen = 0, degenerate = 0;
+    for (const testkit::KernelFrame& frame : testkit::kernel_frames())
+        for (int model = 0; model < 4; ++model) {
+            SCOPED_TRACE(std::string(frame.name) + " model " + std::to_string(model));
+            BODY* b = model == 0   ? testkit::make_box_with_small_edge(5e-7)
+                      : model == 1 ? testkit::make_box_with_small_edge(3e-6)
+                      : model == 2 ? testkit::make_cylinder(2e-7, 1e-6)
+                                   : testkit::make_hemisphere(3e-7);
+            api_apply_transf(b, frame.transform);
+            api_change_body_trans(b, nullptr);
+            keep(b);
+            ENTITY_LIST edges;
+            api_get_edges(b, edges);
+            for (int i = 0; i < edges.count(); ++i) {
+                auto* e = static_cast<EDGE*>(edges[i]);
+                const double length = e->length();
+                for (const double tol : {0.0, 5e-7, 1e-6, 2e-6, 4e-6, 1e-3}) {
+                    const bool expected = Gk_Func::equal(length, 0.0, tol);
+                    EXPECT_EQ(Ve_EdgeProcessor::isEdgeCurveDegenerate(tag(e), tol), expected)
+                        << "edge " << i << " of length " << length << " against " << tol;
+                    degenerate += expected ? 1 : 0;
+                }
+                ++edgesSeen;
+            }
+            api_del_entity(b);
+            m_body = nullptr;
+        }
+    EXPECT_GT(edgesSeen, 0);
+    EXPECT_GT(degenerate, 0);
 }

@@ -4,6 +4,7 @@
 #include <memory>
 #include <numbers>
 
+#include "support/geometry_builders.hxx"
 #include "velm/bspline.hxx"
 #include "velm/geometry.hxx"
 #include "velm_test_support.hxx"
@@ -437,4 +438,58 @@ TEST(GeomSurface, ProjectionFindsTheNearestPointOfABumpInEveryFrame) {
       expect_close(s.eval_position(uv), foot, 1e-12);
     }
   }
+}
+
+// A spline's box over a parameter box is the one its samples give point by
+// point (corners and cell middles of a 32 by 32 grid, widened by twice the
+// largest bulge), to the last bit: for a rational wave, and a periodic tube
+// asked for beyond its period, in every frame.
+TEST(GeomSurface, BoundOfASplineIsTheBoxOfItsSamplesPointByPointInEveryFrame) {
+  const double ku[8] = {0, 0, 0, 0, 1, 1, 1, 1}, kv[9] = {0, 0, 0, 0, 0.3, 1, 1, 1, 1};
+  QELposition pts[20];
+  double weights[20];
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 5; ++j) {
+      pts[i * 5 + j] = QELposition(i, j * 0.8, std::sin(i + 2.0 * j));
+      weights[i * 5 + j] = 0.5 + 0.25 * ((i + 2 * j) % 4);
+    }
+  const auto sampled = [](const surface& s, const QELpar_box& box) {
+    const int n = 32;
+    auto at = [&](double i, double j) {
+      return s.eval_position(QELpar_pos(box.u_range().interpolate(i / n), box.v_range().interpolate(j / n)));
+    };
+    QELbox b;
+    for (int i = 0; i <= n; ++i)
+      for (int j = 0; j <= n; ++j) b |= at(i, j);
+    double bulge = 0.0;
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < n; ++j) {
+        const QELposition avg = interpolate(0.5, interpolate(0.5, at(i, j), at(i + 1, j + 1)),
+                                            interpolate(0.5, at(i + 1, j), at(i, j + 1)));
+        bulge = std::max(bulge, distance(at(i + 0.5, j + 0.5), avg));
+      }
+    return enlarge_box(b, 2.0 * bulge);
+  };
+  const double mirror[9] = {1, 0, 0, 0, 1, 0, 0, 0, -1};
+  const QELtransf frames[] = {QELtransf(), rotate_transf(0.9, QELvector(1, -1, 2)) * translate_transf(QELvector(3, 0, 1)),
+                              restore_transf(QELmatrix(mirror), QELvector(), 1.0, 1, 0, 0)};
+  for (const QELtransf& t : frames)
+    for (int kind = 0; kind < 2; ++kind) {
+      SCOPED_TRACE(kind);
+      spline s = velm_test::spline_from(
+          kind == 0 ? bs3_surface_from_ctrlpts(3, 1, 0, 0, 4, 3, 1, 0, 0, 5, pts, weights, QELresabs, 8, ku, 9, kv,
+                                               bs3_curve_knottol())
+                    : testkit::make_tube_bs3_surface(true));
+      s *= t;
+      const QELpar_box r = s.param_range();
+      const QELpar_box asked = kind == 0 ? QELpar_box(QELinterval(0.1, 0.9), QELinterval(0.2, 0.7))
+                                         : QELpar_box(r.u_range(), QELinterval(r.v_range().start_pt() + 1.0,
+                                                                               r.v_range().end_pt() + 2.5));
+      const QELbox got = s.bound(asked), want = sampled(s, asked);
+      ASSERT_FALSE(got.empty());
+      for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(got.low()[k], want.low()[k]);
+        EXPECT_EQ(got.high()[k], want.high()[k]);
+      }
+    }
 }

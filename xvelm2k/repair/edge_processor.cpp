@@ -233,6 +233,22 @@ bool Ve_EdgeProcessor::isEdgeCurveDegenerate(Ve_EdgeTag* edgeTag, double toleran
         if (together)
             return true;
     }
+    // The two chords through the middle of the curve are no longer than it:
+    // when they pass twice the tolerance, the length need not be summed.
+    double chords = 0.0;
+    if (velmGuard([&] {
+            const CURVE* cu = edge->geometry();
+            if (!cu || !cu->has_equation())
+                return;
+            const QELinterval r = edge->param_range();
+            const QELinterval on = edge->sense() == FORWARD ? r : -r;
+            const QELposition a = cu->curve_point(on.start_pt());
+            const QELposition m = cu->curve_point(on.mid_pt());
+            const QELposition b = cu->curve_point(on.end_pt());
+            chords = distance(a, m) + distance(m, b);
+        }) == 0 &&
+        chords > 2.0 * tolerance)
+        return false;
     double length = 0.0;
     if (velmGuard([&] { length = edge->length(true); }) != 0)
         return false;

@@ -272,6 +272,44 @@ void bs3_surf_def::eval(const QELpar_pos& uv, QELposition& pos, int nd, QELvecto
   }
 }
 
+void bs3_surf_def::eval_grid(const std::vector<double>& us, const std::vector<double>& vs, QELposition* out) const {
+  const int pu = u.degree, pv = v.degree, wu = pu + 1, wv = pv + 1;
+  // Spans and basis rows of each line, then the sums of eval in its own order.
+  std::vector<int> su(us.size()), sv(vs.size());
+  std::vector<double> bu(us.size() * wu), bv(vs.size() * wv);
+  for (std::size_t i = 0; i < us.size(); ++i) {
+    const double t = u.reduce(us[i]);
+    su[i] = u.span(t, 0);
+    u.basis(su[i], t, 0, &bu[i * wu]);
+  }
+  for (std::size_t j = 0; j < vs.size(); ++j) {
+    const double t = v.reduce(vs[j]);
+    sv[j] = v.span(t, 0);
+    v.basis(sv[j], t, 0, &bv[j * wv]);
+  }
+  const int row = nv();
+  const QELposition* P = pts.data();
+  const double* W = rational ? weights.data() : nullptr;
+  for (std::size_t i = 0; i < us.size(); ++i) {
+    const double* NU = &bu[i * wu];
+    for (std::size_t j = 0; j < vs.size(); ++j) {
+      const double* NV = &bv[j * wv];
+      double ax = 0.0, ay = 0.0, az = 0.0, w = 0.0;
+      for (int a = 0; a <= pu; ++a)
+        for (int b = 0; b <= pv; ++b) {
+          const int at_ij = (su[i] - pu + a) * row + (sv[j] - pv + b);
+          const double wt = W ? W[at_ij] : 1.0;
+          const double nw = NU[a] * NV[b] * wt;
+          ax += nw * P[at_ij].x();
+          ay += nw * P[at_ij].y();
+          az += nw * P[at_ij].z();
+          w += nw;
+        }
+      out[i * vs.size() + j] = as_pos(QELvector(ax, ay, az) / w);
+    }
+  }
+}
+
 // ---- building and forms ----
 
 bool bs_direction_build(bs_direction& d, int degree, int n, int nk, const double knots[], double knot_tol) {

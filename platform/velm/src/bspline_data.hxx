@@ -62,6 +62,9 @@ class bs3_surf_def : public VELM_OBJECT {
   // d[3] = Suv, d[4] = Svv.
   void eval(const QELpar_pos& uv, QELposition& pos, int nd, QELvector* d, int uside = 0,
             int vside = 0) const;
+  // The positions eval gives at every (us[i], vs[j]), into out[i * vs.size() + j],
+  // each basis row worked out once for its whole line of the grid.
+  void eval_grid(const std::vector<double>& us, const std::vector<double>& vs, QELposition* out) const;
 };
 
 // Form of a curve recomputed from its geometry (1.7 of the kernel conventions).

@@ -149,6 +149,15 @@ void spline::eval_derivs(const QELpar_pos& uv, int n, QELposition& pos, QELvecto
   def_->eval_derivs(uv, n, pos, d, uside, vside);
 }
 
+void spline::eval_grid(const std::vector<double>& us, const std::vector<double>& vs, QELposition* out) const {
+  // A definition that evaluates its B-spline shares each basis row along the grid.
+  const bs3_surface s = def_ && !def_->evaluates_itself() ? def_->sur() : nullptr;
+  if (s)
+    s->eval_grid(us, vs, out);
+  else
+    surface::eval_grid(us, vs, out);
+}
+
 QELpar_box spline::full_range() const { return def_ ? def_->range() : QELpar_box(); }
 double spline::full_period_u() const { return def_ ? def_->period_u() : 0.0; }
 double spline::full_period_v() const { return def_ ? def_->period_v() : 0.0; }

@@ -306,24 +306,34 @@ QELbox surface::bound(const QELpar_box& asked) const {
   if (box.empty() || !box.u_range().finite() || !box.v_range().finite()) return QELbox();
   // Sampled box, widened by the largest bulge of a cell over its corners.
   const int n = 32;
-  std::vector<QELposition> grid((n + 1) * (n + 1));
+  std::vector<double> us(n + 1), vs(n + 1), mid_us(n), mid_vs(n);
+  for (int i = 0; i <= n; ++i) {
+    us[i] = box.u_range().interpolate(double(i) / n);
+    vs[i] = box.v_range().interpolate(double(i) / n);
+  }
+  for (int i = 0; i < n; ++i) {
+    mid_us[i] = box.u_range().interpolate((i + 0.5) / n);
+    mid_vs[i] = box.v_range().interpolate((i + 0.5) / n);
+  }
+  std::vector<QELposition> grid((n + 1) * (n + 1)), mids(n * n);
+  eval_grid(us, vs, grid.data());
+  eval_grid(mid_us, mid_vs, mids.data());
   QELbox b;
-  for (int i = 0; i <= n; ++i)
-    for (int j = 0; j <= n; ++j) {
-      grid[i * (n + 1) + j] =
-          eval_position(QELpar_pos(box.u_range().interpolate(double(i) / n), box.v_range().interpolate(double(j) / n)));
-      b |= grid[i * (n + 1) + j];
-    }
+  for (const QELposition& p : grid) b |= p;
   double bulge = 0.0;
   for (int i = 0; i < n; ++i)
     for (int j = 0; j < n; ++j) {
-      const QELposition mid = eval_position(QELpar_pos(box.u_range().interpolate((i + 0.5) / n),
-                                                       box.v_range().interpolate((j + 0.5) / n)));
+      const QELposition& mid = mids[i * n + j];
       const QELposition avg = interpolate(0.5, interpolate(0.5, grid[i * (n + 1) + j], grid[(i + 1) * (n + 1) + j + 1]),
                                           interpolate(0.5, grid[(i + 1) * (n + 1) + j], grid[i * (n + 1) + j + 1]));
       bulge = std::max(bulge, distance(mid, avg));
     }
   return enlarge_box(b, 2.0 * bulge);
+}
+
+void surface::eval_grid(const std::vector<double>& us, const std::vector<double>& vs, QELposition* out) const {
+  for (std::size_t i = 0; i < us.size(); ++i)
+    for (std::size_t j = 0; j < vs.size(); ++j) out[i * vs.size() + j] = eval_position(QELpar_pos(us[i], vs[j]));
 }
 
 check_status_list* surface::check(const check_fix& input, check_fix* result, const check_status_list* wanted) const {

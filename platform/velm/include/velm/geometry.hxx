@@ -409,6 +409,9 @@ class surface : public VELM_OBJECT {
   virtual bool exact_start() const { return false; }
   // Knot values where continuity may drop to C^(order-1).
   virtual std::vector<double> candidate_discontinuities(bool along_u, int order) const;
+  // The positions at every (us[i], vs[j]) into out[i * vs.size() + j], each as
+  // eval_position gives it; a kind that can share work along a line does.
+  virtual void eval_grid(const std::vector<double>& us, const std::vector<double>& vs, QELposition* out) const;
 
  private:
   friend struct velm_geom_io;
@@ -793,6 +796,7 @@ class spline : public surface {
 
  protected:
   std::vector<double> candidate_discontinuities(bool along_u, int order) const override;
+  void eval_grid(const std::vector<double>& us, const std::vector<double>& vs, QELposition* out) const override;
 
  private:
   friend struct velm_geom_io;
