@@ -24,6 +24,7 @@
 #include <Geom_BSplineSurface.hxx>
 #include <Geom_Circle.hxx>
 #include <Geom_ConicalSurface.hxx>
+#include <Geom_ElementarySurface.hxx>
 #include <Geom_CylindricalSurface.hxx>
 #include <Geom_Ellipse.hxx>
 #include <Geom_Line.hxx>
@@ -31,12 +32,14 @@
 #include <Geom_Plane.hxx>
 #include <Geom_SphericalSurface.hxx>
 #include <Geom_SurfaceOfLinearExtrusion.hxx>
+#include <GeomProjLib.hxx>
 #include <Geom_SurfaceOfRevolution.hxx>
 #include <Geom_ToroidalSurface.hxx>
 #include <Precision.hxx>
 #include <ShapeFix_Edge.hxx>
 #include <ShapeBuild_ReShape.hxx>
 #include <ShapeFix_Face.hxx>
+#include <Standard_Failure.hxx>
 #include <TColStd_Array1OfInteger.hxx>
 #include <TColStd_Array1OfReal.hxx>
 #include <TColStd_Array2OfReal.hxx>
@@ -210,6 +213,7 @@ private:
     void settleTolerances(const TopoDS_Shape& all);
     void alignAlongLoop(std::vector<Use>& uses, const std::set<int>& seams, const Handle(Geom_Surface)& surface,
                         const Bnd_Box2d& box);
+    void projectStrayPCurves(std::vector<Use>& uses, const Handle(Geom_Surface)& surface);
     void placePCurves(const TopoDS_Edge& edge, const TopoDS_Face& face, const Bnd_Box2d& box, bool seam,
                       std::pair<Handle(Geom2d_Curve), Handle(Geom2d_Curve)>& pcs);
 
@@ -635,6 +639,74 @@ void ShapeBuilder::alignAlongLoop(std::vector<Use>& uses, const std::set<int>& s
     }
 }
 
+namespace {
+// How far a pcurve strays from its edge's curve at the same parameters
+// (what Open CASCADE's checker asks of it), and how far it lies in the
+// parameter plane from another pcurve of the edge at the same parameters.
+struct PCurveGap {
+    double stray = 0.0, apart = 0.0;
+};
+
+PCurveGap pcurveGap(const Handle(Geom_Curve)& curve, const Handle(Geom2d_Curve)& pc,
+                    const Handle(Geom2d_Curve)& other, const Handle(Geom_Surface)& surface, double w0, double w1)
+{
+    constexpr int Samples = 32;
+    PCurveGap gap;
+    for (int k = 0; k <= Samples; ++k) {
+        const double w = w0 + (w1 - w0) * k / Samples;
+        const gp_Pnt2d uv = pc->Value(w);
+        gap.stray = std::max(gap.stray, curve->Value(w).Distance(surface->Value(uv.X(), uv.Y())));
+        if (!other.IsNull())
+            gap.apart = std::max(gap.apart, uv.Distance(other->Value(w)));
+    }
+    return gap;
+}
+} // namespace
+
+// Where the model's 3-D curves are authoritative, its pcurves on an
+// elementary surface may be fits that stray from them within the sender's
+// fit tolerance (a circle on a sphere the kernel fitted): the face would
+// then be bounded a fit's width off its edges, and its area with it. Such a
+// pcurve gives way to the curve's own projection, moved by whole periods to
+// where the given one lies, when that lies closer to the curve and runs
+// beside the given one all along (not round a pole or across a period).
+void ShapeBuilder::projectStrayPCurves(std::vector<Use>& uses, const Handle(Geom_Surface)& surface)
+{
+    std::map<int, Handle(Geom2d_Curve)> projected; // per model edge; null where none is better
+    for (Use& use : uses) {
+        const BuiltEdge& built = m_edges[use.modelEdge];
+        if (use.pcurve.IsNull() || built.curveless)
+            continue;
+        double w0 = 0.0, w1 = 0.0;
+        Handle(Geom_Curve) curve = BRep_Tool::Curve(built.edge, w0, w1);
+        if (curve.IsNull())
+            continue;
+        const double given = pcurveGap(curve, use.pcurve, {}, surface, w0, w1).stray;
+        if (given <= Precision::Confusion())
+            continue;
+        auto [it, fresh] = projected.try_emplace(use.modelEdge);
+        if (fresh) {
+            Handle(Geom2d_Curve) made;
+            try {
+                double tolerance = Precision::Confusion();
+                made = GeomProjLib::Curve2d(curve, w0, w1, surface, tolerance);
+            } catch (const Standard_Failure&) {
+                made.Nullify();
+            }
+            if (!made.IsNull() && pcurveGap(curve, made, {}, surface, w0, w1).stray < given)
+                it->second = made;
+        }
+        if (it->second.IsNull())
+            continue;
+        const double wm = (w0 + w1) / 2;
+        const Handle(Geom2d_Curve) placed = movedToward(it->second, surface, wm, use.pcurve->Value(wm));
+        const double period = std::min(surface->IsUPeriodic() ? surface->UPeriod() : Precision::Infinite(),
+                                       surface->IsVPeriodic() ? surface->VPeriod() : Precision::Infinite());
+        if (pcurveGap(curve, placed, use.pcurve, surface, w0, w1).apart < 0.05 * period)
+            use.pcurve = placed;
+    }
+}
+
 // The pcurves of a coedge the model gives none: the edge's curve projected
 // onto the surface, moved by whole periods into the face's box; on a seam
 // one copy at each side of the box, each given to the orientation that has
@@ -778,6 +850,9 @@ TopoDS_Face ShapeBuilder::face(int index)
     if (built.surface->IsUPeriodic() || built.surface->IsVPeriodic())
         for (std::vector<Use>& uses : loops)
             alignAlongLoop(uses, seams, built.surface, box);
+    if (f.category == 2 && built.surface->IsKind(STANDARD_TYPE(Geom_ElementarySurface)))
+        for (std::vector<Use>& uses : loops)
+            projectStrayPCurves(uses, built.surface);
     for (auto& [e, pcs] : onFace)
         pcs = {};
     for (const std::vector<Use>& uses : loops)

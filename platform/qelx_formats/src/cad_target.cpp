@@ -118,10 +118,10 @@ private:
 std::string stepText(const Handle(TDocStd_Document)& doc)
 {
     ExchangeSettings settings;
-    // Edges go out as space curves alone: a reader builds its own pcurves,
-    // and Open CASCADE's reader stumbles on some of the spline pcurves a
-    // kernel hands out.
-    settings.set("write.surfacecurve.mode", "0");
+    // Edges go out with their pcurves: a reader left to project the space
+    // curves bounds the faces by fits of its own (a circle across a sphere's
+    // meridians comes back some 1e-5 of the face's area off).
+    settings.set("write.surfacecurve.mode", "1");
     STEPCAFControl_Writer writer;
     writer.SetColorMode(Standard_True);
     writer.SetNameMode(Standard_True);
