@@ -56,6 +56,6 @@ int main(int argc, char** argv)
     auto* family = benchmark::RegisterBenchmark("BM_RoundTrip", BM_RoundTrip);
     for (long n : bench::sizes(argc, argv, 1000))
         family->Arg(n);
-    family->Unit(benchmark::kMillisecond);
+    family->Unit(benchmark::kMillisecond)->MinWarmUpTime(bench::kWarmUp);
     return bench::runWithGrowth(argc, argv);
 }

@@ -92,7 +92,7 @@ int main(int argc, char** argv)
                          benchmark::RegisterBenchmark("BM_ImportManyBlocks", BM_ImportManyBlocks)}) {
         for (long n : sizes)
             family->Arg(n);
-        family->Unit(benchmark::kMillisecond);
+        family->Unit(benchmark::kMillisecond)->MinWarmUpTime(bench::kWarmUp);
     }
     return bench::runWithGrowth(argc, argv);
 }

@@ -19,6 +19,16 @@ using TrackedHandle = QELXTypedHandle<Tracked>;
 // Every key lands in the last bucket, so probes collide and wrap.
 std::uint32_t lastBucket(const int*) { return 16; }
 
+// The key itself as its hash (keys 17 apart share a home slot while the table
+// has 17), and an equality that counts how often a probe compares keys.
+std::uint32_t ownValue(const int* k) { return static_cast<std::uint32_t>(*k); }
+int g_compared = 0;
+bool countedEqual(const int* a, const int* b)
+{
+    ++g_compared;
+    return *a == *b;
+}
+
 } // namespace
 
 TEST(DynamicArray, CopiesAreElementWise)
@@ -175,6 +185,41 @@ TEST(HashMap, CollidingKeysWrapFromLastSlotAndSurviveRemoval)
     EXPECT_TRUE(map.Remove(3));
     EXPECT_TRUE(map.Get(2, v));
     EXPECT_EQ(map.Count(), 1);
+}
+
+TEST(HashMap, AProbeComparesKeysOnlyWhereTheHashesAgree)
+{
+    QELXHashMap<int, int> map(ownValue, countedEqual);
+    for (int k : {1, 18, 35, 52})
+        map.Add(k, 10 * k);
+    g_compared = 0;
+    int v = 0;
+    EXPECT_TRUE(map.Get(52, v));
+    EXPECT_EQ(v, 520);
+    EXPECT_EQ(g_compared, 1) << "the three keys before it in the run share its home, not its hash";
+    g_compared = 0;
+    EXPECT_EQ(map.FindIndex(69), -1);
+    EXPECT_FALSE(map.Add(35, 0));
+    EXPECT_EQ(g_compared, 1);
+    // Past the regrowth every key is found again in one comparison, and the
+    // removal that re-places a run keeps each key's hash with it.
+    for (int k = 100; k < 120; ++k)
+        map.Add(k, k);
+    EXPECT_EQ(map.Capacity(), 34);
+    EXPECT_TRUE(map.Remove(18));
+    g_compared = 0;
+    for (int k : {1, 35, 52, 100, 119}) {
+        EXPECT_TRUE(map.Get(k, v)) << k;
+        EXPECT_EQ(v, k < 100 ? 10 * k : k);
+    }
+    EXPECT_EQ(g_compared, 5);
+    EXPECT_FALSE(map.Get(18, v));
+    // Keys of one hash are still told apart by the equality.
+    QELXHashMap<int, int> same(lastBucket, countedEqual);
+    for (int k = 1; k <= 3; ++k)
+        same.Add(k, k);
+    EXPECT_EQ(same.FindIndex(3), 1);
+    EXPECT_EQ(same.FindIndex(4), -1);
 }
 
 TEST(HashMap, ClearAndRemoveReleaseHandleValues)

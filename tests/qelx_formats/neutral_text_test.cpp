@@ -7,7 +7,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
+
+#include <nlohmann/json.hpp>
 
 using namespace qelx_test;
 using namespace qelx_formats;
@@ -110,6 +113,43 @@ TEST(NeutralText, DamagedDocumentsAreRefusedWithFileAndPath)
             const std::string message = e.what();
             EXPECT_EQ(message.rfind("damaged.json: ", 0), 0u) << message;
             EXPECT_NE(message.find(c.path), std::string::npos) << message;
+        }
+    }
+}
+
+TEST(NeutralText, ARefusalNamesTheWholePathDownToTheValue)
+{
+    const nlohmann::json good = nlohmann::json::parse(writeNeutralText(richModel()));
+    struct Case {
+        std::function<void(nlohmann::json&)> spoil;
+        const char* path;
+        const char* what;
+    };
+    const Case cases[] = {
+        {[](nlohmann::json& d) { d["points"][0]["xyz"][1] = "y"; }, "/points/0/xyz/1", "expected a number"},
+        {[](nlohmann::json& d) { d["edges"][2].erase("start"); }, "/edges/2/start", "missing"},
+        {[](nlohmann::json& d) { d["bodies"][0]["lumps"][0] = 999; }, "/bodies/0/lumps/0", "refers to"},
+        {[](nlohmann::json& d) { d["surfaces"][0]["parameterization"]["u"] = {1, 2}; },
+         "/surfaces/0/parameterization/u", "expected 3 numbers"},
+        {[](nlohmann::json& d) { d["attributes"][0]["bogus"] = 1; }, "/attributes/0/bogus", "unknown attribute"},
+        {[](nlohmann::json& d) { d["groups"][0]["members"][1]["kind"] = "nope"; }, "/groups/0/members/1/kind",
+         "unknown entity kind \"nope\""},
+        {[](nlohmann::json& d) { d["layers"][0]["name"] = 3; }, "/layers/0/name", "expected a string"},
+        {[](nlohmann::json& d) { d["layerFilters"][0]["layers"][0] = "x"; }, "/layerFilters/0/layers/0",
+         "expected an integer"},
+        {[](nlohmann::json& d) { d["unit"] = "mm"; }, "/unit", "expected an integer"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        nlohmann::json damaged = good;
+        c.spoil(damaged);
+        try {
+            readNeutralText(damaged.dump(), "damaged.json");
+            ADD_FAILURE() << "accepted";
+        } catch (const NeutralDocumentError& e) {
+            const std::string message = e.what();
+            const std::string head = std::string("damaged.json: ") + c.path + ": " + c.what;
+            EXPECT_EQ(message.substr(0, head.size()), head) << message;
         }
     }
 }

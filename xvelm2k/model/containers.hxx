@@ -296,7 +296,10 @@ inline int QELXComparePoints(const QELposition* a, const QELposition* b)
 }
 
 // Keys, occupied flags and probing shared by the map and the set. Free slots
-// hold default keys (and values), so every slot is a live object.
+// hold default keys (and values), so every slot is a live object. Each used
+// slot also keeps its key's hash: a probe compares keys only where the hashes
+// agree, so passing the other keys of a run never reads a key that lives
+// elsewhere in memory (a handle's object), and a regrowth hashes nothing again.
 template <class K>
 class QELXHashTableBase {
 public:
@@ -313,11 +316,12 @@ public:
     int FindIndex(const K& key) const
     {
         const int n = Capacity();
-        const int start = homeSlot(key, n);
+        const std::uint32_t h = hashOf(key);
+        const int start = homeSlot(h, n);
         for (int i = 0, slot = start; i < n; ++i, slot = slot + 1 == n ? 0 : slot + 1) {
             if (!m_used[slot])
                 return -1;
-            if (equal(m_keys[slot], key))
+            if (m_hashes[slot] == h && equal(m_keys[slot], key))
                 return slot;
         }
         return -1;
@@ -325,7 +329,8 @@ public:
 
 protected:
     QELXHashTableBase(HashFunction hash, EqualFunction eq)
-        : m_keys(kInitialCapacity, K()), m_used(kInitialCapacity, false), m_hash(hash), m_equal(eq)
+        : m_keys(kInitialCapacity, K()), m_used(kInitialCapacity, false), m_hashes(kInitialCapacity, 0u), m_hash(hash),
+          m_equal(eq)
     {
     }
 
@@ -335,6 +340,7 @@ protected:
         if (this != &other) {
             m_keys = other.m_keys;
             m_used = other.m_used;
+            m_hashes = other.m_hashes;
             m_hash = other.m_hash;
             m_equal = other.m_equal;
             m_count = other.m_count; // the load factor stays our own
@@ -345,24 +351,29 @@ protected:
 
     bool needsGrowth() const { return static_cast<float>(m_count + 1) > static_cast<float>(Capacity()) * m_loadFactor; }
 
-    int homeSlot(const K& key, int capacity) const
-    {
-        const std::uint32_t h = m_hash ? m_hash(&key) : QELXHashTraits<K>::Hash(key);
-        return static_cast<int>(h % static_cast<std::uint32_t>(capacity));
-    }
+    std::uint32_t hashOf(const K& key) const { return m_hash ? m_hash(&key) : QELXHashTraits<K>::Hash(key); }
+    static int homeSlot(std::uint32_t h, int capacity) { return static_cast<int>(h % static_cast<std::uint32_t>(capacity)); }
 
     bool equal(const K& a, const K& b) const { return m_equal ? m_equal(&a, &b) : QELXHashTraits<K>::Equal(a, b); }
 
     // Slot for a new key, or -1 when it is present. The table is never full.
-    int probeForInsert(const K& key) const
+    int probeForInsert(const K& key, std::uint32_t h) const
     {
         const int n = Capacity();
-        for (int slot = homeSlot(key, n);; slot = slot + 1 == n ? 0 : slot + 1) {
+        for (int slot = homeSlot(h, n);; slot = slot + 1 == n ? 0 : slot + 1) {
             if (!m_used[slot])
                 return slot;
-            if (equal(m_keys[slot], key))
+            if (m_hashes[slot] == h && equal(m_keys[slot], key))
                 return -1;
         }
+    }
+
+    // Takes a free slot for the key.
+    void occupy(int slot, const K& key, std::uint32_t h)
+    {
+        m_keys[slot] = key;
+        m_hashes[slot] = h;
+        m_used[slot] = true;
     }
 
     // Rebuilds the keys and flags at capacity n; place(oldSlot, newSlot) moves
@@ -372,33 +383,39 @@ protected:
     {
         QELXDynamicArray<K> keys(n, K());
         QELXDynamicArray<bool> used(n, false);
+        QELXDynamicArray<std::uint32_t> hashes(n, 0u);
         for (int old = 0, oldN = Capacity(); old < oldN; ++old) {
             if (!m_used[old])
                 continue;
-            int slot = homeSlot(m_keys[old], n);
+            int slot = homeSlot(m_hashes[old], n);
             while (used[slot])
                 slot = slot + 1 == n ? 0 : slot + 1;
             keys[slot] = m_keys[old];
             used[slot] = true;
+            hashes[slot] = m_hashes[old];
             place(old, slot);
         }
         m_keys = std::move(keys);
         m_used = std::move(used);
+        m_hashes = std::move(hashes);
     }
 
     void resetKeys()
     {
         m_keys.Clear();
         m_used.Clear();
+        m_hashes.Clear();
         for (int i = 0; i < kInitialCapacity; ++i) {
             m_keys.Add(K());
             m_used.Add(false);
+            m_hashes.Add(0u);
         }
         m_count = 0;
     }
 
     QELXDynamicArray<K> m_keys;
     QELXDynamicArray<bool> m_used;
+    QELXDynamicArray<std::uint32_t> m_hashes;
     HashFunction m_hash;
     EqualFunction m_equal;
     float m_loadFactor = 0.75f;
@@ -443,12 +460,12 @@ public:
 
     bool Insert(const K& key, const V& value)
     {
-        const int slot = this->probeForInsert(key);
+        const std::uint32_t h = this->hashOf(key);
+        const int slot = this->probeForInsert(key, h);
         if (slot < 0)
             return false;
-        this->m_keys[slot] = key;
+        this->occupy(slot, key, h);
         m_values[slot] = value;
-        this->m_used[slot] = true;
         return true;
     }
 
@@ -555,11 +572,11 @@ public:
 
     bool Insert(const T& element)
     {
-        const int slot = this->probeForInsert(element);
+        const std::uint32_t h = this->hashOf(element);
+        const int slot = this->probeForInsert(element, h);
         if (slot < 0)
             return false;
-        this->m_keys[slot] = element;
-        this->m_used[slot] = true;
+        this->occupy(slot, element, h);
         return true;
     }
 

@@ -343,18 +343,26 @@ void writeDocument(Value&& value, Out&& out)
     out("\n}\n");
 }
 
-// A table's elements, one per line: "[]" when there are none.
-template <class Out>
-void writeTable(const std::vector<Json>& elements, Out&& out)
+// A table's elements, one per line, each written as element(i) makes it for
+// i = 0, 1, ... in turn (no table is ever whole as JSON values): "[]" when
+// there are none.
+template <class Element, class Out>
+void writeTable(std::size_t count, Element&& element, Out&& out)
 {
-    if (elements.empty()) {
+    if (count == 0) {
         out("[]");
         return;
     }
     out("[\n");
-    for (std::size_t i = 0; i < elements.size(); ++i)
-        out(elements[i].dump() + (i + 1 < elements.size() ? ",\n" : "\n"));
+    for (std::size_t i = 0; i < count; ++i)
+        out(element(i).dump() + (i + 1 < count ? ",\n" : "\n"));
     out("]");
+}
+
+template <class Out>
+void writeTable(const std::vector<Json>& elements, Out&& out)
+{
+    writeTable(elements.size(), [&](std::size_t i) -> const Json& { return elements[i]; }, out);
 }
 
 } // namespace
@@ -364,11 +372,7 @@ std::string writeNeutralText(const TestModel& m)
     std::string text;
     auto out = [&](const std::string& piece) { text += piece; };
     auto table = [&](const auto& rows, auto&& json) {
-        std::vector<Json> elements;
-        elements.reserve(rows.size());
-        for (std::size_t i = 0; i < rows.size(); ++i)
-            elements.push_back(json(static_cast<int>(i), rows[i]));
-        writeTable(elements, out);
+        writeTable(rows.size(), [&](std::size_t i) { return json(static_cast<int>(i), rows[i]); }, out);
     };
     auto value = [&](const std::string& key) {
         if (key == "format")
@@ -414,10 +418,14 @@ std::string writeNeutralText(const TestModel& m)
         else if (key == "freePoints")
             out(refs(m.freePoints).dump());
         else if (key == "attributes") {
-            std::vector<Json> elements;
-            for (const auto& [word, a] : m.attributes)
-                elements.push_back(attributesJson(word, a));
-            writeTable(elements, out);
+            auto next = m.attributes.begin();
+            writeTable(
+                m.attributes.size(),
+                [&](std::size_t) {
+                    const auto& [word, a] = *next++;
+                    return attributesJson(word, a);
+                },
+                out);
         } else if (key == "layers") {
             std::vector<Json> elements;
             for (const auto& [number, l] : m.layers)
@@ -898,6 +906,32 @@ private:
     std::vector<Level> m_stack;
 };
 
+// Where a value lies in the document: a chain of pieces, each on the stack of
+// the reading that reached it, spelled out only when a refusal names it, so
+// that reading a sound document builds no path text at all. A piece refers to
+// its parent: keep a named Where for the parent of any Where kept in a
+// variable.
+class Where {
+public:
+    Where() = default; // the document itself
+    Where operator/(const char* name) const { return Where(this, name, 0); }
+    Where operator/(std::size_t index) const { return Where(this, nullptr, index); }
+    std::string text() const
+    {
+        if (!m_parent)
+            return std::string();
+        return m_parent->text() + "/" + (m_name ? std::string(m_name) : std::to_string(m_index));
+    }
+
+private:
+    Where(const Where* parent, const char* name, std::size_t index) : m_parent(parent), m_name(name), m_index(index)
+    {
+    }
+    const Where* m_parent = nullptr;
+    const char* m_name = nullptr; // null: an array index
+    std::size_t m_index = 0;
+};
+
 class Reader {
 public:
     explicit Reader(std::string source) : m_source(std::move(source)) {}
@@ -906,17 +940,18 @@ public:
     {
         throw NeutralDocumentError(m_source + ": " + (path.empty() ? "/" : path) + ": " + what);
     }
+    [[noreturn]] void fail(const Where& path, const std::string& what) const { fail(path.text(), what); }
 
-    const Json& at(const Json& j, const std::string& path, const char* key) const
+    const Json& at(const Json& j, const Where& path, const char* key) const
     {
         if (!j.is_object())
             fail(path, "expected an object");
         auto it = j.find(key);
         if (it == j.end())
-            fail(path + "/" + key, "missing");
+            fail(path / key, "missing");
         return *it;
     }
-    double num(const Json& j, const std::string& path) const
+    double num(const Json& j, const Where& path) const
     {
         if (!j.is_number())
             fail(path, "expected a number");
@@ -925,7 +960,7 @@ public:
             fail(path, "not a finite number");
         return v;
     }
-    int integer(const Json& j, const std::string& path) const
+    int integer(const Json& j, const Where& path) const
     {
         if (!j.is_number_integer())
             fail(path, "expected an integer");
@@ -934,48 +969,48 @@ public:
             fail(path, "integer out of range");
         return static_cast<int>(v);
     }
-    bool boolean(const Json& j, const std::string& path) const
+    bool boolean(const Json& j, const Where& path) const
     {
         if (!j.is_boolean())
             fail(path, "expected true or false");
         return j.get<bool>();
     }
-    std::string text(const Json& j, const std::string& path) const
+    std::string text(const Json& j, const Where& path) const
     {
         if (!j.is_string())
             fail(path, "expected a string");
         return j.get<std::string>();
     }
-    const Json& array(const Json& j, const std::string& path) const
+    const Json& array(const Json& j, const Where& path) const
     {
         if (!j.is_array())
             fail(path, "expected an array");
         return j;
     }
-    std::vector<double> nums(const Json& j, const std::string& path) const
+    std::vector<double> nums(const Json& j, const Where& path) const
     {
         std::vector<double> v;
         const Json& a = array(j, path);
         for (std::size_t i = 0; i < a.size(); ++i)
-            v.push_back(num(a[i], path + "/" + std::to_string(i)));
+            v.push_back(num(a[i], path / i));
         return v;
     }
-    std::vector<int> ints(const Json& j, const std::string& path) const
+    std::vector<int> ints(const Json& j, const Where& path) const
     {
         std::vector<int> v;
         const Json& a = array(j, path);
         for (std::size_t i = 0; i < a.size(); ++i)
-            v.push_back(integer(a[i], path + "/" + std::to_string(i)));
+            v.push_back(integer(a[i], path / i));
         return v;
     }
-    Vec3 vec3(const Json& j, const std::string& path) const
+    Vec3 vec3(const Json& j, const Where& path) const
     {
         const std::vector<double> v = nums(j, path);
         if (v.size() != 3)
             fail(path, "expected 3 numbers");
         return {v[0], v[1], v[2]};
     }
-    void pairInto(const Json& j, const std::string& path, double out[2]) const
+    void pairInto(const Json& j, const Where& path, double out[2]) const
     {
         const std::vector<double> v = nums(j, path);
         if (v.size() != 2)
@@ -988,14 +1023,14 @@ public:
     void collectIds(const Json& doc)
     {
         for (int t = 0; t < TableCount; ++t) {
-            const std::string path = std::string("/") + Tables[t];
-            const Json& a = array(at(doc, "", Tables[t]), path);
+            const Where path = m_document / Tables[t];
+            const Json& a = array(at(doc, m_document, Tables[t]), path);
             auto& ids = m_ids[t];
             for (std::size_t i = 0; i < a.size(); ++i) {
-                const std::string ip = path + "/" + std::to_string(i);
-                const int id = integer(at(a[i], ip, "id"), ip + "/id");
+                const Where ip = path / i;
+                const int id = integer(at(a[i], ip, "id"), ip / "id");
                 if (!ids.emplace(id, static_cast<int>(i)).second)
-                    fail(ip + "/id", "duplicate id " + std::to_string(id));
+                    fail(ip / "id", "duplicate id " + std::to_string(id));
             }
         }
     }
@@ -1007,7 +1042,7 @@ public:
         return -1;
     }
     // A reference into a table: an id that exists, or null where allowed.
-    int resolve(const Json& j, const std::string& path, int table, bool nullable = true) const
+    int resolve(const Json& j, const Where& path, int table, bool nullable = true) const
     {
         if (j.is_null() && nullable)
             return -1;
@@ -1018,41 +1053,41 @@ public:
                            ", which does not exist");
         return it->second;
     }
-    std::vector<int> resolveAll(const Json& j, const std::string& path, int table) const
+    std::vector<int> resolveAll(const Json& j, const Where& path, int table) const
     {
         std::vector<int> v;
         const Json& a = array(j, path);
         for (std::size_t i = 0; i < a.size(); ++i)
-            v.push_back(resolve(a[i], path + "/" + std::to_string(i), table, false));
+            v.push_back(resolve(a[i], path / i, table, false));
         return v;
     }
-    std::uint64_t entityWord(const Json& j, const std::string& path) const
+    std::uint64_t entityWord(const Json& j, const Where& path) const
     {
-        const std::string kind = text(at(j, path, "kind"), path + "/kind");
+        const std::string kind = text(at(j, path, "kind"), path / "kind");
         for (int t = 0; t < TableCount; ++t)
             if (kind == KindNames[t])
                 return qelx_test::wordOf(static_cast<qelx_test::EntityKind>(t + 1),
-                                         resolve(at(j, path, "id"), path + "/id", t, false));
-        fail(path + "/kind", "unknown entity kind \"" + kind + "\"");
+                                         resolve(at(j, path, "id"), path / "id", t, false));
+        fail(path / "kind", "unknown entity kind \"" + kind + "\"");
     }
-    TestNurbs nurbs(const Json& j, const std::string& path, int dim) const
+    TestNurbs nurbs(const Json& j, const Where& path, int dim) const
     {
         TestNurbs n;
-        n.degree = integer(at(j, path, "degree"), path + "/degree");
-        n.count = integer(at(j, path, "count"), path + "/count");
-        n.ctrl = nums(at(j, path, "controlPoints"), path + "/controlPoints");
+        n.degree = integer(at(j, path, "degree"), path / "degree");
+        n.count = integer(at(j, path, "count"), path / "count");
+        n.ctrl = nums(at(j, path, "controlPoints"), path / "controlPoints");
         const Json& w = at(j, path, "weights");
         if (!w.is_null())
-            n.weights = nums(w, path + "/weights");
-        n.knots = nums(at(j, path, "knots"), path + "/knots");
-        n.mults = ints(at(j, path, "mults"), path + "/mults");
-        n.form = integer(at(j, path, "form"), path + "/form");
+            n.weights = nums(w, path / "weights");
+        n.knots = nums(at(j, path, "knots"), path / "knots");
+        n.mults = ints(at(j, path, "mults"), path / "mults");
+        n.form = integer(at(j, path, "form"), path / "form");
         if (n.count < 0 || n.ctrl.size() != static_cast<std::size_t>(dim) * static_cast<std::size_t>(n.count))
-            fail(path + "/controlPoints", "expected " + std::to_string(dim) + " numbers per control point");
+            fail(path / "controlPoints", "expected " + std::to_string(dim) + " numbers per control point");
         if (!n.weights.empty() && n.weights.size() != static_cast<std::size_t>(n.count))
-            fail(path + "/weights", "expected one weight per control point");
+            fail(path / "weights", "expected one weight per control point");
         if (n.knots.size() != n.mults.size())
-            fail(path + "/mults", "expected one multiplicity per knot");
+            fail(path / "mults", "expected one multiplicity per knot");
         return n;
     }
 
@@ -1061,103 +1096,104 @@ public:
         TestModel m;
         if (!doc.is_object())
             fail("/", "expected an object");
-        if (text(at(doc, "", "format"), "/format") != NeutralFormatName)
+        if (text(at(doc, m_document, "format"), m_document / "format") != NeutralFormatName)
             fail("/format", std::string("not a \"") + NeutralFormatName + "\" document");
-        const int version = integer(at(doc, "", "version"), "/version");
+        const int version = integer(at(doc, m_document, "version"), m_document / "version");
         if (version != NeutralFormatVersion)
             fail("/version", "version " + std::to_string(version) + " is not supported");
-        m.xType = text(at(doc, "", "xtype"), "/xtype");
-        m.unit = integer(at(doc, "", "unit"), "/unit");
+        m.xType = text(at(doc, m_document, "xtype"), m_document / "xtype");
+        m.unit = integer(at(doc, m_document, "unit"), m_document / "unit");
         collectIds(doc);
         auto each = [&](int t, auto&& fill) {
             const Json& a = doc[Tables[t]];
+            const Where table = m_document / Tables[t];
             for (std::size_t i = 0; i < a.size(); ++i)
-                fill(a[i], std::string("/") + Tables[t] + "/" + std::to_string(i));
+                fill(a[i], table / i);
         };
         const int body = 0, lump = 1, volume = 2, shell = 3, face = 4, loop = 5, coedge = 6, edge = 7, vertex = 8,
                   wire = 9, surface = 10, curve = 11, pcurve = 12, point = 13;
-        each(body, [&](const Json& j, const std::string& p) {
+        each(body, [&](const Json& j, const Where& p) {
             qelx_test::TestBody b;
-            b.lumps = resolveAll(at(j, p, "lumps"), p + "/lumps", lump);
-            b.shells2D = resolveAll(at(j, p, "shells2D"), p + "/shells2D", shell);
-            b.faces = resolveAll(at(j, p, "faces"), p + "/faces", face);
-            b.wires = resolveAll(at(j, p, "wires"), p + "/wires", wire);
-            b.pointWires = resolveAll(at(j, p, "pointWires"), p + "/pointWires", wire);
+            b.lumps = resolveAll(at(j, p, "lumps"), p / "lumps", lump);
+            b.shells2D = resolveAll(at(j, p, "shells2D"), p / "shells2D", shell);
+            b.faces = resolveAll(at(j, p, "faces"), p / "faces", face);
+            b.wires = resolveAll(at(j, p, "wires"), p / "wires", wire);
+            b.pointWires = resolveAll(at(j, p, "pointWires"), p / "pointWires", wire);
             m.bodies.push_back(std::move(b));
         });
-        each(lump, [&](const Json& j, const std::string& p) {
-            m.lumps.push_back({resolveAll(at(j, p, "volumes"), p + "/volumes", volume)});
+        each(lump, [&](const Json& j, const Where& p) {
+            m.lumps.push_back({resolveAll(at(j, p, "volumes"), p / "volumes", volume)});
         });
-        each(volume, [&](const Json& j, const std::string& p) {
-            m.volumes.push_back({resolveAll(at(j, p, "shells"), p + "/shells", shell)});
+        each(volume, [&](const Json& j, const Where& p) {
+            m.volumes.push_back({resolveAll(at(j, p, "shells"), p / "shells", shell)});
         });
-        each(shell, [&](const Json& j, const std::string& p) {
+        each(shell, [&](const Json& j, const Where& p) {
             qelx_test::TestShell s;
-            s.closed = boolean(at(j, p, "closed"), p + "/closed");
-            s.faces = resolveAll(at(j, p, "faces"), p + "/faces", face);
+            s.closed = boolean(at(j, p, "closed"), p / "closed");
+            s.faces = resolveAll(at(j, p, "faces"), p / "faces", face);
             m.shells.push_back(std::move(s));
         });
-        each(face, [&](const Json& j, const std::string& p) {
+        each(face, [&](const Json& j, const Where& p) {
             qelx_test::TestFace f;
-            f.surface = resolve(at(j, p, "surface"), p + "/surface", surface);
-            f.sense = boolean(at(j, p, "sense"), p + "/sense");
-            f.orientationCorrect = boolean(at(j, p, "orientationCorrect"), p + "/orientationCorrect");
-            f.category = integer(at(j, p, "category"), p + "/category");
-            pairInto(at(j, p, "uDomain"), p + "/uDomain", f.uDomain);
-            pairInto(at(j, p, "vDomain"), p + "/vDomain", f.vDomain);
-            f.loops = resolveAll(at(j, p, "loops"), p + "/loops", loop);
+            f.surface = resolve(at(j, p, "surface"), p / "surface", surface);
+            f.sense = boolean(at(j, p, "sense"), p / "sense");
+            f.orientationCorrect = boolean(at(j, p, "orientationCorrect"), p / "orientationCorrect");
+            f.category = integer(at(j, p, "category"), p / "category");
+            pairInto(at(j, p, "uDomain"), p / "uDomain", f.uDomain);
+            pairInto(at(j, p, "vDomain"), p / "vDomain", f.vDomain);
+            f.loops = resolveAll(at(j, p, "loops"), p / "loops", loop);
             m.faces.push_back(std::move(f));
         });
-        each(loop, [&](const Json& j, const std::string& p) {
+        each(loop, [&](const Json& j, const Where& p) {
             qelx_test::TestLoop l;
-            l.face = resolve(at(j, p, "face"), p + "/face", face);
-            l.outer = boolean(at(j, p, "outer"), p + "/outer");
-            l.degenerate = boolean(at(j, p, "degenerate"), p + "/degenerate");
-            l.vertex = resolve(at(j, p, "vertex"), p + "/vertex", vertex);
-            l.coedges = resolveAll(at(j, p, "coedges"), p + "/coedges", coedge);
+            l.face = resolve(at(j, p, "face"), p / "face", face);
+            l.outer = boolean(at(j, p, "outer"), p / "outer");
+            l.degenerate = boolean(at(j, p, "degenerate"), p / "degenerate");
+            l.vertex = resolve(at(j, p, "vertex"), p / "vertex", vertex);
+            l.coedges = resolveAll(at(j, p, "coedges"), p / "coedges", coedge);
             m.loops.push_back(std::move(l));
         });
-        each(coedge, [&](const Json& j, const std::string& p) {
+        each(coedge, [&](const Json& j, const Where& p) {
             qelx_test::TestCoedge c;
-            c.loop = resolve(at(j, p, "loop"), p + "/loop", loop);
-            c.edge = resolve(at(j, p, "edge"), p + "/edge", edge, false);
-            c.sense = boolean(at(j, p, "sense"), p + "/sense");
-            pairInto(at(j, p, "domain"), p + "/domain", c.domain);
-            c.pcurve = resolve(at(j, p, "pcurve"), p + "/pcurve", pcurve);
-            c.pcurveSense = boolean(at(j, p, "pcurveSense"), p + "/pcurveSense");
+            c.loop = resolve(at(j, p, "loop"), p / "loop", loop);
+            c.edge = resolve(at(j, p, "edge"), p / "edge", edge, false);
+            c.sense = boolean(at(j, p, "sense"), p / "sense");
+            pairInto(at(j, p, "domain"), p / "domain", c.domain);
+            c.pcurve = resolve(at(j, p, "pcurve"), p / "pcurve", pcurve);
+            c.pcurveSense = boolean(at(j, p, "pcurveSense"), p / "pcurveSense");
             m.coedges.push_back(c);
         });
-        each(edge, [&](const Json& j, const std::string& p) {
+        each(edge, [&](const Json& j, const Where& p) {
             qelx_test::TestEdge e;
-            e.curve = resolve(at(j, p, "curve"), p + "/curve", curve);
-            e.sense = boolean(at(j, p, "sense"), p + "/sense");
-            pairInto(at(j, p, "domain"), p + "/domain", e.domain);
-            e.start = resolve(at(j, p, "start"), p + "/start", vertex);
-            e.end = resolve(at(j, p, "end"), p + "/end", vertex);
-            e.coedges = resolveAll(at(j, p, "coedges"), p + "/coedges", coedge);
+            e.curve = resolve(at(j, p, "curve"), p / "curve", curve);
+            e.sense = boolean(at(j, p, "sense"), p / "sense");
+            pairInto(at(j, p, "domain"), p / "domain", e.domain);
+            e.start = resolve(at(j, p, "start"), p / "start", vertex);
+            e.end = resolve(at(j, p, "end"), p / "end", vertex);
+            e.coedges = resolveAll(at(j, p, "coedges"), p / "coedges", coedge);
             m.edges.push_back(std::move(e));
         });
-        each(vertex, [&](const Json& j, const std::string& p) {
+        each(vertex, [&](const Json& j, const Where& p) {
             qelx_test::TestVertex v;
-            v.point = resolve(at(j, p, "point"), p + "/point", point);
-            v.edges = resolveAll(at(j, p, "edges"), p + "/edges", edge);
+            v.point = resolve(at(j, p, "point"), p / "point", point);
+            v.edges = resolveAll(at(j, p, "edges"), p / "edges", edge);
             m.vertices.push_back(std::move(v));
         });
-        each(wire, [&](const Json& j, const std::string& p) {
-            m.wires.push_back({resolveAll(at(j, p, "edges"), p + "/edges", edge),
-                               resolveAll(at(j, p, "vertices"), p + "/vertices", vertex)});
+        each(wire, [&](const Json& j, const Where& p) {
+            m.wires.push_back({resolveAll(at(j, p, "edges"), p / "edges", edge),
+                               resolveAll(at(j, p, "vertices"), p / "vertices", vertex)});
         });
-        each(surface, [&](const Json& j, const std::string& p) { m.surfaces.push_back(readSurface(j, p)); });
-        each(curve, [&](const Json& j, const std::string& p) { m.curves.push_back(readCurve(j, p)); });
-        each(pcurve, [&](const Json& j, const std::string& p) {
+        each(surface, [&](const Json& j, const Where& p) { m.surfaces.push_back(readSurface(j, p)); });
+        each(curve, [&](const Json& j, const Where& p) { m.curves.push_back(readCurve(j, p)); });
+        each(pcurve, [&](const Json& j, const Where& p) {
             qelx_test::TestPCurve c;
-            if (text(at(j, p, "type"), p + "/type") != "nurbs")
-                fail(p + "/type", "a pcurve is \"nurbs\"");
+            if (text(at(j, p, "type"), p / "type") != "nurbs")
+                fail(p / "type", "a pcurve is \"nurbs\"");
             readCurveMap(j, p, c.scale, c.offset, c.flag);
             c.nurbs = nurbs(j, p, 2);
             m.pcurves.push_back(std::move(c));
         });
-        each(point, [&](const Json& j, const std::string& p) { m.points.push_back(vec3(at(j, p, "xyz"), p + "/xyz")); });
+        each(point, [&](const Json& j, const Where& p) { m.points.push_back(vec3(at(j, p, "xyz"), p / "xyz")); });
         // An offset chain that comes back to where it started has no surface at its end.
         for (std::size_t i = 0; i < m.surfaces.size(); ++i) {
             std::size_t steps = 0;
@@ -1166,59 +1202,59 @@ public:
                 if (++steps > m.surfaces.size())
                     fail("/surfaces/" + std::to_string(i) + "/base", "an offset of itself");
         }
-        m.freeSurfaces = resolveAll(at(doc, "", "freeSurfaces"), "/freeSurfaces", surface);
-        m.freeCurves = resolveAll(at(doc, "", "freeCurves"), "/freeCurves", curve);
-        m.freePoints = resolveAll(at(doc, "", "freePoints"), "/freePoints", point);
+        m.freeSurfaces = resolveAll(at(doc, m_document, "freeSurfaces"), m_document / "freeSurfaces", surface);
+        m.freeCurves = resolveAll(at(doc, m_document, "freeCurves"), m_document / "freeCurves", curve);
+        m.freePoints = resolveAll(at(doc, m_document, "freePoints"), m_document / "freePoints", point);
         readAttributes(doc, m);
         return m;
     }
 
 private:
-    void readCurveMap(const Json& j, const std::string& p, double& scale, double& offset, bool& flag) const
+    void readCurveMap(const Json& j, const Where& p, double& scale, double& offset, bool& flag) const
     {
-        const std::string mp = p + "/parameterization";
+        const Where mp = p / "parameterization";
         const Json& map = at(j, p, "parameterization");
-        scale = num(at(map, mp, "scale"), mp + "/scale");
-        offset = num(at(map, mp, "offset"), mp + "/offset");
-        flag = boolean(at(map, mp, "flag"), mp + "/flag");
+        scale = num(at(map, mp, "scale"), mp / "scale");
+        offset = num(at(map, mp, "offset"), mp / "offset");
+        flag = boolean(at(map, mp, "flag"), mp / "flag");
     }
 
-    qelx_test::TestSurface readSurface(const Json& j, const std::string& p) const
+    qelx_test::TestSurface readSurface(const Json& j, const Where& p) const
     {
         qelx_test::TestSurface s;
-        const std::string type = text(at(j, p, "type"), p + "/type");
+        const std::string type = text(at(j, p, "type"), p / "type");
         s.type = -1;
         for (int k = 0; k <= 9; ++k)
             if (type == SurfaceNames[k])
                 s.type = k;
         if (s.type < 0)
-            fail(p + "/type", "unknown surface type \"" + type + "\"");
-        const std::string mp = p + "/parameterization";
+            fail(p / "type", "unknown surface type \"" + type + "\"");
+        const Where mp = p / "parameterization";
         const Json& map = at(j, p, "parameterization");
-        const std::vector<double> u = nums(at(map, mp, "u"), mp + "/u"), v = nums(at(map, mp, "v"), mp + "/v");
+        const std::vector<double> u = nums(at(map, mp, "u"), mp / "u"), v = nums(at(map, mp, "v"), mp / "v");
         if (u.size() != 3)
-            fail(mp + "/u", "expected 3 numbers");
+            fail(mp / "u", "expected 3 numbers");
         if (v.size() != 3)
-            fail(mp + "/v", "expected 3 numbers");
+            fail(mp / "v", "expected 3 numbers");
         s.uA = u[0], s.uB = u[1], s.uC = u[2], s.vA = v[0], s.vB = v[1], s.vC = v[2];
-        s.flag = boolean(at(map, mp, "flag"), mp + "/flag");
+        s.flag = boolean(at(map, mp, "flag"), mp / "flag");
         // Both spans null: an unbounded surface without a box.
         const Json& uSpan = at(j, p, "uSpan");
         s.bounded = !uSpan.is_null();
         if (s.bounded)
-            pairInto(uSpan, p + "/uSpan", s.uSpan);
+            pairInto(uSpan, p / "uSpan", s.uSpan);
         const Json& vSpan = at(j, p, "vSpan");
         if (vSpan.is_null() != !s.bounded)
-            fail(p + "/vSpan", s.bounded ? "expected 2 numbers" : "expected null, as uSpan is");
+            fail(p / "vSpan", s.bounded ? "expected 2 numbers" : "expected null, as uSpan is");
         if (s.bounded)
-            pairInto(vSpan, p + "/vSpan", s.vSpan);
+            pairInto(vSpan, p / "vSpan", s.vSpan);
         if (j.contains("deviation")) {
-            s.deviation = num(j["deviation"], p + "/deviation");
+            s.deviation = num(j["deviation"], p / "deviation");
             if (!(s.deviation > 0.0))
-                fail(p + "/deviation", "a deviation is positive");
+                fail(p / "deviation", "a deviation is positive");
         }
-        auto v3 = [&](const char* key) { return vec3(at(j, p, key), p + "/" + key); };
-        auto n = [&](const char* key) { return num(at(j, p, key), p + "/" + key); };
+        auto v3 = [&](const char* key) { return vec3(at(j, p, key), p / key); };
+        auto n = [&](const char* key) { return num(at(j, p, key), p / key); };
         switch (s.type) {
         case qelx_test::SurfPlane:
             s.p = v3("origin"), s.d1 = v3("uVector"), s.d2 = v3("normal");
@@ -1233,70 +1269,70 @@ private:
             break;
         case qelx_test::SurfTorus:
             s.a = n("major"), s.b = n("minor");
-            s.toroidalType = integer(at(j, p, "toroidalType"), p + "/toroidalType");
+            s.toroidalType = integer(at(j, p, "toroidalType"), p / "toroidalType");
             s.p = v3("centre"), s.d1 = v3("refDir"), s.d2 = v3("axis");
             break;
         case qelx_test::SurfRevolved:
             s.p = v3("axisPoint"), s.d1 = v3("axisDir");
-            s.ref = resolve(at(j, p, "profile"), p + "/profile", 11);
+            s.ref = resolve(at(j, p, "profile"), p / "profile", 11);
             break;
         case qelx_test::SurfExtruded:
             s.d1 = v3("direction");
-            s.ref = resolve(at(j, p, "profile"), p + "/profile", 11);
+            s.ref = resolve(at(j, p, "profile"), p / "profile", 11);
             break;
         case qelx_test::SurfOffset:
             s.a = n("distance");
-            s.ref = resolve(at(j, p, "base"), p + "/base", 10);
+            s.ref = resolve(at(j, p, "base"), p / "base", 10);
             break;
         default:
             if (s.type == qelx_test::SurfNurbs || j.contains("uCount")) {
-                auto i = [&](const char* key) { return integer(at(j, p, key), p + "/" + key); };
+                auto i = [&](const char* key) { return integer(at(j, p, key), p / key); };
                 s.uDegree = i("uDegree"), s.vDegree = i("vDegree"), s.uCount = i("uCount"), s.vCount = i("vCount");
-                s.ctrl = nums(at(j, p, "controlPoints"), p + "/controlPoints");
+                s.ctrl = nums(at(j, p, "controlPoints"), p / "controlPoints");
                 const Json& w = at(j, p, "weights");
                 if (!w.is_null())
-                    s.weights = nums(w, p + "/weights");
-                s.uKnots = nums(at(j, p, "uKnots"), p + "/uKnots");
-                s.uMults = ints(at(j, p, "uMults"), p + "/uMults");
-                s.vKnots = nums(at(j, p, "vKnots"), p + "/vKnots");
-                s.vMults = ints(at(j, p, "vMults"), p + "/vMults");
+                    s.weights = nums(w, p / "weights");
+                s.uKnots = nums(at(j, p, "uKnots"), p / "uKnots");
+                s.uMults = ints(at(j, p, "uMults"), p / "uMults");
+                s.vKnots = nums(at(j, p, "vKnots"), p / "vKnots");
+                s.vMults = ints(at(j, p, "vMults"), p / "vMults");
                 s.uClosure = i("uClosure"), s.vClosure = i("vClosure");
                 const long long points = static_cast<long long>(s.uCount) * s.vCount;
                 if (s.uCount < 0 || s.vCount < 0 || static_cast<long long>(s.ctrl.size()) != 3 * points)
-                    fail(p + "/controlPoints", "expected 3 numbers per control point");
+                    fail(p / "controlPoints", "expected 3 numbers per control point");
                 if (!s.weights.empty() && static_cast<long long>(s.weights.size()) != points)
-                    fail(p + "/weights", "expected one weight per control point");
+                    fail(p / "weights", "expected one weight per control point");
                 if (s.uKnots.size() != s.uMults.size())
-                    fail(p + "/uMults", "expected one multiplicity per knot");
+                    fail(p / "uMults", "expected one multiplicity per knot");
                 if (s.vKnots.size() != s.vMults.size())
-                    fail(p + "/vMults", "expected one multiplicity per knot");
+                    fail(p / "vMults", "expected one multiplicity per knot");
             }
             break;
         }
         return s;
     }
 
-    qelx_test::TestCurve readCurve(const Json& j, const std::string& p) const
+    qelx_test::TestCurve readCurve(const Json& j, const Where& p) const
     {
         qelx_test::TestCurve c;
-        const std::string type = text(at(j, p, "type"), p + "/type");
+        const std::string type = text(at(j, p, "type"), p / "type");
         c.type = -1;
         for (int k = 0; k <= 4; ++k)
             if (type == CurveNames[k])
                 c.type = k;
         if (c.type < 0)
-            fail(p + "/type", "unknown curve type \"" + type + "\"");
+            fail(p / "type", "unknown curve type \"" + type + "\"");
         readCurveMap(j, p, c.scale, c.offset, c.flag);
-        pairInto(at(j, p, "domain"), p + "/domain", c.domain);
+        pairInto(at(j, p, "domain"), p / "domain", c.domain);
         if (c.type == qelx_test::CurvLine) {
-            c.p = vec3(at(j, p, "point"), p + "/point");
-            c.d1 = vec3(at(j, p, "direction"), p + "/direction");
+            c.p = vec3(at(j, p, "point"), p / "point");
+            c.d1 = vec3(at(j, p, "direction"), p / "direction");
         } else if (c.type == qelx_test::CurvEllipse) {
-            c.major = num(at(j, p, "major"), p + "/major");
-            c.minor = num(at(j, p, "minor"), p + "/minor");
-            c.p = vec3(at(j, p, "centre"), p + "/centre");
-            c.d1 = vec3(at(j, p, "majorDir"), p + "/majorDir");
-            c.d2 = vec3(at(j, p, "normal"), p + "/normal");
+            c.major = num(at(j, p, "major"), p / "major");
+            c.minor = num(at(j, p, "minor"), p / "minor");
+            c.p = vec3(at(j, p, "centre"), p / "centre");
+            c.d1 = vec3(at(j, p, "majorDir"), p / "majorDir");
+            c.d2 = vec3(at(j, p, "normal"), p / "normal");
         } else if (c.type == qelx_test::CurvNurbs || j.contains("count")) {
             c.nurbs = nurbs(j, p, 3);
         }
@@ -1305,17 +1341,18 @@ private:
 
     void readAttributes(const Json& doc, TestModel& m) const
     {
-        const Json& attrs = array(at(doc, "", "attributes"), "/attributes");
+        const Where attributesAt = m_document / "attributes";
+        const Json& attrs = array(at(doc, m_document, "attributes"), attributesAt);
         for (std::size_t i = 0; i < attrs.size(); ++i) {
-            const std::string p = "/attributes/" + std::to_string(i);
+            const Where p = attributesAt / i;
             const Json& j = attrs[i];
-            const std::uint64_t word = entityWord(at(j, p, "entity"), p + "/entity");
+            const std::uint64_t word = entityWord(at(j, p, "entity"), p / "entity");
             if (m.attributes.count(word))
-                fail(p + "/entity", "a second attribute record for one entity");
+                fail(p / "entity", "a second attribute record for one entity");
             qelx_test::TestAttributes& a = m.attributes[word];
             for (auto it = j.begin(); it != j.end(); ++it) {
                 const std::string& key = it.key();
-                const std::string kp = p + "/" + key;
+                const Where kp = p / key.c_str();
                 const Json& v = it.value();
                 if (key == "entity")
                     continue;
@@ -1356,45 +1393,49 @@ private:
                 else if (key == "aliases") {
                     const Json& list = array(v, kp);
                     for (std::size_t k = 0; k < list.size(); ++k)
-                        a.aliases.push_back(text(list[k], kp + "/" + std::to_string(k)));
+                        a.aliases.push_back(text(list[k], kp / k));
                 } else
                     fail(kp, "unknown attribute");
             }
         }
-        const Json& layers = array(at(doc, "", "layers"), "/layers");
+        const Where layersAt = m_document / "layers";
+        const Json& layers = array(at(doc, m_document, "layers"), layersAt);
         for (std::size_t i = 0; i < layers.size(); ++i) {
-            const std::string p = "/layers/" + std::to_string(i);
-            const int number = integer(at(layers[i], p, "number"), p + "/number");
+            const Where p = layersAt / i;
+            const int number = integer(at(layers[i], p, "number"), p / "number");
             if (m.layers.count(number))
-                fail(p + "/number", "duplicate layer " + std::to_string(number));
+                fail(p / "number", "duplicate layer " + std::to_string(number));
             qelx_test::TestLayer& l = m.layers[number];
-            l.name = text(at(layers[i], p, "name"), p + "/name");
-            l.color = color(at(layers[i], p, "color"), p + "/color");
-            l.state = boolean(at(layers[i], p, "state"), p + "/state");
+            l.name = text(at(layers[i], p, "name"), p / "name");
+            l.color = color(at(layers[i], p, "color"), p / "color");
+            l.state = boolean(at(layers[i], p, "state"), p / "state");
         }
-        const Json& filters = array(at(doc, "", "layerFilters"), "/layerFilters");
+        const Where filtersAt = m_document / "layerFilters";
+        const Json& filters = array(at(doc, m_document, "layerFilters"), filtersAt);
         for (std::size_t i = 0; i < filters.size(); ++i) {
-            const std::string p = "/layerFilters/" + std::to_string(i);
+            const Where p = filtersAt / i;
             qelx_test::TestLayerFilter f;
-            f.name = text(at(filters[i], p, "name"), p + "/name");
-            f.type = integer(at(filters[i], p, "type"), p + "/type");
-            f.layers = ints(at(filters[i], p, "layers"), p + "/layers");
-            f.current = boolean(at(filters[i], p, "current"), p + "/current");
+            f.name = text(at(filters[i], p, "name"), p / "name");
+            f.type = integer(at(filters[i], p, "type"), p / "type");
+            f.layers = ints(at(filters[i], p, "layers"), p / "layers");
+            f.current = boolean(at(filters[i], p, "current"), p / "current");
             m.layerFilters.push_back(std::move(f));
         }
-        const Json& groups = array(at(doc, "", "groups"), "/groups");
+        const Where groupsAt = m_document / "groups";
+        const Json& groups = array(at(doc, m_document, "groups"), groupsAt);
         for (std::size_t i = 0; i < groups.size(); ++i) {
-            const std::string p = "/groups/" + std::to_string(i);
+            const Where p = groupsAt / i;
             qelx_test::TestGroup g;
-            g.name = text(at(groups[i], p, "name"), p + "/name");
-            const Json& members = array(at(groups[i], p, "members"), p + "/members");
+            g.name = text(at(groups[i], p, "name"), p / "name");
+            const Where membersAt = p / "members";
+            const Json& members = array(at(groups[i], p, "members"), membersAt);
             for (std::size_t k = 0; k < members.size(); ++k)
-                g.members.push_back(entityWord(members[k], p + "/members/" + std::to_string(k)));
+                g.members.push_back(entityWord(members[k], membersAt / k));
             m.groups.push_back(std::move(g));
         }
     }
 
-    std::array<double, 4> color(const Json& j, const std::string& p) const
+    std::array<double, 4> color(const Json& j, const Where& p) const
     {
         const std::vector<double> v = nums(j, p);
         if (v.size() != 4)
@@ -1403,6 +1444,7 @@ private:
     }
 
     std::string m_source;
+    const Where m_document;
     std::unordered_map<int, int> m_ids[TableCount];
 };
 
