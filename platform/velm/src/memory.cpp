@@ -106,9 +106,9 @@ void set_bit(std::vector<std::uint64_t>& bits, std::size_t i, bool on) {
 }
 
 slab_chunk* new_chunk(slab_pool& pool, std::uint32_t pool_number, std::size_t slot_size) {
-  // Each chunk about as big as the pool so far: few chunks for a big model,
-  // little unused for a small one.
-  const std::size_t want = std::clamp(pool.capacity * slot_size, chunk_smallest, chunk_largest);
+  // Each chunk a quarter of the pool so far: a pool of a few chunks leaves at
+  // most a fifth of its bytes unused, and a big model still takes few chunks.
+  const std::size_t want = std::clamp(pool.capacity * slot_size / 4, chunk_smallest, chunk_largest);
   std::size_t count = std::max<std::size_t>(1, want / slot_size);
   const std::size_t words = (count + 63) / 64;
   const std::size_t head = (sizeof(slab_chunk) + words * 8 + 15) & ~std::size_t(15);
