@@ -9,12 +9,15 @@
 
 #include "model/body_set.hxx"
 #include "model/entity_views.hxx"
+#include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_test.hxx"
+#include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/repair_builders.hxx"
 #include "trim/stitch_coedges.hxx"
 #include "trim/stitch_node.hxx"
+#include "velm/build.hxx"
 #include "velm/geometry.hxx"
 #include "velm/memory.hxx"
 #include "velm/pcurves.hxx"
@@ -406,6 +409,40 @@ TEST_F(Stitching, AnEnvelopeCutShortLeavesTheNextAtTheFirstTolerance)
             EXPECT_EQ(nthCoedge(thin[0], i)->partner(), nullptr) << i;
     }
     EXPECT_GT(cut, 0);
+}
+
+// An intcurve edge rebuilt over its face, its pcurve running on past the edge
+// (to the whole side of the surface, as a file's may), gets the pcurve cut to
+// it, not squeezed onto it: the coedge's new pcurve lies on the edge and the
+// face keeps its area, in every frame.
+TEST_F(Stitching, IntcurveRebuildCutsAPCurveRunningPastItsEdgeInEveryFrame)
+{
+    qelx_test::OptionScope options;
+    options.set("/XVelm/CreateIntCurve", QELXValue(true));
+    for (const testkit::KernelFrame& frame : testkit::kernel_frames()) {
+        SCOPED_TRACE(frame.name);
+        double before = 0.0, accuracy = 0.0;
+        BODY* plain = testkit::make_spline_sheet();
+        ASSERT_TRUE(api_apply_transf(plain, frame.transform).ok());
+        ASSERT_TRUE(api_change_body_trans(plain).ok());
+        ASSERT_TRUE(api_ent_area(plain, 1e-6, before, accuracy).ok());
+        api_del_entity(plain);
+
+        BODY* sheet = testkit::make_spline_sheet_split(0.6);
+        ASSERT_TRUE(api_apply_transf(sheet, frame.transform).ok());
+        ASSERT_TRUE(api_change_body_trans(sheet).ok());
+        COEDGE* c = sheet->lump()->shell()->face()->loop()->start();
+        ASSERT_TRUE(bs2_curve_range(c->geometry()->def().cur()) == QELinterval(0.0, 1.0));
+        ASSERT_TRUE(velmCall([&] { rebuildIntcurveEdge(c->edge()); }).ok());
+        const curve& rebuilt = c->edge()->geometry()->equation();
+        ASSERT_EQ(rebuilt.type(), 11);
+        EXPECT_NE(static_cast<const intcurve&>(rebuilt).surf1(), nullptr);
+        EXPECT_LT(testkit::worst_pcurve_gap(c), QELresfit);
+        double after = 0.0;
+        EXPECT_TRUE(api_ent_area(sheet, 1e-6, after, accuracy).ok());
+        EXPECT_NEAR(after, before, 1e-6 * std::fabs(before));
+        api_del_entity(sheet);
+    }
 }
 
 } // namespace

@@ -343,20 +343,23 @@ void rebuildIntcurveEdge(EDGE* e)
             space.b = piece;
         }
     }
-    auto pcurveCopy = [&](const COEDGE* c) {
+    // A pcurve running on past the edge (as a file's may) is cut to it, not
+    // squeezed onto it.
+    auto pcurveCopy = [&](const COEDGE* c, const SURFACE* on) {
         bs2_curve copy = nullptr;
         const PCURVE* pc = c ? c->geometry() : nullptr;
         if (pc && pc->has_equation()) {
             copy = bs2_curve_copy(pc->def().cur());
             if (pc->def().reversed() != (c->sense() != e->sense()))
                 bs2_curve_reverse(copy);
-            bs2_curve_reparam(range.start_pt(), range.end_pt(), copy);
+            ve_spline_curve::pcurveOntoRange(copy, range, e, on && on->has_equation() ? &on->equation() : nullptr,
+                                             ic.param_period(), pc->def().offset());
         }
         return copy;
     };
     Bs2Owner p1, p2;
-    p1.b = pcurveCopy(c1);
-    p2.b = pcurveCopy(c2);
+    p1.b = pcurveCopy(c1, s1);
+    p2.b = pcurveCopy(c2, s2);
     intcurve* built = nullptr;
     const int answer = ve_spline_curve::buildIntcurve(space.b, QELresfit, s1 && s1->has_equation() ? &s1->equation() : nullptr,
                                                       s2 && s2->has_equation() ? &s2->equation() : nullptr, p1.b, p2.b,

@@ -42,5 +42,5 @@ void reparamPCurveToEdge(PCURVE* pc, COEDGE* x, COEDGE* b, bool sensesDiffer);
 
 // An edge on an intcurve gets the intcurve built over both its faces'
 // surfaces, and its coedges the pcurves of that intcurve.
-void rebuildIntcurveEdge(EDGE* e);
+XVELM2KA_API void rebuildIntcurveEdge(EDGE* e);
 bool setPCurveFromIntcurve(COEDGE* c, FACE* f);
