@@ -35,54 +35,18 @@
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
 
-#include "../../tools/xvelm/convert_verb.hxx"
+#include "convert_run.hxx"
 #include "qelx_formats/cad_samples.hxx"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct ConvertRun {
-    int status = -1;
-    std::string out, err;
-};
-
-std::string streamText(FILE* f)
-{
-    std::rewind(f);
-    std::string text;
-    for (int c; (c = std::fgetc(f)) != EOF;)
-        text.push_back(static_cast<char>(c));
-    return text;
-}
-
-ConvertRun runConvert(const std::string& in, const std::string& out, const char* heal = nullptr)
-{
-    std::unique_ptr<FILE, int (*)(FILE*)> o(std::tmpfile(), &std::fclose);
-    std::unique_ptr<FILE, int (*)(FILE*)> e(std::tmpfile(), &std::fclose);
-    ConvertRun run;
-    run.status = xvelm::convert(in.c_str(), out.c_str(), heal, o.get(), e.get());
-    run.out = streamText(o.get());
-    run.err = streamText(e.get());
-    return run;
-}
-
-// The line a failed run ends with (progress lines come before it).
-std::string lastLine(const std::string& text)
-{
-    std::string t = text;
-    while (!t.empty() && t.back() == '\n')
-        t.pop_back();
-    const auto at = t.find_last_of('\n');
-    return at == std::string::npos ? t : t.substr(at + 1);
-}
-
-fs::path convertScratch()
-{
-    const fs::path dir = fs::temp_directory_path() / ("convert_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    return dir;
-}
+using convert_run::ConvertRun;
+using convert_run::convertScratch;
+using convert_run::lastLine;
+using convert_run::runConvert;
+using convert_run::streamText;
 
 // The peer's reading, or nothing when its reader throws.
 TopoDS_Shape peerReadSafely(const std::string& path)

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +24,7 @@
 #include "support/geometry_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/same_text.hxx"
+#include "velm/build.hxx"
 #include "velm/groups.hxx"
 #include "velm/memory.hxx"
 #include "velm/testkit.hxx"
@@ -96,6 +98,44 @@ TEST(ExportVerb, WritesTheNeutralDocumentAndSummarises)
     EXPECT_EQ(velm_live_object_count(), live);
     std::remove(in.c_str());
     std::remove(out.c_str());
+}
+
+// Bodies placed by their transforms (turned, mirrored) are exported where
+// they stand: every vertex of the document is a corner of the placed box.
+TEST(ExportVerb, BodiesPlacedByTransformsAreExportedWhereTheyStand)
+{
+    for (const testkit::KernelFrame& frame : testkit::kernel_frames()) {
+        SCOPED_TRACE(frame.name);
+        const std::string in = ::testing::TempDir() + "xvelm_export_placed.vlt";
+        const std::string out = ::testing::TempDir() + "xvelm_export_placed.json";
+        BODY* box = testkit::make_plane_box(1, 2, 3);
+        std::vector<QELposition> corners;
+        for (double x : {0.0, 1.0})
+            for (double y : {0.0, 2.0})
+                for (double z : {0.0, 3.0})
+                    corners.push_back(QELposition(x, y, z) * frame.transform);
+        ASSERT_TRUE(api_apply_transf(box, frame.transform).ok());
+        ENTITY_LIST model;
+        model.add(box);
+        FILE* fp = std::fopen(in.c_str(), "w");
+        ASSERT_TRUE(api_save_entity_list(fp, 1, model).ok());
+        std::fclose(fp);
+        api_del_entity_list(model);
+        const ExportRun run = runExport(in, out);
+        ASSERT_EQ(run.status, 0) << run.err;
+        qelx_test::TestModel doc;
+        std::string error;
+        ASSERT_EQ(qelx_formats::readNeutralDocument(out, doc, error), 0u) << error;
+        ASSERT_EQ(doc.vertices.size(), 8u);
+        for (const qelx_test::TestVertex& v : doc.vertices) {
+            const qelx_test::Vec3& p = doc.points.at(static_cast<std::size_t>(v.point));
+            EXPECT_TRUE(std::any_of(corners.begin(), corners.end(), [&](const QELposition& c) {
+                return std::hypot(p[0] - c.x(), p[1] - c.y(), p[2] - c.z()) < 1e-9;
+            })) << p[0] << " " << p[1] << " " << p[2];
+        }
+        std::remove(in.c_str());
+        std::remove(out.c_str());
+    }
 }
 
 // Two runs over one file write the same bytes, however the kernel's objects

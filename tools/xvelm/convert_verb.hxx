@@ -216,7 +216,9 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
         save_text(holder, text, failure);
     } else {
         qelx_test::TestModel walked;
-        {
+        // A save file's bodies may be placed by transforms (the kernel
+        // output keeps them as they are).
+        if (!top || bake_body_transforms(*top, failure)) {
             StageProgress progress(err);
             ENTITY_LIST none;
             walk_document(top ? *top : none, walked, counts, failure);

@@ -20,6 +20,7 @@
 #include "qelx/qelx_events.hxx"
 #include "qelx_formats/neutral_document.hxx"
 #include "qelx_velm/velm_document.hxx"
+#include "velm/build.hxx"
 #include "velm/query.hxx"
 #include "velm/save.hxx"
 #include "velm/topology_api.hxx"
@@ -155,6 +156,24 @@ inline int bodies_left_in_assemblies(const ENTITY_LIST& top, QELXBRepExporter& e
     return left;
 }
 
+// Bakes each top-level body's transform into its geometry, as the export
+// preprocessing of the target systems' recipes does: the exporter's views
+// read geometry and points as stored, so a body placed by its transform
+// would otherwise be written where it was made. False with `failure` when
+// the kernel refuses.
+inline bool bake_body_transforms(const ENTITY_LIST& top, std::string& failure)
+{
+    for (int i = 0; i < top.count(); ++i)
+        if (ENTITY* e = top[i]; e && is_BODY(e) && static_cast<BODY*>(e)->transform())
+            if (const outcome baked = api_change_body_trans(static_cast<BODY*>(e)); !baked.ok()) {
+                const char* why = message_module::find_message(baked.error_number());
+                failure = std::string("a body's transform could not be applied (") + (why ? why : "unknown error") +
+                          ")";
+                return false;
+            }
+    return true;
+}
+
 // Hands the top-level entities to the connector's B-rep exporter and walks it
 // the way the framework does into `walked` (a source model, or a sink such as
 // a document written as the walk goes). False with `failure` saying why:
@@ -234,7 +253,7 @@ inline int exportNeutral(const char* inPath, const char* outPath, FILE* out, FIL
     // The document is written while the walk goes, table by table, and takes
     // the output's name only once the walk lost nothing.
     qelx_formats::NeutralDocumentStream document(outPath);
-    {
+    if (bake_body_transforms(model.top, failure)) {
         StageProgress progress(err);
         walk_document(model.top, document, counts, failure);
     }

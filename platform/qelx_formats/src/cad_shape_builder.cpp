@@ -36,6 +36,7 @@
 #include <Geom_SurfaceOfRevolution.hxx>
 #include <Geom_ToroidalSurface.hxx>
 #include <Precision.hxx>
+#include <Standard_Failure.hxx>
 #include <ShapeFix_Edge.hxx>
 #include <ShapeBuild_ReShape.hxx>
 #include <ShapeFix_Face.hxx>
@@ -1028,7 +1029,9 @@ TopoDS_Shape ShapeBuilder::body(int index, BodyShape& out)
     for (const std::vector<int>* wires : {&b.wires, &b.pointWires})
         for (int w : *wires) {
             const qelx_test::TestWire& wire = m_m.wires.at(static_cast<std::size_t>(w));
-            if (wire.edges.empty()) {
+            // A point wire is its vertices: the edge an acorn body carries
+            // has no curve and no extent, and nothing to build.
+            if (wire.edges.empty() || wires == &b.pointWires) {
                 for (int v : wire.vertices)
                     parts.push_back(vertex(v));
                 continue;
@@ -1054,7 +1057,16 @@ BuiltShapes ShapeBuilder::build()
     for (std::size_t b = 0; b < m_m.bodies.size(); ++b) {
         BodyShape body;
         body.body = static_cast<int>(b);
-        body.shape = this->body(static_cast<int>(b), body);
+        // A failure names the body it stopped at.
+        try {
+            body.shape = this->body(static_cast<int>(b), body);
+        } catch (const Standard_Failure& e) {
+            throw std::runtime_error("body " + std::to_string(b) + ": " +
+                                     (e.GetMessageString() && *e.GetMessageString() ? e.GetMessageString()
+                                                                                    : e.DynamicType()->Name()));
+        } catch (const std::runtime_error& e) {
+            throw std::runtime_error("body " + std::to_string(b) + ": " + e.what());
+        }
         out.faces += static_cast<int>(body.faces.size());
         out.bodies.push_back(std::move(body));
     }
