@@ -100,6 +100,48 @@ TEST_F(TopologyCreator, PartnersFollowTheSourceOrderAndVerticesKeepOneReferenceP
               import.creator().GetFace(import.id(qelx_test::KindFace, 2)));
 }
 
+TEST_F(TopologyCreator, ASheetBuiltInShuffledOrderSharesEveryEdgeAndVertex)
+{
+    // Vertices and faces made in a shuffled order: the catalogues meet them
+    // out of their positions' order, and each vertex is relinked alone.
+    const int nx = 5, ny = 4;
+    std::vector<int> cells(nx * ny), corners((nx + 1) * (ny + 1));
+    for (std::size_t i = 0; i < cells.size(); ++i)
+        cells[i] = static_cast<int>((i * 7) % cells.size());
+    for (std::size_t i = 0; i < corners.size(); ++i)
+        corners[i] = static_cast<int>((i * 11) % corners.size());
+    TestModel model;
+    int shell = -1;
+    model.addSheetBody(shell);
+    const int plane = model.addPlane({0, 0, 0}, {1, 0, 0}, {0, 0, 1});
+    std::vector<int> vertexAt(corners.size());
+    for (int c : corners)
+        vertexAt[c] = model.addVertex({double(c % (nx + 1)), double(c / (nx + 1)), 0.0});
+    for (int cell : cells) {
+        const int a = (cell / nx) * (nx + 1) + cell % nx;
+        model.addPolygonFace(shell, plane, {{vertexAt[a], vertexAt[a + 1], vertexAt[a + nx + 2], vertexAt[a + nx + 1]}});
+    }
+    Import import(model);
+    import.creator().CreateSheetBody(import.id(qelx_test::KindBody, 0));
+    ASSERT_EQ(import.bodies().size(), 1u);
+    const Counts n = countsOf(import.bodies()[0]);
+    EXPECT_EQ(n.faces, nx * ny);
+    EXPECT_EQ(n.edges, nx * (ny + 1) + ny * (nx + 1));
+    EXPECT_EQ(n.vertices, (nx + 1) * (ny + 1));
+    EXPECT_EQ(findingsOf(import.bodies()[0]), std::vector<std::string>());
+    for (int v = 0; v < static_cast<int>(corners.size()); ++v) {
+        VERTEX* vertex = import.creator().GetVertex(import.id(qelx_test::KindVertex, v));
+        ASSERT_NE(vertex, nullptr);
+        // One group of edges around every point of a sheet, however many meet there.
+        EXPECT_EQ(vertex->count_edges(), 1) << "vertex " << v;
+        ENTITY_LIST around;
+        sg_q_edges_around_vertex(vertex, &around);
+        const int c = corners[static_cast<std::size_t>(v)];
+        const int i = c % (nx + 1), j = c / (nx + 1);
+        EXPECT_EQ(around.count(), (i > 0) + (i < nx) + (j > 0) + (j < ny)) << "vertex " << v;
+    }
+}
+
 TEST_F(TopologyCreator, StagesEventsAndProgressOfABlock)
 {
     qelx_test::EventRecorder events;

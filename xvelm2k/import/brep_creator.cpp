@@ -18,7 +18,9 @@
 #include "velm/topology_api.hxx"
 #include "velm/topology_edit.hxx"
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -545,12 +547,20 @@ void QELXVelmBRepCreator::turnLoopsUnderReflection()
 
 void QELXVelmBRepCreator::relinkVertices()
 {
-    // Lookups only: the walk adds nothing to a catalogue.
+    // Each vertex is relinked on its own, so the order is free: taken in the
+    // order the kernel laid the vertices out, each one's edges and coedges lie
+    // near the last one's, where the catalogue's slot order would jump about
+    // the whole model. The walk adds nothing to a catalogue.
+    std::vector<std::pair<VERTEX*, const Key*>> vertices;
+    vertices.reserve(static_cast<std::size_t>(m_vertices.Count()));
     m_vertices.ForEachEntry([&](const KeyHandle& key, const QELXItemHandle& item) {
-        auto* vertex = static_cast<VERTEX*>(catalogueEntity(item));
-        if (!vertex)
-            return;
-        const QELXIdentifier source = catalogueSource(key);
+        if (auto* vertex = static_cast<VERTEX*>(catalogueEntity(item)))
+            vertices.emplace_back(vertex, key.get());
+    });
+    std::sort(vertices.begin(), vertices.end(),
+              [](const auto& a, const auto& b) { return std::less<const VERTEX*>()(a.first, b.first); });
+    for (const auto& [vertex, key] : vertices) {
+        const QELXIdentifier source = key ? static_cast<const QELXIdentifierKey*>(key)->GetIdentifier() : QELXIdentifier();
         int n = 0;
         m_exporter->GetNumberOfEdgesFromVertex(source, n);
         for (int i = 0; i < n; ++i) {
@@ -560,7 +570,7 @@ void QELXVelmBRepCreator::relinkVertices()
                 vertex->add_edge(kernelEdge);
         }
         ve_view<Ve_VertexTag>(vertex)->minimizeReferals();
-    });
+    }
 }
 
 void QELXVelmBRepCreator::removeFacesWithoutSurface(const char* warning)
