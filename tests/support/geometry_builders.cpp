@@ -160,6 +160,17 @@ BODY* make_hemisphere(double radius) {
   return b.body({f});
 }
 
+BODY* make_circle_wire(double radius) {
+  auto* v = new VERTEX(new APOINT(QELposition(-radius, 0.0, 0.0)));
+  const QELinterval turn(-pi, pi);
+  EDGE* circle = new EDGE(v, v, new ELLIPSE(ellipse(QELposition(), QELunit_vector(0.0, 0.0, 1.0),
+                                                    QELvector(radius, 0.0, 0.0), 1.0)),
+                          FORWARD, EDGE_cvty_unknown, &turn);
+  BODY* body = nullptr;
+  if (!api_make_ewire(1, &circle, body).ok()) return nullptr;
+  return body;
+}
+
 bs3_surface make_test_bs3_surface() {
   QELposition pts[16];
   for (int i = 0; i < 4; ++i)

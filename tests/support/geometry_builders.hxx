@@ -30,6 +30,9 @@ BODY* make_cylinder(double radius = 5.0, double height = 8.0);
 // Sheet: the upper half of a SPHERE about the origin bounded by the equator
 // (an ELLIPSE from (-radius, 0, 0), range [-pi, pi]) with its pcurve.
 BODY* make_hemisphere(double radius = 4.0);
+// Wire body: one closed ELLIPSE circle about +z through the origin's
+// level, starting and ending at one vertex (-radius, 0, 0), range [-pi, pi].
+BODY* make_circle_wire(double radius = 3.0);
 // Sheet: one bicubic SPLINE face over [0, 1] x [0, 1] bounded by four INTCURVE
 // iso-curves with linear pcurves.
 BODY* make_spline_sheet();

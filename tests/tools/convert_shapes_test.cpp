@@ -1,6 +1,7 @@
 // Every kind of body the kernel holds (our own example: a block, a cylinder
 // with its seam and caps, a hemisphere sheet bounded by one closed edge round
-// its pole, a spline sheet, an open wire, a point) written by `xvelm convert`
+// its pole, a spline sheet, an open wire, a point; and a closed wire of one
+// circle) written by `xvelm convert`
 // as STEP, IGES and BREP in the identity, a turned and a mirrored placement:
 // Open CASCADE reads every body back valid, solids as solids, with the
 // volume, area, wire length and points the kernel gives the same bodies.
@@ -198,6 +199,10 @@ TEST(ConvertShapes, EveryKindOfBodyIsWrittenInEveryFormatAsTheKernelHasIt)
         SCOPED_TRACE(frame.name);
         ENTITY_LIST top = restoredExample("shapes.vlt");
         ASSERT_EQ(top.iteration_count(), 7);
+        // and a closed wire of one edge, which the example lacks.
+        BODY* ring = testkit::make_circle_wire();
+        ASSERT_NE(ring, nullptr);
+        top.add(ring);
         judgeEveryFormat(top, frame.transform, dir);
         api_del_entity_list(top);
     }
