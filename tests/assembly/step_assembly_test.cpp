@@ -8,6 +8,8 @@
 #include "../../tools/xvelm/convert_verb.hxx"
 
 #include <cstdio>
+#include <map>
+#include <optional>
 #include <filesystem>
 #include <unistd.h>
 
@@ -76,8 +78,10 @@ TEST_F(StepAssemblyTest, FlattenedFileHasOneBodyPerLeafInstanceAndThePeersVolume
 
     TestAssembly read;
     ASSERT_EQ(qelx_formats::readStepAssembly(file.path(), read, error), QELI_OK) << error;
-    // Shared products stay one definition each: the parts, the holder and the top product.
-    EXPECT_EQ(read.definitions.size(), 4u);
+    // Shared products stay one definition each: the parts and the holder (the
+    // top product's components are the roots).
+    EXPECT_EQ(read.definitions.size(), 3u);
+    EXPECT_EQ(read.roots.size(), 3u);
     AssemblyRun run(std::move(read));
     ASSERT_EQ(run.run(), QELI_OK);
     const std::vector<BODY*> bodies = run.bodies();
@@ -87,7 +91,7 @@ TEST_F(StepAssemblyTest, FlattenedFileHasOneBodyPerLeafInstanceAndThePeersVolume
         volume += kernelVolume(b);
     EXPECT_NEAR(volume, peerVolume, 1e-4 * peerVolume);
     // Each definition converted once.
-    EXPECT_EQ(Ve_PartDocumentCache::Insertions(), 4);
+    EXPECT_EQ(Ve_PartDocumentCache::Insertions(), 3);
 }
 
 TEST_F(StepAssemblyTest, FilesThatAreNotStepAssembliesAreRefusedNamingTheFile)
@@ -171,6 +175,145 @@ TEST_F(StepAssemblyTest, ConvertFlattensAStepAssemblyIntoTheKernel)
     ASSERT_TRUE(read);
     // Two plates and two pins: one body per leaf instance, the faces the file places.
     EXPECT_NE(std::string(line).find(": 4 bodies, 18 faces (18 in the source)"), std::string::npos) << line;
-    // Placed as instances: the bodies say so (named after the file's top product).
+    // Placed as instances: the bodies say so (named after the top-level instances).
     EXPECT_NE(text.find("ATTRIB_XVELM_INSTANCE_ASSEMBLY"), std::string::npos);
+}
+
+namespace {
+
+// The colour the model gives the entity, or none.
+std::optional<std::array<double, 4>> colourOf(const TestModel& m, qelx_test::EntityKind kind, int index)
+{
+    const auto it = m.attributes.find(qelx_test::wordOf(kind, index));
+    return it == m.attributes.end() ? std::nullopt : it->second.color;
+}
+
+bool mirrors(const qelx_test::TestPlacement& p)
+{
+    return p[0] * (p[4] * p[8] - p[5] * p[7]) - p[1] * (p[3] * p[8] - p[5] * p[6]) +
+               p[2] * (p[3] * p[7] - p[4] * p[6]) <
+           0.0;
+}
+
+std::string layerNameOf(const TestModel& m, qelx_test::EntityKind kind, int index)
+{
+    const auto it = m.attributes.find(qelx_test::wordOf(kind, index));
+    if (it == m.attributes.end() || !it->second.layer)
+        return "";
+    const auto layer = m.layers.find(*it->second.layer);
+    return layer == m.layers.end() ? "?" : layer->second.name;
+}
+
+// A plate (blue, on layer "Plates", one face red, named "top" and on layer
+// "Marked") and a pin (green, on layer "Pins") in a holder; the holder placed
+// turned and mirrored, one of its pins in yellow of its own.
+TestAssembly colouredHolders()
+{
+    TestAssembly a;
+    TestModel plate = TestModel::block(6, 3, 1);
+    plate.layers[1].name = "Plates";
+    plate.layers[2].name = "Marked";
+    qelx_test::TestAttributes& plateBody = plate.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)];
+    plateBody.color = std::array<double, 4>{0.2, 0.4, 0.8, 0.0};
+    plateBody.layer = 1;
+    qelx_test::TestAttributes& top = plate.attributes[qelx_test::wordOf(qelx_test::KindFace, 1)];
+    top.color = std::array<double, 4>{0.9, 0.1, 0.1, 0.0};
+    top.name = "top";
+    top.layer = 2;
+    TestModel pin = TestModel::cylinder(0.5, 2);
+    pin.layers[1].name = "Pins";
+    qelx_test::TestAttributes& pinBody = pin.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)];
+    pinBody.color = std::array<double, 4>{0.1, 0.7, 0.2, 0.0};
+    pinBody.layer = 1;
+    const int plateDef = a.addPart("plate", std::move(plate));
+    const int pinDef = a.addPart("pin", std::move(pin));
+    const int holder = a.addAssembly("holder");
+    a.place(holder, plateDef, "plate", qelx_test::placementTranslation(0, 0, 0));
+    const int yellow = a.place(holder, pinDef, "pin-a", qelx_test::placementTranslation(1.5, 1.5, 1));
+    a.instances[static_cast<std::size_t>(yellow)].color = std::array<double, 4>{1.0, 0.9, 0.0, 0.0};
+    a.place(holder, pinDef, "pin-b", qelx_test::placementTurnZ(0.4, 4.5, 1.5, 1));
+    a.place(-1, holder, "turned", qelx_test::placementTurnZ(M_PI / 3, 20, 5, -2));
+    a.place(-1, holder, "mirrored", qelx_test::placementMirrorX(-10, 0, 0));
+    return a;
+}
+
+} // namespace
+
+// Names, colours and layers of a STEP assembly reach the flattened bodies and
+// faces and go back out in STEP: the product's colour and layer on each body,
+// an instance's own colour over it, a face's colour and layer on that face,
+// through a turned and a mirrored placement of the holder.
+TEST_F(StepAssemblyTest, ColoursNamesAndLayersOfTheProductsReachTheFlattenedBodies)
+{
+    TempStep file;
+    std::string error;
+    ASSERT_EQ(qelx_formats::writeStepAssembly(colouredHolders(), file.path(), error), QELI_OK) << error;
+    int peerSolids = 0;
+    double peerVolume = 0.0;
+    ASSERT_EQ(qelx_formats::measureStepSolids(file.path(), peerSolids, peerVolume, error), QELI_OK) << error;
+    ASSERT_EQ(peerSolids, 6);
+    const std::string out = file.path() + ".out.step";
+    std::unique_ptr<FILE, int (*)(FILE*)> said(std::tmpfile(), &std::fclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> err(std::tmpfile(), &std::fclose);
+    ASSERT_EQ(xvelm::convert(file.path().c_str(), out.c_str(), nullptr, said.get(), err.get()), 0);
+    TestModel back;
+    const QELIResult read = qelx_formats::readCadFile(out, back, error);
+    int solids = 0;
+    double volume = 0.0;
+    const QELIResult measured = qelx_formats::measureStepSolids(out, solids, volume, error);
+    std::remove(out.c_str());
+    ASSERT_EQ(read, QELI_OK) << error;
+    ASSERT_EQ(measured, QELI_OK) << error;
+    // The mirrored bodies still face outwards: the peer's volume of the whole.
+    EXPECT_EQ(solids, 6);
+    EXPECT_NEAR(volume, peerVolume, 1e-6 * peerVolume);
+    ASSERT_EQ(back.bodies.size(), 6u);
+    std::map<std::string, int> bodies; // "name colour layer" of each body
+    for (int b = 0; b < 6; ++b) {
+        const auto it = back.attributes.find(qelx_test::wordOf(qelx_test::KindBody, b));
+        ASSERT_NE(it, back.attributes.end()) << "body " << b;
+        const std::optional<std::array<double, 4>> c = colourOf(back, qelx_test::KindBody, b);
+        ASSERT_TRUE(c.has_value()) << "body " << b;
+        const std::string colour = (*c)[0] > 0.95 ? "yellow" : (*c)[2] > 0.7 ? "blue" : (*c)[1] > 0.6 ? "green" : "?";
+        ++bodies[it->second.name.value_or("") + " " + colour + " " + layerNameOf(back, qelx_test::KindBody, b)];
+    }
+    // Each body is named after the top-level instance that places it.
+    EXPECT_EQ(bodies, (std::map<std::string, int>{{"mirrored blue Plates", 1},
+                                                  {"mirrored green Pins", 1},
+                                                  {"mirrored yellow Pins", 1},
+                                                  {"turned blue Plates", 1},
+                                                  {"turned green Pins", 1},
+                                                  {"turned yellow Pins", 1}}));
+    int red = 0;
+    for (int f = 0; f < static_cast<int>(back.faces.size()); ++f)
+        if (const auto c = colourOf(back, qelx_test::KindFace, f); c && (*c)[0] > 0.85 && (*c)[1] < 0.2) {
+            ++red;
+            EXPECT_EQ(layerNameOf(back, qelx_test::KindFace, f), "Marked");
+        }
+    EXPECT_EQ(red, 2);
+}
+
+// The mirrored holder is written as a mirrored copy of each of its products,
+// placed rigidly: read back, the copies are products of their own, their
+// instances' colours kept, and the layers numbered once across the file.
+TEST_F(StepAssemblyTest, AMirroredInstanceIsWrittenAsAMirroredCopyOfItsProducts)
+{
+    TempStep file;
+    std::string error;
+    ASSERT_EQ(qelx_formats::writeStepAssembly(colouredHolders(), file.path(), error), QELI_OK) << error;
+    TestAssembly read;
+    ASSERT_EQ(qelx_formats::readStepAssembly(file.path(), read, error), QELI_OK) << error;
+    // The holder, plate and pin, each with its mirrored copy.
+    EXPECT_EQ(read.definitions.size(), 6u);
+    std::map<std::string, int> layers;
+    int yellow = 0;
+    for (const qelx_test::TestInstance& i : read.instances) {
+        EXPECT_FALSE(mirrors(i.placement)) << i.name;
+        yellow += i.color && (*i.color)[0] > 0.95;
+    }
+    EXPECT_EQ(yellow, 2);
+    for (const qelx_test::TestDefinition& d : read.definitions)
+        for (const auto& [number, layer] : d.part.layers)
+            EXPECT_EQ(layers.emplace(layer.name, number).first->second, number) << layer.name;
+    EXPECT_EQ(layers, (std::map<std::string, int>{{"Plates", 1}, {"Marked", 2}, {"Pins", 3}}));
 }

@@ -5,8 +5,12 @@
 #include "qelx_velm/velm_document.hxx"
 #include "qelx_velm/sending_unit.hxx"
 #include "qelx_velm/velm_entity_utils.hxx"
+#include "support/geometry_builders.hxx"
 #include "support/model_builders.hxx"
+#include "velm/attrib.hxx"
+#include "velm/errors.hxx"
 #include "velm/memory.hxx"
+#include "velm/testkit.hxx"
 #include "velm/topology_api.hxx"
 
 namespace {
@@ -97,4 +101,26 @@ TEST(SendingSystemUnit, ComesFromTheRunningConversionsInput) {
   EXPECT_EQ(factor, -1.0);
   ASSERT_EQ(GetUnitScaleFactor(QELX_UNIT_INCH, factor), QELI_OK);
   EXPECT_DOUBLE_EQ(factor, 25.4);
+}
+
+// The kernel refusing to delete what the document holds does not keep it
+// alive: its bodies and their attributes all go.
+TEST(QELXVelmDocument, WhatItHoldsGoesEvenWhenTheKernelRefusesToDeleteIt) {
+  const long before = velm_live_object_count();
+  for (const char* failing : {"", "api_del_entity_list"}) {
+    SCOPED_TRACE(failing);
+    {
+      QELXDocumentHandle handle(new QELXVelmDocument);
+      auto* doc = static_cast<QELXVelmDocument*>(handle.get());
+      BODY* box = testkit::make_box();
+      BODY* cylinder = testkit::make_cylinder(1.0, 2.0);
+      api_add_generic_named_attribute(box, "ATTRIB_XVELM_NAME", "box");
+      ENTITY_LIST add = listOf({box, cylinder});
+      doc->AppendNativeEntityList(add);
+      if (*failing) velm_test_fail_call(failing, 1, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+    }
+    EXPECT_FALSE(velm_test_injection_pending());
+    velm_test_reset();
+    EXPECT_EQ(velm_live_object_count(), before);
+  }
 }

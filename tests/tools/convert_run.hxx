@@ -54,4 +54,16 @@ inline std::filesystem::path convertScratch()
     return dir;
 }
 
+// The lines of the error stream that are the driver's own messages.
+inline int driverMessages(const std::string& err)
+{
+    int n = 0;
+    for (std::size_t at = 0; at < err.size();) {
+        n += err.compare(at, 7, "xvelm: ") == 0;
+        const std::size_t next = err.find('\n', at);
+        at = next == std::string::npos ? err.size() : next + 1;
+    }
+    return n;
+}
+
 } // namespace convert_run

@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "assembly/flat_assembly_importer.hxx"
 #include "import_verb.hxx"
@@ -13,10 +14,16 @@
 
 namespace xvelm {
 
-// Whether some product of the file places others: then the file is an
-// assembly, and its shared products are worth converting once.
+// Whether the file is worth reading as an assembly: some product places
+// others, or one product is placed more than once (the file's top product
+// is no definition of its own: its components are the roots). Then its
+// shared products are converted once.
 inline bool places_products(const qelx_test::TestAssembly& assembly)
 {
+    std::vector<int> uses(assembly.definitions.size());
+    for (const qelx_test::TestInstance& i : assembly.instances)
+        if (i.definition >= 0 && static_cast<std::size_t>(i.definition) < uses.size() && ++uses[i.definition] > 1)
+            return true;
     for (const qelx_test::TestDefinition& d : assembly.definitions)
         if (d.assembly && !d.children.empty())
             return true;

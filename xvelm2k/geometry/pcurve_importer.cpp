@@ -1,5 +1,6 @@
 #include "geometry/pcurve_importer.hxx"
 
+#include <utility>
 #include <cmath>
 
 #include "geometry/spline_curve_build.hxx"
@@ -79,9 +80,10 @@ QELIResult QELXVelmPCurveImporter::ImportPCurve()
     bs2_curve taken = m_bs2;
     COEDGE* coedge = m_coedge;
     const outcome attached = velmCall([&] {
-        pcurve p(taken, QELresfit, surface->equation(), -1, -1, -1, -1, true, -1.0);
-        taken = nullptr;
-        coedge->set_geometry(VELM_MAKE(PCURVE, p), 1);
+        // Handed over before the making, which frees it when it fails.
+        coedge->set_geometry(velm_make_pcurve(std::exchange(taken, nullptr), QELresfit, surface->equation(),
+                                              __FILE__, __LINE__),
+                             1);
     });
     if (taken)
         bs2_curve_delete(taken);

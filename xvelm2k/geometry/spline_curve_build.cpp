@@ -184,7 +184,7 @@ void buildCurve(QELXBSplineDef3D& def, const Gk_LinMap& map, const QELXMorph3D& 
                                  static_cast<int>(knots.size()), knots.data(), knotTolerance());
     if (!bs3)
         return;
-    crv = VELM_MAKE(intcurve, bs3, QELresabs);
+    crv = VELM_ADOPT(intcurve, bs3, QELresabs);
     if (Ve_OptionDoc::isOn(Ve_OptionDoc::FixCrvSelfIntxn) &&
         (Ve_CrvApproxUtil::isCrvIrregular(crv) || Ve_CrvApproxUtil::crvSelfIntersects(crv))) {
         Ve_CrvApproxUtil util;
@@ -293,7 +293,7 @@ int buildIntcurve(bs3_curve bs3, double fit, const surface* s1, const surface* s
     if (!Ve_OptionDoc::isOn(Ve_OptionDoc::CreateIntCurve) || !bs3)
         return 1;
     if (!s1 && !s2) {
-        const int err = velmGuard([&] { result = VELM_MAKE(intcurve, bs3, 0.0); });
+        const int err = velmGuard([&] { result = VELM_ADOPT(intcurve, bs3, 0.0); });
         return err ? -1 : 0;
     }
     const QELinterval range = bs3_curve_range(bs3);
@@ -425,8 +425,10 @@ bool makePeriodicOverDomain(EDGE* edge, const Gk_Domain& domain, curve*& crv, bs
     bs3_curve periodic = ve_spline_curve::makePeriodicBs3(b);
     if (!periodic)
         return true;
+    // Made before the old curve goes, so that a failure leaves the caller's.
+    curve* made = VELM_ADOPT(intcurve, periodic, QELresabs);
     delete crv;
-    crv = VELM_MAKE(intcurve, periodic, QELresabs);
+    crv = made;
     bs3 = periodic;
     changed = true;
     return true;
@@ -451,8 +453,9 @@ bool approximateEllipse(EDGE* edge, const Gk_Domain& domain, curve*& crv, bool t
     velmGuard([&] { approx = bs3_curve_make_ell(ell, d.low(), d.high(), QELresabs); });
     if (!approx)
         return false;
+    curve* made = VELM_ADOPT(intcurve, approx, QELresabs);
     delete crv;
-    crv = VELM_MAKE(intcurve, approx, QELresabs);
+    crv = made;
     return true;
 }
 

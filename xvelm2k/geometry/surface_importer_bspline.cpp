@@ -466,7 +466,7 @@ QELIResult QELXVelmSurfaceImporter::ImportOffset()
     baseBuilderMap.compose(base.GetParamMap(), false);
     m_map.compose(baseBuilderMap, false);
     surface* made = nullptr;
-    velmInnerCall([&] { made = VELM_MAKE(spline, VELM_MAKE(off_spl_sur, *baseSurface, d)); });
+    velmInnerCall([&] { made = VELM_ADOPT(spline, VELM_MAKE(off_spl_sur, *baseSurface, d)); });
     placeSurface(made);
     if (m_surface && Ve_OptionDoc::isOn(Ve_OptionDoc::UseNewApi) && IsBadSurface(m_surface)) {
         velmInnerCall([&] {

@@ -100,12 +100,14 @@ QELIResult QELXVelmSurfaceImporter::ImportExtruded()
         law* railLaw = VELM_NEW vector_law(vector(unitDirection.Orthogonalize()));
         law* taper = VELM_NEW constant_law(0.0);
         law* scale = VELM_NEW vector_law(QELvector(1.0, 1.0, 1.0));
-        spl_sur* sweep = VELM_NEW sweep_spl_sur(*profile, rail, railLaw, taper, scale, intervalOf(span.u()),
-                                                intervalOf(span.v()));
-        railLaw->remove();
-        taper->remove();
-        scale->remove();
-        made = VELM_MAKE(spline, velm_require(sweep));
+        spl_sur* sweep = railLaw && taper && scale ? VELM_NEW sweep_spl_sur(*profile, rail, railLaw, taper, scale,
+                                                                              intervalOf(span.u()), intervalOf(span.v()))
+                                                   : nullptr;
+        // The sweep holds the laws it uses; none is left behind when it could not be made.
+        for (law* l : {railLaw, taper, scale})
+            if (l)
+                l->remove();
+        made = VELM_ADOPT(spline, velm_require(sweep));
         m_span = span;
         m_map.compose(Gk_BiLinMap(profileMap, Gk_LinMap(), false), false);
         // A profile that runs against the surface's u turns the frame round.
@@ -165,7 +167,7 @@ QELIResult QELXVelmSurfaceImporter::ImportRevolved()
         spl_sur* rot = Gk_Func::equal(kernelU.length(), 0.0, Gk_Def::FuzzReal)
                            ? VELM_NEW rot_spl_sur(*profile, position(axisPoint), vector(axis))
                            : VELM_NEW rot_spl_sur(*profile, position(axisPoint), vector(axis), &uRange);
-        made = VELM_MAKE(spline, velm_require(rot));
+        made = VELM_ADOPT(spline, velm_require(rot));
     });
     if (!r.ok() || !made) {
         delete made;

@@ -123,7 +123,7 @@ void transferTCoedgeToSpline(COEDGE* coedge, const QELpar_transf& transform, con
             bs2_curve_reverse(copy);
         bs2_curve_par_trans(copy, transform);
         if (coedge->geometry()->use_count() > 1)
-            coedge->set_geometry(velm_require(VELM_NEW PCURVE(pcurve(copy, QELresfit, newSpline))));
+            coedge->set_geometry(velm_make_pcurve(copy, QELresfit, newSpline, __FILE__, __LINE__));
         else
             coedge->geometry()->set_def(copy, QELresfit, newSpline);
         return;

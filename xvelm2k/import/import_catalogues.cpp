@@ -1,6 +1,7 @@
 #include "import/import_catalogues.hxx"
 
 #include "import/brep_creator.hxx"
+#include "velm/memory.hxx"
 #include "velm/topology.hxx"
 
 bool QELXIdentifierKey::IsEqual(const Key* other) const
@@ -75,7 +76,9 @@ QELXIdentifier QELXVelmEntityPair::source() const { return catalogueSource(GetKe
 ENTITY* QELXVelmEntityPair::entity() const { return catalogueEntity(GetItem()); }
 
 // Kernel entities are recorded under the pair's name, so an allocation failure
-// can be aimed at one kind.
+// can be aimed at one kind. A loop, coedge, edge or vertex the kernel cannot
+// allocate raises its out-of-memory error: its neighbours would otherwise
+// connect round the gap and the body come out whole but open.
 #define XVELM_PAIR_NEW(SOURCE) new (0, SOURCE, __LINE__, nullptr)
 
 QELXCatalogue::PairHandle QELXVelmFaceCatalogue::NewPair(const KeyHandle& key)
@@ -86,21 +89,21 @@ QELXCatalogue::PairHandle QELXVelmFaceCatalogue::NewPair(const KeyHandle& key)
 
 QELXCatalogue::PairHandle QELXVelmLoopCatalogue::NewPair(const KeyHandle& key)
 {
-    return key.get() ? wrap(key, XVELM_PAIR_NEW("QELXVelmLoopPair") LOOP()) : PairHandle();
+    return key.get() ? wrap(key, velm_require(XVELM_PAIR_NEW("QELXVelmLoopPair") LOOP())) : PairHandle();
 }
 
 QELXCatalogue::PairHandle QELXVelmCoedgeCatalogue::NewPair(const KeyHandle& key)
 {
-    return key.get() ? wrap(key, XVELM_PAIR_NEW("QELXVelmCoedgePair") COEDGE(nullptr, FORWARD)) : PairHandle();
+    return key.get() ? wrap(key, velm_require(XVELM_PAIR_NEW("QELXVelmCoedgePair") COEDGE(nullptr, FORWARD))) : PairHandle();
 }
 
 QELXCatalogue::PairHandle QELXVelmEdgeCatalogue::NewPair(const KeyHandle& key)
 {
-    return key.get() ? wrap(key, XVELM_PAIR_NEW("QELXVelmEdgePair") EDGE()) : PairHandle();
+    return key.get() ? wrap(key, velm_require(XVELM_PAIR_NEW("QELXVelmEdgePair") EDGE())) : PairHandle();
 }
 
 QELXCatalogue::PairHandle QELXVelmVertexCatalogue::NewPair(const KeyHandle& key)
 {
-    return key.get() ? wrap(key, XVELM_PAIR_NEW("QELXVelmVertexPair") VERTEX(nullptr)) : PairHandle();
+    return key.get() ? wrap(key, velm_require(XVELM_PAIR_NEW("QELXVelmVertexPair") VERTEX(nullptr))) : PairHandle();
 }
 #undef XVELM_PAIR_NEW

@@ -434,7 +434,7 @@ void QELXVelmEdgePair::rebuildIntcurve(EDGE* edge)
         bs2_curve own = bs2_curve_copy(p);
         if (coedge->sense() != edge->sense())
             bs2_curve_reverse(own);
-        coedge->set_geometry(velm_require(new (0, "QELXVelmEdgePair", __LINE__, nullptr) PCURVE(pcurve(own, QELresfit, *on))));
+        coedge->set_geometry(velm_make_pcurve(own, QELresfit, *on, "QELXVelmEdgePair", __LINE__));
     }
     intcurve* built = nullptr;
     int made = 1;

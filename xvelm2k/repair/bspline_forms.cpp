@@ -2,6 +2,7 @@
 // The flags are never changed on the B-spline a geometry holds: a changed
 // copy is handed to the geometry, which was taken for update (backed up).
 #include <cmath>
+#include <memory>
 
 #include "qelx/qelx_math.hxx"
 #include "repair/post_process_internal.hxx"
@@ -177,18 +178,19 @@ void Ve_PostProcessUtil::fixCurveForms()
             n = bs3_curve_copy(b);
             bs3_curve_set_open(n);
         }
+        // The copy is ours until the curve takes it: a kernel error on the way frees it.
+        std::unique_ptr<bs3_curve_def, void (*)(bs3_curve_def*)> held(n, [](bs3_curve_def* c) { bs3_curve_delete(c); });
         bs3_curve c = n ? n : b;
         if (bs3_curve_closed(c) && (t0 - t1).len() <= Gk_Def::FuzzReal &&
             std::fabs(d0.len() - d1.len()) <= QELresabs && !bs3_curve_periodic(c)) {
             bs3_curve p = bs3_curve_copy(c);
             bs3_curve_set_periodic(p);
-            if (n)
-                bs3_curve_delete(n);
+            held.reset(p);
             n = p;
         }
         if (n) {
             auto& target = static_cast<intcurve&>(edge->geometry()->equation_for_update());
-            target.set_cur(n, target.fitol(), 1, 0);
+            target.set_cur(held.release(), target.fitol(), 1, 0);
         }
     }
 }

@@ -73,7 +73,7 @@ bool rebuildFaceEdge(EDGE* edge, COEDGE* c, bs3_curve bs, const QELinterval& ran
     if (c->sense() != edge->sense())
         bs2_curve_reverse(fitted);
     edge->set_geometry(make_curve(fresh), 1, 1);
-    c->set_geometry(VELM_MAKE(PCURVE, pcurve(fitted, QELresfit, srf)), 1);
+    c->set_geometry(velm_make_pcurve(fitted, QELresfit, srf, __FILE__, __LINE__), 1);
     return true;
 }
 

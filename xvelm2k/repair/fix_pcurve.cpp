@@ -1,5 +1,6 @@
 #include "repair/fix_pcurve.hxx"
 
+#include <utility>
 #include <vector>
 
 #include "geometry/spline_curve_build.hxx"
@@ -49,8 +50,8 @@ void Ve_FixPCurve::addPCurve(COEDGE* coedge)
     if (!fitted)
         return;
     velmCall([&] {
-        pcurve made(fitted, QELresfit, spl);
-        fitted = nullptr;
+        // Handed over before the making, which frees it when it fails.
+        pcurve made(std::exchange(fitted, nullptr), QELresfit, spl);
         if (coedge->sense() != edge->sense())
             made.negate();
         coedge->set_geometry(VELM_MAKE(PCURVE, made));

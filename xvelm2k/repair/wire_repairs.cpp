@@ -181,7 +181,7 @@ bool Ve_PostProcessUtil::fixLeftOverCurveSelfIntTrim()
             }
             ve_repair::setEdgeIntcurve(edge, rebuilt, QELresfit);
             if (fitted)
-                coedge->set_geometry(velm_require(VELM_NEW PCURVE(pcurve(fitted, QELresfit, *onSurface))));
+                coedge->set_geometry(velm_make_pcurve(fitted, QELresfit, *onSurface, __FILE__, __LINE__));
         });
     }
     // New curves leave the sheet's tolerances and pcurves to be made good again.

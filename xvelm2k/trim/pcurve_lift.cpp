@@ -362,5 +362,5 @@ intcurve* trimSpaceCurveFromPCurve(const pcurve& pc)
     // A kernel error while lifting leaves no space curve.
     velmInnerCall([&] { liftPCurve(lift); });
     par_int_cur* data = makeParIntCur(lift);
-    return data ? VELM_MAKE(intcurve, data) : nullptr;
+    return data ? VELM_ADOPT(intcurve, data) : nullptr;
 }

@@ -68,8 +68,9 @@ using qelx_test::TestAttributes;
 
 class AttributeReader {
 public:
-    AttributeReader(const Handle(TDocStd_Document)& doc, const ReadShapes& shapes, qelx_test::TestModel& model)
-        : m_shapes(shapes), m_model(model), m_colors(XCAFDoc_DocumentTool::ColorTool(doc->Main())),
+    AttributeReader(const Handle(TDocStd_Document)& doc, const ReadShapes& shapes, qelx_test::TestModel& model,
+                    LayerNumbers& numbers)
+        : m_shapes(shapes), m_model(model), m_numbers(numbers), m_colors(XCAFDoc_DocumentTool::ColorTool(doc->Main())),
           m_layers(XCAFDoc_DocumentTool::LayerTool(doc->Main()))
     {
     }
@@ -105,23 +106,14 @@ public:
         }
     }
 
-    std::optional<Quantity_Color> colorOf(const TDF_Label& label) const
-    {
-        Quantity_Color c;
-        if (m_colors->GetColor(label, XCAFDoc_ColorSurf, c) || m_colors->GetColor(label, XCAFDoc_ColorGen, c))
-            return c;
-        return std::nullopt;
-    }
+    std::optional<Quantity_Color> colorOf(const TDF_Label& label) const { return labelColor(m_colors, label); }
 
 private:
     int layerNumber(const std::string& name)
     {
-        for (const auto& [number, layer] : m_model.layers)
-            if (layer.name == name)
-                return number;
-        const int number = static_cast<int>(m_model.layers.size()) + 1;
-        m_model.layers[number].name = name;
-        return number;
+        const auto [at, added] = m_numbers.emplace(name, static_cast<int>(m_numbers.size()) + 1);
+        m_model.layers[at->second].name = name;
+        return at->second;
     }
 
     // A shape holding solids names their bodies; a sheet shell its body;
@@ -144,15 +136,39 @@ private:
 
     const ReadShapes& m_shapes;
     qelx_test::TestModel& m_model;
+    LayerNumbers& m_numbers;
     Handle(XCAFDoc_ColorTool) m_colors;
     Handle(XCAFDoc_LayerTool) m_layers;
 };
 
 } // namespace
 
+std::optional<Quantity_Color> labelColor(const Handle(XCAFDoc_ColorTool)& colors, const TDF_Label& label)
+{
+    Quantity_Color c;
+    if (colors->GetColor(label, XCAFDoc_ColorSurf, c) || colors->GetColor(label, XCAFDoc_ColorGen, c))
+        return c;
+    return std::nullopt;
+}
+
+void readProductAttributes(const Handle(TDocStd_Document)& doc, const TDF_Label& product, const ReadShapes& shapes,
+                           qelx_test::TestModel& model, LayerNumbers& numbers)
+{
+    AttributeReader reader(doc, shapes, model, numbers);
+    // The product first, so that what its sub-shapes say of a face wins.
+    reader.apply(XCAFDoc_ShapeTool::GetShape(product), {product}, reader.colorOf(product));
+    TDF_LabelSequence subs;
+    XCAFDoc_ShapeTool::GetSubShapes(product, subs);
+    for (const TDF_Label& sub : subs)
+        reader.apply(XCAFDoc_ShapeTool::GetShape(sub), {sub}, reader.colorOf(sub));
+}
+
 void readFileAttributes(const Handle(TDocStd_Document)& doc, const ReadShapes& shapes, qelx_test::TestModel& model)
 {
-    AttributeReader reader(doc, shapes, model);
+    LayerNumbers numbers;
+    for (const auto& [number, layer] : model.layers)
+        numbers.emplace(layer.name, number);
+    AttributeReader reader(doc, shapes, model, numbers);
     const Handle(XCAFDoc_ShapeTool) tool = XCAFDoc_DocumentTool::ShapeTool(doc->Main());
     // Parents come before their children, so that a part's own word wins.
     for (XCAFPrs_DocumentExplorer it(doc, XCAFPrs_DocumentExplorerFlags_None); it.More(); it.Next()) {

@@ -4,10 +4,15 @@
 // Open CASCADE shapes.
 #include "qelx/test_model.hxx"
 
+#include <Quantity_Color.hxx>
+#include <TDF_Label.hxx>
 #include <TDocStd_Document.hxx>
+#include <XCAFDoc_ColorTool.hxx>
 #include <TopTools_DataMapOfShapeInteger.hxx>
 #include <TopoDS_Shape.hxx>
 
+#include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -78,6 +83,25 @@ struct ReadShapes {
 // label says overrides what its assembly says. Layers are numbered from 1 in
 // the order they are met.
 void readFileAttributes(const Handle(TDocStd_Document)& doc, const ReadShapes& shapes, qelx_test::TestModel& model);
+
+// Layer numbers by name, from 1 in the order met: one table for every model
+// a file is read into, so that a layer keeps its number in all of them.
+using LayerNumbers = std::map<std::string, int>;
+
+// What one product's label and its sub-shapes' labels say (names, surface
+// colours, first layers), onto the model the product's shape was read into:
+// the product's onto its bodies, a sub-shape's onto its faces, which wins.
+void readProductAttributes(const Handle(TDocStd_Document)& doc, const TDF_Label& product, const ReadShapes& shapes,
+                           qelx_test::TestModel& model, LayerNumbers& numbers);
+
+// The surface colour (or else the general colour) the label carries.
+std::optional<Quantity_Color> labelColor(const Handle(XCAFDoc_ColorTool)& colors, const TDF_Label& label);
+
+// The names, colours and layers the model gives a body and its faces, onto
+// the body's label and, as sub-shapes, its faces' (IGES levels by number,
+// elsewhere by name).
+void labelBodyShape(const qelx_test::TestModel& model, const BodyShape& body, const TDF_Label& label,
+                    const Handle(TDocStd_Document)& doc, bool numbered);
 
 // A shape read into the model as a file's shapes are (solids, sheets, loose
 // faces, wires); what each shape became.

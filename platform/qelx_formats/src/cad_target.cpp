@@ -62,24 +62,12 @@ const TestAttributes* attributesOf(const TestModel& model, qelx_test::EntityKind
     return it == model.attributes.end() ? nullptr : &it->second;
 }
 
-// The bodies into the XDE document, one top shape per body, faces that
-// carry anything as its sub-shapes.
+// The bodies into the XDE document, one top shape per body.
 void labelShapes(const TestModel& model, const BuiltShapes& shapes, const Handle(TDocStd_Document)& doc, bool numbered)
 {
     const Handle(XCAFDoc_ShapeTool) tool = XCAFDoc_DocumentTool::ShapeTool(doc->Main());
-    const Handle(XCAFDoc_ColorTool) colors = XCAFDoc_DocumentTool::ColorTool(doc->Main());
-    const Handle(XCAFDoc_LayerTool) layers = XCAFDoc_DocumentTool::LayerTool(doc->Main());
-    for (const BodyShape& body : shapes.bodies) {
-        const TDF_Label label = tool->AddShape(body.shape, Standard_False, Standard_False);
-        if (const TestAttributes* a = attributesOf(model, qelx_test::KindBody, body.body))
-            labelWith(model, *a, label, colors, layers, numbered);
-        for (const auto& [index, face] : body.faces)
-            if (const TestAttributes* a = attributesOf(model, qelx_test::KindFace, index)) {
-                const TDF_Label sub = tool->AddSubShape(label, face);
-                if (!sub.IsNull())
-                    labelWith(model, *a, sub, colors, layers, numbered);
-            }
-    }
+    for (const BodyShape& body : shapes.bodies)
+        labelBodyShape(model, body, tool->AddShape(body.shape, Standard_False, Standard_False), doc, numbered);
 }
 
 // Open CASCADE's writers write to a file name: a private file of our own,
@@ -170,6 +158,22 @@ std::string brepText(const BuiltShapes& shapes)
 }
 
 } // namespace
+
+void labelBodyShape(const TestModel& model, const BodyShape& body, const TDF_Label& label,
+                    const Handle(TDocStd_Document)& doc, bool numbered)
+{
+    const Handle(XCAFDoc_ShapeTool) tool = XCAFDoc_DocumentTool::ShapeTool(doc->Main());
+    const Handle(XCAFDoc_ColorTool) colors = XCAFDoc_DocumentTool::ColorTool(doc->Main());
+    const Handle(XCAFDoc_LayerTool) layers = XCAFDoc_DocumentTool::LayerTool(doc->Main());
+    if (const TestAttributes* a = attributesOf(model, qelx_test::KindBody, body.body))
+        labelWith(model, *a, label, colors, layers, numbered);
+    for (const auto& [index, face] : body.faces)
+        if (const TestAttributes* a = attributesOf(model, qelx_test::KindFace, index)) {
+            const TDF_Label sub = tool->AddSubShape(label, face);
+            if (!sub.IsNull())
+                labelWith(model, *a, sub, colors, layers, numbered);
+        }
+}
 
 std::string stepDocumentText(const Handle(TDocStd_Document)& doc) { return stepText(doc); }
 

@@ -6,6 +6,7 @@
 #include "qelx_formats/cad_file.hxx"
 #include "qelx_formats/neutral_document.hxx"
 
+#include <BRepBuilderAPI_Transform.hxx>
 #include <BRepGProp.hxx>
 #include <BRep_Builder.hxx>
 #include <GProp_GProps.hxx>
@@ -20,8 +21,11 @@
 #include <TopLoc_Location.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
+#include <Quantity_Color.hxx>
+#include <XCAFDoc_ColorTool.hxx>
 #include <XCAFDoc_DocumentTool.hxx>
 #include <XCAFDoc_ShapeTool.hxx>
+#include <gp_Ax2.hxx>
 #include <gp_Trsf.hxx>
 
 #include <fstream>
@@ -74,10 +78,15 @@ gp_Trsf trsfOf(const TestPlacement& p)
     return t;
 }
 
-// The file's products in the assembly, each shared product once.
+// The file's products in the assembly, each shared product once, with the
+// names, colours and layers the file gives products, their faces and
+// instances (layers numbered across the whole file).
 class ProductReader {
 public:
-    explicit ProductReader(TestAssembly& assembly) : m_assembly(assembly) {}
+    ProductReader(TestAssembly& assembly, const Handle(TDocStd_Document)& doc)
+        : m_assembly(assembly), m_doc(doc), m_colors(XCAFDoc_DocumentTool::ColorTool(doc->Main()))
+    {
+    }
 
     int definitionOf(const TDF_Label& label)
     {
@@ -88,32 +97,49 @@ public:
         if (XCAFDoc_ShapeTool::IsAssembly(label)) {
             const int definition = m_assembly.addAssembly(name);
             m_definitions[entry] = definition;
-            TDF_LabelSequence components;
-            XCAFDoc_ShapeTool::GetComponents(label, components, Standard_False);
-            for (Standard_Integer i = 1; i <= components.Length(); ++i) {
-                TDF_Label referred;
-                if (!XCAFDoc_ShapeTool::GetReferredShape(components.Value(i), referred))
-                    continue;
-                const int child = definitionOf(referred);
-                std::string instanceName = labelName(components.Value(i));
-                if (instanceName.empty())
-                    instanceName = labelName(referred);
-                m_assembly.place(definition, child, instanceName,
-                                 placementOf(XCAFDoc_ShapeTool::GetLocation(components.Value(i))));
-            }
+            placeComponents(definition, label, TopLoc_Location());
             return definition;
         }
         TestModel part;
         part.xType = cadSourceType(CadFormat::Step);
         part.unit = 1; // the reader hands millimetres
-        readShapeInto(XCAFDoc_ShapeTool::GetShape(label), part);
+        const ReadShapes shapes = readShapeInto(XCAFDoc_ShapeTool::GetShape(label), part);
+        readProductAttributes(m_doc, label, shapes, part, m_layers);
         const int definition = m_assembly.addPart(name, std::move(part));
         m_definitions[entry] = definition;
         return definition;
     }
 
+    // The assembly product's components as instances under `parent` (-1: as
+    // roots), placed by `outer` and then their own placement.
+    void placeComponents(int parent, const TDF_Label& assembly, const TopLoc_Location& outer)
+    {
+        TDF_LabelSequence components;
+        XCAFDoc_ShapeTool::GetComponents(assembly, components, Standard_False);
+        for (Standard_Integer i = 1; i <= components.Length(); ++i) {
+            TDF_Label referred;
+            if (!XCAFDoc_ShapeTool::GetReferredShape(components.Value(i), referred))
+                continue;
+            const int child = definitionOf(referred);
+            std::string instanceName = labelName(components.Value(i));
+            if (instanceName.empty())
+                instanceName = labelName(referred);
+            const int instance = m_assembly.place(
+                parent, child, instanceName, placementOf(outer * XCAFDoc_ShapeTool::GetLocation(components.Value(i))));
+            // An instance's own colour overrides its product's.
+            if (const std::optional<Quantity_Color> c = labelColor(m_colors, components.Value(i))) {
+                double r = 0.0, g = 0.0, b = 0.0;
+                c->Values(r, g, b, Quantity_TOC_sRGB);
+                m_assembly.instances[static_cast<std::size_t>(instance)].color = std::array<double, 4>{r, g, b, 0.0};
+            }
+        }
+    }
+
 private:
     TestAssembly& m_assembly;
+    Handle(TDocStd_Document) m_doc;
+    Handle(XCAFDoc_ColorTool) m_colors;
+    LayerNumbers m_layers;
     std::map<std::string, int> m_definitions;
 };
 
@@ -145,6 +171,114 @@ QELIResult guarded(const std::string& path, const char* what, std::string& error
     return QELI_OK;
 }
 
+// The mirror in the plane x = 0 (S), on placements: S after the placement
+// (the image mirrored), and S before it (what it places mirrored first).
+TestPlacement mirroredAfter(TestPlacement p)
+{
+    for (int i = 0; i < 4; ++i)
+        p[static_cast<std::size_t>(3 * i)] = -p[static_cast<std::size_t>(3 * i)];
+    return p;
+}
+
+TestPlacement mirroredBefore(TestPlacement p)
+{
+    for (int j = 0; j < 3; ++j)
+        p[static_cast<std::size_t>(j)] = -p[static_cast<std::size_t>(j)];
+    return p;
+}
+
+bool mirrors(const TestPlacement& p)
+{
+    const double det = p[0] * (p[4] * p[8] - p[5] * p[7]) - p[1] * (p[3] * p[8] - p[5] * p[6]) +
+                       p[2] * (p[3] * p[7] - p[4] * p[6]);
+    return det < 0.0;
+}
+
+// The assembly's products into the XDE document. A STEP placement is rigid,
+// so an instance whose placement mirrors places a mirrored copy of its
+// product (mirrored in x = 0, each product's copy made once) by the rigid
+// rest of the placement: P = (P S) S, the copy's sub-instances placed by
+// S P' as their own placements turn out rigid or mirroring.
+class ProductWriter {
+public:
+    ProductWriter(const TestAssembly& assembly, const Handle(TDocStd_Document)& doc)
+        : m_assembly(assembly), m_doc(doc), m_tool(XCAFDoc_DocumentTool::ShapeTool(doc->Main())),
+          m_colors(XCAFDoc_DocumentTool::ColorTool(doc->Main()))
+    {
+    }
+
+    // The instance under `parent`, which is itself a mirrored copy when `inMirrored`.
+    void component(const TDF_Label& parent, int instance, bool inMirrored)
+    {
+        const qelx_test::TestInstance& i = m_assembly.instances[static_cast<std::size_t>(instance)];
+        if (i.definition < 0 || static_cast<std::size_t>(i.definition) >= m_assembly.definitions.size())
+            throw std::runtime_error("an instance places no definition");
+        TestPlacement placement = inMirrored ? mirroredAfter(i.placement) : i.placement;
+        const bool mirrored = mirrors(placement);
+        if (mirrored)
+            placement = mirroredBefore(placement);
+        const TDF_Label made =
+            m_tool->AddComponent(parent, product(i.definition, mirrored), TopLoc_Location(trsfOf(placement)));
+        TDataStd_Name::Set(made, TCollection_ExtendedString(i.name.c_str()));
+        if (i.color)
+            m_colors->SetColor(made, Quantity_Color((*i.color)[0], (*i.color)[1], (*i.color)[2], Quantity_TOC_sRGB),
+                               XCAFDoc_ColorGen);
+    }
+
+private:
+    TDF_Label product(int d, bool mirrored)
+    {
+        const auto key = std::pair(d, mirrored);
+        if (const auto it = m_products.find(key); it != m_products.end())
+            return it->second;
+        const qelx_test::TestDefinition& definition = m_assembly.definitions[static_cast<std::size_t>(d)];
+        TDF_Label label;
+        if (definition.assembly) {
+            label = m_tool->NewShape();
+            m_products[key] = label;
+            for (int child : definition.children)
+                component(label, child, mirrored);
+        } else {
+            BuiltShapes shapes = buildShapes(definition.part);
+            if (mirrored)
+                mirror(shapes);
+            if (shapes.bodies.size() == 1) {
+                label = m_tool->AddShape(shapes.bodies.front().shape, Standard_False);
+                labelBodyShape(definition.part, shapes.bodies.front(), label, m_doc, false);
+            } else {
+                BRep_Builder builder;
+                TopoDS_Compound all;
+                builder.MakeCompound(all);
+                for (const BodyShape& body : shapes.bodies)
+                    builder.Add(all, body.shape);
+                label = m_tool->AddShape(all, Standard_False);
+            }
+            m_products[key] = label;
+        }
+        // The product's name over its body's: a reader names the body after it.
+        TDataStd_Name::Set(label, TCollection_ExtendedString(definition.name.c_str()));
+        return label;
+    }
+
+    static void mirror(BuiltShapes& shapes)
+    {
+        gp_Trsf s;
+        s.SetMirror(gp_Ax2(gp_Pnt(0, 0, 0), gp_Dir(1, 0, 0)));
+        for (BodyShape& body : shapes.bodies) {
+            BRepBuilderAPI_Transform image(body.shape, s, Standard_True);
+            for (auto& face : body.faces)
+                face.second = image.ModifiedShape(face.second);
+            body.shape = image.Shape();
+        }
+    }
+
+    const TestAssembly& m_assembly;
+    Handle(TDocStd_Document) m_doc;
+    Handle(XCAFDoc_ShapeTool) m_tool;
+    Handle(XCAFDoc_ColorTool) m_colors;
+    std::map<std::pair<int, bool>, TDF_Label> m_products;
+};
+
 } // namespace
 
 QELIResult readStepAssembly(const std::string& path, TestAssembly& assembly, std::string& error)
@@ -162,6 +296,8 @@ QELIResult readStepAssembly(const std::string& path, TestAssembly& assembly, std
         const XdeDocument doc;
         STEPCAFControl_Reader reader;
         reader.SetNameMode(Standard_True);
+        reader.SetColorMode(Standard_True);
+        reader.SetLayerMode(Standard_True);
         if (reader.ReadFile(path.c_str()) != IFSelect_RetDone)
             throw std::runtime_error("not a readable STEP file");
         Handle(TDocStd_Document) into = doc.get();
@@ -172,11 +308,16 @@ QELIResult readStepAssembly(const std::string& path, TestAssembly& assembly, std
         tool->GetFreeShapes(roots);
         if (roots.IsEmpty())
             throw std::runtime_error("no product in the file");
-        ProductReader products(read);
+        ProductReader products(read, doc.get());
+        // A free assembly product is the file's whole product, not a part
+        // of it: its components are the top-level instances (each flattened
+        // body is named after the one that places it, not all after the file).
         for (Standard_Integer i = 1; i <= roots.Length(); ++i) {
-            const int definition = products.definitionOf(roots.Value(i));
-            read.place(-1, definition, labelName(roots.Value(i)),
-                       placementOf(XCAFDoc_ShapeTool::GetShape(roots.Value(i)).Location()));
+            const TopLoc_Location where = XCAFDoc_ShapeTool::GetShape(roots.Value(i)).Location();
+            if (XCAFDoc_ShapeTool::IsAssembly(roots.Value(i)))
+                products.placeComponents(-1, roots.Value(i), where);
+            else
+                read.place(-1, products.definitionOf(roots.Value(i)), labelName(roots.Value(i)), placementOf(where));
         }
     });
     if (result == QELI_OK)
@@ -199,44 +340,12 @@ QELIResult writeStepAssembly(const TestAssembly& assembly, const std::string& pa
     const QELIResult built = guarded(path, "the assembly could not be written: ", error, [&] {
         const ExchangeSettings settings;
         const XdeDocument doc;
+        ProductWriter products(assembly, doc.get());
         const Handle(XCAFDoc_ShapeTool) tool = XCAFDoc_DocumentTool::ShapeTool(doc.get()->Main());
-        std::vector<TDF_Label> labels(assembly.definitions.size());
-        for (std::size_t d = 0; d < assembly.definitions.size(); ++d) {
-            const qelx_test::TestDefinition& definition = assembly.definitions[d];
-            if (definition.assembly) {
-                labels[d] = tool->NewShape();
-            } else {
-                const BuiltShapes shapes = buildShapes(definition.part);
-                TopoDS_Shape shape;
-                if (shapes.bodies.size() == 1) {
-                    shape = shapes.bodies.front().shape;
-                } else {
-                    BRep_Builder builder;
-                    TopoDS_Compound all;
-                    builder.MakeCompound(all);
-                    for (const BodyShape& body : shapes.bodies)
-                        builder.Add(all, body.shape);
-                    shape = all;
-                }
-                labels[d] = tool->AddShape(shape, Standard_False);
-            }
-            TDataStd_Name::Set(labels[d], TCollection_ExtendedString(definition.name.c_str()));
-        }
-        const auto component = [&](const TDF_Label& parent, int instance) {
-            const qelx_test::TestInstance& i = assembly.instances[static_cast<std::size_t>(instance)];
-            if (i.definition < 0)
-                throw std::runtime_error("an instance places no definition");
-            const TDF_Label made = tool->AddComponent(parent, labels[static_cast<std::size_t>(i.definition)],
-                                                      TopLoc_Location(trsfOf(i.placement)));
-            TDataStd_Name::Set(made, TCollection_ExtendedString(i.name.c_str()));
-        };
-        for (std::size_t d = 0; d < assembly.definitions.size(); ++d)
-            for (int child : assembly.definitions[d].children)
-                component(labels[d], child);
         const TDF_Label top = tool->NewShape();
         TDataStd_Name::Set(top, TCollection_ExtendedString("root"));
         for (int root : assembly.roots)
-            component(top, root);
+            products.component(top, root, false);
         tool->UpdateAssemblies();
         text = stepDocumentText(doc.get());
     });

@@ -3,6 +3,7 @@
 #include "qelx_velm/velm_entity_utils.hxx"
 #include "velm/entity.hxx"
 #include "velm/groups.hxx"
+#include "velm/save.hxx"
 #include "velm/topology_api.hxx"
 
 QELXVelmDocument::QELXVelmDocument()
@@ -33,7 +34,19 @@ QELXVelmDocument::~QELXVelmDocument()
             if (ENTITY* m = members[k]; m && velm_is_live_entity(m) && is_QELCOLLECTION(m) && !is_QELGROUP(m))
                 owned.add(m);
     }
-    api_del_entity_list(owned);
+    if (api_del_entity_list(owned).ok())
+        return;
+    // The kernel refused the deletion: the document still goes, and takes
+    // along everything its entities reach, lost together so that links
+    // between them never meet a freed entity.
+    ENTITY_LIST reached;
+    for (int i = 0; i < owned.count(); ++i)
+        if (velm_is_live_entity(owned[i]))
+            velm_save_reach(owned[i], reached);
+    velm_lose_scope once;
+    for (int i = 0; i < reached.count(); ++i)
+        if (ENTITY* e = reached[i]; velm_is_live_entity(e))
+            e->lose();
 }
 
 void* QELXVelmDocument::GetNativeData(const QELXString& typeName)

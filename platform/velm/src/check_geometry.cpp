@@ -40,7 +40,15 @@ bool check_status_list::contains(int status) const {
 }
 
 check_status_list* add_status(check_status_list* list, int status) {
-  return list ? list->add_error(status) : VELM_MAKE(check_status_list, status);
+  if (!list) return VELM_MAKE(check_status_list, status);
+  // The list is the caller's result in the making: a status that cannot be
+  // added takes it along, or the error would leave it behind.
+  try {
+    return list->add_error(status);
+  } catch (...) {
+    delete list;
+    throw;
+  }
 }
 
 namespace {

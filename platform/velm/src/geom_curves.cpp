@@ -364,10 +364,18 @@ intcurve::intcurve() = default;
 
 intcurve::intcurve(bs3_curve cur, double fitol, const surface* s1, const surface* s2, bs2_curve p1, bs2_curve p2,
                    const QELinterval* range, int, int) {
-  if (s1 || s2 || p1 || p2)
-    data_ = VELM_MAKE(intersection_int_cur, cur, fitol, s1, s2, p1, p2);
-  else
-    data_ = VELM_MAKE(exact_int_cur, cur, fitol);
+  // The B-splines are ours from the start: freed when the data cannot be made.
+  try {
+    if (s1 || s2 || p1 || p2)
+      data_ = VELM_MAKE(intersection_int_cur, cur, fitol, s1, s2, p1, p2);
+    else
+      data_ = VELM_MAKE(exact_int_cur, cur, fitol);
+  } catch (...) {
+    bs3_curve_delete(cur);
+    bs2_curve_delete(p1);
+    bs2_curve_delete(p2);
+    throw;
+  }
   if (range) limit(*range);
 }
 

@@ -111,7 +111,7 @@ QELunit_vector spline::eval_normal(const QELpar_pos& uv) const {
 spline* spline::subset(const QELpar_box& box) const {
   bs3_surface piece = def_ ? bs3_surface_subset(def_->sur(), box) : nullptr;
   if (!piece) return nullptr;
-  spline* r = VELM_MAKE(spline, VELM_MAKE(exact_spl_sur, piece));
+  spline* r = VELM_ADOPT(spline, VELM_ADOPT(exact_spl_sur, piece));
   r->reverse_v = left_handed_uv();
   return r;
 }
@@ -185,13 +185,13 @@ bool spline::singular_v(double v) const { return def_ && iso_collapses(*this, fa
 curve* spline::u_param_line(double v) const {
   if (curve* exact = def_ ? def_->param_line(true, v) : nullptr) return exact;
   bs3_curve c = def_ ? bs3_curve_u_param_line(def_->sur(), v) : nullptr;
-  return c ? VELM_MAKE(intcurve, c) : nullptr;
+  return c ? VELM_ADOPT(intcurve, c) : nullptr;
 }
 
 curve* spline::v_param_line(double u) const {
   if (curve* exact = def_ ? def_->param_line(false, u) : nullptr) return exact;
   bs3_curve c = def_ ? bs3_curve_v_param_line(def_->sur(), u) : nullptr;
-  return c ? VELM_MAKE(intcurve, c) : nullptr;
+  return c ? VELM_ADOPT(intcurve, c) : nullptr;
 }
 
 surface& spline::operator*=(const QELtransf& t) {

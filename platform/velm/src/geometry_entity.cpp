@@ -108,6 +108,11 @@ void PCURVE::set_def(bs2_curve cur, double fitol, const surface& srf) {
   set_def(pcurve(cur, fitol, srf));
 }
 
+PCURVE* velm_make_pcurve(bs2_curve cur, double fitol, const surface& srf, const char* source_file, int line) {
+  const pcurve def(cur, fitol, srf);
+  return velm_require(new (0, source_file, line, nullptr) PCURVE(def));
+}
+
 void PCURVE::negate() {
   backup();
   def_.negate();

@@ -37,7 +37,7 @@ void add_pcurve(COEDGE* ce) {
   bs2_curve fit = bs2_curve_for_curve_on_surf(*c, range, *srf, QELresabs);
   if (!fit) return;
   if (ce->sense() == REVERSED) bs2_curve_reverse(fit);
-  ce->set_geometry(VELM_NEW PCURVE(pcurve(fit, QELresfit, *srf)));
+  ce->set_geometry(velm_make_pcurve(fit, QELresfit, *srf, __FILE__, __LINE__));
 }
 
 // The spline form of a face's surface over the face, or null when it is a

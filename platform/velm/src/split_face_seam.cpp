@@ -120,7 +120,7 @@ PCURVE* straight_pcurve(const surface& srf, const QELpar_pos& a, const QELpar_po
   const double knots[4] = {range.start_pt(), range.start_pt(), range.end_pt(), range.end_pt()};
   bs2_curve line = bs2_curve_from_ctrlpts(1, 0, 0, 0, 2, pts, nullptr, QELresabs, 4, knots, QELresnor);
   if (!line) velm_api_error_throw(VELM_BAD_ARGUMENT);
-  return velm_require(VELM_NEW PCURVE(pcurve(line, 0.0, srf)));
+  return velm_make_pcurve(line, 0.0, srf, __FILE__, __LINE__);
 }
 
 // Joins the two separation loops of the face by an edge on the iso-line.

@@ -91,7 +91,7 @@ class iso_box_face {
     const double knots[4] = {range.start_pt(), range.start_pt(), range.end_pt(), range.end_pt()};
     bs2_curve line = bs2_curve_from_ctrlpts(1, 0, 0, 0, 2, ends, nullptr, QELresabs, 4, knots, QELresnor);
     if (!line) velm_api_error_throw(VELM_BAD_ARGUMENT);
-    auto* pc = velm_require(VELM_NEW PCURVE(pcurve(line, 0.0, srf_)));
+    auto* pc = velm_make_pcurve(line, 0.0, srf_, __FILE__, __LINE__);
     if (sense == REVERSED) pc->negate();
     coedge->set_geometry(pc);
     return coedge;

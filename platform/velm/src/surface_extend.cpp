@@ -250,7 +250,7 @@ surface* offset_surface(const surface& base, const QELbox& base_bound, double di
   }
   const QELpar_box box = base.param_range(&base_bound);
   if (box.empty() || !box.u_range().finite() || !box.v_range().finite()) velm_api_error_throw(VELM_BAD_ARGUMENT);
-  auto* off = VELM_MAKE(spline, VELM_MAKE(off_spl_sur, base, distance, &box));
+  auto* off = VELM_ADOPT(spline, VELM_MAKE(off_spl_sur, base, distance, &box));
   if (offset_folds(base, *off, box)) {
     delete off;
     status = degenerate;

@@ -29,6 +29,7 @@ struct kit_state {
   std::vector<injected_call> calls;
   alloc_failure alloc;
   std::string last_injected;
+  long allocations = 0;
 };
 
 bool recording = false;
@@ -74,6 +75,8 @@ const std::vector<std::string>& velm_test_call_log() { return kit().log; }
 
 const std::vector<std::string>& velm_test_failable_calls() { return kit().failable; }
 
+long velm_test_allocation_count() { return kit().allocations; }
+
 void velm_test_record_calls(bool on) { recording = on; }
 bool velm_test_recording_calls() { return recording; }
 
@@ -85,6 +88,7 @@ void velm_test_reset() {
   k.calls.clear();
   k.alloc = alloc_failure{};
   k.last_injected.clear();
+  k.allocations = 0;
   recording = false;
   velm_test_record_object_sites(false);
   velm_clear_interrupt();
@@ -126,6 +130,7 @@ int velm_take_injected_failure(const char* function_name) {
 }
 
 bool velm_take_injected_alloc_failure(const char* source_file) {
+  if (recording) ++kit().allocations;
   alloc_failure& a = kit().alloc;
   if (!a.active) return false;
   if (!a.any && (!source_file || !std::strstr(source_file, a.file.c_str()))) return false;

@@ -10,10 +10,13 @@
 
 namespace qelx_formats {
 
-// Reads the file's products: each part's shape into a source model (as
-// readCadFile reads a file, names, colours and layers aside), each assembly
-// product with its instances and their placements as the file gives them,
-// the file's free products as roots (placed where the file puts them).
+// Reads the file's products: each part's shape into a source model as
+// readCadFile reads a file (the product's name, surface colour and first
+// layer onto its bodies, a sub-shape's onto its faces, which wins; layers
+// numbered from 1 across the whole file in the order met), each assembly
+// product with its instances, their names, own colours and placements as the
+// file gives them, the file's free products as roots (placed where the file
+// puts them).
 // `assembly` is untouched on failure. 0, or 0x1000001 / 0x100000e with
 // `error` one line naming the file.
 QELIResult readStepAssembly(const std::string& path, qelx_test::TestAssembly& assembly, std::string& error);
@@ -21,9 +24,12 @@ QELIResult readStepAssembly(const std::string& path, qelx_test::TestAssembly& as
 // Writes the source assembly as a STEP file with its product structure: one
 // product per part definition (built from its model) and per assembly
 // definition, one component per instance, named as the definitions and
-// instances are; the roots are the components of one top product. The file
-// is written as the other documents are. Placements must be rigid (turns
-// and moves). 0, or 0x1000001 / 0x100000f with `error`.
+// instances are, with the instances' colours and, for parts of one body,
+// the colours and layers of the body and its faces (and the faces' names);
+// the roots are the components of one top product. The file
+// is written as the other documents are. Placements are turns and moves, or
+// mirrors: STEP places rigidly, so a mirroring instance places a mirrored
+// copy of its product (one per product, mirrored in x = 0). 0, or 0x1000001 / 0x100000f with `error`.
 QELIResult writeStepAssembly(const qelx_test::TestAssembly& assembly, const std::string& path, std::string& error);
 
 // What Open CASCADE reads of the file as one shape: the solids it places

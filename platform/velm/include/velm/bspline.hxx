@@ -218,3 +218,28 @@ typedef QELvector (*bs3_surface_evaluator)(const QELpar_pos&, void* data);
 bs3_surface bs3_surface_proc(bs3_surface_evaluator position, bs3_surface_evaluator du, bs3_surface_evaluator dv,
                              bs3_surface_evaluator duv, void* data, const QELinterval& u_range,
                              const QELinterval& v_range, double tol);
+
+// Makes a T whose constructor takes `owned` over (a B-spline, or a spline or
+// curve definition), with the caller's file and line. When the T cannot be
+// allocated, `owned` is freed and the kernel's out-of-memory error raised:
+// VELM_MAKE(T, owned, ...) would leak it, since a failed allocation skips the
+// constructor and its arguments.
+#define VELM_ADOPT(T, OWNED, ...) velm_adopt<T>(__FILE__, __LINE__, OWNED __VA_OPT__(, ) __VA_ARGS__)
+
+inline void velm_discard(bs3_curve c) { bs3_curve_delete(c); }
+inline void velm_discard(bs2_curve c) { bs2_curve_delete(c); }
+inline void velm_discard(bs3_surface s) { bs3_surface_delete(s); }
+template <class O>
+void velm_discard(O* owned) {
+  delete owned;
+}
+
+template <class T, class O, class... A>
+T* velm_adopt(const char* source_file, int line, O* owned, const A&... rest) {
+  T* made = new (0, source_file, line, nullptr) T(owned, rest...);
+  if (!made) {
+    velm_discard(owned);
+    velm_out_of_memory();
+  }
+  return made;
+}

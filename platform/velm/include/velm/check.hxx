@@ -44,7 +44,8 @@ class check_status_list : public VELM_OBJECT {
   check_status_list* next_;
 };
 
-// Appends a status to a possibly null list; returns the head.
+// Appends a status to a possibly null list; returns the head. When the
+// status cannot be added (out of memory) the list is deleted and the error raised.
 check_status_list* add_status(check_status_list* list, int status);
 
 class curve;

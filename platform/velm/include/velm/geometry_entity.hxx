@@ -200,6 +200,15 @@ class PCURVE : public ENTITY {
   int index_ = 0;
 };
 
+// A PCURVE of the B-spline on `srf`, made with the caller's file and line.
+// The B-spline is taken from the start: when the entity (or its copy of the
+// surface) cannot be made it is freed and the kernel's error raised, so a
+// caller neither leaks it nor frees it again. (`new PCURVE(pcurve(cur, ...))`
+// would leak it: a failed allocation skips the constructor's arguments.)
+PCURVE* velm_make_pcurve(bs2_curve cur, double fitol, const surface& srf, const char* source_file = nullptr,
+                         int line = 0);
+
+
 // New entities of the matching kind holding a copy; use count 0.
 CURVE* make_curve(const curve& c);
 SURFACE* make_surface(const surface& s);

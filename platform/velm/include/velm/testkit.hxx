@@ -38,6 +38,9 @@ const std::vector<std::string>& velm_test_call_log();
 // Every call a "*" failure counts, by name in call order, while the record is on:
 // entry n - 1 is the call that velm_test_fail_call("*", n, ...) makes fail.
 const std::vector<std::string>& velm_test_failable_calls();
+// Kernel allocations (plain and tracked) made while the record is on: the
+// allocation that velm_test_fail_alloc(nullptr, n) makes fail is the nth.
+long velm_test_allocation_count();
 // Clears counters, the log, injected failures, the interrupt and the global
 // error record; options to defaults; the call record off.
 void velm_test_reset();
