@@ -79,6 +79,12 @@ LOOP* QELXVelmBRepCreator::GetLoop(const QELXIdentifier& loop)
     return static_cast<LOOP*>(catalogueEntity(m_loops.FindOrCreateItem(catalogueKey(loop))));
 }
 
+LOOP* QELXVelmBRepCreator::FindLoop(const QELXIdentifier& loop) const
+{
+    QELXItemHandle item;
+    return m_loops.Find(catalogueKey(loop), item) ? static_cast<LOOP*>(catalogueEntity(item)) : nullptr;
+}
+
 VERTEX* QELXVelmBRepCreator::GetVertex(const QELXIdentifier& vertex)
 {
     if (!vertex.IsValid())

@@ -36,6 +36,8 @@ public:
     // Find or make: a source face or loop never seen gets a new entity at once.
     virtual FACE* GetFace(const QELXIdentifier& face);
     virtual LOOP* GetLoop(const QELXIdentifier& loop);
+    // The loop made for the identifier so far, or null (nothing is made).
+    LOOP* FindLoop(const QELXIdentifier& loop) const;
     // Null for an identifier that is not valid.
     virtual VERTEX* GetVertex(const QELXIdentifier& vertex);
     // Without create: a lookup only.

@@ -58,19 +58,28 @@ void QELXVelmFacePair::Connect()
     int n = 0;
     x->GetNumberOfLoopsFromFace(s, n);
     LOOP* last = nullptr;
-    for (int i = 0; i < n; ++i) {
-        QELXIdentifier loopId;
-        x->GetLoopFromFace(s, i, loopId);
-        LOOP* loop = creator->GetLoop(loopId);
+    const auto take = [&](LOOP* loop) {
         // A loop another face already holds stays there.
         if (!loop || loop->face())
-            continue;
+            return;
         loop->set_face(face);
         if (last)
             last->set_next(loop);
         else
             face->set_loop(loop);
         last = loop;
+    };
+    for (int i = 0; i < n; ++i) {
+        QELXIdentifier loopId;
+        x->GetLoopFromFace(s, i, loopId);
+        try {
+            take(creator->GetLoop(loopId));
+        } catch (...) {
+            // A loop made but not filled (the kernel failed) still belongs to
+            // this face, so that whatever deletes the face takes it along.
+            take(creator->FindLoop(loopId));
+            throw;
+        }
     }
 }
 
@@ -122,6 +131,19 @@ void QELXVelmLoopPair::Connect()
         return;
     COEDGE* first = nullptr;
     COEDGE* last = nullptr;
+    // The coedges met close their ring on every way out: a kernel failure
+    // part way leaves a loop that can still be walked and deleted.
+    struct Ring {
+        COEDGE*& first;
+        COEDGE*& last;
+        ~Ring()
+        {
+            if (first) {
+                first->set_previous(last);
+                last->set_next(first);
+            }
+        }
+    } ring{first, last};
     for (int i = 0; i < n; ++i) {
         QELXIdentifier coedgeId;
         x->GetCoedgeFromLoop(s, i, coedgeId);
@@ -140,10 +162,6 @@ void QELXVelmLoopPair::Connect()
             last->set_next(coedge);
         }
         last = coedge;
-    }
-    if (first) {
-        first->set_previous(last);
-        last->set_next(first);
     }
 }
 
