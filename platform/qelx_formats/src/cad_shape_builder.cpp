@@ -27,7 +27,9 @@
 #include <Geom_ElementarySurface.hxx>
 #include <Geom_CylindricalSurface.hxx>
 #include <Geom_Ellipse.hxx>
+#include <Geom_Conic.hxx>
 #include <Geom_Line.hxx>
+#include <Geom_TrimmedCurve.hxx>
 #include <Geom_OffsetSurface.hxx>
 #include <Geom_Plane.hxx>
 #include <Geom_SphericalSurface.hxx>
@@ -671,8 +673,17 @@ PCurveGap pcurveGap(const Handle(Geom_Curve)& curve, const Handle(Geom2d_Curve)&
 // pcurve gives way to the curve's own projection, moved by whole periods to
 // where the given one lies, when that lies closer to the curve and runs
 // beside the given one all along (not round a pole or across a period).
+// Only lines and conics are projected: onto an elementary surface their
+// projection is the exact inverse, while a free-form curve's is itself a
+// fit, no better than the given one and costly (on a torus it cost twenty
+// times the rest of the write).
 void ShapeBuilder::projectStrayPCurves(std::vector<Use>& uses, const Handle(Geom_Surface)& surface)
 {
+    const auto exactlyProjected = [](Handle(Geom_Curve) c) {
+        while (c->IsKind(STANDARD_TYPE(Geom_TrimmedCurve)))
+            c = Handle(Geom_TrimmedCurve)::DownCast(c)->BasisCurve();
+        return c->IsKind(STANDARD_TYPE(Geom_Line)) || c->IsKind(STANDARD_TYPE(Geom_Conic));
+    };
     std::map<int, Handle(Geom2d_Curve)> projected; // per model edge; null where none is better
     for (Use& use : uses) {
         const BuiltEdge& built = m_edges[use.modelEdge];
@@ -680,7 +691,7 @@ void ShapeBuilder::projectStrayPCurves(std::vector<Use>& uses, const Handle(Geom
             continue;
         double w0 = 0.0, w1 = 0.0;
         Handle(Geom_Curve) curve = BRep_Tool::Curve(built.edge, w0, w1);
-        if (curve.IsNull())
+        if (curve.IsNull() || !exactlyProjected(curve))
             continue;
         const double given = pcurveGap(curve, use.pcurve, {}, surface, w0, w1).stray;
         if (given <= Precision::Confusion())
