@@ -8,6 +8,7 @@
 
 #include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepBuilderAPI_MakeVertex.hxx>
 #include <BRepBuilderAPI_MakeWire.hxx>
 #include <Geom2d_BSplineCurve.hxx>
 #include <BRepLib.hxx>
@@ -43,6 +44,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -133,11 +136,41 @@ void checkAgainstPeer(const std::string& path)
             ++realEdges;
             TopExp::MapShapes(edges(i), TopAbs_VERTEX, vertices);
         }
+    // Vertices outside edges are points of their own.
+    for (TopExp_Explorer v(shape, TopAbs_VERTEX, TopAbs_EDGE); v.More(); v.Next())
+        vertices.Add(v.Current());
     const std::vector<TopoDS_Face> ordered = facesInBodyOrder(shape);
     EXPECT_EQ(static_cast<int>(ordered.size()), faces.Extent()) << "a face is used twice";
     ASSERT_EQ(walked.faces.size(), ordered.size());
     EXPECT_EQ(static_cast<int>(walked.edges.size()), realEdges);
-    EXPECT_EQ(static_cast<int>(walked.vertices.size()), vertices.Extent());
+    // Ends of loose edges within tolerance of each other are one vertex;
+    // every vertex of the file is on a walked one.
+    TopTools_IndexedMapOfShape looseEnds;
+    for (TopExp_Explorer e(shape, TopAbs_EDGE, TopAbs_FACE); e.More(); e.Next())
+        TopExp::MapShapes(e.Current(), TopAbs_VERTEX, looseEnds);
+    if (looseEnds.IsEmpty()) {
+        EXPECT_EQ(static_cast<int>(walked.vertices.size()), vertices.Extent());
+    }
+    EXPECT_LE(static_cast<int>(walked.vertices.size()), vertices.Extent());
+    std::vector<gp_Pnt> places;
+    for (const qelx_test::TestVertex& v : walked.vertices) {
+        const qelx_test::Vec3& p = walked.points.at(static_cast<std::size_t>(v.point));
+        places.emplace_back(p[0], p[1], p[2]);
+    }
+    std::sort(places.begin(), places.end(), [](const gp_Pnt& a, const gp_Pnt& b) { return a.X() < b.X(); });
+    int lost = 0;
+    for (int i = 1; i <= vertices.Extent(); ++i) {
+        const TopoDS_Vertex& v = TopoDS::Vertex(vertices(i));
+        const gp_Pnt p = BRep_Tool::Pnt(v);
+        const double reach = std::max(BRep_Tool::Tolerance(v), 1e-7);
+        auto it = std::lower_bound(places.begin(), places.end(), p.X() - reach,
+                                   [](const gp_Pnt& a, double x) { return a.X() < x; });
+        bool found = false;
+        for (; it != places.end() && it->X() <= p.X() + reach && !found; ++it)
+            found = it->Distance(p) <= reach;
+        lost += !found;
+    }
+    EXPECT_EQ(lost, 0) << "vertices of the file with no walked vertex at their place";
 
     double worstExact = 0.0, worstOther = 0.0;
     int checked = 0, normals = 0, rangeMismatches = 0;
@@ -386,4 +419,123 @@ TEST(CadSource, BadFilesAreRefusedNamingTheFile)
         EXPECT_TRUE(model.faces.empty());
     }
     fs::remove_all(dir);
+}
+
+// An open wire of two edges and a lone point, written in each format in a
+// turned frame and its mirror image, come back as one wire body whose edges
+// share their middle vertex and one point body where the point was: not an
+// edge a body, nor the point lost.
+TEST(CadSource, OpenWiresAndLonePointsComeBackWhole)
+{
+    using qelx_test::TestModel;
+    using qelx_test::Vec3;
+    const fs::path dir = fs::temp_directory_path() / ("cad_wires_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    for (bool mirrored : {false, true}) {
+        const gp_Ax3 frame = turnedFrame(mirrored);
+        const auto at = [&](double x, double y, double z) {
+            const gp_XYZ p = frame.Location().XYZ() + frame.XDirection().XYZ() * x + frame.YDirection().XYZ() * y +
+                             frame.Direction().XYZ() * z;
+            return Vec3{p.X(), p.Y(), p.Z()};
+        };
+        const std::vector<Vec3> chain = {at(0, 0, 0), at(2, 0, 0), at(2, 1, 0.5)};
+        const Vec3 lone = at(4, -1, 3);
+        TestModel source = TestModel::polylineWire(chain);
+        source.append(TestModel::pointWire({lone}));
+        for (const char* kind : {".brep", ".igs", ".step"}) {
+            SCOPED_TRACE(std::string(kind) + (mirrored ? " mirrored" : " turned"));
+            const std::string path = (dir / (std::string("wire") + kind)).string();
+            std::string error;
+            ASSERT_EQ(writeCadFile(source, path, error), QELI_OK) << error;
+            TestModel read;
+            ASSERT_EQ(readCadFile(path, read, error), QELI_OK) << error;
+            const auto place = [&](int vertex) {
+                return read.points.at(static_cast<std::size_t>(read.vertices.at(static_cast<std::size_t>(vertex)).point));
+            };
+            const auto near = [](const Vec3& p, const Vec3& q) {
+                return std::hypot(p[0] - q[0], p[1] - q[1], p[2] - q[2]) <= 1e-6;
+            };
+            ASSERT_EQ(read.bodies.size(), 2u);
+            const qelx_test::TestBody& wireBody = read.bodies[0];
+            ASSERT_EQ(wireBody.wires.size(), 1u);
+            EXPECT_TRUE(wireBody.pointWires.empty());
+            const qelx_test::TestWire& wire = read.wires.at(static_cast<std::size_t>(wireBody.wires[0]));
+            ASSERT_EQ(wire.edges.size(), 2u);
+            EXPECT_EQ(wire.vertices.size(), 3u);
+            const qelx_test::TestEdge& a = read.edges.at(static_cast<std::size_t>(wire.edges[0]));
+            const qelx_test::TestEdge& b = read.edges.at(static_cast<std::size_t>(wire.edges[1]));
+            int shared = -1;
+            for (int u : {a.start, a.end})
+                for (int v : {b.start, b.end})
+                    if (u == v)
+                        shared = u;
+            ASSERT_GE(shared, 0) << "the edges share no vertex";
+            EXPECT_TRUE(near(place(shared), chain[1]));
+            const int endA = a.start == shared ? a.end : a.start, endB = b.start == shared ? b.end : b.start;
+            EXPECT_TRUE((near(place(endA), chain[0]) && near(place(endB), chain[2])) ||
+                        (near(place(endA), chain[2]) && near(place(endB), chain[0])));
+            const qelx_test::TestBody& pointBody = read.bodies[1];
+            EXPECT_TRUE(pointBody.wires.empty());
+            ASSERT_EQ(pointBody.pointWires.size(), 1u);
+            const qelx_test::TestWire& point = read.wires.at(static_cast<std::size_t>(pointBody.pointWires[0]));
+            EXPECT_TRUE(point.edges.empty());
+            ASSERT_EQ(point.vertices.size(), 1u);
+            EXPECT_TRUE(near(place(point.vertices[0]), lone));
+        }
+    }
+    fs::remove_all(dir);
+}
+
+// Loose edges through one vertex or ends within tolerance: a ring of three
+// is one closed wire body; three edges from one vertex are three bodies, one
+// edge each, meeting at the shared vertex (a wire body does not branch).
+TEST(CadSource, LooseEdgesJoinIntoChainsAndRings)
+{
+    const gp_Ax3 frame = turnedFrame(true);
+    const auto at = [&](double x, double y) {
+        return gp_Pnt(frame.Location().XYZ() + frame.XDirection().XYZ() * x + frame.YDirection().XYZ() * y);
+    };
+    BRep_Builder builder;
+    const auto file = [&](const std::vector<TopoDS_Edge>& edges) {
+        TopoDS_Compound all;
+        builder.MakeCompound(all);
+        for (const TopoDS_Edge& e : edges)
+            builder.Add(all, e);
+        const fs::path path = fs::temp_directory_path() / ("cad_chains_" + std::to_string(::getpid()) + ".brep");
+        EXPECT_TRUE(BRepTools::Write(all, path.c_str()));
+        qelx_test::TestModel read;
+        std::string error;
+        EXPECT_EQ(readCadFile(path.string(), read, error), QELI_OK) << error;
+        fs::remove(path);
+        return read;
+    };
+    // A ring of edges, each with vertices of its own at the same places.
+    const qelx_test::TestModel ring = file({BRepBuilderAPI_MakeEdge(at(0, 0), at(1, 0)).Edge(),
+                                            BRepBuilderAPI_MakeEdge(at(1, 0), at(1, 1)).Edge(),
+                                            BRepBuilderAPI_MakeEdge(at(1, 1), at(0, 0)).Edge()});
+    ASSERT_EQ(ring.bodies.size(), 1u);
+    ASSERT_EQ(ring.bodies[0].wires.size(), 1u);
+    EXPECT_EQ(ring.wires[0].edges.size(), 3u);
+    EXPECT_EQ(ring.wires[0].vertices.size(), 3u);
+    EXPECT_EQ(ring.vertices.size(), 3u);
+
+    const TopoDS_Vertex hub = BRepBuilderAPI_MakeVertex(at(0, 0)).Vertex();
+    const qelx_test::TestModel branch = file({BRepBuilderAPI_MakeEdge(hub, BRepBuilderAPI_MakeVertex(at(1, 0))).Edge(),
+                                              BRepBuilderAPI_MakeEdge(hub, BRepBuilderAPI_MakeVertex(at(0, 1))).Edge(),
+                                              BRepBuilderAPI_MakeEdge(at(-1, -1), at(0, 0)).Edge()});
+    ASSERT_EQ(branch.bodies.size(), 3u);
+    std::vector<int> ends;
+    for (const qelx_test::TestBody& body : branch.bodies) {
+        ASSERT_EQ(body.wires.size(), 1u);
+        const qelx_test::TestWire& wire = branch.wires.at(static_cast<std::size_t>(body.wires[0]));
+        ASSERT_EQ(wire.edges.size(), 1u);
+        EXPECT_EQ(wire.vertices.size(), 2u);
+        const qelx_test::TestEdge& e = branch.edges.at(static_cast<std::size_t>(wire.edges[0]));
+        ends.insert(ends.end(), {e.start, e.end});
+    }
+    EXPECT_EQ(branch.vertices.size(), 4u);
+    long most = 0;
+    for (int v : ends)
+        most = std::max(most, static_cast<long>(std::count(ends.begin(), ends.end(), v)));
+    EXPECT_EQ(most, 3) << "the three edges share no vertex";
 }

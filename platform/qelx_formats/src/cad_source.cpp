@@ -58,6 +58,7 @@
 #include <cstring>
 #include <fstream>
 #include <new>
+#include <unordered_map>
 
 namespace qelx_formats {
 
@@ -251,6 +252,8 @@ private:
     int edgeOf(const TopoDS_Edge& edge);
     void addFace(const TopoDS_Face& face, int shell);
     void addShell(const TopoDS_Shell& shell, int shellIndex);
+    void addWires(const TopoDS_Shape& shape);
+    std::vector<qelx_test::TestWire> chains(const std::vector<int>& edges) const;
 
     TestModel& m_model;
     TopTools_IndexedMapOfShape m_vertexMap, m_edgeMap;
@@ -626,7 +629,7 @@ void ShapeReader::addShell(const TopoDS_Shell& shell, int shellIndex)
 void ShapeReader::read(const TopoDS_Shape& shape)
 {
     // Solids, then shells outside solids as sheets, then loose faces, then
-    // edges outside faces as wires.
+    // edges outside faces as wires, then vertices outside edges as points.
     for (TopExp_Explorer s(shape, TopAbs_SOLID); s.More(); s.Next()) {
         const int body = m_model.addBody();
         m_shapes.bodies.Bind(s.Current(), body);
@@ -655,19 +658,168 @@ void ShapeReader::read(const TopoDS_Shape& shape)
             m_model.addSheetBody(loose);
         addFace(TopoDS::Face(f.Current()), loose);
     }
-    for (TopExp_Explorer e(shape, TopAbs_EDGE, TopAbs_FACE); e.More(); e.Next()) {
-        const TopoDS_Edge& edge = TopoDS::Edge(e.Current());
-        if (BRep_Tool::Degenerated(edge) || m_edgeMap.Contains(edge))
+    addWires(shape);
+    // A vertex outside every edge is a point: a body of one point wire.
+    for (TopExp_Explorer v(shape, TopAbs_VERTEX, TopAbs_EDGE); v.More(); v.Next()) {
+        if (m_vertexMap.Contains(v.Current()))
             continue;
         const int body = m_model.addBody();
-        const int index = edgeOf(edge);
         m_model.wires.emplace_back();
-        m_model.wires.back().edges.push_back(index);
-        for (int v : {m_model.edges[static_cast<std::size_t>(index)].start, m_model.edges[static_cast<std::size_t>(index)].end})
-            if (v >= 0)
-                m_model.wires.back().vertices.push_back(v);
-        m_model.bodies[static_cast<std::size_t>(body)].wires.push_back(static_cast<int>(m_model.wires.size()) - 1);
+        m_model.wires.back().vertices.push_back(vertexOf(TopoDS::Vertex(v.Current())));
+        m_model.bodies[static_cast<std::size_t>(body)].pointWires.push_back(static_cast<int>(m_model.wires.size()) - 1);
     }
+}
+
+// Edges outside faces become wire bodies, one per connected set: a wire of
+// the file holds together, and loose edges join where they share a vertex
+// or where their ends lie within the vertices' tolerance of each other (a
+// STEP wire comes back as loose curves with a vertex each). Joining loses
+// nothing: the vertices' tolerance already says the ends are one place.
+void ShapeReader::addWires(const TopoDS_Shape& shape)
+{
+    std::vector<TopoDS_Edge> edges;
+    std::vector<bool> inWire; // in a wire of the file, whose vertices it shares
+    TopTools_IndexedMapOfShape taken;
+    const auto take = [&](const TopoDS_Shape& e, bool wire) {
+        const TopoDS_Edge& edge = TopoDS::Edge(e);
+        if (BRep_Tool::Degenerated(edge) || m_edgeMap.Contains(edge) || taken.Contains(edge))
+            return;
+        taken.Add(edge);
+        edges.push_back(edge);
+        inWire.push_back(wire);
+    };
+    for (TopExp_Explorer w(shape, TopAbs_WIRE, TopAbs_FACE); w.More(); w.Next())
+        for (TopExp_Explorer e(w.Current(), TopAbs_EDGE); e.More(); e.Next())
+            take(e.Current(), true);
+    for (TopExp_Explorer e(shape, TopAbs_EDGE, TopAbs_FACE); e.More(); e.Next())
+        take(e.Current(), false);
+    if (edges.empty())
+        return;
+
+    // Ends of loose edges within tolerance become one model vertex: swept
+    // in order of x, each end against the ends within reach behind it.
+    struct End {
+        gp_Pnt p;
+        double tol;
+        TopoDS_Vertex v;
+    };
+    std::vector<End> ends;
+    double reach = 0.0;
+    for (std::size_t i = 0; i < edges.size(); ++i) {
+        if (inWire[i])
+            continue;
+        TopoDS_Vertex a, b;
+        TopExp::Vertices(edges[i], a, b);
+        for (const TopoDS_Vertex& v : {a, b})
+            if (!v.IsNull() && !m_vertexMap.Contains(v)) {
+                ends.push_back({BRep_Tool::Pnt(v), BRep_Tool::Tolerance(v), v});
+                reach = std::max(reach, ends.back().tol);
+            }
+    }
+    std::sort(ends.begin(), ends.end(), [](const End& x, const End& y) { return x.p.X() < y.p.X(); });
+    for (std::size_t i = 0; i < ends.size(); ++i) {
+        if (m_vertexMap.Contains(ends[i].v))
+            continue;
+        int joined = -1;
+        for (std::size_t j = i; j-- > 0 && ends[i].p.X() - ends[j].p.X() <= 2.0 * reach;)
+            if (ends[i].p.Distance(ends[j].p) <= std::max(ends[i].tol, ends[j].tol)) {
+                joined = vertexOf(ends[j].v);
+                break;
+            }
+        if (joined < 0)
+            vertexOf(ends[i].v);
+        else if (m_vertexMap.Add(ends[i].v) > static_cast<int>(m_vertexIndex.size()))
+            m_vertexIndex.push_back(joined);
+    }
+
+    // Connected sets of model edges: edges through one model vertex.
+    std::vector<int> index(edges.size()), root(edges.size());
+    for (std::size_t i = 0; i < edges.size(); ++i) {
+        index[i] = edgeOf(edges[i]);
+        root[i] = static_cast<int>(i);
+    }
+    const auto find = [&](int i) {
+        while (root[static_cast<std::size_t>(i)] != i)
+            i = root[static_cast<std::size_t>(i)] = root[static_cast<std::size_t>(root[static_cast<std::size_t>(i)])];
+        return i;
+    };
+    std::unordered_map<int, int> atVertex;
+    for (std::size_t i = 0; i < edges.size(); ++i) {
+        const qelx_test::TestEdge& e = m_model.edges[static_cast<std::size_t>(index[i])];
+        for (int v : {e.start, e.end}) {
+            if (v < 0)
+                continue;
+            auto [it, fresh] = atVertex.try_emplace(v, static_cast<int>(i));
+            if (!fresh)
+                root[static_cast<std::size_t>(find(static_cast<int>(i)))] = find(it->second);
+        }
+    }
+    std::unordered_map<int, std::vector<int>> sets;
+    std::vector<int> order;
+    for (std::size_t i = 0; i < edges.size(); ++i) {
+        auto& set = sets[find(static_cast<int>(i))];
+        if (set.empty())
+            order.push_back(find(static_cast<int>(i)));
+        set.push_back(index[i]);
+    }
+    for (int r : order)
+        for (qelx_test::TestWire& wire : chains(sets[r])) {
+            const int body = m_model.addBody();
+            m_model.wires.push_back(std::move(wire));
+            m_model.bodies[static_cast<std::size_t>(body)].wires.push_back(static_cast<int>(m_model.wires.size()) - 1);
+        }
+}
+
+// The wires of a connected set of `edges`: chains of edges in the order
+// they follow one another, broken where three or more edges meet (a wire
+// body does not branch; the chains share the vertex there), each from a
+// free end or such a vertex where it has one; vertices in the order met.
+std::vector<qelx_test::TestWire> ShapeReader::chains(const std::vector<int>& edges) const
+{
+    std::unordered_map<int, std::vector<int>> at;
+    for (int e : edges)
+        for (int v : {m_model.edges[static_cast<std::size_t>(e)].start, m_model.edges[static_cast<std::size_t>(e)].end})
+            if (v >= 0)
+                at[v].push_back(e);
+    const auto through = [&](int v) { return v >= 0 && at[v].size() == 2; };
+    std::unordered_map<int, bool> used;
+    std::vector<qelx_test::TestWire> out;
+    const auto walk = [&](int e, int from) {
+        if (used[e])
+            return;
+        qelx_test::TestWire wire;
+        // A chain passes each vertex once; a ring ends where it began.
+        const auto meet = [&](int v) {
+            if (v >= 0 && (wire.vertices.empty() || (v != wire.vertices.back() && v != wire.vertices.front())))
+                wire.vertices.push_back(v);
+        };
+        while (e >= 0 && !used[e]) {
+            used[e] = true;
+            wire.edges.push_back(e);
+            const qelx_test::TestEdge& edge = m_model.edges[static_cast<std::size_t>(e)];
+            const int to = edge.start == from ? edge.end : edge.start;
+            meet(from);
+            meet(to);
+            int next = -1;
+            if (through(to))
+                for (int n : at[to])
+                    if (!used[n])
+                        next = n;
+            from = to;
+            e = next;
+        }
+        out.push_back(std::move(wire));
+    };
+    for (int e : edges) {
+        const qelx_test::TestEdge& edge = m_model.edges[static_cast<std::size_t>(e)];
+        if (!through(edge.start))
+            walk(e, edge.start);
+        else if (!through(edge.end))
+            walk(e, edge.end);
+    }
+    for (int e : edges)
+        walk(e, m_model.edges[static_cast<std::size_t>(e)].start);
+    return out;
 }
 
 // A file whose text the reader could not take whole (an entity it could not
@@ -757,9 +909,9 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
         reason = "no shape in the file";
         return false;
     }
-    TopExp_Explorer any(shape, TopAbs_EDGE);
+    TopExp_Explorer any(shape, TopAbs_VERTEX);
     if (!any.More()) {
-        reason = "no faces or edges in the file";
+        reason = "no faces, edges or points in the file";
         return false;
     }
     // Files without 3-D edge curves (IGES trimmed surfaces) get them built.
