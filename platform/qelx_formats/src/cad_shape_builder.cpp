@@ -742,17 +742,11 @@ void ShapeBuilder::placePCurves(const TopoDS_Edge& edge, const TopoDS_Face& face
     box.Get(x0, y0, x1, y1);
     const gp_Pnt2d centre((x0 + x1) / 2, (y0 + y1) / 2);
     const double wm = (w0 + w1) / 2;
-    // Moves a copy by whole periods so that its middle lies nearest `target`.
+    // A copy moved by whole periods so that its middle lies nearest `target`
+    // (a copy even where it stays: the two sides of a seam are two curves).
     const auto shifted = [&](const Handle(Geom2d_Curve)& c, const gp_Pnt2d& target) {
-        const gp_Pnt2d mid = c->Value(wm);
-        gp_Vec2d by(0.0, 0.0);
-        if (surface->IsUPeriodic())
-            by.SetX(std::round((target.X() - mid.X()) / surface->UPeriod()) * surface->UPeriod());
-        if (surface->IsVPeriodic())
-            by.SetY(std::round((target.Y() - mid.Y()) / surface->VPeriod()) * surface->VPeriod());
-        Handle(Geom2d_Curve) out = Handle(Geom2d_Curve)::DownCast(c->Copy());
-        out->Translate(by);
-        return out;
+        const Handle(Geom2d_Curve) moved = movedToward(c, surface, wm, target);
+        return moved == c ? Handle(Geom2d_Curve)::DownCast(c->Copy()) : moved;
     };
     if (!seam) {
         pcs.first = shifted(projected, centre);

@@ -201,7 +201,28 @@ QELposition bs_curve_data::position(double t) const {
   return as_pos(v);
 }
 
-// ---- surfaces ----
+// ---- surfaces (evaluation) ----
+
+namespace {
+// The point of the patch whose spans end at (iu, iv), from the position rows
+// of the two bases: the sum eval and eval_grid both make, in one order.
+QELposition patch_point(const bs3_surf_def& s, int iu, int iv, const double* NU, const double* NV) {
+  const int pu = s.u.degree, pv = s.v.degree, row = s.nv();
+  const QELposition* P = s.pts.data();
+  const double* W = s.rational ? s.weights.data() : nullptr;
+  double ax = 0.0, ay = 0.0, az = 0.0, w = 0.0;
+  for (int a = 0; a <= pu; ++a)
+    for (int b = 0; b <= pv; ++b) {
+      const int at_ij = (iu - pu + a) * row + (iv - pv + b);
+      const double nw = NU[a] * NV[b] * (W ? W[at_ij] : 1.0);
+      ax += nw * P[at_ij].x();
+      ay += nw * P[at_ij].y();
+      az += nw * P[at_ij].z();
+      w += nw;
+    }
+  return as_pos(QELvector(ax, ay, az) / w);
+}
+}  // namespace
 
 void bs3_surf_def::eval(const QELpar_pos& uv, QELposition& pos, int nd, QELvector* d, int uside,
                         int vside) const {
@@ -222,6 +243,10 @@ void bs3_surf_def::eval(const QELpar_pos& uv, QELposition& pos, int nd, QELvecto
   }
   u.basis(iu, at.u, nd, NU_rows);
   v.basis(iv, at.v, nd, NV_rows);
+  if (nd == 0) {
+    pos = patch_point(*this, iu, iv, NU_rows, NV_rows);
+    return;
+  }
   // Sums in plain doubles: this loop is the inner loop of every projection.
   double ax[3][3] = {}, ay[3][3] = {}, az[3][3] = {};
   double w[3][3] = {};
@@ -274,7 +299,7 @@ void bs3_surf_def::eval(const QELpar_pos& uv, QELposition& pos, int nd, QELvecto
 
 void bs3_surf_def::eval_grid(const std::vector<double>& us, const std::vector<double>& vs, QELposition* out) const {
   const int pu = u.degree, pv = v.degree, wu = pu + 1, wv = pv + 1;
-  // Spans and basis rows of each line, then the sums of eval in its own order.
+  // Spans and basis rows of each line, then each point by the sum eval makes.
   std::vector<int> su(us.size()), sv(vs.size());
   std::vector<double> bu(us.size() * wu), bv(vs.size() * wv);
   for (std::size_t i = 0; i < us.size(); ++i) {
@@ -287,27 +312,9 @@ void bs3_surf_def::eval_grid(const std::vector<double>& us, const std::vector<do
     sv[j] = v.span(t, 0);
     v.basis(sv[j], t, 0, &bv[j * wv]);
   }
-  const int row = nv();
-  const QELposition* P = pts.data();
-  const double* W = rational ? weights.data() : nullptr;
-  for (std::size_t i = 0; i < us.size(); ++i) {
-    const double* NU = &bu[i * wu];
-    for (std::size_t j = 0; j < vs.size(); ++j) {
-      const double* NV = &bv[j * wv];
-      double ax = 0.0, ay = 0.0, az = 0.0, w = 0.0;
-      for (int a = 0; a <= pu; ++a)
-        for (int b = 0; b <= pv; ++b) {
-          const int at_ij = (su[i] - pu + a) * row + (sv[j] - pv + b);
-          const double wt = W ? W[at_ij] : 1.0;
-          const double nw = NU[a] * NV[b] * wt;
-          ax += nw * P[at_ij].x();
-          ay += nw * P[at_ij].y();
-          az += nw * P[at_ij].z();
-          w += nw;
-        }
-      out[i * vs.size() + j] = as_pos(QELvector(ax, ay, az) / w);
-    }
-  }
+  for (std::size_t i = 0; i < us.size(); ++i)
+    for (std::size_t j = 0; j < vs.size(); ++j)
+      out[i * vs.size() + j] = patch_point(*this, su[i], sv[j], &bu[i * wu], &bv[j * wv]);
 }
 
 // ---- building and forms ----
