@@ -73,23 +73,32 @@ BODY* boxWithSmallTolerantEdge()
     return b;
 }
 
-// The spline sheet whose loop's pcurves all run along v = 0.5: a face whose
-// parameter box is empty in v, on a surface neither closed nor periodic.
-BODY* sheetWithEmptyParameterRange()
+// Puts every pcurve of the face's loop on the line u = 0.5 (acrossU) or
+// v = 0.5, keeping the other parameter of its ends: a face whose parameter
+// box is empty in that direction.
+void flattenLoopPCurves(FACE* face, bool acrossU)
 {
-    BODY* b = testkit::make_spline_sheet();
-    FACE* face = b->lump()->shell()->face();
     const COEDGE* first = face->loop()->start();
     const COEDGE* c = first;
     do {
         auto* coedge = const_cast<COEDGE*>(c);
         const QELinterval range = coedge->param_range();
         const pcurve& old = coedge->geometry()->def();
-        const double u0 = old.eval_position(range.start_pt()).u, u1 = old.eval_position(range.end_pt()).u;
-        coedge->set_geometry(new PCURVE(
-            pcurve(testkit::linear_bs2({u0, 0.5}, {u1, 0.5}, range), 0.0, face->geometry()->equation())));
+        QELpar_pos a = old.eval_position(range.start_pt()), b = old.eval_position(range.end_pt());
+        (acrossU ? a.u : a.v) = 0.5;
+        (acrossU ? b.u : b.v) = 0.5;
+        coedge->set_geometry(
+            new PCURVE(pcurve(testkit::linear_bs2(a, b, range), 0.0, face->geometry()->equation())));
         c = c->next();
     } while (c != first);
+}
+
+// The spline sheet whose loop's pcurves all run along v = 0.5: a face whose
+// parameter box is empty in v, on a surface neither closed nor periodic.
+BODY* sheetWithEmptyParameterRange()
+{
+    BODY* b = testkit::make_spline_sheet();
+    flattenLoopPCurves(b->lump()->shell()->face(), false);
     return b;
 }
 
@@ -200,17 +209,7 @@ TEST_F(SmallEdges, ABadFaceOnAClosedSurfaceIsSplitAtTheSurfacesMiddleAndSeam)
 {
     BODY* b = keep(testkit::make_spline_sheet(testkit::make_tube_bs3_surface(false), false));
     FACE* face = b->lump()->shell()->face();
-    const COEDGE* first = face->loop()->start();
-    const COEDGE* c = first;
-    do {
-        auto* coedge = const_cast<COEDGE*>(c);
-        const QELinterval range = coedge->param_range();
-        const pcurve& old = coedge->geometry()->def();
-        const double v0 = old.eval_position(range.start_pt()).v, v1 = old.eval_position(range.end_pt()).v;
-        coedge->set_geometry(new PCURVE(
-            pcurve(testkit::linear_bs2({0.5, v0}, {0.5, v1}, range), 0.0, face->geometry()->equation())));
-        c = c->next();
-    } while (c != first);
+    flattenLoopPCurves(face, true);
     velm_test_record_calls(true);
     EXPECT_TRUE(Ve_BodyCleaner(view(b)).removeBadUVFace(face));
     EXPECT_EQ(velm_test_call_count("sg_split_face_at_parameter"), 2);
