@@ -14,11 +14,14 @@
 // one OPERATION N [REPEATS]` repeats one stand-in operation on a sheet of N
 // faces, for a profiler.
 //
-// A one-shot comparison rather than a Google Benchmark fixture: every figure
-// of a row comes from the same process and the same model.
+// Every operation is timed the same number of times at every size (`--runs K`,
+// 3 by default) and the median kept; `--cold` empties the caches before each
+// timed run. A one-shot comparison rather than a Google Benchmark fixture:
+// every figure of a row comes from the same process and the same model.
 #include <malloc.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <cerrno>
 #include <ctime>
@@ -123,12 +126,60 @@ double seconds(F&& f) {
   return cpu_now() - t0;
 }
 
-// Best of a few runs for the short operations on small models.
+// How each figure is taken. Every operation runs the same number of times at
+// every size and its median is kept: a best of many runs at the small sizes and
+// one run at the large ones would flatter the small sizes and inflate the
+// growth. With `cold`, the caches are emptied before every timed run (a buffer
+// larger than the last-level cache is streamed through), so that each size
+// starts from memory as a model touched for the first time does, and the
+// growth measures the work rather than whether the model still fits a cache.
+struct measuring {
+  int runs = 3;
+  bool cold = false;
+};
+measuring how;
+
+std::vector<unsigned char>& eviction_buffer() {
+  static std::vector<unsigned char> buffer;
+  if (buffer.empty()) {
+    long llc = sysconf(_SC_LEVEL3_CACHE_SIZE);
+    if (llc <= 0) llc = sysconf(_SC_LEVEL2_CACHE_SIZE);
+    if (llc <= 0) llc = 32L << 20;
+    buffer.assign(static_cast<std::size_t>(std::min(2 * llc, 1024L << 20)), 1);
+  }
+  return buffer;
+}
+
+void empty_caches() {
+  if (!how.cold) return;
+  auto& buffer = eviction_buffer();
+  unsigned sum = 0;
+  for (std::size_t i = 0; i < buffer.size(); i += 64) {
+    sum += buffer[i];
+    buffer[i] = static_cast<unsigned char>(sum);
+  }
+  // The sum is kept where the compiler cannot drop the loop.
+  asm volatile("" : : "r"(sum) : "memory");
+}
+
+// Median of how.runs timed runs of `timed`; `between` runs untimed after each
+// (to put back what the run made, e.g. delete a restored body), the last run's
+// included, unless `keep_last`.
+template <class F, class G>
+double median_of(F&& timed, G&& between, bool keep_last = false) {
+  std::vector<double> times;
+  for (int k = 0; k < how.runs; ++k) {
+    empty_caches();
+    times.push_back(seconds(timed));
+    if (!keep_last || k + 1 < how.runs) between();
+  }
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
+}
+
 template <class F>
-double best_of(int runs, F&& f) {
-  double best = 1e300;
-  for (int k = 0; k < runs; ++k) best = std::min(best, seconds(f));
-  return best;
+double median_of(F&& timed) {
+  return median_of(timed, [] {});
 }
 
 // Heap the operation holds at its peak beyond what is held before and after it.
@@ -151,16 +202,23 @@ void require(const outcome& o, const char* what) {
 struct figures {
   double build = 0, walk = 0, cache = 0, save = 0, restore = 0, copy = 0, del = 0;
   long long model = 0, copy_peak = 0, delete_peak = 0;
+  std::vector<double> del_runs;
 };
 
-figures run_velm(int nx, int ny, int runs, const std::string& path, long long& checksum) {
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+figures run_velm(int nx, int ny, const std::string& path, long long& checksum) {
   figures r;
   BODY* body = nullptr;
   long long before = heap::now.load();
-  r.build = seconds([&] { body = bench::velm_sheet(nx, ny); });
+  r.build = median_of([&] { body = bench::velm_sheet(nx, ny); },
+                      [&] { require(api_del_entity(body), "api_del_entity"); }, true);
   r.model = heap::now.load() - before;
 
-  r.walk = best_of(runs, [&] {
+  r.walk = median_of([&] {
     ENTITY_LIST faces, edges, vertices;
     require(api_get_faces(body, faces), "api_get_faces");
     require(api_get_edges(body, edges), "api_get_edges");
@@ -169,7 +227,7 @@ figures run_velm(int nx, int ny, int runs, const std::string& path, long long& c
   });
 
   auto* view = reinterpret_cast<Ve_BodyTag*>(body);
-  r.cache = best_of(runs, [&] {
+  r.cache = median_of([&] {
     Ve_DocumentTag::FillCache(view);
     for (int i = 0, n = view->getNumberOfFaces(); i < n; ++i) checksum += view->getFaceAt(i) != nullptr;
     for (int i = 0, n = view->getNumberOfEdges(); i < n; ++i) checksum += view->getEdgeAt(i) != nullptr;
@@ -178,39 +236,50 @@ figures run_velm(int nx, int ny, int runs, const std::string& path, long long& c
 
   ENTITY_LIST top;
   top.add(body);
-  r.save = seconds([&] {
+  r.save = median_of([&] {
     FILE* fp = std::fopen(path.c_str(), "w");
     require(api_save_entity_list(fp, 1, top), "api_save_entity_list");
     std::fclose(fp);
   });
   ENTITY_LIST restored;
-  r.restore = seconds([&] {
-    FILE* fp = std::fopen(path.c_str(), "r");
-    require(api_restore_entity_list(fp, 1, restored), "api_restore_entity_list");
-    std::fclose(fp);
-  });
-  require(api_del_entity_list(restored), "api_del_entity_list");
+  r.restore = median_of(
+      [&] {
+        FILE* fp = std::fopen(path.c_str(), "r");
+        require(api_restore_entity_list(fp, 1, restored), "api_restore_entity_list");
+        std::fclose(fp);
+      },
+      [&] {
+        require(api_del_entity_list(restored), "api_del_entity_list");
+        restored.clear();
+      });
 
+  // Copy and delete in pairs; the transient heap is the last pair's.
   BODY* copy = nullptr;
-  r.copy_peak = transient([&] { r.copy = seconds([&] { require(api_copy_body(body, copy), "api_copy_body"); }); });
-  r.delete_peak = transient([&] { r.del = seconds([&] { require(api_del_entity(copy), "api_del_entity"); }); });
+  r.copy = median_of([&] { require(api_copy_body(body, copy), "api_copy_body"); },
+                     [&] {
+                       empty_caches();
+                       r.del_runs.push_back(seconds([&] { require(api_del_entity(copy), "api_del_entity"); }));
+                     });
+  r.copy_peak = transient([&] { require(api_copy_body(body, copy), "api_copy_body"); });
+  r.delete_peak = transient([&] { require(api_del_entity(copy), "api_del_entity"); });
+  r.del = median(r.del_runs);
   require(api_del_entity(body), "api_del_entity");
   return r;
 }
 
-figures run_occ(int nx, int ny, int runs, const std::string& path, long long& checksum) {
+figures run_occ(int nx, int ny, const std::string& path, long long& checksum) {
   figures r;
   TopoDS_Shape shape;
   long long before = heap::now.load();
-  r.build = seconds([&] { shape = bench::occ_sheet(nx, ny); });
+  r.build = median_of([&] { shape = bench::occ_sheet(nx, ny); }, [&] { shape.Nullify(); }, true);
   r.model = heap::now.load() - before;
 
-  r.walk = best_of(runs, [&] {
+  r.walk = median_of([&] {
     for (TopAbs_ShapeEnum kind : {TopAbs_FACE, TopAbs_EDGE, TopAbs_VERTEX})
       for (TopExp_Explorer x(shape, kind); x.More(); x.Next()) ++checksum;
   });
 
-  r.cache = best_of(runs, [&] {
+  r.cache = median_of([&] {
     TopTools_IndexedMapOfShape faces, edges;
     TopTools_IndexedDataMapOfShapeListOfShape edge_faces;
     TopExp::MapShapes(shape, TopAbs_FACE, faces);
@@ -220,10 +289,10 @@ figures run_occ(int nx, int ny, int runs, const std::string& path, long long& ch
     for (int i = 1; i <= edges.Extent(); ++i) checksum += !edges(i).IsNull();
   });
 
-  r.save = seconds([&] {
+  r.save = median_of([&] {
     if (!BRepTools::Write(shape, path.c_str())) std::exit(1);
   });
-  r.restore = seconds([&] {
+  r.restore = median_of([&] {
     TopoDS_Shape read;
     BRep_Builder b;
     if (!BRepTools::Read(read, path.c_str(), b)) std::exit(1);
@@ -231,13 +300,17 @@ figures run_occ(int nx, int ny, int runs, const std::string& path, long long& ch
   });
 
   TopoDS_Shape copy;
-  r.copy_peak = transient([&] {
-    r.copy = seconds([&] {
-      BRepBuilderAPI_Copy c(shape);
-      copy = c.Shape();
-    });
+  auto copy_shape = [&] {
+    BRepBuilderAPI_Copy c(shape);
+    copy = c.Shape();
+  };
+  r.copy = median_of(copy_shape, [&] {
+    empty_caches();
+    r.del_runs.push_back(seconds([&] { copy.Nullify(); }));
   });
-  r.delete_peak = transient([&] { r.del = seconds([&] { copy.Nullify(); }); });
+  r.copy_peak = transient(copy_shape);
+  r.delete_peak = transient([&] { copy.Nullify(); });
+  r.del = median(r.del_runs);
   shape.Nullify();
   return r;
 }
@@ -378,7 +451,21 @@ int main(int argc, char** argv) {
   // 400,000 (the last two a fourfold step of their own).
   std::vector<std::pair<int, int>> sizes = {{40, 25},   {80, 50},   {160, 100}, {320, 200},
                                             {400, 250}, {640, 400}, {800, 500}};
-  if (argc > 1) sizes.resize(std::min<std::size_t>(sizes.size(), std::strtoul(argv[1], nullptr, 10)));
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--cold") == 0) {
+      how.cold = true;
+    } else if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
+      how.runs = std::max(1, std::atoi(argv[++i]));
+    } else if (std::isdigit(static_cast<unsigned char>(argv[i][0]))) {
+      sizes.resize(std::min<std::size_t>(sizes.size(), std::strtoul(argv[i], nullptr, 10)));
+    } else {
+      std::fprintf(stderr, "usage: %s [--cold] [--runs K] [sizes]\n", argv[0]);
+      return 2;
+    }
+  }
+  if (how.cold) eviction_buffer();  // before any model heap is measured
+  std::printf("median of %d runs of every operation at every size, caches %s before each\n", how.runs,
+              how.cold ? "emptied" : "as the run before left them");
   const std::string base = "/tmp/xvelm_bench_" + std::to_string(getpid());
   long long checksum = 0;
   std::vector<std::pair<int, figures>> kept, kept_occ;
@@ -386,9 +473,8 @@ int main(int argc, char** argv) {
   std::printf("%8s %-9s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s\n", "faces", "", "build", "walk", "cache",
               "save", "restore", "copy", "delete", "model MB", "copy+MB", "delete+MB");
   for (auto [nx, ny] : sizes) {
-    const int runs = std::max(1, 20000 / (nx * ny));
-    figures k = run_velm(nx, ny, runs, base + ".vlt", checksum);
-    figures o = run_occ(nx, ny, runs, base + ".brep", checksum);
+    figures k = run_velm(nx, ny, base + ".vlt", checksum);
+    figures o = run_occ(nx, ny, base + ".brep", checksum);
     auto row = [&](const char* who, const figures& f) {
       std::printf("%8d %-9s %9.4f %9.4f %9.4f %9.4f %9.4f %9.4f %9.4f %9.1f %9.1f %9.1f\n", nx * ny, who, f.build,
                   f.walk, f.cache, f.save, f.restore, f.copy, f.del, mb(f.model), mb(f.copy_peak), mb(f.delete_peak));
