@@ -16,6 +16,7 @@
 #include <IGESControl_Writer.hxx>
 
 #include "convert_run.hxx"
+#include "qelx/gk_import.hxx"
 #include "qelx_formats/cad_samples.hxx"
 #include "support/connector_test.hxx"
 #include "velm/errors.hxx"
@@ -67,6 +68,15 @@ protected:
         qelx_test::resetFramework();
         velm_test_reset();
     }
+    // Each run starts from a framework reset: the road and recipe are set again.
+    void startRun()
+    {
+        qelx_test::resetFramework();
+        velm_test_reset();
+        // Solids through the trim road: each face a sheet, stitched again by the healing.
+        if (m_trimRoad)
+            Gk_ImportMachine::setRule("XVelm", "XStep", Gk_ImportMachine::Tplgy, false);
+    }
     void TearDown() override
     {
         velm_test_reset();
@@ -75,9 +85,9 @@ protected:
 
     Undisturbed undisturbed(const std::string& in, const std::string& out)
     {
-        velm_test_reset();
+        startRun();
         velm_test_record_calls(true);
-        const ConvertRun run = convert_run::runConvert(in, out);
+        const ConvertRun run = convert_run::runConvert(in, out, m_heal);
         Undisturbed u;
         u.callNames = velm_test_failable_calls();
         u.calls = static_cast<long>(u.callNames.size());
@@ -96,12 +106,11 @@ protected:
                    const std::function<void()>& arm)
     {
         SCOPED_TRACE(where);
-        qelx_test::resetFramework();
-        velm_test_reset();
+        startRun();
         const long objects = velm_live_object_count();
         velm_test_record_object_sites(true);
         arm();
-        const ConvertRun run = convert_run::runConvert(in, out);
+        const ConvertRun run = convert_run::runConvert(in, out, m_heal);
         const bool fired = !velm_test_injection_pending();
         const std::string hit = velm_test_last_injected_call();
         velm_test_reset();
@@ -126,6 +135,8 @@ protected:
     }
 
     int m_absorbed = 0, m_refused = 0;
+    bool m_trimRoad = false;
+    const char* m_heal = nullptr; // the source's own recipe
 };
 
 // The runs a sweep fails: every nth of `count` (n chosen so that about

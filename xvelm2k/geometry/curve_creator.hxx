@@ -40,7 +40,7 @@ private:
 // tangents; null when it cannot be made.
 bs3_curve makePeriodicBs3(bs3_curve spline);
 
-// 0 built into result, 1 not built, -1 kernel error. The intcurve takes the
-// B-splines only when built.
+// 0 built into result, 1 not built, -1 kernel error. The B-splines are taken
+// (by the intcurve, or freed) unless the answer is 1.
 XVELM2KA_API int buildIntcurve(bs3_curve spline, double fit, const surface* surface1, const surface* surface2,
                                bs2_curve pcurve1, bs2_curve pcurve2, intcurve*& result);

@@ -292,26 +292,33 @@ int buildIntcurve(bs3_curve bs3, double fit, const surface* s1, const surface* s
         Gk_ErrMgr::doAssert("ve_curvexltr", 486);
     if (!Ve_OptionDoc::isOn(Ve_OptionDoc::CreateIntCurve) || !bs3)
         return 1;
-    if (!s1 && !s2) {
-        const int err = velmGuard([&] { result = VELM_ADOPT(intcurve, bs3, 0.0); });
-        return err ? -1 : 0;
-    }
-    const QELinterval range = bs3_curve_range(bs3);
-    for (bs2_curve pc : {p1, p2}) {
-        if (!pc || bs2_curve_range(pc) == range)
-            continue;
-        bs2_curve_reparam(range.start_pt(), range.end_pt(), pc);
-        if (!(bs2_curve_range(pc) == range))
-            Gk_ErrMgr::trap("ve_curvexltr", 520);
-    }
-    if (!s1 || !s2) {
-        const surface* s = s1 ? s1 : s2;
-        bs2_curve p = s1 ? p1 : p2;
-        const int err = velmGuard([&] { result = VELM_MAKE(intcurve, bs3, fit, s, nullptr, p, nullptr, nullptr, 1, 0); });
-        return err ? -1 : 0;
-    }
+    // Once handed to the kernel's construction the B-splines are its own, freed
+    // by it when the intcurve cannot be made; an error before frees them here.
+    bool handed = false;
+    const auto make = [&](const surface* a, const surface* b, bs2_curve pa, bs2_curve pb) {
+        handed = true;
+        result = velm_make_intcurve(bs3, fit, a, b, pa, pb, __FILE__, __LINE__);
+    };
     int answer = 1;
     const int err = velmGuard([&] {
+        if (!s1 && !s2) {
+            make(nullptr, nullptr, nullptr, nullptr);
+            answer = 0;
+            return;
+        }
+        const QELinterval range = bs3_curve_range(bs3);
+        for (bs2_curve pc : {p1, p2}) {
+            if (!pc || bs2_curve_range(pc) == range)
+                continue;
+            bs2_curve_reparam(range.start_pt(), range.end_pt(), pc);
+            if (!(bs2_curve_range(pc) == range))
+                Gk_ErrMgr::trap("ve_curvexltr", 520);
+        }
+        if (!s1 || !s2) {
+            make(s1 ? s1 : s2, nullptr, s1 ? p1 : p2, nullptr);
+            answer = 0;
+            return;
+        }
         const double t = range.mid_pt();
         QELposition Q;
         QELvector T;
@@ -330,12 +337,20 @@ int buildIntcurve(bs3_curve bs3, double fit, const surface* s1, const surface* s
         if (C.len() < 0.1 || std::fabs(C % T) < QELresabs)
             return;
         if ((C % T) > QELresabs)
-            result = VELM_MAKE(intcurve, bs3, fit, s1, s2, p1, p2);
+            make(s1, s2, p1, p2);
         else
-            result = VELM_MAKE(intcurve, bs3, fit, s2, s1, p2, p1);
+            make(s2, s1, p2, p1);
         answer = 0;
     });
-    return err ? -1 : answer;
+    if (!err)
+        return answer;
+    if (!handed) {
+        bs3_curve_delete(bs3);
+        bs2_curve_delete(p1);
+        bs2_curve_delete(p2);
+    }
+    result = nullptr;
+    return -1;
 }
 
 bool attachPCurveFromIntcurve(COEDGE* coedge, FACE* face, const char* source, int line)

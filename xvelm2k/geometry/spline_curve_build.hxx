@@ -85,7 +85,8 @@ bs3_curve makePeriodicBs3(bs3_curve b);
 
 // The intcurve over the B-spline with up to two surfaces and pcurves: 0 built
 // (result set, owning the B-splines), 1 not built (nothing taken), -1 kernel
-// error (nothing taken).
+// error (the B-splines freed: the kernel's construction takes them from the
+// start, so that a failed one leaks nothing).
 int buildIntcurve(bs3_curve bs3, double fit, const surface* s1, const surface* s2, bs2_curve p1, bs2_curve p2,
                   intcurve*& result);
 

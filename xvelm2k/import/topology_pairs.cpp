@@ -457,15 +457,16 @@ void QELXVelmEdgePair::rebuildIntcurve(EDGE* edge)
     intcurve* built = nullptr;
     int made = 1;
     const outcome bracket = velmCall([&] { made = buildIntcurve(b3, QELresfit, s1, s2, p1, p2, built); });
-    if (made == 0 && bracket.ok() && built) {
-        edge->set_geometry(make_curve(*built));
-    } else {
-        // Not built (or the kernel failed): the copies are still ours.
+    if (made == 1) {
+        // Not built: the copies are still ours.
         bs3_curve_delete(b3);
         bs2_curve_delete(p1);
         bs2_curve_delete(p2);
-        edge->set_geometry(make_curve(plain));
     }
+    if (made == 0 && bracket.ok() && built)
+        edge->set_geometry(make_curve(*built));
+    else
+        edge->set_geometry(make_curve(plain));
     delete built;
 }
 

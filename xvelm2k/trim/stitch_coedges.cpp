@@ -364,10 +364,13 @@ void rebuildIntcurveEdge(EDGE* e)
     const int answer = ve_spline_curve::buildIntcurve(space.b, QELresfit, s1 && s1->has_equation() ? &s1->equation() : nullptr,
                                                       s2 && s2->has_equation() ? &s2->equation() : nullptr, p1.b, p2.b,
                                                       built);
-    if (answer == 0 && built) {
+    if (answer != 1) {
+        // Taken, by the intcurve or freed with the failure.
         space.b = nullptr;
         p1.b = nullptr;
         p2.b = nullptr;
+    }
+    if (answer == 0 && built) {
         const std::unique_ptr<intcurve> owner(built);
         e->set_geometry(make_curve(*built));
     }

@@ -292,10 +292,23 @@ const int par_int_cur_id = 2;
 const int intersection_int_cur::id = 3;
 int exact_int_cur_id() { return exact_int_cur::id; }
 
-int_cur::int_cur(const int_cur& o)
-    : kind_(o.kind_), cur_(bs3_curve_copy(o.cur_)), fitol_(o.fitol_),
-      surf1_(o.surf1_ ? o.surf1_->make_copy() : nullptr), surf2_(o.surf2_ ? o.surf2_->make_copy() : nullptr),
-      pcur1_(bs2_curve_copy(o.pcur1_)), pcur2_(bs2_curve_copy(o.pcur2_)) {}
+int_cur::int_cur(const int_cur& o) : kind_(o.kind_), fitol_(o.fitol_) {
+  // A copy that fails part way frees the copies made before it (the
+  // destructor does not run for a half-made object).
+  try {
+    cur_ = bs3_curve_copy(o.cur_);
+    surf1_ = o.surf1_ ? o.surf1_->make_copy() : nullptr;
+    surf2_ = o.surf2_ ? o.surf2_->make_copy() : nullptr;
+    pcur1_ = bs2_curve_copy(o.pcur1_);
+    pcur2_ = bs2_curve_copy(o.pcur2_);
+  } catch (...) {
+    bs3_curve_delete(cur_);
+    delete surf1_;
+    delete surf2_;
+    bs2_curve_delete(pcur1_);
+    throw;
+  }
+}
 
 int_cur::~int_cur() {
   bs3_curve_delete(cur_);
@@ -322,18 +335,22 @@ void int_cur::transform(const QELtransf& t) {
   if (surf2_) *surf2_ *= t;
 }
 
+// The B-splines are taken only once the surfaces are copied: a copy that
+// fails leaves them with the caller, who frees them once.
 intersection_int_cur::intersection_int_cur(bs3_curve cur, double fitol, const surface* s1, const surface* s2,
                                            bs2_curve p1, bs2_curve p2)
-    : int_cur(id, cur, fitol) {
+    : int_cur(id, nullptr, fitol) {
   surf1_ = s1 ? s1->make_copy() : nullptr;
   surf2_ = s2 ? s2->make_copy() : nullptr;
+  cur_ = cur;
   pcur1_ = p1;
   pcur2_ = p2;
 }
 
 par_int_cur::par_int_cur(bs3_curve space_curve, double fitol, const surface& srf, bs2_curve pcur, int)
-    : int_cur(par_int_cur_id, space_curve, fitol) {
+    : int_cur(par_int_cur_id, nullptr, fitol) {
   surf1_ = srf.make_copy();
+  cur_ = space_curve;
   pcur1_ = pcur;
 }
 
@@ -380,6 +397,19 @@ intcurve::intcurve(bs3_curve cur, double fitol, const surface* s1, const surface
 }
 
 intcurve::intcurve(int_cur* data, bool reversed) : data_(data), reversed_(reversed) {}
+
+intcurve* velm_make_intcurve(bs3_curve cur, double fitol, const surface* surf1, const surface* surf2, bs2_curve pcur1,
+                             bs2_curve pcur2, const char* source_file, int line) {
+  // A failed allocation skips the constructor, which would have taken the B-splines.
+  auto* made = new (0, source_file, line, nullptr) intcurve(cur, fitol, surf1, surf2, pcur1, pcur2);
+  if (!made) {
+    bs3_curve_delete(cur);
+    bs2_curve_delete(pcur1);
+    bs2_curve_delete(pcur2);
+    velm_out_of_memory();
+  }
+  return made;
+}
 
 intcurve::intcurve(const intcurve& o) : curve(o), data_(o.data_ ? o.data_->copy() : nullptr), reversed_(o.reversed_) {}
 

@@ -28,6 +28,17 @@ void zero_derivs(int n, QELvector* d) { std::fill(d, d + (n >= 2 ? 5 : n >= 1 ? 
 
 QELposition pos_of(const QELvector& v) { return QELposition(v.x(), v.y(), v.z()); }
 
+// A copy of the rail made after the profile's: when it cannot be made, the
+// profile's is freed (a half-made surface's destructor does not run).
+curve* rail_copy(const curve& rail, curve* profile) {
+  try {
+    return rail.make_copy();
+  } catch (...) {
+    delete profile;
+    throw;
+  }
+}
+
 curve* translated(const curve& c, const QELvector& by) {
   const QELtransf t = translate_transf(by);
   return trans_curve(c, &t);
@@ -204,7 +215,7 @@ sweep_spl_sur::sweep_spl_sur(const curve& profile, const curve& rail, const QELi
                              const QELinterval& v_range)
     : spl_sur(id, nullptr, procedural_fitol),
       profile_(profile.make_copy()),
-      rail_(rail.make_copy()),
+      rail_(rail_copy(rail, profile_)),
       u_range_(u_range),
       v_range_(v_range) {}
 
@@ -221,7 +232,7 @@ sweep_spl_sur::sweep_spl_sur(const curve& profile, const curve& rail, law* rail_
 sweep_spl_sur::sweep_spl_sur(const sweep_spl_sur& o)
     : spl_sur(o),
       profile_(o.profile_->make_copy()),
-      rail_(o.rail_->make_copy()),
+      rail_(rail_copy(*o.rail_, profile_)),
       u_range_(o.u_range_),
       v_range_(o.v_range_) {
   std::copy(o.laws_, o.laws_ + 3, laws_);

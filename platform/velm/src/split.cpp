@@ -164,16 +164,18 @@ void trim_edge_geom(EDGE* edge) {
     const QELinterval own = ic.reversed() ? -range : range;  // on the stored B-spline
     if (bs3_curve piece = ic.cur() ? bs3_curve_subset(ic.cur(), own) : nullptr) {
       const bool surfaces = ic.get_int_cur().id() == intersection_int_cur::id;
-      bs2_curve p1 = surfaces && ic.pcur1() ? bs2_curve_subset(ic.pcur1(), own) : nullptr;
-      bs2_curve p2 = surfaces && ic.pcur2() ? bs2_curve_subset(ic.pcur2(), own) : nullptr;
-      trimmed = VELM_NEW intcurve(piece, ic.fitol(), surfaces ? ic.surf1() : nullptr, surfaces ? ic.surf2() : nullptr,
-                                  p1, p2);
-      if (!trimmed) {
+      // Each piece is freed when the next cannot be made.
+      bs2_curve p1 = nullptr, p2 = nullptr;
+      try {
+        p1 = surfaces && ic.pcur1() ? bs2_curve_subset(ic.pcur1(), own) : nullptr;
+        p2 = surfaces && ic.pcur2() ? bs2_curve_subset(ic.pcur2(), own) : nullptr;
+      } catch (...) {
         bs3_curve_delete(piece);
-        if (p1) bs2_curve_delete(p1);
-        if (p2) bs2_curve_delete(p2);
-        velm_out_of_memory();
+        bs2_curve_delete(p1);
+        throw;
       }
+      trimmed = velm_make_intcurve(piece, ic.fitol(), surfaces ? ic.surf1() : nullptr,
+                                   surfaces ? ic.surf2() : nullptr, p1, p2, __FILE__, __LINE__);
       if (ic.reversed()) trimmed->negate();
     }
   }

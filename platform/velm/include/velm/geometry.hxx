@@ -271,6 +271,13 @@ class intcurve : public curve {
   bool reversed_ = false;
 };
 
+// An intcurve made with the caller's file and line that takes the B-splines
+// from the start: when it cannot be made they are freed and the kernel's
+// error raised. (VELM_MAKE(intcurve, cur, ..., pcur1, pcur2) would leak them:
+// a failed allocation skips the constructor and its arguments.)
+intcurve* velm_make_intcurve(bs3_curve cur, double fitol, const surface* surf1, const surface* surf2, bs2_curve pcur1,
+                             bs2_curve pcur2, const char* source_file = nullptr, int line = 0);
+
 bool is_STRAIGHT(const curve* c);
 
 // New transformed (and with reverse = 1, reversed) copy; the caller deletes it.

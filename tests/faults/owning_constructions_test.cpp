@@ -1,0 +1,186 @@
+// Constructions that take several B-splines at once (an intcurve over its
+// curve and the pcurves on its two surfaces) with an allocation failing at
+// each point along the way: the failure is the kernel's error, the B-splines
+// are freed exactly once, and nothing made on the way stays alive.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "geometry/curve_creator.hxx"
+#include "model/kernel_call_bracket.hxx"
+#include "support/connector_test.hxx"
+#include "support/geometry_builders.hxx"
+#include "support/model_builders.hxx"
+#include "trim/stitch_coedges.hxx"
+#include "velm/bspline.hxx"
+#include "velm/geometry.hxx"
+#include "velm/memory.hxx"
+#include "velm/pcurves.hxx"
+#include "velm/testkit.hxx"
+#include "velm/topology.hxx"
+
+namespace {
+
+// The x axis as the meeting line of the planes z = 0 and y = 0, with the
+// pcurve of the line on each plane, over [0, 4].
+struct MeetingLine {
+    const QELinterval range{0.0, 4.0};
+    const plane floor{QELposition(0, 0, 0), QELunit_vector(0, 0, 1)};
+    const plane wall{QELposition(0, 0, 0), QELunit_vector(0, 1, 0)};
+    bs3_curve curve() const
+    {
+        return bs3_curve_make_str(straight(QELposition(0, 0, 0), QELunit_vector(1, 0, 0)), range.start_pt(),
+                                  range.end_pt());
+    }
+    bs2_curve on(const plane& p) const
+    {
+        return testkit::linear_bs2(p.param(QELposition(range.start_pt(), 0, 0)),
+                                   p.param(QELposition(range.end_pt(), 0, 0)), range);
+    }
+};
+
+// Allocations along an intcurve's making: the intcurve itself, its data, the
+// copies of the surfaces it keeps.
+const char* const kIntcurveSites[] = {"spline_curve_build.cpp", "geom_curves.cpp", "geometry.hxx"};
+
+class OwningConstructions : public testkit::ConnectorTest {
+protected:
+    void SetUp() override
+    {
+        ConnectorTest::SetUp();
+        on("CreateIntCurve");
+    }
+    // Armed with the allocation to fail, sites recorded for a leak's report.
+    static void failAllocation(const char* site, long nth)
+    {
+        velm_test_reset();
+        velm_test_record_object_sites(true);
+        velm_test_fail_alloc(site, nth);
+    }
+};
+
+TEST_F(OwningConstructions, IntcurveOverTwoSplinesLeaksNothingWhenAnAllocationFails)
+{
+    const MeetingLine line;
+    // Both surfaces with their pcurves, one surface with its pcurve, the curve alone.
+    for (int surfaces = 2; surfaces >= 0; --surfaces)
+        for (const char* site : kIntcurveSites)
+            for (long nth = 1; nth <= 2; ++nth) {
+                const std::string where = std::to_string(surfaces) + " surfaces, " + site + " allocation " +
+                                          std::to_string(nth);
+                SCOPED_TRACE(where);
+                const long objects = velm_live_object_count();
+                intcurve* made = nullptr;
+                failAllocation(site, nth);
+                const int answer = ::buildIntcurve(
+                    line.curve(), 0.0, surfaces > 0 ? &line.floor : nullptr, surfaces > 1 ? &line.wall : nullptr,
+                    surfaces > 0 ? line.on(line.floor) : nullptr, surfaces > 1 ? line.on(line.wall) : nullptr, made);
+                const bool fired = !velm_test_injection_pending();
+                velm_test_reset();
+                if (fired) {
+                    EXPECT_EQ(answer, -1);
+                    EXPECT_EQ(made, nullptr);
+                } else {
+                    // Fewer allocations there than asked: the undisturbed making.
+                    ASSERT_EQ(answer, 0);
+                    ASSERT_NE(made, nullptr);
+                    EXPECT_EQ(made->pcur_present(1), surfaces > 0);
+                    EXPECT_EQ(made->pcur_present(2), surfaces > 1);
+                    delete made;
+                }
+                EXPECT_EQ(velm_live_object_count(), objects) << "left alive " << testkit::live_object_sites();
+            }
+}
+
+// Cutting an edge's intcurve to the edge cuts its curve and both pcurves,
+// then makes the intcurve of the pieces.
+TEST_F(OwningConstructions, TrimmingAnIntcurveEdgeLeaksNothingWhenAnAllocationFails)
+{
+    const MeetingLine line;
+    const QELinterval inner(1.0, 3.0);
+    const intcurve whole(line.curve(), 0.0, &line.floor, &line.wall, line.on(line.floor), line.on(line.wall));
+    int fired = 0;
+    for (const char* site : {"bspline_ops.cpp", "split.cpp", "geom_curves.cpp", "geometry.hxx"})
+        for (long nth = 1; nth <= 3; ++nth) {
+            SCOPED_TRACE(std::string(site) + " allocation " + std::to_string(nth));
+            EDGE* edge = new EDGE(new VERTEX(new APOINT(inner.start_pt(), 0, 0)),
+                                  new VERTEX(new APOINT(inner.end_pt(), 0, 0)), make_curve(whole), FORWARD,
+                                  EDGE_cvty_unknown, &inner);
+            const CURVE* before = edge->geometry();
+            const long objects = velm_live_object_count();
+            failAllocation(site, nth);
+            const int err = velmGuard([&] { trim_edge_geom(edge); });
+            const bool failed = !velm_test_injection_pending();
+            velm_test_reset();
+            if (failed) {
+                ++fired;
+                EXPECT_NE(err, 0);
+                EXPECT_EQ(edge->geometry(), before);
+                EXPECT_EQ(velm_live_object_count(), objects) << "left alive " << testkit::live_object_sites();
+            } else {
+                ASSERT_EQ(err, 0);
+                const auto& cut = static_cast<const intcurve&>(edge->geometry()->equation());
+                EXPECT_TRUE(cut.pcur_present(1) && cut.pcur_present(2));
+                EXPECT_EQ(bs3_curve_range(cut.cur()), inner);
+            }
+            api_del_entity(edge);
+        }
+    // The three cuts and the intcurve's own allocations all failed somewhere.
+    EXPECT_GE(fired, 7);
+}
+
+// A translation surface copies its profile and then its rail, made alone or
+// copied: the profile's copy goes when the rail's cannot be made.
+TEST_F(OwningConstructions, SweptSurfaceLeaksNothingWhenAnAllocationFails)
+{
+    const straight profile(QELposition(0, 0, 0), QELunit_vector(1, 0, 0));
+    const straight rail(QELposition(0, 0, 0), QELunit_vector(0, 0.6, 0.8));
+    const QELinterval u(0.0, 2.0), v(0.0, 3.0);
+    const sweep_spl_sur whole(profile, rail, nullptr, nullptr, nullptr, u, v);
+    int fired = 0;
+    // The surface (copied only), its profile's copy, its rail's.
+    for (long nth = 1; nth <= 3; ++nth)
+        for (const bool copied : {false, true}) {
+            SCOPED_TRACE((copied ? "copy, allocation " : "made, allocation ") + std::to_string(nth));
+            const long objects = velm_live_object_count();
+            failAllocation("geometry.hxx", nth);
+            const int err = velmGuard([&] {
+                if (copied)
+                    whole.copy()->remove();
+                else
+                    sweep_spl_sur(profile, rail, nullptr, nullptr, nullptr, u, v);
+            });
+            const bool failed = !velm_test_injection_pending();
+            velm_test_reset();
+            fired += failed;
+            EXPECT_EQ(err != 0, failed);
+            EXPECT_EQ(velm_live_object_count(), objects) << "left alive " << testkit::live_object_sites();
+        }
+    EXPECT_EQ(fired, 5);
+}
+
+// The stitcher rebuilds an edge's intcurve over its faces from copies of the
+// curve and pcurves, which are its own until the intcurve takes them: a
+// construction that fails has freed them already, and they must not be freed
+// again.
+TEST_F(OwningConstructions, RebuildingAnEdgesIntcurveFreesItsCopiesOnceWhenAnAllocationFails)
+{
+    int fired = 0;
+    for (const char* site : kIntcurveSites)
+        for (long nth = 1; nth <= 3; ++nth) {
+            SCOPED_TRACE(std::string(site) + " allocation " + std::to_string(nth));
+            const long objects = velm_live_object_count();
+            BODY* sheet = testkit::make_spline_sheet_split(0.6);
+            EDGE* edge = sheet->lump()->shell()->face()->loop()->start()->edge();
+            failAllocation(site, nth);
+            const outcome rebuilt = velmCall([&] { rebuildIntcurveEdge(edge); });
+            fired += !velm_test_injection_pending();
+            velm_test_reset();
+            EXPECT_EQ(testkit::model_problems(sheet), "") << rebuilt.ok();
+            api_del_entity(sheet);
+            EXPECT_EQ(velm_live_object_count(), objects) << "left alive " << testkit::live_object_sites();
+        }
+    EXPECT_GE(fired, 5);
+}
+
+} // namespace
