@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "model/containers.hxx"
 #include "qelx/qelx_refcount.hxx"
@@ -270,4 +271,46 @@ TEST(HashList, NextYieldsEachElementOnceAfterGrowth)
         sum += k;
     EXPECT_EQ(seen, 30);
     EXPECT_EQ(sum, 3L * 29 * 30 / 2);
+}
+
+// The members a set would list after a run of adds, worked out without the
+// set, come in the set's own slot order: keys in runs as entities lie in
+// memory, repeats among them, and runs that end on a repeated key just past a
+// growth threshold (that add still doubles the set).
+TEST(HashList, MembersAfterAddingMatchTheSetsSlotOrder)
+{
+    using Key = const int*;
+    const auto key = [](std::uintptr_t address) { return reinterpret_cast<Key>(address); };
+    std::vector<std::vector<Key>> runs;
+    runs.push_back({});
+    std::vector<Key> slab;
+    for (int i = 0; i < 3000; ++i) // each key four times, as the ends of a sheet's edges
+        for (int k : {i, i + 1, i, i + 41})
+            slab.push_back(key(0x7f0000001000u + 96u * static_cast<std::uintptr_t>(k)));
+    runs.push_back(slab);
+    std::uint64_t state = 12345;
+    std::vector<Key> scattered;
+    for (int i = 0; i < 6000; ++i) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        scattered.push_back(key(0x10000u + 8u * ((state >> 33) % 2500u)));
+    }
+    runs.push_back(scattered);
+    for (int members : {12, 25, 51}) { // the next add doubles 17, 34 and 68 slots
+        std::vector<Key> edge;
+        for (int i = 0; i < members; ++i)
+            edge.push_back(key(0x2000u + 16u * static_cast<std::uintptr_t>(i)));
+        edge.push_back(edge.front());
+        runs.push_back(edge);
+    }
+    for (const std::vector<Key>& adds : runs) {
+        QELXHashList<Key> set;
+        for (Key k : adds)
+            set.Add(k);
+        std::vector<Key> expected;
+        for (Key k; set.Next(k);)
+            expected.push_back(k);
+        const QELXDynamicArray<Key> members =
+            QELXHashList<Key>::MembersAfterAdding(adds.data(), static_cast<int>(adds.size()));
+        EXPECT_EQ(std::vector<Key>(members.begin(), members.end()), expected) << adds.size() << " adds";
+    }
 }

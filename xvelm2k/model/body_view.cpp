@@ -22,13 +22,13 @@ bool isPointEdge(EDGE* e)
 
 QELXDynamicArray<Ve_VertexTag*> distinctVertices(const QELXDynamicArray<Ve_EdgeTag*>& edges)
 {
-    QELXHashList<Ve_VertexTag*> set;
+    QELXDynamicArray<Ve_VertexTag*> ends;
     for (Ve_EdgeTag* e : edges) {
         for (Ve_VertexTag* v : {e->getStartVertex(), e->getEndVertex()})
             if (v)
-                set.Add(v);
+                ends.Add(v);
     }
-    return membersOf(set);
+    return QELXHashList<Ve_VertexTag*>::MembersAfterAdding(ends.begin(), ends.Count());
 }
 
 } // namespace ve_views

@@ -23,8 +23,15 @@ public:
     QELXDynamicArray() : m_header(qelxArrayAllocate(kInitialCapacity, sizeof(T))) {}
     QELXDynamicArray(int n, const T& value) : m_header(qelxArrayAllocate(n, sizeof(T)))
     {
-        for (int i = 0; i < n; ++i)
-            Add(value);
+        if constexpr (kTrivial) {
+            // The storage was made for n: fill it in place.
+            for (int i = 0; i < n; ++i)
+                ::new (data() + i) T(value);
+            m_header->count = n < 0 ? 0 : n;
+        } else {
+            for (int i = 0; i < n; ++i)
+                Add(value);
+        }
     }
     QELXDynamicArray(const QELXDynamicArray& other) : m_header(copyOf(other)) {}
     QELXDynamicArray(QELXDynamicArray&& other) noexcept : m_header(std::exchange(other.m_header, nullptr)) {}
@@ -57,7 +64,19 @@ public:
     const T* begin() const { return data(); }
     const T* end() const { return data() + Count(); }
 
-    void Add(const T& value) { InsertAt(Count(), value); }
+    void Add(const T& value)
+    {
+        // An append with room to spare is a store; a table of a million
+        // entries would otherwise pay a library call per entry.
+        if constexpr (kTrivial) {
+            if (m_header && m_header->count < m_header->capacity) {
+                ::new (data() + m_header->count) T(value);
+                ++m_header->count;
+                return;
+            }
+        }
+        InsertAt(Count(), value);
+    }
 
     void InsertAt(int index, const T& value)
     {
@@ -306,6 +325,7 @@ public:
     using HashFunction = std::uint32_t (*)(const K*);
     using EqualFunction = bool (*)(const K*, const K*);
     static constexpr int kInitialCapacity = 17;
+    static constexpr float kLoadFactor = 0.75f;
 
     int Count() const { return m_count; }
     int Capacity() const { return m_keys.Count(); }
@@ -349,7 +369,12 @@ protected:
     }
     ~QELXHashTableBase() = default;
 
-    bool needsGrowth() const { return static_cast<float>(m_count + 1) > static_cast<float>(Capacity()) * m_loadFactor; }
+    bool needsGrowth() const { return growsAt(m_count, Capacity(), m_loadFactor); }
+    // An add to a table of count keys in capacity slots doubles it first.
+    static bool growsAt(int count, int capacity, float loadFactor)
+    {
+        return static_cast<float>(count + 1) > static_cast<float>(capacity) * loadFactor;
+    }
 
     std::uint32_t hashOf(const K& key) const { return m_hash ? m_hash(&key) : QELXHashTraits<K>::Hash(key); }
     static int homeSlot(std::uint32_t h, int capacity) { return static_cast<int>(h % static_cast<std::uint32_t>(capacity)); }
@@ -418,7 +443,7 @@ protected:
     QELXDynamicArray<std::uint32_t> m_hashes;
     HashFunction m_hash;
     EqualFunction m_equal;
-    float m_loadFactor = 0.75f;
+    float m_loadFactor = kLoadFactor;
     int m_count = 0;
 };
 
@@ -600,6 +625,73 @@ public:
 
     void Clear() { this->resetKeys(); }
 
+    // The members, in the order Next gives them, of a fresh set after Add of
+    // each key in turn (none of them null), without building the set: a
+    // table of one word a slot (null is free) grown, hashed and probed as the
+    // set is, so every key lands in the same slot. Each key's home slot is
+    // fetched a few keys ahead: in a table larger than the processor's caches
+    // the adds then overlap their waits on memory instead of taking them one
+    // after another.
+    static QELXDynamicArray<T> MembersAfterAdding(const T* keys, int n);
+
 private:
     int m_cursor = 0;
 };
+
+template <class T>
+QELXDynamicArray<T> QELXHashList<T>::MembersAfterAdding(const T* keys, int n)
+{
+    static_assert(std::is_pointer_v<T>, "a null key marks a free slot");
+    static_assert(Base::kInitialCapacity == 17, "the home slot below divides by 17");
+    constexpr int kAhead = 16;
+    const auto hash = [keys](int i) { return QELXHashTraits<T>::Hash(keys[i]); };
+    // The capacity is 17 << doublings, and h % (17 << d) is
+    // (h >> d) % 17 << d plus the low d bits of h: a multiplication where the
+    // plain remainder is a division per key.
+    int doublings = 0;
+    int capacity = Base::kInitialCapacity;
+    const auto home = [&doublings](std::uint32_t h) {
+        return static_cast<int>((((h >> doublings) % 17u) << doublings) | (h & ((1u << doublings) - 1u)));
+    };
+    int count = 0;
+    QELXDynamicArray<T> slots(capacity, T());
+    const auto place = [&](T* table, const T& key, std::uint32_t h) {
+        int slot = home(h);
+        for (; table[slot]; slot = slot + 1 == capacity ? 0 : slot + 1)
+            if (table[slot] == key)
+                return;
+        table[slot] = key;
+        ++count;
+    };
+    T* table = slots.begin();
+    std::uint32_t ahead[kAhead] = {};
+    for (int i = 0; i < n && i < kAhead; ++i)
+        ahead[i] = hash(i);
+    for (int i = 0; i < n; ++i) {
+        // Every add checks the growth, a repeated key's included.
+        if (Base::growsAt(count, capacity, Base::kLoadFactor)) {
+            QELXDynamicArray<T> grown(2 * capacity, T());
+            capacity *= 2;
+            ++doublings;
+            count = 0;
+            for (const T& key : slots)
+                if (key)
+                    place(grown.begin(), key, QELXHashTraits<T>::Hash(key));
+            slots = std::move(grown);
+            table = slots.begin();
+        }
+        const std::uint32_t h = ahead[i % kAhead];
+        if (i + kAhead < n) {
+            ahead[i % kAhead] = hash(i + kAhead);
+            __builtin_prefetch(table + home(ahead[i % kAhead]));
+        }
+        if (i == 0 || keys[i] != keys[i - 1])
+            place(table, keys[i], h);
+    }
+    QELXDynamicArray<T> members(count, T());
+    int next = 0;
+    for (const T& key : slots)
+        if (key)
+            members[next++] = key;
+    return members;
+}
