@@ -3,6 +3,7 @@
 #include "assembly_test_support.hxx"
 
 #include "qelx_formats/cad_file.hxx"
+#include "qelx_formats/exchange_leak_suppressions.hxx"
 #include "qelx_formats/step_assembly.hxx"
 #include "../../tools/xvelm/assembly_import.hxx"
 #include "../../tools/xvelm/convert_verb.hxx"
@@ -14,15 +15,6 @@
 #include <unistd.h>
 
 using namespace asmtest;
-
-// Open CASCADE's data exchange registers its editors and STEP writer tables in
-// statics of its own once per process and never frees them; in this program
-// (which reaches them only through the file-format library) the leak check
-// at exit counts them. Nothing of ours is allocated through these libraries.
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:libTKernel.so\nleak:libTKXSBase.so\nleak:libTKSTEP.so\nleak:libTKXDESTEP.so\n";
-}
 
 namespace {
 

@@ -1,6 +1,8 @@
 // Restoring damaged, truncated, unknown and randomly mutated save files with
 // the connector's classes registered: a kernel error and nothing left behind,
 // never a crash.
+#include <cstdlib>
+#include <fstream>
 #include <iterator>
 #include <random>
 #include <sstream>
@@ -101,6 +103,9 @@ TEST_F(DamagedFiles, EveryClassFileRestores)
           "intcurve 2"})
         EXPECT_NE(text.find(id), std::string::npos) << id;
     EXPECT_TRUE(restoreAndDiscard(text).ok());
+    // scripts/fuzz.py takes this file as a seed.
+    if (const char* seeds = std::getenv("XVELM_FUZZ_SEEDS"))
+        std::ofstream(std::string(seeds) + "/test-every-class.vlt", std::ios::binary) << text;
 }
 
 TEST_F(DamagedFiles, TruncatedFileFailsAndLeavesNothing)

@@ -117,6 +117,10 @@ TEST(Driver, EveryBadCallGivesOneClearLineAndItsExitCode) {
       {"info '" + twice + "'", 1, "twice.vlt: save file damaged: after the last record"},
       {"info '" + damaged + "'", 1, "damaged.vlt: save file damaged: record 3 (string), field 10: linked record is not a whole number"},
       {"info '" + example + "'", 0, "lumps 1, shells 1, faces 6"},
+      // Open CASCADE's data exchange keeps tables it never frees: the
+      // sanitizer build's leak check at exit passes over them.
+      {"convert '" + std::string(XVELM_EXAMPLES_DIR) + "/bracket.step' '" + dir + "bracket.brep'", 0,
+       "1 body, 11 faces"},
   };
   for (const auto& c : cases) {
     const run r = driver(c.operands);

@@ -9,6 +9,7 @@
 #include "export_verb.hxx"
 #include "import_verb.hxx"
 #include "info.hxx"
+#include "qelx_formats/exchange_leak_suppressions.hxx"
 #include "roundtrip_verb.hxx"
 #include "streams.hxx"
 #include "text.hxx"

@@ -257,11 +257,12 @@ bool Ve_EdgeTag::setTolerance_Old(EDGE** newEdge)
     const curve& eq = edge->geometry()->equation();
     double t0 = 0.0, t1 = 0.0;
     // Ends in curve direction against their vertices.
+    // Each end's vertex is read from the edge when its turn comes: replacing
+    // the first frees it, and a closed edge has it at both ends.
     if (curveParams(edge, t0, t1)) {
         const bool fwd = edge->sense() == FORWARD;
-        VERTEX* first = fwd ? edge->start() : edge->end();
-        VERTEX* second = fwd ? edge->end() : edge->start();
-        for (auto [v, t] : {std::pair{first, t0}, std::pair{second, t1}}) {
+        for (auto [atStart, t] : {std::pair{fwd, t0}, std::pair{!fwd, t1}}) {
+            VERTEX* v = atStart ? edge->start() : edge->end();
             if (!v || is_TVERTEX(v) || !v->geometry())
                 continue;
             QELposition at;
@@ -271,7 +272,8 @@ bool Ve_EdgeTag::setTolerance_Old(EDGE** newEdge)
     }
     double s0 = 0.0, s1 = 0.0;
     if (velmGuard([&] { sg_get_params(edge, s0, s1); }) == 0) {
-        for (auto [v, t] : {std::pair{edge->start(), s0}, std::pair{edge->end(), s1}}) {
+        for (auto [atStart, t] : {std::pair{true, s0}, std::pair{false, s1}}) {
+            VERTEX* v = atStart ? edge->start() : edge->end();
             if (!v || is_TVERTEX(v) || !v->geometry())
                 continue;
             bool on = true;

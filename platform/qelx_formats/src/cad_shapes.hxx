@@ -10,8 +10,12 @@
 #include <XCAFDoc_ColorTool.hxx>
 #include <TopTools_DataMapOfShapeInteger.hxx>
 #include <TopoDS_Shape.hxx>
+#include <Interface_InterfaceModel.hxx>
+#include <XSControl_WorkSession.hxx>
+#include <Standard_Failure.hxx>
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -35,6 +39,35 @@ struct BuiltShapes {
 // Builds every body of the model (throws std::runtime_error or
 // Standard_Failure when the model's data cannot make a shape).
 BuiltShapes buildShapes(const qelx_test::TestModel& model);
+
+// While one of these lives, a fault inside Open CASCADE (a read through a
+// null handle its reader built from damaged data, say) is thrown as its
+// exception (OSD_SIGSEGV and kin, each a Standard_Failure) instead of ending
+// the process; the handlers found before (the host's, the sanitizers') are
+// put back at the end. Held around the reading of a file only.
+class SignalsAsFailures {
+public:
+    SignalsAsFailures();
+    ~SignalsAsFailures();
+    SignalsAsFailures(const SignalsAsFailures&) = delete;
+    SignalsAsFailures& operator=(const SignalsAsFailures&) = delete;
+
+private:
+    struct Saved;
+    std::unique_ptr<Saved> m_saved;
+};
+
+// What an exception of Open CASCADE's says, for a one-line message.
+std::string failureText(const Standard_Failure& e);
+
+// Reads the file into a reader's session as the reader's ReadFile does, but
+// with the model checked before the session runs its own checks: no entity
+// it could not read, no failed check, and no entity that reaches itself
+// through its references (the session's checks and the transfer follow them
+// by recursion, so a cycle would never end). `kind` names the format
+// in the reason given for a file that cannot be parsed at all.
+bool readChecked(const Handle(XSControl_WorkSession)& session, const std::string& path, const char* kind,
+                 std::string& reason);
 
 // Open CASCADE's data-exchange settings are process-wide. Every read and
 // write holds one of these for its length: Open CASCADE's reports on

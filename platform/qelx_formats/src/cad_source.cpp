@@ -39,7 +39,15 @@
 #include <Geom_TrimmedCurve.hxx>
 #include <IGESCAFControl_Reader.hxx>
 #include <Interface_Check.hxx>
+#include <Interface_EntityIterator.hxx>
+#include <Interface_Graph.hxx>
+#include <Interface_Protocol.hxx>
 #include <Interface_InterfaceModel.hxx>
+#include <OSD.hxx>
+#include <TCollection_HAsciiString.hxx>
+#include <IFSelect_WorkLibrary.hxx>
+#include <XSControl_WorkSession.hxx>
+#include <OSD_Signal.hxx>
 #include <STEPCAFControl_Reader.hxx>
 #include <Standard_Failure.hxx>
 #include <TopExp.hxx>
@@ -49,6 +57,7 @@
 #include <TopoDS_Iterator.hxx>
 #include <TColStd_Array1OfReal.hxx>
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -59,6 +68,7 @@
 #include <fstream>
 #include <new>
 #include <unordered_map>
+#include <vector>
 
 namespace qelx_formats {
 
@@ -302,8 +312,17 @@ int ShapeReader::curveOf(Handle(Geom_Curve) curve, double f, double l)
     return static_cast<int>(m_model.curves.size()) - 1;
 }
 
+// An edge's or pcurve's range as the file gives it runs forwards: a damaged
+// one (backwards, a point, not finite) would make knots no spline may have.
+void checkRange(double f, double l, const char* what)
+{
+    if (!std::isfinite(f) || !std::isfinite(l) || !(l > f))
+        throw std::runtime_error(std::string(what) + " whose parameter range does not run forwards");
+}
+
 int ShapeReader::pcurveOf(Handle(Geom2d_Curve) curve, double f, double l, const ParamMap& map)
 {
+    checkRange(f, l, "a pcurve");
     while (auto trimmed = Handle(Geom2d_TrimmedCurve)::DownCast(curve))
         curve = trimmed->BasisCurve();
     Handle(Geom2d_BSplineCurve) spline = Handle(Geom2d_BSplineCurve)::DownCast(curve);
@@ -517,6 +536,8 @@ int ShapeReader::edgeOf(const TopoDS_Edge& edge)
     const Handle(Geom_Curve) curve = BRep_Tool::Curve(forward, f, l);
     if (curve.IsNull())
         BRep_Tool::Range(forward, f, l);
+    if (!curve.IsNull())
+        checkRange(f, l, "an edge");
     const int curveIndex = curve.IsNull() ? -1 : curveOf(curve, f, l);
     const int start = vertexOf(first), end = vertexOf(last);
     m_edgeIndex.push_back(m_model.addEdge(curveIndex, start, end, f, l));
@@ -825,10 +846,53 @@ std::vector<qelx_test::TestWire> ShapeReader::chains(const std::vector<int>& edg
 // A file whose text the reader could not take whole (an entity it could not
 // parse, a reference to an entity that is not there) is refused before any
 // shape is made of it: the transfer would build from what is missing.
-bool readWhole(const Handle(Interface_InterfaceModel)& model, std::string& reason)
+} // namespace
+
+// The signals Open CASCADE's mode turns into exceptions, and any others it
+// may take over: all are put back.
+struct SignalsAsFailures::Saved {
+    struct sigaction actions[NSIG];
+    bool held[NSIG] = {};
+};
+
+SignalsAsFailures::SignalsAsFailures() : m_saved(std::make_unique<Saved>())
 {
-    if (model.IsNull())
-        return true;
+    for (int s = 1; s < NSIG; ++s)
+        m_saved->held[s] = s != SIGKILL && s != SIGSTOP && ::sigaction(s, nullptr, &m_saved->actions[s]) == 0;
+    // Floating-point traps stay off: the numerics rely on infinities.
+    OSD::SetSignal(OSD_SignalMode_Set, Standard_False);
+}
+
+SignalsAsFailures::~SignalsAsFailures()
+{
+    for (int s = 1; s < NSIG; ++s)
+        if (m_saved->held[s])
+            ::sigaction(s, &m_saved->actions[s], nullptr);
+}
+
+std::string failureText(const Standard_Failure& e)
+{
+    if (e.IsKind(STANDARD_TYPE(OSD_Signal)))
+        return std::string("Open CASCADE's reader faulted on it (") + e.DynamicType()->Name() + ")";
+    return e.GetMessageString() && *e.GetMessageString() ? e.GetMessageString() : e.DynamicType()->Name();
+}
+
+namespace {
+
+// An entity as the file names it (#12 in STEP, D7 in IGES).
+std::string fileLabel(const Handle(Interface_InterfaceModel)& model, int number)
+{
+    const Handle(TCollection_HAsciiString) label = model->StringLabel(model->Value(number));
+    return label.IsNull() ? std::to_string(number) : label->ToCString();
+}
+
+// The reader's model checked before anything is transferred from it: no
+// entity it could not read, no failed check, and no entity that reaches
+// itself through its references (the transfer follows them by recursion, so
+// a cycle would never end). False with `reason`.
+bool readWhole(const Handle(Interface_InterfaceModel)& model, const Handle(Interface_Protocol)& protocol,
+               std::string& reason)
+{
     const Handle(Interface_Check)& global = model->GlobalCheck(Standard_True);
     if (!global.IsNull() && global->HasFailed()) {
         reason = std::string("damaged: ") + global->CFail(1);
@@ -837,14 +901,64 @@ bool readWhole(const Handle(Interface_InterfaceModel)& model, std::string& reaso
     for (int i = 1; i <= model->NbEntities(); ++i) {
         const Handle(Interface_Check)& check = model->Check(i, Standard_True);
         if (model->IsErrorEntity(i) || (!check.IsNull() && check->HasFailed())) {
-            reason = "damaged: entity " + std::to_string(i);
+            reason = "damaged: entity " + fileLabel(model, i);
             if (!check.IsNull() && check->NbFails() > 0)
                 reason += std::string(": ") + check->CFail(1);
             return false;
         }
     }
+    // References followed depth first without recursion: an entity met again
+    // while it is still being followed closes a cycle.
+    const Interface_Graph graph(model, protocol);
+    const int count = model->NbEntities();
+    std::vector<char> state(static_cast<std::size_t>(count) + 1, 0); // 1 being followed, 2 done
+    std::vector<std::pair<int, Interface_EntityIterator>> path;
+    for (int root = 1; root <= count; ++root) {
+        if (state[root])
+            continue;
+        state[root] = 1;
+        path.emplace_back(root, graph.Shareds(model->Value(root)));
+        while (!path.empty()) {
+            Interface_EntityIterator& next = path.back().second;
+            if (!next.More()) {
+                state[path.back().first] = 2;
+                path.pop_back();
+                continue;
+            }
+            const int n = graph.EntityNumber(next.Value());
+            next.Next();
+            if (n <= 0 || n > count || state[n] == 2)
+                continue;
+            if (state[n] == 1) {
+                reason = "damaged: entity " + fileLabel(model, n) + " refers to itself through its references";
+                return false;
+            }
+            state[n] = 1;
+            path.emplace_back(n, graph.Shareds(model->Value(n)));
+        }
+    }
     return true;
 }
+
+} // namespace
+
+bool readChecked(const Handle(XSControl_WorkSession)& session, const std::string& path, const char* kind,
+                 std::string& reason)
+{
+    Handle(Interface_InterfaceModel) model;
+    if (session->WorkLibrary()->ReadFile(path.c_str(), model, session->Protocol()) != 0 || model.IsNull()) {
+        reason = std::string("not a readable ") + kind + " file";
+        return false;
+    }
+    if (!readWhole(model, session->Protocol(), reason))
+        return false;
+    session->SetModel(model);
+    session->SetLoadedFile(path.c_str());
+    session->InitTransferReader(4); // as the reader's own ReadFile leaves it
+    return true;
+}
+
+namespace {
 
 // The file's shapes as one compound, and for STEP and IGES the document of
 // their names, colours and layers; false with `reason` when the reader
@@ -858,11 +972,7 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
         reader.SetColorMode(Standard_True);
         reader.SetNameMode(Standard_True);
         reader.SetLayerMode(Standard_True);
-        if (reader.ReadFile(path.c_str()) != IFSelect_RetDone) {
-            reason = "not a readable STEP file";
-            return false;
-        }
-        if (!readWhole(reader.ChangeReader().Model(), reason))
+        if (!readChecked(reader.ChangeReader().WS(), path, "STEP", reason))
             return false;
         Handle(TDocStd_Document) into = doc.get();
         reader.Transfer(into);
@@ -874,11 +984,7 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
         reader.SetColorMode(Standard_True);
         reader.SetNameMode(Standard_True);
         reader.SetLayerMode(Standard_True);
-        if (reader.ReadFile(path.c_str()) != IFSelect_RetDone) {
-            reason = "not a readable IGES file";
-            return false;
-        }
-        if (!readWhole(reader.Model(), reason))
+        if (!readChecked(reader.WS(), path, "IGES", reason))
             return false;
         Handle(TDocStd_Document) into = doc.get();
         reader.Transfer(into);
@@ -954,6 +1060,7 @@ QELIResult readCadFile(const std::string& path, qelx_test::TestModel& model, std
     }
     try {
         const ExchangeSettings settings;
+        const SignalsAsFailures signals;
         TopoDS_Shape shape;
         std::string reason;
         const XdeDocument doc;
@@ -970,8 +1077,7 @@ QELIResult readCadFile(const std::string& path, qelx_test::TestModel& model, std
             readFileAttributes(doc.get(), reader.shapes(), read);
         model = std::move(read);
     } catch (const Standard_Failure& e) {
-        error = path + ": damaged: " + (e.GetMessageString() && *e.GetMessageString() ? e.GetMessageString()
-                                                                                        : e.DynamicType()->Name());
+        error = path + ": damaged: " + failureText(e);
         return QELI_FAIL;
     } catch (const std::bad_alloc&) {
         error = path + ": out of memory";

@@ -158,8 +158,7 @@ QELIResult guarded(const std::string& path, const char* what, std::string& error
     try {
         body();
     } catch (const Standard_Failure& e) {
-        error = path + ": " + what + (e.GetMessageString() && *e.GetMessageString() ? e.GetMessageString()
-                                                                                     : e.DynamicType()->Name());
+        error = path + ": " + what + failureText(e);
         return QELI_FAIL;
     } catch (const std::bad_alloc&) {
         error = path + ": out of memory";
@@ -293,13 +292,14 @@ QELIResult readStepAssembly(const std::string& path, TestAssembly& assembly, std
     read.unit = 1;
     const QELIResult result = guarded(path, "damaged: ", error, [&] {
         const ExchangeSettings settings;
+        const SignalsAsFailures signals;
         const XdeDocument doc;
         STEPCAFControl_Reader reader;
         reader.SetNameMode(Standard_True);
         reader.SetColorMode(Standard_True);
         reader.SetLayerMode(Standard_True);
-        if (reader.ReadFile(path.c_str()) != IFSelect_RetDone)
-            throw std::runtime_error("not a readable STEP file");
+        if (std::string reason; !readChecked(reader.ChangeReader().WS(), path, "STEP", reason))
+            throw std::runtime_error(reason.substr(reason.rfind("damaged: ", 0) == 0 ? 9 : 0));
         Handle(TDocStd_Document) into = doc.get();
         if (!reader.Transfer(into))
             throw std::runtime_error("no products could be read");
@@ -366,9 +366,10 @@ QELIResult measureStepSolids(const std::string& path, int& solids, double& volum
     double total = 0.0;
     const QELIResult result = guarded(path, "damaged: ", error, [&] {
         const ExchangeSettings settings;
+        const SignalsAsFailures signals;
         STEPControl_Reader reader;
-        if (reader.ReadFile(path.c_str()) != IFSelect_RetDone)
-            throw std::runtime_error("not a readable STEP file");
+        if (std::string reason; !readChecked(reader.WS(), path, "STEP", reason))
+            throw std::runtime_error(reason.substr(reason.rfind("damaged: ", 0) == 0 ? 9 : 0));
         reader.TransferRoots();
         for (TopExp_Explorer s(reader.OneShape(), TopAbs_SOLID); s.More(); s.Next()) {
             GProp_GProps props;

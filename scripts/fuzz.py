@@ -1,0 +1,711 @@
+#!/usr/bin/env python3
+"""Fuzzes the driver's readers with damaged files (not run by CI).
+
+Takes seed files (the sample models of Debian's occt-misc up to a size, our
+STEP example, small kernel save files from examples/ and the tests' builders,
+the samples converted into save files, and neutral documents `xvelm export`
+writes of every save file), mutates them (bytes flipped, cut short, lines or
+records repeated, dropped or swapped, numbers made huge, negative, NaN or
+infinite, references sent out of range or to their own record, counts
+inflated), and runs the build's `xvelm` on each (`info`, `export`, `import`,
+`convert` to every kind) with a time limit and a memory limit.
+
+A run passes when it ends either with exit status 1, exactly one "xvelm: "
+line naming the input as the last line of stderr, nothing on stdout and no
+file left beside the input; or with status 0 and an output the peer finds
+valid (Open CASCADE's reading and check for STEP, IGES and BREP, the
+framework's reader for a neutral document, `xvelm info` for a save file).
+Anything else (a signal, a sanitizer report, a time-out, the memory limit, a
+message that says "out of memory" on a small file, a wrong status or output)
+is kept under OUT/faults/<kind>-<hash>/ with the command, what it printed and
+the input reduced to a small reproducer that fails the same way.
+
+Under the sanitizer build the memory limit is the sanitizer's (its shadow
+memory takes terabytes of address space, which `ulimit -v` would refuse):
+allocations past the limit fail and the resident size is capped; a plain
+build runs under `ulimit -v`.
+
+  python3 scripts/fuzz.py                       # 10 minutes over build-asan
+  python3 scripts/fuzz.py --minutes 90 --jobs 2 --build build-asan
+  python3 scripts/fuzz.py --replay FILE...      # judge given inputs once
+"""
+
+import argparse
+import concurrent.futures
+import hashlib
+import json
+import math
+import os
+import random
+import re
+import resource
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SAMPLES = "/usr/share/opencascade/data"
+CAD_KINDS = (".step", ".stp", ".iges", ".igs", ".brep")
+
+
+def kind_of(path):
+    ext = os.path.splitext(path)[1].lower()
+    if ext in (".stp",):
+        return ".step"
+    if ext in (".igs",):
+        return ".iges"
+    return ext
+
+
+# ---------------------------------------------------------------------------
+# Runs of the driver.
+
+class Runner:
+    def __init__(self, args):
+        self.build = os.path.abspath(args.build)
+        self.xvelm = os.path.join(self.build, "tools", "xvelm", "xvelm")
+        self.peer = os.path.join(self.build, "tests", "fuzz_peer")
+        self.timeout = args.timeout
+        self.memory_mb = args.memory_mb
+        self.work = args.work
+        self.sanitized = self._sanitized()
+        self.env = dict(os.environ)
+        self.env["UBSAN_OPTIONS"] = "print_stacktrace=1:halt_on_error=1"
+        if self.sanitized:
+            self.env["ASAN_OPTIONS"] = ("allocator_may_return_null=1:max_allocation_size_mb=%d:"
+                                        "hard_rss_limit_mb=%d:detect_leaks=1:abort_on_error=0"
+                                        % (self.memory_mb, self.memory_mb))
+        self.env.pop("XVELM_JOBS", None)
+
+    def _sanitized(self):
+        try:
+            out = subprocess.run(["ldd", self.xvelm], capture_output=True, text=True).stdout
+        except OSError:
+            return False
+        return "libasan" in out
+
+    def _limits(self):
+        os.setsid()
+        if not self.sanitized:
+            limit = self.memory_mb * 1024 * 1024
+            resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+        resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+
+    def run(self, argv, cwd, timeout=None):
+        """(status or None on time-out, stdout, stderr, seconds)."""
+        start = time.monotonic()
+        proc = subprocess.Popen(argv, cwd=cwd, env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE, preexec_fn=self._limits)
+        try:
+            out, err = proc.communicate(timeout=timeout or self.timeout)
+            status = proc.returncode
+        except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, signal.SIGKILL)
+            out, err = proc.communicate()
+            status = None
+        return status, out.decode("utf-8", "replace"), err.decode("utf-8", "replace"), time.monotonic() - start
+
+    def peer_judges(self, path, cwd):
+        """None when the written file is valid, else why not."""
+        kind = kind_of(path)
+        if kind == ".vlt":
+            argv = [self.xvelm, "info", path]
+        elif os.path.exists(self.peer):
+            argv = [self.peer, path]
+        else:
+            return None
+        status, out, err, _ = self.run(argv, cwd, timeout=max(120, self.timeout))
+        if status == 0:
+            return None
+        return "peer: status %s: %s" % (status, (out + err).strip()[-300:])
+
+
+# The verbs a kind of input is given, with the kind of output each writes.
+def verbs_for(kind):
+    if kind == ".vlt":
+        return [("info", None), ("export", ".json"), ("convert", ".step"), ("convert", ".brep"),
+                ("convert", ".iges"), ("convert", ".vlt"), ("convert", ".json")]
+    if kind == ".json":
+        return [("import", ".vlt"), ("convert", ".step"), ("convert", ".brep"), ("convert", ".vlt"),
+                ("convert", ".iges")]
+    return [("convert", ".vlt"), ("convert", ".json"), ("convert", ".step"), ("convert", ".brep"),
+            ("convert", ".iges")]
+
+
+SANITIZER_MARKS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:", "ERROR: UndefinedBehavior",
+                   "AddressSanitizer:DEADLYSIGNAL", "SUMMARY: AddressSanitizer", "==ERROR")
+
+
+def first_own_frame(err):
+    """The first stack frame in the project's sources, for a fault's signature."""
+    for line in err.splitlines():
+        m = re.search(r"#\d+ 0x[0-9a-f]+ in (.+?) (/\S+)", line)
+        # Any checkout's sources (a shared compiler cache may name another's).
+        if m and re.search(r"/(platform|xvelm2k|tools/xvelm)/", m.group(2)):
+            return "%s %s" % (re.sub(r"\(.*", "", m.group(1))[:80], os.path.basename(m.group(2)))
+    m = re.search(r"runtime error: (.*)", err)
+    return m.group(1)[:80] if m else ""
+
+
+def normalised(message):
+    message = re.sub(r"\"[^\"]*\"", "Q", message)
+    message = re.sub(r"[-+]?\d[\d.eE+-]*", "N", message)
+    return message[:70]
+
+
+def judge(runner, verb, in_name, out_name, cwd, result):
+    """None when the run ended well, else (kind, signature, why)."""
+    status, out, err, _ = result
+    lines = [l for l in err.splitlines() if l.strip()]
+    driver = [l for l in lines if l.startswith("xvelm: ") or l.startswith("xvelm " + verb + ":")]
+    left = sorted(set(os.listdir(cwd)) - {in_name})
+    if status is None:
+        return "hang", verb, "no end within the time limit"
+    if any(mark in err for mark in SANITIZER_MARKS):
+        kind = "leak" if "LeakSanitizer" in err else "memory" if ("rss-limit" in err or "RSS limit" in err or
+                                                                 "out-of-memory" in err or
+                                                                 "allocation-size-too-big" in err) else "sanitizer"
+        return kind, first_own_frame(err), next((l for l in lines if "ERROR" in l or "runtime error" in l), "")
+    if status < 0 or status > 2:
+        return "crash", "%s status %d" % (verb, status), (lines[-1] if lines else "")
+    if status == 1:
+        if len(driver) != 1 or not lines or lines[-1] != driver[0]:
+            return "pairing", "%s %d driver lines" % (verb, len(driver)), " | ".join(lines[-3:])
+        if "out of memory" in driver[0]:
+            return "memory", verb + " out of memory", driver[0]
+        if in_name not in driver[0]:
+            return "pairing", "%s message does not name the input: %s" % (verb, normalised(driver[0])), driver[0]
+        if out.strip():
+            return "pairing", verb + " failed but printed a summary", out.strip()[:200]
+        if left:
+            return "pairing", verb + " failed but left files", " ".join(left)
+        return None
+    if status == 2:
+        return "pairing", verb + " status 2", " | ".join(lines[-2:])
+    # Status 0.
+    if verb == "info":
+        if not out.strip():
+            return "pairing", "info printed nothing", ""
+        return None
+    if left != [out_name]:
+        return "pairing", verb + " succeeded but wrote " + (" ".join(left) or "nothing"), ""
+    why = runner.peer_judges(os.path.join(cwd, out_name), cwd)
+    if why:
+        return "invalid-output", "%s %s" % (verb, kind_of(out_name)), why
+    return None
+
+
+def run_case(runner, data, in_kind, verb, out_kind):
+    """Writes `data` as the input in a fresh folder, runs the verb, judges it."""
+    cwd = tempfile.mkdtemp(prefix="run-", dir=runner.work)
+    try:
+        in_name = "input" + in_kind
+        out_name = ("output" + out_kind) if out_kind else None
+        with open(os.path.join(cwd, in_name), "wb") as f:
+            f.write(data)
+        argv = [runner.xvelm, verb, in_name] + ([out_name] if out_name else [])
+        result = runner.run(argv, cwd)
+        return judge(runner, verb, in_name, out_name, cwd, result), result
+    finally:
+        shutil.rmtree(cwd, ignore_errors=True)
+
+
+# ---------------------------------------------------------------------------
+# Mutations.
+
+HUGE_INTEGERS = [b"2147483647", b"2147483648", b"-2147483648", b"4294967297", b"9223372036854775807",
+                 b"99999999999999999999", b"-1", b"0", b"1000000000", b"65536", b"-7"]
+ODD_REALS = [b"1e308", b"-1e308", b"1e-320", b"nan", b"NaN", b"inf", b"-inf", b"1e999", b"-0", b"0.0",
+             b"123456789.5", b"-1e-300"]
+NUMBER = re.compile(rb"(?<![A-Za-z_#$@\d.\"])[-+]?(?:\d+\.?\d*(?:[eE][-+]?\d+)?|\.\d+(?:[eE][-+]?\d+)?)(?![A-Za-z_\d])")
+
+
+def odd_number(rng, original=b""):
+    if b"." in original or b"e" in original.lower():
+        return rng.choice(ODD_REALS + HUGE_INTEGERS[:3])
+    return rng.choice(HUGE_INTEGERS + ODD_REALS[:4])
+
+
+def pick(rng, matches):
+    return rng.choice(matches) if matches else None
+
+
+def lines_of(data):
+    return data.splitlines(keepends=True)
+
+
+def flip_bytes(data, rng):
+    b = bytearray(data)
+    for _ in range(rng.randint(1, 4)):
+        at = rng.randrange(len(b))
+        b[at] = rng.choice([b[at] ^ (1 << rng.randrange(8)), rng.randrange(256), ord(rng.choice("0-.#$,;()@\n "))])
+    return bytes(b)
+
+
+def truncate(data, rng):
+    return data[:rng.randrange(len(data))]
+
+
+def repeat_lines(data, rng):
+    ls = lines_of(data)
+    a = rng.randrange(len(ls))
+    block = ls[a:a + rng.choice([1, 1, 2, 5])]
+    to = rng.randrange(len(ls) + 1) if rng.random() < 0.5 else a
+    return b"".join(ls[:to] + block + ls[to:])
+
+
+def drop_lines(data, rng):
+    ls = lines_of(data)
+    a = rng.randrange(len(ls))
+    return b"".join(ls[:a] + ls[a + rng.choice([1, 1, 2, 4]):])
+
+
+def swap_lines(data, rng):
+    ls = lines_of(data)
+    a, b = rng.randrange(len(ls)), rng.randrange(len(ls))
+    ls[a], ls[b] = ls[b], ls[a]
+    return b"".join(ls)
+
+
+def odd_numbers(data, rng):
+    matches = list(NUMBER.finditer(data))
+    for _ in range(rng.randint(1, 3)):
+        m = pick(rng, matches)
+        if not m:
+            break
+        value = odd_number(rng, m.group(0))
+        data = data[:m.start()] + value + data[m.end():]
+        matches = list(NUMBER.finditer(data))
+    return data
+
+
+def keep_width_iges(line, rng):
+    """An IGES line with one of its numbers replaced, padded back to 80 columns."""
+    body, tail = line[:72], line[72:]
+    matches = list(NUMBER.finditer(body))
+    m = pick(rng, matches)
+    if not m:
+        return line
+    value = odd_number(rng, m.group(0))
+    if tail[:1] == b"D":  # fixed fields of 8 columns
+        start = (m.start() // 8) * 8
+        field = value[-8:].rjust(8)
+        body = body[:start] + field + body[start + 8:]
+    else:
+        body = (body[:m.start()] + value + body[m.end():])
+        body = body[:64].ljust(64) + body[64:72] if len(body) > 72 else body.ljust(72)
+    return body[:72] + tail
+
+
+def iges_numbers(data, rng):
+    ls = lines_of(data)
+    candidates = [i for i, l in enumerate(ls) if len(l) >= 73 and l[72:73] in (b"D", b"P", b"G")]
+    for _ in range(rng.randint(1, 3)):
+        if not candidates:
+            break
+        i = rng.choice(candidates)
+        ls[i] = keep_width_iges(ls[i], rng)
+    return b"".join(ls)
+
+
+def references(data, rng, kind):
+    """A reference sent out of range, to its own record or to another."""
+    if kind == ".vlt":
+        links = list(re.finditer(rb"\$(-?\d+)", data))
+        m = pick(rng, links)
+        if not m:
+            return data
+        header = re.match(rb"VELM-TEXT \d+ (\d+)", data)
+        count = int(header.group(1)) if header else 100
+        start = data.rfind(b"\n-", 0, m.start())
+        own = re.match(rb"\n-(\d+)", data[start:]) if start >= 0 else None
+        value = rng.choice([-2, count, count + 1, 2147483647, 0, rng.randrange(max(count, 1)),
+                            int(own.group(1)) if own else 0])
+        return data[:m.start()] + b"$%d" % value + data[m.end():]
+    if kind == ".step":
+        refs = [m for m in re.finditer(rb"#(\d+)", data) if data.rfind(b"=", 0, m.start()) > data.rfind(b";", 0, m.start())]
+        m = pick(rng, refs)
+        if not m:
+            return data
+        start = data.rfind(b"\n", 0, m.start()) + 1
+        own = re.match(rb"#(\d+)", data[start:])
+        ids = [int(x) for x in re.findall(rb"^#(\d+)", data, re.M)] or [1]
+        value = rng.choice([0, max(ids) + 1, 999999999, int(own.group(1)) if own else 1, rng.choice(ids)])
+        return data[:m.start()] + b"#%d" % value + data[m.end():]
+    if kind == ".brep":
+        # Shape references (+N / -N followed by a location) and the indices of geometry.
+        refs = list(re.finditer(rb"(?<=\s)[+-](\d+)(?= \d)", data))
+        m = pick(rng, refs)
+        if not m:
+            return odd_numbers(data, rng)
+        value = rng.choice([0, 1, 999999, 2147483647, int(m.group(1)) + 1, 1 << 40])
+        return data[:m.start()] + m.group(0)[:1] + b"%d" % value + data[m.end():]
+    if kind == ".iges":
+        ls = lines_of(data)
+        ps = [i for i, l in enumerate(ls) if len(l) >= 73 and l[72:73] == b"P"]
+        if not ps:
+            return data
+        i = rng.choice(ps)
+        line = ls[i]
+        nums = list(re.finditer(rb"(?<=,)\d+(?=[,;])", line[:64]))
+        m = pick(rng, nums)
+        if not m:
+            return data
+        de_lines = sum(1 for l in ls if len(l) >= 73 and l[72:73] == b"D")
+        own = line[64:72].strip() or b"1"
+        value = rng.choice([b"0", b"%d" % (de_lines + 1), b"%d" % (de_lines + 3), own, b"-1", b"2", b"99999999"])
+        body = line[:m.start()] + value + line[m.end():64]
+        ls[i] = body[:64].ljust(64) + line[64:]
+        return b"".join(ls)
+    return odd_numbers(data, rng)
+
+
+def inflate_counts(data, rng, kind):
+    """A count the reader sizes something by made much larger (or smaller)."""
+    factor = rng.choice([10, 1000, 1 << 20, -1, 0])
+    if kind == ".vlt":
+        m = re.match(rb"(VELM-TEXT \d+ )(\d+) (\d+)", data)
+        if m and rng.random() < 0.5:
+            count, top = int(m.group(2)), int(m.group(3))
+            which = rng.choice([(count * abs(factor) or count + 1, top), (count, count + 1), (count, 0),
+                                (count - 1, top), (2147483647, top)])
+            return data[:m.start()] + m.group(1) + b"%d %d" % which + data[m.end():]
+        return odd_numbers(data, rng)
+    if kind == ".brep":
+        heads = list(re.finditer(rb"^(Locations|Curve2ds|Curves|Polygon3D|PolygonOnTriangulations|Surfaces|"
+                                 rb"Triangulations|TShapes|Polygon2D) (\d+)", data, re.M))
+        m = pick(rng, heads)
+        if not m:
+            return odd_numbers(data, rng)
+        n = int(m.group(2))
+        value = rng.choice([n * 1000, n + 1, max(n - 1, 0), 2147483647, 1 << 40, -1])
+        return data[:m.start(2)] + b"%d" % value + data[m.end(2):]
+    if kind == ".step":
+        # An element of a list repeated many times, or a degree or multiplicity made huge.
+        lists = list(re.finditer(rb"\((#\d+)(,#\d+)*\)", data))
+        m = pick(rng, lists)
+        if m and rng.random() < 0.6:
+            first = m.group(1)
+            repeated = b"(" + b",".join([first] * rng.choice([2, 50, 5000])) + m.group(0)[len(first) + 1:]
+            return data[:m.start()] + repeated + data[m.end():]
+        return odd_numbers(data, rng)
+    if kind == ".iges":
+        return iges_numbers(data, rng)
+    return odd_numbers(data, rng)
+
+
+# The neutral document, taken apart and damaged as JSON.
+def json_paths(node, path=()):
+    yield path, node
+    if isinstance(node, dict):
+        for k, v in node.items():
+            yield from json_paths(v, path + (k,))
+    elif isinstance(node, list):
+        for i, v in enumerate(node):
+            yield from json_paths(v, path + (i,))
+
+
+def json_structure(data, rng):
+    try:
+        doc = json.loads(data)
+    except ValueError:
+        return odd_numbers(data, rng)
+    nodes = list(json_paths(doc))
+    for _ in range(rng.randint(1, 3)):
+        path, node = rng.choice(nodes)
+        if not path:
+            continue
+        parent = doc
+        for k in path[:-1]:
+            parent = parent[k]
+        key = path[-1]
+        owner_id = parent.get("id") if isinstance(parent, dict) and isinstance(parent.get("id"), int) else 1
+        if isinstance(node, bool):
+            value = rng.choice([not node, None, 0])
+        elif isinstance(node, int):
+            value = rng.choice([-1, 0, node + 1, node * 1000, 2 ** 31 - 1, 2 ** 63, owner_id, -node, 10 ** 30])
+        elif isinstance(node, float):
+            value = rng.choice([math.nan, math.inf, -math.inf, 1e308, -1e308, 0.0, -node, node * 1e10, 5e-324])
+        elif isinstance(node, list):
+            op = rng.randrange(4)
+            if op == 0 and node:
+                value = node + node[:1] * rng.choice([1, 5, 200])
+            elif op == 1 and node:
+                value = node[:rng.randrange(len(node))]
+            elif op == 2:
+                value = []
+            else:
+                value = [None] if rng.random() < 0.5 else node[::-1]
+        elif isinstance(node, dict):
+            if node and rng.random() < 0.7:
+                value = dict(node)
+                value.pop(rng.choice(list(node)))
+            else:
+                value = {}
+        else:
+            value = rng.choice([None, 7, "x", [], {}])
+        if isinstance(parent, list) and rng.random() < 0.2:
+            parent.insert(key, parent[key])  # an element repeated (a duplicate id)
+        else:
+            parent[key] = value
+    return json.dumps(doc, separators=(",", ":"), allow_nan=True).replace("},{", "},\n{").encode()
+
+
+MUTATORS = {
+    "flip": lambda d, r, k: flip_bytes(d, r),
+    "truncate": lambda d, r, k: truncate(d, r),
+    "repeat": lambda d, r, k: repeat_lines(d, r),
+    "drop": lambda d, r, k: drop_lines(d, r),
+    "swap": lambda d, r, k: swap_lines(d, r),
+    "numbers": lambda d, r, k: iges_numbers(d, r) if k == ".iges" else odd_numbers(d, r),
+    "references": references,
+    "counts": inflate_counts,
+}
+
+
+def mutate(data, kind, rng):
+    names = list(MUTATORS)
+    if kind == ".json":
+        names += ["json"] * 3
+    applied = []
+    for _ in range(rng.choice([1, 1, 1, 2, 3])):
+        name = rng.choice(names)
+        applied.append(name)
+        data = json_structure(data, rng) if name == "json" else MUTATORS[name](data, rng, kind)
+        if not data:
+            data = b"x"
+    return data, "+".join(applied)
+
+
+# ---------------------------------------------------------------------------
+# Reduction: pieces of the input dropped while it fails the same way.
+
+def reduce_input(data, still_fails, budget):
+    runs = 0
+
+    def attempt(candidate):
+        nonlocal runs
+        runs += 1
+        return candidate and still_fails(candidate)
+
+    for unit in ("lines", "bytes"):
+        if unit == "lines":
+            parts = lines_of(data)
+        else:
+            if len(data) > 4096:
+                break
+            parts = [data[i:i + 1] for i in range(len(data))]
+        chunk = max(1, len(parts) // 2)
+        while chunk >= 1 and runs < budget:
+            i, changed = 0, False
+            while i < len(parts) and runs < budget:
+                candidate = parts[:i] + parts[i + chunk:]
+                if attempt(b"".join(candidate)):
+                    parts, changed = candidate, True
+                else:
+                    i += chunk
+            if not changed:
+                chunk //= 2
+        data = b"".join(parts)
+    return data, runs
+
+
+# ---------------------------------------------------------------------------
+# Seeds.
+
+def gather_seeds(runner, args):
+    folder = args.seeds
+    os.makedirs(folder, exist_ok=True)
+    seeds = []
+
+    def add(path):
+        with open(path, "rb") as f:
+            seeds.append((os.path.basename(path), kind_of(path), f.read()))
+
+    cad = []
+    for base, _, files in os.walk(SAMPLES):
+        for name in files:
+            path = os.path.join(base, name)
+            if kind_of(path) in (".step", ".iges", ".brep") and os.path.getsize(path) <= args.max_seed_bytes:
+                cad.append(path)
+    cad.sort(key=os.path.getsize)
+    cad.insert(0, os.path.join(ROOT, "examples", "bracket.step"))
+    # STEP and IGES files as Open CASCADE writes them, of the smallest samples
+    # (the samples' own STEP and IGES models are large).
+    for path in cad[:args.converted_seeds]:
+        for kind in (".step", ".iges"):
+            target = os.path.join(folder, "written-" + os.path.splitext(os.path.basename(path))[0] + kind)
+            if kind_of(path) != kind and not os.path.exists(target):
+                runner.run([runner.xvelm, "convert", path, target], folder, timeout=600)
+            if os.path.exists(target):
+                cad.append(target)
+    for path in cad:
+        add(path)
+    vlts = [os.path.join(ROOT, "examples", n) for n in sorted(os.listdir(os.path.join(ROOT, "examples")))
+            if n.endswith(".vlt")]
+    # The tests' builders: a save file holding every persistent class.
+    tests = os.path.join(runner.build, "tests", "test_persist")
+    if os.path.exists(tests):
+        env = dict(runner.env, XVELM_FUZZ_SEEDS=folder)
+        subprocess.run([tests, "--gtest_filter=DamagedFiles.EveryClassFileRestores"], env=env,
+                       capture_output=True, cwd=folder)
+        vlts += sorted(os.path.join(folder, n) for n in os.listdir(folder)
+                       if n.endswith(".vlt") and n.startswith("test-"))
+    # The smallest samples as the kernel holds them after an import.
+    for path in cad[:args.converted_seeds]:
+        target = os.path.join(folder, "converted-" + os.path.splitext(os.path.basename(path))[0] + ".vlt")
+        if not os.path.exists(target):
+            runner.run([runner.xvelm, "convert", path, target], folder, timeout=600)
+        if os.path.exists(target):
+            vlts.append(target)
+    for path in vlts:
+        add(path)
+        doc = os.path.join(folder, "exported-" + os.path.splitext(os.path.basename(path))[0] + ".json")
+        if not os.path.exists(doc):
+            runner.run([runner.xvelm, "export", path, doc], folder, timeout=600)
+        if os.path.exists(doc):
+            add(doc)
+    return seeds
+
+
+# ---------------------------------------------------------------------------
+
+class Faults:
+    def __init__(self, folder, runner, args):
+        self.folder = folder
+        self.runner = runner
+        self.args = args
+        self.seen = {}
+        self.lock = threading.Lock()
+
+    def keep(self, data, in_kind, verb, out_kind, fault, how, result):
+        kind, signature, why = fault
+        key = hashlib.sha1(("%s|%s|%s" % (kind, signature, in_kind)).encode()).hexdigest()[:10]
+        with self.lock:
+            self.seen[key] = self.seen.get(key, 0) + 1
+            if self.seen[key] > 1:
+                return False
+        case = os.path.join(self.folder, "%s-%s" % (kind, key))
+        os.makedirs(case, exist_ok=True)
+        with open(os.path.join(case, "input" + in_kind), "wb") as f:
+            f.write(data)
+        reduced, runs = data, 0
+        if self.args.reduce_runs > 0 and kind != "hang":
+            def same(candidate):
+                again, _ = run_case(self.runner, candidate, in_kind, verb, out_kind)
+                return again is not None and again[0] == kind and again[1] == signature
+            reduced, runs = reduce_input(data, same, self.args.reduce_runs)
+        with open(os.path.join(case, "reduced" + in_kind), "wb") as f:
+            f.write(reduced)
+        with open(os.path.join(case, "report.txt"), "w") as f:
+            f.write("kind: %s\nsignature: %s\nwhy: %s\nmutation: %s\ncommand: xvelm %s input%s %s\n"
+                    "status: %s\ninput: %d bytes, reduced to %d in %d runs\n\n--- stdout\n%s\n--- stderr\n%s\n"
+                    % (kind, signature, why, how, verb, in_kind, ("output" + out_kind) if out_kind else "",
+                       result[0], len(data), len(reduced), runs, result[1][-4000:], result[2][-20000:]))
+        return True
+
+
+def replay(runner, paths):
+    failed = 0
+    for path in paths:
+        with open(path, "rb") as f:
+            data = f.read()
+        kind = kind_of(path)
+        for verb, out_kind in verbs_for(kind):
+            fault, result = run_case(runner, data, kind, verb, out_kind)
+            tag = "FAULT %s: %s: %s" % fault if fault else "ok (status %s)" % result[0]
+            print("%s: %s%s: %s" % (path, verb, " -> " + out_kind if out_kind else "", tag), flush=True)
+            failed += fault is not None
+    return 1 if failed else 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--build", default=os.path.join(ROOT, "build-asan"), help="build folder (default build-asan)")
+    parser.add_argument("--minutes", type=float, default=10.0, help="how long to fuzz")
+    parser.add_argument("--runs", type=int, default=0, help="stop after this many runs (0: by time)")
+    parser.add_argument("--jobs", type=int, default=1, help="runs at once (1-2 on a shared machine)")
+    parser.add_argument("--timeout", type=float, default=60.0, help="seconds a run may take")
+    parser.add_argument("--memory-mb", type=int, default=3072, help="memory a run may take")
+    parser.add_argument("--max-seed-bytes", type=int, default=60000, help="largest sample model taken as a seed")
+    parser.add_argument("--converted-seeds", type=int, default=4, help="samples converted into save-file seeds")
+    parser.add_argument("--reduce-runs", type=int, default=60, help="runs spent reducing each new fault")
+    parser.add_argument("--seed", type=int, default=None, help="random seed (default: from the clock)")
+    parser.add_argument("--kinds", default=".vlt,.json,.step,.iges,.brep", help="input kinds to fuzz")
+    parser.add_argument("--out", default=None, help="where faults are kept (default BUILD/fuzz)")
+    parser.add_argument("--replay", nargs="+", metavar="FILE", help="judge these inputs under every verb and stop")
+    args = parser.parse_args()
+
+    out = os.path.abspath(args.out or os.path.join(args.build, "fuzz"))
+    os.makedirs(out, exist_ok=True)
+    args.work = tempfile.mkdtemp(prefix="work-", dir=out)
+    args.seeds = os.path.join(out, "seeds")  # kept: converting the samples takes a while
+    runner = Runner(args)
+    if not os.path.exists(runner.xvelm):
+        sys.exit("fuzz.py: no driver at %s (build first: XVELM_SANITIZE=1 bash scripts/build.sh)" % runner.xvelm)
+    if not os.path.exists(runner.peer):
+        subprocess.run(["cmake", "--build", runner.build, "--target", "fuzz_peer"], capture_output=True)
+    try:
+        if args.replay:
+            return replay(runner, args.replay)
+        seed = args.seed if args.seed is not None else int(time.time())
+        rng = random.Random(seed)
+        kinds = args.kinds.split(",")
+        seeds = [s for s in gather_seeds(runner, args) if s[1] in kinds]
+        by_kind = {}
+        for s in seeds:
+            by_kind.setdefault(s[1], []).append(s)
+        print("fuzz.py: random seed %d, %d seed files (%s), driver %s%s" % (
+            seed, len(seeds), ", ".join("%d %s" % (len(v), k) for k, v in sorted(by_kind.items())), runner.xvelm,
+            " (sanitizers)" if runner.sanitized else ""), flush=True)
+        faults = Faults(os.path.join(out, "faults"), runner, args)
+        deadline = time.monotonic() + args.minutes * 60
+        counts = {"runs": 0, "passed": 0, "refused": 0, "faults": 0}
+        by_input = {}
+        lock = threading.Lock()
+
+        def one(job_rng):
+            kind = job_rng.choice(sorted(by_kind))
+            name, _, data = job_rng.choice(by_kind[kind])
+            mutated, how = mutate(data, kind, job_rng)
+            verb, out_kind = job_rng.choice(verbs_for(kind))
+            fault, result = run_case(runner, mutated, kind, verb, out_kind)
+            with lock:
+                counts["runs"] += 1
+                by_input[kind] = by_input.get(kind, 0) + 1
+                if fault:
+                    counts["faults"] += 1
+                else:
+                    counts["passed" if result[0] == 0 else "refused"] += 1
+            if fault and faults.keep(mutated, kind, verb, out_kind, fault, "%s of %s" % (how, name), result):
+                print("fuzz.py: %s (%s) from %s of %s, %s %s: %s" % (fault[0], fault[1], how, name, verb,
+                                                                      out_kind or "", fault[2][:160]), flush=True)
+
+        with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
+            pending = set()
+            while True:
+                stop = time.monotonic() > deadline or (args.runs and counts["runs"] + len(pending) >= args.runs)
+                while not stop and len(pending) < max(1, args.jobs):
+                    pending.add(pool.submit(one, random.Random(rng.getrandbits(64))))
+                    stop = args.runs and counts["runs"] + len(pending) >= args.runs
+                if not pending:
+                    break
+                done, pending = concurrent.futures.wait(pending, return_when=concurrent.futures.FIRST_COMPLETED)
+                for d in done:
+                    d.result()
+        print("fuzz.py: %d runs (%s): %d converted or described, %d refused cleanly, %d faulty "
+              "(%d distinct, kept under %s)" % (counts["runs"], ", ".join("%d %s" % (v, k) for k, v in
+                                                                         sorted(by_input.items())),
+                                                counts["passed"], counts["refused"], counts["faults"],
+                                                len(faults.seen), faults.folder), flush=True)
+        return 1 if faults.seen else 0
+    finally:
+        shutil.rmtree(args.work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

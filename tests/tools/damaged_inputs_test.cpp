@@ -1,0 +1,89 @@
+// Damaged STEP and BREP files that once crashed the conversion or made a
+// file the kernel refused to read back (reproducers of scripts/fuzz.py, one
+// edit each to a sound file): each is now refused with one line naming it,
+// or converted to a file that restores.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "convert_run.hxx"
+#include "qelx_formats/cad_samples.hxx"
+
+namespace {
+
+namespace fs = std::filesystem;
+using convert_run::ConvertRun;
+
+std::string fileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+} // namespace
+
+TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
+{
+    const std::string bracket = std::string(XVELM_EXAMPLES_DIR) + "/bracket.step";
+    const std::string samples = std::string(cad_samples::SampleFolder) + "/occ/";
+    struct Case {
+        const char* what;
+        std::string seed;
+        const char* from; // the first occurrence is replaced
+        const char* to;
+        const char* out;
+        const char* refusal; // null: converts
+    };
+    const Case cases[] = {
+        // Open CASCADE's own checks followed the edge's references for ever.
+        {"an oriented edge that is its own edge element", bracket, "#20 = ORIENTED_EDGE('',*,*,#21,",
+         "#20 = ORIENTED_EDGE('',*,*,#20,", ".vlt", "entity #20 refers to itself through its references"},
+        // Open CASCADE's reader built a trimmed curve over the null it made of
+        // an unknown curve type and read through it.
+        {"a trimmed curve over a curve of no known type", samples + "wedge_ok.brep", "\n1 0 0 0 1 0 0 \n",
+         "\n8 0 1\n99 0 0 0 1 0 0 \n", ".vlt", "damaged: "},
+        // The pcurve's range ran backwards: its spline's knots fell, and the
+        // save file written could not be read back.
+        {"a pcurve range that runs backwards", samples + "Room.brep", "\n1  1 0 0 300\n",
+         "\n1  1 0 0 -2147483648\n", ".vlt", "whose parameter range does not run forwards"},
+        // A vertex far off its edges: the tolerance repair replaced a closed
+        // edge's vertex and then read the one it had freed.
+        {"a vertex far off its edges", bracket, "#602 = CARTESIAN_POINT('',(28.,20.,0.));",
+         "#602 = CARTESIAN_POINT('',(28.,2147483647,0.));", ".vlt", nullptr},
+    };
+    const fs::path dir = convert_run::convertScratch();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string text = fileText(c.seed);
+        const std::size_t at = text.find(c.from);
+        if (text.empty() && c.seed.rfind(cad_samples::SampleFolder, 0) == 0)
+            continue; // the samples are not installed
+        ASSERT_NE(at, std::string::npos) << c.seed;
+        text.replace(at, std::string(c.from).size(), c.to);
+        const fs::path in = dir / ("damaged" + fs::path(c.seed).extension().string());
+        const fs::path out = dir / (std::string("out") + c.out);
+        std::ofstream(in, std::ios::binary) << text;
+        const ConvertRun run = convert_run::runConvert(in.string(), out.string());
+        if (c.refusal) {
+            EXPECT_EQ(run.status, 1) << run.out;
+            EXPECT_EQ(convert_run::driverMessages(run.err), 1) << run.err;
+            const std::string line = convert_run::lastLine(run.err);
+            EXPECT_EQ(line.rfind("xvelm: " + in.string() + ": ", 0), 0u) << line;
+            EXPECT_NE(line.find(c.refusal), std::string::npos) << line;
+            EXPECT_FALSE(fs::exists(out));
+        } else {
+            ASSERT_EQ(run.status, 0) << run.err;
+            // The file written restores.
+            xvelm::restored_model back;
+            std::FILE* sink = std::tmpfile();
+            EXPECT_TRUE(xvelm::restore_file(out.string().c_str(), back.top, back.every, sink));
+            std::fclose(sink);
+            EXPECT_GT(back.top.count(), 0);
+        }
+        fs::remove(in);
+        fs::remove(out);
+    }
+    fs::remove_all(dir);
+}
