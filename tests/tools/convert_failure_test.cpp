@@ -14,6 +14,7 @@
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <IGESControl_Controller.hxx>
 #include <IGESControl_Writer.hxx>
+#include <STEPControl_Writer.hxx>
 
 #include "convert_run.hxx"
 #include "qelx/gk_import.hxx"
@@ -38,19 +39,37 @@ struct SweepScratch {
     fs::path path;
 };
 
-// A cylinder on a tilted axis, mirrored, written by the peer as IGES faces
-// (trimmed surfaces), so that the file takes the trim and stitch roads.
-std::string mirroredCylinderIges(const SweepScratch& dir)
+// A cylinder on a tilted axis, mirrored: a seam, a periodic surface and
+// circles in a frame that is not the identity.
+TopoDS_Shape mirroredCylinder()
 {
     const TopoDS_Shape cylinder = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(1, 2, 3), gp_Dir(1, 1, 2)), 2.0, 3.0).Shape();
     gp_Trsf mirror;
     mirror.SetMirror(gp_Ax2(gp_Pnt(0, 0, 1), gp_Dir(1, 0, 1)));
+    return BRepBuilderAPI_Transform(cylinder, mirror, true).Shape();
+}
+
+// The cylinder written by the peer as IGES faces (trimmed surfaces), so that
+// the file takes the trim and stitch roads.
+std::string mirroredCylinderIges(const SweepScratch& dir)
+{
     IGESControl_Controller::Init();
     IGESControl_Writer writer("MM", 0);
-    writer.AddShape(BRepBuilderAPI_Transform(cylinder, mirror, true).Shape());
+    writer.AddShape(mirroredCylinder());
     writer.ComputeModel();
     const std::string path = dir / "cylinder.igs";
     EXPECT_TRUE(writer.Write(path.c_str()));
+    return path;
+}
+
+// The cylinder written by the peer as a STEP solid: a small sample for the
+// sweeps that run once per road or recipe.
+std::string mirroredCylinderStep(const SweepScratch& dir)
+{
+    STEPControl_Writer writer;
+    EXPECT_EQ(writer.Transfer(mirroredCylinder(), STEPControl_AsIs), IFSelect_RetDone);
+    const std::string path = dir / "cylinder.step";
+    EXPECT_EQ(writer.Write(path.c_str()), IFSelect_RetDone);
     return path;
 }
 
@@ -134,6 +153,13 @@ protected:
         return fired;
     }
 
+    // What a sweep covered, for a whole sweep run by hand.
+    void reportCoverage(const char* what, long swept, long count) const
+    {
+        std::printf("[ covered  ] %ld of %ld %s failing in turn: %d refused, %d absorbed\n", swept, count, what,
+                    m_refused, m_absorbed);
+    }
+
     int m_absorbed = 0, m_refused = 0;
     bool m_trimRoad = false;
     const char* m_heal = nullptr; // the source's own recipe
@@ -168,39 +194,96 @@ long sweepRuns()
 
 } // namespace
 
-// The inputs: our STEP example (a named, coloured solid on a layer) and a
-// mirrored cylinder the peer writes as IGES faces.
-std::string sweepInput(const std::string& which, const SweepScratch& dir)
+// One sweep: the input, the road its solids take and the recipe that heals
+// them. `ciRuns` runs are made unless XVELM_SWEEP_RUNS asks for more, and
+// with `everyName` the first call of each name fails too.
+struct SweepCase {
+    std::string name;
+    const char* input; // "bracket": our STEP example; "cylinder-igs" and "cylinder-step": the peer's
+    bool trimRoad = false;
+    const char* heal = nullptr; // null: the recipe of the source's system
+    long ciRuns = 20;
+    bool everyName = true;
+    bool wholeOnly = false; // run only when a whole sweep is asked for
+};
+
+std::ostream& operator<<(std::ostream& out, const SweepCase& c)
 {
-    return which == "step" ? std::string(XVELM_EXAMPLES_DIR) + "/bracket.step" : mirroredCylinderIges(dir);
+    return out << c.name;
 }
 
-class ConvertSweepOf : public ConvertSweep, public ::testing::WithParamInterface<const char*> {};
+// The cases: our STEP example (a named, coloured solid on a layer) and a
+// mirrored cylinder the peer writes as IGES faces, each by its own road and
+// recipe; the STEP example and the cylinder as a STEP solid through the trim
+// road (every face a sheet, stitched again by the healing); the cylinder
+// healed by each other recipe, a few runs each.
+std::vector<SweepCase> sweepCases()
+{
+    std::vector<SweepCase> cases = {
+        {"bracket", "bracket"},
+        {"cylinder_iges", "cylinder-igs"},
+        {"cylinder_trim_road", "cylinder-step", true, nullptr, 12, false},
+        {"bracket_trim_road", "bracket", true, nullptr, 20, true, true},
+    };
+    for (const xvelm::heal_recipe& r : xvelm::heal_recipes)
+        if (std::string(r.name) != "step")
+            cases.push_back({std::string("cylinder_healed_as_") + r.name, "cylinder-step", false, r.name, 3, false});
+    return cases;
+}
+
+std::string sweepInput(const std::string& which, const SweepScratch& dir)
+{
+    if (which == "bracket")
+        return std::string(XVELM_EXAMPLES_DIR) + "/bracket.step";
+    return which == "cylinder-igs" ? mirroredCylinderIges(dir) : mirroredCylinderStep(dir);
+}
+
+class ConvertSweepOf : public ConvertSweep, public ::testing::WithParamInterface<SweepCase> {
+protected:
+    void SetUp() override
+    {
+        ConvertSweep::SetUp();
+        if (GetParam().wholeOnly && !std::getenv("XVELM_SWEEP_RUNS"))
+            GTEST_SKIP() << "a whole sweep only (XVELM_SWEEP_RUNS)";
+        m_trimRoad = GetParam().trimRoad;
+        m_heal = GetParam().heal;
+    }
+    long runs() const { return std::getenv("XVELM_SWEEP_RUNS") ? sweepRuns() : GetParam().ciRuns; }
+};
 
 TEST_P(ConvertSweepOf, EachKernelCallFailingInTurn)
 {
     const SweepScratch dir;
-    const std::string in = sweepInput(GetParam(), dir), out = dir / "out.step";
+    const std::string in = sweepInput(GetParam().input, dir), out = dir / "out.step";
     const Undisturbed whole = undisturbed(in, out);
-    for (long n : sampled(whole.calls, sweepRuns(), whole.callNames))
-        if (!failedRun(in, out, whole, "call " + std::to_string(n),
-                       [n] { velm_test_fail_call("*", n, qelvelm_api_errmod.message_code(VELM_API_FAILED)); }))
+    long swept = 0;
+    for (long n : sampled(whole.calls, runs(), GetParam().everyName ? whole.callNames : std::vector<std::string>()))
+        if (failedRun(in, out, whole, "call " + std::to_string(n),
+                      [n] { velm_test_fail_call("*", n, qelvelm_api_errmod.message_code(VELM_API_FAILED)); }))
+            ++swept;
+        else
             break;
+    reportCoverage("kernel calls", swept, whole.calls);
     EXPECT_GT(m_refused, 0);
 }
 
 TEST_P(ConvertSweepOf, EachKernelAllocationFailingInTurn)
 {
     const SweepScratch dir;
-    const std::string in = sweepInput(GetParam(), dir), out = dir / "out.step";
+    const std::string in = sweepInput(GetParam().input, dir), out = dir / "out.step";
     const Undisturbed whole = undisturbed(in, out);
-    for (long n : sampled(whole.allocations, sweepRuns()))
-        if (!failedRun(in, out, whole, "allocation " + std::to_string(n), [n] { velm_test_fail_alloc(nullptr, n); }))
+    long swept = 0;
+    for (long n : sampled(whole.allocations, runs()))
+        if (failedRun(in, out, whole, "allocation " + std::to_string(n), [n] { velm_test_fail_alloc(nullptr, n); }))
+            ++swept;
+        else
             break;
+    reportCoverage("allocations", swept, whole.allocations);
     EXPECT_GT(m_refused, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, ConvertSweepOf, ::testing::Values("step", "iges"));
+INSTANTIATE_TEST_SUITE_P(Files, ConvertSweepOf, ::testing::ValuesIn(sweepCases()),
+                         [](const ::testing::TestParamInfo<SweepCase>& info) { return info.param.name; });
 
 // Allocations failing where an owning construction once lost what it was
 // handed (a B-spline taken by a pcurve, a curve or a surface definition): the
