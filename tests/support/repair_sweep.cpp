@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
 #include "support/model_builders.hxx"
@@ -17,6 +18,13 @@
 #include "velm/topology_api.hxx"
 
 namespace testkit {
+
+bool whole_sweep_asked() { return std::getenv("XVELM_SWEEP_RUNS") != nullptr; }
+
+long sweep_runs(long ci) {
+  const char* runs = std::getenv("XVELM_SWEEP_RUNS");
+  return runs ? std::max(1L, std::atol(runs)) : ci;
+}
 
 std::string body_text(const ENTITY* body) {
   ENTITY_LIST list;

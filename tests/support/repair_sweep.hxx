@@ -11,6 +11,12 @@ class ENTITY;
 
 namespace testkit {
 
+// The runs a failure sweep makes: `ci` in an ordinary test run, or as many as
+// XVELM_SWEEP_RUNS asks (a whole sweep, run by hand).
+long sweep_runs(long ci);
+// True when XVELM_SWEEP_RUNS asks for whole sweeps.
+bool whole_sweep_asked();
+
 // The body's save text without the dated line and with entity numbers
 // blanked, so that two saves of equal models read the same.
 std::string body_text(const ENTITY* body);

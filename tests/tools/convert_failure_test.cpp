@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <set>
 
@@ -20,6 +19,7 @@
 #include "qelx/gk_import.hxx"
 #include "qelx_formats/cad_samples.hxx"
 #include "support/connector_test.hxx"
+#include "support/repair_sweep.hxx"
 #include "velm/errors.hxx"
 #include "velm/testkit.hxx"
 
@@ -184,14 +184,6 @@ std::vector<long> sampled(long count, long runs, const std::vector<std::string>&
     return {picked.begin(), picked.end()};
 }
 
-// About this many runs per sweep (XVELM_SWEEP_RUNS: as many as asked, for a
-// whole sweep by hand).
-long sweepRuns()
-{
-    const char* runs = std::getenv("XVELM_SWEEP_RUNS");
-    return runs ? std::max(1L, std::atol(runs)) : 20;
-}
-
 } // namespace
 
 // One sweep: the input, the road its solids take and the recipe that heals
@@ -243,12 +235,12 @@ protected:
     void SetUp() override
     {
         ConvertSweep::SetUp();
-        if (GetParam().wholeOnly && !std::getenv("XVELM_SWEEP_RUNS"))
+        if (GetParam().wholeOnly && !testkit::whole_sweep_asked())
             GTEST_SKIP() << "a whole sweep only (XVELM_SWEEP_RUNS)";
         m_trimRoad = GetParam().trimRoad;
         m_heal = GetParam().heal;
     }
-    long runs() const { return std::getenv("XVELM_SWEEP_RUNS") ? sweepRuns() : GetParam().ciRuns; }
+    long runs() const { return testkit::sweep_runs(GetParam().ciRuns); }
 };
 
 TEST_P(ConvertSweepOf, EachKernelCallFailingInTurn)
