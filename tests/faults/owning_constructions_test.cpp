@@ -7,6 +7,7 @@
 #include <string>
 
 #include "geometry/curve_creator.hxx"
+#include "geometry/surface_approximator.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "support/connector_test.hxx"
 #include "support/geometry_builders.hxx"
@@ -14,6 +15,7 @@
 #include "trim/stitch_coedges.hxx"
 #include "velm/bspline.hxx"
 #include "velm/geometry.hxx"
+#include "velm/law.hxx"
 #include "velm/memory.hxx"
 #include "velm/pcurves.hxx"
 #include "velm/testkit.hxx"
@@ -157,6 +159,41 @@ TEST_F(OwningConstructions, SweptSurfaceLeaksNothingWhenAnAllocationFails)
             EXPECT_EQ(velm_live_object_count(), objects) << "left alive " << testkit::live_object_sites();
         }
     EXPECT_EQ(fired, 5);
+}
+
+// A face converted to a spline through a law over its surface: the law's
+// data, the law and the law surface are each freed when the next cannot be
+// made, and the face keeps its surface.
+TEST_F(OwningConstructions, FaceConversionThroughALawLeaksNothingWhenAnAllocationFails)
+{
+    BODY* box = testkit::make_plane_box();
+    FACE* face = box->lump()->shell()->face();
+    // A plane face asked for a non-rational spline goes through a law.
+    const Gk_ApproxInfo nonRational(0.01, Gk_ApproxInfo::NonRational);
+    // The law table keeps the last law of each kind: one is there before the counts.
+    BODY* other = testkit::make_plane_box();
+    Gk_SurfApproxInfoHandle info;
+    ASSERT_NE(Ve_SurfaceApproximator(other->lump()->shell()->face(), &nonRational).bspline(Gk_Span(), &info), nullptr);
+    api_del_entity(other);
+    // The law's data, the law, the law surface; the data's copy of the surface.
+    const std::pair<const char*, long> allocations[] = {
+        {"surface_approximator.cpp", 1}, {"surface_approximator.cpp", 2}, {"surface_approximator.cpp", 3},
+        {"geometry.hxx", 1}};
+    for (const auto& [site, nth] : allocations) {
+        SCOPED_TRACE(std::string(site) + " allocation " + std::to_string(nth));
+        const SURFACE* before = face->geometry();
+        const long objects = velm_live_object_count();
+        failAllocation(site, nth);
+        ENTITY* converted = Ve_SurfaceApproximator(face, &nonRational).bspline(Gk_Span(), &info);
+        const bool failed = !velm_test_injection_pending();
+        velm_test_reset();
+        EXPECT_TRUE(failed) << "no such allocation";
+        EXPECT_EQ(converted, nullptr);
+        EXPECT_EQ(face->geometry(), before);
+        EXPECT_EQ(velm_live_object_count(), objects) << "left alive " << testkit::live_object_sites();
+    }
+    api_del_entity(box);
+    law_clear_table();
 }
 
 // The stitcher rebuilds an edge's intcurve over its faces from copies of the

@@ -111,10 +111,19 @@ ENTITY* Ve_SurfaceApproximator::bsplineNonrational(const Gk_Span& span, Gk_SurfA
     // Anything else is fitted through a law over the surface first.
     const QELpar_box box = faceParameterBox(m_face);
     const outcome r = velmInnerCall([&] {
-        surface_law* l = VELM_NEW surface_law(VELM_NEW surface_law_data(m_face->geometry()->equation(), box));
+        // Each piece is freed when the next cannot be made (a bare VELM_NEW
+        // handed a null on, and left the law's use behind).
+        surface_law* l = VELM_ADOPT(surface_law, VELM_MAKE(surface_law_data, m_face->geometry()->equation(), box));
         law_add(l);
-        spline made(VELM_NEW law_spl_sur(l, box, tol));
+        spl_sur* def = nullptr;
+        try {
+            def = VELM_MAKE(law_spl_sur, l, box, tol);
+        } catch (...) {
+            l->remove();
+            throw;
+        }
         l->remove();
+        const spline made(def);
         m_face->set_geometry(make_surface(made));
     });
     if (!r.ok())
