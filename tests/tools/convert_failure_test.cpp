@@ -154,10 +154,10 @@ protected:
     }
 
     // What a sweep covered, for a whole sweep run by hand.
-    void reportCoverage(const char* what, long swept, long count) const
+    void reportCoverage(const char* heal, const char* what, long swept, long count) const
     {
-        std::printf("[ covered  ] %ld of %ld %s failing in turn: %d refused, %d absorbed\n", swept, count, what,
-                    m_refused, m_absorbed);
+        std::printf("[ covered  ] %s%ld of %ld %s failing in turn: %d refused, %d absorbed\n",
+                    heal ? (std::string(heal) + " recipe: ").c_str() : "", swept, count, what, m_refused, m_absorbed);
     }
 
     int m_absorbed = 0, m_refused = 0;
@@ -193,7 +193,8 @@ struct SweepCase {
     std::string name;
     const char* input; // "bracket": our STEP example; "cylinder-igs" and "cylinder-step": the peer's
     bool trimRoad = false;
-    const char* heal = nullptr; // null: the recipe of the source's system
+    // The recipes that heal it in turn (null: the recipe of the source's system).
+    std::vector<const char*> heals = {nullptr};
     long ciRuns = 20;
     bool everyName = true;
     bool wholeOnly = false; // run only when a whole sweep is asked for
@@ -214,12 +215,13 @@ std::vector<SweepCase> sweepCases()
     std::vector<SweepCase> cases = {
         {"bracket", "bracket"},
         {"cylinder_iges", "cylinder-igs"},
-        {"cylinder_trim_road", "cylinder-step", true, nullptr, 12, false},
-        {"bracket_trim_road", "bracket", true, nullptr, 20, true, true},
+        {"cylinder_trim_road", "cylinder-step", true, {nullptr}, 12, false},
+        {"bracket_trim_road", "bracket", true, {nullptr}, 20, true, true},
+        {"cylinder_healed_by_other_recipes", "cylinder-step", false, {}, 3, false},
     };
     for (const xvelm::heal_recipe& r : xvelm::heal_recipes)
         if (std::string(r.name) != "step")
-            cases.push_back({std::string("cylinder_healed_as_") + r.name, "cylinder-step", false, r.name, 3, false});
+            cases.back().heals.push_back(r.name);
     return cases;
 }
 
@@ -238,40 +240,48 @@ protected:
         if (GetParam().wholeOnly && !testkit::whole_sweep_asked())
             GTEST_SKIP() << "a whole sweep only (XVELM_SWEEP_RUNS)";
         m_trimRoad = GetParam().trimRoad;
-        m_heal = GetParam().heal;
     }
-    long runs() const { return testkit::sweep_runs(GetParam().ciRuns); }
+
+    // The sweep over the case's calls (or allocations), once per recipe.
+    void sweep(bool calls)
+    {
+        const SweepScratch dir;
+        const std::string in = sweepInput(GetParam().input, dir), out = dir / "out.step";
+        const long runs = testkit::sweep_runs(GetParam().ciRuns);
+        for (const char* heal : GetParam().heals) {
+            SCOPED_TRACE(heal ? std::string("healed by the ") + heal + " recipe" : "healed by its own recipe");
+            m_heal = heal;
+            m_absorbed = m_refused = 0;
+            const Undisturbed whole = undisturbed(in, out);
+            const long count = calls ? whole.calls : whole.allocations;
+            const std::vector<std::string> names = calls && GetParam().everyName ? whole.callNames
+                                                                                 : std::vector<std::string>();
+            long swept = 0;
+            for (long n : sampled(count, runs, names)) {
+                const auto arm = [&] {
+                    if (calls)
+                        velm_test_fail_call("*", n, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+                    else
+                        velm_test_fail_alloc(nullptr, n);
+                };
+                if (!failedRun(in, out, whole, (calls ? "call " : "allocation ") + std::to_string(n), arm))
+                    break;
+                ++swept;
+            }
+            reportCoverage(heal, calls ? "kernel calls" : "allocations", swept, count);
+            EXPECT_GT(m_refused, 0);
+        }
+    }
 };
 
 TEST_P(ConvertSweepOf, EachKernelCallFailingInTurn)
 {
-    const SweepScratch dir;
-    const std::string in = sweepInput(GetParam().input, dir), out = dir / "out.step";
-    const Undisturbed whole = undisturbed(in, out);
-    long swept = 0;
-    for (long n : sampled(whole.calls, runs(), GetParam().everyName ? whole.callNames : std::vector<std::string>()))
-        if (failedRun(in, out, whole, "call " + std::to_string(n),
-                      [n] { velm_test_fail_call("*", n, qelvelm_api_errmod.message_code(VELM_API_FAILED)); }))
-            ++swept;
-        else
-            break;
-    reportCoverage("kernel calls", swept, whole.calls);
-    EXPECT_GT(m_refused, 0);
+    sweep(true);
 }
 
 TEST_P(ConvertSweepOf, EachKernelAllocationFailingInTurn)
 {
-    const SweepScratch dir;
-    const std::string in = sweepInput(GetParam().input, dir), out = dir / "out.step";
-    const Undisturbed whole = undisturbed(in, out);
-    long swept = 0;
-    for (long n : sampled(whole.allocations, runs()))
-        if (failedRun(in, out, whole, "allocation " + std::to_string(n), [n] { velm_test_fail_alloc(nullptr, n); }))
-            ++swept;
-        else
-            break;
-    reportCoverage("allocations", swept, whole.allocations);
-    EXPECT_GT(m_refused, 0);
+    sweep(false);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ConvertSweepOf, ::testing::ValuesIn(sweepCases()),
