@@ -463,6 +463,23 @@ TEST_F(SurfaceImport, RepairRoadsMendTheirFaultOnly)
              return s;
          },
          [](const Imported& in) { EXPECT_TRUE(in.srf->singular_u(in.srf->param_range().u_range().start_pt())); }},
+        // A fold rebuilt from iso-curves of the definition, whose first row
+        // nearly collapses: the rebuilt surface keeps the exact pole.
+        {"nearly collapsed row of a fold kept a pole by the rebuild", "FixSurfSelfIntxn",
+         [](TestModel& m) {
+             const int s = addSheet(m, 0.3, true);
+             for (int j = 0; j < 5; ++j)
+                 std::copy_n(std::vector<double>{6e-7 * j, 0, 0}.begin(), 3, m.surfaces[s].ctrl.begin() + 3 * j);
+             return s;
+         },
+         [](const Imported& in) {
+             EXPECT_FALSE(in.analyticReplacement);
+             const QELpar_box box = in.srf->param_range();
+             const double u = box.u_range().start_pt();
+             const QELposition first = in.srf->eval_position(QELpar_pos(u, box.v_range().start_pt()));
+             for (double f : {0.25, 0.5, 1.0})
+                 EXPECT_LT(distance(in.srf->eval_position(QELpar_pos(u, box.v_range().interpolate(f))), first), 1e-12) << f;
+         }},
     };
     // Resurfacing extends a spline to a face span beyond its range.
     {

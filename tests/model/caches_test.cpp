@@ -87,6 +87,45 @@ TEST_F(DocumentCaches, RecordsOfAnEarlierEntityAtTheSameAddressAreNeverRead)
     EXPECT_EQ(Ve_DocumentTag::shellCacheMap.Count(), 0);
 }
 
+// A shell rebuilt behind the caches' back: the body keeps its faces (its
+// record stays good), its shell gives way to two, and where the allocator
+// hands the old shell's place to the first of them (it takes the lowest free
+// slot, outside the sanitizers) the old shell's array must not answer for it.
+TEST_F(DocumentCaches, AShellRebuiltInTheOldOnesPlaceIsReadAfresh)
+{
+    const Owned box{testkit::make_box()};
+    LUMP* lump = box->lump();
+    SHELL* old = lump->shell();
+    Ve_DocumentTag::FillCache(as<Ve_BodyTag>(box));
+    ASSERT_EQ(as<Ve_ShellTag>(old)->getNumberOfFaces(), 6);
+
+    FACE* first = old->face();
+    FACE* fourth = first->next()->next()->next();
+    first->next()->next()->set_next(nullptr);
+    old->set_face(nullptr);
+    old->set_lump(nullptr);
+    lump->set_shell(nullptr);
+    api_del_entity(old);
+    auto* front = new SHELL(first, nullptr);
+    auto* back = new SHELL(fourth, nullptr);
+    front->set_next(back);
+    front->set_lump(lump);
+    back->set_lump(lump);
+    lump->set_shell(front);
+    for (SHELL* s : {front, back}) {
+        int id = 0;
+        ASSERT_TRUE(api_get_entity_id(s, id).ok()); // numbered, as the export numbers them
+    }
+
+    ASSERT_NE(Ve_DocumentTag::CachedBody(as<Ve_BodyTag>(box)), nullptr);
+    for (SHELL* s : {front, back}) {
+        Ve_ShellTag* view = as<Ve_ShellTag>(s);
+        ASSERT_EQ(view->getNumberOfFaces(), 3);
+        EXPECT_EQ(as<FACE>(view->getFaceAt(0)), s->face());
+        EXPECT_EQ(as<FACE>(view->getFaceAt(2)), s->face()->next()->next());
+    }
+}
+
 TEST_F(DocumentCaches, RemovingFromAProbeClusterKeepsTheOthersFindable)
 {
     // Keys are only compared, never dereferenced: fake addresses will do.

@@ -1,6 +1,13 @@
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <vector>
+
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
+#else
+#include <malloc.h>
+#endif
 
 #include "persist/analytic_surface_attribute.hxx"
 #include "persist/iges_husk_attributes.hxx"
@@ -29,6 +36,17 @@ const std::vector<std::string> kLoadOrder = {
     "attrib_dova_iges_srfmap", "attrib_dova_vda",                  "attrib_vda",
     "ve_assembly",             "Attrib_Tarvo_Geometric",           "AttDV_Mark",
     "Attrib_Analytic_Srf",     "AttDV_Tarvo",                      "ve_formation"};
+
+// Bytes of the C++ heap in use: the sanitizer's count under it, the C
+// library's otherwise.
+std::size_t heapInUse()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
+}
 
 // The entity's husk of the class with the given number.
 template <class T>
@@ -332,6 +350,23 @@ TEST_F(PersistentClasses, VdaCopiesOwnTheirPath)
     dump.resize(std::fread(dump.data(), 1, dump.size(), fp));
     std::fclose(fp);
     EXPECT_NE(dump.find("\tPath            : (null) \n"), std::string::npos);
+}
+
+// Assigning one path over another frees the one it replaces: the heap in
+// use does not grow with repeated assignments of a long path.
+TEST_F(PersistentClasses, VdaAssignmentsFreeThePathTheyReplace)
+{
+    const std::string longPath = "/data/" + std::string(4000, 'x') + ".vda";
+    char other[] = "/other.vda";
+    ATTRIB_VDA a(nullptr, const_cast<char*>(longPath.c_str()), 1);
+    ATTRIB_VDA b(nullptr, other, 2);
+    const std::size_t before = heapInUse();
+    for (int i = 0; i < 200; ++i) {
+        b = a;
+        a = b;
+    }
+    EXPECT_LT(heapInUse(), before + 100000); // 1.6 MB when the old paths stay
+    EXPECT_STREQ(b.pathname(), longPath.c_str());
 }
 
 TEST_F(PersistentClasses, MarkersRestoreEmpty)

@@ -118,6 +118,33 @@ TEST_F(EdgeRepair, GridRebuildDropsTheLoopAndKeepsTheEnds)
     }
 }
 
+// A grid too coarse for a curve that winds round: the rebuild through six
+// steps of a spiral of two and a half turns crosses itself although the
+// spiral does not, and is refused with the B-spline left as it was; twenty
+// steps follow the spiral and are taken.
+TEST_F(EdgeRepair, GridRebuildThatLoopsIsRefused)
+{
+    std::vector<QELposition> pts;
+    const int n = 80;
+    const double turns = 2.5;
+    for (int i = 0; i <= n; ++i) {
+        const double a = 2.0 * std::numbers::pi * turns * i / n, r = 1.0 + 0.5 * a;
+        pts.emplace_back(r * std::cos(a), r * std::sin(a), 0.0);
+    }
+    bs3_curve spiral = bs3_curve_interp(int(pts.size()), pts.data(), QELvector(0, 1, 0), QELvector(0, 1, 0), QELresfit);
+    ASSERT_NE(spiral, nullptr);
+    bs3_curve slot = spiral;
+    curve* none = nullptr;
+    Ve_CrvApproxUtil util;
+    EXPECT_FALSE(util.makeUsingGrid(slot, none, 6));
+    EXPECT_EQ(slot, spiral);
+    ASSERT_TRUE(util.makeUsingGrid(slot, none, 20));
+    EXPECT_EQ(none, nullptr);
+    intcurve rebuilt(slot); // takes the rebuilt B-spline
+    EXPECT_FALSE(Ve_CrvApproxUtil::crvSelfIntersects(&rebuilt));
+    bs3_curve_delete(spiral);
+}
+
 TEST_F(EdgeRepair, AddedAndRefittedPCurvesFollowTheEdgeOnBothCoedges)
 {
     EDGE* edge = boxEdge();

@@ -12,6 +12,7 @@
 #include "repair/fix_pcurve.hxx"
 #include "support/geometry_builders.hxx"
 #include "velm/bspline.hxx"
+#include "velm/build.hxx"
 #include "velm/errors.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/memory.hxx"
@@ -301,4 +302,52 @@ TEST_F(SplitSteps, ClosedTolerantEdgeIsHalvedAtATolerantVertex)
                 tolerantVertices += v != seam && is_TVERTEX(v);
     EXPECT_EQ(tolerantVertices, 2); // the new vertex, met from both halves
     expectSound();
+}
+
+namespace {
+
+// A flat disk of radius 3 facing -z whose one edge runs against its circle
+// over [1, 1 + 2 pi] (the circle's [-1 - 2 pi, -1]): a range not centred on
+// a multiple of pi, so the curve's middle and the edge's differ.
+BODY* reversedCircleDisk()
+{
+    const ellipse circle(QELposition(), QELunit_vector(0.0, 0.0, 1.0), QELvector(3.0, 0.0, 0.0), 1.0);
+    const QELinterval range(1.0, 1.0 + 2.0 * std::numbers::pi);
+    auto* v = new VERTEX(new APOINT(circle.eval_position(-1.0)));
+    EDGE* edge = new EDGE(v, v, new ELLIPSE(circle), REVERSED, EDGE_cvty_unknown, &range);
+    v->add_edge(edge);
+    auto* c = new COEDGE(edge, FORWARD, nullptr, nullptr);
+    c->set_next(c);
+    c->set_previous(c);
+    FACE* face = new FACE(new LOOP(c, nullptr), nullptr,
+                          new PLANE(plane(QELposition(), QELunit_vector(0.0, 0.0, -1.0))), FORWARD);
+    return new BODY(new LUMP(new SHELL(face, nullptr), nullptr));
+}
+
+} // namespace
+
+// An edge against its curve is halved at its own middle, in every frame.
+TEST_F(SplitSteps, ReversedClosedEdgeIsHalvedAtItsMiddle)
+{
+    for (const testkit::KernelFrame& frame : testkit::kernel_frames()) {
+        SCOPED_TRACE(frame.name);
+        m_body = reversedCircleDisk();
+        ASSERT_TRUE(api_apply_transf(m_body, frame.transform).ok());
+        ASSERT_TRUE(api_change_body_trans(m_body).ok());
+        expectSound();
+        const QELposition start = edges().front()->start_pos();
+        splitClosedLoopEdges(m_body);
+        const std::vector<EDGE*> halves = edges();
+        ASSERT_EQ(halves.size(), 2u);
+        for (const EDGE* e : halves) {
+            EXPECT_EQ(e->sense(), REVERSED);
+            EXPECT_NEAR(e->param_range().length(), std::numbers::pi, 1e-12);
+            // The new vertex is across the circle from the old one.
+            const QELposition other = same_point(e->start_pos(), start) ? e->end_pos() : e->start_pos();
+            EXPECT_NEAR(distance(other, start), 6.0, 1e-9);
+        }
+        expectSound();
+        api_del_entity(m_body);
+        m_body = nullptr;
+    }
 }
