@@ -183,6 +183,22 @@ const std::vector<SurfaceCase>& surfaceCases()
              return m.addExtruded(c, {0, 1, 3}, 0, 2);
          },
          1e-9},
+        // An ellipse whose parameter runs at twice its angle, forwards and
+        // backwards: the profile runs in the angle, through the map.
+        {"extruded over a scaled and shifted arc",
+         [](TestModel& m) {
+             const int c = m.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 2.0, 1.0, 0.0, 2.0);
+             m.reparametriseCurve(c, 2.0, 0.6);
+             return m.addExtruded(c, {0, 1, 3}, 0, 2);
+         },
+         1e-9},
+        {"extruded over a scaled reversed arc",
+         [](TestModel& m) {
+             const int c = m.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 2.0, 1.0, 0.0, 2.0);
+             m.reparametriseCurve(c, -2.0, 0.3);
+             return m.addExtruded(c, {0, 1, 3}, 0.5, 2);
+         },
+         1e-9},
         {"extruded over a shifted line",
          [](TestModel& m) {
              const int c = m.addLine({2, 0, 0}, {3, 1, 2});

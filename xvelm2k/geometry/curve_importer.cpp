@@ -1,5 +1,6 @@
 #include "geometry/curve_importer.hxx"
 
+#include <algorithm>
 #include <cmath>
 
 #include "geometry/spline_curve_build.hxx"
@@ -120,10 +121,23 @@ void QELXVelmCurveImporter::AttachToEdge()
     }
 }
 
+Gk_Domain QELXVelmCurveImporter::GetDomain() const
+{
+    if (!m_curve || m_map.isIdentity() || !m_domain.isFinite())
+        return m_domain;
+    const double a = m_map(m_domain.low()), b = m_map(m_domain.high());
+    return Gk_Domain(std::min(a, b), std::max(a, b), Gk_Def::FuzzKnot);
+}
+
 void QELXVelmCurveImporter::LimitToDomain()
 {
-    if (m_curve && m_limitToDomain && m_domain.isFinite())
-        velmGuard([&] { m_curve->limit(QELinterval(m_domain.low(), m_domain.high())); });
+    if (!m_curve || !m_limitToDomain || !m_domain.isFinite())
+        return;
+    // The curve runs in the map's image of the source parameter, negated
+    // first when the import reversed the curve.
+    const double sign = m_senseKept ? 1.0 : -1.0;
+    const double a = m_map(sign * m_domain.low()), b = m_map(sign * m_domain.high());
+    velmGuard([&] { m_curve->limit(QELinterval(std::min(a, b), std::max(a, b))); });
 }
 
 QELIResult QELXVelmCurveImporter::ImportLine()
@@ -177,15 +191,17 @@ QELIResult QELXVelmCurveImporter::ImportEllipse()
     if (moved.Normalize() != 0 || !finite3(c))
         return kFailure;
     const double ratio = Gk_Func::equal(a, b, Gk_Def::FuzzPos) ? 1.0 : b / a;
-    // A shift of the source parameter is the ellipse's own start offset; a
-    // scale cannot be expressed by an ellipse and is left out.
+    // A shift of the source parameter is the ellipse's own start offset, and
+    // no longer the caller's to apply. A scale cannot be expressed by an
+    // ellipse, whose parameter is its angle: the ellipse then runs in the
+    // canonical parameter, and the map left for the caller takes the source's
+    // parameter there.
     const Gk_LinMap toCanonical = m_map.inverse();
-    const double offset = toCanonical.slope() == 1.0 ? toCanonical.abscissa() : 0.0;
+    const bool unitSpeed = toCanonical.slope() == 1.0;
     delete m_curve;
-    m_curve = VELM_MAKE(ellipse, Ve_Pt3(c), QELunit_vector(vec(moved)), vec(m * a), ratio, offset);
-    // A shift taken into the ellipse is no longer the caller's to apply.
-    if (toCanonical.slope() == 1.0)
-        m_map = Gk_LinMap(1.0, 0.0);
+    m_curve = VELM_MAKE(ellipse, Ve_Pt3(c), QELunit_vector(vec(moved)), vec(m * a), ratio,
+                        unitSpeed ? toCanonical.abscissa() : 0.0);
+    m_map = unitSpeed ? Gk_LinMap(1.0, 0.0) : toCanonical;
     if (m_edge) {
         ApproximateLargeEllipse();
         ApproximateTinyArc();
@@ -199,12 +215,12 @@ void QELXVelmCurveImporter::ApproximateLargeEllipse()
 {
     if (m_curve && m_curve->type() == 2 &&
         static_cast<const ellipse*>(m_curve)->major_axis.len() > QELresabs / QELresmch)
-        ve_spline_curve::approximateEllipse(m_edge, m_domain, m_curve, false);
+        ve_spline_curve::approximateEllipse(m_edge, GetDomain(), m_curve, false);
 }
 
 void QELXVelmCurveImporter::ApproximateTinyArc()
 {
-    ve_spline_curve::approximateEllipse(m_edge, m_domain, m_curve, true);
+    ve_spline_curve::approximateEllipse(m_edge, GetDomain(), m_curve, true);
 }
 
 QELIResult QELXVelmCurveImporter::ImportBSpline()

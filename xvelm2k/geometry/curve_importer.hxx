@@ -6,7 +6,10 @@
 //
 // Parameters: the exporter states canonical = scale * t + offset for the
 // source parameter t; the kernel curve runs in t (the edge domains the
-// import roads read are in t), so the parameter map goes canonical -> kernel.
+// import roads read are in t), so the parameter map goes canonical -> kernel
+// while the curve is made. Made, the curve holds the map and the map left
+// (GetParamMap) takes t to the kernel curve's parameter: the identity, but
+// for an ellipse whose t is not its angle, which runs in the canonical one.
 #include "qelx/gk_bspline.hxx"
 #include "qelx/gk_maps.hxx"
 #include "qelx/qelx_geometry_exporter.hxx"
@@ -51,7 +54,10 @@ public:
     bool ReverseParamMap();
     bool IsReversed() const { return !m_senseKept; }
     Gk_LinMap GetParamMap() const { return m_map; }
-    Gk_Domain GetDomain() const { return m_domain; }
+    // The domain in the kernel curve's parameter: the source's, but for an
+    // ellipse whose source parameter is not its angle, which runs in the
+    // canonical parameter.
+    Gk_Domain GetDomain() const;
     curve* GetCurve() const { return m_curve; }
 
 private:

@@ -55,8 +55,10 @@ curve* QELXVelmSurfaceImporter::importProfile(const QELXIdentifier& profile, con
     importer.ImportCurve();
     const curve* made = importer.GetCurve();
     profileMap = importer.GetParamMap();
+    // Reversed, the curve runs in the negated source parameter: the negation
+    // comes before the importer's map (an ellipse's scale), not after it.
     if (importer.IsReversed())
-        profileMap.negate();
+        profileMap = Gk_LinMap(-1.0, 0.0).compose(profileMap);
     return made ? made->make_copy() : nullptr;
 }
 
