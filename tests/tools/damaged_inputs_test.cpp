@@ -6,7 +6,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
+#include <sstream>
 
 #include "convert_run.hxx"
 #include "qelx_formats/cad_samples.hxx"
@@ -24,48 +26,73 @@ std::string fileText(const std::string& path)
 
 } // namespace
 
+// One edit of a sound file: the first `from` replaced by `to`.
+struct Edit {
+    std::string from, to;
+};
+
 TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
 {
+    const fs::path dir = convert_run::convertScratch();
     const std::string bracket = std::string(XVELM_EXAMPLES_DIR) + "/bracket.step";
     const std::string samples = std::string(cad_samples::SampleFolder) + "/occ/";
+    // The bracket as Open CASCADE writes it in IGES (its faces' loops are
+    // entities 508, the first of four edges).
+    const std::string iges = (dir / "bracket.igs").string();
+    ASSERT_EQ(convert_run::runConvert(bracket, iges).status, 0);
     struct Case {
         const char* what;
         std::string seed;
-        const char* from; // the first occurrence is replaced
-        const char* to;
-        const char* out;
+        Edit edit;
         const char* refusal; // null: converts
     };
     const Case cases[] = {
         // Open CASCADE's own checks followed the edge's references for ever.
-        {"an oriented edge that is its own edge element", bracket, "#20 = ORIENTED_EDGE('',*,*,#21,",
-         "#20 = ORIENTED_EDGE('',*,*,#20,", ".vlt", "entity #20 refers to itself through its references"},
+        {"an oriented edge that is its own edge element", bracket,
+         {"#20 = ORIENTED_EDGE('',*,*,#21,", "#20 = ORIENTED_EDGE('',*,*,#20,"},
+         "entity #20 refers to itself through its references"},
+        // Open CASCADE's healing of the read loop grew with a power of its length.
+        {"a loop listing one edge twice", bracket, {"#139 = EDGE_LOOP('',(#140,", "#139 = EDGE_LOOP('',(#140,#140,"},
+         "entity #139 lists one of its parts more than once"},
+        // Open CASCADE's reader read (and reported missing) as many edges as
+        // the loop's count said.
+        {"an IGES loop counting millions of edges", iges,
+         {"\n508,4,0,17,1,0,0,0,17,2,0,0,0,17,3,1,0,0,17,4,1,0;        ",
+          "\n508,5000000,0,17,1,0,0,0,17,2,0,0,0,17,3,1,0,0,17,4,1,0;  "},
+         "an integer 5000000 in the parameter data"},
         // Open CASCADE's reader built a trimmed curve over the null it made of
         // an unknown curve type and read through it.
-        {"a trimmed curve over a curve of no known type", samples + "wedge_ok.brep", "\n1 0 0 0 1 0 0 \n",
-         "\n8 0 1\n99 0 0 0 1 0 0 \n", ".vlt", "damaged: "},
+        {"a trimmed curve over a curve of no known type", samples + "wedge_ok.brep",
+         {"\n1 0 0 0 1 0 0 \n", "\n8 0 1\n99 0 0 0 1 0 0 \n"}, "damaged: "},
+        // Open CASCADE's reader told what it missed on standard output.
+        {"a BREP file without its curve table", samples + "face1.brep", {"\nCurves 4\n", "\nCurvez 4\n"},
+         "not a readable BREP file"},
         // The pcurve's range ran backwards: its spline's knots fell, and the
         // save file written could not be read back.
-        {"a pcurve range that runs backwards", samples + "Room.brep", "\n1  1 0 0 300\n",
-         "\n1  1 0 0 -2147483648\n", ".vlt", "whose parameter range does not run forwards"},
+        {"a pcurve range that runs backwards", samples + "Room.brep", {"\n1  1 0 0 300\n", "\n1  1 0 0 -2147483648\n"},
+         "whose parameter range does not run forwards"},
         // A vertex far off its edges: the tolerance repair replaced a closed
         // edge's vertex and then read the one it had freed.
-        {"a vertex far off its edges", bracket, "#602 = CARTESIAN_POINT('',(28.,20.,0.));",
-         "#602 = CARTESIAN_POINT('',(28.,2147483647,0.));", ".vlt", nullptr},
+        {"a vertex far off its edges", bracket,
+         {"#602 = CARTESIAN_POINT('',(28.,20.,0.));", "#602 = CARTESIAN_POINT('',(28.,2147483647,0.));"}, nullptr},
     };
-    const fs::path dir = convert_run::convertScratch();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::string text = fileText(c.seed);
-        const std::size_t at = text.find(c.from);
         if (text.empty() && c.seed.rfind(cad_samples::SampleFolder, 0) == 0)
             continue; // the samples are not installed
+        const std::size_t at = text.find(c.edit.from);
         ASSERT_NE(at, std::string::npos) << c.seed;
-        text.replace(at, std::string(c.from).size(), c.to);
+        text.replace(at, c.edit.from.size(), c.edit.to);
         const fs::path in = dir / ("damaged" + fs::path(c.seed).extension().string());
-        const fs::path out = dir / (std::string("out") + c.out);
+        const fs::path out = dir / "out.vlt";
         std::ofstream(in, std::ios::binary) << text;
+        // Nothing reaches standard output but the driver's summary.
+        std::ostringstream spoken;
+        std::streambuf* const saved = std::cout.rdbuf(spoken.rdbuf());
         const ConvertRun run = convert_run::runConvert(in.string(), out.string());
+        std::cout.rdbuf(saved);
+        EXPECT_EQ(spoken.str(), "");
         if (c.refusal) {
             EXPECT_EQ(run.status, 1) << run.out;
             EXPECT_EQ(convert_run::driverMessages(run.err), 1) << run.err;

@@ -44,6 +44,11 @@
 #include <Interface_Protocol.hxx>
 #include <Interface_InterfaceModel.hxx>
 #include <OSD.hxx>
+#include <StepShape_ConnectedFaceSet.hxx>
+#include <StepShape_EdgeLoop.hxx>
+#include <StepShape_Face.hxx>
+#include <StepShape_FaceBound.hxx>
+#include <StepShape_OrientedEdge.hxx>
 #include <TCollection_HAsciiString.hxx>
 #include <IFSelect_WorkLibrary.hxx>
 #include <XSControl_WorkSession.hxx>
@@ -66,8 +71,11 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <iostream>
+#include <streambuf>
 #include <new>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace qelx_formats {
@@ -907,6 +915,28 @@ bool readWhole(const Handle(Interface_InterfaceModel)& model, const Handle(Inter
             return false;
         }
     }
+    // A STEP loop, face or shell names each of its parts once: one listed
+    // many times over (an edge thousands of times in one loop) sends the
+    // reader's healing into work that grows with a power of the count.
+    for (int i = 1; i <= model->NbEntities(); ++i) {
+        const Handle(Standard_Transient)& entity = model->Value(i);
+        std::unordered_set<const Standard_Transient*> parts;
+        int listed = 0;
+        if (const auto loop = Handle(StepShape_EdgeLoop)::DownCast(entity)) {
+            for (int k = 1; k <= loop->NbEdgeList(); ++k, ++listed)
+                parts.insert(loop->EdgeListValue(k).get());
+        } else if (const auto face = Handle(StepShape_Face)::DownCast(entity)) {
+            for (int k = 1; k <= face->NbBounds(); ++k, ++listed)
+                parts.insert(face->BoundsValue(k).get());
+        } else if (const auto set = Handle(StepShape_ConnectedFaceSet)::DownCast(entity)) {
+            for (int k = 1; k <= set->NbCfsFaces(); ++k, ++listed)
+                parts.insert(set->CfsFacesValue(k).get());
+        }
+        if (static_cast<int>(parts.size()) != listed) {
+            reason = "damaged: entity " + fileLabel(model, i) + " lists one of its parts more than once";
+            return false;
+        }
+    }
     // References followed depth first without recursion: an entity met again
     // while it is still being followed closes a cycle.
     const Interface_Graph graph(model, protocol);
@@ -960,6 +990,83 @@ bool readChecked(const Handle(XSControl_WorkSession)& session, const std::string
 
 namespace {
 
+// Open CASCADE's BREP and geometry readers tell what they could not read on
+// standard output ("Not a Curve table"), past its message system: while one
+// of these lives that text goes nowhere, since a program's standard output
+// carries its own results (the refusal says what was wrong).
+class QuietStandardOutput {
+public:
+    QuietStandardOutput() : m_saved(std::cout.rdbuf(&m_nowhere)) {}
+    ~QuietStandardOutput() { std::cout.rdbuf(m_saved); }
+    QuietStandardOutput(const QuietStandardOutput&) = delete;
+    QuietStandardOutput& operator=(const QuietStandardOutput&) = delete;
+
+private:
+    struct Nowhere : std::streambuf {
+        int overflow(int c) override { return traits_type::not_eof(c); }
+    } m_nowhere;
+    std::streambuf* m_saved;
+};
+
+// Open CASCADE's IGES reader takes a count in the parameter data at its
+// word: it reads (and reports missing) that many items, or makes an array
+// of that many, before it finds the data short. No count or pointer of a
+// file can exceed the number of its bytes, so an integer parameter beyond
+// that (and beyond any integer a real might be written as) is damage,
+// refused before the reader runs.
+bool igesIntegersPlausible(const std::string& path, std::string& reason)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string line, data;
+    char delimiter = ',', end = ';';
+    bool global = true;
+    while (std::getline(in, line)) {
+        if (line.size() < 73)
+            continue;
+        if (line[72] == 'G' && global) {
+            // The global section may name other delimiters ("1H,,1H;").
+            if (line.compare(0, 2, "1H") == 0 && line.size() > 2) {
+                delimiter = line[2];
+                if (line.size() > 7 && line.compare(4, 2, "1H") == 0)
+                    end = line[6];
+            }
+            global = false;
+        }
+        if (line[72] == 'P')
+            data.append(line, 0, 64);
+    }
+    const long long limit = std::max<long long>(100000, static_cast<long long>(data.size()) * 2);
+    std::size_t at = 0;
+    while (at < data.size()) {
+        // A Hollerith string (nH...) is skipped whole: it may hold delimiters.
+        std::size_t digits = at;
+        while (digits < data.size() && data[digits] == ' ')
+            ++digits;
+        std::size_t stop = digits;
+        while (stop < data.size() && std::isdigit(static_cast<unsigned char>(data[stop])))
+            ++stop;
+        if (stop > digits && stop < data.size() && data[stop] == 'H' && stop - digits < 9) {
+            at = stop + 1 + std::stoul(data.substr(digits, stop - digits));
+            continue;
+        }
+        std::size_t next = at;
+        while (next < data.size() && data[next] != delimiter && data[next] != end)
+            ++next;
+        std::string field = data.substr(at, next - at);
+        field.erase(0, field.find_first_not_of(' '));
+        field.erase(field.find_last_not_of(' ') + 1);
+        const std::size_t sign = !field.empty() && (field[0] == '-' || field[0] == '+') ? 1 : 0;
+        if (field.size() > sign && field.find_first_not_of("0123456789", sign) == std::string::npos &&
+            (field.size() - sign > 18 || std::abs(std::stoll(field)) > limit)) {
+            reason = "damaged: an integer " + field.substr(0, 24) +
+                     " in the parameter data, larger than any count or pointer the file can hold";
+            return false;
+        }
+        at = next + 1;
+    }
+    return true;
+}
+
 // The file's shapes as one compound, and for STEP and IGES the document of
 // their names, colours and layers; false with `reason` when the reader
 // refused the file or found nothing in it.
@@ -984,7 +1091,7 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
         reader.SetColorMode(Standard_True);
         reader.SetNameMode(Standard_True);
         reader.SetLayerMode(Standard_True);
-        if (!readChecked(reader.WS(), path, "IGES", reason))
+        if (!igesIntegersPlausible(path, reason) || !readChecked(reader.WS(), path, "IGES", reason))
             return false;
         Handle(TDocStd_Document) into = doc.get();
         reader.Transfer(into);
@@ -1061,6 +1168,7 @@ QELIResult readCadFile(const std::string& path, qelx_test::TestModel& model, std
     try {
         const ExchangeSettings settings;
         const SignalsAsFailures signals;
+        const QuietStandardOutput quiet;
         TopoDS_Shape shape;
         std::string reason;
         const XdeDocument doc;
