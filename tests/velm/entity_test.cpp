@@ -58,6 +58,29 @@ TEST(ClassRegistry, UnloadUnlinksAndClearsTheNumber) {
   EXPECT_STREQ(TNODE_subclasses->identifier(), "tleaf");
 }
 
+// Saving asks for a kernel class by number once a record: the answer is the
+// first registered definition of the number, and one that went is never given.
+TEST(ClassRegistry, KernelNumbersFindTheirFirstDefinitionAndForgetOnesThatWent) {
+  EXPECT_STREQ(restore_def::find_type(BODY_TYPE)->identifier(), "body");
+  constexpr int unused = 500;  // no kernel class has it
+  EXPECT_EQ(restore_def::find_type(unused), nullptr);
+  {
+    restore_def second_body(nullptr, "body_again", BODY_TYPE, nullptr, nullptr);
+    restore_def first(nullptr, "numbered", unused, nullptr, nullptr);
+    EXPECT_STREQ(restore_def::find_type(BODY_TYPE)->identifier(), "body");
+    EXPECT_EQ(restore_def::find_type(unused), &first);
+    {
+      restore_def later(nullptr, "numbered_later", unused, nullptr, nullptr);
+      EXPECT_EQ(restore_def::find_type(unused), &first);
+    }
+    EXPECT_EQ(restore_def::find_type(unused), &first);
+  }
+  EXPECT_EQ(restore_def::find_type(unused), nullptr);
+  restore_def again(nullptr, "numbered_again", unused, nullptr, nullptr);
+  EXPECT_EQ(restore_def::find_type(unused), &again);
+  EXPECT_EQ(restore_def::find_type(TNODE_TYPE)->type_number(), TNODE_TYPE);
+}
+
 TEST(Identity, LevelsClimbAndStopAtTheClassLevel) {
   reset_kernel_for_test();
   TLEAF* leaf = new TLEAF;

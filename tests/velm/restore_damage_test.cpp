@@ -142,6 +142,9 @@ TEST_F(RestoreDamage, EachClassOfDamageIsRefusedWithItsRecordAndLeavesNothing) {
          relink(f, last, edge_start, f.find("vertex"));
        },
        "belongs to two bodies"},
+      {"coedge owned by a vertex",  // the loop is still linked from its face, the vertex from its edges
+       [](SaveFileWords& f) { relink(f, loop_coedge(f), coedge_owner, f.find("vertex")); },
+       "a link points at an entity of the wrong class"},
       {"intcurve record with a bad final flag",
        [](SaveFileWords& f) { f.records[f.find("intcurve")].end()[-5] = "7"; }, "flag (0 or 1) 7 outside 0 .. 1"},
   };

@@ -99,8 +99,11 @@ void merge_into(frame& f, frame& parent) {
 
 void commit_outermost(frame& f) {
   free_images(f);
-  for (ENTITY* e : f.lost)
-    if (f.lost_set.erase(e)) velm_entity_access::destroy(e);
+  const std::size_t n = f.lost.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i + velm_prefetch_ahead < n) velm_prefetch(f.lost[i + velm_prefetch_ahead]);
+    if (f.lost_set.erase(f.lost[i])) velm_entity_access::destroy(f.lost[i]);
+  }
 }
 
 std::string bb_end_entry(const outcome& result, bool rollback, bool discard) {

@@ -397,18 +397,24 @@ void copy_closure(const ENTITY_LIST& roots, ENTITY_LIST& list, std::vector<ENTIT
   for (int i = 0; i < roots.count(); ++i)
     if (ENTITY* e = roots[i]) list.add(e);
   // Closure: scanning may grow the list while it is walked.
-  for (int i = 1; i < list.count(); ++i)
+  for (int i = 1; i < list.count(); ++i) {
+    velm_prefetch(list[i + static_cast<int>(velm_prefetch_ahead)]);
     if (ENTITY* e = list[i]) e->copy_scan(list, reason, 0);
+  }
 
   array.assign(static_cast<std::size_t>(list.count()), nullptr);
   try {
     for (int i = 1; i < list.count(); ++i) {
+      velm_prefetch(list[i + static_cast<int>(velm_prefetch_ahead)]);
       array[i] = velm_require(list[i]->copy_data(list, pm, 0, reason));
       if (pm) pm->add(list[i], array[i]);
       if (attributes && is_ATTRIB(list[i])) attributes->push_back(i);
     }
-    velm_fix_scope scope(array.data(), array.size());
-    for (int i = 1; i < list.count(); ++i) array[i]->fix_pointers(array.data(), reason);
+    velm_fix_scope scope(array.data(), array.size(), false);
+    for (std::size_t i = 1; i < array.size(); ++i) {
+      if (i + velm_prefetch_ahead < array.size()) velm_prefetch(array[i + velm_prefetch_ahead]);
+      array[i]->fix_pointers(array.data(), reason);
+    }
   } catch (...) {
     // Copies are not yet part of any model: destroy them without cascading.
     for (ENTITY*& e : array)

@@ -56,6 +56,7 @@ std::vector<restore_def*>& definitions() {
   return *defs;
 }
 int next_external_type = VELM_FIRST_EXTERNAL_TYPE;
+unsigned long definitions_changed = 0;  // counts registrations and removals
 }  // namespace
 
 restore_def::restore_def(restore_def** parent_subclass_head, const char* identifier,
@@ -87,6 +88,7 @@ void restore_def::link() {
     *parent_head_ = this;
   }
   definitions().push_back(this);
+  ++definitions_changed;
 }
 
 restore_def::~restore_def() {
@@ -103,6 +105,7 @@ restore_def::~restore_def() {
       defs.erase(it);
       break;
     }
+  ++definitions_changed;
   if (type_out_ && *type_out_ == type_) *type_out_ = 0;
 }
 
@@ -115,7 +118,21 @@ const restore_def* restore_def::find(const char* identifier) {
 }
 
 const restore_def* restore_def::find_type(int type_number) {
-  for (const restore_def* d : definitions())
+  // Every record of a save asks for its kernel base class: kernel numbers are
+  // answered from a table by number, rebuilt whenever a definition came or went.
+  static std::vector<const restore_def*> by_type;
+  static unsigned long built_for = ~0ul;
+  const auto& defs = definitions();
+  if (type_number >= 0 && type_number < VELM_FIRST_EXTERNAL_TYPE) {
+    if (built_for != definitions_changed) {
+      by_type.assign(VELM_FIRST_EXTERNAL_TYPE, nullptr);
+      for (auto it = defs.rbegin(); it != defs.rend(); ++it)  // the first registered wins
+        if ((*it)->type_ >= 0 && (*it)->type_ < VELM_FIRST_EXTERNAL_TYPE) by_type[(*it)->type_] = *it;
+      built_for = definitions_changed;
+    }
+    return by_type[static_cast<std::size_t>(type_number)];
+  }
+  for (const restore_def* d : defs)
     if (d->type_ == type_number) return d;
   return nullptr;
 }
@@ -192,18 +209,23 @@ void pointer_map::add(const ENTITY* original, ENTITY* copy) {
 namespace {
 ENTITY** fix_array = nullptr;
 std::size_t fix_size = 0;
+bool fix_check = true;
 }  // namespace
 
-velm_fix_scope::velm_fix_scope(ENTITY** array, std::size_t size)
-    : saved_array_(fix_array), saved_size_(fix_size) {
+velm_fix_scope::velm_fix_scope(ENTITY** array, std::size_t size, bool check_classes)
+    : saved_array_(fix_array), saved_size_(fix_size), saved_check_(fix_check) {
   fix_array = array;
   fix_size = size;
+  fix_check = check_classes;
 }
 
 velm_fix_scope::~velm_fix_scope() {
   fix_array = saved_array_;
   fix_size = saved_size_;
+  fix_check = saved_check_;
 }
+
+bool velm_fix_checks_classes() { return fix_check; }
 
 ENTITY* copy_index(ENTITY_LIST& list, const ENTITY* e) {
   return reinterpret_cast<ENTITY*>(static_cast<std::intptr_t>(list.lookup(e)));
@@ -220,7 +242,7 @@ ENTITY* read_array(ENTITY* array[], ENTITY* stored_index) {
 
 ENTITY* read_array_checked(ENTITY* array[], ENTITY* stored_index, int level, int type) {
   ENTITY* e = read_array(array, stored_index);
-  if (e && e->identity(level) != type) velm_api_error_throw(VELM_SAVE_FILE_DAMAGED);
+  if (e && fix_check && e->identity(level) != type) velm_api_error_throw(VELM_SAVE_FILE_DAMAGED);
   return e;
 }
 

@@ -201,6 +201,7 @@ outcome api_save_entity_list(FILE* fp, int text_mode, const ENTITY_LIST& entitie
     } active(&wr);
     // Saving appends what each record points at, so the list grows as it is walked.
     for (int i = 0; i < list.count(); ++i) {
+      velm_prefetch(list[i + static_cast<int>(velm_prefetch_ahead)]);
       wr.saving = i;
       list[i]->save(list);
     }
@@ -573,9 +574,11 @@ outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored, 
 
     std::unordered_set<int>().swap(rd.linked_before);
     rd.field = 0;
-    velm_fix_scope fix(array.data(), array.size());
+    velm_fix_scope fix(array.data(), array.size(), true);
     for (int i = 0; i < count; ++i) {
       rd.current = i;
+      if (static_cast<std::size_t>(i) + 1 + velm_prefetch_ahead < array.size())
+        velm_prefetch(array[static_cast<std::size_t>(i) + 1 + velm_prefetch_ahead]);
       try {
         array[i + 1]->fix_pointers(array.data(), scan_copy);
       } catch (const velm_exception& e) {

@@ -173,7 +173,7 @@ struct velm_topology_io {
     links(f, [&](auto*& p, bool counted) {
       using target = std::remove_pointer_t<std::remove_reference_t<decltype(p)>>;
       ENTITY* e = read_array(array, encode(p));
-      if (e && !link_fits(e, static_cast<const target*>(nullptr)))
+      if (e && velm_fix_checks_classes() && !link_fits(e, static_cast<const target*>(nullptr)))
         velm_api_error_throw(VELM_SAVE_FILE_DAMAGED);
       p = static_cast<target*>(e);
       if (counted && p) p->add();
@@ -1269,6 +1269,7 @@ void lose_whole_body(BODY* body) {
   velm_address_map<int> uses;
   for (std::size_t i = 0; i < topology; ++i) {
     ENTITY* e = doomed.entities[i];
+    if (i + velm_prefetch_ahead < topology) velm_prefetch(doomed.entities[i + velm_prefetch_ahead]);
     velm_topology_io::counted_links(e, [&](ENTITY* g) {
       std::uint32_t at = 0;
       if (!scratch.held()) {
@@ -1300,7 +1301,10 @@ void lose_whole_body(BODY* body) {
     }
   }
 
-  for (ENTITY* e : doomed.entities)
+  const std::size_t all = doomed.entities.size();
+  for (std::size_t i = 0; i < all; ++i) {
+    ENTITY* e = doomed.entities[i];
+    if (i + velm_prefetch_ahead < all) velm_prefetch(doomed.entities[i + velm_prefetch_ahead]);
     if (!e->is_lost()) {
       if (is_topology_entity(e))
         e->ENTITY::lose();  // the class's own lose would unlink what goes anyway
@@ -1308,5 +1312,6 @@ void lose_whole_body(BODY* body) {
         e->lose();
       if (!e->is_lost()) velm_entity_access::set_doomed(e, false);
     }
+  }
 }
 }  // namespace
