@@ -13,6 +13,7 @@
 #include "support/geometry_builders.hxx"
 #include "support/model_builders.hxx"
 #include "trim/stitch_coedges.hxx"
+#include "trim/trim_internal.hxx"
 #include "velm/bspline.hxx"
 #include "velm/geometry.hxx"
 #include "velm/law.hxx"
@@ -159,6 +160,34 @@ TEST_F(OwningConstructions, SweptSurfaceLeaksNothingWhenAnAllocationFails)
             EXPECT_EQ(velm_live_object_count(), objects) << "left alive " << testkit::live_object_sites();
         }
     EXPECT_EQ(fired, 5);
+}
+
+// A space curve lifted from a pcurve alone (joined from pieces, then made an
+// intcurve with the pcurve's copy): every allocation failing in turn.
+TEST_F(OwningConstructions, LiftingACurveFromItsPCurveLeaksNothingWhenAnAllocationFails)
+{
+    const MeetingLine line;
+    // A slanting line on the floor: no parameter line, so the lift fits it.
+    const pcurve slant(testkit::linear_bs2(QELpar_pos(0.0, 0.0), QELpar_pos(3.0, 2.0), line.range), 0.0, line.floor);
+    long nth = 1;
+    for (bool fired = true; fired; ++nth) {
+        SCOPED_TRACE("allocation " + std::to_string(nth));
+        const long objects = velm_live_object_count();
+        failAllocation(nullptr, nth);
+        intcurve* lifted = nullptr;
+        const int err = velmGuard([&] { lifted = trimSpaceCurveFromPCurve(slant); });
+        fired = !velm_test_injection_pending();
+        velm_test_reset();
+        if (!fired) {
+            ASSERT_EQ(err, 0);
+            ASSERT_NE(lifted, nullptr);
+            EXPECT_LT((lifted->eval_position(line.range.end_pt()) - line.floor.eval_position(QELpar_pos(3.0, 2.0))).len(),
+                      QELresfit);
+        }
+        delete lifted;
+        EXPECT_EQ(velm_live_object_count(), objects) << "left alive " << testkit::live_object_sites();
+    }
+    EXPECT_GT(nth, 5);
 }
 
 // A face converted to a spline through a law over its surface: the law's

@@ -15,7 +15,13 @@
 
 namespace {
 
+// The space curve is the lift's until a curve takes it, so that a kernel
+// error part way frees it.
 struct PCurveLift {
+    PCurveLift() = default;
+    PCurveLift(const PCurveLift&) = delete;
+    PCurveLift& operator=(const PCurveLift&) = delete;
+    ~PCurveLift() { bs3_curve_delete(space); }
     const pcurve* pc = nullptr;
     bs3_curve space = nullptr;
     QELinterval startU, startV;
@@ -310,19 +316,18 @@ void liftPCurve(PCurveLift& lift)
             kept.push_back(i);
         }
     }
-    bs3_curve joined = nullptr;
+    // Joined in the lift's own curve, which is freed with it when a join fails.
     for (std::size_t i : kept) {
-        if (!joined) {
-            joined = owned.take(i);
+        if (!lift.space) {
+            lift.space = owned.take(i);
             continue;
         }
-        bs3_curve both = bs3_curve_join(joined, owned.curves[i]);
-        bs3_curve_delete(joined);
-        joined = both;
-        if (!joined)
+        bs3_curve both = bs3_curve_join(lift.space, owned.curves[i]);
+        bs3_curve_delete(lift.space);
+        lift.space = both;
+        if (!lift.space)
             break;
     }
-    lift.space = joined;
     if (lift.space && bs3_curve_length(lift.space) > 10.0 * QELresabs)
         fixCoincidentControlPoints(lift.space);
 }
@@ -330,17 +335,24 @@ void liftPCurve(PCurveLift& lift)
 par_int_cur* makeParIntCur(PCurveLift& lift)
 {
     bs2_curve copy = bs2_curve_copy(lift.pc->cur());
-    const QELpar_vec offset = lift.pc->offset();
-    if (offset.du * offset.du + offset.dv * offset.dv > QELresabs)
-        bs2_curve_par_trans(copy, QELpar_transf(1.0, 1.0, offset.du, offset.dv));
-    if (lift.pc->reversed())
-        bs2_curve_reverse(copy);
-    fixCoincidentControlPoints(lift.space);
-    par_int_cur* data = new (0, kTrimSource, 950, nullptr)
-        par_int_cur(lift.space, QELresfit, lift.pc->surface(), copy, 1);
-    if (!data) {
-        bs3_curve_delete(lift.space);
+    // The data takes both curves once made (its surface copied); until then
+    // the copy is freed here and the space curve with the lift.
+    par_int_cur* data = nullptr;
+    try {
+        const QELpar_vec offset = lift.pc->offset();
+        if (offset.du * offset.du + offset.dv * offset.dv > QELresabs)
+            bs2_curve_par_trans(copy, QELpar_transf(1.0, 1.0, offset.du, offset.dv));
+        if (lift.pc->reversed())
+            bs2_curve_reverse(copy);
+        fixCoincidentControlPoints(lift.space);
+        data = new (0, kTrimSource, 950, nullptr) par_int_cur(lift.space, QELresfit, lift.pc->surface(), copy, 1);
+    } catch (...) {
         bs2_curve_delete(copy);
+        throw;
+    }
+    if (!data) {
+        bs2_curve_delete(copy);
+        return nullptr;
     }
     lift.space = nullptr;
     return data;
