@@ -188,6 +188,7 @@ TEST_F(ExportSweep, EveryKernelCallFailingInTurn)
     long n = 1;
     while (runOnce(failCallInExport, n, "kernel call"))
         ++n;
+    testkit::report_sweep("kernel calls", n - 1, n - 1);
     EXPECT_GT(n, 100);
     // Some calls may fail without harm (a query retried, a cache refilled), most may not.
     EXPECT_GT(failed, 0);
@@ -204,6 +205,7 @@ TEST_F(ExportSweep, AllocationsFailingInTurn)
         ++runs;
         n += testkit::whole_sweep_asked() ? 1 : 2 + runs % 3;
     }
+    testkit::report_sweep("allocations", runs, n - 1);
     EXPECT_GT(runs, 50);
     EXPECT_GT(failed, 0);
 }

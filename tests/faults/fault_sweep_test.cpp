@@ -366,6 +366,7 @@ TEST_F(FaultSweep, EveryKernelCallFailingInTurn)
     long n = 1;
     while (runOnce(clean, "kernel call", failCall, n))
         ++n;
+    testkit::report_sweep("kernel calls", n - 1, n - 1);
     EXPECT_GT(n, 100);
 }
 
@@ -383,6 +384,7 @@ TEST_F(FaultSweep, AllocationsFailingInTurn)
         n += testkit::whole_sweep_asked() ? 1 : 2 + runs % 3;
     }
     // Deleting a body makes no before-images, so the sequence allocates less than it once did.
+    testkit::report_sweep("allocations", runs, n - 1);
     EXPECT_GT(runs, 50);
 }
 

@@ -26,6 +26,10 @@ long sweep_runs(long ci) {
   return runs ? std::max(1L, std::atol(runs)) : ci;
 }
 
+void report_sweep(const char* what, long failed, long reached) {
+  std::printf("[ covered  ] %ld of %ld %s failing in turn\n", failed, reached, what);
+}
+
 std::string body_text(const ENTITY* body) {
   ENTITY_LIST list;
   list.add(const_cast<ENTITY*>(body));

@@ -16,6 +16,9 @@ namespace testkit {
 long sweep_runs(long ci);
 // True when XVELM_SWEEP_RUNS asks for whole sweeps.
 bool whole_sweep_asked();
+// Prints what a sweep covered: `failed` of the first `reached` calls or
+// allocations failed in turn.
+void report_sweep(const char* what, long failed, long reached);
 
 // The body's save text without the dated line and with entity numbers
 // blanked, so that two saves of equal models read the same.
