@@ -12,7 +12,6 @@
 #include <string_view>
 #include <type_traits>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 #include "entity_internal.hxx"
@@ -259,12 +258,31 @@ struct reader {
   // Records not read yet that a link from an earlier record has named. The
   // writer appends a record when a record before it first links to it, so
   // every record after the top-level ones is named by an earlier one, and
-  // all hang off the top. Kept as a set, so that what the reader holds grows
-  // with the records it has read, never with a count the header claims.
-  std::unordered_set<int> linked_before;
+  // all hang off the top. One bit a record, up to the furthest link read
+  // (a link never names more records than the header counts, and the count is
+  // bounded by the file's length: at most a 32nd of the file is held), set and
+  // cleared in place rather than a node a record.
+  std::vector<std::uint64_t> linked_before;
   std::vector<std::string> chain;  // the current record's identifiers, leaf first
-  // Leaf identifier -> its registered class, for records whose leaf is known.
+  // Leaf identifier -> its registered class, for records whose leaf is known;
+  // the last one found is asked first (records of a kind come in runs).
   std::unordered_map<std::string, const restore_def*> known;
+  std::string last_known;
+  const restore_def* last_def = nullptr;
+
+  void link_ahead(std::size_t record) {
+    if (record / 64 >= linked_before.size()) linked_before.resize(std::max(record / 64 + 1, 2 * linked_before.size()), 0);
+    linked_before[record / 64] |= std::uint64_t(1) << (record % 64);
+  }
+  // Whether an earlier record linked to it (forgotten as it is asked).
+  bool take_link(std::size_t record) {
+    if (record / 64 >= linked_before.size()) return false;
+    std::uint64_t& word = linked_before[record / 64];
+    const std::uint64_t bit = std::uint64_t(1) << (record % 64);
+    const bool linked = (word & bit) != 0;
+    word &= ~bit;
+    return linked;
+  }
 };
 reader* current_reader = nullptr;
 // Where the last refused restore found damage ("" when it found none).
@@ -437,7 +455,7 @@ ENTITY* read_ptr() {
   if (t.size() < 2 || t[0] != '$') velm_save_damaged("not a link ($<record>) where one belongs");
   reader& rd = r();
   long long index = integer_of(t.substr(1), -1, rd.records - 1, "linked record");
-  if (index > rd.current && rd.current >= 0) rd.linked_before.insert(static_cast<int>(index));
+  if (index > rd.current && rd.current >= 0) rd.link_ahead(static_cast<std::size_t>(index));
   // Encoded as index + 1, so that null is index -1 and slot 0 of the array.
   return reinterpret_cast<ENTITY*>(static_cast<std::intptr_t>(index + 1));
 }
@@ -474,7 +492,7 @@ ENTITY* restore_record(int index) {
     velm_save_damaged("does not start with its own number (-<record>)");
   // An orphan would stay in the model with nobody to lose it; it is refused
   // once its class is read, so that the report names what it is.
-  const bool orphan = index >= rd.top_level && rd.linked_before.erase(index) == 0;
+  const bool orphan = index >= rd.top_level && !rd.take_link(static_cast<std::size_t>(index));
   // Copied out of the window: reading on may move it. The strings keep their
   // buffers from record to record.
   std::vector<std::string>& chain = rd.chain;
@@ -495,12 +513,21 @@ ENTITY* restore_record(int index) {
   }
   std::size_t used = 0;
   const restore_def* def = nullptr;
-  if (auto at = rd.known.find(chain[0]); at != rd.known.end()) {
-    def = at->second;
+  if (rd.last_def && chain[0] == rd.last_known) {
+    def = rd.last_def;
     used = 1;
+  } else {
+    if (auto at = rd.known.find(chain[0]); at != rd.known.end()) {
+      def = at->second;
+      used = 1;
+    }
+    for (; used < ids && !def; ++used) def = restore_def::find(chain[used].c_str());
+    if (def && used == 1) {
+      rd.known.emplace(chain[0], def);
+      rd.last_known = chain[0];
+      rd.last_def = def;
+    }
   }
-  for (; used < ids && !def; ++used) def = restore_def::find(chain[used].c_str());
-  if (def && used == 1) rd.known.emplace(chain[0], def);
   if (!def || !def->factory()) {
     last_damage = damage_place(rd) + ": no class of the identifier chain is known";
     velm_api_error_throw(VELM_SAVE_UNKNOWN_CLASS);
@@ -570,9 +597,10 @@ outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored, 
     if (skip_space(rd)) velm_save_damaged("more text after the last record the header counts");
     rd.ident.clear();
     rd.known.clear();
+    rd.last_def = nullptr;
     std::string().swap(rd.data);
 
-    std::unordered_set<int>().swap(rd.linked_before);
+    std::vector<std::uint64_t>().swap(rd.linked_before);
     rd.field = 0;
     velm_fix_scope fix(array.data(), array.size(), true);
     for (int i = 0; i < count; ++i) {
