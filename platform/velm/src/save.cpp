@@ -260,7 +260,7 @@ struct reader {
   // every record after the top-level ones is named by an earlier one, and
   // all hang off the top. One bit a record, up to the furthest link read
   // (a link never names more records than the header counts, and the count is
-  // bounded by the file's length: at most a 32nd of the file is held), set and
+  // bounded by the file's length: at most a sixteenth of its size), set and
   // cleared in place rather than a node a record.
   std::vector<std::uint64_t> linked_before;
   std::vector<std::string> chain;  // the current record's identifiers, leaf first
