@@ -217,11 +217,15 @@ TEST(ConvertShapes, BareTopologyIsRefusedWithOneLineAndNoOutput)
     for (const char* kind : {".step", ".igs", ".brep"}) {
         SCOPED_TRACE(kind);
         const fs::path out = dir / (std::string("bare") + kind);
-        const convert_run::ConvertRun run =
-            convert_run::runConvert(std::string(XVELM_EXAMPLES_DIR) + "/two_bodies.vlt", out.string());
+        const std::string in = std::string(XVELM_EXAMPLES_DIR) + "/two_bodies.vlt";
+        const convert_run::ConvertRun run = convert_run::runConvert(in, out.string());
         EXPECT_EQ(run.status, 1);
+        // The line names the input as well as the output.
         const std::string line = convert_run::lastLine(run.err);
-        EXPECT_EQ(line.rfind("xvelm: " + out.string() + ": the model could not be written: body 0: ", 0), 0u)
+        EXPECT_EQ(line.rfind("xvelm: converting " + in + " failed: " + out.string() +
+                                 ": the model could not be written: body 0: ",
+                             0),
+                  0u)
             << run.err;
         EXPECT_TRUE(run.out.empty()) << run.out;
         EXPECT_FALSE(fs::exists(out));

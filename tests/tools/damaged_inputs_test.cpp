@@ -10,6 +10,8 @@
 #include <iterator>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "convert_run.hxx"
 #include "qelx_formats/cad_samples.hxx"
 
@@ -67,6 +69,10 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         // Open CASCADE's reader told what it missed on standard output.
         {"a BREP file without its curve table", samples + "face1.brep", {"\nCurves 4\n", "\nCurvez 4\n"},
          "not a readable BREP file"},
+        // A face record without its surface line: the reader's walk read the
+        // face's surface through the null it got.
+        {"a BREP face that lost its surface", samples + "solid.brep", {"Fa\n0  1e-007 1 0\n2  9\n", "Fa\n2  9\n"},
+         "a face without a surface"},
         // The pcurve's range ran backwards: its spline's knots fell, and the
         // save file written could not be read back.
         {"a pcurve range that runs backwards", samples + "Room.brep", {"\n1  1 0 0 300\n", "\n1  1 0 0 -2147483648\n"},
@@ -111,6 +117,33 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         }
         fs::remove(in);
         fs::remove(out);
+    }
+    fs::remove_all(dir);
+}
+
+// A control point near the largest real: the tolerances healing works out
+// overflow. The conversion fails with one line, or what it saves restores.
+TEST(DamagedInputs, ANeutralDocumentWhoseTolerancesOverflowIsNeverSavedUnreadable)
+{
+    const fs::path dir = convert_run::convertScratch();
+    const std::string doc = (dir / "shapes.json").string();
+    ASSERT_EQ(convert_run::runConvert(std::string(XVELM_EXAMPLES_DIR) + "/shapes.vlt", doc).status, 0);
+    nlohmann::json model = nlohmann::json::parse(fileText(doc));
+    ASSERT_GT(model["curves"].size(), 19u);
+    model["curves"][19]["controlPoints"][6] = -1e308;
+    std::ofstream(doc, std::ios::binary) << model.dump();
+    const fs::path out = dir / "out.vlt";
+    const ConvertRun run = convert_run::runConvert(doc, out.string());
+    if (run.status == 0) {
+        xvelm::restored_model back;
+        std::FILE* sink = std::tmpfile();
+        EXPECT_TRUE(xvelm::restore_file(out.string().c_str(), back.top, back.every, sink));
+        std::fclose(sink);
+    } else {
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(convert_run::driverMessages(run.err), 1) << run.err;
+        EXPECT_NE(convert_run::lastLine(run.err).find(doc), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(out));
     }
     fs::remove_all(dir);
 }

@@ -239,3 +239,16 @@ TEST(QueryBodies, ClosedSolidAgainstSheetAndWire) {
   EXPECT_FALSE(is_spline_face(faces_of(cyl)[0]));
   for (BODY* b : {box, sheet, wire, cyl}) EXPECT_TRUE(api_del_entity(b).ok());
 }
+
+// A face whose only loop runs as a hole (its sense flipped) bounds nothing on
+// a surface that does not close up all round: the plane's and the
+// cylinder's alike are bad faces, though the cylinder closes round its axis.
+TEST(QueryLoopType, HolesAloneBoundAFaceOnlyOnASurfaceClosedAllRound) {
+  for (BODY* body : {make_plane_box(), make_cylinder()}) {
+    FACE* f = faces_of(body)[0];
+    f->set_sense(f->sense() == FORWARD ? REVERSED : FORWARD);
+    EXPECT_EQ(loop_type(f->loop()), loop_type_hole);
+    EXPECT_EQ(face_loop_counts(f, false), (std::vector<int>{0, 1, 0, 0, 0}));
+    EXPECT_TRUE(api_del_entity(body).ok());
+  }
+}

@@ -323,3 +323,17 @@ TEST_F(SaveFiles, TextOfManyMegabytesComesBackInOrder) {
   EXPECT_EQ(seen, count);
   lose_all(back);
 }
+
+// A real the reader would refuse (not finite) fails the save instead of
+// making a file that cannot be read back.
+TEST_F(SaveFiles, NonFiniteRealFailsTheSave) {
+  for (double value : {HUGE_VAL, -HUGE_VAL, std::nan("")}) {
+    TNODE* n = new TNODE(value, 0);
+    memfile f;
+    ENTITY_LIST l;
+    l.add(n);
+    EXPECT_EQ(api_save_entity_list(f.fp, 1, l).error_number(), qelvelm_api_errmod.message_code(VELM_SAVE_IO))
+        << value;
+    n->lose();
+  }
+}

@@ -231,8 +231,11 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
             }
         } else if (failure.empty()) {
             std::string error;
+            // The line names the input too: a file that reads but cannot be
+            // written (a damaged one among others) is told apart by it.
             if (qelx_formats::writeCadFile(walked, outPath, error) != QELI_OK) {
-                std::fprintf(err, "xvelm: %s\n", printable(error).c_str());
+                std::fprintf(err, "xvelm: converting %s failed: %s; nothing written\n", inName.c_str(),
+                             printable(error).c_str());
                 return 1;
             }
         }

@@ -361,6 +361,9 @@ int ShapeReader::surfaceOf(Handle(Geom_Surface) surface, double u0, double u1, d
 {
     while (auto trimmed = Handle(Geom_RectangularTrimmedSurface)::DownCast(surface))
         surface = trimmed->BasisSurface();
+    // A damaged file's face may have lost its surface (or a trimmed one its basis).
+    if (surface.IsNull())
+        throw std::runtime_error("a face without a surface");
     qelx_test::TestSurface s;
     map = ParamMap{};
     auto frameOf = [](const gp_Ax3& a, gp_XYZ& x, gp_XYZ& y, gp_XYZ& z) {

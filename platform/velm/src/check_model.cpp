@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "entity_internal.hxx"
+#include "query_internal.hxx"
 
 #include "velm/address_table.hxx"
 #include "velm/attrib.hxx"
@@ -77,17 +78,10 @@ class checker {
       if (w->shell() != s) fail(w, "shell link broken");
   }
 
-  // A surface closed or collapsed at both ends of both directions (a whole
-  // sphere or torus) makes a face that needs no loop.
+  // A face on a surface that closes up all round needs no loop.
   static bool boundless(const FACE* f) {
     const surface* s = f->geometry() ? f->geometry()->equation_ptr() : nullptr;
-    if (!s) return false;
-    const QELpar_box r = s->param_range();
-    auto bounded_off = [](bool closed, const QELinterval& i, auto singular) {
-      return closed || (i.finite() && singular(i.start_pt()) && singular(i.end_pt()));
-    };
-    return bounded_off(s->closed_u(), r.u_range(), [s](double u) { return s->singular_u(u); }) &&
-           bounded_off(s->closed_v(), r.v_range(), [s](double v) { return s->singular_v(v); });
+    return s && velm_query::surface_boundless(*s);
   }
 
   void face(const FACE* f) {

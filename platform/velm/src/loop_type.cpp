@@ -314,6 +314,15 @@ bool has_singular_end(const surface& s, bool round_v) {
 }
 }  // namespace
 
+bool velm_query::surface_boundless(const surface& s) {
+  const QELpar_box r = s.param_range();
+  auto bounded_off = [](bool closed, const QELinterval& i, auto singular) {
+    return closed || (i.finite() && singular(i.start_pt()) && singular(i.end_pt()));
+  };
+  return bounded_off(s.closed_u(), r.u_range(), [&s](double u) { return s.singular_u(u); }) &&
+         bounded_off(s.closed_v(), r.v_range(), [&s](double v) { return s.singular_v(v); });
+}
+
 outcome api_check_face_loops(const FACE* face, int counts[5]) {
   return velm_api("api_check_face_loops", [&] {
     if (!face || !counts) velm_api_error_throw(VELM_NULL_ENTITY);
@@ -331,7 +340,11 @@ outcome api_check_face_loops(const FACE* face, int counts[5]) {
     }
     const surface& s = *fr.srf;
     bool bad = counts[0] > 1 || counts[4] > 0;
-    if (counts[0] == 0 && counts[1] > 0 && !s.closed_u() && !s.closed_v()) bad = true;
+    // Holes alone bound a face only on a surface that closes up all round
+    // (a sphere, a torus); on any other (a plane, a cylinder, a cone) the
+    // face would run on without end outside them.
+    if (counts[0] == 0 && counts[1] > 0 && counts[2] == 0 && counts[3] == 0 && !velm_query::surface_boundless(s))
+      bad = true;
     if (counts[2] % 2 == 1 && !has_singular_end(s, true)) bad = true;
     if (counts[3] % 2 == 1 && !has_singular_end(s, false)) bad = true;
     if (periphery && !bad) {

@@ -23,6 +23,10 @@ std::vector<const FACE*> body_faces(const BODY* body);
 const surface* face_surface(const FACE* face);
 // The body an entity belongs to (through coedges for edges and vertices), or null.
 BODY* owning_body(const ENTITY* e);
+// A surface closed or collapsed at both ends of both directions (a whole
+// sphere or torus): a face on it needs no loop, and may be bounded by
+// holes alone.
+bool surface_boundless(const surface& s);
 
 // A loop in the parameter space of its face's surface. Samples are unwrapped
 // across periods; the ring closes at pts[0] + shift, shift being whole periods.

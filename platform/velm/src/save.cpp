@@ -141,7 +141,13 @@ void write_id_level(const char* identifier, int level) {
 }
 void write_int(int value) { put_number(value); }
 void write_long(long value) { put_number(value); }
-void write_real(double value) { put_number(value); }
+// The reader refuses a real that is not finite (the kernel never needs one),
+// so a model holding one (a tolerance that overflowed) is not saved at all
+// rather than saved into a file that cannot be read back.
+void write_real(double value) {
+  if (!std::isfinite(value)) velm_api_error_throw(VELM_SAVE_IO);
+  put_number(value);
+}
 void write_literal(const char* text) { put(literal_text(text)); }
 void write_ptr(const ENTITY* e, ENTITY_LIST& list) {
   put_number(static_cast<long>(e ? list.add(const_cast<ENTITY*>(e)) : -1), '$');
