@@ -37,6 +37,7 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
 {
     const fs::path dir = convert_run::convertScratch();
     const std::string bracket = std::string(XVELM_EXAMPLES_DIR) + "/bracket.step";
+    const std::string shapes = std::string(XVELM_EXAMPLES_DIR) + "/shapes.vlt";
     const std::string samples = std::string(cad_samples::SampleFolder) + "/occ/";
     // The bracket as Open CASCADE writes it in IGES (its faces' loops are
     // entities 508, the first of four edges).
@@ -77,6 +78,14 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         // save file written could not be read back.
         {"a pcurve range that runs backwards", samples + "Room.brep", {"\n1  1 0 0 300\n", "\n1  1 0 0 -2147483648\n"},
          "whose parameter range does not run forwards"},
+        // A plane's u direction near the largest real: trimming the curves on
+        // it for an IGES file never ended; a normal twice as long as a unit.
+        {"a plane scaled beyond any model", shapes, {"-27 plane 2 surface 1 $-1 0 0 0 30 0 0 1 1 0 0 ",
+                                                      "-27 plane 2 surface 1 $-1 0 0 0 30 0 0 1 -1e308 0 0 "},
+         "record 27 (plane), field 16: a scaling vector of no length or beyond any model"},
+        {"a plane whose normal is not a unit", shapes, {"-27 plane 2 surface 1 $-1 0 0 0 30 0 0 1 ",
+                                                         "-27 plane 2 surface 1 $-1 0 0 0 30 0 0 2 "},
+         "record 27 (plane), field 13: a direction that is not of unit length"},
         // A vertex far off its edges: the tolerance repair replaced a closed
         // edge's vertex and then read the one it had freed.
         {"a vertex far off its edges", bracket,

@@ -4,6 +4,7 @@
 // vectors are restored without renormalising. Restored B-spline data is
 // validated like data from outside (knot counts and order, weights), so a
 // damaged file fails the restore instead of reaching the evaluators.
+#include <cmath>
 #include <memory>
 #include <string>
 #include <utility>
@@ -23,7 +24,22 @@ int read_count(int low, int high) {
   return n;
 }
 
-void read_unit(QELunit_vector& u) { static_cast<QELvector&>(u) = read_vector(); }
+// A direction is written as the unit vector it is; one that is not (a
+// damaged digit, a huge number) would reach every evaluator unnormalised.
+void read_unit(QELunit_vector& u) {
+  const QELvector v = read_vector();
+  if (!(std::fabs(v.len() - 1.0) <= 1e-6)) damaged("a direction that is not of unit length");
+  static_cast<QELvector&>(u) = v;
+}
+
+// A vector that scales a parameter (a plane's u direction, an ellipse's
+// major axis): neither nothing nor beyond any model (its square would
+// overflow in the evaluators and the trimming of curves on it).
+QELvector read_scaling_vector() {
+  const QELvector v = read_vector();
+  if (!(v.len() > 0.0 && v.len() <= 1e10)) damaged("a scaling vector of no length or beyond any model");
+  return v;
+}
 
 void write_reals(const std::vector<double>& v) {
   write_int(static_cast<int>(v.size()));
@@ -373,7 +389,7 @@ void write_ellipse_data(const ellipse& c) {
 void read_ellipse_data(ellipse& c) {
   c.centre = read_position();
   read_unit(c.normal);
-  c.major_axis = read_vector();
+  c.major_axis = read_scaling_vector();
   c.radius_ratio = read_real();
   c.param_offset = read_real();
 }
@@ -416,7 +432,7 @@ void velm_save_equation(const plane& s) {
 void velm_restore_equation(plane& s) {
   s.root_point = read_position();
   read_unit(s.normal);
-  s.u_deriv = read_vector();
+  s.u_deriv = read_scaling_vector();
   s.reverse_v = read_int();
   velm_geom_io::read_limits(s);
 }
