@@ -9,6 +9,7 @@
 #include "support/model_builders.hxx"
 #include "velm/api.hxx"
 #include "velm/bb.hxx"
+#include "velm/query.hxx"
 #include "velm/save.hxx"
 #include "velm_test_support.hxx"
 
@@ -605,4 +606,103 @@ TEST(TopologyQueries, VertexKeepsOneEdgeReferencePerFan) {
   EXPECT_EQ(v[0]->count_edges(), 1);
   EXPECT_EQ(model_problems(body), "");
   api_del_entity(body);
+}
+
+// A box lives beside the entity only once set, shared with the entity's
+// before-images and copies: a change replaces it for the changed entity alone,
+// a roll-back brings the old one back, and a face without one computes its box.
+TEST(Topology, BoxesAreKeptOnlyWhenSetAndSharedSafely) {
+  BODY* box = make_box();
+  FACE* face = box->lump()->shell()->face();
+  ASSERT_EQ(face->bound(), nullptr);
+  const QELbox computed = get_face_box(face);
+  EXPECT_FALSE(computed.empty());
+  EXPECT_GT(computed.diagonal(), 9.0);
+
+  const QELbox first(QELposition(-5, -5, -5), QELposition(50, 50, 50));
+  const QELbox second(QELposition(1, 2, 3), QELposition(4, 5, 6));
+  const auto same = [](const QELbox* b, const QELbox& want) {
+    return b && distance(b->low(), want.low()) == 0.0 && distance(b->high(), want.high()) == 0.0;
+  };
+  face->set_bound(new QELbox(first));
+  EXPECT_TRUE(same(face->bound(), first));
+  EXPECT_EQ(distance(get_face_box(face).high(), first.high()), 0.0);
+
+  BODY* copy = nullptr;
+  ASSERT_TRUE(api_copy_body(box, copy).ok());
+  FACE* copied = copy->lump()->shell()->face();
+  EXPECT_TRUE(same(copied->bound(), first));
+  copied->set_bound(new QELbox(second));
+  EXPECT_TRUE(same(face->bound(), first)) << "changing the copy's box reached the original";
+
+  for (QELbox* replacement : {new QELbox(second), static_cast<QELbox*>(nullptr)}) {
+    api_bb_begin(true);
+    face->set_bound(replacement);
+    EXPECT_EQ(face->bound() != nullptr, replacement != nullptr);
+    api_bb_end(outcome(qelvelm_api_errmod.message_code(VELM_API_FAILED)), true, false);
+    EXPECT_TRUE(same(face->bound(), first)) << "the box was not rolled back";
+  }
+  EXPECT_TRUE(same(copied->bound(), second));
+
+  // Cleared for good: computed again from the geometry.
+  face->set_bound(nullptr);
+  EXPECT_EQ(distance(get_face_box(face).high(), computed.high()), 0.0);
+  EXPECT_TRUE(api_del_entity(copy).ok());
+  EXPECT_TRUE(api_del_entity(box).ok());
+}
+
+// A vertex with several edge references keeps them in order through changes
+// made and rolled back, a copy whose references change alone, and a save.
+TEST(Topology, VertexEdgeReferencesSurviveChangeCopyAndSave) {
+  BODY* box = make_box();
+  ENTITY_LIST edge_list;
+  ASSERT_TRUE(api_get_edges(box, edge_list).ok());
+  VERTEX* v = static_cast<EDGE*>(edge_list[0])->start();
+  std::vector<EDGE*> around;
+  for (int i = 0; i < edge_list.count(); ++i) {
+    auto* e = static_cast<EDGE*>(edge_list[i]);
+    if (e->start() == v || e->end() == v) around.push_back(e);
+  }
+  ASSERT_EQ(around.size(), 3u);
+  v->set_edge(around[2]);
+  v->add_edge(around[0]);
+  v->add_edge(around[1]);
+  v->add_edge(around[0]);  // present already
+  const auto refs = [](const VERTEX* x) {
+    std::vector<EDGE*> out;
+    for (int i = 0; i < x->count_edges(); ++i) out.push_back(x->edge(i));
+    return out;
+  };
+  const std::vector<EDGE*> three = {around[2], around[0], around[1]};
+  ASSERT_EQ(refs(v), three);
+
+  ENTITY_LIST top;
+  top.add(box);
+  const std::string before = saved_records(top);
+  BODY* copy = nullptr;
+  ASSERT_TRUE(api_copy_body(box, copy).ok());
+  ENTITY_LIST copy_top;
+  copy_top.add(copy);
+  EXPECT_EQ(saved_records(copy_top), before);
+
+  const std::vector<std::function<void()>> changes = {
+      [&] { v->delete_edge(around[0]); }, [&] { v->set_edge(around[1]); }, [&] { v->set_edge(nullptr); },
+      [&] { v->delete_edge(around[2]); v->delete_edge(around[0]); v->add_edge(around[2]); }};
+  for (const auto& change : changes) {
+    api_bb_begin(true);
+    change();
+    EXPECT_NE(refs(v), three);
+    api_bb_end(outcome(qelvelm_api_errmod.message_code(VELM_API_FAILED)), true, false);
+    EXPECT_EQ(refs(v), three);
+  }
+  v->delete_edge(around[0]);
+  EXPECT_EQ(refs(v), (std::vector<EDGE*>{around[2], around[1]}));
+  EXPECT_EQ(saved_records(copy_top), before) << "a change to the original reached the copy";
+
+  ENTITY_LIST restored;
+  ASSERT_TRUE(restore_text(saved_file(copy_top), restored).ok());
+  EXPECT_EQ(saved_records(restored), before);
+  EXPECT_TRUE(api_del_entity_list(restored).ok());
+  EXPECT_TRUE(api_del_entity(copy).ok());
+  EXPECT_TRUE(api_del_entity(box).ok());
 }

@@ -141,26 +141,24 @@ curve* curve::split(double t, const QELposition*) {
 std::vector<double> curve::candidate_discontinuities(int) const { return {}; }
 
 const double* curve::discontinuities(int& n, int order) const {
-  if (disc_order_ != order) {
-    disc_.clear();
+  disc_cache& cache = disc_.get();
+  if (cache.order != order) {
+    cache.at.clear();
     for (double t : candidate_discontinuities(order)) {
       // A multiple knot is a discontinuity only when the derivatives really jump.
       std::vector<QELvector> below(order + 1), above(order + 1);
       eval_derivs(t, order, below.data(), -1);
       eval_derivs(t, order, above.data(), 1);
       const double scale = std::max({1.0, below[order].len(), above[order].len()});
-      if ((below[order] - above[order]).len() > 1e-6 * scale) disc_.push_back(t);
+      if ((below[order] - above[order]).len() > 1e-6 * scale) cache.at.push_back(t);
     }
-    disc_order_ = order;
+    cache.order = order;
   }
-  n = static_cast<int>(disc_.size());
-  return disc_.empty() ? nullptr : disc_.data();
+  n = static_cast<int>(cache.at.size());
+  return cache.at.empty() ? nullptr : cache.at.data();
 }
 
-void curve::change_event() {
-  disc_.clear();
-  disc_order_ = -1;
-}
+void curve::change_event() { disc_.clear(); }
 
 check_status_list* curve::check(const check_fix& input, check_fix* result, const check_status_list* wanted) const {
   check_fix local;

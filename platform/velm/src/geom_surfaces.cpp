@@ -346,8 +346,9 @@ std::vector<double> surface::candidate_discontinuities(bool, int) const { return
 const double* surface::disc(bool along_u, int& n, int order, bool all) const {
   const int key = order * 2 + (all ? 1 : 0);
   const int d = along_u ? 0 : 1;
-  if (disc_key_[d] != key) {
-    disc_[d].clear();
+  disc_cache& cache = disc_.get();
+  if (cache.key[d] != key) {
+    cache.at[d].clear();
     const QELpar_box r = param_range();
     const QELinterval& across = along_u ? r.v_range() : r.u_range();
     for (double t : candidate_discontinuities(along_u, order)) {
@@ -367,12 +368,12 @@ const double* surface::disc(bool along_u, int& n, int order, bool all) const {
         else if ((lo[second] - hi[second]).len() > 1e-6 * scale2) lowest = std::min(lowest, 2);
         else lowest = std::min(lowest, 3);
       }
-      if (all ? lowest <= order : lowest == order) disc_[d].push_back(t);
+      if (all ? lowest <= order : lowest == order) cache.at[d].push_back(t);
     }
-    disc_key_[d] = key;
+    cache.key[d] = key;
   }
-  n = static_cast<int>(disc_[d].size());
-  return disc_[d].empty() ? nullptr : disc_[d].data();
+  n = static_cast<int>(cache.at[d].size());
+  return cache.at[d].empty() ? nullptr : cache.at[d].data();
 }
 
 const double* surface::discontinuities_u(int& n, int order) const { return disc(true, n, order, false); }
@@ -392,11 +393,7 @@ bool surface::discontinuous_at_v(double v) const {
   return std::any_of(d, d + n, [v](double x) { return std::fabs(x - v) <= QELresnor; });
 }
 
-void surface::change_event() {
-  disc_key_[0] = disc_key_[1] = -1;
-  disc_[0].clear();
-  disc_[1].clear();
-}
+void surface::change_event() { disc_.clear(); }
 
 bool is_CONE(const surface* s) { return s && s->type() == 2; }
 bool is_spline(const surface* s) { return s && s->type() == 10; }

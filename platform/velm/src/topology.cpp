@@ -1,9 +1,11 @@
 // Topology entities: links, use-counted geometry, persistence, copy, lose.
 #include "velm/topology.hxx"
 
+#include <algorithm>
 #include <deque>
 #include <exception>
 #include <memory>
+#include <new>
 #include <type_traits>
 
 #include "entity_internal.hxx"
@@ -112,7 +114,7 @@ struct velm_topology_io {
   template <class F>
   static void links(VERTEX::fields& f, F&& fn) {
     fn(f.geometry, true);
-    for (EDGE*& e : f.edges) fn(e, false);
+    f.edges.each([&](EDGE*& e) { fn(e, false); });
   }
   template <class F>
   static void links(WIRE::fields& f, F&& fn) {
@@ -186,6 +188,111 @@ struct velm_topology_io {
     });
   }
 };
+
+// ---------------------------------------------------------------------------
+// Out-of-line boxes and vertex edge references.
+velm_box_slot velm_box_slot::holding(const QELbox& box) {
+  velm_box_slot slot;
+  slot.cell_ = new cell{box, 1};
+  return slot;
+}
+
+void velm_box_slot::release() noexcept {
+  if (cell_ && --cell_->uses == 0) delete cell_;
+  cell_ = nullptr;
+}
+
+velm_vertex_edges::velm_vertex_edges(const velm_vertex_edges& other) noexcept : count_(other.count_) {
+  if (count_ > 1) {
+    many_ = other.many_;
+    ++many_->uses;
+  } else {
+    one_ = other.one_;
+  }
+}
+
+velm_vertex_edges& velm_vertex_edges::operator=(const velm_vertex_edges& other) noexcept {
+  if (this == &other) return *this;
+  if (other.count_ > 1) ++other.many_->uses;
+  release();
+  count_ = other.count_;
+  if (count_ > 1)
+    many_ = other.many_;
+  else
+    one_ = other.one_;
+  return *this;
+}
+
+void velm_vertex_edges::release() noexcept {
+  if (count_ > 1 && --many_->uses == 0) ::operator delete(many_);
+  count_ = 0;
+  one_ = nullptr;
+}
+
+velm_vertex_edges::block* velm_vertex_edges::new_block(int count) {
+  void* at = ::operator new(sizeof(block) + sizeof(EDGE*) * static_cast<std::size_t>(count));
+  return new (at) block{1, 0};
+}
+
+velm_vertex_edges velm_vertex_edges::of_nulls(int count) {
+  velm_vertex_edges out;
+  if (count > 1) {
+    out.many_ = new_block(count);
+    std::fill(slots(out.many_), slots(out.many_) + count, nullptr);
+  }
+  out.count_ = count;
+  return out;
+}
+
+velm_vertex_edges velm_vertex_edges::with(EDGE* e) const {
+  velm_vertex_edges out = of_nulls(count_ + 1);
+  for (int i = 0; i < count_; ++i) slots(out.many_)[i] = (*this)[i];
+  if (count_ == 0)
+    out.one_ = e;
+  else
+    slots(out.many_)[count_] = e;
+  return out;
+}
+
+velm_vertex_edges velm_vertex_edges::without(EDGE* e, bool every) const {
+  int keep = 0;
+  bool dropped = false;
+  for (int i = 0; i < count_; ++i)
+    if ((*this)[i] != e || (dropped && !every))
+      ++keep;
+    else
+      dropped = true;
+  if (!dropped) return *this;
+  velm_vertex_edges out = of_nulls(keep);
+  dropped = false;
+  for (int i = 0, k = 0; i < count_; ++i) {
+    EDGE* x = (*this)[i];
+    if (x == e && (every || !dropped)) {
+      dropped = true;
+      continue;
+    }
+    if (keep == 1)
+      out.one_ = x;
+    else
+      slots(out.many_)[k] = x;
+    ++k;
+  }
+  return out;
+}
+
+void velm_vertex_edges::store(int i, EDGE* e) {
+  if (count_ == 1) {
+    one_ = e;
+    return;
+  }
+  if (many_->uses > 1) {
+    block* own = new_block(count_);
+    std::copy(slots(many_), slots(many_) + count_, slots(own));
+    --many_->uses;
+    many_ = own;
+  }
+  slots(many_)[i] = e;
+}
 
 using io = velm_topology_io;
 
@@ -267,30 +374,28 @@ void add_chain(ENTITY_LIST& list, T* first) {
   each_in_chain(first, [&](T* e) { list.add(e); });
 }
 
-QELbox* stored_box(bool has, const QELbox& box) { return has ? const_cast<QELbox*>(&box) : nullptr; }
-
-void store_box(ENTITY* self, bool& has, QELbox& box, QELbox* given) {
+void store_box(ENTITY* self, velm_box_slot& slot, QELbox* given) {
   // Owned from the start: a before-image that cannot be made must not leak it.
   const std::unique_ptr<QELbox> owned(given);
+  velm_box_slot next = given ? velm_box_slot::holding(*given) : velm_box_slot();
   self->backup();
-  has = given != nullptr;
-  box = given ? *given : QELbox();
+  slot = next;
 }
 
-void write_box(bool has, const QELbox& box) {
-  write_logical(has);
-  if (has) {
-    write_position(box.low());
-    write_position(box.high());
+void write_box(const velm_box_slot& slot) {
+  const QELbox* box = slot.get();
+  write_logical(box != nullptr);
+  if (box) {
+    write_position(box->low());
+    write_position(box->high());
   }
 }
 
-void read_box(bool& has, QELbox& box) {
-  has = read_logical();
-  if (has) {
+void read_box(velm_box_slot& slot) {
+  if (read_logical()) {
     QELposition low = read_position();
     QELposition high = read_position();
-    box = QELbox(low, high);
+    slot = velm_box_slot::holding(QELbox(low, high));
   }
 }
 
@@ -450,8 +555,8 @@ void FACE::set_geometry(SURFACE* surface, int) { set_counted(this, f_.geometry, 
 void FACE::set_sense(sense_type sense, int) { set_field(this, f_.sense, sense); }
 void FACE::set_sides(int sides, int) { set_field(this, f_.sides, sides); }
 void FACE::set_cont(int cont) { set_field(this, f_.cont, cont); }
-QELbox* FACE::bound() const { return stored_box(f_.has_bound, f_.bound); }
-void FACE::set_bound(QELbox* box) { store_box(this, f_.has_bound, f_.bound, box); }
+QELbox* FACE::bound() const { return f_.bound.get(); }
+void FACE::set_bound(QELbox* box) { store_box(this, f_.bound, box); }
 ENTITY* FACE::owner() const { return f_.shell; }
 
 void FACE::lose() {
@@ -476,7 +581,7 @@ void FACE::save_common(ENTITY_LIST& list) const {
   write_enum(f_.sense);
   write_int(f_.sides);
   write_int(f_.cont);
-  write_box(f_.has_bound, f_.bound);
+  write_box(f_.bound);
 }
 
 void FACE::restore_common() {
@@ -485,7 +590,7 @@ void FACE::restore_common() {
   f_.sense = read_sense();
   f_.sides = read_int();
   f_.cont = read_int();
-  read_box(f_.has_bound, f_.bound);
+  read_box(f_.bound);
 }
 
 // ---------------------------------------------------------------------------
@@ -696,8 +801,8 @@ void EDGE::set_end(VERTEX* v) { set_field(this, f_.end, v); }
 void EDGE::set_coedge(COEDGE* c) { set_field(this, f_.coedge, c); }
 void EDGE::set_geometry(CURVE* curve, int, int) { set_counted(this, f_.geometry, curve); }
 void EDGE::set_sense(sense_type sense, int) { set_field(this, f_.sense, sense); }
-QELbox* EDGE::bound() const { return stored_box(f_.has_bound, f_.bound); }
-void EDGE::set_bound(QELbox* box) { store_box(this, f_.has_bound, f_.bound, box); }
+QELbox* EDGE::bound() const { return f_.bound.get(); }
+void EDGE::set_bound(QELbox* box) { store_box(this, f_.bound, box); }
 
 QELinterval EDGE::range_from_curve() const {
   CURVE* c = f_.geometry;
@@ -784,7 +889,7 @@ void EDGE::save_common(ENTITY_LIST& list) const {
   write_enum(f_.sense);
   write_int(f_.convexity);
   write_interval(f_.range);
-  write_box(f_.has_bound, f_.bound);
+  write_box(f_.bound);
 }
 
 void EDGE::restore_common() {
@@ -793,7 +898,7 @@ void EDGE::restore_common() {
   f_.sense = read_sense();
   f_.convexity = read_int();
   f_.range = read_interval();
-  read_box(f_.has_bound, f_.bound);
+  read_box(f_.bound);
 }
 
 // ---------------------------------------------------------------------------
@@ -831,35 +936,36 @@ VERTEX::VERTEX(APOINT* point) { set_geometry(point); }
 
 void VERTEX::set_geometry(APOINT* point) { set_counted(this, f_.geometry, point); }
 
-EDGE* VERTEX::edge(int i) const {
-  return i >= 0 && i < count_edges() ? f_.edges[static_cast<std::size_t>(i)] : nullptr;
-}
+EDGE* VERTEX::edge(int i) const { return i >= 0 && i < count_edges() ? f_.edges[i] : nullptr; }
 
+// Each change makes its list first, so that a failed allocation changes nothing.
 void VERTEX::add_edge(EDGE* e) {
   if (!e) return;
-  for (EDGE* x : f_.edges)
-    if (x == e) return;
+  for (int i = 0; i < f_.edges.size(); ++i)
+    if (f_.edges[i] == e) return;
+  velm_vertex_edges more = f_.edges.with(e);
   backup();
-  f_.edges.push_back(e);
+  f_.edges = more;
 }
 
 void VERTEX::delete_edge(EDGE* e) {
-  for (auto it = f_.edges.begin(); it != f_.edges.end(); ++it)
-    if (*it == e) {
+  for (int i = 0; i < f_.edges.size(); ++i)
+    if (f_.edges[i] == e) {
+      velm_vertex_edges fewer = f_.edges.without(e);
       backup();
-      f_.edges.erase(it);
+      f_.edges = fewer;
       return;
     }
 }
 
 void VERTEX::set_edge(EDGE* e) {
+  velm_vertex_edges one = e ? velm_vertex_edges().with(e) : velm_vertex_edges();
   backup();
-  f_.edges.clear();
-  if (e) f_.edges.push_back(e);
+  f_.edges = one;
 }
 
-QELbox* VERTEX::bound() const { return stored_box(f_.has_bound, f_.bound); }
-void VERTEX::set_bound(QELbox* box) { store_box(this, f_.has_bound, f_.bound, box); }
+QELbox* VERTEX::bound() const { return f_.bound.get(); }
+void VERTEX::set_bound(QELbox* box) { store_box(this, f_.bound, box); }
 
 void VERTEX::lose() {
   velm_lose_scope scope;
@@ -877,23 +983,23 @@ void VERTEX::fix_pointers(ENTITY* array[], SCAN_TYPE reason) {
   ENTITY::fix_pointers(array, reason);
   io::fix(f_, array);
   // References to edges that were not copied along are dropped.
-  std::erase(f_.edges, nullptr);
+  f_.edges = f_.edges.without(nullptr, true);
 }
 
 void VERTEX::save_common(ENTITY_LIST& list) const {
   ENTITY::save_common(list);
   write_int(count_edges());
   io::save(f_, list);
-  write_box(f_.has_bound, f_.bound);
+  write_box(f_.bound);
 }
 
 void VERTEX::restore_common() {
   ENTITY::restore_common();
   int n = read_int();
   if (n < 0 || n > 1000000) velm_save_damaged("an edge count outside 0 .. 1000000");
-  f_.edges.assign(static_cast<std::size_t>(n), nullptr);
+  f_.edges = velm_vertex_edges::of_nulls(n);
   io::restore(f_);
-  read_box(f_.has_bound, f_.bound);
+  read_box(f_.bound);
 }
 
 void VERTEX::copy_common(ENTITY_LIST& list, const VERTEX* from, pointer_map* pm, int skip,
@@ -1079,8 +1185,10 @@ bool is_wire_body(const ENTITY* e) {
 
 // ---------------------------------------------------------------------------
 // Kernel-order walk. `sink` receives every entity in order of encounter (edges
-// and vertices once per coedge); the walk goes no deeper than `deepest` (the
-// rank of the deepest kind wanted), so a query for faces never visits a coedge.
+// and vertices once per coedge) with its kernel type, known from the link it was
+// reached through, so that a filtering sink reads nothing of what it drops; the
+// walk goes no deeper than `deepest` (the rank of the deepest kind wanted), so
+// a query for faces never visits a coedge.
 namespace {
 enum walk_rank { rank_lump = 1, rank_shell = 2, rank_face = 3, rank_loop = 4, rank_coedge = 5, rank_edge = 6, rank_vertex = 7 };
 
@@ -1090,33 +1198,33 @@ struct kernel_walk {
   int deepest;
 
   void edge(const EDGE* e) {
-    sink(const_cast<EDGE*>(e));
+    sink(const_cast<EDGE*>(e), EDGE_TYPE);
     if (deepest < rank_vertex) return;
-    if (e->start()) sink(e->start());
-    if (e->end()) sink(e->end());
+    if (e->start()) sink(e->start(), VERTEX_TYPE);
+    if (e->end()) sink(e->end(), VERTEX_TYPE);
   }
   void coedge(const COEDGE* c) {
-    sink(const_cast<COEDGE*>(c));
+    sink(const_cast<COEDGE*>(c), COEDGE_TYPE);
     if (deepest < rank_edge) return;
     if (EDGE* e = c->edge()) edge(e);
   }
   void loop(const LOOP* l) {
-    sink(const_cast<LOOP*>(l));
+    sink(const_cast<LOOP*>(l), LOOP_TYPE);
     if (deepest < rank_coedge) return;
     each_in_ring(l->start(), [&](COEDGE* c) { coedge(c); });
   }
   void face(const FACE* f) {
-    sink(const_cast<FACE*>(f));
+    sink(const_cast<FACE*>(f), FACE_TYPE);
     if (deepest < rank_loop) return;
     each_in_chain(f->loop(), [&](LOOP* l) { loop(l); });
   }
   void wire(const WIRE* w) {
-    sink(const_cast<WIRE*>(w));
+    sink(const_cast<WIRE*>(w), WIRE_TYPE);
     if (deepest < rank_coedge) return;
     for (COEDGE* c : wire_coedges(w)) coedge(c);
   }
   void shell_faces(const SHELL* s) {
-    sink(const_cast<SHELL*>(s));
+    sink(const_cast<SHELL*>(s), SHELL_TYPE);
     if (deepest < rank_face) return;
     each_in_chain(s->face(), [&](FACE* f) { face(f); });
   }
@@ -1125,7 +1233,7 @@ struct kernel_walk {
     each_in_chain(s->wire(), [&](WIRE* w) { wire(w); });
   }
   void lump(const LUMP* l, bool wires) {
-    if (!wires) sink(const_cast<LUMP*>(l));
+    if (!wires) sink(const_cast<LUMP*>(l), LUMP_TYPE);
     if (deepest < rank_shell) return;
     each_in_chain(l->shell(), [&](SHELL* s) { wires ? shell_wires(s) : shell_faces(s); });
   }
@@ -1133,7 +1241,7 @@ struct kernel_walk {
   void from(const ENTITY* root) {
     if (is_BODY(root)) {
       auto* b = static_cast<const BODY*>(root);
-      sink(const_cast<BODY*>(b));
+      sink(const_cast<BODY*>(b), BODY_TYPE);
       if (deepest < rank_lump) return;
       each_in_chain(b->lump(), [&](LUMP* l) { lump(l, false); });
       if (deepest >= rank_face)
@@ -1157,7 +1265,7 @@ struct kernel_walk {
     } else if (is_EDGE(root)) {
       edge(static_cast<const EDGE*>(root));
     } else if (is_VERTEX(root)) {
-      sink(const_cast<ENTITY*>(root));
+      sink(const_cast<ENTITY*>(root), VERTEX_TYPE);
     }
   }
 };
@@ -1185,13 +1293,13 @@ int rank_of_type(int type) {
 
 void velm_topology_walk(const ENTITY* root, ENTITY_LIST& out) {
   velm_stamped_list stamps(out);
-  walk_kernel_order(root, rank_vertex, [&](ENTITY* e) { out.add(e); });
+  walk_kernel_order(root, rank_vertex, [&](ENTITY* e, int) { out.add(e); });
 }
 
 void velm_topology_walk(const ENTITY* root, int type, ENTITY_LIST& out) {
   velm_stamped_list stamps(out);
-  walk_kernel_order(root, rank_of_type(type), [&](ENTITY* e) {
-    if (e->identity(1) == type) out.add(e);
+  walk_kernel_order(root, rank_of_type(type), [&](ENTITY* e, int kind) {
+    if (kind == type) out.add(e);
   });
 }
 
@@ -1252,7 +1360,7 @@ bool edge_used_outside(const EDGE* e) {
 void lose_whole_body(BODY* body) {
   doomed_marks doomed;
   // One walk, deduplicated by the marks; the body itself last.
-  walk_kernel_order(body, rank_vertex, [&](ENTITY* e) {
+  walk_kernel_order(body, rank_vertex, [&](ENTITY* e, int) {
     if (e != body) doomed.take(e);
   });
   doomed.take(body);

@@ -25,6 +25,32 @@
 #include "velm/check.hxx"
 #include "velm/math.hxx"
 
+// A cache worked out when first asked for and kept out of line: an object never
+// asked costs one pointer. Never copied (a copy or an assigned object works out
+// its own), so a copy of a changed object never inherits a stale answer.
+template <class T>
+class velm_lazy_cache {
+ public:
+  velm_lazy_cache() = default;
+  velm_lazy_cache(const velm_lazy_cache&) noexcept {}
+  velm_lazy_cache& operator=(const velm_lazy_cache& other) noexcept {
+    if (this != &other) clear();
+    return *this;
+  }
+  ~velm_lazy_cache() { clear(); }
+  T& get() const {
+    if (!held_) held_ = new T();
+    return *held_;
+  }
+  void clear() noexcept {
+    delete held_;
+    held_ = nullptr;
+  }
+
+ private:
+  mutable T* held_ = nullptr;
+};
+
 enum curve_eval_side { side_below = 0, side_above = 1, side_unknown = 2 };
 enum evaluate_surface_quadrant {
   quadrant_u_above_v_above = 0,
@@ -102,8 +128,11 @@ class curve : public VELM_OBJECT {
  private:
   friend struct velm_geom_io;
   QELinterval subset_;  // unset: not limited
-  mutable std::vector<double> disc_;
-  mutable int disc_order_ = -1;
+  struct disc_cache {
+    std::vector<double> at;
+    int order = -1;
+  };
+  velm_lazy_cache<disc_cache> disc_;
 };
 
 class straight : public curve {
@@ -424,8 +453,11 @@ class surface : public VELM_OBJECT {
   friend struct velm_geom_io;
   const double* disc(bool u, int& n, int order, bool all) const;
   QELinterval lim_u_, lim_v_;
-  mutable std::vector<double> disc_[2];
-  mutable int disc_key_[2] = {-1, -1};
+  struct disc_cache {
+    std::vector<double> at[2];
+    int key[2] = {-1, -1};
+  };
+  velm_lazy_cache<disc_cache> disc_;
   bool checked_ = false;
 };
 

@@ -44,6 +44,79 @@ class WIRE;
 class APOINT;
 struct velm_topology_io;
 
+// A cached box, held out of line and only when set: most entities never have
+// one. The box is never changed in place once set, so an entity, its
+// before-images and its copies share it, and making them never allocates.
+class velm_box_slot {
+ public:
+  velm_box_slot() = default;
+  velm_box_slot(const velm_box_slot& other) noexcept : cell_(other.cell_) {
+    if (cell_) ++cell_->uses;
+  }
+  velm_box_slot& operator=(const velm_box_slot& other) noexcept {
+    if (other.cell_) ++other.cell_->uses;
+    release();
+    cell_ = other.cell_;
+    return *this;
+  }
+  ~velm_box_slot() { release(); }
+  QELbox* get() const { return cell_ ? &cell_->box : nullptr; }
+  // A slot holding a box of its own (on the C++ heap, like the containers of
+  // other entities: not a kernel object).
+  static velm_box_slot holding(const QELbox& box);
+
+ private:
+  struct cell {
+    QELbox box;
+    int uses;
+  };
+  void release() noexcept;
+  cell* cell_ = nullptr;
+};
+
+// A vertex's edge references: one held in place (the usual case, a vertex of
+// a manifold body), more in a block that is never changed in place, shared
+// like the box above.
+class velm_vertex_edges {
+ public:
+  velm_vertex_edges() = default;
+  velm_vertex_edges(const velm_vertex_edges& other) noexcept;
+  velm_vertex_edges& operator=(const velm_vertex_edges& other) noexcept;
+  ~velm_vertex_edges() { release(); }
+  int size() const { return count_; }
+  EDGE* operator[](int i) const { return count_ == 1 ? one_ : slots(many_)[i]; }
+  // `count` null references.
+  static velm_vertex_edges of_nulls(int count);
+  // The references with `e` appended, or with `e` (its first or every time) left out.
+  velm_vertex_edges with(EDGE* e) const;
+  velm_vertex_edges without(EDGE* e, bool every = false) const;
+  // Calls fn(EDGE*&) on each reference; a reference fn changes is stored in a
+  // block of this list's own (copied first when shared).
+  template <class F>
+  void each(F&& fn) {
+    for (int i = 0; i < count_; ++i) {
+      EDGE* e = (*this)[i];
+      fn(e);
+      if (e != (*this)[i]) store(i, e);
+    }
+  }
+
+ private:
+  struct block {  // followed by the references
+    int uses;
+    int spare;
+  };
+  static EDGE** slots(block* b) { return reinterpret_cast<EDGE**>(b + 1); }
+  static block* new_block(int count);
+  void store(int i, EDGE* e);
+  void release() noexcept;
+  union {
+    EDGE* one_ = nullptr;
+    block* many_;
+  };
+  int count_ = 0;
+};
+
 class BODY : public ENTITY {
   VELM_ENTITY_DECL(BODY, ENTITY, 1)
   BODY() = default;
@@ -191,8 +264,7 @@ class FACE : public ENTITY {
     sense_type sense = FORWARD;
     int sides = 0;
     int cont = 0;
-    bool has_bound = false;
-    QELbox bound;
+    velm_box_slot bound;
   } f_;
 };
 
@@ -384,8 +456,7 @@ class EDGE : public ENTITY {
     sense_type sense = FORWARD;
     int convexity = EDGE_cvty_unknown;
     QELinterval range;
-    bool has_bound = false;
-    QELbox bound;
+    velm_box_slot bound;
   } f_;
 };
 
@@ -425,7 +496,7 @@ class VERTEX : public ENTITY {
   void set_geometry(APOINT* point);
   // Edge references: one per edge group around the vertex.
   EDGE* edge(int i = 0) const;  // null past the last
-  int count_edges() const { return static_cast<int>(f_.edges.size()); }
+  int count_edges() const { return f_.edges.size(); }
   void add_edge(EDGE* e);        // appends unless present
   void delete_edge(EDGE* e);     // later references move down
   void set_edge(EDGE* e);        // the list becomes this one edge (null: empty)
@@ -445,9 +516,8 @@ class VERTEX : public ENTITY {
   friend struct velm_topology_io;
   struct fields {
     APOINT* geometry = nullptr;
-    std::vector<EDGE*> edges;
-    bool has_bound = false;
-    QELbox bound;
+    velm_vertex_edges edges;
+    velm_box_slot bound;
   } f_;
 };
 
