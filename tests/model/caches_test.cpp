@@ -206,3 +206,72 @@ TEST_F(DocumentCaches, VertexArraysKeepFaceWireAndPointVerticesApart)
     EXPECT_EQ(point->wireVertices().Count(), 0);
     EXPECT_EQ(point->vertices().Count(), 0);
 }
+
+namespace {
+
+// A body's counted arrays and its shells' faces, as the views give them.
+struct Answers {
+    Seq faces, edges, wireEdges, dotVertices;
+    std::vector<Seq> shellFaces;
+    bool operator==(const Answers&) const = default;
+};
+
+Answers answersOf(BODY* b)
+{
+    Ve_BodyTag* v = as<Ve_BodyTag>(b);
+    Answers a;
+    for (int i = 0; i < v->getNumberOfFaces(); ++i)
+        a.faces.push_back(v->getFaceAt(i));
+    for (int i = 0; i < v->getNumberOfEdges(); ++i)
+        a.edges.push_back(v->getEdgeAt(i));
+    for (int i = 0; i < v->getNumberOfWireEdges(); ++i)
+        a.wireEdges.push_back(v->getWireEdgeAt(i));
+    for (int i = 0; i < v->getNumberOfDotVertices(); ++i)
+        a.dotVertices.push_back(v->getDotVertexAt(i));
+    for (LUMP* l = b->lump(); l; l = l->next())
+        for (SHELL* s = l->shell(); s; s = s->next()) {
+            Ve_ShellTag* shell = as<Ve_ShellTag>(s);
+            a.shellFaces.emplace_back();
+            for (int i = 0; i < shell->getNumberOfFaces(); ++i)
+                a.shellFaces.back().push_back(shell->getFaceAt(i));
+        }
+    return a;
+}
+
+} // namespace
+
+// A record answers as the kernel does, for a body whose face edges, wire edges
+// and lone point are sorted apart and for one of two lumps; after the body
+// changes, a refilled record shows the change.
+TEST_F(DocumentCaches, ARecordAnswersAsTheKernelAndARefillSeesTheBodyChanged)
+{
+    const Owned box{testkit::make_box()};
+    addWire(box, takeWire(testkit::make_wire_body(3)));
+    const Owned two{testkit::make_two_lump_body()};
+    for (BODY* b : {box.body, two.body}) {
+        const Answers kernel = answersOf(b);
+        ASSERT_NE(filled(b), nullptr);
+        EXPECT_EQ(answersOf(b), kernel);
+        Ve_DocumentTag::RemoveFromCache(as<Ve_BodyTag>(b));
+    }
+    const Answers before = answersOf(box);
+    EXPECT_EQ(before.edges.size(), 12u);
+    EXPECT_EQ(before.wireEdges.size(), 3u);
+    EXPECT_EQ(before.shellFaces, std::vector<Seq>{before.faces});
+
+    ASSERT_NE(filled(box), nullptr);
+    Ve_DocumentTag::RemoveFromCache(as<Ve_BodyTag>(box));
+    // A lone point joins the body's wires, ahead of the loose edges.
+    WIRE* point = takeWire(testkit::make_vertex_body(QELposition(5, 5, 5)));
+    point->set_next(box->wire());
+    addWire(box, point);
+    Answers changed = answersOf(box);
+    ASSERT_EQ(changed.dotVertices, Seq({point->coedge()->edge()->start()}));
+    // Asked of the kernel the point's edge is a wire edge too; a record keeps
+    // it apart.
+    ASSERT_EQ(changed.wireEdges.size(), 4u);
+    EXPECT_EQ(changed.wireEdges.front(), point->coedge()->edge());
+    changed.wireEdges.erase(changed.wireEdges.begin());
+    ASSERT_NE(filled(box), nullptr);
+    EXPECT_EQ(answersOf(box), changed);
+}

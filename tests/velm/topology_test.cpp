@@ -70,6 +70,30 @@ TEST(TopologyQueries, BoxListsFollowKernelOrder) {
   EXPECT_TRUE(api_del_entity(box).ok());
 }
 
+// The edge query that hands each edge over as it is listed: every edge once,
+// in list order, down from a body with faces and wires and up from a vertex;
+// an injected failure fails it like the plain query.
+TEST(TopologyQueries, ListedEdgesAreHandedOverOnceEachInListOrder) {
+  BODY* two = make_two_lump_body();
+  BODY* wire = make_wire_body(3, false);
+  BODY* dot = make_vertex_body();
+  VERTEX* corner = static_cast<EDGE*>(get(api_get_edges, two)[0])->start();
+  for (const ENTITY* from : {static_cast<const ENTITY*>(two), static_cast<const ENTITY*>(wire),
+                             static_cast<const ENTITY*>(dot), static_cast<const ENTITY*>(corner)}) {
+    ENTITY_LIST listed;
+    std::vector<ENTITY*> handed;
+    ASSERT_TRUE(api_get_edges(from, listed, [&](EDGE* e) { handed.push_back(e); }).ok());
+    EXPECT_EQ(handed, get(api_get_edges, from));
+    EXPECT_EQ(handed, as_vector(listed));
+    EXPECT_FALSE(handed.empty());
+  }
+  velm_test_fail_next("api_get_edges", qelvelm_api_errmod.message_code(VELM_API_FAILED));
+  ENTITY_LIST none;
+  EXPECT_FALSE(api_get_edges(two, none, [](EDGE*) {}).ok());
+  velm_test_reset();
+  for (BODY* b : {two, wire, dot}) EXPECT_TRUE(api_del_entity(b).ok());
+}
+
 TEST(TopologyQueries, VertexSeesThreeEdgesThreeFacesSixCoedges) {
   BODY* box = make_box();
   VERTEX* v = static_cast<EDGE*>(get(api_get_edges, box)[0])->start();

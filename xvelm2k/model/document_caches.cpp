@@ -3,6 +3,7 @@
 #include "model/memory_init.hxx"
 #include "model/views_internal.hxx"
 
+#include <exception>
 #include <memory>
 
 using namespace ve_views;
@@ -21,25 +22,14 @@ int stampOf(const ENTITY* e)
     return id;
 }
 
-// Each edge is sorted by three reads one behind the other: the edge, its
-// first coedge, that coedge's owner. On a body larger than the processor's
-// caches each would wait on memory in turn; asking for them some edges ahead
-// lets the waits of neighbouring edges overlap.
-void fetchAhead(const ENTITY_LIST& edges, int i)
+// The body's only shell: the kernel lists the body's faces by walking that
+// shell's chain (a chain that comes back on itself once round), so the
+// record's face array is the shell's, and walking the chain again would read
+// every face of a large body a third time.
+bool isSoleShell(const BODY* body, const SHELL* shell)
 {
-    constexpr int kEdges = 16;
-    constexpr int kCoedges = 8;
-    constexpr int kOwners = 4;
-    const int n = edges.count();
-    if (i + kEdges < n)
-        __builtin_prefetch(edges[i + kEdges]);
-    if (i + kCoedges < n)
-        if (const auto* e = static_cast<const EDGE*>(edges[i + kCoedges]))
-            __builtin_prefetch(e->coedge());
-    if (i + kOwners < n)
-        if (const auto* e = static_cast<const EDGE*>(edges[i + kOwners]))
-            if (const COEDGE* c = e->coedge())
-                __builtin_prefetch(c->owner());
+    const LUMP* lump = body->lump();
+    return lump && !lump->next() && lump->shell() == shell && !shell->next();
 }
 
 } // namespace
@@ -72,9 +62,7 @@ bool Ve_BodyCache::fill(const Ve_BodyTag* body)
     m_stamp = stampOf(kernelBody);
     m_lumps = body->getLumps();
     bool facesListed = false;
-    bool edgesListed = false;
     const ENTITY_LIST faces = query(api_get_faces, kernelBody, &facesListed);
-    const ENTITY_LIST edges = query(api_get_edges, kernelBody, &edgesListed);
     m_faces = collect<Ve_FaceTag>(faces);
 
     // The ends of the face edges and of the wire edges in the order the two
@@ -86,15 +74,40 @@ bool Ve_BodyCache::fill(const Ve_BodyTag* body)
             if (v)
                 ends.Add(ve_view<Ve_VertexTag>(v));
     };
-    for (int i = 0, n = edges.count(); i < n; ++i) {
-        fetchAhead(edges, i);
-        auto* e = static_cast<EDGE*>(edges[i]);
-        if (!e)
-            continue;
-        if (isFaceEdge(e)) {
-            m_edges.Add(ve_view<Ve_EdgeTag>(e));
-            addEnds(faceEnds, e);
-        } else if (isPointEdge(e)) {
+    // A face edge is sorted as the kernel lists it, while the walk has the
+    // edge, the coedge it came by and that coedge's loop at hand: on a body
+    // larger than the processor's caches a second pass would wait on memory
+    // for each of them. The other edges, few, wait for the list: telling a
+    // lone point asks the kernel again.
+    QELXDynamicArray<EDGE*> others;
+    std::exception_ptr failed;
+    const auto sortEdge = [&](EDGE* e) {
+        if (failed)
+            return;
+        try {
+            if (isFaceEdge(e)) {
+                m_edges.Add(ve_view<Ve_EdgeTag>(e));
+                addEnds(faceEnds, e);
+            } else {
+                others.Add(e);
+            }
+        } catch (...) {
+            failed = std::current_exception(); // the kernel lets nothing through
+        }
+    };
+    ENTITY_LIST edges;
+    const outcome edgesQuery = api_get_edges(kernelBody, edges, sortEdge);
+    if (failed)
+        std::rethrow_exception(failed);
+    const bool edgesListed = edgesQuery.ok();
+    if (!edgesListed) {
+        m_edges.Clear();
+        faceEnds.Clear();
+        others.Clear();
+    }
+    assertKernel(edgesQuery, __LINE__);
+    for (EDGE* e : others) {
+        if (isPointEdge(e)) {
             m_dotVertices.Add(ve_view<Ve_VertexTag>(e->start()));
         } else {
             m_wireEdges.Add(ve_view<Ve_EdgeTag>(e));
@@ -121,13 +134,18 @@ void Ve_DocumentTag::FillCache(Ve_BodyTag* body)
     Ve_BodyCache* record = owned.get();
     bodyCacheMap.Put(body, record); // the map's from here; a failed Put leaves it ours
     owned.release();
+    const BODY* kernelBody = reinterpret_cast<const BODY*>(body);
     for (Ve_LumpTag* lump : record->lumps()) {
         for (Ve_ShellTag* shell : lump->getShells()) {
             // An array already under this address was left by a record that is
             // gone: it shows another shell (the address was freed and reused)
             // or this one as it was. The new record takes the shell as it is.
-            SHELL* kernelShell = reinterpret_cast<SHELL*>(shell);
-            shellCacheMap.Put(shell, new QELXDynamicArray<Ve_FaceTag*>(walkList<Ve_FaceTag>(kernelShell->face(), nextOf)));
+            const SHELL* kernelShell = reinterpret_cast<const SHELL*>(shell);
+            auto faces = std::make_unique<QELXDynamicArray<Ve_FaceTag*>>(
+                isSoleShell(kernelBody, kernelShell) ? record->faces()
+                                                     : walkList<Ve_FaceTag>(kernelShell->face(), nextOf));
+            shellCacheMap.Put(shell, faces.get());
+            faces.release();
             record->addShell(shell);
         }
     }

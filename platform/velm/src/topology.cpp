@@ -1296,10 +1296,14 @@ void velm_topology_walk(const ENTITY* root, ENTITY_LIST& out) {
   walk_kernel_order(root, rank_vertex, [&](ENTITY* e, int) { out.add(e); });
 }
 
-void velm_topology_walk(const ENTITY* root, int type, ENTITY_LIST& out) {
+void velm_topology_walk(const ENTITY* root, int type, ENTITY_LIST& out,
+                        const std::function<void(ENTITY*)>& listed) {
   velm_stamped_list stamps(out);
   walk_kernel_order(root, rank_of_type(type), [&](ENTITY* e, int kind) {
-    if (kind == type) out.add(e);
+    if (kind != type) return;
+    const int before = out.count();
+    out.add(e);
+    if (listed && out.count() > before) listed(e);
   });
 }
 

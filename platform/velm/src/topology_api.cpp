@@ -55,11 +55,8 @@ void climb(ENTITY* e, int type, ENTITY_LIST& out) {
     }
 }
 
-void get_entities(const ENTITY* e, int type, ENTITY_LIST& out) {
-  int root = rank_of(e->identity(1));
-  if (root < 0) return;
-  if (rank_of(type) >= root) return velm_topology_walk(e, type, out);
-  // Upwards: from the coedges around an edge or vertex, or from the entity itself.
+// Upwards: from the coedges around an edge or vertex, or from the entity itself.
+void get_upwards(const ENTITY* e, int type, ENTITY_LIST& out) {
   ENTITY_LIST seeds;
   if (is_VERTEX(e)) {
     if (type == EDGE_TYPE) return sg_q_edges_around_vertex(static_cast<const VERTEX*>(e), &out);
@@ -72,10 +69,23 @@ void get_entities(const ENTITY* e, int type, ENTITY_LIST& out) {
   for (int i = 0; i < seeds.count(); ++i) climb(seeds[i], type, out);
 }
 
-outcome get_api(const char* name, const ENTITY* e, int type, ENTITY_LIST& list) {
+void get_entities(const ENTITY* e, int type, ENTITY_LIST& out, const std::function<void(ENTITY*)>& listed) {
+  int root = rank_of(e->identity(1));
+  if (root < 0) return;
+  if (rank_of(type) >= root) return velm_topology_walk(e, type, out, listed);
+  const int before = out.count();
+  get_upwards(e, type, out);
+  // An upward list is short: handed over once made.
+  if (listed)
+    for (int i = before; i < out.count(); ++i)
+      if (out[i]) listed(out[i]);
+}
+
+outcome get_api(const char* name, const ENTITY* e, int type, ENTITY_LIST& list,
+                const std::function<void(ENTITY*)>& listed = {}) {
   return velm_api(name, [&] {
     require_live(e);
-    get_entities(e, type, list);
+    get_entities(e, type, list, listed);
   });
 }
 }  // namespace
@@ -86,6 +96,9 @@ outcome api_get_faces(const ENTITY* e, ENTITY_LIST& l) { return get_api("api_get
 outcome api_get_loops(const ENTITY* e, ENTITY_LIST& l) { return get_api("api_get_loops", e, LOOP_TYPE, l); }
 outcome api_get_coedges(const ENTITY* e, ENTITY_LIST& l) { return get_api("api_get_coedges", e, COEDGE_TYPE, l); }
 outcome api_get_edges(const ENTITY* e, ENTITY_LIST& l) { return get_api("api_get_edges", e, EDGE_TYPE, l); }
+outcome api_get_edges(const ENTITY* e, ENTITY_LIST& l, const std::function<void(EDGE*)>& listed) {
+  return get_api("api_get_edges", e, EDGE_TYPE, l, [&](ENTITY* edge) { listed(static_cast<EDGE*>(edge)); });
+}
 outcome api_get_vertices(const ENTITY* e, ENTITY_LIST& l) { return get_api("api_get_vertices", e, VERTEX_TYPE, l); }
 outcome api_get_wires(const ENTITY* e, ENTITY_LIST& l) { return get_api("api_get_wires", e, WIRE_TYPE, l); }
 

@@ -16,6 +16,7 @@
 // does it).
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "velm/entity.hxx"
@@ -644,5 +645,7 @@ bool is_wire_body(const ENTITY* e);
 // and each shell's wires with their coedges, edges and vertices.
 void velm_topology_walk(const ENTITY* root, ENTITY_LIST& out);
 // The same walk keeping only entities of one kind (LUMP_TYPE ... VERTEX_TYPE,
-// WIRE_TYPE), without descending below that kind.
-void velm_topology_walk(const ENTITY* root, int type, ENTITY_LIST& out);
+// WIRE_TYPE), without descending below that kind; `listed`, when given, is
+// called with each entity as it joins the list.
+void velm_topology_walk(const ENTITY* root, int type, ENTITY_LIST& out,
+                        const std::function<void(ENTITY*)>& listed = {});

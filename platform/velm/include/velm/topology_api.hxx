@@ -2,6 +2,8 @@
 // that need no geometry.
 #pragma once
 
+#include <functional>
+
 #include "velm/entity.hxx"
 #include "velm/errors.hxx"
 #include "velm/lists.hxx"
@@ -19,6 +21,12 @@ outcome api_get_coedges(const ENTITY* e, ENTITY_LIST& list);
 outcome api_get_edges(const ENTITY* e, ENTITY_LIST& list);
 outcome api_get_vertices(const ENTITY* e, ENTITY_LIST& list);
 outcome api_get_wires(const ENTITY* e, ENTITY_LIST& list);
+// api_get_edges that also hands each edge to `listed` as it joins the list
+// (once each, in list order), while the walk has the edge and the coedge it
+// came by at hand: a caller that sorts the edges of a large body by what they
+// point to reads them then, not in a second pass over memory. `listed` must
+// not throw and must not change the model.
+outcome api_get_edges(const ENTITY* e, ENTITY_LIST& list, const std::function<void(EDGE*)>& listed);
 
 // Every edge with the vertex as an end that can be reached from one of its
 // edge references through coedge next, previous and partner links at the vertex.
