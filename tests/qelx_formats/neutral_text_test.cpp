@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <random>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -235,3 +237,109 @@ TEST(NeutralText, UnboundedSurfacesHaveNullSpansAndReplacedOnesTheirDeviation)
                  NeutralDocumentError);
 }
 
+
+namespace {
+
+// The text handed over in pieces of `size` bytes, as a file or a stream is read.
+TestModel readInPieces(const std::string& text, std::size_t size, const std::string& source)
+{
+    std::size_t at = 0;
+    return readNeutralText(
+        [&](std::string_view& piece) {
+            if (at >= text.size())
+                return false;
+            piece = std::string_view(text).substr(at, size);
+            at += piece.size();
+            return true;
+        },
+        source);
+}
+
+std::string refusal(const std::function<TestModel()>& read)
+{
+    try {
+        read();
+    } catch (const NeutralDocumentError& e) {
+        return e.what();
+    }
+    return "accepted";
+}
+
+} // namespace
+
+// Read as it is parsed, in pieces of any size, a document gives the model the
+// whole text gives, and a damaged one the same refusal.
+TEST(NeutralText, ReadInPiecesAsWhole)
+{
+    const std::string good = writeNeutralText(richModel());
+    for (std::size_t size : {1u, 7u, 4096u}) {
+        SCOPED_TRACE(size);
+        EXPECT_EQ(writeNeutralText(readInPieces(good, size, "p.json")), good);
+        const std::string damaged = replaceOnce(good, "\"sense\":true", "\"sense\":1");
+        EXPECT_EQ(refusal([&] { return readInPieces(damaged, size, "p.json"); }),
+                  refusal([&] { return readNeutralText(damaged, "p.json"); }));
+        EXPECT_EQ(refusal([&] { return readInPieces(good.substr(0, good.size() - 9), size, "p.json"); }),
+                  refusal([&] { return readNeutralText(good.substr(0, good.size() - 9), "p.json"); }));
+    }
+}
+
+// Read element by element, a document with several faults is still refused
+// for the one a reader of the whole document meets first: the text before
+// its meaning, every table's ids before any reference, tables and elements
+// in document order, within an element its fields in order (a reference
+// before a later field, though references resolve only at the end).
+TEST(NeutralText, OfSeveralFaultsTheFirstInDocumentOrderIsNamed)
+{
+    const nlohmann::ordered_json good = nlohmann::ordered_json::parse(writeNeutralText(richModel()));
+    using Spoil = std::function<void(nlohmann::ordered_json&)>;
+    const Spoil danglingFace = [](auto& d) { d["faces"][0]["surface"] = 999; };
+    const Spoil wrongSenseLaterFace = [](auto& d) { d["faces"][1]["sense"] = 1; };
+    const Spoil wrongSenseSameFace = [](auto& d) { d["faces"][0]["sense"] = 1; };
+    const Spoil danglingLoopsSameFace = [](auto& d) { d["faces"][0]["loops"][0] = 999; };
+    const Spoil duplicatePoint = [](auto& d) { d["points"][1]["id"] = d["points"][0]["id"]; };
+    const Spoil badBody = [](auto& d) { d["bodies"][0]["lumps"] = 1; };
+    const Spoil danglingAttribute = [](auto& d) { d["attributes"][0]["entity"]["id"] = 999; };
+    const Spoil badLayer = [](auto& d) { d["layers"][0]["name"] = 3; };
+    struct Case {
+        std::vector<Spoil> spoil;
+        bool cut; // the text also cut short at its end
+        const char* head;
+    };
+    const Case cases[] = {
+        {{danglingFace}, true, "d.json: /groups: not valid JSON"},
+        {{wrongSenseLaterFace, danglingFace}, false, "d.json: /faces/0/surface: refers to surface 999"},
+        {{danglingFace, wrongSenseSameFace}, false, "d.json: /faces/0/surface: refers to surface 999"},
+        {{wrongSenseSameFace, danglingLoopsSameFace}, false, "d.json: /faces/0/sense: expected true or false"},
+        {{badBody, duplicatePoint}, false, "d.json: /points/1/id: duplicate id 1"},
+        {{danglingFace, badBody}, false, "d.json: /bodies/0/lumps: expected an array"},
+        {{badLayer, danglingAttribute}, false, "d.json: /attributes/0/entity/id: refers to"},
+        {{badLayer, wrongSenseLaterFace}, false, "d.json: /faces/1/sense: expected true or false"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.head);
+        nlohmann::ordered_json damaged = good;
+        for (const Spoil& spoil : c.spoil)
+            spoil(damaged);
+        std::string text = damaged.dump();
+        if (c.cut)
+            text.pop_back();
+        const std::string message = refusal([&] { return readNeutralText(text, "d.json"); });
+        EXPECT_EQ(message.substr(0, std::strlen(c.head)), c.head) << message;
+    }
+}
+
+// Attributes, layers and groups read wherever they stand among the fields;
+// a field given twice is refused, as one of its two values would be lost.
+TEST(NeutralText, FieldsInAnyOrderAndNoneTwice)
+{
+    const std::string good = writeNeutralText(richModel());
+    const nlohmann::ordered_json doc = nlohmann::ordered_json::parse(good);
+    nlohmann::ordered_json turned = nlohmann::ordered_json::object();
+    for (auto it = doc.rbegin(); it != doc.rend(); ++it)
+        turned[it.key()] = it.value();
+    EXPECT_EQ(writeNeutralText(readNeutralText(turned.dump(), "t.json")), good);
+
+    const std::string faces = "\"faces\":" + doc["faces"].dump();
+    const std::string twice = replaceOnce(good, "\"freePoints\":", faces + ",\n\"freePoints\":");
+    EXPECT_EQ(refusal([&] { return readNeutralText(twice, "t.json"); }), "t.json: /faces: appears twice");
+}

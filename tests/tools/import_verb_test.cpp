@@ -114,6 +114,11 @@ TEST_F(ImportVerb, WritesASaveFileOfTheHealedBodiesAndSummarises)
     writeText(in, qelx_formats::writeNeutralText(blockAndCylinder()));
     const ImportRun run = runImport(in, out);
     ASSERT_EQ(run.status, 0) << run.err;
+    // The framework's observer log keeps nothing of a driver's run (a record
+    // per imported entity, for the life of the process), and records again after.
+    EXPECT_TRUE(Gk_ObsWraper::log().empty()) << Gk_ObsWraper::log().size() << " records";
+    Gk_ObsWraper("after").setOver();
+    EXPECT_EQ(Gk_ObsWraper::log().size(), 1u);
     EXPECT_NE(run.out.find("model.json: 2 bodies, 9 faces, 15 edges imported to "), std::string::npos) << run.out;
     EXPECT_NE(run.err.find("Body (2) done"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("ToVelmRepair (2) done"), std::string::npos) << run.err;

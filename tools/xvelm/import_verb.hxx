@@ -14,6 +14,7 @@
 
 #include "export_verb.hxx"
 #include "import/brep_importer.hxx"
+#include "qelx/gk_import.hxx"
 #include "qelx/test_exporters.hxx"
 #include "qelx_formats/neutral_document.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
@@ -80,6 +81,20 @@ private:
     std::vector<std::pair<std::string, std::optional<QELXValue>>> m_saved;
 };
 
+// The framework's record of every observer call, off while a run imports:
+// a driver keeps no use for it, and it would grow by a record per imported
+// entity for as long as the process lives.
+class ObserverLogOff {
+public:
+    ObserverLogOff() : m_was(Gk_ObsWraper::setRecording(false)) {}
+    ~ObserverLogOff() { Gk_ObsWraper::setRecording(m_was); }
+    ObserverLogOff(const ObserverLogOff&) = delete;
+    ObserverLogOff& operator=(const ObserverLogOff&) = delete;
+
+private:
+    bool m_was;
+};
+
 // Imports a source (the exporter of a neutral document, of a file read into
 // one, or of any other system) into `target` as the framework converts a
 // document: the connector's importer
@@ -95,6 +110,7 @@ inline bool import_source(QELXBRepExporter* source, const std::string& system, Q
                           ImportCounts& counts, std::string& failure,
                           const std::optional<std::string>& healAs = std::nullopt)
 {
+    const ObserverLogOff observerLogOff;
     try {
         QELXBRepImporter* made = nullptr;
         if (QELXCreateVelmBRepImporter(&target, &made) != QELI_OK || !made) {
@@ -171,6 +187,7 @@ inline bool import_model(qelx_test::TestModel model, QELXVelmDocument& target, I
     const QELXDocumentHandle holdSource(sourceDocument);
     auto* source = new qelx_test::TestBRepExporter(sourceDocument);
     const QELXExportRepresentationHandle holdExporter(source);
+    source->log().recording = false;
     return import_source(source, system, target, counts, failure, healAs);
 }
 

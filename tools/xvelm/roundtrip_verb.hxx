@@ -12,7 +12,10 @@
 #include <utility>
 #include <chrono>
 #include <cmath>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -416,18 +419,38 @@ class RoundTrip {
     for (int i = 0; i < top.count(); ++i)
       if (is_BODY(top[i])) before_.push_back(static_cast<BODY*>(top[i]));
     auto start = std::chrono::steady_clock::now();
-    qelx_test::TestModel walked;
-    ExportCounts counts;
-    if (!walk_document(top, walked, counts, failure_)) return false;
-    times.export_walk = seconds_since(start);
-    start = std::chrono::steady_clock::now();
+    // The document goes through unnamed temporary files of the system's
+    // temporary folder: its tables while the walk goes, then its whole text,
+    // read back in pieces. Neither a walked model nor the text nor a tree of
+    // it is ever whole in memory.
+    std::unique_ptr<FILE, int (*)(FILE*)> text(nullptr, &std::fclose);
+    {
+      std::error_code no;
+      qelx_formats::NeutralDocumentStream document((std::filesystem::temp_directory_path(no) / "roundtrip.json").string());
+      ExportCounts counts;
+      if (!walk_document(top, document, counts, failure_)) return false;
+      times.export_walk = seconds_since(start);
+      start = std::chrono::steady_clock::now();
+      text.reset(std::tmpfile());
+      std::string reason = text ? "" : std::strerror(errno);
+      const auto put = [&](const char* data, std::size_t size) {
+        if (std::fwrite(data, 1, size, text.get()) == size) return true;
+        reason = std::strerror(errno);
+        return false;
+      };
+      if (!text || !document.produce(put, reason) || std::fflush(text.get()) != 0 ||
+          std::fseek(text.get(), 0, SEEK_SET) != 0) {
+        failure_ = "the neutral document could not be written (" + reason + ")";
+        return false;
+      }
+    }
     qelx_test::TestModel back;
-    try {
-      back = qelx_formats::readNeutralText(qelx_formats::writeNeutralText(walked), name);
-    } catch (const std::exception& e) {
-      failure_ = std::string("the neutral document could not be read back (") + e.what() + ")";
+    std::string error;
+    if (qelx_formats::readNeutralDocument(fileno(text.get()), name, back, error) != QELI_OK) {
+      failure_ = "the neutral document could not be read back (" + error + ")";
       return false;
     }
+    text.reset();
     back.xType = foreign_xtype;
     times.neutral_text = seconds_since(start);
     return import(std::move(back));
@@ -450,6 +473,7 @@ class RoundTrip {
   bool import(qelx_test::TestModel model) {
     source_ = std::make_unique<qelx_test::TestDocument>(std::move(model));
     exporter_ = std::make_unique<qelx_test::TestBRepExporter>(source_.get());
+    exporter_->log().recording = false;
     return import_from(exporter_.get());
   }
 

@@ -14,35 +14,59 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <sstream>
+#include <string_view>
+#include <vector>
 
 namespace qelx_formats {
 
 QELIResult readNeutralDocument(const std::string& path, qelx_test::TestModel& model, std::string& error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         error = path + ": cannot be opened";
         return QELI_FILE_NOT_OPENED;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) {
-        error = path + ": read failed";
-        return QELI_FAIL;
-    }
+    const QELIResult result = readNeutralDocument(fd, path, model, error);
+    ::close(fd);
+    return result;
+}
+
+QELIResult readNeutralDocument(int fd, const std::string& path, qelx_test::TestModel& model, std::string& error)
+{
+    // Read in pieces as the parser goes: neither the text nor a tree of it
+    // is ever whole in memory.
+    std::vector<char> buffer(std::size_t(1) << 20);
+    bool readFailed = false;
+    const TextPull pull = [&](std::string_view& piece) {
+        ssize_t n;
+        do
+            n = ::read(fd, buffer.data(), buffer.size());
+        while (n < 0 && errno == EINTR);
+        if (n <= 0) {
+            readFailed = n < 0;
+            return false;
+        }
+        piece = std::string_view(buffer.data(), static_cast<std::size_t>(n));
+        return true;
+    };
+    QELIResult result = QELI_OK;
     try {
-        model = readNeutralText(text.str(), path);
+        qelx_test::TestModel read = readNeutralText(pull, path);
+        if (!readFailed)
+            model = std::move(read);
     } catch (const NeutralDocumentError& e) {
         error = e.what();
-        return QELI_FAIL;
+        result = QELI_FAIL;
     } catch (const std::exception& e) {
         // Anything the checks did not foresee is still a refusal, not a crash.
         error = path + ": " + e.what();
+        result = QELI_FAIL;
+    }
+    if (readFailed) {
+        error = path + ": read failed";
         return QELI_FAIL;
     }
-    return QELI_OK;
+    return result;
 }
 
 namespace {

@@ -735,108 +735,113 @@ void NeutralDocumentStream::layer(int number, const qelx_test::TestLayer& l) { m
 
 QELIResult NeutralDocumentStream::commit(std::string& reason)
 {
-    Tables& t = *m_tables;
-    if (!t.failure.empty()) {
-        reason = t.failure;
+    if (!m_tables->failure.empty()) {
+        reason = m_tables->failure;
         return QELI_FILE_NOT_SAVED;
     }
-    return writeWholeFile(
-        [&](const TextPut& put, std::string& why) {
-            // Pieces gathered into large writes.
-            std::string buffer;
-            bool ok = true;
-            auto out = [&](const std::string& piece) {
-                buffer += piece;
-                if (ok && buffer.size() >= (1u << 20)) {
-                    ok = put(buffer.data(), buffer.size());
-                    buffer.clear();
-                }
-            };
-            std::string line, tail;
-            // Lines of the files one after another as one table; `finish`
-            // completes a line (the deferred list of an edge or vertex).
-            auto spilled = [&](std::initializer_list<SpillFile*> files, SpillFile* rest) {
-                std::size_t count = 0;
-                for (SpillFile* f : files) {
-                    count += f->lines();
-                    if (!f->rewind(why))
+    return writeWholeFile([&](const TextPut& put, std::string& why) { return produce(put, why); }, m_path, reason);
+}
+
+bool NeutralDocumentStream::produce(const TextPut& put, std::string& why)
+{
+    Tables& t = *m_tables;
+    if (!t.failure.empty()) {
+        why = t.failure;
+        return false;
+    }
+    // Pieces gathered into large writes.
+    std::string buffer;
+    bool ok = true;
+    auto out = [&](const std::string& piece) {
+        buffer += piece;
+        if (ok && buffer.size() >= (1u << 20)) {
+            ok = put(buffer.data(), buffer.size());
+            buffer.clear();
+        }
+    };
+    std::string line, tail;
+    // Lines of the files one after another as one table; `finish`
+    // completes a line (the deferred list of an edge or vertex).
+    auto spilled = [&](std::initializer_list<SpillFile*> files, SpillFile* rest) {
+        std::size_t count = 0;
+        for (SpillFile* f : files) {
+            count += f->lines();
+            if (!f->rewind(why))
+                ok = false;
+        }
+        if (rest && !rest->rewind(why))
+            ok = false;
+        if (count == 0) {
+            out("[]");
+            return;
+        }
+        out("[\n");
+        std::size_t written = 0;
+        for (SpillFile* f : files)
+            while (ok && f->next(line)) {
+                if (rest) {
+                    if (!rest->next(tail)) {
+                        why = "cannot be written (a temporary table was cut short)";
                         ok = false;
-                }
-                if (rest && !rest->rewind(why))
-                    ok = false;
-                if (count == 0) {
-                    out("[]");
-                    return;
-                }
-                out("[\n");
-                std::size_t written = 0;
-                for (SpillFile* f : files)
-                    while (ok && f->next(line)) {
-                        if (rest) {
-                            if (!rest->next(tail)) {
-                                why = "cannot be written (a temporary table was cut short)";
-                                ok = false;
-                                return;
-                            }
-                            line += tail + "}";
-                        }
-                        out(line + (++written < count ? ",\n" : "\n"));
-                    }
-                if (written != count) {
-                    why = "cannot be written (a temporary table was cut short)";
-                    ok = false;
-                }
-                out("]");
-            };
-            auto value = [&](const std::string& key) {
-                static const char* const tableKeys[] = {"bodies", "lumps", "volumes", "shells", "faces",
-                                                        "loops", "coedges", "edges", "vertices", "wires",
-                                                        "surfaces", "curves", "pcurves", "points"};
-                for (int k = 0; k < TableCount; ++k)
-                    if (key == tableKeys[k]) {
-                        SpillFile* rest = k == SpillEdges      ? &t.tables[SpillEdgeRings]
-                                          : k == SpillVertices ? &t.tables[SpillVertexEdges]
-                                                               : nullptr;
-                        spilled({&t.tables[k]}, rest);
                         return;
                     }
-                if (key == "format")
-                    out(Json(NeutralFormatName).dump());
-                else if (key == "version")
-                    out(Json(NeutralFormatVersion).dump());
-                else if (key == "xtype")
-                    out(Json(t.xType).dump());
-                else if (key == "unit")
-                    out(Json(t.unit).dump());
-                else if (key == "freeSurfaces")
-                    out(refs(t.freeSurfaces).dump());
-                else if (key == "freeCurves")
-                    out(refs(t.freeCurves).dump());
-                else if (key == "freePoints")
-                    out(refs(t.freePoints).dump());
-                else if (key == "attributes") {
-                    std::initializer_list<SpillFile*> kinds = {
-                        &t.attributes[0],  &t.attributes[1],  &t.attributes[2],  &t.attributes[3],
-                        &t.attributes[4],  &t.attributes[5],  &t.attributes[6],  &t.attributes[7],
-                        &t.attributes[8],  &t.attributes[9],  &t.attributes[10], &t.attributes[11],
-                        &t.attributes[12], &t.attributes[13], &t.attributes[14], &t.attributes[15]};
-                    spilled(kinds, nullptr);
-                } else if (key == "layers") {
-                    std::vector<Json> elements;
-                    for (const auto& [number, l] : t.layers)
-                        elements.push_back(layerJson(number, l));
-                    writeTable(elements, out);
-                } else {
-                    // Layer filters and groups: the walk reads none.
-                    out("[]");
+                    line += tail + "}";
                 }
-            };
-            writeDocument(value, out);
-            if (ok && !buffer.empty())
-                ok = put(buffer.data(), buffer.size());
-            return ok;
-        },
-        m_path, reason);
+                out(line + (++written < count ? ",\n" : "\n"));
+            }
+        if (written != count) {
+            why = "cannot be written (a temporary table was cut short)";
+            ok = false;
+        }
+        out("]");
+    };
+    auto value = [&](const std::string& key) {
+        static const char* const tableKeys[] = {"bodies", "lumps", "volumes", "shells", "faces",
+                                                "loops", "coedges", "edges", "vertices", "wires",
+                                                "surfaces", "curves", "pcurves", "points"};
+        for (int k = 0; k < TableCount; ++k)
+            if (key == tableKeys[k]) {
+                SpillFile* rest = k == SpillEdges      ? &t.tables[SpillEdgeRings]
+                                  : k == SpillVertices ? &t.tables[SpillVertexEdges]
+                                                       : nullptr;
+                spilled({&t.tables[k]}, rest);
+                return;
+            }
+        if (key == "format")
+            out(Json(NeutralFormatName).dump());
+        else if (key == "version")
+            out(Json(NeutralFormatVersion).dump());
+        else if (key == "xtype")
+            out(Json(t.xType).dump());
+        else if (key == "unit")
+            out(Json(t.unit).dump());
+        else if (key == "freeSurfaces")
+            out(refs(t.freeSurfaces).dump());
+        else if (key == "freeCurves")
+            out(refs(t.freeCurves).dump());
+        else if (key == "freePoints")
+            out(refs(t.freePoints).dump());
+        else if (key == "attributes") {
+            std::initializer_list<SpillFile*> kinds = {
+                &t.attributes[0],  &t.attributes[1],  &t.attributes[2],  &t.attributes[3],
+                &t.attributes[4],  &t.attributes[5],  &t.attributes[6],  &t.attributes[7],
+                &t.attributes[8],  &t.attributes[9],  &t.attributes[10], &t.attributes[11],
+                &t.attributes[12], &t.attributes[13], &t.attributes[14], &t.attributes[15]};
+            spilled(kinds, nullptr);
+        } else if (key == "layers") {
+            std::vector<Json> elements;
+            for (const auto& [number, l] : t.layers)
+                elements.push_back(layerJson(number, l));
+            writeTable(elements, out);
+        } else {
+            // Layer filters and groups: the walk reads none.
+            out("[]");
+        }
+    };
+    writeDocument(value, out);
+    if (ok && !buffer.empty())
+        ok = put(buffer.data(), buffer.size());
+    return ok;
 }
 
 // ------------------------------------------------------------------ reading
@@ -922,6 +927,10 @@ public:
             return std::string();
         return m_parent->text() + "/" + (m_name ? std::string(m_name) : std::to_string(m_index));
     }
+    // The last piece: a field's name, or null for an array index.
+    const char* name() const { return m_name; }
+    std::size_t index() const { return m_index; }
+    const Where* parent() const { return m_parent; }
 
 private:
     Where(const Where* parent, const char* name, std::size_t index) : m_parent(parent), m_name(name), m_index(index)
@@ -1019,41 +1028,36 @@ public:
         out[1] = v[1];
     }
 
-    // Ids of every table, checked for duplicates, before any reference is read.
-    void collectIds(const Json& doc)
-    {
-        for (int t = 0; t < TableCount; ++t) {
-            const Where path = m_document / Tables[t];
-            const Json& a = array(at(doc, m_document, Tables[t]), path);
-            auto& ids = m_ids[t];
-            for (std::size_t i = 0; i < a.size(); ++i) {
-                const Where ip = path / i;
-                const int id = integer(at(a[i], ip, "id"), ip / "id");
-                if (!ids.emplace(id, static_cast<int>(i)).second)
-                    fail(ip / "id", "duplicate id " + std::to_string(id));
-            }
-        }
-    }
-    int tableOf(const char* name) const
-    {
-        for (int t = 0; t < TableCount; ++t)
-            if (std::string(Tables[t]) == name)
-                return t;
-        return -1;
-    }
     // A reference into a table: an id that exists, or null where allowed.
-    int resolve(const Json& j, const Where& path, int table, bool nullable = true) const
+    // While an element is read its table may refer to tables still to come,
+    // so the id is kept (the element holds -2 - k, k its place among the ids
+    // kept) and is resolved once every table is in (`resolveTable`).
+    int resolve(const Json& j, const Where& path, int table, bool nullable = true)
     {
         if (j.is_null() && nullable)
             return -1;
         const int id = integer(j, path);
+        if (m_deferring) {
+            const int k = static_cast<int>(m_pending.size());
+            m_pending.push_back(id);
+            // Where it stands in its element, should the element fail later on.
+            m_captured.push_back(path.name() ? PendingRef{path.name(), -1, table, k}
+                                             : PendingRef{path.parent()->name(), static_cast<long>(path.index()),
+                                                          table, k});
+            return -2 - k;
+        }
+        return lookup(id, table, [&] { return path.text(); });
+    }
+    template <class PathText>
+    int lookup(int id, int table, PathText&& path) const
+    {
         auto it = m_ids[table].find(id);
         if (it == m_ids[table].end())
-            fail(path, std::string("refers to ") + KindNames[table] + " " + std::to_string(id) +
-                           ", which does not exist");
+            fail(path(), std::string("refers to ") + KindNames[table] + " " + std::to_string(id) +
+                             ", which does not exist");
         return it->second;
     }
-    std::vector<int> resolveAll(const Json& j, const Where& path, int table) const
+    std::vector<int> resolveAll(const Json& j, const Where& path, int table)
     {
         std::vector<int> v;
         const Json& a = array(j, path);
@@ -1061,7 +1065,7 @@ public:
             v.push_back(resolve(a[i], path / i, table, false));
         return v;
     }
-    std::uint64_t entityWord(const Json& j, const Where& path) const
+    std::uint64_t entityWord(const Json& j, const Where& path)
     {
         const std::string kind = text(at(j, path, "kind"), path / "kind");
         for (int t = 0; t < TableCount; ++t)
@@ -1091,28 +1095,148 @@ public:
         return n;
     }
 
-    TestModel read(const Json& doc)
+    // Table numbers, in document order.
+    enum : int {
+        body, lump, volume, shell, face, loop, coedge, edge, vertex, wire, surface, curve, pcurve, point
+    };
+
+    // One element of entity table `t` as it arrives: its id is collected,
+    // then (while its table has no fault yet) it is read into the model with
+    // its references kept for later. A fault is kept, not thrown: an earlier
+    // fault of the document's order (a broken id anywhere, a dangling
+    // reference in an earlier element, the text itself) may still come first.
+    void element(int t, std::size_t i, const Json& j, TestModel& m)
     {
-        TestModel m;
-        if (!doc.is_object())
+        TableState& s = m_tables[t];
+        const Where table = m_document / Tables[t];
+        const Where p = table / i;
+        if (!s.collectFault.empty())
+            return;
+        try {
+            const int id = integer(at(j, p, "id"), p / "id");
+            if (!m_ids[t].emplace(id, static_cast<int>(i)).second)
+                fail(p / "id", "duplicate id " + std::to_string(id));
+        } catch (const NeutralDocumentError& e) {
+            s.collectFault = e.what();
+            return;
+        }
+        if (s.failed)
+            return;
+        m_captured.clear();
+        m_deferring = true;
+        try {
+            fill(t, j, p, m);
+        } catch (const NeutralDocumentError& e) {
+            s.failed = true;
+            s.failIndex = i;
+            s.fault = e.what();
+            s.failRefs = m_captured;
+        }
+        m_deferring = false;
+    }
+
+    // One attribute record as it arrives (every entity table already in);
+    // the first fault is kept for its turn.
+    void attributeRecord(std::size_t i, const Json& j, TestModel& m)
+    {
+        if (!m_attributeFault.empty())
+            return;
+        try {
+            readAttribute(m_document / "attributes" / i, j, m);
+        } catch (const NeutralDocumentError& e) {
+            m_attributeFault = e.what();
+        }
+    }
+
+    void sawTable(int t, bool isArray)
+    {
+        m_tables[t].seen = true;
+        m_tables[t].isArray = isArray;
+    }
+    void sawKeyTwice(const std::string& key)
+    {
+        if (m_twice.empty())
+            m_twice = key;
+    }
+    void documentIsNotAnObject() { m_notAnObject = true; }
+    void attributesStreamed() { m_attributesStreamed = true; }
+
+    // The refusals in the order a reader of the whole document meets them:
+    // the document's shape, its header, every table's ids, each table's
+    // elements with their references, offsets of themselves, the free
+    // entities, then attributes, layers, filters and groups.
+    void finish(const Json& rest, TestModel& m)
+    {
+        if (m_notAnObject)
             fail("/", "expected an object");
-        if (text(at(doc, m_document, "format"), m_document / "format") != NeutralFormatName)
+        if (text(at(rest, m_document, "format"), m_document / "format") != NeutralFormatName)
             fail("/format", std::string("not a \"") + NeutralFormatName + "\" document");
-        const int version = integer(at(doc, m_document, "version"), m_document / "version");
+        const int version = integer(at(rest, m_document, "version"), m_document / "version");
         if (version != NeutralFormatVersion)
             fail("/version", "version " + std::to_string(version) + " is not supported");
-        m.xType = text(at(doc, m_document, "xtype"), m_document / "xtype");
-        m.unit = integer(at(doc, m_document, "unit"), m_document / "unit");
-        collectIds(doc);
-        auto each = [&](int t, auto&& fill) {
-            const Json& a = doc[Tables[t]];
-            const Where table = m_document / Tables[t];
-            for (std::size_t i = 0; i < a.size(); ++i)
-                fill(a[i], table / i);
-        };
-        const int body = 0, lump = 1, volume = 2, shell = 3, face = 4, loop = 5, coedge = 6, edge = 7, vertex = 8,
-                  wire = 9, surface = 10, curve = 11, pcurve = 12, point = 13;
-        each(body, [&](const Json& j, const Where& p) {
+        m.xType = text(at(rest, m_document, "xtype"), m_document / "xtype");
+        m.unit = integer(at(rest, m_document, "unit"), m_document / "unit");
+        for (int t = 0; t < TableCount; ++t) {
+            const TableState& s = m_tables[t];
+            if (!s.seen)
+                fail(m_document / Tables[t], "missing");
+            if (!s.isArray)
+                fail(m_document / Tables[t], "expected an array");
+            if (!s.collectFault.empty())
+                throw NeutralDocumentError(s.collectFault);
+        }
+        for (int t = 0; t < TableCount; ++t)
+            resolveTable(t, m);
+        std::vector<int>().swap(m_pending);
+        // An offset chain that comes back to where it started has no surface at its end.
+        for (std::size_t i = 0; i < m.surfaces.size(); ++i) {
+            std::size_t steps = 0;
+            for (int s = static_cast<int>(i); s >= 0 && m.surfaces[s].type == qelx_test::SurfOffset;
+                 s = m.surfaces[s].ref)
+                if (++steps > m.surfaces.size())
+                    fail("/surfaces/" + std::to_string(i) + "/base", "an offset of itself");
+        }
+        m.freeSurfaces = resolveAll(at(rest, m_document, "freeSurfaces"), m_document / "freeSurfaces", surface);
+        m.freeCurves = resolveAll(at(rest, m_document, "freeCurves"), m_document / "freeCurves", curve);
+        m.freePoints = resolveAll(at(rest, m_document, "freePoints"), m_document / "freePoints", point);
+        if (m_attributesStreamed) {
+            if (!m_attributeFault.empty())
+                throw NeutralDocumentError(m_attributeFault);
+        } else {
+            const Where attributesAt = m_document / "attributes";
+            const Json& attrs = array(at(rest, m_document, "attributes"), attributesAt);
+            for (std::size_t i = 0; i < attrs.size(); ++i)
+                readAttribute(attributesAt / i, attrs[i], m);
+        }
+        readLayersAndGroups(rest, m);
+        // A field given twice (two tables of one name): the value after the
+        // first is passed over, and would be lost without a word.
+        if (!m_twice.empty())
+            fail("/" + m_twice, "appears twice");
+    }
+
+private:
+    // A reference read while its element was: the field (and list place) it
+    // stands in, the table it names and its place among the ids kept.
+    struct PendingRef {
+        const char* key;
+        long index; // -1: a single reference
+        int table;
+        int k;
+    };
+    struct TableState {
+        bool seen = false, isArray = false;
+        std::string collectFault; // the first broken id
+        bool failed = false;      // elements from failIndex on were not read
+        std::size_t failIndex = 0;
+        std::string fault;
+        std::vector<PendingRef> failRefs; // the failed element's references before its fault
+    };
+
+    void fill(int t, const Json& j, const Where& p, TestModel& m)
+    {
+        switch (t) {
+        case body: {
             qelx_test::TestBody b;
             b.lumps = resolveAll(at(j, p, "lumps"), p / "lumps", lump);
             b.shells2D = resolveAll(at(j, p, "shells2D"), p / "shells2D", shell);
@@ -1120,20 +1244,22 @@ public:
             b.wires = resolveAll(at(j, p, "wires"), p / "wires", wire);
             b.pointWires = resolveAll(at(j, p, "pointWires"), p / "pointWires", wire);
             m.bodies.push_back(std::move(b));
-        });
-        each(lump, [&](const Json& j, const Where& p) {
+            break;
+        }
+        case lump:
             m.lumps.push_back({resolveAll(at(j, p, "volumes"), p / "volumes", volume)});
-        });
-        each(volume, [&](const Json& j, const Where& p) {
+            break;
+        case volume:
             m.volumes.push_back({resolveAll(at(j, p, "shells"), p / "shells", shell)});
-        });
-        each(shell, [&](const Json& j, const Where& p) {
+            break;
+        case shell: {
             qelx_test::TestShell s;
             s.closed = boolean(at(j, p, "closed"), p / "closed");
             s.faces = resolveAll(at(j, p, "faces"), p / "faces", face);
             m.shells.push_back(std::move(s));
-        });
-        each(face, [&](const Json& j, const Where& p) {
+            break;
+        }
+        case face: {
             qelx_test::TestFace f;
             f.surface = resolve(at(j, p, "surface"), p / "surface", surface);
             f.sense = boolean(at(j, p, "sense"), p / "sense");
@@ -1143,8 +1269,9 @@ public:
             pairInto(at(j, p, "vDomain"), p / "vDomain", f.vDomain);
             f.loops = resolveAll(at(j, p, "loops"), p / "loops", loop);
             m.faces.push_back(std::move(f));
-        });
-        each(loop, [&](const Json& j, const Where& p) {
+            break;
+        }
+        case loop: {
             qelx_test::TestLoop l;
             l.face = resolve(at(j, p, "face"), p / "face", face);
             l.outer = boolean(at(j, p, "outer"), p / "outer");
@@ -1152,8 +1279,9 @@ public:
             l.vertex = resolve(at(j, p, "vertex"), p / "vertex", vertex);
             l.coedges = resolveAll(at(j, p, "coedges"), p / "coedges", coedge);
             m.loops.push_back(std::move(l));
-        });
-        each(coedge, [&](const Json& j, const Where& p) {
+            break;
+        }
+        case coedge: {
             qelx_test::TestCoedge c;
             c.loop = resolve(at(j, p, "loop"), p / "loop", loop);
             c.edge = resolve(at(j, p, "edge"), p / "edge", edge, false);
@@ -1162,8 +1290,9 @@ public:
             c.pcurve = resolve(at(j, p, "pcurve"), p / "pcurve", pcurve);
             c.pcurveSense = boolean(at(j, p, "pcurveSense"), p / "pcurveSense");
             m.coedges.push_back(c);
-        });
-        each(edge, [&](const Json& j, const Where& p) {
+            break;
+        }
+        case edge: {
             qelx_test::TestEdge e;
             e.curve = resolve(at(j, p, "curve"), p / "curve", curve);
             e.sense = boolean(at(j, p, "sense"), p / "sense");
@@ -1172,41 +1301,128 @@ public:
             e.end = resolve(at(j, p, "end"), p / "end", vertex);
             e.coedges = resolveAll(at(j, p, "coedges"), p / "coedges", coedge);
             m.edges.push_back(std::move(e));
-        });
-        each(vertex, [&](const Json& j, const Where& p) {
+            break;
+        }
+        case vertex: {
             qelx_test::TestVertex v;
             v.point = resolve(at(j, p, "point"), p / "point", point);
             v.edges = resolveAll(at(j, p, "edges"), p / "edges", edge);
             m.vertices.push_back(std::move(v));
-        });
-        each(wire, [&](const Json& j, const Where& p) {
+            break;
+        }
+        case wire:
             m.wires.push_back({resolveAll(at(j, p, "edges"), p / "edges", edge),
                                resolveAll(at(j, p, "vertices"), p / "vertices", vertex)});
-        });
-        each(surface, [&](const Json& j, const Where& p) { m.surfaces.push_back(readSurface(j, p)); });
-        each(curve, [&](const Json& j, const Where& p) { m.curves.push_back(readCurve(j, p)); });
-        each(pcurve, [&](const Json& j, const Where& p) {
+            break;
+        case surface:
+            m.surfaces.push_back(readSurface(j, p));
+            break;
+        case curve:
+            m.curves.push_back(readCurve(j, p));
+            break;
+        case pcurve: {
             qelx_test::TestPCurve c;
             if (text(at(j, p, "type"), p / "type") != "nurbs")
                 fail(p / "type", "a pcurve is \"nurbs\"");
             readCurveMap(j, p, c.scale, c.offset, c.flag);
             c.nurbs = nurbs(j, p, 2);
             m.pcurves.push_back(std::move(c));
-        });
-        each(point, [&](const Json& j, const Where& p) { m.points.push_back(vec3(at(j, p, "xyz"), p / "xyz")); });
-        // An offset chain that comes back to where it started has no surface at its end.
-        for (std::size_t i = 0; i < m.surfaces.size(); ++i) {
-            std::size_t steps = 0;
-            for (int s = static_cast<int>(i); s >= 0 && m.surfaces[s].type == qelx_test::SurfOffset;
-                 s = m.surfaces[s].ref)
-                if (++steps > m.surfaces.size())
-                    fail("/surfaces/" + std::to_string(i) + "/base", "an offset of itself");
+            break;
         }
-        m.freeSurfaces = resolveAll(at(doc, m_document, "freeSurfaces"), m_document / "freeSurfaces", surface);
-        m.freeCurves = resolveAll(at(doc, m_document, "freeCurves"), m_document / "freeCurves", curve);
-        m.freePoints = resolveAll(at(doc, m_document, "freePoints"), m_document / "freePoints", point);
-        readAttributes(doc, m);
-        return m;
+        default:
+            m.points.push_back(vec3(at(j, p, "xyz"), p / "xyz"));
+            break;
+        }
+    }
+
+    // The references of element i of table t in the order `fill` reads them.
+    template <class Each>
+    static void eachRef(int t, TestModel& m, std::size_t i, Each&& each)
+    {
+        auto list = [&](const char* key, std::vector<int>& refs, int table) {
+            for (std::size_t k = 0; k < refs.size(); ++k)
+                each(key, static_cast<long>(k), refs[k], table);
+        };
+        switch (t) {
+        case body: {
+            qelx_test::TestBody& b = m.bodies[i];
+            list("lumps", b.lumps, lump);
+            list("shells2D", b.shells2D, shell);
+            list("faces", b.faces, face);
+            list("wires", b.wires, wire);
+            list("pointWires", b.pointWires, wire);
+            break;
+        }
+        case lump: list("volumes", m.lumps[i].volumes, volume); break;
+        case volume: list("shells", m.volumes[i].shells, shell); break;
+        case shell: list("faces", m.shells[i].faces, face); break;
+        case face:
+            each("surface", -1, m.faces[i].surface, surface);
+            list("loops", m.faces[i].loops, loop);
+            break;
+        case loop:
+            each("face", -1, m.loops[i].face, face);
+            each("vertex", -1, m.loops[i].vertex, vertex);
+            list("coedges", m.loops[i].coedges, coedge);
+            break;
+        case coedge:
+            each("loop", -1, m.coedges[i].loop, loop);
+            each("edge", -1, m.coedges[i].edge, edge);
+            each("pcurve", -1, m.coedges[i].pcurve, pcurve);
+            break;
+        case edge:
+            each("curve", -1, m.edges[i].curve, curve);
+            each("start", -1, m.edges[i].start, vertex);
+            each("end", -1, m.edges[i].end, vertex);
+            list("coedges", m.edges[i].coedges, coedge);
+            break;
+        case vertex:
+            each("point", -1, m.vertices[i].point, point);
+            list("edges", m.vertices[i].edges, edge);
+            break;
+        case wire:
+            list("edges", m.wires[i].edges, edge);
+            list("vertices", m.wires[i].vertices, vertex);
+            break;
+        case surface: {
+            qelx_test::TestSurface& s = m.surfaces[i];
+            if (s.type == qelx_test::SurfRevolved || s.type == qelx_test::SurfExtruded)
+                each("profile", -1, s.ref, curve);
+            else if (s.type == qelx_test::SurfOffset)
+                each("base", -1, s.ref, surface);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+
+    // Every kept reference of table t made an index, in the order the
+    // elements were read; a dangling one, or the fault that stopped the
+    // table's reading, is refused here.
+    void resolveTable(int t, TestModel& m)
+    {
+        const TableState& s = m_tables[t];
+        auto settle = [&](std::size_t i, const char* key, long index, int& slot, int table) {
+            if (slot > -2)
+                return;
+            slot = lookup(m_pending[static_cast<std::size_t>(-2 - slot)], table, [&] {
+                std::string path = "/" + std::string(Tables[t]) + "/" + std::to_string(i) + "/" + key;
+                return index < 0 ? path : path + "/" + std::to_string(index);
+            });
+        };
+        const std::size_t read = s.failed ? s.failIndex : m_ids[t].size();
+        for (std::size_t i = 0; i < read; ++i)
+            eachRef(t, m, i, [&](const char* key, long index, int& slot, int table) {
+                settle(i, key, index, slot, table);
+            });
+        if (!s.failed)
+            return;
+        for (const PendingRef& r : s.failRefs) {
+            int slot = -2 - r.k;
+            settle(s.failIndex, r.key, r.index, slot, r.table);
+        }
+        throw NeutralDocumentError(s.fault);
     }
 
 private:
@@ -1219,7 +1435,7 @@ private:
         flag = boolean(at(map, mp, "flag"), mp / "flag");
     }
 
-    qelx_test::TestSurface readSurface(const Json& j, const Where& p) const
+    qelx_test::TestSurface readSurface(const Json& j, const Where& p)
     {
         qelx_test::TestSurface s;
         const std::string type = text(at(j, p, "type"), p / "type");
@@ -1339,13 +1555,9 @@ private:
         return c;
     }
 
-    void readAttributes(const Json& doc, TestModel& m) const
+    void readAttribute(const Where& p, const Json& j, TestModel& m)
     {
-        const Where attributesAt = m_document / "attributes";
-        const Json& attrs = array(at(doc, m_document, "attributes"), attributesAt);
-        for (std::size_t i = 0; i < attrs.size(); ++i) {
-            const Where p = attributesAt / i;
-            const Json& j = attrs[i];
+        {
             const std::uint64_t word = entityWord(at(j, p, "entity"), p / "entity");
             if (m.attributes.count(word))
                 fail(p / "entity", "a second attribute record for one entity");
@@ -1398,6 +1610,10 @@ private:
                     fail(kp, "unknown attribute");
             }
         }
+    }
+
+    void readLayersAndGroups(const Json& doc, TestModel& m)
+    {
         const Where layersAt = m_document / "layers";
         const Json& layers = array(at(doc, m_document, "layers"), layersAt);
         for (std::size_t i = 0; i < layers.size(); ++i) {
@@ -1446,19 +1662,306 @@ private:
     std::string m_source;
     const Where m_document;
     std::unordered_map<int, int> m_ids[TableCount];
+    TableState m_tables[TableCount];
+    bool m_deferring = false;
+    std::vector<int> m_pending;            // ids of references not yet resolved
+    std::vector<PendingRef> m_captured;    // those of the element being read
+    std::string m_twice;                   // a top-level key met twice
+    bool m_notAnObject = false;
+    bool m_attributesStreamed = false;
+    std::string m_attributeFault;
 };
+
+// The parser's events, turned into the model as they come: each element of
+// an entity table (and each attribute record, when every table came before
+// them) is made a small JSON value of its own, read into the model and
+// dropped, so the document is never a tree in memory; the other top-level
+// fields, small, are kept as values. The path of each event is followed for
+// a syntax error, which outranks every other fault.
+class StreamParser : public nlohmann::json_sax<Json> {
+public:
+    StreamParser(Reader& reader, TestModel& model) : m_reader(reader), m_model(model) {}
+
+    PathTracker tracker;
+    Json rest = Json::object();
+
+    bool null() override
+    {
+        tracker.null();
+        return m_dom ? m_dom->parser.null() : m_skip >= 0 || deliver(Json(nullptr));
+    }
+    bool boolean(bool v) override
+    {
+        tracker.boolean(v);
+        return m_dom ? m_dom->parser.boolean(v) : m_skip >= 0 || deliver(Json(v));
+    }
+    bool number_integer(number_integer_t v) override
+    {
+        tracker.number_integer(v);
+        return m_dom ? m_dom->parser.number_integer(v) : m_skip >= 0 || deliver(Json(v));
+    }
+    bool number_unsigned(number_unsigned_t v) override
+    {
+        tracker.number_unsigned(v);
+        return m_dom ? m_dom->parser.number_unsigned(v) : m_skip >= 0 || deliver(Json(v));
+    }
+    bool number_float(number_float_t v, const string_t& text) override
+    {
+        tracker.number_float(v, text);
+        return m_dom ? m_dom->parser.number_float(v, text) : m_skip >= 0 || deliver(Json(v));
+    }
+    bool string(string_t& v) override
+    {
+        tracker.string(v);
+        return m_dom ? m_dom->parser.string(v) : m_skip >= 0 || deliver(Json(std::move(v)));
+    }
+    bool binary(binary_t& v) override
+    {
+        tracker.binary(v);
+        return m_dom ? m_dom->parser.binary(v) : m_skip >= 0 || deliver(Json(std::move(v)));
+    }
+    bool key(string_t& k) override
+    {
+        tracker.key(k);
+        if (m_dom)
+            return m_dom->parser.key(k);
+        if (m_skip < 0 && m_depth == 1) {
+            m_key = k;
+            m_repeated = !m_keys.insert(k).second;
+            if (m_repeated)
+                m_reader.sawKeyTwice(k);
+        }
+        return true;
+    }
+    bool start_object(std::size_t n) override
+    {
+        tracker.start_object(n);
+        return start(false, n);
+    }
+    bool start_array(std::size_t n) override
+    {
+        tracker.start_array(n);
+        return start(true, n);
+    }
+    bool end_object() override
+    {
+        tracker.end_object();
+        return end(false);
+    }
+    bool end_array() override
+    {
+        tracker.end_array();
+        return end(true);
+    }
+    bool parse_error(std::size_t position, const std::string& token, const nlohmann::detail::exception& e) override
+    {
+        return tracker.parse_error(position, token, e);
+    }
+
+private:
+    // A value built by nlohmann's own tree builder, so that a value reads as
+    // it would in a whole-document tree (a repeated key keeps its last value).
+    struct Dom {
+        Json value;
+        nlohmann::detail::json_sax_dom_parser<Json> parser{value, false};
+        int base; // the depth its first bracket opened at
+        explicit Dom(int at) : base(at) {}
+    };
+    static constexpr int NoArray = -1, AttributeArray = TableCount;
+
+    // A whole value outside any container being built: where it belongs.
+    bool deliver(Json&& v)
+    {
+        if (m_depth == 0) {
+            m_reader.documentIsNotAnObject();
+        } else if (m_depth == 1) {
+            if (m_repeated)
+                return true;
+            const int t = tableOf(m_key);
+            if (t >= 0)
+                m_reader.sawTable(t, false);
+            else
+                rest[m_key] = std::move(v);
+        } else if (m_array == AttributeArray) {
+            m_reader.attributeRecord(m_index++, v, m_model);
+        } else if (m_array != NoArray) {
+            m_reader.element(m_array, m_index++, v, m_model);
+        }
+        return true;
+    }
+
+    bool start(bool isArray, std::size_t n)
+    {
+        const int at = m_depth++;
+        if (m_dom)
+            return isArray ? m_dom->parser.start_array(n) : m_dom->parser.start_object(n);
+        if (m_skip >= 0)
+            return true;
+        if (at == 0) {
+            if (isArray) {
+                m_reader.documentIsNotAnObject();
+                m_skip = 0;
+            }
+            return true;
+        }
+        if (at == 1) {
+            if (m_repeated) {
+                m_skip = 1;
+                return true;
+            }
+            const int t = tableOf(m_key);
+            if (t >= 0) {
+                m_reader.sawTable(t, isArray);
+                if (!isArray) {
+                    m_skip = 1;
+                    return true;
+                }
+                m_array = t;
+                m_index = 0;
+                return true;
+            }
+            if (isArray && m_key == "attributes" && m_closedTables == TableCount) {
+                m_reader.attributesStreamed();
+                m_array = AttributeArray;
+                m_index = 0;
+                return true;
+            }
+        }
+        // A value of its own: a top-level field's, or an element's.
+        m_dom = std::make_unique<Dom>(at);
+        return isArray ? m_dom->parser.start_array(n) : m_dom->parser.start_object(n);
+    }
+
+    bool end(bool isArray)
+    {
+        const int at = --m_depth;
+        if (m_dom) {
+            if (!(isArray ? m_dom->parser.end_array() : m_dom->parser.end_object()))
+                return false;
+            if (at == m_dom->base) {
+                std::unique_ptr<Dom> done = std::move(m_dom);
+                return deliver(std::move(done->value));
+            }
+            return true;
+        }
+        if (m_skip >= 0) {
+            if (at == m_skip)
+                m_skip = -1;
+            return true;
+        }
+        if (at == 1 && m_array != NoArray) {
+            if (m_array != AttributeArray)
+                ++m_closedTables;
+            m_array = NoArray;
+        }
+        return true;
+    }
+
+    static int tableOf(const std::string& key)
+    {
+        for (int t = 0; t < TableCount; ++t)
+            if (key == Tables[t])
+                return t;
+        return -1;
+    }
+    Reader& m_reader;
+    TestModel& m_model;
+    int m_depth = 0;
+    int m_skip = -1; // skipping a value whose first bracket opened at this depth
+    std::unique_ptr<Dom> m_dom;
+    std::string m_key;
+    std::set<std::string> m_keys;
+    bool m_repeated = false; // the key's second value: passed over, the document refused for it
+    int m_array = NoArray;
+    std::size_t m_index = 0;
+    int m_closedTables = 0;
+};
+
+// Characters of a text handed over in pieces, as the parser reads them.
+class PieceCursor {
+public:
+    explicit PieceCursor(const TextPull& pull) : m_pull(pull) {}
+    bool more()
+    {
+        while (m_at == m_end) {
+            std::string_view piece;
+            if (m_done || !m_pull(piece)) {
+                m_done = true;
+                return false;
+            }
+            m_at = piece.data();
+            m_end = piece.data() + piece.size();
+        }
+        return true;
+    }
+    char get() const { return *m_at; }
+    void step() { ++m_at; }
+
+private:
+    const TextPull& m_pull;
+    const char* m_at = nullptr;
+    const char* m_end = nullptr;
+    bool m_done = false;
+};
+
+// An input iterator over a PieceCursor; the null one is the end.
+class PieceIterator {
+public:
+    using iterator_category = std::input_iterator_tag;
+    using value_type = char;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const char*;
+    using reference = char;
+
+    PieceIterator() = default;
+    explicit PieceIterator(PieceCursor* c) : m_c(c) {}
+    char operator*() const { return m_c->get(); }
+    PieceIterator& operator++()
+    {
+        m_c->step();
+        return *this;
+    }
+    PieceIterator operator++(int)
+    {
+        PieceIterator was = *this;
+        m_c->step();
+        return was;
+    }
+    // Only ever compared with the end.
+    bool operator==(const PieceIterator& other) const { return atEnd() == other.atEnd(); }
+    bool operator!=(const PieceIterator& other) const { return !(*this == other); }
+
+private:
+    bool atEnd() const { return !m_c || !m_c->more(); }
+    PieceCursor* m_c = nullptr;
+};
+
+template <class Parse>
+TestModel readStreamed(const std::string& source, Parse&& parse)
+{
+    TestModel m;
+    Reader reader(source);
+    StreamParser events(reader, m);
+    if (!parse(events))
+        throw NeutralDocumentError(source + ": " + events.tracker.path() + ": not valid JSON (" +
+                                   events.tracker.error + ")");
+    reader.finish(events.rest, m);
+    return m;
+}
 
 } // namespace
 
 TestModel readNeutralText(const std::string& text, const std::string& source)
 {
-    Json doc = Json::parse(text, nullptr, false);
-    if (doc.is_discarded()) {
-        PathTracker tracker;
-        Json::sax_parse(text, &tracker);
-        throw NeutralDocumentError(source + ": " + tracker.path() + ": not valid JSON (" + tracker.error + ")");
-    }
-    return Reader(source).read(doc);
+    return readStreamed(source, [&](StreamParser& events) { return Json::sax_parse(text, &events); });
+}
+
+TestModel readNeutralText(const TextPull& pull, const std::string& source)
+{
+    return readStreamed(source, [&](StreamParser& events) {
+        PieceCursor cursor(pull);
+        return Json::sax_parse(PieceIterator(&cursor), PieceIterator(), &events);
+    });
 }
 
 } // namespace qelx_formats

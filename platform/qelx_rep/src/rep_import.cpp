@@ -66,9 +66,20 @@ std::vector<Gk_ObsCall>& Gk_ObsWraper::log()
     return calls;
 }
 
+namespace {
+bool g_obsRecording = true;
+}
+
+bool Gk_ObsWraper::setRecording(bool on)
+{
+    const bool was = g_obsRecording;
+    g_obsRecording = on;
+    return was;
+}
+
 void Gk_ObsWraper::record(const char* call, long long value, const void* source, const ENTITY* created)
 {
-    if (m_name.empty())
+    if (m_name.empty() || !g_obsRecording)
         return;
     log().push_back(Gk_ObsCall{m_name, call, value, source, created});
 }

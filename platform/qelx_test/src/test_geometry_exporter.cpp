@@ -18,6 +18,8 @@ int TestCallLog::count(const std::string& operation) const
 
 void logCall(TestCallLog& log, const char* operation, std::uint64_t word, QELIResult result)
 {
+    if (!log.recording)
+        return;
     char line[160];
     std::snprintf(line, sizeof line, "%s(%llx) = %x", operation, static_cast<unsigned long long>(word),
                   static_cast<unsigned>(result));

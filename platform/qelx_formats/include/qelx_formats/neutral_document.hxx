@@ -12,6 +12,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class QELXBRepExporter;
@@ -30,12 +31,21 @@ public:
 // Text of a model (deterministic: the same model gives the same text).
 std::string writeNeutralText(const qelx_test::TestModel& model);
 // Throws NeutralDocumentError naming `source` and the JSON path of the fault.
+// The document is read as it is parsed, element by element, never held as a
+// whole tree.
 qelx_test::TestModel readNeutralText(const std::string& text, const std::string& source);
+// The same over a text handed over in pieces: each call of `pull` gives the
+// next piece (valid until the next call), false at the end.
+using TextPull = std::function<bool(std::string_view& piece)>;
+qelx_test::TestModel readNeutralText(const TextPull& pull, const std::string& source);
 
 // File forms. Reading leaves `model` untouched on failure; writing goes to
 // a temporary name that is renamed only on success. 0 or 0x1000001 (with
 // `error` set); a file that cannot be opened gives 0x100000e.
 QELIResult readNeutralDocument(const std::string& path, qelx_test::TestModel& model, std::string& error);
+// The same from an open file, read from where it stands (left open); `source`
+// names it in messages.
+QELIResult readNeutralDocument(int fd, const std::string& source, qelx_test::TestModel& model, std::string& error);
 QELIResult writeNeutralDocument(const qelx_test::TestModel& model, const std::string& path, std::string& error);
 // Any text file, the way the documents are written: a symbolic link is
 // written through to the file it names; a FIFO, device, socket or directory
@@ -73,6 +83,9 @@ public:
 
     // 0, or 0x100000f with `reason` (without the path) and nothing written.
     QELIResult commit(std::string& reason);
+    // The document's text, handed to `put` piece by piece (as commit writes
+    // it); false with `reason` when a table or `put` failed.
+    bool produce(const TextPut& put, std::string& reason);
 
     void document(const std::string& xType, int unit) override;
     void body(const qelx_test::TestBody& b) override;

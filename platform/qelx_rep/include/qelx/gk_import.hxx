@@ -30,8 +30,12 @@ public:
     void setEntityCallback(const void* sourceEntity, ENTITY* created);
     const std::string& name() const { return m_name; }
 
-    // Every call on a named wrapper, in order.
+    // Every call on a named wrapper, in order, while recording is on (the
+    // default); a driver importing large models turns it off, as the log
+    // would otherwise grow by a record per imported entity for the life of
+    // the process. Answers the setting it replaced.
     static std::vector<Gk_ObsCall>& log();
+    static bool setRecording(bool on);
 
 private:
     void record(const char* call, long long value, const void* source = nullptr, const ENTITY* created = nullptr);
