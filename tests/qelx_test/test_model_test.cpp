@@ -194,3 +194,28 @@ TEST(TestModelEditors, EdgesAndPCurvesAgainstTheirParameter)
     flipped.flipPCurveSense(0);
     EXPECT_GT(flipped.maxGap(), 0.5);
 }
+
+// An attribute record's texts behave as optional strings: a copied record
+// owns its texts (changing one leaves the other), and they compare as
+// std::optional<std::string> does, empty included.
+TEST(TestModel, AttributeTextsAreOptionalStringsOfTheirOwn)
+{
+    TestAttributes a;
+    EXPECT_FALSE(a.name);
+    EXPECT_EQ(a.name, std::nullopt);
+    a.name = "top";
+    a.pid = std::optional<std::string>("p-1");
+    TestAttributes b = a;
+    *b.name += "-copy";
+    b.pid.reset();
+    EXPECT_EQ(a.name, "top");
+    EXPECT_EQ(b.name, std::string("top-copy"));
+    EXPECT_EQ(a.pid, std::optional<std::string>("p-1"));
+    EXPECT_FALSE(b.pid.has_value());
+    EXPECT_NE(a.name, b.name);
+    a = b;
+    EXPECT_EQ(a.name, b.name);
+    EXPECT_EQ(std::optional<std::string>(a.name), std::optional<std::string>("top-copy"));
+    EXPECT_EQ(a.pid.value_or("none"), "none");
+    EXPECT_THROW((void)a.pid.value(), std::bad_optional_access);
+}

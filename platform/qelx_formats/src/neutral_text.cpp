@@ -1188,6 +1188,11 @@ public:
         for (int t = 0; t < TableCount; ++t)
             resolveTable(t, m);
         std::vector<int>().swap(m_pending);
+        // Tables grown an element at a time hold up to twice their size.
+        m.bodies.shrink_to_fit(), m.lumps.shrink_to_fit(), m.volumes.shrink_to_fit(), m.shells.shrink_to_fit();
+        m.faces.shrink_to_fit(), m.loops.shrink_to_fit(), m.coedges.shrink_to_fit(), m.edges.shrink_to_fit();
+        m.vertices.shrink_to_fit(), m.wires.shrink_to_fit(), m.surfaces.shrink_to_fit(), m.curves.shrink_to_fit();
+        m.pcurves.shrink_to_fit(), m.points.shrink_to_fit();
         // An offset chain that comes back to where it started has no surface at its end.
         for (std::size_t i = 0; i < m.surfaces.size(); ++i) {
             std::size_t steps = 0;

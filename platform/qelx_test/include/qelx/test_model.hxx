@@ -18,7 +18,9 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -156,16 +158,82 @@ struct TestLayer {
     bool state = true;
 };
 
+// An optional text kept behind one pointer, read and written as a
+// std::optional<std::string> is: a model may hold an attribute record for
+// every entity, each with seven texts mostly not given, and an empty one
+// then costs a word instead of a whole string.
+class OptionalText {
+public:
+    OptionalText() = default;
+    OptionalText(std::nullopt_t) {}
+    OptionalText(std::string text) : m_text(std::make_unique<std::string>(std::move(text))) {}
+    OptionalText(const char* text) : OptionalText(std::string(text)) {}
+    OptionalText(const std::optional<std::string>& text)
+        : m_text(text ? std::make_unique<std::string>(*text) : nullptr)
+    {
+    }
+    OptionalText(const OptionalText& other)
+        : m_text(other.m_text ? std::make_unique<std::string>(*other.m_text) : nullptr)
+    {
+    }
+    OptionalText(OptionalText&&) noexcept = default;
+    OptionalText& operator=(const OptionalText& other)
+    {
+        if (this != &other)
+            m_text = other.m_text ? std::make_unique<std::string>(*other.m_text) : nullptr;
+        return *this;
+    }
+    OptionalText& operator=(OptionalText&&) noexcept = default;
+
+    bool has_value() const { return m_text != nullptr; }
+    explicit operator bool() const { return has_value(); }
+    const std::string& operator*() const { return *m_text; }
+    std::string& operator*() { return *m_text; }
+    const std::string* operator->() const { return m_text.get(); }
+    std::string* operator->() { return m_text.get(); }
+    const std::string& value() const
+    {
+        if (!m_text)
+            throw std::bad_optional_access();
+        return *m_text;
+    }
+    std::string value_or(const std::string& otherwise) const { return m_text ? *m_text : otherwise; }
+    void reset() { m_text.reset(); }
+    operator std::optional<std::string>() const
+    {
+        return m_text ? std::optional<std::string>(*m_text) : std::nullopt;
+    }
+
+    friend bool operator==(const OptionalText& a, const OptionalText& b)
+    {
+        return a.has_value() == b.has_value() && (!a || *a == *b);
+    }
+    friend bool operator==(const OptionalText& a, const std::string& b) { return a && *a == b; }
+    friend bool operator==(const OptionalText& a, const char* b) { return a && *a == b; }
+    friend bool operator==(const OptionalText& a, std::nullopt_t) { return !a; }
+    friend bool operator==(const OptionalText& a, const std::optional<std::string>& b)
+    {
+        return a.has_value() == b.has_value() && (!a || *a == *b);
+    }
+    friend std::ostream& operator<<(std::ostream& out, const OptionalText& t)
+    {
+        return t ? out << '"' << *t << '"' : out << "(none)";
+    }
+
+private:
+    std::unique_ptr<std::string> m_text;
+};
+
 // What the attribute exporter answers for one entity; an empty field is
 // "nothing to answer".
 struct TestAttributes {
     std::optional<int> layer;
-    std::optional<std::string> name;
+    OptionalText name;
     std::optional<std::array<double, 4>> color;
     std::optional<bool> show, pick, planeUnbounded, surfaceUnbounded;
     std::optional<double> thickness;
     std::optional<int> lineType, lineWeight, id;
-    std::optional<std::string> textId, pid, pname, pset, mdi, alias2;
+    OptionalText textId, pid, pname, pset, mdi, alias2;
     std::vector<std::string> aliases;
 };
 
