@@ -289,7 +289,21 @@ TEST_F(Conversion, TolerantCoedgesAreCarriedOverToTheNewSurfaceInEveryFrame)
         // The wall's coedge runs along a curve of its own, a little above the
         // edge, against the edge's direction as the coedge does.
         TCOEDGE* own = testkit::make_coedge_tolerant(coedgeOnFace(tolerant, wall));
-        testkit::make_coedge_tolerant(coedgeOnFace(tolerant, roof));
+        TCOEDGE* roofCoedge = testkit::make_coedge_tolerant(coedgeOnFace(tolerant, roof));
+        // The roof's pcurve given as the same curve reversed and shifted back
+        // by an offset, as a file may give it: both are carried over too.
+        {
+            const pcurve& was = roofCoedge->geometry()->def();
+            const QELpar_vec offset(0.5, -0.25);
+            bs2_curve turned = bs2_curve_copy(was.cur());
+            bs2_curve_reverse(turned);
+            bs2_curve_par_trans(turned, QELpar_transf(1.0, 1.0, -offset.du, -offset.dv));
+            pcurve same(turned, was.fitol(), was.surface());
+            same.negate();
+            same.set_offset(offset);
+            roofCoedge->set_geometry(new PCURVE(same));
+        }
+        ASSERT_LT(pcurveOffEdge(roofCoedge), 1e-6);
         ASSERT_EQ(testkit::model_problems(b), "");
         const QELvector up = QELvector(0, 0, 1) * frame;
         std::unique_ptr<curve> lifted(tolerant->geometry()->equation().make_copy());

@@ -39,6 +39,12 @@ TEST_F(BadSource, EachFaultFailsOrKeepsItsBodyWithAMessageAndLeaksNothing)
         {"edge with three coedges", [](TestModel& m) { m.addThirdCoedge(0); }, false, "BRep body"},
         // Unanswered domains leave each edge the range its curve and vertices give.
         {"edge domains unanswered", [](TestModel& m) { m.forceAnswer("GetEdgeDomain", QELI_FAIL); }, true, nullptr},
+        // A second mention of a face's own loop or of a loop's own coedge
+        // is no new member: the first stands and the body is sound.
+        {"a face listing its loop twice", [](TestModel& m) { m.faces[0].loops.push_back(m.faces[0].loops[0]); }, true,
+         nullptr},
+        {"a loop listing a coedge twice", [](TestModel& m) { m.loops[2].coedges.push_back(m.loops[2].coedges[1]); },
+         true, nullptr},
         {"edge listing a coedge of another edge",
          [](TestModel& m) { m.edges[0].coedges.push_back(m.edges[1].coedges[0]); }, false, "BRep body"},
     };

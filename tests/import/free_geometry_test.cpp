@@ -126,6 +126,25 @@ TEST_F(FreeGeometry, AnItemThatCannotBeReadFailsAlone)
         EXPECT_EQ((run.importer().*item)(nullptr, run.id(qelx_test::KindCurve, 0), nullptr), QELI_FAIL);
 }
 
+// A free surface no face can be made of is warned about and hands on no body.
+TEST_F(FreeGeometry, ASurfaceNoFaceCanBeMadeOfHandsOnNothing)
+{
+    TestModel m = TestModel::freeGeometry();
+    m.freeCurves.clear();
+    m.freePoints.clear();
+    m.surfaces[m.freeSurfaces[0]].type = qelx_test::SurfUnknown;
+    qelx_test::EventRecorder events;
+    ImporterRun run(m);
+    EXPECT_EQ(run.import(), QELI_OK);
+    const std::vector<BODY*> bodies = run.result();
+    const std::vector<std::string> warnings = events.names("Warning");
+    EXPECT_EQ(bodies.size() + warnings.size(), m.freeSurfaces.size()) << ::testing::PrintToString(warnings);
+    for (BODY* b : bodies)
+        EXPECT_NE(b, nullptr);
+    ASSERT_FALSE(warnings.empty());
+    EXPECT_NE(warnings[0].find("no face could be made of it"), std::string::npos) << warnings[0];
+}
+
 TEST_F(FreeGeometry, SurfacesBecomeOneFaceSheetsAndPlanesAreMarkedUnbounded)
 {
     // Every free surface of the source's kinds, in every frame: a sheet of
