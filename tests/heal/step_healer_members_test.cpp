@@ -147,22 +147,31 @@ TEST_F(StepHealerMembers, TheSurfaceCheckStopsAtTheFirstStatusFound)
 TEST_F(StepHealerMembers, AThreePointDegreeOneCurveLosesItsMiddlePointEitherWayRound)
 {
     const std::vector<QELposition> line{{0, 0, 0}, {1.5, 0.5, 0.5}, {3, 1, 1}};
-    for (const sense_type sense : {FORWARD, REVERSED}) {
-        SCOPED_TRACE(sense == FORWARD ? "forward" : "reversed");
-        BODY* wire = testkit::make_kinked_wire(line, sense);
-        EDGE* edge = onlyEdge(wire);
-        const QELposition start = edge->start_pos(), end = edge->end_pos();
-        ASSERT_TRUE(QELXStepVelmHealer::changeGeomIfReqdForDeg1(edge));
-        edge = onlyEdge(wire);
-        const auto& ic = static_cast<const intcurve&>(edge->geometry()->equation());
-        EXPECT_EQ(bs3_curve_num_ctrlpts(ic.cur()), 2);
-        EXPECT_LT((edge->start_pos() - start).len(), 1e-9);
-        EXPECT_LT((edge->end_pos() - end).len(), 1e-9);
-        const double atEnd = edge->sense() == FORWARD ? edge->param_range().end_pt() : -edge->param_range().end_pt();
-        EXPECT_LT((edge->geometry()->equation().eval_position(atEnd) - end).len(), 1e-9);
-        EXPECT_EQ(testkit::check_findings(wire), "");
-        api_del_entity(wire);
-    }
+    for (const sense_type sense : {FORWARD, REVERSED})
+        for (bool turnedCurve : {false, true}) {
+            SCOPED_TRACE(std::string(sense == FORWARD ? "forward" : "reversed") + (turnedCurve ? ", turned curve" : ""));
+            BODY* wire = testkit::make_kinked_wire(line, sense);
+            EDGE* edge = onlyEdge(wire);
+            if (turnedCurve) {
+                // The same curve as a reversed B-spline marked reversed.
+                bs3_curve back = bs3_curve_copy(static_cast<const intcurve&>(edge->geometry()->equation()).cur());
+                bs3_curve_reverse(back);
+                intcurve same(back);
+                same.negate();
+                edge->set_geometry(make_curve(same));
+            }
+            const QELposition start = edge->start_pos(), end = edge->end_pos();
+            ASSERT_TRUE(QELXStepVelmHealer::changeGeomIfReqdForDeg1(edge));
+            edge = onlyEdge(wire);
+            const auto& ic = static_cast<const intcurve&>(edge->geometry()->equation());
+            EXPECT_EQ(bs3_curve_num_ctrlpts(ic.cur()), 2);
+            EXPECT_LT((edge->start_pos() - start).len(), 1e-9);
+            EXPECT_LT((edge->end_pos() - end).len(), 1e-9);
+            const double atEnd = edge->sense() == FORWARD ? edge->param_range().end_pt() : -edge->param_range().end_pt();
+            EXPECT_LT((edge->geometry()->equation().eval_position(atEnd) - end).len(), 1e-9);
+            EXPECT_EQ(testkit::check_findings(wire), "");
+            api_del_entity(wire);
+        }
     // Four points, or a straight edge: nothing to drop.
     BODY* longer = testkit::make_kinked_wire({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}}, FORWARD);
     BODY* straight = testkit::make_wire_body(1);
