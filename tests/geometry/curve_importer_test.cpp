@@ -184,6 +184,37 @@ TEST_F(SourceImport, EdgeImportPutsTheCurveOnTheEdgeAndAReversalOnItsSense)
         }
 }
 
+// The edge's reversal failing (its backup cannot be allocated): the map is not
+// turned round under it, so nothing backwards is built on the edge, which
+// still runs from a to b.
+TEST_F(SourceImport, AReversalTheEdgeCannotTakeBuildsNothingBackwards)
+{
+    BODY* box = testkit::make_plane_box();
+    ENTITY_LIST edges;
+    api_get_edges(box, edges);
+    EDGE* edge = static_cast<EDGE*>(edges[0]);
+    const QELposition a = edge->start_pos(), b = edge->end_pos();
+    model.curves.clear();
+    const int c = model.addLine({b.x(), b.y(), b.z()}, {a.x(), a.y(), a.z()});
+    const sense_type before = edge->sense();
+    QELXVelmCurveImporter importer(&exporter(), exporter().curveId(c), edge, false,
+                                   Gk_Domain(0.0, distance(a, b)), QELXMorph3D(), false);
+    velm_test_fail_alloc("topology.cpp", 1);
+    importer.ImportCurve();
+    EXPECT_FALSE(velm_test_injection_pending());
+    velm_test_reset();
+    EXPECT_EQ(edge->sense(), before);
+    // The curve at the edge's ends (its range, on the curve, turned with the sense) meets a and b.
+    ASSERT_NE(edge->geometry(), nullptr);
+    const QELinterval range = edge->sense() == REVERSED ? -edge->param_range() : edge->param_range();
+    const curve& on = edge->geometry()->equation();
+    const bool forward = edge->sense() == FORWARD;
+    EXPECT_LT(distance(on.eval_position(forward ? range.start_pt() : range.end_pt()), a), 1e-9);
+    EXPECT_LT(distance(on.eval_position(forward ? range.end_pt() : range.start_pt()), b), 1e-9);
+    api_del_entity(box);
+    m_exporter.reset();
+}
+
 TEST_F(SourceImport, BadNurbsDataGivesNoCurveAndAFailure)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();

@@ -100,12 +100,20 @@ void QELXVelmCurveImporter::FixOrientation()
 {
     if (!m_map.isNegated())
         return;
+    // The reversal moves onto the edge only when the edge takes it: a map
+    // turned round under an edge the kernel failed to turn would build the
+    // curve backwards. Then nothing is built, as for a map that cannot be used.
+    if (EDGE* e = m_edge) {
+        const outcome turned = velmCall([&] { e->set_sense(e->sense() == FORWARD ? REVERSED : FORWARD, 1); });
+        if (!turned.ok()) {
+            m_mapUsable = false;
+            return;
+        }
+    }
     m_senseKept = !m_senseKept;
     m_map.setSlope(-m_map.slope());
     m_map.setAbscissa(-m_map.abscissa());
     m_map.setNegated(false);
-    if (EDGE* e = m_edge)
-        velmCall([&] { e->set_sense(e->sense() == FORWARD ? REVERSED : FORWARD, 1); });
 }
 
 void QELXVelmCurveImporter::AttachToEdge()
