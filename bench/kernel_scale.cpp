@@ -202,7 +202,6 @@ void require(const outcome& o, const char* what) {
 struct figures {
   double build = 0, walk = 0, cache = 0, save = 0, restore = 0, copy = 0, del = 0;
   long long model = 0, copy_peak = 0, delete_peak = 0;
-  std::vector<double> del_runs;
 };
 
 double median(std::vector<double> v) {
@@ -255,14 +254,15 @@ figures run_velm(int nx, int ny, const std::string& path, long long& checksum) {
 
   // Copy and delete in pairs; the transient heap is the last pair's.
   BODY* copy = nullptr;
+  std::vector<double> del_runs;
   r.copy = median_of([&] { require(api_copy_body(body, copy), "api_copy_body"); },
                      [&] {
                        empty_caches();
-                       r.del_runs.push_back(seconds([&] { require(api_del_entity(copy), "api_del_entity"); }));
+                       del_runs.push_back(seconds([&] { require(api_del_entity(copy), "api_del_entity"); }));
                      });
   r.copy_peak = transient([&] { require(api_copy_body(body, copy), "api_copy_body"); });
   r.delete_peak = transient([&] { require(api_del_entity(copy), "api_del_entity"); });
-  r.del = median(r.del_runs);
+  r.del = median(del_runs);
   require(api_del_entity(body), "api_del_entity");
   return r;
 }
@@ -300,17 +300,18 @@ figures run_occ(int nx, int ny, const std::string& path, long long& checksum) {
   });
 
   TopoDS_Shape copy;
+  std::vector<double> del_runs;
   auto copy_shape = [&] {
     BRepBuilderAPI_Copy c(shape);
     copy = c.Shape();
   };
   r.copy = median_of(copy_shape, [&] {
     empty_caches();
-    r.del_runs.push_back(seconds([&] { copy.Nullify(); }));
+    del_runs.push_back(seconds([&] { copy.Nullify(); }));
   });
   r.copy_peak = transient(copy_shape);
   r.delete_peak = transient([&] { copy.Nullify(); });
-  r.del = median(r.del_runs);
+  r.del = median(del_runs);
   shape.Nullify();
   return r;
 }

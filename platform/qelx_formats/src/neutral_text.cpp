@@ -365,6 +365,35 @@ void writeTable(const std::vector<Json>& elements, Out&& out)
     writeTable(elements.size(), [&](std::size_t i) -> const Json& { return elements[i]; }, out);
 }
 
+// The fields every writer writes alike from what it holds: the header, the
+// free lists and the layers. False for a key that is the writer's own.
+template <class Source, class Out>
+bool writeSharedField(const std::string& key, const Source& s, Out&& out)
+{
+    if (key == "format")
+        out(Json(NeutralFormatName).dump());
+    else if (key == "version")
+        out(Json(NeutralFormatVersion).dump());
+    else if (key == "xtype")
+        out(Json(s.xType).dump());
+    else if (key == "unit")
+        out(Json(s.unit).dump());
+    else if (key == "freeSurfaces")
+        out(refs(s.freeSurfaces).dump());
+    else if (key == "freeCurves")
+        out(refs(s.freeCurves).dump());
+    else if (key == "freePoints")
+        out(refs(s.freePoints).dump());
+    else if (key == "layers") {
+        std::vector<Json> elements;
+        for (const auto& [number, l] : s.layers)
+            elements.push_back(layerJson(number, l));
+        writeTable(elements, out);
+    } else
+        return false;
+    return true;
+}
+
 } // namespace
 
 std::string writeNeutralText(const TestModel& m)
@@ -375,15 +404,9 @@ std::string writeNeutralText(const TestModel& m)
         writeTable(rows.size(), [&](std::size_t i) { return json(static_cast<int>(i), rows[i]); }, out);
     };
     auto value = [&](const std::string& key) {
-        if (key == "format")
-            out(Json(NeutralFormatName).dump());
-        else if (key == "version")
-            out(Json(NeutralFormatVersion).dump());
-        else if (key == "xtype")
-            out(Json(m.xType).dump());
-        else if (key == "unit")
-            out(Json(m.unit).dump());
-        else if (key == "bodies")
+        if (writeSharedField(key, m, out))
+            return;
+        if (key == "bodies")
             table(m.bodies, bodyJson);
         else if (key == "lumps")
             table(m.lumps, lumpJson);
@@ -411,12 +434,6 @@ std::string writeNeutralText(const TestModel& m)
             table(m.pcurves, pcurveJson);
         else if (key == "points")
             table(m.points, pointJson);
-        else if (key == "freeSurfaces")
-            out(refs(m.freeSurfaces).dump());
-        else if (key == "freeCurves")
-            out(refs(m.freeCurves).dump());
-        else if (key == "freePoints")
-            out(refs(m.freePoints).dump());
         else if (key == "attributes") {
             auto next = m.attributes.begin();
             writeTable(
@@ -426,11 +443,6 @@ std::string writeNeutralText(const TestModel& m)
                     return attributesJson(word, a);
                 },
                 out);
-        } else if (key == "layers") {
-            std::vector<Json> elements;
-            for (const auto& [number, l] : m.layers)
-                elements.push_back(layerJson(number, l));
-            writeTable(elements, out);
         } else if (key == "layerFilters") {
             std::vector<Json> elements;
             for (const qelx_test::TestLayerFilter& f : m.layerFilters)
@@ -807,32 +819,15 @@ bool NeutralDocumentStream::produce(const TextPut& put, std::string& why)
                 spilled({&t.tables[k]}, rest);
                 return;
             }
-        if (key == "format")
-            out(Json(NeutralFormatName).dump());
-        else if (key == "version")
-            out(Json(NeutralFormatVersion).dump());
-        else if (key == "xtype")
-            out(Json(t.xType).dump());
-        else if (key == "unit")
-            out(Json(t.unit).dump());
-        else if (key == "freeSurfaces")
-            out(refs(t.freeSurfaces).dump());
-        else if (key == "freeCurves")
-            out(refs(t.freeCurves).dump());
-        else if (key == "freePoints")
-            out(refs(t.freePoints).dump());
-        else if (key == "attributes") {
+        if (writeSharedField(key, t, out))
+            return;
+        if (key == "attributes") {
             std::initializer_list<SpillFile*> kinds = {
                 &t.attributes[0],  &t.attributes[1],  &t.attributes[2],  &t.attributes[3],
                 &t.attributes[4],  &t.attributes[5],  &t.attributes[6],  &t.attributes[7],
                 &t.attributes[8],  &t.attributes[9],  &t.attributes[10], &t.attributes[11],
                 &t.attributes[12], &t.attributes[13], &t.attributes[14], &t.attributes[15]};
             spilled(kinds, nullptr);
-        } else if (key == "layers") {
-            std::vector<Json> elements;
-            for (const auto& [number, l] : t.layers)
-                elements.push_back(layerJson(number, l));
-            writeTable(elements, out);
         } else {
             // Layer filters and groups: the walk reads none.
             out("[]");
