@@ -5,6 +5,7 @@
 #include "qelx_velm/ve_option_doc.hxx"
 
 #include "qelx_velm/velm_entity_utils.hxx"
+#include "support/arc_models.hxx"
 #include "velm/query.hxx"
 #include "velm/save.hxx"
 #include "export/brep_exporter.hxx"
@@ -293,5 +294,58 @@ TEST_F(ImporterRoad, ADocumentThatOnlyRecordsAKernelTypeTakesTheFullRoads)
         EXPECT_EQ(countsText(run.result()), (std::vector<std::string>{"6f 12e 8v", "6f 12e 8v"}));
         for (const qelx_test::StageRecord& s : events.stages())
             EXPECT_NE(s.name, "ToVelmRepair") << "no copy road";
+    }
+}
+
+// An ellipse whose source parameter is scaled (or reversed) against its
+// angle: the edge runs over the image of its domain on the kernel ellipse,
+// between its own vertices, whichever way the edge (against its curve or
+// with it) and its coedge run, on the topological road and on the trim road
+// a one-face sheet takes (its face cut by trim repair or not); the check
+// finds nothing it does not find of the same sheet unscaled (whose
+// quarter-arc pcurves run only near the angle between their knots).
+TEST_F(ImporterRoad, AScaledEllipsesEdgeRunsOverItsOwnArcOnEveryRoadInEveryFrame)
+{
+    const std::pair<double, double> maps[] = {{1.0, 0.0}, {2.0, 0.5}, {-2.0, 0.3}, {-1.0, 0.5}, {0.5, -1.0}};
+    const std::pair<bool, bool> ways[] = {{false, false}, {true, false}, {false, true}, {true, true}};
+    for (const char* road : {"trim", "trim cut", "topological"}) {
+        const bool topological = road == std::string("topological");
+        qelx_test::OptionScope options;
+        if (topological)
+            options.on(Ve_OptionDoc::keyOf("ImportSingleFace2DShellAsTopology"));
+        if (road == std::string("trim cut"))
+            options.on(Ve_OptionDoc::keyOf("RepairTrim"));
+        for (const auto& [arcReversed, edgeTurned] : ways)
+            for (const Frame& frame : frames()) {
+                std::vector<std::string> unscaled;
+                for (const auto& [scale, offset] : maps) {
+                    SCOPED_TRACE(testing::Message() << road << ", map " << scale
+                                                    << ", " << offset << (arcReversed ? ", arc reversed, " : ", arc forward, ")
+                                                    << (edgeTurned ? "edge turned, " : "") << frame.name);
+                    arcmodels::HalfEllipse half = arcmodels::halfEllipsePastAPeriod(2.0, 1.0, arcReversed);
+                    if (edgeTurned)
+                        arcmodels::turnEdgeAgainstItsCurve(half.model, half.arcEdge);
+                    half.model.reparametriseCurve(half.arc, scale, offset);
+                    ImporterRun run(half.model, frame.morph);
+                    EXPECT_EQ(run.import(), QELI_OK);
+                    ASSERT_EQ(run.result().size(), 1u);
+                    if (scale == 1.0 && offset == 0.0)
+                        unscaled = findingsOf(run.result()[0]);
+                    else
+                        EXPECT_EQ(findingsOf(run.result()[0]), unscaled);
+                    const QELXPoint3D apex = frame.morph.Apply(QELXPoint3D(2.0, 0.0, 0.0));
+                    ENTITY_LIST edges;
+                    api_get_edges(run.result()[0], edges);
+                    int arcs = 0;
+                    for (int i = 0; i < edges.count(); ++i) {
+                        const EDGE* e = static_cast<EDGE*>(edges[i]);
+                        if (!e->geometry() || is_STRAIGHT(&e->geometry()->equation()))
+                            continue;
+                        ++arcs;
+                        EXPECT_LT(arcmodels::edgeArcGap(e, QELposition(apex[0], apex[1], apex[2])), 1e-9);
+                    }
+                    EXPECT_EQ(arcs, 1);
+                }
+            }
     }
 }

@@ -10,6 +10,7 @@
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/default_geometry_importer.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+#include "support/arc_models.hxx"
 #include "support/model_builders.hxx"
 #include "support/quilt_builders.hxx"
 #include "support/repair_builders.hxx"
@@ -22,52 +23,6 @@ namespace {
 
 using qelx_test::KindFace;
 using qelx_test::TestModel;
-
-// A half disc of radius 1 on the plane z = 0: the arc from (0, -1) round
-// (1, 0) to (0, 1) on a circle whose domain lies a period past the first,
-// [3 pi / 2, 5 pi / 2], and the diameter back. With `arcReversed` the arc's
-// edge runs the other way round the loop (and the face turns with it). The
-// pcurves run on the coedges' domains: two rational quarter arcs, exact at
-// their knots.
-TestModel halfDiscPastAPeriod(bool arcReversed)
-{
-    TestModel m;
-    int shell = -1;
-    m.addSheetBody(shell);
-    const int plane = m.addPlane({0, 0, 0}, {1, 0, 0}, {0, 0, 1});
-    const double a0 = 1.5 * std::numbers::pi, a1 = 2.5 * std::numbers::pi;
-    const int low = m.addVertex({0, -1, 0}), high = m.addVertex({0, 1, 0});
-    const int arc = m.addEdge(m.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 1.0, 1.0, a0, a1), low, high, a0, a1);
-    const int diameter = m.addEdge(m.addLine({0, 1, 0}, {0, -1, 0}), high, low, 0.0, 2.0);
-    qelx_test::TestNurbs quarters;
-    quarters.degree = 2;
-    quarters.count = 5;
-    const double w = std::sqrt(0.5);
-    for (int k = 0; k < 5; ++k) {
-        // Along the coedge: from a0 up, or from a1 down.
-        const double angle = arcReversed ? a1 - k * std::numbers::pi / 4 : a0 + k * std::numbers::pi / 4;
-        const double reach = (k % 2) ? 1.0 / w : 1.0;
-        quarters.ctrl.insert(quarters.ctrl.end(), {reach * std::cos(angle), reach * std::sin(angle)});
-        quarters.weights.push_back((k % 2) ? w : 1.0);
-    }
-    quarters.knots = arcReversed ? std::vector<double>{-a1, -2.0 * std::numbers::pi, -a0}
-                                 : std::vector<double>{a0, 2.0 * std::numbers::pi, a1};
-    quarters.mults = {3, 2, 3};
-    const int face = m.addFace(shell, plane, !arcReversed);
-    m.faces[face].uDomain[0] = 0.0;
-    m.faces[face].uDomain[1] = 1.0;
-    m.faces[face].vDomain[0] = -1.0;
-    m.faces[face].vDomain[1] = 1.0;
-    const int loop = m.addLoop(face);
-    if (arcReversed) {
-        m.addCoedge(loop, diameter, false, m.addLinePCurve({0, -1}, {0, 1}, -2.0, 0.0));
-        m.addCoedge(loop, arc, false, m.addPCurve(quarters));
-    } else {
-        m.addCoedge(loop, arc, true, m.addPCurve(quarters));
-        m.addCoedge(loop, diameter, true, m.addLinePCurve({0, 1}, {0, -1}, 0.0, 2.0));
-    }
-    return m;
-}
 
 class StitchCreator : public ::testing::Test {
 protected:
@@ -355,7 +310,7 @@ TEST_F(StitchCreator, AnArcAPeriodOnKeepsItsPCurveOnTheEdgesRangeInEveryFrame)
     for (bool arcReversed : {false, true})
         for (const importtest::Frame& frame : stitchtest::allFrames()) {
             SCOPED_TRACE(std::string(arcReversed ? "arc reversed, " : "arc forward, ") + frame.name);
-            stitchtest::StitchSource source(halfDiscPastAPeriod(arcReversed), frame.morph);
+            stitchtest::StitchSource source(arcmodels::halfEllipsePastAPeriod(1.0, 1.0, arcReversed).model, frame.morph);
             const std::vector<FACE*> faces = source.createFaces();
             m_loose.insert(m_loose.end(), faces.begin(), faces.end());
             ASSERT_EQ(faces.size(), 1u);
@@ -383,6 +338,59 @@ TEST_F(StitchCreator, AnArcAPeriodOnKeepsItsPCurveOnTheEdgesRangeInEveryFrame)
             } while (c != faces[0]->loop()->start());
             EXPECT_EQ(arcs, 1);
         }
+}
+
+// The parameter maps of an ellipse whose source parameter is not its angle:
+// scaled, scaled and reversed, reversed, shrunk.
+struct ArcMap {
+    double scale, offset;
+};
+const ArcMap kArcMaps[] = {{2.0, 0.5}, {-2.0, 0.3}, {-1.0, 0.5}, {0.5, -1.0}};
+
+// An ellipse whose parameter is scaled (or reversed) against its angle
+// bounds the face over its own arc, the face built as it comes or cut by the
+// trimmed face controller: the edge's range is the image of the edge's
+// domain on the kernel ellipse, and every pcurve runs with its curve (the
+// diameter's line, its parameter scaled or reversed alike, too).
+TEST_F(StitchCreator, AScaledEllipseBoundsItsFaceOverItsOwnArcInEveryFrame)
+{
+    for (bool repaired : {false, true})
+        for (const ArcMap& map : kArcMaps)
+            for (bool arcReversed : {false, true})
+                for (const importtest::Frame& frame : stitchtest::allFrames()) {
+                    SCOPED_TRACE(testing::Message() << (repaired ? "cut, " : "as it comes, ") << "map " << map.scale
+                                                    << ", " << map.offset
+                                                    << (arcReversed ? ", arc reversed, " : ", arc forward, ") << frame.name);
+                    arcmodels::HalfEllipse half = arcmodels::halfEllipsePastAPeriod(2.0, 1.0, arcReversed);
+                    half.model.reparametriseCurve(half.arc, map.scale, map.offset);
+                    half.model.reparametriseCurve(half.line, map.scale, map.offset);
+                    stitchtest::StitchSource source(half.model, frame.morph);
+                    std::vector<FACE*> faces;
+                    if (repaired) {
+                        for (Ve_FaceTag* f : source.creator().CreateSheets(source.id(KindFace, half.face), &source.exporter()))
+                            faces.push_back(reinterpret_cast<FACE*>(f));
+                    } else {
+                        faces = source.createFaces();
+                    }
+                    m_loose.insert(m_loose.end(), faces.begin(), faces.end());
+                    if (faces.size() != 1 || !faces[0]) {
+                        ADD_FAILURE() << faces.size() << " faces";
+                        continue;
+                    }
+                    const QELXPoint3D apex = frame.morph.Apply(QELXPoint3D(2.0, 0.0, 0.0));
+                    COEDGE* c = faces[0]->loop()->start();
+                    int arcs = 0;
+                    do {
+                        EXPECT_LT(arcmodels::pcurveCurveGap(c), 1e-9);
+                        const CURVE* on = c->edge()->geometry();
+                        if (on && on->has_equation() && !is_STRAIGHT(&on->equation())) {
+                            ++arcs;
+                            EXPECT_LT(arcmodels::edgeArcGap(c->edge(), QELposition(apex[0], apex[1], apex[2])), 1e-9);
+                        }
+                        c = c->next();
+                    } while (c != faces[0]->loop()->start());
+                    EXPECT_EQ(arcs, 1);
+                }
 }
 
 TEST_F(StitchCreator, SheetsOfTheTrimmedFaceControllerJoinTheListAndTheMapIsCleared)

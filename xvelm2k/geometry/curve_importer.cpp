@@ -129,11 +129,19 @@ void QELXVelmCurveImporter::AttachToEdge()
     }
 }
 
+double QELXVelmCurveImporter::MapParameter(double t) const
+{
+    return m_map(m_senseKept ? t : -t);
+}
+
 Gk_Domain QELXVelmCurveImporter::GetDomain() const
 {
     if (!m_curve || m_map.isIdentity() || !m_domain.isFinite())
         return m_domain;
-    const double a = m_map(m_domain.low()), b = m_map(m_domain.high());
+    // The domain runs along the edge. When the import turned the edge, the
+    // curve runs the other way: its parameters are negated back onto the edge.
+    const double sign = m_senseKept ? 1.0 : -1.0;
+    const double a = sign * MapParameter(m_domain.low()), b = sign * MapParameter(m_domain.high());
     return Gk_Domain(std::min(a, b), std::max(a, b), Gk_Def::FuzzKnot);
 }
 
@@ -141,10 +149,7 @@ void QELXVelmCurveImporter::LimitToDomain()
 {
     if (!m_curve || !m_limitToDomain || !m_domain.isFinite())
         return;
-    // The curve runs in the map's image of the source parameter, negated
-    // first when the import reversed the curve.
-    const double sign = m_senseKept ? 1.0 : -1.0;
-    const double a = m_map(sign * m_domain.low()), b = m_map(sign * m_domain.high());
+    const double a = MapParameter(m_domain.low()), b = MapParameter(m_domain.high());
     velmGuard([&] { m_curve->limit(QELinterval(std::min(a, b), std::max(a, b))); });
 }
 

@@ -54,7 +54,11 @@ public:
     bool ReverseParamMap();
     bool IsReversed() const { return !m_senseKept; }
     Gk_LinMap GetParamMap() const { return m_map; }
-    // The domain in the kernel curve's parameter: the source's, but for an
+    // The kernel curve's parameter at the source parameter t: the map's
+    // image of t, negated first when the import reversed the curve.
+    double MapParameter(double t) const;
+    // The domain as the edge's range (in the kernel curve's parameter,
+    // negated when the import turned the edge): the source's, but for an
     // ellipse whose source parameter is not its angle, which runs in the
     // canonical parameter.
     Gk_Domain GetDomain() const;

@@ -33,6 +33,18 @@ bool holdsDomain(const QELinterval& range, const Gk_Domain& d)
     return d.low() >= range.start_pt() - tol && d.high() <= range.end_pt() + tol;
 }
 
+// The B-spline's parameter carried by the increasing linear map that takes
+// `from` onto `to` (the whole B-spline, which may reach past `from`).
+void moveAlongDomain(bs2_curve bs2, const Gk_Domain& from, const Gk_Domain& to)
+{
+    if (!from.isFinite() || !to.isFinite() || !(from.length() > 0.0))
+        return;
+    const double slope = to.length() / from.length();
+    const QELinterval own = bs2_curve_range(bs2);
+    const auto map = [&](double t) { return to.low() + slope * (t - from.low()); };
+    velmGuard([&] { bs2_curve_reparam(map(own.start_pt()), map(own.end_pt()), bs2); });
+}
+
 } // namespace
 
 // ---- file-local kernel work shared with the tests
@@ -198,6 +210,9 @@ bool Ve_JordonCntl::seed(const QELXIdentifier& coedge, QELXBRepExporter* exporte
     m_domain = Gk_Domain(low, high, Gk_Def::FuzzKnot);
 
     const SURFACE* sf = trimSurfaceEntity(m_surface);
+    // Made into the segment's pcurve once the curve is in: the curve may move
+    // the segment's parameter, and the pcurve moves with it.
+    bs2_curve bs2 = nullptr;
     if (pcurveId.IsValid()) {
         // A pcurve whose sense is false runs against the coedge: it is read at
         // the negated coedge parameter, so it is turned to run with it.
@@ -206,7 +221,6 @@ bool Ve_JordonCntl::seed(const QELXIdentifier& coedge, QELXBRepExporter* exporte
         static const Gk_BiLinMap identity;
         QELXVelmPCurveImporter importer(g, pcurveId, m_context ? m_context->getMap() : identity,
                                         pcurveForward ? m_domain : -m_domain, Gk_SurfApproxInfoHandle());
-        bs2_curve bs2 = nullptr;
         if (importer.Import() == 0)
             bs2 = importer.GetBs2Curve();
         if (bs2 && !pcurveForward)
@@ -214,14 +228,9 @@ bool Ve_JordonCntl::seed(const QELXIdentifier& coedge, QELXBRepExporter* exporte
         // A pcurve that does not reach over the coedge's domain cannot
         // describe it (its sense or parameters are wrong): the segment does
         // without it rather than read it where it is not defined.
-        if (bs2 && !bs2_curve_periodic(bs2) && !holdsDomain(bs2_curve_range(bs2), m_domain))
+        if (bs2 && !bs2_curve_periodic(bs2) && !holdsDomain(bs2_curve_range(bs2), m_domain)) {
             bs2_curve_delete(bs2);
-        if (bs2 && sf && sf->has_equation()) {
-            snapPCurveEndsToPoles(bs2, sf->equation());
-            const pcurve def(bs2, QELresfit, sf->equation(), -1, -1, -1, -1, true, -1.0);
-            m_pcurve = trimPCurveView(new (0, kTrimSource, 1477, nullptr) PCURVE(def));
-        } else if (bs2) {
-            bs2_curve_delete(bs2);
+            bs2 = nullptr;
         }
     }
 
@@ -250,15 +259,38 @@ bool Ve_JordonCntl::seed(const QELXIdentifier& coedge, QELXBRepExporter* exporte
                                        m_context ? m_context->getDesMorph() : noMorph, false, false);
         importer.ImportCurve();
         if (const curve* made = importer.GetCurve()) {
+            // The curve runs in the importer's image of the parameter it was
+            // given (an ellipse whose source parameter is not its angle runs
+            // in its angle; a reversed curve the other way): the segment
+            // runs in the curve's parameter, the curve turned to run with
+            // the coedge.
+            bool negate = turn;
+            Gk_Domain moved = m_domain;
+            if (m_domain.isFinite()) {
+                const double a = importer.MapParameter(turn ? -m_domain.low() : m_domain.low());
+                const double b = importer.MapParameter(turn ? -m_domain.high() : m_domain.high());
+                negate = a != b ? a > b : turn;
+                moved = negate ? Gk_Domain(-a, -b, Gk_Def::FuzzKnot) : Gk_Domain(a, b, Gk_Def::FuzzKnot);
+            }
             std::unique_ptr<curve> copy(made->make_copy());
-            if (turn)
+            if (negate)
                 copy->negate();
+            if (bs2 && (moved.low() != m_domain.low() || moved.high() != m_domain.high()))
+                moveAlongDomain(bs2, m_domain, moved);
+            m_domain = moved;
             checkImportedCurve(*copy, m_domain);
             CURVE* entity = make_curve(*copy);
             m_curve = trimCurveView(entity);
             if (trimEdgeAttributesWanted())
                 trimCurveMapInsert(entity, edge);
         }
+    }
+    if (bs2 && sf && sf->has_equation()) {
+        snapPCurveEndsToPoles(bs2, sf->equation());
+        const pcurve def(bs2, QELresfit, sf->equation(), -1, -1, -1, -1, true, -1.0);
+        m_pcurve = trimPCurveView(new (0, kTrimSource, 1477, nullptr) PCURVE(def));
+    } else if (bs2) {
+        bs2_curve_delete(bs2);
     }
     return m_pcurve || m_curve;
 }

@@ -17,6 +17,7 @@
 #include "qelx/qelx_geometry_exporter.hxx"
 #include "qelx_velm/default_geometry_importer.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+#include "repair/fix_pcurve.hxx"
 #include "trim/trim_face_cntl.hxx"
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
@@ -212,8 +213,19 @@ Ve_FaceTag* Ve_BaseStitchCreator::CreateFace(const QELXIdentifier& faceId, QELXB
                 QELXVelmCurveImporter importer(geometry, curveId, edge, forward == edgeSense, domain, morph, false);
                 importer.ImportCurve();
                 CURVE* made = edge->geometry();
-                if (ranged && !(made && made->has_equation()))
+                if (ranged && !(made && made->has_equation())) {
                     edge->set_param_range(nullptr);
+                } else if (ranged) {
+                    // An ellipse whose source parameter is not its angle runs
+                    // in its angle: the edge's range is the image of the
+                    // domain there, and the pcurve follows it onto the range.
+                    const Gk_Domain mapped = importer.GetDomain();
+                    if (mapped.low() != domain.low() || mapped.high() != domain.high()) {
+                        const QELinterval range(mapped.low(), mapped.high());
+                        edge->set_param_range(&range);
+                        Ve_FixPCurve::FixPCurveOnParametricSurface(edge);
+                    }
+                }
             }
             QELXIdentifier partner;
             exporter->GetPartnerCoedge(coedgeId, partner);
