@@ -233,7 +233,7 @@ TestAssembly colouredHolders()
 
 // Names, colours and layers of a STEP assembly reach the flattened bodies and
 // faces and go back out in STEP: the product's colour and layer on each body,
-// an instance's own colour over it, a face's colour and layer on that face,
+// an instance's own colour over it, a face's colour, layer and name on that face,
 // through a turned and a mirrored placement of the holder.
 TEST_F(StepAssemblyTest, ColoursNamesAndLayersOfTheProductsReachTheFlattenedBodies)
 {
@@ -281,6 +281,8 @@ TEST_F(StepAssemblyTest, ColoursNamesAndLayersOfTheProductsReachTheFlattenedBodi
         if (const auto c = colourOf(back, qelx_test::KindFace, f); c && (*c)[0] > 0.85 && (*c)[1] < 0.2) {
             ++red;
             EXPECT_EQ(layerNameOf(back, qelx_test::KindFace, f), "Marked");
+            const auto it = back.attributes.find(qelx_test::wordOf(qelx_test::KindFace, f));
+            EXPECT_EQ(it->second.name.value_or(""), "top");
         }
     EXPECT_EQ(red, 2);
 }

@@ -27,6 +27,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <unistd.h>
 
 using namespace qelx_formats;
@@ -122,6 +123,8 @@ TEST(CadTarget, NamesColoursAndLayersSurviveAWriteAndARead)
     model.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)].color = std::array<double, 4>{0.25, 0.5, 1.0, 0.0};
     model.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)].layer = 7;
     model.attributes[qelx_test::wordOf(qelx_test::KindFace, 2)].color = std::array<double, 4>{1.0, 0.0, 0.0, 0.0};
+    model.attributes[qelx_test::wordOf(qelx_test::KindFace, 2)].name = "Fl\xc3\xa4" "che rot";
+    model.attributes[qelx_test::wordOf(qelx_test::KindFace, 4)].name = "plain";
     for (const char* name : {"attributes.step", "attributes.igs"}) {
         SCOPED_TRACE(name);
         const fs::path out = targetScratch(name);
@@ -155,6 +158,15 @@ TEST(CadTarget, NamesColoursAndLayersSurviveAWriteAndARead)
                 ++red;
         }
         EXPECT_EQ(red, 1);
+        if (std::string(name).find("igs") == std::string::npos) {
+            std::map<std::string, int> faceNames;
+            for (std::size_t f = 0; f < back.faces.size(); ++f) {
+                const auto it = back.attributes.find(qelx_test::wordOf(qelx_test::KindFace, static_cast<int>(f)));
+                if (it != back.attributes.end() && it->second.name)
+                    ++faceNames[*it->second.name + (it->second.color ? " coloured" : "")];
+            }
+            EXPECT_EQ(faceNames, (std::map<std::string, int>{{"Fl\xc3\xa4" "che rot coloured", 1}, {"plain", 1}}));
+        }
     }
 }
 

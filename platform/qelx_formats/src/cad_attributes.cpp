@@ -45,6 +45,10 @@ ExchangeSettings::ExchangeSettings()
     IGESControl_Controller::Init();
     // The models' unit: the readers hand millimetres, the writers take them.
     set("xstep.cascade.unit", "MM");
+    // STEP names faces (and other sub-shapes) on their own items: written
+    // and read, or a face's name is lost on the way through a file.
+    set("write.stepcaf.subshapes.name", "1");
+    set("read.stepcaf.subshapes.name", "1");
 }
 
 ExchangeSettings::~ExchangeSettings()
