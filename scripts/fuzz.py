@@ -636,6 +636,8 @@ def main():
     parser.add_argument("--reduce-runs", type=int, default=60, help="runs spent reducing each new fault")
     parser.add_argument("--seed", type=int, default=None, help="random seed (default: from the clock)")
     parser.add_argument("--kinds", default=".vlt,.json,.step,.iges,.brep", help="input kinds to fuzz")
+    parser.add_argument("--outputs", default=None,
+                        help="output kinds to write (e.g. .iges; 'none' for info; default every kind)")
     parser.add_argument("--out", default=None, help="where faults are kept (default BUILD/fuzz)")
     parser.add_argument("--replay", nargs="+", metavar="FILE", help="judge these inputs under every verb and stop")
     args = parser.parse_args()
@@ -662,6 +664,12 @@ def main():
         print("fuzz.py: random seed %d, %d seed files (%s), driver %s%s" % (
             seed, len(seeds), ", ".join("%d %s" % (len(v), k) for k, v in sorted(by_kind.items())), runner.xvelm,
             " (sanitizers)" if runner.sanitized else ""), flush=True)
+        outputs = set(args.outputs.split(",")) if args.outputs else None
+
+        def verbs_of(kind):
+            chosen = [v for v in verbs_for(kind) if outputs is None or (v[1] or "none") in outputs]
+            return chosen or verbs_for(kind)
+
         faults = Faults(os.path.join(out, "faults"), runner, args)
         deadline = time.monotonic() + args.minutes * 60
         counts = {"runs": 0, "passed": 0, "refused": 0, "faults": 0}
@@ -672,7 +680,7 @@ def main():
             kind = job_rng.choice(sorted(by_kind))
             name, _, data = job_rng.choice(by_kind[kind])
             mutated, how = mutate(data, kind, job_rng)
-            verb, out_kind = job_rng.choice(verbs_for(kind))
+            verb, out_kind = job_rng.choice(verbs_of(kind))
             fault, result = run_case(runner, mutated, kind, verb, out_kind)
             with lock:
                 counts["runs"] += 1

@@ -1,7 +1,8 @@
-// Damaged STEP and BREP files that once crashed the conversion or made a
-// file the kernel refused to read back (reproducers of scripts/fuzz.py, one
-// edit each to a sound file): each is now refused with one line naming it,
-// or converted to a file that restores.
+// Damaged STEP, IGES, BREP files and neutral documents that once crashed the
+// conversion, made a file the kernel refused to read back or a file Open
+// CASCADE's reader finds not valid (reproducers of scripts/fuzz.py, one edit
+// each to a sound file): each is now refused with one line naming it, or
+// converted to a file that restores.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,6 +10,8 @@
 #include <iostream>
 #include <iterator>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -33,6 +36,25 @@ struct Edit {
     std::string from, to;
 };
 
+// A run that must be refused: status 1, one driver line naming the input and
+// saying `refusal`, no output file, nothing on standard output.
+void expectRefused(const fs::path& in, const fs::path& out, const char* refusal)
+{
+    std::ostringstream spoken;
+    std::streambuf* const saved = std::cout.rdbuf(spoken.rdbuf());
+    const ConvertRun run = convert_run::runConvert(in.string(), out.string());
+    std::cout.rdbuf(saved);
+    EXPECT_EQ(spoken.str(), "");
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_EQ(convert_run::driverMessages(run.err), 1) << run.err;
+    const std::string line = convert_run::lastLine(run.err);
+    EXPECT_TRUE(line.rfind("xvelm: " + in.string() + ": ", 0) == 0 ||
+                line.rfind("xvelm: converting " + in.string() + " failed: ", 0) == 0)
+        << line;
+    EXPECT_NE(line.find(refusal), std::string::npos) << line;
+    EXPECT_FALSE(fs::exists(out));
+}
+
 TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
 {
     const fs::path dir = convert_run::convertScratch();
@@ -43,11 +65,15 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
     // entities 508, the first of four edges).
     const std::string iges = (dir / "bracket.igs").string();
     ASSERT_EQ(convert_run::runConvert(bracket, iges).status, 0);
+    // The bracket as a neutral document (its sixth vertex at (55, 0, 12)).
+    const std::string json = (dir / "bracket.json").string();
+    ASSERT_EQ(convert_run::runConvert(bracket, json).status, 0);
     struct Case {
         const char* what;
         std::string seed;
         Edit edit;
-        const char* refusal; // null: converts
+        const char* refusal;      // null: converts
+        const char* out = ".vlt"; // the kind written
     };
     const Case cases[] = {
         // Open CASCADE's own checks followed the edge's references for ever.
@@ -90,6 +116,21 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         // edge's vertex and then read the one it had freed.
         {"a vertex far off its edges", bracket,
          {"#602 = CARTESIAN_POINT('',(28.,20.,0.));", "#602 = CARTESIAN_POINT('',(28.,2147483647,0.));"}, nullptr},
+        // The healing widened the vertex's tolerance to its distance: valid as
+        // the kernel and a BREP file hold it, but IGES holds no tolerances and
+        // its face came back unorientable, the file written as a success.
+        {"a neutral vertex far off its edges, into IGES", json,
+         {"{\"id\":6,\"xyz\":[55.0,-8.881784197001e-16,12.0]}", "{\"id\":6,\"xyz\":[55.0,2147483647,12.0]}"},
+         "IGES cannot hold the model validly: read back, a face is not valid", ".igs"},
+        // An edge's pcurve index swapped for another's: the healing left two
+        // wires of a face crossing, and the IGES and BREP files were written.
+        {"a BREP edge on another edge's pcurve, into IGES", samples + "fuse.brep",
+         {"\n1  6 0 0 1\n2  11 2 0 0 1\n", "\n1  6 0 0 1\n1  17 0 0 1\n"}, "body 1: a face is not valid", ".igs"},
+        {"a BREP edge on another edge's pcurve, into BREP", samples + "fuse.brep",
+         {"\n1  6 0 0 1\n2  11 2 0 0 1\n", "\n1  6 0 0 1\n1  17 0 0 1\n"}, "body 1: a face is not valid", ".brep"},
+        // The unit code was cast into the framework's unit as it stood.
+        {"a neutral document of no known unit", json, {"\"unit\":1,", "\"unit\":65536,"},
+         "/unit: unit 65536 is not a unit code"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -100,22 +141,17 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         ASSERT_NE(at, std::string::npos) << c.seed;
         text.replace(at, c.edit.from.size(), c.edit.to);
         const fs::path in = dir / ("damaged" + fs::path(c.seed).extension().string());
-        const fs::path out = dir / "out.vlt";
+        const fs::path out = dir / (std::string("out") + c.out);
         std::ofstream(in, std::ios::binary) << text;
-        // Nothing reaches standard output but the driver's summary.
-        std::ostringstream spoken;
-        std::streambuf* const saved = std::cout.rdbuf(spoken.rdbuf());
-        const ConvertRun run = convert_run::runConvert(in.string(), out.string());
-        std::cout.rdbuf(saved);
-        EXPECT_EQ(spoken.str(), "");
         if (c.refusal) {
-            EXPECT_EQ(run.status, 1) << run.out;
-            EXPECT_EQ(convert_run::driverMessages(run.err), 1) << run.err;
-            const std::string line = convert_run::lastLine(run.err);
-            EXPECT_EQ(line.rfind("xvelm: " + in.string() + ": ", 0), 0u) << line;
-            EXPECT_NE(line.find(c.refusal), std::string::npos) << line;
-            EXPECT_FALSE(fs::exists(out));
+            expectRefused(in, out, c.refusal);
         } else {
+            // Nothing reaches standard output but the driver's summary.
+            std::ostringstream spoken;
+            std::streambuf* const saved = std::cout.rdbuf(spoken.rdbuf());
+            const ConvertRun run = convert_run::runConvert(in.string(), out.string());
+            std::cout.rdbuf(saved);
+            EXPECT_EQ(spoken.str(), "");
             ASSERT_EQ(run.status, 0) << run.err;
             // The file written restores.
             xvelm::restored_model back;
@@ -154,5 +190,105 @@ TEST(DamagedInputs, ANeutralDocumentWhoseTolerancesOverflowIsNeverSavedUnreadabl
         EXPECT_NE(convert_run::lastLine(run.err).find(doc), std::string::npos) << run.err;
         EXPECT_FALSE(fs::exists(out));
     }
+    fs::remove_all(dir);
+}
+
+namespace {
+
+// An IGES file of a line held by `depth` composite curves, each the only
+// segment of the next.
+std::string nestedCompositeCurves(int depth)
+{
+    std::vector<std::string> params = {"110,0.,0.,0.,1.,0.,0.;"};
+    for (int i = 0; i < depth; ++i)
+        params.push_back("102,1," + std::to_string(2 * i + 1) + ";");
+    auto field = [](long v) {
+        std::string f = std::to_string(v);
+        return std::string(8 - f.size(), ' ') + f;
+    };
+    auto seq = [](char section, std::size_t n) {
+        std::string f = std::to_string(n);
+        return section + std::string(7 - f.size(), '0') + f + "\n";
+    };
+    const std::string global = ",,4Hdeep,9Hdeep.iges,4Hdeep,4Hdeep,32,308,15,308,15,,1.,2,2HMM,1,0.01,"
+                               "15H20261207.174010,1E-07,60.,4Hroot,,11,0,15H20261207.174010,;";
+    std::string text = std::string(72, ' ') + seq('S', 1);
+    std::size_t g = 0;
+    for (std::size_t at = 0; at < global.size(); at += 72)
+        text += (global.substr(at, 72) + std::string(72, ' ')).substr(0, 72) + seq('G', ++g);
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        const int type = i == 0 ? 110 : 102;
+        // Every entity but the outermost is another's segment (subordinate).
+        const std::string status = i + 1 < params.size() ? "00010000" : "00000000";
+        text += field(type) + field(static_cast<long>(i) + 1) + field(0) + field(0) + field(0) + field(0) + field(0) +
+                field(0) + status + seq('D', 2 * i + 1);
+        text += field(type) + field(0) + field(0) + field(1) + field(0) + std::string(24, ' ') + field(0) +
+                seq('D', 2 * i + 2);
+    }
+    for (std::size_t i = 0; i < params.size(); ++i)
+        text += (params[i] + std::string(64, ' ')).substr(0, 64) + field(static_cast<long>(2 * i + 1)) + seq('P', i + 1);
+    std::string terminate = "S      1G" + field(static_cast<long>(g)).substr(1) + "D" +
+                            field(static_cast<long>(2 * params.size())).substr(1) + "P" +
+                            field(static_cast<long>(params.size())).substr(1);
+    return text + terminate + std::string(72 - terminate.size(), ' ') + seq('T', 1);
+}
+
+// A BREP file of a vertex held by `depth` compounds, each holding the one
+// before; `topIsVertex` makes the file's shape the vertex alone (the chain
+// is then held only by the reader's table of shapes).
+std::string nestedCompounds(int depth, bool topIsVertex)
+{
+    std::string text = "DBRep_DrawableShape\n\nCASCADE Topology V1, (c) Matra-Datavision\nLocations 0\nCurve2ds 0\n"
+                       "Curves 0\nPolygon3D 0\nPolygonOnTriangulations 0\nSurfaces 0\nTriangulations 0\n\nTShapes " +
+                       std::to_string(depth + 1) + "\nVe\n1e-07\n0 0 0\n0 0\n\n0101101\n*\n";
+    for (int i = 0; i < depth; ++i)
+        text += "Co\n\n1100000\n+" + std::to_string(depth + 1 - i) + " 0 *\n";
+    return text + "\n+" + std::to_string(topIsVertex ? depth + 1 : 1) + " 0 \n0\n";
+}
+
+} // namespace
+
+// Chains far deeper than any model nests: Open CASCADE's transfer followed
+// the IGES curves, and freeing the BREP compounds freed each level by
+// recursion, until the stack ran out and the process ended; the neutral
+// document's nested value was copied by recursion. Each is now refused with
+// one line before anything walks it.
+TEST(DamagedInputs, ChainsDeeperThanAnyModelAreRefusedBeforeTheyAreWalked)
+{
+    const fs::path dir = convert_run::convertScratch();
+    const std::string bracket = std::string(XVELM_EXAMPLES_DIR) + "/bracket.step";
+    const std::string json = (dir / "bracket.json").string();
+    ASSERT_EQ(convert_run::runConvert(bracket, json).status, 0);
+    std::string nested = fileText(json);
+    const std::size_t layers = nested.find("\"layers\":[");
+    ASSERT_NE(layers, std::string::npos);
+    nested.insert(layers + 10, std::string(100000, '[') + std::string(100000, ']') + ",");
+    struct Case {
+        const char* what;
+        const char* name;
+        std::string text;
+        const char* refusal;
+    };
+    const Case cases[] = {
+        {"IGES composite curves nested 20,000 deep", "curves.igs", nestedCompositeCurves(20000),
+         "begins a chain of more than 200 references"},
+        {"BREP compounds nested 100,000 deep", "nested.brep", nestedCompounds(100000, false),
+         "shapes nested more than 200 deep"},
+        {"BREP compounds nested 100,000 deep beside the file's shape", "beside.brep", nestedCompounds(100000, true),
+         "shapes nested more than 200 deep"},
+        {"a neutral document's layer nested 100,000 deep", "nested.json", nested,
+         "nested more than 64 levels deep"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const fs::path in = dir / c.name;
+        std::ofstream(in, std::ios::binary) << c.text;
+        expectRefused(in, dir / "out.vlt", c.refusal);
+        fs::remove(in);
+    }
+    // At the bound, a chain still converts.
+    const fs::path in = dir / "deepest.brep";
+    std::ofstream(in, std::ios::binary) << nestedCompounds(199, false);
+    EXPECT_EQ(convert_run::runConvert(in.string(), (dir / "out.vlt").string()).status, 0);
     fs::remove_all(dir);
 }

@@ -8,6 +8,7 @@
 
 #include <BRepLib.hxx>
 #include <BRepTools.hxx>
+#include <BRepTools_ShapeSet.hxx>
 #include <BRepTools_WireExplorer.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
@@ -897,6 +898,12 @@ std::string fileLabel(const Handle(Interface_InterfaceModel)& model, int number)
     return label.IsNull() ? std::to_string(number) : label->ToCString();
 }
 
+// The longest chain of references a STEP or IGES file may hold. A model's
+// own nesting (product, shape, solid, shell, face, loop, edge, curve, point,
+// a few assembly levels above) stays within a few dozen; a damaged file may
+// link thousands of entities one after another.
+constexpr int MaxReferenceChain = 200;
+
 // The reader's model checked before anything is transferred from it: no
 // entity it could not read, no failed check, and no entity that reaches
 // itself through its references (the transfer follows them by recursion, so
@@ -941,33 +948,55 @@ bool readWhole(const Handle(Interface_InterfaceModel)& model, const Handle(Inter
         }
     }
     // References followed depth first without recursion: an entity met again
-    // while it is still being followed closes a cycle.
+    // while it is still being followed closes a cycle. The longest chain of
+    // references from each entity is bounded too: the reader's transfer and
+    // its checks follow a chain by recursion (a composite curve of a
+    // composite curve of ...), one stack frame or more a link.
     const Interface_Graph graph(model, protocol);
     const int count = model->NbEntities();
     std::vector<char> state(static_cast<std::size_t>(count) + 1, 0); // 1 being followed, 2 done
-    std::vector<std::pair<int, Interface_EntityIterator>> path;
+    std::vector<int> chain(static_cast<std::size_t>(count) + 1, 0);  // longest chain from a done entity
+    struct Step {
+        int entity;
+        Interface_EntityIterator next;
+        int deepest = 0; // the longest chain among the references followed so far
+    };
+    std::vector<Step> path;
     for (int root = 1; root <= count; ++root) {
         if (state[root])
             continue;
         state[root] = 1;
-        path.emplace_back(root, graph.Shareds(model->Value(root)));
+        path.push_back({root, graph.Shareds(model->Value(root))});
         while (!path.empty()) {
-            Interface_EntityIterator& next = path.back().second;
+            Interface_EntityIterator& next = path.back().next;
             if (!next.More()) {
-                state[path.back().first] = 2;
+                const int done = path.back().entity;
+                state[done] = 2;
+                chain[done] = path.back().deepest + 1;
                 path.pop_back();
+                if (chain[done] > MaxReferenceChain) {
+                    reason = "damaged: entity " + fileLabel(model, done) + " begins a chain of more than " +
+                             std::to_string(MaxReferenceChain) + " references, deeper than any model nests";
+                    return false;
+                }
+                if (!path.empty())
+                    path.back().deepest = std::max(path.back().deepest, chain[done]);
                 continue;
             }
             const int n = graph.EntityNumber(next.Value());
             next.Next();
-            if (n <= 0 || n > count || state[n] == 2)
+            if (n <= 0 || n > count)
                 continue;
+            if (state[n] == 2) {
+                path.back().deepest = std::max(path.back().deepest, chain[n]);
+                continue;
+            }
             if (state[n] == 1) {
                 reason = "damaged: entity " + fileLabel(model, n) + " refers to itself through its references";
                 return false;
             }
             state[n] = 1;
-            path.emplace_back(n, graph.Shareds(model->Value(n)));
+            path.push_back({n, graph.Shareds(model->Value(n))});
         }
     }
     return true;
@@ -1070,6 +1099,60 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
     return true;
 }
 
+// How deep a BREP file's shapes may nest (compounds of compounds ...): a
+// solid's own nesting is seven levels, an assembly's compounds a few dozen.
+constexpr int MaxShapeNesting = 200;
+
+// The shapes of a BREP file as Open CASCADE's reader reads them (what
+// BRepTools::Read does), held so that a shape nested too deep can be refused
+// before anything walks it: releasing the last handle of a shape frees its
+// sub-shapes by recursion, a frame or more a level, so a chain of a hundred
+// thousand compounds would end the process while it is freed. What is not
+// kept (a refusal, a read that broke off) is taken apart first, every shape
+// let go of its sub-shapes, so that each is then freed on its own.
+struct BrepShapes {
+    BRepTools_ShapeSet set;
+    bool keep = false;
+
+    BrepShapes() = default;
+    BrepShapes(const BrepShapes&) = delete;
+    BrepShapes& operator=(const BrepShapes&) = delete;
+    ~BrepShapes()
+    {
+        if (keep)
+            return;
+        BRep_Builder builder;
+        std::vector<TopoDS_Shape> parts;
+        for (int i = 1; i <= set.NbShapes(); ++i) {
+            TopoDS_Shape whole = set.Shape(i);
+            parts.clear();
+            for (TopoDS_Iterator it(whole, Standard_False, Standard_False); it.More(); it.Next())
+                parts.push_back(it.Value());
+            whole.Free(Standard_True);
+            for (const TopoDS_Shape& part : parts)
+                builder.Remove(whole, part);
+        }
+    }
+
+    // The deepest nesting of the shapes read: a shape refers only to shapes
+    // read before it, so one pass in reading order finds it.
+    int nesting() const
+    {
+        std::unordered_map<const TopoDS_TShape*, int> depth;
+        int deepest = 0;
+        for (int i = 1; i <= set.NbShapes(); ++i) {
+            const TopoDS_Shape& whole = set.Shape(i);
+            int below = 0;
+            for (TopoDS_Iterator it(whole, Standard_False, Standard_False); it.More(); it.Next())
+                if (const auto found = depth.find(it.Value().TShape().get()); found != depth.end())
+                    below = std::max(below, found->second);
+            depth[whole.TShape().get()] = below + 1;
+            deepest = std::max(deepest, below + 1);
+        }
+        return deepest;
+    }
+};
+
 // The file's shapes as one compound, and for STEP and IGES the document of
 // their names, colours and layers; false with `reason` when the reader
 // refused the file or found nothing in it.
@@ -1105,11 +1188,12 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
         // Open CASCADE's reader goes on reading from a stream that failed
         // (a damaged count can keep it at that for ever): the stream throws
         // at the first read that fails instead.
-        BRep_Builder builder;
         std::ifstream in(path, std::ios::binary);
         in.exceptions(std::ios::failbit | std::ios::badbit);
+        BrepShapes read;
         try {
-            BRepTools::Read(shape, in, builder);
+            read.set.Read(in);
+            read.set.Read(shape, in);
         } catch (const std::ios_base::failure&) {
             reason = "damaged: the BREP text breaks off or holds something else where a value belongs";
             return false;
@@ -1118,6 +1202,13 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
             reason = "not a readable BREP file";
             return false;
         }
+        if (read.nesting() > MaxShapeNesting) {
+            shape.Nullify();
+            reason = "damaged: shapes nested more than " + std::to_string(MaxShapeNesting) +
+                     " deep, deeper than any model nests";
+            return false;
+        }
+        read.keep = true;
         break;
     }
     }

@@ -5,9 +5,17 @@
 #include "qelx_formats/cad_file.hxx"
 #include "qelx_formats/neutral_document.hxx"
 
+#include <BRepCheck.hxx>
+#include <BRepCheck_Analyzer.hxx>
+#include <BRepCheck_ListOfStatus.hxx>
+#include <BRepCheck_Result.hxx>
+#include <BRepLib.hxx>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
 #include <IGESCAFControl_Writer.hxx>
+#include <IGESControl_Reader.hxx>
+#include <TopExp.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
 #include <Quantity_Color.hxx>
 #include <STEPCAFControl_Writer.hxx>
 #include <Standard_Failure.hxx>
@@ -21,6 +29,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -102,6 +112,69 @@ public:
 private:
     std::string m_path;
 };
+
+// Why Open CASCADE's analyser finds the shape not valid ("a face: ..."),
+// or nothing when it is valid.
+std::string invalidity(const TopoDS_Shape& shape)
+{
+    const BRepCheck_Analyzer analyser(shape);
+    if (analyser.IsValid())
+        return std::string();
+    static const char* const kinds[] = {"compound", "compound solid", "solid", "shell", "face",
+                                        "wire",     "edge",           "vertex", "shape"};
+    TopTools_IndexedMapOfShape all;
+    TopExp::MapShapes(shape, all);
+    for (int i = 1; i <= all.Extent(); ++i) {
+        const Handle(BRepCheck_Result) result = analyser.Result(all(i));
+        if (result.IsNull())
+            continue;
+        for (BRepCheck_ListOfStatus::Iterator it(result->Status()); it.More(); it.Next())
+            if (it.Value() != BRepCheck_NoError) {
+                std::ostringstream status;
+                BRepCheck::Print(it.Value(), status);
+                std::string text = status.str();
+                text.erase(0, text.rfind('_') + 1);
+                while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
+                    text.pop_back();
+                return std::string("a ") + kinds[std::min<int>(all(i).ShapeType(), 8)] + " is not valid (" + text +
+                       ")";
+            }
+    }
+    return "the shapes are not valid";
+}
+
+// Each body as built must be valid: a BREP file holds exactly these shapes,
+// and a STEP or IGES file made of a shape that is not valid is not one a
+// reader can trust (a damaged source the healing could not mend).
+void checkBuilt(const BuiltShapes& shapes)
+{
+    for (std::size_t b = 0; b < shapes.bodies.size(); ++b)
+        if (const std::string why = invalidity(shapes.bodies[b].shape); !why.empty())
+            throw std::runtime_error("body " + std::to_string(b + 1) + ": " + why);
+}
+
+// IGES holds no tolerances: a vertex the model knows only within a wide
+// tolerance (one far off its edges' ends, say) comes back as the points the
+// curves give, and the face it bounded may no longer be one. The text is read
+// back as a reader of the file reads it; what does not come back valid is
+// refused rather than written.
+void checkIgesReadBack(const std::string& text)
+{
+    ScratchFile scratch;
+    {
+        std::ofstream out(scratch.path(), std::ios::binary);
+        out << text;
+        if (!out.flush())
+            throw std::runtime_error("the IGES text could not be read back");
+    }
+    IGESControl_Reader reader;
+    if (reader.ReadFile(scratch.path().c_str()) != IFSelect_RetDone || reader.TransferRoots() == 0)
+        throw std::runtime_error("IGES cannot hold the model: its text reads back as nothing");
+    TopoDS_Shape back = reader.OneShape();
+    BRepLib::BuildCurves3d(back);
+    if (const std::string why = invalidity(back); !why.empty())
+        throw std::runtime_error("IGES cannot hold the model validly: read back, " + why);
+}
 
 std::string stepText(const Handle(TDocStd_Document)& doc)
 {
@@ -200,12 +273,16 @@ QELIResult writeCadFile(const qelx_test::TestModel& model, const std::string& pa
         const BuiltShapes shapes = buildShapes(model);
         made.bodies = static_cast<int>(shapes.bodies.size());
         made.faces = shapes.faces;
+        if (*format != CadFormat::Step)
+            checkBuilt(shapes);
         if (*format == CadFormat::Brep) {
             text = brepText(shapes);
         } else {
             const XdeDocument doc;
             labelShapes(model, shapes, doc.get(), *format == CadFormat::Iges);
             text = *format == CadFormat::Step ? stepText(doc.get()) : igesText(doc.get());
+            if (*format == CadFormat::Iges)
+                checkIgesReadBack(text);
         }
     } catch (const Standard_Failure& e) {
         error = path + ": the model could not be written: " +

@@ -1,6 +1,7 @@
 // Neutral document text: model -> JSON and JSON -> model with every field
 // checked, so a damaged document is refused with the path of its fault.
 #include "qelx_formats/neutral_document.hxx"
+#include "qelx/qelx_units.hxx"
 
 #include <nlohmann/json.hpp>
 
@@ -1171,6 +1172,8 @@ public:
             fail("/version", "version " + std::to_string(version) + " is not supported");
         m.xType = text(at(rest, m_document, "xtype"), m_document / "xtype");
         m.unit = integer(at(rest, m_document, "unit"), m_document / "unit");
+        if (m.unit < QELX_UNIT_NONE || m.unit > QELX_UNIT_MILE)
+            fail("/unit", "unit " + std::to_string(m.unit) + " is not a unit code");
         for (int t = 0; t < TableCount; ++t) {
             const TableState& s = m_tables[t];
             if (!s.seen)
@@ -1767,7 +1770,7 @@ private:
         int base; // the depth its first bracket opened at
         explicit Dom(int at) : base(at) {}
     };
-    static constexpr int NoArray = -1, AttributeArray = TableCount;
+    static constexpr int NoArray = -1, AttributeArray = TableCount, MaxNesting = 64;
 
     // A whole value outside any container being built: where it belongs.
     bool deliver(Json&& v)
@@ -1792,6 +1795,12 @@ private:
 
     bool start(bool isArray, std::size_t n)
     {
+        // A document nests five levels; a value nested far deeper is damage,
+        // and the tree built of it would be copied and freed by recursion.
+        if (m_depth >= MaxNesting) {
+            tracker.error = "nested more than " + std::to_string(MaxNesting) + " levels deep";
+            return false;
+        }
         const int at = m_depth++;
         if (m_dom)
             return isArray ? m_dom->parser.start_array(n) : m_dom->parser.start_object(n);
