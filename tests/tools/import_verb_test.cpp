@@ -2,8 +2,10 @@
 // file, healed by the recipe of the system it came from; a document that
 // cannot be imported whole gives one line, exit status 1 and no file.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -322,4 +324,30 @@ TEST_F(ImportVerb, AKernelFailureAnywhereFailsTheRunWithNothingLeft)
         EXPECT_EQ(faces.count(), 9);
         api_del_entity_list(restored);
     }
+}
+
+TEST_F(ImportVerb, ASaveFileThatCannotBeWrittenWholeLeavesNothing)
+{
+    const ImportScratch dir("xvelm_import_short");
+    const std::string in = dir / "model.json", out = dir / "model.vlt";
+    writeText(in, qelx_formats::writeNeutralText(blockAndCylinder()));
+    // The kernel's text goes to the file as it comes: a write refused part way
+    // (a file-size limit, as a full disk) fails the run with the file's reason
+    // and takes the part already written away.
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = before;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const ImportRun run = runImport(in, out);
+    setrlimit(RLIMIT_FSIZE, &before);
+    set_global_error_info(nullptr); // the failed save's error record is the caller's to drop
+    std::signal(SIGXFSZ, oldSignal);
+    EXPECT_EQ(run.status, 1);
+    const std::vector<std::string> lines = messages(run.err);
+    ASSERT_EQ(lines.size(), 1u) << run.err;
+    EXPECT_NE(lines[0].find("model.vlt write failed (File too large)"), std::string::npos) << lines[0];
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_EQ(dir.entries(), 1) << "only the document stays";
 }

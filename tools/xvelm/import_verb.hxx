@@ -4,6 +4,8 @@
 // implementation.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -251,6 +253,50 @@ inline bool save_text(QELXVelmDocument& document, std::string& text, std::string
     return true;
 }
 
+// The document's entities saved straight into the save file at `outPath`
+// (written as writeWholeFile writes: a temporary name beside it, renamed when
+// all is on disk): the kernel's text goes to the file as it hands it over,
+// never also held whole by the driver. False with `failure` when the kernel
+// refuses the entities, or with `reason` (`failure` empty) when the file
+// could not be written; nothing is then left.
+inline bool save_file(QELXVelmDocument& document, const char* outPath, std::string& failure, std::string& reason)
+{
+    struct Sink {
+        const qelx_formats::TextPut* put;
+        bool failed;
+    };
+    cookie_io_functions_t io{};
+    io.write = [](void* cookie, const char* data, std::size_t size) -> ssize_t {
+        auto* sink = static_cast<Sink*>(cookie);
+        if (sink->failed || !(*sink->put)(data, size)) {
+            sink->failed = true;
+            return -1;
+        }
+        return static_cast<ssize_t>(size);
+    };
+    const QELIResult written = qelx_formats::writeWholeFile(
+        [&](const qelx_formats::TextPut& put, std::string& why) {
+            Sink sink{&put, false};
+            FILE* fp = fopencookie(&sink, "w", io);
+            if (!fp) {
+                why = "no memory to write it in";
+                return false;
+            }
+            ENTITY_LIST empty;
+            const ENTITY_LIST* list = document.GetNativeEntityList();
+            const outcome saved = api_save_entity_list(fp, 1, list ? *list : empty);
+            const bool closed = std::fclose(fp) == 0;
+            // A write that failed is the file's fault, whatever the kernel said of it.
+            if (!saved.ok() && !sink.failed) {
+                const char* because = message_module::find_message(saved.error_number());
+                failure = std::string("the kernel could not save it (") + (because ? because : "unknown error") + ")";
+            }
+            return saved.ok() && closed && !sink.failed;
+        },
+        outPath, reason);
+    return written == QELI_OK;
+}
+
 // Reads the neutral document, imports it into a kernel document and writes
 // that as a save file at `outPath`, with the stages on `err` and a summary on
 // `out`. 0 on success; 1 with one line on `err` otherwise, with no output
@@ -270,8 +316,9 @@ inline int importNeutral(const char* inPath, const char* outPath, FILE* out, FIL
             return 1;
         }
     }
-    std::string failure, text;
+    std::string failure, reason;
     ImportCounts counts;
+    bool saved = false;
     {
         QELXVelmDocument target; // deletes whatever the import handed it
         if (prepare_import_target(target, model.xType, failure)) {
@@ -279,14 +326,13 @@ inline int importNeutral(const char* inPath, const char* outPath, FILE* out, FIL
             import_model(std::move(model), target, counts, failure);
         }
         if (failure.empty())
-            save_text(target, text, failure);
+            saved = save_file(target, outPath, failure, reason);
     }
     if (!failure.empty()) {
         std::fprintf(err, "xvelm: importing %s failed: %s; no save file written\n", inName.c_str(), failure.c_str());
         return 1;
     }
-    std::string reason;
-    if (qelx_formats::writeWholeFile(text, outPath, reason) != QELI_OK) {
+    if (!saved) {
         std::fprintf(err, "xvelm: %s %s\n", outName.c_str(), reason.c_str());
         return 1;
     }
