@@ -113,6 +113,50 @@ TEST_F(ImportCatalogue, AWalkWithoutCopiesMeetsTheEntriesOfTheCopyInItsOrder)
     EXPECT_FALSE(sorted) << "slot order is not the order of the words";
 }
 
+TEST_F(ImportCatalogue, KeptKeysShareTheirFormAndGiveTheWholeIdentifierBack)
+{
+    struct NoCast : QELXIdentifierCast {
+        void* Cast(const QELXIdentifier&) const override { return nullptr; }
+    };
+    const QELXIdentifierCastHandle cast(new NoCast);
+    QELXRepresentation* const ownerA = reinterpret_cast<QELXRepresentation*>(std::uintptr_t(0x1000));
+    QELXRepresentation* const ownerB = reinterpret_cast<QELXRepresentation*>(std::uintptr_t(0x2000));
+    CountingCatalogue catalogue;
+    const auto add = [&](std::uint64_t word, const char* type, QELXRepresentation* owner, const char* typeName,
+                         const QELXIdentifierCastHandle& by) {
+        const KeyHandle key(new QELXIdentifierKey(QELXIdentifier(word, type, owner, typeName, by)));
+        catalogue.FindOrCreateItem(key);
+        return key;
+    };
+    const KeyHandle a1 = add(1, "Face", ownerA, "TestFace", cast), a2 = add(2, "Face", ownerA, "TestFace", cast);
+    // A form that differs in any part is kept apart; the same word under
+    // another type text is another entry.
+    const KeyHandle b = add(3, "Face", ownerB, "TestFace", cast), c = add(4, "Face", ownerA, "Other", cast);
+    const KeyHandle d = add(5, "Face", ownerA, "TestFace", QELXIdentifierCastHandle());
+    const KeyHandle e = add(1, "Edge", ownerA, "TestEdge", cast);
+    EXPECT_EQ(catalogue.Count(), 6);
+    const auto form = [](const KeyHandle& k) { return static_cast<const QELXIdentifierKey*>(k.get())->GetForm(); };
+    EXPECT_EQ(form(a1), form(a2));
+    for (const KeyHandle* other : {&b, &c, &d, &e})
+        EXPECT_NE(form(a1), form(*other));
+    int entries = 0;
+    catalogue.ForEachEntry([&](const KeyHandle& key, const QELXItemHandle&) {
+        ++entries;
+        const QELXIdentifier id = catalogueSource(key);
+        const std::uint64_t word = id.GetValue();
+        const bool edge = std::string(id.GetType()) == "Edge";
+        EXPECT_EQ(id.GetOwner(), word == 3 ? ownerB : ownerA) << word;
+        EXPECT_STREQ(id.GetTypeName(), edge ? "TestEdge" : word == 4 ? "Other" : "TestFace") << word;
+        EXPECT_EQ(id.GetCast().get(), word == 5 && !edge ? nullptr : cast.get()) << word;
+        EXPECT_STREQ(id.GetType(), edge ? "Edge" : "Face") << word;
+    });
+    EXPECT_EQ(entries, 6);
+    // Found again by an identifier built apart.
+    QELXItemHandle found;
+    EXPECT_TRUE(catalogue.Find(KeyHandle(new QELXIdentifierKey(QELXIdentifier(2, "Face", ownerB, "X"))), found));
+    EXPECT_FALSE(catalogue.Find(KeyHandle(new QELXIdentifierKey(QELXIdentifier(2, "Edge", ownerA, "TestEdge"))), found));
+}
+
 TEST_F(ImportCatalogue, LookupsOfInvalidIdentifiersMakeNothing)
 {
     Import import(TestModel::block(1, 1, 1));

@@ -4,12 +4,48 @@
 #include "velm/memory.hxx"
 #include "velm/topology.hxx"
 
-bool QELXIdentifierKey::IsEqual(const Key* other) const
+QELXIdentifierForm::QELXIdentifierForm(const QELXIdentifier& identifier)
+    : m_type(identifier.GetType()), m_owner(identifier.GetOwner()), m_typeName(identifier.GetTypeName()),
+      m_cast(identifier.GetCast())
 {
-    return other && m_identifier == static_cast<const QELXIdentifierKey*>(other)->m_identifier;
 }
 
-std::uint32_t QELXIdentifierKey::GetHashCode() const { return qelxHashInt64(m_identifier.GetValue()); }
+QELXIdentifier QELXIdentifierForm::Make(std::uint64_t word) const
+{
+    return QELXIdentifier(word, m_type.c_str(), m_owner, m_typeName.c_str(), m_cast);
+}
+
+bool QELXIdentifierForm::SameAs(const QELXIdentifierForm& other) const
+{
+    return m_owner == other.m_owner && m_cast.get() == other.m_cast.get() && m_type.equals(other.m_type) &&
+           m_typeName.equals(other.m_typeName);
+}
+
+QELXIdentifierKey::QELXIdentifierKey(const QELXIdentifier& identifier)
+    : m_word(identifier.GetValue()), m_form(new QELXIdentifierForm(identifier))
+{
+}
+
+bool QELXIdentifierKey::IsEqual(const Key* other) const
+{
+    if (!other)
+        return false;
+    const auto* key = static_cast<const QELXIdentifierKey*>(other);
+    return m_word == key->m_word && (m_form == key->m_form || m_form->GetType().equals(key->m_form->GetType()));
+}
+
+std::uint32_t QELXIdentifierKey::GetHashCode() const { return qelxHashInt64(m_word); }
+
+void QELXIdentifierKey::ShareForm(std::vector<QELXIdentifierFormHandle>& forms)
+{
+    // Newest first: keys come in runs of one kind.
+    for (auto it = forms.rbegin(); it != forms.rend(); ++it)
+        if (*it == m_form || (*it)->SameAs(*m_form)) {
+            m_form = *it;
+            return;
+        }
+    forms.push_back(m_form);
+}
 
 QELXCatalogue::PairHandle QELXCatalogue::CreatePair(const KeyHandle& key, const QELXItemHandle& item)
 {
@@ -26,6 +62,7 @@ QELXCatalogue::PairHandle QELXCatalogue::FindOrCreatePair(const KeyHandle& key)
         return pair;
     // In the map before Connect runs, so that neighbours reached from this
     // entity find it rather than make it again.
+    pair->GetKey()->ShareForm(m_forms);
     m_map.Add(pair->GetKey(), pair->GetItem());
     pair->Connect();
     return pair;

@@ -10,6 +10,7 @@
 #include "xvelm2k/export.hxx"
 
 #include <cstdint>
+#include <vector>
 
 class EDGE;
 class ENTITY;
@@ -17,12 +18,18 @@ class QELXGeometryExporter;
 class QELXBRepExporter;
 class QELXVelmBRepCreator;
 
+class QELXIdentifierForm;
+using QELXIdentifierFormHandle = QELXTypedHandle<QELXIdentifierForm>;
+
 class XVELM2KA_API Key : public QELXReferenceCount {
 public:
     virtual bool IsEqual(const Key* other) const = 0;
     virtual std::uint32_t GetHashCode() const { return 0xFFFFFFFFu; }
     // Not used by the catalogues.
     virtual int GetKeyKind() const { return 0; }
+    // A key a catalogue keeps may trade what it holds for an equal part among
+    // `forms` (or add its own there), so that the keys kept share it.
+    virtual void ShareForm(std::vector<QELXIdentifierFormHandle>& /*forms*/) {}
     const char* GetName() const override { return "Key"; }
 };
 using KeyHandle = QELXTypedHandle<Key>;
@@ -37,18 +44,42 @@ struct QELXHashTraits<KeyHandle> {
     }
 };
 
+// What the identifiers of one kind from one exporter have alike: their type
+// text, owner, type name and cast. A catalogue keeps each it meets once, so an
+// entry holds its word and this, not two texts of its own.
+class XVELM2KA_API QELXIdentifierForm : public QELXReferenceCount {
+public:
+    explicit QELXIdentifierForm(const QELXIdentifier& identifier);
+    // The identifier of that word in this form.
+    QELXIdentifier Make(std::uint64_t word) const;
+    bool SameAs(const QELXIdentifierForm& other) const;
+    const QELXString& GetType() const { return m_type; }
+    const char* GetName() const override { return "QELXIdentifierForm"; }
+
+private:
+    QELXString m_type;
+    QELXRepresentation* m_owner;
+    QELXString m_typeName;
+    QELXIdentifierCastHandle m_cast;
+};
+
 class XVELM2KA_API QELXIdentifierKey : public Key {
 public:
-    explicit QELXIdentifierKey(const QELXIdentifier& identifier) : m_identifier(identifier) {}
-    // The other key is taken to be an identifier key.
+    explicit QELXIdentifierKey(const QELXIdentifier& identifier);
+    // The other key is taken to be an identifier key: equal for the same word
+    // and type text.
     bool IsEqual(const Key* other) const override;
     // The identifier mix over the 64-bit entity value.
     std::uint32_t GetHashCode() const override;
-    QELXIdentifier GetIdentifier() const { return m_identifier; }
+    void ShareForm(std::vector<QELXIdentifierFormHandle>& forms) override;
+    QELXIdentifier GetIdentifier() const { return m_form->Make(m_word); }
+    std::uint64_t GetWord() const { return m_word; }
+    const QELXIdentifierForm* GetForm() const { return m_form.get(); }
     const char* GetName() const override { return "QELXIdentifierKey"; }
 
 private:
-    QELXIdentifier m_identifier;
+    std::uint64_t m_word;
+    QELXIdentifierFormHandle m_form;
 };
 
 class XVELM2KA_API QELXItem : public QELXReferenceCount {
@@ -123,10 +154,16 @@ public:
     int Count() const { return m_map.Count(); }
     int Capacity() const { return m_map.Capacity(); }
     // Forgets every entry (the kernel entities stay the kernel's).
-    void Clear() { m_map.Clear(); }
+    void Clear()
+    {
+        m_map.Clear();
+        m_forms.clear();
+    }
 
 private:
     QELXHashMap<KeyHandle, QELXItemHandle> m_map;
+    // The identifier forms the kept keys share.
+    std::vector<QELXIdentifierFormHandle> m_forms;
 };
 
 // A catalogue key over a source identifier, and the two halves of a stored entry.
