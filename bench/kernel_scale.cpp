@@ -14,9 +14,9 @@
 // one OPERATION N [REPEATS]` repeats one stand-in operation on a sheet of N
 // faces, for a profiler.
 //
-// Every operation is timed the same number of times at every size (`--runs K`,
-// 3 by default) and the median kept; `--cold` empties the caches before each
-// timed run. A one-shot comparison rather than a Google Benchmark fixture:
+// Every operation is timed `--runs K` times (3 by default) at every size, and
+// up to eight times as often at the small sizes, and the median kept; `--cold`
+// empties the caches before each timed run. A one-shot comparison rather than a Google Benchmark fixture:
 // every figure of a row comes from the same process and the same model.
 #include <malloc.h>
 
@@ -126,16 +126,27 @@ double seconds(F&& f) {
   return cpu_now() - t0;
 }
 
-// How each figure is taken. Every operation runs the same number of times at
+// How each figure is taken. Every operation runs a fixed number of times at
 // every size and its median is kept: a best of many runs at the small sizes and
 // one run at the large ones would flatter the small sizes and inflate the
 // growth. With `cold`, the caches are emptied before every timed run (a buffer
 // larger than the last-level cache is streamed through), so that each size
 // starts from memory as a model touched for the first time does, and the
 // growth measures the work rather than whether the model still fits a cache.
+// Small sizes take more runs (up to `small_runs_cap` times as many, so that
+// each size's runs together cover at least `runs * faces_per_round` faces):
+// a sub-millisecond time is at the mercy of one interrupt, and the median of
+// three of them moves the growth by more than the work does.
 struct measuring {
   int runs = 3;
   bool cold = false;
+  int runs_now = 3;  // for the size being measured
+  static constexpr long faces_per_round = 64000;
+  static constexpr int small_runs_cap = 8;
+  void size_is(long faces) {
+    const long wanted = (runs * faces_per_round + faces - 1) / std::max(1L, faces);
+    runs_now = static_cast<int>(std::clamp<long>(wanted, runs, static_cast<long>(runs) * small_runs_cap));
+  }
 };
 measuring how;
 
@@ -162,16 +173,16 @@ void empty_caches() {
   asm volatile("" : : "r"(sum) : "memory");
 }
 
-// Median of how.runs timed runs of `timed`; `between` runs untimed after each
+// Median of how.runs_now timed runs of `timed`; `between` runs untimed after each
 // (to put back what the run made, e.g. delete a restored body), the last run's
 // included, unless `keep_last`.
 template <class F, class G>
 double median_of(F&& timed, G&& between, bool keep_last = false) {
   std::vector<double> times;
-  for (int k = 0; k < how.runs; ++k) {
+  for (int k = 0; k < how.runs_now; ++k) {
     empty_caches();
     times.push_back(seconds(timed));
-    if (!keep_last || k + 1 < how.runs) between();
+    if (!keep_last || k + 1 < how.runs_now) between();
   }
   std::sort(times.begin(), times.end());
   return times[times.size() / 2];
@@ -235,11 +246,15 @@ figures run_velm(int nx, int ny, const std::string& path, long long& checksum) {
 
   ENTITY_LIST top;
   top.add(body);
-  r.save = median_of([&] {
-    FILE* fp = std::fopen(path.c_str(), "w");
-    require(api_save_entity_list(fp, 1, top), "api_save_entity_list");
-    std::fclose(fp);
-  });
+  // The file of the run before is removed untimed: truncating it inside the
+  // timed open would charge the save for dropping the last run's pages.
+  r.save = median_of(
+      [&] {
+        FILE* fp = std::fopen(path.c_str(), "w");
+        require(api_save_entity_list(fp, 1, top), "api_save_entity_list");
+        std::fclose(fp);
+      },
+      [&] { std::remove(path.c_str()); }, true);
   ENTITY_LIST restored;
   r.restore = median_of(
       [&] {
@@ -289,9 +304,8 @@ figures run_occ(int nx, int ny, const std::string& path, long long& checksum) {
     for (int i = 1; i <= edges.Extent(); ++i) checksum += !edges(i).IsNull();
   });
 
-  r.save = median_of([&] {
-    if (!BRepTools::Write(shape, path.c_str())) std::exit(1);
-  });
+  r.save = median_of([&] { if (!BRepTools::Write(shape, path.c_str())) std::exit(1); },
+                     [&] { std::remove(path.c_str()); }, true);
   r.restore = median_of([&] {
     TopoDS_Shape read;
     BRep_Builder b;
@@ -408,6 +422,7 @@ int one_operation(const std::string& op, long n, int repeats) {
         Ve_DocumentTag::RemoveFromCache(view);
       });
     } else if (op == "save") {
+      std::remove(path.c_str());  // untimed, as in the side-by-side run
       total += seconds([&] {
         FILE* fp = std::fopen(path.c_str(), "w");
         require(api_save_entity_list(fp, 1, top), "api_save_entity_list");
@@ -465,7 +480,8 @@ int main(int argc, char** argv) {
     }
   }
   if (how.cold) eviction_buffer();  // before any model heap is measured
-  std::printf("median of %d runs of every operation at every size, caches %s before each\n", how.runs,
+  std::printf("median of %d runs of every operation (up to %d at sizes under %ld faces), caches %s before each\n",
+              how.runs, how.runs * measuring::small_runs_cap, measuring::faces_per_round,
               how.cold ? "emptied" : "as the run before left them");
   const std::string base = "/tmp/xvelm_bench_" + std::to_string(getpid());
   long long checksum = 0;
@@ -474,6 +490,7 @@ int main(int argc, char** argv) {
   std::printf("%8s %-9s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s\n", "faces", "", "build", "walk", "cache",
               "save", "restore", "copy", "delete", "model MB", "copy+MB", "delete+MB");
   for (auto [nx, ny] : sizes) {
+    how.size_is(static_cast<long>(nx) * ny);
     figures k = run_velm(nx, ny, base + ".vlt", checksum);
     figures o = run_occ(nx, ny, base + ".brep", checksum);
     auto row = [&](const char* who, const figures& f) {
