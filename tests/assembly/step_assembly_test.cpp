@@ -118,7 +118,7 @@ TEST_F(StepAssemblyTest, TheDriversAssemblyRoadFlattensAnAssemblyAndLeavesSingle
     ASSERT_EQ(qelx_formats::writeStepAssembly(a, file.path(), error), QELI_OK) << error;
     TestAssembly read;
     ASSERT_EQ(qelx_formats::readStepAssembly(file.path(), read, error), QELI_OK) << error;
-    EXPECT_TRUE(xvelm::places_products(read));
+    EXPECT_TRUE(qelx_formats::placesProducts(read));
     {
         QELXVelmDocument target;
         target.SetUnit(QELX_UNIT_MILLIMETER);
@@ -132,8 +132,96 @@ TEST_F(StepAssemblyTest, TheDriversAssemblyRoadFlattensAnAssemblyAndLeavesSingle
     ASSERT_EQ(qelx_formats::writeCadFile(TestModel::block(1, 2, 3), file.path(), error), QELI_OK) << error;
     TestAssembly single;
     ASSERT_EQ(qelx_formats::readStepAssembly(file.path(), single, error), QELI_OK) << error;
-    EXPECT_FALSE(xvelm::places_products(single));
+    EXPECT_FALSE(qelx_formats::placesProducts(single));
     ASSERT_EQ(single.roots.size(), 1u);
+}
+
+// The driver reads a STEP file once for either road: what it reads is what
+// the assembly reader or the plain reader reads of the file alone.
+TEST_F(StepAssemblyTest, OneReadOfAFileGivesWhatEitherReaderGives)
+{
+    TestAssembly a;
+    TestModel coloured = TestModel::block(6, 3, 1);
+    coloured.layers[2] = qelx_test::TestLayer{"Plates", {0.0, 0.0, 0.0, 0.0}, true};
+    coloured.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)].layer = 2;
+    coloured.attributes[qelx_test::wordOf(qelx_test::KindFace, 1)].color = std::array<double, 4>{1.0, 0.0, 0.0, 0.0};
+    const int plate = a.addPart("plate", std::move(coloured));
+    const int pin = a.addPart("pin", TestModel::cylinder(0.5, 2));
+    const int holder = a.addAssembly("holder");
+    a.place(holder, plate, "plate", qelx_test::placementTranslation(0, 0, 0));
+    a.place(holder, pin, "pin", qelx_test::placementTurnZ(0.7, 1.5, 1.5, 1));
+    a.place(-1, holder, "holder-1", qelx_test::placementTranslation(0, 0, 0));
+    a.place(-1, holder, "holder-2", qelx_test::placementTurnZ(2.0, 20, -3, 4));
+    TempStep file;
+    std::string error;
+    ASSERT_EQ(qelx_formats::writeStepAssembly(a, file.path(), error), QELI_OK) << error;
+
+    TestAssembly alone;
+    ASSERT_EQ(qelx_formats::readStepAssembly(file.path(), alone, error), QELI_OK) << error;
+    TestModel flat;
+    ASSERT_EQ(qelx_formats::readCadFile(file.path(), flat, error), QELI_OK) << error;
+    TestModel model = TestModel::block(1, 1, 1); // untouched by an assembly
+    TestAssembly once;
+    bool isAssembly = false;
+    int faces = -1;
+    ASSERT_EQ(qelx_formats::readStepFile(file.path(), model, once, isAssembly, faces, error), QELI_OK) << error;
+    EXPECT_TRUE(isAssembly);
+    EXPECT_EQ(faces, static_cast<int>(flat.faces.size()));
+    EXPECT_EQ(model.faces.size(), 6u);
+    ASSERT_EQ(once.definitions.size(), alone.definitions.size());
+    for (std::size_t d = 0; d < once.definitions.size(); ++d) {
+        SCOPED_TRACE(d);
+        const qelx_test::TestDefinition &x = once.definitions[d], &y = alone.definitions[d];
+        EXPECT_EQ(x.name, y.name);
+        EXPECT_EQ(x.assembly, y.assembly);
+        EXPECT_EQ(x.children, y.children);
+        EXPECT_EQ(x.part.faces.size(), y.part.faces.size());
+        EXPECT_EQ(x.part.edges.size(), y.part.edges.size());
+        EXPECT_EQ(x.part.attributes.size(), y.part.attributes.size());
+        for (const auto& [word, attributes] : y.part.attributes) {
+            const auto it = x.part.attributes.find(word);
+            ASSERT_NE(it, x.part.attributes.end());
+            EXPECT_EQ(it->second.color, attributes.color);
+            EXPECT_EQ(it->second.layer, attributes.layer);
+        }
+        EXPECT_EQ(x.part.layers.size(), y.part.layers.size());
+    }
+    ASSERT_EQ(once.instances.size(), alone.instances.size());
+    for (std::size_t i = 0; i < once.instances.size(); ++i) {
+        EXPECT_EQ(once.instances[i].name, alone.instances[i].name);
+        EXPECT_EQ(once.instances[i].definition, alone.instances[i].definition);
+        EXPECT_EQ(once.instances[i].placement, alone.instances[i].placement);
+    }
+    EXPECT_EQ(once.roots, alone.roots);
+
+    // One part alone: the plain reader's model, the assembly untouched.
+    TestModel block = TestModel::block(1, 2, 3);
+    block.attributes[qelx_test::wordOf(qelx_test::KindFace, 3)].color = std::array<double, 4>{0.0, 1.0, 0.0, 0.0};
+    ASSERT_EQ(qelx_formats::writeCadFile(block, file.path(), error), QELI_OK) << error;
+    ASSERT_EQ(qelx_formats::readCadFile(file.path(), flat, error), QELI_OK) << error;
+    TestModel single;
+    const std::size_t definitions = once.definitions.size();
+    ASSERT_EQ(qelx_formats::readStepFile(file.path(), single, once, isAssembly, faces, error), QELI_OK) << error;
+    EXPECT_FALSE(isAssembly);
+    EXPECT_EQ(once.definitions.size(), definitions);
+    EXPECT_EQ(faces, 6);
+    EXPECT_EQ(single.xType, "XStep");
+    EXPECT_EQ(single.faces.size(), flat.faces.size());
+    EXPECT_EQ(single.coedges.size(), flat.coedges.size());
+    EXPECT_EQ(single.surfaces.size(), flat.surfaces.size());
+    ASSERT_EQ(single.attributes.size(), flat.attributes.size());
+    for (const auto& [word, attributes] : flat.attributes)
+        EXPECT_EQ(single.attributes[word].color, attributes.color);
+
+    // A damaged file is refused as the plain reader refuses it.
+    if (std::FILE* f = std::fopen(file.path().c_str(), "w")) {
+        std::fputs("ISO-10303-21;\nnot a step file\n", f);
+        std::fclose(f);
+    }
+    std::string plain;
+    EXPECT_EQ(qelx_formats::readCadFile(file.path(), flat, plain), QELI_FAIL);
+    EXPECT_EQ(qelx_formats::readStepFile(file.path(), single, once, isAssembly, faces, error), QELI_FAIL);
+    EXPECT_EQ(error, plain);
 }
 
 TEST_F(StepAssemblyTest, ConvertFlattensAStepAssemblyIntoTheKernel)

@@ -435,3 +435,42 @@ TEST(CadTarget, AStrayPCurveGivesWayToItsCurveWhereTheCurvesAreAuthoritative)
         }
     }
 }
+
+// A model handed over to the writer is let go once its shapes are built,
+// and written as the same file as a model lent to it (the writers' dates
+// aside).
+TEST(CadTarget, AModelHandedOverIsWrittenAsTheSameFileAndLetGo)
+{
+    qelx_test::TestModel model = qelx_test::TestModel::block(2.0, 3.0, 4.0);
+    model.layers[4] = qelx_test::TestLayer{"Ribs", {0.0, 0.0, 0.0, 0.0}, true};
+    model.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)].name = "block";
+    model.attributes[qelx_test::wordOf(qelx_test::KindFace, 2)].color = std::array<double, 4>{1.0, 0.0, 0.0, 0.0};
+    model.attributes[qelx_test::wordOf(qelx_test::KindFace, 4)].layer = 4;
+    const auto undated = [](const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::string text, line;
+        while (std::getline(in, line))
+            // STEP's header and IGES's global section carry the time of writing.
+            if (line.rfind("FILE_NAME", 0) != 0 && !(line.size() >= 73 && line[72] == 'G'))
+                text += line + '\n';
+        return text;
+    };
+    for (const char* name : {"handed.step", "handed.igs", "handed.brep"}) {
+        SCOPED_TRACE(name);
+        const fs::path lent = targetScratch(std::string("lent_") + name), handed = targetScratch(name);
+        std::string error;
+        ASSERT_EQ(writeCadFile(model, lent.string(), error), QELI_OK) << error;
+        qelx_test::TestModel copy = model;
+        CadWriteSummary summary;
+        ASSERT_EQ(writeCadFile(std::move(copy), handed.string(), error, &summary), QELI_OK) << error;
+        EXPECT_TRUE(copy.bodies.empty());
+        EXPECT_TRUE(copy.faces.empty());
+        EXPECT_EQ(summary.faces, 6);
+        const std::string a = undated(lent), b = undated(handed);
+        fs::remove(lent);
+        fs::remove(handed);
+        EXPECT_GT(a.size(), 1000u);
+        EXPECT_EQ(a, b);
+    }
+}
+

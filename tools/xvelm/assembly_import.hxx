@@ -14,22 +14,6 @@
 
 namespace xvelm {
 
-// Whether the file is worth reading as an assembly: some product places
-// others, or one product is placed more than once (the file's top product
-// is no definition of its own: its components are the roots). Then its
-// shared products are converted once.
-inline bool places_products(const qelx_test::TestAssembly& assembly)
-{
-    std::vector<int> uses(assembly.definitions.size());
-    for (const qelx_test::TestInstance& i : assembly.instances)
-        if (i.definition >= 0 && static_cast<std::size_t>(i.definition) < uses.size() && ++uses[i.definition] > 1)
-            return true;
-    for (const qelx_test::TestDefinition& d : assembly.definitions)
-        if (d.assembly && !d.children.empty())
-            return true;
-    return false;
-}
-
 // Flattens the assembly into `target` (healing its parts as the import verb
 // would, by their own system's recipe unless `healAs` names another or is
 // empty for none) and counts the bodies, faces and edges placed. False with

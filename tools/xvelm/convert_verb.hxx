@@ -144,7 +144,7 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
 
     // Declared first, so that they go last: the exporter and documents
     // still read the model as they go.
-    restored_model restored;
+    std::optional<restored_model> restored(std::in_place);
     QELXVelmDocument target; // deletes whatever the import handed it
     ENTITY_LIST* top = nullptr;
     std::string healing = "not healed";
@@ -152,20 +152,30 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
     int sourceFaces = -1;
     std::fprintf(err, "reading %s\n", inName.c_str());
     if (*inKind == file_kind::kernel) {
-        if (!restore_file(inPath, restored.top, restored.every, err))
+        if (!restore_file(inPath, restored->top, restored->every, err))
             return 1;
-        top = &restored.top;
+        top = &restored->top;
     } else {
         qelx_test::TestModel model;
+        // A STEP file whose products place others comes in as an assembly:
+        // each product converted once, each of its instances placed. The
+        // file is read once for either road.
+        qelx_test::TestAssembly assembly;
+        bool isAssembly = false;
         std::string error;
-        const QELIResult read = *inKind == file_kind::cad ? qelx_formats::readCadFile(inPath, model, error)
-                                                          : qelx_formats::readNeutralDocument(inPath, model, error);
+        const bool step = qelx_formats::cadFormatOf(inPath) == qelx_formats::CadFormat::Step;
+        const QELIResult read =
+            step ? qelx_formats::readStepFile(inPath, model, assembly, isAssembly, sourceFaces, error)
+            : *inKind == file_kind::cad ? qelx_formats::readCadFile(inPath, model, error)
+                                        : qelx_formats::readNeutralDocument(inPath, model, error);
         if (read != QELI_OK) {
             std::fprintf(err, "xvelm: %s\n", printable(error).c_str());
             return 1;
         }
-        sourceFaces = static_cast<int>(model.faces.size());
-        const heal_recipe* recipe = healOff ? nullptr : chosen ? chosen : &heal_recipe_of_source(model.xType);
+        if (!step)
+            sourceFaces = static_cast<int>(model.faces.size());
+        const std::string xType = isAssembly ? qelx_formats::cadSourceType(qelx_formats::CadFormat::Step) : model.xType;
+        const heal_recipe* recipe = healOff ? nullptr : chosen ? chosen : &heal_recipe_of_source(xType);
         if (recipe)
             healing = std::string("healed by the ") + recipe->name + " recipe";
         // Healing by the source's own system, the named recipe's, or none.
@@ -174,13 +184,7 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
                                                               : std::nullopt;
         ImportCounts counts;
         std::string failure;
-        // A STEP file whose products place others comes in as an assembly:
-        // each product converted once, each of its instances placed.
-        qelx_test::TestAssembly assembly;
-        const bool isAssembly = qelx_formats::cadFormatOf(inPath) == qelx_formats::CadFormat::Step &&
-                                qelx_formats::readStepAssembly(inPath, assembly, error) == QELI_OK &&
-                                places_products(assembly);
-        if (prepare_import_target(target, model.xType, failure)) {
+        if (prepare_import_target(target, xType, failure)) {
             // Names, colours and layers travel with the bodies.
             SwitchesForRun carried;
             carried.on(Ve_OptionDoc::keyOf("TransferAttribute"));
@@ -230,10 +234,14 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
                 failure = failure_in_flight();
             }
         } else if (failure.empty()) {
+            // Walked, the restored model has served: the file's writer needs
+            // memory of its own many times the model's.
+            restored.reset();
+            top = nullptr;
             std::string error;
             // The line names the input too: a file that reads but cannot be
             // written (a damaged one among others) is told apart by it.
-            if (qelx_formats::writeCadFile(walked, outPath, error) != QELI_OK) {
+            if (qelx_formats::writeCadFile(std::move(walked), outPath, error) != QELI_OK) {
                 std::fprintf(err, "xvelm: converting %s failed: %s; nothing written\n", inName.c_str(),
                              printable(error).c_str());
                 return 1;

@@ -534,9 +534,11 @@ bool QELXPreprocessVelmUtils::removeScarEdges(Ve_BodyTag* body)
         return false;
     }
     ENTITY_LIST scars;
-    const int count = body->getNumberOfFaces();
-    for (int i = 0; i < count; ++i) {
-        auto* face = reinterpret_cast<FACE*>(body->getFaceAt(i));
+    // The faces listed once (the view would walk the body for each).
+    ENTITY_LIST faces;
+    api_get_faces(reinterpret_cast<ENTITY*>(body), faces);
+    for (int i = 0; i < faces.count(); ++i) {
+        ENTITY* face = faces[i];
         if (!face)
             continue;
         ENTITY_LIST edges;

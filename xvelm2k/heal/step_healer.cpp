@@ -204,9 +204,11 @@ int QELXStepVelmHealer::xstep_heal_body(Ve_BodyTag* body, QELXDynamicArray<Ve_Bo
     makeVertTolIfReqd(b, true);
     splitG1DiscFaces(body, skipExact);
 
-    const int faces = body->getNumberOfFaces();
-    for (int i = 0; i < faces; ++i) {
-        FACE* face = reinterpret_cast<FACE*>(body->getFaceAt(i));
+    // The faces listed once: the body's view would walk the whole body for
+    // each face it is asked for, and nothing here adds or removes a face.
+    ENTITY_LIST faces;
+    api_get_faces(b, faces);
+    for (FACE* face : listed<FACE>(faces)) {
         const surface* srf = stepSurfaceOf(face);
         if (!srf)
             continue;

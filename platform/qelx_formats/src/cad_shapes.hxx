@@ -3,6 +3,7 @@
 // entity of a file carries besides its shape, and how models turn into
 // Open CASCADE shapes.
 #include "qelx/test_model.hxx"
+#include "qelx_formats/cad_file.hxx"
 
 #include <Quantity_Color.hxx>
 #include <TDF_Label.hxx>
@@ -14,6 +15,7 @@
 #include <XSControl_WorkSession.hxx>
 #include <Standard_Failure.hxx>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -136,11 +138,40 @@ std::optional<Quantity_Color> labelColor(const Handle(XCAFDoc_ColorTool)& colors
 void labelBodyShape(const qelx_test::TestModel& model, const BodyShape& body, const TDF_Label& label,
                     const Handle(TDocStd_Document)& doc, bool numbered);
 
+// What a reading may do with the file's document and shapes instead of
+// reading them into a model: true when it took them (the model is then left
+// untouched); what it throws refuses the file as damaged.
+using TakeFile = std::function<bool(const Handle(TDocStd_Document)& doc, const TopoDS_Shape& shape)>;
+// readCadFile, with the document and shapes first offered to `take` (none:
+// never taken).
+QELIResult readCadFileUnlessTaken(const std::string& path, qelx_test::TestModel& model, std::string& error,
+                                  const TakeFile& take);
+// How many faces reading the shape into a model makes.
+int facesReadFrom(const TopoDS_Shape& shape);
+
 // A shape read into the model as a file's shapes are (solids, sheets, loose
 // faces, wires); what each shape became.
 ReadShapes readShapeInto(const TopoDS_Shape& shape, qelx_test::TestModel& model);
-// The STEP text of an XDE document (throws std::runtime_error when the
-// writer fails).
-std::string stepDocumentText(const Handle(TDocStd_Document)& doc);
+// A private file for Open CASCADE's writers, which write to a file name,
+// removed when it goes; copied into its target piece by piece as the
+// neutral documents are written, so that the text is never whole in memory.
+class ScratchFile {
+public:
+    ScratchFile(); // throws std::runtime_error when none can be made
+    ~ScratchFile();
+    ScratchFile(const ScratchFile&) = delete;
+    ScratchFile& operator=(const ScratchFile&) = delete;
+    const std::string& path() const { return m_path; }
+    // writeWholeFile of the file's content.
+    QELIResult copyTo(const std::string& path, std::string& reason) const;
+
+private:
+    std::string m_path;
+};
+
+// The XDE document's STEP into the scratch file (throws std::runtime_error
+// when the writer fails); the document is let go as soon as the writer has
+// made its own model of it.
+void writeStepDocument(std::optional<XdeDocument>& doc, const ScratchFile& scratch);
 
 } // namespace qelx_formats

@@ -1221,8 +1221,6 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
         reason = "no faces, edges or points in the file";
         return false;
     }
-    // Files without 3-D edge curves (IGES trimmed surfaces) get them built.
-    BRepLib::BuildCurves3d(shape);
     return true;
 }
 
@@ -1236,6 +1234,29 @@ ReadShapes readShapeInto(const TopoDS_Shape& shape, qelx_test::TestModel& model)
 }
 
 QELIResult readCadFile(const std::string& path, qelx_test::TestModel& model, std::string& error)
+{
+    return readCadFileUnlessTaken(path, model, error, {});
+}
+
+int facesReadFrom(const TopoDS_Shape& shape)
+{
+    // As ShapeReader::read meets them: solids' shells, shells outside
+    // solids, faces outside shells.
+    int faces = 0;
+    for (TopExp_Explorer s(shape, TopAbs_SOLID); s.More(); s.Next())
+        for (TopExp_Explorer sh(s.Current(), TopAbs_SHELL); sh.More(); sh.Next())
+            for (TopExp_Explorer f(sh.Current(), TopAbs_FACE); f.More(); f.Next())
+                ++faces;
+    for (TopExp_Explorer sh(shape, TopAbs_SHELL, TopAbs_SOLID); sh.More(); sh.Next())
+        for (TopExp_Explorer f(sh.Current(), TopAbs_FACE); f.More(); f.Next())
+            ++faces;
+    for (TopExp_Explorer f(shape, TopAbs_FACE, TopAbs_SHELL); f.More(); f.Next())
+        ++faces;
+    return faces;
+}
+
+QELIResult readCadFileUnlessTaken(const std::string& path, qelx_test::TestModel& model, std::string& error,
+                                  const TakeFile& take)
 {
     const std::optional<CadFormat> format = cadFormatOf(path);
     if (!format) {
@@ -1270,6 +1291,11 @@ QELIResult readCadFile(const std::string& path, qelx_test::TestModel& model, std
             error = path + ": " + reason;
             return QELI_FAIL;
         }
+        // Seen as the reader left it, before anything is built onto it.
+        if (take && take(doc.get(), shape))
+            return QELI_OK;
+        // Files without 3-D edge curves (IGES trimmed surfaces) get them built.
+        BRepLib::BuildCurves3d(shape);
         TestModel read;
         read.xType = cadSourceType(*format);
         read.unit = 1; // the readers hand millimetres

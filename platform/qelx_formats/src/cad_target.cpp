@@ -36,7 +36,9 @@
 #include <filesystem>
 #include <fstream>
 #include <new>
+#include <optional>
 #include <sstream>
+#include <vector>
 #include <stdexcept>
 
 namespace qelx_formats {
@@ -80,39 +82,6 @@ void labelShapes(const TestModel& model, const BuiltShapes& shapes, const Handle
         labelBodyShape(model, body, tool->AddShape(body.shape, Standard_False, Standard_False), doc, numbered);
 }
 
-// Open CASCADE's writers write to a file name: a private file of our own,
-// read back whole and then written the way every document is.
-class ScratchFile {
-public:
-    ScratchFile()
-    {
-        const std::string pattern = (std::filesystem::temp_directory_path() / "qelx_cad_XXXXXX").string();
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        const int fd = ::mkstemp(name.data());
-        if (fd < 0)
-            throw std::runtime_error("no scratch file for the writer");
-        ::close(fd);
-        m_path = name.data();
-    }
-    ~ScratchFile() { std::remove(m_path.c_str()); }
-    ScratchFile(const ScratchFile&) = delete;
-    ScratchFile& operator=(const ScratchFile&) = delete;
-    const std::string& path() const { return m_path; }
-    std::string text() const
-    {
-        std::ifstream in(m_path, std::ios::binary);
-        std::ostringstream all;
-        all << in.rdbuf();
-        if (!in && !in.eof())
-            throw std::runtime_error("the writer's output could not be read back");
-        return all.str();
-    }
-
-private:
-    std::string m_path;
-};
-
 // Why Open CASCADE's analyser finds the shape not valid ("a face: ..."),
 // or nothing when it is valid.
 std::string invalidity(const TopoDS_Shape& shape)
@@ -155,20 +124,13 @@ void checkBuilt(const BuiltShapes& shapes)
 
 // IGES holds no tolerances: a vertex the model knows only within a wide
 // tolerance (one far off its edges' ends, say) comes back as the points the
-// curves give, and the face it bounded may no longer be one. The text is read
-// back as a reader of the file reads it; what does not come back valid is
-// refused rather than written.
-void checkIgesReadBack(const std::string& text)
+// curves give, and the face it bounded may no longer be one. The file is read
+// back as a reader of it reads it; what does not come back valid is refused
+// rather than written.
+void checkIgesReadBack(const std::string& path)
 {
-    ScratchFile scratch;
-    {
-        std::ofstream out(scratch.path(), std::ios::binary);
-        out << text;
-        if (!out.flush())
-            throw std::runtime_error("the IGES text could not be read back");
-    }
     IGESControl_Reader reader;
-    if (reader.ReadFile(scratch.path().c_str()) != IFSelect_RetDone || reader.TransferRoots() == 0)
+    if (reader.ReadFile(path.c_str()) != IFSelect_RetDone || reader.TransferRoots() == 0)
         throw std::runtime_error("IGES cannot hold the model: its text reads back as nothing");
     TopoDS_Shape back = reader.OneShape();
     BRepLib::BuildCurves3d(back);
@@ -176,26 +138,7 @@ void checkIgesReadBack(const std::string& text)
         throw std::runtime_error("IGES cannot hold the model validly: read back, " + why);
 }
 
-std::string stepText(const Handle(TDocStd_Document)& doc)
-{
-    ExchangeSettings settings;
-    // Edges go out with their pcurves: a reader left to project the space
-    // curves bounds the faces by fits of its own (a circle across a sphere's
-    // meridians comes back some 1e-5 of the face's area off).
-    settings.set("write.surfacecurve.mode", "1");
-    STEPCAFControl_Writer writer;
-    writer.SetColorMode(Standard_True);
-    writer.SetNameMode(Standard_True);
-    writer.SetLayerMode(Standard_True);
-    if (!writer.Transfer(doc, STEPControl_AsIs))
-        throw std::runtime_error("the shapes could not be put into STEP");
-    ScratchFile scratch;
-    if (writer.Write(scratch.path().c_str()) != IFSelect_RetDone)
-        throw std::runtime_error("the STEP writer failed");
-    return scratch.text();
-}
-
-std::string igesText(const Handle(TDocStd_Document)& doc)
+void igesInto(const Handle(TDocStd_Document)& doc, const std::string& path)
 {
     ExchangeSettings settings;
     // Faces as IGES trimmed surfaces bounded by B-rep edges: solids survive
@@ -210,24 +153,22 @@ std::string igesText(const Handle(TDocStd_Document)& doc)
     writer.SetLayerMode(Standard_True);
     if (!writer.Transfer(doc))
         throw std::runtime_error("the shapes could not be put into IGES");
-    std::ostringstream out;
-    if (!writer.Write(out))
+    std::ofstream out(path, std::ios::binary);
+    if (!writer.Write(out) || !out.flush())
         throw std::runtime_error("the IGES writer failed");
-    return out.str();
 }
 
-std::string brepText(const BuiltShapes& shapes)
+void brepInto(const BuiltShapes& shapes, const std::string& path)
 {
     BRep_Builder builder;
     TopoDS_Compound all;
     builder.MakeCompound(all);
     for (const BodyShape& body : shapes.bodies)
         builder.Add(all, body.shape);
-    std::ostringstream out;
+    std::ofstream out(path, std::ios::binary);
     BRepTools::Write(all, out);
-    if (!out)
+    if (!out.flush())
         throw std::runtime_error("the BREP writer failed");
-    return out.str();
 }
 
 } // namespace
@@ -248,10 +189,64 @@ void labelBodyShape(const TestModel& model, const BodyShape& body, const TDF_Lab
         }
 }
 
-std::string stepDocumentText(const Handle(TDocStd_Document)& doc) { return stepText(doc); }
+ScratchFile::ScratchFile()
+{
+    const std::string pattern = (std::filesystem::temp_directory_path() / "qelx_cad_XXXXXX").string();
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0)
+        throw std::runtime_error("no scratch file for the writer");
+    ::close(fd);
+    m_path = name.data();
+}
 
-QELIResult writeCadFile(const qelx_test::TestModel& model, const std::string& path, std::string& error,
-                        CadWriteSummary* summary)
+ScratchFile::~ScratchFile() { std::remove(m_path.c_str()); }
+
+QELIResult ScratchFile::copyTo(const std::string& path, std::string& reason) const
+{
+    return writeWholeFile(
+        [&](const TextPut& put, std::string& why) {
+            std::ifstream in(m_path, std::ios::binary);
+            std::vector<char> piece(std::size_t{1} << 20);
+            while (in) {
+                in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+                if (in.gcount() > 0 && !put(piece.data(), static_cast<std::size_t>(in.gcount())))
+                    return false;
+            }
+            if (!in.eof()) {
+                why = "the writer's output could not be read back";
+                return false;
+            }
+            return true;
+        },
+        path, reason);
+}
+
+void writeStepDocument(std::optional<XdeDocument>& doc, const ScratchFile& scratch)
+{
+    ExchangeSettings settings;
+    // Edges go out with their pcurves: a reader left to project the space
+    // curves bounds the faces by fits of its own (a circle across a sphere's
+    // meridians comes back some 1e-5 of the face's area off).
+    settings.set("write.surfacecurve.mode", "1");
+    STEPCAFControl_Writer writer;
+    writer.SetColorMode(Standard_True);
+    writer.SetNameMode(Standard_True);
+    writer.SetLayerMode(Standard_True);
+    if (!writer.Transfer(doc->get(), STEPControl_AsIs))
+        throw std::runtime_error("the shapes could not be put into STEP");
+    doc.reset();
+    if (writer.Write(scratch.path().c_str()) != IFSelect_RetDone)
+        throw std::runtime_error("the STEP writer failed");
+}
+
+namespace {
+
+// The model written; `owned`, when given, is the model itself, let go as
+// soon as its shapes and their names, colours and layers are built.
+QELIResult writeModel(const TestModel& model, TestModel* owned, const std::string& path, std::string& error,
+                      CadWriteSummary* summary)
 {
     const std::optional<CadFormat> format = cadFormatOf(path);
     if (!format) {
@@ -266,9 +261,12 @@ QELIResult writeCadFile(const qelx_test::TestModel& model, const std::string& pa
             return QELI_FILE_NOT_SAVED;
         }
     }
-    std::string text;
     CadWriteSummary made;
+    std::optional<ScratchFile> scratch;
     try {
+        // Open CASCADE's writers write to a file name: a private file of our
+        // own, then copied into the target piece by piece.
+        scratch.emplace();
         const ExchangeSettings settings;
         const BuiltShapes shapes = buildShapes(model);
         made.bodies = static_cast<int>(shapes.bodies.size());
@@ -276,13 +274,20 @@ QELIResult writeCadFile(const qelx_test::TestModel& model, const std::string& pa
         if (*format != CadFormat::Step)
             checkBuilt(shapes);
         if (*format == CadFormat::Brep) {
-            text = brepText(shapes);
+            if (owned)
+                *owned = TestModel();
+            brepInto(shapes, scratch->path());
         } else {
-            const XdeDocument doc;
-            labelShapes(model, shapes, doc.get(), *format == CadFormat::Iges);
-            text = *format == CadFormat::Step ? stepText(doc.get()) : igesText(doc.get());
-            if (*format == CadFormat::Iges)
-                checkIgesReadBack(text);
+            std::optional<XdeDocument> doc(std::in_place);
+            labelShapes(model, shapes, doc->get(), *format == CadFormat::Iges);
+            if (owned)
+                *owned = TestModel();
+            if (*format == CadFormat::Step)
+                writeStepDocument(doc, *scratch);
+            else {
+                igesInto(doc->get(), scratch->path());
+                checkIgesReadBack(scratch->path());
+            }
         }
     } catch (const Standard_Failure& e) {
         error = path + ": the model could not be written: " +
@@ -296,13 +301,27 @@ QELIResult writeCadFile(const qelx_test::TestModel& model, const std::string& pa
         return QELI_FAIL;
     }
     std::string reason;
-    if (const QELIResult written = writeWholeFile(text, path, reason); written != QELI_OK) {
+    if (const QELIResult written = scratch->copyTo(path, reason); written != QELI_OK) {
         error = path + ": " + reason;
         return written;
     }
     if (summary)
         *summary = made;
     return QELI_OK;
+}
+
+} // namespace
+
+QELIResult writeCadFile(const qelx_test::TestModel& model, const std::string& path, std::string& error,
+                        CadWriteSummary* summary)
+{
+    return writeModel(model, nullptr, path, error, summary);
+}
+
+QELIResult writeCadFile(qelx_test::TestModel&& model, const std::string& path, std::string& error,
+                        CadWriteSummary* summary)
+{
+    return writeModel(model, &model, path, error, summary);
 }
 
 QELIResult writeCadDocument(QELXBRepExporter* exporter, const std::string& path, std::string& error,

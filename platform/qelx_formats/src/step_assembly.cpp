@@ -32,6 +32,7 @@
 #include <functional>
 #include <map>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 namespace qelx_formats {
@@ -81,11 +82,44 @@ gp_Trsf trsfOf(const TestPlacement& p)
 // The file's products in the assembly, each shared product once, with the
 // names, colours and layers the file gives products, their faces and
 // instances (layers numbered across the whole file).
+// With `shapesLater`, parts are listed without their shapes until
+// readParts: the structure alone says whether the file is worth reading as
+// an assembly.
 class ProductReader {
 public:
-    ProductReader(TestAssembly& assembly, const Handle(TDocStd_Document)& doc)
-        : m_assembly(assembly), m_doc(doc), m_colors(XCAFDoc_DocumentTool::ColorTool(doc->Main()))
+    ProductReader(TestAssembly& assembly, const Handle(TDocStd_Document)& doc, bool shapesLater = false)
+        : m_assembly(assembly), m_doc(doc), m_colors(XCAFDoc_DocumentTool::ColorTool(doc->Main())),
+          m_shapesLater(shapesLater)
     {
+    }
+
+    // The file's free products: an assembly product is the file's whole
+    // product, not a part of it: its components are the top-level instances
+    // (each flattened body is named after the one that places it, not all
+    // after the file).
+    void readRoots()
+    {
+        const Handle(XCAFDoc_ShapeTool) tool = XCAFDoc_DocumentTool::ShapeTool(m_doc->Main());
+        TDF_LabelSequence roots;
+        tool->GetFreeShapes(roots);
+        if (roots.IsEmpty())
+            throw std::runtime_error("no product in the file");
+        for (Standard_Integer i = 1; i <= roots.Length(); ++i) {
+            const TopLoc_Location where = XCAFDoc_ShapeTool::GetShape(roots.Value(i)).Location();
+            if (XCAFDoc_ShapeTool::IsAssembly(roots.Value(i)))
+                placeComponents(-1, roots.Value(i), where);
+            else
+                m_assembly.place(-1, definitionOf(roots.Value(i)), labelName(roots.Value(i)), placementOf(where));
+        }
+    }
+
+    // The shapes of the parts listed without them, in the order they were
+    // met (the order layers are numbered in).
+    void readParts()
+    {
+        for (const auto& [definition, label] : m_later)
+            readPart(m_assembly.definitions[static_cast<std::size_t>(definition)].part, label);
+        m_later.clear();
     }
 
     int definitionOf(const TDF_Label& label)
@@ -103,9 +137,11 @@ public:
         TestModel part;
         part.xType = cadSourceType(CadFormat::Step);
         part.unit = 1; // the reader hands millimetres
-        const ReadShapes shapes = readShapeInto(XCAFDoc_ShapeTool::GetShape(label), part);
-        readProductAttributes(m_doc, label, shapes, part, m_layers);
+        if (!m_shapesLater)
+            readPart(part, label);
         const int definition = m_assembly.addPart(name, std::move(part));
+        if (m_shapesLater)
+            m_later.emplace_back(definition, label);
         m_definitions[entry] = definition;
         return definition;
     }
@@ -136,9 +172,17 @@ public:
     }
 
 private:
+    void readPart(TestModel& part, const TDF_Label& label)
+    {
+        const ReadShapes shapes = readShapeInto(XCAFDoc_ShapeTool::GetShape(label), part);
+        readProductAttributes(m_doc, label, shapes, part, m_layers);
+    }
+
     TestAssembly& m_assembly;
     Handle(TDocStd_Document) m_doc;
     Handle(XCAFDoc_ColorTool) m_colors;
+    bool m_shapesLater = false;
+    std::vector<std::pair<int, TDF_Label>> m_later;
     LayerNumbers m_layers;
     std::map<std::string, int> m_definitions;
 };
@@ -303,26 +347,62 @@ QELIResult readStepAssembly(const std::string& path, TestAssembly& assembly, std
         Handle(TDocStd_Document) into = doc.get();
         if (!reader.Transfer(into))
             throw std::runtime_error("no products could be read");
-        const Handle(XCAFDoc_ShapeTool) tool = XCAFDoc_DocumentTool::ShapeTool(doc.get()->Main());
-        TDF_LabelSequence roots;
-        tool->GetFreeShapes(roots);
-        if (roots.IsEmpty())
-            throw std::runtime_error("no product in the file");
-        ProductReader products(read, doc.get());
-        // A free assembly product is the file's whole product, not a part
-        // of it: its components are the top-level instances (each flattened
-        // body is named after the one that places it, not all after the file).
-        for (Standard_Integer i = 1; i <= roots.Length(); ++i) {
-            const TopLoc_Location where = XCAFDoc_ShapeTool::GetShape(roots.Value(i)).Location();
-            if (XCAFDoc_ShapeTool::IsAssembly(roots.Value(i)))
-                products.placeComponents(-1, roots.Value(i), where);
-            else
-                read.place(-1, products.definitionOf(roots.Value(i)), labelName(roots.Value(i)), placementOf(where));
-        }
+        ProductReader(read, doc.get()).readRoots();
     });
     if (result == QELI_OK)
         assembly = std::move(read);
     return result;
+}
+
+bool placesProducts(const TestAssembly& assembly)
+{
+    std::vector<int> uses(assembly.definitions.size());
+    for (const qelx_test::TestInstance& i : assembly.instances)
+        if (i.definition >= 0 && static_cast<std::size_t>(i.definition) < uses.size() && ++uses[i.definition] > 1)
+            return true;
+    for (const qelx_test::TestDefinition& d : assembly.definitions)
+        if (d.assembly && !d.children.empty())
+            return true;
+    return false;
+}
+
+QELIResult readStepFile(const std::string& path, TestModel& model, TestAssembly& assembly, bool& isAssembly,
+                        int& faces, std::string& error)
+{
+    if (cadFormatOf(path) != CadFormat::Step) {
+        error = path + ": not a STEP file name";
+        return QELI_FAIL;
+    }
+    TestAssembly read;
+    read.unit = 1;
+    int facesRead = -1;
+    const QELIResult result = readCadFileUnlessTaken(
+        path, model, error, [&](const Handle(TDocStd_Document)& doc, const TopoDS_Shape& shape) {
+            ProductReader products(read, doc, true);
+            try {
+                products.readRoots();
+            } catch (const std::bad_alloc&) {
+                throw;
+            } catch (...) {
+                // Products that cannot be told apart are read as one model.
+                return false;
+            }
+            if (!placesProducts(read))
+                return false;
+            facesRead = facesReadFrom(shape);
+            products.readParts();
+            return true;
+        });
+    if (result != QELI_OK)
+        return result;
+    isAssembly = facesRead >= 0;
+    if (isAssembly) {
+        assembly = std::move(read);
+        faces = facesRead;
+    } else {
+        faces = static_cast<int>(model.faces.size());
+    }
+    return QELI_OK;
 }
 
 QELIResult writeStepAssembly(const TestAssembly& assembly, const std::string& path, std::string& error)
@@ -336,22 +416,25 @@ QELIResult writeStepAssembly(const TestAssembly& assembly, const std::string& pa
         error = path + ": " + reason;
         return QELI_FILE_NOT_SAVED;
     }
-    std::string text;
+    std::optional<ScratchFile> scratch;
     const QELIResult built = guarded(path, "the assembly could not be written: ", error, [&] {
+        scratch.emplace();
         const ExchangeSettings settings;
-        const XdeDocument doc;
-        ProductWriter products(assembly, doc.get());
-        const Handle(XCAFDoc_ShapeTool) tool = XCAFDoc_DocumentTool::ShapeTool(doc.get()->Main());
-        const TDF_Label top = tool->NewShape();
-        TDataStd_Name::Set(top, TCollection_ExtendedString("root"));
-        for (int root : assembly.roots)
-            products.component(top, root, false);
-        tool->UpdateAssemblies();
-        text = stepDocumentText(doc.get());
+        std::optional<XdeDocument> doc(std::in_place);
+        {
+            ProductWriter products(assembly, doc->get());
+            const Handle(XCAFDoc_ShapeTool) tool = XCAFDoc_DocumentTool::ShapeTool(doc->get()->Main());
+            const TDF_Label top = tool->NewShape();
+            TDataStd_Name::Set(top, TCollection_ExtendedString("root"));
+            for (int root : assembly.roots)
+                products.component(top, root, false);
+            tool->UpdateAssemblies();
+        }
+        writeStepDocument(doc, *scratch);
     });
     if (built != QELI_OK)
         return built;
-    if (const QELIResult written = writeWholeFile(text, path, reason); written != QELI_OK) {
+    if (const QELIResult written = scratch->copyTo(path, reason); written != QELI_OK) {
         error = path + ": " + reason;
         return written;
     }

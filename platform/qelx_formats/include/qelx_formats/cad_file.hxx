@@ -38,6 +38,11 @@ struct CadWriteSummary {
 // one line naming the file.
 QELIResult writeCadFile(const qelx_test::TestModel& model, const std::string& path, std::string& error,
                         CadWriteSummary* summary = nullptr);
+// The same, letting go of the model (left empty) as soon as its shapes and
+// their names, colours and layers are built: the writer's own model of them
+// is then the only one in memory.
+QELIResult writeCadFile(qelx_test::TestModel&& model, const std::string& path, std::string& error,
+                        CadWriteSummary* summary = nullptr);
 // The framework importer over any B-rep exporter: walks it (firing the
 // framework's stage events) and writes what it answered.
 QELIResult writeCadDocument(QELXBRepExporter* exporter, const std::string& path, std::string& error,

@@ -5,6 +5,7 @@
 // shared definition. The assembly is read into the in-memory source model's
 // assembly, whose assembly exporter then serves as the file's.
 #include "qelx/test_assembly.hxx"
+#include "qelx/test_model.hxx"
 
 #include <string>
 
@@ -20,6 +21,21 @@ namespace qelx_formats {
 // `assembly` is untouched on failure. 0, or 0x1000001 / 0x100000e with
 // `error` one line naming the file.
 QELIResult readStepAssembly(const std::string& path, qelx_test::TestAssembly& assembly, std::string& error);
+
+// Whether an assembly read from a file is worth converting as one: some
+// product places others, or one product is placed more than once (the
+// file's top product is no definition of its own: its components are the
+// roots). Then its shared products are converted once.
+bool placesProducts(const qelx_test::TestAssembly& assembly);
+
+// The file read once for either road: when its products are worth reading
+// as an assembly (placesProducts), into `assembly` as readStepAssembly reads
+// it (`isAssembly` true, `model` untouched), else into `model` as
+// readCadFile reads it (`assembly` untouched); `faces` is the number of
+// faces readCadFile would have read either way. Refused as readCadFile
+// refuses.
+QELIResult readStepFile(const std::string& path, qelx_test::TestModel& model, qelx_test::TestAssembly& assembly,
+                        bool& isAssembly, int& faces, std::string& error);
 
 // Writes the source assembly as a STEP file with its product structure: one
 // product per part definition (built from its model) and per assembly
