@@ -1,0 +1,310 @@
+// damage_peer: Open CASCADE's side of scripts/damage_judge.py.
+//
+//   damage_peer damage MODEL OUTDIR   damages MODEL (STEP, IGES or BREP) in every way
+//                                     and frame, writes each as OUTDIR/CASE.step and
+//                                     OUTDIR/CASE.igs, prints the original's measures
+//                                     and one line per case (JSON)
+//   damage_peer judge FILE            reads FILE strictly (no healing on reading) and
+//                                     prints its measures (JSON)
+//   damage_peer heal FILE OUT.step    the peer's own healing of a damaged file: read,
+//                                     sew loose faces, make solids of closed shells,
+//                                     ShapeFix_Shape; writes OUT.step and judges it as
+//                                     `judge` does
+//
+// The damage is Open CASCADE's own, never the connector's: vertices moved off their
+// curves and surfaces by a fraction of the model's size (edge tolerances as they
+// were), the shells exploded into loose faces with edges and vertices of their own,
+// tolerances inflated to 1e-2..1e-1 of the size; each under the identity, a rotated
+// and a mirrored placement.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "qelx_formats/cad_samples.hxx"
+#include "qelx_formats/exchange_leak_suppressions.hxx"
+
+#include <BRepBndLib.hxx>
+#include <BRepBuilderAPI_Copy.hxx>
+#include <BRepBuilderAPI_Sewing.hxx>
+#include <BRepBuilderAPI_Transform.hxx>
+#include <BRep_Tool.hxx>
+#include <Bnd_Box.hxx>
+#include <IGESControl_Controller.hxx>
+#include <IGESControl_Writer.hxx>
+#include <Interface_Static.hxx>
+#include <Message.hxx>
+#include <Message_Messenger.hxx>
+#include <Message_PrinterOStream.hxx>
+#include <STEPControl_Controller.hxx>
+#include <STEPControl_Writer.hxx>
+#include <ShapeFix_Shape.hxx>
+#include <ShapeFix_Solid.hxx>
+#include <TopoDS.hxx>
+#include <TopoDS_Compound.hxx>
+#include <TopoDS_Shell.hxx>
+#include <gp_Ax2.hxx>
+#include <gp_Trsf.hxx>
+
+namespace {
+
+double sizeOf(const TopoDS_Shape& shape)
+{
+    Bnd_Box box;
+    BRepBndLib::Add(shape, box);
+    return box.IsVoid() ? 1.0 : std::sqrt(box.SquareExtent());
+}
+
+void settings()
+{
+    Message::DefaultMessenger()->RemovePrinters(STANDARD_TYPE(Message_PrinterOStream));
+    STEPControl_Controller::Init();
+    IGESControl_Controller::Init();
+    Interface_Static::SetCVal("xstep.cascade.unit", "MM");
+    Interface_Static::SetCVal("write.step.unit", "MM");
+    Interface_Static::SetCVal("write.iges.unit", "MM");
+    // IGES as B-rep solids: vertices are written, so that a vertex's damage reaches the file.
+    Interface_Static::SetIVal("write.iges.brep.mode", 1);
+}
+
+// A STEP read without the reader's shape processing: the default sequence is
+// replaced by an empty one, which leaves the shape as the file made it.
+TopoDS_Shape strictStepRead(const std::string& path)
+{
+    Interface_Static::SetCVal("read.step.resource.name", "");
+    if (!Interface_Static::IsPresent("NoHealing.exec.op"))
+        Interface_Static::Init("XSTEP", "NoHealing.exec.op", 't', "");
+    Interface_Static::SetCVal("read.step.sequence", "NoHealing");
+    STEPControl_Reader r;
+    TopoDS_Shape shape;
+    if (r.ReadFile(path.c_str()) == IFSelect_RetDone && r.TransferRoots() > 0)
+        shape = r.OneShape();
+    Interface_Static::SetCVal("read.step.resource.name", "STEP");
+    Interface_Static::SetCVal("read.step.sequence", "FromSTEP");
+    return shape;
+}
+
+struct Counts {
+    int shells = 0, freeFaces = 0;
+};
+
+Counts countsOf(const TopoDS_Shape& shape)
+{
+    Counts c;
+    TopTools_IndexedMapOfShape shells;
+    TopExp::MapShapes(shape, TopAbs_SHELL, shells);
+    c.shells = shells.Extent();
+    for (TopExp_Explorer f(shape, TopAbs_FACE, TopAbs_SHELL); f.More(); f.Next())
+        ++c.freeFaces;
+    return c;
+}
+
+void printMeasures(const char* key, const TopoDS_Shape& shape, bool last)
+{
+    const cad_samples::Measures m = cad_samples::measure(shape);
+    const Counts c = countsOf(shape);
+    std::printf("\"%s\": {\"read\": %s, \"valid\": %s, \"solids\": %d, \"shells\": %d, \"faces\": %d, "
+                "\"free_faces\": %d, \"volume\": %.12g, \"area\": %.12g}%s",
+                key, shape.IsNull() ? "false" : "true", m.valid ? "true" : "false", m.solids, c.shells, m.faces,
+                c.freeFaces, m.volume, m.area, last ? "" : ", ");
+}
+
+bool writeStep(const TopoDS_Shape& shape, const std::string& path)
+{
+    STEPControl_Writer w;
+    return w.Transfer(shape, STEPControl_AsIs) == IFSelect_RetDone && w.Write(path.c_str()) == IFSelect_RetDone;
+}
+
+bool writeIges(const TopoDS_Shape& shape, const std::string& path)
+{
+    IGESControl_Writer w("MM", 1);
+    if (!w.AddShape(shape))
+        return false;
+    w.ComputeModel();
+    return w.Write(path.c_str());
+}
+
+TopoDS_Shape placed(const TopoDS_Shape& shape, const std::string& frame, double size)
+{
+    gp_Trsf t;
+    if (frame == "rotated") {
+        t.SetRotation(gp_Ax1(gp_Pnt(0, 0, 0), gp_Dir(1, 2, 3)), 0.7);
+        gp_Trsf move;
+        move.SetTranslation(gp_Vec(0.3 * size, -0.2 * size, 0.1 * size));
+        t = move * t;
+    } else if (frame == "mirrored") {
+        t.SetMirror(gp_Ax2(gp_Pnt(0.1 * size, 0, 0), gp_Dir(1, 0.5, 0.25)));
+    } else {
+        return shape;
+    }
+    return BRepBuilderAPI_Transform(shape, t, Standard_True).Shape();
+}
+
+// Every vertex moved by `fraction` of the model's size in a direction of its own;
+// tolerances as they were.
+TopoDS_Shape movedVertices(const TopoDS_Shape& original, double fraction, double size, unsigned seed)
+{
+    TopoDS_Shape shape = BRepBuilderAPI_Copy(original).Shape();
+    std::mt19937 random(seed);
+    std::normal_distribution<double> gauss;
+    TopTools_IndexedMapOfShape vertices;
+    TopExp::MapShapes(shape, TopAbs_VERTEX, vertices);
+    BRep_Builder b;
+    for (int i = 1; i <= vertices.Extent(); ++i) {
+        const TopoDS_Vertex& v = TopoDS::Vertex(vertices(i));
+        gp_Vec d(gauss(random), gauss(random), gauss(random));
+        if (d.Magnitude() < 1e-9)
+            d = gp_Vec(1, 0, 0);
+        d.Normalize();
+        b.UpdateVertex(v, BRep_Tool::Pnt(v).Translated(d * (fraction * size)), BRep_Tool::Tolerance(v));
+    }
+    return shape;
+}
+
+// Each face alone, with copies of its own edges and vertices, as unsewn exporters write them.
+TopoDS_Shape looseFaces(const TopoDS_Shape& shape)
+{
+    TopoDS_Compound all;
+    BRep_Builder b;
+    b.MakeCompound(all);
+    for (TopExp_Explorer f(shape, TopAbs_FACE); f.More(); f.Next())
+        b.Add(all, BRepBuilderAPI_Copy(f.Current()).Shape());
+    return all;
+}
+
+// Edge and vertex tolerances set between 1e-2 and 1e-1 of the size (a vertex's at least
+// its edges').
+TopoDS_Shape inflatedTolerances(const TopoDS_Shape& original, double size, unsigned seed)
+{
+    TopoDS_Shape shape = BRepBuilderAPI_Copy(original).Shape();
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> fraction(1e-2, 1e-1);
+    BRep_Builder b;
+    TopTools_IndexedMapOfShape edges;
+    TopExp::MapShapes(shape, TopAbs_EDGE, edges);
+    for (int i = 1; i <= edges.Extent(); ++i)
+        b.UpdateEdge(TopoDS::Edge(edges(i)), fraction(random) * size);
+    TopTools_IndexedDataMapOfShapeListOfShape edgesOf;
+    TopExp::MapShapesAndAncestors(shape, TopAbs_VERTEX, TopAbs_EDGE, edgesOf);
+    for (int i = 1; i <= edgesOf.Extent(); ++i) {
+        double tol = fraction(random) * size;
+        for (const TopoDS_Shape& e : edgesOf(i))
+            tol = std::max(tol, BRep_Tool::Tolerance(TopoDS::Edge(e)));
+        b.UpdateVertex(TopoDS::Vertex(edgesOf.FindKey(i)), tol);
+    }
+    return shape;
+}
+
+int damage(const std::string& model, const std::string& outdir)
+{
+    const TopoDS_Shape original = cad_samples::peerRead(model);
+    if (original.IsNull()) {
+        std::printf("{\"error\": \"unreadable\"}\n");
+        return 1;
+    }
+    const double size = sizeOf(original);
+    std::printf("{\"original\": {\"size\": %.12g, ", size);
+    printMeasures("measures", original, true);
+    std::printf("}}\n");
+    struct Damage {
+        std::string name;
+        int kind;
+        double fraction;
+    };
+    const std::vector<Damage> damages = {{"clean", 0, 0.0},      {"vertex-1e-5", 1, 1e-5}, {"vertex-1e-4", 1, 1e-4},
+                                         {"vertex-1e-3", 1, 1e-3}, {"loose-faces", 2, 0.0},  {"tolerances", 3, 0.0}};
+    unsigned seed = 1;
+    for (const char* frame : {"identity", "rotated", "mirrored"}) {
+        const TopoDS_Shape framed = placed(original, frame, size);
+        for (const Damage& d : damages) {
+            ++seed;
+            TopoDS_Shape shape;
+            switch (d.kind) {
+            case 0: shape = framed; break;
+            case 1: shape = movedVertices(framed, d.fraction, size, seed); break;
+            case 2: shape = looseFaces(framed); break;
+            default: shape = inflatedTolerances(framed, size, seed); break;
+            }
+            const std::string base = outdir + "/" + d.name + "-" + frame;
+            const bool step = writeStep(shape, base + ".step");
+            const bool iges = writeIges(shape, base + ".igs");
+            std::printf("{\"case\": \"%s\", \"damage\": \"%s\", \"frame\": \"%s\", \"step\": %s, \"iges\": %s, ",
+                        base.c_str(), d.name.c_str(), frame, step ? "true" : "false", iges ? "true" : "false");
+            printMeasures("damaged", shape, true);
+            std::printf("}\n");
+            std::fflush(stdout);
+        }
+    }
+    return 0;
+}
+
+TopoDS_Shape judgedRead(const std::string& path)
+{
+    return *qelx_formats::cadFormatOf(path) == qelx_formats::CadFormat::Step ? strictStepRead(path)
+                                                                                 : cad_samples::peerRead(path);
+}
+
+int judge(const std::string& path)
+{
+    std::printf("{");
+    printMeasures("measures", judgedRead(path), true);
+    std::printf("}\n");
+    return 0;
+}
+
+// What a user of Open CASCADE does with a damaged file: its reader's healing, sewing
+// where faces are loose, a solid of each closed shell, then ShapeFix_Shape.
+int heal(const std::string& path, const std::string& out)
+{
+    TopoDS_Shape shape = cad_samples::peerRead(path);
+    bool sewn = false;
+    const cad_samples::Measures read = cad_samples::measure(shape);
+    if (!shape.IsNull() && read.solids == 0 && read.faces > 1) {
+        BRepBuilderAPI_Sewing sewing(1e-4 * sizeOf(shape));
+        sewing.Add(shape);
+        sewing.Perform();
+        shape = sewing.SewedShape();
+        sewn = true;
+        TopoDS_Compound all;
+        BRep_Builder b;
+        b.MakeCompound(all);
+        for (TopExp_Explorer s(shape, TopAbs_SHELL); s.More(); s.Next()) {
+            const TopoDS_Shell& shell = TopoDS::Shell(s.Current());
+            if (BRep_Tool::IsClosed(shell))
+                b.Add(all, ShapeFix_Solid().SolidFromShell(shell));
+            else
+                b.Add(all, shell);
+        }
+        for (TopExp_Explorer f(shape, TopAbs_FACE, TopAbs_SHELL); f.More(); f.Next())
+            b.Add(all, f.Current());
+        shape = all;
+    }
+    if (!shape.IsNull()) {
+        ShapeFix_Shape fix(shape);
+        fix.Perform();
+        shape = fix.Shape();
+    }
+    const bool written = !shape.IsNull() && writeStep(shape, out);
+    std::printf("{\"sewn\": %s, \"written\": %s, ", sewn ? "true" : "false", written ? "true" : "false");
+    printMeasures("measures", written ? strictStepRead(out) : TopoDS_Shape(), true);
+    std::printf("}\n");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    settings();
+    const std::string verb = argc > 1 ? argv[1] : "";
+    if (verb == "damage" && argc == 4)
+        return damage(argv[2], argv[3]);
+    if (verb == "judge" && argc == 3)
+        return judge(argv[2]);
+    if (verb == "heal" && argc == 4)
+        return heal(argv[2], argv[3]);
+    std::fprintf(stderr, "usage: damage_peer damage MODEL OUTDIR | judge FILE | heal FILE OUT.step\n");
+    return 2;
+}
