@@ -8,8 +8,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <optional>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -28,9 +26,6 @@
 #include <Geom_Plane.hxx>
 #include <Geom_SphericalSurface.hxx>
 #include <Geom_ToroidalSurface.hxx>
-#include <Interface_Static.hxx>
-#include <STEPControl_Controller.hxx>
-#include <STEPControl_Writer.hxx>
 #include <Standard_Failure.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
@@ -80,30 +75,6 @@ bool onlyExactGeometry(const TopoDS_Shape& shape)
     return true;
 }
 
-// The peer's own STEP round trip of a shape, its edges written as ours are
-// (with their pcurves); the process's setting is put back.
-TopoDS_Shape peerStepRoundTrip(const TopoDS_Shape& shape, const fs::path& scratch)
-{
-    STEPControl_Controller::Init();
-    const std::string found = Interface_Static::CVal("write.surfacecurve.mode");
-    Interface_Static::SetCVal("write.surfacecurve.mode", "1");
-    STEPControl_Writer writer;
-    writer.Transfer(shape, STEPControl_AsIs);
-    writer.Write(scratch.c_str());
-    Interface_Static::SetCVal("write.surfacecurve.mode", found.c_str());
-    return peerReadSafely(scratch.string());
-}
-
-// Models that cannot meet the judge's rules as they stand, and why.
-enum class Exception { PeerStepLosesIt };
-const std::map<std::string, std::pair<Exception, const char*>> KnownExceptions = {
-    {"Ball.brep",
-     {Exception::PeerStepLosesIt,
-      "the outer sphere face (a seam used twice, a slit and both poles) reads back from any STEP file, with "
-      "pcurves or without, as its complement (135 of the sphere's 1795 square units instead of 1659): Open "
-      "CASCADE's own STEP round trip of the source does the same"}},
-};
-
 // Samples above this size run only in the plain builds: under the
 // sanitizers the large models would cost CI minutes.
 std::uintmax_t sampleSizeCap()
@@ -120,16 +91,10 @@ void judge(const std::string& path, const fs::path& dir)
 {
     const std::string name = fs::path(path).filename().string();
     SCOPED_TRACE(name);
-    const auto known = KnownExceptions.find(name);
-    const std::optional<Exception> exception =
-        known == KnownExceptions.end() ? std::nullopt : std::optional<Exception>(known->second.first);
-    SCOPED_TRACE(known == KnownExceptions.end() ? "" : known->second.second);
     const fs::path out = dir / "judged.step";
     const ConvertRun run = runConvert(path, out.string());
     ASSERT_EQ(run.status, 0) << run.err;
-    TopoDS_Shape source = cad_samples::peerRead(path);
-    if (exception == Exception::PeerStepLosesIt)
-        source = peerStepRoundTrip(source, dir / "peer.step");
+    const TopoDS_Shape source = cad_samples::peerRead(path);
     const TopoDS_Shape written = peerReadSafely(out.string());
     fs::remove(out);
     const cad_samples::Measures a = cad_samples::measure(source), b = cad_samples::measure(written);

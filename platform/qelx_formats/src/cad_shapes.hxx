@@ -42,6 +42,13 @@ struct BuiltShapes {
 // Standard_Failure when the model's data cannot make a shape).
 BuiltShapes buildShapes(const qelx_test::TestModel& model);
 
+// Before a STEP write: a sphere face that is the whole sphere but for holes
+// across its seam (one loop of the seam, both poles and the holes) goes
+// onto the sphere turned half a turn about its axis (Open CASCADE's STEP
+// writer and reader would carry it as its complement); the faces' shapes in
+// `shapes` follow.
+void reseatSeamHoles(BuiltShapes& shapes);
+
 // While one of these lives, a fault inside Open CASCADE (a read through a
 // null handle its reader built from damaged data, say) is thrown as its
 // exception (OSD_SIGSEGV and kin, each a Standard_Failure) instead of ending

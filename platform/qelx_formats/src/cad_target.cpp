@@ -268,7 +268,9 @@ QELIResult writeModel(const TestModel& model, TestModel* owned, const std::strin
         // own, then copied into the target piece by piece.
         scratch.emplace();
         const ExchangeSettings settings;
-        const BuiltShapes shapes = buildShapes(model);
+        BuiltShapes shapes = buildShapes(model);
+        if (*format == CadFormat::Step)
+            reseatSeamHoles(shapes);
         made.bodies = static_cast<int>(shapes.bodies.size());
         made.faces = shapes.faces;
         if (*format != CadFormat::Step)

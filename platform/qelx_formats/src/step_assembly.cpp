@@ -285,6 +285,7 @@ private:
             BuiltShapes shapes = buildShapes(definition.part);
             if (mirrored)
                 mirror(shapes);
+            reseatSeamHoles(shapes);
             if (shapes.bodies.size() == 1) {
                 label = m_tool->AddShape(shapes.bodies.front().shape, Standard_False);
                 labelBodyShape(definition.part, shapes.bodies.front(), label, m_doc, false);

@@ -1,0 +1,132 @@
+// Sphere faces whose hole reaches the seam, re-seated for STEP: Open
+// CASCADE's STEP writer and reader carry such a face (a whole sphere but for
+// a hole across the seam line, its one loop made of the seam used both
+// ways, both poles and the hole) as the hole itself, its complement.
+// Written on the sphere turned half a turn about its axis, the hole lies
+// clear of the seam and the face comes back as it went.
+#include "cad_shapes.hxx"
+
+#include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepBuilderAPI_MakeWire.hxx>
+#include <BRepGProp.hxx>
+#include <BRepTools_ReShape.hxx>
+#include <BRepTools_WireExplorer.hxx>
+#include <BRep_Builder.hxx>
+#include <BRep_Tool.hxx>
+#include <GProp_GProps.hxx>
+#include <Geom_SphericalSurface.hxx>
+#include <ShapeFix_Face.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
+#include <TopoDS_Edge.hxx>
+#include <TopoDS_Face.hxx>
+#include <TopoDS_Wire.hxx>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+namespace qelx_formats {
+
+namespace {
+
+double faceArea(const TopoDS_Shape& face)
+{
+    GProp_GProps props;
+    BRepGProp::SurfaceProperties(face, props);
+    return props.Mass();
+}
+
+// The face on the turned sphere, or a null face when it is not one of
+// these or cannot be rebuilt as the same face: one wire of the seam, both
+// poles and holes that reach the seam (a hole clear of it would be a wire
+// of its own).
+TopoDS_Face reseated(const TopoDS_Face& face)
+{
+    const Handle(Geom_SphericalSurface) sphere =
+        Handle(Geom_SphericalSurface)::DownCast(BRep_Tool::Surface(face));
+    if (sphere.IsNull())
+        return TopoDS_Face();
+    int wires = 0, poles = 0, seams = 0;
+    BRepBuilderAPI_MakeWire holes;
+    std::vector<TopoDS_Edge> rest;
+    TopoDS_Wire only;
+    for (TopExp_Explorer w(face, TopAbs_WIRE); w.More(); w.Next()) {
+        ++wires;
+        only = TopoDS::Wire(w.Current());
+    }
+    if (wires != 1)
+        return TopoDS_Face();
+    for (BRepTools_WireExplorer e(only, face); e.More(); e.Next()) {
+        const TopoDS_Edge& edge = e.Current();
+        if (BRep_Tool::Degenerated(edge))
+            ++poles;
+        else if (BRep_Tool::IsClosed(edge, face))
+            ++seams;
+        else
+            rest.push_back(edge);
+    }
+    if (poles != 2 || seams == 0 || rest.empty())
+        return TopoDS_Face();
+    // The edges off the seam and the poles close into holes of their own.
+    std::vector<TopoDS_Wire> loops;
+    BRepBuilderAPI_MakeWire loop;
+    for (const TopoDS_Edge& edge : rest) {
+        loop.Add(edge);
+        if (!loop.IsDone())
+            return TopoDS_Face();
+        if (loop.Wire().Closed()) {
+            loops.push_back(loop.Wire());
+            loop = BRepBuilderAPI_MakeWire();
+        }
+    }
+    if (loops.empty() || loop.IsDone())
+        return TopoDS_Face();
+    gp_Ax3 frame = sphere->Position();
+    frame.Rotate(gp_Ax1(frame.Location(), frame.Direction()), std::numbers::pi);
+    const Handle(Geom_SphericalSurface) turned = new Geom_SphericalSurface(frame, sphere->Radius());
+    BRepBuilderAPI_MakeFace whole(turned, BRep_Tool::Tolerance(face));
+    if (!whole.IsDone())
+        return TopoDS_Face();
+    BRepBuilderAPI_MakeFace made(whole.Face());
+    for (const TopoDS_Wire& hole : loops)
+        made.Add(hole);
+    if (!made.IsDone())
+        return TopoDS_Face();
+    ShapeFix_Face fix(made.Face());
+    fix.Perform();
+    TopoDS_Face out = fix.Face();
+    out.Orientation(face.Orientation());
+    // The same face or none: its area as the original's (within what the
+    // measure of a face bounded by splines gives).
+    const double before = faceArea(face), after = faceArea(out);
+    if (!(std::fabs(after - before) <= 1e-4 * std::max(1.0, before)))
+        return TopoDS_Face();
+    return out;
+}
+
+} // namespace
+
+void reseatSeamHoles(BuiltShapes& shapes)
+{
+    for (BodyShape& body : shapes.bodies) {
+        Handle(BRepTools_ReShape) reshape = new BRepTools_ReShape();
+        bool any = false;
+        for (TopExp_Explorer f(body.shape, TopAbs_FACE); f.More(); f.Next()) {
+            const TopoDS_Face& face = TopoDS::Face(f.Current());
+            const TopoDS_Face made = reseated(face);
+            if (made.IsNull())
+                continue;
+            reshape->Replace(face, made);
+            any = true;
+        }
+        if (!any)
+            continue;
+        body.shape = reshape->Apply(body.shape);
+        for (auto& named : body.faces)
+            named.second = reshape->Value(named.second);
+    }
+}
+
+} // namespace qelx_formats
