@@ -4,6 +4,8 @@
 // are freed exactly once, and nothing made on the way stays alive.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "geometry/curve_creator.hxx"
@@ -19,6 +21,7 @@
 #include "velm/law.hxx"
 #include "velm/memory.hxx"
 #include "velm/pcurves.hxx"
+#include "velm/surface_intersect.hxx"
 #include "velm/testkit.hxx"
 #include "velm/topology.hxx"
 
@@ -250,3 +253,106 @@ TEST_F(OwningConstructions, RebuildingAnEdgesIntcurveFreesItsCopiesOnceWhenAnAll
 }
 
 } // namespace
+
+namespace {
+
+// Every allocation of `make` failing in turn, each run checked to leave no
+// kernel object alive; the number of runs in which a failure was injected.
+long failEachAllocationOf(const std::function<void()>& make)
+{
+    long fired = 0;
+    for (long nth = 1;; ++nth) {
+        SCOPED_TRACE("allocation " + std::to_string(nth));
+        const long objects = velm_live_object_count();
+        velm_test_reset();
+        velm_test_record_object_sites(true);
+        velm_test_fail_alloc(nullptr, nth);
+        const int err = velmGuard(make);
+        const bool failed = !velm_test_injection_pending();
+        velm_test_reset();
+        EXPECT_EQ(velm_live_object_count(), objects) << "left alive " << testkit::live_object_sites();
+        if (!failed) {
+            EXPECT_EQ(err, 0) << "the undisturbed run fails";
+            return fired;
+        }
+        ++fired;
+    }
+}
+
+} // namespace
+
+// Joining clamps copies of both curves and raises the first to the second's
+// degree before the joined curve is made: copies made before the failing
+// allocation go with it.
+TEST_F(OwningConstructions, JoiningCurvesLeaksNothingWhenAnAllocationFails)
+{
+    const MeetingLine line;
+    const QELposition through[] = {QELposition(4, 0, 0), QELposition(5, 1, 0), QELposition(6, 0, 1),
+                                   QELposition(7, 1, 1)};
+    const double at[] = {4.0, 5.0, 6.0, 7.0};
+    bs3_curve first = line.curve();
+    bs3_curve second = bs3_curve_interp_knots(4, through, at);
+    ASSERT_LT(bs3_curve_degree(first), bs3_curve_degree(second));
+    EXPECT_GE(failEachAllocationOf([&] {
+                  bs3_curve joined = bs3_curve_join(first, second);
+                  ASSERT_NE(joined, nullptr);
+                  EXPECT_EQ(bs3_curve_range(joined), QELinterval(0.0, 7.0));
+                  bs3_curve_delete(joined);
+              }),
+              3);
+    bs3_curve_delete(first);
+    bs3_curve_delete(second);
+}
+
+// A law over a surface copied: its storage comes first, so a law that cannot
+// be allocated copies no data, and data that cannot be copied frees the law's
+// storage.
+TEST_F(OwningConstructions, CopyingASurfaceLawLeaksNothingWhenAnAllocationFails)
+{
+    const QELpar_box box(QELinterval(0.0, 1.0), QELinterval(0.0, 1.0));
+    law* original = new surface_law(new surface_law_data(sphere(QELposition(1, 2, 3), 2.0), box));
+    EXPECT_GE(failEachAllocationOf([&] { original->deep_copy()->remove(); }), 3);
+    original->remove();
+}
+
+// A surface fitted by interpolating rows and then columns of its points holds
+// every curve made before the one that cannot be.
+TEST_F(OwningConstructions, FittingASurfaceLeaksNothingWhenAnAllocationFails)
+{
+    const torus ring(QELposition(1, 0, 0), QELunit_vector(0, 0.6, 0.8), 3.0, 1.0);
+    const QELbox region(QELposition(-5, -5, -5), QELposition(5, 5, 5));
+    EXPECT_GE(failEachAllocationOf([&] {
+                  bs3_surface fitted = bs3_surface_make_sur(ring, region, 0.05, nullptr, nullptr);
+                  ASSERT_NE(fitted, nullptr);
+                  bs3_surface_delete(fitted);
+              }),
+              18);
+}
+
+// Splitting a pcurve cuts two pieces, each a copy of the pcurve with the
+// B-spline's piece.
+TEST_F(OwningConstructions, SplittingAPCurveLeaksNothingWhenAnAllocationFails)
+{
+    const MeetingLine line;
+    EXPECT_GE(failEachAllocationOf([&] {
+                  pcurve whole(line.on(line.floor), 0.0, line.floor);
+                  std::unique_ptr<pcurve> before(whole.split(1.5));
+                  ASSERT_NE(before, nullptr);
+                  EXPECT_EQ(whole.param_range(), QELinterval(1.5, 4.0));
+              }),
+              4);
+}
+
+// The meeting line of two planes is a record holding its curve.
+TEST_F(OwningConstructions, IntersectingPlanesLeaksNothingWhenAnAllocationFails)
+{
+    const MeetingLine line;
+    const QELbox region(QELposition(-1, -1, -1), QELposition(5, 1, 1));
+    EXPECT_EQ(failEachAllocationOf([&] {
+                  ss_curve_record* met = d3_sf_sf_int(line.floor, line.wall, region, QELresabs);
+                  ASSERT_NE(met, nullptr);
+                  EXPECT_NE(met->cur, nullptr);
+                  sg_delete_ss_list(met);
+              }),
+              2);
+}

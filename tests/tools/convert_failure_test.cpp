@@ -17,7 +17,9 @@
 
 #include "convert_run.hxx"
 #include "qelx/gk_import.hxx"
+#include "qelx/test_assembly.hxx"
 #include "qelx_formats/cad_samples.hxx"
+#include "qelx_formats/step_assembly.hxx"
 #include "support/connector_test.hxx"
 #include "support/repair_sweep.hxx"
 #include "velm/errors.hxx"
@@ -50,15 +52,34 @@ TopoDS_Shape mirroredCylinder()
 }
 
 // The cylinder written by the peer as IGES faces (trimmed surfaces), so that
-// the file takes the trim and stitch roads.
-std::string mirroredCylinderIges(const SweepScratch& dir)
+// the file takes the trim and stitch roads, or as an IGES solid (a manifold
+// solid of faces in shells), so that it takes the topological road.
+std::string mirroredCylinderIges(const SweepScratch& dir, bool asSolid = false)
 {
     IGESControl_Controller::Init();
-    IGESControl_Writer writer("MM", 0);
+    IGESControl_Writer writer("MM", asSolid ? 1 : 0);
     writer.AddShape(mirroredCylinder());
     writer.ComputeModel();
-    const std::string path = dir / "cylinder.igs";
+    const std::string path = dir / (asSolid ? "cylinder_solid.igs" : "cylinder.igs");
     EXPECT_TRUE(writer.Write(path.c_str()));
+    return path;
+}
+
+// A small STEP assembly: a holder of a plate and a pin, placed twice (once
+// turned), so that the file takes the assembly road.
+std::string holderAssemblyStep(const SweepScratch& dir)
+{
+    qelx_test::TestAssembly a;
+    const int plate = a.addPart("plate", qelx_test::TestModel::block(6, 3, 1));
+    const int pin = a.addPart("pin", qelx_test::TestModel::cylinder(0.5, 2));
+    const int holder = a.addAssembly("holder");
+    a.place(holder, plate, "plate", qelx_test::placementTranslation(0, 0, 0));
+    a.place(holder, pin, "pin", qelx_test::placementTranslation(1.5, 1.5, 1));
+    a.place(-1, holder, "holder-1", qelx_test::placementTranslation(0, 0, 0));
+    a.place(-1, holder, "holder-2", qelx_test::placementTurnZ(1.0, 20, 0, 0));
+    const std::string path = dir / "holders.step";
+    std::string error;
+    EXPECT_EQ(qelx_formats::writeStepAssembly(a, path, error), QELI_OK) << error;
     return path;
 }
 
@@ -191,7 +212,9 @@ std::vector<long> sampled(long count, long runs, const std::vector<std::string>&
 // with `everyName` the first call of each name fails too.
 struct SweepCase {
     std::string name;
-    const char* input; // "bracket": our STEP example; "cylinder-igs" and "cylinder-step": the peer's
+    // "bracket": our STEP example; "cylinder-igs", "cylinder-igs-solid" and "cylinder-step": the
+    // peer's; "holder-assembly": a STEP assembly
+    const char* input;
     bool trimRoad = false;
     // The recipes that heal it in turn (null: the recipe of the source's system).
     std::vector<const char*> heals = {nullptr};
@@ -208,8 +231,9 @@ std::ostream& operator<<(std::ostream& out, const SweepCase& c)
 // The cases: our STEP example (a named, coloured solid on a layer) and a
 // mirrored cylinder the peer writes as IGES faces, each by its own road and
 // recipe; the STEP example and the cylinder as a STEP solid through the trim
-// road (every face a sheet, stitched again by the healing); the cylinder
-// healed by each other recipe, a few runs each.
+// road (every face a sheet, stitched again by the healing); the cylinder as
+// an IGES solid (the topological road) and a small STEP assembly; the
+// cylinder healed by each other recipe, a few runs each.
 std::vector<SweepCase> sweepCases()
 {
     std::vector<SweepCase> cases = {
@@ -217,6 +241,8 @@ std::vector<SweepCase> sweepCases()
         {"cylinder_iges", "cylinder-igs"},
         {"cylinder_trim_road", "cylinder-step", true, {nullptr}, 12, false},
         {"bracket_trim_road", "bracket", true, {nullptr}, 20, true, true},
+        {"cylinder_iges_solid", "cylinder-igs-solid", false, {nullptr}, 10, false},
+        {"holder_assembly", "holder-assembly", false, {nullptr}, 10, false, true},
         {"cylinder_healed_by_other_recipes", "cylinder-step", false, {}, 3, false},
     };
     for (const xvelm::heal_recipe& r : xvelm::heal_recipes)
@@ -229,6 +255,10 @@ std::string sweepInput(const std::string& which, const SweepScratch& dir)
 {
     if (which == "bracket")
         return std::string(XVELM_EXAMPLES_DIR) + "/bracket.step";
+    if (which == "cylinder-igs-solid")
+        return mirroredCylinderIges(dir, true);
+    if (which == "holder-assembly")
+        return holderAssemblyStep(dir);
     return which == "cylinder-igs" ? mirroredCylinderIges(dir) : mirroredCylinderStep(dir);
 }
 

@@ -1,4 +1,8 @@
 // Component separation and the small body utilities of the healing recipes.
+#include <algorithm>
+#include <map>
+#include <vector>
+
 #include "heal/heal_internal.hxx"
 #include "heal/repair_utils.hxx"
 #include "model/body_set.hxx"
@@ -61,29 +65,93 @@ bool QELXVeRepairUtils::HasOTVAcrossComponents(BODY* body, int level)
     return false;
 }
 
+namespace {
+
+// The lump's shells in groups that share no vertex: shells meeting at a
+// vertex entity stay together, for a body of their own must not reach into
+// another's topology. Group 0 holds the first shell; groups in shell order.
+// Empty when a shell's vertices cannot be had.
+std::vector<std::vector<SHELL*>> shellsSharingNoVertex(LUMP* lump)
+{
+    std::vector<SHELL*> shells;
+    for (SHELL* s = lump->shell(); s; s = s->next())
+        shells.push_back(s);
+    std::vector<std::size_t> groupOf(shells.size());
+    for (std::size_t k = 0; k < shells.size(); ++k)
+        groupOf[k] = k;
+    const auto root = [&](std::size_t k) {
+        while (groupOf[k] != k)
+            k = groupOf[k] = groupOf[groupOf[k]];
+        return k;
+    };
+    std::map<const VERTEX*, std::size_t> seen;
+    for (std::size_t k = 0; k < shells.size(); ++k) {
+        ENTITY_LIST listed;
+        SHELL* shell = shells[k];
+        if (!velmCall([&] { return api_get_vertices(shell, listed); }).ok())
+            return {};
+        for (const VERTEX* v : ve_repair::listed<VERTEX>(listed)) {
+            const auto [at, fresh] = seen.emplace(v, k);
+            if (!fresh) {
+                const std::size_t a = root(k), b = root(at->second);
+                groupOf[std::max(a, b)] = std::min(a, b);
+            }
+        }
+    }
+    std::vector<std::vector<SHELL*>> groups;
+    std::map<std::size_t, std::size_t> index;
+    for (std::size_t k = 0; k < shells.size(); ++k) {
+        const auto [at, fresh] = index.emplace(root(k), groups.size());
+        if (fresh)
+            groups.emplace_back();
+        groups[at->second].push_back(shells[k]);
+    }
+    return groups;
+}
+
+// Links the shells into one chain under the lump.
+void chainShells(LUMP* lump, const std::vector<SHELL*>& shells)
+{
+    lump->set_shell(shells.front());
+    for (std::size_t k = 0; k < shells.size(); ++k) {
+        shells[k]->set_lump(lump);
+        shells[k]->set_next(k + 1 < shells.size() ? shells[k + 1] : nullptr);
+    }
+}
+
+} // namespace
+
 void splitShellsIntoBodies(BODY*& body, ENTITY_LIST& out)
 {
-    ENTITY_LIST shells;
-    velmCall([&] { return api_get_shells(body, shells); });
     LUMP* lump = body ? body->lump() : nullptr;
-    if (shells.count() < 2 || !lump || !lump->shell())
+    if (!lump || !lump->shell() || !lump->shell()->next())
         return;
-    SHELL* first = lump->shell();
-    std::vector<SHELL*> moving;
-    for (SHELL* s = first->next(); s; s = s->next())
-        moving.push_back(s);
+    const std::vector<std::vector<SHELL*>> pieces = shellsSharingNoVertex(lump);
+    if (pieces.size() < 2)
+        return;
     const std::vector<QELGROUP*> groups = groupsOf(body);
-    for (SHELL* s : moving) {
+    // Each piece leaves in a call of its own: one that fails leaves the lump
+    // holding every shell not yet moved, the piece's among them.
+    std::vector<SHELL*> staying;
+    for (const std::vector<SHELL*>& piece : pieces)
+        staying.insert(staying.end(), piece.begin(), piece.end());
+    for (std::size_t p = 1; p < pieces.size(); ++p) {
+        const std::vector<SHELL*>& piece = pieces[p];
+        std::vector<SHELL*> rest;
+        for (SHELL* s : staying)
+            if (std::find(piece.begin(), piece.end(), s) == piece.end())
+                rest.push_back(s);
         BODY* made = nullptr;
         const bool ok = velmCall([&] {
-                            first->set_next(nullptr);
-                            s->set_next(nullptr);
-                            LUMP* newLump = VELM_MAKE(LUMP, s);
+                            chainShells(lump, rest);
+                            LUMP* newLump = VELM_MAKE(LUMP, nullptr);
+                            chainShells(newLump, piece);
                             made = VELM_MAKE(BODY, newLump);
                             copy_attrib(body, made);
                         }).ok();
         if (!ok || !made)
             continue;
+        staying = rest;
         out.add(made);
         for (QELGROUP* g : groups)
             velmCall([&] { return api_ct_add_to_group(made, g); });

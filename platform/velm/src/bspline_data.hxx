@@ -89,3 +89,51 @@ using bs_surface_sampler =
 // grid has 64 spans a side). Null for an infinite or empty range.
 bs3_surface bs_hermite_surface(const bs_surface_sampler& f, const QELinterval& u, const QELinterval& v, double tol,
                                double* actual_fit = nullptr);
+
+// Holds a curve under construction, so that a failed allocation on the way
+// (which throws) frees it.
+template <class Curve, void (*Delete)(Curve&)>
+class held_curve {
+ public:
+  explicit held_curve(Curve c = nullptr) : c_(c) {}
+  held_curve(const held_curve&) = delete;
+  held_curve& operator=(const held_curve&) = delete;
+  ~held_curve() { Delete(c_); }
+  Curve get() const { return c_; }
+  Curve release() {
+    Curve c = c_;
+    c_ = nullptr;
+    return c;
+  }
+  void reset(Curve c) {
+    Delete(c_);
+    c_ = c;
+  }
+
+ private:
+  Curve c_;
+};
+using held_bs3 = held_curve<bs3_curve, bs3_curve_delete>;
+using held_bs2 = held_curve<bs2_curve, bs2_curve_delete>;
+
+// Several curves under construction, freed together unless released.
+class held_bs3_list {
+ public:
+  explicit held_bs3_list(std::size_t n) : c_(n, nullptr) {}
+  held_bs3_list(const held_bs3_list&) = delete;
+  held_bs3_list& operator=(const held_bs3_list&) = delete;
+  held_bs3_list(held_bs3_list&& o) noexcept : c_(std::move(o.c_)) {}
+  ~held_bs3_list() {
+    for (bs3_curve& c : c_) bs3_curve_delete(c);
+  }
+  std::vector<bs3_curve>& curves() { return c_; }
+  bs3_curve& operator[](std::size_t i) { return c_[i]; }
+  bool complete() const {
+    for (bs3_curve c : c_)
+      if (!c) return false;
+    return true;
+  }
+
+ private:
+  std::vector<bs3_curve> c_;
+};

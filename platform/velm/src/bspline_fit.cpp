@@ -264,32 +264,6 @@ bs3_surface bs3_surface_interp_knots(int num_u, int num_v, const QELposition pts
 // ---- pcurves ----
 
 namespace {
-// Holds a curve under construction, so that a failed allocation on the way
-// (which throws) frees it.
-template <class Curve, void (*Delete)(Curve&)>
-class held_curve {
- public:
-  explicit held_curve(Curve c = nullptr) : c_(c) {}
-  held_curve(const held_curve&) = delete;
-  held_curve& operator=(const held_curve&) = delete;
-  ~held_curve() { Delete(c_); }
-  Curve get() const { return c_; }
-  Curve release() {
-    Curve c = c_;
-    c_ = nullptr;
-    return c;
-  }
-  void reset(Curve c) {
-    Delete(c_);
-    c_ = c;
-  }
-
- private:
-  Curve c_;
-};
-using held_bs3 = held_curve<bs3_curve, bs3_curve_delete>;
-using held_bs2 = held_curve<bs2_curve, bs2_curve_delete>;
-
 bs2_curve to_bs2(bs3_curve c) {
   if (!c) return nullptr;
   const held_bs3 from(c);

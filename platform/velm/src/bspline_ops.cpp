@@ -160,39 +160,31 @@ bs3_curve bs3_curve_join(bs3_curve first, bs3_curve second) {
   if (!same_point(first->position(first->range().end_pt()), second->position(second->range().start_pt())))
     return nullptr;
   // Clamp both, bring them to one degree, and splice the knot vectors at the joint.
-  bs3_curve a = bs3_curve_subset(first, first->range());
-  bs3_curve b = bs3_curve_subset(second, second->range());
-  while (a && b && a->dir.degree < b->dir.degree) {
-    bs3_curve up = bs3_curve_degree_elevate(a);
-    bs3_curve_delete(a);
-    a = up;
+  // The copies are held: a copy, an elevation or the joined curve that cannot
+  // be allocated raises the error, and the copies made before it go.
+  held_bs3 a(bs3_curve_subset(first, first->range()));
+  held_bs3 b(bs3_curve_subset(second, second->range()));
+  while (a.get() && b.get() && a.get()->dir.degree < b.get()->dir.degree) a.reset(bs3_curve_degree_elevate(a.get()));
+  while (a.get() && b.get() && b.get()->dir.degree < a.get()->dir.degree) b.reset(bs3_curve_degree_elevate(b.get()));
+  if (!a.get() || !b.get()) return nullptr;
+  const bs3_curve_def& x = *a.get();
+  bs3_curve_def& y = *b.get();
+  const int p = x.dir.degree;
+  const double e = x.range().end_pt();
+  bs_direction_reparam(y.dir, e, e + y.range().length());
+  bs3_curve r = VELM_MAKE(bs3_curve_def, x);
+  r->rational = x.rational || y.rational;
+  r->weights.clear();
+  const double scale = x.weight(x.n() - 1) / y.weight(0);
+  for (int i = 0; i < x.n(); ++i) r->weights.push_back(x.weight(i));
+  for (int i = 1; i < y.n(); ++i) {
+    r->pts.push_back(y.pts[i]);
+    r->weights.push_back(scale * y.weight(i));
   }
-  while (a && b && b->dir.degree < a->dir.degree) {
-    bs3_curve up = bs3_curve_degree_elevate(b);
-    bs3_curve_delete(b);
-    b = up;
-  }
-  bs3_curve r = nullptr;
-  if (a && b) {
-    const int p = a->dir.degree;
-    const double e = a->range().end_pt();
-    bs_direction_reparam(b->dir, e, e + b->range().length());
-    r = VELM_MAKE(bs3_curve_def, *a);
-    r->rational = a->rational || b->rational;
-    r->weights.clear();
-    const double scale = a->weight(a->n() - 1) / b->weight(0);
-    for (int i = 0; i < a->n(); ++i) r->weights.push_back(a->weight(i));
-    for (int i = 1; i < b->n(); ++i) {
-      r->pts.push_back(b->pts[i]);
-      r->weights.push_back(scale * b->weight(i));
-    }
-    if (!r->rational) r->weights.clear();
-    r->dir.knots.assign(a->dir.knots.begin(), a->dir.knots.end() - 1);
-    r->dir.knots.insert(r->dir.knots.end(), b->dir.knots.begin() + p + 1, b->dir.knots.end());
-    r->dir.form = bs_curve_form(*r, r->point_tol);
-  }
-  bs3_curve_delete(a);
-  bs3_curve_delete(b);
+  if (!r->rational) r->weights.clear();
+  r->dir.knots.assign(x.dir.knots.begin(), x.dir.knots.end() - 1);
+  r->dir.knots.insert(r->dir.knots.end(), y.dir.knots.begin() + p + 1, y.dir.knots.end());
+  r->dir.form = bs_curve_form(*r, r->point_tol);
   return r;
 }
 
@@ -437,8 +429,9 @@ bs3_surface make_sur_in_own_parameters(const surface& srf, const QELbox& region,
   const double goal = std::max(fit, QELresabs);
   // Interpolates every point set at the same parameters; a set collapsed to one point
   // (a pole row) becomes a constant curve on the knots of the others.
+  // The curves are held: one that cannot be allocated frees those made before it.
   auto interpolate_all = [](const std::vector<std::vector<QELposition>>& sets, std::vector<double>& ts) {
-    std::vector<bs3_curve> out(sets.size(), nullptr);
+    held_bs3_list out(sets.size());
     const bs3_curve_def* model = nullptr;
     for (size_t i = 0; i < sets.size(); ++i) {
       const bool collapsed = std::all_of(sets[i].begin(), sets[i].end(),
@@ -462,15 +455,15 @@ bs3_surface make_sur_in_own_parameters(const surface& srf, const QELbox& region,
     std::vector<std::vector<QELposition>> grid(n, std::vector<QELposition>(n));
     for (int i = 0; i < n; ++i)
       for (int j = 0; j < n; ++j) grid[i][j] = srf.eval_position(QELpar_pos(us[i], vs[j]));
-    std::vector<bs3_curve> rows = interpolate_all(grid, vs);
+    held_bs3_list rows = interpolate_all(grid, vs);
     bs3_surface out = nullptr;
-    if (std::all_of(rows.begin(), rows.end(), [](bs3_curve c) { return c != nullptr; })) {
+    if (rows.complete()) {
       const int nv = rows[0]->n();
       std::vector<std::vector<QELposition>> across(nv, std::vector<QELposition>(n));
       for (int j = 0; j < nv; ++j)
         for (int i = 0; i < n; ++i) across[j][i] = rows[i]->pts[j];
-      std::vector<bs3_curve> cols = interpolate_all(across, us);
-      if (std::all_of(cols.begin(), cols.end(), [](bs3_curve c) { return c != nullptr; })) {
+      held_bs3_list cols = interpolate_all(across, us);
+      if (cols.complete()) {
         out = VELM_MAKE(bs3_surf_def);
         out->u = cols[0]->dir;
         out->v = rows[0]->dir;
@@ -478,9 +471,7 @@ bs3_surface make_sur_in_own_parameters(const surface& srf, const QELbox& region,
         for (int i = 0; i < out->u.count(); ++i)
           for (int j = 0; j < nv; ++j) out->pts[i * nv + j] = cols[j]->pts[i];
       }
-      for (bs3_curve& c : cols) bs3_curve_delete(c);
     }
-    for (bs3_curve& c : rows) bs3_curve_delete(c);
     if (!out) return nullptr;
     double err = 0.0;
     for (int i = 0; i + 1 < n; ++i)

@@ -1,5 +1,6 @@
 // Spline surfaces and their definition kinds; parameter-space curves.
 #include <algorithm>
+#include <memory>
 #include <cmath>
 
 #include "bspline_data.hxx"
@@ -329,24 +330,22 @@ QELpar_box pcurve::bound(const QELinterval& range) const {
 
 pcurve* pcurve::trim(const QELinterval& range) const {
   if (!cur_ || range.empty() || !range.finite()) return nullptr;
-  bs2_curve piece = bs2_curve_subset(cur_, reversed_ ? -range : range);
-  if (!piece) return nullptr;
+  // The piece is held while the pcurve is copied: a copy that fails frees it.
+  held_bs2 piece(bs2_curve_subset(cur_, reversed_ ? -range : range));
+  if (!piece.get()) return nullptr;
   pcurve* r = VELM_MAKE(pcurve, *this);
   bs2_curve_delete(r->cur_);
-  r->cur_ = piece;
+  r->cur_ = piece.release();
   return r;
 }
 
 pcurve* pcurve::split(double t) {
   const QELinterval r = param_range();
   if (!(r >> t)) return nullptr;
-  pcurve* before = trim(QELinterval(r.start_pt(), t));
-  pcurve* after = trim(QELinterval(t, r.end_pt()));
-  if (after) {
-    std::swap(cur_, after->cur_);
-    delete after;
-  }
-  return before;
+  std::unique_ptr<pcurve> before(trim(QELinterval(r.start_pt(), t)));
+  const std::unique_ptr<pcurve> after(trim(QELinterval(t, r.end_pt())));
+  if (after) std::swap(cur_, after->cur_);
+  return before.release();
 }
 
 int pcurve::check_hull_curve_enclosure(const curve& c, const ::surface* srf, int, int, int*, int, double*) {

@@ -1,5 +1,7 @@
 #include "velm/surface_intersect.hxx"
 
+#include <memory>
+
 #include "velm/api.hxx"
 
 ss_curve_record::~ss_curve_record() {
@@ -24,9 +26,10 @@ ss_curve_record* d3_sf_sf_int(const surface& a, const surface& b, const QELbox& 
   // The root nearest the region's centre keeps parameters small.
   const QELposition centre = region.mid();
   root = root + ((centre - root) % dir) * dir;
-  auto* rec = VELM_MAKE(ss_curve_record);
+  // The record is held while its curve is made: a curve that cannot be frees it.
+  std::unique_ptr<ss_curve_record> rec(VELM_MAKE(ss_curve_record));
   rec->cur = VELM_MAKE(straight, root, dir, 1.0);
-  return rec;
+  return rec.release();
 }
 
 void sg_delete_ss_list(ss_curve_record*& curves) {
