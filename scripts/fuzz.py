@@ -517,6 +517,32 @@ def reduce_input(data, still_fails, budget):
 # ---------------------------------------------------------------------------
 # Seeds.
 
+# Placements of a whole BREP file's shape: a turn about a tilted axis with a
+# shift, and a mirror in a tilted plane (rows of a 3x4 matrix).
+PLACEMENTS = [
+    ("turned", [[0.36, 0.48, -0.8, 7.0], [-0.8, 0.6, 0.0, -3.0], [0.48, 0.64, 0.6, 2.5]]),
+    ("mirrored", [[0.5392, -0.576, -0.6144, 1.0], [-0.576, 0.28, -0.768, 2.0], [-0.6144, -0.768, 0.1808, -4.0]]),
+]
+
+
+def placed_brep(data, rows):
+    """The BREP text with its top shape placed by one more location, or None."""
+    head = re.search(rb"^Locations (\d+)\s*$", data, re.M)
+    tail = re.search(rb"\n([-+])(\d+) (\d+) *\n[^\n]*\s*$", data)
+    table_end = re.search(rb"^Curve2ds ", data, re.M)
+    if not head or not tail or not table_end:
+        return None
+    count = int(head.group(1)) + 1
+    entry = b"1\n" + b"".join(b" ".join(b"%.17g" % v for v in row) + b"\n" for row in rows)
+    if tail.group(3) != b"0":  # already placed: the new placement after the old one
+        entry += b"2  %d 1 %d 1 0\n" % (count, int(tail.group(3)))
+        count += 1
+    data = (data[:tail.start()] + b"\n%s%s %d \n" % (tail.group(1), tail.group(2), count) +
+            data[tail.end(3):].lstrip(b" ").split(b"\n", 1)[1])
+    data = data[:table_end.start()] + entry + data[table_end.start():]
+    return data[:head.start(1)] + b"%d" % count + data[head.end(1):]
+
+
 def gather_seeds(runner, args):
     folder = args.seeds
     os.makedirs(folder, exist_ok=True)
@@ -533,6 +559,19 @@ def gather_seeds(runner, args):
             if kind_of(path) in (".step", ".iges", ".brep") and os.path.getsize(path) <= args.max_seed_bytes:
                 cad.append(path)
     cad.sort(key=os.path.getsize)
+    # The smallest BREP samples placed by a turn and by a mirror: their
+    # conversions (save files, documents, STEP and IGES files) carry the
+    # placement into everything made of them.
+    for path in [c for c in cad if kind_of(c) == ".brep"][:2]:
+        with open(path, "rb") as f:
+            data = f.read()
+        for name, rows in PLACEMENTS:
+            target = os.path.join(folder, "%s-%s" % (name, os.path.basename(path)))
+            placed = placed_brep(data, rows)
+            if placed:
+                with open(target, "wb") as f:
+                    f.write(placed)
+                cad.insert(0, target)
     cad.insert(0, os.path.join(ROOT, "examples", "bracket.step"))
     # STEP and IGES files as Open CASCADE writes them, of the smallest samples
     # (the samples' own STEP and IGES models are large).

@@ -68,6 +68,11 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
     // The bracket as a neutral document (its sixth vertex at (55, 0, 12)).
     const std::string json = (dir / "bracket.json").string();
     ASSERT_EQ(convert_run::runConvert(bracket, json).status, 0);
+    // The wedge sample as Open CASCADE writes it in IGES.
+    const std::string wedge = (dir / "wedge.igs").string();
+    if (fs::exists(samples + "wedge_ok.brep")) {
+        ASSERT_EQ(convert_run::runConvert(samples + "wedge_ok.brep", wedge).status, 0);
+    }
     struct Case {
         const char* what;
         std::string seed;
@@ -89,6 +94,12 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
          {"\n508,4,0,17,1,0,0,0,17,2,0,0,0,17,3,1,0,0,17,4,1,0;        ",
           "\n508,5000000,0,17,1,0,0,0,17,2,0,0,0,17,3,1,0,0,17,4,1,0;  "},
          "an integer 5000000 in the parameter data"},
+        // Open CASCADE's transfer read through the null it got for the 43rd
+        // edge of a list of 16, and what it had made leaked as its fault
+        // was thrown.
+        {"an IGES loop naming an edge its list does not hold", iges, {"\n508,4,0,17,1,0,0,0,17,2,0,0,0,17,3,1,0,0,17,4,1,0;        ",
+          "\n508,4,0,17,43,0,0,0,17,2,0,0,0,17,3,1,0,0,17,4,1,0;       "},
+         "names an edge or vertex its list does not hold"},
         // Open CASCADE's reader built a trimmed curve over the null it made of
         // an unknown curve type and read through it.
         {"a trimmed curve over a curve of no known type", samples + "wedge_ok.brep",
@@ -128,6 +139,14 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
          {"\n1  6 0 0 1\n2  11 2 0 0 1\n", "\n1  6 0 0 1\n1  17 0 0 1\n"}, "body 1: a face is not valid", ".igs"},
         {"a BREP edge on another edge's pcurve, into BREP", samples + "fuse.brep",
          {"\n1  6 0 0 1\n2  11 2 0 0 1\n", "\n1  6 0 0 1\n1  17 0 0 1\n"}, "body 1: a face is not valid", ".brep"},
+        // A parameter line pointing back at another entity: the healing
+        // widened a vertex's tolerance to 12 on a wedge of 10, which a STEP
+        // file cannot carry; its reader's face failed the check, the file
+        // written as a success.
+        {"an IGES parameter line of another entity, into STEP", wedge,
+         {"0.,7.,10.,5.,7.,10.;                                             0000021P0000014",
+          "0.,7.,10.,5.,7.,10.;                                             0000001P0000014"},
+         "STEP cannot hold the model validly: read back, a face is not valid", ".step"},
         // The unit code was cast into the framework's unit as it stood.
         {"a neutral document of no known unit", json, {"\"unit\":1,", "\"unit\":65536,"},
          "/unit: unit 65536 is not a unit code"},
@@ -135,7 +154,7 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::string text = fileText(c.seed);
-        if (text.empty() && c.seed.rfind(cad_samples::SampleFolder, 0) == 0)
+        if (text.empty() && (c.seed.rfind(cad_samples::SampleFolder, 0) == 0 || c.seed == wedge))
             continue; // the samples are not installed
         const std::size_t at = text.find(c.edit.from);
         ASSERT_NE(at, std::string::npos) << c.seed;
@@ -246,10 +265,66 @@ std::string nestedCompounds(int depth, bool topIsVertex)
     return text + "\n+" + std::to_string(topIsVertex ? depth + 1 : 1) + " 0 \n0\n";
 }
 
+// A STEP assembly `depth` levels deep: product k placed once in product
+// k - 1, the innermost a part of one point.
+std::string nestedAssembly(int depth)
+{
+    std::string text = "ISO-10303-21;\nHEADER;\nFILE_DESCRIPTION(('nested'),'2;1');\nFILE_NAME('nested.step',"
+                       "'2026-12-07T00:00:00',(''),(''),'','','');\nFILE_SCHEMA(('AUTOMOTIVE_DESIGN { 1 0 10303 214 "
+                       "1 1 1 1 }'));\nENDSEC;\nDATA;\n";
+    int next = 100;
+    const auto add = [&](const std::string& entity) {
+        text += "#" + std::to_string(++next) + "=" + entity + ";\n";
+        return "#" + std::to_string(next);
+    };
+    const std::string app = add("APPLICATION_CONTEXT('automotive design')");
+    add("APPLICATION_PROTOCOL_DEFINITION('international standard','automotive_design',2000," + app + ")");
+    const std::string product = add("PRODUCT_CONTEXT(''," + app + ",'mechanical')");
+    const std::string definition = add("PRODUCT_DEFINITION_CONTEXT('part definition'," + app + ",'design')");
+    const std::string mm = add("(LENGTH_UNIT() NAMED_UNIT(*) SI_UNIT(.MILLI.,.METRE.))");
+    const std::string rad = add("(NAMED_UNIT(*) PLANE_ANGLE_UNIT() SI_UNIT($,.RADIAN.))");
+    const std::string sr = add("(NAMED_UNIT(*) SI_UNIT($,.STERADIAN.) SOLID_ANGLE_UNIT())");
+    const std::string accuracy =
+        add("UNCERTAINTY_MEASURE_WITH_UNIT(LENGTH_MEASURE(1.E-07)," + mm + ",'distance_accuracy_value','')");
+    const std::string context = add("(GEOMETRIC_REPRESENTATION_CONTEXT(3) GLOBAL_UNCERTAINTY_ASSIGNED_CONTEXT((" +
+                                    accuracy + ")) GLOBAL_UNIT_ASSIGNED_CONTEXT((" + mm + "," + rad + "," + sr +
+                                    ")) REPRESENTATION_CONTEXT('',''))");
+    const std::string origin = add("CARTESIAN_POINT('',(0.,0.,0.))");
+    const std::string frame = add("AXIS2_PLACEMENT_3D(''," + origin + "," + add("DIRECTION('',(0.,0.,1.))") + "," +
+                                  add("DIRECTION('',(1.,0.,0.))") + ")");
+    std::string outerDefinition, outerShape;
+    for (int k = 0; k <= depth; ++k) {
+        const std::string name = "'P" + std::to_string(k) + "'";
+        const std::string formation =
+            add("PRODUCT_DEFINITION_FORMATION('',''," + add("PRODUCT(" + name + "," + name + ",'',(" + product + "))") + ")");
+        const std::string pd = add("PRODUCT_DEFINITION('design',''," + formation + "," + definition + ")");
+        const std::string shape = add("PRODUCT_DEFINITION_SHAPE('',''," + pd + ")");
+        const std::string rep =
+            k < depth ? add("SHAPE_REPRESENTATION('',(" + frame + ")," + context + ")")
+                      : add("GEOMETRICALLY_BOUNDED_WIREFRAME_SHAPE_REPRESENTATION('',(" + frame + "," +
+                            add("GEOMETRIC_SET('',(" + add("CARTESIAN_POINT('',(1.,2.,3.))") + "))") + ")," + context +
+                            ")");
+        add("SHAPE_DEFINITION_REPRESENTATION(" + shape + "," + rep + ")");
+        if (k > 0) {
+            const std::string usage =
+                add("NEXT_ASSEMBLY_USAGE_OCCURRENCE(" + name + ",'',''," + outerDefinition + "," + pd + ",$)");
+            const std::string placement = add("ITEM_DEFINED_TRANSFORMATION('',''," + frame + "," + frame + ")");
+            const std::string relation = add("(REPRESENTATION_RELATIONSHIP('',''," + rep + "," + outerShape +
+                                             ") REPRESENTATION_RELATIONSHIP_WITH_TRANSFORMATION(" + placement +
+                                             ") SHAPE_REPRESENTATION_RELATIONSHIP())");
+            add("CONTEXT_DEPENDENT_SHAPE_REPRESENTATION(" + relation + "," +
+                add("PRODUCT_DEFINITION_SHAPE('',''," + usage + ")") + ")");
+        }
+        outerDefinition = pd;
+        outerShape = rep;
+    }
+    return text + "ENDSEC;\nEND-ISO-10303-21;\n";
+}
+
 } // namespace
 
 // Chains far deeper than any model nests: Open CASCADE's transfer followed
-// the IGES curves, and freeing the BREP compounds freed each level by
+// the IGES curves and the STEP assembly's levels, and freeing the BREP compounds freed each level by
 // recursion, until the stack ran out and the process ended; the neutral
 // document's nested value was copied by recursion. Each is now refused with
 // one line before anything walks it.
@@ -278,6 +353,9 @@ TEST(DamagedInputs, ChainsDeeperThanAnyModelAreRefusedBeforeTheyAreWalked)
          "shapes nested more than 200 deep"},
         {"a neutral document's layer nested 100,000 deep", "nested.json", nested,
          "nested more than 64 levels deep"},
+        // Open CASCADE's transfer takes a product's components by recursion.
+        {"a STEP assembly nested 5,000 levels deep", "nested.step", nestedAssembly(5000),
+         "products placed in one another more than 100 levels deep"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -286,9 +364,14 @@ TEST(DamagedInputs, ChainsDeeperThanAnyModelAreRefusedBeforeTheyAreWalked)
         expectRefused(in, dir / "out.vlt", c.refusal);
         fs::remove(in);
     }
-    // At the bound, a chain still converts.
-    const fs::path in = dir / "deepest.brep";
-    std::ofstream(in, std::ios::binary) << nestedCompounds(199, false);
-    EXPECT_EQ(convert_run::runConvert(in.string(), (dir / "out.vlt").string()).status, 0);
+    // At the bounds, a chain still converts.
+    for (const auto& [name, text] : {std::pair<std::string, std::string>{"deepest.brep", nestedCompounds(199, false)},
+                                     {"deepest.step", nestedAssembly(100)}}) {
+        SCOPED_TRACE(name);
+        const fs::path in = dir / name;
+        std::ofstream(in, std::ios::binary) << text;
+        const ConvertRun run = convert_run::runConvert(in.string(), (dir / "out.vlt").string());
+        EXPECT_EQ(run.status, 0) << run.err;
+    }
     fs::remove_all(dir);
 }

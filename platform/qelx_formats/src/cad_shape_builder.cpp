@@ -7,6 +7,7 @@
 // apexes, which the model's faces reach without an edge, get the degenerate
 // edges Open CASCADE needs to close a loop in the parameter plane.
 #include "cad_shapes.hxx"
+#include "spline_checks.hxx"
 
 #include <Adaptor3d_CurveOnSurface.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
@@ -170,6 +171,11 @@ Handle(Geom_BSplineCurve) curveSpline(const TestNurbs& n)
     TColStd_Array1OfReal knots(1, nk);
     TColStd_Array1OfInteger mults(1, nk);
     fillKnots(n.knots, n.mults, knots, mults);
+    const char* fault = splineFault(n.degree, Geom_BSplineCurve::MaxDegree(), n.count, knots, mults);
+    if (!fault)
+        fault = valuesFault(n.ctrl.data(), n.ctrl.size(), n.weights.data(), n.weights.size());
+    if (fault)
+        throw std::runtime_error(std::string("a curve's spline data is not valid: ") + fault);
     if (n.weights.empty())
         return new Geom_BSplineCurve(poles, knots, mults, n.degree);
     TColStd_Array1OfReal weights(1, n.count);
@@ -372,6 +378,13 @@ BuiltSurface ShapeBuilder::makeSurface(int index, int depth)
         TColStd_Array1OfInteger um(1, static_cast<int>(s.uKnots.size())), vm(1, static_cast<int>(s.vKnots.size()));
         fillKnots(s.uKnots, s.uMults, uk, um);
         fillKnots(s.vKnots, s.vMults, vk, vm);
+        const char* fault = splineFault(s.uDegree, Geom_BSplineSurface::MaxDegree(), s.uCount, uk, um);
+        if (!fault)
+            fault = splineFault(s.vDegree, Geom_BSplineSurface::MaxDegree(), s.vCount, vk, vm);
+        if (!fault)
+            fault = valuesFault(s.ctrl.data(), s.ctrl.size(), s.weights.data(), s.weights.size());
+        if (fault)
+            throw std::runtime_error(std::string("a surface's spline data is not valid: ") + fault);
         if (s.weights.empty())
             out.surface = new Geom_BSplineSurface(poles, uk, vk, um, vm, s.uDegree, s.vDegree);
         else
@@ -505,6 +518,15 @@ Handle(Geom2d_Curve) ShapeBuilder::pcurve(int coedge, const BuiltEdge& edge, con
         w0 - k0 <= slack && k1 - w1 <= slack)
         for (int i = 1; i <= nk; ++i)
             knots(i) = i == 1 ? w0 : i == nk ? w1 : w0 + (knots(i) - k0) * (w1 - w0) / (k1 - k0);
+    // The knots moved onto the edge's parameter may have run together (an
+    // edge far longer than its pcurve's range) or past every real.
+    const char* fault = splineFault(n.degree, Geom2d_BSplineCurve::MaxDegree(), n.count, knots, mults);
+    for (int i = 1; !fault && i <= n.count; ++i) {
+        const double xy[2] = {poles(i).X(), poles(i).Y()};
+        fault = valuesFault(xy, 2, &weights(i), 1);
+    }
+    if (fault)
+        throw std::runtime_error(std::string("a pcurve's spline data is not valid: ") + fault);
     if (n.weights.empty())
         return new Geom2d_BSplineCurve(poles, knots, mults, n.degree);
     return new Geom2d_BSplineCurve(poles, weights, knots, mults, n.degree);

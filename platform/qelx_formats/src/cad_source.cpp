@@ -45,7 +45,12 @@
 #include <Interface_Protocol.hxx>
 #include <Interface_InterfaceModel.hxx>
 #include <OSD.hxx>
+#include <StepRepr_NextAssemblyUsageOccurrence.hxx>
+#include <StepBasic_ProductDefinition.hxx>
 #include <StepShape_ConnectedFaceSet.hxx>
+#include <IGESSolid_EdgeList.hxx>
+#include <IGESSolid_Loop.hxx>
+#include <IGESSolid_VertexList.hxx>
 #include <StepShape_EdgeLoop.hxx>
 #include <StepShape_Face.hxx>
 #include <StepShape_FaceBound.hxx>
@@ -904,6 +909,112 @@ std::string fileLabel(const Handle(Interface_InterfaceModel)& model, int number)
 // link thousands of entities one after another.
 constexpr int MaxReferenceChain = 200;
 
+// A STEP assembly's levels: products placed in products. The reader's
+// transfer (and the assembly reader after it) takes one level by recursion,
+// several frames deep, so a file nesting thousands of levels ran out of
+// stack; no product structure nests more than a few dozen. The placements
+// are not references of the placed product (each names both ends), so the
+// chain of references does not see them.
+constexpr int MaxAssemblyNesting = 100;
+
+bool assemblyNestingPlausible(const Handle(Interface_InterfaceModel)& model, std::string& reason)
+{
+    // Each definition's number, and the definitions each one places.
+    std::unordered_map<const Standard_Transient*, int> number;
+    std::unordered_map<int, std::vector<int>> placed;
+    for (int i = 1; i <= model->NbEntities(); ++i) {
+        const auto usage = Handle(StepRepr_NextAssemblyUsageOccurrence)::DownCast(model->Value(i));
+        if (usage.IsNull() || usage->RelatingProductDefinition().IsNull() ||
+            usage->RelatedProductDefinition().IsNull())
+            continue;
+        const int from = number.emplace(usage->RelatingProductDefinition().get(), static_cast<int>(number.size()))
+                             .first->second;
+        const int to =
+            number.emplace(usage->RelatedProductDefinition().get(), static_cast<int>(number.size())).first->second;
+        placed[from].push_back(to);
+    }
+    if (placed.empty())
+        return true;
+    // Depth first without recursion; a placement back into a level still
+    // being followed (a product placing itself) is left to the reader, which
+    // refuses it.
+    std::vector<char> state(number.size(), 0);
+    std::vector<int> levels(number.size(), 0); // placements below each definition
+    struct Level {
+        int definition;
+        std::size_t next = 0;
+    };
+    std::vector<Level> path;
+    for (const auto& [root, unused] : placed) {
+        (void)unused;
+        if (state[static_cast<std::size_t>(root)])
+            continue;
+        state[static_cast<std::size_t>(root)] = 1;
+        path.push_back({root});
+        while (!path.empty()) {
+            Level& at = path.back();
+            const auto found = placed.find(at.definition);
+            if (found == placed.end() || at.next == found->second.size()) {
+                state[static_cast<std::size_t>(at.definition)] = 2;
+                const int done = at.definition;
+                path.pop_back();
+                if (levels[static_cast<std::size_t>(done)] > MaxAssemblyNesting) {
+                    reason = "damaged: products placed in one another more than " +
+                             std::to_string(MaxAssemblyNesting) + " levels deep, deeper than any assembly nests";
+                    return false;
+                }
+                if (!path.empty())
+                    levels[static_cast<std::size_t>(path.back().definition)] =
+                        std::max(levels[static_cast<std::size_t>(path.back().definition)],
+                                 levels[static_cast<std::size_t>(done)] + 1);
+                continue;
+            }
+            const int next = found->second[at.next++];
+            if (state[static_cast<std::size_t>(next)] == 2)
+                levels[static_cast<std::size_t>(at.definition)] =
+                    std::max(levels[static_cast<std::size_t>(at.definition)], levels[static_cast<std::size_t>(next)] + 1);
+            else if (state[static_cast<std::size_t>(next)] == 0) {
+                state[static_cast<std::size_t>(next)] = 1;
+                path.push_back({next});
+            }
+        }
+    }
+    return true;
+}
+
+// An IGES B-rep names its edges and vertices as items of edge and vertex
+// lists: a loop by list and index, an edge list's edges their ends likewise.
+// Open CASCADE's transfer takes the item at its word and reads through the
+// null it gets for one the list does not hold.
+bool igesListItemsExist(const Handle(Interface_InterfaceModel)& model, std::string& reason)
+{
+    const auto edgeExists = [](const Handle(IGESData_IGESEntity)& list, int index) {
+        const auto edges = Handle(IGESSolid_EdgeList)::DownCast(list);
+        return !edges.IsNull() && index >= 1 && index <= edges->NbEdges();
+    };
+    const auto vertexExists = [](const Handle(IGESSolid_VertexList)& list, int index) {
+        return !list.IsNull() && index >= 1 && index <= list->NbVertices();
+    };
+    for (int i = 1; i <= model->NbEntities(); ++i) {
+        bool whole = true;
+        if (const auto loop = Handle(IGESSolid_Loop)::DownCast(model->Value(i))) {
+            for (int k = 1; whole && k <= loop->NbEdges(); ++k)
+                whole = loop->EdgeType(k) == 0
+                            ? edgeExists(loop->Edge(k), loop->ListIndex(k))
+                            : vertexExists(Handle(IGESSolid_VertexList)::DownCast(loop->Edge(k)), loop->ListIndex(k));
+        } else if (const auto edges = Handle(IGESSolid_EdgeList)::DownCast(model->Value(i))) {
+            for (int k = 1; whole && k <= edges->NbEdges(); ++k)
+                whole = !edges->Curve(k).IsNull() && vertexExists(edges->StartVertexList(k), edges->StartVertexIndex(k)) &&
+                        vertexExists(edges->EndVertexList(k), edges->EndVertexIndex(k));
+        }
+        if (!whole) {
+            reason = "damaged: entity " + fileLabel(model, i) + " names an edge or vertex its list does not hold";
+            return false;
+        }
+    }
+    return true;
+}
+
 // The reader's model checked before anything is transferred from it: no
 // entity it could not read, no failed check, and no entity that reaches
 // itself through its references (the transfer follows them by recursion, so
@@ -947,6 +1058,8 @@ bool readWhole(const Handle(Interface_InterfaceModel)& model, const Handle(Inter
             return false;
         }
     }
+    if (!assemblyNestingPlausible(model, reason) || !igesListItemsExist(model, reason))
+        return false;
     // References followed depth first without recursion: an entity met again
     // while it is still being followed closes a cycle. The longest chain of
     // references from each entity is bounded too: the reader's transfer and
