@@ -4,9 +4,11 @@
 // are freed exactly once, and nothing made on the way stays alive.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "geometry/curve_creator.hxx"
 #include "geometry/surface_approximator.hxx"
@@ -353,6 +355,44 @@ TEST_F(OwningConstructions, IntersectingPlanesLeaksNothingWhenAnAllocationFails)
                   ASSERT_NE(met, nullptr);
                   EXPECT_NE(met->cur, nullptr);
                   sg_delete_ss_list(met);
+              }),
+              2);
+}
+
+// A pentagram's crossings come as a chain of records, one allocated at a time.
+TEST_F(OwningConstructions, FindingSelfIntersectionsLeaksNothingWhenAnAllocationFails)
+{
+    std::vector<QELposition> star;
+    for (int k = 0; k <= 5; ++k) {
+        const double angle = 0.5 * M_PI + 0.8 * M_PI * k;
+        star.emplace_back(std::cos(angle), std::sin(angle), 0.0);
+    }
+    const double knots[] = {0, 0, 1, 2, 3, 4, 5, 5};
+    bs3_curve polygon = bs3_curve_from_ctrlpts(1, 0, 1, 0, 6, star.data(), nullptr, QELresabs, 8, knots, 1e-10);
+    ASSERT_NE(polygon, nullptr);
+    EXPECT_GE(failEachAllocationOf([&] {
+                  cc_intersection* crossings = bs3_curve_self_int(polygon, QELresabs);
+                  int n = 0;
+                  for (const cc_intersection* x = crossings; x; x = x->next)
+                      ++n;
+                  EXPECT_EQ(n, 5);
+                  delete_cc_intersections(crossings);
+              }),
+              5);
+    bs3_curve_delete(polygon);
+}
+
+// The B-spline of a piece of a reversed intcurve is cut from a turned copy.
+TEST_F(OwningConstructions, ApproximatingAReversedIntcurveLeaksNothingWhenAnAllocationFails)
+{
+    const MeetingLine line;
+    intcurve reversed(line.curve(), 0.0, nullptr, nullptr, nullptr, nullptr);
+    reversed.negate();
+    EXPECT_EQ(failEachAllocationOf([&] {
+                  bs3_curve piece = bs3_curve_make_cur(reversed, -3.0, -1.0, 0.0);
+                  ASSERT_NE(piece, nullptr);
+                  EXPECT_EQ(bs3_curve_range(piece), QELinterval(-3.0, -1.0));
+                  bs3_curve_delete(piece);
               }),
               2);
 }

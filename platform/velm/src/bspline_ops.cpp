@@ -296,11 +296,9 @@ bs3_curve bs3_curve_make_cur(const curve& c, double t0, double t1, double fit, d
   if (c.type() == 11) {
     const intcurve& ic = static_cast<const intcurve&>(c);
     if (ic.cur()) {
-      bs3_curve own = bs3_curve_copy(ic.cur());
-      if (ic.reversed()) bs3_curve_reverse(own);
-      bs3_curve r = bs3_curve_subset(own, QELinterval(t0, t1));
-      bs3_curve_delete(own);
-      return r;
+      const held_bs3 own(bs3_curve_copy(ic.cur()));
+      if (ic.reversed()) bs3_curve_reverse(own.get());
+      return bs3_curve_subset(own.get(), QELinterval(t0, t1));
     }
   }
   if (!(t1 > t0)) return nullptr;

@@ -195,14 +195,20 @@ cc_intersection* bs3_curve_self_int(bs3_curve c, double tol) {
       if (!dup) found.emplace_back(ps, pt);
     }
   std::sort(found.begin(), found.end());
+  // A record that cannot be allocated frees the records made before it.
   cc_intersection* head = nullptr;
-  for (auto it = found.rbegin(); it != found.rend(); ++it) {
-    cc_intersection* x = VELM_MAKE(cc_intersection);
-    x->param1 = it->first;
-    x->param2 = it->second;
-    x->int_point = c->position(it->first);
-    x->next = head;
-    head = x;
+  try {
+    for (auto it = found.rbegin(); it != found.rend(); ++it) {
+      cc_intersection* x = VELM_MAKE(cc_intersection);
+      x->param1 = it->first;
+      x->param2 = it->second;
+      x->int_point = c->position(it->first);
+      x->next = head;
+      head = x;
+    }
+  } catch (...) {
+    delete_cc_intersections(head);
+    throw;
   }
   return head;
 }
@@ -371,12 +377,11 @@ bool surface_self_intersects(const bs3_surf_def& s, double tol) {
   std::vector<std::vector<QELposition>> poly(lines);
   for (int i = 0; i < lines; ++i) {
     const double u = r.u_range().interpolate((i + 0.5) / lines);
-    bs3_curve iso = bs3_curve_u_param_line(const_cast<bs3_surface>(&s), u);
-    if (!iso) continue;
-    cc_intersection* x = bs3_curve_self_int(iso, tol);
+    const held_bs3 iso(bs3_curve_u_param_line(const_cast<bs3_surface>(&s), u));
+    if (!iso.get()) continue;
+    cc_intersection* x = bs3_curve_self_int(iso.get(), tol);
     const bool hit = x != nullptr;
     delete_cc_intersections(x);
-    bs3_curve_delete(iso);
     if (hit) return true;
     // Away from pole ends, where iso-curves meet by design.
     for (int k = 1; k < samples; ++k)
