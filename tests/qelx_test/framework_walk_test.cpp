@@ -326,3 +326,35 @@ TEST(FrameworkWalk, AttributesAreAskedUnderTheIdentifierEachEntityCameWith)
         EXPECT_EQ(out.attributes.at(wordOf(KindFace, f)).name.value_or(""), f % 3 == 1 ? "other face" : usual) << f;
     }
 }
+
+// The rings of coedges round each edge and the edges at each vertex are
+// resolved after the bodies, each through its own look-up table: every list
+// comes back whole and names entities that name it back.
+TEST(FrameworkWalk, EdgeRingsAndVertexEdgesComeBackWholeAndConsistent)
+{
+    for (const TestModel& source : {TestModel::block(1, 2, 3), TestModel::cylinder(2, 5)}) {
+        const TestModel out = walked(source);
+        ASSERT_EQ(out.edges.size(), source.edges.size());
+        ASSERT_EQ(out.vertices.size(), source.vertices.size());
+        for (std::size_t e = 0; e < out.edges.size(); ++e) {
+            EXPECT_EQ(out.edges[e].coedges.size(), 2u) << "edge " << e;
+            for (int c : out.edges[e].coedges)
+                EXPECT_EQ(out.coedges[static_cast<std::size_t>(c)].edge, static_cast<int>(e));
+        }
+        std::size_t ends = 0;
+        for (std::size_t v = 0; v < out.vertices.size(); ++v) {
+            const std::vector<int>& edges = out.vertices[v].edges;
+            EXPECT_FALSE(edges.empty()) << "vertex " << v;
+            for (int e : edges) {
+                const TestEdge& edge = out.edges[static_cast<std::size_t>(e)];
+                EXPECT_TRUE(edge.start == static_cast<int>(v) || edge.end == static_cast<int>(v));
+            }
+            ends += edges.size();
+        }
+        // Every edge is listed at each of its distinct ends.
+        std::size_t expected = 0;
+        for (const TestEdge& edge : out.edges)
+            expected += edge.start == edge.end ? 1 : 2;
+        EXPECT_EQ(ends, expected);
+    }
+}

@@ -156,3 +156,30 @@ TEST(Driver, RoundTripReportsWhatDiffersAndFailsWhenAnythingDoes) {
     EXPECT_NE(said.find(c.said), std::string::npos) << c.operands << "\n" << said;
   }
 }
+
+// The data exchange (STEP, IGES and BREP through Open CASCADE: dozens of
+// libraries, some 20 MB resident) is mapped only by a conversion that names
+// such a file; the loader's log of the files it maps tells.
+TEST(Driver, OnlyAConversionOfAStepIgesOrBrepFileMapsTheDataExchange) {
+  const std::string shapes = std::string(XVELM_EXAMPLES_DIR) + "/shapes.vlt";
+  const struct {
+    std::string operands;
+    bool maps;
+  } cases[] = {
+      {"info '" + shapes + "'", false},
+      {"export '" + shapes + "' '" + dir + "mapped.json'", false},
+      {"convert '" + shapes + "' '" + dir + "mapped2.json'", false},
+      {"convert '" + shapes + "' '" + dir + "mapped.igs'", true},
+  };
+  for (const auto& c : cases) {
+    const std::string log = dir + "loader.txt";
+    const std::string command =
+        std::string("LD_DEBUG=files '") + XVELM_DRIVER + "' " + c.operands + " >/dev/null 2>'" + log + "'";
+    const int raw = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << c.operands;
+    const std::string mapped = read_file(log);
+    EXPECT_NE(mapped.find("file=libvelm.so"), std::string::npos) << c.operands << ": no loader log";
+    EXPECT_EQ(mapped.find("libqelx_formats.so") != std::string::npos, c.maps) << c.operands;
+    EXPECT_EQ(mapped.find("file=libTKXSBase.so") != std::string::npos, c.maps) << c.operands;
+  }
+}

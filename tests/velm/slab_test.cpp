@@ -64,6 +64,18 @@ TEST_F(EntitySlabs, NewEntitiesTakeTheLowestFreedSlotsAndEmptyChunksGoBack) {
   expect_same_slabs(velm_entity_slab_figures(), empty);
 }
 
+// The largest chunks are page mappings of their own: with the C heap's header
+// of the block (two words, rounded to 16 bytes) a chunk fills its 64 pages
+// and not a byte of a 65th.
+TEST_F(EntitySlabs, TheLargestChunksFitTheirPagesWithTheHeapsHeader) {
+  if (!velm_entity_slab_figures().on) GTEST_SKIP() << "entities are plain blocks here";
+  BODY* sheet = make_sheet(60, 50);
+  const std::size_t largest = velm_entity_slab_figures().largest_chunk;
+  EXPECT_GT(largest, std::size_t(255) << 10);
+  EXPECT_LE(largest + 32, std::size_t(256) << 10);
+  ASSERT_TRUE(api_del_entity(sheet).ok());
+}
+
 TEST_F(EntitySlabs, RolledBackCreationGivesEverySlotBack) {
   const velm_slab_figures before = velm_entity_slab_figures();
   const long objects = velm_live_object_count();

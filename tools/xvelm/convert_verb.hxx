@@ -21,29 +21,44 @@
 #include "export_verb.hxx"
 #include "import_verb.hxx"
 #include "qelx/qelx_events.hxx"
-#include "qelx_formats/cad_file.hxx"
+#include "exchange_library.hxx"
 #include "qelx_formats/neutral_document.hxx"
-#include "qelx_formats/step_assembly.hxx"
 
 namespace xvelm {
 
 enum class file_kind { kernel, neutral, cad };
 
-inline std::optional<file_kind> file_kind_of(const std::string& path)
+// The path's extension in lower case ("" when it has none).
+inline std::string extension_of(const std::string& path)
 {
-    if (qelx_formats::cadFormatOf(path))
-        return file_kind::cad;
     const auto dot = path.find_last_of('.');
     const auto slash = path.find_last_of('/');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return std::nullopt;
+        return "";
     std::string ext = path.substr(dot + 1);
     for (char& c : ext)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+// Whether the path is of a kind the driver knows without the exchange.
+inline bool own_kind(const std::string& path)
+{
+    const std::string ext = extension_of(path);
+    return ext == "vlt" || ext == "json";
+}
+
+// The kind of the path; STEP, IGES and BREP files are known through the
+// exchange `cad` (null when it was not needed).
+inline std::optional<file_kind> file_kind_of(const std::string& path, const qelx_formats::CadExchange* cad)
+{
+    const std::string ext = extension_of(path);
     if (ext == "vlt")
         return file_kind::kernel;
     if (ext == "json")
         return file_kind::neutral;
+    if (cad && cad->formatOf(path))
+        return file_kind::cad;
     return std::nullopt;
 }
 
@@ -115,7 +130,16 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
 {
     const auto start = std::chrono::steady_clock::now();
     const std::string inName = printable(inPath), outName = printable(outPath);
-    const std::optional<file_kind> inKind = file_kind_of(inPath), outKind = file_kind_of(outPath);
+    // The exchange is opened only when a file is not one of the driver's own kinds.
+    const qelx_formats::CadExchange* cad = nullptr;
+    if (!own_kind(inPath) || !own_kind(outPath)) {
+        std::string why;
+        if (!(cad = cad_exchange(why))) {
+            std::fprintf(err, "xvelm convert: STEP, IGES and BREP files cannot be handled (%s)\n", printable(why).c_str());
+            return 1;
+        }
+    }
+    const std::optional<file_kind> inKind = file_kind_of(inPath, cad), outKind = file_kind_of(outPath, cad);
     for (const auto& [kind, name] : {std::pair{inKind, inName}, std::pair{outKind, outName}})
         if (!kind) {
             std::fprintf(err,
@@ -163,10 +187,10 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
         qelx_test::TestAssembly assembly;
         bool isAssembly = false;
         std::string error;
-        const bool step = qelx_formats::cadFormatOf(inPath) == qelx_formats::CadFormat::Step;
+        const bool step = *inKind == file_kind::cad && cad->formatOf(inPath) == qelx_formats::CadFormat::Step;
         const QELIResult read =
-            step ? qelx_formats::readStepFile(inPath, model, assembly, isAssembly, sourceFaces, error)
-            : *inKind == file_kind::cad ? qelx_formats::readCadFile(inPath, model, error)
+            step ? cad->readStepFile(inPath, model, assembly, isAssembly, sourceFaces, error)
+            : *inKind == file_kind::cad ? cad->readFile(inPath, model, error)
                                         : qelx_formats::readNeutralDocument(inPath, model, error);
         if (read != QELI_OK) {
             std::fprintf(err, "xvelm: %s\n", printable(error).c_str());
@@ -174,7 +198,7 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
         }
         if (!step)
             sourceFaces = static_cast<int>(model.faces.size());
-        const std::string xType = isAssembly ? qelx_formats::cadSourceType(qelx_formats::CadFormat::Step) : model.xType;
+        const std::string xType = isAssembly ? cad->sourceType(qelx_formats::CadFormat::Step) : model.xType;
         const heal_recipe* recipe = healOff ? nullptr : chosen ? chosen : &heal_recipe_of_source(xType);
         if (recipe)
             healing = std::string("healed by the ") + recipe->name + " recipe";
@@ -241,7 +265,7 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
             std::string error;
             // The line names the input too: a file that reads but cannot be
             // written (a damaged one among others) is told apart by it.
-            if (qelx_formats::writeCadFile(std::move(walked), outPath, error) != QELI_OK) {
+            if (cad->writeFile(std::move(walked), outPath, error, nullptr) != QELI_OK) {
                 std::fprintf(err, "xvelm: converting %s failed: %s; nothing written\n", inName.c_str(),
                              printable(error).c_str());
                 return 1;

@@ -85,6 +85,12 @@ public:
                 ++m_indexed;
             }
     }
+    // Gives the index's memory back; `find` finds nothing until it is rebuilt.
+    void dropIndex()
+    {
+        std::vector<std::uint32_t>().swap(m_slots);
+        m_indexed = 0;
+    }
 
 private:
     static std::size_t home(std::uint64_t x, std::size_t mask)
@@ -542,9 +548,15 @@ int Walker::wire(const QELXIdentifier& id)
 }
 
 // Partner rings and vertex edge lists name entities by word; entities the
-// walk never reached through a loop or wire are left out.
+// walk never reached through a loop or wire are left out. Nothing is looked
+// up by word after the bodies but here, so every index goes as soon as it has
+// served (the edges' after the vertex lists), and each list once resolved:
+// the coedges' index is built over the room the others gave back.
 void Walker::resolveRings()
 {
+    for (int kind = KindBody; kind <= KindWire; ++kind)
+        if (kind != KindEdge)
+            m_tables[kind].dropIndex();
     std::vector<int> resolved;
     auto resolve = [&](PackedWords::Reader& read, std::uint32_t count, const KindTable& index) {
         resolved.clear();
@@ -553,16 +565,24 @@ void Walker::resolveRings()
                 resolved.push_back(found);
     };
     m_tables[KindCoedge].indexAll();
-    PackedWords::Reader rings(m_edgeRings.words);
-    for (std::size_t e = 0; e < m_edgeRings.counts.size(); ++e) {
-        resolve(rings, m_edgeRings.counts[e], m_tables[KindCoedge]);
-        m_m.edgeCoedges(static_cast<int>(e), resolved);
+    {
+        PackedWords::Reader rings(m_edgeRings.words);
+        for (std::size_t e = 0; e < m_edgeRings.counts.size(); ++e) {
+            resolve(rings, m_edgeRings.counts[e], m_tables[KindCoedge]);
+            m_m.edgeCoedges(static_cast<int>(e), resolved);
+        }
     }
-    PackedWords::Reader edges(m_vertexEdges.words);
-    for (std::size_t v = 0; v < m_vertexEdges.counts.size(); ++v) {
-        resolve(edges, m_vertexEdges.counts[v], m_tables[KindEdge]);
-        m_m.vertexEdges(static_cast<int>(v), resolved);
+    m_tables[KindCoedge].dropIndex();
+    m_edgeRings = WordLists();
+    {
+        PackedWords::Reader edges(m_vertexEdges.words);
+        for (std::size_t v = 0; v < m_vertexEdges.counts.size(); ++v) {
+            resolve(edges, m_vertexEdges.counts[v], m_tables[KindEdge]);
+            m_m.vertexEdges(static_cast<int>(v), resolved);
+        }
     }
+    m_tables[KindEdge].dropIndex();
+    m_vertexEdges = WordLists();
 }
 
 // ------------------------------------------------------------------ geometry

@@ -59,6 +59,8 @@ constexpr std::size_t slab_step = 8;
 constexpr std::size_t slab_largest = 512;
 constexpr std::size_t chunk_smallest = std::size_t(4) << 10;
 constexpr std::size_t chunk_largest = std::size_t(256) << 10;
+// What the C heap adds to a block, at most: a size word before it and the rounding to 16 bytes.
+constexpr std::size_t heap_block_header = 32;
 
 // One block of the C heap: this header, the bitmap of taken slots, the slots.
 struct slab_chunk {
@@ -109,9 +111,16 @@ slab_chunk* new_chunk(slab_pool& pool, std::uint32_t pool_number, std::size_t sl
   // Each chunk a quarter of the pool so far: a pool of a few chunks leaves at
   // most a fifth of its bytes unused, and a big model still takes few chunks.
   const std::size_t want = std::clamp(pool.capacity * slot_size / 4, chunk_smallest, chunk_largest);
-  std::size_t count = std::max<std::size_t>(1, want / slot_size);
+  // The chunk with its header, its bitmap and the C heap's own header of the
+  // block (two words, rounded to 16 bytes) fits `want` exactly: a large block
+  // is a page mapping of its own, where a few bytes past a page would take a
+  // whole page more of every chunk.
+  auto head_of = [](std::size_t count) { return (sizeof(slab_chunk) + (count + 63) / 64 * 8 + 15) & ~std::size_t(15); };
+  const std::size_t room = want - heap_block_header;
+  std::size_t count = std::max<std::size_t>(1, room / slot_size);
+  while (count > 1 && head_of(count) + count * slot_size > room) --count;
   const std::size_t words = (count + 63) / 64;
-  const std::size_t head = (sizeof(slab_chunk) + words * 8 + 15) & ~std::size_t(15);
+  const std::size_t head = head_of(count);
   const std::size_t bytes = head + count * slot_size;
   char* block = static_cast<char*>(std::malloc(bytes));
   if (!block) return nullptr;
@@ -307,6 +316,7 @@ velm_slab_figures velm_entity_slab_figures() {
   f.chunks = s.by_address.size();
   f.bytes = s.bytes;
   f.slots_in_use = s.in_use;
+  for (const slab_chunk* c : s.by_address) f.largest_chunk = std::max(f.largest_chunk, c->bytes);
   return f;
 }
 

@@ -56,6 +56,7 @@ struct velm_slab_figures {
   std::size_t chunks = 0;
   std::size_t bytes = 0;
   std::size_t slots_in_use = 0;
+  std::size_t largest_chunk = 0;  // bytes of the largest chunk
 };
 velm_slab_figures velm_entity_slab_figures();
 
