@@ -155,6 +155,14 @@ TEST_F(ImportCatalogue, KeptKeysShareTheirFormAndGiveTheWholeIdentifierBack)
     QELXItemHandle found;
     EXPECT_TRUE(catalogue.Find(KeyHandle(new QELXIdentifierKey(QELXIdentifier(2, "Face", ownerB, "X"))), found));
     EXPECT_FALSE(catalogue.Find(KeyHandle(new QELXIdentifierKey(QELXIdentifier(2, "Edge", ownerA, "TestEdge"))), found));
+    // The catalogue holds one reference to each key and item it keeps, and lets
+    // go of them when it forgets its entries.
+    EXPECT_EQ(a1->GetReferenceCount(), 2);
+    EXPECT_EQ(found->GetReferenceCount(), 2);
+    catalogue.Clear();
+    EXPECT_EQ(catalogue.Count(), 0);
+    EXPECT_EQ(a1->GetReferenceCount(), 1);
+    EXPECT_EQ(found->GetReferenceCount(), 1);
 }
 
 TEST_F(ImportCatalogue, LookupsOfInvalidIdentifiersMakeNothing)

@@ -54,16 +54,24 @@ QELXCatalogue::PairHandle QELXCatalogue::CreatePair(const KeyHandle& key, const 
 
 QELXCatalogue::PairHandle QELXCatalogue::FindOrCreatePair(const KeyHandle& key)
 {
-    const int slot = m_map.FindIndex(key);
+    const int slot = m_map.FindIndex(key.get());
     if (slot >= 0)
-        return CreatePair(key, m_map.ValueAt(slot));
+        return CreatePair(key, QELXItemHandle(m_map.ValueAt(slot)));
     PairHandle pair = NewPair(key);
     if (!pair.get())
         return pair;
     // In the map before Connect runs, so that neighbours reached from this
     // entity find it rather than make it again.
-    pair->GetKey()->ShareForm(m_forms);
-    m_map.Add(pair->GetKey(), pair->GetItem());
+    Key* kept = pair->GetKey().get();
+    QELXItem* item = pair->GetItem().get();
+    if (kept)
+        kept->ShareForm(m_forms);
+    if (m_map.Add(kept, item)) {
+        if (kept)
+            kept->RaiseReference();
+        if (item)
+            item->RaiseReference();
+    }
     pair->Connect();
     return pair;
 }
@@ -76,11 +84,24 @@ QELXItemHandle QELXCatalogue::FindOrCreateItem(const KeyHandle& key)
 
 bool QELXCatalogue::Find(const KeyHandle& key, QELXItemHandle& item) const
 {
-    const int slot = m_map.FindIndex(key);
+    const int slot = m_map.FindIndex(key.get());
     if (slot < 0)
         return false;
     item = m_map.ValueAt(slot);
     return true;
+}
+
+void QELXCatalogue::Clear()
+{
+    for (int slot = 0, n = m_map.Capacity(); slot < n; ++slot)
+        if (m_map.IsUsed(slot)) {
+            if (Key* key = m_map.KeyAt(slot))
+                key->LowerReference();
+            if (QELXItem* item = m_map.ValueAt(slot))
+                item->LowerReference();
+        }
+    m_map.Clear();
+    m_forms.clear();
 }
 
 QELXDynamicArray<QELXCatalogue::Entry> QELXCatalogue::Entries() const
@@ -88,7 +109,7 @@ QELXDynamicArray<QELXCatalogue::Entry> QELXCatalogue::Entries() const
     QELXDynamicArray<Entry> entries;
     for (int slot = 0, n = m_map.Capacity(); slot < n; ++slot)
         if (m_map.IsUsed(slot))
-            entries.Add(Entry{m_map.KeyAt(slot), m_map.ValueAt(slot)});
+            entries.Add(Entry{KeyHandle(m_map.KeyAt(slot)), QELXItemHandle(m_map.ValueAt(slot))});
     return entries;
 }
 

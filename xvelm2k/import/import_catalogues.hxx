@@ -36,12 +36,9 @@ using KeyHandle = QELXTypedHandle<Key>;
 
 // The catalogue map hashes and compares through the stored keys.
 template <>
-struct QELXHashTraits<KeyHandle> {
-    static std::uint32_t Hash(const KeyHandle& key) { return key.get() ? key->GetHashCode() : 0xFFFFFFFFu; }
-    static bool Equal(const KeyHandle& a, const KeyHandle& b)
-    {
-        return a.get() && b.get() && a->IsEqual(b.get());
-    }
+struct QELXHashTraits<Key*> {
+    static std::uint32_t Hash(const Key* key) { return key ? key->GetHashCode() : 0xFFFFFFFFu; }
+    static bool Equal(const Key* a, const Key* b) { return a && b && a->IsEqual(b); }
 };
 
 // What the identifiers of one kind from one exporter have alike: their type
@@ -125,7 +122,7 @@ public:
     QELXCatalogue() = default;
     QELXCatalogue(const QELXCatalogue&) = delete;
     QELXCatalogue& operator=(const QELXCatalogue&) = delete;
-    virtual ~QELXCatalogue() = default;
+    virtual ~QELXCatalogue() { Clear(); }
 
     virtual PairHandle CreatePair(const KeyHandle& key, const QELXItemHandle& item);
     // A new pair of the kind with a new, empty kernel entity.
@@ -141,27 +138,26 @@ public:
         QELXItemHandle item;
     };
     QELXDynamicArray<Entry> Entries() const;
-    // fn(key, item) for every entry in slot order, without copying a handle;
-    // for walks that add nothing to this catalogue (an addition may regrow the
-    // map under the walk).
+    // fn(key, item) for every entry in slot order, without copying the
+    // entries; for walks that add nothing to this catalogue (an addition may
+    // regrow the map under the walk).
     template <class Fn>
     void ForEachEntry(Fn&& fn) const
     {
         for (int slot = 0, n = m_map.Capacity(); slot < n; ++slot)
             if (m_map.IsUsed(slot))
-                fn(m_map.KeyAt(slot), m_map.ValueAt(slot));
+                fn(KeyHandle(m_map.KeyAt(slot)), QELXItemHandle(m_map.ValueAt(slot)));
     }
     int Count() const { return m_map.Count(); }
     int Capacity() const { return m_map.Capacity(); }
     // Forgets every entry (the kernel entities stay the kernel's).
-    void Clear()
-    {
-        m_map.Clear();
-        m_forms.clear();
-    }
+    void Clear();
 
 private:
-    QELXHashMap<KeyHandle, QELXItemHandle> m_map;
+    // Each slot holds one reference to its key and its item: plain pointers
+    // rather than handles, which would double the slots of a catalogue that
+    // holds an entry for every source coedge.
+    QELXHashMap<Key*, QELXItem*> m_map;
     // The identifier forms the kept keys share.
     std::vector<QELXIdentifierFormHandle> m_forms;
 };
