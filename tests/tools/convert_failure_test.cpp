@@ -242,7 +242,7 @@ std::vector<SweepCase> sweepCases()
         {"cylinder_trim_road", "cylinder-step", true, {nullptr}, 12, false},
         {"bracket_trim_road", "bracket", true, {nullptr}, 20, true, true},
         {"cylinder_iges_solid", "cylinder-igs-solid", false, {nullptr}, 10, false},
-        {"holder_assembly", "holder-assembly", false, {nullptr}, 10, false, true},
+        {"holder_assembly", "holder-assembly", false, {nullptr}, 10, false},
         {"cylinder_healed_by_other_recipes", "cylinder-step", false, {}, 3, false},
     };
     for (const xvelm::heal_recipe& r : xvelm::heal_recipes)
@@ -331,4 +331,19 @@ TEST_F(ConvertSweep, AllocationsFailingWhereOwnershipChangesHands)
             failedRun(in, out, whole, std::string(site) + " allocation " + std::to_string(nth),
                       [&] { velm_test_fail_alloc(site, nth); });
     EXPECT_GT(m_refused, 0);
+}
+
+// The assembly road passes nothing over in silence: a part body the road
+// cannot build (its first allocation failing), or an instance's copy the
+// kernel will not make or move, fails the run as in a single part.
+TEST_F(ConvertSweep, AnAssemblyMissingAPartOrAnInstanceFailsTheRun)
+{
+    const SweepScratch dir;
+    const std::string in = holderAssemblyStep(dir), out = dir / "out.step";
+    const Undisturbed whole = undisturbed(in, out);
+    const int failed = qelvelm_api_errmod.message_code(VELM_API_FAILED);
+    failedRun(in, out, whole, "first allocation", [] { velm_test_fail_alloc(nullptr, 1); });
+    for (const char* call : {"api_copy_body", "api_apply_transf"})
+        failedRun(in, out, whole, call, [&] { velm_test_fail_call(call, 1, failed); });
+    EXPECT_EQ(m_refused, 3);
 }

@@ -42,11 +42,21 @@ inline bool import_assembly(qelx_test::TestAssembly assembly, QELXVelmDocument& 
         QELXOptions required;
         importer->SetRequiredOptions(required);
         importer->ProcessExporterOptions(source);
-        if (const QELIResult imported = importer->Import(source); imported != QELI_OK) {
+        // A part body the road could not build is never passed over in silence,
+        // as in a single part.
+        ImportWarnings warnings;
+        warnings.listen(true);
+        const QELIResult imported = importer->Import(source);
+        warnings.listen(false);
+        if (imported != QELI_OK) {
             char text[80];
             std::snprintf(text, sizeof text, "the assembly import failed (result 0x%x)",
                           static_cast<unsigned>(imported));
             failure = text;
+            return false;
+        }
+        if (!warnings.texts.empty()) {
+            failure = warnings.lostPart();
             return false;
         }
         importer->PostImport();

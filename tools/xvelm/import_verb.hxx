@@ -45,6 +45,16 @@ public:
             texts.emplace_back(static_cast<const QELXWarningEvent&>(event).GetText());
     }
     void listen(bool on) { m_listening = on; }
+    // Why the run fails when a warning said part of the source was lost; "" when none did.
+    std::string lostPart() const
+    {
+        if (texts.empty())
+            return "";
+        std::string why = "part of it could not be imported: " + printable(texts[0]);
+        if (texts.size() > 1)
+            why += " (and " + std::to_string(texts.size() - 1) + " more)";
+        return why;
+    }
 
     std::vector<std::string> texts;
 
@@ -156,10 +166,7 @@ inline bool import_source(QELXBRepExporter* source, const std::string& system, Q
             return false;
         }
         if (!warnings.texts.empty()) {
-            const std::size_t n = warnings.texts.size();
-            failure = "part of it could not be imported: " + printable(warnings.texts[0]);
-            if (n > 1)
-                failure += " (and " + std::to_string(n - 1) + " more)";
+            failure = warnings.lostPart();
             return false;
         }
         if (sourceRead)

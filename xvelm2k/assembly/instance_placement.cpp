@@ -5,6 +5,7 @@
 #include "model/kernel_call_bracket.hxx"
 #include "model/kernel_functions.hxx"
 #include "qelx/qelx_attribute_exporter.hxx"
+#include "qelx/qelx_events.hxx"
 #include "qelx_velm/ve_attrib_transfer.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
 #include "qelx_velm/velm_document.hxx"
@@ -17,6 +18,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -213,6 +215,17 @@ QELCOLLECTION* QELXFlatVelmAssemblyImporter::placeCollection(QELCOLLECTION* coll
     return output;
 }
 
+namespace {
+
+// An entity of the instance the kernel would not place is passed over, and
+// said so: the instance is not whole.
+void notPlaced(const QELXString& instance)
+{
+    QELXWarningEvent::Fire((std::string("instance ") + instance.c_str() + ": an entity could not be placed").c_str());
+}
+
+} // namespace
+
 QELIResult QELXFlatVelmAssemblyImporter::PlaceInstance(const QELXDocumentHandle& definitionDocument,
                                                        const QELXIdentifier& instance, QELXAssemblyExporter* source,
                                                        bool keep, const QELXMorph3D& unitMorph, ENTITY_LIST& out,
@@ -306,8 +319,10 @@ QELIResult QELXFlatVelmAssemblyImporter::PlaceInstance(const QELXDocumentHandle&
                 Ve_AttribTransfer::SetInstanceName(placed, name, isAssembly);
                 return outcome();
             });
-            if (!o.ok())
+            if (!o.ok()) {
                 placed = nullptr; // a copy made inside a failed call is gone with it
+                notPlaced(name);
+            }
             bodyMap.Add(definitionBody, placed);
             if (placed) {
                 if (attributes) {
@@ -334,8 +349,10 @@ QELIResult QELXFlatVelmAssemblyImporter::PlaceInstance(const QELXDocumentHandle&
                 }
                 return api_apply_transf(placed, transform);
             });
-            if (!o.ok() || !placed)
+            if (!o.ok() || !placed) {
+                notPlaced(name);
                 continue;
+            }
             if (placed != e) {
                 mergeCopyGroups(e, placed);
             }
