@@ -517,3 +517,56 @@ TEST(CadTarget, AModelHandedOverIsWrittenAsTheSameFileAndLetGo)
     }
 }
 
+
+// Spline data Open CASCADE's constructors would refuse (they throw after
+// allocating, and what they allocated leaked): the write fails, naming what
+// is wrong, before any constructor is called.
+TEST(CadTarget, SplineDataOpenCascadeWouldRefuseFailsTheWriteBeforeItIsBuilt)
+{
+    gp_Ax2 frame(gp_Pnt(3, -2, 1), gp_Dir(1, 2, 2), gp_Dir(2, -1, 0));
+    frame.Mirror(gp_Ax2(gp_Pnt(0, 0, 0), gp_Dir(0, 0, 1)));
+    const qelx_test::TestModel sound = readAsBrep(BRepPrimAPI_MakeCylinder(frame, 1.5, 4.0).Shape());
+    ASSERT_FALSE(sound.pcurves.empty());
+    using Damage = void (*)(qelx_test::TestNurbs&);
+    const struct {
+        const char* what;
+        Damage damage;
+        const char* refusal;
+    } cases[] = {
+        {"a weight below zero",
+         [](qelx_test::TestNurbs& n) { n.weights.assign(static_cast<std::size_t>(n.count), 1.0), n.weights[0] = -1.0; },
+         "a weight that is not positive"},
+        {"a control point that is not a number", [](qelx_test::TestNurbs& n) { n.ctrl[0] = std::nan(""); },
+         "a control point that is not finite"},
+        {"an inner knot of a degree-one spline given twice over",
+         [](qelx_test::TestNurbs& n) {
+             const double a = n.knots.front(), b = n.knots.back();
+             n.knots = {a, (a + b) / 2, b};
+             n.mults = {2, 2, 2};
+             n.count = 4;
+             n.ctrl.resize(8, 0.5);
+             n.weights.clear();
+         },
+         "a multiplicity out of range"},
+        {"a degree beyond any Open CASCADE takes",
+         [](qelx_test::TestNurbs& n) {
+             n.degree = 26;
+             n.count = 27;
+             n.mults = {27, 27};
+             n.ctrl.resize(54, 0.5);
+             n.weights.clear();
+         },
+         "a degree out of range"},
+    };
+    const fs::path out = targetScratch("refused.brep");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        qelx_test::TestModel model = sound;
+        c.damage(model.pcurves[0].nurbs);
+        std::string error;
+        EXPECT_NE(writeCadFile(model, out.string(), error), QELI_OK);
+        EXPECT_NE(error.find("a pcurve's spline data is not valid: " + std::string(c.refusal)), std::string::npos)
+            << error;
+        EXPECT_FALSE(fs::exists(out));
+    }
+}

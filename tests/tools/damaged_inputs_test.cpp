@@ -68,10 +68,12 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
     // The bracket as a neutral document (its sixth vertex at (55, 0, 12)).
     const std::string json = (dir / "bracket.json").string();
     ASSERT_EQ(convert_run::runConvert(bracket, json).status, 0);
-    // The wedge sample as Open CASCADE writes it in IGES.
-    const std::string wedge = (dir / "wedge.igs").string();
+    // The wedge and a face of a cylinder as Open CASCADE writes them in IGES
+    // (the face's pcurves as degree-one spline curves).
+    const std::string wedge = (dir / "wedge.igs").string(), face = (dir / "face.igs").string();
     if (fs::exists(samples + "wedge_ok.brep")) {
         ASSERT_EQ(convert_run::runConvert(samples + "wedge_ok.brep", wedge).status, 0);
+        ASSERT_EQ(convert_run::runConvert(samples + "face1.brep", face).status, 0);
     }
     struct Case {
         const char* what;
@@ -100,6 +102,13 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         {"an IGES loop naming an edge its list does not hold", iges, {"\n508,4,0,17,1,0,0,0,17,2,0,0,0,17,3,1,0,0,17,4,1,0;        ",
           "\n508,4,0,17,43,0,0,0,17,2,0,0,0,17,3,1,0,0,17,4,1,0;       "},
          "names an edge or vertex its list does not hold"},
+        // A spline curve's degree beyond its values: Open CASCADE's parameter
+        // reader left its arrays null and built the curve over them (a fault
+        // outside any handler of its own: the process ended).
+        {"an IGES spline curve of degree 65536", face,
+         {"\n126,1,1,1,0,1,0,1.823476582,1.823476582,4.459708725,4.459708725, 0000029P",
+          "\n126,1,65536,1,0,1,0,1.823476582,1.823476582,4.459708725,4.4597,  0000029P"},
+         "a spline whose degree or counts in the parameter data its values do not fill"},
         // Open CASCADE's reader built a trimmed curve over the null it made of
         // an unknown curve type and read through it.
         {"a trimmed curve over a curve of no known type", samples + "wedge_ok.brep",
@@ -154,7 +163,7 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::string text = fileText(c.seed);
-        if (text.empty() && (c.seed.rfind(cad_samples::SampleFolder, 0) == 0 || c.seed == wedge))
+        if (text.empty() && (c.seed.rfind(cad_samples::SampleFolder, 0) == 0 || c.seed == wedge || c.seed == face))
             continue; // the samples are not installed
         const std::size_t at = text.find(c.edit.from);
         ASSERT_NE(at, std::string::npos) << c.seed;

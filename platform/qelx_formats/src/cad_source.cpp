@@ -48,6 +48,8 @@
 #include <StepRepr_NextAssemblyUsageOccurrence.hxx>
 #include <StepBasic_ProductDefinition.hxx>
 #include <StepShape_ConnectedFaceSet.hxx>
+#include <IGESGeom_BSplineCurve.hxx>
+#include <IGESGeom_BSplineSurface.hxx>
 #include <IGESSolid_EdgeList.hxx>
 #include <IGESSolid_Loop.hxx>
 #include <IGESSolid_VertexList.hxx>
@@ -1015,6 +1017,56 @@ bool igesListItemsExist(const Handle(Interface_InterfaceModel)& model, std::stri
     return true;
 }
 
+// An IGES spline curve or surface whose data Open CASCADE's B-spline
+// constructors would refuse: its transfer builds the spline as read and the
+// constructor throws after allocating, so what it allocated leaked at every
+// read of the file. A degree beyond what those constructors take, knots that
+// fall or are not finite, a weight that is not positive or a control point
+// that is not finite is damage.
+bool igesSplinesSound(const Handle(Interface_InterfaceModel)& model, std::string& reason)
+{
+    const auto knotsRise = [](int from, int to, const auto& knot) {
+        for (int i = from; i <= to; ++i)
+            if (!std::isfinite(knot(i)) || (i > from && knot(i) < knot(i - 1)))
+                return false;
+        return true;
+    };
+    const auto finite = [](const gp_Pnt& p) {
+        return std::isfinite(p.X()) && std::isfinite(p.Y()) && std::isfinite(p.Z());
+    };
+    const auto positive = [](double w) { return std::isfinite(w) && w > 1e-300; };
+    const int maxDegree = Geom_BSplineSurface::MaxDegree();
+    for (int i = 1; i <= model->NbEntities(); ++i) {
+        bool sound = true;
+        try {
+            if (const auto curve = Handle(IGESGeom_BSplineCurve)::DownCast(model->Value(i))) {
+                const int degree = curve->Degree(), last = curve->UpperIndex();
+                sound = degree >= 1 && degree <= maxDegree && last >= 1 &&
+                        knotsRise(-degree, last + 1, [&](int k) { return curve->Knot(k); });
+                for (int k = 0; sound && k <= last; ++k)
+                    sound = positive(curve->Weight(k)) && finite(curve->Pole(k));
+            } else if (const auto surface = Handle(IGESGeom_BSplineSurface)::DownCast(model->Value(i))) {
+                const int du = surface->DegreeU(), dv = surface->DegreeV();
+                const int lu = surface->UpperIndexU(), lv = surface->UpperIndexV();
+                sound = du >= 1 && du <= maxDegree && dv >= 1 && dv <= maxDegree && lu >= 1 && lv >= 1 &&
+                        knotsRise(-du, lu + 1, [&](int k) { return surface->KnotU(k); }) &&
+                        knotsRise(-dv, lv + 1, [&](int k) { return surface->KnotV(k); });
+                for (int u = 0; sound && u <= lu; ++u)
+                    for (int v = 0; sound && v <= lv; ++v)
+                        sound = positive(surface->Weight(u, v)) && finite(surface->Pole(u, v));
+            }
+        } catch (const Standard_Failure&) {
+            sound = false; // an index past what the entity holds
+        }
+        if (!sound) {
+            reason = "damaged: entity " + fileLabel(model, i) +
+                     " is a spline whose degree, knots, weights or control points no spline may have";
+            return false;
+        }
+    }
+    return true;
+}
+
 // The reader's model checked before anything is transferred from it: no
 // entity it could not read, no failed check, and no entity that reaches
 // itself through its references (the transfer follows them by recursion, so
@@ -1058,7 +1110,8 @@ bool readWhole(const Handle(Interface_InterfaceModel)& model, const Handle(Inter
             return false;
         }
     }
-    if (!assemblyNestingPlausible(model, reason) || !igesListItemsExist(model, reason))
+    if (!assemblyNestingPlausible(model, reason) || !igesListItemsExist(model, reason) ||
+        !igesSplinesSound(model, reason))
         return false;
     // References followed depth first without recursion: an entity met again
     // while it is still being followed closes a cycle. The longest chain of
@@ -1153,6 +1206,31 @@ private:
     std::streambuf* m_saved;
 };
 
+constexpr long long NotAnInteger = -(1LL << 62);
+
+// Whether an IGES spline record (curve 126, surface 128) has the degree and
+// the values its counts ask for: Open CASCADE's parameter reader leaves an
+// array it could not fill null and builds the entity over it, reading
+// through the null. `head` holds the record's first fields (its type
+// first), `fields` how many it has. Other records pass.
+bool splineCountsFilled(const std::vector<long long>& head, long long fields)
+{
+    const auto at = [&](std::size_t i) { return i < head.size() ? head[i] : NotAnInteger; };
+    const auto degree = [](long long m) { return m >= 1 && m <= 25; };
+    if (at(0) == 126) {
+        // Type, K, M, four flags, K+M+2 knots, K+1 weights, K+1 points, two ends.
+        const long long k = at(1), m = at(2);
+        return k >= 1 && degree(m) && fields >= 7 + (k + m + 2) + 4 * (k + 1) + 2;
+    }
+    if (at(0) == 128) {
+        // Type, K1, K2, M1, M2, five flags, both knot lists, weights, points, four ends.
+        const long long k1 = at(1), k2 = at(2), m1 = at(3), m2 = at(4);
+        return k1 >= 1 && k2 >= 1 && degree(m1) && degree(m2) &&
+               fields >= 10 + (k1 + m1 + 2) + (k2 + m2 + 2) + 4 * (k1 + 1) * (k2 + 1) + 4;
+    }
+    return true;
+}
+
 // Open CASCADE's IGES reader takes a count in the parameter data at its
 // word: it reads (and reports missing) that many items, or makes an array
 // of that many, before it finds the data short. No count or pointer of a
@@ -1181,6 +1259,9 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
             data.append(line, 0, 64);
     }
     const long long limit = std::max<long long>(100000, static_cast<long long>(data.size()) * 2);
+    // Each record's first fields, and how many fields it has.
+    std::vector<long long> head;
+    long long fields = 0;
     std::size_t at = 0;
     while (at < data.size()) {
         // A Hollerith string (nH...) is skipped whole: it may hold delimiters.
@@ -1201,11 +1282,22 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
         field.erase(0, field.find_first_not_of(' '));
         field.erase(field.find_last_not_of(' ') + 1);
         const std::size_t sign = !field.empty() && (field[0] == '-' || field[0] == '+') ? 1 : 0;
-        if (field.size() > sign && field.find_first_not_of("0123456789", sign) == std::string::npos &&
-            (field.size() - sign > 18 || std::abs(std::stoll(field)) > limit)) {
+        const bool integer = field.size() > sign && field.find_first_not_of("0123456789", sign) == std::string::npos;
+        if (integer && (field.size() - sign > 18 || std::abs(std::stoll(field)) > limit)) {
             reason = "damaged: an integer " + field.substr(0, 24) +
                      " in the parameter data, larger than any count or pointer the file can hold";
             return false;
+        }
+        if (head.size() < 5)
+            head.push_back(integer ? std::stoll(field) : NotAnInteger);
+        ++fields;
+        if (next >= data.size() || data[next] == end) {
+            if (!splineCountsFilled(head, fields)) {
+                reason = "damaged: a spline whose degree or counts in the parameter data its values do not fill";
+                return false;
+            }
+            head.clear();
+            fields = 0;
         }
         at = next + 1;
     }
