@@ -61,9 +61,40 @@ int loop_coedge(SaveFileWords& f) { return follow(f, f.find("loop"), loop_start)
 
 class RestoreDamage : public KernelTest {
  protected:
+  // Restores at the outermost frame, where the restore keeps the list of
+  // what it makes itself, not the bulletin board: refused, it leaves nothing
+  // alive; restored, that list holds every entity it made (deleting them
+  // through it leaves nothing). Returns the error number (0: restored).
+  int restore_outermost(const std::string& text) {
+    memfile f = memfile::of(text);
+    const long entities = velm_live_entity_count(), objects = velm_live_object_count();
+    ENTITY_LIST restored;
+    std::vector<ENTITY*> every;
+    int error = 0;
+    {
+      outcome r = api_restore_entity_list(f.fp, 1, restored, &every);
+      error = r.ok() ? 0 : r.error_number();
+    }
+    EXPECT_EQ(bb_depth(), 0);
+    if (error) {
+      set_global_error_info(nullptr);
+      EXPECT_TRUE(every.empty());
+    } else {
+      EXPECT_GT(velm_live_entity_count(), entities);
+      velm_lose_scope once;
+      for (ENTITY* e : every)
+        if (velm_is_live_entity(e)) e->lose();
+    }
+    EXPECT_EQ(velm_live_entity_count(), entities) << (error ? "left alive by a refused restore" : "not listed");
+    EXPECT_EQ(velm_live_object_count(), objects) << (error ? "left alive by a refused restore" : "not listed");
+    return error;
+  }
+
   // Restores inside a frame that is then rolled back, so that whatever a
-  // damaged file manages to build goes again. Returns the error number (0: restored).
-  int restore_and_discard(const std::string& text, std::string* report = nullptr) {
+  // damaged file manages to build goes again, and at the outermost frame
+  // too (the same answer). Returns the error number (0: restored).
+  int restore_and_discard(const std::string& text, std::string* report = nullptr, bool outermost_too = true) {
+    const int outermost = outermost_too ? restore_outermost(text) : -1;
     api_bb_begin(true);
     const long entities = velm_live_entity_count(), objects = velm_live_object_count();
     ENTITY_LIST restored;
@@ -81,6 +112,9 @@ class RestoreDamage : public KernelTest {
     for (int i = 0; report && i < restored.count(); ++i)
       if (is_BODY(restored[i])) velm_test_check_model(restored[i], report);
     api_bb_end(outcome(VELM_SAVE_FILE_DAMAGED), true, false);
+    if (outermost_too) {
+      EXPECT_EQ(outermost, error) << "answered otherwise at the outermost frame";
+    }
     return error;
   }
 };
@@ -460,12 +494,22 @@ TEST_F(RestoreDamage, AllocationFailingAnywhereInARestoreLeavesNothing) {
   int refused = 0;
   for (long nth = 1; nth < 5000; ++nth) {
     velm_test_fail_alloc(nullptr, nth);
-    const bool ok = restore_and_discard(text) == 0;
+    const bool ok = restore_and_discard(text, nullptr, false) == 0;
     velm_test_reset();
     if (ok) break;
     ++refused;
   }
   EXPECT_GT(refused, 100);
+  // At the outermost frame the restore destroys what it made itself.
+  int refusedOutermost = 0;
+  for (long nth = 1; nth < 5000; ++nth) {
+    velm_test_fail_alloc(nullptr, nth);
+    const bool ok = restore_outermost(text) == 0;
+    velm_test_reset();
+    if (ok) break;
+    ++refusedOutermost;
+  }
+  EXPECT_EQ(refusedOutermost, refused);
 }
 
 // Links redirected to the record itself, to its neighbours or anywhere,

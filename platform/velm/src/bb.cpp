@@ -23,6 +23,9 @@ struct frame {
   velm_address_bits created_set;
   std::vector<ENTITY*> lost;
   velm_address_bits lost_set;
+  // Set while a restore at the outermost frame keeps the list of what it
+  // makes itself (bb_hand_creations_to): creations go there, unrecorded here.
+  std::vector<ENTITY*>* creations_to = nullptr;
 };
 
 std::vector<std::unique_ptr<frame>>& frames() {
@@ -46,6 +49,7 @@ void recycle(std::unique_ptr<frame> f) {
   f->image_of.clear();
   f->created_set.clear();
   f->lost_set.clear();
+  f->creations_to = nullptr;
   f->outer = false;
   if (spare_frames().size() < 8) spare_frames().push_back(std::move(f));
 }
@@ -179,7 +183,29 @@ void set_logging(int on) {
 // ---------------------------------------------------------------------------
 void bb_record_creation(ENTITY* e) {
   frame* f = top();
-  if (f && f->created_set.insert(e)) f->created.push_back(e);
+  if (!f) return;
+  if (f->creations_to) {
+    f->creations_to->push_back(e);
+    return;
+  }
+  if (f->created_set.insert(e)) f->created.push_back(e);
+}
+
+bool bb_hand_creations_to(std::vector<ENTITY*>* list) {
+  frame* f = top();
+  if (!list) {
+    if (f) f->creations_to = nullptr;
+    return false;
+  }
+  if (f && f->creations_to) {
+    f->creations_to = list;  // the same restore, into another of its lists
+    return true;
+  }
+  // Only the outermost frame, before it has recorded anything: its success
+  // needs no list of what it made, and its failure nothing but that list.
+  if (!f || frames().size() != 1 || !f->created.empty() || !f->changed.empty() || !f->lost.empty()) return false;
+  f->creations_to = list;
+  return true;
 }
 
 bool bb_created_in_current_frame(const ENTITY* e) {
@@ -189,7 +215,10 @@ bool bb_created_in_current_frame(const ENTITY* e) {
 
 void bb_record_backup(ENTITY* e) {
   frame* f = top();
-  if (!f || e->is_backup_image() || f->created_set.contains(e) || f->image_of.contains(e)) return;
+  // A frame whose creations a restore keeps has nothing to back up: all a
+  // restore reaches (through the links of its own records) it made itself.
+  if (!f || f->creations_to || e->is_backup_image() || f->created_set.contains(e) || f->image_of.contains(e))
+    return;
   velm_expect_image(true);
   ENTITY* image = e->make_copy();
   velm_expect_image(false);
@@ -208,6 +237,15 @@ bool bb_record_loss(ENTITY* e) {
 
 void bb_forget(ENTITY* e) {
   for (auto& f : frames()) {
+    if (f->creations_to) {
+      // Nearly always the newest (a construction that failed half way).
+      std::vector<ENTITY*>& made = *f->creations_to;
+      for (auto it = made.rbegin(); it != made.rend(); ++it)
+        if (*it == e) {
+          *it = nullptr;
+          break;
+        }
+    }
     f->created_set.erase(e);
     f->lost_set.erase(e);
     if (ENTITY** image = f->image_of.find(e)) {

@@ -545,6 +545,74 @@ ENTITY* restore_record(int index) {
     skip_to_end_of_record();  // a base stands in for an unknown leaf
   return e;
 }
+
+// What a restore at the outermost frame makes, kept by the restore alone
+// rather than also by the bulletin board (a model of a million entities
+// would be listed twice): the record array, slot 0 null and each record's
+// entity in its slot, and aside any entity a class made beside its own. If
+// the restore fails, all of them go before its frame closes, newest first,
+// as a frame's roll-back would destroy them. A restore inside another frame
+// leaves its creations to the frames.
+class restore_creations {
+ public:
+  explicit restore_creations(std::vector<ENTITY*>& array) : array_(array), handed_(bb_hand_creations_to(&array)) {}
+  restore_creations(const restore_creations&) = delete;
+  restore_creations& operator=(const restore_creations&) = delete;
+  ~restore_creations() {
+    if (!handed_) return;
+    bb_hand_creations_to(nullptr);
+    if (kept_) return;
+    for (auto it = aside_.rbegin(); it != aside_.rend(); ++it)
+      if (*it) velm_entity_access::destroy(*it);
+    for (auto it = array_.rbegin(); it != array_.rend(); ++it)
+      if (*it) velm_entity_access::destroy(*it);
+  }
+
+  bool handed() const { return handed_; }
+
+  // Restores record `index` into its slot: the frame appends what the
+  // record makes, room for it made first, so that no constructor grows the
+  // array.
+  void restore(int index) {
+    if (array_.size() == array_.capacity()) array_.reserve(2 * array_.size());
+    const std::size_t slot = array_.size();
+    ENTITY* own = restore_record(index);
+    if (array_.size() == slot + 1 && array_[slot] == own) return;
+    // More than its own entity: the others go aside, room first, so that
+    // none is dropped on the way.
+    aside_.reserve(aside_.size() + array_.size() - slot);
+    bool found = false;
+    for (std::size_t k = slot; k < array_.size(); ++k) {
+      if (array_[k] == own)
+        found = true;
+      else if (array_[k])
+        aside_.push_back(array_[k]);
+    }
+    array_.resize(slot);
+    // Every entity a record makes is made in this frame.
+    if (!found) velm_api_error_throw(VELM_API_FAILED);
+    array_.push_back(own);
+  }
+
+  // The records are read: what is made from here on (while links are
+  // resolved and checked) goes aside, so that the array stays where it is.
+  void records_read() {
+    if (handed_) bb_hand_creations_to(&aside_);
+  }
+
+  // The restore succeeded: what was set aside joins the array's end.
+  void keep() {
+    array_.insert(array_.end(), aside_.begin(), aside_.end());
+    aside_.clear();
+    kept_ = true;
+  }
+
+ private:
+  std::vector<ENTITY*>& array_;
+  std::vector<ENTITY*> aside_;
+  bool handed_;
+  bool kept_ = false;
+};
 }  // namespace
 
 outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored) {
@@ -590,13 +658,19 @@ outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored, 
     info.set_sending_system(text);
 
     // Slot 0 is null; record i lives in slot i + 1 (see read_ptr). Entities
-    // made here are created inside this call's frame, so a failure destroys them.
+    // made here are created inside this call's frame, so a failure destroys
+    // them: through the frame, or through the restore's own list.
     std::vector<ENTITY*> array(1, nullptr);
+    restore_creations made(array);
     rd.top_level = top_level;
     for (int i = 0; i < count; ++i) {
       rd.current = i;
-      array.push_back(restore_record(i));
+      if (made.handed())
+        made.restore(i);
+      else
+        array.push_back(restore_record(i));
     }
+    made.records_read();
     // The file ends with its last record: a second file or anything else after it is damage.
     rd.current = count;
     rd.field = 0;
@@ -626,6 +700,7 @@ outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored, 
     if (!save_info) save_info = &file_info_storage;
     *save_info = info;
     for (int i = 0; i < top_level; ++i) restored.add(array[i + 1]);
+    if (made.handed()) made.keep();
     if (every && every->empty()) {
       // Handed over rather than copied: a large model's list is not held twice.
       array.erase(array.begin());

@@ -10,6 +10,8 @@
 // nothing the model still points at is freed early.
 #pragma once
 
+#include <vector>
+
 class ENTITY;
 class outcome;
 
@@ -34,3 +36,12 @@ void bb_record_backup(ENTITY* e);        // stores e->make_copy() once per frame
 bool bb_record_loss(ENTITY* e);          // true: deferred, the frame owns e now
 void bb_forget(ENTITY* e);               // e is being destroyed: drop every record of it
 bool bb_created_in_current_frame(const ENTITY* e);
+
+// A restore at the outermost frame, before the frame has recorded anything,
+// keeps the one list of what it makes itself: from this call on the frame
+// appends every entity created in it to `list` (its slot nulled if the
+// entity is destroyed meanwhile) and records no creation and no before-image;
+// the caller destroys what the list holds if it fails, before the frame
+// closes. False, and nothing changes, when the frame is not such a frame.
+// Called again while it holds, it switches to another list; `nullptr` ends it.
+bool bb_hand_creations_to(std::vector<ENTITY*>* list);
