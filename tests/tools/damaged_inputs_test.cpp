@@ -102,6 +102,12 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         {"an IGES loop naming an edge its list does not hold", iges, {"\n508,4,0,17,1,0,0,0,17,2,0,0,0,17,3,1,0,0,17,4,1,0;        ",
           "\n508,4,0,17,43,0,0,0,17,2,0,0,0,17,3,1,0,0,17,4,1,0;       "},
          "names an edge or vertex its list does not hold"},
+        // A loop edge's list pointer of 0: Open CASCADE's parameter reader
+        // asked the null for its kind (the process ended).
+        {"an IGES loop edge in no list", iges,
+         {"\n508,4,0,17,1,0,0,0,17,2,0,0,0,17,3,1,0,0,17,4,1,0;        ",
+          "\n508,4,0,17,1,0,0,0,17,2,0,0,0,0,3,1,0,0,17,4,1,0;         "},
+         "a loop whose edges do not each name the list they are in"},
         // A spline curve's degree beyond its values: Open CASCADE's parameter
         // reader left its arrays null and built the curve over them (a fault
         // outside any handler of its own: the process ended).

@@ -1231,6 +1231,25 @@ bool splineCountsFilled(const std::vector<long long>& head, long long fields)
     return true;
 }
 
+// Whether an IGES loop record (508) names, for each of its edges, the list
+// the edge is in: Open CASCADE's parameter reader asks the entity a pointer
+// names for its kind, through the null a pointer of 0 gives. `record` holds
+// every field of a loop record; other records pass.
+bool loopEdgesNamed(const std::vector<long long>& record)
+{
+    if (record.empty() || record[0] != 508)
+        return true;
+    std::size_t at = 2;
+    const long long edges = record.size() > 1 ? record[1] : NotAnInteger;
+    for (long long e = 0; e < edges; ++e) {
+        // Type, list, index, orientation, pcurve count, then two fields a pcurve.
+        if (at + 5 > record.size() || record[at + 1] <= 0 || record[at + 4] < 0)
+            return false;
+        at += 5 + 2 * static_cast<std::size_t>(record[at + 4]);
+    }
+    return edges >= 0 && at <= record.size();
+}
+
 // Open CASCADE's IGES reader takes a count in the parameter data at its
 // word: it reads (and reports missing) that many items, or makes an array
 // of that many, before it finds the data short. No count or pointer of a
@@ -1288,12 +1307,16 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
                      " in the parameter data, larger than any count or pointer the file can hold";
             return false;
         }
-        if (head.size() < 5)
+        if (head.size() < 5 || head[0] == 508)
             head.push_back(integer ? std::stoll(field) : NotAnInteger);
         ++fields;
         if (next >= data.size() || data[next] == end) {
             if (!splineCountsFilled(head, fields)) {
                 reason = "damaged: a spline whose degree or counts in the parameter data its values do not fill";
+                return false;
+            }
+            if (!loopEdgesNamed(head)) {
+                reason = "damaged: a loop whose edges do not each name the list they are in";
                 return false;
             }
             head.clear();
