@@ -162,6 +162,12 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
          {"0.,7.,10.,5.,7.,10.;                                             0000021P0000014",
           "0.,7.,10.,5.,7.,10.;                                             0000001P0000014"},
          "STEP cannot hold the model validly: read back, a face is not valid", ".step"},
+        // An edge's range turned round: its pcurve's knots fell, and the save
+        // file written as a success could not be read back.
+        {"a neutral edge range that runs backwards", json,
+         {"{\"id\":2,\"curve\":2,\"sense\":true,\"domain\":[5.0,35.0]",
+          "{\"id\":2,\"curve\":2,\"sense\":true,\"domain\":[35.0,5.0]"},
+         "/edges/1/domain: a parameter range that runs backwards"},
         // The unit code was cast into the framework's unit as it stood.
         {"a neutral document of no known unit", json, {"\"unit\":1,", "\"unit\":65536,"},
          "/unit: unit 65536 is not a unit code"},

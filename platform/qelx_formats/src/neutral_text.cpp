@@ -1023,6 +1023,16 @@ public:
         out[0] = v[0];
         out[1] = v[1];
     }
+    // The range of an edge on a curve runs forwards (its sense says which way
+    // the edge goes): a backwards one made pcurves whose knots fall, and a
+    // save file that could not be read back. An edge without a curve has no
+    // range to speak of (the exporter writes it as [1, 0]).
+    void rangeInto(const Json& j, const Where& path, double out[2], bool onCurve) const
+    {
+        pairInto(j, path, out);
+        if (onCurve && out[0] > out[1])
+            fail(path, "a parameter range that runs backwards");
+    }
 
     // A reference into a table: an id that exists, or null where allowed.
     // While an element is read its table may refer to tables still to come,
@@ -1299,7 +1309,7 @@ private:
             qelx_test::TestEdge e;
             e.curve = resolve(at(j, p, "curve"), p / "curve", curve);
             e.sense = boolean(at(j, p, "sense"), p / "sense");
-            pairInto(at(j, p, "domain"), p / "domain", e.domain);
+            rangeInto(at(j, p, "domain"), p / "domain", e.domain, !at(j, p, "curve").is_null());
             e.start = resolve(at(j, p, "start"), p / "start", vertex);
             e.end = resolve(at(j, p, "end"), p / "end", vertex);
             e.coedges = resolveAll(at(j, p, "coedges"), p / "coedges", coedge);
