@@ -230,6 +230,13 @@ inline bool prepare_import_target(QELXVelmDocument& target, const std::string& s
     return true;
 }
 
+// The kernel's refusal of a save, as the driver reports it.
+inline std::string kernel_save_refusal(const outcome& saved)
+{
+    const char* why = message_module::find_message(saved.error_number());
+    return std::string("the kernel could not save it (") + (why ? why : "unknown error") + ")";
+}
+
 // The document's entities as the text of a kernel save file; false with
 // `failure` when the kernel refuses them.
 inline bool save_text(QELXVelmDocument& document, std::string& text, std::string& failure)
@@ -249,8 +256,7 @@ inline bool save_text(QELXVelmDocument& document, std::string& text, std::string
         text.assign(buffer, size);
     std::free(buffer);
     if (!saved.ok()) {
-        const char* why = message_module::find_message(saved.error_number());
-        failure = std::string("the kernel could not save it (") + (why ? why : "unknown error") + ")";
+        failure = kernel_save_refusal(saved);
         return false;
     }
     if (!written) {
@@ -294,10 +300,8 @@ inline bool save_file(QELXVelmDocument& document, const char* outPath, std::stri
             const outcome saved = api_save_entity_list(fp, 1, list ? *list : empty);
             const bool closed = std::fclose(fp) == 0;
             // A write that failed is the file's fault, whatever the kernel said of it.
-            if (!saved.ok() && !sink.failed) {
-                const char* because = message_module::find_message(saved.error_number());
-                failure = std::string("the kernel could not save it (") + (because ? because : "unknown error") + ")";
-            }
+            if (!saved.ok() && !sink.failed)
+                failure = kernel_save_refusal(saved);
             return saved.ok() && closed && !sink.failed;
         },
         outPath, reason);
