@@ -4,6 +4,7 @@
 // colours and layers through a write and a read.
 #include "cad_samples.hxx"
 #include "qelx/framework_walk.hxx"
+#include "qelx/qelx_test.hxx"
 #include "qelx/test_exporters.hxx"
 #include "qelx_formats/cad_file.hxx"
 
@@ -103,6 +104,19 @@ double widestEdge(const TopoDS_Shape& shape)
     return widest;
 }
 
+// The names the model's faces carry, by name (" coloured" added for a face
+// with a colour), each with how many faces carry it.
+std::map<std::string, int> faceNamesOf(const qelx_test::TestModel& model)
+{
+    std::map<std::string, int> names;
+    for (std::size_t f = 0; f < model.faces.size(); ++f) {
+        const auto it = model.attributes.find(qelx_test::wordOf(qelx_test::KindFace, static_cast<int>(f)));
+        if (it != model.attributes.end() && it->second.name)
+            ++names[*it->second.name + (it->second.color ? " coloured" : "")];
+    }
+    return names;
+}
+
 } // namespace
 
 // Every sample up to a size that keeps the test quick (the conversion tests
@@ -138,8 +152,9 @@ TEST(CadTarget, SampleModelsWrittenBackMeasureAsTheOriginals)
 }
 
 // Names, colours and layers given to bodies and faces come back from STEP
-// files as they went in, names and colours from IGES files; the solid still
-// measures as the model.
+// files as they went in, names and colours from IGES files (a face's name
+// whether or not the face has a colour); the solid still measures as the
+// model.
 TEST(CadTarget, NamesColoursAndLayersSurviveAWriteAndARead)
 {
     qelx_test::TestModel model = qelx_test::TestModel::block(2.0, 3.0, 4.0);
@@ -183,15 +198,58 @@ TEST(CadTarget, NamesColoursAndLayersSurviveAWriteAndARead)
                 ++red;
         }
         EXPECT_EQ(red, 1);
-        if (std::string(name).find("igs") == std::string::npos) {
-            std::map<std::string, int> faceNames;
-            for (std::size_t f = 0; f < back.faces.size(); ++f) {
-                const auto it = back.attributes.find(qelx_test::wordOf(qelx_test::KindFace, static_cast<int>(f)));
-                if (it != back.attributes.end() && it->second.name)
-                    ++faceNames[*it->second.name + (it->second.color ? " coloured" : "")];
-            }
-            EXPECT_EQ(faceNames, (std::map<std::string, int>{{"Fl\xc3\xa4" "che rot coloured", 1}, {"plain", 1}}));
+        // IGES gives every face of a coloured body the body's colour.
+        const char* plain = std::string(name).find("igs") == std::string::npos ? "plain" : "plain coloured";
+        EXPECT_EQ(faceNamesOf(back), (std::map<std::string, int>{{"Fl\xc3\xa4" "che rot coloured", 1}, {plain, 1}}));
+    }
+}
+
+// A face or body name IGES cannot carry whole (a character beyond Latin-1,
+// a line break or another control character, bytes that are no UTF-8) is
+// written with "?" for each such character, with a warning naming the
+// entity; the file stays one the peer reads, and the name comes back as
+// written. Latin-1 names go through whole and warn of nothing.
+TEST(CadTarget, IgesNamesBeyondWhatIgesCarriesAreReplacedWithAWarning)
+{
+    struct Case {
+        const char* given;
+        const char* written;
+    };
+    const Case cases[] = {
+        {"Fl\xc3\xa4" "che \xc2\xa0\xc3\xbf", "Fl\xc3\xa4" "che \xc2\xa0\xc3\xbf"},
+        {"semi;colon,comma 3Hxyz", "semi;colon,comma 3Hxyz"},
+        {"euro \xe2\x82\xac smile \xf0\x9f\x98\x80!", "euro ? smile ?!"},
+        {"line\nbreak\r", "line?break?"},
+        {"tab\there \x7f \xc2\x85", "tab?here ? ?"},
+        {"cut \xff\xc3 short \xe2\x82", "cut ?? short ??"},
+        {"overlong \xc0\xaf", "overlong ??"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.written);
+        qelx_test::TestModel model = qelx_test::TestModel::block(2.0, 3.0, 4.0);
+        model.attributes[qelx_test::wordOf(qelx_test::KindFace, 3)].name = c.given;
+        model.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)].name = std::string("body ") + c.given;
+        const fs::path out = targetScratch("names.igs");
+        qelx_test::EventRecorder events;
+        std::string error;
+        ASSERT_EQ(writeCadFile(model, out.string(), error), QELI_OK) << error;
+        const std::vector<std::string> warnings = events.names("Warning");
+        const bool whole = std::string(c.given) == c.written;
+        if (whole) {
+            EXPECT_TRUE(warnings.empty());
+        } else {
+            ASSERT_EQ(warnings.size(), 2u);
+            EXPECT_EQ(warnings[0], "body 0: the name \"body " + std::string(c.given) +
+                                       "\" holds characters IGES cannot carry; written as \"body " + c.written + "\"");
+            EXPECT_EQ(warnings[1], "face 3: the name \"" + std::string(c.given) +
+                                       "\" holds characters IGES cannot carry; written as \"" + c.written + "\"");
         }
+        qelx_test::TestModel back;
+        ASSERT_EQ(readCadFile(out.string(), back, error), QELI_OK) << error;
+        EXPECT_TRUE(cad_samples::measure(cad_samples::peerRead(out.string())).valid);
+        fs::remove(out);
+        EXPECT_EQ(faceNamesOf(back), (std::map<std::string, int>{{c.written, 1}}));
+        EXPECT_EQ(back.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)].name, std::string("body ") + c.written);
     }
 }
 

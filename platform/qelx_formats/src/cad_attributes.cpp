@@ -147,6 +147,56 @@ private:
 
 } // namespace
 
+std::string igesNameText(const std::string& name)
+{
+    std::string carried;
+    carried.reserve(name.size());
+    const auto printable = [](char32_t c) { return (c >= 0x20 && c < 0x7f) || (c >= 0xa0 && c <= 0xff); };
+    for (std::size_t i = 0; i < name.size();) {
+        const unsigned char lead = static_cast<unsigned char>(name[i]);
+        // One UTF-8 sequence: its length by the lead byte, its character
+        // when the sequence is whole and shortest.
+        const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xe ? 3 : (lead >> 3) == 0x1e ? 4 : 0;
+        char32_t c = length == 1 ? lead : length == 2 ? (lead & 0x1f) : length == 3 ? (lead & 0x0f) : (lead & 0x07);
+        bool whole = length != 0 && i + length <= name.size();
+        for (std::size_t k = 1; whole && k < length; ++k) {
+            const unsigned char next = static_cast<unsigned char>(name[i + k]);
+            whole = (next & 0xc0) == 0x80;
+            c = (c << 6) | (next & 0x3f);
+        }
+        static constexpr char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (!whole || c < shortest[length]) {
+            carried += '?';
+            ++i;
+            continue;
+        }
+        if (!printable(c))
+            carried += '?';
+        else if (c < 0x80)
+            carried += static_cast<char>(c);
+        else
+            carried.append(name, i, length);
+        i += length;
+    }
+    return carried;
+}
+
+std::string latin1AsUtf8(const std::string& bytes)
+{
+    std::string text;
+    text.reserve(bytes.size());
+    for (const char byte : bytes) {
+        const unsigned char c = static_cast<unsigned char>(byte);
+        if (c < 0x80) {
+            text += byte;
+        } else {
+            text += static_cast<char>(0xc0 | (c >> 6));
+            text += static_cast<char>(0x80 | (c & 0x3f));
+        }
+    }
+    return text;
+}
+
 std::optional<Quantity_Color> labelColor(const Handle(XCAFDoc_ColorTool)& colors, const TDF_Label& label)
 {
     Quantity_Color c;

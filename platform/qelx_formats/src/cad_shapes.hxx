@@ -136,12 +136,23 @@ using LayerNumbers = std::map<std::string, int>;
 void readProductAttributes(const Handle(TDocStd_Document)& doc, const TDF_Label& product, const ReadShapes& shapes,
                            qelx_test::TestModel& model, LayerNumbers& numbers);
 
+// IGES names are bytes, one a character, read and written by Open CASCADE
+// as Latin-1 (its writer puts "_" for a character beyond, and a line break
+// in a name breaks the file's columns). The text a name (UTF-8) can be
+// carried as: every printable Latin-1 character kept, anything else (a
+// character beyond Latin-1, a control character, bytes that are no UTF-8)
+// "?" each; the name itself when all of it can be carried.
+std::string igesNameText(const std::string& name);
+// An IGES name's bytes (Latin-1) as UTF-8.
+std::string latin1AsUtf8(const std::string& bytes);
+
 // The surface colour (or else the general colour) the label carries.
 std::optional<Quantity_Color> labelColor(const Handle(XCAFDoc_ColorTool)& colors, const TDF_Label& label);
 
 // The names, colours and layers the model gives a body and its faces, onto
 // the body's label and, as sub-shapes, its faces' (IGES levels by number,
-// elsewhere by name).
+// elsewhere by name). For IGES a name that cannot be carried whole goes as
+// igesNameText gives it, with a framework warning naming the body or face.
 void labelBodyShape(const qelx_test::TestModel& model, const BodyShape& body, const TDF_Label& label,
                     const Handle(TDocStd_Document)& doc, bool numbered);
 

@@ -39,6 +39,10 @@
 #include <Geom_ToroidalSurface.hxx>
 #include <Geom_TrimmedCurve.hxx>
 #include <IGESCAFControl_Reader.hxx>
+#include <IGESData_IGESEntity.hxx>
+#include <TransferBRep.hxx>
+#include <Transfer_TransientProcess.hxx>
+#include <XSControl_TransferReader.hxx>
 #include <Interface_Check.hxx>
 #include <Interface_EntityIterator.hxx>
 #include <Interface_Graph.hxx>
@@ -1381,11 +1385,46 @@ struct BrepShapes {
     }
 };
 
+// The faces an IGES reading named, with their names (UTF-8).
+using NamedFaces = std::vector<std::pair<TopoDS_Shape, std::string>>;
+
+// The names the IGES entities that became faces hold, as their bytes say
+// (Latin-1, as Open CASCADE's writer puts them): its document names a face
+// only where something else (a colour) gave the face a label, and reads the
+// bytes of a face's name as UTF-8.
+NamedFaces igesFaceNames(const IGESCAFControl_Reader& reader)
+{
+    NamedFaces named;
+    const Handle(Interface_InterfaceModel) model = reader.WS()->Model();
+    const Handle(Transfer_TransientProcess) process = reader.WS()->TransferReader()->TransientProcess();
+    if (model.IsNull() || process.IsNull())
+        return named;
+    for (int i = 1; i <= model->NbEntities(); ++i) {
+        const auto entity = Handle(IGESData_IGESEntity)::DownCast(model->Value(i));
+        if (entity.IsNull() || !entity->HasName())
+            continue;
+        const TopoDS_Shape shape = TransferBRep::ShapeResult(process, entity);
+        if (shape.IsNull() || shape.ShapeType() != TopAbs_FACE)
+            continue;
+        const Handle(TCollection_HAsciiString) name = entity->NameValue();
+        if (name.IsNull())
+            continue;
+        std::string bytes = name->ToCString();
+        // A short label fills its eight columns with blanks.
+        if (name == entity->ShortLabel())
+            bytes.erase(bytes.find_last_not_of(' ') + 1);
+        if (!bytes.empty())
+            named.emplace_back(shape, latin1AsUtf8(bytes));
+    }
+    return named;
+}
+
 // The file's shapes as one compound, and for STEP and IGES the document of
-// their names, colours and layers; false with `reason` when the reader
-// refused the file or found nothing in it.
+// their names, colours and layers (and for IGES the faces' names apart:
+// `faceNames`); false with `reason` when the reader refused the file or
+// found nothing in it.
 bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, const XdeDocument& doc,
-               std::string& reason)
+               NamedFaces& faceNames, std::string& reason)
 {
     switch (format) {
     case CadFormat::Step: {
@@ -1410,6 +1449,7 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
         Handle(TDocStd_Document) into = doc.get();
         reader.Transfer(into);
         shape = reader.OneShape();
+        faceNames = igesFaceNames(reader);
         break;
     }
     case CadFormat::Brep: {
@@ -1515,7 +1555,8 @@ QELIResult readCadFileUnlessTaken(const std::string& path, qelx_test::TestModel&
         TopoDS_Shape shape;
         std::string reason;
         const XdeDocument doc;
-        if (!readShape(path, *format, shape, doc, reason)) {
+        NamedFaces faceNames;
+        if (!readShape(path, *format, shape, doc, faceNames, reason)) {
             error = path + ": " + reason;
             return QELI_FAIL;
         }
@@ -1531,6 +1572,9 @@ QELIResult readCadFileUnlessTaken(const std::string& path, qelx_test::TestModel&
         reader.read(shape);
         if (*format != CadFormat::Brep)
             readFileAttributes(doc.get(), reader.shapes(), read);
+        for (const auto& [face, name] : faceNames)
+            if (const int* index = reader.shapes().faces.Seek(face))
+                read.attributes[qelx_test::wordOf(qelx_test::KindFace, *index)].name = name;
         model = std::move(read);
     } catch (const Standard_Failure& e) {
         error = path + ": damaged: " + failureText(e);

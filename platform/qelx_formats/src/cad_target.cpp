@@ -4,6 +4,7 @@
 #include "cad_shapes.hxx"
 #include "qelx_formats/cad_file.hxx"
 #include "qelx_formats/neutral_document.hxx"
+#include "qelx/qelx_events.hxx"
 
 #include <BRepCheck.hxx>
 #include <BRepCheck_Analyzer.hxx>
@@ -54,14 +55,25 @@ namespace {
 using qelx_test::TestAttributes;
 using qelx_test::TestModel;
 
-// Names, colours and layers of one entity onto its label.
-// IGES levels are numbers: there a layer goes by its number, elsewhere by
-// its name where it has one.
+// Names, colours and layers of one entity (`entity`: "face 3") onto its
+// label. IGES levels are numbers: there a layer goes by its number,
+// elsewhere by its name where it has one; an IGES name goes as much of it
+// as IGES carries, with a warning where that is not all of it.
 void labelWith(const TestModel& model, const TestAttributes& a, const TDF_Label& label,
-               const Handle(XCAFDoc_ColorTool)& colors, const Handle(XCAFDoc_LayerTool)& layers, bool numbered)
+               const Handle(XCAFDoc_ColorTool)& colors, const Handle(XCAFDoc_LayerTool)& layers, bool numbered,
+               const std::string& entity)
 {
-    if (a.name && !a.name->empty())
-        TDataStd_Name::Set(label, TCollection_ExtendedString(a.name->c_str(), Standard_True));
+    if (a.name && !a.name->empty()) {
+        std::string name = *a.name;
+        if (numbered) {
+            name = igesNameText(*a.name);
+            if (name != *a.name)
+                QELXWarningEvent::Fire((entity + ": the name \"" + *a.name +
+                                        "\" holds characters IGES cannot carry; written as \"" + name + "\"")
+                                           .c_str());
+        }
+        TDataStd_Name::Set(label, TCollection_ExtendedString(name.c_str(), Standard_True));
+    }
     if (a.color) {
         const auto& c = *a.color;
         colors->SetColor(label, Quantity_Color(c[0], c[1], c[2], Quantity_TOC_sRGB), XCAFDoc_ColorGen);
@@ -207,12 +219,12 @@ void labelBodyShape(const TestModel& model, const BodyShape& body, const TDF_Lab
     const Handle(XCAFDoc_ColorTool) colors = XCAFDoc_DocumentTool::ColorTool(doc->Main());
     const Handle(XCAFDoc_LayerTool) layers = XCAFDoc_DocumentTool::LayerTool(doc->Main());
     if (const TestAttributes* a = attributesOf(model, qelx_test::KindBody, body.body))
-        labelWith(model, *a, label, colors, layers, numbered);
+        labelWith(model, *a, label, colors, layers, numbered, "body " + std::to_string(body.body));
     for (const auto& [index, face] : body.faces)
         if (const TestAttributes* a = attributesOf(model, qelx_test::KindFace, index)) {
             const TDF_Label sub = tool->AddSubShape(label, face);
             if (!sub.IsNull())
-                labelWith(model, *a, sub, colors, layers, numbered);
+                labelWith(model, *a, sub, colors, layers, numbered, "face " + std::to_string(index));
         }
 }
 
