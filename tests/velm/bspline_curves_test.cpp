@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <limits>
 #include <numbers>
 #include <vector>
 
@@ -275,4 +277,75 @@ TEST(BsplPcurve, ReversedOffsetPcurveAndSplit) {
   EXPECT_EQ(p.param_range(), QELinterval(-0.4, 0));
   EXPECT_NEAR(p.eval_position(-0.25).u, b.u, 1e-12);
   delete before;
+}
+
+namespace {
+
+// A rational cubic with an inner knot, for the damage cases below.
+bs3_curve rational_cubic() {
+  const std::vector<QELposition> pts = {{0, 0, 0}, {1, 2, 0}, {3, 2, 1}, {4, 0, 0}, {5, 1, 2}};
+  const double w[5] = {1, 2, 1, 0.5, 1};
+  const double k[9] = {0, 0, 0, 0, 0.5, 1, 1, 1, 1};
+  return bs3_curve_from_ctrlpts(3, 1, 0, 0, 5, pts.data(), w, QELresabs, 9, k, ktol);
+}
+
+struct damaged_curve_case {
+  const char* what;
+  std::function<void(bs3_curve)> damage;
+};
+
+}  // namespace
+
+// Arrays that are no B-spline (a point or weight that is not a finite number,
+// a weight not positive, knots that fall, run together or are not numbers),
+// left by an edit of a built curve, make the work Open CASCADE does on them
+// fail as a whole: no curve made of them, nothing changed, no crash.
+TEST(BsplCurveOps, DamagedArraysFailTheWorkThatNeedsOpenCascade) {
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  const damaged_curve_case cases[] = {
+      {"a point that is not a number", [&](bs3_curve c) { bs3_curve_set_ctrlpt(c, 2, QELposition(nan, 0, 0), 1.0); }},
+      {"an infinite point", [&](bs3_curve c) { bs3_curve_set_ctrlpt(c, 1, QELposition(0, inf, 0), 2.0); }},
+      {"a weight that is not a number", [&](bs3_curve c) { bs3_curve_set_ctrlpt(c, 3, QELposition(4, 0, 0), nan); }},
+      {"an infinite weight", [&](bs3_curve c) { bs3_curve_set_ctrlpt(c, 3, QELposition(4, 0, 0), inf); }},
+      {"a negative weight", [&](bs3_curve c) { bs3_curve_set_ctrlpt(c, 0, QELposition(0, 0, 0), -1.0); }},
+      {"knots turned round", [&](bs3_curve c) { bs3_curve_reparam(1.0, 0.0, c); }},
+      {"knots run together", [&](bs3_curve c) { bs3_curve_reparam(2.0, 2.0, c); }},
+      {"knots that are not numbers", [&](bs3_curve c) { bs3_curve_reparam(nan, 1.0, c); }},
+      {"infinite knots", [&](bs3_curve c) { bs3_curve_reparam(-inf, inf, c); }},
+  };
+  for (const damaged_curve_case& k : cases) {
+    SCOPED_TRACE(k.what);
+    bs3_curve c = rational_cubic();
+    ASSERT_TRUE(c);
+    k.damage(c);
+    bs3_curve raised = bs3_curve_degree_elevate(c);
+    EXPECT_EQ(raised, nullptr);
+    bs3_curve_delete(raised);
+    EXPECT_FALSE(bs3_curve_fix_extra_knots(c));
+    bs3_curve_delete(c);
+  }
+}
+
+// The builder takes no arrays with a knot, point or weight that is not a
+// finite number.
+TEST(BsplCurveArrays, RejectsNumbersThatAreNotFinite) {
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  const std::vector<QELposition> pts = {{0, 0, 0}, {1, 2, 0}, {3, 2, 1}, {4, 0, 0}, {5, 1, 2}};
+  EXPECT_EQ(cubic(pts, {0, 0, 0, 0, nan, 1, 1, 1, 1}), nullptr);
+  EXPECT_EQ(cubic(pts, {-inf, -inf, -inf, -inf, 0.5, 1, 1, 1, 1}), nullptr);
+  EXPECT_EQ(cubic({pts[0], pts[1], {nan, 0, 0}, pts[3], pts[4]}, {0, 0, 0, 0, 0.5, 1, 1, 1, 1}), nullptr);
+  EXPECT_EQ(cubic({pts[0], pts[1], pts[2], {0, 0, inf}, pts[4]}, {0, 0, 0, 0, 0.5, 1, 1, 1, 1}), nullptr);
+  const double w[5] = {1, inf, 1, 1, 1};
+  const double k[9] = {0, 0, 0, 0, 0.5, 1, 1, 1, 1};
+  EXPECT_EQ(bs3_curve_from_ctrlpts(3, 1, 0, 0, 5, pts.data(), w, QELresabs, 9, k, ktol), nullptr);
+  const double uk[6] = {0, 0, 0, 1, 1, 1}, vk[4] = {0, 0, 1, 1};
+  std::vector<QELposition> net(6, QELposition(0, 0, 0));
+  for (int i = 0; i < 6; ++i) net[i] = QELposition(i / 2, i % 2, 0);
+  bs3_surface fine = bs3_surface_from_ctrlpts(2, 0, 0, 0, 3, 1, 0, 0, 0, 2, net.data(), nullptr, QELresabs, 6, uk, 4,
+                                              vk, ktol);
+  EXPECT_NE(fine, nullptr);
+  bs3_surface_delete(fine);
+  net[3] = QELposition(nan, 0, 0);
+  EXPECT_EQ(bs3_surface_from_ctrlpts(2, 0, 0, 0, 3, 1, 0, 0, 0, 2, net.data(), nullptr, QELresabs, 6, uk, 4, vk, ktol),
+            nullptr);
 }

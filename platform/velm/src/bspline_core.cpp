@@ -319,6 +319,63 @@ void bs3_surf_def::eval_grid(const std::vector<double>& us, const std::vector<do
 
 // ---- building and forms ----
 
+namespace {
+
+bool all_finite(const std::vector<QELposition>& pts, const std::vector<double>& weights) {
+  for (const QELposition& p : pts)
+    if (!std::isfinite(p.x()) || !std::isfinite(p.y()) || !std::isfinite(p.z())) return false;
+  for (double w : weights)
+    if (!std::isfinite(w)) return false;
+  return true;
+}
+
+// Open CASCADE's highest degree (Geom_BSplineCurve::MaxDegree).
+constexpr int occ_max_degree = 25;
+
+const char* direction_problem(const bs_direction& d, int n) {
+  const int p = d.degree;
+  if (p < 1 || p > occ_max_degree) return "a degree out of range";
+  if (n < p + 1 || d.knots.size() != static_cast<std::size_t>(n + p + 1)) return "too few control points for the knots";
+  for (double k : d.knots)
+    if (!std::isfinite(k)) return "a knot that is not a finite number";
+  for (std::size_t i = 1; i < d.knots.size(); ++i)
+    if (d.knots[i] < d.knots[i - 1]) return "knots that fall";
+  if (!(d.knots[n] > d.knots[p])) return "an empty parameter range";
+  // Inside the vector a knot may repeat up to the degree; its ends, once more.
+  const std::size_t last = d.knots.size() - 1;
+  for (std::size_t i = 0, run = 1; i < last; ++i) {
+    run = d.knots[i + 1] == d.knots[i] ? run + 1 : 1;
+    const bool at_end = d.knots[i + 1] == d.knots[0] || d.knots[i + 1] == d.knots[last];
+    if (run > static_cast<std::size_t>(p + (at_end ? 1 : 0))) return "a knot repeated beyond the degree";
+  }
+  return nullptr;
+}
+
+const char* points_problem(const std::vector<QELposition>& pts, std::size_t count, bool rational,
+                           const std::vector<double>& weights) {
+  if (pts.size() != count) return "control points that do not match the knots";
+  if (rational && weights.size() != count) return "not one weight per control point";
+  if (!all_finite(pts, weights)) return "a control point or weight that is not a finite number";
+  if (rational)
+    for (double w : weights)
+      if (!(w > 0.0)) return "a weight that is not positive";
+  return nullptr;
+}
+
+}  // namespace
+
+const char* bs_curve_problem(const bs_curve_data& c) {
+  if (const char* why = direction_problem(c.dir, c.n())) return why;
+  return points_problem(c.pts, c.pts.size(), c.rational, c.weights);
+}
+
+const char* bs_surface_problem(const bs3_surf_def& s) {
+  if (const char* why = direction_problem(s.u, s.nu())) return why;
+  if (const char* why = direction_problem(s.v, s.nv())) return why;
+  return points_problem(s.pts, static_cast<std::size_t>(s.nu()) * static_cast<std::size_t>(s.nv()), s.rational,
+                        s.weights);
+}
+
 bool bs_direction_build(bs_direction& d, int degree, int n, int nk, const double knots[], double knot_tol) {
   if (degree < 1 || n < degree + 1) return false;
   d.degree = degree;
@@ -330,6 +387,8 @@ bool bs_direction_build(bs_direction& d, int degree, int n, int nk, const double
     return true;
   }
   if (nk != n + degree + 1) return false;
+  for (int i = 0; i < nk; ++i)
+    if (!std::isfinite(knots[i])) return false;
   d.knots.assign(knots, knots + nk);
   for (int i = 1; i < nk; ++i) {
     if (d.knots[i] < d.knots[i - 1] - knot_tol) return false;
@@ -424,6 +483,7 @@ bool bs_curve_build(bs_curve_data& c, int degree, int rational, int closed, int 
       if (!(w > 0.0)) return false;
   }
   c.pts.assign(pts, pts + n);
+  if (!all_finite(c.pts, c.weights)) return false;
   c.point_tol = point_tol > 0.0 ? point_tol : QELresabs;
   const int requested = periodic ? 2 : closed ? 1 : 0;
   c.dir.form = requested ? std::min(requested, bs_curve_form(c, c.point_tol)) : 0;
@@ -663,6 +723,7 @@ bs3_surface bs3_surface_from_ctrlpts(int u_degree, int rational, int u_form, int
       if (ok) s->weights.assign(weights, weights + num_u * num_v);
       for (double w : s->weights) ok = ok && w > 0.0;
     }
+    ok = ok && all_finite(s->pts, s->weights);
   }
   if (!ok) {
     delete s;

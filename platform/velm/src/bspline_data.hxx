@@ -76,6 +76,14 @@ bool bs_curve_build(bs_curve_data& c, int degree, int rational, int closed, int 
                     const QELposition pts[], const double weights[], double point_tol, int nk,
                     const double knots[], double knot_tol);
 bool bs_direction_build(bs_direction& d, int degree, int n, int nk, const double knots[], double knot_tol);
+// Why the arrays stand for no B-spline Open CASCADE can take (null when they
+// do): a degree past its limit, counts that do not match, knots that are not
+// finite, fall, leave an empty domain or repeat past the degree inside it,
+// points that are not finite, weights that are not finite and positive. An
+// edit after building (a control point set, a reparameterisation) can leave
+// any of these; Open CASCADE would abort on some and compute with the rest.
+const char* bs_curve_problem(const bs_curve_data& c);
+const char* bs_surface_problem(const bs3_surf_def& s);
 void bs_curve_to_arrays(const bs_curve_data& c, int& dim, int& degree, int& rational, int& n,
                         QELposition*& pts, double*& weights, int& nk, double*& knots, int dimension);
 void bs_curve_reverse(bs_curve_data& c);

@@ -2,6 +2,7 @@
 #include "occ_bridge.hxx"
 
 #include <BSplCLib.hxx>
+#include <Standard_ConstructionError.hxx>
 #include <TColStd_Array2OfReal.hxx>
 #include <TColgp_Array1OfPnt.hxx>
 #include <TColgp_Array2OfPnt.hxx>
@@ -20,6 +21,9 @@ void split_knots(const std::vector<double>& full, Handle(TColStd_HArray1OfReal)&
 }
 
 Handle(Geom_BSplineCurve) to_occ(const bs_curve_data& c) {
+  // Checked first: Open CASCADE's constructors read past short arrays and
+  // take numbers that are not finite (every caller handles its failure).
+  if (const char* why = bs_curve_problem(c)) throw Standard_ConstructionError(why);
   TColgp_Array1OfPnt poles(1, c.n());
   TColStd_Array1OfReal w(1, c.n());
   for (int i = 0; i < c.n(); ++i) {
@@ -49,6 +53,7 @@ void from_occ(const Handle(Geom_BSplineCurve)& h, bs_curve_data& c, bool keep_ra
 }
 
 Handle(Geom_BSplineSurface) to_occ(const bs3_surf_def& s) {
+  if (const char* why = bs_surface_problem(s)) throw Standard_ConstructionError(why);
   TColgp_Array2OfPnt poles(1, s.nu(), 1, s.nv());
   TColStd_Array2OfReal w(1, s.nu(), 1, s.nv());
   for (int i = 0; i < s.nu(); ++i)

@@ -19,6 +19,8 @@ QELposition from_gp(const gp_Pnt& p);
 void split_knots(const std::vector<double>& full, Handle(TColStd_HArray1OfReal)& k,
                  Handle(TColStd_HArray1OfInteger)& m);
 
+// Both throw Standard_ConstructionError for arrays bs_curve_problem or
+// bs_surface_problem refuses.
 Handle(Geom_BSplineCurve) to_occ(const bs_curve_data& c);
 void from_occ(const Handle(Geom_BSplineCurve)& h, bs_curve_data& c, bool keep_rational);
 
