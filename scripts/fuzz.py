@@ -7,8 +7,12 @@ the samples converted into save files, and neutral documents `xvelm export`
 writes of every save file), mutates them (bytes flipped, cut short, lines or
 records repeated, dropped or swapped, numbers made huge, negative, NaN or
 infinite, references sent out of range or to their own record, counts
-inflated), and runs the build's `xvelm` on each (`info`, `export`, `import`,
-`convert` to every kind) with a time limit and a memory limit.
+inflated; one parameter of a STEP instance or IGES entity given a value of
+another type, an absent value, a reference elsewhere or a non-finite number,
+or dropped or doubled; a neutral document's reference sent to a missing
+record, one of another table or its own, or shared by two owners), and
+runs the build's `xvelm` on each (`info`, `export`, `import`, `convert` to
+every kind) with a time limit and a memory limit.
 
 A run passes when it ends either with exit status 1, exactly one "xvelm: "
 line naming the input as the last line of stderr, nothing on stdout and no
@@ -455,6 +459,162 @@ def json_structure(data, rng):
     return json.dumps(doc, separators=(",", ":"), allow_nan=True).replace("},{", "},\n{").encode()
 
 
+# Entity parameters: one parameter of a STEP instance or an IGES entity
+# replaced by a value of another type, an absent or derived value, a
+# reference elsewhere, a huge or non-finite number, or dropped or doubled.
+STEP_GEOMETRY = re.compile(rb"B_SPLINE|CARTESIAN_POINT|DIRECTION|AXIS2_PLACEMENT|EDGE_CURVE|ORIENTED_EDGE|"
+                           rb"FACE_BOUND|FACE_OUTER_BOUND|ADVANCED_FACE|VERTEX_POINT|EDGE_LOOP|CIRCLE|LINE|VECTOR|"
+                           rb"PLANE|CYLINDRICAL|CONICAL|SPHERICAL|TOROIDAL|SHELL|BREP|PCURVE|SURFACE_CURVE|"
+                           rb"DEFINITIONAL|ELLIPSE|TRIMMED|STYLED|PRESENTATION|ITEM_DEFINED|MAPPED_ITEM")
+
+
+def step_parameters(text):
+    """The spans (start, end) of the top-level parameters of "(...)" text, which starts at its "("."""
+    spans, depth, start, quoted = [], 0, 1, False
+    for i in range(len(text)):
+        c = text[i:i + 1]
+        if quoted:
+            quoted = c != b"'"
+        elif c == b"'":
+            quoted = True
+        elif c == b"(":
+            depth += 1
+        elif c == b")":
+            depth -= 1
+            if depth == 0:
+                spans.append((start, i))
+                return spans, i
+        elif c == b"," and depth == 1:
+            spans.append((start, i))
+            start = i + 1
+    return None, None
+
+
+def step_entity_parameters(data, rng):
+    heads = list(re.finditer(rb"#(\d+)\s*=\s*([A-Z_0-9]+)\s*\(", data))
+    if not heads:
+        return odd_numbers(data, rng)
+    geometric = [m for m in heads if STEP_GEOMETRY.search(m.group(2))]
+    ids = [int(m.group(1)) for m in heads]
+    for _ in range(rng.randint(1, 2)):
+        heads = list(re.finditer(rb"#(\d+)\s*=\s*([A-Z_0-9]+)\s*\(", data))
+        geometric = [m for m in heads if STEP_GEOMETRY.search(m.group(2))]
+        m = rng.choice(geometric if geometric and rng.random() < 0.7 else heads)
+        open_at = m.end() - 1
+        spans, close = step_parameters(data[open_at:open_at + 200000])
+        if not spans:
+            continue
+        a, b = spans[rng.randrange(len(spans))]
+        a, b = open_at + a, open_at + b
+        value = data[a:b].strip()
+        other = rng.choice(ids)
+        choices = [b"$", b"*", b"()", b"#0", b"#%d" % other, b"#%d" % (max(ids) + 7), b"#" + m.group(1), b"'x'",
+                   b".U.", b".T.", b"-1", b"0", b"2147483647", b"1.E308", b"-1.E308", b"1.E-320", b"1.E999"]
+        if value.startswith(b"("):
+            inner = value[1:-1].split(b",")
+            choices += [b"(" + b",".join(inner[:1] * rng.choice([3, 300, 30000])) + b")", b"(" + value + b")",
+                        b"(" + b",".join(inner[:-1]) + b")", b"($)",
+                        b"(" + b",".join(inner[:-1] + [rng.choice(ODD_REALS + HUGE_INTEGERS[:3])]) + b")"]
+        op = rng.random()
+        if op < 0.1:  # dropped
+            cut_from = a - 1 if data[a - 1:a] == b"," else a
+            cut_to = b + 1 if cut_from == a and data[b:b + 1] == b"," else b
+            data = data[:cut_from] + data[cut_to:]
+        elif op < 0.2:  # one more
+            data = data[:b] + b"," + rng.choice(choices) + data[b:]
+        else:
+            data = data[:a] + rng.choice(choices) + data[b:]
+    return data
+
+
+IGES_COUNTED = (b"102", b"106", b"112", b"114", b"126", b"128", b"141", b"142", b"143", b"144", b"186", b"402",
+                b"502", b"504", b"508", b"510", b"514")
+
+
+def iges_entity_parameters(data, rng):
+    """A field of a parameter line replaced by another kind of value, within the line's 64 columns."""
+    ls = lines_of(data)
+    ps = [i for i, l in enumerate(ls) if len(l) >= 73 and l[72:73] == b"P"]
+    if not ps:
+        return iges_numbers(data, rng)
+    de_lines = sum(1 for l in ls if len(l) >= 73 and l[72:73] == b"D")
+    counted = [i for i in ps if ls[i][:64].split(b",")[0].strip() in IGES_COUNTED]
+    for _ in range(rng.randint(1, 2)):
+        first = counted and rng.random() < 0.5
+        i = rng.choice(counted if first else ps)
+        line = ls[i]
+        body = line[:64].rstrip()
+        fields = re.split(rb"([,;])", body)
+        values = list(range(0, len(fields), 2))
+        # The counts and degrees right after an entity's type number, or any field.
+        at = rng.choice(values[1:4] if first and len(values) > 1 else values)
+        choices = [b"", b"-1", b"0", b"99999999", b"2147483647", b"-2147483648", b"1.0D300", b"1.E999", b"-1.E-320",
+                   b"1Hx", b"3Hab", b"%d" % (2 * de_lines + 1), b"-%d" % rng.randrange(1, 2 * de_lines + 2, 2),
+                   b"%d" % rng.randrange(1, 2 * de_lines + 2, 2), b"2"]
+        op = rng.random()
+        if op < 0.1 and at + 1 < len(fields):
+            del fields[at:at + 2]
+        elif op < 0.2:
+            fields[at:at] = [rng.choice(choices), b","]
+        else:
+            fields[at] = rng.choice(choices)
+        new = b"".join(fields)
+        if len(new) <= 64:
+            ls[i] = new.ljust(64) + line[64:]
+    return b"".join(ls)
+
+
+# Neutral documents: a reference (a field naming another record by its id)
+# sent to a record that is not there, to one of another table, to its own
+# record, or shared by two owners.
+JSON_REFERENCE_KEYS = {"lumps", "volumes", "shells", "shells2D", "faces", "wires", "pointWires", "loops",
+                       "coedges", "edge", "edges", "curve", "surface", "pcurve", "start", "end", "vertex", "vertices",
+                       "face", "loop", "shell", "body", "entity", "profile", "base", "basis", "partner"}
+
+
+def json_references(data, rng):
+    try:
+        doc = json.loads(data)
+    except ValueError:
+        return odd_numbers(data, rng)
+    refs, ids = [], []
+    for path, node in json_paths(doc):
+        if path and path[-1] == "id" and isinstance(node, int):
+            ids.append(node)
+        if len(path) >= 1 and path[-1] in JSON_REFERENCE_KEYS and (
+                isinstance(node, int) or (isinstance(node, list) and all(isinstance(x, int) for x in node))):
+            parent = doc
+            for k in path[:-1]:
+                parent = parent[k]
+            refs.append((parent, path[-1]))
+    if not refs:
+        return json_structure(data, rng)
+    ids = ids or [1]
+    for _ in range(rng.randint(1, 3)):
+        parent, key = rng.choice(refs)
+        own = parent.get("id", 1) if isinstance(parent.get("id"), int) else 1
+        value = rng.choice([max(ids) + 1, 0, -1, rng.choice(ids), own, 2 ** 31, rng.choice(ids) + 1])
+        node = parent[key]
+        if isinstance(node, list):
+            if node and rng.random() < 0.7:
+                node[rng.randrange(len(node))] = value
+            else:
+                node.append(value if rng.random() < 0.5 or not node else node[0])
+        else:
+            parent[key] = value
+    return json.dumps(doc, separators=(",", ":"), allow_nan=True).replace("},{", "},\n{").encode()
+
+
+def entity_parameters(data, rng, kind):
+    if kind == ".step":
+        return step_entity_parameters(data, rng)
+    if kind == ".iges":
+        return iges_entity_parameters(data, rng)
+    if kind == ".json":
+        return json_references(data, rng)
+    return odd_numbers(data, rng)
+
+
 MUTATORS = {
     "flip": lambda d, r, k: flip_bytes(d, r),
     "truncate": lambda d, r, k: truncate(d, r),
@@ -464,6 +624,7 @@ MUTATORS = {
     "numbers": lambda d, r, k: iges_numbers(d, r) if k == ".iges" else odd_numbers(d, r),
     "references": references,
     "counts": inflate_counts,
+    "parameters": entity_parameters,
 }
 
 
@@ -471,6 +632,9 @@ def mutate(data, kind, rng):
     names = list(MUTATORS)
     if kind == ".json":
         names += ["json"] * 3
+    # The parameter and reference mutations, the newest, drawn more often.
+    if kind in (".step", ".iges", ".json"):
+        names += ["parameters"] * 4
     applied = []
     for _ in range(rng.choice([1, 1, 1, 2, 3])):
         name = rng.choice(names)
