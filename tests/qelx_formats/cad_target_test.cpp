@@ -8,6 +8,8 @@
 #include "qelx/test_exporters.hxx"
 #include "qelx_formats/cad_file.hxx"
 
+#include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepBuilderAPI_MakePolygon.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepAlgoAPI_Common.hxx>
 #include <BRepAlgoAPI_Cut.hxx>
@@ -627,4 +629,69 @@ TEST(CadTarget, SplineDataOpenCascadeWouldRefuseFailsTheWriteBeforeItIsBuilt)
             << error;
         EXPECT_FALSE(fs::exists(out));
     }
+}
+
+namespace {
+
+// A square face of side 10 on the plane of `frame` with a square hole of
+// side 2 at (hx, hy) in the frame, its hole turned against the outer wire
+// unless `holeSameWay`.
+TopoDS_Face squareWithHole(const gp_Ax2& frame, double hx, double hy, bool holeSameWay)
+{
+    const auto at = [&frame](double x, double y) {
+        return gp_Pnt(frame.Location().XYZ() + frame.XDirection().XYZ() * x + frame.YDirection().XYZ() * y);
+    };
+    const auto square = [&](double x, double y, double side, bool counter) {
+        BRepBuilderAPI_MakePolygon polygon;
+        const double xs[4] = {x, x + side, x + side, x}, ys[4] = {y, y, y + side, y + side};
+        for (int k = 0; k < 4; ++k)
+            polygon.Add(counter ? at(xs[k], ys[k]) : at(xs[3 - k], ys[3 - k]));
+        polygon.Close();
+        return polygon.Wire();
+    };
+    BRepBuilderAPI_MakeFace face(gp_Pln(gp_Ax3(frame)), square(0, 0, 10, true));
+    face.Add(square(hx, hy, 2, holeSameWay));
+    return face.Face();
+}
+
+} // namespace
+
+// A face of several wires is checked whole before a BREP or IGES file is
+// made of it: a hole across the outer wire, outside it or turned its way is
+// refused as Open CASCADE's analyser refuses it, whatever the frame; a
+// sound hole is written.
+TEST(CadTarget, AFaceWhoseWiresCrossNestOrTurnWronglyIsNotWritten)
+{
+    const struct {
+        const char* what;
+        double hx, hy;
+        bool sameWay;
+        const char* refusal; // null: written
+    } cases[] = {
+        {"a hole inside", 4, 4, false, nullptr},
+        {"a hole across the outer wire", 9, 4, false, "body 1: a face is not valid (IntersectingWires)"},
+        {"a hole outside the outer wire", 14, 4, false, "body 1: a face is not valid (InvalidImbricationOfWires)"},
+        {"a hole turned as the outer wire", 4, 4, true, "body 1: a face is not valid (BadOrientationOfSubshape)"},
+    };
+    gp_Ax2 mirrored(gp_Pnt(3, -2, 1), gp_Dir(1, 2, 2), gp_Dir(2, -1, 0));
+    mirrored.Mirror(gp_Ax2(gp_Pnt(0, 0, 0), gp_Dir(0, 0, 1)));
+    for (const gp_Ax2& frame : {gp_Ax2(), gp_Ax2(gp_Pnt(3, -2, 1), gp_Dir(1, 2, 2), gp_Dir(2, -1, 0)), mirrored})
+        for (const auto& c : cases)
+            for (const char* kind : {".brep", ".igs"}) {
+                SCOPED_TRACE(std::string(c.what) + " into " + kind);
+                const qelx_test::TestModel model = readAsBrep(squareWithHole(frame, c.hx, c.hy, c.sameWay));
+                ASSERT_EQ(model.faces.size(), 1u);
+                const fs::path out = targetScratch(std::string("holed") + kind);
+                std::string error;
+                const QELIResult written = writeCadFile(model, out.string(), error);
+                if (!c.refusal) {
+                    EXPECT_EQ(written, QELI_OK) << error;
+                    EXPECT_TRUE(cad_samples::measure(cad_samples::peerRead(out.string())).valid);
+                } else {
+                    EXPECT_NE(written, QELI_OK);
+                    EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+                    EXPECT_FALSE(fs::exists(out));
+                }
+                fs::remove(out);
+            }
 }

@@ -233,6 +233,7 @@ private:
     std::map<int, BuiltEdge> m_edges;
     std::map<int, TopoDS_Face> m_faces;
     Handle(ShapeBuild_ReShape) m_replaced = new ShapeBuild_ReShape;
+    bool m_reshaped = false; // something was put in m_replaced
 };
 
 const BuiltSurface& ShapeBuilder::surface(int index)
@@ -965,6 +966,7 @@ TopoDS_Face ShapeBuilder::face(int index)
         // at the end, so that the face's neighbours share the new edges.
         ShapeFix_Face seam(out);
         seam.SetContext(m_replaced);
+        m_reshaped = true;
         seam.SetPrecision(Precision::Confusion());
         seam.FixPeriodicDegenerated();
         seam.FixMissingSeam();
@@ -1097,11 +1099,14 @@ BuiltShapes ShapeBuilder::build()
         out.faces += static_cast<int>(body.faces.size());
         out.bodies.push_back(std::move(body));
     }
-    for (BodyShape& body : out.bodies) {
-        body.shape = m_replaced->Apply(body.shape);
-        for (auto& [index, face] : body.faces)
-            face = m_replaced->Apply(face);
-    }
+    // Rebuilding every body through the replacements costs a copy of its
+    // topology: only where there are some.
+    if (m_reshaped)
+        for (BodyShape& body : out.bodies) {
+            body.shape = m_replaced->Apply(body.shape);
+            for (auto& [index, face] : body.faces)
+                face = m_replaced->Apply(face);
+        }
     for (const auto& [index, edge] : m_edges)
         if (edge.curveless)
             BRepLib::BuildCurve3d(edge.edge);
