@@ -115,6 +115,14 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
          {"\n126,1,1,1,0,1,0,1.823476582,1.823476582,4.459708725,4.459708725, 0000029P",
           "\n126,1,65536,1,0,1,0,1.823476582,1.823476582,4.459708725,4.4597,  0000029P"},
          "a spline whose degree or counts in the parameter data its values do not fill"},
+        // A coordinate written past the largest real: Open CASCADE's readers
+        // took it as infinite and its curve constructions never ended.
+        {"an IGES line ending at an infinite coordinate", iges,
+         {"\n110,0.,5.,12.,0.,35.,12.;        ", "\n110,0.,5.,12.,0.,1.E999,12.;     "},
+         "a real 1.E999 in the parameter data that is not a finite number"},
+        {"a STEP point at an infinite coordinate", bracket,
+         {"#28 = CARTESIAN_POINT('',(0.,0.,12.));", "#28 = CARTESIAN_POINT('',(0.,0.,-1.E999));"},
+         "a real -1.E999 that is not a finite number"},
         // Open CASCADE's reader built a trimmed curve over the null it made of
         // an unknown curve type and read through it.
         {"a trimmed curve over a curve of no known type", samples + "wedge_ok.brep",

@@ -83,6 +83,8 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <iterator>
+#include <string_view>
 #include <iostream>
 #include <streambuf>
 #include <new>
@@ -1172,11 +1174,67 @@ bool readWhole(const Handle(Interface_InterfaceModel)& model, const Handle(Inter
     return true;
 }
 
+// Whether a field that reads as a real number (IGES writes its exponent
+// with D or E) is a finite one: Open CASCADE's readers take "1.E999" as
+// infinite, and their curve constructions and transfers then loop for ever
+// on such a coordinate. A field that is no number passes (the readers judge it).
+bool realFinite(std::string field)
+{
+    for (char& c : field)
+        if (c == 'D' || c == 'd')
+            c = 'E';
+    if (field.empty() || field.find_first_not_of("0123456789.+-Ee") != std::string::npos)
+        return true;
+    char* end = nullptr;
+    const double value = std::strtod(field.c_str(), &end);
+    return end != field.c_str() + field.size() || std::isfinite(value);
+}
+
+// Whether every real number of a STEP file's text (outside its strings and
+// comments) is finite: see realFinite. False with `reason`.
+bool stepRealsFinite(const std::string& path, std::string& reason)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const auto numeric = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == '.'; };
+    for (std::size_t at = 0; at < text.size();) {
+        const char c = text[at];
+        if (c == '\'') { // a string; '' inside it is a quote
+            at = text.find('\'', at + 1);
+            while (at != std::string::npos && at + 1 < text.size() && text[at + 1] == '\'')
+                at = text.find('\'', at + 2);
+            at = at == std::string::npos ? text.size() : at + 1;
+        } else if (c == '/' && at + 1 < text.size() && text[at + 1] == '*') {
+            at = text.find("*/", at + 2);
+            at = at == std::string::npos ? text.size() : at + 2;
+        } else if (std::isdigit(static_cast<unsigned char>(c)) &&
+                   (at == 0 || !(std::isalnum(static_cast<unsigned char>(text[at - 1])) || text[at - 1] == '#' ||
+                                 text[at - 1] == '_' || text[at - 1] == '.'))) {
+            std::size_t end = at;
+            while (end < text.size() && (numeric(text[end]) || text[end] == 'E' || text[end] == 'e' ||
+                                         ((text[end] == '+' || text[end] == '-') &&
+                                          (text[end - 1] == 'E' || text[end - 1] == 'e'))))
+                ++end;
+            const std::string number = (at > 0 && text[at - 1] == '-' ? "-" : "") + text.substr(at, end - at);
+            if (number.find('.') != std::string::npos && !realFinite(number)) {
+                reason = "damaged: a real " + number.substr(0, 24) + " that is not a finite number";
+                return false;
+            }
+            at = end;
+        } else {
+            ++at;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool readChecked(const Handle(XSControl_WorkSession)& session, const std::string& path, const char* kind,
                  std::string& reason)
 {
+    if (std::string_view(kind) == "STEP" && !stepRealsFinite(path, reason))
+        return false;
     Handle(Interface_InterfaceModel) model;
     if (session->WorkLibrary()->ReadFile(path.c_str(), model, session->Protocol()) != 0 || model.IsNull()) {
         reason = std::string("not a readable ") + kind + " file";
@@ -1306,6 +1364,10 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
         field.erase(field.find_last_not_of(' ') + 1);
         const std::size_t sign = !field.empty() && (field[0] == '-' || field[0] == '+') ? 1 : 0;
         const bool integer = field.size() > sign && field.find_first_not_of("0123456789", sign) == std::string::npos;
+        if (!integer && !realFinite(field)) {
+            reason = "damaged: a real " + field.substr(0, 24) + " in the parameter data that is not a finite number";
+            return false;
+        }
         if (integer && (field.size() - sign > 18 || std::abs(std::stoll(field)) > limit)) {
             reason = "damaged: an integer " + field.substr(0, 24) +
                      " in the parameter data, larger than any count or pointer the file can hold";
