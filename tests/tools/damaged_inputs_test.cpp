@@ -108,6 +108,17 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
          {"\n508,4,0,17,1,0,0,0,17,2,0,0,0,17,3,1,0,0,17,4,1,0;        ",
           "\n508,4,0,17,1,0,0,0,17,2,0,0,0,0,3,1,0,0,17,4,1,0;         "},
          "a loop whose edges do not each name the list they are in"},
+        // A loop edge's list pointer past the directory: as with 0, the
+        // parameter reader asked the null it got for its kind.
+        {"an IGES loop edge in a list past the directory", iges,
+         {"\n508,4,0,17,1,0,0,0,17,2,0,0,0,17,3,1,0,0,17,4,1,0;        ",
+          "\n508,4,0,17,1,0,0,0,17,2,0,0,0,901,3,1,0,0,17,4,1,0;       "},
+         "a loop whose edges do not each name the list they are in"},
+        // Open CASCADE's transfer of the face broke off, and the 2-D splines
+        // it had made of the face's other pcurves leaked.
+        {"a STEP pcurve whose representation holds no curve", bracket,
+         {"#37 = DEFINITIONAL_REPRESENTATION('',(#38),", "#37 = DEFINITIONAL_REPRESENTATION('',(),"},
+         "entity #31 is a pcurve whose representation holds no curve"},
         // A spline curve's degree beyond its values: Open CASCADE's parameter
         // reader left its arrays null and built the curve over them (a fault
         // outside any handler of its own: the process ended).

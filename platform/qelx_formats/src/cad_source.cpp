@@ -51,6 +51,8 @@
 #include <OSD.hxx>
 #include <StepRepr_NextAssemblyUsageOccurrence.hxx>
 #include <StepBasic_ProductDefinition.hxx>
+#include <StepGeom_Pcurve.hxx>
+#include <StepRepr_DefinitionalRepresentation.hxx>
 #include <StepShape_ConnectedFaceSet.hxx>
 #include <IGESGeom_BSplineCurve.hxx>
 #include <IGESGeom_BSplineSurface.hxx>
@@ -1115,6 +1117,16 @@ bool readWhole(const Handle(Interface_InterfaceModel)& model, const Handle(Inter
             reason = "damaged: entity " + fileLabel(model, i) + " lists one of its parts more than once";
             return false;
         }
+        // A pcurve whose representation holds no curve: Open CASCADE's
+        // transfer of its face failed part way, and the 2-D splines it had
+        // made for the face's other edges leaked.
+        if (const auto pcurve = Handle(StepGeom_Pcurve)::DownCast(entity)) {
+            const Handle(StepRepr_DefinitionalRepresentation) curve = pcurve->ReferenceToCurve();
+            if (curve.IsNull() || curve->NbItems() == 0) {
+                reason = "damaged: entity " + fileLabel(model, i) + " is a pcurve whose representation holds no curve";
+                return false;
+            }
+        }
     }
     if (!assemblyNestingPlausible(model, reason) || !igesListItemsExist(model, reason) ||
         !igesSplinesSound(model, reason))
@@ -1295,9 +1307,10 @@ bool splineCountsFilled(const std::vector<long long>& head, long long fields)
 
 // Whether an IGES loop record (508) names, for each of its edges, the list
 // the edge is in: Open CASCADE's parameter reader asks the entity a pointer
-// names for its kind, through the null a pointer of 0 gives. `record` holds
-// every field of a loop record; other records pass.
-bool loopEdgesNamed(const std::vector<long long>& record)
+// names for its kind, through the null a pointer of 0, or one past the
+// directory's `entryLines` lines, gives. `record` holds every field of a
+// loop record; other records pass.
+bool loopEdgesNamed(const std::vector<long long>& record, long long entryLines)
 {
     if (record.empty() || record[0] != 508)
         return true;
@@ -1305,7 +1318,7 @@ bool loopEdgesNamed(const std::vector<long long>& record)
     const long long edges = record.size() > 1 ? record[1] : NotAnInteger;
     for (long long e = 0; e < edges; ++e) {
         // Type, list, index, orientation, pcurve count, then two fields a pcurve.
-        if (at + 5 > record.size() || record[at + 1] <= 0 || record[at + 4] < 0)
+        if (at + 5 > record.size() || record[at + 1] <= 0 || record[at + 1] > entryLines || record[at + 4] < 0)
             return false;
         at += 5 + 2 * static_cast<std::size_t>(record[at + 4]);
     }
@@ -1324,6 +1337,7 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
     std::string line, data;
     char delimiter = ',', end = ';';
     bool global = true;
+    long long entryLines = 0; // of the directory section
     while (std::getline(in, line)) {
         if (line.size() < 73)
             continue;
@@ -1338,6 +1352,7 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
         }
         if (line[72] == 'P')
             data.append(line, 0, 64);
+        entryLines += line[72] == 'D';
     }
     const long long limit = std::max<long long>(100000, static_cast<long long>(data.size()) * 2);
     // Each record's first fields, and how many fields it has.
@@ -1381,7 +1396,7 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
                 reason = "damaged: a spline whose degree or counts in the parameter data its values do not fill";
                 return false;
             }
-            if (!loopEdgesNamed(head)) {
+            if (!loopEdgesNamed(head, entryLines)) {
                 reason = "damaged: a loop whose edges do not each name the list they are in";
                 return false;
             }
