@@ -21,6 +21,13 @@ namespace testkit {
 
 bool whole_sweep_asked() { return std::getenv("XVELM_SWEEP_RUNS") != nullptr; }
 
+bool in_sweep_shard(long position) {
+  const char* shard = std::getenv("XVELM_SWEEP_SHARD");
+  long k = 0, n = 1;
+  if (!shard || std::sscanf(shard, "%ld/%ld", &k, &n) != 2 || n < 1) return true;
+  return position % n == k;
+}
+
 long sweep_runs(long ci) {
   const char* runs = std::getenv("XVELM_SWEEP_RUNS");
   return runs ? std::max(1L, std::atol(runs)) : ci;

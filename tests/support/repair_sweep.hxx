@@ -16,6 +16,11 @@ namespace testkit {
 long sweep_runs(long ci);
 // True when XVELM_SWEEP_RUNS asks for whole sweeps.
 bool whole_sweep_asked();
+// Whether the run at `position` (from 0) in a sweep's list of runs is this
+// process's: XVELM_SWEEP_SHARD=k/n splits a whole sweep into n processes,
+// the kth taking every nth run from its kth, so that a long one can run in
+// parallel. Every run when it is not set.
+bool in_sweep_shard(long position);
 // Prints what a sweep covered: `failed` of the first `reached` calls or
 // allocations failed in turn.
 void report_sweep(const char* what, long failed, long reached);
