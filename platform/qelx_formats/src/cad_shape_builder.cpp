@@ -754,11 +754,17 @@ void ShapeBuilder::placePCurves(const TopoDS_Edge& edge, const TopoDS_Face& face
     if (curve.IsNull())
         return;
     const Handle(Geom_Surface) surface = BRep_Tool::Surface(face);
-    // Open CASCADE's own projection onto the face (it leaves the pcurve on
-    // the edge; what is placed below replaces it).
-    ShapeFix_Edge().FixAddPCurve(edge, face, Standard_False, Precision::Confusion());
+    // Open CASCADE's own projection onto the face: onto a plane, the one its
+    // tools make of an edge that has none stored there; elsewhere its fix
+    // (which leaves the pcurve on the edge; what is placed below replaces it).
     double f = 0.0, l = 0.0;
-    const Handle(Geom2d_Curve) projected = BRep_Tool::CurveOnSurface(edge, face, f, l);
+    Handle(Geom2d_Curve) projected;
+    if (!seam && surface->IsKind(STANDARD_TYPE(Geom_Plane)))
+        projected = BRep_Tool::CurveOnPlane(edge, surface, TopLoc_Location(), f, l);
+    if (projected.IsNull()) {
+        ShapeFix_Edge().FixAddPCurve(edge, face, Standard_False, Precision::Confusion());
+        projected = BRep_Tool::CurveOnSurface(edge, face, f, l);
+    }
     if (projected.IsNull())
         return;
     double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;
@@ -1119,47 +1125,64 @@ BuiltShapes ShapeBuilder::build()
     return out;
 }
 
-// Open CASCADE sets each edge's tolerance from how far its pcurves stray
-// from its curve (reparameterising a pcurve where that brings it closer);
-// the tolerance is then checked as the checker measures it, and raised where
-// that finds more. Where it gives up, the pcurves still run on the curve's
-// parameter as the model has them, and the measure alone sets it.
+// How far the edge's pcurves stray from its curve, measured as Open
+// CASCADE's checker measures it, or at least `worst`; with `sameRange`,
+// infinity where a pcurve is held over another range than the curve (a
+// seam the seam fix made, say).
+double strayOf(const TopoDS_Edge& edge, const TopTools_ListOfShape& faces, double worst, bool sameRange)
+{
+    double w0 = 0.0, w1 = 0.0;
+    const Handle(Geom_Curve) curve = BRep_Tool::Curve(edge, w0, w1);
+    for (TopTools_ListIteratorOfListOfShape it(faces); it.More(); it.Next()) {
+        const TopoDS_Face& face = TopoDS::Face(it.Value());
+        const Handle(Geom_Surface) surface = BRep_Tool::Surface(face);
+        for (TopAbs_Orientation o : {TopAbs_FORWARD, TopAbs_REVERSED}) {
+            double f = 0.0, l = 0.0;
+            const Handle(Geom2d_Curve) pc = BRep_Tool::CurveOnSurface(TopoDS::Edge(edge.Oriented(o)), face, f, l);
+            if (pc.IsNull())
+                continue;
+            if (sameRange && (f != w0 || l != w1))
+                return Precision::Infinite();
+            BRepLib_ValidateEdge measure(new GeomAdaptor_Curve(curve, w0, w1),
+                                         new Adaptor3d_CurveOnSurface(new Geom2dAdaptor_Curve(pc, w0, w1),
+                                                                      new GeomAdaptor_Surface(surface)),
+                                         Standard_True);
+            measure.Process();
+            measure.UpdateTolerance(worst);
+        }
+    }
+    return worst;
+}
+
+// Each edge's pcurves are measured against its curve as the checker
+// measures them; one that strays beyond the edge's tolerance has Open
+// CASCADE set its tolerance from how far they stray (reparameterising a
+// pcurve where that brings it closer), measured again and raised where that
+// finds more. Where it gives up, the pcurves still run on the curve's
+// parameter as the model has them, and the measure alone sets it. An edge
+// whose pcurves already lie within its tolerance over the curve's own range
+// (most: a line on a plane, a circle on a cylinder) keeps it as it is: Open CASCADE's own pass would
+// find the same and cost a fifth of a BREP write.
 void ShapeBuilder::settleTolerances(const TopoDS_Shape& all)
 {
     TopTools_IndexedDataMapOfShapeListOfShape faces;
     TopExp::MapShapesAndAncestors(all, TopAbs_EDGE, TopAbs_FACE, faces);
     for (int i = 1; i <= faces.Extent(); ++i) {
-        m_b.SameParameter(TopoDS::Edge(faces.FindKey(i)), Standard_False);
-        m_b.SameRange(TopoDS::Edge(faces.FindKey(i)), Standard_False);
-    }
-    BRepLib::SameParameter(all, Precision::Confusion());
-    for (int i = 1; i <= faces.Extent(); ++i) {
         const TopoDS_Edge& edge = TopoDS::Edge(faces.FindKey(i));
-        if (BRep_Tool::Degenerated(edge))
+        double w0 = 0.0, w1 = 0.0;
+        const bool measured = !BRep_Tool::Degenerated(edge) && !BRep_Tool::Curve(edge, w0, w1).IsNull();
+        if (measured && strayOf(edge, faces.FindFromIndex(i), 0.0, true) <= BRep_Tool::Tolerance(edge)) {
+            m_b.SameParameter(edge, Standard_True);
+            m_b.SameRange(edge, Standard_True);
+            continue;
+        }
+        m_b.SameParameter(edge, Standard_False);
+        m_b.SameRange(edge, Standard_False);
+        BRepLib::SameParameter(edge, Precision::Confusion());
+        if (!measured)
             continue;
         const bool settled = BRep_Tool::SameParameter(edge);
-        double w0 = 0.0, w1 = 0.0;
-        const Handle(Geom_Curve) curve = BRep_Tool::Curve(edge, w0, w1);
-        if (curve.IsNull())
-            continue;
-        double worst = settled ? BRep_Tool::Tolerance(edge) : 0.0;
-        for (TopTools_ListIteratorOfListOfShape it(faces.FindFromIndex(i)); it.More(); it.Next()) {
-            const TopoDS_Face& face = TopoDS::Face(it.Value());
-            const Handle(Geom_Surface) surface = BRep_Tool::Surface(face);
-            for (TopAbs_Orientation o : {TopAbs_FORWARD, TopAbs_REVERSED}) {
-                double f = 0.0, l = 0.0;
-                const Handle(Geom2d_Curve) pc = BRep_Tool::CurveOnSurface(TopoDS::Edge(edge.Oriented(o)), face, f, l);
-                if (pc.IsNull())
-                    continue;
-                // Measured as the checker measures it.
-                BRepLib_ValidateEdge measure(new GeomAdaptor_Curve(curve, w0, w1),
-                                             new Adaptor3d_CurveOnSurface(new Geom2dAdaptor_Curve(pc, w0, w1),
-                                                                          new GeomAdaptor_Surface(surface)),
-                                             Standard_True);
-                measure.Process();
-                measure.UpdateTolerance(worst);
-            }
-        }
+        const double worst = strayOf(edge, faces.FindFromIndex(i), settled ? BRep_Tool::Tolerance(edge) : 0.0, false);
         if (settled && worst <= BRep_Tool::Tolerance(edge))
             continue;
         m_b.UpdateEdge(edge, std::max(worst * 1.05, Precision::Confusion()));
