@@ -327,6 +327,12 @@ void writeStepDocument(std::optional<XdeDocument>& doc, const ScratchFile& scrat
     // curves bounds the faces by fits of its own (a circle across a sphere's
     // meridians comes back some 1e-5 of the face's area off).
     settings.set("write.surfacecurve.mode", "1");
+    // The file's one uncertainty is the model's widest tolerance, not their
+    // mean: its readers give every vertex and edge that uncertainty, and a
+    // vertex known within more than it is no longer on its edges (a seam
+    // vertex of a cylinder a micron off its circle made a face that failed
+    // the check, its wire crossing itself).
+    settings.set("write.precision.mode", "1");
     STEPCAFControl_Writer writer;
     writer.SetColorMode(Standard_True);
     writer.SetNameMode(Standard_True);
