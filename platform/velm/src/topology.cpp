@@ -1198,12 +1198,17 @@ struct kernel_walk {
   int deepest;
 
   void edge(const EDGE* e) {
+    velm_prefetch_next_page(e);
     sink(const_cast<EDGE*>(e), EDGE_TYPE);
     if (deepest < rank_vertex) return;
-    if (e->start()) sink(e->start(), VERTEX_TYPE);
+    if (e->start()) {
+      velm_prefetch_next_page(e->start());
+      sink(e->start(), VERTEX_TYPE);
+    }
     if (e->end()) sink(e->end(), VERTEX_TYPE);
   }
   void coedge(const COEDGE* c) {
+    velm_prefetch_next_page(c);
     sink(const_cast<COEDGE*>(c), COEDGE_TYPE);
     if (deepest < rank_edge) return;
     if (EDGE* e = c->edge()) edge(e);
@@ -1214,6 +1219,8 @@ struct kernel_walk {
     each_in_ring(l->start(), [&](COEDGE* c) { coedge(c); });
   }
   void face(const FACE* f) {
+    velm_prefetch_next_page(f);
+    if (f->loop()) velm_prefetch_next_page(f->loop());
     sink(const_cast<FACE*>(f), FACE_TYPE);
     if (deepest < rank_loop) return;
     each_in_chain(f->loop(), [&](LOOP* l) { loop(l); });
