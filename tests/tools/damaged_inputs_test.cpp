@@ -68,12 +68,18 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
     // The bracket as a neutral document (its sixth vertex at (55, 0, 12)).
     const std::string json = (dir / "bracket.json").string();
     ASSERT_EQ(convert_run::runConvert(bracket, json).status, 0);
+    // Two bodies as a neutral document (coedge 14, of a sheet's loop, on edge 11).
+    const std::string twoBodies = (dir / "two_bodies.json").string();
+    ASSERT_EQ(convert_run::runConvert(std::string(XVELM_EXAMPLES_DIR) + "/two_bodies.vlt", twoBodies).status, 0);
     // The wedge and a face of a cylinder as Open CASCADE writes them in IGES
-    // (the face's pcurves as degree-one spline curves).
+    // (the face's pcurves as degree-one spline curves), and the face as a
+    // neutral document (its third curve an arc of the cylinder's).
     const std::string wedge = (dir / "wedge.igs").string(), face = (dir / "face.igs").string();
+    const std::string faceDoc = (dir / "face.json").string();
     if (fs::exists(samples + "wedge_ok.brep")) {
         ASSERT_EQ(convert_run::runConvert(samples + "wedge_ok.brep", wedge).status, 0);
         ASSERT_EQ(convert_run::runConvert(samples + "face1.brep", face).status, 0);
+        ASSERT_EQ(convert_run::runConvert(samples + "face1.brep", faceDoc).status, 0);
     }
     struct Case {
         const char* what;
@@ -131,6 +137,11 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         {"an IGES line ending at an infinite coordinate", iges,
          {"\n110,0.,5.,12.,0.,35.,12.;        ", "\n110,0.,5.,12.,0.,1.E999,12.;     "},
          "a real 1.E999 in the parameter data that is not a finite number"},
+        // A circle's end near the largest real: Open CASCADE's healing of
+        // the wire overflowed and leaked the splines it had made.
+        {"an IGES arc ending near the largest real", iges,
+         {"\n100,0.,0.,0.,-5.,0.,0.,-5.;     ", "\n100,0.,0.,0.,-5.,1.0D200,0.,-5.;"},
+         "a real 1.0D200 in the parameter data beyond any model", ".brep"},
         {"a STEP point at an infinite coordinate", bracket,
          {"#28 = CARTESIAN_POINT('',(0.,0.,12.));", "#28 = CARTESIAN_POINT('',(0.,0.,-1.E999));"},
          "a real -1.E999 that is not a finite number"},
@@ -187,6 +198,24 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
          {"{\"id\":2,\"curve\":2,\"sense\":true,\"domain\":[5.0,35.0]",
           "{\"id\":2,\"curve\":2,\"sense\":true,\"domain\":[35.0,5.0]"},
          "/edges/1/domain: a parameter range that runs backwards"},
+        // A coedge moved onto an edge whose partner ring does not hold it:
+        // separating its face read the front of the empty ring it left.
+        {"a neutral coedge on an edge that does not list it", twoBodies,
+         {"{\"id\":14,\"loop\":4,\"edge\":11,", "{\"id\":14,\"loop\":4,\"edge\":5,"},
+         "/edges/10/coedges/0: a coedge that does not name it back"},
+        // A coedge twice in its loop: the conversion was written as a success
+        // and what the import had made of the second leaked.
+        {"a neutral coedge listed twice by its loop", json,
+         {"\"vertex\":null,\"coedges\":[13]}", "\"vertex\":null,\"coedges\":[13,13]}"},
+         "/coedges/12: listed 2 times by the loop it names"},
+        // A curve's parameter scale near the largest real: fitting the pcurve
+        // of its coedge onto the cylinder stepped through whole periods by
+        // adding one to a count that adding one no longer changed, for ever
+        // (the curve's numbers then overflow, which the save refuses).
+        {"a neutral curve scaled near the largest real", faceDoc,
+         {"{\"id\":3,\"type\":\"ellipse\",\"parameterization\":{\"scale\":1.0,",
+          "{\"id\":3,\"type\":\"ellipse\",\"parameterization\":{\"scale\":1e308,"},
+         "the kernel could not save it"},
         // The unit code was cast into the framework's unit as it stood.
         {"a neutral document of no known unit", json, {"\"unit\":1,", "\"unit\":65536,"},
          "/unit: unit 65536 is not a unit code"},
@@ -194,7 +223,8 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         std::string text = fileText(c.seed);
-        if (text.empty() && (c.seed.rfind(cad_samples::SampleFolder, 0) == 0 || c.seed == wedge || c.seed == face))
+        if (text.empty() && (c.seed.rfind(cad_samples::SampleFolder, 0) == 0 || c.seed == wedge || c.seed == face ||
+                             c.seed == faceDoc))
             continue; // the samples are not installed
         const std::size_t at = text.find(c.edit.from);
         ASSERT_NE(at, std::string::npos) << c.seed;

@@ -525,8 +525,10 @@ void pcurveOntoRange(bs2_curve& pc, const QELinterval& range, const EDGE* edge, 
             first = std::ceil((range.end_pt() - own.end_pt() - QELresabs) / period);
             last = std::min(std::floor((range.start_pt() - own.start_pt() + QELresabs) / period), first + 2.0);
         }
-        for (double k = first; k <= last; ++k) {
-            const double by = k * period;
+        // At most three periods are tried: counted, since far out (a range
+        // near the largest real) adding one to k no longer changes it.
+        for (int step = 0; step <= 2 && first + step <= last; ++step) {
+            const double by = (first + step) * period;
             if (!((own + by) >> range))
                 continue;
             if (const double g = gap(range.start_pt() - by, range.end_pt() - by); g < best) {

@@ -1186,24 +1186,30 @@ bool readWhole(const Handle(Interface_InterfaceModel)& model, const Handle(Inter
     return true;
 }
 
-// Whether a field that reads as a real number (IGES writes its exponent
-// with D or E) is a finite one: Open CASCADE's readers take "1.E999" as
+// What is wrong with a field that reads as a real number (IGES writes its
+// exponent with D or E), or null: Open CASCADE's readers take "1.E999" as
 // infinite, and their curve constructions and transfers then loop for ever
-// on such a coordinate. A field that is no number passes (the readers judge it).
-bool realFinite(std::string field)
+// on such a coordinate; one near the largest real overflows in their
+// healing, which then leaks what it had made. No model reaches 1e100. A
+// field that is no number passes (the readers judge it).
+const char* realProblem(std::string field)
 {
     for (char& c : field)
         if (c == 'D' || c == 'd')
             c = 'E';
     if (field.empty() || field.find_first_not_of("0123456789.+-Ee") != std::string::npos)
-        return true;
+        return nullptr;
     char* end = nullptr;
     const double value = std::strtod(field.c_str(), &end);
-    return end != field.c_str() + field.size() || std::isfinite(value);
+    if (end != field.c_str() + field.size())
+        return nullptr;
+    if (!std::isfinite(value))
+        return "that is not a finite number";
+    return std::abs(value) > 1e100 ? "beyond any model" : nullptr;
 }
 
 // Whether every real number of a STEP file's text (outside its strings and
-// comments) is finite: see realFinite. False with `reason`.
+// comments) is one a model may hold: see realProblem. False with `reason`.
 bool stepRealsFinite(const std::string& path, std::string& reason)
 {
     std::ifstream in(path, std::ios::binary);
@@ -1228,8 +1234,8 @@ bool stepRealsFinite(const std::string& path, std::string& reason)
                                           (text[end - 1] == 'E' || text[end - 1] == 'e'))))
                 ++end;
             const std::string number = (at > 0 && text[at - 1] == '-' ? "-" : "") + text.substr(at, end - at);
-            if (number.find('.') != std::string::npos && !realFinite(number)) {
-                reason = "damaged: a real " + number.substr(0, 24) + " that is not a finite number";
+            if (const char* why = number.find('.') != std::string::npos ? realProblem(number) : nullptr) {
+                reason = "damaged: a real " + number.substr(0, 24) + " " + why;
                 return false;
             }
             at = end;
@@ -1379,8 +1385,8 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
         field.erase(field.find_last_not_of(' ') + 1);
         const std::size_t sign = !field.empty() && (field[0] == '-' || field[0] == '+') ? 1 : 0;
         const bool integer = field.size() > sign && field.find_first_not_of("0123456789", sign) == std::string::npos;
-        if (!integer && !realFinite(field)) {
-            reason = "damaged: a real " + field.substr(0, 24) + " in the parameter data that is not a finite number";
+        if (const char* why = integer ? nullptr : realProblem(field)) {
+            reason = "damaged: a real " + field.substr(0, 24) + " in the parameter data " + why;
             return false;
         }
         if (integer && (field.size() - sign > 18 || std::abs(std::stoll(field)) > limit)) {

@@ -1209,6 +1209,34 @@ public:
                 if (++steps > m.surfaces.size())
                     fail("/surfaces/" + std::to_string(i) + "/base", "an offset of itself");
         }
+        // A loop's or an edge's coedges name it back, and none is in a list
+        // twice: the importer builds loops from the loops' lists and partner
+        // rings from the edges', so a coedge on an edge that does not list it
+        // made a body whose rings did not close, and one listed twice was
+        // built twice. (A coedge its loop leaves out is a loop that does not
+        // close, which the import refuses on its own.)
+        const auto listedOnce = [&](const char* owners, const char* owner, std::size_t ownerCount, const auto& listOf,
+                                    const auto& ownerOf) {
+            std::vector<int> listed(m.coedges.size(), 0);
+            for (std::size_t o = 0; o < ownerCount; ++o) {
+                const std::vector<int>& list = listOf(o);
+                for (std::size_t k = 0; k < list.size(); ++k) {
+                    const auto c = static_cast<std::size_t>(list[k]);
+                    if (ownerOf(c) != static_cast<int>(o))
+                        fail("/" + std::string(owners) + "/" + std::to_string(o) + "/coedges/" + std::to_string(k),
+                             "a coedge that does not name it back");
+                    ++listed[c];
+                }
+            }
+            for (std::size_t c = 0; c < m.coedges.size(); ++c)
+                if (listed[c] > 1)
+                    fail("/coedges/" + std::to_string(c),
+                         "listed " + std::to_string(listed[c]) + " times by the " + owner + " it names");
+        };
+        listedOnce("loops", "loop", m.loops.size(), [&](std::size_t l) -> const std::vector<int>& { return m.loops[l].coedges; },
+                   [&](std::size_t c) { return m.coedges[c].loop; });
+        listedOnce("edges", "edge", m.edges.size(), [&](std::size_t e) -> const std::vector<int>& { return m.edges[e].coedges; },
+                   [&](std::size_t c) { return m.coedges[c].edge; });
         m.freeSurfaces = resolveAll(at(rest, m_document, "freeSurfaces"), m_document / "freeSurfaces", surface);
         m.freeCurves = resolveAll(at(rest, m_document, "freeCurves"), m_document / "freeCurves", curve);
         m.freePoints = resolveAll(at(rest, m_document, "freePoints"), m_document / "freePoints", point);
