@@ -6,6 +6,7 @@
 
 #include "qelx_velm/velm_entity_utils.hxx"
 #include "support/arc_models.hxx"
+#include "support/geometry_builders.hxx"
 #include "velm/query.hxx"
 #include "velm/save.hxx"
 #include "export/brep_exporter.hxx"
@@ -29,6 +30,26 @@ TEST_F(ImporterRoad, TopologyBodiesComeWholeAndCleanInEveryFrame)
         EXPECT_EQ(countsText(run.result()), (std::vector<std::string>{"6f 12e 8v", "3f 3e 2v"}));
         for (BODY* b : run.result())
             EXPECT_EQ(findingsOf(b), std::vector<std::string>());
+        // A coedge on a plane needs no pcurve and gets none; one on the
+        // cylinder's wall gets one lying on its edge.
+        int onPlanes = 0, onWall = 0;
+        for (BODY* b : run.result()) {
+            ENTITY_LIST coedges;
+            api_get_coedges(b, coedges);
+            for (int i = 0; i < coedges.count(); ++i) {
+                const auto* c = static_cast<const COEDGE*>(coedges[i]);
+                if (c->loop()->face()->geometry()->equation().type() == 1) {
+                    ++onPlanes;
+                    EXPECT_EQ(c->geometry(), nullptr);
+                } else {
+                    ++onWall;
+                    ASSERT_NE(c->geometry(), nullptr);
+                    EXPECT_LT(testkit::worst_pcurve_gap(c), QELresfit);
+                }
+            }
+        }
+        EXPECT_EQ(onPlanes, 24 + 2);
+        EXPECT_GT(onWall, 0);
         // Faces point out: the block's centre, carried into the frame, is inside.
         QELXPoint3D centre(0.5, 1.0, 1.5);
         centre.Transform(frame.morph, false);

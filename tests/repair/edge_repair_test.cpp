@@ -49,6 +49,25 @@ protected:
         api_get_edges(box(), edges);
         return static_cast<EDGE*>(edges[0]);
     }
+    // An edge of a cylinder placed by the frame: its seam (both coedges on the
+    // wall) or its bottom circle (the wall's and the floor's, a plane).
+    EDGE* cylinderEdge(const testkit::KernelFrame& frame, bool seam)
+    {
+        if (m_body)
+            api_del_entity(m_body);
+        m_body = testkit::make_cylinder(5.0, 8.0);
+        ENTITY_LIST edges;
+        api_get_edges(m_body, edges);
+        EDGE* picked = nullptr;
+        for (int i = 0; i < edges.count() && !picked; ++i) {
+            auto* e = static_cast<EDGE*>(edges[i]);
+            if (seam ? e->geometry()->type() == 1 : e->geometry()->type() == 2 && std::abs(e->start_pos().z()) < 1e-9)
+                picked = e;
+        }
+        EXPECT_TRUE(api_apply_transf(m_body, frame.transform).ok());
+        EXPECT_TRUE(api_change_body_trans(m_body).ok());
+        return picked;
+    }
 
     BODY* m_body = nullptr;
     long m_live = 0;
@@ -145,24 +164,38 @@ TEST_F(EdgeRepair, GridRebuildThatLoopsIsRefused)
     bs3_curve_delete(spiral);
 }
 
+// A coedge on a plane needs no pcurve and gets none; one on any other
+// surface gets one that follows the edge, and a drifted one is run over the
+// coedge's range again, in every frame.
 TEST_F(EdgeRepair, AddedAndRefittedPCurvesFollowTheEdgeOnBothCoedges)
 {
-    EDGE* edge = boxEdge();
-    for (COEDGE* c : edge_coedges(edge)) {
-        SCOPED_TRACE(c->sense());
-        c->set_geometry(nullptr);
-        Ve_FixPCurve::addPCurve(c);
-        ASSERT_NE(c->geometry(), nullptr);
-        EXPECT_LT(testkit::worst_pcurve_gap(c), QELresfit);
-        // A pcurve whose range drifted is run over the coedge's range again.
-        bs2_curve drifted = bs2_curve_copy(c->geometry()->def().cur());
-        const QELinterval was = bs2_curve_range(drifted);
-        bs2_curve_reparam(was.start_pt() + 5.0, was.end_pt() + 9.0, drifted);
-        c->geometry()->set_def(pcurve(drifted, 0.0, c->geometry()->def().surface()));
-        Ve_FixPCurve::FixPCurveOnParametricSurface(edge);
-        EXPECT_TRUE(bs2_curve_range(c->geometry()->def().cur()) == c->param_range());
-        EXPECT_LT(testkit::worst_pcurve_gap(c), QELresfit);
-    }
+    for (const testkit::KernelFrame& frame : testkit::kernel_frames())
+        for (bool seam : {true, false}) {
+            SCOPED_TRACE(std::string(frame.name) + (seam ? " seam" : " circle"));
+            EDGE* edge = cylinderEdge(frame, seam);
+            ASSERT_NE(edge, nullptr);
+            for (COEDGE* c : edge_coedges(edge)) {
+                SCOPED_TRACE(c->sense());
+                const bool onPlane = c->loop()->face()->geometry()->equation().type() == 1;
+                c->set_geometry(nullptr);
+                Ve_FixPCurve::addPCurve(c);
+                if (onPlane) {
+                    EXPECT_EQ(c->geometry(), nullptr);
+                    Ve_FixPCurve::FixPCurveOnParametricSurface(edge);
+                    EXPECT_EQ(c->geometry(), nullptr);
+                    continue;
+                }
+                ASSERT_NE(c->geometry(), nullptr);
+                EXPECT_LT(testkit::worst_pcurve_gap(c), QELresfit);
+                bs2_curve drifted = bs2_curve_copy(c->geometry()->def().cur());
+                const QELinterval was = bs2_curve_range(drifted);
+                bs2_curve_reparam(was.start_pt() + 5.0, was.end_pt() + 9.0, drifted);
+                c->geometry()->set_def(pcurve(drifted, 0.0, c->geometry()->def().surface()));
+                Ve_FixPCurve::FixPCurveOnParametricSurface(edge);
+                EXPECT_TRUE(bs2_curve_range(c->geometry()->def().cur()) == c->param_range());
+                EXPECT_LT(testkit::worst_pcurve_gap(c), QELresfit);
+            }
+        }
 }
 
 // A pcurve that runs on past its edge on the edge's own parameter (as a
@@ -283,7 +316,7 @@ TEST_F(EdgeRepair, VertexOffAFaceBecomesTolerantOnce)
     }
 }
 
-TEST_F(EdgeRepair, EdgeWithoutCurveBetweenTwoPlanesGetsTheirLineAndPcurves)
+TEST_F(EdgeRepair, EdgeWithoutCurveBetweenTwoPlanesGetsTheirLineAndNoPcurves)
 {
     EDGE* edge = boxEdge();
     const QELposition a = edge->start_pos(), b = edge->end_pos();
@@ -295,10 +328,9 @@ TEST_F(EdgeRepair, EdgeWithoutCurveBetweenTwoPlanesGetsTheirLineAndPcurves)
     EXPECT_FALSE(is_TEDGE(edge));
     EXPECT_LT(distance(edge->start_pos(), a), QELresabs);
     EXPECT_LT(distance(edge->end_pos(), b), QELresabs);
-    for (const COEDGE* c : edge_coedges(edge)) {
-        ASSERT_NE(c->geometry(), nullptr);
-        EXPECT_LT(testkit::worst_pcurve_gap(c), QELresfit);
-    }
+    // Planes need none.
+    for (const COEDGE* c : edge_coedges(edge))
+        EXPECT_EQ(c->geometry(), nullptr);
 }
 
 namespace {
@@ -393,7 +425,8 @@ TEST_F(EdgeRepair, Bs2CurveOfADefinitionKeepsItsPointsWeightsAndPeriod)
 // keeping its direction mark and its offset; a coedge without one gets one.
 TEST_F(EdgeRepair, RefittedPCurvesKeepTheirReversalAndOffsetAndMissingOnesAreAdded)
 {
-    EDGE* edge = boxEdge();
+    EDGE* edge = cylinderEdge(testkit::kernel_frames()[2], true);
+    ASSERT_NE(edge, nullptr);
     for (COEDGE* c : edge_coedges(edge)) {
         SCOPED_TRACE(c->sense());
         c->set_geometry(nullptr);

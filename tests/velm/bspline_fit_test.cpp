@@ -321,3 +321,44 @@ TEST(PcurveFit, RefusesACurveOffTheSurfaceWithoutDensifying) {
     EXPECT_EQ(bs2_curve_for_curve_on_surf(out, QELinterval(0, 2), tor, 1e-3), nullptr);
   }
 }
+
+// A straight line on a plane maps to a straight line in the plane's
+// parameters: two control points of degree 1, exact, whatever the plane's
+// frame (turned, its parameters mirrored) and the line's speed; a line off
+// the plane gets none.
+TEST(PcurveFit, AStraightLineOnAPlaneGetsTheExactTwoPointLine) {
+  const QELposition root(1, -2, 3);
+  const QELunit_vector tilted = normalise(QELvector(1, 2, 2));
+  plane mirrored(root, tilted);
+  mirrored.reverse_v = 1;
+  const struct {
+    const char* name;
+    plane flat;
+  } planes[] = {{"upright", plane(root, QELunit_vector(0, 0, 1))}, {"turned", plane(root, tilted)},
+                {"mirrored", mirrored}};
+  for (const auto& p : planes) {
+    SCOPED_TRACE(p.name);
+    const QELvector across = normalise(p.flat.normal * QELvector(0.3, -0.1, 0.9));
+    for (double speed : {1.0, 0.25}) {
+      const straight line(root + 2.0 * across, normalise(across + 0.5 * (p.flat.normal * across)), speed);
+      const QELinterval range(-1.5, 4.0);
+      bs2_curve pc = bs2_curve_for_curve_on_surf(line, range, p.flat, QELresfit);
+      ASSERT_NE(pc, nullptr);
+      EXPECT_EQ(bs2_curve_degree(pc), 1);
+      int dim = 0, degree = 0, rational = 0, n = 0, nk = 0;
+      QELposition* ctrl = nullptr;
+      double *weights = nullptr, *knots = nullptr;
+      bs2_curve_to_array(pc, dim, degree, rational, n, ctrl, weights, nk, knots);
+      EXPECT_EQ(n, 2);
+      EXPECT_EQ(rational, 0);
+      delete[] ctrl;
+      delete[] weights;
+      delete[] knots;
+      EXPECT_TRUE(bs2_curve_range(pc) == range);
+      EXPECT_LT(pcurve_deviation(pc, line, p.flat, range), 1e-12);
+      bs2_curve_delete(pc);
+    }
+    const straight off(root + 0.01 * p.flat.normal, normalise(p.flat.normal * QELvector(1, 1, 0)), 1.0);
+    EXPECT_EQ(bs2_curve_for_curve_on_surf(off, QELinterval(0, 1), p.flat, QELresfit), nullptr);
+  }
+}

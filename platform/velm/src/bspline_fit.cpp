@@ -383,8 +383,28 @@ bs2_curve fit_between_breaks(const curve& c, const QELinterval& range, const sur
 
 }  // namespace
 
+namespace {
+// A straight line on a plane: both parameterisations are affine, so the
+// pcurve is the line between the ends' parameters (degree 1, two control
+// points), exact; null when the line does not lie on the plane.
+bs2_curve straight_on_plane(const curve& c, const QELinterval& range, const surface& s, double tol) {
+  QELposition ends[2];
+  for (int i = 0; i < 2; ++i) {
+    QELpar_pos uv;
+    if (!s.exact_param(c.eval_position(i == 0 ? range.start_pt() : range.end_pt()), uv)) return nullptr;
+    ends[i] = QELposition(uv.u, uv.v, 0.0);
+  }
+  const double knots[4] = {range.start_pt(), range.start_pt(), range.end_pt(), range.end_pt()};
+  bs2_curve p = bs2_curve_from_ctrlpts(1, 0, 0, 0, 2, ends, nullptr, QELresabs, 4, knots, 0.0);
+  if (p && !(pcurve_error(c, p, s, range, 2) <= tol)) bs2_curve_delete(p);
+  return p;
+}
+}  // namespace
+
 bs2_curve bs2_curve_for_curve_on_surf(const curve& c, const QELinterval& range, const surface& s, double tol) {
   if (!range.finite() || !(range.length() > 0.0)) return nullptr;
+  if (c.type() == 1 && s.type() == 1)
+    if (bs2_curve p = straight_on_plane(c, range, s, tol)) return p;
   // A corner of the curve is a corner of the pcurve: the smooth pieces between
   // the curve's tangent breaks are fitted one by one and joined there. When a
   // piece will not fit, the pieces between every break of the third

@@ -399,7 +399,10 @@ class surface : public VELM_OBJECT {
   bool closed_v() const;
   virtual bool singular_u(double u) const;
   virtual bool singular_v(double v) const;
-  bool parametric() const { return true; }
+  // Whether a coedge on the surface needs a pcurve: not on a plane, whose
+  // parameters follow from any point in closed form (an affine map), so that
+  // every reader projects instead; every other kind keeps them.
+  bool parametric() const { return type() != 1; }
   void limit_u(const QELinterval& r);
   void limit_v(const QELinterval& r);
   void unlimit();
