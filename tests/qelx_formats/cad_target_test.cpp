@@ -21,6 +21,13 @@
 #include <STEPControl_Controller.hxx>
 #include <STEPControl_Writer.hxx>
 #include <BRepPrimAPI_MakeTorus.hxx>
+#include <BRepBuilderAPI_MakeEdge.hxx>
+#include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepBuilderAPI_MakeWire.hxx>
+#include <BRepPrimAPI_MakeRevol.hxx>
+#include <GC_MakeArcOfEllipse.hxx>
+#include <Geom_TrimmedCurve.hxx>
+#include <gp_Elips.hxx>
 #include <BRepPrimAPI_MakeCone.hxx>
 #include <BRepTools.hxx>
 #include <TopoDS_Compound.hxx>
@@ -353,7 +360,12 @@ TEST(CadTarget, AWholeSphereOrTorusReadsWithoutLoopsAndWritesTheSameSolid)
 // the holes); a cap or band of a sphere, a torus, a cylinder's or cone's
 // side (with an apex or without) hold the seam's pieces, their edges and the
 // hole in one loop. Each comes back from STEP, IGES and BREP as the same
-// solid, as it is, turned and mirrored.
+// solid, as it is, turned and mirrored. So does a surface of revolution
+// from pole to pole, whole or with a hole clear of its seam or across it,
+// from IGES and BREP (such a face with only holes was written as the holes'
+// insides, a whole one not at all); Open CASCADE's STEP reader takes one with
+// holes as its complement however it is seated, and such a STEP file is
+// refused.
 TEST(CadTarget, ClosedSurfacesWithAHoleAcrossTheirSeamComeBackInEveryFrame)
 {
     const auto pin = [](const gp_Pnt& at, const gp_Dir& along, double r, double length) {
@@ -363,7 +375,25 @@ TEST(CadTarget, ClosedSurfacesWithAHoleAcrossTheirSeamComeBackInEveryFrame)
     const TopoDS_Shape sphere = BRepPrimAPI_MakeSphere(gp_Pnt(0, 0, 0), 10.0).Shape();
     const TopoDS_Shape cap = cut(sphere, BRepPrimAPI_MakeBox(gp_Pnt(-20, -20, 6), 40, 40, 20).Shape());
     const TopoDS_Shape band = cut(cap, BRepPrimAPI_MakeBox(gp_Pnt(-20, -20, -26), 40, 40, 20).Shape());
-    const std::pair<const char*, TopoDS_Shape> drilled[] = {
+    // Half an ellipse from pole to pole turned about the z axis.
+    const Handle(Geom_TrimmedCurve) meridian =
+        GC_MakeArcOfEllipse(gp_Elips(gp_Ax2(gp_Pnt(0, 0, 0), gp_Dir(0, 1, 0), gp_Dir(0, 0, 1)), 12.0, 8.0),
+                            gp_Pnt(0, 0, 12), gp_Pnt(0, 0, -12), Standard_True)
+            .Value();
+    const TopoDS_Face profile = BRepBuilderAPI_MakeFace(
+        BRepBuilderAPI_MakeWire(BRepBuilderAPI_MakeEdge(meridian),
+                                BRepBuilderAPI_MakeEdge(gp_Pnt(0, 0, -12), gp_Pnt(0, 0, 12)))
+            .Wire());
+    const TopoDS_Shape revolved = BRepPrimAPI_MakeRevol(profile, gp_Ax1(gp_Pnt(0, 0, 0), gp_Dir(0, 0, 1))).Shape();
+    struct Drilled {
+        const char* name;
+        TopoDS_Shape shape;
+        bool stepRefused = false; // Open CASCADE's STEP reader would take it as its complement
+    };
+    const Drilled drilled[] = {
+        {"revolution", revolved},
+        {"revolution, a hole clear of the seam", cut(revolved, pin(gp_Pnt(0, 0, 1), gp_Dir(0, 1, 0), 2.0, 20.0)), true},
+        {"revolution, a hole across the seam", cut(revolved, pin(gp_Pnt(0, 0, 1), gp_Dir(1, 0, 0), 2.0, 20.0)), true},
         {"sphere", cut(sphere, pin(gp_Pnt(5, 0, 1), gp_Dir(1, 0, 0), 2.0, 10.0))},
         {"sphere, two holes", cut(cut(sphere, pin(gp_Pnt(5, 0, 4), gp_Dir(1, 0, 0), 2.0, 10.0)),
                                   pin(gp_Pnt(5, 0, -4), gp_Dir(1, 0, 0), 2.0, 10.0))},
@@ -379,13 +409,22 @@ TEST(CadTarget, ClosedSurfacesWithAHoleAcrossTheirSeamComeBackInEveryFrame)
     turn.SetRotation(gp_Ax1(gp_Pnt(1, -2, 3), gp_Dir(1, 2, 2)), 0.7);
     mirror.SetMirror(gp_Ax2(gp_Pnt(0, 0, 2), gp_Dir(1, 1, 0)));
     const std::pair<const char*, gp_Trsf> frames[] = {{"as it is", gp_Trsf()}, {"turned", turn}, {"mirrored", mirror * turn}};
-    for (const auto& [shapeName, shape] : drilled)
+    for (const Drilled& d : drilled)
         for (const auto& [frameName, placement] : frames) {
-            const TopoDS_Shape solid = BRepBuilderAPI_Transform(shape, placement, Standard_True).Shape();
+            const TopoDS_Shape solid = BRepBuilderAPI_Transform(d.shape, placement, Standard_True).Shape();
             const cad_samples::Measures source = cad_samples::measure(solid);
             const qelx_test::TestModel read = readAsBrep(solid);
             for (const char* file : {"drilled.step", "drilled.igs", "drilled.brep"}) {
-                SCOPED_TRACE(std::string(shapeName) + ", " + frameName + ", " + file);
+                SCOPED_TRACE(std::string(d.name) + ", " + frameName + ", " + file);
+                if (d.stepRefused && std::string(file) == "drilled.step") {
+                    std::string error;
+                    EXPECT_NE(writeCadFile(read, targetScratch(file).string(), error), QELI_OK);
+                    EXPECT_NE(error.find("STEP cannot hold the model: read back, its faces cover another area"),
+                              std::string::npos)
+                        << error;
+                    EXPECT_FALSE(fs::exists(targetScratch(file)));
+                    continue;
+                }
                 const cad_samples::Measures written = writtenAndMeasured(read, file);
                 EXPECT_TRUE(written.valid);
                 EXPECT_EQ(written.solids, 1);

@@ -8,12 +8,10 @@
 
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepBuilderAPI_MakeWire.hxx>
-#include <BRepGProp.hxx>
 #include <BRepTools_ReShape.hxx>
 #include <BRepTools_WireExplorer.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
-#include <GProp_GProps.hxx>
 #include <Geom_SphericalSurface.hxx>
 #include <ShapeFix_Face.hxx>
 #include <TopExp_Explorer.hxx>
@@ -30,13 +28,6 @@
 namespace qelx_formats {
 
 namespace {
-
-double faceArea(const TopoDS_Shape& face)
-{
-    GProp_GProps props;
-    BRepGProp::SurfaceProperties(face, props);
-    return props.Mass();
-}
 
 // The face on the turned sphere, or a null face when it is not one of
 // these or cannot be rebuilt as the same face: one wire of the seam, both
@@ -100,7 +91,7 @@ TopoDS_Face reseated(const TopoDS_Face& face)
     out.Orientation(face.Orientation());
     // The same face or none: its area as the original's (within what the
     // measure of a face bounded by splines gives).
-    const double before = faceArea(face), after = faceArea(out);
+    const double before = facesArea(face), after = facesArea(out);
     if (!(std::fabs(after - before) <= 1e-4 * std::max(1.0, before)))
         return TopoDS_Face();
     return out;

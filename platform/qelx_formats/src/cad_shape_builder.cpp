@@ -11,6 +11,8 @@
 
 #include <Adaptor3d_CurveOnSurface.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepTools.hxx>
+#include <ShapeAnalysis.hxx>
 #include <BRepLib.hxx>
 #include <BRepLib_ValidateEdge.hxx>
 #include <Geom2dAdaptor_Curve.hxx>
@@ -798,6 +800,24 @@ void ShapeBuilder::placePCurves(const TopoDS_Edge& edge, const TopoDS_Face& face
     pcs.second = aForward ? b : a;
 }
 
+// The seam and poles that bound a surface of revolution over its whole turn
+// between the face's box's ends in v, when the meridian meets the axis at
+// both; a null wire for any other surface or box.
+TopoDS_Wire poleToPole(const Handle(Geom_Surface)& surface, const Bnd_Box2d& box)
+{
+    if (!surface->IsKind(STANDARD_TYPE(Geom_SurfaceOfRevolution)) || box.IsVoid())
+        return TopoDS_Wire();
+    double u0 = 0.0, v0 = 0.0, u1 = 0.0, v1 = 0.0;
+    box.Get(u0, v0, u1, v1);
+    const BRepBuilderAPI_MakeFace whole(surface, 0.0, 2.0 * M_PI, v0, v1, Precision::Confusion());
+    if (!whole.IsDone())
+        return TopoDS_Wire();
+    int poles = 0;
+    for (TopExp_Explorer e(whole.Face(), TopAbs_EDGE); e.More(); e.Next())
+        poles += BRep_Tool::Degenerated(TopoDS::Edge(e.Current())) ? 1 : 0;
+    return poles == 2 ? BRepTools::OuterWire(whole.Face()) : TopoDS_Wire();
+}
+
 TopoDS_Face ShapeBuilder::face(int index)
 {
     auto found = m_faces.find(index);
@@ -823,14 +843,23 @@ TopoDS_Face ShapeBuilder::face(int index)
         out.Orientation(reversed ? TopAbs_REVERSED : TopAbs_FORWARD);
         return m_faces[index] = out;
     }
-    m_b.MakeFace(out, built.surface, Precision::Confusion());
-    // Pcurves per edge by the orientation it has in the forward face: an edge
-    // met both ways is a seam.
     // The face's box in the built surface's parameters.
     Bnd_Box2d box;
     for (double u : {f.uDomain[0], f.uDomain[1]})
         for (double v : {f.vDomain[0], f.vDomain[1]})
             box.Add(toSurface.apply(u, v));
+    const TopoDS_Wire natural = poleToPole(built.surface, box);
+    if (f.loops.empty() && !natural.IsNull()) {
+        // So too a face without loops on a surface of revolution from pole
+        // to pole (the whole surface, bounded by its seam and poles).
+        m_b.MakeFace(out, built.surface, Precision::Confusion());
+        m_b.Add(out, natural);
+        out.Orientation(reversed ? TopAbs_REVERSED : TopAbs_FORWARD);
+        return m_faces[index] = out;
+    }
+    m_b.MakeFace(out, built.surface, Precision::Confusion());
+    // Pcurves per edge by the orientation it has in the forward face: an edge
+    // met both ways is a seam.
     std::map<int, std::pair<Handle(Geom2d_Curve), Handle(Geom2d_Curve)>> onFace;
     std::map<int, std::pair<bool, bool>> met;
     std::set<int> seams;
@@ -965,6 +994,12 @@ TopoDS_Face ShapeBuilder::face(int index)
             belted = belted || uses.back().pcurve->Value(l0).Distance(uses.front().pcurve->Value(f1)) > 1e-6 * span;
         }
     }
+    // A face of holes only on a surface of revolution from pole to pole is
+    // the whole surface but for them; Open CASCADE takes that from the holes
+    // alone on a sphere or torus only (elsewhere it would keep the holes'
+    // insides): the seam and poles bound it.
+    if (!natural.IsNull() && !loops.empty() && !ShapeAnalysis::IsOuterBound(out))
+        m_b.Add(out, natural);
     if (belted && (built.surface->IsUPeriodic() || built.surface->IsVPeriodic())) {
         // Open CASCADE bounds such a face with a seam (and a degenerate edge
         // at a pole it reaches): the loops are joined through one.

@@ -49,6 +49,9 @@ BuiltShapes buildShapes(const qelx_test::TestModel& model);
 // `shapes` follow.
 void reseatSeamHoles(BuiltShapes& shapes);
 
+// The area of every face of the shape, added up.
+double facesArea(const TopoDS_Shape& shape);
+
 // While one of these lives, a fault inside Open CASCADE (a read through a
 // null handle its reader built from damaged data, say) is thrown as its
 // exception (OSD_SIGSEGV and kin, each a Standard_Failure) instead of ending
