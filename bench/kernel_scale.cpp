@@ -12,7 +12,8 @@
 // left behind. `bench_kernel_scale save N FILE` saves a sheet of N faces and
 // prints its model heap (for measuring the driver on it). `bench_kernel_scale
 // one OPERATION N [REPEATS]` repeats one stand-in operation on a sheet of N
-// faces, for a profiler.
+// faces, for a profiler. `bench_kernel_scale heap FILE` restores a save file
+// (a driver's output, say) and prints the heap its model takes.
 //
 // Every operation is timed `--runs K` times (3 by default) at every size, and
 // up to eight times as often at the small sizes, and the median kept; `--cold`
@@ -368,6 +369,22 @@ int save_sheet(long n, const std::string& path) {
   return nx * ny;
 }
 
+// Restores a save file and prints the heap its entities take.
+int model_heap(const char* path) {
+  ENTITY_LIST restored;
+  const long long before = heap::now.load();
+  FILE* fp = std::fopen(path, "r");
+  if (!fp) {
+    std::perror(path);
+    return 1;
+  }
+  require(api_restore_entity_list(fp, 1, restored), "api_restore_entity_list");
+  std::fclose(fp);
+  std::printf("%s: %d entities, model heap %.1f MB\n", path, restored.count(), mb(heap::now.load() - before));
+  require(api_del_entity_list(restored), "api_del_entity_list");
+  return 0;
+}
+
 // Saves a sheet of about n faces, then restores it in a fresh process.
 int first_restore(const char* self, long n) {
   const std::string path = "/tmp/xvelm_bench_" + std::to_string(getpid()) + "_first.vlt";
@@ -456,6 +473,7 @@ int main(int argc, char** argv) {
   if (argc > 3 && std::strcmp(argv[1], "one") == 0)
     return one_operation(argv[2], std::strtol(argv[3], nullptr, 10), argc > 4 ? std::atoi(argv[4]) : 1);
   if (argc > 2 && std::strcmp(argv[1], "restore-twice") == 0) return restore_twice(argv[2]);
+  if (argc > 2 && std::strcmp(argv[1], "heap") == 0) return model_heap(argv[2]);
   if (argc > 3 && std::strcmp(argv[1], "save") == 0) {
     save_sheet(std::strtol(argv[2], nullptr, 10), argv[3]);
     std::printf("saved to %s\n", argv[3]);

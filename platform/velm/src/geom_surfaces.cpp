@@ -85,9 +85,17 @@ bool surface::perp_start(const QELposition&, QELpar_pos&) const { return false; 
 
 void surface::point_perp(const QELposition& p, QELposition& foot, QELunit_vector& normal, const QELpar_pos* guess,
                          QELpar_pos* actual, int) const {
+  QELpar_pos uv;
+  // An unbounded plane's foot is its closed form, exact: nothing to refine
+  // (coedges on planes carry no pcurves, so their readers project often).
+  if (type() == 1 && !subsetted() && perp_start(p, uv)) {
+    foot = eval_position(uv);
+    normal = eval_normal(uv);
+    if (actual) *actual = uv;
+    return;
+  }
   const QELpar_box range = full_range();
   const double pu = full_period_u(), pv = full_period_v();
-  QELpar_pos uv;
   if (guess || perp_start(p, uv)) {
     uv = surface_project(evaluator_of(*this), range, pu > 0.0, pv > 0.0, 0, 0, p, guess ? guess : &uv);
     uv.u = wrap_param(uv.u, range.u_range().start_pt(), pu, guess ? &guess->u : nullptr);
