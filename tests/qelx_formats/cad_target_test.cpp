@@ -25,6 +25,7 @@
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepBuilderAPI_MakeWire.hxx>
 #include <BRepPrimAPI_MakeRevol.hxx>
+#include <BRepBuilderAPI_NurbsConvert.hxx>
 #include <GC_MakeArcOfEllipse.hxx>
 #include <Geom_TrimmedCurve.hxx>
 #include <gp_Elips.hxx>
@@ -363,9 +364,9 @@ TEST(CadTarget, AWholeSphereOrTorusReadsWithoutLoopsAndWritesTheSameSolid)
 // solid, as it is, turned and mirrored. So does a surface of revolution
 // from pole to pole, whole or with a hole clear of its seam or across it,
 // from IGES and BREP (such a face with only holes was written as the holes'
-// insides, a whole one not at all); Open CASCADE's STEP reader takes one with
-// holes as its complement however it is seated, and such a STEP file is
-// refused.
+// insides, a whole one not at all), and so does a sphere made a spline;
+// Open CASCADE's STEP reader takes one of these with holes as its complement
+// however it is seated, and such a STEP file is refused.
 TEST(CadTarget, ClosedSurfacesWithAHoleAcrossTheirSeamComeBackInEveryFrame)
 {
     const auto pin = [](const gp_Pnt& at, const gp_Dir& along, double r, double length) {
@@ -394,6 +395,8 @@ TEST(CadTarget, ClosedSurfacesWithAHoleAcrossTheirSeamComeBackInEveryFrame)
         {"revolution", revolved},
         {"revolution, a hole clear of the seam", cut(revolved, pin(gp_Pnt(0, 0, 1), gp_Dir(0, 1, 0), 2.0, 20.0)), true},
         {"revolution, a hole across the seam", cut(revolved, pin(gp_Pnt(0, 0, 1), gp_Dir(1, 0, 0), 2.0, 20.0)), true},
+        {"sphere as a spline", cut(BRepBuilderAPI_NurbsConvert(sphere).Shape(), pin(gp_Pnt(5, 0, 1), gp_Dir(1, 0, 0), 2.0, 10.0)),
+         true},
         {"sphere", cut(sphere, pin(gp_Pnt(5, 0, 1), gp_Dir(1, 0, 0), 2.0, 10.0))},
         {"sphere, two holes", cut(cut(sphere, pin(gp_Pnt(5, 0, 4), gp_Dir(1, 0, 0), 2.0, 10.0)),
                                   pin(gp_Pnt(5, 0, -4), gp_Dir(1, 0, 0), 2.0, 10.0))},
