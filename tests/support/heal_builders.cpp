@@ -30,6 +30,15 @@ BODY* make_framed_box(const QELtransf& frame, double dx, double dy, double dz)
     return b;
 }
 
+std::vector<BODY*> make_loose_box_sheets(const QELtransf& frame, double dx, double dy, double dz)
+{
+    std::vector<QELposition> corners = {{0, 0, 0},   {dx, 0, 0},   {dx, dy, 0},  {0, dy, 0},
+                                        {0, 0, dz},  {dx, 0, dz},  {dx, dy, dz}, {0, dy, dz}};
+    for (QELposition& p : corners)
+        p = p * frame;
+    return make_loose_sheets(corners, {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {1, 2, 6, 5}, {2, 3, 7, 6}, {3, 0, 4, 7}});
+}
+
 BODY* make_corner_touching_lumps(double gap)
 {
     BODY* a = make_plane_box(1.0, 1.0, 1.0);

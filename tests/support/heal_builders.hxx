@@ -15,6 +15,10 @@ namespace testkit {
 std::vector<QELtransf> heal_frames();
 // A plane box of make_plane_box with the frame applied to its geometry.
 BODY* make_framed_box(const QELtransf& frame, double dx = 10.0, double dy = 20.0, double dz = 30.0);
+// The faces of a dx x dy x dz plane box placed in the frame, each alone in a
+// sheet body of its own (double-sided, edges and vertices of its own), as a
+// file of unsewn faces imports. A mirroring frame leaves them facing inwards.
+std::vector<BODY*> make_loose_box_sheets(const QELtransf& frame, double dx = 10.0, double dy = 20.0, double dz = 30.0);
 // Two plane unit-ish boxes as two lumps of one body, the second moved so that
 // one of its corners lies `gap` from a corner of the first (distinct vertex
 // entities).

@@ -102,6 +102,26 @@ std::vector<FACE*> make_loose_polygon_faces(const std::vector<QELposition>& poin
   return out;
 }
 
+std::vector<BODY*> make_loose_sheets(const std::vector<QELposition>& points,
+                                     const std::vector<std::vector<int>>& faces)
+{
+    std::vector<BODY*> sheets;
+    for (const std::vector<int>& face : faces) {
+        // Only the face's own corners: a point the face does not use would
+        // be a vertex no edge holds.
+        std::vector<QELposition> corners;
+        std::vector<int> loop;
+        for (int k : face) {
+            loop.push_back(static_cast<int>(corners.size()));
+            corners.push_back(points[k]);
+        }
+        BODY* sheet = make_polyhedron(corners, {loop});
+        sheet->lump()->shell()->face()->set_sides(1);
+        sheets.push_back(sheet);
+    }
+    return sheets;
+}
+
 void delete_loose_faces(const std::vector<FACE*>& faces) {
   if (faces.empty()) return;
   std::vector<FACE*> loose(faces);

@@ -19,6 +19,10 @@ BODY* make_polyhedron(const std::vector<QELposition>& points, const std::vector<
 // vertices of its own, as a trimmed-surface source gives them.
 std::vector<FACE*> make_loose_polygon_faces(const std::vector<QELposition>& points,
                                             const std::vector<std::vector<int>>& faces);
+// The same faces each alone in a double-sided sheet body of its own, only
+// its own corners for vertices: a file of unsewn faces as it imports.
+std::vector<BODY*> make_loose_sheets(const std::vector<QELposition>& points,
+                                     const std::vector<std::vector<int>>& faces);
 // Faces that belong to no body, gone (through a body made of them).
 void delete_loose_faces(const std::vector<FACE*>& faces);
 // A PLANE box L x W x H from the origin whose top front edge carries an extra

@@ -66,6 +66,19 @@ public:
     // it arose in only; the set then holds every body healed, added or left,
     // and none that the recipe removed.
     static void postProcessHeal(Ve_CocoonTag* set);
+    // Under "StitchSheetBodies" (on unless set off): the open sheet bodies of
+    // the set, faces standing alone among them, stitched along their free
+    // edges; sheets that meet become one body, and a body whose faces close
+    // becomes a solid facing outwards. Bodies it changed take the places of
+    // the sheets. Where the joined faces of a group would not pass the
+    // kernel's checker or close without agreeing on their outside, that
+    // group's sheets stay as they were and the rest are joined. A kernel
+    // failure part way takes the whole joining back and is warned of, the
+    // warning starting with SheetJoiningFailed and naming what failed: the
+    // sheets are then healed as they came, and a caller that must not pass
+    // loose sheets for the model listens for it.
+    static void stitchSheetBodies(Ve_CocoonTag* set);
+    static constexpr const char* SheetJoiningFailed = "Loose faces could not be joined";
     // The standard repair of one body.
     static void postProcessHeal(Ve_BodyTag* body);
 

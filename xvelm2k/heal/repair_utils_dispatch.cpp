@@ -145,6 +145,7 @@ void QELXVeRepairUtils::postProcessHeal(Ve_CocoonTag* set)
     warnOfRetiredVariable();
     if (!set)
         return;
+    stitchSheetBodies(set);
     using O = Ve_OptionDoc;
     using Recipe = void (*)(Ve_CocoonTag*);
     const struct {

@@ -4,6 +4,7 @@
 // left to the healing after import.
 #include "import/brep_importer.hxx"
 
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -29,6 +30,26 @@ struct TrimRoadSwitches {
     bool repair = Ve_OptionDoc::isOn(Ve_OptionDoc::RepairTrim);
 };
 constexpr int kFaceBit = 4;
+
+// Counts the warnings fired while it lives: a face the factory made nothing
+// of without saying why (a kernel failure it absorbed) is then warned of, so
+// that the import does not pass for whole with a face missing.
+class TrimFaceWarnings : public QELXEventListener {
+public:
+    TrimFaceWarnings() { QELXEventBus::GetEventBus()->AddListener(this); }
+    ~TrimFaceWarnings() override { QELXEventBus::GetEventBus()->RemoveListener(this); }
+    TrimFaceWarnings(const TrimFaceWarnings&) = delete;
+    TrimFaceWarnings& operator=(const TrimFaceWarnings&) = delete;
+    void OnEvent(const QELXEvent& event) override { m_count += std::string(event.GetKind()) == "Warning" ? 1 : 0; }
+    void warnIfSilent(int index) const
+    {
+        if (m_count == 0)
+            QELXWarningEvent::Fire(("face " + std::to_string(index) + " of the body could not be made").c_str());
+    }
+
+private:
+    int m_count = 0;
+};
 
 // The faces of one source shell, appended in the shell's order.
 void appendShellFaces(QELXBRepExporter* source, const QELXIdentifier& shell, std::vector<QELXIdentifier>& faces)
@@ -164,10 +185,10 @@ private:
             Ve_OptionDoc::ImportSurfacePhase.setMax(count);
         for (int i = 0; i < static_cast<int>(faces.size()); ++i) {
             const QELXIdentifier& source = faces[i];
-            if (m_on.repair)
-                repairedFace(source, faceCallback);
-            else
-                plainFace(source, faceCallback, i);
+            const TrimFaceWarnings warnings;
+            const bool made = m_on.repair ? repairedFace(source, faceCallback) : plainFace(source, faceCallback, i);
+            if (!made)
+                warnings.warnIfSilent(i);
             QELXStartTranslateEntityEvent::Fire("TrimFace", "BRep", m_solid ? i + 1 : 1);
         }
         if (m_solid)
@@ -179,7 +200,7 @@ private:
         m_creator.MakeSheets();
     }
 
-    void plainFace(const QELXIdentifier& source, const Gk_ObsWraper& callback, int i)
+    bool plainFace(const QELXIdentifier& source, const Gk_ObsWraper& callback, int i)
     {
         int loops = 0;
         m_source->GetNumberOfLoopsFromFace(source, loops);
@@ -195,9 +216,10 @@ private:
         }
         if (m_solid)
             Ve_OptionDoc::ImportSurfacePhase.setDone(i + 1);
+        return face != nullptr;
     }
 
-    void repairedFace(const QELXIdentifier& source, const Gk_ObsWraper& callback)
+    bool repairedFace(const QELXIdentifier& source, const Gk_ObsWraper& callback)
     {
         const QELXDynamicArray<Ve_FaceTag*> made = m_creator.CreateSheets(source, m_source);
         if (m_solid)
@@ -215,6 +237,7 @@ private:
         }
         if (made.Count() > 0)
             QELXEndTranslateEntityEvent::Fire(0, source, created);
+        return made.Count() > 0;
     }
 
     void finishBodies()

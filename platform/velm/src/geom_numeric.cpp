@@ -219,7 +219,11 @@ double gauss5(const curve_evaluator& f, double a, double b) {
 double adaptive(const curve_evaluator& f, double a, double b, double whole, int depth) {
   const double m = 0.5 * (a + b);
   const double left = gauss5(f, a, m), right = gauss5(f, m, b);
-  if (depth <= 0 || std::fabs(left + right - whole) <= 1e-12 * std::max(1.0, std::fabs(whole))) return left + right;
+  // A length that is no finite number never settles: halving it again only
+  // doubles the work, 2^depth times over.
+  if (depth <= 0 || !std::isfinite(left + right) ||
+      std::fabs(left + right - whole) <= 1e-12 * std::max(1.0, std::fabs(whole)))
+    return left + right;
   return adaptive(f, a, m, left, depth - 1) + adaptive(f, m, b, right, depth - 1);
 }
 

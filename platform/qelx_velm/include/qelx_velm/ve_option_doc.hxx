@@ -88,6 +88,7 @@
     X(SplitEdgesAtPoles, "SplitEdgesAtPoles")                                                      \
     X(SplitPeriodic, "SplitPeriodic")                                                              \
     X(SplitPeriodicPreProcess, "SplitPeriodicPreProcess")                                          \
+    X(StitchSheetBodies, "StitchSheetBodies")                                                      \
     X(TransferAttribute, "TransferAttribute")                                                      \
     X(TransferAttributePID, "PID")                                                                 \
     X(TransferAttributePName, "PName")                                                             \

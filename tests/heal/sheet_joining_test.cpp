@@ -1,0 +1,185 @@
+// Loose faces joined before a recipe heals them: an unsewn closed model
+// comes out one solid facing outwards, in every frame and recipe; what does
+// not meet stays as it was.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "heal/repair_utils.hxx"
+#include "model/body_set.hxx"
+#include "model/kernel_call_bracket.hxx"
+#include "qelx/qelx_test.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "support/connector_test.hxx"
+#include "support/heal_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/repair_builders.hxx"
+#include "velm/errors.hxx"
+#include "velm/query.hxx"
+#include "velm/testkit.hxx"
+#include "velm/topology_api.hxx"
+
+namespace {
+
+class SheetJoining : public testkit::ConnectorTest {};
+
+Ve_CocoonTag* joiningSetOf(const std::vector<BODY*>& bodies)
+{
+    auto* set = new Ve_CocoonTag();
+    for (BODY* b : bodies)
+        set->appendBody(reinterpret_cast<Ve_BodyTag*>(b));
+    return set;
+}
+
+std::vector<BODY*> joinedBodies(const Ve_CocoonTag& set)
+{
+    std::vector<BODY*> out;
+    for (Ve_BodyTag* b : set.getBodies()) {
+        BODY* body = reinterpret_cast<BODY*>(b);
+        EXPECT_EQ(testkit::model_problems(body), "");
+        EXPECT_EQ(testkit::check_findings(body), "");
+        out.push_back(body);
+    }
+    return out;
+}
+
+void deleteJoined(const std::vector<BODY*>& bodies)
+{
+    for (BODY* b : bodies)
+        api_del_entity(b);
+}
+
+TEST_F(SheetJoining, LooseBoxFacesBecomeOneOutwardSolidInEveryFrameAndRecipe)
+{
+    for (const char* recipe : {"", "HealBodyPostProcessStep", "HealBodyPostProcessIges"}) {
+        qelx_test::OptionScope scope;
+        if (*recipe)
+            scope.on(Ve_OptionDoc::keyOf(recipe));
+        int frameNumber = 0;
+        for (const QELtransf& frame : testkit::heal_frames()) {
+            SCOPED_TRACE(std::string(recipe) + " frame " + std::to_string(frameNumber++));
+            Ve_CocoonTagHandle set(joiningSetOf(testkit::make_loose_box_sheets(frame)));
+            QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+            const std::vector<BODY*> bodies = joinedBodies(*set);
+            ASSERT_EQ(bodies.size(), 1u);
+            EXPECT_TRUE(is_closed_solid_body(bodies[0]));
+            EXPECT_EQ(testkit::count_faces(bodies[0]), 6);
+            EXPECT_EQ(testkit::count_edges(bodies[0]), 12);
+            EXPECT_EQ(testkit::count_vertices(bodies[0]), 8);
+            EXPECT_NEAR(testkit::polyhedron_volume(bodies[0]), 6000.0, 1e-6);
+            deleteJoined(bodies);
+        }
+    }
+}
+
+TEST_F(SheetJoining, AnOpenBoxStaysOneSheetAndFarSheetsStayApart)
+{
+    for (const QELtransf& frame : testkit::heal_frames()) {
+        std::vector<BODY*> sheets = testkit::make_loose_box_sheets(frame);
+        api_del_entity(sheets.back()); // the box without its last side
+        sheets.pop_back();
+        std::vector<BODY*> farBox = testkit::make_loose_box_sheets(translate_transf(QELvector(500.0, 0.0, 0.0)) * frame);
+        BODY* far = farBox[0];
+        deleteJoined(std::vector<BODY*>(farBox.begin() + 1, farBox.end()));
+        BODY* solid = testkit::make_framed_box(frame);
+        std::vector<BODY*> all = sheets;
+        all.push_back(far);
+        all.push_back(solid);
+        Ve_CocoonTagHandle set(joiningSetOf(all));
+        QELXVeRepairUtils::stitchSheetBodies(static_cast<Ve_CocoonTag*>(set));
+        const std::vector<BODY*> bodies = joinedBodies(*set);
+        ASSERT_EQ(bodies.size(), 3u);
+        EXPECT_EQ(bodies[0], sheets[0]);
+        EXPECT_FALSE(is_closed_solid_body(bodies[0]));
+        EXPECT_EQ(testkit::count_faces(bodies[0]), 5);
+        EXPECT_EQ(testkit::count_edges(bodies[0]), 12);
+        EXPECT_EQ(bodies[1], far);
+        EXPECT_EQ(testkit::count_edges(far), 4);
+        EXPECT_EQ(bodies[2], solid);
+        deleteJoined(bodies);
+    }
+}
+
+// A failure anywhere in the joining takes all of it back: the sheets are as
+// they came, nothing is raised, and one warning names what failed.
+TEST_F(SheetJoining, AFailureWhileJoiningTakesItAllBackAndIsWarnedOf)
+{
+    // The allocations of an undisturbed joining, to fail one half way.
+    long allocations = 0;
+    {
+        const std::vector<BODY*> sheets = testkit::make_loose_box_sheets(QELtransf());
+        Ve_CocoonTagHandle set(joiningSetOf(sheets));
+        velm_test_reset();
+        velm_test_record_calls(true);
+        QELXVeRepairUtils::stitchSheetBodies(static_cast<Ve_CocoonTag*>(set));
+        allocations = velm_test_allocation_count();
+        velm_test_reset();
+        deleteJoined(joinedBodies(*set));
+    }
+    ASSERT_GT(allocations, 10);
+    struct Case {
+        const char* call; // null: the allocation half way
+        int nth;
+        const char* named;
+    };
+    const Case cases[] = {
+        {"api_check_entity", 1, "api_check_entity"},   {"api_check_entity", 7, "api_check_entity"},
+        {"api_flatten_body", 1, "api_flatten_body"},   {"api_body_volume", 1, "api_body_volume"},
+        {"api_copy_body", 1, "api_copy_body"},         {"api_body_volume", 2, "api_body_volume"},
+        {"api_reverse_body", 1, "api_reverse_body"},   {nullptr, 0, "failed"},
+    };
+    int frameNumber = 0;
+    for (const QELtransf& frame : testkit::heal_frames()) {
+        ++frameNumber;
+        for (const Case& c : cases) {
+            // Only the mirrored frame leaves the closed faces facing inwards.
+            if (c.call && std::string(c.call) == "api_reverse_body" && frameNumber != 3)
+                continue;
+            SCOPED_TRACE(std::string(c.call ? c.call : "allocation") + " " + std::to_string(c.nth) + " frame " +
+                         std::to_string(frameNumber));
+            const std::vector<BODY*> sheets = testkit::make_loose_box_sheets(frame);
+            std::vector<std::string> before;
+            for (BODY* sheet : sheets)
+                before.push_back(testkit::saved_text(sheet));
+            Ve_CocoonTagHandle set(joiningSetOf(sheets));
+            qelx_test::EventRecorder events;
+            velm_test_reset();
+            if (c.call)
+                velm_test_fail_call(c.call, c.nth, VELM_BAD_ARGUMENT);
+            else
+                velm_test_fail_alloc(nullptr, allocations / 2);
+            const outcome joined =
+                velmInnerCall([&] { QELXVeRepairUtils::stitchSheetBodies(static_cast<Ve_CocoonTag*>(set)); });
+            EXPECT_FALSE(velm_test_injection_pending());
+            velm_test_reset();
+            EXPECT_TRUE(joined.ok());
+            const std::vector<std::string> warnings = events.names("Warning");
+            ASSERT_EQ(warnings.size(), 1u);
+            EXPECT_EQ(warnings[0].rfind(QELXVeRepairUtils::SheetJoiningFailed, 0), 0u) << warnings[0];
+            EXPECT_NE(warnings[0].find(c.named), std::string::npos) << warnings[0];
+            EXPECT_EQ(joinedBodies(*set), sheets);
+            for (std::size_t i = 0; i < sheets.size(); ++i)
+                EXPECT_EQ(testkit::saved_text(sheets[i]), before[i]);
+            deleteJoined(sheets);
+        }
+    }
+}
+
+TEST_F(SheetJoining, SwitchedOffLeavesTheSheetsLoose)
+{
+    // Off, the recipe heals the sheets as they came; absent, it is on.
+    for (const bool off : {true, false}) {
+        qelx_test::OptionScope scope;
+        if (off)
+            scope.off(Ve_OptionDoc::keyOf("StitchSheetBodies"));
+        const std::vector<BODY*> sheets = testkit::make_loose_box_sheets(QELtransf());
+        Ve_CocoonTagHandle set(joiningSetOf(sheets));
+        QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+        const std::vector<BODY*> bodies = joinedBodies(*set);
+        EXPECT_EQ(bodies.size(), off ? sheets.size() : 1u);
+        deleteJoined(bodies);
+    }
+}
+
+} // namespace

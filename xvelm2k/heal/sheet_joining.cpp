@@ -1,0 +1,391 @@
+// Loose faces joined before a recipe heals them: the trim road and many
+// exporters hand every face over alone, with edges and vertices of its own,
+// and a closed model would otherwise come out as a heap of sheets.
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "heal/repair_utils.hxx"
+#include "heal/repair_utils_internal.hxx"
+#include "model/body_set.hxx"
+#include "model/document.hxx"
+#include "model/entity_views.hxx"
+#include "model/kernel_call_bracket.hxx"
+#include "qelx/qelx_errors.hxx"
+#include "qelx/qelx_events.hxx"
+#include "qelx/qelx_options.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "trim/stitch_node.hxx"
+#include "velm/body_heal.hxx"
+#include "velm/build.hxx"
+#include "velm/errors.hxx"
+#include "velm/insanity.hxx"
+#include "velm/query.hxx"
+#include "velm/topology.hxx"
+#include "velm/topology_api.hxx"
+
+namespace {
+
+constexpr int kJoiningAttempts = 4;
+
+std::vector<FACE*> facesOfBody(BODY* body)
+{
+    std::vector<FACE*> out;
+    for (LUMP* l = body->lump(); l; l = l->next())
+        for (SHELL* s = l->shell(); s; s = s->next())
+            for (FACE* f = s->face(); f; f = f->next())
+                out.push_back(f);
+    return out;
+}
+
+template <class F>
+void forEachCoedge(FACE* face, F&& visit)
+{
+    for (LOOP* l = face->loop(); l; l = l->next()) {
+        COEDGE* first = l->start();
+        for (COEDGE* c = first; c;) {
+            visit(c);
+            c = c->next();
+            if (c == first)
+                break;
+        }
+    }
+}
+
+// A body of faces only, open, placed where its geometry says: the kind the
+// joining takes.
+bool isLooseSheet(BODY* body)
+{
+    if (!body || body->wire() || body->transform() || is_closed_solid_body(body))
+        return false;
+    bool anyFace = false;
+    for (LUMP* l = body->lump(); l; l = l->next())
+        for (SHELL* s = l->shell(); s; s = s->next()) {
+            if (s->wire() || s->is_closed())
+                return false;
+            anyFace = anyFace || s->face() != nullptr;
+        }
+    return anyFace;
+}
+
+struct Components {
+    std::vector<int> parent;
+    int find(int i) { return parent[i] == i ? i : parent[i] = find(parent[i]); }
+    void unite(int a, int b) { parent[find(a)] = find(b); }
+};
+
+// One joining of the sheets not left out, run inside one bracket: any kernel
+// failure raised out of it takes the whole joining back. What it was doing
+// when the failure came names the failure.
+class Joining {
+public:
+    Joining(const std::vector<BODY*>& sheets, const std::vector<bool>& leftOut)
+        : m_sheets(sheets), m_leftOut(leftOut)
+    {
+        gone.assign(sheets.size(), false);
+        declined.assign(sheets.size(), false);
+    }
+    Joining(const Joining&) = delete;
+    Joining& operator=(const Joining&) = delete;
+
+    void run();
+
+    // The call or stage the joining was in.
+    const char* step = "checking the sheets";
+    // Set when the joining was taken back by choice rather than by failure:
+    // the sheets of a group the join made worse (declined), or all of them.
+    bool declining = false;
+    bool declinedAll = false;
+    // What became of each sheet: gone into another, or the pieces it was
+    // separated into after it (itself first).
+    std::vector<bool> gone;
+    std::vector<bool> declined;
+    std::map<const BODY*, std::vector<BODY*>> pieces;
+
+private:
+    [[noreturn]] void fail(const char* call, const outcome& failed)
+    {
+        step = call;
+        // An error number 0 would let the bracket keep what was done.
+        sys_error(failed.error_number() != 0 ? failed.error_number() : VELM_BAD_ARGUMENT, failed.get_error_info());
+    }
+    int findingsOf(const BODY* body);
+    double enclosedVolume(const BODY* body);
+    bool facesAgree(BODY* body, double volume);
+    bool makeSolidWhereClosed(BODY* body);
+
+    const std::vector<BODY*>& m_sheets;
+    const std::vector<bool>& m_leftOut;
+};
+
+// What the kernel's checker finds in the body.
+int Joining::findingsOf(const BODY* body)
+{
+    ENTITY_LIST insane;
+    const outcome checked = api_check_entity(body, &insane, nullptr, nullptr);
+    if (!checked.ok())
+        fail("api_check_entity", checked);
+    return insane.count();
+}
+
+double Joining::enclosedVolume(const BODY* body)
+{
+    double volume = 0.0, achieved = 0.0;
+    const outcome measured = api_body_volume(body, 1e-7, volume, achieved);
+    if (!measured.ok())
+        fail("api_body_volume", measured);
+    return volume;
+}
+
+// A closed surface whose faces all face one way encloses the same volume
+// wherever it stands: the flux of the position through it does not change
+// when it moves. A face turned against its neighbours changes it by the
+// move times twice that face's vector area.
+bool Joining::facesAgree(BODY* body, double volume)
+{
+    ENTITY_LIST one;
+    one.add(body);
+    QELposition lo, hi;
+    const outcome boxed = api_get_entity_box(one, nullptr, lo, hi);
+    if (!boxed.ok())
+        fail("api_get_entity_box", boxed);
+    const double size = distance(lo, hi);
+    BODY* moved = nullptr;
+    const outcome copied = api_copy_body(body, moved);
+    if (!copied.ok() || !moved)
+        fail("api_copy_body", copied);
+    // The copy is made inside the joining's bracket: a failure from here on
+    // takes it back with the rest.
+    const outcome shifted = api_apply_transf(moved, translate_transf(QELvector(0.9, -0.7, 0.5) * size));
+    if (!shifted.ok())
+        fail("api_apply_transf", shifted);
+    const outcome baked = api_change_body_trans(moved, nullptr);
+    if (!baked.ok())
+        fail("api_change_body_trans", baked);
+    const double there = enclosedVolume(moved);
+    const outcome deleted = api_del_entity(moved);
+    if (!deleted.ok())
+        fail("api_del_entity", deleted);
+    return std::abs(there - volume) <= 1e-4 * std::max(std::abs(volume), size * size * size * 1e-6);
+}
+
+// A body whose faces, taken single-sided, close and face one way: a solid
+// facing outwards. Otherwise the faces keep their sides; false when the faces
+// close but disagree on their outside.
+bool Joining::makeSolidWhereClosed(BODY* body)
+{
+    const std::vector<FACE*> faces = facesOfBody(body);
+    std::vector<int> sides;
+    for (FACE* f : faces) {
+        sides.push_back(f->sides());
+        f->set_sides(0);
+    }
+    const auto keepSheet = [&] {
+        for (std::size_t i = 0; i < faces.size(); ++i)
+            faces[i]->set_sides(sides[i]);
+    };
+    if (!is_closed_solid_body(body)) {
+        keepSheet();
+        return true;
+    }
+    const double volume = enclosedVolume(body);
+    if (!facesAgree(body, volume)) {
+        keepSheet();
+        return false;
+    }
+    if (volume < 0.0) {
+        const outcome reversed = api_reverse_body(body);
+        if (!reversed.ok())
+            fail("api_reverse_body", reversed);
+    }
+    return true;
+}
+
+void Joining::run()
+{
+    std::map<const FACE*, int> owner;
+    std::vector<int> freeBefore(m_sheets.size(), 0);
+    std::vector<int> findingsBefore(m_sheets.size(), 0);
+    QELXDynamicArray<Ve_FaceTag*> faces;
+    for (std::size_t i = 0; i < m_sheets.size(); ++i) {
+        if (m_leftOut[i])
+            continue;
+        findingsBefore[i] = findingsOf(m_sheets[i]);
+        for (FACE* f : facesOfBody(m_sheets[i])) {
+            owner[f] = static_cast<int>(i);
+            faces.Add(ve_view<Ve_FaceTag>(f));
+            forEachCoedge(f, [&](COEDGE* c) { freeBefore[i] += c->partner() ? 0 : 1; });
+        }
+    }
+    // The stitcher records what went wrong and goes on. A join it could
+    // not make (a kernel failure inside the join) is a failure; anything
+    // else it met declines the joining. Either way the whole joining is
+    // taken back rather than leave half-joined faces.
+    step = "joining free edges";
+    const std::size_t assertions = Gk_ErrMgr::assertions().size();
+    Ve_StEnvelope(faces).doMerge();
+    const std::vector<Gk_AssertRecord>& log = Gk_ErrMgr::assertions();
+    if (log.size() != assertions) {
+        bool joinFailed = false;
+        for (std::size_t k = assertions; k < log.size(); ++k)
+            joinFailed = joinFailed || log[k].source == "ve_stitchnode";
+        declining = declinedAll = !joinFailed;
+        sys_error(VELM_BAD_FACE_LOOPS);
+    }
+
+    // Sheets joined to one another become one body; a sheet joined only
+    // within itself is regrouped alone.
+    step = "regrouping the joined faces";
+    Components parts{std::vector<int>(m_sheets.size())};
+    std::vector<int> freeAfter(m_sheets.size(), 0);
+    for (std::size_t i = 0; i < m_sheets.size(); ++i)
+        parts.parent[i] = static_cast<int>(i);
+    for (const auto& [face, i] : owner)
+        forEachCoedge(const_cast<FACE*>(face), [&, i = i](COEDGE* c) {
+            const COEDGE* p = c->partner();
+            freeAfter[i] += p ? 0 : 1;
+            const LOOP* loop = p ? p->loop() : nullptr;
+            const auto other = loop ? owner.find(loop->face()) : owner.end();
+            if (other != owner.end())
+                parts.unite(i, other->second);
+        });
+    std::map<int, std::vector<int>> groups;
+    for (std::size_t i = 0; i < m_sheets.size(); ++i)
+        if (!m_leftOut[i])
+            groups[parts.find(static_cast<int>(i))].push_back(static_cast<int>(i));
+    bool anyDeclined = false;
+    for (const auto& [root, members] : groups) {
+        (void)root;
+        bool changed = members.size() > 1;
+        for (int i : members)
+            changed = changed || freeAfter[i] != freeBefore[i];
+        if (!changed)
+            continue;
+        BODY* target = m_sheets[members[0]];
+        LUMP* tail = target->lump();
+        while (tail->next())
+            tail = tail->next();
+        for (std::size_t k = 1; k < members.size(); ++k) {
+            BODY* other = m_sheets[members[k]];
+            LUMP* moved = other->lump();
+            other->set_lump(nullptr);
+            tail->set_next(moved);
+            for (LUMP* l = moved; l; l = l->next()) {
+                l->set_body(target);
+                tail = l;
+            }
+            gone[members[k]] = true;
+            ve_recipes::loseBody(ve_view<Ve_BodyTag>(other));
+        }
+        step = "api_flatten_body";
+        const outcome flat = api_flatten_body(target);
+        if (!flat.ok())
+            fail("api_flatten_body", flat);
+        ENTITY_LIST split;
+        step = "separating the joined shells";
+        separate_body_shells(target, split);
+        separate_body_lumps(target, split);
+        std::vector<BODY*>& made = pieces[target];
+        made.push_back(target);
+        for (int k = 0; k < split.count(); ++k)
+            made.push_back(static_cast<BODY*>(split[k]));
+        int before = 0, after = 0;
+        for (int i : members)
+            before += findingsBefore[i];
+        step = "closing the joined shells";
+        bool agree = true;
+        for (BODY* b : made) {
+            agree = makeSolidWhereClosed(b) && agree;
+            after += findingsOf(b);
+        }
+        // Valid sheets are never traded for a body the checker finds more
+        // wrong with, nor for a closed one whose faces disagree on their
+        // outside: that group's sheets stay as they came.
+        if (!agree || after > before) {
+            anyDeclined = true;
+            for (int i : members)
+                declined[i] = true;
+        }
+    }
+    if (anyDeclined) {
+        declining = true;
+        sys_error(VELM_BAD_FACE_LOOPS);
+    }
+}
+
+// The warning a failed joining gives: what failed and the kernel's word.
+void warnJoiningFailed(const Joining& joining, const outcome& failed)
+{
+    const char* why = message_module::find_message(failed.error_number());
+    const std::string text = std::string(QELXVeRepairUtils::SheetJoiningFailed) + ": " + joining.step +
+                             " failed (" + (why ? why : "error " + std::to_string(failed.error_number())) +
+                             "); they are left as they came";
+    QELXWarningEvent::Fire(text.c_str());
+}
+
+} // namespace
+
+void QELXVeRepairUtils::stitchSheetBodies(Ve_CocoonTag* set)
+{
+    if (!set || Ve_OptionDoc::isOff(Ve_OptionDoc::StitchSheetBodies))
+        return;
+    const QELXDynamicArray<Ve_BodyTag*> bodies = set->getBodies();
+    std::vector<BODY*> sheets;
+    std::map<const BODY*, int> indexOf;
+    std::vector<std::size_t> facesOf;
+    for (Ve_BodyTag* view : bodies) {
+        BODY* b = ve_recipes::isLive(view) ? ve_recipes::kernelOf(view) : nullptr;
+        if (b && !indexOf.count(b) && isLooseSheet(b)) {
+            indexOf[b] = static_cast<int>(sheets.size());
+            sheets.push_back(b);
+            facesOf.push_back(facesOfBody(b).size());
+        }
+    }
+
+    // A group whose join the checker finds worse is left out and the rest
+    // joined again; a failure takes the whole joining back, warned of, and
+    // the recipe then heals the sheets as they came.
+    std::vector<bool> leftOut(sheets.size(), false);
+    for (int attempt = 0; attempt < kJoiningAttempts; ++attempt) {
+        std::size_t faceCount = 0;
+        for (std::size_t i = 0; i < sheets.size(); ++i)
+            faceCount += leftOut[i] ? 0 : facesOf[i];
+        if (faceCount < 2)
+            return;
+        Joining joining(sheets, leftOut);
+        const outcome joined = velmInnerCall([&] { joining.run(); });
+        if (!joined.ok()) {
+            if (!joining.declining) {
+                warnJoiningFailed(joining, joined);
+                return;
+            }
+            if (joining.declinedAll)
+                return;
+            for (std::size_t i = 0; i < sheets.size(); ++i)
+                leftOut[i] = leftOut[i] || joining.declined[i];
+            continue;
+        }
+        if (joining.pieces.empty())
+            return;
+        QELXDynamicArray<Ve_BodyTag*> result;
+        for (Ve_BodyTag* view : bodies) {
+            const BODY* b = ve_recipes::kernelOf(view);
+            const auto sheet = indexOf.find(b);
+            if (sheet != indexOf.end() && joining.gone[sheet->second])
+                continue;
+            const auto made = joining.pieces.find(b);
+            if (made == joining.pieces.end()) {
+                result.Add(view);
+                continue;
+            }
+            for (BODY* piece : made->second)
+                result.Add(ve_view<Ve_BodyTag>(piece));
+            // A body the joining changed is described afresh.
+            Ve_DocumentTag::RemoveFromCache(view);
+        }
+        set->setBodies(result);
+        return;
+    }
+}
