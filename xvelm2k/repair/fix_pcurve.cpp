@@ -5,6 +5,7 @@
 
 #include "geometry/spline_curve_build.hxx"
 #include "model/kernel_call_bracket.hxx"
+#include "velm/errors.hxx"
 #include "qelx/qelx_errors.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/tolerant.hxx"
@@ -82,7 +83,9 @@ void Ve_FixPCurve::FixPCurveOnParametricSurface(COEDGE* coedge)
         Gk_ErrMgr::doAssert("ve_edgeutl", 966);
         return;
     }
-    velmCall([&] {
+    // A pcurve left over another range than its coedge's is lost on export
+    // (the face goes with it): a kernel failure here is the caller's.
+    const outcome fixed = velmCall([&] {
         const pcurve& def = pc->def();
         bs2_curve copy = bs2_curve_copy(def.cur());
         if (def.reversed())
@@ -94,6 +97,9 @@ void Ve_FixPCurve::FixPCurveOnParametricSurface(COEDGE* coedge)
         replaced.set_offset(def.offset());
         pc->set_def(replaced);
     });
+    if (!fixed.ok())
+        sys_error(fixed.error_number() != 0 ? fixed.error_number() : qelvelm_api_errmod.message_code(0),
+                  fixed.get_error_info());
 }
 
 void Ve_FixPCurve::FixPCurveOnParametricSurface(EDGE* edge)
