@@ -20,7 +20,13 @@
 #include <GeomAdaptor_Surface.hxx>
 #include <Bnd_Box2d.hxx>
 #include <BRep_Builder.hxx>
+#include <BRep_CurveRepresentation.hxx>
+#include <BRep_ListIteratorOfListOfCurveRepresentation.hxx>
+#include <BRep_TEdge.hxx>
 #include <BRep_Tool.hxx>
+#include <Bnd_Box.hxx>
+#include <TopoDS_Iterator.hxx>
+#include <unordered_map>
 #include <Geom2d_BSplineCurve.hxx>
 #include <Geom2d_Line.hxx>
 #include <Geom_BSplineCurve.hxx>
@@ -222,6 +228,7 @@ private:
     TopoDS_Shape body(int index, BodyShape& out);
     void widenVertex(const TopoDS_Vertex& v, const gp_Pnt& p);
     void settleTolerances(const TopoDS_Shape& all);
+    void orderTolerances(const TopTools_IndexedDataMapOfShapeListOfShape& faces);
     void alignAlongLoop(std::vector<Use>& uses, const std::set<int>& seams, const Handle(Geom_Surface)& surface,
                         const Bnd_Box2d& box);
     void projectStrayPCurves(std::vector<Use>& uses, const Handle(Geom_Surface)& surface);
@@ -1156,7 +1163,6 @@ BuiltShapes ShapeBuilder::build()
     for (const BodyShape& body : out.bodies)
         m_b.Add(all, body.shape);
     settleTolerances(all);
-    BRepLib::UpdateTolerances(all, Standard_False);
     return out;
 }
 
@@ -1223,6 +1229,65 @@ void ShapeBuilder::settleTolerances(const TopoDS_Shape& all)
         m_b.UpdateEdge(edge, std::max(worst * 1.05, Precision::Confusion()));
         m_b.SameParameter(edge, Standard_True);
         m_b.SameRange(edge, Standard_True);
+    }
+    orderTolerances(faces);
+}
+
+// Tolerances ordered as Open CASCADE's checker wants them, as
+// BRepLib::UpdateTolerances orders them but over the edges' map already made
+// (its own two maps of the whole shape cost as much as the settling and grew
+// faster than the model): an edge at least as wide as its faces, a vertex at
+// least as wide as its edges and reaching every point their curves and
+// pcurves give it (the diagonal of their box, both ends of a closed edge).
+void ShapeBuilder::orderTolerances(const TopTools_IndexedDataMapOfShapeListOfShape& faces)
+{
+    struct Reach {
+        TopoDS_Vertex vertex;
+        Bnd_Box box;
+        double widest = 0.0;
+    };
+    std::unordered_map<const TopoDS_TShape*, Reach> reach;
+    reach.reserve(static_cast<std::size_t>(faces.Extent()));
+    for (int i = 1; i <= faces.Extent(); ++i) {
+        const TopoDS_Edge& edge = TopoDS::Edge(faces.FindKey(i));
+        double tolerance = BRep_Tool::Tolerance(edge);
+        for (TopTools_ListIteratorOfListOfShape it(faces.FindFromIndex(i)); it.More(); it.Next())
+            tolerance = std::max(tolerance, BRep_Tool::Tolerance(TopoDS::Face(it.Value())));
+        m_b.UpdateEdge(edge, tolerance);
+        const Handle(BRep_TEdge)& stored = Handle(BRep_TEdge)::DownCast(edge.TShape());
+        for (TopoDS_Iterator v(edge); v.More(); v.Next()) {
+            const TopoDS_Vertex& vertex = TopoDS::Vertex(v.Value());
+            Reach& r = reach[vertex.TShape().get()];
+            if (r.vertex.IsNull()) {
+                r.vertex = vertex;
+                r.box.Add(BRep_Tool::Pnt(vertex));
+            }
+            r.widest = std::max(r.widest, tolerance);
+            if (tolerance > 1e10 || !BRep_Tool::SameRange(edge) || stored.IsNull())
+                continue;
+            const double at = BRep_Tool::Parameter(vertex, edge);
+            for (BRep_ListIteratorOfListOfCurveRepresentation cr(stored->Curves()); cr.More(); cr.Next()) {
+                const Handle(BRep_CurveRepresentation)& rep = cr.Value();
+                const gp_Trsf place = (edge.Location() * rep->Location()).Transformation();
+                if (rep->IsCurve3D()) {
+                    if (!rep->Curve3D().IsNull())
+                        r.box.Add(rep->Curve3D()->Value(at).Transformed(place));
+                } else if (rep->IsCurveOnSurface()) {
+                    const Handle(Geom_Surface)& surface = rep->Surface();
+                    for (const Handle(Geom2d_Curve)& pc :
+                         {rep->PCurve(), rep->IsCurveOnClosedSurface() ? rep->PCurve2() : Handle(Geom2d_Curve)()})
+                        if (!pc.IsNull()) {
+                            const gp_Pnt2d uv = pc->Value(at);
+                            r.box.Add(surface->Value(uv.X(), uv.Y()).Transformed(place));
+                        }
+                }
+            }
+        }
+    }
+    for (auto& [shape, r] : reach) {
+        const double across = std::sqrt(r.box.SquareExtent());
+        const double tolerance = std::max(r.widest, across);
+        m_b.UpdateVertex(r.vertex, tolerance + 2.0 * Epsilon(tolerance));
     }
 }
 
