@@ -201,18 +201,24 @@ TEST_F(TrimRoad, FacesAndSheetsCarryTheirSourcesAttributes)
 
 TEST_F(TrimRoad, AKernelFailureInsideTheRoadLeavesOnlyWholeSheets)
 {
-    // Each kernel call of the road fails in turn, until one run gets through.
+    // Each kernel call of the road fails in turn, until one run gets through;
+    // a face it lost is never lost in silence.
     for (long nth = 1;; ++nth) {
         SCOPED_TRACE(nth);
         ImporterRun run(TestModel::block(1, 2, 3));
         Gk_ImportContext context(&run.target(), &run.sourceDocument());
+        qelx_test::EventRecorder events;
         velm_test_fail_call("*", nth, VELM_NOT_IMPLEMENTED);
         EXPECT_EQ(run.importer().ImportSolidAsTrim(&run.source(), run.id(qelx_test::KindBody, 0), &context), QELI_OK);
         const bool fired = !velm_test_injection_pending();
+        const std::string failedCall = velm_test_last_injected_call();
         velm_test_reset();
         for (BODY* b : run.result()) {
             ASSERT_TRUE(velm_is_live_entity(b));
             EXPECT_EQ(testkit::model_problems(b), "");
+        }
+        if (run.result().size() < 6u) {
+            EXPECT_GE(events.count("Warning"), 1) << "a face lost without a warning: " << failedCall;
         }
         if (!fired) {
             EXPECT_EQ(run.result().size(), 6u);

@@ -453,8 +453,10 @@ void Ve_BaseStitchCreator::MakeSheets()
                 bodies.Add(ve_view<Ve_BodyTag>(body));
                 kept.Add(tag);
             } else {
-                // A face no body took would belong to nothing: it goes.
+                // A face no body took would belong to nothing: it goes, said,
+                // so that the import does not pass for whole without it.
                 api_del_entity(face);
+                QELXWarningEvent::Fire("a face could not be made a sheet body");
             }
         }
         m_faces = kept;
