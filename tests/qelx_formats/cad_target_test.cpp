@@ -782,12 +782,23 @@ TopoDS_Face squareWithHole(const gp_Ax2& frame, double hx, double hy, bool holeS
     return face.Face();
 }
 
+// A face of one wire on the plane of `frame` whose wire crosses itself (a
+// bow tie: its second and fourth edges cross at (5, 5)).
+TopoDS_Face bowTie(const gp_Ax2& frame)
+{
+    const auto at = [&frame](double x, double y) {
+        return gp_Pnt(frame.Location().XYZ() + frame.XDirection().XYZ() * x + frame.YDirection().XYZ() * y);
+    };
+    BRepBuilderAPI_MakePolygon polygon(at(0, 0), at(10, 0), at(0, 10), at(10, 10), Standard_True);
+    return BRepBuilderAPI_MakeFace(gp_Pln(gp_Ax3(frame)), polygon.Wire(), Standard_True).Face();
+}
+
 } // namespace
 
-// A face of several wires is checked whole before a BREP or IGES file is
-// made of it: a hole across the outer wire, outside it or turned its way is
-// refused as Open CASCADE's analyser refuses it, whatever the frame; a
-// sound hole is written.
+// A face's wires are checked in it before a BREP or IGES file is made of
+// it: a single wire crossing itself, a hole across the outer wire, outside
+// it or turned its way is refused as Open CASCADE's analyser refuses it,
+// whatever the frame; a sound hole is written.
 TEST(CadTarget, AFaceWhoseWiresCrossNestOrTurnWronglyIsNotWritten)
 {
     const struct {
@@ -822,4 +833,15 @@ TEST(CadTarget, AFaceWhoseWiresCrossNestOrTurnWronglyIsNotWritten)
                 }
                 fs::remove(out);
             }
+    for (const gp_Ax2& frame : {gp_Ax2(), gp_Ax2(gp_Pnt(3, -2, 1), gp_Dir(1, 2, 2), gp_Dir(2, -1, 0)), mirrored})
+        for (const char* kind : {".brep", ".igs"}) {
+            SCOPED_TRACE(std::string("a bow tie into ") + kind);
+            const qelx_test::TestModel model = readAsBrep(bowTie(frame));
+            ASSERT_EQ(model.faces.size(), 1u);
+            const fs::path out = targetScratch(std::string("bow-tie") + kind);
+            std::string error;
+            EXPECT_NE(writeCadFile(model, out.string(), error), QELI_OK);
+            EXPECT_NE(error.find("body 1: a wire is not valid (SelfIntersectingWire)"), std::string::npos) << error;
+            EXPECT_FALSE(fs::exists(out));
+        }
 }

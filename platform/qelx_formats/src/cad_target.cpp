@@ -151,15 +151,16 @@ std::string invalidity(const TopoDS_Shape& shape)
     return "the shapes are not valid";
 }
 
-// Why a face of several wires is not valid as Open CASCADE's analyser
-// judges it (each wire in the face, then the wires together: crossing, one
-// inside another the wrong way, turned against the face), or nothing.
-std::string severalWiresInvalidity(const TopoDS_Face& face)
+// Why a face's wires are not valid as Open CASCADE's analyser judges them
+// (each wire in the face, a single one crossing itself included, then
+// several together: crossing, one inside another the wrong way, turned
+// against the face), or nothing.
+std::string wiresInvalidity(const TopoDS_Face& face)
 {
     int wires = 0;
     for (TopoDS_Iterator it(face); it.More() && wires < 2; it.Next())
         wires += it.Value().ShapeType() == TopAbs_WIRE;
-    if (wires < 2)
+    if (wires == 0)
         return std::string();
     for (TopoDS_Iterator it(face); it.More(); it.Next()) {
         if (it.Value().ShapeType() != TopAbs_WIRE)
@@ -170,6 +171,8 @@ std::string severalWiresInvalidity(const TopoDS_Face& face)
             if (const auto fault = firstFault(wire.StatusOnShape(face)))
                 return statusText(TopAbs_WIRE, *fault);
     }
+    if (wires < 2)
+        return std::string();
     BRepCheck_Face check(face);
     std::optional<BRepCheck_Status> fault = firstFault(check.Status());
     // In the analyser's order, each only where the one before found nothing.
@@ -191,15 +194,16 @@ std::string severalWiresInvalidity(const TopoDS_Face& face)
 // analysis cost twice the rest of a BREP write and its memory two and a half
 // times): edge and vertex tolerances are measured as the analyser measures
 // them while the shapes are built, and a wire is the model's loop with its
-// edges joined at shared vertices; how several loops of one face lie to one
-// another (crossing, nested the wrong way, turned alike) the building takes
-// as it comes, so those faces are checked whole. A single loop crossing
-// itself and the shells' and solids' own checks are not made here.
+// edges joined at shared vertices; whether a loop crosses itself in its
+// face, and how several loops of one face lie to one another (crossing,
+// nested the wrong way, turned alike), the building takes as it comes, so
+// each face's wires are checked in it. The shells' and solids' own checks
+// are not made here.
 void checkBuilt(const BuiltShapes& shapes)
 {
     for (std::size_t b = 0; b < shapes.bodies.size(); ++b)
         for (TopExp_Explorer f(shapes.bodies[b].shape, TopAbs_FACE); f.More(); f.Next())
-            if (const std::string why = severalWiresInvalidity(TopoDS::Face(f.Current())); !why.empty())
+            if (const std::string why = wiresInvalidity(TopoDS::Face(f.Current())); !why.empty())
                 throw std::runtime_error("body " + std::to_string(b + 1) + ": " + why);
 }
 
