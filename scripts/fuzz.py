@@ -469,7 +469,8 @@ STEP_GEOMETRY = re.compile(rb"B_SPLINE|CARTESIAN_POINT|DIRECTION|AXIS2_PLACEMENT
 
 
 def step_parameters(text):
-    """The spans (start, end) of the top-level parameters of "(...)" text, which starts at its "("."""
+    """The spans (start, end) of the top-level parameters of "(...)" text, which starts at its "(";
+    None when the text ends before its ")"."""
     spans, depth, start, quoted = [], 0, 1, False
     for i in range(len(text)):
         c = text[i:i + 1]
@@ -483,25 +484,24 @@ def step_parameters(text):
             depth -= 1
             if depth == 0:
                 spans.append((start, i))
-                return spans, i
+                return spans
         elif c == b"," and depth == 1:
             spans.append((start, i))
             start = i + 1
-    return None, None
+    return None
 
 
 def step_entity_parameters(data, rng):
     heads = list(re.finditer(rb"#(\d+)\s*=\s*([A-Z_0-9]+)\s*\(", data))
     if not heads:
         return odd_numbers(data, rng)
-    geometric = [m for m in heads if STEP_GEOMETRY.search(m.group(2))]
     ids = [int(m.group(1)) for m in heads]
     for _ in range(rng.randint(1, 2)):
         heads = list(re.finditer(rb"#(\d+)\s*=\s*([A-Z_0-9]+)\s*\(", data))
         geometric = [m for m in heads if STEP_GEOMETRY.search(m.group(2))]
         m = rng.choice(geometric if geometric and rng.random() < 0.7 else heads)
         open_at = m.end() - 1
-        spans, close = step_parameters(data[open_at:open_at + 200000])
+        spans = step_parameters(data[open_at:open_at + 200000])
         if not spans:
             continue
         a, b = spans[rng.randrange(len(spans))]
