@@ -120,6 +120,12 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
          {"\n508,4,0,17,1,0,0,0,17,2,0,0,0,17,3,1,0,0,17,4,1,0;        ",
           "\n508,4,0,17,1,0,0,0,17,2,0,0,0,901,3,1,0,0,17,4,1,0;       "},
          "a loop whose edges do not each name the list they are in"},
+        // An even pointer names the second line of a directory entry: the
+        // same null.
+        {"an IGES loop edge in a list an even pointer names", face,
+         {"\n508,4,0,15,1,0,1,0,29,0,15,2,0,1,0,31,0,15,3,1,1,0,33,0,15,4,1,  ",
+          "\n508,4,0,2,1,0,1,0,29,0,15,2,0,1,0,31,0,15,3,1,1,0,33,0,15,4,1,   "},
+         "a loop whose edges do not each name the list they are in"},
         // Open CASCADE's transfer of the face broke off, and the 2-D splines
         // it had made of the face's other pcurves leaked.
         {"a STEP pcurve whose representation holds no curve", bracket,

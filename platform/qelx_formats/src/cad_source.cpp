@@ -1313,9 +1313,10 @@ bool splineCountsFilled(const std::vector<long long>& head, long long fields)
 
 // Whether an IGES loop record (508) names, for each of its edges, the list
 // the edge is in: Open CASCADE's parameter reader asks the entity a pointer
-// names for its kind, through the null a pointer of 0, or one past the
-// directory's `entryLines` lines, gives. `record` holds every field of a
-// loop record; other records pass.
+// names for its kind, through the null a pointer of 0, an even one (the
+// second line of a directory entry) or one past the directory's
+// `entryLines` lines gives. `record` holds every field of a loop record;
+// other records pass.
 bool loopEdgesNamed(const std::vector<long long>& record, long long entryLines)
 {
     if (record.empty() || record[0] != 508)
@@ -1324,7 +1325,8 @@ bool loopEdgesNamed(const std::vector<long long>& record, long long entryLines)
     const long long edges = record.size() > 1 ? record[1] : NotAnInteger;
     for (long long e = 0; e < edges; ++e) {
         // Type, list, index, orientation, pcurve count, then two fields a pcurve.
-        if (at + 5 > record.size() || record[at + 1] <= 0 || record[at + 1] > entryLines || record[at + 4] < 0)
+        const long long list = at + 1 < record.size() ? record[at + 1] : 0;
+        if (at + 5 > record.size() || list <= 0 || list % 2 == 0 || list > entryLines || record[at + 4] < 0)
             return false;
         at += 5 + 2 * static_cast<std::size_t>(record[at + 4]);
     }
