@@ -73,13 +73,15 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
     ASSERT_EQ(convert_run::runConvert(std::string(XVELM_EXAMPLES_DIR) + "/two_bodies.vlt", twoBodies).status, 0);
     // The wedge and a face of a cylinder as Open CASCADE writes them in IGES
     // (the face's pcurves as degree-one spline curves), and the face as a
-    // neutral document (its third curve an arc of the cylinder's).
+    // neutral document (its third curve an arc of the cylinder's) and in
+    // STEP (its last pcurve's end point #85).
     const std::string wedge = (dir / "wedge.igs").string(), face = (dir / "face.igs").string();
-    const std::string faceDoc = (dir / "face.json").string();
+    const std::string faceDoc = (dir / "face.json").string(), faceStep = (dir / "face.step").string();
     if (fs::exists(samples + "wedge_ok.brep")) {
         ASSERT_EQ(convert_run::runConvert(samples + "wedge_ok.brep", wedge).status, 0);
         ASSERT_EQ(convert_run::runConvert(samples + "face1.brep", face).status, 0);
         ASSERT_EQ(convert_run::runConvert(samples + "face1.brep", faceDoc).status, 0);
+        ASSERT_EQ(convert_run::runConvert(samples + "face1.brep", faceStep).status, 0);
     }
     struct Case {
         const char* what;
@@ -126,6 +128,12 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
          {"\n508,4,0,15,1,0,1,0,29,0,15,2,0,1,0,31,0,15,3,1,1,0,33,0,15,4,1,  ",
           "\n508,4,0,2,1,0,1,0,29,0,15,2,0,1,0,31,0,15,3,1,1,0,33,0,15,4,1,   "},
          "a loop whose edges do not each name the list they are in"},
+        // A pcurve point billions of turns round the cylinder: Open
+        // CASCADE's transfer projected onto it span by span (for ever in
+        // one frame; in this one it gave up and leaked what it had made).
+        {"a STEP pcurve billions of turns round its cylinder", faceStep,
+         {"#85 = CARTESIAN_POINT('',(-4.459708725243,-0.8));", "#85 = CARTESIAN_POINT('',(2147483647,-0.8));"},
+         "is a pcurve more turns round its surface than any model makes"},
         // Open CASCADE's transfer of the face broke off, and the 2-D splines
         // it had made of the face's other pcurves leaked.
         {"a STEP pcurve whose representation holds no curve", bracket,
@@ -230,7 +238,7 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         SCOPED_TRACE(c.what);
         std::string text = fileText(c.seed);
         if (text.empty() && (c.seed.rfind(cad_samples::SampleFolder, 0) == 0 || c.seed == wedge || c.seed == face ||
-                             c.seed == faceDoc))
+                             c.seed == faceDoc || c.seed == faceStep))
             continue; // the samples are not installed
         const std::size_t at = text.find(c.edit.from);
         ASSERT_NE(at, std::string::npos) << c.seed;

@@ -51,7 +51,13 @@
 #include <OSD.hxx>
 #include <StepRepr_NextAssemblyUsageOccurrence.hxx>
 #include <StepBasic_ProductDefinition.hxx>
+#include <StepGeom_BSplineCurve.hxx>
+#include <StepGeom_CartesianPoint.hxx>
+#include <StepGeom_ElementarySurface.hxx>
+#include <StepGeom_Line.hxx>
 #include <StepGeom_Pcurve.hxx>
+#include <StepGeom_Plane.hxx>
+#include <StepGeom_SurfaceOfRevolution.hxx>
 #include <StepRepr_DefinitionalRepresentation.hxx>
 #include <StepShape_ConnectedFaceSet.hxx>
 #include <IGESGeom_BSplineCurve.hxx>
@@ -1075,6 +1081,36 @@ bool igesSplinesSound(const Handle(Interface_InterfaceModel)& model, std::string
     return true;
 }
 
+// Whether a pcurve on a surface whose first parameter is an angle (a
+// cylinder, cone, sphere, torus or surface of revolution) keeps its points'
+// angles within 10,000 radians: Open CASCADE's transfer projects onto the
+// pcurve span by span of its parameter, for ever at billions of turns out.
+bool pcurveTurnsPlausible(const Handle(StepGeom_Pcurve)& pcurve)
+{
+    const Handle(StepGeom_Surface) basis = pcurve->BasisSurface();
+    const bool angular = !basis.IsNull() && !basis->IsKind(STANDARD_TYPE(StepGeom_Plane)) &&
+                         (basis->IsKind(STANDARD_TYPE(StepGeom_ElementarySurface)) ||
+                          basis->IsKind(STANDARD_TYPE(StepGeom_SurfaceOfRevolution)));
+    const Handle(StepRepr_DefinitionalRepresentation) curve = pcurve->ReferenceToCurve();
+    if (!angular || curve.IsNull())
+        return true;
+    const auto near = [](const Handle(StepGeom_CartesianPoint)& p) {
+        return p.IsNull() || p->NbCoordinates() < 1 || std::abs(p->CoordinatesValue(1)) <= 1e4;
+    };
+    for (int k = 1; k <= curve->NbItems(); ++k) {
+        const Handle(StepRepr_RepresentationItem) item = curve->ItemsValue(k);
+        if (const auto line = Handle(StepGeom_Line)::DownCast(item)) {
+            if (!near(line->Pnt()))
+                return false;
+        } else if (const auto spline = Handle(StepGeom_BSplineCurve)::DownCast(item)) {
+            for (int c = 1; c <= spline->NbControlPointsList(); ++c)
+                if (!near(spline->ControlPointsListValue(c)))
+                    return false;
+        }
+    }
+    return true;
+}
+
 // The reader's model checked before anything is transferred from it: no
 // entity it could not read, no failed check, and no entity that reaches
 // itself through its references (the transfer follows them by recursion, so
@@ -1124,6 +1160,11 @@ bool readWhole(const Handle(Interface_InterfaceModel)& model, const Handle(Inter
             const Handle(StepRepr_DefinitionalRepresentation) curve = pcurve->ReferenceToCurve();
             if (curve.IsNull() || curve->NbItems() == 0) {
                 reason = "damaged: entity " + fileLabel(model, i) + " is a pcurve whose representation holds no curve";
+                return false;
+            }
+            if (!pcurveTurnsPlausible(pcurve)) {
+                reason = "damaged: entity " + fileLabel(model, i) +
+                         " is a pcurve more turns round its surface than any model makes";
                 return false;
             }
         }
