@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,7 @@ bool isLooseSheet(BODY* body)
 }
 
 struct Components {
+    explicit Components(std::size_t n) : parent(n) { std::iota(parent.begin(), parent.end(), 0); }
     std::vector<int> parent;
     int find(int i) { return parent[i] == i ? i : parent[i] = find(parent[i]); }
     void unite(int a, int b) { parent[find(a)] = find(b); }
@@ -238,10 +240,8 @@ void Joining::run()
     // Sheets joined to one another become one body; a sheet joined only
     // within itself is regrouped alone.
     step = "regrouping the joined faces";
-    Components parts{std::vector<int>(m_sheets.size())};
+    Components parts(m_sheets.size());
     std::vector<int> freeAfter(m_sheets.size(), 0);
-    for (std::size_t i = 0; i < m_sheets.size(); ++i)
-        parts.parent[i] = static_cast<int>(i);
     for (const auto& [face, i] : owner)
         forEachCoedge(const_cast<FACE*>(face), [&, i = i](COEDGE* c) {
             const COEDGE* p = c->partner();
@@ -256,8 +256,8 @@ void Joining::run()
         if (!m_leftOut[i])
             groups[parts.find(static_cast<int>(i))].push_back(static_cast<int>(i));
     bool anyDeclined = false;
-    for (const auto& [root, members] : groups) {
-        (void)root;
+    for (const auto& group : groups) {
+        const std::vector<int>& members = group.second;
         bool changed = members.size() > 1;
         for (int i : members)
             changed = changed || freeAfter[i] != freeBefore[i];

@@ -33,7 +33,8 @@ constexpr int kFaceBit = 4;
 
 // Counts the warnings fired while it lives: a face the factory made nothing
 // of without saying why (a kernel failure it absorbed) is then warned of, so
-// that the import does not pass for whole with a face missing.
+// that the import does not pass for whole with a face missing. One listens
+// over all faces of a body; `since` is its count before a face was built.
 class TrimFaceWarnings : public QELXEventListener {
 public:
     TrimFaceWarnings() { QELXEventBus::GetEventBus()->AddListener(this); }
@@ -41,9 +42,10 @@ public:
     TrimFaceWarnings(const TrimFaceWarnings&) = delete;
     TrimFaceWarnings& operator=(const TrimFaceWarnings&) = delete;
     void OnEvent(const QELXEvent& event) override { m_count += std::string(event.GetKind()) == "Warning" ? 1 : 0; }
-    void warnIfSilent(int index) const
+    int count() const { return m_count; }
+    void warnIfSilent(int index, int since) const
     {
-        if (m_count == 0)
+        if (m_count == since)
             QELXWarningEvent::Fire(("face " + std::to_string(index) + " of the body could not be made").c_str());
     }
 
@@ -183,12 +185,13 @@ private:
         QELXEventBus::Fire(stage);
         if (m_solid && !m_on.repair)
             Ve_OptionDoc::ImportSurfacePhase.setMax(count);
+        const TrimFaceWarnings warnings;
         for (int i = 0; i < static_cast<int>(faces.size()); ++i) {
             const QELXIdentifier& source = faces[i];
-            const TrimFaceWarnings warnings;
+            const int before = warnings.count();
             const bool made = m_on.repair ? repairedFace(source, faceCallback) : plainFace(source, faceCallback, i);
             if (!made)
-                warnings.warnIfSilent(i);
+                warnings.warnIfSilent(i, before);
             QELXStartTranslateEntityEvent::Fire("TrimFace", "BRep", m_solid ? i + 1 : 1);
         }
         if (m_solid)
