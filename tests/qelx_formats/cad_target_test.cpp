@@ -7,6 +7,7 @@
 #include "qelx/qelx_test.hxx"
 #include "qelx/test_exporters.hxx"
 #include "qelx_formats/cad_file.hxx"
+#include "qelx_formats/step_assembly.hxx"
 
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepBuilderAPI_MakePolygon.hxx>
@@ -448,6 +449,29 @@ TEST(CadTarget, ClosedSurfacesWithAHoleAcrossTheirSeamComeBackInEveryFrame)
 // edge, so a reader projects the vertex onto its circle, which may wrap past
 // the seam (three hundredths off one way, within a thousandth of the model,
 // the face came back crossing itself): both were written as a success.
+// A block drilled through, its hole's seam vertices moved `off` one of four
+// ways, their tolerances widened to reach.
+TopoDS_Shape seamVerticesOff(double off, int way)
+{
+    const TopoDS_Shape drilled =
+        BRepAlgoAPI_Cut(BRepPrimAPI_MakeBox(gp_Pnt(0, 0, -1), 40, 40, 13).Shape(),
+                        BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(20, 20, -2), gp_Dir(0, 0, 1)), 8.0, 20.0).Shape())
+            .Shape();
+    TopTools_IndexedMapOfShape vertices;
+    TopExp::MapShapes(drilled, TopAbs_VERTEX, vertices);
+    BRep_Builder builder;
+    for (int i = 1; i <= vertices.Extent(); ++i) {
+        const TopoDS_Vertex& v = TopoDS::Vertex(vertices(i));
+        const gp_Pnt p = BRep_Tool::Pnt(v);
+        if (p.Distance(gp_Pnt(28, 20, p.Z())) > 1e-9)
+            continue; // not on the hole's seam
+        const double a = way * 1.3 + p.Z(), along = off / std::sqrt(2.0);
+        const gp_Pnt moved(p.X() + along * std::cos(a), p.Y() + along * std::sin(a), p.Z() + (way % 2 ? along : -along));
+        builder.UpdateVertex(v, moved, 1.05 * p.Distance(moved));
+    }
+    return drilled;
+}
+
 TEST(CadTarget, SeamVerticesOffTheirCirclesComeBackFromStepValidOrAreRefused)
 {
     gp_Trsf turn, mirror;
@@ -459,24 +483,8 @@ TEST(CadTarget, SeamVerticesOffTheirCirclesComeBackFromStepValidOrAreRefused)
         for (int way = 0; way < 4; ++way)
             for (const auto& [frameName, placement] : frames) {
                 SCOPED_TRACE(std::string(frameName) + ", " + std::to_string(off) + " off, way " + std::to_string(way));
-                const TopoDS_Shape drilled =
-                    BRepAlgoAPI_Cut(BRepPrimAPI_MakeBox(gp_Pnt(0, 0, -1), 40, 40, 13).Shape(),
-                                    BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(20, 20, -2), gp_Dir(0, 0, 1)), 8.0, 20.0).Shape())
-                        .Shape();
-                TopTools_IndexedMapOfShape vertices;
-                TopExp::MapShapes(drilled, TopAbs_VERTEX, vertices);
-                BRep_Builder builder;
-                for (int i = 1; i <= vertices.Extent(); ++i) {
-                    const TopoDS_Vertex& v = TopoDS::Vertex(vertices(i));
-                    const gp_Pnt p = BRep_Tool::Pnt(v);
-                    if (p.Distance(gp_Pnt(28, 20, p.Z())) > 1e-9)
-                        continue; // not on the hole's seam
-                    const double a = way * 1.3 + p.Z(), along = off / std::sqrt(2.0);
-                    const gp_Pnt moved(p.X() + along * std::cos(a), p.Y() + along * std::sin(a),
-                                       p.Z() + (way % 2 ? along : -along));
-                    builder.UpdateVertex(v, moved, 1.05 * p.Distance(moved));
-                }
-                const TopoDS_Shape solid = BRepBuilderAPI_Transform(drilled, placement, Standard_True).Shape();
+                const TopoDS_Shape solid =
+                    BRepBuilderAPI_Transform(seamVerticesOff(off, way), placement, Standard_True).Shape();
                 const cad_samples::Measures source = cad_samples::measure(solid);
                 const fs::path out = targetScratch("seam_off.step");
                 std::string error;
@@ -494,6 +502,52 @@ TEST(CadTarget, SeamVerticesOffTheirCirclesComeBackFromStepValidOrAreRefused)
                 EXPECT_LT(cad_samples::relativeGap(written.volume, source.volume), 1e-4);
             }
     // Three hundredths one way off is beyond what the reader makes valid.
+    EXPECT_GT(refused, 0);
+}
+
+// The same damaged block as a part of an assembly, placed twice (as it is
+// and turned, and mirrored, which places a mirrored copy): the assembly's
+// file is read back as a single model's is, and refused where the part's
+// own file is, with nothing left; the others read back valid with every
+// placing (the assembly writer read nothing back, and wrote these as a
+// success).
+TEST(CadTarget, DamagedPartsOfAStepAssemblyAreReadBackAsASingleModelsAre)
+{
+    int refused = 0;
+    for (int way = 0; way < 4; ++way) {
+        SCOPED_TRACE("way " + std::to_string(way));
+        const qelx_test::TestModel part = readAsBrep(seamVerticesOff(3e-2, way));
+        const fs::path single = targetScratch("part.step"), out = targetScratch("assembly.step");
+        std::string error;
+        const bool partRefused = writeCadFile(part, single.string(), error) != QELI_OK;
+        fs::remove(single);
+        for (const bool mirrored : {false, true}) {
+            SCOPED_TRACE(mirrored ? "mirrored" : "turned");
+            qelx_test::TestAssembly a;
+            const int block = a.addPart("block", part);
+            const int pair = a.addAssembly("pair");
+            a.place(pair, block, "left", qelx_test::placementTranslation(0, 0, 0));
+            qelx_test::TestPlacement other = qelx_test::placementTurnZ(0.7, 60, 5, 0);
+            if (mirrored)
+                for (int i = 0; i < 4; ++i)
+                    other[static_cast<std::size_t>(3 * i)] = -other[static_cast<std::size_t>(3 * i)];
+            a.place(pair, block, "right", other);
+            a.place(-1, pair, "pair", qelx_test::placementTranslation(0, 0, 0));
+            if (writeStepAssembly(a, out.string(), error) != QELI_OK) {
+                EXPECT_NE(error.find("STEP cannot hold the model validly: read back"), std::string::npos) << error;
+                EXPECT_FALSE(fs::exists(out));
+                ++refused;
+                continue;
+            }
+            // Refused as a part, its assembly is refused too (its rigid
+            // placing is the part's own file).
+            EXPECT_FALSE(partRefused && !mirrored);
+            const cad_samples::Measures written = cad_samples::measure(cad_samples::peerRead(out.string()));
+            fs::remove(out);
+            EXPECT_TRUE(written.valid);
+            EXPECT_EQ(written.solids, 2);
+        }
+    }
     EXPECT_GT(refused, 0);
 }
 

@@ -52,6 +52,25 @@ void reseatSeamHoles(BuiltShapes& shapes);
 // The area of every face of the shape, added up.
 double facesArea(const TopoDS_Shape& shape);
 
+// Whether a file of `format` written from the shapes must be read back
+// before it is kept (a STEP or IGES file: some vertex or edge tolerance
+// wider than a thousandth of the shapes' extent; a STEP file also: a closed
+// edge's vertex off its curve's ends, or a face from pole to pole of a
+// surface of revolution or spline with holes, whose faces must then read
+// back covering `area`, the built faces' own). Decided while the shapes are
+// fresh in memory.
+struct ReadBackCheck {
+    bool needed = false;
+    std::optional<double> area;
+};
+ReadBackCheck readBackCheck(const BuiltShapes& shapes, CadFormat format);
+
+// The STEP file at `path` read back as Open CASCADE's reader reads it: its
+// shapes must pass the whole analyser and, given `area`, cover it within a
+// thousandth; else std::runtime_error says why ("STEP cannot hold the model
+// validly: read back, ...").
+void checkStepReadBack(const std::string& path, std::optional<double> area);
+
 // While one of these lives, a fault inside Open CASCADE (a read through a
 // null handle its reader built from damaged data, say) is thrown as its
 // exception (OSD_SIGSEGV and kin, each a Standard_Failure) instead of ending

@@ -349,6 +349,22 @@ void brepInto(const BuiltShapes& shapes, const std::string& path)
 
 } // namespace
 
+ReadBackCheck readBackCheck(const BuiltShapes& shapes, CadFormat format)
+{
+    ReadBackCheck check;
+    if (format == CadFormat::Brep)
+        return check;
+    if (format == CadFormat::Step)
+        check.area = polesAndHolesArea(shapes);
+    check.needed = check.area || looseTolerances(shapes) || (format == CadFormat::Step && closedEdgeVertexOff(shapes));
+    return check;
+}
+
+void checkStepReadBack(const std::string& path, std::optional<double> area)
+{
+    checkReadBack<STEPControl_Reader>(path, "STEP", area);
+}
+
 double facesArea(const TopoDS_Shape& shape)
 {
     double area = 0.0;
@@ -471,10 +487,7 @@ QELIResult writeModel(const TestModel& model, TestModel* owned, const std::strin
         // Whether the text is read back (below), decided while the shapes are
         // fresh in memory: after a STEP write the same walk cost ten times as
         // much.
-        const std::optional<double> stepArea =
-            *format == CadFormat::Step ? polesAndHolesArea(shapes) : std::optional<double>();
-        const bool readBack = *format != CadFormat::Brep &&
-                           (stepArea || looseTolerances(shapes) || (*format == CadFormat::Step && closedEdgeVertexOff(shapes)));
+        const ReadBackCheck readBack = readBackCheck(shapes, *format);
         if (*format == CadFormat::Brep) {
             if (owned)
                 *owned = TestModel();
@@ -495,11 +508,11 @@ QELIResult writeModel(const TestModel& model, TestModel* owned, const std::strin
             // thousand times further did not).
             if (*format == CadFormat::Step) {
                 writeStepDocument(doc, *scratch);
-                if (readBack)
-                    checkReadBack<STEPControl_Reader>(scratch->path(), "STEP", stepArea);
+                if (readBack.needed)
+                    checkStepReadBack(scratch->path(), readBack.area);
             } else {
                 igesInto(doc->get(), scratch->path());
-                if (readBack)
+                if (readBack.needed)
                     checkReadBack<IGESControl_Reader>(scratch->path(), "IGES");
             }
         }

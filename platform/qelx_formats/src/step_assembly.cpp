@@ -242,16 +242,54 @@ bool mirrors(const TestPlacement& p)
 // product (mirrored in x = 0, each product's copy made once) by the rigid
 // rest of the placement: P = (P S) S, the copy's sub-instances placed by
 // S P' as their own placements turn out rigid or mirroring.
+// Each part's shapes are judged as a single model's are for whether the
+// file must be read back (wide tolerances, a closed edge's vertex off its
+// curve, a face from pole to pole with holes).
 class ProductWriter {
 public:
+    using Key = std::pair<int, bool>; // a definition, mirrored or not
+
     ProductWriter(const TestAssembly& assembly, const Handle(TDocStd_Document)& doc)
         : m_assembly(assembly), m_doc(doc), m_tool(XCAFDoc_DocumentTool::ShapeTool(doc->Main())),
           m_colors(XCAFDoc_DocumentTool::ColorTool(doc->Main()))
     {
     }
 
-    // The instance under `parent`, which is itself a mirrored copy when `inMirrored`.
-    void component(const TDF_Label& parent, int instance, bool inMirrored)
+    // A root instance under the top product.
+    void root(const TDF_Label& top, int instance) { component(top, instance, false, m_roots); }
+
+    // Whether the file must be read back, and the area its faces must then
+    // cover: every part's faces once per placing of it (placements are
+    // rigid, a mirror keeps areas).
+    ReadBackCheck readBack()
+    {
+        ReadBackCheck check;
+        check.needed = m_readBack;
+        if (m_area) {
+            std::map<Key, double> areas;
+            const std::function<double(const Key&)> placed = [&](const Key& key) {
+                if (const auto it = areas.find(key); it != areas.end())
+                    return it->second;
+                double area = 0.0;
+                if (const auto part = m_shapes.find(key); part != m_shapes.end())
+                    area = facesArea(part->second);
+                else
+                    for (const Key& child : m_placed[key])
+                        area += placed(child);
+                return areas[key] = area;
+            };
+            double total = 0.0;
+            for (const Key& key : m_roots)
+                total += placed(key);
+            check.area = total;
+        }
+        return check;
+    }
+
+private:
+    // The instance under `parent`, which is itself a mirrored copy when
+    // `inMirrored`; what it places is added to `placed`.
+    void component(const TDF_Label& parent, int instance, bool inMirrored, std::vector<Key>& placed)
     {
         const qelx_test::TestInstance& i = m_assembly.instances[static_cast<std::size_t>(instance)];
         if (i.definition < 0 || static_cast<std::size_t>(i.definition) >= m_assembly.definitions.size())
@@ -262,16 +300,16 @@ public:
             placement = mirroredBefore(placement);
         const TDF_Label made =
             m_tool->AddComponent(parent, product(i.definition, mirrored), TopLoc_Location(trsfOf(placement)));
+        placed.emplace_back(i.definition, mirrored);
         TDataStd_Name::Set(made, TCollection_ExtendedString(i.name.c_str()));
         if (i.color)
             m_colors->SetColor(made, Quantity_Color((*i.color)[0], (*i.color)[1], (*i.color)[2], Quantity_TOC_sRGB),
                                XCAFDoc_ColorGen);
     }
 
-private:
     TDF_Label product(int d, bool mirrored)
     {
-        const auto key = std::pair(d, mirrored);
+        const Key key(d, mirrored);
         if (const auto it = m_products.find(key); it != m_products.end())
             return it->second;
         const qelx_test::TestDefinition& definition = m_assembly.definitions[static_cast<std::size_t>(d)];
@@ -279,13 +317,17 @@ private:
         if (definition.assembly) {
             label = m_tool->NewShape();
             m_products[key] = label;
+            std::vector<Key>& placed = m_placed[key];
             for (int child : definition.children)
-                component(label, child, mirrored);
+                component(label, child, mirrored, placed);
         } else {
             BuiltShapes shapes = buildShapes(definition.part);
             if (mirrored)
                 mirror(shapes);
             reseatSeamHoles(shapes);
+            const ReadBackCheck check = readBackCheck(shapes, CadFormat::Step);
+            m_readBack = m_readBack || check.needed;
+            m_area = m_area || check.area.has_value();
             if (shapes.bodies.size() == 1) {
                 label = m_tool->AddShape(shapes.bodies.front().shape, Standard_False);
                 labelBodyShape(definition.part, shapes.bodies.front(), label, m_doc, false);
@@ -297,6 +339,7 @@ private:
                     builder.Add(all, body.shape);
                 label = m_tool->AddShape(all, Standard_False);
             }
+            m_shapes[key] = XCAFDoc_ShapeTool::GetShape(label);
             m_products[key] = label;
         }
         // The product's name over its body's: a reader names the body after it.
@@ -320,7 +363,11 @@ private:
     Handle(TDocStd_Document) m_doc;
     Handle(XCAFDoc_ShapeTool) m_tool;
     Handle(XCAFDoc_ColorTool) m_colors;
-    std::map<std::pair<int, bool>, TDF_Label> m_products;
+    std::map<Key, TDF_Label> m_products;
+    std::map<Key, TopoDS_Shape> m_shapes;            // each part's, as written
+    std::map<Key, std::vector<Key>> m_placed;        // what each assembly product places
+    std::vector<Key> m_roots;
+    bool m_readBack = false, m_area = false;
 };
 
 } // namespace
@@ -422,16 +469,21 @@ QELIResult writeStepAssembly(const TestAssembly& assembly, const std::string& pa
         scratch.emplace();
         const ExchangeSettings settings;
         std::optional<XdeDocument> doc(std::in_place);
+        ReadBackCheck readBack;
         {
             ProductWriter products(assembly, doc->get());
             const Handle(XCAFDoc_ShapeTool) tool = XCAFDoc_DocumentTool::ShapeTool(doc->get()->Main());
             const TDF_Label top = tool->NewShape();
             TDataStd_Name::Set(top, TCollection_ExtendedString("root"));
             for (int root : assembly.roots)
-                products.component(top, root, false);
+                products.root(top, root);
             tool->UpdateAssemblies();
+            readBack = products.readBack();
         }
         writeStepDocument(doc, *scratch);
+        // As a single model's file: what would not come back valid is not written.
+        if (readBack.needed)
+            checkStepReadBack(scratch->path(), readBack.area);
     });
     if (built != QELI_OK)
         return built;
