@@ -156,6 +156,84 @@ TEST(NeutralText, ARefusalNamesTheWholePathDownToTheValue)
     }
 }
 
+// Geometry whose numbers overflow when evaluated is refused as the document
+// is read, naming the entity (a curve scaled to 1e308 was read and imported,
+// and only the kernel's save refused it); numbers large but within any
+// model are read.
+TEST(NeutralText, GeometryThatOverflowsWhenEvaluatedIsRefusedWhereItStands)
+{
+    using Json = nlohmann::json;
+    const Json good = Json::parse(writeNeutralText(richModel()));
+    // The first element of a table whose field is not null.
+    const auto firstWith = [](const Json& table, const char* key) {
+        for (std::size_t i = 0; i < table.size(); ++i)
+            if (!table[i][key].is_null())
+                return i;
+        ADD_FAILURE() << "no element with " << key;
+        return std::size_t{0};
+    };
+    const std::size_t edge = firstWith(good["edges"], "curve"), coedge = firstWith(good["coedges"], "pcurve");
+    const std::size_t curve = good["edges"][edge]["curve"].get<std::size_t>() - 1;
+    const std::size_t pcurve = good["coedges"][coedge]["pcurve"].get<std::size_t>() - 1;
+    const std::size_t nurbsCurve = firstWith(good["curves"], "count");
+    const std::string c = "/curves/" + std::to_string(curve), pc = "/pcurves/" + std::to_string(pcurve);
+    struct Case {
+        std::function<void(Json&)> spoil;
+        std::string path;
+        const char* what; // null: read
+    };
+    const Case cases[] = {
+        {[&](Json& d) { d["curves"][curve]["parameterization"]["scale"] = 1e308; }, c + "/parameterization",
+         "a number beyond any model"},
+        {[&](Json& d) { d["curves"][curve]["parameterization"]["scale"] = 0.0; }, c + "/parameterization/scale",
+         "a parameterization of no scale"},
+        {[&](Json& d) {
+             d["curves"][curve]["parameterization"]["scale"] = 1e99;
+             d["curves"][curve]["domain"] = {0.0, 1000.0};
+         },
+         c + "/domain", "a domain that its parameterization takes beyond any model"},
+        {[&](Json& d) {
+             d["curves"][curve]["parameterization"]["scale"] = 1e10;
+             d["edges"][edge]["domain"] = {0.0, 1e95};
+         },
+         "/edges/" + std::to_string(edge) + "/domain", "a range that its parameterization takes beyond any model"},
+        {[&](Json& d) { d["pcurves"][pcurve]["parameterization"]["offset"] = -1e200; }, pc + "/parameterization",
+         "a number beyond any model"},
+        {[&](Json& d) { d["pcurves"][pcurve]["parameterization"]["scale"] = 0.0; }, pc + "/parameterization/scale",
+         "a parameterization of no scale"},
+        {[&](Json& d) {
+             d["pcurves"][pcurve]["parameterization"]["scale"] = 1e10;
+             d["coedges"][coedge]["domain"] = {-1e95, 0.0};
+         },
+         "/coedges/" + std::to_string(coedge) + "/domain", "a range that its parameterization takes beyond any model"},
+        {[&](Json& d) { d["pcurves"][pcurve]["controlPoints"][1] = 1e101; }, pc + "/controlPoints",
+         "a number beyond any model"},
+        {[&](Json& d) { d["curves"][nurbsCurve]["knots"][0] = -1e300; },
+         "/curves/" + std::to_string(nurbsCurve) + "/knots", "a number beyond any model"},
+        {[](Json& d) { d["surfaces"][0]["radius"] = 1e200; }, "/surfaces/0", "a number beyond any model"},
+        {[](Json& d) { d["surfaces"][0]["parameterization"]["v"][1] = -1e250; }, "/surfaces/0/parameterization",
+         "a number beyond any model"},
+        {[](Json& d) { d["surfaces"][0]["uSpan"][1] = 1e120; }, "/surfaces/0/uSpan", "a number beyond any model"},
+        {[](Json& d) { d["points"][0]["xyz"][2] = 1e101; }, "/points/0/xyz", "a number beyond any model"},
+        // Large, but within any model.
+        {[](Json& d) { d["points"][0]["xyz"][2] = 1e99; }, "", nullptr},
+        {[&](Json& d) { d["curves"][curve]["parameterization"]["scale"] = 1e90; }, "", nullptr},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.path.empty() ? std::string("within any model") : k.path);
+        Json damaged = good;
+        k.spoil(damaged);
+        try {
+            readNeutralText(damaged.dump(), "damaged.json");
+            EXPECT_EQ(k.what, nullptr) << "accepted";
+        } catch (const NeutralDocumentError& e) {
+            ASSERT_NE(k.what, nullptr) << e.what();
+            const std::string message = e.what(), head = "damaged.json: " + k.path + ": " + k.what;
+            EXPECT_EQ(message.substr(0, head.size()), head) << message;
+        }
+    }
+}
+
 TEST(NeutralFile, RefusalLeavesNothingBehindAndWritesAreAtomic)
 {
     const auto dir = std::filesystem::temp_directory_path() / ("neutral_" + std::to_string(::getpid()));

@@ -224,12 +224,13 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
          "/coedges/12: listed 2 times by the loop it names"},
         // A curve's parameter scale near the largest real: fitting the pcurve
         // of its coedge onto the cylinder stepped through whole periods by
-        // adding one to a count that adding one no longer changed, for ever
-        // (the curve's numbers then overflow, which the save refuses).
+        // adding one to a count that adding one no longer changed, for ever;
+        // then the whole import ran and only the kernel's save refused the
+        // curve's overflowed numbers. Now the reading refuses it.
         {"a neutral curve scaled near the largest real", faceDoc,
          {"{\"id\":3,\"type\":\"ellipse\",\"parameterization\":{\"scale\":1.0,",
           "{\"id\":3,\"type\":\"ellipse\",\"parameterization\":{\"scale\":1e308,"},
-         "the kernel could not save it"},
+         "/curves/2/parameterization: a number beyond any model"},
         // The unit code was cast into the framework's unit as it stood.
         {"a neutral document of no known unit", json, {"\"unit\":1,", "\"unit\":65536,"},
          "/unit: unit 65536 is not a unit code"},

@@ -1237,6 +1237,7 @@ public:
                    [&](std::size_t c) { return m.coedges[c].loop; });
         listedOnce("edges", "edge", m.edges.size(), [&](std::size_t e) -> const std::vector<int>& { return m.edges[e].coedges; },
                    [&](std::size_t c) { return m.coedges[c].edge; });
+        checkGeometry(m);
         m.freeSurfaces = resolveAll(at(rest, m_document, "freeSurfaces"), m_document / "freeSurfaces", surface);
         m.freeCurves = resolveAll(at(rest, m_document, "freeCurves"), m_document / "freeCurves", curve);
         m.freePoints = resolveAll(at(rest, m_document, "freePoints"), m_document / "freePoints", point);
@@ -1467,6 +1468,101 @@ private:
     }
 
 private:
+    // Geometry whose numbers overflow when it is evaluated is refused here,
+    // naming the entity, rather than imported to fail later (a curve scaled
+    // to 1e308 reached the kernel's save, which refused its overflowed
+    // numbers only after the whole import): every number of a surface,
+    // curve, pcurve or point lies within 1e100 of nothing (two multiplied
+    // stay finite), a curve's or pcurve's parameterization has a scale, and
+    // the canonical parameters it gives the ends of the curve's domain and
+    // of the edges and coedges on it lie within 1e100 too.
+    static constexpr double BeyondAnyModel = 1e100;
+
+    void withinModel(const std::string& path, const double* values, std::size_t count) const
+    {
+        for (std::size_t i = 0; i < count; ++i)
+            if (!(std::fabs(values[i]) <= BeyondAnyModel))
+                fail(path, "a number beyond any model");
+    }
+    void withinModel(const std::string& path, const std::vector<double>& values) const
+    {
+        withinModel(path, values.data(), values.size());
+    }
+    void withinModel(const std::string& path, const Vec3& v) const { withinModel(path, v.data(), v.size()); }
+
+    // A parameterization s = scale * t + offset over the range `t`.
+    void mappedWithinModel(const std::string& path, double scale, double offset, const double t[2],
+                           const char* what) const
+    {
+        for (int end = 0; end < 2; ++end)
+            if (!(std::fabs(scale) * std::fabs(t[end]) + std::fabs(offset) <= BeyondAnyModel))
+                fail(path, std::string(what) + " that its parameterization takes beyond any model");
+    }
+    void mapWithinModel(const std::string& path, double scale, double offset) const
+    {
+        const double map[2] = {scale, offset};
+        withinModel(path + "/parameterization", map, 2);
+        if (scale == 0.0)
+            fail(path + "/parameterization/scale", "a parameterization of no scale");
+    }
+    void nurbsWithinModel(const std::string& path, const TestNurbs& n) const
+    {
+        withinModel(path + "/controlPoints", n.ctrl);
+        withinModel(path + "/weights", n.weights);
+        withinModel(path + "/knots", n.knots);
+    }
+
+    void checkGeometry(const TestModel& m) const
+    {
+        for (std::size_t i = 0; i < m.surfaces.size(); ++i) {
+            const qelx_test::TestSurface& s = m.surfaces[i];
+            const std::string p = "/surfaces/" + std::to_string(i);
+            const double map[6] = {s.uA, s.uB, s.uC, s.vA, s.vB, s.vC};
+            withinModel(p + "/parameterization", map, 6);
+            if (s.bounded) {
+                withinModel(p + "/uSpan", s.uSpan, 2);
+                withinModel(p + "/vSpan", s.vSpan, 2);
+            }
+            const double sizes[3] = {s.a, s.b, s.c};
+            withinModel(p, sizes, 3);
+            withinModel(p, s.p), withinModel(p, s.d1), withinModel(p, s.d2);
+            withinModel(p + "/controlPoints", s.ctrl);
+            withinModel(p + "/weights", s.weights);
+            withinModel(p + "/uKnots", s.uKnots);
+            withinModel(p + "/vKnots", s.vKnots);
+        }
+        for (std::size_t i = 0; i < m.curves.size(); ++i) {
+            const qelx_test::TestCurve& c = m.curves[i];
+            const std::string p = "/curves/" + std::to_string(i);
+            mapWithinModel(p, c.scale, c.offset);
+            withinModel(p + "/domain", c.domain, 2);
+            mappedWithinModel(p + "/domain", c.scale, c.offset, c.domain, "a domain");
+            const double sizes[2] = {c.major, c.minor};
+            withinModel(p, sizes, 2);
+            withinModel(p, c.p), withinModel(p, c.d1), withinModel(p, c.d2);
+            nurbsWithinModel(p, c.nurbs);
+        }
+        for (std::size_t i = 0; i < m.pcurves.size(); ++i) {
+            const std::string p = "/pcurves/" + std::to_string(i);
+            mapWithinModel(p, m.pcurves[i].scale, m.pcurves[i].offset);
+            nurbsWithinModel(p, m.pcurves[i].nurbs);
+        }
+        for (std::size_t i = 0; i < m.points.size(); ++i)
+            withinModel("/points/" + std::to_string(i) + "/xyz", m.points[i]);
+        for (std::size_t i = 0; i < m.edges.size(); ++i)
+            if (const int c = m.edges[i].curve; c >= 0) {
+                const qelx_test::TestCurve& curve = m.curves[static_cast<std::size_t>(c)];
+                mappedWithinModel("/edges/" + std::to_string(i) + "/domain", curve.scale, curve.offset,
+                                  m.edges[i].domain, "a range");
+            }
+        for (std::size_t i = 0; i < m.coedges.size(); ++i)
+            if (const int c = m.coedges[i].pcurve; c >= 0) {
+                const qelx_test::TestPCurve& pcurve = m.pcurves[static_cast<std::size_t>(c)];
+                mappedWithinModel("/coedges/" + std::to_string(i) + "/domain", pcurve.scale, pcurve.offset,
+                                  m.coedges[i].domain, "a range");
+            }
+    }
+
     void readCurveMap(const Json& j, const Where& p, double& scale, double& offset, bool& flag) const
     {
         const Where mp = p / "parameterization";
