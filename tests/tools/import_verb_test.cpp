@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "../../tools/xvelm/import_verb.hxx"
+#include "../../tools/xvelm/info.hxx"
 #include "qelx/qelx_test.hxx"
 #include "velm/insanity.hxx"
 #include "velm/memory.hxx"
@@ -350,4 +351,37 @@ TEST_F(ImportVerb, ASaveFileThatCannotBeWrittenWholeLeavesNothing)
     EXPECT_NE(lines[0].find("model.vlt write failed (File too large)"), std::string::npos) << lines[0];
     EXPECT_TRUE(run.out.empty()) << run.out;
     EXPECT_EQ(dir.entries(), 1) << "only the document stays";
+}
+
+// Names, colours and layers (and the layer's group) come through an import
+// as through a conversion: the import verb left them behind without a word.
+TEST_F(ImportVerb, NamesColoursAndLayersTravelWithTheBodies)
+{
+    const ImportScratch dir("xvelm_import_named");
+    const std::string example = std::string(XVELM_EXAMPLES_DIR) + "/shapes.vlt";
+    const std::string doc = dir / "shapes.json", out = dir / "shapes.vlt";
+    const auto infoText = [](const std::string& path) {
+        std::unique_ptr<FILE, int (*)(FILE*)> o(std::tmpfile(), &std::fclose), e(std::tmpfile(), &std::fclose);
+        EXPECT_EQ(xvelm::info(path.c_str(), o.get(), e.get()), 0);
+        std::rewind(o.get());
+        std::string text;
+        for (int c; (c = std::fgetc(o.get())) != EOF;)
+            text.push_back(static_cast<char>(c));
+        return text;
+    };
+    {
+        std::unique_ptr<FILE, int (*)(FILE*)> o(std::tmpfile(), &std::fclose), e(std::tmpfile(), &std::fclose);
+        ASSERT_EQ(xvelm::exportNeutral(example.c_str(), doc.c_str(), o.get(), e.get()), 0);
+    }
+    ASSERT_EQ(runImport(doc, out).status, 0);
+    const std::string before = infoText(example), after = infoText(out);
+    int carried = 0;
+    std::istringstream lines(before);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("ATTRIB_XVELM_NAME") != std::string::npos || line.find(": rgb ") != std::string::npos ||
+            line.find("ATTRIB_XVELM_LAYER") != std::string::npos || line.rfind("group with", 0) == 0) {
+            EXPECT_NE(after.find(line + "\n"), std::string::npos) << line << "\n" << after;
+            ++carried;
+        }
+    EXPECT_EQ(carried, 5); // two names, a colour, a layer and the layer's group
 }

@@ -23,6 +23,7 @@
 #include "qelx/qelx_events.hxx"
 #include "exchange_library.hxx"
 #include "qelx_formats/neutral_document.hxx"
+#include "run_warnings.hxx"
 
 namespace xvelm {
 
@@ -173,6 +174,7 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
     ENTITY_LIST* top = nullptr;
     std::string healing = "not healed";
     repair_count repairs;
+    const RunWarnings warnings;
     int sourceFaces = -1;
     std::fprintf(err, "reading %s\n", inName.c_str());
     if (*inKind == file_kind::kernel) {
@@ -209,10 +211,8 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
         ImportCounts counts;
         std::string failure;
         if (prepare_import_target(target, xType, failure)) {
-            // Names, colours and layers travel with the bodies.
             SwitchesForRun carried;
-            carried.on(Ve_OptionDoc::keyOf("TransferAttribute"));
-            carried.on(Ve_OptionDoc::keyOf("TransferLayer"));
+            carry_attributes(carried);
             StageProgress progress(err);
             if (isAssembly)
                 import_assembly(std::move(assembly), target, counts, failure, healAs);
@@ -283,6 +283,7 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
             return 1;
         }
     }
+    warnings.print(err, inName);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const std::string source = sourceFaces >= 0 ? " (" + std::to_string(sourceFaces) + " in the source)" : "";
     std::fprintf(out, "%s: %d %s, %d %s%s, %s, %s; written to %s in %.2f s\n", inName.c_str(), counts.bodies,

@@ -24,6 +24,7 @@
 #include "velm/query.hxx"
 #include "velm/save.hxx"
 #include "velm/topology_api.hxx"
+#include "run_warnings.hxx"
 #include "save_file.hxx"
 #include "streams.hxx"
 #include "text.hxx"
@@ -245,6 +246,7 @@ inline int exportNeutral(const char* inPath, const char* outPath, FILE* out, FIL
         return 1;
     // Declared first, so that it goes last: after the exporter and the
     // document, which still read the model as they go.
+    const RunWarnings warnings;
     restored_model model;
     if (!restore_file(inPath, model.top, model.every, err))
         return 1;
@@ -272,6 +274,7 @@ inline int exportNeutral(const char* inPath, const char* outPath, FILE* out, FIL
         std::fprintf(err, "xvelm: %s %s\n", outName.c_str(), reason.c_str());
         return 1;
     }
+    warnings.print(err, inName);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fprintf(out, "%s: %d bodies, %d faces, %d edges exported to %s in %.2f s\n", inName.c_str(), counts.bodies,
                  counts.faces, counts.edges, outName.c_str(), seconds);

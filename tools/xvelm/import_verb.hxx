@@ -23,6 +23,7 @@
 #include "qelx_formats/neutral_document.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
 #include "qelx_velm/velm_document.hxx"
+#include "run_warnings.hxx"
 #include "velm/save.hxx"
 
 namespace xvelm {
@@ -105,6 +106,14 @@ public:
 private:
     std::vector<std::pair<std::string, std::optional<QELXValue>>> m_saved;
 };
+
+// Names, colours and layers travel with the bodies of an import (the
+// framework leaves them behind unless told).
+inline void carry_attributes(SwitchesForRun& switches)
+{
+    switches.on(Ve_OptionDoc::keyOf("TransferAttribute"));
+    switches.on(Ve_OptionDoc::keyOf("TransferLayer"));
+}
 
 // The framework's record of every observer call, off while a run imports:
 // a driver keeps no use for it, and it would grow by a record per imported
@@ -346,9 +355,12 @@ inline int importNeutral(const char* inPath, const char* outPath, FILE* out, FIL
     std::string failure, reason;
     ImportCounts counts;
     bool saved = false;
+    const RunWarnings warnings;
     {
         QELXVelmDocument target; // deletes whatever the import handed it
         if (prepare_import_target(target, model.xType, failure)) {
+            SwitchesForRun carried;
+            carry_attributes(carried);
             StageProgress progress(err);
             import_model(std::move(model), target, counts, failure);
         }
@@ -363,6 +375,7 @@ inline int importNeutral(const char* inPath, const char* outPath, FILE* out, FIL
         std::fprintf(err, "xvelm: %s %s\n", outName.c_str(), reason.c_str());
         return 1;
     }
+    warnings.print(err, inName);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fprintf(out, "%s: %d bodies, %d faces, %d edges imported to %s in %.2f s\n", inName.c_str(), counts.bodies,
                  counts.faces, counts.edges, outName.c_str(), seconds);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "run_warnings.hxx"
 #include "save_file.hxx"
 #include "streams.hxx"
 #include "text.hxx"
@@ -59,6 +60,7 @@ inline std::string body_summary(const BODY* body) {
 // Returns 0; 1 with one line on `err` when the file cannot be read or the
 // summary cannot be written.
 inline int info(const char* path, FILE* out, FILE* err) {
+  const RunWarnings warnings;
   restored_model model;
   if (!restore_file(path, model.top, model.every, err)) return 1;
   const ENTITY_LIST& restored = model.top;
@@ -77,6 +79,7 @@ inline int info(const char* path, FILE* out, FILE* err) {
       std::fprintf(out, "%s\n", e->type_name());
     }
   }
+  warnings.print(err, printable(path));
   return output_written(out, err) ? 0 : 1;
 }
 

@@ -1,0 +1,112 @@
+// The framework's warnings of a run that did not fail: each told once on the
+// error stream as "xvelm: warning: IN: ...", with how often it came, the
+// exit status unchanged.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include "../../tools/xvelm/import_verb.hxx"
+#include "../../tools/xvelm/run_warnings.hxx"
+#include "convert_run.hxx"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The lines of `err` that are the driver's warnings.
+std::string warningLines(const std::string& err)
+{
+    std::string lines;
+    for (std::size_t at = 0; at < err.size();) {
+        const std::size_t next = std::min(err.find('\n', at), err.size());
+        if (err.compare(at, 16, "xvelm: warning: ") == 0)
+            lines += err.substr(at, next - at) + "\n";
+        at = next + 1;
+    }
+    return lines;
+}
+
+std::string fileText(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The retired variable's warning fires while it is set.
+struct RetiredVariableSet {
+    RetiredVariableSet() { ::setenv("QEL_ExtendSplSurf", "1", 1); }
+    ~RetiredVariableSet() { ::unsetenv("QEL_ExtendSplSurf"); }
+};
+
+} // namespace
+
+TEST(RunWarnings, EachTextOnceWithItsCountOnOneLineOfItsOwn)
+{
+    const xvelm::RunWarnings warnings;
+    for (const char* text : {"face 3: kept", "two\nlines", "face 3: kept", "face 3: kept"})
+        QELXWarningEvent::Fire(text);
+    EXPECT_EQ(warnings.lines("in.json"), "xvelm: warning: in.json: face 3: kept (3 times)\n"
+                                         "xvelm: warning: in.json: two\\nlines\n");
+    // Only while it lives.
+    const xvelm::RunWarnings later;
+    EXPECT_EQ(later.lines("in.json"), "");
+}
+
+// A name IGES cannot carry whole is written as much as it can be, and the
+// conversion says so (the warning reached no one); STEP carries it whole.
+TEST(RunWarnings, ConvertTellsOfANameIgesCouldNotCarry)
+{
+    const fs::path dir = convert_run::convertScratch();
+    const fs::path doc = dir / "named.json";
+    {
+        ASSERT_EQ(convert_run::runConvert(std::string(XVELM_EXAMPLES_DIR) + "/bracket.step", doc.string()).status, 0);
+        std::string text = fileText(doc);
+        const std::string from = "\"name\":\"Bracket\"";
+        const std::size_t at = text.find(from);
+        ASSERT_NE(at, std::string::npos);
+        text.replace(at, from.size(), "\"name\":\"Bracket \xe2\x86\x92 A\"");
+        std::ofstream(doc, std::ios::binary) << text;
+    }
+    const convert_run::ConvertRun iges = convert_run::runConvert(doc.string(), (dir / "named.igs").string());
+    EXPECT_EQ(iges.status, 0) << iges.err;
+    EXPECT_EQ(warningLines(iges.err), "xvelm: warning: " + doc.string() +
+                                          ": body 0: the name \"Bracket \xe2\x86\x92 A\" holds characters IGES "
+                                          "cannot carry; written as \"Bracket ? A\"\n")
+        << iges.err;
+    const convert_run::ConvertRun step = convert_run::runConvert(doc.string(), (dir / "named.step").string());
+    EXPECT_EQ(step.status, 0) << step.err;
+    EXPECT_EQ(warningLines(step.err), "");
+    fs::remove_all(dir);
+}
+
+// A healing note of an import that succeeded: told once a run, for the
+// import verb and the conversion alike.
+TEST(RunWarnings, ImportAndConvertTellTheHealingsNotes)
+{
+    const fs::path dir = convert_run::convertScratch();
+    const fs::path doc = dir / "bodies.json", saved = dir / "bodies.vlt";
+    ASSERT_EQ(convert_run::runConvert(std::string(XVELM_EXAMPLES_DIR) + "/shapes.vlt", doc.string()).status, 0);
+    const RetiredVariableSet retired;
+    const std::string note = "xvelm: warning: " + doc.string() + ": The deprecated environment variable "
+                             "QEL_ExtendSplSurf has been omitted.";
+    {
+        std::unique_ptr<FILE, int (*)(FILE*)> out(std::tmpfile(), &std::fclose), err(std::tmpfile(), &std::fclose);
+        EXPECT_EQ(xvelm::importNeutral(doc.c_str(), saved.c_str(), out.get(), err.get()), 0);
+        const std::string told = warningLines(convert_run::streamText(err.get()));
+        EXPECT_EQ(told.rfind(note, 0), 0u) << told;
+        EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1) << told;
+    }
+    const convert_run::ConvertRun run = convert_run::runConvert(doc.string(), (dir / "healed.vlt").string());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(warningLines(run.err).rfind(note, 0), 0u) << run.err;
+    // Not healed, no note.
+    const convert_run::ConvertRun plain = convert_run::runConvert(doc.string(), (dir / "plain.vlt").string(), "off");
+    EXPECT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(warningLines(plain.err), "");
+    fs::remove_all(dir);
+}
