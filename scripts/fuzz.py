@@ -615,6 +615,610 @@ def entity_parameters(data, rng, kind):
     return odd_numbers(data, rng)
 
 
+# ---------------------------------------------------------------------------
+# Structural mutations: whole records (a save file's records, STEP instances,
+# IGES entities, BREP shapes, a neutral document's table rows) swapped,
+# copied over one another, deleted, duplicated; two files of one kind spliced
+# at a record; a file cut at a record boundary (its count or trailer kept or
+# mended); references made into cycles or sent to a record of another kind.
+
+EDGE_INTEGERS = [b"0", b"-0", b"-1", b"-2", b"1", b"2147483647", b"-2147483648", b"2147483648", b"4294967295",
+                 b"4294967296", b"9223372036854775807", b"-9223372036854775808", b"18446744073709551616",
+                 b"1000000000", b"65535", b"65536"]
+EDGE_REALS = [b"0", b"-0", b"0.0", b"-0.0", b"4.9406564584124654e-324", b"-4.9406564584124654e-324",
+              b"2.2250738585072014e-308", b"2.225073858507201e-308", b"1e-320", b"-1e-320", b"1e-310",
+              b"1.7976931348623157e308", b"-1.7976931348623157e308", b"1e-300", b"2147483647.0"]
+
+
+def edge_number(rng, original=b""):
+    real = b"." in original or b"e" in original.lower()
+    return rng.choice(EDGE_REALS if real or rng.random() < 0.3 else EDGE_INTEGERS)
+
+
+# Save files: "VELM-TEXT <version> <records> <top level>", a line of file
+# facts, then one record a line, "-<n> <class chain> <fields> #", whose links
+# are "$<n>" ($-1: none).
+VLT_RECORD = re.compile(rb"^-(\d+) ", re.M)
+VLT_HEAD = re.compile(rb"VELM-TEXT (\d+) (-?\d+) (-?\d+)")
+VLT_LINK = re.compile(rb"\$(-?\d+)")
+
+
+def vlt_split(data):
+    starts = [m.start() for m in VLT_RECORD.finditer(data)]
+    if not starts:
+        return None
+    return data[:starts[0]], [data[a:b] for a, b in zip(starts, starts[1:] + [len(data)])]
+
+
+def vlt_body(record):
+    return record[record.index(b" ") + 1:]
+
+
+def vlt_class(record):
+    return vlt_body(record).split(b" ", 1)[0]
+
+
+def vlt_number(record, n):
+    return b"-%d " % n + vlt_body(record)
+
+
+def vlt_relink(record, fn):
+    head = record[:record.index(b" ") + 1]
+    return head + VLT_LINK.sub(lambda m: b"$%d" % fn(int(m.group(1))), vlt_body(record))
+
+
+def vlt_counts(head, count=None, top_delta=0, top=None):
+    m = VLT_HEAD.search(head)
+    if not m:
+        return head
+    old_count, old_top = int(m.group(2)), int(m.group(3))
+    count = old_count if count is None else count
+    top = old_top + top_delta if top is None else top
+    return head[:m.start(2)] + b"%d %d" % (count, top) + head[m.end(3):]
+
+
+def vlt_links(record):
+    return [int(x) for x in VLT_LINK.findall(vlt_body(record)) if int(x) >= 0]
+
+
+def vlt_replace_link(record, rng, value):
+    body_at = record.index(b" ") + 1
+    links = list(VLT_LINK.finditer(record, body_at))
+    if not links:
+        return record
+    m = rng.choice(links)
+    return record[:m.start()] + b"$%d" % value + record[m.end():]
+
+
+def vlt_structure(data, rng, other):
+    split = vlt_split(data)
+    if not split or len(split[1]) < 2:
+        return odd_numbers(data, rng)
+    head, recs = split
+    n = len(recs)
+    m = VLT_HEAD.search(head)
+    top = int(m.group(3)) if m else 0
+    op = rng.choice(["swap", "copy", "delete", "insert", "cycle", "kind", "splice", "cut", "numbers"])
+    a, b = rng.randrange(n), rng.randrange(n)
+    if op == "swap":  # two records' contents, each keeping its number
+        recs[a], recs[b] = vlt_number(recs[b], a), vlt_number(recs[a], b)
+    elif op == "copy":
+        recs[b] = vlt_number(recs[a], b)
+    elif op == "delete":  # the rest renumbered, links to it made none
+        recs = [vlt_relink(vlt_number(r, i - (i > a)), lambda j: -1 if j == a else j - (j > a))
+                for i, r in enumerate(recs) if i != a]
+        head = vlt_counts(head, n - 1, top_delta=-(a < top))
+    elif op == "insert":  # a copy of b placed at a, the rest renumbered
+        shift = (lambda j: j + (j >= a))
+        recs = [vlt_relink(vlt_number(r, i + (i >= a)), shift) for i, r in enumerate(recs)]
+        recs.insert(a, vlt_number(vlt_relink(split[1][b], shift), a))
+        head = vlt_counts(head, n + 1, top_delta=(a < top))
+    elif op == "cycle":  # a record it links to linked back to it
+        links = [j for j in vlt_links(recs[a]) if 0 <= j < n and j != a]
+        if links:
+            j = rng.choice(links)
+            recs[j] = vlt_replace_link(recs[j], rng, a)
+        else:
+            recs[a] = vlt_replace_link(recs[a], rng, a)
+    elif op == "kind":  # a link sent to a record of another class
+        links = [j for j in vlt_links(recs[a]) if 0 <= j < n]
+        if links:
+            want = vlt_class(recs[rng.choice(links)])
+            others = [i for i in range(n) if vlt_class(recs[i]) != want]
+            if others:
+                recs[a] = vlt_replace_link(recs[a], rng, rng.choice(others))
+    elif op == "splice" and other:
+        other_split = vlt_split(other)
+        if other_split:
+            k = rng.randrange(min(n, len(other_split[1])) + 1)
+            recs = recs[:k] + other_split[1][k:]
+            head = other_split[0] if rng.random() < 0.5 else vlt_counts(head, len(recs))
+    elif op == "cut":  # ends at a record boundary, its count said or mended
+        k = rng.randrange(n)
+        recs = recs[:k]
+        if rng.random() < 0.5:
+            head = vlt_counts(head, k, top=min(top, k))
+    else:  # a field of one record (not its number) at an edge value
+        fields = list(NUMBER.finditer(recs[a], recs[a].index(b" ") + 1))
+        if fields:
+            f = rng.choice(fields)
+            recs[a] = recs[a][:f.start()] + edge_number(rng, f.group(0)) + recs[a][f.end():]
+    return head + b"".join(recs)
+
+
+# STEP: the instances of the DATA section, "#<n>=<body>;".
+STEP_INSTANCE_REF = re.compile(rb"#(\d+)")
+
+
+def step_split(data):
+    """(prefix, [instances], suffix), each instance with the space after it, or None."""
+    start = data.find(b"DATA;")
+    if start < 0:
+        return None
+    start += 5
+    while start < len(data) and data[start:start + 1] in b" \r\n\t":
+        start += 1
+    recs, at, quoted = [], start, False
+    i = start
+    while i < len(data):
+        c = data[i:i + 1]
+        if quoted:
+            quoted = c != b"'"
+        elif c == b"'":
+            quoted = True
+        elif c == b";":
+            j = i + 1
+            while j < len(data) and data[j:j + 1] in b" \r\n\t":
+                j += 1
+            piece = data[at:j]
+            if piece.lstrip().startswith(b"ENDSEC"):
+                return data[:start], recs, data[at:]
+            recs.append(piece)
+            at, i = j, j
+            continue
+        i += 1
+    return data[:start], recs, data[at:]
+
+
+def step_id(record):
+    m = re.match(rb"\s*#(\d+)", record)
+    return int(m.group(1)) if m else None
+
+
+def step_body(record):
+    return record[record.find(b"=") + 1:]
+
+
+def step_type(record):
+    m = re.match(rb"\s*([A-Z_0-9]*)", step_body(record))
+    return m.group(1) if m else b""
+
+
+def step_refs(record):
+    return [int(x) for x in STEP_INSTANCE_REF.findall(step_body(record))]
+
+
+def step_replace_ref(record, rng, value):
+    at = record.find(b"=") + 1
+    refs = list(STEP_INSTANCE_REF.finditer(record, at))
+    if not refs:
+        return record
+    m = rng.choice(refs)
+    return record[:m.start()] + b"#%d" % value + record[m.end():]
+
+
+def step_structure(data, rng, other):
+    split = step_split(data)
+    if not split or len(split[1]) < 2:
+        return step_entity_parameters(data, rng)
+    prefix, recs, suffix = split
+    n = len(recs)
+    ids = [step_id(r) for r in recs]
+    by_id = {i: k for k, i in enumerate(ids) if i is not None}
+    op = rng.choice(["swap", "copy", "delete", "again", "same-id", "cycle", "kind", "splice", "cut", "numbers"])
+    a, b = rng.randrange(n), rng.randrange(n)
+    head = lambda k: recs[k][:recs[k].find(b"=") + 1]
+    if op == "swap":
+        recs[a], recs[b] = head(a) + step_body(recs[b]), head(b) + step_body(recs[a])
+    elif op == "copy":
+        recs[b] = head(b) + step_body(recs[a])
+    elif op == "delete":
+        del recs[a]
+    elif op == "again":  # a copy under a new number, which nothing names
+        recs.insert(b, b"#%d=" % (max(i for i in ids if i is not None) + 1) + step_body(recs[a]))
+    elif op == "same-id":  # two instances of one number
+        recs.insert(b, head(a) + step_body(recs[b]))
+    elif op == "cycle":
+        refs = [r for r in step_refs(recs[a]) if r in by_id and by_id[r] != a]
+        if refs and ids[a] is not None:
+            k = by_id[rng.choice(refs)]
+            recs[k] = step_replace_ref(recs[k], rng, ids[a])
+    elif op == "kind":
+        refs = [r for r in step_refs(recs[a]) if r in by_id]
+        if refs:
+            want = step_type(recs[by_id[rng.choice(refs)]])
+            others = [i for k, i in enumerate(ids) if i is not None and step_type(recs[k]) != want]
+            if others:
+                recs[a] = step_replace_ref(recs[a], rng, rng.choice(others))
+    elif op == "splice" and other:
+        other_split = step_split(other)
+        if other_split and other_split[1]:
+            recs = recs[:rng.randrange(n + 1)] + other_split[1][rng.randrange(len(other_split[1])):]
+            suffix = other_split[2]
+    elif op == "cut":
+        recs = recs[:rng.randrange(n)]
+        suffix = suffix if rng.random() < 0.7 else b""
+    else:
+        fields = list(NUMBER.finditer(recs[a], recs[a].find(b"=") + 1))
+        if fields:
+            f = rng.choice(fields)
+            recs[a] = recs[a][:f.start()] + edge_number(rng, f.group(0)) + recs[a][f.end():]
+    return prefix + b"".join(recs) + suffix
+
+
+# IGES: entities as directory entry pairs (D lines) and their parameter lines.
+def iges_sections(data):
+    ls = lines_of(data)
+    sections = {}
+    for i, l in enumerate(ls):
+        if len(l) >= 73:
+            sections.setdefault(l[72:73], []).append(i)
+    return ls, sections
+
+
+def iges_seq(section, n):
+    return section + b"%7d" % n
+
+
+def iges_structure(data, rng, other):
+    ls, sec = iges_sections(data)
+    ds, ps = sec.get(b"D", []), sec.get(b"P", [])
+    if len(ds) < 4 or not ps:
+        return iges_entity_parameters(data, rng)
+    pairs = [(ds[i], ds[i + 1]) for i in range(0, len(ds) - 1, 2)]
+    types = [ls[p[0]][:8].strip() for p in pairs]
+    n = len(pairs)
+    op = rng.choice(["swap", "copy", "null", "cycle", "kind", "splice", "cut", "numbers"])
+    a, b = rng.randrange(n), rng.randrange(n)
+    # P lines by the entity they belong to (columns 65-72: its D line's number).
+    owner = lambda line: int(line[64:72]) if line[64:72].strip().isdigit() else 0
+    own_p = lambda k: [i for i in ps if owner(ls[i]) == 2 * k + 1]
+
+    def pointer_fields(k):
+        """(line, start, end, value) of the fields of entity k's parameters that could name a D entry."""
+        out = []
+        for i in own_p(k):
+            body = ls[i][:64]
+            for m in re.finditer(rb"(?<=[,;])\s*(\d+)\s*(?=[,;])", body):
+                v = int(m.group(1))
+                if v % 2 == 1 and v <= 2 * n:
+                    out.append((i, m.start(1), m.end(1), v))
+        return out
+
+    def set_field(field, value):
+        i, s, e, _ = field
+        line = ls[i]
+        body = line[:s] + b"%d" % value + line[e:64]
+        if len(body.rstrip()) <= 64:
+            ls[i] = body[:64].ljust(64) + line[64:]
+
+    if op == "swap":  # two entries' fields, each keeping its sequence number
+        (a0, a1), (b0, b1) = pairs[a], pairs[b]
+        for x, y in ((a0, b0), (a1, b1)):
+            ls[x], ls[y] = ls[y][:72] + ls[x][72:], ls[x][:72] + ls[y][72:]
+    elif op == "copy":
+        for x, y in zip(pairs[a], pairs[b]):
+            ls[y] = ls[x][:72] + ls[y][72:]
+    elif op == "null":  # type 0, the null entity
+        for x in pairs[a]:
+            ls[x] = b"%8d" % 0 + ls[x][8:]
+    elif op == "cycle":
+        fields = pointer_fields(a)
+        if fields:
+            k = (rng.choice(fields)[3] - 1) // 2
+            back = pointer_fields(k)
+            if back:
+                set_field(rng.choice(back), 2 * a + 1)
+            else:
+                set_field(rng.choice(fields), 2 * a + 1)
+    elif op == "kind":
+        fields = pointer_fields(a)
+        if fields:
+            f = rng.choice(fields)
+            want = types[(f[3] - 1) // 2] if (f[3] - 1) // 2 < n else b""
+            others = [k for k in range(n) if types[k] != want]
+            if others:
+                set_field(f, 2 * rng.choice(others) + 1)
+    elif op == "splice" and other:  # this file's entries over the other's parameters
+        ols, osec = iges_sections(other)
+        if osec.get(b"P"):
+            keep = [l for i, l in enumerate(ls) if l[72:73] in (b"S", b"G", b"D")]
+            return b"".join(keep + [ols[i] for i in osec[b"P"]] + [ols[i] for i in osec.get(b"T", [])])
+    elif op == "cut":  # ends after an entry or a parameter line, with or without its trailer
+        at = rng.choice([pairs[rng.randrange(n)][1], rng.choice(ps)])
+        tail = [ls[i] for i in sec.get(b"T", [])] if rng.random() < 0.5 else []
+        return b"".join(ls[:at + 1] + tail)
+    else:
+        line_at = rng.choice(own_p(a) or ps)
+        line = ls[line_at]
+        fields = list(NUMBER.finditer(line[:64]))
+        if fields:
+            f = rng.choice(fields)
+            body = line[:f.start()] + edge_number(rng, f.group(0)) + line[f.end():64]
+            if len(body.rstrip()) <= 64:
+                ls[line_at] = body[:64].ljust(64) + line[64:]
+    return b"".join(ls)
+
+
+# BREP: the TShapes table, records from a two-letter kind line to the "*"
+# that ends their list of sub-shapes; shape n is the table's (count - n + 1)th.
+BREP_KIND = re.compile(rb"^(Ve|Ed|Wi|Fa|Sh|So|CS|Co)\s*$", re.M)
+BREP_SUB = re.compile(rb"(?<![\w.])([-+])(\d+) (\d+)(?= )")
+
+
+def brep_split(data):
+    table = re.search(rb"^TShapes (\d+)\s*\n", data, re.M)
+    if not table:
+        return None
+    recs, at = [], table.end()
+    for m in re.finditer(rb"\*[ \t]*\r?\n", data[at:]):
+        piece = data[at:table.end() + m.end()]
+        if not BREP_KIND.match(piece.lstrip(b"\n")):
+            break
+        recs.append(piece)
+        at = table.end() + m.end()
+    return data[:table.start()], int(table.group(1)), recs, data[at:]
+
+
+def brep_subs_at(record):
+    """The sub-shape references: from the record's last line before its "*"."""
+    last = record.rstrip().rfind(b"\n") + 1
+    return [m for m in BREP_SUB.finditer(record, last)]
+
+
+def brep_structure(data, rng, other):
+    split = brep_split(data)
+    if not split or len(split[2]) < 2:
+        return references(data, rng, ".brep")
+    prefix, count, recs, suffix = split
+    n = len(recs)
+    number = lambda k: n - k
+    kind = lambda k: BREP_KIND.search(recs[k]).group(1)
+    op = rng.choice(["swap", "copy", "delete", "cycle", "kind", "splice", "cut", "numbers"])
+    a, b = rng.randrange(n), rng.randrange(n)
+
+    def set_sub(k, value):
+        subs = brep_subs_at(recs[k])
+        if subs:
+            m = rng.choice(subs)
+            recs[k] = recs[k][:m.start(2)] + b"%d" % value + recs[k][m.end(2):]
+            return True
+        return False
+
+    if op == "swap":
+        recs[a], recs[b] = recs[b], recs[a]
+    elif op == "copy":
+        recs[b] = recs[a]
+    elif op == "delete":
+        del recs[a]
+        count -= 1 if rng.random() < 0.7 else 0
+    elif op == "cycle":  # a sub-shape that is the shape itself or one written after it
+        set_sub(a, number(rng.randrange(a + 1)))
+    elif op == "kind":
+        subs = brep_subs_at(recs[a])
+        if subs:
+            was = n - int(rng.choice(subs).group(2))
+            want = kind(was) if 0 <= was < n else b""
+            others = [k for k in range(a + 1, n) if kind(k) != want] or [k for k in range(n) if kind(k) != want]
+            if others:
+                set_sub(a, number(rng.choice(others)))
+    elif op == "splice" and other:  # this file's geometry under the other's shapes
+        other_split = brep_split(other)
+        if other_split:
+            _, ocount, orecs, osuffix = other_split
+            return prefix + b"TShapes %d\n" % ocount + b"".join(orecs) + osuffix
+    elif op == "cut":
+        recs = recs[:rng.randrange(1, n)]
+        if rng.random() < 0.5:
+            count = len(recs)
+    else:
+        fields = list(NUMBER.finditer(recs[a]))
+        if fields:
+            f = rng.choice(fields)
+            recs[a] = recs[a][:f.start()] + edge_number(rng, f.group(0)) + recs[a][f.end():]
+    return prefix + b"TShapes %d\n" % count + b"".join(recs) + suffix
+
+
+# Neutral documents: the rows of its tables.
+JSON_TABLE_OF = {"lumps": "lumps", "volumes": "volumes", "shells": "shells", "faces": "faces", "face": "faces",
+                 "loops": "loops", "loop": "loops", "coedges": "coedges", "edge": "edges", "edges": "edges",
+                 "vertex": "vertices", "vertices": "vertices", "start": "vertices", "end": "vertices",
+                 "curve": "curves", "surface": "surfaces", "pcurve": "pcurves", "point": "points",
+                 "wires": "wires", "shells2D": "shells"}
+
+
+def json_rows(doc):
+    return {k: v for k, v in doc.items() if isinstance(v, list) and v and all(isinstance(x, dict) for x in v)}
+
+
+def json_structure_rows(data, rng, other):
+    try:
+        doc = json.loads(data)
+    except ValueError:
+        return odd_numbers(data, rng)
+    if not isinstance(doc, dict):
+        return odd_numbers(data, rng)
+    tables = json_rows(doc)
+    if not tables:
+        return json_structure(data, rng)
+    name = rng.choice(sorted(tables))
+    rows = tables[name]
+    n = len(rows)
+    a, b = rng.randrange(n), rng.randrange(n)
+    op = rng.choice(["swap", "copy", "delete", "again", "cycle", "kind", "splice", "cut", "numbers", "entity"])
+    keep_id = lambda row, rid: dict(row, id=rid) if "id" in row else dict(row)
+    if op == "swap":
+        rows[a], rows[b] = keep_id(rows[b], rows[a].get("id")), keep_id(rows[a], rows[b].get("id"))
+    elif op == "copy":
+        rows[b] = keep_id(rows[a], rows[b].get("id"))
+    elif op == "delete":
+        del rows[a]
+    elif op == "again":  # one id twice
+        rows.insert(b, dict(rows[a]))
+    elif op == "cycle":  # a row's reference and another row's of the same table exchanged
+        refs = [k for k in rows[a] if k in JSON_TABLE_OF and k in rows[b]]
+        if refs:
+            k = rng.choice(refs)
+            rows[a][k], rows[b][k] = rows[b][k], rows[a][k]
+    elif op == "kind":  # a reference given the id of a row of another table only
+        refs = [k for k in rows[a] if k in JSON_TABLE_OF]
+        if refs:
+            k = rng.choice(refs)
+            table = JSON_TABLE_OF[k]
+            have = {r.get("id") for r in doc.get(table, []) if isinstance(r, dict)}
+            elsewhere = [r.get("id") for t, v in tables.items() if t != table for r in v
+                         if isinstance(r.get("id"), int) and r.get("id") not in have]
+            value = rng.choice(elsewhere) if elsewhere else max([x for x in have if isinstance(x, int)] or [0]) + 1
+            if isinstance(rows[a][k], list):
+                rows[a][k] = (rows[a][k] or [0])[:]
+                rows[a][k][rng.randrange(len(rows[a][k]))] = value
+            else:
+                rows[a][k] = value
+    elif op == "splice" and other:
+        try:
+            odoc = json.loads(other)
+        except ValueError:
+            odoc = None
+        if isinstance(odoc, dict):
+            for t in rng.sample(sorted(tables), rng.randint(1, len(tables))):
+                if t in odoc:
+                    doc[t] = odoc[t]
+    elif op == "cut":  # a table (or every one after it) cut short at a row
+        k = rng.randrange(n)
+        if rng.random() < 0.5:
+            doc[name] = rows[:k]
+        else:
+            cut = False
+            for t in list(doc):
+                if t == name:
+                    cut = True
+                    doc[t] = rows[:k]
+                elif cut and isinstance(doc[t], list):
+                    doc[t] = []
+    elif op == "entity":  # an attribute's entity of another kind under the same id
+        owned = [r for r in doc.get("attributes", []) if isinstance(r, dict) and isinstance(r.get("entity"), dict)]
+        if owned:
+            r = rng.choice(owned)
+            r["entity"]["kind"] = rng.choice(["body", "lump", "shell", "face", "loop", "coedge", "edge", "vertex",
+                                              "wire", "attribute", "group", "layer", "x"])
+    else:  # a number of one row at an edge value
+        leaves = [(p, v) for p, v in json_paths(rows[a]) if p and isinstance(v, (int, float)) and
+                  not isinstance(v, bool)]
+        if leaves:
+            path, v = rng.choice(leaves)
+            parent = rows[a]
+            for k in path[:-1]:
+                parent = parent[k]
+            if isinstance(v, float):
+                parent[path[-1]] = rng.choice([0.0, -0.0, 5e-324, -5e-324, 1e-320, 2.2250738585072014e-308,
+                                               1.7976931348623157e308, -1.7976931348623157e308])
+            else:
+                parent[path[-1]] = rng.choice([0, -1, -2, 2 ** 31 - 1, -2 ** 31, 2 ** 31, 2 ** 32, 2 ** 63 - 1,
+                                               -2 ** 63, 2 ** 64])
+    return json.dumps(doc, separators=(",", ":"), allow_nan=True).replace("},{", "},\n{").encode()
+
+
+def structure(data, rng, kind, other=None):
+    if kind == ".vlt":
+        return vlt_structure(data, rng, other)
+    if kind == ".step":
+        return step_structure(data, rng, other)
+    if kind == ".iges":
+        return iges_structure(data, rng, other)
+    if kind == ".brep":
+        return brep_structure(data, rng, other)
+    if kind == ".json":
+        return json_structure_rows(data, rng, other)
+    return odd_numbers(data, rng)
+
+
+def record_boundaries(data, kind):
+    """Where a file of this kind may be cut between records (the cut files, each ending at one)."""
+    if kind == ".vlt":
+        split = vlt_split(data)
+        if not split:
+            return []
+        head, recs = split
+        out, at = [], len(head)
+        for r in recs:
+            out.append(at)
+            at += len(r)
+        return out
+    if kind == ".step":
+        split = step_split(data)
+        if not split:
+            return []
+        out, at = [], len(split[0])
+        for r in split[1]:
+            out.append(at)
+            at += len(r)
+        return out
+    if kind == ".brep":
+        split = brep_split(data)
+        if not split:
+            return []
+        out, at = [], data.find(split[2][0]) if split[2] else -1
+        for r in split[2]:
+            out.append(at)
+            at += len(r)
+        return [o for o in out if o > 0]
+    if kind == ".iges":
+        ls, sec = iges_sections(data)
+        starts, at = [], 0
+        for l in ls:
+            starts.append(at)
+            at += len(l)
+        ds = sec.get(b"D", [])
+        return [starts[i] for i in ds[::2]] + [starts[i] for i in sec.get(b"P", [])]
+    if kind == ".json":
+        return [m.start() + 2 for m in re.finditer(rb"\},\n\{", data)]
+    return []
+
+
+def edge_numbers(data, rng, kind):
+    """One to three numbers at the edges: zeros of either sign, denormals, the largest reals, counts of
+    INT_MAX and beyond, negative counts (IGES fields kept within their columns)."""
+    if kind == ".iges":
+        ls = lines_of(data)
+        candidates = [i for i, l in enumerate(ls) if len(l) >= 73 and l[72:73] in (b"D", b"P")]
+        for _ in range(rng.randint(1, 3)):
+            if not candidates:
+                break
+            i = rng.choice(candidates)
+            line = ls[i]
+            fields = list(NUMBER.finditer(line[:64] if line[72:73] == b"P" else line[:72]))
+            if not fields:
+                continue
+            f = rng.choice(fields)
+            value = edge_number(rng, f.group(0))
+            if line[72:73] == b"D":
+                start = (f.start() // 8) * 8
+                ls[i] = line[:start] + value[-8:].rjust(8) + line[start + 8:]
+            else:
+                body = line[:f.start()] + value + line[f.end():64]
+                if len(body.rstrip()) <= 64:
+                    ls[i] = body[:64].ljust(64) + line[64:]
+        return b"".join(ls)
+    matches = list(NUMBER.finditer(data))
+    for _ in range(rng.randint(1, 3)):
+        m = pick(rng, matches)
+        if not m:
+            break
+        data = data[:m.start()] + edge_number(rng, m.group(0)) + data[m.end():]
+        matches = list(NUMBER.finditer(data))
+    return data
+
+
 MUTATORS = {
     "flip": lambda d, r, k: flip_bytes(d, r),
     "truncate": lambda d, r, k: truncate(d, r),
@@ -625,24 +1229,54 @@ MUTATORS = {
     "references": references,
     "counts": inflate_counts,
     "parameters": entity_parameters,
+    "edges": edge_numbers,
 }
 
 
-def mutate(data, kind, rng):
-    names = list(MUTATORS)
+def mutate(data, kind, rng, others=()):
+    """`data` damaged by one to three mutations; `others`, files of the same kind, for splicing."""
+    names = list(MUTATORS) + ["structure"]
     if kind == ".json":
         names += ["json"] * 3
-    # The parameter and reference mutations, the newest, drawn more often.
     if kind in (".step", ".iges", ".json"):
-        names += ["parameters"] * 4
+        names += ["parameters"] * 2
+    # The structural and edge-number mutations, the newest, drawn most often.
+    names += ["structure"] * 6 + ["edges"] * 2
     applied = []
     for _ in range(rng.choice([1, 1, 1, 2, 3])):
         name = rng.choice(names)
         applied.append(name)
-        data = json_structure(data, rng) if name == "json" else MUTATORS[name](data, rng, kind)
+        if name == "json":
+            data = json_structure(data, rng)
+        elif name == "structure":
+            data = structure(data, rng, kind, rng.choice(others) if others else None)
+        else:
+            data = MUTATORS[name](data, rng, kind)
         if not data:
             data = b"x"
     return data, "+".join(applied)
+
+
+def boundary_cases(seeds, per_seed):
+    """(name, kind, data, how) of each seed cut at up to `per_seed` of its record boundaries, spread
+    evenly; a save file's cuts alternately with the header's count mended, a STEP file's with its
+    trailer."""
+    for name, kind, data in seeds:
+        cuts = record_boundaries(data, kind)
+        if not cuts or per_seed <= 0:
+            continue
+        step = max(1, len(cuts) // per_seed)
+        for n, at in enumerate(cuts[::step][:per_seed]):
+            cut = data[:at]
+            if n % 2 and kind == ".vlt":
+                split = vlt_split(cut)
+                if split:
+                    cut = vlt_counts(split[0], len(split[1]),
+                                     top=min(int((VLT_HEAD.search(split[0]) or [0, 0, 0, 0])[3]), len(split[1]))
+                                     ) + b"".join(split[1])
+            elif n % 2 and kind == ".step":
+                cut += b"ENDSEC;\nEND-ISO-10303-21;\n"
+            yield name, kind, cut, "cut at record boundary %d of %d" % (n * step, len(cuts))
 
 
 # ---------------------------------------------------------------------------
@@ -726,7 +1360,7 @@ def gather_seeds(runner, args):
     # The smallest BREP samples placed by a turn and by a mirror: their
     # conversions (save files, documents, STEP and IGES files) carry the
     # placement into everything made of them.
-    for path in [c for c in cad if kind_of(c) == ".brep"][:2]:
+    for path in [c for c in cad if kind_of(c) == ".brep"][:args.placed_seeds]:
         with open(path, "rb") as f:
             data = f.read()
         for name, rows in PLACEMENTS:
@@ -737,10 +1371,10 @@ def gather_seeds(runner, args):
                     f.write(placed)
                 cad.insert(0, target)
     cad.insert(0, os.path.join(ROOT, "examples", "bracket.step"))
-    # STEP and IGES files as Open CASCADE writes them, of the smallest samples
-    # (the samples' own STEP and IGES models are large).
+    # STEP, IGES and BREP files as the driver writes them, of the smallest
+    # samples (the samples' own STEP and IGES models are large).
     for path in cad[:args.converted_seeds]:
-        for kind in (".step", ".iges"):
+        for kind in (".step", ".iges", ".brep"):
             target = os.path.join(folder, "written-" + os.path.splitext(os.path.basename(path))[0] + kind)
             if kind_of(path) != kind and not os.path.exists(target):
                 runner.run([runner.xvelm, "convert", path, target], folder, timeout=600)
@@ -765,6 +1399,14 @@ def gather_seeds(runner, args):
             runner.run([runner.xvelm, "convert", path, target], folder, timeout=600)
         if os.path.exists(target):
             vlts.append(target)
+    # The save files' bodies as the driver writes them into each other kind.
+    for path in vlts[:args.converted_seeds]:
+        for kind in (".step", ".iges", ".brep"):
+            target = os.path.join(folder, "written-" + os.path.splitext(os.path.basename(path))[0] + kind)
+            if not os.path.exists(target):
+                runner.run([runner.xvelm, "convert", path, target], folder, timeout=600)
+            if os.path.exists(target):
+                add(target)
     for path in vlts:
         add(path)
         doc = os.path.join(folder, "exported-" + os.path.splitext(os.path.basename(path))[0] + ".json")
@@ -835,8 +1477,13 @@ def main():
     parser.add_argument("--timeout", type=float, default=60.0, help="seconds a run may take")
     parser.add_argument("--memory-mb", type=int, default=3072, help="memory a run may take")
     parser.add_argument("--max-seed-bytes", type=int, default=60000, help="largest sample model taken as a seed")
-    parser.add_argument("--converted-seeds", type=int, default=4, help="samples converted into save-file seeds")
+    parser.add_argument("--converted-seeds", type=int, default=40,
+                        help="samples converted into save-file, STEP, IGES and BREP seeds")
+    parser.add_argument("--placed-seeds", type=int, default=4,
+                        help="BREP samples also taken turned and mirrored (into every kind)")
     parser.add_argument("--reduce-runs", type=int, default=60, help="runs spent reducing each new fault")
+    parser.add_argument("--boundary-cuts", type=int, default=40,
+                        help="cuts at record boundaries run of each seed before random damage (0: none)")
     parser.add_argument("--seed", type=int, default=None, help="random seed (default: from the clock)")
     parser.add_argument("--kinds", default=".vlt,.json,.step,.iges,.brep", help="input kinds to fuzz")
     parser.add_argument("--outputs", default=None,
@@ -879,10 +1526,19 @@ def main():
         by_input = {}
         lock = threading.Lock()
 
+        # Every seed cut at record boundaries first (up to --boundary-cuts a seed), then random damage.
+        sweep = boundary_cases(seeds, args.boundary_cuts)
+        sweep_lock = threading.Lock()
+
         def one(job_rng):
-            kind = job_rng.choice(sorted(by_kind))
-            name, _, data = job_rng.choice(by_kind[kind])
-            mutated, how = mutate(data, kind, job_rng)
+            with sweep_lock:
+                cut = next(sweep, None)
+            if cut:
+                name, kind, mutated, how = cut
+            else:
+                kind = job_rng.choice(sorted(by_kind))
+                name, _, data = job_rng.choice(by_kind[kind])
+                mutated, how = mutate(data, kind, job_rng, [s[2] for s in by_kind[kind] if s[0] != name])
             verb, out_kind = job_rng.choice(verbs_of(kind))
             fault, result = run_case(runner, mutated, kind, verb, out_kind)
             with lock:
