@@ -1482,8 +1482,10 @@ def main():
     parser.add_argument("--placed-seeds", type=int, default=4,
                         help="BREP samples also taken turned and mirrored (into every kind)")
     parser.add_argument("--reduce-runs", type=int, default=60, help="runs spent reducing each new fault")
-    parser.add_argument("--boundary-cuts", type=int, default=40,
-                        help="cuts at record boundaries run of each seed before random damage (0: none)")
+    parser.add_argument("--boundary-cuts", type=int, default=12,
+                        help="cuts at record boundaries run of each seed (0: none)")
+    parser.add_argument("--boundary-share", type=float, default=0.3,
+                        help="share of the runs spent on those cuts until they are all run")
     parser.add_argument("--seed", type=int, default=None, help="random seed (default: from the clock)")
     parser.add_argument("--kinds", default=".vlt,.json,.step,.iges,.brep", help="input kinds to fuzz")
     parser.add_argument("--outputs", default=None,
@@ -1526,13 +1528,16 @@ def main():
         by_input = {}
         lock = threading.Lock()
 
-        # Every seed cut at record boundaries first (up to --boundary-cuts a seed), then random damage.
+        # Every seed cut at record boundaries (up to --boundary-cuts a seed), a share of the runs
+        # until all are cut, the rest random damage.
         sweep = boundary_cases(seeds, args.boundary_cuts)
         sweep_lock = threading.Lock()
 
         def one(job_rng):
-            with sweep_lock:
-                cut = next(sweep, None)
+            cut = None
+            if job_rng.random() < args.boundary_share:
+                with sweep_lock:
+                    cut = next(sweep, None)
             if cut:
                 name, kind, mutated, how = cut
             else:

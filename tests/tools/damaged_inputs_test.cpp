@@ -89,6 +89,7 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         Edit edit;
         const char* refusal;      // null: converts
         const char* out = ".vlt"; // the kind written
+        bool cutAfter = false;    // the text after the edit dropped (a file cut short)
     };
     const Case cases[] = {
         // Open CASCADE's own checks followed the edge's references for ever.
@@ -128,6 +129,13 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
          {"\n508,4,0,15,1,0,1,0,29,0,15,2,0,1,0,31,0,15,3,1,1,0,33,0,15,4,1,  ",
           "\n508,4,0,2,1,0,1,0,29,0,15,2,0,1,0,31,0,15,3,1,1,0,33,0,15,4,1,   "},
          "a loop whose edges do not each name the list they are in"},
+        // Cut short after the face's first pcurve: the reader built the
+        // other three spline entries of no parameters over arrays it never
+        // made (it read through them in a surface's, and leaked them here).
+        {"an IGES file cut short in its parameter data", face,
+         {"4.459708725,0.,0.,1.;                                            0000029P",
+          "4.459708725,0.,0.,1.;                                            0000029P"},
+         "directory entry D31 has no parameter data", ".vlt", true},
         // A pcurve point billions of turns round the cylinder: Open
         // CASCADE's transfer projected onto it span by span (for ever in
         // one frame; in this one it gave up and leaked what it had made).
@@ -244,6 +252,8 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         const std::size_t at = text.find(c.edit.from);
         ASSERT_NE(at, std::string::npos) << c.seed;
         text.replace(at, c.edit.from.size(), c.edit.to);
+        if (c.cutAfter)
+            text.resize(text.find('\n', at + c.edit.to.size()) + 1);
         const fs::path in = dir / ("damaged" + fs::path(c.seed).extension().string());
         const fs::path out = dir / (std::string("out") + c.out);
         std::ofstream(in, std::ios::binary) << text;

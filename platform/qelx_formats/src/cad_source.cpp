@@ -97,6 +97,7 @@
 #include <streambuf>
 #include <new>
 #include <unordered_map>
+#include <cstdlib>
 #include <unordered_set>
 #include <vector>
 
@@ -1379,7 +1380,10 @@ bool loopEdgesNamed(const std::vector<long long>& record, long long entryLines)
 // of that many, before it finds the data short. No count or pointer of a
 // file can exceed the number of its bytes, so an integer parameter beyond
 // that (and beyond any integer a real might be written as) is damage,
-// refused before the reader runs.
+// refused before the reader runs. So is a directory entry that no
+// parameter line names (a file cut short in its parameter data): the
+// reader builds such an entity of no parameters, and its spline builder
+// read through the arrays it never made.
 bool igesIntegersPlausible(const std::string& path, std::string& reason)
 {
     std::ifstream in(path, std::ios::binary);
@@ -1387,7 +1391,14 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
     char delimiter = ',', end = ';';
     bool global = true;
     long long entryLines = 0; // of the directory section
+    std::vector<long long> entries; // the first line of each entry of a type other than the null one
+    std::unordered_set<long long> named; // the entries parameter lines name
     while (std::getline(in, line)) {
+        const bool firstOfEntry = line.size() >= 73 && line[72] == 'D' && entryLines % 2 == 0;
+        if (firstOfEntry && std::atol(line.substr(0, 8).c_str()) != 0)
+            entries.push_back(entryLines + 1);
+        if (line.size() >= 73 && line[72] == 'P')
+            named.insert(std::atoll(line.substr(64, 8).c_str()));
         if (line.size() < 73)
             continue;
         if (line[72] == 'G' && global) {
@@ -1454,6 +1465,11 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
         }
         at = next + 1;
     }
+    for (const long long entry : entries)
+        if (named.count(entry) == 0) {
+            reason = "damaged: directory entry D" + std::to_string(entry) + " has no parameter data";
+            return false;
+        }
     return true;
 }
 
