@@ -1523,7 +1523,8 @@ def main():
             return chosen or verbs_for(kind)
 
         faults = Faults(os.path.join(out, "faults"), runner, args)
-        deadline = time.monotonic() + args.minutes * 60
+        started = time.monotonic()
+        deadline = started + args.minutes * 60
         counts = {"runs": 0, "passed": 0, "refused": 0, "faults": 0}
         by_input = {}
         lock = threading.Lock()
@@ -1549,6 +1550,9 @@ def main():
             with lock:
                 counts["runs"] += 1
                 by_input[kind] = by_input.get(kind, 0) + 1
+                if counts["runs"] % 500 == 0:
+                    print("fuzz.py: %d runs, %d faulty, %.0f minutes" % (counts["runs"], counts["faults"],
+                                                                       (time.monotonic() - started) / 60), flush=True)
                 if fault:
                     counts["faults"] += 1
                 else:
