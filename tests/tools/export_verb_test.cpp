@@ -491,3 +491,76 @@ TEST(ExportVerb, ADocumentWhoseTablesSpillIsTheWalkedModelsText)
     std::remove(in.c_str());
     std::remove(out.c_str());
 }
+
+// A save file's transform that flattens space (a singular matrix, no scale)
+// or reaches beyond any model (a scale or move past 1e10) is refused as the
+// file is read, naming the record; it was read, and the export wrote a
+// flattened box, or one whose overflowed coordinates a document cannot
+// hold, as a success. Turned, mirrored and scaled ones place the box.
+TEST(ExportVerb, TransformsThatFlattenOrOverflowAreRefusedAsTheFileIsRead)
+{
+    qelx_test::resetFramework();
+    const Scratch dir("xvelm_export_transforms");
+    const std::string example = wholeFile(std::string(XVELM_EXAMPLES_DIR) + "/shapes.vlt");
+    // The example's first body (a box of 10 by 20 by 30 from the origin)
+    // placed by a transform record of its own, the file's last.
+    const auto placed = [&](const std::array<double, 9>& rows, const std::array<double, 3>& move, double scale) {
+        std::string text = example;
+        const std::string header = "VELM-TEXT 2000 211 7", body = "-0 body 1 $7 0 $8 $-1 $-1 #",
+                          last = "-210 point 1 $-1 0 0 9 0 #\n";
+        for (const std::string* s : {&header, &body, &last})
+            EXPECT_NE(text.find(*s), std::string::npos) << *s;
+        text.replace(text.find(header), header.size(), "VELM-TEXT 2000 212 7");
+        text.replace(text.find(body), body.size(), "-0 body 1 $7 0 $8 $-1 $211 #");
+        std::ostringstream record;
+        record.precision(17);
+        record << "-211 transform 1 $-1 0";
+        for (double x : rows)
+            record << " " << x;
+        for (double x : move)
+            record << " " << x;
+        record << " " << scale << " 1 0 0 #\n";
+        text.insert(text.find(last) + last.size(), record.str());
+        return text;
+    };
+    const std::array<double, 9> same = {1, 0, 0, 0, 1, 0, 0, 0, 1}, mirror = {-1, 0, 0, 0, 1, 0, 0, 0, 1},
+                                quarter = {0, 1, 0, -1, 0, 0, 0, 0, 1}, flat = {1, 0, 0, 0, 1, 0, 0, 0, 0};
+    struct Case {
+        const char* what;
+        std::string text;
+        const char* refusal; // null: placed
+        std::array<double, 3> farCorner{}; // where (10, 20, 30) is placed
+    };
+    const Case cases[] = {
+        {"scaled near the largest real", placed(same, {0, 0, 0}, 1e308), "a transform beyond any model"},
+        {"of no scale", placed(same, {0, 0, 0}, 0.0), "a transform that flattens space"},
+        {"a singular matrix", placed(flat, {0, 0, 0}, 1.0), "a transform that flattens space"},
+        {"a matrix beyond any model", placed({1e300, 0, 0, 0, 1e-300, 0, 0, 0, 1}, {0, 0, 0}, 1.0),
+         "a transform beyond any model"},
+        {"moved beyond any model", placed(same, {1e300, 0, 0}, 1.0), "a transform beyond any model"},
+        {"mirrored and scaled", placed(mirror, {0, 0, 0}, 2.0), nullptr, {-20, 40, 60}},
+        {"turned, scaled and moved", placed(quarter, {1, 2, 3}, 0.5), nullptr, {-9, 7, 18}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string in = dir / "placed.vlt", out = dir / "placed.json";
+        std::ofstream(in, std::ios::binary) << c.text;
+        const ExportRun run = runExport(in, out);
+        if (c.refusal) {
+            EXPECT_EQ(run.status, 1);
+            EXPECT_NE(run.err.find("xvelm: " + in + ": save file damaged: record 211 (transform)"), std::string::npos)
+                << run.err;
+            EXPECT_NE(run.err.find(c.refusal), std::string::npos) << run.err;
+            EXPECT_FALSE(std::filesystem::exists(out));
+            continue;
+        }
+        ASSERT_EQ(run.status, 0) << run.err;
+        qelx_test::TestModel doc;
+        std::string error;
+        ASSERT_EQ(qelx_formats::readNeutralDocument(out, doc, error), 0u) << error;
+        EXPECT_TRUE(std::any_of(doc.points.begin(), doc.points.end(), [&](const qelx_test::Vec3& p) {
+            return std::hypot(p[0] - c.farCorner[0], p[1] - c.farCorner[1], p[2] - c.farCorner[2]) < 1e-9;
+        }));
+        std::filesystem::remove(out);
+    }
+}

@@ -1,4 +1,5 @@
 // ENTITY_LIST, the EE_LIST and TRANSFORM entities, and the deep-copy driver.
+#include <cmath>
 #include <cstdint>
 #include <utility>
 
@@ -379,7 +380,17 @@ void TRANSFORM::restore_common() {
   bool rotate = read_logical();
   bool reflect = read_logical();
   bool shear = read_logical();
-  t_ = restore_transf(QELmatrix(rows), translation, scale, rotate, reflect, shear);
+  // A transform places a body: one that flattens space (a singular matrix,
+  // no scale) or takes it beyond any model (a scale, matrix or move past
+  // 1e10) would make the body's coordinates collapse or overflow wherever it
+  // is applied, long after the file was read.
+  const QELmatrix affine(rows);
+  const double volume = std::fabs(affine.determinant() * scale * scale * scale);
+  for (double x : rows)
+    if (!(std::fabs(x) <= 1e10)) velm_save_damaged("a transform beyond any model");
+  if (!(std::fabs(scale) <= 1e10 && translation.len() <= 1e10)) velm_save_damaged("a transform beyond any model");
+  if (!(volume >= 1e-30 && volume <= 1e30)) velm_save_damaged("a transform that flattens space or takes it beyond any model");
+  t_ = restore_transf(affine, translation, scale, rotate, reflect, shear);
 }
 
 void TRANSFORM::copy_common(ENTITY_LIST& list, const TRANSFORM* from, pointer_map* pm, int dpcpy_skip,
