@@ -3,9 +3,11 @@
 
 Each model (the occt-misc samples up to --max-bytes, and the repository's examples) is
 damaged by the peer program (scripts/damage_peer.cpp, built on request): vertices moved off
-their curves by 1e-5, 1e-4 and 1e-3 of the model's size, the shells exploded into loose faces,
-tolerances inflated to 1e-2..1e-1 of the size, and the model as it was ("clean"), each under
-the identity, a rotated and a mirrored placement, written as STEP and as IGES. The driver
+their curves by 1e-5, 1e-4, 1e-3 and 1e-2 of the model's size, the shells exploded into loose
+faces, tolerances inflated to 1e-2..1e-1 of the size ("tolerances") or multiplied by 10, 100 and
+1000 ("tol-x10"...), and the model as it was ("clean"), each damage made once and placed under
+the identity, a rotated and a mirrored placement (the same damage in every frame), written as
+STEP and as IGES. The driver
 converts each file to STEP (`xvelm convert`, the source format picking the healing recipe);
 the peer heals the same file its own way (its reader, sewing where faces are loose, solids of
 closed shells, ShapeFix_Shape) and writes STEP too. Both results are read back by Open

@@ -14,8 +14,8 @@
 // The damage is Open CASCADE's own, never the connector's: vertices moved off their
 // curves and surfaces by a fraction of the model's size (edge tolerances as they
 // were), the shells exploded into loose faces with edges and vertices of their own,
-// tolerances inflated to 1e-2..1e-1 of the size; each under the identity, a rotated
-// and a mirrored placement.
+// tolerances inflated to 1e-2..1e-1 of the size or multiplied by 10, 100 and 1000;
+// each made once and placed under the identity, a rotated and a mirrored placement.
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -197,6 +197,28 @@ TopoDS_Shape inflatedTolerances(const TopoDS_Shape& original, double size, unsig
     return shape;
 }
 
+// Every edge and vertex tolerance multiplied by `factor` (a vertex's at least its
+// edges'), as writers that carry a tolerance of their own over to every entity do.
+TopoDS_Shape scaledTolerances(const TopoDS_Shape& original, double factor)
+{
+    TopoDS_Shape shape = BRepBuilderAPI_Copy(original).Shape();
+    BRep_Builder b;
+    TopTools_IndexedMapOfShape edges;
+    TopExp::MapShapes(shape, TopAbs_EDGE, edges);
+    for (int i = 1; i <= edges.Extent(); ++i)
+        b.UpdateEdge(TopoDS::Edge(edges(i)), factor * BRep_Tool::Tolerance(TopoDS::Edge(edges(i))));
+    TopTools_IndexedDataMapOfShapeListOfShape edgesOf;
+    TopExp::MapShapesAndAncestors(shape, TopAbs_VERTEX, TopAbs_EDGE, edgesOf);
+    for (int i = 1; i <= edgesOf.Extent(); ++i) {
+        const TopoDS_Vertex& v = TopoDS::Vertex(edgesOf.FindKey(i));
+        double tol = factor * BRep_Tool::Tolerance(v);
+        for (const TopoDS_Shape& e : edgesOf(i))
+            tol = std::max(tol, BRep_Tool::Tolerance(TopoDS::Edge(e)));
+        b.UpdateVertex(v, tol);
+    }
+    return shape;
+}
+
 int damage(const std::string& model, const std::string& outdir)
 {
     const TopoDS_Shape original = cad_samples::peerRead(model);
@@ -213,20 +235,26 @@ int damage(const std::string& model, const std::string& outdir)
         int kind;
         double fraction;
     };
-    const std::vector<Damage> damages = {{"clean", 0, 0.0},      {"vertex-1e-5", 1, 1e-5}, {"vertex-1e-4", 1, 1e-4},
-                                         {"vertex-1e-3", 1, 1e-3}, {"loose-faces", 2, 0.0},  {"tolerances", 3, 0.0}};
-    unsigned seed = 1;
+    const std::vector<Damage> damages = {
+        {"clean", 0, 0.0},       {"vertex-1e-5", 1, 1e-5}, {"vertex-1e-4", 1, 1e-4}, {"vertex-1e-3", 1, 1e-3},
+        {"vertex-1e-2", 1, 1e-2}, {"loose-faces", 2, 0.0},  {"tolerances", 3, 0.0},   {"tol-x10", 4, 10.0},
+        {"tol-x100", 4, 100.0},  {"tol-x1000", 4, 1000.0}};
+    // Each damage is made once, in the model's own frame, and then placed: the three
+    // frames of a damage hold the same damage, so that a frame whose result differs
+    // from the others' shows a frame's fault rather than other random moves.
     for (const char* frame : {"identity", "rotated", "mirrored"}) {
-        const TopoDS_Shape framed = placed(original, frame, size);
+        unsigned seed = 1;
         for (const Damage& d : damages) {
             ++seed;
             TopoDS_Shape shape;
             switch (d.kind) {
-            case 0: shape = framed; break;
-            case 1: shape = movedVertices(framed, d.fraction, size, seed); break;
-            case 2: shape = looseFaces(framed); break;
-            default: shape = inflatedTolerances(framed, size, seed); break;
+            case 0: shape = original; break;
+            case 1: shape = movedVertices(original, d.fraction, size, seed); break;
+            case 2: shape = looseFaces(original); break;
+            case 3: shape = inflatedTolerances(original, size, seed); break;
+            default: shape = scaledTolerances(original, d.fraction); break;
             }
+            shape = placed(shape, frame, size);
             const std::string base = outdir + "/" + d.name + "-" + frame;
             const bool step = writeStep(shape, base + ".step");
             const bool iges = writeIges(shape, base + ".igs");
