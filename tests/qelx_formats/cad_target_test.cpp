@@ -10,6 +10,7 @@
 #include "qelx_formats/step_assembly.hxx"
 
 #include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepCheck_Analyzer.hxx>
 #include <BRepBuilderAPI_MakePolygon.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <BRepAlgoAPI_Common.hxx>
@@ -24,6 +25,7 @@
 #include <BRepPrimAPI_MakeTorus.hxx>
 #include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepCheck_Analyzer.hxx>
 #include <BRepBuilderAPI_MakeWire.hxx>
 #include <BRepPrimAPI_MakeRevol.hxx>
 #include <BRepBuilderAPI_NurbsConvert.hxx>
@@ -42,6 +44,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -897,5 +900,118 @@ TEST(CadTarget, AFaceWhoseWiresCrossNestOrTurnWronglyIsNotWritten)
             EXPECT_NE(writeCadFile(model, out.string(), error), QELI_OK);
             EXPECT_NE(error.find("body 1: a wire is not valid (SelfIntersectingWire)"), std::string::npos) << error;
             EXPECT_FALSE(fs::exists(out));
+        }
+}
+
+namespace {
+// The faces of the first shell of the model's first solid.
+std::vector<int>& firstSolidShell(qelx_test::TestModel& m)
+{
+    return m.shells.at(static_cast<std::size_t>(m.volumes.at(0).shells.at(0))).faces;
+}
+} // namespace
+
+// Each shell of a solid is checked before a BREP or IGES file is made of it:
+// one that a face is missing from (open) or whose faces are not all turned
+// alike is refused as Open CASCADE's analyser refuses it, whatever the
+// frame, instead of written as a success into a file a strict reader
+// refuses; the sound box is written.
+TEST(CadTarget, ASolidWhoseShellIsOpenOrTurnedAgainstItselfIsNotWritten)
+{
+    using Damage = void (*)(qelx_test::TestModel&);
+    const struct {
+        const char* what;
+        Damage damage;
+        const char* refusal; // null: written
+    } cases[] = {
+        {"the sound box", [](qelx_test::TestModel&) {}, nullptr},
+        {"a face gone", [](qelx_test::TestModel& m) { firstSolidShell(m).erase(firstSolidShell(m).begin() + 2); },
+         "body 1: a shell is not valid (NotClosed)"},
+        {"a face turned",
+         [](qelx_test::TestModel& m) {
+             // Its normal and its loops turned together: a sound face by itself.
+             qelx_test::TestFace& f = m.faces.at(static_cast<std::size_t>(firstSolidShell(m).at(3)));
+             f.sense = !f.sense;
+             for (int l : f.loops) {
+                 std::vector<int>& coedges = m.loops.at(static_cast<std::size_t>(l)).coedges;
+                 std::reverse(coedges.begin(), coedges.end());
+                 for (int c : coedges) {
+                     qelx_test::TestCoedge& co = m.coedges.at(static_cast<std::size_t>(c));
+                     co.sense = !co.sense;
+                     co.pcurveSense = !co.pcurveSense;
+                 }
+             }
+         },
+         "body 1: a shell is not valid (BadOrientationOfSubshape)"},
+    };
+    gp_Ax2 mirrored(gp_Pnt(3, -2, 1), gp_Dir(1, 2, 2), gp_Dir(2, -1, 0));
+    mirrored.Mirror(gp_Ax2(gp_Pnt(0, 0, 0), gp_Dir(0, 0, 1)));
+    for (const gp_Ax2& frame : {gp_Ax2(), gp_Ax2(gp_Pnt(3, -2, 1), gp_Dir(1, 2, 2), gp_Dir(2, -1, 0)), mirrored}) {
+        const qelx_test::TestModel box = readAsBrep(BRepPrimAPI_MakeBox(frame, 2.0, 3.0, 4.0).Shape());
+        for (const auto& c : cases)
+            for (const char* kind : {".brep", ".igs"}) {
+                SCOPED_TRACE(std::string(c.what) + " into " + kind);
+                qelx_test::TestModel model = box;
+                ASSERT_EQ(model.volumes.size(), 1u);
+                c.damage(model);
+                const fs::path out = targetScratch(std::string("shell") + kind);
+                std::string error;
+                const QELIResult written = writeCadFile(model, out.string(), error);
+                if (!c.refusal) {
+                    EXPECT_EQ(written, QELI_OK) << error;
+                    EXPECT_TRUE(cad_samples::measure(cad_samples::peerRead(out.string())).valid);
+                } else {
+                    EXPECT_NE(written, QELI_OK);
+                    EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+                    EXPECT_FALSE(fs::exists(out));
+                }
+                fs::remove(out);
+            }
+    }
+}
+
+// A face of one straight-edged wire on a plane is written or refused as
+// Open CASCADE's analyser judges the face, whatever the frame: a plain
+// polygon is passed without the analyser, and a wire that crosses, touches
+// or folds back on itself is still refused.
+TEST(CadTarget, APolygonFaceIsWrittenOrRefusedAsTheAnalyserJudgesIt)
+{
+    std::vector<std::pair<double, double>> many;
+    for (int k = 0; k < 40; ++k)
+        many.emplace_back(5.0 + 5.0 * std::cos(k * M_PI / 20), 5.0 + 5.0 * std::sin(k * M_PI / 20));
+    const struct {
+        const char* what;
+        std::vector<std::pair<double, double>> corners;
+        bool valid;
+    } cases[] = {
+        {"a square", {{0, 0}, {10, 0}, {10, 10}, {0, 10}}, true},
+        {"a forty-sided polygon", many, true},
+        {"a bow tie", {{0, 0}, {10, 0}, {0, 10}, {10, 10}}, false},
+        {"a corner on another edge", {{0, 0}, {10, 0}, {10, 10}, {5, 0}, {0, 10}}, false},
+        // Within the tolerances the analyser takes it; too near to pass without it.
+        {"a corner a rounding off another edge", {{0, 0}, {10, 0}, {10, 10}, {5, 1e-9}, {0, 10}}, true},
+        {"a corner a tenth off another edge", {{0, 0}, {10, 0}, {10, 10}, {5, 0.1}, {0, 10}}, true},
+        {"an edge folding back", {{0, 0}, {10, 0}, {10, 10}, {10, 5}, {0, 10}}, false},
+    };
+    gp_Ax2 mirrored(gp_Pnt(3, -2, 1), gp_Dir(1, 2, 2), gp_Dir(2, -1, 0));
+    mirrored.Mirror(gp_Ax2(gp_Pnt(0, 0, 0), gp_Dir(0, 0, 1)));
+    for (const gp_Ax2& frame : {gp_Ax2(), gp_Ax2(gp_Pnt(3, -2, 1), gp_Dir(1, 2, 2), gp_Dir(2, -1, 0)), mirrored})
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.what);
+            BRepBuilderAPI_MakePolygon polygon;
+            for (const auto& [x, y] : c.corners)
+                polygon.Add(gp_Pnt(frame.Location().XYZ() + frame.XDirection().XYZ() * x + frame.YDirection().XYZ() * y));
+            polygon.Close();
+            const TopoDS_Face face = BRepBuilderAPI_MakeFace(gp_Pln(gp_Ax3(frame)), polygon.Wire(), Standard_True).Face();
+            ASSERT_EQ(BRepCheck_Analyzer(face).IsValid() == Standard_True, c.valid);
+            const qelx_test::TestModel model = readAsBrep(face);
+            for (const char* kind : {".brep", ".igs"}) {
+                SCOPED_TRACE(kind);
+                const fs::path out = targetScratch(std::string("polygon") + kind);
+                std::string error;
+                EXPECT_EQ(writeCadFile(model, out.string(), error) == QELI_OK, c.valid) << error;
+                EXPECT_EQ(fs::exists(out), c.valid);
+                fs::remove(out);
+            }
         }
 }

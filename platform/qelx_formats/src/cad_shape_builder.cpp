@@ -41,6 +41,8 @@
 #include <Geom_TrimmedCurve.hxx>
 #include <Geom_OffsetSurface.hxx>
 #include <Geom_Plane.hxx>
+#include <ElSLib.hxx>
+#include <gp_Pln.hxx>
 #include <Geom_SphericalSurface.hxx>
 #include <Geom_SurfaceOfLinearExtrusion.hxx>
 #include <GeomProjLib.hxx>
@@ -751,6 +753,24 @@ void ShapeBuilder::projectStrayPCurves(std::vector<Use>& uses, const Handle(Geom
     }
 }
 
+// A line lying in the plane as its image in the plane's parameters (lengths
+// along the plane's axes), on the line's own parameter: exact, and what
+// Open CASCADE's projection onto the plane gives but for its cost; null for
+// any other curve and for a line across the plane.
+Handle(Geom2d_Curve) lineOnPlane(const Handle(Geom_Curve)& curve, const gp_Pln& plane)
+{
+    const Handle(Geom_Line) line = Handle(Geom_Line)::DownCast(curve);
+    if (line.IsNull())
+        return {};
+    const gp_Ax3& frame = plane.Position();
+    const gp_Dir& d = line->Position().Direction();
+    if (std::abs(d.Dot(frame.Direction())) > 1e-12)
+        return {};
+    double u = 0.0, v = 0.0;
+    ElSLib::Parameters(plane, line->Position().Location(), u, v);
+    return new Geom2d_Line(gp_Pnt2d(u, v), gp_Dir2d(d.Dot(frame.XDirection()), d.Dot(frame.YDirection())));
+}
+
 // The pcurves of a coedge the model gives none: the edge's curve projected
 // onto the surface, moved by whole periods into the face's box; on a seam
 // one copy at each side of the box, each given to the orientation that has
@@ -768,8 +788,14 @@ void ShapeBuilder::placePCurves(const TopoDS_Edge& edge, const TopoDS_Face& face
     // (which leaves the pcurve on the edge; what is placed below replaces it).
     double f = 0.0, l = 0.0;
     Handle(Geom2d_Curve) projected;
-    if (!seam && surface->IsKind(STANDARD_TYPE(Geom_Plane)))
+    if (!seam && surface->IsKind(STANDARD_TYPE(Geom_Plane))) {
+        // A line in the plane is its own exact image, made at once.
+        if (const Handle(Geom2d_Curve) exact = lineOnPlane(curve, Handle(Geom_Plane)::DownCast(surface)->Pln())) {
+            pcs.first = exact;
+            return;
+        }
         projected = BRep_Tool::CurveOnPlane(edge, surface, TopLoc_Location(), f, l);
+    }
     if (projected.IsNull()) {
         ShapeFix_Edge().FixAddPCurve(edge, face, Standard_False, Precision::Confusion());
         projected = BRep_Tool::CurveOnSurface(edge, face, f, l);
@@ -1184,6 +1210,15 @@ double strayOf(const TopoDS_Edge& edge, const TopTools_ListOfShape& faces, doubl
                 continue;
             if (sameRange && (f != w0 || l != w1))
                 return Precision::Infinite();
+            if (sameRange && curve->IsKind(STANDARD_TYPE(Geom_Line)) && pc->IsKind(STANDARD_TYPE(Geom2d_Line)) &&
+                surface->IsKind(STANDARD_TYPE(Geom_Plane))) {
+                // A line's pcurve on a plane strays by an affine gap, widest at an end.
+                for (const double w : {w0, w1}) {
+                    const gp_Pnt2d uv = pc->Value(w);
+                    worst = std::max(worst, curve->Value(w).Distance(surface->Value(uv.X(), uv.Y())));
+                }
+                continue;
+            }
             BRepLib_ValidateEdge measure(new GeomAdaptor_Curve(curve, w0, w1),
                                          new Adaptor3d_CurveOnSurface(new Geom2dAdaptor_Curve(pc, w0, w1),
                                                                       new GeomAdaptor_Surface(surface)),

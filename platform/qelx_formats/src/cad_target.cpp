@@ -24,6 +24,10 @@
 #include <BRepGProp.hxx>
 #include <GProp_GProps.hxx>
 #include <Geom_Curve.hxx>
+#include <Geom_Plane.hxx>
+#include <Geom2d_BSplineCurve.hxx>
+#include <Geom2d_Line.hxx>
+#include <Geom2d_TrimmedCurve.hxx>
 #include <Geom_BSplineSurface.hxx>
 #include <Geom_SurfaceOfRevolution.hxx>
 #include <Precision.hxx>
@@ -54,6 +58,7 @@
 #include <new>
 #include <optional>
 #include <sstream>
+#include <unordered_map>
 #include <vector>
 #include <stdexcept>
 
@@ -151,6 +156,103 @@ std::string invalidity(const TopoDS_Shape& shape)
     return "the shapes are not valid";
 }
 
+// Whether a pcurve is straight over any range: a line, or a spline of
+// degree one between two poles.
+bool straightPCurve(const Handle(Geom2d_Curve)& c)
+{
+    if (c->IsKind(STANDARD_TYPE(Geom2d_Line)))
+        return true;
+    if (const Handle(Geom2d_TrimmedCurve) t = Handle(Geom2d_TrimmedCurve)::DownCast(c))
+        return straightPCurve(t->BasisCurve());
+    const Handle(Geom2d_BSplineCurve) s = Handle(Geom2d_BSplineCurve)::DownCast(c);
+    return !s.IsNull() && s->Degree() == 1 && s->NbPoles() == 2;
+}
+
+// How far apart the segments ab and cd lie in the plane (0 where they meet).
+double segmentsApart(const gp_Pnt2d& a, const gp_Pnt2d& b, const gp_Pnt2d& c, const gp_Pnt2d& d)
+{
+    const auto side = [](const gp_Pnt2d& o, const gp_Pnt2d& p, const gp_Pnt2d& q) {
+        return gp_Vec2d(o, p).Crossed(gp_Vec2d(o, q));
+    };
+    const double c1 = side(a, b, c), c2 = side(a, b, d), c3 = side(c, d, a), c4 = side(c, d, b);
+    if (((c1 > 0.0 && c2 < 0.0) || (c1 < 0.0 && c2 > 0.0)) && ((c3 > 0.0 && c4 < 0.0) || (c3 < 0.0 && c4 > 0.0)))
+        return 0.0;
+    const auto toSegment = [](const gp_Pnt2d& p, const gp_Pnt2d& s, const gp_Pnt2d& e) {
+        const gp_Vec2d along(s, e);
+        const double length2 = along.SquareMagnitude();
+        const double t = length2 > 0.0 ? std::clamp(along.Dot(gp_Vec2d(s, p)) / length2, 0.0, 1.0) : 0.0;
+        return p.Distance(gp_Pnt2d(s.XY() + along.XY() * t));
+    };
+    return std::min({toSegment(a, c, d), toSegment(b, c, d), toSegment(c, a, b), toSegment(d, a, b)});
+}
+
+// Whether a wire of a planar face is plainly a simple polygon in the face's
+// parameter plane, which the analyser's checks of a wire in its face pass:
+// straight pcurves, each edge and each vertex once, each edge starting at
+// the vertex and, within its tolerance, the point the one before ends at,
+// edges that do not meet further apart than ten times the widest tolerance,
+// and no two meeting edges nearly along one line. A large flat model's faces
+// are mostly such, and this costs a small part of the analyser's checks; a
+// wire that is not plainly so (a curve, a seam, a pole, a crossing, a fold,
+// edges closer than that) goes to the analyser, which decides as before.
+bool plainPolygon(const TopoDS_Wire& wire, const TopoDS_Face& face)
+{
+    constexpr std::size_t Most = 64; // the pairs grow with the square
+    TopLoc_Location placed;
+    const Handle(Geom_Surface)& surface = BRep_Tool::Surface(face, placed);
+    if (surface.IsNull() || !surface->IsKind(STANDARD_TYPE(Geom_Plane)))
+        return false;
+    std::vector<TopoDS_Edge> edges;
+    std::vector<std::pair<gp_Pnt2d, gp_Pnt2d>> pieces; // where each starts and ends as the wire runs it
+    double widest = 0.0;
+    for (TopoDS_Iterator it(wire); it.More(); it.Next()) {
+        if (edges.size() == Most || it.Value().ShapeType() != TopAbs_EDGE)
+            return false;
+        const TopoDS_Edge& edge = TopoDS::Edge(it.Value());
+        const TopAbs_Orientation o = edge.Orientation();
+        if ((o != TopAbs_FORWARD && o != TopAbs_REVERSED) || BRep_Tool::Degenerated(edge) ||
+            BRep_Tool::IsClosed(edge, face))
+            return false;
+        double f = 0.0, l = 0.0;
+        const Handle(Geom2d_Curve) pc = BRep_Tool::CurveOnSurface(edge, face, f, l);
+        if (pc.IsNull() || !straightPCurve(pc))
+            return false;
+        pieces.emplace_back(pc->Value(f), pc->Value(l));
+        if (o == TopAbs_REVERSED)
+            std::swap(pieces.back().first, pieces.back().second);
+        widest = std::max(widest, BRep_Tool::Tolerance(edge));
+        for (TopoDS_Iterator v(edge); v.More(); v.Next())
+            widest = std::max(widest, BRep_Tool::Tolerance(TopoDS::Vertex(v.Value())));
+        edges.push_back(edge);
+    }
+    const std::size_t n = edges.size();
+    if (n < 3)
+        return false;
+    std::vector<TopoDS_Vertex> corners(n); // where edge i ends and edge i + 1 starts
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t next = (i + 1) % n;
+        corners[i] = TopExp::LastVertex(edges[i], Standard_True);
+        if (corners[i].IsNull() || !corners[i].IsSame(TopExp::FirstVertex(edges[next], Standard_True)) ||
+            pieces[i].second.Distance(pieces[next].first) > BRep_Tool::Tolerance(corners[i]))
+            return false;
+    }
+    const double margin = 10.0 * widest + Precision::PConfusion();
+    for (std::size_t i = 0; i < n; ++i) {
+        const gp_Vec2d here(pieces[i].first, pieces[i].second);
+        const gp_Vec2d next(pieces[(i + 1) % n].first, pieces[(i + 1) % n].second);
+        if (here.Magnitude() <= margin || std::abs(here.Crossed(next)) <= 1e-3 * here.Magnitude() * next.Magnitude())
+            return false;
+        for (std::size_t j = i + 1; j < n; ++j) {
+            if (edges[i].IsSame(edges[j]) || corners[i].IsSame(corners[j]))
+                return false;
+            if (j != i + 1 && !(i == 0 && j == n - 1) &&
+                segmentsApart(pieces[i].first, pieces[i].second, pieces[j].first, pieces[j].second) <= margin)
+                return false;
+        }
+    }
+    return true;
+}
+
 // Why a face's wires are not valid as Open CASCADE's analyser judges them
 // (each wire in the face, a single one crossing itself included, then
 // several together: crossing, one inside another the wrong way, turned
@@ -163,7 +265,7 @@ std::string wiresInvalidity(const TopoDS_Face& face)
     if (wires == 0)
         return std::string();
     for (TopoDS_Iterator it(face); it.More(); it.Next()) {
-        if (it.Value().ShapeType() != TopAbs_WIRE)
+        if (it.Value().ShapeType() != TopAbs_WIRE || plainPolygon(TopoDS::Wire(it.Value()), face))
             continue;
         BRepCheck_Wire wire(TopoDS::Wire(it.Value()));
         wire.InContext(face);
@@ -189,6 +291,32 @@ std::string wiresInvalidity(const TopoDS_Face& face)
     return fault ? statusText(TopAbs_FACE, *fault) : std::string();
 }
 
+// Why a shell of a solid is not valid as Open CASCADE's analyser judges it
+// there, in its order: an edge only one of its faces holds (the shell is
+// open: NotClosed), then an edge two faces both run the same way (their
+// faces are turned against each other: BadOrientationOfSubshape); or
+// nothing. Edges three or more faces hold, and a shell turned inside out as
+// a whole, are left to the readers (the analyser passes the latter too).
+std::string shellInvalidity(const TopoDS_Shape& shell, std::unordered_map<const TopoDS_TShape*, int>& uses)
+{
+    // Per edge, the faces running it forward in the low half, reversed above.
+    constexpr int Reversed = 1 << 16;
+    uses.clear();
+    for (TopExp_Explorer e(shell, TopAbs_EDGE); e.More(); e.Next()) {
+        const TopAbs_Orientation o = e.Current().Orientation();
+        if ((o == TopAbs_FORWARD || o == TopAbs_REVERSED) && !BRep_Tool::Degenerated(TopoDS::Edge(e.Current())))
+            uses[e.Current().TShape().get()] += o == TopAbs_FORWARD ? 1 : Reversed;
+    }
+    bool turned = false;
+    for (const auto& [edge, n] : uses) {
+        const int forward = n % Reversed, reversed = n / Reversed;
+        if (forward + reversed == 1)
+            return statusText(TopAbs_SHELL, BRepCheck_NotClosed);
+        turned = turned || (forward + reversed == 2 && forward != 1);
+    }
+    return turned ? statusText(TopAbs_SHELL, BRepCheck_BadOrientationOfSubshape) : std::string();
+}
+
 // What Open CASCADE's analyser would refuse in the shapes, checked where
 // the building cannot answer for it rather than over the whole shape (whose
 // analysis cost twice the rest of a BREP write and its memory two and a half
@@ -197,14 +325,24 @@ std::string wiresInvalidity(const TopoDS_Face& face)
 // edges joined at shared vertices; whether a loop crosses itself in its
 // face, and how several loops of one face lie to one another (crossing,
 // nested the wrong way, turned alike), the building takes as it comes, so
-// each face's wires are checked in it. The shells' and solids' own checks
-// are not made here.
+// each face's wires are checked in it; and each shell of a solid must be
+// closed and its faces turned alike, which the model's shells need not be.
 void checkBuilt(const BuiltShapes& shapes)
 {
-    for (std::size_t b = 0; b < shapes.bodies.size(); ++b)
+    std::unordered_map<const TopoDS_TShape*, int> uses;
+    for (std::size_t b = 0; b < shapes.bodies.size(); ++b) {
+        const auto refuse = [b](const std::string& why) {
+            throw std::runtime_error("body " + std::to_string(b + 1) + ": " + why);
+        };
         for (TopExp_Explorer f(shapes.bodies[b].shape, TopAbs_FACE); f.More(); f.Next())
             if (const std::string why = wiresInvalidity(TopoDS::Face(f.Current())); !why.empty())
-                throw std::runtime_error("body " + std::to_string(b + 1) + ": " + why);
+                refuse(why);
+        for (TopExp_Explorer solid(shapes.bodies[b].shape, TopAbs_SOLID); solid.More(); solid.Next())
+            for (TopoDS_Iterator shell(solid.Current()); shell.More(); shell.Next())
+                if (shell.Value().ShapeType() == TopAbs_SHELL)
+                    if (const std::string why = shellInvalidity(shell.Value(), uses); !why.empty())
+                        refuse(why);
+    }
 }
 
 // Whether some vertex or edge of the shapes is known only within a
