@@ -11,8 +11,9 @@
 // restore meets an empty heap and empty tables, the later one what the first
 // left behind. `bench_kernel_scale save N FILE` saves a sheet of N faces and
 // prints its model heap (for measuring the driver on it). `bench_kernel_scale
-// one OPERATION N [REPEATS]` repeats one stand-in operation on a sheet of N
-// faces, for a profiler. `bench_kernel_scale heap FILE` restores a save file
+// one OPERATION N [REPEATS] [--cold]` repeats one stand-in operation on a sheet of N
+// faces (the caches emptied before each with `--cold`), for a profiler.
+// `bench_kernel_scale heap FILE` restores a save file
 // (a driver's output, say) and prints the heap its model takes.
 //
 // Every operation is timed `--runs K` times (3 by default) at every size, and
@@ -418,6 +419,7 @@ int one_operation(const std::string& op, long n, int repeats) {
   long long checksum = 0;
   double total = 0;
   for (int k = 0; k < repeats; ++k) {
+    empty_caches();
     if (op == "build") {
       BODY* b = nullptr;
       total += seconds([&] { b = bench::velm_sheet(nx, ny); });
@@ -470,8 +472,14 @@ int one_operation(const std::string& op, long n, int repeats) {
 }
 
 int main(int argc, char** argv) {
-  if (argc > 3 && std::strcmp(argv[1], "one") == 0)
+  if (argc > 3 && std::strcmp(argv[1], "one") == 0) {
+    if (std::strcmp(argv[argc - 1], "--cold") == 0) {
+      how.cold = true;
+      eviction_buffer();
+      --argc;
+    }
     return one_operation(argv[2], std::strtol(argv[3], nullptr, 10), argc > 4 ? std::atoi(argv[4]) : 1);
+  }
   if (argc > 2 && std::strcmp(argv[1], "restore-twice") == 0) return restore_twice(argv[2]);
   if (argc > 2 && std::strcmp(argv[1], "heap") == 0) return model_heap(argv[2]);
   if (argc > 3 && std::strcmp(argv[1], "save") == 0) {

@@ -372,7 +372,7 @@ def inflate_counts(data, rng, kind):
     """A count the reader sizes something by made much larger (or smaller)."""
     factor = rng.choice([10, 1000, 1 << 20, -1, 0])
     if kind == ".vlt":
-        m = re.match(rb"(VELM-TEXT \d+ )(\d+) (\d+)", data)
+        m = re.match(rb"(VELM-TEXT \d+ )(\d+) +(\d+)", data)
         if m and rng.random() < 0.5:
             count, top = int(m.group(2)), int(m.group(3))
             which = rng.choice([(count * abs(factor) or count + 1, top), (count, count + 1), (count, 0),

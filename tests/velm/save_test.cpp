@@ -6,6 +6,8 @@
 #include <random>
 #include <string>
 
+#include <unistd.h>
+
 #include "entity_test_node.hxx"
 #include "velm/bb.hxx"
 #include "velm/testkit.hxx"
@@ -295,18 +297,39 @@ TEST_F(SaveFiles, BinaryModeAndNullFileFail) {
 
 }  // namespace
 
-// A model whose text runs to several megabytes is written in pieces; the file
-// holds them in order: a chain of nodes comes back link for link.
-TEST_F(SaveFiles, TextOfManyMegabytesComesBackInOrder) {
-  constexpr int count = 60000;
+// A chain of nodes whose text runs to several megabytes; the last node's value
+// is `last` (a node's own value otherwise).
+namespace {
+ENTITY_LIST chain_of_nodes(int count, double last) {
   TNODE* head = nullptr;
   for (int i = count - 1; i >= 0; --i) {
-    auto* n = new TNODE(i + 0.25, i);
+    auto* n = new TNODE(i + 1 == count ? last : i + 0.25, i);
     n->set_link(head);
     head = n;
   }
   ENTITY_LIST top;
   top.add(head);
+  return top;
+}
+
+std::string whole_file_text(FILE* fp) {
+  std::fflush(fp);
+  std::rewind(fp);
+  std::string s;
+  char buf[1 << 16];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, fp)) > 0;) s.append(buf, n);
+  return s;
+}
+
+// The records: what follows the two header lines (the second carries the date).
+std::string records_after_header(const std::string& text) { return text.substr(text.find('\n', text.find('\n') + 1)); }
+}  // namespace
+
+// A model whose text runs to several megabytes is written in pieces; the file
+// holds them in order: a chain of nodes comes back link for link.
+TEST_F(SaveFiles, TextOfManyMegabytesComesBackInOrder) {
+  constexpr int count = 60000;
+  ENTITY_LIST top = chain_of_nodes(count, count - 1 + 0.25);
   memfile f;
   ASSERT_TRUE(api_save_entity_list(f.fp, 1, top).ok());
   const std::string text = f.text();
@@ -336,4 +359,65 @@ TEST_F(SaveFiles, NonFiniteRealFailsTheSave) {
         << value;
     n->lose();
   }
+}
+
+// A large save to a regular file is written as it is made, its record count
+// filled in last; to a memory stream or a file opened for appending it is
+// written whole. Every way gives the same records, and each file reads back.
+TEST_F(SaveFiles, LargeSavesGiveTheSameRecordsToEveryKindOfFile) {
+  constexpr int count = 60000;
+  ENTITY_LIST top = chain_of_nodes(count, count - 1 + 0.25);
+  const std::string header = "VELM-TEXT 2000 " + std::to_string(count);
+
+  memfile regular;
+  ASSERT_TRUE(api_save_entity_list(regular.fp, 1, top).ok());
+  const std::string in_place = regular.text();
+
+  char* buffer = nullptr;
+  size_t size = 0;
+  FILE* memory = open_memstream(&buffer, &size);
+  ASSERT_TRUE(api_save_entity_list(memory, 1, top).ok());
+  std::fclose(memory);
+  const std::string whole(buffer, size);
+  std::free(buffer);
+
+  char path[] = "/tmp/xvelm_save_appendXXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, "kept\n", 5), 5);
+  close(fd);
+  FILE* appending = std::fopen(path, "a+");
+  ASSERT_TRUE(api_save_entity_list(appending, 1, top).ok());
+  const std::string appended = whole_file_text(appending);
+  std::fclose(appending);
+  std::remove(path);
+  lose_all(top);
+
+  EXPECT_EQ(whole.rfind(header + " 1\n", 0), 0u);
+  EXPECT_EQ(appended.rfind("kept\n" + header + " 1\n", 0), 0u);
+  // The count written into its blank: left-aligned in ten places.
+  EXPECT_EQ(in_place.rfind(header + std::string(10 - std::to_string(count).size(), ' ') + " 1\n", 0), 0u)
+      << in_place.substr(0, 40);
+  // Compared whole, not printed: the texts run to megabytes.
+  EXPECT_TRUE(records_after_header(in_place) == records_after_header(whole));
+  EXPECT_TRUE(records_after_header(appended.substr(5)) == records_after_header(whole));
+  for (const std::string& text : {in_place, whole, appended.substr(5)}) {
+    ENTITY_LIST back;
+    ASSERT_TRUE(restore(text, back).ok());
+    int seen = 0;
+    for (const TNODE* n = static_cast<const TNODE*>(back[0]); n; n = n->link()) ++seen;
+    EXPECT_EQ(seen, count);
+    lose_all(back);
+  }
+}
+
+// A large save that fails part way (its last real is not finite) leaves the
+// file as it was before the save, though pieces of it were written already.
+TEST_F(SaveFiles, LargeSaveThatFailsLeavesTheFileAsItWas) {
+  ENTITY_LIST top = chain_of_nodes(60000, std::nan(""));
+  memfile f;
+  std::fputs("kept\n", f.fp);
+  EXPECT_EQ(api_save_entity_list(f.fp, 1, top).error_number(), qelvelm_api_errmod.message_code(VELM_SAVE_IO));
+  EXPECT_EQ(f.text(), "kept\n");
+  lose_all(top);
 }

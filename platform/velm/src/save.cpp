@@ -14,6 +14,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "entity_internal.hxx"
 #include "velm/api.hxx"
 #include "velm/save.hxx"
@@ -73,7 +77,18 @@ struct writer {
   bool drop = false;                 // a walk that wants the links, not the text
   ENTITY_LIST* list = nullptr;
   int saving = -1;  // the list index of the record being saved
+  // A save to a regular file writes each full piece as it is made, so that a
+  // large model's text is never held whole (nor pulls the model out of the
+  // caches); the header goes first with its record count left blank, and the
+  // count is written into the blank at the end.
+  FILE* fp = nullptr;  // set when the file can take that
+  std::string header;  // the header with its count blank
+  long start = -1;     // where the header starts in the file
+  bool streaming = false;
+  bool failed = false;
 };
+// Room for any record count: an int has at most ten digits.
+constexpr std::size_t count_width = 10;
 writer* current_writer = nullptr;
 
 writer& w() {
@@ -107,6 +122,23 @@ std::string real_text(double value) {
   return buf;
 }
 
+// A regular file opened for writing, not appending: one whose header can be
+// filled in after the records (an appending stream would put the count at the
+// end; a pipe or a memory stream cannot seek back, and is written whole).
+bool writes_in_place(FILE* fp) {
+  const int fd = ::fileno(fp);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  const int flags = ::fcntl(fd, F_GETFL);
+  return flags >= 0 && !(flags & O_APPEND) && std::ftell(fp) >= 0;
+}
+
+// A save that fails part way leaves nothing of itself in the file.
+void take_back(FILE* fp, long start) {
+  std::fflush(fp);
+  if (::ftruncate(::fileno(fp), start) == 0) std::fseek(fp, start, SEEK_SET);
+}
+
 std::string literal_text(const char* text) {
   if (!text) return "@-1";
   std::string s = "@";
@@ -126,6 +158,13 @@ void velm_save_record_end() {
   writer& wr = w();
   wr.out.append("#\n");
   if (wr.drop) {
+    wr.out.clear();
+  } else if (wr.out.size() >= save_piece && wr.fp) {
+    if (!wr.streaming) {
+      wr.streaming = true;
+      wr.failed = std::fwrite(wr.header.data(), 1, wr.header.size(), wr.fp) != wr.header.size();
+    }
+    wr.failed = wr.failed || std::fwrite(wr.out.data(), 1, wr.out.size(), wr.fp) != wr.out.size();
     wr.out.clear();
   } else if (wr.out.size() >= save_piece) {
     wr.written.push_back(std::move(wr.out));
@@ -199,35 +238,62 @@ outcome api_save_entity_list(FILE* fp, int text_mode, const ENTITY_LIST& entitie
     int top_level = list.count();
     writer wr;
     wr.list = &list;
+    char date[32] = "";
+    std::time_t now = std::time(nullptr);
+    if (std::tm* t = std::localtime(&now)) std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", t);
+    const FileInfo info = save_info ? *save_info : FileInfo();
+    const std::string count_before = std::string(magic) + ' ' + std::to_string(long(VELM_SAVE_VERSION)) + ' ';
+    auto header_with = [&](const std::string& count) {
+      std::string header = count_before;
+      header += count;
+      header += ' ';
+      header += std::to_string(top_level);
+      header += '\n';
+      header += literal_text(info.product_id());
+      for (const std::string& field :
+           {literal_text(date), real_text(info.units()), literal_text(info.sending_system())}) {
+        header += ' ';
+        header += field;
+      }
+      header += '\n';
+      return header;
+    };
+    if (writes_in_place(fp)) {
+      wr.fp = fp;
+      wr.start = std::ftell(fp);
+      wr.header = header_with(std::string(count_width, ' '));
+    }
     struct scope {
       writer* saved;
       explicit scope(writer* now) : saved(current_writer) { current_writer = now; }
       ~scope() { current_writer = saved; }
     } active(&wr);
     // Saving appends what each record points at, so the list grows as it is walked.
-    for (int i = 0; i < list.count(); ++i) {
-      velm_prefetch(list[i + static_cast<int>(velm_prefetch_ahead)]);
-      wr.saving = i;
-      list[i]->save(list);
+    try {
+      for (int i = 0; i < list.count(); ++i) {
+        velm_prefetch(list[i + static_cast<int>(velm_prefetch_ahead)]);
+        wr.saving = i;
+        list[i]->save(list);
+      }
+    } catch (...) {
+      if (wr.streaming) take_back(fp, wr.start);
+      throw;
     }
 
-    char date[32] = "";
-    std::time_t now = std::time(nullptr);
-    if (std::tm* t = std::localtime(&now)) std::strftime(date, sizeof date, "%Y-%m-%d %H:%M:%S", t);
-    const FileInfo info = save_info ? *save_info : FileInfo();
-    std::string header = magic;
-    for (long n : {long(VELM_SAVE_VERSION), long(list.count()), long(top_level)}) {
-      header += ' ';
-      header += std::to_string(n);
+    if (wr.streaming) {
+      const std::string count = std::to_string(list.count());
+      bool ok = !wr.failed && std::fwrite(wr.out.data(), 1, wr.out.size(), fp) == wr.out.size();
+      const long end = ok ? std::ftell(fp) : -1;
+      ok = end >= 0 && std::fseek(fp, wr.start + static_cast<long>(count_before.size()), SEEK_SET) == 0 &&
+           std::fwrite(count.data(), 1, count.size(), fp) == count.size() && std::fseek(fp, end, SEEK_SET) == 0 &&
+           std::fflush(fp) == 0;
+      if (!ok) {
+        take_back(fp, wr.start);
+        velm_api_error_throw(VELM_SAVE_IO);
+      }
+      return;
     }
-    header += '\n';
-    header += literal_text(info.product_id());
-    for (const std::string& field :
-         {literal_text(date), real_text(info.units()), literal_text(info.sending_system())}) {
-      header += ' ';
-      header += field;
-    }
-    header += '\n';
+    const std::string header = header_with(std::to_string(list.count()));
     bool written = std::fwrite(header.data(), 1, header.size(), fp) == header.size();
     for (const std::string& piece : wr.written)
       written = written && std::fwrite(piece.data(), 1, piece.size(), fp) == piece.size();
