@@ -49,6 +49,10 @@ TestModel richModel()
     m.layers[7] = TestLayer{"parts", {1, 0, 0, 0}, false};
     m.layerFilters.push_back({"visible", 1, {7}, true});
     m.groups.push_back({"g", {wordOf(KindFace, 1), wordOf(KindEdge, 0)}});
+    // A group only nested in another (written as one of kind "unknown", which
+    // no reader took, and read back as a group of its own).
+    m.groups.push_back({"outer", {wordOf(KindGroup, 2), wordOf(KindBody, 0)}});
+    m.groups.push_back({"inner", {wordOf(KindFace, 2)}, false});
     return m;
 }
 
@@ -136,6 +140,9 @@ TEST(NeutralText, ARefusalNamesTheWholePathDownToTheValue)
         {[](nlohmann::json& d) { d["attributes"][0]["bogus"] = 1; }, "/attributes/0/bogus", "unknown attribute"},
         {[](nlohmann::json& d) { d["groups"][0]["members"][1]["kind"] = "nope"; }, "/groups/0/members/1/kind",
          "unknown entity kind \"nope\""},
+        {[](nlohmann::json& d) { d["groups"][1]["members"][0]["id"] = 4; }, "/groups/1/members/0/id",
+         "refers to group 4, which does not exist"},
+        {[](nlohmann::json& d) { d["groups"][2]["top"] = 0; }, "/groups/2/top", "expected true or false"},
         {[](nlohmann::json& d) { d["layers"][0]["name"] = 3; }, "/layers/0/name", "expected a string"},
         {[](nlohmann::json& d) { d["layerFilters"][0]["layers"][0] = "x"; }, "/layerFilters/0/layers/0",
          "expected an integer"},

@@ -18,6 +18,7 @@
 
 #include "../../tools/xvelm/import_verb.hxx"
 #include "../../tools/xvelm/info.hxx"
+#include "assembly/docfeature_support.hxx"
 #include "qelx/qelx_test.hxx"
 #include "velm/insanity.hxx"
 #include "velm/memory.hxx"
@@ -384,4 +385,42 @@ TEST_F(ImportVerb, NamesColoursAndLayersTravelWithTheBodies)
             ++carried;
         }
     EXPECT_EQ(carried, 5); // two names, a colour, a layer and the layer's group
+}
+
+// A document's layer filters and groups (a group nested in another, members
+// by body and by face) come through an import with the bodies they name:
+// the import verb and the conversion left them behind without a word.
+TEST_F(ImportVerb, LayerFiltersAndGroupsTravelWithTheBodiesTheyName)
+{
+    using qelx_test::wordOf;
+    TestModel m = blockAndCylinder();
+    m.attributes[wordOf(qelx_test::KindBody, 0)].name = "block";
+    m.attributes[wordOf(qelx_test::KindBody, 0)].layer = 4;
+    m.attributes[wordOf(qelx_test::KindBody, 1)].name = "pin";
+    m.attributes[wordOf(qelx_test::KindBody, 1)].layer = 7;
+    m.attributes[wordOf(qelx_test::KindFace, 7)].name = "pin side";
+    m.layers[4] = qelx_test::TestLayer{"Glass", {0, 0, 1, 1}, false};
+    m.layers[7] = qelx_test::TestLayer{"Steel", {1, 0, 0, 1}, true};
+    m.layerFilters = {{"All", QELX_LayerFilterAll, {}, false}, {"Metal", QELX_LayerFilterListed, {7}, true}};
+    m.groups = {{"Outer", {wordOf(qelx_test::KindBody, 0), wordOf(qelx_test::KindGroup, 1)}, true},
+                {"Inner", {wordOf(qelx_test::KindFace, 7)}, false}};
+    // Through the document's text, as the verbs read it.
+    TestModel read = qelx_formats::readNeutralText(qelx_formats::writeNeutralText(m), "features.json");
+    QELXVelmDocument target;
+    std::string failure;
+    ASSERT_TRUE(xvelm::prepare_import_target(target, read.xType, failure)) << failure;
+    xvelm::SwitchesForRun carried;
+    xvelm::carry_attributes(carried);
+    xvelm::ImportCounts counts;
+    ASSERT_TRUE(xvelm::import_model(std::move(read), target, counts, failure)) << failure;
+    std::vector<std::string> found = dftest::describeFeatures(target);
+    std::sort(found.begin(), found.end());
+    const std::vector<std::string> expected = {
+        "group {block {pin side } }",
+        "layer filter All type 0 {layer4 layer7 }",
+        "layer filter Metal type 1 current {layer7 }",
+        "layer4 Glass",
+        "layer7 Steel",
+    };
+    EXPECT_EQ(found, expected);
 }

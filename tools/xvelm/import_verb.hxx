@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -16,9 +17,11 @@
 #include <vector>
 
 #include "export_verb.hxx"
+#include "docfeatures/doc_feature_importer.hxx"
 #include "heal/repair_utils.hxx"
 #include "import/brep_importer.hxx"
 #include "qelx/gk_import.hxx"
+#include "qelx/test_doc_features.hxx"
 #include "qelx/test_exporters.hxx"
 #include "qelx_formats/neutral_document.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
@@ -220,7 +223,71 @@ inline bool import_source(QELXBRepExporter* source, const std::string& system, Q
     return failure.empty();
 }
 
-// The same for a source model, read through the framework's test exporters.
+// What the import roads made of each source entity (their EndTranslate
+// events), kept in the source document's linker while one of these lives:
+// the document-feature importer finds a group's or selection set's members
+// there, as a framework conversion would have left them.
+class SourceLinks : public QELXEventListener {
+public:
+    explicit SourceLinks(QELXDocument& source) : m_linker(*source.GetRepLinker())
+    {
+        QELXEventBus::GetEventBus()->AddListener(this);
+    }
+    ~SourceLinks() override { QELXEventBus::GetEventBus()->RemoveListener(this); }
+    SourceLinks(const SourceLinks&) = delete;
+    SourceLinks& operator=(const SourceLinks&) = delete;
+
+    void OnEvent(const QELXEvent& event) override
+    {
+        if (std::string(event.GetKind()) != "EndTranslate")
+            return;
+        const auto& made = static_cast<const QELXEndTranslateEntityEvent&>(event);
+        if (made.GetResult() == QELI_OK && made.GetSource().IsValid() && made.GetTargets().Count() > 0)
+            m_linker.AddLink(QELXRepLink(made.GetSource(), made.GetTargets()));
+    }
+
+private:
+    QELXRepLinker& m_linker;
+};
+
+// The source document's features (layer filters, groups, coordinate
+// systems, selection sets, notes) into the target through the connector's
+// document-feature importer, their members found through the links the
+// B-rep import left in the source document. False with `failure` when the
+// importer cannot be made or fails: they are never left behind in silence.
+inline bool import_features(qelx_test::TestDocument& source, QELXBRepExporter& brep, QELXVelmDocument& target,
+                            std::string& failure)
+{
+    const qelx_test::TestModel& m = source.model();
+    QELXAttributeExporter* attributes = nullptr;
+    brep.GetAttributeExporter(attributes);
+    qelx_test::TestDocFeatureExporter features(&source, m, attributes);
+    QELXVelmDocFeatureImporter* made = nullptr;
+    if (QELXCreateVelmDocFeatureImporter(&target, &made) != QELI_OK || !made) {
+        failure = "no importer could be made for its layer filters and groups";
+        return false;
+    }
+    const std::unique_ptr<QELXDocumentFeatureImporter> importer(made);
+    QELIResult result = importer->ProcessExporterOptions(&features);
+    if (result == QELI_OK) {
+        result = importer->Import(&features);
+        if (result == QELI_NOTHING)
+            result = QELI_OK;
+    }
+    if (result == QELI_OK)
+        result = importer->PostImport();
+    if (result != QELI_OK) {
+        char text[96];
+        std::snprintf(text, sizeof text, "its layer filters and groups could not be imported (result 0x%x)",
+                      static_cast<unsigned>(result));
+        failure = text;
+        return false;
+    }
+    return true;
+}
+
+// The same for a source model, read through the framework's test exporters,
+// with its document's features.
 inline bool import_model(qelx_test::TestModel model, QELXVelmDocument& target, ImportCounts& counts,
                          std::string& failure, const std::optional<std::string>& healAs = std::nullopt)
 {
@@ -231,9 +298,27 @@ inline bool import_model(qelx_test::TestModel model, QELXVelmDocument& target, I
     const QELXExportRepresentationHandle holdExporter(source);
     source->log().recording = false;
     // The source model goes once it is imported, before the commit heals:
-    // the exporter, still alive, then finds no entity rather than a freed one.
-    return import_source(source, system, target, counts, failure, healAs,
-                         [&] { sourceDocument->model() = qelx_test::TestModel(); });
+    // the exporter, still alive, then finds no entity rather than a freed
+    // one. A model with document features keeps it for them: they follow
+    // the committed bodies (and the layers the commit lists) they name.
+    const qelx_test::TestModel& held = sourceDocument->model();
+    const bool features = !held.layerFilters.empty() || !held.groups.empty() || !held.coordinateSystems.empty() ||
+                          !held.selectionSets.empty() || !held.notes.empty();
+    std::optional<SourceLinks> links;
+    if (features)
+        links.emplace(*sourceDocument);
+    if (!import_source(source, system, target, counts, failure, healAs, [&] {
+            if (!features)
+                sourceDocument->model() = qelx_test::TestModel();
+        }))
+        return false;
+    links.reset();
+    try {
+        return import_features(*sourceDocument, *source, target, failure);
+    } catch (...) {
+        failure = failure_in_flight();
+        return false;
+    }
 }
 
 // A kernel document to import into: millimetres, and the file information a

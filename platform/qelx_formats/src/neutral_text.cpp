@@ -53,7 +53,10 @@ Json entity(std::uint64_t word)
 {
     const int kind = qelx_test::kindOfWord(word);
     Json e = Json::object();
-    e["kind"] = (kind >= 1 && kind <= TableCount) ? KindNames[kind - 1] : "unknown";
+    // A group nests another by its place in the groups table.
+    e["kind"] = (kind >= 1 && kind <= TableCount) ? KindNames[kind - 1]
+                : kind == qelx_test::KindGroup     ? "group"
+                                                   : "unknown";
     e["id"] = qelx_test::indexOfWord(word) + 1;
     return e;
 }
@@ -455,7 +458,12 @@ std::string writeNeutralText(const TestModel& m)
                 Json members = Json::array();
                 for (std::uint64_t w : g.members)
                     members.push_back(entity(w));
-                elements.push_back({{"name", g.name}, {"members", std::move(members)}});
+                Json element = {{"name", g.name}, {"members", std::move(members)}};
+                // Only a member of other groups: written when so, read as a
+                // group of its own when not given.
+                if (!g.top)
+                    element["top"] = false;
+                elements.push_back(std::move(element));
             }
             writeTable(elements, out);
         }
@@ -1782,8 +1790,20 @@ private:
             g.name = text(at(groups[i], p, "name"), p / "name");
             const Where membersAt = p / "members";
             const Json& members = array(at(groups[i], p, "members"), membersAt);
-            for (std::size_t k = 0; k < members.size(); ++k)
-                g.members.push_back(entityWord(members[k], membersAt / k));
+            for (std::size_t k = 0; k < members.size(); ++k) {
+                const Where mp = membersAt / k;
+                if (text(at(members[k], mp, "kind"), mp / "kind") == "group") {
+                    // A nested group, by its id in this table (1 the first).
+                    const int id = integer(at(members[k], mp, "id"), mp / "id");
+                    if (id < 1 || static_cast<std::size_t>(id) > groups.size())
+                        fail(mp / "id", "refers to group " + std::to_string(id) + ", which does not exist");
+                    g.members.push_back(qelx_test::wordOf(qelx_test::KindGroup, id - 1));
+                } else {
+                    g.members.push_back(entityWord(members[k], mp));
+                }
+            }
+            if (groups[i].is_object() && groups[i].contains("top"))
+                g.top = boolean(groups[i]["top"], p / "top");
             m.groups.push_back(std::move(g));
         }
     }
