@@ -11,6 +11,8 @@
 #include <string>
 
 #include "../../tools/xvelm/import_verb.hxx"
+#include "qelx/test_model.hxx"
+#include "qelx_formats/neutral_document.hxx"
 #include "../../tools/xvelm/run_warnings.hxx"
 #include "convert_run.hxx"
 
@@ -108,5 +110,33 @@ TEST(RunWarnings, ImportAndConvertTellTheHealingsNotes)
     const convert_run::ConvertRun plain = convert_run::runConvert(doc.string(), (dir / "plain.vlt").string(), "off");
     EXPECT_EQ(plain.status, 0) << plain.err;
     EXPECT_EQ(warningLines(plain.err), "");
+    fs::remove_all(dir);
+}
+
+// A document's groups and layer filters reach a kernel save file, but a
+// B-rep export (a neutral document, a STEP file) hands on bodies alone: it
+// says what it left behind rather than dropping them without a word.
+TEST(RunWarnings, ExportsTellOfTheGroupsAndFiltersTheyLeaveBehind)
+{
+    using qelx_test::wordOf;
+    const fs::path dir = convert_run::convertScratch();
+    qelx_test::TestModel m = qelx_test::TestModel::block(1, 2, 3);
+    m.attributes[wordOf(qelx_test::KindBody, 0)].layer = 4;
+    m.layers[4] = qelx_test::TestLayer{"Glass", {0, 0, 1, 1}, false};
+    m.layerFilters = {{"Seen", 1, {4}, true}};
+    m.groups = {{"Sides", {wordOf(qelx_test::KindFace, 0), wordOf(qelx_test::KindFace, 1)}, true}};
+    const fs::path doc = dir / "grouped.json", saved = dir / "grouped.vlt";
+    std::ofstream(doc, std::ios::binary) << qelx_formats::writeNeutralText(m);
+    const std::string left = "not carried by the B-rep export, left behind: the document's 1 group or note, 1 layer filter\n";
+
+    const convert_run::ConvertRun kept = convert_run::runConvert(doc.string(), saved.string());
+    ASSERT_EQ(kept.status, 0) << kept.err;
+    EXPECT_EQ(warningLines(kept.err), "");
+    const convert_run::ConvertRun step = convert_run::runConvert(doc.string(), (dir / "grouped.step").string());
+    EXPECT_EQ(step.status, 0) << step.err;
+    EXPECT_EQ(warningLines(step.err), "xvelm: warning: " + doc.string() + ": " + left);
+    std::unique_ptr<FILE, int (*)(FILE*)> out(std::tmpfile(), &std::fclose), err(std::tmpfile(), &std::fclose);
+    EXPECT_EQ(xvelm::exportNeutral(saved.c_str(), (dir / "back.json").c_str(), out.get(), err.get()), 0);
+    EXPECT_EQ(warningLines(convert_run::streamText(err.get())), "xvelm: warning: " + saved.string() + ": " + left);
     fs::remove_all(dir);
 }

@@ -174,7 +174,7 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
     ENTITY_LIST* top = nullptr;
     std::string healing = "not healed";
     repair_count repairs;
-    const RunWarnings warnings;
+    RunWarnings warnings;
     int sourceFaces = -1;
     std::fprintf(err, "reading %s\n", inName.c_str());
     if (*inKind == file_kind::kernel) {
@@ -244,6 +244,7 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
         save_text(holder, text, failure);
     } else {
         qelx_test::TestModel walked;
+        warnings.add(top ? features_left_behind(*top) : std::string());
         // A save file's bodies may be placed by transforms (the kernel
         // output keeps them as they are).
         if (!top || bake_body_transforms(*top, failure)) {

@@ -19,8 +19,10 @@
 #include "qelx/qelx_errors.hxx"
 #include "qelx/qelx_events.hxx"
 #include "qelx_formats/neutral_document.hxx"
+#include "qelx_velm/ve_attrib_transfer.hxx"
 #include "qelx_velm/velm_document.hxx"
 #include "velm/build.hxx"
+#include "velm/groups.hxx"
 #include "velm/query.hxx"
 #include "velm/save.hxx"
 #include "velm/topology_api.hxx"
@@ -157,6 +159,39 @@ inline int bodies_left_in_assemblies(const ENTITY_LIST& top, QELXBRepExporter& e
     return left;
 }
 
+// What of the document's own features a B-rep export leaves behind (its
+// groups and notes, layer filters, selection sets and coordinate systems:
+// the walk hands on bodies, their attributes and their layers), as a
+// warning's text; "" when there is none.
+inline std::string features_left_behind(const ENTITY_LIST& top)
+{
+    int counts[4] = {};
+    for (int i = 0; i < top.count(); ++i) {
+        ENTITY* e = top[i];
+        bool mark = false;
+        if (!e)
+            continue;
+        if (is_WCS(e))
+            ++counts[3];
+        else if (is_QELGROUP(e)) {
+            if (Ve_AttribTransfer::isLayerFilter(e, mark) && mark)
+                ++counts[1];
+            else if (Ve_AttribTransfer::isSelectionSet(e, mark) && mark)
+                ++counts[2];
+        } else if (is_QELCOLLECTION(e))
+            ++counts[0];
+    }
+    const char* const kinds[4][2] = {{"group or note", "groups or notes"},
+                                     {"layer filter", "layer filters"},
+                                     {"selection set", "selection sets"},
+                                     {"coordinate system", "coordinate systems"}};
+    std::string list;
+    for (int k = 0; k < 4; ++k)
+        if (counts[k] > 0)
+            list += (list.empty() ? "" : ", ") + std::to_string(counts[k]) + " " + kinds[k][counts[k] > 1];
+    return list.empty() ? list : "not carried by the B-rep export, left behind: the document's " + list;
+}
+
 // Bakes each top-level body's transform into its geometry, as the export
 // preprocessing of the target systems' recipes does: the exporter's views
 // read geometry and points as stored, so a body placed by its transform
@@ -246,7 +281,7 @@ inline int exportNeutral(const char* inPath, const char* outPath, FILE* out, FIL
         return 1;
     // Declared first, so that it goes last: after the exporter and the
     // document, which still read the model as they go.
-    const RunWarnings warnings;
+    RunWarnings warnings;
     restored_model model;
     if (!restore_file(inPath, model.top, model.every, err))
         return 1;
@@ -274,6 +309,7 @@ inline int exportNeutral(const char* inPath, const char* outPath, FILE* out, FIL
         std::fprintf(err, "xvelm: %s %s\n", outName.c_str(), reason.c_str());
         return 1;
     }
+    warnings.add(features_left_behind(model.top));
     warnings.print(err, inName);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fprintf(out, "%s: %d bodies, %d faces, %d edges exported to %s in %.2f s\n", inName.c_str(), counts.bodies,

@@ -30,8 +30,11 @@ public:
             add(static_cast<const QELXWarningEvent&>(event).GetText());
     }
 
+    // A warning of the driver's own; "" is none.
     void add(const std::string& text)
     {
+        if (text.empty())
+            return;
         const auto [at, fresh] = m_index.emplace(text, m_seen.size());
         if (fresh)
             m_seen.emplace_back(text, 1);
