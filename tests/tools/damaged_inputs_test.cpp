@@ -195,11 +195,13 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         {"a vertex far off its edges", bracket,
          {"#602 = CARTESIAN_POINT('',(28.,20.,0.));", "#602 = CARTESIAN_POINT('',(28.,2147483647,0.));"}, nullptr},
         // The healing widened the vertex's tolerance to its distance: valid as
-        // the kernel and a BREP file hold it, but IGES holds no tolerances and
-        // its face came back unorientable, the file written as a success.
-        {"a neutral vertex far off its edges, into IGES", json,
+        // the kernel and a BREP file hold it, but STEP carries one uncertainty
+        // for the whole model and its face came back unorientable, the file
+        // written as a success. (An IGES file of it, whose reader rebuilds the
+        // vertex from the curves, reads back whole.)
+        {"a neutral vertex far off its edges, into STEP", json,
          {"{\"id\":6,\"xyz\":[55.0,-8.881784197001e-16,12.0]}", "{\"id\":6,\"xyz\":[55.0,2147483647,12.0]}"},
-         "IGES cannot hold the model validly: read back, a face is not valid", ".igs"},
+         "STEP cannot hold the model validly: read back, a face is not valid", ".step"},
         // An edge's pcurve index swapped for another's: the healing left two
         // wires of a face crossing, and the IGES and BREP files were written.
         {"a BREP edge on another edge's pcurve, into IGES", samples + "fuse.brep",

@@ -116,6 +116,31 @@ void QELXVelmCurveImporter::FixOrientation()
     m_map.setNegated(false);
 }
 
+Gk_Domain QELXVelmCurveImporter::ImportOntoEdge(QELXGeometryExporter* exporter, const QELXIdentifier& curve,
+                                                EDGE* edge, bool forward, const Gk_Domain& domain,
+                                                const QELXMorph3D& morph)
+{
+    const bool ranged = edge && domain.isFinite() && domain.length() > 0.0;
+    if (ranged) {
+        const QELinterval range(domain.low(), domain.high());
+        edge->set_param_range(&range);
+    }
+    QELXVelmCurveImporter importer(exporter, curve, edge, forward, domain, morph, false);
+    importer.ImportCurve();
+    const Gk_Domain mapped = importer.GetDomain();
+    if (!ranged)
+        return mapped;
+    const CURVE* made = edge->geometry();
+    if (!(made && made->has_equation())) {
+        edge->set_param_range(nullptr);
+    } else if (mapped.low() != domain.low() || mapped.high() != domain.high()) {
+        const QELinterval range(mapped.low(), mapped.high());
+        edge->set_param_range(&range);
+        Ve_FixPCurve::FixPCurveOnParametricSurface(edge);
+    }
+    return mapped;
+}
+
 void QELXVelmCurveImporter::AttachToEdge()
 {
     Gk_ErrMgr::checkAbort();

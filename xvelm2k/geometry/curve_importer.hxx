@@ -32,6 +32,18 @@ public:
     QELXVelmCurveImporter& operator=(const QELXVelmCurveImporter&) = delete;
     ~QELXVelmCurveImporter();
 
+    // The curve imported onto the edge (edge form) over the source domain.
+    // A domain (finite, not empty) ranges the edge before the curve comes,
+    // since the import fits the edge's pcurves over the edge's range, and the
+    // range the vertices give moves with a vertex off the curve (past a
+    // sphere's pole, a seam's pcurve swung round it and its loop no longer
+    // closed). Where the curve runs in a parameter of its own (an ellipse's
+    // angle) the range becomes the domain's image there, the pcurves
+    // following; without a curve made the range is unset again. Returns the
+    // domain's image (GetDomain).
+    static Gk_Domain ImportOntoEdge(QELXGeometryExporter* exporter, const QELXIdentifier& curve, EDGE* edge,
+                                    bool forward, const Gk_Domain& domain, const QELXMorph3D& morph);
+
     // Always success: callers test the curve (or the edge's geometry).
     QELIResult ImportCurve();
     QELIResult ImportLine();

@@ -255,13 +255,7 @@ QELXVelmEntityPair::EdgeCurveRoad QELXVelmEntityPair::importEdgeCurve(EDGE* edge
     bool forward = true;
     x->GetEdgeSense(s, forward);
     Gk_Domain domain(low, high, Gk_Def::FuzzKnot);
-    {
-        // The importer owns the curve it made (the edge holds a copy) and
-        // deletes it with itself: one owner, freed once.
-        QELXVelmCurveImporter importer(geometry, curveId, edge, forward, domain, morphOf(creator), false);
-        importer.ImportCurve();
-        domain = importer.GetDomain();
-    }
+    domain = QELXVelmCurveImporter::ImportOntoEdge(geometry, curveId, edge, forward, domain, morphOf(creator));
     CURVE* edgeCurve = edge->geometry();
     if (!edge->start() && !edge->end() && edgeCurve && edgeCurve->has_equation()) {
         // A closed curve without vertices: one vertex where the edge starts.

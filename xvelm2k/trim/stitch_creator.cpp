@@ -201,31 +201,9 @@ Ve_FaceTag* Ve_BaseStitchCreator::CreateFace(const QELXIdentifier& faceId, QELXB
                 }
                 exporter->GetEdgeSense(edgeId, edgeSense);
                 // The kernel edge runs along the coedge, over the coedge's
-                // domain. The range is set before the curve comes, since the
-                // curve importer fits the pcurve to the edge's range: a range
-                // read off the vertices of a closed curve may lie a period
-                // away from the domain the pcurve was given in.
-                const bool ranged = domain.isFinite() && domain.length() > 0.0;
-                if (ranged) {
-                    const QELinterval range(domain.low(), domain.high());
-                    edge->set_param_range(&range);
-                }
-                QELXVelmCurveImporter importer(geometry, curveId, edge, forward == edgeSense, domain, morph, false);
-                importer.ImportCurve();
-                CURVE* made = edge->geometry();
-                if (ranged && !(made && made->has_equation())) {
-                    edge->set_param_range(nullptr);
-                } else if (ranged) {
-                    // An ellipse whose source parameter is not its angle runs
-                    // in its angle: the edge's range is the image of the
-                    // domain there, and the pcurve follows it onto the range.
-                    const Gk_Domain mapped = importer.GetDomain();
-                    if (mapped.low() != domain.low() || mapped.high() != domain.high()) {
-                        const QELinterval range(mapped.low(), mapped.high());
-                        edge->set_param_range(&range);
-                        Ve_FixPCurve::FixPCurveOnParametricSurface(edge);
-                    }
-                }
+                // domain (a range read off the vertices of a closed curve may
+                // lie a period away from the domain the pcurve was given in).
+                QELXVelmCurveImporter::ImportOntoEdge(geometry, curveId, edge, forward == edgeSense, domain, morph);
             }
             QELXIdentifier partner;
             exporter->GetPartnerCoedge(coedgeId, partner);
