@@ -10,6 +10,11 @@
 //                                     sew loose faces, make solids of closed shells,
 //                                     ShapeFix_Shape; writes OUT.step and judges it as
 //                                     `judge` does
+//   damage_peer place MODEL FRAME OUT places MODEL undamaged in FRAME (identity, rotated,
+//                                     mirrored), writes it as OUT (.step, .igs or .brep;
+//                                     `-` writes nothing) and prints its measures (JSON)
+//   damage_peer copy FILE OUT         the peer's own read and write of a file (OUT's kind
+//                                     by extension), the cost a conversion is set beside
 //
 // The damage is Open CASCADE's own, never the connector's: vertices moved off their
 // curves and surfaces by a fraction of the model's size (edge tolerances as they
@@ -124,6 +129,21 @@ bool writeIges(const TopoDS_Shape& shape, const std::string& path)
         return false;
     w.ComputeModel();
     return w.Write(path.c_str());
+}
+
+bool writeBrep(const TopoDS_Shape& shape, const std::string& path)
+{
+    return BRepTools::Write(shape, path.c_str());
+}
+
+bool writeAny(const TopoDS_Shape& shape, const std::string& path)
+{
+    switch (*qelx_formats::cadFormatOf(path)) {
+    case qelx_formats::CadFormat::Step: return writeStep(shape, path);
+    case qelx_formats::CadFormat::Iges: return writeIges(shape, path);
+    case qelx_formats::CadFormat::Brep: return writeBrep(shape, path);
+    }
+    return false;
 }
 
 TopoDS_Shape placed(const TopoDS_Shape& shape, const std::string& frame, double size)
@@ -321,6 +341,29 @@ int heal(const std::string& path, const std::string& out)
     return 0;
 }
 
+bool cadOrDash(const std::string& path) { return path == "-" || qelx_formats::cadFormatOf(path).has_value(); }
+
+int place(const std::string& model, const std::string& frame, const std::string& out)
+{
+    TopoDS_Shape shape = cad_samples::peerRead(model);
+    if (shape.IsNull()) {
+        std::printf("{\"error\": \"unreadable\"}\n");
+        return 1;
+    }
+    shape = placed(shape, frame, sizeOf(shape));
+    const bool written = out == "-" || writeAny(shape, out);
+    std::printf("{\"written\": %s, ", written ? "true" : "false");
+    printMeasures("measures", shape, true);
+    std::printf("}\n");
+    return written ? 0 : 1;
+}
+
+int copy(const std::string& path, const std::string& out)
+{
+    const TopoDS_Shape shape = cad_samples::peerRead(path);
+    return !shape.IsNull() && writeAny(shape, out) ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -333,6 +376,11 @@ int main(int argc, char** argv)
         return judge(argv[2]);
     if (verb == "heal" && argc == 4)
         return heal(argv[2], argv[3]);
-    std::fprintf(stderr, "usage: damage_peer damage MODEL OUTDIR | judge FILE | heal FILE OUT.step\n");
+    if (verb == "place" && argc == 5 && cadOrDash(argv[4]))
+        return place(argv[2], argv[3], argv[4]);
+    if (verb == "copy" && argc == 4 && qelx_formats::cadFormatOf(argv[3]))
+        return copy(argv[2], argv[3]);
+    std::fprintf(stderr, "usage: damage_peer damage MODEL OUTDIR | judge FILE | heal FILE OUT.step | "
+                         "place MODEL FRAME OUT | copy FILE OUT\n");
     return 2;
 }
