@@ -35,6 +35,13 @@ inline void velm_prefetch_next_page(const void* e) {
   __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(e) + 4096));
 }
 
+// A pass that looks each entity's links up in a stamped list (a copy, a save)
+// reads every link's target: on a large model one wait per link. Half the
+// prefetch distance ahead, the entity asked for earlier has come, and its
+// links' stamps are asked for in turn (topology.cpp; other classes: the
+// attribute only).
+void velm_prefetch_link_stamps(const ENTITY* e);
+
 // Live registry (registry.cpp).
 void velm_registry_add(const ENTITY* e);
 void velm_registry_remove(const ENTITY* e);
@@ -60,6 +67,7 @@ class velm_entity_access {
     m->scratch_epoch_ = epoch;
     m->scratch_ = value;
   }
+  static const void* stamp_line(const ENTITY* e) { return &e->scratch_epoch_; }
   static bool stamped(const ENTITY* e, std::uint16_t epoch, std::uint32_t& value) {
     if (e->scratch_epoch_ != epoch) return false;
     value = e->scratch_;

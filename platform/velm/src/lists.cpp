@@ -408,15 +408,18 @@ void copy_closure(const ENTITY_LIST& roots, ENTITY_LIST& list, std::vector<ENTIT
   for (int i = 0; i < roots.count(); ++i)
     if (ENTITY* e = roots[i]) list.add(e);
   // Closure: scanning may grow the list while it is walked.
+  constexpr int ahead = static_cast<int>(velm_prefetch_ahead);
   for (int i = 1; i < list.count(); ++i) {
-    velm_prefetch(list[i + static_cast<int>(velm_prefetch_ahead)]);
+    velm_prefetch(list[i + ahead]);
+    velm_prefetch_link_stamps(list[i + ahead / 2]);
     if (ENTITY* e = list[i]) e->copy_scan(list, reason, 0);
   }
 
   array.assign(static_cast<std::size_t>(list.count()), nullptr);
   try {
     for (int i = 1; i < list.count(); ++i) {
-      velm_prefetch(list[i + static_cast<int>(velm_prefetch_ahead)]);
+      velm_prefetch(list[i + ahead]);
+      velm_prefetch_link_stamps(list[i + ahead / 2]);
       array[i] = velm_require(list[i]->copy_data(list, pm, 0, reason));
       if (pm) pm->add(list[i], array[i]);
       if (attributes && is_ATTRIB(list[i])) attributes->push_back(i);

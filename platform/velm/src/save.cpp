@@ -272,6 +272,7 @@ outcome api_save_entity_list(FILE* fp, int text_mode, const ENTITY_LIST& entitie
     try {
       for (int i = 0; i < list.count(); ++i) {
         velm_prefetch(list[i + static_cast<int>(velm_prefetch_ahead)]);
+        velm_prefetch_link_stamps(list[i + static_cast<int>(velm_prefetch_ahead) / 2]);
         wr.saving = i;
         list[i]->save(list);
       }

@@ -124,6 +124,33 @@ struct velm_topology_io {
     fn(f.shell, false);
   }
 
+  // Every link of a topology entity but a vertex's edges (held apart), by class.
+  template <class F>
+  static void all_links(ENTITY* e, F&& fn) {
+    auto each = [&](auto& fields) {
+      links(fields, [&](auto*& p, bool) {
+        if (p) fn(static_cast<const ENTITY*>(p));
+      });
+    };
+    switch (e->identity(1)) {
+      case BODY_TYPE: each(static_cast<BODY*>(e)->f_); break;
+      case LUMP_TYPE: each(static_cast<LUMP*>(e)->f_); break;
+      case SHELL_TYPE: each(static_cast<SHELL*>(e)->f_); break;
+      case FACE_TYPE: each(static_cast<FACE*>(e)->f_); break;
+      case LOOP_TYPE: each(static_cast<LOOP*>(e)->f_); break;
+      case COEDGE_TYPE:
+        each(static_cast<COEDGE*>(e)->f_);
+        if (is_TCOEDGE(e)) each(static_cast<TCOEDGE*>(e)->t_);
+        break;
+      case EDGE_TYPE: each(static_cast<EDGE*>(e)->f_); break;
+      case VERTEX_TYPE:
+        if (APOINT* g = static_cast<VERTEX*>(e)->f_.geometry) fn(g);
+        break;
+      case WIRE_TYPE: each(static_cast<WIRE*>(e)->f_); break;
+      default: break;
+    }
+  }
+
   // The geometry links of a topology entity, by class.
   template <class F>
   static void counted_links(ENTITY* e, F&& fn) {
@@ -188,6 +215,13 @@ struct velm_topology_io {
     });
   }
 };
+
+void velm_prefetch_link_stamps(const ENTITY* e) {
+  if (!e) return;
+  if (const ENTITY* a = e->attrib_entity()) __builtin_prefetch(velm_entity_access::stamp_line(a));
+  velm_topology_io::all_links(const_cast<ENTITY*>(e),
+                              [](const ENTITY* target) { __builtin_prefetch(velm_entity_access::stamp_line(target)); });
+}
 
 // ---------------------------------------------------------------------------
 // Out-of-line boxes and vertex edge references.
