@@ -183,8 +183,17 @@ TEST_F(RoundTripMutation, MutatedDocumentsNeverCrashOrLeak)
         SCOPED_TRACE("seed " + std::to_string(seed) + ": " + changes);
         const std::string name = "mutant-" + std::to_string(seed) + ".json";
         TestModel back;
+        std::string text;
         try {
-            back = qelx_formats::readNeutralText(qelx_formats::writeNeutralText(model), name);
+            // A number made not finite is refused by the writer, naming where it stands.
+            text = qelx_formats::writeNeutralText(model);
+        } catch (const qelx_formats::NeutralDocumentError& e) {
+            EXPECT_NE(std::string(e.what()).find("a number that is not finite"), std::string::npos) << e.what();
+            ++refused;
+            continue;
+        }
+        try {
+            back = qelx_formats::readNeutralText(text, name);
         } catch (const qelx_formats::NeutralDocumentError& e) {
             EXPECT_NE(std::string(e.what()).find(name), std::string::npos) << e.what();
             ++refused;

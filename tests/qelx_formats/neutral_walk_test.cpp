@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <limits>
 #include <fstream>
 #include <unistd.h>
 
@@ -137,4 +138,44 @@ TEST(NeutralDocument, StreamedWhileWalkingIsTheTextOfTheWalkedModel)
         EXPECT_TRUE(std::filesystem::is_directory(dir));
     }
     std::filesystem::remove_all(dir);
+}
+
+// A model holding a number that is not finite (an overflowed coordinate,
+// radius or thickness) is refused by both writers, naming where it stands:
+// they wrote it as null, a document their own reader refused, as a success.
+TEST(NeutralStream, ANumberThatIsNotFiniteIsRefusedNotWrittenAsNull)
+{
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        const char* what;
+        void (*spoil)(TestModel&, double);
+        const char* where;
+    };
+    const Case cases[] = {
+        {"a point", [](TestModel& m, double x) { m.points[0][1] = x; }, "/points/0: "},
+        {"a surface's radius", [](TestModel& m, double x) { m.surfaces[0].a = x; }, "/surfaces/0: "},
+        {"an edge's range", [](TestModel& m, double x) { m.edges[1].domain[1] = x; }, "/edges/1: "},
+        {"a thickness", [](TestModel& m, double x) { m.attributes[wordOf(KindFace, 0)].thickness = x; }, "/attributes"},
+    };
+    const auto path = std::filesystem::temp_directory_path() / ("neutral_finite_" + std::to_string(::getpid()) + ".json");
+    for (const Case& c : cases)
+        for (const double bad : {inf, -inf, nan}) {
+            SCOPED_TRACE(std::string(c.what) + " " + std::to_string(bad));
+            TestModel m = TestModel::cylinder(2, 5);
+            c.spoil(m, bad);
+            try {
+                writeNeutralText(m);
+                ADD_FAILURE() << "written";
+            } catch (const NeutralDocumentError& e) {
+                EXPECT_EQ(std::string(e.what()).rfind(c.where, 0), 0u) << e.what();
+            }
+            TestDocument document(m);
+            TestBRepExporter exporter(&document);
+            NeutralDocumentStream stream(path.string());
+            walkExporter(&exporter, stream);
+            std::string reason;
+            EXPECT_NE(stream.commit(reason), QELI_OK);
+            EXPECT_NE(reason.find("a number that is not finite"), std::string::npos) << reason;
+            EXPECT_FALSE(std::filesystem::exists(path));
+        }
 }

@@ -331,6 +331,31 @@ constexpr const char* FieldOrder[] = {"format", "version", "xtype", "unit", "bod
                                       "surfaces", "curves", "pcurves", "points", "freeSurfaces", "freeCurves",
                                       "freePoints", "attributes", "layers", "layerFilters", "groups"};
 
+// A number that is not finite is written as null, which no reader takes: a
+// model holding one (an overflowed coordinate) is refused, not written as a
+// document that cannot be read back.
+bool finiteNumbers(const Json& j)
+{
+    if (j.is_number_float())
+        return std::isfinite(j.get<double>());
+    if (j.is_structured())
+        for (const Json& v : j)
+            if (!finiteNumbers(v))
+                return false;
+    return true;
+}
+
+std::string notFiniteText(const char* key, std::size_t index)
+{
+    return "/" + std::string(key) + "/" + std::to_string(index) +
+           ": a number that is not finite, which a document cannot hold";
+}
+
+// The element of a table that holds a number that is not finite.
+struct NotFiniteElement {
+    std::size_t index;
+};
+
 // Compact, with one table element per line: large documents stay small and a
 // line still names one entity. `value(key, out)` writes the value of each field.
 template <class Value, class Out>
@@ -342,7 +367,11 @@ void writeDocument(Value&& value, Out&& out)
         out(first ? "" : ",\n");
         first = false;
         out(Json(key).dump() + ":");
-        value(key);
+        try {
+            value(key);
+        } catch (const NotFiniteElement& e) {
+            throw NeutralDocumentError(notFiniteText(key, e.index));
+        }
     }
     out("\n}\n");
 }
@@ -358,8 +387,12 @@ void writeTable(std::size_t count, Element&& element, Out&& out)
         return;
     }
     out("[\n");
-    for (std::size_t i = 0; i < count; ++i)
-        out(element(i).dump() + (i + 1 < count ? ",\n" : "\n"));
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto& row = element(i);
+        if (!finiteNumbers(row))
+            throw NotFiniteElement{i};
+        out(row.dump() + (i + 1 < count ? ",\n" : "\n"));
+    }
     out("]");
 }
 
@@ -672,20 +705,24 @@ void NeutralDocumentStream::document(const std::string& xType, int unit)
 }
 
 // Numbered by arrival: the walk hands each table's elements over in index order.
-#define QELX_NEUTRAL_STREAM_TABLE(METHOD, TYPE, TABLE, JSON)                                                   \
+#define QELX_NEUTRAL_STREAM_TABLE(METHOD, TYPE, TABLE, KEY, JSON)                                              \
     void NeutralDocumentStream::METHOD(const TYPE& element)                                                   \
     {                                                                                                          \
-        m_tables->add(TABLE, JSON(static_cast<int>(m_tables->tables[TABLE].lines()), element).dump());         \
+        const std::size_t i = m_tables->tables[TABLE].lines();                                                \
+        const Json row = JSON(static_cast<int>(i), element);                                                   \
+        if (!finiteNumbers(row) && m_tables->failure.empty())                                                  \
+            m_tables->failure = notFiniteText(KEY, i);                                                         \
+        m_tables->add(TABLE, row.dump());                                                                      \
     }
-QELX_NEUTRAL_STREAM_TABLE(lump, qelx_test::TestLump, SpillLumps, lumpJson)
-QELX_NEUTRAL_STREAM_TABLE(volume, qelx_test::TestVolume, SpillVolumes, volumeJson)
-QELX_NEUTRAL_STREAM_TABLE(face, qelx_test::TestFace, SpillFaces, faceJson)
-QELX_NEUTRAL_STREAM_TABLE(loop, qelx_test::TestLoop, SpillLoops, loopJson)
-QELX_NEUTRAL_STREAM_TABLE(coedge, qelx_test::TestCoedge, SpillCoedges, coedgeJson)
-QELX_NEUTRAL_STREAM_TABLE(surface, qelx_test::TestSurface, SpillSurfaces, surfaceJson)
-QELX_NEUTRAL_STREAM_TABLE(curve, qelx_test::TestCurve, SpillCurves, curveJson)
-QELX_NEUTRAL_STREAM_TABLE(pcurve, qelx_test::TestPCurve, SpillPCurves, pcurveJson)
-QELX_NEUTRAL_STREAM_TABLE(point, qelx_test::Vec3, SpillPoints, pointJson)
+QELX_NEUTRAL_STREAM_TABLE(lump, qelx_test::TestLump, SpillLumps, "lumps", lumpJson)
+QELX_NEUTRAL_STREAM_TABLE(volume, qelx_test::TestVolume, SpillVolumes, "volumes", volumeJson)
+QELX_NEUTRAL_STREAM_TABLE(face, qelx_test::TestFace, SpillFaces, "faces", faceJson)
+QELX_NEUTRAL_STREAM_TABLE(loop, qelx_test::TestLoop, SpillLoops, "loops", loopJson)
+QELX_NEUTRAL_STREAM_TABLE(coedge, qelx_test::TestCoedge, SpillCoedges, "coedges", coedgeJson)
+QELX_NEUTRAL_STREAM_TABLE(surface, qelx_test::TestSurface, SpillSurfaces, "surfaces", surfaceJson)
+QELX_NEUTRAL_STREAM_TABLE(curve, qelx_test::TestCurve, SpillCurves, "curves", curveJson)
+QELX_NEUTRAL_STREAM_TABLE(pcurve, qelx_test::TestPCurve, SpillPCurves, "pcurves", pcurveJson)
+QELX_NEUTRAL_STREAM_TABLE(point, qelx_test::Vec3, SpillPoints, "points", pointJson)
 #undef QELX_NEUTRAL_STREAM_TABLE
 
 void NeutralDocumentStream::body(const qelx_test::TestBody& b)
@@ -716,7 +753,11 @@ void NeutralDocumentStream::edge(const qelx_test::TestEdge& e)
 {
     qelx_test::TestEdge bare = e;
     bare.coedges.clear();
-    m_tables->add(SpillEdges, withoutLastList(edgeJson(static_cast<int>(m_tables->tables[SpillEdges].lines()), bare)));
+    const std::size_t i = m_tables->tables[SpillEdges].lines();
+    const Json row = edgeJson(static_cast<int>(i), bare);
+    if (!finiteNumbers(row) && m_tables->failure.empty())
+        m_tables->failure = notFiniteText("edges", i);
+    m_tables->add(SpillEdges, withoutLastList(row));
 }
 
 void NeutralDocumentStream::vertex(const qelx_test::TestVertex& v)
@@ -748,11 +789,21 @@ void NeutralDocumentStream::freeEntities(const std::vector<int>& surfaces, const
 void NeutralDocumentStream::attributes(std::uint64_t word, const qelx_test::TestAttributes& a)
 {
     const int kind = std::min(qelx_test::kindOfWord(word), 15);
-    if (m_tables->failure.empty())
-        m_tables->attributes[kind].add(m_tables->folder, attributesJson(word, a).dump(), m_tables->failure);
+    if (!m_tables->failure.empty())
+        return;
+    const Json row = attributesJson(word, a);
+    if (!finiteNumbers(row))
+        m_tables->failure = "/attributes: a number that is not finite, which a document cannot hold";
+    else
+        m_tables->attributes[kind].add(m_tables->folder, row.dump(), m_tables->failure);
 }
 
-void NeutralDocumentStream::layer(int number, const qelx_test::TestLayer& l) { m_tables->layers[number] = l; }
+void NeutralDocumentStream::layer(int number, const qelx_test::TestLayer& l)
+{
+    if (!finiteNumbers(layerJson(number, l)) && m_tables->failure.empty())
+        m_tables->failure = "/layers: a number that is not finite, which a document cannot hold";
+    m_tables->layers[number] = l;
+}
 
 QELIResult NeutralDocumentStream::commit(std::string& reason)
 {
