@@ -724,9 +724,9 @@ TEST(CadTarget, AStrayPCurveGivesWayToItsCurveWhereTheCurvesAreAuthoritative)
     }
 }
 
-// A model handed over to the writer is let go once its shapes are built,
-// and written as the same file as a model lent to it (the writers' dates
-// aside).
+// A model handed over to the writer is let go once its shapes are built
+// (the records of entities other than bodies and faces before), and written
+// as the same file as a model lent to it (the writers' dates aside).
 TEST(CadTarget, AModelHandedOverIsWrittenAsTheSameFileAndLetGo)
 {
     qelx_test::TestModel model = qelx_test::TestModel::block(2.0, 3.0, 4.0);
@@ -734,6 +734,9 @@ TEST(CadTarget, AModelHandedOverIsWrittenAsTheSameFileAndLetGo)
     model.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)].name = "block";
     model.attributes[qelx_test::wordOf(qelx_test::KindFace, 2)].color = std::array<double, 4>{1.0, 0.0, 0.0, 0.0};
     model.attributes[qelx_test::wordOf(qelx_test::KindFace, 4)].layer = 4;
+    // Records no file carries, let go before the shapes are built.
+    model.attributes[qelx_test::wordOf(qelx_test::KindEdge, 1)].name = "rib";
+    model.attributes[qelx_test::wordOf(qelx_test::KindVertex, 0)].show = false;
     const auto undated = [](const fs::path& path) {
         std::ifstream in(path, std::ios::binary);
         std::string text, line;
