@@ -1018,3 +1018,41 @@ TEST(CadTarget, APolygonFaceIsWrittenOrRefusedAsTheAnalyserJudgesIt)
             }
         }
 }
+
+// A BREP file holds no pcurve of a line on a plane that its reader's
+// projection of the line gives exactly (as Open CASCADE's own writer leaves
+// them out), and reads back as the same valid solid, whatever the frame; a
+// pcurve the model gives on its own parameter is kept.
+TEST(CadTarget, ABrepFileLeavesOutTheImagesOfLinesOnPlanes)
+{
+    const auto curve2ds = [](const fs::path& path) {
+        std::ifstream in(path);
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind("Curve2ds ", 0) == 0)
+                return std::stoi(line.substr(9));
+        return -1;
+    };
+    gp_Ax2 mirrored(gp_Pnt(3, -2, 1), gp_Dir(1, 2, 2), gp_Dir(2, -1, 0));
+    mirrored.Mirror(gp_Ax2(gp_Pnt(0, 0, 0), gp_Dir(0, 0, 1)));
+    for (const gp_Ax2& frame : {gp_Ax2(), gp_Ax2(gp_Pnt(3, -2, 1), gp_Dir(1, 2, 2), gp_Dir(2, -1, 0)), mirrored})
+        for (const bool given : {false, true}) {
+            SCOPED_TRACE(given ? "pcurves given" : "no pcurves given");
+            qelx_test::TestModel model = readAsBrep(BRepPrimAPI_MakeBox(frame, 2.0, 3.0, 4.0).Shape());
+            if (!given)
+                for (qelx_test::TestCoedge& c : model.coedges)
+                    c.pcurve = -1;
+            const fs::path out = targetScratch("lines.brep");
+            std::string error;
+            ASSERT_EQ(writeCadFile(model, out.string(), error), QELI_OK) << error;
+            if (given)
+                EXPECT_EQ(curve2ds(out), 24);
+            else
+                EXPECT_EQ(curve2ds(out), 0);
+            const cad_samples::Measures m = cad_samples::measure(cad_samples::peerRead(out.string()));
+            fs::remove(out);
+            EXPECT_TRUE(m.valid);
+            EXPECT_EQ(m.solids, 1);
+            EXPECT_NEAR(m.volume, 24.0, 1e-9);
+        }
+}

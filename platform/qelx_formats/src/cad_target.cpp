@@ -16,6 +16,12 @@
 #include <BRepLib.hxx>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
+#include <BRep_CurveRepresentation.hxx>
+#include <BRep_ListIteratorOfListOfCurveRepresentation.hxx>
+#include <BRep_TEdge.hxx>
+#include <Geom_Line.hxx>
+#include <ElSLib.hxx>
+#include <gp_Pln.hxx>
 #include <IGESCAFControl_Writer.hxx>
 #include <IGESControl_Reader.hxx>
 #include <STEPControl_Reader.hxx>
@@ -472,8 +478,61 @@ void igesInto(const Handle(TDocStd_Document)& doc, const std::string& path)
         throw std::runtime_error("the IGES writer failed");
 }
 
+// Whether the pcurve is the line's image in the plane on the edge's
+// parameters, as a reader's projection of the line makes it.
+bool projectionOf(const Handle(Geom_Line)& line, const gp_Pln& plane, const Handle(Geom2d_Line)& image,
+                  const TopoDS_Shape& edge)
+{
+    if (std::abs(line->Position().Direction().Dot(plane.Axis().Direction())) > 1e-12)
+        return false;
+    double w0 = 0.0, w1 = 0.0;
+    BRep_Tool::Range(TopoDS::Edge(edge), w0, w1);
+    for (const double w : {w0, w1}) {
+        double u = 0.0, v = 0.0;
+        ElSLib::Parameters(plane, line->Value(w), u, v);
+        if (image->Value(w).Distance(gp_Pnt2d(u, v)) > Precision::PConfusion() * std::max(1.0, std::abs(w)))
+            return false;
+    }
+    return true;
+}
+
+// A BREP file holds an edge's pcurve on a plane only where it says more
+// than the edge's curve: a line lying in the plane has its pcurve there from
+// the curve alone (its reader projects it, exactly; Open CASCADE's own
+// writer leaves such pcurves out), so the pcurves of lines the building put
+// on planes as the lines' images are dropped before the write.
+void dropPlanarLinePCurves(const BuiltShapes& shapes)
+{
+    for (const BodyShape& body : shapes.bodies)
+        for (TopExp_Explorer e(body.shape, TopAbs_EDGE); e.More(); e.Next()) {
+            const Handle(BRep_TEdge) stored = Handle(BRep_TEdge)::DownCast(e.Current().TShape());
+            BRep_ListOfCurveRepresentation& reps = stored->ChangeCurves();
+            Handle(Geom_Line) line;
+            for (BRep_ListIteratorOfListOfCurveRepresentation it(reps); it.More() && line.IsNull(); it.Next())
+                if (it.Value()->IsCurve3D())
+                    line = Handle(Geom_Line)::DownCast(it.Value()->Curve3D());
+            if (line.IsNull())
+                continue;
+            for (BRep_ListIteratorOfListOfCurveRepresentation it(reps); it.More();) {
+                const Handle(BRep_CurveRepresentation)& rep = it.Value();
+                if (!rep->IsCurveOnSurface() || rep->IsCurveOnClosedSurface() || !rep->Location().IsIdentity()) {
+                    it.Next();
+                    continue;
+                }
+                const Handle(Geom_Plane) plane = Handle(Geom_Plane)::DownCast(rep->Surface());
+                const Handle(Geom2d_Line) image = Handle(Geom2d_Line)::DownCast(rep->PCurve());
+                if (plane.IsNull() || image.IsNull() || !projectionOf(line, plane->Pln(), image, e.Current())) {
+                    it.Next();
+                    continue;
+                }
+                reps.Remove(it);
+            }
+        }
+}
+
 void brepInto(const BuiltShapes& shapes, const std::string& path)
 {
+    dropPlanarLinePCurves(shapes);
     BRep_Builder builder;
     TopoDS_Compound all;
     builder.MakeCompound(all);
