@@ -55,37 +55,57 @@ public:
     }
 
     // Distance from p to the coedge's stretch of its curve; `guess` is a
-    // coedge parameter near the foot.
-    double distanceTo(const QELposition& p, double guess) const
+    // coedge parameter near the foot, `foot` (when given) gets the coedge
+    // parameter of the nearest point found.
+    double distanceTo(const QELposition& p, double guess, double* foot = nullptr) const
     {
         const double d0 = distance(p, point(m_range.start_pt()));
         const double d1 = distance(p, point(m_range.end_pt()));
         double best = std::min(d0, d1);
+        double bestAt = d0 <= d1 ? m_range.start_pt() : m_range.end_pt();
         if (m_curve) {
-            QELposition foot;
+            QELposition onCurve;
             const double g = m_flip ? -guess : guess;
             double t = g;
-            m_curve->point_perp(p, foot, &g, &t);
+            m_curve->point_perp(p, onCurve, &g, &t);
             double c = m_flip ? -t : t;
             const double period = m_curve->param_period();
             if (period > 0.0 && !inside(c))
                 c -= period * std::floor((c - m_range.start_pt()) / period);
-            if (inside(c))
-                best = std::min(best, distance(p, foot));
-            return best;
+            if (inside(c) && distance(p, onCurve) < best) {
+                best = distance(p, onCurve);
+                bestAt = c;
+            }
+        } else {
+            // Without a curve: the pcurve's polygon on the surface.
+            constexpr int n = 32;
+            QELposition last = point(m_range.start_pt());
+            for (int i = 1; i <= n; ++i) {
+                const QELposition next = point(at(double(i) / n));
+                const QELvector d = next - last;
+                const double len2 = d % d;
+                const double s = len2 > 0.0 ? std::clamp(((p - last) % d) / len2, 0.0, 1.0) : 0.0;
+                const double gap = distance(p, last + s * d);
+                if (gap < best) {
+                    best = gap;
+                    bestAt = at((i - 1 + s) / n);
+                }
+                last = next;
+            }
         }
-        // Without a curve: the pcurve's polygon on the surface.
-        constexpr int n = 32;
-        QELposition last = point(m_range.start_pt());
-        for (int i = 1; i <= n; ++i) {
-            const QELposition next = point(at(double(i) / n));
-            const QELvector d = next - last;
-            const double len2 = d % d;
-            const double s = len2 > 0.0 ? std::clamp(((p - last) % d) / len2, 0.0, 1.0) : 0.0;
-            best = std::min(best, distance(p, last + s * d));
-            last = next;
-        }
+        if (foot)
+            *foot = bestAt;
         return best;
+    }
+
+    // The way the coedge runs at parameter c, as a chord over a small
+    // stretch of its range.
+    QELvector heading(double c) const
+    {
+        const double h = 1e-3 * m_range.length();
+        const double lo = std::max(m_range.start_pt(), c - h);
+        const double hi = std::min(m_range.end_pt(), c + h);
+        return point(hi) - point(lo);
     }
 
 private:
@@ -103,15 +123,28 @@ private:
     bool m_usable = false;
 };
 
-// The quarter and middle points of `from` lie within t of `to`.
-bool sampledClose(const CoedgeTrack& from, const CoedgeTrack& to, double t)
+// The quarter and middle points of `to` lie within t of `from`.
+bool sampledClose(const CoedgeTrack& from, const CoedgeTrack& to, double t, bool opposite)
 {
     for (double f : {0.25, 0.5}) {
-        // The coedges run opposite ways: the point at f of one lies near 1 - f of the other.
-        if (from.distanceTo(to.point(to.at(f)), from.at(1.0 - f)) > t)
+        // Running opposite ways, the point at f of one lies near 1 - f of the other.
+        if (from.distanceTo(to.point(to.at(f)), from.at(opposite ? 1.0 - f : f)) > t)
             return false;
     }
     return true;
+}
+
+// Whether the two run the same way (+1) or opposite ways (-1) at a's middle,
+// 0 when either has no heading there. The ends cannot tell for a closed
+// curve: two circles on one boundary meet at both ends whichever way they
+// run.
+int headingsAgree(const CoedgeTrack& a, const CoedgeTrack& b)
+{
+    const double mid = a.at(0.5);
+    double foot = 0.0;
+    b.distanceTo(a.point(mid), b.at(0.5), &foot);
+    const double dot = a.heading(mid) % b.heading(foot);
+    return dot > 0.0 ? 1 : dot < 0.0 ? -1 : 0;
 }
 
 // Parameter range of an edge in its own direction; false when it has none.
@@ -174,27 +207,44 @@ FACE* faceOfCoedge(const COEDGE* c)
 
 } // namespace
 
-bool matchCoedges(Ve_CoedgeTag* a, Ve_CoedgeTag* b, double t)
+CoedgeWays coedgesOnOneBoundary(Ve_CoedgeTag* a, Ve_CoedgeTag* b, double t)
 {
     if (!a || !b || a == b)
-        return false;
+        return CoedgeWays::Apart;
     Ve_VertexTag* as = a->startVertex();
     Ve_VertexTag* ae = a->endVertex();
     Ve_VertexTag* bs = b->startVertex();
     Ve_VertexTag* be = b->endVertex();
     if (!as || !ae || !bs || !be)
-        return false;
-    if (as->getPoint().Distance(be->getPoint()) > t || ae->getPoint().Distance(bs->getPoint()) > t)
-        return false;
-    bool close = true;
+        return CoedgeWays::Apart;
+    const bool endsOpposite =
+        as->getPoint().Distance(be->getPoint()) <= t && ae->getPoint().Distance(bs->getPoint()) <= t;
+    const bool endsAlong =
+        as->getPoint().Distance(bs->getPoint()) <= t && ae->getPoint().Distance(be->getPoint()) <= t;
+    if (!endsOpposite && !endsAlong)
+        return CoedgeWays::Apart;
+    // Without geometry on either side the ends decide, opposite when they
+    // cannot tell.
+    CoedgeWays ways = endsOpposite ? CoedgeWays::Opposite : CoedgeWays::Along;
     const int kept = velmGuard([&] {
         const CoedgeTrack ta(reinterpret_cast<const COEDGE*>(a));
         const CoedgeTrack tb(reinterpret_cast<const COEDGE*>(b));
-        // Without geometry on either side the ends decide.
-        if (ta.usable() && tb.usable())
-            close = sampledClose(ta, tb, t) && sampledClose(tb, ta, t);
+        if (!ta.usable() || !tb.usable())
+            return;
+        // Open coedges whose ends meet one way and whose curves agree run
+        // that way; closed ones go by their headings.
+        if (endsOpposite && endsAlong)
+            ways = headingsAgree(ta, tb) > 0 ? CoedgeWays::Along : CoedgeWays::Opposite;
+        const bool opposite = ways == CoedgeWays::Opposite;
+        if (!(sampledClose(ta, tb, t, opposite) && sampledClose(tb, ta, t, opposite)))
+            ways = CoedgeWays::Apart;
     });
-    return kept == 0 && close;
+    return kept == 0 ? ways : CoedgeWays::Apart;
+}
+
+bool matchCoedges(Ve_CoedgeTag* a, Ve_CoedgeTag* b, double t)
+{
+    return coedgesOnOneBoundary(a, b, t) == CoedgeWays::Opposite;
 }
 
 bool isInPartnerRing(const COEDGE* a, const COEDGE* b)

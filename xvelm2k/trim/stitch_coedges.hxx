@@ -15,9 +15,16 @@ class FACE;
 class PCURVE;
 class Ve_CoedgeTag;
 
-// Opposite coedges between the same two places: a's start within t of b's
-// end and a's end within t of b's start, and the quarter and middle points of
-// each within t of the other's curve. Never a coedge with itself.
+// How two coedges lie: on one boundary running opposite ways (the ends
+// within t crosswise: a's start near b's end and a's end near b's start), or
+// the same way (a's start near b's start, a's end near b's end), with the
+// quarter and middle points of each within t of the other's curve; a closed
+// pair's headings at the middle tell the two apart. Apart otherwise, and for
+// a coedge with itself.
+enum class CoedgeWays { Apart, Opposite, Along };
+XVELM2KA_API CoedgeWays coedgesOnOneBoundary(Ve_CoedgeTag* a, Ve_CoedgeTag* b, double t);
+
+// The coedges lie on one boundary running opposite ways: the pairs a join takes.
 XVELM2KA_API bool matchCoedges(Ve_CoedgeTag* a, Ve_CoedgeTag* b, double t);
 
 // Joins a onto b's edge; true when done or when b is already in a's partner
