@@ -3,6 +3,8 @@
 // not meet stays as it was.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,7 +16,9 @@
 #include "support/connector_test.hxx"
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
+#include "support/geometry_builders.hxx"
 #include "support/repair_builders.hxx"
+#include "velm/build.hxx"
 #include "velm/errors.hxx"
 #include "velm/query.hxx"
 #include "velm/testkit.hxx"
@@ -101,6 +105,112 @@ TEST_F(SheetJoining, AnOpenBoxStaysOneSheetAndFarSheetsStayApart)
     }
 }
 
+// Loose faces placed in the frame, some turned over as a file without face
+// senses hands them: the sheets of a builder and the indices to turn.
+struct LooseModel {
+    const char* name;
+    std::vector<BODY*> (*build)(const QELtransf& frame);
+    std::vector<int> turned;
+    int faces;
+    double volume;
+    double gap; // the widest gap the joining bridges
+};
+
+std::vector<BODY*> looseBox(const QELtransf& frame) { return testkit::make_loose_box_sheets(frame); }
+std::vector<BODY*> gappedBox(const QELtransf& frame) { return testkit::make_gapped_box_sheets(frame, 3e-4); }
+std::vector<BODY*> looseCylinder(const QELtransf& frame)
+{
+    std::vector<BODY*> sheets = testkit::make_loose_cylinder_sheets(5.0, 8.0);
+    for (BODY* sheet : sheets) {
+        EXPECT_TRUE(api_apply_transf(sheet, frame).ok());
+        EXPECT_TRUE(api_change_body_trans(sheet, nullptr).ok());
+    }
+    return sheets;
+}
+
+std::vector<BODY*> buildLoose(const LooseModel& model, const QELtransf& frame)
+{
+    std::vector<BODY*> sheets = model.build(frame);
+    for (int k : model.turned)
+        EXPECT_TRUE(api_reverse_body(sheets[k]).ok());
+    return sheets;
+}
+
+double widestEdgeTolerance(BODY* body)
+{
+    ENTITY_LIST edges;
+    api_get_edges(body, edges);
+    double widest = 0.0;
+    for (int k = 0; k < edges.count(); ++k)
+        widest = std::max(widest, static_cast<EDGE*>(edges[k])->get_tolerance());
+    return widest;
+}
+
+const double kPi = 3.14159265358979323846;
+const LooseModel kLooseModels[] = {
+    {"box, one side turned", looseBox, {1}, 6, 6000.0, 0.0},
+    {"box, three sides turned", looseBox, {0, 2, 4}, 6, 6000.0, 0.0},
+    {"cylinder", looseCylinder, {}, 3, kPi * 25.0 * 8.0, 0.0},
+    {"cylinder, floor turned", looseCylinder, {1}, 3, kPi * 25.0 * 8.0, 0.0},
+    {"cylinder, wall turned", looseCylinder, {0}, 3, kPi * 25.0 * 8.0, 0.0},
+    {"box with a gap", gappedBox, {}, 6, 6000.0, 3e-4},
+    {"box with a gap, gapped side turned", gappedBox, {3}, 6, 6000.0, 3e-4},
+};
+
+// Faces turned either way, closed circles on both sides of an edge, a side
+// meeting its neighbours across a gap: one solid facing outwards, which the
+// checker finds nothing wrong with, its edges no more tolerant than the gap.
+TEST_F(SheetJoining, LooseFacesAsFilesHandThemOverBecomeOneOutwardSolid)
+{
+    for (const LooseModel& model : kLooseModels) {
+        int frameNumber = 0;
+        for (const QELtransf& frame : testkit::heal_frames()) {
+            SCOPED_TRACE(std::string(model.name) + " frame " + std::to_string(frameNumber++));
+            Ve_CocoonTagHandle set(joiningSetOf(buildLoose(model, frame)));
+            QELXVeRepairUtils::stitchSheetBodies(static_cast<Ve_CocoonTag*>(set));
+            const std::vector<BODY*> bodies = joinedBodies(*set);
+            ASSERT_EQ(bodies.size(), 1u);
+            EXPECT_TRUE(is_closed_solid_body(bodies[0]));
+            EXPECT_EQ(testkit::count_faces(bodies[0]), model.faces);
+            double volume = 0.0, achieved = 0.0;
+            EXPECT_TRUE(api_body_volume(bodies[0], 1e-6, volume, achieved).ok());
+            EXPECT_NEAR(volume, model.volume, 1e-3 * model.volume);
+            const double widest = widestEdgeTolerance(bodies[0]);
+            EXPECT_LE(widest, model.gap * 1.01);
+            if (model.gap > 0.0) {
+                EXPECT_GT(widest, model.gap * 0.5);
+            }
+            deleteJoined(bodies);
+        }
+    }
+}
+
+// The sheets joined with one failure injected: nothing is raised, one
+// warning names what failed, and the sheets are as they came.
+void expectTakenBackAndWarned(const std::vector<BODY*>& sheets, const std::function<void()>& inject, const char* named)
+{
+    std::vector<std::string> before;
+    for (BODY* sheet : sheets)
+        before.push_back(testkit::saved_text(sheet));
+    Ve_CocoonTagHandle set(joiningSetOf(sheets));
+    qelx_test::EventRecorder events;
+    velm_test_reset();
+    inject();
+    const outcome joined =
+        velmInnerCall([&] { QELXVeRepairUtils::stitchSheetBodies(static_cast<Ve_CocoonTag*>(set)); });
+    EXPECT_FALSE(velm_test_injection_pending());
+    velm_test_reset();
+    EXPECT_TRUE(joined.ok());
+    const std::vector<std::string> warnings = events.names("Warning");
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].rfind(QELXVeRepairUtils::SheetJoiningFailed, 0), 0u) << warnings[0];
+    EXPECT_NE(warnings[0].find(named), std::string::npos) << warnings[0];
+    EXPECT_EQ(joinedBodies(*set), sheets);
+    for (std::size_t i = 0; i < sheets.size(); ++i)
+        EXPECT_EQ(testkit::saved_text(sheets[i]), before[i]);
+    deleteJoined(sheets);
+}
+
 // A failure anywhere in the joining takes all of it back: the sheets are as
 // they came, nothing is raised, and one warning names what failed.
 TEST_F(SheetJoining, AFailureWhileJoiningTakesItAllBackAndIsWarnedOf)
@@ -138,30 +248,31 @@ TEST_F(SheetJoining, AFailureWhileJoiningTakesItAllBackAndIsWarnedOf)
                 continue;
             SCOPED_TRACE(std::string(c.call ? c.call : "allocation") + " " + std::to_string(c.nth) + " frame " +
                          std::to_string(frameNumber));
-            const std::vector<BODY*> sheets = testkit::make_loose_box_sheets(frame);
-            std::vector<std::string> before;
-            for (BODY* sheet : sheets)
-                before.push_back(testkit::saved_text(sheet));
-            Ve_CocoonTagHandle set(joiningSetOf(sheets));
-            qelx_test::EventRecorder events;
-            velm_test_reset();
-            if (c.call)
-                velm_test_fail_call(c.call, c.nth, VELM_BAD_ARGUMENT);
-            else
-                velm_test_fail_alloc(nullptr, allocations / 2);
-            const outcome joined =
-                velmInnerCall([&] { QELXVeRepairUtils::stitchSheetBodies(static_cast<Ve_CocoonTag*>(set)); });
-            EXPECT_FALSE(velm_test_injection_pending());
-            velm_test_reset();
-            EXPECT_TRUE(joined.ok());
-            const std::vector<std::string> warnings = events.names("Warning");
-            ASSERT_EQ(warnings.size(), 1u);
-            EXPECT_EQ(warnings[0].rfind(QELXVeRepairUtils::SheetJoiningFailed, 0), 0u) << warnings[0];
-            EXPECT_NE(warnings[0].find(c.named), std::string::npos) << warnings[0];
-            EXPECT_EQ(joinedBodies(*set), sheets);
-            for (std::size_t i = 0; i < sheets.size(); ++i)
-                EXPECT_EQ(testkit::saved_text(sheets[i]), before[i]);
-            deleteJoined(sheets);
+            expectTakenBackAndWarned(
+                testkit::make_loose_box_sheets(frame),
+                [&] {
+                    if (c.call)
+                        velm_test_fail_call(c.call, c.nth, VELM_BAD_ARGUMENT);
+                    else
+                        velm_test_fail_alloc(nullptr, allocations / 2);
+                },
+                c.named);
+        }
+    }
+}
+
+// Turning faces over and making joined edges tolerant are part of the
+// joining: a failure in either takes it all back too.
+TEST_F(SheetJoining, AFailureWhileTurningOrToleratingTakesItAllBack)
+{
+    const LooseModel& model = kLooseModels[6]; // gapped, the gapped side turned
+    int frameNumber = 0;
+    for (const QELtransf& frame : testkit::heal_frames()) {
+        ++frameNumber;
+        for (const char* call : {"api_reverse_face", "api_replace_edge_with_tedge", "api_replace_vertex_with_tvertex"}) {
+            SCOPED_TRACE(std::string(call) + " frame " + std::to_string(frameNumber));
+            expectTakenBackAndWarned(buildLoose(model, frame), [&] { velm_test_fail_call(call, 1, VELM_BAD_ARGUMENT); },
+                                     call);
         }
     }
 }

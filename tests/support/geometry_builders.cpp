@@ -148,6 +148,36 @@ BODY* make_cylinder(double radius, double height) {
   return b.body({wall, floor, roof});
 }
 
+std::vector<BODY*> make_loose_cylinder_sheets(double radius, double height) {
+  const QELunit_vector z(0.0, 0.0, 1.0);
+  const QELvector major(radius, 0.0, 0.0);
+  const QELinterval turn(-pi, pi);
+  const auto circle = [&](shape_builder& b, VERTEX* v, double at) {
+    return b.edge(v, v, new ELLIPSE(ellipse(QELposition(0.0, 0.0, at), z, major, 1.0)), turn);
+  };
+  shape_builder wall_b;
+  VERTEX* low = wall_b.vertex(QELposition(-radius, 0.0, 0.0));
+  VERTEX* high = wall_b.vertex(QELposition(-radius, 0.0, height));
+  EDGE* bottom = circle(wall_b, low, 0.0);
+  EDGE* top = circle(wall_b, high, height);
+  EDGE* seam = wall_b.edge(low, high, new STRAIGHT(straight(QELposition(-radius, 0.0, 0.0), z)), QELinterval(0.0, height));
+  const cone side(QELposition(), z, major, 1.0, 0.0, 1.0, 0.0);
+  const double u_top = height / radius;
+  FACE* wall = wall_b.face(new CONE(side), {{bottom, FORWARD, iso_pcurve(side, {0.0, -pi}, {0.0, pi}, turn, FORWARD)},
+                                            {seam, FORWARD, iso_pcurve(side, {0.0, pi}, {u_top, pi}, seam->param_range(), FORWARD)},
+                                            {top, REVERSED, iso_pcurve(side, {u_top, -pi}, {u_top, pi}, turn, REVERSED)},
+                                            {seam, REVERSED, iso_pcurve(side, {0.0, -pi}, {u_top, -pi}, seam->param_range(), REVERSED)}});
+  shape_builder floor_b;
+  EDGE* floor_edge = circle(floor_b, floor_b.vertex(QELposition(-radius, 0.0, 0.0)), 0.0);
+  FACE* floor = floor_b.face(new PLANE(plane(QELposition(), -z)), {{floor_edge, REVERSED}});
+  shape_builder roof_b;
+  EDGE* roof_edge = circle(roof_b, roof_b.vertex(QELposition(-radius, 0.0, height)), height);
+  FACE* roof = roof_b.face(new PLANE(plane(QELposition(0.0, 0.0, height), z)), {{roof_edge, FORWARD}});
+  std::vector<BODY*> sheets = {wall_b.body({wall}), floor_b.body({floor}), roof_b.body({roof})};
+  for (BODY* sheet : sheets) sheet->lump()->shell()->face()->set_sides(1);
+  return sheets;
+}
+
 BODY* make_hemisphere(double radius) {
   shape_builder b;
   VERTEX* v = b.vertex(QELposition(-radius, 0.0, 0.0));

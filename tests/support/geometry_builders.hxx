@@ -27,6 +27,10 @@ BODY* make_plane_box(double dx = 10.0, double dy = 20.0, double dz = 30.0);
 // starting at (-radius, 0, z) with range [-pi, pi], one STRAIGHT seam; pcurves
 // on the side face.
 BODY* make_cylinder(double radius = 5.0, double height = 8.0);
+// The three faces of make_cylinder (wall, floor, roof), each alone in a
+// sheet body of its own with edges and vertices of its own, facing outwards:
+// the circles are closed edges on either side.
+std::vector<BODY*> make_loose_cylinder_sheets(double radius = 5.0, double height = 8.0);
 // Sheet: the upper half of a SPHERE about the origin bounded by the equator
 // (an ELLIPSE from (-radius, 0, 0), range [-pi, pi]) with its pcurve.
 BODY* make_hemisphere(double radius = 4.0);

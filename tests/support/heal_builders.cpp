@@ -1,5 +1,6 @@
 #include "support/heal_builders.hxx"
 
+#include <cmath>
 #include <numbers>
 
 #include "support/geometry_builders.hxx"
@@ -37,6 +38,16 @@ std::vector<BODY*> make_loose_box_sheets(const QELtransf& frame, double dx, doub
     for (QELposition& p : corners)
         p = p * frame;
     return make_loose_sheets(corners, {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {1, 2, 6, 5}, {2, 3, 7, 6}, {3, 0, 4, 7}});
+}
+
+std::vector<BODY*> make_gapped_box_sheets(const QELtransf& frame, double gap, double dx, double dy, double dz)
+{
+    const double inward = gap / std::sqrt(2.0);
+    std::vector<QELposition> corners = {{0, 0, 0},  {dx, 0, 0},  {dx, dy, 0},  {0, dy, 0}, {0, 0, dz},
+                                        {dx, 0, dz}, {dx, dy, dz}, {0, dy, dz}, {dx, dy - inward, dz - inward}};
+    for (QELposition& p : corners)
+        p = p * frame;
+    return make_loose_sheets(corners, {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {1, 2, 8, 5}, {2, 3, 7, 6}, {3, 0, 4, 7}});
 }
 
 BODY* make_corner_touching_lumps(double gap)

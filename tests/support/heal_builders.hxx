@@ -19,6 +19,11 @@ BODY* make_framed_box(const QELtransf& frame, double dx = 10.0, double dy = 20.0
 // sheet body of its own (double-sided, edges and vertices of its own), as a
 // file of unsewn faces imports. A mirroring frame leaves them facing inwards.
 std::vector<BODY*> make_loose_box_sheets(const QELtransf& frame, double dx = 10.0, double dy = 20.0, double dz = 30.0);
+// make_loose_box_sheets with the corner (dx, dy, dz) of the side x = dx
+// moved `gap` into that side: the side meets its neighbours there across
+// gaps of up to `gap`.
+std::vector<BODY*> make_gapped_box_sheets(const QELtransf& frame, double gap, double dx = 10.0, double dy = 20.0,
+                                          double dz = 30.0);
 // Two plane unit-ish boxes as two lumps of one body, the second moved so that
 // one of its corners lies `gap` from a corner of the first (distinct vertex
 // entities).

@@ -6,6 +6,8 @@
 #include <map>
 #include <numeric>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "heal/repair_utils.hxx"
@@ -18,18 +20,27 @@
 #include "qelx/qelx_events.hxx"
 #include "qelx/qelx_options.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+#include "trim/stitch_coedges.hxx"
+#include "trim/stitch_index.hxx"
 #include "trim/stitch_node.hxx"
 #include "velm/body_heal.hxx"
 #include "velm/build.hxx"
 #include "velm/errors.hxx"
 #include "velm/insanity.hxx"
 #include "velm/query.hxx"
+#include "velm/tolerance_update.hxx"
+#include "velm/tolerant.hxx"
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
 
 namespace {
 
 constexpr int kJoiningAttempts = 4;
+// The stitcher's passes: ends this far apart at most are joined, the
+// tolerance growing fivefold from the first.
+constexpr double kFirstJoinTolerance = 1e-4;
+constexpr double kLastJoinTolerance = 0.1;
+constexpr double kJoinToleranceStep = 5.0;
 
 std::vector<FACE*> facesOfBody(BODY* body)
 {
@@ -78,6 +89,60 @@ struct Components {
     void unite(int a, int b) { parent[find(a)] = find(b); }
 };
 
+QELXPoint3D gridPoint(const QELposition& p) { return QELXPoint3D(p.x(), p.y(), p.z()); }
+
+// Groups that may each be turned over: which of two joined groups is turned
+// relative to the other, kept with the union.
+struct TurnableGroups {
+    explicit TurnableGroups(std::size_t n) : parent(n), size(n, 1), turned(n, false)
+    {
+        std::iota(parent.begin(), parent.end(), 0);
+    }
+    std::vector<int> parent;
+    std::vector<int> size;
+    std::vector<bool> turned; // against the parent
+
+    int find(int i)
+    {
+        int root = i;
+        bool turnedToRoot = false;
+        while (parent[root] != root) {
+            turnedToRoot = turnedToRoot != turned[root];
+            root = parent[root];
+        }
+        // Every group on the way now hangs off the root directly.
+        for (bool t = turnedToRoot; parent[i] != i;) {
+            const int next = parent[i];
+            const bool nextT = t != turned[i];
+            parent[i] = root;
+            turned[i] = t;
+            i = next;
+            t = nextT;
+        }
+        return root;
+    }
+    // Whether i is turned against its root (after find).
+    bool turnedFromRoot(int i)
+    {
+        find(i);
+        return parent[i] == i ? false : turned[i];
+    }
+    // Records that a and b face apart (one must turn for them to agree) or
+    // alike; false when that contradicts what is known already.
+    bool relate(int a, int b, bool apart)
+    {
+        const int ra = find(a), rb = find(b);
+        const bool ta = turnedFromRoot(a), tb = turnedFromRoot(b);
+        if (ra == rb)
+            return (ta != tb) == apart;
+        const auto [small, large] = size[ra] < size[rb] ? std::pair(ra, rb) : std::pair(rb, ra);
+        parent[small] = large;
+        turned[small] = (ta != tb) != apart;
+        size[large] += size[small];
+        return true;
+    }
+};
+
 // One joining of the sheets not left out, run inside one bracket: any kernel
 // failure raised out of it takes the whole joining back. What it was doing
 // when the failure came names the failure.
@@ -113,6 +178,8 @@ private:
         // An error number 0 would let the bracket keep what was done.
         sys_error(failed.error_number() != 0 ? failed.error_number() : VELM_BAD_ARGUMENT, failed.get_error_info());
     }
+    void turnFacesAlike(const std::vector<FACE*>& faces);
+    void tolerateJoinedEdges(const std::vector<COEDGE*>& wereFree);
     int findingsOf(const BODY* body);
     double enclosedVolume(const BODY* body);
     bool facesAgree(BODY* body, double volume);
@@ -121,6 +188,160 @@ private:
     const std::vector<BODY*>& m_sheets;
     const std::vector<bool>& m_leftOut;
 };
+
+// Loose faces may come facing either way (a format or exporter that drops
+// the face's sense), and the stitcher only pairs edges running opposite
+// ways. The groups of faces already joined are turned over where their free
+// edges meet others running the same way: whichever side of a meeting turns
+// fewer faces. Groups whose meetings disagree keep the first said, tightest
+// meetings first.
+void Joining::turnFacesAlike(const std::vector<FACE*>& faces)
+{
+    std::unordered_map<const FACE*, int> faceIndex;
+    for (std::size_t i = 0; i < faces.size(); ++i)
+        faceIndex.emplace(faces[i], static_cast<int>(i));
+    Components joined(faces.size());
+    struct Free {
+        COEDGE* coedge;
+        int face;
+        QELposition start, end;
+    };
+    std::vector<Free> free;
+    for (std::size_t i = 0; i < faces.size(); ++i)
+        forEachCoedge(faces[i], [&](COEDGE* c) {
+            const COEDGE* p = c->partner();
+            const LOOP* loop = p ? p->loop() : nullptr;
+            if (const auto other = loop ? faceIndex.find(loop->face()) : faceIndex.end(); other != faceIndex.end())
+                joined.unite(static_cast<int>(i), other->second);
+            const VERTEX* s = c->start();
+            const VERTEX* e = c->end();
+            if (!p && s && e && s->geometry() && e->geometry())
+                free.push_back(Free{c, static_cast<int>(i), s->geometry()->coords(), e->geometry()->coords()});
+        });
+
+    // Meetings by the ends first: only a pair whose ends meet along, or a
+    // closed pair, can say that a group faces the wrong way.
+    struct Meeting {
+        int a, b;
+        double gap;
+        bool along;
+    };
+    std::vector<Meeting> meetings;
+    bool anyAlong = false;
+    StitchGrid grid(kLastJoinTolerance);
+    for (std::size_t k = 0; k < free.size(); ++k)
+        grid.insert(gridPoint(free[k].start), static_cast<int>(k));
+    for (std::size_t k = 0; k < free.size(); ++k) {
+        const Free& a = free[k];
+        const auto meet = [&](const QELposition& near, bool along) {
+            grid.near(gridPoint(near), [&](int j) {
+                const Free& b = free[j];
+                if (j <= static_cast<int>(k) || joined.find(a.face) == joined.find(b.face))
+                    return;
+                const double gap = along ? std::max(distance(a.start, b.start), distance(a.end, b.end))
+                                         : std::max(distance(a.start, b.end), distance(a.end, b.start));
+                if (gap > kLastJoinTolerance)
+                    return;
+                const bool closed = distance(a.start, a.end) <= kLastJoinTolerance;
+                anyAlong = anyAlong || along || closed;
+                if (!along || !closed) // a closed pair is met once
+                    meetings.push_back(Meeting{static_cast<int>(k), j, gap, along});
+            });
+        };
+        meet(a.end, false);
+        meet(a.start, true);
+    }
+    if (!anyAlong)
+        return;
+
+    // Each meeting at the first pass tolerance its ends allow at which the
+    // edges lie on one boundary, and which way they run there.
+    struct Said {
+        double t;
+        int a, b;
+        bool opposite;
+    };
+    std::vector<Said> said;
+    for (const Meeting& m : meetings)
+        for (double t = kFirstJoinTolerance; t <= kLastJoinTolerance; t *= kJoinToleranceStep) {
+            if (t < m.gap)
+                continue;
+            const CoedgeWays ways = coedgesOnOneBoundary(ve_view<Ve_CoedgeTag>(free[m.a].coedge),
+                                                         ve_view<Ve_CoedgeTag>(free[m.b].coedge), t);
+            if (ways == CoedgeWays::Apart)
+                continue;
+            said.push_back(Said{t, joined.find(free[m.a].face), joined.find(free[m.b].face),
+                                ways == CoedgeWays::Opposite});
+            break;
+        }
+    std::stable_sort(said.begin(), said.end(), [](const Said& x, const Said& y) { return x.t < y.t; });
+    TurnableGroups sides(faces.size());
+    bool anyTurn = false;
+    for (const Said& s : said) {
+        // Edges running the same way: the groups face apart.
+        sides.relate(s.a, s.b, !s.opposite);
+        anyTurn = anyTurn || !s.opposite;
+    }
+    if (!anyTurn)
+        return;
+    // Per set of groups that met: the faces that would turn either way.
+    std::vector<std::size_t> turnedCount(faces.size(), 0), keptCount(faces.size(), 0);
+    for (std::size_t i = 0; i < faces.size(); ++i) {
+        const int g = joined.find(static_cast<int>(i));
+        (sides.turnedFromRoot(g) ? turnedCount : keptCount)[sides.find(g)] += 1;
+    }
+    for (std::size_t i = 0; i < faces.size(); ++i) {
+        const int g = joined.find(static_cast<int>(i));
+        const int root = sides.find(g);
+        const bool turnTheTurned = turnedCount[root] <= keptCount[root];
+        if (sides.turnedFromRoot(g) != turnTheTurned)
+            continue;
+        const outcome reversed = api_reverse_face(faces[i]);
+        if (!reversed.ok())
+            fail("api_reverse_face", reversed);
+    }
+}
+
+// A join bridges gaps up to the last tolerance: the edge kept is one side's
+// curve, the other side's pcurve and vertex end stay where its face put them.
+// Each joined edge that now strays from its faces or vertices is made
+// tolerant to what it strays by, and so are its vertices, so that the
+// checker judges the join by what it is.
+void Joining::tolerateJoinedEdges(const std::vector<COEDGE*>& wereFree)
+{
+    std::vector<EDGE*> edges;
+    std::unordered_set<const EDGE*> met;
+    for (COEDGE* c : wereFree)
+        if (c->partner() && c->edge() && met.insert(c->edge()).second)
+            edges.push_back(c->edge());
+    std::vector<VERTEX*> ends;
+    std::unordered_set<const VERTEX*> endsMet;
+    for (EDGE* e : edges) {
+        if (edge_deviation(e) <= QELresabs)
+            continue;
+        if (!is_TEDGE(e)) {
+            TEDGE* tolerant = nullptr;
+            const outcome replaced = api_replace_edge_with_tedge(e, tolerant);
+            if (!replaced.ok())
+                fail("api_replace_edge_with_tedge", replaced);
+            e = tolerant;
+        }
+        update_edge_tolerance(static_cast<TEDGE*>(e));
+        for (VERTEX* v : {e->start(), e->end()})
+            if (v && endsMet.insert(v).second)
+                ends.push_back(v);
+    }
+    for (VERTEX* v : ends) {
+        if (!is_TVERTEX(v)) {
+            TVERTEX* tolerant = nullptr;
+            const outcome replaced = api_replace_vertex_with_tvertex(v, tolerant);
+            if (!replaced.ok())
+                fail("api_replace_vertex_with_tvertex", replaced);
+            v = tolerant;
+        }
+        update_vertex_tolerance(v);
+    }
+}
 
 // What the kernel's checker finds in the body.
 int Joining::findingsOf(const BODY* body)
@@ -211,6 +432,7 @@ void Joining::run()
     std::vector<int> freeBefore(m_sheets.size(), 0);
     std::vector<int> findingsBefore(m_sheets.size(), 0);
     QELXDynamicArray<Ve_FaceTag*> faces;
+    std::vector<FACE*> allFaces;
     for (std::size_t i = 0; i < m_sheets.size(); ++i) {
         if (m_leftOut[i])
             continue;
@@ -218,9 +440,18 @@ void Joining::run()
         for (FACE* f : facesOfBody(m_sheets[i])) {
             owner[f] = static_cast<int>(i);
             faces.Add(ve_view<Ve_FaceTag>(f));
+            allFaces.push_back(f);
             forEachCoedge(f, [&](COEDGE* c) { freeBefore[i] += c->partner() ? 0 : 1; });
         }
     }
+    step = "turning the faces alike";
+    turnFacesAlike(allFaces);
+    std::vector<COEDGE*> wereFree;
+    for (FACE* f : allFaces)
+        forEachCoedge(f, [&](COEDGE* c) {
+            if (!c->partner())
+                wereFree.push_back(c);
+        });
     // The stitcher records what went wrong and goes on. A join it could
     // not make (a kernel failure inside the join) is a failure; anything
     // else it met declines the joining. Either way the whole joining is
@@ -236,6 +467,9 @@ void Joining::run()
         declining = declinedAll = !joinFailed;
         sys_error(VELM_BAD_FACE_LOOPS);
     }
+
+    step = "tolerating the joined edges";
+    tolerateJoinedEdges(wereFree);
 
     // Sheets joined to one another become one body; a sheet joined only
     // within itself is regrouped alone.
