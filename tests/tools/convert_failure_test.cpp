@@ -161,8 +161,11 @@ protected:
             ++m_absorbed;
             const cad_samples::Measures m = cad_samples::measure(cad_samples::peerRead(out));
             EXPECT_TRUE(m.valid) << hit << ": " << run.out;
+            // Nothing short: a dropped face or body would have to fail the run.
             EXPECT_EQ(m.solids, whole.measures.solids) << hit << ": " << run.out;
+            EXPECT_EQ(m.faces, whole.measures.faces) << hit << ": " << run.out;
             EXPECT_LE(cad_samples::relativeGap(m.volume, whole.measures.volume), 1e-4) << hit << ": " << run.out;
+            EXPECT_LE(cad_samples::relativeGap(m.area, whole.measures.area), 1e-4) << hit << ": " << run.out;
         } else {
             ++m_refused;
             EXPECT_EQ(convert_run::driverMessages(run.err), 1) << hit << ": " << run.err;
@@ -215,7 +218,7 @@ std::vector<long> sampled(long count, long runs, const std::vector<std::string>&
 struct SweepCase {
     std::string name;
     // "bracket": our STEP example; "cylinder-igs", "cylinder-igs-solid" and "cylinder-step": the
-    // peer's; "holder-assembly": a STEP assembly
+    // peer's; "holder-assembly": a STEP assembly; "shapes-vlt": our save file of every kind of body
     const char* input;
     bool trimRoad = false;
     // The recipes that heal it in turn (null: the recipe of the source's system).
@@ -223,6 +226,7 @@ struct SweepCase {
     long ciRuns = 20;
     bool everyName = true;
     bool wholeOnly = false; // run only when a whole sweep is asked for
+    const char* output = ".step"; // the kind of file written
 };
 
 std::ostream& operator<<(std::ostream& out, const SweepCase& c)
@@ -235,7 +239,8 @@ std::ostream& operator<<(std::ostream& out, const SweepCase& c)
 // recipe; the STEP example and the cylinder as a STEP solid through the trim
 // road (every face a sheet, stitched again by the healing); the cylinder as
 // an IGES solid (the topological road) and a small STEP assembly; the
-// cylinder healed by each other recipe, a few runs each.
+// cylinder healed by each other recipe, a few runs each; our save file of
+// every kind of body written as STEP, IGES and BREP.
 std::vector<SweepCase> sweepCases()
 {
     std::vector<SweepCase> cases = {
@@ -245,6 +250,10 @@ std::vector<SweepCase> sweepCases()
         {"bracket_trim_road", "bracket", true, {nullptr}, 20, true, true},
         {"cylinder_iges_solid", "cylinder-igs-solid", false, {nullptr}, 10, false},
         {"holder_assembly", "holder-assembly", false, {nullptr}, 10, false},
+        // A save file of every kind of body out to each format: restore, walk and writer.
+        {"shapes_to_step", "shapes-vlt", false, {nullptr}, 6, false, false, ".step"},
+        {"shapes_to_iges", "shapes-vlt", false, {nullptr}, 6, false, false, ".igs"},
+        {"shapes_to_brep", "shapes-vlt", false, {nullptr}, 6, false, false, ".brep"},
         {"cylinder_healed_by_other_recipes", "cylinder-step", false, {}, 3, false},
     };
     for (const xvelm::heal_recipe& r : xvelm::heal_recipes)
@@ -261,6 +270,8 @@ std::string sweepInput(const std::string& which, const SweepScratch& dir)
         return mirroredCylinderIges(dir, true);
     if (which == "holder-assembly")
         return holderAssemblyStep(dir);
+    if (which == "shapes-vlt")
+        return std::string(XVELM_EXAMPLES_DIR) + "/shapes.vlt";
     return which == "cylinder-igs" ? mirroredCylinderIges(dir) : mirroredCylinderStep(dir);
 }
 
@@ -278,7 +289,7 @@ protected:
     void sweep(bool calls)
     {
         const SweepScratch dir;
-        const std::string in = sweepInput(GetParam().input, dir), out = dir / "out.step";
+        const std::string in = sweepInput(GetParam().input, dir), out = dir / ("out" + std::string(GetParam().output));
         const long runs = testkit::sweep_runs(GetParam().ciRuns);
         for (const char* heal : GetParam().heals) {
             SCOPED_TRACE(heal ? std::string("healed by the ") + heal + " recipe" : "healed by its own recipe");
@@ -334,6 +345,22 @@ TEST_F(ConvertSweep, AllocationsFailingWhereOwnershipChangesHands)
         for (long nth = 1; nth <= 2; ++nth)
             failedRun(in, out, whole, std::string(site) + " allocation " + std::to_string(nth),
                       [&] { velm_test_fail_alloc(site, nth); });
+    EXPECT_GT(m_refused, 0);
+}
+
+// Kernel calls failing while an imported line's pcurves are moved onto their
+// coedges' ranges (the list of the edge's coedges refused): a pcurve left over
+// its old range would lose its face on the way out, so the run must fail
+// rather than write the cylinder short of a face.
+TEST_F(ConvertSweep, APCurveLeftOffItsCoedgesRangeFailsTheRun)
+{
+    const SweepScratch dir;
+    const std::string in = mirroredCylinderIges(dir), out = dir / "out.step";
+    const Undisturbed whole = undisturbed(in, out);
+    const int failed = qelvelm_api_errmod.message_code(VELM_API_FAILED);
+    for (long nth = 1; nth <= 12; ++nth)
+        failedRun(in, out, whole, "api_get_coedges " + std::to_string(nth),
+                  [&] { velm_test_fail_call("api_get_coedges", nth, failed); });
     EXPECT_GT(m_refused, 0);
 }
 

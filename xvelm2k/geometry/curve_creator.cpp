@@ -60,14 +60,7 @@ void Ve_CurveCreator::fixCurve()
 void Ve_CurveCreator::installAndRefresh()
 {
     fixCurve();
-    EDGE* e = edgeEntity();
-    if (!e || !e->geometry())
-        return;
-    ENTITY_LIST coedges;
-    api_get_coedges(e, coedges);
-    coedges.init();
-    while (ENTITY* c = coedges.next())
-        Ve_FixPCurve::FixPCurveOnParametricSurface(static_cast<COEDGE*>(c));
+    Ve_FixPCurve::FixPCurveOnParametricSurface(edgeEntity());
 }
 
 void Ve_CurveCreator::doCallback(const QELXLineDef3D& line)

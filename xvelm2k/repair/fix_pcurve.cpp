@@ -13,6 +13,19 @@
 
 using ve_spline_curve::coedgeFaceSurface;
 
+namespace {
+
+// A pcurve left over another range than its coedge's is lost on export (the
+// face goes with it): a kernel failure on the way is the caller's.
+void raiseFixFailure(const outcome& result)
+{
+    if (!result.ok())
+        sys_error(result.error_number() != 0 ? result.error_number() : qelvelm_api_errmod.message_code(0),
+                  result.get_error_info());
+}
+
+} // namespace
+
 bs2_curve Ve_FixPCurve::createBs2Curve(const QELXBSplineDef2D& definition)
 {
     const bool periodic = definition.isPeriodic();
@@ -72,8 +85,7 @@ void Ve_FixPCurve::FixPCurveOnParametricSurface(COEDGE* coedge)
     if (!pc || !pc->has_equation())
         return;
     QELinterval target;
-    if (!velmCall([&] { target = coedge->param_range(); }).ok())
-        return;
+    raiseFixFailure(velmCall([&] { target = coedge->param_range(); }));
     // A pcurve that already runs over the coedge's range is left alone,
     // also one taken from the edge's intcurve.
     if (pc->def().param_range() == target)
@@ -83,8 +95,6 @@ void Ve_FixPCurve::FixPCurveOnParametricSurface(COEDGE* coedge)
         Gk_ErrMgr::doAssert("ve_edgeutl", 966);
         return;
     }
-    // A pcurve left over another range than its coedge's is lost on export
-    // (the face goes with it): a kernel failure here is the caller's.
     const outcome fixed = velmCall([&] {
         const pcurve& def = pc->def();
         bs2_curve copy = bs2_curve_copy(def.cur());
@@ -97,17 +107,16 @@ void Ve_FixPCurve::FixPCurveOnParametricSurface(COEDGE* coedge)
         replaced.set_offset(def.offset());
         pc->set_def(replaced);
     });
-    if (!fixed.ok())
-        sys_error(fixed.error_number() != 0 ? fixed.error_number() : qelvelm_api_errmod.message_code(0),
-                  fixed.get_error_info());
+    raiseFixFailure(fixed);
 }
 
 void Ve_FixPCurve::FixPCurveOnParametricSurface(EDGE* edge)
 {
     if (!edge || !edge->geometry())
         return;
+    // A coedge the list missed would keep its pcurve over the old range.
     ENTITY_LIST coedges;
-    api_get_coedges(edge, coedges);
+    raiseFixFailure(api_get_coedges(edge, coedges));
     coedges.init();
     while (ENTITY* c = coedges.next())
         FixPCurveOnParametricSurface(static_cast<COEDGE*>(c));
