@@ -1,8 +1,9 @@
 // `xvelm convert` from a file with a kernel call failing, or a kernel
 // allocation failing, at points over the whole run (read, import, healing,
 // walk, write): the run fails with one line and no output file, or (where
-// healing absorbs the failed step) writes a result the peer finds valid; no
-// crash and nothing left alive either way.
+// healing absorbs the failed step) writes a result the peer finds valid and
+// whole (the clean run's solids, faces, volume and area); no crash and
+// nothing left alive either way.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
