@@ -219,7 +219,7 @@ std::vector<long> sampled(long count, long runs, const std::vector<std::string>&
 struct SweepCase {
     std::string name;
     // "bracket": our STEP example; "cylinder-igs", "cylinder-igs-solid" and "cylinder-step": the
-    // peer's; "holder-assembly": a STEP assembly; "shapes-vlt": our save file of every kind of body
+    // peer's; "holder-assembly": a STEP assembly; "shapes-vlt": our save file of every kind of body, "shapes-json": the same as a neutral document
     const char* input;
     bool trimRoad = false;
     // The recipes that heal it in turn (null: the recipe of the source's system).
@@ -241,7 +241,8 @@ std::ostream& operator<<(std::ostream& out, const SweepCase& c)
 // road (every face a sheet, stitched again by the healing); the cylinder as
 // an IGES solid (the topological road) and a small STEP assembly; the
 // cylinder healed by each other recipe, a few runs each; our save file of
-// every kind of body written as STEP, IGES and BREP.
+// every kind of body written as STEP, IGES and BREP, and read as a neutral
+// document into STEP.
 std::vector<SweepCase> sweepCases()
 {
     std::vector<SweepCase> cases = {
@@ -255,6 +256,8 @@ std::vector<SweepCase> sweepCases()
         {"shapes_to_step", "shapes-vlt", false, {nullptr}, 6, false, false, ".step"},
         {"shapes_to_iges", "shapes-vlt", false, {nullptr}, 6, false, false, ".igs"},
         {"shapes_to_brep", "shapes-vlt", false, {nullptr}, 6, false, false, ".brep"},
+        // The same as a neutral document, imported and healed on its way to STEP.
+        {"shapes_from_neutral", "shapes-json", false, {nullptr}, 6, false, false, ".step"},
         {"cylinder_healed_by_other_recipes", "cylinder-step", false, {}, 3, false},
     };
     for (const xvelm::heal_recipe& r : xvelm::heal_recipes)
@@ -271,8 +274,15 @@ std::string sweepInput(const std::string& which, const SweepScratch& dir)
         return mirroredCylinderIges(dir, true);
     if (which == "holder-assembly")
         return holderAssemblyStep(dir);
+    const std::string shapes = std::string(XVELM_EXAMPLES_DIR) + "/shapes.vlt";
     if (which == "shapes-vlt")
-        return std::string(XVELM_EXAMPLES_DIR) + "/shapes.vlt";
+        return shapes;
+    if (which == "shapes-json") {
+        const std::string path = dir / "shapes.json";
+        const ConvertRun run = convert_run::runConvert(shapes, path);
+        EXPECT_EQ(run.status, 0) << run.err;
+        return path;
+    }
     return which == "cylinder-igs" ? mirroredCylinderIges(dir) : mirroredCylinderStep(dir);
 }
 
@@ -363,6 +373,20 @@ TEST_F(ConvertSweep, APCurveLeftOffItsCoedgesRangeFailsTheRun)
         failedRun(in, out, whole, "api_get_coedges " + std::to_string(nth),
                   [&] { velm_test_fail_call("api_get_coedges", nth, failed); });
     EXPECT_GT(m_refused, 0);
+}
+
+// The neutral document's spline sheet takes the trim road. An allocation of
+// its face factory failing takes back what the road made of the body: the
+// run must fail naming the body, not write the model a body short.
+TEST_F(ConvertSweep, ABodyTheTrimRoadTookBackFailsTheRun)
+{
+    const SweepScratch dir;
+    const std::string in = sweepInput("shapes-json", dir), out = dir / "out.step";
+    const Undisturbed whole = undisturbed(in, out);
+    for (long nth = 1; nth <= 3; ++nth)
+        failedRun(in, out, whole, "face factory allocation " + std::to_string(nth),
+                  [&] { velm_test_fail_alloc("ve_stitchcntl", nth); });
+    EXPECT_EQ(m_refused, 3);
 }
 
 // The assembly road passes nothing over in silence: a part body the road

@@ -68,6 +68,10 @@ public:
     int GetNumberOfEdges() const { return m_edges.Count(); }
     int GetNumberOfVertices() const { return m_vertices.Count(); }
 
+    // A warning naming the source body that was not (wholly) imported, and
+    // why (the trim roads' too).
+    static void warnNotImported(const QELXIdentifier& body, const char* why);
+
 protected:
     // The switches the finishing steps read (the PID and PName counts are bit
     // sets by entity kind).
@@ -94,8 +98,6 @@ protected:
     // After a failed bracket the board took back everything made: the catalogues
     // forget it and the cocoon drops the bodies from `firstBody` on.
     void forgetAfterRollback(Ve_CocoonTag* cocoon, std::initializer_list<QELXCatalogue*> catalogues, int firstBody);
-    // A warning naming the source body that was not (wholly) imported, and why.
-    static void warnNotImported(const QELXIdentifier& body, const char* why);
 
 private:
     enum class Road { Solid, Sheet, Faces };

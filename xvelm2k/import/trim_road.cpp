@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "import/brep_creator.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "persist/brep_attrib_transfer.hxx"
 #include "qelx/qelx_attribute_exporter.hxx"
@@ -151,9 +152,12 @@ public:
         const std::vector<QELXIdentifier> faces =
             m_solid ? solidFaces(m_source, m_body) : sheetFaces(m_source, m_body);
         const outcome built = velmCall([&] { buildFaces(faces); });
-        // A kernel error took back what the bracket made, bodies included.
-        if (!built.ok())
+        // A kernel error took back what the bracket made, bodies included:
+        // the import must not pass for whole without them.
+        if (!built.ok()) {
             m_cocoon->setBodies(QELXDynamicArray<Ve_BodyTag*>());
+            QELXVelmBRepCreator::warnNotImported(m_body, "the kernel failed while making its faces");
+        }
         finishBodies();
         return QELI_OK;
     }
