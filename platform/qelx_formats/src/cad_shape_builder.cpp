@@ -687,10 +687,15 @@ struct PCurveGap {
 PCurveGap pcurveGap(const Handle(Geom_Curve)& curve, const Handle(Geom2d_Curve)& pc,
                     const Handle(Geom2d_Curve)& other, const Handle(Geom_Surface)& surface, double w0, double w1)
 {
-    constexpr int Samples = 32;
+    // A line, its pcurve and another a line, on a plane: each gap is affine
+    // in w, so widest at an end.
+    const bool affine = curve->IsKind(STANDARD_TYPE(Geom_Line)) && pc->IsKind(STANDARD_TYPE(Geom2d_Line)) &&
+                        (other.IsNull() || other->IsKind(STANDARD_TYPE(Geom2d_Line))) &&
+                        surface->IsKind(STANDARD_TYPE(Geom_Plane));
+    const int samples = affine ? 1 : 32;
     PCurveGap gap;
-    for (int k = 0; k <= Samples; ++k) {
-        const double w = w0 + (w1 - w0) * k / Samples;
+    for (int k = 0; k <= samples; ++k) {
+        const double w = w0 + (w1 - w0) * k / samples;
         const gp_Pnt2d uv = pc->Value(w);
         gap.stray = std::max(gap.stray, curve->Value(w).Distance(surface->Value(uv.X(), uv.Y())));
         if (!other.IsNull())
@@ -1016,7 +1021,15 @@ TopoDS_Face ShapeBuilder::face(int index)
             m_b.Add(degenerate, at.Oriented(TopAbs_REVERSED));
             m_b.Add(wire, degenerate);
         }
-        wire.Closed(BRep_Tool::IsClosed(wire));
+        // A loop whose every edge starts at the vertex the one before ends at
+        // is closed (what Open CASCADE's test, a map of the wire's vertices,
+        // finds of it too); any other is left to that test.
+        bool chained = !uses.empty();
+        for (std::size_t i = 0; chained && i < uses.size(); ++i) {
+            const TopoDS_Vertex end = TopExp::LastVertex(uses[i].edge, Standard_True);
+            chained = !end.IsNull() && end.IsSame(TopExp::FirstVertex(uses[(i + 1) % uses.size()].edge, Standard_True));
+        }
+        wire.Closed(chained || BRep_Tool::IsClosed(wire));
         m_b.Add(out, wire);
         // A loop that belts a periodic surface closes in space but not in
         // the parameter plane (the model needs no seam there).
