@@ -231,10 +231,12 @@ void Joining::turnFacesAlike(const std::vector<FACE*>& faces)
     StitchGrid grid(kLastJoinTolerance);
     for (std::size_t k = 0; k < free.size(); ++k)
         grid.insert(gridPoint(free[k].start), static_cast<int>(k));
-    for (std::size_t k = 0; k < free.size(); ++k) {
-        const Free& a = free[k];
-        const auto meet = [&](const QELposition& near, bool along) {
-            grid.near(gridPoint(near), [&](int j) {
+    // Pairs whose ends meet along (b starts near a's start) or opposite ways
+    // (b starts near a's end), each pair once.
+    const auto meetAll = [&](bool along) {
+        for (std::size_t k = 0; k < free.size(); ++k) {
+            const Free& a = free[k];
+            grid.near(gridPoint(along ? a.start : a.end), [&](int j) {
                 const Free& b = free[j];
                 if (j <= static_cast<int>(k) || joined.find(a.face) == joined.find(b.face))
                     return;
@@ -247,12 +249,14 @@ void Joining::turnFacesAlike(const std::vector<FACE*>& faces)
                 if (!along || !closed) // a closed pair is met once
                     meetings.push_back(Meeting{static_cast<int>(k), j, gap, along});
             });
-        };
-        meet(a.end, false);
-        meet(a.start, true);
-    }
+        }
+    };
+    // Faces that all agree meet only opposite ways: those meetings are only
+    // looked for when some group may have to turn.
+    meetAll(true);
     if (!anyAlong)
         return;
+    meetAll(false);
 
     // Each meeting at the first pass tolerance its ends allow at which the
     // edges lie on one boundary, and which way they run there.
@@ -428,7 +432,7 @@ bool Joining::makeSolidWhereClosed(BODY* body)
 
 void Joining::run()
 {
-    std::map<const FACE*, int> owner;
+    std::unordered_map<const FACE*, int> owner;
     std::vector<int> freeBefore(m_sheets.size(), 0);
     std::vector<int> findingsBefore(m_sheets.size(), 0);
     QELXDynamicArray<Ve_FaceTag*> faces;

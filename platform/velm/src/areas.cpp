@@ -49,7 +49,7 @@ double element(const surface& s, double u, double v, integrand kind) {
 class line_integral {
  public:
   line_integral(const surface& s, bool along_u, double piece, integrand kind = integrand::area)
-      : s_(s), along_u_(along_u), piece_(piece > 0.0 ? piece : 1.0), flat_(s.type() == 1 && kind == integrand::area),
+      : s_(s), along_u_(along_u), piece_(piece > 0.0 ? piece : 1.0), flat_(s.type() == 1),
         kind_(kind) {
     // A B-spline is smooth between its knots: one Gauss rule per knot span.
     if (s.type() == 10)
@@ -62,7 +62,9 @@ class line_integral {
 
   double operator()(double a, double b, double fixed) const {
     if (a == b) return 0.0;
-    if (flat_) return (b - a) * at(0.5 * (a + b), fixed);  // constant on a plane
+    // On a plane the area element is constant and the flux element affine
+    // along a parameter line: the middle gives the integral exactly.
+    if (flat_) return (b - a) * at(0.5 * (a + b), fixed);
     if (!knots_.empty()) return by_spans(a, b, fixed);
     const int pieces = std::clamp(int(std::ceil(std::abs(b - a) / piece_)), 1, 64);
     const double h = (b - a) / pieces;
