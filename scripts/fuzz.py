@@ -102,8 +102,15 @@ class Runner:
     def run(self, argv, cwd, timeout=None):
         """(status or None on time-out, stdout, stderr, seconds)."""
         start = time.monotonic()
-        proc = subprocess.Popen(argv, cwd=cwd, env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE, preexec_fn=self._limits)
+        for attempt in range(60):
+            try:
+                proc = subprocess.Popen(argv, cwd=cwd, env=self.env, stdin=subprocess.DEVNULL,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, preexec_fn=self._limits)
+                break
+            except OSError:  # the build relinking the driver under a long run: wait for it
+                if attempt == 59:
+                    raise
+                time.sleep(5)
         try:
             out, err = proc.communicate(timeout=timeout or self.timeout)
             status = proc.returncode
@@ -165,7 +172,9 @@ def judge(runner, verb, in_name, out_name, cwd, result):
     """None when the run ended well, else (kind, signature, why)."""
     status, out, err, _ = result
     lines = [l for l in err.splitlines() if l.strip()]
-    driver = [l for l in lines if l.startswith("xvelm: ") or l.startswith("xvelm " + verb + ":")]
+    # Warnings ("xvelm: warning: IN: ...") come before the one line a failure ends with.
+    driver = [l for l in lines if (l.startswith("xvelm: ") or l.startswith("xvelm " + verb + ":")) and
+              not l.startswith("xvelm: warning: ")]
     left = sorted(set(os.listdir(cwd)) - {in_name})
     if status is None:
         return "hang", verb, "no end within the time limit"

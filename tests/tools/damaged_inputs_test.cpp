@@ -171,6 +171,18 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         // an unknown curve type and read through it.
         {"a trimmed curve over a curve of no known type", samples + "wedge_ok.brep",
          {"\n1 0 0 0 1 0 0 \n", "\n8 0 1\n99 0 0 0 1 0 0 \n"}, "damaged: "},
+        // Open CASCADE's reader made each array as long as its count before
+        // reading a value of it: tens of gigabytes for these files of a few
+        // kilobytes.
+        {"a BREP spline curve of two billion knots", samples + "wing.brep",
+         {"\n7 0 0  1 2 2  3.35", "\n7 0 0  1 2 2147483647  3.35"},
+         "a count 2147483647 in the BREP Curves table, more values than the rest of the file holds"},
+        {"a BREP spline surface of 60,000 by 60,000 poles", samples + "wing.brep",
+         {"\n9 0 0 0 0 7 1 8 2 2 2 3.35", "\n9 0 0 0 0 7 1 60000 60000 2 2 3.35"},
+         "more values than the rest of the file holds"},
+        {"a BREP triangulation of two billion nodes", samples + "Room.brep",
+         {"\nTriangulations 6\n4 2 1 ", "\nTriangulations 6\n2147483647 2 1 "},
+         "a count 2147483647 in the BREP Triangulations table, more values than the rest of the file holds"},
         // Open CASCADE's reader told what it missed on standard output.
         {"a BREP file without its curve table", samples + "face1.brep", {"\nCurves 4\n", "\nCurvez 4\n"},
          "not a readable BREP file"},

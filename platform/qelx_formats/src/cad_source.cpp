@@ -86,6 +86,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -1473,6 +1474,220 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
     return true;
 }
 
+// Open CASCADE's BREP reader makes the arrays of a spline, polygon or
+// triangulation as large as the count in the text before it reads a value
+// of them: a count of two billion took tens of gigabytes for a file of a
+// few hundred bytes. The geometry tables are walked here first, and a count
+// of more values than the rest of the text holds is damage. A record of a
+// kind the walk does not know ends it without a verdict (the reader judges).
+class BrepCounts {
+public:
+    explicit BrepCounts(std::string text) : m_text(std::move(text))
+    {
+        for (std::size_t at = 0; next(at);)
+            ++m_total;
+    }
+
+    // False with `reason` where a count asks for more values than follow it.
+    bool plausible(std::string& reason)
+    {
+        const bool v3 = m_text.find("CASCADE Topology V3") != std::string::npos;
+        const char* const sections[] = {"Curve2ds", "Curves", "Polygon3D", "PolygonOnTriangulations", "Surfaces",
+                                        "Triangulations"};
+        for (const char* section : sections) {
+            const std::size_t head = findLine(section);
+            if (head == std::string::npos)
+                continue;
+            m_at = head;
+            m_index = tokensBefore(head);
+            word(); // the section's name
+            long long records = 0;
+            if (!integer(records))
+                continue;
+            for (long long r = 0; r < records && m_verdict == Unsure; ++r) {
+                const std::string_view kind = section;
+                if (kind == "Curve2ds")
+                    curve(2);
+                else if (kind == "Curves")
+                    curve(3);
+                else if (kind == "Surfaces")
+                    surface();
+                else if (kind == "Polygon3D")
+                    polygon();
+                else if (kind == "PolygonOnTriangulations")
+                    polygonOnTriangulation();
+                else
+                    triangulation(v3);
+            }
+            if (m_verdict == Damaged) {
+                reason = "damaged: a count " + std::to_string(m_count) + " in the BREP " + section +
+                         " table, more values than the rest of the file holds";
+                return false;
+            }
+            m_verdict = Unsure;
+        }
+        return true;
+    }
+
+private:
+    enum Verdict { Unsure, Damaged, Lost };
+
+    bool next(std::size_t& at) const
+    {
+        while (at < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[at])))
+            ++at;
+        if (at >= m_text.size())
+            return false;
+        while (at < m_text.size() && !std::isspace(static_cast<unsigned char>(m_text[at])))
+            ++at;
+        return true;
+    }
+
+    std::size_t findLine(const char* name) const
+    {
+        const std::string line = std::string("\n") + name + " ";
+        const std::size_t at = m_text.find(line);
+        return at == std::string::npos ? at : at + 1;
+    }
+
+    long long tokensBefore(std::size_t end) const
+    {
+        long long n = 0;
+        for (std::size_t at = 0; next(at) && at <= end;)
+            ++n;
+        return n;
+    }
+
+    std::string_view word()
+    {
+        while (m_at < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_at])))
+            ++m_at;
+        const std::size_t from = m_at;
+        if (!next(m_at))
+            return {};
+        ++m_index;
+        return std::string_view(m_text).substr(from, m_at - from);
+    }
+
+    bool integer(long long& value)
+    {
+        const std::string_view t = word();
+        const auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), value);
+        if (t.empty() || error != std::errc() || end != t.data() + t.size()) {
+            m_verdict = Lost;
+            return false;
+        }
+        return true;
+    }
+
+    // `values` more values follow (each of `per` words), else damage.
+    bool takes(long long count, long long per)
+    {
+        if (m_verdict != Unsure)
+            return false;
+        const long long left = m_total - m_index;
+        if (count < 0 || (per > 0 && count > left / per)) {
+            m_count = count;
+            m_verdict = Damaged;
+            return false;
+        }
+        for (long long i = 0; i < count * per; ++i)
+            word();
+        return true;
+    }
+
+    void curve(int dim)
+    {
+        long long kind = 0, rational = 0, periodic = 0, degree = 0, poles = 0, knots = 0;
+        if (!integer(kind))
+            return;
+        const long long point = dim, axes = dim == 2 ? 2 + 2 + 2 : 3 + 3 + 3 + 3;
+        switch (kind) {
+        case 1: takes(1, 2 * point); return;         // line
+        case 2: takes(1, axes + 1); return;          // circle
+        case 3: case 5: takes(1, axes + 2); return;  // ellipse, hyperbola
+        case 4: takes(1, axes + 1); return;          // parabola
+        case 6:                                      // Bezier
+            if (integer(rational) && integer(degree) && takes(1, 0))
+                takes(degree + 1, point + (rational != 0));
+            return;
+        case 7:                                      // B-spline: poles, then knots with multiplicities
+            if (integer(rational) && integer(periodic) && integer(degree) && integer(poles) && integer(knots) &&
+                takes(poles, point + (rational != 0)))
+                takes(knots, 2);
+            return;
+        case 8: if (takes(1, 2)) curve(dim); return; // trimmed: its range, then its basis
+        case 9: if (takes(1, dim == 2 ? 1 : 4)) curve(dim); return; // offset: distance (and direction)
+        default: m_verdict = Lost; return;
+        }
+    }
+
+    void surface()
+    {
+        long long kind = 0, ur = 0, vr = 0, up = 0, vp = 0, ud = 0, vd = 0, nu = 0, nv = 0, ku = 0, kv = 0;
+        if (!integer(kind))
+            return;
+        switch (kind) {
+        case 1: case 2: case 3: case 4: case 5:      // plane, cylinder, cone, sphere, torus
+            takes(1, 12 + (kind == 1 ? 0 : kind == 3 || kind == 5 ? 2 : 1)); return;
+        case 6: if (takes(1, 3)) curve(3); return;   // extrusion: direction, then its curve
+        case 7: if (takes(1, 6)) curve(3); return;   // revolution: axis, then its curve
+        case 8:                                      // Bezier
+            if (integer(ur) && integer(vr) && integer(ud) && integer(vd) && takes(ud + 1, 0) && takes(vd + 1, 0) &&
+                (vd + 1 == 0 || ud + 1 <= (m_total - m_index) / (vd + 1)))
+                takes((ud + 1) * (vd + 1), 3 + (ur != 0 || vr != 0));
+            else if (m_verdict == Unsure)
+                m_verdict = Damaged, m_count = ud;
+            return;
+        case 9:                                      // B-spline: poles row by row, then both knot lists
+            if (!(integer(ur) && integer(vr) && integer(up) && integer(vp) && integer(ud) && integer(vd) &&
+                  integer(nu) && integer(nv) && integer(ku) && integer(kv)))
+                return;
+            if (takes(nu, 0) && takes(nv, 0) && (nv == 0 || nu <= (m_total - m_index) / nv)) {
+                if (takes(nu * nv, 3 + (ur != 0 || vr != 0)) && takes(ku, 2))
+                    takes(kv, 2);
+            } else if (m_verdict == Unsure) {
+                m_verdict = Damaged, m_count = nu;
+            }
+            return;
+        case 10: if (takes(1, 4)) surface(); return; // trimmed: its ranges, then its basis
+        case 11: if (takes(1, 1)) surface(); return; // offset
+        default: m_verdict = Lost; return;
+        }
+    }
+
+    void polygon()
+    {
+        long long nodes = 0, parameters = 0;
+        if (integer(nodes) && integer(parameters) && takes(1, 1) && takes(nodes, 3))
+            takes(parameters ? nodes : 0, 1);
+    }
+
+    void polygonOnTriangulation()
+    {
+        long long nodes = 0, parameters = 0;
+        if (!integer(nodes) || !takes(nodes, 1))
+            return;
+        word(); // "p"
+        if (takes(1, 1) && integer(parameters))
+            takes(parameters ? nodes : 0, 1);
+    }
+
+    void triangulation(bool v3)
+    {
+        long long nodes = 0, triangles = 0, uv = 0, normals = 0;
+        if (!integer(nodes) || !integer(triangles) || !integer(uv) || (v3 && !integer(normals)))
+            return;
+        if (takes(1, 1) && takes(nodes, 3) && takes(uv ? nodes : 0, 2) && takes(triangles, 3))
+            takes(normals ? nodes : 0, 3);
+    }
+
+    std::string m_text;
+    long long m_total = 0, m_index = 0, m_count = 0;
+    std::size_t m_at = 0;
+    Verdict m_verdict = Unsure;
+};
+
 // How deep a BREP file's shapes may nest (compounds of compounds ...): a
 // solid's own nesting is seven levels, an assembly's compounds a few dozen.
 constexpr int MaxShapeNesting = 200;
@@ -1599,6 +1814,9 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
         // (a damaged count can keep it at that for ever): the stream throws
         // at the first read that fails instead.
         std::ifstream in(path, std::ios::binary);
+        if (!BrepCounts({std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()}).plausible(reason))
+            return false;
+        in.seekg(0);
         in.exceptions(std::ios::failbit | std::ios::badbit);
         BrepShapes read;
         try {
