@@ -159,7 +159,15 @@ def first_own_frame(err):
         if m and re.search(r"/(platform|xvelm2k|tools/xvelm)/", m.group(2)):
             return "%s %s" % (re.sub(r"\(.*", "", m.group(1))[:80], os.path.basename(m.group(2)))
     m = re.search(r"runtime error: (.*)", err)
-    return m.group(1)[:80] if m else ""
+    if m:
+        return m.group(1)[:80]
+    # Else the first frame outside the sanitizer's own (an Open CASCADE leak, say), so that faults
+    # of different places are kept apart.
+    for line in err.splitlines():
+        m = re.search(r"#\d+ 0x[0-9a-f]+ in (.+?) \(?(/\S+?)[)+]", line)
+        if m and "libsanitizer" not in m.group(2) and "asan" not in os.path.basename(m.group(2)):
+            return "%s %s" % (re.sub(r"\(.*", "", m.group(1))[:80], os.path.basename(m.group(2)))
+    return ""
 
 
 def normalised(message):
@@ -1536,6 +1544,7 @@ def main():
         deadline = started + args.minutes * 60
         counts = {"runs": 0, "passed": 0, "refused": 0, "faults": 0}
         by_input = {}
+        refusals = {}
         lock = threading.Lock()
 
         # Every seed cut at record boundaries (up to --boundary-cuts a seed), a share of the runs
@@ -1566,6 +1575,13 @@ def main():
                     counts["faults"] += 1
                 else:
                     counts["passed" if result[0] == 0 else "refused"] += 1
+                    if result[0] == 1:
+                        # What refusals said, by kind: a damaged save file should be refused by the
+                        # restore's damage error, not by what a later step made of it.
+                        last = [l for l in result[2].splitlines() if l.startswith("xvelm: ")][-1:]
+                        key = "%s %s: %s" % (kind, verb, normalised(re.sub(r"^xvelm: [^:]*: ", "", last[0]))
+                                             if last else "")
+                        refusals[key] = refusals.get(key, 0) + 1
             if fault and faults.keep(mutated, kind, verb, out_kind, fault, "%s of %s" % (how, name), result):
                 print("fuzz.py: %s (%s) from %s of %s, %s %s: %s" % (fault[0], fault[1], how, name, verb,
                                                                       out_kind or "", fault[2][:160]), flush=True)
@@ -1587,6 +1603,9 @@ def main():
                                                                          sorted(by_input.items())),
                                                 counts["passed"], counts["refused"], counts["faults"],
                                                 len(faults.seen), faults.folder), flush=True)
+        with open(os.path.join(out, "refusals.txt"), "w") as f:
+            for key, n in sorted(refusals.items(), key=lambda kv: -kv[1]):
+                f.write("%6d %s\n" % (n, key))
         return 1 if faults.seen else 0
     finally:
         shutil.rmtree(args.work, ignore_errors=True)

@@ -136,6 +136,13 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
          {"4.459708725,0.,0.,1.;                                            0000029P",
           "4.459708725,0.,0.,1.;                                            0000029P"},
          "directory entry D31 has no parameter data", ".vlt", true},
+        // A parameter line's pointer pushed left out of its columns: the
+        // reader gives the line to no entity, so its spline is short of the
+        // values the check counted for it (in a longer spline, the reader
+        // built it over arrays it never made and the process ended).
+        {"an IGES parameter line naming no entry", face,
+         {"-104.477512186,-0.8,0.,1.823476582, 0000029P", "-104.48,-0.8,0.,1.823476582,0000029        P"},
+         "parameter line P18 names no directory entry"},
         // A pcurve point billions of turns round the cylinder: Open
         // CASCADE's transfer projected onto it span by span (for ever in
         // one frame; in this one it gave up and leaked what it had made).

@@ -93,6 +93,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string_view>
 #include <iostream>
 #include <streambuf>
@@ -1384,24 +1385,44 @@ bool loopEdgesNamed(const std::vector<long long>& record, long long entryLines)
 // refused before the reader runs. So is a directory entry that no
 // parameter line names (a file cut short in its parameter data): the
 // reader builds such an entity of no parameters, and its spline builder
-// read through the arrays it never made.
+// read through the arrays it never made. The reader gives an entity the
+// parameter lines that name it, so the records are judged by those lines,
+// and a line that names no entry is damage (a number that pushed a line's
+// pointer out of its columns left a spline short of the values the check
+// had counted for it).
 bool igesIntegersPlausible(const std::string& path, std::string& reason)
 {
     std::ifstream in(path, std::ios::binary);
-    std::string line, data;
+    std::string line;
     char delimiter = ',', end = ';';
     bool global = true;
-    long long entryLines = 0; // of the directory section
+    long long entryLines = 0, parameterLines = 0; // of the directory and parameter sections
     std::vector<long long> entries; // the first line of each entry of a type other than the null one
     std::unordered_set<long long> named; // the entries parameter lines name
+    // The parameter data of each entry, as the reader gathers it: by the
+    // entry its lines name (columns 65 to 72), not by where a record ends.
+    std::map<long long, std::string> records;
+    std::size_t size = 0;
     while (std::getline(in, line)) {
         const bool firstOfEntry = line.size() >= 73 && line[72] == 'D' && entryLines % 2 == 0;
         if (firstOfEntry && std::atol(line.substr(0, 8).c_str()) != 0)
             entries.push_back(entryLines + 1);
-        if (line.size() >= 73 && line[72] == 'P')
-            named.insert(std::atoll(line.substr(64, 8).c_str()));
         if (line.size() < 73)
             continue;
+        if (line[72] == 'P') {
+            ++parameterLines;
+            const std::string pointer = line.substr(64, 8);
+            const long long entry = std::atoll(pointer.c_str());
+            // Each line names the first line of a directory entry.
+            if (pointer.find_first_not_of(" 0123456789") != std::string::npos || entry <= 0 || entry % 2 == 0 ||
+                entry > entryLines) {
+                reason = "damaged: parameter line P" + std::to_string(parameterLines) + " names no directory entry";
+                return false;
+            }
+            named.insert(entry);
+            records[entry].append(line, 0, 64);
+            size += 64;
+        }
         if (line[72] == 'G' && global) {
             // The global section may name other delimiters ("1H,,1H;").
             if (line.compare(0, 2, "1H") == 0 && line.size() > 2) {
@@ -1411,60 +1432,61 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
             }
             global = false;
         }
-        if (line[72] == 'P')
-            data.append(line, 0, 64);
         entryLines += line[72] == 'D';
     }
-    const long long limit = std::max<long long>(100000, static_cast<long long>(data.size()) * 2);
-    // Each record's first fields, and how many fields it has.
-    std::vector<long long> head;
-    long long fields = 0;
-    std::size_t at = 0;
-    while (at < data.size()) {
-        // A Hollerith string (nH...) is skipped whole: it may hold delimiters.
-        std::size_t digits = at;
-        while (digits < data.size() && data[digits] == ' ')
-            ++digits;
-        std::size_t stop = digits;
-        while (stop < data.size() && std::isdigit(static_cast<unsigned char>(data[stop])))
-            ++stop;
-        if (stop > digits && stop < data.size() && data[stop] == 'H' && stop - digits < 9) {
-            at = stop + 1 + std::stoul(data.substr(digits, stop - digits));
-            continue;
-        }
-        std::size_t next = at;
-        while (next < data.size() && data[next] != delimiter && data[next] != end)
-            ++next;
-        std::string field = data.substr(at, next - at);
-        field.erase(0, field.find_first_not_of(' '));
-        field.erase(field.find_last_not_of(' ') + 1);
-        const std::size_t sign = !field.empty() && (field[0] == '-' || field[0] == '+') ? 1 : 0;
-        const bool integer = field.size() > sign && field.find_first_not_of("0123456789", sign) == std::string::npos;
-        if (const char* why = integer ? nullptr : realProblem(field)) {
-            reason = "damaged: a real " + field.substr(0, 24) + " in the parameter data " + why;
-            return false;
-        }
-        if (integer && (field.size() - sign > 18 || std::abs(std::stoll(field)) > limit)) {
-            reason = "damaged: an integer " + field.substr(0, 24) +
-                     " in the parameter data, larger than any count or pointer the file can hold";
-            return false;
-        }
-        if (head.size() < 5 || head[0] == 508)
-            head.push_back(integer ? std::stoll(field) : NotAnInteger);
-        ++fields;
-        if (next >= data.size() || data[next] == end) {
-            if (!splineCountsFilled(head, fields)) {
-                reason = "damaged: a spline whose degree or counts in the parameter data its values do not fill";
+    const long long limit = std::max<long long>(100000, static_cast<long long>(size) * 2);
+    for (const auto& [entry, data] : records) {
+        // Each record's first fields, and how many fields it has.
+        std::vector<long long> head;
+        long long fields = 0;
+        std::size_t at = 0;
+        while (at < data.size()) {
+            // A Hollerith string (nH...) is skipped whole: it may hold delimiters.
+            std::size_t digits = at;
+            while (digits < data.size() && data[digits] == ' ')
+                ++digits;
+            std::size_t stop = digits;
+            while (stop < data.size() && std::isdigit(static_cast<unsigned char>(data[stop])))
+                ++stop;
+            if (stop > digits && stop < data.size() && data[stop] == 'H' && stop - digits < 9) {
+                at = stop + 1 + std::stoul(data.substr(digits, stop - digits));
+                continue;
+            }
+            std::size_t next = at;
+            while (next < data.size() && data[next] != delimiter && data[next] != end)
+                ++next;
+            std::string field = data.substr(at, next - at);
+            field.erase(0, field.find_first_not_of(' '));
+            field.erase(field.find_last_not_of(' ') + 1);
+            const std::size_t sign = !field.empty() && (field[0] == '-' || field[0] == '+') ? 1 : 0;
+            const bool integer =
+                field.size() > sign && field.find_first_not_of("0123456789", sign) == std::string::npos;
+            if (const char* why = integer ? nullptr : realProblem(field)) {
+                reason = "damaged: a real " + field.substr(0, 24) + " in the parameter data " + why;
                 return false;
             }
-            if (!loopEdgesNamed(head, entryLines)) {
-                reason = "damaged: a loop whose edges do not each name the list they are in";
+            if (integer && (field.size() - sign > 18 || std::abs(std::stoll(field)) > limit)) {
+                reason = "damaged: an integer " + field.substr(0, 24) +
+                         " in the parameter data, larger than any count or pointer the file can hold";
                 return false;
             }
-            head.clear();
-            fields = 0;
+            if (head.size() < 5 || head[0] == 508)
+                head.push_back(integer ? std::stoll(field) : NotAnInteger);
+            ++fields;
+            if (next >= data.size() || data[next] == end) {
+                if (!splineCountsFilled(head, fields)) {
+                    reason = "damaged: a spline whose degree or counts in the parameter data its values do not fill";
+                    return false;
+                }
+                if (!loopEdgesNamed(head, entryLines)) {
+                    reason = "damaged: a loop whose edges do not each name the list they are in";
+                    return false;
+                }
+                head.clear();
+                fields = 0;
+            }
+            at = next + 1;
         }
-        at = next + 1;
     }
     for (const long long entry : entries)
         if (named.count(entry) == 0) {
