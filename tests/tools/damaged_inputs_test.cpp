@@ -154,6 +154,9 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         {"a STEP pcurve whose representation holds no curve", bracket,
          {"#37 = DEFINITIONAL_REPRESENTATION('',(#38),", "#37 = DEFINITIONAL_REPRESENTATION('',(),"},
          "entity #31 is a pcurve whose representation holds no curve"},
+        {"a STEP pcurve whose representation holds a point", bracket,
+         {"#37 = DEFINITIONAL_REPRESENTATION('',(#38),", "#37 = DEFINITIONAL_REPRESENTATION('',(#28),"},
+         "entity #31 is a pcurve whose representation holds no curve"},
         // A spline curve's degree beyond its values: Open CASCADE's parameter
         // reader left its arrays null and built the curve over them (a fault
         // outside any handler of its own: the process ended).
@@ -190,6 +193,11 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         {"a BREP triangulation of two billion nodes", samples + "Room.brep",
          {"\nTriangulations 6\n4 2 1 ", "\nTriangulations 6\n2147483647 2 1 "},
          "a count 2147483647 in the BREP Triangulations table, more values than the rest of the file holds"},
+        // An edge's range to the largest real: imported whole, and written
+        // into a neutral document whose reader refuses it.
+        {"a BREP edge range to the largest real", samples + "face1.brep",
+         {"\n1  2 0 0 0.8\n", "\n1  2 0 0 1.7976931348623157e308\n"},
+         "a real 1.7976931348623157e308 in the BREP text beyond any model", ".json"},
         // Open CASCADE's reader told what it missed on standard output.
         {"a BREP file without its curve table", samples + "face1.brep", {"\nCurves 4\n", "\nCurvez 4\n"},
          "not a readable BREP file"},
@@ -206,6 +214,11 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         {"a plane scaled beyond any model", shapes, {"-27 plane 2 surface 1 $-1 0 0 0 30 0 0 1 1 0 0 ",
                                                       "-27 plane 2 surface 1 $-1 0 0 0 30 0 0 1 -1e308 0 0 "},
          "record 27 (plane), field 16: a scaling vector of no length or beyond any model"},
+        // The export wrote the range into a document its reader refuses.
+        {"a save file's edge range that runs backwards", shapes,
+         {"-49 edge 1 $-1 0 $51 $71 $32 $72 0 9 1 0 7.0710678118654755 0 #",
+          "-49 edge 1 $-1 0 $51 $71 $32 $72 0 9 1 0 -2147483648 0 #"},
+         "record 49 (edge), field 14: a parameter range that runs backwards", ".json"},
         {"a plane whose normal is not a unit", shapes, {"-27 plane 2 surface 1 $-1 0 0 0 30 0 0 1 ",
                                                          "-27 plane 2 surface 1 $-1 0 0 0 30 0 0 2 "},
          "record 27 (plane), field 13: a direction that is not of unit length"},

@@ -53,6 +53,7 @@
 #include <StepBasic_ProductDefinition.hxx>
 #include <StepGeom_BSplineCurve.hxx>
 #include <StepGeom_CartesianPoint.hxx>
+#include <StepGeom_Curve.hxx>
 #include <StepGeom_ElementarySurface.hxx>
 #include <StepGeom_Line.hxx>
 #include <StepGeom_Pcurve.hxx>
@@ -1156,12 +1157,14 @@ bool readWhole(const Handle(Interface_InterfaceModel)& model, const Handle(Inter
             reason = "damaged: entity " + fileLabel(model, i) + " lists one of its parts more than once";
             return false;
         }
-        // A pcurve whose representation holds no curve: Open CASCADE's
+        // A pcurve whose representation holds no curve, or first something
+        // else (a point) where its transfer takes the curve: Open CASCADE's
         // transfer of its face failed part way, and the 2-D splines it had
         // made for the face's other edges leaked.
         if (const auto pcurve = Handle(StepGeom_Pcurve)::DownCast(entity)) {
             const Handle(StepRepr_DefinitionalRepresentation) curve = pcurve->ReferenceToCurve();
-            if (curve.IsNull() || curve->NbItems() == 0) {
+            if (curve.IsNull() || curve->NbItems() == 0 || curve->ItemsValue(1).IsNull() ||
+                !curve->ItemsValue(1)->IsKind(STANDARD_TYPE(StepGeom_Curve))) {
                 reason = "damaged: entity " + fileLabel(model, i) + " is a pcurve whose representation holds no curve";
                 return false;
             }
@@ -1510,9 +1513,21 @@ public:
             ++m_total;
     }
 
-    // False with `reason` where a count asks for more values than follow it.
+    // False with `reason` where a count asks for more values than follow it,
+    // or where a real is one no model holds (see realProblem: a curve's
+    // range near the largest real was imported and written into a document
+    // its reader refuses).
     bool plausible(std::string& reason)
     {
+        for (std::size_t at = 0, from = 0; from = at, next(at);) {
+            while (std::isspace(static_cast<unsigned char>(m_text[from])))
+                ++from;
+            const std::string token = m_text.substr(from, at - from);
+            if (const char* why = token.size() < 400 ? realProblem(token) : nullptr) {
+                reason = "damaged: a real " + token.substr(0, 24) + " in the BREP text " + why;
+                return false;
+            }
+        }
         const bool v3 = m_text.find("CASCADE Topology V3") != std::string::npos;
         const char* const sections[] = {"Curve2ds", "Curves", "Polygon3D", "PolygonOnTriangulations", "Surfaces",
                                         "Triangulations"};

@@ -439,6 +439,16 @@ sense_type read_sense() {
   return static_cast<sense_type>(s);
 }
 
+// An edge's or tolerant coedge's parameter range: a bounded one that runs
+// backwards is no range any edge has (the export wrote it as a success into
+// a document no reader takes).
+QELinterval read_range() {
+  const QELinterval range = read_interval();
+  if (range.finite() && range.start_pt() > range.end_pt())
+    velm_save_damaged("a parameter range that runs backwards");
+  return range;
+}
+
 QELposition point_of(const VERTEX* v) {
   if (!v || !v->geometry()) velm_api_error_throw(VELM_NULL_ENTITY);
   return v->geometry()->coords();
@@ -813,7 +823,7 @@ void TCOEDGE::save_common(ENTITY_LIST& list) const {
 void TCOEDGE::restore_common() {
   COEDGE::restore_common();
   io::restore(t_);
-  t_.range = read_interval();
+  t_.range = read_range();
 }
 
 // ---------------------------------------------------------------------------
@@ -931,7 +941,7 @@ void EDGE::restore_common() {
   io::restore(f_);
   f_.sense = read_sense();
   f_.convexity = read_int();
-  f_.range = read_interval();
+  f_.range = read_range();
   read_box(f_.bound);
 }
 
