@@ -341,6 +341,35 @@ TEST(DamagedInputs, ANeutralDocumentWhoseTolerancesOverflowIsNeverSavedUnreadabl
     fs::remove_all(dir);
 }
 
+// An edge moved onto another vertex (with a spline's multiplicity made
+// negative, so that the healing replaces the edge): the vertex the edge
+// left still listed it, and the healing read the edge through that list
+// after it had replaced it. Refused as the reader meets either vertex.
+TEST(DamagedInputs, ANeutralEdgeOnAVertexThatDoesNotListItIsRefused)
+{
+    const std::string wing = std::string(cad_samples::SampleFolder) + "/occ/wing.brep";
+    if (!fs::exists(wing))
+        GTEST_SKIP() << "the samples are not installed";
+    const fs::path dir = convert_run::convertScratch();
+    const fs::path doc = dir / "wing.json";
+    ASSERT_EQ(convert_run::runConvert(wing, doc.string()).status, 0);
+    const nlohmann::json sound = nlohmann::json::parse(fileText(doc.string()));
+    ASSERT_GT(sound["edges"].size(), 14u);
+    ASSERT_EQ(sound["edges"][14]["start"], 15);
+    ASSERT_EQ(sound["vertices"][14]["edges"], nlohmann::json::parse("[14, 15]"));
+    nlohmann::json model = sound;
+    model["curves"][12]["mults"][1] = -1;
+    model["edges"][14]["start"] = 16;
+    std::ofstream(doc, std::ios::binary) << model.dump();
+    expectRefused(doc, dir / "out.igs", "/vertices/14/edges/1: an edge that does not start or end at it");
+    // The edge left where it was, but taken off its start's list.
+    model = sound;
+    model["vertices"][14]["edges"].erase(1);
+    std::ofstream(doc, std::ios::binary) << model.dump();
+    expectRefused(doc, dir / "out.igs", "/edges/14/start: a vertex that does not list it");
+    fs::remove_all(dir);
+}
+
 namespace {
 
 // An IGES file of a line held by `depth` composite curves, each the only

@@ -1296,6 +1296,33 @@ public:
                    [&](std::size_t c) { return m.coedges[c].loop; });
         listedOnce("edges", "edge", m.edges.size(), [&](std::size_t e) -> const std::vector<int>& { return m.edges[e].coedges; },
                    [&](std::size_t c) { return m.coedges[c].edge; });
+        // A vertex lists only edges that start or end at it, and an edge's
+        // ends list it: the importer meets a vertex's edges through its list,
+        // so an edge moved onto another vertex left one whose list held an
+        // edge it was not on, and the healing read that edge after it had
+        // replaced it.
+        {
+            std::vector<char> startListed(m.edges.size(), 0), endListed(m.edges.size(), 0);
+            for (std::size_t v = 0; v < m.vertices.size(); ++v) {
+                const std::vector<int>& list = m.vertices[v].edges;
+                for (std::size_t k = 0; k < list.size(); ++k) {
+                    const auto e = static_cast<std::size_t>(list[k]);
+                    const bool starts = m.edges[e].start == static_cast<int>(v);
+                    const bool ends = m.edges[e].end == static_cast<int>(v);
+                    if (!starts && !ends)
+                        fail("/vertices/" + std::to_string(v) + "/edges/" + std::to_string(k),
+                             "an edge that does not start or end at it");
+                    startListed[e] |= starts;
+                    endListed[e] |= ends;
+                }
+            }
+            for (std::size_t e = 0; e < m.edges.size(); ++e) {
+                if (m.edges[e].start >= 0 && !startListed[e])
+                    fail("/edges/" + std::to_string(e) + "/start", "a vertex that does not list it");
+                if (m.edges[e].end >= 0 && !endListed[e])
+                    fail("/edges/" + std::to_string(e) + "/end", "a vertex that does not list it");
+            }
+        }
         checkGeometry(m);
         m.freeSurfaces = resolveAll(at(rest, m_document, "freeSurfaces"), m_document / "freeSurfaces", surface);
         m.freeCurves = resolveAll(at(rest, m_document, "freeCurves"), m_document / "freeCurves", curve);
