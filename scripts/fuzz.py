@@ -445,9 +445,9 @@ def json_structure(data, rng):
         doc = json.loads(data)
     except ValueError:
         return odd_numbers(data, rng)
-    nodes = list(json_paths(doc))
     for _ in range(rng.randint(1, 3)):
-        path, node = rng.choice(nodes)
+        # The paths again each round: the round before may have cut a list or dropped a key.
+        path, node = rng.choice(list(json_paths(doc)))
         if not path:
             continue
         parent = doc

@@ -143,6 +143,12 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         {"an IGES parameter line naming no entry", face,
          {"-104.477512186,-0.8,0.,1.823476582, 0000029P", "-104.48,-0.8,0.,1.823476582,0000029        P"},
          "parameter line P18 names no directory entry"},
+        // The edge list's entry made the null type over its data: a loop
+        // naming it read through what the reader made of it.
+        {"an IGES edge list's entry of the null type", face,
+         {"     504       9       0       0       0       0       0       000010001D0000015\n     504",
+          "       0       9       0       0       0       0       0       000010001D0000015\n       0"},
+         "directory entry D15 is of type 0 but its parameter data of another"},
         // A pcurve point billions of turns round the cylinder: Open
         // CASCADE's transfer projected onto it span by span (for ever in
         // one frame; in this one it gave up and leaked what it had made).

@@ -1401,6 +1401,7 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
     bool global = true;
     long long entryLines = 0, parameterLines = 0; // of the directory and parameter sections
     std::vector<long long> entries; // the first line of each entry of a type other than the null one
+    std::unordered_map<long long, long long> types; // each entry's type, by its first line
     std::unordered_set<long long> named; // the entries parameter lines name
     // The parameter data of each entry, as the reader gathers it: by the
     // entry its lines name (columns 65 to 72), not by where a record ends.
@@ -1408,8 +1409,11 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
     std::size_t size = 0;
     while (std::getline(in, line)) {
         const bool firstOfEntry = line.size() >= 73 && line[72] == 'D' && entryLines % 2 == 0;
-        if (firstOfEntry && std::atol(line.substr(0, 8).c_str()) != 0)
-            entries.push_back(entryLines + 1);
+        if (firstOfEntry) {
+            types[entryLines + 1] = std::atoll(line.substr(0, 8).c_str());
+            if (types[entryLines + 1] != 0)
+                entries.push_back(entryLines + 1);
+        }
         if (line.size() < 73)
             continue;
         if (line[72] == 'P') {
@@ -1439,6 +1443,16 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
     }
     const long long limit = std::max<long long>(100000, static_cast<long long>(size) * 2);
     for (const auto& [entry, data] : records) {
+        // The data begins with its entry's type: an entry made another
+        // type (the null one) over an edge list's data was read as that
+        // type, and a loop naming it read through what it got.
+        const std::size_t typeEnd = data.find_first_of(std::string{delimiter, end});
+        const std::string type = data.substr(0, typeEnd);
+        if (std::atoll(type.c_str()) != types[entry] || type.find_first_not_of(" 0123456789") != std::string::npos) {
+            reason = "damaged: directory entry D" + std::to_string(entry) + " is of type " +
+                     std::to_string(types[entry]) + " but its parameter data of another";
+            return false;
+        }
         // Each record's first fields, and how many fields it has.
         std::vector<long long> head;
         long long fields = 0;
