@@ -21,6 +21,8 @@ read and write of the same file into the same kind of output.
 Usage: python3 scripts/corpus_judge.py [--build build] [--models a,b] [--max-bytes N]
        [--frames identity,rotated,mirrored] [--frame-max-bytes N] [--roads ...]
        [--jobs 1] [--timeout 900] [--memory-mb 12000] [--json FILE]
+`--build build-asan` judges the sanitizer build's driver (leaks and sanitizer reports fail a
+run); the peer is always the plain build's.
 A road is named SOURCE>OUTPUT (`src>step`, `vlt>iges`, `json>vlt`...) or by its verb on
 the source's derived file (`vlt:info`, `vlt:export`, `json:import`).
 """
@@ -162,7 +164,8 @@ class Case:
         self.args, self.runner, self.peer, self.model, self.frame = args, runner, peer, model, frame
         self.name = os.path.splitext(os.path.basename(model))[0]
         self.kind = kind_of(model)
-        self.folder = os.path.join(args.work, self.name, frame)
+        # hammer.brep and hammer.iges are two samples
+        self.folder = os.path.join(args.work, os.path.basename(model), frame)
         shutil.rmtree(self.folder, ignore_errors=True)
         os.makedirs(self.folder)
         self.results = {}
@@ -315,11 +318,11 @@ def main():
     args.build = os.path.abspath(args.build)
     args.work = os.path.join(args.build, "corpus")
     runner = Runner(args)
-    peer = os.path.join(args.build, "tests", "damage_peer")
-    if not os.path.exists(peer):
-        # The peer is the plain build's when the sanitizer build is judged.
-        peer = os.path.join(ROOT, "build", "tests", "damage_peer")
-    subprocess.run(["cmake", "--build", args.build, "--target", "xvelm", "damage_peer"], capture_output=True)
+    # The peer is the plain build's, whichever build is judged (it measures, it is not measured).
+    peer_build = os.path.join(ROOT, "build")
+    peer = os.path.join(peer_build, "tests", "damage_peer")
+    subprocess.run(["cmake", "--build", args.build, "--target", "xvelm"], capture_output=True)
+    subprocess.run(["cmake", "--build", peer_build, "--target", "damage_peer"], capture_output=True)
     for program in (runner.xvelm, peer):
         if not os.path.exists(program):
             sys.exit("corpus_judge: %s is not built" % program)

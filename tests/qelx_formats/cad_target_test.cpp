@@ -95,8 +95,10 @@ cad_samples::Measures writtenAndMeasured(qelx_test::TestModel model, const std::
 }
 
 // The pcurve replaced by `count` chords between points of its own, as a
-// sender's fit within its tolerance may hand it.
-void replaceByChords(qelx_test::TestModel& model, int pcurve, int count)
+// sender's fit within its tolerance may hand it; with `warp`, the points are
+// taken where the parameter runs ahead of the chords' by up to a quarter of
+// `warp` of the range (a fit whose parameter runs unevenly along its curve).
+void replaceByChords(qelx_test::TestModel& model, int pcurve, int count, double warp = 0.0)
 {
     qelx_test::TestPCurve& p = model.pcurves[static_cast<std::size_t>(pcurve)];
     const double q0 = p.nurbs.knots.front(), q1 = p.nurbs.knots.back();
@@ -104,8 +106,9 @@ void replaceByChords(qelx_test::TestModel& model, int pcurve, int count)
     chords.degree = 1;
     chords.count = count + 1;
     for (int k = 0; k <= count; ++k) {
-        const double q = q0 + (q1 - q0) * k / count;
-        const QELXPoint2D uv = model.pcurvePoint(pcurve, (q - p.offset) / p.scale);
+        const double t = static_cast<double>(k) / count, q = q0 + (q1 - q0) * t;
+        const double at = q0 + (q1 - q0) * (t + warp * t * (1.0 - t));
+        const QELXPoint2D uv = model.pcurvePoint(pcurve, (at - p.offset) / p.scale);
         chords.ctrl.insert(chords.ctrl.end(), {uv.u(), uv.v()});
         chords.knots.push_back(q);
         chords.mults.push_back(k == 0 || k == count ? 2 : 1);
@@ -720,6 +723,47 @@ TEST(CadTarget, AStrayPCurveGivesWayToItsCurveWhereTheCurvesAreAuthoritative)
                 EXPECT_GT(cad_samples::relativeGap(written.area, source.area), 1e-7);
                 EXPECT_GT(widestEdge(back), 1e-4 * r);
             }
+        }
+    }
+}
+
+// A corner of a sphere at its pole (a solid's rounded corner) whose pcurves
+// stray from their curves gets its curves' exact projections, unbounded
+// lines: the loop's jump at the pole is still closed by a degenerate edge
+// (the face's extent was measured over the lines' whole parameter range, so
+// that no jump counted, and the BREP and IGES writers refused the wire as
+// not closed).
+TEST(CadTarget, ASphereCornerAtItsPoleWithStrayPCurvesIsWrittenClosed)
+{
+    for (bool mirrored : {false, true}) {
+        SCOPED_TRACE(mirrored ? "mirrored" : "turned");
+        gp_Ax2 frame(gp_Pnt(1, -2, 3), gp_Dir(1, 2, 2), gp_Dir(2, -1, 0));
+        if (mirrored)
+            frame.Mirror(gp_Ax2(gp_Pnt(0, 0, 0), gp_Dir(0, 0, 1)));
+        const double r = 2.0;
+        const TopoDS_Shape corner = BRepAlgoAPI_Common(BRepPrimAPI_MakeSphere(frame, r).Shape(),
+                                                       BRepPrimAPI_MakeBox(frame, 3.0 * r, 3.0 * r, 3.0 * r).Shape())
+                                        .Shape();
+        const cad_samples::Measures source = cad_samples::measure(corner);
+        ASSERT_EQ(source.solids, 1);
+        qelx_test::TestModel read = readAsBrep(corner);
+        int strayed = 0;
+        for (qelx_test::TestFace& face : read.faces) {
+            face.category = 2;
+            if (read.surfaces[static_cast<std::size_t>(face.surface)].type == qelx_test::SurfSphere)
+                for (int l : face.loops)
+                    for (int c : read.loops[static_cast<std::size_t>(l)].coedges) {
+                        replaceByChords(read, read.coedges[static_cast<std::size_t>(c)].pcurve, 16, 0.05);
+                        ++strayed;
+                    }
+        }
+        ASSERT_EQ(strayed, 3);
+        for (const char* name : {"corner.brep", "corner.igs"}) {
+            SCOPED_TRACE(name);
+            const cad_samples::Measures written = writtenAndMeasured(read, name);
+            EXPECT_TRUE(written.valid);
+            EXPECT_EQ(written.solids, 1);
+            EXPECT_LT(cad_samples::relativeGap(written.volume, source.volume), 1e-6);
         }
     }
 }

@@ -968,15 +968,19 @@ TopoDS_Face ShapeBuilder::face(int index)
         else if (!pcs.first.IsNull() || !pcs.second.IsNull())
             m_b.UpdateEdge(edge, pcs.first.IsNull() ? pcs.second : pcs.first, out, Precision::Confusion());
     }
-    // The face's extent in its surface's parameters, from its pcurves.
+    // The face's extent in its surface's parameters, from its pcurves over
+    // their edges' ranges (a projected pcurve may be an unbounded line).
     double span = 0.0;
     {
         Bnd_Box2d box;
-        for (const auto& [e, pcs] : onFace)
+        for (const auto& [e, pcs] : onFace) {
+            double w0 = 0.0, w1 = 0.0;
+            BRep_Tool::Range(m_edges[e].edge, w0, w1);
             for (const Handle(Geom2d_Curve)& pc : {pcs.first, pcs.second})
                 if (!pc.IsNull())
                     for (int k = 0; k <= 4; ++k)
-                        box.Add(pc->Value(pc->FirstParameter() + (pc->LastParameter() - pc->FirstParameter()) * k / 4.0));
+                        box.Add(pc->Value(w0 + (w1 - w0) * k / 4.0));
+        }
         if (!box.IsVoid()) {
             double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;
             box.Get(x0, y0, x1, y1);
