@@ -162,6 +162,12 @@ TEST_F(StandardRepair, AVertexOffItsEdgesIsToleratedAndTheCheckerIsSatisfied)
 {
     for (const double offset : {2e-5, 1e-3}) {
         BODY* box = testkit::make_box_with_moved_vertex(offset);
+        // The edges bounded between their vertices' feet: no corner to go
+        // back to (vertex_reposition_test has the vertex whose edges keep it).
+        ENTITY_LIST edges;
+        api_get_edges(box, edges);
+        for (int i = 0; i < edges.count(); ++i)
+            static_cast<EDGE*>(edges[i])->set_param_range(nullptr);
         EXPECT_NE(testkit::check_findings(box), "") << "the model is built faulty";
         const int faces = testkit::count_faces(box);
         repairTag(box)->doStandardRepair();

@@ -233,13 +233,12 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         {"a vertex far off its edges", bracket,
          {"#602 = CARTESIAN_POINT('',(28.,20.,0.));", "#602 = CARTESIAN_POINT('',(28.,2147483647,0.));"}, nullptr},
         // The healing widened the vertex's tolerance to its distance: valid as
-        // the kernel and a BREP file hold it, but STEP carries one uncertainty
-        // for the whole model and its face came back unorientable, the file
-        // written as a success. (An IGES file of it, whose reader rebuilds the
-        // vertex from the curves, reads back whole.)
-        {"a neutral vertex far off its edges, into STEP", json,
+        // the kernel and a BREP file hold it, but IGES holds no tolerances and
+        // its face came back unorientable, the file written as a success. Now
+        // the vertex goes back to where its edges' curves end.
+        {"a neutral vertex far off its edges", json,
          {"{\"id\":6,\"xyz\":[55.0,-8.881784197001e-16,12.0]}", "{\"id\":6,\"xyz\":[55.0,2147483647,12.0]}"},
-         "STEP cannot hold the model validly: read back, a face is not valid", ".step"},
+         nullptr},
         // An edge's pcurve index swapped for another's: the healing left a
         // face's wires crossing (each other, or one itself once its jump at
         // a pole is closed), and the IGES and BREP files were written.
@@ -250,11 +249,12 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         // A parameter line pointing back at another entity: the healing
         // widened a vertex's tolerance to 12 on a wedge of 10, which a STEP
         // file cannot carry; its reader's face failed the check, the file
-        // written as a success.
-        {"an IGES parameter line of another entity, into STEP", wedge,
+        // written as a success. Now the vertex goes back to where its edges'
+        // curves end, and the wedge converts whole.
+        {"an IGES parameter line of another entity", wedge,
          {"0.,7.,10.,5.,7.,10.;                                             0000021P0000014",
           "0.,7.,10.,5.,7.,10.;                                             0000001P0000014"},
-         "STEP cannot hold the model validly: read back, a face is not valid", ".step"},
+         nullptr},
         // An edge's range turned round: its pcurve's knots fell, and the save
         // file written as a success could not be read back.
         {"a neutral edge range that runs backwards", json,

@@ -1,5 +1,7 @@
 // Tolerising of the edges and vertices of faces and of wires.
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "heal/heal_internal.hxx"
 #include "model/entity_views.hxx"
@@ -47,6 +49,51 @@ void markPeriodicPcurves(EDGE* edge)
     } while (c && c != first);
 }
 
+// Where the curves of a vertex's edges end together, over the edges' ranges,
+// but away from the vertex (a sender moved the vertex and kept the curves and
+// the edges' bounds), the vertex goes where they end, rather than taking a
+// tolerance as wide as its distance: a STEP file carries one uncertainty for
+// the whole model and its reader bounds the edges by the vertices again, the
+// faces' area moving with them. Ends that stray from one another about as far
+// as from the vertex (edges bounded by the vertex's own feet) say nothing of
+// where the corner is, and the vertex stays.
+void moveVertexToCurveEnds(VERTEX* vertex)
+{
+    const APOINT* point = vertex->geometry();
+    ENTITY_LIST edges;
+    if (!point || !api_get_edges(vertex, edges).ok())
+        return;
+    std::vector<QELposition> ends;
+    for (int i = 0; i < edges.count(); ++i) {
+        const EDGE* e = static_cast<const EDGE*>(edges[i]);
+        const CURVE* cu = e->geometry();
+        if (!cu || !cu->has_equation())
+            return;
+        const QELinterval r = e->param_range();
+        if (!r.finite())
+            return;
+        const double sign = e->sense() == REVERSED ? -1.0 : 1.0;
+        if (e->start() == vertex)
+            ends.push_back(cu->equation().eval_position(sign * r.start_pt()));
+        if (e->end() == vertex)
+            ends.push_back(cu->equation().eval_position(sign * r.end_pt()));
+    }
+    if (ends.empty())
+        return;
+    QELvector sum;
+    for (const QELposition& p : ends)
+        sum = sum + (p - ends.front());
+    const QELposition meet = ends.front() + (1.0 / static_cast<double>(ends.size())) * sum;
+    double away = 0.0, spread = 0.0;
+    for (const QELposition& p : ends) {
+        away = std::max(away, distance(p, point->coords()));
+        spread = std::max(spread, distance(p, meet));
+    }
+    if (!(away > QELresabs) || !(spread <= 0.1 * away))
+        return;
+    vertex->set_geometry(velm_require(VELM_NEW APOINT(meet)));
+}
+
 void tolerizeFaces(Ve_BodyTag* self);
 
 } // namespace
@@ -80,6 +127,9 @@ void tolerizeFaces(Ve_BodyTag* self)
         tolerizeEdges = face && face->geometry();
     }
     if (tolerizeEdges) {
+        const QELXDynamicArray<Ve_VertexTag*> vertices = self->getVertices();
+        for (int i = 0; i < vertices.Count(); ++i)
+            velmGuard([&] { moveVertexToCurveEnds(reinterpret_cast<VERTEX*>(vertices[i])); });
         const QELXDynamicArray<Ve_EdgeTag*> edges = self->getEdges();
         for (int i = 0; i < edges.Count(); ++i) {
             EDGE* edge = reinterpret_cast<EDGE*>(edges[i]);
