@@ -25,7 +25,7 @@ constexpr double Base = 0.6; // the cap's latitude
 // and a meridian seam from the circle up to the pole, used both ways; the
 // coedges carry no pcurves, so the import fits them. The vertices are moved
 // by the given offsets (the seam's curve and domain stay as they were).
-TestModel sphereCap(const qelx_test::Vec3& baseMove, const qelx_test::Vec3& poleMove)
+TestModel sphereCap(const qelx_test::Vec3& baseMove, const qelx_test::Vec3& poleMove, double turns = 0.0)
 {
     TestModel m;
     int shell = -1;
@@ -35,8 +35,9 @@ TestModel sphereCap(const qelx_test::Vec3& baseMove, const qelx_test::Vec3& pole
     const int base = m.addVertex({rho + baseMove[0], baseMove[1], h + baseMove[2]});
     const int pole = m.addVertex({poleMove[0], poleMove[1], Radius + poleMove[2]});
     // The circle runs round the pole's axis; the seam's angle is the latitude.
+    const double from = 2 * M_PI * turns, to = from + 2 * M_PI;
     const int circle =
-        m.addEdge(m.addEllipse({0, 0, h}, {1, 0, 0}, {0, 0, 1}, rho, rho, 0.0, 2 * M_PI), base, base, 0.0, 2 * M_PI);
+        m.addEdge(m.addEllipse({0, 0, h}, {1, 0, 0}, {0, 0, 1}, rho, rho, from, to), base, base, from, to);
     const int seam = m.addEdge(m.addEllipse({0, 0, 0}, {1, 0, 0}, {0, -1, 0}, Radius, Radius, Base, M_PI / 2), base,
                                pole, Base, M_PI / 2);
     const int loop = m.addLoop(m.addFace(shell, sphere));
@@ -56,6 +57,7 @@ TEST_F(VertexOffCurve, PCurvesKeepTheEdgesDomainInEveryFrame)
     struct Case {
         const char* what;
         qelx_test::Vec3 baseMove, poleMove;
+        double turns = 0.0; // the base circle's domain so many turns on
     };
     const std::vector<Case> cases = {
         {"as drawn", {0, 0, 0}, {0, 0, 0}},
@@ -63,14 +65,17 @@ TEST_F(VertexOffCurve, PCurvesKeepTheEdgesDomainInEveryFrame)
         {"pole vertex past the pole", {0, 0, 0}, {-d, 0, 0}},
         {"pole vertex short of the pole", {0, 0, 0}, {d, 0, 0}},
         {"base vertex above the circle", {0, 0, d}, {0, 0, 0}},
-        {"both moved", {0, d, -d}, {-d, d, 0}},
+        {"both moved", {0, 0, -d}, {-d, d, 0}},
+        // Its vertices bound a turn from 0; the file's domain lies a period on.
+        {"base circle a turn on", {0, 0, 0}, {0, 0, 0}, 1.0},
+        {"base circle a turn on, pole vertex past the pole", {0, 0, 0}, {-d, 0, 0}, 1.0},
     };
     const double area = 2 * M_PI * Radius * Radius * (1.0 - std::sin(Base));
     for (const Case& c : cases)
         for (const Frame& frame : frames()) {
             SCOPED_TRACE(std::string(c.what) + " in the " + frame.name + " frame");
             qelx_test::EventRecorder events;
-            Import import(sphereCap(c.baseMove, c.poleMove), frame.morph);
+            Import import(sphereCap(c.baseMove, c.poleMove, c.turns), frame.morph);
             import.creator().CreateSheetBody(import.id(qelx_test::KindBody, 0));
             ASSERT_EQ(import.bodies().size(), 1u) << ::testing::PrintToString(events.names("Warning"));
             BODY* body = import.bodies()[0];

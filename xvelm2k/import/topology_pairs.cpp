@@ -255,7 +255,24 @@ QELXVelmEntityPair::EdgeCurveRoad QELXVelmEntityPair::importEdgeCurve(EDGE* edge
     bool forward = true;
     x->GetEdgeSense(s, forward);
     Gk_Domain domain(low, high, Gk_Def::FuzzKnot);
-    domain = QELXVelmCurveImporter::ImportOntoEdge(geometry, curveId, edge, forward, domain, morphOf(creator));
+    // An open line or arc is ranged over the domain before it comes, so that
+    // the pcurves its import fits run over the domain rather than between the
+    // vertices' feet (ImportOntoEdge). A reversed edge's domain runs on the
+    // curve as the import turns it, a spline's import fits the edge to the
+    // domain itself, and a closed edge's vertices bound a whole turn, which
+    // the domain may hold a period away: all are ranged after.
+    int curveType = 0;
+    geometry->GetCurveType(curveId, curveType);
+    if (forward && edge->start() != edge->end() &&
+        (curveType == QELXGeometryCurveTypeLine || curveType == QELXGeometryCurveTypeEllipse)) {
+        domain = QELXVelmCurveImporter::ImportOntoEdge(geometry, curveId, edge, forward, domain, morphOf(creator));
+    } else {
+        // The importer owns the curve it made (the edge holds a copy) and
+        // deletes it with itself: one owner, freed once.
+        QELXVelmCurveImporter importer(geometry, curveId, edge, forward, domain, morphOf(creator), false);
+        importer.ImportCurve();
+        domain = importer.GetDomain();
+    }
     CURVE* edgeCurve = edge->geometry();
     if (!edge->start() && !edge->end() && edgeCurve && edgeCurve->has_equation()) {
         // A closed curve without vertices: one vertex where the edge starts.
