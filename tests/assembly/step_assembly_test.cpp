@@ -136,6 +136,38 @@ TEST_F(StepAssemblyTest, TheDriversAssemblyRoadFlattensAnAssemblyAndLeavesSingle
     ASSERT_EQ(single.roots.size(), 1u);
 }
 
+namespace {
+
+// A target whose entity list cannot be read back: the importer places its
+// bodies, but the commit's healing of the whole assembly has no list to heal.
+class ListlessDocument : public QELXVelmDocument {
+public:
+    void* GetNativeData(const QELXString& typeName) override
+    {
+        return typeName.equals(QELXString("ENTITY_LIST")) ? nullptr : QELXVelmDocument::GetNativeData(typeName);
+    }
+};
+
+} // namespace
+
+// A commit that fails fails the driver's assembly road, as a failed import
+// does (it was reported as a success with every body counted).
+TEST_F(StepAssemblyTest, TheDriversAssemblyRoadFailsWhenTheCommitFails)
+{
+    TestAssembly a;
+    const int pin = a.addPart("pin", TestModel::cylinder(0.5, 2));
+    a.place(-1, pin, "left", qelx_test::placementTranslation(0, 0, 0));
+    a.place(-1, pin, "right", qelx_test::placementTurnZ(1.0, 3, 0, 0));
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("HealAssemBodiesAfterCompleteTranslation"));
+    ListlessDocument target;
+    target.SetUnit(QELX_UNIT_MILLIMETER);
+    xvelm::ImportCounts counts;
+    std::string failure;
+    EXPECT_FALSE(xvelm::import_assembly(std::move(a), target, counts, failure, std::string()));
+    EXPECT_EQ(failure, "the bodies could not be committed (result 0x1000001)");
+}
+
 // The driver reads a STEP file once for either road: what it reads is what
 // the assembly reader or the plain reader reads of the file alone.
 TEST_F(StepAssemblyTest, OneReadOfAFileGivesWhatEitherReaderGives)

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -184,6 +185,33 @@ TEST(NeutralText, GeometryThatOverflowsWhenEvaluatedIsRefusedWhereItStands)
     const std::size_t pcurve = good["coedges"][coedge]["pcurve"].get<std::size_t>() - 1;
     const std::size_t nurbsCurve = firstWith(good["curves"], "count");
     const std::string c = "/curves/" + std::to_string(curve), pc = "/pcurves/" + std::to_string(pcurve);
+    // The first element of a table that is so.
+    const auto firstWhere = [](const Json& table, const std::function<bool(const Json&)>& is) {
+        for (std::size_t i = 0; i < table.size(); ++i)
+            if (is(table[i]))
+                return i;
+        ADD_FAILURE() << "no such element";
+        return std::size_t{0};
+    };
+    const auto typed = [&](const char* table, const char* key, const char* type) {
+        return [&good, table, key, type](const Json& e) {
+            return !e[key].is_null() && good[table][e[key].get<std::size_t>() - 1]["type"] == type;
+        };
+    };
+    const std::size_t line = firstWhere(good["curves"], [](const Json& k) { return k["type"] == "line"; });
+    const std::size_t lineEdge = firstWhere(good["edges"], typed("curves", "curve", "line"));
+    const std::size_t edgeLine = good["edges"][lineEdge]["curve"].get<std::size_t>() - 1;
+    const std::size_t planeFace = firstWhere(good["faces"], typed("surfaces", "surface", "plane"));
+    const std::size_t plane = good["faces"][planeFace]["surface"].get<std::size_t>() - 1;
+    const std::string f = "/faces/" + std::to_string(planeFace);
+    // A line through `at` along `along`, parameterized as it lies, over `domain`.
+    const auto lineThrough = [](Json& k, double at, double along, std::array<double, 2> domain) {
+        k["point"] = {at, 0.0, 0.0};
+        k["direction"] = {along, 0.0, 0.0};
+        k["parameterization"]["scale"] = 1.0;
+        k["parameterization"]["offset"] = 0.0;
+        k["domain"] = domain;
+    };
     struct Case {
         std::function<void(Json&)> spoil;
         std::string path;
@@ -222,9 +250,36 @@ TEST(NeutralText, GeometryThatOverflowsWhenEvaluatedIsRefusedWhereItStands)
          "a number beyond any model"},
         {[](Json& d) { d["surfaces"][0]["uSpan"][1] = 1e120; }, "/surfaces/0/uSpan", "a number beyond any model"},
         {[](Json& d) { d["points"][0]["xyz"][2] = 1e101; }, "/points/0/xyz", "a number beyond any model"},
+        {[&](Json& d) { d["faces"][planeFace]["uDomain"][1] = 1e101; }, f + "/uDomain", "a number beyond any model"},
+        {[&](Json& d) { d["faces"][planeFace]["vDomain"][0] = -1e200; }, f + "/vDomain", "a number beyond any model"},
+        {[&](Json& d) {
+             d["surfaces"][plane]["parameterization"]["u"] = {1e60, 1e60, 0.0};
+             d["faces"][planeFace]["uDomain"] = {-1.0, 1.0};
+         },
+         f + "/uDomain", "a domain that its parameterization takes beyond any model"},
+        {[&](Json& d) {
+             d["surfaces"][plane]["parameterization"]["v"] = {1.0, 1.0, 1e99};
+             d["faces"][planeFace]["vDomain"] = {0.0, 1e100};
+         },
+         f + "/vDomain", "a domain that its parameterization takes beyond any model"},
+        // Numbers within any model whose products are not.
+        {[&](Json& d) { lineThrough(d["curves"][line], 1e99, 1e99, {0.0, 1000.0}); },
+         "/curves/" + std::to_string(line) + "/domain", "a domain whose end lies beyond any model"},
+        {[&](Json& d) {
+             lineThrough(d["curves"][edgeLine], 0.0, 1e99, {0.0, 1.0});
+             d["edges"][lineEdge]["domain"] = {-1000.0, 0.0};
+         },
+         "/edges/" + std::to_string(lineEdge) + "/domain", "a range whose end lies beyond any model"},
+        {[&](Json& d) {
+             d["surfaces"][plane]["parameterization"]["u"] = {1.0, 1.0, 0.0};
+             d["surfaces"][plane]["uVector"] = {1e99, 1e99, 1e99};
+             d["faces"][planeFace]["uDomain"] = {0.0, 1000.0};
+         },
+         f, "a domain whose corner lies beyond any model"},
         // Large, but within any model.
         {[](Json& d) { d["points"][0]["xyz"][2] = 1e99; }, "", nullptr},
         {[&](Json& d) { d["curves"][curve]["parameterization"]["scale"] = 1e90; }, "", nullptr},
+        {[&](Json& d) { lineThrough(d["curves"][line], 1e99, 1e99, {0.0, 0.5}); }, "", nullptr},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.path.empty() ? std::string("within any model") : k.path);

@@ -3,6 +3,7 @@
 // exit status unchanged.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -138,5 +139,36 @@ TEST(RunWarnings, ExportsTellOfTheGroupsAndFiltersTheyLeaveBehind)
     std::unique_ptr<FILE, int (*)(FILE*)> out(std::tmpfile(), &std::fclose), err(std::tmpfile(), &std::fclose);
     EXPECT_EQ(xvelm::exportNeutral(saved.c_str(), (dir / "back.json").c_str(), out.get(), err.get()), 0);
     EXPECT_EQ(warningLines(convert_run::streamText(err.get())), "xvelm: warning: " + saved.string() + ": " + left);
+    fs::remove_all(dir);
+}
+
+// Names and colours of edges and vertices reach a kernel save file and a
+// neutral document, but a STEP or IGES file carries those of bodies and
+// faces alone: the conversion says how many it left out, once a kind.
+TEST(RunWarnings, ConvertTellsOfEdgeAndVertexAttributesCadFilesLeaveOut)
+{
+    using qelx_test::wordOf;
+    const fs::path dir = convert_run::convertScratch();
+    qelx_test::TestModel m = qelx_test::TestModel::block(1, 2, 3);
+    m.attributes[wordOf(qelx_test::KindEdge, 0)].name = "Rim";
+    m.attributes[wordOf(qelx_test::KindEdge, 3)].color = std::array<double, 4>{1.0, 0.0, 0.0, 0.0};
+    m.attributes[wordOf(qelx_test::KindVertex, 2)].name = "Corner";
+    m.attributes[wordOf(qelx_test::KindFace, 1)].name = "Lid"; // carried
+    const fs::path doc = dir / "marked.json";
+    std::ofstream(doc, std::ios::binary) << qelx_formats::writeNeutralText(m);
+    for (const char* format : {"STEP", "IGES"}) {
+        SCOPED_TRACE(format);
+        const fs::path out = dir / (std::string("marked.") + (format[0] == 'S' ? "step" : "igs"));
+        const convert_run::ConvertRun run = convert_run::runConvert(doc.string(), out.string());
+        EXPECT_EQ(run.status, 0) << run.err;
+        const std::string in = "xvelm: warning: " + doc.string() + ": the names, colours and layers of ";
+        const std::string carries = std::string(" are not written: ") + format + " carries those of bodies and faces only\n";
+        EXPECT_EQ(warningLines(run.err), in + "2 edges" + carries + in + "1 vertex" + carries) << run.err;
+    }
+    for (const char* kept : {"marked.vlt", "again.json"}) {
+        const convert_run::ConvertRun run = convert_run::runConvert(doc.string(), (dir / kept).string());
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(warningLines(run.err), "") << kept;
+    }
     fs::remove_all(dir);
 }

@@ -40,8 +40,15 @@ inline bool import_assembly(qelx_test::TestAssembly assembly, QELXVelmDocument& 
             switches.on(std::string(Ve_OptionDoc::KeyPrefix) + "HealBodyPostProcess|" + healSystem);
         }
         QELXOptions required;
-        importer->SetRequiredOptions(required);
-        importer->ProcessExporterOptions(source);
+        QELIResult prepared = importer->SetRequiredOptions(required);
+        prepared &= importer->ProcessExporterOptions(source);
+        if (prepared != QELI_OK) {
+            char text[80];
+            std::snprintf(text, sizeof text, "the assembly importer could not be prepared (result 0x%x)",
+                          static_cast<unsigned>(prepared));
+            failure = text;
+            return false;
+        }
         // A part body the road could not build is never passed over in silence,
         // as in a single part.
         ImportWarnings warnings;
@@ -62,8 +69,15 @@ inline bool import_assembly(qelx_test::TestAssembly assembly, QELXVelmDocument& 
         // Healing after the whole translation (under its switch) may warn
         // that it left a part short, as healing each part may.
         warnings.listen(true);
-        importer->PostImport();
+        const QELIResult committed = importer->PostImport();
         warnings.listen(false);
+        if (committed != QELI_OK) {
+            char text[80];
+            std::snprintf(text, sizeof text, "the bodies could not be committed (result 0x%x)",
+                          static_cast<unsigned>(committed));
+            failure = text;
+            return false;
+        }
         if (!(failure = warnings.healingFailed()).empty())
             return false;
     } catch (...) {

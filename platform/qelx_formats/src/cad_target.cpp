@@ -112,6 +112,28 @@ const TestAttributes* attributesOf(const TestModel& model, qelx_test::EntityKind
     return it == model.attributes.end() ? nullptr : &it->second;
 }
 
+// A warning for each kind of entity whose names, colours and layers the
+// file leaves out (it carries those of bodies and faces only), with how
+// many entities lost them.
+void warnAttributesLeftOut(const TestModel& model, const char* format)
+{
+    const auto written = [](const TestAttributes& a) { return (a.name && !a.name->empty()) || a.color || a.layer; };
+    const std::pair<qelx_test::EntityKind, const char*> kinds[] = {{qelx_test::KindEdge, "edge"},
+                                                                   {qelx_test::KindVertex, "vertex"}};
+    for (const auto& [kind, noun] : kinds) {
+        // Records are kept by identifier word, whose high bits are the kind.
+        int count = 0;
+        for (auto it = model.attributes.lower_bound(qelx_test::wordOf(kind, -1));
+             it != model.attributes.end() && qelx_test::kindOfWord(it->first) == kind; ++it)
+            count += written(it->second) ? 1 : 0;
+        if (count > 0)
+            QELXWarningEvent::Fire((std::string("the names, colours and layers of ") + std::to_string(count) + " " +
+                                    (count == 1 ? noun : kind == qelx_test::KindVertex ? "vertices" : "edges") +
+                                    " are not written: " + format + " carries those of bodies and faces only")
+                                       .c_str());
+    }
+}
+
 // The bodies into the XDE document, one top shape per body.
 void labelShapes(const TestModel& model, const BuiltShapes& shapes, const Handle(TDocStd_Document)& doc, bool numbered)
 {
@@ -710,6 +732,7 @@ QELIResult writeModel(const TestModel& model, TestModel* owned, const std::strin
         } else {
             std::optional<XdeDocument> doc(std::in_place);
             labelShapes(model, shapes, doc->get(), *format == CadFormat::Iges);
+            warnAttributesLeftOut(model, *format == CadFormat::Iges ? "IGES" : "STEP");
             if (owned)
                 *owned = TestModel();
             // A file is read back only where tolerances are wide (a STEP file

@@ -1561,8 +1561,50 @@ private:
     // curve, pcurve or point lies within 1e100 of nothing (two multiplied
     // stay finite), a curve's or pcurve's parameterization has a scale, and
     // the canonical parameters it gives the ends of the curve's domain and
-    // of the edges and coedges on it lie within 1e100 too.
+    // of the edges and coedges on it (and a surface's to the corners of the
+    // faces on it) lie within 1e100 too. Numbers within bounds still
+    // multiply beyond them (a line through 1e99 along 1e99): the ends of
+    // every domain and range are evaluated once, and must lie within 1e100.
     static constexpr double BeyondAnyModel = 1e100;
+
+    static bool withinModel(const QELXPoint3D& point)
+    {
+        return std::fabs(point[0]) <= BeyondAnyModel && std::fabs(point[1]) <= BeyondAnyModel &&
+               std::fabs(point[2]) <= BeyondAnyModel;
+    }
+    // Whether the geometry is evaluated here: a spline's points lie among
+    // its control points, which are bounded already, and its knots are
+    // checked only by the import.
+    static bool evaluable(const TestModel& m, int curve)
+    {
+        const int type = m.curves[static_cast<std::size_t>(curve)].type;
+        return type == qelx_test::CurvLine || type == qelx_test::CurvEllipse;
+    }
+    static bool evaluableSurface(const TestModel& m, int surface)
+    {
+        // Offset chains end (checked before).
+        for (;;) {
+            const qelx_test::TestSurface& s = m.surfaces[static_cast<std::size_t>(surface)];
+            switch (s.type) {
+            case qelx_test::SurfPlane:
+            case qelx_test::SurfCylinder:
+            case qelx_test::SurfCone:
+            case qelx_test::SurfSphere:
+            case qelx_test::SurfTorus:
+                return true;
+            case qelx_test::SurfRevolved:
+            case qelx_test::SurfExtruded:
+                return s.ref >= 0 && evaluable(m, s.ref);
+            case qelx_test::SurfOffset:
+                if (s.ref < 0)
+                    return false;
+                surface = s.ref;
+                break;
+            default:
+                return false;
+            }
+        }
+    }
 
     void withinModel(const std::string& path, const double* values, std::size_t count) const
     {
@@ -1647,6 +1689,33 @@ private:
                 mappedWithinModel("/coedges/" + std::to_string(i) + "/domain", pcurve.scale, pcurve.offset,
                                   m.coedges[i].domain, "a range");
             }
+        for (std::size_t i = 0; i < m.faces.size(); ++i)
+            if (const int k = m.faces[i].surface; k >= 0) {
+                const qelx_test::TestFace& f = m.faces[i];
+                const qelx_test::TestSurface& surface = m.surfaces[static_cast<std::size_t>(k)];
+                const std::string p = "/faces/" + std::to_string(i);
+                withinModel(p + "/uDomain", f.uDomain, 2);
+                withinModel(p + "/vDomain", f.vDomain, 2);
+                mappedWithinModel(p + "/uDomain", surface.uA * surface.uB, surface.uC, f.uDomain, "a domain");
+                mappedWithinModel(p + "/vDomain", surface.vA * surface.vB, surface.vC, f.vDomain, "a domain");
+            }
+        // Every number is bounded now: the ends are evaluated.
+        for (std::size_t i = 0; i < m.curves.size(); ++i)
+            if (evaluable(m, static_cast<int>(i)))
+                for (const double t : m.curves[i].domain)
+                    if (!withinModel(m.curvePoint(static_cast<int>(i), t)))
+                        fail("/curves/" + std::to_string(i) + "/domain", "a domain whose end lies beyond any model");
+        for (std::size_t i = 0; i < m.edges.size(); ++i)
+            if (const int c = m.edges[i].curve; c >= 0 && evaluable(m, c))
+                for (const double t : m.edges[i].domain)
+                    if (!withinModel(m.curvePoint(c, t)))
+                        fail("/edges/" + std::to_string(i) + "/domain", "a range whose end lies beyond any model");
+        for (std::size_t i = 0; i < m.faces.size(); ++i)
+            if (const int k = m.faces[i].surface; k >= 0 && evaluableSurface(m, k))
+                for (const double u : m.faces[i].uDomain)
+                    for (const double v : m.faces[i].vDomain)
+                        if (!withinModel(m.surfacePoint(k, u, v)))
+                            fail("/faces/" + std::to_string(i), "a domain whose corner lies beyond any model");
     }
 
     void readCurveMap(const Json& j, const Where& p, double& scale, double& offset, bool& flag) const
