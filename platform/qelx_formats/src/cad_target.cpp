@@ -712,6 +712,8 @@ QELIResult writeModel(const TestModel& model, TestModel* owned, const std::strin
         // own, then copied into the target piece by piece.
         scratch.emplace();
         const ExchangeSettings settings;
+        if (*format != CadFormat::Brep)
+            warnAttributesLeftOut(model, *format == CadFormat::Iges ? "IGES" : "STEP");
         if (owned)
             dropUnwrittenAttributes(*owned, *format);
         BuiltShapes shapes = buildShapes(model);
@@ -732,7 +734,6 @@ QELIResult writeModel(const TestModel& model, TestModel* owned, const std::strin
         } else {
             std::optional<XdeDocument> doc(std::in_place);
             labelShapes(model, shapes, doc->get(), *format == CadFormat::Iges);
-            warnAttributesLeftOut(model, *format == CadFormat::Iges ? "IGES" : "STEP");
             if (owned)
                 *owned = TestModel();
             // A file is read back only where tolerances are wide (a STEP file
