@@ -106,10 +106,10 @@ void labelWith(const TestModel& model, const TestAttributes& a, const TDF_Label&
     }
 }
 
-const TestAttributes* attributesOf(const TestModel& model, qelx_test::EntityKind kind, int index)
+std::optional<TestAttributes> attributesOf(const TestModel& model, qelx_test::EntityKind kind, int index)
 {
     const auto it = model.attributes.find(qelx_test::wordOf(kind, index));
-    return it == model.attributes.end() ? nullptr : &it->second;
+    return it == model.attributes.end() ? std::nullopt : std::optional<TestAttributes>(it->second);
 }
 
 // A warning for each kind of entity whose names, colours and layers the
@@ -601,10 +601,10 @@ void labelBodyShape(const TestModel& model, const BodyShape& body, const TDF_Lab
     const Handle(XCAFDoc_ShapeTool) tool = XCAFDoc_DocumentTool::ShapeTool(doc->Main());
     const Handle(XCAFDoc_ColorTool) colors = XCAFDoc_DocumentTool::ColorTool(doc->Main());
     const Handle(XCAFDoc_LayerTool) layers = XCAFDoc_DocumentTool::LayerTool(doc->Main());
-    if (const TestAttributes* a = attributesOf(model, qelx_test::KindBody, body.body))
+    if (const std::optional<TestAttributes> a = attributesOf(model, qelx_test::KindBody, body.body))
         labelWith(model, *a, label, colors, layers, numbered, "body " + std::to_string(body.body));
     for (const auto& [index, face] : body.faces)
-        if (const TestAttributes* a = attributesOf(model, qelx_test::KindFace, index)) {
+        if (const std::optional<TestAttributes> a = attributesOf(model, qelx_test::KindFace, index)) {
             const TDF_Label sub = tool->AddSubShape(label, face);
             if (!sub.IsNull())
                 labelWith(model, *a, sub, colors, layers, numbered, "face " + std::to_string(index));

@@ -476,8 +476,10 @@ std::string writeNeutralText(const TestModel& m)
             writeTable(
                 m.attributes.size(),
                 [&](std::size_t) {
-                    const auto& [word, a] = *next++;
-                    return attributesJson(word, a);
+                    // A compact record lives in the iterator: used before it moves on.
+                    Json j = attributesJson(next->first, next->second);
+                    ++next;
+                    return j;
                 },
                 out);
         } else if (key == "layerFilters") {
@@ -1853,7 +1855,7 @@ private:
             const std::uint64_t word = entityWord(at(j, p, "entity"), p / "entity");
             if (m.attributes.count(word))
                 fail(p / "entity", "a second attribute record for one entity");
-            qelx_test::TestAttributes& a = m.attributes[word];
+            qelx_test::TestAttributes a;
             for (auto it = j.begin(); it != j.end(); ++it) {
                 const std::string& key = it.key();
                 const Where kp = p / key.c_str();
@@ -1901,6 +1903,7 @@ private:
                 } else
                     fail(kp, "unknown attribute");
             }
+            m.attributes.set(word, std::move(a));
         }
     }
 

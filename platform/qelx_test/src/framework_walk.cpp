@@ -883,7 +883,7 @@ public:
         m_m.freeCurves = curves;
         m_m.freePoints = points;
     }
-    void attributes(std::uint64_t word, const TestAttributes& a) override { m_m.attributes[word] = a; }
+    void attributes(std::uint64_t word, const TestAttributes& a) override { m_m.attributes.set(word, a); }
     void layer(int number, const TestLayer& l) override { m_m.layers[number] = l; }
 
 private:

@@ -429,7 +429,7 @@ int TestModel::append(const TestModel& other)
         return wordOf(static_cast<EntityKind>(kind), at(static_cast<EntityKind>(kind), indexOfWord(word)));
     };
     for (const auto& [word, a] : other.attributes)
-        attributes[shiftWord(word)] = a;
+        attributes.set(shiftWord(word), a);
     for (const auto& [number, layer] : other.layers)
         layers.emplace(number, layer);
     layerFilters.insert(layerFilters.end(), other.layerFilters.begin(), other.layerFilters.end());

@@ -16,12 +16,15 @@
 #include "qelx/qelx_result.hxx"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qelx_test {
@@ -237,6 +240,98 @@ struct TestAttributes {
     std::vector<std::string> aliases;
 };
 
+// The attribute records of a model by entity word, iterated in word order
+// as a map is. A record that holds nothing but the four flags (show, pick and
+// the two unboundedness flags: what a kernel export gives nearly every
+// entity) is kept as its word and one byte, as long as such records come in
+// rising word order; any other record is kept whole. Looking a record up
+// hands out a copy for a compact one (an iterator holds it, so a reference
+// got through one lives as long as the iterator); operator[] first makes the
+// record whole.
+class TestAttributeTable {
+public:
+    using value_type = std::pair<const std::uint64_t, TestAttributes>;
+
+    class const_iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = TestAttributeTable::value_type;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const value_type*;
+        using reference = const value_type&;
+
+        const_iterator() = default;
+        // The record made for a compact slot is the iterator's own cache:
+        // never copied, made again when read.
+        const_iterator(const const_iterator& o) : m_table(o.m_table), m_compact(o.m_compact), m_whole(o.m_whole) {}
+        const_iterator& operator=(const const_iterator& o)
+        {
+            m_table = o.m_table;
+            m_compact = o.m_compact;
+            m_whole = o.m_whole;
+            m_made.reset();
+            return *this;
+        }
+        reference operator*() const;
+        pointer operator->() const { return &**this; }
+        const_iterator& operator++();
+        const_iterator operator++(int)
+        {
+            const_iterator before = *this;
+            ++*this;
+            return before;
+        }
+        friend bool operator==(const const_iterator& a, const const_iterator& b)
+        {
+            return a.m_compact == b.m_compact && a.m_whole == b.m_whole;
+        }
+        friend bool operator!=(const const_iterator& a, const const_iterator& b) { return !(a == b); }
+
+    private:
+        friend class TestAttributeTable;
+        using Whole = std::map<std::uint64_t, TestAttributes>::const_iterator;
+        const_iterator(const TestAttributeTable* table, std::size_t compact, Whole whole);
+        // Past dead compact slots.
+        void settle();
+        bool atCompact() const;
+
+        const TestAttributeTable* m_table = nullptr;
+        std::size_t m_compact = 0;
+        Whole m_whole{};
+        mutable std::optional<value_type> m_made;
+    };
+    using iterator = const_iterator;
+
+    // The record of the word, made whole (an empty one when there was none).
+    TestAttributes& operator[](std::uint64_t word);
+    // Stores the record of the word in place of any it had.
+    void set(std::uint64_t word, TestAttributes attributes);
+    std::size_t count(std::uint64_t word) const;
+    // A copy of the record; std::out_of_range when there is none.
+    TestAttributes at(std::uint64_t word) const;
+    const_iterator find(std::uint64_t word) const;
+    // Forgets the record there; the iterator after it.
+    const_iterator erase(const_iterator at);
+    const_iterator begin() const;
+    const_iterator end() const;
+    std::size_t size() const { return m_compactWords.size() - m_dead + m_whole.size(); }
+    bool empty() const { return size() == 0; }
+    void clear();
+
+private:
+    // The compact byte of a record of flags only; nullopt for any other.
+    static std::optional<std::uint8_t> compactOf(const TestAttributes& a);
+    static TestAttributes wholeOf(std::uint8_t flags);
+    // The live compact slot of the word, or npos.
+    std::size_t compactSlot(std::uint64_t word) const;
+    void kill(std::size_t slot);
+
+    std::vector<std::uint64_t> m_compactWords; // rising
+    std::vector<std::uint8_t> m_compactFlags;  // kDead for a record made whole since
+    std::size_t m_dead = 0;
+    std::map<std::uint64_t, TestAttributes> m_whole;
+};
+
 struct TestGroup {
     std::string name;
     std::vector<std::uint64_t> members; // identifier words; a KindGroup word nests a group
@@ -297,7 +392,7 @@ public:
     std::vector<Vec3> points;
     std::vector<int> freeSurfaces, freeCurves, freePoints;
 
-    std::map<std::uint64_t, TestAttributes> attributes;
+    TestAttributeTable attributes;
     std::map<int, TestLayer> layers;
     std::vector<TestLayerFilter> layerFilters;
     std::vector<TestGroup> groups;
