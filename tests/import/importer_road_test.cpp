@@ -31,7 +31,8 @@ TEST_F(ImporterRoad, TopologyBodiesComeWholeAndCleanInEveryFrame)
         for (BODY* b : run.result())
             EXPECT_EQ(findingsOf(b), std::vector<std::string>());
         // A coedge on a plane needs no pcurve and gets none; one on the
-        // cylinder's wall gets one lying on its edge.
+        // cylinder's wall (its seam a ruling, its rims circles of constant
+        // height) gets the exact two-point line lying on its edge, not a fit.
         int onPlanes = 0, onWall = 0;
         for (BODY* b : run.result()) {
             ENTITY_LIST coedges;
@@ -45,6 +46,7 @@ TEST_F(ImporterRoad, TopologyBodiesComeWholeAndCleanInEveryFrame)
                     ++onWall;
                     ASSERT_NE(c->geometry(), nullptr);
                     EXPECT_LT(testkit::worst_pcurve_gap(c), QELresfit);
+                    EXPECT_EQ(bs2_curve_degree(c->geometry()->def().cur()), 1);
                 }
             }
         }

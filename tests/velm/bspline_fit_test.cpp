@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <numbers>
+#include <string>
+#include <utility>
 #include <vector>
 
+#include "support/geometry_builders.hxx"
 #include "velm/geometry.hxx"
 #include "velm/testkit.hxx"
 
@@ -361,4 +365,85 @@ TEST(PcurveFit, AStraightLineOnAPlaneGetsTheExactTwoPointLine) {
     const straight off(root + 0.01 * p.flat.normal, normalise(p.flat.normal * QELvector(1, 1, 0)), 1.0);
     EXPECT_EQ(bs2_curve_for_curve_on_surf(off, QELinterval(0, 1), p.flat, QELresfit), nullptr);
   }
+}
+
+namespace {
+// The pcurve's degree and control point count.
+std::pair<int, int> degree_and_count(bs2_curve pc) {
+  int dim = 0, degree = 0, rational = 0, n = 0, nk = 0;
+  QELposition* ctrl = nullptr;
+  double *weights = nullptr, *knots = nullptr;
+  bs2_curve_to_array(pc, dim, degree, rational, n, ctrl, weights, nk, knots);
+  delete[] ctrl;
+  delete[] weights;
+  delete[] knots;
+  return {degree, n};
+}
+}  // namespace
+
+// A line or circle whose parameters on a cone, cylinder, sphere or torus
+// follow its own affinely (a ruling, a circle of constant u or v, across the
+// seam or round a whole period) gets the exact two-point line in every frame;
+// an oblique ellipse on a cylinder, or a circle on a plane, is still fitted.
+TEST(PcurveFit, IsoLinesOnAnalyticSurfacesGetTheExactTwoPointLine) {
+  const QELposition o(0, 0, 0);
+  const QELunit_vector z(0, 0, 1);
+  const cone cyl(o, z, QELvector(2, 0, 0), 1.0, 0.0, 1.0, 0.0);
+  const cone cone30(o, z, QELvector(2, 0, 0), 1.0, 0.5, std::sqrt(0.75), 0.0);
+  const sphere ball(o, 3.0);
+  const torus ring(o, z, 5.0, 1.0);
+  const plane floor(o, z);
+  const double r30 = 2.0 + 0.5 / std::sqrt(0.75);  // the cone's radius at z = 1
+  struct Case {
+    const char* name;
+    const surface* s;
+    std::unique_ptr<curve> c;
+    QELinterval range;
+    bool exact;
+  };
+  std::vector<Case> cases;
+  auto add = [&](const char* name, const surface& s, curve* c, QELinterval range, bool exact) {
+    cases.push_back({name, &s, std::unique_ptr<curve>(c), range, exact});
+  };
+  add("cylinder ruling", cyl, new straight(QELposition(0, 2, -1), z, 1.0), QELinterval(0.0, 3.0), true);
+  add("cylinder ruling at half speed", cyl, new straight(QELposition(-2, 0, 4), -z, 0.5), QELinterval(-2, 6), true);
+  add("cylinder whole circle", cyl, new ellipse(QELposition(0, 0, 1), z, QELvector(2, 0, 0), 1.0),
+      QELinterval(-pi, pi), true);
+  add("cylinder arc across the seam", cyl, new ellipse(QELposition(0, 0, 1), -z, QELvector(-2, 0, 0), 1.0),
+      QELinterval(-1.0, 1.5), true);
+  add("cone circle", cone30, new ellipse(QELposition(0, 0, 1), z, QELvector(r30, 0, 0), 1.0),
+      QELinterval(-pi, pi), true);
+  add("sphere equator", ball, new ellipse(o, z, QELvector(0, 3, 0), 1.0), QELinterval(-pi, pi), true);
+  add("sphere meridian clear of the poles", ball, new ellipse(o, QELunit_vector(0, 1, 0), QELvector(3, 0, 0), 1.0),
+      QELinterval(-1.2, 1.0), true);
+  add("torus outer ring", ring, new ellipse(o, z, QELvector(6, 0, 0), 1.0), QELinterval(-pi, pi), true);
+  add("torus tube circle", ring, new ellipse(QELposition(5, 0, 0), QELunit_vector(0, -1, 0), QELvector(1, 0, 0), 1.0),
+      QELinterval(-pi, pi), true);
+  add("cylinder oblique ellipse", cyl,
+      new ellipse(QELposition(0, 0, 1), normalise(QELvector(0, -1, 1)), QELvector(0, 2, 2), 1.0 / std::sqrt(2.0)),
+      QELinterval(-2.0, 2.0), false);
+  add("plane circle", floor, new ellipse(QELposition(1, 1, 0), z, QELvector(1, 0, 0), 1.0), QELinterval(0.0, 2.0),
+      false);
+
+  for (const testkit::KernelFrame& frame : testkit::kernel_frames())
+    for (const Case& k : cases) {
+      SCOPED_TRACE(std::string(frame.name) + ", " + k.name);
+      std::unique_ptr<surface> s(k.s->make_copy());
+      std::unique_ptr<curve> c(k.c->make_copy());
+      *s *= frame.transform;
+      *c *= frame.transform;
+      double fit = 0.0;
+      QELpar_vec shift;
+      bs2_curve pc = fit_pcurve_bs2(*c, k.range, *s, QELresfit, fit, shift);
+      ASSERT_NE(pc, nullptr);
+      EXPECT_LT(pcurve_deviation(pc, *c, *s, k.range), k.exact ? 1e-9 : QELresfit);
+      const auto [degree, count] = degree_and_count(pc);
+      if (k.exact) {
+        EXPECT_EQ(degree, 1);
+        EXPECT_EQ(count, 2);
+      } else {
+        EXPECT_GT(count, 2);
+      }
+      bs2_curve_delete(pc);
+    }
 }

@@ -384,27 +384,46 @@ bs2_curve fit_between_breaks(const curve& c, const QELinterval& range, const sur
 }  // namespace
 
 namespace {
-// A straight line on a plane: both parameterisations are affine, so the
-// pcurve is the line between the ends' parameters (degree 1, two control
-// points), exact; null when the line does not lie on the plane.
-bs2_curve straight_on_plane(const curve& c, const QELinterval& range, const surface& s, double tol) {
-  QELposition ends[2];
-  for (int i = 0; i < 2; ++i) {
-    QELpar_pos uv;
-    if (!s.exact_param(c.eval_position(i == 0 ? range.start_pt() : range.end_pt()), uv)) return nullptr;
-    ends[i] = QELposition(uv.u, uv.v, 0.0);
+// A line or circle whose parameters on a plane, cone, sphere or torus follow
+// its own affinely: a straight line on a plane, a ruling of a cone or
+// cylinder, a circle of constant u or v on a cone, sphere or torus. The
+// pcurve is then the line between the ends' parameters (degree 1, two
+// control points), exact: no fit, whatever the surface's frame (turned,
+// mirrored) and the curve's speed. The parameters are taken in closed form at
+// quarter steps, each near the one before, so that a seam is crossed once and
+// a whole circle spans its period; a step onto a pole, or a map that is not
+// affine within tol (an oblique ellipse, a circle on a plane), gives null and
+// the caller fits.
+bs2_curve affine_on_analytic(const curve& c, const QELinterval& range, const surface& s, double tol) {
+  constexpr int steps = 4;
+  QELpar_pos uv[steps + 1];
+  for (int i = 0; i <= steps; ++i) {
+    if (!s.exact_param(c.eval_position(range.interpolate(double(i) / steps)), uv[i], i > 0 ? &uv[i - 1] : nullptr))
+      return nullptr;
+    if (s.singular_u(uv[i].u) || s.singular_v(uv[i].v)) return nullptr;
   }
+  const QELposition ends[2] = {QELposition(uv[0].u, uv[0].v, 0.0), QELposition(uv[steps].u, uv[steps].v, 0.0)};
   const double knots[4] = {range.start_pt(), range.start_pt(), range.end_pt(), range.end_pt()};
   bs2_curve p = bs2_curve_from_ctrlpts(1, 0, 0, 0, 2, ends, nullptr, QELresabs, 4, knots, 0.0);
-  if (p && !(pcurve_error(c, p, s, range, 2) <= tol)) bs2_curve_delete(p);
+  if (p && !(pcurve_error(c, p, s, range, 2 * steps) <= tol)) {
+    bs2_curve_delete(p);
+    p = nullptr;
+  }
   return p;
+}
+
+// Whether the curve may lie on the surface with an affine map between their
+// parameters (see affine_on_analytic).
+bool may_be_affine(const curve& c, const surface& s) {
+  if (s.type() == 1) return c.type() == 1;
+  return (c.type() == 1 || c.type() == 2) && s.type() >= 2 && s.type() <= 4;
 }
 }  // namespace
 
 bs2_curve bs2_curve_for_curve_on_surf(const curve& c, const QELinterval& range, const surface& s, double tol) {
   if (!range.finite() || !(range.length() > 0.0)) return nullptr;
-  if (c.type() == 1 && s.type() == 1)
-    if (bs2_curve p = straight_on_plane(c, range, s, tol)) return p;
+  if (may_be_affine(c, s))
+    if (bs2_curve p = affine_on_analytic(c, range, s, tol)) return p;
   // A corner of the curve is a corner of the pcurve: the smooth pieces between
   // the curve's tangent breaks are fitted one by one and joined there. When a
   // piece will not fit, the pieces between every break of the third
