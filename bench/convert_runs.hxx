@@ -26,6 +26,7 @@
 #include <XCAFDoc_ShapeTool.hxx>
 
 #include "convert_verb.hxx"
+#include "import_verb.hxx"
 #include "sheets.hxx"
 #include "velm/save.hxx"
 
@@ -62,6 +63,15 @@ inline int convertRun(const char* in, const char* out)
 {
     FILE* quiet = std::fopen("/dev/null", "w");
     const int status = xvelm::convert(in, out, nullptr, quiet, stderr);
+    std::fclose(quiet);
+    return status;
+}
+
+// `xvelm import IN.json OUT.vlt`, its summary dropped.
+inline int importRun(const char* in, const char* out)
+{
+    FILE* quiet = std::fopen("/dev/null", "w");
+    const int status = xvelm::importNeutral(in, out, quiet, stderr);
     std::fclose(quiet);
     return status;
 }
