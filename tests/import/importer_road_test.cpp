@@ -2,6 +2,10 @@
 // source document of another format or a kernel document of its own kind.
 #include "importer_support.hxx"
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "qelx_velm/ve_option_doc.hxx"
 
 #include "qelx_velm/velm_entity_utils.hxx"
@@ -371,4 +375,64 @@ TEST_F(ImporterRoad, AScaledEllipsesEdgeRunsOverItsOwnArcOnEveryRoadInEveryFrame
                 }
             }
     }
+}
+
+// A source that frees its geometry as the roads release it: the bodies come
+// as they come from a source that keeps it, and a table goes only once every
+// face (surfaces) or edge (curves) released it and nothing else may ask for
+// it: free geometry, or a surface made from a curve, keeps its table.
+TEST_F(ImporterRoad, GeometryFreedAsReleasedLeavesTheBodiesAsTheyCome)
+{
+    struct Case {
+        const char* name;
+        std::function<TestModel()> model;
+        bool surfacesGo, curvesGo;
+    };
+    const std::vector<Case> cases = {
+        {"block and cylinder",
+         [] {
+             TestModel m = TestModel::block(1, 2, 3);
+             m.append(TestModel::cylinder(1.0, 2.0));
+             return m;
+         },
+         true, true},
+        {"with a free surface and curve",
+         [] {
+             TestModel m = TestModel::block(1, 2, 3);
+             m.freeSurface(m.addPlane({0, 0, 5}, {1, 0, 0}, {0, 0, 1}));
+             m.freeCurve(m.addLine({0, 0, 5}, {1, 0, 5}));
+             return m;
+         },
+         false, false},
+        {"with a surface made from a curve", [] {
+             TestModel m = TestModel::block(1, 2, 3);
+             const int profile = m.addLine({5, 0, 0}, {5, 0, 1});
+             m.addRevolved(profile, {0, 0, 0}, {0, 0, 1}, 0.0, 1.0);
+             return m;
+         },
+         false, false},
+    };
+    for (const Frame& frame : frames())
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(frame.name) + ", " + c.name);
+            ImporterRun kept(c.model(), frame.morph);
+            std::vector<std::string> keptWarnings;
+            {
+                qelx_test::EventRecorder events;
+                ASSERT_EQ(kept.import(), QELI_OK);
+                keptWarnings = events.names("Warning");
+            }
+            ImporterRun freed(c.model(), frame.morph);
+            freed.source().freeReleasedGeometry(true);
+            qelx_test::EventRecorder events;
+            ASSERT_EQ(freed.import(), QELI_OK);
+            EXPECT_EQ(events.names("Warning"), keptWarnings);
+            EXPECT_EQ(countsText(freed.result()), countsText(kept.result()));
+            for (BODY* b : freed.result())
+                EXPECT_EQ(findingsOf(b), std::vector<std::string>());
+            const TestModel& left = freed.sourceDocument().model();
+            EXPECT_EQ(left.surfaces.empty(), c.surfacesGo);
+            EXPECT_EQ(left.curves.empty(), c.curvesGo);
+            EXPECT_EQ(freed.postImport(), QELI_OK);
+        }
 }

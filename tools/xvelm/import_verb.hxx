@@ -297,6 +297,10 @@ inline bool import_model(qelx_test::TestModel model, QELXVelmDocument& target, I
     auto* source = new qelx_test::TestBRepExporter(sourceDocument);
     const QELXExportRepresentationHandle holdExporter(source);
     source->log().recording = false;
+    // Its geometry goes table by table as the roads release it (the surfaces
+    // once every face has its own, the curves once every edge has), so that
+    // the source's bulk and the kernel bodies are not whole side by side.
+    source->freeReleasedGeometry(true);
     // The source model goes once it is imported, before the commit heals:
     // the exporter, still alive, then finds no entity rather than a freed
     // one. A model with document features keeps it for them: they follow

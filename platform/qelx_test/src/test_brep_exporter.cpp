@@ -5,6 +5,8 @@
 #include "qelx/test_exporters.hxx"
 #include "test_answer.hxx"
 
+#include <algorithm>
+
 namespace qelx_test {
 
 TestDocument::TestDocument(TestModel model) : m_model(std::move(model))
@@ -480,12 +482,52 @@ QELIResult TestBRepExporter::ReleaseGeometry(const QELXIdentifier& entity, int k
 {
     // The log keeps the kind so tests can check which releases were asked for.
     const std::string operation = "ReleaseGeometry" + std::to_string(kind);
-    return answer(operation.c_str(), entity, [&]() -> QELIResult {
+    const QELIResult result = answer(operation.c_str(), entity, [&]() -> QELIResult {
         if (!entity.IsValid() || kindOfWord(entity.GetValue()) < KindBody ||
             kindOfWord(entity.GetValue()) > KindWire)
             return QELI_INVALID_ARG;
         return kind >= 0 && kind <= 5 ? QELI_OK : QELI_INVALID_ARG;
     });
+    if (result == QELI_OK && m_freeReleased)
+        freeAfterRelease(entity, kind);
+    return result;
+}
+
+bool TestBRepExporter::Releases::note(int index, std::size_t entities)
+{
+    if (index < 0 || static_cast<std::size_t>(index) >= entities)
+        return false;
+    if (done.size() != entities)
+        done.assign(entities, false);
+    if (done[static_cast<std::size_t>(index)])
+        return false;
+    done[static_cast<std::size_t>(index)] = true;
+    return ++count == entities;
+}
+
+void TestBRepExporter::freeAfterRelease(const QELXIdentifier& entity, int kind)
+{
+    TestModel& m = model();
+    const std::uint64_t word = entity.GetValue();
+    const int index = indexOfWord(word);
+    const auto madeFromOthers = [&] {
+        return std::any_of(m.surfaces.begin(), m.surfaces.end(), [](const TestSurface& s) {
+            return s.type == SurfRevolved || s.type == SurfExtruded || s.type == SurfOffset;
+        });
+    };
+    if (kind == QELXReleaseSurface && kindOfWord(word) == KindFace &&
+        m_surfaceReleases.note(index, m.faces.size()) && m.freeSurfaces.empty() && !madeFromOthers()) {
+        std::vector<TestSurface>().swap(m.surfaces);
+        m_surfaceReleases = Releases();
+    } else if (kind == QELXReleaseCurve && kindOfWord(word) == KindEdge &&
+               m_curveReleases.note(index, m.edges.size()) && m.freeCurves.empty() && !madeFromOthers()) {
+        std::vector<TestCurve>().swap(m.curves);
+        m_curveReleases = Releases();
+    } else if (kind == QELXReleasePCurve && kindOfWord(word) == KindCoedge &&
+               m_pcurveReleases.note(index, m.coedges.size())) {
+        std::vector<TestPCurve>().swap(m.pcurves);
+        m_pcurveReleases = Releases();
+    }
 }
 
 #undef TEST_FIELD

@@ -181,6 +181,13 @@ public:
     QELXIdentifier id(EntityKind kind, int index);
     // PrepareBody calls not yet matched by ReleaseBody.
     int openBodies() const { return m_openBodies; }
+    // For a driver that reads the model once: a geometry table of the model
+    // goes as soon as every entity that names its records has released them
+    // (each face its surface, edge its curve, coedge its pcurve) and nothing
+    // else in the model may still ask for one (no free surfaces or curves,
+    // no surface made from a curve or another surface); later questions
+    // about its records find nothing. Off unless set.
+    void freeReleasedGeometry(bool on) { m_freeReleased = on; }
 
     QELIResult GetGeometryExporter(QELXGeometryExporter*& out) override;
     QELIResult GetAttributeExporter(QELXAttributeExporter*& out) override;
@@ -261,8 +268,20 @@ private:
     QELIResult freeItem(const char* operation, const std::vector<int>& list, int index, QELXIdentifier& out,
                         QELXIdentifier (TestGeometryExporter::*idOf)(int));
 
+    // Which entities of one kind released their geometry.
+    struct Releases {
+        std::vector<bool> done;
+        std::size_t count = 0;
+        // True when this release was the last of the table's entities.
+        bool note(int index, std::size_t entities);
+    };
+    // Frees what the release let go when freeing is on.
+    void freeAfterRelease(const QELXIdentifier& entity, int kind);
+
     TestDocument* m_document;
     TestCallLog m_log;
+    bool m_freeReleased = false;
+    Releases m_surfaceReleases, m_curveReleases, m_pcurveReleases;
     std::unique_ptr<TestAttributeExporter> m_attributeExporter;
     std::unique_ptr<TestGeometryExporter> m_geometry;
     int m_openBodies = 0;
