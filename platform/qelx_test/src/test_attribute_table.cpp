@@ -111,6 +111,12 @@ TestAttributeTable::const_iterator TestAttributeTable::find(std::uint64_t word) 
     return end();
 }
 
+TestAttributeTable::const_iterator TestAttributeTable::lower_bound(std::uint64_t word) const
+{
+    const auto from = std::lower_bound(m_compactWords.begin(), m_compactWords.end(), word);
+    return const_iterator(this, static_cast<std::size_t>(from - m_compactWords.begin()), m_whole.lower_bound(word));
+}
+
 TestAttributeTable::const_iterator TestAttributeTable::erase(const_iterator at)
 {
     if (at.atCompact()) {

@@ -310,6 +310,8 @@ public:
     // A copy of the record; std::out_of_range when there is none.
     TestAttributes at(std::uint64_t word) const;
     const_iterator find(std::uint64_t word) const;
+    // The first record of a word not below the given one.
+    const_iterator lower_bound(std::uint64_t word) const;
     // Forgets the record there; the iterator after it.
     const_iterator erase(const_iterator at);
     const_iterator begin() const;
