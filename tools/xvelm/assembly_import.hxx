@@ -39,16 +39,8 @@ inline bool import_assembly(qelx_test::TestAssembly assembly, QELXVelmDocument& 
             switches.on(Ve_OptionDoc::keyOf("HealBody"));
             switches.on(std::string(Ve_OptionDoc::KeyPrefix) + "HealBodyPostProcess|" + healSystem);
         }
-        QELXOptions required;
-        QELIResult prepared = importer->SetRequiredOptions(required);
-        prepared &= importer->ProcessExporterOptions(source);
-        if (prepared != QELI_OK) {
-            char text[80];
-            std::snprintf(text, sizeof text, "the assembly importer could not be prepared (result 0x%x)",
-                          static_cast<unsigned>(prepared));
-            failure = text;
+        if (!prepare_importer(importer, source, "the assembly importer", failure))
             return false;
-        }
         // A part body the road could not build is never passed over in silence,
         // as in a single part.
         ImportWarnings warnings;

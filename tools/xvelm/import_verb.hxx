@@ -132,6 +132,22 @@ private:
     bool m_was;
 };
 
+// Gives an importer (of bodies or of an assembly) its required options and
+// the source's: false with `failure` naming `what` could not be prepared.
+template <class Importer, class Source>
+bool prepare_importer(Importer& importer, Source* source, const char* what, std::string& failure)
+{
+    QELXOptions required;
+    QELIResult prepared = importer->SetRequiredOptions(required);
+    prepared &= importer->ProcessExporterOptions(source);
+    if (prepared == QELI_OK)
+        return true;
+    char text[96];
+    std::snprintf(text, sizeof text, "%s could not be prepared (result 0x%x)", what, static_cast<unsigned>(prepared));
+    failure = text;
+    return false;
+}
+
 // Imports a source (the exporter of a neutral document, of a file read into
 // one, or of any other system) into `target` as the framework converts a
 // document: the connector's importer
@@ -165,16 +181,8 @@ inline bool import_source(QELXBRepExporter* source, const std::string& system, Q
         switches.set(Ve_OptionDoc::keyOf("HealBody"), !healSystem.empty());
         if (!healSystem.empty())
             switches.on(std::string(Ve_OptionDoc::KeyPrefix) + "HealBodyPostProcess|" + healSystem);
-        QELXOptions required;
-        QELIResult prepared = importer->SetRequiredOptions(required);
-        prepared &= importer->ProcessExporterOptions(source);
-        if (prepared != QELI_OK) {
-            char text[80];
-            std::snprintf(text, sizeof text, "the importer could not be prepared (result 0x%x)",
-                          static_cast<unsigned>(prepared));
-            failure = text;
+        if (!prepare_importer(importer, source, "the importer", failure))
             return false;
-        }
         ImportWarnings warnings;
         warnings.listen(true);
         const QELIResult imported = importer->Import(source);
