@@ -39,7 +39,7 @@ import sys
 import threading
 import time
 
-from damage_judge import CAD_EXTENSIONS, SAMPLES, TOLERANCE, error, last_json
+from damage_judge import TOLERANCE, error, last_json, sample_files
 import fuzz
 from fuzz import SANITIZER_MARKS, first_own_frame
 
@@ -276,12 +276,7 @@ class Case:
 
 
 def samples(args):
-    found = []
-    for folder, _, files in os.walk(SAMPLES):
-        for name in files:
-            path = os.path.join(folder, name)
-            if name.lower().endswith(CAD_EXTENSIONS) and os.path.getsize(path) <= args.max_bytes:
-                found.append(path)
+    found = sample_files(args.max_bytes)
     found.sort(key=os.path.getsize)
     if args.models:
         wanted = args.models.split(",")

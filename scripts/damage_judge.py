@@ -57,13 +57,19 @@ def last_json(text):
     return None
 
 
-def models(args, work, xvelm):
+def sample_files(max_bytes):
+    """The sample models of CAD formats up to max_bytes."""
     found = []
     for folder, _, files in os.walk(SAMPLES):
         for name in files:
             path = os.path.join(folder, name)
-            if name.lower().endswith(CAD_EXTENSIONS) and os.path.getsize(path) <= args.max_bytes:
+            if name.lower().endswith(CAD_EXTENSIONS) and os.path.getsize(path) <= max_bytes:
                 found.append(path)
+    return found
+
+
+def models(args, work, xvelm):
+    found = sample_files(args.max_bytes)
     examples = os.path.join(ROOT, "examples")
     for name in sorted(os.listdir(examples)):
         path = os.path.join(examples, name)

@@ -865,6 +865,25 @@ TEST(CadTarget, SplineDataOpenCascadeWouldRefuseFailsTheWriteBeforeItIsBuilt)
 
 namespace {
 
+// Writes the model into a scratch file of that name: written and read back
+// valid by the peer when `refusal` is null, else refused with that text and
+// no file left.
+void expectWrittenOrRefused(const qelx_test::TestModel& model, const std::string& name, const char* refusal)
+{
+    const fs::path out = targetScratch(name);
+    std::string error;
+    const QELIResult written = writeCadFile(model, out.string(), error);
+    if (!refusal) {
+        EXPECT_EQ(written, QELI_OK) << error;
+        EXPECT_TRUE(cad_samples::measure(cad_samples::peerRead(out.string())).valid);
+    } else {
+        EXPECT_NE(written, QELI_OK);
+        EXPECT_NE(error.find(refusal), std::string::npos) << error;
+        EXPECT_FALSE(fs::exists(out));
+    }
+    fs::remove(out);
+}
+
 // A square face of side 10 on the plane of `frame` with a square hole of
 // side 2 at (hx, hy) in the frame, its hole turned against the outer wire
 // unless `holeSameWay`.
@@ -924,18 +943,7 @@ TEST(CadTarget, AFaceWhoseWiresCrossNestOrTurnWronglyIsNotWritten)
                 SCOPED_TRACE(std::string(c.what) + " into " + kind);
                 const qelx_test::TestModel model = readAsBrep(squareWithHole(frame, c.hx, c.hy, c.sameWay));
                 ASSERT_EQ(model.faces.size(), 1u);
-                const fs::path out = targetScratch(std::string("holed") + kind);
-                std::string error;
-                const QELIResult written = writeCadFile(model, out.string(), error);
-                if (!c.refusal) {
-                    EXPECT_EQ(written, QELI_OK) << error;
-                    EXPECT_TRUE(cad_samples::measure(cad_samples::peerRead(out.string())).valid);
-                } else {
-                    EXPECT_NE(written, QELI_OK);
-                    EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
-                    EXPECT_FALSE(fs::exists(out));
-                }
-                fs::remove(out);
+                expectWrittenOrRefused(model, std::string("holed") + kind, c.refusal);
             }
     for (const gp_Ax2& frame : {gp_Ax2(), gp_Ax2(gp_Pnt(3, -2, 1), gp_Dir(1, 2, 2), gp_Dir(2, -1, 0)), mirrored})
         for (const char* kind : {".brep", ".igs"}) {
@@ -1001,18 +1009,7 @@ TEST(CadTarget, ASolidWhoseShellIsOpenOrTurnedAgainstItselfIsNotWritten)
                 qelx_test::TestModel model = box;
                 ASSERT_EQ(model.volumes.size(), 1u);
                 c.damage(model);
-                const fs::path out = targetScratch(std::string("shell") + kind);
-                std::string error;
-                const QELIResult written = writeCadFile(model, out.string(), error);
-                if (!c.refusal) {
-                    EXPECT_EQ(written, QELI_OK) << error;
-                    EXPECT_TRUE(cad_samples::measure(cad_samples::peerRead(out.string())).valid);
-                } else {
-                    EXPECT_NE(written, QELI_OK);
-                    EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
-                    EXPECT_FALSE(fs::exists(out));
-                }
-                fs::remove(out);
+                expectWrittenOrRefused(model, std::string("shell") + kind, c.refusal);
             }
     }
 }

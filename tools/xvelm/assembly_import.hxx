@@ -60,17 +60,7 @@ inline bool import_assembly(qelx_test::TestAssembly assembly, QELXVelmDocument& 
         }
         // Healing after the whole translation (under its switch) may warn
         // that it left a part short, as healing each part may.
-        warnings.listen(true);
-        const QELIResult committed = importer->PostImport();
-        warnings.listen(false);
-        if (committed != QELI_OK) {
-            char text[80];
-            std::snprintf(text, sizeof text, "the bodies could not be committed (result 0x%x)",
-                          static_cast<unsigned>(committed));
-            failure = text;
-            return false;
-        }
-        if (!(failure = warnings.healingFailed()).empty())
+        if (!commit_import(importer, warnings, failure))
             return false;
     } catch (...) {
         failure = failure_in_flight();

@@ -148,6 +148,25 @@ bool prepare_importer(Importer& importer, Source* source, const char* what, std:
     return false;
 }
 
+// Commits what an importer made (the post-import step, which heals): false
+// with `failure` saying why when the commit fails or healing left a body short.
+template <class Importer>
+bool commit_import(Importer& importer, ImportWarnings& warnings, std::string& failure)
+{
+    warnings.listen(true);
+    const QELIResult committed = importer->PostImport();
+    warnings.listen(false);
+    if (committed != QELI_OK) {
+        char text[80];
+        std::snprintf(text, sizeof text, "the bodies could not be committed (result 0x%x)",
+                      static_cast<unsigned>(committed));
+        failure = text;
+        return false;
+    }
+    failure = warnings.healingFailed();
+    return failure.empty();
+}
+
 // Imports a source (the exporter of a neutral document, of a file read into
 // one, or of any other system) into `target` as the framework converts a
 // document: the connector's importer
@@ -203,17 +222,7 @@ inline bool import_source(QELXBRepExporter* source, const std::string& system, Q
         }
         if (sourceRead)
             sourceRead();
-        warnings.listen(true);
-        const QELIResult committed = importer->PostImport();
-        warnings.listen(false);
-        if (committed != QELI_OK) {
-            char text[80];
-            std::snprintf(text, sizeof text, "the bodies could not be committed (result 0x%x)",
-                          static_cast<unsigned>(committed));
-            failure = text;
-            return false;
-        }
-        if (!(failure = warnings.healingFailed()).empty())
+        if (!commit_import(importer, warnings, failure))
             return false;
         if (const ENTITY_LIST* list = target.GetNativeEntityList())
             for (int i = 0; i < list->count(); ++i)
