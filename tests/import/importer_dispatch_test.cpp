@@ -229,6 +229,30 @@ TEST_F(ImporterDispatch, CreatedEntitiesAreAnsweredForEveryFaceAndNothingIsLeftO
     // The fixture's teardown finds nothing left once the importer is gone.
 }
 
+TEST_F(ImporterDispatch, ReleasedLookupsAnswerNothingAndLeaveTheBodiesToTheCommit)
+{
+    ImporterRun run(blocks(2));
+    ASSERT_EQ(run.import(), QELI_OK);
+    QELXIdentifiers created;
+    ASSERT_EQ(run.importer().GetCreatedEntities(run.id(qelx_test::KindFace, 6), created), QELI_OK);
+    run.importer().ReleaseSourceLookups();
+    EXPECT_EQ(run.importer().GetTopologyCreator(), nullptr);
+    // No answer now, and none made on the spot: a face of either body.
+    for (int face : {0, 6})
+        EXPECT_EQ(run.importer().GetCreatedEntities(run.id(qelx_test::KindFace, face), created), QELI_FAIL);
+    EXPECT_EQ(created.Count(), 1);
+    // The bodies the lookups pointed into are the commit's as before.
+    ASSERT_EQ(run.postImport(), QELI_OK);
+    const std::vector<ENTITY*> handed = run.handedOver();
+    ASSERT_EQ(handed.size(), 2u);
+    for (ENTITY* body : handed) {
+        ENTITY_LIST faces;
+        api_get_faces(body, faces);
+        EXPECT_EQ(faces.iteration_count(), 6);
+        EXPECT_TRUE(faces.contains(reinterpret_cast<FACE*>(created.Get(0).GetValue())) == (body == handed[1]));
+    }
+}
+
 TEST_F(ImporterDispatch, WiresAndPointsTakeTheWireRoadBesideTheSolidAndNameTheirSource)
 {
     // One body holding a block, a wire and a point wire.

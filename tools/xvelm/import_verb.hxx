@@ -181,7 +181,8 @@ bool commit_import(Importer& importer, ImportWarnings& warnings, std::string& fa
 // `sourceRead`, when given, is called once the import has read the whole
 // source and before the commit heals: a caller may then let go of the
 // source's bulk (the importer keeps the source only to answer what it made
-// of a source entity, which no driver asks).
+// of a source entity, which no driver asks, and lets go of its own answers
+// there).
 inline bool import_source(QELXBRepExporter* source, const std::string& system, QELXVelmDocument& target,
                           ImportCounts& counts, std::string& failure,
                           const std::optional<std::string>& healAs = std::nullopt,
@@ -220,6 +221,11 @@ inline bool import_source(QELXBRepExporter* source, const std::string& system, Q
             failure = warnings.lostPart();
             return false;
         }
+        // No driver asks what a source entity became: the importer's lookups
+        // (an entry per source face, loop, coedge, edge and vertex) go before
+        // the commit heals, rather than stand beside the bodies to the end.
+        if (auto* velm = dynamic_cast<QELXVelmBRepImporter*>(made))
+            velm->ReleaseSourceLookups();
         if (sourceRead)
             sourceRead();
         if (!commit_import(importer, warnings, failure))

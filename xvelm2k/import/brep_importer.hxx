@@ -90,6 +90,11 @@ public:
     Ve_CocoonTagHandle GetResult() const { return m_result; }
     // The creator of the latest topology import, or null.
     QELXVelmBRepCreator* GetTopologyCreator() const { return m_topologyCreator; }
+    // Lets go of what the import keeps only to answer GetCreatedEntities (the
+    // creator's catalogues: an entry per source face, loop, coedge, edge and
+    // vertex, near the kernel model's own size), for a caller that will not
+    // ask once Import returned; GetCreatedEntities then fails.
+    void ReleaseSourceLookups();
     QELXDefaultGeometryImporter* GetGeometryImporter() const { return m_geometryImporter; }
     // Takes ownership (the previous one is deleted).
     void SetGeometryImporter(QELXDefaultGeometryImporter* importer);

@@ -149,6 +149,12 @@ extern "C" QELIResult QELXCreateVelmBRepImporter(QELXDocument* document, QELXBRe
     return *out ? QELI_OK : QELI_FAIL;
 }
 
+void QELXVelmBRepImporter::ReleaseSourceLookups()
+{
+    delete m_topologyCreator;
+    m_topologyCreator = nullptr;
+}
+
 void QELXVelmBRepImporter::SetGeometryImporter(QELXDefaultGeometryImporter* importer)
 {
     if (importer == m_geometryImporter)
