@@ -280,6 +280,12 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
          {"{\"id\":3,\"type\":\"ellipse\",\"parameterization\":{\"scale\":1.0,",
           "{\"id\":3,\"type\":\"ellipse\",\"parameterization\":{\"scale\":1e308,"},
          "/curves/2/parameterization: a number beyond any model"},
+        // An edge running 65,535 times past its spline's knots: its length,
+        // asked by the stitching, halved every piece of the range 20 times
+        // over as the rounding of the spline far outside its knots never let
+        // the sum settle. Now the length gives up, naming the edge.
+        {"a BREP edge range 65,535 times its spline's", samples + "wing.brep", {"\n1  2 0 0 1\n", "\n1  2 0 0 65535\n"},
+         nullptr},
         // The unit code was cast into the framework's unit as it stood.
         {"a neutral document of no known unit", json, {"\"unit\":1,", "\"unit\":65536,"},
          "/unit: unit 65536 is not a unit code"},
@@ -374,6 +380,49 @@ TEST(DamagedInputs, ANeutralEdgeOnAVertexThatDoesNotListItIsRefused)
     model["vertices"][14]["edges"].erase(1);
     std::ofstream(doc, std::ios::binary) << model.dump();
     expectRefused(doc, dir / "out.igs", "/edges/14/start: a vertex that does not list it");
+    fs::remove_all(dir);
+}
+
+// A spline whose knots do not fit its degree and control points: the reader
+// counted only that every knot had a multiplicity, and the spline went on to
+// be evaluated with knots it does not have.
+TEST(DamagedInputs, ANeutralSplineWhoseKnotsDoNotFitIsRefused)
+{
+    const std::string wing = std::string(cad_samples::SampleFolder) + "/occ/wing.brep";
+    if (!fs::exists(wing))
+        GTEST_SKIP() << "the samples are not installed";
+    const fs::path dir = convert_run::convertScratch();
+    const fs::path doc = dir / "wing.json";
+    ASSERT_EQ(convert_run::runConvert(wing, doc.string()).status, 0);
+    const nlohmann::json sound = nlohmann::json::parse(fileText(doc.string()));
+    const nlohmann::json& curve = sound["curves"][1];
+    ASSERT_EQ(curve["type"], "nurbs") << curve;
+    ASSERT_EQ(curve["mults"].size(), 2u) << curve;
+    const int degree = curve["degree"];
+    struct Case {
+        const char* what;
+        const char* field;
+        nlohmann::json value;
+        const char* refusal;
+    };
+    const Case cases[] = {
+        {"a multiplicity of no use", "mults", nlohmann::json::array({0, degree + 1}), "/curves/1/mults: a multiplicity outside"},
+        {"one knot too few in all", "mults", nlohmann::json::array({degree, degree + 1}),
+         "/curves/1/mults: multiplicities that do not add up"},
+        {"knots that fall", "knots", nlohmann::json::array({1.0, 0.0}), "/curves/1/knots: knots that do not rise"},
+        {"degree 0", "degree", 0, "/curves/1: a spline of degree 0"},
+        {"a weight of 0", "weights", nullptr, "/curves/1/weights: a weight that is not positive"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        nlohmann::json model = sound;
+        if (std::string(c.field) == "weights")
+            model["curves"][1]["weights"] = std::vector<double>(curve["count"].get<std::size_t>(), 0.0);
+        else
+            model["curves"][1][c.field] = c.value;
+        std::ofstream(doc, std::ios::binary) << model.dump();
+        expectRefused(doc, dir / "out.vlt", c.refusal);
+    }
     fs::remove_all(dir);
 }
 

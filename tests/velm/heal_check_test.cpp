@@ -13,6 +13,7 @@
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
 #include "support/repair_builders.hxx"
+#include "velm/body_heal.hxx"
 #include "velm/build.hxx"
 #include "velm/errors.hxx"
 #include "velm/geometry_entity.hxx"
@@ -81,6 +82,38 @@ TEST_F(HealCheck, ShortEdgesSliversAndCurveTolerances) {
   EXPECT_NEAR(calculate_curve_tolerance(a, QELinterval(0, 10), c, QELinterval(0, 5)), std::hypot(5.0, 0.1), 1e-12);
 
   for (BODY* b : {thin, square, big}) api_del_entity(b);
+}
+
+// A vertex that also names an edge not ending at it (damaged input): the
+// edge's replacement by a tolerant one, and back, updates only the vertices
+// at the edge's ends, so the stale name outlives the edge. The queries round
+// the vertex, and the tolerance work built on them, pass over it instead of
+// reading the edge after it has gone.
+TEST_F(HealCheck, AVertexNamingAReplacedEdgeThatDidNotEndAtItReadsNothingFreed) {
+  BODY* box = make_plane_box();
+  ENTITY_LIST edges;
+  ASSERT_TRUE(api_get_edges(box, edges).ok());
+  VERTEX* v = static_cast<EDGE*>(edges[0])->start();
+  EDGE* away = nullptr;
+  for (int i = 0; i < edges.count() && !away; ++i)
+    if (auto* e = static_cast<EDGE*>(edges[i]); e->start() != v && e->end() != v) away = e;
+  ASSERT_NE(away, nullptr);
+  v->add_edge(away);
+  TEDGE* tolerant = nullptr;
+  ASSERT_TRUE(api_replace_edge_with_tedge(away, tolerant).ok());  // outermost: the edge is freed
+  EDGE* plain = nullptr;
+  ASSERT_TRUE(api_replace_tedge_with_edge(tolerant, plain).ok());
+  ENTITY_LIST around;
+  sg_q_edges_around_vertex(v, &around);
+  EXPECT_EQ(around.count(), 3);
+  EXPECT_FALSE(around.contains(plain));
+  EXPECT_EQ(vertex_deviation(v), 0.0);
+  api_bb_begin(true);
+  update_tolerance(box);
+  minimize_vertex_edges(v);
+  api_bb_end(outcome(), true, false);
+  EXPECT_EQ(v->count_edges(), 1);
+  EXPECT_TRUE(api_del_entity(box).ok());
 }
 
 // A tolerant edge whose curve meets its faces and vertices exactly becomes a

@@ -179,6 +179,24 @@ TEST_F(RestoreDamage, EachClassOfDamageIsRefusedWithItsRecordAndLeavesNothing) {
       {"coedge owned by a vertex",  // the loop is still linked from its face, the vertex from its edges
        [](SaveFileWords& f) { relink(f, loop_coedge(f), coedge_owner, f.find("vertex")); },
        "a link points at an entity of the wrong class"},
+      // The first control point of the spline sheet's surface, and the first
+      // knot along u after its 16 points: ten words after the record's
+      // attribute link come its definition's flags, fit, row count and count.
+      {"control point beyond any model",
+       [](SaveFileWords& f) {
+         const int r = f.find("spline");
+         f.records[r][f.links(r)[0] + 10] = "1e101";
+       },
+       "(spline), field 16: a coordinate or length beyond any model"},
+      {"knot beyond any model",
+       [](SaveFileWords& f) {
+         const int r = f.find("spline");
+         f.records[r][f.links(r)[0] + 10 + 48 + 4] = "-1e11";
+       },
+       "(spline), field 68: a knot beyond any model"},
+      {"vertex point beyond any model",
+       [](SaveFileWords& f) { f.records[f.find("point")].end()[-2] = "-2e10"; },
+       "(point), field 8: a coordinate or length beyond any model"},
       {"intcurve record with a bad final flag",
        [](SaveFileWords& f) { f.records[f.find("intcurve")].end()[-5] = "7"; }, "flag (0 or 1) 7 outside 0 .. 1"},
   };
@@ -194,7 +212,8 @@ TEST_F(RestoreDamage, EachClassOfDamageIsRefusedWithItsRecordAndLeavesNothing) {
 
 // Link positions of an attribute record: its own chain, owner, next, previous.
 enum { attrib_owner = 1, attrib_previous = 3, coedge_previous = 2, coedge_edge = 4, lump_next = 1, loop_face = 3,
-       face_shell = 3, shell_face = 2 };
+       face_shell = 3, shell_face = 2, face_surface = 4, vertex_point = 1, vertex_first_edge = 2, edge_start = 1,
+       edge_end = 2 };
 
 // The group record made to hold one more member.
 void holdMember(SaveFileWords& f, int group, int member) {
@@ -373,6 +392,51 @@ TEST_F(RestoreDamage, EachDamageIsReportedAtTheEntityAtFault) {
          return place(f, name);
        },
        "text length"},
+      // Links to a dropped geometry record become null.
+      {"face whose surface record is dropped", &text,
+       [](SaveFileWords& f) {
+         const int face = f.find("face");
+         f.erase_record(follow(f, face, face_surface));
+         return place(f, face);
+       },
+       "has no surface"},
+      {"vertex whose point record is dropped", &text,
+       [](SaveFileWords& f) {
+         const int vertex = f.find("vertex");
+         f.erase_record(follow(f, vertex, vertex_point));
+         return place(f, vertex);
+       },
+       "has no point"},
+      // An edge whose end vertex, an earlier record, does not list it: that
+      // vertex stays linked from elsewhere and names no edge without an end.
+      {"edge without its end vertex", &text,
+       [](SaveFileWords& f) {
+         for (int e = f.find("edge"); e >= 0; e = f.find("edge", e)) {
+           const int v = follow(f, e, edge_end);
+           bool listed = false;
+           for (std::size_t k = vertex_first_edge; k < f.links(v).size(); ++k) listed = listed || follow(f, v, static_cast<int>(k)) == e;
+           if (v < e && !listed) {
+             link(f, e, edge_end) = "$-1";
+             return place(f, e);
+           }
+         }
+         ADD_FAILURE() << "no edge whose end vertex comes first and does not list it";
+         return std::string();
+       },
+       "has no start or no end vertex"},
+      // Replacing or losing an edge updates only the vertices at its ends: one
+      // named elsewhere would be read after it had gone.
+      {"vertex naming an edge that does not end at it", &text,
+       [](SaveFileWords& f) {
+         const int vertex = f.find("vertex");
+         for (int e = f.find("edge"); e >= 0; e = f.find("edge", e))
+           if (follow(f, e, edge_start) != vertex && follow(f, e, edge_end) != vertex) {
+             relink(f, vertex, vertex_first_edge, e);
+             break;
+           }
+         return place(f, vertex);
+       },
+       "names an edge that does not end at it"},
       {"header counting more records than the file has", &text,
        [](SaveFileWords& f) {
          f.header[2] = std::to_string(f.records.size() + 1);

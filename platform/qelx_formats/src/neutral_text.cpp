@@ -1159,7 +1159,40 @@ public:
             fail(path / "weights", "expected one weight per control point");
         if (n.knots.size() != n.mults.size())
             fail(path / "mults", "expected one multiplicity per knot");
+        checkKnots(path, "knots", "mults", n.degree, n.count, n.knots, n.mults);
+        checkWeights(path / "weights", n.weights);
         return n;
+    }
+
+    // A spline's knots as every reader of the model evaluates them: distinct
+    // knots rising, each used at least once and at most degree + 1 times, as
+    // many in all as the control points and the degree ask for (the writers
+    // open periodic splines, so that holds for them too).
+    void checkKnots(const Where& path, const char* knotKey, const char* multKey, int degree, int count,
+                    const std::vector<double>& knots, const std::vector<int>& mults) const
+    {
+        if (degree < 1 || degree > 64)
+            fail(path, "a spline of degree " + std::to_string(degree) + ", outside 1 .. 64");
+        if (count < degree + 1)
+            fail(path, "a spline of degree " + std::to_string(degree) + " with " + std::to_string(count) +
+                           " control points in a direction (at least degree + 1)");
+        for (std::size_t i = 1; i < knots.size(); ++i)
+            if (!(knots[i] > knots[i - 1]))
+                fail(path / knotKey, "knots that do not rise");
+        long long sum = 0;
+        for (int m : mults) {
+            if (m < 1 || m > degree + 1)
+                fail(path / multKey, "a multiplicity outside 1 .. degree + 1");
+            sum += m;
+        }
+        if (sum != static_cast<long long>(count) + degree + 1)
+            fail(path / multKey, "multiplicities that do not add up to the control points and the degree");
+    }
+    void checkWeights(const Where& path, const std::vector<double>& weights) const
+    {
+        for (double w : weights)
+            if (!(w > 0.0))
+                fail(path, "a weight that is not positive");
     }
 
     // Table numbers, in document order.
@@ -1816,6 +1849,9 @@ private:
                     fail(p / "uMults", "expected one multiplicity per knot");
                 if (s.vKnots.size() != s.vMults.size())
                     fail(p / "vMults", "expected one multiplicity per knot");
+                checkKnots(p, "uKnots", "uMults", s.uDegree, s.uCount, s.uKnots, s.uMults);
+                checkKnots(p, "vKnots", "vMults", s.vDegree, s.vCount, s.vKnots, s.vMults);
+                checkWeights(p / "weights", s.weights);
             }
             break;
         }

@@ -34,6 +34,7 @@ double nearest_on_edge(const EDGE* e, const QELposition& p, QELposition& foot, d
     eq.point_perp(p, f, nullptr, &t);
     QELinterval cr = sign > 0 ? r : -r;
     if (double period = eq.param_period(); period > 0.0) {
+      t = near_period(t, cr.start_pt(), period);
       while (t < cr.start_pt()) t += period;
       while (t > cr.start_pt() + period) t -= period;
     }

@@ -322,7 +322,12 @@ std::vector<double> knot_line_crossings(const curve& c, const QELinterval& range
       for (int k = 0; k < n; ++k) {
         // On a periodic surface the knot line comes round once a period.
         const double first = period > 0.0 ? knots[k] + std::ceil((lo - knots[k]) / period) * period : knots[k];
+        // Between two samples the curve comes round a few times at most; more
+        // (a curve far outside its knots, a parameter a period no longer
+        // moves) is no curve a fit can follow.
+        int turns = 0;
         for (double x = first; x < hi && x > lo; x += period) {
+          if (++turns > 64) velm_api_error_throw(VELM_NO_CONVERGENCE);
           double t0 = t[i], t1 = t[i + 1];
           QELpar_pos g = uv[i];
           const double side0 = a - x;

@@ -91,6 +91,7 @@ bool on_edge(const EDGE* e, const QELposition& p) {
   if (e->sense() == REVERSED) r = -r;
   double period = eq.param_period();
   if (period > 0.0) {
+    t = near_period(t, r.start_pt(), period);
     while (t < r.start_pt()) t += period;
     while (t > r.start_pt() + period) t -= period;
   }

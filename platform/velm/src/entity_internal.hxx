@@ -121,6 +121,13 @@ constexpr int VELM_MAX_ENTITY_ID = 1 << 30;
 // them the ones asked for. Throws the damage error naming the record.
 void velm_check_restored(ENTITY* const* records, int count, int top_level);
 [[noreturn]] void velm_restore_damaged_at(int record, const char* identifier, const char* what);
+// The largest coordinate or length a saved model's geometry holds (the bound
+// transforms have too); the save refuses and the restore reports one beyond it.
+constexpr double VELM_MODEL_EXTENT = 1e10;
+void write_model_position(const QELposition& p);
+void write_model_length(double value);
+QELposition read_model_position();
+double read_model_length();
 void velm_note_restored_id(int id);
 int velm_next_entity_id();
 

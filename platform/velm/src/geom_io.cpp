@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "bspline_data.hxx"
+#include "entity_internal.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/law.hxx"
 #include "velm/save.hxx"
@@ -54,12 +55,12 @@ std::vector<double> read_reals(int max_count) {
 
 void write_points(const std::vector<QELposition>& v) {
   write_int(static_cast<int>(v.size()));
-  for (const QELposition& p : v) write_position(p);
+  for (const QELposition& p : v) write_model_position(p);
 }
 
 std::vector<QELposition> read_points(int max_count) {
   std::vector<QELposition> v(read_count(0, max_count));
-  for (QELposition& p : v) p = read_position();
+  for (QELposition& p : v) p = read_model_position();
   return v;
 }
 
@@ -71,13 +72,18 @@ void write_direction(const bs_direction& d) {
   write_int(d.degree);
   write_int(d.form);
   write_int(d.pole);
-  write_reals(d.knots);
+  write_int(static_cast<int>(d.knots.size()));
+  for (double k : d.knots) write_model_length(k);
 }
 
 void read_direction(bs_direction& d, int n) {
   const int degree = read_count(1, 64);
   const int form = read_count(0, 2), pole = read_count(0, 3);
-  const std::vector<double> knots = read_reals(max_items);
+  // Parameters are measured in the model's lengths (or turns): a knot beyond
+  // them makes spans whose differences and products overflow.
+  std::vector<double> knots(read_count(0, max_items));
+  for (double& k : knots)
+    if (k = read_real(); !(std::fabs(k) <= VELM_MODEL_EXTENT)) damaged("a knot beyond any model");
   if (!bs_direction_build(d, degree, n, static_cast<int>(knots.size()), knots.data(), 0.0))
     damaged("knots that do not fit the degree and the number of control points");
   d.form = form;
@@ -246,13 +252,13 @@ struct velm_geom_io {
       write_real(d->fitol_);
       if (auto* r = dynamic_cast<const rot_spl_sur*>(d)) {
         write_curve(r->profile_);
-        write_position(r->axis_point_);
+        write_model_position(r->axis_point_);
         write_vector(r->axis_dir_);
         write_interval(r->u_range_);
         write_interval(r->v_range_);
       } else if (auto* o = dynamic_cast<const off_spl_sur*>(d)) {
         write_surface(o->base_);
-        write_real(o->distance_);
+        write_model_length(o->distance_);
         write_box(o->box_);
       } else if (auto* w = dynamic_cast<const sweep_spl_sur*>(d)) {
         write_curve(w->profile_);
@@ -273,7 +279,7 @@ struct velm_geom_io {
     if (kind == rot_spl_sur::id) {
       std::unique_ptr<curve> profile(read_curve());
       if (!profile) damaged("a revolved surface without a profile");
-      const QELposition at = read_position();
+      const QELposition at = read_model_position();
       QELunit_vector axis;
       read_unit(axis);
       const QELinterval u = read_interval(), v = read_interval();
@@ -284,7 +290,7 @@ struct velm_geom_io {
     if (kind == off_spl_sur::id) {
       std::unique_ptr<surface> base(read_surface());
       if (!base) damaged("an offset surface without a base");
-      const double distance = read_real();
+      const double distance = read_model_length();
       const QELpar_box box = read_box();
       return VELM_MAKE(off_spl_sur, *base, distance, &box);
     }
@@ -366,13 +372,13 @@ struct velm_geom_io {
 // ---- analytic equations ----
 
 void velm_save_equation(const straight& c) {
-  write_position(c.root_point);
+  write_model_position(c.root_point);
   write_vector(c.direction);
   write_real(c.param_scale);
   velm_geom_io::write_limits(c);
 }
 void velm_restore_equation(straight& c) {
-  c.root_point = read_position();
+  c.root_point = read_model_position();
   read_unit(c.direction);
   c.param_scale = read_real();
   velm_geom_io::read_limits(c);
@@ -380,14 +386,14 @@ void velm_restore_equation(straight& c) {
 
 namespace {
 void write_ellipse_data(const ellipse& c) {
-  write_position(c.centre);
+  write_model_position(c.centre);
   write_vector(c.normal);
   write_vector(c.major_axis);
   write_real(c.radius_ratio);
   write_real(c.param_offset);
 }
 void read_ellipse_data(ellipse& c) {
-  c.centre = read_position();
+  c.centre = read_model_position();
   read_unit(c.normal);
   c.major_axis = read_scaling_vector();
   c.radius_ratio = read_real();
@@ -405,11 +411,11 @@ void velm_restore_equation(ellipse& c) {
 }
 
 void velm_save_equation(const degenerate_curve& c) {
-  write_position(c.point);
+  write_model_position(c.point);
   velm_geom_io::write_limits(c);
 }
 void velm_restore_equation(degenerate_curve& c) {
-  c.point = read_position();
+  c.point = read_model_position();
   velm_geom_io::read_limits(c);
 }
 
@@ -423,14 +429,14 @@ void velm_restore_equation(intcurve& c) {
 }
 
 void velm_save_equation(const plane& s) {
-  write_position(s.root_point);
+  write_model_position(s.root_point);
   write_vector(s.normal);
   write_vector(s.u_deriv);
   write_int(s.reverse_v);
   velm_geom_io::write_limits(s);
 }
 void velm_restore_equation(plane& s) {
-  s.root_point = read_position();
+  s.root_point = read_model_position();
   read_unit(s.normal);
   s.u_deriv = read_scaling_vector();
   s.reverse_v = read_int();
@@ -457,33 +463,33 @@ void velm_restore_equation(cone& s) {
 }
 
 void velm_save_equation(const sphere& s) {
-  write_position(s.centre);
-  write_real(s.radius);
+  write_model_position(s.centre);
+  write_model_length(s.radius);
   write_vector(s.origin_dir);
   write_vector(s.pole_dir);
   velm_geom_io::write_limits(s);
 }
 void velm_restore_equation(sphere& s) {
-  s.centre = read_position();
-  s.radius = read_real();
+  s.centre = read_model_position();
+  s.radius = read_model_length();
   read_unit(s.origin_dir);
   read_unit(s.pole_dir);
   velm_geom_io::read_limits(s);
 }
 
 void velm_save_equation(const torus& s) {
-  write_position(s.centre);
+  write_model_position(s.centre);
   write_vector(s.normal);
-  write_real(s.major_radius);
-  write_real(s.minor_radius);
+  write_model_length(s.major_radius);
+  write_model_length(s.minor_radius);
   write_vector(s.origin_dir);
   velm_geom_io::write_limits(s);
 }
 void velm_restore_equation(torus& s) {
-  s.centre = read_position();
+  s.centre = read_model_position();
   read_unit(s.normal);
-  s.major_radius = read_real();
-  s.minor_radius = read_real();
+  s.major_radius = read_model_length();
+  s.minor_radius = read_model_length();
   read_unit(s.origin_dir);
   velm_geom_io::read_limits(s);
 }

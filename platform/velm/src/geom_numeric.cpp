@@ -1,5 +1,7 @@
 #include "geom_numeric.hxx"
 
+#include "velm/errors.hxx"
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -216,7 +218,13 @@ double gauss5(const curve_evaluator& f, double a, double b) {
   return sum * h;
 }
 
-double adaptive(const curve_evaluator& f, double a, double b, double whole, int depth) {
+// Halvings one length may take in all. A curve with a kink or a knot per
+// piece settles within a few dozen each; one that never settles (a spline
+// evaluated far outside its knots, whose rounding swamps the tolerance)
+// would halve every piece 20 times over, 2^20 pieces each.
+constexpr long length_halvings = 1L << 16;
+
+double adaptive(const curve_evaluator& f, double a, double b, double whole, int depth, long& budget) {
   const double m = 0.5 * (a + b);
   const double left = gauss5(f, a, m), right = gauss5(f, m, b);
   // A length that is no finite number never settles: halving it again only
@@ -224,7 +232,8 @@ double adaptive(const curve_evaluator& f, double a, double b, double whole, int 
   if (depth <= 0 || !std::isfinite(left + right) ||
       std::fabs(left + right - whole) <= 1e-12 * std::max(1.0, std::fabs(whole)))
     return left + right;
-  return adaptive(f, a, m, left, depth - 1) + adaptive(f, m, b, right, depth - 1);
+  if (--budget < 0) velm_api_error_throw(VELM_NO_CONVERGENCE);
+  return adaptive(f, a, m, left, depth - 1, budget) + adaptive(f, m, b, right, depth - 1, budget);
 }
 
 }  // namespace
@@ -235,9 +244,10 @@ double curve_length(const curve_evaluator& f, double t0, double t1) {
   // Pieces first, so that a kink or knot cannot hide from the error estimate.
   const int pieces = 16;
   double sum = 0.0;
+  long budget = length_halvings;
   for (int i = 0; i < pieces; ++i) {
     const double a = t0 + (t1 - t0) * i / pieces, b = t0 + (t1 - t0) * (i + 1) / pieces;
-    sum += adaptive(f, a, b, gauss5(f, a, b), 20);
+    sum += adaptive(f, a, b, gauss5(f, a, b), 20, budget);
   }
   return sum;
 }

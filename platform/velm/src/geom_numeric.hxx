@@ -27,6 +27,8 @@ QELpar_pos surface_project(const surface_evaluator& f, const QELpar_box& range, 
                            int samples_u, int samples_v, const QELposition& p, const QELpar_pos* guess);
 
 // Arc length from t0 to t1 (negative when t1 < t0).
+// Throws VELM_NO_CONVERGENCE when it does not settle within a bounded number
+// of halvings.
 double curve_length(const curve_evaluator& f, double t0, double t1);
 
 // A unit vector perpendicular to n: the coordinate axis least aligned with n, made

@@ -2,6 +2,7 @@
 // parameter-space polygons of loops and the classification of parameters.
 #pragma once
 
+#include <cmath>
 #include <vector>
 
 #include "velm/geometry_entity.hxx"
@@ -15,6 +16,16 @@ std::vector<T*> chain(T* first) {
   std::vector<T*> out;
   for (T* e = first; e; e = e->next()) out.push_back(e);
   return out;
+}
+
+// A parameter moved by whole periods to within a period or so of `start`, in
+// one step: the callers then step it the last period or two as they like. A
+// parameter many periods away (a damaged edge's range, a projection far
+// along a curve) would take a step per period, for ever once a period no
+// longer changes it.
+inline double near_period(double t, double start, double period) {
+  if (period > 0.0 && std::fabs(t - start) > 4.0 * period) t -= period * std::floor((t - start) / period);
+  return t;
 }
 
 std::vector<COEDGE*> loop_coedges(const LOOP* loop);

@@ -93,6 +93,8 @@ class restored_check {
               [](const WIRE* w) { return w->shell(); });
       } else if (is_FACE(e)) {
         auto* f = static_cast<const FACE*>(e);
+        // Every reader of a face (areas, boxes, the writers) evaluates its surface.
+        if (!f->geometry()) damage(f, "has no surface");
         chain(loops, f, f->loop(), [](const LOOP* l) { return l->next(); }, [](const LOOP* l) { return l->face(); });
       } else if (is_LOOP(e)) {
         loop_ring(static_cast<const LOOP*>(e));
@@ -101,7 +103,15 @@ class restored_check {
       } else if (is_COEDGE(e)) {
         if (!static_cast<const COEDGE*>(e)->edge()) damage(e, "has no edge");
       } else if (is_EDGE(e)) {
-        partner_ring(static_cast<const EDGE*>(e));
+        auto* ed = static_cast<const EDGE*>(e);
+        if (!ed->start() || !ed->end()) damage(e, "has no start or no end vertex");
+        partner_ring(ed);
+      } else if (is_VERTEX(e)) {
+        auto* v = static_cast<const VERTEX*>(e);
+        if (!v->geometry()) damage(v, "has no point");
+        // Replacing or losing an edge updates the vertices it ends at only.
+        for (int k = 0; const EDGE* ed = v->edge(k); ++k)
+          if (ed->start() != v && ed->end() != v) damage(v, "names an edge that does not end at it");
       } else if (is_QELCOLLECTION(e)) {
         collections_.push_back(static_cast<const QELCOLLECTION*>(e));
       }

@@ -198,6 +198,15 @@ void write_position(const QELposition& p) {
 void write_vector(const QELvector& v) {
   for (int i = 0; i < 3; ++i) write_real(v[i]);
 }
+// A model's coordinates and lengths stay within VELM_MODEL_EXTENT: the restore
+// refuses one beyond it, so the save does not write it.
+void write_model_position(const QELposition& p) {
+  for (int i = 0; i < 3; ++i) write_model_length(p[i]);
+}
+void write_model_length(double value) {
+  if (!(std::fabs(value) <= VELM_MODEL_EXTENT)) velm_api_error_throw(VELM_SAVE_IO);
+  write_real(value);
+}
 void write_interval(const QELinterval& i) {
   write_int(static_cast<int>(i.type()));
   write_real(i.start_pt());
@@ -539,6 +548,20 @@ int read_enum() { return read_int(); }
 QELposition read_position() {
   double x = read_real(), y = read_real(), z = read_real();
   return {x, y, z};
+}
+
+// A point of the model's geometry: beyond VELM_MODEL_EXTENT its squares and
+// products (distances, areas, volumes, the evaluators' sums) overflow.
+QELposition read_model_position() {
+  QELposition p;
+  for (int i = 0; i < 3; ++i) p[i] = read_model_length();
+  return p;
+}
+
+double read_model_length() {
+  const double v = read_real();
+  if (!(std::fabs(v) <= VELM_MODEL_EXTENT)) velm_save_damaged("a coordinate or length beyond any model");
+  return v;
 }
 
 QELvector read_vector() {

@@ -29,6 +29,7 @@ double inner_param(const EDGE* e, double curve_param) {
   const CURVE* cu = e->geometry();
   if (cu && cu->has_equation()) {
     if (const double period = cu->equation().param_period(); period > 0.0) {
+      t = near_period(t, r.start_pt(), period);
       while (t <= r.start_pt()) t += period;
       while (t > r.start_pt() + period) t -= period;
     }

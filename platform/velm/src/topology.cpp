@@ -899,7 +899,16 @@ bool EDGE::closed() const {
 double EDGE::length(bool) const {
   if (!f_.geometry || !f_.geometry->has_equation()) return 0.0;
   QELinterval r = param_range();
-  return f_.geometry->curve_length(f_.sense == FORWARD ? r : -r);
+  try {
+    return f_.geometry->curve_length(f_.sense == FORWARD ? r : -r);
+  } catch (const velm_exception& e) {
+    // A length that does not settle (a range far past its spline's knots):
+    // the error names the edge.
+    if (e.error_number() != qelvelm_api_errmod.message_code(VELM_NO_CONVERGENCE) || e.get_error_info()) throw;
+    auto* info = new error_info(e.error_number(), "the length of an edge's curve over its range does not settle");
+    info->entities().add(const_cast<EDGE*>(this));
+    sys_error(e.error_number(), info);
+  }
 }
 
 QELposition EDGE::mid_pos(bool) const {
@@ -1136,12 +1145,12 @@ void APOINT::debug_ent(FILE* fp) const {
 
 void APOINT::save_common(ENTITY_LIST& list) const {
   ENTITY::save_common(list);
-  write_position(coords_);
+  write_model_position(coords_);
 }
 
 void APOINT::restore_common() {
   ENTITY::restore_common();
-  coords_ = read_position();
+  coords_ = read_model_position();
 }
 
 void APOINT::copy_common(ENTITY_LIST& list, const APOINT* from, pointer_map* pm, int skip,

@@ -118,6 +118,14 @@ std::vector<COEDGE*> edge_coedges(const EDGE* e) {
 namespace {
 bool ends_at(const EDGE* e, const VERTEX* v) { return e && (e->start() == v || e->end() == v); }
 
+// A vertex's edge reference is read only while it names a live edge that ends
+// at the vertex: one that had moved off it (damaged input) is not taken from
+// its list when it is replaced or lost, and its address may since hold
+// nothing or another entity.
+bool refers_to_edge_at(const EDGE* ref, const VERTEX* v) {
+  return velm_is_live_entity(ref) && is_EDGE(ref) && ends_at(ref, v);
+}
+
 // A stack that keeps its first few entries in place: a vertex has few edges,
 // and building a body floods round every vertex.
 template <class T, std::size_t N = 16>
@@ -199,7 +207,8 @@ void flood_from(const VERTEX* v, EDGE* from, edge_marks& seen, F&& visit) {
 template <class F>
 void flood_around(const VERTEX* v, F&& visit) {
   edge_marks seen;
-  for (int r = 0; EDGE* ref = v->edge(r); ++r) flood_from(v, ref, seen, visit);
+  for (int r = 0; EDGE* ref = v->edge(r); ++r)
+    if (refers_to_edge_at(ref, v)) flood_from(v, ref, seen, visit);
 }
 }  // namespace
 
@@ -222,11 +231,11 @@ void sg_q_coedges_around_vertex(const VERTEX* v, ENTITY_LIST* coedges) {
 void minimize_vertex_edges(VERTEX* v) {
   if (!v) return;
   // A single reference reaches one group only: it is already the minimum.
-  if (v->count_edges() == 0 || (v->count_edges() == 1 && ends_at(v->edge(0), v))) return;
+  if (v->count_edges() == 0 || (v->count_edges() == 1 && refers_to_edge_at(v->edge(0), v))) return;
   short_stack<EDGE*> keep;
   edge_marks seen;
   for (int r = 0; EDGE* ref = v->edge(r); ++r)
-    if (ends_at(ref, v) && !seen.contains(ref)) {
+    if (refers_to_edge_at(ref, v) && !seen.contains(ref)) {
       keep.push(ref);
       flood_from(v, ref, seen, [](EDGE*) {});
     }
