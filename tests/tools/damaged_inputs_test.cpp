@@ -286,6 +286,15 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         // the sum settle. Now the length gives up, naming the edge.
         {"a BREP edge range 65,535 times its spline's", samples + "wing.brep", {"\n1  2 0 0 1\n", "\n1  2 0 0 65535\n"},
          nullptr},
+        // A line turned a little off its faces: the healing widened a vertex
+        // to cover it, and the building closed each of two plane faces'
+        // loops, jumping by that much in the parameter plane, with a
+        // degenerate edge as if at a pole. The BREP file was written as a
+        // success; a reader building its space curves made lines of them,
+        // which its analyser refused. Now degenerate edges stand only where
+        // the surface collapses.
+        {"a BREP line turned off its faces, into BREP", samples + "Room.brep",
+         {"\n1 0 400 0 1 0 -0 \n", "\n1 0 400 0 0.996544 0.00168 -0.004608 \n"}, nullptr, ".brep"},
         // The unit code was cast into the framework's unit as it stood.
         {"a neutral document of no known unit", json, {"\"unit\":1,", "\"unit\":65536,"},
          "/unit: unit 65536 is not a unit code"},
@@ -314,12 +323,19 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
             std::cout.rdbuf(saved);
             EXPECT_EQ(spoken.str(), "");
             ASSERT_EQ(run.status, 0) << run.err;
-            // The file written restores.
-            xvelm::restored_model back;
-            std::FILE* sink = std::tmpfile();
-            EXPECT_TRUE(xvelm::restore_file(out.string().c_str(), back.top, back.every, sink));
-            std::fclose(sink);
-            EXPECT_GT(back.top.count(), 0);
+            if (std::string(c.out) == ".vlt") {
+                // The file written restores.
+                xvelm::restored_model back;
+                std::FILE* sink = std::tmpfile();
+                EXPECT_TRUE(xvelm::restore_file(out.string().c_str(), back.top, back.every, sink));
+                std::fclose(sink);
+                EXPECT_GT(back.top.count(), 0);
+            } else {
+                // Open CASCADE's reading of the file written finds it valid.
+                const cad_samples::Measures m = cad_samples::measure(cad_samples::peerRead(out.string()));
+                EXPECT_TRUE(m.valid);
+                EXPECT_GT(m.faces, 0);
+            }
         }
         fs::remove(in);
         fs::remove(out);
@@ -354,10 +370,11 @@ TEST(DamagedInputs, ANeutralDocumentWhoseTolerancesOverflowIsNeverSavedUnreadabl
     fs::remove_all(dir);
 }
 
-// An edge moved onto another vertex (with a spline's multiplicity made
-// negative, so that the healing replaces the edge): the vertex the edge
-// left still listed it, and the healing read the edge through that list
-// after it had replaced it. Refused as the reader meets either vertex.
+// An edge moved onto another vertex: the vertex the edge left still listed
+// it, and the healing read the edge through that list after it had replaced
+// it (when a spline's multiplicity, made negative, had the healing replace
+// it; the reader now refuses that spline itself). Refused as the reader
+// meets either vertex.
 TEST(DamagedInputs, ANeutralEdgeOnAVertexThatDoesNotListItIsRefused)
 {
     const std::string wing = std::string(cad_samples::SampleFolder) + "/occ/wing.brep";
@@ -371,7 +388,6 @@ TEST(DamagedInputs, ANeutralEdgeOnAVertexThatDoesNotListItIsRefused)
     ASSERT_EQ(sound["edges"][14]["start"], 15);
     ASSERT_EQ(sound["vertices"][14]["edges"], nlohmann::json::parse("[14, 15]"));
     nlohmann::json model = sound;
-    model["curves"][12]["mults"][1] = -1;
     model["edges"][14]["start"] = 16;
     std::ofstream(doc, std::ios::binary) << model.dump();
     expectRefused(doc, dir / "out.igs", "/vertices/14/edges/1: an edge that does not start or end at it");

@@ -1013,7 +1013,11 @@ TopoDS_Face ShapeBuilder::face(int index)
                 continue;
             const gp_Pnt pa = built.surface->Value(a.X(), a.Y()), pb = built.surface->Value(b.X(), b.Y());
             const gp_Pnt pm = built.surface->Value((a.X() + b.X()) / 2, (a.Y() + b.Y()) / 2);
-            const double tol = std::max(BRep_Tool::Tolerance(at), 1e-6);
+            // Only where the surface itself collapses: a vertex the healing
+            // widened covers a jump on a plane too, and a degenerate edge
+            // there is no edge to a reader (one building the space curves
+            // makes it a line, and the analyser refuses the shape).
+            const double tol = 1e-6;
             if (pa.Distance(pb) > tol || pa.Distance(pm) > tol)
                 continue;
             TopoDS_Edge degenerate;
