@@ -99,6 +99,11 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         // Open CASCADE's healing of the read loop grew with a power of its length.
         {"a loop listing one edge twice", bracket, {"#139 = EDGE_LOOP('',(#140,", "#139 = EDGE_LOOP('',(#140,#140,"},
          "entity #139 lists one of its parts more than once"},
+        // A surface model listing its shell thousands of times: the transfer
+        // made a shell of each and sewed them, for longer than any limit.
+        {"a STEP surface model listing its shell many times", faceStep,
+         {"#15 = SHELL_BASED_SURFACE_MODEL('',(#16));", "#15 = SHELL_BASED_SURFACE_MODEL('',(#16,#16,#16));"},
+         "entity #15 lists one of its parts more than once"},
         // Open CASCADE's reader read (and reported missing) as many edges as
         // the loop's count said.
         {"an IGES loop counting millions of edges", iges,
@@ -295,6 +300,12 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         // the surface collapses.
         {"a BREP line turned off its faces, into BREP", samples + "Room.brep",
          {"\n1 0 400 0 1 0 -0 \n", "\n1 0 400 0 0.996544 0.00168 -0.004608 \n"}, nullptr, ".brep"},
+        // A knot count written as a real: the count scan took the word for
+        // no integer and left the file to Open CASCADE's reader, which read
+        // its digits and asked for 16 GiB of knots.
+        {"a BREP knot count written as a real", samples + "wing.brep",
+         {"\n7 0 0  1 2 2  3.3500000000000001 ", "\n7 0 0  1 2 2147483647.0  3.3500000000000001 "},
+         "a count 2147483647 in the BREP Curves table"},
         // The unit code was cast into the framework's unit as it stood.
         {"a neutral document of no known unit", json, {"\"unit\":1,", "\"unit\":65536,"},
          "/unit: unit 65536 is not a unit code"},

@@ -60,6 +60,7 @@
 #include <StepGeom_Plane.hxx>
 #include <StepGeom_SurfaceOfRevolution.hxx>
 #include <StepRepr_DefinitionalRepresentation.hxx>
+#include <StepShape_BrepWithVoids.hxx>
 #include <StepShape_ConnectedFaceSet.hxx>
 #include <IGESGeom_BSplineCurve.hxx>
 #include <IGESGeom_BSplineSurface.hxx>
@@ -68,8 +69,12 @@
 #include <IGESSolid_VertexList.hxx>
 #include <StepShape_EdgeLoop.hxx>
 #include <StepShape_Face.hxx>
+#include <StepShape_FaceBasedSurfaceModel.hxx>
+#include <StepShape_HArray1OfConnectedFaceSet.hxx>
 #include <StepShape_FaceBound.hxx>
 #include <StepShape_OrientedEdge.hxx>
+#include <StepShape_Shell.hxx>
+#include <StepShape_ShellBasedSurfaceModel.hxx>
 #include <TCollection_HAsciiString.hxx>
 #include <IFSelect_WorkLibrary.hxx>
 #include <XSControl_WorkSession.hxx>
@@ -1152,6 +1157,18 @@ bool readWhole(const Handle(Interface_InterfaceModel)& model, const Handle(Inter
         } else if (const auto set = Handle(StepShape_ConnectedFaceSet)::DownCast(entity)) {
             for (int k = 1; k <= set->NbCfsFaces(); ++k, ++listed)
                 parts.insert(set->CfsFacesValue(k).get());
+        } else if (const auto model_ = Handle(StepShape_ShellBasedSurfaceModel)::DownCast(entity)) {
+            // A shell listed thousands of times: the transfer made a shell
+            // of each and sewed them, for longer than any limit.
+            for (int k = 1; k <= model_->NbSbsmBoundary(); ++k, ++listed)
+                parts.insert(model_->SbsmBoundaryValue(k).Value().get());
+        } else if (const auto faces = Handle(StepShape_FaceBasedSurfaceModel)::DownCast(entity)) {
+            if (const Handle(StepShape_HArray1OfConnectedFaceSet) sets = faces->FbsmFaces())
+                for (int k = sets->Lower(); k <= sets->Upper(); ++k, ++listed)
+                    parts.insert(sets->Value(k).get());
+        } else if (const auto solid = Handle(StepShape_BrepWithVoids)::DownCast(entity)) {
+            for (int k = 1; k <= solid->NbVoids(); ++k, ++listed)
+                parts.insert(solid->VoidsValue(k).get());
         }
         if (static_cast<int>(parts.size()) != listed) {
             reason = "damaged: entity " + fileLabel(model, i) + " lists one of its parts more than once";
@@ -1620,11 +1637,14 @@ private:
         return std::string_view(m_text).substr(from, m_at - from);
     }
 
+    // An integer as Open CASCADE's reader takes one from the stream: the
+    // digits a word starts with ("2147483647.0" counts 2147483647, the rest
+    // being read as the next value), so that such a count is weighed too.
     bool integer(long long& value)
     {
         const std::string_view t = word();
         const auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), value);
-        if (t.empty() || error != std::errc() || end != t.data() + t.size()) {
+        if (t.empty() || error != std::errc() || end == t.data()) {
             m_verdict = Lost;
             return false;
         }
