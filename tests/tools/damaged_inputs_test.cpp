@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -116,6 +117,13 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         {"an IGES loop naming an edge its list does not hold", iges, {"\n508,4,0,17,1,0,0,0,17,2,0,0,0,17,3,1,0,0,17,4,1,0;        ",
           "\n508,4,0,17,43,0,0,0,17,2,0,0,0,17,3,1,0,0,17,4,1,0;       "},
          "names an edge or vertex its list does not hold"},
+        // A text where a face's loop count belongs: Open CASCADE's reader
+        // made the face without its loop array and read it (the process
+        // ended).
+        {"an IGES face whose loop count is a text", iges,
+         {"\n510,7,1,1,15;                                                    0000005P0000004",
+          "\n510,7,3Hab,1,15;                                                 0000005P0000004"},
+         "a text in the parameter data of entity D5, whose type holds none"},
         // A loop edge's list pointer of 0: Open CASCADE's parameter reader
         // asked the null for its kind (the process ended).
         {"an IGES loop edge in no list", iges,
@@ -381,6 +389,29 @@ TEST(DamagedInputs, ANeutralDocumentWhoseTolerancesOverflowIsNeverSavedUnreadabl
     fs::remove_all(dir);
 }
 
+namespace {
+
+// The wing sample as a neutral document in a scratch folder; nothing when
+// the samples are not installed.
+struct WingDocument {
+    fs::path dir, doc;
+    nlohmann::json sound;
+};
+
+std::optional<WingDocument> wingDocument()
+{
+    const std::string wing = std::string(cad_samples::SampleFolder) + "/occ/wing.brep";
+    if (!fs::exists(wing))
+        return std::nullopt;
+    WingDocument w{convert_run::convertScratch(), {}, {}};
+    w.doc = w.dir / "wing.json";
+    EXPECT_EQ(convert_run::runConvert(wing, w.doc.string()).status, 0);
+    w.sound = nlohmann::json::parse(fileText(w.doc.string()));
+    return w;
+}
+
+} // namespace
+
 // An edge moved onto another vertex: the vertex the edge left still listed
 // it, and the healing read the edge through that list after it had replaced
 // it (when a spline's multiplicity, made negative, had the healing replace
@@ -388,13 +419,11 @@ TEST(DamagedInputs, ANeutralDocumentWhoseTolerancesOverflowIsNeverSavedUnreadabl
 // meets either vertex.
 TEST(DamagedInputs, ANeutralEdgeOnAVertexThatDoesNotListItIsRefused)
 {
-    const std::string wing = std::string(cad_samples::SampleFolder) + "/occ/wing.brep";
-    if (!fs::exists(wing))
+    const std::optional<WingDocument> wing = wingDocument();
+    if (!wing)
         GTEST_SKIP() << "the samples are not installed";
-    const fs::path dir = convert_run::convertScratch();
-    const fs::path doc = dir / "wing.json";
-    ASSERT_EQ(convert_run::runConvert(wing, doc.string()).status, 0);
-    const nlohmann::json sound = nlohmann::json::parse(fileText(doc.string()));
+    const fs::path &dir = wing->dir, &doc = wing->doc;
+    const nlohmann::json& sound = wing->sound;
     ASSERT_GT(sound["edges"].size(), 14u);
     ASSERT_EQ(sound["edges"][14]["start"], 15);
     ASSERT_EQ(sound["vertices"][14]["edges"], nlohmann::json::parse("[14, 15]"));
@@ -415,13 +444,11 @@ TEST(DamagedInputs, ANeutralEdgeOnAVertexThatDoesNotListItIsRefused)
 // be evaluated with knots it does not have.
 TEST(DamagedInputs, ANeutralSplineWhoseKnotsDoNotFitIsRefused)
 {
-    const std::string wing = std::string(cad_samples::SampleFolder) + "/occ/wing.brep";
-    if (!fs::exists(wing))
+    const std::optional<WingDocument> wing = wingDocument();
+    if (!wing)
         GTEST_SKIP() << "the samples are not installed";
-    const fs::path dir = convert_run::convertScratch();
-    const fs::path doc = dir / "wing.json";
-    ASSERT_EQ(convert_run::runConvert(wing, doc.string()).status, 0);
-    const nlohmann::json sound = nlohmann::json::parse(fileText(doc.string()));
+    const fs::path &dir = wing->dir, &doc = wing->doc;
+    const nlohmann::json& sound = wing->sound;
     const nlohmann::json& curve = sound["curves"][1];
     ASSERT_EQ(curve["type"], "nurbs") << curve;
     ASSERT_EQ(curve["mults"].size(), 2u) << curve;

@@ -1410,6 +1410,13 @@ bool loopEdgesNamed(const std::vector<long long>& record, long long entryLines)
 // and a line that names no entry is damage (a number that pushed a line's
 // pointer out of its columns left a spline short of the values the check
 // had counted for it).
+// The IGES B-rep entities (vertex and edge lists, loop, face, shell, solid)
+// hold numbers and pointers only.
+bool holdsNoText(long long type)
+{
+    return type == 502 || type == 504 || type == 508 || type == 510 || type == 514 || type == 186;
+}
+
 bool igesIntegersPlausible(const std::string& path, std::string& reason)
 {
     std::ifstream in(path, std::ios::binary);
@@ -1483,6 +1490,14 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
             while (stop < data.size() && std::isdigit(static_cast<unsigned char>(data[stop])))
                 ++stop;
             if (stop > digits && stop < data.size() && data[stop] == 'H' && stop - digits < 9) {
+                // The B-rep entities hold numbers and pointers only: a text
+                // where a face's loop count belongs left the reader's face
+                // without its loop array, which it then read.
+                if (holdsNoText(types[entry])) {
+                    reason = "damaged: a text in the parameter data of entity D" + std::to_string(entry) +
+                             ", whose type holds none";
+                    return false;
+                }
                 at = stop + 1 + std::stoul(data.substr(digits, stop - digits));
                 continue;
             }
