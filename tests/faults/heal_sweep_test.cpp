@@ -26,6 +26,7 @@
 #include "support/model_builders.hxx"
 #include "support/repair_builders.hxx"
 #include "support/repair_sweep.hxx"
+#include "velm/build.hxx"
 #include "velm/errors.hxx"
 #include "velm/memory.hxx"
 #include "velm/testkit.hxx"

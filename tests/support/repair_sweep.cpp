@@ -2,6 +2,8 @@
 #include "support/repair_sweep.hxx"
 
 #include <algorithm>
+#include <map>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -31,6 +33,17 @@ bool in_sweep_shard(long position) {
 long sweep_runs(long ci) {
   const char* runs = std::getenv("XVELM_SWEEP_RUNS");
   return runs ? std::max(1L, std::atol(runs)) : ci;
+}
+
+std::vector<long> sampled_failures(long count, long runs, const std::vector<std::string>& names) {
+  const long every = std::max(1L, count / std::max(1L, runs));
+  std::set<long> picked;
+  for (long n = 1; n <= count; n += every) picked.insert(n);
+  for (long n = std::max(1L, count - 2); n <= count; ++n) picked.insert(n);
+  std::map<std::string, int> met;
+  for (std::size_t i = 0; i < names.size(); ++i)
+    if (++met[names[i]] <= 1) picked.insert(static_cast<long>(i) + 1);
+  return {picked.begin(), picked.end()};
 }
 
 void report_sweep(const char* what, long failed, long reached) {

@@ -21,6 +21,12 @@ bool whole_sweep_asked();
 // the kth taking every nth run from its kth, so that a long one can run in
 // parallel. Every run when it is not set.
 bool in_sweep_shard(long position);
+// The calls or allocations (numbered from 1) a sweep over `count` of them
+// fails: every nth (n chosen so that about `runs` are made), the last three
+// (where documents are deleted), and with call names (velm_test_failable_calls)
+// the first call of each name, so that every kind of call fails once at
+// least. Every one of them when `runs` is at least `count`.
+std::vector<long> sampled_failures(long count, long runs, const std::vector<std::string>& names = {});
 // Prints what a sweep covered: `failed` of the first `reached` calls or
 // allocations failed in turn.
 void report_sweep(const char* what, long failed, long reached);

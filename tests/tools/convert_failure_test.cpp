@@ -7,10 +7,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <filesystem>
+#include <optional>
 #include <set>
 
 #include <BRepBuilderAPI_Transform.hxx>
+#include <BRepTools.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <IGESControl_Controller.hxx>
 #include <IGESControl_Writer.hxx>
@@ -18,9 +21,11 @@
 
 #include "convert_run.hxx"
 #include "qelx/gk_import.hxx"
+#include "qelx/qelx_test.hxx"
 #include "qelx/test_assembly.hxx"
 #include "qelx_formats/cad_samples.hxx"
 #include "qelx_formats/step_assembly.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
 #include "support/connector_test.hxx"
 #include "support/repair_sweep.hxx"
 #include "velm/errors.hxx"
@@ -84,6 +89,51 @@ std::string holderAssemblyStep(const SweepScratch& dir)
     return path;
 }
 
+// The holder assembly with names, colours and layers: the plate's body blue
+// on layer "Plates", its top face red, named and on a layer of its own, the
+// pin green on layer "Pins", one pin instance yellow of its own; so that the
+// assembly road also carries attributes and layers onto the flattened bodies.
+std::string attributedHolderAssemblyStep(const SweepScratch& dir)
+{
+    qelx_test::TestModel plate = qelx_test::TestModel::block(6, 3, 1);
+    plate.layers[1].name = "Plates";
+    plate.layers[2].name = "Marked";
+    qelx_test::TestAttributes& plateBody = plate.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)];
+    plateBody.color = std::array<double, 4>{0.2, 0.4, 0.8, 0.0};
+    plateBody.layer = 1;
+    qelx_test::TestAttributes& top = plate.attributes[qelx_test::wordOf(qelx_test::KindFace, 1)];
+    top.color = std::array<double, 4>{0.9, 0.1, 0.1, 0.0};
+    top.name = "top";
+    top.layer = 2;
+    qelx_test::TestModel pin = qelx_test::TestModel::cylinder(0.5, 2);
+    pin.layers[1].name = "Pins";
+    qelx_test::TestAttributes& pinBody = pin.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)];
+    pinBody.color = std::array<double, 4>{0.1, 0.7, 0.2, 0.0};
+    pinBody.layer = 1;
+    qelx_test::TestAssembly a;
+    const int plateDef = a.addPart("plate", std::move(plate));
+    const int pinDef = a.addPart("pin", std::move(pin));
+    const int holder = a.addAssembly("holder");
+    a.place(holder, plateDef, "plate", qelx_test::placementTranslation(0, 0, 0));
+    const int yellow = a.place(holder, pinDef, "pin-a", qelx_test::placementTranslation(1.5, 1.5, 1));
+    a.instances[static_cast<std::size_t>(yellow)].color = std::array<double, 4>{1.0, 0.9, 0.0, 0.0};
+    a.place(-1, holder, "holder-1", qelx_test::placementTranslation(0, 0, 0));
+    a.place(-1, holder, "holder-2", qelx_test::placementTurnZ(1.0, 20, 0, 0));
+    const std::string path = dir / "attributed_holders.step";
+    std::string error;
+    EXPECT_EQ(qelx_formats::writeStepAssembly(a, path, error), QELI_OK) << error;
+    return path;
+}
+
+// The cylinder written by the peer as a BREP file, so that the file takes
+// the BREP reader's road in.
+std::string mirroredCylinderBrep(const SweepScratch& dir)
+{
+    const std::string path = dir / "cylinder.brep";
+    EXPECT_TRUE(BRepTools::Write(mirroredCylinder(), path.c_str()));
+    return path;
+}
+
 // The cylinder written by the peer as a STEP solid: a small sample for the
 // sweeps that run once per road or recipe.
 std::string mirroredCylinderStep(const SweepScratch& dir)
@@ -117,9 +167,16 @@ protected:
         // Solids through the trim road: each face a sheet, stitched again by the healing.
         if (m_trimRoad)
             Gk_ImportMachine::setRule("XVelm", "XStep", Gk_ImportMachine::Tplgy, false);
+        // Each face cut by the trimmed-face controller from its surface and loops.
+        m_options.reset();
+        if (m_trimRepair) {
+            m_options.emplace();
+            m_options->on(Ve_OptionDoc::keyOf("RepairTrim"));
+        }
     }
     void TearDown() override
     {
+        m_options.reset();
         velm_test_reset();
         qelx_test::resetFramework();
     }
@@ -187,27 +244,10 @@ protected:
 
     int m_absorbed = 0, m_refused = 0;
     bool m_trimRoad = false;
+    bool m_trimRepair = false;
+    std::optional<qelx_test::OptionScope> m_options;
     const char* m_heal = nullptr; // the source's own recipe
 };
-
-// The runs a sweep fails: every nth of `count` (n chosen so that about
-// `runs` are made), the last three (where documents are deleted), and with
-// call names the first call of each name, so that every kind of call
-// fails once at least.
-std::vector<long> sampled(long count, long runs, const std::vector<std::string>& names = {})
-{
-    const long every = std::max(1L, count / std::max(1L, runs));
-    std::set<long> picked;
-    for (long n = 1; n <= count; n += every)
-        picked.insert(n);
-    for (long n = std::max(1L, count - 2); n <= count; ++n)
-        picked.insert(n);
-    std::map<std::string, int> met;
-    for (std::size_t i = 0; i < names.size(); ++i)
-        if (++met[names[i]] <= 1)
-            picked.insert(static_cast<long>(i) + 1);
-    return {picked.begin(), picked.end()};
-}
 
 } // namespace
 
@@ -228,6 +268,7 @@ struct SweepCase {
     bool everyName = true;
     bool wholeOnly = false; // run only when a whole sweep is asked for
     const char* output = ".step"; // the kind of file written
+    bool trimRepair = false;      // faces cut by the trimmed-face controller
 };
 
 std::ostream& operator<<(std::ostream& out, const SweepCase& c)
@@ -258,11 +299,31 @@ std::vector<SweepCase> sweepCases()
         {"shapes_to_brep", "shapes-vlt", false, {nullptr}, 6, false, false, ".brep"},
         // The same as a neutral document, imported and healed on its way to STEP.
         {"shapes_from_neutral", "shapes-json", false, {nullptr}, 6, false, false, ".step"},
+        // Loose faces through the trim road with the trimmed-face controller, stitched by the healing.
+        {"cylinder_iges_trim_repair", "cylinder-igs", true, {nullptr}, 4, false, false, ".step", true},
+        // A BREP file in, out as STEP.
+        {"cylinder_brep", "cylinder-brep", false, {nullptr}, 8, false},
+        // An assembly whose parts, faces and instances carry names, colours and layers.
+        {"attributed_assembly", "holder-assembly-attributed", false, {nullptr}, 4, false},
+        {"attributed_assembly_to_iges", "holder-assembly-attributed", false, {nullptr}, 2, false, false, ".igs"},
         {"cylinder_healed_by_other_recipes", "cylinder-step", false, {}, 3, false},
+        // The IGES faces healed by every other recipe: each source system's steps over loose faces
+        // (the VDA-FS recipe and the standard repair in an ordinary run).
+        {"cylinder_iges_healed_by_vda_and_standard", "cylinder-igs", false, {"vda", "standard"}, 2, false},
+        {"cylinder_iges_healed_by_other_recipes", "cylinder-igs", false, {}, 2, false, true},
+        // The BREP file healed by each recipe: a source with no system of its own.
+        {"cylinder_brep_healed_by_each_recipe", "cylinder-brep", false, {}, 1, false, true},
     };
-    for (const xvelm::heal_recipe& r : xvelm::heal_recipes)
-        if (std::string(r.name) != "step")
-            cases.back().heals.push_back(r.name);
+    const auto addRecipes = [&cases](const std::string& name, const char* own) {
+        for (SweepCase& c : cases)
+            if (c.name == name)
+                for (const xvelm::heal_recipe& r : xvelm::heal_recipes)
+                    if (!own || std::string(r.name) != own)
+                        c.heals.push_back(r.name);
+    };
+    addRecipes("cylinder_healed_by_other_recipes", "step");
+    addRecipes("cylinder_iges_healed_by_other_recipes", "iges");
+    addRecipes("cylinder_brep_healed_by_each_recipe", nullptr);
     return cases;
 }
 
@@ -274,6 +335,10 @@ std::string sweepInput(const std::string& which, const SweepScratch& dir)
         return mirroredCylinderIges(dir, true);
     if (which == "holder-assembly")
         return holderAssemblyStep(dir);
+    if (which == "holder-assembly-attributed")
+        return attributedHolderAssemblyStep(dir);
+    if (which == "cylinder-brep")
+        return mirroredCylinderBrep(dir);
     const std::string shapes = std::string(XVELM_EXAMPLES_DIR) + "/shapes.vlt";
     if (which == "shapes-vlt")
         return shapes;
@@ -294,6 +359,7 @@ protected:
         if (GetParam().wholeOnly && !testkit::whole_sweep_asked())
             GTEST_SKIP() << "a whole sweep only (XVELM_SWEEP_RUNS)";
         m_trimRoad = GetParam().trimRoad;
+        m_trimRepair = GetParam().trimRepair;
     }
 
     // The sweep over the case's calls (or allocations), once per recipe.
@@ -311,7 +377,7 @@ protected:
             const std::vector<std::string> names = calls && GetParam().everyName ? whole.callNames
                                                                                  : std::vector<std::string>();
             long swept = 0, position = -1;
-            for (long n : sampled(count, runs, names)) {
+            for (long n : testkit::sampled_failures(count, runs, names)) {
                 if (!testkit::in_sweep_shard(++position))
                     continue;
                 const auto arm = [&] {

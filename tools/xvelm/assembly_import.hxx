@@ -66,15 +66,10 @@ inline bool import_assembly(qelx_test::TestAssembly assembly, QELXVelmDocument& 
         failure = failure_in_flight();
         return false;
     }
-    const auto many = [](const ENTITY* body, outcome (*query)(const ENTITY*, ENTITY_LIST&)) {
-        ENTITY_LIST found;
-        query(body, found);
-        return found.iteration_count();
-    };
     const ENTITY_LIST* placed = target.GetNativeEntityList();
     for (int i = 0; placed && i < placed->count(); ++i)
-        if (const ENTITY* e = (*placed)[i]; e && is_BODY(e))
-            counts.bodies += 1, counts.faces += many(e, api_get_faces), counts.edges += many(e, api_get_edges);
+        if (const ENTITY* e = (*placed)[i]; e && is_BODY(e) && !count_body(e, counts, failure))
+            return false;
     return true;
 }
 

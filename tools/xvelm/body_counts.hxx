@@ -3,18 +3,34 @@
 #pragma once
 
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "velm/errors.hxx"
 #include "velm/query.hxx"
 #include "velm/topology_api.hxx"
 
 namespace xvelm {
 namespace roundtrip_detail {
 
+// A list query the kernel refused: a comparison made over a short list
+// would report differences that are not there, so it stops with this.
+struct query_refused : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// The query's list; throws query_refused when the kernel refuses it.
+inline void list_or_throw(outcome (*get)(const ENTITY*, ENTITY_LIST&), const ENTITY* owner, ENTITY_LIST& list) {
+  if (const outcome got = get(owner, list); !got.ok()) {
+    const char* why = message_module::find_message(got.error_number());
+    throw query_refused(std::string("a topology query failed (") + (why ? why : "unknown error") + ")");
+  }
+}
+
 inline std::vector<ENTITY*> listed(outcome (*get)(const ENTITY*, ENTITY_LIST&), const ENTITY* owner) {
   ENTITY_LIST list;
-  get(owner, list);
+  list_or_throw(get, owner, list);
   std::vector<ENTITY*> out;
   for (int i = 0; i < list.count(); ++i) out.push_back(list[i]);
   return out;
@@ -31,12 +47,12 @@ struct Counts {
   }
 };
 
-// What a body holds; lumps and shells are left out, since a wire held by its
+// What a body holds (query_refused when the kernel refuses a count); lumps and shells are left out, since a wire held by its
 // body comes back held by a shell of a lump.
 inline Counts counts_of(const BODY* body) {
   const auto count = [body](outcome (*get)(const ENTITY*, ENTITY_LIST&)) {
     ENTITY_LIST list;
-    get(body, list);
+    list_or_throw(get, body, list);
     return list.count();
   };
   Counts c;

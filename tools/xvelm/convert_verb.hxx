@@ -230,18 +230,15 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
     ExportCounts counts;
     std::string failure, text;
     if (*outKind == file_kind::kernel) {
-        for (int i = 0; top && i < top->count(); ++i)
-            if (const ENTITY* e = (*top)[i]; e && is_BODY(e)) {
-                ENTITY_LIST f;
-                api_get_faces(e, f);
-                ++counts.bodies;
-                counts.faces += f.iteration_count();
-            }
+        for (int i = 0; failure.empty() && top && i < top->count(); ++i)
+            if (const ENTITY* e = (*top)[i]; e && is_BODY(e))
+                count_body(e, counts, failure);
         QELXVelmDocument holder;
         holder.HoldContent(false);
         if (top)
             holder.AppendNativeEntityList(*top);
-        save_text(holder, text, failure);
+        if (failure.empty())
+            save_text(holder, text, failure);
     } else {
         qelx_test::TestModel walked;
         warnings.add(top ? features_left_behind(*top) : std::string());

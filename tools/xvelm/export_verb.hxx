@@ -88,6 +88,31 @@ struct ExportCounts {
     int bodies = 0, faces = 0, edges = 0;
 };
 
+// Adds one body and its faces and edges to `counts` (an export's or an
+// import's); false with `failure` naming the query the kernel refused, so
+// that a summary never counts short of what was written.
+template <class Counts>
+bool count_body(const ENTITY* body, Counts& counts, std::string& failure)
+{
+    const struct {
+        outcome (*query)(const ENTITY*, ENTITY_LIST&);
+        const char* name;
+        int* into;
+    } queries[] = {{api_get_faces, "api_get_faces", &counts.faces}, {api_get_edges, "api_get_edges", &counts.edges}};
+    for (const auto& q : queries) {
+        ENTITY_LIST found;
+        if (const outcome got = q.query(body, found); !got.ok()) {
+            const char* why = message_module::find_message(got.error_number());
+            failure = std::string("counting a body's topology: ") + q.name + " failed (" +
+                      (why ? why : "unknown error") + ")";
+            return false;
+        }
+        *q.into += found.iteration_count();
+    }
+    ++counts.bodies;
+    return true;
+}
+
 // The connector's B-rep exporter over a kernel document of the top-level
 // entities, prepared for export. The caller deletes what it restored itself:
 // the document's own deletion knows top-level entities only, not what
@@ -224,20 +249,16 @@ bool walk_document(ENTITY_LIST& top, Into& walked, ExportCounts& counts, std::st
         const std::size_t assertions = Gk_ErrMgr::assertions().size();
         if (!open_exporter(top, document, exporter, failure))
             return false;
-        exporter->GetNumberOfBodies(counts.bodies);
-        if (const int left = bodies_left_in_assemblies(top, *exporter, counts.bodies); left > 0) {
+        int bodies = 0;
+        exporter->GetNumberOfBodies(bodies);
+        if (const int left = bodies_left_in_assemblies(top, *exporter, bodies); left > 0) {
             failure = std::to_string(left) + (left == 1 ? " body is" : " bodies are") +
                       " placed by assemblies, which the B-rep export does not carry";
             return false;
         }
-        for (int i = 0; i < counts.bodies; ++i) {
-            const auto* body = static_cast<const ENTITY*>(exporter->GetBodyPtr(i));
-            ENTITY_LIST f, e;
-            api_get_faces(body, f);
-            api_get_edges(body, e);
-            counts.faces += f.iteration_count();
-            counts.edges += e.iteration_count();
-        }
+        for (int i = 0; i < bodies; ++i)
+            if (!count_body(static_cast<const ENTITY*>(exporter->GetBodyPtr(i)), counts, failure))
+                return false;
         if (qelx_test::walkExporter(exporter.get(), walked) != QELI_OK)
             failure = "the exporter could not be walked";
         else if (std::string lost = lost_in_walk(assertions); !lost.empty())

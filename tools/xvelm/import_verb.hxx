@@ -232,14 +232,8 @@ inline bool import_source(QELXBRepExporter* source, const std::string& system, Q
             return false;
         if (const ENTITY_LIST* list = target.GetNativeEntityList())
             for (int i = 0; i < list->count(); ++i)
-                if (const ENTITY* e = (*list)[i]; e && is_BODY(e)) {
-                    ENTITY_LIST f, ed;
-                    api_get_faces(e, f);
-                    api_get_edges(e, ed);
-                    ++counts.bodies;
-                    counts.faces += f.iteration_count();
-                    counts.edges += ed.iteration_count();
-                }
+                if (const ENTITY* e = (*list)[i]; e && is_BODY(e) && !count_body(e, counts, failure))
+                    return false;
     } catch (...) {
         failure = failure_in_flight();
     }
@@ -291,6 +285,8 @@ inline bool import_features(qelx_test::TestDocument& source, QELXBRepExporter& b
         return false;
     }
     const std::unique_ptr<QELXDocumentFeatureImporter> importer(made);
+    ImportWarnings warnings;
+    warnings.listen(true);
     QELIResult result = importer->ProcessExporterOptions(&features);
     if (result == QELI_OK) {
         result = importer->Import(&features);
@@ -299,6 +295,11 @@ inline bool import_features(qelx_test::TestDocument& source, QELXBRepExporter& b
     }
     if (result == QELI_OK)
         result = importer->PostImport();
+    warnings.listen(false);
+    if (result == QELI_OK && !warnings.texts.empty()) {
+        failure = warnings.lostPart();
+        return false;
+    }
     if (result != QELI_OK) {
         char text[96];
         std::snprintf(text, sizeof text, "its layer filters and groups could not be imported (result 0x%x)",

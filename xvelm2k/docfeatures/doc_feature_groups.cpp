@@ -2,9 +2,13 @@
 // import, made for the entities the source document's linker names.
 #include "docfeatures/doc_feature_importer.hxx"
 
+#include <string>
+
+
 #include "docfeatures/doc_feature_members.hxx"
 #include "export/attribute_exporter.hxx"
 #include "model/kernel_call_bracket.hxx"
+#include "qelx/qelx_events.hxx"
 #include "qelx_velm/ve_attrib_transfer.hxx"
 #include "velm/attrib.hxx"
 #include "velm/groups.hxx"
@@ -180,13 +184,19 @@ QELCOLLECTION* QELXVelmDocFeatureImporter::ImportGroup(QELXDocumentFeatureExport
     if (collected.count() == 0)
         return nullptr;
     QELCOLLECTION* group = nullptr;
+    // The members' adding fails the call, which takes the group back.
     const outcome made = velmCall([&] {
         group = velm_require(VELM_NEW QELCOLLECTION);
         group->set_collection_save_behavior(1);
-        api_add_to_collection(collected, group);
+        return api_add_to_collection(collected, group);
     });
     if (made.ok())
         return group;
+    // Never left out in silence: the import is short of a group.
+    const char* why = message_module::find_message(made.error_number());
+    QELXWarningEvent::Fire((std::string("a group of ") + std::to_string(collected.count()) +
+                            " members could not be made (" + (why ? why : "the kernel refused it") + ")")
+                               .c_str());
     // Nothing holds the groups made inside this one any more.
     for (QELCOLLECTION* inner : nested)
         api_del_entity(inner);

@@ -3,17 +3,32 @@
 #include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_attribute_exporter.hxx"
 #include "qelx/qelx_document_feature.hxx"
+#include "qelx/qelx_events.hxx"
 #include "qelx_velm/ve_attrib_transfer.hxx"
 #include "velm/groups.hxx"
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 namespace {
 
 constexpr QELIResult kNoRefresh{0x3000006};
 
 double unitComponent(double c) { return std::isfinite(c) ? std::clamp(c, 0.0, 1.0) : 0.0; }
+
+// What the kernel would not do for a layer (take an entity onto it, write
+// one of its properties) is warned of, naming it: the import is not whole.
+void warnIfRefused(bool done, const std::string& what)
+{
+    if (!done)
+        QELXWarningEvent::Fire((what + " (the kernel refused it)").c_str());
+}
+
+std::string onLayer(const ENTITY* entity, int number)
+{
+    return std::string("a ") + entity->type_name() + " could not be put on layer " + std::to_string(number);
+}
 
 // The name, colour and state questions count only for a corvane exporter.
 QELIResult layerName(QELXAttributeExporter* exporter, const QELXIdentifier& id, QELXString& name)
@@ -24,11 +39,16 @@ QELIResult layerName(QELXAttributeExporter* exporter, const QELXIdentifier& id, 
 QELGROUP* newLayerGroup(int type)
 {
     QELGROUP* group = nullptr;
-    const outcome o = velmCall([&] { group = new (0, "QELXVelmLayerImporter", __LINE__, nullptr) QELGROUP(); });
-    if (!o.ok() || !group)
-        return nullptr;
-    Ve_AttribTransfer::setGroupType(group, type);
-    return group;
+    // Made with its type or not at all: a group without it is no layer.
+    const outcome o = velmCall([&] {
+        group = new (0, "QELXVelmLayerImporter", __LINE__, nullptr) QELGROUP();
+        if (!group)
+            return outcome(qelbase_mmgr_errmod.message_code(8));
+        return Ve_AttribTransfer::setGroupType(group, type) ? outcome()
+                                                            : outcome(qelvelm_api_errmod.message_code(VELM_API_FAILED));
+    });
+    warnIfRefused(o.ok(), "a layer could not be made");
+    return o.ok() ? group : nullptr;
 }
 
 } // namespace
@@ -63,7 +83,7 @@ QELIResult QELXVelmLayerImporter::ImportEntityLayer(ENTITY* entity, const QELXId
             return QELI_OK;
         if (r == -1 && s < 0)
             return QELI_OK;
-        velmCall([&] { return api_ct_add_to_group(entity, layer); });
+        warnIfRefused(velmCall([&] { return api_ct_add_to_group(entity, layer); }).ok(), onLayer(entity, s));
         RefreshLayerOnce(layer, source, exporter);
         return QELI_OK;
     }
@@ -74,7 +94,7 @@ QELIResult QELXVelmLayerImporter::ImportEntityLayer(ENTITY* entity, const QELXId
     QELGROUP* group = newLayerGroup(Ve_GroupLayer);
     if (!group)
         return QELI_FAIL;
-    velmCall([&] { return api_ct_add_to_group(entity, group); });
+    warnIfRefused(velmCall([&] { return api_ct_add_to_group(entity, group); }).ok(), onLayer(entity, s));
     const QELIResult set = SetLayerPropertiesFromEntity(group, source, exporter, s);
     if (set != QELI_OK)
         return set;
@@ -100,18 +120,21 @@ QELIResult QELXVelmLayerImporter::SetLayerPropertiesFromEntity(QELGROUP* group, 
 {
     if (!source.IsValid() || !group || !exporter)
         return QELI_FAIL;
+    const std::string layer = "layer " + std::to_string(number);
     if (number >= 0)
-        Ve_AttribTransfer::setID(group, number);
+        warnIfRefused(Ve_AttribTransfer::setID(group, number), "the number of " + layer + " could not be written");
     const bool corvane = exporter->IsCorvaneExporter();
     QELXString name;
     if (corvane && exporter->GetLayerName(source, name) == QELI_OK)
-        Ve_AttribTransfer::setLabel(group, name);
+        warnIfRefused(Ve_AttribTransfer::setLabel(group, name), "the name of " + layer + " could not be written");
     double rgba[4] = {0.0, 0.0, 0.0, 0.0};
     if (corvane && exporter->GetLayerColor(source, rgba) == QELI_OK)
-        Ve_AttribTransfer::setColor(group, unitComponent(rgba[0]), unitComponent(rgba[1]), unitComponent(rgba[2]));
+        warnIfRefused(Ve_AttribTransfer::setColor(group, unitComponent(rgba[0]), unitComponent(rgba[1]),
+                                                  unitComponent(rgba[2])),
+                      "the colour of " + layer + " could not be written");
     bool state = false;
     if (corvane && exporter->GetLayerState(source, state) == QELI_OK && state)
-        Ve_AttribTransfer::setCurrent(group, true);
+        warnIfRefused(Ve_AttribTransfer::setCurrent(group, true), "the state of " + layer + " could not be written");
     return QELI_OK;
 }
 
@@ -134,19 +157,23 @@ QELIResult QELXVelmLayerImporter::SetLayerPropertiesByNumber(QELGROUP* group, QE
     const bool corvane = exporter->IsCorvaneExporter();
     bool any = false;
     QELXString name;
+    const std::string layer = "layer " + std::to_string(number);
     if (corvane && exporter->GetLayerName(number, name) == QELI_OK) {
-        Ve_AttribTransfer::setLabel(group, name);
+        warnIfRefused(Ve_AttribTransfer::setLabel(group, name), "the name of " + layer + " could not be written");
         any = true;
     }
     double rgba[4] = {0.0, 0.0, 0.0, 0.0};
     if (corvane && exporter->GetLayerColor(number, rgba) == QELI_OK) {
-        Ve_AttribTransfer::setColor(group, unitComponent(rgba[0]), unitComponent(rgba[1]), unitComponent(rgba[2]));
+        warnIfRefused(Ve_AttribTransfer::setColor(group, unitComponent(rgba[0]), unitComponent(rgba[1]),
+                                                  unitComponent(rgba[2])),
+                      "the colour of " + layer + " could not be written");
         any = true;
     }
     bool state = false;
     if (corvane && exporter->GetLayerState(number, state) == QELI_OK) {
         if (state)
-            Ve_AttribTransfer::setCurrent(group, true);
+            warnIfRefused(Ve_AttribTransfer::setCurrent(group, true),
+                          "the state of " + layer + " could not be written");
         any = true;
     }
     return any ? QELI_OK : QELI_FAIL;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "qelx/qelx_attribute_exporter.hxx"
+#include "qelx/qelx_events.hxx"
 #include "velm/api.hxx"
 #include "velm/entity.hxx"
 
@@ -220,27 +221,40 @@ bool Ve_AttribTransfer::transferAttributes(ENTITY* target, const QELXIdentifier&
                                            QELXAttributeExporter* exporter, bool layer)
 {
     if (!target || !exporter) return false;
+    // A fact the kernel would not write is warned of, naming it: the target
+    // is then short of what the source said of it, and the import not whole.
+    bool whole = true;
+    const auto written = [&](bool ok, const char* what) {
+        if (ok) return;
+        whole = false;
+        QELXWarningEvent::Fire((std::string("the ") + what + " of a " + target->type_name() +
+                                " could not be written (the kernel refused it)")
+                                   .c_str());
+    };
     QELXString name;
-    if (exporter->GetName(source, name) == QELI_OK) setLabel(target, name);
+    if (exporter->GetName(source, name) == QELI_OK) written(setLabel(target, name), "name");
     double rgba[4] = {0.0, 0.0, 0.0, 0.0};
-    if (exporter->GetColor(source, rgba) == QELI_OK) setColor(target, rgba[0], rgba[1], rgba[2]);
+    if (exporter->GetColor(source, rgba) == QELI_OK) written(setColor(target, rgba[0], rgba[1], rgba[2]), "colour");
     bool show = true;
-    if (exporter->GetShow(source, show) == QELI_OK && !show) setShow(target, 0);
+    if (exporter->GetShow(source, show) == QELI_OK && !show) written(setShow(target, 0), "visibility");
     bool pick = true;
-    if (exporter->GetPick(source, pick) == QELI_OK) SetIntegerAttrib(target, "PICK", pick ? 1 : 0, true);
+    if (exporter->GetPick(source, pick) == QELI_OK)
+        written(SetIntegerAttrib(target, "PICK", pick ? 1 : 0, true), "pickability");
     double thickness = 0.0;
     if (exporter->GetThickness(source, thickness) == QELI_OK && std::isfinite(thickness))
-        api_add_generic_named_attribute(target, "THICKNESS", thickness, split_keep, merge_keep_survivor,
-                                        trans_apply, copy_copy);
+        written(api_add_generic_named_attribute(target, "THICKNESS", thickness, split_keep, merge_keep_survivor,
+                                                trans_apply, copy_copy)
+                    .ok(),
+                "thickness");
     int lineType = 0;
     if (exporter->GetLineType(source, lineType) == QELI_OK)
-        SetIntegerAttrib(target, "ATTRIB_XVELM_LINEFONT", lineType, true);
+        written(SetIntegerAttrib(target, "ATTRIB_XVELM_LINEFONT", lineType, true), "line type");
     QELXString id;
-    if (exporter->GetId(source, id) == QELI_OK) SetStringAttrib(target, IdTextName, id.c_str());
+    if (exporter->GetId(source, id) == QELI_OK) written(SetStringAttrib(target, IdTextName, id.c_str()), "id text");
     int layerNumber = -1;
     if (layer && exporter->GetLayer(source, layerNumber) == QELI_OK)
-        SetIntegerAttrib(target, LayerName, layerNumber, true);
-    return true;
+        written(SetIntegerAttrib(target, LayerName, layerNumber, true), "layer number");
+    return whole;
 }
 
 bool Ve_AttribTransfer::transferPIDAttribute(ENTITY* target, const QELXIdentifier& source,
