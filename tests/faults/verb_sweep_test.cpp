@@ -237,7 +237,7 @@ std::vector<VerbCase> verbCases()
         {"import_attributed", importVerb, "attributed.json", "out.vlt", 16, true,
          {"Ve_AttribTransfer::setColor", "api_add_generic_named_attribute", "api_ct_add_to_group",
           "api_add_to_collection"}},
-        {"roundtrip", roundtripVerb, "shapes.vlt", "", 16, true, {"api_get_edges"}},
+        {"roundtrip", roundtripVerb, "shapes.vlt", "", 16, true, {"api_get_wires"}},
         {"info", infoVerb, "every-kind.vlt", "", 16},
     };
 }
