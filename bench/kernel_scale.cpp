@@ -158,7 +158,7 @@ std::vector<unsigned char>& eviction_buffer() {
     long llc = sysconf(_SC_LEVEL3_CACHE_SIZE);
     if (llc <= 0) llc = sysconf(_SC_LEVEL2_CACHE_SIZE);
     if (llc <= 0) llc = 32L << 20;
-    buffer.assign(static_cast<std::size_t>(std::min(2 * llc, 1024L << 20)), 1);
+    buffer.assign(static_cast<std::size_t>(std::clamp(2 * llc, 64L << 20, 1024L << 20)), 1);
   }
   return buffer;
 }

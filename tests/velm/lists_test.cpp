@@ -179,6 +179,48 @@ TEST(ListStamps, AgreeWithAScanInsideNestedPassesAndAfter) {
   for (TNODE* n : nodes) n->lose();
 }
 
+// A stamped list reads an entity's slot without checking it against the
+// list, so every way out of a stamped list takes the stamp along: a clear, an
+// assignment over the list, and the epochs coming round after 65,535 passes
+// (an entity stamped 65,536 passes ago carries the epoch of the pass now).
+TEST(ListStamps, NoStaleSlotAfterClearAssignmentOrEpochsComingRound) {
+  std::vector<TNODE*> nodes;
+  for (int i = 0; i < 8; ++i) nodes.push_back(new TNODE(i));
+  ENTITY_LIST l;
+  velm_test_with_stamped_list(l, [&] {
+    for (TNODE* n : nodes) l.add(n);
+    l.clear();
+    l.add(nodes[5]);
+    EXPECT_EQ(l.lookup(nodes[5]), 0);
+    EXPECT_EQ(l.lookup(nodes[1]), -1);  // its stamp named slot 1, now cleared
+    EXPECT_EQ(l.add(nodes[1]), 1);
+    EXPECT_EQ(l.add(nodes[7]), 2);
+    ENTITY_LIST other;
+    other.add(nodes[6]);
+    other.add(nodes[2]);
+    l = other;
+    EXPECT_EQ(l.lookup(nodes[7]), -1);
+    EXPECT_EQ(l.lookup(nodes[2]), 1);
+  });
+  // The last pass to stamp nodes[3] at slot 3; then the epochs come round.
+  ENTITY_LIST first;
+  velm_test_with_stamped_list(first, [&] {
+    for (TNODE* n : nodes) first.add(n);
+  });
+  for (int pass = 0; pass < 65534; ++pass) {
+    ENTITY_LIST empty;
+    velm_test_with_stamped_list(empty, [] {});
+  }
+  ENTITY_LIST again;
+  velm_test_with_stamped_list(again, [&] {
+    for (int i : {0, 1, 2, 4}) again.add(nodes[static_cast<std::size_t>(i)]);
+    EXPECT_EQ(again.lookup(nodes[3]), -1);
+    EXPECT_EQ(again.add(nodes[3]), 4);
+    EXPECT_EQ(again.lookup(nodes[5]), -1);
+  });
+  for (TNODE* n : nodes) n->lose();
+}
+
 TEST_F(Lists, RemoveLeavesATombstoneAndTheWalkSkipsNothing) {
   ENTITY_LIST l;
   for (auto* n : nodes_) l.add(n);

@@ -231,6 +231,8 @@ void velm_entity_access::mark_lost(ENTITY* e, bool lost) {
   } else {
     // A revived entity is no longer going with anything.
     e->state_ &= static_cast<unsigned char>(~(ENTITY::state_lost | ENTITY::state_doomed));
+    // Stamped while it was lost, the epochs may have come round since.
+    e->scratch_epoch_ = 0;
     velm_registry_add(e);
   }
 }

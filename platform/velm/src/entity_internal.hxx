@@ -41,6 +41,11 @@ inline void velm_prefetch_next_page(const void* e) {
 // links' stamps are asked for in turn (topology.cpp; other classes: the
 // attribute only).
 void velm_prefetch_link_stamps(const ENTITY* e);
+// Fetches ahead the array entries that a copy's links (still indices into the
+// array) will be resolved through.
+void velm_prefetch_fix_targets(const ENTITY* copy, ENTITY* const* array, std::size_t size);
+// Every live entity's scratch epoch back to none (when the epochs come round).
+void velm_registry_unstamp_all();
 
 // Live registry (registry.cpp).
 void velm_registry_add(const ENTITY* e);
@@ -67,6 +72,10 @@ class velm_entity_access {
     m->scratch_epoch_ = epoch;
     m->scratch_ = value;
   }
+  static void unstamp(const ENTITY* e, std::uint16_t epoch) {
+    if (e->scratch_epoch_ == epoch) const_cast<ENTITY*>(e)->scratch_epoch_ = 0;
+  }
+  static void unstamp(const ENTITY* e) { const_cast<ENTITY*>(e)->scratch_epoch_ = 0; }
   static const void* stamp_line(const ENTITY* e) { return &e->scratch_epoch_; }
   static bool stamped(const ENTITY* e, std::uint16_t epoch, std::uint32_t& value) {
     if (e->scratch_epoch_ != epoch) return false;
@@ -78,9 +87,10 @@ class velm_entity_access {
 // One word of scratch in every entity, for one pass at a time: a pass that
 // takes it gets an epoch of its own and reads an entity's word only while the
 // entity carries that epoch. Entities start without one; an epoch comes back
-// after 65,535 passes, so a pass reads only entities it stamped itself or made
-// since it began, or checks what it read (a list checks its slot). A pass
-// that finds the scratch taken (a nested one) does without: held() is false.
+// after 65,535 passes, when every live entity's epoch is put back to none (a
+// lost entity gets none when it is revived), so a pass reads only entities it
+// stamped itself. A pass that finds the scratch taken (a nested one) does
+// without: held() is false.
 class velm_scratch {
  public:
   velm_scratch();
@@ -97,7 +107,7 @@ class velm_scratch {
 };
 
 // While it lives, an empty list finds its entries through the entities' scratch
-// (their slot, checked against the list) instead of its hashed index, so a
+// (their slot; an entry removed or cleared loses its stamp) instead of its hashed index, so a
 // list of a million entities costs no table at all; after it, the list builds
 // its index when first asked. Without the scratch the list hashes as always.
 class velm_stamped_list {

@@ -25,6 +25,7 @@ ENTITY_LIST::ENTITY_LIST(const ENTITY_LIST& other)
 
 ENTITY_LIST& ENTITY_LIST::operator=(const ENTITY_LIST& other) {
   if (this != &other) {
+    unstamp_entries();
     slots_ = other.slots_;
     if (other.stamp_epoch_)
       index_.clear();
@@ -86,19 +87,22 @@ bool ENTITY_LIST::indexed() const {
   return true;
 }
 
-// The entity's scratch names its slot; the slot confirms it. Null has a slot of
-// its own; the tombstone is never an entry.
+// The entity's scratch names its slot: only this list stamps with its epoch
+// while it lives, and an entry removed or cleared loses its stamp, so the slot
+// is not read back. Null has a slot of its own; the tombstone is never an entry.
 int ENTITY_LIST::stamped_lookup(const ENTITY* e) const {
   if (!e) return null_slot_;
   if (e == tombstone) return -1;
   std::uint32_t slot = 0;
-  if (velm_entity_access::stamped(e, stamp_epoch_, slot) && slot < slots_.size() && slots_[slot] == e)
-    return static_cast<int>(slot);
+  if (velm_entity_access::stamped(e, stamp_epoch_, slot) && slot < slots_.size()) return static_cast<int>(slot);
   return -1;
 }
 
-// A later unchecked duplicate of a removed entry becomes the one found.
+// A later unchecked duplicate of a removed entry becomes the one found;
+// without one the entity is no longer stamped.
 void ENTITY_LIST::restamp_after(const ENTITY* e, int index) {
+  if (e) velm_entity_access::unstamp(e, stamp_epoch_);
+  if (!duplicates_) return;
   for (int k = index + 1; k < count(); ++k)
     if (slots_[static_cast<std::size_t>(k)] == e) {
       if (!e)
@@ -180,7 +184,7 @@ int ENTITY_LIST::remove(ENTITY* e) {
     slots_[static_cast<std::size_t>(index)] = tombstone;
     --live_;
     if (!e) null_slot_ = -1;
-    if (duplicates_) restamp_after(e, index);
+    restamp_after(e, index);
     return index;
   }
   if (!index_.empty()) index_erase(find_slot(e));
@@ -210,7 +214,15 @@ ENTITY* ENTITY_LIST::next() const {
   return nullptr;
 }
 
+// Entries leaving a stamped list all at once take their stamps with them.
+void ENTITY_LIST::unstamp_entries() {
+  if (stamp_epoch_)
+    for (ENTITY* e : slots_)
+      if (e && e != tombstone) velm_entity_access::unstamp(e, stamp_epoch_);
+}
+
 void ENTITY_LIST::clear() {
+  unstamp_entries();
   slots_.clear();
   index_.clear();
   live_ = 0;
@@ -228,7 +240,11 @@ std::uint16_t last_epoch = 0;
 velm_scratch::velm_scratch() {
   if (scratch_taken) return;
   scratch_taken = true;
-  if (++last_epoch == 0) ++last_epoch;
+  if (++last_epoch == 0) {
+    // Round again: no entity may still carry an epoch about to be reused.
+    velm_registry_unstamp_all();
+    ++last_epoch;
+  }
   epoch_ = last_epoch;
 }
 
@@ -427,6 +443,8 @@ void copy_closure(const ENTITY_LIST& roots, ENTITY_LIST& list, std::vector<ENTIT
     velm_fix_scope scope(array.data(), array.size(), false);
     for (std::size_t i = 1; i < array.size(); ++i) {
       if (i + velm_prefetch_ahead < array.size()) velm_prefetch(array[i + velm_prefetch_ahead]);
+      if (i + velm_prefetch_ahead / 2 < array.size())
+        velm_prefetch_fix_targets(array[i + velm_prefetch_ahead / 2], array.data(), array.size());
       array[i]->fix_pointers(array.data(), reason);
     }
   } catch (...) {

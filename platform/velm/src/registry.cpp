@@ -28,6 +28,9 @@ int entity_id_counter = 0;
 
 void velm_registry_add(const ENTITY* e) { live().insert(e); }
 void velm_registry_remove(const ENTITY* e) { live().erase(e); }
+void velm_registry_unstamp_all() {
+  live().for_each([](const void* p) { velm_entity_access::unstamp(static_cast<const ENTITY*>(p)); });
+}
 bool velm_is_live_entity(const void* address) { return address && live().contains(address); }
 long velm_live_entity_count() { return static_cast<long>(live().size()); }
 

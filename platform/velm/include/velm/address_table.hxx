@@ -6,6 +6,7 @@
 // an order keep it in a vector beside the table.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -232,6 +233,19 @@ class velm_address_bits {
   }
 
   std::size_t size() const { return size_; }
+
+  // Every member, page by page (in no particular order).
+  template <class F>
+  void for_each(F&& f) {
+    pages_.for_each([&](const void* key, page*& pg) {
+      const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(key);
+      for (std::size_t w = 0; w < sizeof(pg->words) / sizeof(pg->words[0]); ++w)
+        for (std::uint64_t bits = pg->words[w]; bits; bits &= bits - 1) {
+          const std::uintptr_t bit = w * 64 + static_cast<std::uintptr_t>(std::countr_zero(bits));
+          f(reinterpret_cast<const void*>(base + (bit << 3)));
+        }
+    });
+  }
 
   void clear() {
     pages_.for_each([](const void*, page*& pg) { delete pg; });

@@ -46,6 +46,7 @@ class ENTITY_LIST : public VELM_OBJECT {
   bool indexed() const;  // hashing, with the index built when more than small_list slots
   int stamped_lookup(const ENTITY* e) const;
   void restamp_after(const ENTITY* e, int index);
+  void unstamp_entries();
 
   std::vector<ENTITY*> slots_;
   mutable std::vector<std::uint32_t> index_;  // slot number + 1; 0 is empty; built when first needed
