@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -401,8 +402,11 @@ protected:
         testkit::report_sweep(calls ? "kernel calls" : "allocations", swept, count);
         std::printf("[ covered  ] %d refused, %d absorbed by the healing\n", failed, absorbed);
         EXPECT_GT(swept, 0);
-        // Some failures may pass without harm (a query retried, a cache refilled), most may not.
-        EXPECT_GT(failed, 0);
+        // Some failures may pass without harm (a query retried, a cache refilled), most may not
+        // (a shard of a whole sweep may hold none that fail).
+        if (!std::getenv("XVELM_SWEEP_SHARD")) {
+            EXPECT_GT(failed, 0);
+        }
     }
 
     std::string in, out, cleanOutput;
