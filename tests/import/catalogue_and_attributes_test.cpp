@@ -8,6 +8,8 @@
 #include "velm/attrib.hxx"
 #include "velm/groups.hxx"
 
+#include <malloc.h>
+
 using namespace importtest;
 using qelx_test::TestModel;
 
@@ -163,6 +165,39 @@ TEST_F(ImportCatalogue, KeptKeysShareTheirFormAndGiveTheWholeIdentifierBack)
     EXPECT_EQ(catalogue.Count(), 0);
     EXPECT_EQ(a1->GetReferenceCount(), 1);
     EXPECT_EQ(found->GetReferenceCount(), 1);
+}
+
+TEST_F(ImportCatalogue, KeysAndValuesCostLittleAndAForgottenCatalogueLeavesTheHeapAsItWas)
+{
+#if defined(XVELM_SANITIZE) || defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "sanitizer builds give every key and value a heap block of its own";
+#else
+    const auto inUse = [] {
+        const struct mallinfo2 m = mallinfo2();
+        return static_cast<double>(m.uordblks + m.hblkhd);
+    };
+    // A first catalogue may grow what lives as long as the process.
+    {
+        CountingCatalogue warm;
+        warm.FindOrCreateItem(keyFor(1));
+    }
+    const double before = inUse();
+    constexpr int kEntries = 20000;
+    {
+        CountingCatalogue catalogue;
+        for (std::uint64_t w = 0; w < kEntries; ++w)
+            catalogue.FindOrCreateItem(keyFor(w));
+        // Lookups make keys that die at once among the kept ones.
+        QELXItemHandle found;
+        for (std::uint64_t w = 0; w < kEntries; w += 7)
+            EXPECT_TRUE(catalogue.Find(keyFor(w), found));
+        ASSERT_EQ(catalogue.Count(), kEntries);
+        // Its table's slots and a key and a value each: some 93 bytes an
+        // entry; a heap block of their own each made it 117.
+        EXPECT_LT((inUse() - before) / kEntries, 100.0);
+    }
+    EXPECT_NEAR(inUse(), before, 16.0 * 1024);
+#endif
 }
 
 TEST_F(ImportCatalogue, LookupsOfInvalidIdentifiersMakeNothing)

@@ -4,6 +4,111 @@
 #include "velm/memory.hxx"
 #include "velm/topology.hxx"
 
+#include <new>
+#include <vector>
+
+namespace {
+
+// Blocks of one size for the catalogues' keys and values: a large model keeps
+// millions of each at once, and the C heap's header and rounding would add a
+// third to every one. Blocks are carved from chunks of 64 KiB and reused
+// through a free list; the chunks go back to the heap as soon as the pool's
+// last block is freed, so a catalogue let go of leaves nothing behind. A
+// block of another size (a class derived without a pool of its own) and
+// every block of a sanitizer build (so that a use after free stays visible)
+// is a plain one.
+class BlockPool {
+public:
+    explicit BlockPool(std::size_t size) : m_size(size) {}
+    BlockPool(const BlockPool&) = delete;
+    BlockPool& operator=(const BlockPool&) = delete;
+
+    void* take(std::size_t size)
+    {
+        if (kPlain || size != m_size)
+            return ::operator new(size);
+        if (!m_free)
+            refill();
+        Free* block = m_free;
+        m_free = block->next;
+        ++m_live;
+        return block;
+    }
+
+    void give(void* block, std::size_t size)
+    {
+        if (!block)
+            return;
+        if (kPlain || size != m_size) {
+            ::operator delete(block);
+            return;
+        }
+        auto* freed = static_cast<Free*>(block);
+        freed->next = m_free;
+        m_free = freed;
+        if (--m_live == 0)
+            release();
+    }
+
+private:
+    struct Free {
+        Free* next;
+    };
+#if defined(XVELM_SANITIZE) || defined(__SANITIZE_ADDRESS__)
+    static constexpr bool kPlain = true;
+#else
+    static constexpr bool kPlain = false;
+#endif
+    static constexpr std::size_t kChunk = 64 * 1024;
+
+    void refill()
+    {
+        m_chunks.reserve(m_chunks.size() + 1); // before the chunk, so that nothing leaks if it throws
+        char* chunk = static_cast<char*>(::operator new(kChunk));
+        m_chunks.push_back(chunk);
+        // Carved last to first, so that blocks are handed out in address order.
+        for (std::size_t at = (kChunk / m_size) * m_size; at >= m_size; at -= m_size) {
+            auto* block = reinterpret_cast<Free*>(chunk + at - m_size);
+            block->next = m_free;
+            m_free = block;
+        }
+    }
+
+    void release()
+    {
+        for (char* chunk : m_chunks)
+            ::operator delete(chunk);
+        m_chunks.clear();
+        m_chunks.shrink_to_fit();
+        m_free = nullptr;
+    }
+
+    std::size_t m_size;
+    Free* m_free = nullptr;
+    std::size_t m_live = 0;
+    std::vector<char*> m_chunks;
+};
+
+// Never destroyed: a key or value may be freed by a static's destructor.
+BlockPool& keyPool()
+{
+    static BlockPool* pool = new BlockPool(sizeof(QELXIdentifierKey));
+    return *pool;
+}
+
+BlockPool& valuePool()
+{
+    static BlockPool* pool = new BlockPool(sizeof(VelmValue));
+    return *pool;
+}
+
+} // namespace
+
+void* QELXIdentifierKey::operator new(std::size_t size) { return keyPool().take(size); }
+void QELXIdentifierKey::operator delete(void* block, std::size_t size) { keyPool().give(block, size); }
+void* VelmValue::operator new(std::size_t size) { return valuePool().take(size); }
+void VelmValue::operator delete(void* block, std::size_t size) { valuePool().give(block, size); }
+
 QELXIdentifierForm::QELXIdentifierForm(const QELXIdentifier& identifier)
     : m_type(identifier.GetType()), m_owner(identifier.GetOwner()), m_typeName(identifier.GetTypeName()),
       m_cast(identifier.GetCast())
@@ -24,7 +129,10 @@ bool QELXIdentifierForm::SameAs(const QELXIdentifierForm& other) const
 QELXIdentifierKey::QELXIdentifierKey(const QELXIdentifier& identifier)
     : m_word(identifier.GetValue()), m_form(new QELXIdentifierForm(identifier))
 {
+    m_form->RaiseReference();
 }
+
+QELXIdentifierKey::~QELXIdentifierKey() { m_form->LowerReference(); }
 
 bool QELXIdentifierKey::IsEqual(const Key* other) const
 {
@@ -40,11 +148,14 @@ void QELXIdentifierKey::ShareForm(std::vector<QELXIdentifierFormHandle>& forms)
 {
     // Newest first: keys come in runs of one kind.
     for (auto it = forms.rbegin(); it != forms.rend(); ++it)
-        if (*it == m_form || (*it)->SameAs(*m_form)) {
-            m_form = *it;
+        if (it->get() == m_form || (*it)->SameAs(*m_form)) {
+            QELXIdentifierForm* shared = it->get();
+            shared->RaiseReference();
+            m_form->LowerReference();
+            m_form = shared;
             return;
         }
-    forms.push_back(m_form);
+    forms.push_back(QELXIdentifierFormHandle(m_form));
 }
 
 QELXCatalogue::PairHandle QELXCatalogue::CreatePair(const KeyHandle& key, const QELXItemHandle& item)

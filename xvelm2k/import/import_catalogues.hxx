@@ -9,6 +9,7 @@
 #include "qelx/qelx_refcount.hxx"
 #include "xvelm2k/export.hxx"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -63,6 +64,12 @@ private:
 class XVELM2KA_API QELXIdentifierKey : public Key {
 public:
     explicit QELXIdentifierKey(const QELXIdentifier& identifier);
+    ~QELXIdentifierKey() override;
+    QELXIdentifierKey(const QELXIdentifierKey&) = delete;
+    QELXIdentifierKey& operator=(const QELXIdentifierKey&) = delete;
+    // Keys and values come from pools of their own (import_catalogues.cpp).
+    static void* operator new(std::size_t size);
+    static void operator delete(void* block, std::size_t size);
     // The other key is taken to be an identifier key: equal for the same word
     // and type text.
     bool IsEqual(const Key* other) const override;
@@ -71,12 +78,14 @@ public:
     void ShareForm(std::vector<QELXIdentifierFormHandle>& forms) override;
     QELXIdentifier GetIdentifier() const { return m_form->Make(m_word); }
     std::uint64_t GetWord() const { return m_word; }
-    const QELXIdentifierForm* GetForm() const { return m_form.get(); }
+    const QELXIdentifierForm* GetForm() const { return m_form; }
     const char* GetName() const override { return "QELXIdentifierKey"; }
 
 private:
     std::uint64_t m_word;
-    QELXIdentifierFormHandle m_form;
+    // One reference held (a plain pointer, half a handle's size: a catalogue
+    // keeps a key for every source entity).
+    QELXIdentifierForm* m_form;
 };
 
 class XVELM2KA_API QELXItem : public QELXReferenceCount {
@@ -91,6 +100,8 @@ using QELXItemHandle = QELXTypedHandle<QELXItem>;
 class XVELM2KA_API VelmValue : public QELXItem {
 public:
     explicit VelmValue(ENTITY* entity) : m_entity(entity) {}
+    static void* operator new(std::size_t size);
+    static void operator delete(void* block, std::size_t size);
     ENTITY* GetEntity() const { return m_entity; }
     // The creator forgets an entity it deleted, so no lookup hands it out.
     void Forget() { m_entity = nullptr; }
