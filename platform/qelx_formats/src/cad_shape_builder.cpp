@@ -522,10 +522,14 @@ Handle(Geom2d_Curve) ShapeBuilder::pcurve(int coedge, const BuiltEdge& edge, con
     }
     // A pcurve whose ends fall a rounding short of the edge's range (a fit
     // over the range its vertices gave) is stretched onto it: the checker
-    // wants the range inside the pcurve's.
+    // wants the range inside the pcurve's. A kernel's fits fall up to a few
+    // millionths of the range short (a sample's spline edge on a cylinder,
+    // 1.6e-6, was written with its range past its pcurve's); stretched by a
+    // hundred-thousandth, a pcurve strays by as much of its length at most,
+    // which the edge's measured tolerance then takes in.
     double w0 = 0.0, w1 = 0.0;
     BRep_Tool::Range(edge.edge, w0, w1);
-    const double k0 = knots(1), k1 = knots(nk), slack = 1e-6 * (w1 - w0);
+    const double k0 = knots(1), k1 = knots(nk), slack = 1e-5 * (w1 - w0);
     if (w1 > w0 && k1 > k0 && (k0 > w0 || k1 < w1) && k0 - w0 <= slack && w1 - k1 <= slack &&
         w0 - k0 <= slack && k1 - w1 <= slack)
         for (int i = 1; i <= nk; ++i)
@@ -856,6 +860,83 @@ TopoDS_Wire poleToPole(const Handle(Geom_Surface)& surface, const Bnd_Box2d& box
     return poles == 2 ? BRepTools::OuterWire(whole.Face()) : TopoDS_Wire();
 }
 
+// A face's wires on a periodic surface in one period window: each inner
+// wire whose pcurves' box lies outside the outer wire's (the one with a seam,
+// else the widest) moves by the whole periods that put it inside, where that
+// fits. Loops are placed one by one, and the seam Open CASCADE adds to a
+// belted face falls where the belt's vertices lie, which in a turned or
+// mirrored frame need not be the window the holes were placed in: the face
+// would then hold its holes a period outside it (InvalidImbricationOfWires).
+void holesIntoOuterWindow(const TopoDS_Face& face, const Handle(Geom_Surface)& surface)
+{
+    if (!surface->IsUPeriodic() && !surface->IsVPeriodic())
+        return;
+    struct Placed {
+        TopoDS_Wire wire;
+        double u0 = 0.0, u1 = 0.0, v0 = 0.0, v1 = 0.0;
+        bool seam = false;
+    };
+    std::vector<Placed> wires;
+    for (TopoDS_Iterator it(face); it.More(); it.Next()) {
+        if (it.Value().ShapeType() != TopAbs_WIRE)
+            continue;
+        Placed w;
+        w.wire = TopoDS::Wire(it.Value());
+        for (TopoDS_Iterator e(w.wire); e.More() && !w.seam; e.Next())
+            w.seam = e.Value().ShapeType() == TopAbs_EDGE && BRep_Tool::IsClosed(TopoDS::Edge(e.Value()), face);
+        BRepTools::UVBounds(face, w.wire, w.u0, w.u1, w.v0, w.v1);
+        wires.push_back(w);
+    }
+    if (wires.size() < 2)
+        return;
+    const auto widerOuter = [](const Placed& a, const Placed& b) {
+        if (a.seam != b.seam)
+            return b.seam;
+        return (a.u1 - a.u0) * (a.v1 - a.v0) < (b.u1 - b.u0) * (b.v1 - b.v0);
+    };
+    const auto outer = std::max_element(wires.begin(), wires.end(), widerOuter);
+    // The whole periods that put [lo, hi] inside [o0, o1]: 0 where it is
+    // already, none where no shift does.
+    const auto periodsInto = [](double lo, double hi, double o0, double o1, double period) -> std::optional<double> {
+        const double slack = 1e-9 * period;
+        if (lo >= o0 - slack && hi <= o1 + slack)
+            return 0.0;
+        const double k = std::ceil((o0 - slack - lo) / period);
+        if (hi + k * period <= o1 + slack)
+            return k;
+        return std::nullopt;
+    };
+    for (auto w = wires.begin(); w != wires.end(); ++w) {
+        if (w == outer || w->seam)
+            continue;
+        gp_Vec2d by(0.0, 0.0);
+        bool fits = true;
+        if (surface->IsUPeriodic()) {
+            const auto k = periodsInto(w->u0, w->u1, outer->u0, outer->u1, surface->UPeriod());
+            fits = fits && k.has_value();
+            by.SetX(k.value_or(0.0) * surface->UPeriod());
+        }
+        if (surface->IsVPeriodic()) {
+            const auto k = periodsInto(w->v0, w->v1, outer->v0, outer->v1, surface->VPeriod());
+            fits = fits && k.has_value();
+            by.SetY(k.value_or(0.0) * surface->VPeriod());
+        }
+        if (!fits || by.Magnitude() == 0.0)
+            continue;
+        BRep_Builder builder;
+        for (TopoDS_Iterator e(w->wire); e.More(); e.Next()) {
+            const TopoDS_Edge& edge = TopoDS::Edge(e.Value());
+            double f = 0.0, l = 0.0;
+            const Handle(Geom2d_Curve) pc = BRep_Tool::CurveOnSurface(edge, face, f, l);
+            if (pc.IsNull())
+                continue;
+            const Handle(Geom2d_Curve) moved = Handle(Geom2d_Curve)::DownCast(pc->Copy());
+            moved->Translate(by);
+            builder.UpdateEdge(edge, moved, face, BRep_Tool::Tolerance(edge));
+        }
+    }
+}
+
 TopoDS_Face ShapeBuilder::face(int index)
 {
     auto found = m_faces.find(index);
@@ -1069,6 +1150,7 @@ TopoDS_Face ShapeBuilder::face(int index)
         if (!result.IsNull() && result.ShapeType() == TopAbs_FACE)
             out = TopoDS::Face(result);
     }
+    holesIntoOuterWindow(out, built.surface);
     for (const auto& [e, pcs] : onFace) {
         // Vertices reach the pcurves' ends on the surface too.
         const BuiltEdge& built_ = m_edges[e];
