@@ -336,6 +336,77 @@ TEST(CadTarget, ASideWithoutSeamGetsOneAndKeepsItsVolume)
     EXPECT_NEAR(m.volume, M_PI * r * r * h, 1e-9 * M_PI * r * r * h);
 }
 
+// The seam of each face with holes taken out of the model, as a kernel
+// holds a side between two circles: the loop of the seam used both ways
+// becomes the two loops on either side of it, each belting the surface.
+void withoutSeams(qelx_test::TestModel& model)
+{
+    for (std::size_t f = 0; f < model.faces.size(); ++f)
+        for (const int l : std::vector<int>(model.faces[f].loops)) {
+            if (model.faces[f].loops.size() < 2)
+                break;
+            const std::vector<int> ring = model.loops[static_cast<std::size_t>(l)].coedges;
+            const auto edgeOf = [&model](int c) { return model.coedges[static_cast<std::size_t>(c)].edge; };
+            for (std::size_t i = 0; i < ring.size(); ++i)
+                for (std::size_t j = i + 1; j < ring.size(); ++j) {
+                    if (edgeOf(ring[i]) != edgeOf(ring[j]))
+                        continue;
+                    model.edges[static_cast<std::size_t>(edgeOf(ring[i]))].coedges.clear();
+                    model.loops[static_cast<std::size_t>(l)].coedges.assign(ring.begin() + i + 1, ring.begin() + j);
+                    const int other = model.addLoop(static_cast<int>(f));
+                    for (std::size_t k = j + 1; k % ring.size() != i; ++k) {
+                        const int c = ring[k % ring.size()];
+                        model.loops[static_cast<std::size_t>(other)].coedges.push_back(c);
+                        model.coedges[static_cast<std::size_t>(c)].loop = other;
+                    }
+                    i = j = ring.size();
+                }
+        }
+}
+
+// A cylinder drilled to its axis twice, its side held without a seam: the
+// seam the written side gets replaces the holes' closed edges, and the
+// drills' walls would keep them without their pcurves (the STEP writer
+// ended the process on it). Each file is written valid and the same solid,
+// or refused, in every frame.
+TEST(CadTarget, ASideWithoutSeamDrilledToItsAxisIsWrittenValidOrRefused)
+{
+    TopoDS_Shape drilled = BRepPrimAPI_MakeCylinder(gp_Ax2(), 10.0, 20.0).Shape();
+    for (const double angle : {2.0, 4.5})
+        drilled = BRepAlgoAPI_Cut(drilled, BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(0, 0, 10), gp_Dir(std::cos(angle),
+                                                                                               std::sin(angle), 0)),
+                                                                    2.0, 20.0)
+                                               .Shape())
+                      .Shape();
+    gp_Trsf turn, mirror;
+    turn.SetRotation(gp_Ax1(gp_Pnt(1, -2, 3), gp_Dir(1, 2, 2)), 0.7);
+    mirror.SetMirror(gp_Ax2(gp_Pnt(0, 0, 2), gp_Dir(1, 1, 0)));
+    const std::pair<const char*, gp_Trsf> frames[] = {{"as it is", gp_Trsf()}, {"turned", turn}, {"mirrored", mirror * turn}};
+    for (const auto& [frameName, placement] : frames) {
+        const TopoDS_Shape solid = BRepBuilderAPI_Transform(drilled, placement, Standard_True).Shape();
+        const cad_samples::Measures source = cad_samples::measure(solid);
+        qelx_test::TestModel model = readAsBrep(solid);
+        const std::size_t loops = model.loops.size();
+        withoutSeams(model);
+        ASSERT_GT(model.loops.size(), loops);
+        for (const char* file : {"drilled_side.step", "drilled_side.igs", "drilled_side.brep"}) {
+            SCOPED_TRACE(std::string(frameName) + ", " + file);
+            const fs::path out = targetScratch(file);
+            std::string error;
+            if (writeCadFile(model, out.string(), error) != QELI_OK) {
+                EXPECT_NE(error.find("the model could not be written: "), std::string::npos) << error;
+                EXPECT_FALSE(fs::exists(out));
+                continue;
+            }
+            const cad_samples::Measures written = cad_samples::measure(cad_samples::peerRead(out.string()));
+            fs::remove(out);
+            EXPECT_TRUE(written.valid);
+            EXPECT_EQ(written.solids, 1);
+            EXPECT_LT(cad_samples::relativeGap(written.volume, source.volume), 1e-6);
+        }
+    }
+}
+
 // A whole sphere or torus is bounded in the file by its seams walked both
 // ways (and degenerate edges at the poles), which cut nothing off: it reads
 // as a face without loops and is written back as the same valid solid, in a

@@ -1279,10 +1279,24 @@ BuiltShapes ShapeBuilder::build()
     // Rebuilding every body through the replacements costs a copy of its
     // topology: only where there are some.
     if (m_reshaped)
-        for (BodyShape& body : out.bodies) {
+        for (std::size_t b = 0; b < out.bodies.size(); ++b) {
+            BodyShape& body = out.bodies[b];
             body.shape = m_replaced->Apply(body.shape);
             for (auto& [index, face] : body.faces)
                 face = m_replaced->Apply(face);
+            // An edge the seam fix of one face replaced carries its pcurves
+            // on that face; where a neighbour's would be lost, the body is
+            // not built (Open CASCADE's STEP writer ends the process on an
+            // edge without a pcurve on its face).
+            for (TopExp_Explorer f(body.shape, TopAbs_FACE); f.More(); f.Next())
+                for (TopExp_Explorer e(f.Current(), TopAbs_EDGE); e.More(); e.Next()) {
+                    const TopoDS_Edge& edge = TopoDS::Edge(e.Current());
+                    double w0 = 0.0, w1 = 0.0;
+                    if (!BRep_Tool::Degenerated(edge) &&
+                        BRep_Tool::CurveOnSurface(edge, TopoDS::Face(f.Current()), w0, w1).IsNull())
+                        throw std::runtime_error("body " + std::to_string(b) +
+                                                 ": an edge has no pcurve on a face it bounds");
+                }
         }
     for (const auto& [index, edge] : m_edges)
         if (edge.curveless)
