@@ -1168,3 +1168,21 @@ TEST(CadTarget, ABrepFileLeavesOutTheImagesOfLinesOnPlanes)
             EXPECT_NEAR(m.volume, 24.0, 1e-9);
         }
 }
+
+// A block one of whose faces has lost its loops: Open CASCADE's STEP writer
+// leaves such a plane face out, and the file (an open shell, which its
+// analyser passes) was written as a success, a face short. Each kind
+// refuses it.
+TEST(CadTarget, AFaceWithoutLoopsOnAPlaneIsRefusedByEveryWriter)
+{
+    qelx_test::TestModel model = qelx_test::TestModel::block(2.0, 3.0, 4.0);
+    model.faces[0].loops.clear();
+    for (const char* file : {"unbounded.step", "unbounded.igs", "unbounded.brep"}) {
+        SCOPED_TRACE(file);
+        const fs::path out = targetScratch(file);
+        std::string error;
+        EXPECT_NE(writeCadFile(model, out.string(), error), QELI_OK);
+        EXPECT_NE(error.find("the model could not be written: "), std::string::npos) << error;
+        EXPECT_FALSE(fs::exists(out));
+    }
+}
