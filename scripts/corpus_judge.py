@@ -14,7 +14,9 @@ with the same volume and area within 1e-3 relative (sheets the same area) and th
 count of faces; a save file is read back by `xvelm info` (its face count); a neutral
 document by its face count and by the roads that go on from it. The product names of a
 STEP sample are looked for in every output that carries names. A run that ends on a
-signal, a sanitizer report, the time or memory limit, or exit status 1 or 2 is a failure.
+signal, a sanitizer report, the time or memory limit, or exit status 1 or 2 is a failure, but
+for a clean refusal (status 1, nothing written) of a source the peer finds invalid, which is
+counted apart.
 The cost of a road (processor time and peak resident size) is set beside the peer's own
 read and write of the same file into the same kind of output.
 
@@ -231,6 +233,13 @@ class Case:
             cost = self.peer_cost(out_kind)
             if cost:
                 result["peer_cpu"], result["peer_mb"] = cost
+        # A source the peer finds invalid may be refused by a writer: refused cleanly (exit
+        # status 1, nothing written), that is its answer, not a failure.
+        if (fail and not self.ref["valid"] and r["status"] == 1 and "nothing written" in r["err"]
+                and not (out and os.path.exists(out))):
+            result["refused"] = True
+            why = ["refused (the source is not valid)"]
+            fail = None
         result["why"] = why
         result["ok"] = not fail and not [w for w in why if not w.startswith("warned")]
         self.results[road] = result
@@ -325,6 +334,7 @@ def main():
     jobs = [(m, f) for m in samples(args) for f in args.frames.split(",")
             if f == "identity" or os.path.getsize(m) <= args.frame_max_bytes]
     failures = collections.Counter()
+    refusals = 0
     records = []
     print("%-28s %-8s | %s" % ("sample", "frame", "roads failed (why)"))
     with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
@@ -333,6 +343,7 @@ def main():
                 print("%-28s %-8s | the peer could not place it" % (case.name, case.frame))
                 continue
             bad = [r for r in case.results.values() if not r["ok"] and not r.get("skipped")]
+            refusals += sum(1 for r in case.results.values() if r.get("refused"))
             for r in bad:
                 failures[r["road"]] += 1
             print("%-28s %-8s | %d/%d pass %s" % (case.name, case.frame, len(case.results) - len(bad),
@@ -352,7 +363,8 @@ def main():
                                                  r["mb"] / max(r["peer_mb"], 1e-3)))
         print("%-28s %9d B | %s" % (rec["sample"], rec["bytes"], "  ".join(cells)))
     total = sum(len(r["results"]) for r in records)
-    print("\n== summary: %d runs, %d failed" % (total, sum(failures.values())))
+    print("\n== summary: %d runs, %d failed, %d refused where the source is not valid" %
+          (total, sum(failures.values()), refusals))
     for road, count in sorted(failures.items()):
         print("  %-14s %d" % (road, count))
     if args.json:
