@@ -140,6 +140,33 @@ TEST(NeutralDocument, StreamedWhileWalkingIsTheTextOfTheWalkedModel)
     std::filesystem::remove_all(dir);
 }
 
+// A pcurve whose knots its reader refuses (cut to a coedge's range of no
+// length, all its knots at one value) is refused by both writers, naming it:
+// they wrote a document their own reader refused, as a success.
+TEST(NeutralStream, ASplineItsReaderRefusesIsNotWritten)
+{
+    const auto path = std::filesystem::temp_directory_path() / ("neutral_knots_" + std::to_string(::getpid()) + ".json");
+    TestModel m = TestModel::cylinder(2, 5);
+    ASSERT_FALSE(m.pcurves.empty());
+    qelx_test::TestNurbs& n = m.pcurves[0].nurbs;
+    n.knots = {0.0};
+    n.mults = {n.count + n.degree + 1};
+    try {
+        writeNeutralText(m);
+        ADD_FAILURE() << "written";
+    } catch (const NeutralDocumentError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("/pcurves/0/mults: a multiplicity outside", 0), 0u) << e.what();
+    }
+    TestDocument document(m);
+    TestBRepExporter exporter(&document);
+    NeutralDocumentStream stream(path.string());
+    walkExporter(&exporter, stream);
+    std::string reason;
+    EXPECT_NE(stream.commit(reason), QELI_OK);
+    EXPECT_NE(reason.find("/pcurves/0/mults: a multiplicity outside"), std::string::npos) << reason;
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
 // A model holding a number that is not finite (an overflowed coordinate,
 // radius or thickness) is refused by both writers, naming where it stands:
 // they wrote it as null, a document their own reader refused, as a success.

@@ -464,7 +464,7 @@ TEST(DamagedInputs, ANeutralSplineWhoseKnotsDoNotFitIsRefused)
         {"one knot too few in all", "mults", nlohmann::json::array({degree, degree + 1}),
          "/curves/1/mults: multiplicities that do not add up"},
         {"knots that fall", "knots", nlohmann::json::array({1.0, 0.0}), "/curves/1/knots: knots that do not rise"},
-        {"degree 0", "degree", 0, "/curves/1: a spline of degree 0"},
+        {"degree 0", "degree", 0, "/curves/1: a spline degree outside 1 .. 64"},
         {"a weight of 0", "weights", nullptr, "/curves/1/weights: a weight that is not positive"},
     };
     for (const Case& c : cases) {

@@ -61,6 +61,62 @@ Json entity(std::uint64_t word)
     return e;
 }
 
+// What makes a spline's knots unreadable, or null: distinct knots rising,
+// each used at least once and at most degree + 1 times, as many in all as
+// the control points and the degree ask for (the writers open periodic
+// splines, so that holds for them too). `inMults` says the multiplicities
+// are at fault.
+const char* knotsFault(long long degree, long long count, const std::vector<double>& knots,
+                       const std::vector<int>& mults, bool& inMults)
+{
+    inMults = false;
+    if (degree < 1 || degree > 64)
+        return "a spline degree outside 1 .. 64";
+    if (count < degree + 1)
+        return "fewer control points in a direction than the degree asks for (at least degree + 1)";
+    for (std::size_t i = 1; i < knots.size(); ++i)
+        if (!(knots[i] > knots[i - 1]))
+            return "knots that do not rise";
+    inMults = true;
+    long long sum = 0;
+    for (int m : mults) {
+        if (m < 1 || m > degree + 1)
+            return "a multiplicity outside 1 .. degree + 1";
+        sum += m;
+    }
+    if (sum != count + degree + 1)
+        return "multiplicities that do not add up to the control points and the degree";
+    return nullptr;
+}
+
+// The fault a written element's spline (a curve's, a pcurve's, either
+// direction of a surface's) would be refused for on reading: "/mults: ...".
+std::string writtenSplineFault(const Json& row)
+{
+    const auto fault = [&row](const char* degree, const char* count, const char* knots,
+                              const char* mults) -> std::string {
+        if (!row.contains(degree) || !row.contains(knots) || !row.contains(mults) || !row.contains(count) ||
+            !row[degree].is_number_integer() || !row[count].is_number_integer() || !row[knots].is_array() ||
+            !row[mults].is_array())
+            return std::string();
+        bool inMults = false;
+        const char* why = knotsFault(row[degree].get<long long>(), row[count].get<long long>(),
+                                     row[knots].get<std::vector<double>>(), row[mults].get<std::vector<int>>(),
+                                     inMults);
+        if (!why)
+            return std::string();
+        return (inMults ? std::string("/") + mults : std::string(why).rfind("knots", 0) == 0 ? std::string("/") + knots
+                                                                                             : std::string()) +
+               ": " + why;
+    };
+    std::string why = fault("degree", "count", "knots", "mults");
+    if (why.empty())
+        why = fault("uDegree", "uCount", "uKnots", "uMults");
+    if (why.empty())
+        why = fault("vDegree", "vCount", "vKnots", "vMults");
+    return why;
+}
+
 void putNurbs(Json& j, const TestNurbs& n)
 {
     j["degree"] = n.degree;
@@ -351,9 +407,28 @@ std::string notFiniteText(const char* key, std::size_t index)
            ": a number that is not finite, which a document cannot hold";
 }
 
-// The element of a table that holds a number that is not finite.
-struct NotFiniteElement {
+std::string splineFaultText(const char* key, std::size_t index, const std::string& why)
+{
+    return "/" + std::string(key) + "/" + std::to_string(index) + why + ", which a document cannot hold";
+}
+
+// Why a table's element could not be read back ("" when it could): a
+// number that is not finite, or a spline its reader refuses (a pcurve cut to
+// a coedge's range of no length had all its knots at one value).
+std::string unwritableText(const char* key, std::size_t index, const Json& row)
+{
+    if (!finiteNumbers(row))
+        return notFiniteText(key, index);
+    if (const std::string why = writtenSplineFault(row); !why.empty())
+        return splineFaultText(key, index, why);
+    return std::string();
+}
+
+// The element of a table that could not be read back: a number that is not
+// finite, or (`spline`) a spline its reader refuses.
+struct UnwritableElement {
     std::size_t index;
+    std::string spline;
 };
 
 // Compact, with one table element per line: large documents stay small and a
@@ -369,8 +444,9 @@ void writeDocument(Value&& value, Out&& out)
         out(Json(key).dump() + ":");
         try {
             value(key);
-        } catch (const NotFiniteElement& e) {
-            throw NeutralDocumentError(notFiniteText(key, e.index));
+        } catch (const UnwritableElement& e) {
+            throw NeutralDocumentError(e.spline.empty() ? notFiniteText(key, e.index)
+                                                        : splineFaultText(key, e.index, e.spline));
         }
     }
     out("\n}\n");
@@ -390,7 +466,9 @@ void writeTable(std::size_t count, Element&& element, Out&& out)
     for (std::size_t i = 0; i < count; ++i) {
         const auto& row = element(i);
         if (!finiteNumbers(row))
-            throw NotFiniteElement{i};
+            throw UnwritableElement{i, std::string()};
+        if (std::string why = writtenSplineFault(row); !why.empty())
+            throw UnwritableElement{i, std::move(why)};
         out(row.dump() + (i + 1 < count ? ",\n" : "\n"));
     }
     out("]");
@@ -712,8 +790,8 @@ void NeutralDocumentStream::document(const std::string& xType, int unit)
     {                                                                                                          \
         const std::size_t i = m_tables->tables[TABLE].lines();                                                \
         const Json row = JSON(static_cast<int>(i), element);                                                   \
-        if (!finiteNumbers(row) && m_tables->failure.empty())                                                  \
-            m_tables->failure = notFiniteText(KEY, i);                                                         \
+        if (m_tables->failure.empty())                                                                         \
+            m_tables->failure = unwritableText(KEY, i, row);                                                   \
         m_tables->add(TABLE, row.dump());                                                                      \
     }
 QELX_NEUTRAL_STREAM_TABLE(lump, qelx_test::TestLump, SpillLumps, "lumps", lumpJson)
@@ -1164,29 +1242,12 @@ public:
         return n;
     }
 
-    // A spline's knots as every reader of the model evaluates them: distinct
-    // knots rising, each used at least once and at most degree + 1 times, as
-    // many in all as the control points and the degree ask for (the writers
-    // open periodic splines, so that holds for them too).
     void checkKnots(const Where& path, const char* knotKey, const char* multKey, int degree, int count,
                     const std::vector<double>& knots, const std::vector<int>& mults) const
     {
-        if (degree < 1 || degree > 64)
-            fail(path, "a spline of degree " + std::to_string(degree) + ", outside 1 .. 64");
-        if (count < degree + 1)
-            fail(path, "a spline of degree " + std::to_string(degree) + " with " + std::to_string(count) +
-                           " control points in a direction (at least degree + 1)");
-        for (std::size_t i = 1; i < knots.size(); ++i)
-            if (!(knots[i] > knots[i - 1]))
-                fail(path / knotKey, "knots that do not rise");
-        long long sum = 0;
-        for (int m : mults) {
-            if (m < 1 || m > degree + 1)
-                fail(path / multKey, "a multiplicity outside 1 .. degree + 1");
-            sum += m;
-        }
-        if (sum != static_cast<long long>(count) + degree + 1)
-            fail(path / multKey, "multiplicities that do not add up to the control points and the degree");
+        bool inMults = false;
+        if (const char* why = knotsFault(degree, count, knots, mults, inMults))
+            fail(inMults ? path / multKey : std::string(why).rfind("knots", 0) == 0 ? path / knotKey : path, why);
     }
     void checkWeights(const Where& path, const std::vector<double>& weights) const
     {
