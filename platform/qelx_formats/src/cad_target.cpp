@@ -363,20 +363,18 @@ void checkBuilt(const BuiltShapes& shapes)
         const auto refuse = [b](const std::string& why) {
             throw std::runtime_error("body " + std::to_string(b + 1) + ": " + why);
         };
-        // An edge's range runs forwards within its curve's (one period of a
-        // closed one), as the analyser asks: a damaged range of millions of
-        // turns round a circle, or of no length, was written as a success.
+        // An edge's range within its curve's (one period of a closed one),
+        // as the analyser asks: a damaged range of millions of turns round a
+        // circle was written as a success.
         for (TopExp_Explorer e(shapes.bodies[b].shape, TopAbs_EDGE); e.More(); e.Next()) {
             double f = 0.0, l = 0.0;
             const Handle(Geom_Curve) curve = BRep_Tool::Curve(TopoDS::Edge(e.Current()), f, l);
             if (curve.IsNull())
                 continue;
-            // The file writes 15 digits: a full turn far along the parameter
-            // reads back a rounding longer than the period.
-            const double eps = Precision::PConfusion(), rounding = 1e-15 * (std::fabs(f) + std::fabs(l));
-            const bool inside = l > f && (curve->IsPeriodic() ? l - f + 2.0 * rounding <= curve->Period() + eps
-                                                              : f - rounding >= curve->FirstParameter() - eps &&
-                                                                    l + rounding <= curve->LastParameter() + eps);
+            const double eps = Precision::PConfusion();
+            const bool inside = curve->IsPeriodic() ? l - f <= curve->Period() + eps
+                                                    : f >= curve->FirstParameter() - eps &&
+                                                          l <= curve->LastParameter() + eps;
             if (!inside)
                 refuse(statusText(TopAbs_EDGE, BRepCheck_InvalidRange));
         }
