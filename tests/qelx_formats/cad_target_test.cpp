@@ -989,19 +989,6 @@ TopoDS_Face bowTie(const gp_Ax2& frame)
 
 } // namespace
 
-// An edge running a thousand times round its circle (a damaged range):
-// written as a success, which Open CASCADE's analyser refuses.
-TEST(CadTarget, AnEdgeRunningRoundItsCircleManyTimesIsRefused)
-{
-    qelx_test::TestModel model = readAsBrep(BRepPrimAPI_MakeCylinder(gp_Ax2(), 1.5, 4.0).Shape());
-    auto edge = std::find_if(model.edges.begin(), model.edges.end(), [&](const qelx_test::TestEdge& e) {
-        return model.curves[static_cast<std::size_t>(e.curve)].type == qelx_test::CurvEllipse;
-    });
-    ASSERT_NE(edge, model.edges.end());
-    edge->domain[0] -= 2000 * M_PI;
-    expectWrittenOrRefused(model, "turns.brep", "a edge is not valid (InvalidRange)");
-}
-
 // A face's wires are checked in it before a BREP or IGES file is made of
 // it: a single wire crossing itself, a hole across the outer wire, outside
 // it or turned its way is refused as Open CASCADE's analyser refuses it,

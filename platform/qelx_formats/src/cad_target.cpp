@@ -363,21 +363,6 @@ void checkBuilt(const BuiltShapes& shapes)
         const auto refuse = [b](const std::string& why) {
             throw std::runtime_error("body " + std::to_string(b + 1) + ": " + why);
         };
-        // An edge's range within its curve's (one period of a closed one),
-        // as the analyser asks: a damaged range of millions of turns round a
-        // circle was written as a success.
-        for (TopExp_Explorer e(shapes.bodies[b].shape, TopAbs_EDGE); e.More(); e.Next()) {
-            double f = 0.0, l = 0.0;
-            const Handle(Geom_Curve) curve = BRep_Tool::Curve(TopoDS::Edge(e.Current()), f, l);
-            if (curve.IsNull())
-                continue;
-            const double eps = Precision::PConfusion();
-            const bool inside = curve->IsPeriodic() ? l - f <= curve->Period() + eps
-                                                    : f >= curve->FirstParameter() - eps &&
-                                                          l <= curve->LastParameter() + eps;
-            if (!inside)
-                refuse(statusText(TopAbs_EDGE, BRepCheck_InvalidRange));
-        }
         for (TopExp_Explorer f(shapes.bodies[b].shape, TopAbs_FACE); f.More(); f.Next())
             if (const std::string why = wiresInvalidity(TopoDS::Face(f.Current())); !why.empty())
                 refuse(why);
