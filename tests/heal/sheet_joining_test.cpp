@@ -277,6 +277,41 @@ TEST_F(SheetJoining, AFailureWhileTurningOrToleratingTakesItAllBack)
     }
 }
 
+// Two spline sheets side by side, their meeting edges on intersection
+// curves, placed in the frame.
+std::vector<BODY*> splineSheetsSideBySide(const QELtransf& frame)
+{
+    BODY* first = testkit::make_spline_sheet();
+    BODY* second = nullptr;
+    EXPECT_TRUE(api_copy_body(first, second).ok());
+    EXPECT_TRUE(api_apply_transf(second, translate_transf(QELvector(9.0, 0.0, 0.0))).ok());
+    std::vector<BODY*> sheets = {first, second};
+    for (BODY* sheet : sheets) {
+        EXPECT_TRUE(api_apply_transf(sheet, frame).ok());
+        EXPECT_TRUE(api_change_body_trans(sheet, nullptr).ok());
+    }
+    return sheets;
+}
+
+// Joining edges on intersection curves rebuilds them as such, which notes
+// that the option switching that on is absent (as a converter that never
+// set it runs): the sheets are joined all the same.
+TEST_F(SheetJoining, SplineSheetsJoinWithoutTheIntersectionCurveOption)
+{
+    ASSERT_EQ(Ve_OptionDoc::CreateIntCurve, nullptr);
+    int frameNumber = 0;
+    for (const QELtransf& frame : testkit::heal_frames()) {
+        SCOPED_TRACE("frame " + std::to_string(frameNumber++));
+        Ve_CocoonTagHandle set(joiningSetOf(splineSheetsSideBySide(frame)));
+        QELXVeRepairUtils::stitchSheetBodies(static_cast<Ve_CocoonTag*>(set));
+        const std::vector<BODY*> bodies = joinedBodies(*set);
+        ASSERT_EQ(bodies.size(), 1u);
+        EXPECT_EQ(testkit::count_faces(bodies[0]), 2);
+        EXPECT_EQ(testkit::count_edges(bodies[0]), 7);
+        deleteJoined(bodies);
+    }
+}
+
 TEST_F(SheetJoining, SwitchedOffLeavesTheSheetsLoose)
 {
     // Off, the recipe heals the sheets as they came; absent, it is on.
