@@ -102,7 +102,9 @@ void judge(const std::string& path, const fs::path& dir, const std::string& kind
     fs::remove(out);
     const cad_samples::Measures a = cad_samples::measure(source), b = cad_samples::measure(written);
     EXPECT_TRUE(b.valid);
-    EXPECT_EQ(b.solids, a.solids);
+    // Loose faces that close are joined into a solid (an IGES file of
+    // trimmed surfaces): never fewer solids than the source holds.
+    EXPECT_GE(b.solids, a.solids);
     // Faces change only where healing says it did something.
     if (b.faces != a.faces) {
         EXPECT_EQ(run.out.find(" 0 repair steps"), std::string::npos) << run.out;
@@ -110,7 +112,9 @@ void judge(const std::string& path, const fs::path& dir, const std::string& kind
     EXPECT_NE(run.out.find(std::to_string(b.faces) + (b.faces == 1 ? " face" : " faces")), std::string::npos)
         << run.out;
     const double bound = onlyExactGeometry(source) ? 1e-6 : 1e-4;
-    EXPECT_LE(cad_samples::relativeGap(a.volume, b.volume), bound);
+    if (b.solids == a.solids) {
+        EXPECT_LE(cad_samples::relativeGap(a.volume, b.volume), bound);
+    }
     EXPECT_LE(cad_samples::relativeGap(a.area, b.area), bound);
 }
 

@@ -302,6 +302,48 @@ TEST_F(Stitching, GapsJoinUpToTheLastTolerance)
     }
 }
 
+// Three squares of side `side` in a row in the frame: the first two meet,
+// the third lies `gap` beyond the second.
+std::vector<FACE*> squaresInARow(const PointFrame& frame, double side, double gap)
+{
+    std::vector<QELposition> p;
+    for (double x : {0.0, side, 2.0 * side + gap})
+        for (auto [dx, dy] : {std::pair(0.0, 0.0), std::pair(side, 0.0), std::pair(side, side), std::pair(0.0, side)})
+            p.push_back(QELposition(x + dx, dy, 0.0) * frame.transform);
+    std::vector<std::vector<int>> faces = {{0, 1, 2, 3}, {4, 5, 6, 7}, {8, 9, 10, 11}};
+    if (frame.mirrored)
+        for (auto& f : faces)
+            std::reverse(f.begin(), f.end());
+    return make_loose_polygon_faces(p, faces);
+}
+
+// A gap wider than the pass after the first joins is bridged when the
+// passes widen past a pass that joined nothing, but not where the squares
+// are hardly longer than the gap; the plain merge stops at the quiet pass.
+TEST_F(Stitching, WideningPassesBridgeAGapLeftAfterAQuietPass)
+{
+    struct Case {
+        double side, gap;
+        bool widening, joined;
+    };
+    for (const PointFrame& frame : pointFrames())
+        for (const Case& c : {Case{1.0, 2e-3, true, true}, Case{1.0, 2e-3, false, false},
+                              Case{1.0, 0.05, true, true}, Case{0.1, 0.02, true, false}}) {
+            SCOPED_TRACE(std::string(frame.name) + " side " + std::to_string(c.side) + " gap " +
+                         std::to_string(c.gap) + (c.widening ? " widening" : ""));
+            const std::vector<FACE*> f = keep(squaresInARow(frame, c.side, c.gap));
+            Ve_StEnvelope envelope(faceTags(f));
+            EXPECT_TRUE(c.widening ? envelope.doMergeWidening() : envelope.doMerge());
+            // The first two always meet; the second's right side and the
+            // third's left side by the case (either way round a square, its
+            // right side is its second coedge and its left its fourth).
+            const int right = 1, left = 3;
+            EXPECT_NE(nthCoedge(f[0], right)->partner(), nullptr);
+            EXPECT_EQ(nthCoedge(f[1], right)->partner() == nthCoedge(f[2], left), c.joined);
+            EXPECT_TRUE(loopsContinuous(f));
+        }
+}
+
 TEST_F(Stitching, BoxFacesBecomeOneClosedSolidInEveryFrame)
 {
     for (const PointFrame& frame : pointFrames()) {

@@ -470,7 +470,7 @@ void Joining::run()
     // taken back rather than leave half-joined faces.
     step = "joining free edges";
     const std::size_t assertions = Gk_ErrMgr::assertions().size();
-    Ve_StEnvelope(faces).doMerge();
+    Ve_StEnvelope(faces).doMergeWidening();
     const std::vector<Gk_AssertRecord>& log = Gk_ErrMgr::assertions();
     bool joinFailed = false, anyFinding = false;
     for (std::size_t k = assertions; k < log.size(); ++k) {

@@ -27,6 +27,9 @@ constexpr double kLastStitchTolerance = 0.1;
 constexpr double kStitchToleranceStep = 5.0;
 // Grouping inside a cover is looser than matching between covers.
 constexpr double kGroupFactor = 5.0;
+// Passes that widen past one that joined nothing: the coedges joined are at
+// least this many times as long as the tolerance.
+constexpr double kWidenedLengthFactor = 10.0;
 
 // Process-wide, as the passes and the covers built during them read it;
 // stitching runs on one thread at a time.
@@ -224,6 +227,32 @@ bool Ve_StEnvelope::doMerge()
     return true;
 }
 
+bool Ve_StEnvelope::doMergeWidening()
+{
+    struct FirstToleranceAfter {
+        ~FirstToleranceAfter() { stitchTolerance = kFirstStitchTolerance; }
+    } reset;
+    stitchTolerance = kFirstStitchTolerance;
+    bool quietBefore = false;
+    while (stitchTolerance <= kLastStitchTolerance && anyFreeCoedge()) {
+        const double shortest = quietBefore ? kWidenedLengthFactor * stitchTolerance : 0.0;
+        const bool joined = runStitch(shortest);
+        quietBefore = quietBefore || !joined;
+        stitchTolerance *= kStitchToleranceStep;
+    }
+    return true;
+}
+
+bool Ve_StEnvelope::anyFreeCoedge() const
+{
+    for (const Ve_StCover& cover : m_covers)
+        for (const Ve_StCycle& cycle : cover.cycles())
+            for (const Ve_CoedgeTag* c : cycle.coedges())
+                if (c && !c->getPartner())
+                    return true;
+    return false;
+}
+
 namespace {
 
 // One free coedge of a pass, in cover order (cover, cycle, position).
@@ -238,9 +267,10 @@ struct StitchRecord {
 // their start points and the group each cover has joined.
 class StitchPass {
 public:
-    StitchPass(QELXDynamicArray<Ve_StCover>& covers, double t)
-        : m_covers(covers), m_t(t), m_grid(2.0 * kGroupFactor * t), m_group(covers.Count()),
-          m_members(covers.Count()), m_free(covers.Count(), 0)
+    StitchPass(QELXDynamicArray<Ve_StCover>& covers, double t, double shortest)
+        : m_covers(covers), m_t(t), m_shortest(std::max(t, shortest)), m_widened(shortest > 0.0),
+          m_grid(2.0 * kGroupFactor * t), m_group(covers.Count()), m_members(covers.Count()),
+          m_free(covers.Count(), 0), m_paired(covers.Count(), false)
     {
         for (int ci = 0; ci < covers.Count(); ++ci) {
             m_group[ci] = ci;
@@ -264,9 +294,19 @@ public:
     bool run()
     {
         bool any = false;
-        for (int h = 0; h < m_covers.Count(); ++h)
-            if (m_group[h] == h && m_free[h] > 0)
-                any = growGroup(h) || any;
+        for (int h = 0; h < m_covers.Count(); ++h) {
+            if (m_group[h] != h || m_free[h] == 0)
+                continue;
+            // A widened pass pairs what a cover has left within itself
+            // again first: its faces were grouped at a narrower tolerance.
+            if (m_widened) {
+                const int before = m_free[h];
+                pairInsideGroup(h, freeRecordsOf(h));
+                m_paired[h] = m_free[h] < before;
+                any = any || m_paired[h];
+            }
+            any = growGroup(h) || any;
+        }
         rebuildCycles();
         return any;
     }
@@ -379,7 +419,7 @@ private:
         std::sort(pairs.begin(), pairs.end());
         pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
         for (auto [a, b] : pairs) {
-            if (!m_records[a].free || !m_records[b].free || isShort(a, m_t) || isShort(b, m_t))
+            if (!m_records[a].free || !m_records[b].free || isShort(a, m_shortest) || isShort(b, m_shortest))
                 continue;
             if (!matchCoedges(m_records[a].coedge, m_records[b].coedge, m_t))
                 continue;
@@ -393,6 +433,7 @@ private:
     void pairInsideGroup(int h, const std::vector<int>& touched)
     {
         const double t = kGroupFactor * m_t;
+        const double shortest = std::max(t, m_shortest);
         std::vector<std::pair<int, int>> pairs; // (later, earlier)
         for (int y : touched) {
             if (!m_records[y].free)
@@ -411,7 +452,7 @@ private:
         std::sort(pairs.begin(), pairs.end());
         pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
         for (auto [c, k] : pairs) {
-            if (!m_records[c].free || !m_records[k].free || isShort(c, t) || isShort(k, t))
+            if (!m_records[c].free || !m_records[k].free || isShort(c, shortest) || isShort(k, shortest))
                 continue;
             if (matchCoedges(m_records[c].coedge, m_records[k].coedge, t))
                 join(c, k, 157);
@@ -423,7 +464,7 @@ private:
     void rebuildCycles()
     {
         for (int h = 0; h < m_covers.Count(); ++h) {
-            if (m_group[h] != h || m_members[h].size() < 2)
+            if (m_group[h] != h || (m_members[h].size() < 2 && !m_paired[h]))
                 continue;
             std::vector<int> ids;
             for (int member : m_members[h])
@@ -442,6 +483,8 @@ private:
 
     QELXDynamicArray<Ve_StCover>& m_covers;
     double m_t;
+    double m_shortest;
+    bool m_widened;
     StitchGrid m_grid;
     std::vector<StitchRecord> m_records;
     std::unordered_map<Ve_CoedgeTag*, int> m_index;
@@ -449,13 +492,14 @@ private:
     std::vector<int> m_group;                // the cover whose group a cover is in
     std::vector<std::vector<int>> m_members; // per group, its covers
     std::vector<int> m_free;                 // per group, its free coedges
+    std::vector<bool> m_paired;              // per group, paired within itself this pass
 };
 
 } // namespace
 
-bool Ve_StEnvelope::runStitch()
+bool Ve_StEnvelope::runStitch(double shortest)
 {
-    return StitchPass(m_covers, stitchTolerance).run();
+    return StitchPass(m_covers, stitchTolerance, shortest).run();
 }
 
 // ---- shell

@@ -53,6 +53,7 @@ public:
     bool mergeCover(Ve_StCover& other);
 
     QELXDynamicArray<Ve_StCycle>& cycles() { return m_cycles; }
+    const QELXDynamicArray<Ve_StCycle>& cycles() const { return m_cycles; }
 
 private:
     QELXDynamicArray<Ve_StCycle> m_cycles;
@@ -71,10 +72,19 @@ public:
     // nothing after an earlier one did. The stitch tolerance is 1e-4 again
     // afterwards. Always true.
     bool doMerge();
+    // As doMerge, but a pass that joins nothing does not end the passes
+    // while free coedges are left: the tolerance grows on up to 0.1. After
+    // a pass that joined nothing, each cover's leftovers are paired within
+    // it again too, and coedges only join where they are at least ten times
+    // as long as the tolerance, so that a gap is bridged but not a narrow
+    // feature. Always true.
+    bool doMergeWidening();
 
 private:
     // One pass at the current tolerance; true when anything was joined.
-    bool runStitch();
+    // Coedges no longer than `shortest` (or the tolerance) are left alone.
+    bool runStitch(double shortest = 0.0);
+    bool anyFreeCoedge() const;
 
     QELXDynamicArray<Ve_StCover> m_covers;
 };
