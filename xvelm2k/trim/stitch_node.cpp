@@ -35,6 +35,14 @@ constexpr double kWidenedLengthFactor = 10.0;
 // stitching runs on one thread at a time.
 double stitchTolerance = kFirstStitchTolerance;
 
+// Covers built later (another envelope, another conversion) group at the
+// first tolerance again, also when a pass is cut short by an abort or a
+// kernel error.
+struct FirstToleranceAfter {
+    FirstToleranceAfter() { stitchTolerance = kFirstStitchTolerance; }
+    ~FirstToleranceAfter() { stitchTolerance = kFirstStitchTolerance; }
+};
+
 double coedgeLength(const Ve_CoedgeTag* c)
 {
     const Ve_EdgeTag* e = c ? c->getEdge() : nullptr;
@@ -209,13 +217,7 @@ Ve_StEnvelope::Ve_StEnvelope(QELXDynamicArray<Ve_FaceTag*> faces)
 
 bool Ve_StEnvelope::doMerge()
 {
-    // Covers built later (another envelope, another conversion) group at the
-    // first tolerance again, also when a pass is cut short by an abort or a
-    // kernel error.
-    struct FirstToleranceAfter {
-        ~FirstToleranceAfter() { stitchTolerance = kFirstStitchTolerance; }
-    } reset;
-    stitchTolerance = kFirstStitchTolerance;
+    const FirstToleranceAfter reset;
     bool joinedBefore = false;
     for (;;) {
         const bool joined = runStitch();
@@ -229,10 +231,7 @@ bool Ve_StEnvelope::doMerge()
 
 bool Ve_StEnvelope::doMergeWidening()
 {
-    struct FirstToleranceAfter {
-        ~FirstToleranceAfter() { stitchTolerance = kFirstStitchTolerance; }
-    } reset;
-    stitchTolerance = kFirstStitchTolerance;
+    const FirstToleranceAfter reset;
     bool quietBefore = false;
     while (stitchTolerance <= kLastStitchTolerance && anyFreeCoedge()) {
         const double shortest = quietBefore ? kWidenedLengthFactor * stitchTolerance : 0.0;
@@ -298,10 +297,11 @@ public:
             if (m_group[h] != h || m_free[h] == 0)
                 continue;
             // A widened pass pairs what a cover has left within itself
-            // again first: its faces were grouped at a narrower tolerance.
+            // again first, at the pass tolerance: its faces were grouped at
+            // a narrower one.
             if (m_widened) {
                 const int before = m_free[h];
-                pairInsideGroup(h, freeRecordsOf(h));
+                pairInsideGroup(h, freeRecordsOf(h), m_t);
                 m_paired[h] = m_free[h] < before;
                 any = any || m_paired[h];
             }
@@ -400,7 +400,7 @@ private:
             for (int member : m_members[other])
                 m_members[h].push_back(member);
             m_members[other].clear();
-            pairInsideGroup(h, touched);
+            pairInsideGroup(h, touched, kGroupFactor * m_t);
             collectCandidates(h, touched, pending);
         }
         return any;
@@ -428,11 +428,10 @@ private:
         }
     }
 
-    // Each touched coedge against the group's others at five times the
-    // tolerance: a later coedge goes onto an earlier one's edge.
-    void pairInsideGroup(int h, const std::vector<int>& touched)
+    // Each touched coedge against the group's others at t: a later coedge
+    // goes onto an earlier one's edge.
+    void pairInsideGroup(int h, const std::vector<int>& touched, double t)
     {
-        const double t = kGroupFactor * m_t;
         const double shortest = std::max(t, m_shortest);
         std::vector<std::pair<int, int>> pairs; // (later, earlier)
         for (int y : touched) {
