@@ -11,6 +11,8 @@
 //   the recipe's healing, kernel save);
 // - peer: Open CASCADE reading the same file (BRepTools, its IGES and STEP
 //   document readers, which heal as they transfer).
+// `bench_write_scale sheet N SHEET.vlt` saves the sheet of about N faces
+// alone (for a profiler's run of `xvelm convert`).
 // The kind `json` is the neutral document: written by `xvelm convert`, read
 // back by `xvelm import` (no peer; the peer columns stay empty).
 // Each runs in a fresh process of its own (this program started again), so
@@ -86,6 +88,9 @@ int main(int argc, char** argv)
         return bench::importRun(argv[2], argv[3]);
     if (argc == 4 && std::strcmp(argv[1], "occ-read") == 0)
         return occRead(argv[2], argv[3]);
+    // The sheet alone, for a profiler's run of `xvelm convert` on it.
+    if (argc == 4 && std::strcmp(argv[1], "sheet") == 0)
+        return bench::saveSheet(bench::gridOf(std::strtol(argv[2], nullptr, 10)), argv[3]) ? 0 : 1;
 
     long largest = 64000;
     std::vector<long> sizes;

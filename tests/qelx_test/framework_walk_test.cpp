@@ -358,3 +358,46 @@ TEST(FrameworkWalk, EdgeRingsAndVertexEdgesComeBackWholeAndConsistent)
         EXPECT_EQ(ends, expected);
     }
 }
+
+// A walk told which attribute fields its target carries asks the attribute
+// exporter for those alone and keeps the records that hold any of them; told
+// none, it asks for nothing, layers included. Topology and geometry come as
+// in a full walk.
+TEST(FrameworkWalk, ReadsOnlyTheAttributeFieldsItIsToldOf)
+{
+    const TestModel full = walked(attributed());
+    const unsigned nameColorLayer = WalkLayer | WalkName | WalkColor;
+    for (const unsigned fields : {0u, nameColorLayer, unsigned(WalkName)}) {
+        TestDocument document(attributed());
+        TestBRepExporter exporter(&document);
+        TestModel out;
+        ASSERT_EQ(walkExporter(&exporter, out, nullptr, fields), QELI_OK);
+        EXPECT_EQ(out.faces.size(), full.faces.size());
+        EXPECT_EQ(out.coedges.size(), full.coedges.size());
+        EXPECT_EQ(out.surfaces.size(), full.surfaces.size());
+        const TestCallLog& log = exporter.log();
+        for (const char* other : {"GetShow", "GetPick", "GetThickness", "GetPID", "GetAlias", "GetAlias2"})
+            EXPECT_EQ(log.count(other), 0) << fields << " " << other;
+        EXPECT_EQ(log.count("GetName") > 0, (fields & WalkName) != 0) << fields;
+        EXPECT_EQ(log.count("GetLayer") > 0, (fields & WalkLayer) != 0) << fields;
+        EXPECT_EQ(log.count("GetColor") > 0, (fields & WalkColor) != 0) << fields;
+        // Records keep what was asked for; the body's aliases, the edge's
+        // PID and the surface's show are never read.
+        std::size_t expected = 0;
+        for (const auto& [word, a] : full.attributes) {
+            const bool kept = ((fields & WalkLayer) && a.layer) || ((fields & WalkName) && a.name) ||
+                              ((fields & WalkColor) && a.color);
+            expected += kept;
+            if (!kept)
+                continue;
+            ASSERT_TRUE(out.attributes.count(word)) << fields << " " << word;
+            const TestAttributes& got = out.attributes.at(word);
+            EXPECT_EQ(got.name, (fields & WalkName) ? a.name : std::nullopt) << fields;
+            EXPECT_EQ(got.layer, (fields & WalkLayer) ? a.layer : std::nullopt) << fields;
+            EXPECT_EQ(got.color, (fields & WalkColor) ? a.color : std::nullopt) << fields;
+            EXPECT_TRUE(got.aliases.empty() && !got.pid && !got.show) << fields;
+        }
+        EXPECT_EQ(out.attributes.size(), expected) << fields;
+        EXPECT_EQ(out.layers.count(4), (fields & WalkLayer) ? 1u : 0u) << fields;
+    }
+}

@@ -247,7 +247,11 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
         if (!top || bake_body_transforms(*top, failure)) {
             StageProgress progress(err);
             ENTITY_LIST none;
-            walk_document(top ? *top : none, walked, counts, failure);
+            // A STEP, IGES or BREP file carries some attributes or none:
+            // the walk reads only those.
+            const unsigned fields = *outKind == file_kind::cad ? cad->attributeFields(*cad->formatOf(outPath))
+                                                               : qelx_test::kWalkAllAttributes;
+            walk_document(top ? *top : none, walked, counts, failure, fields);
         }
         if (failure.empty() && *outKind == file_kind::neutral) {
             try {

@@ -240,8 +240,11 @@ inline bool bake_body_transforms(const ENTITY_LIST& top, std::string& failure)
 // a document written as the walk goes). False with `failure` saying why:
 // a document is never presented as complete when the walk had to go on
 // without an answer. Nothing of the model is changed or deleted.
+// `attributeFields` (qelx_test::WalkAttributeField bits) are the attributes
+// the target carries: the walk asks for no others.
 template <class Into>
-bool walk_document(ENTITY_LIST& top, Into& walked, ExportCounts& counts, std::string& failure)
+bool walk_document(ENTITY_LIST& top, Into& walked, ExportCounts& counts, std::string& failure,
+                   unsigned attributeFields = qelx_test::kWalkAllAttributes)
 {
     try {
         QELXDocumentHandle document;
@@ -259,7 +262,7 @@ bool walk_document(ENTITY_LIST& top, Into& walked, ExportCounts& counts, std::st
         for (int i = 0; i < bodies; ++i)
             if (!count_body(static_cast<const ENTITY*>(exporter->GetBodyPtr(i)), counts, failure))
                 return false;
-        if (qelx_test::walkExporter(exporter.get(), walked) != QELI_OK)
+        if (qelx_test::walkExporter(exporter.get(), walked, nullptr, attributeFields) != QELI_OK)
             failure = "the exporter could not be walked";
         else if (std::string lost = lost_in_walk(assertions); !lost.empty())
             failure = "data was lost: " + lost;

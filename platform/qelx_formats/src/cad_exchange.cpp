@@ -6,6 +6,7 @@ extern "C" const qelx_formats::CadExchange* qelx_formats_cad_exchange()
     using namespace qelx_formats;
     QELIResult (*writeLettingGo)(qelx_test::TestModel&&, const std::string&, std::string&, CadWriteSummary*) =
         &writeCadFile;
-    static const CadExchange table{&cadFormatOf, &cadSourceType, &readCadFile, &readStepFile, writeLettingGo};
+    static const CadExchange table{&cadFormatOf, &cadSourceType, &cadAttributeFields,
+                                   &readCadFile, &readStepFile, writeLettingGo};
     return &table;
 }

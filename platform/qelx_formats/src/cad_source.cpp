@@ -138,6 +138,11 @@ const char* cadSourceType(CadFormat format)
     return "XBrep";
 }
 
+unsigned cadAttributeFields(CadFormat format)
+{
+    return format == CadFormat::Brep ? 0u : qelx_test::WalkLayer | qelx_test::WalkName | qelx_test::WalkColor;
+}
+
 namespace {
 
 using qelx_test::TestModel;

@@ -823,7 +823,8 @@ QELIResult writeCadDocument(QELXBRepExporter* exporter, const std::string& path,
                             CadWriteSummary* summary, qelx_test::WalkSummary* walk)
 {
     qelx_test::TestModel model;
-    if (qelx_test::walkExporter(exporter, model, walk) != QELI_OK) {
+    const std::optional<CadFormat> format = cadFormatOf(path);
+    if (format && qelx_test::walkExporter(exporter, model, walk, cadAttributeFields(*format)) != QELI_OK) {
         error = path + ": the exporter could not be walked";
         return QELI_FAIL;
     }

@@ -156,8 +156,8 @@ struct FreeSource {
 
 class Walker {
 public:
-    Walker(QELXBRepExporter* exporter, WalkSink& sink, WalkSummary& summary)
-        : m_x(exporter), m_m(sink), m_s(summary)
+    Walker(QELXBRepExporter* exporter, WalkSink& sink, WalkSummary& summary, unsigned attributeFields)
+        : m_x(exporter), m_m(sink), m_s(summary), m_fields(attributeFields)
     {
         m_x->GetGeometryExporter(m_g);
         m_x->GetAttributeExporter(m_a);
@@ -245,6 +245,7 @@ private:
     QELXAttributeExporter* m_a = nullptr;
     WalkSink& m_m;
     WalkSummary& m_s;
+    unsigned m_fields; // WalkAttributeField bits
     KindTable m_tables[KindWire + 1]; // bodies to wires, by kind
     int m_nSurfaces = 0, m_nCurves = 0, m_nPCurves = 0, m_nPoints = 0;
     WordLists m_edgeRings, m_vertexEdges; // words, resolved at the end
@@ -752,14 +753,19 @@ void Walker::attributesOf(const QELXIdentifier& source, std::uint64_t word, std:
     double d = 0.0, rgba[4] = {0, 0, 0, 0};
     bool flag = false;
     QELXString text;
-    if (m_a->GetLayer(source, i) == QELI_OK) {
+    if ((m_fields & WalkLayer) && m_a->GetLayer(source, i) == QELI_OK) {
         a.layer = i;
         layers.push_back(i);
     }
-    if (m_a->GetName(source, text) == QELI_OK)
+    if ((m_fields & WalkName) && m_a->GetName(source, text) == QELI_OK)
         a.name = text.c_str();
-    if (m_a->GetColor(source, rgba) == QELI_OK)
+    if ((m_fields & WalkColor) && m_a->GetColor(source, rgba) == QELI_OK)
         a.color = std::array<double, 4>{rgba[0], rgba[1], rgba[2], rgba[3]};
+    if (!(m_fields & WalkOtherAttributes)) {
+        if (a.layer || a.name || a.color)
+            m_m.attributes(word, a);
+        return;
+    }
     if (m_a->GetShow(source, flag) == QELI_OK)
         a.show = flag;
     if (m_a->GetPick(source, flag) == QELI_OK)
@@ -807,7 +813,7 @@ void Walker::attributesOf(const QELXIdentifier& source, std::uint64_t word, std:
 // word order.
 void Walker::attributes()
 {
-    if (!m_a)
+    if (!m_a || m_fields == 0)
         return;
     std::vector<int> layers;
     for (int kind = KindBody; kind <= KindWire; ++kind) {
@@ -892,7 +898,7 @@ private:
 
 } // namespace
 
-QELIResult walkExporter(QELXBRepExporter* exporter, WalkSink& sink, WalkSummary* summary)
+QELIResult walkExporter(QELXBRepExporter* exporter, WalkSink& sink, WalkSummary* summary, unsigned attributeFields)
 {
     if (!exporter)
         return QELI_FAIL;
@@ -903,17 +909,17 @@ QELIResult walkExporter(QELXBRepExporter* exporter, WalkSink& sink, WalkSummary*
         unitCode = static_cast<int>(unit);
     sink.document(QELXDocumentUtils::GetXType(document).c_str(), unitCode);
     WalkSummary local;
-    Walker walker(exporter, sink, summary ? *summary : local);
+    Walker walker(exporter, sink, summary ? *summary : local, attributeFields);
     return walker.run();
 }
 
-QELIResult walkExporter(QELXBRepExporter* exporter, TestModel& out, WalkSummary* summary)
+QELIResult walkExporter(QELXBRepExporter* exporter, TestModel& out, WalkSummary* summary, unsigned attributeFields)
 {
     if (!exporter)
         return QELI_FAIL;
     TestModel model;
     ModelSink sink(model);
-    const QELIResult result = walkExporter(exporter, sink, summary);
+    const QELIResult result = walkExporter(exporter, sink, summary, attributeFields);
     if (result == QELI_OK)
         out = std::move(model);
     return result;

@@ -12,6 +12,7 @@ namespace qelx_formats {
 struct CadExchange {
     std::optional<CadFormat> (*formatOf)(const std::string& path);
     const char* (*sourceType)(CadFormat format);
+    unsigned (*attributeFields)(CadFormat format);
     QELIResult (*readFile)(const std::string& path, qelx_test::TestModel& model, std::string& error);
     QELIResult (*readStepFile)(const std::string& path, qelx_test::TestModel& model, qelx_test::TestAssembly& assembly,
                                bool& isAssembly, int& faces, std::string& error);

@@ -18,6 +18,11 @@ enum class CadFormat { Step, Iges, Brep };
 std::optional<CadFormat> cadFormatOf(const std::string& path);
 // The source document's XType: "XStep", "XIges", "XBrep".
 const char* cadSourceType(CadFormat format);
+// The attribute fields a file of the format carries, for the walk that feeds
+// its writer (qelx_test::WalkAttributeField bits): names, colours and layers
+// for STEP and IGES (of bodies and faces; the writer warns about those of
+// edges and vertices it leaves out), none for BREP.
+unsigned cadAttributeFields(CadFormat format);
 
 // Reads the file into `model` (untouched on failure). 0, or 0x1000001 with
 // `error` one line naming the file and what is wrong with it; a file that
