@@ -217,6 +217,10 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         {"a BREP edge range to the largest real", samples + "face1.brep",
          {"\n1  2 0 0 0.8\n", "\n1  2 0 0 1.7976931348623157e308\n"},
          "a real 1.7976931348623157e308 in the BREP text beyond any model", ".json"},
+        // The same written out in digits, without an exponent.
+        {"a BREP edge range of 120 digits", samples + "face1.brep",
+         {"\n1  2 0 0 0.8\n", "\n1  2 0 0 1" + std::string(119, '0') + "\n"},
+         "in the BREP text beyond any model", ".json"},
         // Open CASCADE's reader told what it missed on standard output.
         {"a BREP file without its curve table", samples + "face1.brep", {"\nCurves 4\n", "\nCurvez 4\n"},
          "not a readable BREP file"},

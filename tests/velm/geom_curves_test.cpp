@@ -224,3 +224,15 @@ TEST(GeomCurve, ProjectionAndLengthOfAWavySplineMatchADenseSamplingInEveryFrame)
     }
   }
 }
+
+// A straight's length is its end points' distance, signed by the order of
+// the parameters, whatever its parameter scale (negative too).
+TEST(GeomCurve, StraightLengthIsTheDistanceOfItsEnds) {
+  for (const double scale : {1.0, 2.5, -0.75, 1e-3}) {
+    const straight s(QELposition(1, -2, 3), QELunit_vector(1, 2, -2), scale);
+    for (const auto& [t0, t1] : {std::pair{0.0, 1.0}, {-3.5, 7.25}, {4.0, -1.0}, {2.0, 2.0}}) {
+      const double ends = (s.eval_position(t1) - s.eval_position(t0)).len();
+      EXPECT_NEAR(s.length(t0, t1), t1 >= t0 ? ends : -ends, 1e-12 * (1 + ends)) << scale << " " << t0 << " " << t1;
+    }
+  }
+}

@@ -1557,6 +1557,10 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
 // of more values than the rest of the text holds is damage. A record of a
 // kind the walk does not know ends it without a verdict (the reader judges).
 class BrepCounts {
+    // The blanks that part the words of the text (the C locale's, as the
+    // reader's stream takes them).
+    static bool blank(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
 public:
     explicit BrepCounts(std::string text) : m_text(std::move(text))
     {
@@ -1571,11 +1575,15 @@ public:
     bool plausible(std::string& reason)
     {
         for (std::size_t at = 0, from = 0; from = at, next(at);) {
-            while (std::isspace(static_cast<unsigned char>(m_text[from])))
+            while (blank(m_text[from]))
                 ++from;
-            const std::string token = m_text.substr(from, at - from);
-            if (const char* why = token.size() < 400 ? realProblem(token) : nullptr) {
-                reason = "damaged: a real " + token.substr(0, 24) + " in the BREP text " + why;
+            const std::string_view token = std::string_view(m_text).substr(from, at - from);
+            // Without an exponent, a hundred characters hold no real that
+            // is not finite or beyond 1e100: most words pass unparsed.
+            if (token.size() <= 100 && token.find_first_of("EeDd") == std::string_view::npos)
+                continue;
+            if (const char* why = token.size() < 400 ? realProblem(std::string(token)) : nullptr) {
+                reason = "damaged: a real " + std::string(token.substr(0, 24)) + " in the BREP text " + why;
                 return false;
             }
         }
@@ -1622,11 +1630,11 @@ private:
 
     bool next(std::size_t& at) const
     {
-        while (at < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[at])))
+        while (at < m_text.size() && blank(m_text[at]))
             ++at;
         if (at >= m_text.size())
             return false;
-        while (at < m_text.size() && !std::isspace(static_cast<unsigned char>(m_text[at])))
+        while (at < m_text.size() && !blank(m_text[at]))
             ++at;
         return true;
     }
@@ -1648,7 +1656,7 @@ private:
 
     std::string_view word()
     {
-        while (m_at < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_at])))
+        while (m_at < m_text.size() && blank(m_text[m_at]))
             ++m_at;
         const std::size_t from = m_at;
         if (!next(m_at))
