@@ -493,3 +493,28 @@ TEST(GeomSurface, BoundOfASplineIsTheBoxOfItsSamplesPointByPointInEveryFrame) {
       }
     }
 }
+
+// An unbounded plane's foot is its closed form: the parameters are the
+// point's along the axes, the foot is the plane's point there to the last
+// bit, and the normal is the plane's, for skewed, scaled and reversed axes.
+TEST(GeomSurface, PlaneFootIsItsPointAtTheFoundParameters) {
+  for (const int reversed : {0, 1}) {
+    plane pl(QELposition(1, 2, -3), QELunit_vector(0.2, -0.4, 1));
+    pl.u_deriv = QELvector(2.5, 0.5, -0.3);
+    pl.reverse_v = reversed;
+    for (const QELposition& p : {QELposition(0, 0, 0), QELposition(7.5, -2, 4), QELposition(-1e3, 3e2, 0.25)}) {
+      QELposition foot;
+      QELunit_vector n;
+      QELpar_pos uv;
+      pl.point_perp(p, foot, n, nullptr, &uv);
+      const QELposition at = pl.eval_position(uv);
+      EXPECT_EQ(at.x(), foot.x()) << reversed;
+      EXPECT_EQ(at.y(), foot.y()) << reversed;
+      EXPECT_EQ(at.z(), foot.z()) << reversed;
+      EXPECT_NEAR((p - foot) % pl.u_axis(), 0.0, 1e-9 * (1 + (p - foot).len()));
+      EXPECT_NEAR((p - foot) % pl.v_axis(), 0.0, 1e-9 * (1 + (p - foot).len()));
+      EXPECT_EQ(n.x(), pl.normal.x());
+      EXPECT_EQ(n.z(), pl.normal.z());
+    }
+  }
+}

@@ -88,9 +88,14 @@ void surface::point_perp(const QELposition& p, QELposition& foot, QELunit_vector
   QELpar_pos uv;
   // An unbounded plane's foot is its closed form, exact: nothing to refine
   // (coedges on planes carry no pcurves, so their readers project often).
-  if (type() == 1 && !subsetted() && perp_start(p, uv)) {
-    foot = eval_position(uv);
-    normal = eval_normal(uv);
+  if (type() == 1 && !subsetted()) {
+    // The plane's axes once for both the parameters and the foot (as
+    // perp_start and eval_derivs take them, so the same numbers).
+    const auto& pl = static_cast<const plane&>(*this);
+    const QELvector U = pl.u_axis(), V = pl.v_axis(), d = p - pl.root_point;
+    uv = QELpar_pos(U.len_sq() > 0 ? (d % U) / U.len_sq() : 0.0, V.len_sq() > 0 ? (d % V) / V.len_sq() : 0.0);
+    foot = pl.root_point + uv.u * U + uv.v * V;
+    normal = pl.normal;
     if (actual) *actual = uv;
     return;
   }
