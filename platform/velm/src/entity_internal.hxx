@@ -41,9 +41,6 @@ inline void velm_prefetch_next_page(const void* e) {
 // links' stamps are asked for in turn (topology.cpp; other classes: the
 // attribute only).
 void velm_prefetch_link_stamps(const ENTITY* e);
-// Fetches ahead the array entries that a copy's links (still indices into the
-// array) will be resolved through.
-void velm_prefetch_fix_targets(const ENTITY* copy, ENTITY* const* array, std::size_t size);
 // Every live entity's scratch epoch back to none (when the epochs come round).
 void velm_registry_unstamp_all();
 

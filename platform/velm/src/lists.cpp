@@ -443,8 +443,6 @@ void copy_closure(const ENTITY_LIST& roots, ENTITY_LIST& list, std::vector<ENTIT
     velm_fix_scope scope(array.data(), array.size(), false);
     for (std::size_t i = 1; i < array.size(); ++i) {
       if (i + velm_prefetch_ahead < array.size()) velm_prefetch(array[i + velm_prefetch_ahead]);
-      if (i + velm_prefetch_ahead / 2 < array.size())
-        velm_prefetch_fix_targets(array[i + velm_prefetch_ahead / 2], array.data(), array.size());
       array[i]->fix_pointers(array.data(), reason);
     }
   } catch (...) {

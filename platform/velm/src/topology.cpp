@@ -223,16 +223,6 @@ void velm_prefetch_link_stamps(const ENTITY* e) {
                               [](const ENTITY* target) { __builtin_prefetch(velm_entity_access::stamp_line(target)); });
 }
 
-void velm_prefetch_fix_targets(const ENTITY* copy, ENTITY* const* array, std::size_t size) {
-  if (!copy) return;
-  auto ahead = [&](const ENTITY* stored) {
-    const auto n = static_cast<std::size_t>(reinterpret_cast<std::uintptr_t>(stored));
-    if (n < size) __builtin_prefetch(array + n);
-  };
-  if (const ENTITY* a = copy->attrib_entity()) ahead(a);
-  velm_topology_io::all_links(const_cast<ENTITY*>(copy), ahead);
-}
-
 // ---------------------------------------------------------------------------
 // Out-of-line boxes and vertex edge references.
 velm_box_slot velm_box_slot::holding(const QELbox& box) {
