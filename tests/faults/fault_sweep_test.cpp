@@ -29,6 +29,7 @@
 #include "qelx/qelx_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/model_builders.hxx"
+#include "support/connector_test.hxx"
 #include "support/repair_sweep.hxx"
 #include "velm/groups.hxx"
 #include "velm/memory.hxx"
@@ -264,17 +265,6 @@ void sequence(Trial& run, ENTITY_LIST& restored)
         run.failureSeen = true;
 }
 
-// Where the live kernel objects made while sites were recorded were made.
-std::string madeAt()
-{
-    std::vector<std::pair<const char*, int>> where;
-    velm_live_objects(where);
-    std::string text;
-    for (const auto& [file, line] : where)
-        text += std::string(" ") + (file ? file : "?") + ":" + std::to_string(line);
-    return text;
-}
-
 struct Clean {
     std::string digest;
     std::string edited;
@@ -315,7 +305,7 @@ protected:
             return false;
         EXPECT_EQ(run.escaped, "") << where;
         EXPECT_EQ(velm_live_entity_count(), entities) << where << ": entities left alive";
-        EXPECT_EQ(velm_live_object_count(), objects) << where << ": kernel objects left alive" << madeAt();
+        EXPECT_EQ(velm_live_object_count(), objects) << where << ": kernel objects left alive " << testkit::live_object_sites();
         const bool visible = run.failureSeen || Gk_ErrMgr::assertions().size() > clean.asserts;
         if (!visible) {
             EXPECT_EQ(run.digest.str(), clean.digest) << where << ": a wrong answer without a failure";

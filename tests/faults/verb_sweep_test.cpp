@@ -34,6 +34,7 @@
 #include "qelx_formats/neutral_document.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/model_builders.hxx"
+#include "support/connector_test.hxx"
 #include "support/repair_sweep.hxx"
 #include "velm/groups.hxx"
 #include "velm/memory.hxx"
@@ -184,17 +185,6 @@ std::string restoredProblems(const std::string& path)
     return problems;
 }
 
-// Where the live kernel objects made while sites were recorded were made.
-std::string verbMadeAt()
-{
-    std::vector<std::pair<const char*, int>> where;
-    velm_live_objects(where);
-    std::string text;
-    for (const auto& [file, line] : where)
-        text += std::string(" ") + (file ? file : "?") + ":" + std::to_string(line);
-    return text;
-}
-
 // The verb as the driver calls it: input, output (for verbs that write one), streams.
 using Verb = std::function<int(const char* in, const char* out, FILE* o, FILE* e)>;
 
@@ -339,7 +329,7 @@ protected:
                 fs::remove(out);
             return false;
         }
-        EXPECT_EQ(velm_live_object_count(), objects) << where << "kernel objects left alive:" << verbMadeAt();
+        EXPECT_EQ(velm_live_object_count(), objects) << where << "kernel objects left alive: " << testkit::live_object_sites();
         if (run.status == 0) {
             EXPECT_EQ(firstDifference(sameRunText(run.out, false), sameRunText(clean.out, false)), "")
                 << where << "a different summary without a failure";
