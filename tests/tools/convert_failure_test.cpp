@@ -496,3 +496,42 @@ TEST_F(ConvertSweep, AFailedJoiningOfLooseFacesFailsTheRun)
     }
     EXPECT_EQ(m_refused, 2);
 }
+
+// The tolerising step of the healing makes an edge tolerant where its curve
+// leaves its faces. A kernel call of it failing (the coedges' sort thrown,
+// the tolerant edge refused and passed over) leaves a plain edge where a
+// clean run has a tolerant one: the run then says so, naming the body and
+// the step, or fails; it never reports the plain edge as a clean result.
+TEST_F(ConvertSweep, ATolerizingStepThatFailsIsToldNamingTheBody)
+{
+    const SweepScratch dir;
+    const std::string in = mirroredCylinderIges(dir), out = dir / "out.step";
+    const std::string told = "Tolerizing the edges of a body of ";
+    startRun();
+    const ConvertRun clean = convert_run::runConvert(in, out, nullptr);
+    ASSERT_EQ(clean.status, 0) << clean.err;
+    EXPECT_EQ(clean.err.find(told), std::string::npos) << clean.err;
+    fs::remove(out);
+    const int failed = qelvelm_api_errmod.message_code(VELM_API_FAILED);
+    int toldRuns = 0;
+    for (const char* call : {"sort_coedges", "api_replace_edge_with_tedge"})
+        for (long nth : {1L, 2L}) {
+            SCOPED_TRACE(std::string(call) + " " + std::to_string(nth));
+            startRun();
+            velm_test_fail_call(call, nth, failed);
+            const ConvertRun run = convert_run::runConvert(in, out, nullptr);
+            const bool fired = !velm_test_injection_pending();
+            velm_test_reset();
+            set_global_error_info(nullptr);
+            fs::remove(out);
+            if (!fired)
+                continue;
+            ASSERT_TRUE(run.status == 0 || run.status == 1) << run.err;
+            if (run.status == 0) {
+                EXPECT_NE(run.err.find(told), std::string::npos) << run.err;
+                EXPECT_NE(run.err.find("they are left as they came"), std::string::npos) << run.err;
+                ++toldRuns;
+            }
+        }
+    EXPECT_GT(toldRuns, 1);
+}

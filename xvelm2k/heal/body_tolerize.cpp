@@ -1,10 +1,13 @@
 // Tolerising of the edges and vertices of faces and of wires.
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "heal/heal_internal.hxx"
 #include "model/entity_views.hxx"
+#include "qelx/qelx_events.hxx"
+#include "velm/api.hxx"
 #include "repair/post_process_internal.hxx"
 #include "velm/body_heal.hxx"
 #include "velm/bspline.hxx"
@@ -96,6 +99,22 @@ void moveVertexToCurveEnds(VERTEX* vertex)
 
 void tolerizeFaces(Ve_BodyTag* self);
 
+// An edge whose tolerising the kernel refused (a call that threw, or one
+// refused and passed over inside the step) keeps a plain edge where a clean
+// run makes a tolerant one: that is said, with the body and the step, never
+// left to look like a clean result. `failed` edges of `edges`, `kept` the
+// first kernel error that was thrown (0 when every refusal was passed over).
+void warnTolerizingFellShort(Ve_BodyTag* body, int failed, int edges, int kept)
+{
+    const char* why = kept ? message_module::find_message(kept) : nullptr;
+    const std::string text = "Tolerizing the edges of a body of " + std::to_string(body->getFaces().Count()) +
+                             " faces could not be done for " + std::to_string(failed) + " of its " +
+                             std::to_string(edges) + " edges (the kernel refused sorting their coedges or " +
+                             "making them tolerant" + (why ? std::string(": ") + why : std::string()) +
+                             "); they are left as they came";
+    QELXWarningEvent::Fire(text.c_str());
+}
+
 } // namespace
 
 void Ve_BodyTag::TolerizeEdgesVerticesOfFaces()
@@ -131,15 +150,29 @@ void tolerizeFaces(Ve_BodyTag* self)
         for (int i = 0; i < vertices.Count(); ++i)
             velmGuard([&] { moveVertexToCurveEnds(reinterpret_cast<VERTEX*>(vertices[i])); });
         const QELXDynamicArray<Ve_EdgeTag*> edges = self->getEdges();
+        int failed = 0, firstError = 0;
         for (int i = 0; i < edges.Count(); ++i) {
             EDGE* edge = reinterpret_cast<EDGE*>(edges[i]);
-            sort_coedges(edge);
-            markPeriodicPcurves(edge);
-            if (useNewMethod)
-                edges[i]->setTolerance_New(nullptr);
-            else
-                edges[i]->setTolerance_Old(nullptr);
+            const long refusedBefore = velm_failed_api_calls();
+            const int kept = velmGuard([&] {
+                sort_coedges(edge);
+                markPeriodicPcurves(edge);
+                if (useNewMethod)
+                    edges[i]->setTolerance_New(nullptr);
+                else
+                    edges[i]->setTolerance_Old(nullptr);
+            });
+            // Running out of kernel memory ends the conversion, as anywhere.
+            if (kept == qelbase_mmgr_errmod.message_code(8))
+                throw QELXAllocException();
+            if (kept != 0 || velm_failed_api_calls() != refusedBefore) {
+                ++failed;
+                if (firstError == 0)
+                    firstError = kept;
+            }
         }
+        if (failed > 0)
+            warnTolerizingFellShort(self, failed, edges.Count(), firstError);
     }
     const QELXDynamicArray<Ve_VertexTag*> vertices = self->getVertices();
     for (int i = 0; i < vertices.Count(); ++i) {

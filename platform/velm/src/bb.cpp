@@ -262,8 +262,15 @@ int velm_api_enter(const char* name) {
   return velm_take_injected_failure(name);
 }
 
+namespace {
+long failed_api_calls = 0;
+}  // namespace
+
+long velm_failed_api_calls() { return failed_api_calls; }
+
 outcome velm_api_leave(const outcome& result) {
   if (result.ok()) return result;
+  ++failed_api_calls;
   outcome failed = result;
   if (!failed.get_error_info()) failed = outcome(result.error_number(), new error_info(result.error_number()));
   set_global_error_info(failed.get_error_info());

@@ -23,6 +23,10 @@ int velm_api_enter(const char* name);
 // Ends the API frame with `result`; on failure makes sure it carries a record
 // and publishes it as the global error record. Returns the final outcome.
 outcome velm_api_leave(const outcome& result);
+// How many API calls have failed in this process (injected failures
+// included): a caller that keeps going past a refused call inside a longer
+// step compares it before and after the step to say the step fell short.
+long velm_failed_api_calls();
 // The outcome of a caught kernel exception.
 outcome velm_outcome_of(const velm_exception& e);
 outcome velm_outcome_of_unknown();
