@@ -22,6 +22,7 @@
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
 #include "support/connector_test.hxx"
+#include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/repair_builders.hxx"

@@ -19,6 +19,7 @@
 #include "support/repair_builders.hxx"
 #include "support/repair_sweep.hxx"
 #include "velm/bspline.hxx"
+#include "velm/build.hxx"
 #include "velm/check.hxx"
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"

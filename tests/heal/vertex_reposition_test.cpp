@@ -12,6 +12,7 @@
 #include "support/connector_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
+#include "support/model_builders.hxx"
 #include "support/repair_builders.hxx"
 #include "velm/testkit.hxx"
 #include "velm/topology_api.hxx"

@@ -20,6 +20,8 @@
 #include <BRepPrimAPI_MakeSphere.hxx>
 #include <IGESControl_Controller.hxx>
 #include <Interface_Static.hxx>
+#include <gp_Ax3.hxx>
+#include <gp_Pln.hxx>
 #include <STEPControl_Controller.hxx>
 #include <STEPControl_Writer.hxx>
 #include <BRepPrimAPI_MakeTorus.hxx>
