@@ -10,6 +10,7 @@
 #include "qelx/qelx_test.hxx"
 #include "velm/errors.hxx"
 #include "velm/insanity.hxx"
+#include "velm/law.hxx"
 #include "velm/memory.hxx"
 #include "velm/query.hxx"
 #include "velm/geometry_entity.hxx"
@@ -127,8 +128,10 @@ protected:
     {
         for (BODY* b : m_bodies)
             api_del_entity(b);
-        // The record of the kernel's last failed call is its state, not a leak.
+        // The record of the kernel's last failed call and the laws a repair
+        // registered are the kernel's state, not a leak.
         set_global_error_info(nullptr);
+        law_clear_table();
         EXPECT_EQ(velm_live_object_count(), m_live);
         qelx_test::resetFramework();
     }

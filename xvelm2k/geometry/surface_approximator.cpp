@@ -2,12 +2,15 @@
 
 #include "model/kernel_call_bracket.hxx"
 #include "model/math_types.hxx"
+#include "repair/post_process_internal.hxx"
+#include "velm/errors.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/law.hxx"
 #include "velm/pcurves.hxx"
 #include "velm/query.hxx"
 #include "velm/spline_conversion.hxx"
 #include "velm/topology.hxx"
+#include "velm/topology_api.hxx"
 
 namespace {
 
@@ -41,6 +44,19 @@ void handOut(Gk_SurfApproxInfoHandle* out, const Gk_Span& box, const Gk_Span& sp
                                      static_cast<Gk_ApproxInfo::Form>(form));
 }
 
+// A fit within its tolerance still moves the surface off the face's edges
+// (a non-rational fit of a circle cannot pass through it): each edge becomes
+// tolerant as far as it needs, or the whole change is undone.
+void coverEdges(FACE* face)
+{
+    ENTITY_LIST edges;
+    const outcome listed = api_get_edges(face, edges);
+    if (!listed.ok())
+        throw velm_exception(listed.error_number());
+    for (EDGE* e : ve_repair::listed<EDGE>(edges))
+        ve_repair::tolerateOrUndo(e, true);
+}
+
 } // namespace
 
 ENTITY* Ve_SurfaceApproximator::bspline(const Gk_Span& span, Gk_SurfApproxInfoHandle* info)
@@ -71,6 +87,7 @@ ENTITY* Ve_SurfaceApproximator::bsplineGeneric(const Gk_Span& span, Gk_SurfAppro
                 sg_rm_pcurves_from_entity(m_face);
                 m_face->set_geometry(make_surface(made));
                 sg_add_pcurves_to_entity(m_face);
+                coverEdges(m_face);
             });
             bs3_surface_delete(fitted);
             if (!set.ok())
@@ -108,8 +125,14 @@ ENTITY* Ve_SurfaceApproximator::bsplineNonrational(const Gk_Span& span, Gk_SurfA
         handOut(info, span, span, QELresabs, 0);
         return m_face;
     }
-    // Anything else is fitted through a law over the surface first.
+    // Anything else is fitted through a law over the surface first. The law
+    // gives points only: the fit keeps the source's outward side by taking
+    // its handedness, as the generic road does, or the face turns inside out.
     const QELpar_box box = faceParameterBox(m_face);
+    const bool leftHanded = m_face->geometry()->equation().left_handed_uv();
+    // The law's surface and the fit of it stand or fall together: a face
+    // left on the law alone would be changed under a failure.
+    ENTITY* result = nullptr;
     const outcome r = velmInnerCall([&] {
         // Each piece is freed when the next cannot be made (a bare VELM_NEW
         // handed a null on, and left the law's use behind).
@@ -123,10 +146,13 @@ ENTITY* Ve_SurfaceApproximator::bsplineNonrational(const Gk_Span& span, Gk_SurfA
             throw;
         }
         l->remove();
-        const spline made(def);
+        spline made(def);
+        if (made.left_handed_uv() != leftHanded)
+            made.negate();
         m_face->set_geometry(make_surface(made));
+        result = bsplineGeneric(span, info);
+        if (!result)
+            velm_api_error_throw(VELM_API_FAILED);
     });
-    if (!r.ok())
-        return nullptr;
-    return bsplineGeneric(span, info);
+    return r.ok() ? result : nullptr;
 }
