@@ -295,6 +295,72 @@ TEST_F(PostProcess, IrregularWireCurveIsReinterpolatedKeepingBothEndDirections)
     EXPECT_TRUE(bs3_curve_range(fresh) == edges(b)[0]->param_range());
 }
 
+// A wire edge over part of the B-spline, given in the B-spline's parameters:
+// under an intcurve of either direction and an edge of either sense.
+BODY* wireOverPart(bs3_curve c, const QELinterval& part, bool negated, sense_type sense)
+{
+    intcurve ic(c);
+    if (negated)
+        ic.negate();
+    const QELinterval onCurve = negated ? -part : part;
+    const QELinterval range = sense == FORWARD ? onCurve : -onCurve;
+    const QELposition a = ic.eval_position(sense == FORWARD ? onCurve.start_pt() : onCurve.end_pt());
+    const QELposition z = ic.eval_position(sense == FORWARD ? onCurve.end_pt() : onCurve.start_pt());
+    EDGE* e = new EDGE(new VERTEX(new APOINT(a)), new VERTEX(new APOINT(z)), make_curve(ic), sense,
+                       EDGE_cvty_unknown, &range);
+    BODY* b = nullptr;
+    EXPECT_TRUE(api_make_ewire(1, &e, b).ok());
+    return b;
+}
+
+// The wire curve repairs rebuild only the part of the curve an edge uses: its
+// vertices stay where they were, on the new curve's ends, for parts at either
+// end and in the middle, curves of either direction and edges of either sense.
+TEST_F(PostProcess, WireCurveRepairsRebuildOnlyThePartTheEdgeUses)
+{
+    using Step = bool (*)(Ve_PostProcessUtil&);
+    const struct {
+        const char* name;
+        bs3_curve (*curve)();
+        Step step;
+    } members[] = {
+        {"fixfreeCurveIrregularity", [] { return cubicThrough({{0, 0, 0}, {10, 10, 0}, {0, 10, 0}, {10, 0, 0}}); },
+         [](Ve_PostProcessUtil& t) { return t.fixfreeCurveIrregularity(); }},
+        {"fixLeftOverCurveIrreg", [] { return cubicThrough({{0, 0, 0}, {10, 10, 0}, {0, 10, 0}, {10, 0, 0}}); },
+         [](Ve_PostProcessUtil& t) { return t.fixLeftOverCurveIrreg(); }},
+        {"fixLeftOverCurveSelfInt",
+         [] { return cubicThrough({{0, 0, 0}, {3, 0, 0}, {6.5, 0.8, 0}, {3.5, 0.8, 0}, {7, 0, 0}, {10, 0, 0}}); },
+         [](Ve_PostProcessUtil& t) { return t.fixLeftOverCurveSelfInt(); }},
+    };
+    // Shares of the curve's range; each holds the fault (a cusp at one half,
+    // a loop in the middle third).
+    const std::pair<double, double> parts[] = {{0.0, 0.8}, {0.2, 1.0}, {0.1, 0.9}};
+    for (const auto& m : members)
+        for (const auto& [from, to] : parts)
+            for (bool negated : {false, true})
+                for (sense_type sense : {FORWARD, REVERSED}) {
+                    SCOPED_TRACE(std::string(m.name) + " over " + std::to_string(from) + ".." + std::to_string(to) +
+                                 (negated ? " negated" : "") + (sense == REVERSED ? " reversed" : ""));
+                    bs3_curve c = m.curve();
+                    const QELinterval whole = bs3_curve_range(c);
+                    const QELinterval part(whole.start_pt() + from * whole.length(),
+                                           whole.start_pt() + to * whole.length());
+                    BODY* b = keep(wireOverPart(c, part, negated, sense));
+                    EXPECT_NE(findings(b), "");
+                    EDGE* e = edges(b)[0];
+                    const QELposition start = e->start()->geometry()->coords();
+                    const QELposition end = e->end()->geometry()->coords();
+                    Ve_PostProcessUtil tool(view(b));
+                    EXPECT_TRUE(m.step(tool));
+                    e = edges(b)[0];
+                    EXPECT_EQ(findings(b), "");
+                    EXPECT_LT(vertex_deviation(e->start()), QELresabs);
+                    EXPECT_LT(vertex_deviation(e->end()), QELresabs);
+                    EXPECT_LT(distance(e->start_pos(), start), QELresabs);
+                    EXPECT_LT(distance(e->end_pos(), end), QELresabs);
+                }
+}
+
 TEST_F(PostProcess, CurveRepairsFailingAtAnyKernelCallLeaveTheModelRepairedOrAsItWas)
 {
     for (auto [name, build, step] :

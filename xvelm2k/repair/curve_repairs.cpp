@@ -17,14 +17,16 @@ namespace {
 
 constexpr double kGap = 1e-5;
 
-// The edge's range in the parameters of its intcurve's B-spline.
+} // namespace
+
+namespace ve_repair {
+
 QELinterval bsplineRange(const EDGE* edge, const intcurve& ic)
 {
     const QELinterval r = edge_curve_range(edge);
     return ic.reversed() ? -r : r;
 }
 
-// The new B-spline, over the given range, on the edge in the old curve's direction.
 void putOnEdge(EDGE* edge, bs3_curve bs, const QELinterval& range, double fit, bool reversed)
 {
     bs3_curve_reparam(range.start_pt(), range.end_pt(), bs);
@@ -33,6 +35,32 @@ void putOnEdge(EDGE* edge, bs3_curve bs, const QELinterval& range, double fit, b
         ic.negate();
     edge->set_geometry(make_curve(ic), 1, 1);
 }
+
+bs3_curve usedPart(const EDGE* edge, const intcurve& ic)
+{
+    return bs3_curve_subset(ic.cur(), bsplineRange(edge, ic), QELresabs);
+}
+
+bs3_curve regridUsedPart(const EDGE* edge, const intcurve& ic)
+{
+    bs3_curve part = usedPart(edge, ic);
+    if (!part)
+        return nullptr;
+    bs3_curve bs = part;
+    curve* none = nullptr;
+    Ve_CrvApproxUtil util;
+    const bool made = util.makeUsingGrid(bs, none, 20) || util.makeUsingGrid(bs, none, 10);
+    bs3_curve_delete(part);
+    if (!made)
+        return nullptr;
+    const QELinterval range = bsplineRange(edge, ic);
+    bs3_curve_reparam(range.start_pt(), range.end_pt(), bs);
+    return bs;
+}
+
+} // namespace ve_repair
+
+namespace {
 
 // The kernel's file-level curve check reports the curve irregular.
 bool reportedIrregular(const curve& c)
@@ -56,8 +84,10 @@ COEDGE* loneCoedge(const EDGE* edge)
     return c && !c->partner() ? c : nullptr;
 }
 
-// The edge gets the new B-spline over [s, e] and its coedge a pcurve fitted to
-// it on the coedge's surface, run the coedge's way. False when no pcurve fits.
+} // namespace
+
+namespace ve_repair {
+
 bool rebuildFaceEdge(EDGE* edge, COEDGE* c, bs3_curve bs, const QELinterval& range, bool reversed)
 {
     const surface& srf = c->loop()->face()->geometry()->equation();
@@ -77,8 +107,12 @@ bool rebuildFaceEdge(EDGE* edge, COEDGE* c, bs3_curve bs, const QELinterval& ran
     return true;
 }
 
-// Wire edges whose intcurve shows the fault are rebuilt on a grid of 20
-// intervals, or 10 when that fails; an edge no grid mends keeps its curve.
+} // namespace ve_repair
+
+namespace {
+
+// Wire edges whose intcurve shows the fault have the part of it they use
+// rebuilt on a grid; an edge no grid mends keeps its curve.
 template <class Faulty>
 void regridWireCurves(BODY* b, Faulty faulty)
 {
@@ -86,12 +120,10 @@ void regridWireCurves(BODY* b, Faulty faulty)
         intcurve* ic = intcurveOf(edge);
         if (!ic || !ic->cur() || !faulty(ic))
             continue;
-        const QELinterval own = bs3_curve_range(ic->cur());
-        bs3_curve bs = ic->cur();
-        curve* none = nullptr;
-        Ve_CrvApproxUtil util;
-        if (util.makeUsingGrid(bs, none, 20) || util.makeUsingGrid(bs, none, 10))
-            putOnEdge(edge, bs, own, QELresfit, ic->reversed());
+        const QELinterval used = bsplineRange(edge, *ic);
+        const bool reversed = ic->reversed();
+        if (bs3_curve bs = regridUsedPart(edge, *ic))
+            putOnEdge(edge, bs, used, QELresfit, reversed);
     }
 }
 
@@ -140,12 +172,20 @@ bool Ve_PostProcessUtil::fixfreeCurveIrregularity()
         const intcurve* ic = intcurveOf(edge);
         if (!ic || !ic->cur() || !reportedIrregular(*ic))
             continue;
-        const QELinterval own = bs3_curve_range(ic->cur());
+        // Only the part the edge uses is re-interpolated: through the whole
+        // curve the new one would leave the edge's ends off their vertices.
+        const QELinterval used = bsplineRange(edge, *ic);
         bs3_curve fresh = nullptr;
-        velmInnerCall([&] { fresh = reinterpolate21(ic->cur(), own.start_pt(), own.end_pt()); });
+        velmInnerCall([&] {
+            bs3_curve part = usedPart(edge, *ic);
+            if (!part)
+                return;
+            fresh = reinterpolate21(part, used.start_pt(), used.end_pt());
+            bs3_curve_delete(part);
+        });
         if (!fresh)
             return false;
-        putOnEdge(edge, fresh, own, QELresabs, ic->reversed());
+        putOnEdge(edge, fresh, used, QELresabs, ic->reversed());
     }
     return true;
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "model/kernel_call_bracket.hxx"
+#include "velm/bspline.hxx"
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/lists.hxx"
@@ -42,6 +43,22 @@ void setEdgeIntcurve(EDGE* edge, bs3_curve bs, double fit);
 // 21 even samples of the B-spline over [a, b] interpolated with the old
 // curve's start and end tangents; null when the interpolation fails.
 bs3_curve reinterpolate21(bs3_curve bs, double a, double b);
+
+// The edge's range in the parameters of its intcurve's B-spline.
+QELinterval bsplineRange(const EDGE* edge, const intcurve& ic);
+// The part of the intcurve's B-spline the edge uses (caller deletes); null
+// when the kernel cannot cut it.
+bs3_curve usedPart(const EDGE* edge, const intcurve& ic);
+// That part rebuilt on a grid of 20 intervals, or 10 when that fails, over
+// the part's own parameters (caller deletes); null when no grid mends it.
+bs3_curve regridUsedPart(const EDGE* edge, const intcurve& ic);
+// The B-spline (taken), over `range` in its own parameters, set as the edge's
+// curve: an intcurve of the fit tolerance, reversed as the old one was.
+void putOnEdge(EDGE* edge, bs3_curve bs, const QELinterval& range, double fit, bool reversed);
+// The same for a face edge with one coedge, which gets a pcurve fitted to
+// the new curve on its face's surface, run the coedge's way. False, and
+// nothing set, when no pcurve fits.
+bool rebuildFaceEdge(EDGE* edge, COEDGE* c, bs3_curve bs, const QELinterval& range, bool reversed);
 
 // Makes the edge tolerant where its curve strays (Ve_EdgeTag::setTolerance_New
 // or _Old). When the edge or its vertices still do not cover the curve

@@ -151,7 +151,6 @@ bool Ve_PostProcessUtil::fixLeftOverCurveSelfIntTrim()
     BODY* b = kernelBody();
     if (!b)
         return false;
-    Ve_CrvApproxUtil approx;
     bool changed = false;
     for (EDGE* edge : ve_repair::bodyEdges(b)) {
         COEDGE* coedge = edge->coedge();
@@ -160,28 +159,22 @@ bool Ve_PostProcessUtil::fixLeftOverCurveSelfIntTrim()
         intcurve* ic = ve_repair::intcurveOf(edge);
         if (!ic || !Ve_CrvApproxUtil::crvSelfIntersects(ic))
             continue;
+        // The part of the curve the edge uses is rebuilt and put back over the
+        // edge's own range, with a pcurve fitted to it: a curve over other
+        // parameters would leave the edge's ends and its pcurve behind.
         velmInnerCall([&] {
-            const QELinterval range = edge_curve_range(edge);
-            // The grid hands back a B-spline of our own; the intcurve keeps its.
-            bs3_curve rebuilt = ic->cur();
-            curve* none = nullptr;
-            if (!approx.makeUsingGrid(rebuilt, none, 20) && !approx.makeUsingGrid(rebuilt, none, 10))
+            const QELinterval used = ve_repair::bsplineRange(edge, *ic);
+            const bool reversed = ic->reversed();
+            bs3_curve rebuilt = ve_repair::regridUsedPart(edge, *ic);
+            if (!rebuilt)
                 return;
-            changed = true;
-            // The new pcurve is fitted on spline surfaces only, in the coedge's
-            // own parameter (reversed against the edge).
-            bs2_curve fitted = nullptr;
-            const PCURVE* old = coedge ? coedge->geometry() : nullptr;
-            const surface* onSurface = old && old->has_equation() ? &old->def().surface() : nullptr;
-            if (onSurface && onSurface->type() == 10) {
-                const bs3_surface net = static_cast<const spline*>(onSurface)->sur();
-                velmCall([&] { fitted = bs2_curve_for_curve_on_surf(rebuilt, range, net, QELresabs); });
-                if (fitted && coedge->sense() != edge->sense())
-                    bs2_curve_reverse(fitted);
+            if (coedge && coedge->geometry()) {
+                if (!ve_repair::rebuildFaceEdge(edge, coedge, rebuilt, used, reversed))
+                    velm_api_error_throw(VELM_API_FAILED); // the edge keeps its curve and pcurve
+            } else {
+                ve_repair::putOnEdge(edge, rebuilt, used, QELresfit, reversed);
             }
-            ve_repair::setEdgeIntcurve(edge, rebuilt, QELresfit);
-            if (fitted)
-                coedge->set_geometry(velm_make_pcurve(fitted, QELresfit, *onSurface, __FILE__, __LINE__));
+            changed = true;
         });
     }
     // New curves leave the sheet's tolerances and pcurves to be made good again.
