@@ -39,7 +39,7 @@ inline std::string findings(BODY* body)
     return text;
 }
 
-inline double area(BODY* body)
+inline double area(ENTITY* body)
 {
     double a = 0.0, acc = 0.0;
     EXPECT_TRUE(api_ent_area(body, 0.001, a, acc).ok());

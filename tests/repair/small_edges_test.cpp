@@ -2,6 +2,7 @@
 // fault, on clean models, and with every kernel call failing in turn.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "support/query_builders.hxx"
 #include "support/repair_builders.hxx"
 #include "support/repair_sweep.hxx"
+#include "velm/build.hxx"
 #include "velm/memory.hxx"
 #include "velm/testkit.hxx"
 #include "velm/tolerant.hxx"
@@ -216,6 +218,37 @@ TEST_F(SmallEdges, ABadFaceOnAClosedSurfaceIsSplitAtTheSurfacesMiddleAndSeam)
     velm_test_record_calls(false);
     EXPECT_EQ(testkit::count_faces(b), 0);
     EXPECT_EQ(testkit::model_problems(b), "");
+}
+
+// The strip is found and collapsed whichever of its four coedges its loop
+// starts at, in every frame (a mirror runs the loop the other way round).
+TEST_F(SmallEdges, ASliverIsRemovedWhereverItsLoopStarts)
+{
+    for (const testkit::KernelFrame& frame : testkit::kernel_frames())
+        for (int start = 0; start < 4; ++start) {
+            SCOPED_TRACE(std::string(frame.name) + ", loop from coedge " + std::to_string(start));
+            BODY* b = keep(testkit::make_box_with_sliver(5e-6));
+            ASSERT_TRUE(api_apply_transf(b, frame.transform).ok());
+            ASSERT_TRUE(api_change_body_trans(b).ok());
+            FACE* strip = nullptr;
+            for (FACE* f : testkit::faces_of(b))
+                if (std::abs(post_process_test::area(f)) < 1e-3)
+                    strip = f;
+            ASSERT_NE(strip, nullptr);
+            LOOP* loop = strip->loop();
+            COEDGE* first = loop->start();
+            for (int i = 0; i < start; ++i)
+                first = first->next();
+            loop->set_start(first);
+            ASSERT_EQ(testkit::check_findings(b), "");
+            const double area = testkit::body_area(b), volume = std::abs(testkit::polyhedron_volume(b));
+            Ve_PostProcessUtil(view(b)).removeSliverFaces(1e-5, false);
+            EXPECT_EQ(testkit::count_faces(b), 7);
+            EXPECT_EQ(testkit::count_edges(b), 17);
+            EXPECT_EQ(testkit::check_findings(b), "");
+            EXPECT_NEAR(testkit::body_area(b), area, 1e-6 * area);
+            EXPECT_NEAR(std::abs(testkit::polyhedron_volume(b)), volume, 1e-6 * volume);
+        }
 }
 
 TEST_F(SmallEdges, FacesThatAreNoSlivers)

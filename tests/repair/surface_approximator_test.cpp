@@ -11,6 +11,7 @@
 #include "support/geometry_builders.hxx"
 #include "support/query_builders.hxx"
 #include "support/repair_sweep.hxx"
+#include "velm/build.hxx"
 #include "velm/geometry.hxx"
 #include "velm/spline_conversion.hxx"
 #include "velm/topology_api.hxx"

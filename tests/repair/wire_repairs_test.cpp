@@ -18,6 +18,7 @@
 #include "support/repair_builders.hxx"
 #include "support/repair_sweep.hxx"
 #include "velm/bspline.hxx"
+#include "velm/build.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/memory.hxx"
 #include "velm/testkit.hxx"

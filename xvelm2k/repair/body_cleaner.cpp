@@ -70,13 +70,18 @@ bool sides(FACE* face, EDGE* out[4])
         if (!curveOf(e[i]))
             return false;
     }
-    if (isStraight(e[0]) && isStraight(e[2])) {
-        out[0] = e[0], out[1] = e[1], out[2] = e[2], out[3] = e[3];
-    } else if (isStraight(e[1]) && isStraight(e[3])) {
-        out[0] = e[1], out[1] = e[2], out[2] = e[3], out[3] = e[0];
-    } else {
+    const bool evenStraight = isStraight(e[0]) && isStraight(e[2]);
+    const bool oddStraight = isStraight(e[1]) && isStraight(e[3]);
+    if (!evenStraight && !oddStraight)
         return false;
-    }
+    // Where both pairs are straight the long pair is A and C, wherever the
+    // loop starts: taking the pair the loop happens to list first would find
+    // a strip listed from a short side no sliver.
+    bool odd = !evenStraight;
+    if (evenStraight && oddStraight)
+        odd = std::min(lengthOf(e[1]), lengthOf(e[3])) > std::min(lengthOf(e[0]), lengthOf(e[2]));
+    for (int i = 0; i < 4; ++i)
+        out[i] = e[(i + (odd ? 1 : 0)) % 4];
     return true;
 }
 
