@@ -17,7 +17,9 @@
 #include "support/repair_builders.hxx"
 #include "support/repair_sweep.hxx"
 #include "velm/attrib.hxx"
+#include "velm/errors.hxx"
 #include "velm/memory.hxx"
+#include "velm/testkit.hxx"
 #include "velm/tolerant.hxx"
 #include "velm/topology_api.hxx"
 
@@ -52,6 +54,50 @@ BODY* boxWithRedundantVertex()
                                      {L, W, H}, {0, W, H}},
                                     {{0, 3, 2, 1}, {4, 5, 6, 7, 8}, {0, 1, 6, 5, 4}, {3, 8, 7, 2}, {0, 4, 8, 3},
                                      {1, 2, 7, 6}});
+}
+
+// Two slit sheets side by side, then a square and a quadrilateral whose
+// nearest corners lie 5e-7 apart, all in one shell; the square's first
+// corner names both of its edges, one edge group, twice.
+BODY* twoSlitsANearPairAndADoubleReference()
+{
+    std::vector<QELposition> points;
+    std::vector<std::vector<int>> faces;
+    for (double x : {0.0, 20.0}) {
+        const int first = int(points.size());
+        for (const QELposition& p : std::vector<QELposition>{
+                 {0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {5, 10, 0}, {5, 5, 0}, {5, 10, 0}, {0, 10, 0}})
+            points.push_back(p + QELvector(x, 0, 0));
+        faces.push_back({first, first + 1, first + 2, first + 3, first + 4, first + 5, first + 6});
+    }
+    const int first = int(points.size());
+    for (const QELposition& p : std::vector<QELposition>{
+             {0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {1 + 5e-7, 0, 0}, {2, 0, 0}, {2, 1, 0}, {1.5, 1, 0}})
+        points.push_back(p + QELvector(0, -20, 0));
+    faces.push_back({first, first + 1, first + 2, first + 3});
+    faces.push_back({first + 4, first + 5, first + 6, first + 7});
+    BODY* b = testkit::make_polyhedron(points, faces);
+    ENTITY_LIST vertices;
+    api_get_vertices(b, vertices);
+    for (int i = 0; i < vertices.count(); ++i) {
+        auto* v = static_cast<VERTEX*>(vertices[i]);
+        if (distance(v->geometry()->coords(), QELposition(0, -20, 0)) > 1e-9)
+            continue;
+        ENTITY_LIST around;
+        api_get_edges(v, around);
+        for (int k = 0; k < around.count(); ++k)
+            if (around[k] != v->edge(0))
+                v->add_edge(static_cast<EDGE*>(around[k]));
+    }
+    return b;
+}
+
+int references(const VERTEX* v)
+{
+    int n = 0;
+    while (v->edge(n))
+        ++n;
+    return n;
 }
 
 int tolerantVertexCount(const BODY* b)
@@ -175,5 +221,37 @@ TEST_F(VertexRepairs, EveryKernelCallFailingLeavesTheBodyRepairedOrAsItWas)
             r.run(util);
         });
         EXPECT_GT(runs, 0);
+    }
+}
+
+// A slit whose join fails is left as it was, and the pass goes on: the other
+// slit is joined, the near pair merged and the doubled edge-group reference
+// dropped.
+TEST_F(VertexRepairs, AFailedSlitJoinLeavesThatSlitAndTheRestOfThePassRuns)
+{
+    for (bool failing : {false, true}) {
+        SCOPED_TRACE(failing ? "first join failing" : "no failure");
+        BODY* b = keep(twoSlitsANearPairAndADoubleReference());
+        const std::vector<FACE*> all = post_process_test::faces(b);
+        ASSERT_EQ(testkit::count_vertices(b), 22);
+        if (failing)
+            velm_test_fail_next("api_replace_vertex_with_tvertex", qelvelm_api_errmod.message_code(VELM_API_FAILED));
+        Ve_VertexUtil(b).remDuplVerticesByChangeVertGeom();
+        EXPECT_FALSE(velm_test_injection_pending());
+        int slitsLeft = 0;
+        for (FACE* f : {all[0], all[1]})
+            slitsLeft += testkit::count_edges(f) == 7;
+        EXPECT_EQ(slitsLeft, failing ? 1 : 0);
+        EXPECT_EQ(testkit::count_vertices(b), failing ? 20 : 19);
+        ENTITY_LIST vertices;
+        api_get_vertices(b, vertices);
+        int doubled = 0;
+        for (int i = 0; i < vertices.count(); ++i) {
+            const auto* v = static_cast<const VERTEX*>(vertices[i]);
+            if (distance(v->geometry()->coords(), QELposition(0, -20, 0)) < 1e-9)
+                doubled += references(v) - 1;
+        }
+        EXPECT_EQ(doubled, 0);
+        EXPECT_EQ(testkit::check_findings(b), "");
     }
 }

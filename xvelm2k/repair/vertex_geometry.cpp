@@ -289,6 +289,22 @@ void giveWay(VERTEX* from, VERTEX* to, EDGE* edgeI, EDGE* edgeJ)
     from->lose();
 }
 
+// The vertices of the loop's coedges, read through the links (no kernel call
+// that could fail), added to the list.
+void loopVertices(const LOOP* loop, std::vector<const VERTEX*>& out)
+{
+    const COEDGE* first = loop->start();
+    const COEDGE* c = first;
+    std::size_t steps = 0;
+    do {
+        if (!c)
+            return;
+        out.push_back(c->start());
+        out.push_back(c->end());
+        c = c->next();
+    } while (c != first && ++steps < 1000000);
+}
+
 } // namespace
 
 int Ve_VertexUtil::BelongToSameLoop(VERTEX* a, VERTEX* b, LOOP*& loop)
@@ -408,14 +424,17 @@ void Ve_VertexUtil::remEntityDuplVerticesByChangeVertGeom(ENTITY* entity)
 {
     if (!entity || !body)
         return;
-    // A list that cannot be had, or a slit that could not be joined, ends
-    // the pass: merging the vertices of an unjoined slit would pinch its loop.
+    // A list that cannot be had ends the pass. A slit that could not be
+    // joined stays as it was and the pass goes on with the rest; only its
+    // loop's vertices are not merged with one another, which would pinch it.
     ENTITY_LIST loops;
     if (!api_get_loops(entity, loops).ok())
         return;
+    std::vector<const VERTEX*> unjoined;
     for (LOOP* loop : ve_repair::listed<LOOP>(loops))
         if (ve_repair::alive(loop) && !velmInnerCall([&] { FixOverlappingEdges(loop); }).ok())
-            return;
+            loopVertices(loop, unjoined);
+    auto held = [&](const VERTEX* v) { return std::find(unjoined.begin(), unjoined.end(), v) != unjoined.end(); };
 
     ENTITY_LIST listed;
     if (!api_get_vertices(entity, listed).ok())
@@ -432,7 +451,7 @@ void Ve_VertexUtil::remEntityDuplVerticesByChangeVertGeom(ENTITY* entity)
                 continue;
             for (int j = i + 1; j < candidates.Count(); ++j) {
                 VERTEX* b = static_cast<VERTEX*>(candidates[j]);
-                if (!b || b == a || !ve_repair::alive(b) || !b->geometry())
+                if (!b || b == a || !ve_repair::alive(b) || !b->geometry() || (held(a) && held(b)))
                     continue;
                 const bool ta = is_TVERTEX(a), tb = is_TVERTEX(b);
                 const double t = std::max(ve_repair::vertexTolerance(a), ve_repair::vertexTolerance(b));
