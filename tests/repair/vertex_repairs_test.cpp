@@ -255,3 +255,124 @@ TEST_F(VertexRepairs, AFailedSlitJoinLeavesThatSlitAndTheRestOfThePassRuns)
         EXPECT_EQ(testkit::check_findings(b), "");
     }
 }
+
+namespace {
+
+// The body's vertex nearest the point made tolerant with the tolerance.
+void makeTolerantAt(BODY* b, const QELposition& at, double tolerance)
+{
+    ENTITY_LIST vertices;
+    api_get_vertices(b, vertices);
+    for (int i = 0; i < vertices.count(); ++i) {
+        auto* v = static_cast<VERTEX*>(vertices[i]);
+        if (distance(v->geometry()->coords(), at) > 1e-9)
+            continue;
+        TVERTEX* tv = nullptr;
+        ASSERT_TRUE(api_replace_vertex_with_tvertex(v, tv).ok());
+        tv->set_tolerance(tolerance);
+        return;
+    }
+    FAIL() << "no vertex there";
+}
+
+// One square sheet whose bottom side has a vertex at its middle and whose top
+// side dips in a V to `depth` above it: two vertices of one loop, sharing no
+// edge.
+BODY* notchedSquare(double depth)
+{
+    return testkit::make_polyhedron({{0, 0, 0}, {5, 0, 0}, {10, 0, 0}, {10, 10, 0}, {5, depth, 0}, {0, 10, 0}},
+                                    {{0, 1, 2, 3, 4, 5}});
+}
+
+} // namespace
+
+// The rows of the vertex pass: which pairs merge, collapse their common edge,
+// or stay, by distance, tolerance and the two switches.
+TEST_F(VertexRepairs, TolerantVertexRowsMergeCollapseOrKeepThePair)
+{
+    struct Row {
+        const char* name;
+        std::function<BODY*()> build;
+        QELposition tolerantAt;
+        double tolerance;
+        bool changeGeometry, allowNonManifold;
+        int verticesAfter, edgesAfter;
+    };
+    const QELposition corner(1, 0, 0), tip(5, 0, 0);
+    const Row rows[] = {
+        // A tolerant vertex 0.005 from a plain one, switch off: merged into it.
+        {"tolerant near a plain one", [] { return squareAndQuad(0.005); }, corner, 0.02, false, false, 7, 8},
+        // The same with the switch on: no common edge to collapse, so merged.
+        {"tolerant near a plain one, geometry on", [] { return squareAndQuad(0.005); }, corner, 0.02, true, false, 7,
+         8},
+        // Beyond 0.01 apart: left alone unless the geometry may change.
+        {"tolerant beyond 0.01", [] { return squareAndQuad(0.015); }, corner, 0.02, false, false, 8, 8},
+        {"tolerant beyond 0.01, geometry on", [] { return squareAndQuad(0.015); }, corner, 0.02, true, false, 7, 8},
+        // Farther than the tolerance: apart.
+        {"farther than the tolerance", [] { return squareAndQuad(0.004); }, corner, 0.003, true, false, 8, 8},
+        // One loop, no shared edge: merging would pinch it.
+        {"one loop, guarded", [] { return notchedSquare(0.015); }, tip, 0.02, true, false, 6, 6},
+        {"one loop, non-manifold allowed", [] { return notchedSquare(0.015); }, tip, 0.02, true, true, 5, 6},
+        // A small edge inside the tolerance, shorter than every other edge at
+        // its vertices: collapsed.
+        {"small common edge collapsed", [] { return testkit::make_box_with_small_edge(0.001); }, QELposition(0, 0, 3),
+         0.002, true, false, 8, 12},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        qelx_test::OptionScope options;
+        if (r.changeGeometry)
+            options.on(Ve_OptionDoc::keyOf("ChangeVertexGeom"));
+        if (r.allowNonManifold)
+            options.on(Ve_OptionDoc::keyOf("AllowNonManiVertex"));
+        BODY* b = keep(r.build());
+        makeTolerantAt(b, r.tolerantAt, r.tolerance);
+        const double area = testkit::body_area(b);
+        Ve_VertexUtil(b).remDuplVerticesByChangeVertGeom();
+        EXPECT_EQ(testkit::count_vertices(b), r.verticesAfter);
+        EXPECT_EQ(testkit::count_edges(b), r.edgesAfter);
+        EXPECT_NEAR(testkit::body_area(b), area, 1e-3 * area);
+        if (!r.allowNonManifold) {
+            EXPECT_EQ(testkit::model_problems(b), "");
+        }
+    }
+}
+
+// Past 16200 vertices in one entity the pairwise merging is skipped; the
+// edge-group check still runs over every edge.
+TEST_F(VertexRepairs, PastTheVertexCapNothingMergesButEdgeGroupsAreStillChecked)
+{
+    for (int n : {40, 127}) { // 1,681 and 16,384 grid vertices
+        SCOPED_TRACE(n);
+        std::vector<QELposition> points;
+        std::vector<std::vector<int>> faces;
+        for (int j = 0; j <= n; ++j)
+            for (int i = 0; i <= n; ++i)
+                points.emplace_back(double(i), double(j), 0.0);
+        for (int j = 0; j < n; ++j)
+            for (int i = 0; i < n; ++i)
+                faces.push_back({j * (n + 1) + i, j * (n + 1) + i + 1, (j + 1) * (n + 1) + i + 1, (j + 1) * (n + 1) + i});
+        // A quadrilateral whose first corner lies 5e-7 beside the grid's far corner.
+        const int first = int(points.size());
+        for (const QELposition& p : std::vector<QELposition>{{n + 5e-7, 0, 0}, {n + 1.0, 0, 0}, {n + 1.0, 1, 0}, {n + 0.5, 1, 0}})
+            points.push_back(p);
+        faces.push_back({first, first + 1, first + 2, first + 3});
+        BODY* b = keep(testkit::make_polyhedron(points, faces));
+        // The grid's first corner names both its edges, one group, twice.
+        VERTEX* corner = nullptr;
+        ENTITY_LIST vertices;
+        api_get_vertices(b, vertices);
+        for (int i = 0; i < vertices.count() && !corner; ++i)
+            if (distance(static_cast<VERTEX*>(vertices[i])->geometry()->coords(), QELposition()) < 1e-9)
+                corner = static_cast<VERTEX*>(vertices[i]);
+        ASSERT_NE(corner, nullptr);
+        ENTITY_LIST around;
+        api_get_edges(corner, around);
+        ASSERT_EQ(around.count(), 2);
+        corner->add_edge(static_cast<EDGE*>(around[corner->edge(0) == around[0] ? 1 : 0]));
+        const int before = vertices.count();
+        Ve_VertexUtil(b).remDuplVerticesByChangeVertGeom();
+        EXPECT_EQ(testkit::count_vertices(b), n < 127 ? before - 1 : before);
+        EXPECT_EQ(references(corner), 1);
+    }
+}
