@@ -4,6 +4,7 @@
 // with every kernel call failing in turn.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -374,5 +375,47 @@ TEST_F(VertexRepairs, PastTheVertexCapNothingMergesButEdgeGroupsAreStillChecked)
         Ve_VertexUtil(b).remDuplVerticesByChangeVertGeom();
         EXPECT_EQ(testkit::count_vertices(b), n < 127 ? before - 1 : before);
         EXPECT_EQ(references(corner), 1);
+    }
+}
+
+// A vertex between two straight edges is dissolved only when both run the
+// same way through it, within the tangent tolerance, nothing else meets it,
+// and the joined line still passes through both end vertices.
+TEST_F(VertexRepairs, RedundantVerticesAreJudgedByTheirEdgesDirectionsAndCount)
+{
+    // Angles whose 1 - cos is 0.0004 and 0.0006, about the tolerance of 0.0005.
+    const double inside = std::acos(1.0 - 0.0004), outside = std::acos(1.0 - 0.0006);
+    // A side of 1e-5 at the angle before a side of 10: joined, the start
+    // vertex lies 4e-7 off the long side's line.
+    auto shortThenLong = [](double angle) {
+        const QELposition p(1e-5 * std::cos(angle), 1e-5 * std::sin(angle), 0);
+        return std::vector<QELposition>{{0, 0, 0}, p, p + QELvector(10, 0, 0), p + QELvector(10, 10, 0), {0, 10, 0}};
+    };
+    const struct {
+        const char* name;
+        std::vector<QELposition> points;
+        std::vector<std::vector<int>> faces;
+        int edgesAfter;
+    } cases[] = {
+        {"straight", {{0, 0, 0}, {5, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}}, {{0, 1, 2, 3, 4}}, 4},
+        {"short side bent inside the tangent tolerance", shortThenLong(inside), {{0, 1, 2, 3, 4}}, 4},
+        {"short side bent beyond the tangent tolerance", shortThenLong(outside), {{0, 1, 2, 3, 4}}, 5},
+        // Joined, long sides bent inside the tolerance would miss a vertex by 0.14.
+        {"long sides bent inside the tangent tolerance",
+         {{0, 0, 0}, {5, 5 * std::tan(inside / 2), 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}}, {{0, 1, 2, 3, 4}}, 5},
+        // Both edges end at the middle vertex.
+        {"edges running towards each other", {{0, 0, 0}, {10, 0, 0}, {5, 0, 0}, {10, 10, 0}, {0, 10, 0}},
+         {{0, 2, 1, 3, 4}}, 5},
+        // A third edge meets the middle vertex from a triangle below.
+        {"three edges", {{0, 0, 0}, {5, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}, {5, -5, 0}},
+         {{0, 1, 2, 3, 4}, {0, 5, 1}}, 7},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        BODY* b = keep(testkit::make_polyhedron(c.points, c.faces));
+        ASSERT_EQ(testkit::check_findings(b), "");
+        Ve_VertexUtil(b).removeRedundantVertices();
+        EXPECT_EQ(testkit::count_edges(b), c.edgesAfter);
+        EXPECT_EQ(testkit::check_findings(b), "");
     }
 }

@@ -15,6 +15,7 @@
 #include "repair/small_edges_internal.hxx"
 #include "repair/vertex_util_internal.hxx"
 #include "velm/attrib.hxx"
+#include "velm/errors.hxx"
 #include "velm/geometry.hxx"
 #include "velm/query.hxx"
 #include "velm/spline_conversion.hxx"
@@ -297,7 +298,14 @@ void Ve_VertexUtil::removeRedundantVertices()
             if (getPole(e1, v))
                 continue;
             const bool straight = kind == kStraightType && !Gk_Func::equal(dot, 1.0, 1e-6);
-            velmInnerCall([&] { mergeAcross(v, e1, e2, straight); });
+            // Joined lines that were bent at v miss the far vertex by as much
+            // as the bend: such a merge is undone and v stays.
+            velmInnerCall([&] {
+                mergeAcross(v, e1, e2, straight);
+                for (const VERTEX* end : {e1->start(), e1->end()})
+                    if (vertex_deviation(end) > ve_repair::vertexTolerance(end) * (1.0 + 1e-9))
+                        velm_api_error_throw(VELM_API_FAILED);
+            });
         }
     }
 }
