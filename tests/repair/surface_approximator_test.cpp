@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "geometry/surface_approximator.hxx"
+#include "qelx/qelx_test.hxx"
 #include "repair/post_process_support.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/query_builders.hxx"
 #include "support/repair_sweep.hxx"
 #include "velm/build.hxx"
 #include "velm/geometry.hxx"
+#include "velm/law.hxx"
 #include "velm/spline_conversion.hxx"
 #include "velm/topology_api.hxx"
 
@@ -101,4 +103,8 @@ TEST_F(Approximator, NonRationalFitKeepsTheOutwardSideOfEitherHandednessInEveryF
     // Both handednesses were met.
     EXPECT_GT(leftHanded, 0);
     EXPECT_GT(rightHanded, 0);
+    // The laws the fits registered do not outlive the test.
+    EXPECT_NE(law_find(surface_law::id()), nullptr);
+    qelx_test::resetFramework();
+    EXPECT_EQ(law_find(surface_law::id()), nullptr);
 }
