@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include "loops/loop_repair_agents.hxx"
 #include "loops/repair_loops.hxx"
@@ -12,7 +13,9 @@
 #include "support/loop_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
+#include "velm/body_heal.hxx"
 #include "velm/geometry_entity.hxx"
+#include "velm/insanity.hxx"
 #include "velm/memory.hxx"
 #include "velm/query.hxx"
 #include "velm/testkit.hxx"
@@ -274,4 +277,42 @@ TEST(RepairLoopsAgents, FaceTiedToTheReferenceByAnEdgeIsFlipped) {
   EXPECT_EQ(point_in_face(QELposition(7, 2, 0), faces[1]), pfc_inside);
   EXPECT_EQ(point_in_face(QELposition(5.5, 2, 0), faces[1]), pfc_outside);
   api_del_entity(body);
+}
+
+// Faces split off for a second periphery or an island hold surfaces of their
+// own, and separating the pieces (or any faces sharing one surface) into
+// bodies leaves each body whole for the checker: one body's surface never
+// moves with another's.
+TEST(RepairLoopsAgents, SplitPiecesOwnTheirSurfacesAcrossBodies) {
+  for (const bool splitByAgents : {true, false}) {
+    SCOPED_TRACE(splitByAgents ? "split by the agents" : "two faces built on one surface");
+    BODY* body = splitByAgents
+                     ? make_iso_rect_sheet(test_plane(), {rect(0, 4, 0, 4, true), rect(6, 10, 0, 4, true),
+                                                          rect(12, 18, 0, 6, true), rect(13, 17, 1, 5, false),
+                                                          rect(14, 16, 2, 4, true)})
+                     : make_iso_rect_faces(test_plane(), {{rect(0, 4, 0, 4, true)}, {rect(6, 10, 0, 4, true)}},
+                                           {FORWARD, FORWARD});
+    if (splitByAgents) {
+      Ve_RepairLoops driver(view(body));
+      Ve_FaceRepairInput input;
+      driver.classify(input);
+      driver.repair(input);
+      const std::vector<FACE*> faces = faces_of(body);
+      ASSERT_EQ(faces.size(), 4u);
+      for (std::size_t i = 0; i < faces.size(); ++i)
+        for (std::size_t j = i + 1; j < faces.size(); ++j) EXPECT_NE(faces[i]->geometry(), faces[j]->geometry());
+    }
+    int count = 0;
+    BODY** pieces = nullptr;
+    ASSERT_TRUE(api_separate_body(body, count, pieces).ok());
+    EXPECT_EQ(count, splitByAgents ? 4 : 2);
+    for (int k = 0; k < count; ++k) {
+      EXPECT_EQ(model_problems(pieces[k]), "");
+      ENTITY_LIST insane;
+      api_check_entity(pieces[k], &insane);
+      EXPECT_EQ(insane.count(), 0);
+    }
+    for (int k = 0; k < count; ++k) api_del_entity(pieces[k]);
+    delete[] pieces;
+  }
 }

@@ -78,6 +78,9 @@ std::vector<Layout> layouts() {
       {"holes listed first", {rect(.2, .4, .2, .4, false), rect(0, 1, 0, 1, true)}, 1, true},
       {"two peripheries", {rect(0, .4, 0, 1, true), rect(.6, 1, 0, 1, true), rect(.7, .9, .2, .4, false)}, 2},
       {"island in a hole", {rect(0, 1, 0, 1, true), rect(.2, .8, .2, .8, false), rect(.4, .6, .4, .6, true)}, 2},
+      // The face split off for the island is faulty itself and must be mended too.
+      {"island in a hole running the wrong way", {rect(0, 1, 0, 1, true), rect(.2, .8, .2, .8, false), rect(.4, .6, .4, .6, false)}, 2},
+      {"second periphery running the wrong way, with a hole", {rect(0, .4, 0, 1, true), rect(.6, 1, 0, 1, false), rect(.7, .9, .2, .4, true)}, 2},
       {"three holes with islands holding holes, innermost first", islands_with_holes(), 4},
   };
 }

@@ -2,6 +2,7 @@
 // reversed to match, the periphery first, or one face per loop.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "loops/loop_repair.hxx"
@@ -144,4 +145,52 @@ TEST(SimpleLoopRepair, FaceWithoutBodyGivesItsLoopBack) {
   api_del_entity(other);
   api_del_entity(body);
   EXPECT_LT(velm_live_object_count(), live);
+}
+
+// Islands inside holes, each running either way: every island becomes a body
+// of its own (a face of the shell for a multi-face body), no face overlaps
+// another, and each face is one periphery with its holes.
+TEST(SimpleLoopRepair, IslandsInHolesGetFacesOfTheirOwn) {
+  struct Case {
+    const char* name;
+    std::vector<iso_rect> rects;
+    int faces;
+  };
+  const std::vector<Case> cases = {
+      {"island", {rect(0, 10, 0, 10, true), rect(2, 8, 2, 8, false), rect(4, 6, 4, 6, true)}, 2},
+      {"island the wrong way", {rect(0, 10, 0, 10, true), rect(2, 8, 2, 8, false), rect(4, 6, 4, 6, false)}, 2},
+      {"islands listed first, all reversed",
+       {rect(5, 6, 4, 6, false), rect(1, 2, 4, 6, false), rect(0, 3, 1, 9, true), rect(4, 7, 1, 9, true), rect(-1, 10, 0, 10, false)},
+       3},
+  };
+  for (const Case& c : cases)
+    for (const bool multiFace : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (multiFace ? ", multi-face body" : ""));
+      BODY* body = make_iso_rect_sheet(test_plane(), c.rects);
+      if (multiFace) move_face_into(make_iso_rect_sheet(test_plane(), {rect(20, 22, 0, 2, true)}), body);
+      QELXVelmLoopRepair repair(body);
+      EXPECT_TRUE(repair.Repair());
+      std::vector<BODY*> bodies = {body};
+      for (Ve_BodyTag* b : repair.getBodies()) bodies.push_back(reinterpret_cast<BODY*>(b));
+      EXPECT_EQ(bodies.size(), multiFace ? 1u : static_cast<std::size_t>(c.faces));
+      std::vector<FACE*> faces;
+      for (BODY* b : bodies) {
+        EXPECT_EQ(model_problems(b), "");
+        for (FACE* f : faces_of(b)) {
+          int counts[5] = {};
+          EXPECT_TRUE(api_check_face_loops(f, counts).ok());
+          faces.push_back(f);
+        }
+      }
+      EXPECT_EQ(faces.size(), static_cast<std::size_t>(c.faces + (multiFace ? 1 : 0)));
+      // Inside an odd number of rectangles: in one face; else in none.
+      for (double x = -0.75; x < 10.5; x += 0.5)
+        for (double y = 0.25; y < 10; y += 0.5) {
+          int holders = 0, in = 0;
+          for (const iso_rect& r : c.rects) holders += (r.box >> QELpar_pos(x, y)) ? 1 : 0;
+          for (FACE* f : faces) in += point_in_face(QELposition(x, y, 0), f) == pfc_inside ? 1 : 0;
+          EXPECT_EQ(in, holders % 2) << "at " << x << ", " << y;
+        }
+      for (BODY* b : bodies) api_del_entity(b);
+    }
 }

@@ -1,6 +1,7 @@
 #include "loops/loop_repair.hxx"
 
 #include "loops/loop_topology.hxx"
+#include "loops/repair_loops.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "velm/build.hxx"
@@ -33,6 +34,43 @@ void giveLoopBack(FACE* face, LOOP* loop)
         last->set_next(loop);
     else
         face->set_loop(loop);
+}
+
+// One outer loop with every other loop directly inside it, by the loops'
+// places on the surface (their orientation aside): all the periphery-and-holes
+// rule can mend. Loops side by side or islands inside holes need faces of
+// their own, which one face per loop would overlap.
+bool nestsAsOnePeriphery(FACE* face)
+{
+    const Ve_FaceRegionHandle region = Ve_RepairLoops(faceView(face)).createRegion(face);
+    if (!region.IsValid() || !region->classifyLoops())
+        return true;
+    const Ve_ContainmentSetElement* top = region->topNode();
+    if (!top || top->next())
+        return !top;
+    for (const Ve_ContainmentSetElement* hole = top->child(); hole; hole = hole->next())
+        if (hole->child())
+            return false;
+    return true;
+}
+
+// The face leaves its shell's face list (a body of its own is made of it).
+void detachFromShell(FACE* face)
+{
+    SHELL* shell = face->shell();
+    if (!shell)
+        return;
+    if (shell->face() == face) {
+        shell->set_face(face->next());
+    } else {
+        FACE* before = shell->face();
+        while (before && before->next() != face)
+            before = before->next();
+        if (before)
+            before->set_next(face->next());
+    }
+    face->set_next(nullptr);
+    face->set_shell(nullptr);
 }
 
 } // namespace
@@ -73,6 +111,8 @@ bool QELXVelmFaceLoops::repair()
             }
         return true;
     }
+    if (m_entries.Count() > 1 && !nestsAsOnePeriphery(m_face) && repairByContainment())
+        return true;
     int periphery = -1;
     velmCall([&] {
         // A loop's start point inside the other loop by that loop's own
@@ -121,6 +161,28 @@ bool QELXVelmFaceLoops::repair()
             return true;
     }
     return splitLoopsIntoFaces();
+}
+
+bool QELXVelmFaceLoops::repairByContainment()
+{
+    Ve_RepairLoops loops(faceView(m_face));
+    if (!loops.canBeRepaired())
+        return false;
+    Ve_FaceRepairInput input;
+    loops.classify(input);
+    loops.repair(input);
+    for (Ve_FaceTag* view : input.getFaces()) {
+        FACE* made = kernelFace(view);
+        if (made == m_face)
+            continue;
+        if (!m_multiFace)
+            detachFromShell(made);
+        m_newFaces.Add(made);
+    }
+    m_loops = faceLoopCount(m_face);
+    m_peripheries = 1;
+    m_holes = m_loops - 1;
+    return true;
 }
 
 bool QELXVelmFaceLoops::splitLoopsIntoFaces()

@@ -36,6 +36,9 @@ public:
 
 private:
     bool splitLoopsIntoFaces();
+    // Loops that do not nest as one periphery with its holes: sorted by
+    // containment into faces of one periphery each; false when that cannot run.
+    bool repairByContainment();
     void reverse(const QELXVelmLoopEntry& entry);
 
     FACE* m_face;

@@ -47,6 +47,12 @@ void setFaceLoops(FACE* face, const QELXDynamicArray<LOOP*>& loops)
     face->set_loop(loops.Count() > 0 ? loops[0] : nullptr);
 }
 
+bool onSomeList(Ve_FaceRepairInput& input, Ve_FaceTag* face)
+{
+    return input.cleanFaces().Find(face) >= 0 || input.facesToRepair().Find(face) >= 0 ||
+           input.unclassifiedFaces().Find(face) >= 0;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -80,8 +86,13 @@ bool Ve_LoopRepairAgent::repair(Ve_FaceRepairInput& input)
     for (Ve_FaceTag* face : applicable) {
         for (Ve_FaceTag* touched : repairFace(face, input)) {
             const Ve_FaceRegionHandle region = input.getRegion(touched);
-            if (!region->isClean())
+            if (!region->isClean()) {
+                // A face split off a faulty one may be faulty itself (an island
+                // running the wrong way): the agents after this one must see it.
+                if (!onSomeList(input, touched))
+                    input.facesToRepair().Add(touched);
                 continue;
+            }
             const int at = input.facesToRepair().Find(touched);
             if (at >= 0)
                 input.facesToRepair().RemoveAt(at);
@@ -164,7 +175,11 @@ void Ve_SplitPeripheryLoops::split(FACE* face, QELXDynamicArray<Ve_FaceTag*>& re
 
 FACE* Ve_SplitPeripheryLoops::makeFace(FACE* from, Ve_ContainmentSetElement* node, Ve_FaceRepairInput& input)
 {
-    auto* made = velm_require(VELM_NEW FACE(nullptr, nullptr, from->geometry(), from->sense()));
+    // A surface of its own: the pieces may later become bodies of their own,
+    // and one body's surface must not move with another's.
+    SURFACE* own = from->geometry() && from->geometry()->has_equation() ? make_surface(from->geometry()->equation())
+                                                                        : from->geometry();
+    auto* made = velm_require(VELM_NEW FACE(nullptr, nullptr, own, from->sense()));
     made->set_sides(from->sides());
     if (SHELL* shell = from->shell()) {
         made->set_shell(shell);

@@ -255,6 +255,37 @@ void drop_lump(LUMP* l) {
   l->lose();
 }
 
+// Geometry that faces or edges of more than one piece hold is copied for
+// every piece but the first to hold it: a body's geometry is its own, and
+// moving one body must not move another.
+void own_shared_geometry(BODY* body, const ENTITY_LIST& made, int from) {
+  std::vector<BODY*> pieces = {body};
+  for (int k = from; k < made.count(); ++k) pieces.push_back(static_cast<BODY*>(made[k]));
+  if (pieces.size() < 2) return;
+  std::map<const ENTITY*, std::size_t> holder;
+  for (std::size_t p = 0; p < pieces.size(); ++p) {
+    std::map<const ENTITY*, ENTITY*> copies;
+    auto shared = [&](const ENTITY* g) { return g && holder.emplace(g, p).first->second != p; };
+    for (const FACE* f : body_faces(pieces[p])) {
+      SURFACE* g = f->geometry();
+      if (!shared(g) || !g->has_equation()) continue;
+      ENTITY*& copy = copies[g];
+      if (!copy) copy = make_surface(g->equation());
+      const_cast<FACE*>(f)->set_geometry(static_cast<SURFACE*>(copy));
+    }
+    ENTITY_LIST edges;
+    velm_topology_walk(pieces[p], EDGE_TYPE, edges);
+    for (int k = 0; k < edges.count(); ++k) {
+      auto* e = static_cast<EDGE*>(edges[k]);
+      CURVE* g = e->geometry();
+      if (!shared(g) || !g->has_equation()) continue;
+      ENTITY*& copy = copies[g];
+      if (!copy) copy = make_curve(g->equation());
+      e->set_geometry(static_cast<CURVE*>(copy));
+    }
+  }
+}
+
 }  // namespace
 
 void separate_body_shells(BODY* body, ENTITY_LIST& new_bodies) {
@@ -262,6 +293,7 @@ void separate_body_shells(BODY* body, ENTITY_LIST& new_bodies) {
   if (!body) velm_api_error_throw(VELM_NULL_ENTITY);
   std::vector<LUMP*> lumps = chain(body->lump());
   if (lumps.empty()) return;
+  const int made_before = new_bodies.count();
 
   // Shells of edge-connected faces, in kernel order.
   std::vector<SHELL*> shells;
@@ -313,6 +345,7 @@ void separate_body_shells(BODY* body, ENTITY_LIST& new_bodies) {
   }
   for (std::size_t k = 1; k < lumps.size(); ++k)
     if (lumps[k]->body() == body) drop_lump(lumps[k]);
+  own_shared_geometry(body, new_bodies, made_before);
 }
 
 void separate_body_lumps(BODY* body, ENTITY_LIST& new_bodies) {
@@ -320,7 +353,9 @@ void separate_body_lumps(BODY* body, ENTITY_LIST& new_bodies) {
   if (!body) velm_api_error_throw(VELM_NULL_ENTITY);
   std::vector<LUMP*> lumps = chain(body->lump());
   for (std::size_t k = 0; k < lumps.size(); ++k) lumps[k]->set_next(nullptr);
+  const int made_before = new_bodies.count();
   for (std::size_t k = 1; k < lumps.size(); ++k) new_bodies.add(body_for(lumps[k], body));
+  own_shared_geometry(body, new_bodies, made_before);
 }
 
 // ---------------------------------------------------------------------------

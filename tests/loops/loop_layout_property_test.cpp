@@ -1,0 +1,244 @@
+// Random nested loop layouts (3 to 16 loops, each running either way, listed
+// in any order) on a plane, a cylinder across its seam, a sphere and a torus
+// across both seams, in the identity, a rotated and a mirrored frame, through
+// the loop classification and repair and through the V4 and IGES recipes:
+// every sample point lies in exactly the faces the layout's region says, and
+// the kernel's checker finds nothing. Seeded; XVELM_LOOP_LAYOUTS sets how many
+// layouts each surface, frame and road gets (4 by default; every other one
+// has a second face beside the layout's, so that the body has two faces).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "heal/repair_utils.hxx"
+#include "loops/repair_loops.hxx"
+#include "model/body_set.hxx"
+#include "model/entity_views.hxx"
+#include "support/connector_test.hxx"
+#include "support/heal_builders.hxx"
+#include "support/loop_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/query_builders.hxx"
+#include "velm/build.hxx"
+#include "velm/insanity.hxx"
+#include "velm/query.hxx"
+#include "velm/topology_api.hxx"
+
+using namespace testkit;
+
+namespace {
+
+// Layouts live on a grid of kCells x kCells cells: rectangle sides on whole
+// cells, samples at cell centres, so no sample lies on a side.
+constexpr int kCells = 16;
+
+struct CellRect {
+  int u0, u1, v0, v1;
+  bool ccw;
+  bool holds(double u, double v) const { return u0 < u && u < u1 && v0 < v && v < v1; }
+};
+
+struct LayoutSurface {
+  const char* name;
+  std::function<surface*()> make;
+  QELpar_box box;  // the grid's place in the surface's parameters
+};
+
+const std::vector<LayoutSurface>& layoutSurfaces() {
+  static const std::vector<LayoutSurface> all = [] {
+    const double pi = kPi;
+    auto box = [](double u0, double u1, double v0, double v1) { return QELpar_box(QELinterval(u0, u1), QELinterval(v0, v1)); };
+    return std::vector<LayoutSurface>{
+        {"plane", [] { return test_plane().make_copy(); }, box(0, 10, 0, 10)},
+        {"cylinder_over_its_seam", [] { return test_cylinder().make_copy(); }, box(0, 6, pi - 1.2, pi + 1.0)},
+        {"sphere", [] { return test_sphere().make_copy(); }, box(-1.1, 1.1, -2, 2)},
+        {"torus_over_both_seams", [] { return test_torus().make_copy(); }, box(pi - 1.5, pi + 1, pi - 0.5, pi + 1.5)},
+    };
+  }();
+  return all;
+}
+
+const char* const kFrameNames[] = {"identity", "rotated", "mirrored"};
+
+int layoutsPerCase() {
+  const char* text = std::getenv("XVELM_LOOP_LAYOUTS");
+  const int n = text ? std::atoi(text) : 0;
+  return n > 0 ? n : 4;
+}
+
+// Siblings side by side along the longer side of the free area, a cell
+// apart; each may hold a level of its own one cell inside it.
+void placeLevel(std::mt19937& rng, int u0, int u1, int v0, int v1, int& budget, std::vector<CellRect>& out) {
+  const bool alongU = u1 - u0 >= v1 - v0;
+  const int len = alongU ? u1 - u0 : v1 - v0;
+  if (budget <= 0 || len < 1 || std::min(u1 - u0, v1 - v0) < 1) return;
+  const int k = std::min(std::uniform_int_distribution<int>(1, std::min(3, budget))(rng), (len + 1) / 2);
+  const int free = len - (k - 1);
+  int at = alongU ? u0 : v0;
+  for (int i = 0; i < k && budget > 0; ++i) {
+    const int w = free / k + (i < free % k ? 1 : 0);
+    const int lo = alongU ? v0 : u0, hi = alongU ? v1 : u1;
+    const int inLo = hi - lo >= 4 ? std::uniform_int_distribution<int>(0, 1)(rng) : 0;
+    const int inHi = hi - lo >= 4 ? std::uniform_int_distribution<int>(0, 1)(rng) : 0;
+    CellRect r = alongU ? CellRect{at, at + w, lo + inLo, hi - inHi, true} : CellRect{lo + inLo, hi - inHi, at, at + w, true};
+    r.ccw = std::uniform_int_distribution<int>(0, 1)(rng) == 1;
+    out.push_back(r);
+    --budget;
+    if (budget > 0 && std::uniform_int_distribution<int>(0, 9)(rng) < 7)
+      placeLevel(rng, r.u0 + 1, r.u1 - 1, r.v0 + 1, r.v1 - 1, budget, out);
+    at += w + 1;
+  }
+}
+
+// 3 to 16 loops, nested and side by side, in a random order.
+std::vector<CellRect> randomLayout(std::mt19937& rng) {
+  for (;;) {
+    int budget = std::uniform_int_distribution<int>(3, 16)(rng);
+    std::vector<CellRect> rects;
+    placeLevel(rng, 0, kCells, 0, kCells, budget, rects);
+    if (rects.size() < 3) continue;
+    std::shuffle(rects.begin(), rects.end(), rng);
+    return rects;
+  }
+}
+
+std::string describe(const std::vector<CellRect>& rects) {
+  std::ostringstream text;
+  for (const CellRect& r : rects)
+    text << "[" << r.u0 << "," << r.u1 << "]x[" << r.v0 << "," << r.v1 << "]" << (r.ccw ? "+" : "-") << " ";
+  return text.str();
+}
+
+QELpar_pos toSurface(const QELpar_box& box, double u, double v) {
+  return QELpar_pos(box.u_range().interpolate(u / kCells), box.v_range().interpolate(v / kCells));
+}
+
+iso_rect toIsoRect(const QELpar_box& box, const CellRect& r) {
+  const QELpar_pos lo = toSurface(box, r.u0, r.v0), hi = toSurface(box, r.u1, r.v1);
+  return rect(lo.u, hi.u, lo.v, hi.v, r.ccw);
+}
+
+// The layout's face, with a second face off the grid when `twoFaces` (a body
+// of more than one face takes the classifying repair in every road).
+BODY* buildLayout(const surface& srf, const QELpar_box& box, const std::vector<CellRect>& rects, bool twoFaces,
+                  const QELtransf& frame) {
+  std::vector<iso_rect> loops;
+  for (const CellRect& r : rects) loops.push_back(toIsoRect(box, r));
+  std::vector<std::vector<iso_rect>> faces = {loops};
+  if (twoFaces) faces.push_back({toIsoRect(box, CellRect{kCells + 1, kCells + 2, 2, 5, true})});
+  BODY* body = make_iso_rect_faces(srf, faces, {FORWARD, FORWARD});
+  if (!frame.identity()) {
+    api_apply_transf(body, frame);
+    api_change_body_trans(body, nullptr);
+  }
+  return body;
+}
+
+// Every cell centre lies in one face when an odd number of rectangles hold
+// it, else in none; every body passes the checker.
+void expectRegion(const std::vector<BODY*>& bodies, const surface& srf, const QELpar_box& box,
+                  const std::vector<CellRect>& rects, const QELtransf& frame) {
+  std::vector<FACE*> faces;
+  for (BODY* b : bodies) {
+    EXPECT_EQ(model_problems(b), "");
+    insanity_list* findings = nullptr;
+    EXPECT_TRUE(api_check_entity(b, findings).ok());
+    std::string found;
+    for (int i = 0; findings && i < findings->count(); ++i) found += std::string(findings->data(i)->get_message()) + "; ";
+    delete findings;
+    EXPECT_EQ(found, "") << "the kernel's checker";
+    for (FACE* f : faces_of(b)) faces.push_back(f);
+  }
+  int wrong = 0;
+  std::string first;
+  for (int i = 0; i < kCells; ++i)
+    for (int j = 0; j < kCells; ++j) {
+      const double u = i + 0.5, v = j + 0.5;
+      int holders = 0;
+      for (const CellRect& r : rects) holders += r.holds(u, v) ? 1 : 0;
+      const QELposition p = srf.eval_position(toSurface(box, u, v)) * frame;
+      int in = 0;
+      for (FACE* f : faces) in += point_in_face(p, f) == pfc_inside ? 1 : 0;
+      if (in != holders % 2) {
+        if (wrong++ == 0) first = "cell (" + std::to_string(i) + ", " + std::to_string(j) + ") in " + std::to_string(in) + " faces";
+      }
+    }
+  EXPECT_EQ(wrong, 0) << "first: " << first;
+}
+
+enum class Road { Driver, V4, Iges };
+
+struct LayoutCase {
+  int surface;
+  int frame;
+};
+
+std::vector<LayoutCase> layoutCases() {
+  std::vector<LayoutCase> out;
+  for (int s = 0; s < static_cast<int>(layoutSurfaces().size()); ++s)
+    for (int f = 0; f < 3; ++f) out.push_back({s, f});
+  return out;
+}
+
+std::string layoutCaseName(const testing::TestParamInfo<LayoutCase>& info) {
+  return std::string(layoutSurfaces()[static_cast<std::size_t>(info.param.surface)].name) + "_" + kFrameNames[info.param.frame];
+}
+
+class LoopLayouts : public ConnectorTest, public testing::WithParamInterface<LayoutCase> {
+ protected:
+  void run(Road road) {
+    const LayoutSurface& s = layoutSurfaces()[static_cast<std::size_t>(GetParam().surface)];
+    const QELtransf frame = heal_frames()[static_cast<std::size_t>(GetParam().frame)];
+    std::unique_ptr<surface> srf(s.make());
+    std::mt19937 rng(static_cast<unsigned>(1000 * GetParam().surface + 10 * GetParam().frame + static_cast<int>(road)));
+    if (road == Road::V4) on("HealBodyPostProcessV4");
+    if (road == Road::Iges) on("HealBodyPostProcessIges");
+    on("HealBody");
+    const int n = layoutsPerCase();
+    for (int k = 0; k < n; ++k) {
+      const std::vector<CellRect> rects = randomLayout(rng);
+      // Every other layout gets a second face.
+      {
+        const bool twoFaces = k % 2 == 1;
+        SCOPED_TRACE("layout " + std::to_string(k) + (twoFaces ? " with a second face: " : ": ") + describe(rects));
+        BODY* body = buildLayout(*srf, s.box, rects, twoFaces, frame);
+        ASSERT_EQ(model_problems(body), "");
+        std::vector<BODY*> bodies;
+        if (road == Road::Driver) {
+          Ve_RepairLoops driver(ve_view<Ve_BodyTag>(body));
+          EXPECT_TRUE(driver.canBeRepaired());
+          Ve_FaceRepairInput input;
+          driver.classify(input);
+          driver.repair(input);
+          EXPECT_EQ(input.facesToRepair().Count(), 0);
+          EXPECT_EQ(input.unclassifiedFaces().Count(), 0);
+          bodies.push_back(body);
+        } else {
+          Ve_CocoonTagHandle set(new Ve_CocoonTag);
+          set->appendBody(ve_view<Ve_BodyTag>(body));
+          QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+          for (Ve_BodyTag* b : set->getBodies()) bodies.push_back(reinterpret_cast<BODY*>(b));
+        }
+        expectRegion(bodies, *srf, s.box, rects, frame);
+        for (BODY* b : bodies) api_del_entity(b);
+        if (HasFailure()) return;
+      }
+    }
+  }
+};
+
+}  // namespace
+
+TEST_P(LoopLayouts, ClassifyingRepairCoversTheIntendedRegion) { run(Road::Driver); }
+TEST_P(LoopLayouts, V4RecipeCoversTheIntendedRegion) { run(Road::V4); }
+TEST_P(LoopLayouts, IgesRecipeCoversTheIntendedRegion) { run(Road::Iges); }
+
+INSTANTIATE_TEST_SUITE_P(Random, LoopLayouts, testing::ValuesIn(layoutCases()), layoutCaseName);
