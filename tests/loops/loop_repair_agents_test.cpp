@@ -316,3 +316,47 @@ TEST(RepairLoopsAgents, SplitPiecesOwnTheirSurfacesAcrossBodies) {
     delete[] pieces;
   }
 }
+
+// The clean face is the reference wherever it stands in the body: listed
+// after the faulty face it is still kept as it is, and the faulty one flipped.
+TEST(RepairLoopsAgents, TheCleanFaceIsTheReferenceInEitherOrder) {
+  for (const bool cleanFirst : {true, false}) {
+    SCOPED_TRACE(cleanFirst ? "clean face first" : "faulty face first");
+    const std::vector<iso_rect> clean = {rect(0, 4, 0, 4, true), rect(1, 2, 1, 2, false)};
+    const std::vector<iso_rect> faulty = {rect(4, 8, 0, 4, true), rect(5, 6, 1, 3, false)};
+    BODY* body = make_iso_rect_faces(test_plane(), cleanFirst ? std::vector<std::vector<iso_rect>>{clean, faulty}
+                                                              : std::vector<std::vector<iso_rect>>{faulty, clean},
+                                     cleanFirst ? std::vector<sense_type>{FORWARD, REVERSED}
+                                                : std::vector<sense_type>{REVERSED, FORWARD});
+    const std::vector<FACE*> faces = faces_of(body);
+    FACE* good = faces[cleanFirst ? 0 : 1];
+    FACE* bad = faces[cleanFirst ? 1 : 0];
+    std::vector<COEDGE*> starts;
+    for (LOOP* l = good->loop(); l; l = l->next()) starts.push_back(l->start());
+    Ve_RepairLoops driver(view(body));
+    ASSERT_TRUE(driver.canBeRepaired());
+    Ve_FaceRepairInput input;
+    driver.classify(input);
+    driver.repair(input);
+    EXPECT_EQ(input.cleanFaces().Count(), 2);
+    EXPECT_EQ(good->sense(), FORWARD);
+    EXPECT_EQ(bad->sense(), FORWARD);
+    std::size_t k = 0;
+    for (LOOP* l = good->loop(); l; l = l->next(), ++k) EXPECT_EQ(l->start(), starts[k]);
+    EXPECT_EQ(model_problems(body), "");
+    api_del_entity(body);
+  }
+}
+
+// An edge two coedges of one sense use, either sense, makes the body not
+// repairable: each face of a two-face sheet reversed in turn.
+TEST(RepairLoopsDriver, AnEdgeUsedTwiceInOneSenseIsNotRepairable) {
+  for (const int reversedFace : {0, 1}) {
+    SCOPED_TRACE(reversedFace);
+    BODY* body = make_iso_rect_faces(test_plane(), {{rect(0, 4, 0, 4, true)}, {rect(4, 8, 0, 4, true)}}, {FORWARD, FORWARD});
+    ASSERT_TRUE(Ve_RepairLoops(view(body)).canBeRepaired());
+    faces_of(body)[static_cast<std::size_t>(reversedFace)]->loop()->reverse();
+    EXPECT_FALSE(Ve_RepairLoops(view(body)).canBeRepaired());
+    api_del_entity(body);
+  }
+}

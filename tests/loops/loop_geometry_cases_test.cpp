@@ -1,0 +1,140 @@
+// The geometric corners of loop classification: parameter boxes of loops
+// across a seam, the gap the iso-parameter line takes, loops that share a
+// stretch of the line, and the region a closed spline face gets.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "loops/face_regions.hxx"
+#include "loops/loop_containment.hxx"
+#include "loops/repair_loops.hxx"
+#include "loops/replace_by_surf_int.hxx"
+#include "support/loop_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/query_builders.hxx"
+#include "velm/spline_conversion.hxx"
+#include "velm/topology_api.hxx"
+
+using namespace testkit;
+
+namespace {
+
+std::vector<LOOP*> geometryCaseLoops(BODY* body) {
+  std::vector<LOOP*> out;
+  for (LOOP* l = faces_of(body).front()->loop(); l; l = l->next()) out.push_back(l);
+  return out;
+}
+
+QELXDynamicArray<LOOP*> geometryCaseArray(const std::vector<LOOP*>& loops) {
+  QELXDynamicArray<LOOP*> a;
+  for (LOOP* l : loops) a.Add(l);
+  return a;
+}
+
+}  // namespace
+
+// A loop across the seam, running either way and starting on either side of
+// it: every sample is brought within half a period of the one before, from
+// above and from below, so the box spans the loop and not the period.
+TEST(LoopGeometryCases, ParameterBoxOfALoopAcrossTheSeamSpansTheLoop) {
+  struct Case {
+    std::string name;
+    std::unique_ptr<surface> srf;
+    iso_rect r;
+  };
+  std::vector<Case> cases;
+  for (const bool ccw : {true, false}) {
+    // The cylinder's angle v has its seam at kPi, the torus's u and v too.
+    cases.push_back({ccw ? "cylinder ccw" : "cylinder cw",
+                     std::unique_ptr<surface>(test_cylinder().make_copy()), rect(1, 2, kPi - 0.4, kPi + 0.6, ccw)});
+    cases.push_back({ccw ? "torus ccw" : "torus cw", std::unique_ptr<surface>(test_torus().make_copy()),
+                     rect(kPi - 0.7, kPi + 0.3, kPi - 0.2, kPi + 0.9, ccw)});
+  }
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BODY* body = make_iso_rect_sheet(*c.srf, {c.r});
+    const QELpar_box box = ve_loops::loopParameterBox(geometryCaseLoops(body)[0]);
+    EXPECT_NEAR(box.u_range().length(), c.r.box.u_range().length(), 1e-6);
+    EXPECT_NEAR(box.v_range().length(), c.r.box.v_range().length(), 1e-6);
+    api_del_entity(body);
+  }
+}
+
+// The line runs through the middle of the widest gap between the candidate
+// values, the second gap included, and through the first of equal gaps.
+TEST(LoopGeometryCases, IsoLineTakesTheWidestGapAndTheFirstOfEqualOnes) {
+  struct Case {
+    const char* name;
+    std::vector<iso_rect> rects;  // the first sets the box, wider than tall: lines of constant u
+    double value;
+  };
+  const std::vector<Case> cases = {
+      // Values 0, 1, 9, 10: the second gap.
+      {"second gap widest", {rect(0, 10, 0, 4, true), rect(1, 9, 1, 3, false)}, 5.0},
+      // Values 0, 1, 2, 10: the third.
+      {"last gap widest", {rect(0, 10, 0, 4, true), rect(1, 2, 1, 3, false)}, 6.0},
+      // Values 0, 2, 4 (6 lies past the box): two equal gaps, the first taken.
+      {"equal gaps", {rect(0, 4, 0, 1, true), rect(2, 6, 2, 3, false)}, 1.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BODY* body = make_iso_rect_sheet(test_plane(), c.rects);
+    const Ve_IsoParameterLine line = ve_loops::chooseIsoParameterLine(geometryCaseArray(geometryCaseLoops(body)), false);
+    EXPECT_TRUE(line.constantU);
+    EXPECT_NEAR(line.value, c.value, 1e-9);
+    api_del_entity(body);
+  }
+}
+
+// Two loops whose stretches on the line are the same are not nested, either
+// way round; a loop strictly inside shares none and is; crossing loops fail.
+TEST(LoopGeometryCases, LoopsSharingAStretchOfTheLineAreNotNested) {
+  struct Case {
+    const char* name;
+    std::vector<iso_rect> rects;
+    int code;  // classify(first, second)
+  };
+  const std::vector<Case> cases = {
+      {"same stretch", {rect(0, 4, 0, 2, true), rect(0.5, 3.5, 0, 2, false)}, Ve_LoopContainment::Neither},
+      {"strictly inside", {rect(0, 4, 0, 4, true), rect(1, 3, 1, 3, false)}, Ve_LoopContainment::FirstEnclosesSecond},
+      // Stretches that overlap in part: the loops cross, which no nesting explains.
+      {"crossing", {rect(0, 4, 0, 4, true), rect(2, 6, 1, 5, true)}, Ve_LoopContainment::Failed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BODY* body = make_iso_rect_sheet(test_plane(), c.rects);
+    const std::vector<LOOP*> loops = geometryCaseLoops(body);
+    EXPECT_EQ(Ve_PeripheryOrHoleLoopContainment(loops[0], loops[1]).classify(), c.code);
+    // The edges the test put on the surface get their curves back before they go.
+    Ve_ReplaceBySurfInt::getWorkerMap().Clear();
+    api_del_entity(body);
+  }
+}
+
+// A spline face takes its region by the spline's closure: closed one way
+// with no singular end a cylinder, closed in neither a plane.
+TEST(LoopGeometryCases, SplineFacesTakeTheRegionOfTheirClosure) {
+  struct Case {
+    const char* name;
+    BODY* (*make)();
+    int kind;
+  };
+  const std::vector<Case> cases = {
+      {"cylinder band", [] { return make_cylinder_band(5.0, 8.0); }, 2},
+      {"open patch", [] { return make_iso_rect_sheet(test_plane(), {rect(0, 1, 0, 1, true)}); }, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BODY* body = c.make();
+    ENTITY* out = nullptr;
+    ASSERT_TRUE(api_convert_to_spline(body, out).ok());
+    FACE* face = faces_of(body).front();
+    ASSERT_EQ(face->geometry()->equation().type(), 10);
+    const Ve_FaceRegionHandle region = Ve_RepairLoops(static_cast<Ve_FaceTag*>(nullptr)).createRegion(face);
+    ASSERT_TRUE(region.IsValid());
+    EXPECT_EQ(region->kind(), c.kind);
+    api_del_entity(body);
+  }
+}
