@@ -11,4 +11,6 @@ times >&2
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 jobs=${XVELM_JOBS:-$(nproc 2>/dev/null || echo 2)}
-ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+# XVELM_CTEST_ARGS adds options to the test run (such as -E REGEX to leave tests out).
+read -r -a ctest_extra <<< "${XVELM_CTEST_ARGS:-}"
+ctest --test-dir "$dir" --output-on-failure -j "$jobs" "${ctest_extra[@]}"

@@ -223,7 +223,7 @@ std::vector<VerbCase> verbCases()
     const Verb roundtripVerb = [](const char* in, const char*, FILE* o, FILE* e) { return xvelm::roundtrip(in, o, e); };
     const Verb infoVerb = [](const char* in, const char*, FILE* o, FILE* e) { return xvelm::info(in, o, e); };
     return {
-        {"export", exportVerb, "every-kind.vlt", "out.json", 0, false, {"api_get_faces", "api_get_edges"}},
+        {"export", exportVerb, "every-kind.vlt", "out.json", 256, false, {"api_get_faces", "api_get_edges"}},
         {"import", importVerb, "shapes.json", "out.vlt", 16, true, {"api_get_edges"}},
         {"import_attributed", importVerb, "attributed.json", "out.vlt", 16, true,
          {"Ve_AttribTransfer::setColor", "api_add_generic_named_attribute", "api_ct_add_to_group",

@@ -1,6 +1,7 @@
 // The walk of the source assembly: use counts, definition conversion (parts
 // through a nested framework conversion, sub-assemblies by placing their
 // children) and the part-document cache.
+#include "model/memory_init.hxx"
 #include "assembly/flat_assembly_importer.hxx"
 
 #include "model/kernel_functions.hxx"

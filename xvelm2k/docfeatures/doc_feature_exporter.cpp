@@ -1,4 +1,5 @@
 // The document-feature exporter over a kernel document.
+#include "model/memory_init.hxx"
 #include "docfeatures/doc_feature_exporter.hxx"
 
 #include "docfeatures/doc_feature_members.hxx"

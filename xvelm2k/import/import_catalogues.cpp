@@ -1,3 +1,4 @@
+#include "model/memory_init.hxx"
 #include "import/import_catalogues.hxx"
 
 #include "import/brep_creator.hxx"

@@ -1,6 +1,7 @@
 // The catalogue pairs of wire import: a source wire edge becomes a kernel edge
 // with its end vertices, curve and one coedge; a source wire vertex a kernel
 // vertex with its point, which then links the coedges meeting at it.
+#include "model/memory_init.hxx"
 #include "import/brep_creator.hxx"
 #include "import/import_catalogues.hxx"
 #include "qelx/gk_import.hxx"

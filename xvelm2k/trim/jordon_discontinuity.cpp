@@ -1,3 +1,4 @@
+#include "model/memory_init.hxx"
 #include "trim/jordon_discontinuity.hxx"
 
 #include <cmath>

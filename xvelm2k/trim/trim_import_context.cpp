@@ -1,3 +1,4 @@
+#include "model/memory_init.hxx"
 #include "trim/trim_import_context.hxx"
 
 #include "trim/trim_face_cntl.hxx"
