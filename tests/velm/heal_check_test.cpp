@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -185,6 +186,46 @@ TEST_F(HealCheck, EdgesOffTheSurfaceOfAFaceWithoutPcurvesAreFound) {
       // Each of the face's four coedges.
       EXPECT_EQ(std::count(found.begin(), found.end(), off_face), shift > 1e-6 ? 4 : 0);
       EXPECT_EQ(found.size(), std::size_t(std::count(found.begin(), found.end(), off_face)));
+      api_del_entity(b);
+    }
+}
+
+TEST_F(HealCheck, PointsAndRangesThatAreNoNumbersAreFound) {
+  // NaN passes every comparison of a gap with a tolerance: without a finding
+  // of its own, such a vertex or edge would check sound.
+  const int not_finite = qelvelm_insanity_errmod.message_code(insanity_not_finite);
+  const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+  struct Spoil {
+    const char* what;
+    std::function<void(BODY*)> apply;
+  };
+  const auto vertexAt = [](BODY* b, const QELposition& p) {
+    ENTITY_LIST vertices;
+    api_get_vertices(b, vertices);
+    static_cast<VERTEX*>(vertices[1])->geometry()->set_coords(p);
+  };
+  const auto edgeOver = [](BODY* b, double low, double high) {
+    ENTITY_LIST edges;
+    api_get_edges(b, edges);
+    const QELinterval range(low, high);
+    static_cast<EDGE*>(edges[0])->set_param_range(&range);
+  };
+  const Spoil spoils[] = {
+      {"vertex at NaN", [&](BODY* b) { vertexAt(b, QELposition(nan, 0, 0)); }},
+      {"vertex at infinity", [&](BODY* b) { vertexAt(b, QELposition(1, inf, 0)); }},
+      {"edge over [0, inf)", [&](BODY* b) { edgeOver(b, 0, inf); }},
+      {"edge over [0, NaN]", [&](BODY* b) { edgeOver(b, 0, nan); }},
+      {"edge over [-inf, 1]", [&](BODY* b) { edgeOver(b, -inf, 1); }},
+  };
+  for (const Spoil& s : spoils)
+    for (bool sheet : {false, true}) {
+      SCOPED_TRACE(std::string(s.what) + (sheet ? " on a sheet" : " on a wire"));
+      BODY* b = sheet ? make_polygon_sheet({{0, 0}, {2, 0}, {2, 1}, {0, 1}})
+                      : make_polyline_wire({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}});
+      ASSERT_EQ(findings_of(b), std::vector<int>{});
+      s.apply(b);
+      const std::vector<int> found = findings_of(b);
+      EXPECT_NE(std::find(found.begin(), found.end(), not_finite), found.end());
       api_del_entity(b);
     }
 }

@@ -52,11 +52,21 @@ const surface* face_surface_of(const COEDGE* c) {
 double edge_tol(const EDGE* e) { return std::max(e->get_tolerance(), QELresabs); }
 double vertex_tol(const VERTEX* v) { return std::max(v->get_tolerance(), QELresabs); }
 
+bool finite_point(const QELposition& p) {
+  return std::isfinite(p.x()) && std::isfinite(p.y()) && std::isfinite(p.z());
+}
+
+// Ends that are numbers: an end at infinity or NaN puts the edge's ends nowhere,
+// and every comparison of a distance with a tolerance would pass it.
+bool finite_ends(const QELinterval& r) {
+  return r.finite() && std::isfinite(r.start_pt()) && std::isfinite(r.end_pt());
+}
+
 bool curve_of(const EDGE* e, const curve*& eq, QELinterval& range) {
   const CURVE* cu = e ? e->geometry() : nullptr;
   if (!cu || !cu->has_equation()) return false;
   range = edge_curve_range(e);
-  if (!range.finite() || range.length() < 0.0) return false;
+  if (!finite_ends(range) || range.length() < 0.0) return false;
   eq = &cu->equation();
   return true;
 }
@@ -70,7 +80,7 @@ bool coedge_ends(const COEDGE* c, QELposition& start, QELposition& end) {
   if (pc && pc->has_equation() && srf) {
     const pcurve p = pc->def();
     const QELinterval r = c->param_range();
-    if (!r.finite()) return false;
+    if (!finite_ends(r)) return false;
     start = srf->eval_position(p.eval_position(r.start_pt()));
     end = srf->eval_position(p.eval_position(r.end_pt()));
     return true;
@@ -190,7 +200,7 @@ bool pcurve_outside_surface(const COEDGE* c) {
   if (!pc || !pc->has_equation() || !srf || srf->type() != 10) return false;
   const pcurve p = pc->def();
   const QELinterval r = c->param_range();
-  if (!r.finite()) return false;
+  if (!finite_ends(r)) return false;
   const QELpar_box box = srf->param_range();
   for (int k = 0; k <= 16; ++k) {
     const QELpar_pos uv = p.eval_position(r.interpolate(k / 16.0));
@@ -232,6 +242,11 @@ void check_entity_into(const ENTITY* root, insanity_list& out) {
       auto* edge = static_cast<EDGE*>(e);
       const curve* eq = nullptr;
       QELinterval range;
+      const CURVE* cu = edge->geometry();
+      if (cu && cu->has_equation() && !finite_ends(edge->param_range())) {
+        out.add(insanity_not_finite, edge);
+        continue;
+      }
       if (!curve_of(edge, eq, range)) {
         if (edge->start() != edge->end()) out.add(insanity_no_geometry, edge);
         continue;
@@ -248,7 +263,11 @@ void check_entity_into(const ENTITY* root, insanity_list& out) {
       if (found) out.add(insanity_bad_curve, edge);
       delete found;
     } else if (is_VERTEX(e)) {
-      if (!static_cast<VERTEX*>(e)->geometry()) out.add(insanity_no_geometry, e);
+      const APOINT* point = static_cast<VERTEX*>(e)->geometry();
+      if (!point)
+        out.add(insanity_no_geometry, e);
+      else if (!finite_point(point->coords()))
+        out.add(insanity_not_finite, e);
     }
   }
 }

@@ -196,6 +196,7 @@ struct insanity_table {
     entries[10] = {"PCURVE_OUTSIDE_SURFACE", "pcurve outside its surface's range"};
     entries[11] = {"BAD_CURVE", "curve check failed"};
     entries[12] = {"BAD_SURFACE", "surface check failed"};
+    entries[13] = {"NOT_FINITE", "point or parameter range not finite"};
     entries[24] = {"END_VERTEX_TOL", "end vertex tolerance too small"};
     entries[34] = {"COEDGE_OFF_EDGE", "coedge off its edge"};
     entries[37] = {"START_VERTEX_TOL", "start vertex tolerance too small"};

@@ -29,6 +29,7 @@ enum insanity_entry {
   insanity_pcurve_outside_surface = 10,  // a pcurve leaves its spline surface's range
   insanity_bad_curve = 11,          // the curve check reports a status
   insanity_bad_surface = 12,        // the surface check reports a status
+  insanity_not_finite = 13,         // a vertex point or an edge range that is not a finite number
   insanity_end_vertex_tol = 24,     // a TVERTEX at the coedge's end with a tolerance below its gap
   insanity_coedge_off_edge = 34,    // pcurve on surface farther than the edge tolerance from the curve
   insanity_start_vertex_tol = 37,   // the same at the start
