@@ -12,6 +12,8 @@
 
 #include <cmath>
 #include <string>
+#include <utility>
+#include <vector>
 
 using namespace qelx_test;
 
@@ -211,4 +213,92 @@ TEST(DefaultGeometryImporter, BadDataGivesNoGeometry)
         EXPECT_EQ(in.test().outstandingArrays(), 0);
         EXPECT_EQ(velm_live_object_count(), before);
     }
+}
+
+namespace {
+
+// The unit scales and frames an import maps its source by: a uniform scale
+// alone, a rotation with a translation, and a mirror.
+std::vector<std::pair<const char*, QELXMorph3D>> sourceMaps()
+{
+    const double c = std::cos(0.7), s = std::sin(0.7);
+    QELXAffine turn, mirror;
+    turn.SetRow(0, c, -s, 0);
+    turn.SetRow(1, s * 0.6, c * 0.6, -0.8);
+    turn.SetRow(2, s * 0.8, c * 0.8, 0.6);
+    mirror.SetRow(0, -c, s, 0);
+    mirror.SetRow(1, s * 0.6, c * 0.6, -0.8);
+    mirror.SetRow(2, s * 0.8, c * 0.8, 0.6);
+    return {{"as it is", QELXMorph3D()},
+            {"metres into millimetres", QELXMorph3D(QELXAffine(), QELXPoint3D(0, 0, 0), 1000.0)},
+            {"inches, turned and moved", QELXMorph3D(turn, QELXPoint3D(5, -2, 1), 25.4)},
+            {"micrometres, mirrored", QELXMorph3D(mirror, QELXPoint3D(-1, 0, 3), 1e-3)}};
+}
+
+} // namespace
+
+TEST(DefaultGeometryImporter, UnderAnImportsMapEveryPointIsTheImageOfTheSourcesAtTheSameParameters)
+{
+    // Vertices come in mapped by the import's morph: surfaces, curves and
+    // pcurves on the surfaces must come in mapped alike, or every vertex
+    // lies off its curves (metres into millimetres: by 999 times its distance
+    // from the origin).
+    const TestModel models[] = {TestModel::block(2, 3, 4), TestModel::cylinder(2.0, 3.0),
+                                TestModel::coneWithApexLoop(1.0, 0.5), TestModel::sphereFace(1.5),
+                                TestModel::torusFace(3.0, 1.0), TestModel::nurbsSheet(5, 4, true)};
+    for (const auto& [what, morph] : sourceMaps())
+        for (const TestModel& m : models) {
+            SCOPED_TRACE(what);
+            Importer in(m);
+            QELXDefaultGeometryImporter importer(in.geometry, morph);
+            const double tol = 1e-9 * std::max(1.0, morph.scaleFactor());
+            for (const TestFace& face : m.faces) {
+                SCOPED_TRACE("surface kind " + std::to_string(m.surfaces[face.surface].type));
+                SURFACE* k = nullptr;
+                ASSERT_EQ(importer.ConvertSurface(in.test().surfaceId(face.surface), k), QELI_OK);
+                const TestSurface& f = m.surfaces[face.surface];
+                for (double a : {0.1, 0.45, 0.8})
+                    for (double b : {0.15, 0.5, 0.9}) {
+                        const double u = f.uSpan[0] + a * (f.uSpan[1] - f.uSpan[0]);
+                        const double v = f.vSpan[0] + b * (f.vSpan[1] - f.vSpan[0]);
+                        EXPECT_LT(gap(k->equation().eval_position(QELpar_pos(u, v)),
+                                      morph.Apply(m.surfacePoint(face.surface, u, v))),
+                                  tol);
+                    }
+                for (int l : face.loops)
+                    for (int c : m.loops[l].coedges) {
+                        const TestCoedge& ce = m.coedges[c];
+                        const int curve = m.edges[ce.edge].curve;
+                        CURVE* kc = nullptr;
+                        if (curve >= 0) {
+                            ASSERT_EQ(importer.ConvertCurve(in.test().curveId(curve), kc), QELI_OK);
+                        }
+                        PCURVE* p = nullptr;
+                        if (ce.pcurve >= 0) {
+                            ASSERT_EQ(importer.ConvertPCurve(in.test().pcurveId(ce.pcurve), k, p), QELI_OK);
+                        }
+                        for (double a : {0.0, 0.37, 1.0}) {
+                            const double t = ce.domain[0] + a * (ce.domain[1] - ce.domain[0]);
+                            const double along = ce.sense ? t : -t;
+                            if (kc) {
+                                const QELXPoint3D want = morph.Apply(m.curvePoint(curve, along));
+                                EXPECT_LT(gap(kc->equation().eval_position(along), want), tol);
+                            }
+                            // The pcurve on the mapped surface runs where the
+                            // source's runs on the source's surface, mapped.
+                            if (p) {
+                                const QELXPoint2D uv = m.pcurvePoint(ce.pcurve, t);
+                                const QELXPoint3D want = morph.Apply(m.surfacePoint(face.surface, uv.u(), uv.v()));
+                                EXPECT_LT(gap(k->equation().eval_position(p->equation().eval_position(t)), want), tol);
+                            }
+                        }
+                        if (p)
+                            p->lose();
+                        if (kc)
+                            kc->lose();
+                    }
+                k->lose();
+            }
+            EXPECT_EQ(in.test().outstandingArrays(), 0);
+        }
 }

@@ -327,10 +327,10 @@ QELIResult QELXVelmBRepImporter::DoImport(QELXExportRepresentation* source)
 
     if (Ve_OptionDoc::isOn(Ve_OptionDoc::UseDefaultGeomImporter)) {
         QELXGeometryExporter* geometry = nullptr;
-        if (exporter->GetGeometryExporter(geometry) == QELI_OK && geometry) {
-            const QELXConverter* converter = GetTranslationContext();
-            SetGeometryImporter(new QELXDefaultGeometryImporter(geometry, converter ? converter->GetScaleFactor() : 1.0));
-        }
+        // The context's morph, as the roads' own points take it: the scale
+        // between the documents' units and the frame imported into.
+        if (exporter->GetGeometryExporter(geometry) == QELI_OK && geometry)
+            SetGeometryImporter(new QELXDefaultGeometryImporter(geometry, context->GetMorph()));
     }
     if (Ve_OptionDoc::isOn(Ve_OptionDoc::TransferLayer) && m_document && m_layerImporter)
         m_layerImporter->SetLayerMap(*m_document->GetLayerAttMap());

@@ -299,10 +299,42 @@ SURFACE* sweptNet(QELXGeometryExporter& g, const QELXIdentifier& id, const QELXI
                       [&](std::size_t i, std::size_t j) { return point(p.points[i], V.ctrl[j]); });
 }
 
+// The morph as a usable map: a positive finite scale, a finite affine of
+// nonzero determinant and a finite translation.
+bool usable(const QELXMorph3D& m)
+{
+    const QELXAffine& a = m.GetAffine();
+    bool good = std::isfinite(m.scaleFactor()) && m.scaleFactor() > 0;
+    for (int i = 0; i < 3; ++i)
+        good = good && finite({a.GetElement(i, 0), a.GetElement(i, 1), a.GetElement(i, 2), m.GetTranslation()[i]});
+    return good && a.Determinant() != 0.0 && std::isfinite(a.Determinant());
+}
+
+bool reflects(const QELXMorph3D& m) { return m.GetAffine().Determinant() < 0.0; }
+
+// The kernel transform of the morph: the framework applies its affine to
+// column vectors, the kernel its matrix to row vectors, so row i of the one
+// is column i of the other.
+QELtransf transfOf(const QELXMorph3D& m)
+{
+    const QELXAffine& a = m.GetAffine();
+    QELvector rows[3];
+    for (int i = 0; i < 3; ++i)
+        rows[i] = QELvector(a.GetElement(i, 0), a.GetElement(i, 1), a.GetElement(i, 2));
+    const QELXPoint3D& t = m.GetTranslation();
+    return restore_transf(QELmatrix(rows[0], rows[1], rows[2]), QELvector(t[0], t[1], t[2]), m.scaleFactor(),
+                          a.IsIdentity() ? 0 : 1, reflects(m) ? 1 : 0, 0);
+}
+
 } // namespace
 
 QELXDefaultGeometryImporter::QELXDefaultGeometryImporter(QELXGeometryExporter* exporter, double scale)
-    : m_exporter(exporter), m_scale(scale)
+    : m_exporter(exporter), m_morph(QELXAffine(), QELXPoint3D(0, 0, 0), scale)
+{
+}
+
+QELXDefaultGeometryImporter::QELXDefaultGeometryImporter(QELXGeometryExporter* exporter, const QELXMorph3D& morph)
+    : m_exporter(exporter), m_morph(morph)
 {
 }
 
@@ -310,16 +342,33 @@ QELIResult QELXDefaultGeometryImporter::ConvertSurface(const QELXIdentifier& id,
 {
     out = nullptr;
     int type = 0;
-    if (!m_exporter || m_exporter->GetSurfaceType(id, type) != QELI_OK || !std::isfinite(m_scale) || m_scale <= 0)
+    if (!m_exporter || m_exporter->GetSurfaceType(id, type) != QELI_OK || !usable(m_morph))
         return QELI_FAIL;
+    const QELIResult made = convertSurface(id, type, out);
+    if (made == QELI_OK && out && !m_morph.IsIdentity()) {
+        try {
+            out->equation_for_update() *= transfOf(m_morph);
+        } catch (const velm_exception&) {
+            out->lose();
+            out = nullptr;
+            return QELI_FAIL;
+        }
+    }
+    return made;
+}
+
+QELIResult QELXDefaultGeometryImporter::convertSurface(const QELXIdentifier& id, int type, SURFACE*& out)
+{
     double uA = 1, uB = 1, uC = 0, vA = 1, vB = 1, vC = 0;
     bool flag = true;
     m_exporter->GetSurfaceParameterization(id, uA, uB, uC, vA, vB, vC, flag);
     const double su = uA * uB, sv = vA * vB; // canonical = s * framework + c
     if (!finite({su, sv, uC, vC}))
         return QELI_FAIL;
-    const bool identity = su == 1.0 && sv == 1.0 && uC == 0.0 && vC == 0.0;
-    const double k = m_scale;
+    // A mirror takes the point of a sphere or torus at (u, v) to the image's
+    // (u, -v): they go through their nets, which keep every parameter.
+    const bool identity = su == 1.0 && sv == 1.0 && uC == 0.0 && vC == 0.0 && !(reflects(m_morph) && (type == 4 || type == 5));
+    const double k = 1.0; // the morph scales after
     try {
         switch (type) {
         case 1: { // plane: root o + C_u u' + C_v w, U' = s_u u', V = s_v w
@@ -491,14 +540,29 @@ QELIResult QELXDefaultGeometryImporter::ConvertCurve(const QELXIdentifier& id, C
 {
     out = nullptr;
     int type = 0;
-    if (!m_exporter || m_exporter->GetCurveType(id, type) != QELI_OK || !std::isfinite(m_scale) || m_scale <= 0)
+    if (!m_exporter || m_exporter->GetCurveType(id, type) != QELI_OK || !usable(m_morph))
         return QELI_FAIL;
+    const QELIResult made = convertCurve(id, type, out);
+    if (made == QELI_OK && out && !m_morph.IsIdentity()) {
+        try {
+            out->equation_for_update() *= transfOf(m_morph);
+        } catch (const velm_exception&) {
+            out->lose();
+            out = nullptr;
+            return QELI_FAIL;
+        }
+    }
+    return made;
+}
+
+QELIResult QELXDefaultGeometryImporter::convertCurve(const QELXIdentifier& id, int type, CURVE*& out)
+{
     double scale = 1, offset = 0;
     bool flag = true;
     m_exporter->GetCurveParameterization(id, scale, offset, flag);
     if (!finite({scale, offset}) || scale == 0.0)
         return QELI_FAIL;
-    const double k = m_scale;
+    const double k = 1.0; // the morph scales after
     try {
         if (type == 1) { // p + (scale t + offset) d
             double p[3], d[3];

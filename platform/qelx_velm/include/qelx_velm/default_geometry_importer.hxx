@@ -3,6 +3,7 @@
 // (used when the connector's importers are switched off). The kernel
 // surface it builds is parameterised in the exporter's FRAMEWORK
 // parameters, so pcurves can keep their control points as they are.
+#include "qelx/qelx_math.hxx"
 #include "qelx/qelx_result.hxx"
 
 class QELXGeometryExporter;
@@ -15,6 +16,10 @@ class QELXDefaultGeometryImporter {
 public:
     // Lengths are multiplied by scale (source units to target units).
     QELXDefaultGeometryImporter(QELXGeometryExporter* exporter, double scale);
+    // Everything is carried by the morph, as the import context carries the
+    // source's points (its unit scale, and the frame imported into):
+    // curves and surfaces keep their parameters, so pcurves stay as read.
+    QELXDefaultGeometryImporter(QELXGeometryExporter* exporter, const QELXMorph3D& morph);
 
     // 0 with a new kernel entity (use count 0), or 0x1000001 with out null:
     // bad data, a kind without a kernel form here (offset, unknown), or an
@@ -27,6 +32,10 @@ public:
     QELIResult ConvertPCurve(const QELXIdentifier& pcurve, SURFACE* surface, PCURVE*& out);
 
 private:
+    // In the source's own frame and units.
+    QELIResult convertSurface(const QELXIdentifier& surface, int type, SURFACE*& out);
+    QELIResult convertCurve(const QELXIdentifier& curve, int type, CURVE*& out);
+
     QELXGeometryExporter* m_exporter;
-    double m_scale;
+    QELXMorph3D m_morph;
 };
