@@ -124,8 +124,9 @@ TEST_F(ImporterDispatch, ABodyThatFailsFailsAloneAndTheImportGoesOn)
         for (BODY* b : run.result())
             EXPECT_EQ(findingsOf(b), std::vector<std::string>());
         const std::vector<std::string> warnings = events.names("Warning");
-        ASSERT_EQ(warnings.size(), 1u) << warningsOf(events);
-        EXPECT_NE(warnings[0].find("BRep body 1000000000002: not imported"), std::string::npos) << warnings[0];
+        // A point that is no number is named first, then its body.
+        ASSERT_EQ(warnings.size(), std::string(s.what) == "vertex at NaN" ? 2u : 1u) << warningsOf(events);
+        EXPECT_NE(warnings.back().find("BRep body 1000000000002: not imported"), std::string::npos) << warnings.back();
         int translated = 0;
         for (const qelx_test::EventRecord& r : events.records())
             translated += r.kind == "StartTranslate" && r.name == "Body";

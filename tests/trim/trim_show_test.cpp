@@ -1,7 +1,8 @@
 // Faces of sources that carry only pcurves, only 3-D curves, or both in
 // disagreement, with kinks and backwards pcurves, on every kind of surface and
 // in turned and mirrored frames: each face is built and passes the kernel's
-// checker, or is dropped with the warning of an invalid loop.
+// checker, is built with its open loop said, or is dropped with the warning
+// of an invalid loop.
 #include "trim_test_support.hxx"
 
 #include <functional>
@@ -108,7 +109,7 @@ std::vector<Variant> variants()
 
 class TrimShow : public trimtest::TrimTest {};
 
-TEST_F(TrimShow, EveryFaceIsBuiltCleanOrDroppedWithTheWarning)
+TEST_F(TrimShow, EveryFaceIsBuiltCleanOrSaidOrDroppedWithTheWarning)
 {
     int built = 0, dropped = 0;
     for (const Variant& variant : variants())
@@ -131,6 +132,10 @@ TEST_F(TrimShow, EveryFaceIsBuiltCleanOrDroppedWithTheWarning)
                         continue;
                     }
                     ++built;
+                    // A loop left open by its source is built closed and said,
+                    // for healing to judge; consistent data says nothing.
+                    const bool open = events.count("Warning") > warningsBefore;
+                    EXPECT_FALSE(open && variant.mustBuild) << "face " << f;
                     // Every edge with a curve has its pcurve, so the checker
                     // measures the curve against the surface.
                     for (const std::vector<COEDGE*>& loop : trimtest::loopsOf(face))
@@ -138,7 +143,9 @@ TEST_F(TrimShow, EveryFaceIsBuiltCleanOrDroppedWithTheWarning)
                             EXPECT_TRUE(!c->edge()->geometry() || c->geometry()) << "face " << f;
                     BODY* body = trim.sheet(face);
                     ASSERT_NE(body, nullptr);
-                    EXPECT_EQ(importtest::findingsOf(body), std::vector<std::string>{}) << "face " << f;
+                    if (!open) {
+                        EXPECT_EQ(importtest::findingsOf(body), std::vector<std::string>{}) << "face " << f;
+                    }
                 }
             }
     std::printf("built %d, dropped %d\n", built, dropped);

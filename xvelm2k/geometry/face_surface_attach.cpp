@@ -1,16 +1,20 @@
 // Face surface attachment: a kernel face's surface (and pcurves) built from
 // a face of a framework B-rep exporter.
 #include <algorithm>
+#include <cmath>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "geometry/pcurve_importer.hxx"
 #include "geometry/surface_importer.hxx"
 #include "geometry/surface_view.hxx"
+#include "import/source_names.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_brep_exporter.hxx"
 #include "qelx/qelx_errors.hxx"
+#include "qelx/qelx_events.hxx"
 #include "qelx/qelx_geometry_exporter.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
 #include "velm/geometry_entity.hxx"
@@ -98,6 +102,14 @@ bool Ve_FaceTag::attachSurface(const QELXIdentifier& face, QELXBRepExporter* exp
         exporter->GetCoedgeDomain(sourceCoedges[i], low, high);
         if (!pcurve.IsValid())
             continue;
+        // A pcurve over a domain that is not finite would be read nowhere:
+        // the coedge does without it (the edge's curve stands).
+        if (!(std::isfinite(low) && std::isfinite(high))) {
+            QELXWarningEvent::Fire((sourceEntityName("coedge", sourceCoedges[i]) +
+                                    ": its pcurve is left out, its domain is not finite")
+                                       .c_str());
+            continue;
+        }
         int pcurveType = 0;
         geometry->GetPCurveType(pcurve, pcurveType);
         if (pcurveType != 1)

@@ -2,6 +2,7 @@
 
 #include "import/alias_attribute_importer.hxx"
 #include "import/brep_importer.hxx"
+#include "import/source_names.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "model/math_types.hxx"
@@ -35,18 +36,13 @@ bool isStructuralFinding(int id)
 {
     for (insanity_entry e : {insanity_no_geometry, insanity_open_loop, insanity_bad_partner_ring,
                              insanity_bad_next_ring, insanity_bad_owner, insanity_bad_vertex_edges,
-                             insanity_bad_face_loops})
+                             insanity_bad_face_loops, insanity_not_finite})
         if (id == qelvelm_insanity_errmod.message_code(e))
             return true;
     return false;
 }
 
-std::string bodyName(const QELXIdentifier& body)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "BRep body %llx", static_cast<unsigned long long>(body.GetValue()));
-    return text;
-}
+std::string bodyName(const QELXIdentifier& body) { return sourceEntityName("body", body); }
 
 } // namespace
 
@@ -460,6 +456,14 @@ void QELXVelmBRepCreator::CreatePairs(const QELXIdentifier& body)
         m_loops.MakePair(e.key, e.item)->Create();
         const QELXIdentifier source = catalogueSource(e.key);
         ENTITY* loop = catalogueEntity(e.item);
+        // A loop left without coedges (none in the source, or an apex loop
+        // whose vertex the source does not have) bounds nothing: it leaves
+        // its face, which stays whole without it.
+        if (loop && !static_cast<LOOP*>(loop)->start()) {
+            dropEmptyLoop(static_cast<LOOP*>(loop));
+            static_cast<VelmValue*>(e.item.get())->Forget();
+            continue;
+        }
         if (on.attributes)
             Ve_AttribTransfer::transferAttributes(loop, source, m_attributes, false);
         Gk_ObsWraper(loopCallback).setEntityCallback(reinterpret_cast<const void*>(source.GetValue()), loop);
@@ -491,6 +495,24 @@ void QELXVelmBRepCreator::CreatePairs(const QELXIdentifier& body)
     for (const QELXCatalogue::Entry& e : faces)
         static_cast<QELXVelmFacePair*>(m_faces.MakePair(e.key, e.item).get())->FixOrientation();
     Ve_OptionDoc::ImportCurvePhase.setOver();
+}
+
+void QELXVelmBRepCreator::dropEmptyLoop(LOOP* loop)
+{
+    if (FACE* face = loop->face()) {
+        if (face->loop() == loop) {
+            face->set_loop(loop->next());
+        } else {
+            for (LOOP* l = face->loop(); l; l = l->next())
+                if (l->next() == loop) {
+                    l->set_next(loop->next());
+                    break;
+                }
+        }
+    }
+    loop->set_next(nullptr);
+    loop->set_face(nullptr);
+    loop->lose();
 }
 
 void QELXVelmBRepCreator::FinishEntities(const QELXIdentifier& body)

@@ -110,6 +110,8 @@ private:
     void assemble(const QELXIdentifier& body, Road road);
     void relinkVertices();
     void turnLoopsUnderReflection();
+    // Takes a loop without coedges off its face and loses it.
+    static void dropEmptyLoop(LOOP* loop);
     void removeFacesWithoutSurface(const char* warning);
     void finishEntity(ENTITY* entity, const QELXIdentifier& source, int bit, const Gk_ObsWraper& callback,
                       int referenceLayer);

@@ -3,9 +3,11 @@
 #include "import/wire_creator.hxx"
 
 #include "import/brep_importer.hxx"
+#include "import/source_names.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_attribute_exporter.hxx"
 #include "qelx/qelx_brep_exporter.hxx"
+#include "qelx/qelx_events.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
@@ -14,6 +16,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -115,20 +119,30 @@ void QELXVelmWireCreator::CreatePolylineBody(Ve_CocoonTagHandle& out, const QELX
             x->GetPointWireFromBody(body, i, wire);
             int n = 0;
             x->GetNumberOfVerticesFromWire(wire, n);
-            const auto vertexAt = [&](int j, QELXIdentifier& source, QELXPoint3D& p) {
+            // The points that are numbers, in order: one that is not is
+            // left out, said, and the polyline runs on from the point before
+            // it (never along a line through a point it did not keep).
+            std::vector<std::pair<QELXIdentifier, QELXPoint3D>> points;
+            for (int j = 0; j < n; ++j) {
+                QELXIdentifier source;
+                QELXPoint3D p;
                 int index = j;
                 x->GetVertexFromWire(wire, index, source);
-                return GetSourcePoint(source, p);
-            };
+                if (GetSourcePoint(source, p))
+                    points.emplace_back(source, p);
+                else
+                    QELXWarningEvent::Fire((sourceEntityName("vertex", source) + " of " +
+                                            sourceEntityName("body", body) +
+                                            ": left out of its polyline, its point is not finite")
+                                               .c_str());
+            }
             // Each segment made starts at the end vertex of the one before;
             // a segment shorter than the kernel's resolution is skipped.
             VERTEX* last = nullptr;
             QELXPoint3D lastPoint;
-            for (int j = 0; j + 1 < n; ++j) {
-                QELXIdentifier a, b;
-                QELXPoint3D pa, pb;
-                if (!vertexAt(j, a, pa) || !vertexAt(j + 1, b, pb))
-                    continue;
+            for (std::size_t j = 0; j + 1 < points.size(); ++j) {
+                const auto& [a, pa] = points[j];
+                const auto& [b, pb] = points[j + 1];
                 const QELXPoint3D d(pb.x() - pa.x(), pb.y() - pa.y(), pb.z() - pa.z());
                 const double length = std::sqrt(d.x() * d.x() + d.y() * d.y() + d.z() * d.z());
                 if (length < QELresabs)
@@ -156,11 +170,9 @@ void QELXVelmWireCreator::CreatePolylineBody(Ve_CocoonTagHandle& out, const QELX
             // One point, or points that all coincide: one curveless edge on
             // one vertex, so that the point is not lost. A point wire without
             // a usable point makes no body.
-            QELXIdentifier first;
-            QELXPoint3D p0;
-            if (edges.Count() == 0 && n >= 1 && vertexAt(0, first, p0)) {
-                last = newPointVertex(p0);
-                FinishPointVertex(last, first, body);
+            if (edges.Count() == 0 && !points.empty()) {
+                last = newPointVertex(points[0].second);
+                FinishPointVertex(last, points[0].first, body);
                 EDGE* edge = newAcornEdge(last);
                 velm_require(new (0, "QELXVelmWireCreator", __LINE__, nullptr) COEDGE(edge, FORWARD));
                 edges.Add(edge);

@@ -4,6 +4,9 @@
 // document, which the summary then counts.
 #include "import/brep_importer.hxx"
 
+#include <memory>
+#include <string>
+
 #include "heal/repair_utils.hxx"
 #include "model/document.hxx"
 #include "model/entity_views.hxx"
@@ -15,6 +18,7 @@
 #include "qelx_velm/velm_document.hxx"
 #include "velm/attrib.hxx"
 #include "velm/groups.hxx"
+#include "velm/insanity.hxx"
 #include "velm/memory.hxx"
 #include "velm/topology.hxx"
 
@@ -45,6 +49,36 @@ int facesOfShell(const SHELL* shell)
     return n;
 }
 
+// Healing's verdict is the kernel's: a healed body its own checks still
+// refuse is no sound body, whatever the recipe said, and a writer would
+// refuse it on the way out. Each is said, by its place among the solids and
+// its name where it has one; the body stays for the caller to judge.
+void warnUnsoundHealedBodies(const QELXDynamicArray<Ve_BodyTag*>& solids)
+{
+    for (int i = 0; i < solids.Count(); ++i) {
+        const auto* body = reinterpret_cast<const BODY*>(solids[i]);
+        if (!body || !velm_is_live_entity(body))
+            continue;
+        insanity_list* findings = nullptr;
+        const outcome checked = api_check_entity(body, findings);
+        const std::unique_ptr<insanity_list> held(findings);
+        if (checked.ok() && (!findings || findings->count() == 0))
+            continue;
+        std::string text = "healed body " + std::to_string(i + 1) + " of " + std::to_string(solids.Count());
+        ATTRIB_GEN_NAME* name = nullptr;
+        if (api_find_named_attribute(body, "ATTRIB_XVELM_NAME", name).ok() && name)
+            text += " (\"" + name->value_text() + "\")";
+        text += " is not sound: the kernel's checks refuse it";
+        if (!checked.ok())
+            text += " (the check itself failed)";
+        else
+            text += " (" + std::string(findings->data(0)->get_message()) +
+                    (findings->count() > 1 ? ", and " + std::to_string(findings->count() - 1) + " more findings" : "") +
+                    ")";
+        QELXWarningEvent::Fire(text.c_str());
+    }
+}
+
 } // namespace
 
 QELIResult QELXVelmBRepImporter::PostImport()
@@ -53,6 +87,11 @@ QELIResult QELXVelmBRepImporter::PostImport()
         return QELI_FAIL;
     QELIResult result = m_document->PostProcess();
     QELXVelmDocument* base = m_document->GetBaseDoc();
+    const QELXConverter* converter = base ? base->GetTranslationContext() : nullptr;
+    const bool healedLater = converter && converter->GetAssemblyContext() &&
+                             Ve_OptionDoc::isOn(Ve_OptionDoc::HealAssemBodiesAfterCompleteTranslation);
+    if (Ve_OptionDoc::isOn(Ve_OptionDoc::HealBody) && !healedLater)
+        warnUnsoundHealedBodies(m_document->GetSolids());
     if (!base)
         return result;
     result = QELI_OK;

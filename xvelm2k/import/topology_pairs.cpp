@@ -3,12 +3,14 @@
 // (Connect) and given their geometry (Create).
 #include "import/brep_creator.hxx"
 #include "import/brep_importer.hxx"
+#include "import/source_names.hxx"
 #include "geometry/curve_creator.hxx"
 #include "geometry/curve_importer.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "qelx/gk_import.hxx"
 #include "qelx/qelx_brep_exporter.hxx"
+#include "qelx/qelx_events.hxx"
 #include "qelx/qelx_geometry_exporter.hxx"
 #include "qelx_velm/default_geometry_importer.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
@@ -175,8 +177,13 @@ void QELXVelmLoopPair::Create()
     x->IsLoopDegenerate(s, degenerate);
     if (!degenerate)
         return;
-    QELXIdentifier vertexId;
+    QELXIdentifier vertexId, point;
     x->GetVertexFromDegenerateLoop(s, vertexId);
+    // A vertex the source does not have gives the loop no edge, as an
+    // identifier that is not valid does (the loop then bounds nothing and
+    // goes, and its face stays), rather than a vertex made up at no place.
+    if (!vertexId.IsValid() || x->GetVertexPoint(vertexId, point) != QELI_OK)
+        return;
     VERTEX* vertex = creator->GetVertex(vertexId);
     if (!vertex)
         return;
@@ -250,8 +257,14 @@ QELXVelmEntityPair::EdgeCurveRoad QELXVelmEntityPair::importEdgeCurve(EDGE* edge
     x->GetEdgeCurve(s, curveId);
     double low = 0.0, high = 0.0;
     // An edge whose domain is not answered keeps the range its curve and
-    // vertices give, rather than an empty one.
-    const bool domainAnswered = x->GetEdgeDomain(s, low, high) == QELI_OK;
+    // vertices give, rather than an empty one; so does one whose domain is
+    // not finite, said (a range to infinity would put its ends nowhere).
+    bool domainAnswered = x->GetEdgeDomain(s, low, high) == QELI_OK;
+    if (domainAnswered && !(std::isfinite(low) && std::isfinite(high))) {
+        QELXWarningEvent::Fire((sourceEntityName("edge", s) + ": its domain is not finite; ranged by its vertices").c_str());
+        domainAnswered = false;
+        low = high = 0.0;
+    }
     bool forward = true;
     x->GetEdgeSense(s, forward);
     Gk_Domain domain(low, high, Gk_Def::FuzzKnot);
@@ -492,10 +505,13 @@ void QELXVelmVertexPair::Connect()
         return;
     const QELXIdentifier s = source();
     // A point that is not a number gives no point: the body's check then
-    // refuses the body instead of carrying a vertex nowhere.
+    // refuses the body instead of carrying a vertex nowhere, and this says
+    // which vertex it was.
     if (QELXPoint3D p; creator->GetSourcePoint(s, p))
         vertex->set_geometry(velm_require(new (0, "QELXVelmVertexPair", __LINE__, nullptr)
                                               APOINT(p.x(), p.y(), p.z())));
+    else
+        QELXWarningEvent::Fire((sourceEntityName("vertex", s) + ": its point is not finite").c_str());
     creator->TransferAliases(s, vertex);
     x->ReleaseGeometry(s, QELXReleasePoint);
 }

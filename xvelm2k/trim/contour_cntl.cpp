@@ -1,7 +1,9 @@
 #include "trim/contour_cntl.hxx"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
+#include <vector>
 
 #include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_brep_exporter.hxx"
@@ -140,7 +142,6 @@ bool Ve_ContourCntl::seed(const QELXIdentifier& loop, QELXBRepExporter* exporter
 {
     int n = 0;
     exporter->GetNumberOfCoedgesFromLoop(loop, n);
-    bool afterGap = false;
     for (int i = 0; i < n; ++i) {
         QELXIdentifier coedge;
         int index = i;
@@ -150,46 +151,41 @@ bool Ve_ContourCntl::seed(const QELXIdentifier& loop, QELXBRepExporter* exporter
         Gk_ErrMgr::checkAbort();
         if (!seeded) {
             Gk_ErrMgr::doAssert(kTrimSource, 1881);
-            afterGap = true;
             continue;
         }
-        if (afterGap)
-            m_afterGap.Add(m_segments.Count());
-        afterGap = false;
         for (const Ve_JordonCntlHandle& piece : segment->repair())
             m_segments.Add(piece);
     }
-    if (afterGap && m_segments.Count() > 0)
-        m_afterGap.Add(0);
     bool outer = true;
     if (exporter->IsOuterLoop(loop, outer) == QELI_OK)
         m_outer = outer;
     return m_segments.Count() > 0;
 }
 
-bool Ve_ContourCntl::piecesMeet() const
+bool Ve_ContourCntl::isOpen(double& gap) const
 {
-    const int n = m_segments.Count();
+    gap = 0.0;
     const auto reach = [](const Ve_JordonCntl& s) {
         const QELXPoint3D a = s.start(false), b = s.mid(false), c = s.end(false);
         return a.Distance(b) + b.Distance(c);
     };
-    for (int i = 0; i < n; ++i) {
-        const int next = (i + 1) % n;
-        bool sourceGap = false;
-        for (int k : m_afterGap)
-            sourceGap = sourceGap || k == next;
-        if (sourceGap)
-            continue;
-        const Ve_JordonCntl& a = *m_segments[i];
-        const Ve_JordonCntl& b = *m_segments[next];
-        // Gaps the vertices can take up are small beside the pieces; one as
-        // long as a piece means the pieces run against each other.
-        const double allowed = std::max(trimGapTolerance(), 0.1 * std::min(reach(a), reach(b)));
-        if (a.end(false).Distance(b.start(false)) > allowed)
-            return false;
+    // The pieces that make edges, as makeLoop takes them.
+    std::vector<const Ve_JordonCntl*> edges;
+    for (const Ve_JordonCntlHandle& s : m_segments)
+        if (edgeCurveOf(*s))
+            edges.push_back(s.get());
+    bool open = false;
+    for (std::size_t i = 0, n = edges.size(); i < n && n > 1; ++i) {
+        const Ve_JordonCntl& a = *edges[i];
+        const Ve_JordonCntl& b = *edges[(i + 1) % n];
+        const double apart = a.end(false).Distance(b.start(false));
+        // Not a number is as open as can be.
+        if (!(apart <= std::max(trimGapTolerance(), 0.5 * std::min(reach(a), reach(b))))) {
+            open = true;
+            gap = std::isnan(apart) || std::isnan(gap) ? apart : std::max(gap, apart);
+        }
     }
-    return true;
+    return open;
 }
 
 bool Ve_ContourCntl::isVertexLoop() const
@@ -205,7 +201,7 @@ LOOP* Ve_ContourCntl::makeLoop(FACE* face, QELXBRepExporter* exporter) const
     const int n = m_segments.Count();
     if (n == 0)
         return nullptr;
-    if ((n == 1 && m_segments[0]->isUnbounded()) || (n > 1 && !isVertexLoop() && !piecesMeet())) {
+    if (n == 1 && m_segments[0]->isUnbounded()) {
         for (const Ve_JordonCntlHandle& s : m_segments)
             s->setOwner(true);
         return nullptr;

@@ -26,19 +26,19 @@ public:
     // The new loop on the face, or null; only after a successful seed.
     LOOP* makeLoop(FACE* face, QELXBRepExporter* exporter) const;
     bool isOuter() const { return m_outer; }
+    // True, with the widest such gap, when two edges of the loop that follow
+    // each other lie farther apart than half the shorter of them: no vertex
+    // between them stands for both ends, the loop is open where the source's
+    // is. Gaps below that are the source's tolerance, left to healing.
+    bool isOpen(double& gap) const;
     const QELXDynamicArray<Ve_JordonCntlHandle>& getSegments() const { return m_segments; }
 
 private:
     LOOP* postProcess(LOOP* loop) const;
     bool isVertexLoop() const;
     bool makeOriented() { return true; }
-    // Whether every segment starts where the one before it ends, but after a
-    // coedge that could not be read, where the gap is the source's.
-    bool piecesMeet() const;
 
     Ve_TrimImportContext* m_context = nullptr;
     bool m_outer = true;
     QELXDynamicArray<Ve_JordonCntlHandle> m_segments;
-    // Indices of segments that follow a coedge whose seed failed.
-    QELXDynamicArray<int> m_afterGap;
 };

@@ -4,12 +4,14 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "geometry/curve_importer.hxx"
 #include "geometry/pcurve_importer.hxx"
 #include "geometry/surface_importer.hxx"
 #include "import/brep_importer.hxx"
+#include "import/source_names.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "qelx/gk_import.hxx"
 #include "qelx/qelx_brep_exporter.hxx"
@@ -19,6 +21,7 @@
 #include "qelx_velm/ve_option_doc.hxx"
 #include "repair/fix_pcurve.hxx"
 #include "trim/trim_face_cntl.hxx"
+#include "trim/trim_internal.hxx"
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/memory.hxx"
@@ -84,6 +87,38 @@ QELposition sourceVertexPoint(QELXGeometryExporter* geometry, QELXBRepExporter* 
     return QELposition(p.x(), p.y(), p.z());
 }
 
+// Each edge of the ring runs to the next coedge's start vertex, which closes
+// any ring. Where a coedge ends at a vertex of its own that lies farther from
+// the next one's start than half the shorter of the two coedges' chords, the
+// source's loop is open there (a coedge missing, one running the wrong way):
+// it is still closed, for healing to judge, but said, naming the face.
+void warnIfRingOpen(const QELXIdentifier& face, int loop, const std::vector<COEDGE*>& ring,
+                    const std::vector<QELXIdentifier>& ends, QELXGeometryExporter* geometry,
+                    QELXBRepExporter* exporter, const QELXMorph3D& morph)
+{
+    const std::size_t n = ring.size();
+    const auto at = [](const VERTEX* v) { return v->geometry()->coords(); };
+    std::vector<QELposition> endPoints(n);
+    for (std::size_t j = 0; j < n; ++j)
+        endPoints[j] = sourceVertexPoint(geometry, exporter, ends[j], morph);
+    double widest = -1.0;
+    for (std::size_t j = 0; j < n; ++j) {
+        const std::size_t k = (j + 1) % n;
+        if (!ends[j].IsValid() || !ends[k].IsValid())
+            continue;
+        const QELposition next = at(ring[k]->edge()->start());
+        const double gap = distance(endPoints[j], next);
+        const double chord = std::min(distance(at(ring[j]->edge()->start()), endPoints[j]),
+                                      distance(next, endPoints[k]));
+        if (gap > std::max(trimGapTolerance(), 0.5 * chord))
+            widest = std::max(widest, gap);
+    }
+    if (widest >= 0.0)
+        QELXWarningEvent::Fire((sourceEntityName("face", face) + ": loop " + std::to_string(loop + 1) +
+                                " is open (its edges lie " + warningNumber(widest) + " apart); closed for healing")
+                                   .c_str());
+}
+
 } // namespace
 
 Ve_BaseStitchCreator::Ve_BaseStitchCreator(Ve_CocoonTagHandle cocoon, Gk_ImportContext* context,
@@ -98,6 +133,10 @@ Ve_FaceTag* Ve_BaseStitchCreator::CreateFace(const QELXIdentifier& faceId, QELXB
     // Without a context there is no morph: nothing is made (and nothing left behind).
     if (!geometry || !m_context)
         return nullptr;
+    if (const std::string refused = trimNonFiniteInput(faceId, exporter); !refused.empty()) {
+        QELXWarningEvent::Fire(refused.c_str());
+        return nullptr;
+    }
     FACE* face = creatorTracked<FACE>(__LINE__);
     commonFinish(face);
     Gk_SurfApproxInfoHandle approx;
@@ -129,6 +168,9 @@ Ve_FaceTag* Ve_BaseStitchCreator::CreateFace(const QELXIdentifier& faceId, QELXB
         // First pass: a coedge, an edge and the coedge's start vertex each.
         std::vector<COEDGE*> ring;
         std::vector<QELXIdentifier> sources;
+        // Where each coedge ends in the source, to tell a ring the source
+        // leaves open from one closed through shared vertices.
+        std::vector<QELXIdentifier> ends;
         for (int j = 0; j < count; ++j) {
             QELXIdentifier coedgeId, edgeId, vertexId;
             exporter->GetCoedgeFromLoop(loopId, j, coedgeId);
@@ -146,10 +188,15 @@ Ve_FaceTag* Ve_BaseStitchCreator::CreateFace(const QELXIdentifier& faceId, QELXB
             EDGE* edge = creatorTracked<EDGE>(__LINE__);
             edge->set_coedge(coedge);
             coedge->set_edge(edge);
-            if (forward)
+            QELXIdentifier endId;
+            if (forward) {
                 exporter->GetStartVertexFromEdge(edgeId, vertexId);
-            else
+                exporter->GetEndVertexFromEdge(edgeId, endId);
+            } else {
                 exporter->GetEndVertexFromEdge(edgeId, vertexId);
+                exporter->GetStartVertexFromEdge(edgeId, endId);
+            }
+            ends.push_back(endId);
             VERTEX* vertex = creatorTracked<VERTEX>(__LINE__);
             vertex->set_geometry(creatorTracked<APOINT>(__LINE__, sourceVertexPoint(geometry, exporter, vertexId, morph)));
             edge->set_start(vertex);
@@ -159,6 +206,7 @@ Ve_FaceTag* Ve_BaseStitchCreator::CreateFace(const QELXIdentifier& faceId, QELXB
         }
         ring.back()->set_next(ring.front());
         ring.front()->set_previous(ring.back());
+        warnIfRingOpen(faceId, i, ring, ends, geometry, exporter, morph);
 
         // Second pass: every edge runs to the start of the next coedge's, and
         // gets its pcurve and curve.

@@ -1,13 +1,17 @@
 #include "trim/trim_face_cntl.hxx"
 
+#include <cmath>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "import/source_names.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_brep_exporter.hxx"
 #include "qelx/qelx_errors.hxx"
 #include "qelx/qelx_events.hxx"
+#include "qelx/qelx_geometry_exporter.hxx"
 #include "qelx_velm/ve_attrib_transfer.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
 #include "trim/contour_cntl.hxx"
@@ -51,6 +55,46 @@ bool boundsItself(const FACE* face)
 
 } // namespace
 
+std::string trimNonFiniteInput(const QELXIdentifier& face, QELXBRepExporter* exporter)
+{
+    QELXGeometryExporter* geometry = nullptr;
+    if (!exporter || exporter->GetGeometryExporter(geometry) != QELI_OK || !geometry)
+        return "";
+    const auto refused = [&](const char* kind, const QELXIdentifier& id, const char* what) {
+        return sourceEntityName("face", face) + ": not imported, " + what + " of " + sourceEntityName(kind, id) +
+               " is not finite";
+    };
+    int loops = 0;
+    exporter->GetNumberOfLoopsFromFace(face, loops);
+    for (int l = 0; l < loops; ++l) {
+        QELXIdentifier loop;
+        exporter->GetLoopFromFace(face, l, loop);
+        int coedges = 0;
+        exporter->GetNumberOfCoedgesFromLoop(loop, coedges);
+        for (int c = 0; c < coedges; ++c) {
+            QELXIdentifier coedge, edge;
+            exporter->GetCoedgeFromLoop(loop, c, coedge);
+            double low = 0.0, high = 0.0;
+            if (exporter->GetCoedgeDomain(coedge, low, high) == QELI_OK && !(std::isfinite(low) && std::isfinite(high)))
+                return refused("coedge", coedge, "the domain");
+            exporter->GetEdgeFromCoedge(coedge, edge);
+            QELXIdentifier ends[2];
+            exporter->GetStartVertexFromEdge(edge, ends[0]);
+            exporter->GetEndVertexFromEdge(edge, ends[1]);
+            for (const QELXIdentifier& vertex : ends) {
+                QELXIdentifier point;
+                double xyz[3] = {0.0, 0.0, 0.0};
+                if (!vertex.IsValid() || exporter->GetVertexPoint(vertex, point) != QELI_OK ||
+                    geometry->GetCartesianPointData(point, xyz) != QELI_OK)
+                    continue;
+                if (!(std::isfinite(xyz[0]) && std::isfinite(xyz[1]) && std::isfinite(xyz[2])))
+                    return refused("vertex", vertex, "the point");
+            }
+        }
+    }
+    return "";
+}
+
 Ve_TrimFaceCntl::Ve_TrimFaceCntl(Gk_ImportContext* context) : m_context(context)
 {
     Gk_ErrMgr::checkAbort();
@@ -82,6 +126,10 @@ bool Ve_TrimFaceCntl::seed(const QELXIdentifier& faceId, QELXBRepExporter* expor
 {
     if (!exporter)
         return false;
+    if (const std::string refused = trimNonFiniteInput(faceId, exporter); !refused.empty()) {
+        QELXWarningEvent::Fire(refused.c_str());
+        return false;
+    }
     FACE* face = new (0, kTrimSource, 2393, nullptr) FACE();
     if (!face)
         return false;
@@ -118,8 +166,19 @@ bool Ve_TrimFaceCntl::seed(const QELXIdentifier& faceId, QELXBRepExporter* expor
     // face's outward side again.
     const bool mirrored = Ve_Morph(context.getDesMorph()).reflects();
     LOOP* last = nullptr;
+    int loopNumber = 0;
     for (const Seeded& s : seeded) {
+        ++loopNumber;
+        // A loop open where its source is (a coedge missing, pieces that
+        // run past each other) is built closed all the same; healing judges
+        // it, but not unwarned.
+        double gap = 0.0;
+        const bool open = s.contour.isOpen(gap);
         LOOP* loop = s.contour.makeLoop(face, exporter);
+        if (loop && open)
+            QELXWarningEvent::Fire((sourceEntityName("face", faceId) + ": loop " + std::to_string(loopNumber) +
+                                    " is open (its edges lie " + warningNumber(gap) + " apart); closed for healing")
+                                       .c_str());
         if (!loop)
             continue;
         if (mirrored)

@@ -2,6 +2,8 @@
 // Shared by the trim classes: their assertion and allocation source, the
 // tolerances of the road, the curve-to-source-edge map's operations and the
 // kernel work behind segments (visible where the tests drive it).
+#include <string>
+
 #include "qelx/gk_maps.hxx"
 #include "qelx/gk_partition.hxx"
 #include "qelx/qelx_identifier.hxx"
@@ -12,6 +14,7 @@
 class CURVE;
 class Gk_Option;
 class PCURVE;
+class QELXBRepExporter;
 class SURFACE;
 class Ve_CurveTag;
 class Ve_PCurveTag;
@@ -38,6 +41,13 @@ bool trimEdgeBitSet(const Gk_Option* option);
 void trimCurveMapInsert(CURVE* curve, const QELXIdentifier& edge);
 bool trimCurveMapFind(CURVE* curve, QELXIdentifier& edge);
 void trimCurveMapErase(CURVE* curve);
+
+// Why the source face cannot be built, when a number it is built from is not
+// finite (a coedge's domain, the point of a vertex its edges end at): the
+// warning text naming the face and the entity; empty when all are numbers.
+// NaN passes every "is the gap too large" test, so it is refused here, before
+// any of it is read into a loop.
+std::string trimNonFiniteInput(const QELXIdentifier& face, QELXBRepExporter* exporter);
 
 // The gap above which the ends of trimming segments do not meet: QELresabs,
 // or the value of the option TrimCurveGapTolerance where it is set.
