@@ -5,6 +5,8 @@
 // imported, and nothing that is not a number reaches a kernel body.
 #include "importer_support.hxx"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <limits>
