@@ -19,7 +19,8 @@
 // The damage is Open CASCADE's own, never the connector's: vertices moved off their
 // curves and surfaces by a fraction of the model's size (edge tolerances as they
 // were), the shells exploded into loose faces with edges and vertices of their own,
-// tolerances inflated to 1e-2..1e-1 of the size or multiplied by 10, 100 and 1000;
+// tolerances inflated to 1e-2..1e-1 of the size or multiplied by 10, 100 and 1000,
+// every third face turned inside out;
 // each made once and placed under the identity, a rotated and a mirrored placement.
 #include <cmath>
 #include <cstdio>
@@ -28,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "qelx_formats/cad_damage.hxx"
 #include "qelx_formats/cad_samples.hxx"
 #include "qelx_formats/exchange_leak_suppressions.hxx"
 
@@ -55,12 +57,7 @@
 
 namespace {
 
-double sizeOf(const TopoDS_Shape& shape)
-{
-    Bnd_Box box;
-    BRepBndLib::Add(shape, box);
-    return box.IsVoid() ? 1.0 : std::sqrt(box.SquareExtent());
-}
+using namespace cad_damage;
 
 void settings()
 {
@@ -162,83 +159,6 @@ TopoDS_Shape placed(const TopoDS_Shape& shape, const std::string& frame, double 
     return BRepBuilderAPI_Transform(shape, t, Standard_True).Shape();
 }
 
-// Every vertex moved by `fraction` of the model's size in a direction of its own;
-// tolerances as they were.
-TopoDS_Shape movedVertices(const TopoDS_Shape& original, double fraction, double size, unsigned seed)
-{
-    TopoDS_Shape shape = BRepBuilderAPI_Copy(original).Shape();
-    std::mt19937 random(seed);
-    std::normal_distribution<double> gauss;
-    TopTools_IndexedMapOfShape vertices;
-    TopExp::MapShapes(shape, TopAbs_VERTEX, vertices);
-    BRep_Builder b;
-    for (int i = 1; i <= vertices.Extent(); ++i) {
-        const TopoDS_Vertex& v = TopoDS::Vertex(vertices(i));
-        gp_Vec d(gauss(random), gauss(random), gauss(random));
-        if (d.Magnitude() < 1e-9)
-            d = gp_Vec(1, 0, 0);
-        d.Normalize();
-        b.UpdateVertex(v, BRep_Tool::Pnt(v).Translated(d * (fraction * size)), BRep_Tool::Tolerance(v));
-    }
-    return shape;
-}
-
-// Each face alone, with copies of its own edges and vertices, as unsewn exporters write them.
-TopoDS_Shape looseFaces(const TopoDS_Shape& shape)
-{
-    TopoDS_Compound all;
-    BRep_Builder b;
-    b.MakeCompound(all);
-    for (TopExp_Explorer f(shape, TopAbs_FACE); f.More(); f.Next())
-        b.Add(all, BRepBuilderAPI_Copy(f.Current()).Shape());
-    return all;
-}
-
-// Edge and vertex tolerances set between 1e-2 and 1e-1 of the size (a vertex's at least
-// its edges').
-TopoDS_Shape inflatedTolerances(const TopoDS_Shape& original, double size, unsigned seed)
-{
-    TopoDS_Shape shape = BRepBuilderAPI_Copy(original).Shape();
-    std::mt19937 random(seed);
-    std::uniform_real_distribution<double> fraction(1e-2, 1e-1);
-    BRep_Builder b;
-    TopTools_IndexedMapOfShape edges;
-    TopExp::MapShapes(shape, TopAbs_EDGE, edges);
-    for (int i = 1; i <= edges.Extent(); ++i)
-        b.UpdateEdge(TopoDS::Edge(edges(i)), fraction(random) * size);
-    TopTools_IndexedDataMapOfShapeListOfShape edgesOf;
-    TopExp::MapShapesAndAncestors(shape, TopAbs_VERTEX, TopAbs_EDGE, edgesOf);
-    for (int i = 1; i <= edgesOf.Extent(); ++i) {
-        double tol = fraction(random) * size;
-        for (const TopoDS_Shape& e : edgesOf(i))
-            tol = std::max(tol, BRep_Tool::Tolerance(TopoDS::Edge(e)));
-        b.UpdateVertex(TopoDS::Vertex(edgesOf.FindKey(i)), tol);
-    }
-    return shape;
-}
-
-// Every edge and vertex tolerance multiplied by `factor` (a vertex's at least its
-// edges'), as writers that carry a tolerance of their own over to every entity do.
-TopoDS_Shape scaledTolerances(const TopoDS_Shape& original, double factor)
-{
-    TopoDS_Shape shape = BRepBuilderAPI_Copy(original).Shape();
-    BRep_Builder b;
-    TopTools_IndexedMapOfShape edges;
-    TopExp::MapShapes(shape, TopAbs_EDGE, edges);
-    for (int i = 1; i <= edges.Extent(); ++i)
-        b.UpdateEdge(TopoDS::Edge(edges(i)), factor * BRep_Tool::Tolerance(TopoDS::Edge(edges(i))));
-    TopTools_IndexedDataMapOfShapeListOfShape edgesOf;
-    TopExp::MapShapesAndAncestors(shape, TopAbs_VERTEX, TopAbs_EDGE, edgesOf);
-    for (int i = 1; i <= edgesOf.Extent(); ++i) {
-        const TopoDS_Vertex& v = TopoDS::Vertex(edgesOf.FindKey(i));
-        double tol = factor * BRep_Tool::Tolerance(v);
-        for (const TopoDS_Shape& e : edgesOf(i))
-            tol = std::max(tol, BRep_Tool::Tolerance(TopoDS::Edge(e)));
-        b.UpdateVertex(v, tol);
-    }
-    return shape;
-}
-
 int damage(const std::string& model, const std::string& outdir)
 {
     const TopoDS_Shape original = cad_samples::peerRead(model);
@@ -258,7 +178,7 @@ int damage(const std::string& model, const std::string& outdir)
     const std::vector<Damage> damages = {
         {"clean", 0, 0.0},       {"vertex-1e-5", 1, 1e-5}, {"vertex-1e-4", 1, 1e-4}, {"vertex-1e-3", 1, 1e-3},
         {"vertex-1e-2", 1, 1e-2}, {"loose-faces", 2, 0.0},  {"tolerances", 3, 0.0},   {"tol-x10", 4, 10.0},
-        {"tol-x100", 4, 100.0},  {"tol-x1000", 4, 1000.0}};
+        {"tol-x100", 4, 100.0},  {"tol-x1000", 4, 1000.0}, {"faces-reversed", 5, 0.0}};
     // Each damage is made once, in the model's own frame, and then placed: the three
     // frames of a damage hold the same damage, so that a frame whose result differs
     // from the others' shows a frame's fault rather than other random moves.
@@ -272,6 +192,7 @@ int damage(const std::string& model, const std::string& outdir)
             case 1: shape = movedVertices(original, d.fraction, size, seed); break;
             case 2: shape = looseFaces(original); break;
             case 3: shape = inflatedTolerances(original, size, seed); break;
+            case 5: shape = reversedFaces(original); break;
             default: shape = scaledTolerances(original, d.fraction); break;
             }
             shape = placed(shape, frame, size);

@@ -1,0 +1,186 @@
+#!/usr/bin/env python3
+"""Judges every healing recipe over the occt-misc models and damaged variants of them.
+
+Each model (the occt-misc STEP, IGES and BREP samples; --max-bytes caps the damaged runs,
+--max-clean-bytes the undamaged ones) is converted to STEP by the driver with every recipe
+(`xvelm convert IN OUT --heal NAME`, NAME one of step, iges, proe, v4, v5, ug, vda, ps,
+ideas, inventor, standard): the model as it is, and the damage the peer program
+(scripts/damage_peer.cpp, as scripts/damage_judge.py uses it) makes of it: vertices moved off
+their curves, loose faces, inflated tolerances, faces turned inside out. Open CASCADE reads
+each result back without healing and measures it (valid, solids, faces, volume, area)
+against the undamaged model.
+
+A run is a fault when the driver crashes or runs out of time; when it reports success with a
+result Open CASCADE finds invalid; when a closed model loses a solid or any face it had; or
+when area or volume move by more than 1e-4 (1e-6 for models of lines, circles and analytic
+surfaces only is reported beside it) without a warning on the error stream. Prints one table
+per recipe (damage by damage) and the faults, model by model.
+
+Usage: python3 scripts/recipe_judge.py [--build build] [--jobs 2] [--recipes step,ug]
+       [--damages clean,vertex-1e-4] [--models screw,face1] [--max-bytes 400000]
+       [--max-clean-bytes 4000000] [--frames identity] [--timeout 300]
+"""
+import argparse
+import collections
+import concurrent.futures
+import os
+import shutil
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import damage_judge  # noqa: E402  (the model list, runs and JSON lines are shared)
+
+RECIPES = ["step", "iges", "proe", "v4", "v5", "ug", "vda", "ps", "ideas", "inventor", "standard"]
+DAMAGES = ["clean", "vertex-1e-4", "vertex-1e-3", "loose-faces", "tolerances", "tol-x100", "faces-reversed"]
+BOUND = 1e-4
+EXACT_BOUND = 1e-6
+
+
+def convert(xvelm, peer, src, out, recipe, timeout):
+    if os.path.exists(out):
+        os.remove(out)
+    status, stdout, stderr = damage_judge.run([xvelm, "convert", src, out, "--heal", recipe], timeout)
+    if status != "timeout" and status < 0:
+        status = "signal %d" % -status
+    measures = None
+    if status == 0 and os.path.exists(out):
+        code, judged, _ = damage_judge.run([peer, "judge", out], timeout)
+        measures = (damage_judge.last_json(judged) or {}).get("measures") if code == 0 else None
+    if os.path.exists(out):
+        os.remove(out)
+    warnings = [l for l in stderr.splitlines() if "warning" in l.lower()]
+    message = stderr.strip().splitlines()[-1] if status != 0 and stderr.strip() else ""
+    # The driver's line names the input and the output; what went wrong follows them.
+    message = message.split(" failed: ", 1)[-1].replace(out + ": ", "")
+    return {"status": status, "measures": measures, "warnings": warnings, "message": message}
+
+
+def faults(ref, r):
+    """The kinds of fault of one run (empty: sound), and whether it stays within 1e-6."""
+    status, m = r["status"], r["measures"]
+    if status == "timeout":
+        return ["timeout"], False
+    if isinstance(status, str):
+        return ["crash"], False
+    if status != 0:
+        return ["failed"], False
+    if m is None or not m.get("read"):
+        return ["unreadable"], False
+    kinds = []
+    if not m["valid"]:
+        kinds.append("invalid")
+    closed = ref["solids"] > 0
+    if closed and m["solids"] < ref["solids"]:
+        kinds.append("solid-lost")
+    if m["faces"] < ref["faces"]:
+        kinds.append("face-lost")
+    worst = damage_judge.error(m["area"], ref["area"])
+    if closed and m["solids"] >= ref["solids"]:
+        worst = max(worst, damage_judge.error(m["volume"], ref["volume"]))
+    if worst > BOUND:
+        kinds.append("measure" + ("(warned)" if r["warnings"] else ""))
+    return kinds, worst <= EXACT_BOUND
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", default=os.path.join(damage_judge.ROOT, "build"))
+    parser.add_argument("--max-bytes", type=int, default=400000)
+    parser.add_argument("--max-clean-bytes", type=int, default=4000000)
+    parser.add_argument("--models", default="")
+    parser.add_argument("--recipes", default=",".join(RECIPES))
+    parser.add_argument("--damages", default=",".join(DAMAGES))
+    parser.add_argument("--frames", default="identity")
+    parser.add_argument("--jobs", type=int, default=2)
+    parser.add_argument("--timeout", type=int, default=300)
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+    xvelm = os.path.join(build, "tools", "xvelm", "xvelm")
+    peer = os.path.join(build, "tests", "damage_peer")
+    subprocess.run(["cmake", "--build", build, "--target", "xvelm", "damage_peer", "-j", str(args.jobs)],
+                   capture_output=True)
+    for program in (xvelm, peer):
+        if not os.path.exists(program):
+            sys.exit("recipe_judge: %s is not built" % program)
+    work = os.path.join(build, "recipe-judge")
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    recipes = args.recipes.split(",")
+    damages = args.damages.split(",")
+    frames = args.frames.split(",")
+    models = damage_judge.sample_files(args.max_clean_bytes)
+    models.sort(key=os.path.getsize)
+    if args.models:
+        wanted = args.models.split(",")
+        models = [p for p in models if os.path.splitext(os.path.basename(p))[0] in wanted]
+
+    # table[recipe][damage] = Counter of outcomes; found = the faults, listed
+    table = {r: collections.defaultdict(collections.Counter) for r in recipes}
+    found = []
+    for model in models:
+        name = os.path.splitext(os.path.basename(model))[0]
+        kind = os.path.splitext(model)[1][1:].lower()
+        folder = os.path.join(work, name + "-" + kind)
+        os.makedirs(folder, exist_ok=True)
+        damaged = os.path.getsize(model) <= args.max_bytes and damages != ["clean"]
+        code, out, _ = damage_judge.run([peer, "damage" if damaged else "place", model]
+                                        + ([folder] if damaged else ["identity", "-"]), args.timeout * 4)
+        lines = [damage_judge.json.loads(l) for l in out.splitlines() if l.startswith("{")]
+        if code != 0 or not lines:
+            print("%s: the peer could not read it (%s)" % (name, code))
+            continue
+        ref = lines[0]["original"]["measures"] if damaged else lines[0].get("measures", lines[0])
+        cases = []
+        if "clean" in damages:
+            cases.append(("clean", "identity", model))
+        if damaged:
+            for c in lines[1:]:
+                if c["damage"] in damages and c["damage"] != "clean" and c["frame"] in frames and c.get("step"):
+                    cases.append((c["damage"], c["frame"], c["case"] + ".step"))
+        jobs = [(d, f, src, r) for (d, f, src) in cases for r in recipes]
+        with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
+            results = list(pool.map(
+                lambda j: convert(xvelm, peer, j[2],
+                                  os.path.join(folder, "%s-%s-%s.step" % (j[0], j[1], j[3])), j[3], args.timeout),
+                jobs))
+        print("== %s.%s (%d bytes): %d solids, %d faces, volume %.6g, area %.6g"
+              % (name, kind, os.path.getsize(model), ref["solids"], ref["faces"], ref["volume"], ref["area"]))
+        for (d, f, src, r), res in zip(jobs, results):
+            kinds, exact = faults(ref, res)
+            cell = table[r][d]
+            cell["runs"] += 1
+            cell["exact"] += 1 if exact else 0
+            for k in kinds:
+                cell[k.split("(")[0]] += 1
+                if k == "measure(warned)":
+                    cell["warned"] += 1
+            if kinds and kinds != ["measure(warned)"]:
+                m = res["measures"]
+                what = ",".join(kinds)
+                if m and m.get("read"):
+                    what += " (%s %d/%d faces %d/%d dV %.1e dA %.1e)" % (
+                        "valid" if m["valid"] else "INVALID", m["solids"], ref["solids"], m["faces"], ref["faces"],
+                        damage_judge.error(m["volume"], ref["volume"]), damage_judge.error(m["area"], ref["area"]))
+                elif res["message"]:
+                    what += " (" + res["message"][:120] + ")"
+                found.append((r, name + "." + kind, d, f, what))
+                print("  %-9s %-15s %-8s %s" % (r, d, f, what))
+            sys.stdout.flush()
+
+    columns = ["runs", "exact", "crash", "timeout", "failed", "unreadable", "invalid", "solid-lost", "face-lost",
+               "measure", "warned"]
+    for r in recipes:
+        print("\n== recipe %s" % r)
+        print("%-15s " % "damage" + " ".join("%10s" % c for c in columns))
+        total = collections.Counter()
+        for d in damages:
+            cell = table[r][d]
+            total.update(cell)
+            print("%-15s " % d + " ".join("%10d" % cell[c] for c in columns))
+        print("%-15s " % "all" + " ".join("%10d" % total[c] for c in columns))
+    print("\n== %d faults" % len(found))
+
+
+if __name__ == "__main__":
+    main()

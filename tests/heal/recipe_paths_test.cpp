@@ -1,0 +1,288 @@
+// The paths inside the recipes that the set-level tests pass over: wires
+// split at kinks and not at curvature breaks, small wires, wire bodies and
+// faces of small area in the Ug recipe, the loop repairs of one-face and
+// many-face bodies in the IGES and V4 recipes, the V4 trim under
+// UseSurfaceLimits and double-sided open shells.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "heal/body_processor.hxx"
+#include "heal/repair_utils.hxx"
+#include "model/body_set.hxx"
+#include "model/entity_views.hxx"
+#include "qelx/qelx_math.hxx"
+#include "qelx/qelx_test.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "support/connector_test.hxx"
+#include "support/geometry_builders.hxx"
+#include "support/heal_builders.hxx"
+#include "support/loop_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/repair_builders.hxx"
+#include "velm/bspline.hxx"
+#include "velm/geometry.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/query.hxx"
+#include "velm/topology.hxx"
+#include "velm/topology_api.hxx"
+
+namespace {
+
+class RecipePaths : public testkit::ConnectorTest {};
+
+Ve_BodyTag* pathView(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
+BODY* pathBody(Ve_BodyTag* b) { return reinterpret_cast<BODY*>(b); }
+
+// The set's bodies after the recipe of the switch healed them, and the
+// numbers of its repair events.
+struct Healed {
+    std::vector<BODY*> bodies;
+    std::vector<int> events;
+};
+
+Healed healBy(const char* member, const std::vector<BODY*>& bodies)
+{
+    qelx_test::OptionScope scope;
+    scope.on(Ve_OptionDoc::keyOf(member));
+    Ve_CocoonTagHandle set(new Ve_CocoonTag);
+    for (BODY* b : bodies)
+        set->appendBody(pathView(b));
+    qelx_test::EventRecorder events;
+    QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+    Healed out;
+    for (Ve_BodyTag* b : set->getBodies()) {
+        EXPECT_NE(b, nullptr);
+        if (b) {
+            EXPECT_EQ(testkit::model_problems(pathBody(b)), "") << member;
+            out.bodies.push_back(pathBody(b));
+        }
+    }
+    for (const qelx_test::EventRecord& r : events.records())
+        if (r.kind == "StartRepair")
+            out.events.push_back(r.number);
+    return out;
+}
+
+void deleteAll(const std::vector<BODY*>& bodies)
+{
+    for (BODY* b : bodies)
+        api_del_entity(b);
+}
+
+// A wire of two straight edges meeting at (4, 0, 0) through two distinct
+// vertices there, as a file of loose curves gives them.
+BODY* twoEdgeWireWithTwinVertex()
+{
+    BODY* wire = testkit::make_polyline_wire({{0, 0, 0}, {4, 0, 0}, {4, 3, 0}});
+    ENTITY_LIST edges;
+    api_get_edges(wire, edges);
+    for (int i = 0; i < edges.count(); ++i) {
+        EDGE* e = static_cast<EDGE*>(edges[i]);
+        if ((e->start_pos() - QELposition(4, 0, 0)).len() > 1e-12)
+            continue;
+        VERTEX* shared = e->start();
+        auto* twin = new VERTEX(new APOINT(QELposition(4, 0, 0)));
+        e->set_start(twin);
+        twin->set_edge(e);
+        if (shared->edge() == e)
+            shared->set_edge(static_cast<EDGE*>(edges[1 - i]));
+    }
+    return wire;
+}
+
+// A wire of one cubic edge that is smooth in its tangent but jumps in its
+// curvature at the double knot 1.
+BODY* curvatureBreakWire()
+{
+    const QELposition points[6] = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}, {4, 1, 0}, {5, 3, 0}};
+    const double knots[10] = {0, 0, 0, 0, 1, 1, 2, 2, 2, 2};
+    bs3_curve bs = bs3_curve_from_ctrlpts(3, 0, 0, 0, 6, points, nullptr, QELresabs, 10, knots, 1e-10);
+    intcurve ic(bs);
+    EDGE* edge = new EDGE(new VERTEX(new APOINT(ic.eval_position(0.0))), new VERTEX(new APOINT(ic.eval_position(2.0))),
+                          new INTCURVE(ic), FORWARD);
+    BODY* wire = nullptr;
+    api_make_ewire(1, &edge, wire);
+    return wire;
+}
+
+BODY* lineWire(double length, int edges = 1)
+{
+    std::vector<QELposition> points;
+    for (int i = 0; i <= edges; ++i)
+        points.push_back(QELposition(i * length / edges, 2.0, 3.0));
+    return testkit::make_polyline_wire(points);
+}
+
+// A plane sheet of one face whose two loops both run as peripheries: two
+// separate unit squares that the loop repair makes into two bodies.
+BODY* twoPeripheriesSheet()
+{
+    return testkit::make_iso_rect_sheet(testkit::test_plane(),
+                                        {testkit::rect(0, 1, 0, 1, true), testkit::rect(2, 3, 0, 1, true)});
+}
+
+// Two plane faces side by side in one shell, the first (4 x 4) with a unit
+// hole whose loop runs the periphery's way: the area the face truly covers is
+// 15, the second face's 4.
+BODY* wrongHoleSheet()
+{
+    return testkit::make_iso_rect_faces(testkit::test_plane(),
+                                        {{testkit::rect(0, 4, 0, 4, true), testkit::rect(1, 2, 1, 2, true)},
+                                         {testkit::rect(4, 5, 0, 4, true)}},
+                                        {FORWARD, FORWARD});
+}
+
+} // namespace
+
+// The recipes that split wires split them at their kinks (tangent breaks)
+// and not where only the curvature jumps; the VDA recipe merges the
+// vertices that meet after the split.
+TEST_F(RecipePaths, WiresAreSplitAtKinksAndNotAtCurvatureBreaks)
+{
+    on("HealBody");
+    for (const char* member : {"HealBodyPostProcessUg", "HealBodyPostProcessVda", "HealBodyPostProcessIges"}) {
+        SCOPED_TRACE(member);
+        BODY* kinked = testkit::make_kinked_wire({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {2, 1, 1}}, FORWARD);
+        BODY* smooth = curvatureBreakWire();
+        const Healed healed = healBy(member, {kinked, smooth});
+        ASSERT_EQ(healed.bodies.size(), 2u);
+        EXPECT_EQ(testkit::count_edges(healed.bodies[0]), 3) << "one edge per straight stretch";
+        EXPECT_EQ(testkit::count_vertices(healed.bodies[0]), 4) << "the pieces share their vertices";
+        EXPECT_EQ(testkit::count_edges(healed.bodies[1]), 1) << "a curvature break is no kink";
+        deleteAll(healed.bodies);
+    }
+}
+
+// The VDA recipe drops a wire of one edge no longer than the positional
+// tolerance, and keeps a longer one and one of two edges however short.
+TEST_F(RecipePaths, OnlyAWireOfOneEdgeWithinThePositionalToleranceIsSmall)
+{
+    on("HealBody");
+    const struct {
+        const char* name;
+        double length;
+        int edges;
+        bool kept;
+    } cases[] = {
+        {"one edge of the tolerance", Gk_Def::FuzzPos, 1, false},
+        {"one edge of half the tolerance", 0.5 * Gk_Def::FuzzPos, 1, false},
+        {"one edge of twice the tolerance", 2.0 * Gk_Def::FuzzPos, 1, true},
+        {"two edges of the tolerance", 2.0 * Gk_Def::FuzzPos, 2, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        BODY* box = testkit::make_plane_box();
+        BODY* wire = lineWire(c.length, c.edges);
+        const Healed healed = healBy("HealBodyPostProcessVda", {box, wire});
+        EXPECT_EQ(healed.bodies.size(), c.kept ? 2u : 1u);
+        EXPECT_EQ(healed.events, c.kept ? (std::vector<int>{1, 2}) : (std::vector<int>{1}));
+        deleteAll(healed.bodies);
+    }
+}
+
+// The Ug recipe keeps a wire body, which has no face to lose, with its twin
+// vertices made one; it keeps faces of small but real area (a square of
+// 1e-4, area 1e-8, far above the resolution's square) and their bodies.
+TEST_F(RecipePaths, UgKeepsWireBodiesAndFacesOfSmallButRealArea)
+{
+    on("HealBody");
+    BODY* wire = twoEdgeWireWithTwinVertex();
+    ASSERT_EQ(testkit::count_vertices(wire), 4);
+    std::vector<BODY*> small = testkit::make_loose_sheets({{0, 0, 0}, {1e-4, 0, 0}, {1e-4, 1e-4, 0}, {0, 1e-4, 0}},
+                                                          {{0, 1, 2, 3}});
+    ASSERT_EQ(small.size(), 1u);
+    BODY* box = testkit::make_plane_box();
+    const Healed healed = healBy("HealBodyPostProcessUg", {wire, small[0], box});
+    ASSERT_EQ(healed.bodies.size(), 3u);
+    EXPECT_EQ(healed.events, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(healed.bodies[0], wire);
+    EXPECT_EQ(testkit::count_edges(wire), 2);
+    EXPECT_EQ(testkit::count_vertices(wire), 3) << "the twin vertices become one";
+    EXPECT_EQ(testkit::count_faces(healed.bodies[1]), 1);
+    EXPECT_NEAR(testkit::body_area(healed.bodies[1]), 1e-8, 1e-12);
+    EXPECT_EQ(testkit::count_faces(healed.bodies[2]), 6);
+    deleteAll(healed.bodies);
+}
+
+// The duplicate-vertex merge by replacement works on a wire body, which has
+// no shell, and on every shell of a body that has them.
+TEST_F(RecipePaths, TwinVerticesAreReplacedInWiresAndInEveryShell)
+{
+    BODY* wire = twoEdgeWireWithTwinVertex();
+    pathView(wire)->remDuplVerticesByReplaceVert();
+    EXPECT_EQ(testkit::count_vertices(wire), 3);
+    EXPECT_EQ(testkit::model_problems(wire), "");
+    api_del_entity(wire);
+}
+
+// The loops of a one-face body are mended by the simple loop repair (two
+// peripheries become two bodies, healed in turn), those of a many-face body
+// by classification (a hole running the periphery's way is turned), in the
+// IGES and in the V4 recipe; the IGES recipe numbers only the bodies the set
+// came with.
+TEST_F(RecipePaths, OneFaceAndManyFaceLoopsAreMendedByTheirOwnRepair)
+{
+    on("HealBody");
+    const struct {
+        const char* member;
+        std::vector<int> events;
+    } recipes[] = {{"HealBodyPostProcessIges", {1, 2}}, {"HealBodyPostProcessV4", {1, 2, 3}}};
+    for (const auto& r : recipes) {
+        SCOPED_TRACE(r.member);
+        BODY* one = twoPeripheriesSheet();
+        BODY* many = wrongHoleSheet();
+        ASSERT_EQ(testkit::count_faces(many), 2);
+        const Healed healed = healBy(r.member, {one, many});
+        EXPECT_EQ(healed.events, r.events);
+        ASSERT_EQ(healed.bodies.size(), 3u) << "the second periphery became a body of its own";
+        EXPECT_EQ(healed.bodies[0], one);
+        EXPECT_EQ(healed.bodies[1], many);
+        EXPECT_EQ(testkit::count_faces(healed.bodies[0]), 1);
+        EXPECT_EQ(testkit::count_faces(healed.bodies[2]), 1);
+        EXPECT_NEAR(testkit::body_area(healed.bodies[0]) + testkit::body_area(healed.bodies[2]), 2.0, 1e-9);
+        EXPECT_NEAR(testkit::body_area(healed.bodies[1]), 19.0, 1e-9) << "the hole is a hole";
+        EXPECT_EQ(testkit::check_findings(healed.bodies[1]), "");
+        deleteAll(healed.bodies);
+    }
+}
+
+// The V4 recipe cuts spline surfaces down to their faces unless
+// UseSurfaceLimits asks for the surfaces as they came.
+TEST_F(RecipePaths, V4TrimsSplineSurfacesUnlessTheirLimitsAreToBeUsed)
+{
+    for (const bool limits : {false, true}) {
+        SCOPED_TRACE(limits ? "UseSurfaceLimits" : "trimmed");
+        qelx_test::OptionScope scope;
+        if (limits)
+            scope.on(Ve_OptionDoc::keyOf("UseSurfaceLimits"));
+        BODY* sheet = testkit::make_iso_rect_sheet(testkit::test_spline(), {testkit::rect(0.2, 0.6, 0.3, 0.8, true)});
+        const double area = testkit::body_area(sheet);
+        const Healed healed = healBy("HealBodyPostProcessV4", {sheet});
+        ASSERT_EQ(healed.bodies.size(), 1u);
+        const FACE* face = sheet->lump()->shell()->face();
+        const QELpar_box range = face->geometry()->equation().param_range();
+        EXPECT_NEAR(range.u_range().length(), limits ? 1.0 : 0.4, 0.02);
+        EXPECT_NEAR(range.v_range().length(), limits ? 1.0 : 0.5, 0.02);
+        EXPECT_NEAR(testkit::body_area(sheet), area, 1e-6 * area);
+        deleteAll(healed.bodies);
+    }
+}
+
+// The ProE, V5 and Ideas recipes make the faces of an open sheet
+// double-sided and leave a closed solid's faces single-sided.
+TEST_F(RecipePaths, OpenShellsBecomeDoubleSidedAndClosedOnesStaySingleSided)
+{
+    for (const char* member : {"HealBodyPostProcessProE", "HealBodyPostProcessV5", "HealBodyPostProcessIdeas"}) {
+        SCOPED_TRACE(member);
+        BODY* sheet = testkit::make_iso_rect_sheet(testkit::test_plane(), {testkit::rect(0, 2, 0, 3, true)});
+        BODY* box = testkit::make_plane_box();
+        const Healed healed = healBy(member, {sheet, box});
+        ASSERT_EQ(healed.bodies.size(), 2u);
+        EXPECT_EQ(sheet->lump()->shell()->face()->sides(), 1);
+        for (const FACE* f = box->lump()->shell()->face(); f; f = f->next())
+            EXPECT_EQ(f->sides(), 0);
+        deleteAll(healed.bodies);
+    }
+}
