@@ -13,6 +13,7 @@
 #include "heal/step_healer.hxx"
 #include "support/connector_test.hxx"
 #include "support/loop_builders.hxx"
+#include "support/query_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/repair_builders.hxx"
 #include "velm/bspline.hxx"
@@ -21,6 +22,7 @@
 #include "velm/query.hxx"
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
+#include "velm/topology_edit.hxx"
 
 namespace {
 
@@ -309,4 +311,75 @@ TEST_F(EdgeBreaks, APlanarFaceGoesOnlyBelowTheSquareOfTheResolution)
         }
         api_del_entity(sheet);
     }
+}
+
+namespace {
+
+// A plane face whose only loop is a slit: two straight edges from (3, 4) to
+// (6, 5) and back, nothing around them.
+BODY* slitOnlySheet()
+{
+    BODY* sheet = testkit::make_polygon_sheet({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    FACE* face = sheet->lump()->shell()->face();
+    LOOP* outer = face->loop();
+    extract_loop(outer);
+    api_del_entity(outer);
+    const QELposition a(3, 4, 0), b(6, 5, 0);
+    auto* va = new VERTEX(new APOINT(a));
+    auto* vb = new VERTEX(new APOINT(b));
+    auto* there = new EDGE(va, vb, make_curve(straight(a, normalise(b - a))), FORWARD);
+    auto* back = new EDGE(vb, va, make_curve(straight(b, normalise(a - b))), FORWARD);
+    auto* c1 = new COEDGE(there, FORWARD);
+    auto* c2 = new COEDGE(back, FORWARD, c1, c1);
+    c1->set_next(c2);
+    c1->set_previous(c2);
+    auto* slit = new LOOP(c1);
+    face->set_loop(slit);
+    slit->set_face(face);
+    return sheet;
+}
+
+// The coedge of the sheet along v = 0 from u = 0 to u = 3.
+COEDGE* bottomCoedge(BODY* sheet)
+{
+    ENTITY_LIST coedges;
+    api_get_coedges(sheet, coedges);
+    for (int i = 0; i < coedges.count(); ++i) {
+        auto* c = static_cast<COEDGE*>(coedges[i]);
+        if ((c->start_pos() - QELposition(0, 0, 0)).len() < 1e-12 && (c->end_pos() - QELposition(3, 0, 0)).len() < 1e-12)
+            return c;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// A face whose every loop is a retracing pair keeps them: removing them
+// would leave the face without a boundary.
+TEST_F(EdgeBreaks, AFaceOfWireLoopsAloneKeepsThem)
+{
+    BODY* sheet = slitOnlySheet();
+    FACE* face = sheet->lump()->shell()->face();
+    const std::string before = testkit::body_text(sheet);
+    EXPECT_FALSE(QELXStepVelmHealer::checkAndRemoveWireLoops(face));
+    EXPECT_EQ(testkit::body_text(sheet), before);
+    api_del_entity(sheet);
+}
+
+// A pcurve that meets its edge at all four samples but runs against it at
+// the one at a third is in error; the pcurve the sheet was made with is not.
+TEST_F(EdgeBreaks, APcurveRunningBackAtASampleIsInErrorThoughItsPointsMeet)
+{
+    BODY* sheet = testkit::make_iso_rect_sheet(testkit::test_plane(), {testkit::rect(0, 3, 0, 1, true)});
+    COEDGE* bottom = bottomCoedge(sheet);
+    ASSERT_NE(bottom, nullptr);
+    FACE* face = sheet->lump()->shell()->face();
+    EXPECT_FALSE(QELXStepVelmHealer::hasPCurveErrors(bottom, face));
+    // Through (0, 0) at 0, (1, 0) at 1 running back, (2, 0) at 2 and (3, 0) at 3.
+    const QELposition points[5] = {{0, 0, 0}, {1.2, 0, 0}, {0.8, 0, 0}, {2, 0, 0}, {3, 0, 0}};
+    const double knots[7] = {0, 0, 0.9, 1.1, 2, 3, 3};
+    bs2_curve zigzag = bs2_curve_from_ctrlpts(1, 0, 0, 0, 5, points, nullptr, QELresabs, 7, knots, 1e-10);
+    bottom->set_geometry(new PCURVE(pcurve(zigzag, QELresfit, face->geometry()->equation())));
+    EXPECT_TRUE(QELXStepVelmHealer::hasPCurveErrors(bottom, face));
+    api_del_entity(sheet);
 }

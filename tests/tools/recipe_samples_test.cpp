@@ -1,0 +1,121 @@
+// Every healing recipe over sample models, as they are and damaged (vertices
+// moved off their curves, faces turned inside out), converted to STEP and
+// judged by Open CASCADE: no crash, a valid result, no solid or face lost
+// from a closed model, area and volume kept, or a warning saying what
+// changed. CI takes three small models; XVELM_RECIPE_SAMPLES=1 takes every
+// sample model (scripts/recipe_judge.py runs the whole table outside).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <Message.hxx>
+#include <Message_Messenger.hxx>
+#include <Message_PrinterOStream.hxx>
+#include <STEPControl_Writer.hxx>
+
+#include "convert_run.hxx"
+#include "qelx_formats/cad_damage.hxx"
+#include "qelx_formats/cad_samples.hxx"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using convert_run::ConvertRun;
+using convert_run::convertScratch;
+using convert_run::runConvert;
+
+const char* const kRecipes[] = {"step", "iges", "proe", "v4",       "v5",      "ug",
+                                "vda",  "ps",   "ideas", "inventor", "standard"};
+
+std::vector<std::string> recipeSampleModels()
+{
+    if (std::getenv("XVELM_RECIPE_SAMPLES"))
+        return cad_samples::sampleFiles();
+    std::vector<std::string> small;
+    for (const char* name : {"occ/wedge_ok.brep", "occ/face1.brep", "occ/Room.brep"}) {
+        const fs::path path = fs::path(cad_samples::SampleFolder) / name;
+        if (fs::exists(path))
+            small.push_back(path.string());
+    }
+    return small;
+}
+
+bool writeStepFile(const TopoDS_Shape& shape, const fs::path& path)
+{
+    // The writer's statistics are not wanted in the test's output.
+    Message::DefaultMessenger()->RemovePrinters(STANDARD_TYPE(Message_PrinterOStream));
+    STEPControl_Writer writer;
+    return writer.Transfer(shape, STEPControl_AsIs) == IFSelect_RetDone &&
+           writer.Write(path.c_str()) == IFSelect_RetDone;
+}
+
+struct Variant {
+    std::string name;
+    fs::path file;
+};
+
+// The model itself and its damaged variants as STEP files in `dir`.
+std::vector<Variant> variantsOf(const std::string& model, const TopoDS_Shape& shape, const fs::path& dir)
+{
+    std::vector<Variant> out{{"as it is", model}};
+    const double size = cad_damage::sizeOf(shape);
+    const struct {
+        const char* name;
+        TopoDS_Shape shape;
+    } damaged[] = {
+        {"vertices moved by 1e-5 of its size", cad_damage::movedVertices(shape, 1e-5, size, 7)},
+        {"faces turned inside out", cad_damage::reversedFaces(shape)},
+    };
+    int k = 0;
+    for (const auto& d : damaged) {
+        const fs::path file = dir / ("damaged" + std::to_string(k++) + ".step");
+        if (writeStepFile(d.shape, file))
+            out.push_back({d.name, file});
+    }
+    return out;
+}
+
+bool warned(const ConvertRun& run) { return run.err.find("warning") != std::string::npos; }
+
+} // namespace
+
+TEST(RecipeSamples, EveryRecipeKeepsWhatASampleModelHoldsOrSaysWhatChanged)
+{
+    const fs::path dir = convertScratch();
+    int judged = 0;
+    for (const std::string& model : recipeSampleModels()) {
+        const TopoDS_Shape shape = cad_samples::peerRead(model);
+        if (shape.IsNull())
+            continue;
+        const cad_samples::Measures ref = cad_samples::measure(shape);
+        for (const Variant& v : variantsOf(model, shape, dir)) {
+            for (const char* recipe : kRecipes) {
+                SCOPED_TRACE(fs::path(model).filename().string() + ", " + v.name + ", recipe " + recipe);
+                const fs::path out = dir / "healed.step";
+                const ConvertRun run = runConvert(v.file.string(), out.string(), recipe);
+                ASSERT_EQ(run.status, 0) << run.err;
+                const cad_samples::Measures m = cad_samples::measure(cad_samples::peerRead(out.string()));
+                fs::remove(out);
+                EXPECT_TRUE(m.valid);
+                if (ref.solids > 0) {
+                    EXPECT_GE(m.solids, ref.solids) << "a solid was lost";
+                    EXPECT_GE(m.faces, ref.faces) << "a face was lost from a closed model";
+                    if (!warned(run) && m.solids == ref.solids) {
+                        EXPECT_LE(cad_samples::relativeGap(m.volume, ref.volume), 1e-4) << run.out;
+                    }
+                }
+                if (!warned(run)) {
+                    EXPECT_LE(cad_samples::relativeGap(m.area, ref.area), 1e-4) << run.out;
+                }
+                ++judged;
+            }
+        }
+    }
+    fs::remove_all(dir);
+    if (judged == 0)
+        GTEST_SKIP() << "no sample models under " << cad_samples::SampleFolder;
+}
