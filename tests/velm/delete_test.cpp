@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "support/model_builders.hxx"
+#include "velm/entity.hxx"
 #include "velm/memory.hxx"
+#include "velm/topology_api.hxx"
 
 using namespace testkit;
 
@@ -86,5 +88,29 @@ TEST(DeleteEntity, LoseOutsideFrameWithAttributesOnVerticesAndEdges) {
   ASSERT_TRUE(api_add_generic_named_attribute(c->edge(), "e", 3).ok());
   box->lose();
   EXPECT_EQ(velm_live_entity_count(), entities);
+  EXPECT_EQ(velm_live_object_count(), objects);
+}
+
+// Deleting many models in one scope (a damaged file's entities, some outside
+// the body whose deletion frees what they link to) frees nothing until the
+// scope ends: a deletion through the API commits its board inside the scope
+// and hands what it lost to it. The kernel's own object count shows it in
+// every build, whatever a freed entity's memory then holds.
+TEST(DeleteEntity, ADeletionInsideALoseScopeFreesNothingBeforeTheScopeEnds) {
+  const long objects = velm_live_object_count(), entities = velm_live_entity_count();
+  BODY* first = testkit::make_box();
+  BODY* second = testkit::make_box(1.0, 2.0, 3.0);
+  const long made = velm_live_object_count();
+  {
+    velm_lose_scope scope;
+    ASSERT_TRUE(api_del_entity(first).ok());
+    ASSERT_TRUE(api_del_entity(second).ok());
+    EXPECT_EQ(velm_live_object_count(), made) << "freed while the scope is open";
+    EXPECT_EQ(velm_live_entity_count(), entities) << "lost, not live";
+  }
+  EXPECT_EQ(velm_live_object_count(), objects);
+  // Outside a scope the deletion frees at once, as before.
+  BODY* alone = testkit::make_box();
+  ASSERT_TRUE(api_del_entity(alone).ok());
   EXPECT_EQ(velm_live_object_count(), objects);
 }

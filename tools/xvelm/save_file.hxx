@@ -65,16 +65,18 @@ inline bool restore_file(const char* path, ENTITY_LIST& restored, packed_entitie
 
 // Deletes everything a restore made: assembly trees through the connector's
 // own deletion (their entities do nothing when lost on their own), then the
-// rest, freed together once the last is lost, so that links between them
-// never meet a freed entity. Deleting this way cannot fail half done: what
-// an assembly's deletion could not take goes with the rest.
+// rest, all freed together once the last is lost, so that links between them
+// never meet a freed entity: a damaged file may leave an entity outside the
+// body whose deletion frees what it links to (a coedge of a deleted loop, on
+// an edge of a body an assembly holds). Deleting this way cannot fail half
+// done: what an assembly's deletion could not take goes with the rest.
 inline void delete_restored(const ENTITY_LIST& restored, const packed_entities& every) {
+  velm_lose_scope once;
   for (int i = 0; i < restored.count(); ++i)
     if (ENTITY* e = restored[i]; velm_is_live_entity(e) && e->identity(1) == VE_ASSEMBLY_TYPE) {
       Ve_AssemDeleteMgr tree(static_cast<VE_ASSEMBLY*>(e));
       tree.loseAssem();
     }
-  velm_lose_scope once;
   every.for_each([](ENTITY* e) {
     if (velm_is_live_entity(e)) e->lose();
   });

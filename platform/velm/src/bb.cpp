@@ -106,7 +106,10 @@ void commit_outermost(frame& f) {
   const std::size_t n = f.lost.size();
   for (std::size_t i = 0; i < n; ++i) {
     if (i + velm_prefetch_ahead < n) velm_prefetch(f.lost[i + velm_prefetch_ahead]);
-    if (f.lost_set.erase(f.lost[i])) velm_entity_access::destroy(f.lost[i]);
+    // A board committed while entities are being lost (a deletion inside a
+    // velm_lose_scope) frees nothing before the scope ends: the entities
+    // still to be lost may hold links to what the board lost.
+    if (f.lost_set.erase(f.lost[i]) && !velm_free_with_scope(f.lost[i])) velm_entity_access::destroy(f.lost[i]);
   }
 }
 

@@ -114,6 +114,12 @@ std::deque<ENTITY*>& pending_frees() {
 
 velm_lose_scope::velm_lose_scope() { ++lose_depth; }
 
+bool velm_free_with_scope(ENTITY* e) {
+  if (lose_depth == 0) return false;
+  pending_frees().push_back(e);
+  return true;
+}
+
 velm_lose_scope::~velm_lose_scope() {
   if (--lose_depth != 0) return;
   std::deque<ENTITY*> doomed;

@@ -47,6 +47,9 @@ void velm_registry_unstamp_all();
 // Live registry (registry.cpp).
 void velm_registry_add(const ENTITY* e);
 void velm_registry_remove(const ENTITY* e);
+// Inside a velm_lose_scope, hands a lost entity to the scope to be freed when
+// the outermost one ends (true); outside one, false: the caller frees it.
+bool velm_free_with_scope(ENTITY* e);
 void velm_debug_forget(const ENTITY* e);
 
 // The next ENTITY constructed is a before-image (set around make_copy by the board).

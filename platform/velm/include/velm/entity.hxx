@@ -200,7 +200,9 @@ class ENTITY : public VELM_OBJECT {
 // Outside a bulletin board a lost entity is freed only when the outermost scope
 // ends: a cascade may reach an entity again (through a partner, an owner or an
 // attribute) while an outer lose() on it is still running. Every lose() that
-// loses other entities opens one first.
+// loses other entities opens one first. A board committed inside a scope (an
+// api_del_entity while a caller deletes many models) hands what it lost to
+// the scope too, so that nothing is freed while a later deletion may reach it.
 class velm_lose_scope {
  public:
   velm_lose_scope();
