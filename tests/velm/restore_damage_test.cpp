@@ -212,7 +212,7 @@ TEST_F(RestoreDamage, EachClassOfDamageIsRefusedWithItsRecordAndLeavesNothing) {
 
 // Link positions of an attribute record: its own chain, owner, next, previous.
 enum { attrib_owner = 1, attrib_previous = 3, coedge_previous = 2, coedge_edge = 4, lump_next = 1, loop_face = 3,
-       face_shell = 3, shell_face = 2, face_surface = 4, vertex_point = 1, vertex_first_edge = 2, edge_start = 1,
+       face_shell = 3, shell_face = 2, face_loop = 2, face_surface = 4, vertex_point = 1, vertex_first_edge = 2, edge_start = 1,
        edge_end = 2 };
 
 // The group record made to hold one more member.
@@ -458,6 +458,31 @@ TEST_F(RestoreDamage, EachDamageIsReportedAtTheEntityAtFault) {
 
 // Records of classes this process does not know fall back to their known
 // base, each skipping its own fields, however many there are.
+// A face whose loop record is gone has no loop, and the loop's coedges are
+// in no loop, still on edges the box's other faces use: a plane face so left
+// would be unbounded (the kernel's check refuses it), and the coedges would
+// reach their edges after the box's deletion freed them. Every loop record
+// of a box is dropped in turn: each file is refused, naming the face or a
+// coedge.
+TEST_F(RestoreDamage, AFileWithALoopRecordDroppedIsRefused) {
+  ENTITY_LIST list;
+  list.add(testkit::make_plane_box());
+  const std::string box = saved_file(list);
+  api_del_entity(list[0]);
+  const SaveFileWords whole = SaveFileWords::parse(box);
+  int loops = 0;
+  for (int r = whole.find("loop"); r >= 0; r = whole.find("loop", r)) {
+    SaveFileWords f = whole;
+    f.erase_record(r);
+    ++loops;
+    EXPECT_EQ(restore_and_discard(f.text()), damaged_code) << "loop record " << r;
+    const std::string report = velm_last_restore_damage();
+    EXPECT_TRUE(report.find("(face)") != std::string::npos || report.find("(coedge)") != std::string::npos)
+        << "loop record " << r << ": " << report;
+  }
+  EXPECT_EQ(loops, 6);
+}
+
 TEST_F(RestoreDamage, TwoRecordsOfUnknownClassesWithFieldsEachSkipTheirOwn) {
   SaveFileWords f = SaveFileWords::parse(model_file());
   for (const char* known : {"string", "rgb"})

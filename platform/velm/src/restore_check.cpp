@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "entity_internal.hxx"
+#include "query_internal.hxx"
 #include "velm/address_table.hxx"
 #include "velm/attrib.hxx"
+#include "velm/geometry_entity.hxx"
 #include "velm/groups.hxx"
 #include "velm/topology.hxx"
 
@@ -95,6 +97,12 @@ class restored_check {
         auto* f = static_cast<const FACE*>(e);
         // Every reader of a face (areas, boxes, the writers) evaluates its surface.
         if (!f->geometry()) damage(f, "has no surface");
+        // Only a surface that closes up all round bounds a face without a
+        // loop (the kernel's check refuses any other): a plane's would
+        // reach as far as the largest real on every way out.
+        const surface* eq = f->geometry()->equation_ptr();
+        if (!f->loop() && !(eq && velm_query::surface_boundless(*eq)))
+          damage(f, "has no loop, on a surface that does not close up all round");
         chain(loops, f, f->loop(), [](const LOOP* l) { return l->next(); }, [](const LOOP* l) { return l->face(); });
       } else if (is_LOOP(e)) {
         loop_ring(static_cast<const LOOP*>(e));
@@ -102,6 +110,10 @@ class restored_check {
         wire_ring(static_cast<const WIRE*>(e));
       } else if (is_COEDGE(e)) {
         if (!static_cast<const COEDGE*>(e)->edge()) damage(e, "has no edge");
+        // The writer writes coedges of loops and wires only: one in neither
+        // (its loop record gone) holds an edge of a body that does not hold
+        // it, and would reach that edge after the body's deletion freed it.
+        if (!is_LOOP(e->owner()) && !is_WIRE(e->owner())) damage(e, "is in no loop and no wire");
       } else if (is_EDGE(e)) {
         auto* ed = static_cast<const EDGE*>(e);
         if (!ed->start() || !ed->end()) damage(e, "has no start or no end vertex");
