@@ -239,6 +239,29 @@ TEST_F(PostProcess, CoedgeOffItsEdgeMakesTheEdgeTolerant)
     EXPECT_GE(edges(b)[0]->get_tolerance(), 1e-5);
 }
 
+// The moved vertex already tolerant, with a tolerance too small for the gap:
+// its tolerance is worked out again, whichever end of a coedge it is.
+TEST_F(PostProcess, TolerantVertexTooTightForItsCoedgesGetsItsToleranceAgain)
+{
+    BODY* b = keep(boxWithVertexOff());
+    TVERTEX* tight = nullptr;
+    ASSERT_TRUE(api_replace_vertex_with_tvertex(edges(b)[0]->start(), tight).ok());
+    tight->set_tolerance(1e-8);
+    tight->set_update(0);
+    EXPECT_NE(findings(b), "");
+    Ve_PostProcessUtil(view(b)).removeCoedgeTolErrors();
+    EXPECT_EQ(findings(b), "");
+    int tolerant = 0;
+    ENTITY_LIST vs;
+    api_get_vertices(b, vs);
+    for (int i = 0; i < vs.count(); ++i)
+        if (is_TVERTEX(vs[i])) {
+            ++tolerant;
+            EXPECT_GE(static_cast<VERTEX*>(vs[i])->get_tolerance(), 1e-4 - QELresabs);
+        }
+    EXPECT_EQ(tolerant, 1);
+}
+
 TEST_F(PostProcess, CoedgeChecksRunAtTheKernelsLevelWhenTheOptionIsNotRegistered)
 {
     velm_test_unregister_option("check_level");
@@ -463,6 +486,27 @@ TEST_F(PostProcess, EdgeThroughAPoleIsSplitThereWithFreshPcurves)
     const std::string once = testkit::body_text(b);
     Ve_PostProcessUtil(view(b)).splitEdgesAtPole();
     EXPECT_EQ(testkit::body_text(b), once);
+}
+
+// A pole inside a tolerant edge becomes a tolerant vertex.
+TEST_F(PostProcess, PoleOnATolerantEdgeBecomesATolerantVertex)
+{
+    BODY* b = keep(quarterSphereOverThePole());
+    for (EDGE* e : edges(b)) {
+        TEDGE* made = nullptr;
+        ASSERT_TRUE(api_replace_edge_with_tedge(e, made).ok());
+    }
+    ASSERT_FALSE(poleIsAVertex(b));
+    Ve_PostProcessUtil(view(b)).splitEdgesAtPole();
+    ASSERT_TRUE(poleIsAVertex(b));
+    ENTITY_LIST vs;
+    api_get_vertices(b, vs);
+    for (int i = 0; i < vs.count(); ++i)
+        if (distance(static_cast<VERTEX*>(vs[i])->geometry()->coords(), QELposition(0, 0, 4)) < 1e-9) {
+            EXPECT_TRUE(is_TVERTEX(vs[i]));
+        }
+    EXPECT_EQ(count_edges(b), 3);
+    EXPECT_EQ(findings(b), "");
 }
 
 TEST_F(PostProcess, PoleSplitFailingAtAnyKernelCallLeavesTheModelRepairedOrAsItWas)
