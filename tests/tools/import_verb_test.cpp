@@ -424,3 +424,22 @@ TEST_F(ImportVerb, LayerFiltersAndGroupsTravelWithTheBodiesTheyName)
     };
     EXPECT_EQ(found, expected);
 }
+
+TEST_F(ImportVerb, WhatARoadKeptForHealingIsImportedAndTold)
+{
+    // A sheet whose loop lists three of its four coedges is closed, imported
+    // and healed, and said, where a warning of what a road lost (the face
+    // without geometry above) fails the run.
+    const ImportScratch dir("xvelm_import_kept");
+    TestModel m = TestModel::planeFace();
+    m.loops[0].coedges.pop_back();
+    const std::string in = dir / "model.json", out = dir / "model.vlt";
+    writeText(in, qelx_formats::writeNeutralText(m));
+    const ImportRun run = runImport(in, out);
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::vector<std::string> lines = messages(run.err);
+    ASSERT_EQ(lines.size(), 1u) << run.err;
+    EXPECT_NE(lines[0].find("warning: " + in + ": BRep face 5000000000001: loop 1 is open"), std::string::npos)
+        << lines[0];
+    EXPECT_TRUE(fs::exists(out));
+}

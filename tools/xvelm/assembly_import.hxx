@@ -54,7 +54,7 @@ inline bool import_assembly(qelx_test::TestAssembly assembly, QELXVelmDocument& 
             failure = text;
             return false;
         }
-        if (!warnings.texts.empty()) {
+        if (!warnings.lostPart().empty()) {
             failure = warnings.lostPart();
             return false;
         }

@@ -106,7 +106,7 @@ bool Ve_FaceTag::attachSurface(const QELXIdentifier& face, QELXBRepExporter* exp
         // the coedge does without it (the edge's curve stands).
         if (!(std::isfinite(low) && std::isfinite(high))) {
             QELXWarningEvent::Fire((sourceEntityName("coedge", sourceCoedges[i]) +
-                                    ": its pcurve is left out, its domain is not finite")
+                                    ": its pcurve is left out, its domain is not finite; the coedge is " + kKeptForHealing)
                                        .c_str());
             continue;
         }

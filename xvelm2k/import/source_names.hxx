@@ -6,6 +6,12 @@
 
 #include "qelx/qelx_identifier.hxx"
 
+// Ends the warnings of what an import road kept although its source was
+// faulty (an open loop closed, a range taken from the vertices): nothing was
+// lost, and healing judges the rest. A driver tells them from the warnings of
+// what could not be imported.
+inline constexpr const char* kKeptForHealing = "kept for healing";
+
 inline std::string sourceEntityName(const char* kind, const QELXIdentifier& id)
 {
     char text[80];

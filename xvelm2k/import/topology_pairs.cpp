@@ -261,7 +261,9 @@ QELXVelmEntityPair::EdgeCurveRoad QELXVelmEntityPair::importEdgeCurve(EDGE* edge
     // not finite, said (a range to infinity would put its ends nowhere).
     bool domainAnswered = x->GetEdgeDomain(s, low, high) == QELI_OK;
     if (domainAnswered && !(std::isfinite(low) && std::isfinite(high))) {
-        QELXWarningEvent::Fire((sourceEntityName("edge", s) + ": its domain is not finite; ranged by its vertices").c_str());
+        QELXWarningEvent::Fire((sourceEntityName("edge", s) + ": its domain is not finite; ranged by its vertices and " +
+                                kKeptForHealing)
+                                   .c_str());
         domainAnswered = false;
         low = high = 0.0;
     }

@@ -115,7 +115,7 @@ void warnIfRingOpen(const QELXIdentifier& face, int loop, const std::vector<COED
     }
     if (widest >= 0.0)
         QELXWarningEvent::Fire((sourceEntityName("face", face) + ": loop " + std::to_string(loop + 1) +
-                                " is open (its edges lie " + warningNumber(widest) + " apart); closed for healing")
+                                " is open (its edges lie " + warningNumber(widest) + " apart); closed and " + kKeptForHealing)
                                    .c_str());
 }
 

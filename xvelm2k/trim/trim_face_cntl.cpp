@@ -177,7 +177,7 @@ bool Ve_TrimFaceCntl::seed(const QELXIdentifier& faceId, QELXBRepExporter* expor
         LOOP* loop = s.contour.makeLoop(face, exporter);
         if (loop && open)
             QELXWarningEvent::Fire((sourceEntityName("face", faceId) + ": loop " + std::to_string(loopNumber) +
-                                    " is open (its edges lie " + warningNumber(gap) + " apart); closed for healing")
+                                    " is open (its edges lie " + warningNumber(gap) + " apart); closed and " + kKeptForHealing)
                                        .c_str());
         if (!loop)
             continue;
