@@ -51,6 +51,11 @@ TEST(LoopGeometryCases, ParameterBoxOfALoopAcrossTheSeamSpansTheLoop) {
                      std::unique_ptr<surface>(test_cylinder().make_copy()), rect(1, 2, kPi - 0.4, kPi + 0.6, ccw)});
     cases.push_back({ccw ? "torus ccw" : "torus cw", std::unique_ptr<surface>(test_torus().make_copy()),
                      rect(kPi - 0.7, kPi + 0.3, kPi - 0.2, kPi + 0.9, ccw)});
+    // Just short of the seam at its start: the first samples lie past it.
+    cases.push_back({ccw ? "cylinder ccw, starting at the seam" : "cylinder cw, starting at the seam",
+                     std::unique_ptr<surface>(test_cylinder().make_copy()), rect(1, 2, kPi - 0.1, kPi + 0.9, ccw)});
+    cases.push_back({ccw ? "torus ccw, starting at the seams" : "torus cw, starting at the seams",
+                     std::unique_ptr<surface>(test_torus().make_copy()), rect(kPi - 0.1, kPi + 0.9, kPi - 0.1, kPi + 0.9, ccw)});
   }
   for (Case& c : cases)
     for (const bool pcurves : {true, false}) {
@@ -140,4 +145,26 @@ TEST(LoopGeometryCases, SplineFacesTakeTheRegionOfTheirClosure) {
     EXPECT_EQ(region->kind(), c.kind);
     api_del_entity(body);
   }
+}
+
+// Three loops round a cylinder: the separation rules allow two at most, so
+// the face classifies as false and no tree is built.
+TEST(LoopGeometryCases, ThreeSeparationLoopsBuildNoTree) {
+  BODY* band = make_cylinder_band(5.0, 8.0);
+  BODY* donor = make_cylinder_band(5.0, 4.0);
+  FACE* face = faces_of(band).front();
+  FACE* from = faces_of(donor).front();
+  // The donor's circle at z = 4 joins the band's face between its two circles.
+  LOOP* middle = from->loop()->next();
+  from->loop()->set_next(nullptr);
+  middle->set_face(face);
+  middle->set_next(face->loop()->next());
+  face->loop()->set_next(middle);
+  api_del_entity(donor);
+  const Ve_FaceRegionHandle region = Ve_RepairLoops(static_cast<Ve_FaceTag*>(nullptr)).createRegion(face);
+  ASSERT_TRUE(region.IsValid());
+  EXPECT_FALSE(region->classifyLoops());
+  EXPECT_EQ(region->count(), 0);
+  EXPECT_EQ(region->topNode(), nullptr);
+  api_del_entity(band);
 }
