@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "body_counts.hxx"
+#include "body_facts.hxx"
 #include "export_verb.hxx"
 #include "import_verb.hxx"
 #include "import/brep_importer.hxx"
@@ -225,6 +226,7 @@ class BodyComparison {
     edges();
     faces();
     checker();
+    for (const std::string& d : fact_differences(facts_of(before_), facts_of(after_), tol_)) say(d);
   }
 
  private:
@@ -362,7 +364,9 @@ class BodyComparison {
 // Pairs each body before with one after (the same topology counts first, then
 // the nearest) and lists what differs: topology counts, vertex positions,
 // edge and face geometry at matching parameters, names, colours and layers,
-// and what the kernel's checker finds in the bodies after.
+// what the kernel's checker finds in the bodies after (and found only
+// before), area, volume, how far pcurves lie from their edges, and loops
+// whose pcurves jump a period on either side.
 inline std::vector<std::string> compare_bodies(const std::vector<BODY*>& before, const std::vector<BODY*>& after,
                                                double tol) {
   using namespace roundtrip_detail;

@@ -1,6 +1,7 @@
 #include "import/brep_creator.hxx"
 
 #include "import/alias_attribute_importer.hxx"
+#include "geometry/seam_pcurves.hxx"
 #include "import/brep_importer.hxx"
 #include "import/source_names.hxx"
 #include "model/entity_views.hxx"
@@ -492,8 +493,11 @@ void QELXVelmBRepCreator::CreatePairs(const QELXIdentifier& body)
     edgeStage.SetFinished();
     QELXEventBus::Fire(edgeStage);
 
-    for (const QELXCatalogue::Entry& e : faces)
+    for (const QELXCatalogue::Entry& e : faces) {
         static_cast<QELXVelmFacePair*>(m_faces.MakePair(e.key, e.item).get())->FixOrientation();
+        // Every pcurve of the face is made by now: a seam's uses go a period apart.
+        ve_place_seam_pcurves(static_cast<FACE*>(catalogueEntity(e.item)));
+    }
     Ve_OptionDoc::ImportCurvePhase.setOver();
 }
 

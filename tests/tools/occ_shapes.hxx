@@ -1,0 +1,148 @@
+#pragma once
+// Shapes built by Open CASCADE alone, placed in a frame and written by its
+// own writers: models of another system for the roads' tests.
+#include <BRepBndLib.hxx>
+#include <BRepBuilderAPI_MakeEdge.hxx>
+#include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepBuilderAPI_MakeSolid.hxx>
+#include <BRepBuilderAPI_Sewing.hxx>
+#include <BRepLib.hxx>
+#include <Geom_SurfaceOfLinearExtrusion.hxx>
+#include <TopoDS.hxx>
+#include <TopoDS_Shell.hxx>
+#include <TopoDS_Solid.hxx>
+#include <BRepBuilderAPI_MakeWire.hxx>
+#include <BRepBuilderAPI_Transform.hxx>
+#include <BRepPrimAPI_MakeCone.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
+#include <BRepPrimAPI_MakeSphere.hxx>
+#include <BRepPrimAPI_MakeTorus.hxx>
+#include <BRepPrimAPI_MakePrism.hxx>
+#include <BRepTools.hxx>
+#include <Bnd_Box.hxx>
+#include <GeomConvert.hxx>
+#include <Geom_BSplineCurve.hxx>
+#include <Geom_Circle.hxx>
+#include <IGESControl_Controller.hxx>
+#include <IGESControl_Writer.hxx>
+#include <Interface_Static.hxx>
+#include <STEPControl_Controller.hxx>
+#include <STEPControl_Writer.hxx>
+#include <gp_Ax2.hxx>
+#include <gp_Circ.hxx>
+#include <gp_Trsf.hxx>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+
+namespace occ_shapes {
+
+inline const char* const Frames[] = {"identity", "rotated", "mirrored"};
+
+// A circle of radius 2 about z, swept 4 along z as Open CASCADE's prism
+// makes it (of a B-spline circle: an extrusion; of a circle: a cylinder).
+inline TopoDS_Shape prismOfCircle(bool spline)
+{
+    Handle(Geom_Curve) circle = new Geom_Circle(gp_Ax2(gp_Pnt(0, 0, 0), gp_Dir(0, 0, 1)), 2.0);
+    if (spline)
+        circle = GeomConvert::CurveToBSplineCurve(circle);
+    const TopoDS_Wire wire = BRepBuilderAPI_MakeWire(BRepBuilderAPI_MakeEdge(circle)).Wire();
+    const TopoDS_Face base = BRepBuilderAPI_MakeFace(wire, Standard_True).Face();
+    return BRepPrimAPI_MakePrism(base, gp_Vec(0, 0, 4)).Shape();
+}
+
+// The same solid with its side the circle's extrusion as such, its ends planes.
+inline TopoDS_Shape extrudedCircle()
+{
+    Handle(Geom_Curve) circle = new Geom_Circle(gp_Ax2(gp_Pnt(0, 0, 0), gp_Dir(0, 0, 1)), 2.0);
+    Handle(Geom_Surface) side = new Geom_SurfaceOfLinearExtrusion(circle, gp_Dir(0, 0, 1));
+    const TopoDS_Face sideFace = BRepBuilderAPI_MakeFace(side, 0.0, 2.0 * M_PI, 0.0, 4.0, 1e-7).Face();
+    BRepBuilderAPI_Sewing sewing(1e-6);
+    sewing.Add(sideFace);
+    for (double z : {0.0, 4.0}) {
+        Handle(Geom_Curve) rim = new Geom_Circle(gp_Ax2(gp_Pnt(0, 0, z), gp_Dir(0, 0, 1)), 2.0);
+        sewing.Add(BRepBuilderAPI_MakeFace(BRepBuilderAPI_MakeWire(BRepBuilderAPI_MakeEdge(rim)).Wire(), Standard_True)
+                       .Face());
+    }
+    sewing.Perform();
+    TopoDS_Solid solid = BRepBuilderAPI_MakeSolid(TopoDS::Shell(sewing.SewedShape())).Solid();
+    BRepLib::OrientClosedSolid(solid);
+    return solid;
+}
+
+// "cylinder": three faces, one seam (radius 2, height 4); "cone", "sphere"
+// and "torus" with their seams (and poles); "extruded": the cylinder with
+// its side a circle's extrusion; "bspline-prism": the extrusion of a
+// B-spline circle. A null shape for another name.
+inline TopoDS_Shape named(const std::string& name)
+{
+    if (name == "cylinder")
+        return BRepPrimAPI_MakeCylinder(2.0, 4.0).Shape();
+    if (name == "extruded")
+        return extrudedCircle();
+    if (name == "bspline-prism")
+        return prismOfCircle(true);
+    if (name == "cone")
+        return BRepPrimAPI_MakeCone(2.0, 0.5, 4.0).Shape();
+    if (name == "sphere")
+        return BRepPrimAPI_MakeSphere(3.0).Shape();
+    if (name == "torus")
+        return BRepPrimAPI_MakeTorus(5.0, 1.5).Shape();
+    return TopoDS_Shape();
+}
+
+inline double sizeOf(const TopoDS_Shape& shape)
+{
+    Bnd_Box box;
+    BRepBndLib::Add(shape, box);
+    return box.IsVoid() ? 1.0 : std::sqrt(box.SquareExtent());
+}
+
+// The shape under "identity", "rotated" (about a skew axis and moved) or
+// "mirrored" (in a skew plane), the moves in proportion to `size` (by
+// default the shape's own).
+inline TopoDS_Shape placed(const TopoDS_Shape& shape, const std::string& frame, double size = 0.0)
+{
+    if (shape.IsNull())
+        return shape;
+    if (!(size > 0.0))
+        size = sizeOf(shape);
+    gp_Trsf t;
+    if (frame == "rotated") {
+        t.SetRotation(gp_Ax1(gp_Pnt(0, 0, 0), gp_Dir(1, 2, 3)), 0.7);
+        gp_Trsf move;
+        move.SetTranslation(gp_Vec(0.3 * size, -0.2 * size, 0.1 * size));
+        t = move * t;
+    } else if (frame == "mirrored") {
+        t.SetMirror(gp_Ax2(gp_Pnt(0.1 * size, 0, 0), gp_Dir(1, 0.5, 0.25)));
+    } else {
+        return shape;
+    }
+    return BRepBuilderAPI_Transform(shape, t, Standard_True).Shape();
+}
+
+// Written by Open CASCADE's own writer of the path's kind (.step, .igs, .brep).
+inline bool writeFile(const TopoDS_Shape& shape, const std::string& path)
+{
+    const std::string ext = std::filesystem::path(path).extension().string();
+    if (ext == ".brep")
+        return BRepTools::Write(shape, path.c_str());
+    if (ext == ".step" || ext == ".stp") {
+        STEPControl_Controller::Init();
+        Interface_Static::SetCVal("write.step.unit", "MM");
+        STEPControl_Writer w;
+        return w.Transfer(shape, STEPControl_AsIs) == IFSelect_RetDone && w.Write(path.c_str()) == IFSelect_RetDone;
+    }
+    if (ext == ".igs" || ext == ".iges") {
+        IGESControl_Controller::Init();
+        IGESControl_Writer w("MM", 1);
+        if (!w.AddShape(shape))
+            return false;
+        w.ComputeModel();
+        return w.Write(path.c_str());
+    }
+    return false;
+}
+
+} // namespace occ_shapes

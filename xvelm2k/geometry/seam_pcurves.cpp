@@ -1,0 +1,104 @@
+#include "geometry/seam_pcurves.hxx"
+
+#include <cmath>
+#include <vector>
+
+#include "model/kernel_call_bracket.hxx"
+#include "velm/bspline.hxx"
+#include "velm/geometry.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/memory.hxx"
+#include "velm/topology.hxx"
+#include "velm/topology_api.hxx"
+
+namespace {
+
+// A use of an edge whose other use bounds the same face.
+bool isSeamUse(const COEDGE* c, const FACE* face)
+{
+    if (!c->edge())
+        return false;
+    for (const COEDGE* other : edge_coedges(c->edge()))
+        if (other != c && other->loop() && other->loop()->face() == face)
+            return true;
+    return false;
+}
+
+// The coedge's pcurve at the start or the end of its range; false without one.
+bool pcurveEnd(const COEDGE* c, bool atStart, QELpar_pos& uv)
+{
+    const PCURVE* pc = c->geometry();
+    if (!pc || !pc->has_equation() || !pc->def().cur())
+        return false;
+    const QELinterval range = c->param_range();
+    if (!range.finite())
+        return false;
+    uv = pc->def().eval_position(atStart ? range.start_pt() : range.end_pt());
+    return std::isfinite(uv.u) && std::isfinite(uv.v);
+}
+
+// Whole periods that bring `from` nearest `to`.
+double periodsBetween(double from, double to, double period)
+{
+    return period > 0.0 ? std::round((to - from) / period) * period : 0.0;
+}
+
+// The coedge's pcurve moved by (du, dv), as a pcurve of its own.
+void movePCurve(COEDGE* c, double du, double dv)
+{
+    const pcurve& def = c->geometry()->def();
+    bs2_curve copy = bs2_curve_copy(def.cur());
+    if (!copy)
+        return;
+    if (def.reversed())
+        bs2_curve_reverse(copy);
+    bs2_curve_par_trans(copy, QELpar_transf(1.0, 1.0, du, dv));
+    // The definition owns the copy from here on, also when the entity cannot be made.
+    pcurve moved(copy, def.fitol(), def.surface());
+    moved.set_offset(def.offset());
+    c->set_geometry(velm_require(VELM_NEW PCURVE(moved)));
+}
+
+} // namespace
+
+bool ve_place_seam_pcurves(FACE* face)
+{
+    const SURFACE* s = face && face->geometry() && face->geometry()->has_equation() ? face->geometry() : nullptr;
+    if (!s)
+        return true;
+    const double pu = s->equation().param_period_u(), pv = s->equation().param_period_v();
+    if (!(pu > 0.0) && !(pv > 0.0))
+        return true;
+    bool good = true;
+    for (LOOP* loop = face->loop(); loop; loop = loop->next()) {
+        std::vector<COEDGE*> uses;
+        COEDGE* first = loop->start();
+        for (COEDGE* c = first; c; c = c->next()) {
+            uses.push_back(c);
+            if (c->next() == first || uses.size() > 1000000)
+                break;
+        }
+        std::vector<bool> seam(uses.size());
+        std::size_t anchor = uses.size();
+        for (std::size_t i = 0; i < uses.size(); ++i) {
+            seam[i] = isSeamUse(uses[i], face);
+            QELpar_pos unused;
+            if (anchor == uses.size() && !seam[i] && pcurveEnd(uses[i], false, unused))
+                anchor = i;
+        }
+        if (anchor == uses.size())
+            anchor = 0;
+        for (std::size_t k = 1; k < uses.size(); ++k) {
+            const std::size_t i = (anchor + k) % uses.size();
+            COEDGE* before = uses[(i + uses.size() - 1) % uses.size()];
+            QELpar_pos end, start;
+            if (!seam[i] || !pcurveEnd(before, false, end) || !pcurveEnd(uses[i], true, start))
+                continue;
+            const double du = periodsBetween(start.u, end.u, pu), dv = periodsBetween(start.v, end.v, pv);
+            if (du == 0.0 && dv == 0.0)
+                continue;
+            good = velmCall([&] { movePCurve(uses[i], du, dv); }).ok() && good;
+        }
+    }
+    return good;
+}

@@ -1,0 +1,15 @@
+#pragma once
+// The two uses of a seam on one face lie a period apart in the surface's
+// parameters. A pcurve the kernel fits to an edge curve lands in the
+// surface's principal range whatever the use, so both uses of a seam come
+// out on the same side; these put each use where its loop runs on.
+#include "xvelm2k/export.hxx"
+
+class FACE;
+
+// Moves the pcurve of each seam use of the face's loops by whole periods so
+// that it starts where the coedge before it in the loop ends (walked from a
+// coedge that is not a seam use, whose pcurve stays where it is). Pcurves of
+// other coedges are not touched. False when the kernel refused a step (the
+// face is then as it was up to that use).
+XVELM2KA_API bool ve_place_seam_pcurves(FACE* face);
