@@ -8,6 +8,7 @@
 //   neutral_peer shape NAME FRAME OUT        one of the shapes below, written as OUT by its
 //                                            extension (.json by Open CASCADE alone, .step,
 //                                            .igs, .brep by Open CASCADE's writers)
+//   neutral_peer measure FILE                Open CASCADE's measures of a STEP, IGES or BREP file
 //   neutral_peer judge DOC.json              reads DOC, measures the largest gap between each
 //                                            coedge's pcurve on its surface and its edge's
 //                                            curve, rebuilds it as Open CASCADE shapes and
@@ -136,6 +137,11 @@ int main(int argc, char** argv)
         std::filesystem::remove(brep);
         return 0;
     }
-    std::fprintf(stderr, "usage: neutral_peer write MODEL FRAME OUT.json | shape NAME FRAME OUT | judge DOC.json\n");
+    if (verb == "measure" && argc == 3) {
+        printMeasures(cad_samples::measure(cad_samples::peerRead(argv[2])));
+        return 0;
+    }
+    std::fprintf(stderr, "usage: neutral_peer write MODEL FRAME OUT.json | shape NAME FRAME OUT | judge DOC.json | "
+                         "measure FILE\n");
     return 2;
 }

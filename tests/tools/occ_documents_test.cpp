@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -55,7 +56,39 @@ std::string occDocument(const TopoDS_Shape& shape, const std::string& name)
     return path;
 }
 
-using ShapeInFrame = std::tuple<const char*, const char*>;
+// A shape of occ_shapes.hxx, the one whose measures it must come back with
+// (an extrusion of a circle is its cylinder; Open CASCADE measures its own
+// prism of a B-spline circle short) and how near: 1e-6, 1e-4 where the
+// kernel's surface goes out approximated.
+struct RoadShape {
+    const char* name;
+    const char* measuredAs;
+    double tolerance;
+};
+
+const RoadShape roadShapes[] = {{"cylinder", "cylinder", 1e-6},      {"cone", "cone", 1e-6},
+                                {"torus", "torus", 1e-6},            {"extruded", "cylinder", 1e-4},
+                                {"bspline-prism", "cylinder", 1e-4}};
+
+using ShapeInFrame = std::tuple<RoadShape, const char*>;
+
+std::string caseName(const ::testing::TestParamInfo<ShapeInFrame>& info)
+{
+    std::string name = std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param);
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+}
+
+void expectMeasuresOf(const std::string& path, const TopoDS_Shape& reference, double tolerance)
+{
+    const cad_samples::Measures source = cad_samples::measure(reference),
+                                back = cad_samples::measure(cad_samples::peerRead(path));
+    EXPECT_TRUE(back.valid) << path;
+    EXPECT_EQ(back.solids, source.solids) << path;
+    EXPECT_LE(cad_samples::relativeGap(back.area, source.area), tolerance) << path << ": " << back.area << " " << source.area;
+    EXPECT_LE(cad_samples::relativeGap(back.volume, source.volume), tolerance)
+        << path << ": " << back.volume << " " << source.volume;
+}
 
 class OccDocumentRoad : public ::testing::TestWithParam<ShapeInFrame> {};
 
@@ -64,9 +97,9 @@ class OccDocumentRoad : public ::testing::TestWithParam<ShapeInFrame> {};
 // edge, and the solid rebuilt from it measures as the source.
 TEST_P(OccDocumentRoad, ImportThenExportGivesEveryLoopBackJoined)
 {
-    const auto [name, frame] = GetParam();
-    const TopoDS_Shape shape = occ_shapes::placed(occ_shapes::named(name), frame);
-    const std::string tag = std::string(name) + "_" + frame;
+    const auto [shapeCase, frame] = GetParam();
+    const TopoDS_Shape shape = occ_shapes::placed(occ_shapes::named(shapeCase.name), frame);
+    const std::string tag = std::string(shapeCase.name) + "_" + frame;
     const std::string doc = occDocument(shape, tag), vlt = occScratch + tag + ".vlt",
                       out = occScratch + tag + "_out.json";
     const DriverRun imported = runDriver("import '" + doc + "' '" + vlt + "'");
@@ -83,23 +116,45 @@ TEST_P(OccDocumentRoad, ImportThenExportGivesEveryLoopBackJoined)
 
     const std::string brep = occScratch + tag + "_out.brep";
     ASSERT_EQ(qelx_formats::writeCadFile(model, brep, error), QELI_OK) << error;
-    const cad_samples::Measures source = cad_samples::measure(shape), back =
-                                                                          cad_samples::measure(cad_samples::peerRead(brep));
-    EXPECT_TRUE(back.valid);
-    EXPECT_EQ(back.solids, source.solids);
-    EXPECT_LE(cad_samples::relativeGap(back.area, source.area), 1e-6) << back.area << " " << source.area;
-    EXPECT_LE(cad_samples::relativeGap(back.volume, source.volume), 1e-6) << back.volume << " " << source.volume;
+    expectMeasuresOf(brep, occ_shapes::placed(occ_shapes::named(shapeCase.measuredAs), frame), shapeCase.tolerance);
     // The round trip of what was imported finds nothing to report.
     const DriverRun trip = runDriver("roundtrip '" + vlt + "'");
     EXPECT_EQ(trip.status, 0) << trip.out << trip.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Seams, OccDocumentRoad,
-                         ::testing::Combine(::testing::Values("cylinder", "cone", "torus"),
+                         ::testing::Combine(::testing::ValuesIn(roadShapes), ::testing::ValuesIn(occ_shapes::Frames)),
+                         caseName);
+
+class OccStepRoad : public ::testing::TestWithParam<ShapeInFrame> {};
+
+// An extrusion of a circle, written as STEP by Open CASCADE, converted into
+// STEP, IGES and BREP through the kernel: each file valid and of the source's
+// measures (the export turns the kernel's sweep into a spline and fits its
+// pcurves afresh, a seam's two uses a period apart).
+TEST_P(OccStepRoad, ExtrusionsComeOutAsTheirSolids)
+{
+    const auto [shapeCase, frame] = GetParam();
+    const std::string tag = std::string("step_") + shapeCase.name + "_" + frame;
+    const std::string step = occScratch + tag + ".step";
+    ASSERT_TRUE(occ_shapes::writeFile(occ_shapes::placed(occ_shapes::named(shapeCase.name), frame), step));
+    for (const char* kind : {".step", ".igs", ".brep"}) {
+        const std::string out = occScratch + tag + "_out" + kind;
+        const DriverRun run = runDriver("convert '" + step + "' '" + out + "'");
+        ASSERT_EQ(run.status, 0) << kind << "\n" << run.err;
+        expectMeasuresOf(out, occ_shapes::placed(occ_shapes::named(shapeCase.measuredAs), frame), shapeCase.tolerance);
+    }
+    // The kernel's body goes round the neutral document and back the same.
+    const std::string vlt = occScratch + tag + ".vlt";
+    ASSERT_EQ(runDriver("convert '" + step + "' '" + vlt + "'").status, 0);
+    const DriverRun trip = runDriver("roundtrip '" + vlt + "'");
+    EXPECT_EQ(trip.status, 0) << trip.out << trip.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Extrusions, OccStepRoad,
+                         ::testing::Combine(::testing::ValuesIn(roadShapes + 3, roadShapes + 5),
                                             ::testing::ValuesIn(occ_shapes::Frames)),
-                         [](const auto& info) {
-                             return std::string(std::get<0>(info.param)) + "_" + std::get<1>(info.param);
-                         });
+                         caseName);
 
 // The first coedge of the body that is one use of a seam (its edge's other
 // use on the same face).

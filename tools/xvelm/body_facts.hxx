@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "body_counts.hxx"
+#include "geometry/seam_pcurves.hxx"
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/insanity.hxx"
@@ -74,7 +75,7 @@ inline BodyFacts facts_of(const BODY* body) {
     const auto* face = static_cast<const FACE*>(faces[i]);
     if (!face->geometry() || !face->geometry()->has_equation()) continue;
     const surface& s = face->geometry()->equation();
-    const double period[2] = {s.param_period_u(), s.param_period_v()};
+    const double period[2] = {ve_closing_period(s, true), ve_closing_period(s, false)};
     for (const LOOP* loop = face->loop(); loop; loop = loop->next()) {
       const std::vector<ENTITY*> coedges = listed(api_get_coedges, loop);
       bool jumps = false;

@@ -61,12 +61,21 @@ void movePCurve(COEDGE* c, double du, double dv)
 
 } // namespace
 
+double ve_closing_period(const surface& s, bool u)
+{
+    const double period = u ? s.param_period_u() : s.param_period_v();
+    if (period > 0.0)
+        return period;
+    const QELinterval range = u ? s.param_range_u() : s.param_range_v();
+    return (u ? s.closed_u() : s.closed_v()) && range.finite() ? range.length() : 0.0;
+}
+
 bool ve_place_seam_pcurves(FACE* face)
 {
     const SURFACE* s = face && face->geometry() && face->geometry()->has_equation() ? face->geometry() : nullptr;
     if (!s)
         return true;
-    const double pu = s->equation().param_period_u(), pv = s->equation().param_period_v();
+    const double pu = ve_closing_period(s->equation(), true), pv = ve_closing_period(s->equation(), false);
     if (!(pu > 0.0) && !(pv > 0.0))
         return true;
     bool good = true;

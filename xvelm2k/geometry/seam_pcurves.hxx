@@ -1,11 +1,18 @@
 #pragma once
 // The two uses of a seam on one face lie a period apart in the surface's
-// parameters. A pcurve the kernel fits to an edge curve lands in the
+// parameters (the length of its range, for a surface closed without being
+// periodic). A pcurve the kernel fits to an edge curve lands in the
 // surface's principal range whatever the use, so both uses of a seam come
 // out on the same side; these put each use where its loop runs on.
 #include "xvelm2k/export.hxx"
 
 class FACE;
+class surface;
+
+// The period of a direction in which the surface closes on itself: its own
+// period, or the length of its range when it is closed without being
+// periodic (a spline fitted round a turn); 0 when it does not close.
+XVELM2KA_API double ve_closing_period(const surface& s, bool u);
 
 // Moves the pcurve of each seam use of the face's loops by whole periods so
 // that it starts where the coedge before it in the loop ends (walked from a

@@ -9,6 +9,7 @@
 
 #include "heal/body_processor.hxx"
 #include "heal/heal_internal.hxx"
+#include "geometry/seam_pcurves.hxx"
 #include "geometry/surface_view.hxx"
 #include "model/document.hxx"
 #include "model/entity_views.hxx"
@@ -616,6 +617,8 @@ void QELXPreprocessVelmUtils::SplineConvertOndrelUnsupportedSurfaces(Ve_BodyTag*
             face->set_geometry(make_surface(replacement), 1);
             sg_add_pcurves_to_entity(face);
         });
+        // The pcurves are fitted afresh, both uses of a seam on one side of it.
+        ve_place_seam_pcurves(face);
         if (approx)
             bs3_surface_delete(approx);
     }
