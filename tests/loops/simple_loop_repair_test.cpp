@@ -194,3 +194,22 @@ TEST(SimpleLoopRepair, IslandsInHolesGetFacesOfTheirOwn) {
       for (BODY* b : bodies) api_del_entity(b);
     }
 }
+
+// Past sixteen loops the classifying repair takes no face, and disjoint
+// loops still come out one face each, every loop bounding its face (none
+// left running as a hole alone).
+TEST(SimpleLoopRepair, SeventeenDisjointHoleLoopsBecomeSeventeenPeripheries) {
+  std::vector<iso_rect> rects;
+  for (int i = 0; i < 17; ++i) rects.push_back(rect(2 * i, 2 * i + 1, 0, 1, false));
+  BODY* body = make_iso_rect_sheet(test_plane(), rects);
+  QELXVelmLoopRepair repair(body);
+  EXPECT_TRUE(repair.Repair());
+  std::vector<BODY*> bodies = {body};
+  for (Ve_BodyTag* b : repair.getBodies()) bodies.push_back(reinterpret_cast<BODY*>(b));
+  EXPECT_EQ(bodies.size(), 17u);
+  for (BODY* b : bodies) {
+    EXPECT_EQ(model_problems(b), "");
+    for (FACE* f : faces_of(b)) EXPECT_EQ(types_of(f), std::vector<int>{1});
+    api_del_entity(b);
+  }
+}
