@@ -154,6 +154,18 @@ TEST_F(BadInputOnTheRoads, EachIsRefusedWhereItEntersOrKeptAndSaidAndTheRestIsIm
 TEST_F(BadInputOnTheRoads, APolylinePointThatIsNoNumberIsLeftOutAndTheLineRunsOnFromThePointBefore)
 {
     const std::vector<qelx_test::Vec3> points = {{0, 0, 0}, {1, 0, 0}, {1, 2, 0}, {0, 2, 3}, {0, 0, 3}};
+    // As points, the others each become a body of their own.
+    {
+        TestModel m = TestModel::pointWire(points);
+        m.points[m.vertices[2].point] = {kNaN, 0.0, 0.0};
+        qelx_test::EventRecorder events;
+        ImporterRun run(m);
+        run.import();
+        EXPECT_EQ(run.result().size(), points.size() - 1);
+        const std::vector<std::string> warnings = events.names("Warning");
+        ASSERT_EQ(warnings.size(), 1u) << ::testing::PrintToString(warnings);
+        EXPECT_NE(warnings[0].find(wordText(qelx_test::KindVertex, 2)), std::string::npos) << warnings[0];
+    }
     for (double bad : {kNaN, kInf}) {
         for (int spoiled : {0, 2, 4}) {
             SCOPED_TRACE("point " + std::to_string(spoiled) + (std::isnan(bad) ? " at NaN" : " at infinity"));

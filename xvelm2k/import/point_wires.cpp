@@ -67,7 +67,9 @@ void QELXVelmWireCreator::CreateAcornBodies(Ve_CocoonTagHandle& out, const QELXI
                 x->GetVertexFromWire(wire, index, source);
                 QELXPoint3D p;
                 if (!GetSourcePoint(source, p)) {
-                    warnNotImported(body, "a point of a point wire is not a number");
+                    QELXWarningEvent::Fire((sourceEntityName("vertex", source) + " of " + sourceEntityName("body", body) +
+                                            ": left out of its points, its point is not finite")
+                                               .c_str());
                     continue;
                 }
                 VERTEX* vertex = newPointVertex(p);
