@@ -350,6 +350,17 @@ TEST_F(PostProcess, WireCurveRepairsRebuildOnlyThePartTheEdgeUses)
                     EDGE* e = edges(b)[0];
                     const QELposition start = e->start()->geometry()->coords();
                     const QELposition end = e->end()->geometry()->coords();
+                    // The curve's directions where the edge starts and ends.
+                    auto directions = [](const EDGE* edge) {
+                        const curve& cu = edge->geometry()->equation();
+                        const QELinterval r = edge_curve_range(edge);
+                        QELposition p;
+                        QELvector d0, d1;
+                        cu.eval(r.start_pt(), p, &d0);
+                        cu.eval(r.end_pt(), p, &d1);
+                        return std::pair{normalise(d0), normalise(d1)};
+                    };
+                    const auto [was0, was1] = directions(e);
                     Ve_PostProcessUtil tool(view(b));
                     EXPECT_TRUE(m.step(tool));
                     e = edges(b)[0];
@@ -358,6 +369,12 @@ TEST_F(PostProcess, WireCurveRepairsRebuildOnlyThePartTheEdgeUses)
                     EXPECT_LT(vertex_deviation(e->end()), QELresabs);
                     EXPECT_LT(distance(e->start_pos(), start), QELresabs);
                     EXPECT_LT(distance(e->end_pos(), end), QELresabs);
+                    // A re-interpolation keeps the directions the edge had at its ends.
+                    if (m.step == members[0].step) {
+                        const auto [now0, now1] = directions(e);
+                        EXPECT_LT((now0 - was0).len(), 1e-6);
+                        EXPECT_LT((now1 - was1).len(), 1e-6);
+                    }
                 }
 }
 
