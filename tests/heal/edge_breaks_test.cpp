@@ -227,31 +227,37 @@ TEST_F(EdgeBreaks, NoPieceIsLeftAtAVertexOrShorterThanATenThousandth)
     }
 }
 
-// A closed edge of one vertex that a sender moved off the curve's ends: the
-// kink between is still found over the whole curve, and the edge splits there.
+// A closed edge of one vertex that a sender moved off the curve's ends, on a
+// curve that is closed or periodic: the kink between is still found, the
+// window running one period on from the vertex whichever end of the curve
+// the vertex lies nearer.
 TEST_F(EdgeBreaks, AClosedEdgeAtAMovedVertexIsStillSplitAtItsKink)
 {
     std::vector<QELposition> points = kinkedCubicPoints();
     points.back() = points.front();
     points[4] = QELposition(3, 1, 0);
     points[5] = QELposition(1, 1, 0);
-    bs3_curve bs = bs3_curve_from_ctrlpts(3, 0, 0, 0, static_cast<int>(points.size()), points.data(), nullptr,
-                                          QELresabs, static_cast<int>(kinkKnots.size()), kinkKnots.data(), 1e-10);
-    for (const double moved : {0.0, 1e-3}) {
-        SCOPED_TRACE("vertex moved by " + std::to_string(moved));
-        auto* vertex = new VERTEX(new APOINT(QELposition(0.0, moved, 0.0)));
-        EDGE* edge = new EDGE(vertex, vertex, new INTCURVE(intcurve(bs3_curve_copy(bs))), FORWARD, EDGE_cvty_unknown,
-                              nullptr);
-        BODY* wire = nullptr;
-        ASSERT_TRUE(api_make_ewire(1, &edge, wire).ok());
-        QELXDynamicArray<double> breaks;
-        bool extra = false;
-        QELXStepVelmHealer::getG1Discont(edge, breaks, extra);
-        ASSERT_EQ(breaks.Count(), 1);
-        EXPECT_NEAR(breaks[0], 1.0, 1e-9);
-        api_del_entity(wire);
-    }
-    bs3_curve_delete(bs);
+    for (const bool periodic : {false, true})
+        for (const QELposition& at : {QELposition(0, 0, 0), QELposition(0, 1e-3, 0), QELposition(1e-3, -1e-3, 0),
+                                      QELposition(-1e-3, 2e-3, 0)}) {
+            SCOPED_TRACE(std::string(periodic ? "periodic" : "closed") + ", vertex at " + std::to_string(at.x()) + " " +
+                         std::to_string(at.y()));
+            bs3_curve bs = bs3_curve_from_ctrlpts(3, 0, 1, 0, static_cast<int>(points.size()), points.data(), nullptr,
+                                                  QELresabs, static_cast<int>(kinkKnots.size()), kinkKnots.data(),
+                                                  1e-10);
+            if (periodic)
+                bs3_curve_set_periodic(bs);
+            auto* vertex = new VERTEX(new APOINT(at));
+            EDGE* edge = new EDGE(vertex, vertex, new INTCURVE(intcurve(bs)), FORWARD, EDGE_cvty_unknown, nullptr);
+            BODY* wire = nullptr;
+            ASSERT_TRUE(api_make_ewire(1, &edge, wire).ok());
+            QELXDynamicArray<double> breaks;
+            bool extra = false;
+            QELXStepVelmHealer::getG1Discont(edge, breaks, extra);
+            ASSERT_EQ(breaks.Count(), 1);
+            EXPECT_NEAR(breaks[0], 1.0, 1e-9);
+            api_del_entity(wire);
+        }
 }
 
 // The face-loop rules: a cylinder is left alone for one periodic count in

@@ -433,6 +433,7 @@ void QELXStepVelmHealer::getG1Discont(EDGE* edge, QELXDynamicArray<double>& para
     // parameters run against it when it is reversed.
     const double sign = ic->reversed() ? -1.0 : 1.0;
     double t0 = range.start_pt(), t1 = range.end_pt();
+    double period = 0.0;
     if (edge->start() && edge->end() && edge->start()->geometry() && edge->end()->geometry()) {
         const QELposition a = edge->start()->geometry()->coords(), b = edge->end()->geometry()->coords();
         if (!arePositionsEqual(a, b)) {
@@ -442,7 +443,8 @@ void QELXStepVelmHealer::getG1Discont(EDGE* edge, QELXDynamicArray<double>& para
                 std::swap(t0, t1);
         } else if (ic->periodic()) {
             t0 = sign * ic->param(a);
-            t1 = t0 + ic->param_period();
+            period = ic->param_period();
+            t1 = t0 + period;
         }
     }
     const int degree = bs3_curve_degree(bs);
@@ -452,7 +454,10 @@ void QELXStepVelmHealer::getG1Discont(EDGE* edge, QELXDynamicArray<double>& para
             continue;
         if (k.multiplicity > degree)
             extraKnots = true;
-        if (k.multiplicity != degree || k.value <= t0 || k.value >= t1)
+        // A vertex near the curve's end starts the window a period past the
+        // knots: each knot is taken in the period the window covers.
+        const double at = period > 0.0 ? t0 + std::fmod(std::fmod(k.value - t0, period) + period, period) : k.value;
+        if (k.multiplicity != degree || at <= t0 || at >= t1)
             continue;
         for (int i = 0; i < n; ++i)
             if (std::fabs(sign * reported[i] - k.value) <= 1e-6) {
