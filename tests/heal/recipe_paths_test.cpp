@@ -215,6 +215,27 @@ TEST_F(RecipePaths, TwinVerticesAreReplacedInWiresAndInEveryShell)
     EXPECT_EQ(testkit::count_vertices(wire), 3);
     EXPECT_EQ(testkit::model_problems(wire), "");
     api_del_entity(wire);
+
+    // A box one of whose edges ends at a twin of its corner.
+    BODY* box = testkit::make_plane_box();
+    ENTITY_LIST edges;
+    api_get_edges(box, edges);
+    EDGE* edge = static_cast<EDGE*>(edges[0]);
+    VERTEX* corner = edge->end();
+    auto* twin = new VERTEX(new APOINT(corner->geometry()->coords()));
+    edge->set_end(twin);
+    twin->set_edge(edge);
+    if (corner->edge() == edge)
+        for (int i = 1; i < edges.count(); ++i)
+            if (static_cast<EDGE*>(edges[i])->start() == corner || static_cast<EDGE*>(edges[i])->end() == corner) {
+                corner->set_edge(static_cast<EDGE*>(edges[i]));
+                break;
+            }
+    ASSERT_EQ(testkit::count_vertices(box), 9);
+    pathView(box)->remDuplVerticesByReplaceVert();
+    EXPECT_EQ(testkit::count_vertices(box), 8);
+    EXPECT_EQ(testkit::model_problems(box), "");
+    api_del_entity(box);
 }
 
 // The loops of a one-face body are mended by the simple loop repair (two
