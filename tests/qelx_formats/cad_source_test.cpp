@@ -7,6 +7,10 @@
 #include "qelx_formats/cad_file.hxx"
 
 #include <BRepBuilderAPI_MakeEdge.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <IGESControl_Controller.hxx>
+#include <IGESControl_Writer.hxx>
+#include <STEPControl_Writer.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepBuilderAPI_MakeVertex.hxx>
 #include <BRepBuilderAPI_MakeWire.hxx>
@@ -538,4 +542,142 @@ TEST(CadSource, LooseEdgesJoinIntoChainsAndRings)
     for (int v : ends)
         most = std::max(most, static_cast<long>(std::count(ends.begin(), ends.end(), v)));
     EXPECT_EQ(most, 3) << "the three edges share no vertex";
+}
+
+namespace {
+
+// A box as the peer writes it in each format.
+std::string peerBox(const fs::path& dir, const std::string& name)
+{
+    const TopoDS_Shape box = BRepPrimAPI_MakeBox(gp_Pnt(1, 2, 3), 4.0, 5.0, 6.0).Shape();
+    const std::string path = (dir / name).string();
+    if (name.ends_with(".brep")) {
+        EXPECT_TRUE(BRepTools::Write(box, path.c_str()));
+    } else if (name.ends_with(".step")) {
+        STEPControl_Writer writer;
+        EXPECT_EQ(writer.Transfer(box, STEPControl_AsIs), IFSelect_RetDone);
+        EXPECT_EQ(writer.Write(path.c_str()), IFSelect_RetDone);
+    } else {
+        IGESControl_Controller::Init();
+        IGESControl_Writer writer("MM", 1);
+        writer.AddShape(box);
+        writer.ComputeModel();
+        EXPECT_TRUE(writer.Write(path.c_str()));
+    }
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The line (from 1) of the first `what` after `after` in `text`.
+std::string lineOf(const std::string& text, const std::string& what, const std::string& after = "")
+{
+    const std::size_t at = text.find(what, after.empty() ? 0 : text.find(after));
+    return "line " + std::to_string(1 + std::count(text.begin(), text.begin() + static_cast<long>(at), '\n'));
+}
+
+} // namespace
+
+// Damage each reader must refuse before the peer's parser sees it, saying
+// where: a real that is no finite number in any spelling (a BREP line's
+// direction as "inf" hung the peer's trimming), a coordinate beyond any
+// model in one axis alone, a STEP instance that is not a whole record, a
+// file whose first line is not its format's, a run of zero bytes. The
+// refusal names the line, instance or byte (and never carries the peer's
+// own words).
+TEST(CadSource, DamagedTextIsRefusedNamingItsPlace)
+{
+    const fs::path dir = fs::temp_directory_path() / ("cad_damage_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::string brep = peerBox(dir, "box.brep"), step = peerBox(dir, "box.step"), iges = peerBox(dir, "box.igs");
+    const auto replaced = [](std::string text, const std::string& what, const std::string& by, std::size_t from = 0) {
+        const std::size_t at = text.find(what, from);
+        EXPECT_NE(at, std::string::npos) << what;
+        return at == std::string::npos ? text : text.replace(at, what.size(), by);
+    };
+    // The first line of the Curves table: "1 <point> <direction>" of a line.
+    const std::size_t curves = brep.find("\n1 ", brep.find("Curves "));
+    const std::string firstCurve = brep.substr(curves + 1, brep.find('\n', curves + 1) - curves - 1);
+    const std::string curveLine = lineOf(brep, firstCurve, "Curves ");
+    const auto curveWith = [&](const std::string& word) {
+        std::string line = firstCurve;
+        line.replace(line.rfind(' ') + 1, std::string::npos, word); // the direction's last component
+        return replaced(brep, firstCurve, line, brep.find("Curves "));
+    };
+    // A point of the STEP box, its y made far or not finite.
+    const std::size_t point = step.find("CARTESIAN_POINT('',(", step.find("DATA;"));
+    const std::size_t pointStart = step.rfind('#', point);
+    const std::string pointId = step.substr(pointStart, step.find_first_of(" =", pointStart) - pointStart);
+    // The first real of the IGES parameter section made "nan".
+    std::size_t parameters = 0;
+    while (parameters < iges.size() && !(parameters + 72 < iges.size() && iges[parameters + 72] == 'P'))
+        parameters = iges.find('\n', parameters) + 1;
+    // (one of three characters or more, so that the columns stay where they are).
+    std::size_t realFrom = 0, realTo = 0;
+    for (std::size_t dot = iges.find('.', parameters); dot != std::string::npos && realTo - realFrom < 3;
+         dot = iges.find('.', dot + 1)) {
+        realFrom = iges.find_last_of(",;", dot) + 1;
+        realTo = iges.find_first_of(",;", dot);
+    }
+    // The first directory entry's parameter line count (columns 25 to 32
+    // of its second line) made larger than the file.
+    std::size_t directory = 0;
+    while (directory < iges.size() && !(directory + 72 < iges.size() && iges[directory + 72] == 'D'))
+        directory = iges.find('\n', directory) + 1;
+    std::string igesLong = iges;
+    igesLong.replace(iges.find('\n', directory) + 1 + 24, 8, "99999999");
+    std::string igesNan = iges;
+    igesNan.replace(realFrom, realTo - realFrom, "nan" + std::string(realTo - realFrom - 3, ' '));
+    const auto stepY = [&](const std::string& value) {
+        std::string text = step;
+        const std::size_t y = text.find(',', point + 20) + 1;
+        const std::size_t end = text.find_first_of(",)", y);
+        return text.replace(y, end - y, value);
+    };
+    struct Case {
+        const char* name;
+        std::string file, text;
+        std::vector<std::string> said;
+    } cases[] = {
+        {"a BREP line direction of inf", "inf.brep", curveWith("inf"), {curveLine, "not a finite number"}},
+        {"a BREP line direction of -INF", "minf.brep", curveWith("-INF"), {curveLine, "not a finite number"}},
+        {"a BREP line direction of nan", "nan.brep", curveWith("nan"), {curveLine, "not a finite number"}},
+        {"a BREP line direction of Infinity", "infinity.brep", curveWith("Infinity"), {curveLine, "not a finite number"}},
+        {"a BREP line direction of a word", "word.brep", curveWith("x"), {"line ", "breaks off or holds something else"}},
+        {"a BREP text cut inside its shapes", "cut.brep", brep.substr(0, brep.find("TShapes") + 200),
+         {"line ", "breaks off"}},
+        {"a BREP text after a line of other text", "other.brep", "drawing of a box\n" + std::string(5000, 'x') + "\n" + brep,
+         {"not a BREP file"}},
+        {"a STEP point far out in y only", "far.step", stepY("-7.35E12"), {pointId, "beyond any model"}},
+        {"a STEP point at y = NaN", "nan.step", stepY("NaN"), {pointId, "not a finite number"}},
+        {"a STEP point at y = 1.E999", "overflow.step", stepY("1.E999"), {pointId, "not a finite number"}},
+        {"a STEP instance whose record does not close", "open.step", replaced(step, "));", ";", step.find("DATA;")),
+         {"Line "}},
+        {"a STEP file that does not start as one", "late.step", "\n\nHEADER;\n" + step, {"not a STEP file", "line 1"}},
+        {"a STEP file with a run of zero bytes", "zeros.step",
+         step.substr(0, step.size() / 2) + std::string(70000, '\0') + step.substr(step.size() / 2), {"zero byte at byte "}},
+        {"an IGES real of nan", "nan.igs", igesNan, {"not a finite number"}},
+        {"an IGES directory entry naming more parameter lines than the file has", "long.igs", igesLong,
+         {"directory entry D1 names parameter lines", "past the"}},
+        {"an IGES file whose first line is short", "short.igs", "IGES\n" + iges, {"not an IGES file", "line 1"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = (dir / c.file).string();
+        std::ofstream(path, std::ios::binary) << c.text;
+        qelx_test::TestModel model;
+        std::string error;
+        EXPECT_NE(readCadFile(path, model, error), QELI_OK);
+        for (const std::string& said : c.said)
+            EXPECT_NE(error.find(said), std::string::npos) << error;
+        EXPECT_EQ(error.find("TopoDS_"), std::string::npos) << error;
+        EXPECT_TRUE(model.faces.empty());
+    }
+    // Untouched, each box reads.
+    for (const char* name : {"box.brep", "box.step", "box.igs"}) {
+        qelx_test::TestModel model;
+        std::string error;
+        EXPECT_EQ(readCadFile((dir / name).string(), model, error), QELI_OK) << name << ": " << error;
+        EXPECT_EQ(model.faces.size(), 6u) << name;
+    }
+    fs::remove_all(dir);
 }

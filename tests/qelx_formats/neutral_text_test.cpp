@@ -4,7 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -482,4 +488,39 @@ TEST(NeutralText, FieldsInAnyOrderAndNoneTwice)
     const std::string faces = "\"faces\":" + doc["faces"].dump();
     const std::string twice = replaceOnce(good, "\"freePoints\":", faces + ",\n\"freePoints\":");
     EXPECT_EQ(refusal([&] { return readNeutralText(twice, "t.json"); }), "t.json: /faces: appears twice");
+}
+
+// A file-size limit reached while a whole file is written is a failed write
+// that is told, the temporary file removed and the target untouched, even
+// in a program that leaves the limit's signal as it comes (ending the
+// process in the middle of the write). Run in a child with the limit set.
+TEST(NeutralFile, AFileSizeLimitFailsTheWriteAndLeavesNoTemporaryFile)
+{
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("neutral_limit_" + std::to_string(::getpid()));
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    const std::string target = (dir / "big.json").string();
+    std::ofstream(target) << "the old file";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_DFL);
+        const rlimit small{8192, 8192};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        std::string reason;
+        const QELIResult r = qelx_formats::writeWholeFile(std::string(200000, 'x'), target, reason);
+        ::_exit(r == QELI_OK ? 2 : reason.find(std::strerror(EFBIG)) == std::string::npos ? 3 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"big.json"});
+    std::ifstream in(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "the old file");
+    std::filesystem::remove_all(dir);
 }

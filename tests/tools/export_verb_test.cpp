@@ -313,32 +313,41 @@ TEST(ExportVerb, MessagesEscapePathsAndNameTheDamage)
 }
 
 // Every write is checked: a full or closed standard output and a file-size
-// limit fail the run (exit 1, one line), with no temporary file left.
+// limit fail the run (exit 1, one line), with no temporary file left and no
+// output either (the verb failed), for export, convert and import alike.
 TEST(ExportVerb, EveryWriteIsChecked)
 {
     qelx_test::resetFramework();
     const Scratch dir("xvelm_export_writes");
     const std::string in = saved("xvelm_export_writes.vlt");
     const std::string driver = quoted(XVELM_DRIVER) + " export " + quoted(in) + " ";
+    const std::string document = in + ".json";
+    ASSERT_EQ(driverRun(driver + quoted(document)).status, 0);
+    const std::string convert = quoted(XVELM_DRIVER) + " convert " + quoted(in) + " ";
+    const std::string import = quoted(XVELM_DRIVER) + " import " + quoted(document) + " ";
     const struct {
         std::string shell;
         const char* said;
-        const char* kept; // the document, when the run got that far
     } cases[] = {
-        {driver + quoted(dir / "full.json") + " >/dev/full", "the output could not be written", "full.json"},
-        {driver + quoted(dir / "closed.json") + " >&-", "the output could not be written", "closed.json"},
-        {"ulimit -f 1; " + driver + quoted(dir / "big.json") + " >/dev/null", "File too large", ""},
-        {quoted(XVELM_DRIVER) + " info " + quoted(in) + " >/dev/full", "the output could not be written", ""},
-        {quoted(XVELM_DRIVER) + " --help >/dev/full", "the output could not be written", ""},
+        {driver + quoted(dir / "full.json") + " >/dev/full", "the output could not be written"},
+        {driver + quoted(dir / "closed.json") + " >&-", "the output could not be written"},
+        {"ulimit -f 1; " + driver + quoted(dir / "big.json") + " >/dev/null", "File too large"},
+        {convert + quoted(dir / "full.step") + " >/dev/full", "the output could not be written"},
+        {convert + quoted(dir / "full.vlt") + " >/dev/full", "the output could not be written"},
+        {convert + quoted(dir / "closed.brep") + " >&-", "the output could not be written"},
+        {"ulimit -f 8; " + convert + quoted(dir / "big.vlt") + " >/dev/null", "File too large"},
+        {import + quoted(dir / "full.vlt") + " >/dev/full", "the output could not be written"},
+        {"ulimit -f 8; " + import + quoted(dir / "big.vlt") + " >/dev/null", "File too large"},
+        {quoted(XVELM_DRIVER) + " info " + quoted(in) + " >/dev/full", "the output could not be written"},
+        {quoted(XVELM_DRIVER) + " --help >/dev/full", "the output could not be written"},
     };
     for (const auto& c : cases) {
         const ExportRun run = driverRun(c.shell);
         EXPECT_EQ(run.status, 1) << c.shell << "\n" << run.err;
         EXPECT_NE(run.err.find(c.said), std::string::npos) << c.shell << "\n" << run.err;
-        EXPECT_EQ(dir.others({c.kept}), std::vector<std::string>()) << c.shell;
-        if (*c.kept)
-            fs::remove(dir.path / c.kept);
+        EXPECT_EQ(dir.others({}), std::vector<std::string>()) << c.shell;
     }
+    std::remove(document.c_str());
     std::remove(in.c_str());
 }
 

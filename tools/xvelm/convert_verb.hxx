@@ -291,7 +291,7 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
     std::fprintf(out, "%s: %d %s, %d %s%s, %s, %s; written to %s in %.2f s\n", inName.c_str(), counts.bodies,
                  counts.bodies == 1 ? "body" : "bodies", counts.faces, counts.faces == 1 ? "face" : "faces",
                  source.c_str(), healing.c_str(), repairs.text().c_str(), outName.c_str(), seconds);
-    return output_written(out, err) ? 0 : 1;
+    return summary_told(out, err, outPath);
 }
 
 // The verb's operands (null-terminated): IN OUT, and `--heal NAME|off`

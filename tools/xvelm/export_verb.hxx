@@ -293,6 +293,20 @@ inline bool output_may_be_written(const char* inPath, const char* outPath, const
     return true;
 }
 
+// A verb's exit status once its output is written and its summary put on
+// `out`: 0 when the summary reached `out`; else 1, and the file the verb
+// wrote at `outPath` goes (a failed verb leaves no output file: a full disk
+// or a closed pipe on standard output fails the run, not half of it).
+inline int summary_told(FILE* out, FILE* err, const char* outPath)
+{
+    if (output_written(out, err))
+        return 0;
+    std::string target, reason;
+    if (qelx_formats::resolveWriteTarget(outPath, target, reason) == QELI_OK)
+        std::remove(target.c_str());
+    return 1;
+}
+
 // Restores the save file, exports it to `outPath` and prints a summary on
 // `out`. 0 on success; 1 with one line on `err` otherwise, with no output
 // file, nothing left alive and no file harmed: an output that is the input,
@@ -340,7 +354,7 @@ inline int exportNeutral(const char* inPath, const char* outPath, FILE* out, FIL
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fprintf(out, "%s: %d bodies, %d faces, %d edges exported to %s in %.2f s\n", inName.c_str(), counts.bodies,
                  counts.faces, counts.edges, outName.c_str(), seconds);
-    return output_written(out, err) ? 0 : 1;
+    return summary_told(out, err, outPath);
 }
 
 }  // namespace xvelm

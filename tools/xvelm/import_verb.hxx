@@ -496,7 +496,7 @@ inline int importNeutral(const char* inPath, const char* outPath, FILE* out, FIL
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fprintf(out, "%s: %d bodies, %d faces, %d edges imported to %s in %.2f s\n", inName.c_str(), counts.bodies,
                  counts.faces, counts.edges, outName.c_str(), seconds);
-    return output_written(out, err) ? 0 : 1;
+    return summary_told(out, err, outPath);
 }
 
 }  // namespace xvelm

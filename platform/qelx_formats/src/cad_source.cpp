@@ -100,6 +100,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <sstream>
 #include <string_view>
 #include <iostream>
 #include <streambuf>
@@ -939,6 +940,12 @@ std::string fileLabel(const Handle(Interface_InterfaceModel)& model, int number)
 // link thousands of entities one after another.
 constexpr int MaxReferenceChain = 200;
 
+// The largest STEP, IGES or BREP file the readers are given (README).
+constexpr unsigned long long MaxCadFileBytes = 1ULL << 30;
+
+// The largest coordinate a point of a read model may have.
+constexpr double MaxCoordinate = 1e10;
+
 // A STEP assembly's levels: products placed in products. The reader's
 // transfer (and the assembly reader after it) takes one level by recursion,
 // several frames deep, so a file nesting thousands of levels ran out of
@@ -1146,6 +1153,19 @@ bool readWhole(const Handle(Interface_InterfaceModel)& model, const Handle(Inter
             return false;
         }
     }
+    // A STEP point farther out than any model: the kernel takes it in and
+    // then cannot save what its tolerances became (1e10 is where the
+    // kernel's own transforms end, ten thousand kilometres in millimetres).
+    for (int i = 1; i <= model->NbEntities(); ++i)
+        if (const auto point = Handle(StepGeom_CartesianPoint)::DownCast(model->Value(i)))
+            for (int k = 1; k <= point->NbCoordinates(); ++k)
+                if (!(std::abs(point->CoordinatesValue(k)) <= MaxCoordinate)) {
+                    std::ostringstream value;
+                    value << point->CoordinatesValue(k);
+                    reason = "damaged: entity " + fileLabel(model, i) + ": a coordinate " + value.str() +
+                             ", beyond any model";
+                    return false;
+                }
     // A STEP loop, face or shell names each of its parts once: one listed
     // many times over (an edge thousands of times in one loop) sends the
     // reader's healing into work that grows with a power of the count.
@@ -1261,8 +1281,25 @@ bool readWhole(const Handle(Interface_InterfaceModel)& model, const Handle(Inter
 // on such a coordinate; one near the largest real overflows in their
 // healing, which then leaks what it had made. No model reaches 1e100. A
 // field that is no number passes (the readers judge it).
+// A word that reads as a real that is not finite: "inf", "infinity" or
+// "nan" in any case, signed or not (strtod and the readers' own parsers take
+// them; a curve built on one hangs the readers' trimming).
+bool nonFiniteWord(std::string_view word)
+{
+    if (!word.empty() && (word[0] == '+' || word[0] == '-'))
+        word.remove_prefix(1);
+    if (word.size() < 3)
+        return false;
+    std::string head(word.substr(0, 3));
+    for (char& c : head)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return head == "inf" || head == "nan";
+}
+
 const char* realProblem(std::string field)
 {
+    if (nonFiniteWord(field))
+        return "that is not a finite number";
     for (char& c : field)
         if (c == 'D' || c == 'd')
             c = 'E';
@@ -1275,6 +1312,89 @@ const char* realProblem(std::string field)
     if (!std::isfinite(value))
         return "that is not a finite number";
     return std::abs(value) > 1e100 ? "beyond any model" : nullptr;
+}
+
+// The line of a text's offset, counted from 1.
+long lineAt(const std::string& text, std::size_t at)
+{
+    return 1 + static_cast<long>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(std::min(at, text.size())), '\n'));
+}
+
+// Where an offset of a STEP file's text lies: the instance it is in ("#12")
+// when one starts before it on the way back, and the line.
+std::string stepPlace(const std::string& text, std::size_t at)
+{
+    const std::string line = "line " + std::to_string(lineAt(text, at));
+    std::size_t from = std::min(at, text.size());
+    while (from > 0 && text[from - 1] != ';')
+        --from;
+    while (from < text.size() && std::isspace(static_cast<unsigned char>(text[from])))
+        ++from;
+    if (from < at && text[from] == '#') {
+        std::size_t end = from + 1;
+        while (end < at && std::isdigit(static_cast<unsigned char>(text[end])))
+            ++end;
+        if (end > from + 1)
+            return "instance " + text.substr(from, end - from) + " (" + line + ")";
+    }
+    return line;
+}
+
+// Where a STEP text that its reader could not read first goes wrong: the
+// header it must start with, then each instance of its data section
+// ("#<n>=" and a record whose parentheses close before its ";"). Empty
+// when nothing is found so.
+std::string stepUnreadablePlace(const std::string& text)
+{
+    std::size_t at = text.find_first_not_of(" \t\r\n");
+    if (at == std::string::npos || text.compare(at, 12, "ISO-10303-21") != 0)
+        return "line 1: it does not start with ISO-10303-21";
+    const std::size_t data = text.find("DATA;");
+    if (data == std::string::npos)
+        return "no DATA section";
+    at = data + 5;
+    while (true) {
+        at = text.find_first_not_of(" \t\r\n", at);
+        if (at == std::string::npos)
+            return stepPlace(text, text.size()) + ": the data section does not end";
+        if (text.compare(at, 7, "ENDSEC;") == 0)
+            return {};
+        if (text.compare(at, 2, "/*") == 0) {
+            const std::size_t close = text.find("*/", at + 2);
+            if (close == std::string::npos)
+                return "line " + std::to_string(lineAt(text, at)) + ": a comment that does not end";
+            at = close + 2;
+            continue;
+        }
+        std::size_t end = at + 1;
+        while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end])))
+            ++end;
+        const std::size_t eq = text.find_first_not_of(" \t\r\n", end);
+        if (text[at] != '#' || end == at + 1 || eq == std::string::npos || text[eq] != '=')
+            return "line " + std::to_string(lineAt(text, at)) + ": something other than an instance (#<n>=...;)";
+        const std::string id = text.substr(at, end - at);
+        int depth = 0;
+        bool quoted = false, opened = false;
+        std::size_t k = eq + 1;
+        for (; k < text.size(); ++k) {
+            const char c = text[k];
+            if (quoted) {
+                quoted = c != '\'';
+            } else if (c == '\'') {
+                quoted = true;
+            } else if (c == '(') {
+                ++depth, opened = true;
+            } else if (c == ')') {
+                if (--depth < 0)
+                    break;
+            } else if (c == ';') {
+                break;
+            }
+        }
+        if (k >= text.size() || text[k] != ';' || depth != 0 || !opened)
+            return "instance " + id + " (line " + std::to_string(lineAt(text, at)) + ") is not a whole record";
+        at = k + 1;
+    }
 }
 
 // Whether every real number of a STEP file's text (outside its strings and
@@ -1304,7 +1424,24 @@ bool stepRealsFinite(const std::string& path, std::string& reason)
                 ++end;
             const std::string number = (at > 0 && text[at - 1] == '-' ? "-" : "") + text.substr(at, end - at);
             if (const char* why = number.find('.') != std::string::npos ? realProblem(number) : nullptr) {
-                reason = "damaged: a real " + number.substr(0, 24) + " " + why;
+                reason = "damaged: " + stepPlace(text, at) + ": a real " + number.substr(0, 24) + " " + why;
+                return false;
+            }
+            at = end;
+        } else if (std::isalpha(static_cast<unsigned char>(c)) &&
+                   (at == 0 || !(std::isalnum(static_cast<unsigned char>(text[at - 1])) || text[at - 1] == '_' ||
+                                 text[at - 1] == '.' || text[at - 1] == '#'))) {
+            // A word outside a string: a type name, or a real written as a
+            // word no STEP writer uses ("inf", "NaN").
+            std::size_t end = at;
+            while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '_'))
+                ++end;
+            std::string word = text.substr(at, std::min<std::size_t>(end - at, 9));
+            for (char& w : word)
+                w = static_cast<char>(std::tolower(static_cast<unsigned char>(w)));
+            if (word == "inf" || word == "infinity" || word == "nan") {
+                reason = "damaged: " + stepPlace(text, at) + ": a real " + text.substr(at, end - at) +
+                         " that is not a finite number";
                 return false;
             }
             at = end;
@@ -1325,6 +1462,12 @@ bool readChecked(const Handle(XSControl_WorkSession)& session, const std::string
     Handle(Interface_InterfaceModel) model;
     if (session->WorkLibrary()->ReadFile(path.c_str(), model, session->Protocol()) != 0 || model.IsNull()) {
         reason = std::string("not a readable ") + kind + " file";
+        if (std::string_view(kind) == "STEP") {
+            std::ifstream in(path, std::ios::binary);
+            const std::string where =
+                stepUnreadablePlace({std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
+            reason += ": " + (where.empty() ? std::string("its header section (lines before DATA;)") : where);
+        }
         return false;
     }
     if (!readWhole(model, session->Protocol(), reason))
@@ -1436,13 +1579,26 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
     // entry its lines name (columns 65 to 72), not by where a record ends.
     std::map<long long, std::string> records;
     std::size_t size = 0;
+    // Each entry's parameter lines as its directory entry gives them (its
+    // first line's pointer, its second line's count), and the global
+    // section's text: the reader copies what these name, unchecked.
+    struct Span {
+        long long entry, first, lines;
+    };
+    std::vector<Span> spans;
+    std::string globalText;
     while (std::getline(in, line)) {
         const bool firstOfEntry = line.size() >= 73 && line[72] == 'D' && entryLines % 2 == 0;
         if (firstOfEntry) {
             types[entryLines + 1] = std::atoll(line.substr(0, 8).c_str());
             if (types[entryLines + 1] != 0)
                 entries.push_back(entryLines + 1);
+            spans.push_back({entryLines + 1, std::atoll(line.substr(8, 8).c_str()), 0});
+        } else if (line.size() >= 73 && line[72] == 'D' && !spans.empty()) {
+            spans.back().lines = std::atoll(line.substr(24, 8).c_str());
         }
+        if (line.size() >= 73 && line[72] == 'G')
+            globalText.append(line, 0, 72);
         if (line.size() < 73)
             continue;
         if (line[72] == 'P') {
@@ -1470,6 +1626,36 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
         }
         entryLines += line[72] == 'D';
     }
+    // The global section's texts (nH...) lie within it: a file cut short in
+    // it had the reader copy a length it never checked.
+    for (std::size_t at = 0; at < globalText.size();) {
+        std::size_t digits = globalText.find_first_not_of(' ', at);
+        std::size_t stop = digits;
+        while (stop < globalText.size() && std::isdigit(static_cast<unsigned char>(globalText[stop])))
+            ++stop;
+        if (stop > digits && stop < globalText.size() && globalText[stop] == 'H') {
+            const unsigned long long length = stop - digits > 9 ? ~0ULL : std::stoull(globalText.substr(digits, stop - digits));
+            if (length > globalText.size() - stop - 1) {
+                reason = "damaged: the global section's text of " + globalText.substr(digits, std::min<std::size_t>(stop - digits, 12)) +
+                         " characters at column " + std::to_string(digits % 72 + 1) + " of line G" +
+                         std::to_string(digits / 72 + 1) + " runs past its end";
+                return false;
+            }
+            at = stop + 1 + static_cast<std::size_t>(length);
+            at = globalText.find_first_of(std::string{delimiter, end}, at);
+            at = at == std::string::npos ? globalText.size() : at + 1;
+            continue;
+        }
+        const std::size_t next = globalText.find_first_of(std::string{delimiter, end}, at);
+        at = next == std::string::npos ? globalText.size() : next + 1;
+    }
+    for (const Span& span : spans)
+        if (types[span.entry] != 0 && (span.first < 1 || span.lines < 0 || span.first > parameterLines || span.lines > parameterLines - span.first + 1)) {
+            reason = "damaged: directory entry D" + std::to_string(span.entry) + " names parameter lines P" +
+                     std::to_string(span.first) + " to P" + std::to_string(span.first + std::max(span.lines, 1LL) - 1) +
+                     ", past the " + std::to_string(parameterLines) + " the file holds";
+            return false;
+        }
     const long long limit = std::max<long long>(100000, static_cast<long long>(size) * 2);
     for (const auto& [entry, data] : records) {
         // The data begins with its entry's type: an entry made another
@@ -1562,7 +1748,7 @@ class BrepCounts {
     static bool blank(char c) { return c == ' ' || c == '\n' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
 public:
-    explicit BrepCounts(std::string text) : m_text(std::move(text))
+    explicit BrepCounts(const std::string& text) : m_text(text)
     {
         for (std::size_t at = 0; next(at);)
             ++m_total;
@@ -1579,11 +1765,14 @@ public:
                 ++from;
             const std::string_view token = std::string_view(m_text).substr(from, at - from);
             // Without an exponent, a hundred characters hold no real that
-            // is not finite or beyond 1e100: most words pass unparsed.
-            if (token.size() <= 100 && token.find_first_of("EeDd") == std::string_view::npos)
+            // is not finite or beyond 1e100 (but for the words "inf" and
+            // "nan"): most words pass unparsed.
+            if (token.size() <= 100 && token.find_first_of("EeDd") == std::string_view::npos &&
+                !nonFiniteWord(token))
                 continue;
             if (const char* why = token.size() < 400 ? realProblem(std::string(token)) : nullptr) {
-                reason = "damaged: a real " + std::string(token.substr(0, 24)) + " in the BREP text " + why;
+                reason = "damaged: line " + std::to_string(lineAt(m_text, from)) + ": a real " +
+                         std::string(token.substr(0, 24)) + " in the BREP text " + why;
                 return false;
             }
         }
@@ -1616,7 +1805,8 @@ public:
                     triangulation(v3);
             }
             if (m_verdict == Damaged) {
-                reason = "damaged: a count " + std::to_string(m_count) + " in the BREP " + section +
+                reason = "damaged: line " + std::to_string(lineAt(m_text, m_at)) + ": a count " +
+                         std::to_string(m_count) + " in the BREP " + section +
                          " table, more values than the rest of the file holds";
                 return false;
             }
@@ -1781,10 +1971,17 @@ private:
             takes(normals ? nodes : 0, 3);
     }
 
-    std::string m_text;
+    const std::string& m_text;
     long long m_total = 0, m_index = 0, m_count = 0;
     std::size_t m_at = 0;
     Verdict m_verdict = Unsure;
+};
+
+// A BREP text read from memory, which knows the line it has come to.
+class BrepTextBuffer : public std::stringbuf {
+public:
+    explicit BrepTextBuffer(std::string&& text) : std::stringbuf(std::move(text), std::ios::in) {}
+    long line() const { return 1 + static_cast<long>(std::count(eback(), gptr(), '\n')); }
 };
 
 // How deep a BREP file's shapes may nest (compounds of compounds ...): a
@@ -1912,17 +2109,31 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
         // Open CASCADE's reader goes on reading from a stream that failed
         // (a damaged count can keep it at that for ever): the stream throws
         // at the first read that fails instead.
-        std::ifstream in(path, std::ios::binary);
-        if (!BrepCounts({std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()}).plausible(reason))
+        std::string text;
+        {
+            std::ifstream file(path, std::ios::binary);
+            text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        }
+        if (!BrepCounts(text).plausible(reason))
             return false;
-        in.seekg(0);
+        // Read from memory, so that a refusal can name the line the
+        // reader had come to.
+        BrepTextBuffer buffer(std::move(text));
+        std::istream in(&buffer);
         in.exceptions(std::ios::failbit | std::ios::badbit);
         BrepShapes read;
         try {
             read.set.Read(in);
             read.set.Read(shape, in);
         } catch (const std::ios_base::failure&) {
-            reason = "damaged: the BREP text breaks off or holds something else where a value belongs";
+            reason = "damaged: line " + std::to_string(buffer.line()) +
+                     ": the BREP text breaks off or holds something else where a value belongs";
+            return false;
+        } catch (const Standard_Failure&) {
+            // Not the reader's own words ("TopoDS_Builder::Add"): where it was.
+            shape.Nullify();
+            reason = "damaged: line " + std::to_string(buffer.line()) +
+                     ": the BREP text holds a shape its reader cannot build (a part of the wrong kind or none)";
             return false;
         }
         if (shape.IsNull()) {
@@ -1947,6 +2158,72 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
     if (!any.More()) {
         reason = "no faces, edges or points in the file";
         return false;
+    }
+    return true;
+}
+
+// What a file must look like before any reader is given it: no larger than
+// the readers take (they hold the text, and their models, in memory), no
+// zero byte where it is sampled (every one of these formats is text; a file
+// of zeros, a sparse one, took seconds and gigabytes before it was refused),
+// and its first kilobytes those of its format: a STEP file starts with
+// "ISO-10303-21", an IGES file's first line is a record of the start or
+// global section (column 73), a BREP file names its topology within its
+// first lines. False with `reason`.
+bool looksLikeItsFormat(const std::string& path, CadFormat format, unsigned long long size, std::string& reason)
+{
+    if (size > MaxCadFileBytes) {
+        reason = "larger than the " + std::to_string(MaxCadFileBytes >> 20) + " MB a STEP, IGES or BREP file may be";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    constexpr std::size_t Sample = 4096;
+    std::string head(static_cast<std::size_t>(std::min<unsigned long long>(size, Sample)), '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    // The start, then sixteen samples spread over the rest.
+    for (int k = 0; k <= 16; ++k) {
+        std::string block = head;
+        unsigned long long at = 0;
+        if (k > 0) {
+            at = size / 16 * static_cast<unsigned long long>(k);
+            if (at + Sample > size)
+                at = size > Sample ? size - Sample : 0;
+            in.clear();
+            in.seekg(static_cast<std::streamoff>(at));
+            block.assign(Sample, '\0');
+            in.read(block.data(), static_cast<std::streamsize>(block.size()));
+            block.resize(static_cast<std::size_t>(in.gcount()));
+        }
+        if (const std::size_t zero = block.find('\0'); zero != std::string::npos) {
+            reason = "not a " + std::string(format == CadFormat::Step ? "STEP" : format == CadFormat::Iges ? "IGES" : "BREP") +
+                     " file: a zero byte at byte " + std::to_string(at + zero) + ", which no such text holds";
+            return false;
+        }
+    }
+    const std::size_t first = head.find_first_not_of(" \t\r\n");
+    switch (format) {
+    case CadFormat::Step:
+        if (first == std::string::npos || head.compare(first, 12, "ISO-10303-21") != 0) {
+            reason = "not a STEP file: line 1 does not start with ISO-10303-21";
+            return false;
+        }
+        return true;
+    case CadFormat::Iges: {
+        const std::size_t end = head.find_first_of("\r\n");
+        const std::string line = head.substr(0, end);
+        if (line.size() < 73 || (line[72] != 'S' && line[72] != 'G')) {
+            reason = "not an IGES file: line 1 is not a record of its start or global section (S or G in column 73)";
+            return false;
+        }
+        return true;
+    }
+    case CadFormat::Brep:
+        if (head.find("CASCADE Topology V") == std::string::npos && head.find("DBRep_DrawableShape") == std::string::npos) {
+            reason = "not a BREP file: its first lines do not name its topology (CASCADE Topology V1, V2 or V3)";
+            return false;
+        }
+        return true;
     }
     return true;
 }
@@ -2006,6 +2283,10 @@ QELIResult readCadFileUnlessTaken(const std::string& path, qelx_test::TestModel&
     if (!std::ifstream(path)) {
         error = path + ": cannot be opened";
         return QELI_FILE_NOT_OPENED;
+    }
+    if (std::string why; !looksLikeItsFormat(path, *format, static_cast<unsigned long long>(info.st_size), why)) {
+        error = path + ": " + why;
+        return QELI_FAIL;
     }
     try {
         const ExchangeSettings settings;

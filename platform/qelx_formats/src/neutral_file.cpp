@@ -6,6 +6,8 @@
 #include "qelx/framework_walk.hxx"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -112,6 +114,38 @@ bool writeAll(int fd, const char* at, std::size_t left, std::string& reason)
     return true;
 }
 
+// While one lives, a file-size limit makes a write of this thread fail
+// (EFBIG, a short write) instead of ending the process by its signal, which
+// would leave the temporary file behind: whatever the program did with the
+// signal, a write here is an error that is told and cleaned up. A signal
+// raised meanwhile is taken before the mask is put back.
+class FileSizeSignalHeld {
+public:
+    FileSizeSignalHeld()
+    {
+        sigemptyset(&m_one);
+        sigaddset(&m_one, SIGXFSZ);
+        m_held = ::pthread_sigmask(SIG_BLOCK, &m_one, &m_saved) == 0 && !sigismember(&m_saved, SIGXFSZ);
+    }
+    ~FileSizeSignalHeld()
+    {
+        if (!m_held)
+            return;
+        const timespec none{0, 0};
+        sigset_t pending;
+        while (::sigpending(&pending) == 0 && sigismember(&pending, SIGXFSZ) &&
+               ::sigtimedwait(&m_one, nullptr, &none) == SIGXFSZ) {
+        }
+        ::pthread_sigmask(SIG_SETMASK, &m_saved, nullptr);
+    }
+    FileSizeSignalHeld(const FileSizeSignalHeld&) = delete;
+    FileSizeSignalHeld& operator=(const FileSizeSignalHeld&) = delete;
+
+private:
+    sigset_t m_one{}, m_saved{};
+    bool m_held = false;
+};
+
 QELIResult writeText(const std::string& text, const std::string& path, std::string& error)
 {
     std::string reason;
@@ -188,6 +222,7 @@ QELIResult writeWholeFile(const std::function<bool(const TextPut& put, std::stri
         reason = "cannot be written (no free temporary name beside it)";
         return QELI_FILE_NOT_SAVED;
     }
+    const FileSizeSignalHeld held;
     bool ok = produce([&](const char* data, std::size_t size) { return writeAll(fd, data, size, reason); }, reason);
     if (ok && replacing && ::fchmod(fd, old.st_mode & 07777) != 0) {
         reason = systemReason();
