@@ -129,7 +129,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "neutral_peer: %s\n", error.c_str());
             return 1;
         }
-        const std::string open = neutral_checks::firstOpenLoop(model, 1e-6);
+        const std::string open = neutral_checks::firstOpenLoop(model, 1e-6 * neutral_checks::pointsSize(model));
         char extra[512];
         std::snprintf(extra, sizeof extra, ", \"gap\": %.6g, \"worstCoedge\": %d, \"coedgeGap\": %.6g, \"openLoop\": \"%s\"",
                       gap, worst.first, worst.second, open.c_str());

@@ -12,6 +12,20 @@
 
 namespace neutral_checks {
 
+// The diagonal of the box of the model's points.
+inline double pointsSize(const qelx_test::TestModel& m)
+{
+    double lo[3] = {1e300, 1e300, 1e300}, hi[3] = {-1e300, -1e300, -1e300};
+    for (std::size_t i = 0; i < m.points.size(); ++i) {
+        const QELXPoint3D p = m.point(static_cast<int>(i));
+        for (int k = 0; k < 3; ++k) {
+            lo[k] = std::min(lo[k], p[k]);
+            hi[k] = std::max(hi[k], p[k]);
+        }
+    }
+    return m.points.empty() ? 1.0 : std::hypot(hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]);
+}
+
 // "" when every loop joins up, else the first face and loop that does not.
 inline std::string firstOpenLoop(const qelx_test::TestModel& m, double tol)
 {
@@ -24,7 +38,9 @@ inline std::string firstOpenLoop(const qelx_test::TestModel& m, double tol)
             const qelx_test::TestCoedge& e = m.coedges[c];
             if (e.pcurve < 0)
                 return false;
-            const double t = atStart ? e.domain[0] : e.domain[1];
+            // A hair inside the domain: its ends may lie a rounding past the pcurve's knots.
+            const double inward = 1e-9 * (e.domain[1] - e.domain[0]);
+            const double t = atStart ? e.domain[0] + inward : e.domain[1] - inward;
             uv = m.pcurvePoint(e.pcurve, e.pcurveSense ? t : -t);
             return true;
         };

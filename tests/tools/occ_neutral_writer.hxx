@@ -490,6 +490,9 @@ private:
                 j["axis"] = xyz(Z);
             }
             map = Affine::crossed(1.0, 0.0, -e, 0.0);
+            // Bounded: the box of every (s, t) the surface has.
+            uSpan = sphere.IsNull() ? Json::array({0.0, 2.0 * M_PI}) : Json::array({-M_PI / 2, M_PI / 2});
+            vSpan = e > 0 ? Json::array({-2.0 * M_PI, 0.0}) : Json::array({0.0, 2.0 * M_PI});
         } else if (auto rev = Handle(Geom_SurfaceOfRevolution)::DownCast(surface)) {
             // The profile at v turned by u: s = v, t = u.
             j["type"] = "revolved";
@@ -497,6 +500,8 @@ private:
             j["axisDir"] = xyz(rev->Axis().Direction().XYZ());
             j["profile"] = curve(rev->BasisCurve(), v0, v1);
             map = Affine::crossed(1.0, 0.0, 1.0, 0.0);
+            uSpan = Json::array({v0, v1});
+            vSpan = Json::array({0.0, 2.0 * M_PI});
         } else if (auto ext = Handle(Geom_SurfaceOfLinearExtrusion)::DownCast(surface)) {
             j["type"] = "extruded";
             j["direction"] = xyz(ext->Direction().XYZ());

@@ -70,7 +70,7 @@ double ve_closing_period(const surface& s, bool u)
     return (u ? s.closed_u() : s.closed_v()) && range.finite() ? range.length() : 0.0;
 }
 
-bool ve_place_seam_pcurves(FACE* face)
+bool ve_place_loop_pcurves(FACE* face)
 {
     const SURFACE* s = face && face->geometry() && face->geometry()->has_equation() ? face->geometry() : nullptr;
     if (!s)
@@ -79,20 +79,21 @@ bool ve_place_seam_pcurves(FACE* face)
     if (!(pu > 0.0) && !(pv > 0.0))
         return true;
     bool good = true;
+    // Each loop's pcurves, each continuing the one before it.
+    std::vector<std::vector<COEDGE*>> loops;
     for (LOOP* loop = face->loop(); loop; loop = loop->next()) {
-        std::vector<COEDGE*> uses;
+        std::vector<COEDGE*>& uses = loops.emplace_back();
         COEDGE* first = loop->start();
         for (COEDGE* c = first; c; c = c->next()) {
             uses.push_back(c);
             if (c->next() == first || uses.size() > 1000000)
                 break;
         }
-        std::vector<bool> seam(uses.size());
+        // Walked from a coedge that is not a seam use: its pcurve stays.
         std::size_t anchor = uses.size();
-        for (std::size_t i = 0; i < uses.size(); ++i) {
-            seam[i] = isSeamUse(uses[i], face);
+        for (std::size_t i = 0; i < uses.size() && anchor == uses.size(); ++i) {
             QELpar_pos unused;
-            if (anchor == uses.size() && !seam[i] && pcurveEnd(uses[i], false, unused))
+            if (!isSeamUse(uses[i], face) && pcurveEnd(uses[i], false, unused))
                 anchor = i;
         }
         if (anchor == uses.size())
@@ -101,7 +102,7 @@ bool ve_place_seam_pcurves(FACE* face)
             const std::size_t i = (anchor + k) % uses.size();
             COEDGE* before = uses[(i + uses.size() - 1) % uses.size()];
             QELpar_pos end, start;
-            if (!seam[i] || !pcurveEnd(before, false, end) || !pcurveEnd(uses[i], true, start))
+            if (!pcurveEnd(before, false, end) || !pcurveEnd(uses[i], true, start))
                 continue;
             const double du = periodsBetween(start.u, end.u, pu), dv = periodsBetween(start.v, end.v, pv);
             if (du == 0.0 && dv == 0.0)
@@ -109,5 +110,32 @@ bool ve_place_seam_pcurves(FACE* face)
             good = velmCall([&] { movePCurve(uses[i], du, dv); }).ok() && good;
         }
     }
+    // Every other loop whole periods away from the first goes next to it.
+    const auto middle = [](const std::vector<COEDGE*>& uses, QELpar_pos& at) {
+        double u = 0.0, v = 0.0;
+        int n = 0;
+        for (const COEDGE* c : uses) {
+            QELpar_pos start;
+            if (pcurveEnd(c, true, start)) {
+                u += start.u;
+                v += start.v;
+                ++n;
+            }
+        }
+        at = QELpar_pos(u / std::max(n, 1), v / std::max(n, 1));
+        return n > 0;
+    };
+    QELpar_pos reference, at;
+    if (loops.size() > 1 && middle(loops.front(), reference))
+        for (std::size_t l = 1; l < loops.size(); ++l) {
+            if (!middle(loops[l], at))
+                continue;
+            const double du = periodsBetween(at.u, reference.u, pu), dv = periodsBetween(at.v, reference.v, pv);
+            if (du == 0.0 && dv == 0.0)
+                continue;
+            for (COEDGE* c : loops[l])
+                if (QELpar_pos unused; pcurveEnd(c, true, unused))
+                    good = velmCall([&] { movePCurve(c, du, dv); }).ok() && good;
+        }
     return good;
 }

@@ -3,7 +3,8 @@
 // parameters (the length of its range, for a surface closed without being
 // periodic). A pcurve the kernel fits to an edge curve lands in the
 // surface's principal range whatever the use, so both uses of a seam come
-// out on the same side; these put each use where its loop runs on.
+// out on the same side, and a face across the principal range's edge has
+// pcurves on both sides of it; these put each where its loop runs on.
 #include "xvelm2k/export.hxx"
 
 class FACE;
@@ -14,9 +15,9 @@ class surface;
 // periodic (a spline fitted round a turn); 0 when it does not close.
 XVELM2KA_API double ve_closing_period(const surface& s, bool u);
 
-// Moves the pcurve of each seam use of the face's loops by whole periods so
-// that it starts where the coedge before it in the loop ends (walked from a
-// coedge that is not a seam use, whose pcurve stays where it is). Pcurves of
-// other coedges are not touched. False when the kernel refused a step (the
-// face is then as it was up to that use).
-XVELM2KA_API bool ve_place_seam_pcurves(FACE* face);
+// Moves pcurves of the face's loops by whole periods so that each starts
+// where the coedge before it in its loop ends (walked from a coedge that is
+// not a seam use, whose pcurve stays where it is), and each loop after the
+// first lies next to the first rather than whole periods away. False when the
+// kernel refused a step (the face is then as it was up to that use).
+XVELM2KA_API bool ve_place_loop_pcurves(FACE* face);

@@ -617,8 +617,9 @@ void QELXPreprocessVelmUtils::SplineConvertOndrelUnsupportedSurfaces(Ve_BodyTag*
             face->set_geometry(make_surface(replacement), 1);
             sg_add_pcurves_to_entity(face);
         });
-        // The pcurves are fitted afresh, both uses of a seam on one side of it.
-        ve_place_seam_pcurves(face);
+        // The pcurves are fitted afresh, each in the surface's principal range: they are
+        // joined up again (a seam's two uses a period apart).
+        ve_place_loop_pcurves(face);
         if (approx)
             bs3_surface_delete(approx);
     }
