@@ -650,6 +650,7 @@ TEST(CadSource, DamagedTextIsRefusedNamingItsPlace)
         {"a STEP point far out in y only", "far.step", stepY("-7.35E12"), {pointId, "beyond any model"}},
         {"a STEP point at y = NaN", "nan.step", stepY("NaN"), {pointId, "not a finite number"}},
         {"a STEP point at y = 1.E999", "overflow.step", stepY("1.E999"), {pointId, "not a finite number"}},
+        {"a STEP point at y = Infinity", "infinity.step", stepY("Infinity"), {pointId, "not a finite number"}},
         {"a STEP instance whose record does not close", "open.step", replaced(step, "));", ";", step.find("DATA;")),
          {"Line "}},
         {"a STEP file that does not start as one", "late.step", "\n\nHEADER;\n" + step, {"not a STEP file", "line 1"}},
