@@ -4,7 +4,10 @@
 #include "trim_test_support.hxx"
 
 #include <cmath>
+#include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "model/entity_views.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
@@ -378,5 +381,298 @@ TEST_F(TrimSegment, ASampledSpaceCurveLiesOnItsSurface)
             const double t = i / 20.0;
             EXPECT_LT(distance(lifted->eval_position(t), srf.eval_position(pc.eval_position(t))), QELresabs) << t;
         }
+    }
+}
+
+namespace {
+
+// A 2-D B-spline through the control points (u, v) with the full knot
+// vector; rational when weights are given.
+bs2_curve bs2Through(int degree, const std::vector<QELpar_pos>& uv, const std::vector<double>& knots,
+                     const std::vector<double>& weights = {})
+{
+    std::vector<QELposition> pts;
+    for (const QELpar_pos& p : uv)
+        pts.emplace_back(p.u, p.v, 0.0);
+    return bs2_curve_from_ctrlpts(degree, weights.empty() ? 0 : 1, 0, 0, static_cast<int>(pts.size()), pts.data(),
+                                  weights.empty() ? nullptr : weights.data(), QELresabs, static_cast<int>(knots.size()),
+                                  knots.data(), 1e-10);
+}
+
+// A segment on the context carrying only the pcurve, over its whole range,
+// reversed (pcurve negated, domain negated) when asked.
+Ve_JordonCntlHandle pcurveSegment(PlaneContext& p, bs2_curve bs2, bool reversed)
+{
+    Ve_JordonCntlHandle s(new Ve_JordonCntl(&p.context));
+    const QELinterval r = bs2_curve_range(bs2);
+    s->setPcur(reinterpret_cast<Ve_PCurveTag*>(VELM_NEW PCURVE(pcurve(bs2, QELresfit, p.surface->equation()))));
+    s->setDomain(Gk_Domain(r.start_pt(), r.end_pt()));
+    s->setOwner(true);
+    if (reversed)
+        s->reverse();
+    return s;
+}
+
+// Quadratic: along +u to (1, 0), a corner, up +v to (1, 1), a corner, along
+// +u to (2, 1); the corners at the double knots 1 and 2.
+bs2_curve twoCornerQuadratic()
+{
+    return bs2Through(2, {{0, 0}, {0.5, 0}, {1, 0}, {1, 0.5}, {1, 1}, {1.5, 1}, {2, 1}},
+                      {0, 0, 0, 1, 1, 2, 2, 3, 3, 3});
+}
+
+} // namespace
+
+TEST_F(TrimSegment, ASegmentEndingOnACornerIsNotCutThere)
+{
+    // The corner of a polyline lies at 1; a segment over [0, 1] or [1, 2]
+    // only touches it. Cutting there would leave a piece of no length.
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("SplitAtG1Disc"));
+    for (bool asPCurve : {false, true})
+        for (const Gk_Domain& domain : {Gk_Domain(0.0, 1.0), Gk_Domain(1.0, 2.0)}) {
+            SCOPED_TRACE(std::string(asPCurve ? "pcurve" : "3-D curve") + " over " + std::to_string(domain.low()));
+            PlaneContext p(asPCurve);
+            Ve_JordonCntlHandle s = polylineSegment(p, corner(90), asPCurve);
+            s->setDomain(domain);
+            Ve_JordonDiscontinuity split(s, kTrimTangentBreakCosine);
+            EXPECT_EQ((asPCurve ? split.pcrvDiscontinuities() : split.crvDiscontinuities()).Count(), 0);
+            const QELXDynamicArray<Ve_JordonCntlHandle> pieces = split.splitNonG1();
+            ASSERT_EQ(pieces.Count(), 1);
+            EXPECT_EQ(s->getDomain().low(), domain.low());
+            EXPECT_EQ(s->getDomain().high(), domain.high());
+        }
+    // The same on a curved pcurve, whose breaks are read another way.
+    PlaneContext p(true);
+    Ve_JordonCntlHandle s = pcurveSegment(p, twoCornerQuadratic(), false);
+    s->setDomain(Gk_Domain(1.0, 2.0));
+    Ve_JordonDiscontinuity split(s, kTrimTangentBreakCosine);
+    EXPECT_EQ(split.pcrvDiscontinuities().Count(), 0);
+}
+
+TEST_F(TrimSegment, BreaksOfACurvedPcurveRiseInTheSegmentsParameterEitherWay)
+{
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("SplitAtG1Disc"));
+    for (bool reversed : {false, true}) {
+        SCOPED_TRACE(reversed ? "reversed" : "forward");
+        PlaneContext p(true);
+        Ve_JordonCntlHandle s = pcurveSegment(p, twoCornerQuadratic(), reversed);
+        const QELXPoint3D from = s->start(true), to = s->end(true);
+        Ve_JordonDiscontinuity split(s, kTrimTangentBreakCosine);
+        const QELXDynamicArray<double> breaks = split.pcrvDiscontinuities();
+        ASSERT_EQ(breaks.Count(), 2);
+        EXPECT_NEAR(breaks[0], reversed ? -2.0 : 1.0, 1e-12);
+        EXPECT_NEAR(breaks[1], reversed ? -1.0 : 2.0, 1e-12);
+        QELXDynamicArray<Ve_JordonCntlHandle> pieces = split.splitNonG1();
+        ASSERT_EQ(pieces.Count(), 3);
+        // The pieces run on end to start from the segment's start to its end.
+        EXPECT_LT(pieces[0]->start(true).Distance(from), 1e-9);
+        EXPECT_LT(pieces[2]->end(true).Distance(to), 1e-9);
+        for (int i = 0; i + 1 < pieces.Count(); ++i) {
+            EXPECT_DOUBLE_EQ(pieces[i]->getDomain().high(), pieces[i + 1]->getDomain().low());
+            EXPECT_LT(pieces[i]->end(true).Distance(pieces[i + 1]->start(true)), 1e-9);
+            pieces[i]->setOwner(true);
+        }
+    }
+}
+
+TEST_F(TrimSegment, ACut3DSegmentKeepsNoPcurveOfTheWholeSegment)
+{
+    // Curves preferred: the pieces are cut from the 3-D curve, so a pcurve
+    // that spanned the uncut segment cannot stay on the last piece (the
+    // loop would fit it onto the piece's shorter range).
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("SplitAtG1Disc"));
+    PlaneContext p(false);
+    Ve_JordonCntlHandle s = polylineSegment(p, corner(90), false);
+    Ve_JordonCntlHandle withPCurve = polylineSegment(p, corner(90), true);
+    s->setPcur(withPCurve->pcur());
+    withPCurve->setPcur(nullptr);
+    Ve_JordonDiscontinuity split(s, kTrimTangentBreakCosine);
+    QELXDynamicArray<Ve_JordonCntlHandle> pieces = split.splitNonG1();
+    ASSERT_EQ(pieces.Count(), 2);
+    EXPECT_EQ(s->pcur(), nullptr);
+    EXPECT_LT(pieces[0]->end(false).Distance(s->start(false)), 1e-9);
+    pieces[0]->setOwner(true);
+}
+
+TEST_F(TrimSegment, ALiftedPcurveRunsWithItsPcurveOverItsWholeRange)
+{
+    // Iso lines become the surface's own lines and other pcurves sampled
+    // curves: either way the space curve at t is the pcurve's point at t on
+    // the surface, over the pcurve's own range, reversed or not.
+    TestModel model = TestModel::nurbsSheet(5, 5);
+    SegmentBench bench(model, 0);
+    const surface& srf = reinterpret_cast<SURFACE*>(bench.context()->getSurface())->equation();
+    struct Case {
+        const char* what;
+        std::function<pcurve()> make;
+        bool iso;
+    };
+    const std::vector<double> line{0, 0, 1, 1}, quadratic{0, 0, 0, 1, 1, 1};
+    const std::vector<Case> cases{
+        {"iso line along u", [&] { return pcurve(bs2Through(1, {{0.2, 0.4}, {0.9, 0.4}}, line), QELresfit, srf); },
+         true},
+        {"iso line running back along v",
+         [&] { return pcurve(bs2Through(1, {{0.3, 0.9}, {0.3, 0.1}}, line), QELresfit, srf); }, true},
+        {"iso line, pcurve reversed",
+         [&] {
+             pcurve pc(bs2Through(1, {{0.2, 0.4}, {0.9, 0.4}}, line), QELresfit, srf);
+             pc.negate();
+             return pc;
+         },
+         true},
+        {"iso line with an offset",
+         [&] {
+             pcurve pc(bs2Through(1, {{0.2, 0.3}, {0.9, 0.3}}, line), QELresfit, srf);
+             pc.set_offset(QELpar_vec(0.0, 0.25));
+             return pc;
+         },
+         true},
+        {"rational iso line whose weights vary",
+         [&] {
+             return pcurve(bs2Through(2, {{0.2, 0.4}, {0.5, 0.4}, {0.9, 0.4}}, quadratic, {1.0, 3.0, 1.0}),
+                           QELresfit, srf);
+         },
+         false},
+        {"diagonal, pcurve reversed",
+         [&] {
+             pcurve pc(bs2Through(1, {{0.1, 0.2}, {0.8, 0.9}}, line), QELresfit, srf);
+             pc.negate();
+             return pc;
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const pcurve pc = c.make();
+        const QELinterval range = pc.param_range();
+        if (c.iso) {
+            bs3_curve iso = trimIsoCurveOfPCurve(pc);
+            EXPECT_NE(iso, nullptr);
+            if (iso)
+                bs3_curve_delete(iso);
+        }
+        std::unique_ptr<intcurve> lifted(trimSpaceCurveFromPCurve(pc));
+        ASSERT_TRUE(lifted && lifted->cur_present());
+        EXPECT_NEAR(lifted->param_range().start_pt(), range.start_pt(), 1e-12);
+        EXPECT_NEAR(lifted->param_range().end_pt(), range.end_pt(), 1e-12);
+        // The intcurve keeps the pcurve, running the same way.
+        const pcurve kept(*lifted, 1);
+        for (int i = 0; i <= 10; ++i) {
+            const double t = range.start_pt() + range.length() * i / 10.0;
+            const QELposition want = srf.eval_position(pc.eval_position(t));
+            EXPECT_LT(distance(lifted->eval_position(t), want), QELresabs) << t;
+            EXPECT_LT(distance(srf.eval_position(kept.eval_position(t)), want), QELresabs) << t;
+        }
+    }
+}
+
+TEST_F(TrimSegment, APcurveWithAShortSpanLiftsOverItsWholeRange)
+{
+    // A span whose image is shorter than QELresabs goes; its neighbour takes
+    // its parameters, so the space curve still ends where the pcurve does.
+    TestModel model = TestModel::nurbsSheet(5, 5);
+    SegmentBench bench(model, 0);
+    const surface& srf = reinterpret_cast<SURFACE*>(bench.context()->getSurface())->equation();
+    const double tiny = 1e-9;
+    const std::vector<double> knots{0, 0, 1, 2, 2};
+    for (bool shortFirst : {false, true}) {
+        SCOPED_TRACE(shortFirst ? "short span first" : "short span last");
+        const std::vector<QELpar_pos> uv = shortFirst
+                                               ? std::vector<QELpar_pos>{{0.1, 0.1}, {0.1 + tiny, 0.1}, {0.8, 0.7}}
+                                               : std::vector<QELpar_pos>{{0.1, 0.1}, {0.8, 0.7}, {0.8 + tiny, 0.7}};
+        const pcurve pc(bs2Through(1, uv, knots), QELresfit, srf);
+        std::unique_ptr<intcurve> lifted(trimSpaceCurveFromPCurve(pc));
+        ASSERT_TRUE(lifted && lifted->cur_present());
+        EXPECT_NEAR(lifted->param_range().start_pt(), 0.0, 1e-12);
+        EXPECT_NEAR(lifted->param_range().end_pt(), 2.0, 1e-12);
+        for (double t : {0.0, 2.0})
+            EXPECT_LT(distance(lifted->eval_position(t), srf.eval_position(pc.eval_position(t))), QELresabs) << t;
+    }
+}
+
+TEST_F(TrimSegment, AnIsoLineAcrossTheSeamIsTheSurfacesOwnLine)
+{
+    // Round a cylinder from before its seam to past it, either way round: the
+    // exact arc (not the rest of the circle), from where the pcurve starts to
+    // where it ends. The circle runs in its own parameter: the arc holds the
+    // pcurve's points, not at the same parameters.
+    TestModel model = TestModel::cylinder(1.5, 2);
+    SegmentBench bench(model, 0);
+    const surface& srf = reinterpret_cast<SURFACE*>(bench.context()->getSurface())->equation();
+    const bool roundU = srf.periodic_u();
+    ASSERT_TRUE(roundU || srf.periodic_v());
+    const QELinterval round = roundU ? srf.param_range_u() : srf.param_range_v();
+    const QELinterval along = roundU ? srf.param_range_v() : srf.param_range_u();
+    const double height = along.finite() ? along.mid_pt() : 0.5;
+    const double from = round.end_pt() - 1.0, to = round.end_pt() + 1.5;
+    for (bool backwards : {false, true}) {
+        SCOPED_TRACE(backwards ? "backwards" : "forwards");
+        const double a = backwards ? to : from, b = backwards ? from : to;
+        const QELpar_pos p0 = roundU ? QELpar_pos(a, height) : QELpar_pos(height, a);
+        const QELpar_pos p1 = roundU ? QELpar_pos(b, height) : QELpar_pos(height, b);
+        const pcurve pc(bs2Through(1, {p0, p1}, {0, 0, 1, 1}), QELresfit, srf);
+        bs3_curve iso = trimIsoCurveOfPCurve(pc);
+        ASSERT_NE(iso, nullptr);
+        for (double t : {0.0, 1.0})
+            EXPECT_LT(distance(bs3_curve_position(t, iso), srf.eval_position(pc.eval_position(t))), 1e-9) << t;
+        for (int i = 1; i < 10; ++i) {
+            const QELposition want = srf.eval_position(pc.eval_position(i / 10.0));
+            EXPECT_LT(distance(bs3_curve_position(bs3_curve_invert(want, 1e-12, iso), iso), want), 1e-9) << i;
+        }
+        EXPECT_NEAR(bs3_curve_length(iso), 1.5 * 2.5, 1e-6);
+        bs3_curve_delete(iso);
+    }
+}
+
+TEST_F(TrimSegment, PcurveEndsNearEitherPoleLandOnItAndKeepTheirWeights)
+{
+    const sphere ball(QELposition(0, 0, 0), 2.0);
+    const double pole = M_PI / 2;
+    const QELposition pts[3] = {QELposition(pole - 0.5 * QELresabs, 0.3, 0), QELposition(0.2, 0.3, 0),
+                                QELposition(-pole + 0.5 * QELresabs, 0.3, 0)};
+    const double weights[3] = {2.0, 1.0, 3.0};
+    const double knots[6] = {0, 0, 0, 1, 1, 1};
+    bs2_curve bs2 = bs2_curve_from_ctrlpts(2, 1, 0, 0, 3, pts, weights, QELresabs, 6, knots, 1e-10);
+    snapPCurveEndsToPoles(bs2, ball);
+    int dim = 0, degree = 0, rational = 0, n = 0, nk = 0;
+    QELposition* ctrl = nullptr;
+    double* w = nullptr;
+    double* k = nullptr;
+    bs2_curve_to_array(bs2, dim, degree, rational, n, ctrl, w, nk, k);
+    ASSERT_EQ(n, 3);
+    EXPECT_EQ(ctrl[0].x(), pole);
+    EXPECT_EQ(ctrl[2].x(), -pole);
+    EXPECT_EQ(ctrl[1].x(), 0.2);
+    ASSERT_TRUE(rational && w);
+    EXPECT_EQ(w[0], 2.0);
+    EXPECT_EQ(w[2], 3.0);
+    delete[] ctrl;
+    delete[] w;
+    delete[] k;
+    bs2_curve_delete(bs2);
+}
+
+TEST_F(TrimSegment, APcurveShortOfEitherEndOfItsDomainIsLeftOut)
+{
+    // The pcurve reaches the points of the coedge but over half its domain:
+    // read over the domain it would run on past the edge. The 3-D curve
+    // carries the segment alone.
+    for (bool shortAtHigh : {true, false}) {
+        SCOPED_TRACE(shortAtHigh ? "short at the high end" : "short at the low end");
+        TestModel model = TestModel::planeFace();
+        const int c = 0;
+        qelx_test::TestNurbs& n = model.pcurves[model.coedges[c].pcurve].nurbs;
+        const double low = model.coedges[c].domain[0], high = model.coedges[c].domain[1];
+        ASSERT_EQ(n.knots.size(), 2u);
+        n.knots = shortAtHigh ? std::vector<double>{low, 0.5 * (low + high)} : std::vector<double>{0.5 * (low + high), high};
+        SegmentBench bench(model, 0);
+        Ve_JordonCntlHandle s = bench.seed(c);
+        EXPECT_EQ(s->pcur(), nullptr);
+        ASSERT_NE(s->cur(), nullptr);
+        EXPECT_LT(s->start(true).Distance(sourcePoint(model, c, false)), 1e-9);
+        EXPECT_LT(s->end(true).Distance(sourcePoint(model, c, true)), 1e-9);
     }
 }

@@ -260,6 +260,16 @@ bs3_curve interpolateSpan(const PCurveLift& lift, double a, double b, int n)
     return piece;
 }
 
+// The pcurve's image over [a, b] stays within QELresabs of its start.
+bool spanImageIsPoint(const PCurveLift& lift, double a, double b, int n)
+{
+    const QELposition from = pcurvePointOnSurface(lift, a, 1, nullptr);
+    for (int i = 1; i <= n; ++i)
+        if (distance(pcurvePointOnSurface(lift, a + (b - a) * i / n, i < n ? 1 : -1, nullptr), from) >= QELresabs)
+            return false;
+    return true;
+}
+
 void liftPCurve(PCurveLift& lift)
 {
     lift.space = isoCurveFromPCurve(*lift.pc);
@@ -283,6 +293,7 @@ void liftPCurve(PCurveLift& lift)
         bs3_curve take(std::size_t i) { return std::exchange(curves[i], nullptr); }
     } owned;
     std::vector<double> lengths;
+    std::vector<QELinterval> spans;
     for (int j = 0; j + 1 < partition.n_brk(); ++j) {
         const double a = partition.breakValue(j), b = partition.breakValue(j + 1);
         if (!(b > a))
@@ -291,6 +302,14 @@ void liftPCurve(PCurveLift& lift)
         if (piece) {
             owned.curves.push_back(piece);
             lengths.push_back(bs3_curve_length(piece));
+            spans.emplace_back(a, b);
+        } else if (spanImageIsPoint(lift, a, b, n)) {
+            // A span whose image is a point (along a pole, say) gives the
+            // interpolation nothing to pass through: it is a short piece
+            // all the same, whose span a neighbour takes over.
+            owned.curves.push_back(nullptr);
+            lengths.push_back(0.0);
+            spans.emplace_back(a, b);
         }
     }
 
@@ -305,7 +324,7 @@ void liftPCurve(PCurveLift& lift)
             kept.push_back(i);
             continue;
         }
-        const QELinterval r = bs3_curve_range(owned.curves[i]);
+        const QELinterval r = spans[i];
         if (i > 0 && !isShort[i - 1]) {
             bs3_curve previous = owned.curves[i - 1];
             bs3_curve_reparam(bs3_curve_range(previous).start_pt(), r.end_pt(), previous);
@@ -318,6 +337,8 @@ void liftPCurve(PCurveLift& lift)
     }
     // Joined in the lift's own curve, which is freed with it when a join fails.
     for (std::size_t i : kept) {
+        if (!owned.curves[i])
+            continue;
         if (!lift.space) {
             lift.space = owned.take(i);
             continue;
