@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "model/body_set.hxx"
@@ -461,8 +462,9 @@ TEST_F(Stitching, IntcurveRebuildCutsAPCurveRunningPastItsEdgeInEveryFrame)
 {
     qelx_test::OptionScope options;
     options.set("/XVelm/CreateIntCurve", QELXValue(true));
+    for (bool turned : {false, true})
     for (const testkit::KernelFrame& frame : testkit::kernel_frames()) {
-        SCOPED_TRACE(frame.name);
+        SCOPED_TRACE(std::string(frame.name) + (turned ? ", edge stored against its reversed intcurve" : ""));
         double before = 0.0, accuracy = 0.0;
         BODY* plain = testkit::make_spline_sheet();
         ASSERT_TRUE(api_apply_transf(plain, frame.transform).ok());
@@ -475,6 +477,14 @@ TEST_F(Stitching, IntcurveRebuildCutsAPCurveRunningPastItsEdgeInEveryFrame)
         ASSERT_TRUE(api_change_body_trans(sheet).ok());
         COEDGE* c = sheet->lump()->shell()->face()->loop()->start();
         ASSERT_TRUE(bs2_curve_range(c->geometry()->def().cur()) == QELinterval(0.0, 1.0));
+        if (turned) {
+            // The same edge: its curve negated, the edge running against it.
+            EDGE* e = c->edge();
+            ASSERT_EQ(e->geometry()->equation().type(), 11);
+            e->geometry()->equation_for_update().negate();
+            e->set_sense(e->sense() == FORWARD ? REVERSED : FORWARD);
+            ASSERT_LT(testkit::worst_pcurve_gap(c), QELresfit);
+        }
         ASSERT_TRUE(velmCall([&] { rebuildIntcurveEdge(c->edge()); }).ok());
         const curve& rebuilt = c->edge()->geometry()->equation();
         ASSERT_EQ(rebuilt.type(), 11);
@@ -484,6 +494,119 @@ TEST_F(Stitching, IntcurveRebuildCutsAPCurveRunningPastItsEdgeInEveryFrame)
         EXPECT_TRUE(api_ent_area(sheet, 1e-6, after, accuracy).ok());
         EXPECT_NEAR(after, before, 1e-6 * std::fabs(before));
         api_del_entity(sheet);
+    }
+}
+
+// Two coedges between the same ends that lie together at their middles but
+// apart at their quarters, or whose samples lie on the other one way only,
+// are not on one boundary; a reversed coedge and an arc whose range lies a
+// period on are read where they lie.
+TEST_F(Stitching, CoedgesAreComparedAtQuartersAndMiddlesBothWays)
+{
+    // b runs (1, 1) -> (1, 0) on a polyline through the points; a is the
+    // straight (1, 0) -> (1, 1).
+    struct Case {
+        const char* what;
+        std::vector<QELposition> b;
+        bool match;
+    };
+    const std::vector<Case> cases{
+        {"straight", {{1, 1, 0}, {1, 0.75, 0}, {1, 0.5, 0}, {1, 0.25, 0}, {1, 0, 0}}, true},
+        {"together at the middle, apart at the quarters",
+         {{1, 1, 0}, {1.3, 0.75, 0}, {1, 0.5, 0}, {0.7, 0.25, 0}, {1, 0, 0}}, false},
+        {"b's samples on a, a's off b", {{1, 1, 0}, {1, 0.9, 0}, {1, 0.8, 0}, {1.5, 0.4, 0}, {1, 0, 0}}, false},
+    };
+    for (const Case& c : cases)
+        for (bool reversed : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (reversed ? ", b against its edge" : ""));
+            const std::vector<FACE*> f = keep(twoSquares(0.0));
+            COEDGE* a = nthCoedge(f[0], 1);
+            COEDGE* b = nthCoedge(f[1], 3);
+            ASSERT_EQ(b->sense(), FORWARD);
+            std::vector<QELposition> pts = c.b;
+            EDGE* e = b->edge();
+            if (reversed) {
+                // The edge runs (1, 0) -> (1, 1); b runs against it.
+                std::reverse(pts.begin(), pts.end());
+                VERTEX* start = e->start();
+                e->set_start(e->end());
+                e->set_end(start);
+                b->set_sense(REVERSED);
+            }
+            std::vector<double> knots{0.0};
+            for (std::size_t i = 0; i < pts.size(); ++i)
+                knots.push_back(static_cast<double>(i));
+            knots.push_back(static_cast<double>(pts.size() - 1));
+            e->set_geometry(make_curve(intcurve(bs3_curve_from_ctrlpts(1, 0, 0, 0, static_cast<int>(pts.size()),
+                                                                       pts.data(), nullptr, QELresabs,
+                                                                       static_cast<int>(knots.size()), knots.data(),
+                                                                       1e-10))));
+            const QELinterval range(0.0, static_cast<double>(pts.size() - 1));
+            e->set_param_range(&range);
+            ASSERT_LT(distance(b->start()->geometry()->coords(), QELposition(1, 1, 0)), 1e-12);
+            EXPECT_EQ(matchCoedges(coedgeTag(a), coedgeTag(b), 0.1), c.match);
+            EXPECT_EQ(matchCoedges(coedgeTag(b), coedgeTag(a), 0.1), c.match);
+            // Within the bulges, they are one boundary.
+            EXPECT_TRUE(matchCoedges(coedgeTag(a), coedgeTag(b), 0.31));
+            delete_loose_faces(m_faces);
+            m_faces.clear();
+        }
+}
+
+TEST_F(Stitching, AnArcWhoseRangeLiesAPeriodOnMatchesItsPartner)
+{
+    // Both sides bulge to x = 1.5 on the circle through (1, 0) and (1, 1);
+    // a reads it over [2 pi, 3 pi], b over [0, pi].
+    const std::vector<FACE*> f = keep(twoSquares(0.0));
+    COEDGE* a = nthCoedge(f[0], 1);
+    COEDGE* b = nthCoedge(f[1], 3);
+    a->edge()->set_geometry(
+        make_curve(ellipse(QELposition(1, 0.5, 0), QELunit_vector(0, 0, 1), QELvector(0, -0.5, 0), 1.0)));
+    const QELinterval later(2.0 * M_PI, 3.0 * M_PI);
+    a->edge()->set_param_range(&later);
+    b->edge()->set_geometry(
+        make_curve(ellipse(QELposition(1, 0.5, 0), QELunit_vector(0, 0, -1), QELvector(0, 0.5, 0), 1.0)));
+    const QELinterval first(0.0, M_PI);
+    b->edge()->set_param_range(&first);
+    ASSERT_LT(distance(a->edge()->geometry()->equation().eval_position(2.5 * M_PI), QELposition(1.5, 0.5, 0)), 1e-12);
+    EXPECT_TRUE(matchCoedges(coedgeTag(a), coedgeTag(b), 1e-6));
+    EXPECT_TRUE(matchCoedges(coedgeTag(b), coedgeTag(a), 1e-6));
+}
+
+TEST_F(Stitching, ClosedCoedgesOnOneCircleAreOneBoundaryOnlyRunningOppositeWays)
+{
+    // Each a disc bounded by one closed coedge on the unit circle, its vertex
+    // at (1, 0, 0); the second runs with the first or against it, on an edge
+    // of its own running either way.
+    const auto disc = [&](bool edgeForward, bool coedgeForward) {
+        VERTEX* v = new VERTEX(new APOINT(QELposition(1, 0, 0)));
+        const QELinterval r(0.0, 2.0 * M_PI);
+        const QELunit_vector normal(0, 0, edgeForward ? 1 : -1);
+        auto* e = new EDGE(v, v, make_curve(ellipse(QELposition(0, 0, 0), normal, QELvector(1, 0, 0), 1.0)), FORWARD,
+                           EDGE_cvty_unknown, &r);
+        v->add_edge(e);
+        auto* c = new COEDGE(e, coedgeForward ? FORWARD : REVERSED, nullptr, nullptr);
+        c->set_next(c);
+        c->set_previous(c);
+        const bool up = edgeForward == coedgeForward;
+        FACE* face = new FACE(new LOOP(c, nullptr), nullptr,
+                              make_surface(plane(QELposition(0, 0, 0), QELunit_vector(0, 0, up ? 1 : -1))), FORWARD);
+        keep({face});
+        return c;
+    };
+    COEDGE* a = disc(true, true);
+    struct Case {
+        bool edgeForward, coedgeForward;
+        CoedgeWays ways;
+    };
+    for (const Case& c : {Case{true, true, CoedgeWays::Along}, Case{true, false, CoedgeWays::Opposite},
+                          Case{false, true, CoedgeWays::Opposite}, Case{false, false, CoedgeWays::Along}}) {
+        SCOPED_TRACE(std::string(c.edgeForward ? "edge with a" : "edge against a") +
+                     (c.coedgeForward ? ", coedge along its edge" : ", coedge against its edge"));
+        COEDGE* b = disc(c.edgeForward, c.coedgeForward);
+        EXPECT_EQ(coedgesOnOneBoundary(coedgeTag(a), coedgeTag(b), 1e-6), c.ways);
+        EXPECT_EQ(coedgesOnOneBoundary(coedgeTag(b), coedgeTag(a), 1e-6), c.ways);
+        EXPECT_EQ(matchCoedges(coedgeTag(a), coedgeTag(b), 1e-6), c.ways == CoedgeWays::Opposite);
     }
 }
 
