@@ -9,6 +9,10 @@
 #include "velm/groups.hxx"
 #include "velm/lists.hxx"
 
+#include <string>
+#include <utility>
+#include <vector>
+
 using namespace importtest;
 using qelx_test::TestModel;
 
@@ -268,28 +272,174 @@ TEST_F(WireRoad, SeparateBodiesFollowTheConnectedChains)
 
 TEST_F(WireRoad, AClosedEdgeWithoutVerticesGetsOneAtItsStart)
 {
-    for (const Frame& frame : frames()) {
-        SCOPED_TRACE(frame.name);
-        TestModel m;
-        const int body = m.addBody();
-        const int circle = m.addEllipse({1, 2, 3}, {1, 0, 0}, {0, 0, 1}, 2.0, 2.0, 0.0, 2.0 * M_PI);
-        qelx_test::TestEdge edge;
-        edge.curve = circle;
-        edge.domain[1] = 2.0 * M_PI;
-        m.edges.push_back(edge);
-        qelx_test::TestWire wire;
-        wire.edges = {0};
-        m.wires.push_back(wire);
-        m.bodies[body].wires.push_back(0);
-        WireImport import(m, frame.morph);
-        const std::vector<BODY*> bodies = import.run();
-        ASSERT_EQ(bodies.size(), 1u);
-        const Counts n = countsOf(bodies[0]);
-        EXPECT_EQ(n.edges, 1);
-        EXPECT_EQ(n.vertices, 1);
-        expectPoints(bodies[0], {at({3, 2, 3}, frame.morph)});
-        EXPECT_EQ(findingsOf(bodies[0]), std::vector<std::string>());
+    // The circle's edge starts a radian round, running with the circle or
+    // stored against it: the vertex goes where the edge starts, and the
+    // edge's coedge is a ring of one.
+    for (bool reversed : {false, true})
+        for (const Frame& frame : frames()) {
+            SCOPED_TRACE(std::string(reversed ? "against its curve, " : "along its curve, ") + frame.name);
+            TestModel m;
+            const int body = m.addBody();
+            const int circle = m.addEllipse({1, 2, 3}, {1, 0, 0}, {0, 0, 1}, 2.0, 2.0, 0.0, 2.0 * M_PI);
+            qelx_test::TestEdge edge;
+            edge.curve = circle;
+            edge.sense = !reversed;
+            edge.domain[0] = reversed ? -1.0 - 2.0 * M_PI : 1.0;
+            edge.domain[1] = reversed ? -1.0 : 1.0 + 2.0 * M_PI;
+            m.edges.push_back(edge);
+            qelx_test::TestWire wire;
+            wire.edges = {0};
+            m.wires.push_back(wire);
+            m.bodies[body].wires.push_back(0);
+            const QELXPoint3D start = frame.morph.Apply(m.edgePoint(0, edge.domain[0]));
+            WireImport import(m, frame.morph);
+            const std::vector<BODY*> bodies = import.run();
+            ASSERT_EQ(bodies.size(), 1u);
+            const Counts n = countsOf(bodies[0]);
+            EXPECT_EQ(n.edges, 1);
+            EXPECT_EQ(n.vertices, 1);
+            expectPoints(bodies[0], {start});
+            EXPECT_EQ(findingsOf(bodies[0]), std::vector<std::string>());
+            ENTITY_LIST coedges;
+            api_get_coedges(bodies[0], coedges);
+            ASSERT_EQ(coedges.count(), 1);
+            auto* coedge = static_cast<COEDGE*>(coedges[0]);
+            EXPECT_EQ(coedge->next(), coedge);
+            EXPECT_EQ(coedge->previous(), coedge);
+        }
+}
+
+TEST_F(WireRoad, AClosedWireEdgeWithItsVertexIsARingOfOne)
+{
+    TestModel m;
+    const int body = m.addBody();
+    const int v = m.addVertex({3, 2, 3});
+    m.addEdge(m.addEllipse({1, 2, 3}, {1, 0, 0}, {0, 0, 1}, 2.0, 2.0, 0.0, 2.0 * M_PI), v, v, 0.0, 2.0 * M_PI);
+    qelx_test::TestWire wire;
+    wire.edges = {0};
+    wire.vertices = {v};
+    m.wires.push_back(wire);
+    m.bodies[body].wires.push_back(0);
+    WireImport import(m);
+    const std::vector<BODY*> bodies = import.run();
+    ASSERT_EQ(bodies.size(), 1u);
+    EXPECT_EQ(findingsOf(bodies[0]), std::vector<std::string>());
+    ENTITY_LIST coedges;
+    api_get_coedges(bodies[0], coedges);
+    ASSERT_EQ(coedges.count(), 1);
+    auto* coedge = static_cast<COEDGE*>(coedges[0]);
+    EXPECT_EQ(coedge->next(), coedge);
+    EXPECT_EQ(coedge->previous(), coedge);
+}
+
+namespace {
+
+// A polyline whose edges are listed from its middle and whose middle edge
+// runs back: the chain must still be walked from a free end.
+TestModel edgeRunningBackListedFirst()
+{
+    TestModel m = edgeRunningBack();
+    m.wires[0].edges = {1, 0, 2};
+    return m;
+}
+
+// The closed polyline (0,0,0) (2,0,0) (2,3,0) round to the start, its second
+// edge running back.
+TestModel closedWithEdgeRunningBack()
+{
+    TestModel m = TestModel::polylineWire({{0, 0, 0}, {2, 0, 0}, {2, 3, 0}, {0, 0, 0}});
+    m.edges[2].end = 0;
+    m.vertices[0].edges.push_back(2);
+    m.vertices[3].edges.clear();
+    m.wires[0].vertices.pop_back();
+    qelx_test::TestEdge& e = m.edges[1];
+    std::swap(e.start, e.end);
+    e.sense = false;
+    e.domain[0] = -3.0;
+    e.domain[1] = 0.0;
+    return m;
+}
+
+// Three edges from the origin to (1,0,0), (0,2,0) and (0,0,3), the second
+// stored from its far end: a wire branching three ways.
+TestModel threeWayBranch()
+{
+    TestModel m;
+    const int body = m.addBody();
+    const int o = m.addVertex({0, 0, 0});
+    qelx_test::TestWire wire;
+    const std::vector<qelx_test::Vec3> ends{{1, 0, 0}, {0, 2, 0}, {0, 0, 3}};
+    for (std::size_t k = 0; k < ends.size(); ++k) {
+        const int v = m.addVertex(ends[k]);
+        const double length = k + 1.0;
+        wire.edges.push_back(k == 1 ? m.addEdge(m.addLine(ends[k], {0, 0, 0}), v, o, 0.0, length)
+                                    : m.addEdge(m.addLine({0, 0, 0}, ends[k]), o, v, 0.0, length));
     }
+    m.wires.push_back(wire);
+    m.bodies[body].wires.push_back(0);
+    return m;
+}
+
+} // namespace
+
+TEST_F(WireRoad, RechainedWiresLinkBothWaysAndABranchingWireBecomesWiresOfOneEdge)
+{
+    struct Case {
+        const char* what;
+        TestModel model;
+        bool closed, branches;
+    };
+    const std::vector<Case> cases{{"closed, an edge running back", closedWithEdgeRunningBack(), true, false},
+                                  {"open, listed from an edge running back", edgeRunningBackListedFirst(), false,
+                                   false},
+                                  {"branching three ways", threeWayBranch(), false, true}};
+    for (const Case& c : cases)
+        for (const Frame& frame : frames()) {
+            SCOPED_TRACE(std::string(c.what) + ", " + frame.name);
+            ASSERT_LT(c.model.maxGap(), 1e-9);
+            WireImport import(c.model, frame.morph);
+            qelx_test::EventRecorder events;
+            const std::vector<BODY*> bodies = import.run();
+            ASSERT_EQ(bodies.size(), 1u) << ::testing::PrintToString(events.names("Warning"));
+            EXPECT_EQ(findingsOf(bodies[0]), std::vector<std::string>());
+            EXPECT_EQ(countsOf(bodies[0]).edges, 3);
+            ENTITY_LIST coedges;
+            api_get_coedges(bodies[0], coedges);
+            ASSERT_EQ(coedges.count(), 3);
+            int freeNext = 0, freePrevious = 0;
+            for (int i = 0; i < coedges.count(); ++i) {
+                auto* coedge = static_cast<COEDGE*>(coedges[i]);
+                if (c.branches) {
+                    // A kernel wire is one chain: each edge a wire of its
+                    // own, along its edge as the source stores it.
+                    EXPECT_EQ(coedge->sense(), FORWARD);
+                    EXPECT_EQ(coedge->next(), nullptr);
+                    EXPECT_EQ(coedge->previous(), nullptr);
+                    continue;
+                }
+                if (COEDGE* next = coedge->next()) {
+                    EXPECT_EQ(next->start(), coedge->end());
+                    EXPECT_EQ(next->previous(), coedge);
+                } else {
+                    ++freeNext;
+                }
+                if (COEDGE* previous = coedge->previous()) {
+                    EXPECT_EQ(previous->end(), coedge->start());
+                    EXPECT_EQ(previous->next(), coedge);
+                } else {
+                    ++freePrevious;
+                }
+            }
+            if (!c.branches) {
+                EXPECT_EQ(freeNext, c.closed ? 0 : 1);
+                EXPECT_EQ(freePrevious, c.closed ? 0 : 1);
+            }
+            EXPECT_EQ(wiresOf(bodies[0]), c.branches ? 3 : 1);
+            std::vector<QELXPoint3D> wanted;
+            for (const qelx_test::Vec3& p : c.model.points)
+                wanted.push_back(at(p, frame.morph));
+            expectPoints(bodies[0], wanted);
+        }
 }
 
 TEST_F(WireRoad, AcornBodiesOnePerPointInEveryFrame)

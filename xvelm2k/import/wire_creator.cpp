@@ -303,10 +303,22 @@ bool chainsEndToStart(const std::vector<COEDGE*>& coedges)
     return true;
 }
 
-// Chains the coedges of one connected wire along their edges, each coedge's
-// sense following the walk, for a source whose wire edges run against each
-// other (the links made at the vertices then contradict the edges). A wire
-// that branches is left as it is.
+// Whether three or more of the coedges' edge ends meet at one vertex.
+bool branches(const std::vector<COEDGE*>& coedges)
+{
+    std::unordered_map<const VERTEX*, int> ends;
+    for (COEDGE* c : coedges) {
+        EDGE* e = c->edge();
+        if (++ends[e->start()] > 2 || (e->end() != e->start() && ++ends[e->end()] > 2))
+            return true;
+    }
+    return false;
+}
+
+// Chains the coedges of one connected wire that does not branch along their
+// edges, each coedge's sense following the walk, for a source whose wire
+// edges run against each other (the links made at the vertices then
+// contradict the edges).
 void chainAlongEdges(std::vector<COEDGE*>& coedges)
 {
     std::unordered_map<const VERTEX*, std::vector<COEDGE*>> at;
@@ -317,8 +329,6 @@ void chainAlongEdges(std::vector<COEDGE*>& coedges)
     }
     COEDGE* first = coedges.front();
     for (const auto& [vertex, incident] : at) {
-        if (incident.size() > 2)
-            return;
         if (incident.size() == 1)
             first = incident.front();
     }
@@ -358,19 +368,39 @@ WIRE* QELXVelmWireCreator::MakeWires(const QELXDynamicArray<QELXIdentifier>& edg
             continue;
         WIRE* wire = velm_require(new (0, "QELXVelmWireCreator", __LINE__, nullptr) WIRE());
         wire->set_coedge(coedge);
-        if (connected) {
-            SpreadWire(wire, coedge);
-            std::vector<COEDGE*> coedges = linkedCoedges(coedge, wire);
-            if (!chainsEndToStart(coedges))
-                chainAlongEdges(coedges);
-        } else {
-            coedge->set_wire(wire);
-        }
         if (last)
             last->set_next(wire);
         else
             head = wire;
         last = wire;
+        if (!connected) {
+            coedge->set_wire(wire);
+            continue;
+        }
+        SpreadWire(wire, coedge);
+        std::vector<COEDGE*> coedges = linkedCoedges(coedge, wire);
+        if (branches(coedges)) {
+            // A kernel wire is one chain: a branching one could not reach
+            // all its coedges. Its edges become wires of one edge each, as
+            // single-edge wires are, every edge listed at its vertices.
+            for (COEDGE* c : coedges) {
+                const bool closed = c->start() == c->end();
+                c->set_next(closed ? c : nullptr);
+                c->set_previous(closed ? c : nullptr);
+                for (VERTEX* v : {c->edge()->start(), c->edge()->end()})
+                    if (v)
+                        v->add_edge(c->edge());
+                if (c == coedge)
+                    continue;
+                WIRE* own = velm_require(new (0, "QELXVelmWireCreator", __LINE__, nullptr) WIRE());
+                own->set_coedge(c);
+                c->set_wire(own);
+                last->set_next(own);
+                last = own;
+            }
+        } else if (!chainsEndToStart(coedges)) {
+            chainAlongEdges(coedges);
+        }
     }
     return head;
 }

@@ -141,5 +141,13 @@ void QELXVelmWEdgePair::Create()
     x->GetGeometryExporter(geometry);
     if (!geometry || importEdgeCurve(edge, geometry) == EdgeCurveRoad::NotRead)
         return;
-    velm_require(new (0, "QELXVelmWEdgePair", __LINE__, nullptr) COEDGE(edge, FORWARD));
+    COEDGE* coedge = velm_require(new (0, "QELXVelmWEdgePair", __LINE__, nullptr) COEDGE(edge, FORWARD));
+    // A closed edge whose vertex its curve gave (the source has none) meets
+    // no vertex pair to link it: it is a ring of one, as one with a vertex is.
+    QELXIdentifier start;
+    x->GetStartVertexFromEdge(source(), start);
+    if (!start.IsValid() && edge->start() && edge->start() == edge->end()) {
+        linkNext(coedge, coedge);
+        linkPrevious(coedge, coedge);
+    }
 }
