@@ -131,3 +131,48 @@ TEST_F(DocFeatureRoundTrip, ASourceModelsFeaturesAndNotesArriveAsTheModelSays)
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(dftest::describeFeatures(target), expected);
 }
+
+// Only the all-layers filter (type 0) takes every layer the import made;
+// without one no filter is filled beyond what it lists. One listed after
+// another filter is found.
+TEST_F(DocFeatureRoundTrip, OnlyAnAllLayersFilterGathersEveryLayer)
+{
+    struct Case {
+        const char* what;
+        std::vector<qelx_test::TestLayerFilter> filters;
+        std::vector<std::string> described;
+    };
+    const std::vector<Case> cases{
+        {"no filter of type 0",
+         {{"Metal", QELX_LayerFilterListed, {7}, true}, {"Odd", QELX_LayerFilterNone, {4}, false}},
+         {"layer filter Metal type 1 current {layer7 }", "layer filter Odd type 2 {layer4 }"}},
+        {"the filter of type 0 listed second",
+         {{"Metal", QELX_LayerFilterListed, {7}, true}, {"All", QELX_LayerFilterAll, {}, false}},
+         {"layer filter All type 0 {layer7 }", "layer filter Metal type 1 current {layer7 }"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        qelx_test::TestModel model;
+        model.layers[4] = qelx_test::TestLayer{"Glass", {0, 0, 1, 1}, false};
+        model.layers[7] = qelx_test::TestLayer{"Steel", {1, 0, 0, 1}, true};
+        model.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)].layer = 4;
+        model.layerFilters = c.filters;
+        qelx_test::TestDocument source(model);
+        qelx_test::TestCallLog log;
+        qelx_test::TestAttributeExporter attributes(source.model(), log);
+        qelx_test::TestDocFeatureExporter exporter(&source, source.model(), &attributes);
+        QELXVelmDocument target;
+        const std::vector<BODY*> to = dftest::addBodies(target, 1);
+        dftest::linkBodies(source, {qelx_test::wordOf(qelx_test::KindBody, 0)}, to);
+        {
+            dftest::ImportRun run(target, exporter);
+            EXPECT_EQ(run.imported, QELI_OK);
+            EXPECT_EQ(run.count("Layer Filters"), 2);
+        }
+        std::vector<std::string> filters;
+        for (const std::string& d : dftest::describeFeatures(target))
+            if (d.rfind("layer filter", 0) == 0)
+                filters.push_back(d);
+        EXPECT_EQ(filters, c.described);
+    }
+}

@@ -296,6 +296,9 @@ TEST_F(LayerImport, EntitiesJoinOneGroupPerSourceLayerUnlessOnTheReferenceLayer)
     QELGROUP* three = nullptr;
     ASSERT_EQ(layers.FindLayerById(3, three), QELI_OK);
     EXPECT_EQ(membersOf(three), (std::vector<ENTITY*>{faces[3]}));
+    // Switched off in the source: not the current layer.
+    current = false;
+    EXPECT_FALSE(Ve_AttribTransfer::getCurrent(three, current) && current);
     // Groups without the faces are the kernel's: deleting them after the faces.
     for (FACE* f : faces)
         api_del_entity(f);
@@ -403,8 +406,57 @@ TEST_F(LayerImport, FiltersGatherTheirLayersMakingMissingOnesByNumber)
     QELXString label;
     EXPECT_TRUE(Ve_AttribTransfer::getLabel(two, label));
     EXPECT_STREQ(label.c_str(), "two");
+    // Made by number and switched off: not current either.
+    EXPECT_FALSE(Ve_AttribTransfer::getCurrent(two, current) && current);
     api_del_entity(face);
     for (QELGROUP* g : made)
+        api_del_entity(g);
+    for (QELGROUP* g : layers.GetLayers())
+        api_del_entity(g);
+}
+
+TEST_F(LayerImport, ALayerMadeByNumberWithoutPropertiesTakesThemFromItsFirstEntity)
+{
+    // The source knows nothing of layer 4 by number when the filter names
+    // it; by the time a face on it comes, it does: the layer takes the
+    // name, colour (brought into [0, 1]) and state then, once.
+    TestModel model = TestModel::block(1, 1, 1);
+    model.layerFilters = {{"some", 1, {4}, false}};
+    Import import(model);
+    QELXVelmLayerImporter layers;
+    FilterExporter exporter(import.model());
+    QELXVelmLayerFilterImporter filters;
+    filters.ImportLayerFilters(&exporter, &import.source().attributes(), &layers);
+    QELGROUP* four = nullptr;
+    ASSERT_EQ(layers.FindLayerById(4, four), QELI_OK);
+    QELXString label;
+    EXPECT_FALSE(Ve_AttribTransfer::getLabel(four, label));
+    import.model().layers[4] = qelx_test::TestLayer{"four", {-0.5, 2.0, 0.25, 1.0}, true};
+    import.model().attributes[qelx_test::wordOf(qelx_test::KindFace, 0)].layer = 4;
+    import.model().attributes[qelx_test::wordOf(qelx_test::KindFace, 1)].layer = 4;
+    FACE* first = import.creator().GetFace(import.id(qelx_test::KindFace, 0));
+    FACE* second = import.creator().GetFace(import.id(qelx_test::KindFace, 1));
+    EXPECT_EQ(layers.ImportEntityLayer(first, import.id(qelx_test::KindFace, 0), &import.source().attributes(), -1),
+              QELI_OK);
+    ASSERT_TRUE(Ve_AttribTransfer::getLabel(four, label));
+    EXPECT_STREQ(label.c_str(), "four");
+    bool current = false;
+    EXPECT_TRUE(Ve_AttribTransfer::getCurrent(four, current) && current);
+    const auto* rgb = static_cast<const ATTRIB_RGB*>(find_attrib(four, ATTRIB_ST_TYPE, ATTRIB_RGB_TYPE));
+    ASSERT_NE(rgb, nullptr);
+    EXPECT_DOUBLE_EQ(rgb->red(), 0.0);
+    EXPECT_DOUBLE_EQ(rgb->green(), 1.0);
+    EXPECT_DOUBLE_EQ(rgb->blue(), 0.25);
+    // Renamed in the source afterwards: the layer keeps what it took.
+    import.model().layers[4].name = "renamed";
+    EXPECT_EQ(layers.ImportEntityLayer(second, import.id(qelx_test::KindFace, 1), &import.source().attributes(), -1),
+              QELI_OK);
+    EXPECT_TRUE(Ve_AttribTransfer::getLabel(four, label));
+    EXPECT_STREQ(label.c_str(), "four");
+    EXPECT_EQ(membersOf(four), (std::vector<ENTITY*>{first, second}));
+    api_del_entity(first);
+    api_del_entity(second);
+    for (QELGROUP* g : filters.GetLayerFilters())
         api_del_entity(g);
     for (QELGROUP* g : layers.GetLayers())
         api_del_entity(g);
