@@ -276,6 +276,8 @@ TEST_F(LayerImport, EntitiesJoinOneGroupPerSourceLayerUnlessOnTheReferenceLayer)
     // Layer 3 is the reference layer of the first, not of the second.
     EXPECT_EQ(layers.ImportEntityLayer(faces[2], import.id(qelx_test::KindFace, 2), attributes, 3), QELI_FAIL);
     EXPECT_EQ(layers.ImportEntityLayer(faces[3], import.id(qelx_test::KindFace, 3), attributes, 5), QELI_OK);
+    // Layer 3 made, the first is still on its reference layer: it stays off it.
+    EXPECT_EQ(layers.ImportEntityLayer(faces[2], import.id(qelx_test::KindFace, 2), attributes, 3), QELI_OK);
     // No layer answered: no group.
     EXPECT_NE(layers.ImportEntityLayer(faces[4], import.id(qelx_test::KindFace, 4), attributes, -1), QELI_OK);
     const QELXDynamicArray<QELGROUP*> groups = layers.GetLayers();

@@ -243,6 +243,18 @@ TEST_F(TopologyCases, FacesPointOutWhateverWayTheSourceStoresThem)
 
 class TrimRoadCases : public ImportTest {};
 
+namespace {
+
+// The sheets the trim road makes of the source's first body, a solid.
+std::vector<BODY*> trimSolid(ImporterRun& run)
+{
+    Gk_ImportContext context(&run.target(), &run.sourceDocument());
+    EXPECT_EQ(run.importer().ImportSolidAsTrim(&run.source(), run.id(qelx_test::KindBody, 0), &context), QELI_OK);
+    return run.result();
+}
+
+} // namespace
+
 TEST_F(TrimRoadCases, SurfaceProgressCountsEveryFaceOfASolidOnThePlainRoad)
 {
     for (bool repair : {false, true}) {
@@ -252,9 +264,7 @@ TEST_F(TrimRoadCases, SurfaceProgressCountsEveryFaceOfASolidOnThePlainRoad)
             options.on(Ve_OptionDoc::keyOf("RepairTrim"));
         Gk_ObsWraper::log().clear();
         ImporterRun run(TestModel::block(1, 2, 3));
-        Gk_ImportContext context(&run.target(), &run.sourceDocument());
-        ASSERT_EQ(run.importer().ImportSolidAsTrim(&run.source(), run.id(qelx_test::KindBody, 0), &context), QELI_OK);
-        ASSERT_EQ(run.result().size(), 6u);
+        ASSERT_EQ(trimSolid(run).size(), 6u);
         const std::vector<long long> max = phaseCalls("ImportSurfacePhase", "setMax");
         const std::vector<long long> done = phaseCalls("ImportSurfacePhase", "setDone");
         // The plain road counts its faces; the repair road leaves the count
@@ -276,9 +286,7 @@ TEST_F(TrimRoadCases, OnlyFacesTheSourceCallsUnboundedPlanesAreMarkedSo)
         model.attributes[qelx_test::wordOf(qelx_test::KindFace, 2)].planeUnbounded = true;
         model.attributes[qelx_test::wordOf(qelx_test::KindFace, 4)].planeUnbounded = false;
         ImporterRun run(model);
-        Gk_ImportContext context(&run.target(), &run.sourceDocument());
-        ASSERT_EQ(run.importer().ImportSolidAsTrim(&run.source(), run.id(qelx_test::KindBody, 0), &context), QELI_OK);
-        const std::vector<BODY*> sheets = run.result();
+        const std::vector<BODY*> sheets = trimSolid(run);
         ASSERT_EQ(sheets.size(), 6u);
         for (int i = 0; i < 6; ++i) {
             const std::vector<FACE*> faces = testkit::faces_of(sheets[i]);
@@ -294,10 +302,34 @@ TEST_F(TrimRoadCases, AFaceNothingWasMadeOfIsWarnedOfByNumber)
     model.surfaces[model.faces[3].surface].type = qelx_test::SurfUnknown;
     qelx_test::EventRecorder events;
     ImporterRun run(model);
-    Gk_ImportContext context(&run.target(), &run.sourceDocument());
-    ASSERT_EQ(run.importer().ImportSolidAsTrim(&run.source(), run.id(qelx_test::KindBody, 0), &context), QELI_OK);
-    EXPECT_EQ(run.result().size(), 5u);
+    EXPECT_EQ(trimSolid(run).size(), 5u);
     const std::vector<std::string> warnings = events.names("Warning");
     ASSERT_EQ(warnings.size(), 1u) << ::testing::PrintToString(warnings);
     EXPECT_NE(warnings[0].find("face 3"), std::string::npos) << warnings[0];
+}
+
+TEST_F(TopologyCases, ABodyOfOneFreeFaceIsASheetOfItInEveryFrame)
+{
+    // The body holds the block's first face directly: one sheet of that
+    // face, on the face's own side, whatever the frame.
+    for (const Frame& frame : frames()) {
+        SCOPED_TRACE(frame.name);
+        TestModel model = TestModel::block(2, 3, 4);
+        model.bodies[0].faces = {0};
+        model.bodies[0].lumps.clear();
+        Import import(model, frame.morph);
+        import.creator().CreateFaceBodies(import.id(qelx_test::KindBody, 0));
+        ASSERT_EQ(import.bodies().size(), 1u);
+        BODY* sheet = import.bodies()[0];
+        const Counts n = countsOf(sheet);
+        EXPECT_EQ(n.faces, 1);
+        EXPECT_EQ(n.edges, 4);
+        EXPECT_EQ(n.vertices, 4);
+        EXPECT_EQ(findingsOf(sheet), std::vector<std::string>());
+        double area = 0.0, accuracy = 0.0;
+        ASSERT_TRUE(api_ent_area(sheet, 1e-8, area, accuracy).ok());
+        // One of the block's faces: 2 x 3, 2 x 4 or 3 x 4, and not turned.
+        EXPECT_TRUE(std::fabs(area - 6.0) < 1e-9 || std::fabs(area - 8.0) < 1e-9 || std::fabs(area - 12.0) < 1e-9)
+            << area;
+    }
 }

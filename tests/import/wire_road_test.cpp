@@ -270,28 +270,50 @@ TEST_F(WireRoad, SeparateBodiesFollowTheConnectedChains)
         EXPECT_EQ(findingsOf(body), std::vector<std::string>());
 }
 
-TEST_F(WireRoad, AClosedEdgeWithoutVerticesGetsOneAtItsStart)
+namespace {
+
+// One wire of one closed edge on a circle of radius 2 about (1, 2, 3): with a
+// vertex of its own at (3, 2, 3) over [0, 2 pi], or without, starting a
+// radian round and stored along its circle or against it.
+TestModel closedCircleWire(bool withVertex, bool reversed)
 {
-    // The circle's edge starts a radian round, running with the circle or
-    // stored against it: the vertex goes where the edge starts, and the
-    // edge's coedge is a ring of one.
-    for (bool reversed : {false, true})
+    TestModel m;
+    const int body = m.addBody();
+    const int circle = m.addEllipse({1, 2, 3}, {1, 0, 0}, {0, 0, 1}, 2.0, 2.0, 0.0, 2.0 * M_PI);
+    qelx_test::TestWire wire;
+    if (withVertex) {
+        const int v = m.addVertex({3, 2, 3});
+        m.addEdge(circle, v, v, 0.0, 2.0 * M_PI);
+        wire.vertices = {v};
+    } else {
+        qelx_test::TestEdge edge;
+        edge.curve = circle;
+        edge.sense = !reversed;
+        edge.domain[0] = reversed ? -1.0 - 2.0 * M_PI : 1.0;
+        edge.domain[1] = reversed ? -1.0 : 1.0 + 2.0 * M_PI;
+        m.edges.push_back(edge);
+    }
+    wire.edges = {0};
+    m.wires.push_back(wire);
+    m.bodies[body].wires.push_back(0);
+    return m;
+}
+
+} // namespace
+
+TEST_F(WireRoad, AClosedEdgeIsARingOfOneOnAVertexWhereItStarts)
+{
+    // Without a vertex of its own the edge gets one where it starts.
+    struct Case {
+        const char* what;
+        bool withVertex, reversed;
+    };
+    for (const Case& c : {Case{"with its vertex", true, false}, Case{"without vertices, along its curve", false, false},
+                          Case{"without vertices, against its curve", false, true}})
         for (const Frame& frame : frames()) {
-            SCOPED_TRACE(std::string(reversed ? "against its curve, " : "along its curve, ") + frame.name);
-            TestModel m;
-            const int body = m.addBody();
-            const int circle = m.addEllipse({1, 2, 3}, {1, 0, 0}, {0, 0, 1}, 2.0, 2.0, 0.0, 2.0 * M_PI);
-            qelx_test::TestEdge edge;
-            edge.curve = circle;
-            edge.sense = !reversed;
-            edge.domain[0] = reversed ? -1.0 - 2.0 * M_PI : 1.0;
-            edge.domain[1] = reversed ? -1.0 : 1.0 + 2.0 * M_PI;
-            m.edges.push_back(edge);
-            qelx_test::TestWire wire;
-            wire.edges = {0};
-            m.wires.push_back(wire);
-            m.bodies[body].wires.push_back(0);
-            const QELXPoint3D start = frame.morph.Apply(m.edgePoint(0, edge.domain[0]));
+            SCOPED_TRACE(std::string(c.what) + ", " + frame.name);
+            const TestModel m = closedCircleWire(c.withVertex, c.reversed);
+            const QELXPoint3D start = frame.morph.Apply(m.edgePoint(0, m.edges[0].domain[0]));
             WireImport import(m, frame.morph);
             const std::vector<BODY*> bodies = import.run();
             ASSERT_EQ(bodies.size(), 1u);
@@ -307,29 +329,6 @@ TEST_F(WireRoad, AClosedEdgeWithoutVerticesGetsOneAtItsStart)
             EXPECT_EQ(coedge->next(), coedge);
             EXPECT_EQ(coedge->previous(), coedge);
         }
-}
-
-TEST_F(WireRoad, AClosedWireEdgeWithItsVertexIsARingOfOne)
-{
-    TestModel m;
-    const int body = m.addBody();
-    const int v = m.addVertex({3, 2, 3});
-    m.addEdge(m.addEllipse({1, 2, 3}, {1, 0, 0}, {0, 0, 1}, 2.0, 2.0, 0.0, 2.0 * M_PI), v, v, 0.0, 2.0 * M_PI);
-    qelx_test::TestWire wire;
-    wire.edges = {0};
-    wire.vertices = {v};
-    m.wires.push_back(wire);
-    m.bodies[body].wires.push_back(0);
-    WireImport import(m);
-    const std::vector<BODY*> bodies = import.run();
-    ASSERT_EQ(bodies.size(), 1u);
-    EXPECT_EQ(findingsOf(bodies[0]), std::vector<std::string>());
-    ENTITY_LIST coedges;
-    api_get_coedges(bodies[0], coedges);
-    ASSERT_EQ(coedges.count(), 1);
-    auto* coedge = static_cast<COEDGE*>(coedges[0]);
-    EXPECT_EQ(coedge->next(), coedge);
-    EXPECT_EQ(coedge->previous(), coedge);
 }
 
 namespace {
@@ -357,6 +356,21 @@ TestModel closedWithEdgeRunningBack()
     e.sense = false;
     e.domain[0] = -3.0;
     e.domain[1] = 0.0;
+    return m;
+}
+
+// Two edges leaving (0,0,0), for (2,0,0) and (0,3,0): an open chain whose
+// middle vertex only starts edges.
+TestModel twoEdgesLeavingTheMiddle()
+{
+    TestModel m;
+    const int body = m.addBody();
+    const int o = m.addVertex({0, 0, 0}), a = m.addVertex({2, 0, 0}), b = m.addVertex({0, 3, 0});
+    qelx_test::TestWire wire;
+    wire.edges = {m.addEdge(m.addLine({0, 0, 0}, {2, 0, 0}), o, a, 0.0, 2.0),
+                  m.addEdge(m.addLine({0, 0, 0}, {0, 3, 0}), o, b, 0.0, 3.0)};
+    m.wires.push_back(wire);
+    m.bodies[body].wires.push_back(0);
     return m;
 }
 
@@ -392,6 +406,7 @@ TEST_F(WireRoad, RechainedWiresLinkBothWaysAndABranchingWireBecomesWiresOfOneEdg
     const std::vector<Case> cases{{"closed, an edge running back", closedWithEdgeRunningBack(), true, false},
                                   {"open, listed from an edge running back", edgeRunningBackListedFirst(), false,
                                    false},
+                                  {"open, both edges leaving the middle", twoEdgesLeavingTheMiddle(), false, false},
                                   {"branching three ways", threeWayBranch(), false, true}};
     for (const Case& c : cases)
         for (const Frame& frame : frames()) {
@@ -402,10 +417,11 @@ TEST_F(WireRoad, RechainedWiresLinkBothWaysAndABranchingWireBecomesWiresOfOneEdg
             const std::vector<BODY*> bodies = import.run();
             ASSERT_EQ(bodies.size(), 1u) << ::testing::PrintToString(events.names("Warning"));
             EXPECT_EQ(findingsOf(bodies[0]), std::vector<std::string>());
-            EXPECT_EQ(countsOf(bodies[0]).edges, 3);
+            const int edges = static_cast<int>(c.model.edges.size());
+            EXPECT_EQ(countsOf(bodies[0]).edges, edges);
             ENTITY_LIST coedges;
             api_get_coedges(bodies[0], coedges);
-            ASSERT_EQ(coedges.count(), 3);
+            ASSERT_EQ(coedges.count(), edges);
             int freeNext = 0, freePrevious = 0;
             for (int i = 0; i < coedges.count(); ++i) {
                 auto* coedge = static_cast<COEDGE*>(coedges[i]);
@@ -434,7 +450,7 @@ TEST_F(WireRoad, RechainedWiresLinkBothWaysAndABranchingWireBecomesWiresOfOneEdg
                 EXPECT_EQ(freeNext, c.closed ? 0 : 1);
                 EXPECT_EQ(freePrevious, c.closed ? 0 : 1);
             }
-            EXPECT_EQ(wiresOf(bodies[0]), c.branches ? 3 : 1);
+            EXPECT_EQ(wiresOf(bodies[0]), c.branches ? edges : 1);
             std::vector<QELXPoint3D> wanted;
             for (const qelx_test::Vec3& p : c.model.points)
                 wanted.push_back(at(p, frame.morph));

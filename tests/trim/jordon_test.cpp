@@ -3,6 +3,7 @@
 // tangent breaks and 3-D curves lifted from pcurves.
 #include "trim_test_support.hxx"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -675,4 +676,91 @@ TEST_F(TrimSegment, APcurveShortOfEitherEndOfItsDomainIsLeftOut)
         EXPECT_LT(s->start(true).Distance(sourcePoint(model, c, false)), 1e-9);
         EXPECT_LT(s->end(true).Distance(sourcePoint(model, c, true)), 1e-9);
     }
+}
+
+TEST_F(TrimSegment, APcurveFollowsItsCurveIntoTheCurvesOwnParameter)
+{
+    // The cylinder's top circle handed in a parameter that is not its angle
+    // (scaled, shifted, and reversed): the segment runs in the curve's
+    // parameter, and its pcurve is carried with it, slope and all.
+    for (double scale : {0.5, -2.0}) {
+        SCOPED_TRACE(scale);
+        TestModel model = TestModel::cylinder(1.5, 2);
+        const int face = 2;
+        const int coedge = model.loops[model.faces[face].loops[0]].coedges[0];
+        model.reparametriseCurve(model.edges[model.coedges[coedge].edge].curve, scale, 0.3);
+        ASSERT_LT(model.maxGap(), 1e-9);
+        SegmentBench bench(model, face);
+        Ve_JordonCntlHandle s = bench.seed(coedge);
+        ASSERT_TRUE(s->pcur() && s->cur());
+        for (double f : {0.0, 0.25, 0.5, 0.75, 1.0}) {
+            const double t = s->getDomain().locate(f);
+            const QELposition onCurve = reinterpret_cast<CURVE*>(s->cur())->equation().eval_position(t);
+            const QELXPoint3D byCurve(onCurve.x(), onCurve.y(), onCurve.z());
+            const PCURVE* pc = reinterpret_cast<PCURVE*>(s->pcur());
+            const QELposition byPCurve = reinterpret_cast<SURFACE*>(bench.context()->getSurface())
+                                             ->equation()
+                                             .eval_position(pc->def().eval_position(t));
+            EXPECT_LT(byCurve.Distance(QELXPoint3D(byPCurve.x(), byPCurve.y(), byPCurve.z())), 1e-9) << f;
+        }
+        EXPECT_LT(s->start(true).Distance(sourcePoint(bench.model(), coedge, false)), 1e-9);
+    }
+}
+
+TEST_F(TrimSegment, ACurveLiftedFromALongerPcurveRunsOverItsSegmentOnly)
+{
+    // Pcurves preferred and no 3-D curve: the pcurve reaches a unit past
+    // both ends of its coedge's domain, along the same line; the curve made
+    // from it bounds the segment and no more.
+    TestModel model = TestModel::planeFace();
+    const TestModel original = model;
+    model.faces[0].category = 0;
+    const int c = 0;
+    model.dropCurve(model.coedges[c].edge);
+    qelx_test::TestNurbs& n = model.pcurves[model.coedges[c].pcurve].nurbs;
+    ASSERT_EQ(n.ctrl.size(), 4u);
+    const double t0 = n.knots.front(), t1 = n.knots.back();
+    const double du = (n.ctrl[2] - n.ctrl[0]) / (t1 - t0), dv = (n.ctrl[3] - n.ctrl[1]) / (t1 - t0);
+    n.ctrl = {n.ctrl[0] - du, n.ctrl[1] - dv, n.ctrl[2] + du, n.ctrl[3] + dv};
+    n.knots = {t0 - 1.0, t1 + 1.0};
+    SegmentBench bench(model, 0);
+    Ve_JordonCntlHandle s = bench.seed(c);
+    ASSERT_NE(s->pcur(), nullptr);
+    ASSERT_EQ(s->cur(), nullptr);
+    const std::vector<Ve_JordonCntlHandle> pieces = bench.repair(s);
+    ASSERT_EQ(pieces.size(), 1u);
+    ASSERT_NE(s->cur(), nullptr);
+    const QELinterval range = reinterpret_cast<CURVE*>(s->cur())->equation().param_range();
+    EXPECT_NEAR(range.start_pt(), s->getDomain().low(), 1e-12);
+    EXPECT_NEAR(range.end_pt(), s->getDomain().high(), 1e-12);
+    EXPECT_LT(s->start(false).Distance(sourcePoint(original, c, false)), 1e-9);
+    EXPECT_LT(s->end(false).Distance(sourcePoint(original, c, true)), 1e-9);
+}
+
+TEST_F(TrimSegment, AClosedCurveWithCornersIsNotCutButStartsAtOne)
+{
+    // A closed periodic polyline round the unit square, starting halfway
+    // along its bottom side: curves preferred, it stays one segment over the
+    // whole square, from one of its corners (where its edge's vertex goes).
+    PlaneContext p(false);
+    bs3_curve square = polyline3({QELposition(0.5, 0, 0), QELposition(1, 0, 0), QELposition(1, 1, 0),
+                                  QELposition(0, 1, 0), QELposition(0, 0, 0), QELposition(0.5, 0, 0)});
+    bs3_curve_set_periodic(square);
+    Ve_JordonCntlHandle s(new Ve_JordonCntl(&p.context));
+    s->setCur(reinterpret_cast<Ve_CurveTag*>(make_curve(intcurve(square))));
+    s->setDomain(Gk_Domain(0.0, 5.0));
+    s->setOwner(true);
+    ASSERT_TRUE(reinterpret_cast<CURVE*>(s->cur())->equation().periodic());
+    Ve_JordonDiscontinuity split(s, kTrimTangentBreakCosine);
+    EXPECT_EQ(split.crvDiscontinuities().Count(), 4);
+    const QELXDynamicArray<Ve_JordonCntlHandle> pieces = split.splitNonG1();
+    ASSERT_EQ(pieces.Count(), 1);
+    EXPECT_NEAR(s->getDomain().length(), 5.0, 1e-12);
+    const QELXPoint3D from = s->start(false);
+    EXPECT_LT(from.Distance(s->end(false)), 1e-9);
+    double nearest = 1e300;
+    for (const QELXPoint3D& corner :
+         {QELXPoint3D(1, 0, 0), QELXPoint3D(1, 1, 0), QELXPoint3D(0, 1, 0), QELXPoint3D(0, 0, 0)})
+        nearest = std::min(nearest, from.Distance(corner));
+    EXPECT_LT(nearest, 1e-9);
 }

@@ -6,6 +6,12 @@
 #include "qelx_velm/ve_option_doc.hxx"
 #include "trim/trim_internal.hxx"
 #include "velm/attrib.hxx"
+#include "velm/query.hxx"
+
+#include <cmath>
+#include <string>
+#include <utility>
+#include <vector>
 
 using qelx_test::TestModel;
 
@@ -208,4 +214,89 @@ TEST_F(TrimContour, ALoopOfPolesBecomesOneCurvelessEdgeOnOneVertex)
     EXPECT_EQ(coedge->edge()->start(), coedge->edge()->end());
     const QELposition at = coedge->edge()->start()->geometry()->coords();
     EXPECT_LT((QELXPoint3D(at.x(), at.y(), at.z()) - QELXPoint3D(0.5, 0.25, 0.0)).Length(), 1e-12);
+}
+
+TEST_F(TrimContour, AnOpenArcsCurveIsLimitedToItsEdgeStoredEitherWay)
+{
+    // A half disc: the arc of the unit circle from (1, 0) to (-1, 0), then
+    // the line back, pcurves or curves preferred, the arc's edge stored with
+    // its circle or against it. The circle of the arc's edge holds the arc
+    // and no more, and the face has the half disc's area.
+    for (int category : {0, 2})
+        for (bool reversed : {false, true}) {
+            SCOPED_TRACE(std::string(category == 0 ? "pcurves preferred" : "curves preferred") +
+                         (reversed ? ", arc against its circle" : ", arc along its circle"));
+            TestModel m;
+            int shell = -1;
+            m.addSheetBody(shell);
+            const int a = m.addVertex({1, 0, 0}), b = m.addVertex({-1, 0, 0});
+            const int arc = m.addEdge(m.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 1.0, 1.0, 0.0, M_PI), a, b, 0.0,
+                                      M_PI);
+            const int line = m.addEdge(m.addLine({-1, 0, 0}, {1, 0, 0}), b, a, 0.0, 2.0);
+            const int face = m.addFace(shell, m.addPlane({0, 0, 0}, {1, 0, 0}, {0, 0, 1}));
+            m.faces[face].category = category;
+            const int loop = m.addLoop(face);
+            // The arc without a pcurve: the loop takes its circle.
+            const int arcCoedge = m.addCoedge(loop, arc, true, -1);
+            m.addCoedge(loop, line, true, m.addLinePCurve({-1, 0}, {1, 0}, 0.0, 2.0));
+            if (reversed) {
+                qelx_test::TestEdge& e = m.edges[arc];
+                e.sense = false;
+                e.domain[0] = -M_PI;
+                e.domain[1] = 0.0;
+                std::swap(e.start, e.end);
+                m.coedges[arcCoedge].sense = false;
+            }
+            ASSERT_LT(m.maxGap(), 1e-9);
+            trimtest::TrimSource trim(m);
+            FACE* built = trim.build(face);
+            ASSERT_NE(built, nullptr);
+            EDGE* edge = nullptr;
+            const std::vector<std::vector<COEDGE*>> loops = trimtest::loopsOf(built);
+            for (COEDGE* c : loops[0])
+                if (c->edge()->geometry() && c->edge()->geometry()->equation().type() != 1)
+                    edge = c->edge();
+            ASSERT_NE(edge, nullptr);
+            QELinterval onCurve = edge->param_range();
+            if (edge->sense() == REVERSED)
+                onCurve = -onCurve;
+            const QELinterval own = edge->geometry()->equation().param_range();
+            ASSERT_TRUE(own.finite());
+            EXPECT_NEAR(own.start_pt(), onCurve.start_pt(), 1e-9);
+            EXPECT_NEAR(own.end_pt(), onCurve.end_pt(), 1e-9);
+            BODY* sheet = trim.sheet(built);
+            EXPECT_EQ(importtest::findingsOf(sheet), std::vector<std::string>{});
+            double area = 0.0, accuracy = 0.0;
+            ASSERT_TRUE(api_ent_area(sheet, 1e-8, area, accuracy).ok());
+            // Measured over the arc's fitted pcurve: the fit's accuracy, not
+            // the other half of the circle.
+            EXPECT_NEAR(area, M_PI / 2.0, 1e-3);
+        }
+}
+
+TEST_F(TrimContour, ASegmentTooShortForAnEdgeIsLeftOutOfItsLoop)
+{
+    // A unit square whose left side is cut 1e-9 below its top corner: the
+    // piece of 1e-9 makes no edge, and the loop closes over it.
+    for (int category : {0, 2}) {
+        SCOPED_TRACE(category == 0 ? "pcurves preferred" : "curves preferred");
+        TestModel m;
+        int shell = -1;
+        m.addSheetBody(shell);
+        std::vector<int> ring;
+        for (const qelx_test::Vec3& p :
+             {qelx_test::Vec3{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 1 - 1e-9, 0}})
+            ring.push_back(m.addVertex(p));
+        const int face = m.addPolygonFace(shell, m.addPlane({0, 0, 0}, {1, 0, 0}, {0, 0, 1}), {ring});
+        m.faces[face].category = category;
+        trimtest::TrimSource trim(m);
+        FACE* built = trim.build(face);
+        ASSERT_NE(built, nullptr);
+        EXPECT_EQ(trimtest::loopsOf(built)[0].size(), 4u);
+        BODY* sheet = trim.sheet(built);
+        EXPECT_EQ(importtest::findingsOf(sheet), std::vector<std::string>{});
+        double area = 0.0, accuracy = 0.0;
+        ASSERT_TRUE(api_ent_area(sheet, 1e-8, area, accuracy).ok());
+        EXPECT_NEAR(area, 1.0, 1e-8);
+    }
 }
