@@ -524,3 +524,77 @@ TEST(NeutralFile, AFileSizeLimitFailsTheWriteAndLeavesNoTemporaryFile)
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "the old file");
     std::filesystem::remove_all(dir);
 }
+
+// A spline's knots and a vertex's list of edges are read to the letter: a
+// multiplicity of degree + 2 (even where the sum still comes out right) and
+// a knot given twice are refused at the knots, an edge left off the list of
+// either of its ends is refused at that end; a multiplicity of degree + 1
+// inside the knots is read.
+TEST(NeutralText, SplineKnotsAndVertexEdgeListsAreReadToTheLetter)
+{
+    using Json = nlohmann::json;
+    const Json good = Json::parse(writeNeutralText(richModel()));
+    std::size_t nurbsCurve = good["curves"].size(), openEdge = good["edges"].size();
+    for (std::size_t i = 0; i < good["curves"].size() && nurbsCurve == good["curves"].size(); ++i)
+        if (good["curves"][i].contains("count"))
+            nurbsCurve = i;
+    for (std::size_t i = 0; i < good["edges"].size() && openEdge == good["edges"].size(); ++i)
+        if (good["edges"][i]["start"].is_number() && good["edges"][i]["end"].is_number() &&
+            good["edges"][i]["start"] != good["edges"][i]["end"])
+            openEdge = i;
+    ASSERT_LT(nurbsCurve, good["curves"].size());
+    ASSERT_LT(openEdge, good["edges"].size());
+    const std::string k = "/curves/" + std::to_string(nurbsCurve), e = "/edges/" + std::to_string(openEdge);
+    // A quadratic of six control points over knots 0, 0.5, 1.
+    const auto quadratic = [nurbsCurve](Json& d, std::vector<double> knots, std::vector<int> mults) {
+        Json& c = d["curves"][nurbsCurve];
+        c["degree"] = 2;
+        c["count"] = 6;
+        c["controlPoints"] = std::vector<double>{0, 0, 0, 1, 0, 0, 2, 1, 0, 3, 1, 0, 4, 0, 0, 5, 0, 0};
+        c["weights"] = nullptr;
+        c["knots"] = std::move(knots);
+        c["mults"] = std::move(mults);
+    };
+    // The edge taken off the list of its start (or end) vertex.
+    const auto unlisted = [openEdge](Json& d, const char* end) {
+        Json& list = d["vertices"][d["edges"][openEdge][end].get<std::size_t>() - 1]["edges"];
+        for (std::size_t i = 0; i < list.size(); ++i)
+            if (list[i] == d["edges"][openEdge]["id"]) {
+                list.erase(i);
+                return;
+            }
+        ADD_FAILURE() << "the edge is not on its vertex's list";
+    };
+    struct Case {
+        const char* what;
+        std::function<void(Json&)> spoil;
+        std::string path;
+        const char* refusal; // null: read
+    };
+    const Case cases[] = {
+        {"inner multiplicity degree + 1", [&](Json& d) { quadratic(d, {0, 0.5, 1}, {3, 3, 3}); }, "", nullptr},
+        {"end multiplicity degree + 2, the sum kept", [&](Json& d) { quadratic(d, {0, 0.5, 1}, {4, 1, 4}); },
+         k + "/mults", "a multiplicity outside 1 .. degree + 1"},
+        {"inner multiplicity degree + 2, the sum kept", [&](Json& d) { quadratic(d, {0, 0.5, 1}, {2, 4, 3}); },
+         k + "/mults", "a multiplicity outside 1 .. degree + 1"},
+        {"a knot given twice", [&](Json& d) { quadratic(d, {0, 0.5, 0.5, 1}, {3, 2, 1, 3}); }, k + "/knots",
+         "knots that do not rise"},
+        {"the edge off its start's list", [&](Json& d) { unlisted(d, "start"); }, e + "/start",
+         "a vertex that does not list it"},
+        {"the edge off its end's list", [&](Json& d) { unlisted(d, "end"); }, e + "/end",
+         "a vertex that does not list it"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Json damaged = good;
+        c.spoil(damaged);
+        try {
+            readNeutralText(damaged.dump(), "damaged.json");
+            EXPECT_EQ(c.refusal, nullptr) << "accepted";
+        } catch (const NeutralDocumentError& x) {
+            ASSERT_NE(c.refusal, nullptr) << x.what();
+            const std::string message = x.what(), head = "damaged.json: " + c.path + ": " + c.refusal;
+            EXPECT_EQ(message.substr(0, head.size()), head) << message;
+        }
+    }
+}
