@@ -54,26 +54,43 @@ void deleteJoined(const std::vector<BODY*>& bodies)
         api_del_entity(b);
 }
 
-TEST_F(SheetJoining, LooseBoxFacesBecomeOneOutwardSolidInEveryFrameAndRecipe)
+TEST_F(SheetJoining, LooseBoxFacesBecomeOneOutwardSolidInEveryFrame)
 {
-    for (const char* recipe : {"", "HealBodyPostProcessStep", "HealBodyPostProcessIges"}) {
+    int frameNumber = 0;
+    for (const QELtransf& frame : testkit::heal_frames()) {
+        SCOPED_TRACE("frame " + std::to_string(frameNumber++));
+        Ve_CocoonTagHandle set(joiningSetOf(testkit::make_loose_box_sheets(frame)));
+        QELXVeRepairUtils::stitchSheetBodies(static_cast<Ve_CocoonTag*>(set));
+        const std::vector<BODY*> bodies = joinedBodies(*set);
+        ASSERT_EQ(bodies.size(), 1u);
+        EXPECT_TRUE(is_closed_solid_body(bodies[0]));
+        EXPECT_EQ(testkit::count_faces(bodies[0]), 6);
+        EXPECT_EQ(testkit::count_edges(bodies[0]), 12);
+        EXPECT_EQ(testkit::count_vertices(bodies[0]), 8);
+        EXPECT_NEAR(testkit::polyhedron_volume(bodies[0]), 6000.0, 1e-6);
+        deleteJoined(bodies);
+    }
+}
+
+// Sewing loose faces belongs to the file reader: the healing recipes take
+// the sheets as they come, each recipe as its own steps say.
+TEST_F(SheetJoining, NoRecipeJoinsLooseSheetsOnItsOwn)
+{
+    for (const char* recipe : {"", "HealBodyPostProcessStep", "HealBodyPostProcessIges", "HealBodyPostProcessUg",
+                               "HealBodyPostProcessProE"}) {
+        SCOPED_TRACE(recipe);
         qelx_test::OptionScope scope;
         if (*recipe)
             scope.on(Ve_OptionDoc::keyOf(recipe));
-        int frameNumber = 0;
-        for (const QELtransf& frame : testkit::heal_frames()) {
-            SCOPED_TRACE(std::string(recipe) + " frame " + std::to_string(frameNumber++));
-            Ve_CocoonTagHandle set(joiningSetOf(testkit::make_loose_box_sheets(frame)));
-            QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
-            const std::vector<BODY*> bodies = joinedBodies(*set);
-            ASSERT_EQ(bodies.size(), 1u);
-            EXPECT_TRUE(is_closed_solid_body(bodies[0]));
-            EXPECT_EQ(testkit::count_faces(bodies[0]), 6);
-            EXPECT_EQ(testkit::count_edges(bodies[0]), 12);
-            EXPECT_EQ(testkit::count_vertices(bodies[0]), 8);
-            EXPECT_NEAR(testkit::polyhedron_volume(bodies[0]), 6000.0, 1e-6);
-            deleteJoined(bodies);
-        }
+        scope.on(Ve_OptionDoc::keyOf("HealBody"));
+        const std::vector<BODY*> sheets = testkit::make_loose_box_sheets(QELtransf());
+        Ve_CocoonTagHandle set(joiningSetOf(sheets));
+        QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+        const std::vector<BODY*> bodies = joinedBodies(*set);
+        EXPECT_EQ(bodies.size(), sheets.size());
+        for (BODY* b : bodies)
+            EXPECT_FALSE(is_closed_solid_body(b));
+        deleteJoined(bodies);
     }
 }
 
@@ -321,14 +338,14 @@ TEST_F(SheetJoining, SplineSheetsJoinWithoutTheIntersectionCurveOption)
 
 TEST_F(SheetJoining, SwitchedOffLeavesTheSheetsLoose)
 {
-    // Off, the recipe heals the sheets as they came; absent, it is on.
+    // Off, the sheets stay as they came; absent, it is on.
     for (const bool off : {true, false}) {
         qelx_test::OptionScope scope;
         if (off)
             scope.off(Ve_OptionDoc::keyOf("StitchSheetBodies"));
         const std::vector<BODY*> sheets = testkit::make_loose_box_sheets(QELtransf());
         Ve_CocoonTagHandle set(joiningSetOf(sheets));
-        QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+        QELXVeRepairUtils::stitchSheetBodies(static_cast<Ve_CocoonTag*>(set));
         const std::vector<BODY*> bodies = joinedBodies(*set);
         EXPECT_EQ(bodies.size(), off ? sheets.size() : 1u);
         deleteJoined(bodies);

@@ -37,6 +37,15 @@ inline std::vector<std::string> sampleFiles()
     return files;
 }
 
+} // namespace cad_samples
+
+namespace qelx_formats {
+// A STEP or IGES file's loose faces sewn as the reader sews them (cad_sewing.cpp).
+TopoDS_Shape looseFacesSewn(const TopoDS_Shape& shape);
+} // namespace qelx_formats
+
+namespace cad_samples {
+
 inline TopoDS_Shape peerRead(const std::string& path)
 {
     TopoDS_Shape shape;

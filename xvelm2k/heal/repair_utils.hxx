@@ -66,6 +66,8 @@ public:
     // it arose in only; the set then holds every body healed, added or left,
     // and none that the recipe removed.
     static void postProcessHeal(Ve_CocoonTag* set);
+    // No recipe calls it (the file reader sews a file's loose faces); offered
+    // to callers that hold loose sheets of their own.
     // Under "StitchSheetBodies" (on unless set off): the open sheet bodies of
     // the set, faces standing alone among them, stitched along their free
     // edges; sheets that meet become one body, and a body whose faces close

@@ -194,7 +194,7 @@ void QELXVeRepairUtils::postProcessRepairIdeas(Ve_CocoonTag* set)
         // A sound wire body that was not exploded stays, with or without lump.
         const int before = kept.count();
         Ve_PostProcessUtil(b).ExplodeFaultyWireBody(kept);
-        if (kept.count() == before && isLive(b))
+        if (kept.count() == before)
             kept.add(reinterpret_cast<ENTITY*>(b));
     }
     QELXDynamicArray<Ve_BodyTag*> listed;

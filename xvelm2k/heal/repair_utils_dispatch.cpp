@@ -5,6 +5,7 @@
 
 #include "heal/heal_internal.hxx"
 #include "heal/repair_utils_internal.hxx"
+#include "heal/step_watch.hxx"
 #include "model/document.hxx"
 #include "qelx/qelx_events.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
@@ -23,6 +24,8 @@ void repairEvent(int n)
 {
     QELXStartTranslateRepairEvent::Fire("ToVelmRepair", "BRep", n);
 }
+
+std::string bodyLabel(int n) { return "body " + std::to_string(n); }
 
 bool hasWire(Ve_BodyTag* body)
 {
@@ -72,6 +75,15 @@ void loseBody(Ve_BodyTag* body)
         sys_error(gone.error_number(), gone.get_error_info());
 }
 
+void dropAndLose(QELXDynamicArray<Ve_BodyTag*>& list, int at, int& count, bool& dropped)
+{
+    Ve_BodyTag* body = list[at];
+    list.RemoveAt(at);
+    --count;
+    dropped = true;
+    loseBody(body);
+}
+
 void removeFacesWithoutSurface(Ve_BodyTag* body, bool alsoWithoutArea)
 {
     const double r = QELresabs;
@@ -83,8 +95,11 @@ void removeFacesWithoutSurface(Ve_BodyTag* body, bool alsoWithoutArea)
         if (!remove && alsoWithoutArea) {
             double area = 0.0;
             double achieved = 0.0;
+            // A face of no area goes; one whose area comes out negative is
+            // not thereby nothing (its loops or sense may be wrong, which the
+            // checker reports), so the sign alone removes no face.
             if (api_ent_area(face, 0.001, area, achieved).ok())
-                remove = area < -r * r || std::abs(area) < r * r;
+                remove = std::abs(area) < r * r;
         }
         if (!remove)
             continue;
@@ -98,7 +113,7 @@ void componentPass(const QELXDynamicArray<Ve_BodyTag*>& in, QELXDynamicArray<Ve_
 {
     ENTITY_LIST l1;
     for (Ve_BodyTag* b : in)
-        if (isLive(b))
+        if (b)
             l1.add(reinterpret_cast<ENTITY*>(b));
     ENTITY_LIST l2;
     QELXVeRepairUtils::ve_separate_shells(l1, l2);
@@ -114,9 +129,7 @@ SetWriteBack::~SetWriteBack()
     QELXDynamicArray<Ve_BodyTag*> written;
     for (const QELXDynamicArray<Ve_BodyTag*>* list : {m_list, m_tail})
         if (list)
-            for (Ve_BodyTag* b : *list)
-                if (!b || isLive(b))
-                    written.Add(b);
+            written.Append(*list);
     m_set->setBodies(written);
 }
 
@@ -145,7 +158,6 @@ void QELXVeRepairUtils::postProcessHeal(Ve_CocoonTag* set)
     warnOfRetiredVariable();
     if (!set)
         return;
-    stitchSheetBodies(set);
     using O = Ve_OptionDoc;
     using Recipe = void (*)(Ve_CocoonTag*);
     const struct {
@@ -187,16 +199,19 @@ void QELXVeRepairUtils::postProcessRepairPs(Ve_BodyTag* body)
     if (!recipeSwitchOn(Ve_OptionDoc::HealBody))
         return;
     velmCall([&] { removeFacesWithoutSurface(body, false); });
-    body->doStandardRepair();
+    ve_heal::StepWatch watch(body, "the body");
+    watch.step("doStandardRepair", [&] { body->doStandardRepair(); });
     Ve_PostProcessUtil util(body);
-    util.removeSmallEdges(5e-6, false);
-    removeSliverFaces(body, QELresabs);
-    Ve_BodyCleaner(body).removeSmallTolerantEdges(true);
-    util.fixCurveCntrlPntCoincidence();
-    util.fixSurfCntrlPntCoincidence();
-    for (Ve_FaceTag* face : body->getFaces())
-        if (ve_repair::alive(reinterpret_cast<FACE*>(face)) && face->getLoops().Count() == 1)
-            util.correctFaceSense(reinterpret_cast<FACE*>(face));
+    watch.step("removeSmallEdges", [&] { util.removeSmallEdges(5e-6, false); });
+    watch.step("removeSliverFaces", [&] { removeSliverFaces(body, QELresabs); });
+    watch.step("removeSmallTolerantEdges", [&] { Ve_BodyCleaner(body).removeSmallTolerantEdges(true); });
+    watch.step("fixCurveCntrlPntCoincidence", [&] { util.fixCurveCntrlPntCoincidence(); });
+    watch.step("fixSurfCntrlPntCoincidence", [&] { util.fixSurfCntrlPntCoincidence(); });
+    watch.step("correctFaceSense", [&] {
+        for (Ve_FaceTag* face : body->getFaces())
+            if (ve_repair::alive(reinterpret_cast<FACE*>(face)) && face->getLoops().Count() == 1)
+                util.correctFaceSense(reinterpret_cast<FACE*>(face));
+    });
 }
 
 void QELXVeRepairUtils::postProcessRepairInventor(Ve_CocoonTag* set)

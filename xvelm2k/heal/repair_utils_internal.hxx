@@ -2,6 +2,7 @@
 // What the post-import recipes share: the repair event, the two wrapped
 // steps, the working list and its write-back into the set, and the guard
 // that keeps a kernel error inside the body it arose in.
+#include <string>
 #include <utility>
 
 #include "heal/repair_utils.hxx"
@@ -20,6 +21,8 @@ inline Ve_BodyTag* viewOf(BODY* body) { return reinterpret_cast<Ve_BodyTag*>(bod
 
 // ("ToVelmRepair", "BRep", n) once a body has been handled.
 void repairEvent(int n);
+// How warnings name the nth body of a set (from 1).
+std::string bodyLabel(int n);
 // The body's own wire, or a wire of some shell of some lump.
 bool hasWire(Ve_BodyTag* body);
 // Sliver faces below the tolerance removed between their task events.
@@ -34,6 +37,10 @@ bool hasNoFace(Ve_BodyTag* body);
 bool isLive(Ve_BodyTag* body);
 // The body goes from the kernel (and from the topology caches first).
 void loseBody(Ve_BodyTag* body);
+// The body at `at` leaves the list (`count`, a length the caller keeps of
+// it, lowered with it; `dropped` set), then the kernel: in that order, since
+// once lost its address may come back as a new entity's.
+void dropAndLose(QELXDynamicArray<Ve_BodyTag*>& list, int at, int& count, bool& dropped);
 // Faces without surface, and with the condition also faces of no area,
 // unhooked into a body of their own that is then deleted.
 void removeFacesWithoutSurface(Ve_BodyTag* body, bool alsoWithoutArea);
@@ -52,8 +59,8 @@ bool healOneBody(F&& work)
 void componentPass(const QELXDynamicArray<Ve_BodyTag*>& in, QELXDynamicArray<Ve_BodyTag*>& out);
 
 // Keeps the set's array equal to a working list on every way out of a
-// recipe, exceptions included, so that the caller never reads a body the
-// recipe already lost. Entries that no longer exist are left out.
+// recipe, exceptions included. A recipe takes a body out of its lists before
+// it loses it, so the list is what the set holds.
 class SetWriteBack {
 public:
     SetWriteBack(Ve_CocoonTag* set, const QELXDynamicArray<Ve_BodyTag*>& list) : m_set(set), m_list(&list) {}

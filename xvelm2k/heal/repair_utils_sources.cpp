@@ -5,6 +5,7 @@
 
 #include "heal/heal_internal.hxx"
 #include "heal/repair_utils_internal.hxx"
+#include "heal/step_watch.hxx"
 #include "loops/loop_repair.hxx"
 #include "loops/repair_loops.hxx"
 #include "qelx/qelx_math.hxx"
@@ -164,27 +165,27 @@ void QELXVeRepairUtils::postProcessRepairUg(Ve_CocoonTag* set)
             continue;
         }
         bool lost = false;
+        int kept = result.Count();
         const bool healed = healOneBody([&] {
+            ve_heal::StepWatch watch(body, bodyLabel(i + 1));
             if (hasWire(body))
-                splitWireBody(body, false);
+                watch.step("splitWireBody", [&] { splitWireBody(body, false); });
             Ve_PostProcessUtil util(body);
-            util.fixCurveForms();
-            util.removeSmallEdges(5.0 * Gk_Def::FuzzPos, true);
-            body->doStandardRepair();
-            Ve_BodyCleaner(body).removeSmallTolerantEdges(true);
-            removeSliverFaces(body, QELresabs);
-            removeFacesWithoutSurface(body, true);
+            watch.step("fixCurveForms", [&] { util.fixCurveForms(); });
+            watch.step("removeSmallEdges", [&] { util.removeSmallEdges(5.0 * Gk_Def::FuzzPos, true); });
+            watch.step("doStandardRepair", [&] { body->doStandardRepair(); });
+            watch.step("removeSmallTolerantEdges", [&] { Ve_BodyCleaner(body).removeSmallTolerantEdges(true); });
+            watch.step("removeSliverFaces", [&] { removeSliverFaces(body, QELresabs); });
+            watch.step("removeFacesWithoutArea", [&] { removeFacesWithoutSurface(body, true); });
             if (hasWire(body))
-                body->remDuplVerticesByReplaceVert();
-            if (hasNoFace(body) && !hasWire(body)) {
-                loseBody(body);
-                lost = true;
-            }
+                watch.step("remDuplVerticesByReplaceVert", [&] { body->remDuplVerticesByReplaceVert(); });
+            if (hasNoFace(body) && !hasWire(body))
+                dropAndLose(result, at, kept, lost);
         });
-        if (healed && lost) {
-            result.RemoveAt(at);
+        if (lost && !healed)
+            result.InsertAt(at, body); // revived by the failed bracket
+        if (lost && healed)
             continue;
-        }
         ++at;
         repairEvent(i + 1);
     }
@@ -200,49 +201,56 @@ void QELXVeRepairUtils::postProcessRepairVda(Ve_CocoonTag* set)
             repairEvent(++i);
             continue;
         }
-        if (hasWire(body) && isWireSmall(body) && healOneBody([&] { loseBody(body); })) {
-            walk.RemoveAt(i);
-            continue;
+        if (hasWire(body) && isWireSmall(body)) {
+            int count = walk.Count();
+            bool dropped = false;
+            if (healOneBody([&] { dropAndLose(walk, i, count, dropped); }))
+                continue;
+            if (dropped)
+                walk.InsertAt(i, body);
         }
-        const int before = walk.Count();
+        int before = walk.Count();
         bool lost = false;
         const bool healed = healOneBody([&] {
+            ve_heal::StepWatch watch(body, bodyLabel(i + 1));
             if (hasWire(body))
-                splitWireBody(body, true);
+                watch.step("splitWireBody", [&] { splitWireBody(body, true); });
             const bool geometry = Ve_OptionDoc::isOn(Ve_OptionDoc::RepairGeometry);
             Ve_PostProcessUtil util(body);
             if (geometry) {
-                util.fixCurveForms();
+                watch.step("fixCurveForms", [&] { util.fixCurveForms(); });
                 if (!hasWire(body)) {
-                    util.fixSurfaceForms();
-                    util.removeSmallEdges(5.0 * Gk_Def::FuzzPos, true);
+                    watch.step("fixSurfaceForms", [&] { util.fixSurfaceForms(); });
+                    watch.step("removeSmallEdges", [&] { util.removeSmallEdges(5.0 * Gk_Def::FuzzPos, true); });
                 }
             }
-            body->doStandardRepair();
+            watch.step("doStandardRepair", [&] { body->doStandardRepair(); });
             const bool oneFace = isOneFaceShell(body);
             if (oneFace) {
-                repairOneFaceLoops(body, walk);
-                util.fixLeftOverCurveSelfIntTrim();
-                Ve_VertexUtil(kernelOf(body)).remDuplVerticesByChangeVertGeom();
+                const int listed = walk.Count();
+                if (!watch.step("QELXVelmLoopRepair", [&] { repairOneFaceLoops(body, walk); }))
+                    dropMadeAfterSources(walk, listed);
+                watch.step("fixLeftOverCurveSelfIntTrim", [&] { util.fixLeftOverCurveSelfIntTrim(); });
+                watch.step("remDuplVerticesByChangeVertGeom",
+                           [&] { Ve_VertexUtil(kernelOf(body)).remDuplVerticesByChangeVertGeom(); });
             }
             int edges = body->getNumberOfEdges();
             if (geometry && !hasWire(body)) {
                 Ve_BodyCleaner cleaner(body);
-                cleaner.removeSmallTolerantEdges(true);
+                watch.step("removeSmallTolerantEdges", [&] { cleaner.removeSmallTolerantEdges(true); });
                 for (int now = body->getNumberOfEdges(); now < edges; now = body->getNumberOfEdges()) {
                     edges = now;
-                    cleaner.removeSmallTolerantEdges(true);
+                    watch.step("removeSmallTolerantEdges", [&] { cleaner.removeSmallTolerantEdges(true); });
                 }
             }
             if (oneFace) {
-                removeSliverFaces(body, 1.5e-5);
+                watch.step("removeSliverFaces", [&] { removeSliverFaces(body, 1.5e-5); });
                 if (hasNoFace(body)) {
-                    loseBody(body);
-                    lost = true;
+                    dropAndLose(walk, i, before, lost);
                     return;
                 }
             }
-            subsetSurfacesIfSingular(body);
+            watch.step("subsetSurfacesIfSingular", [&] { subsetSurfacesIfSingular(body); });
             ENTITY_LIST faces;
             api_get_faces(kernelOf(body), faces);
             ENTITY_LIST loops;
@@ -254,13 +262,14 @@ void QELXVeRepairUtils::postProcessRepairVda(Ve_CocoonTag* set)
                 int counts[5] = {0, 0, 0, 0, 0};
                 const outcome checked = api_check_face_loops(static_cast<FACE*>(faces[0]), counts);
                 if (!checked.ok() && counts[1] == 1)
-                    util.removeSmallEdges(5e-5, true);
+                    watch.step("removeSmallEdges", [&] { util.removeSmallEdges(5e-5, true); });
             }
         });
         if (!healed) {
-            dropMadeAfterSources(walk, before);
+            if (lost)
+                walk.InsertAt(i, body);
+            dropMadeAfterSources(walk, before + (lost ? 1 : 0));
         } else if (lost) {
-            walk.RemoveAt(i);
             continue;
         }
         repairEvent(++i);
@@ -276,74 +285,89 @@ void QELXVeRepairUtils::postProcessRepairIges(Ve_CocoonTag* set)
             repairEvent(i + 1);
         return;
     }
-    // Dropped bodies are lost at once and leave the list when it is written.
+    // A dropped body leaves the list before it leaves the kernel: once lost
+    // its address may be a new entity's, so nothing may judge it by that.
     SetWriteBack writeBack(set, walk);
-    for (int i = 0; i < walk.Count(); ++i) {
+    for (int i = 0, position = 0; i < walk.Count(); ++i, ++position) {
         Ve_BodyTag* body = walk[i];
         if (!body)
             continue;
-        const int before = walk.Count();
+        int before = walk.Count();
         bool lost = false;
         const bool healed = healOneBody([&] {
+            ve_heal::StepWatch watch(body, bodyLabel(position + 1));
             const bool wire = hasWire(body);
             const bool oneFace = isOneFaceShell(body);
             if (wire)
-                splitWireBody(body, false);
+                watch.step("splitWireBody", [&] { splitWireBody(body, false); });
             Ve_PostProcessUtil util(body);
-            util.fixCurveForms();
+            watch.step("fixCurveForms", [&] { util.fixCurveForms(); });
             if (!wire) {
-                util.fixSurfaceForms();
-                util.removeSmallEdges(5.0 * Gk_Def::FuzzPos, true);
+                watch.step("fixSurfaceForms", [&] { util.fixSurfaceForms(); });
+                watch.step("removeSmallEdges", [&] { util.removeSmallEdges(5.0 * Gk_Def::FuzzPos, true); });
             }
-            body->doStandardRepair();
+            watch.step("doStandardRepair", [&] { body->doStandardRepair(); });
             Ve_BodyCleaner cleaner(body);
             if (!wire) {
-                cleaner.removeSmallTolerantEdges(true);
-                if (oneFace)
-                    repairOneFaceLoops(body, walk);
-                else
-                    classifyAndRepairLoops(body);
-                for (Ve_FaceTag* view : body->getFaces()) {
-                    FACE* face = recipeKernelFace(view);
-                    if (!liveRecipeFace(view) || !face->geometry() || !face->geometry()->has_equation())
-                        continue;
-                    const surface& equation = face->geometry()->equation();
-                    if (equation.periodic_u() || equation.periodic_v())
-                        continue;
-                    velmCall([&] { trim_face(face, isSurfValid(equation) ? nullptr : "none"); });
+                watch.step("removeSmallTolerantEdges", [&] { cleaner.removeSmallTolerantEdges(true); });
+                const int listed = walk.Count();
+                if (oneFace) {
+                    if (!watch.step("QELXVelmLoopRepair", [&] { repairOneFaceLoops(body, walk); }))
+                        dropMadeAfterSources(walk, listed);
+                } else {
+                    watch.step("Ve_RepairLoops", [&] { classifyAndRepairLoops(body); });
                 }
+                watch.step("trim_face", [&] {
+                    for (Ve_FaceTag* view : body->getFaces()) {
+                        FACE* face = recipeKernelFace(view);
+                        if (!liveRecipeFace(view) || !face->geometry() || !face->geometry()->has_equation())
+                            continue;
+                        const surface& equation = face->geometry()->equation();
+                        if (equation.periodic_u() || equation.periodic_v())
+                            continue;
+                        velmCall([&] { trim_face(face, isSurfValid(equation) ? nullptr : "none"); });
+                    }
+                });
             }
             if (oneFace)
-                Ve_VertexUtil(kernelOf(body)).remDuplVerticesByChangeVertGeom();
-            cleaner.removeSingleVertexSmallLinearEdges(5.0 * Gk_Def::FuzzPos);
+                watch.step("remDuplVerticesByChangeVertGeom",
+                           [&] { Ve_VertexUtil(kernelOf(body)).remDuplVerticesByChangeVertGeom(); });
+            watch.step("removeSingleVertexSmallLinearEdges",
+                       [&] { cleaner.removeSingleVertexSmallLinearEdges(5.0 * Gk_Def::FuzzPos); });
             if (wire) {
-                util.fixfreeCurveIrregularity();
-                util.fixfreeCurveSelfInterxn();
+                watch.step("fixfreeCurveIrregularity", [&] { util.fixfreeCurveIrregularity(); });
+                watch.step("fixfreeCurveSelfInterxn", [&] { util.fixfreeCurveSelfInterxn(); });
             }
-            util.fixCurveCntrlPntCoincidence();
-            util.fixSurfCntrlPntCoincidence();
-            for (Ve_FaceTag* face : body->getFaces())
-                if (liveRecipeFace(face) && face->getLoops().Count() == 1)
-                    util.correctLoopSense(recipeKernelFace(face));
+            watch.step("fixCurveCntrlPntCoincidence", [&] { util.fixCurveCntrlPntCoincidence(); });
+            watch.step("fixSurfCntrlPntCoincidence", [&] { util.fixSurfCntrlPntCoincidence(); });
+            watch.step("correctLoopSense", [&] {
+                for (Ve_FaceTag* face : body->getFaces())
+                    if (liveRecipeFace(face) && face->getLoops().Count() == 1)
+                        util.correctLoopSense(recipeKernelFace(face));
+            });
             if (oneFace && !Ve_OptionDoc::isOn(Ve_OptionDoc::AcceptBadData)) {
                 for (Ve_FaceTag* face : body->getFaces())
                     if (liveRecipeFace(face))
                         cleaner.removeBadUVFace(recipeKernelFace(face));
                 if (hasNoFace(body)) {
-                    loseBody(body);
-                    lost = true;
+                    dropAndLose(walk, i, before, lost);
                     return;
                 }
             }
-            subsetSurfacesIfSingular(body);
-            util.fixLeftOverCurveIrreg();
-            util.fixLeftOverCurveSelfInt();
+            watch.step("subsetSurfacesIfSingular", [&] { subsetSurfacesIfSingular(body); });
+            watch.step("fixLeftOverCurveIrreg", [&] { util.fixLeftOverCurveIrreg(); });
+            watch.step("fixLeftOverCurveSelfInt", [&] { util.fixLeftOverCurveSelfInt(); });
         });
-        if (!healed)
-            dropMadeAfterSources(walk, before);
-        else if (lost)
+        if (!healed) {
+            // The failed bracket revived a body it lost: back in its place.
+            if (lost)
+                walk.InsertAt(i, body);
+            dropMadeAfterSources(walk, before + (lost ? 1 : 0));
+        } else if (lost) {
+            --i;
             continue;
-        if (i < entered)
-            repairEvent(i + 1);
+        }
+        if (position < entered)
+            repairEvent(position + 1);
     }
 }

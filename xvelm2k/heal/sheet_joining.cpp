@@ -1,6 +1,6 @@
-// Loose faces joined before a recipe heals them: the trim road and many
-// exporters hand every face over alone, with edges and vertices of its own,
-// and a closed model would otherwise come out as a heap of sheets.
+// Loose faces joined into sheets and solids: the trim road and many
+// exporters hand every face over alone, with edges and vertices of its own.
+// The healing recipes do not call it; a caller holding loose sheets may.
 #include <algorithm>
 #include <cmath>
 #include <map>

@@ -9,6 +9,7 @@
 #include "geometry/geometry_dumps.hxx"
 #include "heal/heal_internal.hxx"
 #include "heal/repair_utils.hxx"
+#include "heal/step_watch.hxx"
 #include "loops/loop_repair.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
@@ -162,50 +163,44 @@ bool isWireLoop(LOOP* loop)
 }
 
 // A vertex of a removed wire loop that other edges still use gets a twin for
-// the loop's edges, so that removing them leaves the others whole.
+// the loop's edges, so that removing them leaves the others whole. The old
+// vertex keeps a reference for each group of the edges that stay, and none
+// to the loop's edges, wherever they stood in its list.
 void detachLoopVertex(VERTEX* vertex, const std::vector<EDGE*>& loopEdges)
 {
     ENTITY_LIST edges;
     api_get_edges(vertex, edges);
     if (edges.count() < 3)
         return;
+    auto inLoop = [&](EDGE* e) { return std::find(loopEdges.begin(), loopEdges.end(), e) != loopEdges.end(); };
     VERTEX* twin = velm_require(VELM_NEW VERTEX(vertex->geometry()));
     for (EDGE* e : loopEdges) {
         if (e->start() == vertex)
             e->set_start(twin);
         if (e->end() == vertex)
             e->set_end(twin);
-        if (vertex->edge() == e) {
-            for (EDGE* other : listed<EDGE>(edges))
-                if (std::find(loopEdges.begin(), loopEdges.end(), other) == loopEdges.end()) {
-                    vertex->set_edge(other);
-                    break;
-                }
-        }
+        vertex->delete_edge(e);
         if (!twin->edge() || !Ve_EdgeProcessor::sameEdgeGroup(twin, twin->edge(), e))
-            twin->set_edge(e);
+            twin->add_edge(e);
+    }
+    for (EDGE* other : listed<EDGE>(edges)) {
+        if (inLoop(other))
+            continue;
+        bool grouped = false;
+        for (int i = 0; vertex->edge(i) && !grouped; ++i)
+            grouped = Ve_EdgeProcessor::sameEdgeGroup(vertex, vertex->edge(i), other);
+        if (!grouped)
+            vertex->add_edge(other);
     }
 }
 
-} // namespace
-
-// ---- the sequence -----------------------------------------------------------
-
-int QELXStepVelmHealer::xstep_heal_body(Ve_BodyTag* body, QELXDynamicArray<Ve_BodyTag*>& result, bool)
+// Step 8 of the sequence: coedges on spline surfaces (and tolerant ones)
+// get the pcurves they lack, others lose theirs; non-periodic surfaces are
+// checked afresh. The faces are listed once: the body's view would walk the
+// whole body for each face it is asked for, and nothing here adds or
+// removes a face.
+void healPCurves(BODY* b)
 {
-    if (!body)
-        return 0;
-    BODY* b = stepBodyOf(body);
-    const bool skipExact = !Ve_OptionDoc::isOn(Ve_OptionDoc::SplitAllNonG1ContinuousFaces);
-
-    Ve_PostProcessUtil(body).removeSmallEdges(Gk_Def::FuzzPos, true);
-    body->doStandardRepair();
-    Ve_BodyCleaner(body).removeSmallTolerantEdges(true);
-    makeVertTolIfReqd(b, true);
-    splitG1DiscFaces(body, skipExact);
-
-    // The faces listed once: the body's view would walk the whole body for
-    // each face it is asked for, and nothing here adds or removes a face.
     ENTITY_LIST faces;
     api_get_faces(b, faces);
     for (FACE* face : listed<FACE>(faces)) {
@@ -228,18 +223,41 @@ int QELXStepVelmHealer::xstep_heal_body(Ve_BodyTag* body, QELXDynamicArray<Ve_Bo
             update.set_checked();
         }
     }
+}
 
-    velmCall([&] { ve_repair_face_loops(b); });
+} // namespace
+
+// ---- the sequence -----------------------------------------------------------
+
+int QELXStepVelmHealer::xstep_heal_body(Ve_BodyTag* body, QELXDynamicArray<Ve_BodyTag*>& result, bool)
+{
+    if (!body)
+        return 0;
+    BODY* b = stepBodyOf(body);
+    const bool skipExact = !Ve_OptionDoc::isOn(Ve_OptionDoc::SplitAllNonG1ContinuousFaces);
+
+    ve_heal::StepWatch watch(body, "");
+    watch.step("removeSmallEdges", [&] { Ve_PostProcessUtil(body).removeSmallEdges(Gk_Def::FuzzPos, true); });
+    watch.step("doStandardRepair", [&] { body->doStandardRepair(); });
+    watch.step("removeSmallTolerantEdges", [&] { Ve_BodyCleaner(body).removeSmallTolerantEdges(true); });
+    watch.step("makeVertTolIfReqd", [&] { makeVertTolIfReqd(b, true); });
+    watch.step("splitG1DiscFaces", [&] { splitG1DiscFaces(body, skipExact); });
+
+    watch.step("addPCurve", [&] { healPCurves(b); });
+
+    watch.step("ve_repair_face_loops", [&] { velmCall([&] { ve_repair_face_loops(b); }); });
 
     ENTITY_LIST shells;
     if (api_get_shells(b, shells).ok()) {
         ve_heal::inTask("RemDuplVerticesByChangeVertGeomStart", "RemDuplVerticesByChangeVertGeomEnd",
                         "RemoveDuplicateVertices", [&] {
-                            Ve_VertexUtil util(b);
-                            if (shells.count() == 0)
-                                util.remEntityDuplVerticesByChangeVertGeom(b);
-                            for (int i = 0; i < shells.count(); ++i)
-                                util.remEntityDuplVerticesByChangeVertGeom(shells[i]);
+                            watch.step("remEntityDuplVerticesByChangeVertGeom", [&] {
+                                Ve_VertexUtil util(b);
+                                if (shells.count() == 0)
+                                    util.remEntityDuplVerticesByChangeVertGeom(b);
+                                for (int i = 0; i < shells.count(); ++i)
+                                    util.remEntityDuplVerticesByChangeVertGeom(shells[i]);
+                            });
                         });
     }
 
@@ -248,9 +266,14 @@ int QELXStepVelmHealer::xstep_heal_body(Ve_BodyTag* body, QELXDynamicArray<Ve_Bo
     LUMP* lump = b->lump();
     SHELL* shell = lump ? lump->shell() : nullptr;
     if (shell && shell->face() && !shell->face()->next()) {
-        QELXVelmLoopRepair repair(b);
-        repair.Repair();
-        QELXDynamicArray<Ve_BodyTag*> made = repair.getBodies();
+        QELXDynamicArray<Ve_BodyTag*> made;
+        // Taken back, the bodies it made are gone with it.
+        if (!watch.step("QELXVelmLoopRepair", [&] {
+                QELXVelmLoopRepair repair(b);
+                repair.Repair();
+                made = repair.getBodies();
+            }))
+            made.Clear();
         made.Add(body);
         for (int i = 0; i < made.Count(); ++i)
             result.Add(made[i]);
@@ -267,8 +290,11 @@ int QELXStepVelmHealer::xstep_heal_body(Ve_BodyTag* body, QELXDynamicArray<Ve_Bo
         ENTITY_LIST pieces;
         Ve_PostProcessUtil(body).ExplodeFaultyWireBody(pieces);
         exploded = pieces.count() > 0;
+        // A body with faces as well as a wire comes back whole, and the
+        // one-face step may have listed it already: each body once.
         for (BODY* piece : listed<BODY>(pieces))
-            result.Add(stepTagOf(piece));
+            if (result.Find(stepTagOf(piece)) < 0)
+                result.Add(stepTagOf(piece));
     });
     // A wire body kept whole has no lump but still stands for itself.
     if (result.Count() == 0 && !exploded)
@@ -472,22 +498,35 @@ bool QELXStepVelmHealer::getG0Discont(EDGE* edge, QELXDynamicArray<double>& para
     intcurve* ic = edge ? ve_repair::intcurveOf(edge) : nullptr;
     if (!ic || !ic->cur_present())
         return false;
+    bool degenerate = false;
     velmCall([&] {
         bs3_curve bs = ic->cur(-1.0);
         const int degree = bs3_curve_degree(bs);
         const std::vector<BreakPoint> knots = breakPoints(bs);
-        for (size_t i = 1; i + 1 < knots.size(); ++i) {
+        // A spline of one distinct knot has no span at all: broken through.
+        if (knots.size() == 1) {
+            degenerate = true;
+            return;
+        }
+        const bool periodic = bs3_curve_periodic(bs) != 0;
+        const QELinterval range = bs3_curve_range(bs);
+        const double sign = ic->reversed() ? -1.0 : 1.0;
+        for (size_t i = periodic ? 0 : 1; i + 1 < knots.size(); ++i) {
             if (degree - knots[i].multiplicity >= 3)
                 continue;
             const double k = knots[i].value;
-            QELposition below, above;
-            bs3_curve_eval(k, bs, below, nullptr, nullptr, -1);
-            bs3_curve_eval(k, bs, above, nullptr, nullptr, 1);
-            if ((below - above).len() > QELresabs)
-                addBreakOnce(params, ic->reversed() ? -k : k);
+            if (!periodic && (k - range.start_pt() < QELresnor || range.end_pt() - k < QELresnor))
+                continue;
+            // The first knot of a closed spline meets the end of its range.
+            const double from = i == 0 ? k + range.length() : k;
+            QELvector below[3], above[3];
+            ic->eval_derivs(sign * from, 2, below, -static_cast<int>(sign));
+            ic->eval_derivs(sign * k, 2, above, static_cast<int>(sign));
+            if ((below[0] - above[0]).len() > QELresabs)
+                addBreakOnce(params, sign * k);
         }
     });
-    return params.Count() > 0;
+    return degenerate || params.Count() > 0;
 }
 
 bool QELXStepVelmHealer::getG0G1DiscCont(EDGE* edge, QELXDynamicArray<double>& params)
@@ -538,30 +577,65 @@ void QELXStepVelmHealer::fixCurveG0Errors(EDGE* edge)
         along.push_back(edge->sense() == REVERSED ? -params[i] : params[i]);
     std::sort(along.begin(), along.end());
 
-    // The kernel's split leaves every piece on the shared curve over its own
-    // range, so no piece needs a curve of its own and no split needs undoing.
-    std::vector<EDGE*> pieces{edge};
+    // The splits and the pieces' own curves go as one unit: when the curve
+    // the edge had before has no piece for one of them, the whole split is
+    // taken back and the edge keeps its curve.
+    const std::unique_ptr<curve> before(c.make_copy());
+    const auto& whole = static_cast<const intcurve&>(*before);
+    std::vector<EDGE*> pieces;
     std::vector<VERTEX*> made;
-    EDGE* rest = edge;
-    for (double t : along) {
-        const QELposition p = c.eval_position(edge->sense() == REVERSED ? -t : t);
-        if (isCloseInTolerance(p, rest->start(), rest->end()))
-            continue;
-        VERTEX* vertex = nullptr;
-        EDGE* next = nullptr;
-        const outcome split = velmCall([&] {
-            vertex = velm_require(VELM_NEW VERTEX(velm_require(VELM_NEW APOINT(p))));
-            next = sg_split_edge_at_vertex(rest, vertex);
+    bool undefined = false;
+    const outcome cut = velmInnerCall([&] {
+        pieces.assign(1, edge);
+        EDGE* rest = edge;
+        for (double t : along) {
+            const QELposition p = whole.eval_position(edge->sense() == REVERSED ? -t : t);
+            if (isCloseInTolerance(p, rest->start(), rest->end()))
+                continue;
+            VERTEX* vertex = nullptr;
+            EDGE* next = nullptr;
+            const outcome split = velmCall([&] {
+                vertex = velm_require(VELM_NEW VERTEX(velm_require(VELM_NEW APOINT(p))));
+                next = sg_split_edge_at_vertex(rest, vertex);
+            });
+            if (!split.ok() || !next)
+                continue;
+            made.push_back(vertex);
+            pieces.push_back(next);
+            // Breaks run along the edge, so what is left of it is always the
+            // new piece beyond the vertex.
+            rest = next;
+        }
+        if (pieces.size() < 2)
+            return;
+        std::vector<std::unique_ptr<intcurve>> subsets;
+        for (EDGE* piece : pieces) {
+            QELinterval r = piece->param_range();
+            if (piece->sense() == REVERSED)
+                r = -r;
+            subsets.emplace_back(whole.subset(r));
+            if (!subsets.back()) {
+                undefined = true;
+                sys_error(qelvelm_api_errmod.message_code(VELM_API_FAILED));
+            }
+        }
+        for (size_t k = 0; k < pieces.size(); ++k) {
+            pieces[k]->set_geometry(make_curve(*subsets[k]), 1, 1);
+            pieces[k]->set_param_range(nullptr);
+        }
+    });
+    if (undefined) {
+        // Taken back whole: the edge's range, pcurves and tolerance made
+        // afresh as after any change of its curve.
+        velmCall([&] {
+            edge->set_param_range(nullptr);
+            for (COEDGE* co : coedgesOf(edge))
+                regenPCurve(co);
+            tolerateEdge(edge);
         });
-        if (!split.ok() || !next)
-            continue;
-        made.push_back(vertex);
-        pieces.push_back(next);
-        // Breaks run along the edge, so what is left of it is always the
-        // new piece beyond the vertex.
-        rest = next;
+        return;
     }
-    if (pieces.size() < 2)
+    if (!cut.ok() || pieces.size() < 2)
         return;
     for (EDGE* piece : pieces)
         for (COEDGE* co : coedgesOf(piece))
@@ -636,13 +710,25 @@ bool QELXStepVelmHealer::hasPCurveErrors(COEDGE* coedge, FACE* face)
             if (coedge->sense() == REVERSED)
                 D = -D;
             const double q = flipped ? -t : t;
+            // A sample past the end of a pcurve that does not wrap round says nothing.
+            const QELinterval own = pc.param_range();
+            if (pc.param_period() <= 0.0 && (q < own.start_pt() - QELresabs || q > own.end_pt() + QELresabs))
+                continue;
             QELpar_pos uv;
             QELpar_vec duv;
             pc.eval(q, uv, &duv);
             QELposition Q;
             QELvector d1[2];
             srf.eval(uv, Q, d1);
-            const QELvector T = d1[0] * duv.du + d1[1] * duv.dv;
+            QELvector T = d1[0] * duv.du + d1[1] * duv.dv;
+            // Too short a tangent to tell a direction by: the spline's own net.
+            if (T.len() < QELresmch && srf.type() == 10)
+                if (const bs3_surface net = static_cast<const spline&>(srf).sur()) {
+                    QELposition at;
+                    QELvector d[2];
+                    bs3_surface_eval(uv, net, at, d);
+                    T = d[0] * duv.du + d[1] * duv.dv;
+                }
             bad = (T % D) < 0.0 || (P - Q).len() > QELresabs;
         }
     });

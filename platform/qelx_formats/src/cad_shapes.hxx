@@ -23,6 +23,8 @@
 #include <utility>
 #include <vector>
 
+class BRepBuilderAPI_Sewing;
+
 namespace qelx_formats {
 
 // One model body as a shape, with the shapes of its faces by model index
@@ -139,6 +141,29 @@ private:
 // orientation not): solids and sheet shells by body, faces by face.
 struct ReadShapes {
     TopTools_DataMapOfShapeInteger bodies, faces;
+};
+
+// The shape with its loose faces and open sheets outside solids sewn along
+// their free edges (cad_sewing.cpp): a closed result becomes a solid facing
+// outwards. The shape as it came when there is nothing to sew or the sewing
+// would not be valid.
+// The same, for a judge that reads the file itself: the shape as read.
+TopoDS_Shape looseFacesSewn(const TopoDS_Shape& shape);
+class LooseFacesSewn {
+public:
+    explicit LooseFacesSewn(const TopoDS_Shape& shape);
+    LooseFacesSewn(const LooseFacesSewn&) = delete;
+    LooseFacesSewn& operator=(const LooseFacesSewn&) = delete;
+    ~LooseFacesSewn();
+    const TopoDS_Shape& shape() const { return m_shape; }
+    // The file's own faces and sheets bound to what they became, so that
+    // what the file says of them still finds them.
+    void bindOriginals(ReadShapes& shapes) const;
+
+private:
+    TopoDS_Shape m_shape;
+    std::unique_ptr<BRepBuilderAPI_Sewing> m_sewing;
+    std::vector<TopoDS_Shape> m_loose;
 };
 
 // The names, colours (surface colours, as the file holds them) and layers

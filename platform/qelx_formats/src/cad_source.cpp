@@ -295,7 +295,11 @@ Handle(Geom2d_BSplineCurve) splineOf2(const Handle(Geom2d_Curve)& curve, double 
 class ShapeReader {
 public:
     explicit ShapeReader(TestModel& model) : m_model(model) {}
-    void read(const TopoDS_Shape& shape);
+    // The file's shape, its loose faces sewn first unless told otherwise: a
+    // BREP file holds its topology as it was built, so faces it keeps loose
+    // are loose by intent; STEP and IGES surface models hand faces over alone.
+    void read(const TopoDS_Shape& file);
+    void sewLooseFaces(bool sew) { m_sew = sew; }
     // The entities each shape became.
     const ReadShapes& shapes() const { return m_shapes; }
 
@@ -307,6 +311,7 @@ private:
     int edgeOf(const TopoDS_Edge& edge);
     void addFace(const TopoDS_Face& face, int shell);
     void addShell(const TopoDS_Shell& shell, int shellIndex);
+    void readSewn(const TopoDS_Shape& shape);
     void addWires(const TopoDS_Shape& shape);
     std::vector<qelx_test::TestWire> chains(const std::vector<int>& edges) const;
 
@@ -314,6 +319,7 @@ private:
     TopTools_IndexedMapOfShape m_vertexMap, m_edgeMap;
     std::vector<int> m_vertexIndex, m_edgeIndex;
     ReadShapes m_shapes;
+    bool m_sew = true;
 };
 
 int ShapeReader::curveOf(Handle(Geom_Curve) curve, double f, double l)
@@ -695,7 +701,18 @@ void ShapeReader::addShell(const TopoDS_Shell& shell, int shellIndex)
         addFace(TopoDS::Face(f.Current()), shellIndex);
 }
 
-void ShapeReader::read(const TopoDS_Shape& shape)
+void ShapeReader::read(const TopoDS_Shape& file)
+{
+    if (!m_sew) {
+        readSewn(file);
+        return;
+    }
+    const LooseFacesSewn sewn(file);
+    readSewn(sewn.shape());
+    sewn.bindOriginals(m_shapes);
+}
+
+void ShapeReader::readSewn(const TopoDS_Shape& shape)
 {
     // Solids, then shells outside solids as sheets, then loose faces, then
     // edges outside faces as wires, then vertices outside edges as points.
@@ -2309,6 +2326,7 @@ QELIResult readCadFileUnlessTaken(const std::string& path, qelx_test::TestModel&
         read.xType = cadSourceType(*format);
         read.unit = 1; // the readers hand millimetres
         ShapeReader reader(read);
+        reader.sewLooseFaces(*format != CadFormat::Brep);
         reader.read(shape);
         if (*format != CadFormat::Brep)
             readFileAttributes(doc.get(), reader.shapes(), read);

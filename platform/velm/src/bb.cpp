@@ -122,6 +122,12 @@ std::string bb_end_entry(const outcome& result, bool rollback, bool discard) {
 
 int bb_depth() { return static_cast<int>(frames().size()); }
 
+bool bb_frame_changed() {
+  const frame* f = top();
+  return f && (!f->changed.empty() || !f->created.empty() || !f->lost.empty() ||
+               (f->creations_to && !f->creations_to->empty()));
+}
+
 void bb_open(bool outer) {
   std::unique_ptr<frame> f;
   if (spare_frames().empty()) {

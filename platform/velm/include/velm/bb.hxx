@@ -25,6 +25,9 @@ void set_logging(int on);
 
 // Number of open frames (0: changes are immediate).
 int bb_depth();
+// Whether the innermost open frame has recorded anything so far: an entity
+// changed, created or lost in it (false with no frame open).
+bool bb_frame_changed();
 
 // The same frames without the call log; the kernel's own API frames use these.
 void bb_open(bool outer);

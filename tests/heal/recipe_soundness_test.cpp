@@ -1,0 +1,214 @@
+// Healing that never harms: what the recipes and the STEP healer leave when a
+// step would make a body worse, faces a sign alone would condemn, bodies that
+// two steps both hand back, and a vertex shared with a removed wire loop.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "heal/repair_utils.hxx"
+#include "heal/step_healer.hxx"
+#include "heal/step_watch.hxx"
+#include "model/body_set.hxx"
+#include "model/entity_views.hxx"
+#include "qelx/qelx_test.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
+#include "support/connector_test.hxx"
+#include "support/geometry_builders.hxx"
+#include "support/heal_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/query_builders.hxx"
+#include "support/repair_builders.hxx"
+#include "velm/build.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/query.hxx"
+#include "velm/testkit.hxx"
+#include "velm/topology_api.hxx"
+#include "velm/topology_edit.hxx"
+#include "velm/tolerant.hxx"
+
+namespace {
+
+class RecipeSoundness : public testkit::ConnectorTest {};
+
+Ve_BodyTag* soundTag(BODY* b) { return reinterpret_cast<Ve_BodyTag*>(b); }
+BODY* soundBody(Ve_BodyTag* b) { return reinterpret_cast<BODY*>(b); }
+
+FACE* firstFace(BODY* b) { return b->lump()->shell()->face(); }
+
+// The sheet's shell also holds the wire of a polyline wire body.
+BODY* makeSheetWithShellWire()
+{
+    BODY* sheet = testkit::make_polygon_sheet({{0, 0}, {4, 0}, {4, 3}, {0, 3}});
+    BODY* wireBody = testkit::make_polyline_wire({{10, 0, 0}, {12, 0, 0}, {12, 2, 0}});
+    WIRE* wire = wireBody->wire();
+    if (!wire)
+        wire = wireBody->lump()->shell()->wire();
+    if (wireBody->wire())
+        wireBody->set_wire(nullptr);
+    else
+        wireBody->lump()->shell()->set_wire(nullptr);
+    wire->set_body(nullptr);
+    SHELL* shell = sheet->lump()->shell();
+    shell->set_wire(wire);
+    wire->set_shell(shell);
+    api_del_entity(wireBody);
+    return sheet;
+}
+
+// A square sheet whose slit (there and back) leaves its corner (0, 0), where
+// two outer edges meet as well; the slit's first edge is listed at the
+// corner after an outer edge.
+BODY* makeSquareWithCornerSlit()
+{
+    BODY* sheet = testkit::make_polygon_sheet({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    FACE* face = firstFace(sheet);
+    VERTEX* corner = nullptr;
+    for (COEDGE* c = face->loop()->start();; c = c->next()) {
+        if (distance(c->start()->geometry()->coords(), QELposition(0, 0, 0)) == 0.0)
+            corner = c->start();
+        if (corner || c->next() == face->loop()->start())
+            break;
+    }
+    EXPECT_NE(corner, nullptr);
+    const QELposition a(0, 0, 0), b(4, 3, 0);
+    VERTEX* vb = new VERTEX(new APOINT(b));
+    EDGE* there = new EDGE(corner, vb, make_curve(straight(a, normalise(b - a))), FORWARD);
+    EDGE* back = new EDGE(vb, corner, make_curve(straight(b, normalise(a - b))), FORWARD);
+    COEDGE* c1 = new COEDGE(there, FORWARD);
+    COEDGE* c2 = new COEDGE(back, FORWARD, c1, c1);
+    c1->set_next(c2);
+    c1->set_previous(c2);
+    LOOP* slit = new LOOP(c1);
+    face->loop()->set_next(slit);
+    slit->set_face(face);
+    corner->add_edge(there);
+    return sheet;
+}
+
+TEST_F(RecipeSoundness, TheStepHealerListsAOneFaceSheetWithAWireOnce)
+{
+    BODY* sheet = makeSheetWithShellWire();
+    ASSERT_TRUE(soundTag(sheet)->isWireBody());
+    QELXDynamicArray<Ve_BodyTag*> result;
+    ASSERT_EQ(QELXStepVelmHealer::xstep_heal_body(soundTag(sheet), result, true), 1);
+    int listed = 0;
+    for (int i = 0; i < result.Count(); ++i) {
+        for (int j = i + 1; j < result.Count(); ++j)
+            EXPECT_NE(result[i], result[j]) << "one body listed twice";
+        listed += result[i] == soundTag(sheet) ? 1 : 0;
+    }
+    EXPECT_EQ(listed, 1);
+    for (int i = 0; i < result.Count(); ++i)
+        if (result[i] != soundTag(sheet))
+            api_del_entity(soundBody(result[i]));
+    api_del_entity(sheet);
+}
+
+TEST_F(RecipeSoundness, ARemovedWireLoopLeavesItsCornerNamingLiveEdgesOnly)
+{
+    for (const bool slitFirst : {false, true}) {
+        SCOPED_TRACE(slitFirst ? "slit edge listed first" : "slit edge listed after an outer edge");
+        BODY* sheet = makeSquareWithCornerSlit();
+        FACE* face = firstFace(sheet);
+        VERTEX* corner = face->loop()->next()->start()->start();
+        ASSERT_EQ(distance(corner->geometry()->coords(), QELposition(0, 0, 0)), 0.0);
+        if (slitFirst) {
+            EDGE* slitEdge = face->loop()->next()->start()->edge();
+            std::vector<EDGE*> others;
+            for (int i = 0; corner->edge(i); ++i)
+                if (corner->edge(i) != slitEdge)
+                    others.push_back(corner->edge(i));
+            corner->set_edge(slitEdge);
+            for (EDGE* e : others)
+                corner->add_edge(e);
+        }
+        ASSERT_GE(corner->count_edges(), 2);
+        EXPECT_TRUE(QELXStepVelmHealer::checkAndRemoveWireLoops(face));
+        EXPECT_EQ(face->loop()->next(), nullptr);
+        EXPECT_EQ(testkit::count_edges(sheet), 4);
+        for (int i = 0; corner->edge(i); ++i)
+            EXPECT_TRUE(velm_is_live_entity(corner->edge(i)) && !corner->edge(i)->is_lost());
+        EXPECT_EQ(testkit::model_problems(sheet), "");
+        EXPECT_EQ(testkit::check_findings(sheet), "");
+        api_del_entity(sheet);
+    }
+}
+
+// A face whose area comes out negative (its loop runs the wrong way) is
+// still a face: the Ug recipe removes faces of no area only.
+TEST_F(RecipeSoundness, UgKeepsAFaceWhoseAreaComesOutNegative)
+{
+    qelx_test::OptionScope scope;
+    scope.on(Ve_OptionDoc::keyOf("HealBodyPostProcessUg"));
+    BODY* sheet = testkit::make_polygon_sheet({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+    reverse_loop(firstFace(sheet)->loop());
+    double area = 0.0, achieved = 0.0;
+    ASSERT_TRUE(api_ent_area(sheet, 1e-3, area, achieved).ok());
+    ASSERT_LT(area, -1.0);
+    QELXDynamicArray<Ve_BodyTag*> bodies;
+    bodies.Add(soundTag(sheet));
+    Ve_CocoonTagHandle set(new Ve_CocoonTag(bodies));
+    QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+    ASSERT_EQ(set->getBodies().Count(), 1);
+    EXPECT_EQ(set->getBodies()[0], soundTag(sheet));
+    EXPECT_EQ(testkit::count_faces(sheet), 1);
+    api_del_entity(sheet);
+}
+
+// The watch keeps a step that leaves the body no worse, and takes back one
+// that makes it worse, with a warning naming the body and the step.
+TEST_F(RecipeSoundness, AStepThatHarmsItsBodyIsTakenBackAndNamed)
+{
+    struct Case {
+        const char* step;
+        void (*work)(BODY*);
+        bool harms;
+    };
+    const Case cases[] = {
+        {"nothing", [](BODY*) {}, false},
+        {"moveTheWholeBody", [](BODY* b) { api_apply_transf(b, translate_transf(QELvector(1, 2, 3))); }, false},
+        {"loseAFace",
+         [](BODY* b) {
+             BODY* alone = nullptr;
+             api_unhook_face(firstFace(b), alone);
+             api_del_entity(alone);
+         },
+         true},
+        {"moveAVertexOffItsEdges",
+         [](BODY* b) {
+             VERTEX* v = firstFace(b)->loop()->start()->start();
+             v->geometry()->set_coords(v->geometry()->coords() + QELvector(0, 0, 0.5));
+         },
+         true},
+        {"raiseATolerance",
+         [](BODY* b) {
+             TVERTEX* t = nullptr;
+             api_replace_vertex_with_tvertex(firstFace(b)->loop()->start()->start(), t);
+             t->set_tolerance(2.0);
+         },
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.step);
+        BODY* box = testkit::make_plane_box(10, 20, 30);
+        const std::string before = testkit::body_text(box);
+        qelx_test::EventRecorder events;
+        ve_heal::StepWatch watch(box, "body 7");
+        const bool kept = watch.step(c.step, [&] { c.work(box); });
+        EXPECT_EQ(kept, !c.harms);
+        const std::vector<std::string> warnings = events.names("Warning");
+        if (c.harms) {
+            EXPECT_EQ(testkit::body_text(box), before) << "the step was not taken back whole";
+            ASSERT_EQ(warnings.size(), 1u);
+            EXPECT_NE(warnings[0].find("body 7"), std::string::npos) << warnings[0];
+            EXPECT_NE(warnings[0].find(c.step), std::string::npos) << warnings[0];
+        } else {
+            EXPECT_TRUE(warnings.empty());
+        }
+        EXPECT_EQ(testkit::check_findings(box), "");
+        api_del_entity(box);
+    }
+}
+
+} // namespace
