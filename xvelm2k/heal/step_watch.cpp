@@ -6,6 +6,8 @@
 #include <limits>
 #include <memory>
 #include <sstream>
+#include <unordered_set>
+#include <vector>
 
 #include "qelx/qelx_events.hxx"
 #include "velm/bb.hxx"
@@ -18,9 +20,12 @@ namespace ve_heal {
 
 namespace {
 
-// Areas and volumes are integrated to this relative accuracy, and a change
-// beyond ten times it is a change of the model: what replacing geometry by
-// an approximation of it may cost at most.
+// Volumes are integrated to this relative accuracy, and a change beyond ten
+// times it is a change of the model: what replacing geometry by an
+// approximation of it may cost at most. Face areas are not integrated step
+// by step (that cost several times the healing itself): a face lost from a
+// closed body, a face turned or a surface replaced shows in the volume, and
+// a face moved off its edges in the checker's findings.
 constexpr double kMeasureAccuracy = 1e-5;
 constexpr double kKeptWithin = 1e-4;
 // A tolerance over this part of the body's size hides damage instead of
@@ -38,19 +43,27 @@ void forEachFace(BODY* body, F&& visit)
 
 } // namespace
 
-BodyState measureBody(BODY* body)
+FaceState measureFace(FACE* face)
+{
+    FaceState state;
+    insanity_list* found = nullptr;
+    if (api_check_entity(face, found).ok() && found)
+        for (int i = 0; i < found->count(); ++i)
+            ++state.findings[found->data(i)->get_insane_id()];
+    delete found;
+    state.reversed = face->sense() == REVERSED;
+    state.surface = face->geometry();
+    return state;
+}
+
+BodyState measureBody(BODY* body, std::map<FACE*, FaceState>& faces, const std::function<bool(FACE*)>& touched,
+                      const BodyState* before)
 {
     BodyState state;
     if (!body)
         return state;
-    insanity_list* found = nullptr;
-    if (api_check_entity(body, found).ok() && found)
-        for (int i = 0; i < found->count(); ++i)
-            ++state.findings[found->data(i)->get_insane_id()];
-    delete found;
-
     bool freeEdge = false;
-    bool areaKnown = true;
+    bool turned = false;
     QELposition low(std::numeric_limits<double>::max(), std::numeric_limits<double>::max(),
                     std::numeric_limits<double>::max());
     QELposition high(-low.x(), -low.y(), -low.z());
@@ -64,6 +77,7 @@ BodyState measureBody(BODY* body)
         low = QELposition(std::min(low.x(), p.x()), std::min(low.y(), p.y()), std::min(low.z(), p.z()));
         high = QELposition(std::max(high.x(), p.x()), std::max(high.y(), p.y()), std::max(high.z(), p.z()));
     };
+    std::map<FACE*, FaceState> now;
     forEachFace(body, [&](FACE* face) {
         state.faces = true;
         for (LOOP* loop = face->loop(); loop; loop = loop->next()) {
@@ -81,23 +95,37 @@ BodyState measureBody(BODY* body)
                     break;
             }
         }
-        double area = 0.0, achieved = 0.0;
-        if (areaKnown && api_ent_area(face, kMeasureAccuracy, area, achieved).ok())
-            state.area += std::fabs(area);
-        else
-            areaKnown = false;
+        const auto known = faces.find(face);
+        FaceState f = known == faces.end() || touched(face) ? measureFace(face) : known->second;
+        if (known == faces.end() || known->second.reversed != f.reversed || known->second.surface != f.surface)
+            turned = true;
+        for (const auto& [id, n] : f.findings)
+            state.findings[id] += n;
+        now.emplace(face, std::move(f));
     });
-    if (!areaKnown)
-        state.area = std::numeric_limits<double>::quiet_NaN();
+    turned = turned || now.size() != faces.size();
+    faces = std::move(now);
     state.closed = state.faces && !freeEdge;
     if (low.x() <= high.x())
         state.size = (high - low).len();
     if (state.closed && state.findings.empty()) {
-        double volume = 0.0, achieved = 0.0;
-        state.volumeMeasured = api_body_volume(body, kMeasureAccuracy, volume, achieved).ok();
-        state.volume = volume;
+        if (before && !turned && before->volumeMeasured) {
+            // No face turned, came or went: the volume stands.
+            state.volumeMeasured = true;
+            state.volume = before->volume;
+        } else {
+            double volume = 0.0, achieved = 0.0;
+            state.volumeMeasured = api_body_volume(body, kMeasureAccuracy, volume, achieved).ok();
+            state.volume = volume;
+        }
     }
     return state;
+}
+
+BodyState measureBody(BODY* body)
+{
+    std::map<FACE*, FaceState> faces;
+    return measureBody(body, faces, [](FACE*) { return true; }, nullptr);
 }
 
 std::string worseThan(const BodyState& before, const BodyState& after)
@@ -115,10 +143,6 @@ std::string worseThan(const BodyState& before, const BodyState& after)
     auto apart = [](double a, double b) {
         return std::fabs(a - b) > kKeptWithin * std::max(std::fabs(a), std::fabs(b)) + 1e-12;
     };
-    if (std::isfinite(before.area) && std::isfinite(after.area) && apart(before.area, after.area)) {
-        what << "area " << before.area << " became " << after.area;
-        return what.str();
-    }
     // An inside-out solid (negative volume) turned right is a mend.
     if (before.volumeMeasured && after.volumeMeasured && before.volume > 0.0 && apart(before.volume, after.volume)) {
         what << "volume " << before.volume << " became " << after.volume;
@@ -147,7 +171,7 @@ StepWatch::StepWatch(BODY* body, std::string label) : m_body(body), m_label(std:
 void StepWatch::baseline()
 {
     if (!m_state)
-        m_state = measureBody(m_body);
+        m_state = measureBody(m_body, m_faces, [](FACE*) { return true; }, nullptr);
 }
 
 void StepWatch::judge(std::string& what)
@@ -155,10 +179,41 @@ void StepWatch::judge(std::string& what)
     // Nothing recorded: the body is as it was.
     if (!bb_frame_changed())
         return;
-    BodyState now = measureBody(m_body);
+    // A face is touched when it, its loops, coedges, edges, vertices or the
+    // geometry of any of them changed, came or went in the step.
+    std::vector<ENTITY*> recorded;
+    bb_frame_entities(recorded);
+    const std::unordered_set<const void*> changed(recorded.begin(), recorded.end());
+    auto in = [&](const void* e) { return e && changed.count(e) > 0; };
+    auto touched = [&](FACE* face) {
+        if (in(face) || in(face->geometry()))
+            return true;
+        for (LOOP* loop = face->loop(); loop; loop = loop->next()) {
+            if (in(loop))
+                return true;
+            COEDGE* first = loop->start();
+            for (COEDGE* c = first; c;) {
+                const EDGE* e = c->edge();
+                if (in(c) || in(c->geometry()) || in(e))
+                    return true;
+                if (e && (in(e->geometry()) || in(e->start()) || in(e->end())))
+                    return true;
+                for (const VERTEX* v : {e ? e->start() : nullptr, e ? e->end() : nullptr})
+                    if (v && in(v->geometry()))
+                        return true;
+                c = c->next();
+                if (c == first)
+                    break;
+            }
+        }
+        return false;
+    };
+    std::map<FACE*, FaceState> faces = m_faces;
+    BodyState now = measureBody(m_body, faces, touched, &*m_state);
     what = worseThan(*m_state, now);
     if (what.empty()) {
         m_state = std::move(now);
+        m_faces = std::move(faces);
         return;
     }
     sys_error(qelvelm_api_errmod.message_code(VELM_API_FAILED));

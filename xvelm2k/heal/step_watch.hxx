@@ -1,9 +1,9 @@
 #pragma once
 // The one watch over the repair steps of the healing recipes: a step is kept
 // only when it leaves its body no worse than it found it. No checker finding
-// that was not there before, no closed body opened, the faces' area and a
-// sound solid's volume kept, no tolerance raised to a sizeable part of the
-// body. A step that makes the body worse is taken back whole and a warning
+// that was not there before (on the faces the step touched), no closed body
+// opened, a sound solid's volume kept when a face turned, came or went, no
+// tolerance raised to a sizeable part of the body. A step that makes the body worse is taken back whole and a warning
 // names the body and the step.
 //
 //   StepWatch watch(body, "body 3");   // "": named by its faces
@@ -12,6 +12,7 @@
 // The body is measured once before its first step and then only after a step
 // that changed something, so a step that finds nothing to do costs nothing.
 // A kernel error inside a step passes on to the caller as before.
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -21,16 +22,24 @@
 #include "xvelm2k/export.hxx"
 
 class BODY;
+class FACE;
 class Ve_BodyTag;
 
 namespace ve_heal {
+
+// What the watch keeps of one face, so that a step is measured on the faces
+// it touched alone.
+struct FaceState {
+    std::map<int, int> findings; // the checker's findings on the face and below
+    bool reversed = false;
+    const void* surface = nullptr;
+};
 
 // What the watch compares of a body.
 struct BodyState {
     std::map<int, int> findings; // checker findings by message, counted
     bool faces = false;          // the body has a face
     bool closed = false;         // it has faces and no free edge
-    double area = 0.0;           // the faces' areas, each taken unsigned
     double volume = 0.0;         // signed; measured only for a sound closed body
     bool volumeMeasured = false;
     double tolerance = 0.0;      // the largest edge or vertex tolerance
@@ -38,6 +47,11 @@ struct BodyState {
 };
 
 XVELM2KA_API BodyState measureBody(BODY* body);
+// The same, measuring afresh only the faces `touched` says were touched (and
+// faces not in `faces`), the rest taken from `faces`, which is brought up to
+// date; `before` gives the volume when no face turned, came or went.
+BodyState measureBody(BODY* body, std::map<FACE*, FaceState>& faces, const std::function<bool(FACE*)>& touched,
+                      const BodyState* before);
 // What got worse from `before` to `after`, in a few words; "" when nothing did.
 XVELM2KA_API std::string worseThan(const BodyState& before, const BodyState& after);
 // The warning a step that was taken back gives.
@@ -82,6 +96,7 @@ private:
     BODY* m_body;
     std::string m_label;
     std::optional<BodyState> m_state;
+    std::map<FACE*, FaceState> m_faces;
 };
 
 } // namespace ve_heal

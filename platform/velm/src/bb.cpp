@@ -122,6 +122,15 @@ std::string bb_end_entry(const outcome& result, bool rollback, bool discard) {
 
 int bb_depth() { return static_cast<int>(frames().size()); }
 
+void bb_frame_entities(std::vector<ENTITY*>& out) {
+  const frame* f = top();
+  if (!f) return;
+  out.insert(out.end(), f->changed.begin(), f->changed.end());
+  out.insert(out.end(), f->created.begin(), f->created.end());
+  out.insert(out.end(), f->lost.begin(), f->lost.end());
+  if (f->creations_to) out.insert(out.end(), f->creations_to->begin(), f->creations_to->end());
+}
+
 bool bb_frame_changed() {
   const frame* f = top();
   return f && (!f->changed.empty() || !f->created.empty() || !f->lost.empty() ||

@@ -28,6 +28,9 @@ int bb_depth();
 // Whether the innermost open frame has recorded anything so far: an entity
 // changed, created or lost in it (false with no frame open).
 bool bb_frame_changed();
+// What the innermost open frame has recorded so far: the entities changed,
+// created or lost in it (nothing with no frame open).
+void bb_frame_entities(std::vector<ENTITY*>& out);
 
 // The same frames without the call log; the kernel's own API frames use these.
 void bb_open(bool outer);
