@@ -19,6 +19,7 @@
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
 #include "support/repair_builders.hxx"
+#include "support/repair_sweep.hxx"
 #include "velm/build.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/query.hxx"

@@ -94,7 +94,14 @@ void moveVertexToCurveEnds(VERTEX* vertex)
     }
     if (!(away > QELresabs) || !(spread <= 0.1 * away))
         return;
-    vertex->set_geometry(velm_require(VELM_NEW APOINT(meet)));
+    APOINT* at = velm_require(VELM_NEW APOINT(meet));
+    try {
+        vertex->set_geometry(at);
+    } catch (...) {
+        // Never attached: it would outlive the step that failed.
+        at->lose();
+        throw;
+    }
 }
 
 void tolerizeFaces(Ve_BodyTag* self);
