@@ -32,6 +32,7 @@
 #include <BRepPrimAPI_MakeRevol.hxx>
 #include <BRepBuilderAPI_NurbsConvert.hxx>
 #include <GC_MakeArcOfEllipse.hxx>
+#include <Geom_Curve.hxx>
 #include <Geom_TrimmedCurve.hxx>
 #include <gp_Elips.hxx>
 #include <BRepPrimAPI_MakeCone.hxx>
@@ -40,6 +41,7 @@
 #include <BRep_Tool.hxx>
 #include <BRep_Builder.hxx>
 #include <TopExp.hxx>
+#include <TopExp_Explorer.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS.hxx>
 #include <gp_Ax2.hxx>
@@ -1187,4 +1189,60 @@ TEST(CadTarget, AFaceWithoutLoopsOnAPlaneIsRefusedByEveryWriter)
         EXPECT_NE(error.find("the model could not be written: "), std::string::npos) << error;
         EXPECT_FALSE(fs::exists(out));
     }
+}
+
+// An edge's range on its curve: one of no length is refused by every writer
+// (the builder made an edge of no extent, which the peer read as a gap); one
+// a rounding past a spline's last (or before its first) knot is held in and
+// written as the same solid.
+TEST(CadTarget, EdgeRangesOfNoLengthAreRefusedAndOnesARoundingPastTheKnotsAreHeldIn)
+{
+    const qelx_test::TestModel block = qelx_test::TestModel::block(2.0, 3.0, 4.0);
+    for (const char* file : {"empty_range.step", "empty_range.igs", "empty_range.brep"}) {
+        SCOPED_TRACE(file);
+        qelx_test::TestModel model = block;
+        model.edges[3].domain[1] = model.edges[3].domain[0];
+        const fs::path out = targetScratch(file);
+        std::string error;
+        EXPECT_NE(writeCadFile(model, out.string(), error), QELI_OK);
+        EXPECT_NE(error.find("an edge has an empty domain"), std::string::npos) << error;
+        EXPECT_FALSE(fs::exists(out));
+    }
+    // A box whose every curve is a spline, each edge's range pushed a rounding
+    // past its spline's ends.
+    const TopoDS_Shape box = BRepPrimAPI_MakeBox(gp_Pnt(1, 2, 3), 4.0, 5.0, 6.0).Shape();
+    qelx_test::TestModel splines = readAsBrep(BRepBuilderAPI_NurbsConvert(box).Shape());
+    int pushed = 0;
+    for (qelx_test::TestEdge& e : splines.edges) {
+        if (e.curve < 0 || splines.curves[static_cast<std::size_t>(e.curve)].type != qelx_test::CurvNurbs)
+            continue;
+        const double span = e.domain[1] - e.domain[0];
+        e.domain[pushed % 2] += (pushed % 2 ? 1.0 : -1.0) * 1e-10 * span;
+        ++pushed;
+    }
+    ASSERT_EQ(pushed, 12);
+    for (const char* file : {"past_knots.brep", "past_knots.step", "past_knots.igs"}) {
+        SCOPED_TRACE(file);
+        const cad_samples::Measures m = writtenAndMeasured(splines, file);
+        EXPECT_TRUE(m.valid);
+        EXPECT_EQ(m.faces, 6);
+        EXPECT_NEAR(m.volume, 120.0, 120.0 * 1e-7);
+    }
+    // In the BREP file, which keeps every curve as written, each edge runs
+    // within its spline's knots.
+    const fs::path out = targetScratch("past_knots_ranges.brep");
+    std::string error;
+    ASSERT_EQ(writeCadFile(splines, out.string(), error), QELI_OK) << error;
+    const TopoDS_Shape written = cad_samples::peerRead(out.string());
+    fs::remove(out);
+    int within = 0;
+    for (TopExp_Explorer x(written, TopAbs_EDGE); x.More(); x.Next()) {
+        double first = 0.0, last = 0.0;
+        const Handle(Geom_Curve) c = BRep_Tool::Curve(TopoDS::Edge(x.Current()), first, last);
+        ASSERT_FALSE(c.IsNull());
+        EXPECT_GE(first, c->FirstParameter());
+        EXPECT_LE(last, c->LastParameter());
+        within += first >= c->FirstParameter() && last <= c->LastParameter();
+    }
+    EXPECT_GE(within, 12);
 }
