@@ -1246,3 +1246,40 @@ TEST(CadTarget, EdgeRangesOfNoLengthAreRefusedAndOnesARoundingPastTheKnotsAreHel
     }
     EXPECT_GE(within, 12);
 }
+
+// Face layers go by name in STEP where the layer has one, by number where
+// it has none: read back, each face is on the layer the file names, and no
+// other face is on any. (An IGES file's face levels do not come back through
+// the reader at all yet, so IGES is not in the table.)
+TEST(CadTarget, FaceLayersComeBackFromStepByNameOrByNumber)
+{
+    // A sheet (an IGES solid's faces take no level from Open CASCADE's writer).
+    qelx_test::TestModel model = qelx_test::TestModel::twoFacesSharingEdge();
+    ASSERT_EQ(model.faces.size(), 2u);
+    model.layers[7] = qelx_test::TestLayer{"Outline", {0.0, 0.0, 0.0, 0.0}, true};
+    model.layers[12] = qelx_test::TestLayer{"", {0.0, 0.0, 0.0, 0.0}, true};
+    model.attributes[qelx_test::wordOf(qelx_test::KindFace, 0)].layer = 7;
+    model.attributes[qelx_test::wordOf(qelx_test::KindFace, 1)].layer = 12;
+    const struct {
+        const char* file;
+        std::map<std::string, int> layers; // layer name read back: faces on it
+    } cases[] = {
+        {"layers.step", {{"Outline", 1}, {"12", 1}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const fs::path out = targetScratch(c.file);
+        std::string error;
+        ASSERT_EQ(writeCadFile(model, out.string(), error), QELI_OK) << error;
+        qelx_test::TestModel back;
+        ASSERT_EQ(readCadFile(out.string(), back, error), QELI_OK) << error;
+        fs::remove(out);
+        std::map<std::string, int> layers;
+        for (std::size_t f = 0; f < back.faces.size(); ++f) {
+            const auto it = back.attributes.find(qelx_test::wordOf(qelx_test::KindFace, static_cast<int>(f)));
+            if (it != back.attributes.end() && it->second.layer)
+                ++layers[back.layers[*it->second.layer].name];
+        }
+        EXPECT_EQ(layers, c.layers);
+    }
+}
