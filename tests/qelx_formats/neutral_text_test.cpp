@@ -598,3 +598,26 @@ TEST(NeutralText, SplineKnotsAndVertexEdgeListsAreReadToTheLetter)
         }
     }
 }
+
+// A document in any unit reads back in that unit, the first and last codes
+// included; a code past either end is refused at "/unit".
+TEST(NeutralText, DocumentsInEveryUnitReadBackInItAndOthersAreRefused)
+{
+    for (int unit = QELX_UNIT_NONE - 1; unit <= QELX_UNIT_MILE + 1; ++unit) {
+        SCOPED_TRACE(unit);
+        TestModel m = TestModel::block(1, 2, 3);
+        m.unit = unit;
+        nlohmann::json d = nlohmann::json::parse(writeNeutralText(TestModel::block(1, 2, 3)));
+        d["unit"] = unit;
+        try {
+            const TestModel back = readNeutralText(d.dump(), "units.json");
+            EXPECT_TRUE(unit >= QELX_UNIT_NONE && unit <= QELX_UNIT_MILE) << "accepted";
+            EXPECT_EQ(back.unit, unit);
+            EXPECT_EQ(writeNeutralText(back), writeNeutralText(m));
+        } catch (const NeutralDocumentError& e) {
+            EXPECT_FALSE(unit >= QELX_UNIT_NONE && unit <= QELX_UNIT_MILE) << e.what();
+            EXPECT_EQ(std::string(e.what()).rfind("units.json: /unit: unit " + std::to_string(unit) + " is not a unit code", 0), 0u)
+                << e.what();
+        }
+    }
+}
