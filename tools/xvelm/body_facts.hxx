@@ -28,7 +28,18 @@ struct BodyFacts {
   double pcurveGap = 0.0;                // largest, over every coedge with a pcurve
   std::string pcurveGapAt;               // where it is
   std::vector<std::string> periodJumps;  // loops whose pcurves jump a period, by face
+  std::string refused;                   // the first measuring call the kernel refused, with its reason
 };
+
+// Notes the first measuring call the kernel refused; true when it measured.
+inline bool measured(BodyFacts& f, const char* call, const outcome& got) {
+  if (got.ok()) return true;
+  if (f.refused.empty()) {
+    const char* why = message_module::find_message(got.error_number());
+    f.refused = std::string(call) + " failed (" + (why ? why : "unknown error") + ")";
+  }
+  return false;
+}
 
 inline std::string number_text(double x) {
   char t[40];
@@ -57,20 +68,21 @@ inline bool pcurve_ends(const COEDGE* c, QELpar_pos& start, QELpar_pos& end) {
 }
 
 // Measured with the kernel; list queries that fail stop the comparison
-// (query_refused), measures that fail are left empty.
+// (query_refused), measures that fail are left empty and noted.
 inline BodyFacts facts_of(const BODY* body) {
   BodyFacts f;
   insanity_list* findings = nullptr;
-  if (api_check_entity(body, findings).ok() && findings)
+  if (measured(f, "the kernel's check", api_check_entity(body, findings)) && findings)
     for (int i = 0; i < findings->count(); ++i)
       f.findings.push_back(std::string(findings->data(i)->get_ent()->type_name()) + " " +
                            findings->data(i)->get_message());
   delete findings;
   double value = 0.0, accuracy = 0.0;
-  if (api_ent_area(body, 1e-7, value, accuracy).ok() && std::isfinite(value)) f.area = value;
+  if (measured(f, "the area", api_ent_area(body, 1e-7, value, accuracy)) && std::isfinite(value)) f.area = value;
   const std::vector<ENTITY*> faces = listed(api_get_faces, body);
   // A wire body has no volume (one that comes back held by a lump neither).
-  if (!faces.empty() && api_body_volume(body, 1e-7, value, accuracy).ok() && std::isfinite(value)) f.volume = value;
+  if (!faces.empty() && measured(f, "the volume", api_body_volume(body, 1e-7, value, accuracy)) && std::isfinite(value))
+    f.volume = value;
   for (std::size_t i = 0; i < faces.size(); ++i) {
     const auto* face = static_cast<const FACE*>(faces[i]);
     if (!face->geometry() || !face->geometry()->has_equation()) continue;
@@ -104,7 +116,11 @@ inline BodyFacts facts_of(const BODY* body) {
 
 // The differences between the facts of a body before and after, each a line;
 // loops that jump a period are named wherever they are.
+// A measure the kernel refused on one side only is a failed call, not a difference
+// of the bodies: it stops the comparison (query_refused) as a refused list does.
 inline std::vector<std::string> fact_differences(const BodyFacts& before, const BodyFacts& after, double tol) {
+  if (before.refused.empty() != after.refused.empty())
+    throw query_refused("measuring a body: " + (before.refused.empty() ? after.refused : before.refused));
   std::vector<std::string> out;
   for (const std::string& finding : before.findings) {
     bool still = false;
