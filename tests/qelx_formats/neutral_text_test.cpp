@@ -1,6 +1,7 @@
 // Neutral document text: round trips, refusals that name the file and the
 // JSON path, and a bounded random-mutation loop over the reader.
 #include "qelx_formats/neutral_document.hxx"
+#include "qelx/qelx_units.hxx"
 
 #include <gtest/gtest.h>
 
