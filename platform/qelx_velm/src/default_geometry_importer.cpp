@@ -338,6 +338,28 @@ QELXDefaultGeometryImporter::QELXDefaultGeometryImporter(QELXGeometryExporter* e
 {
 }
 
+namespace {
+
+// Geometry is built in the source's units and frame, then carried by the import's
+// morph as a whole, so that its parameters stay those of the source; a transform the
+// kernel refuses loses what was built.
+template <class Entity>
+bool placedByMorph(Entity*& out, const QELXMorph3D& morph)
+{
+    if (!out || morph.IsIdentity())
+        return true;
+    try {
+        out->equation_for_update() *= transfOf(morph);
+        return true;
+    } catch (const velm_exception&) {
+        out->lose();
+        out = nullptr;
+        return false;
+    }
+}
+
+} // namespace
+
 QELIResult QELXDefaultGeometryImporter::ConvertSurface(const QELXIdentifier& id, SURFACE*& out)
 {
     out = nullptr;
@@ -345,16 +367,7 @@ QELIResult QELXDefaultGeometryImporter::ConvertSurface(const QELXIdentifier& id,
     if (!m_exporter || m_exporter->GetSurfaceType(id, type) != QELI_OK || !usable(m_morph))
         return QELI_FAIL;
     const QELIResult made = convertSurface(id, type, out);
-    if (made == QELI_OK && out && !m_morph.IsIdentity()) {
-        try {
-            out->equation_for_update() *= transfOf(m_morph);
-        } catch (const velm_exception&) {
-            out->lose();
-            out = nullptr;
-            return QELI_FAIL;
-        }
-    }
-    return made;
+    return made == QELI_OK && !placedByMorph(out, m_morph) ? QELI_FAIL : made;
 }
 
 QELIResult QELXDefaultGeometryImporter::convertSurface(const QELXIdentifier& id, int type, SURFACE*& out)
@@ -543,16 +556,7 @@ QELIResult QELXDefaultGeometryImporter::ConvertCurve(const QELXIdentifier& id, C
     if (!m_exporter || m_exporter->GetCurveType(id, type) != QELI_OK || !usable(m_morph))
         return QELI_FAIL;
     const QELIResult made = convertCurve(id, type, out);
-    if (made == QELI_OK && out && !m_morph.IsIdentity()) {
-        try {
-            out->equation_for_update() *= transfOf(m_morph);
-        } catch (const velm_exception&) {
-            out->lose();
-            out = nullptr;
-            return QELI_FAIL;
-        }
-    }
-    return made;
+    return made == QELI_OK && !placedByMorph(out, m_morph) ? QELI_FAIL : made;
 }
 
 QELIResult QELXDefaultGeometryImporter::convertCurve(const QELXIdentifier& id, int type, CURVE*& out)
