@@ -16,6 +16,8 @@
 #include <TopTools_IndexedMapOfShape.hxx>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -34,6 +36,26 @@ inline std::vector<std::string> sampleFiles()
         if (it->is_regular_file() && qelx_formats::cadFormatOf(it->path().string()))
             files.push_back(it->path().string());
     std::sort(files.begin(), files.end());
+    return files;
+}
+
+// Samples above this size are walked only in the plain builds: under the
+// sanitizers the large models would cost CI minutes (XVELM_ALL_SAMPLES walks
+// them there too).
+inline std::uintmax_t sampleSizeCap()
+{
+#if defined(XVELM_SAMPLE_SIZE_CAP)
+    if (!std::getenv("XVELM_ALL_SAMPLES"))
+        return XVELM_SAMPLE_SIZE_CAP;
+#endif
+    return UINTMAX_MAX;
+}
+
+// The sample models within that size.
+inline std::vector<std::string> sampleFilesWithinCap()
+{
+    std::vector<std::string> files = sampleFiles();
+    std::erase_if(files, [](const std::string& path) { return std::filesystem::file_size(path) > sampleSizeCap(); });
     return files;
 }
 

@@ -271,7 +271,7 @@ gp_Ax3 turnedFrame(bool mirrored)
 
 TEST(CadSource, SampleModelsWalkAsTheirFilesHoldThem)
 {
-    const std::vector<std::string> files = sampleFiles();
+    const std::vector<std::string> files = cad_samples::sampleFilesWithinCap();
     if (files.empty())
         GTEST_SKIP() << "no STEP, IGES or BREP sample models under " << SampleFolder
                      << " (Debian package occt-misc; scripts/deps.sh installs it)";

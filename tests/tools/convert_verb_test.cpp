@@ -78,17 +78,6 @@ bool onlyExactGeometry(const TopoDS_Shape& shape)
     return true;
 }
 
-// Samples above this size run only in the plain builds: under the
-// sanitizers the large models would cost CI minutes.
-std::uintmax_t sampleSizeCap()
-{
-#if defined(XVELM_SAMPLE_SIZE_CAP)
-    if (!std::getenv("XVELM_ALL_SAMPLES"))
-        return XVELM_SAMPLE_SIZE_CAP;
-#endif
-    return UINTMAX_MAX;
-}
-
 // Judges one sample converted into the kernel and out as a file of `kind`.
 void judge(const std::string& path, const fs::path& dir, const std::string& kind = "step")
 {
@@ -136,9 +125,7 @@ TEST(ConvertVerb, SampleModelsThroughTheKernelAndBackAsStepAsThePeerJudges)
 {
     const fs::path dir = convertScratch();
     int judged = 0;
-    for (const std::string& path : cad_samples::sampleFiles()) {
-        if (fs::file_size(path) > sampleSizeCap())
-            continue;
+    for (const std::string& path : cad_samples::sampleFilesWithinCap()) {
         judge(path, dir);
         ++judged;
     }
