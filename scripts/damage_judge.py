@@ -38,6 +38,18 @@ CAD_EXTENSIONS = (".step", ".stp", ".iges", ".igs", ".brep")
 TOLERANCE = 1e-3
 
 
+def programs(build, who, jobs=None):
+    """The driver and the peer of a build folder, built first (they are built on request only)."""
+    xvelm = os.path.join(build, "tools", "xvelm", "xvelm")
+    peer = os.path.join(build, "tests", "damage_peer")
+    command = ["cmake", "--build", build, "--target", "xvelm", "damage_peer"]
+    subprocess.run(command + (["-j", str(jobs)] if jobs else []), capture_output=True)
+    for program in (xvelm, peer):
+        if not os.path.exists(program):
+            sys.exit("%s: %s is not built" % (who, program))
+    return xvelm, peer
+
+
 def run(args, timeout):
     try:
         p = subprocess.run(args, capture_output=True, text=True, timeout=timeout)
@@ -158,12 +170,7 @@ def main():
     parser.add_argument("--timeout", type=int, default=300)
     args = parser.parse_args()
     build = os.path.abspath(args.build)
-    xvelm = os.path.join(build, "tools", "xvelm", "xvelm")
-    peer = os.path.join(build, "tests", "damage_peer")
-    subprocess.run(["cmake", "--build", build, "--target", "xvelm", "damage_peer"], capture_output=True)
-    for program in (xvelm, peer):
-        if not os.path.exists(program):
-            sys.exit("damage_judge: %s is not built" % program)
+    xvelm, peer = programs(build, "damage_judge")
     work = os.path.join(build, "damage")
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)

@@ -32,6 +32,7 @@
 #include "qelx_formats/cad_damage.hxx"
 #include "qelx_formats/cad_samples.hxx"
 #include "qelx_formats/exchange_leak_suppressions.hxx"
+#include "tools/occ_shapes.hxx"
 
 #include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_Copy.hxx>
@@ -113,52 +114,6 @@ void printMeasures(const char* key, const TopoDS_Shape& shape, bool last)
                 c.freeFaces, m.volume, m.area, last ? "" : ", ");
 }
 
-bool writeStep(const TopoDS_Shape& shape, const std::string& path)
-{
-    STEPControl_Writer w;
-    return w.Transfer(shape, STEPControl_AsIs) == IFSelect_RetDone && w.Write(path.c_str()) == IFSelect_RetDone;
-}
-
-bool writeIges(const TopoDS_Shape& shape, const std::string& path)
-{
-    IGESControl_Writer w("MM", 1);
-    if (!w.AddShape(shape))
-        return false;
-    w.ComputeModel();
-    return w.Write(path.c_str());
-}
-
-bool writeBrep(const TopoDS_Shape& shape, const std::string& path)
-{
-    return BRepTools::Write(shape, path.c_str());
-}
-
-bool writeAny(const TopoDS_Shape& shape, const std::string& path)
-{
-    switch (*qelx_formats::cadFormatOf(path)) {
-    case qelx_formats::CadFormat::Step: return writeStep(shape, path);
-    case qelx_formats::CadFormat::Iges: return writeIges(shape, path);
-    case qelx_formats::CadFormat::Brep: return writeBrep(shape, path);
-    }
-    return false;
-}
-
-TopoDS_Shape placed(const TopoDS_Shape& shape, const std::string& frame, double size)
-{
-    gp_Trsf t;
-    if (frame == "rotated") {
-        t.SetRotation(gp_Ax1(gp_Pnt(0, 0, 0), gp_Dir(1, 2, 3)), 0.7);
-        gp_Trsf move;
-        move.SetTranslation(gp_Vec(0.3 * size, -0.2 * size, 0.1 * size));
-        t = move * t;
-    } else if (frame == "mirrored") {
-        t.SetMirror(gp_Ax2(gp_Pnt(0.1 * size, 0, 0), gp_Dir(1, 0.5, 0.25)));
-    } else {
-        return shape;
-    }
-    return BRepBuilderAPI_Transform(shape, t, Standard_True).Shape();
-}
-
 int damage(const std::string& model, const std::string& outdir)
 {
     const TopoDS_Shape original = cad_samples::peerRead(model);
@@ -195,10 +150,10 @@ int damage(const std::string& model, const std::string& outdir)
             case 5: shape = reversedFaces(original); break;
             default: shape = scaledTolerances(original, d.fraction); break;
             }
-            shape = placed(shape, frame, size);
+            shape = occ_shapes::placed(shape, frame, size);
             const std::string base = outdir + "/" + d.name + "-" + frame;
-            const bool step = writeStep(shape, base + ".step");
-            const bool iges = writeIges(shape, base + ".igs");
+            const bool step = occ_shapes::writeFile(shape, base + ".step");
+            const bool iges = occ_shapes::writeFile(shape, base + ".igs");
             std::printf("{\"case\": \"%s\", \"damage\": \"%s\", \"frame\": \"%s\", \"step\": %s, \"iges\": %s, ",
                         base.c_str(), d.name.c_str(), frame, step ? "true" : "false", iges ? "true" : "false");
             printMeasures("damaged", shape, true);
@@ -255,7 +210,7 @@ int heal(const std::string& path, const std::string& out)
         fix.Perform();
         shape = fix.Shape();
     }
-    const bool written = !shape.IsNull() && writeStep(shape, out);
+    const bool written = !shape.IsNull() && occ_shapes::writeFile(shape, out);
     std::printf("{\"sewn\": %s, \"written\": %s, ", sewn ? "true" : "false", written ? "true" : "false");
     printMeasures("measures", written ? strictStepRead(out) : TopoDS_Shape(), true);
     std::printf("}\n");
@@ -271,8 +226,8 @@ int place(const std::string& model, const std::string& frame, const std::string&
         std::printf("{\"error\": \"unreadable\"}\n");
         return 1;
     }
-    shape = placed(shape, frame, sizeOf(shape));
-    const bool written = out == "-" || writeAny(shape, out);
+    shape = occ_shapes::placed(shape, frame, sizeOf(shape));
+    const bool written = out == "-" || occ_shapes::writeFile(shape, out);
     std::printf("{\"written\": %s, ", written ? "true" : "false");
     printMeasures("measures", shape, true);
     std::printf("}\n");
@@ -282,7 +237,7 @@ int place(const std::string& model, const std::string& frame, const std::string&
 int copy(const std::string& path, const std::string& out)
 {
     const TopoDS_Shape shape = cad_samples::peerRead(path);
-    return !shape.IsNull() && writeAny(shape, out) ? 0 : 1;
+    return !shape.IsNull() && occ_shapes::writeFile(shape, out) ? 0 : 1;
 }
 
 } // namespace

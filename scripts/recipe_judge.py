@@ -25,7 +25,6 @@ import collections
 import concurrent.futures
 import os
 import shutil
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -96,13 +95,7 @@ def main():
     parser.add_argument("--timeout", type=int, default=300)
     args = parser.parse_args()
     build = os.path.abspath(args.build)
-    xvelm = os.path.join(build, "tools", "xvelm", "xvelm")
-    peer = os.path.join(build, "tests", "damage_peer")
-    subprocess.run(["cmake", "--build", build, "--target", "xvelm", "damage_peer", "-j", str(args.jobs)],
-                   capture_output=True)
-    for program in (xvelm, peer):
-        if not os.path.exists(program):
-            sys.exit("recipe_judge: %s is not built" % program)
+    xvelm, peer = damage_judge.programs(build, "recipe_judge", args.jobs)
     work = os.path.join(build, "recipe-judge")
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
