@@ -174,3 +174,59 @@ TEST_F(PostProcess, APlacedBodyHealingLosesLeavesItsPartEmpty)
     EXPECT_EQ(assembly->getPlacement(1)->getSolid(), postProcessView(box));
     document.empty();
 }
+
+// The import road hands each recipe the bodies as they were built: two sheets
+// lying on one another stay two bodies through every recipe (sewing a file's
+// loose faces is the reader's work, not the healing's).
+TEST_F(PostProcess, CoincidentSheetsReachEveryRecipeAsTwoBodies)
+{
+    const char* const recipes[] = {"",
+                                   "HealBodyPostProcessProE",
+                                   "HealBodyPostProcessV4",
+                                   "HealBodyPostProcessV5",
+                                   "HealBodyPostProcessUg",
+                                   "HealBodyPostProcessVda",
+                                   "HealBodyPostProcessPs",
+                                   "HealBodyPostProcessStep",
+                                   "HealBodyPostProcessIges",
+                                   "HealBodyPostProcessIdeas",
+                                   "HealBodyPostProcessInventor"};
+    int frameNumber = 0;
+    for (const QELtransf& frame : testkit::heal_frames()) {
+        SCOPED_TRACE("frame " + std::to_string(frameNumber++));
+        for (const char* recipe : recipes) {
+            SCOPED_TRACE(recipe);
+            qelx_test::OptionScope scope;
+            scope.on(Ve_OptionDoc::keyOf("HealBody"));
+            if (*recipe)
+                scope.on(Ve_OptionDoc::keyOf(recipe));
+            // The bottom side of two loose boxes: the same square twice.
+            std::vector<BODY*> sheets;
+            for (int copy = 0; copy < 2; ++copy) {
+                std::vector<BODY*> box = testkit::make_loose_box_sheets(frame);
+                sheets.push_back(box[0]);
+                for (std::size_t k = 1; k < box.size(); ++k)
+                    api_del_entity(box[k]);
+            }
+            Ve_DocumentTag document;
+            for (BODY* b : sheets)
+                document.AddBody(b);
+            qelx_test::EventRecorder events;
+            document.PostProcess();
+            std::vector<int> numbers;
+            for (const qelx_test::EventRecord& r : events.records())
+                if (r.kind == "StartRepair")
+                    numbers.push_back(r.number);
+            if (std::string(recipe) == "HealBodyPostProcessIges") {
+                EXPECT_EQ(numbers, (std::vector<int>{1, 2})) << "the recipe walked two bodies";
+            }
+            ASSERT_EQ(document.GetNumberOfSolids(), 2);
+            for (int k = 0; k < 2; ++k) {
+                EXPECT_EQ(document.GetSolidAt(k), sheets[k]);
+                EXPECT_EQ(testkit::count_faces(sheets[k]), 1);
+                EXPECT_EQ(postProcessInsaneCount(sheets[k]), 0);
+            }
+            document.empty();
+        }
+    }
+}

@@ -113,9 +113,6 @@ QELIResult Ve_DocumentTag::PostProcess()
             if (!b || !isPlaced.Contains(b))
                 loose.Add(b);
         Ve_CocoonTag set(loose);
-        // The trim road hands every face over alone: the import road joins
-        // its loose sheets before the healing recipe, which joins none.
-        QELXVeRepairUtils::stitchSheetBodies(&set);
         QELXVeRepairUtils::postProcessHeal(&set);
         QELXDynamicArray<Ve_BodyTag*> solids = set.getBodies();
 
