@@ -764,3 +764,149 @@ TEST_F(TrimSegment, AClosedCurveWithCornersIsNotCutButStartsAtOne)
         nearest = std::min(nearest, from.Distance(corner));
     EXPECT_LT(nearest, 1e-9);
 }
+
+TEST_F(TrimSegment, APcurveCollapsedToAPointNeverWinsOverItsCurve)
+{
+    // Pcurves preferred, and the coedge's pcurve disagrees with its curve by
+    // having shrunk to the start point: the curve stays (nothing could be
+    // lifted from a point), running between the source's vertices.
+    for (int category : {0, 2}) {
+        SCOPED_TRACE(category == 0 ? "pcurves preferred" : "curves preferred");
+        TestModel model = TestModel::planeFace();
+        model.faces[0].category = category;
+        const int c = 0;
+        qelx_test::TestNurbs& n = model.pcurves[model.coedges[c].pcurve].nurbs;
+        ASSERT_EQ(n.ctrl.size(), 4u);
+        n.ctrl[2] = n.ctrl[0];
+        n.ctrl[3] = n.ctrl[1];
+        SegmentBench bench(model, 0);
+        Ve_JordonCntlHandle s = bench.seed(c);
+        ASSERT_TRUE(s->pcur() && s->cur());
+        const std::vector<Ve_JordonCntlHandle> pieces = bench.repair(s);
+        ASSERT_EQ(pieces.size(), 1u);
+        ASSERT_NE(s->cur(), nullptr);
+        EXPECT_LT(s->start(false).Distance(sourcePoint(model, c, false)), 1e-9);
+        EXPECT_LT(s->end(false).Distance(sourcePoint(model, c, true)), 1e-9);
+    }
+}
+
+TEST_F(TrimSegment, AKnotWhereACurvedPcurveJumpsOrChangesSpeedIsACutAndASmoothOneIsNot)
+{
+    // Quadratic pcurves over [0, 2] with their interior knot at 1. A jump
+    // whose sides run on alike, and a speed that changes by less than the
+    // kernel's own discontinuity test sees at that speed (the direction
+    // kept), are cuts all the same; a knot the curve passes smoothly is not.
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("SplitAtG1Disc"));
+    struct Case {
+        const char* what;
+        std::vector<QELpar_pos> uv;
+        std::vector<double> knots;
+        bool cut;
+        bool jumps = false;
+    };
+    const std::vector<Case> cases{
+        {"a jump at a knot of full multiplicity",
+         {{0, 0}, {0.5, 0}, {1, 0}, {1, 0.1}, {1.5, 0.1}, {2, 0.1}},
+         {0, 0, 0, 1, 1, 1, 2, 2, 2},
+         true,
+         true},
+        {"the speed changes by a part in two million",
+         {{0, 0}, {500, 0}, {1000, 0}, {1500.00025, 0}, {2000.0005, 0}},
+         {0, 0, 0, 1, 1, 2, 2, 2},
+         true},
+        {"a double knot the curve runs through at one speed",
+         {{0, 0}, {0.5, 0}, {1, 0}, {1.5, 0}, {2, 0.5}},
+         {0, 0, 0, 1, 1, 2, 2, 2},
+         false},
+        {"a single knot", {{0, 0}, {0.5, 0}, {1.5, 0.5}, {2, 1}}, {0, 0, 0, 1, 2, 2, 2}, false},
+    };
+    for (const Case& c : cases)
+        for (bool reversed : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (reversed ? ", reversed" : ""));
+            PlaneContext p(true);
+            Ve_JordonCntlHandle s = pcurveSegment(p, bs2Through(2, c.uv, c.knots), reversed);
+            Ve_JordonDiscontinuity split(s, kTrimTangentBreakCosine);
+            const QELXDynamicArray<double> breaks = split.pcrvDiscontinuities();
+            ASSERT_EQ(breaks.Count(), c.cut ? 1 : 0);
+            if (c.cut) {
+                EXPECT_NEAR(breaks[0], reversed ? -1.0 : 1.0, 1e-12);
+            }
+            // The kernel cannot cut a B-spline where it jumps: only the
+            // speed's cut is made here.
+            if (c.jumps)
+                continue;
+            QELXDynamicArray<Ve_JordonCntlHandle> pieces = split.splitNonG1();
+            ASSERT_EQ(pieces.Count(), c.cut ? 2 : 1);
+            for (int i = 0; i + 1 < pieces.Count(); ++i)
+                pieces[i]->setOwner(true);
+        }
+}
+
+TEST_F(TrimSegment, OnlyPcurveEndsWithinResabsOfAPoleSnapOntoIt)
+{
+    // Either end of a pcurve on a sphere, near either pole (the ends of u) or
+    // near the end of v (a seam, no pole): only an end within QELresabs of a
+    // pole moves, onto it exactly; every other end stays where it was.
+    const sphere ball(QELposition(0, 0, 0), 2.0);
+    const QELinterval us = ball.param_range().u_range(), vs = ball.param_range().v_range();
+    ASSERT_TRUE(us.finite() && vs.finite());
+    ASSERT_TRUE(ball.singular_u(us.start_pt()) && ball.singular_u(us.end_pt()));
+    ASSERT_FALSE(ball.singular_v(vs.end_pt()));
+    struct Case {
+        const char* what;
+        QELpar_pos end;
+        QELpar_pos want;
+    };
+    const double near = 0.5 * QELresabs, far = 20.0 * QELresabs, v = vs.mid_pt() + 0.3;
+    const std::vector<Case> cases{
+        {"near the high pole", {us.end_pt() - near, v}, {us.end_pt(), v}},
+        {"near the low pole", {us.start_pt() + near, v}, {us.start_pt(), v}},
+        {"farther from the high pole", {us.end_pt() - far, v}, {us.end_pt() - far, v}},
+        {"farther from the low pole", {us.start_pt() + far, v}, {us.start_pt() + far, v}},
+        {"near the end of v", {0.1, vs.end_pt() - near}, {0.1, vs.end_pt() - near}},
+        {"near the start of v", {0.1, vs.start_pt() + near}, {0.1, vs.start_pt() + near}},
+    };
+    for (const Case& c : cases)
+        for (bool atStart : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (atStart ? ", first point" : ", last point"));
+            const QELpar_pos middle(0.2, v);
+            std::vector<QELpar_pos> uv{c.end, middle, QELpar_pos(-0.1, v)};
+            if (!atStart)
+                std::reverse(uv.begin(), uv.end());
+            bs2_curve bs2 = bs2Through(1, uv, {0, 0, 1, 2, 2});
+            snapPCurveEndsToPoles(bs2, ball);
+            QELpar_pos got;
+            bs2_curve_eval(atStart ? 0.0 : 2.0, bs2, got);
+            EXPECT_EQ(got.u, c.want.u);
+            EXPECT_EQ(got.v, c.want.v);
+            bs2_curve_delete(bs2);
+        }
+}
+
+TEST_F(TrimSegment, ACurveThatMeetsItsPcurveOnlyAtItsEndsDisagreesWithIt)
+{
+    // The edge's line bent gently at its middle (no corner to cut at): curve
+    // and pcurve share their ends and nothing between. The preferred one
+    // stays; the other goes (a curve comes back from the pcurve, straight).
+    for (int category : {0, 2}) {
+        SCOPED_TRACE(category == 0 ? "pcurves preferred" : "curves preferred");
+        TestModel model = TestModel::planeFace();
+        const TestModel original = model;
+        model.faces[0].category = category;
+        model.kinkCurve(model.edges[model.coedges[0].edge].curve, 0.05);
+        SegmentBench bench(model, 0);
+        Ve_JordonCntlHandle s = bench.seed(0);
+        ASSERT_TRUE(s->pcur() && s->cur());
+        const std::vector<Ve_JordonCntlHandle> pieces = bench.repair(s);
+        ASSERT_EQ(pieces.size(), 1u);
+        EXPECT_EQ(s->pcur() != nullptr, category == 0);
+        ASSERT_NE(s->cur(), nullptr);
+        const QELXPoint3D a = sourcePoint(original, 0, false), b = sourcePoint(original, 0, true);
+        const QELXPoint3D straight = a + (b - a) * 0.5;
+        if (category == 0)
+            EXPECT_LT(s->mid(false).Distance(straight), 1e-9);
+        else
+            EXPECT_GT(s->mid(false).Distance(straight), 0.01);
+    }
+}

@@ -3,6 +3,7 @@
 // stitched back into them in every frame.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <set>
@@ -159,13 +160,17 @@ TEST_F(StitchCreator, NoContextMakesNothingAndKeepsNothing)
 
 TEST_F(StitchCreator, LooplessSourceFacesOnPlanesOnly)
 {
-    stitchtest::StitchSource plane(TestModel::planeFace(true));
-    Ve_FaceTag* square = plane.creator().CreateFaceFromFreeFaceSurface(plane.id(KindFace, 0), &plane.exporter());
-    ASSERT_NE(square, nullptr);
-    m_loose.push_back(reinterpret_cast<FACE*>(square));
-    double area = 0.0, achieved = 0.0;
-    ASSERT_TRUE(api_ent_area(reinterpret_cast<FACE*>(square), 1e-9, area, achieved).ok());
-    EXPECT_NEAR(area, 1.0, 1e-9);
+    // A square as wide as the frame's scale (at least one).
+    for (double scale : {0.5, 1.0, 10.0}) {
+        SCOPED_TRACE(scale);
+        stitchtest::StitchSource plane(TestModel::planeFace(true), QELXMorph3D(QELXAffine(), QELXPoint3D(0, 0, 0), scale));
+        Ve_FaceTag* square = plane.creator().CreateFaceFromFreeFaceSurface(plane.id(KindFace, 0), &plane.exporter());
+        ASSERT_NE(square, nullptr);
+        m_loose.push_back(reinterpret_cast<FACE*>(square));
+        double area = 0.0, achieved = 0.0;
+        ASSERT_TRUE(api_ent_area(reinterpret_cast<FACE*>(square), 1e-9, area, achieved).ok());
+        EXPECT_NEAR(area, std::max(1.0, scale) * std::max(1.0, scale), 1e-9);
+    }
     stitchtest::StitchSource sphere(TestModel::sphereFace());
     EXPECT_EQ(sphere.creator().CreateFaceFromFreeFaceSurface(sphere.id(KindFace, 0), &sphere.exporter()), nullptr);
 }
@@ -177,6 +182,7 @@ TEST_F(StitchCreator, FreeSurfacesGiveBoundedFacesAndOnlyMadeOnesAreReported)
     const int lemon = model.freeSurface(model.addTorus({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 1.0, 2.0, true));
     const int cylinder = model.freeSurface(model.addCone({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 2.0, 0.0));
     const int broken = model.freeSurface(model.addCone({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 0.0, 0.0));
+    const int peaked = model.freeSurface(model.addCone({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 2.0, 0.5));
     stitchtest::StitchSource source(model);
     qelx_test::EventRecorder events;
     auto make = [&](int surface) {
@@ -205,8 +211,20 @@ TEST_F(StitchCreator, FreeSurfacesGiveBoundedFacesAndOnlyMadeOnesAreReported)
     ASSERT_NE(tube->bound(), nullptr);
     EXPECT_EQ(tube->bound()->high().x(), 1.0);
     EXPECT_EQ(make(broken), nullptr);
+    // A cone that narrows to an apex: one loop of one curveless edge there.
+    FACE* cone = make(peaked);
+    ASSERT_NE(cone, nullptr);
+    ASSERT_NE(cone->loop(), nullptr);
+    EXPECT_EQ(cone->loop()->next(), nullptr);
+    const COEDGE* apex = cone->loop()->start();
+    ASSERT_TRUE(apex && apex->edge() && apex->start());
+    EXPECT_EQ(apex->edge()->geometry(), nullptr);
+    const QELposition tip = apex->start()->geometry()->coords();
+    EXPECT_NEAR(tip.x(), 0.0, 1e-9);
+    EXPECT_NEAR(tip.y(), 0.0, 1e-9);
+    EXPECT_NEAR(std::fabs(tip.z()), 2.0 / std::tan(0.5), 1e-9);
     // One end-translate per face made, none for the surface that made none.
-    EXPECT_EQ(events.count("EndTranslate"), 3);
+    EXPECT_EQ(events.count("EndTranslate"), 4);
     EXPECT_TRUE(events.targetsOf(source.id(qelx_test::KindSurface, broken).GetValue()).empty());
 }
 

@@ -4,11 +4,14 @@
 #include "trim_test_support.hxx"
 
 #include "qelx_velm/ve_option_doc.hxx"
+#include "support/repair_builders.hxx"
 #include "trim/trim_internal.hxx"
 #include "velm/attrib.hxx"
 #include "velm/query.hxx"
 
 #include <cmath>
+#include <functional>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -180,6 +183,11 @@ TEST_F(TrimContour, AClosedCurveMakesOneEdgeOnOneVertexAndAnOpenLineNoLoop)
                                                                               cylinder.faces[2].loops[0]].coedges[0]].edge].start].point);
     const QELposition at = edge->start()->geometry()->coords();
     EXPECT_LT((QELXPoint3D(at.x(), at.y(), at.z()) - want).Length(), 1e-9);
+    // The coedge's pcurve closes as its curve does: periodic with it.
+    const PCURVE* pc = loops[0][0]->geometry();
+    ASSERT_TRUE(pc && pc->has_equation() && edge->geometry());
+    EXPECT_TRUE(edge->geometry()->equation().periodic());
+    EXPECT_TRUE(bs2_curve_periodic(pc->def().cur()));
     EXPECT_EQ(importtest::findingsOf(top.sheet(face)), std::vector<std::string>{});
 
     // A plane bounded by nothing but one open line: no loop, so no face.
@@ -248,22 +256,34 @@ TEST_F(TrimContour, AnOpenArcsCurveIsLimitedToItsEdgeStoredEitherWay)
                 m.coedges[arcCoedge].sense = false;
             }
             ASSERT_LT(m.maxGap(), 1e-9);
+            const auto expectArcLimited = [](FACE* built) {
+                EDGE* edge = nullptr;
+                const std::vector<std::vector<COEDGE*>> loops = trimtest::loopsOf(built);
+                for (COEDGE* c : loops[0])
+                    if (c->edge()->geometry() && c->edge()->geometry()->equation().type() != 1)
+                        edge = c->edge();
+                ASSERT_NE(edge, nullptr);
+                QELinterval onCurve = edge->param_range();
+                if (edge->sense() == REVERSED)
+                    onCurve = -onCurve;
+                const QELinterval own = edge->geometry()->equation().param_range();
+                ASSERT_TRUE(own.finite());
+                EXPECT_NEAR(own.start_pt(), onCurve.start_pt(), 1e-9);
+                EXPECT_NEAR(own.end_pt(), onCurve.end_pt(), 1e-9);
+            };
+            {
+                // The plain trim road's face factory limits it as well.
+                stitchtest::StitchSource stitch(m);
+                const std::vector<FACE*> made = stitch.createFaces();
+                ASSERT_EQ(made.size(), 1u);
+                ASSERT_NE(made[0], nullptr);
+                expectArcLimited(made[0]);
+                testkit::delete_loose_faces(made);
+            }
             trimtest::TrimSource trim(m);
             FACE* built = trim.build(face);
             ASSERT_NE(built, nullptr);
-            EDGE* edge = nullptr;
-            const std::vector<std::vector<COEDGE*>> loops = trimtest::loopsOf(built);
-            for (COEDGE* c : loops[0])
-                if (c->edge()->geometry() && c->edge()->geometry()->equation().type() != 1)
-                    edge = c->edge();
-            ASSERT_NE(edge, nullptr);
-            QELinterval onCurve = edge->param_range();
-            if (edge->sense() == REVERSED)
-                onCurve = -onCurve;
-            const QELinterval own = edge->geometry()->equation().param_range();
-            ASSERT_TRUE(own.finite());
-            EXPECT_NEAR(own.start_pt(), onCurve.start_pt(), 1e-9);
-            EXPECT_NEAR(own.end_pt(), onCurve.end_pt(), 1e-9);
+            expectArcLimited(built);
             BODY* sheet = trim.sheet(built);
             EXPECT_EQ(importtest::findingsOf(sheet), std::vector<std::string>{});
             double area = 0.0, accuracy = 0.0;
@@ -299,4 +319,141 @@ TEST_F(TrimContour, ASegmentTooShortForAnEdgeIsLeftOutOfItsLoop)
         ASSERT_TRUE(api_ent_area(sheet, 1e-8, area, accuracy).ok());
         EXPECT_NEAR(area, 1.0, 1e-8);
     }
+}
+
+namespace {
+
+// A W x H rectangle on the plane z = 0, one loop a -> b -> c -> d.
+TestModel rectangle(double w, double h)
+{
+    TestModel m;
+    int shell = -1;
+    m.addSheetBody(shell);
+    const int a = m.addVertex({0, 0, 0}), b = m.addVertex({w, 0, 0}), c = m.addVertex({w, h, 0}),
+              d = m.addVertex({0, h, 0});
+    m.addPolygonFace(shell, m.addPlane({0, 0, 0}, {1, 0, 0}, {0, 0, 1}), {{a, b, c, d}});
+    return m;
+}
+
+// The loop's coedge i ends `by` short of where it did, at a vertex of its
+// own: its edge and its domain end there too, and the loop is open.
+void endEarly(TestModel& m, int i, double by)
+{
+    const int coedge = m.loops[0].coedges[static_cast<std::size_t>(i)];
+    qelx_test::TestCoedge& c = m.coedges[coedge];
+    qelx_test::TestEdge& e = m.edges[c.edge];
+    ASSERT_TRUE(c.sense && e.sense);
+    e.domain[1] -= by;
+    c.domain[1] -= by;
+    const QELXPoint3D p = m.edgePoint(c.edge, e.domain[1]);
+    std::erase(m.vertices[e.end].edges, c.edge);
+    e.end = m.addVertex({p.x(), p.y(), p.z()});
+    m.vertices[e.end].edges.push_back(c.edge);
+}
+
+} // namespace
+
+TEST_F(TrimFace, AnOpenLoopIsWarnedOfWithItsWidestGapOnBothRoads)
+{
+    // The gap may close the ring (last to first), lie between a long piece
+    // and a much shorter one (judged by the shorter), or be one of several
+    // (the widest is named). The trimmed face controller and the stitch
+    // creator each say so.
+    struct Case {
+        const char* what;
+        std::function<TestModel()> make;
+        const char* gap; // null: closed
+    };
+    const std::vector<Case> cases{
+        {"closed", [] { return rectangle(1, 1); }, nullptr},
+        {"the last coedge left out",
+         [] {
+             TestModel m = rectangle(1, 1);
+             m.loops[0].coedges.pop_back();
+             return m;
+         },
+         "1"},
+        {"a long coedge ending short of a short one",
+         [] {
+             TestModel m = rectangle(10, 0.4);
+             endEarly(m, 0, 1.0);
+             return m;
+         },
+         "1"},
+        {"two gaps, the first the wider",
+         [] {
+             TestModel m = rectangle(1, 1);
+             endEarly(m, 0, 0.45);
+             endEarly(m, 3, 0.4);
+             return m;
+         },
+         "0.45"},
+    };
+    for (const Case& c : cases)
+        for (bool controller : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (controller ? ", trimmed face controller" : ", stitch creator"));
+            qelx_test::EventRecorder events;
+            std::vector<std::string> warnings;
+            if (controller) {
+                trimtest::TrimSource trim(c.make());
+                EXPECT_NE(trim.build(0), nullptr);
+                warnings = events.names("Warning");
+            } else {
+                stitchtest::StitchSource stitch(c.make());
+                const std::vector<FACE*> faces = stitch.createFaces();
+                ASSERT_EQ(faces.size(), 1u);
+                EXPECT_NE(faces[0], nullptr);
+                warnings = events.names("Warning");
+                testkit::delete_loose_faces(faces);
+            }
+            if (!c.gap) {
+                EXPECT_EQ(warnings, std::vector<std::string>{});
+                continue;
+            }
+            ASSERT_EQ(warnings.size(), 1u);
+            EXPECT_NE(warnings[0].find(std::string("is open (its edges lie ") + c.gap + " apart)"), std::string::npos)
+                << warnings[0];
+        }
+}
+
+TEST_F(TrimFace, AVertexOrDomainThatIsNoNumberRefusesItsFaceNamingIt)
+{
+    // Any one coordinate of a vertex, or either end of a coedge's domain,
+    // infinite or not a number: the face is not built, and the warning
+    // names what was not finite. Both trim roads refuse alike.
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        const char* what;
+        std::function<void(TestModel&)> spoil;
+        const char* named;
+    };
+    const std::vector<Case> cases{
+        {"x infinite", [&](TestModel& m) { m.points[m.vertices[1].point][0] = inf; }, "the point of"},
+        {"y not a number", [&](TestModel& m) { m.points[m.vertices[1].point][1] = nan; }, "the point of"},
+        {"z infinite", [&](TestModel& m) { m.points[m.vertices[1].point][2] = -inf; }, "the point of"},
+        {"domain's low end", [&](TestModel& m) { m.coedges[m.loops[0].coedges[1]].domain[0] = -inf; }, "the domain of"},
+        {"domain's high end", [&](TestModel& m) { m.coedges[m.loops[0].coedges[1]].domain[1] = nan; }, "the domain of"},
+    };
+    for (const Case& c : cases)
+        for (bool controller : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (controller ? ", trimmed face controller" : ", stitch creator"));
+            TestModel m = TestModel::planeFace();
+            c.spoil(m);
+            qelx_test::EventRecorder events;
+            if (controller) {
+                trimtest::TrimSource trim(m);
+                EXPECT_EQ(trim.build(0), nullptr);
+            } else {
+                stitchtest::StitchSource stitch(m);
+                const std::vector<FACE*> made = stitch.createFaces();
+                ASSERT_EQ(made.size(), 1u);
+                EXPECT_EQ(made[0], nullptr);
+                if (made[0])
+                    testkit::delete_loose_faces(made);
+            }
+            const std::vector<std::string> warnings = events.names("Warning");
+            ASSERT_EQ(warnings.size(), 1u);
+            EXPECT_NE(warnings[0].find(std::string("not imported, ") + c.named), std::string::npos) << warnings[0];
+            EXPECT_NE(warnings[0].find("is not finite"), std::string::npos) << warnings[0];
+        }
 }
