@@ -15,14 +15,21 @@ runs the build's `xvelm` on each (`info`, `export`, `import`, `convert` to
 every kind) with a time limit and a memory limit.
 
 A run passes when it ends either with exit status 1, exactly one "xvelm: "
-line naming the input as the last line of stderr, nothing on stdout and no
-file left beside the input; or with status 0 and an output the peer finds
+line naming the input as the last line of stderr, saying where the input is
+damaged (a line, byte, record, field, entity or instance, a directory entry,
+a document path, a face or edge by number; or the whole file, as empty or
+too large) in the driver's own words (no class name or message of the peer
+library), nothing on stdout and no file left beside the input; or with
+status 0 and an output the peer finds
 valid (Open CASCADE's reading and check for STEP, IGES and BREP, the
 framework's reader for a neutral document, `xvelm info` for a save file).
 Anything else (a signal, a sanitizer report, a time-out, the memory limit, a
 message that says "out of memory" on a small file, a wrong status or output)
 is kept under OUT/faults/<kind>-<hash>/ with the command, what it printed and
-the input reduced to a small reproducer that fails the same way.
+the input reduced to a small reproducer that fails the same way. At the end
+a table of counts (runs, crashes, hangs, sanitizer reports, accepted files the
+checker refuses, refusals naming no place) per kind of input is printed and
+kept as OUT/counts.md.
 
 Under the sanitizer build the memory limit is the sanitizer's (its shadow
 memory takes terabytes of address space, which `ulimit -v` would refuse):
@@ -182,6 +189,28 @@ def normalised(message):
     return message[:70]
 
 
+# What a refusal names its place by: a line, column, byte, record, field or
+# entity by number (STEP "#12", IGES "D7" or "P3"), a neutral document's path
+# ("/faces/2/uDomain"), a save file's header, or a topological entity of the
+# model by number. A refusal of the whole file (empty, too large, a directory)
+# needs none.
+PLACE = re.compile(r"\b(?i:lines?|columns?|bytes?|records?|fields?|entity|entities|instances?|entry|entries|body|bodies|"
+                   r"faces?|edges?|coedges?|loops?|vertex|vertices|shells?|lumps?|wires?|curves?|surfaces?|points?)"
+                   r" #?[A-Z]?\d+|#\d+|\b[DPGS]\d+\b|(^|[\s(])/[A-Za-z]|\bheader\b|\bsection\b")
+WHOLE_FILE = re.compile(r"^(is empty|is a directory|cannot be opened|larger than the |No such file|no shape in the file|"
+                        r"no faces, edges or points in the file)")
+
+
+# The peer library's own words, which a refusal never passes on (it says what
+# was wrong, and where, in the driver's words).
+PEER_TEXT = re.compile(r"Standard_|NCollection_|TopoDS_|Geom2?d?_|BRep\w*_|Undefined Parsing|Incorrect syntax|"
+                       r"Unresolved Reference|SEVERAL TIMES|Syntax error in IGES|Count of Parameters")
+
+
+def names_a_place(message):
+    return bool((PLACE.search(message) or WHOLE_FILE.search(message)) and not PEER_TEXT.search(message))
+
+
 def judge(runner, verb, in_name, out_name, cwd, result):
     """None when the run ended well, else (kind, signature, why)."""
     status, out, err, _ = result
@@ -210,6 +239,9 @@ def judge(runner, verb, in_name, out_name, cwd, result):
             return "pairing", verb + " failed but printed a summary", out.strip()[:200]
         if left:
             return "pairing", verb + " failed but left files", " ".join(left)
+        said = driver[0].split(in_name + ": ", 1)[-1]
+        if not names_a_place(said):
+            return "noplace", "%s %s" % (verb, normalised(said)), driver[0]
         return None
     if status == 2:
         return "pairing", verb + " status 2", " | ".join(lines[-2:])
@@ -1497,6 +1529,25 @@ class Faults:
         return True
 
 
+# The columns of the counts table, by kind of fault.
+COLUMN_OF = {"crash": "crashes", "hang": "hangs", "sanitizer": "sanitizer reports", "leak": "sanitizer reports",
+             "memory": "memory limit", "invalid-output": "accepted, checker refuses", "noplace": "refusals naming no place",
+             "pairing": "other"}
+COLUMNS = ["runs", "crashes", "hangs", "sanitizer reports", "memory limit", "accepted, checker refuses",
+           "refusals naming no place", "other"]
+
+
+def counts_table(table):
+    """The counts as a Markdown table, a row per input kind and a total."""
+    rows = sorted(table.items())
+    total = {c: sum(r.get(c, 0) for _, r in rows) for c in COLUMNS}
+    lines = ["| input | verbs | " + " | ".join(COLUMNS) + " |", "|" + "---|" * (len(COLUMNS) + 2)]
+    for kind, r in rows + [("all", total)]:
+        verbs = ", ".join(sorted(r.get("verbs", ()))) if kind != "all" else ""
+        lines.append("| %s | %s | %s |" % (kind, verbs, " | ".join(str(r.get(c, 0)) for c in COLUMNS)))
+    return "\n".join(lines) + "\n"
+
+
 def replay(runner, paths):
     failed = 0
     for path in paths:
@@ -1571,6 +1622,8 @@ def main():
         counts = {"runs": 0, "passed": 0, "refused": 0, "faults": 0}
         by_input = {}
         refusals = {}
+        # The counts table: per input kind, the runs and each kind of fault.
+        table = {}
         lock = threading.Lock()
 
         # Every seed cut at record boundaries (up to --boundary-cuts a seed), a share of the runs
@@ -1597,7 +1650,11 @@ def main():
                 if counts["runs"] % 500 == 0:
                     print("fuzz.py: %d runs, %d faulty, %.0f minutes" % (counts["runs"], counts["faults"],
                                                                        (time.monotonic() - started) / 60), flush=True)
+                row = table.setdefault(kind, {"runs": 0})
+                row["runs"] += 1
+                row.setdefault("verbs", set()).add(verb + (" " + out_kind if out_kind else ""))
                 if fault:
+                    row[COLUMN_OF.get(fault[0], "other")] = row.get(COLUMN_OF.get(fault[0], "other"), 0) + 1
                     counts["faults"] += 1
                 else:
                     counts["passed" if result[0] == 0 else "refused"] += 1
@@ -1629,6 +1686,10 @@ def main():
                                                                          sorted(by_input.items())),
                                                 counts["passed"], counts["refused"], counts["faults"],
                                                 len(faults.seen), faults.folder), flush=True)
+        text = counts_table(table)
+        print(text, flush=True)
+        with open(os.path.join(out, "counts.md"), "w") as f:
+            f.write(text)
         with open(os.path.join(out, "refusals.txt"), "w") as f:
             for key, n in sorted(refusals.items(), key=lambda kv: -kv[1]):
                 f.write("%6d %s\n" % (n, key))

@@ -110,7 +110,7 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         {"an IGES loop counting millions of edges", iges,
          {"\n508,4,0,17,1,0,0,0,17,2,0,0,0,17,3,1,0,0,17,4,1,0;        ",
           "\n508,5000000,0,17,1,0,0,0,17,2,0,0,0,17,3,1,0,0,17,4,1,0;  "},
-         "an integer 5000000 in the parameter data"},
+         "directory entry D15 (parameter line P9): an integer 5000000"},
         // Open CASCADE's transfer read through the null it got for the 43rd
         // edge of a list of 16, and what it had made leaked as its fault
         // was thrown.
@@ -123,7 +123,7 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         {"an IGES face whose loop count is a text", iges,
          {"\n510,7,1,1,15;                                                    0000005P0000004",
           "\n510,7,3Hab,1,15;                                                 0000005P0000004"},
-         "a text in the parameter data of entity D5, whose type holds none"},
+         "directory entry D5 (parameter line P4): a text in the parameter data of a type that holds none"},
         // A loop edge's list pointer of 0: Open CASCADE's parameter reader
         // asked the null for its kind (the process ended).
         {"an IGES loop edge in no list", iges,
@@ -161,7 +161,7 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         {"an IGES edge list's entry of the null type", face,
          {"     504       9       0       0       0       0       0       000010001D0000015\n     504",
           "       0       9       0       0       0       0       0       000010001D0000015\n       0"},
-         "directory entry D15 is of type 0 but its parameter data of another"},
+         "directory entry D13 (parameter line P8): a loop whose edges do not each name the list they are in"},
         // A pcurve point billions of turns round the cylinder: Open
         // CASCADE's transfer projected onto it span by span (for ever in
         // one frame; in this one it gave up and leaked what it had made).
@@ -182,17 +182,17 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         {"an IGES spline curve of degree 65536", face,
          {"\n126,1,1,1,0,1,0,1.823476582,1.823476582,4.459708725,4.459708725, 0000029P",
           "\n126,1,65536,1,0,1,0,1.823476582,1.823476582,4.459708725,4.4597,  0000029P"},
-         "a spline whose degree or counts in the parameter data its values do not fill"},
+         "directory entry D29 (parameter line P19): a spline whose degree or counts its values do not fill"},
         // A coordinate written past the largest real: Open CASCADE's readers
         // took it as infinite and its curve constructions never ended.
         {"an IGES line ending at an infinite coordinate", iges,
          {"\n110,0.,5.,12.,0.,35.,12.;        ", "\n110,0.,5.,12.,0.,1.E999,12.;     "},
-         "a real 1.E999 in the parameter data that is not a finite number"},
+         "directory entry D19 (parameter line P17): a real 1.E999 that is not a finite number"},
         // A circle's end near the largest real: Open CASCADE's healing of
         // the wire overflowed and leaked the splines it had made.
         {"an IGES arc ending near the largest real", iges,
          {"\n100,0.,0.,0.,-5.,0.,0.,-5.;     ", "\n100,0.,0.,0.,-5.,1.0D200,0.,-5.;"},
-         "a real 1.0D200 in the parameter data beyond any model", ".brep"},
+         "directory entry D41 (parameter line P33): a real 1.0D200 beyond any model", ".brep"},
         {"a STEP point at an infinite coordinate", bracket,
          {"#28 = CARTESIAN_POINT('',(0.,0.,12.));", "#28 = CARTESIAN_POINT('',(0.,0.,-1.E999));"},
          "a real -1.E999 that is not a finite number"},
@@ -221,9 +221,10 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         {"a BREP edge range of 120 digits", samples + "face1.brep",
          {"\n1  2 0 0 0.8\n", "\n1  2 0 0 1" + std::string(119, '0') + "\n"},
          "in the BREP text beyond any model", ".json"},
-        // Open CASCADE's reader told what it missed on standard output.
+        // Open CASCADE's reader told what it missed on standard output, and
+        // stopped where the table should begin.
         {"a BREP file without its curve table", samples + "face1.brep", {"\nCurves 4\n", "\nCurvez 4\n"},
-         "not a readable BREP file"},
+         "damaged: line 32: "},
         // A face record without its surface line: the reader's walk read the
         // face's surface through the null it got.
         {"a BREP face that lost its surface", samples + "solid.brep", {"Fa\n0  1e-007 1 0\n2  9\n", "Fa\n2  9\n"},
@@ -263,15 +264,16 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
          {"\n1  6 0 0 1\n2  11 2 0 0 1\n", "\n1  6 0 0 1\n1  17 0 0 1\n"}, "could not be written: body 1: a ", ".igs"},
         {"a BREP edge on another edge's pcurve, into BREP", samples + "fuse.brep",
          {"\n1  6 0 0 1\n2  11 2 0 0 1\n", "\n1  6 0 0 1\n1  17 0 0 1\n"}, "could not be written: body 1: a ", ".brep"},
-        // A parameter line pointing back at another entity: the healing
-        // widened a vertex's tolerance to 12 on a wedge of 10, which a STEP
-        // file cannot carry; its reader's face failed the check, the file
-        // written as a success. Now the vertex goes back to where its edges'
-        // curves end, and the wedge converts whole.
+        // A parameter line pointing back at another entity: the reader gave
+        // it to that entity, and the healing widened a vertex's tolerance to
+        // 12 on a wedge of 10, which a STEP file cannot carry; its reader's
+        // face failed the check, the file written as a success. The line
+        // lies in the lines its own entry's directory gives it, so it is
+        // refused as the damage it is, naming the line.
         {"an IGES parameter line of another entity", wedge,
          {"0.,7.,10.,5.,7.,10.;                                             0000021P0000014",
           "0.,7.,10.,5.,7.,10.;                                             0000001P0000014"},
-         nullptr},
+         "parameter line P14 names directory entry D1, whose lines are P1 to P1"},
         // An edge's range turned round: its pcurve's knots fell, and the save
         // file written as a success could not be read back.
         {"a neutral edge range that runs backwards", json,

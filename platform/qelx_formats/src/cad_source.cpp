@@ -292,9 +292,16 @@ Handle(Geom2d_BSplineCurve) splineOf2(const Handle(Geom2d_Curve)& curve, double 
         curve, f, l, [](const Handle(Geom2d_Curve)& c) { return Geom2dConvert::CurveToBSplineCurve(c); });
 }
 
+// Where the faces and edges of a read shape lie in its file ("line 120" of
+// a BREP text, "entity #45" of STEP, "entity D17" of IGES), by shape.
+using ShapePlaces = std::unordered_map<const TopoDS_TShape*, std::string>;
+
 class ShapeReader {
 public:
     explicit ShapeReader(TestModel& model) : m_model(model) {}
+    // Where each shape lies in the file, for a refusal to name (a shape
+    // not found there is named by its number alone).
+    void placesFrom(const ShapePlaces* places) { m_places = places; }
     // The file's shape, its loose faces sewn first unless told otherwise: a
     // BREP file holds its topology as it was built, so faces it keeps loose
     // are loose by intent; STEP and IGES surface models hand faces over alone.
@@ -309,7 +316,10 @@ private:
     int pcurveOf(Handle(Geom2d_Curve) curve, double f, double l, const ParamMap& map);
     int vertexOf(const TopoDS_Vertex& vertex);
     int edgeOf(const TopoDS_Edge& edge);
+    int edgeOfWhole(const TopoDS_Edge& edge);
     void addFace(const TopoDS_Face& face, int shell);
+    void addFaceWhole(const TopoDS_Face& face, int shell);
+    std::string placeOf(const TopoDS_Shape& shape, const char* kind, int number) const;
     void addShell(const TopoDS_Shell& shell, int shellIndex);
     void readSewn(const TopoDS_Shape& shape);
     void addWires(const TopoDS_Shape& shape);
@@ -320,7 +330,18 @@ private:
     std::vector<int> m_vertexIndex, m_edgeIndex;
     ReadShapes m_shapes;
     bool m_sew = true;
+    const ShapePlaces* m_places = nullptr;
+    int m_facesMet = 0;
 };
+
+std::string ShapeReader::placeOf(const TopoDS_Shape& shape, const char* kind, int number) const
+{
+    std::string place = std::string(kind) + " " + std::to_string(number);
+    if (m_places)
+        if (const auto found = m_places->find(shape.TShape().get()); found != m_places->end())
+            place += " (" + found->second + ")";
+    return place;
+}
 
 int ShapeReader::curveOf(Handle(Geom_Curve) curve, double f, double l)
 {
@@ -577,7 +598,37 @@ int ShapeReader::vertexOf(const TopoDS_Vertex& vertex)
     return m_vertexIndex[static_cast<std::size_t>(key - 1)];
 }
 
+// An edge or face the file holds in a form no model takes (a range that
+// does not run forwards, geometry the peer cannot build) is refused naming
+// it: its number in the order the file's shape is read, and where the file
+// holds it.
 int ShapeReader::edgeOf(const TopoDS_Edge& edge)
+{
+    try {
+        return edgeOfWhole(edge);
+    } catch (const Standard_Failure&) {
+        throw std::runtime_error(placeOf(edge, "edge", m_edgeMap.FindIndex(edge)) +
+                                 ": its geometry cannot be built from what the file holds");
+    } catch (const std::runtime_error& e) {
+        if (std::string_view(e.what()).starts_with("edge "))
+            throw;
+        throw std::runtime_error(placeOf(edge, "edge", m_edgeMap.FindIndex(edge)) + ": " + e.what());
+    }
+}
+
+void ShapeReader::addFace(const TopoDS_Face& face, int shell)
+{
+    const int number = ++m_facesMet;
+    try {
+        addFaceWhole(face, shell);
+    } catch (const Standard_Failure&) {
+        throw std::runtime_error(placeOf(face, "face", number) + ": its geometry cannot be built from what the file holds");
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error(placeOf(face, "face", number) + ": " + e.what());
+    }
+}
+
+int ShapeReader::edgeOfWhole(const TopoDS_Edge& edge)
 {
     const int key = m_edgeMap.Add(edge);
     if (static_cast<int>(m_edgeIndex.size()) >= key)
@@ -618,7 +669,7 @@ bool onlySeamsBothWays(const std::vector<TopoDS_Edge>& wire, const TopoDS_Face& 
 }
 } // namespace
 
-void ShapeReader::addFace(const TopoDS_Face& face, int shell)
+void ShapeReader::addFaceWhole(const TopoDS_Face& face, int shell)
 {
     const TopoDS_Face forward = TopoDS::Face(face.Oriented(TopAbs_FORWARD));
     double u0 = 0.0, u1 = 1.0, v0 = 0.0, v1 = 1.0;
@@ -1149,6 +1200,41 @@ bool pcurveTurnsPlausible(const Handle(StepGeom_Pcurve)& pcurve)
     return true;
 }
 
+// Where a reader's syntax failure lies, from its own text ("... Line 325:
+// ...", "... at line 57 in section P ..."): the line, or the header where
+// it names none. Its words are not passed on: the refusal says what was
+// wrong in ours.
+std::string readerFailurePlace(std::string_view said)
+{
+    for (const std::string_view mark : {"Line ", "line "})
+        for (std::size_t at = said.find(mark); at != std::string_view::npos; at = said.find(mark, at + 1)) {
+            std::size_t end = at + mark.size();
+            while (end < said.size() && std::isdigit(static_cast<unsigned char>(said[end])))
+                ++end;
+            if (end > at + mark.size())
+                return "line " + std::string(said.substr(at + mark.size(), end - at - mark.size()));
+        }
+    if (const std::size_t at = said.find('#'); at != std::string_view::npos && at + 1 < said.size() &&
+                                               std::isdigit(static_cast<unsigned char>(said[at + 1]))) {
+        std::size_t end = at + 1;
+        while (end < said.size() && std::isdigit(static_cast<unsigned char>(said[end])))
+            ++end;
+        return "instance " + std::string(said.substr(at, end - at));
+    }
+    return "its header (the lines before its data)";
+}
+
+// What a reader's check found, in our words (the reader's own text names
+// its classes and internals): `otherwise` where it is none of these.
+std::string readerFailureWords(std::string_view said, const char* otherwise)
+{
+    if (said.find("nresolved") != std::string_view::npos)
+        return "it refers to an entity the file does not hold";
+    if (said.find("SEVERAL TIMES") != std::string_view::npos || said.find("several times") != std::string_view::npos)
+        return "it is defined more than once";
+    return otherwise;
+}
+
 // The reader's model checked before anything is transferred from it: no
 // entity it could not read, no failed check, and no entity that reaches
 // itself through its references (the transfer follows them by recursion, so
@@ -1156,17 +1242,25 @@ bool pcurveTurnsPlausible(const Handle(StepGeom_Pcurve)& pcurve)
 bool readWhole(const Handle(Interface_InterfaceModel)& model, const Handle(Interface_Protocol)& protocol,
                std::string& reason)
 {
+    // A model of no entities (a file cut short before its data) is nothing
+    // to take: the reader's graph of references cannot even be made of it.
+    if (model->NbEntities() == 0) {
+        reason = "damaged: its directory or data section holds no entity";
+        return false;
+    }
     const Handle(Interface_Check)& global = model->GlobalCheck(Standard_True);
     if (!global.IsNull() && global->HasFailed()) {
-        reason = std::string("damaged: ") + global->CFail(1);
+        const std::string_view said = global->CFail(1);
+        reason = "damaged: " + readerFailurePlace(said) + ": " +
+                 readerFailureWords(said, "the text does not follow the format's syntax");
         return false;
     }
     for (int i = 1; i <= model->NbEntities(); ++i) {
         const Handle(Interface_Check)& check = model->Check(i, Standard_True);
         if (model->IsErrorEntity(i) || (!check.IsNull() && check->HasFailed())) {
-            reason = "damaged: entity " + fileLabel(model, i);
-            if (!check.IsNull() && check->NbFails() > 0)
-                reason += std::string(": ") + check->CFail(1);
+            reason = "damaged: entity " + fileLabel(model, i) + ": " +
+                     readerFailureWords(!check.IsNull() && check->NbFails() > 0 ? check->CFail(1) : "",
+                                        "its parameters are not those its type takes");
             return false;
         }
     }
@@ -1368,7 +1462,7 @@ std::string stepUnreadablePlace(const std::string& text)
         return "line 1: it does not start with ISO-10303-21";
     const std::size_t data = text.find("DATA;");
     if (data == std::string::npos)
-        return "no DATA section";
+        return "its data section is missing (no line reads DATA;)";
     at = data + 5;
     while (true) {
         at = text.find_first_not_of(" \t\r\n", at);
@@ -1540,26 +1634,97 @@ bool splineCountsFilled(const std::vector<long long>& head, long long fields)
     return true;
 }
 
-// Whether an IGES loop record (508) names, for each of its edges, the list
-// the edge is in: Open CASCADE's parameter reader asks the entity a pointer
-// names for its kind, through the null a pointer of 0, an even one (the
-// second line of a directory entry) or one past the directory's
-// `entryLines` lines gives. `record` holds every field of a loop record;
-// other records pass.
-bool loopEdgesNamed(const std::vector<long long>& record, long long entryLines)
+// The IGES B-rep entities (vertex and edge lists, loop, face, shell, solid)
+// hold numbers and pointers only.
+bool holdsNoText(long long type)
 {
-    if (record.empty() || record[0] != 508)
-        return true;
-    std::size_t at = 2;
-    const long long edges = record.size() > 1 ? record[1] : NotAnInteger;
-    for (long long e = 0; e < edges; ++e) {
-        // Type, list, index, orientation, pcurve count, then two fields a pcurve.
-        const long long list = at + 1 < record.size() ? record[at + 1] : 0;
-        if (at + 5 > record.size() || list <= 0 || list % 2 == 0 || list > entryLines || record[at + 4] < 0)
-            return false;
-        at += 5 + 2 * static_cast<std::size_t>(record[at + 4]);
+    return type == 502 || type == 504 || type == 508 || type == 510 || type == 514 || type == 186;
+}
+
+// What is wrong with an IGES B-rep record (solid 186, shell 514, face 510,
+// loop 508, edge list 504, vertex list 502), or null. `record` holds every
+// field (a real as NotAnInteger), `types` each directory entry's type by
+// its first line. Open CASCADE's parameter reader takes their counts and
+// pointers at their word: a face of no loops (or a count of -1), or an
+// edge list whose curve is the face above it (a cycle of references), left
+// what it had read of the entities unreleased, and a pointer of 0, an even
+// one or one past the directory had it ask a null for its kind. So each
+// count is at least one and filled by the fields after it, and each
+// pointer names an entry of the kind its place takes: a face's loops are
+// loops, a loop's lists edge or vertex lists, a curve or surface no B-rep
+// entity. Other records pass.
+const char* brepRecordProblem(const std::vector<long long>& record, const std::unordered_map<long long, long long>& types)
+{
+    if (record.empty() || !holdsNoText(record[0]))
+        return nullptr;
+    const auto at = [&](std::size_t i) { return i < record.size() ? record[i] : NotAnInteger; };
+    const auto typeAt = [&](long long pointer) {
+        const auto found = pointer > 0 && pointer % 2 == 1 ? types.find(pointer) : types.end();
+        return found == types.end() ? 0LL : found->second;
+    };
+    // A pointer to an entry of type `type`, or (type 0) to a curve or surface: no B-rep entity.
+    const auto names = [&](std::size_t i, long long type) {
+        const long long found = typeAt(at(i));
+        return type ? found == type : found != 0 && !holdsNoText(found);
+    };
+    const long long count = at(1);
+    const auto filled = [&](std::size_t first, std::size_t per) {
+        return count >= 1 && count <= static_cast<long long>(record.size()) &&
+               record.size() >= first + per * static_cast<std::size_t>(count);
+    };
+    switch (record[0]) {
+    case 502: // vertex list: count, three coordinates each
+        return filled(2, 3) ? nullptr : "a vertex list whose count its coordinates do not fill";
+    case 504: // edge list: count, then curve, start list and index, end list and index each
+        if (!filled(2, 5))
+            return "an edge list whose count its edges do not fill";
+        for (std::size_t e = 2; e + 5 <= 2 + 5 * static_cast<std::size_t>(count); e += 5)
+            if (!names(e, 0) || !names(e + 1, 502) || !names(e + 3, 502))
+                return "an edge list naming something other than a curve or vertex list where one belongs";
+        return nullptr;
+    case 508: { // loop: count, then type, list, index, orientation, pcurve count and pcurves each
+        if (!(count >= 1 && count <= static_cast<long long>(record.size())))
+            return "a loop whose count of edges is not one or more";
+        std::size_t e = 2;
+        for (long long k = 0; k < count; ++k) {
+            if (e + 5 > record.size() || at(e + 4) < 0 || at(e + 4) > static_cast<long long>(record.size()) ||
+                !names(e + 1, at(e) == 1 ? 502 : 504))
+                return "a loop whose edges do not each name the list they are in";
+            e += 5 + 2 * static_cast<std::size_t>(at(e + 4));
+        }
+        return e <= record.size() ? nullptr : "a loop whose edges do not each name the list they are in";
     }
-    return edges >= 0 && at <= record.size();
+    case 510: { // face: surface, loop count, outer flag, loops
+        const long long loops = at(2);
+        if (!names(1, 0))
+            return "a face naming something other than a surface";
+        if (!(loops >= 1 && loops <= static_cast<long long>(record.size()) &&
+              record.size() >= 4 + static_cast<std::size_t>(loops)))
+            return "a face whose count of loops is not one or more, or its loops do not fill";
+        for (std::size_t k = 4; k < 4 + static_cast<std::size_t>(loops); ++k)
+            if (!names(k, 508))
+                return "a face naming something other than a loop where a loop belongs";
+        return nullptr;
+    }
+    case 514: // shell: count, then face and orientation each
+        if (!filled(2, 2))
+            return "a shell whose count of faces its faces do not fill";
+        for (std::size_t k = 2; k < 2 + 2 * static_cast<std::size_t>(count); k += 2)
+            if (!names(k, 510))
+                return "a shell naming something other than a face where a face belongs";
+        return nullptr;
+    case 186: { // solid: shell, orientation, void count, then void shell and orientation each
+        const long long voids = at(3);
+        if (!names(1, 514) || !(voids >= 0 && voids <= static_cast<long long>(record.size())) ||
+            record.size() < 4 + 2 * static_cast<std::size_t>(voids))
+            return "a solid whose shells are not shells or whose count of voids they do not fill";
+        for (std::size_t k = 4; k < 4 + 2 * static_cast<std::size_t>(voids); k += 2)
+            if (!names(k, 514))
+                return "a solid whose shells are not shells or whose count of voids they do not fill";
+        return nullptr;
+    }
+    }
+    return nullptr;
 }
 
 // Open CASCADE's IGES reader takes a count in the parameter data at its
@@ -1575,11 +1740,62 @@ bool loopEdgesNamed(const std::vector<long long>& record, long long entryLines)
 // and a line that names no entry is damage (a number that pushed a line's
 // pointer out of its columns left a spline short of the values the check
 // had counted for it).
-// The IGES B-rep entities (vertex and edge lists, loop, face, shell, solid)
-// hold numbers and pointers only.
-bool holdsNoText(long long type)
+// Whether the pointers of an IGES directory name entries of the kinds they
+// take: the structure any entry, a line font (negative) a line font
+// definition (304), a level (negative) a definition levels property (406),
+// a view a view (410) or views visible (402), a transformation a
+// transformation matrix (124), a label display an associativity (402), a
+// colour (negative) a colour definition (314); each odd, within the
+// directory, and not the entry itself. A transformation names a chain of
+// matrices that ends. Open CASCADE's reader takes them at their word: a
+// level naming the shell above it closed a cycle of references, and what
+// the reader had made of its entities was never released.
+template <class Spans>
+bool igesDirectoryPointersSound(const Spans& spans, const std::unordered_map<long long, long long>& types,
+                                std::string& reason)
 {
-    return type == 502 || type == 504 || type == 508 || type == 510 || type == 514 || type == 186;
+    static const char* const names[7] = {"structure", "line font", "level", "view", "transformation", "label display",
+                                         "colour"};
+    // Which sign makes a field a pointer (the other is a number or none),
+    // and the types it may name (none: any).
+    static const int pointerSign[7] = {-1, -1, -1, 1, 1, 1, -1};
+    static const std::vector<long long> kinds[7] = {{}, {304}, {406}, {410, 402}, {124}, {402}, {314}};
+    const auto typeOf = [&](long long entry) {
+        const auto found = types.find(entry);
+        return found == types.end() ? -1LL : found->second;
+    };
+    std::unordered_map<long long, long long> transformOf;
+    for (const auto& span : spans) {
+        for (int f = 0; f < 7; ++f) {
+            const long long value = span.pointers[f];
+            if (value == 0 || (value > 0) != (pointerSign[f] > 0))
+                continue;
+            const long long target = value < 0 ? -value : value;
+            const long long type = typeOf(target);
+            const bool kind = kinds[f].empty() ? type > 0
+                                               : std::find(kinds[f].begin(), kinds[f].end(), type) != kinds[f].end();
+            if (target % 2 == 0 || target == span.entry || !kind) {
+                reason = "damaged: directory entry D" + std::to_string(span.entry) + ": its " + names[f] +
+                         " field names D" + std::to_string(target) + ", which is not an entry of the kind it takes";
+                return false;
+            }
+            if (f == 4)
+                transformOf[span.entry] = target;
+        }
+    }
+    for (const auto& [entry, first] : transformOf) {
+        long long at = first;
+        for (std::size_t steps = 0; at != 0; ++steps) {
+            if (steps > transformOf.size()) {
+                reason = "damaged: directory entry D" + std::to_string(entry) +
+                         ": its chain of transformations runs back into itself";
+                return false;
+            }
+            const auto next = transformOf.find(at);
+            at = next == transformOf.end() ? 0 : next->second;
+        }
+    }
+    return true;
 }
 
 bool igesIntegersPlausible(const std::string& path, std::string& reason)
@@ -1595,12 +1811,17 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
     // The parameter data of each entry, as the reader gathers it: by the
     // entry its lines name (columns 65 to 72), not by where a record ends.
     std::map<long long, std::string> records;
+    std::map<long long, std::vector<long long>> recordLines; // the parameter lines of each, in order
+    std::vector<long long> lineEntry;                         // the entry each parameter line names
     std::size_t size = 0;
     // Each entry's parameter lines as its directory entry gives them (its
     // first line's pointer, its second line's count), and the global
     // section's text: the reader copies what these name, unchecked.
     struct Span {
         long long entry, first, lines;
+        // The directory's pointer fields: structure, line font, level,
+        // view, transformation, label display (first line), colour (second).
+        long long pointers[7] = {};
     };
     std::vector<Span> spans;
     std::string globalText;
@@ -1611,7 +1832,10 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
             if (types[entryLines + 1] != 0)
                 entries.push_back(entryLines + 1);
             spans.push_back({entryLines + 1, std::atoll(line.substr(8, 8).c_str()), 0});
+            for (int f = 0; f < 6; ++f)
+                spans.back().pointers[f] = std::atoll(line.substr(16 + 8 * static_cast<std::size_t>(f), 8).c_str());
         } else if (line.size() >= 73 && line[72] == 'D' && !spans.empty()) {
+            spans.back().pointers[6] = std::atoll(line.substr(16, 8).c_str());
             spans.back().lines = std::atoll(line.substr(24, 8).c_str());
         }
         if (line.size() >= 73 && line[72] == 'G')
@@ -1630,6 +1854,8 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
             }
             named.insert(entry);
             records[entry].append(line, 0, 64);
+            recordLines[entry].push_back(parameterLines);
+            lineEntry.push_back(entry);
             size += 64;
         }
         if (line[72] == 'G' && global) {
@@ -1673,8 +1899,50 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
                      ", past the " + std::to_string(parameterLines) + " the file holds";
             return false;
         }
+    if (!igesDirectoryPointersSound(spans, types, reason))
+        return false;
+    // The lines an entry's directory gives it are the lines that name it:
+    // the reader takes the directory's span, so a line repeated or moved
+    // elsewhere (naming its entry from outside the span) would be data the
+    // check below judged and the reader never sees, or the reverse.
+    std::unordered_map<long long, const Span*> spanOf;
+    for (const Span& span : spans)
+        spanOf[span.entry] = &span;
+    for (std::size_t k = 1; k <= lineEntry.size(); ++k) {
+        const Span* span = spanOf[lineEntry[k - 1]];
+        const long long line = static_cast<long long>(k);
+        if (span && types[span->entry] != 0 && (line < span->first || line >= span->first + span->lines)) {
+            reason = "damaged: parameter line P" + std::to_string(k) + " names directory entry D" +
+                     std::to_string(span->entry) + ", whose lines are P" + std::to_string(span->first) + " to P" +
+                     std::to_string(span->first + span->lines - 1);
+            return false;
+        }
+    }
+    for (const Span& span : spans) {
+        if (types[span.entry] == 0)
+            continue;
+        for (long long k = span.first; k < span.first + span.lines; ++k)
+            if (lineEntry[static_cast<std::size_t>(k - 1)] != span.entry) {
+                reason = "damaged: parameter line P" + std::to_string(k) + " names directory entry D" +
+                         std::to_string(lineEntry[static_cast<std::size_t>(k - 1)]) + " but lies in the lines of D" +
+                         std::to_string(span.entry);
+                return false;
+            }
+        if (static_cast<long long>(recordLines[span.entry].size()) != span.lines) {
+            reason = "damaged: directory entry D" + std::to_string(span.entry) + " gives " + std::to_string(span.lines) +
+                     " parameter lines from P" + std::to_string(span.first) + " but " +
+                     std::to_string(recordLines[span.entry].size()) + " lines name it";
+            return false;
+        }
+    }
     const long long limit = std::max<long long>(100000, static_cast<long long>(size) * 2);
     for (const auto& [entry, data] : records) {
+        // Where a field of the entry's data lies: the entry and the parameter line.
+        const std::vector<long long>& lines = recordLines[entry];
+        const auto placeOf = [&](std::size_t offset) {
+            const std::size_t k = std::min(offset / 64, lines.size() - 1);
+            return "directory entry D" + std::to_string(entry) + " (parameter line P" + std::to_string(lines[k]) + ")";
+        };
         // The data begins with its entry's type: an entry made another
         // type (the null one) over an edge list's data was read as that
         // type, and a loop naming it read through what it got.
@@ -1702,8 +1970,7 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
                 // where a face's loop count belongs left the reader's face
                 // without its loop array, which it then read.
                 if (holdsNoText(types[entry])) {
-                    reason = "damaged: a text in the parameter data of entity D" + std::to_string(entry) +
-                             ", whose type holds none";
+                    reason = "damaged: " + placeOf(digits) + ": a text in the parameter data of a type that holds none";
                     return false;
                 }
                 at = stop + 1 + std::stoul(data.substr(digits, stop - digits));
@@ -1719,24 +1986,24 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
             const bool integer =
                 field.size() > sign && field.find_first_not_of("0123456789", sign) == std::string::npos;
             if (const char* why = integer ? nullptr : realProblem(field)) {
-                reason = "damaged: a real " + field.substr(0, 24) + " in the parameter data " + why;
+                reason = "damaged: " + placeOf(at) + ": a real " + field.substr(0, 24) + " " + why;
                 return false;
             }
             if (integer && (field.size() - sign > 18 || std::abs(std::stoll(field)) > limit)) {
-                reason = "damaged: an integer " + field.substr(0, 24) +
-                         " in the parameter data, larger than any count or pointer the file can hold";
+                reason = "damaged: " + placeOf(at) + ": an integer " + field.substr(0, 24) +
+                         ", larger than any count or pointer the file can hold";
                 return false;
             }
-            if (head.size() < 5 || head[0] == 508)
+            if (head.size() < 5 || holdsNoText(head[0]))
                 head.push_back(integer ? std::stoll(field) : NotAnInteger);
             ++fields;
             if (next >= data.size() || data[next] == end) {
                 if (!splineCountsFilled(head, fields)) {
-                    reason = "damaged: a spline whose degree or counts in the parameter data its values do not fill";
+                    reason = "damaged: " + placeOf(at) + ": a spline whose degree or counts its values do not fill";
                     return false;
                 }
-                if (!loopEdgesNamed(head, entryLines)) {
-                    reason = "damaged: a loop whose edges do not each name the list they are in";
+                if (const char* why = brepRecordProblem(head, types)) {
+                    reason = "damaged: " + placeOf(at) + ": " + why;
                     return false;
                 }
                 head.clear();
@@ -2093,8 +2360,43 @@ NamedFaces igesFaceNames(const IGESCAFControl_Reader& reader)
 // their names, colours and layers (and for IGES the faces' names apart:
 // `faceNames`); false with `reason` when the reader refused the file or
 // found nothing in it.
+// The faces and edges an IGES or STEP transfer made, by the entity each was made of.
+void transferPlaces(const Handle(XSControl_WorkSession)& session, ShapePlaces& places)
+{
+    const Handle(Interface_InterfaceModel) model = session->Model();
+    const Handle(Transfer_TransientProcess) process = session->TransferReader()->TransientProcess();
+    if (model.IsNull() || process.IsNull())
+        return;
+    for (int i = 1; i <= model->NbEntities(); ++i) {
+        const TopoDS_Shape shape = TransferBRep::ShapeResult(process, model->Value(i));
+        if (!shape.IsNull() && (shape.ShapeType() == TopAbs_FACE || shape.ShapeType() == TopAbs_EDGE))
+            places.emplace(shape.TShape().get(), "entity " + fileLabel(model, i));
+    }
+}
+
+// The line each shape record of a BREP text's TShapes table begins on, in
+// the order its reader numbers them ("Ve", "Ed", "Wi", "Fa", "Sh", "So",
+// "CS" or "Co" alone on a line starts a record).
+std::vector<long> brepRecordLines(const std::string& text)
+{
+    std::vector<long> lines;
+    std::size_t at = text.find("\nTShapes ");
+    long line = at == std::string::npos ? 0 : lineAt(text, at + 1);
+    for (; at != std::string::npos && at < text.size(); ++line) {
+        const std::size_t end = text.find('\n', at + 1);
+        std::string_view row = std::string_view(text).substr(at + 1, (end == std::string::npos ? text.size() : end) - at - 1);
+        if (!row.empty() && row.back() == '\r')
+            row.remove_suffix(1);
+        if (row == "Ve" || row == "Ed" || row == "Wi" || row == "Fa" || row == "Sh" || row == "So" || row == "CS" ||
+            row == "Co")
+            lines.push_back(line);
+        at = end;
+    }
+    return lines;
+}
+
 bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, const XdeDocument& doc,
-               NamedFaces& faceNames, std::string& reason)
+               NamedFaces& faceNames, ShapePlaces& places, std::string& reason)
 {
     switch (format) {
     case CadFormat::Step: {
@@ -2107,6 +2409,7 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
         Handle(TDocStd_Document) into = doc.get();
         reader.Transfer(into);
         shape = reader.ChangeReader().OneShape();
+        transferPlaces(reader.ChangeReader().WS(), places);
         break;
     }
     case CadFormat::Iges: {
@@ -2120,6 +2423,7 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
         reader.Transfer(into);
         shape = reader.OneShape();
         faceNames = igesFaceNames(reader);
+        transferPlaces(reader.WS(), places);
         break;
     }
     case CadFormat::Brep: {
@@ -2133,6 +2437,7 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
         }
         if (!BrepCounts(text).plausible(reason))
             return false;
+        const std::vector<long> recordLines = brepRecordLines(text);
         // Read from memory, so that a refusal can name the line the
         // reader had come to.
         BrepTextBuffer buffer(std::move(text));
@@ -2154,7 +2459,8 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
             return false;
         }
         if (shape.IsNull()) {
-            reason = "not a readable BREP file";
+            reason = "damaged: line " + std::to_string(buffer.line()) +
+                     ": the BREP reader stopped there with no shape (a table before it missing or broken)";
             return false;
         }
         if (read.nesting() > MaxShapeNesting) {
@@ -2164,6 +2470,10 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
             return false;
         }
         read.keep = true;
+        if (static_cast<int>(recordLines.size()) == read.set.NbShapes())
+            for (int i = 1; i <= read.set.NbShapes(); ++i)
+                places.emplace(read.set.Shape(i).TShape().get(),
+                               "line " + std::to_string(recordLines[static_cast<std::size_t>(i - 1)]));
         break;
     }
     }
@@ -2313,19 +2623,32 @@ QELIResult readCadFileUnlessTaken(const std::string& path, qelx_test::TestModel&
         std::string reason;
         const XdeDocument doc;
         NamedFaces faceNames;
-        if (!readShape(path, *format, shape, doc, faceNames, reason)) {
+        ShapePlaces places;
+        if (!readShape(path, *format, shape, doc, faceNames, places, reason)) {
             error = path + ": " + reason;
             return QELI_FAIL;
         }
         // Seen as the reader left it, before anything is built onto it.
         if (take && take(doc.get(), shape))
             return QELI_OK;
-        // Files without 3-D edge curves (IGES trimmed surfaces) get them built.
-        BRepLib::BuildCurves3d(shape);
+        // Files without 3-D edge curves (IGES trimmed surfaces) get them
+        // built, edge by edge so that one the peer cannot build is named.
+        TopTools_IndexedMapOfShape edges;
+        TopExp::MapShapes(shape, TopAbs_EDGE, edges);
+        for (int i = 1; i <= edges.Extent(); ++i)
+            try {
+                BRepLib::BuildCurve3d(TopoDS::Edge(edges(i)));
+            } catch (const Standard_Failure&) {
+                const auto found = places.find(edges(i).TShape().get());
+                throw std::runtime_error("edge " + std::to_string(i) +
+                                         (found == places.end() ? std::string() : " (" + found->second + ")") +
+                                         ": its curve cannot be built from its curve on a surface");
+            }
         TestModel read;
         read.xType = cadSourceType(*format);
         read.unit = 1; // the readers hand millimetres
         ShapeReader reader(read);
+        reader.placesFrom(&places);
         reader.sewLooseFaces(*format != CadFormat::Brep);
         reader.read(shape);
         if (*format != CadFormat::Brep)
@@ -2334,8 +2657,9 @@ QELIResult readCadFileUnlessTaken(const std::string& path, qelx_test::TestModel&
             if (const int* index = reader.shapes().faces.Seek(face))
                 read.attributes[qelx_test::wordOf(qelx_test::KindFace, *index)].name = name;
         model = std::move(read);
-    } catch (const Standard_Failure& e) {
-        error = path + ": damaged: " + failureText(e);
+    } catch (const Standard_Failure&) {
+        // Not the peer's own words: what could not be done.
+        error = path + ": damaged: the shapes it holds cannot be taken in whole";
         return QELI_FAIL;
     } catch (const std::bad_alloc&) {
         error = path + ": out of memory";
