@@ -1,5 +1,7 @@
 #include "loops/containment_classifier.hxx"
 #include "model/memory_init.hxx"
+#include "velm/geometry.hxx"
+#include "velm/topology.hxx"
 
 #include <vector>
 
@@ -107,10 +109,60 @@ bool Ve_UpdatePeripheryOrHoleBndryType::visit(Ve_ContainmentSetElement* node, in
     return true;
 }
 
+namespace {
+
+// Loops round this surface's parameters close up all round it (a sphere, a
+// torus): a face there is bounded by holes alone as well as by a periphery.
+bool closesUpAllRound(const LOOP* loop)
+{
+    const FACE* face = loop ? loop->face() : nullptr;
+    const SURFACE* s = face ? face->geometry() : nullptr;
+    if (!s || !s->has_equation())
+        return false;
+    const surface& srf = s->equation();
+    auto endsSingular = [&](bool inU) {
+        const QELinterval r = inU ? srf.param_range_u() : srf.param_range_v();
+        if (!r.finite())
+            return false;
+        return inU ? srf.singular_u(r.start_pt()) && srf.singular_u(r.end_pt())
+                   : srf.singular_v(r.start_pt()) && srf.singular_v(r.end_pt());
+    };
+    return (srf.closed_u() || srf.periodic_u() || endsSingular(true)) &&
+           (srf.closed_v() || srf.periodic_v() || endsSingular(false));
+}
+
+// Every coedge of the loop meets a partner running the other way along
+// their edge (the face beside it, or the face itself across its seam): the
+// loop agrees with its neighbours about the side its face lies on.
+bool agreesWithItsNeighbours(const LOOP* loop)
+{
+    const COEDGE* start = loop ? loop->start() : nullptr;
+    if (!start)
+        return false;
+    const COEDGE* c = start;
+    do {
+        const COEDGE* partner = c->partner();
+        if (!partner || partner == c || partner->partner() != c || partner->sense() == c->sense())
+            return false;
+        c = c->next();
+    } while (c && c != start);
+    return c == start;
+}
+
+} // namespace
+
 bool Ve_UpdateSeparationBndryType::visit(Ve_ContainmentSetElement* node, int depth)
 {
     ++m_visited;
-    if (!node->element().hasPartner())
-        mark(node, depth);
+    if (node->element().hasPartner())
+        return true;
+    // A hole at the top of a face on a surface that closes up all round is
+    // a sound boundary when the faces beside it agree: marking it would turn
+    // the face into its complement (a sphere less a cap into the cap).
+    Ve_LoopElement& first = node->element().first();
+    if (depth == 0 && first.type() == 2 && closesUpAllRound(first.loop()) &&
+        agreesWithItsNeighbours(first.loop()))
+        return true;
+    mark(node, depth);
     return true;
 }
