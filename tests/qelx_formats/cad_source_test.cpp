@@ -808,6 +808,11 @@ TEST(CadSource, DamagedFilesAreRefusedNamingTheirPlaceInTheirOwnWords)
         std::snprintf(level, sizeof level, "%8ld", -shellEntry);
         levelCycle.replace(d + 32, 8, level);
     }
+    // The loop's first edge given one pcurve (its count, field 6, made 1),
+    // whose pointer (field 8, after a flag) is -1: the parser reads it as
+    // the first entry, the solid above the loop.
+    const std::size_t loop = igesParameterLine(iges, "508,");
+    const std::string loopPCurve = igesFieldSet(igesFieldSet(iges, loop, 6, "1"), loop, 8, "-1");
     // The face's parameter line given once more, after itself.
     std::string repeated = iges;
     if (face != std::string::npos)
@@ -833,6 +838,9 @@ TEST(CadSource, DamagedFilesAreRefusedNamingTheirPlaceInTheirOwnWords)
         {"an IGES edge list whose curve is the face above it", "cycle.igs",
          igesFieldSet(iges, edges, 2, std::to_string(faceEntry)),
          {edgesAt + " (parameter line P", "an edge list naming something other than a curve"}},
+        {"an IGES loop whose pcurve is the solid above it", "pcurve.igs", loopPCurve,
+         {"directory entry D" + std::to_string(igesEntryOf(iges, loop)) + " (parameter line P",
+          "a loop naming something other than a curve where a pcurve belongs"}},
         {"an IGES face whose level names the shell above it", "level.igs", levelCycle,
          {faceAt + ": its level field names D" + std::to_string(shellEntry)}},
         {"an IGES parameter line given twice", "repeated.igs", repeated,

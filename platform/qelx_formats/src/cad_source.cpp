@@ -1690,6 +1690,10 @@ const char* brepRecordProblem(const std::vector<long long>& record, const std::u
             if (e + 5 > record.size() || at(e + 4) < 0 || at(e + 4) > static_cast<long long>(record.size()) ||
                 !names(e + 1, at(e) == 1 ? 502 : 504))
                 return "a loop whose edges do not each name the list they are in";
+            // Each pcurve (after its flag) none or a curve.
+            for (std::size_t p = e + 6; p < e + 5 + 2 * static_cast<std::size_t>(at(e + 4)); p += 2)
+                if (p < record.size() && at(p) != 0 && !names(p, 0))
+                    return "a loop naming something other than a curve where a pcurve belongs";
             e += 5 + 2 * static_cast<std::size_t>(at(e + 4));
         }
         return e <= record.size() ? nullptr : "a loop whose edges do not each name the list they are in";
