@@ -679,7 +679,7 @@ TEST(CadSource, DamagedTextIsRefusedNamingItsPlace)
         {"a BREP text cut inside its shapes", "cut.brep", brep.substr(0, brep.find("TShapes") + 200),
          {"line ", "breaks off"}},
         {"a BREP text after a line of other text", "other.brep", "drawing of a box\n" + std::string(5000, 'x') + "\n" + brep,
-         {"not a BREP file"}},
+         {"not a BREP file: lines 1 to "}},
         {"a STEP point far out in y only", "far.step", stepY("-7.35E12"), {pointId, "beyond any model"}},
         {"a STEP point at y = NaN", "nan.step", stepY("NaN"), {pointId, "not a finite number"}},
         {"a STEP point at y = 1.E999", "overflow.step", stepY("1.E999"), {pointId, "not a finite number"}},

@@ -2551,7 +2551,8 @@ bool looksLikeItsFormat(const std::string& path, CadFormat format, unsigned long
     }
     case CadFormat::Brep:
         if (head.find("CASCADE Topology V") == std::string::npos && head.find("DBRep_DrawableShape") == std::string::npos) {
-            reason = "not a BREP file: its first lines do not name its topology (CASCADE Topology V1, V2 or V3)";
+            reason = "not a BREP file: lines 1 to " + std::to_string(lineAt(head, head.size())) +
+                     " do not name its topology (CASCADE Topology V1, V2 or V3)";
             return false;
         }
         return true;
