@@ -6,7 +6,10 @@
 #include "cad_samples.hxx"
 #include "qelx_formats/cad_file.hxx"
 
+#include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_MakeEdge.hxx>
+#include <BRepBuilderAPI_Transform.hxx>
+#include <Bnd_Box.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <IGESControl_Controller.hxx>
 #include <IGESControl_Writer.hxx>
@@ -868,4 +871,76 @@ TEST(CadSource, DamagedFilesAreRefusedNamingTheirPlaceInTheirOwnWords)
         << "reading the damaged IGES files left memory unreleased";
 #endif
     fs::remove_all(dir);
+}
+
+namespace {
+// A box of side `side` handed over as six loose faces, as an IGES file of
+// trimmed surfaces hands a solid, its top lifted by `gap`; placed in `frame`
+// (identity, turned, mirrored).
+TopoDS_Shape looseBoxFaces(double side, double gap, const gp_Trsf& frame)
+{
+    BRep_Builder builder;
+    TopoDS_Compound faces;
+    builder.MakeCompound(faces);
+    const TopoDS_Shape box = BRepPrimAPI_MakeBox(side, side, side).Shape();
+    for (TopExp_Explorer f(box, TopAbs_FACE); f.More(); f.Next()) {
+        Bnd_Box bounds;
+        BRepBndLib::Add(f.Current(), bounds);
+        gp_Trsf lift;
+        if (bounds.CornerMin().Z() > 0.5 * side)
+            lift.SetTranslation(gp_Vec(0, 0, gap));
+        // A copy of its own: no edge shared with a neighbour.
+        builder.Add(faces, BRepBuilderAPI_Transform(f.Current(), frame * lift, Standard_True).Shape());
+    }
+    return faces;
+}
+
+double widestEdgeTolerance(const TopoDS_Shape& shape)
+{
+    double widest = 0.0;
+    for (TopExp_Explorer e(shape, TopAbs_EDGE); e.More(); e.Next())
+        widest = std::max(widest, BRep_Tool::Tolerance(TopoDS::Edge(e.Current())));
+    return widest;
+}
+} // namespace
+
+// The reader sews a file's loose faces across cracks, never across gaps that
+// are a fair part of the model: at every size from a hundredth to a hundred
+// and in every frame, a box whose top is off by a hundred-thousandth of its
+// side closes into a solid, one whose top is a fifth of its side off stays
+// open with its top alone, and no edge comes out wider than a thousandth of
+// the model (sewn across the gap, a small model's faces were bent over it
+// with edge tolerances that swallowed neighbouring faces).
+TEST(CadSource, LooseFacesAreSewnAcrossCracksNotAcrossGapsAtEverySize)
+{
+    gp_Trsf turned, mirrored;
+    turned.SetRotation(gp_Ax1(gp_Pnt(1, -2, 3), gp_Dir(1, 2, 2)), 0.7);
+    mirrored.SetMirror(gp_Ax2(gp_Pnt(0, 0, 2), gp_Dir(1, 1, 0)));
+    mirrored = mirrored * turned;
+    for (const double side : {0.01, 0.1, 1.0, 10.0, 100.0})
+        for (const gp_Trsf& frame : {gp_Trsf(), turned, mirrored})
+            for (const bool crack : {true, false}) {
+                const double gap = crack ? 1e-5 * side : 0.2 * side;
+                SCOPED_TRACE("side " + std::to_string(side) + (crack ? ", crack" : ", gap") +
+                             (frame.IsNegative() ? ", mirrored" : ""));
+                const TopoDS_Shape loose = looseBoxFaces(side, gap, frame);
+                const TopoDS_Shape sewn = looseFacesSewn(loose);
+                int solids = 0, shells = 0, faces = 0, lone = 0;
+                for (TopExp_Explorer s(sewn, TopAbs_SOLID); s.More(); s.Next())
+                    ++solids;
+                for (TopExp_Explorer s(sewn, TopAbs_SHELL); s.More(); s.Next())
+                    ++shells;
+                for (TopExp_Explorer f(sewn, TopAbs_FACE); f.More(); f.Next())
+                    ++faces;
+                for (TopExp_Explorer f(sewn, TopAbs_FACE, TopAbs_SHELL); f.More(); f.Next())
+                    ++lone;
+                EXPECT_EQ(faces, 6);
+                EXPECT_EQ(solids, crack ? 1 : 0);
+                EXPECT_EQ(shells, 1);
+                EXPECT_EQ(lone, crack ? 0 : 1);
+                Bnd_Box bounds;
+                BRepBndLib::Add(loose, bounds);
+                EXPECT_LE(widestEdgeTolerance(sewn), 1e-3 * std::sqrt(bounds.SquareExtent()));
+                EXPECT_NEAR(cad_samples::measure(sewn).area, 6.0 * side * side, 1e-9 * side * side);
+            }
 }

@@ -85,15 +85,6 @@ void judge(const std::string& path, const fs::path& dir, const std::string& kind
     SCOPED_TRACE(name + " as " + kind);
     const fs::path out = dir / ("judged." + kind);
     const ConvertRun run = runConvert(path, out.string());
-    // Known regression, to be mended: bearing.iges, sewn on reading and healed under the
-    // step watch, is refused as STEP (a face read back as its complement). Until then its
-    // refusal is held to a clean one: one line, exit 1, no file.
-    if (run.status != 0 && name == "bearing.iges" && kind == "step") {
-        EXPECT_EQ(run.status, 1) << run.err;
-        EXPECT_NE(run.err.find("xvelm: "), std::string::npos) << run.err;
-        EXPECT_FALSE(fs::exists(out));
-        return;
-    }
     ASSERT_EQ(run.status, 0) << run.err;
     const TopoDS_Shape source = cad_samples::peerRead(path);
     const TopoDS_Shape written = peerReadSafely(out.string());

@@ -4,6 +4,7 @@
 // that the model reaches the kernel as the sheets and solids it stands for.
 #include "cad_shapes.hxx"
 
+#include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_MakeSolid.hxx>
 #include <BRepBuilderAPI_Sewing.hxx>
 #include <BRepCheck_Analyzer.hxx>
@@ -16,7 +17,10 @@
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Shell.hxx>
 #include <TopoDS_Solid.hxx>
+#include <Bnd_Box.hxx>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -26,10 +30,23 @@ namespace qelx_formats {
 namespace {
 
 // Ends this far apart at most are sewn, the tolerance growing fivefold from
-// the first until no free edge is left.
+// the first until no free edge is left, but never past a thousandth of the
+// faces' extent: a gap that wide between faces of a small model is a shape of
+// the model, not a crack, and sewn it bends the faces across it with edge
+// tolerances that swallow whole faces of their neighbours (the kernel then
+// measures such a face as another).
 constexpr double kFirstSewTolerance = 1e-4;
 constexpr double kLastSewTolerance = 0.1;
 constexpr double kSewToleranceStep = 5.0;
+constexpr double kSewShareOfExtent = 1e-3;
+
+double extentOf(const std::vector<TopoDS_Shape>& shapes)
+{
+    Bnd_Box box;
+    for (const TopoDS_Shape& s : shapes)
+        BRepBndLib::Add(s, box);
+    return box.IsVoid() ? 0.0 : std::sqrt(box.SquareExtent());
+}
 
 int freeEdgesOf(const BRepBuilderAPI_Sewing& sewing) { return sewing.NbFreeEdges(); }
 
@@ -65,7 +82,8 @@ LooseFacesSewn::LooseFacesSewn(const TopoDS_Shape& shape) : m_shape(shape)
         return;
     try {
         std::unique_ptr<BRepBuilderAPI_Sewing> best;
-        for (double t = kFirstSewTolerance; t <= kLastSewTolerance * 1.0001; t *= kSewToleranceStep) {
+        const double last = std::min(kLastSewTolerance, kSewShareOfExtent * extentOf(loose));
+        for (double t = std::min(kFirstSewTolerance, last); t > 0.0 && t <= last * 1.0001; t *= kSewToleranceStep) {
             auto sewing = std::make_unique<BRepBuilderAPI_Sewing>(t);
             for (const TopoDS_Shape& s : loose)
                 sewing->Add(s);
