@@ -495,6 +495,22 @@ int ShapeReader::surfaceOf(Handle(Geom_Surface) surface, double u0, double u1, d
         s.vSpan[0] = e > 0 ? -2.0 * M_PI : 0.0;
         s.vSpan[1] = e > 0 ? 0.0 : 2.0 * M_PI;
         map = ParamMap::crossed(1.0, 0.0, -e, 0.0);
+        // A face of a self-intersecting torus on its inner part (R + r cos v
+        // < 0, the lemon inside the apple) is on the lemon torus, the torus
+        // of negated major radius about the reversed axis: s = v - pi round
+        // the tube, t = e u + pi about -Z. The apple's parameters end at the
+        // apexes, and such a face put on it runs past them, where its
+        // derivatives turn the normal over (the face measured negative).
+        if (s.a < s.b && s.a + s.b * std::cos(0.5 * (v0 + v1)) < 0.0) {
+            s.toroidalType = 3;
+            s.d2 = vecOf(Z.Reversed());
+            const double reach = std::acos(std::min(1.0, s.a / s.b));
+            s.uSpan[0] = -reach;
+            s.uSpan[1] = reach;
+            s.vSpan[0] = e > 0 ? M_PI : -M_PI;
+            s.vSpan[1] = s.vSpan[0] + 2.0 * M_PI;
+            map = ParamMap::crossed(1.0, -M_PI, e, M_PI);
+        }
     } else if (auto offset = Handle(Geom_OffsetSurface)::DownCast(surface)) {
         // The offset shares its base's canonical parameters.
         s.type = qelx_test::SurfOffset;

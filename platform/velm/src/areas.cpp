@@ -203,6 +203,14 @@ face_integrals integrals_at(const FACE* face, int density, bool with_flux) {
     // Loops round a periodic axis that are also apart along a periodic
     // direction bound two regions: the face is the one on their material side,
     // the long way round when the short one comes out negative.
+    if (a < 0.0 && !(any_u || any_v) && surface_boundless(s)) {
+      // Holes alone on a closed surface (a sphere or torus less its holes, the
+      // loops its seams made cancelled out): the face is the rest of it.
+      const QELpar_box all = s.param_range();
+      out.area = a + whole_area(s, all.u_range(), all.v_range());
+      if (with_flux) out.flux += fr.orient * whole_area(s, all.u_range(), all.v_range(), integrand::flux);
+      return out;
+    }
     const double across = inner_u ? fr.period_u : fr.period_v;
     if (a >= 0.0 || !(any_u || any_v) || across <= 0.0) return out;
     const QELinterval round = inner_u ? box.v_range() : box.u_range();
