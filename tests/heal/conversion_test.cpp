@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "support/connector_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
+#include "support/loop_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
 #include "support/repair_builders.hxx"
@@ -100,6 +102,32 @@ std::vector<std::array<int, 5>> loopCounts(BODY* b)
         out.push_back(c);
     }
     return out;
+}
+
+std::vector<EDGE*> edgesOf(BODY* b)
+{
+    ENTITY_LIST edges;
+    api_get_edges(b, edges);
+    std::vector<EDGE*> out;
+    for (int i = 0; i < edges.count(); ++i)
+        out.push_back(static_cast<EDGE*>(edges[i]));
+    return out;
+}
+
+// The edge keeps its points and range, its curve turned round and its sense
+// reversed; its coedges lose their pcurves.
+void turnEdgeAgainstItsCurve(EDGE* e)
+{
+    const QELinterval r = e->param_range();
+    std::unique_ptr<curve> back(e->geometry()->equation().make_copy());
+    back->negate();
+    e->set_geometry(make_curve(*back));
+    e->set_sense(e->sense() == FORWARD ? REVERSED : FORWARD);
+    e->set_param_range(&r);
+    ENTITY_LIST coedges;
+    api_get_coedges(e, coedges);
+    for (int i = 0; i < coedges.count(); ++i)
+        static_cast<COEDGE*>(coedges[i])->set_geometry(nullptr);
 }
 
 COEDGE* coedgeOnFace(EDGE* edge, const FACE* face)
@@ -268,11 +296,17 @@ TEST_F(Conversion, TolerantCoedgesAreCarriedOverToTheNewSurfaceInEveryFrame)
     on("ScaleBndBoxCnvrtToSpline");
     on("SplineAsRational");
     const double lift = 2e-4;
+    for (const bool turned : {false, true})
     for (const QELtransf& frame : testkit::heal_frames()) {
-        SCOPED_TRACE(frame.identity() ? "identity" : "framed");
+        SCOPED_TRACE(std::string(frame.identity() ? "identity" : "framed") + (turned ? ", edge against its curve" : ""));
         EDGE* top = nullptr;
         BODY* b = framedCylinder(frame, &top);
         ASSERT_NE(top, nullptr);
+        if (turned) {
+            // The same circle run the other way under a reversed edge: each
+            // coedge then meets the edge with the other sense.
+            turnEdgeAgainstItsCurve(top);
+        }
         sg_add_pcurves_to_entity(b); // the roof's coedge too, so that its pcurve is carried
         TEDGE* tolerant = nullptr;
         ASSERT_TRUE(api_replace_edge_with_tedge(top, tolerant).ok());
@@ -323,4 +357,43 @@ TEST_F(Conversion, TolerantCoedgesAreCarriedOverToTheNewSurfaceInEveryFrame)
         EXPECT_LT(pcurveOffEdge(onRoof), 1e-6) << "the roof's pcurve follows the edge";
         api_del_entity(b);
     }
+}
+
+// Arcs of a circle under edges that run either way along their curves are
+// limited to the arc each edge uses by the scaled-box conversion: the sheet
+// stays sound in every frame.
+TEST_F(Conversion, ArcEdgesRunningAgainstTheirCirclesAreLimitedToTheirOwnArcs)
+{
+    on("ScaleBndBoxCnvrtToSpline");
+    on("SplineAsRational");
+    for (const bool turned : {false, true})
+        for (const QELtransf& frame : testkit::heal_frames()) {
+            SCOPED_TRACE(std::string(frame.identity() ? "identity" : "framed") + (turned ? ", arcs turned" : ""));
+            // A third of the cylinder's wall: two arcs and two lines.
+            BODY* b = testkit::make_iso_rect_sheet(testkit::test_cylinder(), {testkit::rect(0, 1, 0.5, 2.5, false)});
+            if (turned)
+                for (EDGE* e : edgesOf(b))
+                    if (e->geometry()->equation().periodic())
+                        turnEdgeAgainstItsCurve(e);
+            sg_add_pcurves_to_entity(b);
+            if (!frame.identity()) {
+                api_apply_transf(b, frame);
+                api_change_body_trans(b, nullptr);
+            }
+            ASSERT_EQ(testkit::check_findings(b), "");
+            const double area = testkit::body_area(b);
+            convTag(b)->bspline(false, false);
+            EXPECT_EQ(testkit::faces_of(b).front()->geometry()->equation().type(), 10);
+            EXPECT_EQ(testkit::check_findings(b), "");
+            EXPECT_NEAR(testkit::body_area(b), area, 1e-4 * area);
+            // Each edge's curve, at its range's ends, reaches its vertices.
+            for (EDGE* e : edgesOf(b)) {
+                const curve& c = e->geometry()->equation();
+                const double sign = e->sense() == REVERSED ? -1.0 : 1.0;
+                const QELinterval r = e->param_range();
+                EXPECT_LT(distance(c.eval_position(sign * r.start_pt()), e->start()->geometry()->coords()), 1e-6);
+                EXPECT_LT(distance(c.eval_position(sign * r.end_pt()), e->end()->geometry()->coords()), 1e-6);
+            }
+            api_del_entity(b);
+        }
 }

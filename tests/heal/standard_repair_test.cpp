@@ -23,6 +23,7 @@
 #include "velm/errors.hxx"
 #include "velm/options.hxx"
 #include "velm/testkit.hxx"
+#include "velm/tolerant.hxx"
 #include "velm/topology_api.hxx"
 
 namespace {
@@ -250,29 +251,49 @@ TEST_F(StandardRepair, TheTolerantEdgeStepPutsBackTheKernelOptionsItChanges)
     pcurve->reset();
 }
 
+// Whichever way the edge runs along its curve: pcurves that agree with it are
+// left, one turned round is rebuilt.
 TEST_F(StandardRepair, APcurveRunningAgainstItsEdgeIsRebuiltAndAgreeingOnesAreLeft)
 {
-    BODY* box = testkit::make_plane_box();
-    const std::string sound = testkit::body_text(box);
-    bool changed = false;
-    repairTag(box)->FixTTIErrors(changed);
-    EXPECT_EQ(testkit::body_text(box), sound) << "pcurves that agree stay untouched";
+    for (const bool edgeReversed : {false, true}) {
+        SCOPED_TRACE(edgeReversed ? "edge against its curve" : "edge along its curve");
+        BODY* box = testkit::make_plane_box();
+        ENTITY_LIST coedges;
+        api_get_coedges(box, coedges);
+        auto* c = static_cast<COEDGE*>(coedges[0]);
+        if (edgeReversed) {
+            // The same line run the other way, under a reversed edge: the
+            // edge's points and range stay, its coedges get fresh pcurves.
+            EDGE* e = c->edge();
+            const QELinterval r = e->param_range();
+            const straight& line = static_cast<const straight&>(e->geometry()->equation());
+            e->set_geometry(make_curve(straight(line.root_point, -line.direction, line.param_scale)));
+            e->set_sense(REVERSED);
+            e->set_param_range(&r);
+            for (COEDGE* co : {e->coedge(), e->coedge()->partner()}) {
+                co->set_geometry(nullptr);
+                sg_add_pcurve_to_coedge(co);
+            }
+            ASSERT_EQ(testkit::check_findings(box), "");
+        }
+        const std::string sound = testkit::body_text(box);
+        bool changed = false;
+        repairTag(box)->FixTTIErrors(changed);
+        EXPECT_EQ(testkit::body_text(box), sound) << "pcurves that agree stay untouched";
 
-    // One coedge's pcurve is turned round: it now runs against its edge.
-    ENTITY_LIST coedges;
-    api_get_coedges(box, coedges);
-    auto* c = static_cast<COEDGE*>(coedges[0]);
-    const pcurve& own = c->geometry()->def();
-    bs2_curve turned = bs2_curve_copy(own.cur());
-    bs2_curve_reverse(turned);
-    const FACE* face = c->loop()->face();
-    c->set_geometry(new PCURVE(pcurve(turned, QELresfit, face->geometry()->equation())));
-    EXPECT_NE(testkit::check_findings(box), "");
-    repairTag(box)->FixTTIErrors(changed);
-    EXPECT_FALSE(changed);
-    EXPECT_EQ(testkit::check_findings(box), "");
-    EXPECT_EQ(testkit::count_faces(box), 6);
-    api_del_entity(box);
+        // One coedge's pcurve is turned round: it now runs against its edge.
+        const pcurve& own = c->geometry()->def();
+        bs2_curve turned = bs2_curve_copy(own.cur());
+        bs2_curve_reverse(turned);
+        const FACE* face = c->loop()->face();
+        c->set_geometry(new PCURVE(pcurve(turned, QELresfit, face->geometry()->equation())));
+        EXPECT_NE(testkit::check_findings(box), "");
+        repairTag(box)->FixTTIErrors(changed);
+        EXPECT_FALSE(changed);
+        EXPECT_EQ(testkit::check_findings(box), "");
+        EXPECT_EQ(testkit::count_faces(box), 6);
+        api_del_entity(box);
+    }
 }
 
 TEST_F(StandardRepair, ASplineFaceIsResurfacedAndItsEdgesMadeToFit)

@@ -14,6 +14,9 @@
 #include "support/loop_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
+#include "support/geometry_builders.hxx"
+#include "velm/bspline.hxx"
+#include "velm/geometry_entity.hxx"
 #include "velm/spline_conversion.hxx"
 #include "velm/topology_api.hxx"
 
@@ -121,30 +124,84 @@ TEST(LoopGeometryCases, LoopsSharingAStretchOfTheLineAreNotNested) {
   }
 }
 
-// A spline face takes its region by the spline's closure: closed one way
-// with no singular end a cylinder, closed in neither a plane.
+// The face's spline remade: the first and last rows of control points along
+// u collapsed to their centres when asked (singular ends), then u and v
+// swapped when asked (the same surface, closed and singular the other way).
+void reshapeSpline(FACE* face, bool collapseLow, bool collapseHigh, bool swap) {
+  const spline& old = static_cast<const spline&>(face->geometry()->equation());
+  int dim = 0, ratU = 0, ratV = 0, formU = 0, formV = 0, poleU = 0, poleV = 0, nu = 0, nv = 0, du = 0, dv = 0;
+  int nku = 0, nkv = 0;
+  QELposition* pts = nullptr;
+  double *weights = nullptr, *ku = nullptr, *kv = nullptr;
+  bs3_surface_to_array(old.sur(), dim, ratU, ratV, formU, formV, poleU, poleV, nu, nv, pts, weights, du, nku, ku, dv,
+                       nkv, kv);
+  for (const int row : {collapseLow ? 0 : -1, collapseHigh ? nu - 1 : -1}) {
+    if (row < 0) continue;
+    QELvector sum(0, 0, 0);
+    for (int j = 0; j < nv; ++j) sum += pts[row * nv + j] - QELposition();
+    for (int j = 0; j < nv; ++j) pts[row * nv + j] = QELposition() + sum / nv;
+  }
+  std::vector<QELposition> out(pts, pts + nu * nv);
+  std::vector<double> outWeights(weights ? weights : nullptr, weights ? weights + nu * nv : nullptr);
+  if (swap)
+    for (int i = 0; i < nu; ++i)
+      for (int j = 0; j < nv; ++j) {
+        out[static_cast<std::size_t>(j * nu + i)] = pts[i * nv + j];
+        if (weights) outWeights[static_cast<std::size_t>(j * nu + i)] = weights[i * nv + j];
+      }
+  bs3_surface made =
+      swap ? bs3_surface_from_ctrlpts(dv, ratV, formV, poleV, nv, du, ratU, formU, poleU, nu, out.data(),
+                                      weights ? outWeights.data() : nullptr, QELresabs, nkv, kv, nku, ku, QELresnor)
+           : bs3_surface_from_ctrlpts(du, ratU, formU, poleU, nu, dv, ratV, formV, poleV, nv, out.data(),
+                                      weights ? outWeights.data() : nullptr, QELresabs, nku, ku, nkv, kv, QELresnor);
+  delete[] pts;
+  delete[] weights;
+  delete[] ku;
+  delete[] kv;
+  ASSERT_NE(made, nullptr);
+  face->set_geometry(make_surface(spline(made)));
+  bs3_surface_delete(made);
+}
+
+// A face of no loops covering the whole torus of the loop tests.
+BODY* wholeTorus() {
+  return new BODY(new LUMP(new SHELL(new FACE(nullptr, nullptr, make_surface(test_torus()), FORWARD), nullptr), nullptr));
+}
+
+// A spline face takes its region by the spline's closure and its singular
+// ends, whichever of u and v is closed: closed both ways a torus, one way
+// with two singular ends a sphere, one a cone, none a cylinder; closed in
+// neither a plane. The cones and spheres are the band's spline with one or
+// both end rows of control points drawn to a point.
 TEST(LoopGeometryCases, SplineFacesTakeTheRegionOfTheirClosure) {
   struct Case {
     const char* name;
     BODY* (*make)();
+    bool collapseLow, collapseHigh;
     int kind;
   };
   const std::vector<Case> cases = {
-      {"cylinder band", [] { return make_cylinder_band(5.0, 8.0); }, 2},
-      {"open patch", [] { return make_iso_rect_sheet(test_plane(), {rect(0, 1, 0, 1, true)}); }, 1},
+      {"cylinder band", [] { return make_cylinder_band(5.0, 8.0); }, false, false, 2},
+      {"band drawn to a point at its top", [] { return make_cylinder_band(5.0, 8.0); }, false, true, 3},
+      {"band drawn to a point at its foot", [] { return make_cylinder_band(5.0, 8.0); }, true, false, 3},
+      {"band drawn to points at both ends", [] { return make_cylinder_band(5.0, 8.0); }, true, true, 4},
+      {"whole torus", [] { return wholeTorus(); }, false, false, 6},
+      {"open patch", [] { return make_iso_rect_sheet(test_plane(), {rect(0, 1, 0, 1, true)}); }, false, false, 1},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    BODY* body = c.make();
-    ENTITY* out = nullptr;
-    ASSERT_TRUE(api_convert_to_spline(body, out).ok());
-    FACE* face = faces_of(body).front();
-    ASSERT_EQ(face->geometry()->equation().type(), 10);
-    const Ve_FaceRegionHandle region = Ve_RepairLoops(static_cast<Ve_FaceTag*>(nullptr)).createRegion(face);
-    ASSERT_TRUE(region.IsValid());
-    EXPECT_EQ(region->kind(), c.kind);
-    api_del_entity(body);
-  }
+  for (const Case& c : cases)
+    for (const bool swapped : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (swapped ? ", u and v swapped" : ""));
+      BODY* body = c.make();
+      ENTITY* out = nullptr;
+      ASSERT_TRUE(api_convert_to_spline(body, out).ok());
+      FACE* face = faces_of(body).front();
+      ASSERT_EQ(face->geometry()->equation().type(), 10);
+      reshapeSpline(face, c.collapseLow, c.collapseHigh, swapped);
+      const Ve_FaceRegionHandle region = Ve_RepairLoops(static_cast<Ve_FaceTag*>(nullptr)).createRegion(face);
+      ASSERT_TRUE(region.IsValid());
+      EXPECT_EQ(region->kind(), c.kind);
+      api_del_entity(body);
+    }
 }
 
 // Three loops round a cylinder: the separation rules allow two at most, so

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <cmath>
+
 #include "model/entity_views.hxx"
 #include "repair/post_process_support.hxx"
 #include "qelx/qelx_test.hxx"
@@ -16,6 +18,8 @@
 #include "support/repair_sweep.hxx"
 #include "velm/attrib.hxx"
 #include "velm/memory.hxx"
+#include "velm/spline_conversion.hxx"
+#include "velm/split.hxx"
 #include "velm/testkit.hxx"
 #include "velm/topology_api.hxx"
 
@@ -34,6 +38,28 @@ BODY* sheetWithScribe()
 {
     return testkit::make_polyhedron({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}, {5, 5, 0}},
                                     {{0, 1, 2, 4, 2, 3}});
+}
+
+// The cone cap of testkit::make_cone_cap (base circle of radius 5 at z = 0,
+// apex at z = 20/3) with a degenerate loop, one curveless edge at a vertex,
+// written `gap` short of the apex along a generator. The face's box is its
+// boundary's, as a box kept from the file's data is: it ends at that vertex.
+BODY* coneCapWithPointLoopNearApex(double gap)
+{
+    BODY* b = testkit::make_cone_cap();
+    FACE* face = b->lump()->shell()->face();
+    const QELposition apex(0, 0, 20.0 / 3.0), base(5, 0, 0);
+    const QELposition near = apex + gap * normalise(base - apex);
+    auto* vertex = new VERTEX(new APOINT(near));
+    auto* edge = new EDGE(vertex, vertex, nullptr, FORWARD);
+    auto* coedge = new COEDGE(edge, FORWARD, nullptr, nullptr);
+    coedge->set_next(coedge);
+    coedge->set_previous(coedge);
+    auto* loop = new LOOP(coedge, nullptr);
+    loop->set_face(face);
+    face->loop()->set_next(loop);
+    face->set_bound(new QELbox(QELposition(-5, -5, 0), QELposition(5, 5, near.z())));
+    return b;
 }
 
 struct FaceRepair {
@@ -125,5 +151,62 @@ TEST_F(FaceRepairs, EveryKernelCallFailingLeavesTheFaceRepairedOrAsItWas)
     for (const FaceRepair& r : faceRepairs()) {
         SCOPED_TRACE(r.name);
         EXPECT_GT(testkit::sweep_kernel_calls(r.build, r.run), 0);
+    }
+}
+
+// A degenerate loop within ten position tolerances of the apex is snapped
+// onto it, and the face then needs no loop of its own there; one farther off
+// stays where it is and the face gets the apex loop.
+TEST_F(FaceRepairs, ALoopNearTheApexIsSnappedOntoItAndOneFartherGetsTheApexLoop)
+{
+    const QELposition apex(0, 0, 20.0 / 3.0);
+    const struct {
+        double gap;
+        bool snapped;
+    } cases[] = {{5e-6, true}, {9e-6, true}, {2e-5, false}, {1e-3, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("gap " + std::to_string(c.gap));
+        BODY* b = keep(coneCapWithPointLoopNearApex(c.gap));
+        const VERTEX* written = testkit::faces_of(b)[0]->loop()->next()->start()->edge()->start();
+        ASSERT_TRUE(firstFace(b)->NeedsLoopAtConicalFaceApex());
+        const double before = testkit::body_area(b);
+        firstFace(b)->AddLoopAtConicalFaceApex();
+        EXPECT_EQ(testkit::count_loops(b), c.snapped ? 2 : 3);
+        EXPECT_NEAR(distance(written->geometry()->coords(), apex), c.snapped ? 0.0 : c.gap, 1e-12);
+        EXPECT_FALSE(firstFace(b)->NeedsLoopAtConicalFaceApex());
+        // The loop left off the apex is the file's fault, and stays one.
+        if (c.snapped)
+            EXPECT_EQ(testkit::check_findings(b), "");
+        EXPECT_NEAR(testkit::body_area(b), before, 1e-6 * before);
+    }
+}
+
+// A torus band round the axis, its coedges with pcurves, is split both ways
+// when forced: a seam joins its two loops, then a split across the seam
+// halves it; both halves are sound, each round half the band's u. A band
+// round the tube, three quarters of the way round v, has its v boundary
+// where the v split would go: it only gets the seam across u.
+TEST_F(FaceRepairs, ATorusBandIsSplitBothWaysAcrossItsSeam)
+{
+    const struct {
+        bool roundAxis;
+        int faces;
+    } cases[] = {{true, 2}, {false, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.roundAxis ? "band round the axis" : "band round the tube");
+        BODY* b = keep(testkit::make_torus_band(c.roundAxis));
+        sg_add_pcurves_to_entity(b);
+        const double before = testkit::body_area(b);
+        firstFace(b)->processForPeriodicity(true);
+        EXPECT_EQ(testkit::count_faces(b), c.faces);
+        EXPECT_EQ(testkit::count_loops(b), c.faces);
+        EXPECT_EQ(testkit::check_findings(b), "");
+        EXPECT_NEAR(testkit::body_area(b), before, 1e-6 * before);
+        for (FACE* f : testkit::faces_of(b)) {
+            QELpar_box box;
+            ASSERT_TRUE(sg_get_face_par_box(f, box));
+            if (c.roundAxis)
+                EXPECT_NEAR(box.u_range().length(), 0.25 * post_process_test::kPi, 1e-6);
+        }
     }
 }

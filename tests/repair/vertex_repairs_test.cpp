@@ -111,6 +111,60 @@ int tolerantVertexCount(const BODY* b)
     return n;
 }
 
+// One side of a planar sheet: a straight line to the next side's start, or
+// an arc about `centre` (counter-clockwise about +z when `ccw`) of the circle
+// through `from`; `circle` names the circle's own start, so that arcs of one
+// circle can share one definition.
+struct Side {
+    QELposition from;
+    bool arc = false;
+    QELposition centre;
+    bool ccw = true;
+    QELposition circle;
+};
+
+// A sheet on the plane z = 0 whose loop runs through the sides in turn.
+BODY* sheetOfSides(const std::vector<Side>& sides)
+{
+    std::vector<VERTEX*> vertices;
+    for (const Side& s : sides)
+        vertices.push_back(new VERTEX(new APOINT(s.from)));
+    std::vector<COEDGE*> ring;
+    for (std::size_t k = 0; k < sides.size(); ++k) {
+        const Side& s = sides[k];
+        VERTEX* a = vertices[k];
+        VERTEX* b = vertices[(k + 1) % sides.size()];
+        const QELposition to = b->geometry()->coords();
+        EDGE* e = nullptr;
+        if (!s.arc) {
+            const QELinterval range(0.0, distance(s.from, to));
+            e = new EDGE(a, b, make_curve(straight(s.from, normalise(to - s.from))), FORWARD, EDGE_cvty_unknown, &range);
+        } else {
+            const QELunit_vector normal(0, 0, s.ccw ? 1 : -1);
+            const QELvector major = s.circle - s.centre, minor = normal * major;
+            auto angle = [&](const QELposition& p) {
+                const QELvector d = p - s.centre;
+                return std::atan2(d % minor, d % major);
+            };
+            double t0 = angle(s.from), t1 = angle(to);
+            if (t1 <= t0)
+                t1 += 2 * post_process_test::kPi;
+            const QELinterval range(t0, t1);
+            e = new EDGE(a, b, make_curve(ellipse(s.centre, normal, major, 1.0)), FORWARD, EDGE_cvty_unknown, &range);
+        }
+        a->add_edge(e);
+        b->add_edge(e);
+        ring.push_back(new COEDGE(e, FORWARD, nullptr, nullptr));
+    }
+    for (std::size_t k = 0; k < ring.size(); ++k) {
+        ring[k]->set_next(ring[(k + 1) % ring.size()]);
+        ring[(k + 1) % ring.size()]->set_previous(ring[k]);
+    }
+    auto* face = new FACE(new LOOP(ring.front(), nullptr), nullptr, make_surface(plane(QELposition(), QELunit_vector(0, 0, 1))),
+                          FORWARD);
+    return new BODY(new LUMP(new SHELL(face, nullptr), nullptr));
+}
+
 struct VertexRepair {
     const char* name;
     std::function<BODY*()> build;
@@ -417,5 +471,48 @@ TEST_F(VertexRepairs, RedundantVerticesAreJudgedByTheirEdgesDirectionsAndCount)
         Ve_VertexUtil(b).removeRedundantVertices();
         EXPECT_EQ(testkit::count_edges(b), c.edgesAfter);
         EXPECT_EQ(testkit::check_findings(b), "");
+    }
+}
+
+// Two arcs meet tangentially at a vertex: it is redundant only when they lie
+// on one circle. An arc of another radius, however little, or one curving
+// the other way keeps its vertex.
+TEST_F(VertexRepairs, TangentArcsLoseTheirVertexOnlyWhenTheyShareTheirCircle)
+{
+    const QELposition o(0, 0, 0), p(5, 0, 0);
+    auto line = [](const QELposition& from) { return Side{from}; };
+    auto arc = [](const QELposition& from, const QELposition& centre, bool ccw, const QELposition& circle) {
+        return Side{from, true, centre, ccw, circle};
+    };
+    // The first arc, a quarter of the circle of radius 5 about o, up to p.
+    const Side quarter = arc({0, -5, 0}, o, true, {5, 0, 0});
+    // Radius 5 + d about (-d, 0, 0), from p up to where it crosses the y axis.
+    auto wider = [&](double d) {
+        const double r = 5 + d;
+        return std::vector<Side>{quarter, arc(p, {-d, 0, 0}, true, p), line({0, std::sqrt(r * r - d * d), 0})};
+    };
+    const struct {
+        const char* name;
+        std::vector<Side> sides;
+        int edgesAfter;
+    } cases[] = {
+        {"one circle", {quarter, arc(p, o, true, {5, 0, 0}), line({0, 5, 0})}, 2},
+        // The joined arc would miss the far vertex by 2e-7, inside its tolerance.
+        {"radius longer by 1e-7", wider(1e-7), 3},
+        {"radius twice as long", wider(5), 3},
+        // An S bend: round (10, 0, 0) one way, then round o the other.
+        {"curving the other way",
+         {line({10, -5, 0}), arc({10, 5, 0}, {10, 0, 0}, true, {15, 0, 0}), arc(p, o, false, p), line({0, -5, 0})},
+         4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        BODY* b = keep(sheetOfSides(c.sides));
+        ASSERT_EQ(testkit::check_findings(b), "");
+        const double area = testkit::body_area(b);
+        Ve_VertexUtil(b).removeRedundantVertices();
+        EXPECT_EQ(testkit::count_edges(b), c.edgesAfter);
+        EXPECT_EQ(testkit::check_findings(b), "");
+        EXPECT_NEAR(testkit::body_area(b), area, 1e-6 * area);
     }
 }

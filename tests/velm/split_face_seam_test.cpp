@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 #include "support/loop_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
 #include "velm/api.hxx"
 #include "velm/query.hxx"
+#include "velm/spline_conversion.hxx"
 #include "velm/split.hxx"
 #include "velm/topology_api.hxx"
 
@@ -84,6 +86,39 @@ TEST(SplitFaceAtParameter, SeamAlongAPeriodicLineStaysInTheFace) {
     EXPECT_EQ(point_in_face(on_quarter, face), a);
     EXPECT_EQ(point_in_face(off_quarter, face), b);
     EXPECT_EQ(model_problems(body), "");
+    api_del_entity(body);
+  }
+}
+
+// A seamed band split across its seam: the line crosses the seam's two
+// coedges at one point, so both cut coedges run from that one new vertex
+// round to itself; the halves lie either side of the line.
+TEST(SplitFaceAtParameter, ALineAcrossTheSeamSplitsTheBandAtOneVertex) {
+  const struct {
+    double seam, cut;
+  } cases[] = {{1.0, 0.6}, {-2.5, 1.0}};  // u is the height over the radius
+  for (const auto& c : cases) {
+    SCOPED_TRACE("seam at v " + std::to_string(c.seam) + ", cut at u " + std::to_string(c.cut));
+    BODY* body = make_cylinder_band(5.0, 8.0);
+    FACE* face = faces_of(body).front();
+    sg_add_pcurves_to_entity(body);
+    FACE* made = nullptr;
+    ASSERT_TRUE(split_at(face, 0, c.seam, made).ok());
+    ASSERT_EQ(face->loop()->next(), nullptr);
+    const int vertices = count_vertices(body);
+    ASSERT_TRUE(split_at(face, 1, c.cut, made).ok());
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(count_faces(body), 2);
+    EXPECT_EQ(count_vertices(body), vertices + 1);
+    EXPECT_EQ(model_problems(body), "");
+    // Opposite the seam, below and above the cut.
+    const double a = c.seam + M_PI;
+    const double z = 5 * c.cut;
+    const QELposition low(5 * std::cos(a), 5 * std::sin(a), z - 1), high(5 * std::cos(a), 5 * std::sin(a), z + 1);
+    const bool lowKept = point_in_face(low, face) == pfc_inside, highKept = point_in_face(high, face) == pfc_inside;
+    EXPECT_NE(lowKept, highKept);
+    EXPECT_NE(lowKept, point_in_face(low, made) == pfc_inside);
+    EXPECT_NE(highKept, point_in_face(high, made) == pfc_inside);
     api_del_entity(body);
   }
 }

@@ -3,7 +3,8 @@
 // The crossings are found on the coedges' pcurves (sampled, then bisected),
 // so every coedge needs a pcurve. A crossing at a vertex or more than two
 // crossings are refused rather than guessed at; a line touching the boundary
-// does not cross it.
+// does not cross it. A line across a seam crosses the seam's two coedges at
+// one point: the cut then runs from that vertex round to itself.
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -74,6 +75,16 @@ std::vector<crossing> find_crossings(const std::vector<COEDGE*>& ring, bool u, d
 void split_crossing(crossing& x, const std::vector<crossing>& done) {
   EDGE* edge = x.coedge->edge();
   const double t = x.coedge->sense() == FORWARD ? x.s : -x.s;  // edge parameter
+  // Across a seam the line crosses both coedges of the seam edge at one
+  // point: the vertex made for the first crossing serves the second.
+  for (const crossing& d : done) {
+    if (d.vertex && d.coedge != x.coedge && d.coedge->edge() == edge && edge->geometry() &&
+        distance(edge->geometry()->equation().eval_position(edge->sense() == REVERSED ? -t : t),
+                 d.vertex->geometry()->coords()) <= QELresabs) {
+      x.vertex = d.vertex;
+      return;
+    }
+  }
   // An edge crossed twice was split once already: take the piece holding t.
   for (const crossing& d : done) {
     if (d.coedge->edge() != edge) continue;
@@ -95,6 +106,16 @@ void split_crossing(crossing& x, const std::vector<crossing>& done) {
 COEDGE* ending_at(const std::vector<COEDGE*>& ring, const VERTEX* v) {
   for (COEDGE* c : ring)
     if (c->end() == v) return c;
+  velm_api_error_throw(VELM_NOT_IMPLEMENTED);
+}
+
+// The coedge on the crossing's side of the ring that ends at its vertex: the
+// crossed coedge itself when it runs with its edge, else the piece the split
+// put before it. Two coedges end at a vertex shared across a seam.
+COEDGE* ending_at(const std::vector<COEDGE*>& ring, const crossing& x, bool shared) {
+  if (!shared) return ending_at(ring, x.vertex);
+  if (x.coedge->end() == x.vertex) return x.coedge;
+  if (x.coedge->previous() && x.coedge->previous()->end() == x.vertex) return x.coedge->previous();
   velm_api_error_throw(VELM_NOT_IMPLEMENTED);
 }
 
@@ -131,22 +152,37 @@ void split_face(FACE* face, bool u, bool fraction, double parameter) {
 
   split_crossing(xs[0], {});
   split_crossing(xs[1], {xs[0]});
+  const bool shared = xs[0].vertex == xs[1].vertex;
   // Walk the ring from the first crossing: [a_next .. b] and [b_next .. a].
   const std::vector<COEDGE*> ring = loop_coedges(loop);
-  COEDGE* a = ending_at(ring, xs[0].vertex);
-  COEDGE* b = ending_at(ring, xs[1].vertex);
+  COEDGE* a = ending_at(ring, xs[0], shared);
+  COEDGE* b = ending_at(ring, xs[1], shared);
   COEDGE* a_next = a->next();
   COEDGE* b_next = b->next();
 
   // The new edge runs up its parameter from the crossing lower on the line.
-  const bool a_first = xs[0].along < xs[1].along;
+  bool a_first = xs[0].along < xs[1].along;
+  QELinterval range(std::min(xs[0].along, xs[1].along), std::max(xs[0].along, xs[1].along));
+  if (shared) {
+    // From the one vertex round the whole period and back. The kept side,
+    // where the ring after a runs, must lie on the left of its closing coedge.
+    const double period = u ? srf->param_period_v() : srf->param_period_u();
+    const double across = u ? srf->param_period_u() : srf->param_period_v();
+    const PCURVE* pc = a_next->geometry();
+    if (!(period > 0.0) || !pc || !pc->has_equation()) velm_api_error_throw(VELM_NOT_IMPLEMENTED);
+    double side = coordinate(pc->def().eval_position(a_next->param_range().mid_pt()), u) - c;
+    if (across > 0.0) side -= across * std::floor(side / across + 0.5);
+    const double orient = (srf->left_handed_uv() ? -1.0 : 1.0) * (face->sense() == REVERSED ? -1.0 : 1.0);
+    const bool kept_up = u ? orient * side < 0.0 : orient * side > 0.0;
+    a_first = !kept_up;
+    range = QELinterval(xs[0].along, xs[0].along + period);
+  }
   const crossing& lo = a_first ? xs[0] : xs[1];
   const crossing& hi = a_first ? xs[1] : xs[0];
-  const QELinterval range(lo.along, hi.along);
   EDGE* cut = velm_require(VELM_NEW EDGE(lo.vertex, hi.vertex, line, FORWARD, EDGE_cvty_unknown, &range));
   auto iso_pcurve = [&](sense_type sense) {
-    const QELpar_pos p0 = u ? QELpar_pos(c, lo.along) : QELpar_pos(lo.along, c);
-    const QELpar_pos p1 = u ? QELpar_pos(c, hi.along) : QELpar_pos(hi.along, c);
+    const QELpar_pos p0 = u ? QELpar_pos(c, range.start_pt()) : QELpar_pos(range.start_pt(), c);
+    const QELpar_pos p1 = u ? QELpar_pos(c, range.end_pt()) : QELpar_pos(range.end_pt(), c);
     const QELposition pts[2] = {QELposition(p0.u, p0.v, 0.0), QELposition(p1.u, p1.v, 0.0)};
     const double knots[4] = {range.start_pt(), range.start_pt(), range.end_pt(), range.end_pt()};
     pcurve p(velm_require(bs2_curve_from_ctrlpts(1, 0, 0, 0, 2, pts, nullptr, QELresabs, 4, knots, QELresnor)), 0.0,
