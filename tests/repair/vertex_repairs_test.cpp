@@ -504,6 +504,12 @@ TEST_F(VertexRepairs, TangentArcsLoseTheirVertexOnlyWhenTheyShareTheirCircle)
         {"curving the other way",
          {line({10, -5, 0}), arc({10, 5, 0}, {10, 0, 0}, true, {15, 0, 0}), arc(p, o, false, p), line({0, -5, 0})},
          4},
+        // The same with an arc of 1e-3 after the joint: joined, its far end
+        // would miss the first circle by 4e-7, inside the tolerance.
+        {"curving the other way for 1e-3",
+         {line({10, -5, 0}), arc({10, 5, 0}, {10, 0, 0}, true, {15, 0, 0}),
+          arc(p, o, false, p), line({5 * std::cos(2e-4), -5 * std::sin(2e-4), 0}), line({5, -5, 0})},
+         5},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -515,4 +521,17 @@ TEST_F(VertexRepairs, TangentArcsLoseTheirVertexOnlyWhenTheyShareTheirCircle)
         EXPECT_EQ(testkit::check_findings(b), "");
         EXPECT_NEAR(testkit::body_area(b), area, 1e-6 * area);
     }
+}
+
+// A spike folded back on itself: both edges at its tip end there and arrive
+// the same way. The tip is no vertex between two parts of one edge, and stays.
+TEST_F(VertexRepairs, TheTipOfAFoldedSpikeStays)
+{
+    BODY* b = keep(testkit::make_polyhedron(
+        {{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {5, 10, 0}, {5, 7, 0}, {0, 10, 0}, {5, 4, 0}}, {{0, 1, 2, 3, 6, 4, 5}}));
+    const int edges = testkit::count_edges(b), vertices = testkit::count_vertices(b);
+    Ve_VertexUtil(b).removeRedundantVertices();
+    EXPECT_EQ(testkit::count_edges(b), edges);
+    EXPECT_EQ(testkit::count_vertices(b), vertices);
+    EXPECT_EQ(testkit::model_problems(b), "");
 }
