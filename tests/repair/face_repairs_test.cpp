@@ -175,8 +175,9 @@ TEST_F(FaceRepairs, ALoopNearTheApexIsSnappedOntoItAndOneFartherGetsTheApexLoop)
         EXPECT_NEAR(distance(written->geometry()->coords(), apex), c.snapped ? 0.0 : c.gap, 1e-12);
         EXPECT_FALSE(firstFace(b)->NeedsLoopAtConicalFaceApex());
         // The loop left off the apex is the file's fault, and stays one.
-        if (c.snapped)
+        if (c.snapped) {
             EXPECT_EQ(testkit::check_findings(b), "");
+        }
         EXPECT_NEAR(testkit::body_area(b), before, 1e-6 * before);
     }
 }
@@ -205,8 +206,9 @@ TEST_F(FaceRepairs, ATorusBandIsSplitBothWaysAcrossItsSeam)
         for (FACE* f : testkit::faces_of(b)) {
             QELpar_box box;
             ASSERT_TRUE(sg_get_face_par_box(f, box));
-            if (c.roundAxis)
+            if (c.roundAxis) {
                 EXPECT_NEAR(box.u_range().length(), 0.25 * post_process_test::kPi, 1e-6);
+            }
         }
     }
 }

@@ -480,7 +480,7 @@ TEST_F(VertexRepairs, RedundantVerticesAreJudgedByTheirEdgesDirectionsAndCount)
 TEST_F(VertexRepairs, TangentArcsLoseTheirVertexOnlyWhenTheyShareTheirCircle)
 {
     const QELposition o(0, 0, 0), p(5, 0, 0);
-    auto line = [](const QELposition& from) { return Side{from}; };
+    auto line = [](const QELposition& from) { return Side{from, false, QELposition(), true, QELposition()}; };
     auto arc = [](const QELposition& from, const QELposition& centre, bool ccw, const QELposition& circle) {
         return Side{from, true, centre, ccw, circle};
     };
