@@ -1,6 +1,7 @@
 // B-spline conversion of bodies and the periodic face split.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <string>
@@ -359,41 +360,75 @@ TEST_F(Conversion, TolerantCoedgesAreCarriedOverToTheNewSurfaceInEveryFrame)
     }
 }
 
+// Farthest end of the coedge's pcurve, on its face's surface, from the
+// vertex it should reach.
+double pcurveEndsOffVertices(const COEDGE* c)
+{
+    const pcurve p = c->geometry()->def();
+    const surface& srf = c->loop()->face()->geometry()->equation();
+    const QELinterval r = c->param_range();
+    return std::max(distance(srf.eval_position(p.eval_position(r.start_pt())), c->start()->geometry()->coords()),
+                    distance(srf.eval_position(p.eval_position(r.end_pt())), c->end()->geometry()->coords()));
+}
+
 // Arcs of a circle under edges that run either way along their curves are
-// limited to the arc each edge uses by the scaled-box conversion: the sheet
-// stays sound in every frame.
+// limited to the arc each edge uses by the scaled-box conversion, and a
+// tolerant coedge on such an arc gets its pcurve over its own arc: the sheet
+// stays sound in every frame and every pcurve runs between its vertices.
 TEST_F(Conversion, ArcEdgesRunningAgainstTheirCirclesAreLimitedToTheirOwnArcs)
 {
     on("ScaleBndBoxCnvrtToSpline");
     on("SplineAsRational");
-    for (const bool turned : {false, true})
-        for (const QELtransf& frame : testkit::heal_frames()) {
-            SCOPED_TRACE(std::string(frame.identity() ? "identity" : "framed") + (turned ? ", arcs turned" : ""));
-            // A third of the cylinder's wall: two arcs and two lines.
-            BODY* b = testkit::make_iso_rect_sheet(testkit::test_cylinder(), {testkit::rect(0, 1, 0.5, 2.5, false)});
-            if (turned)
-                for (EDGE* e : edgesOf(b))
-                    if (e->geometry()->equation().periodic())
-                        turnEdgeAgainstItsCurve(e);
-            sg_add_pcurves_to_entity(b);
-            if (!frame.identity()) {
-                api_apply_transf(b, frame);
-                api_change_body_trans(b, nullptr);
+    for (const bool tolerant : {false, true})
+        for (const bool turned : {false, true})
+            for (const QELtransf& frame : testkit::heal_frames()) {
+                SCOPED_TRACE(std::string(frame.identity() ? "identity" : "framed") + (turned ? ", arcs turned" : "") +
+                             (tolerant ? ", tolerant arcs" : ""));
+                // A third of the cylinder's wall: two arcs and two lines.
+                BODY* b = testkit::make_iso_rect_sheet(testkit::test_cylinder(), {testkit::rect(0, 1, 0.5, 2.5, false)});
+                if (turned)
+                    for (EDGE* e : edgesOf(b))
+                        if (e->geometry()->equation().periodic())
+                            turnEdgeAgainstItsCurve(e);
+                sg_add_pcurves_to_entity(b);
+                if (tolerant)
+                    for (EDGE* e : edgesOf(b)) {
+                        if (!e->geometry()->equation().periodic())
+                            continue;
+                        TEDGE* t = nullptr;
+                        ASSERT_TRUE(api_replace_edge_with_tedge(e, t).ok());
+                        testkit::make_coedge_tolerant(t->coedge());
+                    }
+                if (!frame.identity()) {
+                    api_apply_transf(b, frame);
+                    api_change_body_trans(b, nullptr);
+                }
+                ASSERT_EQ(testkit::check_findings(b), "");
+                const double area = testkit::body_area(b);
+                convTag(b)->bspline(false, false);
+                EXPECT_EQ(testkit::faces_of(b).front()->geometry()->equation().type(), 10);
+                EXPECT_EQ(testkit::check_findings(b), "");
+                EXPECT_NEAR(testkit::body_area(b), area, 1e-4 * area);
+                for (EDGE* e : edgesOf(b)) {
+                    // The curve is limited round the arc the edge uses, and
+                    // reaches its vertices at the range's ends.
+                    const curve& c = e->geometry()->equation();
+                    const QELinterval own = e->sense() == REVERSED ? -e->param_range() : e->param_range();
+                    const QELinterval limits = c.param_range();
+                    EXPECT_GE(own.start_pt(), limits.start_pt() - 1e-9);
+                    EXPECT_LE(own.end_pt(), limits.end_pt() + 1e-9);
+                    const double sign = e->sense() == REVERSED ? -1.0 : 1.0;
+                    const QELinterval r = e->param_range();
+                    EXPECT_LT(distance(c.eval_position(sign * r.start_pt()), e->start()->geometry()->coords()), 1e-6);
+                    EXPECT_LT(distance(c.eval_position(sign * r.end_pt()), e->end()->geometry()->coords()), 1e-6);
+                }
+                ENTITY_LIST coedges;
+                api_get_coedges(b, coedges);
+                for (int i = 0; i < coedges.count(); ++i) {
+                    auto* c = static_cast<COEDGE*>(coedges[i]);
+                    ASSERT_NE(c->geometry(), nullptr);
+                    EXPECT_LT(pcurveEndsOffVertices(c), 1e-5) << (is_TCOEDGE(c) ? "tolerant" : "exact");
+                }
+                api_del_entity(b);
             }
-            ASSERT_EQ(testkit::check_findings(b), "");
-            const double area = testkit::body_area(b);
-            convTag(b)->bspline(false, false);
-            EXPECT_EQ(testkit::faces_of(b).front()->geometry()->equation().type(), 10);
-            EXPECT_EQ(testkit::check_findings(b), "");
-            EXPECT_NEAR(testkit::body_area(b), area, 1e-4 * area);
-            // Each edge's curve, at its range's ends, reaches its vertices.
-            for (EDGE* e : edgesOf(b)) {
-                const curve& c = e->geometry()->equation();
-                const double sign = e->sense() == REVERSED ? -1.0 : 1.0;
-                const QELinterval r = e->param_range();
-                EXPECT_LT(distance(c.eval_position(sign * r.start_pt()), e->start()->geometry()->coords()), 1e-6);
-                EXPECT_LT(distance(c.eval_position(sign * r.end_pt()), e->end()->geometry()->coords()), 1e-6);
-            }
-            api_del_entity(b);
-        }
 }
