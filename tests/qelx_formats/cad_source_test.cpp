@@ -798,6 +798,12 @@ TEST(CadSource, DamagedFilesAreRefusedNamingTheirPlaceInTheirOwnWords)
     dangling.replace(ref, step.find_first_of(",)", ref) - ref, "#999999");
     const std::size_t edgeCurveId = step.rfind('#', step.rfind("\n#", ref) + 1);
 
+    // A direction of no ratios: the peer's check of it read through the null list it made.
+    const std::size_t direction = step.find("DIRECTION('',(", data);
+    const std::size_t directionId = step.rfind('#', direction);
+    std::string noRatios = step;
+    noRatios.replace(direction, step.find(");", direction) - direction, "DIRECTION('',()");
+
     // IGES: the face (510), its loop (508), the edge list (504) and the shell (514).
     const std::size_t face = igesParameterLine(iges, "510,"), edges = igesParameterLine(iges, "504,");
     const std::size_t shell = igesParameterLine(iges, "514,");
@@ -832,6 +838,9 @@ TEST(CadSource, DamagedFilesAreRefusedNamingTheirPlaceInTheirOwnWords)
         {"a STEP reference to an instance the file does not hold", "dangling.step", dangling,
          {step.substr(edgeCurveId, step.find_first_of(" =", edgeCurveId) - edgeCurveId) + ":",
           "refers to an entity the file does not hold"}},
+        {"a STEP direction of no ratios", "noratios.step", noRatios,
+         {"entity " + step.substr(directionId, step.find_first_of(" =", directionId) - directionId) + ":",
+          "a direction of fewer than two ratios"}},
         {"an IGES real beyond any model", "far.igs", igesFieldSet(iges, face, 1, "1.D300"),
          {faceAt + " (parameter line P", "beyond any model"}},
         {"an IGES face of no loops", "noloops.igs", igesFieldSet(iges, face, 2, "0"),

@@ -44,6 +44,7 @@
 #include <Transfer_TransientProcess.hxx>
 #include <XSControl_TransferReader.hxx>
 #include <Interface_Check.hxx>
+#include <Interface_CheckTool.hxx>
 #include <Interface_EntityIterator.hxx>
 #include <Interface_Graph.hxx>
 #include <Interface_Protocol.hxx>
@@ -53,6 +54,7 @@
 #include <StepBasic_ProductDefinition.hxx>
 #include <StepGeom_BSplineCurve.hxx>
 #include <StepGeom_CartesianPoint.hxx>
+#include <StepGeom_Direction.hxx>
 #include <StepGeom_Curve.hxx>
 #include <StepGeom_ElementarySurface.hxx>
 #include <StepGeom_Line.hxx>
@@ -1326,6 +1328,13 @@ bool readWhole(const Handle(Interface_InterfaceModel)& model, const Handle(Inter
             reason = "damaged: entity " + fileLabel(model, i) + " lists one of its parts more than once";
             return false;
         }
+        // A direction of fewer than two ratios ("()"): the reader leaves its
+        // list null and the session's check of it reads through the null.
+        if (const auto direction = Handle(StepGeom_Direction)::DownCast(entity);
+            !direction.IsNull() && (direction->DirectionRatios().IsNull() || direction->DirectionRatios()->Length() < 2)) {
+            reason = "damaged: entity " + fileLabel(model, i) + ": a direction of fewer than two ratios";
+            return false;
+        }
         // A pcurve whose representation holds no curve, or first something
         // else (a point) where its transfer takes the curve: Open CASCADE's
         // transfer of its face failed part way, and the 2-D splines it had
@@ -1599,7 +1608,23 @@ bool readChecked(const Handle(XSControl_WorkSession)& session, const std::string
     }
     if (!readWhole(model, session->Protocol(), reason))
         return false;
-    session->SetModel(model);
+    // The session checks every entity as it takes the model; a check can
+    // fault on what the reader left unfilled (a direction of no ratios), and
+    // the entity it faulted on is then found by checking each alone.
+    try {
+        session->SetModel(model);
+    } catch (const Standard_Failure&) {
+        Interface_CheckTool tool(model, session->Protocol());
+        for (int i = 1; i <= model->NbEntities(); ++i)
+            try {
+                tool.Check(i);
+            } catch (const Standard_Failure&) {
+                reason = "damaged: entity " + fileLabel(model, i) + ": its parameters are not those its type takes";
+                return false;
+            }
+        reason = "damaged: its entities cannot be checked, though each can alone";
+        return false;
+    }
     session->SetLoadedFile(path.c_str());
     session->InitTransferReader(4); // as the reader's own ReadFile leaves it
     return true;
