@@ -11,12 +11,17 @@
 #include <string>
 #include <vector>
 
+#include <BRepAlgoAPI_Cut.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <BRepPrimAPI_MakeSphere.hxx>
+#include <BRepPrimAPI_MakeTorus.hxx>
 #include <Message.hxx>
 #include <Message_Messenger.hxx>
 #include <Message_PrinterOStream.hxx>
 #include <STEPControl_Writer.hxx>
 
 #include "convert_run.hxx"
+#include "occ_shapes.hxx"
 #include "qelx_formats/cad_damage.hxx"
 #include "qelx_formats/cad_samples.hxx"
 
@@ -157,4 +162,51 @@ TEST(RecipeSamples, TheLoopClassifyingRecipesKeepEverySampleModelsVolumeAndArea)
     fs::remove_all(dir);
     if (judged == 0)
         GTEST_SKIP() << "no sample models under " << cad_samples::SampleFolder;
+}
+
+// A sphere and a torus less a piece cut off by a box turned every which way
+// (the sphere's cap around no pole: its face is bounded by a hole alone),
+// in every frame, through the recipes that classify loops: each keeps its
+// side of the cut, the volume and area of the model as it came to the
+// recipe (the same conversion unhealed).
+TEST(RecipeSamples, FacesBoundedByHolesOnClosedSurfacesKeepTheirSide)
+{
+    const fs::path dir = convertScratch();
+    const TopoDS_Shape bodies[] = {BRepPrimAPI_MakeSphere(10.0).Shape(), BRepPrimAPI_MakeTorus(10.0, 3.0).Shape()};
+    const gp_Dir tilts[] = {gp_Dir(1, 0.3, 0.2), gp_Dir(-0.4, 1, 0.5), gp_Dir(0.2, -0.3, -1)};
+    const fs::path out = dir / "healed.step";
+    auto converted = [&](const fs::path& in, const char* recipe) {
+        const ConvertRun run = runConvert(in.string(), out.string(), recipe);
+        EXPECT_EQ(run.status, 0) << run.err;
+        const cad_samples::Measures m = cad_samples::measure(cad_samples::peerRead(out.string()));
+        fs::remove(out);
+        return m;
+    };
+    int k = 0;
+    for (const TopoDS_Shape& whole : bodies)
+        for (const gp_Dir& tilt : tilts) {
+            // A box 40 wide whose face towards the centre lies 6 from it.
+            const gp_Ax2 beyond(gp_Pnt(0, 0, 0).Translated(6.0 * gp_Vec(tilt)), tilt);
+            gp_Ax2 corner = beyond;
+            corner.SetLocation(beyond.Location().Translated(-20.0 * gp_Vec(beyond.XDirection()) -
+                                                            20.0 * gp_Vec(beyond.YDirection())));
+            const TopoDS_Shape cut = BRepAlgoAPI_Cut(whole, BRepPrimAPI_MakeBox(corner, 40.0, 40.0, 40.0).Shape()).Shape();
+            for (const char* frame : occ_shapes::Frames) {
+                const fs::path in = dir / ("cut" + std::to_string(k++) + ".brep");
+                ASSERT_TRUE(BRepTools::Write(occ_shapes::placed(cut, frame), in.c_str()));
+                SCOPED_TRACE(in.filename().string() + " " + frame);
+                const cad_samples::Measures given = converted(in, "off");
+                ASSERT_TRUE(given.valid);
+                ASSERT_EQ(given.solids, 1);
+                for (const char* recipe : {"iges", "v4"}) {
+                    SCOPED_TRACE(std::string("recipe ") + recipe);
+                    const cad_samples::Measures m = converted(in, recipe);
+                    EXPECT_TRUE(m.valid);
+                    EXPECT_EQ(m.solids, 1);
+                    EXPECT_LE(cad_samples::relativeGap(m.volume, given.volume), 1e-6) << m.volume << " " << given.volume;
+                    EXPECT_LE(cad_samples::relativeGap(m.area, given.area), 1e-6) << m.area << " " << given.area;
+                }
+            }
+        }
+    fs::remove_all(dir);
 }
