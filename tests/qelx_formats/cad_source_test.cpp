@@ -553,6 +553,99 @@ TEST(CadSource, LooseEdgesJoinIntoChainsAndRings)
     EXPECT_EQ(most, 3) << "the three edges share no vertex";
 }
 
+// Loose edges listed in any order and running either way are walked whole:
+// an open chain of five is one wire from one free end to the other, a ring
+// of five one closed wire, a star of three arms two edges long three wires
+// meeting at its hub; each wire's edges follow one another through the
+// vertices it lists in the order met (a walk that stopped early split a
+// chain into pieces, or left its vertices out of step).
+TEST(CadSource, LooseEdgesInAnyOrderAreWalkedWhole)
+{
+    BRep_Builder builder;
+    const auto read = [&](const std::vector<TopoDS_Edge>& edges) {
+        TopoDS_Compound all;
+        builder.MakeCompound(all);
+        for (const TopoDS_Edge& e : edges)
+            builder.Add(all, e);
+        const fs::path path = fs::temp_directory_path() / ("cad_walk_" + std::to_string(::getpid()) + ".brep");
+        EXPECT_TRUE(BRepTools::Write(all, path.c_str()));
+        qelx_test::TestModel model;
+        std::string error;
+        EXPECT_EQ(readCadFile(path.string(), model, error), QELI_OK) << error;
+        fs::remove(path);
+        return model;
+    };
+    // Edges between the points, the k-th from points[k] to points[k + 1]
+    // (turned where `backwards` says), listed in the order `order` gives.
+    const auto edgesOf = [](const std::vector<gp_Pnt>& points, const std::vector<int>& order,
+                            const std::vector<bool>& backwards) {
+        std::vector<TopoDS_Vertex> vertices;
+        for (const gp_Pnt& p : points)
+            vertices.push_back(BRepBuilderAPI_MakeVertex(p).Vertex());
+        std::vector<TopoDS_Edge> edges;
+        for (int k : order) {
+            const std::size_t a = static_cast<std::size_t>(k), b = (a + 1) % points.size();
+            edges.push_back(backwards[a] ? BRepBuilderAPI_MakeEdge(vertices[b], vertices[a]).Edge()
+                                         : BRepBuilderAPI_MakeEdge(vertices[a], vertices[b]).Edge());
+        }
+        return edges;
+    };
+    // Every wire's edges in order through its vertices: edge k joins
+    // vertices k and k + 1 (the first again after the last in a ring).
+    const auto walkedInOrder = [](const qelx_test::TestModel& m, const qelx_test::TestWire& w, bool ring) {
+        if (w.vertices.size() != w.edges.size() + (ring ? 0 : 1))
+            return false;
+        for (std::size_t k = 0; k < w.edges.size(); ++k) {
+            const qelx_test::TestEdge& e = m.edges.at(static_cast<std::size_t>(w.edges[k]));
+            const int a = w.vertices[k], b = w.vertices[(k + 1) % w.vertices.size()];
+            if (!((e.start == a && e.end == b) || (e.start == b && e.end == a)))
+                return false;
+        }
+        return true;
+    };
+    const std::vector<bool> turns = {false, true, true, false, true};
+    for (const std::vector<int>& order : {std::vector<int>{2, 0, 4, 1, 3}, std::vector<int>{4, 3, 2, 1, 0},
+                                          std::vector<int>{1, 3, 0, 2, 4}}) {
+        SCOPED_TRACE("order " + std::to_string(order[0]) + std::to_string(order[1]) + std::to_string(order[2]));
+        const std::vector<gp_Pnt> open = {gp_Pnt(0, 0, 0), gp_Pnt(1, 0, 0), gp_Pnt(1, 1, 0),
+                                          gp_Pnt(2, 1, 1), gp_Pnt(3, 0, 1), gp_Pnt(4, 2, 0)};
+        const qelx_test::TestModel chain = read(edgesOf(open, order, turns));
+        ASSERT_EQ(chain.bodies.size(), 1u);
+        ASSERT_EQ(chain.bodies[0].wires.size(), 1u);
+        const qelx_test::TestWire& whole = chain.wires.at(static_cast<std::size_t>(chain.bodies[0].wires[0]));
+        EXPECT_EQ(whole.edges.size(), 5u);
+        EXPECT_TRUE(walkedInOrder(chain, whole, false));
+
+        const std::vector<gp_Pnt> round = {gp_Pnt(0, 0, 0), gp_Pnt(2, 0, 0), gp_Pnt(3, 1, 0), gp_Pnt(2, 3, 1),
+                                           gp_Pnt(0, 2, 1)};
+        const qelx_test::TestModel ring = read(edgesOf(round, order, turns));
+        ASSERT_EQ(ring.bodies.size(), 1u);
+        ASSERT_EQ(ring.bodies[0].wires.size(), 1u);
+        const qelx_test::TestWire& closed = ring.wires.at(static_cast<std::size_t>(ring.bodies[0].wires[0]));
+        EXPECT_EQ(closed.edges.size(), 5u);
+        EXPECT_TRUE(walkedInOrder(ring, closed, true));
+    }
+    // A star: three arms of two edges from one hub, listed outer edges first.
+    const TopoDS_Vertex hub = BRepBuilderAPI_MakeVertex(gp_Pnt(0, 0, 0)).Vertex();
+    std::vector<TopoDS_Edge> outer, inner;
+    for (int arm = 0; arm < 3; ++arm) {
+        const double a = 2.0 * M_PI * arm / 3.0;
+        const TopoDS_Vertex mid = BRepBuilderAPI_MakeVertex(gp_Pnt(std::cos(a), std::sin(a), 0)).Vertex();
+        const TopoDS_Vertex tip = BRepBuilderAPI_MakeVertex(gp_Pnt(2 * std::cos(a), 2 * std::sin(a), arm)).Vertex();
+        outer.push_back(arm == 1 ? BRepBuilderAPI_MakeEdge(tip, mid).Edge() : BRepBuilderAPI_MakeEdge(mid, tip).Edge());
+        inner.push_back(arm == 2 ? BRepBuilderAPI_MakeEdge(mid, hub).Edge() : BRepBuilderAPI_MakeEdge(hub, mid).Edge());
+    }
+    outer.insert(outer.end(), inner.begin(), inner.end());
+    const qelx_test::TestModel star = read(outer);
+    ASSERT_EQ(star.bodies.size(), 3u);
+    for (const qelx_test::TestBody& body : star.bodies) {
+        ASSERT_EQ(body.wires.size(), 1u);
+        const qelx_test::TestWire& arm = star.wires.at(static_cast<std::size_t>(body.wires[0]));
+        EXPECT_EQ(arm.edges.size(), 2u);
+        EXPECT_TRUE(walkedInOrder(star, arm, false));
+    }
+}
+
 namespace {
 
 // A box as the peer writes it in each format.

@@ -7,6 +7,7 @@
 #include "qelx/qelx_test.hxx"
 #include "qelx/test_exporters.hxx"
 #include "qelx_formats/cad_file.hxx"
+#include "qelx_formats/neutral_document.hxx"
 #include "qelx_formats/step_assembly.hxx"
 
 #include <BRepBuilderAPI_MakeFace.hxx>
@@ -32,6 +33,10 @@
 #include <BRepPrimAPI_MakeRevol.hxx>
 #include <BRepBuilderAPI_NurbsConvert.hxx>
 #include <GC_MakeArcOfEllipse.hxx>
+#include <GeomConvert.hxx>
+#include <Geom_BSplineSurface.hxx>
+#include <Geom_CylindricalSurface.hxx>
+#include <Geom_RectangularTrimmedSurface.hxx>
 #include <Geom_Curve.hxx>
 #include <Geom_TrimmedCurve.hxx>
 #include <gp_Elips.hxx>
@@ -49,6 +54,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -413,8 +419,8 @@ TEST(CadTarget, ASideWithoutSeamDrilledToItsAxisIsWrittenValidOrRefused)
 
 // A whole sphere or torus is bounded in the file by its seams walked both
 // ways (and degenerate edges at the poles), which cut nothing off: it reads
-// as a face without loops and is written back as the same valid solid, in a
-// turned frame and in its mirror image.
+// as a face without loops and is written back as the same valid solid by
+// every writer, in a turned frame and in its mirror image.
 TEST(CadTarget, AWholeSphereOrTorusReadsWithoutLoopsAndWritesTheSameSolid)
 {
     for (bool mirrored : {false, true}) {
@@ -428,11 +434,14 @@ TEST(CadTarget, AWholeSphereOrTorusReadsWithoutLoopsAndWritesTheSameSolid)
             ASSERT_EQ(read.faces.size(), 1u);
             EXPECT_TRUE(read.faces[0].loops.empty());
             const cad_samples::Measures source = cad_samples::measure(solid);
-            const cad_samples::Measures written = writtenAndMeasured(std::move(read), "whole_back.brep");
-            EXPECT_TRUE(written.valid);
-            EXPECT_EQ(written.solids, 1);
-            EXPECT_LT(cad_samples::relativeGap(written.volume, source.volume), 1e-9);
-            EXPECT_LT(cad_samples::relativeGap(written.area, source.area), 1e-9);
+            for (const char* name : {"whole_back.brep", "whole_back.igs", "whole_back.step"}) {
+                SCOPED_TRACE(name);
+                const cad_samples::Measures written = writtenAndMeasured(read, name);
+                EXPECT_TRUE(written.valid);
+                EXPECT_EQ(written.solids, 1);
+                EXPECT_LT(cad_samples::relativeGap(written.volume, source.volume), 1e-6);
+                EXPECT_LT(cad_samples::relativeGap(written.area, source.area), 1e-6);
+            }
         }
     }
 }
@@ -1248,10 +1257,10 @@ TEST(CadTarget, EdgeRangesOfNoLengthAreRefusedAndOnesARoundingPastTheKnotsAreHel
 }
 
 // Face layers go by name in STEP where the layer has one, by number where
-// it has none: read back, each face is on the layer the file names, and no
-// other face is on any. (An IGES file's face levels do not come back through
-// the reader at all yet, so IGES is not in the table.)
-TEST(CadTarget, FaceLayersComeBackFromStepByNameOrByNumber)
+// it has none, and by number alone in IGES (its levels): read back, each
+// face is on the layer the file names, and no other face is on any (the
+// IGES reader's document put no face of a sheet on its level).
+TEST(CadTarget, FaceLayersComeBackByNameOrByNumber)
 {
     // A sheet (an IGES solid's faces take no level from Open CASCADE's writer).
     qelx_test::TestModel model = qelx_test::TestModel::twoFacesSharingEdge();
@@ -1265,6 +1274,7 @@ TEST(CadTarget, FaceLayersComeBackFromStepByNameOrByNumber)
         std::map<std::string, int> layers; // layer name read back: faces on it
     } cases[] = {
         {"layers.step", {{"Outline", 1}, {"12", 1}}},
+        {"layers.igs", {{"7", 1}, {"12", 1}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
@@ -1282,4 +1292,125 @@ TEST(CadTarget, FaceLayersComeBackFromStepByNameOrByNumber)
         }
         EXPECT_EQ(layers, c.layers);
     }
+}
+
+// A spline surface closed in one direction only (a cylinder's side made a
+// spline, as it is and with u and v exchanged, and periodic in v) reads as
+// closed that way alone, opened at its own knots, and its face is written
+// back as the same valid face covering the same area, in a turned frame
+// and in its mirror image.
+TEST(CadTarget, SplineSurfacesClosedOneWayReadAsSuchAndWriteTheSameFace)
+{
+    const Handle(Geom_BSplineSurface) aroundU = GeomConvert::SurfaceToBSplineSurface(
+        new Geom_RectangularTrimmedSurface(new Geom_CylindricalSurface(gp_Ax3(), 2.0), 0.0, 2.0 * M_PI, 0.0, 3.0));
+    ASSERT_TRUE(aroundU->IsUClosed());
+    ASSERT_FALSE(aroundU->IsVClosed());
+    const Handle(Geom_BSplineSurface) aroundV = Handle(Geom_BSplineSurface)::DownCast(aroundU->Copy());
+    aroundV->ExchangeUV();
+    const Handle(Geom_BSplineSurface) periodicV = Handle(Geom_BSplineSurface)::DownCast(aroundV->Copy());
+    periodicV->SetVPeriodic();
+    const struct {
+        const char* name;
+        Handle(Geom_BSplineSurface) surface;
+        int uClosure, vClosure;
+    } cases[] = {{"closed in u", aroundU, 1, 0}, {"closed in v", aroundV, 0, 1}, {"periodic in v", periodicV, 0, 1}};
+    for (const auto& c : cases)
+        for (const bool mirrored : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (mirrored ? ", mirrored" : ", turned"));
+            gp_Trsf place;
+            place.SetRotation(gp_Ax1(gp_Pnt(1, -2, 3), gp_Dir(1, 2, 2)), 0.7);
+            if (mirrored) {
+                gp_Trsf mirror;
+                mirror.SetMirror(gp_Ax2(gp_Pnt(0, 0, 2), gp_Dir(1, 1, 0)));
+                place = mirror * place;
+            }
+            const TopoDS_Shape face = BRepBuilderAPI_Transform(
+                BRepBuilderAPI_MakeFace(c.surface, Precision::Confusion()).Face(), place, Standard_True).Shape();
+            const qelx_test::TestModel read = readAsBrep(face);
+            ASSERT_EQ(read.surfaces.size(), 1u);
+            EXPECT_EQ(read.surfaces[0].uClosure, c.uClosure);
+            EXPECT_EQ(read.surfaces[0].vClosure, c.vClosure);
+            const cad_samples::Measures source = cad_samples::measure(face);
+            const cad_samples::Measures written = writtenAndMeasured(read, "closed_one_way.brep");
+            EXPECT_TRUE(written.valid);
+            EXPECT_EQ(written.faces, 1);
+            EXPECT_LT(cad_samples::relativeGap(written.area, source.area), 1e-6);
+        }
+}
+
+// A write that fails leaves nothing behind: not the writers' scratch file in
+// the temporary folder, nor the whole-file writer's temporary beside the
+// target, and the file it was to replace stays as it was. Failures: a model
+// every writer refuses, an assembly placing nothing that exists, and text
+// whose producer gives up half way; a write that succeeds leaves only its
+// file.
+TEST(CadTarget, AFailedWriteLeavesNoTemporaryFileAndTheOldFileAsItWas)
+{
+    const fs::path dir = fs::temp_directory_path() / ("cad_leftovers_" + std::to_string(::getpid()));
+    const fs::path scratch = dir / "tmp", out = dir / "out";
+    fs::remove_all(dir);
+    fs::create_directories(scratch);
+    fs::create_directories(out);
+    const char* const before = std::getenv("TMPDIR");
+    const std::string saved = before ? before : "";
+    ::setenv("TMPDIR", scratch.c_str(), 1);
+    const auto entries = [](const fs::path& folder) {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const auto text = [](const fs::path& file) {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    qelx_test::TestModel unbounded = qelx_test::TestModel::block(2.0, 3.0, 4.0);
+    unbounded.faces[0].loops.clear();
+    for (const char* file : {"model.step", "model.igs", "model.brep"}) {
+        SCOPED_TRACE(file);
+        const fs::path target = out / file;
+        { std::ofstream(target) << "the old file"; }
+        std::string error;
+        EXPECT_NE(writeCadFile(unbounded, target.string(), error), QELI_OK);
+        EXPECT_EQ(entries(scratch), std::vector<std::string>{});
+        EXPECT_EQ(entries(out), std::vector<std::string>{file});
+        EXPECT_EQ(text(target), "the old file");
+        ASSERT_EQ(writeCadFile(qelx_test::TestModel::block(1, 2, 3), target.string(), error), QELI_OK) << error;
+        EXPECT_EQ(entries(scratch), std::vector<std::string>{});
+        EXPECT_EQ(entries(out), std::vector<std::string>{file});
+        EXPECT_NE(text(target), "the old file");
+        fs::remove(target);
+    }
+    {
+        qelx_test::TestAssembly broken;
+        broken.addPart("block", qelx_test::TestModel::block(1, 1, 1));
+        broken.place(-1, 5, "nothing there");
+        std::string error;
+        EXPECT_NE(writeStepAssembly(broken, (out / "assembly.step").string(), error), QELI_OK);
+        EXPECT_EQ(entries(scratch), std::vector<std::string>{});
+        EXPECT_EQ(entries(out), std::vector<std::string>{});
+    }
+    {
+        const fs::path target = out / "text.json";
+        { std::ofstream(target) << "the old file"; }
+        std::string reason;
+        const QELIResult given = writeWholeFile(
+            [](const TextPut& put, std::string& why) {
+                if (!put("half of it", 10))
+                    return false;
+                why = "the producer gave up";
+                return false;
+            },
+            target.string(), reason);
+        EXPECT_NE(given, QELI_OK);
+        EXPECT_NE(reason.find("the producer gave up"), std::string::npos) << reason;
+        EXPECT_EQ(entries(out), std::vector<std::string>{"text.json"});
+        EXPECT_EQ(text(target), "the old file");
+    }
+    if (before)
+        ::setenv("TMPDIR", saved.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+    fs::remove_all(dir);
 }

@@ -2401,10 +2401,43 @@ NamedFaces igesFaceNames(const IGESCAFControl_Reader& reader)
     return named;
 }
 
-// The file's shapes as one compound, and for STEP and IGES the document of
-// their names, colours and layers (and for IGES the faces' names apart:
-// `faceNames`); false with `reason` when the reader refused the file or
-// found nothing in it.
+// The faces an IGES reading put on a level, with its number.
+using LevelledFaces = std::vector<std::pair<TopoDS_Shape, int>>;
+
+// The levels of the IGES entities that became faces: Open CASCADE's
+// document puts a face on its level only where something else (a colour)
+// gave the face a label, so a face's level was lost on reading.
+LevelledFaces igesFaceLevels(const IGESCAFControl_Reader& reader)
+{
+    LevelledFaces levelled;
+    const Handle(Interface_InterfaceModel) model = reader.WS()->Model();
+    const Handle(Transfer_TransientProcess) process = reader.WS()->TransferReader()->TransientProcess();
+    if (model.IsNull() || process.IsNull())
+        return levelled;
+    for (int i = 1; i <= model->NbEntities(); ++i) {
+        const auto entity = Handle(IGESData_IGESEntity)::DownCast(model->Value(i));
+        if (entity.IsNull() || entity->DefLevel() != IGESData_DefOne || entity->Level() <= 0)
+            continue;
+        const TopoDS_Shape shape = TransferBRep::ShapeResult(process, entity);
+        if (!shape.IsNull() && shape.ShapeType() == TopAbs_FACE)
+            levelled.emplace_back(shape, entity->Level());
+    }
+    return levelled;
+}
+
+// The number of the model's layer of that name; a new one where it has none.
+int layerNamed(qelx_test::TestModel& model, const std::string& name)
+{
+    int last = 0;
+    for (const auto& [number, layer] : model.layers) {
+        if (layer.name == name)
+            return number;
+        last = std::max(last, number);
+    }
+    model.layers[last + 1].name = name;
+    return last + 1;
+}
+
 // The faces and edges an IGES or STEP transfer made, by the entity each was made of.
 void transferPlaces(const Handle(XSControl_WorkSession)& session, ShapePlaces& places)
 {
@@ -2440,8 +2473,12 @@ std::vector<long> brepRecordLines(const std::string& text)
     return lines;
 }
 
+// The file's shapes as one compound, and for STEP and IGES the document of
+// their names, colours and layers (and for IGES the faces' names and levels
+// apart: `faceNames`, `faceLevels`); false with `reason` when the reader
+// refused the file or found nothing in it.
 bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, const XdeDocument& doc,
-               NamedFaces& faceNames, ShapePlaces& places, std::string& reason)
+               NamedFaces& faceNames, LevelledFaces& faceLevels, ShapePlaces& places, std::string& reason)
 {
     switch (format) {
     case CadFormat::Step: {
@@ -2468,6 +2505,7 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
         reader.Transfer(into);
         shape = reader.OneShape();
         faceNames = igesFaceNames(reader);
+        faceLevels = igesFaceLevels(reader);
         transferPlaces(reader.WS(), places);
         break;
     }
@@ -2669,8 +2707,9 @@ QELIResult readCadFileUnlessTaken(const std::string& path, qelx_test::TestModel&
         std::string reason;
         const XdeDocument doc;
         NamedFaces faceNames;
+        LevelledFaces faceLevels;
         ShapePlaces places;
-        if (!readShape(path, *format, shape, doc, faceNames, places, reason)) {
+        if (!readShape(path, *format, shape, doc, faceNames, faceLevels, places, reason)) {
             error = path + ": " + reason;
             return QELI_FAIL;
         }
@@ -2702,6 +2741,11 @@ QELIResult readCadFileUnlessTaken(const std::string& path, qelx_test::TestModel&
         for (const auto& [face, name] : faceNames)
             if (const int* index = reader.shapes().faces.Seek(face))
                 read.attributes[qelx_test::wordOf(qelx_test::KindFace, *index)].name = name;
+        // A level is a layer known by its number, as the document names it.
+        for (const auto& [face, level] : faceLevels)
+            if (const int* index = reader.shapes().faces.Seek(face))
+                read.attributes[qelx_test::wordOf(qelx_test::KindFace, *index)].layer =
+                    layerNamed(read, std::to_string(level));
         model = std::move(read);
     } catch (const Standard_Failure&) {
         // Not the peer's own words: what could not be done.

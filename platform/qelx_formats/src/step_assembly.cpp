@@ -301,7 +301,12 @@ private:
         const TDF_Label made =
             m_tool->AddComponent(parent, product(i.definition, mirrored), TopLoc_Location(trsfOf(placement)));
         placed.emplace_back(i.definition, mirrored);
-        TDataStd_Name::Set(made, TCollection_ExtendedString(i.name.c_str()));
+        // An unnamed instance goes under its product's name: written without
+        // one, the file named it after the document's label ("=>[0:1:1:2]")
+        // or the occurrence's number, and a reader named its bodies so.
+        const std::string& name =
+            i.name.empty() ? m_assembly.definitions[static_cast<std::size_t>(i.definition)].name : i.name;
+        TDataStd_Name::Set(made, TCollection_ExtendedString(name.c_str()));
         if (i.color)
             m_colors->SetColor(made, Quantity_Color((*i.color)[0], (*i.color)[1], (*i.color)[2], Quantity_TOC_sRGB),
                                XCAFDoc_ColorGen);
