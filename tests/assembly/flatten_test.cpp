@@ -5,7 +5,10 @@
 
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <map>
+#include <string>
 
 using namespace asmtest;
 using qelx_test::TestPlacement;
@@ -223,6 +226,45 @@ TEST_F(FlattenTest, InstanceAliasesReachEveryPlacedEntityThatNamesItsSource)
                 EXPECT_EQ(aliases, (std::vector<std::string>{"P-1", "pump A"})) << faces[i]->type_name();
             else
                 EXPECT_TRUE(aliases.empty());
+        }
+    }
+}
+
+// A pin placed as it is and mirrored with a translation: each placed body
+// holds the points its placement carries the pin's axis to and not those
+// just outside its side, and measures the pin's volume, its faces' areas
+// positive (a mirror the placement did not say it was turned the curved
+// side inside out).
+TEST_F(FlattenTest, AMirroredPlacementWithATranslationKeepsACurvedPartSolid)
+{
+    TestAssembly a;
+    const int pin = a.addPart("pin", TestModel::cylinder(0.5, 2.0));
+    a.place(-1, pin, "plain", qelx_test::placementTranslation(3, 1, 0));
+    a.place(-1, pin, "mirrored", qelx_test::placementMirrorX(-6, 2, 1));
+    AssemblyRun run(a);
+    ASSERT_EQ(run.run(), QELI_OK);
+    std::map<std::string, BODY*> byName;
+    for (BODY* b : run.bodies())
+        byName[nameOf(b)] = b;
+    ASSERT_EQ(byName.size(), 2u);
+    // The axis's middle, and a point a little beyond the side, where each placing puts them.
+    const std::map<std::string, std::array<double, 3>> middles = {{"plain", {3, 1, 1}}, {"mirrored", {-6, 2, 2}}};
+    for (const auto& [name, at] : middles) {
+        SCOPED_TRACE(name);
+        BODY* body = byName[name];
+        ASSERT_NE(body, nullptr);
+        EXPECT_EQ(containment(body, at[0], at[1], at[2]), 1);
+        EXPECT_EQ(containment(body, at[0] + 0.6, at[1], at[2]), -1);
+        EXPECT_EQ(containment(body, at[0], at[1] - 0.6, at[2]), -1);
+        double volume = 0.0, accuracy = 0.0;
+        ASSERT_TRUE(api_body_volume(body, 1e-6, volume, accuracy).ok());
+        EXPECT_NEAR(volume, M_PI * 0.25 * 2.0, 1e-4);
+        ENTITY_LIST faces;
+        api_get_faces(body, faces);
+        for (int i = 0; i < faces.count(); ++i) {
+            double area = 0.0;
+            ASSERT_TRUE(api_ent_area(faces[i], 1e-6, area, accuracy).ok());
+            EXPECT_GT(area, 0.0);
         }
     }
 }

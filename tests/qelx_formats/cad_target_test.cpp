@@ -37,6 +37,7 @@
 #include <Geom_BSplineSurface.hxx>
 #include <Geom_CylindricalSurface.hxx>
 #include <Geom_RectangularTrimmedSurface.hxx>
+#include <Geom_Circle.hxx>
 #include <Geom_Curve.hxx>
 #include <Geom_TrimmedCurve.hxx>
 #include <gp_Elips.hxx>
@@ -1413,4 +1414,59 @@ TEST(CadTarget, AFailedWriteLeavesNoTemporaryFileAndTheOldFileAsItWas)
     else
         ::unsetenv("TMPDIR");
     fs::remove_all(dir);
+}
+
+// A cylinder whose circle edges stop short of closing at one end of their
+// curve, the vertex left where the curve starts (or where it ends) and its
+// tolerance widened to reach the other end, as a healed model may hold it:
+// every writer gives a vertex that reaches both ends of its closed edge,
+// and the file reads back valid (or, where its reader would not make it so,
+// is refused), turned and mirrored.
+TEST(CadTarget, AClosedEdgesVertexOffOneEndOfItsCurveIsWrittenValidOrRefused)
+{
+    gp_Trsf turn, mirror;
+    turn.SetRotation(gp_Ax1(gp_Pnt(1, -2, 3), gp_Dir(1, 2, 2)), 0.7);
+    mirror.SetMirror(gp_Ax2(gp_Pnt(0, 0, 2), gp_Dir(1, 1, 0)));
+    int written = 0;
+    for (const bool atEnd : {true, false})
+        for (const gp_Trsf& place : {turn, mirror * turn}) {
+            TopoDS_Shape solid = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(0, 0, 0), gp_Dir(0, 0, 1)), 5.0, 8.0).Shape();
+            BRep_Builder builder;
+            const double cut = 2e-3;
+            for (TopExp_Explorer e(solid, TopAbs_EDGE); e.More(); e.Next()) {
+                const TopoDS_Edge& edge = TopoDS::Edge(e.Current());
+                TopoDS_Vertex v0, v1;
+                TopExp::Vertices(edge, v0, v1);
+                double f = 0.0, l = 0.0;
+                const Handle(Geom_Curve) curve = BRep_Tool::Curve(edge, f, l);
+                if (curve.IsNull() || !v0.IsSame(v1) || BRep_Tool::Degenerated(edge) ||
+                    !curve->IsKind(STANDARD_TYPE(Geom_Circle)))
+                    continue;
+                const double f1 = atEnd ? f : f + cut, l1 = atEnd ? l - cut : l;
+                builder.Range(edge, f1, l1);
+                builder.UpdateVertex(TopoDS::Vertex(v0.Oriented(TopAbs_FORWARD)), f1, edge, 1.2 * 5.0 * cut);
+                builder.UpdateVertex(TopoDS::Vertex(v0.Oriented(TopAbs_REVERSED)), l1, edge, 1.2 * 5.0 * cut);
+            }
+            solid = BRepBuilderAPI_Transform(solid, place, Standard_True).Shape();
+            const cad_samples::Measures source = cad_samples::measure(solid);
+            const qelx_test::TestModel read = readAsBrep(solid);
+            for (const char* file : {"short_end.brep", "short_end.step", "short_end.igs"}) {
+                SCOPED_TRACE(std::string(file) + (atEnd ? ", off the end" : ", off the start"));
+                const fs::path out = targetScratch(file);
+                std::string error;
+                if (writeCadFile(read, out.string(), error) != QELI_OK) {
+                    EXPECT_EQ(std::string(file), "short_end.step") << error;
+                    EXPECT_NE(error.find("cannot hold the model"), std::string::npos) << error;
+                    EXPECT_FALSE(fs::exists(out));
+                    continue;
+                }
+                const cad_samples::Measures back = cad_samples::measure(cad_samples::peerRead(out.string()));
+                fs::remove(out);
+                EXPECT_TRUE(back.valid);
+                EXPECT_EQ(back.solids, 1);
+                EXPECT_LT(cad_samples::relativeGap(back.volume, source.volume), 1e-3);
+                ++written;
+            }
+        }
+    EXPECT_GE(written, 8);
 }

@@ -1,0 +1,160 @@
+// The readers' bounds weighed at their edges: a real just past what a model
+// holds in each format, a file a byte past the size the readers take, an
+// IGES file starting in a section other than its first two, a BREP count
+// asking for more values than follow it but no more words.
+#include "qelx_formats/cad_file.hxx"
+
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <BRepTools.hxx>
+#include <IGESControl_Controller.hxx>
+#include <IGESControl_Writer.hxx>
+#include <STEPControl_Writer.hxx>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A box as Open CASCADE writes it in the format `name` ends with.
+std::string boundsBox(const fs::path& dir, const std::string& name)
+{
+    const TopoDS_Shape box = BRepPrimAPI_MakeBox(gp_Pnt(1, 2, 3), 4.0, 5.0, 6.0).Shape();
+    const std::string path = (dir / name).string();
+    if (name.ends_with(".brep")) {
+        EXPECT_TRUE(BRepTools::Write(box, path.c_str()));
+    } else if (name.ends_with(".step")) {
+        STEPControl_Writer writer;
+        EXPECT_EQ(writer.Transfer(box, STEPControl_AsIs), IFSelect_RetDone);
+        EXPECT_EQ(writer.Write(path.c_str()), IFSelect_RetDone);
+    } else {
+        IGESControl_Controller::Init();
+        IGESControl_Writer writer("MM", 1);
+        writer.AddShape(box);
+        writer.ComputeModel();
+        EXPECT_TRUE(writer.Write(path.c_str()));
+    }
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// `text` with its first real of at least `width` characters from `from`
+// on (between ',', '(' or ';') replaced by `by`, padded to that width (the
+// columns of an IGES file stay where they are).
+std::string withReal(std::string text, std::size_t from, std::size_t width, const std::string& by)
+{
+    for (std::size_t dot = text.find('.', from); dot != std::string::npos; dot = text.find('.', dot + 1)) {
+        const std::size_t start = text.find_last_of(",(;", dot) + 1, end = text.find_first_of(",);", dot);
+        if (end - start >= width && text.find_first_not_of("0123456789.+-EeD ", start) >= end)
+            return text.replace(start, end - start, by + std::string(end - start - std::min(by.size(), end - start), ' '));
+    }
+    ADD_FAILURE() << "no real of " << width << " characters";
+    return text;
+}
+
+// An IGES text with the last real of some parameter line (one with room
+// after it in the line's 64 columns) made `by`, its delimiter moved after it.
+std::string withIgesReal(std::string text, const std::string& by)
+{
+    for (std::size_t line = 0; line < text.size(); line = text.find('\n', line) + 1) {
+        if (line + 72 >= text.size() || text[line + 72] != 'P')
+            continue;
+        const std::string data = text.substr(line, 64);
+        const std::size_t delimiter = data.find_last_of(",;");
+        const std::size_t start = delimiter == std::string::npos ? 0 : data.find_last_of(",(;", delimiter - 1);
+        if (delimiter == std::string::npos || start == std::string::npos || start + 1 + by.size() + 1 > 64)
+            continue;
+        const std::string field = data.substr(start + 1, delimiter - start - 1);
+        if (field.find('.') == std::string::npos || field.find_first_not_of("0123456789.+-ED") != std::string::npos)
+            continue;
+        std::string made = data.substr(0, start + 1) + by + data[delimiter];
+        made += std::string(64 - made.size(), ' ');
+        return text.replace(line, 64, made);
+    }
+    ADD_FAILURE() << "no IGES parameter line with room for " << by;
+    return text;
+}
+
+} // namespace
+
+TEST(CadSource, ReadersRefuseWhatIsJustPastTheirBounds)
+{
+    const fs::path dir = fs::temp_directory_path() / ("cad_bounds_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::string brep = boundsBox(dir, "box.brep"), step = boundsBox(dir, "box.step"),
+                      iges = boundsBox(dir, "box.igs");
+    // A real of 5e100 (finite, and a tenth of what a bound an order looser
+    // would let through) in each format: a BREP curve's value, a STEP
+    // direction, an IGES parameter.
+    const std::size_t curves = brep.find("\nCurves ");
+    std::string brepFar = brep;
+    {
+        const std::size_t line = brep.find('\n', curves + 1) + 1, end = brep.find('\n', line);
+        std::string first = brep.substr(line, end - line);
+        first.replace(first.rfind(' ') + 1, std::string::npos, "5e100");
+        brepFar.replace(line, end - line, first);
+    }
+    const std::string stepFar = withReal(step, step.find("DIRECTION("), 1, "5.E100");
+    std::size_t parameters = 0;
+    while (parameters < iges.size() && !(parameters + 72 < iges.size() && iges[parameters + 72] == 'P'))
+        parameters = iges.find('\n', parameters) + 1;
+    const std::string igesFar = withIgesReal(iges, "5.D100");
+    // A BREP polygon whose node count asks for a third more values than
+    // the whole text holds, yet no more than its words.
+    std::size_t words = 0;
+    {
+        std::istringstream in(brep);
+        for (std::string w; in >> w;)
+            ++words;
+    }
+    std::string brepCount = brep;
+    const std::size_t polygons = brep.find("\nPolygon3D 0\n");
+    ASSERT_NE(polygons, std::string::npos);
+    brepCount.replace(polygons, 13, "\nPolygon3D 1\n" + std::to_string(words / 3 + 1) + " 0\n0.1\n");
+    // An IGES file starting with a line of its parameter section.
+    std::string igesLate = iges.substr(parameters, iges.find('\n', parameters) + 1 - parameters) + iges;
+    struct Case {
+        const char* name;
+        std::string file, text;
+        std::vector<std::string> said;
+    } cases[] = {
+        {"a BREP real of 5e100", "far.brep", brepFar, {"line ", "beyond any model"}},
+        {"a STEP real of 5e100", "far.step", stepFar, {"beyond any model"}},
+        {"an IGES real of 5e100", "far.igs", igesFar, {"beyond any model"}},
+        {"a BREP count of more values than follow", "count.brep", brepCount,
+         {"a count " + std::to_string(words / 3 + 1) + " in the BREP Polygon3D table"}},
+        {"an IGES file starting in its parameter section", "late.igs", igesLate, {"not an IGES file", "line 1"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = (dir / c.file).string();
+        std::ofstream(path, std::ios::binary) << c.text;
+        qelx_test::TestModel model;
+        std::string error;
+        EXPECT_NE(qelx_formats::readCadFile(path, model, error), QELI_OK);
+        for (const std::string& said : c.said)
+            EXPECT_NE(error.find(said), std::string::npos) << error;
+        EXPECT_TRUE(model.faces.empty());
+    }
+    // A file a byte past the largest the readers take (sparse: no disk is
+    // used) is refused for its size, before anything reads it.
+    {
+        const std::string path = (dir / "large.step").string();
+        std::ofstream(path, std::ios::binary) << step;
+        fs::resize_file(path, (1ULL << 30) + 1);
+        qelx_test::TestModel model;
+        std::string error;
+        EXPECT_NE(qelx_formats::readCadFile(path, model, error), QELI_OK);
+        EXPECT_NE(error.find("larger than the 1024 MB"), std::string::npos) << error;
+    }
+    fs::remove_all(dir);
+}
