@@ -1,14 +1,17 @@
 // The readers' bounds weighed at their edges: a real just past what a model
 // holds in each format, a file a byte past the size the readers take, an
-// IGES file starting in a section other than its first two, a BREP count
-// asking for more values than follow it but no more words.
+// IGES file starting in a section other than its first two, an IGES integer
+// past its file, BREP counts asking for more values than follow them but no
+// more words, BREP shapes nested deeper than a model nests.
 #include "qelx_formats/cad_file.hxx"
 
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <BRepTools.hxx>
+#include <BRep_Builder.hxx>
 #include <IGESControl_Controller.hxx>
 #include <IGESControl_Writer.hxx>
 #include <STEPControl_Writer.hxx>
+#include <TopoDS_Compound.hxx>
 
 #include <gtest/gtest.h>
 
@@ -61,9 +64,10 @@ std::string withReal(std::string text, std::size_t from, std::size_t width, cons
     return text;
 }
 
-// An IGES text with the last real of some parameter line (one with room
-// after it in the line's 64 columns) made `by`, its delimiter moved after it.
-std::string withIgesReal(std::string text, const std::string& by)
+// An IGES text with the last number of some parameter line (one with room
+// after it in the line's 64 columns; a real where `real`) made `by`, its
+// delimiter moved after it.
+std::string withIgesNumber(std::string text, const std::string& by, bool real)
 {
     for (std::size_t line = 0; line < text.size(); line = text.find('\n', line) + 1) {
         if (line + 72 >= text.size() || text[line + 72] != 'P')
@@ -74,7 +78,8 @@ std::string withIgesReal(std::string text, const std::string& by)
         if (delimiter == std::string::npos || start == std::string::npos || start + 1 + by.size() + 1 > 64)
             continue;
         const std::string field = data.substr(start + 1, delimiter - start - 1);
-        if (field.find('.') == std::string::npos || field.find_first_not_of("0123456789.+-ED") != std::string::npos)
+        if ((real && field.find('.') == std::string::npos) || field.empty() ||
+            field.find_first_not_of("0123456789.+-ED") != std::string::npos)
             continue;
         std::string made = data.substr(0, start + 1) + by + data[delimiter];
         made += std::string(64 - made.size(), ' ');
@@ -107,7 +112,7 @@ TEST(CadSource, ReadersRefuseWhatIsJustPastTheirBounds)
     std::size_t parameters = 0;
     while (parameters < iges.size() && !(parameters + 72 < iges.size() && iges[parameters + 72] == 'P'))
         parameters = iges.find('\n', parameters) + 1;
-    const std::string igesFar = withIgesReal(iges, "5.D100");
+    const std::string igesFar = withIgesNumber(iges, "5.D100", true);
     // A BREP polygon whose node count asks for a third more values than
     // the whole text holds, yet no more than its words.
     std::size_t words = 0;
@@ -120,6 +125,27 @@ TEST(CadSource, ReadersRefuseWhatIsJustPastTheirBounds)
     const std::size_t polygons = brep.find("\nPolygon3D 0\n");
     ASSERT_NE(polygons, std::string::npos);
     brepCount.replace(polygons, 13, "\nPolygon3D 1\n" + std::to_string(words / 3 + 1) + " 0\n0.1\n");
+    // A BREP text that breaks off inside its first line record, which holds
+    // more values than a point.
+    const std::size_t firstCurve = brep.find('\n', curves + 1) + 1;
+    const std::string brepShortLine = brep.substr(0, firstCurve) + "1 0 0 0 1\n";
+    // A BREP file of compounds nested deeper than any model nests.
+    std::string brepDeep;
+    {
+        BRep_Builder builder;
+        TopoDS_Shape inner = BRepPrimAPI_MakeBox(1.0, 1.0, 1.0).Shape();
+        for (int level = 0; level < 250; ++level) {
+            TopoDS_Compound outer;
+            builder.MakeCompound(outer);
+            builder.Add(outer, inner);
+            inner = outer;
+        }
+        std::ostringstream out;
+        BRepTools::Write(inner, out);
+        brepDeep = out.str();
+    }
+    // An IGES integer past any count or pointer a file of its size holds.
+    const std::string igesHuge = withIgesNumber(iges, "99999999", false);
     // An IGES file starting with a line of its parameter section.
     std::string igesLate = iges.substr(parameters, iges.find('\n', parameters) + 1 - parameters) + iges;
     struct Case {
@@ -133,6 +159,9 @@ TEST(CadSource, ReadersRefuseWhatIsJustPastTheirBounds)
         {"a BREP count of more values than follow", "count.brep", brepCount,
          {"a count " + std::to_string(words / 3 + 1) + " in the BREP Polygon3D table"}},
         {"an IGES file starting in its parameter section", "late.igs", igesLate, {"not an IGES file", "line 1"}},
+        {"a BREP line record cut after five values", "short.brep", brepShortLine, {"in the BREP Curves table"}},
+        {"a BREP file of compounds nested 250 deep", "deep.brep", brepDeep, {"nested more than 200 deep"}},
+        {"an IGES integer of 99999999", "huge.igs", igesHuge, {"an integer 99999999", "larger than any count"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
