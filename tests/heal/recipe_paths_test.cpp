@@ -307,3 +307,54 @@ TEST_F(RecipePaths, OpenShellsBecomeDoubleSidedAndClosedOnesStaySingleSided)
         deleteAll(healed.bodies);
     }
 }
+
+namespace {
+
+// The spline sheet with its loop's pcurves all along v = 0.5: a one-face
+// body whose face has an empty parameter range in v, which the IGES recipe
+// removes, losing the body.
+BODY* sheetOfNoParameterWidth()
+{
+    BODY* b = testkit::make_spline_sheet();
+    FACE* face = b->lump()->shell()->face();
+    const COEDGE* first = face->loop()->start();
+    const COEDGE* c = first;
+    do {
+        auto* coedge = const_cast<COEDGE*>(c);
+        const QELinterval range = coedge->param_range();
+        const pcurve& old = coedge->geometry()->def();
+        QELpar_pos a = old.eval_position(range.start_pt()), b2 = old.eval_position(range.end_pt());
+        a.v = b2.v = 0.5;
+        coedge->set_geometry(new PCURVE(pcurve(testkit::linear_bs2(a, b2, range), 0.0, face->geometry()->equation())));
+        c = c->next();
+    } while (c != first);
+    return b;
+}
+
+} // namespace
+
+// Bodies the IGES recipe loses leave the set, and the bodies after them are
+// healed and listed once each, in their order, with the events of their own
+// positions: the entities made while healing them (in an allocator that
+// hands a freed body's address to the next entity) are never taken for the
+// bodies lost before.
+TEST_F(RecipePaths, IgesBodiesLostOnTheWayLeaveTheSetAndNothingTakesTheirPlace)
+{
+    on("HealBody");
+    std::vector<BODY*> kept;
+    std::vector<BODY*> given;
+    for (int k = 0; k < 5; ++k) {
+        if (k % 2 == 1) {
+            given.push_back(sheetOfNoParameterWidth());
+        } else {
+            kept.push_back(testkit::make_box_with_moved_vertex(1e-4));
+            given.push_back(kept.back());
+        }
+    }
+    const Healed healed = healBy("HealBodyPostProcessIges", given);
+    EXPECT_EQ(healed.bodies, kept);
+    EXPECT_EQ(healed.events, (std::vector<int>{1, 3, 5}));
+    for (BODY* b : healed.bodies)
+        EXPECT_EQ(testkit::count_faces(b), 6);
+    deleteAll(healed.bodies);
+}
