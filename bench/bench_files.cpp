@@ -28,6 +28,7 @@
 #include <STEPControl_Writer.hxx>
 #include <ShapeFix_Shape.hxx>
 
+#include "../tools/xvelm/body_measures.hxx"
 #include "../tools/xvelm/import_verb.hxx"
 #include "qelx_formats/cad_file.hxx"
 
@@ -128,9 +129,15 @@ void roundTripConnector(benchmark::State& state, const std::string& path)
         qelx_test::TestModel walked;
         xvelm::ExportCounts counts;
         std::string failure, error;
+        std::vector<const BODY*> bodies;
         ENTITY_LIST* top = target.GetNativeEntityList();
-        if (!top || !xvelm::walk_document(*top, walked, counts, failure) ||
-            qelx_formats::writeCadFile(walked, out, error) != QELI_OK)
+        if (!top || !xvelm::walk_document(*top, walked, counts, failure, qelx_test::kWalkAllAttributes, &bodies)) {
+            state.SkipWithError("the round trip failed");
+            continue;
+        }
+        // As the driver writes: held against the kernel's measures.
+        const qelx_formats::CadSourceMeasures measures = xvelm::kernel_measures(bodies, walked);
+        if (qelx_formats::writeCadFile(walked, out, error, nullptr, &measures) != QELI_OK)
             state.SkipWithError("the round trip failed");
     }
 }

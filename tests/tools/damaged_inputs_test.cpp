@@ -50,7 +50,8 @@ void expectRefused(const fs::path& in, const fs::path& out, const char* refusal)
     EXPECT_EQ(convert_run::driverMessages(run.err), 1) << run.err;
     const std::string line = convert_run::lastLine(run.err);
     EXPECT_TRUE(line.rfind("xvelm: " + in.string() + ": ", 0) == 0 ||
-                line.rfind("xvelm: converting " + in.string() + " failed: ", 0) == 0)
+                line.rfind("xvelm: converting " + in.string() + " failed: ", 0) == 0 ||
+                line.rfind("xvelm: importing " + in.string() + " failed: ", 0) == 0)
         << line;
     EXPECT_NE(line.find(refusal), std::string::npos) << line;
     EXPECT_FALSE(fs::exists(out));
@@ -247,9 +248,12 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
                                                          "-27 plane 2 surface 1 $-1 0 0 0 30 0 0 2 "},
          "record 27 (plane), field 13: a direction that is not of unit length"},
         // A vertex far off its edges: the tolerance repair replaced a closed
-        // edge's vertex and then read the one it had freed.
+        // edge's vertex and then read the one it had freed. Healed, the vertex
+        // still lies that far off with a tolerance of a thousandth, which no
+        // file can carry: the healing's verdict refuses the body.
         {"a vertex far off its edges", bracket,
-         {"#602 = CARTESIAN_POINT('',(28.,20.,0.));", "#602 = CARTESIAN_POINT('',(28.,2147483647,0.));"}, nullptr},
+         {"#602 = CARTESIAN_POINT('',(28.,20.,0.));", "#602 = CARTESIAN_POINT('',(28.,2147483647,0.));"},
+         "healing left a body unsound"},
         // The healing widened the vertex's tolerance to its distance: valid as
         // the kernel and a BREP file hold it, but IGES holds no tolerances and
         // its face came back unorientable, the file written as a success. Now
@@ -302,9 +306,10 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         // An edge running 65,535 times past its spline's knots: its length,
         // asked by the stitching, halved every piece of the range 20 times
         // over as the rounding of the spline far outside its knots never let
-        // the sum settle. Now the length gives up, naming the edge.
+        // the sum settle. Now the length gives up, naming the edge; healed,
+        // the body's tolerances run to 1e16, and its verdict refuses it.
         {"a BREP edge range 65,535 times its spline's", samples + "wing.brep", {"\n1  2 0 0 1\n", "\n1  2 0 0 65535\n"},
-         nullptr},
+         "healing left a body unsound"},
         // A line turned a little off its faces: the healing widened a vertex
         // to cover it, and the building closed each of two plane faces'
         // loops, jumping by that much in the parameter plane, with a

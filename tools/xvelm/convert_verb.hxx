@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "assembly_import.hxx"
+#include "body_measures.hxx"
 #include "export_verb.hxx"
 #include "import_verb.hxx"
 #include "qelx/qelx_events.hxx"
@@ -219,6 +220,13 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
             else
                 import_model(std::move(model), target, counts, failure, healAs);
         }
+        // Healed bodies must be what the way out takes: judged here unless
+        // the STEP writer, whose checks these are, judges them on the way out.
+        // An assembly's placed bodies are not walked whole (the B-rep export
+        // leaves placements behind).
+        const bool stepOut = *outKind == file_kind::cad && cad->formatOf(outPath) == qelx_formats::CadFormat::Step;
+        if (failure.empty() && recipe && !isAssembly && !stepOut && target.GetNativeEntityList())
+            failure = healed_bodies_unsound(*target.GetNativeEntityList());
         if (!failure.empty()) {
             std::fprintf(err, "xvelm: importing %s failed: %s; nothing written\n", inName.c_str(), failure.c_str());
             return 1;
@@ -241,6 +249,7 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
             save_text(holder, text, failure);
     } else {
         qelx_test::TestModel walked;
+        std::vector<const BODY*> walkedBodies;
         warnings.add(top ? features_left_behind(*top) : std::string());
         // A save file's bodies may be placed by transforms (the kernel
         // output keeps them as they are).
@@ -251,7 +260,7 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
             // the walk reads only those.
             const unsigned fields = *outKind == file_kind::cad ? cad->attributeFields(*cad->formatOf(outPath))
                                                                : qelx_test::kWalkAllAttributes;
-            walk_document(top ? *top : none, walked, counts, failure, fields);
+            walk_document(top ? *top : none, walked, counts, failure, fields, &walkedBodies);
         }
         if (failure.empty() && *outKind == file_kind::neutral) {
             try {
@@ -260,6 +269,9 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
                 failure = failure_in_flight();
             }
         } else if (failure.empty()) {
+            // What the writer holds its shapes against: the kernel's own
+            // measures of the bodies, taken while they are still here.
+            const qelx_formats::CadSourceMeasures measures = kernel_measures(walkedBodies, walked);
             // Walked, the restored model has served: the file's writer needs
             // memory of its own many times the model's.
             restored.reset();
@@ -267,7 +279,7 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
             std::string error;
             // The line names the input too: a file that reads but cannot be
             // written (a damaged one among others) is told apart by it.
-            if (cad->writeFile(std::move(walked), outPath, error, nullptr) != QELI_OK) {
+            if (cad->writeFile(std::move(walked), outPath, error, nullptr, &measures) != QELI_OK) {
                 std::fprintf(err, "xvelm: converting %s failed: %s; nothing written\n", inName.c_str(),
                              printable(error).c_str());
                 return 1;

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "export/brep_exporter.hxx"
 #include "model/entity_views.hxx"
@@ -244,7 +245,8 @@ inline bool bake_body_transforms(const ENTITY_LIST& top, std::string& failure)
 // the target carries: the walk asks for no others.
 template <class Into>
 bool walk_document(ENTITY_LIST& top, Into& walked, ExportCounts& counts, std::string& failure,
-                   unsigned attributeFields = qelx_test::kWalkAllAttributes)
+                   unsigned attributeFields = qelx_test::kWalkAllAttributes,
+                   std::vector<const BODY*>* walkedBodies = nullptr)
 {
     try {
         QELXDocumentHandle document;
@@ -259,9 +261,14 @@ bool walk_document(ENTITY_LIST& top, Into& walked, ExportCounts& counts, std::st
                       " placed by assemblies, which the B-rep export does not carry";
             return false;
         }
-        for (int i = 0; i < bodies; ++i)
-            if (!count_body(static_cast<const ENTITY*>(exporter->GetBodyPtr(i)), counts, failure))
+        for (int i = 0; i < bodies; ++i) {
+            const auto* body = static_cast<const ENTITY*>(exporter->GetBodyPtr(i));
+            if (!count_body(body, counts, failure))
                 return false;
+            // The kernel bodies in the walk's order, for what measures them.
+            if (walkedBodies)
+                walkedBodies->push_back(body && is_BODY(body) ? static_cast<const BODY*>(body) : nullptr);
+        }
         if (qelx_test::walkExporter(exporter.get(), walked, nullptr, attributeFields) != QELI_OK)
             failure = "the exporter could not be walked";
         else if (std::string lost = lost_in_walk(assertions); !lost.empty())

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "export_verb.hxx"
+#include "healed_verdict.hxx"
 #include "docfeatures/doc_feature_importer.hxx"
 #include "heal/repair_utils.hxx"
 #include "import/brep_importer.hxx"
@@ -481,6 +482,9 @@ inline int importNeutral(const char* inPath, const char* outPath, FILE* out, FIL
             StageProgress progress(err);
             import_model(std::move(model), target, counts, failure);
         }
+        // Healed, the bodies must be what the way out takes.
+        if (failure.empty() && target.GetNativeEntityList())
+            failure = healed_bodies_unsound(*target.GetNativeEntityList());
         if (failure.empty())
             saved = save_file(target, outPath, failure, reason);
     }

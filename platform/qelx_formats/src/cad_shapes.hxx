@@ -54,6 +54,14 @@ void reseatSeamHoles(BuiltShapes& shapes);
 // The area of every face of the shape, added up.
 double facesArea(const TopoDS_Shape& shape);
 
+// The shapes held against what the model's source measured of its bodies
+// (cad_source_check.cpp): throws std::runtime_error naming the body and face
+// ("body 0, face 3: ...", counted from 0 in the model's order) where a face
+// covers another area, a solid holds another volume, or an edge or vertex
+// is known only within a tolerance far wider than the body's.
+void checkAgainstSource(const BuiltShapes& shapes, const qelx_test::TestModel& model,
+                        const CadSourceMeasures& source);
+
 // Whether a file of `format` written from the shapes must be read back
 // before it is kept (a STEP or IGES file: some vertex or edge tolerance
 // wider than a thousandth of the shapes' extent; a STEP file also: a closed

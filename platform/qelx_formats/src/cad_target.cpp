@@ -697,16 +697,19 @@ void dropUnwrittenAttributes(TestModel& model, CadFormat format)
 }
 
 // The model written; `owned`, when given, is the model itself, let go as
-// soon as its shapes and their names, colours and layers are built.
+// soon as its shapes and their names, colours and layers are built. With
+// `checkOnly` (a path naming no file, `format` given) every check is made
+// and nothing kept.
 QELIResult writeModel(const TestModel& model, TestModel* owned, const std::string& path, std::string& error,
-                      CadWriteSummary* summary)
+                      CadWriteSummary* summary, const CadSourceMeasures* source,
+                      std::optional<CadFormat> checkOnly = std::nullopt)
 {
-    const std::optional<CadFormat> format = cadFormatOf(path);
+    const std::optional<CadFormat> format = checkOnly ? checkOnly : cadFormatOf(path);
     if (!format) {
         error = path + ": not a STEP, IGES or BREP file name";
         return QELI_FAIL;
     }
-    {
+    if (!checkOnly) {
         // Refused before any work: the same reasons the write would give.
         std::string target, reason;
         if (resolveWriteTarget(path, target, reason) != QELI_OK) {
@@ -721,7 +724,7 @@ QELIResult writeModel(const TestModel& model, TestModel* owned, const std::strin
         // own, then copied into the target piece by piece.
         scratch.emplace();
         const ExchangeSettings settings;
-        if (*format != CadFormat::Brep)
+        if (*format != CadFormat::Brep && !checkOnly)
             warnAttributesLeftOut(model, *format == CadFormat::Iges ? "IGES" : "STEP");
         if (owned)
             dropUnwrittenAttributes(*owned, *format);
@@ -734,6 +737,10 @@ QELIResult writeModel(const TestModel& model, TestModel* owned, const std::strin
         // them is read back instead, and kept only where it reads back valid
         // (its reader rebuilds vertices and edges from the one uncertainty:
         // a sample whose source face crosses itself comes back valid).
+        // What the source measured of its bodies first: a refusal there
+        // names the face.
+        if (source)
+            checkAgainstSource(shapes, model, *source);
         bool builtInvalid = false;
         try {
             checkBuilt(shapes);
@@ -756,7 +763,9 @@ QELIResult writeModel(const TestModel& model, TestModel* owned, const std::strin
                 area += facesArea(body.shape);
             readBack.area = area;
         }
-        if (*format == CadFormat::Brep) {
+        if (checkOnly && !readBack.needed) {
+            // Nothing more the write would ask of what it built.
+        } else if (*format == CadFormat::Brep) {
             if (owned)
                 *owned = TestModel();
             brepInto(shapes, scratch->path());
@@ -795,6 +804,8 @@ QELIResult writeModel(const TestModel& model, TestModel* owned, const std::strin
         error = path + ": the model could not be written: " + e.what();
         return QELI_FAIL;
     }
+    if (checkOnly)
+        return QELI_OK;
     std::string reason;
     if (const QELIResult written = scratch->copyTo(path, reason); written != QELI_OK) {
         error = path + ": " + reason;
@@ -808,15 +819,25 @@ QELIResult writeModel(const TestModel& model, TestModel* owned, const std::strin
 } // namespace
 
 QELIResult writeCadFile(const qelx_test::TestModel& model, const std::string& path, std::string& error,
-                        CadWriteSummary* summary)
+                        CadWriteSummary* summary, const CadSourceMeasures* source)
 {
-    return writeModel(model, nullptr, path, error, summary);
+    return writeModel(model, nullptr, path, error, summary, source);
 }
 
 QELIResult writeCadFile(qelx_test::TestModel&& model, const std::string& path, std::string& error,
-                        CadWriteSummary* summary)
+                        CadWriteSummary* summary, const CadSourceMeasures* source)
 {
-    return writeModel(model, &model, path, error, summary);
+    return writeModel(model, &model, path, error, summary, source);
+}
+
+QELIResult checkCadModel(const qelx_test::TestModel& model, CadFormat format, std::string& error,
+                         const CadSourceMeasures* source)
+{
+    const char* const names[] = {"STEP", "IGES", "BREP"};
+    const QELIResult checked =
+        writeModel(model, nullptr, std::string("the ") + names[static_cast<int>(format)] + " writer", error, nullptr,
+                   source, format);
+    return checked;
 }
 
 QELIResult writeCadDocument(QELXBRepExporter* exporter, const std::string& path, std::string& error,

@@ -18,7 +18,9 @@ struct CadExchange {
                                bool& isAssembly, int& faces, std::string& error);
     // writeCadFile letting go of the model.
     QELIResult (*writeFile)(qelx_test::TestModel&& model, const std::string& path, std::string& error,
-                            CadWriteSummary* summary);
+                            CadWriteSummary* summary, const CadSourceMeasures* source);
+    QELIResult (*checkModel)(const qelx_test::TestModel& model, CadFormat format, std::string& error,
+                             const CadSourceMeasures* source);
 };
 
 // The library's file name and the name of its entry point.

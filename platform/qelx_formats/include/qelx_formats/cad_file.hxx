@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qelx_formats {
 
@@ -34,20 +35,49 @@ struct CadWriteSummary {
     int bodies = 0, faces = 0;
 };
 
+// What the model's source measured of one of its bodies (a kernel's own
+// measures of the body it handed over), for a writer to hold the shapes it
+// built against: the area of each face, in the order of the body's faces in
+// the model (none when the source could not pair its faces with the model's;
+// NaN for a face it could not measure), a solid's volume, and its widest
+// edge or vertex tolerance.
+struct CadBodyMeasures {
+    std::vector<double> faceAreas;
+    // How far each face's boundary, as the source holds it, strays from its
+    // edges (pcurves through the surface against the edges' curves): the
+    // face's area is known only within a band that wide.
+    std::vector<double> faceStrays;
+    // The relative accuracy the source claims for each face's area.
+    std::vector<double> faceAccuracies;
+    std::optional<double> volume;
+    double tolerance = 0.0;
+};
+// By model body index; a body without measures is written unjudged.
+using CadSourceMeasures = std::vector<std::optional<CadBodyMeasures>>;
+
 // Builds Open CASCADE shapes of every body of `model` and writes them in
 // the format of the path's extension: STEP and IGES with the names,
 // colours and layers the attribute records give bodies and faces; BREP
 // (which holds none) with the shapes alone. The file is written as the
 // neutral documents are (a temporary name renamed on success, never a
 // FIFO, device or directory). 0, or 0x1000001 / 0x100000f with `error`
-// one line naming the file.
+// one line naming the file. Given `source`, what was built is held against
+// it and refused (naming the body and face) where it parts from it: a face
+// covering another area, a solid of another volume, an edge or vertex
+// tolerance far wider than the body's (checkAgainstSource).
 QELIResult writeCadFile(const qelx_test::TestModel& model, const std::string& path, std::string& error,
-                        CadWriteSummary* summary = nullptr);
+                        CadWriteSummary* summary = nullptr, const CadSourceMeasures* source = nullptr);
 // The same, letting go of the model (left empty) as soon as its shapes and
 // their names, colours and layers are built: the writer's own model of them
 // is then the only one in memory.
 QELIResult writeCadFile(qelx_test::TestModel&& model, const std::string& path, std::string& error,
-                        CadWriteSummary* summary = nullptr);
+                        CadWriteSummary* summary = nullptr, const CadSourceMeasures* source = nullptr);
+// Every check a write of `model` in `format` makes of what it builds (the
+// shapes' validity, `source` where given, and for STEP and IGES the text read
+// back where the write would read it back), without keeping a file: 0, or
+// 0x1000001 with `error` saying what the writer would refuse, as it would.
+QELIResult checkCadModel(const qelx_test::TestModel& model, CadFormat format, std::string& error,
+                         const CadSourceMeasures* source = nullptr);
 // The framework importer over any B-rep exporter: walks it (firing the
 // framework's stage events) and writes what it answered.
 QELIResult writeCadDocument(QELXBRepExporter* exporter, const std::string& path, std::string& error,

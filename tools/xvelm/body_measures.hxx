@@ -1,0 +1,111 @@
+// The kernel's own measures of the bodies a walk handed over (each face's
+// area, a solid's volume, the widest tolerance), for a writer to hold the
+// shapes it builds of them against. Header-only so that the driver, its
+// tests and the benchmarks share it.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "body_facts.hxx"
+#include "qelx_formats/cad_file.hxx"
+#include "velm/math.hxx"
+#include "velm/query.hxx"
+#include "velm/topology.hxx"
+#include "velm/topology_api.hxx"
+
+namespace xvelm {
+
+// How many faces the walk handed over of model body `b`.
+inline std::size_t walked_faces(const qelx_test::TestModel& m, std::size_t b)
+{
+    const qelx_test::TestBody& body = m.bodies[b];
+    std::size_t n = body.faces.size();
+    for (int l : body.lumps)
+        for (int v : m.lumps.at(static_cast<std::size_t>(l)).volumes)
+            for (int s : m.volumes.at(static_cast<std::size_t>(v)).shells)
+                n += m.shells.at(static_cast<std::size_t>(s)).faces.size();
+    for (int s : body.shells2D)
+        n += m.shells.at(static_cast<std::size_t>(s)).faces.size();
+    return n;
+}
+
+// How far the face's boundary as the kernel holds it (each coedge's pcurve
+// through the surface) lies from its edges' curves, at the quarters of each
+// coedge; 0 where the face has no pcurves.
+inline double boundary_stray(const FACE* face)
+{
+    double stray = 0.0;
+    if (!face->geometry() || !face->geometry()->has_equation())
+        return stray;
+    const surface& s = face->geometry()->equation();
+    for (const LOOP* loop = face->loop(); loop; loop = loop->next()) {
+        const COEDGE* first = loop->start();
+        // A ring that never comes round (damage) is walked no further than a
+        // body could hold.
+        long steps = 0;
+        for (const COEDGE* c = first; c && ++steps < (1L << 24); c = c->next() == first ? nullptr : c->next()) {
+            const EDGE* e = c->edge();
+            if (c->geometry() && c->geometry()->has_equation() && e && e->geometry() &&
+                e->geometry()->has_equation() && c->param_range().finite())
+                for (const double at : {0.0, 0.25, 0.5, 0.75, 1.0})
+                    stray = std::max(stray, roundtrip_detail::pcurve_gap_at(c, s, c->param_range().interpolate(at)));
+        }
+    }
+    return stray;
+}
+
+// The body's measures; a measure the kernel refuses is left out (that body
+// or face is then written unjudged in it). The tolerance is the widest the
+// body's data allows: an edge's or vertex's own, or the kernel's fits.
+inline qelx_formats::CadBodyMeasures kernel_body_measures(const BODY* body, std::size_t facesWalked, bool solid)
+{
+    qelx_formats::CadBodyMeasures m;
+    m.tolerance = QELresfit;
+    ENTITY_LIST edges, vertices, faces;
+    if (api_get_edges(body, edges).ok())
+        for (int i = 0; i < edges.count(); ++i)
+            m.tolerance = std::max(m.tolerance, static_cast<const EDGE*>(edges[i])->get_tolerance());
+    if (api_get_vertices(body, vertices).ok())
+        for (int i = 0; i < vertices.count(); ++i)
+            m.tolerance = std::max(m.tolerance, static_cast<const VERTEX*>(vertices[i])->get_tolerance());
+    // Faces pair with the walk's by their order, which is the kernel's. A
+    // face the kernel measures negative (its loops against its sense, as it
+    // reads them) has its measure in doubt: neither it nor the volume, made
+    // of the same integrals, is handed on.
+    bool doubtful = false;
+    if (api_get_faces(body, faces).ok() && static_cast<std::size_t>(faces.count()) == facesWalked) {
+        for (int i = 0; i < faces.count(); ++i) {
+            double area = 0.0, accuracy = 0.0;
+            if (!api_ent_area(faces[i], 1e-5, area, accuracy).ok() || !std::isfinite(area) || area < 0.0) {
+                doubtful = true;
+                area = std::nan("");
+            }
+            m.faceAreas.push_back(area);
+            m.faceAccuracies.push_back(accuracy);
+            m.faceStrays.push_back(boundary_stray(static_cast<const FACE*>(faces[i])));
+        }
+    }
+    double volume = 0.0, accuracy = 0.0;
+    if (solid && !doubtful && is_closed_solid_body(body) && api_body_volume(body, 1e-5, volume, accuracy).ok() &&
+        std::isfinite(volume))
+        m.volume = volume;
+    return m;
+}
+
+// Per model body of `walked`, the measures of the kernel body it was walked
+// from (`bodies`, in the walk's order); none when the two do not pair up.
+inline qelx_formats::CadSourceMeasures kernel_measures(const std::vector<const BODY*>& bodies,
+                                                       const qelx_test::TestModel& walked)
+{
+    qelx_formats::CadSourceMeasures out(walked.bodies.size());
+    if (bodies.size() != walked.bodies.size())
+        return out;
+    for (std::size_t b = 0; b < bodies.size(); ++b)
+        if (bodies[b])
+            out[b] = kernel_body_measures(bodies[b], walked_faces(walked, b), !walked.bodies[b].lumps.empty());
+    return out;
+}
+
+} // namespace xvelm
