@@ -17,18 +17,35 @@
 
 namespace xvelm {
 
-// How many faces the walk handed over of model body `b`.
-inline std::size_t walked_faces(const qelx_test::TestModel& m, std::size_t b)
+// The faces the walk handed over of model body `b`, in the model's order.
+inline std::vector<int> walked_faces(const qelx_test::TestModel& m, std::size_t b)
 {
     const qelx_test::TestBody& body = m.bodies[b];
-    std::size_t n = body.faces.size();
+    std::vector<int> faces = body.faces;
+    const auto shell = [&](int s) {
+        for (int f : m.shells.at(static_cast<std::size_t>(s)).faces)
+            faces.push_back(f);
+    };
     for (int l : body.lumps)
         for (int v : m.lumps.at(static_cast<std::size_t>(l)).volumes)
             for (int s : m.volumes.at(static_cast<std::size_t>(v)).shells)
-                n += m.shells.at(static_cast<std::size_t>(s)).faces.size();
+                shell(s);
     for (int s : body.shells2D)
-        n += m.shells.at(static_cast<std::size_t>(s)).faces.size();
-    return n;
+        shell(s);
+    std::sort(faces.begin(), faces.end());
+    return faces;
+}
+
+// Whether the walk handed the face over on a surface the export fitted in
+// place of the kernel's (it records the fit's deviation): such a face's area
+// can part from the kernel's without its edges' tolerances saying so. Other
+// faces are bounded by their edges as the kernel holds them, which the
+// tolerances judge; their areas are not integrated (twice: the measures of
+// every face cost several times the write).
+inline bool fitted_face(const qelx_test::TestModel& m, int face)
+{
+    const int s = m.faces.at(static_cast<std::size_t>(face)).surface;
+    return s >= 0 && static_cast<std::size_t>(s) < m.surfaces.size() && m.surfaces[static_cast<std::size_t>(s)].deviation > 0.0;
 }
 
 // How far the face's boundary as the kernel holds it (each coedge's pcurve
@@ -59,7 +76,8 @@ inline double boundary_stray(const FACE* face)
 // The body's measures; a measure the kernel refuses is left out (that body
 // or face is then written unjudged in it). The tolerance is the widest the
 // body's data allows: an edge's or vertex's own, or the kernel's fits.
-inline qelx_formats::CadBodyMeasures kernel_body_measures(const BODY* body, std::size_t facesWalked, bool solid)
+inline qelx_formats::CadBodyMeasures kernel_body_measures(const BODY* body, const qelx_test::TestModel& walked,
+                                                          const std::vector<int>& facesWalked, bool solid)
 {
     qelx_formats::CadBodyMeasures m;
     m.tolerance = QELresfit;
@@ -74,11 +92,18 @@ inline qelx_formats::CadBodyMeasures kernel_body_measures(const BODY* body, std:
     // face the kernel measures negative (its loops against its sense, as it
     // reads them) has its measure in doubt: neither it nor the volume, made
     // of the same integrals, is handed on.
-    bool doubtful = false;
-    if (api_get_faces(body, faces).ok() && static_cast<std::size_t>(faces.count()) == facesWalked) {
+    bool doubtful = false, judged = false;
+    if (api_get_faces(body, faces).ok() && static_cast<std::size_t>(faces.count()) == facesWalked.size()) {
         for (int i = 0; i < faces.count(); ++i) {
-            double area = 0.0, accuracy = 0.0;
-            if (!api_ent_area(faces[i], 1e-5, area, accuracy).ok() || !std::isfinite(area) || area < 0.0) {
+            double area = std::nan(""), accuracy = 0.0;
+            if (!fitted_face(walked, facesWalked[static_cast<std::size_t>(i)])) {
+                m.faceAreas.push_back(area);
+                m.faceAccuracies.push_back(0.0);
+                m.faceStrays.push_back(0.0);
+                continue;
+            }
+            judged = true;
+            if (!api_ent_area(faces[i], 1e-3, area, accuracy).ok() || !std::isfinite(area) || area < 0.0) {
                 doubtful = true;
                 area = std::nan("");
             }
@@ -88,7 +113,7 @@ inline qelx_formats::CadBodyMeasures kernel_body_measures(const BODY* body, std:
         }
     }
     double volume = 0.0, accuracy = 0.0;
-    if (solid && !doubtful && is_closed_solid_body(body) && api_body_volume(body, 1e-5, volume, accuracy).ok() &&
+    if (solid && judged && !doubtful && is_closed_solid_body(body) && api_body_volume(body, 1e-3, volume, accuracy).ok() &&
         std::isfinite(volume))
         m.volume = volume;
     return m;
@@ -104,7 +129,7 @@ inline qelx_formats::CadSourceMeasures kernel_measures(const std::vector<const B
         return out;
     for (std::size_t b = 0; b < bodies.size(); ++b)
         if (bodies[b])
-            out[b] = kernel_body_measures(bodies[b], walked_faces(walked, b), !walked.bodies[b].lumps.empty());
+            out[b] = kernel_body_measures(bodies[b], walked, walked_faces(walked, b), !walked.bodies[b].lumps.empty());
     return out;
 }
 
