@@ -215,7 +215,11 @@ inline bool import_source(QELXBRepExporter* source, const std::string& system, Q
         const QELIResult imported = importer->Import(source);
         warnings.listen(false);
         if (imported == QELI_NOTHING) {
-            failure = "nothing in it could be imported";
+            // Named by what the roads said of each item they could not build.
+            const std::string lost = warnings.lostPart();
+            const std::string said = "part of it could not be imported: ";
+            failure = "nothing in it could be imported" +
+                      (lost.compare(0, said.size(), said) == 0 ? ": " + lost.substr(said.size()) : std::string());
             return false;
         }
         if (imported != QELI_OK) {

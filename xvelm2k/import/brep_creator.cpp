@@ -16,6 +16,7 @@
 #include "velm/entity.hxx"
 #include "velm/insanity.hxx"
 #include "velm/memory.hxx"
+#include "velm/query.hxx"
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
 #include "velm/topology_edit.hxx"
@@ -251,6 +252,7 @@ void QELXVelmBRepCreator::build(const QELXIdentifier& body, Road road)
         warnNotImported(body, "the kernel failed while building it");
         return;
     }
+    dropSlitLoops(cocoon, firstBody, catalogues);
     std::vector<BODY*> refused;
     dropBadBodies(cocoon, body, firstBody, refused);
     discardOrphans(cocoon, catalogues, refused);
@@ -629,6 +631,70 @@ void QELXVelmBRepCreator::removeFacesWithoutSurface(const char* warning)
             QELXWarningEvent::Fire(warning);
         }
     }
+}
+
+namespace {
+
+// Whether every coedge of the loop is one of two uses of its edge, both in
+// this loop and running opposite ways: the loop walks seams both ways and
+// cuts nothing off its surface.
+bool slitLoop(const LOOP* loop)
+{
+    const COEDGE* first = loop->start();
+    std::vector<const COEDGE*> ring;
+    for (const COEDGE* c = first; c && ring.size() < 64; c = c->next() == first ? nullptr : c->next())
+        ring.push_back(c);
+    if (ring.empty() || ring.size() % 2 != 0 || ring.size() >= 64)
+        return false;
+    const auto inRing = [&ring](const COEDGE* c) { return std::find(ring.begin(), ring.end(), c) != ring.end(); };
+    for (const COEDGE* c : ring) {
+        const COEDGE* partner = c->partner();
+        if (!c->edge() || !partner || partner == c || partner->partner() != c || partner->edge() != c->edge() ||
+            partner->sense() == c->sense() || !inRing(partner))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// A whole sphere written by another system bounds its face by the seam
+// walked both ways between the poles; the kernel holds such a face with no
+// loop at all, and its check refuses the loop (the body was refused whole).
+// Where the check refuses a face, its loops that cut nothing off go, with
+// the edges and vertices nothing else uses, and the catalogues forget them.
+void QELXVelmBRepCreator::dropSlitLoops(Ve_CocoonTag* cocoon, int firstBody,
+                                        std::initializer_list<QELXCatalogue*> catalogues)
+{
+    if (!cocoon)
+        return;
+    const QELXDynamicArray<Ve_BodyTag*> bodies = cocoon->getBodies();
+    bool dropped = false;
+    for (int i = firstBody; i < bodies.Count(); ++i) {
+        ENTITY_LIST faces;
+        if (!bodies[i] || !api_get_faces(reinterpret_cast<BODY*>(bodies[i]), faces).ok())
+            continue;
+        for (int f = 0; f < faces.count(); ++f) {
+            auto* face = static_cast<FACE*>(faces[f]);
+            int counts[5] = {0, 0, 0, 0, 0};
+            if (!face || api_check_face_loops(face, counts).ok())
+                continue;
+            for (LOOP* loop = face->loop(); loop;) {
+                LOOP* next = loop->next();
+                if (slitLoop(loop) && api_del_entity(loop).ok())
+                    dropped = true;
+                loop = next;
+            }
+        }
+    }
+    if (!dropped)
+        return;
+    for (QELXCatalogue* c : catalogues)
+        c->ForEachEntry([](const KeyHandle&, const QELXItemHandle& item) {
+            if (ENTITY* entity = catalogueEntity(item);
+                entity && (!velm_is_live_entity(entity) || entity->is_lost()))
+                static_cast<VelmValue*>(item.get())->Forget();
+        });
 }
 
 void QELXVelmBRepCreator::dropBadBodies(Ve_CocoonTag* cocoon, const QELXIdentifier& body, int firstBody,

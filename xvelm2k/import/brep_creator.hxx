@@ -112,6 +112,10 @@ private:
     void turnLoopsUnderReflection();
     // Takes a loop without coedges off its face and loses it.
     static void dropEmptyLoop(LOOP* loop);
+    // Loops that only walk seams both ways, on faces the kernel's loop check
+    // refuses for them, go from the bodies of the cocoon from `firstBody` on.
+    void dropSlitLoops(Ve_CocoonTag* cocoon, int firstBody,
+                       std::initializer_list<QELXCatalogue*> catalogues);
     void removeFacesWithoutSurface(const char* warning);
     void finishEntity(ENTITY* entity, const QELXIdentifier& source, int bit, const Gk_ObsWraper& callback,
                       int referenceLayer);
