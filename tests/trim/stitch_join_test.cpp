@@ -611,3 +611,75 @@ TEST_F(Stitching, ClosedCoedgesOnOneCircleAreOneBoundaryOnlyRunningOppositeWays)
 }
 
 } // namespace
+
+namespace {
+
+// The four sides of a unit cube (no top or bottom), loose, outward; the
+// left side's edge at the front seam stands `gap` off the front side's.
+std::vector<FACE*> squareTube(double gap)
+{
+    return make_loose_polygon_faces({{0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1},     // front, y = 0
+                                     {1, 0, 0}, {1, 1, 0}, {1, 1, 1}, {1, 0, 1},     // right, x = 1
+                                     {1, 1, 0}, {0, 1, 0}, {0, 1, 1}, {1, 1, 1},     // back, y = 1
+                                     {0, 1, 0}, {0, -gap, 0}, {0, -gap, 1}, {0, 1, 1}}, // left, x = 0
+                                    {{0, 1, 2, 3}, {4, 5, 6, 7}, {8, 9, 10, 11}, {12, 13, 14, 15}});
+}
+
+int freeCoedges(const std::vector<FACE*>& faces)
+{
+    int n = 0;
+    for (FACE* f : faces)
+        for (int i = 0; i < 4; ++i)
+            n += nthCoedge(f, i)->partner() ? 0 : 1;
+    return n;
+}
+
+} // namespace
+
+TEST_F(Stitching, AGapLeftInsideOneGroupIsBridgedByAWideningPass)
+{
+    // Three seams of the tube meet and join its sides into one group at the
+    // first pass; the fourth is wider than the passes before the quiet one,
+    // and only a widened pass, pairing what the group left within itself,
+    // closes it. The plain merge stops at the quiet pass.
+    for (bool widening : {true, false}) {
+        SCOPED_TRACE(widening ? "widening" : "plain");
+        const std::vector<FACE*> f = keep(squareTube(2e-3));
+        Ve_StEnvelope envelope(faceTags(f));
+        EXPECT_TRUE(widening ? envelope.doMergeWidening() : envelope.doMerge());
+        // Top and bottom stay free; the four seams are two coedges each.
+        EXPECT_EQ(freeCoedges(f), widening ? 8 : 10);
+        EXPECT_TRUE(loopsContinuous(f));
+    }
+}
+
+TEST_F(Stitching, APcurveFollowsOntoAnEdgeThatRunsItsWay)
+{
+    // b runs against its edge, which runs from (1, 0) to (1, 1) over
+    // [0, 10]: a, running that way too, keeps its sense on b's edge, and its
+    // pcurve follows onto [0, 10] start to start.
+    const std::vector<FACE*> f = keep(twoSquares(0.0));
+    COEDGE* a = nthCoedge(f[0], 1);
+    COEDGE* b = nthCoedge(f[1], 3);
+    EDGE* eb = b->edge();
+    VERTEX* first = eb->start();
+    VERTEX* last = eb->end();
+    const QELposition from = last->geometry()->coords(), to = first->geometry()->coords();
+    eb->set_start(last);
+    eb->set_end(first);
+    eb->set_geometry(make_curve(straight(from, normalise(to - from), 0.1)));
+    const QELinterval ten(0.0, 10.0);
+    eb->set_param_range(&ten);
+    b->set_sense(REVERSED);
+    ASSERT_TRUE(sg_add_pcurve_to_coedge(a));
+    ASSERT_TRUE(matchCoedges(coedgeTag(a), coedgeTag(b), 1e-6));
+    ASSERT_TRUE(joinCoedges(coedgeTag(a), coedgeTag(b)));
+    EXPECT_EQ(a->edge(), eb);
+    EXPECT_EQ(a->sense(), FORWARD);
+    const pcurve pc = a->geometry()->equation();
+    EXPECT_NEAR(pc.param_range().start_pt(), 0.0, 1e-9);
+    EXPECT_NEAR(pc.param_range().end_pt(), 10.0, 1e-9);
+    const surface& s = f[0]->geometry()->equation();
+    EXPECT_LT(distance(s.eval_position(pc.eval_position(0.0)), QELposition(1.0, 0.0, 0.0)), 1e-9);
+    EXPECT_LT(distance(s.eval_position(pc.eval_position(2.5)), QELposition(1.0, 0.25, 0.0)), 1e-9);
+}
