@@ -46,6 +46,10 @@ TEST_F(BadSource, EachFaultFailsOrKeepsItsBodyWithAMessageAndLeaksNothing)
          nullptr},
         {"a loop listing a coedge twice", [](TestModel& m) { m.loops[2].coedges.push_back(m.loops[2].coedges[1]); },
          true, nullptr},
+        {"a shell listing a face twice", [](TestModel& m) { m.shells[0].faces.push_back(m.shells[0].faces[2]); }, true,
+         nullptr},
+        {"an edge listing its coedge twice", [](TestModel& m) { m.edges[3].coedges.push_back(m.edges[3].coedges[0]); },
+         true, nullptr},
         {"edge listing a coedge of another edge",
          [](TestModel& m) { m.edges[0].coedges.push_back(m.edges[1].coedges[0]); }, false, "BRep body"},
     };

@@ -160,14 +160,14 @@ TEST_F(TopologyCreator, StagesEventsAndProgressOfABlock)
     // Every face, loop, edge, vertex and the body reported once, each to one new entity.
     EXPECT_EQ(events.count("EndTranslate"), 6 + 6 + 12 + 8 + 1);
     EXPECT_EQ(events.targetsOf(import.id(qelx_test::KindFace, 0).GetValue()).size(), 1u);
-    // Edge progress restarts at 1 after the faces.
-    std::vector<long long> edgeDone;
+    // Face progress counts every face, and edge progress restarts at 1
+    // after the faces and counts every edge.
+    std::vector<long long> faceDone, edgeDone;
     for (const Gk_ObsCall& c : Gk_ObsWraper::log())
-        if (c.observer == "ImportCurvePhase" && c.call == "setDone")
-            edgeDone.push_back(c.value);
-    ASSERT_EQ(edgeDone.size(), 12u);
-    EXPECT_EQ(edgeDone.front(), 1);
-    EXPECT_EQ(edgeDone.back(), 12);
+        if (c.call == "setDone" && (c.observer == "ImportSurfacePhase" || c.observer == "ImportCurvePhase"))
+            (c.observer == "ImportSurfacePhase" ? faceDone : edgeDone).push_back(c.value);
+    EXPECT_EQ(faceDone, (std::vector<long long>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(edgeDone, (std::vector<long long>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
 }
 
 TEST_F(TopologyCreator, LooseFacesMakeAsManyBodiesAsTheySeparateInto)

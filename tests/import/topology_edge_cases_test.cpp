@@ -333,3 +333,45 @@ TEST_F(TopologyCases, ABodyOfOneFreeFaceIsASheetOfItInEveryFrame)
             << area;
     }
 }
+
+TEST_F(TopologyCases, AnEdgeWhoseCurveRunsInAnotherParameterKeepsItsEndsOnItsVertices)
+{
+    // Four edges of a block on lines handed in a parameter scaled, shifted
+    // and, for a negative scale, reversed (the import then turns the edge):
+    // each edge's range, read on its curve, ends on its vertices, and the
+    // solid is whole.
+    for (bool against : {false, true})
+    for (double scale : {-2.0, -0.5, 0.5, 3.0}) {
+        SCOPED_TRACE(std::to_string(scale) + (against ? ", edges stored against their curves" : ""));
+        TestModel model = TestModel::block(2, 3, 4);
+        for (int e = 0; e < 4; ++e) {
+            model.reparametriseCurve(model.edges[e].curve, scale, 0.3);
+            if (!against)
+                continue;
+            // The edge turned round its curve: its coedges run against it.
+            qelx_test::TestEdge& edge = model.edges[e];
+            edge.sense = !edge.sense;
+            const double d0 = edge.domain[0];
+            edge.domain[0] = -edge.domain[1];
+            edge.domain[1] = -d0;
+            std::swap(edge.start, edge.end);
+            for (int c : edge.coedges)
+                model.coedges[c].sense = !model.coedges[c].sense;
+        }
+        ASSERT_LT(model.maxGap(), 1e-9);
+        Import import(model);
+        import.creator().CreateSolidBody(import.id(qelx_test::KindBody, 0));
+        ASSERT_EQ(import.bodies().size(), 1u);
+        EXPECT_EQ(findingsOf(import.bodies()[0]), std::vector<std::string>());
+        EXPECT_NEAR(volumeOf(import.bodies()[0]), 24.0, 1e-6);
+        for (int e = 0; e < 4; ++e) {
+            EDGE* edge = import.creator().GetEdge(import.id(qelx_test::KindEdge, e), false);
+            ASSERT_TRUE(edge && edge->geometry() && edge->start() && edge->end());
+            const QELinterval r = edge->param_range();
+            const double sign = edge->sense() == REVERSED ? -1.0 : 1.0;
+            const curve& c = edge->geometry()->equation();
+            EXPECT_LT(distance(c.eval_position(sign * r.start_pt()), edge->start_pos()), 1e-9) << "edge " << e;
+            EXPECT_LT(distance(c.eval_position(sign * r.end_pt()), edge->end_pos()), 1e-9) << "edge " << e;
+        }
+    }
+}
