@@ -910,3 +910,40 @@ TEST_F(TrimSegment, ACurveThatMeetsItsPcurveOnlyAtItsEndsDisagreesWithIt)
             EXPECT_GT(s->mid(false).Distance(straight), 0.01);
     }
 }
+
+TEST_F(TrimSegment, APcurveStartingOnACreaseLiftsFromTheSideItRunsInto)
+{
+    // Two flat bilinear patches meeting at u = 0.5 at a right angle (the
+    // second rises in z). A pcurve from the crease into either patch, or
+    // from either patch up to the crease, is a straight line on the surface:
+    // the curve lifted from it lies on the surface all along, the crease's
+    // end read from the patch the pcurve runs in.
+    TestModel m;
+    int shell = -1;
+    m.addSheetBody(shell);
+    const int patches = m.addNurbsSurface(1, 1, 3, 2, {0, 0, 0, 0, 1, 0, 1, 0, 0, 1, 1, 0, 1, 0, 1, 1, 1, 1},
+                                          {0.0, 0.5, 1.0}, {2, 1, 2}, {0.0, 1.0}, {2, 2});
+    const int face = m.addFace(shell, patches);
+    SegmentBench bench(m, face);
+    const surface& srf = reinterpret_cast<SURFACE*>(bench.context()->getSurface())->equation();
+    int n = 0;
+    srf.all_discontinuities_u(n, 1);
+    ASSERT_EQ(n, 1);
+    struct Case {
+        const char* what;
+        QELpar_pos from, to;
+    };
+    for (const Case& c : {Case{"from the crease up the second patch", {0.5, 0.1}, {0.9, 0.8}},
+                          Case{"from the crease across the first patch", {0.5, 0.1}, {0.1, 0.8}},
+                          Case{"up to the crease from the second patch", {0.9, 0.8}, {0.5, 0.1}},
+                          Case{"up to the crease from the first patch", {0.1, 0.8}, {0.5, 0.1}}}) {
+        SCOPED_TRACE(c.what);
+        const pcurve pc(bs2Through(1, {c.from, c.to}, {0, 0, 1, 1}), QELresfit, srf);
+        std::unique_ptr<intcurve> lifted(trimSpaceCurveFromPCurve(pc));
+        ASSERT_TRUE(lifted && lifted->cur_present());
+        for (int i = 0; i <= 200; ++i) {
+            const double t = i / 200.0;
+            EXPECT_LT(distance(lifted->eval_position(t), srf.eval_position(pc.eval_position(t))), QELresabs) << t;
+        }
+    }
+}

@@ -131,8 +131,10 @@ bs3_curve isoCurveFromPCurve(const pcurve& pc)
     return bs3;
 }
 
-// The stretch between consecutive discontinuities (or the range's ends) that holds x.
-QELinterval stretchHolding(double x, const double* breaks, int n, const QELinterval& range)
+// The stretch between consecutive discontinuities (or the range's ends) that
+// holds x; on a break, the one the pcurve runs into (below it when `heading`,
+// the pcurve's speed across the breaks, is negative).
+QELinterval stretchHolding(double x, double heading, const double* breaks, int n, const QELinterval& range)
 {
     std::vector<double> b;
     b.push_back(range.start_pt());
@@ -140,9 +142,11 @@ QELinterval stretchHolding(double x, const double* breaks, int n, const QELinter
         if (range.finite() ? breaks[i] > range.start_pt() && breaks[i] < range.end_pt() : true)
             b.push_back(breaks[i]);
     b.push_back(range.end_pt());
-    for (std::size_t i = 0; i + 1 < b.size(); ++i)
-        if (x < b[i + 1])
+    for (std::size_t i = 0; i + 1 < b.size(); ++i) {
+        const bool onBreak = std::fabs(x - b[i + 1]) <= Gk_Def::FuzzKnot;
+        if (onBreak ? heading < 0.0 : x < b[i + 1])
             return QELinterval(b[i], b[i + 1]);
+    }
     // On the last break that is the range's end: the stretch before it.
     return QELinterval(b[b.size() - 2], b.back());
 }
@@ -150,14 +154,16 @@ QELinterval stretchHolding(double x, const double* breaks, int n, const QELinter
 void locateStartPatch(PCurveLift& lift)
 {
     const surface& srf = lift.pc->surface();
-    const QELpar_pos start = lift.pc->eval_position(lift.pc->param_range().start_pt());
+    QELpar_pos start;
+    QELpar_vec heading;
+    lift.pc->eval(lift.pc->param_range().start_pt(), start, &heading, nullptr, 1);
     int nu = 0, nv = 0;
     const double* du = srf.all_discontinuities_u(nu, 1);
     const QELinterval ru = srf.param_range_u();
-    lift.startU = ru.finite() ? stretchHolding(start.u, du, nu, ru) : ru;
+    lift.startU = ru.finite() ? stretchHolding(start.u, heading.du, du, nu, ru) : ru;
     const double* dv = srf.all_discontinuities_v(nv, 1);
     const QELinterval rv = srf.param_range_v();
-    lift.startV = rv.finite() ? stretchHolding(start.v, dv, nv, rv) : rv;
+    lift.startV = rv.finite() ? stretchHolding(start.v, heading.dv, dv, nv, rv) : rv;
 }
 
 // The point of the pcurve on the surface, read from the surface's side that
