@@ -50,6 +50,12 @@ TEST_F(BadSource, EachFaultFailsOrKeepsItsBodyWithAMessageAndLeaksNothing)
          nullptr},
         {"an edge listing its coedge twice", [](TestModel& m) { m.edges[3].coedges.push_back(m.edges[3].coedges[0]); },
          true, nullptr},
+        {"a loop with coedges also said to be an apex loop",
+         [](TestModel& m) {
+             m.loops[2].degenerate = true;
+             m.loops[2].vertex = m.edges[m.coedges[m.loops[2].coedges[0]].edge].start;
+         },
+         true, nullptr},
         {"edge listing a coedge of another edge",
          [](TestModel& m) { m.edges[0].coedges.push_back(m.edges[1].coedges[0]); }, false, "BRep body"},
     };

@@ -340,9 +340,14 @@ TEST_F(TopologyCases, AnEdgeWhoseCurveRunsInAnotherParameterKeepsItsEndsOnItsVer
     // and, for a negative scale, reversed (the import then turns the edge):
     // each edge's range, read on its curve, ends on its vertices, and the
     // solid is whole.
+    for (bool defaultImporter : {false, true})
     for (bool against : {false, true})
     for (double scale : {-2.0, -0.5, 0.5, 3.0}) {
-        SCOPED_TRACE(std::to_string(scale) + (against ? ", edges stored against their curves" : ""));
+        SCOPED_TRACE(std::to_string(scale) + (against ? ", edges stored against their curves" : "") +
+                     (defaultImporter ? ", default geometry importer" : ""));
+        qelx_test::OptionScope options;
+        if (defaultImporter)
+            options.on("/XVelm/UseDefaultGeomImporter");
         TestModel model = TestModel::block(2, 3, 4);
         for (int e = 0; e < 4; ++e) {
             model.reparametriseCurve(model.edges[e].curve, scale, 0.3);
@@ -360,6 +365,11 @@ TEST_F(TopologyCases, AnEdgeWhoseCurveRunsInAnotherParameterKeepsItsEndsOnItsVer
         }
         ASSERT_LT(model.maxGap(), 1e-9);
         Import import(model);
+        if (defaultImporter) {
+            QELXGeometryExporter* geometry = nullptr;
+            import.source().GetGeometryExporter(geometry);
+            import.importer().SetGeometryImporter(new QELXDefaultGeometryImporter(geometry, 1.0));
+        }
         import.creator().CreateSolidBody(import.id(qelx_test::KindBody, 0));
         ASSERT_EQ(import.bodies().size(), 1u);
         EXPECT_EQ(findingsOf(import.bodies()[0]), std::vector<std::string>());
@@ -374,4 +384,43 @@ TEST_F(TopologyCases, AnEdgeWhoseCurveRunsInAnotherParameterKeepsItsEndsOnItsVer
             EXPECT_LT(distance(c.eval_position(sign * r.end_pt()), edge->end_pos()), 1e-9) << "edge " << e;
         }
     }
+}
+
+TEST_F(TopologyCases, ACylindersCirclesHandedAPeriodOnOrReversedCloseItWhole)
+{
+    // Both circles of a cylinder handed in a parameter a period on, or
+    // reversed: a closed solid of the cylinder's volume on either geometry
+    // road, each circle's edge a whole turn.
+    for (bool defaultImporter : {false, true})
+        for (auto [scale, shift] : {std::pair(1.0, 2.0 * M_PI), std::pair(-1.0, 0.0), std::pair(-1.0, -2.0 * M_PI)}) {
+            SCOPED_TRACE(std::to_string(scale) + " " + std::to_string(shift) +
+                         (defaultImporter ? ", default geometry importer" : ""));
+            qelx_test::OptionScope options;
+            if (defaultImporter)
+                options.on("/XVelm/UseDefaultGeomImporter");
+            TestModel model = TestModel::cylinder(1.5, 2.0);
+            std::vector<int> circles;
+            for (int e = 0; e < static_cast<int>(model.edges.size()); ++e)
+                if (model.edges[e].start == model.edges[e].end)
+                    circles.push_back(e);
+            ASSERT_EQ(circles.size(), 2u);
+            for (int e : circles)
+                model.reparametriseCurve(model.edges[e].curve, scale, shift);
+            ASSERT_LT(model.maxGap(), 1e-9);
+            Import import(model);
+            if (defaultImporter) {
+                QELXGeometryExporter* geometry = nullptr;
+                import.source().GetGeometryExporter(geometry);
+                import.importer().SetGeometryImporter(new QELXDefaultGeometryImporter(geometry, 1.0));
+            }
+            import.creator().CreateSolidBody(import.id(qelx_test::KindBody, 0));
+            ASSERT_EQ(import.bodies().size(), 1u);
+            EXPECT_EQ(findingsOf(import.bodies()[0]), std::vector<std::string>());
+            EXPECT_NEAR(volumeOf(import.bodies()[0]), M_PI * 1.5 * 1.5 * 2.0, 1e-6);
+            for (int e : circles) {
+                EDGE* edge = import.creator().GetEdge(import.id(qelx_test::KindEdge, e), false);
+                ASSERT_TRUE(edge && edge->geometry());
+                EXPECT_NEAR(edge->param_range().length(), 2.0 * M_PI, 1e-9) << "edge " << e;
+            }
+        }
 }
