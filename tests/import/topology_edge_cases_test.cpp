@@ -165,6 +165,11 @@ TEST_F(TopologyCases, AnOpenArcIsLimitedToItsEdgeStoredEitherWayInEveryFrame)
             ASSERT_EQ(import.bodies().size(), 1u);
             BODY* body = import.bodies()[0];
             EXPECT_EQ(findingsOf(body), std::vector<std::string>());
+            // A sheet's face is double-sided, both sides outside.
+            for (FACE* f : testkit::faces_of(body)) {
+                EXPECT_EQ(f->sides(), 1);
+                EXPECT_EQ(f->cont(), 0);
+            }
             double area = 0.0, accuracy = 0.0;
             ASSERT_TRUE(api_ent_area(body, 1e-8, area, accuracy).ok());
             EXPECT_NEAR(area, M_PI / 2.0, 1e-6);
@@ -382,6 +387,11 @@ TEST_F(TopologyCases, AnEdgeWhoseCurveRunsInAnotherParameterKeepsItsEndsOnItsVer
             const curve& c = edge->geometry()->equation();
             EXPECT_LT(distance(c.eval_position(sign * r.start_pt()), edge->start_pos()), 1e-9) << "edge " << e;
             EXPECT_LT(distance(c.eval_position(sign * r.end_pt()), edge->end_pos()), 1e-9) << "edge " << e;
+            // The line itself is limited to the edge.
+            const QELinterval onCurve = sign > 0.0 ? r : -r;
+            ASSERT_TRUE(c.param_range().finite()) << "edge " << e;
+            EXPECT_NEAR(c.param_range().start_pt(), onCurve.start_pt(), 1e-9) << "edge " << e;
+            EXPECT_NEAR(c.param_range().end_pt(), onCurve.end_pt(), 1e-9) << "edge " << e;
         }
     }
 }
