@@ -14,6 +14,7 @@
 #include "qelx/qelx_geometry_exporter.hxx"
 #include "qelx_velm/default_geometry_importer.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+#include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
 #include "velm/query.hxx"
 
@@ -433,4 +434,31 @@ TEST_F(TopologyCases, ACylindersCirclesHandedAPeriodOnOrReversedCloseItWhole)
                 EXPECT_NEAR(edge->param_range().length(), 2.0 * M_PI, 1e-9) << "edge " << e;
             }
         }
+}
+
+TEST_F(TopologyCases, ASheetShellWithoutFacesMakesNothingAndEmptyLoopsGo)
+{
+    // A sheet body listing a shell of no faces beside its own, and its face
+    // listing loops without coedges before and after its one loop: one lump
+    // of one shell, the face with its one loop, all sound.
+    TestModel model = TestModel::planeFace();
+    model.shells.emplace_back();
+    model.bodies[0].shells2D.push_back(static_cast<int>(model.shells.size()) - 1);
+    const int own = model.faces[0].loops[0];
+    model.addEmptyLoop(0);
+    model.faces[0].loops = {model.faces[0].loops.back(), own};
+    model.addEmptyLoop(0);
+    ASSERT_EQ(model.faces[0].loops.size(), 3u);
+    Import import(model);
+    import.creator().CreateSheetBody(import.id(qelx_test::KindBody, 0));
+    ASSERT_EQ(import.bodies().size(), 1u);
+    BODY* body = import.bodies()[0];
+    EXPECT_EQ(testkit::count_lumps(body), 1);
+    EXPECT_EQ(testkit::count_shells(body), 1);
+    EXPECT_EQ(findingsOf(body), std::vector<std::string>());
+    const std::vector<FACE*> faces = testkit::faces_of(body);
+    ASSERT_EQ(faces.size(), 1u);
+    ASSERT_NE(faces[0]->loop(), nullptr);
+    EXPECT_EQ(faces[0]->loop()->next(), nullptr);
+    EXPECT_NE(faces[0]->loop()->start(), nullptr);
 }
