@@ -650,3 +650,82 @@ TEST_F(WireRoad, LayersNamesAndPointSetsTravelWithTheEntities)
             EXPECT_EQ(Ve_AttribTransfer::GetStringAttrib(bodies[0], "MDI", mdi), corvane);
         }
 }
+
+TEST_F(WireRoad, ALineEndingOnACircleIsOneChainNotABranch)
+{
+    // A lasso: a line from (3, 0, 0) to (1, 0, 0), where a whole circle
+    // starts and ends. Three edge ends meet at that vertex, but two are the
+    // circle's: the wire is one chain, in every frame.
+    for (const Frame& frame : frames()) {
+        SCOPED_TRACE(frame.name);
+        TestModel m;
+        const int body = m.addBody();
+        const int far = m.addVertex({3, 0, 0}), knot = m.addVertex({1, 0, 0});
+        qelx_test::TestWire wire;
+        wire.edges = {m.addEdge(m.addLine({3, 0, 0}, {1, 0, 0}), far, knot, 0.0, 2.0),
+                      m.addEdge(m.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 1.0, 1.0, 0.0, 2.0 * M_PI), knot, knot,
+                                0.0, 2.0 * M_PI)};
+        m.wires.push_back(wire);
+        m.bodies[body].wires.push_back(0);
+        ASSERT_LT(m.maxGap(), 1e-9);
+        WireImport import(m, frame.morph);
+        const std::vector<BODY*> bodies = import.run();
+        ASSERT_EQ(bodies.size(), 1u);
+        EXPECT_EQ(wiresOf(bodies[0]), 1);
+        const Counts n = countsOf(bodies[0]);
+        EXPECT_EQ(n.edges, 2);
+        EXPECT_EQ(n.vertices, 2);
+        EXPECT_EQ(findingsOf(bodies[0]), std::vector<std::string>());
+    }
+}
+
+TEST_F(WireRoad, LooseEdgesOfOneBodyBecomeBodiesApartAndABranchKeepsItsCircleARing)
+{
+    // Two single edges apart in one body, bodies asked for apart: two bodies.
+    {
+        qelx_test::OptionScope options;
+        options.on("/XVelm/CreateSeparateWireBodies");
+        TestModel m = TestModel::polylineWire({{0, 0, 0}, {1, 0, 0}});
+        const int a = m.addVertex({5, 0, 0}), b = m.addVertex({6, 0, 0});
+        qelx_test::TestWire second;
+        second.edges = {m.addEdge(m.addLine({5, 0, 0}, {6, 0, 0}), a, b, 0.0, 1.0)};
+        m.wires.push_back(second);
+        m.bodies[0].wires.push_back(static_cast<int>(m.wires.size()) - 1);
+        WireImport import(m, QELXMorph3D());
+        const std::vector<BODY*> bodies = import.run();
+        ASSERT_EQ(bodies.size(), 2u);
+        for (BODY* body : bodies) {
+            EXPECT_EQ(countsOf(body).edges, 1);
+            EXPECT_EQ(findingsOf(body), std::vector<std::string>());
+        }
+    }
+    // Two lines and a whole circle at one vertex branch: each edge a wire of
+    // its own, the circle's a ring of one.
+    TestModel m;
+    const int body = m.addBody();
+    const int left = m.addVertex({3, 0, 0}), knot = m.addVertex({1, 0, 0}), right = m.addVertex({1, -2, 0});
+    qelx_test::TestWire wire;
+    wire.edges = {m.addEdge(m.addLine({3, 0, 0}, {1, 0, 0}), left, knot, 0.0, 2.0),
+                  m.addEdge(m.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 1.0, 1.0, 0.0, 2.0 * M_PI), knot, knot, 0.0,
+                            2.0 * M_PI),
+                  m.addEdge(m.addLine({1, 0, 0}, {1, -2, 0}), knot, right, 0.0, 2.0)};
+    m.wires.push_back(wire);
+    m.bodies[body].wires.push_back(0);
+    ASSERT_LT(m.maxGap(), 1e-9);
+    WireImport import(m, QELXMorph3D());
+    const std::vector<BODY*> bodies = import.run();
+    ASSERT_EQ(bodies.size(), 1u);
+    EXPECT_EQ(wiresOf(bodies[0]), 3);
+    EXPECT_EQ(findingsOf(bodies[0]), std::vector<std::string>());
+    ENTITY_LIST coedges;
+    api_get_coedges(bodies[0], coedges);
+    int rings = 0;
+    for (int i = 0; i < coedges.count(); ++i) {
+        auto* c = static_cast<COEDGE*>(coedges[i]);
+        const bool closed = c->start() == c->end();
+        rings += closed ? 1 : 0;
+        EXPECT_EQ(c->next(), closed ? c : nullptr);
+        EXPECT_EQ(c->previous(), closed ? c : nullptr);
+    }
+    EXPECT_EQ(rings, 1);
+}
