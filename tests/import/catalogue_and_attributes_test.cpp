@@ -10,6 +10,10 @@
 
 #include <malloc.h>
 
+#include <array>
+#include <limits>
+#include <utility>
+
 using namespace importtest;
 using qelx_test::TestModel;
 
@@ -382,9 +386,12 @@ TEST_F(LayerImport, FiltersGatherTheirLayersMakingMissingOnesByNumber)
 {
     TestModel model = TestModel::block(1, 1, 1);
     model.attributes[qelx_test::wordOf(qelx_test::KindFace, 0)].layer = 1;
-    model.layers[1] = qelx_test::TestLayer{"one", {0, 0, 1, 1}, false};
-    model.layers[2] = qelx_test::TestLayer{"two", {0, 1, 0, 1}, false};
-    model.layerFilters = {{"all", 0, {}, true}, {"some", 1, {1, 2}, false}, {"some", 1, {1}, false}};
+    // A colour component that is no number is written as 0.
+    model.layers[1] = qelx_test::TestLayer{"one", {std::numeric_limits<double>::quiet_NaN(), 0, 1, 1}, false};
+    model.layers[2] = qelx_test::TestLayer{"two", {0, 1, 0.5, 1}, false};
+    // The all-layers filter gathers every layer without naming them: the
+    // layer it lists is not made its member.
+    model.layerFilters = {{"all", 0, {1}, true}, {"some", 1, {1, 2}, false}, {"some", 1, {1}, false}};
     Import import(model);
     FACE* face = import.creator().GetFace(import.id(qelx_test::KindFace, 0));
     QELXVelmLayerImporter layers;
@@ -398,6 +405,7 @@ TEST_F(LayerImport, FiltersGatherTheirLayersMakingMissingOnesByNumber)
     EXPECT_TRUE(membersOf(made[0]).empty());
     bool current = false;
     EXPECT_TRUE(Ve_AttribTransfer::getCurrent(made[0], current) && current);
+    EXPECT_FALSE(Ve_AttribTransfer::getCurrent(made[1], current) && current);
     QELGROUP* one = nullptr;
     QELGROUP* two = nullptr;
     ASSERT_EQ(layers.FindLayerById(1, one), QELI_OK);
@@ -408,6 +416,15 @@ TEST_F(LayerImport, FiltersGatherTheirLayersMakingMissingOnesByNumber)
     QELXString label;
     EXPECT_TRUE(Ve_AttribTransfer::getLabel(two, label));
     EXPECT_STREQ(label.c_str(), "two");
+    // Its colour by number too, and the first layer's from its entity.
+    for (auto [layer, want] : {std::pair(two, std::array<double, 3>{0.0, 1.0, 0.5}),
+                               std::pair(one, std::array<double, 3>{0.0, 0.0, 1.0})}) {
+        const auto* rgb = static_cast<const ATTRIB_RGB*>(find_attrib(layer, ATTRIB_ST_TYPE, ATTRIB_RGB_TYPE));
+        ASSERT_NE(rgb, nullptr);
+        EXPECT_DOUBLE_EQ(rgb->red(), want[0]);
+        EXPECT_DOUBLE_EQ(rgb->green(), want[1]);
+        EXPECT_DOUBLE_EQ(rgb->blue(), want[2]);
+    }
     // Made by number and switched off: not current either.
     EXPECT_FALSE(Ve_AttribTransfer::getCurrent(two, current) && current);
     api_del_entity(face);

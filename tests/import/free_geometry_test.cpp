@@ -3,6 +3,7 @@
 // cannot be read fails alone.
 #include "importer_support.hxx"
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -110,6 +111,7 @@ TEST_F(FreeGeometry, AnItemThatCannotBeReadFailsAlone)
     };
     const Case cases[] = {
         {"a point that is not a number", [](TestModel& m) { m.points[m.freePoints[0]][1] = std::nan(""); }, 2},
+        {"a point whose z is infinite", [](TestModel& m) { m.points[m.freePoints[0]][2] = HUGE_VAL; }, 2},
         {"a curve of no known kind", [](TestModel& m) { m.curves[m.freeCurves[1]].type = qelx_test::CurvUnknown; },
          2},
     };
@@ -123,6 +125,16 @@ TEST_F(FreeGeometry, AnItemThatCannotBeReadFailsAlone)
         EXPECT_EQ(run.result().size(), c.bodies);
         ASSERT_EQ(events.names("Warning").size(), 1u);
         EXPECT_NE(events.names("Warning")[0].find("not imported"), std::string::npos);
+    }
+    // The stage of the failing item says so; the others pass.
+    {
+        TestModel spoilt = curvesAndPoints();
+        spoilt.points[spoilt.freePoints[0]][2] = HUGE_VAL;
+        ImporterRun stage(spoilt);
+        Gk_ImportContext context(&stage.target(), &stage.sourceDocument());
+        EXPECT_EQ(stage.importer().ImportFreePoints(&stage.source(), &context), QELI_FAIL);
+        EXPECT_EQ(stage.importer().ImportFreeCurves(&stage.source(), &context), QELI_OK);
+        stage.result();
     }
     // Without a geometry exporter nothing can be read: each item fails.
     ImporterRun run(curvesAndPoints());

@@ -462,3 +462,17 @@ TEST_F(TopologyCases, ASheetShellWithoutFacesMakesNothingAndEmptyLoopsGo)
     EXPECT_EQ(faces[0]->loop()->next(), nullptr);
     EXPECT_NE(faces[0]->loop()->start(), nullptr);
 }
+
+TEST_F(TrimRoadCases, EveryLumpOfASolidGivesItsFaces)
+{
+    // A solid of two blocks, one lump each: the trim road makes a sheet of
+    // every face of both.
+    TestModel model = TestModel::block(1, 2, 3);
+    TestModel other = TestModel::block(2, 2, 2);
+    const int second = model.append(other);
+    model.bodies[0].lumps.push_back(model.bodies[second].lumps[0]);
+    model.bodies.erase(model.bodies.begin() + second);
+    ASSERT_EQ(model.bodies[0].lumps.size(), 2u);
+    ImporterRun run(model);
+    EXPECT_EQ(trimSolid(run).size(), 12u);
+}
