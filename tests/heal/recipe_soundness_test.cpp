@@ -157,6 +157,20 @@ TEST_F(RecipeSoundness, UgKeepsAFaceWhoseAreaComesOutNegative)
     api_del_entity(sheet);
 }
 
+// The body twice as large, in its own geometry (no transform left to undo).
+void scaleIntoGeometry(BODY* b)
+{
+    api_apply_transf(b, scale_transf(2.0));
+    api_change_body_trans(b, nullptr);
+}
+
+// The first face's plane replaced by an equal one: a new surface, no change.
+void planeAnew(BODY* b)
+{
+    FACE* face = firstFace(b);
+    face->set_geometry(make_surface(face->geometry()->equation()));
+}
+
 // The watch keeps a step that leaves the body no worse, and takes back one
 // that makes it worse, with a warning naming the body and the step.
 TEST_F(RecipeSoundness, AStepThatHarmsItsBodyIsTakenBackAndNamed)
@@ -189,6 +203,9 @@ TEST_F(RecipeSoundness, AStepThatHarmsItsBodyIsTakenBackAndNamed)
              t->set_tolerance(2.0);
          },
          true},
+        {"turnAFaceInsideOut", [](BODY* b) { firstFace(b)->set_sense(REVERSED); }, true},
+        {"scaleTheGeometry", scaleIntoGeometry, true},
+        {"aPlaneAnew", planeAnew, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.step);
@@ -209,6 +226,110 @@ TEST_F(RecipeSoundness, AStepThatHarmsItsBodyIsTakenBackAndNamed)
         }
         EXPECT_EQ(testkit::check_findings(box), "");
         api_del_entity(box);
+    }
+}
+
+// A sheet has no volume to lose: a face grown or shrunk shows in its area
+// alone, and so does a face mended by its own loops (a wrong-way hole) not.
+TEST_F(RecipeSoundness, AStepThatChangesAFaceAreaOnASheetIsTakenBack)
+{
+    const struct {
+        const char* step;
+        void (*work)(BODY*);
+        bool harms;
+    } cases[] = {
+        {"scaleTheGeometry", scaleIntoGeometry, true},
+        {"turnTheLoop", [](BODY* b) { reverse_loop(firstFace(b)->loop()); }, true},
+        {"aPlaneAnew", planeAnew, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
+        BODY* sheet = testkit::make_polygon_sheet({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
+        qelx_test::EventRecorder events;
+        ve_heal::StepWatch watch(sheet, "body 2");
+        EXPECT_EQ(watch.step(c.step, [&] { c.work(sheet); }), !c.harms);
+        EXPECT_EQ(events.names("Warning").size(), c.harms ? 1u : 0u);
+        EXPECT_NEAR(testkit::body_area(sheet), 100.0, 1e-9);
+        api_del_entity(sheet);
+    }
+}
+
+// Every recipe runs its steps under the watch: harm done inside any of its
+// steps is taken back with a warning naming the body and the step, and the
+// recipe goes on; a harmless change inside a step is kept.
+TEST_F(RecipeSoundness, EveryRecipeTakesBackAStepThatHarmsAndKeepsOneThatDoesNot)
+{
+    const char* const recipes[] = {"",
+                                   "HealBodyPostProcessPs",
+                                   "HealBodyPostProcessInventor",
+                                   "HealBodyPostProcessProE",
+                                   "HealBodyPostProcessV4",
+                                   "HealBodyPostProcessV5",
+                                   "HealBodyPostProcessIdeas",
+                                   "HealBodyPostProcessUg",
+                                   "HealBodyPostProcessVda",
+                                   "HealBodyPostProcessIges",
+                                   "HealBodyPostProcessStep"};
+    const struct {
+        const char* name;
+        void (*work)(BODY*);
+        bool harms;
+    } doubles[] = {
+        {"turnAFaceInsideOut", [](BODY* b) { firstFace(b)->set_sense(REVERSED); }, true},
+        {"scaleTheGeometry", scaleIntoGeometry, true},
+        {"moveTheBodyAndAPlaneAnew",
+         [](BODY* b) {
+             api_apply_transf(b, translate_transf(QELvector(1, 2, 3)));
+             planeAnew(b);
+         },
+         false},
+    };
+    for (const char* recipe : recipes) {
+        for (const auto& d : doubles) {
+            SCOPED_TRACE(std::string(*recipe ? recipe : "standard repair") + " / " + d.name);
+            qelx_test::OptionScope scope;
+            scope.on(Ve_OptionDoc::keyOf("HealBody"));
+            if (*recipe)
+                scope.on(Ve_OptionDoc::keyOf(recipe));
+            BODY* box = testkit::make_plane_box(10, 20, 30);
+            std::string doubled;
+            ve_heal::StepWatch::setStepDouble([&](BODY* b, const char* step) {
+                if (b != box || !doubled.empty())
+                    return;
+                doubled = step;
+                d.work(b);
+            });
+            Ve_CocoonTagHandle set(new Ve_CocoonTag);
+            set->appendBody(soundTag(box));
+            qelx_test::EventRecorder events;
+            QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+            ve_heal::StepWatch::setStepDouble(nullptr);
+            if (doubled.empty()) {
+                ADD_FAILURE() << "no step of the recipe ran under the watch";
+                api_del_entity(box);
+                continue;
+            }
+            ASSERT_EQ(set->getBodies().Count(), 1);
+            ASSERT_EQ(set->getBodies()[0], soundTag(box));
+            std::vector<std::string> undone;
+            for (const std::string& w : events.names("Warning"))
+                if (w.find("the step was undone") != std::string::npos)
+                    undone.push_back(w);
+            if (d.harms) {
+                ASSERT_EQ(undone.size(), 1u);
+                EXPECT_NE(undone[0].find("Healing step " + doubled + " made "), std::string::npos) << undone[0];
+                EXPECT_NE(undone[0].find("body"), std::string::npos) << undone[0];
+                EXPECT_EQ(box->transform(), nullptr);
+            } else {
+                EXPECT_TRUE(undone.empty()) << undone[0];
+                ASSERT_NE(box->transform(), nullptr) << "the harmless step was not kept";
+            }
+            EXPECT_EQ(testkit::count_faces(box), 6);
+            EXPECT_EQ(testkit::check_findings(box), "");
+            const double scale = box->transform() ? box->transform()->transform().scaling() : 1.0;
+            EXPECT_NEAR(testkit::body_area(box), 2200.0 * scale * scale, 1e-6);
+            api_del_entity(box);
+        }
     }
 }
 

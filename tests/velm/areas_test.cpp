@@ -110,6 +110,42 @@ TEST(QueryVolume, ClosedBodiesMatchTheirClosedForms) {
   EXPECT_FALSE(api_body_volume(nullptr, 1e-6, volume, acc).ok());
 }
 
+// A face's measures: its area as api_ent_area gives it, and fluxes about
+// any origin that add up to the body's volume.
+TEST(QueryAreas, FaceMeasuresAddUpToTheBodyAndItsFaces) {
+  const std::function<BODY*()> bodies[] = {[] { return make_plane_box_at(QELposition(-7, 30, 2), 1, 2, 3); },
+                                           [] { return make_cylinder(5.0, 8.0); }};
+  for (const auto& make : bodies) {
+    BODY* b = make();
+    double volume = 0.0, achieved = 0.0;
+    ASSERT_TRUE(api_body_volume(b, 1e-9, volume, achieved).ok());
+    for (const QELposition& origin : {QELposition(0, 0, 0), QELposition(-6.5, 31, 3.5), QELposition(100, -50, 20)}) {
+      double flux = 0.0, error = 0.0;
+      for (FACE* f : faces_of(b)) {
+        face_measures m;
+        ASSERT_TRUE(api_face_measures(f, origin, 1e-9, 1.0, m).ok());
+        double area = 0.0;
+        ASSERT_TRUE(api_ent_area(f, 1e-9, area, achieved).ok());
+        EXPECT_NEAR(m.area, area, 1e-7 * std::abs(area));
+        flux += m.flux, error += m.flux_error;
+      }
+      EXPECT_NEAR(flux, volume, 1e-7 * std::abs(volume) + error);
+    }
+    // A face turned over: its area and flux change sign.
+    FACE* f = faces_of(b)[0];
+    face_measures before, after;
+    ASSERT_TRUE(api_face_measures(f, QELposition(1, 2, 3), 1e-6, 10.0, before).ok());
+    reverse_loop(f->loop());
+    f->set_sense(f->sense() == FORWARD ? REVERSED : FORWARD);
+    ASSERT_TRUE(api_face_measures(f, QELposition(1, 2, 3), 1e-6, 10.0, after).ok());
+    EXPECT_NEAR(after.area, before.area, 1e-6 * std::abs(before.area));
+    EXPECT_NEAR(after.flux, -before.flux, 1e-5 * std::abs(before.flux) + 1e-9);
+    EXPECT_TRUE(api_del_entity(b).ok());
+  }
+  face_measures m;
+  EXPECT_FALSE(api_face_measures(nullptr, QELposition(), 1e-6, 1.0, m).ok());
+}
+
 TEST(QueryPoles, SingularPointsOfSurfaces) {
   QELposition poles[2];
   sphere s(QELposition(1, 2, 3), 4.0);

@@ -36,6 +36,40 @@ TEST_F(BulletinBoard, FailedOuterFrameRestoresChangedFieldsAndUseCounts) {
   EXPECT_FALSE(velm_is_live_entity(b));
 }
 
+// Looking back shows the frame's entities as they were, then as they are,
+// and the frame still commits or fails as it would have; a change while
+// looking back is refused.
+TEST_F(BulletinBoard, LookingBackShowsTheStateTheFrameOpenedOn) {
+  for (const bool fail : {false, true}) {
+    SCOPED_TRACE(fail ? "frame fails after" : "frame commits after");
+    TNODE* a = new TNODE(1.5, 1);
+    TNODE* b = new TNODE(2.5, 2);
+    a->set_link(b);
+    api_bb_begin(true);
+    a->set_value(10.0);
+    a->set_link(nullptr);  // b is lost
+    TNODE* made = new TNODE(7.0, 3);
+    bool looked = false;
+    bb_frame_look_back([&] {
+      looked = true;
+      EXPECT_EQ(a->value(), 1.5);
+      EXPECT_EQ(a->link(), b);
+      EXPECT_FALSE(b->is_lost());
+      EXPECT_EQ(made->value(), 7.0);  // made in the frame: there, but unreached
+      EXPECT_THROW(a->set_value(3.0), velm_exception);
+    });
+    EXPECT_TRUE(looked);
+    EXPECT_EQ(a->value(), 10.0);
+    EXPECT_EQ(a->link(), nullptr);
+    EXPECT_TRUE(b->is_lost());
+    api_bb_end(fail ? failure : outcome(0), true, false);
+    EXPECT_EQ(a->value(), fail ? 1.5 : 10.0);
+    EXPECT_EQ(velm_is_live_entity(made), !fail);
+    if (!fail) made->lose();
+    a->lose();
+  }
+}
+
 // A use given back by an entity that holds none changes nothing.
 TEST_F(BulletinBoard, FailedFrameRestoresACurveEquationAndUsesStopAtZero) {
   CURVE* c = make_curve(straight(QELposition(1, 2, 3), QELunit_vector(1, 0, 0)));

@@ -1,6 +1,10 @@
 // The ProE, V4, V5 and Ideas recipes: repair, double-sided open shells, and
 // bodies whose shells or lumps touch split into one body per piece.
+#include <memory>
+#include <vector>
+
 #include "heal/repair_utils_internal.hxx"
+#include "heal/step_watch.hxx"
 #include "loops/loop_repair.hxx"
 #include "loops/repair_loops.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
@@ -66,10 +70,11 @@ void QELXVeRepairUtils::separationWalk(Ve_CocoonTag* set, bool v4)
                     walk.Append(made);
                     return;
                 }
-                body->doStandardRepair();
-                mergeDuplicateVertices(body);
+                ve_heal::StepWatch watch(body, bodyLabel(n + 1));
+                watch.step("doStandardRepair", [&] { body->doStandardRepair(); });
+                watch.step("mergeDuplicateVertices", [&] { mergeDuplicateVertices(body); });
                 if (isOpenBody(kernelOf(body)))
-                    makeDoubleSided(kernelOf(body));
+                    watch.step("makeDoubleSided", [&] { makeDoubleSided(kernelOf(body)); });
             });
             if (!healed)
                 dropMadeAfterCad(walk, before);
@@ -99,35 +104,42 @@ void QELXVeRepairUtils::postProcessRepairV4(Ve_CocoonTag* set)
 void QELXVeRepairUtils::postProcessRepairV4(Ve_BodyTag* body, QELXDynamicArray<Ve_BodyTag*>& newBodies)
 {
     BODY* b = kernelOf(body);
+    ve_heal::StepWatch watch(body, "");
     if (!Ve_OptionDoc::isOn(Ve_OptionDoc::UseSurfaceLimits))
-        velmCall([&] { trim_body_faces(b, "trim"); });
+        watch.step("trim_body_faces", [&] { velmCall([&] { trim_body_faces(b, "trim"); }); });
     QELXDynamicArray<Ve_BodyTag*> built;
     const outcome repaired = velmCall([&] {
         Ve_PostProcessUtil util(body);
-        util.MakeCurvesClosed();
-        util.removeSmallEdges(1e-5, true);
-        body->doStandardRepair();
-        util.removeSmallTolerantEdges(false);
-        Ve_VertexUtil(b).remDuplVerticesByChangeVertGeom();
+        watch.step("MakeCurvesClosed", [&] { util.MakeCurvesClosed(); });
+        watch.step("removeSmallEdges", [&] { util.removeSmallEdges(1e-5, true); });
+        watch.step("doStandardRepair", [&] { body->doStandardRepair(); });
+        watch.step("removeSmallTolerantEdges", [&] { util.removeSmallTolerantEdges(false); });
+        watch.step("remDuplVerticesByChangeVertGeom", [&] { Ve_VertexUtil(b).remDuplVerticesByChangeVertGeom(); });
         if (body->isTrimBody()) {
-            QELXVelmLoopRepair loops(b);
-            loops.Repair();
-            built = loops.getBodies();
+            // Taken back, the bodies it made are gone with it.
+            if (!watch.step("QELXVelmLoopRepair", [&] {
+                    QELXVelmLoopRepair loops(b);
+                    loops.Repair();
+                    built = loops.getBodies();
+                }))
+                built.Clear();
         } else {
-            Ve_RepairLoops loops(body);
-            if (loops.canBeRepaired()) {
-                Ve_FaceRepairInput input;
-                loops.classify(input);
-                loops.repair(input);
-            }
+            watch.step("Ve_RepairLoops", [&] {
+                Ve_RepairLoops loops(body);
+                if (loops.canBeRepaired()) {
+                    Ve_FaceRepairInput input;
+                    loops.classify(input);
+                    loops.repair(input);
+                }
+            });
         }
-        util.removeCoedgeTolErrors();
+        watch.step("removeCoedgeTolErrors", [&] { util.removeCoedgeTolErrors(); });
     });
     // Bodies the loop repair built inside a bracket that failed are gone again.
     if (repaired.ok())
         newBodies = built;
     else
-        body->doStandardRepair();
+        ve_heal::StepWatch(body, "").step("doStandardRepair", [&] { body->doStandardRepair(); });
 }
 
 void QELXVeRepairUtils::postProcessRepairV5(Ve_CocoonTag* set)
@@ -163,30 +175,37 @@ void QELXVeRepairUtils::postProcessRepairV5(Ve_BodyTag* body)
     if (!body)
         return;
     BODY* b = kernelOf(body);
-    body->doStandardRepair();
+    ve_heal::StepWatch watch(body, "");
+    watch.step("doStandardRepair", [&] { body->doStandardRepair(); });
     const LUMP* lump = b->lump();
     const SHELL* shell = lump ? lump->shell() : nullptr;
     if (!shell || (!shell->face() && !shell->wire()))
         return;
-    Ve_VertexUtil(b).remDuplVerticesByChangeVertGeom();
+    watch.step("remDuplVerticesByChangeVertGeom", [&] { Ve_VertexUtil(b).remDuplVerticesByChangeVertGeom(); });
     if (isOpenBody(b))
-        makeDoubleSided(b);
-    cleanup(b);
+        watch.step("makeDoubleSided", [&] { makeDoubleSided(b); });
+    watch.step("cleanup", [&] { cleanup(b); });
 }
 
 void QELXVeRepairUtils::postProcessRepairIdeas(Ve_CocoonTag* set)
 {
-    for (Ve_BodyTag* b : set->getBodies())
-        if (b && isOpenBody(kernelOf(b)))
-            healOneBody([&] { makeDoubleSided(kernelOf(b)); });
-    for (Ve_BodyTag* b : set->getBodies())
-        if (b)
-            healOneBody([&] { b->doStandardRepair(); });
+    // One watch per body over the three passes.
+    const QELXDynamicArray<Ve_BodyTag*> bodies = set->getBodies();
+    std::vector<std::unique_ptr<ve_heal::StepWatch>> watches;
+    for (int i = 0; i < bodies.Count(); ++i)
+        watches.push_back(std::make_unique<ve_heal::StepWatch>(bodies[i], bodyLabel(i + 1)));
+    for (int i = 0; i < bodies.Count(); ++i)
+        if (Ve_BodyTag* b = bodies[i]; b && isOpenBody(kernelOf(b)))
+            healOneBody([&] { watches[i]->step("makeDoubleSided", [&] { makeDoubleSided(kernelOf(b)); }); });
+    for (int i = 0; i < bodies.Count(); ++i)
+        if (Ve_BodyTag* b = bodies[i])
+            healOneBody([&] { watches[i]->step("doStandardRepair", [&] { b->doStandardRepair(); }); });
     ENTITY_LIST kept;
-    for (Ve_BodyTag* b : set->getBodies()) {
+    for (int i = 0; i < bodies.Count(); ++i) {
+        Ve_BodyTag* b = bodies[i];
         if (!b)
             continue;
-        healOneBody([&] { mergeDuplicateVertices(b); });
+        healOneBody([&] { watches[i]->step("mergeDuplicateVertices", [&] { mergeDuplicateVertices(b); }); });
         if (!hasWire(b)) {
             kept.add(reinterpret_cast<ENTITY*>(b));
             continue;

@@ -198,8 +198,8 @@ void QELXVeRepairUtils::postProcessRepairPs(Ve_BodyTag* body)
 {
     if (!recipeSwitchOn(Ve_OptionDoc::HealBody))
         return;
-    velmCall([&] { removeFacesWithoutSurface(body, false); });
     ve_heal::StepWatch watch(body, "the body");
+    watch.step("removeFacesWithoutSurface", [&] { velmCall([&] { removeFacesWithoutSurface(body, false); }); });
     watch.step("doStandardRepair", [&] { body->doStandardRepair(); });
     Ve_PostProcessUtil util(body);
     watch.step("removeSmallEdges", [&] { util.removeSmallEdges(5e-6, false); });
@@ -224,7 +224,10 @@ void QELXVeRepairUtils::postProcessRepairInventor(Ve_CocoonTag* set)
                 kept.Add(b);
         set->setBodies(kept);
     }
-    for (Ve_BodyTag* b : set->getBodies())
-        if (b)
-            healOneBody([&] { b->doStandardRepair(); });
+    const QELXDynamicArray<Ve_BodyTag*> bodies = set->getBodies();
+    for (int i = 0; i < bodies.Count(); ++i)
+        if (Ve_BodyTag* b = bodies[i])
+            healOneBody([&] {
+                ve_heal::StepWatch(b, bodyLabel(i + 1)).step("doStandardRepair", [&] { b->doStandardRepair(); });
+            });
 }

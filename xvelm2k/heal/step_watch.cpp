@@ -2,6 +2,7 @@
 #include "heal/step_watch.hxx"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -20,17 +21,21 @@ namespace ve_heal {
 
 namespace {
 
-// Volumes are integrated to this relative accuracy, and a change beyond ten
+// Faces are integrated to this relative accuracy (the estimated error of each
+// measure is added to what a comparison allows), and a change beyond ten
 // times it is a change of the model: what replacing geometry by an
-// approximation of it may cost at most. Face areas are not integrated step
-// by step (that cost several times the healing itself): a face lost from a
-// closed body, a face turned or a surface replaced shows in the volume, and
-// a face moved off its edges in the checker's findings.
+// approximation of it may cost at most.
 constexpr double kMeasureAccuracy = 1e-5;
 constexpr double kKeptWithin = 1e-4;
+// Loops whose integrals agree to this part of the body's size (and square)
+// are the same loops.
+constexpr double kShapeAccuracy = 1e-8;
 // A tolerance over this part of the body's size hides damage instead of
 // mending it.
 constexpr double kToleranceShare = 0.01;
+// Area a step may take or give at no cost: a strip this wide across the body
+// (a sliver of the kernel's own resolution).
+constexpr double kResolution = 1e-6;
 
 template <class F>
 void forEachFace(BODY* body, F&& visit)
@@ -41,29 +46,126 @@ void forEachFace(BODY* body, F&& visit)
                 visit(f);
 }
 
-} // namespace
-
-FaceState measureFace(FACE* face)
+template <class F>
+void forEachCoedge(const FACE* face, F&& visit)
 {
-    FaceState state;
-    insanity_list* found = nullptr;
-    if (api_check_entity(face, found).ok() && found)
-        for (int i = 0; i < found->count(); ++i)
-            ++state.findings[found->data(i)->get_insane_id()];
-    delete found;
-    state.reversed = face->sense() == REVERSED;
-    state.surface = face->geometry();
-    return state;
+    for (LOOP* loop = face->loop(); loop; loop = loop->next()) {
+        COEDGE* first = loop->start();
+        for (COEDGE* c = first; c;) {
+            visit(loop, c);
+            c = c->next();
+            if (c == first)
+                break;
+        }
+    }
 }
 
-BodyState measureBody(BODY* body, std::map<FACE*, FaceState>& faces, const std::function<bool(FACE*)>& touched,
-                      const BodyState* before)
+// Gauss-Legendre on [0, 1], for the loop integrals.
+constexpr double kNodes[8] = {0.019855071751231856, 0.10166676129318664, 0.2372337950418355, 0.4082826787521751,
+                              0.5917173212478249,   0.7627662049581645,  0.8983332387068134, 0.9801449282487681};
+constexpr double kWeights[8] = {0.05061426814518813, 0.11119051722668724, 0.15685332293894363, 0.18134189168918100,
+                                0.18134189168918100, 0.15685332293894363, 0.11119051722668724, 0.05061426814518813};
+
+} // namespace
+
+// What the face's area and flux follow: its surface (which one, and a few of
+// its points, for an equation changed in place), its sense, and its loops
+// through integrals over them that an edge split in two, a tolerant edge put
+// in an edge's place or loops listed in another order leave as they were:
+// the vector area (P x dP / 2), length and first moment (P |dP|) of all
+// loops together. Not the pcurves: the checker holds each to its edge (a
+// coedge off its edge is a finding). So the steps that only split edges,
+// make them tolerant or add pcurves, as most of the healing does on every
+// face, cost no integration.
+FaceShape shapeOf(const FACE* face)
+{
+    FaceShape out;
+    out.surface = face->geometry();
+    out.reversed = face->sense() == REVERSED;
+    if (const SURFACE* s = face->geometry(); s && s->has_equation()) {
+        const surface& equation = s->equation();
+        const QELpar_box range = equation.param_range();
+        auto at = [](const QELinterval& r, double share) {
+            return r.finite() ? r.start_pt() + share * r.length() : share;
+        };
+        for (const auto& [su, sv] : {std::pair{0.31, 0.47}, std::pair{0.73, 0.59}}) {
+            const QELposition p = equation.eval_position(QELpar_pos(at(range.u_range(), su), at(range.v_range(), sv)));
+            out.surfacePoints.insert(out.surfacePoints.end(), {p.x(), p.y(), p.z()});
+        }
+    }
+    for (LOOP* loop = face->loop(); loop; loop = loop->next())
+        ++out.loops;
+    forEachCoedge(face, [&](const LOOP*, const COEDGE* c) {
+        const EDGE* e = c->edge();
+        const CURVE* geometry = e ? e->geometry() : nullptr;
+        if (!geometry || !geometry->has_equation())
+            return;
+        const QELinterval r = e->param_range();
+        if (!r.finite())
+            return;
+        const curve& equation = geometry->equation();
+        const double along = e->sense() == FORWARD ? 1.0 : -1.0;
+        const double way = c->sense() == FORWARD ? 1.0 : -1.0;
+        for (int i = 0; i < 8; ++i) {
+            QELposition p;
+            QELvector d;
+            equation.eval(along * (r.start_pt() + kNodes[i] * r.length()), p, &d);
+            const QELvector dp = (along * kWeights[i] * r.length()) * d;
+            const QELvector at(p.x(), p.y(), p.z());
+            const QELvector area = at * dp;
+            const double length = dp.len();
+            const double sums[7] = {0.5 * way * area.x(), 0.5 * way * area.y(), 0.5 * way * area.z(), length,
+                                    p.x() * length,        p.y() * length,        p.z() * length};
+            for (int k = 0; k < 7; ++k)
+                out.loopSums[k] += sums[k];
+        }
+    });
+    return out;
+}
+
+bool sameShape(const FaceShape& a, const FaceShape& b, double size)
+{
+    if (a.surface != b.surface || a.reversed != b.reversed || a.loops != b.loops || a.surfacePoints != b.surfacePoints)
+        return false;
+    // Within what the integrals' own error may move them on a loop of the
+    // body's size: far below any area a comparison would notice.
+    const double reach = std::max(size, 1e-6);
+    for (int k = 0; k < 7; ++k) {
+        const double scale = k == 3 ? reach : reach * reach;
+        if (std::fabs(a.loopSums[k] - b.loopSums[k]) > kShapeAccuracy * scale)
+            return false;
+    }
+    return true;
+}
+
+namespace {
+
+// The checker's findings on the face; none known when the check failed.
+std::optional<std::map<int, int>> findingsOf(FACE* face)
+{
+    std::map<int, int> findings;
+    insanity_list* found = nullptr;
+    const bool checked = api_check_entity(face, found).ok();
+    if (checked && found)
+        for (int i = 0; i < found->count(); ++i)
+            ++findings[found->data(i)->get_insane_id()];
+    delete found;
+    if (!checked)
+        return std::nullopt;
+    return findings;
+}
+
+// The body as a whole, each face's state taken from `known` unless `fresh`
+// says it must be seen again (then it loses its measure when its shape
+// changed). `reshaped` gets those faces and the new ones.
+BodyState walkBody(BODY* body, const std::map<FACE*, FaceState>& known, const std::function<bool(FACE*)>& fresh,
+                   double reach, std::map<FACE*, FaceState>& now, std::vector<FACE*>* reshaped)
 {
     BodyState state;
+    now.clear();
     if (!body)
         return state;
     bool freeEdge = false;
-    bool turned = false;
     QELposition low(std::numeric_limits<double>::max(), std::numeric_limits<double>::max(),
                     std::numeric_limits<double>::max());
     QELposition high(-low.x(), -low.y(), -low.z());
@@ -77,61 +179,68 @@ BodyState measureBody(BODY* body, std::map<FACE*, FaceState>& faces, const std::
         low = QELposition(std::min(low.x(), p.x()), std::min(low.y(), p.y()), std::min(low.z(), p.z()));
         high = QELposition(std::max(high.x(), p.x()), std::max(high.y(), p.y()), std::max(high.z(), p.z()));
     };
-    std::map<FACE*, FaceState> now;
     forEachFace(body, [&](FACE* face) {
         state.faces = true;
-        for (LOOP* loop = face->loop(); loop; loop = loop->next()) {
-            COEDGE* first = loop->start();
-            for (COEDGE* c = first; c;) {
-                if (!c->partner())
-                    freeEdge = true;
-                if (const EDGE* e = c->edge()) {
-                    state.tolerance = std::max(state.tolerance, e->get_tolerance());
-                    seeVertex(e->start());
-                    seeVertex(e->end());
-                }
-                c = c->next();
-                if (c == first)
-                    break;
+        forEachCoedge(face, [&](const LOOP*, const COEDGE* c) {
+            if (!c->partner())
+                freeEdge = true;
+            if (const EDGE* e = c->edge()) {
+                state.tolerance = std::max(state.tolerance, e->get_tolerance());
+                seeVertex(e->start());
+                seeVertex(e->end());
+            }
+        });
+        const auto was = known.find(face);
+        FaceState f;
+        if (was != known.end() && !fresh(face)) {
+            f = was->second;
+        } else {
+            const std::optional<std::map<int, int>> findings = findingsOf(face);
+            f.checked = findings.has_value();
+            if (findings)
+                f.findings = *findings;
+            f.reversed = face->sense() == REVERSED;
+            f.surface = face->geometry();
+            f.shape = shapeOf(face);
+            if (was != known.end() && sameShape(was->second.shape, f.shape, reach)) {
+                f.measured = was->second.measured;
+                f.unmeasurable = was->second.unmeasurable;
+            } else if (reshaped) {
+                reshaped->push_back(face);
             }
         }
-        const auto known = faces.find(face);
-        FaceState f = known == faces.end() || touched(face) ? measureFace(face) : known->second;
-        if (known == faces.end() || known->second.reversed != f.reversed || known->second.surface != f.surface)
-            turned = true;
+        state.checked = state.checked && f.checked;
         for (const auto& [id, n] : f.findings)
             state.findings[id] += n;
         now.emplace(face, std::move(f));
     });
-    turned = turned || now.size() != faces.size();
-    faces = std::move(now);
     state.closed = state.faces && !freeEdge;
     if (low.x() <= high.x())
         state.size = (high - low).len();
-    if (state.closed && state.findings.empty()) {
-        if (before && !turned && before->volumeMeasured) {
-            // No face turned, came or went: the volume stands.
-            state.volumeMeasured = true;
-            state.volume = before->volume;
-        } else {
-            double volume = 0.0, achieved = 0.0;
-            state.volumeMeasured = api_body_volume(body, kMeasureAccuracy, volume, achieved).ok();
-            state.volume = volume;
-        }
-    }
     return state;
 }
+
+std::string figure(double d)
+{
+    std::ostringstream out;
+    out.precision(6);
+    out << d;
+    return out.str();
+}
+
+} // namespace
 
 BodyState measureBody(BODY* body)
 {
     std::map<FACE*, FaceState> faces;
-    return measureBody(body, faces, [](FACE*) { return true; }, nullptr);
+    return walkBody(body, {}, [](FACE*) { return true; }, 1.0, faces, nullptr);
 }
 
 std::string worseThan(const BodyState& before, const BodyState& after)
 {
     std::ostringstream what;
-    for (const auto& [id, n] : after.findings) {
+    // A check that failed on either side knows nothing to compare.
+    for (const auto& [id, n] : before.checked && after.checked ? after.findings : std::map<int, int>()) {
         const auto was = before.findings.find(id);
         if (n > (was == before.findings.end() ? 0 : was->second)) {
             what << "new checker finding " << id;
@@ -140,19 +249,56 @@ std::string worseThan(const BodyState& before, const BodyState& after)
     }
     if (before.closed && !after.closed)
         return "a closed body lost a face or came open";
-    auto apart = [](double a, double b) {
-        return std::fabs(a - b) > kKeptWithin * std::max(std::fabs(a), std::fabs(b)) + 1e-12;
-    };
-    // An inside-out solid (negative volume) turned right is a mend.
-    if (before.volumeMeasured && after.volumeMeasured && before.volume > 0.0 && apart(before.volume, after.volume)) {
-        what << "volume " << before.volume << " became " << after.volume;
-        return what.str();
-    }
     const double size = std::max(before.size, after.size);
     if (after.tolerance > before.tolerance && after.tolerance > kToleranceShare * size && size > 0.0) {
         what << "tolerance raised to " << after.tolerance << " on a body " << size << " across";
         return what.str();
     }
+    return "";
+}
+
+std::string worseShape(const ShapeChange& change, double size, bool solid)
+{
+    if (!change.measured)
+        return "";
+    const double slack = kResolution * size;
+    // A face whose area was negative (loops against its sense) and comes out
+    // positive was mended: its size is what counts then.
+    auto areaMoved = [](double before, double after) {
+        return before >= 0.0 ? std::fabs(after - before) : std::fabs(std::fabs(after) - std::fabs(before));
+    };
+    if (change.sameFaces)
+        for (const auto& [face, was] : change.before) {
+            const auto is = change.after.find(face);
+            if (is == change.after.end() || change.faulty.count(face))
+                continue;
+            const double allowed = kKeptWithin * std::max(std::fabs(was.area), std::fabs(is->second.area)) + slack +
+                                   was.area_error + is->second.area_error;
+            if (areaMoved(was.area, is->second.area) > allowed)
+                return "a face's area " + figure(was.area) + " became " + figure(is->second.area);
+        }
+    double sizeBefore = 0.0, sizeAfter = 0.0, signedBefore = 0.0, signedAfter = 0.0, areaError = 0.0;
+    double fluxBefore = 0.0, fluxAfter = 0.0, fluxError = 0.0;
+    for (const auto& [face, m] : change.before) {
+        sizeBefore += std::fabs(m.area), signedBefore += m.area, areaError += m.area_error;
+        fluxBefore += m.flux, fluxError += m.flux_error;
+    }
+    for (const auto& [face, m] : change.after) {
+        sizeAfter += std::fabs(m.area), signedAfter += m.area, areaError += m.area_error;
+        fluxAfter += m.flux, fluxError += m.flux_error;
+    }
+    const double allowed = kKeptWithin * std::max(sizeBefore, sizeAfter) + slack + areaError;
+    if (!change.faulty.empty())
+        return "";
+    if (std::fabs(sizeAfter - sizeBefore) > allowed)
+        return "the area of the faces it reshaped " + figure(sizeBefore) + " became " + figure(sizeAfter);
+    if (signedAfter < signedBefore - allowed)
+        return "faces turned inside out (signed area " + figure(signedBefore) + " became " + figure(signedAfter) + ")";
+    // The volume a region of faces may gain or lose: the region moved by the
+    // accuracy asked of the body's size.
+    if (solid && std::fabs(fluxAfter - fluxBefore) > (kKeptWithin + kResolution) * size * std::max(sizeBefore, sizeAfter) +
+                                                         fluxError)
+        return "volume changed by " + figure(fluxAfter - fluxBefore);
     return "";
 }
 
@@ -168,10 +314,53 @@ StepWatch::StepWatch(Ve_BodyTag* body, std::string label)
 
 StepWatch::StepWatch(BODY* body, std::string label) : m_body(body), m_label(std::move(label)) {}
 
+std::function<void(BODY*, const char*)>& StepWatch::stepDouble()
+{
+    static std::function<void(BODY*, const char*)> work;
+    return work;
+}
+
+std::optional<face_measures> StepWatch::measure(FACE* face) const
+{
+    face_measures m;
+    if (!api_face_measures(face, m_origin, kMeasureAccuracy, m_reach, m).ok())
+        return std::nullopt;
+    return m;
+}
+
 void StepWatch::baseline()
 {
-    if (!m_state)
-        m_state = measureBody(m_body, m_faces, [](FACE*) { return true; }, nullptr);
+    // Seen again before every step: what ran between two steps (outside the
+    // watch) must not count against the next one. Faces whose shape stands
+    // keep what was known of them.
+    std::map<FACE*, FaceState> now;
+    BodyState state = walkBody(
+        m_body, m_faces,
+        [&](FACE* face) { return !m_state || !sameShape(m_faces.at(face).shape, shapeOf(face), m_reach); }, m_reach,
+        now, nullptr);
+    if (!m_state) {
+        // Fluxes are taken about the middle of the body, where they are small.
+        QELposition low(std::numeric_limits<double>::max(), 0, 0), high(-low.x(), 0, 0);
+        bool any = false;
+        forEachFace(m_body, [&](FACE* face) {
+            forEachCoedge(face, [&](const LOOP*, const COEDGE* c) {
+                const EDGE* e = c->edge();
+                for (const VERTEX* v : {e ? e->start() : nullptr, e ? e->end() : nullptr}) {
+                    if (!v || !v->geometry())
+                        continue;
+                    const QELposition p = v->geometry()->coords();
+                    low = any ? QELposition(std::min(low.x(), p.x()), std::min(low.y(), p.y()), std::min(low.z(), p.z())) : p;
+                    high = any ? QELposition(std::max(high.x(), p.x()), std::max(high.y(), p.y()), std::max(high.z(), p.z())) : p;
+                    any = true;
+                }
+            });
+        });
+        if (any)
+            m_origin = QELposition(0.5 * (low.x() + high.x()), 0.5 * (low.y() + high.y()), 0.5 * (low.z() + high.z()));
+        m_reach = state.size > 0.0 ? state.size : 1.0;
+    }
+    m_state = std::move(state);
+    m_faces = std::move(now);
 }
 
 void StepWatch::judge(std::string& what)
@@ -188,35 +377,111 @@ void StepWatch::judge(std::string& what)
     auto touched = [&](FACE* face) {
         if (in(face) || in(face->geometry()))
             return true;
-        for (LOOP* loop = face->loop(); loop; loop = loop->next()) {
-            if (in(loop))
-                return true;
-            COEDGE* first = loop->start();
-            for (COEDGE* c = first; c;) {
-                const EDGE* e = c->edge();
-                if (in(c) || in(c->geometry()) || in(e))
-                    return true;
-                if (e && (in(e->geometry()) || in(e->start()) || in(e->end())))
-                    return true;
-                for (const VERTEX* v : {e ? e->start() : nullptr, e ? e->end() : nullptr})
-                    if (v && in(v->geometry()))
-                        return true;
-                c = c->next();
-                if (c == first)
-                    break;
-            }
-        }
-        return false;
+        bool found = false;
+        forEachCoedge(face, [&](const LOOP* loop, const COEDGE* c) {
+            const EDGE* e = c->edge();
+            found = found || in(loop) || in(c) || in(c->geometry()) || in(e);
+            if (e)
+                for (const VERTEX* v : {e->start(), e->end()})
+                    found = found || in(v) || (v && in(v->geometry()));
+            found = found || (e && in(e->geometry()));
+        });
+        return found;
     };
-    std::map<FACE*, FaceState> faces = m_faces;
-    BodyState now = measureBody(m_body, faces, touched, &*m_state);
+    std::map<FACE*, FaceState> faces;
+    std::vector<FACE*> reshaped;
+    BodyState now = walkBody(m_body, m_faces, touched, m_reach, faces, &reshaped);
     what = worseThan(*m_state, now);
+
+    ShapeChange change;
+    if (what.empty()) {
+        // Before: the faces reshaped or gone; after: the faces reshaped or
+        // made, with faces the step moved into bodies of their own.
+        std::vector<FACE*> needed;
+        for (const auto& [face, state] : m_faces) {
+            const auto is = faces.find(face);
+            const bool gone = is == faces.end();
+            if (!gone && std::find(reshaped.begin(), reshaped.end(), face) == reshaped.end())
+                continue;
+            change.sameFaces = change.sameFaces && !gone;
+            if (!state.findings.empty() || !state.checked)
+                change.faulty.insert(face);
+            else if (state.unmeasurable)
+                change.measured = false;
+            else if (state.measured)
+                change.before.emplace(face, *state.measured);
+            else
+                needed.push_back(face);
+        }
+        std::vector<FACE*> after = reshaped;
+        for (ENTITY* e : recorded)
+            if (is_FACE(e) && !e->is_lost() && !faces.count(static_cast<FACE*>(e)) &&
+                std::find(after.begin(), after.end(), e) == after.end()) {
+                after.push_back(static_cast<FACE*>(e));
+                change.sameFaces = false;
+            }
+        for (FACE* face : after) {
+            if (!m_faces.count(face))
+                change.sameFaces = false;
+            if (!change.measured)
+                break;
+            const std::optional<face_measures> m = measure(face);
+            if (!m) {
+                change.measured = false;
+                break;
+            }
+            change.after.emplace(face, *m);
+            if (const auto is = faces.find(face); is != faces.end())
+                is->second.measured = m;
+        }
+        if (change.measured && change.faulty.empty() && !needed.empty())
+            bb_frame_look_back([&] {
+                for (FACE* face : needed) {
+                    const std::optional<face_measures> m = measure(face);
+                    if (!m) {
+                        change.measured = false;
+                        return;
+                    }
+                    change.before.emplace(face, *m);
+                }
+            });
+        if (!change.measured)
+            for (FACE* face : after)
+                if (const auto is = faces.find(face); is != faces.end()) {
+                    is->second.measured.reset();
+                    is->second.unmeasurable = true;
+                }
+        const bool solid = m_state->closed && m_state->checked && m_state->findings.empty() && now.closed;
+        what = worseShape(change, std::max(m_state->size, now.size), solid);
+        // A solid that was inside out (negative volume) and is turned right
+        // was mended, whatever its volume did.
+        if (what.rfind("volume", 0) == 0 && insideOut(faces, change))
+            what.clear();
+    }
     if (what.empty()) {
         m_state = std::move(now);
         m_faces = std::move(faces);
         return;
     }
     sys_error(qelvelm_api_errmod.message_code(VELM_API_FAILED));
+}
+
+bool StepWatch::insideOut(std::map<FACE*, FaceState>& faces, const ShapeChange& change) const
+{
+    // Faces the step left alone are the same on both sides.
+    double before = 0.0;
+    for (const auto& [face, m] : change.before)
+        before += m.flux;
+    for (auto& [face, state] : faces) {
+        if (change.after.count(face))
+            continue;
+        if (!state.measured)
+            state.measured = measure(face);
+        if (!state.measured)
+            return false;
+        before += state.measured->flux;
+    }
+    return before < 0.0;
 }
 
 void StepWatch::undone(const char* step, const std::string& what)

@@ -2,23 +2,31 @@
 // The one watch over the repair steps of the healing recipes: a step is kept
 // only when it leaves its body no worse than it found it. No checker finding
 // that was not there before (on the faces the step touched), no closed body
-// opened, a sound solid's volume kept when a face turned, came or went, no
-// tolerance raised to a sizeable part of the body. A step that makes the body worse is taken back whole and a warning
-// names the body and the step.
+// opened, no tolerance raised to a sizeable part of the body, and the area of
+// every face and the volume of a sound solid kept within the accuracy of the
+// geometry the step replaced. A step that makes the body worse is taken back
+// whole and a warning names the body and the step.
 //
 //   StepWatch watch(body, "body 3");   // "": named by its faces
 //   watch.step("fixCurveForms", [&] { util.fixCurveForms(); });
 //
-// The body is measured once before its first step and then only after a step
-// that changed something, so a step that finds nothing to do costs nothing.
-// A kernel error inside a step passes on to the caller as before.
+// Nothing is integrated ahead: after a step that changed the shape of some
+// faces, those faces alone are measured as the step left them and, unless a
+// measure of them is kept from before, as it found them (the step's frame
+// shows the body as it was without undoing the step). A face's volume share
+// is its flux, so the volume is compared without measuring the whole body.
+// A step that finds nothing to do costs nothing. A kernel error inside a
+// step passes on to the caller as before.
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "model/kernel_call_bracket.hxx"
+#include "velm/query.hxx"
 #include "xvelm2k/export.hxx"
 
 class BODY;
@@ -27,33 +35,58 @@ class Ve_BodyTag;
 
 namespace ve_heal {
 
+// What a face's area and flux follow (see shapeOf).
+struct FaceShape {
+    const void* surface = nullptr;
+    bool reversed = false;
+    std::vector<double> surfacePoints;
+    int loops = 0;
+    double loopSums[7] = {}; // vector area, length and first moment of the loops
+};
+FaceShape shapeOf(const FACE* face);
+// The same shape, on a body `size` across.
+bool sameShape(const FaceShape& a, const FaceShape& b, double size);
+
 // What the watch keeps of one face, so that a step is measured on the faces
 // it touched alone.
 struct FaceState {
     std::map<int, int> findings; // the checker's findings on the face and below
+    bool checked = true;         // false: the check failed, the findings are unknown
     bool reversed = false;
     const void* surface = nullptr;
+    FaceShape shape;
+    std::optional<face_measures> measured; // kept once the face was measured
+    bool unmeasurable = false;             // the kernel refused to measure it
 };
 
-// What the watch compares of a body.
+// What the watch compares of a body as a whole.
 struct BodyState {
     std::map<int, int> findings; // checker findings by message, counted
+    bool checked = true;         // every face's check ran
     bool faces = false;          // the body has a face
     bool closed = false;         // it has faces and no free edge
-    double volume = 0.0;         // signed; measured only for a sound closed body
-    bool volumeMeasured = false;
     double tolerance = 0.0;      // the largest edge or vertex tolerance
     double size = 0.0;           // the diagonal of the vertices' box
 };
 
+// The measures of the faces a step changed the shape of: `before` as the
+// step found them (faces it changed or lost), `after` as it left them (faces
+// it changed or made). Each face's measure is there or the comparison is off.
+// A face the checker found fault with before the step is being mended: its
+// area may change as its loops are put right, so it is compared by neither.
+struct ShapeChange {
+    std::map<const FACE*, face_measures> before, after;
+    std::set<const FACE*> faulty; // faces of `before` with checker findings
+    bool measured = true;  // every face was measured
+    bool sameFaces = true; // no face came or went
+};
+
 XVELM2KA_API BodyState measureBody(BODY* body);
-// The same, measuring afresh only the faces `touched` says were touched (and
-// faces not in `faces`), the rest taken from `faces`, which is brought up to
-// date; `before` gives the volume when no face turned, came or went.
-BodyState measureBody(BODY* body, std::map<FACE*, FaceState>& faces, const std::function<bool(FACE*)>& touched,
-                      const BodyState* before);
 // What got worse from `before` to `after`, in a few words; "" when nothing did.
 XVELM2KA_API std::string worseThan(const BodyState& before, const BodyState& after);
+// The same for the faces a step reshaped, on a body `size` across; a volume
+// change counts only between two sound closed bodies (`solid`).
+XVELM2KA_API std::string worseShape(const ShapeChange& change, double size, bool solid);
 // The warning a step that was taken back gives.
 XVELM2KA_API std::string undoneStepText(const std::string& body, const char* step, const std::string& what);
 
@@ -74,6 +107,8 @@ public:
         std::string what;
         const outcome r = velmInnerCall([&] {
             work();
+            if (stepDouble())
+                stepDouble()(m_body, name);
             judge(what);
         });
         if (!what.empty()) {
@@ -85,18 +120,29 @@ public:
         return true;
     }
 
+    // Tests: work done inside every watched step after the step's own, on its
+    // body (harm to see taken back, or a harmless change to see kept); an
+    // empty function ends it.
+    static void setStepDouble(std::function<void(BODY*, const char* step)> work) { stepDouble() = std::move(work); }
+
 private:
+    static std::function<void(BODY*, const char*)>& stepDouble();
     void baseline();
     // Inside the step's frame: `what` stays empty when the step is kept;
     // else it says what got worse and a kernel error fails the frame, which
     // takes the step back.
     void judge(std::string& what);
     void undone(const char* step, const std::string& what);
+    std::optional<face_measures> measure(FACE* face) const;
+    // The body's volume before the step was negative (`faces` as it left it).
+    bool insideOut(std::map<FACE*, FaceState>& faces, const ShapeChange& change) const;
 
     BODY* m_body;
     std::string m_label;
     std::optional<BodyState> m_state;
     std::map<FACE*, FaceState> m_faces;
+    QELposition m_origin;  // about which face fluxes are taken, fixed for the watch
+    double m_reach = 1.0;  // the body's size when first measured
 };
 
 } // namespace ve_heal

@@ -35,22 +35,25 @@ constexpr std::array<double, 8> gl_w = {0.05061426814518813, 0.11119051722668724
 // its volume.
 enum class integrand { area, flux };
 
-double element(const surface& s, double u, double v, integrand kind) {
+// The flux element is taken about `origin`: a closed body's total does not
+// depend on it, but each face's term is smallest about a point near the body.
+double element(const surface& s, double u, double v, integrand kind, const QELposition& origin) {
   QELposition p;
   QELvector d[5];
   s.eval_derivs(QELpar_pos(u, v), 1, p, d);
   const QELvector n = d[0] * d[1];
   if (kind == integrand::area) return n.len();
-  return (QELvector(p.x(), p.y(), p.z()) % n) / 3.0;
+  return (QELvector(p.x() - origin.x(), p.y() - origin.y(), p.z() - origin.z()) % n) / 3.0;
 }
 
 // The element integrated along one parameter line, over [a, b] of the other
 // parameter; `along_u` integrates over u at fixed v.
 class line_integral {
  public:
-  line_integral(const surface& s, bool along_u, double piece, integrand kind = integrand::area)
+  line_integral(const surface& s, bool along_u, double piece, integrand kind = integrand::area,
+                const QELposition& origin = QELposition(0, 0, 0))
       : s_(s), along_u_(along_u), piece_(piece > 0.0 ? piece : 1.0), flat_(s.type() == 1),
-        kind_(kind) {
+        kind_(kind), origin_(origin) {
     // A B-spline is smooth between its knots: one Gauss rule per knot span.
     if (s.type() == 10)
       if (const bs3_surface b = static_cast<const spline&>(s).sur()) {
@@ -91,13 +94,14 @@ class line_integral {
     return a <= b ? sum : -sum;
   }
   double at(double t, double fixed) const {
-    return along_u_ ? element(s_, t, fixed, kind_) : element(s_, fixed, t, kind_);
+    return along_u_ ? element(s_, t, fixed, kind_, origin_) : element(s_, fixed, t, kind_, origin_);
   }
   const surface& s_;
   bool along_u_;
   double piece_;
   bool flat_;
   integrand kind_;
+  QELposition origin_;
   std::vector<double> knots_;  // distinct knots of a spline in the integrated direction
 };
 
@@ -124,8 +128,8 @@ std::vector<double> singular_params(const surface& s, bool along_u) {
 // The loop integral of F dv (or -G du) over the frame's loops, from a base
 // parameter `base` of the inner integral.
 double boundary_integral(const face_frame& fr, bool inner_u, double base, double piece,
-                         integrand kind = integrand::area) {
-  line_integral inner(*fr.srf, inner_u, piece, kind);
+                         integrand kind = integrand::area, const QELposition& origin = QELposition(0, 0, 0)) {
+  line_integral inner(*fr.srf, inner_u, piece, kind, origin);
   double total = 0.0;
   for (const par_loop& pl : fr.loops) {
     const long n = static_cast<long>(pl.pts.size());
@@ -151,8 +155,9 @@ double boundary_integral(const face_frame& fr, bool inner_u, double base, double
 }
 
 // The area of the surface over a finite parameter box.
-double whole_area(const surface& s, const QELinterval& u, const QELinterval& v, integrand kind = integrand::area) {
-  line_integral inner(s, true, u.length() / 8.0, kind);
+double whole_area(const surface& s, const QELinterval& u, const QELinterval& v, integrand kind = integrand::area,
+                  const QELposition& origin = QELposition(0, 0, 0)) {
+  line_integral inner(s, true, u.length() / 8.0, kind, origin);
   const int pieces = 16;
   double sum = 0.0;
   for (int k = 0; k < pieces; ++k)
@@ -168,7 +173,8 @@ struct face_integrals {
   double flux = 0.0;
 };
 
-face_integrals integrals_at(const FACE* face, int density, bool with_flux) {
+face_integrals integrals_at(const FACE* face, int density, bool with_flux,
+                            const QELposition& origin = QELposition(0, 0, 0)) {
   const face_frame fr = face_polygons(face, nullptr, density);
   const surface& s = *fr.srf;
   int turns_u = 0, turns_v = 0;
@@ -186,7 +192,7 @@ face_integrals integrals_at(const FACE* face, int density, bool with_flux) {
     // The whole surface, when it is bounded.
     if (!box.u_range().finite() || !box.v_range().finite()) velm_api_error_throw(VELM_BAD_ARGUMENT);
     out.area = whole_area(s, box.u_range(), box.v_range());
-    if (with_flux) out.flux = fr.orient * whole_area(s, box.u_range(), box.v_range(), integrand::flux);
+    if (with_flux) out.flux = fr.orient * whole_area(s, box.u_range(), box.v_range(), integrand::flux, origin);
     return out;
   }
   // Loops round both directions at once (a torus cut diagonally) are not handled.
@@ -199,7 +205,7 @@ face_integrals integrals_at(const FACE* face, int density, bool with_flux) {
     const double base = r.finite() ? r.start_pt() : 0.0;
     const double a = boundary_integral(fr, inner_u, base, piece);
     out.area = a;
-    if (with_flux) out.flux = fr.orient * boundary_integral(fr, inner_u, base, piece, integrand::flux);
+    if (with_flux) out.flux = fr.orient * boundary_integral(fr, inner_u, base, piece, integrand::flux, origin);
     // Loops round a periodic axis that are also apart along a periodic
     // direction bound two regions: the face is the one on their material side,
     // the long way round when the short one comes out negative.
@@ -216,7 +222,7 @@ face_integrals integrals_at(const FACE* face, int density, bool with_flux) {
     const QELinterval round = inner_u ? box.v_range() : box.u_range();
     const QELinterval wrap(base, base + across);
     auto whole = [&](integrand kind) {
-      return inner_u ? whole_area(s, wrap, round, kind) : whole_area(s, round, wrap, kind);
+      return inner_u ? whole_area(s, wrap, round, kind, origin) : whole_area(s, round, wrap, kind, origin);
     };
     out.area = a + whole(integrand::area);
     if (with_flux) out.flux += fr.orient * whole(integrand::flux);
@@ -230,7 +236,7 @@ face_integrals integrals_at(const FACE* face, int density, bool with_flux) {
     const double a = boundary_integral(fr, inner_u, base, piece);
     if (a > 0.0 && (!found || a < out.area)) {
       out.area = a, found = true;
-      if (with_flux) out.flux = fr.orient * boundary_integral(fr, inner_u, base, piece, integrand::flux);
+      if (with_flux) out.flux = fr.orient * boundary_integral(fr, inner_u, base, piece, integrand::flux, origin);
     }
   }
   if (!found) velm_api_error_throw(VELM_BAD_ARGUMENT);  // unbounded region
@@ -314,6 +320,29 @@ outcome api_body_volume(const BODY* body, double requested_rel_accuracy, double&
     const double scale = body_scale(body);
     volume = total * scale * scale * scale;
     achieved_rel_accuracy = total != 0.0 ? error / std::abs(total) : 0.0;
+  });
+}
+
+outcome api_face_measures(const FACE* face, const QELposition& origin, double requested_rel_accuracy,
+                          double reach, face_measures& out) {
+  return velm_api("api_face_measures", [&] {
+    if (!face) velm_api_error_throw(VELM_NULL_ENTITY);
+    const double wanted = std::clamp(requested_rel_accuracy, 1e-9, 1.0);
+    face_integrals coarse = integrals_at(face, 1, true, origin), fine = integrals_at(face, 2, true, origin);
+    face_measures m;
+    for (int density = 2;; density *= 2) {
+      m.area = (4.0 * fine.area - coarse.area) / 3.0;
+      m.area_error = std::abs(fine.area - coarse.area) / 3.0;
+      m.flux = (4.0 * fine.flux - coarse.flux) / 3.0;
+      m.flux_error = std::abs(fine.flux - coarse.flux) / 3.0;
+      const bool area_met = m.area_error <= wanted * std::abs(m.area) || m.area_error < 1e-14;
+      const double flux_scale = std::max(std::abs(m.flux), reach * std::abs(m.area) / 3.0);
+      const bool flux_met = m.flux_error <= wanted * flux_scale || m.flux_error < 1e-14;
+      if ((area_met && flux_met) || density >= 16) break;
+      coarse = fine;
+      fine = integrals_at(face, density * 2, true, origin);
+    }
+    out = m;
   });
 }
 

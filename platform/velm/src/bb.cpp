@@ -1,5 +1,7 @@
 // Bulletin board: roll-back frames, logging, and the frame of the API functions.
+#include <functional>
 #include <memory>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -55,6 +57,14 @@ void recycle(std::unique_ptr<frame> f) {
 }
 
 frame* top() { return frames().empty() ? nullptr : frames().back().get(); }
+
+// Set while bb_frame_look_back shows the entities as they were: nothing may
+// change then, since the frame's records stand for the state being shown.
+bool looking_back = false;
+
+void refuse_change_while_looking_back() {
+  if (looking_back) velm_api_error_throw(VELM_BAD_ARGUMENT);
+}
 
 void free_images(frame& f) {
   f.image_of.for_each([](const void*, ENTITY* image) { delete image; });
@@ -129,6 +139,57 @@ void bb_frame_entities(std::vector<ENTITY*>& out) {
   out.insert(out.end(), f->created.begin(), f->created.end());
   out.insert(out.end(), f->lost.begin(), f->lost.end());
   if (f->creations_to) out.insert(out.end(), f->creations_to->begin(), f->creations_to->end());
+}
+
+void bb_frame_look_back(const std::function<void()>& look) {
+  frame* f = top();
+  if (!f || looking_back) {
+    look();
+    return;
+  }
+  // The state each changed entity has now, kept as a before-image of the
+  // way back, so that putting it back is the roll-back's own assignment.
+  std::vector<std::pair<ENTITY*, ENTITY*>> now;
+  now.reserve(f->changed.size());
+  auto forward = [&] {
+    for (auto& [e, state] : now) {
+      e->roll_back(state);
+      delete state;
+    }
+    now.clear();
+  };
+  for (ENTITY* e : f->changed) {
+    ENTITY** slot = f->image_of.find(e);
+    if (!slot) continue;
+    velm_expect_image(true);
+    ENTITY* state = e->make_copy();
+    velm_expect_image(false);
+    if (!state) {
+      forward();
+      velm_out_of_memory();
+    }
+    now.emplace_back(e, state);
+    e->roll_back(*slot);
+  }
+  std::vector<ENTITY*> revived;
+  for (ENTITY* e : f->lost)
+    if (f->lost_set.contains(e) && !f->created_set.contains(e)) {
+      velm_entity_access::mark_lost(e, false);
+      revived.push_back(e);
+    }
+  auto back = [&] {
+    forward();
+    for (ENTITY* e : revived) velm_entity_access::mark_lost(e, true);
+    looking_back = false;
+  };
+  looking_back = true;
+  try {
+    look();
+  } catch (...) {
+    back();
+    throw;
+  }
+  back();
 }
 
 bool bb_frame_changed() {
@@ -235,6 +296,7 @@ void bb_record_backup(ENTITY* e) {
   frame* f = top();
   // A frame whose creations a restore keeps has nothing to back up: all a
   // restore reaches (through the links of its own records) it made itself.
+  if (f && !e->is_backup_image()) refuse_change_while_looking_back();
   if (!f || f->creations_to || e->is_backup_image() || f->created_set.contains(e) || f->image_of.contains(e))
     return;
   velm_expect_image(true);
@@ -248,6 +310,7 @@ void bb_record_backup(ENTITY* e) {
 bool bb_record_loss(ENTITY* e) {
   frame* f = top();
   if (!f) return false;
+  refuse_change_while_looking_back();
   velm_entity_access::mark_lost(e, true);
   if (f->lost_set.insert(e)) f->lost.push_back(e);
   return true;

@@ -10,6 +10,7 @@
 // nothing the model still points at is freed early.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 class ENTITY;
@@ -31,6 +32,14 @@ bool bb_frame_changed();
 // What the innermost open frame has recorded so far: the entities changed,
 // created or lost in it (nothing with no frame open).
 void bb_frame_entities(std::vector<ENTITY*>& out);
+
+// Runs `look` with the entities of the innermost frame as they were when it
+// opened (those it changed restored, those it lost alive again, those it
+// created unreached), then puts them back as they are: what a step changed
+// can be measured on both sides without undoing it. `look` must change
+// nothing (a change meanwhile is refused as a kernel error). With no frame
+// open `look` sees the model as it is.
+void bb_frame_look_back(const std::function<void()>& look);
 
 // The same frames without the call log; the kernel's own API frames use these.
 void bb_open(bool outer);

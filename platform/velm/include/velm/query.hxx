@@ -154,6 +154,24 @@ outcome api_ent_area(const ENTITY* e, double requested_rel_accuracy, double& are
 outcome api_body_volume(const BODY* body, double requested_rel_accuracy, double& volume,
                         double& achieved_rel_accuracy);
 
+// A face's signed area (as api_ent_area's) and the outward flux of
+// (P - origin) / 3 through it over the same region (its term of
+// api_body_volume when origin is 0), in the coordinates of its body with no
+// transform applied, so that the figures of a face stay comparable while the
+// body moves. Refined as api_ent_area is until the area meets the relative
+// accuracy asked and the flux the same accuracy of the larger of itself and
+// the flux of the face `reach` away from the origin (reach × |area| / 3: a
+// face's own flux may be near zero); the errors are the estimates reached,
+// absolute.
+struct face_measures {
+  double area = 0.0;
+  double area_error = 0.0;
+  double flux = 0.0;
+  double flux_error = 0.0;
+};
+outcome api_face_measures(const FACE* face, const QELposition& origin, double requested_rel_accuracy,
+                          double reach, face_measures& out);
+
 // The singular points of the surface (sphere poles, cone apex, spindle-torus
 // apexes, collapsed spline rows inside its range), at most two, u ends first.
 int sg_surface_get_poles(const surface& s, QELposition poles[2]);
