@@ -259,8 +259,7 @@ TEST_F(RecipeSoundness, AStepThatChangesAFaceAreaOnASheetIsTakenBack)
 // recipe goes on; a harmless change inside a step is kept.
 TEST_F(RecipeSoundness, EveryRecipeTakesBackAStepThatHarmsAndKeepsOneThatDoesNot)
 {
-    const char* const recipes[] = {"",
-                                   "HealBodyPostProcessPs",
+    const char* const recipes[] = {"HealBodyPostProcessPs",
                                    "HealBodyPostProcessInventor",
                                    "HealBodyPostProcessProE",
                                    "HealBodyPostProcessV4",

@@ -2,8 +2,6 @@
 #include <vector>
 
 #include "heal/heal_internal.hxx"
-#include "heal/repair_utils_internal.hxx"
-#include "heal/step_watch.hxx"
 #include "model/entity_views.hxx"
 #include "model/body_set.hxx"
 #include "repair/post_process_internal.hxx"
@@ -76,10 +74,8 @@ void Ve_CocoonTag::repairBodies()
     // A copy: a repair that replaced the set's array would not disturb the walk.
     const QELXDynamicArray<Ve_BodyTag*> bodies = getBodies();
     for (int i = 0; i < bodies.Count(); ++i)
-        if (Ve_BodyTag* body = bodies[i])
-            ve_heal::StepWatch(body, ve_recipes::bodyLabel(i + 1)).step("doStandardRepair", [&] {
-                body->doStandardRepair();
-            });
+        if (bodies[i])
+            bodies[i]->doStandardRepair();
 }
 
 namespace {
