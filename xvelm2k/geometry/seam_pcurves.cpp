@@ -8,6 +8,7 @@
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/memory.hxx"
+#include "velm/spline_conversion.hxx"
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
 
@@ -98,16 +99,50 @@ bool ve_place_loop_pcurves(FACE* face)
         }
         if (anchor == uses.size())
             anchor = 0;
-        for (std::size_t k = 1; k < uses.size(); ++k) {
-            const std::size_t i = (anchor + k) % uses.size();
-            COEDGE* before = uses[(i + uses.size() - 1) % uses.size()];
+        // The pcurve of `c` moved to end where `after`'s starts (given one)
+        // or to start where `before`'s ends. At a pole or apex the one
+        // coordinate says nothing of where the loop runs on (the next use of a
+        // seam goes on a period away across it): such a join places nothing
+        // unless `anyJoin`. 1 when placed, -1 at such a join, 0 without pcurves.
+        const surface& eq = s->equation();
+        const auto place = [&](COEDGE* before, COEDGE* c, COEDGE* after, bool anyJoin) {
             QELpar_pos end, start;
-            if (!pcurveEnd(before, false, end) || !pcurveEnd(uses[i], true, start))
-                continue;
-            const double du = periodsBetween(start.u, end.u, pu), dv = periodsBetween(start.v, end.v, pv);
-            if (du == 0.0 && dv == 0.0)
-                continue;
-            good = velmCall([&] { movePCurve(uses[i], du, dv); }).ok() && good;
+            COEDGE* from = after ? c : before;
+            COEDGE* to = after ? after : c;
+            if (!pcurveEnd(from, false, end) || !pcurveEnd(to, true, start))
+                return 0;
+            if (!anyJoin && (eq.singular_u(end.u) || eq.singular_v(end.v)))
+                return -1;
+            double du = periodsBetween(start.u, end.u, pu), dv = periodsBetween(start.v, end.v, pv);
+            if (after) {
+                du = -du;
+                dv = -dv;
+            }
+            if (du != 0.0 || dv != 0.0)
+                good = velmCall([&] { movePCurve(c, du, dv); }).ok() && good;
+            return 1;
+        };
+        const std::size_t n = uses.size();
+        std::vector<bool> placed(n, false);
+        placed[anchor] = true;
+        // From the anchor on, then back from it, over joins that say where.
+        for (std::size_t k = 1; k < n; ++k) {
+            const std::size_t i = (anchor + k) % n;
+            if (place(uses[(i + n - 1) % n], uses[i], nullptr, false) < 0)
+                break;
+            placed[i] = true;
+        }
+        for (std::size_t k = 1; k < n; ++k) {
+            const std::size_t i = (anchor + n - k) % n;
+            if (placed[i] || place(nullptr, uses[i], uses[(i + 1) % n], false) < 0)
+                break;
+            placed[i] = true;
+        }
+        // Uses between two such joins (pole to pole) continue the one before.
+        for (std::size_t k = 1; k < n; ++k) {
+            const std::size_t i = (anchor + k) % n;
+            if (!placed[i])
+                place(uses[(i + n - 1) % n], uses[i], nullptr, true);
         }
     }
     // Every other loop whole periods away from the first goes next to it.
@@ -138,4 +173,16 @@ bool ve_place_loop_pcurves(FACE* face)
                     good = velmCall([&] { movePCurve(c, du, dv); }).ok() && good;
         }
     return good;
+}
+
+void ve_add_loop_pcurves(ENTITY* entity)
+{
+    sg_add_pcurves_to_entity(entity);
+    FACE* face = nullptr;
+    if (is_FACE(entity))
+        face = static_cast<FACE*>(entity);
+    else if (is_COEDGE(entity) && static_cast<COEDGE*>(entity)->loop())
+        face = static_cast<COEDGE*>(entity)->loop()->face();
+    if (face)
+        ve_place_loop_pcurves(face);
 }

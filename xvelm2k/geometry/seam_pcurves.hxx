@@ -7,6 +7,7 @@
 // pcurves on both sides of it; these put each where its loop runs on.
 #include "xvelm2k/export.hxx"
 
+class ENTITY;
 class FACE;
 class surface;
 
@@ -21,3 +22,10 @@ XVELM2KA_API double ve_closing_period(const surface& s, bool u);
 // first lies next to the first rather than whole periods away. False when the
 // kernel refused a step (the face is then as it was up to that use).
 XVELM2KA_API bool ve_place_loop_pcurves(FACE* face);
+
+// The kernel's pcurves fitted to the entity's coedges (a face's, a coedge's:
+// sg_add_pcurves_to_entity), then the loops of the faces they bound placed
+// as ve_place_loop_pcurves places them: every refit of loop pcurves goes
+// through here, so that none leaves a seam's two uses on one side. Throws as
+// the kernel's fit does (call it inside a bracket).
+XVELM2KA_API void ve_add_loop_pcurves(ENTITY* entity);

@@ -1,5 +1,6 @@
 #include "geometry/surface_approximator.hxx"
 
+#include "geometry/seam_pcurves.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "model/math_types.hxx"
 #include "repair/post_process_internal.hxx"
@@ -86,7 +87,7 @@ ENTITY* Ve_SurfaceApproximator::bsplineGeneric(const Gk_Span& span, Gk_SurfAppro
                     made.negate();
                 sg_rm_pcurves_from_entity(m_face);
                 m_face->set_geometry(make_surface(made));
-                sg_add_pcurves_to_entity(m_face);
+                ve_add_loop_pcurves(m_face);
                 coverEdges(m_face);
             });
             bs3_surface_delete(fitted);

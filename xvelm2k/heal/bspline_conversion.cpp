@@ -3,6 +3,7 @@
 #include <cmath>
 #include <memory>
 
+#include "geometry/seam_pcurves.hxx"
 #include "geometry/surface_utilities.hxx"
 #include "heal/heal_internal.hxx"
 #include "model/entity_views.hxx"
@@ -50,7 +51,7 @@ bool exactSpline(const spline* s) { return s && s->get_spl_sur().id() == exact_s
 void refreshPcurves(FACE* face, int keepTolerant)
 {
     sg_rm_pcurves_from_entity(face, 0, keepTolerant);
-    sg_add_pcurves_to_entity(face);
+    ve_add_loop_pcurves(face);
 }
 
 int convertToQuinticNubs(BODY* body, bool tolerise, double tol)
@@ -216,7 +217,7 @@ void convertFaceToSplineInScaledBox(FACE* face)
             }
         }
     held->remove();
-    sg_add_pcurves_to_entity(face);
+    ve_add_loop_pcurves(face);
     option_header* trim = find_option(QELXOptionName::trim_faces);
     const bool trims = !trim || ((trim->type() == option_int || trim->type() == option_logical) && trim->count() != 0);
     if (trims)

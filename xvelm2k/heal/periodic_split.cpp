@@ -5,6 +5,7 @@
 #include <cmath>
 #include <memory>
 
+#include "geometry/seam_pcurves.hxx"
 #include "heal/heal_internal.hxx"
 #include "model/entity_views.hxx"
 #include "repair/fix_pcurve.hxx"
@@ -131,7 +132,7 @@ void fixEdgeCurvesAndAddSplinePCurves(Ve_BodyTag* body)
     for (int i = 0; i < faces.Count(); ++i) {
         FACE* face = reinterpret_cast<FACE*>(faces[i]);
         if (ve_repair::splineOf(face))
-            velmInnerCall([&] { sg_add_pcurves_to_entity(face); });
+            velmInnerCall([&] { ve_add_loop_pcurves(face); });
     }
 }
 

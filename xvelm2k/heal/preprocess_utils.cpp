@@ -587,7 +587,7 @@ void QELXPreprocessVelmUtils::ReparametrizeBadFaces(Ve_BodyTag* body)
                 copy.reparam_v(0.0, nv - 1.0);
             face->set_geometry(make_surface(copy), 1);
             sg_rm_pcurves_from_entity(face, 0, 1);
-            sg_add_pcurves_to_entity(face);
+            ve_add_loop_pcurves(face);
         });
     }
 }
@@ -615,11 +615,8 @@ void QELXPreprocessVelmUtils::SplineConvertOndrelUnsupportedSurfaces(Ve_BodyTag*
             approx = nullptr;
             sg_rm_pcurves_from_entity(face, 0, 1);
             face->set_geometry(make_surface(replacement), 1);
-            sg_add_pcurves_to_entity(face);
+            ve_add_loop_pcurves(face);
         });
-        // The pcurves are fitted afresh, each in the surface's principal range: they are
-        // joined up again (a seam's two uses a period apart).
-        ve_place_loop_pcurves(face);
         if (approx)
             bs3_surface_delete(approx);
     }

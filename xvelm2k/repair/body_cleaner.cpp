@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "geometry/seam_pcurves.hxx"
 #include "heal/periodic_split.hxx"
 #include "model/containers.hxx"
 #include "model/entity_views.hxx"
@@ -270,7 +271,7 @@ bool Ve_BodyCleaner::collapseSliverFace(FACE* face, double tolerance)
     wFirst->set_partner(n2);
 
     for (COEDGE* c : {k, n1, n2})
-        sg_add_pcurves_to_entity(c);
+        ve_add_loop_pcurves(c);
     for (EDGE* e : {y, z, w}) {
         TEDGE* te = replace_edge_with_tedge(e);
         for (VERTEX* v : {te->start(), te->end()})

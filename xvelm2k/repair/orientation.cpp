@@ -1,6 +1,7 @@
 // Face and loop orientation: faces whose loops run against their sense are
 // turned round, reversed first loops put back, spline faces with a negative
 // area get fresh pcurves.
+#include "geometry/seam_pcurves.hxx"
 #include "model/entity_views.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
 #include "repair/post_process_internal.hxx"
@@ -78,7 +79,7 @@ bool Ve_PostProcessUtil::CorrectFaceAreaProblem()
             continue;
         velmInnerCall([&] {
             sg_rm_pcurves_from_entity(face, 0, 0);
-            sg_add_pcurves_to_entity(face);
+            ve_add_loop_pcurves(face);
         });
     }
     return true;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <optional>
 
+#include "geometry/seam_pcurves.hxx"
 #include "qelx/qelx_math.hxx"
 #include "repair/post_process_internal.hxx"
 #include "repair/post_process_util.hxx"
@@ -94,7 +95,7 @@ bool extendFaceToBox(FACE* face, const QELpar_box& box)
         return false;
     face->set_geometry(make_surface(copy), 1);
     sg_rm_pcurves_from_entity(face);
-    sg_add_pcurves_to_entity(face);
+    ve_add_loop_pcurves(face);
     return true;
 }
 

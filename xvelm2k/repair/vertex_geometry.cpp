@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "geometry/seam_pcurves.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_events.hxx"
@@ -396,7 +397,7 @@ int Ve_VertexUtil::FixOverlappingEdges(LOOP* loop)
             ei->set_start(nullptr);
             ei->set_end(nullptr);
             ei->lose();
-            sg_add_pcurves_to_entity(ci);
+            ve_add_loop_pcurves(ci);
             for (VERTEX* v : {fj, sj == fj ? nullptr : sj}) {
                 if (!v)
                     continue;

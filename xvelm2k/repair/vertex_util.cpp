@@ -6,6 +6,7 @@
 #include <cmath>
 #include <vector>
 
+#include "geometry/seam_pcurves.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_math.hxx"
@@ -335,7 +336,7 @@ void Ve_VertexUtil::mergeAcross(VERTEX* v, EDGE* e1, EDGE* e2, bool notParallel)
     const QELinterval range(low, high);
     e1->set_param_range(&range);
     for (COEDGE* c : edge_coedges(e1))
-        sg_add_pcurves_to_entity(c);
+        ve_add_loop_pcurves(c);
     removeEdgeGroup(w, e2);
     removeEdgeGroup(v, e1);
     removeEdgeGroup(v, e2);

@@ -14,6 +14,7 @@
 #include "qelx/qelx_geometry_exporter.hxx"
 #include "qelx_velm/ve_attrib_transfer.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+#include "geometry/seam_pcurves.hxx"
 #include "trim/contour_cntl.hxx"
 #include "trim/trim_internal.hxx"
 #include "velm/check.hxx"
@@ -194,6 +195,9 @@ bool Ve_TrimFaceCntl::seed(const QELXIdentifier& faceId, QELXBRepExporter* expor
         last = loop;
     }
     seeded.clear(); // the segments let go of what the loops did not take
+    // Each coedge's pcurve was fitted alone, in the surface's principal range:
+    // the loops are joined up, a seam's two uses a period apart.
+    ve_place_loop_pcurves(face);
 
     if (!face->loop() && !boundsItself(face)) {
         QELXWarningEvent::Fire("Ignoring face with invalid loop");
