@@ -18,7 +18,8 @@ namespace xvelm {
 
 // "" when every body of `top` passes the STEP writer's checks; else why
 // not, naming the body and face.
-inline std::string healed_bodies_unsound(ENTITY_LIST& top)
+namespace healed_verdict_detail {
+inline std::string judged(ENTITY_LIST& top)
 {
     std::string why;
     const qelx_formats::CadExchange* cad = cad_exchange(why);
@@ -35,6 +36,18 @@ inline std::string healed_bodies_unsound(ENTITY_LIST& top)
     if (cad->checkModel(walked, qelx_formats::CadFormat::Step, error, &measures) != QELI_OK)
         return "healing left a body unsound: " + printable(error);
     return "";
+}
+} // namespace healed_verdict_detail
+
+// A kernel failure or an exhausted memory while judging fails the judgement,
+// told as any verb tells it, never as a body passed.
+inline std::string healed_bodies_unsound(ENTITY_LIST& top)
+{
+    try {
+        return healed_verdict_detail::judged(top);
+    } catch (...) {
+        return "the healed bodies could not be judged: " + failure_in_flight();
+    }
 }
 
 } // namespace xvelm
