@@ -3,6 +3,7 @@
 // IGES file starting in a section other than its first two, an IGES integer
 // past its file, BREP counts asking for more values than follow them but no
 // more words, BREP shapes nested deeper than a model nests.
+#include "peer_box.hxx"
 #include "qelx_formats/cad_file.hxx"
 
 #include <BRepPrimAPI_MakeBox.hxx>
@@ -27,28 +28,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// A box as Open CASCADE writes it in the format `name` ends with.
-std::string boundsBox(const fs::path& dir, const std::string& name)
-{
-    const TopoDS_Shape box = BRepPrimAPI_MakeBox(gp_Pnt(1, 2, 3), 4.0, 5.0, 6.0).Shape();
-    const std::string path = (dir / name).string();
-    if (name.ends_with(".brep")) {
-        EXPECT_TRUE(BRepTools::Write(box, path.c_str()));
-    } else if (name.ends_with(".step")) {
-        STEPControl_Writer writer;
-        EXPECT_EQ(writer.Transfer(box, STEPControl_AsIs), IFSelect_RetDone);
-        EXPECT_EQ(writer.Write(path.c_str()), IFSelect_RetDone);
-    } else {
-        IGESControl_Controller::Init();
-        IGESControl_Writer writer("MM", 1);
-        writer.AddShape(box);
-        writer.ComputeModel();
-        EXPECT_TRUE(writer.Write(path.c_str()));
-    }
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // `text` with its first real of at least `width` characters from `from`
 // on (between ',', '(' or ';') replaced by `by`, padded to that width (the
@@ -95,8 +74,8 @@ TEST(CadSource, ReadersRefuseWhatIsJustPastTheirBounds)
 {
     const fs::path dir = fs::temp_directory_path() / ("cad_bounds_" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    const std::string brep = boundsBox(dir, "box.brep"), step = boundsBox(dir, "box.step"),
-                      iges = boundsBox(dir, "box.igs");
+    const std::string brep = cad_samples::peerBox(dir, "box.brep"), step = cad_samples::peerBox(dir, "box.step"),
+                      iges = cad_samples::peerBox(dir, "box.igs");
     // A real of 5e100 (finite, and a tenth of what a bound an order looser
     // would let through) in each format: a BREP curve's value, a STEP
     // direction, an IGES parameter.

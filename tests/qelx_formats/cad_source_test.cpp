@@ -1,6 +1,7 @@
 // STEP, IGES and BREP sample models read as source documents, walked the way
 // a target format reads them, and judged against Open CASCADE's own reading
 // of the same files.
+#include "peer_box.hxx"
 #include "qelx/framework_walk.hxx"
 #include "qelx/test_exporters.hxx"
 #include "cad_samples.hxx"
@@ -648,28 +649,6 @@ TEST(CadSource, LooseEdgesInAnyOrderAreWalkedWhole)
 
 namespace {
 
-// A box as the peer writes it in each format.
-std::string peerBox(const fs::path& dir, const std::string& name)
-{
-    const TopoDS_Shape box = BRepPrimAPI_MakeBox(gp_Pnt(1, 2, 3), 4.0, 5.0, 6.0).Shape();
-    const std::string path = (dir / name).string();
-    if (name.ends_with(".brep")) {
-        EXPECT_TRUE(BRepTools::Write(box, path.c_str()));
-    } else if (name.ends_with(".step")) {
-        STEPControl_Writer writer;
-        EXPECT_EQ(writer.Transfer(box, STEPControl_AsIs), IFSelect_RetDone);
-        EXPECT_EQ(writer.Write(path.c_str()), IFSelect_RetDone);
-    } else {
-        IGESControl_Controller::Init();
-        IGESControl_Writer writer("MM", 1);
-        writer.AddShape(box);
-        writer.ComputeModel();
-        EXPECT_TRUE(writer.Write(path.c_str()));
-    }
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // The line (from 1) of the first `what` after `after` in `text`.
 std::string lineOf(const std::string& text, const std::string& what, const std::string& after = "")
 {
@@ -726,7 +705,8 @@ TEST(CadSource, DamagedTextIsRefusedNamingItsPlace)
 {
     const fs::path dir = fs::temp_directory_path() / ("cad_damage_" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    const std::string brep = peerBox(dir, "box.brep"), step = peerBox(dir, "box.step"), iges = peerBox(dir, "box.igs");
+    const std::string brep = cad_samples::peerBox(dir, "box.brep"), step = cad_samples::peerBox(dir, "box.step"),
+                      iges = cad_samples::peerBox(dir, "box.igs");
     // The first line of the Curves table: "1 <point> <direction>" of a line.
     const std::size_t curves = brep.find("\n1 ", brep.find("Curves "));
     const std::string firstCurve = brep.substr(curves + 1, brep.find('\n', curves + 1) - curves - 1);
@@ -864,7 +844,8 @@ TEST(CadSource, DamagedFilesAreRefusedNamingTheirPlaceInTheirOwnWords)
 {
     const fs::path dir = fs::temp_directory_path() / ("cad_places_" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    const std::string brep = peerBox(dir, "box.brep"), step = peerBox(dir, "box.step"), iges = peerBox(dir, "box.igs");
+    const std::string brep = cad_samples::peerBox(dir, "box.brep"), step = cad_samples::peerBox(dir, "box.step"),
+                      iges = cad_samples::peerBox(dir, "box.igs");
 
     // BREP: the first pcurve record of the shapes ("2 <pcurve> <surface>
     // <location> <first> <last>") made to run backwards; the Curves table
