@@ -12,6 +12,7 @@
 
 #include "heal/step_healer.hxx"
 #include "support/connector_test.hxx"
+#include "support/heal_builders.hxx"
 #include "support/loop_builders.hxx"
 #include "support/query_builders.hxx"
 #include "support/model_builders.hxx"
@@ -71,6 +72,27 @@ BODY* cubicWire(const std::vector<QELposition>& points, const std::vector<double
     VERTEX* start = new VERTEX(new APOINT(a));
     VERTEX* end = endTolerance > 0.0 ? new TVERTEX(new APOINT(b), endTolerance) : new VERTEX(new APOINT(b));
     EDGE* edge = new EDGE(start, end, new INTCURVE(ic), sense);
+    BODY* wire = nullptr;
+    api_make_ewire(1, &edge, wire);
+    return wire;
+}
+
+// A closed edge of one vertex at `at` on a closed cubic with a kink at its
+// middle knot, its last control point moved by `gap` (the curve's ends then
+// part there), the B-spline marked periodic when asked whether its ends meet
+// or not.
+BODY* closedCubicWire(double gap, bool periodic, const QELposition& at = QELposition(0, 0, 0))
+{
+    std::vector<QELposition> points = kinkedCubicPoints();
+    points.back() = points.front() + QELvector(0, gap, 0);
+    points[4] = QELposition(3, 1, 0);
+    points[5] = QELposition(1, 1, 0);
+    bs3_curve bs = bs3_curve_from_ctrlpts(3, 0, 1, 0, static_cast<int>(points.size()), points.data(), nullptr,
+                                          QELresabs, static_cast<int>(kinkKnots.size()), kinkKnots.data(), 1e-10);
+    if (periodic)
+        bs3_curve_set_periodic(bs);
+    auto* vertex = new VERTEX(new APOINT(at));
+    EDGE* edge = new EDGE(vertex, vertex, new INTCURVE(intcurve(bs)), FORWARD, EDGE_cvty_unknown, nullptr);
     BODY* wire = nullptr;
     api_make_ewire(1, &edge, wire);
     return wire;
@@ -233,27 +255,16 @@ TEST_F(EdgeBreaks, NoPieceIsLeftAtAVertexOrShorterThanATenThousandth)
 // the vertex lies nearer.
 TEST_F(EdgeBreaks, AClosedEdgeAtAMovedVertexIsStillSplitAtItsKink)
 {
-    std::vector<QELposition> points = kinkedCubicPoints();
-    points.back() = points.front();
-    points[4] = QELposition(3, 1, 0);
-    points[5] = QELposition(1, 1, 0);
     for (const bool periodic : {false, true})
         for (const QELposition& at : {QELposition(0, 0, 0), QELposition(0, 1e-3, 0), QELposition(1e-3, -1e-3, 0),
                                       QELposition(-1e-3, 2e-3, 0)}) {
             SCOPED_TRACE(std::string(periodic ? "periodic" : "closed") + ", vertex at " + std::to_string(at.x()) + " " +
                          std::to_string(at.y()));
-            bs3_curve bs = bs3_curve_from_ctrlpts(3, 0, 1, 0, static_cast<int>(points.size()), points.data(), nullptr,
-                                                  QELresabs, static_cast<int>(kinkKnots.size()), kinkKnots.data(),
-                                                  1e-10);
-            if (periodic)
-                bs3_curve_set_periodic(bs);
-            auto* vertex = new VERTEX(new APOINT(at));
-            EDGE* edge = new EDGE(vertex, vertex, new INTCURVE(intcurve(bs)), FORWARD, EDGE_cvty_unknown, nullptr);
-            BODY* wire = nullptr;
-            ASSERT_TRUE(api_make_ewire(1, &edge, wire).ok());
+            BODY* wire = closedCubicWire(0.0, periodic, at);
+            ASSERT_NE(wire, nullptr);
             QELXDynamicArray<double> breaks;
             bool extra = false;
-            QELXStepVelmHealer::getG1Discont(edge, breaks, extra);
+            QELXStepVelmHealer::getG1Discont(firstEdge(wire), breaks, extra);
             ASSERT_EQ(breaks.Count(), 1);
             EXPECT_NEAR(breaks[0], 1.0, 1e-9);
             api_del_entity(wire);
@@ -332,18 +343,7 @@ BODY* slitOnlySheet()
     LOOP* outer = face->loop();
     extract_loop(outer);
     api_del_entity(outer);
-    const QELposition a(3, 4, 0), b(6, 5, 0);
-    auto* va = new VERTEX(new APOINT(a));
-    auto* vb = new VERTEX(new APOINT(b));
-    auto* there = new EDGE(va, vb, make_curve(straight(a, normalise(b - a))), FORWARD);
-    auto* back = new EDGE(vb, va, make_curve(straight(b, normalise(a - b))), FORWARD);
-    auto* c1 = new COEDGE(there, FORWARD);
-    auto* c2 = new COEDGE(back, FORWARD, c1, c1);
-    c1->set_next(c2);
-    c1->set_previous(c2);
-    auto* slit = new LOOP(c1);
-    face->set_loop(slit);
-    slit->set_face(face);
+    testkit::add_slit_loop(face, new VERTEX(new APOINT(QELposition(3, 4, 0))), QELposition(6, 5, 0));
     return sheet;
 }
 
@@ -389,5 +389,115 @@ TEST_F(EdgeBreaks, APcurveRunningBackAtASampleIsInErrorThoughItsPointsMeet)
     bs2_curve zigzag = bs2_curve_from_ctrlpts(1, 0, 0, 0, 5, points, nullptr, QELresabs, 7, knots, 1e-10);
     bottom->set_geometry(new PCURVE(pcurve(zigzag, QELresfit, face->geometry()->equation())));
     EXPECT_TRUE(QELXStepVelmHealer::hasPCurveErrors(bottom, face));
+    api_del_entity(sheet);
+}
+
+// Position breaks: the first knot of a periodic spline is where its end must
+// meet its start again, so a gap there is a break (an open spline's ends are
+// no break); a spline whose knots all coincide has no span and is broken
+// through, with no parameter to list.
+TEST_F(EdgeBreaks, APeriodicSplinesFirstKnotAndASplineOfOneKnotArePositionBreaks)
+{
+    const struct {
+        const char* name;
+        double gap;
+        bool periodic;
+        bool collapsed;
+        bool broken;
+        std::vector<double> params;
+    } cases[] = {
+        {"periodic, ends apart", 0.01, true, false, true, {0.0}},
+        {"periodic, ends meeting", 0.0, true, false, false, {}},
+        {"open, ends apart", 0.01, false, false, false, {}},
+        {"knots collapsed to one", 0.0, false, true, true, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        BODY* wire = c.collapsed ? cubicWire(kinkedCubicPoints(), kinkKnots, false, FORWARD)
+                                 : closedCubicWire(c.gap, c.periodic);
+        EDGE* edge = firstEdge(wire);
+        ASSERT_NE(edge, nullptr);
+        const auto& ic = static_cast<const intcurve&>(edge->geometry()->equation());
+        if (c.collapsed)
+            bs3_curve_reparam(0.0, 0.0, ic.cur(-1.0));
+        ASSERT_EQ(bs3_curve_periodic(ic.cur(-1.0)) != 0, c.periodic);
+        QELXDynamicArray<double> params;
+        EXPECT_EQ(QELXStepVelmHealer::getG0Discont(edge, params), c.broken);
+        const std::vector<double> found = asVector(params);
+        ASSERT_EQ(found.size(), c.params.size());
+        for (std::size_t i = 0; i < found.size(); ++i)
+            EXPECT_NEAR(found[i], c.params[i], 1e-12);
+        api_del_entity(wire);
+    }
+}
+
+// Each piece of a split edge gets its own part of the curve; when the curve
+// has no part for some piece (the edge runs past the curve's end), the split
+// is taken back whole: one edge, on its curve as it was.
+TEST_F(EdgeBreaks, SplitPiecesTakeTheirPartOfTheCurveOrTheSplitIsTakenBack)
+{
+    for (const bool pastTheEnd : {false, true}) {
+        SCOPED_TRACE(pastTheEnd ? "edge running past the curve's end" : "edge inside its curve");
+        BODY* wire = cubicWire(kinkedCubicPoints(), kinkKnots, false, FORWARD);
+        EDGE* edge = firstEdge(wire);
+        if (pastTheEnd) {
+            const QELinterval longer(0.0, 2.5);
+            edge->set_param_range(&longer);
+        }
+        const std::string curveBefore = testkit::body_text(wire);
+        QELXStepVelmHealer::fixCurveG0Errors(edge);
+        ENTITY_LIST edges;
+        api_get_edges(wire, edges);
+        if (pastTheEnd) {
+            ASSERT_EQ(edges.count(), 1);
+            EXPECT_FALSE(hasVertexAt(wire, QELposition(3, 0, 0), 1e-6)) << "no vertex left at the kink";
+            const auto& kept = static_cast<const intcurve&>(firstEdge(wire)->geometry()->equation());
+            EXPECT_FALSE(kept.subsetted()) << "the edge keeps its whole curve";
+        } else {
+            ASSERT_EQ(edges.count(), 2);
+            for (int i = 0; i < edges.count(); ++i) {
+                auto* piece = static_cast<EDGE*>(edges[i]);
+                const auto& own = static_cast<const intcurve&>(piece->geometry()->equation());
+                EXPECT_TRUE(own.subsetted()) << "piece " << i;
+                const QELinterval part = own.param_range(), range = piece->param_range();
+                EXPECT_NEAR(part.start_pt(), range.start_pt(), 1e-9) << "piece " << i;
+                EXPECT_NEAR(part.end_pt(), range.end_pt(), 1e-9) << "piece " << i;
+            }
+            EXPECT_EQ(testkit::model_problems(wire), "");
+        }
+        api_del_entity(wire);
+    }
+}
+
+// A pcurve that ends short of its edge says nothing past its end: the
+// samples there are not judged, while the ones it covers still are.
+TEST_F(EdgeBreaks, APcurveIsJudgedOnlyOverItsOwnRange)
+{
+    BODY* sheet = testkit::make_iso_rect_sheet(testkit::test_plane(), {testkit::rect(0, 3, 0, 1, true)});
+    COEDGE* bottom = bottomCoedge(sheet);
+    ASSERT_NE(bottom, nullptr);
+    FACE* face = sheet->lump()->shell()->face();
+    // Along the edge up to 2, then a last span 1e-4 long that turns off it
+    // steeply: carried on past its end the pcurve would leave the edge far
+    // behind by 3.
+    const struct {
+        const char* name;
+        std::vector<QELposition> points;
+        std::vector<double> knots;
+        bool error;
+    } cases[] = {
+        {"ending at 2.0001, true up to it", {{0, 0, 0}, {2, 0, 0}, {2, 5, 0}}, {0, 0, 2, 2.0001, 2.0001}, false},
+        {"ending at 2.0001, off at 1", {{0, 0, 0}, {1, 0.5, 0}, {2, 0, 0}, {2, 5, 0}}, {0, 0, 1, 2, 2.0001, 2.0001},
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        bs2_curve short_ = bs2_curve_from_ctrlpts(1, 0, 0, 0, static_cast<int>(c.points.size()), c.points.data(),
+                                                  nullptr, QELresabs, static_cast<int>(c.knots.size()),
+                                                  c.knots.data(), 1e-10);
+        ASSERT_NE(short_, nullptr);
+        bottom->set_geometry(new PCURVE(pcurve(short_, QELresfit, face->geometry()->equation())));
+        EXPECT_EQ(QELXStepVelmHealer::hasPCurveErrors(bottom, face), c.error);
+    }
     api_del_entity(sheet);
 }

@@ -37,26 +37,6 @@ BODY* soundBody(Ve_BodyTag* b) { return reinterpret_cast<BODY*>(b); }
 
 FACE* firstFace(BODY* b) { return b->lump()->shell()->face(); }
 
-// The sheet's shell also holds the wire of a polyline wire body.
-BODY* makeSheetWithShellWire()
-{
-    BODY* sheet = testkit::make_polygon_sheet({{0, 0}, {4, 0}, {4, 3}, {0, 3}});
-    BODY* wireBody = testkit::make_polyline_wire({{10, 0, 0}, {12, 0, 0}, {12, 2, 0}});
-    WIRE* wire = wireBody->wire();
-    if (!wire)
-        wire = wireBody->lump()->shell()->wire();
-    if (wireBody->wire())
-        wireBody->set_wire(nullptr);
-    else
-        wireBody->lump()->shell()->set_wire(nullptr);
-    wire->set_body(nullptr);
-    SHELL* shell = sheet->lump()->shell();
-    shell->set_wire(wire);
-    wire->set_shell(shell);
-    api_del_entity(wireBody);
-    return sheet;
-}
-
 // A square sheet whose slit (there and back) leaves its corner (0, 0), where
 // two outer edges meet as well; the slit's first edge is listed at the
 // corner after an outer edge.
@@ -72,24 +52,13 @@ BODY* makeSquareWithCornerSlit()
             break;
     }
     EXPECT_NE(corner, nullptr);
-    const QELposition a(0, 0, 0), b(4, 3, 0);
-    VERTEX* vb = new VERTEX(new APOINT(b));
-    EDGE* there = new EDGE(corner, vb, make_curve(straight(a, normalise(b - a))), FORWARD);
-    EDGE* back = new EDGE(vb, corner, make_curve(straight(b, normalise(a - b))), FORWARD);
-    COEDGE* c1 = new COEDGE(there, FORWARD);
-    COEDGE* c2 = new COEDGE(back, FORWARD, c1, c1);
-    c1->set_next(c2);
-    c1->set_previous(c2);
-    LOOP* slit = new LOOP(c1);
-    face->loop()->set_next(slit);
-    slit->set_face(face);
-    corner->add_edge(there);
+    testkit::add_slit_loop(face, corner, QELposition(4, 3, 0));
     return sheet;
 }
 
 TEST_F(RecipeSoundness, TheStepHealerListsAOneFaceSheetWithAWireOnce)
 {
-    BODY* sheet = makeSheetWithShellWire();
+    BODY* sheet = testkit::make_sheet_with_shell_wire();
     ASSERT_TRUE(soundTag(sheet)->isWireBody());
     QELXDynamicArray<Ve_BodyTag*> result;
     ASSERT_EQ(QELXStepVelmHealer::xstep_heal_body(soundTag(sheet), result, true), 1);
@@ -255,8 +224,9 @@ TEST_F(RecipeSoundness, AStepThatChangesAFaceAreaOnASheetIsTakenBack)
 }
 
 // Every recipe runs its steps under the watch: harm done inside any of its
-// steps is taken back with a warning naming the body and the step, and the
-// recipe goes on; a harmless change inside a step is kept.
+// steps is taken back with a warning naming the body (by its place in the
+// set) and the step, and the recipe goes on; a harmless change inside a step
+// is kept.
 TEST_F(RecipeSoundness, EveryRecipeTakesBackAStepThatHarmsAndKeepsOneThatDoesNot)
 {
     const char* const recipes[] = {"HealBodyPostProcessPs",
@@ -290,6 +260,8 @@ TEST_F(RecipeSoundness, EveryRecipeTakesBackAStepThatHarmsAndKeepsOneThatDoesNot
             scope.on(Ve_OptionDoc::keyOf("HealBody"));
             if (*recipe)
                 scope.on(Ve_OptionDoc::keyOf(recipe));
+            // The body harmed is the second of the set.
+            BODY* other = testkit::make_plane_box(5, 5, 5);
             BODY* box = testkit::make_plane_box(10, 20, 30);
             std::string doubled;
             ve_heal::StepWatch::setStepDouble([&](BODY* b, const char* step) {
@@ -299,6 +271,7 @@ TEST_F(RecipeSoundness, EveryRecipeTakesBackAStepThatHarmsAndKeepsOneThatDoesNot
                 d.work(b);
             });
             Ve_CocoonTagHandle set(new Ve_CocoonTag);
+            set->appendBody(soundTag(other));
             set->appendBody(soundTag(box));
             qelx_test::EventRecorder events;
             QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
@@ -306,10 +279,11 @@ TEST_F(RecipeSoundness, EveryRecipeTakesBackAStepThatHarmsAndKeepsOneThatDoesNot
             if (doubled.empty()) {
                 ADD_FAILURE() << "no step of the recipe ran under the watch";
                 api_del_entity(box);
+                api_del_entity(other);
                 continue;
             }
-            ASSERT_EQ(set->getBodies().Count(), 1);
-            ASSERT_EQ(set->getBodies()[0], soundTag(box));
+            ASSERT_EQ(set->getBodies().Count(), 2);
+            ASSERT_EQ(set->getBodies()[1], soundTag(box));
             std::vector<std::string> undone;
             for (const std::string& w : events.names("Warning"))
                 if (w.find("the step was undone") != std::string::npos)
@@ -317,7 +291,7 @@ TEST_F(RecipeSoundness, EveryRecipeTakesBackAStepThatHarmsAndKeepsOneThatDoesNot
             if (d.harms) {
                 ASSERT_EQ(undone.size(), 1u);
                 EXPECT_NE(undone[0].find("Healing step " + doubled + " made "), std::string::npos) << undone[0];
-                EXPECT_NE(undone[0].find("body"), std::string::npos) << undone[0];
+                EXPECT_NE(undone[0].find(" body 2 worse"), std::string::npos) << undone[0];
                 EXPECT_EQ(box->transform(), nullptr);
             } else {
                 EXPECT_TRUE(undone.empty()) << undone[0];
@@ -328,6 +302,7 @@ TEST_F(RecipeSoundness, EveryRecipeTakesBackAStepThatHarmsAndKeepsOneThatDoesNot
             const double scale = box->transform() ? box->transform()->transform().scaling() : 1.0;
             EXPECT_NEAR(testkit::body_area(box), 2200.0 * scale * scale, 1e-6);
             api_del_entity(box);
+            api_del_entity(other);
         }
     }
 }

@@ -378,7 +378,7 @@ TEST_F(Recipes, TouchingShellsBecomeTwoBodiesInEachCadRecipe)
     }
 }
 
-TEST_F(Recipes, InventorLeavesWireBodiesOutUnlessEveryStateIsWanted)
+TEST_F(Recipes, InventorLeavesWireBodiesOutUnlessEveryStateIsWantedAndKeepsEveryFace)
 {
     on("HealBodyPostProcessInventor");
     for (const bool allStates : {false, true}) {
@@ -388,12 +388,14 @@ TEST_F(Recipes, InventorLeavesWireBodiesOutUnlessEveryStateIsWanted)
         BODY* solid = testkit::make_plane_box();
         BODY* wire = makeRecipeLineWire(QELposition(0.0, 0.0, 50.0), QELposition(7.0, 0.0, 50.0));
         BODY* sheet = testkit::make_plane_box();
-        Ve_CocoonTagHandle set(recipeSetOf({solid, wire, sheet}));
+        // A face with a wire beside it in its shell is model: it stays.
+        BODY* faceAndWire = testkit::make_sheet_with_shell_wire();
+        Ve_CocoonTagHandle set(recipeSetOf({solid, wire, sheet, faceAndWire}));
         QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
-        const std::vector<BODY*> expected =
-            allStates ? std::vector<BODY*>{solid, wire, sheet} : std::vector<BODY*>{solid, sheet};
+        const std::vector<BODY*> expected = allStates ? std::vector<BODY*>{solid, wire, sheet, faceAndWire}
+                                                      : std::vector<BODY*>{solid, sheet, faceAndWire};
         EXPECT_EQ(recipeCheckedBodies(*set), expected);
-        deleteRecipeBodies({solid, wire, sheet});
+        deleteRecipeBodies({solid, wire, sheet, faceAndWire});
     }
 }
 

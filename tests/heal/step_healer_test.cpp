@@ -84,18 +84,7 @@ BODY* makeSquareWithSlit(const QELtransf& frame)
 {
     BODY* sheet = testkit::make_polygon_sheet({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
     FACE* face = sheet->lump()->shell()->face();
-    const QELposition a(3, 4, 0), b(6, 5, 0);
-    VERTEX* va = new VERTEX(new APOINT(a));
-    VERTEX* vb = new VERTEX(new APOINT(b));
-    EDGE* there = new EDGE(va, vb, make_curve(straight(a, normalise(b - a))), FORWARD);
-    EDGE* back = new EDGE(vb, va, make_curve(straight(b, normalise(a - b))), FORWARD);
-    COEDGE* c1 = new COEDGE(there, FORWARD);
-    COEDGE* c2 = new COEDGE(back, FORWARD, c1, c1);
-    c1->set_next(c2);
-    c1->set_previous(c2);
-    LOOP* slit = new LOOP(c1);
-    face->loop()->set_next(slit);
-    slit->set_face(face);
+    testkit::add_slit_loop(face, new VERTEX(new APOINT(QELposition(3, 4, 0))), QELposition(6, 5, 0));
     if (!frame.identity()) {
         api_apply_transf(sheet, frame);
         api_change_body_trans(sheet, nullptr);

@@ -4,6 +4,7 @@
 #include <numbers>
 
 #include "support/geometry_builders.hxx"
+#include "support/query_builders.hxx"
 #include "support/repair_builders.hxx"
 #include "velm/bspline.hxx"
 #include "velm/build.hxx"
@@ -75,6 +76,48 @@ BODY* make_cubes_sharing_edge()
         {0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {1, 2, 6, 5}, {2, 3, 7, 6}, {3, 0, 4, 7},
         {2, 10, 9, 8}, {6, 11, 12, 13}, {2, 8, 11, 6}, {8, 9, 12, 11}, {9, 10, 13, 12}, {10, 2, 6, 13}};
     return make_polyhedron(p, faces);
+}
+
+BODY* make_sheet_with_shell_wire()
+{
+    BODY* sheet = make_polygon_sheet({{0, 0}, {4, 0}, {4, 3}, {0, 3}});
+    BODY* wireBody = make_polyline_wire({{10, 0, 0}, {12, 0, 0}, {12, 2, 0}});
+    WIRE* wire = wireBody->wire();
+    if (!wire)
+        wire = wireBody->lump()->shell()->wire();
+    if (wireBody->wire())
+        wireBody->set_wire(nullptr);
+    else
+        wireBody->lump()->shell()->set_wire(nullptr);
+    wire->set_body(nullptr);
+    SHELL* shell = sheet->lump()->shell();
+    shell->set_wire(wire);
+    wire->set_shell(shell);
+    api_del_entity(wireBody);
+    return sheet;
+}
+
+LOOP* add_slit_loop(FACE* face, VERTEX* from, const QELposition& to)
+{
+    const QELposition a = from->geometry()->coords();
+    VERTEX* vb = new VERTEX(new APOINT(to));
+    EDGE* there = new EDGE(from, vb, make_curve(straight(a, normalise(to - a))), FORWARD);
+    EDGE* back = new EDGE(vb, from, make_curve(straight(to, normalise(a - to))), FORWARD);
+    COEDGE* c1 = new COEDGE(there, FORWARD);
+    COEDGE* c2 = new COEDGE(back, FORWARD, c1, c1);
+    c1->set_next(c2);
+    c1->set_previous(c2);
+    LOOP* slit = new LOOP(c1);
+    LOOP* last = face->loop();
+    while (last && last->next())
+        last = last->next();
+    if (last)
+        last->set_next(slit);
+    else
+        face->set_loop(slit);
+    slit->set_face(face);
+    from->add_edge(there);
+    return slit;
 }
 
 BODY* make_box_with_moved_vertex(double offset)

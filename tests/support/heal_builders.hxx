@@ -31,6 +31,14 @@ BODY* make_corner_touching_lumps(double gap);
 // Two plane cubes in one shell sharing one edge (a non-manifold edge with four
 // coedges), twelve faces.
 BODY* make_cubes_sharing_edge();
+// A 4 x 3 polygon sheet whose shell also holds the wire of a two-edge
+// polyline wire body (a body of a face and a wire).
+BODY* make_sheet_with_shell_wire();
+// A two-edge loop from the vertex `from` (already on the face, or new) to a
+// new vertex at `to` and straight back, added to the face after its other
+// loops (or as its only one): a slit, no area.
+// The slit's first edge is appended to the edges `from` lists.
+LOOP* add_slit_loop(FACE* face, VERTEX* from, const QELposition& to);
 // A plane box whose vertex at the far corner is moved by `offset` off the ends
 // of its three edges.
 BODY* make_box_with_moved_vertex(double offset);

@@ -1,6 +1,8 @@
 #pragma once
 // Post-import healing: the recipes and the body operations they share.
 // Static members only; the class holds no data.
+#include <string>
+
 #include "model/containers.hxx"
 #include "model/kernel_functions.hxx"
 #include "xvelm2k/export.hxx"
@@ -86,13 +88,15 @@ public:
 
 private:
     static void postProcessRepairPs(Ve_CocoonTag* set);
-    static void postProcessRepairPs(Ve_BodyTag* body);
+    static void postProcessRepairPs(Ve_BodyTag* body, const std::string& label);
     static void postProcessRepairInventor(Ve_CocoonTag* set);
     static void postProcessRepairProe(Ve_CocoonTag* set);
     static void postProcessRepairV4(Ve_CocoonTag* set);
-    static void postProcessRepairV4(Ve_BodyTag* body, QELXDynamicArray<Ve_BodyTag*>& newBodies);
+    // `label` names the body in the warnings of steps taken back.
+    static void postProcessRepairV4(Ve_BodyTag* body, QELXDynamicArray<Ve_BodyTag*>& newBodies,
+                                    const std::string& label);
     static void postProcessRepairV5(Ve_CocoonTag* set);
-    static void postProcessRepairV5(Ve_BodyTag* body);
+    static void postProcessRepairV5(Ve_BodyTag* body, const std::string& label);
     static void postProcessRepairIdeas(Ve_CocoonTag* set);
     static void postProcessRepairUg(Ve_CocoonTag* set);
     static void postProcessRepairVda(Ve_CocoonTag* set);

@@ -66,7 +66,7 @@ void QELXVeRepairUtils::separationWalk(Ve_CocoonTag* set, bool v4)
             const bool healed = healOneBody([&] {
                 if (v4) {
                     QELXDynamicArray<Ve_BodyTag*> made;
-                    postProcessRepairV4(body, made);
+                    postProcessRepairV4(body, made, bodyLabel(n + 1));
                     walk.Append(made);
                     return;
                 }
@@ -101,10 +101,11 @@ void QELXVeRepairUtils::postProcessRepairV4(Ve_CocoonTag* set)
     separationWalk(set, true);
 }
 
-void QELXVeRepairUtils::postProcessRepairV4(Ve_BodyTag* body, QELXDynamicArray<Ve_BodyTag*>& newBodies)
+void QELXVeRepairUtils::postProcessRepairV4(Ve_BodyTag* body, QELXDynamicArray<Ve_BodyTag*>& newBodies,
+                                             const std::string& label)
 {
     BODY* b = kernelOf(body);
-    ve_heal::StepWatch watch(body, "");
+    ve_heal::StepWatch watch(body, label);
     if (!Ve_OptionDoc::isOn(Ve_OptionDoc::UseSurfaceLimits))
         watch.step("trim_body_faces", [&] { velmCall([&] { trim_body_faces(b, "trim"); }); });
     QELXDynamicArray<Ve_BodyTag*> built;
@@ -139,7 +140,7 @@ void QELXVeRepairUtils::postProcessRepairV4(Ve_BodyTag* body, QELXDynamicArray<V
     if (repaired.ok())
         newBodies = built;
     else
-        ve_heal::StepWatch(body, "").step("doStandardRepair", [&] { body->doStandardRepair(); });
+        ve_heal::StepWatch(body, label).step("doStandardRepair", [&] { body->doStandardRepair(); });
 }
 
 void QELXVeRepairUtils::postProcessRepairV5(Ve_CocoonTag* set)
@@ -151,7 +152,7 @@ void QELXVeRepairUtils::postProcessRepairV5(Ve_CocoonTag* set)
     for (int i = 0; i < bodies.Count(); ++i) {
         Ve_BodyTag* body = bodies[i];
         minimiseRecipeBody(body);
-        velmCall([&] { postProcessRepairV5(body); });
+        velmCall([&] { postProcessRepairV5(body, bodyLabel(i + 1)); });
         minimiseRecipeBody(body);
         all.Add(body);
         repairEvent(i + 1);
@@ -170,12 +171,12 @@ void QELXVeRepairUtils::postProcessRepairV5(Ve_CocoonTag* set)
     api_minimize_entities(lumps);
 }
 
-void QELXVeRepairUtils::postProcessRepairV5(Ve_BodyTag* body)
+void QELXVeRepairUtils::postProcessRepairV5(Ve_BodyTag* body, const std::string& label)
 {
     if (!body)
         return;
     BODY* b = kernelOf(body);
-    ve_heal::StepWatch watch(body, "");
+    ve_heal::StepWatch watch(body, label);
     watch.step("doStandardRepair", [&] { body->doStandardRepair(); });
     const LUMP* lump = b->lump();
     const SHELL* shell = lump ? lump->shell() : nullptr;

@@ -189,16 +189,16 @@ void QELXVeRepairUtils::postProcessRepairPs(Ve_CocoonTag* set)
     const QELXDynamicArray<Ve_BodyTag*> bodies = set->getBodies();
     for (int i = 0; i < bodies.Count(); ++i) {
         if (bodies[i])
-            healOneBody([&] { postProcessRepairPs(bodies[i]); });
+            healOneBody([&] { postProcessRepairPs(bodies[i], bodyLabel(i + 1)); });
         repairEvent(i + 1);
     }
 }
 
-void QELXVeRepairUtils::postProcessRepairPs(Ve_BodyTag* body)
+void QELXVeRepairUtils::postProcessRepairPs(Ve_BodyTag* body, const std::string& label)
 {
     if (!recipeSwitchOn(Ve_OptionDoc::HealBody))
         return;
-    ve_heal::StepWatch watch(body, "the body");
+    ve_heal::StepWatch watch(body, label);
     watch.step("removeFacesWithoutSurface", [&] { velmCall([&] { removeFacesWithoutSurface(body, false); }); });
     watch.step("doStandardRepair", [&] { body->doStandardRepair(); });
     Ve_PostProcessUtil util(body);
@@ -217,10 +217,11 @@ void QELXVeRepairUtils::postProcessRepairPs(Ve_BodyTag* body)
 void QELXVeRepairUtils::postProcessRepairInventor(Ve_CocoonTag* set)
 {
     if (!recipeSwitchOn(Ve_OptionDoc::TranslateAllStates)) {
-        // Bodies with a wire leave the set; the model keeps them.
+        // Wire bodies leave the set; the model keeps them. A body with faces
+        // stays whatever wires its shells also hold: its faces are model.
         QELXDynamicArray<Ve_BodyTag*> kept;
         for (Ve_BodyTag* b : set->getBodies())
-            if (!hasWire(b))
+            if (!hasWire(b) || !hasNoFace(b))
                 kept.Add(b);
         set->setBodies(kept);
     }

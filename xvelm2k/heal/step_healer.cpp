@@ -229,14 +229,15 @@ void healPCurves(BODY* b)
 
 // ---- the sequence -----------------------------------------------------------
 
-int QELXStepVelmHealer::xstep_heal_body(Ve_BodyTag* body, QELXDynamicArray<Ve_BodyTag*>& result, bool)
+int QELXStepVelmHealer::xstep_heal_body(Ve_BodyTag* body, QELXDynamicArray<Ve_BodyTag*>& result, bool,
+                                        const std::string& label)
 {
     if (!body)
         return 0;
     BODY* b = stepBodyOf(body);
     const bool skipExact = !Ve_OptionDoc::isOn(Ve_OptionDoc::SplitAllNonG1ContinuousFaces);
 
-    ve_heal::StepWatch watch(body, "");
+    ve_heal::StepWatch watch(body, label);
     watch.step("removeSmallEdges", [&] { Ve_PostProcessUtil(body).removeSmallEdges(Gk_Def::FuzzPos, true); });
     watch.step("doStandardRepair", [&] { body->doStandardRepair(); });
     watch.step("removeSmallTolerantEdges", [&] { Ve_BodyCleaner(body).removeSmallTolerantEdges(true); });

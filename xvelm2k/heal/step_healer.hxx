@@ -2,6 +2,8 @@
 // Healing of bodies read from STEP: the general repairs, splits of faces at
 // tangent breaks, fresh pcurves, face-loop fixes and duplicate vertices, then
 // the bodies that stand for the input. Static members only.
+#include <string>
+
 #include "model/containers.hxx"
 #include "xvelm2k/export.hxx"
 
@@ -24,8 +26,10 @@ public:
     // the new bodies of a one-face body's loop repair, then the body; or the
     // per-edge pieces of an exploded wire body; then pieces split off at
     // touching shells. 0 for a null body (result untouched), else 1. The
-    // flag has no effect.
-    static int xstep_heal_body(Ve_BodyTag* body, QELXDynamicArray<Ve_BodyTag*>& result, bool flag);
+    // flag has no effect; `label` names the body in the warnings of steps
+    // taken back.
+    static int xstep_heal_body(Ve_BodyTag* body, QELXDynamicArray<Ve_BodyTag*>& result, bool flag,
+                               const std::string& label = "the body");
 
     // Tolerant vertices where an edge curve misses its vertex, tolerant
     // vertices widened to reach their coedges, and (with fixCurveGaps) edges

@@ -1,5 +1,6 @@
 // The STEP recipe of the post-import healing.
 #include "heal/repair_utils.hxx"
+#include "heal/repair_utils_internal.hxx"
 #include "heal/step_healer.hxx"
 #include "model/body_set.hxx"
 #include "model/kernel_call_bracket.hxx"
@@ -17,7 +18,9 @@ void QELXVeRepairUtils::PostProcessRepairStep(Ve_CocoonTag* set)
         // back stands for it; with nothing handed back the body itself
         // does (the healer deletes a body only once its pieces are listed).
         int handled = 0;
-        velmGuard([&] { handled = QELXStepVelmHealer::xstep_heal_body(bodies[i], replacements, true); });
+        velmGuard([&] {
+            handled = QELXStepVelmHealer::xstep_heal_body(bodies[i], replacements, true, ve_recipes::bodyLabel(i + 1));
+        });
         if (handled == 0 || replacements.Count() == 0)
             replacements.Add(bodies[i]);
         for (int k = 0; k < replacements.Count(); ++k)
