@@ -171,3 +171,37 @@ TEST(StepProducts, InstancesComeBackWhereTheyWereNamedAsTheyWereAndSharedProduct
             EXPECT_EQ(instanceNames(read), names);
         }
 }
+
+// Colours given to instances (of a part, of an assembly, one of two uses
+// of a product) come back on those instances alone, and the instances
+// without one come back without one.
+TEST(StepProducts, InstanceColoursComeBackOnTheirOwnInstances)
+{
+    TestAssembly a;
+    const int block = a.addPart("block", TestModel::block(2, 3, 4));
+    const int pair = a.addAssembly("pair");
+    const int red = a.place(pair, block, "red block", qelx_test::placementTranslation(1, 2, 3));
+    a.place(pair, block, "plain block", qelx_test::placementTranslation(9, 2, 3));
+    const int blue = a.place(-1, pair, "blue pair", qelx_test::placementTranslation(0, 20, 0));
+    a.place(-1, pair, "plain pair", qelx_test::placementTranslation(0, -20, 0));
+    a.instances[static_cast<std::size_t>(red)].color = std::array<double, 4>{1.0, 0.0, 0.0, 0.0};
+    a.instances[static_cast<std::size_t>(blue)].color = std::array<double, 4>{0.0, 0.0, 1.0, 0.0};
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("step_colours_" + std::to_string(::getpid()) + ".step")).string();
+    std::string error;
+    ASSERT_EQ(qelx_formats::writeStepAssembly(a, path, error), QELI_OK) << error;
+    TestAssembly read;
+    ASSERT_EQ(qelx_formats::readStepAssembly(path, read, error), QELI_OK) << error;
+    std::filesystem::remove(path);
+    std::map<std::string, std::string> colours;
+    for (const qelx_test::TestInstance& i : read.instances) {
+        std::string rgb = "none";
+        if (i.color)
+            rgb = std::to_string(std::lround((*i.color)[0] * 100)) + " " + std::to_string(std::lround((*i.color)[1] * 100)) +
+                  " " + std::to_string(std::lround((*i.color)[2] * 100));
+        colours[i.name] = rgb;
+    }
+    const std::map<std::string, std::string> expected = {
+        {"red block", "100 0 0"}, {"plain block", "none"}, {"blue pair", "0 0 100"}, {"plain pair", "none"}};
+    EXPECT_EQ(colours, expected);
+}
