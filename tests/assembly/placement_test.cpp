@@ -74,10 +74,16 @@ TEST_F(PlacementTest, SingularOrUnreadablePlacementsAreRefused)
 TEST_F(PlacementTest, SingularInstanceIsLeftOutAndTheOthersArePlaced)
 {
     // The flat instance first, or last (its definition's last use, whose
-    // bodies would otherwise be handed over squashed).
+    // bodies would otherwise be handed over squashed, and whose document
+    // then deletes what it still holds: never the layer the good one took).
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("TransferLayer"));
     for (const bool last : {false, true}) {
         TestAssembly a;
-        const int brick = a.addPart("brick", TestModel::block(1, 1, 1));
+        TestModel block = TestModel::block(1, 1, 1);
+        block.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)].layer = 7;
+        block.layers[7] = qelx_test::TestLayer{"seven", {0, 0, 0, 0}, true};
+        const int brick = a.addPart("brick", std::move(block));
         const TestPlacement flat = {1, 0, 0, 0, 1, 0, 0, 0, 0, 5, 0, 0};
         if (!last)
             a.place(-1, brick, "flat", flat);
@@ -90,6 +96,16 @@ TEST_F(PlacementTest, SingularInstanceIsLeftOutAndTheOthersArePlaced)
         ASSERT_EQ(bodies.size(), 1u) << last;
         EXPECT_EQ(nameOf(bodies[0]), "good");
         EXPECT_TRUE(sameBox(boxOf(bodies[0]), Box{{0, 0, 0}, {1, 1, 1}}));
+        std::vector<ENTITY*> layers;
+        for (ENTITY* e : run.entities()) {
+            bool layer = false;
+            if (is_QELGROUP(e) && Ve_AttribTransfer::isLayer(e, layer) && layer)
+                layers.push_back(e);
+        }
+        ASSERT_EQ(layers.size(), 1u) << last;
+        EXPECT_TRUE(static_cast<QELGROUP*>(layers[0])->is_member(bodies[0])) << last;
+        // The document of the refused use kept nothing the result holds.
+        EXPECT_EQ(run.importer().GetLayers().count(), 1) << last;
     }
 }
 
