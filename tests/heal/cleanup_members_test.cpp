@@ -15,6 +15,7 @@
 #include "support/geometry_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/repair_builders.hxx"
+#include "velm/attrib.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/options.hxx"
 #include "velm/testkit.hxx"
@@ -113,4 +114,44 @@ TEST_F(CleanupMembers, TheProductDataCallbackIsCalledOnceAndOnlyWhenRegistered)
     EXPECT_EQ(callbackCalls, 1);
     EXPECT_EQ(seenFile, "null") << "a document without a source file passes no name";
     QELXVelmSetProductDataCallback(nullptr);
+}
+
+namespace {
+
+int noMergeMarks(BODY* b)
+{
+    ENTITY_LIST edges;
+    api_get_edges(b, edges);
+    int n = 0;
+    for (int i = 0; i < edges.count(); ++i)
+        n += find_attrib(edges[i], ATTRIB_ST_TYPE, NO_MERGE_ATTRIB_TYPE) != nullptr;
+    return n;
+}
+
+} // namespace
+
+// Scribe removal frees and cleans the faces round a dangling edge; asked to
+// clean first, it frees every edge of the body and cleans the whole body.
+// Either way the scribe goes; only the marks on the edges of the face
+// without one tell the two apart.
+TEST_F(CleanupMembers, ScribesAreRemovedFaceByFaceOrOverTheWholeBodyWhenCleaningFirst)
+{
+    for (const bool cleanFirst : {false, true}) {
+        SCOPED_TRACE(cleanFirst ? "clean first" : "face by face");
+        // A square with an edge dangling from a corner into it, and a
+        // square beside it with no scribe.
+        BODY* b = testkit::make_polyhedron(
+            {{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}, {5, 5, 0}, {20, 0, 0}, {30, 0, 0}, {30, 10, 0}, {20, 10, 0}},
+            {{0, 1, 2, 4, 2, 3}, {5, 6, 7, 8}});
+        ENTITY_LIST edges;
+        api_get_edges(b, edges);
+        for (int i = 0; i < edges.count(); ++i)
+            new NO_MERGE_ATTRIB(edges[i]);
+        ASSERT_EQ(testkit::count_edges(b), 9);
+        cleanupTag(b)->removeScribes(cleanFirst);
+        EXPECT_EQ(testkit::count_edges(b), 8);
+        EXPECT_EQ(noMergeMarks(b), cleanFirst ? 0 : 4);
+        EXPECT_EQ(testkit::check_findings(b), "");
+        api_del_entity(b);
+    }
 }

@@ -358,3 +358,74 @@ TEST_F(RecipePaths, IgesBodiesLostOnTheWayLeaveTheSetAndNothingTakesTheirPlace)
         EXPECT_EQ(testkit::count_faces(b), 6);
     deleteAll(healed.bodies);
 }
+
+// Under AcceptBadData the IGES recipe keeps a one-face body whose face has
+// no width in its parameters; without it the face goes and the body with it.
+TEST_F(RecipePaths, IgesKeepsAFaceOfBadParametersWhenBadDataIsAccepted)
+{
+    on("HealBody");
+    for (const bool accept : {false, true}) {
+        SCOPED_TRACE(accept ? "AcceptBadData" : "bad data refused");
+        qelx_test::OptionScope scope;
+        if (accept)
+            scope.on(Ve_OptionDoc::keyOf("AcceptBadData"));
+        BODY* box = testkit::make_plane_box();
+        BODY* flat = sheetOfNoParameterWidth();
+        qelx_test::OptionScope recipe;
+        recipe.on(Ve_OptionDoc::keyOf("HealBodyPostProcessIges"));
+        Ve_CocoonTagHandle set(new Ve_CocoonTag);
+        set->appendBody(pathView(box));
+        set->appendBody(pathView(flat));
+        QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+        std::vector<BODY*> left;
+        for (Ve_BodyTag* b : set->getBodies())
+            left.push_back(pathBody(b));
+        EXPECT_EQ(left, accept ? (std::vector<BODY*>{box, flat}) : (std::vector<BODY*>{box}));
+        if (accept) {
+            EXPECT_EQ(testkit::count_faces(flat), 1);
+        }
+        deleteAll(left);
+    }
+}
+
+// The IGES recipe cuts a spline surface down to its face only when the
+// surface is periodic in neither direction: a face on part of a tube
+// periodic in v keeps the whole tube, a face on an open patch is cut.
+TEST_F(RecipePaths, IgesCutsOnlySurfacesPeriodicInNeitherDirection)
+{
+    on("HealBody");
+    bs3_surface tube = testkit::make_tube_bs3_surface(true);
+    const spline periodicTube(tube);
+    bs3_surface_delete(tube);
+    const QELinterval around = periodicTube.param_range().v_range();
+    ASSERT_TRUE(periodicTube.periodic_v() && !periodicTube.periodic_u());
+    const struct {
+        const char* name;
+        const surface& srf;
+        testkit::iso_rect r;
+        bool cut;
+    } cases[] = {
+        {"tube periodic in v", periodicTube, testkit::rect(0.2, 0.8, around.interpolate(0.2), around.interpolate(0.5), true),
+         false},
+        {"open patch", testkit::test_spline(), testkit::rect(0.2, 0.6, 0.3, 0.8, true), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        BODY* sheet = testkit::make_iso_rect_sheet(c.srf, {c.r});
+        const QELpar_box before = sheet->lump()->shell()->face()->geometry()->equation().param_range();
+        const double area = testkit::body_area(sheet);
+        const Healed healed = healBy("HealBodyPostProcessIges", {sheet});
+        ASSERT_EQ(healed.bodies.size(), 1u);
+        const surface& now = sheet->lump()->shell()->face()->geometry()->equation();
+        const QELpar_box after = now.param_range();
+        EXPECT_EQ(now.periodic_v(), c.srf.periodic_v());
+        if (c.cut) {
+            EXPECT_LT(after.u_range().length(), before.u_range().length() - 0.1);
+        } else {
+            EXPECT_NEAR(after.v_range().length(), before.v_range().length(), 1e-9);
+            EXPECT_NEAR(after.u_range().length(), before.u_range().length(), 1e-9);
+        }
+        EXPECT_NEAR(testkit::body_area(sheet), area, 1e-6 * area);
+        deleteAll(healed.bodies);
+    }
+}

@@ -3,6 +3,7 @@
 // stretch of the line, and the region a closed spline face gets.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -224,4 +225,65 @@ TEST(LoopGeometryCases, ThreeSeparationLoopsBuildNoTree) {
   EXPECT_EQ(region->count(), 0);
   EXPECT_EQ(region->topNode(), nullptr);
   api_del_entity(band);
+}
+
+namespace {
+
+// A sheet on the test sphere whose one loop runs up the meridian at v0 from
+// the equator to the north pole, down the meridian at v1 and back along the
+// equator: a loop through a pole, where every longitude meets. The meridians
+// are rational quarter circles whose last control point is the pole itself,
+// so that the pole's own longitude is the surface's answer there, not v0's.
+BODY* sphereSliceToThePole(double v0, double v1) {
+  const sphere ball = test_sphere();
+  const QELposition top = ball.centre + QELvector(0.0, 0.0, ball.radius);
+  auto meridian = [&](double v) {
+    const QELposition foot = ball.eval_position(QELpar_pos(0.0, v));
+    const QELposition points[3] = {foot, foot + (top - ball.centre), top};
+    const double weights[3] = {1.0, std::sqrt(0.5), 1.0};
+    const double knots[6] = {0, 0, 0, 1, 1, 1};
+    return intcurve(bs3_curve_from_ctrlpts(2, 1, 0, 0, 3, points, weights, QELresabs, 6, knots, 1e-10));
+  };
+  auto* pole = new VERTEX(new APOINT(top));
+  auto* a = new VERTEX(new APOINT(ball.eval_position(QELpar_pos(0.0, v0))));
+  auto* b = new VERTEX(new APOINT(ball.eval_position(QELpar_pos(0.0, v1))));
+  EDGE* up = new EDGE(a, pole, make_curve(meridian(v0)), FORWARD);
+  EDGE* down = new EDGE(b, pole, make_curve(meridian(v1)), FORWARD);
+  std::unique_ptr<curve> circle(ball.v_param_line(0.0));
+  const QELinterval along(v0, v1);
+  EDGE* equator = new EDGE(a, b, make_curve(*circle), FORWARD, EDGE_cvty_unknown, &along);
+  COEDGE* c1 = new COEDGE(up, FORWARD, nullptr, nullptr);
+  COEDGE* c2 = new COEDGE(down, REVERSED, nullptr, nullptr);
+  COEDGE* c3 = new COEDGE(equator, REVERSED, nullptr, nullptr);
+  const std::vector<COEDGE*> ring = {c1, c2, c3};
+  for (std::size_t k = 0; k < ring.size(); ++k) {
+    ring[k]->set_next(ring[(k + 1) % ring.size()]);
+    ring[(k + 1) % ring.size()]->set_previous(ring[k]);
+  }
+  pole->add_edge(up);
+  pole->add_edge(down);
+  a->add_edge(up);
+  b->add_edge(down);
+  auto* face = new FACE(new LOOP(c1, nullptr), nullptr, make_surface(ball), FORWARD);
+  return new BODY(new LUMP(new SHELL(face, nullptr), nullptr));
+}
+
+}  // namespace
+
+// A loop through a pole spans its own longitudes only: the pole's point has
+// every longitude and adds none of them to the loop's box, on either side of
+// the seam.
+TEST(LoopGeometryCases, ParameterBoxOfALoopThroughAPoleSpansItsOwnLongitudes) {
+  const struct {
+    const char* name;
+    double v0, v1;
+  } cases[] = {{"east of the origin", 2.0, 2.5}, {"west of the origin", -2.5, -2.0}, {"about the origin", -0.3, 0.4}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    BODY* body = sphereSliceToThePole(c.v0, c.v1);
+    const QELpar_box box = ve_loops::loopParameterBox(geometryCaseLoops(body)[0]);
+    EXPECT_NEAR(box.v_range().start_pt(), c.v0, 1e-6);
+    EXPECT_NEAR(box.v_range().end_pt(), c.v1, 1e-6);
+    api_del_entity(body);
+  }
 }

@@ -13,6 +13,7 @@
 #include "support/loop_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
+#include "support/repair_builders.hxx"
 #include "velm/body_heal.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/insanity.hxx"
@@ -359,4 +360,27 @@ TEST(RepairLoopsDriver, AnEdgeUsedTwiceInOneSenseIsNotRepairable) {
     EXPECT_FALSE(Ve_RepairLoops(view(body)).canBeRepaired());
     api_del_entity(body);
   }
+}
+
+// A face of one loop beside a reversed face of two: turning the reversed
+// face's outer loop turns the one-loop face's loop with it (they share an
+// edge), which makes that face faulty in turn; it joins the faces the later
+// agents mend, and the whole sheet ends sound, each face covering its area.
+TEST(RepairLoopsAgents, AFaceMadeFaultyByATurnedNeighbourIsMendedToo) {
+  BODY* body = make_iso_rect_faces(test_plane(), {{rect(0, 4, 0, 4, true)}, {rect(4, 8, 0, 4, true), rect(5, 6, 1, 3, false)}},
+                                   {FORWARD, REVERSED});
+  ASSERT_EQ(model_problems(body), "");
+  Ve_RepairLoops driver(view(body));
+  ASSERT_TRUE(driver.canBeRepaired());
+  Ve_FaceRepairInput input;
+  driver.classify(input);
+  driver.repair(input);
+  const std::vector<FACE*> faces = faces_of(body);
+  ASSERT_EQ(faces.size(), 2u);
+  EXPECT_EQ(model_problems(body), "");
+  EXPECT_NEAR(body_area(body), 30.0, 1e-9);
+  EXPECT_EQ(point_in_face(QELposition(2, 2, 0), faces[0]), pfc_inside);
+  EXPECT_EQ(point_in_face(QELposition(7, 2, 0), faces[1]), pfc_inside);
+  EXPECT_EQ(point_in_face(QELposition(5.5, 2, 0), faces[1]), pfc_outside);
+  api_del_entity(body);
 }

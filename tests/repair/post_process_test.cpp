@@ -2,8 +2,10 @@
 // fault, on clean models, and with every kernel call of it failing in turn.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/entity_views.hxx"
@@ -102,7 +104,9 @@ BODY* sheetWithCoincidentCurvePoints()
 
 // A quarter of a cone from its base circle to its apex, one side of which
 // is an approximate intersection curve that ends 1e-4 short of the apex.
-BODY* coneWithApexMiss()
+// With `turned` the curve's B-spline runs from the apex back to `from` and
+// the intcurve is marked reversed: the same points, read the other way.
+BODY* coneWithApexMiss(bool turned = false)
 {
     const cone c(QELposition(), QELunit_vector(0, 0, 1), QELvector(5, 0, 0), 1.0, -0.6, 0.8, 0.0);
     FACE* face = make_face_cone(c, 0.0, kPi / 2, 10.0);
@@ -116,10 +120,15 @@ BODY* coneWithApexMiss()
         if (distance(to->geometry()->coords(), apex) > 1e-9)
             continue;
         const QELinterval r = edge_curve_range(e);
-        const QELposition pts[2] = {from->geometry()->coords(), apex + QELvector(0, 0, -1e-4)};
-        const double knots[4] = {r.start_pt(), r.start_pt(), r.end_pt(), r.end_pt()};
+        QELposition pts[2] = {from->geometry()->coords(), apex + QELvector(0, 0, -1e-4)};
+        double knots[4] = {r.start_pt(), r.start_pt(), r.end_pt(), r.end_pt()};
+        if (turned) {
+            std::swap(pts[0], pts[1]);
+            const double knotsBack[4] = {-r.end_pt(), -r.end_pt(), -r.start_pt(), -r.start_pt()};
+            std::copy(knotsBack, knotsBack + 4, knots);
+        }
         bs3_curve line = bs3_curve_from_ctrlpts(1, 0, 0, 0, 2, pts, nullptr, QELresabs, 4, knots, bs3_curve_knottol());
-        const intcurve approx(VELM_NEW intersection_int_cur(line, 1e-4, nullptr, nullptr, nullptr, nullptr));
+        const intcurve approx(VELM_NEW intersection_int_cur(line, 1e-4, nullptr, nullptr, nullptr, nullptr), turned);
         replaceEdgeCurve(e, approx);
         break;
     }
@@ -300,16 +309,21 @@ TEST_F(PostProcess, CoincidentCurvePointsAreSpreadAndTheEdgeCoversItsFaces)
 
 TEST_F(PostProcess, ApproximateCurveMissingTheApexBecomesExactAndTolerant)
 {
-    BODY* b = keep(coneWithApexMiss());
-    EXPECT_NE(findings(b), "");
-    const double before = area(b);
-    Ve_PostProcessUtil(view(b)).CheckAndFixNullEdgeAtApexProb();
-    EXPECT_EQ(findings(b), "");
-    EXPECT_NEAR(area(b), before, 1e-3 * std::fabs(before));
-    for (EDGE* e : edges(b))
-        if (e->geometry() && e->geometry()->equation().type() == 11) {
-            EXPECT_EQ(static_cast<const intcurve&>(e->geometry()->equation()).get_int_cur().id(), exact_int_cur::id);
-        }
+    for (const bool turned : {false, true}) {
+        SCOPED_TRACE(turned ? "B-spline run backwards" : "B-spline run along");
+        BODY* b = keep(coneWithApexMiss(turned));
+        EXPECT_NE(findings(b), "");
+        const double before = area(b);
+        Ve_PostProcessUtil(view(b)).CheckAndFixNullEdgeAtApexProb();
+        EXPECT_EQ(findings(b), "");
+        EXPECT_NEAR(area(b), before, 1e-3 * std::fabs(before));
+        for (EDGE* e : edges(b))
+            if (e->geometry() && e->geometry()->equation().type() == 11) {
+                const auto& ic = static_cast<const intcurve&>(e->geometry()->equation());
+                EXPECT_EQ(ic.get_int_cur().id(), exact_int_cur::id);
+                EXPECT_EQ(ic.reversed(), turned);
+            }
+    }
 }
 
 // ---- every member on clean models and on a null body ----
@@ -390,7 +404,7 @@ const SweepCase kSweeps[] = {
      [](Ve_PostProcessUtil& t, BODY*) { t.fixSurfCntrlPntCoincidence(); }},
     {"fixCurveCntrlPntCoincidence", sheetWithCoincidentCurvePoints,
      [](Ve_PostProcessUtil& t, BODY*) { t.fixCurveCntrlPntCoincidence(); }},
-    {"CheckAndFixNullEdgeAtApexProb", coneWithApexMiss,
+    {"CheckAndFixNullEdgeAtApexProb", [] { return coneWithApexMiss(); },
      [](Ve_PostProcessUtil& t, BODY*) { t.CheckAndFixNullEdgeAtApexProb(); }},
 };
 

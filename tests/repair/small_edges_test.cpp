@@ -275,6 +275,14 @@ TEST_F(SmallEdges, FacesThatAreNoSlivers)
     EXPECT_FALSE(Ve_BodyCleaner(view(fiveSided)).isSliverFace(testkit::faces_of(fiveSided)[0], 1e-5));
     BODY* wide = keep(testkit::make_box_with_sliver(2e-3));
     EXPECT_FALSE(Ve_BodyCleaner(view(wide)).isSliverFace(testkit::faces_of(wide)[2], 1e-4));
+
+    // A strip 5e-5 wide: 0.2 long (4000 times its width) it is a sliver,
+    // 0.02 long (400 times) it is not, though both are narrow and small.
+    for (const double length : {0.2, 0.02}) {
+        SCOPED_TRACE(length);
+        BODY* narrow = keep(testkit::make_box_with_sliver(5e-5, 5.0, 10.0, length, 3.0));
+        EXPECT_EQ(Ve_BodyCleaner(view(narrow)).isSliverFace(testkit::faces_of(narrow)[2], 1e-4), length > 0.1);
+    }
 }
 
 TEST_F(SmallEdges, ANullBodyChangesNothingAndStillEndsItsTasks)
@@ -338,5 +346,37 @@ TEST_F(SmallEdges, TheWorkingToleranceIsTheSmallerOfTheGivenAndTheSliverToleranc
         BODY* b = keep(testkit::make_box_with_small_edge(c.gap));
         Ve_PostProcessUtil(view(b)).removeSmallEdges(c.given, true);
         EXPECT_EQ(testkit::count_edges(b), c.edgesAfter) << c.gap << " at " << c.given;
+    }
+}
+
+// Short edges in pairs are removed only where they meet a vertex of three
+// edges: with the box's left side cut by a diagonal, the corner the pair
+// starts at has four, and the pair stays.
+TEST_F(SmallEdges, AShortEdgePairGoesOnlyFromACornerOfThreeEdges)
+{
+    const double L = 10, W = 5, H = 3, gap = 4e-7;
+    const std::vector<QELposition> points = {{0, 0, 0}, {L, 0, 0}, {L, W, 0}, {0, W, 0}, {0, 0, H},
+                                             {L, 0, H}, {L, W, H}, {0, W, H}, {gap, 0, H}, {2 * gap, 0, H}};
+    const std::vector<std::vector<int>> rest = {
+        {0, 3, 2, 1}, {4, 8, 9, 5, 6, 7}, {0, 1, 5, 9, 8, 4}, {3, 7, 6, 2}, {1, 2, 6, 5}};
+    const struct {
+        const char* name;
+        std::vector<std::vector<int>> left;
+        int edges;
+    } cases[] = {
+        {"corner of three edges", {{0, 4, 7, 3}}, 12},
+        {"corner of four edges", {{0, 4, 3}, {4, 7, 3}}, 15},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::vector<int>> faces = rest;
+        faces.insert(faces.end(), c.left.begin(), c.left.end());
+        BODY* b = keep(testkit::make_polyhedron(points, faces));
+        ASSERT_EQ(testkit::check_findings(b), "");
+        const double volume = testkit::polyhedron_volume(b);
+        Ve_PostProcessUtil(view(b)).removeSmallEdges(1e-5, false);
+        EXPECT_EQ(testkit::count_edges(b), c.edges);
+        EXPECT_EQ(testkit::check_findings(b), "");
+        EXPECT_NEAR(testkit::polyhedron_volume(b), volume, 1e-6 * volume);
     }
 }

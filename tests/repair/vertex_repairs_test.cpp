@@ -535,3 +535,74 @@ TEST_F(VertexRepairs, TheTipOfAFoldedSpikeStays)
     EXPECT_EQ(testkit::count_vertices(b), vertices);
     EXPECT_EQ(testkit::model_problems(b), "");
 }
+
+namespace {
+
+// The box with a small top edge from (0, 0, H) to (gap, 0, H), run on along
+// the top front side by a second piece `next` long before the rest; `next` 0
+// leaves the plain box with its small edge.
+BODY* boxWithSmallEdgeThen(double gap, double next)
+{
+    if (next <= 0.0)
+        return testkit::make_box_with_small_edge(gap);
+    const double L = 10, W = 5, H = 3;
+    return testkit::make_polyhedron({{0, 0, 0}, {L, 0, 0}, {L, W, 0}, {0, W, 0}, {0, 0, H}, {L, 0, H}, {L, W, H},
+                                     {0, W, H}, {gap, 0, H}, {gap + next, 0, H}},
+                                    {{0, 3, 2, 1}, {4, 8, 9, 5, 6, 7}, {0, 1, 5, 9, 8, 4}, {3, 7, 6, 2}, {0, 4, 7, 3},
+                                     {1, 2, 6, 5}});
+}
+
+// The index in the body's vertex list of the vertex at the point.
+int listedAt(BODY* b, const QELposition& at)
+{
+    ENTITY_LIST vertices;
+    api_get_vertices(b, vertices);
+    for (int i = 0; i < vertices.count(); ++i)
+        if (distance(static_cast<VERTEX*>(vertices[i])->geometry()->coords(), at) < 1e-9)
+            return i;
+    return -1;
+}
+
+} // namespace
+
+// A small edge between a merging pair is collapsed only when it is shorter
+// than every other edge at both of its vertices; a tolerant vertex listed
+// after a plain one collapses it only within 21000 resolutions of it. The
+// pair is otherwise left apart or merged as the rows say, never collapsed.
+TEST_F(VertexRepairs, ASmallEdgeCollapsesOnlyWhenShorterThanEveryEdgeAtBothEnds)
+{
+    const struct {
+        const char* name;
+        double gap, next;
+        bool laterTolerant;
+        double tolerance;
+        bool collapsed;
+    } cases[] = {
+        {"earlier vertex tolerant", 0.03, 0.0, false, 0.04, true},
+        {"later vertex tolerant, within 21000 resolutions", 0.015, 0.0, true, 0.02, true},
+        {"later vertex tolerant, beyond 21000 resolutions", 0.03, 0.0, true, 0.04, false},
+        // The later vertex's next edge, 0.0006 long, is shorter than the common one.
+        {"shorter edge at the later vertex", 0.001, 0.0006, false, 0.0012, false},
+        {"longer edge at the later vertex", 0.001, 0.002, false, 0.0012, true},
+    };
+    const QELposition corner(0, 0, 3);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        qelx_test::OptionScope options;
+        options.on(Ve_OptionDoc::keyOf("ChangeVertexGeom"));
+        BODY* b = keep(boxWithSmallEdgeThen(c.gap, c.next));
+        const QELposition far(c.gap, 0, 3);
+        // The rows read the pair in list order: the corner comes first.
+        ASSERT_LT(listedAt(b, corner), listedAt(b, far));
+        makeTolerantAt(b, c.laterTolerant ? far : corner, c.tolerance);
+        const int vertices = testkit::count_vertices(b), edges = testkit::count_edges(b);
+        const double area = testkit::body_area(b);
+        Ve_VertexUtil(b).remDuplVerticesByChangeVertGeom();
+        EXPECT_EQ(testkit::count_edges(b), c.collapsed ? edges - 1 : edges);
+        if (c.collapsed) {
+            EXPECT_EQ(testkit::count_vertices(b), vertices - 1);
+        }
+        EXPECT_NEAR(testkit::body_area(b), area, 1e-3 * area);
+        EXPECT_EQ(testkit::model_problems(b), "");
+    }
+}

@@ -229,6 +229,26 @@ TEST_F(WireRepairs, WireEdgesAreSplitAtTheirKinks)
     EXPECT_EQ(events.count("StartTask"), 1); // the duplicate-vertex pass after the split
     api_del_entity(b);
 
+    // A smooth polyline (kinks only between its edges) has nothing to split:
+    // no duplicate-vertex pass runs, so its twin vertices at a joint stay.
+    BODY* polyline = testkit::make_polyline_wire({{0, 0, 0}, {4, 0, 0}, {4, 3, 0}});
+    ENTITY_LIST lines;
+    api_get_edges(polyline, lines);
+    ASSERT_EQ(lines.count(), 2);
+    EDGE* second = static_cast<EDGE*>(lines[1]);
+    VERTEX* joint = second->start();
+    auto* twin = new VERTEX(new APOINT(joint->geometry()->coords()));
+    second->set_start(twin);
+    twin->set_edge(second);
+    if (joint->edge() == second)
+        joint->set_edge(static_cast<EDGE*>(lines[0]));
+    events.clear();
+    Ve_PostProcessUtil(view(polyline)).SplitWireEdgeAtDisc();
+    EXPECT_EQ(testkit::count_edges(polyline), 2);
+    EXPECT_EQ(testkit::count_vertices(polyline), 4);
+    EXPECT_EQ(events.count("StartTask"), 0);
+    api_del_entity(polyline);
+
     BODY* box = testkit::make_plane_box(1, 2, 3);
     EXPECT_FALSE(Ve_PostProcessUtil(view(box)).SplitWireEdgeAtDisc());
     api_del_entity(box);
