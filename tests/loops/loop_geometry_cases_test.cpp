@@ -287,3 +287,52 @@ TEST(LoopGeometryCases, ParameterBoxOfALoopThroughAPoleSpansItsOwnLongitudes) {
     api_del_entity(body);
   }
 }
+
+// An analytic face takes the region of its surface: a cone that is a
+// cylinder the cylinder's, any other cone the cone's.
+TEST(LoopGeometryCases, AnalyticFacesTakeTheRegionOfTheirSurface) {
+  struct Case {
+    const char* name;
+    std::unique_ptr<surface> srf;
+    iso_rect r;
+    int kind;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"plane", std::unique_ptr<surface>(test_plane().make_copy()), rect(0, 1, 0, 1, true), 1});
+  cases.push_back({"cylinder", std::unique_ptr<surface>(test_cylinder().make_copy()), rect(0, 1, 0.5, 2.5, true), 2});
+  cases.push_back({"cone", std::unique_ptr<surface>(test_cone().make_copy()), rect(0, 1, 0.5, 2.5, true), 3});
+  cases.push_back({"sphere", std::unique_ptr<surface>(test_sphere().make_copy()), rect(-0.5, 0.5, 0.5, 2.5, true), 4});
+  cases.push_back({"torus", std::unique_ptr<surface>(test_torus().make_copy()), rect(0.5, 1.5, 0.5, 2.5, true), 6});
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BODY* body = make_iso_rect_sheet(*c.srf, {c.r});
+    const Ve_FaceRegionHandle region = Ve_RepairLoops(static_cast<Ve_FaceTag*>(nullptr)).createRegion(faces_of(body).front());
+    ASSERT_TRUE(region.IsValid());
+    EXPECT_EQ(region->kind(), c.kind);
+    api_del_entity(body);
+  }
+}
+
+// A loop of one curveless edge at a vertex (a point loop) has the box of
+// that vertex's parameters: a point, not an empty box.
+TEST(LoopGeometryCases, ThePointLoopsBoxIsItsVertexsParameters) {
+  BODY* body = make_iso_rect_sheet(test_cylinder(), {rect(0, 4, 0.5, 2.5, true)});
+  FACE* face = faces_of(body).front();
+  const QELposition at = test_cylinder().eval_position(QELpar_pos(2.0, 1.5));
+  auto* vertex = new VERTEX(new APOINT(at));
+  auto* edge = new EDGE(vertex, vertex, nullptr, FORWARD);
+  vertex->add_edge(edge);
+  auto* coedge = new COEDGE(edge, FORWARD, nullptr, nullptr);
+  coedge->set_next(coedge);
+  coedge->set_previous(coedge);
+  auto* point = new LOOP(coedge, nullptr);
+  point->set_face(face);
+  face->loop()->set_next(point);
+  const QELpar_box box = ve_loops::loopParameterBox(point);
+  ASSERT_FALSE(box.empty());
+  EXPECT_NEAR(box.u_range().start_pt(), 2.0, 1e-9);
+  EXPECT_NEAR(box.u_range().end_pt(), 2.0, 1e-9);
+  EXPECT_NEAR(box.v_range().start_pt(), 1.5, 1e-9);
+  EXPECT_NEAR(box.v_range().end_pt(), 1.5, 1e-9);
+  api_del_entity(body);
+}
