@@ -225,7 +225,8 @@ TEST(CadRecords, IgesSplineRecordsShortOfTheirValuesOrUnbuildableAreRefused)
 
 // Damage to the structure around the records: a STEP loop listing an edge
 // twice, an IGES parameter line naming the entry after the last, an IGES
-// directory entry no parameter line names, a BREP count past the text after
+// directory entry no parameter line names, an IGES face naming its surface
+// where a loop belongs, a BREP count past the text after
 // a line record, an empty file of each format.
 TEST(CadRecords, ListsPointersAndCountsPastWhatTheFileHoldsAreRefused)
 {
@@ -270,6 +271,16 @@ TEST(CadRecords, ListsPointersAndCountsPastWhatTheFileHoldsAreRefused)
         unnamedLines.insert(unnamedLines.begin() + static_cast<long>(lastDirectory + 1 + static_cast<std::size_t>(k)),
                             again);
     }
+    // The first face's first loop pointer made its surface's.
+    std::vector<std::string> faceLines = lines;
+    {
+        long face = 0;
+        std::vector<IgesField> fields = igesRecord(faceLines, 510, face);
+        ASSERT_GE(fields.size(), 5u);
+        const std::size_t from = fields.front().line, to = fields.back().line;
+        fields[4].text = fields[1].text;
+        igesRecordSet(faceLines, fields, from, to);
+    }
     // A spline curve of 5000 poles after the Curves table's line records,
     // more than the rest of the text holds and fewer than its words.
     std::string brepCount = brep;
@@ -289,6 +300,8 @@ TEST(CadRecords, ListsPointersAndCountsPastWhatTheFileHoldsAreRefused)
          {"parameter line P" + std::to_string(parameterLines) + " names no directory entry"}},
         {"an IGES directory entry with no parameter line", "unnamed.igs", joined(unnamedLines),
          {"directory entry D" + std::to_string(directoryLines + 1) + " has no parameter data"}},
+        {"an IGES face whose loop is its surface", "faceloop.igs", joined(faceLines),
+         {"a face naming something other than a loop where a loop belongs"}},
         {"a BREP spline count past the text after a line record", "count.brep", brepCount,
          {"a count 5000 in the BREP Curves table"}},
         {"an empty STEP file", "empty.step", "", {"is empty"}},
