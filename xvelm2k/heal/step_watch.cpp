@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <sstream>
@@ -30,6 +31,9 @@ constexpr double kKeptWithin = 1e-4;
 // Loops whose integrals agree to this part of the body's size (and square)
 // are the same loops.
 constexpr double kShapeAccuracy = 1e-8;
+// Boundaries whose lengths and middles agree to this part of them are the
+// same curves (edges split in two integrate a little differently).
+constexpr double kBoundaryAccuracy = 1e-7;
 // A tolerance over this part of the body's size hides damage instead of
 // mending it.
 constexpr double kToleranceShare = 0.01;
@@ -220,6 +224,36 @@ BodyState walkBody(BODY* body, const std::map<FACE*, FaceState>& known, const st
     return state;
 }
 
+// The loop repairs: what they are for is to choose which side of each loop
+// its face lies on, and to move loops onto faces of their own.
+bool picksLoopSides(const char* step)
+{
+    return std::strcmp(step, "QELXVelmLoopRepair") == 0 || std::strcmp(step, "Ve_RepairLoops") == 0;
+}
+
+// The faces `after` are bounded by the curves that bounded `before`, each
+// taken either way: their loops' lengths and first moments, which do not
+// follow a loop's sense, add up to the same.
+bool sameBoundary(const std::vector<const FaceShape*>& before, const std::vector<const FaceShape*>& after, double size)
+{
+    double was[4] = {}, is[4] = {};
+    for (const FaceShape* s : before)
+        for (int k = 0; k < 4; ++k)
+            was[k] += s->loopSums[3 + k];
+    for (const FaceShape* s : after)
+        for (int k = 0; k < 4; ++k)
+            is[k] += s->loopSums[3 + k];
+    // The same length, and the same middle (the first moment over the
+    // length, so that a body far from the origin is judged as one near it),
+    // to far below any curve gained or lost.
+    if (before.empty() || was[0] <= 0.0 || std::fabs(is[0] - was[0]) > kBoundaryAccuracy * was[0])
+        return false;
+    for (int k = 1; k < 4; ++k)
+        if (std::fabs(is[k] / is[0] - was[k] / was[0]) > kBoundaryAccuracy * std::max(size, 1e-6))
+            return false;
+    return true;
+}
+
 std::string figure(double d)
 {
     std::ostringstream out;
@@ -267,7 +301,7 @@ std::string worseShape(const ShapeChange& change, double size, bool solid)
     auto areaMoved = [](double before, double after) {
         return before >= 0.0 ? std::fabs(after - before) : std::fabs(std::fabs(after) - std::fabs(before));
     };
-    if (change.sameFaces)
+    if (change.sameFaces && !change.regrouped)
         for (const auto& [face, was] : change.before) {
             const auto is = change.after.find(face);
             if (is == change.after.end() || change.faulty.count(face))
@@ -290,9 +324,9 @@ std::string worseShape(const ShapeChange& change, double size, bool solid)
     const double allowed = kKeptWithin * std::max(sizeBefore, sizeAfter) + slack + areaError;
     if (!change.faulty.empty())
         return "";
-    if (std::fabs(sizeAfter - sizeBefore) > allowed)
+    if (!change.regrouped && std::fabs(sizeAfter - sizeBefore) > allowed)
         return "the area of the faces it reshaped " + figure(sizeBefore) + " became " + figure(sizeAfter);
-    if (signedAfter < signedBefore - allowed)
+    if (!change.regrouped && signedAfter < signedBefore - allowed)
         return "faces turned inside out (signed area " + figure(signedBefore) + " became " + figure(signedAfter) + ")";
     // The volume a region of faces may gain or lose: the region moved by the
     // accuracy asked of the body's size.
@@ -363,7 +397,7 @@ void StepWatch::baseline()
     m_faces = std::move(now);
 }
 
-void StepWatch::judge(std::string& what)
+void StepWatch::judge(std::string& what, const char* step)
 {
     // Nothing recorded: the body is as it was.
     if (!bb_frame_changed())
@@ -398,12 +432,14 @@ void StepWatch::judge(std::string& what)
         // Before: the faces reshaped or gone; after: the faces reshaped or
         // made, with faces the step moved into bodies of their own.
         std::vector<FACE*> needed;
+        std::vector<const FaceShape*> shapesBefore, shapesAfter;
         for (const auto& [face, state] : m_faces) {
             const auto is = faces.find(face);
             const bool gone = is == faces.end();
             if (!gone && std::find(reshaped.begin(), reshaped.end(), face) == reshaped.end())
                 continue;
             change.sameFaces = change.sameFaces && !gone;
+            shapesBefore.push_back(&state.shape);
             if (!state.findings.empty() || !state.checked)
                 change.faulty.insert(face);
             else if (state.unmeasurable)
@@ -420,6 +456,22 @@ void StepWatch::judge(std::string& what)
                 after.push_back(static_cast<FACE*>(e));
                 change.sameFaces = false;
             }
+        const double size = std::max(m_state->size, now.size);
+        const bool solid = m_state->closed && m_state->checked && m_state->findings.empty() && now.closed;
+        if (picksLoopSides(step)) {
+            std::vector<FaceShape> made;
+            made.reserve(after.size());
+            for (FACE* face : after) {
+                const auto is = faces.find(face);
+                if (is == faces.end())
+                    made.push_back(shapeOf(face));
+                shapesAfter.push_back(is == faces.end() ? &made.back() : &is->second.shape);
+            }
+            change.regrouped = sameBoundary(shapesBefore, shapesAfter, size);
+        }
+        // Only the volume of a solid is left to compare then.
+        if (change.regrouped && !solid)
+            change.measured = false;
         for (FACE* face : after) {
             if (!m_faces.count(face))
                 change.sameFaces = false;
@@ -451,8 +503,7 @@ void StepWatch::judge(std::string& what)
                     is->second.measured.reset();
                     is->second.unmeasurable = true;
                 }
-        const bool solid = m_state->closed && m_state->checked && m_state->findings.empty() && now.closed;
-        what = worseShape(change, std::max(m_state->size, now.size), solid);
+        what = worseShape(change, size, solid);
         // A solid that was inside out (negative volume) and is turned right
         // was mended, whatever its volume did.
         if (what.rfind("volume", 0) == 0 && insideOut(faces, change))

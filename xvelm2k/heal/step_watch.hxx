@@ -74,11 +74,16 @@ struct BodyState {
 // it changed or made). Each face's measure is there or the comparison is off.
 // A face the checker found fault with before the step is being mended: its
 // area may change as its loops are put right, so it is compared by neither.
+// A loop repair chooses which side of each loop its face lies on: when it
+// left the faces it reshaped bounded by the same curves (`regrouped`, loops
+// turned or moved onto faces of their own), a change of area is what it is
+// for, and only the volume of a sound solid is held to it.
 struct ShapeChange {
     std::map<const FACE*, face_measures> before, after;
     std::set<const FACE*> faulty; // faces of `before` with checker findings
     bool measured = true;  // every face was measured
     bool sameFaces = true; // no face came or went
+    bool regrouped = false;
 };
 
 XVELM2KA_API BodyState measureBody(BODY* body);
@@ -109,7 +114,7 @@ public:
             work();
             if (stepDouble())
                 stepDouble()(m_body, name);
-            judge(what);
+            judge(what, name);
         });
         if (!what.empty()) {
             undone(name, what);
@@ -131,7 +136,7 @@ private:
     // Inside the step's frame: `what` stays empty when the step is kept;
     // else it says what got worse and a kernel error fails the frame, which
     // takes the step back.
-    void judge(std::string& what);
+    void judge(std::string& what, const char* step);
     void undone(const char* step, const std::string& what);
     std::optional<face_measures> measure(FACE* face) const;
     // The body's volume before the step was negative (`faces` as it left it).

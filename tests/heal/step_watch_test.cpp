@@ -1,0 +1,83 @@
+// The watch over a loop repair: choosing the side of a loop is what the step
+// is for, so a face that changes its area by it is kept as long as it keeps
+// its curves; a lost face, a new checker finding, changed curves or the
+// volume of a sound solid still take the step back. Any other step that
+// turns a loop is taken back.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "heal/step_watch.hxx"
+#include "qelx/qelx_test.hxx"
+#include "support/connector_test.hxx"
+#include "support/geometry_builders.hxx"
+#include "support/loop_builders.hxx"
+#include "support/query_builders.hxx"
+#include "support/repair_builders.hxx"
+#include "support/repair_sweep.hxx"
+#include "velm/build.hxx"
+#include "velm/topology_api.hxx"
+#include "velm/topology_edit.hxx"
+
+namespace {
+
+class StepWatchOfLoops : public testkit::ConnectorTest {};
+
+FACE* watchedFace(BODY* b) { return b->lump()->shell()->face(); }
+
+// A one-loop cap on the sphere: on a closed surface either side of the loop
+// is a face the checker accepts.
+BODY* sphereCap() { return testkit::make_iso_rect_sheet(testkit::test_sphere(), {testkit::rect(-0.5, 0.5, -1, 1, true)}); }
+BODY* planeSheet() { return testkit::make_polygon_sheet({{0, 0}, {10, 0}, {10, 10}, {0, 10}}); }
+BODY* box() { return testkit::make_plane_box(10, 20, 30); }
+
+void turnTheLoop(BODY* b) { reverse_loop(watchedFace(b)->loop()); }
+void scaleUp(BODY* b)
+{
+    api_apply_transf(b, scale_transf(2.0));
+    api_change_body_trans(b, nullptr);
+}
+void removeAFace(BODY* b) { api_remove_face(watchedFace(b)); }
+void turnAFace(BODY* b) { watchedFace(b)->set_sense(REVERSED); }
+
+TEST_F(StepWatchOfLoops, ALoopRepairIsKeptOnlyWhileItKeepsTheCurvesAndTheSolid)
+{
+    const struct {
+        const char* what;
+        BODY* (*build)();
+        const char* step;
+        void (*work)(BODY*);
+        bool harms;
+    } cases[] = {
+        {"the cap's loop turned by the one-face loop repair", sphereCap, "QELXVelmLoopRepair", turnTheLoop, false},
+        {"the cap's loop turned by the classifying loop repair", sphereCap, "Ve_RepairLoops", turnTheLoop, false},
+        {"the cap's loop turned by another step", sphereCap, "turnTheLoop", turnTheLoop, true},
+        {"the cap's curves changed by a loop repair", sphereCap, "QELXVelmLoopRepair", scaleUp, true},
+        {"a plane's only loop turned the wrong way", planeSheet, "QELXVelmLoopRepair", turnTheLoop, true},
+        {"a face removed from a closed solid", box, "Ve_RepairLoops", removeAFace, true},
+        {"a face of a sound solid turned inside out", box, "Ve_RepairLoops", turnAFace, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        BODY* body = c.build();
+        const std::string before = testkit::body_text(body);
+        const double area = testkit::body_area(body);
+        qelx_test::EventRecorder events;
+        ve_heal::StepWatch watch(body, "body 4");
+        EXPECT_EQ(watch.step(c.step, [&] { c.work(body); }), !c.harms);
+        const auto warnings = events.names("Warning");
+        if (c.harms) {
+            EXPECT_EQ(testkit::body_text(body), before) << "the step was not taken back whole";
+            ASSERT_EQ(warnings.size(), 1u);
+            EXPECT_NE(warnings[0].find(c.step), std::string::npos) << warnings[0];
+        } else {
+            EXPECT_TRUE(warnings.empty());
+            EXPECT_GT(std::fabs(testkit::body_area(body) - area), 0.1 * area) << "the loop was not turned";
+            EXPECT_EQ(testkit::check_findings(body), "");
+        }
+        api_del_entity(body);
+    }
+}
+
+} // namespace
