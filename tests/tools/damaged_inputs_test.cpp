@@ -265,9 +265,9 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         // face's wires crossing (each other, or one itself once its jump at
         // a pole is closed), and the IGES and BREP files were written.
         {"a BREP edge on another edge's pcurve, into IGES", samples + "fuse.brep",
-         {"\n1  6 0 0 1\n2  11 2 0 0 1\n", "\n1  6 0 0 1\n1  17 0 0 1\n"}, "could not be written: body 1: a ", ".igs"},
+         {"\n1  6 0 0 1\n2  11 2 0 0 1\n", "\n1  6 0 0 1\n1  17 0 0 1\n"}, "could not be written: body 1: face ", ".igs"},
         {"a BREP edge on another edge's pcurve, into BREP", samples + "fuse.brep",
-         {"\n1  6 0 0 1\n2  11 2 0 0 1\n", "\n1  6 0 0 1\n1  17 0 0 1\n"}, "could not be written: body 1: a ", ".brep"},
+         {"\n1  6 0 0 1\n2  11 2 0 0 1\n", "\n1  6 0 0 1\n1  17 0 0 1\n"}, "could not be written: body 1: face ", ".brep"},
         // A parameter line pointing back at another entity: the reader gave
         // it to that entity, and the healing widened a vertex's tolerance to
         // 12 on a wedge of 10, which a STEP file cannot carry; its reader's

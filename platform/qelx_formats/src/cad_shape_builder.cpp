@@ -1267,10 +1267,10 @@ BuiltShapes ShapeBuilder::build()
         // A failure names the body it stopped at.
         try {
             body.shape = this->body(static_cast<int>(b), body);
-        } catch (const Standard_Failure& e) {
-            throw std::runtime_error("body " + std::to_string(b) + ": " +
-                                     (e.GetMessageString() && *e.GetMessageString() ? e.GetMessageString()
-                                                                                    : e.DynamicType()->Name()));
+        } catch (const Standard_Failure&) {
+            // Open CASCADE's message names its own classes, not the model's.
+            throw std::runtime_error("body " + std::to_string(b) +
+                                     ": its geometry could not be built (a curve or surface the numerics refuse)");
         } catch (const std::runtime_error& e) {
             throw std::runtime_error("body " + std::to_string(b) + ": " + e.what());
         }
@@ -1300,8 +1300,14 @@ BuiltShapes ShapeBuilder::build()
                 }
         }
     for (const auto& [index, edge] : m_edges)
-        if (edge.curveless)
-            BRepLib::BuildCurve3d(edge.edge);
+        if (edge.curveless) {
+            try {
+                BRepLib::BuildCurve3d(edge.edge);
+            } catch (const Standard_Failure&) {
+                throw std::runtime_error("edge " + std::to_string(index) +
+                                         " has no curve, and none can be made from its curves on faces");
+            }
+        }
     TopoDS_Compound all;
     m_b.MakeCompound(all);
     for (const BodyShape& body : out.bodies)
@@ -1372,7 +1378,17 @@ void ShapeBuilder::settleTolerances(const TopoDS_Shape& all)
         }
         m_b.SameParameter(edge, Standard_False);
         m_b.SameRange(edge, Standard_False);
-        BRepLib::SameParameter(edge, Precision::Confusion());
+        try {
+            BRepLib::SameParameter(edge, Precision::Confusion());
+        } catch (const Standard_Failure&) {
+            // Pcurves the numerics cannot fit to the curve (a spline's knots
+            // running back, say): the model's edge is named for it.
+            const auto built = std::find_if(m_edges.begin(), m_edges.end(),
+                                            [&edge](const auto& e) { return e.second.edge.IsSame(edge); });
+            throw std::runtime_error((built == m_edges.end() ? std::string("an edge")
+                                                             : "edge " + std::to_string(built->first)) +
+                                     ": its curves on faces cannot be fitted to its curve");
+        }
         if (!measured)
             continue;
         const bool settled = BRep_Tool::SameParameter(edge);

@@ -6,7 +6,6 @@
 #include "qelx_formats/neutral_document.hxx"
 #include "qelx/qelx_events.hxx"
 
-#include <BRepCheck.hxx>
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepCheck_ListOfStatus.hxx>
 #include <BRepCheck_Face.hxx>
@@ -56,7 +55,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -64,7 +62,6 @@
 #include <fstream>
 #include <new>
 #include <optional>
-#include <sstream>
 #include <unordered_map>
 #include <vector>
 #include <stdexcept>
@@ -146,16 +143,57 @@ void labelShapes(const TestModel& model, const BuiltShapes& shapes, const Handle
 const char* const shapeKinds[] = {"compound", "compound solid", "solid", "shell", "face",
                                    "wire",     "edge",           "vertex", "shape"};
 
-// The status as "a face is not valid (IntersectingWires)".
-std::string statusText(TopAbs_ShapeEnum kind, BRepCheck_Status status)
+// What the analyser found, in our words: each follows "... is not valid: ".
+const char* faultWords(TopAbs_ShapeEnum kind, BRepCheck_Status status)
 {
-    std::ostringstream printed;
-    BRepCheck::Print(status, printed);
-    std::string text = printed.str();
-    text.erase(0, text.rfind('_') + 1);
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-        text.pop_back();
-    return std::string("a ") + shapeKinds[std::min<int>(kind, 8)] + " is not valid (" + text + ")";
+    switch (status) {
+    case BRepCheck_InvalidPointOnCurve: return "a vertex lies off its edge's curve";
+    case BRepCheck_InvalidPointOnCurveOnSurface: return "a vertex lies off its edge's curve on a face";
+    case BRepCheck_InvalidPointOnSurface: return "a vertex lies off its face's surface";
+    case BRepCheck_No3DCurve: return "an edge has no curve";
+    case BRepCheck_Multiple3DCurve: return "an edge has more than one curve";
+    case BRepCheck_Invalid3DCurve: return "an edge's curve cannot be used";
+    case BRepCheck_NoCurveOnSurface: return "an edge has no curve on a face it bounds";
+    case BRepCheck_InvalidCurveOnSurface: return "an edge's curve on a face strays from its curve";
+    case BRepCheck_InvalidCurveOnClosedSurface: return "a seam's two curves on its face do not match";
+    case BRepCheck_InvalidSameRangeFlag: return "an edge's curves do not share the range it claims";
+    case BRepCheck_InvalidSameParameterFlag: return "an edge's curves do not run alike as it claims";
+    case BRepCheck_InvalidDegeneratedFlag: return "an edge is wrongly marked as collapsed to a point";
+    case BRepCheck_FreeEdge: return "an edge bounds one face only";
+    case BRepCheck_InvalidMultiConnexity: return "an edge bounds more faces than it can";
+    case BRepCheck_InvalidRange: return "an edge's range runs outside its curve";
+    case BRepCheck_EmptyWire: return "a loop holds no edges";
+    case BRepCheck_RedundantEdge: return "a loop holds an edge twice";
+    case BRepCheck_SelfIntersectingWire: return "a loop crosses itself";
+    case BRepCheck_NoSurface: return "a face has no surface";
+    case BRepCheck_InvalidWire: return "a loop is broken";
+    case BRepCheck_RedundantWire: return "a face holds a loop twice";
+    case BRepCheck_IntersectingWires: return "its loops cross one another";
+    case BRepCheck_InvalidImbricationOfWires: return "a hole lies outside its outer loop";
+    case BRepCheck_EmptyShell: return "a shell holds no faces";
+    case BRepCheck_RedundantFace: return "a shell holds a face twice";
+    case BRepCheck_InvalidImbricationOfShells: return "its shells lie wrongly inside one another";
+    case BRepCheck_UnorientableShape:
+        return kind == TopAbs_FACE ? "its loops cannot all be turned to bound it" : "its faces cannot all be turned one way";
+    case BRepCheck_NotClosed: return "it is open";
+    case BRepCheck_NotConnected: return "its parts do not meet";
+    case BRepCheck_SubshapeNotInShape: return "it names a part it does not hold";
+    case BRepCheck_BadOrientation: return "it is turned the wrong way";
+    case BRepCheck_BadOrientationOfSubshape:
+        return kind == TopAbs_FACE    ? "a hole runs the way of its outer loop"
+               : kind == TopAbs_SHELL ? "a face is turned against its neighbours"
+                                      : "a part of it is turned against the rest";
+    case BRepCheck_InvalidToleranceValue: return "a tolerance is not a usable value";
+    default: return "it is damaged";
+    }
+}
+
+// The status as "a face is not valid: its loops cross one another", or
+// with `number` (from 1) as "face 3 is not valid: ...".
+std::string statusText(TopAbs_ShapeEnum kind, BRepCheck_Status status, int number = 0)
+{
+    const std::string noun = shapeKinds[std::min<int>(kind, 8)];
+    return (number > 0 ? noun + " " + std::to_string(number) : "a " + noun) + " is not valid: " + faultWords(kind, status);
 }
 
 // The first fault a status list holds, or nothing.
@@ -179,8 +217,12 @@ std::string invalidity(const TopoDS_Shape& shape)
     for (int i = 1; i <= all.Extent(); ++i) {
         const Handle(BRepCheck_Result) result = analyser.Result(all(i));
         if (!result.IsNull())
-            if (const auto fault = firstFault(result->Status()))
-                return statusText(all(i).ShapeType(), *fault);
+            if (const auto fault = firstFault(result->Status())) {
+                // Numbered among the shapes of its kind, in the file's order.
+                TopTools_IndexedMapOfShape kin;
+                TopExp::MapShapes(shape, all(i).ShapeType(), kin);
+                return statusText(all(i).ShapeType(), *fault, kin.FindIndex(all(i)));
+            }
     }
     return "the shapes are not valid";
 }
@@ -285,8 +327,8 @@ bool plainPolygon(const TopoDS_Wire& wire, const TopoDS_Face& face)
 // Why a face's wires are not valid as Open CASCADE's analyser judges them
 // (each wire in the face, a single one crossing itself included, then
 // several together: crossing, one inside another the wrong way, turned
-// against the face), or nothing.
-std::string wiresInvalidity(const TopoDS_Face& face)
+// against the face), or nothing. The face is named by `number`.
+std::string wiresInvalidity(const TopoDS_Face& face, int number)
 {
     int wires = 0;
     for (TopoDS_Iterator it(face); it.More() && wires < 2; it.Next())
@@ -300,7 +342,7 @@ std::string wiresInvalidity(const TopoDS_Face& face)
         wire.InContext(face);
         if (wire.IsStatusOnShape(face))
             if (const auto fault = firstFault(wire.StatusOnShape(face)))
-                return statusText(TopAbs_WIRE, *fault);
+                return statusText(TopAbs_FACE, *fault, number);
     }
     if (wires < 2)
         return std::string();
@@ -317,7 +359,7 @@ std::string wiresInvalidity(const TopoDS_Face& face)
         then(check.ClassifyWires());
     if (!fault)
         then(check.OrientationOfWires());
-    return fault ? statusText(TopAbs_FACE, *fault) : std::string();
+    return fault ? statusText(TopAbs_FACE, *fault, number) : std::string();
 }
 
 // Why a shell of a solid is not valid as Open CASCADE's analyser judges it
@@ -363,8 +405,9 @@ void checkBuilt(const BuiltShapes& shapes)
         const auto refuse = [b](const std::string& why) {
             throw std::runtime_error("body " + std::to_string(b + 1) + ": " + why);
         };
+        int face = 0;
         for (TopExp_Explorer f(shapes.bodies[b].shape, TopAbs_FACE); f.More(); f.Next())
-            if (const std::string why = wiresInvalidity(TopoDS::Face(f.Current())); !why.empty())
+            if (const std::string why = wiresInvalidity(TopoDS::Face(f.Current()), ++face); !why.empty())
                 refuse(why);
         for (TopExp_Explorer solid(shapes.bodies[b].shape, TopAbs_SOLID); solid.More(); solid.Next())
             for (TopoDS_Iterator shell(solid.Current()); shell.More(); shell.Next())
