@@ -432,3 +432,41 @@ TEST_F(Conversion, ArcEdgesRunningAgainstTheirCirclesAreLimitedToTheirOwnArcs)
                 api_del_entity(b);
             }
 }
+
+// With ChkForSmallEdges on, the split of a periodic spline face at the
+// middle of its v range is refused where the line would pass a vertex closer
+// than 1e-4 without meeting it, or run along an edge; a vertex 5e-4 off the
+// line is far enough. Without the option the near split is made.
+TEST_F(Conversion, ThePeriodicSplitKeepsClearOfVerticesAndEdgesNearItsLine)
+{
+    bs3_surface bs = testkit::make_tube_bs3_surface(true);
+    const spline tube(bs);
+    bs3_surface_delete(bs);
+    const double mid = tube.param_range().v_range().mid_pt();
+    // The v parameter's length on the tube near the line, to place a side a
+    // given distance from it.
+    const double perUnit =
+        distance(tube.eval_position(QELpar_pos(0.5, mid)), tube.eval_position(QELpar_pos(0.5, mid + 1e-3))) / 1e-3;
+    const struct {
+        const char* name;
+        double off;
+        bool check;
+        int faces;
+    } cases[] = {
+        {"a side 5e-4 from the line", 5e-4, true, 2},
+        {"a side 5e-5 from the line", 5e-5, true, 1},
+        {"a side 5e-5 from the line, unchecked", 5e-5, false, 2},
+        {"a side along the line", 2e-9, true, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        qelx_test::OptionScope scope;
+        if (c.check)
+            scope.on(Ve_OptionDoc::keyOf("ChkForSmallEdges"));
+        BODY* b = testkit::make_iso_rect_sheet(tube, {testkit::rect(0.2, 0.8, mid - 1.0, mid + c.off / perUnit, true)});
+        splitFaceAtMidParameter(testkit::faces_of(b).front(), false);
+        EXPECT_EQ(testkit::count_faces(b), c.faces);
+        EXPECT_EQ(testkit::model_problems(b), "");
+        api_del_entity(b);
+    }
+}

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "support/connector_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
+#include "support/loop_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/repair_builders.hxx"
 #include "support/repair_sweep.hxx"
@@ -309,4 +311,121 @@ TEST_F(StandardRepair, ASplineFaceIsResurfacedAndItsEdgesMadeToFit)
     expectPaired(trace);
     EXPECT_EQ(testkit::check_findings(sheet), "");
     api_del_entity(sheet);
+}
+
+// A pcurve that runs along its edge but strays from it by more than the
+// resolution (here 1e-4, well inside the fit tolerance) disagrees with it:
+// the tolerant-edge step rebuilds it, and the box comes out sound.
+TEST_F(StandardRepair, APcurveStrayingFromItsEdgeByMoreThanTheResolutionIsRebuilt)
+{
+    for (const double stray : {1e-4, 1e-5}) {
+        SCOPED_TRACE(stray);
+        BODY* box = testkit::make_plane_box();
+        ENTITY_LIST coedges;
+        api_get_coedges(box, coedges);
+        auto* c = static_cast<COEDGE*>(coedges[0]);
+        const pcurve& own = c->geometry()->def();
+        bs2_curve moved = bs2_curve_copy(own.cur());
+        bs2_curve_par_trans(moved, QELpar_transf(1.0, 1.0, stray, stray));
+        const FACE* face = c->loop()->face();
+        pcurve shifted(moved, QELresfit, face->geometry()->equation());
+        if (own.reversed())
+            shifted.negate();
+        c->set_geometry(new PCURVE(shifted));
+        ASSERT_GT(testkit::worst_pcurve_gap(c), stray);
+        bool changed = false;
+        repairTag(box)->FixTTIErrors(changed);
+        EXPECT_EQ(testkit::check_findings(box), "");
+        ENTITY_LIST after;
+        api_get_coedges(box, after);
+        for (int i = 0; i < after.count(); ++i)
+            EXPECT_LT(testkit::worst_pcurve_gap(static_cast<COEDGE*>(after[i])), QELresabs);
+        EXPECT_EQ(testkit::count_faces(box), 6);
+        api_del_entity(box);
+    }
+}
+
+namespace {
+
+// The box's far corner, moved off by `offset` in x and y; with `feet` each of
+// its edges is bounded anew by the corner's foot on its line, so that the
+// edges' ends stray from one another about as far as from the corner.
+BODY* boxWithMovedCorner(double offset, bool feet, VERTEX*& corner)
+{
+    BODY* b = testkit::make_box_with_moved_vertex(offset);
+    corner = nullptr;
+    ENTITY_LIST vertices;
+    api_get_vertices(b, vertices);
+    for (int i = 0; i < vertices.count() && !corner; ++i) {
+        auto* v = static_cast<VERTEX*>(vertices[i]);
+        if (v->geometry()->coords().z() > 29.0 && v->geometry()->coords().x() > 9.0 && v->geometry()->coords().y() > 19.0)
+            corner = v;
+    }
+    if (!corner || !feet)
+        return b;
+    const QELposition at = corner->geometry()->coords();
+    ENTITY_LIST edges;
+    api_get_edges(corner, edges);
+    for (int i = 0; i < edges.count(); ++i) {
+        auto* e = static_cast<EDGE*>(edges[i]);
+        const curve& eq = e->geometry()->equation();
+        const double sign = e->sense() == REVERSED ? -1.0 : 1.0;
+        const double foot = sign * eq.param(at);
+        const QELinterval r = e->param_range();
+        const QELinterval bounded = e->start() == corner ? QELinterval(foot, r.end_pt()) : QELinterval(r.start_pt(), foot);
+        e->set_param_range(&bounded);
+    }
+    return b;
+}
+
+} // namespace
+
+// A corner moved off while its edges' curves still end together is put
+// back where they end; one whose edges end at its own feet on their lines
+// (ends as far from one another as from the corner) tells nothing of where
+// the corner is, and stays where it was written.
+TEST_F(StandardRepair, AMovedCornerGoesWhereItsEdgesEndOnlyWhenTheyEndTogether)
+{
+    const double offset = 1e-4;
+    for (const bool feet : {false, true}) {
+        SCOPED_TRACE(feet ? "edges bounded by the corner's feet" : "edges ending together");
+        VERTEX* corner = nullptr;
+        BODY* b = boxWithMovedCorner(offset, feet, corner);
+        ASSERT_NE(corner, nullptr);
+        const QELposition written = corner->geometry()->coords();
+        repairTag(b)->TolerizeEdgesVerticesOfFaces();
+        ENTITY_LIST vertices;
+        api_get_vertices(b, vertices);
+        double nearestToWritten = 1e9, nearestToCorner = 1e9;
+        for (int i = 0; i < vertices.count(); ++i) {
+            const QELposition p = static_cast<VERTEX*>(vertices[i])->geometry()->coords();
+            nearestToWritten = std::min(nearestToWritten, distance(p, written));
+            nearestToCorner = std::min(nearestToCorner, distance(p, QELposition(10, 20, 30)));
+        }
+        if (feet) {
+            EXPECT_LT(nearestToWritten, 1e-12);
+        } else {
+            EXPECT_LT(nearestToCorner, 1e-9);
+        }
+        api_del_entity(b);
+    }
+}
+
+// A body of one face with a hundred loops or more is not resurfaced (its
+// task never starts); one loop fewer and it is.
+TEST_F(StandardRepair, AOneFaceBodyOfAHundredLoopsIsNotResurfaced)
+{
+    for (const int loops : {99, 100}) {
+        SCOPED_TRACE(loops);
+        std::vector<testkit::iso_rect> rects = {testkit::rect(0, 400, 0, 4, true)};
+        for (int k = 1; k < loops; ++k)
+            rects.push_back(testkit::rect(4.0 * k, 4.0 * k + 1.0, 1, 2, false));
+        BODY* sheet = testkit::make_iso_rect_sheet(testkit::test_plane(), rects);
+        qelx_test::EventRecorder events;
+        bool changed = false;
+        repairTag(sheet)->ResurfaceBadSurfaces(changed);
+        const std::vector<std::string> starts = events.names("StartTask");
+        EXPECT_EQ(std::count(starts.begin(), starts.end(), "ResurfacingStart"), loops < 100 ? 1 : 0);
+        api_del_entity(sheet);
+    }
 }
