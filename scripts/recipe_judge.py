@@ -17,7 +17,9 @@ surfaces only is reported beside it) without a warning on the error stream. A da
 that Open CASCADE itself reads with other measures than the undamaged model (a vertex moved
 off its curves trims the edges there anew) is also measured as given: a result within the
 bound of that is counted "as-given" (the recipe kept what it was handed; it cannot know what
-the damage took) and is no fault. Prints one table per recipe (damage by damage) and the
+the damage took) and is no fault. Loose faces of solids that touch along edges sew into one
+closed shell: fewer solids with every face and the volume kept are counted "solids-joined",
+no fault. Prints one table per recipe (damage by damage) and the
 faults, model by model.
 
 Usage: python3 scripts/recipe_judge.py [--build build] [--jobs 2] [--recipes step,ug]
@@ -82,11 +84,19 @@ def faults(ref, r, given=None):
     if not m["valid"]:
         kinds.append("invalid")
     closed = ref["solids"] > 0
-    if closed and m["solids"] < ref["solids"]:
+    # Solids that touch along edges, handed over as loose faces, are sewn
+    # into one closed shell: every face and the whole volume kept is no loss.
+    joined = (closed and 0 < m["solids"] < ref["solids"] and m["faces"] >= ref["faces"]
+              and damage_judge.error(m["volume"], ref["volume"]) <= BOUND)
+    if joined:
+        kinds.append("solids-joined")
+    elif closed and m["solids"] < ref["solids"]:
         kinds.append("solid-lost")
     if m["faces"] < ref["faces"]:
         kinds.append("face-lost")
     worst = measure_error(ref, m, closed)
+    if joined:
+        worst = max(worst, damage_judge.error(m["volume"], ref["volume"]))
     if worst > BOUND and given and given.get("read") and measure_error(given, m, closed) <= BOUND:
         kinds.append("as-given")
     elif worst > BOUND:
@@ -166,7 +176,7 @@ def main():
                 cell[k.split("(")[0]] += 1
                 if k == "measure(warned)":
                     cell["warned"] += 1
-            if kinds and kinds not in (["measure(warned)"], ["as-given"]):
+            if [k for k in kinds if k not in ("measure(warned)", "as-given", "solids-joined")]:
                 m = res["measures"]
                 what = ",".join(kinds)
                 if m and m.get("read"):
@@ -180,7 +190,7 @@ def main():
             sys.stdout.flush()
 
     columns = ["runs", "exact", "crash", "timeout", "failed", "unreadable", "invalid", "solid-lost", "face-lost",
-               "measure", "warned", "as-given"]
+               "measure", "warned", "as-given", "solids-joined"]
     for r in recipes:
         print("\n== recipe %s" % r)
         print("%-15s " % "damage" + " ".join("%10s" % c for c in columns))
