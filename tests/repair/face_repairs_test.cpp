@@ -174,9 +174,14 @@ TEST_F(FaceRepairs, ALoopNearTheApexIsSnappedOntoItAndOneFartherGetsTheApexLoop)
         EXPECT_EQ(testkit::count_loops(b), c.snapped ? 2 : 3);
         EXPECT_NEAR(distance(written->geometry()->coords(), apex), c.snapped ? 0.0 : c.gap, 1e-12);
         EXPECT_FALSE(firstFace(b)->NeedsLoopAtConicalFaceApex());
-        // The loop left off the apex is the file's fault, and stays one.
+        // The loop left off the apex is the file's fault, and stays one. The
+        // face's box, kept from the file and ending at the written vertex,
+        // takes the apex in when the vertex moves there.
         if (c.snapped) {
             EXPECT_EQ(testkit::check_findings(b), "");
+            const QELbox* bound = testkit::faces_of(b)[0]->bound();
+            ASSERT_NE(bound, nullptr);
+            EXPECT_TRUE(*bound >> apex);
         }
         EXPECT_NEAR(testkit::body_area(b), before, 1e-6 * before);
     }

@@ -700,3 +700,30 @@ TEST_F(PostProcess, FormAndAreaRepairsFailingAtAnyKernelCallLeaveTheModelRepaire
 }
 
 } // namespace
+
+// A tube of degree one round v whose seam lies a quarter of the way along one
+// side of its square: the tangents across the seam point the same way but
+// are 0.5 and 1.5 long, so the surface is closed round v and not periodic,
+// and the form repair leaves it so.
+TEST_F(PostProcess, ASeamWhoseTangentsDifferInLengthStaysClosedAndNotPeriodic)
+{
+    const std::vector<QELposition> ring = {{0.5, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}, {-1, -1, 0}, {0.5, -1, 0}};
+    std::vector<QELposition> pts;
+    for (double z : {0.0, 4.0})
+        for (const QELposition& p : ring)
+            pts.emplace_back(p.x(), p.y(), z);
+    const double uknots[4] = {0, 0, 1, 1};
+    const double vknots[8] = {0, 0, 1, 2, 3, 4, 5, 5};
+    bs3_surface s = bs3_surface_from_ctrlpts(1, 0, 0, 0, 2, 1, 0, 1, 0, int(ring.size()), pts.data(), nullptr, QELresabs,
+                                             4, uknots, 8, vknots, QELresnor);
+    ASSERT_NE(s, nullptr);
+    FACE* face = make_face_spline(spline(s));
+    bs3_surface_delete(s);
+    BODY* b = nullptr;
+    ASSERT_TRUE(api_mk_by_faces(nullptr, 1, &face, b).ok());
+    keep(b);
+    Ve_PostProcessUtil(view(b)).fixSurfaceForms();
+    const bs3_surface after = static_cast<const spline&>(faces(b)[0]->geometry()->equation()).sur();
+    EXPECT_NE(bs3_surface_closed_v(after), 0);
+    EXPECT_FALSE(bs3_surface_periodic_v(after));
+}

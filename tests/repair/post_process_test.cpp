@@ -16,6 +16,7 @@
 #include "repair/post_process_util.hxx"
 #include "repair/post_process_support.hxx"
 #include "support/geometry_builders.hxx"
+#include "support/loop_builders.hxx"
 #include "support/model_builders.hxx"
 using testkit::count_edges;
 using testkit::model_problems;
@@ -203,6 +204,24 @@ TEST_F(PostProcess, FaceLoopsTurnsAFaceWhoseOnlyLoopIsAHole)
     Ve_PostProcessUtil(view(b)).fixFaceLoops();
     EXPECT_EQ(findings(b), "");
     EXPECT_EQ(testkit::body_text(b), testkit::body_text(keep(testkit::make_plane_box(10, 20, 30))));
+}
+
+// A face of several loops is turned only when no loop lies in another (all
+// of them peripheries of a face the wrong way round): a square with a hole
+// (one miss of two) stays, and so does one with two holes.
+TEST_F(PostProcess, FaceLoopsLeaveAFaceWithHolesAsItIs)
+{
+    for (const bool second : {false, true}) {
+        SCOPED_TRACE(second ? "two holes" : "one hole");
+        std::vector<testkit::iso_rect> rects = {testkit::rect(0, 10, 0, 10, true), testkit::rect(2, 4, 2, 4, false)};
+        if (second)
+            rects.push_back(testkit::rect(6, 8, 6, 8, false));
+        BODY* b = keep(testkit::make_iso_rect_sheet(testkit::test_plane(), rects));
+        ASSERT_EQ(findings(b), "");
+        const std::string before = testkit::body_text(b);
+        Ve_PostProcessUtil(view(b)).fixFaceLoops();
+        EXPECT_EQ(testkit::body_text(b), before);
+    }
 }
 
 // ---- coedge tolerance errors ----

@@ -380,3 +380,29 @@ TEST_F(SmallEdges, AShortEdgePairGoesOnlyFromACornerOfThreeEdges)
         EXPECT_NEAR(testkit::polyhedron_volume(b), volume, 1e-6 * volume);
     }
 }
+
+// A closed edge is never taken as small through its middle point: a
+// circular hole 4e-6 across, in a square, is more than the tolerance of
+// 1e-5 round (its length, 1.26e-5), though both halves of it span less.
+TEST_F(SmallEdges, ASmallClosedEdgeLongerThanTheToleranceStays)
+{
+    BODY* b = keep(testkit::make_polyhedron({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}}));
+    FACE* face = testkit::faces_of(b).front();
+    const QELposition centre(0.5, 0.5, 0);
+    const QELvector major(2e-6, 0, 0);
+    auto* vertex = new VERTEX(new APOINT(centre + major));
+    const QELinterval round(0.0, 2.0 * post_process_test::kPi);
+    auto* circle = new EDGE(vertex, vertex, make_curve(ellipse(centre, QELunit_vector(0, 0, -1), major, 1.0)), FORWARD,
+                            EDGE_cvty_unknown, &round);
+    vertex->add_edge(circle);
+    auto* coedge = new COEDGE(circle, FORWARD, nullptr, nullptr);
+    coedge->set_next(coedge);
+    coedge->set_previous(coedge);
+    auto* hole = new LOOP(coedge, nullptr);
+    hole->set_face(face);
+    face->loop()->set_next(hole);
+    ASSERT_EQ(testkit::count_edges(b), 5);
+    Ve_PostProcessUtil(view(b)).removeSmallEdges(1e-5, true);
+    EXPECT_EQ(testkit::count_edges(b), 5);
+    EXPECT_EQ(testkit::count_loops(b), 2);
+}
