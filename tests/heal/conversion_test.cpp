@@ -470,3 +470,30 @@ TEST_F(Conversion, ThePeriodicSplitKeepsClearOfVerticesAndEdgesNearItsLine)
         api_del_entity(b);
     }
 }
+
+// A tolerant coedge's plane pcurve that something else still holds is not
+// rewritten in place for the new spline: the coedge gets a pcurve of its
+// own, and the held one keeps its definition.
+TEST_F(Conversion, AHeldPlanePcurveOfATolerantCoedgeIsLeftToItsHolder)
+{
+    on("ScaleBndBoxCnvrtToSpline");
+    on("SplineAsRational");
+    BODY* b = testkit::make_iso_rect_sheet(testkit::test_plane(), {testkit::rect(1, 3, 2, 5, true)});
+    EDGE* edge = edgesOf(b).front();
+    TEDGE* tolerant = nullptr;
+    ASSERT_TRUE(api_replace_edge_with_tedge(edge, tolerant).ok());
+    TCOEDGE* coedge = testkit::make_coedge_tolerant(tolerant->coedge());
+    PCURVE* held = coedge->geometry();
+    ASSERT_NE(held, nullptr);
+    held->add();
+    const QELinterval range = coedge->param_range();
+    const QELpar_pos before = held->def().eval_position(range.mid_pt());
+    convTag(b)->bspline(false, false);
+    EXPECT_EQ(testkit::faces_of(b).front()->geometry()->equation().type(), 10);
+    EXPECT_NE(coedge->geometry(), held);
+    const QELpar_pos after = held->def().eval_position(range.mid_pt());
+    EXPECT_EQ(after.u, before.u);
+    EXPECT_EQ(after.v, before.v);
+    held->remove();
+    api_del_entity(b);
+}

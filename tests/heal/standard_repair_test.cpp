@@ -17,6 +17,7 @@
 #include "support/heal_builders.hxx"
 #include "support/loop_builders.hxx"
 #include "support/model_builders.hxx"
+#include "support/query_builders.hxx"
 #include "support/repair_builders.hxx"
 #include "support/repair_sweep.hxx"
 #include "velm/bspline.hxx"
@@ -24,6 +25,7 @@
 #include "velm/geometry_entity.hxx"
 #include "velm/errors.hxx"
 #include "velm/options.hxx"
+#include "velm/spline_conversion.hxx"
 #include "velm/testkit.hxx"
 #include "velm/tolerant.hxx"
 #include "velm/topology_api.hxx"
@@ -428,4 +430,29 @@ TEST_F(StandardRepair, AOneFaceBodyOfAHundredLoopsIsNotResurfaced)
         EXPECT_EQ(std::count(starts.begin(), starts.end(), "ResurfacingStart"), loops < 100 ? 1 : 0);
         api_del_entity(sheet);
     }
+}
+
+// The pcurves of an edge run over its curve's whole period (a circle round
+// a cylinder band) are marked periodic when the body's edges are tolerized.
+TEST_F(StandardRepair, PcurvesOfAWholePeriodEdgeAreMarkedPeriodic)
+{
+    BODY* band = testkit::make_cylinder_band();
+    sg_add_pcurves_to_entity(band);
+    std::vector<COEDGE*> round;
+    ENTITY_LIST coedges;
+    api_get_coedges(band, coedges);
+    for (int i = 0; i < coedges.count(); ++i) {
+        auto* c = static_cast<COEDGE*>(coedges[i]);
+        if (c->edge()->geometry()->equation().periodic() && c->geometry())
+            round.push_back(c);
+    }
+    ASSERT_FALSE(round.empty());
+    for (COEDGE* c : round)
+        ASSERT_EQ(bs2_curve_periodic(c->geometry()->def().cur()), 0);
+    repairTag(band)->TolerizeEdgesVerticesOfFaces();
+    for (COEDGE* c : round) {
+        ASSERT_NE(c->geometry(), nullptr);
+        EXPECT_NE(bs2_curve_periodic(c->geometry()->def().cur()), 0);
+    }
+    api_del_entity(band);
 }

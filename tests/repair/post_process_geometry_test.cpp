@@ -701,13 +701,13 @@ TEST_F(PostProcess, FormAndAreaRepairsFailingAtAnyKernelCallLeaveTheModelRepaire
 
 } // namespace
 
-// A tube of degree one round v whose seam lies a quarter of the way along one
+// A tube of degree one round v whose seam lies part of the way along one
 // side of its square: the tangents across the seam point the same way but
-// are 0.5 and 1.5 long, so the surface is closed round v and not periodic,
+// are 0.75 and 1.25 long, so the surface is closed round v and not periodic,
 // and the form repair leaves it so.
 TEST_F(PostProcess, ASeamWhoseTangentsDifferInLengthStaysClosedAndNotPeriodic)
 {
-    const std::vector<QELposition> ring = {{0.5, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}, {-1, -1, 0}, {0.5, -1, 0}};
+    const std::vector<QELposition> ring = {{0.25, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}, {-1, -1, 0}, {0.25, -1, 0}};
     std::vector<QELposition> pts;
     for (double z : {0.0, 4.0})
         for (const QELposition& p : ring)
