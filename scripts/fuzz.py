@@ -198,7 +198,7 @@ PLACE = re.compile(r"\b(?i:lines?|columns?|bytes?|records?|fields?|entity|entiti
                    r"faces?|edges?|coedges?|loops?|vertex|vertices|shells?|lumps?|wires?|curves?|surfaces?|points?)"
                    r" #?[A-Z]?\d+|#\d+|\b[DPGS]\d+\b|(^|[\s(])/[A-Za-z]|\bheader\b|\bsection\b")
 WHOLE_FILE = re.compile(r"^(is empty|is a directory|cannot be opened|larger than the |No such file|no shape in the file|"
-                        r"no faces, edges or points in the file)")
+                        r"no faces, edges or points in the file|nothing in the file)")
 
 
 # The peer library's own words, which a refusal never passes on (it says what
@@ -208,7 +208,9 @@ PEER_TEXT = re.compile(r"Standard_|NCollection_|TopoDS_|Geom2?d?_|BRep\w*_|Undef
 
 
 def names_a_place(message):
-    return bool((PLACE.search(message) or WHOLE_FILE.search(message)) and not PEER_TEXT.search(message))
+    # A verb's failure line says what failed first ("importing IN failed: ").
+    said = re.sub(r"^xvelm: \w+ \S+ failed: ", "", message)
+    return bool((PLACE.search(said) or WHOLE_FILE.search(said)) and not PEER_TEXT.search(said))
 
 
 def judge(runner, verb, in_name, out_name, cwd, result):

@@ -216,7 +216,8 @@ TEST_F(ImportVerb, ADocumentThatCannotBeImportedWholeGivesOneLineAndNoFile)
          "part of it could not be imported: BRep body 1000000000001: not imported"},
         {"an edge with three coedges", spoiled([](TestModel& m) { m.addThirdCoedge(0); }),
          "part of it could not be imported: BRep body 1000000000001: not imported"},
-        {"nothing in it", qelx_formats::writeNeutralText(TestModel()), "nothing in it could be imported"},
+        {"nothing in it", qelx_formats::writeNeutralText(TestModel()),
+         "nothing in the file: no bodies, free surfaces, curves or points"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -174,6 +174,17 @@ bool commit_import(Importer& importer, ImportWarnings& warnings, std::string& fa
     return failure.empty();
 }
 
+// Whether the source lists no body and no free surface, curve or point.
+inline bool holdsNothing(QELXBRepExporter* source)
+{
+    const auto none = [source](QELIResult (QELXBRepExporter::*count)(int&)) {
+        int n = 0;
+        return (source->*count)(n) == QELI_OK && n == 0;
+    };
+    return none(&QELXBRepExporter::GetNumberOfBodies) && none(&QELXBRepExporter::GetNumberOfFreeSurfaces) &&
+           none(&QELXBRepExporter::GetNumberOfFreeCurves) && none(&QELXBRepExporter::GetNumberOfFreePoints);
+}
+
 // Imports a source (the exporter of a neutral document, of a file read into
 // one, or of any other system) into `target` as the framework converts a
 // document: the connector's importer
@@ -220,6 +231,9 @@ inline bool import_source(QELXBRepExporter* source, const std::string& system, Q
             const std::string said = "part of it could not be imported: ";
             failure = "nothing in it could be imported" +
                       (lost.compare(0, said.size(), said) == 0 ? ": " + lost.substr(said.size()) : std::string());
+            // Nothing said of any item: the source held none.
+            if (lost.empty() && holdsNothing(source))
+                failure = "nothing in the file: no bodies, free surfaces, curves or points";
             return false;
         }
         if (imported != QELI_OK) {
