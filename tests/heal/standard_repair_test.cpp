@@ -188,6 +188,47 @@ TEST_F(StandardRepair, AVertexOffItsEdgesIsToleratedAndTheCheckerIsSatisfied)
     }
 }
 
+// A face whose plane lies off its neighbours (a sender's surfaces that do not
+// meet, as a trimmed-surface file's may): its edges become tolerant, and so
+// do its vertices, each wide enough for where every pcurve at it ends, not
+// only its edges' curves; the checker at its strictest (tolerant vertices
+// held to their coedges' ends) finds nothing, in every frame, by either
+// tolerising method.
+TEST_F(StandardRepair, AFaceOffItsNeighboursIsToleratedWithVerticesCoveringItsPcurveEnds)
+{
+    option_header* level = find_option("check_level");
+    ASSERT_NE(level, nullptr);
+    for (const bool usability : {false, true})
+        for (const QELtransf& frame : testkit::heal_frames())
+            for (const double gap : {2e-3, 0.05}) {
+                SCOPED_TRACE(std::to_string(usability) + " " + std::to_string(gap));
+                qelx_test::OptionScope scope;
+                if (usability)
+                    scope.on(Ve_OptionDoc::keyOf("CheckVelmTolerizeUsability"));
+                BODY* box = testkit::make_framed_box(frame);
+                ENTITY_LIST faces;
+                api_get_faces(box, faces);
+                FACE* moved = static_cast<FACE*>(faces[0]);
+                plane shifted = static_cast<const plane&>(moved->geometry()->equation());
+                shifted.root_point = shifted.root_point + gap * shifted.normal;
+                moved->set_geometry(make_surface(shifted));
+                repairTag(box)->doStandardRepair();
+                level->set(30);
+                EXPECT_EQ(testkit::check_findings(box), "");
+                level->reset();
+                EXPECT_EQ(testkit::count_faces(box), 6);
+                ENTITY_LIST vertices;
+                api_get_vertices(moved, vertices);
+                ASSERT_EQ(vertices.count(), 4);
+                for (int i = 0; i < vertices.count(); ++i) {
+                    const VERTEX* v = static_cast<const VERTEX*>(vertices[i]);
+                    EXPECT_TRUE(is_TVERTEX(v));
+                    EXPECT_GE(v->get_tolerance(), gap * (1.0 - 1e-9));
+                }
+                api_del_entity(box);
+            }
+}
+
 TEST_F(StandardRepair, AKernelFailureAnywhereLeavesASoundBodyAndLeaksNothing)
 {
     on("RemoveSliver");

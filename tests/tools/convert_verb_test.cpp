@@ -85,17 +85,6 @@ void judge(const std::string& path, const fs::path& dir, const std::string& kind
     SCOPED_TRACE(name + " as " + kind);
     const fs::path out = dir / ("judged." + kind);
     const ConvertRun run = runConvert(path, out.string());
-    // Known fault, to be mended: hammer.iges as STEP is now refused by the writer's comparison
-    // with the kernel body (a face written with an edge tolerance of 0.14 where the body's widest
-    // is 0.001), which the file had passed unseen. Until the export writes it within the body's
-    // tolerances, its refusal is held to a clean one: one line naming the face, exit 1, no file.
-    if (run.status != 0 && name == "hammer.iges" && kind == "step") {
-        EXPECT_EQ(run.status, 1) << run.err;
-        EXPECT_NE(run.err.find("xvelm: "), std::string::npos) << run.err;
-        EXPECT_NE(run.err.find(", face "), std::string::npos) << run.err;
-        EXPECT_FALSE(fs::exists(out));
-        return;
-    }
     ASSERT_EQ(run.status, 0) << run.err;
     const TopoDS_Shape source = cad_samples::peerRead(path);
     const TopoDS_Shape written = peerReadSafely(out.string());

@@ -16,6 +16,7 @@
 #include "velm/geometry_entity.hxx"
 #include "velm/query.hxx"
 #include "velm/surface_intersect.hxx"
+#include "velm/tolerance_update.hxx"
 #include "velm/tolerant.hxx"
 #include "velm/topology_api.hxx"
 
@@ -352,7 +353,26 @@ bool onFaceByPcurves(const Ve_FaceTag* face, const VERTEX* vertex, const QELposi
     return false;
 }
 
-bool tolerateIfOffFaces(VERTEX* vertex)
+// A tolerant vertex made wide enough for where its coedges' pcurves end on
+// their surfaces too, not only its edges' curves (the kernel's check holds a
+// tolerant vertex to both: an edge made tolerant for a pcurve that strays
+// from its curve leaves its vertices short of the pcurve's ends); never
+// narrowed. True for a tolerant vertex.
+bool coverCoedgeEnds(VERTEX* vertex)
+{
+    if (!vertex || !is_TVERTEX(vertex))
+        return false;
+    TVERTEX* tolerant = static_cast<TVERTEX*>(vertex);
+    const double before = tolerant->get_tolerance();
+    velmGuard([&] {
+        update_vertex_tolerance(tolerant, 0);
+        if (tolerant->get_tolerance() < before)
+            tolerant->set_tolerance(before);
+    });
+    return true;
+}
+
+TVERTEX* tolerateIfOffFaces(VERTEX* vertex)
 {
     const Ve_VertexTag* view = ve_view<Ve_VertexTag>(vertex);
     const QELXPoint3D p = view->getPoint();
@@ -364,8 +384,10 @@ bool tolerateIfOffFaces(VERTEX* vertex)
     for (int i = 0; i < faces.Count() && !off; ++i)
         off = !onFaceByPcurves(faces[i], vertex, Ve_Pt3(p), around) && faces[i]->getDistance(p) > QELresabs;
     if (!off)
-        return false;
-    return replaceByTvertex(vertex) != nullptr;
+        return nullptr;
+    TVERTEX* made = replaceByTvertex(vertex);
+    coverCoedgeEnds(made);
+    return made;
 }
 
 } // namespace
@@ -373,15 +395,15 @@ bool tolerateIfOffFaces(VERTEX* vertex)
 bool Ve_VertexTag::setTolerance_Old()
 {
     VERTEX* vertex = reinterpret_cast<VERTEX*>(this);
-    if (is_TVERTEX(vertex))
+    if (coverCoedgeEnds(vertex))
         return true;
-    return tolerateIfOffFaces(vertex);
+    return tolerateIfOffFaces(vertex) != nullptr;
 }
 
 bool Ve_VertexTag::setTolerance_New()
 {
     VERTEX* vertex = reinterpret_cast<VERTEX*>(this);
-    if (is_TVERTEX(vertex))
+    if (coverCoedgeEnds(vertex))
         return true;
     ENTITY_LIST vertices, bad, made;
     vertices.add(vertex);
@@ -389,11 +411,11 @@ bool Ve_VertexTag::setTolerance_New()
     double worstError = -1.0;
     velmCall([&] { return api_check_vertex_errors(vertices, bad, worst, worstError, QELresabs, false, made); });
     if (made.iteration_count() == 0)
-        return tolerateIfOffFaces(vertex);
+        return tolerateIfOffFaces(vertex) != nullptr;
     reportNewEntities(bad, made, kTypeVertex, "VERTEX", "TVERTEX");
     VERTEX* working = static_cast<VERTEX*>(made[0]);
-    if (is_TVERTEX(working))
+    if (coverCoedgeEnds(working))
         return false;
     // A plain replacement is measured by its own point against its own faces.
-    return tolerateIfOffFaces(working);
+    return tolerateIfOffFaces(working) != nullptr;
 }

@@ -78,8 +78,9 @@ ReadBackCheck readBackCheck(const BuiltShapes& shapes, CadFormat format);
 // The STEP file at `path` read back as Open CASCADE's reader reads it: its
 // shapes must pass the whole analyser and, given `area`, cover it within a
 // thousandth; else std::runtime_error says why ("STEP cannot hold the model
-// validly: read back, ...").
-void checkStepReadBack(const std::string& path, std::optional<double> area);
+// validly: read back, ..."), after the written face the fault is in ("body 0,
+// face 3: ") where `shapes`, the shapes written, are given and tell it.
+void checkStepReadBack(const std::string& path, std::optional<double> area, const BuiltShapes* shapes = nullptr);
 
 // While one of these lives, a fault inside Open CASCADE (a read through a
 // null handle its reader built from damaged data, say) is thrown as its

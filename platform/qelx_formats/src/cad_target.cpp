@@ -206,8 +206,9 @@ std::optional<BRepCheck_Status> firstFault(const BRepCheck_ListOfStatus& statuse
 }
 
 // Why Open CASCADE's analyser finds the shape not valid ("a face: ..."),
-// or nothing when it is valid.
-std::string invalidity(const TopoDS_Shape& shape)
+// or nothing when it is valid; `where`, when given, gets the sub-shape the
+// fault was found on.
+std::string invalidity(const TopoDS_Shape& shape, TopoDS_Shape* where = nullptr)
 {
     const BRepCheck_Analyzer analyser(shape);
     if (analyser.IsValid())
@@ -218,6 +219,8 @@ std::string invalidity(const TopoDS_Shape& shape)
         const Handle(BRepCheck_Result) result = analyser.Result(all(i));
         if (!result.IsNull())
             if (const auto fault = firstFault(result->Status())) {
+                if (where)
+                    *where = all(i);
                 // Numbered among the shapes of its kind, in the file's order.
                 TopTools_IndexedMapOfShape kin;
                 TopExp::MapShapes(shape, all(i).ShapeType(), kin);
@@ -225,6 +228,88 @@ std::string invalidity(const TopoDS_Shape& shape)
             }
     }
     return "the shapes are not valid";
+}
+
+// The first face of `shape` that is or holds `part`; a null face when none
+// does (a shell or solid).
+TopoDS_Face faceHolding(const TopoDS_Shape& shape, const TopoDS_Shape& part)
+{
+    if (part.IsNull() || part.ShapeType() < TopAbs_FACE)
+        return TopoDS_Face();
+    for (TopExp_Explorer f(shape, TopAbs_FACE); f.More(); f.Next()) {
+        // A face's explorer for faces finds the face itself.
+        for (TopExp_Explorer sub(f.Current(), part.ShapeType()); sub.More(); sub.Next())
+            if (sub.Current().IsSame(part))
+                return TopoDS::Face(f.Current());
+    }
+    return TopoDS_Face();
+}
+
+gp_Pnt boxCentre(const TopoDS_Shape& shape, double& across)
+{
+    Bnd_Box box;
+    for (TopExp_Explorer v(shape, TopAbs_VERTEX); v.More(); v.Next())
+        box.Add(BRep_Tool::Pnt(TopoDS::Vertex(v.Current())));
+    if (box.IsVoid()) {
+        across = 0.0;
+        return gp_Pnt();
+    }
+    across = std::sqrt(box.SquareExtent());
+    const gp_Pnt low = box.CornerMin(), high = box.CornerMax();
+    return gp_Pnt((low.XYZ() + high.XYZ()) / 2.0);
+}
+
+// "body 0, face 3: " naming the written face a face read back from the file
+// was written from, as the comparison with the source names faces (the
+// body's number, the face's place among the body's faces in the model's
+// order); "" when it cannot be told. A file's faces come back in the order
+// they were written: that face, where its corners lie about where the read
+// face's do, else the written face whose corners' box is centred nearest.
+std::string writtenFacePlace(const BuiltShapes& shapes, const TopoDS_Shape& back, const TopoDS_Face& read)
+{
+    if (read.IsNull())
+        return std::string();
+    TopTools_IndexedMapOfShape backFaces;
+    TopExp::MapShapes(back, TopAbs_FACE, backFaces);
+    struct Written {
+        const BodyShape* body;
+        TopoDS_Shape face;
+    };
+    std::vector<Written> written;
+    for (const BodyShape& body : shapes.bodies) {
+        TopTools_IndexedMapOfShape faces;
+        TopExp::MapShapes(body.shape, TopAbs_FACE, faces);
+        for (int i = 1; i <= faces.Extent(); ++i)
+            written.push_back({&body, faces(i)});
+    }
+    if (written.empty())
+        return std::string();
+    double across = 0.0, otherAcross = 0.0;
+    const gp_Pnt centre = boxCentre(read, across);
+    const auto apart = [&](std::size_t i) { return boxCentre(written[i].face, otherAcross).Distance(centre); };
+    std::size_t chosen = 0;
+    const int at = backFaces.FindIndex(read);
+    if (at > 0 && backFaces.Extent() == static_cast<int>(written.size()) &&
+        apart(static_cast<std::size_t>(at - 1)) <= 1e-3 * std::max(across, otherAcross) + Precision::Confusion()) {
+        chosen = static_cast<std::size_t>(at - 1);
+    } else {
+        for (std::size_t i = 1; i < written.size(); ++i)
+            if (apart(i) < apart(chosen))
+                chosen = i;
+    }
+    const BodyShape& body = *written[chosen].body;
+    std::vector<int> order;
+    int index = -1;
+    for (const auto& [i, face] : body.faces) {
+        order.push_back(i);
+        if (face.IsSame(written[chosen].face))
+            index = i;
+    }
+    if (index < 0)
+        return std::string();
+    std::sort(order.begin(), order.end());
+    const auto place = std::lower_bound(order.begin(), order.end(), index) - order.begin();
+    return "body " + std::to_string(body.body) + ", face " + std::to_string(place) + ": ";
 }
 
 // Whether a pcurve is straight over any range: a line, or a spline of
@@ -475,16 +560,21 @@ bool closedEdgeVertexOff(const BuiltShapes& shapes)
 // refused rather than written.
 // With `area` (the built faces' own), the faces read back must also cover
 // as much, within a thousandth.
+// A fault found on a face or within one names the written face it came
+// from, where `shapes` (what was written) are given.
 template <class Reader>
-void checkReadBack(const std::string& path, const char* kind, std::optional<double> area = std::nullopt)
+void checkReadBack(const std::string& path, const char* kind, std::optional<double> area = std::nullopt,
+                   const BuiltShapes* shapes = nullptr)
 {
     Reader reader;
     if (reader.ReadFile(path.c_str()) != IFSelect_RetDone || reader.TransferRoots() == 0)
         throw std::runtime_error(std::string(kind) + " cannot hold the model: its text reads back as nothing");
     TopoDS_Shape back = reader.OneShape();
     BRepLib::BuildCurves3d(back);
-    if (const std::string why = invalidity(back); !why.empty())
-        throw std::runtime_error(std::string(kind) + " cannot hold the model validly: read back, " + why);
+    TopoDS_Shape where;
+    if (const std::string why = invalidity(back, &where); !why.empty())
+        throw std::runtime_error((shapes ? writtenFacePlace(*shapes, back, faceHolding(back, where)) : std::string()) +
+                                 std::string(kind) + " cannot hold the model validly: read back, " + why);
     if (area && std::fabs(facesArea(back) - *area) > 1e-3 * *area)
         throw std::runtime_error(std::string(kind) +
                                  " cannot hold the model: read back, its faces cover another area (a face turned "
@@ -623,7 +713,7 @@ ReadBackCheck readBackCheck(const BuiltShapes& shapes, CadFormat format)
     return check;
 }
 
-void checkStepReadBack(const std::string& path, std::optional<double> area)
+void checkStepReadBack(const std::string& path, std::optional<double> area, const BuiltShapes* shapes)
 {
     // Read as a strict reader reads it: without the reader's own shape
     // healing, which made valid what such a reader found invalid (a STEP
@@ -633,7 +723,7 @@ void checkStepReadBack(const std::string& path, std::optional<double> area)
         Interface_Static::Init("XSTEP", "NoHealing.exec.op", 't', "");
     settings.set("read.step.resource.name", "");
     settings.set("read.step.sequence", "NoHealing");
-    checkReadBack<STEPControl_Reader>(path, "STEP", area);
+    checkReadBack<STEPControl_Reader>(path, "STEP", area, shapes);
 }
 
 double facesArea(const TopoDS_Shape& shape)
@@ -829,11 +919,11 @@ QELIResult writeModel(const TestModel& model, TestModel* owned, const std::strin
             if (*format == CadFormat::Step) {
                 writeStepDocument(doc, *scratch);
                 if (readBack.needed)
-                    checkStepReadBack(scratch->path(), readBack.area);
+                    checkStepReadBack(scratch->path(), readBack.area, &shapes);
             } else {
                 igesInto(doc->get(), scratch->path());
                 if (readBack.needed)
-                    checkReadBack<IGESControl_Reader>(scratch->path(), "IGES");
+                    checkReadBack<IGESControl_Reader>(scratch->path(), "IGES", std::nullopt, &shapes);
             }
         }
     } catch (const Standard_Failure& e) {
