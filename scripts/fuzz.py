@@ -198,7 +198,7 @@ PLACE = re.compile(r"\b(?i:lines?|columns?|bytes?|records?|fields?|entity|entiti
                    r"faces?|edges?|coedges?|loops?|vertex|vertices|shells?|lumps?|wires?|curves?|surfaces?|points?)"
                    r" #?[A-Z]?\d+|#\d+|\b[DPGS]\d+\b|(^|[\s(])/[A-Za-z]|\bheader\b|\bsection\b")
 WHOLE_FILE = re.compile(r"^(is empty|is a directory|cannot be opened|larger than the |No such file|no shape in the file|"
-                        r"no faces, edges or points in the file|nothing in the file)")
+                        r"no faces, edges or points in the file|nothing in the file|\d+ bodies are placed by assemblies)")
 
 
 # The peer library's own words, which a refusal never passes on (it says what
