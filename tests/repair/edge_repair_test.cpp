@@ -678,3 +678,21 @@ TEST_F(EdgeRepair, VertexOfASplineFaceIsJudgedByItsDistanceWhereverItsPcurvesPoi
                 m_body = nullptr;
             }
 }
+
+// A tolerant vertex is widened to where its coedges end when it must be, and
+// never narrowed: one a thousand times wider than its clean box corner needs
+// keeps its tolerance, in either form of the vertex repair.
+TEST_F(EdgeRepair, ATolerantVertexIsNeverNarrowed)
+{
+    for (bool useNew : {true, false}) {
+        SCOPED_TRACE(useNew);
+        EDGE* edge = boxEdge();
+        TVERTEX* tolerant = nullptr;
+        ASSERT_TRUE(api_replace_vertex_with_tvertex(edge->start(), tolerant).ok());
+        tolerant->set_tolerance(1e-3);
+        EXPECT_TRUE(reinterpret_cast<Ve_VertexTag*>(tolerant)->setTolerance(useNew));
+        EXPECT_GE(tolerant->get_tolerance(), 1e-3);
+        api_del_entity(m_body);
+        m_body = nullptr;
+    }
+}
