@@ -32,7 +32,7 @@ TEST_F(BadSource, EachFaultFailsOrKeepsItsBodyWithAMessageAndLeaksNothing)
         {"dangling vertex reference", [](TestModel& m) { m.edges[3].start = 999; }, false, "BRep body"},
         {"a loop of another face", [](TestModel& m) { m.faces[0].loops = m.faces[1].loops; }, false, "BRep body"},
         {"edge without curve", [](TestModel& m) { m.dropCurve(2); }, false, "BRep body"},
-        {"face without surface", [](TestModel& m) { m.faces[4].surface = -1; }, true, "FACE with NULL geometry"},
+        {"face without surface", [](TestModel& m) { m.faces[4].surface = -1; }, true, "FACE with NULL geometry", 2},
         {"vertex at NaN", [nan](TestModel& m) { m.points[m.vertices[5].point] = {nan, 0.0, 1.0}; }, false,
          "BRep vertex 9000000000006", 2},
         {"curve with NaN", [nan](TestModel& m) { m.curves[m.edges[1].curve].p[0] = nan; }, false, "BRep body"},

@@ -211,7 +211,7 @@ TEST_F(ImportVerb, ADocumentThatCannotBeImportedWholeGivesOneLineAndNoFile)
              return t;
          }(), "/points/0"},
         {"a face without geometry", spoiled([](TestModel& m) { m.faces[4].surface = -1; }),
-         "part of it could not be imported: FACE with NULL geometry"},
+         "part of it could not be imported: BRep face 5000000000005: not imported, it has no surface (and 1 more)"},
         {"a loop that does not close", spoiled([](TestModel& m) { m.loops[2].coedges.pop_back(); }),
          "part of it could not be imported: BRep body 1000000000001: not imported"},
         {"an edge with three coedges", spoiled([](TestModel& m) { m.addThirdCoedge(0); }),

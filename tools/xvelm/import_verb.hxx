@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -62,6 +63,12 @@ public:
                 lost.push_back(&text);
         if (lost.empty())
             return "";
+        // Led by the first that names the source entity it lost.
+        const auto placed = std::find_if(lost.begin(), lost.end(), [](const std::string* text) {
+            return text->find(": not imported") != std::string::npos;
+        });
+        if (placed != lost.end())
+            std::rotate(lost.begin(), placed, placed + 1);
         std::string why = "part of it could not be imported: " + printable(*lost[0]);
         if (lost.size() > 1)
             why += " (and " + std::to_string(lost.size() - 1) + " more)";

@@ -620,15 +620,21 @@ void QELXVelmBRepCreator::removeFacesWithoutSurface(const char* warning)
             if (!face || face->geometry())
                 continue;
             BODY* loose = nullptr;
+            std::string place;
             if (api_unhook_face(face, loose).ok() && loose) {
                 api_delent(loose);
                 // No later lookup may hand out the deleted face.
-                m_faces.ForEachEntry([face](const KeyHandle&, const QELXItemHandle& item) {
-                    if (catalogueEntity(item) == face)
+                m_faces.ForEachEntry([face, &place](const KeyHandle& key, const QELXItemHandle& item) {
+                    if (catalogueEntity(item) == face) {
                         static_cast<VelmValue*>(item.get())->Forget();
+                        place = sourceEntityName("face", catalogueSource(key));
+                    }
                 });
             }
             QELXWarningEvent::Fire(warning);
+            // The fixed text names no face: the source's face follows it.
+            if (!place.empty())
+                QELXWarningEvent::Fire((place + ": not imported, it has no surface").c_str());
         }
     }
 }
