@@ -100,6 +100,21 @@ inline double edgeArcGap(const EDGE* edge, const QELposition& middle)
                      distance(c.eval_position(range.mid_pt()), middle)});
 }
 
+// Whether the edge's curve, where it is bounded, holds the edge's range
+// (negated when the edge runs against it): a curve limited to the unturned
+// range evaluates on past its bounds but fails the kernel's check.
+inline bool curveHoldsEdgeRange(const EDGE* edge)
+{
+    const CURVE* on = edge->geometry();
+    if (!on || !on->has_equation())
+        return true;
+    const QELinterval own = on->equation().param_range();
+    const QELinterval range = edge->sense() == REVERSED ? -edge->param_range() : edge->param_range();
+    if (!own.finite() || !range.finite())
+        return own.finite() == range.finite() || !own.finite();
+    return own.start_pt() <= range.start_pt() + 1e-9 && range.end_pt() <= own.end_pt() + 1e-9;
+}
+
 // How far the coedge's pcurve on its face's surface strays from its edge's
 // curve at the start, middle and end of the coedge's range, where the
 // quarter arcs above run as the ellipse does (the curve's parameter there is

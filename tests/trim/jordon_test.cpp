@@ -578,18 +578,31 @@ TEST_F(TrimSegment, APcurveWithAShortSpanLiftsOverItsWholeRange)
     SegmentBench bench(model, 0);
     const surface& srf = reinterpret_cast<SURFACE*>(bench.context()->getSurface())->equation();
     const double tiny = 1e-9;
-    const std::vector<double> knots{0, 0, 1, 2, 2};
-    for (bool shortFirst : {false, true}) {
-        SCOPED_TRACE(shortFirst ? "short span first" : "short span last");
-        const std::vector<QELpar_pos> uv = shortFirst
-                                               ? std::vector<QELpar_pos>{{0.1, 0.1}, {0.1 + tiny, 0.1}, {0.8, 0.7}}
-                                               : std::vector<QELpar_pos>{{0.1, 0.1}, {0.8, 0.7}, {0.8 + tiny, 0.7}};
-        const pcurve pc(bs2Through(1, uv, knots), QELresfit, srf);
+    struct Case {
+        const char* what;
+        std::vector<QELpar_pos> uv;
+    };
+    // Two short spans in a row: the first has no long neighbour and stays,
+    // the second goes to the long one after it.
+    const std::vector<Case> cases{
+        {"short span first", {{0.1, 0.1}, {0.1 + tiny, 0.1}, {0.8, 0.7}}},
+        {"short span last", {{0.1, 0.1}, {0.8, 0.7}, {0.8 + tiny, 0.7}}},
+        {"two short spans first", {{0.1, 0.1}, {0.1 + tiny, 0.1}, {0.1 + tiny, 0.1 + tiny}, {0.8, 0.7}}},
+        {"two short spans last", {{0.1, 0.1}, {0.8, 0.7}, {0.8 + tiny, 0.7}, {0.8 + tiny, 0.7 + tiny}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<double> knots{0};
+        for (std::size_t i = 0; i < c.uv.size(); ++i)
+            knots.push_back(static_cast<double>(i));
+        const double end = static_cast<double>(c.uv.size() - 1);
+        knots.push_back(end);
+        const pcurve pc(bs2Through(1, c.uv, knots), QELresfit, srf);
         std::unique_ptr<intcurve> lifted(trimSpaceCurveFromPCurve(pc));
         ASSERT_TRUE(lifted && lifted->cur_present());
         EXPECT_NEAR(lifted->param_range().start_pt(), 0.0, 1e-12);
-        EXPECT_NEAR(lifted->param_range().end_pt(), 2.0, 1e-12);
-        for (double t : {0.0, 2.0})
+        EXPECT_NEAR(lifted->param_range().end_pt(), end, 1e-12);
+        for (double t : {0.0, end})
             EXPECT_LT(distance(lifted->eval_position(t), srf.eval_position(pc.eval_position(t))), QELresabs) << t;
     }
 }
@@ -787,6 +800,16 @@ TEST_F(TrimSegment, APcurveCollapsedToAPointNeverWinsOverItsCurve)
         ASSERT_NE(s->cur(), nullptr);
         EXPECT_LT(s->start(false).Distance(sourcePoint(model, c, false)), 1e-9);
         EXPECT_LT(s->end(false).Distance(sourcePoint(model, c, true)), 1e-9);
+        // Whatever the segment keeps, the face made of it is sound.
+        trimtest::TrimSource trim(model);
+        FACE* face = trim.build(0);
+        ASSERT_NE(face, nullptr);
+        BODY* sheet = trim.sheet(face);
+        ASSERT_NE(sheet, nullptr);
+        EXPECT_EQ(importtest::findingsOf(sheet), std::vector<std::string>{});
+        double area = 0.0, accuracy = 0.0;
+        ASSERT_TRUE(api_ent_area(sheet, 1e-8, area, accuracy).ok());
+        EXPECT_NEAR(area, 1.0, 1e-6);
     }
 }
 
@@ -945,5 +968,97 @@ TEST_F(TrimSegment, APcurveStartingOnACreaseLiftsFromTheSideItRunsInto)
             const double t = i / 200.0;
             EXPECT_LT(distance(lifted->eval_position(t), srf.eval_position(pc.eval_position(t))), QELresabs) << t;
         }
+    }
+}
+
+namespace {
+
+// The largest distance from the lifted curve to the pcurve's points on the
+// surface, and back from the curve's own points to a fine sampling of them:
+// an arc that runs round the other way, or stops short, is far either way.
+double liftGap(const curve& lifted, const pcurve& pc, const surface& srf)
+{
+    const QELinterval range = pc.param_range();
+    std::vector<QELposition> image;
+    for (int i = 0; i <= 400; ++i)
+        image.push_back(srf.eval_position(pc.eval_position(range.start_pt() + range.length() * i / 400.0)));
+    double worst = 0.0;
+    for (std::size_t i = 0; i < image.size(); i += 20) {
+        QELposition foot;
+        lifted.point_perp(image[i], foot);
+        worst = std::max(worst, distance(foot, image[i]));
+    }
+    const QELinterval own = lifted.param_range();
+    for (int i = 0; i <= 20; ++i) {
+        const QELposition at = lifted.eval_position(own.start_pt() + own.length() * i / 20.0);
+        double nearest = INFINITY;
+        for (std::size_t k = 0; k + 1 < image.size(); ++k) {
+            const QELvector along = image[k + 1] - image[k];
+            const double l2 = along % along;
+            const double f = l2 > 0.0 ? std::clamp(((at - image[k]) % along) / l2, 0.0, 1.0) : 0.0;
+            nearest = std::min(nearest, distance(at, image[k] + f * along));
+        }
+        worst = std::max(worst, nearest);
+    }
+    return worst;
+}
+
+} // namespace
+
+TEST_F(TrimSegment, IsoPcurvesRoundASeamOrBackOnThemselvesLiftOntoTheirOwnStretch)
+{
+    // Iso pcurves the surface's own line may serve, or may not: a whole turn
+    // started away from the seam, either way round; a pcurve whose control
+    // points run on past its start before turning back, round a cylinder and
+    // along a sphere's meridian. Whatever serves runs from the pcurve's start
+    // to its end over the pcurve's points and no others.
+    TestModel model = TestModel::cylinder(1.5, 2);
+    SegmentBench bench(model, 0);
+    const surface& cyl = reinterpret_cast<SURFACE*>(bench.context()->getSurface())->equation();
+    const sphere ball(QELposition(0, 0, 0), 2.0);
+    const bool roundU = cyl.periodic_u();
+    const QELinterval round = roundU ? cyl.param_range_u() : cyl.param_range_v();
+    const QELinterval along = roundU ? cyl.param_range_v() : cyl.param_range_u();
+    const double height = along.finite() ? along.mid_pt() : 0.5;
+    const auto onCylinder = [&](std::vector<double> rounds) {
+        std::vector<QELpar_pos> uv;
+        for (double w : rounds)
+            uv.push_back(roundU ? QELpar_pos(w, height) : QELpar_pos(height, w));
+        return uv;
+    };
+    const double w0 = round.start_pt() + 1.0, period = round.length();
+    struct Case {
+        const char* what;
+        const surface& srf;
+        std::vector<QELpar_pos> uv;
+        bool reversed = false;
+    };
+    const std::vector<Case> cases{
+        {"whole turn from inside the period", cyl, onCylinder({w0, w0 + period})},
+        {"whole turn backwards", cyl, onCylinder({w0 + period, w0})},
+        {"whole turn, pcurve reversed", cyl, onCylinder({w0, w0 + period}), true},
+        {"round a cylinder, turning back", cyl, onCylinder({w0, w0 + 0.3, w0 - 0.8})},
+        {"round a cylinder, turning back, reversed", cyl, onCylinder({w0, w0 + 0.3, w0 - 0.8}), true},
+        {"along a meridian, turning back", ball, {{0.5, 0.3}, {0.7, 0.3}, {-0.3, 0.3}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<double> knots = c.uv.size() == 2 ? std::vector<double>{0, 0, 1, 1}
+                                                           : std::vector<double>{0, 0, 0, 1, 1, 1};
+        pcurve pc(bs2Through(static_cast<int>(c.uv.size()) - 1, c.uv, knots), QELresfit, c.srf);
+        if (c.reversed)
+            pc.negate();
+        const QELinterval range = pc.param_range();
+        if (bs3_curve iso = trimIsoCurveOfPCurve(pc)) {
+            const intcurve line(iso);
+            for (double t : {range.start_pt(), range.end_pt()})
+                EXPECT_LT(distance(bs3_curve_position(t, iso), c.srf.eval_position(pc.eval_position(t))), 1e-9) << t;
+            EXPECT_LT(liftGap(line, pc, c.srf), 1e-4) << "the surface's line";
+        }
+        std::unique_ptr<intcurve> lifted(trimSpaceCurveFromPCurve(pc));
+        ASSERT_TRUE(lifted && lifted->cur_present());
+        for (double t : {range.start_pt(), range.end_pt()})
+            EXPECT_LT(distance(lifted->eval_position(t), c.srf.eval_position(pc.eval_position(t))), QELresabs) << t;
+        EXPECT_LT(liftGap(*lifted, pc, c.srf), 1e-4) << "the lifted curve";
     }
 }

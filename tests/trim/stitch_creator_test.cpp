@@ -400,6 +400,7 @@ TEST_F(StitchCreator, AScaledEllipseBoundsItsFaceOverItsOwnArcInEveryFrame)
                     int arcs = 0;
                     do {
                         EXPECT_LT(arcmodels::pcurveCurveGap(c), 1e-9);
+                        EXPECT_TRUE(arcmodels::curveHoldsEdgeRange(c->edge()));
                         const CURVE* on = c->edge()->geometry();
                         if (on && on->has_equation() && !is_STRAIGHT(&on->equation())) {
                             ++arcs;

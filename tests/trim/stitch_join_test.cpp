@@ -683,3 +683,56 @@ TEST_F(Stitching, APcurveFollowsOntoAnEdgeThatRunsItsWay)
     EXPECT_LT(distance(s.eval_position(pc.eval_position(0.0)), QELposition(1.0, 0.0, 0.0)), 1e-9);
     EXPECT_LT(distance(s.eval_position(pc.eval_position(2.5)), QELposition(1.0, 0.25, 0.0)), 1e-9);
 }
+
+TEST_F(Stitching, TwoJoinedPairsJoinIntoOnePartnerRing)
+{
+    // Four fins round the line x = 0, z = 0: the flat pair joined, the upright
+    // pair joined, then one of each. Every coedge's ring holds all four, on
+    // one edge, and a pcurve another coedge shares is not moved for it.
+    const std::vector<FACE*> f = keep(make_loose_polygon_faces(
+        {{0, 0, 0}, {0, 1, 0}, {-1, 1, 0}, {-1, 0, 0}, {0, 1, 0}, {0, 0, 0}, {1, 0, 0}, {1, 1, 0},
+         {0, 0, 0}, {0, 1, 0}, {0, 1, 1}, {0, 0, 1}, {0, 1, 0}, {0, 0, 0}, {0, 0, -1}, {0, 1, -1}},
+        {{0, 1, 2, 3}, {4, 5, 6, 7}, {8, 9, 10, 11}, {12, 13, 14, 15}}));
+    std::vector<COEDGE*> fins;
+    for (FACE* face : f)
+        fins.push_back(nthCoedge(face, 0));
+    ASSERT_TRUE(joinCoedges(coedgeTag(fins[0]), coedgeTag(fins[1])));
+    ASSERT_TRUE(joinCoedges(coedgeTag(fins[3]), coedgeTag(fins[2])));
+    ASSERT_TRUE(joinCoedges(coedgeTag(fins[1]), coedgeTag(fins[2])));
+    for (COEDGE* from : fins) {
+        std::vector<COEDGE*> ring{from};
+        for (COEDGE* x = from->partner(); x && x != from && ring.size() <= fins.size(); x = x->partner())
+            ring.push_back(x);
+        std::sort(ring.begin(), ring.end());
+        std::vector<COEDGE*> all = fins;
+        std::sort(all.begin(), all.end());
+        EXPECT_EQ(ring, all);
+        EXPECT_EQ(from->edge(), fins[0]->edge());
+    }
+    EXPECT_TRUE(loopsContinuous(f));
+}
+
+TEST_F(Stitching, APcurveSharedWithAnotherCoedgeIsMovedOnACopy)
+{
+    // As above, b's edge runs over [0, 10]; a's pcurve is shared by the
+    // opposite side of a twin square on the same plane, which keeps it as it was.
+    const std::vector<FACE*> f = keep(twoSquares(0.0));
+    const std::vector<FACE*> twin = keep(twoSquares(0.0));
+    COEDGE* a = nthCoedge(f[0], 1);
+    COEDGE* b = nthCoedge(f[1], 3);
+    EDGE* eb = b->edge();
+    const QELposition from = eb->start()->geometry()->coords(), to = eb->end()->geometry()->coords();
+    eb->set_geometry(make_curve(straight(from, normalise(to - from), 0.1)));
+    const QELinterval ten(0.0, 10.0);
+    eb->set_param_range(&ten);
+    ASSERT_TRUE(sg_add_pcurve_to_coedge(a));
+    COEDGE* sharer = nthCoedge(twin[0], 1);
+    sharer->set_geometry(a->geometry());
+    const QELinterval before = sharer->geometry()->equation().param_range();
+    ASSERT_TRUE(joinCoedges(coedgeTag(a), coedgeTag(b)));
+    EXPECT_NEAR(a->geometry()->equation().param_range().start_pt(), -10.0, 1e-9);
+    ASSERT_NE(sharer->geometry(), a->geometry());
+    const pcurve kept = sharer->geometry()->equation();
+    EXPECT_NEAR(kept.param_range().start_pt(), before.start_pt(), 1e-12);
+    EXPECT_NEAR(kept.param_range().end_pt(), before.end_pt(), 1e-12);
+}

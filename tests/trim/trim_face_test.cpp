@@ -9,6 +9,7 @@
 #include "velm/attrib.hxx"
 #include "velm/query.hxx"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -222,6 +223,36 @@ TEST_F(TrimContour, ALoopOfPolesBecomesOneCurvelessEdgeOnOneVertex)
     EXPECT_EQ(coedge->edge()->start(), coedge->edge()->end());
     const QELposition at = coedge->edge()->start()->geometry()->coords();
     EXPECT_LT((QELXPoint3D(at.x(), at.y(), at.z()) - QELXPoint3D(0.5, 0.25, 0.0)).Length(), 1e-12);
+}
+
+TEST_F(TrimContour, ALoopThatOnlyStartsOnAPoleKeepsItsEdges)
+{
+    // The square's own loop with a pole at its first corner put first or
+    // last: a loop with real edges is no vertex loop wherever its pole sits.
+    for (bool poleFirst : {true, false}) {
+        SCOPED_TRACE(poleFirst ? "pole first" : "pole last");
+        TestModel m = TestModel::planeFace();
+        qelx_test::TestLoop& loop = m.loops[0];
+        const int corner = m.edges[m.coedges[loop.coedges[0]].edge].start;
+        const int point = m.addEdge(-1, corner, corner, 0.0, 1.0);
+        m.addCoedge(0, point, true, m.addLinePCurve({0.0, 0.0}, {0.0, 0.0}, 0.0, 1.0));
+        if (poleFirst)
+            std::rotate(loop.coedges.begin(), loop.coedges.end() - 1, loop.coedges.end());
+        trimtest::TrimSource trim(m);
+        FACE* face = trim.build(0);
+        ASSERT_NE(face, nullptr);
+        const std::vector<std::vector<COEDGE*>> loops = trimtest::loopsOf(face);
+        ASSERT_EQ(loops.size(), 1u);
+        int curved = 0;
+        for (COEDGE* c : loops[0])
+            curved += c->edge()->geometry() ? 1 : 0;
+        EXPECT_EQ(curved, 4);
+        BODY* sheet = trim.sheet(face);
+        ASSERT_NE(sheet, nullptr);
+        double area = 0.0, accuracy = 0.0;
+        ASSERT_TRUE(api_ent_area(sheet, 1e-8, area, accuracy).ok());
+        EXPECT_NEAR(area, 1.0, 1e-6);
+    }
 }
 
 TEST_F(TrimContour, AnOpenArcsCurveIsLimitedToItsEdgeStoredEitherWay)

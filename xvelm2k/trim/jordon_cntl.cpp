@@ -397,7 +397,9 @@ QELXDynamicArray<Ve_JordonCntlHandle> Ve_JordonCntl::repair()
     if (!doMatch()) {
         if (prefPCurve && m_pcurve && !isDegenerate(true, QELresabs))
             loseCur();
-        if (!prefPCurve && m_curve)
+        // The curve stays when the pcurve was not preferred, or could not be
+        // (collapsed to a point): then the pcurve that disagrees with it goes.
+        if (m_curve)
             losePcur();
     }
     Ve_JordonDiscontinuity split(Ve_JordonCntlHandle(this), kTrimTangentBreakCosine);

@@ -319,24 +319,32 @@ void liftPCurve(PCurveLift& lift)
         }
     }
 
-    // Pieces shorter than QELresabs go; a neighbour stretches over their span.
+    // Pieces shorter than QELresabs go; the nearest long piece before them
+    // (else after them) stretches over their span, so a run of short pieces
+    // at either end leaves no part of the range uncovered.
     const std::size_t count = owned.curves.size();
     std::vector<bool> isShort(count);
     for (std::size_t i = 0; i < count; ++i)
         isShort[i] = lengths[i] < QELresabs;
     std::vector<std::size_t> kept;
+    std::size_t lastLong = count;
     for (std::size_t i = 0; i < count; ++i) {
         if (!isShort[i]) {
             kept.push_back(i);
+            lastLong = i;
             continue;
         }
         const QELinterval r = spans[i];
-        if (i > 0 && !isShort[i - 1]) {
-            bs3_curve previous = owned.curves[i - 1];
+        std::size_t nextLong = i + 1;
+        while (nextLong < count && isShort[nextLong])
+            ++nextLong;
+        if (lastLong < count) {
+            bs3_curve previous = owned.curves[lastLong];
             bs3_curve_reparam(bs3_curve_range(previous).start_pt(), r.end_pt(), previous);
-        } else if (i + 1 < count && !isShort[i + 1]) {
-            bs3_curve next = owned.curves[i + 1];
-            bs3_curve_reparam(r.start_pt(), bs3_curve_range(next).end_pt(), next);
+        } else if (nextLong < count) {
+            bs3_curve next = owned.curves[nextLong];
+            const QELinterval own = bs3_curve_range(next);
+            bs3_curve_reparam(std::min(r.start_pt(), own.start_pt()), own.end_pt(), next);
         } else {
             kept.push_back(i);
         }
