@@ -11,7 +11,9 @@
 #include "persist/brep_attrib_transfer.hxx"
 #include "qelx_velm/ve_attrib_transfer.hxx"
 #include "support/query_builders.hxx"
+#include "velm/errors.hxx"
 #include "velm/groups.hxx"
+#include "velm/testkit.hxx"
 
 using namespace importtest;
 using qelx_test::TestModel;
@@ -104,36 +106,68 @@ TEST_F(FreeGeometry, AttributesLayersAndPointSets)
 
 TEST_F(FreeGeometry, AnItemThatCannotBeReadFailsAlone)
 {
+    // Each item is warned of with its reason; a stage whose item failed
+    // says so, one whose item was only left out does not.
     struct Case {
         const char* what;
         void (*spoil)(TestModel&);
-        std::size_t bodies;
+        const char* why;
+        bool pointsFail, curvesFail;
+        const char* failingCall = nullptr; // a kernel call made to fail once
     };
     const Case cases[] = {
-        {"a point that is not a number", [](TestModel& m) { m.points[m.freePoints[0]][1] = std::nan(""); }, 2},
-        {"a point whose z is infinite", [](TestModel& m) { m.points[m.freePoints[0]][2] = HUGE_VAL; }, 2},
+        {"a point that is not a number", [](TestModel& m) { m.points[m.freePoints[0]][1] = std::nan(""); },
+         "not numbers", true, false},
+        {"a point whose z is infinite", [](TestModel& m) { m.points[m.freePoints[0]][2] = HUGE_VAL; }, "not numbers",
+         true, false},
+        {"a point whose z is not a number", [](TestModel& m) { m.points[m.freePoints[0]][2] = std::nan(""); },
+         "not numbers", true, false},
         {"a curve of no known kind", [](TestModel& m) { m.curves[m.freeCurves[1]].type = qelx_test::CurvUnknown; },
-         2},
+         "no curve could be made", false, false},
+        {"a line that runs nowhere", [](TestModel& m) { m.curves[m.freeCurves[0]].d1 = {0, 0, 0}; },
+         "no curve could be made", false, false},
+        {"a curve the kernel fails on", [](TestModel&) {}, "the kernel failed", false, true,
+         "api_make_edge_from_curve"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TestModel m = curvesAndPoints();
         c.spoil(m);
+        const auto injectFailure = [&] {
+            if (c.failingCall)
+                velm_test_fail_next(c.failingCall, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+        };
         qelx_test::EventRecorder events;
         ImporterRun run(m);
+        injectFailure();
         EXPECT_EQ(run.import(), QELI_OK) << "the other items were made";
-        EXPECT_EQ(run.result().size(), c.bodies);
-        ASSERT_EQ(events.names("Warning").size(), 1u);
-        EXPECT_NE(events.names("Warning")[0].find("not imported"), std::string::npos);
+        EXPECT_EQ(run.result().size(), 2u);
+        const std::vector<std::string> warnings = events.names("Warning");
+        ASSERT_EQ(warnings.size(), 1u);
+        EXPECT_NE(warnings[0].find("not imported"), std::string::npos);
+        EXPECT_NE(warnings[0].find(c.why), std::string::npos) << warnings[0];
+        ImporterRun stage(m);
+        Gk_ImportContext context(&stage.target(), &stage.sourceDocument());
+        EXPECT_EQ(stage.importer().ImportFreePoints(&stage.source(), &context), c.pointsFail ? QELI_FAIL : QELI_OK);
+        injectFailure();
+        EXPECT_EQ(stage.importer().ImportFreeCurves(&stage.source(), &context), c.curvesFail ? QELI_FAIL : QELI_OK);
+        stage.result();
     }
-    // The stage of the failing item says so; the others pass.
+    // Without a frame to carry it into the other coordinates, a z that is no
+    // number is caught as it is read.
     {
         TestModel spoilt = curvesAndPoints();
-        spoilt.points[spoilt.freePoints[0]][2] = HUGE_VAL;
+        spoilt.points[spoilt.freePoints[0]][2] = std::nan("");
         ImporterRun stage(spoilt);
-        Gk_ImportContext context(&stage.target(), &stage.sourceDocument());
-        EXPECT_EQ(stage.importer().ImportFreePoints(&stage.source(), &context), QELI_FAIL);
-        EXPECT_EQ(stage.importer().ImportFreeCurves(&stage.source(), &context), QELI_OK);
+        QELXGeometryExporter* geometry = nullptr;
+        stage.source().GetGeometryExporter(geometry);
+        qelx_test::EventRecorder events;
+        EXPECT_EQ(stage.importer().ImportFreePoint(geometry, stage.id(qelx_test::KindPoint, spoilt.freePoints[0]),
+                                                   nullptr),
+                  QELI_FAIL);
+        const std::vector<std::string> warnings = events.names("Warning");
+        ASSERT_EQ(warnings.size(), 1u);
+        EXPECT_NE(warnings[0].find("not numbers"), std::string::npos) << warnings[0];
         stage.result();
     }
     // Without a geometry exporter nothing can be read: each item fails.

@@ -304,14 +304,25 @@ TEST_F(TrimRoadCases, OnlyFacesTheSourceCallsUnboundedPlanesAreMarkedSo)
 
 TEST_F(TrimRoadCases, AFaceNothingWasMadeOfIsWarnedOfByNumber)
 {
-    TestModel model = TestModel::block(1, 2, 3);
-    model.surfaces[model.faces[3].surface].type = qelx_test::SurfUnknown;
-    qelx_test::EventRecorder events;
-    ImporterRun run(model);
-    EXPECT_EQ(trimSolid(run).size(), 5u);
-    const std::vector<std::string> warnings = events.names("Warning");
-    ASSERT_EQ(warnings.size(), 1u) << ::testing::PrintToString(warnings);
-    EXPECT_NE(warnings[0].find("face 3"), std::string::npos) << warnings[0];
+    // Lost before anything was made of it, or after its surface was checked
+    // and other events came: either way one warning names it.
+    for (bool loopless : {false, true}) {
+        SCOPED_TRACE(loopless ? "a cylinder's side without loops" : "a surface of no known kind");
+        TestModel model = TestModel::cylinder(1.0, 2.0);
+        int lost = 0;
+        while (model.surfaces[model.faces[lost].surface].type == qelx_test::SurfPlane)
+            ++lost;
+        if (loopless)
+            model.faces[lost].loops.clear();
+        else
+            model.surfaces[model.faces[lost].surface].type = qelx_test::SurfUnknown;
+        qelx_test::EventRecorder events;
+        ImporterRun run(model);
+        EXPECT_EQ(trimSolid(run).size(), model.faces.size() - 1);
+        const std::vector<std::string> warnings = events.names("Warning");
+        ASSERT_EQ(warnings.size(), 1u) << ::testing::PrintToString(warnings);
+        EXPECT_NE(warnings[0].find("face " + std::to_string(lost)), std::string::npos) << warnings[0];
+    }
 }
 
 TEST_F(TopologyCases, ABodyOfOneFreeFaceIsASheetOfItInEveryFrame)

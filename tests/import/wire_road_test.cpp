@@ -308,10 +308,15 @@ TEST_F(WireRoad, AClosedEdgeIsARingOfOneOnAVertexWhereItStarts)
         const char* what;
         bool withVertex, reversed;
     };
+    // So it is on the road of single-edge wires.
+    for (bool singleEdgeWires : {false, true})
     for (const Case& c : {Case{"with its vertex", true, false}, Case{"without vertices, along its curve", false, false},
                           Case{"without vertices, against its curve", false, true}})
         for (const Frame& frame : frames()) {
-            SCOPED_TRACE(std::string(c.what) + ", " + frame.name);
+            SCOPED_TRACE(std::string(c.what) + ", " + frame.name + (singleEdgeWires ? ", single-edge wires" : ""));
+            qelx_test::OptionScope options;
+            if (singleEdgeWires)
+                options.on("/XVelm/CreateSingleEdgeWires");
             const TestModel m = closedCircleWire(c.withVertex, c.reversed);
             const QELXPoint3D start = frame.morph.Apply(m.edgePoint(0, m.edges[0].domain[0]));
             WireImport import(m, frame.morph);

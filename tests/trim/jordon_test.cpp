@@ -589,6 +589,8 @@ TEST_F(TrimSegment, APcurveWithAShortSpanLiftsOverItsWholeRange)
         {"short span last", {{0.1, 0.1}, {0.8, 0.7}, {0.8 + tiny, 0.7}}},
         {"two short spans first", {{0.1, 0.1}, {0.1 + tiny, 0.1}, {0.1 + tiny, 0.1 + tiny}, {0.8, 0.7}}},
         {"two short spans last", {{0.1, 0.1}, {0.8, 0.7}, {0.8 + tiny, 0.7}, {0.8 + tiny, 0.7 + tiny}}},
+        // A few resabs long: a piece of its own, whose end is the pcurve's.
+        {"a span just longer than resabs last", {{0.1, 0.1}, {0.8, 0.7}, {0.8 + 5e3 * tiny, 0.7}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

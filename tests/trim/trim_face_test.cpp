@@ -168,6 +168,45 @@ TEST_F(TrimFace, EdgesTakeTheirSourceEdgesAttributesThroughTheCurveMap)
 
 class TrimContour : public trimtest::TrimTest {};
 
+TEST_F(TrimFace, VerticesLieWhereThePcurvesEndAndPreferredPcurvesWin)
+{
+    // The unit square with its first edge's curve moved: far off (the two
+    // disagree, and faces of category 0 or 1 prefer the pcurve), or a little
+    // off the plane (they agree, and the vertex goes where the pcurve ends).
+    // Either way every vertex is a corner of the square and the face has
+    // the square's area.
+    struct Case {
+        const char* what;
+        int category;
+        qelx_test::Vec3 move;
+    };
+    for (const Case& c : {Case{"category 0, curve moved away", 0, {0.0, 0.3, 0.0}},
+                          Case{"category 1, curve moved away", 1, {0.0, 0.3, 0.0}},
+                          Case{"curves preferred, curve a little off the plane", 2, {0.0, 0.0, 5e-4}}}) {
+        SCOPED_TRACE(c.what);
+        TestModel m = TestModel::planeFace();
+        m.faces[0].category = c.category;
+        m.shiftCurve(m.edges[m.coedges[m.loops[0].coedges[0]].edge].curve, c.move);
+        trimtest::TrimSource trim(m);
+        FACE* face = trim.build(0);
+        ASSERT_NE(face, nullptr);
+        const std::vector<std::vector<COEDGE*>> loops = trimtest::loopsOf(face);
+        ASSERT_EQ(loops.size(), 1u);
+        for (COEDGE* coedge : loops[0]) {
+            const QELposition at = coedge->start()->geometry()->coords();
+            double nearest = INFINITY;
+            for (const qelx_test::Vec3& corner : {qelx_test::Vec3{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}})
+                nearest = std::min(nearest, distance(at, QELposition(corner[0], corner[1], corner[2])));
+            EXPECT_LT(nearest, 1e-9);
+        }
+        BODY* sheet = trim.sheet(face);
+        ASSERT_NE(sheet, nullptr);
+        double area = 0.0, accuracy = 0.0;
+        ASSERT_TRUE(api_ent_area(sheet, 1e-8, area, accuracy).ok());
+        EXPECT_NEAR(area, 1.0, 1e-6);
+    }
+}
+
 TEST_F(TrimContour, AClosedCurveMakesOneEdgeOnOneVertexAndAnOpenLineNoLoop)
 {
     // The cylinder's top: one circle, its vertex where the circle ends.
