@@ -133,25 +133,10 @@ inline int containment(BODY* body, double x, double y, double z)
     return where == pc_inside ? 1 : where == pc_boundary ? 0 : -1;
 }
 
-class AssemblyTest : public ::testing::Test {
+// The part road registered for the nested conversions of every test.
+class AssemblyTest : public testkit::SiteCheckedTest {
 protected:
-    void SetUp() override
-    {
-        qelx_test::resetFramework();
-        velm_test_reset();
-        velm_test_record_object_sites(true);
-        registerPartImporter();
-        m_live = velm_live_object_count();
-    }
-    void TearDown() override
-    {
-        if (velm_live_object_count() != m_live)
-            ADD_FAILURE() << "kernel objects left behind: " << testkit::live_object_sites();
-        qelx_test::resetFramework();
-    }
-
-private:
-    long m_live = 0;
+    void prepare() override { registerPartImporter(); }
 };
 
 } // namespace asmtest

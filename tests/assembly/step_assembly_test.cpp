@@ -5,6 +5,7 @@
 #include "qelx_formats/cad_file.hxx"
 #include "qelx_formats/exchange_leak_suppressions.hxx"
 #include "qelx_formats/step_assembly.hxx"
+#include "support/holder_assembly.hxx"
 #include "../../tools/xvelm/assembly_import.hxx"
 #include "../../tools/xvelm/convert_verb.hxx"
 
@@ -51,15 +52,11 @@ TEST_F(StepAssemblyTest, FlattenedFileHasOneBodyPerLeafInstanceAndThePeersVolume
     // A holder of a plate and two pins, placed twice and turned, and one pin
     // on its own: seven leaf instances of two shared parts.
     TestAssembly a;
-    const int plate = a.addPart("plate", TestModel::block(6, 3, 1));
-    const int pin = a.addPart("pin", TestModel::cylinder(0.5, 2));
-    const int holder = a.addAssembly("holder");
-    a.place(holder, plate, "plate", qelx_test::placementTranslation(0, 0, 0));
-    a.place(holder, pin, "pin-a", qelx_test::placementTranslation(1.5, 1.5, 1));
-    a.place(holder, pin, "pin-b", qelx_test::placementTurnZ(0.4, 4.5, 1.5, 1));
-    a.place(-1, holder, "holder-1", qelx_test::placementTranslation(0, 0, 0));
-    a.place(-1, holder, "holder-2", qelx_test::placementTurnZ(M_PI / 3, 20, 5, -2));
-    a.place(-1, pin, "loose pin", qelx_test::placementTranslation(-5, 0, 0));
+    const holdertest::Holder h = holdertest::addHolder(
+        a, {qelx_test::placementTranslation(1.5, 1.5, 1), qelx_test::placementTurnZ(0.4, 4.5, 1.5, 1)});
+    a.place(-1, h.holder, "holder-1", qelx_test::placementTranslation(0, 0, 0));
+    a.place(-1, h.holder, "holder-2", qelx_test::placementTurnZ(M_PI / 3, 20, 5, -2));
+    a.place(-1, h.pin, "loose pin", qelx_test::placementTranslation(-5, 0, 0));
     TempStep file;
     std::string error;
     ASSERT_EQ(qelx_formats::writeStepAssembly(a, file.path(), error), QELI_OK) << error;
@@ -259,11 +256,7 @@ TEST_F(StepAssemblyTest, OneReadOfAFileGivesWhatEitherReaderGives)
 TEST_F(StepAssemblyTest, ConvertFlattensAStepAssemblyIntoTheKernel)
 {
     TestAssembly a;
-    const int plate = a.addPart("plate", TestModel::block(6, 3, 1));
-    const int pin = a.addPart("pin", TestModel::cylinder(0.5, 2));
-    const int holder = a.addAssembly("holder");
-    a.place(holder, plate, "plate", qelx_test::placementTranslation(0, 0, 0));
-    a.place(holder, pin, "pin", qelx_test::placementTranslation(1.5, 1.5, 1));
+    const int holder = holdertest::addHolder(a, {qelx_test::placementTranslation(1.5, 1.5, 1)}).holder;
     a.place(-1, holder, "holder-1", qelx_test::placementTranslation(0, 0, 0));
     a.place(-1, holder, "holder-2", qelx_test::placementTurnZ(1.0, 20, 0, 0));
     TempStep file;
@@ -322,28 +315,11 @@ std::string layerNameOf(const TestModel& m, qelx_test::EntityKind kind, int inde
 TestAssembly colouredHolders()
 {
     TestAssembly a;
-    TestModel plate = TestModel::block(6, 3, 1);
-    plate.layers[1].name = "Plates";
-    plate.layers[2].name = "Marked";
-    qelx_test::TestAttributes& plateBody = plate.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)];
-    plateBody.color = std::array<double, 4>{0.2, 0.4, 0.8, 0.0};
-    plateBody.layer = 1;
-    qelx_test::TestAttributes& top = plate.attributes[qelx_test::wordOf(qelx_test::KindFace, 1)];
-    top.color = std::array<double, 4>{0.9, 0.1, 0.1, 0.0};
-    top.name = "top";
-    top.layer = 2;
-    TestModel pin = TestModel::cylinder(0.5, 2);
-    pin.layers[1].name = "Pins";
-    qelx_test::TestAttributes& pinBody = pin.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)];
-    pinBody.color = std::array<double, 4>{0.1, 0.7, 0.2, 0.0};
-    pinBody.layer = 1;
-    const int plateDef = a.addPart("plate", std::move(plate));
-    const int pinDef = a.addPart("pin", std::move(pin));
-    const int holder = a.addAssembly("holder");
-    a.place(holder, plateDef, "plate", qelx_test::placementTranslation(0, 0, 0));
-    const int yellow = a.place(holder, pinDef, "pin-a", qelx_test::placementTranslation(1.5, 1.5, 1));
-    a.instances[static_cast<std::size_t>(yellow)].color = std::array<double, 4>{1.0, 0.9, 0.0, 0.0};
-    a.place(holder, pinDef, "pin-b", qelx_test::placementTurnZ(0.4, 4.5, 1.5, 1));
+    const int holder = holdertest::addHolder(a,
+                                             {qelx_test::placementTranslation(1.5, 1.5, 1),
+                                              qelx_test::placementTurnZ(0.4, 4.5, 1.5, 1)},
+                                             true)
+                           .holder;
     a.place(-1, holder, "turned", qelx_test::placementTurnZ(M_PI / 3, 20, 5, -2));
     a.place(-1, holder, "mirrored", qelx_test::placementMirrorX(-10, 0, 0));
     return a;

@@ -16,6 +16,7 @@
 #include "qelx/gk_import.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx/test_exporters.hxx"
+#include "qelx_velm/default_geometry_importer.hxx"
 #include "qelx_velm/ve_attrib_transfer.hxx"
 #include "qelx_velm/velm_document.hxx"
 #include "velm/groups.hxx"
@@ -33,7 +34,7 @@ struct Frame {
     QELXMorph3D morph;
 };
 
-inline QELXMorph3D rotation(double angle, bool mirror)
+inline QELXMorph3D rotation(double angle, bool mirror, double scale = 1.0)
 {
     QELXAffine a;
     const double c = std::cos(angle), s = std::sin(angle);
@@ -45,7 +46,7 @@ inline QELXMorph3D rotation(double angle, bool mirror)
     for (int r = 0; r < 3; ++r)
         a.SetRow(r, mirror && r == 0 ? -m[r][0] : m[r][0], mirror && r == 0 ? -m[r][1] : m[r][1],
                  mirror && r == 0 ? -m[r][2] : m[r][2]);
-    return QELXMorph3D(a, QELXPoint3D(0.5, -1.0, 2.0), 1.0);
+    return QELXMorph3D(a, QELXPoint3D(0.5, -1.0, 2.0), scale);
 }
 
 inline std::vector<Frame> frames()
@@ -76,6 +77,11 @@ public:
     qelx_test::TestModel& model() { return m_document.model(); }
     QELXVelmBRepImporter& importer() { return m_importer; }
     QELXIdentifier id(qelx_test::EntityKind kind, int index) { return m_source.id(kind, index); }
+    // Geometry read by the framework's default importer, in the source's own frame.
+    void useDefaultGeometryImporter()
+    {
+        m_importer.SetGeometryImporter(new QELXDefaultGeometryImporter(&m_source.geometry(), 1.0));
+    }
 
     std::vector<BODY*> bodies()
     {
@@ -132,25 +138,6 @@ inline std::vector<int> layersOf(QELXVelmLayerImporter* layers, ENTITY* entity)
     return out;
 }
 
-class ImportTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        qelx_test::resetFramework();
-        velm_test_reset();
-        // Sites of what the test makes, so that a leak says where it was made.
-        velm_test_record_object_sites(true);
-        m_live = velm_live_object_count();
-    }
-    void TearDown() override
-    {
-        if (velm_live_object_count() != m_live)
-            ADD_FAILURE() << "kernel objects left behind: " << testkit::live_object_sites();
-        qelx_test::resetFramework();
-    }
-
-private:
-    long m_live = 0;
-};
+class ImportTest : public testkit::SiteCheckedTest {};
 
 } // namespace importtest

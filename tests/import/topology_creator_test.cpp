@@ -239,9 +239,7 @@ TEST_F(TopologyCreator, ADefaultImportedIntcurveIsRebuiltOnItsTwoFaces)
         ASSERT_GE(shared, 0);
         model.kinkCurve(model.edges[shared].curve, 0.0);
         Import import(model);
-        QELXGeometryExporter* geometry = nullptr;
-        import.source().GetGeometryExporter(geometry);
-        import.importer().SetGeometryImporter(new QELXDefaultGeometryImporter(geometry, 1.0));
+        import.useDefaultGeometryImporter();
         import.creator().CreateSheetBody(import.id(qelx_test::KindBody, 0));
         ASSERT_EQ(import.bodies().size(), 1u);
         EXPECT_EQ(findingsOf(import.bodies()[0]), std::vector<std::string>());

@@ -9,6 +9,7 @@
 #include "velm/groups.hxx"
 #include "velm/lists.hxx"
 
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
@@ -138,6 +139,31 @@ int wiresOf(BODY* body)
 }
 
 QELXPoint3D at(const qelx_test::Vec3& v, const QELXMorph3D& morph) { return morph.Apply(QELXPoint3D(v[0], v[1], v[2])); }
+
+// A body of one wire over the edges, with the vertices of its own given.
+void addWireBody(TestModel& m, std::vector<int> edges, std::vector<int> vertices = {})
+{
+    const int body = m.addBody();
+    qelx_test::TestWire wire;
+    wire.edges = std::move(edges);
+    wire.vertices = std::move(vertices);
+    m.bodies[body].wires.push_back(static_cast<int>(m.wires.size()));
+    m.wires.push_back(wire);
+}
+
+// An edge on the straight line from vertex a to vertex b, at unit speed.
+int lineEdge(TestModel& m, int a, int b)
+{
+    const qelx_test::Vec3 p = m.points[m.vertices[a].point], q = m.points[m.vertices[b].point];
+    const double length = std::hypot(q[0] - p[0], q[1] - p[1], q[2] - p[2]);
+    return m.addEdge(m.addLine(p, q), a, b, 0.0, length);
+}
+
+// An edge on the whole unit circle about the origin in z = 0, closed at vertex v.
+int unitCircleEdge(TestModel& m, int v)
+{
+    return m.addEdge(m.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 1.0, 1.0, 0.0, 2.0 * M_PI), v, v, 0.0, 2.0 * M_PI);
+}
 
 // Two wires of a body that meet at their shared vertex 2 (edges 0, 1 and 2).
 TestModel twoWiresSharingAVertex()
@@ -278,13 +304,12 @@ namespace {
 TestModel closedCircleWire(bool withVertex, bool reversed)
 {
     TestModel m;
-    const int body = m.addBody();
     const int circle = m.addEllipse({1, 2, 3}, {1, 0, 0}, {0, 0, 1}, 2.0, 2.0, 0.0, 2.0 * M_PI);
-    qelx_test::TestWire wire;
+    std::vector<int> vertices;
     if (withVertex) {
         const int v = m.addVertex({3, 2, 3});
         m.addEdge(circle, v, v, 0.0, 2.0 * M_PI);
-        wire.vertices = {v};
+        vertices = {v};
     } else {
         qelx_test::TestEdge edge;
         edge.curve = circle;
@@ -293,9 +318,7 @@ TestModel closedCircleWire(bool withVertex, bool reversed)
         edge.domain[1] = reversed ? -1.0 : 1.0 + 2.0 * M_PI;
         m.edges.push_back(edge);
     }
-    wire.edges = {0};
-    m.wires.push_back(wire);
-    m.bodies[body].wires.push_back(0);
+    addWireBody(m, {0}, vertices);
     return m;
 }
 
@@ -369,13 +392,8 @@ TestModel closedWithEdgeRunningBack()
 TestModel twoEdgesLeavingTheMiddle()
 {
     TestModel m;
-    const int body = m.addBody();
     const int o = m.addVertex({0, 0, 0}), a = m.addVertex({2, 0, 0}), b = m.addVertex({0, 3, 0});
-    qelx_test::TestWire wire;
-    wire.edges = {m.addEdge(m.addLine({0, 0, 0}, {2, 0, 0}), o, a, 0.0, 2.0),
-                  m.addEdge(m.addLine({0, 0, 0}, {0, 3, 0}), o, b, 0.0, 3.0)};
-    m.wires.push_back(wire);
-    m.bodies[body].wires.push_back(0);
+    addWireBody(m, {lineEdge(m, o, a), lineEdge(m, o, b)});
     return m;
 }
 
@@ -384,18 +402,14 @@ TestModel twoEdgesLeavingTheMiddle()
 TestModel threeWayBranch()
 {
     TestModel m;
-    const int body = m.addBody();
     const int o = m.addVertex({0, 0, 0});
-    qelx_test::TestWire wire;
+    std::vector<int> edges;
     const std::vector<qelx_test::Vec3> ends{{1, 0, 0}, {0, 2, 0}, {0, 0, 3}};
     for (std::size_t k = 0; k < ends.size(); ++k) {
         const int v = m.addVertex(ends[k]);
-        const double length = k + 1.0;
-        wire.edges.push_back(k == 1 ? m.addEdge(m.addLine(ends[k], {0, 0, 0}), v, o, 0.0, length)
-                                    : m.addEdge(m.addLine({0, 0, 0}, ends[k]), o, v, 0.0, length));
+        edges.push_back(k == 1 ? lineEdge(m, v, o) : lineEdge(m, o, v));
     }
-    m.wires.push_back(wire);
-    m.bodies[body].wires.push_back(0);
+    addWireBody(m, edges);
     return m;
 }
 
@@ -664,14 +678,8 @@ TEST_F(WireRoad, ALineEndingOnACircleIsOneChainNotABranch)
     for (const Frame& frame : frames()) {
         SCOPED_TRACE(frame.name);
         TestModel m;
-        const int body = m.addBody();
         const int far = m.addVertex({3, 0, 0}), knot = m.addVertex({1, 0, 0});
-        qelx_test::TestWire wire;
-        wire.edges = {m.addEdge(m.addLine({3, 0, 0}, {1, 0, 0}), far, knot, 0.0, 2.0),
-                      m.addEdge(m.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 1.0, 1.0, 0.0, 2.0 * M_PI), knot, knot,
-                                0.0, 2.0 * M_PI)};
-        m.wires.push_back(wire);
-        m.bodies[body].wires.push_back(0);
+        addWireBody(m, {lineEdge(m, far, knot), unitCircleEdge(m, knot)});
         ASSERT_LT(m.maxGap(), 1e-9);
         WireImport import(m, frame.morph);
         const std::vector<BODY*> bodies = import.run();
@@ -707,15 +715,8 @@ TEST_F(WireRoad, LooseEdgesOfOneBodyBecomeBodiesApartAndABranchKeepsItsCircleARi
     // Two lines and a whole circle at one vertex branch: each edge a wire of
     // its own, the circle's a ring of one.
     TestModel m;
-    const int body = m.addBody();
     const int left = m.addVertex({3, 0, 0}), knot = m.addVertex({1, 0, 0}), right = m.addVertex({1, -2, 0});
-    qelx_test::TestWire wire;
-    wire.edges = {m.addEdge(m.addLine({3, 0, 0}, {1, 0, 0}), left, knot, 0.0, 2.0),
-                  m.addEdge(m.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 1.0, 1.0, 0.0, 2.0 * M_PI), knot, knot, 0.0,
-                            2.0 * M_PI),
-                  m.addEdge(m.addLine({1, 0, 0}, {1, -2, 0}), knot, right, 0.0, 2.0)};
-    m.wires.push_back(wire);
-    m.bodies[body].wires.push_back(0);
+    addWireBody(m, {lineEdge(m, left, knot), unitCircleEdge(m, knot), lineEdge(m, knot, right)});
     ASSERT_LT(m.maxGap(), 1e-9);
     WireImport import(m, QELXMorph3D());
     const std::vector<BODY*> bodies = import.run();

@@ -68,6 +68,35 @@ inline HalfEllipse halfEllipsePastAPeriod(double a, double b, bool arcReversed)
     return out;
 }
 
+// A half disc in z = 0 as a sheet (face 0): the arc from (1, 0) round to
+// (-1, 0) over [0, pi] of the unit circle, without a pcurve, then the line
+// back; the arc edge (edge 0) stored against its curve when asked (its
+// coedge then runs against it).
+inline qelx_test::TestModel halfDisc(bool arcReversed)
+{
+    qelx_test::TestModel m;
+    int shell = -1;
+    m.addSheetBody(shell);
+    const int a = m.addVertex({1, 0, 0}), b = m.addVertex({-1, 0, 0});
+    const int arc =
+        m.addEdge(m.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 1.0, 1.0, 0.0, std::numbers::pi), a, b, 0.0,
+                  std::numbers::pi);
+    const int line = m.addEdge(m.addLine({-1, 0, 0}, {1, 0, 0}), b, a, 0.0, 2.0);
+    const int face = m.addFace(shell, m.addPlane({0, 0, 0}, {1, 0, 0}, {0, 0, 1}));
+    const int loop = m.addLoop(face);
+    const int arcCoedge = m.addCoedge(loop, arc, true, -1);
+    m.addCoedge(loop, line, true, m.addLinePCurve({-1, 0}, {1, 0}, 0.0, 2.0));
+    if (arcReversed) {
+        qelx_test::TestEdge& e = m.edges[static_cast<std::size_t>(arc)];
+        e.sense = false;
+        e.domain[0] = -std::numbers::pi;
+        e.domain[1] = 0.0;
+        std::swap(e.start, e.end);
+        m.coedges[static_cast<std::size_t>(arcCoedge)].sense = false;
+    }
+    return m;
+}
+
 // The edge turned against its curve, running the same way round its loops:
 // its ends swap, its domain is negated and every coedge's sense on it turns
 // (so the coedges' parameters, domains and pcurves stay as they were).

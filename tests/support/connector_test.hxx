@@ -48,4 +48,29 @@ protected:
     long m_live = 0;
 };
 
+// A fixture whose leak report says where each object left behind was made:
+// the framework and the kernel's test state reset, object sites recorded.
+class SiteCheckedTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qelx_test::resetFramework();
+        velm_test_reset();
+        velm_test_record_object_sites(true);
+        prepare();
+        m_live = velm_live_object_count();
+    }
+    void TearDown() override
+    {
+        if (velm_live_object_count() != m_live)
+            ADD_FAILURE() << "kernel objects left behind: " << live_object_sites();
+        qelx_test::resetFramework();
+    }
+    // What a fixture sets up before the live objects are counted.
+    virtual void prepare() {}
+
+private:
+    long m_live = 0;
+};
+
 }  // namespace testkit

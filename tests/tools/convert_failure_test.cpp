@@ -27,6 +27,7 @@
 #include "qelx_formats/step_assembly.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
 #include "support/connector_test.hxx"
+#include "support/holder_assembly.hxx"
 #include "support/repair_sweep.hxx"
 #include "velm/errors.hxx"
 #include "velm/testkit.hxx"
@@ -76,11 +77,7 @@ std::string mirroredCylinderIges(const SweepScratch& dir, bool asSolid = false)
 std::string holderAssemblyStep(const SweepScratch& dir)
 {
     qelx_test::TestAssembly a;
-    const int plate = a.addPart("plate", qelx_test::TestModel::block(6, 3, 1));
-    const int pin = a.addPart("pin", qelx_test::TestModel::cylinder(0.5, 2));
-    const int holder = a.addAssembly("holder");
-    a.place(holder, plate, "plate", qelx_test::placementTranslation(0, 0, 0));
-    a.place(holder, pin, "pin", qelx_test::placementTranslation(1.5, 1.5, 1));
+    const int holder = holdertest::addHolder(a, {qelx_test::placementTranslation(1.5, 1.5, 1)}).holder;
     a.place(-1, holder, "holder-1", qelx_test::placementTranslation(0, 0, 0));
     a.place(-1, holder, "holder-2", qelx_test::placementTurnZ(1.0, 20, 0, 0));
     const std::string path = dir / "holders.step";
@@ -95,28 +92,8 @@ std::string holderAssemblyStep(const SweepScratch& dir)
 // assembly road also carries attributes and layers onto the flattened bodies.
 std::string attributedHolderAssemblyStep(const SweepScratch& dir)
 {
-    qelx_test::TestModel plate = qelx_test::TestModel::block(6, 3, 1);
-    plate.layers[1].name = "Plates";
-    plate.layers[2].name = "Marked";
-    qelx_test::TestAttributes& plateBody = plate.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)];
-    plateBody.color = std::array<double, 4>{0.2, 0.4, 0.8, 0.0};
-    plateBody.layer = 1;
-    qelx_test::TestAttributes& top = plate.attributes[qelx_test::wordOf(qelx_test::KindFace, 1)];
-    top.color = std::array<double, 4>{0.9, 0.1, 0.1, 0.0};
-    top.name = "top";
-    top.layer = 2;
-    qelx_test::TestModel pin = qelx_test::TestModel::cylinder(0.5, 2);
-    pin.layers[1].name = "Pins";
-    qelx_test::TestAttributes& pinBody = pin.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)];
-    pinBody.color = std::array<double, 4>{0.1, 0.7, 0.2, 0.0};
-    pinBody.layer = 1;
     qelx_test::TestAssembly a;
-    const int plateDef = a.addPart("plate", std::move(plate));
-    const int pinDef = a.addPart("pin", std::move(pin));
-    const int holder = a.addAssembly("holder");
-    a.place(holder, plateDef, "plate", qelx_test::placementTranslation(0, 0, 0));
-    const int yellow = a.place(holder, pinDef, "pin-a", qelx_test::placementTranslation(1.5, 1.5, 1));
-    a.instances[static_cast<std::size_t>(yellow)].color = std::array<double, 4>{1.0, 0.9, 0.0, 0.0};
+    const int holder = holdertest::addHolder(a, {qelx_test::placementTranslation(1.5, 1.5, 1)}, true).holder;
     a.place(-1, holder, "holder-1", qelx_test::placementTranslation(0, 0, 0));
     a.place(-1, holder, "holder-2", qelx_test::placementTurnZ(1.0, 20, 0, 0));
     const std::string path = dir / "attributed_holders.step";

@@ -4,6 +4,7 @@
 #include "trim_test_support.hxx"
 
 #include "qelx_velm/ve_option_doc.hxx"
+#include "support/arc_models.hxx"
 #include "support/repair_builders.hxx"
 #include "trim/trim_internal.hxx"
 #include "velm/attrib.hxx"
@@ -201,9 +202,7 @@ TEST_F(TrimFace, VerticesLieWhereThePcurvesEndAndPreferredPcurvesWin)
         }
         BODY* sheet = trim.sheet(face);
         ASSERT_NE(sheet, nullptr);
-        double area = 0.0, accuracy = 0.0;
-        ASSERT_TRUE(api_ent_area(sheet, 1e-8, area, accuracy).ok());
-        EXPECT_NEAR(area, 1.0, 1e-6);
+        EXPECT_NEAR(trimtest::areaOf(sheet), 1.0, 1e-6);
     }
 }
 
@@ -288,9 +287,7 @@ TEST_F(TrimContour, ALoopThatOnlyStartsOnAPoleKeepsItsEdges)
         EXPECT_EQ(curved, 4);
         BODY* sheet = trim.sheet(face);
         ASSERT_NE(sheet, nullptr);
-        double area = 0.0, accuracy = 0.0;
-        ASSERT_TRUE(api_ent_area(sheet, 1e-8, area, accuracy).ok());
-        EXPECT_NEAR(area, 1.0, 1e-6);
+        EXPECT_NEAR(trimtest::areaOf(sheet), 1.0, 1e-6);
     }
 }
 
@@ -304,27 +301,10 @@ TEST_F(TrimContour, AnOpenArcsCurveIsLimitedToItsEdgeStoredEitherWay)
         for (bool reversed : {false, true}) {
             SCOPED_TRACE(std::string(category == 0 ? "pcurves preferred" : "curves preferred") +
                          (reversed ? ", arc against its circle" : ", arc along its circle"));
-            TestModel m;
-            int shell = -1;
-            m.addSheetBody(shell);
-            const int a = m.addVertex({1, 0, 0}), b = m.addVertex({-1, 0, 0});
-            const int arc = m.addEdge(m.addEllipse({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 1.0, 1.0, 0.0, M_PI), a, b, 0.0,
-                                      M_PI);
-            const int line = m.addEdge(m.addLine({-1, 0, 0}, {1, 0, 0}), b, a, 0.0, 2.0);
-            const int face = m.addFace(shell, m.addPlane({0, 0, 0}, {1, 0, 0}, {0, 0, 1}));
-            m.faces[face].category = category;
-            const int loop = m.addLoop(face);
             // The arc without a pcurve: the loop takes its circle.
-            const int arcCoedge = m.addCoedge(loop, arc, true, -1);
-            m.addCoedge(loop, line, true, m.addLinePCurve({-1, 0}, {1, 0}, 0.0, 2.0));
-            if (reversed) {
-                qelx_test::TestEdge& e = m.edges[arc];
-                e.sense = false;
-                e.domain[0] = -M_PI;
-                e.domain[1] = 0.0;
-                std::swap(e.start, e.end);
-                m.coedges[arcCoedge].sense = false;
-            }
+            TestModel m = arcmodels::halfDisc(reversed);
+            const int face = 0;
+            m.faces[face].category = category;
             ASSERT_LT(m.maxGap(), 1e-9);
             const auto expectArcLimited = [](FACE* built) {
                 EDGE* edge = nullptr;
@@ -356,11 +336,9 @@ TEST_F(TrimContour, AnOpenArcsCurveIsLimitedToItsEdgeStoredEitherWay)
             expectArcLimited(built);
             BODY* sheet = trim.sheet(built);
             EXPECT_EQ(importtest::findingsOf(sheet), std::vector<std::string>{});
-            double area = 0.0, accuracy = 0.0;
-            ASSERT_TRUE(api_ent_area(sheet, 1e-8, area, accuracy).ok());
             // Measured over the arc's fitted pcurve: the fit's accuracy, not
             // the other half of the circle.
-            EXPECT_NEAR(area, M_PI / 2.0, 1e-3);
+            EXPECT_NEAR(trimtest::areaOf(sheet), M_PI / 2.0, 1e-3);
         }
 }
 
@@ -385,9 +363,7 @@ TEST_F(TrimContour, ASegmentTooShortForAnEdgeIsLeftOutOfItsLoop)
         EXPECT_EQ(trimtest::loopsOf(built)[0].size(), 4u);
         BODY* sheet = trim.sheet(built);
         EXPECT_EQ(importtest::findingsOf(sheet), std::vector<std::string>{});
-        double area = 0.0, accuracy = 0.0;
-        ASSERT_TRUE(api_ent_area(sheet, 1e-8, area, accuracy).ok());
-        EXPECT_NEAR(area, 1.0, 1e-8);
+        EXPECT_NEAR(trimtest::areaOf(sheet), 1.0, 1e-8);
     }
 }
 

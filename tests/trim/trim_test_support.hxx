@@ -5,6 +5,7 @@
 // judgement of the faces it builds.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "model/kernel_call_bracket.hxx"
 #include "trim/trim_face_cntl.hxx"
 #include "velm/geometry_entity.hxx"
+#include "velm/query.hxx"
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
 
@@ -93,6 +95,13 @@ inline std::vector<std::vector<COEDGE*>> loopsOf(const FACE* face)
         } while (c && c != loop->start());
     }
     return out;
+}
+
+// The sheet's area; not a number when the kernel cannot measure it.
+inline double areaOf(const BODY* sheet)
+{
+    double area = 0.0, accuracy = 0.0;
+    return sheet && api_ent_area(sheet, 1e-8, area, accuracy).ok() ? area : std::nan("");
 }
 
 using TrimTest = importtest::ImportTest;
