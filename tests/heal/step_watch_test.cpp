@@ -16,7 +16,10 @@
 #include "support/query_builders.hxx"
 #include "support/repair_builders.hxx"
 #include "support/repair_sweep.hxx"
+#include "velm/bspline.hxx"
 #include "velm/build.hxx"
+#include "velm/geometry_entity.hxx"
+#include "velm/insanity.hxx"
 #include "velm/topology_api.hxx"
 #include "velm/topology_edit.hxx"
 
@@ -78,6 +81,38 @@ TEST_F(StepWatchOfLoops, ALoopRepairIsKeptOnlyWhileItKeepsTheCurvesAndTheSolid)
         }
         api_del_entity(body);
     }
+}
+
+// The watch checks each face again after every step that touched it and
+// keeps the checker's verdict on each B-spline by its data: a curve changed
+// in place is checked anew, both ways.
+TEST_F(StepWatchOfLoops, ACurveChangedInPlaceIsCheckedAnewWhileTheChecksAreKept)
+{
+    BODY* sheet = testkit::make_spline_sheet();
+    EDGE* edge = watchedFace(sheet)->loop()->start()->edge();
+    ASSERT_TRUE(edge && edge->geometry() && edge->geometry()->equation().type() == 11);
+    bs3_curve b = static_cast<intcurve&>(edge->geometry()->equation_for_update()).cur();
+    int n = 0;
+    QELposition* points = nullptr;
+    bs3_curve_control_points(b, n, points);
+    ASSERT_GE(n, 3);
+    const QELposition first = points[0], second = points[1];
+    delete[] points;
+    const int badCurve = qelvelm_insanity_errmod.message_code(insanity_bad_curve);
+    auto curveFound = [&] {
+        insanity_list* findings = nullptr;
+        EXPECT_TRUE(api_check_entity(sheet, findings).ok());
+        const bool found = findings && findings->exist(badCurve);
+        delete findings;
+        return found;
+    };
+    check_geometry_memo kept;
+    EXPECT_FALSE(curveFound());
+    bs3_curve_set_ctrlpt(b, 1, first, 1.0); // two control points on one another
+    EXPECT_TRUE(curveFound());
+    bs3_curve_set_ctrlpt(b, 1, second, 1.0);
+    EXPECT_FALSE(curveFound());
+    api_del_entity(sheet);
 }
 
 } // namespace

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "model/kernel_call_bracket.hxx"
+#include "velm/insanity.hxx"
 #include "velm/query.hxx"
 #include "xvelm2k/export.hxx"
 
@@ -142,6 +143,9 @@ private:
     // The body's volume before the step was negative (`faces` as it left it).
     bool insideOut(std::map<FACE*, FaceState>& faces, const ShapeChange& change) const;
 
+    // Faces are checked again after every step that touched them; their
+    // B-splines mostly stand unchanged and are tested once.
+    check_geometry_memo m_memo;
     BODY* m_body;
     std::string m_label;
     std::optional<BodyState> m_state;

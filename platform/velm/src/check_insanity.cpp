@@ -4,9 +4,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
+#include "bspline_data.hxx"
 #include "velm/api.hxx"
 #include "velm/check.hxx"
 #include "velm/geometry.hxx"
@@ -214,12 +219,106 @@ bool pcurve_outside_surface(const COEDGE* c) {
   return false;
 }
 
+// ---- the memo of B-spline checks (check_geometry_memo) ----
+
+using spline_key = std::vector<double>;
+
+struct spline_key_hash {
+  std::size_t operator()(const spline_key& k) const {
+    std::uint64_t h = 1469598103934665603ull;
+    for (double d : k) {
+      std::uint64_t bits;
+      std::memcpy(&bits, &d, sizeof bits);
+      h = (h ^ bits) * 1099511628211ull;
+    }
+    return static_cast<std::size_t>(h);
+  }
+};
+
+struct geometry_memo {
+  int holders = 0;
+  std::size_t kept = 0;  // numbers held in the keys
+  std::unordered_map<spline_key, bool, spline_key_hash> found;
+};
+
+geometry_memo& memo() {
+  thread_local geometry_memo m;
+  return m;
+}
+
+// Enough for the splines of a large model (16 MB of keys); past it the memo
+// starts afresh.
+constexpr std::size_t kMemoCap = std::size_t(1) << 21;
+
+void put_direction(spline_key& key, const bs_direction& d) {
+  key.insert(key.end(), {double(d.degree), double(d.form), double(d.pole), double(d.knots.size())});
+  key.insert(key.end(), d.knots.begin(), d.knots.end());
+}
+
+void put_net(spline_key& key, bool rational, double point_tol, const std::vector<QELposition>& pts,
+             const std::vector<double>& weights) {
+  key.insert(key.end(), {rational ? 1.0 : 0.0, point_tol, double(pts.size())});
+  for (const QELposition& p : pts) key.insert(key.end(), {p.x(), p.y(), p.z()});
+  key.push_back(double(weights.size()));
+  key.insert(key.end(), weights.begin(), weights.end());
+}
+
+// Whether the check of the B-spline found a status, kept by its data (while a
+// memo is held: the callers ask first). Data that is not all numbers is checked every time (it would
+// not equal itself as a key).
+template <class Check>
+bool memo_found(spline_key key, Check check) {
+  geometry_memo& m = memo();
+  if (!std::all_of(key.begin(), key.end(), [](double d) { return std::isfinite(d); })) return check();
+  for (double& d : key) d += 0.0;  // -0 and +0 are one key
+  if (const auto it = m.found.find(key); it != m.found.end()) return it->second;
+  const bool found = check();
+  if (m.kept + key.size() > kMemoCap) m.found.clear(), m.kept = 0;
+  m.kept += key.size();
+  m.found.emplace(std::move(key), found);
+  return found;
+}
+
+bool surface_check_finds(const surface& srf) {
+  check_fix in, res;
+  auto check = [&] {
+    check_status_list* found = d3_sf_check(const_cast<surface&>(srf), in, res, nullptr);
+    const bool any = found != nullptr;
+    delete found;
+    return any;
+  };
+  if (srf.type() != 10 || memo().holders == 0) return check();
+  const bs3_surface s = static_cast<const spline&>(srf).sur();
+  if (!s) return check();
+  spline_key key{10.0};
+  put_direction(key, s->u);
+  put_direction(key, s->v);
+  put_net(key, s->rational, s->point_tol, s->pts, s->weights);
+  return memo_found(std::move(key), check);
+}
+
+bool curve_check_finds(const curve& c) {
+  check_fix in, res;
+  auto check = [&] {
+    check_status_list* found = d3_cu_check(c, in, res, nullptr);
+    const bool any = found != nullptr;
+    delete found;
+    return any;
+  };
+  if (c.type() != 11 || memo().holders == 0) return check();
+  const bs3_curve b = static_cast<const intcurve&>(c).cur();
+  if (!b) return check();
+  spline_key key{11.0};
+  put_direction(key, b->dir);
+  put_net(key, b->rational, b->point_tol, b->pts, b->weights);
+  return memo_found(std::move(key), check);
+}
+
 void check_entity_into(const ENTITY* root, insanity_list& out) {
   std::string report;
   if (!velm_test_check_model(root, &report)) out.add(insanity_bad_owner, const_cast<ENTITY*>(root));
   ENTITY_LIST all;
   velm_topology_walk(root, all);
-  check_fix in, res;
   for (int i = 0; i < all.count(); ++i) {
     ENTITY* e = all[i];
     if (is_FACE(e)) {
@@ -231,9 +330,7 @@ void check_entity_into(const ENTITY* root, insanity_list& out) {
       int counts[5] = {0, 0, 0, 0, 0};
       if (face->loop() && !api_check_face_loops(face, counts).ok()) out.add(insanity_bad_face_loops, face);
       check_cone_into(face, out);
-      check_status_list* found = d3_sf_check(const_cast<surface&>(face->geometry()->equation()), in, res, nullptr);
-      if (found) out.add(insanity_bad_surface, face);
-      delete found;
+      if (surface_check_finds(face->geometry()->equation())) out.add(insanity_bad_surface, face);
     } else if (is_COEDGE(e)) {
       auto* c = static_cast<COEDGE*>(e);
       check_coedge_into(c, true, out);
@@ -259,9 +356,7 @@ void check_entity_into(const ENTITY* root, insanity_list& out) {
           out.add(insanity_vertex_off_edge, edge);
           break;
         }
-      check_status_list* found = d3_cu_check(*eq, in, res, nullptr);
-      if (found) out.add(insanity_bad_curve, edge);
-      delete found;
+      if (curve_check_finds(*eq)) out.add(insanity_bad_curve, edge);
     } else if (is_VERTEX(e)) {
       const APOINT* point = static_cast<VERTEX*>(e)->geometry();
       if (!point)
@@ -287,6 +382,13 @@ insanity_list* sg_check_conical_face(const FACE* face) {
   std::unique_ptr<insanity_list> list(VELM_MAKE(insanity_list));
   check_cone_into(face, *list);
   return list.release();
+}
+
+check_geometry_memo::check_geometry_memo() { ++memo().holders; }
+
+check_geometry_memo::~check_geometry_memo() {
+  geometry_memo& m = memo();
+  if (--m.holders == 0) m.found.clear(), m.kept = 0;
 }
 
 outcome api_check_entity(const ENTITY* e, insanity_list*& findings) {

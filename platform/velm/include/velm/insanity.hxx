@@ -90,3 +90,17 @@ outcome api_check_entity2(const ENTITY* e, insanity_list*& findings);
 // finding into `report`.
 outcome api_check_entity(const ENTITY* e, ENTITY_LIST* insane = nullptr, FILE* report = nullptr,
                          const void* options = nullptr);
+
+// While one lives on a thread, the entity checks there keep the curve and
+// surface check of each B-spline by its data (degrees, knots, forms, poles,
+// points, weights, tolerance), so a B-spline checked again unchanged is not
+// tested again (its self-intersection tests are the checks' dearest part).
+// Findings are the same with or without it. A caller that checks one model
+// step after step holds one; the last to go forgets what was kept.
+class check_geometry_memo {
+ public:
+  check_geometry_memo();
+  ~check_geometry_memo();
+  check_geometry_memo(const check_geometry_memo&) = delete;
+  check_geometry_memo& operator=(const check_geometry_memo&) = delete;
+};
