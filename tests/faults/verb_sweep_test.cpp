@@ -5,8 +5,10 @@
 // `xvelm roundtrip` and `xvelm info` of the save file. One kernel call (or,
 // separately, one allocation) fails in turn. Every run ends without a crash
 // and with nothing alive; a run that answers 0 printed and wrote exactly
-// what the clean run did, and any other run answers 1 with one line naming
-// what failed, leaving no output file and no temporary file behind.
+// what the clean run did (a healing verb may write a sound model short of the
+// clean one only with a warning naming what the failure stopped), and any
+// other run answers 1 with one line naming what failed, leaving no output
+// file and no temporary file behind.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -78,6 +80,17 @@ std::string sameRunText(const std::string& text, bool saveFile)
         plain += std::regex_replace(line, seconds, "in # s") + '\n';
     }
     return plain;
+}
+
+// The warning lines of `err` that `cleanErr` does not hold, "" when none.
+std::string newWarnings(const std::string& err, const std::string& cleanErr)
+{
+    std::istringstream lines(err);
+    std::string fresh;
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("xvelm: warning: ", 0) == 0 && cleanErr.find(line) == std::string::npos)
+            fresh += line + '\n';
+    return fresh;
 }
 
 // A save file's records as a healing that a failure stopped may leave them:
@@ -205,6 +218,11 @@ struct VerbCase {
     // a failure was once passed over (a summary's count, an attribute, a
     // layer or a group the kernel refused), which the samples may miss.
     std::vector<const char*> everyCallOf = {};
+    // Sources (as allocations are tracked: a pair's name, a kernel source
+    // file) every allocation of which fails in turn, in every run: where a
+    // failed allocation was once passed over (a wire edge never made, a
+    // body's link to its source, a box the tolerancing needed).
+    std::vector<const char*> everyAllocationOf = {};
 };
 
 std::ostream& operator<<(std::ostream& out, const VerbCase& c)
@@ -224,7 +242,8 @@ std::vector<VerbCase> verbCases()
     const Verb infoVerb = [](const char* in, const char*, FILE* o, FILE* e) { return xvelm::info(in, o, e); };
     return {
         {"export", exportVerb, "every-kind.vlt", "out.json", 256, false, {"api_get_faces", "api_get_edges"}},
-        {"import", importVerb, "shapes.json", "out.vlt", 16, true, {"api_get_edges"}},
+        {"import", importVerb, "shapes.json", "out.vlt", 16, true, {"api_get_edges"},
+         {"QELXVelmWEdgePair", "QELXVelmWVertexPair", "QELXVelmBRepImporter", "bspline_ops"}},
         {"import_attributed", importVerb, "attributed.json", "out.vlt", 16, true,
          {"Ve_AttribTransfer::setColor", "api_add_generic_named_attribute", "api_ct_add_to_group",
           "api_add_to_collection"}},
@@ -335,9 +354,14 @@ protected:
                 << where << "a different summary without a failure";
             const std::string written = out.empty() ? "" : sameRunText(readWhole(out), saveFile);
             if (GetParam().heals && written != cleanOutput) {
-                EXPECT_EQ(firstDifference(recordKinds(written), recordKinds(cleanOutput)), "")
-                    << where << "a different model without a failure";
+                // Sound, and with the clean run's records (the summary above says no
+                // body, face or edge went) unless a warning names what the failure
+                // stopped: a healing undone is told, never passed off as the clean result.
                 EXPECT_EQ(restoredProblems(out), "") << where;
+                if (newWarnings(run.err, clean.err).empty()) {
+                    EXPECT_EQ(firstDifference(recordKinds(written), recordKinds(cleanOutput)), "")
+                        << where << "a different model without a failure or a warning";
+                }
                 ++absorbed;
             } else {
                 EXPECT_EQ(firstDifference(written, cleanOutput), "") << where << "a different file without a failure";
@@ -429,6 +453,21 @@ TEST_P(VerbSweep, EveryCallOfTheNamedFunctionsFailingInTurn)
                        std::string(name) + " " + std::to_string(n)))
             ++n;
         EXPECT_GT(n, 1) << "never called";
+        EXPECT_GT(failed, 0);
+    }
+}
+
+TEST_P(VerbSweep, EveryAllocationOfTheNamedSourcesFailingInTurn)
+{
+    if (GetParam().everyAllocationOf.empty())
+        GTEST_SKIP() << "no source named";
+    for (const char* source : GetParam().everyAllocationOf) {
+        SCOPED_TRACE(source);
+        failed = 0;
+        long n = 1;
+        while (runOnce([&] { velm_test_fail_alloc(source, n); }, std::string(source) + " allocation " + std::to_string(n)))
+            ++n;
+        EXPECT_GT(n, 1) << "never allocated from";
         EXPECT_GT(failed, 0);
     }
 }

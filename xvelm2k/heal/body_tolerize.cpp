@@ -161,17 +161,20 @@ void tolerizeFaces(Ve_BodyTag* self)
         for (int i = 0; i < edges.Count(); ++i) {
             EDGE* edge = reinterpret_cast<EDGE*>(edges[i]);
             const long refusedBefore = velm_failed_api_calls();
-            const int kept = velmGuard([&] {
-                sort_coedges(edge);
-                markPeriodicPcurves(edge);
-                if (useNewMethod)
-                    edges[i]->setTolerance_New(nullptr);
-                else
-                    edges[i]->setTolerance_Old(nullptr);
-            });
-            // Running out of kernel memory ends the conversion, as anywhere.
+            // One bracket per edge: an edge whose tolerancing failed half way
+            // is put back as it came, as the warning says.
+            const int kept = velmInnerCall([&] {
+                                 sort_coedges(edge);
+                                 markPeriodicPcurves(edge);
+                                 if (useNewMethod)
+                                     edges[i]->setTolerance_New(nullptr);
+                                 else
+                                     edges[i]->setTolerance_Old(nullptr);
+                             }).error_number();
+            // Running out of kernel memory ends the body's healing, which is
+            // then undone whole (and said) by the body's bracket.
             if (kept == qelbase_mmgr_errmod.message_code(8))
-                throw QELXAllocException();
+                sys_error(kept);
             if (kept != 0 || velm_failed_api_calls() != refusedBefore) {
                 ++failed;
                 if (firstError == 0)

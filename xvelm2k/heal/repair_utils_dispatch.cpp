@@ -2,6 +2,7 @@
 // two recipes that need nothing beyond the standard repair (Ps, Inventor).
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "heal/heal_internal.hxx"
 #include "heal/repair_utils_internal.hxx"
@@ -16,6 +17,7 @@
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
 #include "velm/topology_edit.hxx"
+#include "velm/errors.hxx"
 #include "velm/query.hxx"
 
 namespace ve_recipes {
@@ -82,6 +84,15 @@ void dropAndLose(QELXDynamicArray<Ve_BodyTag*>& list, int at, int& count, bool& 
     --count;
     dropped = true;
     loseBody(body);
+}
+
+void warnHealingStopped(const outcome& failure, const std::string& where)
+{
+    const char* why = message_module::find_message(failure.error_number());
+    const std::string text = "Healing " + (where.empty() ? std::string("of a body") : where) +
+                             " could not be done (" + (why ? why : "kernel error") +
+                             "): the body's healing was undone and it is left as it came";
+    QELXWarningEvent::Fire(text.c_str());
 }
 
 void removeFacesWithoutSurface(Ve_BodyTag* body, bool alsoWithoutArea)

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "heal/repair_utils.hxx"
+#include "heal/step_watch.hxx"
 #include "model/body_set.hxx"
 #include "model/containers.hxx"
 #include "model/entity_views.hxx"
@@ -45,13 +46,22 @@ void dropAndLose(QELXDynamicArray<Ve_BodyTag*>& list, int at, int& count, bool& 
 // unhooked into a body of their own that is then deleted.
 void removeFacesWithoutSurface(Ve_BodyTag* body, bool alsoWithoutArea);
 
+// The warning of a body's healing that a kernel error ended: the watched
+// step it stopped and the body, when a watch saw it.
+void warnHealingStopped(const outcome& failure, const std::string& where);
+
 // The body is healed as one unit: a kernel error raised by a step that does
 // not catch it itself undoes the body's whole healing (the bodies made on the
-// way go with it) and ends that body's work only. True when it ran through.
+// way go with it) and ends that body's work only, said in a warning naming
+// the step and the body. True when it ran through.
 template <class F>
 bool healOneBody(F&& work)
 {
-    return velmInnerCall(std::forward<F>(work)).ok();
+    ve_heal::StepWatch::takeFailedStep();
+    const outcome r = velmInnerCall(std::forward<F>(work));
+    if (!r.ok())
+        warnHealingStopped(r, ve_heal::StepWatch::takeFailedStep());
+    return r.ok();
 }
 
 // The component pass: every body of `in` whose shells touch gives its second

@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <sstream>
+#include <utility>
 #include <unordered_set>
 #include <vector>
 
@@ -535,15 +536,38 @@ bool StepWatch::insideOut(std::map<FACE*, FaceState>& faces, const ShapeChange& 
     return before < 0.0;
 }
 
+std::string StepWatch::label() const
+{
+    if (!m_label.empty())
+        return m_label;
+    int faces = 0;
+    forEachFace(m_body, [&](FACE*) { ++faces; });
+    return "a body of " + std::to_string(faces) + (faces == 1 ? " face" : " faces");
+}
+
 void StepWatch::undone(const char* step, const std::string& what)
 {
-    std::string label = m_label;
-    if (label.empty()) {
-        int faces = 0;
-        forEachFace(m_body, [&](FACE*) { ++faces; });
-        label = "a body of " + std::to_string(faces) + (faces == 1 ? " face" : " faces");
-    }
-    QELXWarningEvent::Fire(undoneStepText(label, step, what).c_str());
+    QELXWarningEvent::Fire(undoneStepText(label(), step, what).c_str());
+}
+
+namespace {
+std::string& failedStep()
+{
+    static std::string text;
+    return text;
+}
+} // namespace
+
+void StepWatch::failed(const char* step)
+{
+    // The innermost step keeps its name as the error passes the outer ones.
+    if (failedStep().empty())
+        failedStep() = "step " + std::string(step) + " on " + label();
+}
+
+std::string StepWatch::takeFailedStep()
+{
+    return std::exchange(failedStep(), std::string());
 }
 
 } // namespace ve_heal

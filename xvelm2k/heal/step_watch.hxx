@@ -121,10 +121,17 @@ public:
             undone(name, what);
             return false;
         }
-        if (!r.ok())
+        if (!r.ok()) {
+            failed(name);
             sys_error(r.error_number(), r.get_error_info());
+        }
         return true;
     }
+
+    // The step and body a kernel error last stopped ("step S on BODY"), taken
+    // (then ""): the innermost watched step the error left, so that a healing
+    // it ends can say where.
+    static std::string takeFailedStep();
 
     // Tests: work done inside every watched step after the step's own, on its
     // body (harm to see taken back, or a harmless change to see kept); an
@@ -139,6 +146,8 @@ private:
     // takes the step back.
     void judge(std::string& what, const char* step);
     void undone(const char* step, const std::string& what);
+    std::string label() const;
+    void failed(const char* step);
     std::optional<face_measures> measure(FACE* face) const;
     // The body's volume before the step was negative (`faces` as it left it).
     bool insideOut(std::map<FACE*, FaceState>& faces, const ShapeChange& change) const;

@@ -13,6 +13,8 @@
 #include "qelx/qelx_events.hxx"
 #include "qelx_velm/source_object_attrib.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+#include "velm/errors.hxx"
+#include "velm/memory.hxx"
 
 namespace {
 
@@ -162,10 +164,14 @@ void QELXVelmBRepImporter::AttachSourceObject(const QELXIdentifier& source, QELX
     void* native = nullptr;
     if (attributes->GetNativePointer(source, native) != QELI_OK || !native)
         return;
-    velmCall([&] {
-        new (0, "QELXVelmBRepImporter", __LINE__, nullptr) QELX_SOURCE_OBJECT_ATTRIB(
-            entity, "entity source", native, split_keep, merge_keep_survivor, trans_apply, copy_copy);
+    // A body that could not take its link to the source fails with it, rather
+    // than be written without the link as though nothing had happened.
+    const outcome attached = velmCall([&] {
+        velm_require(new (0, "QELXVelmBRepImporter", __LINE__, nullptr) QELX_SOURCE_OBJECT_ATTRIB(
+            entity, "entity source", native, split_keep, merge_keep_survivor, trans_apply, copy_copy));
     });
+    if (!attached.ok())
+        sys_error(attached.error_number(), attached.get_error_info());
 }
 
 QELIResult QELXVelmBRepImporter::ImportWireBody(QELXBRepExporter* source, const QELXIdentifier& body,

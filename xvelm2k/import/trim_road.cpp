@@ -273,10 +273,11 @@ private:
             made.Add(QELXIdentifier(sheet, "VelmBRepSheet", &m_importer, "VelmSheet", QELXIdentifierCastHandle()));
         }
         QELXEndTranslateEntityEvent::Fire(0, m_body, made);
-        for (Ve_BodyTag* sheet : sheets)
-            m_importer.AttachSourceObject(m_body, m_attributes, reinterpret_cast<BODY*>(sheet));
+        // In the result first: a body whose link to the source fails then goes with the result.
         for (Ve_BodyTag* sheet : sheets)
             m_importer.GetResult()->appendBody(sheet);
+        for (Ve_BodyTag* sheet : sheets)
+            m_importer.AttachSourceObject(m_body, m_attributes, reinterpret_cast<BODY*>(sheet));
     }
 
     QELXVelmBRepImporter& m_importer;

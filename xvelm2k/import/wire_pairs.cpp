@@ -13,14 +13,17 @@
 
 #include <cmath>
 
+// An edge or vertex the kernel cannot allocate raises its out-of-memory
+// error: the wire would otherwise be made of the rest, one edge short.
 QELXCatalogue::PairHandle QELXVelmWEdgeCatalogue::NewPair(const KeyHandle& key)
 {
-    return key.get() ? wrap(key, new (0, "QELXVelmWEdgePair", __LINE__, nullptr) EDGE()) : PairHandle();
+    return key.get() ? wrap(key, velm_require(new (0, "QELXVelmWEdgePair", __LINE__, nullptr) EDGE())) : PairHandle();
 }
 
 QELXCatalogue::PairHandle QELXVelmWVertexCatalogue::NewPair(const KeyHandle& key)
 {
-    return key.get() ? wrap(key, new (0, "QELXVelmWVertexPair", __LINE__, nullptr) VERTEX(nullptr)) : PairHandle();
+    return key.get() ? wrap(key, velm_require(new (0, "QELXVelmWVertexPair", __LINE__, nullptr) VERTEX(nullptr)))
+                     : PairHandle();
 }
 
 // ---- wire vertex

@@ -31,6 +31,16 @@ void fireReplaced(const ENTITY* from, const ENTITY* to, const char* type, const 
                                       QELXIdentifier(to, type, nullptr, newName));
 }
 
+// A kernel call or query that failed while tolerancing an edge fails the
+// edge's tolerancing: a guess in its place (no box, no check, no tolerant
+// edge) would leave a plain edge where the data needs a tolerant one, or the
+// reverse, and nobody would hear of it.
+void passOn(const outcome& r)
+{
+    if (!r.ok())
+        sys_error(r.error_number(), r.get_error_info());
+}
+
 bool withinTolerance(double d)
 {
     return Gk_Func::lesseq(d, QELresabs, Gk_Def::FuzzReal);
@@ -40,7 +50,8 @@ bool withinTolerance(double d)
 bool curveParams(const EDGE* edge, double& t0, double& t1)
 {
     QELinterval r;
-    if (!velmCall([&] { r = edge_curve_range(edge); }).ok() || !r.finite())
+    passOn(velmCall([&] { r = edge_curve_range(edge); }));
+    if (!r.finite())
         return false;
     t0 = r.start_pt();
     t1 = r.end_pt();
@@ -77,7 +88,8 @@ bool curveLeavesFaces(const EDGE* edge)
     return false;
 }
 
-// 1 the edge's box encloses its vertex points, 0 it does not, -1 a point is missing.
+// 1 the edge's box encloses its vertex points, 0 it does not, -1 a point is
+// missing; a failed query is raised.
 int boxHoldsVertices(const EDGE* edge)
 {
     const VERTEX* s = edge->start();
@@ -85,8 +97,7 @@ int boxHoldsVertices(const EDGE* edge)
     if (!s || !e || !s->geometry() || !e->geometry())
         return -1;
     QELbox box;
-    if (!velmCall([&] { box = get_edge_box(edge); }).ok())
-        return 0;
+    passOn(velmCall([&] { box = get_edge_box(edge); }));
     return box >> s->geometry()->coords() && box >> e->geometry()->coords() ? 1 : 0;
 }
 
@@ -115,7 +126,8 @@ TEDGE* replaceByTedge(EDGE* edge)
             tedge = made;
         return o;
     });
-    return r.ok() ? tedge : nullptr;
+    passOn(r);
+    return tedge;
 }
 
 // The vertex replaced by a TVERTEX with its event; null when the kernel refused.
@@ -267,18 +279,20 @@ bool Ve_EdgeTag::setTolerance_Old(EDGE** newEdge)
             if (!v || is_TVERTEX(v) || !v->geometry())
                 continue;
             QELposition at;
-            if (velmGuard([&] { at = eq.eval_position(t); }) == 0 && !same_point(at, v->geometry()->coords()))
+            passOn(velmInnerCall([&] { at = eq.eval_position(t); }));
+            if (!same_point(at, v->geometry()->coords()))
                 replaceByTvertex(v);
         }
     }
     double s0 = 0.0, s1 = 0.0;
-    if (velmGuard([&] { sg_get_params(edge, s0, s1); }) == 0) {
+    passOn(velmInnerCall([&] { sg_get_params(edge, s0, s1); }));
+    {
         for (auto [atStart, t] : {std::pair{true, s0}, std::pair{false, s1}}) {
             VERTEX* v = atStart ? edge->start() : edge->end();
             if (!v || is_TVERTEX(v) || !v->geometry())
                 continue;
             bool on = true;
-            velmGuard([&] { on = eq.test_point(v->geometry()->coords(), &t); });
+            passOn(velmInnerCall([&] { on = eq.test_point(v->geometry()->coords(), &t); }));
             if (!on)
                 replaceByTvertex(v);
         }
@@ -289,7 +303,7 @@ bool Ve_EdgeTag::setTolerance_Old(EDGE** newEdge)
     edges.add(edge);
     ENTITY* worst = nullptr;
     double worstError = -1.0;
-    velmCall([&] { return api_check_edge_errors(edges, bad, worst, worstError, QELresabs, false, nullptr); });
+    passOn(velmCall([&] { return api_check_edge_errors(edges, bad, worst, worstError, QELresabs, false, nullptr); }));
     bool replace = worstError > QELresabs || curveLeavesFaces(edge);
     if (!replace) {
         const int holds = boxHoldsVertices(edge);
