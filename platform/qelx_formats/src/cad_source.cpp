@@ -2367,28 +2367,35 @@ struct BrepShapes {
     }
 };
 
-// The faces an IGES reading named, with their names (UTF-8).
+// The faces an IGES reading named, with their names (UTF-8), and those it
+// put on a level, with its number.
 using NamedFaces = std::vector<std::pair<TopoDS_Shape, std::string>>;
+using LevelledFaces = std::vector<std::pair<TopoDS_Shape, int>>;
 
-// The names the IGES entities that became faces hold, as their bytes say
-// (Latin-1, as Open CASCADE's writer puts them): its document names a face
-// only where something else (a colour) gave the face a label, and reads the
-// bytes of a face's name as UTF-8.
-NamedFaces igesFaceNames(const IGESCAFControl_Reader& reader)
+// The names and levels the IGES entities that became faces hold, in one walk
+// over the entities. Open CASCADE's document names a face, or puts it on its
+// level, only where something else (a colour) gave the face a label, so both
+// were lost on reading; and it reads the bytes of a face's name as UTF-8,
+// where its writer puts them as Latin-1.
+void igesFaceNamesAndLevels(const IGESCAFControl_Reader& reader, NamedFaces& named, LevelledFaces& levelled)
 {
-    NamedFaces named;
     const Handle(Interface_InterfaceModel) model = reader.WS()->Model();
     const Handle(Transfer_TransientProcess) process = reader.WS()->TransferReader()->TransientProcess();
     if (model.IsNull() || process.IsNull())
-        return named;
+        return;
     for (int i = 1; i <= model->NbEntities(); ++i) {
         const auto entity = Handle(IGESData_IGESEntity)::DownCast(model->Value(i));
-        if (entity.IsNull() || !entity->HasName())
+        if (entity.IsNull())
+            continue;
+        const bool levelled_entity = entity->DefLevel() == IGESData_DefOne && entity->Level() > 0;
+        if (!entity->HasName() && !levelled_entity)
             continue;
         const TopoDS_Shape shape = TransferBRep::ShapeResult(process, entity);
         if (shape.IsNull() || shape.ShapeType() != TopAbs_FACE)
             continue;
-        const Handle(TCollection_HAsciiString) name = entity->NameValue();
+        if (levelled_entity)
+            levelled.emplace_back(shape, entity->Level());
+        const Handle(TCollection_HAsciiString) name = entity->HasName() ? entity->NameValue() : nullptr;
         if (name.IsNull())
             continue;
         std::string bytes = name->ToCString();
@@ -2398,31 +2405,6 @@ NamedFaces igesFaceNames(const IGESCAFControl_Reader& reader)
         if (!bytes.empty())
             named.emplace_back(shape, latin1AsUtf8(bytes));
     }
-    return named;
-}
-
-// The faces an IGES reading put on a level, with its number.
-using LevelledFaces = std::vector<std::pair<TopoDS_Shape, int>>;
-
-// The levels of the IGES entities that became faces: Open CASCADE's
-// document puts a face on its level only where something else (a colour)
-// gave the face a label, so a face's level was lost on reading.
-LevelledFaces igesFaceLevels(const IGESCAFControl_Reader& reader)
-{
-    LevelledFaces levelled;
-    const Handle(Interface_InterfaceModel) model = reader.WS()->Model();
-    const Handle(Transfer_TransientProcess) process = reader.WS()->TransferReader()->TransientProcess();
-    if (model.IsNull() || process.IsNull())
-        return levelled;
-    for (int i = 1; i <= model->NbEntities(); ++i) {
-        const auto entity = Handle(IGESData_IGESEntity)::DownCast(model->Value(i));
-        if (entity.IsNull() || entity->DefLevel() != IGESData_DefOne || entity->Level() <= 0)
-            continue;
-        const TopoDS_Shape shape = TransferBRep::ShapeResult(process, entity);
-        if (!shape.IsNull() && shape.ShapeType() == TopAbs_FACE)
-            levelled.emplace_back(shape, entity->Level());
-    }
-    return levelled;
 }
 
 // The number of the model's layer of that name; a new one where it has none.
@@ -2504,8 +2486,7 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
         Handle(TDocStd_Document) into = doc.get();
         reader.Transfer(into);
         shape = reader.OneShape();
-        faceNames = igesFaceNames(reader);
-        faceLevels = igesFaceLevels(reader);
+        igesFaceNamesAndLevels(reader, faceNames, faceLevels);
         transferPlaces(reader.WS(), places);
         break;
     }

@@ -279,14 +279,16 @@ bool memo_found(spline_key key, Check check) {
   return found;
 }
 
+// Whether a check's list of statuses holds any (the list is the caller's to free).
+bool any_status(check_status_list* found) {
+  const bool any = found != nullptr;
+  delete found;
+  return any;
+}
+
 bool surface_check_finds(const surface& srf) {
   check_fix in, res;
-  auto check = [&] {
-    check_status_list* found = d3_sf_check(const_cast<surface&>(srf), in, res, nullptr);
-    const bool any = found != nullptr;
-    delete found;
-    return any;
-  };
+  auto check = [&] { return any_status(d3_sf_check(const_cast<surface&>(srf), in, res, nullptr)); };
   if (srf.type() != 10 || memo().holders == 0) return check();
   const bs3_surface s = static_cast<const spline&>(srf).sur();
   if (!s) return check();
@@ -299,12 +301,7 @@ bool surface_check_finds(const surface& srf) {
 
 bool curve_check_finds(const curve& c) {
   check_fix in, res;
-  auto check = [&] {
-    check_status_list* found = d3_cu_check(c, in, res, nullptr);
-    const bool any = found != nullptr;
-    delete found;
-    return any;
-  };
+  auto check = [&] { return any_status(d3_cu_check(c, in, res, nullptr)); };
   if (c.type() != 11 || memo().holders == 0) return check();
   const bs3_curve b = static_cast<const intcurve&>(c).cur();
   if (!b) return check();
