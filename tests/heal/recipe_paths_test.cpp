@@ -316,18 +316,7 @@ namespace {
 BODY* sheetOfNoParameterWidth()
 {
     BODY* b = testkit::make_spline_sheet();
-    FACE* face = b->lump()->shell()->face();
-    const COEDGE* first = face->loop()->start();
-    const COEDGE* c = first;
-    do {
-        auto* coedge = const_cast<COEDGE*>(c);
-        const QELinterval range = coedge->param_range();
-        const pcurve& old = coedge->geometry()->def();
-        QELpar_pos a = old.eval_position(range.start_pt()), b2 = old.eval_position(range.end_pt());
-        a.v = b2.v = 0.5;
-        coedge->set_geometry(new PCURVE(pcurve(testkit::linear_bs2(a, b2, range), 0.0, face->geometry()->equation())));
-        c = c->next();
-    } while (c != first);
+    testkit::flatten_loop_pcurves(b->lump()->shell()->face(), false);
     return b;
 }
 

@@ -75,32 +75,12 @@ BODY* boxWithSmallTolerantEdge()
     return b;
 }
 
-// Puts every pcurve of the face's loop on the line u = 0.5 (acrossU) or
-// v = 0.5, keeping the other parameter of its ends: a face whose parameter
-// box is empty in that direction.
-void flattenLoopPCurves(FACE* face, bool acrossU)
-{
-    const COEDGE* first = face->loop()->start();
-    const COEDGE* c = first;
-    do {
-        auto* coedge = const_cast<COEDGE*>(c);
-        const QELinterval range = coedge->param_range();
-        const pcurve& old = coedge->geometry()->def();
-        QELpar_pos a = old.eval_position(range.start_pt()), b = old.eval_position(range.end_pt());
-        (acrossU ? a.u : a.v) = 0.5;
-        (acrossU ? b.u : b.v) = 0.5;
-        coedge->set_geometry(
-            new PCURVE(pcurve(testkit::linear_bs2(a, b, range), 0.0, face->geometry()->equation())));
-        c = c->next();
-    } while (c != first);
-}
-
 // The spline sheet whose loop's pcurves all run along v = 0.5: a face whose
 // parameter box is empty in v, on a surface neither closed nor periodic.
 BODY* sheetWithEmptyParameterRange()
 {
     BODY* b = testkit::make_spline_sheet();
-    flattenLoopPCurves(b->lump()->shell()->face(), false);
+    testkit::flatten_loop_pcurves(b->lump()->shell()->face(), false);
     return b;
 }
 
@@ -211,7 +191,7 @@ TEST_F(SmallEdges, ABadFaceOnAClosedSurfaceIsSplitAtTheSurfacesMiddleAndSeam)
 {
     BODY* b = keep(testkit::make_spline_sheet(testkit::make_tube_bs3_surface(false), false));
     FACE* face = b->lump()->shell()->face();
-    flattenLoopPCurves(face, true);
+    testkit::flatten_loop_pcurves(face, true);
     velm_test_record_calls(true);
     EXPECT_TRUE(Ve_BodyCleaner(view(b)).removeBadUVFace(face));
     EXPECT_EQ(velm_test_call_count("sg_split_face_at_parameter"), 2);

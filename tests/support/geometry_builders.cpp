@@ -92,6 +92,21 @@ bs2_curve linear_bs2(const QELpar_pos& a, const QELpar_pos& b, const QELinterval
   return bs2_curve_from_ctrlpts(1, 0, 0, 0, 2, pts, nullptr, QELresabs, 4, knots, QELresnor);
 }
 
+void flatten_loop_pcurves(FACE* face, bool acrossU) {
+  const COEDGE* first = face->loop()->start();
+  const COEDGE* c = first;
+  do {
+    auto* coedge = const_cast<COEDGE*>(c);
+    const QELinterval range = coedge->param_range();
+    const pcurve& old = coedge->geometry()->def();
+    QELpar_pos a = old.eval_position(range.start_pt()), b = old.eval_position(range.end_pt());
+    (acrossU ? a.u : a.v) = 0.5;
+    (acrossU ? b.u : b.v) = 0.5;
+    coedge->set_geometry(new PCURVE(pcurve(linear_bs2(a, b, range), 0.0, face->geometry()->equation())));
+    c = c->next();
+  } while (c != first);
+}
+
 BODY* make_plane_box(double dx, double dy, double dz) {
   shape_builder b;
   std::vector<VERTEX*> v;

@@ -62,5 +62,9 @@ bs3_surface make_tube_bs3_surface(bool periodic);
 
 // A degree-1 2-D B-spline from a to b over the range.
 bs2_curve linear_bs2(const QELpar_pos& a, const QELpar_pos& b, const QELinterval& range);
+// Puts every pcurve of the face's first loop on the line u = 0.5 (acrossU) or
+// v = 0.5, keeping the other parameter of its ends: a face whose parameter
+// box is empty in that direction.
+void flatten_loop_pcurves(FACE* face, bool acrossU);
 
 }  // namespace testkit
