@@ -28,6 +28,7 @@ using testkit::model_problems;
 #include "velm/memory.hxx"
 #include "velm/options.hxx"
 #include "velm/query.hxx"
+#include "velm/split.hxx"
 #include "velm/surface_build.hxx"
 #include "velm/testkit.hxx"
 #include "velm/topology_api.hxx"
@@ -538,6 +539,26 @@ TEST_F(PostProcess, PoleOnATolerantEdgeBecomesATolerantVertex)
         }
     EXPECT_EQ(count_edges(b), 3);
     EXPECT_EQ(findings(b), "");
+}
+
+// The pole inside an edge, but within twice the resolution of the edge's end:
+// the end vertex stands for it, and a split would leave a piece shorter than
+// the resolution's double. Nothing changes.
+TEST_F(PostProcess, APoleJustShortOfAnEdgeEndIsNotSplitOff)
+{
+    BODY* b = keep(quarterSphereOverThePole());
+    EDGE* meridian = nullptr;
+    for (EDGE* e : edges(b))
+        if (e->geometry()->equation().eval_position(kPi / 2).z() > 1.0)
+            meridian = e;
+    ASSERT_NE(meridian, nullptr);
+    const double past = 1.5 * QELresabs;
+    const QELposition end = meridian->geometry()->equation().eval_position(kPi / 2 + past / 4.0);
+    ASSERT_NEAR(distance(end, QELposition(0, 0, 4)), past, 1e-9);
+    ASSERT_NE(sg_split_edge_at_vertex(meridian, new VERTEX(new APOINT(end)), nullptr, 0), nullptr);
+    const std::string before = testkit::body_text(b);
+    Ve_PostProcessUtil(view(b)).splitEdgesAtPole();
+    EXPECT_EQ(testkit::body_text(b), before);
 }
 
 TEST_F(PostProcess, PoleSplitFailingAtAnyKernelCallLeavesTheModelRepairedOrAsItWas)

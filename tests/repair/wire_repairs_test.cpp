@@ -44,14 +44,15 @@ protected:
 
 using post_process_test::view;
 
-// Three straight wire edges; the second vertex moved off its edges' ends.
-BODY* faultyWire()
+// Three straight wire edges; the second vertex moved off its edges' ends
+// by the offset.
+BODY* faultyWire(double offset = 0.01)
 {
     BODY* b = testkit::make_polyline_wire({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}});
     ENTITY_LIST edges;
     api_get_edges(b, edges);
     VERTEX* v = static_cast<EDGE*>(edges[0])->end();
-    v->geometry()->set_coords(v->geometry()->coords() + QELvector(0, 0.01, 0));
+    v->geometry()->set_coords(v->geometry()->coords() + QELvector(0, offset, 0));
     return b;
 }
 
@@ -187,35 +188,39 @@ TEST_F(WireRepairs, SoundBodiesAreNotExploded)
     EXPECT_FALSE(Ve_PostProcessUtil(nullptr).ExplodeFaultyWireBody(none));
 }
 
+// A vertex the failure leaves plain must still cover its edges' ends, not
+// twice that: the offsets include one just past the resolution.
 TEST_F(WireRepairs, EveryKernelCallFailingLeavesTheWireExplodedOrAsItWas)
 {
-    BODY* clean = faultyWire();
-    const std::string asBuilt = testkit::body_text(clean);
-    api_del_entity(clean);
-    long injected = 0;
-    for (long n = 1;; ++n) {
-        velm_test_reset();
-        BODY* b = faultyWire();
-        velm_test_fail_call("*", n, qelvelm_api_errmod.message_code(VELM_API_FAILED));
-        ENTITY_LIST bodies;
-        Ve_PostProcessUtil(view(b)).ExplodeFaultyWireBody(bodies);
-        const bool fired = !velm_test_injection_pending();
-        velm_test_reset();
-        if (bodies.count() == 3) {
-            for (int i = 0; i < bodies.count(); ++i)
-                EXPECT_EQ(testkit::check_findings(bodies[i]), "") << "call " << n;
-            api_del_entity_list(bodies);
-        } else {
-            EXPECT_EQ(bodies.count(), 0) << "call " << n;
-            EXPECT_EQ(testkit::body_text(b), asBuilt) << "call " << n;
-            api_del_entity(b);
+    for (const double offset : {0.01, 1.5 * QELresabs}) {
+        BODY* clean = faultyWire(offset);
+        const std::string asBuilt = testkit::body_text(clean);
+        api_del_entity(clean);
+        long injected = 0;
+        for (long n = 1;; ++n) {
+            velm_test_reset();
+            BODY* b = faultyWire(offset);
+            velm_test_fail_call("*", n, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+            ENTITY_LIST bodies;
+            Ve_PostProcessUtil(view(b)).ExplodeFaultyWireBody(bodies);
+            const bool fired = !velm_test_injection_pending();
+            velm_test_reset();
+            if (bodies.count() == 3) {
+                for (int i = 0; i < bodies.count(); ++i)
+                    EXPECT_EQ(testkit::check_findings(bodies[i]), "") << "offset " << offset << " call " << n;
+                api_del_entity_list(bodies);
+            } else {
+                EXPECT_EQ(bodies.count(), 0) << "offset " << offset << " call " << n;
+                EXPECT_EQ(testkit::body_text(b), asBuilt) << "offset " << offset << " call " << n;
+                api_del_entity(b);
+            }
+            EXPECT_EQ(velm_live_object_count(), m_live) << "offset " << offset << " call " << n;
+            if (!fired)
+                break;
+            ++injected;
         }
-        EXPECT_EQ(velm_live_object_count(), m_live) << "call " << n;
-        if (!fired)
-            break;
-        ++injected;
+        EXPECT_GT(injected, 0);
     }
-    EXPECT_GT(injected, 0);
 }
 
 TEST_F(WireRepairs, WireEdgesAreSplitAtTheirKinks)
