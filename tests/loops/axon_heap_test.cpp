@@ -21,6 +21,13 @@ class FlatRegion : public Ve_PlanarFaceRegion {
       insert(e);
     }
   }
+  // One separation pair: the first loop and its partner.
+  FlatRegion(int first, int partner) : Ve_PlanarFaceRegion(nullptr) {
+    Ve_BoundaryElement e(LoopAt(first));
+    e.first().setType(1);
+    e.setPartner(Ve_LoopElement(LoopAt(partner)));
+    insert(e);
+  }
   int compare(const Ve_BoundaryElement&, const Ve_BoundaryElement&) override { return 1; }
 };
 
@@ -87,4 +94,22 @@ TEST(AxonHeap, LoopInNoGroupMakesNoDendrite) {
   CountVisits visits;
   EXPECT_TRUE(heap.walkAll(visits));
   EXPECT_EQ(visits.dendrites, 1);
+}
+
+// Both loops of a separation pair tie their region to the groups they are
+// in: a region reached only through the pair's second loop is in the same
+// part.
+TEST(AxonHeap, ASeparationPairsSecondLoopTiesItsRegionToo) {
+  QELXDynamicArray<Ve_FaceRegionHandle> regions;
+  regions.Add(Ve_FaceRegionHandle(new FlatRegion(1, 2)));
+  regions.Add(Ve_FaceRegionHandle(new FlatRegion({3})));
+  QELXDynamicArray<QELXDynamicArray<LOOP*>> groups;
+  groups.Add(group({1}));
+  groups.Add(group({2, 3}));
+  Ve_RepairLoopAxonHeap heap(groups, regions);
+  ASSERT_EQ(heap.entities().Count(), 1);
+  EXPECT_EQ(heap.entities()[0]->dendrites().Count(), 2);
+  CountVisits visits;
+  EXPECT_TRUE(heap.walkAll(visits));
+  EXPECT_EQ(visits.regions.size(), 2u);
 }

@@ -336,3 +336,36 @@ TEST(LoopGeometryCases, ThePointLoopsBoxIsItsVertexsParameters) {
   EXPECT_NEAR(box.v_range().end_pt(), 1.5, 1e-9);
   api_del_entity(body);
 }
+
+// A loop whose edges run against their curves spans the same box: each edge's
+// range is read on its curve, turned with the edge.
+TEST(LoopGeometryCases, ParameterBoxIsTheSameWhicheverWayTheEdgesRunAlongTheirCurves) {
+  for (const bool pcurves : {true, false}) {
+    SCOPED_TRACE(pcurves ? "with pcurves" : "no pcurves");
+    BODY* body = make_iso_rect_sheet(test_plane(), {rect(1, 3, 2, 5, true)});
+    if (!pcurves) sg_rm_pcurves_from_entity(body);
+    const QELpar_box along = ve_loops::loopParameterBox(geometryCaseLoops(body)[0]);
+    ENTITY_LIST edges;
+    api_get_edges(body, edges);
+    int turned = 0;
+    for (int i = 0; i < edges.count(); ++i) {
+      auto* e = static_cast<EDGE*>(edges[i]);
+      if (e->geometry()->equation().type() != 1) continue;
+      // The same line run the other way: the edge keeps its points and range.
+      const auto& line = static_cast<const straight&>(e->geometry()->equation());
+      const QELinterval r = e->param_range();
+      e->set_geometry(make_curve(straight(line.root_point, -line.direction, line.param_scale)));
+      e->set_sense(e->sense() == FORWARD ? REVERSED : FORWARD);
+      e->set_param_range(&r);
+      ++turned;
+    }
+    ASSERT_EQ(turned, 4);
+    const QELpar_box against = ve_loops::loopParameterBox(geometryCaseLoops(body)[0]);
+    EXPECT_NEAR(against.u_range().start_pt(), along.u_range().start_pt(), 1e-9);
+    EXPECT_NEAR(against.u_range().end_pt(), along.u_range().end_pt(), 1e-9);
+    EXPECT_NEAR(against.v_range().start_pt(), along.v_range().start_pt(), 1e-9);
+    EXPECT_NEAR(against.v_range().end_pt(), along.v_range().end_pt(), 1e-9);
+    EXPECT_NEAR(along.u_range().length(), 2.0, 1e-9);
+    api_del_entity(body);
+  }
+}

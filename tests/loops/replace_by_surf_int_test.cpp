@@ -64,9 +64,13 @@ TEST(ReplaceBySurfInt, ReversedEdgeIsApproximatedOverItsCurveRange) {
     EXPECT_TRUE(worker.replaced());
     const intcurve* ic = as_intcurve(edge);
     ASSERT_NE(ic, nullptr);
-    // The edge's range [-4, 0] is [0, 4] on the curve.
+    // The edge's range [-4, 0] is [0, 4] on the curve: the replacement spans
+    // that part (a line's other part would give the same points beyond its ends).
     EXPECT_LE(distance(ic->eval_position(0.0), QELposition(4, 0, 0)), 1e-6);
     EXPECT_LE(distance(ic->eval_position(4.0), QELposition(0, 0, 0)), 1e-6);
+    const QELinterval made = ic->param_range();
+    EXPECT_NEAR(made.start_pt(), 0.0, 1e-9);
+    EXPECT_NEAR(made.end_pt(), 4.0, 1e-9);
   }
   EXPECT_EQ(edge->geometry(), reversed);
   api_del_entity(body);

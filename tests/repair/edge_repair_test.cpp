@@ -585,6 +585,32 @@ TEST_F(EdgeRepair, EdgeAgainstItsCurveKeepsItsSoundVertices)
     EXPECT_FALSE(is_TVERTEX(edge->start()) || is_TVERTEX(edge->end()));
 }
 
+// A vertex on the edge's line but 1e-4 past the edge's end is off the
+// curve's end though on the curve: it becomes tolerant, whichever way the edge runs
+// along its line; the sound vertex at the other end stays plain.
+TEST_F(EdgeRepair, AVertexOnItsLineButPastTheEdgesEndBecomesTolerant)
+{
+    const QELposition from(0.0, 0.0, 0.0), to(4.0, 3.0, 0.0);
+    const straight line(from, QELunit_vector(to - from), 1.0);
+    for (const bool against : {false, true}) {
+        SCOPED_TRACE(against ? "edge against its line" : "edge along its line");
+        const QELinterval range = against ? QELinterval(-5.0, 0.0) : QELinterval(0.0, 5.0);
+        // The far end in the edge's direction, 1e-4 past the curve's end there.
+        const QELposition past = against ? line.eval_position(-1e-4) : line.eval_position(5.0 + 1e-4);
+        const QELposition near = against ? to : from;
+        auto* edge = new EDGE(new VERTEX(new APOINT(near)), new VERTEX(new APOINT(past)), new STRAIGHT(line),
+                              against ? REVERSED : FORWARD, EDGE_cvty_unknown, &range);
+        ASSERT_TRUE(api_make_ewire(1, &edge, m_body).ok());
+        EDGE* replaced = nullptr;
+        reinterpret_cast<Ve_EdgeTag*>(edge)->setTolerance_Old(&replaced);
+        EXPECT_FALSE(is_TVERTEX(edge->start()));
+        ASSERT_TRUE(is_TVERTEX(edge->end()));
+        EXPECT_GE(edge->end()->get_tolerance(), 1e-4 - 1e-12);
+        api_del_entity(m_body);
+        m_body = nullptr;
+    }
+}
+
 namespace {
 
 // The box edge's line made a polyline that leaves its faces by `gap` in a

@@ -2,8 +2,10 @@
 // irregularities, and spline surfaces extended over their pcurves.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "model/kernel_call_bracket.hxx"
 #include "repair/post_process_support.hxx"
@@ -618,8 +620,8 @@ TEST_F(PostProcess, SurfaceWhoseSeamMatchesBecomesPeriodicAgain)
 
 // A sheet on the square tube (closed round v): two loops of one closed edge
 // each. One of those edges' curve is flagged open with its last control
-// point 5e-5 away from its first.
-BODY* squareTubeWithOpenRing()
+// point 5e-5 away from its first; `turned`, the curve runs against the edge.
+BODY* squareTubeWithOpenRing(bool turned)
 {
     bs3_surface s = testkit::make_tube_bs3_surface(false);
     FACE* face = make_face_spline(spline(s));
@@ -638,6 +640,13 @@ BODY* squareTubeWithOpenRing()
         delete[] pts;
         bs3_curve_set_open(c);
         ic.set_cur(c);
+        if (turned) {
+            // The same edge over the curve run the other way.
+            const QELinterval r = e->param_range();
+            ic.negate();
+            e->set_sense(e->sense() == FORWARD ? REVERSED : FORWARD);
+            e->set_param_range(&r);
+        }
         break;
     }
     return b;
@@ -645,20 +654,62 @@ BODY* squareTubeWithOpenRing()
 
 TEST_F(PostProcess, NearlyClosedEdgeCurveIsClosed)
 {
-    BODY* b = keep(squareTubeWithOpenRing());
-    EXPECT_NE(findings(b), "");
-    Ve_PostProcessUtil(view(b)).MakeCurvesClosed();
-    EXPECT_EQ(findings(b), "");
-    for (EDGE* e : edges(b))
-        if (e->closed() && e->geometry()->equation().type() == 11) {
-            EXPECT_TRUE(bs3_curve_closed(static_cast<const intcurve&>(e->geometry()->equation()).cur()));
-        }
+    for (const bool turned : {false, true}) {
+        SCOPED_TRACE(turned ? "curve against its edge" : "curve along its edge");
+        BODY* b = keep(squareTubeWithOpenRing(turned));
+        EXPECT_NE(findings(b), "");
+        Ve_PostProcessUtil(view(b)).MakeCurvesClosed();
+        EXPECT_EQ(findings(b), "");
+        for (EDGE* e : edges(b))
+            if (e->closed() && e->geometry()->equation().type() == 11) {
+                const auto& ic = static_cast<const intcurve&>(e->geometry()->equation());
+                EXPECT_TRUE(bs3_curve_closed(ic.cur()));
+                EXPECT_EQ(ic.reversed(), turned && e->sense() == REVERSED);
+            }
+    }
 }
 
-// The spline sheet with every pcurve running against its coedge.
-BODY* sheetWithBackwardPcurves()
+// Trimming an edge's intcurve to the edge keeps the edge where it was,
+// whichever way the curve runs.
+TEST_F(PostProcess, AnIntcurveTrimmedToItsEdgeKeepsTheEdgesPoints)
+{
+    for (const bool turned : {false, true}) {
+        SCOPED_TRACE(turned ? "curve against its edge" : "curve along its edge");
+        intcurve ic(cubicThrough({{0, 0, 0}, {3, 1, 0}, {6, -1, 0}, {9, 0, 0}, {12, 2, 0}}));
+        const QELinterval part(0.5, 1.5); // the curve runs over [0, 2]
+        if (turned)
+            ic.negate();
+        const double sign = turned ? -1.0 : 1.0;
+        auto* e = new EDGE(new VERTEX(new APOINT(ic.eval_position(sign * part.start_pt()))),
+                           new VERTEX(new APOINT(ic.eval_position(sign * part.end_pt()))), make_curve(ic),
+                           turned ? REVERSED : FORWARD, EDGE_cvty_unknown, &part);
+        BODY* b = nullptr;
+        ASSERT_TRUE(api_make_ewire(1, &e, b).ok());
+        keep(b);
+        std::vector<QELposition> before;
+        for (const double f : {0.0, 0.3, 1.0})
+            before.push_back(ic.eval_position(sign * part.interpolate(f)));
+        trimEdgeIntcurveToRange(e);
+        const auto& trimmed = static_cast<const intcurve&>(e->geometry()->equation());
+        EXPECT_NEAR(bs3_curve_range(trimmed.cur()).length(), part.length(), 1e-9);
+        const QELinterval range = e->param_range();
+        const double s = e->sense() == REVERSED ? -1.0 : 1.0;
+        for (int k = 0; k < 3; ++k)
+            EXPECT_LT(distance(trimmed.eval_position(s * range.interpolate(std::array{0.0, 0.3, 1.0}[k])), before[k]), 1e-9)
+                << "at " << k;
+        EXPECT_EQ(findings(b), "");
+    }
+}
+
+// The spline sheet, scaled by the factor, with every pcurve running against
+// its coedge.
+BODY* sheetWithBackwardPcurves(double factor = 1.0)
 {
     BODY* b = testkit::make_spline_sheet();
+    if (factor != 1.0) {
+        EXPECT_TRUE(api_apply_transf(b, scale_transf(factor)).ok());
+        EXPECT_TRUE(api_change_body_trans(b).ok());
+    }
     const surface& srf = faces(b)[0]->geometry()->equation();
     ENTITY_LIST coedges;
     api_get_coedges(b, coedges);
@@ -672,22 +723,27 @@ BODY* sheetWithBackwardPcurves()
     return b;
 }
 
+// Whatever its size: a face of area below one unit is as wrong backwards.
 TEST_F(PostProcess, SplineFaceWithANegativeAreaGetsFreshPcurves)
 {
     const double cleanArea = area(keep(testkit::make_spline_sheet()));
-    BODY* b = keep(sheetWithBackwardPcurves());
-    EXPECT_LT(area(b), 0.0);
-    EXPECT_NE(findings(b), "");
-    EXPECT_TRUE(Ve_PostProcessUtil(view(b)).CorrectFaceAreaProblem());
-    EXPECT_EQ(findings(b), "");
-    EXPECT_NEAR(area(b), cleanArea, 1e-6 * cleanArea);
+    for (const double factor : {1.0, 0.01}) {
+        SCOPED_TRACE(factor);
+        BODY* b = keep(sheetWithBackwardPcurves(factor));
+        const double expected = cleanArea * factor * factor;
+        EXPECT_LT(area(b), 0.0);
+        EXPECT_NE(findings(b), "");
+        EXPECT_TRUE(Ve_PostProcessUtil(view(b)).CorrectFaceAreaProblem());
+        EXPECT_EQ(findings(b), "");
+        EXPECT_NEAR(area(b), expected, 1e-6 * expected);
+    }
 }
 
 TEST_F(PostProcess, FormAndAreaRepairsFailingAtAnyKernelCallLeaveTheModelRepairedOrAsItWas)
 {
     for (auto [name, build, step] :
-         {std::tuple{"MakeCurvesClosed", &squareTubeWithOpenRing, +[](Ve_PostProcessUtil& t) { t.MakeCurvesClosed(); }},
-          std::tuple{"CorrectFaceAreaProblem", &sheetWithBackwardPcurves,
+         {std::tuple{"MakeCurvesClosed", +[] { return squareTubeWithOpenRing(false); }, +[](Ve_PostProcessUtil& t) { t.MakeCurvesClosed(); }},
+          std::tuple{"CorrectFaceAreaProblem", +[] { return sheetWithBackwardPcurves(); },
                      +[](Ve_PostProcessUtil& t) { t.CorrectFaceAreaProblem(); }}}) {
         SCOPED_TRACE(name);
         testkit::sweep_kernel_calls(build, [&](BODY* b) {

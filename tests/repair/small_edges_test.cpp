@@ -263,6 +263,16 @@ TEST_F(SmallEdges, FacesThatAreNoSlivers)
         BODY* narrow = keep(testkit::make_box_with_sliver(5e-5, 5.0, 10.0, length, 3.0));
         EXPECT_EQ(Ve_BodyCleaner(view(narrow)).isSliverFace(testkit::faces_of(narrow)[2], 1e-4), length > 0.1);
     }
+    // Short sides are held to twenty tolerances: a strip 5e-7 wide whose
+    // far side overhangs the near one at both ends is a sliver when the
+    // overhang (its short sides) is ten tolerances, not when fifty.
+    for (const double overhang : {1e-5, 5e-5}) {
+        SCOPED_TRACE(overhang);
+        const double w = 5e-7;
+        BODY* strip = keep(testkit::make_polyhedron(
+            {{0, 0, 0}, {0.1, 0, 0}, {0.1 + overhang, w, 0}, {-overhang, w, 0}}, {{0, 1, 2, 3}}));
+        EXPECT_EQ(Ve_BodyCleaner(view(strip)).isSliverFace(testkit::faces_of(strip)[0], 1e-6), overhang < 2e-5);
+    }
 }
 
 TEST_F(SmallEdges, ANullBodyChangesNothingAndStillEndsItsTasks)
