@@ -170,15 +170,7 @@ TEST_F(StepAssemblyTest, TheDriversAssemblyRoadFailsWhenTheCommitFails)
 TEST_F(StepAssemblyTest, OneReadOfAFileGivesWhatEitherReaderGives)
 {
     TestAssembly a;
-    TestModel coloured = TestModel::block(6, 3, 1);
-    coloured.layers[2] = qelx_test::TestLayer{"Plates", {0.0, 0.0, 0.0, 0.0}, true};
-    coloured.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)].layer = 2;
-    coloured.attributes[qelx_test::wordOf(qelx_test::KindFace, 1)].color = std::array<double, 4>{1.0, 0.0, 0.0, 0.0};
-    const int plate = a.addPart("plate", std::move(coloured));
-    const int pin = a.addPart("pin", TestModel::cylinder(0.5, 2));
-    const int holder = a.addAssembly("holder");
-    a.place(holder, plate, "plate", qelx_test::placementTranslation(0, 0, 0));
-    a.place(holder, pin, "pin", qelx_test::placementTurnZ(0.7, 1.5, 1.5, 1));
+    const int holder = holdertest::addHolder(a, {qelx_test::placementTurnZ(0.7, 1.5, 1.5, 1)}, true).holder;
     a.place(-1, holder, "holder-1", qelx_test::placementTranslation(0, 0, 0));
     a.place(-1, holder, "holder-2", qelx_test::placementTurnZ(2.0, 20, -3, 4));
     TempStep file;

@@ -319,15 +319,7 @@ TEST(LoopGeometryCases, ThePointLoopsBoxIsItsVertexsParameters) {
   BODY* body = make_iso_rect_sheet(test_cylinder(), {rect(0, 4, 0.5, 2.5, true)});
   FACE* face = faces_of(body).front();
   const QELposition at = test_cylinder().eval_position(QELpar_pos(2.0, 1.5));
-  auto* vertex = new VERTEX(new APOINT(at));
-  auto* edge = new EDGE(vertex, vertex, nullptr, FORWARD);
-  vertex->add_edge(edge);
-  auto* coedge = new COEDGE(edge, FORWARD, nullptr, nullptr);
-  coedge->set_next(coedge);
-  coedge->set_previous(coedge);
-  auto* point = new LOOP(coedge, nullptr);
-  point->set_face(face);
-  face->loop()->set_next(point);
+  LOOP* point = testkit::add_one_coedge_loop(face, testkit::make_point_edge(at));
   const QELpar_box box = ve_loops::loopParameterBox(point);
   ASSERT_FALSE(box.empty());
   EXPECT_NEAR(box.u_range().start_pt(), 2.0, 1e-9);

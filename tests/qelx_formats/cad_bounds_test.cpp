@@ -3,6 +3,7 @@
 // IGES file starting in a section other than its first two, an IGES integer
 // past its file, BREP counts asking for more values than follow them but no
 // more words, BREP shapes nested deeper than a model nests.
+#include "damaged_files.hxx"
 #include "peer_box.hxx"
 #include "qelx_formats/cad_file.hxx"
 
@@ -72,10 +73,9 @@ std::string withIgesNumber(std::string text, const std::string& by, bool real)
 
 TEST(CadSource, ReadersRefuseWhatIsJustPastTheirBounds)
 {
-    const fs::path dir = fs::temp_directory_path() / ("cad_bounds_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const std::string brep = cad_samples::peerBox(dir, "box.brep"), step = cad_samples::peerBox(dir, "box.step"),
-                      iges = cad_samples::peerBox(dir, "box.igs");
+    const cad_samples::PeerBoxes boxes("cad_bounds");
+    const fs::path& dir = boxes.dir;
+    const std::string &brep = boxes.brep, &step = boxes.step, &iges = boxes.iges;
     // A real of 5e100 (finite, and a tenth of what a bound an order looser
     // would let through) in each format: a BREP curve's value, a STEP
     // direction, an IGES parameter.
@@ -127,11 +127,7 @@ TEST(CadSource, ReadersRefuseWhatIsJustPastTheirBounds)
     const std::string igesHuge = withIgesNumber(iges, "99999999", false);
     // An IGES file starting with a line of its parameter section.
     std::string igesLate = iges.substr(parameters, iges.find('\n', parameters) + 1 - parameters) + iges;
-    struct Case {
-        const char* name;
-        std::string file, text;
-        std::vector<std::string> said;
-    } cases[] = {
+    cad_samples::expectEachRefusedSaying(dir, {
         {"a BREP real of 5e100", "far.brep", brepFar, {"line ", "beyond any model"}},
         {"a STEP real of 5e100", "far.step", stepFar, {"beyond any model"}},
         {"an IGES real of 5e100", "far.igs", igesFar, {"beyond any model"}},
@@ -141,18 +137,7 @@ TEST(CadSource, ReadersRefuseWhatIsJustPastTheirBounds)
         {"a BREP line record cut after five values", "short.brep", brepShortLine, {"in the BREP Curves table"}},
         {"a BREP file of compounds nested 250 deep", "deep.brep", brepDeep, {"nested more than 200 deep"}},
         {"an IGES integer of 99999999", "huge.igs", igesHuge, {"an integer 99999999", "larger than any count"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string path = (dir / c.file).string();
-        std::ofstream(path, std::ios::binary) << c.text;
-        qelx_test::TestModel model;
-        std::string error;
-        EXPECT_NE(qelx_formats::readCadFile(path, model, error), QELI_OK);
-        for (const std::string& said : c.said)
-            EXPECT_NE(error.find(said), std::string::npos) << error;
-        EXPECT_TRUE(model.faces.empty());
-    }
+    });
     // A file a byte past the largest the readers take (sparse: no disk is
     // used) is refused for its size, before anything reads it.
     {
@@ -164,5 +149,4 @@ TEST(CadSource, ReadersRefuseWhatIsJustPastTheirBounds)
         EXPECT_NE(qelx_formats::readCadFile(path, model, error), QELI_OK);
         EXPECT_NE(error.find("larger than the 1024 MB"), std::string::npos) << error;
     }
-    fs::remove_all(dir);
 }

@@ -7,6 +7,7 @@
 // exact line of a BREP word that is no number, and empty files. Then the
 // neutral writer's target kinds: an old file's permissions kept, a link
 // written through, anything but a regular file refused.
+#include "damaged_files.hxx"
 #include "peer_box.hxx"
 #include "qelx_formats/cad_file.hxx"
 #include "qelx_formats/neutral_document.hxx"
@@ -163,27 +164,15 @@ std::string igesSplineFile(const std::function<void(std::vector<IgesField>&)>& e
     return joined(lines);
 }
 
-struct Refusal {
-    const char* name;
-    std::string file, text;
-    std::vector<std::string> said;
-};
+using Refusal = cad_samples::DamagedText;
 
-// Each text written as its file and read: refused, saying what it must, nothing read.
+// Each text written as its file in the scratch folder and read: refused,
+// saying what it must, nothing read; the files then go.
 void expectRefusals(const std::vector<Refusal>& cases)
 {
-    for (const Refusal& c : cases) {
-        SCOPED_TRACE(c.name);
-        const fs::path path = recordScratch(c.file);
-        std::ofstream(path, std::ios::binary) << c.text;
-        qelx_test::TestModel model;
-        std::string error;
-        EXPECT_NE(qelx_formats::readCadFile(path.string(), model, error), QELI_OK);
-        for (const std::string& said : c.said)
-            EXPECT_NE(error.find(said), std::string::npos) << "wanted \"" << said << "\" in: " << error;
-        EXPECT_TRUE(model.faces.empty() && model.edges.empty());
-        fs::remove(path);
-    }
+    cad_samples::expectEachRefusedSaying(recordScratch(""), cases);
+    for (const Refusal& c : cases)
+        fs::remove(recordScratch(c.file));
 }
 
 } // namespace

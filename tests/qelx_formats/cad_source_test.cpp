@@ -1,6 +1,7 @@
 // STEP, IGES and BREP sample models read as source documents, walked the way
 // a target format reads them, and judged against Open CASCADE's own reading
 // of the same files.
+#include "damaged_files.hxx"
 #include "peer_box.hxx"
 #include "qelx/framework_walk.hxx"
 #include "qelx/test_exporters.hxx"
@@ -656,12 +657,8 @@ std::string lineOf(const std::string& text, const std::string& what, const std::
     return "line " + std::to_string(1 + std::count(text.begin(), text.begin() + static_cast<long>(at), '\n'));
 }
 
-// A damaged file: its name, text, and what its refusal must say.
-struct DamagedText {
-    const char* name;
-    std::string file, text;
-    std::vector<std::string> said;
-};
+using cad_samples::DamagedText;
+using cad_samples::expectEachRefusedSaying;
 
 // The text with the first `what` from `from` on replaced by `by`.
 std::string textReplaced(std::string text, const std::string& what, const std::string& by, std::size_t from = 0)
@@ -669,27 +666,6 @@ std::string textReplaced(std::string text, const std::string& what, const std::s
     const std::size_t at = text.find(what, from);
     EXPECT_NE(at, std::string::npos) << what;
     return at == std::string::npos ? text : text.replace(at, what.size(), by);
-}
-
-// Each file written into `dir` and read: refused, saying all it must, in
-// the reader's own words (no class name or parser message of the peer's),
-// and nothing read.
-void expectEachRefusedSaying(const fs::path& dir, const std::vector<DamagedText>& cases)
-{
-    for (const DamagedText& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string path = (dir / c.file).string();
-        std::ofstream(path, std::ios::binary) << c.text;
-        qelx_test::TestModel model;
-        std::string error;
-        EXPECT_NE(readCadFile(path, model, error), QELI_OK);
-        for (const std::string& said : c.said)
-            EXPECT_NE(error.find(said), std::string::npos) << error;
-        const std::string words = error.substr(std::min(error.size(), path.size()));
-        for (const char* peerWords : {"_", "Undefined Parsing", "Incorrect syntax", "Unresolved", "SEVERAL"})
-            EXPECT_EQ(words.find(peerWords), std::string::npos) << error;
-        EXPECT_TRUE(model.faces.empty());
-    }
 }
 
 } // namespace
@@ -703,10 +679,9 @@ void expectEachRefusedSaying(const fs::path& dir, const std::vector<DamagedText>
 // own words).
 TEST(CadSource, DamagedTextIsRefusedNamingItsPlace)
 {
-    const fs::path dir = fs::temp_directory_path() / ("cad_damage_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const std::string brep = cad_samples::peerBox(dir, "box.brep"), step = cad_samples::peerBox(dir, "box.step"),
-                      iges = cad_samples::peerBox(dir, "box.igs");
+    const cad_samples::PeerBoxes boxes("cad_damage");
+    const fs::path& dir = boxes.dir;
+    const std::string &brep = boxes.brep, &step = boxes.step, &iges = boxes.iges;
     // The first line of the Curves table: "1 <point> <direction>" of a line.
     const std::size_t curves = brep.find("\n1 ", brep.find("Curves "));
     const std::string firstCurve = brep.substr(curves + 1, brep.find('\n', curves + 1) - curves - 1);
@@ -778,7 +753,6 @@ TEST(CadSource, DamagedTextIsRefusedNamingItsPlace)
         EXPECT_EQ(readCadFile((dir / name).string(), model, error), QELI_OK) << name << ": " << error;
         EXPECT_EQ(model.faces.size(), 6u) << name;
     }
-    fs::remove_all(dir);
 }
 
 namespace {
@@ -842,10 +816,9 @@ std::size_t igesDirectoryLine(const std::string& text, long entry)
 // for the leak checker (in a sanitizer build).
 TEST(CadSource, DamagedFilesAreRefusedNamingTheirPlaceInTheirOwnWords)
 {
-    const fs::path dir = fs::temp_directory_path() / ("cad_places_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const std::string brep = cad_samples::peerBox(dir, "box.brep"), step = cad_samples::peerBox(dir, "box.step"),
-                      iges = cad_samples::peerBox(dir, "box.igs");
+    const cad_samples::PeerBoxes boxes("cad_places");
+    const fs::path& dir = boxes.dir;
+    const std::string &brep = boxes.brep, &step = boxes.step, &iges = boxes.iges;
 
     // BREP: the first pcurve record of the shapes ("2 <pcurve> <surface>
     // <location> <first> <last>") made to run backwards; the Curves table
@@ -953,7 +926,6 @@ TEST(CadSource, DamagedFilesAreRefusedNamingTheirPlaceInTheirOwnWords)
         ::testing::ExitedWithCode(0), "")
         << "reading the damaged IGES files left memory unreleased";
 #endif
-    fs::remove_all(dir);
 }
 
 namespace {

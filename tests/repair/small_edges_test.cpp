@@ -385,12 +385,7 @@ TEST_F(SmallEdges, ASmallClosedEdgeLongerThanTheToleranceStays)
     auto* circle = new EDGE(vertex, vertex, make_curve(ellipse(centre, QELunit_vector(0, 0, -1), major, 1.0)), FORWARD,
                             EDGE_cvty_unknown, &round);
     vertex->add_edge(circle);
-    auto* coedge = new COEDGE(circle, FORWARD, nullptr, nullptr);
-    coedge->set_next(coedge);
-    coedge->set_previous(coedge);
-    auto* hole = new LOOP(coedge, nullptr);
-    hole->set_face(face);
-    face->loop()->set_next(hole);
+    testkit::add_one_coedge_loop(face, circle);
     ASSERT_EQ(testkit::count_edges(b), 5);
     Ve_PostProcessUtil(view(b)).removeSmallEdges(1e-5, true);
     EXPECT_EQ(testkit::count_edges(b), 5);

@@ -135,6 +135,30 @@ BODY* make_vertex_body(const QELposition& at) {
   return body;
 }
 
+EDGE* make_point_edge(const QELposition& at) {
+  auto* v = new VERTEX(new APOINT(at));
+  auto* e = new EDGE(v, v, nullptr, FORWARD);
+  v->add_edge(e);
+  return e;
+}
+
+LOOP* add_one_coedge_loop(FACE* face, EDGE* edge, sense_type sense) {
+  auto* c = new COEDGE(edge, sense, nullptr, nullptr);
+  c->set_next(c);
+  c->set_previous(c);
+  auto* loop = new LOOP(c, nullptr);
+  loop->set_face(face);
+  LOOP* last = face->loop();
+  if (!last) {
+    face->set_loop(loop);
+    return loop;
+  }
+  while (last->next())
+    last = last->next();
+  last->set_next(loop);
+  return loop;
+}
+
 BODY* make_two_lump_body() {
   LUMP* first = box_lump(10.0, 10.0, 10.0, QELposition());
   first->set_next(box_lump(5.0, 5.0, 5.0, QELposition(20.0, 0.0, 0.0)));

@@ -27,6 +27,12 @@ BODY* make_wire_body(int n_edges = 3, bool closed = false);
 BODY* make_vertex_body(const QELposition& at = QELposition());
 // One body of two box lumps side by side.
 BODY* make_two_lump_body();
+// A curveless edge starting and ending at one new vertex at `at`, listed at
+// that vertex: the edge of a point (degenerate) loop.
+EDGE* make_point_edge(const QELposition& at);
+// A loop of one coedge on `edge` (the coedge its own next and previous),
+// added after the face's last loop: a point loop, or a hole on a closed edge.
+LOOP* add_one_coedge_loop(FACE* face, EDGE* edge, sense_type sense = FORWARD);
 
 // Number of entities of the kind in or around the entity (api_get_*).
 int count_faces(const ENTITY* e);
