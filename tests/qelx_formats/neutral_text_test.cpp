@@ -211,6 +211,9 @@ TEST(NeutralText, GeometryThatOverflowsWhenEvaluatedIsRefusedWhereItStands)
     const std::size_t planeFace = firstWhere(good["faces"], typed("surfaces", "surface", "plane"));
     const std::size_t plane = good["faces"][planeFace]["surface"].get<std::size_t>() - 1;
     const std::string f = "/faces/" + std::to_string(planeFace);
+    const std::size_t ellipseEdge = firstWhere(good["edges"], typed("curves", "curve", "ellipse"));
+    const std::size_t ellipse = good["edges"][ellipseEdge]["curve"].get<std::size_t>() - 1;
+    const std::string e = "/curves/" + std::to_string(ellipse);
     // A line through `at` along `along`, parameterized as it lies, over `domain`.
     const auto lineThrough = [](Json& k, double at, double along, std::array<double, 2> domain) {
         k["point"] = {at, 0.0, 0.0};
@@ -283,6 +286,22 @@ TEST(NeutralText, GeometryThatOverflowsWhenEvaluatedIsRefusedWhereItStands)
              d["faces"][planeFace]["uDomain"] = {0.0, 1000.0};
          },
          f, "a domain whose corner lies beyond any model"},
+        // An ellipse's domain or an edge's range that winds round it more than once.
+        {[&](Json& d) { d["curves"][ellipse]["parameterization"]["scale"] = 2147483647.0; }, e + "/domain",
+         "a domain that its parameterization takes more than once round its ellipse"},
+        {[&](Json& d) {
+             d["curves"][ellipse]["parameterization"]["scale"] = 1.0;
+             d["curves"][ellipse]["domain"] = {0.0, 6.283};
+             d["edges"][ellipseEdge]["domain"] = {-1.0, 6.0};
+         },
+         "/edges/" + std::to_string(ellipseEdge) + "/domain",
+         "a range that its parameterization takes more than once round its ellipse"},
+        {[&](Json& d) {
+             d["curves"][ellipse]["parameterization"]["scale"] = -2.0;
+             d["curves"][ellipse]["domain"] = {0.0, 3.14159};
+             d["edges"][ellipseEdge]["domain"] = {1.0, 2.5};
+         },
+         "", nullptr},
         // Large, but within any model.
         {[](Json& d) { d["points"][0]["xyz"][2] = 1e99; }, "", nullptr},
         {[&](Json& d) { d["curves"][curve]["parameterization"]["scale"] = 1e90; }, "", nullptr},

@@ -54,6 +54,10 @@ void reseatSeamHoles(BuiltShapes& shapes);
 // The area of every face of the shape, added up.
 double facesArea(const TopoDS_Shape& shape);
 
+// A measure (an area, a volume, a tolerance) as refusals quote it: six
+// significant digits.
+std::string measureText(double x);
+
 // The shapes held against what the model's source measured of its bodies
 // (cad_source_check.cpp): throws std::runtime_error naming the body and face
 // ("body 0, face 3: ...", counted from 0 in the model's order) where a face

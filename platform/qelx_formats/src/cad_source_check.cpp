@@ -32,14 +32,14 @@
 
 namespace qelx_formats {
 
-namespace {
-
 std::string measureText(double x)
 {
     char text[32];
     std::snprintf(text, sizeof text, "%.6g", x);
     return text;
 }
+
+namespace {
 
 double builtFaceArea(const TopoDS_Face& face)
 {

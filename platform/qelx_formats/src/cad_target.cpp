@@ -265,23 +265,50 @@ gp_Pnt boxCentre(const TopoDS_Shape& shape, double& across)
 // order); "" when it cannot be told. A file's faces come back in the order
 // they were written: that face, where its corners lie about where the read
 // face's do, else the written face whose corners' box is centred nearest.
-std::string writtenFacePlace(const BuiltShapes& shapes, const TopoDS_Shape& back, const TopoDS_Face& read)
+// Every written face in the order a file holds them: body by body, each
+// body's faces in its shape's order.
+struct WrittenFace {
+    const BodyShape* body;
+    TopoDS_Shape face;
+};
+std::vector<WrittenFace> writtenFaces(const BuiltShapes& shapes)
 {
-    if (read.IsNull())
-        return std::string();
-    TopTools_IndexedMapOfShape backFaces;
-    TopExp::MapShapes(back, TopAbs_FACE, backFaces);
-    struct Written {
-        const BodyShape* body;
-        TopoDS_Shape face;
-    };
-    std::vector<Written> written;
+    std::vector<WrittenFace> written;
     for (const BodyShape& body : shapes.bodies) {
         TopTools_IndexedMapOfShape faces;
         TopExp::MapShapes(body.shape, TopAbs_FACE, faces);
         for (int i = 1; i <= faces.Extent(); ++i)
             written.push_back({&body, faces(i)});
     }
+    return written;
+}
+
+// "body 0, face 3: " naming a written face by the body's number and the
+// face's place among the body's faces in the model's order; "" when the face
+// is none of the body's model faces.
+std::string writtenFaceName(const WrittenFace& written)
+{
+    std::vector<int> order;
+    int index = -1;
+    for (const auto& [i, face] : written.body->faces) {
+        order.push_back(i);
+        if (face.IsSame(written.face))
+            index = i;
+    }
+    if (index < 0)
+        return std::string();
+    std::sort(order.begin(), order.end());
+    const auto place = std::lower_bound(order.begin(), order.end(), index) - order.begin();
+    return "body " + std::to_string(written.body->body) + ", face " + std::to_string(place) + ": ";
+}
+
+std::string writtenFacePlace(const BuiltShapes& shapes, const TopoDS_Shape& back, const TopoDS_Face& read)
+{
+    if (read.IsNull())
+        return std::string();
+    TopTools_IndexedMapOfShape backFaces;
+    TopExp::MapShapes(back, TopAbs_FACE, backFaces);
+    const std::vector<WrittenFace> written = writtenFaces(shapes);
     if (written.empty())
         return std::string();
     double across = 0.0, otherAcross = 0.0;
@@ -297,19 +324,7 @@ std::string writtenFacePlace(const BuiltShapes& shapes, const TopoDS_Shape& back
             if (apart(i) < apart(chosen))
                 chosen = i;
     }
-    const BodyShape& body = *written[chosen].body;
-    std::vector<int> order;
-    int index = -1;
-    for (const auto& [i, face] : body.faces) {
-        order.push_back(i);
-        if (face.IsSame(written[chosen].face))
-            index = i;
-    }
-    if (index < 0)
-        return std::string();
-    std::sort(order.begin(), order.end());
-    const auto place = std::lower_bound(order.begin(), order.end(), index) - order.begin();
-    return "body " + std::to_string(body.body) + ", face " + std::to_string(place) + ": ";
+    return writtenFaceName(written[chosen]);
 }
 
 // Whether a pcurve is straight over any range: a line, or a spline of
@@ -575,10 +590,34 @@ void checkReadBack(const std::string& path, const char* kind, std::optional<doub
     if (const std::string why = invalidity(back, &where); !why.empty())
         throw std::runtime_error((shapes ? writtenFacePlace(*shapes, back, faceHolding(back, where)) : std::string()) +
                                  std::string(kind) + " cannot hold the model validly: read back, " + why);
-    if (area && std::fabs(facesArea(back) - *area) > 1e-3 * *area)
-        throw std::runtime_error(std::string(kind) +
-                                 " cannot hold the model: read back, its faces cover another area (a face turned "
-                                 "into its complement)");
+    if (!area)
+        return;
+    // Face by face where the file gave back as many faces as were written
+    // (a reader keeps the written order): a face turned into its complement
+    // is named, even where another face's change would hide it in the total.
+    if (shapes) {
+        const std::vector<WrittenFace> written = writtenFaces(*shapes);
+        TopTools_IndexedMapOfShape backFaces;
+        TopExp::MapShapes(back, TopAbs_FACE, backFaces);
+        if (!written.empty() && backFaces.Extent() == static_cast<int>(written.size())) {
+            for (std::size_t i = 0; i < written.size(); ++i) {
+                const double was = facesArea(written[i].face);
+                const double is = facesArea(backFaces(static_cast<int>(i) + 1));
+                // A thousandth of the face, or a millionth of the model for
+                // a sliver whose integration is coarse.
+                if (std::fabs(is - was) > 1e-3 * std::max(was, is) + 1e-6 * *area)
+                    throw std::runtime_error(writtenFaceName(written[i]) + kind +
+                                             " cannot hold the model: read back, this face covers " + measureText(is) +
+                                             " where it was written covering " + measureText(was) +
+                                             " (a face turned into its complement)");
+            }
+            return;
+        }
+    }
+    if (const double is = facesArea(back); std::fabs(is - *area) > 1e-3 * *area)
+        throw std::runtime_error(std::string(kind) + " cannot hold the model: read back, its faces cover " +
+                                 measureText(is) + " where they were written covering " + measureText(*area) +
+                                 " (a face left out or turned into its complement)");
 }
 
 // The faces' area when some face on a surface of revolution or a spline

@@ -1785,6 +1785,23 @@ private:
                 mappedWithinModel("/coedges/" + std::to_string(i) + "/domain", pcurve.scale, pcurve.offset,
                                   m.coedges[i].domain, "a range");
             }
+        // An ellipse closes after one turn of its angle: a domain or an
+        // edge's range its parameterization takes round it more than once
+        // (a scale of two billion over a range of 5) made an edge that
+        // wound round its circle and a written face the peer refused.
+        const auto withinATurn = [this](const std::string& path, const qelx_test::TestCurve& curve, const double t[2],
+                                        const char* what) {
+            const double turn = 2.0 * M_PI;
+            if (!(std::fabs(curve.scale * (t[1] - t[0])) <= turn * (1.0 + 1e-9) + 1e-12))
+                fail(path, std::string(what) + " that its parameterization takes more than once round its ellipse");
+        };
+        for (std::size_t i = 0; i < m.curves.size(); ++i)
+            if (m.curves[i].type == qelx_test::CurvEllipse)
+                withinATurn("/curves/" + std::to_string(i) + "/domain", m.curves[i], m.curves[i].domain, "a domain");
+        for (std::size_t i = 0; i < m.edges.size(); ++i)
+            if (const int c = m.edges[i].curve; c >= 0 && m.curves[static_cast<std::size_t>(c)].type == qelx_test::CurvEllipse)
+                withinATurn("/edges/" + std::to_string(i) + "/domain", m.curves[static_cast<std::size_t>(c)],
+                            m.edges[i].domain, "a range");
         for (std::size_t i = 0; i < m.faces.size(); ++i)
             if (const int k = m.faces[i].surface; k >= 0) {
                 const qelx_test::TestFace& f = m.faces[i];
