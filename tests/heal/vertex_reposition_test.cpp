@@ -5,6 +5,7 @@
 // corner is: standard_repair_test has that vertex tolerated where it lies.)
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/repair_builders.hxx"
+#include "velm/geometry.hxx"
+#include "velm/query.hxx"
 #include "velm/testkit.hxx"
 #include "velm/topology_api.hxx"
 
@@ -67,5 +70,76 @@ TEST_F(VertexReposition, AVertexOffTheCornerItsEdgesBoundGoesBackInEveryFrame)
             EXPECT_LT(distance(vertexNearest(box, corner)->geometry()->coords(), corner), QELresabs);
             EXPECT_EQ(tolerantVertices(box), 0);
             api_del_entity(box);
+        }
+}
+
+namespace {
+
+// Each edge at `v` bounded anew by the vertex's foot on its curve, as a STEP
+// file bounds edges by their vertices (a closed edge keeps its turn).
+void boundByFeet(VERTEX* v)
+{
+    const QELposition at = v->geometry()->coords();
+    ENTITY_LIST edges;
+    api_get_edges(v, edges);
+    for (int i = 0; i < edges.count(); ++i) {
+        auto* e = static_cast<EDGE*>(edges[i]);
+        const curve& eq = e->geometry()->equation();
+        const double sign = e->sense() == REVERSED ? -1.0 : 1.0;
+        const QELinterval r = e->param_range();
+        auto footNear = [&](double edgeParam) {
+            const double guess = sign * edgeParam;
+            double t = eq.param(at, &guess);
+            if (eq.param_period() > 0.0)
+                t += eq.param_period() * std::round((guess - t) / eq.param_period());
+            return sign * t;
+        };
+        const QELinterval bounded(e->start() == v ? footNear(r.start_pt()) : r.start_pt(),
+                                  e->end() == v ? footNear(r.end_pt()) : r.end_pt());
+        e->set_param_range(&bounded);
+    }
+}
+
+} // namespace
+
+// The seam vertex of a cylinder moved off, its circle and seam bounded by its
+// feet (the circle's turn then starts off the seam, which a STEP file read
+// back cannot orient): the vertex goes back onto the seam where the circle
+// crosses it, the circle runs one whole turn from there, nothing is made
+// tolerant and the volume is the cylinder's, in every frame.
+TEST_F(VertexReposition, AMovedSeamVertexGoesBackAndItsCircleTurnsFromTheSeam)
+{
+    const std::vector<QELtransf> frames = testkit::heal_frames();
+    const double radius = 5.0, height = 8.0;
+    for (const double offset : {1e-4, 2e-3})
+        for (std::size_t f = 0; f < frames.size(); ++f) {
+            SCOPED_TRACE("moved " + std::to_string(offset) + ", frame " + std::to_string(f));
+            BODY* cylinder = testkit::make_cylinder(radius, height);
+            if (!frames[f].identity()) {
+                api_apply_transf(cylinder, frames[f]);
+                api_change_body_trans(cylinder, nullptr);
+            }
+            const QELposition seamEnd = QELposition(-radius, 0.0, 0.0) * frames[f];
+            VERTEX* v = vertexNearest(cylinder, seamEnd);
+            ASSERT_LT(distance(v->geometry()->coords(), seamEnd), 1e-9);
+            v->geometry()->set_coords(seamEnd + offset * (normalise(QELvector(0.3, -0.5, 0.8)) * frames[f]));
+            boundByFeet(v);
+            ASSERT_NE(testkit::check_findings(cylinder), "") << "the model is built faulty";
+
+            reinterpret_cast<Ve_BodyTag*>(cylinder)->doStandardRepair();
+            EXPECT_EQ(testkit::check_findings(cylinder), "");
+            EXPECT_EQ(tolerantVertices(cylinder), 0);
+            v = vertexNearest(cylinder, seamEnd);
+            EXPECT_LT(distance(v->geometry()->coords(), seamEnd), QELresabs);
+            ENTITY_LIST edges;
+            api_get_edges(v, edges);
+            for (int i = 0; i < edges.count(); ++i)
+                if (auto* e = static_cast<EDGE*>(edges[i]); e->start() == e->end()) {
+                    EXPECT_NEAR(e->param_range().length(), 2.0 * M_PI, 1e-9);
+                }
+            double volume = 0.0, achieved = 0.0;
+            ASSERT_TRUE(api_body_volume(cylinder, 1e-9, volume, achieved).ok());
+            EXPECT_NEAR(volume, M_PI * radius * radius * height, 1e-6);
+            api_del_entity(cylinder);
         }
 }

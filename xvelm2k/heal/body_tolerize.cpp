@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "heal/heal_internal.hxx"
@@ -52,6 +53,84 @@ void markPeriodicPcurves(EDGE* edge)
     } while (c && c != first);
 }
 
+// Where the curves of a vertex's edges, bounded by the vertex's own feet on
+// them (a STEP file's edges are bounded by their vertices), pass through one
+// point near it, the vertex goes to that point and each edge is bounded anew
+// there: the corner the sender moved the vertex off. Left as it is (then
+// tolerated where it lies) unless every curve passes within the kernel's
+// resolution of one point no farther from the vertex than a few times its
+// distance from them: curves running along one another near the corner (a
+// tangent join) do not tell where it is. A closed edge keeps its turn.
+void moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away)
+{
+    struct End {
+        EDGE* edge;
+        bool start;
+        double guess; // the end's parameter on the curve's own equation
+    };
+    std::vector<End> ends;
+    for (int i = 0; i < edges.count(); ++i) {
+        auto* e = static_cast<EDGE*>(edges[i]);
+        if (is_TEDGE(e))
+            return;
+        const double sign = e->sense() == REVERSED ? -1.0 : 1.0;
+        const QELinterval r = e->param_range();
+        if (e->start() == vertex)
+            ends.push_back({e, true, sign * r.start_pt()});
+        if (e->end() == vertex)
+            ends.push_back({e, false, sign * r.end_pt()});
+    }
+    // Averaged projections onto the curves: for curves that cross, the
+    // point nearest all of them.
+    const QELposition written = vertex->geometry()->coords();
+    QELposition p = written;
+    double worst = 0.0;
+    for (int round = 0; round < 200; ++round) {
+        QELvector step;
+        worst = 0.0;
+        for (End& end : ends) {
+            const curve& eq = end.edge->geometry()->equation();
+            QELposition foot;
+            double t = end.guess;
+            eq.point_perp(p, foot, &end.guess, &t);
+            end.guess = t;
+            step = step + (foot - p);
+            worst = std::max(worst, distance(foot, p));
+        }
+        if (worst < 1e-4 * QELresabs)
+            break;
+        p = p + (1.0 / static_cast<double>(ends.size())) * step;
+    }
+    if (!(worst < 0.1 * QELresabs) || distance(p, written) > 4.0 * away)
+        return;
+    // Each edge's new bounds, worked out before anything changes.
+    std::vector<std::pair<EDGE*, QELinterval>> bounded;
+    for (const End& end : ends) {
+        EDGE* e = end.edge;
+        const curve& eq = e->geometry()->equation();
+        const double sign = e->sense() == REVERSED ? -1.0 : 1.0;
+        double t = eq.param(p, &end.guess);
+        if (const double period = eq.param_period(); period > 0.0)
+            t += period * std::round((end.guess - t) / period);
+        auto was = std::find_if(bounded.begin(), bounded.end(), [e](const auto& b) { return b.first == e; });
+        if (was == bounded.end())
+            was = bounded.insert(bounded.end(), {e, e->param_range()});
+        const double at = sign * t;
+        was->second = end.start ? QELinterval(at, was->second.end_pt()) : QELinterval(was->second.start_pt(), at);
+        if (!(was->second.end_pt() > was->second.start_pt()))
+            return;
+    }
+    APOINT* at = velm_require(VELM_NEW APOINT(p));
+    try {
+        vertex->set_geometry(at);
+    } catch (...) {
+        at->lose();
+        throw;
+    }
+    for (auto& [e, range] : bounded)
+        e->set_param_range(&range);
+}
+
 // Where the curves of a vertex's edges end together, over the edges' ranges,
 // but away from the vertex (a sender moved the vertex and kept the curves and
 // the edges' bounds), the vertex goes where they end, rather than taking a
@@ -92,8 +171,12 @@ void moveVertexToCurveEnds(VERTEX* vertex)
         away = std::max(away, distance(p, point->coords()));
         spread = std::max(spread, distance(p, meet));
     }
-    if (!(away > QELresabs) || !(spread <= 0.1 * away))
+    if (!(away > QELresabs))
         return;
+    if (!(spread <= 0.1 * away)) {
+        moveVertexToCurvesMeeting(vertex, edges, away);
+        return;
+    }
     APOINT* at = velm_require(VELM_NEW APOINT(meet));
     try {
         vertex->set_geometry(at);
