@@ -17,7 +17,9 @@ surfaces only is reported beside it) without a warning on the error stream. A da
 that Open CASCADE itself reads with other measures than the undamaged model (a vertex moved
 off its curves trims the edges there anew) is also measured as given: a result within the
 bound of that is counted "as-given" (the recipe kept what it was handed; it cannot know what
-the damage took) and is no fault. Loose faces of solids that touch along edges sew into one
+the damage took) and is no fault; so is a result within the bound of the undamaged model
+as the peer wrote it to STEP (a model the format cannot carry whole, or whose loose faces
+read back as no solid). Loose faces of solids that touch along edges sew into one
 closed shell: fewer solids with every face and the volume kept are counted "solids-joined",
 no fault. Prints one table per recipe (damage by damage) and the
 faults, model by model.
@@ -70,7 +72,8 @@ def measure_error(ref, m, closed):
 
 def faults(ref, r, given=None):
     """The kinds of fault of one run (empty: sound), and whether it stays within 1e-6.
-    `given`: Open CASCADE's measures of the input file, when they are not the model's."""
+    `given`: Open CASCADE's measures of the input file, and of the undamaged model as
+    written to the same format, when they are not the model's."""
     status, m = r["status"], r["measures"]
     if status == "timeout":
         return ["timeout"], False
@@ -97,7 +100,7 @@ def faults(ref, r, given=None):
     worst = measure_error(ref, m, closed)
     if joined:
         worst = max(worst, damage_judge.error(m["volume"], ref["volume"]))
-    if worst > BOUND and given and given.get("read") and measure_error(given, m, closed) <= BOUND:
+    if worst > BOUND and any(g and g.get("read") and measure_error(g, m, closed) <= BOUND for g in given or []):
         kinds.append("as-given")
     elif worst > BOUND:
         kinds.append("measure" + ("(warned)" if r["warnings"] else ""))
@@ -154,11 +157,20 @@ def main():
                 if c["damage"] in damages and c["damage"] != "clean" and c["frame"] in frames and c.get("step"):
                     cases.append((c["damage"], c["frame"], c["case"] + ".step"))
         # Open CASCADE's own reading of each damaged file.
+        # The undamaged model as the peer wrote it: what the file format
+        # itself carries of it (a writer may lose what the model held).
         given = {}
+        carried = {}
+        for frame in frames:
+            written = os.path.join(folder, "clean-%s.step" % frame)
+            if damaged and os.path.exists(written):
+                code, judged, _ = damage_judge.run([peer, "judge", written], args.timeout)
+                carried[frame] = (damage_judge.last_json(judged) or {}).get("measures") if code == 0 else None
         for (d, f, src) in cases:
             if d != "clean":
                 code, judged, _ = damage_judge.run([peer, "judge", src], args.timeout)
-                given[src] = (damage_judge.last_json(judged) or {}).get("measures") if code == 0 else None
+                given[src] = [(damage_judge.last_json(judged) or {}).get("measures") if code == 0 else None,
+                              carried.get(f)]
         jobs = [(d, f, src, r) for (d, f, src) in cases for r in recipes]
         with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
             results = list(pool.map(
