@@ -7,7 +7,15 @@
 #include "peer_box.hxx"
 #include "qelx_formats/cad_file.hxx"
 
+#include <BRepBuilderAPI_MakeEdge.hxx>
+#include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepBuilderAPI_MakeWire.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
+#include <Geom_BSplineCurve.hxx>
+#include <TColStd_Array1OfInteger.hxx>
+#include <TColStd_Array1OfReal.hxx>
+#include <TColgp_Array1OfPnt.hxx>
+#include <gp_Pln.hxx>
 #include <BRepTools.hxx>
 #include <BRep_Builder.hxx>
 #include <IGESControl_Controller.hxx>
@@ -149,4 +157,72 @@ TEST(CadSource, ReadersRefuseWhatIsJustPastTheirBounds)
         EXPECT_NE(qelx_formats::readCadFile(path, model, error), QELI_OK);
         EXPECT_NE(error.find("larger than the 1024 MB"), std::string::npos) << error;
     }
+}
+
+namespace {
+// A unit square face in z = 0 whose first side is the first span of a
+// degree-1 spline whose last control point lies `far` out along -y (the
+// side itself stays on the square).
+TopoDS_Shape squareWithASplineReaching(double far)
+{
+    TColgp_Array1OfPnt poles(1, 3);
+    poles(1) = gp_Pnt(0, 0, 0);
+    poles(2) = gp_Pnt(1, 0, 0);
+    poles(3) = gp_Pnt(1, -far, 0);
+    TColStd_Array1OfReal knots(1, 3);
+    TColStd_Array1OfInteger multiplicities(1, 3);
+    for (int i = 1; i <= 3; ++i) {
+        knots(i) = i - 1;
+        multiplicities(i) = i == 2 ? 1 : 2;
+    }
+    const Handle(Geom_BSplineCurve) spline = new Geom_BSplineCurve(poles, knots, multiplicities, 1);
+    BRepBuilderAPI_MakeWire wire;
+    wire.Add(BRepBuilderAPI_MakeEdge(spline, 0.0, 1.0).Edge());
+    wire.Add(BRepBuilderAPI_MakeEdge(gp_Pnt(1, 0, 0), gp_Pnt(1, 1, 0)).Edge());
+    wire.Add(BRepBuilderAPI_MakeEdge(gp_Pnt(1, 1, 0), gp_Pnt(0, 1, 0)).Edge());
+    wire.Add(BRepBuilderAPI_MakeEdge(gp_Pnt(0, 1, 0), gp_Pnt(0, 0, 0)).Edge());
+    return BRepBuilderAPI_MakeFace(gp_Pln(), wire.Wire(), Standard_True).Face();
+}
+} // namespace
+
+// A spline of an edge or face whose control point lies farther from every
+// vertex than a million times the model's size is refused as it is read,
+// from every format, naming the edge (such a curve two billion out on a
+// damaged STEP wing held the import minutes in fitting curves onto
+// surfaces); one within reach reads.
+TEST(CadSource, SplinesReachingFarBeyondTheirModelAreRefusedByEveryReader)
+{
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("cad_far_spline_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const struct {
+        double far;
+        bool refused;
+    } reaches[] = {{2147483648.0, true}, {2.0e6, true}, {1.0e5, false}};
+    for (const auto& reach : reaches)
+        for (const char* name : {"square.brep", "square.step"}) {
+            SCOPED_TRACE(std::string(name) + " reaching " + std::to_string(reach.far));
+            const TopoDS_Shape square = squareWithASplineReaching(reach.far);
+            const std::string path = (dir / name).string();
+            if (std::string(name).ends_with(".brep")) {
+                ASSERT_TRUE(BRepTools::Write(square, path.c_str()));
+            } else {
+                STEPControl_Writer writer;
+                ASSERT_EQ(writer.Transfer(square, STEPControl_AsIs), IFSelect_RetDone);
+                ASSERT_EQ(writer.Write(path.c_str()), IFSelect_RetDone);
+            }
+            qelx_test::TestModel model;
+            std::string error;
+            if (!reach.refused) {
+                EXPECT_EQ(qelx_formats::readCadFile(path, model, error), QELI_OK) << error;
+                EXPECT_EQ(model.faces.size(), 1u);
+                continue;
+            }
+            EXPECT_NE(qelx_formats::readCadFile(path, model, error), QELI_OK);
+            std::ostringstream pole;
+            pole << "a spline with a control point at (1, " << -reach.far << ", 0), farther than 1.41421e+06";
+            EXPECT_NE(error.find(pole.str()), std::string::npos) << error;
+            EXPECT_NE(error.find(": damaged: edge "), std::string::npos) << error;
+        }
+    std::filesystem::remove_all(dir);
 }
