@@ -14,6 +14,7 @@
 #include "support/connector_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/model_builders.hxx"
+#include "support/query_builders.hxx"
 #include "support/repair_builders.hxx"
 #include "velm/attrib.hxx"
 #include "velm/geometry_entity.hxx"
@@ -40,7 +41,9 @@ void recordCallback(ENTITY_LIST*, const char*, const char* file, const char*, bo
 
 TEST_F(CleanupMembers, AnalyticFacesRecordTheirSurfaceAndSplineFacesDoNot)
 {
-    for (BODY* b : {testkit::make_plane_box(), testkit::make_spline_sheet()}) {
+    // Planes, cones, spheres and tori record theirs.
+    for (BODY* b : {testkit::make_plane_box(), testkit::make_cylinder(), testkit::make_hemisphere(),
+                    testkit::make_torus_band(true), testkit::make_spline_sheet()}) {
         cleanupTag(b)->attachAnalyticSurfaceAsAttribOnFaces();
         ENTITY_LIST faces;
         api_get_faces(b, faces);

@@ -60,7 +60,8 @@ TEST_F(Components, LumpsTouchAtCoincidentVerticesOrWithinATolerantVertex)
         bool tolerant;
         bool touches;
     };
-    for (const Case c : {Case{0.0, false, true}, Case{2.0 * QELresabs, false, false}, Case{2.0 * QELresabs, true, true},
+    for (const Case c : {Case{0.0, false, true}, Case{0.5 * QELresabs, false, true}, Case{2.0 * QELresabs, false, false},
+                         Case{2.0 * QELresabs, true, true},
                          Case{0.5, true, false}}) {
         BODY* b = testkit::make_corner_touching_lumps(c.gap);
         if (c.tolerant) {

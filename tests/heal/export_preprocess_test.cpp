@@ -3,7 +3,9 @@
 // switches of the V5 recipe put back at the end of the export.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,7 @@
 #include "velm/errors.hxx"
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
+#include "velm/query.hxx"
 #include "velm/testkit.hxx"
 #include "velm/topology_api.hxx"
 
@@ -240,4 +243,51 @@ TEST_F(ExportPreprocess, TheCheckSwitchCountsTheGoodSolidsBeforeTheRecipeRuns)
         EXPECT_TRUE(doc.IsPreprocessDone());
         deleteSolids(doc);
     }
+}
+
+namespace {
+
+// Plane discs in z = 0, side by side, each bounded by one circle of one
+// coedge, all in one shell.
+BODY* discsInOneShell(const std::vector<double>& radii)
+{
+    std::vector<FACE*> faces;
+    double x = 0.0;
+    for (const double r : radii) {
+        const QELposition centre(x + r, 0.0, 0.0);
+        x += 2.0 * r + 1.0;
+        auto* v = new VERTEX(new APOINT(centre - QELvector(r, 0.0, 0.0)));
+        const QELinterval turn(-std::numbers::pi, std::numbers::pi);
+        auto* e = new EDGE(v, v, new ELLIPSE(ellipse(centre, QELunit_vector(0, 0, 1), QELvector(-r, 0, 0), 1.0)),
+                           FORWARD, EDGE_cvty_unknown, &turn);
+        v->add_edge(e);
+        auto* c = new COEDGE(e, FORWARD, nullptr, nullptr);
+        c->set_next(c);
+        c->set_previous(c);
+        faces.push_back(new FACE(new LOOP(c, nullptr), nullptr, new PLANE(plane(centre, QELunit_vector(0, 0, 1))), FORWARD));
+    }
+    BODY* body = nullptr;
+    EXPECT_TRUE(api_mk_by_faces(nullptr, static_cast<int>(faces.size()), faces.data(), body).ok());
+    return body;
+}
+
+} // namespace
+
+// The generic recipe drops one-coedge faces of no area (below the normal
+// resolution), each of them however they follow one another, and keeps a
+// small one whose area lies between that and the positional resolution.
+TEST_F(ExportPreprocess, GenericDropsEveryOneCoedgeFaceOfNoAreaAndKeepsSmallOnes)
+{
+    BODY* body = discsInOneShell({1.0, 1e-6, 1e-6, 1e-4, 1e-6});
+    ASSERT_EQ(testkit::count_faces(body), 5);
+    QELXPreprocessVelmUtils::PreProcessBodyGeneric(preTag(body));
+    ENTITY_LIST faces;
+    api_get_faces(body, faces);
+    std::vector<double> areas;
+    for (int i = 0; i < faces.count(); ++i)
+        areas.push_back(ent_area_prop(faces[i], 0.001).area());
+    ASSERT_EQ(areas.size(), 2u);
+    EXPECT_NEAR(areas[0], std::numbers::pi, 1e-3);
+    EXPECT_NEAR(areas[1], std::numbers::pi * 1e-8, 1e-11);
+    api_del_entity(body);
 }

@@ -179,6 +179,7 @@ const LooseModel kLooseModels[] = {
     {"box with a gap", gappedBox, {}, 6, 6000.0, 3e-4, 1.5e-4},
     {"box with a gap, gapped side turned", gappedBox, {3}, 6, 6000.0, 3e-4, 1.5e-4},
     {"box with a wider gap", widerGappedBox, {}, 6, 6000.0, 2e-3, 0.0},
+    {"box with a wider gap, gapped side turned", widerGappedBox, {3}, 6, 6000.0, 2e-3, 0.0},
 };
 
 // Faces turned either way, closed circles on both sides of an edge, a side

@@ -245,3 +245,60 @@ TEST_F(StepHealerMembers, DumpsAreNumberedAcrossTheProcessAndRestoreAsSaved)
     for (BODY* b : {boxes[0], wires[0], box})
         api_del_entity(b);
 }
+
+// A tolerant vertex is widened to reach where its tolerant coedge starts,
+// never narrowed to it.
+TEST_F(StepHealerMembers, ATolerantVertexIsWidenedToItsTolerantCoedgeButNeverNarrowed)
+{
+    const struct {
+        double tolerance, expected;
+    } cases[] = {{1e-4, 1e-3}, {1e-2, 1e-2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tolerance);
+        BODY* box = testkit::make_plane_box();
+        ENTITY_LIST coedges;
+        api_get_coedges(box, coedges);
+        TCOEDGE* tc = testkit::make_coedge_tolerant(static_cast<COEDGE*>(coedges[0]));
+        TVERTEX* tv = nullptr;
+        ASSERT_TRUE(api_replace_vertex_with_tvertex(tc->start(), tv).ok());
+        ASSERT_EQ(tc->start(), tv);
+        // The coedge's own curve from the corner, the vertex moved 1e-3 off it.
+        const QELposition from = tc->start_pos(), to = tc->end_pos();
+        tc->set_3D_curve(make_curve(straight(from, normalise(to - from), 1.0)));
+        tc->set_param_range(QELinterval(0.0, distance(from, to)));
+        tv->geometry()->set_coords(from + QELvector(1e-3, 0.0, 0.0));
+        tv->set_tolerance(c.tolerance);
+        QELXStepVelmHealer::fixCoedgeStartEndTolErrors(tc);
+        EXPECT_NEAR(tv->get_tolerance(), c.expected, 1e-9);
+        api_del_entity(box);
+    }
+}
+
+// A disc bounded by one closed edge at one vertex, with a slit (there and
+// back) from that vertex: the vertex meets three edges. Removing the slit
+// leaves the vertex naming the circle alone.
+TEST_F(StepHealerMembers, ARemovedSlitLeavesAVertexOfThreeEdgesNamingTheLiveOne)
+{
+    auto* v = new VERTEX(new APOINT(QELposition(-1.0, 0.0, 0.0)));
+    const QELinterval turn(-3.14159265358979323846, 3.14159265358979323846);
+    auto* circle = new EDGE(v, v, new ELLIPSE(ellipse(QELposition(), QELunit_vector(0, 0, 1), QELvector(-1, 0, 0), 1.0)),
+                            FORWARD, EDGE_cvty_unknown, &turn);
+    v->add_edge(circle);
+    auto* c = new COEDGE(circle, FORWARD, nullptr, nullptr);
+    c->set_next(c);
+    c->set_previous(c);
+    auto* face = new FACE(new LOOP(c, nullptr), nullptr, new PLANE(plane(QELposition(), QELunit_vector(0, 0, 1))), FORWARD);
+    BODY* disc = nullptr;
+    ASSERT_TRUE(api_mk_by_faces(nullptr, 1, &face, disc).ok());
+    testkit::add_slit_loop(face, v, QELposition(-0.5, 0.2, 0.0));
+    ENTITY_LIST around;
+    api_get_edges(v, around);
+    ASSERT_EQ(around.count(), 3);
+    EXPECT_TRUE(QELXStepVelmHealer::checkAndRemoveWireLoops(face));
+    EXPECT_EQ(face->loop()->next(), nullptr);
+    EXPECT_EQ(testkit::count_edges(disc), 1);
+    for (int i = 0; v->edge(i); ++i)
+        EXPECT_TRUE(velm_is_live_entity(v->edge(i)) && !v->edge(i)->is_lost());
+    EXPECT_EQ(testkit::model_problems(disc), "");
+    api_del_entity(disc);
+}

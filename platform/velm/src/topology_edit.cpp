@@ -92,12 +92,18 @@ void lose_loops(const std::vector<LOOP*>& loops, bool delete_free) {
   }
   for (LOOP* l : loops) l->lose();
   if (!delete_free) return;
+  // Outside a bracket a lost edge is freed at once: which ones went is kept
+  // here, not asked of them afterwards.
+  std::unordered_set<EDGE*> gone;
   for (EDGE* e : edges)
-    if (!e->coedge()) e->lose();
+    if (!e->coedge()) {
+      gone.insert(e);
+      e->lose();
+    }
   for (auto& [v, es] : around) {
     std::vector<EDGE*> alive;
     for (EDGE* e : es)
-      if (!e->is_lost()) alive.push_back(e);
+      if (!gone.count(e) && !e->is_lost()) alive.push_back(e);
     if (alive.empty()) {
       v->lose();
       continue;
