@@ -365,3 +365,78 @@ TEST(NeutralFile, ReplacedFilesKeepTheirModeLinksAreWrittenThroughOtherKindsRefu
     EXPECT_EQ(left, 0);
     fs::remove_all(dir.parent_path());
 }
+
+namespace {
+// An IGES text of the given entities in order (type, form, parameters after
+// the type), entity k at directory entry 2k + 1 on its own parameter lines.
+struct IgesEntity {
+    int type, form;
+    std::string parameters;
+};
+std::string igesOf(const std::vector<IgesEntity>& entities)
+{
+    const auto row = [](const std::string& text, char section, std::size_t number) {
+        char tail[16];
+        std::snprintf(tail, sizeof tail, "%c%7zu", section, number);
+        return (text + std::string(72, ' ')).substr(0, 72) + tail + "\n";
+    };
+    const auto field = [](long long v) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%8lld", v);
+        return std::string(text);
+    };
+    const std::string global = "1H,,1H;,4Hgrop,8Hgrop.igs,4Hgrop,4Hgrop,32,38,6,308,15,4Hgrop,1.,2,2HMM,1,1.,"
+                               "15H20260101.000000,1.E-06,100.,4Hgrop,4Hgrop,11,0,15H20260101.000000;";
+    std::string start = row("gathering entities", 'S', 1), globals, directory, parameters;
+    std::size_t g = 0, d = 0, p = 0;
+    for (std::size_t at = 0; at < global.size(); at += 72)
+        globals += row(global.substr(at, 72), 'G', ++g);
+    for (std::size_t k = 0; k < entities.size(); ++k) {
+        const long long entry = 2 * static_cast<long long>(k) + 1;
+        std::string text = std::to_string(entities[k].type) + "," + entities[k].parameters + ";";
+        const std::size_t first = p + 1;
+        for (std::size_t at = 0; at < text.size(); at += 64)
+            parameters += row((text.substr(at, 64) + std::string(64, ' ')).substr(0, 64) + field(entry), 'P', ++p);
+        const long long lines = static_cast<long long>(p + 1 - first);
+        directory += row(field(entities[k].type) + field(static_cast<long long>(first)) + std::string(48, ' ') +
+                             "00000000", 'D', ++d);
+        directory += row(field(entities[k].type) + field(0) + field(0) + field(lines) + field(entities[k].form),
+                         'D', ++d);
+    }
+    char terminate[64];
+    std::snprintf(terminate, sizeof terminate, "S%7dG%7zuD%7zuP%7zu", 1, g, d, p);
+    return start + globals + directory + parameters + row(terminate, 'T', 1);
+}
+} // namespace
+
+// Records that gather others by pointer (composite curves, subfigures,
+// group associativities) and gather themselves through them are refused
+// before the peer's parser links them, naming the entry and its parameter
+// line where the cycle closes; the same records without the cycle read.
+TEST(CadRecords, IgesRecordsGatheringThemselvesAreRefusedNamingTheirLine)
+{
+    const IgesEntity line = {110, 0, "0.,0.,0.,1.,0.,0."}, other = {110, 0, "1.,0.,0.,1.,1.,0."};
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("cad_gathering_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const std::vector<cad_samples::DamagedText> cases = {
+        {"a composite curve among its own curves", "self.igs", igesOf({line, other, {102, 0, "3,1,3,5"}}),
+         {"directory entry D5 (parameter line P3): it gathers itself"}},
+        {"two composite curves naming each other", "pair.igs", igesOf({line, {102, 0, "2,1,5"}, {102, 0, "2,1,3"}}),
+         {"directory entry D3 (parameter line P2): it gathers itself", "named again by D5"}},
+        {"a subfigure holding an instance of itself", "subfigure.igs",
+         igesOf({line, {308, 0, "0,3Hsub,2,1,5"}, {408, 0, "3,0.,0.,0.,1."}}),
+         {"directory entry D3 (parameter line P2): it gathers itself"}},
+        {"a group in a group of itself", "group.igs", igesOf({line, {402, 7, "2,1,5"}, {402, 7, "1,3"}}),
+         {"directory entry D3 (parameter line P2): it gathers itself"}},
+    };
+    cad_samples::expectEachRefusedSaying(dir, cases);
+    // Gathering without a cycle: a composite of two lines, a group of it.
+    const std::string sound = (dir / "sound.igs").string();
+    std::ofstream(sound, std::ios::binary) << igesOf({line, other, {102, 0, "2,1,3"}, {402, 7, "1,5"}});
+    qelx_test::TestModel model;
+    std::string error;
+    EXPECT_EQ(qelx_formats::readCadFile(sound, model, error), QELI_OK) << error;
+    EXPECT_FALSE(model.edges.empty());
+    std::filesystem::remove_all(dir);
+}

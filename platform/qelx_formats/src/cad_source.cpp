@@ -1844,6 +1844,64 @@ bool igesDirectoryPointersSound(const Spans& spans, const std::unordered_map<lon
     return true;
 }
 
+// The directory entries an IGES record of a kind that gathers others names
+// by pointer (`fields` every field of its record, a real or a text as
+// NotAnInteger; `form` its entry's form): a composite curve's curves
+// (102), a curve on a surface's surface and curves (142), a trimmed
+// surface's surface and bounds (144), a boundary's surface, curves and
+// their pcurves (141), a bounded surface's surface and boundaries (143), a
+// subfigure definition's members (308), a subfigure instance's definition
+// (408), a group associativity's members (402, forms 1, 7, 14 and 15).
+// Pointers are returned as written; what they name is judged by the caller.
+// A text (nH...) is skipped whole and leaves an empty field in its place.
+std::vector<long long> igesGatheredPointers(const std::vector<long long>& fields, long long form)
+{
+    std::vector<long long> out;
+    const auto at = [&](std::size_t i) { return i < fields.size() ? fields[i] : NotAnInteger; };
+    const auto run = [&](std::size_t first, long long count) {
+        for (long long k = 0; k < count && first + static_cast<std::size_t>(k) < fields.size(); ++k)
+            out.push_back(at(first + static_cast<std::size_t>(k)));
+    };
+    switch (fields.empty() ? 0 : fields[0]) {
+    case 102: // count, curves
+        run(2, at(1));
+        break;
+    case 142: // creation, surface, pcurve, curve, preference
+        run(2, 3);
+        break;
+    case 144: // surface, outer flag, inner count, outer bound, inner bounds
+        out.push_back(at(1));
+        run(4, 1 + std::max(0LL, at(3)));
+        break;
+    case 141: { // type, preference, surface, count, then curve, sense, pcurve count and pcurves each
+        out.push_back(at(3));
+        std::size_t i = 5;
+        for (long long k = 0; k < at(4) && i < fields.size(); ++k) {
+            out.push_back(at(i));
+            const long long pcurves = std::max(0LL, at(i + 2));
+            run(i + 3, pcurves);
+            i += 3 + static_cast<std::size_t>(pcurves);
+        }
+        break;
+    }
+    case 143: // type, surface, count, bounds
+        out.push_back(at(2));
+        run(4, at(3));
+        break;
+    case 308: // depth, name (a text leaves an empty field), count, members
+        run(4, at(3));
+        break;
+    case 408: // definition, place, scale
+        out.push_back(at(1));
+        break;
+    case 402:
+        if (form == 1 || form == 7 || form == 14 || form == 15)
+            run(2, at(1));
+        break;
+    }
+    return out;
+}
+
 bool igesIntegersPlausible(const std::string& path, std::string& reason)
 {
     std::ifstream in(path, std::ios::binary);
@@ -1868,6 +1926,7 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
         // The directory's pointer fields: structure, line font, level,
         // view, transformation, label display (first line), colour (second).
         long long pointers[7] = {};
+        long long form = 0;
     };
     std::vector<Span> spans;
     std::string globalText;
@@ -1883,6 +1942,7 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
         } else if (line.size() >= 73 && line[72] == 'D' && !spans.empty()) {
             spans.back().pointers[6] = std::atoll(line.substr(16, 8).c_str());
             spans.back().lines = std::atoll(line.substr(24, 8).c_str());
+            spans.back().form = std::atoll(line.substr(32, 8).c_str());
         }
         if (line.size() >= 73 && line[72] == 'G')
             globalText.append(line, 0, 72);
@@ -1982,7 +2042,13 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
         }
     }
     const long long limit = std::max<long long>(100000, static_cast<long long>(size) * 2);
+    // The entries each record gathers by pointer (see igesGatheredPointers).
+    std::map<long long, std::vector<long long>> gathers;
     for (const auto& [entry, data] : records) {
+        std::vector<long long> all; // every field of the record
+        const long long kind = types[entry];
+        const bool gathering = kind == 102 || kind == 141 || kind == 142 || kind == 143 || kind == 144 ||
+                               kind == 308 || kind == 402 || kind == 408;
         // Where a field of the entry's data lies: the entry and the parameter line.
         const std::vector<long long>& lines = recordLines[entry];
         const auto placeOf = [&](std::size_t offset) {
@@ -2042,8 +2108,12 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
             }
             if (head.size() < 5 || holdsNoText(head[0]))
                 head.push_back(integer ? std::stoll(field) : NotAnInteger);
+            if (gathering && all.size() == static_cast<std::size_t>(fields))
+                all.push_back(integer ? std::stoll(field) : NotAnInteger);
             ++fields;
             if (next >= data.size() || data[next] == end) {
+                if (gathering && gathers.count(entry) == 0)
+                    gathers[entry] = igesGatheredPointers(all, spanOf[entry] ? spanOf[entry]->form : 0);
                 if (!splineCountsFilled(head, fields)) {
                     reason = "damaged: " + placeOf(at) + ": a spline whose degree or counts its values do not fill";
                     return false;
@@ -2056,6 +2126,48 @@ bool igesIntegersPlausible(const std::string& path, std::string& reason)
                 fields = 0;
             }
             at = next + 1;
+        }
+    }
+    // A record that gathers itself through others (a composite curve
+    // among its own curves, a subfigure among its members, a group in a
+    // group of itself) is refused naming the entry and line where the
+    // cycle closes, before the peer's parser links them: its transfer
+    // follows them by recursion.
+    {
+        std::unordered_map<long long, char> state; // 1 being followed, 2 done
+        struct Step {
+            long long entry;
+            std::size_t next = 0;
+        };
+        for (const auto& [root, unused] : gathers) {
+            if (state[root])
+                continue;
+            std::vector<Step> path{{root}};
+            state[root] = 1;
+            while (!path.empty()) {
+                Step& step = path.back();
+                const std::vector<long long>& out = gathers[step.entry];
+                if (step.next == out.size()) {
+                    state[step.entry] = 2;
+                    path.pop_back();
+                    continue;
+                }
+                const long long to = out[step.next++];
+                if (gathers.count(to) == 0)
+                    continue;
+                if (state[to] == 1) {
+                    const std::vector<long long>& lines = recordLines[to];
+                    reason = "damaged: directory entry D" + std::to_string(to) +
+                             (lines.empty() ? std::string() : " (parameter line P" + std::to_string(lines.front()) + ")") +
+                             ": it gathers itself through the entries it names (named again by D" +
+                             std::to_string(step.entry) + ")";
+                    return false;
+                }
+                if (state[to] == 0) {
+                    state[to] = 1;
+                    path.push_back({to});
+                }
+            }
         }
     }
     for (const long long entry : entries)
