@@ -2,6 +2,7 @@
 // round trip, and the geometry module's error and memory behaviour.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <numbers>
@@ -125,6 +126,45 @@ TEST_F(ProceduralSurfaces, SweepTranslatesTheProfileFromTheRailsLowEnd) {
   const spline endless(VELM_MAKE(sweep_spl_sur, profile, rail, nullptr, nullptr, nullptr, QELinterval(-pi, pi),
                                  QELinterval(interval_unbounded, 0.0, 0.0)));
   EXPECT_LT(distance(endless.eval_position({0.5, 0.0}), profile.eval_position(0.5)), 1e-12);
+}
+
+// The approximation is refined only the way the surface bends: a sweep along
+// a line and a revolution of a line stay a handful of control points along
+// the straight direction (a circle swept straight was once a 130 by 130 net),
+// and hold their fit tolerance everywhere, between the fit's nodes too.
+TEST_F(ProceduralSurfaces, ApproximationIsRefinedOnlyWhereTheSurfaceBends) {
+  const ellipse profile(QELposition(0, 0, 0), QELunit_vector(0, 0, 1), QELvector(2, 0, 0), 0.5);
+  const straight rail(QELposition(1, 2, 3), QELunit_vector(0.2, 0.3, 1), 7.0);
+  const spline swept(VELM_MAKE(sweep_spl_sur, profile, rail, nullptr, nullptr, nullptr, QELinterval(-pi, pi),
+                               QELinterval(0.0, 7.0)));
+  const straight generator(QELposition(3, 0, 0), QELunit_vector(-0.5, 0, 1), 1.0);
+  const QELinterval length(0.0, 2.0);
+  const spline turned(VELM_MAKE(rot_spl_sur, generator, QELposition(), QELvector(0, 0, 1), &length, nullptr));
+  struct Case {
+    const spline& s;
+    bool straight_along_v;
+  };
+  for (const Case& c : {Case{swept, true}, Case{turned, false}}) {
+    const bs3_surface b = c.s.sur();
+    ASSERT_NE(b, nullptr);
+    const int along_straight = c.straight_along_v ? bs3_surface_num_ctrlpts_v(b) : bs3_surface_num_ctrlpts_u(b);
+    const int along_bend = c.straight_along_v ? bs3_surface_num_ctrlpts_u(b) : bs3_surface_num_ctrlpts_v(b);
+    EXPECT_LE(along_straight, 10) << c.s.type_name();
+    EXPECT_GT(along_bend, along_straight) << c.s.type_name();
+    const QELpar_box r = c.s.param_range();
+    double worst = 0.0;
+    for (int i = 0; i <= 97; ++i)
+      for (int j = 0; j <= 13; ++j) {
+        const double f = i / 97.0, g = j / 13.0;
+        const QELpar_pos uv = c.straight_along_v
+                                  ? QELpar_pos(r.u_range().interpolate(f), r.v_range().interpolate(g))
+                                  : QELpar_pos(r.u_range().interpolate(g), r.v_range().interpolate(f));
+        QELposition on_bs;
+        bs3_surface_eval(uv, b, on_bs);
+        worst = std::max(worst, distance(on_bs, c.s.eval_position(uv)));
+      }
+    EXPECT_LT(worst, c.s.fitol() * 1.01) << c.s.type_name();
+  }
 }
 
 TEST_F(ProceduralSurfaces, SweepHoldsItsLaws) {

@@ -152,19 +152,24 @@ bs3_surface bs_hermite_surface(const bs_surface_sampler& f, const QELinterval& u
                                double* actual_fit) {
   if (!ur.finite() || !vr.finite() || !(ur.length() > 0.0) || !(vr.length() > 0.0)) return nullptr;
   bs3_surface result = nullptr;
-  for (int spans = 4;; spans *= 2) {
-    const std::vector<double> us = uniform(ur, spans), vs = uniform(vr, spans);
-    const int n = spans + 1;
-    std::vector<QELposition> p(n * n);
-    std::vector<QELvector> du(n * n), dv(n * n), duv(n * n);
-    for (int i = 0; i < n; ++i)
-      for (int j = 0; j < n; ++j) f(QELpar_pos(us[i], vs[j]), p[i * n + j], du[i * n + j], dv[i * n + j], duv[i * n + j]);
+  // Each direction is refined on its own: a surface that is straight one way
+  // (a sweep along a line, a revolution of a line) keeps few spans that way.
+  for (int su = 4, sv = 4;;) {
+    const std::vector<double> us = uniform(ur, su), vs = uniform(vr, sv);
+    const int nu0 = su + 1, nv0 = sv + 1;
+    std::vector<QELposition> p(nu0 * nv0);
+    std::vector<QELvector> du(nu0 * nv0), dv(nu0 * nv0), duv(nu0 * nv0);
+    for (int i = 0; i < nu0; ++i)
+      for (int j = 0; j < nv0; ++j) {
+        const int k = i * nv0 + j;
+        f(QELpar_pos(us[i], vs[j]), p[k], du[k], dv[k], duv[k]);
+      }
     const hermite_layout hu = hermite(us), hv = hermite(vs);
     const int nu = static_cast<int>(hu.node.size()), nv = static_cast<int>(hv.node.size());
     std::vector<QELposition> net(nu * nv);
     for (int r = 0; r < nu; ++r)
       for (int s = 0; s < nv; ++s) {
-        const int k = hu.node[r] * n + hv.node[s];
+        const int k = hu.node[r] * nv0 + hv.node[s];
         const double a = hu.coef[r], b = hv.coef[s];
         net[r * nv + s] = p[k] + (a * du[k] + b * dv[k] + (a * b) * duv[k]);
       }
@@ -173,22 +178,34 @@ bs3_surface bs_hermite_surface(const bs_surface_sampler& f, const QELinterval& u
                                       static_cast<int>(hu.knots.size()), hu.knots.data(),
                                       static_cast<int>(hv.knots.size()), hv.knots.data(), 0.0);
     if (!result) return nullptr;
-    // Error at the patch centres and the mid points of the patch sides.
-    double worst = 0.0;
+    // Error at the mid points of the patch sides across u, across v, and at
+    // the patch centres.
+    double worst_u = 0.0, worst_v = 0.0, worst_c = 0.0;
     QELvector unused[3];
-    for (int i = 0; i <= spans; ++i)
-      for (int j = 0; j <= spans; ++j) {
-        const double um = i < spans ? 0.5 * (us[i] + us[i + 1]) : us[i];
-        const double vm = j < spans ? 0.5 * (vs[j] + vs[j + 1]) : vs[j];
-        for (const QELpar_pos& uv : {QELpar_pos(um, vs[j]), QELpar_pos(us[i], vm), QELpar_pos(um, vm)}) {
-          QELposition want, got;
-          f(uv, want, unused[0], unused[1], unused[2]);
-          result->eval(uv, got, 0, nullptr);
-          worst = std::max(worst, distance(want, got));
-        }
+    auto error = [&](const QELpar_pos& uv) {
+      QELposition want, got;
+      f(uv, want, unused[0], unused[1], unused[2]);
+      result->eval(uv, got, 0, nullptr);
+      return distance(want, got);
+    };
+    for (int i = 0; i <= su; ++i)
+      for (int j = 0; j <= sv; ++j) {
+        const double um = i < su ? 0.5 * (us[i] + us[i + 1]) : us[i];
+        const double vm = j < sv ? 0.5 * (vs[j] + vs[j + 1]) : vs[j];
+        worst_u = std::max(worst_u, error(QELpar_pos(um, vs[j])));
+        worst_v = std::max(worst_v, error(QELpar_pos(us[i], vm)));
+        worst_c = std::max(worst_c, error(QELpar_pos(um, vm)));
       }
+    const double worst = std::max({worst_u, worst_v, worst_c});
     if (actual_fit) *actual_fit = worst;
-    if (worst <= tol || spans >= 64) break;
+    if (worst <= tol) break;
+    // A centre alone out of tolerance refines both ways.
+    const bool centre_only = worst_u <= tol && worst_v <= tol;
+    const bool more_u = su < 64 && (worst_u > tol || centre_only);
+    const bool more_v = sv < 64 && (worst_v > tol || centre_only);
+    if (!more_u && !more_v) break;
+    if (more_u) su *= 2;
+    if (more_v) sv *= 2;
   }
   bs3_surface_determine_form_u(result);
   bs3_surface_determine_form_v(result);
