@@ -173,6 +173,24 @@ struct VertexRepair {
     bool events;
 };
 
+// A unit disc whose loop runs round its circle from (-1, 0) and then down a
+// slit to (-0.5, 0) and back, ending at a second vertex at (-1, 0): a slit
+// in a loop of three edges.
+BODY* discWithSlit()
+{
+    const QELposition at(-1, 0, 0);
+    const Side line{at, false, QELposition(), true, QELposition()};
+    Side back = line;
+    back.from = QELposition(-0.5, 0, 0);
+    BODY* b = sheetOfSides({{at, true, QELposition(), true, at}, line, back});
+    // One reference per edge group at each vertex, as the kernel keeps them.
+    ENTITY_LIST vertices;
+    api_get_vertices(b, vertices);
+    for (int i = 0; i < vertices.count(); ++i)
+        minimize_vertex_edges(static_cast<VERTEX*>(vertices[i]));
+    return b;
+}
+
 const std::vector<VertexRepair>& vertexRepairs()
 {
     static const std::vector<VertexRepair> all = {
@@ -184,6 +202,8 @@ const std::vector<VertexRepair>& vertexRepairs()
          [](Ve_VertexUtil& u) { u.remDuplVerticesByChangeVertGeom(); }, 8, 7, 1, true},
         {"slit of two overlapping edges", sheetWithSlit, [](Ve_VertexUtil& u) { u.remDuplVerticesByChangeVertGeom(); },
          6, 6, 2, true},
+        {"slit in a loop of three edges", discWithSlit, [](Ve_VertexUtil& u) { u.remDuplVerticesByChangeVertGeom(); },
+         2, 2, 2, true},
     };
     return all;
 }
