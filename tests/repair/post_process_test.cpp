@@ -105,10 +105,10 @@ BODY* sheetWithCoincidentCurvePoints()
 }
 
 // A quarter of a cone from its base circle to its apex, one side of which
-// is an approximate intersection curve that ends 1e-4 short of the apex.
+// is an approximate intersection curve that ends `miss` short of the apex.
 // With `turned` the curve's B-spline runs from the apex back to `from` and
 // the intcurve is marked reversed: the same points, read the other way.
-BODY* coneWithApexMiss(bool turned = false)
+BODY* coneWithApexMiss(bool turned = false, double miss = 1e-4)
 {
     const cone c(QELposition(), QELunit_vector(0, 0, 1), QELvector(5, 0, 0), 1.0, -0.6, 0.8, 0.0);
     FACE* face = make_face_cone(c, 0.0, kPi / 2, 10.0);
@@ -122,7 +122,7 @@ BODY* coneWithApexMiss(bool turned = false)
         if (distance(to->geometry()->coords(), apex) > 1e-9)
             continue;
         const QELinterval r = edge_curve_range(e);
-        QELposition pts[2] = {from->geometry()->coords(), apex + QELvector(0, 0, -1e-4)};
+        QELposition pts[2] = {from->geometry()->coords(), apex + QELvector(0, 0, -miss)};
         double knots[4] = {r.start_pt(), r.start_pt(), r.end_pt(), r.end_pt()};
         if (turned) {
             std::swap(pts[0], pts[1]);
@@ -423,6 +423,10 @@ const SweepCase kSweeps[] = {
     {"fixCurveCntrlPntCoincidence", sheetWithCoincidentCurvePoints,
      [](Ve_PostProcessUtil& t, BODY*) { t.fixCurveCntrlPntCoincidence(); }},
     {"CheckAndFixNullEdgeAtApexProb", [] { return coneWithApexMiss(); },
+     [](Ve_PostProcessUtil& t, BODY*) { t.CheckAndFixNullEdgeAtApexProb(); }},
+    // A miss of a few resolutions: a vertex the failure leaves plain is still
+    // off its edge by more than the resolution.
+    {"CheckAndFixNullEdgeAtApexProb, a miss of five resolutions", [] { return coneWithApexMiss(false, 5e-6); },
      [](Ve_PostProcessUtil& t, BODY*) { t.CheckAndFixNullEdgeAtApexProb(); }},
 };
 
