@@ -11,8 +11,8 @@ inflated; one parameter of a STEP instance or IGES entity given a value of
 another type, an absent value, a reference elsewhere or a non-finite number,
 or dropped or doubled; a neutral document's reference sent to a missing
 record, one of another table or its own, or shared by two owners), and
-runs the build's `xvelm` on each (`info`, `export`, `import`, `convert` to
-every kind) with a time limit and a memory limit.
+runs the build's `xvelm` on each (`info`, `roundtrip`, `export`, `import`,
+`convert` to every kind) with a time limit and a memory limit.
 
 A run passes when it ends either with exit status 1, exactly one "xvelm: "
 line naming the input as the last line of stderr, saying where the input is
@@ -22,7 +22,9 @@ too large) in the driver's own words (no class name or message of the peer
 library), nothing on stdout and no file left beside the input; or with
 status 0 and an output the peer finds
 valid (Open CASCADE's reading and check for STEP, IGES and BREP, the
-framework's reader for a neutral document, `xvelm info` for a save file).
+framework's reader for a neutral document, `xvelm info` for a save file); a
+round trip may also end with status 1 and its differences on stdout (a report,
+no failure line, nothing written).
 Anything else (a signal, a sanitizer report, a time-out, the memory limit, a
 message that says "out of memory" on a small file, a wrong status or output)
 is kept under OUT/faults/<kind>-<hash>/ with the command, what it printed and
@@ -151,8 +153,8 @@ class Runner:
 # The verbs a kind of input is given, with the kind of output each writes.
 def verbs_for(kind):
     if kind == ".vlt":
-        return [("info", None), ("export", ".json"), ("convert", ".step"), ("convert", ".brep"),
-                ("convert", ".iges"), ("convert", ".vlt"), ("convert", ".json")]
+        return [("info", None), ("roundtrip", None), ("export", ".json"), ("convert", ".step"),
+                ("convert", ".brep"), ("convert", ".iges"), ("convert", ".vlt"), ("convert", ".json")]
     if kind == ".json":
         return [("import", ".vlt"), ("convert", ".step"), ("convert", ".brep"), ("convert", ".vlt"),
                 ("convert", ".iges")]
@@ -230,6 +232,14 @@ def judge(runner, verb, in_name, out_name, cwd, result):
         return kind, first_own_frame(err), next((l for l in lines if "ERROR" in l or "runtime error" in l), "")
     if status < 0 or status > 2:
         return "crash", "%s status %d" % (verb, status), (lines[-1] if lines else "")
+    # A round trip that came back different ends with status 1 and its
+    # differences on stdout ("N differences"), no failure line: a report.
+    if verb == "roundtrip" and status == 1 and not driver:
+        if left:
+            return "pairing", verb + " reported differences but left files", " ".join(left)
+        if not re.search(r"^\d+ differences$", out.strip().splitlines()[-1] if out.strip() else ""):
+            return "pairing", verb + " status 1 without a failure line or differences", out.strip()[-200:]
+        return None
     if status == 1:
         if len(driver) != 1 or not lines or lines[-1] != driver[0]:
             return "pairing", "%s %d driver lines" % (verb, len(driver)), " | ".join(lines[-3:])
@@ -248,9 +258,11 @@ def judge(runner, verb, in_name, out_name, cwd, result):
     if status == 2:
         return "pairing", verb + " status 2", " | ".join(lines[-2:])
     # Status 0.
-    if verb == "info":
+    if verb in ("info", "roundtrip"):
         if not out.strip():
-            return "pairing", "info printed nothing", ""
+            return "pairing", verb + " printed nothing", ""
+        if left:
+            return "pairing", verb + " wrote files", " ".join(left)
         return None
     if left != [out_name]:
         return "pairing", verb + " succeeded but wrote " + (" ".join(left) or "nothing"), ""
