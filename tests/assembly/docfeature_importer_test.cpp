@@ -184,6 +184,23 @@ TEST_F(DocFeatureImporter, AGroupContainingItselfEndsWhereItRecurs)
     EXPECT_EQ(dftest::describeFeatures(target), (std::vector<std::string>{"group {body0 {body1 } }"}));
 }
 
+// A group met twice, through two groups that are not inside each other, is
+// no cycle: both hold it.
+TEST_F(DocFeatureImporter, AGroupHeldByTwoOthersIsInBoth)
+{
+    qelx_test::TestModel model;
+    model.groups = {{"A", {wordOf(KindGroup, 1), wordOf(KindGroup, 2)}, true},
+                    {"B", {wordOf(KindBody, 0), wordOf(KindGroup, 3)}, false},
+                    {"C", {wordOf(KindBody, 1), wordOf(KindGroup, 3)}, false},
+                    {"D", {wordOf(KindBody, 2)}, false}};
+    ModelSource source(model);
+    QELXVelmDocument target;
+    source.linkTo(dftest::addBodies(target, 3));
+    dftest::ImportRun run(target, source.exporter);
+    EXPECT_EQ(run.count("Associative Groups"), 1);
+    EXPECT_EQ(dftest::describeFeatures(target), (std::vector<std::string>{"group {{body0 {body2 } } {body1 {body2 } } }"}));
+}
+
 TEST_F(DocFeatureImporter, ANoteWithoutParametersMakesNoCollection)
 {
     on("TransferAttribute");

@@ -516,6 +516,8 @@ TEST_F(WireRoad, PolylinesJoinThePointsOfEachPointWire)
     };
     for (const Case& c : {Case{"two points", {{0, 0, 0}, {3, 4, 0}}, 1, 2, false},
                           Case{"first two coincide", {{1, 1, 1}, {1, 1, 1 + 1e-9}, {4, 5, 1}}, 1, 2, false},
+                          // Short, but far longer than the kernel's resolution: an edge.
+                          Case{"two points 1e-4 apart", {{1, 1, 1}, {1, 1 + 1e-4, 1}}, 1, 2, false},
                           Case{"four points", {{0, 0, 0}, {1, 0, 0}, {1, 2, 0}, {0, 2, 3}}, 3, 4, false},
                           Case{"one point", {{2, 3, 4}}, 1, 1, true},
                           Case{"all coincide", {{2, 3, 4}, {2, 3, 4}}, 1, 1, true}})

@@ -95,7 +95,7 @@ qelx_test::TestModel readAsBrep(const TopoDS_Shape& shape)
     return read;
 }
 
-// The place among body 0's faces of its one face on a surface of
+// The place among body 0's faces of its one face on a sphere, a surface of
 // revolution or a spline; -1 when there is not exactly one.
 int polesFace(const qelx_test::TestModel& model)
 {
@@ -117,7 +117,7 @@ int polesFace(const qelx_test::TestModel& model)
     for (std::size_t i = 0; i < faces.size(); ++i) {
         const int s = model.faces.at(static_cast<std::size_t>(faces[i])).surface;
         const int type = model.surfaces.at(static_cast<std::size_t>(s)).type;
-        if (type == qelx_test::SurfRevolved || type == qelx_test::SurfNurbs)
+        if (type == qelx_test::SurfRevolved || type == qelx_test::SurfNurbs || type == qelx_test::SurfSphere)
             found = found < 0 ? static_cast<int>(i) : -2;
     }
     return found < 0 ? -1 : found;
@@ -521,6 +521,10 @@ TEST(CadTarget, ClosedSurfacesWithAHoleAcrossTheirSeamComeBackInEveryFrame)
         {"sphere", cut(sphere, pin(gp_Pnt(5, 0, 1), gp_Dir(1, 0, 0), 2.0, 10.0))},
         {"sphere, two holes", cut(cut(sphere, pin(gp_Pnt(5, 0, 4), gp_Dir(1, 0, 0), 2.0, 10.0)),
                                   pin(gp_Pnt(5, 0, -4), gp_Dir(1, 0, 0), 2.0, 10.0))},
+        // Inside out: the sphere's face bounds a void, reached by the hole.
+        {"spherical void", cut(cut(BRepPrimAPI_MakeBox(gp_Pnt(-20, -20, -20), 40, 40, 40).Shape(), sphere),
+                               pin(gp_Pnt(5, 0, 1), gp_Dir(1, 0, 0), 2.0, 30.0)),
+         true},
         {"sphere cap", cut(cap, pin(gp_Pnt(5, 0, 1), gp_Dir(1, 0, 0), 2.0, 10.0))},
         {"sphere band", cut(band, pin(gp_Pnt(5, 0, 1), gp_Dir(1, 0, 0), 2.0, 10.0))},
         {"torus", cut(BRepPrimAPI_MakeTorus(gp_Ax2(), 10.0, 3.0).Shape(), pin(gp_Pnt(10, 0, 0), gp_Dir(1, 0, 0), 1.0, 10.0))},

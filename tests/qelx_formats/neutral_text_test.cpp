@@ -547,9 +547,10 @@ TEST(NeutralFile, AFileSizeLimitFailsTheWriteAndLeavesNoTemporaryFile)
 
 // A spline's knots and a vertex's list of edges are read to the letter: a
 // multiplicity of degree + 2 (even where the sum still comes out right) and
-// a knot given twice are refused at the knots, an edge left off the list of
-// either of its ends is refused at that end; a multiplicity of degree + 1
-// inside the knots is read.
+// a knot given twice are refused at the knots, too few control points for
+// the degree, a weight of zero and an edge's range running back by a
+// thousandth where they are, an edge left off the list of either of its
+// ends at that end; a multiplicity of degree + 1 inside the knots is read.
 TEST(NeutralText, SplineKnotsAndVertexEdgeListsAreReadToTheLetter)
 {
     using Json = nlohmann::json;
@@ -599,6 +600,30 @@ TEST(NeutralText, SplineKnotsAndVertexEdgeListsAreReadToTheLetter)
          k + "/mults", "a multiplicity outside 1 .. degree + 1"},
         {"a knot given twice", [&](Json& d) { quadratic(d, {0, 0.5, 0.5, 1}, {3, 2, 1, 3}); }, k + "/knots",
          "knots that do not rise"},
+        {"two control points for a quadratic", [&](Json& d) {
+             quadratic(d, {0, 1}, {3, 2});
+             d["curves"][nurbsCurve]["count"] = 2;
+             d["curves"][nurbsCurve]["controlPoints"] = std::vector<double>{0, 0, 0, 1, 0, 0};
+         },
+         k, "fewer control points in a direction than the degree asks for"},
+        {"a weight of zero", [&](Json& d) {
+             quadratic(d, {0, 0.5, 1}, {3, 1, 3});
+             d["curves"][nurbsCurve]["count"] = 4;
+             d["curves"][nurbsCurve]["controlPoints"] = std::vector<double>{0, 0, 0, 1, 0, 0, 2, 1, 0, 3, 1, 0};
+             d["curves"][nurbsCurve]["weights"] = std::vector<double>{1, 0, 1, 1};
+         },
+         k + "/weights", "a weight that is not positive"},
+        {"a range a thousandth backwards", [&](Json& d) {
+             Json& range = d["edges"][openEdge]["domain"];
+             range = std::vector<double>{range[1].get<double>(), range[1].get<double>() - 1e-3};
+         },
+         e + "/domain", "a parameter range that runs backwards"},
+        {"a coedge listed twice by its edge", [&](Json& d) {
+             Json& list = d["edges"][openEdge]["coedges"];
+             list.push_back(list[0]);
+         },
+         "/coedges/" + std::to_string(good["edges"][openEdge]["coedges"][0].get<int>() - 1),
+         "listed 2 times by the edge it names"},
         {"the edge off its start's list", [&](Json& d) { unlisted(d, "start"); }, e + "/start",
          "a vertex that does not list it"},
         {"the edge off its end's list", [&](Json& d) { unlisted(d, "end"); }, e + "/end",

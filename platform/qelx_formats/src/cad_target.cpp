@@ -36,6 +36,7 @@
 #include <Geom2d_TrimmedCurve.hxx>
 #include <Geom_BSplineSurface.hxx>
 #include <Geom_SurfaceOfRevolution.hxx>
+#include <Geom_SphericalSurface.hxx>
 #include <Precision.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopoDS.hxx>
@@ -620,11 +621,12 @@ void checkReadBack(const std::string& path, const char* kind, std::optional<doub
                                  " (a face left out or turned into its complement)");
 }
 
-// The faces' area when some face on a surface of revolution or a spline
-// (closed about an axis, pinched at both ends) reaches both poles and has
-// holes: Open CASCADE's STEP reader takes such a face (its seam, both poles
-// and the holes, across the seam or clear of it) as its complement, which
-// no check of validity sees. A sphere's is re-seated instead.
+// The faces' area when some face on a sphere, a surface of revolution or a
+// spline (closed about an axis, pinched at both ends) reaches both poles and
+// has holes: Open CASCADE's STEP reader takes such a face (its seam, both
+// poles and the holes, across the seam or clear of it) as its complement,
+// which no check of validity sees. A sphere's is re-seated first, which
+// its reader takes as it is, but not where the face bounds a void.
 std::optional<double> polesAndHolesArea(const BuiltShapes& shapes)
 {
     bool any = false;
@@ -633,7 +635,8 @@ std::optional<double> polesAndHolesArea(const BuiltShapes& shapes)
             const TopoDS_Face& face = TopoDS::Face(f.Current());
             const Handle(Geom_Surface) surface = BRep_Tool::Surface(face);
             if (!surface->IsKind(STANDARD_TYPE(Geom_SurfaceOfRevolution)) &&
-                !surface->IsKind(STANDARD_TYPE(Geom_BSplineSurface)))
+                !surface->IsKind(STANDARD_TYPE(Geom_BSplineSurface)) &&
+                !surface->IsKind(STANDARD_TYPE(Geom_SphericalSurface)))
                 continue;
             int poles = 0, others = 0;
             for (TopExp_Explorer e(face, TopAbs_EDGE); e.More(); e.Next()) {
