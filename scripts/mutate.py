@@ -6,13 +6,14 @@
 The faults for FOLDER sit in scripts/mutations/FOLDER.txt:
 
     tests: test_geometry test_export       programs whose failure kills a mutant
-    target: xvelm2ka                       the build target the files belong to
+    target: xvelm2ka                       the build target the following files belong to
     file: xvelm2k/geometry/curve_view.cpp  the file the following lines mutate
     g01 what the fault is :: old text ==> new text
 
 The old text must occur exactly once in the file (add context until it does); `\\n` in either
-text stands for a line break and an empty new text deletes the old one. Each mutant is built
-(its target; the test programs too when the file is a header, whose code they
+text stands for a line break and an empty new text deletes the old one. A list may name
+another target before the files of another library (the test programs load it too). Each mutant
+is built (its file's target; the test programs too when the file is a header, whose code they
 inline; otherwise they load the rebuilt shared library) and the programs run
 with a time limit; a test that fails, crashes or runs out of time kills the mutant. The file is
 always put back, on Ctrl-C too, and a copy of the original waits beside it until then, so a run
@@ -32,8 +33,8 @@ BACKUP_SUFFIX = ".mutate-orig"
 
 
 class Mutant:
-    def __init__(self, ident, note, path, old, new, line):
-        self.ident, self.note, self.path = ident, note, path
+    def __init__(self, ident, note, path, old, new, line, target):
+        self.ident, self.note, self.path, self.target = ident, note, path, target
         self.old, self.new, self.line = old, new, line
 
 
@@ -60,10 +61,10 @@ def read_list(folder):
                 if not m or current is None:
                     sys.exit(f"{path}:{number}: cannot read this line")
                 ident, note, old, new = m.group(1), m.group(2), m.group(3), m.group(4) or ""
-                mutants.append(Mutant(ident, note, current, unescape(old), unescape(new), number))
+                mutants.append(Mutant(ident, note, current, unescape(old), unescape(new), number, target))
     if not tests:
         sys.exit(f"{path}: no 'tests:' line")
-    return tests, target, mutants
+    return tests, mutants
 
 
 def restore_leftovers(mutants):
@@ -112,7 +113,7 @@ def main():
     parser.add_argument("--list", action="store_true", help="check and print the list only")
     args = parser.parse_args()
 
-    tests, target, mutants = read_list(args.folder)
+    tests, mutants = read_list(args.folder)
     restore_leftovers(mutants)
     for m in mutants:
         with open(os.path.join(ROOT, m.path), encoding="utf-8") as f:
@@ -135,7 +136,7 @@ def main():
     log_path = os.path.join(args.build_dir, f"mutate-{args.folder}.log")
     killed, survived, stillborn = [], [], []
     # The test programs are built too: a mutated header reaches code they inline.
-    targets = [target] + tests
+    targets = list(dict.fromkeys(m.target for m in mutants)) + tests
     if not build(args.build_dir, targets, sys.stdout):
         sys.exit("the unmutated tree does not build")
     with open(log_path, "w", encoding="utf-8") as log:
@@ -149,13 +150,13 @@ def main():
                     original = f.read()
                 shutil.copy2(full, full + BACKUP_SUFFIX)
                 started = time.time()
-                needed = [target]
+                needed = [m.target]
                 try:
                     with open(full, "w", encoding="utf-8") as f:
                         f.write(original.replace(m.old, m.new, 1))
                     log.write(f"\n=== {m.ident} {m.path}: {m.note}\n")
                     # Only a header reaches the test programs' own code.
-                    needed = targets if m.path.endswith((".hxx", ".h", ".hpp")) else [target]
+                    needed = targets if m.path.endswith((".hxx", ".h", ".hpp")) else [m.target]
                     if not build(args.build_dir, needed, log):
                         outcome = "does not build"
                         stillborn.append(m)
