@@ -59,6 +59,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <random>
+#include <regex>
 #include <unistd.h>
 
 
@@ -998,4 +1001,58 @@ TEST(CadSource, LooseFacesAreSewnAcrossCracksNotAcrossGapsAtEverySize)
                 EXPECT_LE(widestEdgeTolerance(sewn), 1e-3 * std::sqrt(bounds.SquareExtent()));
                 EXPECT_NEAR(cad_samples::measure(sewn).area, 6.0 * side * side, 1e-9 * side * side);
             }
+}
+
+// The wing sample damaged as a hostile sender would (bytes flipped, the
+// text cut short, a word replaced by a number), a seeded sample of each:
+// every variant is read, or refused naming the line where the text is
+// damaged (or as a whole file) in the reader's own words.
+TEST(CadSource, DamagedWingBrepsAreReadOrRefusedNamingTheirLine)
+{
+    const std::string wing = std::string(cad_samples::SampleFolder) + "/occ/wing.brep";
+    std::ifstream in(wing, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (text.empty())
+        GTEST_SKIP() << wing << " is not installed";
+    const fs::path dir = fs::temp_directory_path() / ("cad_wing_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    std::mt19937 random(37);
+    const auto below = [&random](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
+    const char* const numbers[] = {"2147483647", "-1", "0", "1e308", "99999", "3", "-2147483648", "1e-300"};
+    static const std::regex place(R"(: (damaged: (line [0-9]+|[a-z]+ [0-9]+ \(line [0-9]+\)): |not a BREP file: lines 1 to [0-9]+ |is empty$|no shape in the file|no faces, edges or points))");
+    int refused = 0;
+    for (int k = 0; k < 36; ++k) {
+        std::string damaged = text;
+        if (k % 3 == 0) {
+            for (int flips = 0; flips < 3; ++flips)
+                damaged[below(damaged.size())] = static_cast<char>(32 + below(95));
+        } else if (k % 3 == 1) {
+            damaged.resize(below(damaged.size()));
+        } else {
+            std::size_t at = below(damaged.size());
+            at = damaged.find_first_not_of(" \n", damaged.find_first_of(" \n", at));
+            if (at == std::string::npos)
+                at = 0;
+            damaged.replace(at, damaged.find_first_of(" \n", at) - at, numbers[below(std::size(numbers))]);
+        }
+        SCOPED_TRACE("variant " + std::to_string(k));
+        const std::string path = (dir / ("wing" + std::to_string(k) + ".brep")).string();
+        std::ofstream(path, std::ios::binary) << damaged;
+        qelx_test::TestModel model;
+        std::string error;
+        if (readCadFile(path, model, error) == QELI_OK) {
+            EXPECT_FALSE(model.edges.empty());
+            continue;
+        }
+        ++refused;
+        EXPECT_EQ(error.rfind(path + ": ", 0), 0u) << error;
+        EXPECT_TRUE(std::regex_search(error, place)) << error;
+        const std::string words = error.substr(path.size());
+        for (const char* peerWords : {"_", "Standard", "TopoDS", "BRep"})
+            EXPECT_EQ(words.find(peerWords), std::string::npos) << error;
+        EXPECT_TRUE(model.faces.empty() && model.edges.empty());
+    }
+    // Most damage is seen: cut short, the text always is.
+    EXPECT_GE(refused, 12);
+    fs::remove_all(dir);
 }
