@@ -129,6 +129,23 @@ TEST_F(WalkTest, ImportFailsUnlessARootWasPlaced)
     }
 }
 
+// A root placed makes the walk a success though a root after it failed:
+// what was placed stands, the failure is that root's alone.
+TEST_F(WalkTest, ARootPlacedBeforeOneThatFailedMakesTheImportSucceed)
+{
+    TestAssembly a;
+    const int kept = a.addPart("kept", TestModel::block(1, 1, 1));
+    const int lost = a.addPart("lost", TestModel::block(1, 1, 1));
+    a.place(-1, kept, "first", qelx_test::placementTranslation(0, 0, 0));
+    a.place(-1, lost, "second", qelx_test::placementTranslation(3, 0, 0));
+    a.forceAnswer("LoadDefinition", QELI_FAIL, qelx_test::assemblyWord(qelx_test::KindDefinition, lost));
+    AssemblyRun run(std::move(a));
+    EXPECT_EQ(run.run(), QELI_OK);
+    EXPECT_EQ(run.importer().GetNumberOfPlacedRoots(), 1);
+    EXPECT_EQ(run.bodies().size(), 1u);
+    EXPECT_EQ(run.source().openDefinitionDocuments(), 0);
+}
+
 TEST_F(WalkTest, DefinitionDocumentsAreReleasedWhenTheNestedConversionFails)
 {
     QELXRepresentationRegistry::Clear(); // no importer for the parts
