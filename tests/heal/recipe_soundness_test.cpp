@@ -229,7 +229,8 @@ TEST_F(RecipeSoundness, AStepThatChangesAFaceAreaOnASheetIsTakenBack)
 // is kept.
 TEST_F(RecipeSoundness, EveryRecipeTakesBackAStepThatHarmsAndKeepsOneThatDoesNot)
 {
-    const char* const recipes[] = {"HealBodyPostProcessPs",
+    const char* const recipes[] = {"",
+                                   "HealBodyPostProcessPs",
                                    "HealBodyPostProcessInventor",
                                    "HealBodyPostProcessProE",
                                    "HealBodyPostProcessV4",

@@ -8,11 +8,15 @@
 #include <cmath>
 #include <string>
 
+#include "heal/repair_utils.hxx"
 #include "heal/step_watch.hxx"
+#include "model/body_set.hxx"
 #include "qelx/qelx_test.hxx"
 #include "support/connector_test.hxx"
 #include "support/geometry_builders.hxx"
+#include "support/heal_builders.hxx"
 #include "support/loop_builders.hxx"
+#include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
 #include "support/repair_builders.hxx"
 #include "support/repair_sweep.hxx"
@@ -113,6 +117,82 @@ TEST_F(StepWatchOfLoops, ACurveChangedInPlaceIsCheckedAnewWhileTheChecksAreKept)
     bs3_curve_set_ctrlpt(b, 1, second, 1.0);
     EXPECT_FALSE(curveFound());
     api_del_entity(sheet);
+}
+
+// The set's own standard repair is watched like a recipe's step: one that
+// makes a body worse is taken back and named, one that leaves it better is
+// kept, a tolerance raise that satisfies the checker included.
+class StandardRepairWatch : public testkit::ConnectorTest {};
+
+// A box and a small cube by its far corner, turned inside out: the body's
+// reversal test looks from beyond that corner, meets the cube's inward side
+// and turns the whole body inside out, the box with it.
+BODY* boxAndInsideOutCube()
+{
+    BODY* big = testkit::make_plane_box(10, 20, 30);
+    BODY* cube = testkit::make_plane_box(2, 2, 2);
+    api_reverse_body(cube);
+    api_apply_transf(cube, translate_transf(QELvector(12, 22, 32)));
+    api_change_body_trans(cube, nullptr);
+    LUMP* moved = cube->lump();
+    cube->set_lump(nullptr);
+    big->lump()->set_next(moved);
+    moved->set_body(big);
+    api_del_entity(cube);
+    return big;
+}
+
+// A box whose far corner lies well off its edges, bounded between their
+// vertices' feet: only a tolerance as wide as the move closes it.
+BODY* boxWithCornerFarOff()
+{
+    BODY* box = testkit::make_box_with_moved_vertex(0.5);
+    ENTITY_LIST edges;
+    api_get_edges(box, edges);
+    for (int i = 0; i < edges.count(); ++i)
+        static_cast<EDGE*>(edges[i])->set_param_range(nullptr);
+    return box;
+}
+
+TEST_F(StandardRepairWatch, TheSetsRepairIsKeptOnlyOnABodyNoWorse)
+{
+    const struct {
+        const char* what;
+        BODY* (*build)();
+        bool harms;
+    } cases[] = {
+        {"a sound box turned inside out with its faulty lump", boxAndInsideOutCube, true},
+        {"a corner far off its edges tolerated until the checker is satisfied", boxWithCornerFarOff, false},
+    };
+    on("_checkAndFixReverseBody");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        BODY* other = testkit::make_plane_box(5, 5, 5);
+        BODY* body = c.build();
+        const std::string before = testkit::body_text(body);
+        const double volume = testkit::polyhedron_volume(body);
+        Ve_CocoonTagHandle set(new Ve_CocoonTag);
+        set->appendBody(reinterpret_cast<Ve_BodyTag*>(other));
+        set->appendBody(reinterpret_cast<Ve_BodyTag*>(body));
+        qelx_test::EventRecorder events;
+        QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+        const auto warnings = events.names("Warning");
+        if (c.harms) {
+            EXPECT_TRUE(testkit::body_text(body) == before) << "the repair was not taken back whole";
+            EXPECT_EQ(warnings.size(), 1u) << ::testing::PrintToString(warnings);
+            if (!warnings.empty())
+                EXPECT_NE(warnings[0].find("Healing step doStandardRepair made body 2 worse"), std::string::npos)
+                    << warnings[0];
+        } else {
+            EXPECT_TRUE(warnings.empty()) << ::testing::PrintToString(warnings);
+            EXPECT_EQ(testkit::check_findings(body), "");
+            EXPECT_EQ(testkit::count_faces(body), 6);
+            EXPECT_FALSE(testkit::body_text(body) == before) << "the repair was not kept";
+        }
+        EXPECT_GT(testkit::polyhedron_volume(body), 0.9 * volume) << "turned inside out";
+        api_del_entity(body);
+        api_del_entity(other);
+    }
 }
 
 } // namespace

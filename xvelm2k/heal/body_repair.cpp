@@ -2,6 +2,8 @@
 #include <vector>
 
 #include "heal/heal_internal.hxx"
+#include "heal/repair_utils_internal.hxx"
+#include "heal/step_watch.hxx"
 #include "model/entity_views.hxx"
 #include "model/body_set.hxx"
 #include "repair/post_process_internal.hxx"
@@ -72,10 +74,12 @@ void resurfaceFaces(const std::vector<FACE*>& faces, bool& geometryChanged)
 void Ve_CocoonTag::repairBodies()
 {
     // A copy: a repair that replaced the set's array would not disturb the walk.
+    // Each body's repair is kept only when it leaves the body no worse.
     const QELXDynamicArray<Ve_BodyTag*> bodies = getBodies();
     for (int i = 0; i < bodies.Count(); ++i)
-        if (bodies[i])
-            bodies[i]->doStandardRepair();
+        if (Ve_BodyTag* body = bodies[i])
+            ve_heal::StepWatch(body, ve_recipes::bodyLabel(i + 1)).step("doStandardRepair",
+                                                                      [&] { body->doStandardRepair(); });
 }
 
 namespace {

@@ -284,8 +284,11 @@ std::string worseThan(const BodyState& before, const BodyState& after)
     }
     if (before.closed && !after.closed)
         return "a closed body lost a face or came open";
+    // A tolerance that leaves the checker nothing to find on a body it found
+    // fault with is what the mend needed; one that mends nothing hides damage.
+    const bool mended = (!before.checked || !before.findings.empty()) && after.checked && after.findings.empty();
     const double size = std::max(before.size, after.size);
-    if (after.tolerance > before.tolerance && after.tolerance > kToleranceShare * size && size > 0.0) {
+    if (after.tolerance > before.tolerance && after.tolerance > kToleranceShare * size && size > 0.0 && !mended) {
         what << "tolerance raised to " << after.tolerance << " on a body " << size << " across";
         return what.str();
     }

@@ -2,7 +2,8 @@
 // The one watch over the repair steps of the healing recipes: a step is kept
 // only when it leaves its body no worse than it found it. No checker finding
 // that was not there before (on the faces the step touched), no closed body
-// opened, no tolerance raised to a sizeable part of the body, and the area of
+// opened, no tolerance raised to a sizeable part of the body unless it left
+// the checker nothing to find on a body it found fault with, and the area of
 // every face and the volume of a sound solid kept within the accuracy of the
 // geometry the step replaced. A step that makes the body worse is taken back
 // whole and a warning names the body and the step.
