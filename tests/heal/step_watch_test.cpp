@@ -22,8 +22,10 @@
 #include "support/repair_sweep.hxx"
 #include "velm/bspline.hxx"
 #include "velm/build.hxx"
+#include "velm/errors.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/insanity.hxx"
+#include "velm/testkit.hxx"
 #include "velm/topology_api.hxx"
 #include "velm/topology_edit.hxx"
 
@@ -119,6 +121,22 @@ TEST_F(StepWatchOfLoops, ACurveChangedInPlaceIsCheckedAnewWhileTheChecksAreKept)
     api_del_entity(sheet);
 }
 
+// A loop check that cannot run (a kernel call failing inside it) leaves the
+// step's effect unknown, not harmful: the step is kept and nothing is said.
+TEST_F(StepWatchOfLoops, ACheckThatCannotRunIsNoFinding)
+{
+    BODY* sheet = planeSheet();
+    qelx_test::EventRecorder events;
+    ve_heal::StepWatch watch(sheet, "body 1");
+    EXPECT_TRUE(watch.step("turnTheLoopTwice", [&] {
+        turnTheLoop(sheet);
+        turnTheLoop(sheet);
+        velm_test_fail_call("api_check_face_loops", 1, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+    }));
+    EXPECT_TRUE(events.names("Warning").empty()) << ::testing::PrintToString(events.names("Warning"));
+    api_del_entity(sheet);
+}
+
 // The set's own standard repair is watched like a recipe's step: one that
 // makes a body worse is taken back and named, one that leaves it better is
 // kept, a tolerance raise that satisfies the checker included.
@@ -180,9 +198,10 @@ TEST_F(StandardRepairWatch, TheSetsRepairIsKeptOnlyOnABodyNoWorse)
         if (c.harms) {
             EXPECT_TRUE(testkit::body_text(body) == before) << "the repair was not taken back whole";
             EXPECT_EQ(warnings.size(), 1u) << ::testing::PrintToString(warnings);
-            if (!warnings.empty())
+            if (!warnings.empty()) {
                 EXPECT_NE(warnings[0].find("Healing step doStandardRepair made body 2 worse"), std::string::npos)
                     << warnings[0];
+            }
         } else {
             EXPECT_TRUE(warnings.empty()) << ::testing::PrintToString(warnings);
             EXPECT_EQ(testkit::check_findings(body), "");

@@ -325,7 +325,14 @@ void check_entity_into(const ENTITY* root, insanity_list& out) {
         continue;
       }
       int counts[5] = {0, 0, 0, 0, 0};
-      if (face->loop() && !api_check_face_loops(face, counts).ok()) out.add(insanity_bad_face_loops, face);
+      if (face->loop()) {
+        // Loops found wrong are a finding; a loop check that could not run
+        // fails the whole check instead of passing for one.
+        const outcome loops = api_check_face_loops(face, counts);
+        if (!loops.ok() && loops.error_number() != qelvelm_api_errmod.message_code(VELM_BAD_FACE_LOOPS))
+          sys_error(loops.error_number(), loops.get_error_info());
+        if (!loops.ok()) out.add(insanity_bad_face_loops, face);
+      }
       check_cone_into(face, out);
       if (surface_check_finds(face->geometry()->equation())) out.add(insanity_bad_surface, face);
     } else if (is_COEDGE(e)) {
