@@ -136,6 +136,25 @@ TEST_F(ImporterDispatch, ABodyThatFailsFailsAloneAndTheImportGoesOn)
     }
 }
 
+// A body nothing could be taken from is the bodies' result, wherever it
+// stands among them: the bodies around it are made all the same.
+TEST_F(ImporterDispatch, ABodyNothingWasTakenFromIsTheResultOfTheBodies)
+{
+    for (bool emptyFirst : {false, true}) {
+        SCOPED_TRACE(emptyFirst ? "the empty body first" : "the empty body last");
+        TestModel model;
+        if (emptyFirst)
+            model.addBody();
+        model.append(TestModel::block(1, 2, 3));
+        if (!emptyFirst)
+            model.addBody();
+        ImporterRun run(model);
+        Gk_ImportContext context(&run.target(), &run.sourceDocument());
+        EXPECT_EQ(run.importer().ImportBodies(&run.source(), &context), QELI_NOTHING);
+        EXPECT_EQ(countsText(run.result()), (std::vector<std::string>{"6f 12e 8v"}));
+    }
+}
+
 TEST_F(ImporterDispatch, TheItemGuardKeepsKernelErrorsInTheItemAndLetsAbortAndMemoryThrough)
 {
     const int kernelError = qelvelm_api_errmod.message_code(0);
