@@ -144,7 +144,7 @@ def main():
         if reason:
             sys.exit(f"the unmutated tree fails its tests ({reason}); see {log_path}")
         try:
-            for m in mutants:
+            for k, m in enumerate(mutants):
                 full = os.path.join(ROOT, m.path)
                 with open(full, encoding="utf-8") as f:
                     original = f.read()
@@ -176,6 +176,10 @@ def main():
                     # the next mutant may rebuild only its library.
                     if needed is targets:
                         build(args.build_dir, targets, log)
+                    # A library the next mutant does not build would keep this
+                    # mutant in it: built again from the file put back.
+                    elif k + 1 < len(mutants) and mutants[k + 1].target != m.target:
+                        build(args.build_dir, [m.target], log)
                 log.flush()
                 print(f"{m.ident:6} {time.time() - started:5.0f}s {outcome:50.50} {m.note}",
                       flush=True)
