@@ -161,6 +161,8 @@ TEST(DefaultGeometryImporter, QuadricsUnderAMapBecomeSplinesInFrameworkParameter
                 SURFACE* k = nullptr;
                 ASSERT_EQ(importer.ConvertSurface(in.test().surfaceId(s), k), QELI_OK);
                 EXPECT_LT(surfaceGap(m, s, k), 1e-9 * 10);
+                // A whole turn about the axis stays closed.
+                EXPECT_TRUE(k->equation().closed_u() || k->equation().closed_v());
                 // The face's pcurves keep their control points and still lie on their edges.
                 for (int l : face.loops)
                     for (int c : m.loops[l].coedges) {
@@ -197,6 +199,11 @@ TEST(DefaultGeometryImporter, BadDataGivesNoGeometry)
         {"nan control point", [](TestModel& m) { m.surfaces[0].ctrl[4] = std::nan(""); }},
         {"degree above count", [](TestModel& m) { m.surfaces[0].uDegree = 9; }},
         {"falling knots", [](TestModel& m) { std::swap(m.surfaces[0].uKnots[0], m.surfaces[0].uKnots[1]); }},
+        // Clamped and of the right length, but the first knot given twice.
+        {"a knot given twice", [](TestModel& m) {
+             m.surfaces[0].uKnots = {0.0, 0.0, 0.5, 1.0};
+             m.surfaces[0].uMults = {3, 1, 1, 4};
+         }},
         {"zero weight", [](TestModel& m) { m.surfaces[0].weights[3] = 0.0; }},
         {"short knots", [](TestModel& m) { m.surfaces[0].uMults.back() = 1; }},
         {"infinite map", [](TestModel& m) { m.surfaces[0].uA = INFINITY; }},
