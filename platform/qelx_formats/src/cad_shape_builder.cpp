@@ -1131,11 +1131,15 @@ TopoDS_Face ShapeBuilder::face(int index)
         }
     }
     // A face of holes only on a surface of revolution from pole to pole is
-    // the whole surface but for them; Open CASCADE takes that from the holes
-    // alone on a sphere or torus only (elsewhere it would keep the holes'
-    // insides): the seam and poles bound it.
-    if (!natural.IsNull() && !loops.empty() && !ShapeAnalysis::IsOuterBound(out))
-        m_b.Add(out, natural);
+    // the whole surface but for them: the seam and poles bound it. So too on
+    // a sphere or torus, which close up all round: Open CASCADE's measures
+    // and writers would keep the holes' insides (with a negative area).
+    TopoDS_Wire whole = natural;
+    if (whole.IsNull() && !belted && (built.surface->IsKind(STANDARD_TYPE(Geom_SphericalSurface)) ||
+                                      built.surface->IsKind(STANDARD_TYPE(Geom_ToroidalSurface))))
+        whole = BRepTools::OuterWire(BRepBuilderAPI_MakeFace(built.surface, Precision::Confusion()).Face());
+    if (!whole.IsNull() && !loops.empty() && !ShapeAnalysis::IsOuterBound(out))
+        m_b.Add(out, whole);
     if (belted && (built.surface->IsUPeriodic() || built.surface->IsVPeriodic())) {
         // Open CASCADE bounds such a face with a seam (and a degenerate edge
         // at a pole it reaches): the loops are joined through one.
