@@ -19,23 +19,6 @@ void reverseSense(FACE* face)
     face->set_sense(face->sense() == FORWARD ? REVERSED : FORWARD, 1);
 }
 
-// B lies in A: B's first coedge starts inside A, or, when it does not and the
-// edge has a curve, the coedge's mid point is.
-bool liesIn(const LOOP* b, const LOOP* a)
-{
-    if (!a || !b || !b->start())
-        return true;
-    const COEDGE* c = b->start();
-    if (point_in_loop(coedge_start_pos(c), a) == pfc_inside)
-        return true;
-    const EDGE* e = c->edge();
-    if (!e || !e->geometry() || !e->geometry()->has_equation())
-        return false;
-    const QELinterval r = edge_curve_range(e);
-    const QELposition mid = e->geometry()->equation().eval_position(r.interpolate(0.5));
-    return point_in_loop(mid, a) == pfc_inside;
-}
-
 } // namespace
 
 bool Ve_PostProcessUtil::correctFaceSense(FACE* face)
@@ -93,25 +76,19 @@ void Ve_PostProcessUtil::fixFaceLoops()
         // A face without surface or loop cannot be judged; the others still can.
         if (!face->geometry() || !face->loop())
             continue;
-        std::vector<LOOP*> loops;
-        for (LOOP* l = face->loop(); l; l = l->next())
-            loops.push_back(l);
-        if (loops.size() >= 2) {
-            velmInnerCall([&] {
-                int misses = 0;
-                for (std::size_t i = 0; i < loops.size(); ++i)
-                    for (std::size_t j = i + 1; j < loops.size(); ++j) {
-                        misses += liesIn(loops[j], loops[i]) ? 0 : 1;
-                        misses += liesIn(loops[i], loops[j]) ? 0 : 1;
-                    }
-                if (misses == int(loops.size()))
-                    reverseSense(face);
-            });
-        } else {
-            velmInnerCall([&] {
-                if (ps_polygon(loops[0]).get_type() == loop_type_hole)
-                    reverseSense(face);
-            });
-        }
+        // A face is turned only when its loops are wrong as they run and
+        // right once every one of them runs the other way, whatever their
+        // count (outer loop and holes all reversed): a right face stays,
+        // a sphere less its holes included, and so does a face whose fault
+        // is one loop's, which turning the face would not mend.
+        // Only the check's verdict on the loops counts: a check that failed
+        // for another reason says nothing of the face's side. (The checks are
+        // API calls of their own, each with its own bracket.)
+        int counts[5] = {0, 0, 0, 0, 0};
+        if (api_check_face_loops(face, counts).error_number() != qelvelm_api_errmod.message_code(VELM_BAD_FACE_LOOPS))
+            continue;
+        reverseSense(face);
+        if (!api_check_face_loops(face, counts).ok())
+            reverseSense(face);
     }
 }
