@@ -6,6 +6,7 @@
 // whose loops are right is left exactly as it was. Seeded.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>

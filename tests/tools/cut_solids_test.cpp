@@ -8,6 +8,7 @@
 // and the hole alone bounds two regions there: one kept by every step.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <random>
