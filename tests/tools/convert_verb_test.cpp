@@ -111,19 +111,28 @@ void judge(const std::string& path, const fs::path& dir, const std::string& kind
 
 // Every STEP, IGES and BREP sample (up to the cap outside the optimised
 // build) into the kernel and back out as STEP: the peer finds it valid, every
-// solid still a solid, volume and area as the source's.
-TEST(ConvertVerb, SampleModelsThroughTheKernelAndBackAsStepAsThePeerJudges)
+// solid still a solid, volume and area as the source's. The samples are dealt
+// out to four tests in turn, so that runs in parallel share them.
+class ConvertSamples : public ::testing::TestWithParam<int> {};
+
+constexpr int SampleDeals = 4;
+
+TEST_P(ConvertSamples, ThroughTheKernelAndBackAsStepAsThePeerJudges)
 {
     const fs::path dir = convertScratch();
-    int judged = 0;
+    int index = 0, judged = 0;
     for (const std::string& path : cad_samples::sampleFilesWithinCap()) {
+        if (index++ % SampleDeals != GetParam())
+            continue;
         judge(path, dir);
         ++judged;
     }
     fs::remove_all(dir);
     if (judged == 0)
-        GTEST_SKIP() << "no sample models under " << cad_samples::SampleFolder;
+        GTEST_SKIP() << "no sample models under " << cad_samples::SampleFolder << " dealt to " << GetParam();
 }
+
+INSTANTIATE_TEST_SUITE_P(Dealt, ConvertSamples, ::testing::Range(0, SampleDeals));
 
 // Whole spheres and tori (bounded in the file by seams walked both ways and
 // poles) as solids of their own, as a bearing's balls are: through the kernel
