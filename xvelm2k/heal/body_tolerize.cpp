@@ -97,7 +97,7 @@ void moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away)
             step = step + (foot - p);
             worst = std::max(worst, distance(foot, p));
         }
-        if (worst < 1e-4 * QELresabs)
+        if (worst < 1e-7 * QELresabs)
             break;
         p = p + (1.0 / static_cast<double>(ends.size())) * step;
     }
@@ -127,8 +127,21 @@ void moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away)
         at->lose();
         throw;
     }
-    for (auto& [e, range] : bounded)
+    // The coedges' pcurves were fitted over the old bounds: made anew over
+    // the new ones, as the surfaces' own curves of the edges.
+    for (auto& [e, range] : bounded) {
         e->set_param_range(&range);
+        COEDGE* first = e->coedge();
+        for (COEDGE* c = first; c;) {
+            if (c->geometry()) {
+                c->set_geometry(nullptr);
+                sg_add_pcurve_to_coedge(c);
+            }
+            c = c->partner();
+            if (c == first)
+                break;
+        }
+    }
 }
 
 // Where the curves of a vertex's edges end together, over the edges' ranges,
