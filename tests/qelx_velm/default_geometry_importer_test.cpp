@@ -199,6 +199,10 @@ TEST(DefaultGeometryImporter, BadDataGivesNoGeometry)
         {"nan control point", [](TestModel& m) { m.surfaces[0].ctrl[4] = std::nan(""); }},
         {"degree above count", [](TestModel& m) { m.surfaces[0].uDegree = 9; }},
         {"falling knots", [](TestModel& m) { std::swap(m.surfaces[0].uKnots[0], m.surfaces[0].uKnots[1]); }},
+        {"a multiplicity of degree + 2, the sum kept", [](TestModel& m) {
+             m.surfaces[0].uKnots = {0.0, 1.0};
+             m.surfaces[0].uMults = {5, 4};
+         }},
         // Clamped and of the right length, but the first knot given twice.
         {"a knot given twice", [](TestModel& m) {
              m.surfaces[0].uKnots = {0.0, 0.0, 0.5, 1.0};
