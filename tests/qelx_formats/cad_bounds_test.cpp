@@ -12,6 +12,10 @@
 #include <BRepBuilderAPI_MakeWire.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <Geom_BSplineCurve.hxx>
+#include <Geom_Circle.hxx>
+#include <TopoDS_Edge.hxx>
+#include <TopoDS_Vertex.hxx>
+#include <cmath>
 #include <TColStd_Array1OfInteger.hxx>
 #include <TColStd_Array1OfReal.hxx>
 #include <TColgp_Array1OfPnt.hxx>
@@ -224,5 +228,46 @@ TEST(CadSource, SplinesReachingFarBeyondTheirModelAreRefusedByEveryReader)
             EXPECT_NE(error.find(pole.str()), std::string::npos) << error;
             EXPECT_NE(error.find(": damaged: edge "), std::string::npos) << error;
         }
+    std::filesystem::remove_all(dir);
+}
+
+// An edge whose range winds round its circle more than once (a damaged
+// BREP face's circle over [0, 1.2e8] held the import's healing minutes and
+// gigabytes) is refused as it is read, naming the edge and its line; one
+// turn, from anywhere, reads.
+TEST(CadSource, EdgeRangesWindingMoreThanOnceRoundAreRefused)
+{
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("cad_winding_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const Handle(Geom_Circle) circle = new Geom_Circle(gp_Ax2(gp_Pnt(1, 2, 3), gp_Dir(0, 0, 1)), 5.0);
+    const struct {
+        double first, last;
+        bool refused;
+    } ranges[] = {{0.0, 123456789.5, true}, {-1.0, 2.0 * M_PI, true}, {0.0, 2.0 * M_PI, false}, {1.0, 1.0 + 2.0 * M_PI, false}};
+    for (const auto& range : ranges) {
+        SCOPED_TRACE(std::to_string(range.first) + " to " + std::to_string(range.last));
+        BRep_Builder builder;
+        TopoDS_Edge edge;
+        builder.MakeEdge(edge, circle, 1e-7);
+        TopoDS_Vertex start, end;
+        builder.MakeVertex(start, circle->Value(range.first), 1e-7);
+        builder.MakeVertex(end, circle->Value(range.last), 1e-7);
+        builder.Add(edge, start.Oriented(TopAbs_FORWARD));
+        builder.Add(edge, end.Oriented(TopAbs_REVERSED));
+        builder.Range(edge, range.first, range.last);
+        const std::string path = (dir / "winding.brep").string();
+        ASSERT_TRUE(BRepTools::Write(edge, path.c_str()));
+        qelx_test::TestModel model;
+        std::string error;
+        if (!range.refused) {
+            EXPECT_EQ(qelx_formats::readCadFile(path, model, error), QELI_OK) << error;
+            EXPECT_EQ(model.edges.size(), 1u);
+            continue;
+        }
+        EXPECT_NE(qelx_formats::readCadFile(path, model, error), QELI_OK);
+        EXPECT_NE(error.find(": damaged: edge 1 (line "), std::string::npos) << error;
+        EXPECT_NE(error.find("that winds more than once round its closed curve"), std::string::npos) << error;
+    }
     std::filesystem::remove_all(dir);
 }

@@ -2732,6 +2732,45 @@ std::string splineBeyondItsModel(const TopoDS_Shape& shape, const ShapePlaces& p
     return std::string();
 }
 
+// The first edge whose range on its curve, or on one of its curves on a
+// surface, winds more than once round a closed periodic curve (a circle's
+// edge over [0, 1.2e8], a damaged BREP face2, sent the import's healing
+// into minutes of work and gigabytes); "" when there is none, else why,
+// naming the edge ("edge 3 (line 559)").
+std::string rangeBeyondATurn(const TopoDS_Shape& shape, const ShapePlaces& places)
+{
+    const auto turns = [](double first, double last, double period) {
+        return !(std::fabs(last - first) <= period * (1.0 + 1e-9) + 1e-12);
+    };
+    const auto because = [](double first, double last, double period) {
+        std::ostringstream text;
+        text << ": a range from " << first << " to " << last << " that winds more than once round its closed curve"
+             << " (of period " << period << ")";
+        return text.str();
+    };
+    TopTools_IndexedMapOfShape edges;
+    TopExp::MapShapes(shape, TopAbs_EDGE, edges);
+    const auto named = [&](const TopoDS_Shape& edge) {
+        const auto found = places.find(edge.TShape().get());
+        return "edge " + std::to_string(edges.FindIndex(edge)) +
+               (found == places.end() ? std::string() : " (" + found->second + ")");
+    };
+    double first = 0.0, last = 0.0;
+    for (int i = 1; i <= edges.Extent(); ++i) {
+        const Handle(Geom_Curve) curve = BRep_Tool::Curve(TopoDS::Edge(edges(i)), first, last);
+        if (!curve.IsNull() && curve->IsPeriodic() && turns(first, last, curve->Period()))
+            return named(edges(i)) + because(first, last, curve->Period());
+    }
+    for (TopExp_Explorer f(shape, TopAbs_FACE); f.More(); f.Next())
+        for (TopExp_Explorer e(f.Current(), TopAbs_EDGE); e.More(); e.Next()) {
+            const Handle(Geom2d_Curve) pcurve =
+                BRep_Tool::CurveOnSurface(TopoDS::Edge(e.Current()), TopoDS::Face(f.Current()), first, last);
+            if (!pcurve.IsNull() && pcurve->IsPeriodic() && turns(first, last, pcurve->Period()))
+                return named(e.Current()) + because(first, last, pcurve->Period());
+        }
+    return std::string();
+}
+
 // What a file must look like before any reader is given it: no larger than
 // the readers take (they hold the text, and their models, in memory), no
 // zero byte where it is sampled (every one of these formats is text; a file
@@ -2873,7 +2912,8 @@ QELIResult readCadFileUnlessTaken(const std::string& path, qelx_test::TestModel&
             error = path + ": " + reason;
             return QELI_FAIL;
         }
-        if (const std::string why = splineBeyondItsModel(shape, places); !why.empty()) {
+        if (std::string why = splineBeyondItsModel(shape, places); !why.empty() ||
+                                                                  !(why = rangeBeyondATurn(shape, places)).empty()) {
             error = path + ": damaged: " + why;
             return QELI_FAIL;
         }
