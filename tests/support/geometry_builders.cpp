@@ -7,6 +7,8 @@
 #include <numbers>
 #include <vector>
 
+#include "velm/bspline.hxx"
+#include "velm/geometry.hxx"
 #include "velm/tolerant.hxx"
 #include "velm/topology_api.hxx"
 
@@ -293,6 +295,25 @@ std::vector<KernelFrame> kernel_frames() {
   return {{"identity", QELtransf()},
           {"rotated", rotate_transf(2 * std::numbers::pi / 3, QELvector(1, 1, 1)) * translate_transf(QELvector(1, 2, 3))},
           {"mirrored", rotate_transf(0.7, QELvector(1, -2, 0.5)) * mirror * translate_transf(QELvector(-4, 1, 2))}};
+}
+
+void shift_pcurve(COEDGE* c, double du, double dv) {
+  const pcurve& def = c->geometry()->def();
+  bs2_curve copy = bs2_curve_copy(def.cur());
+  if (def.reversed()) bs2_curve_reverse(copy);
+  bs2_curve_par_trans(copy, QELpar_transf(1.0, 1.0, du, dv));
+  c->set_geometry(new PCURVE(pcurve(copy, def.fitol(), def.surface())));
+}
+
+COEDGE* seam_use(FACE* face) {
+  for (LOOP* loop = face->loop(); loop; loop = loop->next()) {
+    COEDGE* first = loop->start();
+    for (COEDGE* c = first; c; c = c->next() == first ? nullptr : c->next())
+      if (c->geometry() && c->partner() && c->partner() != c && c->partner()->geometry() && c->partner()->loop() &&
+          c->partner()->loop()->face() == face)
+        return c;
+  }
+  return nullptr;
 }
 
 }  // namespace testkit

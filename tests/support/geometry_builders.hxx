@@ -66,5 +66,11 @@ bs2_curve linear_bs2(const QELpar_pos& a, const QELpar_pos& b, const QELinterval
 // v = 0.5, keeping the other parameter of its ends: a face whose parameter
 // box is empty in that direction.
 void flatten_loop_pcurves(FACE* face, bool acrossU);
+// The coedge's pcurve moved by (du, dv) in its surface's parameters, as a
+// pcurve of its own (whole periods: the same points, another place).
+void shift_pcurve(COEDGE* c, double du, double dv);
+// A use of a seam of the face (an edge whose two uses both bound it), both
+// uses with pcurves; null when the face has none.
+COEDGE* seam_use(FACE* face);
 
 }  // namespace testkit

@@ -7,9 +7,12 @@
 // a face the fault is in.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -19,7 +22,10 @@
 #include "../../tools/xvelm/body_measures.hxx"
 #include "../../tools/xvelm/import_verb.hxx"
 #include "../../tools/xvelm/save_file.hxx"
+#include "occ_shapes.hxx"
+#include "support/geometry_builders.hxx"
 #include "qelx_formats/cad_file.hxx"
+#include "qelx_formats/step_assembly.hxx"
 
 namespace {
 
@@ -34,13 +40,17 @@ struct WalkedSample {
     qelx_formats::CadSourceMeasures measures;
 };
 
-std::optional<WalkedSample> walkedSample(const std::string& path)
+// `plant`, when given, is done to the kernel bodies before they are walked.
+std::optional<WalkedSample> walkedSample(const std::string& path,
+                                         const std::function<void(ENTITY_LIST&)>& plant = nullptr)
 {
     WalkedSample out;
     std::vector<const BODY*> bodies;
     xvelm::ExportCounts counts;
     std::string failure;
     const auto walk = [&](ENTITY_LIST& top) {
+        if (plant)
+            plant(top);
         if (!xvelm::walk_document(top, out.model, counts, failure, qelx_test::kWalkAllAttributes, &bodies))
             return false;
         out.measures = xvelm::kernel_measures(bodies, out.model);
@@ -272,6 +282,148 @@ TEST_F(SourceCheck, CleanBodiesPassEveryWriterAndPlantedFaultsAreRefusedNamingTh
     }
     EXPECT_GT(pcurvePlants, 0);
     EXPECT_GT(vertexPlants, 0);
+}
+
+// The kernel's first face on a cone, sphere or torus with a seam: one use of
+// the seam moved onto its partner's side of the period (both at v = 0, say,
+// as an import that loses the period leaves them), every point of it still
+// on its edge. The face's place among its body's faces, or none.
+std::optional<std::size_t> seamMovedOntoItsPartnersSide(ENTITY_LIST& top)
+{
+    for (int b = 0; b < top.count(); ++b) {
+        if (!is_BODY(top[b]))
+            continue;
+        ENTITY_LIST faces;
+        api_get_faces(static_cast<BODY*>(top[b]), faces);
+        for (int i = 0; i < faces.count(); ++i) {
+            FACE* face = static_cast<FACE*>(faces[i]);
+            const int type = face->geometry() ? face->geometry()->equation().type() : 0;
+            COEDGE* c = type >= 2 && type <= 4 ? testkit::seam_use(face) : nullptr;
+            if (!c)
+                continue;
+            const auto middle = [](const COEDGE* use) {
+                return use->geometry()->def().eval_position(use->param_range().mid_pt());
+            };
+            const QELpar_pos here = middle(c), there = middle(c->partner());
+            testkit::shift_pcurve(c, there.u - here.u, there.v - here.v);
+            return static_cast<std::size_t>(i);
+        }
+    }
+    return std::nullopt;
+}
+
+// A seam whose two pcurves the kernel holds on one side of the period (both
+// at v = 0, say, as an import that loses the period leaves them) still
+// bounds the region its edges bound: the kernel measures that region and the
+// writers' shapes place a seam's uses a period apart, so every writer writes
+// the body, its faces' areas as the kernel's, in every frame.
+TEST_F(SourceCheck, SeamHeldOnOneSideOfItsPeriodIsWrittenAsTheBodyIs)
+{
+    const fs::path dir = fs::path(scratch(".brep")).parent_path();
+    for (const char* shape : {"cylinder", "cone"})
+        for (const char* frame : occ_shapes::Frames) {
+            SCOPED_TRACE(std::string(shape) + ", " + frame);
+            const std::string path = (dir / (std::string(shape) + "-" + frame + ".brep")).string();
+            ASSERT_TRUE(occ_shapes::writeFile(occ_shapes::placed(occ_shapes::named(shape), frame), path));
+            std::optional<std::size_t> face;
+            const std::optional<WalkedSample> planted =
+                walkedSample(path, [&face](ENTITY_LIST& top) { face = seamMovedOntoItsPartnersSide(top); });
+            ASSERT_TRUE(planted);
+            ASSERT_TRUE(face) << "no seam with two pcurves";
+            ASSERT_TRUE(planted->measures.at(0));
+            EXPECT_GT(planted->measures[0]->faceAreas.at(*face), 0.0);
+            for (const char* writer : kWriters) {
+                std::string error;
+                EXPECT_EQ(qelx_formats::writeCadFile(planted->model, scratch(writer), error, nullptr,
+                                                     &planted->measures),
+                          QELI_OK)
+                    << writer << ": " << error;
+            }
+        }
+}
+
+// Wedges of a cylinder, cone, sphere (a band of latitudes) and torus (three
+// quarters of a turn), their faces on planes and cones:
+// each face handed over turned against its loops (its sense turned, its
+// loops not) bounds the rest of its surface, or the plane outside its loop,
+// with every edge still on it and the analyser content; each writer refuses
+// it naming the face, in every frame, and writes the body as it was.
+TEST_F(SourceCheck, FaceTurnedAgainstItsLoopsIsRefusedByEveryWriterNamingTheFace)
+{
+    const fs::path dir = fs::path(scratch(".brep")).parent_path();
+    const double turn = 1.5 * M_PI;
+    const std::pair<const char*, TopoDS_Shape> wedges[] = {
+        {"cylinder", BRepPrimAPI_MakeCylinder(2.0, 4.0, turn).Shape()},
+        {"cone", BRepPrimAPI_MakeCone(2.0, 0.5, 4.0, turn).Shape()},
+        {"sphere", BRepPrimAPI_MakeSphere(3.0, -0.5, 0.8, turn).Shape()},
+        {"torus", BRepPrimAPI_MakeTorus(5.0, 1.5, turn).Shape()}};
+    int refused = 0;
+    for (const auto& [shape, solid] : wedges)
+        for (const char* frame : occ_shapes::Frames) {
+            SCOPED_TRACE(std::string(shape) + ", " + frame);
+            const std::string path = (dir / (std::string(shape) + "-wedge-" + frame + ".brep")).string();
+            ASSERT_TRUE(occ_shapes::writeFile(occ_shapes::placed(solid, frame), path));
+            const std::optional<WalkedSample> walked = walkedSample(path);
+            ASSERT_TRUE(walked);
+            for (const char* writer : kWriters) {
+                SCOPED_TRACE(writer);
+                const std::string out = scratch(writer);
+                std::string error;
+                EXPECT_EQ(qelx_formats::writeCadFile(walked->model, out, error, nullptr, &walked->measures), QELI_OK)
+                    << error;
+                for (std::size_t f = 0; f < walked->model.faces.size(); ++f) {
+                    const int type =
+                        walked->model.surfaces.at(static_cast<std::size_t>(walked->model.faces[f].surface)).type;
+                    if (type != qelx_test::SurfPlane && type != qelx_test::SurfCylinder && type != qelx_test::SurfCone)
+                        continue;
+                    qelx_test::TestModel turned = walked->model;
+                    turned.faces[f].sense = !turned.faces[f].sense;
+                    const std::string name = named(placeOf(walked->model, static_cast<int>(f))) + ":";
+                    EXPECT_NE(qelx_formats::writeCadFile(turned, out, error, nullptr, &walked->measures), QELI_OK)
+                        << name;
+                    EXPECT_NE(error.find(name), std::string::npos) << error << "\nnot " << name;
+                    ++refused;
+                }
+            }
+        }
+    EXPECT_GT(refused, 0);
+}
+
+// The STEP assembly writer holds each part against its own measures: two
+// parts placed (one of them mirrored) write as they are, and with a face of
+// one part turned against its loops the file is refused naming that product
+// and face.
+TEST_F(SourceCheck, AssemblyWriterRefusesAFaultedPartNamingTheProductAndFace)
+{
+    const fs::path dir = fs::path(scratch(".step")).parent_path();
+    qelx_test::TestAssembly assembly;
+    std::vector<qelx_formats::CadSourceMeasures> measures;
+    for (const char* shape : {"cylinder", "torus"}) {
+        const std::string path = (dir / (std::string("part-") + shape + ".brep")).string();
+        ASSERT_TRUE(occ_shapes::writeFile(shape == std::string("torus")
+                                              ? BRepPrimAPI_MakeTorus(5.0, 1.5, 1.5 * M_PI).Shape()
+                                              : occ_shapes::named(shape),
+                                          path));
+        std::optional<WalkedSample> walked = walkedSample(path);
+        ASSERT_TRUE(walked);
+        const int d = assembly.addPart(shape, std::move(walked->model));
+        measures.push_back(std::move(walked->measures));
+        assembly.place(-1, d, std::string(shape) + "-1", qelx_test::placementTranslation(0.0, 20.0 * d, 0.0));
+        assembly.place(-1, d, std::string(shape) + "-2", qelx_test::placementMirrorX(40.0, 20.0 * d, 0.0));
+    }
+    const std::string out = scratch(".step");
+    std::string error;
+    EXPECT_EQ(qelx_formats::writeStepAssembly(assembly, out, error, &measures), QELI_OK) << error;
+    // An end of the torus wedge turned against its loop.
+    qelx_test::TestModel& torus = assembly.definitions[1].part;
+    int end = 0;
+    while (torus.surfaces.at(static_cast<std::size_t>(torus.faces.at(static_cast<std::size_t>(end)).surface)).type !=
+           qelx_test::SurfPlane)
+        ++end;
+    torus.faces[static_cast<std::size_t>(end)].sense = !torus.faces[static_cast<std::size_t>(end)].sense;
+    const std::string name = "product \"torus\": " + named(placeOf(torus, end)) + ":";
+    EXPECT_NE(qelx_formats::writeStepAssembly(assembly, out, error, &measures), QELI_OK);
+    EXPECT_NE(error.find(name), std::string::npos) << error << "\nnot " << name;
 }
 
 } // namespace

@@ -249,8 +249,9 @@ class ProductWriter {
 public:
     using Key = std::pair<int, bool>; // a definition, mirrored or not
 
-    ProductWriter(const TestAssembly& assembly, const Handle(TDocStd_Document)& doc)
-        : m_assembly(assembly), m_doc(doc), m_tool(XCAFDoc_DocumentTool::ShapeTool(doc->Main())),
+    ProductWriter(const TestAssembly& assembly, const Handle(TDocStd_Document)& doc,
+                  const std::vector<CadSourceMeasures>* sources)
+        : m_assembly(assembly), m_sources(sources), m_doc(doc), m_tool(XCAFDoc_DocumentTool::ShapeTool(doc->Main())),
           m_colors(XCAFDoc_DocumentTool::ColorTool(doc->Main()))
     {
     }
@@ -327,6 +328,13 @@ private:
                 component(label, child, mirrored, placed);
         } else {
             BuiltShapes shapes = buildShapes(definition.part);
+            // Before any mirroring: the measures are of the part as defined.
+            if (m_sources && static_cast<std::size_t>(d) < m_sources->size())
+                try {
+                    checkAgainstSource(shapes, definition.part, (*m_sources)[static_cast<std::size_t>(d)]);
+                } catch (const std::runtime_error& e) {
+                    throw std::runtime_error("product \"" + definition.name + "\": " + e.what());
+                }
             if (mirrored)
                 mirror(shapes);
             reseatSeamHoles(shapes);
@@ -365,6 +373,7 @@ private:
     }
 
     const TestAssembly& m_assembly;
+    const std::vector<CadSourceMeasures>* m_sources;
     Handle(TDocStd_Document) m_doc;
     Handle(XCAFDoc_ShapeTool) m_tool;
     Handle(XCAFDoc_ColorTool) m_colors;
@@ -458,7 +467,8 @@ QELIResult readStepFile(const std::string& path, TestModel& model, TestAssembly&
     return QELI_OK;
 }
 
-QELIResult writeStepAssembly(const TestAssembly& assembly, const std::string& path, std::string& error)
+QELIResult writeStepAssembly(const TestAssembly& assembly, const std::string& path, std::string& error,
+                             const std::vector<CadSourceMeasures>* sources)
 {
     if (cadFormatOf(path) != CadFormat::Step) {
         error = path + ": not a STEP file name";
@@ -476,7 +486,7 @@ QELIResult writeStepAssembly(const TestAssembly& assembly, const std::string& pa
         std::optional<XdeDocument> doc(std::in_place);
         ReadBackCheck readBack;
         {
-            ProductWriter products(assembly, doc->get());
+            ProductWriter products(assembly, doc->get(), sources);
             const Handle(XCAFDoc_ShapeTool) tool = XCAFDoc_DocumentTool::ShapeTool(doc->get()->Main());
             const TDF_Label top = tool->NewShape();
             TDataStd_Name::Set(top, TCollection_ExtendedString("root"));

@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numbers>
+#include <optional>
 
 #include "bspline_data.hxx"
 #include "query_internal.hxx"
@@ -68,6 +70,8 @@ class line_integral {
     // On a plane the area element is constant and the flux element affine
     // along a parameter line: the middle gives the integral exactly.
     if (flat_) return (b - a) * at(0.5 * (a + b), fixed);
+    if (kind_ == integrand::area)
+      if (const std::optional<double> exact = revolved(a, b, fixed)) return *exact;
     if (!knots_.empty()) return by_spans(a, b, fixed);
     const int pieces = std::clamp(int(std::ceil(std::abs(b - a) / piece_)), 1, 64);
     const double h = (b - a) / pieces;
@@ -78,6 +82,35 @@ class line_integral {
   }
 
  private:
+  // The area element of a circular cone, a sphere or a torus does not
+  // change round the axis (v), and along u it has a closed integral: |g| with
+  // g affine on a cone (its kink at the apex), rho^2 cos u on a sphere,
+  // rho |R + rho cos u| on a torus. Nothing for the other surfaces and the
+  // cases the forms do not cover (an elliptic cone, a spindle torus, a
+  // latitude past a pole).
+  std::optional<double> revolved(double a, double b, double fixed) const {
+    const int type = s_.type();
+    if (type == 2 && static_cast<const cone&>(s_).base.radius_ratio != 1.0) return std::nullopt;
+    if (type < 2 || type > 4) return std::nullopt;
+    if (!along_u_) return (b - a) * at(0.5 * (a + b), fixed);
+    if (type == 2) {
+      const cone& c = static_cast<const cone&>(s_);
+      if (c.is_cylinder()) return (b - a) * at(0.5 * (a + b), fixed);
+      const double apex = c.apex_u();
+      if ((a - apex) * (b - apex) >= 0.0) return (b - a) * at(0.5 * (a + b), fixed);
+      // Through the apex: two triangles.
+      return 0.5 * ((apex - a) * at(a, fixed) + (b - apex) * at(b, fixed));
+    }
+    if (type == 3) {
+      if (std::max(std::abs(a), std::abs(b)) > 0.5 * std::numbers::pi + 1e-9) return std::nullopt;
+      const double rho = static_cast<const sphere&>(s_).radius;
+      return rho * rho * (std::sin(b) - std::sin(a));
+    }
+    const torus& t = static_cast<const torus&>(s_);
+    const double rho = std::abs(t.minor_radius), big = t.major_radius;
+    if (std::abs(big) < rho) return std::nullopt;
+    return (big < 0.0 ? -rho : rho) * (big * (b - a) + rho * (std::sin(b) - std::sin(a)));
+  }
   double rule(double a, double b, double fixed) const {
     double sum = 0.0;
     for (std::size_t i = 0; i < gl_x.size(); ++i) sum += gl_w[i] * at(a + gl_x[i] * (b - a), fixed);

@@ -6,8 +6,10 @@
 // assembly, whose assembly exporter then serves as the file's.
 #include "qelx/test_assembly.hxx"
 #include "qelx/test_model.hxx"
+#include "qelx_formats/cad_file.hxx"
 
 #include <string>
+#include <vector>
 
 namespace qelx_formats {
 
@@ -46,7 +48,12 @@ QELIResult readStepFile(const std::string& path, qelx_test::TestModel& model, qe
 // is written as the other documents are. Placements are turns and moves, or
 // mirrors: STEP places rigidly, so a mirroring instance places a mirrored
 // copy of its product (one per product, mirrored in x = 0). 0, or 0x1000001 / 0x100000f with `error`.
-QELIResult writeStepAssembly(const qelx_test::TestAssembly& assembly, const std::string& path, std::string& error);
+// Given `sources` (by definition index, as the source measured each part's
+// bodies), each part's shapes are held against its measures as a single
+// model's are by writeCadFile, and the file refused where they part, naming
+// the product, body and face ("product \"bolt\": body 0, face 3: ...").
+QELIResult writeStepAssembly(const qelx_test::TestAssembly& assembly, const std::string& path, std::string& error,
+                             const std::vector<CadSourceMeasures>* sources = nullptr);
 
 // What Open CASCADE reads of the file as one shape: the solids it places
 // (each placement once) and their total volume.

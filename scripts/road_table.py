@@ -1,0 +1,146 @@
+#!/usr/bin/env python3
+"""The roads of every occt-misc sample through the kernel, judged by Open CASCADE.
+
+Per sample (STEP, IGES, BREP) and placement (identity, rotated, mirrored):
+- neutral: the peer writes the sample as a neutral document with nothing of ours
+  (neutral_peer write), `xvelm import` takes it into a save file, `xvelm export`
+  writes that as a neutral document, and the peer rebuilds and judges it
+  (neutral_peer judge);
+- step>X: the peer writes the placed sample as STEP (damage_peer place), `xvelm
+  convert` takes it through the kernel into STEP, IGES and BREP, and the peer reads
+  each strictly (damage_peer judge).
+Each result is counted as valid with the source's solids (largest relative area and
+volume gaps beside), refused naming the item (exit 1 with a message naming a body,
+face, edge, product or entity), refused otherwise, or a fault (written invalid, other
+solids, a crash or the time limit).
+
+Usage: python3 scripts/road_table.py [--driver build-bench/tools/xvelm/xvelm]
+       [--peers build/tests] [--max-bytes N] [--timeout 300] [--json FILE]
+"""
+import argparse
+import json
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from damage_judge import last_json  # noqa: E402
+
+SAMPLES = "/usr/share/opencascade/data"
+FRAMES = ("identity", "rotated", "mirrored")
+NAMING = re.compile(r"\b(body|face|edge|vertex|loop|coedge|product|entity|shell|lump)\b \S")
+
+
+def run(argv, timeout):
+    try:
+        p = subprocess.run(argv, capture_output=True, text=True, timeout=timeout)
+        return p.returncode, p.stdout, p.stderr
+    except subprocess.TimeoutExpired:
+        return None, "", "time limit"
+
+
+def gap(a, b):
+    return abs(a - b) / max(abs(b), 1e-300) if b else abs(a)
+
+
+def judge(source, out):
+    """'valid' with the gaps, or 'fault' and why."""
+    if out is None:
+        return "fault", "not measured"
+    if not out.get("valid"):
+        return "fault", "written invalid"
+    if out.get("solids") != source.get("solids"):
+        return "fault", "%s solids where the source has %s" % (out.get("solids"), source.get("solids"))
+    return "valid", (gap(out.get("area", 0.0), source.get("area", 0.0)),
+                     gap(out.get("volume", 0.0), source.get("volume", 0.0)))
+
+
+def refused(code, err):
+    if code is None or code >= 2 or code < 0:
+        return "fault", err.strip().splitlines()[-1:] or ["status %s" % code]
+    line = err.strip().splitlines()[-1] if err.strip() else ""
+    return ("refused-named" if NAMING.search(line) else "refused"), line
+
+
+def samples(max_bytes):
+    for sub in ("step", "iges", "occ"):
+        d = os.path.join(SAMPLES, sub)
+        for name in sorted(os.listdir(d)):
+            path = os.path.join(d, name)
+            if os.path.splitext(name)[1] in (".step", ".stp", ".iges", ".igs", ".brep") and \
+                    os.path.getsize(path) <= max_bytes:
+                yield path
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--driver", default="build-bench/tools/xvelm/xvelm")
+    ap.add_argument("--peers", default="build/tests")
+    ap.add_argument("--max-bytes", type=int, default=1 << 40)
+    ap.add_argument("--timeout", type=int, default=300)
+    ap.add_argument("--json")
+    args = ap.parse_args()
+    neutral_peer = os.path.join(args.peers, "neutral_peer")
+    damage_peer = os.path.join(args.peers, "damage_peer")
+    rows = []
+    with tempfile.TemporaryDirectory(prefix="road_table_") as tmp:
+        for path in samples(args.max_bytes):
+            name = os.path.basename(path)
+            for frame in FRAMES:
+                doc = os.path.join(tmp, "doc.json")
+                code, out, err = run([neutral_peer, "write", path, frame, doc], args.timeout)
+                source = last_json(out)
+                if code == 0 and source and source.get("faces", 0) > 0:
+                    vlt, back = os.path.join(tmp, "in.vlt"), os.path.join(tmp, "back.json")
+                    code, _, err = run([args.driver, "import", doc, vlt], args.timeout)
+                    if code == 0:
+                        code, _, err = run([args.driver, "export", vlt, back], args.timeout)
+                    if code == 0:
+                        _, jout, _ = run([neutral_peer, "judge", back], args.timeout)
+                        verdict = judge(source, last_json(jout))
+                    else:
+                        verdict = refused(code, err)
+                    rows.append({"sample": name, "frame": frame, "road": "neutral", "verdict": verdict[0],
+                                 "detail": verdict[1]})
+                step = os.path.join(tmp, "src.step")
+                code, out, _ = run([damage_peer, "place", path, frame, step], args.timeout)
+                source = last_json(out)
+                if code != 0 or not source or source.get("faces", 0) == 0 or not source.get("valid"):
+                    continue
+                for ext in (".step", ".igs", ".brep"):
+                    target = os.path.join(tmp, "out" + ext)
+                    code, _, err = run([args.driver, "convert", step, target], args.timeout)
+                    if code == 0:
+                        _, jout, _ = run([damage_peer, "judge", target], args.timeout)
+                        verdict = judge(source, last_json(jout))
+                    else:
+                        verdict = refused(code, err)
+                    rows.append({"sample": name, "frame": frame, "road": "step>" + ext[1:], "verdict": verdict[0],
+                                 "detail": verdict[1]})
+                    if os.path.exists(target):
+                        os.remove(target)
+                print("%s %s done" % (name, frame), file=sys.stderr, flush=True)
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump(rows, f, indent=1)
+    roads = sorted({r["road"] for r in rows})
+    print("| road | runs | valid, same solids | largest area gap | largest volume gap | refused naming the item "
+          "| refused | faults |")
+    print("|---|---|---|---|---|---|---|---|")
+    for road in roads:
+        mine = [r for r in rows if r["road"] == road]
+        valid = [r for r in mine if r["verdict"] == "valid"]
+        count = lambda v: sum(1 for r in mine if r["verdict"] == v)
+        print("| %s | %d | %d | %.2g | %.2g | %d | %d | %d |" % (
+            road, len(mine), len(valid), max([r["detail"][0] for r in valid] or [0.0]),
+            max([r["detail"][1] for r in valid] or [0.0]), count("refused-named"), count("refused"), count("fault")))
+    for r in rows:
+        if r["verdict"] not in ("valid",):
+            print("%s %s %s: %s: %s" % (r["sample"], r["frame"], r["road"], r["verdict"], r["detail"]))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

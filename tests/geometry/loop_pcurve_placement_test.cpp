@@ -1,0 +1,113 @@
+// A face's loop pcurves after they are (re)made: each continues the one
+// before it in the surface's parameters, a seam's two uses a period apart,
+// whatever whole periods the pcurves were handed over at.
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "geometry/seam_pcurves.hxx"
+#include "surface_import_fixtures.hxx"
+#include "support/geometry_builders.hxx"
+#include "velm/build.hxx"
+#include "velm/geometry.hxx"
+#include "velm/topology.hxx"
+#include "velm/topology_api.hxx"
+
+using namespace geomtest;
+
+namespace {
+
+// The cylinder's side: the face whose surface closes round.
+FACE* closingFace(BODY* body)
+{
+    ENTITY_LIST faces;
+    api_get_faces(body, faces);
+    for (int i = 0; i < faces.count(); ++i) {
+        FACE* f = static_cast<FACE*>(faces[i]);
+        if (f->geometry() && f->geometry()->equation().type() == 2)
+            return f;
+    }
+    return nullptr;
+}
+
+std::vector<COEDGE*> loopUses(FACE* face)
+{
+    std::vector<COEDGE*> out;
+    for (LOOP* loop = face->loop(); loop; loop = loop->next()) {
+        COEDGE* first = loop->start();
+        for (COEDGE* c = first; c; c = c->next() == first ? nullptr : c->next())
+            out.push_back(c);
+    }
+    return out;
+}
+
+QELpar_pos pcurveAt(const COEDGE* c, bool start)
+{
+    const QELinterval r = c->param_range();
+    return c->geometry()->def().eval_position(start ? r.start_pt() : r.end_pt());
+}
+
+// The widest step in parameters between one use's pcurve end and the next
+// use's start, over the face's loops; and whether every use has a pcurve.
+double widestJoinStep(FACE* face, bool& allPCurved)
+{
+    allPCurved = true;
+    double widest = 0.0;
+    for (LOOP* loop = face->loop(); loop; loop = loop->next()) {
+        COEDGE* first = loop->start();
+        for (COEDGE* c = first; c; c = c->next() == first ? nullptr : c->next()) {
+            if (!c->geometry() || !c->next()->geometry()) {
+                allPCurved = false;
+                continue;
+            }
+            const QELpar_pos a = pcurveAt(c, false), b = pcurveAt(c->next(), true);
+            widest = std::max({widest, std::abs(a.u - b.u), std::abs(a.v - b.v)});
+        }
+    }
+    return widest;
+}
+
+} // namespace
+
+class LoopPCurvePlacement : public GeometryTest {};
+
+// Pcurves handed over whole periods off (a seeded sample of shifts, each
+// use its own), or left out for the kernel to project, come out joined up
+// in every frame.
+TEST_F(LoopPCurvePlacement, LoopsJoinUpWhateverPeriodsTheirPCurvesCameAt)
+{
+    std::mt19937 random(36);
+    std::uniform_int_distribution<int> periods(-2, 2);
+    for (const testkit::KernelFrame& frame : testkit::kernel_frames())
+        for (int round = 0; round < 6; ++round) {
+            SCOPED_TRACE(std::string(frame.name) + ", round " + std::to_string(round));
+            BODY* body = testkit::make_cylinder();
+            ASSERT_TRUE(api_apply_transf(body, frame.transform).ok());
+            ASSERT_TRUE(api_change_body_trans(body).ok());
+            FACE* face = closingFace(body);
+            ASSERT_NE(face, nullptr);
+            const double period = ve_closing_period(face->geometry()->equation(), false);
+            ASSERT_GT(period, 0.0);
+            bool pcurved = false;
+            ASSERT_LT(widestJoinStep(face, pcurved), 1e-6);
+            bool moved = false;
+            for (COEDGE* c : loopUses(face)) {
+                if (round == 0) {
+                    // Left out: the kernel projects each use on its own.
+                    c->set_geometry(nullptr);
+                    continue;
+                }
+                if (const int k = periods(random); k != 0) {
+                    testkit::shift_pcurve(c, 0.0, k * period);
+                    moved = true;
+                }
+            }
+            if (round > 0 && !moved)
+                testkit::shift_pcurve(loopUses(face).front(), 0.0, period);
+            ve_add_loop_pcurves(face);
+            EXPECT_LT(widestJoinStep(face, pcurved), 1e-6);
+            EXPECT_TRUE(pcurved);
+            api_del_entity(body);
+        }
+}
