@@ -2,6 +2,7 @@
 // scribe edges, apex edges and analytic-surface records.
 #include "heal/heal_internal.hxx"
 #include "model/entity_views.hxx"
+#include "model/kernel_call_bracket.hxx"
 #include "persist/brep_attrib_transfer.hxx"
 #include "repair/face_repairs.hxx"
 #include "repair/post_process_internal.hxx"
@@ -73,8 +74,7 @@ void Ve_BodyTag::mergeVertices()
 void Ve_BodyTag::remDuplVerticesByReplaceVert()
 {
     ENTITY_LIST shells;
-    if (!velmCall([&] { return api_get_shells(getDef(), shells); }).ok())
-        return;
+    raiseFailure(api_get_shells(getDef(), shells));
     Ve_VertexUtil util(getDef());
     if (shells.count() == 0) {
         util.remEntityDuplVerticesByReplaceVert(getDef());

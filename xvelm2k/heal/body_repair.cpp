@@ -78,33 +78,36 @@ void Ve_CocoonTag::repairBodies()
     const QELXDynamicArray<Ve_BodyTag*> bodies = getBodies();
     for (int i = 0; i < bodies.Count(); ++i)
         if (Ve_BodyTag* body = bodies[i])
-            ve_heal::StepWatch(body, ve_recipes::bodyLabel(i + 1)).step("doStandardRepair",
-                                                                      [&] { body->doStandardRepair(); });
+            ve_recipes::healOneBody([&] {
+                ve_heal::StepWatch(body, ve_recipes::bodyLabel(i + 1)).step("doStandardRepair",
+                                                                          [&] { body->doStandardRepair(); });
+            });
 }
 
 namespace {
 
 void standardRepairSteps(Ve_BodyTag* body)
 {
+    // A kernel error in any step goes to the caller's bracket, which takes
+    // the body's healing back whole and says so: absorbed here it would end
+    // the sequence part way with nothing said.
     int resurfaceMode = 0;
-    velmGuard([&] {
-        if (Ve_OptionDoc::isOn(Ve_OptionDoc::_checkAndFixReverseBody))
-            body->CheckAndFixReverseBody();
-        if (Ve_OptionDoc::isOn(Ve_OptionDoc::RemoveSliver))
-            body->RemoveSliverFacesAndRedundantVertices();
-        resurfaceMode = switchCount(Ve_OptionDoc::DoSplineResurface);
-        if (resurfaceMode == 2)
-            Ve_PostProcessUtil(body).extendSplineSurf(true);
-        body->TrimFaces();
-        if (Ve_OptionDoc::isOn(Ve_OptionDoc::PropEdgeReqd))
-            body->SplitPeriodicSplineFaces();
-        if (!body->isWireBody())
-            body->TolerizeEdgesVerticesOfFaces();
-        if (Ve_OptionDoc::isOn(Ve_OptionDoc::SplitEdgesAtPoles))
-            body->SplitEdgesAtPoles();
-        body->TolerizeWires();
-        body->CorrectPlanarFaceSense();
-    });
+    if (Ve_OptionDoc::isOn(Ve_OptionDoc::_checkAndFixReverseBody))
+        body->CheckAndFixReverseBody();
+    if (Ve_OptionDoc::isOn(Ve_OptionDoc::RemoveSliver))
+        body->RemoveSliverFacesAndRedundantVertices();
+    resurfaceMode = switchCount(Ve_OptionDoc::DoSplineResurface);
+    if (resurfaceMode == 2)
+        Ve_PostProcessUtil(body).extendSplineSurf(true);
+    body->TrimFaces();
+    if (Ve_OptionDoc::isOn(Ve_OptionDoc::PropEdgeReqd))
+        body->SplitPeriodicSplineFaces();
+    if (!body->isWireBody())
+        body->TolerizeEdgesVerticesOfFaces();
+    if (Ve_OptionDoc::isOn(Ve_OptionDoc::SplitEdgesAtPoles))
+        body->SplitEdgesAtPoles();
+    body->TolerizeWires();
+    body->CorrectPlanarFaceSense();
     bool geometryChanged = false;
     if (Ve_OptionDoc::isOn(Ve_OptionDoc::FixTedgeErrors))
         body->FixTTIErrors(geometryChanged);

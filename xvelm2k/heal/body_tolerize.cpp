@@ -7,6 +7,7 @@
 
 #include "heal/heal_internal.hxx"
 #include "model/entity_views.hxx"
+#include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_events.hxx"
 #include "velm/api.hxx"
 #include "repair/post_process_internal.hxx"
@@ -156,8 +157,9 @@ void moveVertexToCurveEnds(VERTEX* vertex)
 {
     const APOINT* point = vertex->geometry();
     ENTITY_LIST edges;
-    if (!point || !api_get_edges(vertex, edges).ok())
+    if (!point)
         return;
+    raiseFailure(api_get_edges(vertex, edges));
     std::vector<QELposition> ends;
     for (int i = 0; i < edges.count(); ++i) {
         const EDGE* e = static_cast<const EDGE*>(edges[i]);

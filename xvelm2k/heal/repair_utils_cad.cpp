@@ -107,7 +107,7 @@ void QELXVeRepairUtils::postProcessRepairV4(Ve_BodyTag* body, QELXDynamicArray<V
     BODY* b = kernelOf(body);
     ve_heal::StepWatch watch(body, label);
     if (!Ve_OptionDoc::isOn(Ve_OptionDoc::UseSurfaceLimits))
-        watch.step("trim_body_faces", [&] { velmCall([&] { trim_body_faces(b, "trim"); }); });
+        confinedStep(watch, label, "trim_body_faces", [&] { trim_body_faces(b, "trim"); });
     QELXDynamicArray<Ve_BodyTag*> built;
     const outcome repaired = velmCall([&] {
         Ve_PostProcessUtil util(body);
@@ -152,7 +152,7 @@ void QELXVeRepairUtils::postProcessRepairV5(Ve_CocoonTag* set)
     for (int i = 0; i < bodies.Count(); ++i) {
         Ve_BodyTag* body = bodies[i];
         minimiseRecipeBody(body);
-        velmCall([&] { postProcessRepairV5(body, bodyLabel(i + 1)); });
+        healOneBody([&] { postProcessRepairV5(body, bodyLabel(i + 1)); });
         minimiseRecipeBody(body);
         all.Add(body);
         repairEvent(i + 1);

@@ -95,6 +95,15 @@ void warnHealingStopped(const outcome& failure, const std::string& where)
     QELXWarningEvent::Fire(text.c_str());
 }
 
+void warnStepSkipped(const outcome& failure, const char* step, const std::string& body)
+{
+    const char* why = message_module::find_message(failure.error_number());
+    const std::string text = "Healing step " + std::string(step) + " on " + (body.empty() ? "a body" : body) +
+                             " could not be done (" + (why ? why : "kernel error") +
+                             "): the step was undone and the body's healing went on";
+    QELXWarningEvent::Fire(text.c_str());
+}
+
 void removeFacesWithoutSurface(Ve_BodyTag* body, bool alsoWithoutArea)
 {
     const double r = QELresabs;
@@ -192,7 +201,7 @@ void QELXVeRepairUtils::postProcessHeal(Ve_CocoonTag* set)
 void QELXVeRepairUtils::postProcessHeal(Ve_BodyTag* body)
 {
     if (body)
-        body->doStandardRepair();
+        healOneBody([&] { body->doStandardRepair(); }, "step doStandardRepair on " + bodyLabel(1));
 }
 
 void QELXVeRepairUtils::postProcessRepairPs(Ve_CocoonTag* set)
@@ -210,7 +219,7 @@ void QELXVeRepairUtils::postProcessRepairPs(Ve_BodyTag* body, const std::string&
     if (!recipeSwitchOn(Ve_OptionDoc::HealBody))
         return;
     ve_heal::StepWatch watch(body, label);
-    watch.step("removeFacesWithoutSurface", [&] { velmCall([&] { removeFacesWithoutSurface(body, false); }); });
+    confinedStep(watch, label, "removeFacesWithoutSurface", [&] { removeFacesWithoutSurface(body, false); });
     watch.step("doStandardRepair", [&] { body->doStandardRepair(); });
     Ve_PostProcessUtil util(body);
     watch.step("removeSmallEdges", [&] { util.removeSmallEdges(5e-6, false); });

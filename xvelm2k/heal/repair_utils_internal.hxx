@@ -50,17 +50,38 @@ void removeFacesWithoutSurface(Ve_BodyTag* body, bool alsoWithoutArea);
 // step it stopped and the body, when a watch saw it.
 void warnHealingStopped(const outcome& failure, const std::string& where);
 
+// The warning of a watched step a kernel error stopped alone: the step was
+// taken back and the body's healing went on.
+void warnStepSkipped(const outcome& failure, const char* step, const std::string& body);
+
+// A watched step whose kernel error ends that step only: taken back, said in
+// a warning naming the step and the body, and the recipe goes on.
+template <class F>
+void confinedStep(ve_heal::StepWatch& watch, const std::string& body, const char* name, F&& work)
+{
+    watch.step(name, [&] {
+        const outcome r = velmInnerCall(std::forward<F>(work));
+        if (!r.ok())
+            warnStepSkipped(r, name, body);
+    });
+}
+
 // The body is healed as one unit: a kernel error raised by a step that does
 // not catch it itself undoes the body's whole healing (the bodies made on the
 // way go with it) and ends that body's work only, said in a warning naming
-// the step and the body. True when it ran through.
+// the step and the body. A failed list query of a view is such an error
+// here. True when it ran through.
+// `where` ("step S on BODY") says where when no watched step saw the error.
 template <class F>
-bool healOneBody(F&& work)
+bool healOneBody(F&& work, const std::string& where = std::string())
 {
     ve_heal::StepWatch::takeFailedStep();
+    FailedViewQueriesRaise strict;
     const outcome r = velmInnerCall(std::forward<F>(work));
-    if (!r.ok())
-        warnHealingStopped(r, ve_heal::StepWatch::takeFailedStep());
+    if (!r.ok()) {
+        const std::string step = ve_heal::StepWatch::takeFailedStep();
+        warnHealingStopped(r, step.empty() ? where : step);
+    }
     return r.ok();
 }
 

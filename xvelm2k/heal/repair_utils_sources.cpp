@@ -8,6 +8,7 @@
 #include "heal/step_watch.hxx"
 #include "loops/loop_repair.hxx"
 #include "loops/repair_loops.hxx"
+#include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_math.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
 #include "repair/body_cleaner.hxx"
@@ -114,7 +115,7 @@ bool QELXVeRepairUtils::isWireSmall(Ve_BodyTag* body)
 void QELXVeRepairUtils::subsetSurfacesIfSingular(Ve_BodyTag* body)
 {
     ENTITY_LIST faces;
-    api_get_faces(kernelOf(body), faces);
+    raiseFailure(api_get_faces(kernelOf(body), faces));
     for (int i = 0; i < faces.count(); ++i) {
         FACE* face = static_cast<FACE*>(faces[i]);
         if (!face || !is_spline_face(face))
@@ -252,10 +253,10 @@ void QELXVeRepairUtils::postProcessRepairVda(Ve_CocoonTag* set)
             }
             watch.step("subsetSurfacesIfSingular", [&] { subsetSurfacesIfSingular(body); });
             ENTITY_LIST faces;
-            api_get_faces(kernelOf(body), faces);
+            raiseFailure(api_get_faces(kernelOf(body), faces));
             ENTITY_LIST loops;
             if (faces.count() == 1)
-                api_get_loops(faces[0], loops);
+                raiseFailure(api_get_loops(faces[0], loops));
             if (faces.count() == 1 && loops.count() == 1) {
                 // The counts start at zero: a check that fails before writing
                 // them leaves no chance value to decide on.

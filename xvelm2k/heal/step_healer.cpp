@@ -9,6 +9,7 @@
 #include "geometry/geometry_dumps.hxx"
 #include "heal/heal_internal.hxx"
 #include "heal/repair_utils.hxx"
+#include "heal/repair_utils_internal.hxx"
 #include "heal/step_watch.hxx"
 #include "loops/loop_repair.hxx"
 #include "model/entity_views.hxx"
@@ -202,13 +203,13 @@ void detachLoopVertex(VERTEX* vertex, const std::vector<EDGE*>& loopEdges)
 void healPCurves(BODY* b)
 {
     ENTITY_LIST faces;
-    api_get_faces(b, faces);
+    raiseFailure(api_get_faces(b, faces));
     for (FACE* face : listed<FACE>(faces)) {
         const surface* srf = stepSurfaceOf(face);
         if (!srf)
             continue;
         ENTITY_LIST coedges;
-        api_get_coedges(face, coedges);
+        raiseFailure(api_get_coedges(face, coedges));
         for (COEDGE* c : listed<COEDGE>(coedges)) {
             if (srf->type() == 10 || is_TCOEDGE(c)) {
                 if (!c->geometry())
@@ -246,7 +247,7 @@ int QELXStepVelmHealer::xstep_heal_body(Ve_BodyTag* body, QELXDynamicArray<Ve_Bo
 
     watch.step("addPCurve", [&] { healPCurves(b); });
 
-    watch.step("ve_repair_face_loops", [&] { velmCall([&] { ve_repair_face_loops(b); }); });
+    ve_recipes::confinedStep(watch, label, "ve_repair_face_loops", [&] { ve_repair_face_loops(b); });
 
     ENTITY_LIST shells;
     if (api_get_shells(b, shells).ok()) {

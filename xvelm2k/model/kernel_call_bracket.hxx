@@ -126,6 +126,34 @@ outcome runBracket(F&& body)
 
 } // namespace xvelm_detail
 
+// A kernel call whose answer the work cannot do without: its failure is
+// raised as the kernel error it is, for the caller's bracket to take back.
+inline void raiseFailure(const outcome& result)
+{
+    if (!result.ok())
+        sys_error(result.error_number(), result.get_error_info());
+}
+
+// While a body is healed, a failed list query of an entity view is a kernel
+// error rather than an empty answer: a step handed a short list would do
+// part of its work and say nothing of it. Outside healing the views answer
+// empty and assert, as the framework expects of them.
+class FailedViewQueriesRaise {
+public:
+    FailedViewQueriesRaise() { ++depth(); }
+    ~FailedViewQueriesRaise() { --depth(); }
+    FailedViewQueriesRaise(const FailedViewQueriesRaise&) = delete;
+    FailedViewQueriesRaise& operator=(const FailedViewQueriesRaise&) = delete;
+    static bool active() { return depth() > 0; }
+
+private:
+    static int& depth()
+    {
+        static int d = 0;
+        return d;
+    }
+};
+
 // Ordinary kernel call: the callable returns the API's outcome (or nothing,
 // for a sequence whose failures surface as kernel errors).
 template <class F>

@@ -3,6 +3,7 @@
 // filtered into view arrays, distinct-member gathering and the edge kinds.
 #include "model/containers.hxx"
 #include "model/entity_views.hxx"
+#include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_errors.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/lists.hxx"
@@ -64,8 +65,9 @@ using ListQuery = outcome (*)(const ENTITY*, ENTITY_LIST&);
 inline void assertKernel(const outcome& result, int line);
 
 // A kernel list query into a fresh list; a failed query leaves it empty and
-// is asserted, so an answer short of members never passes unseen. `ok`, when
-// given, says whether the query succeeded.
+// is asserted, so an answer short of members never passes unseen (while a
+// body is healed it is raised instead). `ok`, when given, says whether the
+// query succeeded.
 inline ENTITY_LIST query(ListQuery q, const ENTITY* e, bool* ok = nullptr)
 {
     ENTITY_LIST list;
@@ -74,6 +76,10 @@ inline ENTITY_LIST query(ListQuery q, const ENTITY* e, bool* ok = nullptr)
         list.clear();
     if (ok)
         *ok = listed.ok();
+    if (!listed.ok() && FailedViewQueriesRaise::active()) {
+        Gk_ErrMgr::checkAbort();
+        sys_error(listed.error_number(), listed.get_error_info());
+    }
     assertKernel(listed, __LINE__);
     return list;
 }
