@@ -92,6 +92,7 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         const char* refusal;      // null: converts
         const char* out = ".vlt"; // the kind written
         bool cutAfter = false;    // the text after the edit dropped (a file cut short)
+        bool asTheSeed = false;   // converted, it measures as the undamaged seed does
     };
     const Case cases[] = {
         // Open CASCADE's own checks followed the edge's references for ever.
@@ -308,10 +309,11 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         // An edge running 65,535 times past its spline's knots: its length,
         // asked by the stitching, halved every piece of the range 20 times
         // over as the rounding of the spline far outside its knots never let
-        // the sum settle. Now the length gives up, naming the edge; healed,
-        // the body's tolerances run to 1e16, and its verdict refuses it.
+        // the sum settle. Now the length gives up, naming the edge, and
+        // healing puts the edge's vertices back where its curve meets its
+        // neighbours', bounding it anew there: the wing comes back whole.
         {"a BREP edge range 65,535 times its spline's", samples + "wing.brep", {"\n1  2 0 0 1\n", "\n1  2 0 0 65535\n"},
-         "healing left a body unsound"},
+         nullptr, ".brep", false, true},
         // A line turned a little off its faces: the healing widened a vertex
         // to cover it, and the building closed each of two plane faces'
         // loops, jumping by that much in the parameter plane, with a
@@ -367,6 +369,11 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
                 const cad_samples::Measures m = cad_samples::measure(cad_samples::peerRead(out.string()));
                 EXPECT_TRUE(m.valid);
                 EXPECT_GT(m.faces, 0);
+                if (c.asTheSeed) {
+                    const cad_samples::Measures seed = cad_samples::measure(cad_samples::peerRead(c.seed));
+                    EXPECT_EQ(m.faces, seed.faces);
+                    EXPECT_LE(cad_samples::relativeGap(m.area, seed.area), 1e-6) << m.area << " " << seed.area;
+                }
             }
         }
         fs::remove(in);
