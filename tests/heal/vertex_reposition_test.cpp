@@ -15,6 +15,7 @@
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/repair_builders.hxx"
+#include "velm/build.hxx"
 #include "velm/geometry.hxx"
 #include "velm/query.hxx"
 #include "velm/testkit.hxx"
