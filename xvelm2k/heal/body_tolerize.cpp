@@ -54,6 +54,19 @@ void markPeriodicPcurves(EDGE* edge)
     } while (c && c != first);
 }
 
+// The vertex moved to `p` on a point of its own. A point never attached is
+// freed: it would outlive the step that failed.
+void placeVertex(VERTEX* vertex, const QELposition& p)
+{
+    APOINT* at = velm_require(VELM_NEW APOINT(p));
+    try {
+        vertex->set_geometry(at);
+    } catch (...) {
+        at->lose();
+        throw;
+    }
+}
+
 // Where the curves of a vertex's edges, bounded by the vertex's own feet on
 // them (a STEP file's edges are bounded by their vertices), pass through one
 // point near it, the vertex goes to that point and each edge is bounded anew
@@ -121,13 +134,7 @@ void moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away)
         if (!(was->second.end_pt() > was->second.start_pt()))
             return;
     }
-    APOINT* at = velm_require(VELM_NEW APOINT(p));
-    try {
-        vertex->set_geometry(at);
-    } catch (...) {
-        at->lose();
-        throw;
-    }
+    placeVertex(vertex, p);
     // The coedges' pcurves were fitted over the old bounds: made anew over
     // the new ones, as the surfaces' own curves of the edges.
     for (auto& [e, range] : bounded) {
@@ -192,14 +199,7 @@ void moveVertexToCurveEnds(VERTEX* vertex)
         moveVertexToCurvesMeeting(vertex, edges, away);
         return;
     }
-    APOINT* at = velm_require(VELM_NEW APOINT(meet));
-    try {
-        vertex->set_geometry(at);
-    } catch (...) {
-        // Never attached: it would outlive the step that failed.
-        at->lose();
-        throw;
-    }
+    placeVertex(vertex, meet);
 }
 
 void tolerizeFaces(Ve_BodyTag* self);
