@@ -78,7 +78,7 @@ inline ENTITY_LIST query(ListQuery q, const ENTITY* e, bool* ok = nullptr)
         *ok = listed.ok();
     if (!listed.ok() && FailedViewQueriesRaise::active()) {
         Gk_ErrMgr::checkAbort();
-        sys_error(listed.error_number(), listed.get_error_info());
+        raiseFailure(listed);
     }
     assertKernel(listed, __LINE__);
     return list;

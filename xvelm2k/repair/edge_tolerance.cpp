@@ -31,26 +31,21 @@ void fireReplaced(const ENTITY* from, const ENTITY* to, const char* type, const 
                                       QELXIdentifier(to, type, nullptr, newName));
 }
 
-// A kernel call or query that failed while tolerancing an edge fails the
-// edge's tolerancing: a guess in its place (no box, no check, no tolerant
-// edge) would leave a plain edge where the data needs a tolerant one, or the
-// reverse, and nobody would hear of it.
-void passOn(const outcome& r)
-{
-    if (!r.ok())
-        sys_error(r.error_number(), r.get_error_info());
-}
-
 bool withinTolerance(double d)
 {
     return Gk_Func::lesseq(d, QELresabs, Gk_Def::FuzzReal);
 }
 
+// A kernel call or query that fails while tolerancing an edge is raised
+// (raiseFailure) and fails the edge's tolerancing: a guess in its place (no
+// box, no check, no tolerant edge) would leave a plain edge where the data
+// needs a tolerant one, or the reverse, and nobody would hear of it.
+
 // The edge's start and end in curve parameters.
 bool curveParams(const EDGE* edge, double& t0, double& t1)
 {
     QELinterval r;
-    passOn(velmCall([&] { r = edge_curve_range(edge); }));
+    raiseFailure(velmCall([&] { r = edge_curve_range(edge); }));
     if (!r.finite())
         return false;
     t0 = r.start_pt();
@@ -97,7 +92,7 @@ int boxHoldsVertices(const EDGE* edge)
     if (!s || !e || !s->geometry() || !e->geometry())
         return -1;
     QELbox box;
-    passOn(velmCall([&] { box = get_edge_box(edge); }));
+    raiseFailure(velmCall([&] { box = get_edge_box(edge); }));
     return box >> s->geometry()->coords() && box >> e->geometry()->coords() ? 1 : 0;
 }
 
@@ -126,7 +121,7 @@ TEDGE* replaceByTedge(EDGE* edge)
             tedge = made;
         return o;
     });
-    passOn(r);
+    raiseFailure(r);
     return tedge;
 }
 
@@ -279,20 +274,20 @@ bool Ve_EdgeTag::setTolerance_Old(EDGE** newEdge)
             if (!v || is_TVERTEX(v) || !v->geometry())
                 continue;
             QELposition at;
-            passOn(velmInnerCall([&] { at = eq.eval_position(t); }));
+            raiseFailure(velmInnerCall([&] { at = eq.eval_position(t); }));
             if (!same_point(at, v->geometry()->coords()))
                 replaceByTvertex(v);
         }
     }
     double s0 = 0.0, s1 = 0.0;
-    passOn(velmInnerCall([&] { sg_get_params(edge, s0, s1); }));
+    raiseFailure(velmInnerCall([&] { sg_get_params(edge, s0, s1); }));
     {
         for (auto [atStart, t] : {std::pair{true, s0}, std::pair{false, s1}}) {
             VERTEX* v = atStart ? edge->start() : edge->end();
             if (!v || is_TVERTEX(v) || !v->geometry())
                 continue;
             bool on = true;
-            passOn(velmInnerCall([&] { on = eq.test_point(v->geometry()->coords(), &t); }));
+            raiseFailure(velmInnerCall([&] { on = eq.test_point(v->geometry()->coords(), &t); }));
             if (!on)
                 replaceByTvertex(v);
         }
@@ -303,7 +298,7 @@ bool Ve_EdgeTag::setTolerance_Old(EDGE** newEdge)
     edges.add(edge);
     ENTITY* worst = nullptr;
     double worstError = -1.0;
-    passOn(velmCall([&] { return api_check_edge_errors(edges, bad, worst, worstError, QELresabs, false, nullptr); }));
+    raiseFailure(velmCall([&] { return api_check_edge_errors(edges, bad, worst, worstError, QELresabs, false, nullptr); }));
     bool replace = worstError > QELresabs || curveLeavesFaces(edge);
     if (!replace) {
         const int holds = boxHoldsVertices(edge);
