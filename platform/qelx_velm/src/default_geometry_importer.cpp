@@ -89,9 +89,13 @@ SURFACE* splineSurface(const Side& u, const Side& v, const double* ctrl, const d
     if (!good)
         return nullptr;
     const bool rational = w != nullptr;
+    // A boundary row that collapses to a point is a pole (a sphere's, a
+    // cone's apex): unmarked, the kernel's check calls the net singular.
+    int uPole = 0, vPole = 0;
+    set_poles(points.data(), nu, nv, QELresabs * k, uPole, vPole);
     bs3_surface bs = bs3_surface_from_ctrlpts(
-        u.degree, rational, u.closure >= 2 ? 2 : u.closure, 0, nu, v.degree, rational, v.closure >= 2 ? 2 : v.closure,
-        0, nv, points.data(), rational ? weights.data() : nullptr, QELresabs, static_cast<int>(U.full.size()),
+        u.degree, rational, u.closure >= 2 ? 2 : u.closure, uPole, nu, v.degree, rational,
+        v.closure >= 2 ? 2 : v.closure, vPole, nv, points.data(), rational ? weights.data() : nullptr, QELresabs, static_cast<int>(U.full.size()),
         U.full.data(), static_cast<int>(V.full.size()), V.full.data(), 1e-10);
     if (!bs)
         return nullptr;
@@ -379,8 +383,10 @@ QELIResult QELXDefaultGeometryImporter::convertSurface(const QELXIdentifier& id,
     if (!finite({su, sv, uC, vC}))
         return QELI_FAIL;
     // A mirror takes the point of a sphere or torus at (u, v) to the image's
-    // (u, -v): they go through their nets, which keep every parameter.
-    const bool identity = su == 1.0 && sv == 1.0 && uC == 0.0 && vC == 0.0 && !(reflects(m_morph) && (type == 4 || type == 5));
+    // (u, -v). A sphere stays a sphere, its pcurves turned to match (see
+    // ConvertPCurve); a torus goes through its net, which keeps every
+    // parameter.
+    const bool identity = su == 1.0 && sv == 1.0 && uC == 0.0 && vC == 0.0 && !(reflects(m_morph) && type == 5);
     const double k = 1.0; // the morph scales after
     try {
         switch (type) {
@@ -647,6 +653,10 @@ QELIResult QELXDefaultGeometryImporter::ConvertPCurve(const QELXIdentifier& id, 
             degree, count, form, points, weights, knots, rational);
         if (!good)
             return QELI_FAIL;
+        // A sphere carried through a mirror has the source's (u, v) at its (u, -v).
+        if (surface->equation().type() == 3 && reflects(m_morph))
+            for (QELposition& p : points)
+                p = QELposition(p.x(), -p.y(), p.z());
         bs2_curve bs = bs2_curve_from_ctrlpts(degree, rational ? 1 : 0, form == 1 ? 1 : 0, form >= 2 ? 1 : 0, count,
                                               points.data(), rational ? weights.data() : nullptr, QELresabs,
                                               static_cast<int>(knots.full.size()), knots.full.data(), 1e-10);
