@@ -174,8 +174,15 @@ public:
     void bindOriginals(ReadShapes& shapes) const;
 
 private:
+    void sewApart(std::unique_ptr<BRepBuilderAPI_Sewing> sewing, const std::vector<TopoDS_Shape>& faces, double last,
+                  int rounds);
+    TopoDS_Shape sewnFaceOf(const TopoDS_Shape& face) const;
+
     TopoDS_Shape m_shape;
-    std::unique_ptr<BRepBuilderAPI_Sewing> m_sewing;
+    // The sewings the faces went into (one, or one per part where a sewing
+    // of them all pinched), and the faces left as they came.
+    std::vector<std::unique_ptr<BRepBuilderAPI_Sewing>> m_sewings;
+    std::vector<TopoDS_Shape> m_alone;
     std::vector<TopoDS_Shape> m_loose;
 };
 
