@@ -141,6 +141,19 @@ std::vector<BODY*> gappedBox(const QELtransf& frame) { return testkit::make_gapp
 // Wider than the pass after the first: bridged only when the passes go on
 // past one that joined nothing.
 std::vector<BODY*> widerGappedBox(const QELtransf& frame) { return testkit::make_gapped_box_sheets(frame, 2e-3); }
+// The x = 10 side stands 3e-4 out from the box on corners of its own: no
+// edge of it meets a neighbour closer than the first stitch tolerance.
+std::vector<BODY*> sideApartBox(const QELtransf& frame)
+{
+    const double dx = 10, dy = 20, dz = 30, out = 3e-4;
+    std::vector<QELposition> corners = {{0, 0, 0},      {dx, 0, 0},       {dx, dy, 0},       {0, dy, 0},
+                                        {0, 0, dz},     {dx, 0, dz},      {dx, dy, dz},      {0, dy, dz},
+                                        {dx + out, 0, 0}, {dx + out, dy, 0}, {dx + out, dy, dz}, {dx + out, 0, dz}};
+    for (QELposition& p : corners)
+        p = p * frame;
+    return testkit::make_loose_sheets(corners,
+                                      {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {8, 9, 10, 11}, {2, 3, 7, 6}, {3, 0, 4, 7}});
+}
 std::vector<BODY*> looseCylinder(const QELtransf& frame)
 {
     std::vector<BODY*> sheets = testkit::make_loose_cylinder_sheets(5.0, 8.0);
@@ -180,6 +193,8 @@ const LooseModel kLooseModels[] = {
     {"box with a gap, gapped side turned", gappedBox, {3}, 6, 6000.0, 3e-4, 1.5e-4},
     {"box with a wider gap", widerGappedBox, {}, 6, 6000.0, 2e-3, 0.0},
     {"box with a wider gap, gapped side turned", widerGappedBox, {3}, 6, 6000.0, 2e-3, 0.0},
+    {"box with a side apart all round", sideApartBox, {}, 6, 6000.0, 3e-4, 1.5e-4},
+    {"box with a side apart all round, that side turned", sideApartBox, {3}, 6, 6000.0, 3e-4, 1.5e-4},
 };
 
 // Faces turned either way, closed circles on both sides of an edge, a side

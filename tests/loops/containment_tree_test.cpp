@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "loops/containment_classifier.hxx"
+#include "support/loop_builders.hxx"
+#include "velm/topology_api.hxx"
 
 namespace {
 
@@ -188,4 +190,51 @@ TEST(ContainmentTree, CleanOnlyForOnePeripheryWithSingleHoles) {
   c.add(4, 1);
   EXPECT_TRUE(c.hasNestedFault(c.topNode()->child(), 1));
   EXPECT_FALSE(c.isClean());
+}
+
+// Two sphere faces over the same rectangle of the sphere, in one shell: the
+// first face's loop meets the second's along every side. `agree`: the second
+// runs the other way round, so each side's partner runs against it.
+BODY* sphereCapAndRest(bool agree) {
+  const testkit::iso_rect r = testkit::rect(-0.5, 0.5, -1.0, 1.0, true);
+  testkit::iso_rect other = r;
+  other.ccw = !agree;
+  return testkit::make_iso_rect_faces(testkit::test_sphere(), {{r}, {other}}, {FORWARD, FORWARD});
+}
+
+// The separation pass leaves alone a hole at the top of a face on a surface
+// that closes all round when its partners run against it; a hole whose
+// partners run the same way, or a hole nested deeper, is marked as any.
+TEST(ContainmentTree, SeparationVisitorSparesOnlyATopHoleItsNeighboursAgreeWith) {
+  struct Case {
+    const char* name;
+    bool agree;
+    int depth;
+    bool marked;
+  };
+  for (const Case& k : {Case{"top hole, neighbours agree", true, 0, false},
+                        Case{"top hole, neighbours run the same way", false, 0, true},
+                        Case{"hole two levels down, neighbours agree", true, 2, true}}) {
+    SCOPED_TRACE(k.name);
+    BODY* body = sphereCapAndRest(k.agree);
+    LOOP* cap = body->lump()->shell()->face()->loop();
+    TableClassifier c;
+    // Loops 1 and 2 stand over the cap when it lies two levels down.
+    if (k.depth == 2) {
+      c.inside[{L(2), L(1)}] = true;
+      c.inside[{cap, L(1)}] = true;
+      c.inside[{cap, L(2)}] = true;
+      c.add(1, 1);
+      c.add(2, 2);
+    }
+    Ve_BoundaryElement e(cap);
+    e.first().setType(2);
+    c.insert(e);
+    Ve_UpdateSeparationBndryType mark;
+    c.walk(mark);
+    Ve_BoundaryElement* found = c.findEntry(cap);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->first().isMisclassified(), k.marked);
+    api_del_entity(body);
+  }
 }

@@ -12,10 +12,12 @@
 #include "repair/post_process_util.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/model_builders.hxx"
+#include "support/query_builders.hxx"
 #include "support/repair_sweep.hxx"
 #include "velm/bspline.hxx"
 #include "velm/build.hxx"
 #include "velm/check.hxx"
+#include "velm/geometry_entity.hxx"
 #include "velm/math.hxx"
 #include "velm/options.hxx"
 #include "velm/surface_build.hxx"
@@ -516,6 +518,37 @@ TEST_F(PostProcess, IteratedExtensionStopsAtOnceWhenTheEdgesLieOnTheSurface)
     const std::string before = testkit::body_text(b);
     Ve_PostProcessUtil(view(b)).extendSplineSurf(true);
     EXPECT_EQ(testkit::body_text(b), before);
+}
+
+// A triangle on a flat spline over [0, 1] x [0, 1] whose corner (1.003,
+// 0.5) lies past the surface's u end: the edge into that corner leaves the
+// surface only at its end, and the edge out of it is back over the surface
+// half a percent along. The iterated extension still reaches the corner.
+TEST_F(PostProcess, IteratedExtensionReachesAnEdgeLeavingTheSurfaceOnlyAtItsEnd)
+{
+    QELposition flat[16];
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            flat[i * 4 + j] = QELposition(i / 3.0, j / 3.0, 0);
+    const double knots[] = {0, 0, 0, 0, 1, 1, 1, 1};
+    bs3_surface net = bs3_surface_from_ctrlpts(3, 0, 0, 0, 4, 3, 0, 0, 0, 4, flat, nullptr, QELresabs, 8, knots, 8,
+                                               knots, 1e-10);
+    BODY* b = keep(testkit::make_polygon_sheet({{0, 0}, {1.003, 0.5}, {0, 1}}, {}));
+    FACE* f = faces(b)[0];
+    f->set_geometry(make_surface(spline(net)));
+    bs3_surface_delete(net);
+    // Straight pcurves, u = x and v = y as on the surface, past its end too.
+    COEDGE* c = f->loop()->start();
+    do {
+        const QELposition s = c->start_pos(), e = c->end_pos();
+        const pcurve line(testkit::linear_bs2(QELpar_pos(s.x(), s.y()), QELpar_pos(e.x(), e.y()), c->param_range()), 0.0,
+                          f->geometry()->equation());
+        c->set_geometry(new PCURVE(line));
+        c = c->next();
+    } while (c != f->loop()->start());
+    ASSERT_NEAR(f->geometry()->equation().param_range().u_range().end_pt(), 1.0, 1e-12);
+    Ve_PostProcessUtil(view(b)).extendSplineSurf(true);
+    EXPECT_GE(f->geometry()->equation().param_range().u_range().end_pt(), 1.003);
 }
 
 TEST_F(PostProcess, SplineExtensionFailingAtAnyKernelCallLeavesTheModelRepairedOrAsItWas)

@@ -20,6 +20,7 @@
 #include "support/model_builders.hxx"
 using testkit::count_edges;
 using testkit::model_problems;
+#include "support/query_builders.hxx"
 #include "support/repair_sweep.hxx"
 #include "velm/bspline.hxx"
 #include "velm/build.hxx"
@@ -287,6 +288,54 @@ TEST_F(PostProcess, TolerantVertexTooTightForItsCoedgesGetsItsToleranceAgain)
             EXPECT_GE(static_cast<VERTEX*>(vs[i])->get_tolerance(), 1e-4 - QELresabs);
         }
     EXPECT_EQ(tolerant, 1);
+}
+
+// A square sheet whose first edge's curve stops 1e-4 short of the vertex its
+// one coedge ends at: the vertex is off that coedge's end alone (the next
+// coedge starts on it). `tight`: the vertex is tolerant already, too tightly.
+BODY* sheetWithCoedgeEndOff(bool tight, VERTEX*& off)
+{
+    BODY* b = testkit::make_polygon_sheet({{0, 0}, {10, 0}, {10, 10}, {0, 10}}, {});
+    EDGE* e = edges(b)[0];
+    COEDGE* c = e->coedge();
+    const QELinterval r = e->param_range();
+    const double shrink = 1e-4 / (e->geometry()->equation().eval_deriv(r.mid_pt())).len();
+    const bool forward = c->sense() == FORWARD;
+    const QELinterval shorter = forward ? QELinterval(r.start_pt(), r.end_pt() - shrink)
+                                        : QELinterval(r.start_pt() + shrink, r.end_pt());
+    e->set_param_range(&shorter);
+    off = c->end();
+    if (tight) {
+        TVERTEX* made = nullptr;
+        EXPECT_TRUE(api_replace_vertex_with_tvertex(off, made).ok());
+        made->set_tolerance(1e-8);
+        made->set_update(0);
+        off = made;
+    }
+    return b;
+}
+
+// The kernel's check names the end of a coedge only when its start is sound:
+// the vertex there is made tolerant, or its tolerance worked out again.
+TEST_F(PostProcess, AVertexOffTheEndOfItsOneCoedgeIsCoveredToo)
+{
+    for (const bool tight : {false, true}) {
+        SCOPED_TRACE(tight ? "tolerant vertex too tight" : "plain vertex");
+        VERTEX* off = nullptr;
+        BODY* b = keep(sheetWithCoedgeEndOff(tight, off));
+        ASSERT_NE(findings(b), "");
+        Ve_PostProcessUtil(view(b)).removeCoedgeTolErrors();
+        EXPECT_EQ(findings(b), "");
+        ENTITY_LIST vs;
+        api_get_vertices(b, vs);
+        int tolerant = 0;
+        for (int i = 0; i < vs.count(); ++i)
+            if (is_TVERTEX(vs[i])) {
+                ++tolerant;
+                EXPECT_GE(static_cast<VERTEX*>(vs[i])->get_tolerance(), 1e-4 - QELresabs);
+            }
+        EXPECT_EQ(tolerant, 1);
+    }
 }
 
 TEST_F(PostProcess, CoedgeChecksRunAtTheKernelsLevelWhenTheOptionIsNotRegistered)

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/entity_views.hxx"
@@ -294,19 +295,23 @@ TEST_F(SmallEdges, ANullBodyChangesNothingAndStillEndsItsTasks)
 TEST_F(SmallEdges, SmallTolerantEdgesAreJudgedByTheirVerticesTolerances)
 {
     struct Case {
-        double gap, tolerance; // 0: plain vertices
+        double gap, startTolerance, endTolerance; // 0: a plain vertex
+        double pull;                              // the start vertex moved this far towards the end
         bool small;
     };
     const Case cases[] = {
-        {5e-6, 0.0, false},   // plain vertices
-        {5e-6, 1e-5, true},   // a straight edge inside its vertices' tolerance
-        {2e-5, 1e-5, false},  // longer than the tolerance
-        {5e-4, 0.2, false},   // tolerances beyond 0.1
-        {5e-4, 2.0, true},    // both beyond 1.0 and the curve shorter than 0.001
-        {2e-3, 2.0, false},
+        {5e-6, 0.0, 0.0, 0.0, false},    // plain vertices
+        {5e-6, 1e-5, 1e-5, 0.0, true},   // a straight edge inside its vertices' tolerance
+        {2e-5, 1e-5, 1e-5, 0.0, false},  // longer than the tolerance
+        {2e-5, 1.5e-5, 1.5e-5, 1e-5, true}, // straight: its vertices' distance, not its length, decides
+        {5e-3, 0.05, 0.05, 0.0, true},   // tolerances up to 0.1
+        {5e-4, 0.2, 0.2, 0.0, false},    // tolerances beyond 0.1
+        {5e-4, 2.0, 2.0, 0.0, true},     // both beyond 1.0 and the curve shorter than 0.001
+        {5e-4, 2.0, 1e-5, 0.0, false},   // only one beyond 1.0
+        {2e-3, 2.0, 2.0, 0.0, false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.gap);
+        SCOPED_TRACE(testing::Message() << c.gap << " " << c.startTolerance << " " << c.endTolerance << " " << c.pull);
         BODY* b = keep(testkit::make_box_with_small_edge(c.gap));
         EDGE* small = nullptr;
         ENTITY_LIST edges;
@@ -315,12 +320,15 @@ TEST_F(SmallEdges, SmallTolerantEdgesAreJudgedByTheirVerticesTolerances)
             if (static_cast<EDGE*>(edges[i])->length() < 0.01)
                 small = static_cast<EDGE*>(edges[i]);
         ASSERT_NE(small, nullptr);
-        if (c.tolerance > 0.0)
-            for (VERTEX* v : {small->start(), small->end()}) {
+        const QELposition from = small->start()->geometry()->coords(), to = small->end()->geometry()->coords();
+        for (const auto& [v, tolerance] : {std::pair{small->start(), c.startTolerance}, std::pair{small->end(), c.endTolerance}})
+            if (tolerance > 0.0) {
                 TVERTEX* tv = nullptr;
                 ASSERT_TRUE(api_replace_vertex_with_tvertex(v, tv).ok());
-                tv->set_tolerance(c.tolerance);
+                tv->set_tolerance(tolerance);
             }
+        if (c.pull > 0.0)
+            small->start()->geometry()->set_coords(from + c.pull * normalise(to - from));
         EXPECT_EQ(Ve_BodyCleaner(view(b)).isSmallTolerantEdge(ve_view<Ve_EdgeTag>(small)), c.small);
     }
 }

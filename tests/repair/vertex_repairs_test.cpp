@@ -38,6 +38,16 @@ BODY* squareAndQuad(double gap)
                                     {{0, 1, 2, 3}, {4, 5, 6, 7}});
 }
 
+// A square sheet whose loop runs down one line from its top side, across a
+// step of `apart` and back up a parallel line: a slit whose sides are not
+// one line when `apart` passes the resolution.
+BODY* sheetWithParallelSides(double apart)
+{
+    return testkit::make_polyhedron({{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {5 + apart, 10, 0}, {5 + apart, 5, 0},
+                                     {5, 5, 0}, {5, 10, 0}, {0, 10, 0}},
+                                    {{0, 1, 2, 3, 4, 5, 6, 7}});
+}
+
 // A square sheet whose loop runs down a slit from its top side and back up on
 // a second edge over the same line, to a second vertex at the same point.
 BODY* sheetWithSlit()
@@ -204,6 +214,8 @@ const std::vector<VertexRepair>& vertexRepairs()
          6, 6, 2, true},
         {"slit in a loop of three edges", discWithSlit, [](Ve_VertexUtil& u) { u.remDuplVerticesByChangeVertGeom(); },
          2, 2, 2, true},
+        {"parallel sides 1.5 resolutions apart, no slit", [] { return sheetWithParallelSides(1.5e-6); },
+         [](Ve_VertexUtil& u) { u.remDuplVerticesByChangeVertGeom(); }, 8, 8, 0, true},
     };
     return all;
 }

@@ -86,6 +86,9 @@ public:
     // The standard repair of one body.
     static void postProcessHeal(Ve_BodyTag* body);
 
+    // The surface shows neither an irregularity nor a self-intersection.
+    static bool isSurfValid(const surface& equation);
+
 private:
     static void postProcessRepairPs(Ve_CocoonTag* set);
     static void postProcessRepairPs(Ve_BodyTag* body, const std::string& label);
@@ -109,8 +112,6 @@ private:
     static bool isWireSmall(Ve_BodyTag* body);
     // Spline surfaces with a singularity cut down to their faces' parameter boxes.
     static void subsetSurfacesIfSingular(Ve_BodyTag* body);
-    // The surface shows neither an irregularity nor a self-intersection.
-    static bool isSurfValid(const surface& equation);
     // The separation walk of the ProE and V4 recipes over the set.
     static void separationWalk(Ve_CocoonTag* set, bool v4);
 };

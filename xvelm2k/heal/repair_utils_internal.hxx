@@ -44,7 +44,7 @@ void loseBody(Ve_BodyTag* body);
 void dropAndLose(QELXDynamicArray<Ve_BodyTag*>& list, int at, int& count, bool& dropped);
 // Faces without surface, and with the condition also faces of no area,
 // unhooked into a body of their own that is then deleted.
-void removeFacesWithoutSurface(Ve_BodyTag* body, bool alsoWithoutArea);
+XVELM2KA_API void removeFacesWithoutSurface(Ve_BodyTag* body, bool alsoWithoutArea);
 
 // The warning of a body's healing that a kernel error ended: the watched
 // step it stopped and the body, when a watch saw it.
