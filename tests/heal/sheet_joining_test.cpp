@@ -122,6 +122,25 @@ TEST_F(SheetJoining, AnOpenBoxStaysOneSheetAndFarSheetsStayApart)
     }
 }
 
+// A side whose coordinates close the box but whose transform places it far
+// away is no loose side of that box: it stays apart, the other five join.
+TEST_F(SheetJoining, ASheetPlacedElsewhereByItsTransformStaysApart)
+{
+    std::vector<BODY*> sheets = testkit::make_loose_box_sheets(QELtransf());
+    const QELtransf away = translate_transf(QELvector(500.0, 0.0, 0.0));
+    ASSERT_TRUE(api_apply_transf(sheets.back(), away).ok());
+    ASSERT_NE(sheets.back()->transform(), nullptr);
+    Ve_CocoonTagHandle set(joiningSetOf(sheets));
+    QELXVeRepairUtils::stitchSheetBodies(static_cast<Ve_CocoonTag*>(set));
+    const std::vector<BODY*> bodies = joinedBodies(*set);
+    ASSERT_EQ(bodies.size(), 2u);
+    EXPECT_EQ(testkit::count_faces(bodies[0]), 5);
+    EXPECT_FALSE(is_closed_solid_body(bodies[0]));
+    EXPECT_EQ(bodies[1], sheets.back());
+    EXPECT_EQ(testkit::count_faces(bodies[1]), 1);
+    deleteJoined(bodies);
+}
+
 // Loose faces placed in the frame, some turned over as a file without face
 // senses hands them: the sheets of a builder and the indices to turn.
 struct LooseModel {

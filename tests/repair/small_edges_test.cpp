@@ -292,6 +292,16 @@ TEST_F(SmallEdges, ANullBodyChangesNothingAndStillEndsItsTasks)
     EXPECT_EQ(events.count("EndTask"), 3);
 }
 
+// The single-vertex clean-up takes straight edges that start and end at one
+// vertex only: a short straight edge between two vertices stays.
+TEST_F(SmallEdges, AShortStraightEdgeBetweenTwoVerticesIsNoSingleVertexEdge)
+{
+    BODY* b = keep(testkit::make_box_with_small_edge(5e-6));
+    const std::string before = testkit::body_text(b);
+    Ve_PostProcessUtil(view(b)).removeSingleVertexSmallLinearEdge(1e-3);
+    EXPECT_EQ(testkit::body_text(b), before);
+}
+
 TEST_F(SmallEdges, SmallTolerantEdgesAreJudgedByTheirVerticesTolerances)
 {
     struct Case {
