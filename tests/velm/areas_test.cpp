@@ -146,6 +146,24 @@ TEST(QueryAreas, FaceMeasuresAddUpToTheBodyAndItsFaces) {
   EXPECT_FALSE(api_face_measures(nullptr, QELposition(), 1e-6, 1.0, m).ok());
 }
 
+// A cone's flux element is quadratic along its generators: about the base
+// centre the side of a cone to its apex carries the whole cone's volume (the
+// base disc carries none), about the apex nothing (P - apex lies in the
+// surface), and about points up the axis the base's share in between.
+TEST(QueryAreas, ConeSideFluxIsTheConesVolume) {
+  BODY* cap = make_cone_cap();  // radius 5, apex 20/3 above the base centre
+  FACE* side = faces_of(cap)[0];
+  const double height = 20.0 / 3.0, volume = pi * 25.0 * height / 3.0;
+  for (double up : {0.0, 0.25, 0.5, 1.0}) {
+    SCOPED_TRACE(up);
+    face_measures m;
+    ASSERT_TRUE(api_face_measures(side, QELposition(0.0, 0.0, up * height), 1e-9, 10.0, m).ok());
+    EXPECT_NEAR(std::abs(m.flux), (1.0 - up) * volume, 1e-9 * volume + m.flux_error);
+    EXPECT_LE(m.flux_error, 1e-6 * volume);
+  }
+  EXPECT_TRUE(api_del_entity(cap).ok());
+}
+
 TEST(QueryPoles, SingularPointsOfSurfaces) {
   QELposition poles[2];
   sphere s(QELposition(1, 2, 3), 4.0);

@@ -72,6 +72,11 @@ class line_integral {
     if (flat_) return (b - a) * at(0.5 * (a + b), fixed);
     if (kind_ == integrand::area)
       if (const std::optional<double> exact = revolved(a, b, fixed)) return *exact;
+    // Along a cone's generator the flux element is affine: P - apex lies in
+    // the surface, so only the apex's offset from the origin counts, against
+    // a normal that grows with the distance from the apex (on a cylinder the
+    // element is constant). The middle gives the integral exactly.
+    if (kind_ == integrand::flux && along_u_ && s_.type() == 2) return (b - a) * at(0.5 * (a + b), fixed);
     if (!knots_.empty()) return by_spans(a, b, fixed);
     const int pieces = std::clamp(int(std::ceil(std::abs(b - a) / piece_)), 1, 64);
     const double h = (b - a) / pieces;
