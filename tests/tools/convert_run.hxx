@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -15,6 +17,13 @@ struct ConvertRun {
     int status = -1;
     std::string out, err;
 };
+
+// A file's whole text (empty when it cannot be read).
+inline std::string fileText(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 inline std::string streamText(FILE* f)
 {

@@ -23,12 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using convert_run::ConvertRun;
-
-std::string fileText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using convert_run::fileText;
 
 } // namespace
 

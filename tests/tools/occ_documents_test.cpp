@@ -17,6 +17,7 @@
 #include "../../tools/xvelm/body_facts.hxx"
 #include "qelx_formats/cad_samples.hxx"
 #include "qelx_formats/neutral_document.hxx"
+#include "tools/convert_run.hxx"
 #include "tools/neutral_checks.hxx"
 #include "tools/occ_neutral_writer.hxx"
 #include "tools/occ_shapes.hxx"
@@ -34,13 +35,7 @@ struct DriverRun {
     std::string out, err;
 };
 
-std::string fileText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using convert_run::fileText;
 
 DriverRun runDriver(const std::string& operands)
 {

@@ -34,11 +34,7 @@ std::string warningLines(const std::string& err)
     return lines;
 }
 
-std::string fileText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using convert_run::fileText;
 
 // The retired variable's warning fires while it is set.
 struct RetiredVariableSet {
