@@ -497,3 +497,69 @@ TEST_F(Conversion, AHeldPlanePcurveOfATolerantCoedgeIsLeftToItsHolder)
     held->remove();
     api_del_entity(b);
 }
+
+// A face across the seam of a periodic spline, short of a whole period: the
+// split at the middle of the range misses it, the split at the range's end
+// cuts it at the seam into one face either side, keeping its area; a face
+// that does not reach the seam stays whole.
+TEST_F(Conversion, AFaceAcrossTheSeamOfAPeriodicSplineIsSplitAtTheSeam)
+{
+    bs3_surface bs = testkit::make_tube_bs3_surface(true);
+    const spline tube(bs);
+    bs3_surface_delete(bs);
+    ASSERT_TRUE(tube.periodic_v());
+    const QELinterval v = tube.param_range().v_range();
+    const struct {
+        const char* name;
+        double v0, v1;
+        int faces;
+    } cases[] = {
+        {"across the seam", v.end_pt() - 0.5, v.end_pt() + 0.7, 2},
+        {"short of the seam and the middle", v.start_pt() + 0.5, v.start_pt() + 2.0, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        BODY* b = testkit::make_iso_rect_sheet(tube, {testkit::rect(0.2, 0.8, c.v0, c.v1, true)});
+        ASSERT_EQ(testkit::model_problems(b), "");
+        const double area = testkit::body_area(b);
+        splitFaceAtMidParameter(testkit::faces_of(b).front(), false);
+        EXPECT_EQ(testkit::count_faces(b), c.faces);
+        EXPECT_EQ(testkit::model_problems(b), "");
+        EXPECT_NEAR(testkit::body_area(b), area, 1e-6 * area);
+        api_del_entity(b);
+    }
+}
+
+// Only a spline with a weight off 1 is refitted without its weights: a
+// polynomial spline, or one flagged rational whose weights are all 1, is left
+// as it is.
+TEST_F(Conversion, TheRationalRefitLeavesSplinesOfUnitWeightsAlone)
+{
+    for (const bool flagged : {false, true}) {
+        SCOPED_TRACE(flagged ? "flagged rational, weights 1" : "polynomial");
+        bs3_surface bs = testkit::make_test_bs3_surface();
+        if (flagged) {
+            int dim = 0, ratU = 0, ratV = 0, formU = 0, formV = 0, poleU = 0, poleV = 0, nu = 0, nv = 0, du = 0, dv = 0;
+            int nku = 0, nkv = 0;
+            QELposition* pts = nullptr;
+            double *weights = nullptr, *ku = nullptr, *kv = nullptr;
+            bs3_surface_to_array(bs, dim, ratU, ratV, formU, formV, poleU, poleV, nu, nv, pts, weights, du, nku, ku, dv,
+                                 nkv, kv);
+            const std::vector<double> ones(static_cast<std::size_t>(nu * nv), 1.0);
+            bs3_surface_delete(bs);
+            bs = bs3_surface_from_ctrlpts(du, 1, formU, poleU, nu, dv, 1, formV, poleV, nv, pts, ones.data(), QELresabs,
+                                          nku, ku, nkv, kv, QELresnor);
+            delete[] pts;
+            delete[] weights;
+            delete[] ku;
+            delete[] kv;
+            ASSERT_NE(bs, nullptr);
+            ASSERT_TRUE(bs3_surface_rational_u(bs));
+        }
+        BODY* b = testkit::make_spline_sheet(bs, false);
+        const std::string before = testkit::body_text(b);
+        convTag(b)->replaceRationalSurf();
+        EXPECT_TRUE(testkit::body_text(b) == before) << "the face's spline was refitted";
+        api_del_entity(b);
+    }
+}

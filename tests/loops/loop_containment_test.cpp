@@ -10,10 +10,12 @@
 #include "loops/loop_containment.hxx"
 #include "loops/replace_by_surf_int.hxx"
 #include "loops/repair_loops.hxx"
+#include "support/geometry_builders.hxx"
 #include "support/loop_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
 #include "velm/memory.hxx"
+#include "velm/query.hxx"
 #include "velm/topology_api.hxx"
 
 using namespace testkit;
@@ -181,4 +183,73 @@ TEST(LoopContainment, NullLoopIsAFailure) {
   Ve_PeripheryOrHoleLoopContainment test(loops_of(body)[0], loops_of(body)[0]);
   EXPECT_EQ(test.encloses(nullptr, loops_of(body)[0], result), 0x1000001u);
   api_del_entity(body);
+}
+
+// A line meeting a circular loop: crossing it, the inside is the chord
+// between the crossings; touching it, the line has no stretch inside and the
+// answer is still sound (the touch is no crossing, in either pass).
+TEST(LoopContainment, ALineTouchingALoopHasNoStretchInsideIt) {
+  BODY* solid = make_cylinder(5.0, 8.0);
+  LOOP* floor = nullptr;
+  for (FACE* f : faces_of(solid))
+    if (f->geometry()->equation().type() == 1 && coedge_start_pos(f->loop()->start()).z() < 1.0) floor = f->loop();
+  ASSERT_NE(floor, nullptr);
+  struct Case {
+    const char* name;
+    double x;             // the line x = const in the floor's plane
+    int stretches;
+    double half;          // half the chord
+  };
+  for (const Case& c : {Case{"crossing", 3.0, 1, 4.0}, Case{"touching", 5.0, 0, 0.0}}) {
+    SCOPED_TRACE(c.name);
+    const QELposition from(c.x, -10.0, 0.0);
+    const QELinterval range(0.0, 20.0);
+    EDGE* line = new EDGE(new VERTEX(new APOINT(from)), new VERTEX(new APOINT(QELposition(c.x, 10.0, 0.0))),
+                          new STRAIGHT(straight(from, QELunit_vector(0.0, 1.0, 0.0))), FORWARD, EDGE_cvty_unknown, &range);
+    QELXDynamicArray<Gk_Domain> inside;
+    EXPECT_TRUE(ve_loops::insideIntervals(floor, line, inside));
+    ASSERT_EQ(inside.Count(), c.stretches);
+    if (c.stretches == 1) {
+      EXPECT_NEAR(inside[0].low(), 10.0 - c.half, 1e-6);
+      EXPECT_NEAR(inside[0].high(), 10.0 + c.half, 1e-6);
+    }
+    Ve_ReplaceBySurfInt::getWorkerMap().Clear();
+    api_del_entity(line);
+  }
+  api_del_entity(solid);
+}
+
+// Past eight loops a plane face's loops meet only those their boxes' cells
+// meet; two loops whose boxes are a hair apart across a cell line (closer
+// than the comparison's fuzz, so not apart to it) are still compared, and the
+// face classifies as it does without the index.
+TEST(LoopContainment, TheIndexComparesLoopsTouchingAcrossACellLineAsWithoutIt) {
+  // Nine loops over [0, 9]^2: cells of side 3, a cell line at v = 3.
+  const double hair = 4e-11;
+  const std::vector<iso_rect> touching = {rect(0.5, 1.5, 2.0, 3.0 - hair, true), rect(0.5, 1.5, 3.0 + hair, 4.0, true)};
+  const std::vector<iso_rect> far = {rect(0, 0.3, 7, 8, true), rect(4, 5, 0, 1, true), rect(6, 7, 0, 1, true),
+                                     rect(4, 5, 4, 5, true), rect(6, 7, 4, 5, true), rect(8, 9, 8, 9, true),
+                                     rect(4, 5, 7, 8, true)};
+  auto classifyLayout = [](const std::vector<iso_rect>& rects, bool& failed, int& count) {
+    BODY* body = make_iso_rect_sheet(test_plane(), rects);
+    Ve_FaceRegionHandle region = Ve_RepairLoops(static_cast<Ve_FaceTag*>(nullptr)).createRegion(faces_of(body).front());
+    const bool classified = region->classifyLoops();
+    failed = region->failures() != nullptr;
+    count = region->count();
+    Ve_ReplaceBySurfInt::getWorkerMap().Clear();
+    api_del_entity(body);
+    return classified;
+  };
+  for (const bool touchingFirst : {true, false}) {
+    SCOPED_TRACE(touchingFirst ? "touching loops listed first" : "touching loops listed last");
+    std::vector<iso_rect> all = touchingFirst ? touching : far;
+    all.insert(all.end(), touchingFirst ? far.begin() : touching.begin(), touchingFirst ? far.end() : touching.end());
+    bool failedAlone = false, failedIndexed = false;
+    int countAlone = 0, countIndexed = 0;
+    const bool alone = classifyLayout(touching, failedAlone, countAlone);
+    const bool indexed = classifyLayout(all, failedIndexed, countIndexed);
+    EXPECT_EQ(indexed, alone);
+    EXPECT_EQ(failedIndexed, failedAlone);
+    EXPECT_EQ(countIndexed, countAlone + static_cast<int>(far.size()));
+  }
 }

@@ -169,6 +169,35 @@ BODY* wholeTorus() {
   return new BODY(new LUMP(new SHELL(new FACE(nullptr, nullptr, make_surface(test_torus()), FORWARD), nullptr), nullptr));
 }
 
+// On an open spline drawn to a point at one end, the iso line runs along the
+// parameter whose ends are singular (it reaches the point), whatever the
+// loop's box says: a box longer across is no reason to turn it.
+TEST(LoopGeometryCases, IsoLineOfAnOpenSplineDrawnToAPointRunsTowardsThePoint) {
+  struct Case {
+    const char* name;
+    bool swapped;  // the point at the high v end rather than the high u end
+    bool constantU;
+  };
+  // The loop's rectangle is twice as long in the plane's v, which is the
+  // spline's u once its parameters are swapped: always longer across.
+  for (const Case& c : {Case{"point at the u end, box longer in v", false, true},
+                        Case{"point at the v end, box longer in u", true, false}}) {
+    SCOPED_TRACE(c.name);
+    BODY* body = make_iso_rect_sheet(test_plane(), {rect(0, 1, 0, 2, true)});
+    ENTITY* out = nullptr;
+    ASSERT_TRUE(api_convert_to_spline(body, out).ok());
+    FACE* face = faces_of(body).front();
+    reshapeSpline(face, false, true, c.swapped);
+    const surface& srf = face->geometry()->equation();
+    EXPECT_FALSE(srf.periodic_u() || srf.periodic_v() || srf.closed_u() || srf.closed_v());
+    const QELpar_box box = ve_loops::loopParameterBox(face->loop());
+    EXPECT_NE(box.u_range().length() > box.v_range().length(), c.constantU) << "the box alone would turn the line";
+    const Ve_IsoParameterLine line = ve_loops::chooseIsoParameterLine(geometryCaseArray(geometryCaseLoops(body)), false);
+    EXPECT_EQ(line.constantU, c.constantU);
+    api_del_entity(body);
+  }
+}
+
 // A spline face takes its region by the spline's closure and its singular
 // ends, whichever of u and v is closed: closed both ways a torus, one way
 // with two singular ends a sphere, one a cone, none a cylinder; closed in

@@ -250,6 +250,24 @@ TEST_F(SmallEdges, FacesThatAreNoSlivers)
     EXPECT_FALSE(cleaner.isSliverFace(strip, 1e-5));
     shortSide->set_geometry(kept);
     kept->remove();
+    {
+        // The strip's last side in a loop of its own: the same four edges,
+        // every measure a sliver's, but over two loops.
+        BODY* split = keep(testkit::make_box_with_sliver(5e-6));
+        FACE* face = testkit::faces_of(split)[2];
+        ASSERT_TRUE(Ve_BodyCleaner(view(split)).isSliverFace(face, 1e-5));
+        COEDGE* first = face->loop()->start();
+        COEDGE* last = first->previous();
+        COEDGE* third = last->previous();
+        third->set_next(first);
+        first->set_previous(third);
+        last->set_next(last);
+        last->set_previous(last);
+        auto* own = new LOOP(last, face->loop()->next());
+        own->set_face(face);
+        face->loop()->set_next(own);
+        EXPECT_FALSE(Ve_BodyCleaner(view(split)).isSliverFace(face, 1e-5));
+    }
 
     BODY* fiveSided = keep(testkit::make_polyhedron(
         {{0, 0, 0}, {5, 0, 0}, {5, 1e-6, 0}, {2.5, 2e-6, 0}, {0, 1e-6, 0}}, {{0, 1, 2, 3, 4}}));
