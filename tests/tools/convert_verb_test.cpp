@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +13,9 @@
 #include <memory>
 #include <random>
 #include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <BRepAlgoAPI_Cut.hxx>
 #include <BRepBuilderAPI_Transform.hxx>
@@ -112,23 +117,40 @@ void judge(const std::string& path, const fs::path& dir, const std::string& kind
 // Every STEP, IGES and BREP sample (up to the cap outside the optimised
 // build) into the kernel and back out as STEP: the peer finds it valid, every
 // solid still a solid, volume and area as the source's. The samples are dealt
-// out to four tests in turn, so that runs in parallel share them.
+// out to eight tests, largest first, each to the test holding the fewest bytes
+// so far, so that runs in parallel share them evenly (a few models of several
+// megabytes take most of the time).
 class ConvertSamples : public ::testing::TestWithParam<int> {};
 
-constexpr int SampleDeals = 4;
+constexpr int SampleDeals = 8;
+
+static std::vector<std::string> samplesDealtTo(int deal)
+{
+    std::vector<std::pair<std::uintmax_t, std::string>> bySize;
+    for (const std::string& path : cad_samples::sampleFilesWithinCap())
+        bySize.emplace_back(fs::file_size(path), path);
+    std::sort(bySize.begin(), bySize.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : a.second < b.second;
+    });
+    std::vector<std::uintmax_t> held(SampleDeals, 0);
+    std::vector<std::string> mine;
+    for (const auto& [size, path] : bySize) {
+        const auto lightest = std::min_element(held.begin(), held.end()) - held.begin();
+        held[lightest] += size;
+        if (lightest == deal)
+            mine.push_back(path);
+    }
+    return mine;
+}
 
 TEST_P(ConvertSamples, ThroughTheKernelAndBackAsStepAsThePeerJudges)
 {
     const fs::path dir = convertScratch();
-    int index = 0, judged = 0;
-    for (const std::string& path : cad_samples::sampleFilesWithinCap()) {
-        if (index++ % SampleDeals != GetParam())
-            continue;
+    const std::vector<std::string> mine = samplesDealtTo(GetParam());
+    for (const std::string& path : mine)
         judge(path, dir);
-        ++judged;
-    }
     fs::remove_all(dir);
-    if (judged == 0)
+    if (mine.empty())
         GTEST_SKIP() << "no sample models under " << cad_samples::SampleFolder << " dealt to " << GetParam();
 }
 
