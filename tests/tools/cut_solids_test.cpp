@@ -81,26 +81,28 @@ TopoDS_Shape cutSolid(const std::string& kind, std::mt19937& rng)
 
 double relative(double got, double want) { return std::abs(got - want) / std::max(std::abs(want), 1e-12); }
 
-double kernelArea(const std::vector<BODY*>& bodies)
+// The sum over the bodies of one kernel measure (area or volume), each asked
+// to a millionth.
+template <class Measure>
+double kernelTotal(const std::vector<BODY*>& bodies, Measure measure)
 {
     double total = 0.0;
     for (BODY* b : bodies) {
-        double area = 0.0, accuracy = 0.0;
-        EXPECT_TRUE(api_ent_area(b, 1e-6, area, accuracy).ok());
-        total += area;
+        double value = 0.0, accuracy = 0.0;
+        EXPECT_TRUE(measure(b, 1e-6, value, accuracy).ok());
+        total += value;
     }
     return total;
 }
 
+double kernelArea(const std::vector<BODY*>& bodies)
+{
+    return kernelTotal(bodies, api_ent_area);
+}
+
 double kernelVolume(const std::vector<BODY*>& bodies)
 {
-    double total = 0.0;
-    for (BODY* b : bodies) {
-        double volume = 0.0, accuracy = 0.0;
-        EXPECT_TRUE(api_body_volume(b, 1e-6, volume, accuracy).ok());
-        total += volume;
-    }
-    return total;
+    return kernelTotal(bodies, api_body_volume);
 }
 
 } // namespace cutsolids
