@@ -216,6 +216,16 @@ protected:
         fs::create_directories(dir);
         return (dir / (std::string("out") + extension)).string();
     }
+
+    // Writes the walked sample as it is with `writer`, which must take it;
+    // the scratch file written is returned.
+    static std::string expectWrittenAsItIs(const WalkedSample& walked, const char* writer)
+    {
+        const std::string out = scratch(writer);
+        std::string error;
+        EXPECT_EQ(qelx_formats::writeCadFile(walked.model, out, error, nullptr, &walked.measures), QELI_OK) << error;
+        return out;
+    }
 };
 
 TEST_F(SourceCheck, CleanBodiesPassEveryWriterAndPlantedFaultsAreRefusedNamingTheFace)
@@ -263,10 +273,8 @@ TEST_F(SourceCheck, CleanBodiesPassEveryWriterAndPlantedFaultsAreRefusedNamingTh
         }
         for (const char* writer : kWriters) {
             SCOPED_TRACE(writer);
-            const std::string out = scratch(writer);
+            const std::string out = expectWrittenAsItIs(*walked, writer);
             std::string error;
-            EXPECT_EQ(qelx_formats::writeCadFile(walked->model, out, error, nullptr, &walked->measures), QELI_OK)
-                << error;
             if (shifted) {
                 EXPECT_NE(qelx_formats::writeCadFile(*shifted, out, error, nullptr, &walked->measures), QELI_OK);
                 EXPECT_NE(error.find(shiftedFace + ":"), std::string::npos) << error << "\nnot " << shiftedFace;
@@ -367,10 +375,8 @@ TEST_F(SourceCheck, FaceTurnedAgainstItsLoopsIsRefusedByEveryWriterNamingTheFace
             ASSERT_TRUE(walked);
             for (const char* writer : kWriters) {
                 SCOPED_TRACE(writer);
-                const std::string out = scratch(writer);
+                const std::string out = expectWrittenAsItIs(*walked, writer);
                 std::string error;
-                EXPECT_EQ(qelx_formats::writeCadFile(walked->model, out, error, nullptr, &walked->measures), QELI_OK)
-                    << error;
                 for (std::size_t f = 0; f < walked->model.faces.size(); ++f) {
                     const int type =
                         walked->model.surfaces.at(static_cast<std::size_t>(walked->model.faces[f].surface)).type;
