@@ -64,6 +64,18 @@ def refused(code, err):
     return ("refused-named" if NAMING.search(line) else "refused"), line
 
 
+def judged(code, err, peer, written, source, timeout):
+    """The peer's verdict on what the driver wrote (exit `code`), or the driver's refusal."""
+    if code != 0:
+        return refused(code, err)
+    _, out, _ = run([peer, "judge", written], timeout)
+    return judge(source, last_json(out))
+
+
+def row(sample, frame, road, verdict):
+    return {"sample": sample, "frame": frame, "road": road, "verdict": verdict[0], "detail": verdict[1]}
+
+
 def samples(max_bytes):
     for sub in ("step", "iges", "occ"):
         d = os.path.join(SAMPLES, sub)
@@ -97,13 +109,8 @@ def main():
                     code, _, err = run([args.driver, "import", doc, vlt], args.timeout)
                     if code == 0:
                         code, _, err = run([args.driver, "export", vlt, back], args.timeout)
-                    if code == 0:
-                        _, jout, _ = run([neutral_peer, "judge", back], args.timeout)
-                        verdict = judge(source, last_json(jout))
-                    else:
-                        verdict = refused(code, err)
-                    rows.append({"sample": name, "frame": frame, "road": "neutral", "verdict": verdict[0],
-                                 "detail": verdict[1]})
+                    verdict = judged(code, err, neutral_peer, back, source, args.timeout)
+                    rows.append(row(name, frame, "neutral", verdict))
                 step = os.path.join(tmp, "src.step")
                 code, out, _ = run([damage_peer, "place", path, frame, step], args.timeout)
                 source = last_json(out)
@@ -112,13 +119,8 @@ def main():
                 for ext in (".step", ".igs", ".brep"):
                     target = os.path.join(tmp, "out" + ext)
                     code, _, err = run([args.driver, "convert", step, target], args.timeout)
-                    if code == 0:
-                        _, jout, _ = run([damage_peer, "judge", target], args.timeout)
-                        verdict = judge(source, last_json(jout))
-                    else:
-                        verdict = refused(code, err)
-                    rows.append({"sample": name, "frame": frame, "road": "step>" + ext[1:], "verdict": verdict[0],
-                                 "detail": verdict[1]})
+                    verdict = judged(code, err, damage_peer, target, source, args.timeout)
+                    rows.append(row(name, frame, "step>" + ext[1:], verdict))
                     if os.path.exists(target):
                         os.remove(target)
                 print("%s %s done" % (name, frame), file=sys.stderr, flush=True)
