@@ -591,6 +591,10 @@ TEST_F(TrimSegment, APcurveWithAShortSpanLiftsOverItsWholeRange)
         {"two short spans last", {{0.1, 0.1}, {0.8, 0.7}, {0.8 + tiny, 0.7}, {0.8 + tiny, 0.7 + tiny}}},
         // A few resabs long: a piece of its own, whose end is the pcurve's.
         {"a span just longer than resabs last", {{0.1, 0.1}, {0.8, 0.7}, {0.8 + 5e3 * tiny, 0.7}}},
+        // Every span shorter than resabs, the whole a little longer: no long
+        // piece takes them over, so they stay, joined, and the curve is theirs.
+        {"every span short", {{0.1, 0.1}, {0.1 + 400 * tiny, 0.1 + 300 * tiny}, {0.1 + 800 * tiny, 0.1 + 600 * tiny},
+                              {0.1 + 1200 * tiny, 0.1 + 900 * tiny}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
