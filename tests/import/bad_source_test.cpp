@@ -114,3 +114,51 @@ TEST_F(BadSource, AKernelFailureWhileBuildingTakesTheWholeBodyBack)
         }
     }
 }
+
+TEST_F(BadSource, ABodyRefusedBesideAKeptOneSharingItsVertexLeavesTheKeptOneWhole)
+{
+    // A block, then a triangle sheet of the same source standing on one of
+    // the block's corners (the same source vertex, so the same kernel vertex)
+    // whose loop is spoiled so that the sheet is built and then refused. The
+    // block's corner lets go of the sheet's edges: every edge it lists is one
+    // of the block's, and the block checks clean.
+    const std::vector<std::pair<const char*, std::function<void(TestModel&, int)>>> spoils = {
+        {"a loop that does not close", [](TestModel& m, int loop) { m.loops[loop].coedges.pop_back(); }},
+        {"an edge with three coedges",
+         [](TestModel& m, int loop) { m.addThirdCoedge(m.coedges[m.loops[loop].coedges[0]].edge); }},
+    };
+    for (const auto& [what, spoil] : spoils)
+        for (const int corner : {0, 6}) {
+            SCOPED_TRACE(testing::Message() << what << ", corner " << corner);
+            TestModel model = TestModel::block(2, 3, 4);
+            int shell = -1;
+            model.addSheetBody(shell);
+            const qelx_test::Vec3 p = model.points[model.vertices[corner].point];
+            const double out = corner == 0 ? -1.0 : 1.0;
+            const int v1 = model.addVertex({p[0] + out, p[1], p[2]});
+            const int v2 = model.addVertex({p[0], p[1] + out, p[2]});
+            const int plane = model.addPlane(p, {1.0, 0.0, 0.0}, {0.0, 0.0, out});
+            const int face = model.addPolygonFace(shell, plane, {{corner, v1, v2}});
+            spoil(model, model.faces[face].loops[0]);
+            qelx_test::EventRecorder events;
+            const long live = velm_live_object_count();
+            {
+                Import import(model);
+                import.creator().CreateSolidBody(import.id(qelx_test::KindBody, 0));
+                import.creator().CreateSheetBody(import.id(qelx_test::KindBody, 1));
+                const std::vector<BODY*> bodies = import.bodies();
+                ASSERT_EQ(bodies.size(), 1u) << ::testing::PrintToString(events.names("Warning"));
+                EXPECT_EQ(countsOf(bodies[0]).faces, 6);
+                EXPECT_EQ(findingsOf(bodies[0]), std::vector<std::string>());
+                ENTITY_LIST vertices, edges;
+                api_get_vertices(bodies[0], vertices);
+                api_get_edges(bodies[0], edges);
+                for (int i = 0; i < vertices.count(); ++i) {
+                    const auto* vertex = static_cast<const VERTEX*>(vertices[i]);
+                    for (int k = 0; k < vertex->count_edges(); ++k)
+                        EXPECT_GE(edges.lookup(vertex->edge(k)), 0) << "vertex " << i << ", edge " << k;
+                }
+            }
+            EXPECT_EQ(velm_live_object_count(), live) << "left behind";
+        }
+}
