@@ -5,6 +5,9 @@
 
 #include "support/model_builders.hxx"
 
+#include <algorithm>
+#include <tuple>
+
 using namespace asmtest;
 
 namespace {
@@ -157,4 +160,60 @@ TEST_F(CutFeatureTest, RepairStageHealsOnlyTheBodiesTheImportAdded)
     for (std::size_t i = 0; i < numbers.size(); ++i)
         EXPECT_EQ(numbers[i], static_cast<int>(i) + 1);
     EXPECT_EQ(bodyStages, 4);
+}
+
+TEST_F(CutFeatureTest, EveryFeatureOfAnAssemblyRecordsEachOfItsTargets)
+{
+    // Two drills in a cell of three plates: the first acts on the lowest two
+    // plates, the second on the top one; the cell placed twice. Each
+    // placement gets a collection per drill holding its tool and exactly the
+    // plates it acts on, in that placement.
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("_translateAssemblyFeatures"));
+    TestAssembly a;
+    const int plate = a.addPart("plate", TestModel::block(4, 4, 1));
+    const int cellDef = a.addAssembly("cell");
+    std::vector<int> plates;
+    for (int k = 0; k < 3; ++k)
+        plates.push_back(a.place(cellDef, plate, "plate-" + std::to_string(k),
+                                 qelx_test::placementTranslation(0, 0, 2.0 * k)));
+    a.addCutFeature(cellDef, TestModel::block(1, 1, 3), {plates[0], plates[1]});
+    a.addCutFeature(cellDef, TestModel::block(2, 2, 7), {plates[2]});
+    a.place(-1, cellDef, "cell-1", qelx_test::placementTranslation(0, 0, 0));
+    a.place(-1, cellDef, "cell-2", qelx_test::placementTranslation(10, 0, 0));
+    AssemblyRun run(std::move(a));
+    ASSERT_EQ(run.run(), QELI_OK);
+    const std::vector<QELCOLLECTION*> cuts = cutCollections(run);
+    ASSERT_EQ(cuts.size(), 4u);
+    // (tool's top, the tops of its targets) per collection, the cell's x.
+    std::vector<std::tuple<double, double, std::vector<double>>> seen;
+    for (QELCOLLECTION* cut : cuts) {
+        std::vector<ENTITY*> tools;
+        std::vector<double> targetTops;
+        const ENTITY_LIST& members = cut->members();
+        for (int i = 0; i < members.count(); ++i)
+            if (ENTITY* m = members[i]) {
+                ASSERT_TRUE(is_BODY(m));
+                if (Ve_AttribTransfer::IsAssemblyCutTool(m))
+                    tools.push_back(m);
+                else
+                    targetTops.push_back(boxOf(m).high[2]);
+            }
+        ASSERT_EQ(tools.size(), 1u);
+        std::sort(targetTops.begin(), targetTops.end());
+        seen.emplace_back(boxOf(tools[0]).low[0], boxOf(tools[0]).high[2], targetTops);
+    }
+    std::sort(seen.begin(), seen.end());
+    const std::vector<std::tuple<double, double, std::vector<double>>> want = {
+        {0.0, 3.0, {1.0, 3.0}}, {0.0, 7.0, {5.0}}, {10.0, 3.0, {1.0, 3.0}}, {10.0, 7.0, {5.0}}};
+    ASSERT_EQ(seen.size(), want.size());
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_NEAR(std::get<0>(seen[i]), std::get<0>(want[i]), 1e-9);
+        EXPECT_NEAR(std::get<1>(seen[i]), std::get<1>(want[i]), 1e-9);
+        ASSERT_EQ(std::get<2>(seen[i]).size(), std::get<2>(want[i]).size());
+        for (std::size_t k = 0; k < std::get<2>(want[i]).size(); ++k)
+            EXPECT_NEAR(std::get<2>(seen[i])[k], std::get<2>(want[i])[k], 1e-9);
+    }
+    EXPECT_EQ(run.source().openDefinitionDocuments(), 0);
 }
