@@ -88,6 +88,24 @@ std::vector<Variant> variantsOf(const std::string& model, const TopoDS_Shape& sh
 
 bool warned(const ConvertRun& run) { return run.err.find("warning") != std::string::npos; }
 
+// The peer's measures of a written file, which is then removed.
+cad_samples::Measures measuredAndRemoved(const fs::path& out)
+{
+    const cad_samples::Measures m = cad_samples::measure(cad_samples::peerRead(out.string()));
+    fs::remove(out);
+    return m;
+}
+
+// The written model covers the reference's area, and encloses its volume
+// when it holds as many solids, within 1e-4.
+void expectSameMeasures(const cad_samples::Measures& m, const cad_samples::Measures& ref)
+{
+    if (ref.solids > 0 && m.solids == ref.solids) {
+        EXPECT_LE(cad_samples::relativeGap(m.volume, ref.volume), 1e-4) << m.volume << " " << ref.volume;
+    }
+    EXPECT_LE(cad_samples::relativeGap(m.area, ref.area), 1e-4) << m.area << " " << ref.area;
+}
+
 } // namespace
 
 TEST(RecipeSamples, EveryRecipeKeepsWhatASampleModelHoldsOrSaysWhatChanged)
@@ -154,14 +172,10 @@ TEST(RecipeSamples, TheLoopClassifyingRecipesKeepEverySampleModelsVolumeAndArea)
                 EXPECT_FALSE(fs::exists(out));
                 continue;
             }
-            const cad_samples::Measures m = cad_samples::measure(cad_samples::peerRead(out.string()));
-            fs::remove(out);
+            const cad_samples::Measures m = measuredAndRemoved(out);
             if (warned(run))
                 continue;
-            if (ref.solids > 0 && m.solids == ref.solids) {
-                EXPECT_LE(cad_samples::relativeGap(m.volume, ref.volume), 1e-4) << m.volume << " " << ref.volume;
-            }
-            EXPECT_LE(cad_samples::relativeGap(m.area, ref.area), 1e-4) << m.area << " " << ref.area;
+            expectSameMeasures(m, ref);
             ++judged;
         }
     }
@@ -258,13 +272,11 @@ TEST(RecipeSamples, EveryRecipeWritesAModelWhoseVerticesWereMovedOffAndKeepsItsM
                 const fs::path out = dir / (std::string("healed") + kind);
                 const ConvertRun run = runConvert(moved.string(), out.string(), recipe);
                 ASSERT_EQ(run.status, 0) << run.err;
-                const cad_samples::Measures m = cad_samples::measure(cad_samples::peerRead(out.string()));
-                fs::remove(out);
+                const cad_samples::Measures m = measuredAndRemoved(out);
                 EXPECT_TRUE(m.valid);
                 EXPECT_EQ(m.solids, ref.solids);
                 EXPECT_EQ(m.faces, ref.faces);
-                EXPECT_LE(cad_samples::relativeGap(m.volume, ref.volume), 1e-4) << m.volume << " " << ref.volume;
-                EXPECT_LE(cad_samples::relativeGap(m.area, ref.area), 1e-4) << m.area << " " << ref.area;
+                expectSameMeasures(m, ref);
                 ++judged;
             }
     }
