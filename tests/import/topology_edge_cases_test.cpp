@@ -241,7 +241,27 @@ TEST_F(TopologyCases, TheDefaultGeometryImporterBuildsWhatTheCurveImportersBuild
         shifted.reparametriseCurve(shifted.edges[e].curve, 1.0, 0.7);
     TestModel latitudeBack = TestModel::sphereFace(2.0);
     latitudeBack.reparametriseSurface(latitudeBack.faces[0].surface, -1, 0, 1, 0);
+    // A side whose source names the normal opposite the canonical one (its
+    // face's sense turned with it); a side built as a net whose length runs
+    // backwards; pcurves each read at the negated coedge parameter; edges on
+    // circles whose parameters start a period on.
+    TestModel flagged = TestModel::cylinder(1.5, 2.0);
+    flagged.surfaces[flagged.faces[0].surface].flag = false;
+    flagged.faces[0].sense = !flagged.faces[0].sense;
+    TestModel lengthBack = TestModel::cylinder(1.5, 2.0);
+    lengthBack.reparametriseSurface(lengthBack.faces[0].surface, -1, 0, 1, 0);
+    TestModel circlesOn = TestModel::cylinder(1.5, 2.0);
+    for (const qelx_test::TestEdge& e : TestModel::cylinder(1.5, 2.0).edges)
+        if (circlesOn.curves[e.curve].type == qelx_test::CurvEllipse)
+            circlesOn.reparametriseCurve(e.curve, 1.0, -2.0 * M_PI);
+    TestModel pcurvesBack = TestModel::cylinder(1.5, 2.0);
+    for (int c = 0; c < static_cast<int>(pcurvesBack.coedges.size()); ++c)
+        pcurvesBack.turnPCurve(c);
     const std::vector<std::pair<const char*, TestModel>> models{{"block, lines shifted", shifted},
+                                                                {"cylinder, side's normal flagged opposite", flagged},
+                                                                {"cylinder, side's length backwards", lengthBack},
+                                                                {"cylinder, pcurves read backwards", pcurvesBack},
+                                                                {"cylinder, circles a period on", circlesOn},
                                                                 {"cylinder", TestModel::cylinder(1.5, 2.0)},
                                                                 {"cone", TestModel::coneWithApexLoop(1.0, 0.5)},
                                                                 {"sphere", TestModel::sphereFace(2.0)},

@@ -337,3 +337,45 @@ TEST(DefaultGeometryImporter, UnderAnImportsMapEveryPointIsTheImageOfTheSourcesA
             EXPECT_EQ(in.test().outstandingArrays(), 0);
         }
 }
+
+TEST(DefaultGeometryImporter, SaysWhetherTheSurfaceItMakesHasTheNormalTheSourceMeans)
+{
+    // Every kind under maps running each way, its normal named by the flag
+    // either way: the answer matches the kernel surface's normal against the
+    // source's at the same framework parameters.
+    TestModel m = TestModel::freeGeometry();
+    m.addSphere({1, 2, 3}, 3.0);
+    const int kinds = static_cast<int>(m.surfaces.size());
+    for (int s = 0; s < kinds; ++s)
+        for (double ua : {1.0, -2.0})
+            for (double va : {1.0, -0.5})
+                for (bool flag : {true, false}) {
+                    m.surfaces.push_back(m.surfaces[s]);
+                    const int copy = static_cast<int>(m.surfaces.size()) - 1;
+                    m.reparametriseSurface(copy, ua, 0.25, va, -0.5);
+                    m.surfaces[copy].flag = flag;
+                }
+    Importer in(m);
+    int compared = 0;
+    for (int s = 0; s < static_cast<int>(m.surfaces.size()); ++s) {
+        const TestSurface& f = m.surfaces[s];
+        SCOPED_TRACE("surface " + std::to_string(s) + " of kind " + std::to_string(f.type) + ", flag " +
+                     std::to_string(f.flag) + ", slopes " + std::to_string(f.uA * f.uB) + " " +
+                     std::to_string(f.vA * f.vB));
+        QELXDefaultGeometryImporter importer(in.geometry, 1.0);
+        SURFACE* k = nullptr;
+        if (importer.ConvertSurface(in.test().surfaceId(s), k) != QELI_OK)
+            continue;
+        const double u = ((f.uSpan[0] + 0.4 * (f.uSpan[1] - f.uSpan[0])) - f.uC) / (f.uA * f.uB);
+        const double v = ((f.vSpan[0] + 0.3 * (f.vSpan[1] - f.vSpan[0])) - f.vC) / (f.vA * f.vB);
+        const QELunit_vector n = k->equation().eval_normal(QELpar_pos(u, v));
+        const QELXPoint3D want = m.surfaceNormal(s, u, v);
+        const double along = n.x() * want.x() + n.y() * want.y() + n.z() * want.z();
+        EXPECT_GT(std::fabs(along), 0.999);
+        EXPECT_EQ(importer.KeepsFaceNormal(in.test().surfaceId(s)), along > 0.0);
+        ++compared;
+        k->lose();
+    }
+    EXPECT_GE(compared, 8 * 9);
+    EXPECT_EQ(in.test().outstandingArrays(), 0);
+}

@@ -1,7 +1,8 @@
 // A sphere, a torus and a capped cylinder, each cut by a box turned and
 // placed at random (seeded; the sphere twice), built by Open CASCADE in the identity, a turned
 // and a mirrored frame and written as STEP: read into the kernel on every
-// road (topology, the default geometry importer, trim) each keeps the
+// road (topology, trim; each with the connector's geometry importers and
+// with the framework's default one) each keeps the
 // peer's volume and area and the checker finds nothing; written back out
 // (STEP -> kernel -> BREP, no healing) the peer reads the same solid. A
 // closed surface less a hole is bounded by the hole alone in the kernel,
@@ -27,6 +28,7 @@
 #include "convert_run.hxx"
 #include "qelx_formats/cad_file.hxx"
 #include "qelx_formats/cad_samples.hxx"
+#include "qelx_velm/default_geometry_importer.hxx"
 #include "tools/occ_shapes.hxx"
 #include "velm/query.hxx"
 
@@ -128,30 +130,39 @@ TEST(CutSolids, KeepTheirSideOfEveryHoleOnEveryRoadInEveryFrame)
                 qelx_test::TestModel model;
                 std::string error;
                 ASSERT_EQ(qelx_formats::readCadFile(source, model, error), QELI_OK) << error;
-                for (const bool trim : {false, true}) {
-                    SCOPED_TRACE(trim ? "trim road" : "topology road");
-                    importtest::ImporterRun run(model);
-                    if (trim) {
-                        Gk_ImportContext context(&run.target(), &run.sourceDocument());
-                        ASSERT_EQ(run.importer().ImportSolidAsTrim(&run.source(), run.id(qelx_test::KindBody, 0),
-                                                                   &context),
-                                  QELI_OK);
-                    } else {
-                        ASSERT_EQ(run.import(), QELI_OK);
+                for (const bool trim : {false, true})
+                    for (const bool defaultImporter : {false, true}) {
+                        SCOPED_TRACE(std::string(trim ? "trim road" : "topology road") +
+                                     (defaultImporter ? ", the default geometry importer" : ""));
+                        qelx_test::OptionScope options;
+                        if (defaultImporter)
+                            options.on("/XVelm/UseDefaultGeomImporter");
+                        importtest::ImporterRun run(model);
+                        if (trim) {
+                            Gk_ImportContext context(&run.target(), &run.sourceDocument());
+                            // As the import sets it up for its roads.
+                            if (defaultImporter)
+                                run.importer().SetGeometryImporter(
+                                    new QELXDefaultGeometryImporter(&run.source().geometry(), context.GetMorph()));
+                            ASSERT_EQ(run.importer().ImportSolidAsTrim(&run.source(),
+                                                                       run.id(qelx_test::KindBody, 0), &context),
+                                      QELI_OK);
+                        } else {
+                            ASSERT_EQ(run.import(), QELI_OK);
+                        }
+                        const std::vector<BODY*> bodies = run.result();
+                        ASSERT_FALSE(bodies.empty());
+                        for (BODY* b : bodies)
+                            for (const std::string& finding : importtest::findingsOf(b))
+                                // The topology road keeps the boolean's pcurves as
+                                // they are; only the trim road refits them.
+                                EXPECT_TRUE(!trim && finding == "coedge coedge off its edge") << finding;
+                        EXPECT_LT(relative(kernelArea(bodies), peer.area), 1e-4);
+                        // The trim road gives each face as a sheet of its own.
+                        if (!trim) {
+                            EXPECT_LT(relative(kernelVolume(bodies), peer.volume), 1e-4);
+                        }
                     }
-                    const std::vector<BODY*> bodies = run.result();
-                    ASSERT_FALSE(bodies.empty());
-                    for (BODY* b : bodies)
-                        for (const std::string& finding : importtest::findingsOf(b))
-                            // The topology road keeps the boolean's pcurves as
-                            // they are; only the trim road refits them.
-                            EXPECT_TRUE(!trim && finding == "coedge coedge off its edge") << finding;
-                    EXPECT_LT(relative(kernelArea(bodies), peer.area), 1e-4);
-                    // The trim road gives each face as a sheet of its own.
-                    if (!trim) {
-                        EXPECT_LT(relative(kernelVolume(bodies), peer.volume), 1e-4);
-                    }
-                }
                 // And out again through the writers: the same solid to the peer.
                 for (const char* out : {"out.step", "out.brep"}) {
                     SCOPED_TRACE(out);

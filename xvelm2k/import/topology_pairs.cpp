@@ -101,9 +101,12 @@ void QELXVelmFacePair::Create()
         if (x->GetFaceSurface(s, surfaceId) == QELI_OK && importer->ConvertSurface(surfaceId, surface) == QELI_OK &&
             surface) {
             face->set_geometry(surface);
+            // The source's sense refers to the normal its parameterization's
+            // flag names, which the surface made may have turned.
             bool forward = true;
-            const QELIResult asked = x->GetFaceSense(s, forward);
-            face->set_sense(asked != QELI_OK || forward ? FORWARD : REVERSED);
+            if (x->GetFaceSense(s, forward) != QELI_OK)
+                forward = true;
+            face->set_sense(forward == importer->KeepsFaceNormal(surfaceId) ? FORWARD : REVERSED);
         }
     }
     creator->TransferAliases(s, face);
@@ -228,8 +231,12 @@ void QELXVelmCoedgePair::Create()
         return;
     QELXIdentifier pcurveId;
     PCURVE* pcurve = nullptr;
+    // A pcurve whose sense is false is read at the negated coedge parameter.
+    bool sense = true;
+    if (x->GetCoedgePCurveSense(source(), sense) != QELI_OK)
+        sense = true;
     if (x->GetCoedgePCurve(source(), pcurveId) == QELI_OK &&
-        importer->ConvertPCurve(pcurveId, face->geometry(), pcurve) == QELI_OK && pcurve)
+        importer->ConvertPCurve(pcurveId, face->geometry(), pcurve, sense) == QELI_OK && pcurve)
         coedge->set_geometry(pcurve);
 }
 
@@ -251,6 +258,14 @@ QELXVelmEntityPair::EdgeCurveRoad QELXVelmEntityPair::importEdgeCurve(EDGE* edge
             bool forward = true;
             x->GetEdgeSense(s, forward);
             edge->set_sense(senseOf(forward));
+            // The curve keeps the source's parameters, so the edge keeps its
+            // domain: ranged by its vertices instead, a closed curve's edge
+            // could start or end a period from where its pcurves run.
+            double low = 0.0, high = 0.0;
+            if (x->GetEdgeDomain(s, low, high) == QELI_OK && std::isfinite(low) && std::isfinite(high) && low < high) {
+                const QELinterval range(low, high);
+                edge->set_param_range(&range);
+            }
         }
         return EdgeCurveRoad::DefaultImporter;
     }

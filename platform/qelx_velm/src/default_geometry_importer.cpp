@@ -374,6 +374,21 @@ QELIResult QELXDefaultGeometryImporter::ConvertSurface(const QELXIdentifier& id,
     return made == QELI_OK && !placedByMorph(out, m_morph) ? QELI_FAIL : made;
 }
 
+bool QELXDefaultGeometryImporter::KeepsFaceNormal(const QELXIdentifier& id) const
+{
+    int type = 0;
+    double uA = 1, uB = 1, uC = 0, vA = 1, vB = 1, vC = 0;
+    bool flag = true;
+    if (!m_exporter || m_exporter->GetSurfaceType(id, type) != QELI_OK ||
+        m_exporter->GetSurfaceParameterization(id, uA, uB, uC, vA, vB, vC, flag) != QELI_OK)
+        return true;
+    // Every kind but the plane is either built canonical (then su = sv = 1)
+    // or as a net over the framework parameters, whose normal is su sv times
+    // the canonical one.
+    const bool canonical = type == 1 || uA * uB * vA * vB > 0.0;
+    return flag == canonical;
+}
+
 QELIResult QELXDefaultGeometryImporter::convertSurface(const QELXIdentifier& id, int type, SURFACE*& out)
 {
     double uA = 1, uB = 1, uC = 0, vA = 1, vB = 1, vC = 0;
@@ -625,7 +640,8 @@ QELIResult QELXDefaultGeometryImporter::convertCurve(const QELXIdentifier& id, i
     }
 }
 
-QELIResult QELXDefaultGeometryImporter::ConvertPCurve(const QELXIdentifier& id, SURFACE* surface, PCURVE*& out)
+QELIResult QELXDefaultGeometryImporter::ConvertPCurve(const QELXIdentifier& id, SURFACE* surface, PCURVE*& out,
+                                                     bool sense)
 {
     out = nullptr;
     int type = 0;
@@ -637,6 +653,9 @@ QELIResult QELXDefaultGeometryImporter::ConvertPCurve(const QELXIdentifier& id, 
     m_exporter->GetPCurveParameterization(id, scale, offset, flag);
     if (!finite({scale, offset}) || scale == 0.0)
         return QELI_FAIL;
+    // Read at -t: the framework parameter -t is canonical -scale t + offset.
+    if (!sense)
+        scale = -scale;
     try {
         int degree = 0, count = 0, form = 0;
         std::vector<QELposition> points;

@@ -27,9 +27,17 @@ public:
     // spheres and tori under a map other than the identity, and revolved and
     // extruded surfaces, become splines over the exporter's span.
     QELIResult ConvertSurface(const QELXIdentifier& surface, SURFACE*& out);
+    // Whether the surface ConvertSurface makes of `surface` has the normal
+    // the exporter's face senses refer to (the canonical frame's when the
+    // parameterization's flag is true, else its opposite). Planes and the
+    // kernel's own quadrics keep the canonical normal; a spline built in
+    // framework parameters has it turned when one direction runs backwards.
+    bool KeepsFaceNormal(const QELXIdentifier& surface) const;
     QELIResult ConvertCurve(const QELXIdentifier& curve, CURVE*& out);
-    // The pcurve on the face surface `surface` (made by ConvertSurface).
-    QELIResult ConvertPCurve(const QELXIdentifier& pcurve, SURFACE* surface, PCURVE*& out);
+    // The pcurve on the face surface `surface` (made by ConvertSurface), in
+    // its coedge's parameter: read at the negated parameter when `sense` is
+    // false (the coedge's pcurve sense), as the exporter's contract has it.
+    QELIResult ConvertPCurve(const QELXIdentifier& pcurve, SURFACE* surface, PCURVE*& out, bool sense = true);
 
 private:
     // In the source's own frame and units.
