@@ -311,6 +311,129 @@ TEST_F(TopologyCases, TheDefaultGeometryImporterBuildsWhatTheCurveImportersBuild
         }
 }
 
+TEST_F(TopologyCases, TheDefaultGeometryImporterScalesEveryKindByTheDocumentsUnits)
+{
+    // A model of every surface kind (plane, cylinder, cone, sphere, torus,
+    // spline; a sphere also as a net) in one unit imported into a document
+    // of another, in every frame: vertices, curves and surfaces all scaled,
+    // so the checker finds nothing, and the area and volume are the curve
+    // importers' and the unscaled import's times the scale's square and cube.
+    qelx_test::OptionScope topology;
+    topology.on("/XVelm/ImportSingleFace2DShellAsTopology");
+    struct Units {
+        const char* what;
+        QELXUnit source, target;
+        double scale;
+    };
+    const Units units[] = {{"millimetres", QELX_UNIT_MILLIMETER, QELX_UNIT_MILLIMETER, 1.0},
+                           {"metres into millimetres", QELX_UNIT_METER, QELX_UNIT_MILLIMETER, 1000.0},
+                           {"inches into millimetres", QELX_UNIT_INCH, QELX_UNIT_MILLIMETER, 25.4},
+                           {"micrometres into millimetres", QELX_UNIT_MICROMETER, QELX_UNIT_MILLIMETER, 1e-3}};
+    TestModel sphereNet = TestModel::sphereFace(2.0);
+    sphereNet.reparametriseSurface(sphereNet.faces[0].surface, -1, 0, 1, 0);
+    const std::vector<std::pair<const char*, TestModel>> models{{"block", TestModel::block(2, 3, 4)},
+                                                                {"cylinder", TestModel::cylinder(1.5, 2.0)},
+                                                                {"cone", TestModel::coneWithApexLoop(1.0, 0.5)},
+                                                                {"sphere", TestModel::sphereFace(2.0)},
+                                                                {"sphere as a net", sphereNet},
+                                                                {"torus", TestModel::torusFace(3.0, 1.0)},
+                                                                {"spline", TestModel::nurbsSheet(5, 4, true)}};
+    struct Measured {
+        double area = 0.0, volume = 0.0;
+    };
+    const auto importOnce = [](TestModel model, const Units& u, const Frame& frame, bool defaultImporter) {
+        qelx_test::OptionScope options;
+        if (defaultImporter)
+            options.on("/XVelm/UseDefaultGeomImporter");
+        model.unit = u.source;
+        ImporterRun run(model, frame.morph);
+        run.target().SetUnit(u.target);
+        EXPECT_EQ(run.import(), QELI_OK);
+        Measured out;
+        const std::vector<BODY*> bodies = run.result();
+        EXPECT_EQ(bodies.size(), 1u);
+        for (BODY* b : bodies) {
+            EXPECT_EQ(findingsOf(b), std::vector<std::string>()) << (defaultImporter ? "default importer" : "");
+            double area = 0.0, accuracy = 0.0;
+            EXPECT_TRUE(api_ent_area(b, 1e-8, area, accuracy).ok());
+            out.area += area;
+            out.volume += model.faces.size() > 1 ? volumeOf(b) : 0.0;
+            if (defaultImporter) {
+                // Every vertex where the frame puts the scaled source's.
+                ENTITY_LIST vertices;
+                api_get_vertices(b, vertices);
+                for (int i = 0; i < vertices.count(); ++i) {
+                    const QELposition at = static_cast<VERTEX*>(vertices[i])->geometry()->coords();
+                    double nearest = INFINITY;
+                    for (const qelx_test::TestVertex& v : model.vertices) {
+                        const qelx_test::Vec3& p = model.points[v.point];
+                        const QELXPoint3D want =
+                            frame.morph.Apply(QELXPoint3D(p[0] * u.scale, p[1] * u.scale, p[2] * u.scale));
+                        nearest = std::min(nearest, (QELXPoint3D(at.x(), at.y(), at.z()) - want).Length());
+                    }
+                    EXPECT_LT(nearest, 1e-9 * std::max(1.0, u.scale));
+                }
+            }
+        }
+        return out;
+    };
+    for (const auto& [what, model] : models) {
+        const Measured plain = importOnce(model, units[0], frames()[0], true);
+        for (const Units& u : units)
+            for (const Frame& frame : frames()) {
+                SCOPED_TRACE(std::string(what) + ", " + u.what + ", " + frame.name);
+                const Measured ours = importOnce(model, u, frame, true);
+                const Measured theirs = importOnce(model, u, frame, false);
+                const double s2 = u.scale * u.scale, s3 = s2 * u.scale;
+                EXPECT_NEAR(ours.area, theirs.area, 1e-6 * std::max(s2, theirs.area));
+                EXPECT_NEAR(ours.area, plain.area * s2, 1e-6 * std::max(s2, plain.area * s2));
+                EXPECT_NEAR(ours.volume, theirs.volume, 1e-6 * std::max(s3, std::fabs(theirs.volume)));
+                EXPECT_NEAR(ours.volume, plain.volume * s3, 1e-6 * std::max(s3, std::fabs(plain.volume * s3)));
+            }
+    }
+}
+
+TEST_F(TopologyCases, AnApexLoopNamingNoVertexHasNoEdgeAndItsConeIsKeptOnEveryRoadInEveryFrame)
+{
+    // The cone's apex loop names a vertex the source does not have, or
+    // none: the loop gets no edge, and the cone's face is kept whole, clean
+    // and of the sound cone's area, on the topology road (with either
+    // geometry importer) and on the trim road (plain and repaired).
+    struct Road {
+        const char* what;
+        std::vector<const char*> switches;
+    };
+    const Road roads[] = {{"topology road", {"/XVelm/ImportSingleFace2DShellAsTopology"}},
+                          {"topology road, default geometry importer",
+                           {"/XVelm/ImportSingleFace2DShellAsTopology", "/XVelm/UseDefaultGeomImporter"}},
+                          {"trim road", {}},
+                          {"trim road, repaired", {"/XVelm/RepairTrim"}}};
+    for (const Road& road : roads)
+        for (const Frame& frame : frames())
+            for (int vertex : {99, -1, 1}) {
+                SCOPED_TRACE(std::string(road.what) + ", " + frame.name + ", apex vertex " + std::to_string(vertex));
+                qelx_test::OptionScope options;
+                for (const char* key : road.switches)
+                    options.on(key);
+                TestModel model = TestModel::coneWithApexLoop(1.0, 0.5);
+                ASSERT_EQ(model.loops[1].vertex, 1); // 1: as built, sound
+                model.loops[1].vertex = vertex;
+                qelx_test::EventRecorder events;
+                ImporterRun run(model, frame.morph);
+                EXPECT_EQ(run.import(), QELI_OK);
+                const std::vector<BODY*> bodies = run.result();
+                ASSERT_EQ(bodies.size(), 1u) << ::testing::PrintToString(events.names("Warning"));
+                EXPECT_EQ(countsOf(bodies[0]).faces, 1);
+                EXPECT_EQ(findingsOf(bodies[0]), std::vector<std::string>());
+                EXPECT_EQ(events.names("Warning"), std::vector<std::string>());
+                // The cone's side from its base circle of radius 1 to the
+                // apex 1 / tan(0.5) above: pi r l.
+                double area = 0.0, accuracy = 0.0;
+                ASSERT_TRUE(api_ent_area(bodies[0], 1e-8, area, accuracy).ok());
+                EXPECT_NEAR(area, M_PI * std::hypot(1.0, 1.0 / std::tan(0.5)), 1e-6);
+            }
+}
+
 class TrimRoadCases : public ImportTest {};
 
 namespace {
