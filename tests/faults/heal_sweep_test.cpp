@@ -313,3 +313,76 @@ TEST_F(ShellSeparation, ShellsSharingAVertexStayInOneBody)
         api_del_entity(body);
     }
 }
+
+namespace {
+
+class TolerizingWarning : public testkit::ConnectorTest, public ::testing::WithParamInterface<HealSweepCase> {
+protected:
+    void SetUp() override
+    {
+        ConnectorTest::SetUp();
+        on("HealBody");
+        if (*GetParam().member)
+            on(GetParam().member);
+    }
+};
+
+// Three boxes of a set, one in each frame: the set's bodies in order.
+void addFramedBoxes(Ve_CocoonTag& set)
+{
+    const std::vector<QELtransf> frames = testkit::heal_frames();
+    for (std::size_t i = 0; i < frames.size(); ++i)
+        set.appendBody(reinterpret_cast<Ve_BodyTag*>(
+            testkit::make_framed_box(frames[i], 1.0 + static_cast<double>(i), 2.0, 3.0)));
+}
+
+} // namespace
+
+// The tolerising of a body's edges that the kernel refuses for one edge is
+// said naming that body as every healing warning does ("body 2"), not by
+// its count of faces (the same for every box here), whichever recipe runs
+// it and whichever body of the set it falls on.
+TEST_P(TolerizingWarning, NamesTheBodyItFellShortOnByItsPlaceInTheSet)
+{
+    long sorts = 0;
+    {
+        Ve_CocoonTag set;
+        addFramedBoxes(set);
+        velm_test_reset();
+        velm_test_record_calls(true);
+        QELXVeRepairUtils::postProcessHeal(&set);
+        for (const std::string& name : velm_test_failable_calls())
+            sorts += name == "sort_coedges";
+        velm_test_reset();
+        deleteSet(set);
+    }
+    if (sorts == 0)
+        GTEST_SKIP() << "the recipe tolerises no edge of a sound box";
+    const long bodies = static_cast<long>(testkit::heal_frames().size());
+    ASSERT_EQ(sorts % bodies, 0) << sorts << " sorts over " << bodies << " alike boxes";
+    for (long b = 0; b < bodies; ++b) {
+        SCOPED_TRACE("body " + std::to_string(b + 1));
+        Ve_CocoonTag set;
+        addFramedBoxes(set);
+        velm_test_reset();
+        velm_test_fail_call("sort_coedges", b * (sorts / bodies) + 1, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+        qelx_test::EventRecorder events;
+        QELXVeRepairUtils::postProcessHeal(&set);
+        EXPECT_FALSE(velm_test_injection_pending());
+        velm_test_reset();
+        std::string said, named;
+        for (const std::string& w : events.names("Warning")) {
+            said += "\n  " + w;
+            if (w.rfind("Tolerizing the edges of ", 0) == 0)
+                named = w;
+        }
+        EXPECT_EQ(named.rfind("Tolerizing the edges of body " + std::to_string(b + 1) + " could not be done for 1 of its ", 0),
+                  0u)
+            << "warnings:" << said;
+        deleteSet(set);
+        set_global_error_info(nullptr);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Recipes, TolerizingWarning, ::testing::ValuesIn(kHealSweepCases),
+                         [](const ::testing::TestParamInfo<HealSweepCase>& info) { return info.param.name; });

@@ -2,7 +2,9 @@
 #include "support/repair_sweep.hxx"
 
 #include <algorithm>
+#include <cstdint>
 #include <map>
+#include <random>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -44,6 +46,25 @@ std::vector<long> sampled_failures(long count, long runs, const std::vector<std:
   for (std::size_t i = 0; i < names.size(); ++i)
     if (++met[names[i]] <= 1) picked.insert(static_cast<long>(i) + 1);
   return {picked.begin(), picked.end()};
+}
+
+unsigned long sweep_seed() {
+  const char* seed = std::getenv("XVELM_SWEEP_SEED");
+  return seed ? std::strtoul(seed, nullptr, 10) : 1UL;
+}
+
+std::vector<long> seeded_failures(long count, long runs, const std::string& salt) {
+  std::vector<long> all;
+  for (long n = 1; n <= count; ++n) all.push_back(n);
+  if (runs >= count) return all;
+  std::seed_seq seq(salt.begin(), salt.end());
+  std::vector<std::uint32_t> words(1);
+  seq.generate(words.begin(), words.end());
+  std::mt19937 draw(static_cast<std::uint32_t>(words[0] ^ sweep_seed()));
+  std::shuffle(all.begin(), all.end(), draw);
+  all.resize(static_cast<std::size_t>(std::max(0L, runs)));
+  std::sort(all.begin(), all.end());
+  return all;
 }
 
 void report_sweep(const char* what, long failed, long reached) {

@@ -27,6 +27,13 @@ bool in_sweep_shard(long position);
 // the first call of each name, so that every kind of call fails once at
 // least. Every one of them when `runs` is at least `count`.
 std::vector<long> sampled_failures(long count, long runs, const std::vector<std::string>& names = {});
+// `runs` distinct calls or allocations of `count` (numbered from 1), drawn
+// at random from a seed made of `salt` and XVELM_SWEEP_SEED (1 when not set),
+// so that an ordinary test run samples a long sweep and repeats its draw;
+// ascending. All of them when `runs` is at least `count`.
+std::vector<long> seeded_failures(long count, long runs, const std::string& salt);
+// The seed seeded_failures adds to its salt.
+unsigned long sweep_seed();
 // Prints what a sweep covered: `failed` of the first `reached` calls or
 // allocations failed in turn.
 void report_sweep(const char* what, long failed, long reached);

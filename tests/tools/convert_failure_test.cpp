@@ -467,7 +467,7 @@ TEST_F(ConvertSweep, ATolerizingStepThatFailsIsToldNamingTheBody)
 {
     const SweepScratch dir;
     const std::string in = mirroredCylinderIges(dir), out = dir / "out.step";
-    const std::string told = "Tolerizing the edges of a body of ";
+    const std::string told = "Tolerizing the edges of body 1 could not be done";
     startRun();
     const ConvertRun clean = convert_run::runConvert(in, out, nullptr);
     ASSERT_EQ(clean.status, 0) << clean.err;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "heal/heal_internal.hxx"
+#include "heal/step_watch.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_events.hxx"
@@ -209,11 +210,11 @@ void tolerizeFaces(Ve_BodyTag* self);
 // run makes a tolerant one: that is said, with the body and the step, never
 // left to look like a clean result. `failed` edges of `edges`, `kept` the
 // first kernel error that was thrown (0 when every refusal was passed over).
-void warnTolerizingFellShort(Ve_BodyTag* body, int failed, int edges, int kept)
+void warnTolerizingFellShort(int failed, int edges, int kept)
 {
     const char* why = kept ? message_module::find_message(kept) : nullptr;
-    const std::string text = "Tolerizing the edges of a body of " + std::to_string(body->getFaces().Count()) +
-                             " faces could not be done for " + std::to_string(failed) + " of its " +
+    const std::string text = "Tolerizing the edges of " + ve_heal::StepWatch::runningBody("a body") +
+                             " could not be done for " + std::to_string(failed) + " of its " +
                              std::to_string(edges) + " edges (the kernel refused sorting their coedges or " +
                              "making them tolerant" + (why ? std::string(": ") + why : std::string()) +
                              "); they are left as they came";
@@ -280,7 +281,7 @@ void tolerizeFaces(Ve_BodyTag* self)
             }
         }
         if (failed > 0)
-            warnTolerizingFellShort(self, failed, edges.Count(), firstError);
+            warnTolerizingFellShort(failed, edges.Count(), firstError);
     }
     const QELXDynamicArray<Ve_VertexTag*> vertices = self->getVertices();
     for (int i = 0; i < vertices.Count(); ++i) {

@@ -1,6 +1,7 @@
 // The ProE, V4, V5 and Ideas recipes: repair, double-sided open shells, and
 // bodies whose shells or lumps touch split into one body per piece.
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "heal/repair_utils_internal.hxx"
@@ -26,13 +27,15 @@ void dropMadeAfterCad(QELXDynamicArray<Ve_BodyTag*>& list, int count)
 }
 
 // The body's further connected pieces, in the kernel's order; none when the
-// separation fails (the body stays whole).
-QELXDynamicArray<Ve_BodyTag*> recipeSeparatedPieces(Ve_BodyTag* body)
+// separation fails (the body stays whole, and a warning names it).
+QELXDynamicArray<Ve_BodyTag*> recipeSeparatedPieces(Ve_BodyTag* body, const std::string& label)
 {
     QELXDynamicArray<Ve_BodyTag*> pieces;
     int count = 0;
     BODY** made = nullptr;
     const outcome separated = api_separate_body(kernelOf(body), count, made);
+    if (!separated.ok())
+        warnStepSkipped(separated, "api_separate_body", label);
     if (separated.ok() && made)
         for (int k = 1; k < count; ++k)
             pieces.Add(viewOf(made[k]));
@@ -79,7 +82,7 @@ void QELXVeRepairUtils::separationWalk(Ve_CocoonTag* set, bool v4)
             if (!healed)
                 dropMadeAfterCad(walk, before);
             if (!body->isVertexBody()) {
-                const QELXDynamicArray<Ve_BodyTag*> pieces = recipeSeparatedPieces(body);
+                const QELXDynamicArray<Ve_BodyTag*> pieces = recipeSeparatedPieces(body, bodyLabel(n + 1));
                 for (Ve_BodyTag* piece : pieces) {
                     walk.InsertAt(++p, piece);
                     ++n;
@@ -136,11 +139,16 @@ void QELXVeRepairUtils::postProcessRepairV4(Ve_BodyTag* body, QELXDynamicArray<V
         }
         watch.step("removeCoedgeTolErrors", [&] { util.removeCoedgeTolErrors(); });
     });
-    // Bodies the loop repair built inside a bracket that failed are gone again.
-    if (repaired.ok())
+    // Bodies the loop repair built inside a bracket that failed are gone
+    // again, with the rest of the sequence; said, naming the step it stopped.
+    if (repaired.ok()) {
         newBodies = built;
-    else
+    } else {
+        std::string stopped = ve_heal::StepWatch::takeFailedStep();
+        stopped = stopped.rfind("step ", 0) == 0 ? stopped.substr(5, stopped.find(" on ") - 5) : "V4 repair";
+        warnStepSkipped(repaired, (stopped + " (and the V4 sequence with it)").c_str(), label);
         ve_heal::StepWatch(body, label).step("doStandardRepair", [&] { body->doStandardRepair(); });
+    }
 }
 
 void QELXVeRepairUtils::postProcessRepairV5(Ve_CocoonTag* set)

@@ -98,10 +98,7 @@ void warnHealingStopped(const outcome& failure, const std::string& where)
 void warnStepSkipped(const outcome& failure, const char* step, const std::string& body)
 {
     const char* why = message_module::find_message(failure.error_number());
-    const std::string text = "Healing step " + std::string(step) + " on " + (body.empty() ? "a body" : body) +
-                             " could not be done (" + (why ? why : "kernel error") +
-                             "): the step was undone and the body's healing went on";
-    QELXWarningEvent::Fire(text.c_str());
+    QELXWarningEvent::Fire(ve_heal::skippedStepText(body, step, why ? why : "kernel error").c_str());
 }
 
 void removeFacesWithoutSurface(Ve_BodyTag* body, bool alsoWithoutArea)

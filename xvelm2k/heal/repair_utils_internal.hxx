@@ -54,16 +54,14 @@ void warnHealingStopped(const outcome& failure, const std::string& where);
 // taken back and the body's healing went on.
 void warnStepSkipped(const outcome& failure, const char* step, const std::string& body);
 
-// A watched step whose kernel error ends that step only: taken back, said in
-// a warning naming the step and the body, and the recipe goes on.
+// A watched step whose kernel error ends that step only: caught inside the
+// step, it is a failure the watch sees the step pass over, so the step is
+// taken back and said in a warning naming the step and the body, and the
+// recipe goes on.
 template <class F>
-void confinedStep(ve_heal::StepWatch& watch, const std::string& body, const char* name, F&& work)
+void confinedStep(ve_heal::StepWatch& watch, const std::string&, const char* name, F&& work)
 {
-    watch.step(name, [&] {
-        const outcome r = velmInnerCall(std::forward<F>(work));
-        if (!r.ok())
-            warnStepSkipped(r, name, body);
-    });
+    watch.step(name, [&] { velmInnerCall(std::forward<F>(work)); });
 }
 
 // The body is healed as one unit: a kernel error raised by a step that does

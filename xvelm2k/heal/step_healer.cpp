@@ -323,8 +323,8 @@ void QELXStepVelmHealer::makeVertTolIfReqd(ENTITY* entity, bool fixCurveGaps)
     for (EDGE* edge : listed<EDGE>(edges)) {
         if (edge->is_lost())
             continue;
-        double t0 = 0.0, t1 = 0.0;
-        sg_get_params(edge, t0, t1);
+        // An edge without a curve (a point's body) has no range to ask for:
+        // its vertex is where it is.
         if (edge->geometry() && edge->geometry()->has_equation()) {
             const curve& c = edge->geometry()->equation();
             for (VERTEX* v : {edge->end(), edge->start()}) {

@@ -14,13 +14,16 @@ void QELXVeRepairUtils::PostProcessRepairStep(Ve_CocoonTag* set)
     const QELXDynamicArray<Ve_BodyTag*> bodies = set->getBodies();
     for (int i = 0; i < bodies.Count(); ++i) {
         QELXDynamicArray<Ve_BodyTag*> replacements;
-        // A kernel error stops this body only. What the healer had handed
-        // back stands for it; with nothing handed back the body itself
-        // does (the healer deletes a body only once its pieces are listed).
+        // A kernel error that no step of the healer confines to itself
+        // undoes this body's healing (the bodies made on the way go with
+        // it) and is said naming the body and the step; the body then
+        // stands for itself.
         int handled = 0;
-        velmGuard([&] {
-            handled = QELXStepVelmHealer::xstep_heal_body(bodies[i], replacements, true, ve_recipes::bodyLabel(i + 1));
-        });
+        if (!ve_recipes::healOneBody([&] {
+                handled =
+                    QELXStepVelmHealer::xstep_heal_body(bodies[i], replacements, true, ve_recipes::bodyLabel(i + 1));
+            }))
+            replacements.Clear();
         if (handled == 0 || replacements.Count() == 0)
             replacements.Add(bodies[i]);
         for (int k = 0; k < replacements.Count(); ++k)

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "qelx/qelx_events.hxx"
+#include "velm/api.hxx"
 #include "velm/bb.hxx"
 #include "velm/errors.hxx"
 #include "velm/insanity.hxx"
@@ -345,6 +346,12 @@ std::string undoneStepText(const std::string& body, const char* step, const std:
     return "Healing step " + std::string(step) + " made " + body + " worse (" + what + "): the step was undone";
 }
 
+std::string skippedStepText(const std::string& body, const char* step, const std::string& why)
+{
+    return "Healing step " + std::string(step) + " on " + (body.empty() ? std::string("a body") : body) +
+           " could not be done (" + why + "): the step was undone and the body's healing went on";
+}
+
 StepWatch::StepWatch(Ve_BodyTag* body, std::string label)
     : StepWatch(reinterpret_cast<BODY*>(body), std::move(label))
 {
@@ -571,6 +578,40 @@ void StepWatch::failed(const char* step)
 std::string StepWatch::takeFailedStep()
 {
     return std::exchange(failedStep(), std::string());
+}
+
+namespace {
+long& failuresSaid()
+{
+    static long said = 0;
+    return said;
+}
+} // namespace
+
+long StepWatch::failuresMet()
+{
+    return velm_failed_api_calls() + caughtKernelErrors() - failuresSaid();
+}
+
+void StepWatch::failuresTold(long met)
+{
+    failuresSaid() += failuresMet() - met;
+}
+
+void StepWatch::skipped(const char* step)
+{
+    QELXWarningEvent::Fire(skippedStepText(label(), step, "a kernel failure met and passed over inside it").c_str());
+}
+
+std::vector<const StepWatch*>& StepWatch::running()
+{
+    static std::vector<const StepWatch*> watches;
+    return watches;
+}
+
+std::string StepWatch::runningBody(const std::string& fallback)
+{
+    return running().empty() ? fallback : running().back()->label();
 }
 
 } // namespace ve_heal

@@ -96,6 +96,9 @@ XVELM2KA_API std::string worseThan(const BodyState& before, const BodyState& aft
 XVELM2KA_API std::string worseShape(const ShapeChange& change, double size, bool solid);
 // The warning a step that was taken back gives.
 XVELM2KA_API std::string undoneStepText(const std::string& body, const char* step, const std::string& what);
+// The warning of a step a kernel failure (`why`) stopped and that was taken
+// back while the body's healing went on.
+XVELM2KA_API std::string skippedStepText(const std::string& body, const char* step, const std::string& why);
 
 class XVELM2KA_API StepWatch {
 public:
@@ -104,7 +107,9 @@ public:
     StepWatch(const StepWatch&) = delete;
     StepWatch& operator=(const StepWatch&) = delete;
 
-    // Runs the step; false when it made the body worse and was taken back.
+    // Runs the step; false when it made the body worse, or went on past a
+    // kernel failure it caught (a call refused, an error a guard kept), and
+    // was taken back.
     template <class F>
     bool step(const char* name, F&& work)
     {
@@ -112,12 +117,26 @@ public:
             return (work(), true);
         baseline();
         std::string what;
+        const Running running(this);
+        long met = 0;
+        bool passedOver = false;
         const outcome r = velmInnerCall([&] {
+            met = failuresMet();
             work();
+            if (failuresMet() != met) {
+                passedOver = true;
+                sys_error(qelvelm_api_errmod.message_code(VELM_API_FAILED));
+            }
             if (stepDouble())
                 stepDouble()(m_body, name);
             judge(what, name);
         });
+        // What the step met is said here, or by the caller when it passes on.
+        failuresTold(met);
+        if (passedOver) {
+            skipped(name);
+            return false;
+        }
         if (!what.empty()) {
             undone(name, what);
             return false;
@@ -134,12 +153,30 @@ public:
     // it ends can say where.
     static std::string takeFailedStep();
 
+    // How warnings name the body the innermost running step is on ("body 3"),
+    // for work deep inside a step that has something to say of its body;
+    // `fallback` outside any watched step.
+    static std::string runningBody(const std::string& fallback);
+
     // Tests: work done inside every watched step after the step's own, on its
     // body (harm to see taken back, or a harmless change to see kept); an
     // empty function ends it.
     static void setStepDouble(std::function<void(BODY*, const char* step)> work) { stepDouble() = std::move(work); }
 
 private:
+    // Kernel failures caught or refused so far and not yet said by a step.
+    static long failuresMet();
+    // Those met since `met` are said.
+    static void failuresTold(long met);
+    void skipped(const char* step);
+    // The watch of a running step, innermost last.
+    static std::vector<const StepWatch*>& running();
+    struct Running {
+        explicit Running(const StepWatch* watch) { running().push_back(watch); }
+        ~Running() { running().pop_back(); }
+        Running(const Running&) = delete;
+        Running& operator=(const Running&) = delete;
+    };
     static std::function<void(BODY*, const char*)>& stepDouble();
     void baseline();
     // Inside the step's frame: `what` stays empty when the step is kept;

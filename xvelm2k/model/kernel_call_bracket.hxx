@@ -18,6 +18,7 @@
 #include "qelx/qelx_result.hxx"
 #include "velm/bb.hxx"
 #include "velm/errors.hxx"
+#include "xvelm2k/export.hxx"
 
 // The kept error of one bracket or guard; holds one reference to its record.
 class KernelErrorHolder {
@@ -81,6 +82,11 @@ private:
     int m_savedLogging;
 };
 
+// How many kernel errors the brackets and guards below have caught in this
+// process: work that may go on past a caught error (a step of the healing)
+// compares it before and after to know that it fell short.
+XVELM2KA_API long& caughtKernelErrors();
+
 namespace xvelm_detail {
 
 // Raises an interrupt that arrived during the work as a kernel error in the caller.
@@ -115,6 +121,7 @@ outcome runBracket(F&& body)
                     update_from_bb();
             }
         } catch (const velm_exception& e) {
+            ++caughtKernelErrors();
             holder.take(e);
             if (holder.number() != 0)
                 result = outcome(holder.number(), holder.record());
@@ -182,6 +189,7 @@ int velmGuard(F&& block)
         try {
             block();
         } catch (const velm_exception& e) {
+            ++caughtKernelErrors();
             holder.take(e);
         } catch (const QELXAbortException&) {
             throw QELXAbortException();

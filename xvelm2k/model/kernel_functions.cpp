@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "model/kernel_call_bracket.hxx"
 #include "model/memory_init.hxx"
 #include "model/result_mapping.hxx"
 #include "qelx/qelx_document.hxx"
@@ -13,6 +14,12 @@
 #include "velm/topology_api.hxx"
 
 QELXVelmProductDataCallback QELXVelmProductDataCallback_fct = nullptr;
+
+long& caughtKernelErrors()
+{
+    static long caught = 0;
+    return caught;
+}
 
 namespace {
 
