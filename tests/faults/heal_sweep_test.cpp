@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "heal/repair_utils.hxx"
+#include "heal/step_watch.hxx"
 #include "model/body_set.hxx"
+#include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
 #include "support/connector_test.hxx"
@@ -386,3 +388,50 @@ TEST_P(TolerizingWarning, NamesTheBodyItFellShortOnByItsPlaceInTheSet)
 
 INSTANTIATE_TEST_SUITE_P(Recipes, TolerizingWarning, ::testing::ValuesIn(kHealSweepCases),
                          [](const ::testing::TestParamInfo<HealSweepCase>& info) { return info.param.name; });
+
+namespace {
+
+class PassedOverFailure : public testkit::ConnectorTest {};
+
+} // namespace
+
+// A watched step that goes on past a kernel failure (a call refused, an
+// error a guard kept) is taken back whole and said, naming the body and the
+// step, however harmless what it did before; the same step meeting none is
+// kept and says nothing. Each kind in every frame.
+TEST_F(PassedOverFailure, UndoesTheStepAndSaysSoNamingBodyAndStep)
+{
+    enum class Met { nothing, refusedCall, guardedError };
+    for (const QELtransf& frame : testkit::heal_frames())
+        for (Met met : {Met::nothing, Met::refusedCall, Met::guardedError}) {
+            SCOPED_TRACE(static_cast<int>(met));
+            BODY* body = testkit::make_framed_box(frame, 1.0, 2.0, 3.0);
+            const std::string asBuilt = testkit::body_text(body);
+            qelx_test::EventRecorder events;
+            ve_heal::StepWatch watch(body, "body 2");
+            const bool kept = watch.step("tolerantCorner", [&] {
+                TVERTEX* made = nullptr;
+                ASSERT_TRUE(api_replace_vertex_with_tvertex(body->lump()->shell()->face()->loop()->start()->start(), made).ok());
+                if (met == Met::refusedCall) {
+                    ENTITY_LIST none;
+                    EXPECT_FALSE(api_get_edges(nullptr, none).ok());
+                }
+                if (met == Met::guardedError) {
+                    EXPECT_NE(velmGuard([] { sys_error(qelvelm_api_errmod.message_code(VELM_API_FAILED)); }), 0);
+                }
+            });
+            const std::vector<std::string> said = events.names("Warning");
+            EXPECT_EQ(kept, met == Met::nothing);
+            EXPECT_EQ(testkit::body_text(body) == asBuilt, met != Met::nothing);
+            EXPECT_EQ(testkit::model_problems(body), "");
+            if (met == Met::nothing) {
+                EXPECT_TRUE(said.empty()) << said.front();
+            } else {
+                ASSERT_EQ(said.size(), 1u);
+                EXPECT_EQ(said[0].rfind("Healing step tolerantCorner on body 2 could not be done (", 0), 0u) << said[0];
+                EXPECT_NE(said[0].find("the step was undone and the body's healing went on"), std::string::npos) << said[0];
+            }
+            api_del_entity(body);
+            set_global_error_info(nullptr);
+        }
+}
