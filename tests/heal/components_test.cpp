@@ -274,3 +274,26 @@ TEST_F(Components, APointThatCannotBeGroupedKeepsItsBody)
     deleteAll(members);
     api_del_entity(second);
 }
+
+// A named wire body whose first edge runs between two vertices is no point,
+// though another of its wires is a lone point edge: it keeps its body and no
+// group is made of it.
+TEST_F(Components, ANamedWireWhoseFirstEdgeIsOpenIsNoPoint)
+{
+    BODY* wire = testkit::make_wire_body(1, false);
+    BODY* point = testkit::make_vertex_body(QELposition(5.0, 1.0, 2.0));
+    WIRE* lone = point->wire();
+    point->set_wire(nullptr);
+    lone->set_body(wire);
+    wire->wire()->set_next(lone);
+    api_del_entity(point);
+    ASSERT_TRUE(reinterpret_cast<Ve_BodyTag*>(wire)->isVertexBody());
+    api_add_generic_named_attribute(wire, "PSET", "A");
+    ENTITY_LIST list;
+    list.add(wire);
+    QELXVeRepairUtils::groupPSET(list);
+    ASSERT_EQ(list.count(), 1);
+    EXPECT_EQ(list[0], wire);
+    EXPECT_EQ(testkit::model_problems(wire), "");
+    api_del_entity(wire);
+}

@@ -143,7 +143,9 @@ void transferTCoedgeToSpline(COEDGE* coedge, const QELpar_transf& transform, con
                 c->negate();
             edge->set_geometry(make_curve(*c), 1, 1);
         }
-        const QELinterval onEdge = coedge->sense() == edge->sense() ? own : -own;
+        // The coedge's own range runs its way: the edge's runs the edge's, which is the
+        // coedge's when the coedge is forward on it, whatever the edge's own sense.
+        const QELinterval onEdge = coedge->sense() == FORWARD ? own : -own;
         edge->set_param_range(&onEdge);
         coedge->set_geometry(nullptr);
         if (sg_add_pcurve_to_coedge(coedge, 0, 0, 0) && coedge->geometry())
