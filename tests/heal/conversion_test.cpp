@@ -568,3 +568,63 @@ TEST_F(Conversion, TheRationalRefitLeavesSplinesOfUnitWeightsAlone)
         api_del_entity(b);
     }
 }
+
+// A disk of the plane z = 0 cut by a chord only a little short of its whole
+// circle: its arc stops less than a thousandth of the period short of the
+// circle's, yet it is an arc, and the scaled-box conversion limits its curve
+// to the arc the edge uses, as any other; the sheet stays sound.
+TEST_F(Conversion, AnArcAlmostItsWholeCircleIsLimitedToItsArc)
+{
+    on("ScaleBndBoxCnvrtToSpline");
+    on("SplineAsRational");
+    for (const double gap : {5e-4, 0.5}) {
+        SCOPED_TRACE("short by " + std::to_string(gap));
+        const ellipse circle(QELposition(), QELunit_vector(0.0, 0.0, 1.0), QELvector(5.0, 0.0, 0.0), 1.0);
+        const QELinterval along(-testkit::kPi + 0.5 * gap, testkit::kPi - 0.5 * gap);
+        auto* a = new VERTEX(new APOINT(circle.eval_position(along.start_pt())));
+        auto* z = new VERTEX(new APOINT(circle.eval_position(along.end_pt())));
+        EDGE* arc = new EDGE(a, z, new ELLIPSE(circle), FORWARD, EDGE_cvty_unknown, &along);
+        const QELposition from = z->geometry()->coords(), to = a->geometry()->coords();
+        const QELinterval chordRange(0.0, distance(from, to));
+        EDGE* chord = new EDGE(z, a, new STRAIGHT(straight(from, QELunit_vector(to - from))), FORWARD, EDGE_cvty_unknown,
+                               &chordRange);
+        a->add_edge(arc);
+        a->add_edge(chord);
+        z->add_edge(arc);
+        z->add_edge(chord);
+        auto* c1 = new COEDGE(arc, FORWARD, nullptr, nullptr);
+        auto* c2 = new COEDGE(chord, FORWARD, nullptr, nullptr);
+        c1->set_next(c2);
+        c2->set_previous(c1);
+        c2->set_next(c1);
+        c1->set_previous(c2);
+        auto* face = new FACE(new LOOP(c1, nullptr), nullptr, new PLANE(plane(QELposition(), QELunit_vector(0.0, 0.0, 1.0))),
+                              FORWARD);
+        BODY* b = new BODY(new LUMP(new SHELL(face, nullptr), nullptr));
+        sg_add_pcurves_to_entity(b);
+        ASSERT_EQ(testkit::check_findings(b), "");
+        const double area = testkit::body_area(b);
+        convTag(b)->bspline(false, false);
+        EXPECT_EQ(testkit::check_findings(b), "");
+        EXPECT_NEAR(testkit::body_area(b), area, 1e-4 * area);
+        int arcs = 0;
+        for (EDGE* e : edgesOf(b)) {
+            const curve& c = e->geometry()->equation();
+            if (c.type() != 2)
+                continue;
+            ++arcs;
+            EXPECT_FALSE(c.periodic());
+            EXPECT_NEAR(c.param_range().start_pt(), along.start_pt(), 1e-9);
+            EXPECT_NEAR(c.param_range().end_pt(), along.end_pt(), 1e-9);
+        }
+        EXPECT_EQ(arcs, 1);
+        ENTITY_LIST coedges;
+        api_get_coedges(b, coedges);
+        for (int i = 0; i < coedges.count(); ++i) {
+            auto* co = static_cast<COEDGE*>(coedges[i]);
+            ASSERT_NE(co->geometry(), nullptr);
+            EXPECT_LT(pcurveEndsOffVertices(co), 1e-5);
+        }
+        api_del_entity(b);
+    }
+}

@@ -18,6 +18,8 @@
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
+#include "support/query_builders.hxx"
+#include "support/repair_builders.hxx"
 #include "support/repair_sweep.hxx"
 #include "velm/build.hxx"
 #include "velm/errors.hxx"
@@ -425,4 +427,38 @@ TEST_F(Recipes, UgKeepsVertexBodiesWithTheirEvents)
     EXPECT_EQ(recipeRepairNumbers(events), (std::vector<int>{1, 2}));
     EXPECT_EQ(recipeCheckedBodies(*set), (std::vector<BODY*>{point, box}));
     deleteRecipeBodies({point, box});
+}
+
+// The Ps recipe turns a plane face whose one loop bounds it from the wrong
+// side; a face of several loops whose area comes out negative because its
+// loops disagree (here a square run backwards beside one run forwards) says
+// nothing by that sign about its side, and keeps its sense and its area.
+TEST_F(Recipes, PsTurnsOnlyFacesOfOneLoopByTheirArea)
+{
+    on("HealBody");
+    on("HealBodyPostProcessPs");
+    const std::vector<QELpar_pos> backwards = {{0, 0}, {0, 4}, {4, 4}, {4, 0}};
+    const struct {
+        const char* name;
+        std::vector<std::vector<QELpar_pos>> more;
+        double area;
+    } cases[] = {
+        {"one loop run backwards", {}, 16.0},
+        {"a loop run backwards beside one run forwards", {{{6, 0}, {7, 0}, {7, 1}, {6, 1}}}, -15.0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        BODY* b = testkit::make_polygon_sheet(backwards, c.more);
+        ASSERT_NEAR(testkit::body_area(b), c.more.empty() ? -16.0 : -15.0, 1e-9);
+        Ve_CocoonTagHandle set(recipeSetOf({b}));
+        QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+        const std::vector<BODY*> healed = recipeLiveBodies(*set);
+        ASSERT_EQ(healed.size(), 1u);
+        EXPECT_EQ(testkit::count_faces(healed[0]), 1);
+        EXPECT_NEAR(testkit::body_area(healed[0]), c.area, 1e-9);
+        if (!c.more.empty()) {
+            EXPECT_EQ(testkit::faces_of(healed[0]).front()->sense(), FORWARD);
+        }
+        deleteRecipeBodies(healed);
+    }
 }
