@@ -284,3 +284,50 @@ TEST(RecipeSamples, EveryRecipeWritesAModelWhoseVerticesWereMovedOffAndKeepsItsM
     if (judged == 0)
         GTEST_SKIP() << "no sample models under " << cad_samples::SampleFolder;
 }
+
+// Solids handed over as loose faces, each in a shell of its own as unsewn
+// writers give them (the faces of two solids that touch among them), in
+// every frame: the reader sews each solid closed again and apart from the
+// other, and every recipe keeps them, each whole. CI takes the model of two
+// touching solids and one recipe; XVELM_RECIPE_SAMPLES=1 every recipe over
+// more models.
+TEST(RecipeSamples, SolidsHandedOverAsLooseFacesComeBackWholeAndApartInEveryFrame)
+{
+    const fs::path dir = convertScratch();
+    const bool all = std::getenv("XVELM_RECIPE_SAMPLES") != nullptr;
+    std::vector<std::string> names = {"occ/MODERN_Refrigerator_1.brep"};
+    std::vector<const char*> recipes = {"standard"};
+    if (all) {
+        names.insert(names.end(), {"occ/wedge_ok.brep", "occ/mal_ecrou.brep", "occ/MODERN_MVCooker_1.brep"});
+        recipes.assign(std::begin(kRecipes), std::end(kRecipes));
+    }
+    int judged = 0;
+    for (const std::string& name : names) {
+        const fs::path model = fs::path(cad_samples::SampleFolder) / name;
+        if (!fs::exists(model))
+            continue;
+        const TopoDS_Shape shape = cad_samples::peerRead(model.string());
+        ASSERT_FALSE(shape.IsNull()) << name;
+        for (const char* frame : occ_shapes::Frames) {
+            const TopoDS_Shape placed = occ_shapes::placed(shape, frame, cad_damage::sizeOf(shape));
+            const cad_samples::Measures ref = cad_samples::measure(placed);
+            const fs::path loose = dir / "loose.step";
+            ASSERT_TRUE(writeStepFile(cad_damage::looseFaces(placed), loose));
+            for (const char* recipe : recipes) {
+                SCOPED_TRACE(name + " in the " + frame + " frame, recipe " + recipe);
+                const fs::path out = dir / "sewn.brep";
+                const ConvertRun run = runConvert(loose.string(), out.string(), recipe);
+                ASSERT_EQ(run.status, 0) << run.err;
+                const cad_samples::Measures m = measuredAndRemoved(out);
+                EXPECT_TRUE(m.valid);
+                EXPECT_EQ(m.solids, ref.solids);
+                EXPECT_EQ(m.faces, ref.faces);
+                expectSameMeasures(m, ref);
+                ++judged;
+            }
+        }
+    }
+    fs::remove_all(dir);
+    if (judged == 0)
+        GTEST_SKIP() << "no sample models under " << cad_samples::SampleFolder;
+}

@@ -57,6 +57,18 @@ double extentOf(const std::vector<TopoDS_Shape>& shapes)
 
 int freeEdgesOf(const BRepBuilderAPI_Sewing& sewing) { return sewing.NbFreeEdges(); }
 
+// What a sewing made of a face it was handed, alone or in a shell (a face of
+// a shell is known to the sewing only as a part of that shell); null when
+// the sewing never had it.
+TopoDS_Shape sewnFace(const BRepBuilderAPI_Sewing& sewing, const TopoDS_Shape& face)
+{
+    if (sewing.IsModified(face))
+        return sewing.Modified(face);
+    if (sewing.IsModifiedSubShape(face))
+        return sewing.ModifiedSubShape(face);
+    return TopoDS_Shape();
+}
+
 // The items sewn at tolerances growing from the first up to `last`: the
 // valid sewing with fewest free edges (none when no sewing is valid).
 std::unique_ptr<BRepBuilderAPI_Sewing> sewnAtBest(const std::vector<TopoDS_Shape>& items, double last)
@@ -244,7 +256,8 @@ void LooseFacesSewn::sewApart(std::unique_ptr<BRepBuilderAPI_Sewing> sewing, con
             groupOf[static_cast<std::size_t>(i)] = static_cast<int>(g);
     std::vector<std::vector<TopoDS_Shape>> parts(groups.size());
     for (const TopoDS_Shape& face : faces) {
-        const int at = sewnFaces.FindIndex(sewing->IsModified(face) ? sewing->Modified(face) : face);
+        const TopoDS_Shape now = sewnFace(*sewing, face);
+        const int at = sewnFaces.FindIndex(now.IsNull() ? face : now);
         if (at == 0)
             m_alone.push_back(face);
         else
@@ -345,8 +358,8 @@ TopoDS_Shape looseFacesSewn(const TopoDS_Shape& shape) { return LooseFacesSewn(s
 TopoDS_Shape LooseFacesSewn::sewnFaceOf(const TopoDS_Shape& face) const
 {
     for (const auto& sewing : m_sewings)
-        if (sewing->IsModified(face))
-            return sewing->Modified(face);
+        if (const TopoDS_Shape now = sewnFace(*sewing, face); !now.IsNull())
+            return now;
     return face;
 }
 
