@@ -136,70 +136,77 @@ def main():
     # table[recipe][damage] = Counter of outcomes; found = the faults, listed
     table = {r: collections.defaultdict(collections.Counter) for r in recipes}
     found = []
-    for model in models:
-        name = os.path.splitext(os.path.basename(model))[0]
-        kind = os.path.splitext(model)[1][1:].lower()
-        folder = os.path.join(work, name + "-" + kind)
-        os.makedirs(folder, exist_ok=True)
-        damaged = os.path.getsize(model) <= args.max_bytes and damages != ["clean"]
-        code, out, _ = damage_judge.run([peer, "damage" if damaged else "place", model]
-                                        + ([folder] if damaged else ["identity", "-"]), args.timeout * 4)
-        lines = [damage_judge.json.loads(l) for l in out.splitlines() if l.startswith("{")]
-        if code != 0 or not lines:
-            print("%s: the peer could not read it (%s)" % (name, code))
-            continue
-        ref = lines[0]["original"]["measures"] if damaged else lines[0].get("measures", lines[0])
-        cases = []
-        if "clean" in damages:
-            cases.append(("clean", "identity", model))
-        if damaged:
-            for c in lines[1:]:
-                if c["damage"] in damages and c["damage"] != "clean" and c["frame"] in frames and c.get("step"):
-                    cases.append((c["damage"], c["frame"], c["case"] + ".step"))
-        # Open CASCADE's own reading of each damaged file.
-        # The undamaged model as the peer wrote it: what the file format
-        # itself carries of it (a writer may lose what the model held).
-        given = {}
-        carried = {}
-        for frame in frames:
-            written = os.path.join(folder, "clean-%s.step" % frame)
-            if damaged and os.path.exists(written):
-                code, judged, _ = damage_judge.run([peer, "judge", written], args.timeout)
-                carried[frame] = (damage_judge.last_json(judged) or {}).get("measures") if code == 0 else None
-        for (d, f, src) in cases:
-            if d != "clean":
-                code, judged, _ = damage_judge.run([peer, "judge", src], args.timeout)
-                given[src] = [(damage_judge.last_json(judged) or {}).get("measures") if code == 0 else None,
-                              carried.get(f)]
-        jobs = [(d, f, src, r) for (d, f, src) in cases for r in recipes]
-        with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
-            results = list(pool.map(
-                lambda j: convert(xvelm, peer, j[2],
-                                  os.path.join(folder, "%s-%s-%s.step" % (j[0], j[1], j[3])), j[3], args.timeout),
-                jobs))
-        print("== %s.%s (%d bytes): %d solids, %d faces, volume %.6g, area %.6g"
-              % (name, kind, os.path.getsize(model), ref["solids"], ref["faces"], ref["volume"], ref["area"]))
-        for (d, f, src, r), res in zip(jobs, results):
-            kinds, exact = faults(ref, res, given.get(src))
-            cell = table[r][d]
-            cell["runs"] += 1
-            cell["exact"] += 1 if exact else 0
-            for k in kinds:
-                cell[k.split("(")[0]] += 1
-                if k == "measure(warned)":
-                    cell["warned"] += 1
-            if [k for k in kinds if k not in ("measure(warned)", "as-given", "solids-joined")]:
-                m = res["measures"]
-                what = ",".join(kinds)
-                if m and m.get("read"):
-                    what += " (%s %d/%d faces %d/%d dV %.1e dA %.1e)" % (
-                        "valid" if m["valid"] else "INVALID", m["solids"], ref["solids"], m["faces"], ref["faces"],
-                        damage_judge.error(m["volume"], ref["volume"]), damage_judge.error(m["area"], ref["area"]))
-                elif res["message"]:
-                    what += " (" + res["message"][:120] + ")"
-                found.append((r, name + "." + kind, d, f, what))
-                print("  %-9s %-15s %-8s %s" % (r, d, f, what))
-            sys.stdout.flush()
+    judged = 0
+    try:
+        for model in models:
+            name = os.path.splitext(os.path.basename(model))[0]
+            kind = os.path.splitext(model)[1][1:].lower()
+            folder = os.path.join(work, name + "-" + kind)
+            os.makedirs(folder, exist_ok=True)
+            damaged = os.path.getsize(model) <= args.max_bytes and damages != ["clean"]
+            code, out, _ = damage_judge.run([peer, "damage" if damaged else "place", model]
+                                            + ([folder] if damaged else ["identity", "-"]), args.timeout * 4)
+            lines = [damage_judge.json.loads(l) for l in out.splitlines() if l.startswith("{")]
+            if code != 0 or not lines:
+                print("%s: the peer could not read it (%s)" % (name, code))
+                continue
+            ref = lines[0]["original"]["measures"] if damaged else lines[0].get("measures", lines[0])
+            cases = []
+            if "clean" in damages:
+                cases.append(("clean", "identity", model))
+            if damaged:
+                for c in lines[1:]:
+                    if c["damage"] in damages and c["damage"] != "clean" and c["frame"] in frames and c.get("step"):
+                        cases.append((c["damage"], c["frame"], c["case"] + ".step"))
+            # Open CASCADE's own reading of each damaged file.
+            # The undamaged model as the peer wrote it: what the file format
+            # itself carries of it (a writer may lose what the model held).
+            given = {}
+            carried = {}
+            for frame in frames:
+                written = os.path.join(folder, "clean-%s.step" % frame)
+                if damaged and os.path.exists(written):
+                    code, judged, _ = damage_judge.run([peer, "judge", written], args.timeout)
+                    carried[frame] = (damage_judge.last_json(judged) or {}).get("measures") if code == 0 else None
+            for (d, f, src) in cases:
+                if d != "clean":
+                    code, judged, _ = damage_judge.run([peer, "judge", src], args.timeout)
+                    given[src] = [(damage_judge.last_json(judged) or {}).get("measures") if code == 0 else None,
+                                  carried.get(f)]
+            jobs = [(d, f, src, r) for (d, f, src) in cases for r in recipes]
+            with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, args.jobs)) as pool:
+                results = list(pool.map(
+                    lambda j: convert(xvelm, peer, j[2],
+                                      os.path.join(folder, "%s-%s-%s.step" % (j[0], j[1], j[3])), j[3], args.timeout),
+                    jobs))
+            print("== %s.%s (%d bytes): %d solids, %d faces, volume %.6g, area %.6g"
+                  % (name, kind, os.path.getsize(model), ref["solids"], ref["faces"], ref["volume"], ref["area"]))
+            for (d, f, src, r), res in zip(jobs, results):
+                kinds, exact = faults(ref, res, given.get(src))
+                cell = table[r][d]
+                cell["runs"] += 1
+                cell["exact"] += 1 if exact else 0
+                for k in kinds:
+                    cell[k.split("(")[0]] += 1
+                    if k == "measure(warned)":
+                        cell["warned"] += 1
+                if [k for k in kinds if k not in ("measure(warned)", "as-given", "solids-joined")]:
+                    m = res["measures"]
+                    what = ",".join(kinds)
+                    if m and m.get("read"):
+                        what += " (%s %d/%d faces %d/%d dV %.1e dA %.1e)" % (
+                            "valid" if m["valid"] else "INVALID", m["solids"], ref["solids"], m["faces"], ref["faces"],
+                            damage_judge.error(m["volume"], ref["volume"]), damage_judge.error(m["area"], ref["area"]))
+                    elif res["message"]:
+                        what += " (" + res["message"][:120] + ")"
+                    found.append((r, name + "." + kind, d, f, what))
+                    print("  %-9s %-15s %-8s %s" % (r, d, f, what))
+                sys.stdout.flush()
+        judged += 1
+
+    except KeyboardInterrupt:
+        # Interrupted (SIGINT): the tables of the models judged so far.
+        print("\n== interrupted: %d of %d models judged" % (judged, len(models)))
 
     columns = ["runs", "exact", "crash", "timeout", "failed", "unreadable", "invalid", "solid-lost", "face-lost",
                "measure", "warned", "as-given", "solids-joined"]
