@@ -136,7 +136,7 @@ def main():
     # table[recipe][damage] = Counter of outcomes; found = the faults, listed
     table = {r: collections.defaultdict(collections.Counter) for r in recipes}
     found = []
-    judged = 0
+    models_done = 0
     try:
         for model in models:
             name = os.path.splitext(os.path.basename(model))[0]
@@ -202,11 +202,10 @@ def main():
                     found.append((r, name + "." + kind, d, f, what))
                     print("  %-9s %-15s %-8s %s" % (r, d, f, what))
                 sys.stdout.flush()
-        judged += 1
-
+            models_done += 1
     except KeyboardInterrupt:
         # Interrupted (SIGINT): the tables of the models judged so far.
-        print("\n== interrupted: %d of %d models judged" % (judged, len(models)))
+        print("\n== interrupted: %d of %d models judged" % (models_done, len(models)))
 
     columns = ["runs", "exact", "crash", "timeout", "failed", "unreadable", "invalid", "solid-lost", "face-lost",
                "measure", "warned", "as-given", "solids-joined"]
