@@ -153,10 +153,7 @@ TEST(CutSolids, KeepTheirSideOfEveryHoleOnEveryRoadInEveryFrame)
                         const std::vector<BODY*> bodies = run.result();
                         ASSERT_FALSE(bodies.empty());
                         for (BODY* b : bodies)
-                            for (const std::string& finding : importtest::findingsOf(b))
-                                // The topology road keeps the boolean's pcurves as
-                                // they are; only the trim road refits them.
-                                EXPECT_TRUE(!trim && finding == "coedge coedge off its edge") << finding;
+                            EXPECT_EQ(importtest::findingsOf(b), std::vector<std::string>());
                         EXPECT_LT(relative(kernelArea(bodies), peer.area), 1e-4);
                         // The trim road gives each face as a sheet of its own.
                         if (!trim) {

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <memory>
 #include <numbers>
+#include <random>
+#include <tuple>
 #include <string>
 #include <utility>
 #include <vector>
@@ -446,4 +448,48 @@ TEST(PcurveFit, IsoLinesOnAnalyticSurfacesGetTheExactTwoPointLine) {
       }
       bs2_curve_delete(pc);
     }
+}
+
+// A short arc whose parameters on the surface do not follow its own (an
+// oblique ellipse on a cylinder, a circle on a sphere about a tilted axis) is
+// never taken as the two-point line between its ends' parameters: however
+// short, it gets a pcurve within the checker's distance for an edge of no
+// tolerance. Seeded arcs of 1e-3 to 0.3 radians, in every frame.
+TEST(PcurveFit, AShortArcWhoseParametersDoNotFollowItsOwnIsFittedNotTakenAsALine) {
+  const QELposition o(0, 0, 0);
+  const QELunit_vector z(0, 0, 1);
+  const cone cyl(o, z, QELvector(8, 0, 0), 1.0, 0.0, 1.0, 0.0);
+  const sphere ball(o, 10.0);
+  std::mt19937 rng(20261208);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  int cases = 0;
+  for (const testkit::KernelFrame& frame : testkit::kernel_frames())
+    for (int draw = 0; draw < 12; ++draw) {
+      const double tilt = 0.2 + 1.0 * unit(rng), start = 2.0 * pi * unit(rng);
+      const double length = std::pow(10.0, -3.0 + 2.5 * unit(rng));
+      const QELinterval range(start, start + length);
+      // The cylinder cut by a plane through the x axis turned by tilt;
+      // the sphere cut by a plane at height 4 turned by tilt.
+      const QELunit_vector n = normalise(QELvector(0, -std::sin(tilt), std::cos(tilt)));
+      const ellipse oblique(o, n, QELvector(0, 8, 8 * std::tan(tilt)), std::cos(tilt));
+      const QELposition centre = o + n * 4.0;
+      const ellipse small(centre, n, QELvector(std::sqrt(84.0), 0, 0), 1.0);
+      for (const auto& [name, srf, crv] : {std::tuple<const char*, const surface*, const curve*>{"cylinder", &cyl, &oblique},
+                                           {"sphere", &ball, &small}}) {
+        SCOPED_TRACE(std::string(frame.name) + ", " + name + ", draw " + std::to_string(draw) + ", arc " +
+                     std::to_string(length));
+        std::unique_ptr<surface> s(srf->make_copy());
+        std::unique_ptr<curve> c(crv->make_copy());
+        *s *= frame.transform;
+        *c *= frame.transform;
+        double fit = 0.0;
+        QELpar_vec shift;
+        bs2_curve pc = fit_pcurve_bs2(*c, range, *s, QELresfit, fit, shift);
+        ASSERT_NE(pc, nullptr);
+        EXPECT_LT(pcurve_deviation(pc, *c, *s, range), QELresabs);
+        ++cases;
+        bs2_curve_delete(pc);
+      }
+    }
+  EXPECT_GE(cases, 72);
 }

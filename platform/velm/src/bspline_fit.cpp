@@ -414,8 +414,8 @@ namespace {
 // mirrored) and the curve's speed. The parameters are taken in closed form at
 // quarter steps, each near the one before, so that a seam is crossed once and
 // a whole circle spans its period; a step onto a pole, or a map that is not
-// affine within tol (an oblique ellipse, a circle on a plane), gives null and
-// the caller fits.
+// affine to within resabs (an oblique ellipse, however short the arc; a circle
+// on a plane), gives null and the caller fits.
 bs2_curve affine_on_analytic(const curve& c, const QELinterval& range, const surface& s, double tol) {
   constexpr int steps = 4;
   QELpar_pos uv[steps + 1];
@@ -427,7 +427,10 @@ bs2_curve affine_on_analytic(const curve& c, const QELinterval& range, const sur
   const QELposition ends[2] = {QELposition(uv[0].u, uv[0].v, 0.0), QELposition(uv[steps].u, uv[steps].v, 0.0)};
   const double knots[4] = {range.start_pt(), range.start_pt(), range.end_pt(), range.end_pt()};
   bs2_curve p = bs2_curve_from_ctrlpts(1, 0, 0, 0, 2, ends, nullptr, QELresabs, 4, knots, 0.0);
-  if (p && !(pcurve_error(c, p, s, range, 2 * steps) <= tol)) {
+  // Exact, or not taken: within the caller's fit tolerance, a short arc of
+  // an oblique ellipse passes as a line whose middle is off the curve by
+  // more than the checker allows an edge of no tolerance.
+  if (p && !(pcurve_error(c, p, s, range, 2 * steps) <= std::min(tol, QELresabs))) {
     bs2_curve_delete(p);
     p = nullptr;
   }
