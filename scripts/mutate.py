@@ -15,7 +15,9 @@ text stands for a line break and an empty new text deletes the old one. A list m
 another target before the files of another library (the test programs load it too). Each mutant
 is built (its file's target; the test programs too when the file is a header, whose code they
 inline; otherwise they load the rebuilt shared library) and the programs run
-with a time limit; a test that fails, crashes or runs out of time kills the mutant. The file is
+with a time limit; a test that fails, crashes or runs out of time kills the mutant.
+XVELM_MUTATE_FILTER=PATTERN hands the programs a --gtest_filter (say, "-Suite.NewCase" to
+measure the rate the tests had before a case was written). The file is
 always put back, on Ctrl-C too, and a copy of the original waits beside it until then, so a run
 that was killed outright is repaired by the next one. Not part of CI.
 """
@@ -90,7 +92,10 @@ def run_tests(build_dir, tests, timeout, log):
     for name in tests:
         exe = os.path.join(build_dir, "tests", name)
         try:
-            proc = subprocess.run([exe, "--gtest_fail_fast", "--gtest_brief=1"],
+            argv = [exe, "--gtest_fail_fast", "--gtest_brief=1"]
+            if os.environ.get("XVELM_MUTATE_FILTER"):
+                argv.append("--gtest_filter=" + os.environ["XVELM_MUTATE_FILTER"])
+            proc = subprocess.run(argv,
                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                   text=True, errors="replace", timeout=timeout,
                                   start_new_session=True)
