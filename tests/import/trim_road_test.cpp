@@ -266,3 +266,26 @@ TEST_F(TrimRoad, SheetsTakeTheBodysLayerAndFacesTheirOwnOnlyWhenCut)
             api_del_entity(g);
     }
 }
+
+TEST_F(TrimRoad, EveryShellOfASheetBodyGivesItsFaces)
+{
+    // A sheet body of two 2-D shells (the faces of two blocks): the road
+    // makes a sheet of every face of both.
+    TestModel model = TestModel::block(1, 2, 3);
+    const int second = model.append(TestModel::block(2, 2, 2));
+    for (const int b : {0, second}) {
+        const int shell = model.volumes[model.lumps[model.bodies[b].lumps[0]].volumes[0]].shells[0];
+        model.shells[shell].closed = false;
+        model.bodies[0].shells2D.push_back(shell);
+    }
+    model.bodies[0].lumps.clear();
+    model.bodies.erase(model.bodies.begin() + second);
+    ASSERT_EQ(model.bodies[0].shells2D.size(), 2u);
+    ImporterRun run(model);
+    Gk_ImportContext context(&run.target(), &run.sourceDocument());
+    EXPECT_EQ(run.importer().ImportSheetAsTrim(&run.source(), run.id(qelx_test::KindBody, 0), &context), QELI_OK);
+    int made = 0;
+    for (BODY* b : run.result())
+        made += testkit::count_faces(b);
+    EXPECT_EQ(made, 12);
+}
