@@ -842,6 +842,11 @@ TEST_F(TrimSegment, AKnotWhereACurvedPcurveJumpsOrChangesSpeedIsACutAndASmoothOn
          {{0, 0}, {500, 0}, {1000, 0}, {1500.00025, 0}, {2000.0005, 0}},
          {0, 0, 0, 1, 1, 2, 2, 2},
          true},
+        // Seen twice, as a turn and as a change of speed at the knot: one cut.
+        {"a corner at a double knot, the speed changing there too",
+         {{0, 0}, {0.5, 0}, {1, 0}, {1, 0.3}, {1, 0.6}},
+         {0, 0, 0, 1, 1, 2, 2, 2},
+         true},
         {"a double knot the curve runs through at one speed",
          {{0, 0}, {0.5, 0}, {1, 0}, {1.5, 0}, {2, 0.5}},
          {0, 0, 0, 1, 1, 2, 2, 2},
