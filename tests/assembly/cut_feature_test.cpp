@@ -217,3 +217,64 @@ TEST_F(CutFeatureTest, EveryFeatureOfAnAssemblyRecordsEachOfItsTargets)
     }
     EXPECT_EQ(run.source().openDefinitionDocuments(), 0);
 }
+
+TEST_F(CutFeatureTest, ACutOnASubAssemblyTakesItsBodiesAndNotItsOwnCuts)
+{
+    // The cell (its own drill on its base) placed in a rack, where a second
+    // drill acts on the whole cell: the rack's collection holds its tool and
+    // the cell's plates, never the cell's collection placed with them.
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("_translateAssemblyFeatures"));
+    Cell c = cell();
+    TestAssembly& a = c.assembly;
+    int cellDef = -1;
+    for (std::size_t d = 0; d < a.definitions.size(); ++d)
+        if (a.definitions[d].name == "cell")
+            cellDef = static_cast<int>(d);
+    ASSERT_GE(cellDef, 0);
+    const int rack = a.addAssembly("rack");
+    const int placed = a.place(rack, cellDef, "cell-in-rack", qelx_test::placementTranslation(0, 20, 0));
+    a.addCutFeature(rack, TestModel::block(2, 2, 5), {placed});
+    a.place(-1, rack, "rack-1", qelx_test::placementTranslation(0, 0, 0));
+    AssemblyRun run(std::move(a));
+    ASSERT_EQ(run.run(), QELI_OK);
+    int rackCuts = 0;
+    for (QELCOLLECTION* cut : cutCollections(run)) {
+        const ENTITY_LIST& members = cut->members();
+        int tools = 0, targets = 0;
+        for (int i = 0; i < members.count(); ++i)
+            if (ENTITY* m = members[i]) {
+                EXPECT_TRUE(is_BODY(m)) << m->type_name();
+                (Ve_AttribTransfer::IsAssemblyCutTool(m) ? tools : targets) += 1;
+            }
+        EXPECT_EQ(tools, 1);
+        if (targets == 2)
+            ++rackCuts;
+    }
+    EXPECT_EQ(rackCuts, 1) << "the rack's drill on both plates of its cell";
+}
+
+TEST_F(CutFeatureTest, ACutInAnAssemblyThatPlacesNothingLeavesNoToolBehind)
+{
+    // An assembly whose only component cannot be placed (its transform
+    // flattens space), with a drill: nothing holds the drill's tools, which go.
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("_translateAssemblyFeatures"));
+    const long live = velm_live_object_count();
+    {
+        TestAssembly a;
+        const int plate = a.addPart("plate", TestModel::block(4, 4, 1));
+        const int cellDef = a.addAssembly("cell");
+        qelx_test::TestPlacement flat = qelx_test::placementTranslation(0, 0, 0);
+        std::fill(flat.begin(), flat.begin() + 9, 0.0);
+        const int base = a.place(cellDef, plate, "base", flat);
+        a.addCutFeature(cellDef, TestModel::block(1, 1, 3), {base});
+        a.place(-1, cellDef, "cell-1", qelx_test::placementTranslation(0, 0, 0));
+        AssemblyRun run(std::move(a));
+        run.run();
+        EXPECT_TRUE(cutCollections(run).empty());
+        EXPECT_TRUE(run.bodies().empty());
+        EXPECT_EQ(run.source().calls("LoadFeatureTools"), 1);
+    }
+    EXPECT_EQ(velm_live_object_count(), live) << "left behind";
+}
