@@ -2,6 +2,7 @@
 // writer before the peer's constructors see it (they throw after
 // allocating), whether it is an edge's curve or a coedge's pcurve, and by the
 // neutral reader naming the spline's place.
+#include "cad_samples.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx/test_model.hxx"
 #include "qelx_formats/cad_file.hxx"
@@ -161,5 +162,42 @@ TEST(SplineDataChecks, NeutralSplinesWhoseMultiplicitiesDoNotAddUpAreRefusedAtTh
             const std::string head = "spline.json: " + path + ": multiplicities that do not add up";
             EXPECT_EQ(std::string(x.what()).substr(0, head.size()), head) << x.what();
         }
+    }
+}
+
+// A kernel's fit falls up to a few millionths of its range short of the edge
+// it was fitted for: such a pcurve is stretched onto the edge's range, and
+// the file reads back valid, the same solid; a pcurve a thousandth short is
+// no rounding and is left as it is.
+TEST(SplineDataChecks, PcurvesAFewMillionthsShortOfTheirEdgesAreStretchedOntoThem)
+{
+    const TopoDS_Shape cylinder = BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(3, -2, 1), gp_Dir(1, 2, 2)), 1.5, 4.0).Shape();
+    const cad_samples::Measures source = cad_samples::measure(cylinder);
+    const fs::path in = splineScratch("fitted.brep"), out = splineScratch("fitted_out.brep");
+    ASSERT_TRUE(BRepTools::Write(cylinder, in.c_str()));
+    qelx_test::TestModel model;
+    std::string error;
+    ASSERT_EQ(qelx_formats::readCadFile(in.string(), model, error), QELI_OK) << error;
+    fs::remove(in);
+    for (const double shortBy : {2e-6, 8e-6}) {
+        SCOPED_TRACE(shortBy);
+        qelx_test::TestModel fitted = model;
+        // Every other pcurve starts late, the rest end early.
+        bool late = true;
+        for (qelx_test::TestPCurve& p : fitted.pcurves) {
+            std::vector<double>& knots = p.nurbs.knots;
+            const double length = knots.back() - knots.front();
+            if (late)
+                knots.front() += shortBy * length;
+            else
+                knots.back() -= shortBy * length;
+            late = !late;
+        }
+        ASSERT_EQ(qelx_formats::writeCadFile(fitted, out.string(), error), QELI_OK) << error;
+        const cad_samples::Measures written = cad_samples::measure(cad_samples::peerRead(out.string()));
+        fs::remove(out);
+        EXPECT_TRUE(written.valid);
+        EXPECT_EQ(written.solids, 1);
+        EXPECT_LE(cad_samples::relativeGap(source.volume, written.volume), 1e-6);
     }
 }
