@@ -227,41 +227,6 @@ TEST_F(TrimRoad, AKernelFailureInsideTheRoadLeavesOnlyWholeSheets)
     }
 }
 
-TEST_F(TrimRoad, AnAllocationFailingInsideTheRoadLeavesNoSheetItTookBack)
-{
-    // An allocation of the road fails, at forty places spread over a whole
-    // run's allocations (the last ones make the sheets): what the road's
-    // bracket took back is no result, and what is left is whole.
-    long total = 0;
-    {
-        ImporterRun run(TestModel::block(1, 2, 3));
-        Gk_ImportContext context(&run.target(), &run.sourceDocument());
-        velm_test_record_calls(true);
-        run.importer().ImportSolidAsTrim(&run.source(), run.id(qelx_test::KindBody, 0), &context);
-        total = velm_test_allocation_count();
-        velm_test_reset();
-        ASSERT_EQ(run.result().size(), 6u);
-    }
-    ASSERT_GT(total, 40);
-    for (int k = 1; k <= 40; ++k) {
-        const long nth = k == 40 ? total : 1 + (total - 1) * k / 40;
-        SCOPED_TRACE(nth);
-        ImporterRun run(TestModel::block(1, 2, 3));
-        Gk_ImportContext context(&run.target(), &run.sourceDocument());
-        qelx_test::EventRecorder events;
-        velm_test_fail_alloc(nullptr, nth);
-        run.importer().ImportSolidAsTrim(&run.source(), run.id(qelx_test::KindBody, 0), &context);
-        velm_test_reset();
-        for (BODY* b : run.result()) {
-            ASSERT_TRUE(velm_is_live_entity(b));
-            EXPECT_EQ(testkit::model_problems(b), "");
-        }
-        if (run.result().size() < 6u) {
-            EXPECT_GE(events.count("Warning"), 1);
-        }
-    }
-}
-
 TEST_F(TrimRoad, SheetsTakeTheBodysLayerAndFacesTheirOwnOnlyWhenCut)
 {
     for (bool repair : {false, true}) {
