@@ -5,6 +5,8 @@
 #include <array>
 #include <functional>
 #include <numbers>
+#include <random>
+#include <vector>
 
 #include "support/geometry_builders.hxx"
 #include "support/model_builders.hxx"
@@ -180,4 +182,63 @@ TEST(QueryPoles, SingularPointsOfSurfaces) {
   EXPECT_EQ(sg_surface_get_poles(faces_of(cyl)[0]->geometry()->equation(), poles), 0);
   EXPECT_TRUE(api_del_entity(cap).ok());
   EXPECT_TRUE(api_del_entity(cyl).ok());
+}
+
+// A plane face bounded by straight edges is measured exactly at once: its
+// area and flux are those of its polygon, with no error left to allow for,
+// whatever the polygon, its holes and the frame it stands in (turned,
+// mirrored, far from the origin).
+TEST(QueryAreas, StraightEdgedPlaneFacesAreMeasuredExactly) {
+  std::mt19937 random(20261208);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  const QELtransf mirror = restore_transf(QELmatrix(std::array<double, 9>{-1, 0, 0, 0, 1, 0, 0, 0, 1}.data()),
+                                          QELvector(0, 0, 0), 1.0, 0, 1, 0);
+  const QELtransf frames[] = {QELtransf(), rotate_transf(0.7, QELvector(1, 2, 3)) * translate_transf(QELvector(40, -9, 7)),
+                              mirror * rotate_transf(-1.1, QELvector(0, 1, 1)) * translate_transf(QELvector(-3, 500, 2))};
+  for (int layout = 0; layout < 6; ++layout) {
+    // A star-shaped polygon about the origin (counter-clockwise) and, every
+    // other layout, a square hole about its middle (clockwise).
+    std::vector<QELpar_pos> outer;
+    const int corners = 3 + int(unit(random) * 9);
+    for (int k = 0; k < corners; ++k) {
+      const double angle = 2 * pi * (k + 0.8 * unit(random)) / corners, reach = 3.0 + 5.0 * unit(random);
+      outer.push_back({reach * std::cos(angle), reach * std::sin(angle)});
+    }
+    double expected = 0.0;
+    for (int k = 0; k < corners; ++k) {
+      const QELpar_pos& a = outer[k];
+      const QELpar_pos& b = outer[(k + 1) % corners];
+      expected += 0.5 * (a.u * b.v - b.u * a.v);
+    }
+    std::vector<std::vector<QELpar_pos>> holes;
+    if (layout % 2) {
+      holes.push_back({{-0.5, -0.5}, {-0.5, 0.5}, {0.5, 0.5}, {0.5, -0.5}});
+      expected -= 1.0;
+    }
+    for (const QELtransf& frame : frames) {
+      SCOPED_TRACE(::testing::Message() << "layout " << layout << ", frame " << (&frame - frames));
+      BODY* sheet = make_polygon_sheet(outer, holes);
+      ASSERT_TRUE(api_apply_transf(sheet, frame).ok());
+      ASSERT_TRUE(api_change_body_trans(sheet, nullptr).ok());
+      FACE* face = faces_of(sheet)[0];
+      // The face's normal and a point of it, where the frame took them.
+      const QELvector normal = QELvector(0, 0, 1) * frame;
+      const QELposition on = QELposition(0, 0, 0) * frame;
+      for (const QELposition& origin : {QELposition(0, 0, 0), QELposition(12, -4, 30)}) {
+        face_measures m;
+        ASSERT_TRUE(api_face_measures(face, origin, 1e-9, 10.0, m).ok());
+        const double flux = (QELvector(on.x() - origin.x(), on.y() - origin.y(), on.z() - origin.z()) % normal) *
+                            expected / 3.0;
+        EXPECT_NEAR(m.area, expected, 1e-12 * expected);
+        EXPECT_NEAR(m.flux, flux, 1e-12 * (std::abs(flux) + 600.0 * expected));
+        EXPECT_EQ(m.area_error, 0.0);
+        EXPECT_EQ(m.flux_error, 0.0);
+      }
+      double area = 0.0, achieved = -1.0;
+      ASSERT_TRUE(api_ent_area(face, 1e-9, area, achieved).ok());
+      EXPECT_NEAR(area, expected, 1e-12 * expected);
+      EXPECT_EQ(achieved, 0.0);
+      EXPECT_TRUE(api_del_entity(sheet).ok());
+    }
+  }
 }

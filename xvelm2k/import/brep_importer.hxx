@@ -15,6 +15,7 @@
 
 #include <memory>
 
+class check_geometry_memo;
 class ENTITY;
 class QELXAttributeExporter;
 class QELXBRepExporter;
@@ -123,6 +124,10 @@ private:
     // are the importer's own (an import the framework aborted never gets there).
     bool m_handedOver = false;
     QELXMorph3D m_frame;
+    // Held from the import's start to the end of its commit: the bodies'
+    // B-splines are checked once for the bad-body sweep and, unchanged, not
+    // again by the healing's step watch and the check after it.
+    std::unique_ptr<check_geometry_memo> m_checks;
 };
 
 // The factory the framework calls: 0 and the importer, or 0x1000001 and null.

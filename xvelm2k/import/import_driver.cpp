@@ -20,6 +20,7 @@
 #include "qelx_velm/velm_entity_utils.hxx"
 #include "velm/build.hxx"
 #include "velm/groups.hxx"
+#include "velm/insanity.hxx"
 #include "velm/save.hxx"
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
@@ -311,6 +312,7 @@ QELIResult QELXVelmBRepImporter::DoImport(QELXExportRepresentation* source)
 {
     if (!source)
         return QELI_NO_SOURCE;
+    m_checks = std::make_unique<check_geometry_memo>();
     QELXDocument* sourceDocument = source->GetDocument();
     QELXDocument* targetDocument = GetDocument();
     if (!sourceDocument || !targetDocument)

@@ -83,6 +83,8 @@ void warnUnsoundHealedBodies(const QELXDynamicArray<Ve_BodyTag*>& solids)
 
 QELIResult QELXVelmBRepImporter::PostImport()
 {
+    // Let go of on the way out: what the import checked is healed and checked now.
+    const std::unique_ptr<check_geometry_memo> checks = std::move(m_checks);
     if (!m_document)
         return QELI_FAIL;
     QELIResult result = m_document->PostProcess();

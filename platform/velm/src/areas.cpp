@@ -283,6 +283,21 @@ face_integrals integrals_at(const FACE* face, int density, bool with_flux,
 
 double area_at(const FACE* face, int density) { return integrals_at(face, density, false).area; }
 
+// A plane face bounded by straight edges alone (no pcurves): its polygon at
+// the first density is its boundary, and on a plane both elements integrate
+// exactly over it, so no density refines the figures and no error is left.
+bool polygon_exact(const FACE* face) {
+  const surface* s = face_surface(face);
+  if (!s || s->type() != 1 || !face->loop()) return false;
+  for (const LOOP* l : chain(face->loop()))
+    for (const COEDGE* c : loop_coedges(l)) {
+      const EDGE* e = c->edge();
+      if (c->geometry() || !e || !e->geometry() || !e->geometry()->has_equation() || e->geometry()->type() != 1)
+        return false;
+    }
+  return true;
+}
+
 void faces_below(const ENTITY* e, std::vector<const FACE*>& out) {
   if (!e) velm_api_error_throw(VELM_NULL_ENTITY);
   if (is_FACE(e)) {
@@ -313,6 +328,10 @@ area_property ent_area_prop(const ENTITY* e, double requested_rel_accuracy) {
   const double wanted = std::clamp(requested_rel_accuracy, 1e-9, 1.0);
   double total = 0.0, error = 0.0;
   for (const FACE* f : faces) {
+    if (polygon_exact(f)) {
+      total += area_at(f, 1);
+      continue;
+    }
     double coarse = area_at(f, 1), fine = area_at(f, 2), est = 0.0, err = 0.0;
     for (int density = 2;; density *= 2) {
       est = (4.0 * fine - coarse) / 3.0;
@@ -344,6 +363,10 @@ outcome api_body_volume(const BODY* body, double requested_rel_accuracy, double&
     const double wanted = std::clamp(requested_rel_accuracy, 1e-9, 1.0);
     double total = 0.0, error = 0.0;
     for (const FACE* f : body_faces(body)) {
+      if (polygon_exact(f)) {
+        total += integrals_at(f, 1, true).flux;
+        continue;
+      }
       double coarse = integrals_at(f, 1, true).flux, fine = integrals_at(f, 2, true).flux, est = 0.0, err = 0.0;
       for (int density = 2;; density *= 2) {
         est = (4.0 * fine - coarse) / 3.0;
@@ -366,8 +389,14 @@ outcome api_face_measures(const FACE* face, const QELposition& origin, double re
   return velm_api("api_face_measures", [&] {
     if (!face) velm_api_error_throw(VELM_NULL_ENTITY);
     const double wanted = std::clamp(requested_rel_accuracy, 1e-9, 1.0);
-    face_integrals coarse = integrals_at(face, 1, true, origin), fine = integrals_at(face, 2, true, origin);
     face_measures m;
+    if (polygon_exact(face)) {
+      const face_integrals exact = integrals_at(face, 1, true, origin);
+      m.area = exact.area, m.flux = exact.flux;
+      out = m;
+      return;
+    }
+    face_integrals coarse = integrals_at(face, 1, true, origin), fine = integrals_at(face, 2, true, origin);
     for (int density = 2;; density *= 2) {
       m.area = (4.0 * fine.area - coarse.area) / 3.0;
       m.area_error = std::abs(fine.area - coarse.area) / 3.0;
