@@ -7,6 +7,9 @@
 // a face the fault is in.
 #include <gtest/gtest.h>
 
+#include <BRepAlgoAPI_Cut.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +26,7 @@
 #include "../../tools/xvelm/import_verb.hxx"
 #include "../../tools/xvelm/save_file.hxx"
 #include "occ_shapes.hxx"
+#include "qelx_formats/cad_samples.hxx"
 #include "support/geometry_builders.hxx"
 #include "qelx_formats/cad_file.hxx"
 #include "qelx_formats/step_assembly.hxx"
@@ -350,37 +354,60 @@ TEST_F(SourceCheck, SeamHeldOnOneSideOfItsPeriodIsWrittenAsTheBodyIs)
         }
 }
 
-// Wedges of a cylinder, cone, sphere (a band of latitudes) and torus (three
-// quarters of a turn), their faces on planes and cones:
-// each face handed over turned against its loops (its sense turned, its
-// loops not) bounds the rest of its surface, or the plane outside its loop,
-// with every edge still on it and the analyser content; each writer refuses
-// it naming the face, in every frame, and writes the body as it was.
+// Wedges of a cylinder, cone, sphere (a band of latitudes, and from pole to
+// pole) and torus (three quarters of a turn), and a torus less a cap (its
+// face bounded by the hole alone), their faces on planes, cones, spheres
+// and tori: each writer writes the body as it was, in every frame, and Open
+// CASCADE reads it back valid with the solid's area and volume; each face
+// handed over turned against its loops (its sense turned, its loops not)
+// bounds the rest of its surface, or the plane outside its loop, with every
+// edge still on it and the analyser content, and each writer refuses it
+// naming the face.
 TEST_F(SourceCheck, FaceTurnedAgainstItsLoopsIsRefusedByEveryWriterNamingTheFace)
 {
     const fs::path dir = fs::path(scratch(".brep")).parent_path();
     const double turn = 1.5 * M_PI;
+    const TopoDS_Shape cap = BRepPrimAPI_MakeBox(gp_Pnt(-0.5, 4.5, 1.0), 1.0, 1.0, 1.0).Shape();
     const std::pair<const char*, TopoDS_Shape> wedges[] = {
         {"cylinder", BRepPrimAPI_MakeCylinder(2.0, 4.0, turn).Shape()},
         {"cone", BRepPrimAPI_MakeCone(2.0, 0.5, 4.0, turn).Shape()},
-        {"sphere", BRepPrimAPI_MakeSphere(3.0, -0.5, 0.8, turn).Shape()},
-        {"torus", BRepPrimAPI_MakeTorus(5.0, 1.5, turn).Shape()}};
-    int refused = 0;
+        {"sphere band", BRepPrimAPI_MakeSphere(3.0, -0.5, 0.8, turn).Shape()},
+        {"sphere pole to pole", BRepPrimAPI_MakeSphere(3.0, turn).Shape()},
+        {"torus", BRepPrimAPI_MakeTorus(5.0, 1.5, turn).Shape()},
+        {"torus less a cap", BRepAlgoAPI_Cut(BRepPrimAPI_MakeTorus(5.0, 1.5).Shape(), cap).Shape()}};
+    int refused = 0, closedRefused = 0;
     for (const auto& [shape, solid] : wedges)
         for (const char* frame : occ_shapes::Frames) {
             SCOPED_TRACE(std::string(shape) + ", " + frame);
+            const TopoDS_Shape source = occ_shapes::placed(solid, frame);
+            const cad_samples::Measures expected = cad_samples::measure(source);
+            ASSERT_TRUE(expected.valid);
             const std::string path = (dir / (std::string(shape) + "-wedge-" + frame + ".brep")).string();
-            ASSERT_TRUE(occ_shapes::writeFile(occ_shapes::placed(solid, frame), path));
+            ASSERT_TRUE(occ_shapes::writeFile(source, path));
             const std::optional<WalkedSample> walked = walkedSample(path);
             ASSERT_TRUE(walked);
             for (const char* writer : kWriters) {
                 SCOPED_TRACE(writer);
                 const std::string out = expectWrittenAsItIs(*walked, writer);
                 std::string error;
+                const cad_samples::Measures back = cad_samples::measure(cad_samples::peerRead(out));
+                EXPECT_TRUE(back.valid);
+                EXPECT_EQ(back.solids, 1);
+                // The kernel fits pcurves it cannot carry over exactly.
+                EXPECT_LT(cad_samples::relativeGap(back.area, expected.area), 1e-5)
+                    << back.area << " where " << expected.area;
+                EXPECT_LT(cad_samples::relativeGap(back.volume, expected.volume), 1e-5)
+                    << back.volume << " where " << expected.volume;
                 for (std::size_t f = 0; f < walked->model.faces.size(); ++f) {
                     const int type =
                         walked->model.surfaces.at(static_cast<std::size_t>(walked->model.faces[f].surface)).type;
-                    if (type != qelx_test::SurfPlane && type != qelx_test::SurfCylinder && type != qelx_test::SurfCone)
+                    if (type != qelx_test::SurfPlane && type != qelx_test::SurfCylinder &&
+                        type != qelx_test::SurfCone && type != qelx_test::SurfSphere && type != qelx_test::SurfTorus)
+                        continue;
+                    // Not yet: the wedge's torus face, bounded by two loops
+                    // round the tube, is written from them alone as the
+                    // body's whole face whichever way it is turned.
+                    if (shape == std::string("torus") && type == qelx_test::SurfTorus)
                         continue;
                     qelx_test::TestModel turned = walked->model;
                     turned.faces[f].sense = !turned.faces[f].sense;
@@ -389,10 +416,12 @@ TEST_F(SourceCheck, FaceTurnedAgainstItsLoopsIsRefusedByEveryWriterNamingTheFace
                         << name;
                     EXPECT_NE(error.find(name), std::string::npos) << error << "\nnot " << name;
                     ++refused;
+                    closedRefused += type == qelx_test::SurfSphere || type == qelx_test::SurfTorus;
                 }
             }
         }
     EXPECT_GT(refused, 0);
+    EXPECT_GT(closedRefused, 0);
 }
 
 // The STEP assembly writer holds each part against its own measures: two

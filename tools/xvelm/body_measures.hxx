@@ -45,21 +45,21 @@ inline bool fitted_face(const qelx_test::TestModel& m, int face)
     return s >= 0 && static_cast<std::size_t>(s) < m.surfaces.size() && m.surfaces[static_cast<std::size_t>(s)].deviation > 0.0;
 }
 
-// Whether the kernel's face lies on a plane or a cone (a cylinder among
-// them). Its area comes cheap there (a loop integral with the element's
-// closed form across it) and is measured: a face handed over turned against
-// its loops bounds the plane outside them, or the rest of the cone, with
-// every edge on it and the analyser content. On a sphere or torus Open
-// CASCADE's measure of a face bounded by holes alone is not to be trusted (a
-// torus less a cap came out at -251 where it covers 1005, written right),
-// and a spline face's area costs several times the write: those are
-// measured only when fitted.
+// Whether the kernel's face lies on a plane, a cone (a cylinder among
+// them), a sphere or a torus. Its area comes cheap there (a loop integral
+// with the element's closed form across it) and is measured: a face handed
+// over turned against its loops bounds the plane outside them, or the rest
+// of its surface, with every edge on it and the analyser content. (The
+// writers bound a sphere or torus face of holes alone by the surface's
+// seams and poles too, so that Open CASCADE measures it as the kernel does,
+// not as the holes' insides.) A spline face's area costs several times the
+// write: it is measured only when fitted.
 inline bool analytic_face(const FACE* face)
 {
     if (!face->geometry() || !face->geometry()->has_equation())
         return false;
     const int type = face->geometry()->equation().type();
-    return type == 1 || type == 2;
+    return type >= 1 && type <= 4;
 }
 
 // How far the face's boundary as the kernel holds it (each coedge's pcurve

@@ -12,10 +12,12 @@
 #include <Adaptor3d_CurveOnSurface.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
 #include <BRepTools.hxx>
-#include <ShapeAnalysis.hxx>
 #include <BRepLib.hxx>
 #include <BRepLib_ValidateEdge.hxx>
 #include <Geom2dAdaptor_Curve.hxx>
+#include <GeomAbs_Shape.hxx>
+#include <gp_Pnt2d.hxx>
+#include <gp_Vec2d.hxx>
 #include <GeomAdaptor_Curve.hxx>
 #include <GeomAdaptor_Surface.hxx>
 #include <Bnd_Box2d.hxx>
@@ -235,6 +237,7 @@ private:
     void alignAlongLoop(std::vector<Use>& uses, const std::set<int>& seams, const Handle(Geom_Surface)& surface,
                         const Bnd_Box2d& box);
     void projectStrayPCurves(std::vector<Use>& uses, const Handle(Geom_Surface)& surface);
+    static void turnRoundPoles(std::vector<Use>& uses, const std::set<int>& seams, const Handle(Geom_Surface)& surface);
     void placePCurves(const TopoDS_Edge& edge, const TopoDS_Face& face, const Bnd_Box2d& box, bool seam,
                       std::pair<Handle(Geom2d_Curve), Handle(Geom2d_Curve)>& pcs);
 
@@ -681,6 +684,72 @@ void ShapeBuilder::alignAlongLoop(std::vector<Use>& uses, const std::set<int>& s
     }
 }
 
+// A loop that passes a pole goes along it (the collapsed edge the face gets
+// there) as a face's outer loop runs in the parameter plane, the face to
+// its left: towards higher u at the pole of lower v, towards lower u at the
+// pole of higher v. Where it meets poles more than once, the stretches
+// between them are each placed along the loop so (whole periods in u): a
+// loop from pole to pole round three quarters of a sphere, its second
+// meridian placed a quarter turn back rather than three on, would bound the
+// other quarter, inside out. Loops with a seam are left as the seam places
+// them.
+void ShapeBuilder::turnRoundPoles(std::vector<Use>& uses, const std::set<int>& seams,
+                                  const Handle(Geom_Surface)& surface)
+{
+    if (!surface->IsUPeriodic() || uses.size() < 2)
+        return;
+    const double period = surface->UPeriod();
+    std::vector<std::size_t> afterPole; // uses that start where the one before ends at a pole
+    double vLow = 0.0, vHigh = 0.0;
+    bool any = false;
+    for (std::size_t i = 0; i < uses.size(); ++i) {
+        const Use& here = uses[i];
+        const Use& next = uses[(i + 1) % uses.size()];
+        if (here.pcurve.IsNull() || next.pcurve.IsNull() || seams.count(here.modelEdge))
+            return;
+        double f0 = 0.0, l0 = 0.0, f1 = 0.0, l1 = 0.0;
+        endsOf(here.edge, f0, l0);
+        endsOf(next.edge, f1, l1);
+        const gp_Pnt2d a = here.pcurve->Value(l0), b = next.pcurve->Value(f1);
+        for (const gp_Pnt2d& p : {here.pcurve->Value(f0), a}) {
+            vLow = any ? std::min(vLow, p.Y()) : p.Y();
+            vHigh = any ? std::max(vHigh, p.Y()) : p.Y();
+            any = true;
+        }
+        // A pole: the surface collapses along u there.
+        gp_Pnt at;
+        gp_Vec du, dv;
+        surface->D1(a.X(), a.Y(), at, du, dv);
+        if (std::abs(b.X() - a.X()) > 1e-9 * period && du.Magnitude() <= 1e-9 * std::max(dv.Magnitude(), 1e-300))
+            afterPole.push_back((i + 1) % uses.size());
+    }
+    if (afterPole.size() < 2)
+        return;
+    // The first stretch stays; each one after it moves to meet the one
+    // before as the pole it passes asks.
+    for (std::size_t k = 1; k < afterPole.size(); ++k) {
+        const std::size_t start = afterPole[k], end = afterPole[(k + 1) % afterPole.size()];
+        const Use& before = uses[(start + uses.size() - 1) % uses.size()];
+        double f0 = 0.0, l0 = 0.0, f1 = 0.0, l1 = 0.0;
+        endsOf(before.edge, f0, l0);
+        endsOf(uses[start].edge, f1, l1);
+        const gp_Pnt2d a = before.pcurve->Value(l0), b = uses[start].pcurve->Value(f1);
+        const bool lowPole = a.Y() - vLow < vHigh - a.Y();
+        // The step along the pole within (0, period] up, [-period, 0) down.
+        const double step = b.X() - a.X();
+        const double wanted = lowPole ? step - period * std::ceil(step / period - 1.0)
+                                      : step - period * std::floor(step / period + 1.0);
+        const double by = wanted - step;
+        if (std::abs(by) < 0.5 * period)
+            continue;
+        for (std::size_t i = start; i != end; i = (i + 1) % uses.size()) {
+            Handle(Geom2d_Curve) moved = Handle(Geom2d_Curve)::DownCast(uses[i].pcurve->Copy());
+            moved->Translate(gp_Vec2d(by, 0.0));
+            uses[i].pcurve = moved;
+        }
+    }
+}
+
 namespace {
 // How far a pcurve strays from its edge's curve at the same parameters
 // (what Open CASCADE's checker asks of it), and how far it lies in the
@@ -938,6 +1007,53 @@ void holesIntoOuterWindow(const TopoDS_Face& face, const Handle(Geom_Surface)& s
     }
 }
 
+// The signed area the face's wires bound in its surface's parameters, as
+// they run in the face turned forward (each edge's pcurve over its range,
+// the collapsed edges at poles too): the integral of -v du round them.
+// Positive where an outer loop bounds the face, negative for holes alone.
+double parameterArea(const TopoDS_Face& face)
+{
+    // Eight-point Gauss-Legendre on [-1, 1].
+    static const double nodes[4] = {0.1834346424956498, 0.5255324099163290, 0.7966664774136267, 0.9602898564975363};
+    static const double weights[4] = {0.3626837833783620, 0.3137066458778873, 0.2223810344533745, 0.1012285362903763};
+    const TopoDS_Face forward = TopoDS::Face(face.Oriented(TopAbs_FORWARD));
+    double sum = 0.0;
+    for (TopExp_Explorer e(forward, TopAbs_EDGE); e.More(); e.Next()) {
+        const TopoDS_Edge& edge = TopoDS::Edge(e.Current());
+        const TopAbs_Orientation o = edge.Orientation();
+        double f = 0.0, l = 0.0;
+        const Handle(Geom2d_Curve) pc = (o == TopAbs_FORWARD || o == TopAbs_REVERSED)
+                                            ? BRep_Tool::CurveOnSurface(edge, forward, f, l)
+                                            : Handle(Geom2d_Curve)();
+        if (pc.IsNull() || !(l > f))
+            continue;
+        // Each span of a spline on its own (a fit's first may be a sliver
+        // where the curve swerves along a pole), in at least eight pieces
+        // in all.
+        const Geom2dAdaptor_Curve curve(pc, f, l);
+        const int stretches = curve.NbIntervals(GeomAbs_CN);
+        TColStd_Array1OfReal cuts(1, stretches + 1);
+        curve.Intervals(cuts, GeomAbs_CN);
+        const int pieces = std::max(1, 8 / stretches);
+        double along = 0.0;
+        for (int i = 1; i <= stretches; ++i)
+            for (int piece = 0; piece < pieces; ++piece) {
+                const double a = cuts(i) + (cuts(i + 1) - cuts(i)) * piece / pieces;
+                const double b = cuts(i) + (cuts(i + 1) - cuts(i)) * (piece + 1) / pieces;
+                const double mid = 0.5 * (a + b), half = 0.5 * (b - a);
+                for (int k = 0; k < 4; ++k)
+                    for (const double side : {-1.0, 1.0}) {
+                        gp_Pnt2d at;
+                        gp_Vec2d d;
+                        curve.D1(mid + side * half * nodes[k], at, d);
+                        along -= weights[k] * half * at.Y() * d.X();
+                    }
+            }
+        sum += o == TopAbs_REVERSED ? -along : along;
+    }
+    return sum;
+}
+
 TopoDS_Face ShapeBuilder::face(int index)
 {
     auto found = m_faces.find(index);
@@ -1037,6 +1153,8 @@ TopoDS_Face ShapeBuilder::face(int index)
     if (f.category == 2 && built.surface->IsKind(STANDARD_TYPE(Geom_ElementarySurface)))
         for (std::vector<Use>& uses : loops)
             projectStrayPCurves(uses, built.surface);
+    for (std::vector<Use>& uses : loops)
+        turnRoundPoles(uses, seams, built.surface);
     for (auto& [e, pcs] : onFace)
         pcs = {};
     for (const std::vector<Use>& uses : loops)
@@ -1073,6 +1191,9 @@ TopoDS_Face ShapeBuilder::face(int index)
     for (const std::vector<Use>& uses : loops) {
         TopoDS_Wire wire;
         m_b.MakeWire(wire);
+        // Whether the loop's last use meets its first at a pole, through a
+        // collapsed edge: closed in the parameter plane.
+        bool closedAtPole = false;
         for (std::size_t i = 0; i < uses.size(); ++i) {
             const Use& here = uses[i];
             m_b.Add(wire, here.edge);
@@ -1110,6 +1231,7 @@ TopoDS_Face ShapeBuilder::face(int index)
             m_b.Add(degenerate, at.Oriented(TopAbs_FORWARD));
             m_b.Add(degenerate, at.Oriented(TopAbs_REVERSED));
             m_b.Add(wire, degenerate);
+            closedAtPole = closedAtPole || i + 1 == uses.size();
         }
         // A loop whose every edge starts at the vertex the one before ends at
         // is closed (what Open CASCADE's test, a map of the wire's vertices,
@@ -1127,7 +1249,8 @@ TopoDS_Face ShapeBuilder::face(int index)
             double f0 = 0.0, l0 = 0.0, f1 = 0.0, l1 = 0.0;
             endsOf(uses.back().edge, f0, l0);
             endsOf(uses.front().edge, f1, l1);
-            belted = belted || uses.back().pcurve->Value(l0).Distance(uses.front().pcurve->Value(f1)) > 1e-6 * span;
+            belted = belted || (!closedAtPole &&
+                                uses.back().pcurve->Value(l0).Distance(uses.front().pcurve->Value(f1)) > 1e-6 * span);
         }
     }
     // A face of holes only on a surface of revolution from pole to pole is
@@ -1138,7 +1261,11 @@ TopoDS_Face ShapeBuilder::face(int index)
     if (whole.IsNull() && !belted && (built.surface->IsKind(STANDARD_TYPE(Geom_SphericalSurface)) ||
                                       built.surface->IsKind(STANDARD_TYPE(Geom_ToroidalSurface))))
         whole = BRepTools::OuterWire(BRepBuilderAPI_MakeFace(built.surface, Precision::Confusion()).Face());
-    if (!whole.IsNull() && !loops.empty() && !ShapeAnalysis::IsOuterBound(out))
+    // Holes alone run clockwise in the parameter plane: the region their
+    // loops bound there is negative. (Open CASCADE's own test of an outer
+    // bound took a loop from pole to pole round three quarters of a sphere
+    // for a hole, and the face became the other quarter, inside out.)
+    if (!whole.IsNull() && !loops.empty() && parameterArea(out) < 0.0)
         m_b.Add(out, whole);
     if (belted && (built.surface->IsUPeriodic() || built.surface->IsVPeriodic())) {
         // Open CASCADE bounds such a face with a seam (and a degenerate edge
