@@ -50,10 +50,9 @@ inline bool fitted_face(const qelx_test::TestModel& m, int face)
 // with the element's closed form across it) and is measured: a face handed
 // over turned against its loops bounds the plane outside them, or the rest
 // of its surface, with every edge on it and the analyser content. (The
-// writers bound a sphere or torus face of holes alone by the surface's
-// seams and poles too, so that Open CASCADE measures it as the kernel does,
-// not as the holes' insides.) A spline face's area costs several times the
-// write: it is measured only when fitted.
+// writers measure sphere and torus faces by the same closed forms.) A
+// spline face's area costs several times the write: it is measured only
+// when fitted.
 inline bool analytic_face(const FACE* face)
 {
     if (!face->geometry() || !face->geometry()->has_equation())

@@ -1007,53 +1007,6 @@ void holesIntoOuterWindow(const TopoDS_Face& face, const Handle(Geom_Surface)& s
     }
 }
 
-// The signed area the face's wires bound in its surface's parameters, as
-// they run in the face turned forward (each edge's pcurve over its range,
-// the collapsed edges at poles too): the integral of -v du round them.
-// Positive where an outer loop bounds the face, negative for holes alone.
-double parameterArea(const TopoDS_Face& face)
-{
-    // Eight-point Gauss-Legendre on [-1, 1].
-    static const double nodes[4] = {0.1834346424956498, 0.5255324099163290, 0.7966664774136267, 0.9602898564975363};
-    static const double weights[4] = {0.3626837833783620, 0.3137066458778873, 0.2223810344533745, 0.1012285362903763};
-    const TopoDS_Face forward = TopoDS::Face(face.Oriented(TopAbs_FORWARD));
-    double sum = 0.0;
-    for (TopExp_Explorer e(forward, TopAbs_EDGE); e.More(); e.Next()) {
-        const TopoDS_Edge& edge = TopoDS::Edge(e.Current());
-        const TopAbs_Orientation o = edge.Orientation();
-        double f = 0.0, l = 0.0;
-        const Handle(Geom2d_Curve) pc = (o == TopAbs_FORWARD || o == TopAbs_REVERSED)
-                                            ? BRep_Tool::CurveOnSurface(edge, forward, f, l)
-                                            : Handle(Geom2d_Curve)();
-        if (pc.IsNull() || !(l > f))
-            continue;
-        // Each span of a spline on its own (a fit's first may be a sliver
-        // where the curve swerves along a pole), in at least eight pieces
-        // in all.
-        const Geom2dAdaptor_Curve curve(pc, f, l);
-        const int stretches = curve.NbIntervals(GeomAbs_CN);
-        TColStd_Array1OfReal cuts(1, stretches + 1);
-        curve.Intervals(cuts, GeomAbs_CN);
-        const int pieces = std::max(1, 8 / stretches);
-        double along = 0.0;
-        for (int i = 1; i <= stretches; ++i)
-            for (int piece = 0; piece < pieces; ++piece) {
-                const double a = cuts(i) + (cuts(i + 1) - cuts(i)) * piece / pieces;
-                const double b = cuts(i) + (cuts(i + 1) - cuts(i)) * (piece + 1) / pieces;
-                const double mid = 0.5 * (a + b), half = 0.5 * (b - a);
-                for (int k = 0; k < 4; ++k)
-                    for (const double side : {-1.0, 1.0}) {
-                        gp_Pnt2d at;
-                        gp_Vec2d d;
-                        curve.D1(mid + side * half * nodes[k], at, d);
-                        along -= weights[k] * half * at.Y() * d.X();
-                    }
-            }
-        sum += o == TopAbs_REVERSED ? -along : along;
-    }
-    return sum;
-}
-
 TopoDS_Face ShapeBuilder::face(int index)
 {
     auto found = m_faces.find(index);
@@ -1265,7 +1218,7 @@ TopoDS_Face ShapeBuilder::face(int index)
     // loops bound there is negative. (Open CASCADE's own test of an outer
     // bound took a loop from pole to pole round three quarters of a sphere
     // for a hole, and the face became the other quarter, inside out.)
-    if (!whole.IsNull() && !loops.empty() && parameterArea(out) < 0.0)
+    if (!whole.IsNull() && !loops.empty() && wiresIntegral(out, [](double v) { return v; }) < 0.0)
         m_b.Add(out, whole);
     if (belted && (built.surface->IsUPeriodic() || built.surface->IsVPeriodic())) {
         // Open CASCADE bounds such a face with a seam (and a degenerate edge
@@ -1594,5 +1547,48 @@ void ShapeBuilder::orderTolerances(const TopTools_IndexedDataMapOfShapeListOfSha
 } // namespace
 
 BuiltShapes buildShapes(const qelx_test::TestModel& model) { return ShapeBuilder(model).build(); }
+
+double wiresIntegral(const TopoDS_Face& face, const std::function<double(double)>& primitive)
+{
+    // Eight-point Gauss-Legendre on [-1, 1].
+    static const double nodes[4] = {0.1834346424956498, 0.5255324099163290, 0.7966664774136267, 0.9602898564975363};
+    static const double weights[4] = {0.3626837833783620, 0.3137066458778873, 0.2223810344533745, 0.1012285362903763};
+    const TopoDS_Face forward = TopoDS::Face(face.Oriented(TopAbs_FORWARD));
+    double sum = 0.0;
+    for (TopExp_Explorer e(forward, TopAbs_EDGE); e.More(); e.Next()) {
+        const TopoDS_Edge& edge = TopoDS::Edge(e.Current());
+        const TopAbs_Orientation o = edge.Orientation();
+        double f = 0.0, l = 0.0;
+        const Handle(Geom2d_Curve) pc = (o == TopAbs_FORWARD || o == TopAbs_REVERSED)
+                                            ? BRep_Tool::CurveOnSurface(edge, forward, f, l)
+                                            : Handle(Geom2d_Curve)();
+        if (pc.IsNull() || !(l > f))
+            continue;
+        // Each span of a spline on its own (a fit's first may be a sliver
+        // where the curve swerves along a pole), in at least eight pieces
+        // in all.
+        const Geom2dAdaptor_Curve curve(pc, f, l);
+        const int stretches = curve.NbIntervals(GeomAbs_CN);
+        TColStd_Array1OfReal cuts(1, stretches + 1);
+        curve.Intervals(cuts, GeomAbs_CN);
+        const int pieces = std::max(1, 8 / stretches);
+        double along = 0.0;
+        for (int i = 1; i <= stretches; ++i)
+            for (int piece = 0; piece < pieces; ++piece) {
+                const double a = cuts(i) + (cuts(i + 1) - cuts(i)) * piece / pieces;
+                const double b = cuts(i) + (cuts(i + 1) - cuts(i)) * (piece + 1) / pieces;
+                const double mid = 0.5 * (a + b), half = 0.5 * (b - a);
+                for (int k = 0; k < 4; ++k)
+                    for (const double side : {-1.0, 1.0}) {
+                        gp_Pnt2d at;
+                        gp_Vec2d d;
+                        curve.D1(mid + side * half * nodes[k], at, d);
+                        along -= weights[k] * half * primitive(at.Y()) * d.X();
+                    }
+            }
+        sum += o == TopAbs_REVERSED ? -along : along;
+    }
+    return sum;
+}
 
 } // namespace qelx_formats

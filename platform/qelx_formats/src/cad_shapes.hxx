@@ -10,6 +10,7 @@
 #include <TDocStd_Document.hxx>
 #include <XCAFDoc_ColorTool.hxx>
 #include <TopTools_DataMapOfShapeInteger.hxx>
+#include <TopoDS_Face.hxx>
 #include <TopoDS_Shape.hxx>
 #include <Interface_InterfaceModel.hxx>
 #include <XSControl_WorkSession.hxx>
@@ -43,6 +44,14 @@ struct BuiltShapes {
 // Builds every body of the model (throws std::runtime_error or
 // Standard_Failure when the model's data cannot make a shape).
 BuiltShapes buildShapes(const qelx_test::TestModel& model);
+
+// The integral of -G(v) du round every wire of the face as the wires run
+// in the face turned forward (each edge's pcurve over its range, the
+// collapsed edges at poles too), G being `primitive`: by Green's theorem
+// the integral of G' over the region the wires bound in the surface's
+// parameters. With G(v) = v it is that region's signed area there: positive
+// where an outer loop bounds the face, negative for holes alone.
+double wiresIntegral(const TopoDS_Face& face, const std::function<double(double)>& primitive);
 
 // Before a STEP write: a sphere face that is the whole sphere but for holes
 // across its seam (one loop of the seam, both poles and the holes) goes

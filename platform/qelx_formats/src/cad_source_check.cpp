@@ -11,6 +11,9 @@
 #include <BRepGProp.hxx>
 #include <GeomAPI_ProjectPointOnCurve.hxx>
 #include <Geom_Curve.hxx>
+#include <Geom_SphericalSurface.hxx>
+#include <Geom_ToroidalSurface.hxx>
+#include <TopLoc_Location.hxx>
 #include <Precision.hxx>
 #include <BRep_Tool.hxx>
 #include <GProp_GProps.hxx>
@@ -41,8 +44,28 @@ std::string measureText(double x)
 
 namespace {
 
+// A built face's area. On a sphere or a torus whose tube does not cross
+// its axis, the writer's own: the closed form of the surface's element
+// integrated round the face's wires, exact but for the pcurves' own fits
+// (Open CASCADE's integration of the face of a torus less a piece a box
+// cut off came out 0.15% short, 215.398 where it covers 215.729, and the
+// right file was refused); on any other surface Open CASCADE's.
 double builtFaceArea(const TopoDS_Face& face)
 {
+    TopLoc_Location placed;
+    const Handle(Geom_Surface)& surface = BRep_Tool::Surface(face, placed);
+    const double scale = placed.IsIdentity() ? 1.0 : std::abs(placed.Transformation().ScaleFactor());
+    if (const Handle(Geom_SphericalSurface) sphere = Handle(Geom_SphericalSurface)::DownCast(surface)) {
+        // R^2 cos v du dv.
+        const double r = sphere->Radius();
+        return scale * scale * wiresIntegral(face, [r](double v) { return r * r * std::sin(v); });
+    }
+    if (const Handle(Geom_ToroidalSurface) torus = Handle(Geom_ToroidalSurface)::DownCast(surface))
+        if (torus->MajorRadius() > torus->MinorRadius()) {
+            // r (R + r cos v) du dv.
+            const double big = torus->MajorRadius(), r = torus->MinorRadius();
+            return scale * scale * wiresIntegral(face, [big, r](double v) { return r * (big * v + r * std::sin(v)); });
+        }
     GProp_GProps props;
     BRepGProp::SurfaceProperties(face, props);
     return props.Mass();
