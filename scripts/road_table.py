@@ -15,7 +15,7 @@ face, edge, product or entity), refused otherwise, or a fault (written invalid, 
 solids, a crash or the time limit).
 
 Usage: python3 scripts/road_table.py [--driver build-bench/tools/xvelm/xvelm]
-       [--peers build/tests] [--min-bytes N] [--max-bytes N] [--timeout 300] [--json FILE]
+       [--peers build/tests] [--min-bytes N] [--max-bytes N] [--only NAME...] [--timeout 300] [--json FILE]
 """
 import argparse
 import json
@@ -76,13 +76,13 @@ def row(sample, frame, road, verdict):
     return {"sample": sample, "frame": frame, "road": road, "verdict": verdict[0], "detail": verdict[1]}
 
 
-def samples(max_bytes, min_bytes=0):
+def samples(max_bytes, min_bytes=0, only=()):
     for sub in ("step", "iges", "occ"):
         d = os.path.join(SAMPLES, sub)
         for name in sorted(os.listdir(d)):
             path = os.path.join(d, name)
             if os.path.splitext(name)[1] in (".step", ".stp", ".iges", ".igs", ".brep") and \
-                    min_bytes < os.path.getsize(path) <= max_bytes:
+                    min_bytes < os.path.getsize(path) <= max_bytes and (not only or name in only):
                 yield path
 
 
@@ -92,6 +92,7 @@ def main():
     ap.add_argument("--peers", default="build/tests")
     ap.add_argument("--max-bytes", type=int, default=1 << 40)
     ap.add_argument("--min-bytes", type=int, default=0, help="only samples larger than this")
+    ap.add_argument("--only", nargs="*", default=(), help="only the samples of these file names")
     ap.add_argument("--timeout", type=int, default=300)
     ap.add_argument("--json")
     args = ap.parse_args()
@@ -99,7 +100,7 @@ def main():
     damage_peer = os.path.join(args.peers, "damage_peer")
     rows = []
     with tempfile.TemporaryDirectory(prefix="road_table_") as tmp:
-        for path in samples(args.max_bytes, args.min_bytes):
+        for path in samples(args.max_bytes, args.min_bytes, args.only):
             name = os.path.basename(path)
             for frame in FRAMES:
                 doc = os.path.join(tmp, "doc.json")
