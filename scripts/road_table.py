@@ -45,8 +45,14 @@ def gap(a, b):
     return abs(a - b) / max(abs(b), 1e-300) if b else abs(a)
 
 
+def measures(j):
+    """A peer's measures: damage_peer wraps them in "measures", neutral_peer does not."""
+    return j.get("measures", j) if j else j
+
+
 def judge(source, out):
     """'valid' with the gaps, or 'fault' and why."""
+    out = measures(out)
     if out is None:
         return "fault", "not measured"
     if not out.get("valid"):
@@ -115,7 +121,7 @@ def main():
                     rows.append(row(name, frame, "neutral", verdict))
                 step = os.path.join(tmp, "src.step")
                 code, out, _ = run([damage_peer, "place", path, frame, step], args.timeout)
-                source = last_json(out)
+                source = measures(last_json(out))
                 if code != 0 or not source or source.get("faces", 0) == 0 or not source.get("valid"):
                     continue
                 for ext in (".step", ".igs", ".brep"):
