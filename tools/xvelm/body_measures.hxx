@@ -46,7 +46,7 @@ inline bool fitted_face(const qelx_test::TestModel& m, int face)
 }
 
 // Whether the kernel's face lies on a plane, a cone (a cylinder among
-// them), a sphere or a torus. Its area comes cheap there (a loop integral
+// them), a sphere or a ring torus. Its area comes cheap there (a loop integral
 // with the element's closed form across it) and is measured: a face handed
 // over turned against its loops bounds the plane outside them, or the rest
 // of its surface, with every edge on it and the analyser content. (The
@@ -58,7 +58,12 @@ inline bool analytic_face(const FACE* face)
     if (!face->geometry() || !face->geometry()->has_equation())
         return false;
     const int type = face->geometry()->equation().type();
-    return type >= 1 && type <= 4;
+    // A spindle torus (its tube crossing the axis) has no closed form in
+    // the kernel's measure (a screw's thread came out 47135.6 where it
+    // covers 68.84), nor in the writers'.
+    if (type == 4)
+        return !static_cast<const torus&>(face->geometry()->equation()).spindle();
+    return type >= 1 && type <= 3;
 }
 
 // How far the face's boundary as the kernel holds it (each coedge's pcurve
