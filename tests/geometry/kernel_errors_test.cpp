@@ -2,11 +2,20 @@
 // is asserted, running out of kernel memory ends the conversion, and the use
 // counts of a null view are left alone.
 #include <functional>
+#include <random>
+#include <string>
+#include <vector>
 
 #include "geometry/curve_adapters.hxx"
 #include "geometry/pcurve_view.hxx"
 #include "geometry/surface_adapter.hxx"
+#include "geometry/spline_curve_build.hxx"
 #include "geometry_fixtures.hxx"
+#include "model/kernel_call_bracket.hxx"
+#include "support/geometry_builders.hxx"
+#include "velm/bspline.hxx"
+#include "velm/topology.hxx"
+#include "velm/topology_api.hxx"
 
 using namespace geomtest;
 
@@ -102,3 +111,92 @@ TEST_F(KernelErrors, NullViewsKeepNoUsesAndHaveNoLength)
 }
 
 } // namespace
+
+namespace {
+
+// A degree-1 spline through the points, clamped over [0, n - 1].
+bs3_curve polylineSpline(const std::vector<QELposition>& points)
+{
+    std::vector<double> knots{0.0};
+    for (std::size_t i = 0; i < points.size(); ++i)
+        knots.push_back(static_cast<double>(i));
+    knots.push_back(static_cast<double>(points.size() - 1));
+    return bs3_curve_from_ctrlpts(1, 0, 0, 0, static_cast<int>(points.size()), points.data(), nullptr, QELresabs,
+                                  static_cast<int>(knots.size()), knots.data(), 1e-10);
+}
+
+} // namespace
+
+// The curve import's guarded questions and moves, under a failure at every
+// kernel allocation in turn: each either raises (its caller's bracket takes
+// back what was done) or does what it does undisturbed. Before, the check of
+// coincident control points answered "none" when it could not run (a spline
+// the fix rebuilds kept in silence), and the snap of a closed edge's ends
+// moved each end in a bracket of its own, so that one end could be left
+// where it was while the other moved.
+TEST_F(KernelErrors, CurveImportChecksAndSnapsRaiseOrRunWhole)
+{
+    std::mt19937 random(40);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        // Coincident control points: asked before any failure, then under each.
+        std::vector<QELposition> points;
+        for (int i = 0; i < 4; ++i)
+            points.emplace_back(10 * unit(random), 10 * unit(random), 10 * unit(random));
+        points.insert(points.begin() + 1 + round % 3, points[static_cast<std::size_t>(round % 3)]);
+        bs3_curve spline = polylineSpline(points);
+        ASSERT_NE(spline, nullptr);
+        ASSERT_TRUE(ve_spline_curve::hasCoincidentControlPoints(spline, nullptr));
+        for (long n = 1;; ++n) {
+            velm_test_fail_alloc(nullptr, n);
+            bool coincident = false;
+            const outcome asked = velmCall([&] { coincident = ve_spline_curve::hasCoincidentControlPoints(spline, nullptr); });
+            const bool fired = !velm_test_injection_pending();
+            velm_test_reset();
+            EXPECT_TRUE(!asked.ok() || coincident) << "allocation " << n << ": answered \"none\" in silence";
+            if (!fired)
+                break;
+        }
+        bs3_curve_delete(spline);
+
+        // A closed circle whose two ends are vertices of their own, each a
+        // little off the circle's start in a seeded direction.
+        for (long n = 1;; ++n) {
+            BODY* wire = testkit::make_circle_wire();
+            ENTITY_LIST edges;
+            ASSERT_TRUE(api_get_edges(wire, edges).ok());
+            auto* edge = static_cast<EDGE*>(edges[0]);
+            const QELinterval range = edge->param_range();
+            const QELposition at = edge->geometry()->equation().eval_position(range.start_pt());
+            auto* end = new VERTEX(new APOINT(at));
+            edge->set_end(end);
+            end->set_edge(edge);
+            // Both ends at one point (the edge stays closed), a seeded way off.
+            std::mt19937 offsets(static_cast<unsigned>(round));
+            const QELvector off = QELvector(unit(offsets), unit(offsets), unit(offsets)) * 3e-5;
+            for (VERTEX* v : {edge->start(), edge->end()})
+                v->geometry()->set_coords(at + off);
+            const QELposition startWas = edge->start()->geometry()->coords(), endWas = end->geometry()->coords();
+            velm_test_fail_alloc(nullptr, n);
+            const outcome snapped = velmCall(
+                [&] { ve_spline_curve::snapClosedEdgeVertices(edge, Gk_Domain(range.start_pt(), range.end_pt())); });
+            const bool fired = !velm_test_injection_pending();
+            velm_test_reset();
+            const QELposition startNow = edge->start()->geometry()->coords(), endNow = end->geometry()->coords();
+            if (snapped.ok()) {
+                EXPECT_LT(distance(startNow, at), 1e-12) << "allocation " << n;
+                EXPECT_LT(distance(endNow, at), 1e-12) << "allocation " << n;
+            } else {
+                EXPECT_EQ(distance(startNow, startWas), 0.0) << "allocation " << n;
+                EXPECT_EQ(distance(endNow, endWas), 0.0) << "allocation " << n;
+            }
+            edge->set_end(edge->start());
+            end->set_edge(nullptr);
+            api_del_entity(end);
+            api_del_entity(wire);
+            if (!fired)
+                break;
+        }
+    }
+}

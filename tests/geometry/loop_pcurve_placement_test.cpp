@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "geometry/seam_pcurves.hxx"
+#include "model/kernel_call_bracket.hxx"
 #include "surface_import_fixtures.hxx"
 #include "support/geometry_builders.hxx"
 #include "velm/build.hxx"
@@ -110,4 +111,90 @@ TEST_F(LoopPCurvePlacement, LoopsJoinUpWhateverPeriodsTheirPCurvesCameAt)
             EXPECT_TRUE(pcurved);
             api_del_entity(body);
         }
+}
+
+namespace {
+
+// Each use's pcurve ends, in loop order.
+std::vector<QELpar_pos> pcurveEnds(FACE* face)
+{
+    std::vector<QELpar_pos> ends;
+    for (COEDGE* c : loopUses(face))
+        if (c->geometry()) {
+            ends.push_back(pcurveAt(c, true));
+            ends.push_back(pcurveAt(c, false));
+        }
+    return ends;
+}
+
+bool sameEnds(const std::vector<QELpar_pos>& a, const std::vector<QELpar_pos>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i].u != b[i].u || a[i].v != b[i].v)
+            return false;
+    return true;
+}
+
+} // namespace
+
+// A placement the kernel refuses part way (the nth move's new pcurve cannot
+// be made) is taken back whole: every use keeps the pcurve it had, the
+// placement answers false and, given the face's name, warns naming it; the
+// refit that places after fitting raises it, so that its caller's bracket
+// takes the fit back too. Before, each move had a bracket of its own and a
+// loop was left partly moved: some uses a period from their neighbours.
+// Seeded shifts, every frame, a failure at every move in turn.
+TEST_F(LoopPCurvePlacement, AMoveTheKernelRefusesTakesBackTheWholePlacement)
+{
+    std::mt19937 random(40);
+    std::uniform_int_distribution<int> periods(1, 3);
+    for (const testkit::KernelFrame& frame : testkit::kernel_frames())
+        for (const bool refit : {false, true})
+            for (long n = 1;; ++n) {
+                SCOPED_TRACE(std::string(frame.name) + (refit ? ", refit" : ", placement") + ", move " + std::to_string(n));
+                BODY* body = testkit::make_cylinder();
+                ASSERT_TRUE(api_apply_transf(body, frame.transform).ok());
+                ASSERT_TRUE(api_change_body_trans(body).ok());
+                FACE* face = closingFace(body);
+                ASSERT_NE(face, nullptr);
+                const double period = ve_closing_period(face->geometry()->equation(), false);
+                // Every use off by its own whole periods: all but one must move.
+                const std::vector<COEDGE*> uses = loopUses(face);
+                ASSERT_GE(uses.size(), 3u);
+                for (std::size_t i = 0; i < uses.size(); ++i)
+                    testkit::shift_pcurve(uses[i], 0.0, (static_cast<double>(i) + 4.0 * periods(random)) * period);
+                const std::vector<QELpar_pos> before = pcurveEnds(face);
+                qelx_test::EventRecorder events;
+                velm_test_fail_alloc("seam_pcurves.cpp", n);
+                bool placed = false;
+                outcome raised(0, nullptr);
+                if (refit)
+                    raised = velmCall([&] { ve_add_loop_pcurves(face); });
+                else
+                    placed = ve_place_loop_pcurves(face, "face 7");
+                const bool failed = !velm_test_injection_pending();
+                velm_test_reset();
+                bool pcurved = false;
+                if (!failed) {
+                    // Past the last move: placed whole.
+                    EXPECT_TRUE(refit ? raised.ok() : placed);
+                    EXPECT_LT(widestJoinStep(face, pcurved), 1e-6);
+                    api_del_entity(body);
+                    if (!refit)
+                        EXPECT_GE(n, 3) << "fewer moves than uses shifted";
+                    break;
+                }
+                EXPECT_TRUE(sameEnds(pcurveEnds(face), before)) << "a move was kept";
+                if (refit) {
+                    EXPECT_FALSE(raised.ok()) << "the refused placement was not raised";
+                } else {
+                    EXPECT_FALSE(placed);
+                    const std::vector<std::string> warnings = events.names("Warning");
+                    ASSERT_EQ(warnings.size(), 1u);
+                    EXPECT_EQ(warnings[0].rfind("face 7: its loops' pcurves could not be moved", 0), 0u) << warnings[0];
+                }
+                api_del_entity(body);
+            }
 }

@@ -1,9 +1,11 @@
 #include "geometry/seam_pcurves.hxx"
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "model/kernel_call_bracket.hxx"
+#include "qelx/qelx_events.hxx"
 #include "velm/bspline.hxx"
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
@@ -48,9 +50,9 @@ double periodsBetween(double from, double to, double period)
 void movePCurve(COEDGE* c, double du, double dv)
 {
     const pcurve& def = c->geometry()->def();
-    bs2_curve copy = bs2_curve_copy(def.cur());
-    if (!copy)
-        return;
+    // A copy that cannot be made is the kernel running out: the placement
+    // is undone whole rather than left with this use where it was.
+    bs2_curve copy = velm_require(bs2_curve_copy(def.cur()));
     if (def.reversed())
         bs2_curve_reverse(copy);
     bs2_curve_par_trans(copy, QELpar_transf(1.0, 1.0, du, dv));
@@ -71,15 +73,18 @@ double ve_closing_period(const surface& s, bool u)
     return (u ? s.closed_u() : s.closed_v()) && range.finite() ? range.length() : 0.0;
 }
 
-bool ve_place_loop_pcurves(FACE* face)
+namespace {
+
+// The placement of ve_place_loop_pcurves; a move the kernel refuses raises
+// its error, for the caller's bracket to take back every move made before it.
+void placeLoopPCurves(FACE* face)
 {
     const SURFACE* s = face && face->geometry() && face->geometry()->has_equation() ? face->geometry() : nullptr;
     if (!s)
-        return true;
+        return;
     const double pu = ve_closing_period(s->equation(), true), pv = ve_closing_period(s->equation(), false);
     if (!(pu > 0.0) && !(pv > 0.0))
-        return true;
-    bool good = true;
+        return;
     // Each loop's pcurves, each continuing the one before it.
     std::vector<std::vector<COEDGE*>> loops;
     for (LOOP* loop = face->loop(); loop; loop = loop->next()) {
@@ -119,7 +124,7 @@ bool ve_place_loop_pcurves(FACE* face)
                 dv = -dv;
             }
             if (du != 0.0 || dv != 0.0)
-                good = velmCall([&] { movePCurve(c, du, dv); }).ok() && good;
+                movePCurve(c, du, dv);
             return 1;
         };
         const std::size_t n = uses.size();
@@ -170,9 +175,32 @@ bool ve_place_loop_pcurves(FACE* face)
                 continue;
             for (COEDGE* c : loops[l])
                 if (QELpar_pos unused; pcurveEnd(c, true, unused))
-                    good = velmCall([&] { movePCurve(c, du, dv); }).ok() && good;
+                    movePCurve(c, du, dv);
         }
-    return good;
+}
+
+// The placement in one bracket: all of it, or (refused) none of it.
+outcome placedWhole(FACE* face)
+{
+    return velmCall([&] { placeLoopPCurves(face); });
+}
+
+} // namespace
+
+bool ve_place_loop_pcurves(FACE* face)
+{
+    return placedWhole(face).ok();
+}
+
+bool ve_place_loop_pcurves(FACE* face, const std::string& faceName)
+{
+    const outcome placed = placedWhole(face);
+    if (!placed.ok())
+        QELXWarningEvent::Fire((faceName + ": its loops' pcurves could not be moved round the surface's period to join"
+                                " up (kernel error " + std::to_string(placed.error_number()) +
+                                "); none was moved, and healing judges the loops as fitted")
+                                   .c_str());
+    return placed.ok();
 }
 
 void ve_add_loop_pcurves(ENTITY* entity)
@@ -184,5 +212,5 @@ void ve_add_loop_pcurves(ENTITY* entity)
     else if (is_COEDGE(entity) && static_cast<COEDGE*>(entity)->loop())
         face = static_cast<COEDGE*>(entity)->loop()->face();
     if (face)
-        ve_place_loop_pcurves(face);
+        raiseFailure(placedWhole(face));
 }

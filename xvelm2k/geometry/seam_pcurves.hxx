@@ -5,6 +5,8 @@
 // surface's principal range whatever the use, so both uses of a seam come
 // out on the same side, and a face across the principal range's edge has
 // pcurves on both sides of it; these put each where its loop runs on.
+#include <string>
+
 #include "xvelm2k/export.hxx"
 
 class ENTITY;
@@ -19,13 +21,18 @@ XVELM2KA_API double ve_closing_period(const surface& s, bool u);
 // Moves pcurves of the face's loops by whole periods so that each starts
 // where the coedge before it in its loop ends (walked from a coedge that is
 // not a seam use, whose pcurve stays where it is), and each loop after the
-// first lies next to the first rather than whole periods away. False when the
-// kernel refused a step (the face is then as it was up to that use).
+// first lies next to the first rather than whole periods away. All or
+// nothing: false when the kernel refused a move, and the face is then as it
+// was before the call (the caller says so, naming the face).
 XVELM2KA_API bool ve_place_loop_pcurves(FACE* face);
+// As above, warning when the kernel refused the placement, naming the face
+// by `faceName` (its source's name): the face keeps the pcurves as fitted.
+XVELM2KA_API bool ve_place_loop_pcurves(FACE* face, const std::string& faceName);
 
 // The kernel's pcurves fitted to the entity's coedges (a face's, a coedge's:
 // sg_add_pcurves_to_entity), then the loops of the faces they bound placed
 // as ve_place_loop_pcurves places them: every refit of loop pcurves goes
 // through here, so that none leaves a seam's two uses on one side. Throws as
-// the kernel's fit does (call it inside a bracket).
+// the kernel's fit does, and the kernel's error when the placement was
+// refused (call it inside a bracket, which takes back the fit too).
 XVELM2KA_API void ve_add_loop_pcurves(ENTITY* entity);

@@ -199,11 +199,10 @@ bool hasCoincidentControlPoints(bs3_curve bs3, const curve* crv)
         return false;
     const intcurve* owner = crv && crv->type() == 11 ? static_cast<const intcurve*>(crv) : nullptr;
     check_status_list wanted(status_coincident_points);
-    check_status_list* found = nullptr;
-    velmGuard([&] { found = bs3_curve_check(bs3, owner, &wanted); });
-    const bool coincident = found && found->status() == status_coincident_points;
-    delete found;
-    return coincident;
+    // A check that cannot run raises: taken for "none", it kept a spline the
+    // fix would have rebuilt, and said nothing.
+    const std::unique_ptr<check_status_list> found(bs3_curve_check(bs3, owner, &wanted));
+    return found && found->status() == status_coincident_points;
 }
 
 bs3_curve makePeriodicBs3(bs3_curve b)
@@ -382,17 +381,19 @@ void snapClosedEdgeVertices(EDGE* edge, const Gk_Domain& domain)
 {
     if (!edge || !edge->closed() || !edge->geometry() || !edge->geometry()->has_equation())
         return;
-    QELposition at;
-    if (velmGuard([&] { at = edge->geometry()->equation().eval_position(domain.low()); }) != 0)
-        return;
-    for (VERTEX* v : {edge->start(), edge->end()}) {
-        APOINT* pt = v ? v->geometry() : nullptr;
-        if (!pt)
-            continue;
-        const double d = distance(pt->coords(), at);
-        if (QELresabs < d && d < Gk_Def::FuzzSnap)
-            velmCall([&] { pt->set_coords(at); });
-    }
+    // Both ends in one bracket: a move the kernel refuses takes back the
+    // other and raises, rather than leaving one end snapped in silence.
+    const QELposition at = edge->geometry()->equation().eval_position(domain.low());
+    raiseFailure(velmCall([&] {
+        for (VERTEX* v : {edge->start(), edge->end()}) {
+            APOINT* pt = v ? v->geometry() : nullptr;
+            if (!pt)
+                continue;
+            const double d = distance(pt->coords(), at);
+            if (QELresabs < d && d < Gk_Def::FuzzSnap)
+                pt->set_coords(at);
+        }
+    }));
 }
 
 bool needsClosedReimport(EDGE* edge, const Gk_Domain& domain, const QELXBSplineDef3D& def)
@@ -405,9 +406,9 @@ bool needsClosedReimport(EDGE* edge, const Gk_Domain& domain, const QELXBSplineD
     bs3_curve b = static_cast<const intcurve&>(cu->equation()).cur();
     if (!b || !bs3_curve_open(b))
         return false;
-    double E = 0.0;
-    if (velmGuard([&] { E = curveRangeOf(edge).length(); }) != 0)
-        return false;
+    // A range the kernel cannot give raises: taken for "no", it left a
+    // periodic curve imported over part of its edge without a word.
+    const double E = curveRangeOf(edge).length();
     const double L = domain.length();
     const double D = def.domain().length();
     const int n = def.numControlPoints();

@@ -17,6 +17,7 @@
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/topology.hxx"
+#include "xvelm2k/export.hxx"
 
 class Ve_CrvApproxUtil;
 
@@ -76,8 +77,9 @@ int closureOf(const QELXBSplineDef3D& def);
 void buildCurve(QELXBSplineDef3D& def, const Gk_LinMap& map, const QELXMorph3D& morph, bool skipG1, bs3_curve& bs3,
                 curve*& crv);
 
-// bs3_curve_check reports coincident control points (status 6) first.
-bool hasCoincidentControlPoints(bs3_curve bs3, const curve* crv);
+// bs3_curve_check reports coincident control points (status 6) first. A
+// check the kernel cannot run raises its error.
+XVELM2KA_API bool hasCoincidentControlPoints(bs3_curve bs3, const curve* crv);
 
 // A periodic rebuild of a closed, clamped B-spline with equal end tangents;
 // null when it cannot be made.
@@ -107,11 +109,13 @@ void pcurveOntoRange(bs2_curve& pc, const QELinterval& range, const EDGE* edge, 
 // whose curve is not an intcurve is reported under the caller's source and line.
 bool attachPCurveFromIntcurve(COEDGE* coedge, FACE* face, const char* source = "ve_curvexltr", int line = 1285);
 
-// Closed-edge vertex snap onto the curve's point at the domain's start.
-void snapClosedEdgeVertices(EDGE* edge, const Gk_Domain& domain);
+// Closed-edge vertex snap onto the curve's point at the domain's start: both
+// ends or neither; a kernel error raises (call it inside a bracket).
+XVELM2KA_API void snapClosedEdgeVertices(EDGE* edge, const Gk_Domain& domain);
 
 // A periodic definition imported onto an open edge covering only part of it.
-bool needsClosedReimport(EDGE* edge, const Gk_Domain& domain, const QELXBSplineDef3D& def);
+// A kernel error raises.
+XVELM2KA_API bool needsClosedReimport(EDGE* edge, const Gk_Domain& domain, const QELXBSplineDef3D& def);
 
 // Steps after the curve is on the edge: pcurves for every coedge, range
 // repair, an intcurve over the edge's faces (replacing crv, bs3 following it;

@@ -498,7 +498,7 @@ void QELXVelmBRepCreator::CreatePairs(const QELXIdentifier& body)
     for (const QELXCatalogue::Entry& e : faces) {
         static_cast<QELXVelmFacePair*>(m_faces.MakePair(e.key, e.item).get())->FixOrientation();
         // Every pcurve of the face is made by now: each loop's join up, a seam's uses a period apart.
-        ve_place_loop_pcurves(static_cast<FACE*>(catalogueEntity(e.item)));
+        ve_place_loop_pcurves(static_cast<FACE*>(catalogueEntity(e.item)), sourceEntityName("face", catalogueSource(e.key)));
     }
     Ve_OptionDoc::ImportCurvePhase.setOver();
 }

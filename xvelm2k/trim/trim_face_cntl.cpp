@@ -197,7 +197,7 @@ bool Ve_TrimFaceCntl::seed(const QELXIdentifier& faceId, QELXBRepExporter* expor
     seeded.clear(); // the segments let go of what the loops did not take
     // Each coedge's pcurve was fitted alone, in the surface's principal range:
     // the loops are joined up, a seam's two uses a period apart.
-    ve_place_loop_pcurves(face);
+    ve_place_loop_pcurves(face, sourceEntityName("face", faceId));
 
     if (!face->loop() && !boundsItself(face)) {
         QELXWarningEvent::Fire("Ignoring face with invalid loop");

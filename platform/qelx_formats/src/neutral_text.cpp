@@ -14,7 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <set>
+#include <sstream>
 #include <unordered_map>
 
 namespace qelx_formats {
@@ -1812,6 +1814,7 @@ private:
                 mappedWithinModel(p + "/uDomain", surface.uA * surface.uB, surface.uC, f.uDomain, "a domain");
                 mappedWithinModel(p + "/vDomain", surface.vA * surface.vB, surface.vC, f.vDomain, "a domain");
             }
+        splinesNearTheirModel(m);
         // Every number is bounded now: the ends are evaluated.
         for (std::size_t i = 0; i < m.curves.size(); ++i)
             if (evaluable(m, static_cast<int>(i)))
@@ -1829,6 +1832,108 @@ private:
                     for (const double v : m.faces[i].vDomain)
                         if (!withinModel(m.surfacePoint(k, u, v)))
                             fail("/faces/" + std::to_string(i), "a domain whose corner lies beyond any model");
+        pcurvesWithinATurn(m);
+    }
+
+    // A spline of an edge or a face with a control point farther from the
+    // box of the model's vertices than a million times its size (and a
+    // millimetre), as the CAD readers refuse it: a pole two billion out on a
+    // model six across is no model's, and sends the import's fitting of
+    // curves onto surfaces into minutes of work.
+    void splinesNearTheirModel(const TestModel& m) const
+    {
+        double low[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, high[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+        bool any = false;
+        for (const qelx_test::TestVertex& v : m.vertices)
+            if (v.point >= 0)
+                for (int k = 0; k < 3; ++k) {
+                    const double x = m.points[static_cast<std::size_t>(v.point)][static_cast<std::size_t>(k)];
+                    low[k] = std::min(low[k], x), high[k] = std::max(high[k], x), any = true;
+                }
+        if (!any)
+            return;
+        const double size = std::hypot(high[0] - low[0], high[1] - low[1], high[2] - low[2]);
+        const double reach = 1e6 * std::max(size, 1.0);
+        const auto check = [&](const std::string& path, const std::vector<double>& ctrl) {
+            for (std::size_t i = 0; i + 2 < ctrl.size(); i += 3) {
+                bool beyond = false;
+                for (int k = 0; k < 3; ++k)
+                    beyond = beyond || ctrl[i + k] < low[k] - reach || ctrl[i + k] > high[k] + reach;
+                if (beyond) {
+                    std::ostringstream text;
+                    text << "a spline whose control point " << i / 3 << " at (" << ctrl[i] << ", " << ctrl[i + 1]
+                         << ", " << ctrl[i + 2] << ") lies farther than " << reach << " from every vertex of the model";
+                    fail(path, text.str());
+                }
+            }
+        };
+        for (std::size_t i = 0; i < m.edges.size(); ++i)
+            if (const int c = m.edges[i].curve; c >= 0)
+                check("/curves/" + std::to_string(c) + "/controlPoints", m.curves[static_cast<std::size_t>(c)].nurbs.ctrl);
+        for (std::size_t i = 0; i < m.faces.size(); ++i)
+            if (const int k = m.faces[i].surface; k >= 0)
+                check("/surfaces/" + std::to_string(k) + "/controlPoints", m.surfaces[static_cast<std::size_t>(k)].ctrl);
+    }
+
+    // The period of a surface's framework parameter (u or v) in which it
+    // closes by turning round an axis; 0 when it does not.
+    static double turnPeriod(const TestModel& m, int surface, bool u)
+    {
+        for (int depth = 0; surface >= 0 && depth <= static_cast<int>(m.surfaces.size()); ++depth) {
+            const qelx_test::TestSurface& s = m.surfaces[static_cast<std::size_t>(surface)];
+            bool turns = false;
+            switch (s.type) {
+            case qelx_test::SurfCylinder:
+            case qelx_test::SurfCone:
+            case qelx_test::SurfSphere:
+            case qelx_test::SurfRevolved:
+                turns = !u;
+                break;
+            case qelx_test::SurfTorus:
+                turns = true;
+                break;
+            case qelx_test::SurfOffset:
+                surface = s.ref;
+                continue;
+            default:
+                break;
+            }
+            const double scale = std::fabs(u ? s.uA * s.uB : s.vA * s.vB);
+            return turns && scale > 0.0 ? 2.0 * M_PI / scale : 0.0;
+        }
+        return 0.0;
+    }
+
+    // A coedge's pcurve that runs more than once round its surface, where
+    // its edge's curve (a line, or an ellipse within one turn) cannot: a
+    // straight pcurve scaled to a billion turns of a cylinder under one
+    // circle. A spline edge (a helix) may wind round more than once.
+    void pcurvesWithinATurn(const TestModel& m) const
+    {
+        for (std::size_t i = 0; i < m.coedges.size(); ++i) {
+            const qelx_test::TestCoedge& c = m.coedges[i];
+            if (c.pcurve < 0 || c.edge < 0 || c.loop < 0)
+                continue;
+            const int curve = m.edges[static_cast<std::size_t>(c.edge)].curve;
+            const int face = m.loops[static_cast<std::size_t>(c.loop)].face;
+            if (curve < 0 || face < 0 || !evaluable(m, curve))
+                continue;
+            const int surface = m.faces[static_cast<std::size_t>(face)].surface;
+            if (surface < 0)
+                continue;
+            const QELXPoint2D from = m.pcurvePoint(c.pcurve, c.pcurveSense ? c.domain[0] : -c.domain[0]);
+            const QELXPoint2D to = m.pcurvePoint(c.pcurve, c.pcurveSense ? c.domain[1] : -c.domain[1]);
+            for (const bool u : {true, false}) {
+                const double period = turnPeriod(m, surface, u);
+                const double run = std::fabs(u ? to.u() - from.u() : to.v() - from.v());
+                if (period > 0.0 && !(run <= period * (1.0 + 1e-9) + 1e-12)) {
+                    std::ostringstream text;
+                    text << "a range whose pcurve runs " << run / period << " times round its surface in "
+                         << (u ? "u" : "v") << ", where its edge's curve runs round at most once";
+                    fail("/coedges/" + std::to_string(i) + "/domain", text.str());
+                }
+            }
+        }
     }
 
     void readCurveMap(const Json& j, const Where& p, double& scale, double& offset, bool& flag) const
