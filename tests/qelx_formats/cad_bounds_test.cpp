@@ -9,6 +9,10 @@
 
 #include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepBuilderAPI_MakePolygon.hxx>
+#include <BRepBuilderAPI_Transform.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
 #include <BRepBuilderAPI_MakeWire.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <Geom_BSplineCurve.hxx>
@@ -269,5 +273,44 @@ TEST(CadSource, EdgeRangesWindingMoreThanOnceRoundAreRefused)
         EXPECT_NE(error.find(": damaged: edge 1 (line "), std::string::npos) << error;
         EXPECT_NE(error.find("that winds more than once round its closed curve"), std::string::npos) << error;
     }
+    std::filesystem::remove_all(dir);
+}
+
+// A plane face's edge whose range runs from a value to itself (a damaged
+// BREP): the peer cannot make the edge's curve on the plane, and the file was
+// refused as "the shapes it holds cannot be taken in whole", naming nothing.
+// It is refused naming the edge and its line; each edge in turn, in every
+// frame (identity, turned, mirrored).
+TEST(CadSource, AnEdgeThePeerCannotLayOnItsPlaneIsRefusedNamingIt)
+{
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("cad_on_plane_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    gp_Trsf turned, mirrored;
+    turned.SetRotation(gp_Ax1(gp_Pnt(1, 2, 3), gp_Dir(1, 1, 1)), 0.7);
+    mirrored.SetMirror(gp_Ax2(gp_Pnt(0, 0, 1), gp_Dir(0, 1, 1)));
+    for (const gp_Trsf& frame : {gp_Trsf(), turned, mirrored})
+        for (int which = 0; which < 3; ++which) {
+            SCOPED_TRACE("edge " + std::to_string(which) + ", frame form " + std::to_string(frame.Form()));
+            const TopoDS_Face flat =
+                BRepBuilderAPI_MakeFace(BRepBuilderAPI_MakePolygon(gp_Pnt(0, 0, 0), gp_Pnt(4, 0, 0), gp_Pnt(4, 3, 0), true).Wire(),
+                                        true)
+                    .Face();
+            const TopoDS_Shape face = BRepBuilderAPI_Transform(flat, frame, true).Shape();
+            TopExp_Explorer edge(face, TopAbs_EDGE);
+            for (int k = 0; k < which; ++k)
+                edge.Next();
+            const std::string path = (dir / "on_plane.brep").string();
+            ASSERT_TRUE(BRepTools::Write(face, path.c_str()));
+            qelx_test::TestModel model;
+            std::string error;
+            ASSERT_EQ(qelx_formats::readCadFile(path, model, error), QELI_OK) << error;
+            BRep_Builder().Range(TopoDS::Edge(edge.Current()), 1.0, 1.0);
+            ASSERT_TRUE(BRepTools::Write(face, path.c_str()));
+            EXPECT_NE(qelx_formats::readCadFile(path, model, error), QELI_OK);
+            EXPECT_NE(error.find(": damaged: edge "), std::string::npos) << error;
+            EXPECT_NE(error.find(" (line "), std::string::npos) << error;
+            EXPECT_NE(error.find("its curve cannot be laid on the surface of a face it bounds"), std::string::npos) << error;
+        }
     std::filesystem::remove_all(dir);
 }

@@ -2763,8 +2763,14 @@ std::string rangeBeyondATurn(const TopoDS_Shape& shape, const ShapePlaces& place
     }
     for (TopExp_Explorer f(shape, TopAbs_FACE); f.More(); f.Next())
         for (TopExp_Explorer e(f.Current(), TopAbs_EDGE); e.More(); e.Next()) {
-            const Handle(Geom2d_Curve) pcurve =
-                BRep_Tool::CurveOnSurface(TopoDS::Edge(e.Current()), TopoDS::Face(f.Current()), first, last);
+            // A plane's curve is made from the edge's over its range, and the
+            // peer refuses a range it cannot trim to (from a value to itself).
+            Handle(Geom2d_Curve) pcurve;
+            try {
+                pcurve = BRep_Tool::CurveOnSurface(TopoDS::Edge(e.Current()), TopoDS::Face(f.Current()), first, last);
+            } catch (const Standard_Failure&) {
+                return named(e.Current()) + ": its curve cannot be laid on the surface of a face it bounds over its range";
+            }
             if (!pcurve.IsNull() && pcurve->IsPeriodic() && turns(first, last, pcurve->Period()))
                 return named(e.Current()) + because(first, last, pcurve->Period());
         }
