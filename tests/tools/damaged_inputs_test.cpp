@@ -5,11 +5,14 @@
 // converted to a file that restores.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,6 +20,13 @@
 #include <nlohmann/json.hpp>
 
 #include "convert_run.hxx"
+#include "../../tools/xvelm/info.hxx"
+#include "../../tools/xvelm/roundtrip_verb.hxx"
+#include "support/model_builders.hxx"
+#include "velm/errors.hxx"
+#include "velm/memory.hxx"
+#include "velm/save.hxx"
+#include "velm/topology_api.hxx"
 #include "qelx_formats/cad_samples.hxx"
 
 namespace {
@@ -658,4 +668,45 @@ TEST(DamagedInputs, ChainsDeeperThanAnyModelAreRefusedBeforeTheyAreWalked)
         EXPECT_EQ(run.status, 0) << run.err;
     }
     fs::remove_all(dir);
+}
+
+// A save file a verb refuses (cut short at a seeded place, or a word made
+// another) leaves no kernel object behind: the kernel's record of the failed
+// restore went with the run's model. It was kept until the next kernel call
+// in the process, so that a later test counting live objects from its start
+// saw one freed.
+TEST(DamagedInputs, ARefusedSaveFileLeavesNoKernelObjectBehind)
+{
+    ENTITY_LIST list;
+    list.add(testkit::make_box(1, 2, 3));
+    FILE* fp = std::tmpfile();
+    ASSERT_TRUE(api_save_entity_list(fp, 1, list).ok());
+    std::rewind(fp);
+    std::string text;
+    for (int c; (c = std::fgetc(fp)) != EOF;)
+        text.push_back(static_cast<char>(c));
+    std::fclose(fp);
+    ASSERT_TRUE(api_del_entity_list(list).ok());
+    const fs::path path = fs::temp_directory_path() / ("refused_restore_" + std::to_string(::getpid()) + ".vlt");
+    std::mt19937 random(40);
+    using Verb = int (*)(const char*, FILE*, FILE*);
+    for (const Verb verb : {Verb(&xvelm::info), Verb(&xvelm::roundtrip)})
+        for (int round = 0; round < 6; ++round) {
+            std::string damaged = text;
+            const std::size_t at = std::uniform_int_distribution<std::size_t>(text.size() / 4, text.size() - 2)(random);
+            if (round % 2 == 0)
+                damaged.resize(at);
+            else
+                damaged.replace(at, 1, "@");
+            std::ofstream(path, std::ios::binary) << damaged;
+            set_global_error_info(nullptr);
+            const long objects = velm_live_object_count();
+            std::unique_ptr<FILE, int (*)(FILE*)> out(std::tmpfile(), &std::fclose);
+            std::unique_ptr<FILE, int (*)(FILE*)> err(std::tmpfile(), &std::fclose);
+            const int status = verb(path.c_str(), out.get(), err.get());
+            SCOPED_TRACE("round " + std::to_string(round) + ", status " + std::to_string(status));
+            EXPECT_EQ(get_global_error_info(), nullptr);
+            EXPECT_EQ(velm_live_object_count(), objects) << "a kernel object left behind";
+        }
+    fs::remove(path);
 }

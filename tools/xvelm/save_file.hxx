@@ -88,7 +88,14 @@ class restored_model {
   restored_model() = default;
   restored_model(const restored_model&) = delete;
   restored_model& operator=(const restored_model&) = delete;
-  ~restored_model() { delete_restored(top, every); }
+  // The model goes, and with it the error record the kernel keeps of the
+  // last call that failed (a refused restore's, say) until a later call
+  // replaces it: a run leaves no kernel object of its own behind, for a later
+  // run in the same process to see freed.
+  ~restored_model() {
+    delete_restored(top, every);
+    set_global_error_info(nullptr);
+  }
 
   ENTITY_LIST top;
   packed_entities every;
