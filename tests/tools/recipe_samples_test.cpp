@@ -106,6 +106,20 @@ void expectSameMeasures(const cad_samples::Measures& m, const cad_samples::Measu
     EXPECT_LE(cad_samples::relativeGap(m.area, ref.area), 1e-4) << m.area << " " << ref.area;
 }
 
+// `in` converted under `recipe` into `out` must be written, valid, with the
+// reference's solids, faces, area and volume.
+void expectConvertedAsTheReference(const fs::path& in, const fs::path& out, const char* recipe,
+                                   const cad_samples::Measures& ref)
+{
+    const ConvertRun run = runConvert(in.string(), out.string(), recipe);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const cad_samples::Measures m = measuredAndRemoved(out);
+    EXPECT_TRUE(m.valid);
+    EXPECT_EQ(m.solids, ref.solids);
+    EXPECT_EQ(m.faces, ref.faces);
+    expectSameMeasures(m, ref);
+}
+
 } // namespace
 
 TEST(RecipeSamples, EveryRecipeKeepsWhatASampleModelHoldsOrSaysWhatChanged)
@@ -269,14 +283,7 @@ TEST(RecipeSamples, EveryRecipeWritesAModelWhoseVerticesWereMovedOffAndKeepsItsM
         for (const char* recipe : recipes)
             for (const char* kind : kinds) {
                 SCOPED_TRACE(name + " moved by " + std::to_string(fraction) + ", recipe " + recipe + " into " + kind);
-                const fs::path out = dir / (std::string("healed") + kind);
-                const ConvertRun run = runConvert(moved.string(), out.string(), recipe);
-                ASSERT_EQ(run.status, 0) << run.err;
-                const cad_samples::Measures m = measuredAndRemoved(out);
-                EXPECT_TRUE(m.valid);
-                EXPECT_EQ(m.solids, ref.solids);
-                EXPECT_EQ(m.faces, ref.faces);
-                expectSameMeasures(m, ref);
+                expectConvertedAsTheReference(moved, dir / (std::string("healed") + kind), recipe, ref);
                 ++judged;
             }
     }
@@ -315,14 +322,7 @@ TEST(RecipeSamples, SolidsHandedOverAsLooseFacesComeBackWholeAndApartInEveryFram
             ASSERT_TRUE(writeStepFile(cad_damage::looseFaces(placed), loose));
             for (const char* recipe : recipes) {
                 SCOPED_TRACE(name + " in the " + frame + " frame, recipe " + recipe);
-                const fs::path out = dir / "sewn.brep";
-                const ConvertRun run = runConvert(loose.string(), out.string(), recipe);
-                ASSERT_EQ(run.status, 0) << run.err;
-                const cad_samples::Measures m = measuredAndRemoved(out);
-                EXPECT_TRUE(m.valid);
-                EXPECT_EQ(m.solids, ref.solids);
-                EXPECT_EQ(m.faces, ref.faces);
-                expectSameMeasures(m, ref);
+                expectConvertedAsTheReference(loose, dir / "sewn.brep", recipe, ref);
                 ++judged;
             }
         }
