@@ -657,22 +657,25 @@ std::optional<double> polesAndHolesArea(const BuiltShapes& shapes)
     return area;
 }
 
-// Whether some face reaches a pole (a collapsed edge bounds it) or lies on
-// a sphere or torus: there the building adds what the model leaves to its
-// surface (a pole's edge, the whole surface's seams and poles round holes),
-// and only the analyser over the written file, which a BREP file holds as
-// it was built, judges the face whole.
-bool poleOrClosedSurface(const BuiltShapes& shapes)
+// Whether some face on a sphere or torus is bounded by more than one wire: a
+// face of holes alone there gets the surface's own seams (and poles) round
+// them from the building, and only the analyser over the written file, which
+// a BREP file holds as it was built, judges the face whole. A face of one
+// wire (a fillet's band) is held to the kernel's area before the write, and
+// a face reaching both poles with holes is read back as a STEP file is.
+bool holedSphereOrTorus(const BuiltShapes& shapes)
 {
     for (const BodyShape& body : shapes.bodies)
         for (TopExp_Explorer f(body.shape, TopAbs_FACE); f.More(); f.Next()) {
             const Handle(Geom_Surface) surface = BRep_Tool::Surface(TopoDS::Face(f.Current()));
-            if (!surface.IsNull() && (surface->IsKind(STANDARD_TYPE(Geom_SphericalSurface)) ||
+            if (surface.IsNull() || !(surface->IsKind(STANDARD_TYPE(Geom_SphericalSurface)) ||
                                       surface->IsKind(STANDARD_TYPE(Geom_ToroidalSurface))))
+                continue;
+            int wires = 0;
+            for (TopExp_Explorer w(f.Current(), TopAbs_WIRE); w.More() && wires < 2; w.Next())
+                ++wires;
+            if (wires > 1)
                 return true;
-            for (TopExp_Explorer e(f.Current(), TopAbs_EDGE); e.More(); e.Next())
-                if (BRep_Tool::Degenerated(TopoDS::Edge(e.Current())))
-                    return true;
         }
     return false;
 }
@@ -785,7 +788,7 @@ ReadBackCheck readBackCheck(const BuiltShapes& shapes, CadFormat format)
 {
     ReadBackCheck check;
     if (format == CadFormat::Brep) {
-        check.needed = looseTolerances(shapes) || poleOrClosedSurface(shapes);
+        check.needed = looseTolerances(shapes) || polesAndHolesArea(shapes).has_value() || holedSphereOrTorus(shapes);
         return check;
     }
     if (format == CadFormat::Step)
