@@ -622,13 +622,13 @@ void checkReadBack(const std::string& path, const char* kind, std::optional<doub
                                  " (a face left out or turned into its complement)");
 }
 
-// The faces' area when some face on a sphere, a surface of revolution or a
-// spline (closed about an axis, pinched at both ends) reaches both poles and
-// has holes: Open CASCADE's STEP reader takes such a face (its seam, both
-// poles and the holes, across the seam or clear of it) as its complement,
-// which no check of validity sees. A sphere's is re-seated first, which
-// its reader takes as it is, but not where the face bounds a void.
-std::optional<double> polesAndHolesArea(const BuiltShapes& shapes)
+// Whether some face on a sphere, a surface of revolution or a spline (closed
+// about an axis, pinched at both ends) reaches both poles and has holes: Open
+// CASCADE's STEP reader takes such a face (its seam, both poles and the holes,
+// across the seam or clear of it) as its complement, which no check of
+// validity sees. A sphere's is re-seated first, which its reader takes as it
+// is, but not where the face bounds a void.
+bool polesAndHoles(const BuiltShapes& shapes)
 {
     bool any = false;
     for (const BodyShape& body : shapes.bodies)
@@ -649,7 +649,13 @@ std::optional<double> polesAndHolesArea(const BuiltShapes& shapes)
             }
             any = poles == 2 && others > 0;
         }
-    if (!any)
+    return any;
+}
+
+// The faces' area where some face is so (what a STEP file read back must cover).
+std::optional<double> polesAndHolesArea(const BuiltShapes& shapes)
+{
+    if (!polesAndHoles(shapes))
         return std::nullopt;
     double area = 0.0;
     for (const BodyShape& body : shapes.bodies)
@@ -788,7 +794,7 @@ ReadBackCheck readBackCheck(const BuiltShapes& shapes, CadFormat format)
 {
     ReadBackCheck check;
     if (format == CadFormat::Brep) {
-        check.needed = looseTolerances(shapes) || polesAndHolesArea(shapes).has_value() || holedSphereOrTorus(shapes);
+        check.needed = looseTolerances(shapes) || polesAndHoles(shapes) || holedSphereOrTorus(shapes);
         return check;
     }
     if (format == CadFormat::Step)
