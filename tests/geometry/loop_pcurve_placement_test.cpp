@@ -69,6 +69,16 @@ double widestJoinStep(FACE* face, bool& allPCurved)
     return widest;
 }
 
+// A cylinder placed by `frame` (its transform baked in) and its side.
+void placedCylinder(const testkit::KernelFrame& frame, BODY*& body, FACE*& side)
+{
+    body = testkit::make_cylinder();
+    ASSERT_TRUE(api_apply_transf(body, frame.transform).ok());
+    ASSERT_TRUE(api_change_body_trans(body).ok());
+    side = closingFace(body);
+    ASSERT_NE(side, nullptr);
+}
+
 } // namespace
 
 class LoopPCurvePlacement : public GeometryTest {};
@@ -83,11 +93,9 @@ TEST_F(LoopPCurvePlacement, LoopsJoinUpWhateverPeriodsTheirPCurvesCameAt)
     for (const testkit::KernelFrame& frame : testkit::kernel_frames())
         for (int round = 0; round < 6; ++round) {
             SCOPED_TRACE(std::string(frame.name) + ", round " + std::to_string(round));
-            BODY* body = testkit::make_cylinder();
-            ASSERT_TRUE(api_apply_transf(body, frame.transform).ok());
-            ASSERT_TRUE(api_change_body_trans(body).ok());
-            FACE* face = closingFace(body);
-            ASSERT_NE(face, nullptr);
+            BODY* body = nullptr;
+            FACE* face = nullptr;
+            ASSERT_NO_FATAL_FAILURE(placedCylinder(frame, body, face));
             const double period = ve_closing_period(face->geometry()->equation(), false);
             ASSERT_GT(period, 0.0);
             bool pcurved = false;
@@ -154,11 +162,9 @@ TEST_F(LoopPCurvePlacement, AMoveTheKernelRefusesTakesBackTheWholePlacement)
         for (const bool refit : {false, true})
             for (long n = 1;; ++n) {
                 SCOPED_TRACE(std::string(frame.name) + (refit ? ", refit" : ", placement") + ", move " + std::to_string(n));
-                BODY* body = testkit::make_cylinder();
-                ASSERT_TRUE(api_apply_transf(body, frame.transform).ok());
-                ASSERT_TRUE(api_change_body_trans(body).ok());
-                FACE* face = closingFace(body);
-                ASSERT_NE(face, nullptr);
+                BODY* body = nullptr;
+                FACE* face = nullptr;
+                ASSERT_NO_FATAL_FAILURE(placedCylinder(frame, body, face));
                 const double period = ve_closing_period(face->geometry()->equation(), false);
                 // Every use off by its own whole periods: all but one must move.
                 const std::vector<COEDGE*> uses = loopUses(face);
@@ -182,8 +188,9 @@ TEST_F(LoopPCurvePlacement, AMoveTheKernelRefusesTakesBackTheWholePlacement)
                     EXPECT_TRUE(refit ? raised.ok() : placed);
                     EXPECT_LT(widestJoinStep(face, pcurved), 1e-6);
                     api_del_entity(body);
-                    if (!refit)
+                    if (!refit) {
                         EXPECT_GE(n, 3) << "fewer moves than uses shifted";
+                    }
                     break;
                 }
                 EXPECT_TRUE(sameEnds(pcurveEnds(face), before)) << "a move was kept";
