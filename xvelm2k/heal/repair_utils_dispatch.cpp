@@ -198,7 +198,7 @@ void QELXVeRepairUtils::postProcessHeal(Ve_CocoonTag* set)
 void QELXVeRepairUtils::postProcessHeal(Ve_BodyTag* body)
 {
     if (body)
-        healOneBody([&] { body->doStandardRepair(); }, "step doStandardRepair on " + bodyLabel(1));
+        healOneBody([&] { ve_heal::StepWatch(body, bodyLabel(1)).step("doStandardRepair", [&] { body->doStandardRepair(); }); });
 }
 
 void QELXVeRepairUtils::postProcessRepairPs(Ve_CocoonTag* set)
