@@ -164,11 +164,48 @@ bool normalTurned(const spline& made, const surface& old, const FACE* face)
     return made.eval_normal(made.param(old.eval_position(mid))) % old.eval_normal(mid) < 0.0;
 }
 
+// The box round a face that nearly closes a turn of its surface (a wall of
+// a cylinder round most of its axis) holds the whole turn, which a spline
+// made over the box takes from the surface's own seam, wherever the face
+// lies: the face would then cross the spline's ends, where no pcurve can
+// follow it. There the surface is limited to the face's own stretch of that
+// parameter, widened a little on both sides but short of a turn; null when
+// the box keeps within a turn anyway or the face goes all the way round.
+surface* keptToTheFacesTurn(const surface& old, const QELbox& box, const QELpar_box& stretch)
+{
+    if (stretch.empty())
+        return nullptr;
+    const QELpar_box boxed = old.param_range(&box);
+    const auto limited = [](double period, const QELinterval& found, const QELinterval& own, QELinterval& out) {
+        if (period <= 0.0 || found.length() < period - QELresnor || !own.finite() || own.length() >= period - QELresnor)
+            return false;
+        const double margin = std::min(0.05 * period, 0.45 * (period - own.length()));
+        out = QELinterval(own.start_pt() - margin, own.end_pt() + margin);
+        return true;
+    };
+    QELinterval u, v;
+    const bool onU = limited(old.param_period_u(), boxed.u_range(), stretch.u_range(), u);
+    const bool onV = limited(old.param_period_v(), boxed.v_range(), stretch.v_range(), v);
+    if (!onU && !onV)
+        return nullptr;
+    surface* kept = old.make_copy();
+    if (onU)
+        kept->limit_u(u);
+    if (onV)
+        kept->limit_v(v);
+    return kept;
+}
+
 void convertFaceToSplineInScaledBox(FACE* face)
 {
     if (!face || !face->geometry() || !face->geometry()->has_equation() || ve_repair::splineOf(face))
         return;
     const surface& old = face->geometry()->equation();
+    // The face's own stretch of the surface's parameters, read while its
+    // pcurves still run unbroken across any seam.
+    QELpar_box stretch;
+    if (!sg_get_face_par_box(face, stretch))
+        stretch = QELpar_box();
     // Exact coedges get their pcurves afresh at the end; the tolerant ones'
     // are carried over to the new surface.
     sg_rm_pcurves_from_entity(face, 0, 1);
@@ -176,8 +213,9 @@ void convertFaceToSplineInScaledBox(FACE* face)
     const QELposition mid = interpolate(0.5, box.low(), box.high());
     const QELvector half = (box.high() - box.low()) * (0.5 * kBoxScale);
     box = QELbox(mid - half, mid + half);
+    const std::unique_ptr<surface> kept(keptToTheFacesTurn(old, box, stretch));
     QELpar_transf transform;
-    bs3_surface bs = bs3_surface_make_sur(old, box, 0.0, nullptr, &transform);
+    bs3_surface bs = bs3_surface_make_sur(kept ? *kept : old, box, 0.0, nullptr, &transform);
     if (!bs)
         sys_error(qelvelm_api_errmod.message_code(0));
     spline made(bs);
