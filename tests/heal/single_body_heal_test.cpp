@@ -1,6 +1,7 @@
 // Healing of one body handed over alone.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -52,14 +53,11 @@ TEST_F(SingleBodyHeal, TheTolerizingWarningNamesTheBody)
             QELXVeRepairUtils::postProcessHeal(reinterpret_cast<Ve_BodyTag*>(body));
             EXPECT_FALSE(velm_test_injection_pending());
             velm_test_reset();
-            std::string said, named;
-            for (const std::string& w : events.names("Warning")) {
-                said += "\n  " + w;
-                if (w.rfind("Tolerizing the edges of ", 0) == 0)
-                    named = w;
-            }
-            EXPECT_EQ(named.rfind("Tolerizing the edges of body 1 could not be done for 1 of its ", 0), 0u)
-                << "warnings:" << said;
+            const std::vector<std::string> said = events.names("Warning");
+            const bool named = std::any_of(said.begin(), said.end(), [](const std::string& w) {
+                return w.rfind("Tolerizing the edges of body 1 could not be done for 1 of its ", 0) == 0;
+            });
+            EXPECT_TRUE(named) << "warnings:" << ::testing::PrintToString(said);
             EXPECT_EQ(testkit::model_problems(body), "");
             api_del_entity(body);
             set_global_error_info(nullptr);
