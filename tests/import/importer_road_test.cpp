@@ -2,7 +2,9 @@
 // source document of another format or a kernel document of its own kind.
 #include "importer_support.hxx"
 
+#include <algorithm>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "qelx_velm/velm_entity_utils.hxx"
 #include "support/arc_models.hxx"
 #include "support/geometry_builders.hxx"
+#include "support/repair_sweep.hxx"
 #include "velm/query.hxx"
 #include "velm/save.hxx"
 #include "export/brep_exporter.hxx"
@@ -434,5 +437,82 @@ TEST_F(ImporterRoad, GeometryFreedAsReleasedLeavesTheBodiesAsTheyCome)
             EXPECT_EQ(left.surfaces.empty(), c.surfacesGo);
             EXPECT_EQ(left.curves.empty(), c.curvesGo);
             EXPECT_EQ(freed.postImport(), QELI_OK);
+        }
+}
+
+namespace {
+
+// The model's faces dealt out, in a seeded order, to `bodies` bodies that
+// list them loose: an edge between faces of two bodies is named by both.
+// `bodies` equal to the face count gives each face a body of its own.
+TestModel facesDealtToBodies(TestModel m, int bodies, std::mt19937& rng)
+{
+    std::vector<int> faces;
+    for (const qelx_test::TestShell& shell : m.shells)
+        faces.insert(faces.end(), shell.faces.begin(), shell.faces.end());
+    std::shuffle(faces.begin(), faces.end(), rng);
+    m.bodies.assign(static_cast<std::size_t>(bodies), qelx_test::TestBody());
+    m.lumps.clear();
+    m.volumes.clear();
+    m.shells.clear();
+    for (std::size_t i = 0; i < faces.size(); ++i) {
+        // Every body gets one face first, the rest go anywhere.
+        const std::size_t b = i < m.bodies.size()
+                                  ? i
+                                  : std::uniform_int_distribution<std::size_t>(0, m.bodies.size() - 1)(rng);
+        m.bodies[b].faces.push_back(faces[i]);
+    }
+    return m;
+}
+
+std::vector<std::string> curvelessEdges(const std::vector<BODY*>& bodies)
+{
+    std::vector<std::string> out;
+    for (std::size_t b = 0; b < bodies.size(); ++b) {
+        ENTITY_LIST edges;
+        api_get_edges(bodies[b], edges);
+        for (int i = 0; i < edges.count(); ++i)
+            if (!static_cast<const EDGE*>(edges[i])->geometry())
+                out.push_back("body " + std::to_string(b) + " edge " + std::to_string(i));
+    }
+    return out;
+}
+
+} // namespace
+
+// Faces sharing edges across the bodies that list them: each body's copy of
+// a shared edge comes with its curve and domain when the source frees its
+// geometry as the roads release it (the curves went once every edge had been
+// released by its first body, and the later bodies' copies had none).
+TEST_F(ImporterRoad, EdgesSharedBetweenBodiesComeWholeToEachWhenGeometryIsFreedAsReleased)
+{
+    const int seeds = static_cast<int>(testkit::sweep_runs(6));
+    for (const Frame& frame : frames())
+        for (int seed = 0; seed < seeds; ++seed) {
+            std::mt19937 rng(static_cast<unsigned>(seed) * 7919u + 17u);
+            TestModel whole = TestModel::block(1, 2, 3);
+            whole.append(TestModel::cylinder(1.0, 2.0));
+            whole.append(TestModel::sheetWithHole());
+            const int faceCount = static_cast<int>(whole.faces.size());
+            // The first seed gives every face a body of its own.
+            const int bodies =
+                seed == 0 ? faceCount : std::uniform_int_distribution<int>(2, faceCount - 1)(rng);
+            const TestModel model = facesDealtToBodies(whole, bodies, rng);
+            SCOPED_TRACE(std::string(frame.name) + ", seed " + std::to_string(seed) + ", " +
+                         std::to_string(bodies) + " bodies");
+            ImporterRun kept(model, frame.morph);
+            ASSERT_EQ(kept.import(), QELI_OK);
+            ImporterRun freed(model, frame.morph);
+            freed.source().freeReleasedGeometry(true);
+            qelx_test::EventRecorder events;
+            ASSERT_EQ(freed.import(), QELI_OK);
+            EXPECT_EQ(events.names("Warning"), std::vector<std::string>());
+            ASSERT_EQ(countsText(freed.result()), countsText(kept.result()));
+            EXPECT_EQ(curvelessEdges(freed.result()), std::vector<std::string>());
+            for (BODY* b : freed.result())
+                EXPECT_EQ(findingsOf(b), std::vector<std::string>());
+            // Every table went, once its last user had it.
+            EXPECT_TRUE(freed.sourceDocument().model().curves.empty());
+            EXPECT_TRUE(freed.sourceDocument().model().surfaces.empty());
         }
 }

@@ -153,6 +153,32 @@ TEST(OccDocumentSamples, EachImportsOrNamesTheBodyItCouldNotBuild)
         GTEST_SKIP() << "no sample models under " << cad_samples::SampleFolder;
 }
 
+// Loose faces sharing their edges, each face a body of its own (the hammer
+// of the samples, 45 faces): each body's copy of a shared edge keeps its
+// curve and domain, and the faces come back as they went in every frame.
+TEST(OccDocumentSamples, LooseFacesSharingEdgesComeBackWholeInEveryFrame)
+{
+    const std::string sample = std::string(cad_samples::SampleFolder) + "/occ/hammer.brep";
+    if (!std::filesystem::exists(sample))
+        GTEST_SKIP() << "no " << sample;
+    for (const char* frame : occ_shapes::Frames) {
+        SCOPED_TRACE(frame);
+        const TopoDS_Shape shape = occ_shapes::placed(cad_samples::peerRead(sample), frame);
+        const std::string tag = std::string("loose_") + frame;
+        const std::string doc = occDocument(shape, tag), vlt = occScratch + tag + ".vlt",
+                          out = occScratch + tag + "_out.json", brep = occScratch + tag + "_out.brep";
+        const DriverRun imported = runDriver("import '" + doc + "' '" + vlt + "'");
+        ASSERT_EQ(imported.status, 0) << imported.err;
+        ASSERT_EQ(runDriver("export '" + vlt + "' '" + out + "'").status, 0);
+        qelx_test::TestModel model;
+        std::string error;
+        ASSERT_EQ(qelx_formats::readNeutralDocument(out, model, error), QELI_OK) << error;
+        EXPECT_EQ(model.faces.size(), 45u);
+        ASSERT_EQ(qelx_formats::writeCadFile(model, brep, error), QELI_OK) << error;
+        expectMeasuresOf(brep, shape, 1e-6);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Seams, OccDocumentRoad,
                          ::testing::Combine(::testing::ValuesIn(roadShapes), ::testing::ValuesIn(occ_shapes::Frames)),
                          caseName);

@@ -213,6 +213,7 @@ QELIResult TestBRepExporter::PrepareBody(const QELXIdentifier& body)
         if (indexOf(body, KindBody) < 0)
             return QELI_INVALID_ARG;
         ++m_openBodies;
+        m_preparedBody = indexOf(body, KindBody);
         return QELI_OK;
     });
 }
@@ -223,6 +224,7 @@ QELIResult TestBRepExporter::ReleaseBody(const QELXIdentifier& body)
         if (indexOf(body, KindBody) < 0)
             return QELI_INVALID_ARG;
         --m_openBodies;
+        m_preparedBody = -1;
         return QELI_OK;
     });
 }
@@ -493,16 +495,85 @@ QELIResult TestBRepExporter::ReleaseGeometry(const QELXIdentifier& entity, int k
     return result;
 }
 
-bool TestBRepExporter::Releases::note(int index, std::size_t entities)
+bool TestBRepExporter::Releases::note(int index, int body, std::size_t entities,
+                                      const std::function<std::vector<int>()>& reach)
 {
     if (index < 0 || static_cast<std::size_t>(index) >= entities)
         return false;
-    if (done.size() != entities)
-        done.assign(entities, false);
-    if (done[static_cast<std::size_t>(index)])
+    if (left.size() != entities) {
+        left = reach();
+        left.resize(entities);
+        for (int& n : left)
+            n = std::max(n, 1);
+        lastBody.assign(entities, -2);
+        count = 0;
+    }
+    const auto i = static_cast<std::size_t>(index);
+    // A body's repeated releases (one per coedge on the trim road) count
+    // once; a release outside any prepared body counts for them all.
+    if (left[i] == 0 || lastBody[i] == body)
         return false;
-    done[static_cast<std::size_t>(index)] = true;
-    return ++count == entities;
+    lastBody[i] = body;
+    left[i] = body < 0 ? 0 : left[i] - 1;
+    return left[i] == 0 && ++count == entities;
+}
+
+TestBRepExporter::Reach TestBRepExporter::bodyReach() const
+{
+    const TestModel& m = m_document->model();
+    Reach r;
+    r.faces.assign(m.faces.size(), 0);
+    r.coedges.assign(m.coedges.size(), 0);
+    r.edges.assign(m.edges.size(), 0);
+    const auto valid = [](int i, std::size_t n) { return i >= 0 && static_cast<std::size_t>(i) < n; };
+    std::vector<int> faceSeen(m.faces.size(), -1), coedgeSeen(m.coedges.size(), -1), edgeSeen(m.edges.size(), -1);
+    const auto reachEdge = [&](int e, int b) {
+        if (valid(e, m.edges.size()) && edgeSeen[static_cast<std::size_t>(e)] != b) {
+            edgeSeen[static_cast<std::size_t>(e)] = b;
+            ++r.edges[static_cast<std::size_t>(e)];
+        }
+    };
+    const auto reachFace = [&](int f, int b) {
+        if (!valid(f, m.faces.size()) || faceSeen[static_cast<std::size_t>(f)] == b)
+            return;
+        faceSeen[static_cast<std::size_t>(f)] = b;
+        ++r.faces[static_cast<std::size_t>(f)];
+        for (int l : m.faces[static_cast<std::size_t>(f)].loops) {
+            if (!valid(l, m.loops.size()))
+                continue;
+            for (int c : m.loops[static_cast<std::size_t>(l)].coedges) {
+                if (!valid(c, m.coedges.size()) || coedgeSeen[static_cast<std::size_t>(c)] == b)
+                    continue;
+                coedgeSeen[static_cast<std::size_t>(c)] = b;
+                ++r.coedges[static_cast<std::size_t>(c)];
+                reachEdge(m.coedges[static_cast<std::size_t>(c)].edge, b);
+            }
+        }
+    };
+    const auto reachShell = [&](int s, int b) {
+        if (valid(s, m.shells.size()))
+            for (int f : m.shells[static_cast<std::size_t>(s)].faces)
+                reachFace(f, b);
+    };
+    for (std::size_t bi = 0; bi < m.bodies.size(); ++bi) {
+        const TestBody& body = m.bodies[bi];
+        const int b = static_cast<int>(bi);
+        for (int l : body.lumps)
+            if (valid(l, m.lumps.size()))
+                for (int v : m.lumps[static_cast<std::size_t>(l)].volumes)
+                    if (valid(v, m.volumes.size()))
+                        for (int s : m.volumes[static_cast<std::size_t>(v)].shells)
+                            reachShell(s, b);
+        for (int s : body.shells2D)
+            reachShell(s, b);
+        for (int f : body.faces)
+            reachFace(f, b);
+        for (int w : body.wires)
+            if (valid(w, m.wires.size()))
+                for (int e : m.wires[static_cast<std::size_t>(w)].edges)
+                    reachEdge(e, b);
+    }
+    return r;
 }
 
 void TestBRepExporter::freeAfterRelease(const QELXIdentifier& entity, int kind)
@@ -515,16 +586,22 @@ void TestBRepExporter::freeAfterRelease(const QELXIdentifier& entity, int kind)
             return s.type == SurfRevolved || s.type == SurfExtruded || s.type == SurfOffset;
         });
     };
+    const auto reach = [this](std::vector<int> Reach::*table) {
+        return [this, table] { return bodyReach().*table; };
+    };
+    const int body = m_preparedBody;
     if (kind == QELXReleaseSurface && kindOfWord(word) == KindFace &&
-        m_surfaceReleases.note(index, m.faces.size()) && m.freeSurfaces.empty() && !madeFromOthers()) {
+        m_surfaceReleases.note(index, body, m.faces.size(), reach(&Reach::faces)) && m.freeSurfaces.empty() &&
+        !madeFromOthers()) {
         std::vector<TestSurface>().swap(m.surfaces);
         m_surfaceReleases = Releases();
     } else if (kind == QELXReleaseCurve && kindOfWord(word) == KindEdge &&
-               m_curveReleases.note(index, m.edges.size()) && m.freeCurves.empty() && !madeFromOthers()) {
+               m_curveReleases.note(index, body, m.edges.size(), reach(&Reach::edges)) && m.freeCurves.empty() &&
+               !madeFromOthers()) {
         std::vector<TestCurve>().swap(m.curves);
         m_curveReleases = Releases();
     } else if (kind == QELXReleasePCurve && kindOfWord(word) == KindCoedge &&
-               m_pcurveReleases.note(index, m.coedges.size())) {
+               m_pcurveReleases.note(index, body, m.coedges.size(), reach(&Reach::coedges))) {
         std::vector<TestPCurve>().swap(m.pcurves);
         m_pcurveReleases = Releases();
     }

@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <functional>
 #include <vector>
 
 namespace qelx_test {
@@ -183,10 +184,12 @@ public:
     int openBodies() const { return m_openBodies; }
     // For a driver that reads the model once: a geometry table of the model
     // goes as soon as every entity that names its records has released them
-    // (each face its surface, edge its curve, coedge its pcurve) and nothing
-    // else in the model may still ask for one (no free surfaces or curves,
-    // no surface made from a curve or another surface); later questions
-    // about its records find nothing. Off unless set.
+    // (each face its surface, edge its curve, coedge its pcurve) from every
+    // body that reaches it (an edge two bodies share is read by both, a
+    // release counting once per prepared body), and nothing else in the
+    // model may still ask for one (no free surfaces or curves, no surface
+    // made from a curve or another surface); later questions about its
+    // records find nothing. Off unless set.
     void freeReleasedGeometry(bool on) { m_freeReleased = on; }
 
     QELIResult GetGeometryExporter(QELXGeometryExporter*& out) override;
@@ -269,12 +272,21 @@ private:
                         QELXIdentifier (TestGeometryExporter::*idOf)(int));
 
     // Which entities of one kind released their geometry.
+    // Per entity of a table: how many of the bodies reaching it (at least
+    // one) have not released it yet, and the body that released it last.
     struct Releases {
-        std::vector<bool> done;
+        std::vector<int> left, lastBody;
         std::size_t count = 0;
-        // True when this release was the last of the table's entities.
-        bool note(int index, std::size_t entities);
+        // True when this release, made while `body` is prepared (-1: none),
+        // was the last the table waited for. `reach` gives each of the
+        // table's `entities` its number of bodies, asked on the first release.
+        bool note(int index, int body, std::size_t entities, const std::function<std::vector<int>()>& reach);
     };
+    // How many bodies reach each face, coedge and edge of the model.
+    struct Reach {
+        std::vector<int> faces, coedges, edges;
+    };
+    Reach bodyReach() const;
     // Frees what the release let go when freeing is on.
     void freeAfterRelease(const QELXIdentifier& entity, int kind);
 
@@ -285,6 +297,7 @@ private:
     std::unique_ptr<TestAttributeExporter> m_attributeExporter;
     std::unique_ptr<TestGeometryExporter> m_geometry;
     int m_openBodies = 0;
+    int m_preparedBody = -1;
 };
 
 } // namespace qelx_test
