@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,11 +38,14 @@ using qelx_test::TestModel;
 // One run of the assembly importer over a source assembly into a new kernel document.
 class AssemblyRun {
 public:
-    explicit AssemblyRun(TestAssembly assembly)
+    // `prepare` fills the target before the importer first reads it.
+    explicit AssemblyRun(TestAssembly assembly, const std::function<void(QELXVelmDocument&)>& prepare = {})
         : m_source(std::move(assembly)), m_exporter(&m_source), m_target(new QELXVelmDocument())
     {
         m_target->SetUnit(QELX_UNIT_MILLIMETER);
         m_target->SetTranslationContext(&m_context);
+        if (prepare)
+            prepare(*m_target);
         m_importer = new QELXFlatVelmAssemblyImporter(m_target.get());
     }
     AssemblyRun(const AssemblyRun&) = delete;
@@ -52,6 +56,10 @@ public:
         m_importer = static_cast<QELXFlatVelmAssemblyImporter*>(nullptr);
         m_target = static_cast<QELXVelmDocument*>(nullptr);
     }
+
+    // Lets go of the importer (and so of the part documents it cached) while
+    // the result stays: what the result holds must outlive them.
+    void releaseImporter() { m_importer = static_cast<QELXFlatVelmAssemblyImporter*>(nullptr); }
 
     qelx_test::TestAssemblyExporter& source() { return m_exporter; }
     QELXFlatVelmAssemblyImporter& importer() { return *m_importer; }

@@ -162,6 +162,32 @@ TEST_F(CutFeatureTest, RepairStageHealsOnlyTheBodiesTheImportAdded)
     EXPECT_EQ(bodyStages, 4);
 }
 
+TEST_F(CutFeatureTest, RepairStageRunsTheHealingRecipeOnEveryBodyTheImportAdded)
+{
+    // With healing on, each added body goes through the recipe inside its
+    // own repair stage (the recipe numbers its bodies), and only there.
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("HealAssemBodiesAfterCompleteTranslation"));
+    options.off(Ve_OptionDoc::keyOf("_translateAssemblyFeatures"));
+    options.on(Ve_OptionDoc::keyOf("HealBody"));
+    options.on(Ve_OptionDoc::keyOf("HealBodyPostProcessPs"));
+    AssemblyRun run(cell().assembly);
+    qelx_test::EventRecorder events;
+    ASSERT_EQ(run.run(), QELI_OK);
+    int healed = 0;
+    bool inBody = false;
+    for (const auto& r : events.records()) {
+        if (r.kind == "Stage" && r.name == "ToVelmRepair")
+            inBody = !r.finished;
+        if (inBody && r.kind == "StartRepair" && r.name == "ToVelmRepair") {
+            ++healed;
+            EXPECT_EQ(r.number, 1);
+        }
+    }
+    EXPECT_EQ(healed, 4);
+    EXPECT_EQ(run.bodies().size(), 4u);
+}
+
 TEST_F(CutFeatureTest, EveryFeatureOfAnAssemblyRecordsEachOfItsTargets)
 {
     // Two drills in a cell of three plates: the first acts on the lowest two
@@ -258,23 +284,29 @@ TEST_F(CutFeatureTest, ACutInAnAssemblyThatPlacesNothingLeavesNoToolBehind)
 {
     // An assembly whose only component cannot be placed (its transform
     // flattens space), with a drill: nothing holds the drill's tools, which go.
+    // Or the assembly itself cannot be placed: its cut is never placed, its
+    // tools go and its target, the assembly's own, goes with the assembly.
     qelx_test::OptionScope options;
     options.on(Ve_OptionDoc::keyOf("_translateAssemblyFeatures"));
-    const long live = velm_live_object_count();
-    {
-        TestAssembly a;
-        const int plate = a.addPart("plate", TestModel::block(4, 4, 1));
-        const int cellDef = a.addAssembly("cell");
-        qelx_test::TestPlacement flat = qelx_test::placementTranslation(0, 0, 0);
-        std::fill(flat.begin(), flat.begin() + 9, 0.0);
-        const int base = a.place(cellDef, plate, "base", flat);
-        a.addCutFeature(cellDef, TestModel::block(1, 1, 3), {base});
-        a.place(-1, cellDef, "cell-1", qelx_test::placementTranslation(0, 0, 0));
-        AssemblyRun run(std::move(a));
-        run.run();
-        EXPECT_TRUE(cutCollections(run).empty());
-        EXPECT_TRUE(run.bodies().empty());
-        EXPECT_EQ(run.source().calls("LoadFeatureTools"), 1);
+    for (const bool cellFlat : {false, true}) {
+        SCOPED_TRACE(cellFlat ? "the assembly flat" : "its component flat");
+        const long live = velm_live_object_count();
+        {
+            TestAssembly a;
+            const int plate = a.addPart("plate", TestModel::block(4, 4, 1));
+            const int cellDef = a.addAssembly("cell");
+            qelx_test::TestPlacement flat = qelx_test::placementTranslation(0, 0, 0);
+            std::fill(flat.begin(), flat.begin() + 9, 0.0);
+            const qelx_test::TestPlacement still = qelx_test::placementTranslation(0, 0, 0);
+            const int base = a.place(cellDef, plate, "base", cellFlat ? still : flat);
+            a.addCutFeature(cellDef, TestModel::block(1, 1, 3), {base});
+            a.place(-1, cellDef, "cell-1", cellFlat ? flat : still);
+            AssemblyRun run(std::move(a));
+            run.run();
+            EXPECT_TRUE(cutCollections(run).empty());
+            EXPECT_TRUE(run.bodies().empty());
+            EXPECT_EQ(run.source().calls("LoadFeatureTools"), 1);
+        }
+        EXPECT_EQ(velm_live_object_count(), live) << "left behind";
     }
-    EXPECT_EQ(velm_live_object_count(), live) << "left behind";
 }

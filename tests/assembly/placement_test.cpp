@@ -4,6 +4,7 @@
 #include "assembly_test_support.hxx"
 
 #include "model/kernel_functions.hxx"
+#include "velm/entity.hxx"
 
 using namespace asmtest;
 using qelx_test::TestPlacement;
@@ -106,6 +107,10 @@ TEST_F(PlacementTest, SingularInstanceIsLeftOutAndTheOthersArePlaced)
         EXPECT_TRUE(static_cast<QELGROUP*>(layers[0])->is_member(bodies[0])) << last;
         // The document of the refused use kept nothing the result holds.
         EXPECT_EQ(run.importer().GetLayers().count(), 1) << last;
+        // Nor does it take the layer with it when it goes with the importer.
+        run.releaseImporter();
+        ASSERT_TRUE(velm_is_live_entity(layers[0])) << last;
+        EXPECT_TRUE(static_cast<QELGROUP*>(layers[0])->is_member(bodies[0])) << last;
     }
 }
 

@@ -11,6 +11,9 @@
 #include "velm/attrib.hxx"
 #include "velm/groups.hxx"
 
+#include <algorithm>
+#include <string>
+
 using namespace importtest;
 using qelx_test::TestModel;
 
@@ -86,6 +89,13 @@ TEST_F(PostImport, PointBodiesBecomeFreeVerticesAndThePointIsNeverLost)
         const QELXPoint3D p = ve_view<Ve_VertexTag>(vertex)->getPoint();
         EXPECT_EQ(p.Distance(QELXPoint3D(1, 2, 3)), 0.0);
         EXPECT_EQ(textAttribute(vertex, "ATTRIB_XVELM_NAME"), "the vertex");
+        // Named once: the body's name does not come along beside the vertex's own.
+        int names = 0;
+        for (const ATTRIB* a = vertex->attrib(); a; a = a->next())
+            if (const auto* named = dynamic_cast<const ATTRIB_GEN_NAME*>(a);
+                named && std::string(named->name()) == "ATTRIB_XVELM_NAME")
+                ++names;
+        EXPECT_EQ(names, 1);
         EXPECT_TRUE(hasAttribute(vertex, "PICK")) << "the body's own attributes come along";
         EXPECT_EQ(ends, (std::vector<std::string>{"VERTEX -> VERTEX", "BODY -> VERTEX"}));
         EXPECT_EQ(run.importer().GetDocumentTag()->GetNumberOfSolids(), 0);
@@ -98,27 +108,31 @@ TEST_F(PostImport, PointBodiesBecomeFreeVerticesAndThePointIsNeverLost)
 
 TEST_F(PostImport, PointSetsStayBodiesAndAreGrouped)
 {
-    qelx_test::OptionScope options;
-    options.on(Ve_OptionDoc::keyOf("OutputAcornBodyAsVERTEX"));
-    options.off(Ve_OptionDoc::keyOf("PsetToPolyline"));
-    ImporterRun run{TestModel()};
-    BODY* a = testkit::make_vertex_body(QELposition(0, 0, 0));
-    BODY* b = testkit::make_vertex_body(QELposition(1, 0, 0));
-    api_add_generic_named_attribute(a, "PSET", "rail");
-    api_add_generic_named_attribute(b, "PSET", "rail");
-    run.importer().AddCreatedBody(a);
-    run.importer().AddCreatedBody(b);
-    EXPECT_EQ(run.postImport(), QELI_OK);
-    // Both points in one group named by their set, and handed over as free
-    // vertices with it; the bodies are gone, from the document's solids too.
-    const std::vector<ENTITY*> handed = run.handedOver();
-    ASSERT_EQ(handed.size(), 3u);
-    ASSERT_TRUE(is_QELGROUP(handed[0]));
-    EXPECT_EQ(static_cast<QELGROUP*>(handed[0])->members().iteration_count(), 2);
-    EXPECT_TRUE(is_VERTEX(handed[1]) && is_VERTEX(handed[2]));
-    EXPECT_EQ(run.summary(), (std::vector<int>{0, 0, 0, 0, 2, 0, 0, 0}));
-    EXPECT_EQ(run.importer().GetDocumentTag()->GetNumberOfSolids(), 0);
-    EXPECT_EQ(run.importer().GetReplacedBodies().count(), 0);
+    // Point sets of either naming (PSET, MDI).
+    for (const char* set : {"PSET", "MDI"}) {
+        SCOPED_TRACE(set);
+        qelx_test::OptionScope options;
+        options.on(Ve_OptionDoc::keyOf("OutputAcornBodyAsVERTEX"));
+        options.off(Ve_OptionDoc::keyOf("PsetToPolyline"));
+        ImporterRun run{TestModel()};
+        BODY* a = testkit::make_vertex_body(QELposition(0, 0, 0));
+        BODY* b = testkit::make_vertex_body(QELposition(1, 0, 0));
+        api_add_generic_named_attribute(a, set, "rail");
+        api_add_generic_named_attribute(b, set, "rail");
+        run.importer().AddCreatedBody(a);
+        run.importer().AddCreatedBody(b);
+        EXPECT_EQ(run.postImport(), QELI_OK);
+        // Both points in one group named by their set, and handed over as free
+        // vertices with it; the bodies are gone, from the document's solids too.
+        const std::vector<ENTITY*> handed = run.handedOver();
+        ASSERT_EQ(handed.size(), 3u);
+        ASSERT_TRUE(is_QELGROUP(handed[0]));
+        EXPECT_EQ(static_cast<QELGROUP*>(handed[0])->members().iteration_count(), 2);
+        EXPECT_TRUE(is_VERTEX(handed[1]) && is_VERTEX(handed[2]));
+        EXPECT_EQ(run.summary(), (std::vector<int>{0, 0, 0, 0, 2, 0, 0, 0}));
+        EXPECT_EQ(run.importer().GetDocumentTag()->GetNumberOfSolids(), 0);
+        EXPECT_EQ(run.importer().GetReplacedBodies().count(), 0);
+    }
 }
 
 TEST_F(PostImport, TheSourceUnitIsStampedOnBodiesAndVerticesOnly)
@@ -253,4 +267,28 @@ TEST_F(PostImport, TheImporterCollectsTheDocumentsLayersAndMapsTheUserOptions)
     EXPECT_EQ(importer.GetDocumentTag()->GetNumberOfSolids(), 0);
     EXPECT_TRUE(importer.AddCreatedEntity(nullptr));
     EXPECT_EQ(importer.GetDocumentTag()->GetAssemblies().Count(), 1);
+}
+
+TEST_F(PostImport, EveryFreeKindIsCountedAndTheDocumentsLayerFiltersAreHandedOver)
+{
+    ImporterRun run(blocks(1));
+    ASSERT_EQ(run.import(), QELI_OK);
+    // One body of each free kind beside the imported block.
+    const std::pair<const char*, BODY*> free[] = {{"QELATRIB_FREE_SURFACE", testkit::make_box()},
+                                                  {"QELATRIB_FREE_CURVE", testkit::make_wire_body(2)},
+                                                  {"QELATRIB_FREE_POINT", testkit::make_vertex_body(QELposition(4, 5, 6))}};
+    for (const auto& [kind, body] : free) {
+        api_add_generic_named_attribute(body, kind, 1);
+        run.importer().AddCreatedBody(body);
+    }
+    QELGROUP* filter = nullptr;
+    ASSERT_TRUE(velmCall([&] { filter = velm_require(VELM_NEW QELGROUP()); }).ok());
+    Ve_AttribTransfer::setGroupType(filter, Ve_GroupLayerFilter);
+    ASSERT_TRUE(run.importer().GetDocumentTag()->AddLayerFilter(filter));
+    EXPECT_EQ(run.postImport(), QELI_OK);
+    // Mixed, solid, sheet, wire, acorn; free surfaces, curves, points (the
+    // point body, a wire of one curveless edge, counts with the wires).
+    EXPECT_EQ(run.summary(), (std::vector<int>{0, 2, 0, 2, 0, 1, 1, 1}));
+    const std::vector<ENTITY*> handed = run.handedOver();
+    EXPECT_EQ(std::count(handed.begin(), handed.end(), static_cast<ENTITY*>(filter)), 1);
 }

@@ -9,6 +9,10 @@
 #include "qelx_formats/neutral_document.hxx"
 
 #include <BRepTools.hxx>
+#include <BRep_Tool.hxx>
+#include <Geom2d_Curve.hxx>
+#include <TopExp_Explorer.hxx>
+#include <TopoDS.hxx>
 #include <BRepPrimAPI_MakeCylinder.hxx>
 #include <gp_Ax2.hxx>
 #include <gtest/gtest.h>
@@ -194,10 +198,26 @@ TEST(SplineDataChecks, PcurvesAFewMillionthsShortOfTheirEdgesAreStretchedOntoThe
             late = !late;
         }
         ASSERT_EQ(qelx_formats::writeCadFile(fitted, out.string(), error), QELI_OK) << error;
-        const cad_samples::Measures written = cad_samples::measure(cad_samples::peerRead(out.string()));
+        const TopoDS_Shape back = cad_samples::peerRead(out.string());
         fs::remove(out);
+        const cad_samples::Measures written = cad_samples::measure(back);
         EXPECT_TRUE(written.valid);
         EXPECT_EQ(written.solids, 1);
         EXPECT_LE(cad_samples::relativeGap(source.volume, written.volume), 1e-6);
+        // Stretched, not merely valid: every pcurve covers its edge's range.
+        int pcurves = 0;
+        for (TopExp_Explorer f(back, TopAbs_FACE); f.More(); f.Next())
+            for (TopExp_Explorer e(f.Current(), TopAbs_EDGE); e.More(); e.Next()) {
+                double w0 = 0.0, w1 = 0.0;
+                const Handle(Geom2d_Curve) pc =
+                    BRep_Tool::CurveOnSurface(TopoDS::Edge(e.Current()), TopoDS::Face(f.Current()), w0, w1);
+                if (pc.IsNull())
+                    continue;
+                ++pcurves;
+                const double rounding = 1e-9 * (w1 - w0);
+                EXPECT_LE(pc->FirstParameter(), w0 + rounding) << "pcurve " << pcurves;
+                EXPECT_GE(pc->LastParameter(), w1 - rounding) << "pcurve " << pcurves;
+            }
+        EXPECT_GT(pcurves, 0);
     }
 }

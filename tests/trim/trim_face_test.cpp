@@ -404,11 +404,13 @@ TEST_F(TrimFace, AnOpenLoopIsWarnedOfWithItsWidestGapOnBothRoads)
     // The gap may close the ring (last to first), lie between a long piece
     // and a much shorter one (judged by the shorter), or be one of several
     // (the widest is named). The trimmed face controller and the stitch
-    // creator each say so.
+    // creator each say so. A gap within the trim gap tolerance the user set
+    // leaves the trimmed face controller's loop closed.
     struct Case {
         const char* what;
         std::function<TestModel()> make;
         const char* gap; // null: closed
+        double gapTolerance = 0.0; // set for the trimmed face controller alone
     };
     const std::vector<Case> cases{
         {"closed", [] { return rectangle(1, 1); }, nullptr},
@@ -434,10 +436,22 @@ TEST_F(TrimFace, AnOpenLoopIsWarnedOfWithItsWidestGapOnBothRoads)
              return m;
          },
          "0.45"},
+        {"a gap within the trim gap tolerance",
+         [] {
+             TestModel m = rectangle(10, 0.4);
+             endEarly(m, 0, 0.3);
+             return m;
+         },
+         nullptr, 0.5},
     };
     for (const Case& c : cases)
         for (bool controller : {true, false}) {
+            if (c.gapTolerance > 0.0 && !controller)
+                continue;
             SCOPED_TRACE(std::string(c.what) + (controller ? ", trimmed face controller" : ", stitch creator"));
+            qelx_test::OptionScope options;
+            if (c.gapTolerance > 0.0)
+                options.set(Ve_OptionDoc::keyOf("TrimCurveGapTolerance"), QELXValue(c.gapTolerance));
             qelx_test::EventRecorder events;
             std::vector<std::string> warnings;
             if (controller) {
@@ -502,4 +516,43 @@ TEST_F(TrimFace, AVertexOrDomainThatIsNoNumberRefusesItsFaceNamingIt)
             EXPECT_NE(warnings[0].find(std::string("not imported, ") + c.named), std::string::npos) << warnings[0];
             EXPECT_NE(warnings[0].find("is not finite"), std::string::npos) << warnings[0];
         }
+}
+
+TEST_F(TrimContour, AClosedSplineThatIsNotPeriodicGivesAClosedPcurve)
+{
+    // A plane bounded by one quadratic spline whose ends meet (not periodic):
+    // the coedge's pcurve closes as its curve does, and is not made periodic.
+    const std::vector<double> xy = {0, -1, 2, -1, 2, 1, -2, 1, -2, -1, 0, -1};
+    qelx_test::TestNurbs space, flat;
+    for (qelx_test::TestNurbs* n : {&space, &flat}) {
+        n->degree = 2;
+        n->count = 6;
+        n->knots = {0, 1, 2, 3, 4};
+        n->mults = {3, 1, 1, 1, 3};
+        n->form = 1;
+    }
+    for (std::size_t i = 0; i < xy.size(); i += 2) {
+        space.ctrl.insert(space.ctrl.end(), {xy[i], xy[i + 1], 0.0});
+        flat.ctrl.insert(flat.ctrl.end(), {xy[i], xy[i + 1]});
+    }
+    TestModel m;
+    int shell = -1;
+    m.addSheetBody(shell);
+    const int v = m.addVertex({0, -1, 0});
+    const int edge = m.addEdge(m.addNurbsCurve(space), v, v, 0.0, 4.0);
+    const int f = m.addFace(shell, m.addPlane({0, 0, 0}, {1, 0, 0}, {0, 0, 1}));
+    m.addCoedge(m.addLoop(f), edge, true, m.addPCurve(flat));
+    trimtest::TrimSource trim(m);
+    FACE* face = trim.build(f);
+    ASSERT_NE(face, nullptr);
+    const std::vector<std::vector<COEDGE*>> loops = trimtest::loopsOf(face);
+    ASSERT_EQ(loops.size(), 1u);
+    ASSERT_EQ(loops[0].size(), 1u);
+    const EDGE* built = loops[0][0]->edge();
+    const PCURVE* pc = loops[0][0]->geometry();
+    ASSERT_TRUE(pc && pc->has_equation() && built->geometry());
+    ASSERT_TRUE(built->geometry()->equation().closed());
+    ASSERT_FALSE(built->geometry()->equation().periodic());
+    EXPECT_TRUE(bs2_curve_closed(pc->def().cur()));
+    EXPECT_FALSE(bs2_curve_periodic(pc->def().cur()));
 }
