@@ -112,6 +112,38 @@ TEST_F(GeometryFixes, AnInexactSurfaceIsRefittedWhenAnyWeightIsNotOne)
     }
 }
 
+// On a file of the current version the pcurves of an inexact surface are
+// rebuilt only when its net is truly rational (its parameters move when the
+// weights go, whether the surface is refitted or kept rational): a coedge
+// that lost its pcurve gets one lying on its edge again; on a net of unit
+// weights the coedges are left as they were.
+TEST_F(GeometryFixes, PcurvesAreRebuiltOnATrulyRationalInexactSurfaceOnly)
+{
+    for (const bool keepRational : {false, true}) {
+        qelx_test::OptionScope scope;
+        if (keepRational)
+            scope.on(Ve_OptionDoc::keyOf("SplineAsRational"));
+        for (const bool truly : {false, true}) {
+            SCOPED_TRACE(std::string(truly ? "truly rational" : "unit weights") +
+                         (keepRational ? ", rational wanted" : ""));
+            BODY* sheet = weightedSkinSheet(truly ? std::vector<double>{1, 1, 0.6, 0.6, 1, 1}
+                                                  : std::vector<double>{1, 1, 1, 1, 1, 1});
+            COEDGE* bare = sheet->lump()->shell()->face()->loop()->start()->next();
+            ASSERT_NE(bare->geometry(), nullptr);
+            bare->set_geometry(static_cast<PCURVE*>(nullptr));
+            fixView(sheet)->replaceInexactSurf();
+            EXPECT_EQ(bare->geometry() != nullptr, truly);
+            ENTITY_LIST coedges;
+            api_get_coedges(sheet, coedges);
+            for (int i = 0; i < coedges.count(); ++i)
+                if (const auto* c = static_cast<const COEDGE*>(coedges[i]); c->geometry())
+                    EXPECT_LT(testkit::worst_pcurve_gap(c), 1e-4) << "coedge " << i;
+            EXPECT_EQ(testkit::model_problems(sheet), "");
+            api_del_entity(sheet);
+        }
+    }
+}
+
 // A one-vertex intcurve edge whose curve ends 0.0001 short of its start is
 // closed exactly, keeping its first weight and its direction; at 0.0002 it
 // is left open.

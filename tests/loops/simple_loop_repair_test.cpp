@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "loops/face_regions.hxx"
 #include "loops/loop_repair.hxx"
+#include "loops/repair_loops.hxx"
 #include "model/entity_views.hxx"
 #include "support/loop_builders.hxx"
 #include "support/model_builders.hxx"
@@ -94,6 +96,25 @@ TEST(SimpleLoopRepair, SeparationFaceOnlyLosesItsPeripheries) {
   api_del_entity(band);
 }
 
+// A separation pair is compared with no other loop: a band round a cylinder
+// that also holds a patch, running either way, fails its classification and
+// names the patch as the loop that could not be placed.
+TEST(LoopGeometryCases, ASeparationPairIsComparedWithNoOtherLoop) {
+  for (const bool holeWay : {false, true}) {
+    SCOPED_TRACE(holeWay ? "patch running the hole way" : "patch running the periphery way");
+    BODY* band = make_cylinder_band(5.0, 8.0);
+    FACE* face = faces_of(band).front();
+    move_loops_into(make_iso_rect_sheet(test_cylinder(), {rect(2, 3, 1, 2, holeWay)}), face);
+    ASSERT_EQ(types_of(face).size(), 3u);
+    const Ve_FaceRegionHandle region = Ve_RepairLoops(static_cast<Ve_FaceTag*>(nullptr)).createRegion(face);
+    ASSERT_TRUE(region.IsValid());
+    EXPECT_FALSE(region->classifyLoops());
+    ASSERT_NE(region->failures(), nullptr);
+    EXPECT_EQ(region->failures()->element().first().loop(), face->loop()->next()->next());
+    api_del_entity(band);
+  }
+}
+
 // Three disjoint loops, none a periphery of the others: one face each. The
 // hole-running first loop is reversed before it bounds a face of its own.
 TEST(SimpleLoopRepair, NoPeripheryMeansOneFacePerLoop) {
@@ -124,6 +145,38 @@ TEST(SimpleLoopRepair, MultiFaceBodyKeepsSplitFacesInItsShell) {
   EXPECT_EQ(count_faces(body), 4);
   EXPECT_EQ(count_shells(body), 1);
   EXPECT_EQ(model_problems(body), "");
+  api_del_entity(body);
+}
+
+// A loop of no area (a slit: one straight edge run out and back) cannot be
+// typed. On a body of several faces the face keeps it beside its periphery:
+// only a one-face body has its loops split into faces of their own.
+TEST(SimpleLoopRepair, AnUntypedLoopStaysOnItsFaceInABodyOfSeveralFaces) {
+  BODY* body = make_iso_rect_sheet(test_plane(), {rect(0, 4, 0, 4, true)});
+  move_face_into(make_iso_rect_sheet(test_plane(), {rect(0, 10, 5, 8, true)}), body);
+  FACE* face = faces_of(body).front();
+  const QELposition a(1, 1, 0), b(2, 1, 0);
+  const QELinterval range(0.0, 1.0);
+  auto* from = new VERTEX(new APOINT(a));
+  auto* to = new VERTEX(new APOINT(b));
+  auto* slit = new EDGE(from, to, make_curve(straight(a, QELunit_vector(1, 0, 0))), FORWARD, EDGE_cvty_unknown, &range);
+  auto* out = new COEDGE(slit, FORWARD, nullptr, nullptr);
+  auto* back = new COEDGE(slit, REVERSED, out, out);
+  out->set_next(back);
+  out->set_previous(back);
+  out->set_partner(back);
+  back->set_partner(out);
+  from->add_edge(slit);
+  to->add_edge(slit);
+  LOOP* loop = new LOOP(out, nullptr);
+  face->loop()->set_next(loop);
+  loop->set_face(face);
+  ASSERT_EQ(types_of(face), (std::vector<int>{1, 0}));
+  QELXVelmLoopRepair repair(body);
+  EXPECT_TRUE(repair.Repair());
+  EXPECT_EQ(repair.getBodies().Count(), 0);
+  EXPECT_EQ(count_faces(body), 2);
+  EXPECT_EQ(types_of(face).size(), 2u);
   api_del_entity(body);
 }
 

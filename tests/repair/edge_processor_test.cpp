@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
@@ -240,4 +241,34 @@ TEST_F(EdgeProcessor, DegenerateCurvesFollowTheirLengthAboutTheTolerance)
         }
     EXPECT_GT(edgesSeen, 0);
     EXPECT_GT(degenerate, 0);
+}
+
+// A wire may name any of its coedges: removing a small edge whose coedge it
+// names keeps the wire on a coedge still in its chain, whether that coedge
+// starts the chain, ends it or sits between.
+TEST_F(EdgeProcessor, RemovingTheCoedgeAWireNamesLeavesTheWireOnTheRestOfItsChain)
+{
+    const QELvector steps[3] = {{1, 0, 0}, {0, 1, 0}, {1, 0, 0}};
+    for (int named = 0; named < 3; ++named) {
+        SCOPED_TRACE("the wire names coedge " + std::to_string(named));
+        std::vector<QELposition> points{{0, 0, 0}};
+        for (int k = 0; k < 3; ++k)
+            points.push_back(points.back() + (k == named ? 5e-7 : 1.0) * steps[k]);
+        BODY* b = keep(testkit::make_polyline_wire(points));
+        WIRE* wire = b->wire();
+        ASSERT_NE(wire, nullptr);
+        COEDGE* c = wire->coedge();
+        while (c->previous())
+            c = c->previous();
+        for (int k = 0; k < named; ++k)
+            c = c->next();
+        wire->set_coedge(c);
+        ASSERT_TRUE(velmInnerCall([&] { Ve_EdgeProcessor::removeEdge(tag(c->edge()), false); }).ok());
+        ASSERT_NE(wire->coedge(), nullptr);
+        EXPECT_FALSE(wire->coedge()->is_lost());
+        EXPECT_EQ(testkit::count_edges(b), 2);
+        EXPECT_EQ(testkit::model_problems(b), "");
+        api_del_entity(b);
+        m_body = nullptr;
+    }
 }

@@ -288,6 +288,67 @@ TEST_F(PostProcess, WireCurveLoopingOutsideItsEdgeIsCutToTheEdge)
     EXPECT_TRUE(bs3_curve_range(static_cast<const intcurve&>(e->geometry()->equation()).cur()) == e->param_range());
 }
 
+// A face side on the looping cubic cut at its crossing: the side ends (or
+// starts) where the curve passed before (after), so the crossing lies at an
+// end of the edge's part of the curve. The sheet lies below the side, away
+// from the loop.
+BODY* sheetWithSideEndingAtItsCrossing(bool atEnd)
+{
+    bs3_curve c = cubicThrough({{0, 0, 0}, {3, 0, 0}, {6.5, 0.8, 0}, {3.5, 0.8, 0}, {7, 0, 0}, {10, 0, 0}});
+    cc_intersection* x = bs3_curve_self_int(c);
+    EXPECT_NE(x, nullptr);
+    const QELinterval whole = bs3_curve_range(c);
+    const QELinterval part = !x ? whole : atEnd ? QELinterval(whole.start_pt(), x->param2)
+                                                : QELinterval(x->param1, whole.end_pt());
+    delete_cc_intersections(x);
+    const intcurve ic(c);
+    const QELposition p = ic.eval_position(part.start_pt()), q = ic.eval_position(part.end_pt());
+    BODY* b = testkit::make_polygon_sheet({{p.x(), p.y()}, {p.x(), -3.0}, {q.x(), -3.0}, {q.x(), q.y()}});
+    for (EDGE* e : edges(b)) {
+        const bool along = distance(e->start_pos(), p) < 1e-9 && distance(e->end_pos(), q) < 1e-9;
+        const bool against = distance(e->start_pos(), q) < 1e-9 && distance(e->end_pos(), p) < 1e-9;
+        if (!along && !against)
+            continue;
+        if (against) {
+            VERTEX* v = e->start();
+            e->set_start(e->end());
+            e->set_end(v);
+            e->coedge()->set_sense(e->coedge()->sense() == FORWARD ? REVERSED : FORWARD);
+        }
+        e->set_sense(FORWARD);
+        e->set_param_range(&part);
+        replaceEdgeCurve(e, ic);
+    }
+    return b;
+}
+
+// A crossing at an end of the edge's part leaves no loop to cut out between
+// two pieces: the side is fitted again between its vertices instead, and
+// the repair says it succeeded.
+TEST_F(PostProcess, ACrossingAtAnEndOfTheEdgeIsRefittedNotCutOut)
+{
+    for (const bool atEnd : {true, false}) {
+        SCOPED_TRACE(atEnd ? "crossing at the edge's end" : "crossing at the edge's start");
+        BODY* b = keep(sheetWithSideEndingAtItsCrossing(atEnd));
+        ASSERT_EQ(faces(b).size(), 1u);
+        std::vector<QELposition> ends;
+        for (EDGE* e : edges(b))
+            for (const QELposition& at : {e->start_pos(), e->end_pos()})
+                ends.push_back(at);
+        EXPECT_TRUE(Ve_PostProcessUtil(view(b)).fixCurveSelfInterxn());
+        std::size_t k = 0;
+        for (EDGE* e : edges(b)) {
+            ASSERT_NE(e->geometry(), nullptr);
+            const QELinterval r = edge_curve_range(e);
+            EXPECT_LT(distance(e->geometry()->equation().eval_position(r.start_pt()), ends[k++]), 1e-6);
+            EXPECT_LT(distance(e->geometry()->equation().eval_position(r.end_pt()), ends[k++]), 1e-6);
+            if (e->geometry()->equation().type() == 11) {
+                EXPECT_NE(e->coedge()->geometry(), nullptr) << "the fitted side keeps a pcurve";
+            }
+        }
+    }
+}
+
 TEST_F(PostProcess, IrregularWireCurveIsReinterpolatedKeepingBothEndDirections)
 {
     BODY* b = keep(wireWithCusp());

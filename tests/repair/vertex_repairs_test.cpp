@@ -371,6 +371,44 @@ BODY* notchedSquare(double depth)
                                     {{0, 1, 2, 3, 4, 5}});
 }
 
+// Every edge of the sheet shorter than a hundredth bowed out into a half
+// circle over its chord, turning about the normal from its start.
+BODY* bowShortEdges(BODY* b, const QELunit_vector& normal)
+{
+    ENTITY_LIST edges;
+    api_get_edges(b, edges);
+    for (int i = 0; i < edges.count(); ++i) {
+        auto* e = static_cast<EDGE*>(edges[i]);
+        const QELposition from = e->start()->geometry()->coords(), to = e->end()->geometry()->coords();
+        if (distance(from, to) > 0.01)
+            continue;
+        const QELposition centre = from + 0.5 * (to - from);
+        const QELinterval half(0.0, 3.14159265358979323846);
+        e->set_geometry(make_curve(ellipse(centre, normal, from - centre, 1.0)));
+        e->set_sense(FORWARD);
+        e->set_param_range(&half);
+    }
+    return b;
+}
+
+// A sheet whose bottom side has a step 0.001 long from (1, 0, 0) to
+// (1.001, 0, 0) bowed out in a half circle: the step's two vertices lie
+// within a thousandth, the edge between them is half as long again.
+BODY* sheetWithBowedStep()
+{
+    return bowShortEdges(testkit::make_polyhedron({{0, 0, 0}, {1, 0, 0}, {1.001, 0, 0}, {1.001, 1, 0}, {0, 1, 0}},
+                                                  {{0, 1, 2, 3, 4}}),
+                         QELunit_vector(0, 0, 1));
+}
+
+// A square sheet with a round hole 0.001 across, its circle two half-circle
+// edges between the same two vertices (5, 5, 0) and (5.001, 5, 0).
+BODY* squareWithTinyRoundHole()
+{
+    return bowShortEdges(testkit::make_polygon_sheet({{0, 0}, {10, 0}, {10, 10}, {0, 10}}, {{{5, 5}, {5.001, 5}}}),
+                         QELunit_vector(0, 0, -1));
+}
+
 } // namespace
 
 // The rows of the vertex pass: which pairs merge, collapse their common edge,
@@ -384,6 +422,7 @@ TEST_F(VertexRepairs, TolerantVertexRowsMergeCollapseOrKeepThePair)
         double tolerance;
         bool changeGeometry, allowNonManifold;
         int verticesAfter, edgesAfter;
+        QELvector movedBy{}; // the tolerant vertex moved off its edges' ends by this
     };
     const QELposition corner(1, 0, 0), tip(5, 0, 0);
     const Row rows[] = {
@@ -404,6 +443,20 @@ TEST_F(VertexRepairs, TolerantVertexRowsMergeCollapseOrKeepThePair)
         // its vertices: collapsed.
         {"small common edge collapsed", [] { return testkit::make_box_with_small_edge(0.001); }, QELposition(0, 0, 3),
          0.002, true, false, 8, 12},
+        // Within a ten-thousandth the pair merges as it lies, the geometry
+        // switch on or off: a tolerant vertex moved off its edges' ends to
+        // 5e-5 from a plain one is not first put back between its ends
+        // (5e-4 from the other, beyond its tolerance once narrowed).
+        // A common edge longer than the tolerance though its vertices lie
+        // within it is no small edge: the pair is merged, not collapsed.
+        {"bowed common edge kept", sheetWithBowedStep, QELposition(1, 0, 0), 0.0012, true, false, 4, 5},
+        // Two vertices joined by two edges: neither is collapsed, and the
+        // pair is merged, each half circle closing on the one vertex.
+        {"two common edges kept", squareWithTinyRoundHole, QELposition(5, 5, 0), 0.002, true, false, 5, 6},
+        {"tolerant moved within a ten-thousandth", [] { return squareAndQuad(5e-4); }, corner, 1e-3, false, false, 7,
+         8, QELvector(4.5e-4, 0, 0)},
+        {"tolerant moved within a ten-thousandth, geometry on", [] { return squareAndQuad(5e-4); }, corner, 1e-3, true,
+         false, 7, 8, QELvector(4.5e-4, 0, 0)},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -414,6 +467,13 @@ TEST_F(VertexRepairs, TolerantVertexRowsMergeCollapseOrKeepThePair)
             options.on(Ve_OptionDoc::keyOf("AllowNonManiVertex"));
         BODY* b = keep(r.build());
         makeTolerantAt(b, r.tolerantAt, r.tolerance);
+        if (r.movedBy.len() > 0.0) {
+            ENTITY_LIST vertices;
+            api_get_vertices(b, vertices);
+            for (int i = 0; i < vertices.count(); ++i)
+                if (auto* v = static_cast<VERTEX*>(vertices[i]); distance(v->geometry()->coords(), r.tolerantAt) < 1e-9)
+                    v->geometry()->set_coords(r.tolerantAt + r.movedBy);
+        }
         const double area = testkit::body_area(b);
         Ve_VertexUtil(b).remDuplVerticesByChangeVertGeom();
         EXPECT_EQ(testkit::count_vertices(b), r.verticesAfter);
