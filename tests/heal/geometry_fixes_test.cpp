@@ -135,9 +135,11 @@ TEST_F(GeometryFixes, PcurvesAreRebuiltOnATrulyRationalInexactSurfaceOnly)
             EXPECT_EQ(bare->geometry() != nullptr, truly);
             ENTITY_LIST coedges;
             api_get_coedges(sheet, coedges);
-            for (int i = 0; i < coedges.count(); ++i)
-                if (const auto* c = static_cast<const COEDGE*>(coedges[i]); c->geometry())
+            for (int i = 0; i < coedges.count(); ++i) {
+                if (const auto* c = static_cast<const COEDGE*>(coedges[i]); c->geometry()) {
                     EXPECT_LT(testkit::worst_pcurve_gap(c), 1e-4) << "coedge " << i;
+                }
+            }
             EXPECT_EQ(testkit::model_problems(sheet), "");
             api_del_entity(sheet);
         }
