@@ -50,11 +50,11 @@ def measures(j):
     return j.get("measures", j) if j else j
 
 
-def judge(source, out):
-    """'valid' with the gaps, or 'fault' and why."""
+def judge(source, out, why=""):
+    """'valid' with the gaps, or 'fault' and why (`why`: the peer's own word when it measured nothing)."""
     out = measures(out)
     if out is None:
-        return "fault", "not measured"
+        return "fault", "not measured" + (": " + why if why else "")
     if not out.get("valid"):
         return "fault", "written invalid"
     if out.get("solids") != source.get("solids"):
@@ -74,8 +74,9 @@ def judged(code, err, peer, written, source, timeout):
     """The peer's verdict on what the driver wrote (exit `code`), or the driver's refusal."""
     if code != 0:
         return refused(code, err)
-    _, out, _ = run([peer, "judge", written], timeout)
-    return judge(source, last_json(out))
+    code, out, err = run([peer, "judge", written], timeout)
+    lines = err.strip().splitlines()
+    return judge(source, last_json(out), "peer status %s%s" % (code, ", " + lines[-1] if lines else ""))
 
 
 def row(sample, frame, road, verdict):
