@@ -760,7 +760,9 @@ TEST(NeutralText, SplinesReachingFarBeyondTheirModelAreRefusedWhereTheyStand)
 // coedge: a straight pcurve scaled to thousands of turns of a cylinder was
 // read, as the ellipse's own winding check saw only the 3-D curve. One that
 // runs round once, as a circle's on its cylinder does, is read; so is one
-// under a spline edge (a helix may wind round a cylinder many times).
+// under a spline edge of enough control points to wind round as often (a
+// helix), but not one under a spline of too few (a straight spline of two
+// points under a pcurve of thousands of turns was read).
 // Seeded turns, on surfaces parameterized forwards or mirrored (a negative
 // scale); a torus turns in u too, a cylinder not.
 TEST(NeutralText, PCurvesRunningMoreThanOnceRoundTheirSurfaceAreRefusedNamingTheCoedge)
@@ -807,20 +809,44 @@ TEST(NeutralText, PCurvesRunningMoreThanOnceRoundTheirSurfaceAreRefusedNamingThe
                 EXPECT_EQ(refusal.substr(0, head.size()), head) << refusal;
                 EXPECT_NE(refusal.find(std::string("round its surface in ") + (alongU ? "u" : "v")), std::string::npos)
                     << refusal;
-                // The same pcurve under a spline edge: a helix's, read.
-                TestModel helix = m;
-                TestCurve& curve = helix.curves[helix.edges[helix.coedges[coedge].edge].curve];
-                TestNurbs spline;
-                spline.degree = 1;
-                spline.count = 2;
-                const QELXPoint3D a = helix.edgePoint(helix.coedges[coedge].edge, helix.edges[helix.coedges[coedge].edge].domain[0]);
-                spline.ctrl = {a[0], a[1], a[2], a[0] + 1.0, a[1], a[2]};
-                spline.knots = {curve.domain[0], curve.domain[1]};
-                spline.mults = {2, 2};
-                curve.type = CurvNurbs;
-                curve.scale = 1.0, curve.offset = 0.0;
-                curve.nurbs = spline;
-                EXPECT_EQ(refusalOf(helix), "");
+                // The same pcurve under a spline edge: a helix's, of n
+                // control points (a polygon round the axis, eight sides a
+                // turn, from the edge's start): read where the spline may
+                // run round as often (fewer than n / 2 + 1 times); a straight
+                // spline of two points runs round less than twice, refused.
+                const int edge = m.coedges[coedge].edge;
+                const QELXPoint3D a = m.edgePoint(edge, m.edges[edge].domain[0]);
+                const auto underSpline = [&](int n) {
+                    TestModel helix = m;
+                    TestCurve& curve = helix.curves[helix.edges[edge].curve];
+                    TestNurbs spline;
+                    spline.degree = 1;
+                    spline.count = n;
+                    for (int k = 0; k < n; ++k) {
+                        const double angle = 2.0 * M_PI * k / 8.0;
+                        spline.ctrl.insert(spline.ctrl.end(), {a[0] + std::cos(angle) - 1.0, a[1] + std::sin(angle),
+                                                               a[2] + 0.01 * k});
+                    }
+                    for (int k = 0; k < n; ++k) {
+                        spline.knots.push_back(curve.domain[0] + (curve.domain[1] - curve.domain[0]) * k / (n - 1));
+                        spline.mults.push_back(k == 0 || k == n - 1 ? 2 : 1);
+                    }
+                    curve.type = CurvNurbs;
+                    curve.scale = 1.0, curve.offset = 0.0;
+                    curve.nurbs = spline;
+                    return refusalOf(helix);
+                };
+                const int enough = 2 * static_cast<int>(std::ceil(turns));
+                EXPECT_EQ(underSpline(enough), "");
+                EXPECT_EQ(underSpline(8 * static_cast<int>(std::ceil(turns)) + 1), "");
+                if (turns > 2.0) {
+                    const std::string few = underSpline(2);
+                    EXPECT_EQ(few.substr(0, head.size()), head) << few;
+                    EXPECT_NE(few.find("(a spline of 2 control points)"), std::string::npos) << few;
+                    const int short_ = std::max(2, 2 * static_cast<int>(std::floor(turns)) - 3);
+                    const std::string shorter = underSpline(short_);
+                    EXPECT_EQ(shorter.substr(0, head.size()), head) << short_ << " points: " << shorter;
+                }
             }
     }
 }
