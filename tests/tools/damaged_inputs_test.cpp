@@ -276,6 +276,20 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
          {"\n1  6 0 0 1\n2  11 2 0 0 1\n", "\n1  6 0 0 1\n1  17 0 0 1\n"}, "could not be written: body 1: face ", ".igs"},
         {"a BREP edge on another edge's pcurve, into BREP", samples + "fuse.brep",
          {"\n1  6 0 0 1\n2  11 2 0 0 1\n", "\n1  6 0 0 1\n1  17 0 0 1\n"}, "could not be written: body 1: face ", ".brep"},
+        // A line of a holed plate's edge moved off its vertices across the
+        // plate: the STEP text read back held other faces than the one
+        // written, and the refusal, by the total area alone, named none
+        // (into BREP too: the healed body is judged as the STEP writer
+        // judges it).
+        {"a BREP plate's line moved across the plate, into STEP", samples + "face2.brep",
+         {"\n1 177.897713052136 -105.059642617236 56 -1 0 0 \n", "\n1 177.897713052136 1e-320 56 -1 0 0 \n"},
+         "body 0, face 0: STEP cannot hold the model: read back, the faces about this face cover ", ".step"},
+        {"a BREP plate's line moved across the plate, into BREP", samples + "face2.brep",
+         {"\n1 177.897713052136 -105.059642617236 56 -1 0 0 \n", "\n1 177.897713052136 1e-320 56 -1 0 0 \n"},
+         "body 0, face 0: STEP cannot hold the model: read back, the faces about this face cover ", ".brep"},
+        {"a BREP plate's other line moved off the plate, into IGES", samples + "face2.brep",
+         {"\n1 255.73201357081 96.7582907449097 56 0 -1 0 \n", "\n1 -1e-300 96.7582907449097 56 0 -1 0 \n"},
+         "body 0, face 0: STEP cannot hold the model: read back, the faces about this face cover ", ".igs"},
         // A parameter line pointing back at another entity: the reader gave
         // it to that entity, and the healing widened a vertex's tolerance to
         // 12 on a wedge of 10, which a STEP file cannot carry; its reader's

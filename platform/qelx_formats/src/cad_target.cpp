@@ -615,6 +615,35 @@ void checkReadBack(const std::string& path, const char* kind, std::optional<doub
             }
             return;
         }
+        // Another number of faces: each face read back is taken for the
+        // written face whose box is centred nearest, and the first written
+        // face whose faces read back cover another area (none, a split
+        // face's pieces) is named.
+        if (!written.empty()) {
+            std::vector<gp_Pnt> centres;
+            double across = 0.0;
+            for (const WrittenFace& w : written)
+                centres.push_back(boxCentre(w.face, across));
+            std::vector<double> covered(written.size(), 0.0);
+            for (int j = 1; j <= backFaces.Extent(); ++j) {
+                const gp_Pnt at = boxCentre(backFaces(j), across);
+                std::size_t nearest = 0;
+                for (std::size_t i = 1; i < written.size(); ++i)
+                    if (centres[i].Distance(at) < centres[nearest].Distance(at))
+                        nearest = i;
+                covered[nearest] += facesArea(backFaces(j));
+            }
+            for (std::size_t i = 0; i < written.size(); ++i) {
+                const double was = facesArea(written[i].face), is = covered[i];
+                const std::string name = writtenFaceName(written[i]);
+                if (!name.empty() && std::fabs(is - was) > 1e-3 * std::max(was, is) + 1e-6 * *area)
+                    throw std::runtime_error(name + kind + " cannot hold the model: read back, the faces about this face cover " +
+                                             measureText(is) + " where it was written covering " + measureText(was) + " (" +
+                                             std::to_string(backFaces.Extent()) + " faces read back of " +
+                                             std::to_string(written.size()) +
+                                             " written: a face left out, split or turned into its complement)");
+            }
+        }
     }
     if (const double is = facesArea(back); std::fabs(is - *area) > 1e-3 * *area)
         throw std::runtime_error(std::string(kind) + " cannot hold the model: read back, its faces cover " +
