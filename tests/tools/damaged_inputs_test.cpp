@@ -269,27 +269,59 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         {"a neutral vertex far off its edges", json,
          {"{\"id\":6,\"xyz\":[55.0,-8.881784197001e-16,12.0]}", "{\"id\":6,\"xyz\":[55.0,2147483647,12.0]}"},
          nullptr},
-        // An edge's pcurve index swapped for another's: the healing left a
-        // face's wires crossing (each other, or one itself once its jump at
-        // a pole is closed), and the IGES and BREP files were written.
-        {"a BREP edge on another edge's pcurve, into IGES", samples + "fuse.brep",
-         {"\n1  6 0 0 1\n2  11 2 0 0 1\n", "\n1  6 0 0 1\n1  17 0 0 1\n"}, "could not be written: body 1: face ", ".igs"},
-        {"a BREP edge on another edge's pcurve, into BREP", samples + "fuse.brep",
-         {"\n1  6 0 0 1\n2  11 2 0 0 1\n", "\n1  6 0 0 1\n1  17 0 0 1\n"}, "could not be written: body 1: face ", ".brep"},
-        // A line of a holed plate's edge moved off its vertices across the
-        // plate: the STEP text read back held other faces than the one
-        // written, and the refusal, by the total area alone, named none
-        // (into BREP too: the healed body is judged as the STEP writer
-        // judges it).
+        // An edge's pcurve record swapped for another edge's curve: the
+        // healing left a face's wires crossing (each other, or one itself
+        // once its jump at a pole is closed), and the IGES and BREP files
+        // were written; then the writers refused the face. The edge's curve
+        // runs a unit from its pcurve on a model about a hundred across:
+        // refused as it is read, naming the edge.
+        {"a BREP edge on another edge's curve, into IGES", samples + "fuse.brep",
+         {"\n1  6 0 0 1\n2  11 2 0 0 1\n", "\n1  6 0 0 1\n1  17 0 0 1\n"},
+         "damaged: edge 6 (line 292): its curve runs 1 from its curve on the surface of face 3", ".igs"},
+        {"a BREP edge on another edge's curve, into BREP", samples + "fuse.brep",
+         {"\n1  6 0 0 1\n2  11 2 0 0 1\n", "\n1  6 0 0 1\n1  17 0 0 1\n"},
+         "damaged: edge 6 (line 292): its curve runs ", ".brep"},
+        // A line or a spline pole of a holed plate's edge moved across the
+        // plate (along it, or off it): the edge's curve ran far from its
+        // pcurve, which the file says shares its parameter. The healing
+        // could not bring them together: the STEP text written of the
+        // line's plate read back held other faces than the one written, and
+        // was refused by the total area alone, naming no face (into BREP
+        // too, the healed body judged as the STEP writer judges it); the
+        // spline's STEP and IGES files were written, and Open CASCADE's
+        // reader found them invalid. Moved a thousandth, a pole converts.
         {"a BREP plate's line moved across the plate, into STEP", samples + "face2.brep",
          {"\n1 177.897713052136 -105.059642617236 56 -1 0 0 \n", "\n1 177.897713052136 1e-320 56 -1 0 0 \n"},
-         "body 0, face 0: STEP cannot hold the model: read back, the faces about this face cover ", ".step"},
+         "damaged: edge 12 (line 463): its curve runs 105.06 from its curve on the surface of face 1", ".step"},
         {"a BREP plate's line moved across the plate, into BREP", samples + "face2.brep",
          {"\n1 177.897713052136 -105.059642617236 56 -1 0 0 \n", "\n1 177.897713052136 1e-320 56 -1 0 0 \n"},
-         "body 0, face 0: STEP cannot hold the model: read back, the faces about this face cover ", ".brep"},
+         "damaged: edge 12 (line 463): its curve runs ", ".brep"},
         {"a BREP plate's other line moved off the plate, into IGES", samples + "face2.brep",
          {"\n1 255.73201357081 96.7582907449097 56 0 -1 0 \n", "\n1 -1e-300 96.7582907449097 56 0 -1 0 \n"},
-         "body 0, face 0: STEP cannot hold the model: read back, the faces about this face cover ", ".igs"},
+         "damaged: edge 15 (line 511): its curve runs ", ".igs"},
+        {"a BREP spline's pole moved across its plate, into STEP", samples + "face2.brep",
+         {" 160.869696691339 31.9715933207095 55.9999999999998 ", " -4.9406564584124654e-324 31.9715933207095 55.9999999999998 "},
+         "damaged: edge 21 (line 619): its curve runs ", ".step"},
+        {"a BREP spline's pole moved off its plate, into IGES", samples + "face2.brep",
+         {" 160.869696691339 31.9715933207095 55.9999999999998 ", " 160.869696691339 31.9715933207095 -55.9999999999998 "},
+         "damaged: edge 21 (line 619): its curve runs ", ".igs"},
+        {"a BREP spline's pole moved a thousandth, into STEP", samples + "face2.brep",
+         {" 160.869696691339 31.9715933207095 55.9999999999998 ", " 160.870696691339 31.9715933207095 55.9999999999998 "},
+         nullptr, ".step"},
+        // The plate's outer wire emptied: the face of its holes alone came
+        // back from the STEP text as six faces, and the refusal, by the total
+        // area alone, named none; now the written face whose place the faces
+        // read back cover otherwise is named.
+        {"a BREP plate whose outer wire is emptied, into STEP", samples + "face2.brep",
+         {"\n0101000\n-66 2 -64 0 -62 2 -60 2 -58 20 -56 0 -54 20 -52 2 -50 20 -48 2 \n"
+          "-46 2 +44 15 +42 15 +40 15 +38 15 +36 15 +35 15 *\n",
+          "\n0101101\n*\n"},
+         "body 0, face 0: STEP cannot hold the model: read back, the faces about this face cover ", ".step"},
+        {"a BREP plate whose outer wire is emptied, into BREP", samples + "face2.brep",
+         {"\n0101000\n-66 2 -64 0 -62 2 -60 2 -58 20 -56 0 -54 20 -52 2 -50 20 -48 2 \n"
+          "-46 2 +44 15 +42 15 +40 15 +38 15 +36 15 +35 15 *\n",
+          "\n0101101\n*\n"},
+         "body 0, face 0: STEP cannot hold the model: read back, the faces about this face cover ", ".brep"},
         // A parameter line pointing back at another entity: the reader gave
         // it to that entity, and the healing widened a vertex's tolerance to
         // 12 on a wedge of 10, which a STEP file cannot carry; its reader's

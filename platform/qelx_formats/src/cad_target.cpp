@@ -570,6 +570,41 @@ bool closedEdgeVertexOff(const BuiltShapes& shapes)
 }
 
 
+// The refusal naming the first written face whose faces read back (each
+// taken for the written face whose box is centred nearest) cover another
+// area than it was written covering; "" when no face can be named so.
+std::string facesCoveredOtherwise(const BuiltShapes& shapes, const TopoDS_Shape& back, const char* kind, double area)
+{
+    const std::vector<WrittenFace> written = writtenFaces(shapes);
+    if (written.empty())
+        return std::string();
+    TopTools_IndexedMapOfShape backFaces;
+    TopExp::MapShapes(back, TopAbs_FACE, backFaces);
+    std::vector<gp_Pnt> centres;
+    double across = 0.0;
+    for (const WrittenFace& w : written)
+        centres.push_back(boxCentre(w.face, across));
+    std::vector<double> covered(written.size(), 0.0);
+    for (int j = 1; j <= backFaces.Extent(); ++j) {
+        const gp_Pnt at = boxCentre(backFaces(j), across);
+        std::size_t nearest = 0;
+        for (std::size_t i = 1; i < written.size(); ++i)
+            if (centres[i].Distance(at) < centres[nearest].Distance(at))
+                nearest = i;
+        covered[nearest] += facesArea(backFaces(j));
+    }
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        const double was = facesArea(written[i].face), is = covered[i];
+        const std::string name = writtenFaceName(written[i]);
+        if (!name.empty() && std::fabs(is - was) > 1e-3 * std::max(was, is) + 1e-6 * area)
+            return name + kind + " cannot hold the model: read back, the faces about this face cover " +
+                   measureText(is) + " where it was written covering " + measureText(was) + " (" +
+                   std::to_string(backFaces.Extent()) + " faces read back of " + std::to_string(written.size()) +
+                   " written: a face left out, split or turned into its complement)";
+    }
+    return std::string();
+}
+
 // A written file read back as a reader of it reads it: IGES holds no
 // tolerances and STEP one for the whole model, so a vertex the model knows
 // only within a wide tolerance comes back as the points the curves give, and
@@ -615,40 +650,20 @@ void checkReadBack(const std::string& path, const char* kind, std::optional<doub
             }
             return;
         }
-        // Another number of faces: each face read back is taken for the
-        // written face whose box is centred nearest, and the first written
-        // face whose faces read back cover another area (none, a split
-        // face's pieces) is named.
-        if (!written.empty()) {
-            std::vector<gp_Pnt> centres;
-            double across = 0.0;
-            for (const WrittenFace& w : written)
-                centres.push_back(boxCentre(w.face, across));
-            std::vector<double> covered(written.size(), 0.0);
-            for (int j = 1; j <= backFaces.Extent(); ++j) {
-                const gp_Pnt at = boxCentre(backFaces(j), across);
-                std::size_t nearest = 0;
-                for (std::size_t i = 1; i < written.size(); ++i)
-                    if (centres[i].Distance(at) < centres[nearest].Distance(at))
-                        nearest = i;
-                covered[nearest] += facesArea(backFaces(j));
-            }
-            for (std::size_t i = 0; i < written.size(); ++i) {
-                const double was = facesArea(written[i].face), is = covered[i];
-                const std::string name = writtenFaceName(written[i]);
-                if (!name.empty() && std::fabs(is - was) > 1e-3 * std::max(was, is) + 1e-6 * *area)
-                    throw std::runtime_error(name + kind + " cannot hold the model: read back, the faces about this face cover " +
-                                             measureText(is) + " where it was written covering " + measureText(was) + " (" +
-                                             std::to_string(backFaces.Extent()) + " faces read back of " +
-                                             std::to_string(written.size()) +
-                                             " written: a face left out, split or turned into its complement)");
-            }
-        }
     }
-    if (const double is = facesArea(back); std::fabs(is - *area) > 1e-3 * *area)
-        throw std::runtime_error(std::string(kind) + " cannot hold the model: read back, its faces cover " +
-                                 measureText(is) + " where they were written covering " + measureText(*area) +
-                                 " (a face left out or turned into its complement)");
+    const double is = facesArea(back);
+    if (std::fabs(is - *area) <= 1e-3 * *area)
+        return;
+    // Another number of faces, which do not cover the written area: each
+    // face read back is taken for the written face whose box is centred
+    // nearest, and the first written face whose faces read back cover
+    // another area (none, a split face's pieces) is named.
+    if (shapes)
+        if (const std::string why = facesCoveredOtherwise(*shapes, back, kind, *area); !why.empty())
+            throw std::runtime_error(why);
+    throw std::runtime_error(std::string(kind) + " cannot hold the model: read back, its faces cover " +
+                             measureText(is) + " where they were written covering " + measureText(*area) +
+                             " (a face left out or turned into its complement)");
 }
 
 // Whether some face on a sphere, a surface of revolution or a spline (closed
