@@ -756,3 +756,33 @@ TEST(DamagedInputs, ARefusedSaveFileLeavesNoKernelObjectBehind)
         }
     fs::remove(path);
 }
+
+// A save file of no entities (a damaged one's counts set to nothing): the
+// STEP and IGES writers could not transfer an empty model and the driver
+// said so naming no place; it is refused as a file of nothing. A BREP file,
+// a neutral document and a save file hold an empty model, and are written.
+TEST(DamagedInputs, ASaveFileOfNothingIsRefusedAsSuchWhereTheFileCannotBeEmpty)
+{
+    const fs::path dir = convert_run::convertScratch();
+    ENTITY_LIST none;
+    FILE* fp = std::tmpfile();
+    ASSERT_TRUE(api_save_entity_list(fp, 1, none).ok());
+    std::rewind(fp);
+    std::string text;
+    for (int c; (c = std::fgetc(fp)) != EOF;)
+        text.push_back(static_cast<char>(c));
+    std::fclose(fp);
+    const fs::path in = dir / "nothing.vlt";
+    std::ofstream(in, std::ios::binary) << text;
+    for (const char* kind : {".step", ".igs"}) {
+        SCOPED_TRACE(kind);
+        expectRefused(in, dir / (std::string("out") + kind), "failed: nothing in the file to write into ");
+    }
+    for (const char* kind : {".brep", ".json", ".vlt"}) {
+        SCOPED_TRACE(kind);
+        const fs::path out = dir / (std::string("out") + kind);
+        EXPECT_EQ(convert_run::runConvert(in.string(), out.string()).status, 0);
+        EXPECT_TRUE(fs::exists(out));
+    }
+    fs::remove_all(dir);
+}

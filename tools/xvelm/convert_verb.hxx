@@ -272,6 +272,10 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
             // What the writer holds its shapes against: the kernel's own
             // measures of the bodies, taken while they are still here.
             const qelx_formats::CadSourceMeasures measures = kernel_measures(walkedBodies, walked);
+            // A model of nothing (a save file of no entities) is no STEP or
+            // IGES file's: its writer fails, and the failure names no place.
+            const bool nothing = walked.bodies.empty() && walked.freeSurfaces.empty() &&
+                                 walked.freeCurves.empty() && walked.freePoints.empty();
             // Walked, the restored model has served: the file's writer needs
             // memory of its own many times the model's.
             restored.reset();
@@ -280,6 +284,8 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
             // The line names the input too: a file that reads but cannot be
             // written (a damaged one among others) is told apart by it.
             if (cad->writeFile(std::move(walked), outPath, error, nullptr, &measures) != QELI_OK) {
+                if (nothing)
+                    error = "nothing in the file to write into " + outName + " (no bodies or free geometry)";
                 std::fprintf(err, "xvelm: converting %s failed: %s; nothing written\n", inName.c_str(),
                              printable(error).c_str());
                 return 1;
