@@ -210,8 +210,9 @@ PEER_TEXT = re.compile(r"Standard_|NCollection_|TopoDS_|Geom2?d?_|BRep\w*_|Undef
 
 
 def names_a_place(message):
-    # A verb's failure line says what failed first ("importing IN failed: ").
-    said = re.sub(r"^xvelm: \w+ \S+ failed: ", "", message)
+    # A verb's failure line says what failed first ("importing IN failed: ",
+    # "round trip of IN failed: ").
+    said = re.sub(r"^xvelm: (?:\w+ )+?\S+ failed: ", "", message)
     return bool((PLACE.search(said) or WHOLE_FILE.search(said)) and not PEER_TEXT.search(said))
 
 
