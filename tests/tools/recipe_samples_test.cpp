@@ -331,3 +331,60 @@ TEST(RecipeSamples, SolidsHandedOverAsLooseFacesComeBackWholeAndApartInEveryFram
     if (judged == 0)
         GTEST_SKIP() << "no sample models under " << cad_samples::SampleFolder;
 }
+
+// Vertices moved off (by 1e-3 of the model's size) where the edges' curves
+// still meet (at some corners of the exhaust averaging the curves' feet
+// stopped short of where they meet; at others the curves' ends, cut short
+// of the corner by less than the vertex was moved, were taken for it): the healed model holds the volume and area the model had, to
+// the accuracy of its exact geometry (1e-6; 1e-4 where a face is
+// approximated), in every frame, or a warning says what changed. Such a
+// corner must not be left where the damage put it and tolerated there (the
+// exhaust came back 1.7e-4 off in volume). CI takes the exhaust under one
+// recipe; XVELM_RECIPE_SAMPLES=1 every recipe and more sample models.
+TEST(RecipeSamples, VerticesMovedOffCornersGoBackWhereTheCurvesMeetInEveryFrame)
+{
+    const fs::path dir = convertScratch();
+    const bool all = std::getenv("XVELM_RECIPE_SAMPLES") != nullptr;
+    // Each model, and the bound its measures are held to.
+    std::vector<std::pair<std::string, double>> models = {{"occ/MODERN_Exhaust_1.brep", 1e-6}};
+    if (all)
+        models.insert(models.end(), {{"occ/MODERN_Sink_1.brep", 1e-4}, {"occ/mal_vis.brep", 1e-4},
+                                     {"occ/CrankArm.brep", 1e-4}, {"step/screw.step", 1e-4}});
+    std::vector<const char*> recipes = {"step"};
+    if (all)
+        recipes.assign(std::begin(kRecipes), std::end(kRecipes));
+    int judged = 0;
+    for (const auto& [name, bound] : models) {
+        const fs::path model = fs::path(cad_samples::SampleFolder) / name;
+        if (!fs::exists(model))
+            continue;
+        const TopoDS_Shape shape = cad_samples::peerRead(model.string());
+        ASSERT_FALSE(shape.IsNull()) << name;
+        const double size = cad_damage::sizeOf(shape);
+        // The damage made once in the model's own frame, then placed.
+        const TopoDS_Shape moved = cad_damage::movedVertices(shape, 1e-3, size, 5);
+        for (const char* frame : {"identity", "rotated", "mirrored"}) {
+            const cad_samples::Measures ref = cad_samples::measure(occ_shapes::placed(shape, frame, size));
+            const fs::path in = dir / "moved.step";
+            ASSERT_TRUE(writeStepFile(occ_shapes::placed(moved, frame, size), in));
+            for (const char* recipe : recipes) {
+                SCOPED_TRACE(name + ", frame " + frame + ", recipe " + recipe);
+                const fs::path out = dir / "healed.step";
+                const ConvertRun run = runConvert(in.string(), out.string(), recipe);
+                ASSERT_EQ(run.status, 0) << run.err;
+                const cad_samples::Measures m = measuredAndRemoved(out);
+                EXPECT_TRUE(m.valid);
+                EXPECT_EQ(m.solids, ref.solids);
+                EXPECT_EQ(m.faces, ref.faces);
+                ++judged;
+                if (warned(run))
+                    continue;
+                EXPECT_LE(cad_samples::relativeGap(m.volume, ref.volume), bound) << m.volume << " " << ref.volume;
+                EXPECT_LE(cad_samples::relativeGap(m.area, ref.area), bound) << m.area << " " << ref.area;
+            }
+        }
+    }
+    fs::remove_all(dir);
+    if (judged == 0)
+        GTEST_SKIP() << "no sample models under " << cad_samples::SampleFolder;
+}

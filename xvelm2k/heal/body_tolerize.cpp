@@ -1,6 +1,7 @@
 // Tolerising of the edges and vertices of faces and of wires.
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -68,6 +69,30 @@ void placeVertex(VERTEX* vertex, const QELposition& p)
     }
 }
 
+// The solution of m x = rhs, for m the sum of `n` projections across unit
+// directions; none when m is nearly singular (directions that nearly all run
+// one way leave the point free along them).
+std::optional<QELposition> solved3(const double m[3][3], const double rhs[3], double n)
+{
+    auto det = [](const double a[3][3]) {
+        return a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) - a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+               a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
+    };
+    const double whole = det(m);
+    // Two directions 1e-3 radians apart give a determinant near n * 1e-6 / 2.
+    if (!(std::fabs(whole) > 1e-7 * n * n))
+        return std::nullopt;
+    double x[3];
+    for (int k = 0; k < 3; ++k) {
+        double a[3][3];
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c)
+                a[r][c] = c == k ? rhs[r] : m[r][c];
+        x[k] = det(a) / whole;
+    }
+    return QELposition(x[0], x[1], x[2]);
+}
+
 // Where the curves of a vertex's edges, bounded by the vertex's own feet on
 // them (a STEP file's edges are bounded by their vertices), pass through one
 // point near it, the vertex goes to that point and each edge is bounded anew
@@ -76,7 +101,7 @@ void placeVertex(VERTEX* vertex, const QELposition& p)
 // resolution of one point no farther from the vertex than a few times its
 // distance from them: curves running along one another near the corner (a
 // tangent join) do not tell where it is. A closed edge keeps its turn.
-void moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away)
+bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away)
 {
     struct End {
         EDGE* edge;
@@ -87,7 +112,7 @@ void moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away)
     for (int i = 0; i < edges.count(); ++i) {
         auto* e = static_cast<EDGE*>(edges[i]);
         if (is_TEDGE(e))
-            return;
+            return false;
         const double sign = e->sense() == REVERSED ? -1.0 : 1.0;
         const QELinterval r = e->param_range();
         if (e->start() == vertex)
@@ -95,13 +120,19 @@ void moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away)
         if (e->end() == vertex)
             ends.push_back({e, false, sign * r.end_pt()});
     }
-    // Averaged projections onto the curves: for curves that cross, the
-    // point nearest all of them.
+    // The point nearest all the curves, by least squares over the lines
+    // that touch them at the feet of the point on them (Gauss-Newton): for
+    // curves that cross at an angle this closes in within a few rounds,
+    // where averaging the feet alone may crawl and stop short of the corner
+    // (an arc and two lines at some of a sample exhaust's corners). Where
+    // the tangents all run one way the least squares say nothing along
+    // them, and the feet are averaged.
     const QELposition written = vertex->geometry()->coords();
     QELposition p = written;
     double worst = 0.0;
     for (int round = 0; round < 200; ++round) {
-        QELvector step;
+        double m[3][3] = {}, rhs[3] = {};
+        QELvector average;
         worst = 0.0;
         for (End& end : ends) {
             const curve& eq = end.edge->geometry()->equation();
@@ -109,15 +140,29 @@ void moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away)
             double t = end.guess;
             eq.point_perp(p, foot, &end.guess, &t);
             end.guess = t;
-            step = step + (foot - p);
+            average = average + (foot - p);
             worst = std::max(worst, distance(foot, p));
+            const QELvector d = eq.eval_deriv(t);
+            const double length = d.len();
+            const double u[3] = {length > 0.0 ? d.x() / length : 0.0, length > 0.0 ? d.y() / length : 0.0,
+                                 length > 0.0 ? d.z() / length : 0.0};
+            const double f[3] = {foot.x(), foot.y(), foot.z()};
+            for (int r = 0; r < 3; ++r)
+                for (int c = 0; c < 3; ++c) {
+                    const double across = (r == c ? 1.0 : 0.0) - u[r] * u[c];
+                    m[r][c] += across;
+                    rhs[r] += across * f[c];
+                }
         }
         if (worst < 1e-7 * QELresabs)
             break;
-        p = p + (1.0 / static_cast<double>(ends.size())) * step;
+        if (const std::optional<QELposition> solved = solved3(m, rhs, static_cast<double>(ends.size())))
+            p = *solved;
+        else
+            p = p + (1.0 / static_cast<double>(ends.size())) * average;
     }
     if (!(worst < 0.1 * QELresabs) || distance(p, written) > 4.0 * away)
-        return;
+        return false;
     // Each edge's new bounds, worked out before anything changes.
     std::vector<std::pair<EDGE*, QELinterval>> bounded;
     for (const End& end : ends) {
@@ -133,7 +178,7 @@ void moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away)
         const double at = sign * t;
         was->second = end.start ? QELinterval(at, was->second.end_pt()) : QELinterval(was->second.start_pt(), at);
         if (!(was->second.end_pt() > was->second.start_pt()))
-            return;
+            return false;
     }
     placeVertex(vertex, p);
     // The coedges' pcurves were fitted over the old bounds: made anew over
@@ -151,6 +196,7 @@ void moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away)
                 break;
         }
     }
+    return true;
 }
 
 // Where the curves of a vertex's edges end together, over the edges' ranges,
@@ -196,11 +242,12 @@ void moveVertexToCurveEnds(VERTEX* vertex)
     }
     if (!(away > QELresabs))
         return;
-    if (!(spread <= 0.1 * away)) {
-        moveVertexToCurvesMeeting(vertex, edges, away);
-        return;
-    }
-    placeVertex(vertex, meet);
+    // Ends that meet within the kernel's resolution mark the corner; ends
+    // that come near one another only (a corner moved less than it was cut
+    // short) leave it to where the curves cross, and mark it only when they
+    // do not cross.
+    if (spread <= QELresabs || (!moveVertexToCurvesMeeting(vertex, edges, away) && spread <= 0.1 * away))
+        placeVertex(vertex, meet);
 }
 
 void tolerizeFaces(Ve_BodyTag* self);
