@@ -18,6 +18,7 @@
 #include "heal/step_watch.hxx"
 #include "model/body_set.hxx"
 #include "model/kernel_call_bracket.hxx"
+#include "repair/fix_pcurve.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
 #include "support/connector_test.hxx"
@@ -432,6 +433,55 @@ TEST_F(PassedOverFailure, UndoesTheStepAndSaysSoNamingBodyAndStep)
                 EXPECT_NE(said[0].find("the step was undone and the body's healing went on"), std::string::npos) << said[0];
             }
             api_del_entity(body);
+            set_global_error_info(nullptr);
+        }
+}
+
+// A member that meets a kernel failure on purpose and answers it in full has
+// done its step's work: the pcurve fit that fails on a spline face falls
+// back to fitting the edge's B-spline on the surface's own, and the step is
+// kept, saying nothing, with the pcurve made, in every frame. Only that
+// failure is answered: one met later in the same step still takes the step
+// back and is said.
+TEST_F(PassedOverFailure, AFirstFitItsFallbackAnswersIsNoFailureButOneMetAfterIs)
+{
+    enum class Met { nothing, firstFitFails, firstFitFailsThenARefusal };
+    for (const QELtransf& frame : testkit::heal_frames())
+        for (Met met : {Met::nothing, Met::firstFitFails, Met::firstFitFailsThenARefusal}) {
+            SCOPED_TRACE(static_cast<int>(met));
+            BODY* sheet = testkit::make_spline_sheet();
+            if (!frame.identity()) {
+                api_apply_transf(sheet, frame);
+                api_change_body_trans(sheet, nullptr);
+            }
+            COEDGE* coedge = sheet->lump()->shell()->face()->loop()->start();
+            coedge->set_geometry(nullptr);
+            const std::string asGiven = testkit::body_text(sheet);
+            qelx_test::EventRecorder events;
+            ve_heal::StepWatch watch(sheet, "body 1");
+            if (met != Met::nothing)
+                velm_test_fail_next("sg_add_pcurve_to_coedge", qelvelm_api_errmod.message_code(VELM_API_FAILED));
+            const bool kept = watch.step("addPCurve", [&] {
+                Ve_FixPCurve::addPCurve(coedge);
+                if (met == Met::firstFitFailsThenARefusal) {
+                    ENTITY_LIST none;
+                    EXPECT_FALSE(api_get_edges(nullptr, none).ok());
+                }
+            });
+            EXPECT_FALSE(velm_test_injection_pending());
+            const std::vector<std::string> said = events.names("Warning");
+            EXPECT_EQ(kept, met != Met::firstFitFailsThenARefusal);
+            EXPECT_EQ(testkit::model_problems(sheet), "");
+            if (kept) {
+                EXPECT_TRUE(said.empty()) << said.front();
+                EXPECT_NE(coedge->geometry(), nullptr);
+                EXPECT_EQ(testkit::check_findings(sheet), "");
+            } else {
+                EXPECT_EQ(testkit::body_text(sheet), asGiven);
+                ASSERT_EQ(said.size(), 1u);
+                EXPECT_EQ(said[0].rfind("Healing step addPCurve on body 1 could not be done (", 0), 0u) << said[0];
+            }
+            api_del_entity(sheet);
             set_global_error_info(nullptr);
         }
 }

@@ -590,7 +590,7 @@ long& failuresSaid()
 
 long StepWatch::failuresMet()
 {
-    return velm_failed_api_calls() + caughtKernelErrors() - failuresSaid();
+    return kernelFailuresMet() - failuresSaid();
 }
 
 void StepWatch::failuresTold(long met)

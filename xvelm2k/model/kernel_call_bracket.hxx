@@ -86,6 +86,15 @@ private:
 // process: work that may go on past a caught error (a step of the healing)
 // compares it before and after to know that it fell short.
 XVELM2KA_API long& caughtKernelErrors();
+// The kernel failures met so far (calls refused, errors caught by the
+// brackets and guards), less those answered in full: what a step of the
+// healing compares before and after to know that it went on past one.
+XVELM2KA_API long kernelFailuresMet();
+// The failures met since `mark` (an earlier kernelFailuresMet()) were
+// answered in full by the work that met them, and no longer count: a first
+// attempt whose fallback did what it could not, or a check whose kernel
+// error is its answer. Only for work that does all it was asked either way.
+XVELM2KA_API void kernelFailuresAnswered(long mark);
 
 namespace xvelm_detail {
 

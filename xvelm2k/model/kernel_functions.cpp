@@ -8,6 +8,7 @@
 #include "model/result_mapping.hxx"
 #include "qelx/qelx_document.hxx"
 #include "qelx_velm/ve_attrib_transfer.hxx"
+#include "velm/api.hxx"
 #include "velm/groups.hxx"
 #include "velm/lists.hxx"
 #include "velm/query.hxx"
@@ -19,6 +20,22 @@ long& caughtKernelErrors()
 {
     static long caught = 0;
     return caught;
+}
+
+namespace {
+long& answeredKernelFailures()
+{
+    static long answered = 0;
+    return answered;
+}
+} // namespace
+
+long kernelFailuresMet() { return velm_failed_api_calls() + caughtKernelErrors() - answeredKernelFailures(); }
+
+void kernelFailuresAnswered(long mark)
+{
+    if (const long since = kernelFailuresMet() - mark; since > 0)
+        answeredKernelFailures() += since;
 }
 
 namespace {

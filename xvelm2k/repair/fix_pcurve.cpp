@@ -38,12 +38,16 @@ void Ve_FixPCurve::addPCurve(COEDGE* coedge)
     const SURFACE* surface = coedgeFaceSurface(coedge);
     if (!surface || !surface->equation().parametric())
         return;
+    // A failure of the first fit is answered by the fallback when that
+    // makes the pcurve: a healing step running this has then done its work.
+    const long failuresBefore = kernelFailuresMet();
     outcome added = velmCall([&] {
         if (!sg_add_pcurve_to_coedge(coedge, 0, 0, 0))
             velm_api_error_throw(VELM_NO_CONVERGENCE);
     });
     if (added.ok() || surface->type() != 10)
         return;
+    const long failuresOfFirstFit = kernelFailuresMet();
     // The fallback fits the edge curve's B-spline on the spline's own B-spline surface.
     const spline& spl = static_cast<const spline&>(surface->equation());
     const EDGE* edge = coedge->edge();
@@ -63,15 +67,18 @@ void Ve_FixPCurve::addPCurve(COEDGE* coedge)
     // No fit, no pcurve: a pcurve without a 2-D curve would break every later reader.
     if (!fitted)
         return;
-    velmCall([&] {
+    const outcome made = velmCall([&] {
         // Handed over before the making, which frees it when it fails.
-        pcurve made(std::exchange(fitted, nullptr), QELresfit, spl);
+        pcurve fit(std::exchange(fitted, nullptr), QELresfit, spl);
         if (coedge->sense() != edge->sense())
-            made.negate();
-        coedge->set_geometry(VELM_MAKE(PCURVE, made));
+            fit.negate();
+        coedge->set_geometry(VELM_MAKE(PCURVE, fit));
     });
     if (fitted)
         bs2_curve_delete(fitted);
+    // Only the first fit's failures: any the fallback met still count.
+    if (made.ok() && coedge->geometry() && kernelFailuresMet() == failuresOfFirstFit)
+        kernelFailuresAnswered(failuresBefore);
 }
 
 void Ve_FixPCurve::FixPCurveOnParametricSurface(COEDGE* coedge)
