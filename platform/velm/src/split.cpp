@@ -5,7 +5,9 @@
 // coedge gets a partner piece on the new edge, after it in its loop or wire
 // when it runs with the edge, before it when against, sharing its pcurve
 // (pcurves are functions of the edge parameter, so the whole one serves both
-// pieces). Tolerant coedges with a range of their own are refused.
+// pieces). A tolerant coedge with a range of its own has that range split
+// where its own curve (its 3-D curve, else its pcurve on its face) comes
+// nearest the new vertex; the piece is tolerant too and shares both curves.
 #include <algorithm>
 #include <cmath>
 
@@ -39,12 +41,73 @@ double inner_param(const EDGE* e, double curve_param) {
   return t;
 }
 
+// Where in its own range the tolerant coedge's own curve comes nearest `at`:
+// its 3-D curve's foot, else the nearest of 64 samples of its pcurve on its
+// face's surface, refined between its neighbours. Unset (NaN) when the
+// coedge has neither curve.
+double own_split_param(const TCOEDGE* c, const QELinterval& own, const QELposition& at) {
+  if (const CURVE* cu = c->get_3D_curve(); cu && cu->has_equation()) {
+    const double guess = own.mid_pt();
+    double s = cu->equation().param(at, &guess);
+    if (const double period = cu->equation().param_period(); period > 0.0) {
+      s = near_period(s, own.start_pt(), period);
+      while (s <= own.start_pt()) s += period;
+      while (s > own.start_pt() + period) s -= period;
+    }
+    return s;
+  }
+  const PCURVE* pc = c->geometry();
+  const FACE* face = c->loop() ? c->loop()->face() : nullptr;
+  if (!pc || !pc->has_equation() || !face || !face->geometry() || !face->geometry()->has_equation())
+    return std::nan("");
+  const surface& srf = face->geometry()->equation();
+  const pcurve& p = pc->def();
+  const auto gap = [&](double s) { return distance(srf.eval_position(p.eval_position(s)), at); };
+  constexpr int n = 64;
+  int best = 0;
+  for (int k = 1; k <= n; ++k)
+    if (gap(own.interpolate(double(k) / n)) < gap(own.interpolate(double(best) / n))) best = k;
+  double lo = own.interpolate(double(std::max(best - 1, 0)) / n), hi = own.interpolate(double(std::min(best + 1, n)) / n);
+  const double g = 0.5 * (std::sqrt(5.0) - 1.0);
+  for (int i = 0; i < 80 && hi - lo > 1e-14 * std::max(1.0, own.length()); ++i) {
+    const double a = hi - g * (hi - lo), b = lo + g * (hi - lo);
+    if (gap(a) < gap(b))
+      hi = b;
+    else
+      lo = a;
+  }
+  return 0.5 * (lo + hi);
+}
+
 EDGE* split_at(EDGE* edge, VERTEX* v, double curve_param, ENTITY_LIST* new_coedges) {
   if (!edge || !v || edge->is_lost()) velm_api_error_throw(VELM_NULL_ENTITY);
   const std::vector<COEDGE*> ring = edge_coedges(edge);
-  for (COEDGE* c : ring)
-    if (is_TCOEDGE(c)) velm_api_error_throw(VELM_NOT_IMPLEMENTED);
   const double t = inner_param(edge, curve_param);
+  // The tolerant coedges' own ranges, split where each comes nearest the
+  // point of the split (before anything changes): the piece before that
+  // point in the coedge's direction and the piece after it.
+  struct own_split {
+    QELinterval before, after;
+  };
+  std::vector<own_split> owns(ring.size());
+  std::vector<char> own_range(ring.size(), 0);
+  {
+    const QELposition at = v->geometry() ? v->geometry()->coords() : edge->geometry()->equation().eval_position(
+                                                                          (edge->sense() == REVERSED ? -1.0 : 1.0) * t);
+    for (std::size_t k = 0; k < ring.size(); ++k) {
+      if (!is_TCOEDGE(ring[k])) continue;
+      const auto* tc = static_cast<const TCOEDGE*>(ring[k]);
+      const QELinterval own = tc->param_range();
+      // A range the edge's (the coedge's own unset, or set to it) splits
+      // where the edge does.
+      const bool edges = tc->get_3D_curve() == nullptr && own == tc->COEDGE::param_range();
+      const double s = edges ? (tc->sense() == FORWARD ? t : -t) : own_split_param(tc, own, at);
+      const double margin = 1e-9 * std::max(1.0, own.length());
+      if (!(s > own.start_pt() + margin && s < own.end_pt() - margin)) velm_api_error_throw(VELM_NOT_IMPLEMENTED);
+      owns[k] = {QELinterval(own.start_pt(), s), QELinterval(s, own.end_pt())};
+      own_range[k] = 1;
+    }
+  }
   const QELinterval r = edge->param_range();
   const QELinterval head(r.start_pt(), t), tail(t, r.end_pt());
   VERTEX* old_end = edge->end();
@@ -74,10 +137,23 @@ EDGE* split_at(EDGE* edge, VERTEX* v, double curve_param, ENTITY_LIST* new_coedg
   v->set_edge(edge);
   if (ring.empty()) v->add_edge(rest);  // free pieces: nothing links them round the vertex
   std::vector<COEDGE*> pieces;
-  for (COEDGE* c : ring) {
-    auto* nc = velm_require(VELM_NEW COEDGE(rest, c->sense()));
+  for (std::size_t k = 0; k < ring.size(); ++k) {
+    COEDGE* c = ring[k];
+    COEDGE* nc = is_TCOEDGE(c) ? velm_require(VELM_NEW TCOEDGE(rest, c->sense())) : velm_require(VELM_NEW COEDGE(rest, c->sense()));
     nc->set_owner(c->owner());
     if (c->geometry()) nc->set_geometry(c->geometry());
+    if (is_TCOEDGE(c)) {
+      auto* tc = static_cast<TCOEDGE*>(c);
+      auto* tn = static_cast<TCOEDGE*>(nc);
+      tn->set_3D_curve(tc->get_3D_curve());
+      // A forward coedge keeps the part before the split (the edge's
+      // start); a reversed one runs from the edge's end, which is the new
+      // edge's, so its piece takes the part before.
+      if (own_range[k]) {
+        tc->set_param_range(c->sense() == FORWARD ? owns[k].before : owns[k].after);
+        tn->set_param_range(c->sense() == FORWARD ? owns[k].after : owns[k].before);
+      }
+    }
     if (c->sense() == FORWARD) {
       COEDGE* after = c->next();
       nc->set_previous(c);
