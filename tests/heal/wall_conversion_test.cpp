@@ -10,6 +10,7 @@
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
 #include "support/repair_builders.hxx"
+#include "velm/build.hxx"
 #include "velm/insanity.hxx"
 #include "velm/query.hxx"
 #include "velm/testkit.hxx"

@@ -15,6 +15,7 @@
 #include "repair/vertex_util.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/model_builders.hxx"
+#include "support/query_builders.hxx"
 #include "support/repair_builders.hxx"
 #include "support/repair_sweep.hxx"
 #include "velm/attrib.hxx"
