@@ -10,6 +10,7 @@
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "velm/api.hxx"
+#include "velm/build.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/memory.hxx"
 #include "velm/query.hxx"
