@@ -197,6 +197,13 @@ Handle(Geom_BSplineCurve) curveSpline(const TestNurbs& n)
     return new Geom_BSplineCurve(poles, weights, knots, mults, n.degree);
 }
 
+// A fault of one model face, named by the body's build as the refusals
+// name faces (the face's place among its body's faces).
+struct FaceFault {
+    int face;
+    std::string why;
+};
+
 class ShapeBuilder {
 public:
     explicit ShapeBuilder(const TestModel& model) : m_m(model) {}
@@ -234,8 +241,10 @@ private:
     void widenVertex(const TopoDS_Vertex& v, const gp_Pnt& p);
     void settleTolerances(const TopoDS_Shape& all);
     void orderTolerances(const TopTools_IndexedDataMapOfShapeListOfShape& faces);
-    void alignAlongLoop(std::vector<Use>& uses, const std::set<int>& seams, const Handle(Geom_Surface)& surface,
-                        const Bnd_Box2d& box);
+    static bool alignAlongLoop(std::vector<Use>& uses, const std::set<int>& seams,
+                               const Handle(Geom_Surface)& surface, const Bnd_Box2d& box);
+    std::vector<int> bodyFaces(int body) const;
+    static bool alongItsEdge(const Use& use, const Handle(Geom_Surface)& surface, double w);
     void projectStrayPCurves(std::vector<Use>& uses, const Handle(Geom_Surface)& surface);
     static void turnRoundPoles(std::vector<Use>& uses, const std::set<int>& seams, const Handle(Geom_Surface)& surface);
     void placePCurves(const TopoDS_Edge& edge, const TopoDS_Face& face, const Bnd_Box2d& box, bool seam,
@@ -600,9 +609,33 @@ bool singularAt(const Handle(Geom_Surface)& surface, const gp_Pnt2d& uv)
     return du.Magnitude() <= 1e-9 * scale || dv.Magnitude() <= 1e-9 * scale;
 }
 
-void ShapeBuilder::alignAlongLoop(std::vector<Use>& uses, const std::set<int>& seams,
+// Whether the use's pcurve, through the surface, runs the way its edge's
+// curve runs at edge parameter `w` (a pcurve running against its edge says
+// nothing of the side its face is on).
+bool ShapeBuilder::alongItsEdge(const Use& use, const Handle(Geom_Surface)& surface, double w)
+{
+    double f = 0.0, l = 0.0;
+    const Handle(Geom_Curve) curve = BRep_Tool::Curve(use.edge, f, l);
+    if (curve.IsNull())
+        return false;
+    gp_Pnt p;
+    gp_Vec along, du, dv;
+    curve->D1(w, p, along);
+    gp_Pnt2d uv;
+    gp_Vec2d d;
+    use.pcurve->D1(w, uv, d);
+    surface->D1(uv.X(), uv.Y(), p, du, dv);
+    return (du * d.X() + dv * d.Y()).Dot(along) > 0.0;
+}
+
+// Returns whether some seam's second pcurve, as the model gives it, lay
+// one period from the first on the side away from the face: the face then
+// runs against its loop (turned, it bounds the rest of its surface), which
+// placing that pcurve on the face's side would hide.
+bool ShapeBuilder::alignAlongLoop(std::vector<Use>& uses, const std::set<int>& seams,
                                   const Handle(Geom_Surface)& surface, const Bnd_Box2d& box)
 {
+    bool against = false;
     double x0 = 0.0, y0 = 0.0, x1 = 0.0, y1 = 0.0;
     box.Get(x0, y0, x1, y1);
     const gp_Pnt2d centre((x0 + x1) / 2, (y0 + y1) / 2);
@@ -617,7 +650,9 @@ void ShapeBuilder::alignAlongLoop(std::vector<Use>& uses, const std::set<int>& s
             continue;
         double first = 0.0, last = 0.0;
         endsOf(use.edge, first, last);
-        use.pcurve = movedToward(use.pcurve, surface, (first + last) / 2, centre);
+        const double middle = (first + last) / 2;
+        const gp_Pnt2d given = use.pcurve->Value(middle);
+        use.pcurve = movedToward(use.pcurve, surface, middle, centre);
         placed[i] = true;
         if (anchor == n)
             anchor = i;
@@ -632,6 +667,14 @@ void ShapeBuilder::alignAlongLoop(std::vector<Use>& uses, const std::set<int>& s
             by.Reverse();
         for (std::size_t j = 0; j < n; ++j)
             if (uses[j].modelEdge == use.modelEdge && uses[j].edge.Orientation() == TopAbs_REVERSED) {
+                if (!uses[j].pcurve.IsNull() && by.Magnitude() > 0.0 && alongItsEdge(use, surface, middle) &&
+                    alongItsEdge(uses[j], surface, middle)) {
+                    // Where the model put it, against the period across.
+                    const gp_Vec2d apart(given, uses[j].pcurve->Value(middle));
+                    const double across = apart.Dot(by) / by.SquareMagnitude();
+                    against = against || (std::abs(across + 1.0) < 1e-6 &&
+                                           std::abs(apart.Crossed(by)) < 1e-6 * by.SquareMagnitude());
+                }
                 Handle(Geom2d_Curve) other = Handle(Geom2d_Curve)::DownCast(use.pcurve->Copy());
                 other->Translate(by);
                 uses[j].pcurve = other;
@@ -642,7 +685,7 @@ void ShapeBuilder::alignAlongLoop(std::vector<Use>& uses, const std::set<int>& s
         for (anchor = 0; anchor < n && uses[anchor].pcurve.IsNull(); ++anchor) {
         }
         if (anchor == n)
-            return;
+            return against;
         double first = 0.0, last = 0.0;
         endsOf(uses[anchor].edge, first, last);
         uses[anchor].pcurve = movedToward(uses[anchor].pcurve, surface, (first + last) / 2, centre);
@@ -682,6 +725,7 @@ void ShapeBuilder::alignAlongLoop(std::vector<Use>& uses, const std::set<int>& s
         uses[i].pcurve = movedToward(uses[i].pcurve, surface, (first + last) / 2, centre);
         placed[i] = true;
     }
+    return against;
 }
 
 // A loop that passes a pole goes along it (the collapsed edge the face gets
@@ -1102,7 +1146,9 @@ TopoDS_Face ShapeBuilder::face(int index)
     // start where the one before ends, the first into the face's box.
     if (built.surface->IsUPeriodic() || built.surface->IsVPeriodic())
         for (std::vector<Use>& uses : loops)
-            alignAlongLoop(uses, seams, built.surface, box);
+            if (alignAlongLoop(uses, seams, built.surface, box))
+                throw FaceFault{index, "its sense is against its loops (a seam's two curves on the surface have the "
+                                       "face outside them): it bounds the rest of its surface"};
     if (f.category == 2 && built.surface->IsKind(STANDARD_TYPE(Geom_ElementarySurface)))
         for (std::vector<Use>& uses : loops)
             projectStrayPCurves(uses, built.surface);
@@ -1299,6 +1345,21 @@ std::vector<TopoDS_Shell> ShapeBuilder::shells(const std::vector<int>& faces, Bo
     return out;
 }
 
+// The body's faces in the model's order.
+std::vector<int> ShapeBuilder::bodyFaces(int index) const
+{
+    const qelx_test::TestBody& b = m_m.bodies[static_cast<std::size_t>(index)];
+    std::vector<int> faces = b.faces;
+    for (int l : b.lumps)
+        for (int v : m_m.lumps.at(static_cast<std::size_t>(l)).volumes)
+            for (int s : m_m.volumes.at(static_cast<std::size_t>(v)).shells)
+                faces.insert(faces.end(), shellFaces(s).begin(), shellFaces(s).end());
+    for (int s : b.shells2D)
+        faces.insert(faces.end(), shellFaces(s).begin(), shellFaces(s).end());
+    std::sort(faces.begin(), faces.end());
+    return faces;
+}
+
 TopoDS_Shape ShapeBuilder::body(int index, BodyShape& out)
 {
     const qelx_test::TestBody& b = m_m.bodies[static_cast<std::size_t>(index)];
@@ -1357,6 +1418,12 @@ BuiltShapes ShapeBuilder::build()
                                      ": its geometry could not be built (a curve or surface the numerics refuse)");
         } catch (const std::runtime_error& e) {
             throw std::runtime_error("body " + std::to_string(b) + ": " + e.what());
+        } catch (const FaceFault& fault) {
+            const std::vector<int> faces = bodyFaces(static_cast<int>(b));
+            throw std::runtime_error("body " + std::to_string(b) + ", face " +
+                                     std::to_string(std::lower_bound(faces.begin(), faces.end(), fault.face) -
+                                                    faces.begin()) +
+                                     ": " + fault.why);
         }
         out.faces += static_cast<int>(body.faces.size());
         out.bodies.push_back(std::move(body));
