@@ -77,11 +77,12 @@ void checkAgainstSource(const BuiltShapes& shapes, const qelx_test::TestModel& m
 
 // Whether a file of `format` written from the shapes must be read back
 // before it is kept (any file: some vertex or edge tolerance wider than a
-// thousandth of the shapes' extent; a BREP file also: a face reaching a
-// pole or on a sphere or torus; a STEP file also: a closed edge's vertex off
-// its curve's ends, or a face from pole to pole of a surface of revolution
-// or spline with holes, whose faces must then read back covering `area`, the
-// built faces' own). Decided while the shapes are fresh in memory.
+// thousandth of the shapes' extent; a BREP file also: a face reaching both
+// poles with holes, or a sphere or torus face of more than one wire; a STEP
+// file also: a closed edge's vertex off its curve's ends, or a face from
+// pole to pole of a surface of revolution or spline with holes, whose faces
+// must then read back covering `area`, the built faces' own). Decided while
+// the shapes are fresh in memory.
 struct ReadBackCheck {
     bool needed = false;
     std::optional<double> area;
