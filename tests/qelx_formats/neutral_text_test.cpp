@@ -850,3 +850,22 @@ TEST(NeutralText, PCurvesRunningMoreThanOnceRoundTheirSurfaceAreRefusedNamingThe
             }
     }
 }
+
+// A coedge on an edge that leaves it out of its list is refused naming the
+// coedge (an edge listing none of its coedges had the kernel read its
+// partner ring through a null, and the process ended); so is a coedge on an
+// edge listing another coedge in its place. Every coedge of a block in turn.
+TEST(NeutralText, ACoedgeItsEdgeLeavesOutIsRefusedNamingIt)
+{
+    const TestModel sound = TestModel::block(2, 3, 4);
+    ASSERT_EQ(refusalOf(sound), "");
+    for (std::size_t c = 0; c < sound.coedges.size(); ++c) {
+        SCOPED_TRACE("coedge " + std::to_string(c));
+        TestModel m = sound;
+        std::vector<int>& list = m.edges[m.coedges[c].edge].coedges;
+        list.erase(std::find(list.begin(), list.end(), static_cast<int>(c)));
+        EXPECT_EQ(refusalOf(m), "far.json: /coedges/" + std::to_string(c) + "/edge: an edge that does not list it");
+        m.edges[m.coedges[c].edge].coedges.clear();
+        EXPECT_NE(refusalOf(m).find("/edge: an edge that does not list it"), std::string::npos) << refusalOf(m);
+    }
+}

@@ -1373,7 +1373,7 @@ public:
         // built twice. (A coedge its loop leaves out is a loop that does not
         // close, which the import refuses on its own.)
         const auto listedOnce = [&](const char* owners, const char* owner, std::size_t ownerCount, const auto& listOf,
-                                    const auto& ownerOf) {
+                                    const auto& ownerOf, bool mustList) {
             std::vector<int> listed(m.coedges.size(), 0);
             for (std::size_t o = 0; o < ownerCount; ++o) {
                 const std::vector<int>& list = listOf(o);
@@ -1385,15 +1385,22 @@ public:
                     ++listed[c];
                 }
             }
-            for (std::size_t c = 0; c < m.coedges.size(); ++c)
+            for (std::size_t c = 0; c < m.coedges.size(); ++c) {
                 if (listed[c] > 1)
                     fail("/coedges/" + std::to_string(c),
                          "listed " + std::to_string(listed[c]) + " times by the " + owner + " it names");
+                // An edge leaves out none of its coedges: the kernel's
+                // partner ring of an edge that listed none of the coedges on
+                // it was read through a null as the body was made.
+                if (mustList && listed[c] == 0 && ownerOf(c) >= 0)
+                    fail("/coedges/" + std::to_string(c) + "/" + owner, std::string("an ") + owner +
+                                                                      " that does not list it");
+            }
         };
         listedOnce("loops", "loop", m.loops.size(), [&](std::size_t l) -> const std::vector<int>& { return m.loops[l].coedges; },
-                   [&](std::size_t c) { return m.coedges[c].loop; });
+                   [&](std::size_t c) { return m.coedges[c].loop; }, false);
         listedOnce("edges", "edge", m.edges.size(), [&](std::size_t e) -> const std::vector<int>& { return m.edges[e].coedges; },
-                   [&](std::size_t c) { return m.coedges[c].edge; });
+                   [&](std::size_t c) { return m.coedges[c].edge; }, true);
         // A vertex lists only edges that start or end at it, and an edge's
         // ends list it: the importer meets a vertex's edges through its list,
         // so an edge moved onto another vertex left one whose list held an
