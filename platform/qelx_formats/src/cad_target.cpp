@@ -605,6 +605,38 @@ std::string facesCoveredOtherwise(const BuiltShapes& shapes, const TopoDS_Shape&
     return std::string();
 }
 
+// Whether some face holds an edge marked degenerated whose ends lie apart on
+// the face's surface (a healed sliver of an edge, not a pole): an IGES file
+// holds such an edge as its one vertex, and its reader finds the neighbours'
+// ends by projecting that vertex, so that both meet at one point and the
+// degenerated edge's own pcurve is left as a spike the face's loop crosses.
+bool degeneratedOffSingularity(const BuiltShapes& shapes)
+{
+    for (const BodyShape& body : shapes.bodies)
+        for (TopExp_Explorer f(body.shape, TopAbs_FACE); f.More(); f.Next()) {
+            const TopoDS_Face& face = TopoDS::Face(f.Current());
+            const Handle(Geom_Surface) surface = BRep_Tool::Surface(face);
+            if (surface.IsNull())
+                continue;
+            for (TopExp_Explorer e(face, TopAbs_EDGE); e.More(); e.Next()) {
+                const TopoDS_Edge& edge = TopoDS::Edge(e.Current());
+                if (!BRep_Tool::Degenerated(edge))
+                    continue;
+                double t0 = 0.0, t1 = 0.0;
+                const Handle(Geom2d_Curve) pcurve = BRep_Tool::CurveOnSurface(edge, face, t0, t1);
+                if (pcurve.IsNull())
+                    continue;
+                const gp_Pnt2d a = pcurve->Value(t0), b = pcurve->Value(t1);
+                // Apart by more than a hundredth of a rounding: at a pole
+                // the surface gives one point to both ends.
+                if (surface->Value(a.X(), a.Y()).Distance(surface->Value(b.X(), b.Y())) >
+                    1e-2 * Precision::Confusion())
+                    return true;
+            }
+        }
+    return false;
+}
+
 // A written file read back as a reader of it reads it: IGES holds no
 // tolerances and STEP one for the whole model, so a vertex the model knows
 // only within a wide tolerance comes back as the points the curves give, and
@@ -843,7 +875,8 @@ ReadBackCheck readBackCheck(const BuiltShapes& shapes, CadFormat format)
     }
     if (format == CadFormat::Step)
         check.area = polesAndHolesArea(shapes);
-    check.needed = check.area || looseTolerances(shapes) || (format == CadFormat::Step && closedEdgeVertexOff(shapes));
+    check.needed = check.area || looseTolerances(shapes) || (format == CadFormat::Step && closedEdgeVertexOff(shapes)) ||
+                   (format == CadFormat::Iges && degeneratedOffSingularity(shapes));
     return check;
 }
 
@@ -1045,7 +1078,8 @@ QELIResult writeModel(const TestModel& model, TestModel* owned, const std::strin
                 *owned = TestModel();
             // A file is read back only where tolerances are wide (a STEP file
             // also where a closed edge's vertex is off its curve, or a face on
-            // a surface of revolution or spline from pole to pole has holes): a sound
+            // a surface of revolution or spline from pole to pole has holes,
+            // an IGES file also where an edge marked degenerated is no pole): a sound
             // model's reading costs as much again as its writing, and what
             // its vertices and edges hold within a thousandth of the model
             // the file's one resolution or uncertainty carries (IGES files
