@@ -339,22 +339,38 @@ TEST(RecipeSamples, SolidsHandedOverAsLooseFacesComeBackWholeAndApartInEveryFram
 // the accuracy of its exact geometry (1e-6; 1e-4 where a face is
 // approximated), in every frame, or a warning says what changed. Such a
 // corner must not be left where the damage put it and tolerated there (the
-// exhaust came back 1.7e-4 off in volume). CI takes the exhaust under one
-// recipe; XVELM_RECIPE_SAMPLES=1 every recipe and more sample models.
+// exhaust came back 1.7e-4 off in volume); nor moved to where the curves
+// cross far from their ends, another place they meet (the pump nut came back
+// 2.9e-3 off in volume, where it is refused naming the face its corners
+// leave the STEP writer unable to hold). CI takes the exhaust and the nut
+// under one recipe; XVELM_RECIPE_SAMPLES=1 every recipe and more sample
+// models.
 TEST(RecipeSamples, VerticesMovedOffCornersGoBackWhereTheCurvesMeetInEveryFrame)
 {
     const fs::path dir = convertScratch();
     const bool all = std::getenv("XVELM_RECIPE_SAMPLES") != nullptr;
-    // Each model, and the bound its measures are held to.
-    std::vector<std::pair<std::string, double>> models = {{"occ/MODERN_Exhaust_1.brep", 1e-6}};
+    // Each model, the bound its measures are held to, whether a refusal
+    // naming the body may stand for them (the nut's healed corners leave a
+    // face the STEP writer cannot hold), and the recipe CI takes it under.
+    struct Model {
+        std::string name;
+        double bound;
+        bool mayBeRefused;
+        const char* recipe = "step";
+        unsigned seed = 5; // of the damage
+    };
+    std::vector<Model> models = {{"occ/MODERN_Exhaust_1.brep", 1e-6, false},
+                                 {"occ/Pump_Nut.brep", 1e-4, true, "standard"}};
     if (all)
-        models.insert(models.end(), {{"occ/MODERN_Sink_1.brep", 1e-4}, {"occ/mal_vis.brep", 1e-4},
-                                     {"occ/CrankArm.brep", 1e-4}, {"step/screw.step", 1e-4}});
-    std::vector<const char*> recipes = {"step"};
-    if (all)
-        recipes.assign(std::begin(kRecipes), std::end(kRecipes));
+        models.insert(models.end(), {{"occ/MODERN_Sink_1.brep", 1e-4, false},
+                                     {"occ/mal_vis.brep", 1e-4, false},
+                                     {"occ/CrankArm.brep", 1e-4, true},
+                                     {"step/screw.step", 1e-4, false}});
     int judged = 0;
-    for (const auto& [name, bound] : models) {
+    for (const auto& [name, bound, mayBeRefused, ciRecipe, seed] : models) {
+        std::vector<const char*> recipes = {ciRecipe};
+        if (all)
+            recipes.assign(std::begin(kRecipes), std::end(kRecipes));
         const fs::path model = fs::path(cad_samples::SampleFolder) / name;
         if (!fs::exists(model))
             continue;
@@ -362,7 +378,7 @@ TEST(RecipeSamples, VerticesMovedOffCornersGoBackWhereTheCurvesMeetInEveryFrame)
         ASSERT_FALSE(shape.IsNull()) << name;
         const double size = cad_damage::sizeOf(shape);
         // The damage made once in the model's own frame, then placed.
-        const TopoDS_Shape moved = cad_damage::movedVertices(shape, 1e-3, size, 5);
+        const TopoDS_Shape moved = cad_damage::movedVertices(shape, 1e-3, size, seed);
         for (const char* frame : {"identity", "rotated", "mirrored"}) {
             const cad_samples::Measures ref = cad_samples::measure(occ_shapes::placed(shape, frame, size));
             const fs::path in = dir / "moved.step";
@@ -371,12 +387,18 @@ TEST(RecipeSamples, VerticesMovedOffCornersGoBackWhereTheCurvesMeetInEveryFrame)
                 SCOPED_TRACE(name + ", frame " + frame + ", recipe " + recipe);
                 const fs::path out = dir / "healed.step";
                 const ConvertRun run = runConvert(in.string(), out.string(), recipe);
-                ASSERT_EQ(run.status, 0) << run.err;
+                ++judged;
+                if (run.status != 0) {
+                    // Refused, naming the body, with nothing written.
+                    EXPECT_TRUE(mayBeRefused) << run.err;
+                    EXPECT_NE(run.err.find("body "), std::string::npos) << run.err;
+                    EXPECT_FALSE(fs::exists(out));
+                    continue;
+                }
                 const cad_samples::Measures m = measuredAndRemoved(out);
                 EXPECT_TRUE(m.valid);
                 EXPECT_EQ(m.solids, ref.solids);
                 EXPECT_EQ(m.faces, ref.faces);
-                ++judged;
                 if (warned(run))
                     continue;
                 EXPECT_LE(cad_samples::relativeGap(m.volume, ref.volume), bound) << m.volume << " " << ref.volume;

@@ -99,9 +99,11 @@ std::optional<QELposition> solved3(const double m[3][3], const double rhs[3], do
 // there: the corner the sender moved the vertex off. Left as it is (then
 // tolerated where it lies) unless every curve passes within the kernel's
 // resolution of one point no farther from the vertex than a few times its
-// distance from them: curves running along one another near the corner (a
-// tangent join) do not tell where it is. A closed edge keeps its turn.
-bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away)
+// distance from them (and, given `nearby`, within `within` of it): curves
+// running along one another near the corner (a tangent join) do not tell
+// where it is. A closed edge keeps its turn.
+bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, const QELposition* nearby = nullptr,
+                               double within = 0.0)
 {
     struct End {
         EDGE* edge;
@@ -161,7 +163,7 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away)
         else
             p = p + (1.0 / static_cast<double>(ends.size())) * average;
     }
-    if (!(worst < 0.1 * QELresabs) || distance(p, written) > 4.0 * away)
+    if (!(worst < 0.1 * QELresabs) || distance(p, written) > 4.0 * away || (nearby && distance(p, *nearby) > within))
         return false;
     // Each edge's new bounds, worked out before anything changes.
     std::vector<std::pair<EDGE*, QELinterval>> bounded;
@@ -242,12 +244,20 @@ void moveVertexToCurveEnds(VERTEX* vertex)
     }
     if (!(away > QELresabs))
         return;
-    // Ends that meet within the kernel's resolution mark the corner; ends
+    // Ends that meet within the kernel's resolution mark the corner. Ends
     // that come near one another only (a corner moved less than it was cut
-    // short) leave it to where the curves cross, and mark it only when they
-    // do not cross.
-    if (spread <= QELresabs || (!moveVertexToCurvesMeeting(vertex, edges, away) && spread <= 0.1 * away))
+    // short) leave it to where the curves cross near them, and mark it where
+    // the curves do not cross there: a crossing farther off is another place
+    // the curves meet, not this corner. Ends apart leave it to where the
+    // curves cross.
+    if (spread <= QELresabs) {
         placeVertex(vertex, meet);
+    } else if (spread <= 0.1 * away) {
+        if (!moveVertexToCurvesMeeting(vertex, edges, away, &meet, 4.0 * spread))
+            placeVertex(vertex, meet);
+    } else {
+        moveVertexToCurvesMeeting(vertex, edges, away);
+    }
 }
 
 void tolerizeFaces(Ve_BodyTag* self);
