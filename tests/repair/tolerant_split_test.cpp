@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "post_process_support.hxx"
 #include "qelx/qelx_test.hxx"
 #include "repair/fix_pcurve.hxx"
 #include "support/geometry_builders.hxx"
@@ -37,15 +38,7 @@ protected:
     long m_live = 0;
 };
 
-std::vector<EDGE*> edgesOf(BODY* b)
-{
-    ENTITY_LIST list;
-    api_get_edges(b, list);
-    std::vector<EDGE*> out;
-    for (int i = 0; i < list.count(); ++i)
-        out.push_back(static_cast<EDGE*>(list[i]));
-    return out;
-}
+using post_process_test::edges;
 
 std::vector<COEDGE*> coedgesOf(EDGE* e)
 {
@@ -77,7 +70,7 @@ BODY* cylinderWithTolerantEdge(const QELtransf& frame, bool seam, Own own, EDGE*
 {
     BODY* b = testkit::make_cylinder(5.0, 8.0);
     edge = nullptr;
-    for (EDGE* e : edgesOf(b)) {
+    for (EDGE* e : edges(b)) {
         const bool circle = e->geometry()->equation().type() == 2;
         if (seam ? !circle : (circle && e->start()->geometry()->coords().z() > 4.0))
             edge = e;
@@ -184,12 +177,12 @@ TEST_F(TolerantSplit, AClosedEdgeOfTolerantCoedgesIsHalved)
         EDGE* edge = nullptr;
         BODY* b = cylinderWithTolerantEdge(frame, false, Own::edges, edge);
         ASSERT_TRUE(edge && edge->start() == edge->end());
-        const std::size_t edges = edgesOf(b).size();
+        const std::size_t before = edges(b).size();
         const double area = bodyArea(b);
         splitClosedLoopEdges(b);
         EXPECT_NE(edge->start(), edge->end());
         EXPECT_TRUE(is_TVERTEX(edge->end()));
-        EXPECT_GE(edgesOf(b).size(), edges + 1);
+        EXPECT_GE(edges(b).size(), before + 1);
         std::string report;
         EXPECT_TRUE(velm_test_check_model(b, &report)) << report;
         EXPECT_NEAR(bodyArea(b), area, 1e-6 * area);
