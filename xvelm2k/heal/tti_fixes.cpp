@@ -204,9 +204,16 @@ bool splitEdgeAtCurveDiscontinuities(COEDGE* coedge)
             COEDGE* which = returned ? returned : split;
             trimEdgeIntcurveToRange(which->edge());
             trimEdgeIntcurveToRange(edge);
-            if (edge->coedge() && edge->coedge()->partner())
-                rebuildCoedgePCurve(edge->coedge()->partner());
-            rebuildCoedgePCurve(which);
+            // Every use of the first piece: the coedge that was found bad
+            // still holds the pcurve it came with.
+            COEDGE* first = edge->coedge();
+            for (COEDGE* use = first; use; use = use->partner() == first ? nullptr : use->partner()) {
+                rebuildCoedgePCurve(use);
+                if (use == which)
+                    which = nullptr;
+            }
+            if (which)
+                rebuildCoedgePCurve(which);
         } else {
             rebuildCoedgePCurve(coedge);
         }
