@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "model/entity_views.hxx"
 #include "support/connector_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
