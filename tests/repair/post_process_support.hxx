@@ -66,6 +66,16 @@ inline std::vector<EDGE*> edges(ENTITY* e)
     return out;
 }
 
+inline std::vector<COEDGE*> coedges(const ENTITY* e)
+{
+    ENTITY_LIST list;
+    api_get_coedges(e, list);
+    std::vector<COEDGE*> out;
+    for (int i = 0; i < list.count(); ++i)
+        out.push_back(static_cast<COEDGE*>(list[i]));
+    return out;
+}
+
 // Null when the kernel's list could not be had (a failure injected there).
 inline FACE* nthFace(BODY* body, std::size_t i)
 {

@@ -38,17 +38,8 @@ protected:
     long m_live = 0;
 };
 
+using post_process_test::coedges;
 using post_process_test::edges;
-
-std::vector<COEDGE*> coedgesOf(EDGE* e)
-{
-    ENTITY_LIST list;
-    api_get_coedges(e, list);
-    std::vector<COEDGE*> out;
-    for (int i = 0; i < list.count(); ++i)
-        out.push_back(static_cast<COEDGE*>(list[i]));
-    return out;
-}
 
 double bodyArea(BODY* b)
 {
@@ -84,7 +75,7 @@ BODY* cylinderWithTolerantEdge(const QELtransf& frame, bool seam, Own own, EDGE*
     if (!edge || !api_replace_edge_with_tedge(edge, tolerant).ok())
         return b;
     edge = tolerant;
-    for (COEDGE* c : coedgesOf(edge)) {
+    for (COEDGE* c : coedges(edge)) {
         TCOEDGE* t = testkit::make_coedge_tolerant(c);
         const QELinterval range = t->param_range();
         if (own == Own::edges) {
@@ -121,7 +112,7 @@ TEST_F(TolerantSplit, EachCoedgeKeepsItsOwnRangeUpToTheSplitAndItsPieceTakesTheR
                 std::string report;
                 ASSERT_TRUE(velm_test_check_model(b, &report)) << report;
                 const double area = bodyArea(b);
-                const std::vector<COEDGE*> ring = coedgesOf(edge);
+                const std::vector<COEDGE*> ring = coedges(edge);
                 std::vector<QELinterval> ranges;
                 for (COEDGE* c : ring) {
                     ASSERT_TRUE(is_TCOEDGE(c));
