@@ -2,7 +2,7 @@
 // reaching a neighbouring vertex is split at its curve's breaks: kinks first,
 // breaks in curvature alone when there are none, and only those inside the
 // edge's own part of the curve; every piece, the first too, gets a pcurve
-// rebuilt on its part of the curve.
+// rebuilt on its part of the curve, whichever way the edge runs along it.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -63,8 +63,9 @@ struct BreaksSheet {
 // to q, up to y = 3, back, and down to p by a side kReachedSide long. The
 // wavy edge is tolerant (to a thousandth, more than a pcurve fitted to it is
 // off), of a tolerant coedge whose pcurve is lifted off it by 0.05; p is a
-// tolerant vertex of the given tolerance.
-BreaksSheet breaksSheet(bool cubic, const QELinterval& range, double tolerance)
+// tolerant vertex of the given tolerance. A reversed edge runs from q to p
+// against its curve, its coedge against it.
+BreaksSheet breaksSheet(bool cubic, const QELinterval& range, double tolerance, bool reversed)
 {
     BreaksSheet out;
     const intcurve eq = breaksCurve(cubic);
@@ -78,7 +79,17 @@ BreaksSheet breaksSheet(bool cubic, const QELinterval& range, double tolerance)
     if (!edge)
         return out;
     edge->set_geometry(make_curve(eq));
-    edge->set_param_range(&range);
+    if (reversed) {
+        VERTEX* atP = edge->start();
+        edge->set_start(edge->end());
+        edge->set_end(atP);
+        edge->set_sense(REVERSED);
+        edge->coedge()->set_sense(REVERSED);
+        const QELinterval against = -range;
+        edge->set_param_range(&against);
+    } else {
+        edge->set_param_range(&range);
+    }
     ENTITY_LIST coedges;
     api_get_coedges(out.sheet, coedges);
     for (int i = 0; i < coedges.count(); ++i)
@@ -89,7 +100,7 @@ BreaksSheet breaksSheet(bool cubic, const QELinterval& range, double tolerance)
     tolerant->set_tolerance(1e-3);
     out.wavy = testkit::make_coedge_tolerant(tolerant->coedge());
     TVERTEX* tv = nullptr;
-    if (!api_replace_vertex_with_tvertex(tolerant->start(), tv).ok() || !tv)
+    if (!api_replace_vertex_with_tvertex(reversed ? tolerant->end() : tolerant->start(), tv).ok() || !tv)
         return out;
     tv->set_tolerance(tolerance);
     out.corner = tv;
@@ -127,21 +138,23 @@ TEST_F(TolerantBreaks, SplitOnlyWhereAReachingVertexCallsForItAtTheBreaksInsideT
         {"one kink before the edge's start", false, QELinterval(2.0, 4.0), 1.5, 2},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        BreaksSheet b = breaksSheet(c.cubic, c.range, c.tolerance * kReachedSide);
-        ASSERT_NE(b.corner, nullptr);
-        ASSERT_GT(testkit::worst_pcurve_gap(b.wavy), 0.01);
-        // The kernel's own tolerance update is refused: the tolerances stay
-        // as built, below the lifted pcurve's gap.
-        velm_test_fail_call("stch_check_and_fix_tedges_in_entity", 1, VELM_BAD_ARGUMENT);
-        bool changed = false;
-        reinterpret_cast<Ve_BodyTag*>(b.sheet)->FixTTIErrors(changed);
-        EXPECT_EQ(piecesOnTheCurve(b.sheet), c.pieces);
-        EXPECT_EQ(changed, c.pieces > 1);
-        ENTITY_LIST after;
-        api_get_coedges(b.sheet, after);
-        for (int i = 0; i < after.count(); ++i)
-            EXPECT_LT(testkit::worst_pcurve_gap(static_cast<COEDGE*>(after[i])), 1e-4) << "coedge " << i;
-        api_del_entity(b.sheet);
+        for (const bool reversed : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (reversed ? ", the edge against its curve" : ""));
+            BreaksSheet b = breaksSheet(c.cubic, c.range, c.tolerance * kReachedSide, reversed);
+            ASSERT_NE(b.corner, nullptr);
+            ASSERT_GT(testkit::worst_pcurve_gap(b.wavy), 0.01);
+            // The kernel's own tolerance update is refused: the tolerances stay
+            // as built, below the lifted pcurve's gap.
+            velm_test_fail_call("stch_check_and_fix_tedges_in_entity", 1, VELM_BAD_ARGUMENT);
+            bool changed = false;
+            reinterpret_cast<Ve_BodyTag*>(b.sheet)->FixTTIErrors(changed);
+            EXPECT_EQ(piecesOnTheCurve(b.sheet), c.pieces);
+            EXPECT_EQ(changed, c.pieces > 1);
+            ENTITY_LIST after;
+            api_get_coedges(b.sheet, after);
+            for (int i = 0; i < after.count(); ++i)
+                EXPECT_LT(testkit::worst_pcurve_gap(static_cast<COEDGE*>(after[i])), 1e-4) << "coedge " << i;
+            api_del_entity(b.sheet);
+        }
     }
 }
