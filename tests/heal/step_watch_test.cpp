@@ -47,6 +47,13 @@ void scaleUp(BODY* b)
     api_apply_transf(b, scale_transf(2.0));
     api_change_body_trans(b, nullptr);
 }
+// Grown by a thousandth: every face's area moves ten times what a step may
+// move it.
+void growALittle(BODY* b)
+{
+    api_apply_transf(b, scale_transf(1.001));
+    api_change_body_trans(b, nullptr);
+}
 void removeAFace(BODY* b) { api_remove_face(watchedFace(b)); }
 void turnAFace(BODY* b) { watchedFace(b)->set_sense(REVERSED); }
 
@@ -65,6 +72,7 @@ TEST_F(StepWatchOfLoops, ALoopRepairIsKeptOnlyWhileItKeepsTheCurvesAndTheSolid)
         {"the cap's curves changed by a loop repair", sphereCap, "QELXVelmLoopRepair", scaleUp, true},
         {"a plane's only loop turned the wrong way", planeSheet, "QELXVelmLoopRepair", turnTheLoop, true},
         {"a face removed from a closed solid", box, "Ve_RepairLoops", removeAFace, true},
+        {"a sheet grown by a thousandth by another step", planeSheet, "growALittle", growALittle, true},
         {"a face of a sound solid turned inside out", box, "Ve_RepairLoops", turnAFace, true},
     };
     for (const auto& c : cases) {

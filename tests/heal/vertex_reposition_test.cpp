@@ -14,6 +14,7 @@
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
+#include "support/query_builders.hxx"
 #include "support/repair_builders.hxx"
 #include "velm/build.hxx"
 #include "velm/geometry.hxx"
@@ -171,5 +172,133 @@ TEST_F(VertexReposition, AMovedSeamVertexGoesBackAndItsCircleTurnsFromTheSeam)
             // To what the pcurves fitted over the new bounds integrate.
             EXPECT_NEAR(volume, M_PI * radius * radius * height, 1e-5 * M_PI * radius * radius * height);
             api_del_entity(cylinder);
+        }
+}
+
+namespace {
+
+// A triangular sheet in z = 0 with its corner at the origin between the
+// x axis and a line `angle` above it (the far side 10 away), in `frame`.
+BODY* wedgeSheet(double angle, const QELtransf& frame)
+{
+    BODY* wedge = testkit::make_polygon_sheet({{0.0, 0.0}, {10.0, 0.0}, {10.0, 10.0 * std::tan(angle)}}, {});
+    if (!frame.identity()) {
+        api_apply_transf(wedge, frame);
+        api_change_body_trans(wedge, nullptr);
+    }
+    return wedge;
+}
+
+} // namespace
+
+// The wedge's corner moved off, its edges bounded by its feet: the corner is
+// found where the lines cross, however sharp (along the bisector of a sharp
+// wedge the lines run nearly along one another, and averaging the vertex's
+// feet on them creeps), when that is within four times the vertex's
+// distance from the lines. Moved along the bisector alone, a sharp corner
+// lies farther off than that and the curves say nothing of where the corner
+// is: the vertex is tolerated where it lies.
+TEST_F(VertexReposition, AMovedCornerGoesBackWhereItsLinesCrossWithinFourTimesItsDistanceFromThem)
+{
+    struct Case {
+        const char* name;
+        double angle;                // of the wedge, in radians
+        double along, across, up;    // the move, in thousandths: out along the bisector, across it, off the plane
+        bool goesBack;
+    };
+    const Case cases[] = {
+        // The crossing 3.5 times as far as the farther line, the feet apart.
+        {"5 degrees, along and a quarter as far across", 5.0 * M_PI / 180.0, 1.0, 0.25, 0.0, true},
+        {"40 degrees, along and as far off the plane", 40.0 * M_PI / 180.0, 1.0, 0.0, 1.0, true},
+        // Along the bisector: the crossing 1 / sin(angle / 2) times as far as the lines.
+        {"40 degrees, along (2.9 times)", 40.0 * M_PI / 180.0, 1.0, 0.0, 0.0, true},
+        {"24 degrees, along (4.8 times)", 24.0 * M_PI / 180.0, 1.0, 0.0, 0.0, false},
+        {"10 degrees, along (11.5 times)", 10.0 * M_PI / 180.0, 1.0, 0.0, 0.0, false},
+    };
+    const std::vector<QELtransf> frames = testkit::heal_frames();
+    const double d = 1e-3;
+    for (const Case& c : cases)
+        for (std::size_t f = 0; f < frames.size(); ++f) {
+            SCOPED_TRACE(std::string(c.name) + ", frame " + std::to_string(f));
+            BODY* wedge = wedgeSheet(c.angle, frames[f]);
+            const QELposition corner = QELposition(0.0, 0.0, 0.0) * frames[f];
+            const QELvector out(-std::cos(0.5 * c.angle), -std::sin(0.5 * c.angle), 0.0);
+            const QELvector across(-out.y(), out.x(), 0.0);
+            const QELvector off = d * (c.along * out + c.across * across + QELvector(0.0, 0.0, c.up));
+            VERTEX* v = vertexNearest(wedge, corner);
+            ASSERT_LT(distance(v->geometry()->coords(), corner), 1e-9);
+            const QELposition moved = corner + off * frames[f];
+            v->geometry()->set_coords(moved);
+            boundByFeet(v);
+            ASSERT_NE(testkit::check_findings(wedge), "") << "the model is built faulty";
+
+            reinterpret_cast<Ve_BodyTag*>(wedge)->doStandardRepair();
+            EXPECT_EQ(testkit::check_findings(wedge), "");
+            v = vertexNearest(wedge, moved);
+            if (c.goesBack) {
+                EXPECT_LT(distance(v->geometry()->coords(), corner), QELresabs);
+                EXPECT_EQ(tolerantVertices(wedge), 0);
+            } else {
+                EXPECT_LT(distance(v->geometry()->coords(), moved), QELresabs);
+                EXPECT_EQ(tolerantVertices(wedge), 1);
+            }
+            api_del_entity(wedge);
+        }
+}
+
+// The wedge's two edges cut short of its corner by `cut` (their curves go on
+// to cross there) and the vertex lifted `lift` off the sheet above their
+// ends' mean: the ends come near one another, not together. Where the lines
+// cross within four times the ends' spread of their mean the vertex goes to
+// the crossing and the edges reach it; where they cross farther off (a
+// sharper wedge, the ends' spread small against the way to the corner) the
+// crossing is another place the curves meet, and the vertex goes to the
+// ends' mean, tolerated.
+TEST_F(VertexReposition, EndsComingNearGiveTheCrossingOnlyNearTheirMean)
+{
+    struct Case {
+        const char* name;
+        double angle, cut, lift;
+        bool toCrossing;
+    };
+    const Case cases[] = {
+        {"40 degrees, crossing 2.7 spreads off", 40.0 * M_PI / 180.0, 1e-3, 5e-3, true},
+        {"10 degrees, crossing 11.4 spreads off", 10.0 * M_PI / 180.0, 1e-2, 1e-2, false},
+    };
+    const std::vector<QELtransf> frames = testkit::heal_frames();
+    for (const Case& c : cases)
+        for (std::size_t f = 0; f < frames.size(); ++f) {
+            SCOPED_TRACE(std::string(c.name) + ", frame " + std::to_string(f));
+            BODY* wedge = wedgeSheet(c.angle, frames[f]);
+            const QELposition corner = QELposition(0.0, 0.0, 0.0) * frames[f];
+            const QELposition ends[2] = {QELposition(c.cut, 0.0, 0.0) * frames[f],
+                                         QELposition(c.cut * std::cos(c.angle), c.cut * std::sin(c.angle), 0.0) *
+                                             frames[f]};
+            VERTEX* v = vertexNearest(wedge, corner);
+            ASSERT_LT(distance(v->geometry()->coords(), corner), 1e-9);
+            ENTITY_LIST edges;
+            api_get_edges(v, edges);
+            ASSERT_EQ(edges.count(), 2);
+            for (int i = 0; i < 2; ++i) {
+                auto* e = static_cast<EDGE*>(edges[i]);
+                const curve& eq = e->geometry()->equation();
+                const QELposition& end = distance(eq.eval_position(eq.param(ends[0])), ends[0]) < 1e-9 ? ends[0]
+                                                                                                       : ends[1];
+                const double sign = e->sense() == REVERSED ? -1.0 : 1.0;
+                const double at = sign * eq.param(end);
+                const QELinterval r = e->param_range();
+                const QELinterval shorter = e->start() == v ? QELinterval(at, r.end_pt()) : QELinterval(r.start_pt(), at);
+                e->set_param_range(&shorter);
+            }
+            const QELposition mean = ends[0] + 0.5 * (ends[1] - ends[0]);
+            v->geometry()->set_coords(mean + c.lift * (QELvector(0.0, 0.0, 1.0) * frames[f]));
+            ASSERT_NE(testkit::check_findings(wedge), "") << "the model is built faulty";
+
+            reinterpret_cast<Ve_BodyTag*>(wedge)->doStandardRepair();
+            EXPECT_EQ(testkit::check_findings(wedge), "");
+            v = vertexNearest(wedge, mean);
+            EXPECT_LT(distance(v->geometry()->coords(), c.toCrossing ? corner : mean), QELresabs);
+            EXPECT_EQ(tolerantVertices(wedge), c.toCrossing ? 0 : 1);
+            api_del_entity(wedge);
         }
 }
