@@ -36,6 +36,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -228,10 +229,93 @@ TEST(CadSource, SplinesReachingFarBeyondTheirModelAreRefusedByEveryReader)
             }
             EXPECT_NE(qelx_formats::readCadFile(path, model, error), QELI_OK);
             std::ostringstream pole;
-            pole << "a spline with a control point at (1, " << -reach.far << ", 0), farther than 1.41421e+06";
+            // Past ten kilometres, a point beyond any model (STEP names its
+            // point); nearer, a pole beyond its model.
+            if (reach.far > 1e7)
+                pole << "a " << (std::string(name).ends_with(".brep") ? "spline control point" : "point") << " at y = "
+                     << std::setprecision(17) << -reach.far << ", beyond any model";
+            else
+                pole << "a spline with a control point at (1, " << -reach.far << ", 0), farther than 1.41421e+06";
             EXPECT_NE(error.find(pole.str()), std::string::npos) << error;
-            EXPECT_NE(error.find(": damaged: edge "), std::string::npos) << error;
+            EXPECT_NE(error.find(std::string(": damaged: ") + (reach.far > 1e7 && std::string(name).ends_with(".step") ? "entity #" : "edge ")),
+                      std::string::npos) << error;
         }
+    std::filesystem::remove_all(dir);
+}
+
+namespace {
+// `shape` written by the peer at `path` in the format its name ends with.
+void writtenByThePeer(const TopoDS_Shape& shape, const std::string& path)
+{
+    if (path.ends_with(".brep")) {
+        ASSERT_TRUE(BRepTools::Write(shape, path.c_str()));
+    } else if (path.ends_with(".step")) {
+        STEPControl_Writer writer;
+        ASSERT_EQ(writer.Transfer(shape, STEPControl_AsIs), IFSelect_RetDone);
+        ASSERT_EQ(writer.Write(path.c_str()), IFSelect_RetDone);
+    } else {
+        IGESControl_Controller::Init();
+        IGESControl_Writer writer("MM", 1);
+        writer.AddShape(shape);
+        writer.ComputeModel();
+        ASSERT_TRUE(writer.Write(path.c_str()));
+    }
+}
+} // namespace
+
+// A point past ten kilometres on one axis alone, either way, is refused by
+// every reader as beyond any model, naming where it lies (a vertex of an
+// IGES wire at z = 2147483647 was converted, and the BREP file written of
+// it failed the peer's check: the doubles' spacing there passes the
+// vertices' tolerance). A wire and a solid, placed so that their farthest
+// point lies just past the bound, on each axis, and just within it.
+TEST(CadSource, PointsBeyondAnyModelOnOneAxisAreRefusedByEveryReader)
+{
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("cad_far_vertex_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto at = [](int axis, double value) {
+        double xyz[3] = {1.0, 2.0, 3.0};
+        xyz[axis] = value;
+        return gp_Pnt(xyz[0], xyz[1], xyz[2]);
+    };
+    const struct {
+        double value;
+        const char* said; // null: read
+    } reaches[] = {{2147483647.0, "2147483"}, // the box's nearer corner comes first
+                   {-10000000.5, "-1000000"},
+                   {9999990.0, nullptr},
+                   {-1.0e7, nullptr}};
+    const char* const placeOf[][2] = {{"box.brep", "(line "}, {"box.step", "entity #"}, {"box.igs", "entity D"}};
+    for (int axis = 0; axis < 3; ++axis)
+        for (const auto& reach : reaches)
+            for (const bool solid : {false, true})
+                for (const auto& [name, place] : placeOf) {
+                    SCOPED_TRACE(std::string(name) + (solid ? " solid" : " wire") + ", axis " + std::to_string(axis) +
+                                 " at " + std::to_string(reach.value));
+                    // The wire's last vertex, or the box's farthest corner, at the value.
+                    const gp_Pnt far = at(axis, reach.value);
+                    gp_Pnt corner(far.XYZ() - gp_XYZ(4, 5, 6));
+                    corner.SetCoord(axis + 1, reach.value < 0 ? reach.value + 4.0 : reach.value - 4.0);
+                    const TopoDS_Shape shape =
+                        solid ? BRepPrimAPI_MakeBox(corner, far).Shape()
+                              : BRepBuilderAPI_MakePolygon(gp_Pnt(0, 0, 0), gp_Pnt(10, 0, 0), far).Wire();
+                    const std::string path = (dir / name).string();
+                    writtenByThePeer(shape, path);
+                    qelx_test::TestModel model;
+                    std::string error;
+                    if (!reach.said) {
+                        EXPECT_EQ(qelx_formats::readCadFile(path, model, error), QELI_OK) << error;
+                        EXPECT_EQ(model.faces.size(), solid ? 6u : 0u);
+                        continue;
+                    }
+                    EXPECT_NE(qelx_formats::readCadFile(path, model, error), QELI_OK);
+                    const std::string said = std::string(1, "xyz"[axis]) + " = " + reach.said;
+                    EXPECT_NE(error.find(said), std::string::npos) << error;
+                    EXPECT_NE(error.find(", beyond any model"), std::string::npos) << error;
+                    EXPECT_NE(error.find(place), std::string::npos) << error;
+                    EXPECT_TRUE(model.faces.empty() && model.edges.empty());
+                }
     std::filesystem::remove_all(dir);
 }
 

@@ -302,8 +302,16 @@ TEST(NeutralText, GeometryThatOverflowsWhenEvaluatedIsRefusedWhereItStands)
              d["edges"][ellipseEdge]["domain"] = {1.0, 2.5};
          },
          "", nullptr},
+        // A point past ten kilometres on one axis alone, either way: the
+        // writers' tolerances are below the doubles' spacing there.
+        {[](Json& d) { d["points"][0]["xyz"][0] = 2147483647.0; }, "/points/0/xyz/0",
+         "a point at x = 2147483647, beyond any model"},
+        {[](Json& d) { d["points"][0]["xyz"][1] = -10000000.5; }, "/points/0/xyz/1",
+         "a point at y = -10000000.5, beyond any model"},
+        {[](Json& d) { d["points"][0]["xyz"][2] = 1e99; }, "/points/0/xyz/2", "a point at z = 9.9999999999999997e+98"},
         // Large, but within any model.
-        {[](Json& d) { d["points"][0]["xyz"][2] = 1e99; }, "", nullptr},
+        {[](Json& d) { d["points"][0]["xyz"][2] = 1e7; }, "", nullptr},
+        {[](Json& d) { d["points"][0]["xyz"][0] = -9999999.0; }, "", nullptr},
         {[&](Json& d) { d["curves"][curve]["parameterization"]["scale"] = 1e90; }, "", nullptr},
         {[&](Json& d) { lineThrough(d["curves"][line], 1e99, 1e99, {0.0, 0.5}); }, "", nullptr},
     };

@@ -260,15 +260,23 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         // their pcurves' ends) and the verdict refused the body; now the
         // vertex goes back where its edges end and the STEP file is valid.
         {"a vertex far off its edges", bracket,
-         {"#602 = CARTESIAN_POINT('',(28.,20.,0.));", "#602 = CARTESIAN_POINT('',(28.,2147483647,0.));"}, nullptr,
+         {"#602 = CARTESIAN_POINT('',(28.,20.,0.));", "#602 = CARTESIAN_POINT('',(28.,9999999,0.));"}, nullptr,
          ".step"},
+        // Past ten kilometres, beyond any model (the writers' tolerances are
+        // finer than the doubles there).
+        {"a vertex beyond any model", bracket,
+         {"#602 = CARTESIAN_POINT('',(28.,20.,0.));", "#602 = CARTESIAN_POINT('',(28.,2147483647,0.));"},
+         "entity #602: a point at y = 2147483647, beyond any model", ".step"},
         // The healing widened the vertex's tolerance to its distance: valid as
         // the kernel and a BREP file hold it, but IGES holds no tolerances and
         // its face came back unorientable, the file written as a success. Now
         // the vertex goes back to where its edges' curves end.
         {"a neutral vertex far off its edges", json,
-         {"{\"id\":6,\"xyz\":[55.0,-8.881784197001e-16,12.0]}", "{\"id\":6,\"xyz\":[55.0,2147483647,12.0]}"},
+         {"{\"id\":6,\"xyz\":[55.0,-8.881784197001e-16,12.0]}", "{\"id\":6,\"xyz\":[55.0,9999999,12.0]}"},
          nullptr},
+        {"a neutral vertex beyond any model", json,
+         {"{\"id\":6,\"xyz\":[55.0,-8.881784197001e-16,12.0]}", "{\"id\":6,\"xyz\":[55.0,2147483647,12.0]}"},
+         "/points/5/xyz/1: a point at y = 2147483647, beyond any model"},
         // An edge's pcurve record swapped for another edge's curve: the
         // healing left a face's wires crossing (each other, or one itself
         // once its jump at a pole is closed), and the IGES and BREP files

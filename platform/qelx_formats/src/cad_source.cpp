@@ -4,6 +4,7 @@
 // it the face domains and pcurves are carried through the same affine map.
 // Degenerate edges (poles, apexes) are left out: the face reaches the point.
 #include "cad_shapes.hxx"
+#include "model_extent.hxx"
 #include "qelx_formats/cad_file.hxx"
 
 #include <BRepLib.hxx>
@@ -99,6 +100,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <iomanip>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -1030,9 +1032,6 @@ constexpr int MaxReferenceChain = 200;
 // The largest STEP, IGES or BREP file the readers are given (README).
 constexpr unsigned long long MaxCadFileBytes = 1ULL << 30;
 
-// The largest coordinate a point of a read model may have.
-constexpr double MaxCoordinate = 1e10;
-
 // A STEP assembly's levels: products placed in products. The reader's
 // transfer (and the assembly reader after it) takes one level by recursion,
 // several frames deep, so a file nesting thousands of levels ran out of
@@ -1283,19 +1282,26 @@ bool readWhole(const Handle(Interface_InterfaceModel)& model, const Handle(Inter
             return false;
         }
     }
-    // A STEP point farther out than any model: the kernel takes it in and
-    // then cannot save what its tolerances became (1e10 is where the
-    // kernel's own transforms end, ten thousand kilometres in millimetres).
+    // A STEP point farther out than any model on one of its axes
+    // (model_extent.hxx): the kernel takes it in and then cannot save what
+    // its tolerances became, nor can the writers' tolerances resolve it.
+    // A point of a pcurve (two coordinates) is one of parameters, which
+    // the kernel bounds at 1e10, where its own transforms end.
     for (int i = 1; i <= model->NbEntities(); ++i)
-        if (const auto point = Handle(StepGeom_CartesianPoint)::DownCast(model->Value(i)))
-            for (int k = 1; k <= point->NbCoordinates(); ++k)
-                if (!(std::abs(point->CoordinatesValue(k)) <= MaxCoordinate)) {
+        if (const auto point = Handle(StepGeom_CartesianPoint)::DownCast(model->Value(i))) {
+            const int n = point->NbCoordinates();
+            for (int k = 1; k <= n; ++k)
+                if (double xyz[3] = {0.0, 0.0, 0.0}; n == 3 && !(std::abs(point->CoordinatesValue(k)) <= MaxModelCoordinate)) {
+                    xyz[k - 1] = point->CoordinatesValue(k);
+                    reason = "damaged: entity " + fileLabel(model, i) + ": a point at " + coordinateBeyondAnyModel(xyz);
+                    return false;
+                } else if (!(std::abs(point->CoordinatesValue(k)) <= 1e10)) {
                     std::ostringstream value;
                     value << point->CoordinatesValue(k);
-                    reason = "damaged: entity " + fileLabel(model, i) + ": a coordinate " + value.str() +
-                             ", beyond any model";
+                    reason = "damaged: entity " + fileLabel(model, i) + ": a coordinate " + value.str() + ", beyond any model";
                     return false;
                 }
+        }
     // A STEP loop, face or shell names each of its parts once: one listed
     // many times over (an edge thousands of times in one loop) sends the
     // reader's healing into work that grows with a power of the count.
@@ -2545,6 +2551,17 @@ void transferPlaces(const Handle(XSControl_WorkSession)& session, ShapePlaces& p
         if (!shape.IsNull() && (shape.ShapeType() == TopAbs_FACE || shape.ShapeType() == TopAbs_EDGE))
             places.emplace(shape.TShape().get(), "entity " + fileLabel(model, i));
     }
+    // A face or edge no entity of its own became (the curves of an IGES
+    // composite curve, an edge a transfer split) is named by the entity
+    // whose shape holds it.
+    for (int i = 1; i <= model->NbEntities(); ++i) {
+        const TopoDS_Shape shape = TransferBRep::ShapeResult(process, model->Value(i));
+        if (shape.IsNull() || shape.ShapeType() == TopAbs_FACE || shape.ShapeType() == TopAbs_EDGE)
+            continue;
+        for (const TopAbs_ShapeEnum kind : {TopAbs_FACE, TopAbs_EDGE})
+            for (TopExp_Explorer part(shape, kind); part.More(); part.Next())
+                places.emplace(part.Current().TShape().get(), "in entity " + fileLabel(model, i));
+    }
 }
 
 // The line each shape record of a BREP text's TShapes table begins on, in
@@ -2673,6 +2690,54 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
 // fitting of curves onto surfaces into minutes of work before its healing
 // found the body unsound. "" when there is none, else why, naming the edge
 // or face ("edge 3 (entity #235)").
+// The first vertex or spline control point lying beyond any model on one
+// of its axes (model_extent.hxx), named by the first edge or face holding it
+// (a loose vertex by its number among the vertices); empty when none does.
+std::string pointBeyondAnyModel(const TopoDS_Shape& shape, const ShapePlaces& places)
+{
+    const auto beyond = [](const gp_Pnt& p) {
+        const double xyz[3] = {p.X(), p.Y(), p.Z()};
+        return coordinateBeyondAnyModel(xyz);
+    };
+    const auto place = [&places](const TopoDS_Shape& s, const char* kind, int number) {
+        const auto found = places.find(s.TShape().get());
+        return std::string(kind) + " " + std::to_string(number) +
+               (found == places.end() ? std::string() : " (" + found->second + ")");
+    };
+    TopTools_IndexedMapOfShape edges, faces, vertices;
+    TopExp::MapShapes(shape, TopAbs_EDGE, edges);
+    TopExp::MapShapes(shape, TopAbs_FACE, faces);
+    TopExp::MapShapes(shape, TopAbs_VERTEX, vertices);
+    for (int i = 1; i <= edges.Extent(); ++i) {
+        for (TopoDS_Iterator v(edges(i), false, false); v.More(); v.Next())
+            if (v.Value().ShapeType() == TopAbs_VERTEX)
+                if (const std::string why = beyond(BRep_Tool::Pnt(TopoDS::Vertex(v.Value()))); !why.empty())
+                    return place(edges(i), "edge", i) + ": a vertex at " + why;
+        double first = 0.0, last = 0.0;
+        Handle(Geom_Curve) curve = BRep_Tool::Curve(TopoDS::Edge(edges(i)), first, last);
+        while (const auto trimmed = Handle(Geom_TrimmedCurve)::DownCast(curve))
+            curve = trimmed->BasisCurve();
+        if (const auto spline = Handle(Geom_BSplineCurve)::DownCast(curve))
+            for (int k = 1; k <= spline->NbPoles(); ++k)
+                if (const std::string why = beyond(spline->Pole(k)); !why.empty())
+                    return place(edges(i), "edge", i) + ": a spline control point at " + why;
+    }
+    for (int i = 1; i <= faces.Extent(); ++i) {
+        Handle(Geom_Surface) surface = BRep_Tool::Surface(TopoDS::Face(faces(i)));
+        while (const auto trimmed = Handle(Geom_RectangularTrimmedSurface)::DownCast(surface))
+            surface = trimmed->BasisSurface();
+        if (const auto spline = Handle(Geom_BSplineSurface)::DownCast(surface))
+            for (int u = 1; u <= spline->NbUPoles(); ++u)
+                for (int v = 1; v <= spline->NbVPoles(); ++v)
+                    if (const std::string why = beyond(spline->Pole(u, v)); !why.empty())
+                        return place(faces(i), "face", i) + ": a spline control point at " + why;
+    }
+    for (int i = 1; i <= vertices.Extent(); ++i)
+        if (const std::string why = beyond(BRep_Tool::Pnt(TopoDS::Vertex(vertices(i)))); !why.empty())
+            return place(vertices(i), "vertex", i) + ": a point at " + why;
+    return std::string();
+}
+
 std::string splineBeyondItsModel(const TopoDS_Shape& shape, const ShapePlaces& places)
 {
     Bnd_Box box;
@@ -2990,8 +3055,8 @@ QELIResult readCadFileUnlessTaken(const std::string& path, qelx_test::TestModel&
             error = path + ": " + reason;
             return QELI_FAIL;
         }
-        if (std::string why = splineBeyondItsModel(shape, places);
-            !why.empty() || !(why = rangeBeyondATurn(shape, places)).empty() ||
+        if (std::string why = pointBeyondAnyModel(shape, places);
+            !why.empty() || !(why = splineBeyondItsModel(shape, places)).empty() || !(why = rangeBeyondATurn(shape, places)).empty() ||
             (*format == CadFormat::Brep && !(why = curveFarFromItsPCurve(shape, places)).empty())) {
             error = path + ": damaged: " + why;
             return QELI_FAIL;

@@ -2,6 +2,7 @@
 // checked, so a damaged document is refused with the path of its fault.
 #include "qelx_formats/neutral_document.hxx"
 #include "qelx/qelx_units.hxx"
+#include "model_extent.hxx"
 
 #include <nlohmann/json.hpp>
 
@@ -1780,8 +1781,13 @@ private:
             mapWithinModel(p, m.pcurves[i].scale, m.pcurves[i].offset);
             nurbsWithinModel(p, m.pcurves[i].nurbs);
         }
-        for (std::size_t i = 0; i < m.points.size(); ++i)
-            withinModel("/points/" + std::to_string(i) + "/xyz", m.points[i]);
+        for (std::size_t i = 0; i < m.points.size(); ++i) {
+            const std::string p = "/points/" + std::to_string(i) + "/xyz";
+            withinModel(p, m.points[i]);
+            // A point the writers' tolerances cannot resolve (model_extent.hxx).
+            if (const int axis = axisBeyondAnyModel(m.points[i].data()); axis >= 0)
+                fail(p + "/" + std::to_string(axis), "a point at " + coordinateBeyondAnyModel(m.points[i].data()));
+        }
         for (std::size_t i = 0; i < m.edges.size(); ++i)
             if (const int c = m.edges[i].curve; c >= 0) {
                 const qelx_test::TestCurve& curve = m.curves[static_cast<std::size_t>(c)];
