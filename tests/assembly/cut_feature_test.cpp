@@ -66,6 +66,9 @@ TEST_F(CutFeatureTest, EachPlacementOfTheAssemblyGetsItsOwnFilledCollection)
                 (Ve_AttribTransfer::IsAssemblyCutTool(m) ? tools : targets).push_back(m);
         ASSERT_EQ(tools.size(), 1u);
         ASSERT_EQ(targets.size(), 1u);
+        // Each placement baked into the geometry, a copied tool's too.
+        for (ENTITY* m : {tools[0], targets[0]})
+            EXPECT_EQ(static_cast<BODY*>(m)->transform(), nullptr) << nameOf(m);
         // The tool moved with its cell; the target is that cell's base plate.
         const Box tool = boxOf(tools[0]);
         const Box target = boxOf(targets[0]);

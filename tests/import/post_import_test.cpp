@@ -292,3 +292,19 @@ TEST_F(PostImport, EveryFreeKindIsCountedAndTheDocumentsLayerFiltersAreHandedOve
     const std::vector<ENTITY*> handed = run.handedOver();
     EXPECT_EQ(std::count(handed.begin(), handed.end(), static_cast<ENTITY*>(filter)), 1);
 }
+
+// A body whose first shell holds faces counts with the solid bodies whether
+// that shell holds one face or several, a free surface's one face too; a
+// wire counts with the wires.
+TEST_F(PostImport, BodiesOfOneFaceOrSeveralCountAsSolidBodies)
+{
+    ImporterRun run(blocks(1));
+    ASSERT_EQ(run.import(), QELI_OK);
+    BODY* freeFace = testkit::make_sheet(1, 1);
+    api_add_generic_named_attribute(freeFace, "QELATRIB_FREE_SURFACE", 1);
+    for (BODY* body : {testkit::make_sheet(1, 1), testkit::make_sheet(2, 1), freeFace, testkit::make_wire_body(1)})
+        run.importer().AddCreatedBody(body);
+    EXPECT_EQ(run.postImport(), QELI_OK);
+    // Mixed, solid, sheet, wire, acorn; free surfaces, curves, points.
+    EXPECT_EQ(run.summary(), (std::vector<int>{0, 4, 0, 1, 0, 1, 0, 0}));
+}

@@ -619,6 +619,79 @@ TEST_F(Stitching, ClosedCoedgesOnOneCircleAreOneBoundaryOnlyRunningOppositeWays)
     }
 }
 
+TEST_F(Stitching, ACoedgeWithOnlyAPcurveIsComparedAlongItNotAtItsSamples)
+{
+    // The side x = 1 of the first square keeps only a pcurve, straight but
+    // running slowly at its start and fast at its end (a quadratic whose
+    // middle control point lies a tenth along): its partner's quarter and
+    // middle points lie on it between its samples, a hundredth or more from
+    // the nearest. The two are one boundary, either compared with the other,
+    // at the first stitch tolerance and at a millionth.
+    const std::vector<FACE*> f = keep(twoSquares(0.0));
+    COEDGE* a = nthCoedge(f[0], 1);
+    COEDGE* b = nthCoedge(f[1], 3);
+    ASSERT_TRUE(sg_add_pcurve_to_coedge(a));
+    const pcurve straight = a->geometry()->equation();
+    const QELinterval r = a->param_range();
+    const QELpar_pos from = straight.eval_position(r.start_pt()), to = straight.eval_position(r.end_pt());
+    const QELposition ctrl[3] = {QELposition(from.u, from.v, 0),
+                                 QELposition(from.u + 0.1 * (to.u - from.u), from.v + 0.1 * (to.v - from.v), 0),
+                                 QELposition(to.u, to.v, 0)};
+    const double knots[6] = {r.start_pt(), r.start_pt(), r.start_pt(), r.end_pt(), r.end_pt(), r.end_pt()};
+    bs2_curve slow = bs2_curve_from_ctrlpts(2, 0, 0, 0, 3, ctrl, nullptr, QELresabs, 6, knots, 1e-10);
+    ASSERT_NE(slow, nullptr);
+    a->set_geometry(velm_make_pcurve(slow, QELresfit, f[0]->geometry()->equation()));
+    a->edge()->set_geometry(nullptr);
+    for (const double t : {1e-4, 1e-6})
+        for (const bool aFirst : {true, false}) {
+            SCOPED_TRACE(std::string(aFirst ? "pcurve coedge first" : "pcurve coedge second") + ", tolerance " +
+                         std::to_string(t));
+            EXPECT_EQ(coedgesOnOneBoundary(coedgeTag(aFirst ? a : b), coedgeTag(aFirst ? b : a), t),
+                      CoedgeWays::Opposite);
+        }
+}
+
+TEST_F(Stitching, ACoedgeOfNoLengthIsNotPairedInAGroupWithAClosedCoedgeItsEndsMeet)
+{
+    // A disc bounded by one closed coedge on a unit circle, and a curveless
+    // coedge of no length (a pole) standing at the disc's vertex: their ends
+    // meet both ways and, with no geometry on one side, the ends alone would
+    // pair them; a coedge of no length stays out of a group's pairing, met
+    // first or last, in every frame.
+    for (const PointFrame& frame : pointFrames()) {
+        for (const bool closedFirst : {true, false}) {
+            SCOPED_TRACE(std::string(frame.name) + (closedFirst ? ", closed coedge first" : ", pole first"));
+            const QELposition centre = QELposition(0, 0, 0) * frame.transform;
+            const QELposition at = QELposition(1, 0, 0) * frame.transform;
+            const QELunit_vector normal = QELunit_vector(0, 0, 1) * frame.transform;
+            const auto oneCoedgeFace = [&](CURVE* curve, const QELinterval* range) {
+                VERTEX* v = new VERTEX(new APOINT(at));
+                auto* e = new EDGE(v, v, curve, FORWARD, EDGE_cvty_unknown, range);
+                v->add_edge(e);
+                auto* c = new COEDGE(e, FORWARD, nullptr, nullptr);
+                c->set_next(c);
+                c->set_previous(c);
+                keep({new FACE(new LOOP(c, nullptr), nullptr, make_surface(plane(centre, normal)), FORWARD)});
+                return c;
+            };
+            const QELinterval turn(0.0, 2.0 * M_PI);
+            COEDGE* closed = oneCoedgeFace(make_curve(ellipse(centre, normal, at - centre, 1.0)), &turn);
+            COEDGE* pole = oneCoedgeFace(nullptr, nullptr);
+            ASSERT_TRUE(matchCoedges(coedgeTag(pole), coedgeTag(closed), 1e-3));
+            QELXDynamicArray<Ve_CoedgeTag*> coedges;
+            coedges.Add(coedgeTag(closedFirst ? closed : pole));
+            coedges.Add(coedgeTag(closedFirst ? pole : closed));
+            Ve_StCover cover(coedges);
+            EXPECT_EQ(closed->partner(), nullptr);
+            EXPECT_EQ(pole->partner(), nullptr);
+            EXPECT_NE(closed->edge(), pole->edge());
+            QELXDynamicArray<Ve_CoedgeTag*> left;
+            cover.fetchCoedges(left);
+            EXPECT_EQ(left.Count(), 2);
+        }
+    }
+}
+
 } // namespace
 
 namespace {

@@ -476,6 +476,89 @@ TEST_F(TrimFace, AnOpenLoopIsWarnedOfWithItsWidestGapOnBothRoads)
         }
 }
 
+namespace {
+
+// A 10 x 1 rectangle on z = 0 whose right side is a half circle bulging
+// out, from (10, 0) round to (10, 1), cut `shortBy` (radians) short of its
+// end: the gap to the top side's start is a chord of the circle.
+TestModel stadiumEndCutShort(double shortBy)
+{
+    TestModel m;
+    int shell = -1;
+    m.addSheetBody(shell);
+    const int face = m.addFace(shell, m.addPlane({0, 0, 0}, {1, 0, 0}, {0, 0, 1}));
+    const int loop = m.addLoop(face);
+    const int a = m.addVertex({0, 0, 0}), b = m.addVertex({10, 0, 0}), c = m.addVertex({10, 1, 0}),
+              d = m.addVertex({0, 1, 0});
+    const double end = M_PI - shortBy;
+    const int arc = m.addEllipse({10, 0.5, 0}, {0, -1, 0}, {0, 0, 1}, 0.5, 0.5, 0.0, end);
+    const QELXPoint3D cut = m.curvePoint(arc, end);
+    const int e = m.addVertex({cut.x(), cut.y(), cut.z()});
+    m.addCoedge(loop, m.addEdge(m.addLine({0, 0, 0}, {10, 0, 0}), a, b, 0.0, 10.0), true, -1);
+    m.addCoedge(loop, m.addEdge(arc, b, e, 0.0, end), true, -1);
+    m.addCoedge(loop, m.addEdge(m.addLine({10, 1, 0}, {0, 1, 0}), c, d, 0.0, 10.0), true, -1);
+    m.addCoedge(loop, m.addEdge(m.addLine({0, 1, 0}, {0, 0, 0}), d, a, 0.0, 1.0), true, -1);
+    return m;
+}
+
+} // namespace
+
+TEST_F(TrimFace, ACurvedPieceIsJudgedOpenByItsReachThroughItsMiddleNotItsChord)
+{
+    // The half circle cut one radian short leaves a gap (0.479) wider than
+    // half its chord (0.439) but within half its reach through its middle
+    // (0.510): the loop closes over it. Cut 1.3 radians short the gap
+    // (0.605) is wider than half its reach (0.444): open. In every frame.
+    for (const importtest::Frame& frame : stitchtest::allFrames())
+        for (const double shortBy : {1.0, 1.3}) {
+            SCOPED_TRACE(std::string(frame.name) + (shortBy < 1.2 ? ", closed over the gap" : ", open"));
+            TestModel m = stadiumEndCutShort(shortBy);
+            ASSERT_LT(m.curvePoint(m.edges[1].curve, 0.0).Distance(QELXPoint3D(10, 0, 0)), 1e-12);
+            qelx_test::EventRecorder events;
+            trimtest::TrimSource trim(std::move(m), frame.morph);
+            EXPECT_NE(trim.build(0), nullptr);
+            const std::vector<std::string> warnings = events.names("Warning");
+            if (shortBy < 1.2) {
+                EXPECT_EQ(warnings, std::vector<std::string>{});
+                continue;
+            }
+            ASSERT_EQ(warnings.size(), 1u);
+            EXPECT_NE(warnings[0].find("is open"), std::string::npos) << warnings[0];
+        }
+}
+
+TEST_F(TrimFace, AVertexBesideAClosedPieceLiesWhereItsCurveCloses)
+{
+    // The side of a cylinder whose curves are preferred: the seam's pcurve
+    // and the top circle's each end a ten-millionth up the axis past their
+    // curves. The vertex between the seam and the closed circle, and the one
+    // after the circle, lie where the circle's curve closes, not where either
+    // pcurve ends. In every frame.
+    const double r = 1.5, h = 2.0, off = 1e-7;
+    for (const importtest::Frame& frame : stitchtest::allFrames()) {
+        SCOPED_TRACE(frame.name);
+        TestModel m = TestModel::cylinder(r, h);
+        m.faces[0].category = 2;
+        for (const int coedge : {0, 1}) {
+            qelx_test::TestNurbs& n = m.pcurves[m.coedges[coedge].pcurve].nurbs;
+            n.ctrl[2 * (n.count - 1)] += off / r;
+        }
+        trimtest::TrimSource trim(std::move(m), frame.morph);
+        FACE* built = trim.build(0);
+        ASSERT_NE(built, nullptr);
+        const QELXPoint3D top = frame.morph.Apply(QELXPoint3D(r, 0, h));
+        const QELXPoint3D bottom = frame.morph.Apply(QELXPoint3D(r, 0, 0));
+        const std::vector<std::vector<COEDGE*>> loops = trimtest::loopsOf(built);
+        ASSERT_EQ(loops.size(), 1u);
+        ASSERT_EQ(loops[0].size(), 4u);
+        for (std::size_t i = 0; i < loops[0].size(); ++i) {
+            const QELposition p = loops[0][i]->end()->geometry()->coords();
+            const QELXPoint3D at(p.x(), p.y(), p.z());
+            EXPECT_LT(std::min(at.Distance(top), at.Distance(bottom)), 1e-10) << "the end of coedge " << i;
+        }
+    }
+}
+
 TEST_F(TrimFace, AVertexOrDomainThatIsNoNumberRefusesItsFaceNamingIt)
 {
     // Any one coordinate of a vertex, or either end of a coedge's domain,
