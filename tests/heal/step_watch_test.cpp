@@ -11,6 +11,7 @@
 #include "heal/repair_utils.hxx"
 #include "heal/step_watch.hxx"
 #include "model/body_set.hxx"
+#include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_test.hxx"
 #include "support/connector_test.hxx"
 #include "support/geometry_builders.hxx"
@@ -142,6 +143,54 @@ TEST_F(StepWatchOfLoops, ACheckThatCannotRunIsNoFinding)
         velm_test_fail_call("api_check_face_loops", 1, qelvelm_api_errmod.message_code(VELM_API_FAILED));
     }));
     EXPECT_TRUE(events.names("Warning").empty()) << ::testing::PrintToString(events.names("Warning"));
+    api_del_entity(sheet);
+}
+
+// A kernel error out of a step inside another is said by the step it left
+// first: the innermost names where healing stopped, not the outer step it
+// passed through after.
+TEST_F(StepWatchOfLoops, AnErrorThroughNestedStepsNamesTheInnermost)
+{
+    BODY* sheet = planeSheet();
+    ve_heal::StepWatch::takeFailedStep();
+    ve_heal::StepWatch outer(sheet, "body 2");
+    const outcome r = velmInnerCall([&] {
+        outer.step("outerStep", [&] {
+            ve_heal::StepWatch inner(sheet, "body 2");
+            inner.step("innerStep", [&] { sys_error(qelvelm_api_errmod.message_code(VELM_API_FAILED)); });
+        });
+    });
+    EXPECT_FALSE(r.ok());
+    EXPECT_EQ(ve_heal::StepWatch::takeFailedStep(), "step innerStep on body 2");
+    EXPECT_EQ(ve_heal::StepWatch::takeFailedStep(), "");
+    api_del_entity(sheet);
+}
+
+// A refused call a step inside another passed over is said and taken back
+// by that step alone: the outer step is kept, with a refusal met before
+// either step still unsaid.
+TEST_F(StepWatchOfLoops, ARefusalANestedStepWasTakenBackForIsNotTheOuterStepsToo)
+{
+    BODY* sheet = planeSheet();
+    const int refused = qelvelm_api_errmod.message_code(VELM_API_FAILED);
+    ENTITY_LIST faces;
+    velm_test_fail_call("api_get_faces", 1, refused);
+    EXPECT_FALSE(api_get_faces(sheet, faces).ok());
+    qelx_test::EventRecorder events;
+    ve_heal::StepWatch outer(sheet, "body 2");
+    bool innerKept = true;
+    EXPECT_TRUE(outer.step("outerStep", [&] {
+        ve_heal::StepWatch inner(sheet, "body 2");
+        innerKept = inner.step("innerStep", [&] {
+            velm_test_fail_call("api_get_faces", 1, refused);
+            ENTITY_LIST again;
+            api_get_faces(sheet, again);
+        });
+    }));
+    EXPECT_FALSE(innerKept);
+    const auto warnings = events.names("Warning");
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("innerStep"), std::string::npos) << warnings[0];
     api_del_entity(sheet);
 }
 

@@ -253,3 +253,29 @@ TEST(LoopContainment, TheIndexComparesLoopsTouchingAcrossACellLineAsWithoutIt) {
     EXPECT_EQ(countIndexed, countAlone + static_cast<int>(far.size()));
   }
 }
+
+// Past eight loops, holes straddling the index's cell lines (each in two or
+// four cells) listed before the periphery round them: the periphery meets
+// each hole once, takes every one as its child, and the face classifies as
+// it does with the periphery listed first.
+TEST(LoopContainment, APeripheryListedAfterHolesStraddlingCellLinesTakesEachOnce) {
+  // Nine loops over [0, 9]^2: cells of side 3, cell lines at 3 and 6.
+  const iso_rect periphery = rect(0, 9, 0, 9, true);
+  const std::vector<iso_rect> holes = {rect(2.5, 3.5, 0.5, 1.5, false), rect(5.5, 6.5, 0.5, 1.5, false),
+                                       rect(0.5, 1.5, 2.5, 3.5, false), rect(2.5, 3.5, 2.5, 3.5, false),
+                                       rect(5.5, 6.5, 5.5, 6.5, false), rect(7.0, 8.0, 2.5, 3.5, false),
+                                       rect(0.5, 1.5, 5.5, 6.5, false), rect(2.5, 3.5, 7.0, 8.0, false)};
+  for (const bool peripheryLast : {false, true}) {
+    SCOPED_TRACE(peripheryLast ? "periphery listed last" : "periphery listed first");
+    std::vector<iso_rect> all = holes;
+    all.insert(peripheryLast ? all.end() : all.begin(), periphery);
+    BODY* body = make_iso_rect_sheet(test_plane(), all);
+    Ve_FaceRegionHandle region = Ve_RepairLoops(static_cast<Ve_FaceTag*>(nullptr)).createRegion(faces_of(body).front());
+    EXPECT_TRUE(region->classifyLoops());
+    EXPECT_EQ(region->failures(), nullptr);
+    EXPECT_EQ(region->count(), 9);
+    EXPECT_TRUE(region->isClean());
+    Ve_ReplaceBySurfInt::getWorkerMap().Clear();
+    api_del_entity(body);
+  }
+}

@@ -393,6 +393,36 @@ TEST_F(PostProcess, ApproximateCurveMissingTheApexBecomesExactAndTolerant)
     }
 }
 
+// The edge missing the apex already tolerant, and its vertex at the apex,
+// both too tightly, their tolerances kept as they are: the exact curve still
+// misses the apex, so the vertex's tolerance is worked out again with the
+// edge's.
+TEST_F(PostProcess, ATightTolerantVertexAtAnApexGetsItsToleranceAgainWithTheExactCurve)
+{
+    BODY* b = keep(coneWithApexMiss());
+    EDGE* missing = nullptr;
+    for (EDGE* e : edges(b))
+        if (e->geometry() && e->geometry()->equation().type() == 11)
+            missing = e;
+    ASSERT_NE(missing, nullptr);
+    TEDGE* tolerant = nullptr;
+    ASSERT_TRUE(api_replace_edge_with_tedge(missing, tolerant).ok());
+    tolerant->set_tolerance(QELresabs);
+    tolerant->set_update(0);
+    const QELposition apex =
+        cone(QELposition(), QELunit_vector(0, 0, 1), QELvector(5, 0, 0), 1.0, -0.6, 0.8, 0.0).get_apex();
+    VERTEX* atApex = distance(tolerant->start()->geometry()->coords(), apex) < 1e-9 ? tolerant->start() : tolerant->end();
+    ASSERT_LT(distance(atApex->geometry()->coords(), apex), 1e-9);
+    TVERTEX* tight = nullptr;
+    ASSERT_TRUE(api_replace_vertex_with_tvertex(atApex, tight).ok());
+    tight->set_tolerance(1e-8);
+    tight->set_update(0);
+    EXPECT_NE(findings(b), "");
+    Ve_PostProcessUtil(view(b)).CheckAndFixNullEdgeAtApexProb();
+    EXPECT_EQ(findings(b), "");
+    EXPECT_GE(tight->get_tolerance(), 1e-4 - QELresabs);
+}
+
 // ---- every member on clean models and on a null body ----
 
 using Member = void (*)(Ve_PostProcessUtil&);

@@ -377,25 +377,35 @@ TEST_F(SmallEdges, TheWorkingToleranceIsTheSmallerOfTheGivenAndTheSliverToleranc
 
 // Short edges in pairs are removed only where they meet a vertex of three
 // edges: with the box's left side cut by a diagonal, the corner the pair
-// starts at has four, and the pair stays.
+// starts at has four, and the pair stays. Three short edges in a row are no
+// pair and stay too.
 TEST_F(SmallEdges, AShortEdgePairGoesOnlyFromACornerOfThreeEdges)
 {
     const double L = 10, W = 5, H = 3, gap = 4e-7;
-    const std::vector<QELposition> points = {{0, 0, 0}, {L, 0, 0}, {L, W, 0}, {0, W, 0}, {0, 0, H},
-                                             {L, 0, H}, {L, W, H}, {0, W, H}, {gap, 0, H}, {2 * gap, 0, H}};
-    const std::vector<std::vector<int>> rest = {
-        {0, 3, 2, 1}, {4, 8, 9, 5, 6, 7}, {0, 1, 5, 9, 8, 4}, {3, 7, 6, 2}, {1, 2, 6, 5}};
     const struct {
         const char* name;
+        int shorts; // short edges in a row along the top front edge from its left end
         std::vector<std::vector<int>> left;
         int edges;
     } cases[] = {
-        {"corner of three edges", {{0, 4, 7, 3}}, 12},
-        {"corner of four edges", {{0, 4, 3}, {4, 7, 3}}, 15},
+        {"corner of three edges", 2, {{0, 4, 7, 3}}, 12},
+        {"corner of four edges", 2, {{0, 4, 3}, {4, 7, 3}}, 15},
+        {"three short edges at a corner of three edges", 3, {{0, 4, 7, 3}}, 15},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<std::vector<int>> faces = rest;
+        std::vector<QELposition> points = {{0, 0, 0}, {L, 0, 0}, {L, W, 0}, {0, W, 0},
+                                           {0, 0, H}, {L, 0, H}, {L, W, H}, {0, W, H}};
+        std::vector<int> top = {4}, front = {0, 1, 5};
+        for (int k = 1; k <= c.shorts; ++k) {
+            top.push_back(int(points.size()));
+            points.push_back(QELposition(k * gap, 0, H));
+        }
+        for (int k = c.shorts; k >= 1; --k)
+            front.push_back(7 + k);
+        front.push_back(4);
+        top.insert(top.end(), {5, 6, 7});
+        std::vector<std::vector<int>> faces = {{0, 3, 2, 1}, top, front, {3, 7, 6, 2}, {1, 2, 6, 5}};
         faces.insert(faces.end(), c.left.begin(), c.left.end());
         BODY* b = keep(testkit::make_polyhedron(points, faces));
         ASSERT_EQ(testkit::check_findings(b), "");

@@ -173,6 +173,48 @@ TEST_F(WireRepairs, AFaultyWireBodyBecomesOneSoundBodyPerEdge)
     EXPECT_TRUE(events.tasksNested());
 }
 
+// The middle edge of the faulty wire turned against its curve, its coedge
+// against it: each body made of an edge keeps the way its coedge ran along
+// it.
+TEST_F(WireRepairs, AnExplodedWireEdgeKeepsTheSenseOfItsCoedge)
+{
+    BODY* b = faultyWire();
+    ENTITY_LIST edges;
+    api_get_edges(b, edges);
+    EDGE* middle = nullptr;
+    for (int i = 0; i < edges.count(); ++i) {
+        auto* e = static_cast<EDGE*>(edges[i]);
+        if (std::fabs(e->mid_pos().x() - 1.5) < 1e-9)
+            middle = e;
+    }
+    ASSERT_NE(middle, nullptr);
+    VERTEX* first = middle->start();
+    middle->set_start(middle->end());
+    middle->set_end(first);
+    const QELinterval against = -middle->param_range();
+    middle->set_sense(REVERSED);
+    middle->set_param_range(&against);
+    middle->coedge()->set_sense(REVERSED);
+    ASSERT_LT(distance(middle->start_pos(), QELposition(2, 0, 0)), 1e-9);
+    ENTITY_LIST bodies;
+    EXPECT_TRUE(Ve_PostProcessUtil(view(b)).ExplodeFaultyWireBody(bodies));
+    ASSERT_EQ(bodies.count(), 3);
+    int turned = 0;
+    for (int i = 0; i < bodies.count(); ++i) {
+        ENTITY_LIST one;
+        api_get_edges(bodies[i], one);
+        ASSERT_EQ(one.count(), 1);
+        const auto* e = static_cast<const EDGE*>(one[0]);
+        ASSERT_NE(e->coedge(), nullptr);
+        const bool isMiddle = std::fabs(e->mid_pos().x() - 1.5) < 1e-9;
+        EXPECT_EQ(e->coedge()->sense(), isMiddle ? REVERSED : FORWARD) << "edge " << i;
+        turned += e->coedge()->sense() == REVERSED ? 1 : 0;
+        EXPECT_EQ(testkit::check_findings(bodies[i]), "");
+    }
+    EXPECT_EQ(turned, 1);
+    api_del_entity_list(bodies);
+}
+
 TEST_F(WireRepairs, SoundBodiesAreNotExploded)
 {
     // A sound wire body has no lump: nothing is handed back. A solid hands back itself.
