@@ -118,61 +118,83 @@ void boundByFeet(VERTEX* v)
 // feet (the circle's turn then starts off the seam, which a STEP file read
 // back cannot orient): the vertex goes back onto the seam where the circle
 // crosses it, the circle runs one whole turn from there, nothing is made
-// tolerant and the volume is the cylinder's, in every frame.
+// tolerant and the volume is the cylinder's, in every frame, and with the
+// circle's edge turned against its curve.
 TEST_F(VertexReposition, AMovedSeamVertexGoesBackAndItsCircleTurnsFromTheSeam)
 {
     const std::vector<QELtransf> frames = testkit::heal_frames();
     const double radius = 5.0, height = 8.0;
-    for (const double offset : {1e-4, 2e-3})
-        for (std::size_t f = 0; f < frames.size(); ++f) {
-            SCOPED_TRACE("moved " + std::to_string(offset) + ", frame " + std::to_string(f));
-            BODY* cylinder = testkit::make_cylinder(radius, height);
-            if (!frames[f].identity()) {
-                api_apply_transf(cylinder, frames[f]);
-                api_change_body_trans(cylinder, nullptr);
-            }
-            const QELposition seamEnd = QELposition(-radius, 0.0, 0.0) * frames[f];
-            VERTEX* v = vertexNearest(cylinder, seamEnd);
-            ASSERT_LT(distance(v->geometry()->coords(), seamEnd), 1e-9);
-            v->geometry()->set_coords(seamEnd + offset * (normalise(QELvector(0.3, -0.5, 0.8)) * frames[f]));
-            boundByFeet(v);
-            ASSERT_NE(testkit::check_findings(cylinder), "") << "the model is built faulty";
-
-            reinterpret_cast<Ve_BodyTag*>(cylinder)->doStandardRepair();
-            EXPECT_EQ(testkit::check_findings(cylinder), "");
-            EXPECT_EQ(tolerantVertices(cylinder), 0);
-            v = vertexNearest(cylinder, seamEnd);
-            EXPECT_LT(distance(v->geometry()->coords(), seamEnd), QELresabs);
-            ENTITY_LIST edges;
-            api_get_edges(v, edges);
-            for (int i = 0; i < edges.count(); ++i) {
-                auto* e = static_cast<EDGE*>(edges[i]);
-                if (e->start() == e->end()) {
-                    EXPECT_NEAR(e->param_range().length(), 2.0 * M_PI, 1e-9);
+    for (const bool turned : {false, true})
+        for (const double offset : {1e-4, 2e-3})
+            for (std::size_t f = 0; f < frames.size(); ++f) {
+                SCOPED_TRACE("moved " + std::to_string(offset) + ", frame " + std::to_string(f) +
+                             (turned ? ", the circle's edge against its curve" : ""));
+                BODY* cylinder = testkit::make_cylinder(radius, height);
+                if (!frames[f].identity()) {
+                    api_apply_transf(cylinder, frames[f]);
+                    api_change_body_trans(cylinder, nullptr);
                 }
-                // Each pcurve runs over the edge's new bounds, not the feet's
-                // (a pcurve evaluated past its own ends is another curve to
-                // a reader that takes it as it is).
-                const COEDGE* first = e->coedge();
-                for (const COEDGE* c = first; c;) {
-                    if (c->geometry()) {
-                        const QELinterval own = c->geometry()->def().param_range();
-                        const QELinterval r = c->sense() == FORWARD ? e->param_range() : -e->param_range();
-                        EXPECT_TRUE(own.start_pt() <= r.start_pt() + 1e-9 && own.end_pt() >= r.end_pt() - 1e-9)
-                            << "a pcurve over [" << own.start_pt() << ", " << own.end_pt() << "] on an edge over ["
-                            << r.start_pt() << ", " << r.end_pt() << "]";
+                const QELposition seamEnd = QELposition(-radius, 0.0, 0.0) * frames[f];
+                VERTEX* v = vertexNearest(cylinder, seamEnd);
+                ASSERT_LT(distance(v->geometry()->coords(), seamEnd), 1e-9);
+                if (turned) {
+                    ENTITY_LIST around;
+                    api_get_edges(v, around);
+                    for (int i = 0; i < around.count(); ++i) {
+                        auto* e = static_cast<EDGE*>(around[i]);
+                        if (e->start() != e->end())
+                            continue;
+                        const QELinterval against = -e->param_range();
+                        e->set_sense(e->sense() == FORWARD ? REVERSED : FORWARD);
+                        e->set_param_range(&against);
+                        COEDGE* first = e->coedge();
+                        for (COEDGE* c = first; c;) {
+                            c->set_sense(c->sense() == FORWARD ? REVERSED : FORWARD);
+                            c = c->partner();
+                            if (c == first)
+                                break;
+                        }
                     }
-                    c = c->partner();
-                    if (c == first)
-                        break;
                 }
+                v->geometry()->set_coords(seamEnd + offset * (normalise(QELvector(0.3, -0.5, 0.8)) * frames[f]));
+                boundByFeet(v);
+                ASSERT_NE(testkit::check_findings(cylinder), "") << "the model is built faulty";
+
+                reinterpret_cast<Ve_BodyTag*>(cylinder)->doStandardRepair();
+                EXPECT_EQ(testkit::check_findings(cylinder), "");
+                EXPECT_EQ(tolerantVertices(cylinder), 0);
+                v = vertexNearest(cylinder, seamEnd);
+                EXPECT_LT(distance(v->geometry()->coords(), seamEnd), QELresabs);
+                ENTITY_LIST edges;
+                api_get_edges(v, edges);
+                for (int i = 0; i < edges.count(); ++i) {
+                    auto* e = static_cast<EDGE*>(edges[i]);
+                    if (e->start() == e->end()) {
+                        EXPECT_NEAR(e->param_range().length(), 2.0 * M_PI, 1e-9);
+                    }
+                    // Each pcurve runs over the edge's new bounds, not the feet's
+                    // (a pcurve evaluated past its own ends is another curve to
+                    // a reader that takes it as it is).
+                    const COEDGE* first = e->coedge();
+                    for (const COEDGE* c = first; c;) {
+                        if (c->geometry()) {
+                            const QELinterval own = c->geometry()->def().param_range();
+                            const QELinterval r = c->sense() == FORWARD ? e->param_range() : -e->param_range();
+                            EXPECT_TRUE(own.start_pt() <= r.start_pt() + 1e-9 && own.end_pt() >= r.end_pt() - 1e-9)
+                                << "a pcurve over [" << own.start_pt() << ", " << own.end_pt() << "] on an edge over ["
+                                << r.start_pt() << ", " << r.end_pt() << "]";
+                        }
+                        c = c->partner();
+                        if (c == first)
+                            break;
+                    }
+                }
+                double volume = 0.0, achieved = 0.0;
+                ASSERT_TRUE(api_body_volume(cylinder, 1e-9, volume, achieved).ok());
+                // To what the pcurves fitted over the new bounds integrate.
+                EXPECT_NEAR(volume, M_PI * radius * radius * height, 1e-5 * M_PI * radius * radius * height);
+                api_del_entity(cylinder);
             }
-            double volume = 0.0, achieved = 0.0;
-            ASSERT_TRUE(api_body_volume(cylinder, 1e-9, volume, achieved).ok());
-            // To what the pcurves fitted over the new bounds integrate.
-            EXPECT_NEAR(volume, M_PI * radius * radius * height, 1e-5 * M_PI * radius * radius * height);
-            api_del_entity(cylinder);
-        }
 }
 
 namespace {
