@@ -313,3 +313,40 @@ TEST_F(CutFeatureTest, ACutInAnAssemblyThatPlacesNothingLeavesNoToolBehind)
         EXPECT_EQ(velm_live_object_count(), live) << "left behind";
     }
 }
+
+// A cell modelled in inches: its plates and its drill's tool come in
+// millimetres alike, the tool standing on its target plate in each
+// placement of the cell.
+TEST_F(CutFeatureTest, ACutsToolsComeInTheUnitOfThePartsTheyCut)
+{
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("_translateAssemblyFeatures"));
+    Cell c = cell();
+    c.assembly.unit = QELX_UNIT_INCH;
+    for (qelx_test::TestDefinition& d : c.assembly.definitions)
+        d.part.unit = QELX_UNIT_INCH;
+    for (qelx_test::TestCutFeature& f : c.assembly.features)
+        f.tools.unit = QELX_UNIT_INCH;
+    AssemblyRun run(std::move(c.assembly));
+    ASSERT_EQ(run.run(), QELI_OK);
+    const std::vector<QELCOLLECTION*> cuts = cutCollections(run);
+    ASSERT_EQ(cuts.size(), 2u);
+    std::vector<double> toolOffsets;
+    for (QELCOLLECTION* cut : cuts) {
+        std::vector<ENTITY*> tools, targets;
+        for (int i = 0; i < cut->members().count(); ++i)
+            if (ENTITY* m = cut->members()[i])
+                (Ve_AttribTransfer::IsAssemblyCutTool(m) ? tools : targets).push_back(m);
+        ASSERT_EQ(tools.size(), 1u);
+        ASSERT_EQ(targets.size(), 1u);
+        const Box tool = boxOf(tools[0]), target = boxOf(targets[0]);
+        EXPECT_NEAR(tool.high[2] - tool.low[2], 3.0 * 25.4, 1e-6);
+        EXPECT_NEAR(tool.high[0] - tool.low[0], 25.4, 1e-6);
+        EXPECT_NEAR(target.high[2], 25.4, 1e-6);
+        EXPECT_NEAR(tool.low[0], target.low[0], 1e-6);
+        toolOffsets.push_back(tool.low[0]);
+    }
+    std::sort(toolOffsets.begin(), toolOffsets.end());
+    EXPECT_NEAR(toolOffsets[0], 0.0, 1e-6);
+    EXPECT_NEAR(toolOffsets[1], 254.0, 1e-6);
+}
