@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "persist/brep_attrib_transfer.hxx"
+#include "qelx/qelx_options.hxx"
 #include "qelx_velm/ve_attrib_transfer.hxx"
+#include "qelx_velm/ve_option_doc.hxx"
 #include "support/query_builders.hxx"
 #include "velm/errors.hxx"
 #include "velm/groups.hxx"
@@ -253,5 +255,42 @@ TEST_F(FreeGeometry, SurfacesBecomeOneFaceSheetsAndPlanesAreMarkedUnbounded)
         const QELXPoint3D n = frame.morph.Apply(QELXPoint3D(0, 0, 1), true);
         const QELXPoint3D o = frame.morph.Apply(QELXPoint3D(0, 0, 1));
         EXPECT_NEAR((QELXPoint3D(c.x(), c.y(), c.z()) - o) * n, 0.0, 1e-9);
+    }
+}
+
+TEST_F(FreeGeometry, AFreeSurfacesFaceAndSheetTakeItsMarksSourceIdsAndLayer)
+{
+    // With attributes off: the sheet of a free surface joins the surface's
+    // layer; its face takes the surface's source id only under the faces'
+    // bit of the switch; only a plane's face is marked an unbounded surface.
+    for (const int bits : {2, 4, 6}) {
+        SCOPED_TRACE("source id switch " + std::to_string(bits));
+        qelx_test::OptionScope options;
+        options.on("/XVelm/TransferLayer");
+        options.set(Ve_OptionDoc::keyOf("TransferAttributePID"), QELXValue(bits));
+        TestModel m = TestModel::freeGeometry();
+        m.freeCurves.clear();
+        m.freePoints.clear();
+        for (const int k : {0, 1}) {
+            qelx_test::TestAttributes& a = m.attributes[qelx_test::wordOf(qelx_test::KindSurface, m.freeSurfaces[k])];
+            a.layer = 5 + k;
+            a.pid = "id";
+        }
+        ImporterRun run(m);
+        EXPECT_EQ(run.import(), QELI_OK);
+        const std::vector<BODY*> bodies = run.result();
+        ASSERT_GE(bodies.size(), 2u);
+        for (const int k : {0, 1}) {
+            SCOPED_TRACE(k == 0 ? "plane" : "cylinder");
+            EXPECT_EQ(layersOf(run.importer().GetLayerImporter(), bodies[static_cast<std::size_t>(k)]),
+                      std::vector<int>{5 + k});
+            const std::vector<FACE*> faces = testkit::faces_of(bodies[static_cast<std::size_t>(k)]);
+            ASSERT_EQ(faces.size(), 1u);
+            QELXString id;
+            EXPECT_EQ(Ve_AttribTransfer::GetStringAttrib(faces[0], "ATTRIB_XVELM_PID", id), (bits & 4) != 0);
+            int unbounded = 0;
+            EXPECT_EQ(Ve_AttribTransfer::GetIntegerAttrib(faces[0], Ve_AttribTransfer::UnboundedSurfaceName, unbounded),
+                      k == 0);
+        }
     }
 }
