@@ -318,18 +318,18 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
          nullptr, ".step"},
         // The plate's outer wire emptied: the face of its holes alone came
         // back from the STEP text as six faces, and the refusal, by the total
-        // area alone, named none; now the written face whose place the faces
-        // read back cover otherwise is named.
+        // area alone, named none; such a face on a plane is the rest of the
+        // plane, and every writer refuses it before writing, naming it.
         {"a BREP plate whose outer wire is emptied, into STEP", samples + "face2.brep",
          {"\n0101000\n-66 2 -64 0 -62 2 -60 2 -58 20 -56 0 -54 20 -52 2 -50 20 -48 2 \n"
           "-46 2 +44 15 +42 15 +40 15 +38 15 +36 15 +35 15 *\n",
           "\n0101101\n*\n"},
-         "body 0, face 0: STEP cannot hold the model: read back, the faces about this face cover ", ".step"},
+         "body 0, face 0: its loops run round it as holes alone", ".step"},
         {"a BREP plate whose outer wire is emptied, into BREP", samples + "face2.brep",
          {"\n0101000\n-66 2 -64 0 -62 2 -60 2 -58 20 -56 0 -54 20 -52 2 -50 20 -48 2 \n"
           "-46 2 +44 15 +42 15 +40 15 +38 15 +36 15 +35 15 *\n",
           "\n0101101\n*\n"},
-         "body 0, face 0: STEP cannot hold the model: read back, the faces about this face cover ", ".brep"},
+         "body 0, face 0: its loops run round it as holes alone", ".brep"},
         // A parameter line pointing back at another entity: the reader gave
         // it to that entity, and the healing widened a vertex's tolerance to
         // 12 on a wedge of 10, which a STEP file cannot carry; its reader's

@@ -1051,6 +1051,71 @@ void holesIntoOuterWindow(const TopoDS_Face& face, const Handle(Geom_Surface)& s
     }
 }
 
+// Whether the surface runs without end in some direction of its parameters
+// (a plane, a cylinder, a cone, a curve's extrusion): a face there is the
+// region its loops hold inside, never the rest of the surface.
+bool unbounded(const Handle(Geom_Surface)& surface)
+{
+    return surface->IsKind(STANDARD_TYPE(Geom_Plane)) || surface->IsKind(STANDARD_TYPE(Geom_CylindricalSurface)) ||
+           surface->IsKind(STANDARD_TYPE(Geom_ConicalSurface)) ||
+           surface->IsKind(STANDARD_TYPE(Geom_SurfaceOfLinearExtrusion));
+}
+
+// Whether the face's wires, as they run in the face turned forward, bound a
+// negative region of the parameter plane (holes alone: the face would be
+// the rest of its surface). The region is the integral of -v du round them,
+// each pcurve taken as a polygon of its points (a line's two ends); it is
+// judged only where no wire winds round in v and the wires' windings in u
+// cancel (a band between two circles), where that integral is the region's
+// signed area whatever the window.
+bool windsAsHoles(const TopoDS_Face& face)
+{
+    const TopoDS_Face forward = TopoDS::Face(face.Oriented(TopAbs_FORWARD));
+    const Handle(Geom_Surface) surface = BRep_Tool::Surface(forward);
+    double area = 0.0, across = 0.0, wound = 0.0, span = 0.0;
+    for (TopoDS_Iterator w(forward); w.More(); w.Next()) {
+        if (w.Value().ShapeType() != TopAbs_WIRE)
+            continue;
+        double du = 0.0, dv = 0.0;
+        for (TopoDS_Iterator e(w.Value()); e.More(); e.Next()) {
+            if (e.Value().ShapeType() != TopAbs_EDGE)
+                continue;
+            const TopoDS_Edge& edge = TopoDS::Edge(e.Value());
+            const TopAbs_Orientation o = edge.Orientation();
+            if (o != TopAbs_FORWARD && o != TopAbs_REVERSED)
+                continue;
+            double f = 0.0, l = 0.0;
+            const Handle(Geom2d_Curve) pc = BRep_Tool::CurveOnSurface(edge, forward, f, l);
+            if (pc.IsNull() || !(l > f) || Precision::IsInfinite(f) || Precision::IsInfinite(l))
+                return false;
+            // A collapsed edge closes a loop at a pole; one that closes a
+            // jump of whole periods elsewhere (a seam's two curves placed
+            // on one side) is no part of the region.
+            if (BRep_Tool::Degenerated(edge) && !singularAt(surface, pc->Value(0.5 * (f + l))))
+                continue;
+            const int pieces = pc->IsKind(STANDARD_TYPE(Geom2d_Line)) ? 1 : 24;
+            double along = 0.0;
+            gp_Pnt2d a = pc->Value(f);
+            const gp_Pnt2d first = a;
+            for (int k = 1; k <= pieces; ++k) {
+                const gp_Pnt2d b = pc->Value(f + (l - f) * k / pieces);
+                along -= 0.5 * (a.Y() + b.Y()) * (b.X() - a.X());
+                span = std::max({span, std::abs(b.X()), std::abs(b.Y())});
+                a = b;
+            }
+            const double sign = o == TopAbs_REVERSED ? -1.0 : 1.0;
+            area += sign * along;
+            across += std::abs(along);
+            du += sign * (a.X() - first.X());
+            dv += sign * (a.Y() - first.Y());
+        }
+        if (std::abs(dv) > 1e-6 * std::max(1.0, span))
+            return false;
+        wound += du;
+    }
+    return std::abs(wound) <= 1e-6 * std::max(1.0, span) && area < -1e-9 * across;
+}
+
 TopoDS_Face ShapeBuilder::face(int index)
 {
     auto found = m_faces.find(index);
@@ -1282,6 +1347,9 @@ TopoDS_Face ShapeBuilder::face(int index)
             out = TopoDS::Face(result);
     }
     holesIntoOuterWindow(out, built.surface);
+    if ((!seams.empty() || unbounded(built.surface)) && windsAsHoles(out))
+        throw FaceFault{index, "its loops run round it as holes alone (its sense is against them, or its outer "
+                               "loop is missing): it bounds the rest of its surface"};
     for (const auto& [e, pcs] : onFace) {
         // Vertices reach the pcurves' ends on the surface too.
         const BuiltEdge& built_ = m_edges[e];

@@ -75,6 +75,13 @@ std::string measureText(double x);
 void checkAgainstSource(const BuiltShapes& shapes, const qelx_test::TestModel& model,
                         const CadSourceMeasures& source);
 
+// Where no measures of the source are at hand: a solid holding a face on a
+// sphere or torus (which a face turned against its loops bounds the rest of,
+// a region as closed as the face) must hold a positive volume; one inside
+// out is refused naming such a face (the one whose turn would give the
+// solid a volume, else the first).
+void checkSolidsInsideOut(const BuiltShapes& shapes);
+
 // Whether a file of `format` written from the shapes must be read back
 // before it is kept (any file: some vertex or edge tolerance wider than a
 // thousandth of the shapes' extent; a BREP file also: a face reaching both

@@ -1041,6 +1041,8 @@ QELIResult writeModel(const TestModel& model, TestModel* owned, const std::strin
         // names the face.
         if (source)
             checkAgainstSource(shapes, model, *source);
+        else
+            checkSolidsInsideOut(shapes);
         bool builtInvalid = false;
         try {
             checkBuilt(shapes);

@@ -327,14 +327,17 @@ private:
             for (int child : definition.children)
                 component(label, child, mirrored, placed);
         } else {
-            BuiltShapes shapes = buildShapes(definition.part);
             // Before any mirroring: the measures are of the part as defined.
-            if (m_sources && static_cast<std::size_t>(d) < m_sources->size())
-                try {
+            BuiltShapes shapes;
+            try {
+                shapes = buildShapes(definition.part);
+                if (m_sources && static_cast<std::size_t>(d) < m_sources->size())
                     checkAgainstSource(shapes, definition.part, (*m_sources)[static_cast<std::size_t>(d)]);
-                } catch (const std::runtime_error& e) {
-                    throw std::runtime_error("product \"" + definition.name + "\": " + e.what());
-                }
+                else
+                    checkSolidsInsideOut(shapes);
+            } catch (const std::runtime_error& e) {
+                throw std::runtime_error("product \"" + definition.name + "\": " + e.what());
+            }
             if (mirrored)
                 mirror(shapes);
             reseatSeamHoles(shapes);

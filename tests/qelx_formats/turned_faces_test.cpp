@@ -1,0 +1,191 @@
+// A writer handed a model alone (no measures of its bodies from elsewhere)
+// must still see a face turned against its loops (its sense turned, its
+// loops not: it bounds the rest of its surface): every writer refuses it
+// naming the face, and writes the model as it was into a file Open CASCADE
+// reads back valid with the source's area and volume. So too where a seam's
+// two pcurves lie on one side of the period, which says nothing of the
+// side the face is on: the loops' winding does.
+#include "cad_samples.hxx"
+#include "qelx_formats/cad_file.hxx"
+
+#include <BRepAlgoAPI_Cut.hxx>
+#include <BRepBuilderAPI_Transform.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
+#include <BRepPrimAPI_MakeCone.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
+#include <BRepPrimAPI_MakeSphere.hxx>
+#include <BRepPrimAPI_MakeTorus.hxx>
+#include <BRepTools.hxx>
+#include <gp_Ax2.hxx>
+#include <gp_Trsf.hxx>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kTurnedWriters[] = {".step", ".igs", ".brep"};
+
+fs::path turnedScratch(const std::string& name)
+{
+    return fs::temp_directory_path() / ("turned_faces_" + std::to_string(::getpid()) + "_" + name);
+}
+
+std::vector<std::pair<const char*, gp_Trsf>> turnedFrames()
+{
+    gp_Trsf turn, mirror;
+    turn.SetRotation(gp_Ax1(gp_Pnt(1, -2, 3), gp_Dir(1, 2, 2)), 0.7);
+    turn.SetTranslationPart(gp_Vec(3, -1, 2));
+    mirror.SetMirror(gp_Ax2(gp_Pnt(0, 0, 1), gp_Dir(1, 1, 0)));
+    return {{"identity", gp_Trsf()}, {"rotated", turn}, {"mirrored", mirror}};
+}
+
+// A solid placed in a frame, read as a model from Open CASCADE's BREP file
+// of it, with Open CASCADE's measures of it.
+struct TurnedSource {
+    qelx_test::TestModel model;
+    cad_samples::Measures measures;
+};
+
+TurnedSource turnedSource(const TopoDS_Shape& solid, const gp_Trsf& place)
+{
+    TurnedSource out;
+    const TopoDS_Shape shape = BRepBuilderAPI_Transform(solid, place, Standard_True).Shape();
+    out.measures = cad_samples::measure(shape);
+    EXPECT_TRUE(out.measures.valid);
+    const fs::path in = turnedScratch("in.brep");
+    EXPECT_TRUE(BRepTools::Write(shape, in.c_str()));
+    std::string error;
+    EXPECT_EQ(qelx_formats::readCadFile(in.string(), out.model, error), QELI_OK) << error;
+    EXPECT_EQ(out.model.bodies.size(), 1u);
+    fs::remove(in);
+    return out;
+}
+
+// Written by `writer`, the file holds the source's solid.
+void expectWrittenAsTheSource(const qelx_test::TestModel& model, const char* writer,
+                              const cad_samples::Measures& source)
+{
+    const fs::path out = turnedScratch(std::string("out") + writer);
+    std::string error;
+    ASSERT_EQ(qelx_formats::writeCadFile(model, out.string(), error), QELI_OK) << error;
+    const cad_samples::Measures back = cad_samples::measure(cad_samples::peerRead(out.string()));
+    fs::remove(out);
+    EXPECT_TRUE(back.valid);
+    EXPECT_EQ(back.solids, 1);
+    EXPECT_LT(cad_samples::relativeGap(back.area, source.area), 1e-5) << back.area << " where " << source.area;
+    EXPECT_LT(cad_samples::relativeGap(back.volume, source.volume), 1e-5)
+        << back.volume << " where " << source.volume;
+}
+
+// With its face `f` turned against its loops, the model is refused by
+// `writer` naming that face, and no file is left.
+void expectTurnedFaceRefused(const qelx_test::TestModel& model, std::size_t f, const char* writer)
+{
+    SCOPED_TRACE("face " + std::to_string(f));
+    qelx_test::TestModel turned = model;
+    turned.faces[f].sense = !turned.faces[f].sense;
+    const fs::path out = turnedScratch(std::string("out") + writer);
+    fs::remove(out);
+    std::string error;
+    EXPECT_NE(qelx_formats::writeCadFile(turned, out.string(), error), QELI_OK);
+    const std::string name = "body 0, face " + std::to_string(f) + ":";
+    EXPECT_NE(error.find(name), std::string::npos) << error << "\nnot " << name;
+    EXPECT_FALSE(fs::exists(out));
+}
+
+// Wedges on a cylinder's and cone's sides, a sphere's (less a nick, which a
+// meridian face holds) and a torus's, and a whole cylinder: every face,
+// whatever its surface, turned in turn.
+TEST(TurnedFaces, EveryWriterRefusesAFaceTurnedAgainstItsLoopsNamingIt)
+{
+    const double wedge = 1.5 * M_PI;
+    const TopoDS_Shape nick = BRepPrimAPI_MakeBox(gp_Pnt(2.5, -0.5, -0.5), 1.0, 1.0, 1.0).Shape();
+    const std::pair<const char*, TopoDS_Shape> solids[] = {
+        {"cylinder", BRepPrimAPI_MakeCylinder(2.0, 4.0).Shape()},
+        {"cone wedge", BRepPrimAPI_MakeCone(2.0, 0.5, 4.0, wedge).Shape()},
+        {"sphere wedge less a nick", BRepAlgoAPI_Cut(BRepPrimAPI_MakeSphere(3.0, wedge).Shape(), nick).Shape()},
+        {"torus wedge", BRepPrimAPI_MakeTorus(5.0, 1.5, wedge).Shape()},
+    };
+    int refusals = 0;
+    for (const auto& [name, solid] : solids)
+        for (const auto& [frame, place] : turnedFrames()) {
+            const TurnedSource source = turnedSource(solid, place);
+            for (const char* writer : kTurnedWriters) {
+                SCOPED_TRACE(std::string(name) + ", " + frame + ", " + writer);
+                expectWrittenAsTheSource(source.model, writer, source.measures);
+                for (std::size_t f = 0; f < source.model.faces.size(); ++f, ++refusals)
+                    expectTurnedFaceRefused(source.model, f, writer);
+            }
+        }
+    EXPECT_GT(refusals, 0);
+}
+
+// The model's face holding a seam whose two pcurves are one period apart,
+// with the second moved onto the first's side (both at u = 0, as an import
+// that loses the period leaves them); the face, or none.
+std::optional<std::size_t> seamOnOneSide(qelx_test::TestModel& m)
+{
+    for (std::size_t e = 0; e < m.edges.size(); ++e) {
+        const std::vector<int>& uses = m.edges[e].coedges;
+        if (uses.size() != 2)
+            continue;
+        const qelx_test::TestCoedge &a = m.coedges.at(static_cast<std::size_t>(uses[0])),
+                                    &b = m.coedges.at(static_cast<std::size_t>(uses[1]));
+        if (a.pcurve < 0 || b.pcurve < 0 || a.pcurve == b.pcurve ||
+            m.loops.at(static_cast<std::size_t>(a.loop)).face != m.loops.at(static_cast<std::size_t>(b.loop)).face)
+            continue;
+        const std::vector<double>& from = m.pcurves.at(static_cast<std::size_t>(a.pcurve)).nurbs.ctrl;
+        std::vector<double>& to = m.pcurves.at(static_cast<std::size_t>(b.pcurve)).nurbs.ctrl;
+        if (from.size() < 4 || to.size() < 4)
+            continue;
+        // The period between them: along one parameter, the same at both
+        // ends whichever way the second runs.
+        for (const std::size_t end : {std::size_t{0}, from.size() - 2}) {
+            const double du = to[0] - from[end], dv = to[1] - from[end + 1];
+            const double du2 = to[to.size() - 2] - from[from.size() - 2 - end],
+                         dv2 = to[to.size() - 1] - from[from.size() - 1 - end];
+            if (std::hypot(du - du2, dv - dv2) > 1e-9 || std::hypot(du, dv) < 1e-3 ||
+                std::min(std::abs(du), std::abs(dv)) > 1e-9)
+                continue;
+            for (std::size_t k = 0; k + 1 < to.size(); k += 2)
+                to[k] -= du, to[k + 1] -= dv;
+            return static_cast<std::size_t>(m.loops.at(static_cast<std::size_t>(a.loop)).face);
+        }
+    }
+    return std::nullopt;
+}
+
+// Solids on periodic surfaces, a face's seam planted on one side:
+// written as the body the loops bound, and refused turned.
+TEST(TurnedFaces, ASeamHeldOnOneSideLeavesTheSideToTheLoopsWinding)
+{
+    const std::pair<const char*, TopoDS_Shape> solids[] = {
+        {"cylinder", BRepPrimAPI_MakeCylinder(2.0, 4.0).Shape()},
+        {"cone", BRepPrimAPI_MakeCone(2.0, 0.5, 4.0).Shape()},
+        {"sphere band", BRepPrimAPI_MakeSphere(3.0, -0.5, 0.8).Shape()},
+        {"torus wedge", BRepPrimAPI_MakeTorus(5.0, 1.5, 1.5 * M_PI).Shape()},
+    };
+    for (const auto& [name, solid] : solids)
+        for (const auto& [frame, place] : turnedFrames()) {
+            TurnedSource source = turnedSource(solid, place);
+            const std::optional<std::size_t> face = seamOnOneSide(source.model);
+            ASSERT_TRUE(face) << name << ", " << frame << ": no seam with two pcurves";
+            for (const char* writer : kTurnedWriters) {
+                SCOPED_TRACE(std::string(name) + ", " + frame + ", " + writer);
+                expectWrittenAsTheSource(source.model, writer, source.measures);
+                expectTurnedFaceRefused(source.model, *face, writer);
+            }
+        }
+}
+
+} // namespace
