@@ -12,7 +12,9 @@
 //                                     `judge` does
 //   damage_peer place MODEL FRAME OUT places MODEL undamaged in FRAME (identity, rotated,
 //                                     mirrored), writes it as OUT (.step, .igs or .brep;
-//                                     `-` writes nothing) and prints its measures (JSON)
+//                                     `-` writes nothing) and prints its measures (JSON),
+//                                     a model of loose faces also as `heal` sews them
+//                                     ("sewn")
 //   damage_peer copy FILE OUT         the peer's own read and write of a file (OUT's kind
 //                                     by extension), the cost a conversion is set beside
 //
@@ -178,33 +180,40 @@ int judge(const std::string& path)
     return 0;
 }
 
+// Loose faces sewn as a user of Open CASCADE sews them, a solid made of each
+// closed shell; the shape as it is where it holds a solid or one face at most.
+TopoDS_Shape sewnWhole(const TopoDS_Shape& shape, bool& sewn)
+{
+    sewn = false;
+    const cad_samples::Measures read = cad_samples::measure(shape);
+    if (shape.IsNull() || read.solids != 0 || read.faces <= 1)
+        return shape;
+    BRepBuilderAPI_Sewing sewing(1e-4 * sizeOf(shape));
+    sewing.Add(shape);
+    sewing.Perform();
+    const TopoDS_Shape sewed = sewing.SewedShape();
+    sewn = true;
+    TopoDS_Compound all;
+    BRep_Builder b;
+    b.MakeCompound(all);
+    for (TopExp_Explorer s(sewed, TopAbs_SHELL); s.More(); s.Next()) {
+        const TopoDS_Shell& shell = TopoDS::Shell(s.Current());
+        if (BRep_Tool::IsClosed(shell))
+            b.Add(all, ShapeFix_Solid().SolidFromShell(shell));
+        else
+            b.Add(all, shell);
+    }
+    for (TopExp_Explorer f(sewed, TopAbs_FACE, TopAbs_SHELL); f.More(); f.Next())
+        b.Add(all, f.Current());
+    return all;
+}
+
 // What a user of Open CASCADE does with a damaged file: its reader's healing, sewing
 // where faces are loose, a solid of each closed shell, then ShapeFix_Shape.
 int heal(const std::string& path, const std::string& out)
 {
-    TopoDS_Shape shape = cad_samples::peerRead(path);
     bool sewn = false;
-    const cad_samples::Measures read = cad_samples::measure(shape);
-    if (!shape.IsNull() && read.solids == 0 && read.faces > 1) {
-        BRepBuilderAPI_Sewing sewing(1e-4 * sizeOf(shape));
-        sewing.Add(shape);
-        sewing.Perform();
-        shape = sewing.SewedShape();
-        sewn = true;
-        TopoDS_Compound all;
-        BRep_Builder b;
-        b.MakeCompound(all);
-        for (TopExp_Explorer s(shape, TopAbs_SHELL); s.More(); s.Next()) {
-            const TopoDS_Shell& shell = TopoDS::Shell(s.Current());
-            if (BRep_Tool::IsClosed(shell))
-                b.Add(all, ShapeFix_Solid().SolidFromShell(shell));
-            else
-                b.Add(all, shell);
-        }
-        for (TopExp_Explorer f(shape, TopAbs_FACE, TopAbs_SHELL); f.More(); f.Next())
-            b.Add(all, f.Current());
-        shape = all;
-    }
+    TopoDS_Shape shape = sewnWhole(cad_samples::peerRead(path), sewn);
     if (!shape.IsNull()) {
         ShapeFix_Shape fix(shape);
         fix.Perform();
@@ -229,6 +238,12 @@ int place(const std::string& model, const std::string& frame, const std::string&
     shape = occ_shapes::placed(shape, frame, sizeOf(shape));
     const bool written = out == "-" || occ_shapes::writeFile(shape, out);
     std::printf("{\"written\": %s, ", written ? "true" : "false");
+    // A model of loose faces also as Open CASCADE's own sewing makes it whole:
+    // what a road that sews them must come back as.
+    bool sewn = false;
+    const TopoDS_Shape whole = sewnWhole(shape, sewn);
+    if (sewn)
+        printMeasures("sewn", whole, false);
     printMeasures("measures", shape, true);
     std::printf("}\n");
     return written ? 0 : 1;
