@@ -13,6 +13,7 @@
 #include <BRepBuilderAPI_Transform.hxx>
 #include <Bnd_Box.hxx>
 #include <BRepPrimAPI_MakeBox.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
 #include <IGESControl_Controller.hxx>
 #include <IGESControl_Writer.hxx>
 #include <STEPControl_Writer.hxx>
@@ -59,6 +60,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
 #include <iterator>
 #include <random>
 #include <regex>
@@ -807,6 +811,109 @@ std::size_t igesDirectoryLine(const std::string& text, long entry)
 }
 
 } // namespace
+
+namespace {
+
+// A wire record of a BREP text: where its list of edges ("-32 0 +28 0 ...
+// *", each a shape's number and a location's) starts, and its words.
+struct BrepWireList {
+    std::size_t at;
+    std::vector<std::string> words;
+};
+
+std::vector<BrepWireList> brepWireLists(const std::string& text)
+{
+    std::vector<BrepWireList> wires;
+    for (std::size_t at = text.find("\nWi\n\n", text.find("\nTShapes ")); at != std::string::npos;
+         at = text.find("\nWi\n\n", at + 1)) {
+        BrepWireList wire{text.find('\n', at + 5) + 1, {}};
+        std::istringstream words(text.substr(wire.at, text.find('\n', wire.at) - wire.at));
+        for (std::string word; words >> word && word != "*";)
+            wire.words.push_back(word);
+        wires.push_back(std::move(wire));
+    }
+    return wires;
+}
+
+// The text with the `slot`th edge of `wire` made the shape `edge` names
+// (its sign, the sense, kept).
+std::string withWireEdge(std::string text, const BrepWireList& wire, std::size_t slot, const std::string& edge)
+{
+    std::vector<std::string> words = wire.words;
+    words[2 * slot] = words[2 * slot].substr(0, 1) + edge.substr(1);
+    std::string list;
+    for (const std::string& word : words)
+        list += word + " ";
+    const std::size_t end = text.find('\n', wire.at);
+    return text.replace(wire.at, end - wire.at, list + "*");
+}
+
+} // namespace
+
+// A BREP face whose wires list one of its edges twice, though it is no
+// seam of the face, or an edge with no curve on the face's surface (another
+// face's: the import spent seventeen seconds on such a wire before refusing
+// the body by an identifier) is refused as it is read, naming the face and
+// the edge by their lines: every edge of each of a box's faces made another
+// of the same face in turn, and every edge of a cylinder's side made each
+// edge of a box's face beside it.
+TEST(CadSource, AFaceListingAnEdgeAmissIsRefusedNamingFaceAndEdge)
+{
+    const cad_samples::PeerBoxes boxes("cad_wire_edges");
+    const auto expectRefused = [&boxes](const std::string& text, const std::string& said) {
+        const std::string path = (boxes.dir / "wire.brep").string();
+        std::ofstream(path, std::ios::binary) << text;
+        qelx_test::TestModel model;
+        std::string error;
+        EXPECT_NE(qelx_formats::readCadFile(path, model, error), QELI_OK);
+        for (const char* place : {": damaged: face ", " (line ", "its wires list edge "})
+            EXPECT_NE(error.find(place), std::string::npos) << error;
+        EXPECT_NE(error.find(said), std::string::npos) << error;
+    };
+    const std::vector<BrepWireList> boxWires = brepWireLists(boxes.brep);
+    ASSERT_EQ(boxWires.size(), 6u);
+    for (std::size_t w = 0; w < boxWires.size(); ++w)
+        for (std::size_t slot = 0; slot < 4; ++slot)
+            for (std::size_t other = 0; other < 4; ++other)
+                if (other != slot) {
+                    SCOPED_TRACE("box wire " + std::to_string(w) + ", edge " + std::to_string(slot) + " made edge " +
+                                 std::to_string(other));
+                    expectRefused(withWireEdge(boxes.brep, boxWires[w], slot, boxWires[w].words[2 * other]),
+                                  "twice, though it is no seam of the face");
+                }
+    // A box and a cylinder beside it, in one file.
+    TopoDS_Compound both;
+    BRep_Builder builder;
+    builder.MakeCompound(both);
+    builder.Add(both, BRepPrimAPI_MakeBox(4.0, 5.0, 6.0).Shape());
+    builder.Add(both, BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(10, 0, 0), gp::DZ()), 2.0, 6.0).Shape());
+    std::ostringstream written;
+    BRepTools::Write(both, written);
+    const std::string text = written.str();
+    const std::vector<BrepWireList> wires = brepWireLists(text);
+    // The side's wire lists its seam twice; a box's wire four edges once each.
+    const auto side = std::find_if(wires.begin(), wires.end(), [](const BrepWireList& w) {
+        return w.words.size() == 8 && (w.words[2].substr(1) == w.words[6].substr(1) || w.words[0].substr(1) == w.words[4].substr(1));
+    });
+    const auto boxFace = std::find_if(wires.begin(), wires.end(), [](const BrepWireList& w) {
+        return w.words.size() == 8 && w.words[0].substr(1) != w.words[4].substr(1) && w.words[2].substr(1) != w.words[6].substr(1);
+    });
+    ASSERT_NE(side, wires.end());
+    ASSERT_NE(boxFace, wires.end());
+    for (std::size_t slot = 0; slot < 4; ++slot)
+        for (std::size_t other = 0; other < 4; ++other) {
+            SCOPED_TRACE("side edge " + std::to_string(slot) + " made box edge " + std::to_string(other));
+            expectRefused(withWireEdge(text, *side, slot, boxFace->words[2 * other]),
+                          ", which has no curve on the face's surface");
+        }
+    // Untouched, the pair reads.
+    const std::string path = (boxes.dir / "pair.brep").string();
+    std::ofstream(path, std::ios::binary) << text;
+    qelx_test::TestModel model;
+    std::string error;
+    EXPECT_EQ(qelx_formats::readCadFile(path, model, error), QELI_OK) << error;
+    EXPECT_EQ(model.faces.size(), 9u);
+}
 
 // Every reader refuses a damaged file naming where it is damaged (a line,
 // an instance or entity, a directory entry and its parameter line, a face

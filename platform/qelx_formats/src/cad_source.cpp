@@ -87,6 +87,7 @@
 #include <TopExp.hxx>
 #include <TopExp_Explorer.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
+#include <TopTools_MapOfShape.hxx>
 #include <Bnd_Box.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Iterator.hxx>
@@ -2842,6 +2843,50 @@ std::string rangeBeyondATurn(const TopoDS_Shape& shape, const ShapePlaces& place
     return std::string();
 }
 
+// The first edge a BREP face lists amiss in its wires: twice, though it is
+// no seam of the face (its two uses would be one coedge's partners), or
+// with no curve on the face's surface (another face's edge: the import
+// spent many seconds fitting one before it refused the body, naming no
+// place in the file). Empty when none is.
+std::string edgeListedAmissByItsFace(const TopoDS_Shape& shape, const ShapePlaces& places)
+{
+    const auto place = [&places](const TopoDS_Shape& s, const char* kind, int number) {
+        const auto found = places.find(s.TShape().get());
+        return std::string(kind) + " " + std::to_string(number) +
+               (found == places.end() ? std::string() : " (" + found->second + ")");
+    };
+    TopTools_IndexedMapOfShape edges, faces;
+    TopExp::MapShapes(shape, TopAbs_EDGE, edges);
+    TopExp::MapShapes(shape, TopAbs_FACE, faces);
+    for (int i = 1; i <= faces.Extent(); ++i) {
+        const TopoDS_Face& face = TopoDS::Face(faces(i));
+        if (BRep_Tool::Surface(face).IsNull())
+            continue;
+        // One edge placed twice (a circle's edge at both ends of a
+        // cylinder) is two edges: the same shape and place is the same edge.
+        TopTools_MapOfShape listed;
+        for (TopExp_Explorer e(face, TopAbs_EDGE); e.More(); e.Next()) {
+            const TopoDS_Edge& edge = TopoDS::Edge(e.Current());
+            const bool again = !listed.Add(edge);
+            bool closed = false, onSurface = true;
+            try {
+                closed = BRep_Tool::IsClosed(edge, face);
+                double first = 0.0, last = 0.0;
+                onSurface = !BRep_Tool::CurveOnSurface(edge, face, first, last).IsNull();
+            } catch (const Standard_Failure&) {
+                continue; // what the peer cannot evaluate, the checks after the reading judge
+            }
+            if (again && !closed)
+                return place(face, "face", i) + ": its wires list " + place(edge, "edge", edges.FindIndex(edge)) +
+                       " twice, though it is no seam of the face";
+            if (!onSurface)
+                return place(face, "face", i) + ": its wires list " + place(edge, "edge", edges.FindIndex(edge)) +
+                       ", which has no curve on the face's surface";
+        }
+    }
+    return std::string();
+}
+
 // The first edge of a BREP file whose curve runs far from its curve on the
 // surface of a face it bounds where the file has the two share their
 // parameter: a pole of a plate's edge spline moved 160 across a plate 274
@@ -3057,7 +3102,8 @@ QELIResult readCadFileUnlessTaken(const std::string& path, qelx_test::TestModel&
         }
         if (std::string why = pointBeyondAnyModel(shape, places);
             !why.empty() || !(why = splineBeyondItsModel(shape, places)).empty() || !(why = rangeBeyondATurn(shape, places)).empty() ||
-            (*format == CadFormat::Brep && !(why = curveFarFromItsPCurve(shape, places)).empty())) {
+            (*format == CadFormat::Brep && (!(why = edgeListedAmissByItsFace(shape, places)).empty() ||
+                                            !(why = curveFarFromItsPCurve(shape, places)).empty()))) {
             error = path + ": damaged: " + why;
             return QELI_FAIL;
         }
