@@ -5,7 +5,8 @@
 # violation. XVELM_TEST_SHARDS=N runs each test program in N processes under ctest instead of
 # one per test; XVELM_LINK_TESTS="folder folder" links (and registers) only those folders' test
 # programs, compiling the others' sources without linking them. XVELM_CMAKE_ARGS adds options
-# to the configuration. Prints the build folder last.
+# to the configuration. XVELM_GENERATOR names the CMake generator of a build folder made afresh
+# (one already configured keeps its own). Prints the build folder last.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh"
@@ -23,6 +24,9 @@ elif [ "$debug" = 1 ]; then
   args+=(-DCMAKE_BUILD_TYPE=Debug)
 else
   dir="$root/build"
+fi
+if [ -n "${XVELM_GENERATOR:-}" ] && [ ! -f "$dir/CMakeCache.txt" ]; then
+  args+=(-G "$XVELM_GENERATOR")
 fi
 read -r -a extra <<< "${XVELM_CMAKE_ARGS:-}"
 args+=("${extra[@]}")
