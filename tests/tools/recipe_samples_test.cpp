@@ -26,6 +26,7 @@
 #include "occ_shapes.hxx"
 #include "qelx_formats/cad_damage.hxx"
 #include "qelx_formats/cad_samples.hxx"
+#include "support/in_turn.hxx"
 
 namespace fs = std::filesystem;
 
@@ -163,10 +164,14 @@ TEST(RecipeSamples, EveryRecipeKeepsWhatASampleModelHoldsOrSaysWhatChanged)
 // sample model as it is (up to the size cap outside the optimised build):
 // a face a file bounds by holes alone on a sphere (Ball.brep's ball, a
 // sphere less a cap) is no wrong-way loop to be turned into its complement.
+// A run takes each model under one of the two recipes, in turn (both met;
+// XVELM_ALL_TURNS: each model under both).
 TEST(RecipeSamples, TheLoopClassifyingRecipesKeepEverySampleModelsVolumeAndArea)
 {
     const fs::path dir = convertScratch();
     int judged = 0;
+    std::size_t group = 0;
+    const char* const recipes[] = {"iges", "v4"};
     for (const std::string& model : cad_samples::sampleFilesWithinCap()) {
         // Two recipes over the models past 200 KB take many minutes in the
         // unoptimised build; the conversion test judges those models whole.
@@ -176,7 +181,11 @@ TEST(RecipeSamples, TheLoopClassifyingRecipesKeepEverySampleModelsVolumeAndArea)
         if (shape.IsNull())
             continue;
         const cad_samples::Measures ref = cad_samples::measure(shape);
-        for (const char* recipe : {"iges", "v4"}) {
+        const std::size_t modelGroup = group++;
+        for (std::size_t r = 0; r < std::size(recipes); ++r) {
+            if (!in_turn::taken(modelGroup, r, std::size(recipes)))
+                continue;
+            const char* recipe = recipes[r];
             SCOPED_TRACE(fs::path(model).filename().string() + ", recipe " + recipe);
             const fs::path out = dir / "healed.step";
             const ConvertRun run = runConvert(model, out.string(), recipe);
@@ -202,7 +211,8 @@ TEST(RecipeSamples, TheLoopClassifyingRecipesKeepEverySampleModelsVolumeAndArea)
 // (the sphere's cap around no pole: its face is bounded by a hole alone),
 // in every frame, through the recipes that classify loops: each keeps its
 // side of the cut, the volume and area of the model as it came to the
-// recipe (the same conversion unhealed).
+// recipe (the same conversion unhealed). A run takes each body and tilt in
+// one frame, in turn (every frame met by each body; XVELM_ALL_TURNS: all).
 TEST(RecipeSamples, FacesBoundedByHolesOnClosedSurfacesKeepTheirSide)
 {
     const fs::path dir = convertScratch();
@@ -217,6 +227,7 @@ TEST(RecipeSamples, FacesBoundedByHolesOnClosedSurfacesKeepTheirSide)
         return m;
     };
     int k = 0;
+    std::size_t group = 0;
     for (const TopoDS_Shape& whole : bodies)
         for (const gp_Dir& tilt : tilts) {
             // A box 40 wide whose face towards the centre lies 6 from it.
@@ -225,7 +236,12 @@ TEST(RecipeSamples, FacesBoundedByHolesOnClosedSurfacesKeepTheirSide)
             corner.SetLocation(beyond.Location().Translated(-20.0 * gp_Vec(beyond.XDirection()) -
                                                             20.0 * gp_Vec(beyond.YDirection())));
             const TopoDS_Shape cut = BRepAlgoAPI_Cut(whole, BRepPrimAPI_MakeBox(corner, 40.0, 40.0, 40.0).Shape()).Shape();
-            for (const char* frame : occ_shapes::Frames) {
+            // One frame of each body and tilt a run, every frame and tilt of each body met.
+            const std::size_t cutGroup = group++;
+            for (std::size_t f = 0; f < std::size(occ_shapes::Frames); ++f) {
+                if (!in_turn::taken(cutGroup, f, std::size(occ_shapes::Frames)))
+                    continue;
+                const char* frame = occ_shapes::Frames[f];
                 const fs::path in = dir / ("cut" + std::to_string(k++) + ".brep");
                 ASSERT_TRUE(BRepTools::Write(occ_shapes::placed(cut, frame), in.c_str()));
                 SCOPED_TRACE(in.filename().string() + " " + frame);
