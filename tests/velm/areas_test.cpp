@@ -6,6 +6,7 @@
 #include <functional>
 #include <numbers>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "support/geometry_builders.hxx"
@@ -239,6 +240,192 @@ TEST(QueryAreas, StraightEdgedPlaneFacesAreMeasuredExactly) {
       EXPECT_NEAR(area, expected, 1e-12 * expected);
       EXPECT_EQ(achieved, 0.0);
       EXPECT_TRUE(api_del_entity(sheet).ok());
+    }
+  }
+}
+
+namespace {
+// One coedge of a loop built for the closed-form cases: a curve over a range
+// of its parameter, run along (FORWARD) or against it.
+struct ring_piece {
+  CURVE* curve;
+  QELinterval range;
+  sense_type sense;
+};
+
+// A straight piece from a to b; `against`: its curve runs from b to a and the
+// coedge against it.
+ring_piece straight_piece(const QELposition& a, const QELposition& b, bool against) {
+  const double length = distance(a, b);
+  if (against) return {new STRAIGHT(straight(b, normalise(a - b))), QELinterval(0.0, length), REVERSED};
+  return {new STRAIGHT(straight(a, normalise(b - a))), QELinterval(0.0, length), FORWARD};
+}
+
+// The arc of an ellipse about `normal` from angle t0 to t1 (t1 < t0 runs it
+// backwards); `against`: its curve turns the other way (about -normal) and
+// the coedge runs against it.
+ring_piece arc_piece(const QELposition& centre, const QELunit_vector& normal, const QELvector& major, double ratio,
+                     double t0, double t1, bool against) {
+  const double lo = std::min(t0, t1), hi = std::max(t0, t1);
+  if (!against)
+    return {new ELLIPSE(ellipse(centre, normal, major, ratio)), QELinterval(lo, hi), t0 <= t1 ? FORWARD : REVERSED};
+  // About -normal the minor axis turns over: angle t is the curve's -t.
+  return {new ELLIPSE(ellipse(centre, normalise(-1.0 * QELvector(normal)), major, ratio)), QELinterval(-hi, -lo),
+          t0 <= t1 ? REVERSED : FORWARD};
+}
+
+LOOP* ring_loop(const std::vector<ring_piece>& pieces) {
+  std::vector<COEDGE*> ring;
+  for (const ring_piece& p : pieces) {
+    const curve& eq = p.curve->equation();
+    auto* a = new VERTEX(new APOINT(eq.eval_position(p.range.start_pt())));
+    auto* b = new VERTEX(new APOINT(eq.eval_position(p.range.end_pt())));
+    auto* e = new EDGE(a, b, p.curve, FORWARD, EDGE_cvty_unknown, &p.range);
+    ring.push_back(new COEDGE(e, p.sense, nullptr, nullptr));
+  }
+  for (std::size_t k = 0; k < ring.size(); ++k) {
+    ring[k]->set_next(ring[(k + 1) % ring.size()]);
+    ring[(k + 1) % ring.size()]->set_previous(ring[k]);
+  }
+  return new LOOP(ring.front(), nullptr);
+}
+
+BODY* ring_sheet(SURFACE* s, const std::vector<std::vector<ring_piece>>& loops) {
+  LOOP* first = nullptr;
+  LOOP* last = nullptr;
+  for (const auto& pieces : loops) {
+    LOOP* l = ring_loop(pieces);
+    if (last) last->set_next(l);
+    else first = l;
+    last = l;
+  }
+  return new BODY(new LUMP(new SHELL(new FACE(first, nullptr, s, FORWARD), nullptr), nullptr));
+}
+
+// A face the closed forms measure, and its area where it is known (NaN:
+// only held against the samples).
+struct closed_form_case {
+  std::string name;
+  BODY* sheet;
+  double expected;
+};
+}  // namespace
+
+// Faces whose boundary gives their area without refining (a plane face of
+// straight edges and ellipse arcs, a cone's or a ring torus's face bounded
+// on its parameter lines) are measured at once and exactly: as the closed
+// form says and as the samples refined to their limit say, whichever way
+// each coedge runs along its curve, in every frame. A boundary off the
+// parameter lines (a cylinder's side edges twisted round it) is sampled and
+// agrees all the same.
+TEST(QueryAreas, FacesOnParameterLinesAndPlaneArcsAreMeasuredInClosedForm) {
+  std::mt19937 random(20261209);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  const auto coin = [&] { return unit(random) < 0.5; };
+  const QELunit_vector z(0.0, 0.0, 1.0);
+  const QELvector x(1.0, 0.0, 0.0);
+  const auto at = [](double u, double v, double w = 0.0) { return QELposition(u, v, w); };
+  for (int layout = 0; layout < 3; ++layout) {
+    for (const KernelFrame& frame : kernel_frames()) {
+      std::vector<closed_form_case> cases;
+      {
+        // A plate with rounded corners, its bottom edge stopping short and
+        // off its line (a gap the loop closes straight), less circular and
+        // elliptic holes.
+        const double w = 6.0 + 8.0 * unit(random), h = 6.0 + 8.0 * unit(random), r = 0.5 + 1.5 * unit(random);
+        const double gap = layout % 2 ? 0.02 * unit(random) : 0.0;
+        std::vector<ring_piece> outer = {
+            straight_piece(at(r, 0), at(w - r - gap, gap / 2), coin()),
+            arc_piece(at(w - r, r), z, r * x, 1.0, -pi / 2, 0.0, coin()),
+            straight_piece(at(w, r), at(w, h - r), coin()),
+            arc_piece(at(w - r, h - r), z, r * x, 1.0, 0.0, pi / 2, coin()),
+            straight_piece(at(w - r, h), at(r, h), coin()),
+            arc_piece(at(r, h - r), z, r * x, 1.0, pi / 2, pi, coin()),
+            straight_piece(at(0, h - r), at(0, r), coin()),
+            arc_piece(at(r, r), z, r * x, 1.0, pi, 1.5 * pi, coin())};
+        double expected = w * h - (4.0 - pi) * r * r - 0.25 * (w - 2 * r) * gap;
+        std::vector<std::vector<ring_piece>> loops = {outer};
+        const int holes = 1 + layout % 3;
+        for (int k = 0; k < holes; ++k) {
+          const double room = std::min(w / (holes + 1), h / 2 - r) / 3.0, ratio = k % 2 ? 0.3 + 0.6 * unit(random) : 1.0;
+          const double turn = 2 * pi * unit(random), radius = room * (0.5 + 0.5 * unit(random));
+          // Clockwise: material on the left.
+          loops.push_back({arc_piece(at((k + 1) * w / (holes + 1), h / 2), z,
+                                     radius * QELvector(std::cos(turn), std::sin(turn), 0.0), ratio, pi, -pi, coin())});
+          expected -= pi * radius * radius * ratio;
+        }
+        cases.push_back({"plate", ring_sheet(new PLANE(plane(QELposition(), z)), loops), expected});
+      }
+      // A patch of a cylinder or cone about +z between two circles and two
+      // generators, and a band round its whole axis.
+      for (const bool cylinder : {true, false}) {
+        const double radius = 2.0 + 4.0 * unit(random), z0 = -1.0 + 2.0 * unit(random), z1 = z0 + 1.0 + 4.0 * unit(random);
+        const double sine = cylinder ? 0.0 : -0.2 - 0.3 * unit(random), cosine = std::sqrt(1.0 - sine * sine);
+        const auto rho = [&](double height) { return radius + height * sine / cosine; };
+        const double a = 2 * pi * unit(random), b = a + 0.3 + 5.0 * unit(random);
+        const auto rim = [&](double height, double from, double to) {
+          return arc_piece(at(0, 0, height), z, rho(height) * x, 1.0, from, to, coin());
+        };
+        const auto generator = [&](double angle, double from, double to, double twist) {
+          return straight_piece(at(rho(from) * std::cos(angle), rho(from) * std::sin(angle), from),
+                                at(rho(to) * std::cos(angle + twist), rho(to) * std::sin(angle + twist), to), coin());
+        };
+        const cone side(QELposition(), z, radius * x, 1.0, sine, cosine, 0.0);
+        const double slant = std::hypot(rho(z1) - rho(z0), z1 - z0), mean = 0.5 * (rho(z0) + rho(z1));
+        cases.push_back({cylinder ? "cylinder patch" : "cone patch",
+                         ring_sheet(new CONE(side), {{rim(z0, a, b), generator(b, z0, z1, 0.0), rim(z1, b, a),
+                                                      generator(a, z1, z0, 0.0)}}),
+                         (b - a) * mean * slant});
+        cases.push_back({cylinder ? "cylinder band" : "cone band",
+                         ring_sheet(new CONE(side), {{rim(z0, a, a + 2 * pi)}, {rim(z1, a + 2 * pi, a)}}),
+                         2 * pi * mean * slant});
+        cases.push_back({cylinder ? "twisted cylinder patch" : "twisted cone patch",
+                         ring_sheet(new CONE(side), {{rim(z0, a, b), generator(b, z0, z1, 0.05), rim(z1, b + 0.05, a),
+                                                      generator(a, z1, z0, -0.05)}}),
+                         std::nan("")});
+      }
+      {
+        // A patch of a ring torus about +z between two circles round the axis
+        // (tube angles u0, u1) and two round the tube (angles a, b).
+        const double big = 6.0 + 4.0 * unit(random), tube = 1.0 + 3.0 * unit(random);
+        const double u0 = -pi + 2 * pi * unit(random), u1 = u0 + 0.3 + 2.5 * unit(random);
+        const double a = 2 * pi * unit(random), b = a + 0.3 + 4.0 * unit(random);
+        const auto latitude = [&](double u, double from, double to) {
+          return arc_piece(at(0, 0, tube * std::sin(u)), z, (big + tube * std::cos(u)) * x, 1.0, from, to, coin());
+        };
+        // Twisted: its plane turned about the line through its centre along
+        // the axis, out of the half-plane through the axis.
+        const auto meridian = [&](double angle, double from, double to, double twist = 0.0) {
+          const QELvector d(std::cos(angle), std::sin(angle), 0.0), e(std::cos(angle + twist), std::sin(angle + twist), 0.0);
+          return arc_piece(QELposition() + big * d, normalise(e * QELvector(z)), tube * e, 1.0, from, to, coin());
+        };
+        const torus ring(QELposition(), z, big, tube);
+        cases.push_back({"torus patch",
+                         ring_sheet(new TORUS(ring), {{latitude(u0, a, b), meridian(b, u0, u1), latitude(u1, b, a),
+                                                       meridian(a, u1, u0)}}),
+                         tube * (b - a) * (big * (u1 - u0) + tube * (std::sin(u1) - std::sin(u0)))});
+        cases.push_back({"twisted torus patch",
+                         ring_sheet(new TORUS(ring), {{latitude(u0, a, b), meridian(b, u0, u1, 0.05), latitude(u1, b, a),
+                                                       meridian(a, u1, u0, -0.05)}}),
+                         std::nan("")});
+      }
+      for (closed_form_case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.name << ", layout " << layout << ", frame " << frame.name);
+        ASSERT_TRUE(api_apply_transf(c.sheet, frame.transform).ok());
+        ASSERT_TRUE(api_change_body_trans(c.sheet, nullptr).ok());
+        FACE* face = faces_of(c.sheet)[0];
+        double area = 0.0, achieved = -1.0;
+        ASSERT_TRUE(api_ent_area(face, 1e-6, area, achieved).ok());
+        // The samples refined to their limit, with the error they claim.
+        face_measures m;
+        ASSERT_TRUE(api_face_measures(face, QELposition(), 1e-9, 10.0, m).ok());
+        EXPECT_NEAR(area, m.area, 4.0 * (m.area_error + achieved * std::abs(area)) + 1e-10 * std::abs(m.area));
+        if (!std::isnan(c.expected)) {
+          EXPECT_NEAR(std::abs(area), c.expected, 1e-10 * c.expected);
+          EXPECT_EQ(achieved, 0.0);
+        }
+        EXPECT_TRUE(api_del_entity(c.sheet).ok());
+      }
     }
   }
 }

@@ -298,6 +298,159 @@ bool polygon_exact(const FACE* face) {
   return true;
 }
 
+// The path the samples of a coedge without a pcurve follow: its edge's
+// curve from s0 to s1 (the coedge's range, negated where it runs against
+// the edge). False where the samples take another (a pcurve, no curve, no
+// range).
+struct coedge_path {
+  const curve* eq = nullptr;
+  double s0 = 0.0, s1 = 0.0;
+};
+
+bool path_of(const COEDGE* c, coedge_path& out) {
+  const EDGE* e = c->edge();
+  const CURVE* cu = e ? e->geometry() : nullptr;
+  if (c->geometry() || !cu || !cu->has_equation()) return false;
+  QELinterval r;
+  try {
+    r = c->param_range();
+  } catch (const velm_exception&) {
+    return false;
+  }
+  if (!r.finite() || r.empty()) return false;
+  const double sign = e->sense() == c->sense() ? 1.0 : -1.0;
+  out.eq = &cu->equation();
+  out.s0 = sign * r.start_pt();
+  out.s1 = sign * r.end_pt();
+  return true;
+}
+
+// The integral of (u - ref) dv along a plane's parameters of a straight
+// piece, or of an ellipse arc p(s) = C + A cos s + B sin s from s0 to s1
+// (a plane's parameters are affine in space, so its image is one too).
+double straight_u_dv(const QELpar_pos& a, const QELpar_pos& b, double ref) {
+  return (0.5 * (a.u + b.u) - ref) * (b.v - a.v);
+}
+
+double arc_u_dv(const surface& s, const curve& eq, double s0, double s1, double ref) {
+  const QELposition p0 = eq.eval_position(0.0), p90 = eq.eval_position(0.5 * std::numbers::pi),
+                    p180 = eq.eval_position(std::numbers::pi);
+  const QELposition centre(0.5 * (p0.x() + p180.x()), 0.5 * (p0.y() + p180.y()), 0.5 * (p0.z() + p180.z()));
+  QELpar_pos c, a, b;
+  s.exact_param(centre, c);
+  s.exact_param(p0, a);
+  s.exact_param(p90, b);
+  const double u0 = c.u - ref, ua = a.u - c.u, ub = b.u - c.u, va = a.v - c.v, vb = b.v - c.v;
+  // (u0 + ua cos + ub sin)(-va sin + vb cos), integrated.
+  const auto primitive = [&](double t) {
+    const double sn = std::sin(t), cs = std::cos(t), s2 = std::sin(2.0 * t);
+    return u0 * (va * cs + vb * sn) + ua * vb * (0.5 * t + 0.25 * s2) - ub * va * (0.5 * t - 0.25 * s2) +
+           0.5 * (ub * vb - ua * va) * sn * sn;
+  };
+  return primitive(s1) - primitive(s0);
+}
+
+// A plane face bounded by straight edges and ellipse arcs without pcurves:
+// its area in closed form, the limit of its sampled polygons (the element
+// is constant, and the region's integral that of u dv round its loops, the
+// straight pieces closing gaps between coedges included as the samples
+// have them).
+std::optional<double> plane_area(const FACE* face, const surface& s) {
+  double sum = 0.0, ref = 0.0;
+  bool have_ref = false;
+  for (const LOOP* l : chain(face->loop())) {
+    const std::vector<COEDGE*> coedges = loop_coedges(l);
+    QELpar_pos first, last;
+    bool started = false;
+    for (const COEDGE* c : coedges) {
+      coedge_path path;
+      if (!path_of(c, path) || (path.eq->type() != 1 && path.eq->type() != 2)) return std::nullopt;
+      QELpar_pos a, b;
+      s.exact_param(path.eq->eval_position(path.s0), a);
+      s.exact_param(path.eq->eval_position(path.s1), b);
+      if (!have_ref) ref = a.u, have_ref = true;
+      if (started) sum += straight_u_dv(last, a, ref);
+      else first = a, started = true;
+      sum += path.eq->type() == 1 ? straight_u_dv(a, b, ref) : arc_u_dv(s, *path.eq, path.s0, path.s1, ref);
+      last = b;
+    }
+    if (started) sum += straight_u_dv(last, first, ref);
+  }
+  if (!have_ref) return std::nullopt;
+  const double orient = (s.left_handed_uv() ? -1.0 : 1.0) * (face->sense() == REVERSED ? -1.0 : 1.0);
+  return orient * element(s, 0.0, 0.0, integrand::area, QELposition(0, 0, 0)) * sum;
+}
+
+// Whether the path lies on a parameter line of a surface turned about the
+// axis through o along `axis` (a circular cone or cylinder, a ring torus),
+// wherever it lies off the surface (the surface's closed-form parameters are
+// the same all round the axis): a circle about the axis (the parameter
+// along the axis fixed), or a straight piece or an ellipse in a half-plane
+// through the axis, clear of it (the angle round the axis fixed).
+bool on_parameter_line(const QELposition& o, const QELvector& axis, const coedge_path& path) {
+  const auto off_axis = [&](const QELposition& p) {
+    const QELvector d(p.x() - o.x(), p.y() - o.y(), p.z() - o.z());
+    return d - (d % axis) * axis;
+  };
+  constexpr double tight = 1e-12;
+  if (path.eq->type() == 2) {
+    const ellipse& e = static_cast<const ellipse&>(*path.eq);
+    const QELvector normal = e.normal;
+    const double radius = e.major_axis.len(), reach = radius * std::max(1.0, std::abs(e.radius_ratio));
+    if (!(radius > 0.0)) return false;
+    if (std::abs(e.radius_ratio - 1.0) <= tight && (normal * axis).len() <= tight &&
+        off_axis(e.centre).len() <= tight * radius)
+      return true;
+    const QELvector out = off_axis(e.centre);
+    const double away = out.len();
+    return away > reach * (1.0 + 1e-9) && std::abs(normal % axis) <= tight && std::abs(normal % out) <= tight * away;
+  }
+  if (path.eq->type() != 1) return false;
+  const QELvector r0 = off_axis(path.eq->eval_position(path.s0)), r1 = off_axis(path.eq->eval_position(path.s1));
+  const double l0 = r0.len(), l1 = r1.len(), reach = std::max(l0, l1);
+  return l0 > 1e-9 * reach && l1 > 1e-9 * reach && r0 % r1 > 0.0 && (r0 * r1).len() <= tight * l0 * l1;
+}
+
+// A face of a circular cone or a ring torus bounded by paths on its
+// parameter lines: the polygon of the first density lies on the boundary,
+// and the integrals along its pieces are exact (the element's closed form
+// along u, the outer integral along a piece with one parameter fixed), so
+// finer densities change nothing but the rounding.
+bool revolved_polygon_exact(const FACE* face, const surface& s) {
+  constexpr double tight_ratio = 1e-12;
+  QELposition o;
+  QELvector axis;
+  if (s.type() == 2) {
+    const cone& k = static_cast<const cone&>(s);
+    // (A turned or mirrored circle's ratio may come out a rounding off 1.)
+    if (std::abs(k.base.radius_ratio - 1.0) > tight_ratio) return false;
+    o = k.base.centre, axis = k.base.normal;
+  } else if (s.type() == 4) {
+    const torus& t = static_cast<const torus&>(s);
+    if (t.spindle() || !(t.major_radius > std::abs(t.minor_radius))) return false;
+    o = t.centre, axis = t.normal;
+  } else {
+    return false;
+  }
+  for (const LOOP* l : chain(face->loop()))
+    for (const COEDGE* c : loop_coedges(l)) {
+      coedge_path path;
+      if (!path_of(c, path) || !on_parameter_line(o, axis, path)) return false;
+    }
+  return true;
+}
+
+// The face's area where its boundary gives it without refining: a plane
+// face of straight edges and ellipse arcs, a cone's or a ring torus's face
+// bounded on its parameter lines. Nothing elsewhere.
+std::optional<double> area_without_refining(const FACE* face) {
+  const surface* s = face_surface(face);
+  if (!s || !face->loop()) return std::nullopt;
+  if (s->type() == 1) return plane_area(face, *s);
+  if (revolved_polygon_exact(face, *s)) return area_at(face, 1);
+  return std::nullopt;
+}
+
 void faces_below(const ENTITY* e, std::vector<const FACE*>& out) {
   if (!e) velm_api_error_throw(VELM_NULL_ENTITY);
   if (is_FACE(e)) {
@@ -330,6 +483,10 @@ area_property ent_area_prop(const ENTITY* e, double requested_rel_accuracy) {
   for (const FACE* f : faces) {
     if (polygon_exact(f)) {
       total += area_at(f, 1);
+      continue;
+    }
+    if (const std::optional<double> exact = area_without_refining(f)) {
+      total += *exact;
       continue;
     }
     double coarse = area_at(f, 1), fine = area_at(f, 2), est = 0.0, err = 0.0;
