@@ -254,14 +254,17 @@ TEST_F(Conversion, ThePreExportSplitOnlyFiresItsEventsWhenSwitchedOff)
 
 // Without the periodic split a seamed face keeps its seam: converted, its
 // loops must be what they were, and every coedge its pcurve, in a mirrored
-// frame too, whichever way the spline is made.
+// frame too, whichever way the spline is made, kept rational or refitted.
 TEST_F(Conversion, ASeamedCylinderConvertsSoundWithoutThePeriodicSplitInEveryFrame)
 {
-    on("SplineAsRational"); // the refit of rational splines is not looked at here
+    for (const bool rational : {true, false})
     for (const bool scaled : {false, true})
         for (const QELtransf& frame : testkit::heal_frames()) {
-            SCOPED_TRACE(std::string(scaled ? "scaled box" : "kernel conversion") + (frame.identity() ? "" : " (framed)"));
+            SCOPED_TRACE(std::string(scaled ? "scaled box" : "kernel conversion") + (rational ? ", rational" : ", refitted") +
+                         (frame.identity() ? "" : " (framed)"));
             qelx_test::OptionScope scope;
+            if (rational)
+                scope.on(Ve_OptionDoc::keyOf("SplineAsRational"));
             if (scaled)
                 scope.on(Ve_OptionDoc::keyOf("ScaleBndBoxCnvrtToSpline"));
             BODY* b = framedCylinder(frame);

@@ -11,9 +11,11 @@
 #include "qelx_velm/ve_option_doc.hxx"
 #include "support/connector_test.hxx"
 #include "support/geometry_builders.hxx"
+#include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/repair_builders.hxx"
 #include "velm/bspline.hxx"
+#include "velm/build.hxx"
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/query.hxx"
@@ -114,35 +116,42 @@ TEST_F(GeometryFixes, AnInexactSurfaceIsRefittedWhenAnyWeightIsNotOne)
 
 // On a file of the current version the pcurves of an inexact surface are
 // rebuilt only when its net is truly rational (its parameters move when the
-// weights go, whether the surface is refitted or kept rational): a coedge
-// that lost its pcurve gets one lying on its edge again; on a net of unit
-// weights the coedges are left as they were.
+// weights go, whether the surface is refitted or kept rational): every
+// coedge then has a pcurve lying on its edge, the one that had lost its
+// pcurve too; on a net of unit weights the coedges are left as they were.
+// In every frame.
 TEST_F(GeometryFixes, PcurvesAreRebuiltOnATrulyRationalInexactSurfaceOnly)
 {
     for (const bool keepRational : {false, true}) {
         qelx_test::OptionScope scope;
         if (keepRational)
             scope.on(Ve_OptionDoc::keyOf("SplineAsRational"));
-        for (const bool truly : {false, true}) {
-            SCOPED_TRACE(std::string(truly ? "truly rational" : "unit weights") +
-                         (keepRational ? ", rational wanted" : ""));
-            BODY* sheet = weightedSkinSheet(truly ? std::vector<double>{1, 1, 0.6, 0.6, 1, 1}
-                                                  : std::vector<double>{1, 1, 1, 1, 1, 1});
-            COEDGE* bare = sheet->lump()->shell()->face()->loop()->start()->next();
-            ASSERT_NE(bare->geometry(), nullptr);
-            bare->set_geometry(static_cast<PCURVE*>(nullptr));
-            fixView(sheet)->replaceInexactSurf();
-            EXPECT_EQ(bare->geometry() != nullptr, truly);
-            ENTITY_LIST coedges;
-            api_get_coedges(sheet, coedges);
-            for (int i = 0; i < coedges.count(); ++i) {
-                if (const auto* c = static_cast<const COEDGE*>(coedges[i]); c->geometry()) {
-                    EXPECT_LT(testkit::worst_pcurve_gap(c), 1e-4) << "coedge " << i;
+        for (const bool truly : {false, true})
+            for (const QELtransf& frame : testkit::heal_frames()) {
+                SCOPED_TRACE(std::string(truly ? "truly rational" : "unit weights") +
+                             (keepRational ? ", rational wanted" : "") + (frame.identity() ? "" : ", framed"));
+                BODY* sheet = weightedSkinSheet(truly ? std::vector<double>{1, 1, 0.6, 0.6, 1, 1}
+                                                      : std::vector<double>{1, 1, 1, 1, 1, 1});
+                if (!frame.identity()) {
+                    api_apply_transf(sheet, frame);
+                    api_change_body_trans(sheet, nullptr);
                 }
+                COEDGE* bare = sheet->lump()->shell()->face()->loop()->start()->next();
+                ASSERT_NE(bare->geometry(), nullptr);
+                bare->set_geometry(static_cast<PCURVE*>(nullptr));
+                fixView(sheet)->replaceInexactSurf();
+                ENTITY_LIST coedges;
+                api_get_coedges(sheet, coedges);
+                for (int i = 0; i < coedges.count(); ++i) {
+                    const auto* c = static_cast<const COEDGE*>(coedges[i]);
+                    EXPECT_EQ(c->geometry() != nullptr, truly || c != bare) << "coedge " << i;
+                    if (c->geometry()) {
+                        EXPECT_LT(testkit::worst_pcurve_gap(c), 1e-4) << "coedge " << i;
+                    }
+                }
+                EXPECT_EQ(testkit::model_problems(sheet), "");
+                api_del_entity(sheet);
             }
-            EXPECT_EQ(testkit::model_problems(sheet), "");
-            api_del_entity(sheet);
-        }
     }
 }
 

@@ -12,6 +12,7 @@
 #include "repair/post_process_util.hxx"
 #include "velm/body_heal.hxx"
 #include "velm/bspline.hxx"
+#include "velm/insanity.hxx"
 #include "velm/pcurves.hxx"
 #include "velm/query.hxx"
 #include "velm/resurface.hxx"
@@ -52,6 +53,36 @@ void refreshPcurves(FACE* face, int keepTolerant)
 {
     sg_rm_pcurves_from_entity(face, 0, keepTolerant);
     ve_add_loop_pcurves(face);
+    // A refitted surface holds its edges only within its fit: where the
+    // close fit above found no pcurve (a circle on a polynomial refit of its
+    // rational surface), the pcurve is fitted within the fit tolerance, kept
+    // only where the checker finds no more in the face than without it, and
+    // the loops' pcurves are placed again.
+    ENTITY_LIST coedges;
+    velmCall([&] { return api_get_coedges(face, coedges); });
+    const auto findings = [face] {
+        insanity_list* list = nullptr;
+        const int n = api_check_entity(face, list).ok() && list ? list->count() : -1;
+        delete list;
+        return n;
+    };
+    bool added = false;
+    int found = -2;
+    for (COEDGE* c : ve_repair::listed<COEDGE>(coedges)) {
+        if (c->geometry() || !c->edge() || !c->edge()->geometry())
+            continue;
+        if (found == -2)
+            found = findings();
+        if (!sg_add_pcurve_to_coedge(c))
+            continue;
+        const int now = findings();
+        if (found < 0 || now < 0 || now > found)
+            c->set_geometry(nullptr);
+        else
+            added = true;
+    }
+    if (added)
+        ve_add_loop_pcurves(face);
 }
 
 int convertToQuinticNubs(BODY* body, bool tolerise, double tol)
