@@ -16,8 +16,10 @@
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
 #include "support/repair_builders.hxx"
+#include "velm/bspline.hxx"
 #include "velm/build.hxx"
 #include "velm/geometry.hxx"
+#include "velm/geometry_entity.hxx"
 #include "velm/query.hxx"
 #include "velm/testkit.hxx"
 #include "velm/tolerant.hxx"
@@ -322,5 +324,67 @@ TEST_F(VertexReposition, EndsComingNearGiveTheCrossingOnlyNearTheirMean)
             EXPECT_LT(distance(v->geometry()->coords(), c.toCrossing ? corner : mean), QELresabs);
             EXPECT_EQ(tolerantVertices(wedge), c.toCrossing ? 0 : 1);
             api_del_entity(wedge);
+        }
+}
+
+namespace {
+
+// Each edge at `v` made a B-spline of its curve that runs only between the
+// edge's bounds, bounded at `v` by the vertex's foot: as a reader leaves a
+// spline edge whose vertex a sender moved in along it, the curve cut short
+// of the corner.
+void splinesCutAtFeet(VERTEX* v)
+{
+    boundByFeet(v);
+    ENTITY_LIST edges;
+    api_get_edges(v, edges);
+    for (int i = 0; i < edges.count(); ++i) {
+        auto* e = static_cast<EDGE*>(edges[i]);
+        const curve& eq = e->geometry()->equation();
+        const QELinterval r = e->sense() == REVERSED ? -e->param_range() : e->param_range();
+        const intcurve cut(bs3_curve_make_cur(eq, r.start_pt(), r.end_pt(), QELresabs), QELresabs);
+        e->set_geometry(make_curve(cut));
+        COEDGE* first = e->coedge();
+        for (COEDGE* c = first; c;) {
+            c->set_geometry(nullptr);
+            sg_add_pcurve_to_coedge(c);
+            c = c->partner();
+            if (c == first)
+                break;
+        }
+    }
+}
+
+} // namespace
+
+// A block's corner moved in by up to a thousandth of its size, its three
+// edges B-splines cut at the vertex's feet: the vertex goes back to the
+// corner, each spline following its own last piece there, and nothing is
+// left tolerant, in every frame.
+TEST_F(VertexReposition, AVertexMovedInAlongSplinesCutAtItsFeetGoesBackInEveryFrame)
+{
+    const std::vector<QELtransf> frames = testkit::heal_frames();
+    for (const double offset : {2e-3, 0.03})
+        for (std::size_t f = 0; f < frames.size(); ++f) {
+            SCOPED_TRACE("moved " + std::to_string(offset) + ", frame " + std::to_string(f));
+            const QELtransf& frame = frames[f];
+            BODY* box = testkit::make_framed_box(frame);
+            const QELposition corner = QELposition(10.0, 20.0, 30.0) * frame;
+            const QELposition moved = QELposition(10.0 - offset, 20.0 - 0.7 * offset, 30.0 - 0.4 * offset) * frame;
+            VERTEX* v = vertexNearest(box, corner);
+            ASSERT_LT(distance(v->geometry()->coords(), corner), 1e-9);
+            v->geometry()->set_coords(moved);
+            splinesCutAtFeet(v);
+            ASSERT_NE(testkit::check_findings(box), "") << "the model is built faulty";
+
+            reinterpret_cast<Ve_BodyTag*>(box)->doStandardRepair();
+            EXPECT_EQ(testkit::check_findings(box), "");
+            EXPECT_EQ(testkit::count_faces(box), 6);
+            EXPECT_LT(distance(vertexNearest(box, corner)->geometry()->coords(), corner), QELresabs);
+            EXPECT_EQ(tolerantVertices(box), 0);
+            double volume = 0.0, achieved = 0.0;
+            ASSERT_TRUE(api_body_volume(box, 1e-9, volume, achieved).ok());
+            EXPECT_NEAR(volume, 6000.0, 1e-6 * 6000.0);
+            api_del_entity(box);
         }
 }

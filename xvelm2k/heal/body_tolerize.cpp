@@ -15,6 +15,7 @@
 #include "repair/post_process_internal.hxx"
 #include "velm/body_heal.hxx"
 #include "velm/bspline.hxx"
+#include "velm/geometry_entity.hxx"
 #include "velm/tolerant.hxx"
 #include "velm/topology_api.hxx"
 
@@ -93,6 +94,109 @@ std::optional<QELposition> solved3(const double m[3][3], const double rhs[3], do
     return QELposition(x[0], x[1], x[2]);
 }
 
+// The ends of an edge's curve that may be followed past: a B-spline's ends
+// where the edge reaches them (1 its start, 2 its end, on the curve's
+// equation). A reader that cut such a curve at vertices the sender moved
+// along it left the corners past its ends, where its end pieces still run.
+int openSplineEnds(const EDGE* e)
+{
+    const CURVE* cu = e->geometry();
+    if (!cu || !cu->has_equation() || cu->equation().type() != 11 ||
+        !static_cast<const intcurve&>(cu->equation()).cur_present())
+        return 0;
+    const auto& ic = static_cast<const intcurve&>(cu->equation());
+    const QELinterval own = ic.param_range();
+    QELinterval r = e->param_range();
+    if (!own.finite() || !(own.length() > 0.0) || !r.finite())
+        return 0;
+    // Only a curve that is its B-spline: one already taken past its knots
+    // (a range the file stretched) is no piece to follow further.
+    QELinterval knots = bs3_curve_range(ic.cur());
+    if (ic.reversed())
+        knots = -knots;
+    const double slack = 1e-9 * (1.0 + std::fabs(knots.start_pt()) + std::fabs(knots.end_pt()));
+    if (own.start_pt() < knots.start_pt() - slack || own.end_pt() > knots.end_pt() + slack)
+        return 0;
+    if (e->sense() == REVERSED)
+        r = -r;
+    const double near = 1e-9 * (1.0 + std::fabs(own.start_pt()) + std::fabs(own.end_pt()));
+    return (std::fabs(r.start_pt() - own.start_pt()) <= near ? 1 : 0) |
+           (std::fabs(r.end_pt() - own.end_pt()) <= near ? 2 : 0);
+}
+
+// The foot of `p` on the B-spline's curve, followed past the ends `open`
+// allows along its end pieces by about `reach` in space; its parameter, the
+// foot in `foot`.
+double footBeyondEnd(const curve& eq, const QELposition& p, double guess, int open, double reach, QELposition& foot)
+{
+    const QELinterval own = eq.param_range();
+    auto past = [&](double at) {
+        const double speed = eq.eval_deriv(at).len();
+        return speed > 0.0 ? reach / speed : 0.0;
+    };
+    // The curve's own foot, unless it stops at an end that may be passed.
+    double t = guess;
+    eq.point_perp(p, foot, &guess, &t);
+    const double near = 1e-9 * (1.0 + std::fabs(own.start_pt()) + std::fabs(own.end_pt()));
+    const bool atOpenEnd = ((open & 1) && t <= own.start_pt() + near) || ((open & 2) && t >= own.end_pt() - near);
+    if (!atOpenEnd)
+        return t;
+    const double low = (open & 1) ? own.start_pt() - past(own.start_pt()) : own.start_pt();
+    const double high = (open & 2) ? own.end_pt() + past(own.end_pt()) : own.end_pt();
+    for (int round = 0; round < 60; ++round) {
+        QELposition at;
+        QELvector d1, d2;
+        eq.eval(t, at, &d1, &d2);
+        const QELvector off = at - p;
+        const double slope = d1 % d1 + off % d2;
+        if (!(slope > 0.0))
+            break;
+        const double next = std::clamp(t - (off % d1) / slope, low, high);
+        const bool settled = std::fabs(next - t) <= 1e-15 * (1.0 + std::fabs(t));
+        t = next;
+        if (settled)
+            break;
+    }
+    // A step past the end shorter than the kernel's resolution is none.
+    const QELinterval held(own.start_pt(), own.end_pt());
+    const double inside = std::clamp(t, held.start_pt(), held.end_pt());
+    if (inside != t && distance(eq.eval_position(inside), eq.eval_position(t)) <= 0.1 * QELresabs)
+        t = inside;
+    foot = eq.eval_position(t);
+    return t;
+}
+
+// A B-spline following the edge's curve and its own polynomial pieces on to
+// `t` (past its end; parameters on the curve's equation, which it keeps);
+// null when none within the kernel's resolution of them was made.
+bs3_curve splineReaching(const EDGE* e, double t)
+{
+    const curve& eq = e->geometry()->equation();
+    const QELinterval own = eq.param_range();
+    const double s0 = std::min(own.start_pt(), t), s1 = std::max(own.end_pt(), t);
+    auto at = [&](double s) { return eq.eval_position(s); };
+    for (int n = 9; n <= 257; n = 2 * n - 1) {
+        std::vector<QELposition> points(n);
+        std::vector<double> params(n);
+        for (int i = 0; i < n; ++i) {
+            params[i] = s0 + (s1 - s0) * i / (n - 1);
+            points[i] = at(params[i]);
+        }
+        bs3_curve made = bs3_curve_interp_knots(n, points.data(), params.data());
+        if (!made)
+            return nullptr;
+        double error = 0.0;
+        for (int i = 0; i + 1 < n; ++i) {
+            const double s = 0.5 * (params[i] + params[i + 1]);
+            error = std::max(error, distance(bs3_curve_position(s, made), at(s)));
+        }
+        if (error <= 0.1 * QELresabs)
+            return made;
+        bs3_curve_delete(made);
+    }
+    return nullptr;
+}
+
 // Where the curves of a vertex's edges, bounded by the vertex's own feet on
 // them (a STEP file's edges are bounded by their vertices), pass through one
 // point near it, the vertex goes to that point and each edge is bounded anew
@@ -109,6 +213,8 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
         EDGE* edge;
         bool start;
         double guess; // the end's parameter on the curve's own equation
+        int beyond;   // the ends of a B-spline followed past (openSplineEnds)
+        double from;  // where the edge ended, on the curve's equation
     };
     std::vector<End> ends;
     for (int i = 0; i < edges.count(); ++i) {
@@ -118,9 +224,9 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
         const double sign = e->sense() == REVERSED ? -1.0 : 1.0;
         const QELinterval r = e->param_range();
         if (e->start() == vertex)
-            ends.push_back({e, true, sign * r.start_pt()});
+            ends.push_back({e, true, sign * r.start_pt(), openSplineEnds(e), sign * r.start_pt()});
         if (e->end() == vertex)
-            ends.push_back({e, false, sign * r.end_pt()});
+            ends.push_back({e, false, sign * r.end_pt(), openSplineEnds(e), sign * r.end_pt()});
     }
     // The point nearest all the curves, by least squares over the lines
     // that touch them at the feet of the point on them (Gauss-Newton): for
@@ -132,6 +238,24 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
     const QELposition written = vertex->geometry()->coords();
     QELposition p = written;
     double worst = 0.0;
+    // First over the curves as they are; only where they do not meet so,
+    // again over B-splines followed past their ends (which would take the
+    // search elsewhere at a corner where a spline ends as it should).
+    std::vector<int> open;
+    for (End& end : ends) {
+        open.push_back(end.beyond);
+        end.beyond = 0;
+    }
+    for (int tries = 0; tries < 2; ++tries) {
+        if (tries == 1) {
+            if (worst < 0.1 * QELresabs || std::all_of(open.begin(), open.end(), [](int o) { return o == 0; }))
+                break;
+            p = written;
+            for (std::size_t i = 0; i < ends.size(); ++i) {
+                ends[i].beyond = open[i];
+                ends[i].guess = ends[i].from;
+            }
+        }
     for (int round = 0; round < 200; ++round) {
         double m[3][3] = {}, rhs[3] = {};
         QELvector average;
@@ -140,7 +264,10 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
             const curve& eq = end.edge->geometry()->equation();
             QELposition foot;
             double t = end.guess;
-            eq.point_perp(p, foot, &end.guess, &t);
+            if (end.beyond != 0)
+                t = footBeyondEnd(eq, p, end.guess, end.beyond, 4.0 * away, foot);
+            else
+                eq.point_perp(p, foot, &end.guess, &t);
             end.guess = t;
             average = average + (foot - p);
             worst = std::max(worst, distance(foot, p));
@@ -163,15 +290,67 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
         else
             p = p + (1.0 / static_cast<double>(ends.size())) * average;
     }
+    }
     if (!(worst < 0.1 * QELresabs) || distance(p, written) > 4.0 * away || (nearby && distance(p, *nearby) > within))
         return false;
+    // A curve followed past its end must lie on the edge's faces out to the
+    // corner: a spline's last piece that leaves them there makes no corner
+    // of the faces, and the vertex would stand as far off them as it was.
+    auto onFaces = [&](const End& end, double from, double t) {
+        ENTITY_LIST faces;
+        raiseFailure(api_get_faces(end.edge, faces));
+        const curve& eq = end.edge->geometry()->equation();
+        for (int k = 0; k < faces.count(); ++k) {
+            const SURFACE* s = static_cast<const FACE*>(faces[k])->geometry();
+            if (!s || !s->has_equation())
+                return false;
+            for (int step = 1; step <= 4; ++step) {
+                const QELposition at = eq.eval_position(from + (t - from) * step / 4.0);
+                QELposition on;
+                s->equation().point_perp(at, on);
+                if (!(distance(on, at) <= QELresabs))
+                    return false;
+            }
+        }
+        return true;
+    };
     // Each edge's new bounds, worked out before anything changes.
     std::vector<std::pair<EDGE*, QELinterval>> bounded;
-    for (const End& end : ends) {
+    // Splines taken past their ends, made anew to reach the corner.
+    std::vector<std::pair<EDGE*, bs3_curve>> reaching;
+    struct Freed {
+        std::vector<std::pair<EDGE*, bs3_curve>>& made;
+        ~Freed()
+        {
+            for (auto& [e, b] : made)
+                if (b)
+                    bs3_curve_delete(b);
+        }
+    } freed{reaching};
+    for (End& end : ends) {
         EDGE* e = end.edge;
         const curve& eq = e->geometry()->equation();
         const double sign = e->sense() == REVERSED ? -1.0 : 1.0;
-        double t = eq.param(p, &end.guess);
+        double t = end.guess;
+        if (end.beyond != 0) {
+            QELposition foot;
+            t = footBeyondEnd(eq, p, end.guess, end.beyond, 4.0 * away, foot);
+            const QELinterval own = eq.param_range();
+            if (t < own.start_pt() || t > own.end_pt()) {
+                if (!onFaces(end, std::clamp(t, own.start_pt(), own.end_pt()), t))
+                    return false;
+                // A closed edge taken past both its ends is left as it is.
+                for (auto& [was, b] : reaching)
+                    if (was == e)
+                        return false;
+                bs3_curve made = splineReaching(e, t);
+                if (!made)
+                    return false;
+                reaching.push_back({e, made});
+            }
+        } else {
+            t = eq.param(p, &end.guess);
+        }
         if (const double period = eq.param_period(); period > 0.0)
             t += period * std::round((end.guess - t) / period);
         auto was = std::find_if(bounded.begin(), bounded.end(), [e](const auto& b) { return b.first == e; });
@@ -181,6 +360,32 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
         was->second = end.start ? QELinterval(at, was->second.end_pt()) : QELinterval(was->second.start_pt(), at);
         if (!(was->second.end_pt() > was->second.start_pt()))
             return false;
+    }
+    // Curves followed past their ends that run on along the others (edges
+    // that join smoothly there) meet all along their overlap, not at one
+    // corner.
+    if (!reaching.empty() && ends.size() < 3)
+        return false;
+    if (!reaching.empty()) {
+        double across = 0.0;
+        for (std::size_t i = 0; i < ends.size(); ++i)
+            for (std::size_t j = i + 1; j < ends.size(); ++j) {
+                const curve& a = ends[i].edge->geometry()->equation();
+                const curve& b = ends[j].edge->geometry()->equation();
+                QELvector da = a.eval_deriv(ends[i].guess), db = b.eval_deriv(ends[j].guess);
+                const double la = da.len(), lb = db.len();
+                if (la > 0.0 && lb > 0.0)
+                    across = std::max(across, (da * db).len() / (la * lb));
+            }
+        if (!(across > 1e-2))
+            return false;
+    }
+    // The new curve carries no pcurves of its own: those of the old one
+    // stop where it stopped, and the coedges' pcurves are made anew below.
+    for (auto& [e, made] : reaching) {
+        const intcurve reached(made, QELresabs);
+        made = nullptr;
+        e->set_geometry(make_curve(reached));
     }
     placeVertex(vertex, p);
     // The coedges' pcurves were fitted over the old bounds: made anew over
@@ -208,8 +413,10 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
 // the whole model and its reader bounds the edges by the vertices again, the
 // faces' area moving with them. Ends that stray from one another about as far
 // as from the vertex (edges bounded by the vertex's own feet) say nothing of
-// where the corner is, and the vertex stays.
-void moveVertexToCurveEnds(VERTEX* vertex)
+// where the corner is, and the vertex stays. Ends near one another whose
+// curves were not found to meet mark the corner only when `settle` (the
+// last pass): an earlier pass leaves the vertex where the sender put it.
+void moveVertexToCurveEnds(VERTEX* vertex, bool settle)
 {
     const APOINT* point = vertex->geometry();
     ENTITY_LIST edges;
@@ -253,7 +460,7 @@ void moveVertexToCurveEnds(VERTEX* vertex)
     if (spread <= QELresabs) {
         placeVertex(vertex, meet);
     } else if (spread <= 0.1 * away) {
-        if (!moveVertexToCurvesMeeting(vertex, edges, away, &meet, 4.0 * spread))
+        if (!moveVertexToCurvesMeeting(vertex, edges, away, &meet, 4.0 * spread) && settle)
             placeVertex(vertex, meet);
     } else {
         moveVertexToCurvesMeeting(vertex, edges, away);
@@ -309,9 +516,16 @@ void tolerizeFaces(Ve_BodyTag* self)
         tolerizeEdges = face && face->geometry();
     }
     if (tolerizeEdges) {
+        // Twice: a short edge whose both vertices were moved past one end
+        // of its curve is bounded anew only once the vertex on that side
+        // has gone back, which lets the other find its corner. A vertex
+        // whose curves were not found to meet is put at their ends' mean
+        // only on the second pass, so that it does not lose its place first.
         const QELXDynamicArray<Ve_VertexTag*> vertices = self->getVertices();
-        for (int i = 0; i < vertices.Count(); ++i)
-            velmGuard([&] { moveVertexToCurveEnds(reinterpret_cast<VERTEX*>(vertices[i])); });
+        constexpr int passes = 2;
+        for (int pass = 0; pass < passes; ++pass)
+            for (int i = 0; i < vertices.Count(); ++i)
+                velmGuard([&] { moveVertexToCurveEnds(reinterpret_cast<VERTEX*>(vertices[i]), pass == passes - 1); });
         const QELXDynamicArray<Ve_EdgeTag*> edges = self->getEdges();
         int failed = 0, firstError = 0;
         for (int i = 0; i < edges.Count(); ++i) {
