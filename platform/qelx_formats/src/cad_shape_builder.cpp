@@ -1061,14 +1061,13 @@ bool unbounded(const Handle(Geom_Surface)& surface)
            surface->IsKind(STANDARD_TYPE(Geom_SurfaceOfLinearExtrusion));
 }
 
-// Whether the face's wires, as they run in the face turned forward, bound a
-// negative region of the parameter plane (holes alone: the face would be
-// the rest of its surface). The region is the integral of -v du round them,
-// each pcurve taken as a polygon of its points (a line's two ends); it is
-// judged only where no wire winds round in v and the wires' windings in u
+// The signed region the face's wires, as they run in the face turned
+// forward, bound in the parameter plane: the integral of -v du round them,
+// each curved pcurve taken as a polygon of `pieces` chords (a line as its
+// one); nothing where no wire winds round in v and the wires' windings in u
 // cancel (a band between two circles), where that integral is the region's
 // signed area whatever the window.
-bool windsAsHoles(const TopoDS_Face& face)
+std::optional<double> wiresRegion(const TopoDS_Face& face, int pieces)
 {
     const TopoDS_Face forward = TopoDS::Face(face.Oriented(TopAbs_FORWARD));
     const Handle(Geom_Surface) surface = BRep_Tool::Surface(forward);
@@ -1087,18 +1086,18 @@ bool windsAsHoles(const TopoDS_Face& face)
             double f = 0.0, l = 0.0;
             const Handle(Geom2d_Curve) pc = BRep_Tool::CurveOnSurface(edge, forward, f, l);
             if (pc.IsNull() || !(l > f) || Precision::IsInfinite(f) || Precision::IsInfinite(l))
-                return false;
+                return std::nullopt;
             // A collapsed edge closes a loop at a pole; one that closes a
             // jump of whole periods elsewhere (a seam's two curves placed
             // on one side) is no part of the region.
             if (BRep_Tool::Degenerated(edge) && !singularAt(surface, pc->Value(0.5 * (f + l))))
                 continue;
-            const int pieces = pc->IsKind(STANDARD_TYPE(Geom2d_Line)) ? 1 : 24;
+            const int chords = pc->IsKind(STANDARD_TYPE(Geom2d_Line)) ? 1 : pieces;
             double along = 0.0;
             gp_Pnt2d a = pc->Value(f);
             const gp_Pnt2d first = a;
-            for (int k = 1; k <= pieces; ++k) {
-                const gp_Pnt2d b = pc->Value(f + (l - f) * k / pieces);
+            for (int k = 1; k <= chords; ++k) {
+                const gp_Pnt2d b = pc->Value(f + (l - f) * k / chords);
                 along -= 0.5 * (a.Y() + b.Y()) * (b.X() - a.X());
                 span = std::max({span, std::abs(b.X()), std::abs(b.Y())});
                 a = b;
@@ -1110,10 +1109,25 @@ bool windsAsHoles(const TopoDS_Face& face)
             dv += sign * (a.Y() - first.Y());
         }
         if (std::abs(dv) > 1e-6 * std::max(1.0, span))
-            return false;
+            return std::nullopt;
         wound += du;
     }
-    return std::abs(wound) <= 1e-6 * std::max(1.0, span) && area < -1e-9 * across;
+    if (std::abs(wound) > 1e-6 * std::max(1.0, span))
+        return std::nullopt;
+    return area + 1e-9 * across;
+}
+
+// Whether the face's wires bound a negative region of the parameter plane
+// (holes alone: the face would be the rest of its surface). Four chords a
+// curved pcurve tell the sign of nearly every face; one found negative so is
+// measured again with 32.
+bool windsAsHoles(const TopoDS_Face& face)
+{
+    const std::optional<double> rough = wiresRegion(face, 4);
+    if (!rough || *rough >= 0.0)
+        return false;
+    const std::optional<double> fine = wiresRegion(face, 32);
+    return fine && *fine < 0.0;
 }
 
 TopoDS_Face ShapeBuilder::face(int index)
