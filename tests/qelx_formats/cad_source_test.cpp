@@ -850,6 +850,40 @@ std::string withWireEdge(std::string text, const BrepWireList& wire, std::size_t
 
 } // namespace
 
+// A STEP instance defined twice is refused before the peer's parser is
+// given the file (numbering its entities, it read memory it never set for
+// the second definition, and an unoptimised build once hung there), naming
+// the instance and the line of its second definition: each instance of the
+// box given the number of the one before it, and the last the first's.
+TEST(CadSource, AStepInstanceDefinedTwiceIsRefusedNamingItsSecondLine)
+{
+    const cad_samples::PeerBoxes boxes("cad_step_twice");
+    const std::string& step = boxes.step;
+    struct Instance {
+        std::size_t at;
+        std::string id;
+    };
+    std::vector<Instance> instances;
+    for (std::size_t at = step.find("\n#", step.find("DATA;")); at != std::string::npos; at = step.find("\n#", at + 1))
+        instances.push_back({at + 1, step.substr(at + 1, step.find_first_of(" =", at + 1) - at - 1)});
+    ASSERT_GT(instances.size(), 50u);
+    const std::string path = (boxes.dir / "twice.step").string();
+    const auto lineAt = [&step](std::size_t at) { return std::to_string(1 + std::count(step.begin(), step.begin() + static_cast<long>(at), '\n')); };
+    for (std::size_t k = 1; k <= instances.size(); ++k) {
+        const Instance& first = instances[k == instances.size() ? 0 : k - 1];
+        const Instance& second = instances[k == instances.size() ? k - 1 : k];
+        SCOPED_TRACE(second.id + " made " + first.id);
+        std::string text = step;
+        text.replace(second.at, second.id.size(), first.id);
+        std::ofstream(path, std::ios::binary) << text;
+        qelx_test::TestModel model;
+        std::string error;
+        EXPECT_NE(qelx_formats::readCadFile(path, model, error), QELI_OK);
+        const std::string said = "damaged: instance " + first.id + " (line " + lineAt(second.at) + "): it is defined more than once";
+        EXPECT_NE(error.find(said), std::string::npos) << error;
+    }
+}
+
 // A BREP face whose wires list one of its edges twice, though it is no
 // seam of the face, or an edge with no curve on the face's surface (another
 // face's: the import spent seventeen seconds on such a wire before refusing

@@ -1548,8 +1548,28 @@ bool stepRealsFinite(const std::string& path, std::string& reason)
     std::ifstream in(path, std::ios::binary);
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     const auto numeric = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || c == '.'; };
+    // The instances met ("#12=" after a ';'): one defined twice is refused
+    // here, as the peer's parser, numbering its entities, reads memory it
+    // never set for the second (an unoptimised build once hung there).
+    std::unordered_set<std::string_view> instances;
+    char last = 0; // the last character outside strings and comments, not a space
     for (std::size_t at = 0; at < text.size();) {
         const char c = text[at];
+        if (!std::isspace(static_cast<unsigned char>(c)) && !(c == '/' && at + 1 < text.size() && text[at + 1] == '*')) {
+            if (c == '#' && last == ';') {
+                std::size_t end = at + 1;
+                while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end])))
+                    ++end;
+                const std::size_t eq = text.find_first_not_of(" \t\r\n", end);
+                if (end > at + 1 && eq != std::string::npos && text[eq] == '=' &&
+                    !instances.insert(std::string_view(text).substr(at, end - at)).second) {
+                    reason = "damaged: instance " + text.substr(at, end - at) + " (line " +
+                             std::to_string(lineAt(text, at)) + "): it is defined more than once";
+                    return false;
+                }
+            }
+            last = c;
+        }
         if (c == '\'') { // a string; '' inside it is a quote
             at = text.find('\'', at + 1);
             while (at != std::string::npos && at + 1 < text.size() && text[at + 1] == '\'')
