@@ -26,7 +26,7 @@ faults, model by model.
 
 Usage: python3 scripts/recipe_judge.py [--build build] [--jobs 2] [--recipes step,ug]
        [--damages clean,vertex-1e-4] [--models screw,face1] [--max-bytes 400000]
-       [--max-clean-bytes 4000000] [--frames identity] [--timeout 300]
+       [--max-clean-bytes 4000000] [--min-bytes 0] [--frames identity] [--timeout 300]
 """
 import argparse
 import collections
@@ -112,6 +112,7 @@ def main():
     parser.add_argument("--build", default=os.path.join(damage_judge.ROOT, "build"))
     parser.add_argument("--max-bytes", type=int, default=400000)
     parser.add_argument("--max-clean-bytes", type=int, default=4000000)
+    parser.add_argument("--min-bytes", type=int, default=0)
     parser.add_argument("--models", default="")
     parser.add_argument("--recipes", default=",".join(RECIPES))
     parser.add_argument("--damages", default=",".join(DAMAGES))
@@ -128,6 +129,7 @@ def main():
     damages = args.damages.split(",")
     frames = args.frames.split(",")
     models = damage_judge.sample_files(args.max_clean_bytes)
+    models = [p for p in models if os.path.getsize(p) >= args.min_bytes]
     models.sort(key=os.path.getsize)
     if args.models:
         wanted = args.models.split(",")

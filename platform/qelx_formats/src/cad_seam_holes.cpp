@@ -13,8 +13,13 @@
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
 #include <Geom_SphericalSurface.hxx>
+#include <Precision.hxx>
+#include <ShapeAnalysis_FreeBounds.hxx>
 #include <ShapeFix_Face.hxx>
+#include <gp_Ax3.hxx>
+#include <TopAbs.hxx>
 #include <TopExp_Explorer.hxx>
+#include <TopTools_HSequenceOfShape.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Edge.hxx>
 #include <TopoDS_Face.hxx>
@@ -60,21 +65,29 @@ TopoDS_Face reseated(const TopoDS_Face& face)
     }
     if (poles != 2 || seams == 0 || rest.empty())
         return TopoDS_Face();
-    // The edges off the seam and the poles close into holes of their own.
+    // The edges off the seam and the poles close into holes of their own
+    // (in whatever order the loop walks them: two holes across the seam are
+    // walked half by half between the seam's pieces).
+    Handle(TopTools_HSequenceOfShape) edges = new TopTools_HSequenceOfShape();
+    for (const TopoDS_Edge& edge : rest)
+        edges->Append(edge);
+    Handle(TopTools_HSequenceOfShape) connected;
+    ShapeAnalysis_FreeBounds::ConnectEdgesToWires(edges, Precision::Confusion(), Standard_True, connected);
     std::vector<TopoDS_Wire> loops;
-    BRepBuilderAPI_MakeWire loop;
-    for (const TopoDS_Edge& edge : rest) {
-        loop.Add(edge);
-        if (!loop.IsDone())
+    for (int i = 1; !connected.IsNull() && i <= connected->Length(); ++i) {
+        const TopoDS_Wire loop = TopoDS::Wire(connected->Value(i));
+        if (!loop.Closed() && !BRep_Tool::IsClosed(loop))
             return TopoDS_Face();
-        if (loop.Wire().Closed()) {
-            loops.push_back(loop.Wire());
-            loop = BRepBuilderAPI_MakeWire();
-        }
+        loops.push_back(loop);
     }
-    if (loops.empty() || loop.IsDone())
+    if (loops.empty())
         return TopoDS_Face();
+    // A left-handed sphere (a mirrored one) is set on the right-handed
+    // sphere of the same points, the face turned over to keep its side.
     gp_Ax3 frame = sphere->Position();
+    const bool direct = frame.Direct();
+    if (!direct)
+        frame = gp_Ax3(frame.Location(), frame.Direction(), frame.XDirection());
     frame.Rotate(gp_Ax1(frame.Location(), frame.Direction()), std::numbers::pi);
     const Handle(Geom_SphericalSurface) turned = new Geom_SphericalSurface(frame, sphere->Radius());
     BRepBuilderAPI_MakeFace whole(turned, BRep_Tool::Tolerance(face));
@@ -88,7 +101,7 @@ TopoDS_Face reseated(const TopoDS_Face& face)
     ShapeFix_Face fix(made.Face());
     fix.Perform();
     TopoDS_Face out = fix.Face();
-    out.Orientation(face.Orientation());
+    out.Orientation(direct ? face.Orientation() : TopAbs::Reverse(face.Orientation()));
     // The same face or none: its area as the original's (within what the
     // measure of a face bounded by splines gives).
     const double before = facesArea(face), after = facesArea(out);
@@ -99,25 +112,42 @@ TopoDS_Face reseated(const TopoDS_Face& face)
 
 } // namespace
 
+namespace {
+
+// Records in `reshape` the turned face of every face of `shape` that is one
+// of these; whether there was any.
+bool reseatFaces(const TopoDS_Shape& shape, const Handle(BRepTools_ReShape)& reshape)
+{
+    bool any = false;
+    for (TopExp_Explorer f(shape, TopAbs_FACE); f.More(); f.Next()) {
+        const TopoDS_Face& face = TopoDS::Face(f.Current());
+        const TopoDS_Face made = reseated(face);
+        if (made.IsNull())
+            continue;
+        reshape->Replace(face, made);
+        any = true;
+    }
+    return any;
+}
+
+} // namespace
+
 void reseatSeamHoles(BuiltShapes& shapes)
 {
     for (BodyShape& body : shapes.bodies) {
         Handle(BRepTools_ReShape) reshape = new BRepTools_ReShape();
-        bool any = false;
-        for (TopExp_Explorer f(body.shape, TopAbs_FACE); f.More(); f.Next()) {
-            const TopoDS_Face& face = TopoDS::Face(f.Current());
-            const TopoDS_Face made = reseated(face);
-            if (made.IsNull())
-                continue;
-            reshape->Replace(face, made);
-            any = true;
-        }
-        if (!any)
+        if (!reseatFaces(body.shape, reshape))
             continue;
         body.shape = reshape->Apply(body.shape);
         for (auto& named : body.faces)
             named.second = reshape->Value(named.second);
     }
+}
+
+TopoDS_Shape withSeamHolesReseated(const TopoDS_Shape& shape)
+{
+    Handle(BRepTools_ReShape) reshape = new BRepTools_ReShape();
+    return reseatFaces(shape, reshape) ? reshape->Apply(shape) : shape;
 }
 
 } // namespace qelx_formats

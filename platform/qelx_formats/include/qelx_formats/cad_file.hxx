@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+class TopoDS_Shape;
+
 namespace qelx_formats {
 
 enum class CadFormat { Step, Iges, Brep };
@@ -82,5 +84,12 @@ QELIResult checkCadModel(const qelx_test::TestModel& model, CadFormat format, st
 // framework's stage events) and writes what it answered.
 QELIResult writeCadDocument(QELXBRepExporter* exporter, const std::string& path, std::string& error,
                             CadWriteSummary* summary = nullptr, qelx_test::WalkSummary* walk = nullptr);
+
+// The shape with every sphere face that is whole but for holes reaching the
+// sphere's seam set on the sphere turned half a turn about its axis, as this
+// library's STEP writer sets them: Open CASCADE's STEP writer and reader
+// carry such a face as its holes, its complement. For a STEP file of Open
+// CASCADE's own writer that holds the shape it was given.
+TopoDS_Shape withSeamHolesReseated(const TopoDS_Shape& shape);
 
 } // namespace qelx_formats
