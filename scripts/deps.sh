@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake g++ make libgtest-dev libocct-foundation-dev libocct-modeling-data-dev
           libocct-modeling-algorithms-dev libocct-data-exchange-dev libocct-ocaf-dev occt-misc
-          libtbb-dev nlohmann-json3-dev)
+          libtbb-dev nlohmann-json3-dev ninja-build)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
