@@ -80,6 +80,19 @@ TEST_F(VertexReposition, AVertexOffTheCornerItsEdgesBoundGoesBackInEveryFrame)
 
 namespace {
 
+// Every use of `e` given its pcurve fitted afresh over the edge's bounds.
+void refitPcurves(EDGE* e)
+{
+    COEDGE* first = e->coedge();
+    for (COEDGE* c = first; c;) {
+        c->set_geometry(nullptr);
+        sg_add_pcurve_to_coedge(c);
+        c = c->partner();
+        if (c == first)
+            break;
+    }
+}
+
 // Each edge at `v` bounded anew by the vertex's foot on its curve, as a STEP
 // file bounds edges by their vertices (a closed edge keeps its turn), and
 // its pcurves fitted over those bounds, as the import fits them.
@@ -103,14 +116,7 @@ void boundByFeet(VERTEX* v)
         const QELinterval bounded(e->start() == v ? footNear(r.start_pt()) : r.start_pt(),
                                   e->end() == v ? footNear(r.end_pt()) : r.end_pt());
         e->set_param_range(&bounded);
-        COEDGE* first = e->coedge();
-        for (COEDGE* c = first; c;) {
-            c->set_geometry(nullptr);
-            sg_add_pcurve_to_coedge(c);
-            c = c->partner();
-            if (c == first)
-                break;
-        }
+        refitPcurves(e);
     }
 }
 
@@ -344,14 +350,7 @@ void splinesCutAtFeet(VERTEX* v)
         const QELinterval r = e->sense() == REVERSED ? -e->param_range() : e->param_range();
         const intcurve cut(bs3_curve_make_cur(eq, r.start_pt(), r.end_pt(), QELresabs), QELresabs);
         e->set_geometry(make_curve(cut));
-        COEDGE* first = e->coedge();
-        for (COEDGE* c = first; c;) {
-            c->set_geometry(nullptr);
-            sg_add_pcurve_to_coedge(c);
-            c = c->partner();
-            if (c == first)
-                break;
-        }
+        refitPcurves(e);
     }
 }
 
