@@ -10,6 +10,7 @@
 #include "qelx/qelx_test.hxx"
 #include "repair/crv_approx_util.hxx"
 #include "repair/fix_pcurve.hxx"
+#include "post_process_support.hxx"
 #include "support/geometry_builders.hxx"
 #include "velm/build.hxx"
 #include "velm/errors.hxx"
@@ -333,19 +334,7 @@ TEST_F(EdgeRepair, EdgeWithoutCurveBetweenTwoPlanesGetsTheirLineAndNoPcurves)
         EXPECT_EQ(c->geometry(), nullptr);
 }
 
-namespace {
-
-std::vector<COEDGE*> coedgesOf(const ENTITY* e)
-{
-    ENTITY_LIST list;
-    api_get_coedges(e, list);
-    std::vector<COEDGE*> out;
-    for (int i = 0; i < list.count(); ++i)
-        out.push_back(static_cast<COEDGE*>(list[i]));
-    return out;
-}
-
-} // namespace
+using post_process_test::coedges;
 
 // When the kernel cannot fit a pcurve on a spline face, the edge curve's
 // B-spline is fitted on the spline's own B-spline surface, running the
@@ -355,7 +344,7 @@ TEST_F(EdgeRepair, KernelFitFailingOnASplineFaceFallsBackToTheSplinesOwnFit)
 {
     m_body = testkit::make_spline_sheet();
     int against = 0;
-    for (COEDGE* c : coedgesOf(m_body)) {
+    for (COEDGE* c : coedges(m_body)) {
         SCOPED_TRACE(c->sense() == c->edge()->sense() ? "with its edge" : "against its edge");
         against += c->sense() != c->edge()->sense();
         c->set_geometry(nullptr);

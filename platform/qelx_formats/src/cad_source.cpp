@@ -1033,6 +1033,10 @@ constexpr int MaxReferenceChain = 200;
 // The largest STEP, IGES or BREP file the readers are given (README).
 constexpr unsigned long long MaxCadFileBytes = 1ULL << 30;
 
+// The largest coordinate of a STEP pcurve's point (one of parameters): where
+// the kernel's own transforms end.
+constexpr double MaxParameterCoordinate = 1e10;
+
 // A STEP assembly's levels: products placed in products. The reader's
 // transfer (and the assembly reader after it) takes one level by recursion,
 // several frames deep, so a file nesting thousands of levels ran out of
@@ -1286,22 +1290,26 @@ bool readWhole(const Handle(Interface_InterfaceModel)& model, const Handle(Inter
     // A STEP point farther out than any model on one of its axes
     // (model_extent.hxx): the kernel takes it in and then cannot save what
     // its tolerances became, nor can the writers' tolerances resolve it.
-    // A point of a pcurve (two coordinates) is one of parameters, which
-    // the kernel bounds at 1e10, where its own transforms end.
+    // A point of a pcurve (two coordinates) is one of parameters
+    // (MaxParameterCoordinate).
     for (int i = 1; i <= model->NbEntities(); ++i)
         if (const auto point = Handle(StepGeom_CartesianPoint)::DownCast(model->Value(i))) {
             const int n = point->NbCoordinates();
-            for (int k = 1; k <= n; ++k)
-                if (double xyz[3] = {0.0, 0.0, 0.0}; n == 3 && !(std::abs(point->CoordinatesValue(k)) <= MaxModelCoordinate)) {
-                    xyz[k - 1] = point->CoordinatesValue(k);
+            for (int k = 1; k <= n; ++k) {
+                const double value = point->CoordinatesValue(k);
+                if (n == 3 && !(std::abs(value) <= MaxModelCoordinate)) {
+                    double xyz[3] = {0.0, 0.0, 0.0};
+                    xyz[k - 1] = value;
                     reason = "damaged: entity " + fileLabel(model, i) + ": a point at " + coordinateBeyondAnyModel(xyz);
                     return false;
-                } else if (!(std::abs(point->CoordinatesValue(k)) <= 1e10)) {
-                    std::ostringstream value;
-                    value << point->CoordinatesValue(k);
-                    reason = "damaged: entity " + fileLabel(model, i) + ": a coordinate " + value.str() + ", beyond any model";
+                }
+                if (!(std::abs(value) <= MaxParameterCoordinate)) {
+                    std::ostringstream text;
+                    text << value;
+                    reason = "damaged: entity " + fileLabel(model, i) + ": a coordinate " + text.str() + ", beyond any model";
                     return false;
                 }
+            }
         }
     // A STEP loop, face or shell names each of its parts once: one listed
     // many times over (an edge thousands of times in one loop) sends the
