@@ -13,6 +13,7 @@
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "support/query_builders.hxx"
+#include "support/repair_builders.hxx"
 #include "velm/bspline.hxx"
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
@@ -64,14 +65,20 @@ struct BreaksSheet {
 // wavy edge is tolerant (to a thousandth, more than a pcurve fitted to it is
 // off), of a tolerant coedge whose pcurve is lifted off it by 0.05; p is a
 // tolerant vertex of the given tolerance. A reversed edge runs from q to p
-// against its curve, its coedge against it.
-BreaksSheet breaksSheet(bool cubic, const QELinterval& range, double tolerance, bool reversed)
+// against its curve, its coedge against it. `below`, a second face down to
+// y = -3 shares the wavy edge, its coedge tolerant and lifted too.
+BreaksSheet breaksSheet(bool cubic, const QELinterval& range, double tolerance, bool reversed, bool below = false)
 {
     BreaksSheet out;
     const intcurve eq = breaksCurve(cubic);
     const QELposition p = eq.eval_position(range.start_pt()), q = eq.eval_position(range.end_pt());
-    out.sheet = testkit::make_polygon_sheet(
-        {{p.x(), p.y()}, {q.x(), q.y()}, {q.x(), 3.0}, {p.x(), 3.0}, {p.x(), p.y() + kReachedSide}});
+    if (below)
+        out.sheet = testkit::make_polyhedron({p, q, {q.x(), 3.0, 0}, {p.x(), 3.0, 0}, {p.x(), p.y() + kReachedSide, 0},
+                                              {p.x(), -3.0, 0}, {q.x(), -3.0, 0}},
+                                             {{0, 1, 2, 3, 4}, {1, 0, 5, 6}});
+    else
+        out.sheet = testkit::make_polygon_sheet(
+            {{p.x(), p.y()}, {q.x(), q.y()}, {q.x(), 3.0}, {p.x(), 3.0}, {p.x(), p.y() + kReachedSide}});
     EDGE* edge = nullptr;
     for (EDGE* e : breaksSheetEdges(out.sheet))
         if (distance(e->start_pos(), p) < 1e-9 && distance(e->end_pos(), q) < 1e-9)
@@ -84,7 +91,12 @@ BreaksSheet breaksSheet(bool cubic, const QELinterval& range, double tolerance, 
         edge->set_start(edge->end());
         edge->set_end(atP);
         edge->set_sense(REVERSED);
-        edge->coedge()->set_sense(REVERSED);
+        ENTITY_LIST uses;
+        api_get_coedges(edge, uses);
+        for (int i = 0; i < uses.count(); ++i) {
+            auto* c = static_cast<COEDGE*>(uses[i]);
+            c->set_sense(c->sense() == FORWARD ? REVERSED : FORWARD);
+        }
         const QELinterval against = -range;
         edge->set_param_range(&against);
     } else {
@@ -98,7 +110,10 @@ BreaksSheet breaksSheet(bool cubic, const QELinterval& range, double tolerance, 
     if (!api_replace_edge_with_tedge(edge, tolerant).ok() || !tolerant)
         return out;
     tolerant->set_tolerance(1e-3);
+    COEDGE* other = tolerant->coedge()->partner();
     out.wavy = testkit::make_coedge_tolerant(tolerant->coedge());
+    if (below && other && other != out.wavy)
+        testkit::shift_pcurve(testkit::make_coedge_tolerant(other), 0.0, 0.05);
     TVERTEX* tv = nullptr;
     if (!api_replace_vertex_with_tvertex(reversed ? tolerant->end() : tolerant->start(), tv).ok() || !tv)
         return out;
@@ -138,11 +153,17 @@ TEST_F(TolerantBreaks, SplitOnlyWhereAReachingVertexCallsForItAtTheBreaksInsideT
         {"one kink before the edge's start", false, QELinterval(2.0, 4.0), 1.5, 2},
     };
     for (const Case& c : cases) {
-        for (const bool reversed : {false, true}) {
-            SCOPED_TRACE(std::string(c.name) + (reversed ? ", the edge against its curve" : ""));
-            BreaksSheet b = breaksSheet(c.cubic, c.range, c.tolerance * kReachedSide, reversed);
+        for (const bool reversed : {false, true})
+        for (const bool below : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (reversed ? ", the edge against its curve" : "") +
+                         (below ? ", a face on either side" : ""));
+            BreaksSheet b = breaksSheet(c.cubic, c.range, c.tolerance * kReachedSide, reversed, below);
             ASSERT_NE(b.corner, nullptr);
             ASSERT_GT(testkit::worst_pcurve_gap(b.wavy), 0.01);
+            if (below) {
+                ASSERT_TRUE(b.wavy->partner() && b.wavy->partner() != b.wavy &&
+                            testkit::worst_pcurve_gap(b.wavy->partner()) > 0.01);
+            }
             // The kernel's own tolerance update is refused: the tolerances stay
             // as built, below the lifted pcurve's gap.
             velm_test_fail_call("stch_check_and_fix_tedges_in_entity", 1, VELM_BAD_ARGUMENT);

@@ -294,6 +294,9 @@ TEST_F(VertexReposition, EndsComingNearGiveTheCrossingOnlyNearTheirMean)
     const Case cases[] = {
         {"40 degrees, crossing 2.7 spreads off", 40.0 * M_PI / 180.0, 1e-3, 5e-3, true},
         {"10 degrees, crossing 11.4 spreads off", 10.0 * M_PI / 180.0, 1e-2, 1e-2, false},
+        // Ends a few resolutions apart under a lift two thousand times as
+        // far: still apart, so the crossing is asked for, not the ends' mean.
+        {"40 degrees, ends 7e-6 apart lifted 2e-2", 40.0 * M_PI / 180.0, 1e-5, 2e-2, true},
     };
     const std::vector<QELtransf> frames = testkit::heal_frames();
     for (const Case& c : cases)
@@ -338,8 +341,9 @@ namespace {
 // Each edge at `v` made a B-spline of its curve that runs only between the
 // edge's bounds, bounded at `v` by the vertex's foot: as a reader leaves a
 // spline edge whose vertex a sender moved in along it, the curve cut short
-// of the corner.
-void splinesCutAtFeet(VERTEX* v)
+// of the corner. `turned`, each curve runs against its B-spline and the
+// edge against its curve, the edge's own bounds the same.
+void splinesCutAtFeet(VERTEX* v, bool turned = false)
 {
     boundByFeet(v);
     ENTITY_LIST edges;
@@ -347,9 +351,15 @@ void splinesCutAtFeet(VERTEX* v)
     for (int i = 0; i < edges.count(); ++i) {
         auto* e = static_cast<EDGE*>(edges[i]);
         const curve& eq = e->geometry()->equation();
-        const QELinterval r = e->sense() == REVERSED ? -e->param_range() : e->param_range();
-        const intcurve cut(bs3_curve_make_cur(eq, r.start_pt(), r.end_pt(), QELresabs), QELresabs);
+        const QELinterval bounds = e->param_range();
+        const QELinterval r = e->sense() == REVERSED ? -bounds : bounds;
+        intcurve cut(bs3_curve_make_cur(eq, r.start_pt(), r.end_pt(), QELresabs), QELresabs);
+        if (turned) {
+            cut.negate();
+            e->set_sense(e->sense() == FORWARD ? REVERSED : FORWARD);
+        }
         e->set_geometry(make_curve(cut));
+        e->set_param_range(&bounds);
         refitPcurves(e);
     }
 }
@@ -359,13 +369,16 @@ void splinesCutAtFeet(VERTEX* v)
 // A block's corner moved in by up to a thousandth of its size, its three
 // edges B-splines cut at the vertex's feet: the vertex goes back to the
 // corner, each spline following its own last piece there, and nothing is
-// left tolerant, in every frame.
+// left tolerant, in every frame; with the curves run against their
+// B-splines too.
 TEST_F(VertexReposition, AVertexMovedInAlongSplinesCutAtItsFeetGoesBackInEveryFrame)
 {
     const std::vector<QELtransf> frames = testkit::heal_frames();
+    for (const bool turned : {false, true})
     for (const double offset : {2e-3, 0.03})
         for (std::size_t f = 0; f < frames.size(); ++f) {
-            SCOPED_TRACE("moved " + std::to_string(offset) + ", frame " + std::to_string(f));
+            SCOPED_TRACE("moved " + std::to_string(offset) + ", frame " + std::to_string(f) +
+                         (turned ? ", curves against their B-splines" : ""));
             const QELtransf& frame = frames[f];
             BODY* box = testkit::make_framed_box(frame);
             const QELposition corner = QELposition(10.0, 20.0, 30.0) * frame;
@@ -373,7 +386,7 @@ TEST_F(VertexReposition, AVertexMovedInAlongSplinesCutAtItsFeetGoesBackInEveryFr
             VERTEX* v = vertexNearest(box, corner);
             ASSERT_LT(distance(v->geometry()->coords(), corner), 1e-9);
             v->geometry()->set_coords(moved);
-            splinesCutAtFeet(v);
+            splinesCutAtFeet(v, turned);
             ASSERT_NE(testkit::check_findings(box), "") << "the model is built faulty";
 
             reinterpret_cast<Ve_BodyTag*>(box)->doStandardRepair();
@@ -385,5 +398,33 @@ TEST_F(VertexReposition, AVertexMovedInAlongSplinesCutAtItsFeetGoesBackInEveryFr
             ASSERT_TRUE(api_body_volume(box, 1e-9, volume, achieved).ok());
             EXPECT_NEAR(volume, 6000.0, 1e-6 * 6000.0);
             api_del_entity(box);
+        }
+}
+
+// A corner of two B-spline edges only, cut at the moved vertex's feet: two
+// curves followed past their ends may run on along one another, and where
+// they meet says nothing of a corner. The vertex is tolerated where it lies,
+// in every frame, along splines run either way.
+TEST_F(VertexReposition, ACornerOfTwoSplinesCutAtItsFeetIsToleratedWhereItLies)
+{
+    const std::vector<QELtransf> frames = testkit::heal_frames();
+    for (const bool turned : {false, true})
+        for (std::size_t f = 0; f < frames.size(); ++f) {
+            SCOPED_TRACE("frame " + std::to_string(f) + (turned ? ", curves against their B-splines" : ""));
+            const QELtransf& frame = frames[f];
+            BODY* wedge = wedgeSheet(0.5, frame);
+            const QELposition corner = QELposition(0.0, 0.0, 0.0) * frame;
+            const QELposition moved = QELposition(0.02, 0.004, 0.0) * frame;
+            VERTEX* v = vertexNearest(wedge, corner);
+            ASSERT_LT(distance(v->geometry()->coords(), corner), 1e-9);
+            v->geometry()->set_coords(moved);
+            splinesCutAtFeet(v, turned);
+
+            reinterpret_cast<Ve_BodyTag*>(wedge)->doStandardRepair();
+            EXPECT_EQ(testkit::check_findings(wedge), "");
+            VERTEX* after = vertexNearest(wedge, moved);
+            EXPECT_LT(distance(after->geometry()->coords(), moved), 1e-9);
+            EXPECT_TRUE(is_TVERTEX(after));
+            api_del_entity(wedge);
         }
 }

@@ -853,29 +853,141 @@ TEST_F(PostProcess, FormAndAreaRepairsFailingAtAnyKernelCallLeaveTheModelRepaire
 
 } // namespace
 
+namespace {
+
+// A sheet on a tube of degree one round v, four units long, through the
+// ring of points (first and last the same).
+BODY* ringTubeSheet(const std::vector<QELposition>& ring)
+{
+    std::vector<QELposition> pts;
+    for (double z : {0.0, 4.0})
+        for (const QELposition& p : ring)
+            pts.emplace_back(p.x(), p.y(), z);
+    const double uknots[4] = {0, 0, 1, 1};
+    std::vector<double> vknots{0.0};
+    for (std::size_t i = 0; i < ring.size(); ++i)
+        vknots.push_back(double(i));
+    vknots.push_back(double(ring.size() - 1));
+    bs3_surface s = bs3_surface_from_ctrlpts(1, 0, 0, 0, 2, 1, 0, 1, 0, int(ring.size()), pts.data(), nullptr, QELresabs,
+                                             4, uknots, int(vknots.size()), vknots.data(), QELresnor);
+    EXPECT_NE(s, nullptr);
+    FACE* face = make_face_spline(spline(s));
+    bs3_surface_delete(s);
+    BODY* b = nullptr;
+    EXPECT_TRUE(api_mk_by_faces(nullptr, 1, &face, b).ok());
+    return b;
+}
+
+// Square rings round the z axis whose seam lies at the middle of a side (its
+// tangents alike), a quarter of the way along one (alike in direction, 0.75
+// and 1.25 long) and at a corner (turned a right angle apart).
+const std::vector<QELposition> kRingSeamMidSide = {{0, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}, {-1, -1, 0}, {0, -1, 0}};
+const std::vector<QELposition> kRingSeamAQuarterAlong = {{0.25, -1, 0}, {1, -1, 0}, {1, 1, 0},
+                                                         {-1, 1, 0},    {-1, -1, 0}, {0.25, -1, 0}};
+const std::vector<QELposition> kRingSeamAtACorner = {{1, -1, 0}, {1, 1, 0}, {-1, 1, 0}, {-1, -1, 0}, {1, -1, 0}};
+
+} // namespace
+
 // A tube of degree one round v whose seam lies part of the way along one
 // side of its square: the tangents across the seam point the same way but
 // are 0.75 and 1.25 long, so the surface is closed round v and not periodic,
 // and the form repair leaves it so.
 TEST_F(PostProcess, ASeamWhoseTangentsDifferInLengthStaysClosedAndNotPeriodic)
 {
-    const std::vector<QELposition> ring = {{0.25, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}, {-1, -1, 0}, {0.25, -1, 0}};
-    std::vector<QELposition> pts;
-    for (double z : {0.0, 4.0})
-        for (const QELposition& p : ring)
-            pts.emplace_back(p.x(), p.y(), z);
-    const double uknots[4] = {0, 0, 1, 1};
-    const double vknots[8] = {0, 0, 1, 2, 3, 4, 5, 5};
-    bs3_surface s = bs3_surface_from_ctrlpts(1, 0, 0, 0, 2, 1, 0, 1, 0, int(ring.size()), pts.data(), nullptr, QELresabs,
-                                             4, uknots, 8, vknots, QELresnor);
-    ASSERT_NE(s, nullptr);
-    FACE* face = make_face_spline(spline(s));
-    bs3_surface_delete(s);
-    BODY* b = nullptr;
-    ASSERT_TRUE(api_mk_by_faces(nullptr, 1, &face, b).ok());
-    keep(b);
+    BODY* b = keep(ringTubeSheet(kRingSeamAQuarterAlong));
     Ve_PostProcessUtil(view(b)).fixSurfaceForms();
     const bs3_surface after = static_cast<const spline&>(faces(b)[0]->geometry()->equation()).sur();
     EXPECT_NE(bs3_surface_closed_v(after), 0);
     EXPECT_FALSE(bs3_surface_periodic_v(after));
+}
+
+// The seam at a corner: tangents alike in length but turned apart. The
+// surface is closed round v and not periodic.
+TEST_F(PostProcess, ASeamWhoseTangentsTurnApartStaysClosedAndNotPeriodic)
+{
+    BODY* b = keep(ringTubeSheet(kRingSeamAtACorner));
+    Ve_PostProcessUtil(view(b)).fixSurfaceForms();
+    const bs3_surface after = static_cast<const spline&>(faces(b)[0]->geometry()->equation()).sur();
+    EXPECT_NE(bs3_surface_closed_v(after), 0);
+    EXPECT_FALSE(bs3_surface_periodic_v(after));
+}
+
+// The ring edges of the tube's sheet, their curves flagged open, are flagged
+// closed again, and periodic only when their tangents at the ends agree in
+// direction and length.
+TEST_F(PostProcess, AClosedCurveIsPeriodicOnlyWhereItsEndTangentsAgree)
+{
+    const struct {
+        const char* name;
+        const std::vector<QELposition>* ring;
+        bool periodic;
+    } cases[] = {
+        {"seam at the middle of a side", &kRingSeamMidSide, true},
+        {"seam a quarter along a side", &kRingSeamAQuarterAlong, false},
+        {"seam at a corner", &kRingSeamAtACorner, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        BODY* b = keep(ringTubeSheet(*c.ring));
+        std::vector<EDGE*> rings;
+        for (EDGE* e : edges(b)) {
+            if (!e->closed() || e->geometry()->equation().type() != 11)
+                continue;
+            auto& ic = static_cast<intcurve&>(e->geometry()->equation_for_update());
+            bs3_curve open = bs3_curve_copy(ic.cur());
+            bs3_curve_set_open(open);
+            ic.set_cur(open);
+            rings.push_back(e);
+        }
+        ASSERT_EQ(rings.size(), 2u);
+        Ve_PostProcessUtil(view(b)).fixCurveForms();
+        for (const EDGE* e : rings) {
+            const bs3_curve after = static_cast<const intcurve&>(e->geometry()->equation()).cur();
+            EXPECT_NE(bs3_curve_closed(after), 0);
+            EXPECT_EQ(bs3_curve_periodic(after) != 0, c.periodic);
+        }
+    }
+}
+
+// The spline sheet over [0, 1] x [0, 1] whose surface is cut back from each
+// side in turn to 0.2 or 0.8: the repair asked to cover a point of the
+// coedge running along that side extends the surface past the point by a
+// hundredth of its coordinate on that side alone.
+TEST_F(PostProcess, ASurfaceIsExtendedToACoedgePointPastAnyOfItsFourSides)
+{
+    const struct {
+        const char* name;
+        QELpar_box kept;
+        bool inU, high;
+        double reached;
+    } sides[] = {
+        {"low u", QELpar_box(QELinterval(0.2, 1.0), QELinterval(0.0, 1.0)), true, false, 0.0},
+        {"high u", QELpar_box(QELinterval(0.0, 0.8), QELinterval(0.0, 1.0)), true, true, 1.01},
+        {"low v", QELpar_box(QELinterval(0.0, 1.0), QELinterval(0.2, 1.0)), false, false, 0.0},
+        {"high v", QELpar_box(QELinterval(0.0, 1.0), QELinterval(0.0, 0.8)), false, true, 1.01},
+    };
+    for (const auto& side : sides) {
+        SCOPED_TRACE(side.name);
+        BODY* b = keep(testkit::make_spline_sheet());
+        FACE* f = faces(b)[0];
+        auto& sp = static_cast<spline&>(f->geometry()->equation_for_update());
+        sp.set_sur(bs3_surface_subset(sp.sur(), side.kept));
+        COEDGE* beyond = nullptr;
+        for (COEDGE* c : coedges(f)) {
+            const QELpar_pos mid = c->geometry()->def().eval_position(c->param_range().mid_pt());
+            const double along = side.inU ? mid.u : mid.v;
+            const QELinterval kept = side.inU ? side.kept.u_range() : side.kept.v_range();
+            if (side.high ? along > kept.end_pt() + 0.1 : along < kept.start_pt() - 0.1)
+                beyond = c;
+        }
+        ASSERT_NE(beyond, nullptr);
+        Ve_PostProcessUtil(view(b)).extendSplineSurf(f, beyond, beyond->param_range().mid_pt());
+        const QELpar_box range = f->geometry()->equation().param_range();
+        const QELinterval u = range.u_range(), v = range.v_range();
+        const QELinterval keptU = side.kept.u_range(), keptV = side.kept.v_range();
+        EXPECT_NEAR(u.start_pt(), side.inU && !side.high ? side.reached : keptU.start_pt(), 1e-9);
+        EXPECT_NEAR(u.end_pt(), side.inU && side.high ? side.reached : keptU.end_pt(), 1e-9);
+        EXPECT_NEAR(v.start_pt(), !side.inU && !side.high ? side.reached : keptV.start_pt(), 1e-9);
+        EXPECT_NEAR(v.end_pt(), !side.inU && side.high ? side.reached : keptV.end_pt(), 1e-9);
+    }
 }

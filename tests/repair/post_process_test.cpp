@@ -423,6 +423,42 @@ TEST_F(PostProcess, ATightTolerantVertexAtAnApexGetsItsToleranceAgainWithTheExac
     EXPECT_GE(tight->get_tolerance(), 1e-4 - QELresabs);
 }
 
+// An edge already on an exact curve is left as it is when the apex repair
+// meets it again: its curve, its coedges' pcurves and its vertices'
+// tolerances stay, whichever way the B-spline runs.
+TEST_F(PostProcess, AnEdgeAlreadyExactKeepsItsCurvePCurvesAndTolerances)
+{
+    for (const bool turned : {false, true}) {
+        SCOPED_TRACE(turned ? "B-spline run backwards" : "B-spline run along");
+        BODY* b = keep(coneWithApexMiss(turned));
+        Ve_PostProcessUtil(view(b)).CheckAndFixNullEdgeAtApexProb();
+        ASSERT_EQ(findings(b), "");
+        EDGE* exact = nullptr;
+        for (EDGE* e : edges(b))
+            if (e->geometry() && e->geometry()->equation().type() == 11)
+                exact = e;
+        ASSERT_NE(exact, nullptr);
+        const CURVE* curve = exact->geometry();
+        std::vector<const PCURVE*> pcurves;
+        for (COEDGE* c : coedges(exact))
+            pcurves.push_back(c->geometry());
+        ASSERT_NE(pcurves.front(), nullptr);
+        std::vector<double> tolerances;
+        for (VERTEX* v : {exact->start(), exact->end()})
+            tolerances.push_back(v->get_tolerance());
+        ENTITY_LIST all;
+        api_get_edges(b, all);
+        Ve_PostProcessUtil(view(b)).ReplaceEdgeCrvWithExactIntCurves(all);
+        EXPECT_EQ(exact->geometry(), curve);
+        std::size_t k = 0;
+        for (COEDGE* c : coedges(exact))
+            EXPECT_EQ(c->geometry(), pcurves[k++]);
+        EXPECT_EQ(exact->start()->get_tolerance(), tolerances[0]);
+        EXPECT_EQ(exact->end()->get_tolerance(), tolerances[1]);
+        EXPECT_EQ(findings(b), "");
+    }
+}
+
 // ---- every member on clean models and on a null body ----
 
 using Member = void (*)(Ve_PostProcessUtil&);

@@ -437,3 +437,28 @@ TEST_F(SmallEdges, ASmallClosedEdgeLongerThanTheToleranceStays)
     EXPECT_EQ(testkit::count_edges(b), 5);
     EXPECT_EQ(testkit::count_loops(b), 2);
 }
+
+// An edge whose curve runs far on either side while its two vertices lie
+// together at the curve's middle (a range a file stretched past its
+// vertices) collapses through that middle: it goes by geometry, though its
+// curve over its range is long.
+TEST_F(SmallEdges, AnEdgeWhoseVerticesMeetAtItsCurvesMiddleGoesThoughItsRangeIsLong)
+{
+    for (const double reach : {1.0, 1e-3}) {
+        SCOPED_TRACE(testing::Message() << "range reaching " << reach << " past the middle");
+        BODY* b = keep(testkit::make_box_with_small_edge(5e-7));
+        EDGE* small = nullptr;
+        for (EDGE* e : post_process_test::edges(b))
+            if (e->length() < 1e-3)
+                small = e;
+        ASSERT_NE(small, nullptr);
+        const double middle = small->param_range().mid_pt();
+        const QELinterval stretched(middle - reach, middle + reach);
+        small->set_param_range(&stretched);
+        ASSERT_GT(small->length(), 1.0e-3);
+        ASSERT_EQ(testkit::count_edges(b), 13);
+        Ve_PostProcessUtil(view(b)).removeSmallEdges(1e-5, true);
+        EXPECT_EQ(testkit::count_edges(b), 12);
+        EXPECT_EQ(shortEdges(b, 1e-3), 0);
+    }
+}

@@ -14,6 +14,7 @@
 #include "qelx_velm/ve_option_doc.hxx"
 #include "repair/vertex_util.hxx"
 #include "support/geometry_builders.hxx"
+#include "support/heal_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
 #include "support/repair_builders.hxx"
@@ -266,10 +267,14 @@ TEST_F(VertexRepairs, MarkedEdgesAndOppositeCurvesKeepTheirVertex)
 
 TEST_F(VertexRepairs, VerticesFartherApartThanTheirTolerancesStay)
 {
-    for (const auto& run : std::vector<std::function<void(Ve_VertexUtil&)>>{
-             [](Ve_VertexUtil& u) { u.remDuplVerticesByReplaceVert(); },
-             [](Ve_VertexUtil& u) { u.remDuplVerticesByChangeVertGeom(); }}) {
-        BODY* b = keep(squareAndQuad(0.005));
+    // Replacement merges only vertices within the resolution: two
+    // resolutions apart they stay too.
+    const std::function<void(Ve_VertexUtil&)> replace = [](Ve_VertexUtil& u) { u.remDuplVerticesByReplaceVert(); };
+    const std::function<void(Ve_VertexUtil&)> change = [](Ve_VertexUtil& u) { u.remDuplVerticesByChangeVertGeom(); };
+    for (const auto& [run, gap] : std::vector<std::pair<std::function<void(Ve_VertexUtil&)>, double>>{
+             {replace, 0.005}, {replace, 2.0 * QELresabs}, {change, 0.005}}) {
+        SCOPED_TRACE(testing::Message() << "apart by " << gap);
+        BODY* b = keep(squareAndQuad(gap));
         const std::string before = testkit::body_text(b);
         Ve_VertexUtil util(b);
         run(util);
@@ -538,6 +543,10 @@ TEST_F(VertexRepairs, RedundantVerticesAreJudgedByTheirEdgesDirectionsAndCount)
         const QELposition p(1e-5 * std::cos(angle), 1e-5 * std::sin(angle), 0);
         return std::vector<QELposition>{{0, 0, 0}, p, p + QELvector(10, 0, 0), p + QELvector(10, 10, 0), {0, 10, 0}};
     };
+    auto shortThenSide = [](double angle, double length) {
+        const QELposition p(1e-5 * std::cos(angle), 1e-5 * std::sin(angle), 0);
+        return std::vector<QELposition>{{0, 0, 0}, p, p + QELvector(length, 0, 0), {10, 10, 0}, {0, 10, 0}};
+    };
     const struct {
         const char* name;
         std::vector<QELposition> points;
@@ -547,6 +556,11 @@ TEST_F(VertexRepairs, RedundantVerticesAreJudgedByTheirEdgesDirectionsAndCount)
         {"straight", {{0, 0, 0}, {5, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}}, {{0, 1, 2, 3, 4}}, 4},
         {"short side bent inside the tangent tolerance", shortThenLong(inside), {{0, 1, 2, 3, 4}}, 4},
         {"short side bent beyond the tangent tolerance", shortThenLong(outside), {{0, 1, 2, 3, 4}}, 5},
+        // A side ten times as long is not long enough to take the short
+        // one's place: the short side's own line, run on, misses the far
+        // vertex by 2e-6, and the vertex stays.
+        {"short side bent inside the tangent tolerance before a side ten times as long",
+         shortThenSide(0.02, 1e-4), {{0, 1, 2, 3, 4}}, 5},
         // Joined, long sides bent inside the tolerance would miss a vertex by 0.14.
         {"long sides bent inside the tangent tolerance",
          {{0, 0, 0}, {5, 5 * std::tan(inside / 2), 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}}, {{0, 1, 2, 3, 4}}, 5},
@@ -579,6 +593,11 @@ TEST_F(VertexRepairs, TangentArcsLoseTheirVertexOnlyWhenTheyShareTheirCircle)
     };
     // The first arc, a quarter of the circle of radius 5 about o, up to p.
     const Side quarter = arc({0, -5, 0}, o, true, {5, 0, 0});
+    // The same two quarters on a circle whose own start is `circle`.
+    const double half = std::sqrt(0.5);
+    auto acrossTurn = [&](const QELposition& circle) {
+        return std::vector<Side>{arc({0, -5, 0}, o, true, circle), arc(p, o, true, circle), line({0, 5, 0})};
+    };
     // Radius 5 + d about (-d, 0, 0), from p up to where it crosses the y axis.
     auto wider = [&](double d) {
         const double r = 5 + d;
@@ -590,6 +609,10 @@ TEST_F(VertexRepairs, TangentArcsLoseTheirVertexOnlyWhenTheyShareTheirCircle)
         int edgesAfter;
     } cases[] = {
         {"one circle", {quarter, arc(p, o, true, {5, 0, 0}), line({0, 5, 0})}, 2},
+        // The circle's parameter turns over inside the second arc, then
+        // inside the first: the joined arc runs on across that turn.
+        {"one circle turning over in the second arc", acrossTurn({-5 * half, -5 * half, 0}), 2},
+        {"one circle turning over in the first arc", acrossTurn({-5 * half, 5 * half, 0}), 2},
         // The joined arc would miss the far vertex by 2e-7, inside its tolerance.
         {"radius longer by 1e-7", wider(1e-7), 3},
         {"radius twice as long", wider(5), 3},
@@ -697,5 +720,119 @@ TEST_F(VertexRepairs, ASmallEdgeCollapsesOnlyWhenShorterThanEveryEdgeAtBothEnds)
         }
         EXPECT_NEAR(testkit::body_area(b), area, 1e-3 * area);
         EXPECT_EQ(testkit::model_problems(b), "");
+    }
+}
+
+// Two triangles meeting only at one corner: that vertex joins two edge
+// groups and lists an edge of each. One it lost is listed again when the
+// duplicate-vertex pass checks the edges' groups; one listed twice is listed
+// once.
+TEST_F(VertexRepairs, AVertexListsOneEdgeOfEachGroupItJoinsAfterTheDuplicatePass)
+{
+    for (const bool lost : {true, false}) {
+        SCOPED_TRACE(lost ? "a group's reference lost" : "a group listed twice");
+        BODY* b = keep(testkit::make_polyhedron({{0, 0, 0}, {2, 1, 0}, {2, -1, 0}, {-2, -1, 0}, {-2, 1, 0}},
+                                                {{0, 2, 1}, {0, 4, 3}}));
+        ENTITY_LIST vertices;
+        api_get_vertices(b, vertices);
+        VERTEX* corner = nullptr;
+        for (int i = 0; i < vertices.count(); ++i) {
+            auto* v = static_cast<VERTEX*>(vertices[i]);
+            minimize_vertex_edges(v);
+            if (distance(v->geometry()->coords(), QELposition(0, 0, 0)) < 1e-12)
+                corner = v;
+        }
+        ASSERT_NE(corner, nullptr);
+        ASSERT_EQ(references(corner), 2);
+        if (lost) {
+            corner->delete_edge(corner->edge(1));
+            ASSERT_EQ(references(corner), 1);
+        } else {
+            // A second edge of the first group beside the one listed.
+            ENTITY_LIST around;
+            api_get_edges(corner, around);
+            for (int k = 0; k < around.count(); ++k) {
+                auto* e = static_cast<EDGE*>(around[k]);
+                if (e != corner->edge(0) && e != corner->edge(1) &&
+                    (e->coedge()->loop() == corner->edge(0)->coedge()->loop()))
+                    corner->add_edge(e);
+            }
+            ASSERT_EQ(references(corner), 3);
+        }
+        Ve_VertexUtil(b).remDuplVerticesByReplaceVert();
+        EXPECT_EQ(references(corner), 2);
+        EXPECT_EQ(testkit::count_vertices(b), 5);
+        EXPECT_EQ(testkit::model_problems(b), "");
+    }
+}
+
+// Edges of a wire lying on one line keep the vertex between them: a wire
+// edge's vertex is never taken as redundant, in a shell beside a face too.
+TEST_F(VertexRepairs, AVertexBetweenCollinearWireEdgesStays)
+{
+    BODY* b = keep(testkit::make_sheet_with_shell_wire({{10, 0, 0}, {12, 0, 0}, {14, 0, 0}}));
+    const int edges = testkit::count_edges(b), vertices = testkit::count_vertices(b);
+    ASSERT_EQ(edges, 6);
+    Ve_VertexUtil(b).removeRedundantVertices();
+    EXPECT_EQ(testkit::count_edges(b), edges);
+    EXPECT_EQ(testkit::count_vertices(b), vertices);
+}
+
+namespace {
+
+// A quarter of the sphere of radius 4 about the origin, y >= 0, above the
+// equator (`above`) or below it: bounded by half the equator and by half a
+// great circle through the pole, split at the pole into two arcs of that
+// circle. No pcurves.
+BODY* quarterSphere(bool above)
+{
+    const double R = 4.0, s = above ? 1.0 : -1.0;
+    auto* a = new VERTEX(new APOINT(QELposition(R, 0, 0)));
+    auto* b = new VERTEX(new APOINT(QELposition(-R, 0, 0)));
+    auto* pole = new VERTEX(new APOINT(QELposition(0, 0, s * R)));
+    auto arc = [](VERTEX* from, VERTEX* to, const ellipse& circle, double t0, double t1) {
+        const QELinterval range(t0, t1);
+        auto* e = new EDGE(from, to, make_curve(circle), FORWARD, EDGE_cvty_unknown, &range);
+        from->add_edge(e);
+        to->add_edge(e);
+        return e;
+    };
+    const double pi = post_process_test::kPi;
+    EDGE* equator = arc(a, b, ellipse(QELposition(), QELunit_vector(0, 0, 1), QELvector(R, 0, 0), 1.0), 0.0, pi);
+    const ellipse meridian(QELposition(), QELunit_vector(0, s, 0), QELvector(-R, 0, 0), 1.0);
+    EDGE* up = arc(b, pole, meridian, 0.0, pi / 2);
+    EDGE* down = arc(pole, a, meridian, pi / 2, pi);
+    // Above, the loop runs along the edges; below, against them.
+    std::vector<COEDGE*> ring;
+    if (above)
+        ring = {new COEDGE(equator, FORWARD, nullptr, nullptr), new COEDGE(up, FORWARD, nullptr, nullptr),
+                new COEDGE(down, FORWARD, nullptr, nullptr)};
+    else
+        ring = {new COEDGE(down, REVERSED, nullptr, nullptr), new COEDGE(up, REVERSED, nullptr, nullptr),
+                new COEDGE(equator, REVERSED, nullptr, nullptr)};
+    for (std::size_t k = 0; k < ring.size(); ++k) {
+        ring[k]->set_next(ring[(k + 1) % ring.size()]);
+        ring[(k + 1) % ring.size()]->set_previous(ring[k]);
+    }
+    auto* face = new FACE(new LOOP(ring.front(), nullptr), nullptr, make_surface(sphere(QELposition(), R)), FORWARD);
+    return new BODY(new LUMP(new SHELL(face, nullptr), nullptr));
+}
+
+} // namespace
+
+// Two arcs of one great circle meeting at a sphere's pole: the vertex there
+// is no vertex between two parts of one edge and stays, at either end of the
+// face's parameter range.
+TEST_F(VertexRepairs, AVertexAtASpheresPoleBetweenArcsOfOneCircleStays)
+{
+    for (const bool above : {true, false}) {
+        SCOPED_TRACE(above ? "north pole" : "south pole");
+        BODY* b = keep(quarterSphere(above));
+        ASSERT_EQ(testkit::check_findings(b), "");
+        const double area = testkit::body_area(b);
+        ASSERT_NEAR(area, post_process_test::kPi * 16.0, 1e-3);
+        Ve_VertexUtil(b).removeRedundantVertices();
+        EXPECT_EQ(testkit::count_edges(b), 3);
+        EXPECT_EQ(testkit::count_vertices(b), 3);
     }
 }

@@ -78,10 +78,10 @@ BODY* make_cubes_sharing_edge()
     return make_polyhedron(p, faces);
 }
 
-BODY* make_sheet_with_shell_wire()
+BODY* make_sheet_with_shell_wire(const std::vector<QELposition>& points)
 {
     BODY* sheet = make_polygon_sheet({{0, 0}, {4, 0}, {4, 3}, {0, 3}});
-    BODY* wireBody = make_polyline_wire({{10, 0, 0}, {12, 0, 0}, {12, 2, 0}});
+    BODY* wireBody = make_polyline_wire(points);
     WIRE* wire = wireBody->wire();
     if (!wire)
         wire = wireBody->lump()->shell()->wire();

@@ -31,9 +31,9 @@ BODY* make_corner_touching_lumps(double gap);
 // Two plane cubes in one shell sharing one edge (a non-manifold edge with four
 // coedges), twelve faces.
 BODY* make_cubes_sharing_edge();
-// A 4 x 3 polygon sheet whose shell also holds the wire of a two-edge
-// polyline wire body (a body of a face and a wire).
-BODY* make_sheet_with_shell_wire();
+// A 4 x 3 polygon sheet whose shell also holds the wire of a polyline wire
+// body through the points (a body of a face and a wire).
+BODY* make_sheet_with_shell_wire(const std::vector<QELposition>& wire = {{10, 0, 0}, {12, 0, 0}, {12, 2, 0}});
 // A two-edge loop from the vertex `from` (already on the face, or new) to a
 // new vertex at `to` and straight back, added to the face after its other
 // loops (or as its only one): a slit, no area.
