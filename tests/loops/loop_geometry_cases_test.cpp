@@ -127,8 +127,9 @@ TEST(LoopGeometryCases, LoopsSharingAStretchOfTheLineAreNotNested) {
 
 // The face's spline remade: the first and last rows of control points along
 // u collapsed to their centres when asked (singular ends), then u and v
-// swapped when asked (the same surface, closed and singular the other way).
-void reshapeSpline(FACE* face, bool collapseLow, bool collapseHigh, bool swap) {
+// swapped when asked (the same surface, closed and singular the other way),
+// and a periodic direction made merely closed when asked (the same points).
+void reshapeSpline(FACE* face, bool collapseLow, bool collapseHigh, bool swap, bool unperiodic = false) {
   const spline& old = static_cast<const spline&>(face->geometry()->equation());
   int dim = 0, ratU = 0, ratV = 0, formU = 0, formV = 0, poleU = 0, poleV = 0, nu = 0, nv = 0, du = 0, dv = 0;
   int nku = 0, nkv = 0;
@@ -136,6 +137,10 @@ void reshapeSpline(FACE* face, bool collapseLow, bool collapseHigh, bool swap) {
   double *weights = nullptr, *ku = nullptr, *kv = nullptr;
   bs3_surface_to_array(old.sur(), dim, ratU, ratV, formU, formV, poleU, poleV, nu, nv, pts, weights, du, nku, ku, dv,
                        nkv, kv);
+  if (unperiodic) {
+    formU = formU == 2 ? 1 : formU;
+    formV = formV == 2 ? 1 : formV;
+  }
   for (const int row : {collapseLow ? 0 : -1, collapseHigh ? nu - 1 : -1}) {
     if (row < 0) continue;
     QELvector sum(0, 0, 0);
@@ -219,19 +224,25 @@ TEST(LoopGeometryCases, SplineFacesTakeTheRegionOfTheirClosure) {
       {"open patch", [] { return make_iso_rect_sheet(test_plane(), {rect(0, 1, 0, 1, true)}); }, false, false, 1},
   };
   for (const Case& c : cases)
-    for (const bool swapped : {false, true}) {
-      SCOPED_TRACE(std::string(c.name) + (swapped ? ", u and v swapped" : ""));
-      BODY* body = c.make();
-      ENTITY* out = nullptr;
-      ASSERT_TRUE(api_convert_to_spline(body, out).ok());
-      FACE* face = faces_of(body).front();
-      ASSERT_EQ(face->geometry()->equation().type(), 10);
-      reshapeSpline(face, c.collapseLow, c.collapseHigh, swapped);
-      const Ve_FaceRegionHandle region = Ve_RepairLoops(static_cast<Ve_FaceTag*>(nullptr)).createRegion(face);
-      ASSERT_TRUE(region.IsValid());
-      EXPECT_EQ(region->kind(), c.kind);
-      api_del_entity(body);
-    }
+    for (const bool swapped : {false, true})
+      for (const bool unperiodic : {false, true}) {
+        if (swapped && unperiodic) continue;
+        SCOPED_TRACE(std::string(c.name) + (swapped ? ", u and v swapped" : "") + (unperiodic ? ", closed, not periodic" : ""));
+        BODY* body = c.make();
+        ENTITY* out = nullptr;
+        ASSERT_TRUE(api_convert_to_spline(body, out).ok());
+        FACE* face = faces_of(body).front();
+        ASSERT_EQ(face->geometry()->equation().type(), 10);
+        reshapeSpline(face, c.collapseLow, c.collapseHigh, swapped, unperiodic);
+        const surface& srf = face->geometry()->equation();
+        if (unperiodic) {
+        EXPECT_FALSE(srf.periodic_u() || srf.periodic_v());
+      }
+        const Ve_FaceRegionHandle region = Ve_RepairLoops(static_cast<Ve_FaceTag*>(nullptr)).createRegion(face);
+        ASSERT_TRUE(region.IsValid());
+        EXPECT_EQ(region->kind(), c.kind);
+        api_del_entity(body);
+      }
 }
 
 // Three loops round a cylinder: the separation rules allow two at most, so

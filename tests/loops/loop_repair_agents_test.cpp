@@ -4,8 +4,10 @@
 
 #include <cmath>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "loops/loop_repair.hxx"
 #include "loops/loop_repair_agents.hxx"
 #include "loops/repair_loops.hxx"
 #include "model/entity_views.hxx"
@@ -318,35 +320,41 @@ TEST(RepairLoopsAgents, SplitPiecesOwnTheirSurfacesAcrossBodies) {
   }
 }
 
-// The clean face is the reference wherever it stands in the body: listed
-// after the faulty face it is still kept as it is, and the faulty one flipped.
+// The clean face is the reference wherever it stands in the body, and
+// however many more loops the faulty face holds: listed after the faulty
+// face it is still kept as it is, and the faulty one flipped.
 TEST(RepairLoopsAgents, TheCleanFaceIsTheReferenceInEitherOrder) {
-  for (const bool cleanFirst : {true, false}) {
-    SCOPED_TRACE(cleanFirst ? "clean face first" : "faulty face first");
-    const std::vector<iso_rect> clean = {rect(0, 4, 0, 4, true), rect(1, 2, 1, 2, false)};
-    const std::vector<iso_rect> faulty = {rect(4, 8, 0, 4, true), rect(5, 6, 1, 3, false)};
-    BODY* body = make_iso_rect_faces(test_plane(), cleanFirst ? std::vector<std::vector<iso_rect>>{clean, faulty}
-                                                              : std::vector<std::vector<iso_rect>>{faulty, clean},
-                                     cleanFirst ? std::vector<sense_type>{FORWARD, REVERSED}
-                                                : std::vector<sense_type>{REVERSED, FORWARD});
-    const std::vector<FACE*> faces = faces_of(body);
-    FACE* good = faces[cleanFirst ? 0 : 1];
-    FACE* bad = faces[cleanFirst ? 1 : 0];
-    std::vector<COEDGE*> starts;
-    for (LOOP* l = good->loop(); l; l = l->next()) starts.push_back(l->start());
-    Ve_RepairLoops driver(view(body));
-    ASSERT_TRUE(driver.canBeRepaired());
-    Ve_FaceRepairInput input;
-    driver.classify(input);
-    driver.repair(input);
-    EXPECT_EQ(input.cleanFaces().Count(), 2);
-    EXPECT_EQ(good->sense(), FORWARD);
-    EXPECT_EQ(bad->sense(), FORWARD);
-    std::size_t k = 0;
-    for (LOOP* l = good->loop(); l; l = l->next(), ++k) EXPECT_EQ(l->start(), starts[k]);
-    EXPECT_EQ(model_problems(body), "");
-    api_del_entity(body);
-  }
+  for (const bool moreHoles : {false, true})
+    for (const bool cleanFirst : {true, false}) {
+      SCOPED_TRACE(std::string(cleanFirst ? "clean face first" : "faulty face first") +
+                   (moreHoles ? ", the faulty face of more loops" : ""));
+      const std::vector<iso_rect> clean = {rect(0, 4, 0, 4, true), rect(1, 2, 1, 2, false)};
+      const std::vector<iso_rect> faulty =
+          moreHoles ? std::vector<iso_rect>{rect(4, 8, 0, 4, true), rect(4.5, 5.5, 1, 3, false),
+                                            rect(6, 7, 0.5, 1.5, false), rect(6, 7, 2.5, 3.5, false)}
+                    : std::vector<iso_rect>{rect(4, 8, 0, 4, true), rect(5, 6, 1, 3, false)};
+      BODY* body = make_iso_rect_faces(test_plane(), cleanFirst ? std::vector<std::vector<iso_rect>>{clean, faulty}
+                                                                : std::vector<std::vector<iso_rect>>{faulty, clean},
+                                       cleanFirst ? std::vector<sense_type>{FORWARD, REVERSED}
+                                                  : std::vector<sense_type>{REVERSED, FORWARD});
+      const std::vector<FACE*> faces = faces_of(body);
+      FACE* good = faces[cleanFirst ? 0 : 1];
+      FACE* bad = faces[cleanFirst ? 1 : 0];
+      std::vector<COEDGE*> starts;
+      for (LOOP* l = good->loop(); l; l = l->next()) starts.push_back(l->start());
+      Ve_RepairLoops driver(view(body));
+      ASSERT_TRUE(driver.canBeRepaired());
+      Ve_FaceRepairInput input;
+      driver.classify(input);
+      driver.repair(input);
+      EXPECT_EQ(input.cleanFaces().Count(), 2);
+      EXPECT_EQ(good->sense(), FORWARD);
+      EXPECT_EQ(bad->sense(), FORWARD);
+      std::size_t k = 0;
+      for (LOOP* l = good->loop(); l; l = l->next(), ++k) EXPECT_EQ(l->start(), starts[k]);
+      EXPECT_EQ(model_problems(body), "");
+      api_del_entity(body);
+    }
 }
 
 // An edge two coedges of one sense use, either sense, makes the body not
@@ -383,4 +391,41 @@ TEST(RepairLoopsAgents, AFaceMadeFaultyByATurnedNeighbourIsMendedToo) {
   EXPECT_EQ(point_in_face(QELposition(7, 2, 0), faces[1]), pfc_inside);
   EXPECT_EQ(point_in_face(QELposition(5.5, 2, 0), faces[1]), pfc_outside);
   api_del_entity(body);
+}
+
+// Faces split off a double-sided face are double-sided too, whichever
+// repair splits them: the agents (a second periphery and an island) or the
+// simple repair (one face per loop, each made a body of its own).
+TEST(RepairLoopsAgents, FacesSplitOffKeepTheFacesSides) {
+  for (const bool agents : {true, false}) {
+    SCOPED_TRACE(agents ? "split by the agents" : "split by the simple repair");
+    BODY* body = agents ? make_iso_rect_sheet(test_plane(), {rect(0, 4, 0, 4, true), rect(6, 10, 0, 4, true),
+                                                             rect(12, 18, 0, 6, true), rect(13, 17, 1, 5, false),
+                                                             rect(14, 16, 2, 4, true)})
+                        : make_iso_rect_sheet(test_plane(), {rect(0, 2, 0, 2, false), rect(4, 6, 0, 2, true),
+                                                             rect(8, 10, 0, 2, false)});
+    faces_of(body).front()->set_sides(1);
+    std::vector<FACE*> made;
+    QELXDynamicArray<Ve_BodyTag*> bodies;
+    if (agents) {
+      Ve_RepairLoops driver(view(body));
+      Ve_FaceRepairInput input;
+      driver.classify(input);
+      driver.repair(input);
+      made = faces_of(body);
+      ASSERT_EQ(made.size(), 4u);
+    } else {
+      QELXVelmLoopRepair repair(body);
+      ASSERT_TRUE(repair.Repair());
+      bodies = repair.getBodies();
+      ASSERT_EQ(bodies.Count(), 2);
+      made = faces_of(body);
+      for (Ve_BodyTag* b : bodies)
+        for (FACE* f : faces_of(reinterpret_cast<BODY*>(b))) made.push_back(f);
+      ASSERT_EQ(made.size(), 3u);
+    }
+    for (FACE* f : made) EXPECT_EQ(f->sides(), 1);
+    for (Ve_BodyTag* b : bodies) api_del_entity(reinterpret_cast<BODY*>(b));
+    api_del_entity(body);
+  }
 }

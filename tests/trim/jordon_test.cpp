@@ -358,6 +358,65 @@ TEST_F(TrimSegment, AnIsoPcurveBecomesTheSurfacesOwnLine)
     bs3_curve_delete(iso);
 }
 
+TEST_F(TrimSegment, AnIsoPcurveWhoseFirstControlPointsRepeatIsStillTheSurfacesLine)
+{
+    // The way an iso pcurve runs shows only at its third control point when
+    // its first two are one: the surface's line runs that way all the same,
+    // from the pcurve's start to its end, forwards or back, along u or v.
+    TestModel model = TestModel::nurbsSheet(5, 5);
+    SegmentBench bench(model, 0);
+    const surface& srf = reinterpret_cast<SURFACE*>(bench.context()->getSurface())->equation();
+    const double knots[6] = {0, 0, 0, 1, 1, 1};
+    struct Case {
+        const char* what;
+        QELpar_pos from, to;
+    };
+    for (const Case& c : {Case{"along v", {0.3, 0.1}, {0.3, 0.9}}, Case{"back along v", {0.3, 0.9}, {0.3, 0.1}},
+                          Case{"along u", {0.2, 0.6}, {0.8, 0.6}}, Case{"back along u", {0.8, 0.6}, {0.2, 0.6}}}) {
+        SCOPED_TRACE(c.what);
+        const QELposition pts[3] = {QELposition(c.from.u, c.from.v, 0), QELposition(c.from.u, c.from.v, 0),
+                                    QELposition(c.to.u, c.to.v, 0)};
+        const pcurve pc(bs2_curve_from_ctrlpts(2, 0, 0, 0, 3, pts, nullptr, QELresabs, 6, knots, 1e-10), QELresfit,
+                        srf);
+        bs3_curve iso = trimIsoCurveOfPCurve(pc);
+        ASSERT_NE(iso, nullptr);
+        EXPECT_LT(distance(bs3_curve_position(0.0, iso), srf.eval_position(c.from)), 1e-9);
+        EXPECT_LT(distance(bs3_curve_position(1.0, iso), srf.eval_position(c.to)), 1e-9);
+        bs3_curve_delete(iso);
+    }
+}
+
+TEST_F(TrimSegment, AnIsoPcurveOnABilinearPatchBecomesALineOfDegreeTwo)
+{
+    // A flat bilinear patch's own lines are straight, of degree one: raised
+    // to degree two, the line still runs from the pcurve's start to its end,
+    // along u or v, either way.
+    TestModel m;
+    int shell = -1;
+    m.addSheetBody(shell);
+    const int patch =
+        m.addNurbsSurface(1, 1, 2, 2, {0, 0, 0, 0, 2, 0, 3, 0, 0, 3, 2, 0}, {0.0, 1.0}, {2, 2}, {0.0, 1.0}, {2, 2});
+    SegmentBench bench(m, m.addFace(shell, patch));
+    const surface& srf = reinterpret_cast<SURFACE*>(bench.context()->getSurface())->equation();
+    const double knots[4] = {0, 0, 1, 1};
+    struct Case {
+        const char* what;
+        QELpar_pos from, to;
+    };
+    for (const Case& c : {Case{"along u", {0.1, 0.4}, {0.9, 0.4}}, Case{"back along v", {0.3, 0.8}, {0.3, 0.2}}}) {
+        SCOPED_TRACE(c.what);
+        const QELposition pts[2] = {QELposition(c.from.u, c.from.v, 0), QELposition(c.to.u, c.to.v, 0)};
+        const pcurve pc(bs2_curve_from_ctrlpts(1, 0, 0, 0, 2, pts, nullptr, QELresabs, 4, knots, 1e-10), QELresfit,
+                        srf);
+        bs3_curve iso = trimIsoCurveOfPCurve(pc);
+        ASSERT_NE(iso, nullptr);
+        EXPECT_GE(bs3_curve_degree(iso), 2);
+        for (double t : {0.0, 0.25, 1.0})
+            EXPECT_LT(distance(bs3_curve_position(t, iso), srf.eval_position(pc.eval_position(t))), 1e-9) << t;
+        bs3_curve_delete(iso);
+    }
+}
+
 TEST_F(TrimSegment, ASampledSpaceCurveLiesOnItsSurface)
 {
     for (const char* kind : {"cylinder", "b-spline"}) {
@@ -578,13 +637,21 @@ TEST_F(TrimSegment, APcurveWithAShortSpanLiftsOverItsWholeRange)
     SegmentBench bench(model, 0);
     const surface& srf = reinterpret_cast<SURFACE*>(bench.context()->getSurface())->equation();
     const double tiny = 1e-9;
+    // A polyline on a sphere with one span along the north pole (its image a
+    // point, nothing to interpolate) is covered the same way.
+    const sphere ball(QELposition(0, 0, 0), 2.0);
+    const double pole = M_PI / 2;
     struct Case {
         const char* what;
         std::vector<QELpar_pos> uv;
+        const surface* on = nullptr; // the sheet when null
     };
     // Two short spans in a row: the first has no long neighbour and stays,
     // the second goes to the long one after it.
     const std::vector<Case> cases{
+        {"along the pole first", {{pole, 0.0}, {pole, 1.0}, {0.2, 1.0}}, &ball},
+        {"along the pole last", {{0.2, 0.0}, {pole, 0.0}, {pole, 1.0}}, &ball},
+        {"along the pole between", {{0.2, 0.0}, {pole, 0.0}, {pole, 1.0}, {0.2, 1.0}}, &ball},
         {"short span first", {{0.1, 0.1}, {0.1 + tiny, 0.1}, {0.8, 0.7}}},
         {"short span last", {{0.1, 0.1}, {0.8, 0.7}, {0.8 + tiny, 0.7}}},
         {"two short spans first", {{0.1, 0.1}, {0.1 + tiny, 0.1}, {0.1 + tiny, 0.1 + tiny}, {0.8, 0.7}}},
@@ -603,13 +670,14 @@ TEST_F(TrimSegment, APcurveWithAShortSpanLiftsOverItsWholeRange)
             knots.push_back(static_cast<double>(i));
         const double end = static_cast<double>(c.uv.size() - 1);
         knots.push_back(end);
-        const pcurve pc(bs2Through(1, c.uv, knots), QELresfit, srf);
+        const surface& on = c.on ? *c.on : srf;
+        const pcurve pc(bs2Through(1, c.uv, knots), QELresfit, on);
         std::unique_ptr<intcurve> lifted(trimSpaceCurveFromPCurve(pc));
         ASSERT_TRUE(lifted && lifted->cur_present());
         EXPECT_NEAR(lifted->param_range().start_pt(), 0.0, 1e-12);
         EXPECT_NEAR(lifted->param_range().end_pt(), end, 1e-12);
         for (double t : {0.0, end})
-            EXPECT_LT(distance(lifted->eval_position(t), srf.eval_position(pc.eval_position(t))), QELresabs) << t;
+            EXPECT_LT(distance(lifted->eval_position(t), on.eval_position(pc.eval_position(t))), QELresabs) << t;
     }
 }
 
@@ -946,36 +1014,50 @@ TEST_F(TrimSegment, ACurveThatMeetsItsPcurveOnlyAtItsEndsDisagreesWithIt)
 TEST_F(TrimSegment, APcurveStartingOnACreaseLiftsFromTheSideItRunsInto)
 {
     // Two flat bilinear patches meeting at u = 0.5 at a right angle (the
-    // second rises in z). A pcurve from the crease into either patch, or
+    // second rises in z), or the same patches with u and v swapped (the
+    // crease at v = 0.5). A pcurve from the crease into either patch, or
     // from either patch up to the crease, is a straight line on the surface:
     // the curve lifted from it lies on the surface all along, the crease's
     // end read from the patch the pcurve runs in.
-    TestModel m;
-    int shell = -1;
-    m.addSheetBody(shell);
-    const int patches = m.addNurbsSurface(1, 1, 3, 2, {0, 0, 0, 0, 1, 0, 1, 0, 0, 1, 1, 0, 1, 0, 1, 1, 1, 1},
+    for (const bool creaseInV : {false, true}) {
+        TestModel m;
+        int shell = -1;
+        m.addSheetBody(shell);
+        const int patches =
+            creaseInV ? m.addNurbsSurface(1, 1, 2, 3, {0, 0, 0, 1, 0, 0, 1, 0, 1, 0, 1, 0, 1, 1, 0, 1, 1, 1},
+                                          {0.0, 1.0}, {2, 2}, {0.0, 0.5, 1.0}, {2, 1, 2})
+                      : m.addNurbsSurface(1, 1, 3, 2, {0, 0, 0, 0, 1, 0, 1, 0, 0, 1, 1, 0, 1, 0, 1, 1, 1, 1},
                                           {0.0, 0.5, 1.0}, {2, 1, 2}, {0.0, 1.0}, {2, 2});
-    const int face = m.addFace(shell, patches);
-    SegmentBench bench(m, face);
-    const surface& srf = reinterpret_cast<SURFACE*>(bench.context()->getSurface())->equation();
-    int n = 0;
-    srf.all_discontinuities_u(n, 1);
-    ASSERT_EQ(n, 1);
-    struct Case {
-        const char* what;
-        QELpar_pos from, to;
-    };
-    for (const Case& c : {Case{"from the crease up the second patch", {0.5, 0.1}, {0.9, 0.8}},
-                          Case{"from the crease across the first patch", {0.5, 0.1}, {0.1, 0.8}},
-                          Case{"up to the crease from the second patch", {0.9, 0.8}, {0.5, 0.1}},
-                          Case{"up to the crease from the first patch", {0.1, 0.8}, {0.5, 0.1}}}) {
-        SCOPED_TRACE(c.what);
-        const pcurve pc(bs2Through(1, {c.from, c.to}, {0, 0, 1, 1}), QELresfit, srf);
-        std::unique_ptr<intcurve> lifted(trimSpaceCurveFromPCurve(pc));
-        ASSERT_TRUE(lifted && lifted->cur_present());
-        for (int i = 0; i <= 200; ++i) {
-            const double t = i / 200.0;
-            EXPECT_LT(distance(lifted->eval_position(t), srf.eval_position(pc.eval_position(t))), QELresabs) << t;
+        const int face = m.addFace(shell, patches);
+        SegmentBench bench(m, face);
+        const surface& srf = reinterpret_cast<SURFACE*>(bench.context()->getSurface())->equation();
+        int nu = 0, nv = 0;
+        srf.all_discontinuities_u(nu, 1);
+        srf.all_discontinuities_v(nv, 1);
+        ASSERT_EQ(nu, creaseInV ? 0 : 1);
+        ASSERT_EQ(nv, creaseInV ? 1 : 0);
+        // (across the crease, along it), the crease at across = 0.5.
+        const auto at = [&](double across, double along) {
+            return creaseInV ? QELpar_pos(along, across) : QELpar_pos(across, along);
+        };
+        struct Case {
+            const char* what;
+            double fromAcross, fromAlong, toAcross, toAlong;
+        };
+        for (const Case& c : {Case{"from the crease up the second patch", 0.5, 0.1, 0.9, 0.8},
+                              Case{"from the crease across the first patch", 0.5, 0.1, 0.1, 0.8},
+                              Case{"up to the crease from the second patch", 0.9, 0.8, 0.5, 0.1},
+                              Case{"up to the crease from the first patch", 0.1, 0.8, 0.5, 0.1}}) {
+            SCOPED_TRACE(std::string(c.what) + (creaseInV ? ", crease in v" : ", crease in u"));
+            const pcurve pc(bs2Through(1, {at(c.fromAcross, c.fromAlong), at(c.toAcross, c.toAlong)}, {0, 0, 1, 1}),
+                            QELresfit, srf);
+            std::unique_ptr<intcurve> lifted(trimSpaceCurveFromPCurve(pc));
+            ASSERT_TRUE(lifted && lifted->cur_present());
+            for (int i = 0; i <= 200; ++i) {
+                const double t = i / 200.0;
+                EXPECT_LT(distance(lifted->eval_position(t), srf.eval_position(pc.eval_position(t))), QELresabs)
+                    << t;
+            }
         }
     }
 }

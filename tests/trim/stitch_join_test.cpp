@@ -582,6 +582,66 @@ TEST_F(Stitching, AnArcWhoseRangeLiesAPeriodOnMatchesItsPartner)
     EXPECT_TRUE(matchCoedges(coedgeTag(b), coedgeTag(a), 1e-6));
 }
 
+TEST_F(Stitching, ArcsOfOneCircleBetweenTheSameEndsAreOneBoundaryOnlyOnTheSameSide)
+{
+    // a is the half of the circle through (1, 0) and (1, 1) that bulges to
+    // x = 1.5, read over [0, pi] or a period on; b runs (1, 1) -> (1, 0) on
+    // the same half, or on the other half (bulging to x = 0.5), whose points
+    // lie on a's circle but off a's stretch of it.
+    const QELposition centre(1, 0.5, 0);
+    for (const double shift : {0.0, 2.0 * M_PI})
+        for (const bool sameHalf : {true, false}) {
+            SCOPED_TRACE(std::string(sameHalf ? "the same half" : "the other half") +
+                         (shift > 0.0 ? ", a read a period on" : ""));
+            const std::vector<FACE*> f = keep(twoSquares(0.0));
+            COEDGE* a = nthCoedge(f[0], 1);
+            COEDGE* b = nthCoedge(f[1], 3);
+            a->edge()->set_geometry(make_curve(ellipse(centre, QELunit_vector(0, 0, 1), QELvector(0, -0.5, 0), 1.0)));
+            const QELinterval ra(shift, shift + M_PI);
+            a->edge()->set_param_range(&ra);
+            b->edge()->set_geometry(make_curve(
+                ellipse(centre, QELunit_vector(0, 0, sameHalf ? -1 : 1), QELvector(0, 0.5, 0), 1.0)));
+            const QELinterval rb(0.0, M_PI);
+            b->edge()->set_param_range(&rb);
+            const QELposition bMiddle = b->edge()->geometry()->equation().eval_position(0.5 * M_PI);
+            ASSERT_LT(distance(bMiddle, QELposition(sameHalf ? 1.5 : 0.5, 0.5, 0)), 1e-12);
+            const CoedgeWays want = sameHalf ? CoedgeWays::Opposite : CoedgeWays::Apart;
+            EXPECT_EQ(coedgesOnOneBoundary(coedgeTag(a), coedgeTag(b), 1e-6), want);
+            EXPECT_EQ(coedgesOnOneBoundary(coedgeTag(b), coedgeTag(a), 1e-6), want);
+            delete_loose_faces(m_faces);
+            m_faces.clear();
+        }
+}
+
+TEST_F(Stitching, CoedgesMeetingAtOneEndOnlyAreApart)
+{
+    // a runs (1, 0) -> (1, 1); b runs along the same line over half of it,
+    // from a's start or up to a's end: every sample of b lies on a, but the
+    // ends meet only at one end.
+    struct Case {
+        const char* what;
+        QELposition from, to;
+    };
+    for (const Case& c : {Case{"from a's start", {1, 0, 0}, {1, 0.5, 0}}, Case{"up to a's end", {1, 0.5, 0}, {1, 1, 0}},
+                          Case{"from a's end back", {1, 1, 0}, {1, 0.5, 0}},
+                          Case{"up to a's start from halfway", {1, 0.5, 0}, {1, 0, 0}}}) {
+        SCOPED_TRACE(c.what);
+        const std::vector<FACE*> f = keep(make_loose_polygon_faces(
+            {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, c.from, c.to, c.to + QELvector(1, 0, 0),
+             c.from + QELvector(1, 0, 0)},
+            {{0, 1, 2, 3}, {4, 5, 6, 7}}));
+        COEDGE* a = nthCoedge(f[0], 1);
+        COEDGE* b = nthCoedge(f[1], 0);
+        ASSERT_LT(distance(a->start()->geometry()->coords(), QELposition(1, 0, 0)), 1e-12);
+        ASSERT_LT(distance(b->start()->geometry()->coords(), c.from), 1e-12);
+        ASSERT_LT(distance(b->end()->geometry()->coords(), c.to), 1e-12);
+        EXPECT_EQ(coedgesOnOneBoundary(coedgeTag(a), coedgeTag(b), 1e-6), CoedgeWays::Apart);
+        EXPECT_EQ(coedgesOnOneBoundary(coedgeTag(b), coedgeTag(a), 1e-6), CoedgeWays::Apart);
+        delete_loose_faces(m_faces);
+        m_faces.clear();
+    }
+}
+
 TEST_F(Stitching, ClosedCoedgesOnOneCircleAreOneBoundaryOnlyRunningOppositeWays)
 {
     // Each a disc bounded by one closed coedge on the unit circle, its vertex

@@ -421,6 +421,14 @@ TEST_F(TrimFace, AnOpenLoopIsWarnedOfWithItsWidestGapOnBothRoads)
              return m;
          },
          "1"},
+        // Two pieces only, the bottom and the top side: a gap after each.
+        {"two opposite sides alone",
+         [] {
+             TestModel m = rectangle(1, 1);
+             m.loops[0].coedges = {m.loops[0].coedges[0], m.loops[0].coedges[2]};
+             return m;
+         },
+         "1"},
         {"a long coedge ending short of a short one",
          [] {
              TestModel m = rectangle(10, 0.4);

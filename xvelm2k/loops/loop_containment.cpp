@@ -152,6 +152,34 @@ QELpar_box loopParameterBox(const LOOP* loop)
     return box;
 }
 
+namespace {
+
+// The stretch the loops' boxes span along v (or u), each box moved by whole periods
+// to lie within half a period of the first loop's.
+QELinterval loopsSpan(const QELXDynamicArray<LOOP*>& loops, bool alongV, double period, bool& empty)
+{
+    QELinterval span;
+    double reference = 0.0;
+    empty = true;
+    for (LOOP* l : loops) {
+        const QELpar_box b = loopParameterBox(l);
+        if (b.empty())
+            continue;
+        QELinterval r = alongV ? b.v_range() : b.u_range();
+        if (empty) {
+            reference = r.mid_pt();
+        } else {
+            const double shift = shiftNear(r.mid_pt(), reference, period) - r.mid_pt();
+            r = QELinterval(r.start_pt() + shift, r.end_pt() + shift);
+        }
+        span = empty ? r : span | r;
+        empty = false;
+    }
+    return span;
+}
+
+} // namespace
+
 Ve_IsoParameterLine chooseIsoParameterLine(const QELXDynamicArray<LOOP*>& loops, bool flip)
 {
     Ve_IsoParameterLine line;
@@ -223,18 +251,18 @@ EDGE* makeIsoParameterEdge(const QELXDynamicArray<LOOP*>& loops, const Ve_IsoPar
         return nullptr;
     const bool periodicLine = line.constantU ? srf->periodic_v() : srf->periodic_u();
     if (periodicLine) {
-        // Only the stretch the face's loops span, so the line starts and ends off them.
-        QELpar_box all;
-        bool empty = true;
-        for (LOOP* l = loops[0]->face()->loop(); l; l = l->next()) {
-            const QELpar_box b = loopParameterBox(l);
-            if (b.empty())
-                continue;
-            all = empty ? b : all | b;
-            empty = false;
-        }
-        const QELinterval span = line.constantU ? all.v_range() : all.u_range();
+        // Only the stretch the face's loops span, so the line starts and ends off them. A
+        // whole turn would start at the surface's seam, inside any loop across it, and the
+        // crossings paired from there would give that loop's outside: where the face's
+        // loops span a whole period, the stretch of the two loops the line meets serves.
         const double period = line.constantU ? srf->param_period_v() : srf->param_period_u();
+        QELXDynamicArray<LOOP*> faceLoops;
+        for (LOOP* l = loops[0]->face()->loop(); l && faceLoops.Count() < ringWalkLimit(); l = l->next())
+            faceLoops.Add(l);
+        bool empty = true;
+        QELinterval span = loopsSpan(faceLoops, line.constantU, period, empty);
+        if (!empty && !(span.length() < period - Gk_Def::FuzzKnot))
+            span = loopsSpan(loops, line.constantU, period, empty);
         if (!empty && span.length() < period - Gk_Def::FuzzKnot && !(iso->param_range() == span))
             iso->limit(span);
     }
