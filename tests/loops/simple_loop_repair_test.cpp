@@ -2,6 +2,7 @@
 // reversed to match, the periphery first, or one face per loop.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -265,4 +266,25 @@ TEST(SimpleLoopRepair, SeventeenDisjointHoleLoopsBecomeSeventeenPeripheries) {
     for (FACE* f : faces_of(b)) EXPECT_EQ(types_of(f), std::vector<int>{1});
     api_del_entity(b);
   }
+}
+
+// Loops whose classification fails (a square over the end of a long thin
+// loop, both running the hole way) are left to the simple rule, which types
+// one loop of each face the periphery and puts it first.
+TEST(SimpleLoopRepair, LoopsThatDoNotClassifyAreMendedByTheSimpleRule) {
+  BODY* body = make_iso_rect_sheet(test_plane(), {rect(0, 10, 0, 1, false), rect(9, 11, 0.7, 3, false)});
+  FACE* face = faces_of(body).front();
+  ASSERT_FALSE(Ve_RepairLoops(static_cast<Ve_FaceTag*>(nullptr)).createRegion(face)->classifyLoops());
+  QELXVelmLoopRepair repair(body);
+  EXPECT_TRUE(repair.Repair());
+  std::vector<int> types = types_of(face);
+  for (Ve_BodyTag* b : repair.getBodies()) {
+    const std::vector<int> more = types_of(faces_of(reinterpret_cast<BODY*>(b)).front());
+    types.insert(types.end(), more.begin(), more.end());
+    api_del_entity(reinterpret_cast<BODY*>(b));
+  }
+  ASSERT_FALSE(types.empty());
+  EXPECT_EQ(types.front(), 1);
+  EXPECT_EQ(std::count(types.begin(), types.end(), 1), 1 + repair.getBodies().Count());
+  api_del_entity(body);
 }

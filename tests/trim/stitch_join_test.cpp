@@ -296,6 +296,29 @@ TEST_F(Stitching, CoversMergeAndTheOtherIsEmptied)
     EXPECT_FALSE(mine.mergeCover(empty));
 }
 
+TEST_F(Stitching, CoedgesOfOneCoverPairAtFiveTimesTheFirstTolerance)
+{
+    // Both squares' coedges in one cover: the sides facing each other pair
+    // while the cover is built when they lie within five times the first
+    // stitch tolerance (1e-4), three of them apart; six apart they stay free.
+    for (const double gap : {3e-4, 6e-4}) {
+        SCOPED_TRACE(gap);
+        const std::vector<FACE*> f = keep(twoSquares(gap));
+        QELXDynamicArray<Ve_CoedgeTag*> both;
+        for (FACE* face : f)
+            for (Ve_CoedgeTag* c : ve_view<Ve_FaceTag>(face)->getCoedges())
+                both.Add(c);
+        const Ve_StCover cover(both);
+        QELXDynamicArray<Ve_CoedgeTag*> left;
+        cover.fetchCoedges(left);
+        const bool paired = gap < 5e-4;
+        EXPECT_EQ(left.Count(), paired ? 6 : 8);
+        EXPECT_EQ(nthCoedge(f[0], 1)->partner() == nthCoedge(f[1], 3), paired);
+        delete_loose_faces(m_faces);
+        m_faces.clear();
+    }
+}
+
 TEST_F(Stitching, GapsJoinUpToTheLastTolerance)
 {
     struct Case {
