@@ -14,6 +14,7 @@
 #include "support/loop_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
+#include "velm/spline_conversion.hxx"
 #include "velm/topology_api.hxx"
 
 using namespace testkit;
@@ -126,18 +127,31 @@ TEST(LoopBoxCases, ALoopWithoutABoxIsMetByEveryLoopWithOrWithoutTheIndex) {
 
 // On the torus a loop across the v seam holds a loop across it too; a third
 // loop on another band of u, nearly all the way round, makes the face's loops
-// span more than a period of v together. The line along v still starts off
-// the two loops it meets (a whole turn would start inside both, at the seam),
-// and the nesting reads as it does without the third loop, either way round.
+// span more than a period of v together, however each loop's parameters are
+// read (from pcurves in either branch of v, or from the surface alone). The
+// line along v still starts off the two loops it meets (a whole turn would
+// start inside both, at the seam), and the nesting reads as it does without
+// the third loop, either way round.
 TEST(LoopBoxCases, LoopsAcrossTheSeamNestTheSameBesideALoopNearlyAllRound) {
   const iso_rect outer = rect(1.0, 2.0, kPi - 0.5, kPi + 0.5, true);
   const iso_rect inner = rect(1.2, 1.8, kPi - 0.2, kPi + 0.2, false);
-  for (const bool third : {false, true})
+  struct Case {
+    const char* name;
+    bool third;
+    double shift;  // the third loop's v moved by whole periods
+    bool pcurves;
+  };
+  const std::vector<Case> cases = {{"alone", false, 0.0, true},
+                                   {"beside a loop nearly all round", true, 0.0, true},
+                                   {"beside it, read a period on", true, 2.0 * kPi, true},
+                                   {"beside it, without pcurves", true, 0.0, false}};
+  for (const Case& c : cases)
     for (const bool ccw : {true, false}) {
-      SCOPED_TRACE(std::string(third ? "with" : "without") + " a loop elsewhere, " + (ccw ? "ccw" : "cw"));
+      SCOPED_TRACE(std::string(c.name) + (ccw ? ", ccw" : ", cw"));
       std::vector<iso_rect> rects = {outer, inner};
-      if (third) rects.push_back(rect(3.0, 4.0, -3.0, 2.9, ccw));
+      if (c.third) rects.push_back(rect(3.0, 4.0, -3.0 + c.shift, 2.9 + c.shift, ccw));
       BODY* body = make_iso_rect_sheet(test_torus(), rects);
+      if (!c.pcurves) sg_rm_pcurves_from_entity(body);
       FACE* face = faces_of(body).front();
       LOOP* a = face->loop();
       LOOP* b = a->next();
