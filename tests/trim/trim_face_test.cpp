@@ -141,6 +141,7 @@ TEST_F(TrimFace, EdgesTakeTheirSourceEdgesAttributesThroughTheCurveMap)
             a.name = "edge " + std::to_string(e);
             a.pid = "pid " + std::to_string(e);
         }
+        model.attributes[qelx_test::wordOf(qelx_test::KindLoop, 0)].name = "loop 0";
         qelx_test::EventRecorder events;
         trimtest::TrimSource trim(model);
         {
@@ -158,8 +159,9 @@ TEST_F(TrimFace, EdgesTakeTheirSourceEdgesAttributesThroughTheCurveMap)
                 EXPECT_EQ(events.targetsOf(qelx_test::wordOf(qelx_test::KindEdge, sourceEdge)),
                           mode == Off ? std::vector<std::uint64_t>{} : std::vector<std::uint64_t>{wordOfEntity(edge)});
             }
-            // Loops are reported whatever the switches.
+            // Loops are reported whatever the switches, and take their names with the rest.
             EXPECT_EQ(events.targetsOf(qelx_test::wordOf(qelx_test::KindLoop, 0)).size(), 1u);
+            EXPECT_EQ(textOf(face->loop(), "ATTRIB_XVELM_NAME"), mode == All ? "loop 0" : "");
             api_del_entity(face);
         }
         EXPECT_EQ(Ve_TrimFaceCntl::_velmCurveSourceEdgeMap.Count(), 0);
@@ -563,6 +565,31 @@ TEST_F(TrimFace, AVertexBesideAClosedPieceLiesWhereItsCurveCloses)
             const QELposition p = loops[0][i]->end()->geometry()->coords();
             const QELXPoint3D at(p.x(), p.y(), p.z());
             EXPECT_LT(std::min(at.Distance(top), at.Distance(bottom)), 1e-10) << "the end of coedge " << i;
+        }
+    }
+}
+
+TEST_F(TrimFace, TheSidesLoopClosesInTheSurfacesParametersInEveryFrame)
+{
+    // The side of a cylinder: its seam is used twice, a period apart round
+    // the axis. Each coedge's pcurve ends where the next one's starts, so the
+    // loop closes in the surface's parameters as it does in space.
+    for (const importtest::Frame& frame : stitchtest::allFrames()) {
+        SCOPED_TRACE(frame.name);
+        trimtest::TrimSource trim(TestModel::cylinder(1.5, 2.0), frame.morph);
+        FACE* built = trim.build(0);
+        ASSERT_NE(built, nullptr);
+        const std::vector<std::vector<COEDGE*>> loops = trimtest::loopsOf(built);
+        ASSERT_EQ(loops.size(), 1u);
+        const std::vector<COEDGE*>& ring = loops[0];
+        ASSERT_EQ(ring.size(), 4u);
+        for (std::size_t i = 0; i < ring.size(); ++i) {
+            const COEDGE* c = ring[i];
+            const COEDGE* next = ring[(i + 1) % ring.size()];
+            ASSERT_TRUE(c->geometry() && next->geometry());
+            const QELpar_pos end = c->geometry()->def().eval_position(c->param_range().end_pt());
+            const QELpar_pos start = next->geometry()->def().eval_position(next->param_range().start_pt());
+            EXPECT_LT(std::hypot(end.u - start.u, end.v - start.v), 1e-6) << "after coedge " << i;
         }
     }
 }
