@@ -187,7 +187,7 @@ TEST_F(RestoreDamage, EachClassOfDamageIsRefusedWithItsRecordAndLeavesNothing) {
          const int r = f.find("spline");
          f.records[r][f.links(r)[0] + 10] = "1e101";
        },
-       "(spline), field 16: a coordinate or length beyond any model"},
+       "(spline), field 16: a point at x = 1e+101, beyond any model"},
       {"knot beyond any model",
        [](SaveFileWords& f) {
          const int r = f.find("spline");
@@ -196,7 +196,7 @@ TEST_F(RestoreDamage, EachClassOfDamageIsRefusedWithItsRecordAndLeavesNothing) {
        "(spline), field 68: a knot beyond any model"},
       {"vertex point beyond any model",
        [](SaveFileWords& f) { f.records[f.find("point")].end()[-2] = "-2e10"; },
-       "(point), field 8: a coordinate or length beyond any model"},
+       "(point), field 8: a point at z = -2e+10, beyond any model"},
       {"intcurve record with a bad final flag",
        [](SaveFileWords& f) { f.records[f.find("intcurve")].end()[-5] = "7"; }, "flag (0 or 1) 7 outside 0 .. 1"},
   };

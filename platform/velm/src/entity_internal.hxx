@@ -134,6 +134,9 @@ void velm_check_restored(ENTITY* const* records, int count, int top_level);
 // The largest coordinate or length a saved model's geometry holds (the bound
 // transforms have too); the save refuses and the restore reports one beyond it.
 constexpr double VELM_MODEL_EXTENT = 1e10;
+// How far from the origin a point of a saved model lies on any axis, as every
+// file reader holds a point: ten kilometres in millimetres.
+constexpr double VELM_MODEL_POINT_EXTENT = 1e7;
 void write_model_position(const QELposition& p);
 void write_model_length(double value);
 QELposition read_model_position();

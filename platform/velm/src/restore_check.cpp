@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "velm/math.hxx"  // before entity_internal.hxx, which names positions
 #include "entity_internal.hxx"
 #include "query_internal.hxx"
 #include "velm/address_table.hxx"
@@ -117,6 +118,11 @@ class restored_check {
       } else if (is_EDGE(e)) {
         auto* ed = static_cast<const EDGE*>(e);
         if (!ed->start() || !ed->end()) damage(e, "has no start or no end vertex");
+        // Only an edge that starts where it ends (a cone's apex) may link to
+        // no curve: the kernel's check refuses any other. (A curve record
+        // without an equation is a curve the kernel's own save writes.)
+        if (!ed->geometry() && ed->start() != ed->end())
+          damage(e, "has no curve, though it runs between two vertices");
         partner_ring(ed);
       } else if (is_VERTEX(e)) {
         auto* v = static_cast<const VERTEX*>(e);

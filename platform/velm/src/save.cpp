@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "velm/math.hxx"  // before entity_internal.hxx, which names positions
 #include "entity_internal.hxx"
 #include "velm/api.hxx"
 #include "velm/save.hxx"
@@ -201,7 +202,9 @@ void write_vector(const QELvector& v) {
 // A model's coordinates and lengths stay within VELM_MODEL_EXTENT: the restore
 // refuses one beyond it, so the save does not write it.
 void write_model_position(const QELposition& p) {
-  for (int i = 0; i < 3; ++i) write_model_length(p[i]);
+  for (int i = 0; i < 3; ++i)
+    if (!(std::fabs(p[i]) <= VELM_MODEL_POINT_EXTENT)) velm_api_error_throw(VELM_SAVE_IO);
+  for (int i = 0; i < 3; ++i) write_real(p[i]);
 }
 void write_model_length(double value) {
   if (!(std::fabs(value) <= VELM_MODEL_EXTENT)) velm_api_error_throw(VELM_SAVE_IO);
@@ -550,11 +553,22 @@ QELposition read_position() {
   return {x, y, z};
 }
 
-// A point of the model's geometry: beyond VELM_MODEL_EXTENT its squares and
-// products (distances, areas, volumes, the evaluators' sums) overflow.
+// A point of the model's geometry lies within VELM_MODEL_POINT_EXTENT on
+// each axis, as in every file a reader takes; lengths may reach
+// VELM_MODEL_EXTENT, beyond which their squares and products (distances,
+// areas, volumes, the evaluators' sums) overflow.
 QELposition read_model_position() {
   QELposition p;
-  for (int i = 0; i < 3; ++i) p[i] = read_model_length();
+  for (int i = 0; i < 3; ++i) {
+    p[i] = read_real();
+    if (!(std::fabs(p[i]) <= VELM_MODEL_POINT_EXTENT)) {
+      char number[40];
+      const auto end = std::to_chars(number, number + sizeof number - 1, p[i]).ptr;
+      *end = '\0';
+      const std::string what = std::string("a point at ") + "xyz"[i] + " = " + number + ", beyond any model";
+      velm_save_damaged(what.c_str());
+    }
+  }
   return p;
 }
 

@@ -1,0 +1,142 @@
+// Save files the kernel's checker would refuse are refused by the restore,
+// naming the record: an edge between two vertices whose curve record is gone,
+// and a point beyond any model on one axis (every file reader holds a point
+// within 1e7 of the origin on each axis).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "support/geometry_builders.hxx"
+#include "support/heal_builders.hxx"
+#include "support/model_builders.hxx"
+#include "support/save_file_words.hxx"
+#include "velm/build.hxx"
+#include "velm_test_support.hxx"
+
+using namespace velm_test;
+using testkit::SaveFileWords;
+
+namespace restore_refusals {
+
+// A box of planes, an open three-edge wire and a spline sheet (intcurve
+// edges), each placed in `frame`, saved.
+std::string framed_models(const QELtransf& frame) {
+  ENTITY_LIST list;
+  for (BODY* b : {testkit::make_plane_box(), testkit::make_wire_body(3, false), testkit::make_spline_sheet()}) {
+    EXPECT_TRUE(api_apply_transf(b, frame).ok());
+    EXPECT_TRUE(api_change_body_trans(b).ok());
+    list.add(b);
+  }
+  std::string text = saved_file(list);
+  api_bb_begin(true);
+  for (int i = 0; i < list.count(); ++i) api_del_entity(list[i]);
+  api_bb_end(outcome(), true, false);
+  return text;
+}
+
+// Restores the text and deletes what it made; "" when restored, else the damage reported.
+std::string restore_refusal(const std::string& text) {
+  api_bb_begin(true);
+  ENTITY_LIST restored;
+  const outcome r = restore_text(text, restored);
+  std::string said = r.ok() ? "" : std::string(velm_last_restore_damage());
+  if (!r.ok()) {
+    EXPECT_EQ(r.error_number(), qelvelm_api_errmod.message_code(VELM_SAVE_FILE_DAMAGED));
+    EXPECT_NE(said, "");
+    set_global_error_info(nullptr);
+  }
+  api_bb_end(outcome(VELM_SAVE_FILE_DAMAGED), true, false);
+  return said;
+}
+
+const std::vector<std::string> curve_classes = {"straight", "intcurve", "ellipse"};
+
+bool is_curve_record(const SaveFileWords& f, int r) {
+  for (const std::string& c : curve_classes)
+    if (f.records[r][1] == c) return true;
+  return false;
+}
+
+class RestoreRefusals : public KernelTest {};
+
+}  // namespace restore_refusals
+
+using namespace restore_refusals;
+
+TEST_F(RestoreRefusals, AnEdgeWhoseCurveRecordIsGoneIsRefusedNamingTheEdgeInEveryFrame) {
+  int curves = 0;
+  for (const QELtransf& frame : testkit::heal_frames()) {
+    const std::string text = framed_models(frame);
+    ASSERT_EQ(restore_refusal(text), "");
+    const SaveFileWords sound = SaveFileWords::parse(text);
+    for (int r = 0; r < static_cast<int>(sound.records.size()); ++r) {
+      if (!is_curve_record(sound, r)) continue;
+      // The first edge linking to the curve: the one the report names.
+      int edge = -1;
+      for (int e = 0; e < static_cast<int>(sound.records.size()) && edge < 0; ++e)
+        if (sound.records[e][1] == "edge")
+          for (std::size_t at : sound.links(e))
+            if (SaveFileWords::target(sound.records[e][at]) == r) edge = e;
+      if (edge < 0) continue;  // a curve of a coedge or a surface, not an edge's
+      ++curves;
+      SaveFileWords damaged = sound;
+      damaged.erase_record(r);
+      const std::string at = "record " + std::to_string(edge - (edge > r)) + " (edge)";
+      EXPECT_EQ(restore_refusal(damaged.text()), at + ": has no curve, though it runs between two vertices")
+          << "curve record " << r << " (" << sound.records[r][1] << ") dropped";
+    }
+  }
+  EXPECT_GE(curves, 3 * 12);
+}
+
+TEST_F(RestoreRefusals, APointBeyondAnyModelOnOneAxisIsRefusedNamingItsRecord) {
+  const SaveFileWords sound = SaveFileWords::parse(framed_models(testkit::heal_frames().back()));
+  // A vertex's point ("point": its three coordinates last before "#") and a
+  // spline surface's first control point.
+  const int point = sound.find("point");
+  ASSERT_GE(point, 0);
+  const std::size_t first = sound.records[point].size() - 4;
+  const struct {
+    double value;
+    bool refused;
+  } values[] = {{1.0000001e7, true}, {-1.0000001e7, true}, {2147483647.0, true}, {-7.35e12, true},
+                {9999999.0, false},  {-1e7, false},         {1e7, false}};
+  for (int axis = 0; axis < 3; ++axis)
+    for (const auto& v : values) {
+      SaveFileWords damaged = sound;
+      char number[40];
+      std::snprintf(number, sizeof number, "%.17g", v.value);
+      damaged.records[point][first + axis] = number;
+      const std::string said = restore_refusal(damaged.text());
+      if (!v.refused) {
+        EXPECT_EQ(said, "") << "axis " << axis << " at " << number;
+        continue;
+      }
+      // "record 47 (point), field 8: a point at z = -7.35e+12, beyond any model"
+      const std::string head = ": a point at " + std::string(1, "xyz"[axis]) + " = ", tail = ", beyond any model";
+      EXPECT_EQ(said.rfind("record " + std::to_string(point) + " (point), field ", 0), 0u) << said;
+      const std::size_t at = said.find(head);
+      ASSERT_NE(at, std::string::npos) << said;
+      ASSERT_GE(said.size(), tail.size());
+      EXPECT_EQ(said.substr(said.size() - tail.size()), tail) << said;
+      EXPECT_EQ(std::stod(said.substr(at + head.size())), v.value) << said;
+    }
+}
+
+// What the restore refuses the save does not write: a model moved beyond any
+// model's extent is refused by the save, not written to be refused on reading.
+TEST_F(RestoreRefusals, TheSaveRefusesAPointTheRestoreWouldRefuse) {
+  for (double offset : {2e7, -2e7}) {
+    BODY* box = testkit::make_plane_box();
+    ASSERT_TRUE(api_apply_transf(box, translate_transf(QELvector(0, offset, 0))).ok());
+    ASSERT_TRUE(api_change_body_trans(box).ok());
+    ENTITY_LIST list;
+    list.add(box);
+    memfile f;
+    EXPECT_FALSE(api_save_entity_list(f.fp, 1, list).ok()) << offset;
+    set_global_error_info(nullptr);
+    api_del_entity(box);
+  }
+}
