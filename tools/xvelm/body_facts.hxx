@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -67,9 +68,27 @@ inline bool pcurve_ends(const COEDGE* c, QELpar_pos& start, QELpar_pos& end) {
   return true;
 }
 
+// The coedge named for a reader: its face, loop and place in the loop, and
+// the points its edge runs between (an edge without a curve has its vertices).
+inline std::string coedge_place(std::size_t face, int loop, std::size_t k, const COEDGE* c) {
+  std::string text = "face " + std::to_string(face) + ", loop " + std::to_string(loop) + ", coedge " +
+                     std::to_string(k);
+  const EDGE* e = c->edge();
+  const VERTEX* ends[2] = {e ? e->start() : nullptr, e ? e->end() : nullptr};
+  if (ends[0] && ends[1] && ends[0]->geometry() && ends[1]->geometry()) {
+    char t[200];
+    const QELposition a = ends[0]->geometry()->coords(), b = ends[1]->geometry()->coords();
+    std::snprintf(t, sizeof t, " (edge from (%.9g, %.9g, %.9g) to (%.9g, %.9g, %.9g))", a.x(), a.y(), a.z(), b.x(),
+                  b.y(), b.z());
+    text += t;
+  }
+  return text;
+}
+
 // Measured with the kernel; list queries that fail stop the comparison
-// (query_refused), measures that fail are left empty and noted.
-inline BodyFacts facts_of(const BODY* body) {
+// (query_refused), measures that fail are left empty and noted. `at`, when
+// given, says which face and coedge the walk was at, for a query that throws.
+inline BodyFacts facts_of(const BODY* body, std::string* at = nullptr) {
   BodyFacts f;
   insanity_list* findings = nullptr;
   if (measured(f, "the kernel's check", api_check_entity(body, findings)) && findings)
@@ -88,11 +107,13 @@ inline BodyFacts facts_of(const BODY* body) {
     if (!face->geometry() || !face->geometry()->has_equation()) continue;
     const surface& s = face->geometry()->equation();
     const double period[2] = {ve_closing_period(s, true), ve_closing_period(s, false)};
-    for (const LOOP* loop = face->loop(); loop; loop = loop->next()) {
+    int loopNumber = 0;
+    for (const LOOP* loop = face->loop(); loop; loop = loop->next(), ++loopNumber) {
       const std::vector<ENTITY*> coedges = listed(api_get_coedges, loop);
       bool jumps = false;
       for (std::size_t k = 0; k < coedges.size(); ++k) {
         const auto* c = static_cast<const COEDGE*>(coedges[k]);
+        if (at) *at = coedge_place(i, loopNumber, k, c);
         const EDGE* e = c->edge();
         if (c->geometry() && c->geometry()->has_equation() && e && e->geometry() && e->geometry()->has_equation() &&
             c->param_range().finite())
@@ -111,6 +132,7 @@ inline BodyFacts facts_of(const BODY* body) {
       if (jumps) f.periodJumps.push_back("face " + std::to_string(i));
     }
   }
+  if (at) at->clear();
   return f;
 }
 

@@ -219,15 +219,38 @@ class BodyComparison {
 
   void run(std::vector<std::string>& out) {
     out_ = &out;
+    at_ = "counting its entities";
     const Counts a = counts_of(before_), b = counts_of(after_);
     if (!(a == b)) say("topology " + a.text() + " came back as " + b.text());
+    at_ = "its attributes";
     attributes(const_cast<BODY*>(before_), const_cast<BODY*>(after_), "");
+    at_ = "its vertices";
     vertices();
+    at_ = "its edges";
     edges();
+    at_ = "its faces";
     faces();
+    at_ = "the checker on what came back";
     checker();
-    for (const std::string& d : fact_differences(facts_of(before_), facts_of(after_), tol_)) say(d);
+    std::string walk;
+    const auto measure = [&](const BODY* body, const char* side) {
+      at_ = std::string("measuring it ") + side;
+      return facts_of(body, &walk);
+    };
+    try {
+      const BodyFacts went = measure(before_, "as it went out"), came = measure(after_, "as it came back");
+      at_ = "comparing its measures";
+      for (const std::string& d : fact_differences(went, came, tol_)) say(d);
+    } catch (...) {
+      if (!walk.empty()) at_ += ", at " + walk;
+      throw;
+    }
+    at_.clear();
   }
+
+  // Where the comparison was when a query threw: the body's name and the step
+  // (and face, edge or coedge) it was at.
+  std::string place() const { return at_.empty() ? name_ : name_ + ", " + at_; }
 
  private:
   void say(const std::string& what) { out_->push_back(name_ + ": " + what); }
@@ -277,6 +300,7 @@ class BodyComparison {
         }
       }
       const std::string which = "edge from " + point_text(ends[0]) + " to " + point_text(ends[2]);
+      at_ = which;
       if (!match) {
         say(which + " not found");
         continue;
@@ -314,6 +338,7 @@ class BodyComparison {
       const auto* a = static_cast<FACE*>(before[i]);
       const auto* b = static_cast<FACE*>(after[i]);
       const std::string which = "face " + std::to_string(i);
+      at_ = which;
       attributes(before[i], after[i], which);
       if (!a->geometry() || !a->geometry()->has_equation()) continue;
       if (!b->geometry() || !b->geometry()->has_equation()) {
@@ -353,6 +378,7 @@ class BodyComparison {
   }
 
   std::string name_;
+  std::string at_;
   const BODY* before_;
   const BODY* after_;
   double tol_;
@@ -400,7 +426,15 @@ inline std::vector<std::string> compare_bodies(const std::vector<BODY*>& before,
       continue;
     }
     taken[pick] = true;
-    BodyComparison(name, before[i], after[pick], tol).run(out);
+    // A query the kernel refuses stops the comparison, naming where it was.
+    BodyComparison comparison(name, before[i], after[pick], tol);
+    try {
+      comparison.run(out);
+    } catch (const query_refused& refused) {
+      throw query_refused(comparison.place() + ": " + refused.what());
+    } catch (...) {
+      throw query_refused(comparison.place() + ": " + failure_in_flight());
+    }
   }
   const auto extra = std::count(taken.begin(), taken.end(), false);
   if (extra > 0) out.push_back(std::to_string(extra) + " more bodies came back than went out");
