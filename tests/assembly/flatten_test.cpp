@@ -205,9 +205,14 @@ TEST_F(FlattenTest, InstanceAliasesReachEveryPlacedEntityThatNamesItsSource)
     const int brick = a.addPart("brick", TestModel::block(1, 1, 1));
     const int named = a.place(-1, brick, "named", qelx_test::placementTranslation(0, 0, 0));
     a.place(-1, brick, "plain", qelx_test::placementTranslation(3, 0, 0));
+    // An instance that refers to another carries its definition's aliases.
+    const int referring = a.place(-1, brick, "referring", qelx_test::placementTranslation(6, 0, 0));
+    a.instances[static_cast<std::size_t>(referring)].reference = named;
     a.instances[static_cast<std::size_t>(named)].aliases = {"pump A", "", "P-1"};
+    a.definitions[static_cast<std::size_t>(brick)].aliases = {"D-7"};
     AssemblyRun run(std::move(a));
     ASSERT_EQ(run.run(), QELI_OK);
+    ASSERT_EQ(run.bodies().size(), 3u);
     for (BODY* b : run.bodies()) {
         // The body and each of its faces carry the instance's non-empty aliases.
         ENTITY_LIST faces;
@@ -224,6 +229,8 @@ TEST_F(FlattenTest, InstanceAliasesReachEveryPlacedEntityThatNamesItsSource)
             std::sort(aliases.begin(), aliases.end());
             if (nameOf(b) == "named")
                 EXPECT_EQ(aliases, (std::vector<std::string>{"P-1", "pump A"})) << faces[i]->type_name();
+            else if (nameOf(b) == "referring")
+                EXPECT_EQ(aliases, (std::vector<std::string>{"D-7"})) << faces[i]->type_name();
             else
                 EXPECT_TRUE(aliases.empty());
         }

@@ -60,16 +60,35 @@ TEST_F(PlacementTest, ScaleIsDrawnOutOfTheMatrix)
 
 TEST_F(PlacementTest, SingularOrUnreadablePlacementsAreRefused)
 {
-    QELtransf t;
     const TestPlacement flat = {1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0};
     const TestPlacement zero = {};
-    TestPlacement nan = qelx_test::placementTranslation(0, 0, 0);
+    const TestPlacement plain = qelx_test::placementTranslation(0, 0, 0);
+    TestPlacement nan = plain, far = plain, badAxis = plain;
     nan[10] = std::nan("");
-    EXPECT_FALSE(QELXFlatVelmAssemblyImporter::InstanceTransform(flat.data(), 1.0, 1.0, t));
-    EXPECT_FALSE(QELXFlatVelmAssemblyImporter::InstanceTransform(zero.data(), 1.0, 1.0, t));
-    EXPECT_FALSE(QELXFlatVelmAssemblyImporter::InstanceTransform(nan.data(), 1.0, 1.0, t));
-    EXPECT_FALSE(QELXFlatVelmAssemblyImporter::InstanceTransform(
-        qelx_test::placementTranslation(0, 0, 0).data(), 0.0, 1.0, t));
+    far[9] = HUGE_VAL;
+    badAxis[4] = std::nan("");
+    const double inf = HUGE_VAL, notANumber = std::nan("");
+    const struct {
+        const char* what;
+        TestPlacement placement;
+        double scale, unitScale;
+    } refused[] = {
+        {"a flat matrix", flat, 1.0, 1.0},
+        {"a zero matrix", zero, 1.0, 1.0},
+        {"a translation that is no number", nan, 1.0, 1.0},
+        {"an infinite translation", far, 1.0, 1.0},
+        {"an axis that is no number", badAxis, 1.0, 1.0},
+        {"a scale of zero", plain, 0.0, 1.0},
+        {"a scale that is no number", plain, notANumber, 1.0},
+        {"an infinite scale", plain, inf, 1.0},
+        {"a unit scale that is no number", plain, 1.0, notANumber},
+        {"an infinite unit scale", plain, 1.0, inf},
+    };
+    for (const auto& r : refused) {
+        QELtransf t;
+        EXPECT_FALSE(QELXFlatVelmAssemblyImporter::InstanceTransform(r.placement.data(), r.scale, r.unitScale, t))
+            << r.what;
+    }
 }
 
 TEST_F(PlacementTest, SingularInstanceIsLeftOutAndTheOthersArePlaced)
@@ -235,6 +254,7 @@ TEST_F(PlacementTest, FreePointsAndCoordinateSystemsAreCopiedOrTakenOverAndMoved
     content.add(frame);
     definition->AppendNativeEntityList(content);
     const QELXDocumentHandle handle(definition.get());
+    // Copied as placed through an assembly instance, taken over as through a part's.
     const auto expectPlaced = [&](ENTITY_LIST& placed, bool copies) {
         ASSERT_EQ(placed.iteration_count(), 2);
         auto* v = static_cast<VERTEX*>(placed[0]);
@@ -250,10 +270,15 @@ TEST_F(PlacementTest, FreePointsAndCoordinateSystemsAreCopiedOrTakenOverAndMoved
         EXPECT_NEAR(w->to_model().translation().y(), 1.0, 1e-12);
         EXPECT_EQ(nameOf(v), "p1");
         EXPECT_EQ(nameOf(w), "p1");
+        for (ENTITY* e : {static_cast<ENTITY*>(v), static_cast<ENTITY*>(w)}) {
+            int throughAssembly = -1;
+            EXPECT_TRUE(Ve_AttribTransfer::GetIntegerAttrib(e, Ve_AttribTransfer::InstanceAssemblyName, throughAssembly));
+            EXPECT_EQ(throughAssembly, copies ? 1 : 0) << e->type_name();
+        }
     };
     ENTITY_LIST copied;
     ASSERT_EQ(run.importer().PlaceInstance(handle, run.source().instanceId(instance), &run.source(), true,
-                                           QELXMorph3D(), copied, false),
+                                           QELXMorph3D(), copied, true),
               QELI_OK);
     expectPlaced(copied, true);
     EXPECT_EQ(definition->GetNativeEntityList()->iteration_count(), 2);

@@ -194,8 +194,14 @@ TEST_F(WalkTest, ASecondImportConvertsAfreshAndPlacesEveryInstanceAgain)
 {
     AssemblyRun run(bricks(3));
     ASSERT_EQ(run.run(false), QELI_OK);
+    velm_test_record_calls(true);
     ASSERT_EQ(run.importer().Import(&run.source()), QELI_OK);
-    // Each import converted the brick once and placed all three instances.
+    const long copies = velm_test_call_count("api_copy_body");
+    velm_test_record_calls(false);
+    // Each import converted the brick once and placed all three instances,
+    // the second copying for the first two uses and taking the last over as
+    // the first did (it counts the uses afresh).
+    EXPECT_EQ(copies, 2);
     EXPECT_EQ(run.source().loads(0), 2);
     const std::vector<BODY*> bodies = run.bodies();
     ASSERT_EQ(bodies.size(), 6u);

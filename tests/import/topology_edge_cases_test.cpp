@@ -592,6 +592,39 @@ TEST_F(TopologyCases, AnEdgeWhoseCurveRunsInAnotherParameterKeepsItsEndsOnItsVer
     }
 }
 
+// The framework's geometry importer given an edge whose domain runs
+// backwards or has no length: the edge keeps the range its curve and
+// vertices give (running forwards, its ends on its vertices) and the solid
+// is whole, as when no domain is answered.
+TEST_F(TopologyCases, TheDefaultImportersEdgeOfABackwardsOrEmptyDomainIsRangedByItsVertices)
+{
+    for (const bool empty : {false, true}) {
+        SCOPED_TRACE(empty ? "a domain of no length" : "a domain running backwards");
+        qelx_test::OptionScope options;
+        options.on("/XVelm/UseDefaultGeomImporter");
+        TestModel model = TestModel::block(2, 3, 4);
+        qelx_test::TestEdge& spoilt = model.edges[3];
+        if (empty)
+            spoilt.domain[1] = spoilt.domain[0];
+        else
+            std::swap(spoilt.domain[0], spoilt.domain[1]);
+        Import import(model);
+        import.useDefaultGeometryImporter();
+        import.creator().CreateSolidBody(import.id(qelx_test::KindBody, 0));
+        ASSERT_EQ(import.bodies().size(), 1u);
+        EXPECT_EQ(findingsOf(import.bodies()[0]), std::vector<std::string>());
+        EXPECT_NEAR(volumeOf(import.bodies()[0]), 24.0, 1e-6);
+        EDGE* edge = import.creator().GetEdge(import.id(qelx_test::KindEdge, 3), false);
+        ASSERT_TRUE(edge && edge->geometry() && edge->start() && edge->end());
+        const QELinterval r = edge->param_range();
+        EXPECT_LT(r.start_pt(), r.end_pt());
+        const double sign = edge->sense() == REVERSED ? -1.0 : 1.0;
+        const curve& c = edge->geometry()->equation();
+        EXPECT_LT(distance(c.eval_position(sign * r.start_pt()), edge->start()->geometry()->coords()), 1e-9);
+        EXPECT_LT(distance(c.eval_position(sign * r.end_pt()), edge->end()->geometry()->coords()), 1e-9);
+    }
+}
+
 TEST_F(TopologyCases, ACylindersCirclesHandedAPeriodOnOrReversedCloseItWhole)
 {
     // Both circles of a cylinder handed in a parameter a period on, or

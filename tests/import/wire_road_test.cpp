@@ -469,6 +469,14 @@ TEST_F(WireRoad, RechainedWiresLinkBothWaysAndABranchingWireBecomesWiresOfOneEdg
                 EXPECT_EQ(freeNext, c.closed ? 0 : 1);
                 EXPECT_EQ(freePrevious, c.closed ? 0 : 1);
             }
+            if (c.closed) {
+                // A ring runs the way its first edge does, as the source lists it.
+                EDGE* first = import.creator().GetEdge(
+                    import.exporter().id(qelx_test::KindEdge, c.model.wires[0].edges[0]), false);
+                ASSERT_NE(first, nullptr);
+                ASSERT_NE(first->coedge(), nullptr);
+                EXPECT_EQ(first->coedge()->sense(), FORWARD);
+            }
             EXPECT_EQ(wiresOf(bodies[0]), c.branches ? edges : 1);
             std::vector<QELXPoint3D> wanted;
             for (const qelx_test::Vec3& p : c.model.points)

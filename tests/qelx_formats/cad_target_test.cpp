@@ -61,6 +61,7 @@
 #include <iterator>
 #include <map>
 #include <regex>
+#include <set>
 #include <unistd.h>
 
 using namespace qelx_formats;
@@ -450,7 +451,9 @@ TEST(CadTarget, ASideWithoutSeamDrilledToItsAxisIsWrittenValidOrRefused)
 // A whole sphere or torus is bounded in the file by its seams walked both
 // ways (and degenerate edges at the poles), which cut nothing off: it reads
 // as a face without loops and is written back as the same valid solid by
-// every writer, in a turned frame and in its mirror image.
+// every writer (also with its surface's normal and its face's sense both
+// said the other way round), in a turned frame and in its mirror image; its
+// face turned alone is refused.
 TEST(CadTarget, AWholeSphereOrTorusReadsWithoutLoopsAndWritesTheSameSolid)
 {
     for (bool mirrored : {false, true}) {
@@ -464,13 +467,32 @@ TEST(CadTarget, AWholeSphereOrTorusReadsWithoutLoopsAndWritesTheSameSolid)
             ASSERT_EQ(read.faces.size(), 1u);
             EXPECT_TRUE(read.faces[0].loops.empty());
             const cad_samples::Measures source = cad_samples::measure(solid);
-            for (const char* name : {"whole_back.brep", "whole_back.igs", "whole_back.step"}) {
+            // The same solid with its surface's normal said the other way
+            // round and the face's sense with it.
+            qelx_test::TestModel restated = read;
+            restated.surfaces[static_cast<std::size_t>(restated.faces[0].surface)].flag =
+                !restated.surfaces[static_cast<std::size_t>(restated.faces[0].surface)].flag;
+            restated.faces[0].sense = !restated.faces[0].sense;
+            for (const char* name : {"whole_back.brep", "whole_back.igs", "whole_back.step"})
+                for (const qelx_test::TestModel* model : {&read, &restated}) {
+                    SCOPED_TRACE(std::string(name) + (model == &read ? "" : ", restated"));
+                    const cad_samples::Measures written = writtenAndMeasured(*model, name);
+                    EXPECT_TRUE(written.valid);
+                    EXPECT_EQ(written.solids, 1);
+                    EXPECT_LT(cad_samples::relativeGap(written.volume, source.volume), 1e-6);
+                    EXPECT_LT(cad_samples::relativeGap(written.area, source.area), 1e-6);
+                }
+            // Its face turned alone, the solid would be the rest of space:
+            // every writer refuses it.
+            qelx_test::TestModel turned = read;
+            turned.faces[0].sense = !turned.faces[0].sense;
+            for (const char* name : {"whole_turned.brep", "whole_turned.igs", "whole_turned.step"}) {
                 SCOPED_TRACE(name);
-                const cad_samples::Measures written = writtenAndMeasured(read, name);
-                EXPECT_TRUE(written.valid);
-                EXPECT_EQ(written.solids, 1);
-                EXPECT_LT(cad_samples::relativeGap(written.volume, source.volume), 1e-6);
-                EXPECT_LT(cad_samples::relativeGap(written.area, source.area), 1e-6);
+                const fs::path out = targetScratch(name);
+                std::string error;
+                EXPECT_NE(writeCadFile(turned, out.string(), error), QELI_OK);
+                EXPECT_NE(error.find("its sense is against its loops"), std::string::npos) << error;
+                EXPECT_FALSE(fs::exists(out));
             }
         }
     }
@@ -1278,7 +1300,8 @@ TEST(CadTarget, AFaceWithoutLoopsOnAPlaneIsRefusedByEveryWriter)
 }
 
 // An edge's range on its curve: one of no length is refused by every writer
-// (the builder made an edge of no extent, which the peer read as a gap); one
+// (the builder made an edge of no extent, which the peer read as a gap), as
+// is a curve whose parameter stands still; one
 // a rounding past a spline's last (or before its first) knot is held in and
 // written as the same solid.
 TEST(CadTarget, EdgeRangesOfNoLengthAreRefusedAndOnesARoundingPastTheKnotsAreHeldIn)
@@ -1292,6 +1315,12 @@ TEST(CadTarget, EdgeRangesOfNoLengthAreRefusedAndOnesARoundingPastTheKnotsAreHel
         std::string error;
         EXPECT_NE(writeCadFile(model, out.string(), error), QELI_OK);
         EXPECT_NE(error.find("an edge has an empty domain"), std::string::npos) << error;
+        EXPECT_FALSE(fs::exists(out));
+        // A curve whose parameter stands still (its scale zero) is refused for that.
+        model = block;
+        model.curves[static_cast<std::size_t>(model.edges[3].curve)].scale = 0.0;
+        EXPECT_NE(writeCadFile(model, out.string(), error), QELI_OK);
+        EXPECT_NE(error.find("an edge's curve has no length"), std::string::npos) << error;
         EXPECT_FALSE(fs::exists(out));
     }
     // A box whose every curve is a spline, each edge's range pushed a rounding
@@ -1369,6 +1398,27 @@ TEST(CadTarget, FaceLayersComeBackByNameOrByNumber)
         }
         EXPECT_EQ(layers, c.layers);
     }
+    // Faces on one level read back on one layer, known by that number, in
+    // STEP and IGES alike.
+    model.attributes[qelx_test::wordOf(qelx_test::KindFace, 0)].layer = 12;
+    for (const char* file : {"one_level.step", "one_level.igs"}) {
+        SCOPED_TRACE(file);
+        const fs::path out = targetScratch(file);
+        std::string error;
+        ASSERT_EQ(writeCadFile(model, out.string(), error), QELI_OK) << error;
+        qelx_test::TestModel back;
+        ASSERT_EQ(readCadFile(out.string(), back, error), QELI_OK) << error;
+        fs::remove(out);
+        std::set<int> numbers;
+        for (std::size_t f = 0; f < back.faces.size(); ++f) {
+            const auto it = back.attributes.find(qelx_test::wordOf(qelx_test::KindFace, static_cast<int>(f)));
+            ASSERT_TRUE(it != back.attributes.end() && it->second.layer) << "face " << f;
+            numbers.insert(*it->second.layer);
+        }
+        ASSERT_EQ(numbers.size(), 1u);
+        EXPECT_EQ(back.layers.size(), 1u);
+        EXPECT_EQ(back.layers[*numbers.begin()].name, "12");
+    }
 }
 
 // A spline surface closed in one direction only (a cylinder's side made a
@@ -1419,8 +1469,8 @@ TEST(CadTarget, SplineSurfacesClosedOneWayReadAsSuchAndWriteTheSameFace)
 // the temporary folder, nor the whole-file writer's temporary beside the
 // target, and the file it was to replace stays as it was. Failures: a model
 // every writer refuses, an assembly placing nothing that exists, and text
-// whose producer gives up half way; a write that succeeds leaves only its
-// file.
+// whose producer gives up half way (over an old file or a new one); a write
+// that succeeds leaves only its file.
 TEST(CadTarget, AFailedWriteLeavesNoTemporaryFileAndTheOldFileAsItWas)
 {
     const fs::path dir = fs::temp_directory_path() / ("cad_leftovers_" + std::to_string(::getpid()));
@@ -1468,9 +1518,12 @@ TEST(CadTarget, AFailedWriteLeavesNoTemporaryFileAndTheOldFileAsItWas)
         EXPECT_EQ(entries(scratch), std::vector<std::string>{});
         EXPECT_EQ(entries(out), std::vector<std::string>{});
     }
-    {
+    // Over an old file and where there was none.
+    for (const bool replacing : {true, false}) {
+        SCOPED_TRACE(replacing ? "replacing a file" : "a new file");
         const fs::path target = out / "text.json";
-        { std::ofstream(target) << "the old file"; }
+        if (replacing)
+            std::ofstream(target) << "the old file";
         std::string reason;
         const QELIResult given = writeWholeFile(
             [](const TextPut& put, std::string& why) {
@@ -1482,8 +1535,11 @@ TEST(CadTarget, AFailedWriteLeavesNoTemporaryFileAndTheOldFileAsItWas)
             target.string(), reason);
         EXPECT_NE(given, QELI_OK);
         EXPECT_NE(reason.find("the producer gave up"), std::string::npos) << reason;
-        EXPECT_EQ(entries(out), std::vector<std::string>{"text.json"});
-        EXPECT_EQ(text(target), "the old file");
+        EXPECT_EQ(entries(out), replacing ? std::vector<std::string>{"text.json"} : std::vector<std::string>{});
+        if (replacing) {
+            EXPECT_EQ(text(target), "the old file");
+        }
+        fs::remove(target);
     }
     if (before)
         ::setenv("TMPDIR", saved.c_str(), 1);

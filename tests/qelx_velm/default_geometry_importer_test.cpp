@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -336,6 +337,59 @@ TEST(DefaultGeometryImporter, UnderAnImportsMapEveryPointIsTheImageOfTheSourcesA
             }
             EXPECT_EQ(in.test().outstandingArrays(), 0);
         }
+}
+
+// Under every map: a rational spline whose parameter runs against its
+// data (its weights unlike from either end) meets the source at the same
+// parameters, and so does a pcurve across a sphere, whose longitude a
+// mirror turns.
+TEST(DefaultGeometryImporter, ReversedRationalSplinesAndPCurvesOnASphereMeetTheSourceUnderEveryMap)
+{
+    TestModel m = TestModel::sphereFace(1.5);
+    TestNurbs n;
+    n.degree = 2;
+    n.count = 4;
+    n.ctrl = {0, 0, 0, 1, 2, 0, 3, 2, 1, 4, 0, 0};
+    n.weights = {1.0, 3.0, 0.5, 1.0};
+    n.knots = {0.0, 0.5, 1.0};
+    n.mults = {3, 1, 3};
+    const int spline = m.addNurbsCurve(n);
+    m.reparametriseCurve(spline, -1.5, 0.2);
+    const int surface = m.faces[0].surface;
+    const TestSurface& f = m.surfaces[static_cast<std::size_t>(surface)];
+    const auto framework = [&](double a, double b) {
+        return QELXPoint2D((f.uSpan[0] + a * (f.uSpan[1] - f.uSpan[0]) - f.uC) / (f.uA * f.uB),
+                           (f.vSpan[0] + b * (f.vSpan[1] - f.vSpan[0]) - f.vC) / (f.vA * f.vB));
+    };
+    const int across = m.addLinePCurve(framework(0.2, 0.3), framework(0.7, 0.85), 0.0, 1.0);
+    for (const auto& [what, morph] : sourceMaps()) {
+        SCOPED_TRACE(what);
+        Importer in(m);
+        QELXDefaultGeometryImporter importer(in.geometry, morph);
+        const double tol = 1e-9 * std::max(1.0, morph.scaleFactor());
+        CURVE* kc = nullptr;
+        ASSERT_EQ(importer.ConvertCurve(in.test().curveId(spline), kc), QELI_OK);
+        const TestCurve& c = m.curves[static_cast<std::size_t>(spline)];
+        for (double a : {0.0, 0.3, 0.7, 1.0}) {
+            const double t = c.domain[0] + a * (c.domain[1] - c.domain[0]);
+            EXPECT_LT(gap(kc->equation().eval_position(t), morph.Apply(m.curvePoint(spline, t))), tol) << a;
+        }
+        kc->lose();
+        SURFACE* k = nullptr;
+        ASSERT_EQ(importer.ConvertSurface(in.test().surfaceId(surface), k), QELI_OK);
+        PCURVE* p = nullptr;
+        ASSERT_EQ(importer.ConvertPCurve(in.test().pcurveId(across), k, p), QELI_OK);
+        for (double t : {0.0, 0.37, 1.0}) {
+            const QELXPoint2D uv = m.pcurvePoint(across, t);
+            EXPECT_LT(gap(k->equation().eval_position(p->equation().eval_position(t)),
+                          morph.Apply(m.surfacePoint(surface, uv.u(), uv.v()))),
+                      tol)
+                << t;
+        }
+        p->lose();
+        k->lose();
+        EXPECT_EQ(in.test().outstandingArrays(), 0);
+    }
 }
 
 TEST(DefaultGeometryImporter, SaysWhetherTheSurfaceItMakesHasTheNormalTheSourceMeans)
