@@ -133,10 +133,13 @@ def main():
     models.sort(key=os.path.getsize)
     if args.models:
         wanted = args.models.split(",")
-        models = [p for p in models if os.path.splitext(os.path.basename(p))[0] in wanted]
+        # A name with its extension (hammer.iges) picks that file alone.
+        models = [p for p in models
+                  if os.path.splitext(os.path.basename(p))[0] in wanted or os.path.basename(p) in wanted]
 
     # table[recipe][damage] = Counter of outcomes; found = the faults, listed
     table = {r: collections.defaultdict(collections.Counter) for r in recipes}
+    by_model = {r: collections.defaultdict(collections.Counter) for r in recipes}
     found = []
     models_done = 0
     try:
@@ -185,13 +188,13 @@ def main():
                   % (name, kind, os.path.getsize(model), ref["solids"], ref["faces"], ref["volume"], ref["area"]))
             for (d, f, src, r), res in zip(jobs, results):
                 kinds, exact = faults(ref, res, given.get(src))
-                cell = table[r][d]
-                cell["runs"] += 1
-                cell["exact"] += 1 if exact else 0
-                for k in kinds:
-                    cell[k.split("(")[0]] += 1
-                    if k == "measure(warned)":
-                        cell["warned"] += 1
+                for cell in (table[r][d], by_model[r][name + "." + kind]):
+                    cell["runs"] += 1
+                    cell["exact"] += 1 if exact else 0
+                    for k in kinds:
+                        cell[k.split("(")[0]] += 1
+                        if k == "measure(warned)":
+                            cell["warned"] += 1
                 if [k for k in kinds if k not in ("measure(warned)", "as-given", "solids-joined")]:
                     m = res["measures"]
                     what = ",".join(kinds)
@@ -220,6 +223,9 @@ def main():
             total.update(cell)
             print("%-15s " % d + " ".join("%10d" % cell[c] for c in columns))
         print("%-15s " % "all" + " ".join("%10d" % total[c] for c in columns))
+        print("%-32s " % "model" + " ".join("%10s" % c for c in columns))
+        for model in by_model[r]:
+            print("%-32s " % model + " ".join("%10d" % by_model[r][model][c] for c in columns))
     print("\n== %d faults" % len(found))
 
 

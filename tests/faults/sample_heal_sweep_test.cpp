@@ -1,6 +1,7 @@
 // Failure injection over each healing recipe run on real sample models (a
 // nut, a closed solid of a cylinder and planes; a wing, a sheet of spline
-// faces; a screw read from STEP; a hammer read from IGES): one kernel call of
+// faces; a screw read from STEP; a hammer read from IGES; a pump nut of
+// spline faces, in whole sweeps only): one kernel call of
 // the recipe fails in turn, or (separately) one kernel allocation. No error
 // leaves the recipe, every body of the set is live and sound, the set holds
 // no checker finding that neither the model as it came nor the undisturbed
@@ -217,7 +218,8 @@ std::vector<SampleSweepCase> sampleSweepCases()
                   {"wing", "occ/wing.brep", "", 3},
                   {"screw", "step/screw.step", "", 1},
                   {"screw_iges", "step/screw.step", "igs", 1},
-                  {"hammer", "iges/hammer.iges", "", 0}};
+                  {"hammer", "iges/hammer.iges", "", 0},
+                  {"Pump_Nut", "occ/Pump_Nut.brep", "", 0}};
     names.reserve(std::size(models) * std::size(recipes));
     for (const auto& m : models)
         for (std::size_t r = 0; r < std::size(recipes); ++r) {
