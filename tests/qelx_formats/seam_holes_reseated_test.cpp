@@ -20,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
 
@@ -28,7 +30,9 @@ namespace {
 // Re-seated, written by Open CASCADE's STEP writer and read back by its reader.
 cad_samples::Measures reseatedStepReadBack(const TopoDS_Shape& shape, const std::string& name)
 {
-    const std::filesystem::path path = std::filesystem::temp_directory_path() / (name + ".step");
+    // The process's own file: runs of the test in other processes at once write theirs.
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / (name + "_" + std::to_string(::getpid()) + ".step");
     STEPControl_Controller::Init();
     Interface_Static::SetCVal("write.step.unit", "MM");
     STEPControl_Writer writer;
