@@ -74,6 +74,27 @@ double widestTolerance(const fs::path& saved)
     return widest;
 }
 
+// The moved model placed in the frame, written to STEP and healed by the
+// standard recipe into a save file in `dir`: its widest tolerance (checked
+// readable), or -1 when the run was refused, naming the body and writing
+// nothing.
+double healedWidest(const fs::path& dir, const TopoDS_Shape& moved, const char* frame, double size)
+{
+    const fs::path in = dir / "moved.step";
+    const fs::path out = dir / "healed.vlt";
+    EXPECT_TRUE(writeStep(occ_shapes::placed(moved, frame, size), in));
+    fs::remove(out);
+    const convert_run::ConvertRun run = convert_run::runConvert(in.string(), out.string(), "standard");
+    if (run.status != 0) {
+        EXPECT_NE(convert_run::lastLine(run.err).find("body "), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(out));
+        return -1.0;
+    }
+    const double widest = widestTolerance(out);
+    EXPECT_GE(widest, 0.0);
+    return widest;
+}
+
 } // namespace
 
 // A block and a half cylinder made of B-splines, every vertex moved by 1e-3
@@ -99,22 +120,49 @@ TEST(SplineCorners, VerticesMovedAlongSplineEdgesGoBackToTheCornersInEveryFrame)
             const TopoDS_Shape moved = cad_damage::movedVertices(shape, 1e-3, size, seed);
             for (const char* frame : occ_shapes::Frames) {
                 SCOPED_TRACE(std::string(name) + ", seed " + std::to_string(seed) + ", frame " + frame);
-                const fs::path in = dir / "moved.step";
-                const fs::path out = dir / "healed.vlt";
-                ASSERT_TRUE(writeStep(occ_shapes::placed(moved, frame, size), in));
-                fs::remove(out);
-                const convert_run::ConvertRun run = convert_run::runConvert(in.string(), out.string(), "standard");
-                if (run.status != 0) {
-                    EXPECT_NE(run.err.find("body "), std::string::npos) << run.err;
-                    continue;
-                }
-                const double widest = widestTolerance(out);
-                EXPECT_GE(widest, 0.0);
-                EXPECT_LE(widest, 0.1 * move) << "the move was " << move;
+                EXPECT_LE(healedWidest(dir, moved, frame, size), 0.1 * move) << "the move was " << move;
             }
         }
     }
     fs::remove_all(dir);
+}
+
+// Blocks and whole cylinders, exact and made of B-splines, every vertex
+// moved by 1e-3 of the size (seeded) in every frame: healed by the standard
+// recipe, no edge or vertex tolerance is left wider than twice the move, or
+// the run fails naming the body. (The reader ranges a B-spline cylinder's
+// circles a period past their curves' end; tolerising then made them as
+// tolerant as the diameter, which left the checker nothing to find, and the
+// healing was kept.)
+TEST(SplineCorners, SeededMovesOfBlocksAndCylindersHealWithinTwiceTheMoveOrAreRefusedNamingTheBody)
+{
+    const fs::path dir = convert_run::convertScratch();
+    const TopoDS_Shape block = BRepPrimAPI_MakeBox(40.0, 25.0, 15.0).Shape();
+    const TopoDS_Shape cylinder = BRepPrimAPI_MakeCylinder(8.0, 30.0).Shape();
+    const struct {
+        const char* name;
+        TopoDS_Shape shape;
+    } models[] = {{"block", block},
+                  {"cylinder", cylinder},
+                  {"B-spline block", BRepBuilderAPI_NurbsConvert(block).Shape()},
+                  {"B-spline cylinder", BRepBuilderAPI_NurbsConvert(cylinder).Shape()}};
+    int healed = 0;
+    for (const auto& [name, shape] : models) {
+        const double size = cad_damage::sizeOf(shape);
+        const double move = 1e-3 * size;
+        for (unsigned seed : {1u, 5u}) {
+            const TopoDS_Shape moved = cad_damage::movedVertices(shape, 1e-3, size, seed);
+            for (const char* frame : occ_shapes::Frames) {
+                SCOPED_TRACE(std::string(name) + ", seed " + std::to_string(seed) + ", frame " + frame);
+                const double widest = healedWidest(dir, moved, frame, size);
+                healed += widest >= 0.0 ? 1 : 0;
+                EXPECT_LE(widest, 2.0 * move) << "the move was " << move;
+            }
+        }
+    }
+    fs::remove_all(dir);
+    // Healing has something to show: most of these heal.
+    EXPECT_GT(healed, 12);
 }
 
 // Sample models with every vertex moved by 1e-3 of their size, as the recipe

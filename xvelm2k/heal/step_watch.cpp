@@ -18,6 +18,7 @@
 #include "velm/errors.hxx"
 #include "velm/insanity.hxx"
 #include "velm/query.hxx"
+#include "velm/tolerant.hxx"
 #include "velm/topology.hxx"
 
 namespace ve_heal {
@@ -39,6 +40,13 @@ constexpr double kBoundaryAccuracy = 1e-7;
 // A tolerance over this part of the body's size hides damage instead of
 // mending it.
 constexpr double kToleranceShare = 0.01;
+// A tolerance raised past this many times the widest gap the body had (an
+// edge's curve off its pcurves, surfaces or vertices, a tolerance it already
+// held) covers more than the fault: it was not what the mend needed, however
+// clean it leaves the checker. Below this part of the
+// body's size a tolerance is what fitting geometry costs.
+constexpr double kGapFactor = 2.0;
+constexpr double kFitShare = 1e-4;
 // Area a step may take or give at no cost: a strip this wide across the body
 // (a sliver of the kernel's own resolution).
 constexpr double kResolution = 1e-6;
@@ -71,6 +79,54 @@ constexpr double kNodes[8] = {0.019855071751231856, 0.10166676129318664, 0.23723
                               0.5917173212478249,   0.7627662049581645,  0.8983332387068134, 0.9801449282487681};
 constexpr double kWeights[8] = {0.05061426814518813, 0.11119051722668724, 0.15685332293894363, 0.18134189168918100,
                                 0.18134189168918100, 0.15685332293894363, 0.11119051722668724, 0.05061426814518813};
+
+// The widest gap on the body a tolerance could be needed to close: an
+// edge's curve from its coedges' pcurves on their surfaces and from its
+// vertices (the kernel's deviation). An edge ranged past the end of its
+// curve strays from its pcurves by as much as the curve is wrong there, no
+// gap of the body's shape: its vertices' distance from its curve and its
+// curve's from its faces' surfaces are what count of it.
+double widestGap(BODY* body)
+{
+    constexpr int kSamples = 8;
+    double gap = 0.0;
+    std::unordered_set<const EDGE*> seen;
+    forEachFace(body, [&](FACE* face) {
+        const surface* on =
+            face->geometry() && face->geometry()->has_equation() ? &face->geometry()->equation() : nullptr;
+        forEachCoedge(face, [&](const LOOP*, const COEDGE* c) {
+            const EDGE* e = c->edge();
+            if (!e || !e->geometry() || !e->geometry()->has_equation())
+                return;
+            const curve& along = e->geometry()->equation();
+            const QELinterval range = edge_curve_range(e);
+            const QELinterval own = along.param_range();
+            const double slack = 1e-6 * (own.finite() ? own.length() : 1.0);
+            const bool runsOff = !along.periodic() && own.finite() && range.finite() &&
+                                 (range.start_pt() < own.start_pt() - slack || range.end_pt() > own.end_pt() + slack);
+            if (!runsOff) {
+                if (seen.insert(e).second)
+                    gap = std::max(gap, edge_deviation(e));
+                return;
+            }
+            for (const VERTEX* v : {e->start(), e->end()})
+                if (v && v->geometry()) {
+                    QELposition foot;
+                    along.point_perp(v->geometry()->coords(), foot);
+                    gap = std::max(gap, distance(foot, v->geometry()->coords()));
+                }
+            if (!on)
+                return;
+            for (int k = 0; k <= kSamples; ++k) {
+                const QELposition p = along.eval_position(range.interpolate(static_cast<double>(k) / kSamples));
+                QELposition foot;
+                on->point_perp(p, foot);
+                gap = std::max(gap, distance(foot, p));
+            }
+        });
+    });
+    return gap;
+}
 
 } // namespace
 
@@ -296,6 +352,15 @@ std::string worseThan(const BodyState& before, const BodyState& after)
     return "";
 }
 
+std::string tooTolerant(double held, double gap, double raised)
+{
+    const double needed = kGapFactor * std::max(held, gap) + QELresabs;
+    if (!(raised > needed))
+        return "";
+    return "tolerance raised to " + figure(raised) + " where the widest gap it closed was " +
+           figure(std::max(held, gap));
+}
+
 std::string worseShape(const ShapeChange& change, double size, bool solid)
 {
     if (!change.measured)
@@ -437,6 +502,12 @@ void StepWatch::judge(std::string& what, const char* step)
     std::vector<FACE*> reshaped;
     BodyState now = walkBody(m_body, m_faces, touched, m_reach, faces, &reshaped);
     what = worseThan(*m_state, now);
+    if (what.empty() && now.tolerance > m_state->tolerance &&
+        now.tolerance > kFitShare * std::max(m_state->size, now.size)) {
+        double gap = 0.0;
+        bb_frame_look_back([&] { gap = widestGap(m_body); });
+        what = tooTolerant(m_state->tolerance, gap, now.tolerance);
+    }
 
     ShapeChange change;
     if (what.empty()) {

@@ -3,7 +3,8 @@
 // only when it leaves its body no worse than it found it. No checker finding
 // that was not there before (on the faces the step touched), no closed body
 // opened, no tolerance raised to a sizeable part of the body unless it left
-// the checker nothing to find on a body it found fault with, and the area of
+// the checker nothing to find on a body it found fault with, none raised past
+// twice the widest gap the body had (what closing its gaps needed), and the area of
 // every face and the volume of a sound solid kept within the accuracy of the
 // geometry the step replaced. A step that makes the body worse is taken back
 // whole and a warning names the body and the step.
@@ -91,6 +92,10 @@ struct ShapeChange {
 XVELM2KA_API BodyState measureBody(BODY* body);
 // What got worse from `before` to `after`, in a few words; "" when nothing did.
 XVELM2KA_API std::string worseThan(const BodyState& before, const BodyState& after);
+// A tolerance raised from `held` to `raised` on a body whose widest gap (an
+// edge's curve off its pcurves, surfaces or vertices) was `gap`: "" when it stays within a small factor of what closing the gap
+// needed; else what it covers past that.
+XVELM2KA_API std::string tooTolerant(double held, double gap, double raised);
 // The same for the faces a step reshaped, on a body `size` across; a volume
 // change counts only between two sound closed bodies (`solid`).
 XVELM2KA_API std::string worseShape(const ShapeChange& change, double size, bool solid);
