@@ -63,9 +63,9 @@ BODY* loopless_sphere()
 }
 
 // A sheet of one face round the whole of a periodic tube: two separation loops.
-BODY* wholeTube()
+BODY* wholeTube(bool periodic = true)
 {
-    bs3_surface bs = testkit::make_tube_bs3_surface(true);
+    bs3_surface bs = testkit::make_tube_bs3_surface(periodic);
     const spline tube(bs);
     bs3_surface_delete(bs);
     FACE* faces[1] = {make_face_spline(tube)};
@@ -195,19 +195,25 @@ TEST_F(Conversion, RationalSurfacesStayOnlyWhenAskedAndNotForced)
     }
 }
 
+// A tube periodic round v, and one only closed round v (its seam a corner of
+// its square): each is split so that no face wraps. (The kernel stand-in
+// splits spline faces at a parameter only in the frame they were made in.)
 TEST_F(Conversion, AClosedSplineFaceIsSplitSoThatNoFaceWraps)
 {
     m_options.on(Ve_OptionDoc::keyOf("SplitPeriodicPreProcess"));
-    BODY* b = wholeTube();
-    const double area = testkit::body_area(b);
-    qelx_test::EventRecorder events;
-    convTag(b)->splitPeriodics();
-    EXPECT_EQ(testkit::task_trace(events.records()).front(), "+PreprocessSplitPeriodicStart");
-    EXPECT_EQ(testkit::task_trace(events.records()).back(), "-PreprocessSplitPeriodicEnd");
-    EXPECT_GT(testkit::count_faces(b), 1);
-    EXPECT_NEAR(testkit::body_area(b), area, 1e-6 * area);
-    EXPECT_EQ(testkit::model_problems(b), "");
-    api_del_entity(b);
+    for (const bool periodic : {true, false}) {
+        SCOPED_TRACE(periodic ? "periodic" : "closed, not periodic");
+        BODY* b = wholeTube(periodic);
+        const double area = testkit::body_area(b);
+        qelx_test::EventRecorder events;
+        convTag(b)->splitPeriodics();
+        EXPECT_EQ(testkit::task_trace(events.records()).front(), "+PreprocessSplitPeriodicStart");
+        EXPECT_EQ(testkit::task_trace(events.records()).back(), "-PreprocessSplitPeriodicEnd");
+        EXPECT_GT(testkit::count_faces(b), 1);
+        EXPECT_NEAR(testkit::body_area(b), area, 1e-6 * area);
+        EXPECT_EQ(testkit::model_problems(b), "");
+        api_del_entity(b);
+    }
 }
 
 TEST_F(Conversion, EachSplitThatFailsIsDroppedAloneAndTheSheetStaysSound)
@@ -629,6 +635,30 @@ TEST_F(Conversion, AnArcAlmostItsWholeCircleIsLimitedToItsArc)
             ASSERT_NE(co->geometry(), nullptr);
             EXPECT_LT(pcurveEndsOffVertices(co), 1e-5);
         }
+        api_del_entity(b);
+    }
+}
+
+// A quarter sphere whose boundary runs over a pole in one edge: the periodic
+// split cuts that edge at the pole, above the equator or below it.
+TEST_F(Conversion, AnEdgeOverASpheresPoleIsSplitThere)
+{
+    m_options.on(Ve_OptionDoc::keyOf("SplitPeriodicPreProcess"));
+    for (const bool above : {true, false}) {
+        SCOPED_TRACE(above ? "north pole" : "south pole");
+        BODY* b = testkit::make_quarter_sphere(above, false);
+        ASSERT_EQ(testkit::count_vertices(b), 2);
+        const double area = testkit::body_area(b);
+        convTag(b)->splitPeriodics();
+        const QELposition pole(0, 0, above ? 4.0 : -4.0);
+        int atPole = 0;
+        ENTITY_LIST vertices;
+        api_get_vertices(b, vertices);
+        for (int i = 0; i < vertices.count(); ++i)
+            atPole += distance(static_cast<VERTEX*>(vertices[i])->geometry()->coords(), pole) < 1e-9 ? 1 : 0;
+        EXPECT_EQ(atPole, 1);
+        EXPECT_NEAR(testkit::body_area(b), area, 1e-6 * area);
+        EXPECT_EQ(testkit::model_problems(b), "");
         api_del_entity(b);
     }
 }

@@ -778,48 +778,6 @@ TEST_F(VertexRepairs, AVertexBetweenCollinearWireEdgesStays)
     EXPECT_EQ(testkit::count_vertices(b), vertices);
 }
 
-namespace {
-
-// A quarter of the sphere of radius 4 about the origin, y >= 0, above the
-// equator (`above`) or below it: bounded by half the equator and by half a
-// great circle through the pole, split at the pole into two arcs of that
-// circle. No pcurves.
-BODY* quarterSphere(bool above)
-{
-    const double R = 4.0, s = above ? 1.0 : -1.0;
-    auto* a = new VERTEX(new APOINT(QELposition(R, 0, 0)));
-    auto* b = new VERTEX(new APOINT(QELposition(-R, 0, 0)));
-    auto* pole = new VERTEX(new APOINT(QELposition(0, 0, s * R)));
-    auto arc = [](VERTEX* from, VERTEX* to, const ellipse& circle, double t0, double t1) {
-        const QELinterval range(t0, t1);
-        auto* e = new EDGE(from, to, make_curve(circle), FORWARD, EDGE_cvty_unknown, &range);
-        from->add_edge(e);
-        to->add_edge(e);
-        return e;
-    };
-    const double pi = post_process_test::kPi;
-    EDGE* equator = arc(a, b, ellipse(QELposition(), QELunit_vector(0, 0, 1), QELvector(R, 0, 0), 1.0), 0.0, pi);
-    const ellipse meridian(QELposition(), QELunit_vector(0, s, 0), QELvector(-R, 0, 0), 1.0);
-    EDGE* up = arc(b, pole, meridian, 0.0, pi / 2);
-    EDGE* down = arc(pole, a, meridian, pi / 2, pi);
-    // Above, the loop runs along the edges; below, against them.
-    std::vector<COEDGE*> ring;
-    if (above)
-        ring = {new COEDGE(equator, FORWARD, nullptr, nullptr), new COEDGE(up, FORWARD, nullptr, nullptr),
-                new COEDGE(down, FORWARD, nullptr, nullptr)};
-    else
-        ring = {new COEDGE(down, REVERSED, nullptr, nullptr), new COEDGE(up, REVERSED, nullptr, nullptr),
-                new COEDGE(equator, REVERSED, nullptr, nullptr)};
-    for (std::size_t k = 0; k < ring.size(); ++k) {
-        ring[k]->set_next(ring[(k + 1) % ring.size()]);
-        ring[(k + 1) % ring.size()]->set_previous(ring[k]);
-    }
-    auto* face = new FACE(new LOOP(ring.front(), nullptr), nullptr, make_surface(sphere(QELposition(), R)), FORWARD);
-    return new BODY(new LUMP(new SHELL(face, nullptr), nullptr));
-}
-
-} // namespace
-
 // Two arcs of one great circle meeting at a sphere's pole: the vertex there
 // is no vertex between two parts of one edge and stays, at either end of the
 // face's parameter range.
@@ -827,7 +785,7 @@ TEST_F(VertexRepairs, AVertexAtASpheresPoleBetweenArcsOfOneCircleStays)
 {
     for (const bool above : {true, false}) {
         SCOPED_TRACE(above ? "north pole" : "south pole");
-        BODY* b = keep(quarterSphere(above));
+        BODY* b = keep(testkit::make_quarter_sphere(above));
         ASSERT_EQ(testkit::check_findings(b), "");
         const double area = testkit::body_area(b);
         ASSERT_NEAR(area, post_process_test::kPi * 16.0, 1e-3);

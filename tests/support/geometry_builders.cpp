@@ -207,6 +207,39 @@ BODY* make_hemisphere(double radius) {
   return b.body({f});
 }
 
+BODY* make_quarter_sphere(bool above, bool split) {
+  const double R = 4.0, s = above ? 1.0 : -1.0;
+  auto* a = new VERTEX(new APOINT(QELposition(R, 0, 0)));
+  auto* b = new VERTEX(new APOINT(QELposition(-R, 0, 0)));
+  auto arc = [](VERTEX* from, VERTEX* to, const ellipse& circle, double t0, double t1) {
+    const QELinterval range(t0, t1);
+    auto* e = new EDGE(from, to, new ELLIPSE(circle), FORWARD, EDGE_cvty_unknown, &range);
+    from->add_edge(e);
+    to->add_edge(e);
+    return e;
+  };
+  EDGE* equator = arc(a, b, ellipse(QELposition(), QELunit_vector(0, 0, 1), QELvector(R, 0, 0), 1.0), 0.0, pi);
+  const ellipse meridian(QELposition(), QELunit_vector(0, s, 0), QELvector(-R, 0, 0), 1.0);
+  std::vector<EDGE*> over;
+  if (split) {
+    auto* pole = new VERTEX(new APOINT(QELposition(0, 0, s * R)));
+    over = {arc(b, pole, meridian, 0.0, pi / 2), arc(pole, a, meridian, pi / 2, pi)};
+  } else {
+    over = {arc(b, a, meridian, 0.0, pi)};
+  }
+  // Above, the loop runs along the edges; below, against them.
+  std::vector<COEDGE*> ring;
+  ring.push_back(new COEDGE(equator, above ? FORWARD : REVERSED, nullptr, nullptr));
+  for (EDGE* e : over) ring.push_back(new COEDGE(e, above ? FORWARD : REVERSED, nullptr, nullptr));
+  if (!above) std::reverse(ring.begin(), ring.end());
+  for (std::size_t k = 0; k < ring.size(); ++k) {
+    ring[k]->set_next(ring[(k + 1) % ring.size()]);
+    ring[(k + 1) % ring.size()]->set_previous(ring[k]);
+  }
+  auto* face = new FACE(new LOOP(ring.front(), nullptr), nullptr, new SPHERE(sphere(QELposition(), R)), FORWARD);
+  return new BODY(new LUMP(new SHELL(face, nullptr), nullptr));
+}
+
 BODY* make_circle_wire(double radius) {
   auto* v = new VERTEX(new APOINT(QELposition(-radius, 0.0, 0.0)));
   const QELinterval turn(-pi, pi);

@@ -34,6 +34,11 @@ std::vector<BODY*> make_loose_cylinder_sheets(double radius = 5.0, double height
 // Sheet: the upper half of a SPHERE about the origin bounded by the equator
 // (an ELLIPSE from (-radius, 0, 0), range [-pi, pi]) with its pcurve.
 BODY* make_hemisphere(double radius = 4.0);
+// Sheet: the quarter of the SPHERE of radius 4 about the origin with y >= 0,
+// above the equator (`above`) or below it, bounded by half the equator and
+// half a great circle through the pole (ELLIPSE edges, no pcurves); that
+// half circle split at the pole into two arcs of it (`split`) or one edge.
+BODY* make_quarter_sphere(bool above, bool split = true);
 // Wire body: one closed ELLIPSE circle about +z through the origin's
 // level, starting and ending at one vertex (-radius, 0, 0), range [-pi, pi].
 BODY* make_circle_wire(double radius = 3.0);

@@ -151,7 +151,10 @@ void splitFaceAtMidParameter(FACE* face, bool inU)
     if (!range.finite())
         return;
     const int direction = inU ? 1 : 0;
-    for (const double at : {range.mid_pt(), range.end_pt()})
+    // The seam first: a face only closed (not periodic) there has none yet,
+    // and a cut at its middle first would leave it bounded there and the
+    // seam's cut refused, the face still whole.
+    for (const double at : {range.end_pt(), range.mid_pt()})
         velmInnerCall([&] {
             if (faceSplitLeavesNoSmallEdges(face, at, inU))
                 sg_split_face_at_parameter(face, direction, at);
