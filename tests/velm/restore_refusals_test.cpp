@@ -125,6 +125,26 @@ TEST_F(RestoreRefusals, APointBeyondAnyModelOnOneAxisIsRefusedNamingItsRecord) {
     }
 }
 
+// A parameter curve's points are parameters, bounded as lengths are: a
+// pcurve point beyond 1e7 is no point of the model and restores.
+TEST_F(RestoreRefusals, APcurvePointBeyondTheModelsPointsRestores) {
+  const SaveFileWords sound = SaveFileWords::parse(framed_models(testkit::heal_frames().back()));
+  const int pcurve = sound.find("pcurve");
+  ASSERT_GE(pcurve, 0);
+  // Its curve's first control point: "-<n> pcurve 1 $-1 0 0 1 0 <tolerance> <count> <x> <y> 0 ...".
+  const std::size_t first = sound.links(pcurve).back() + 7;
+  for (double value : {5e7, -2147483647.0}) {
+    SaveFileWords damaged = sound;
+    damaged.records[pcurve][first] = std::to_string(value);
+    EXPECT_EQ(restore_refusal(damaged.text()), "") << value;
+  }
+  SaveFileWords beyond = sound;
+  beyond.records[pcurve][first] = "2e10";
+  const std::string said = restore_refusal(beyond.text());
+  EXPECT_EQ(said.rfind("record " + std::to_string(pcurve) + " (pcurve), field ", 0), 0u) << said;
+  EXPECT_NE(said.find(": a coordinate or length beyond any model"), std::string::npos) << said;
+}
+
 // What the restore refuses the save does not write: a model moved beyond any
 // model's extent is refused by the save, not written to be refused on reading.
 TEST_F(RestoreRefusals, TheSaveRefusesAPointTheRestoreWouldRefuse) {

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "bspline_data.hxx"
@@ -53,14 +54,24 @@ std::vector<double> read_reals(int max_count) {
   return v;
 }
 
-void write_points(const std::vector<QELposition>& v) {
+// A curve's points are points of the model; a parameter curve's are
+// parameters, measured in the model's lengths and bounded as lengths are.
+void write_points(const std::vector<QELposition>& v, bool parameters = false) {
   write_int(static_cast<int>(v.size()));
-  for (const QELposition& p : v) write_model_position(p);
+  for (const QELposition& p : v)
+    if (parameters)
+      for (int i = 0; i < 3; ++i) write_model_length(p[i]);
+    else
+      write_model_position(p);
 }
 
-std::vector<QELposition> read_points(int max_count) {
+std::vector<QELposition> read_points(int max_count, bool parameters = false) {
   std::vector<QELposition> v(read_count(0, max_count));
-  for (QELposition& p : v) p = read_model_position();
+  for (QELposition& p : v)
+    if (parameters)
+      for (int i = 0; i < 3; ++i) p[i] = read_model_length();
+    else
+      p = read_model_position();
   return v;
 }
 
@@ -98,12 +109,12 @@ void read_weights(bool rational, std::vector<double>& weights, std::size_t count
     if (!(w > 0.0)) damaged("a weight that is not positive");
 }
 
-void write_bs_curve(const bs_curve_data* c) {
+void write_bs_curve(const bs_curve_data* c, bool parameters = false) {
   write_logical(c != nullptr);
   if (!c) return;
   write_logical(c->rational);
   write_real(c->point_tol);
-  write_points(c->pts);
+  write_points(c->pts, parameters);
   write_direction(c->dir);
   if (c->rational) write_reals(c->weights);
 }
@@ -114,7 +125,7 @@ DEF* read_bs_curve() {
   std::unique_ptr<DEF> c(VELM_MAKE(DEF));
   c->rational = read_logical();
   c->point_tol = read_real();
-  c->pts = read_points(max_items);
+  c->pts = read_points(max_items, std::is_same_v<DEF, bs2_curve_def>);
   read_direction(c->dir, c->n());
   read_weights(c->rational, c->weights, c->pts.size());
   return c.release();
@@ -197,8 +208,8 @@ struct velm_geom_io {
       write_bs_curve(d->cur_);
       write_surface(d->surf1_);
       write_surface(d->surf2_);
-      write_bs_curve(d->pcur1_);
-      write_bs_curve(d->pcur2_);
+      write_bs_curve(d->pcur1_, true);
+      write_bs_curve(d->pcur2_, true);
     }
     write_logical(c.reversed_);
   }
@@ -331,7 +342,7 @@ struct velm_geom_io {
   }
 
   static void write(const pcurve& p) {
-    write_bs_curve(p.cur_);
+    write_bs_curve(p.cur_, true);
     write_real(p.fitol_);
     write_surface(p.surf_);
     write_logical(p.reversed_);
