@@ -186,7 +186,7 @@ TEST(SimpleLoopRepair, AnUntypedLoopStaysOnItsFaceInABodyOfSeveralFaces) {
 TEST(SimpleLoopRepair, FaceWithoutBodyGivesItsLoopBack) {
   BODY* body = make_iso_rect_sheet(test_plane(), {rect(0, 2, 0, 2, true), rect(4, 6, 0, 2, true), rect(8, 10, 0, 2, true)});
   const long live = velm_live_object_count();
-  velm_test_fail_call("api_mk_by_faces", 1, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+  velm_test_fail_call("api_unhook_face", 1, qelvelm_api_errmod.message_code(VELM_API_FAILED));
   QELXVelmLoopRepair repair(body);
   EXPECT_TRUE(repair.Repair());
   ASSERT_EQ(repair.getBodies().Count(), 1);

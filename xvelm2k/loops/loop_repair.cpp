@@ -12,6 +12,9 @@
 #include "velm/topology_api.hxx"
 #include "velm/topology_edit.hxx"
 
+#include <unordered_map>
+#include <vector>
+
 using namespace ve_loops;
 
 namespace {
@@ -52,6 +55,35 @@ bool nestsAsOnePeriphery(FACE* face)
         if (hole->child())
             return false;
     return true;
+}
+
+// Every vertex of the faces refers to each group of edges that meets at it
+// (loops touching only at a corner leave a group its references miss), so
+// that taking a face into a body of its own sees every vertex it shares.
+void referEveryEdgeGroup(const QELXDynamicArray<FACE*>& faces)
+{
+    std::unordered_map<VERTEX*, std::vector<EDGE*>> at;
+    std::vector<VERTEX*> order;
+    for (FACE* face : faces)
+        for (LOOP* loop : faceLoops(face))
+            forEachLoopCoedge(loop, [&](COEDGE* c) {
+                for (VERTEX* v : {c->edge()->start(), c->edge()->end()}) {
+                    if (!v)
+                        continue;
+                    std::vector<EDGE*>& edges = at[v];
+                    if (edges.empty())
+                        order.push_back(v);
+                    edges.push_back(c->edge());
+                }
+                return true;
+            });
+    velmInnerCall([&] {
+        for (VERTEX* v : order) {
+            for (EDGE* e : at[v])
+                v->add_edge(e);
+            minimize_vertex_edges(v);
+        }
+    });
 }
 
 // The face leaves its shell's face list (a body of its own is made of it).
@@ -233,13 +265,21 @@ bool QELXVelmLoopRepair::Repair()
             origins.Add(face);
         }
     }
-    if (!m_multiFace) {
+    if (!m_multiFace && newFaces.Count() > 0) {
+        QELXDynamicArray<FACE*> split = newFaces;
+        for (FACE* origin : origins)
+            if (split.Find(origin) < 0)
+                split.Add(origin);
+        referEveryEdgeGroup(split);
         for (int i = 0; i < newFaces.Count(); ++i) {
             FACE* made = newFaces[i];
             BODY* body = nullptr;
             // A body of its own gets a surface of its own: moving one body must not move another.
             velmInnerCall([&] { made->set_geometry(make_surface(made->geometry()->equation())); });
-            if (api_mk_by_faces(nullptr, 1, &made, body).ok() && body) {
+            // The body owns what it is made of: edges and vertices the face
+            // shares with the face it came from, or with faces split off beside
+            // it, are copied for it, so deleting one body frees nothing another uses.
+            if (api_unhook_face(made, body).ok() && body) {
                 minimizeVertexReferences(body);
                 m_bodies.Add(ve_view<Ve_BodyTag>(body));
                 continue;
