@@ -1,10 +1,13 @@
 // neutral_peer: neutral documents written by Open CASCADE alone, and what
 // one of ours holds as Open CASCADE rebuilds it.
 //
-//   neutral_peer write MODEL FRAME OUT.json  reads MODEL (STEP, IGES or BREP), places it in
+//   neutral_peer write MODEL FRAME OUT.json [DROP]
+//                                            reads MODEL (STEP, IGES or BREP), places it in
 //                                            FRAME (identity, rotated, mirrored) and writes it
 //                                            as a neutral document with nothing of ours;
-//                                            prints the model's measures (JSON)
+//                                            prints the model's measures (JSON); with DROP,
+//                                            the model's face of that index (from 0, in
+//                                            Open CASCADE's order) left out of it
 //   neutral_peer shape NAME FRAME OUT        one of the shapes below, written as OUT by its
 //                                            extension (.json by Open CASCADE alone, .step,
 //                                            .igs, .brep by Open CASCADE's writers)
@@ -19,6 +22,7 @@
 // extruded as such, its ends planes).
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -29,6 +33,10 @@
 #include "tools/neutral_checks.hxx"
 #include "tools/occ_neutral_writer.hxx"
 #include "tools/occ_shapes.hxx"
+
+#include <BRepTools_ReShape.hxx>
+#include <TopExp.hxx>
+#include <TopTools_IndexedMapOfShape.hxx>
 
 namespace {
 
@@ -86,13 +94,28 @@ std::pair<int, double> worstCoedge(const qelx_test::TestModel& m)
     return worst;
 }
 
+// The shape with its face `drop` (from 0) left out; a null shape where it
+// has no such face.
+TopoDS_Shape withoutFace(const TopoDS_Shape& shape, int drop)
+{
+    TopTools_IndexedMapOfShape faces;
+    TopExp::MapShapes(shape, TopAbs_FACE, faces);
+    if (drop < 0 || drop >= faces.Extent())
+        return TopoDS_Shape();
+    const Handle(BRepTools_ReShape) reshape = new BRepTools_ReShape;
+    reshape->Remove(faces(drop + 1));
+    return reshape->Apply(shape);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     const std::string verb = argc > 1 ? argv[1] : "";
-    if (verb == "write" && argc == 5) {
-        const TopoDS_Shape shape = occ_shapes::placed(cad_samples::peerRead(argv[2]), argv[3]);
+    if (verb == "write" && (argc == 5 || argc == 6)) {
+        TopoDS_Shape shape = occ_shapes::placed(cad_samples::peerRead(argv[2]), argv[3]);
+        if (argc == 6 && !shape.IsNull())
+            shape = withoutFace(shape, std::atoi(argv[5]));
         if (shape.IsNull()) {
             std::fprintf(stderr, "neutral_peer: %s could not be read\n", argv[2]);
             return 1;
@@ -141,7 +164,7 @@ int main(int argc, char** argv)
         printMeasures(cad_samples::measure(cad_samples::peerRead(argv[2])));
         return 0;
     }
-    std::fprintf(stderr, "usage: neutral_peer write MODEL FRAME OUT.json | shape NAME FRAME OUT | judge DOC.json | "
+    std::fprintf(stderr, "usage: neutral_peer write MODEL FRAME OUT.json [DROP] | shape NAME FRAME OUT | judge DOC.json | "
                          "measure FILE\n");
     return 2;
 }

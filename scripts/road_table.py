@@ -9,6 +9,10 @@ Per sample (STEP, IGES, BREP) and placement (identity, rotated, mirrored):
 - step>X: the peer writes the placed sample as STEP (damage_peer place), `xvelm
   convert` takes it through the kernel into STEP, IGES and BREP, and the peer reads
   each strictly (damage_peer judge).
+With --drop-faces N, each sample of at most N faces is also written as a neutral document
+in the identity placement with one face left out at a time (road "neutral-drop"), and
+imported: a document of which something could be built must not be refused whole (a
+refusal must name the item it could not build).
 Each result is counted as valid with the source's solids (largest relative area and
 volume gaps beside), a source of loose faces made whole (the solids Open CASCADE's own
 sewing makes of the placed source, within 1e-4 of its area and volume), refused naming
@@ -17,6 +21,7 @@ otherwise, or a fault (written invalid, other solids, a crash or the time limit)
 
 Usage: python3 scripts/road_table.py [--driver build-bench/tools/xvelm/xvelm]
        [--peers build/tests] [--min-bytes N] [--max-bytes N] [--only NAME...] [--timeout 300] [--json FILE]
+       [--drop-faces N]
 """
 import argparse
 import json
@@ -90,6 +95,22 @@ def judged(code, err, peer, written, source, timeout, sewn=None):
     return judge(source, last_json(out), "peer status %s%s" % (code, ", " + lines[-1] if lines else ""), sewn)
 
 
+def dropped(args, neutral_peer, path, k, tmp):
+    """The import of the sample less its face `k`: 'imported', a refusal, or a fault (a whole
+    refusal where something could be built, a crash, the time limit)."""
+    doc, vlt = os.path.join(tmp, "drop.json"), os.path.join(tmp, "drop.vlt")
+    code, out, err = run([neutral_peer, "write", path, "identity", doc, str(k)], args.timeout)
+    if code != 0:
+        return "fault", "the peer wrote nothing: %s" % (err.strip().splitlines()[-1:] or [code])
+    code, _, err = run([args.driver, "import", doc, vlt], args.timeout)
+    if code == 0:
+        return "imported", (0.0, 0.0)
+    verdict = refused(code, err)
+    if "nothing in it could be imported" in err:
+        return "fault", "refused whole: " + verdict[1]
+    return verdict
+
+
 def row(sample, frame, road, verdict):
     return {"sample": sample, "frame": frame, "road": road, "verdict": verdict[0], "detail": verdict[1]}
 
@@ -113,6 +134,8 @@ def main():
     ap.add_argument("--only", nargs="*", default=(), help="only the samples of these file names")
     ap.add_argument("--timeout", type=int, default=300)
     ap.add_argument("--json")
+    ap.add_argument("--drop-faces", type=int, default=0,
+                    help="samples of at most this many faces are also imported with each face left out in turn")
     args = ap.parse_args()
     neutral_peer = os.path.join(args.peers, "neutral_peer")
     damage_peer = os.path.join(args.peers, "damage_peer")
@@ -131,6 +154,10 @@ def main():
                         code, _, err = run([args.driver, "export", vlt, back], args.timeout)
                     verdict = judged(code, err, neutral_peer, back, source, args.timeout)
                     rows.append(row(name, frame, "neutral", verdict))
+                if frame == "identity" and source and 0 < source.get("faces", 0) <= args.drop_faces:
+                    for k in range(source["faces"]):
+                        rows.append(row(name, "less face %d" % k, "neutral-drop",
+                                        dropped(args, neutral_peer, path, k, tmp)))
                 step = os.path.join(tmp, "src.step")
                 code, out, _ = run([damage_peer, "place", path, frame, step], args.timeout)
                 placed = last_json(out)
@@ -154,10 +181,10 @@ def main():
     print("|---|---|---|---|---|---|---|---|---|")
     for road in roads:
         mine = [r for r in rows if r["road"] == road]
-        valid = [r for r in mine if r["verdict"] in ("valid", "whole")]
+        valid = [r for r in mine if r["verdict"] in ("valid", "whole", "imported")]
         count = lambda v: sum(1 for r in mine if r["verdict"] == v)
         print("| %s | %d | %d | %d | %.2g | %.2g | %d | %d | %d |" % (
-            road, len(mine), count("valid"), count("whole"), max([r["detail"][0] for r in valid] or [0.0]),
+            road, len(mine), count("valid") + count("imported"), count("whole"), max([r["detail"][0] for r in valid] or [0.0]),
             max([r["detail"][1] for r in valid] or [0.0]), count("refused-named"), count("refused"), count("fault")))
     # Each source of loose faces a road made whole, against the peer's own sewing of it.
     for r in rows:
@@ -165,7 +192,7 @@ def main():
             print("%s %s %s: loose faces made whole as the peer sews them (area gap %.2g, volume gap %.2g)" % (
                 r["sample"], r["frame"], r["road"], r["detail"][0], r["detail"][1]))
     for r in rows:
-        if r["verdict"] not in ("valid", "whole"):
+        if r["verdict"] not in ("valid", "whole", "imported"):
             print("%s %s %s: %s: %s" % (r["sample"], r["frame"], r["road"], r["verdict"], r["detail"]))
     return 0
 

@@ -1130,6 +1130,31 @@ bool windsAsHoles(const TopoDS_Face& face)
     return fine && *fine < 0.0;
 }
 
+// Whether a face on a sphere covers more of it than lies within `box` (the
+// face's box in the sphere's parameters, as its source holds it). Either
+// way round its loops a face there bounds a region, so a face turned
+// against them is built as the rest of the sphere: a valid face, and in a
+// large body a valid solid of positive volume, but one that cannot fit in
+// its box. A box reaching a pole takes every longitude (the kernel's box of
+// a face holding a pole widens to the pole alone). A face and its
+// complement of equal areas, a hemisphere's, are not told apart so.
+bool coversMoreThanItsBox(const TopoDS_Face& face, const Handle(Geom_Surface)& surface, const Bnd_Box2d& box)
+{
+    const Handle(Geom_SphericalSurface) sphere = Handle(Geom_SphericalSurface)::DownCast(surface);
+    if (sphere.IsNull() || box.IsVoid())
+        return false;
+    double u0 = 0.0, v0 = 0.0, u1 = 0.0, v1 = 0.0;
+    box.Get(u0, v0, u1, v1);
+    const double top = std::min(v1, M_PI / 2), bottom = std::max(v0, -M_PI / 2);
+    const double nearPole = 1e-6;
+    const double du = top > M_PI / 2 - nearPole || bottom < -M_PI / 2 + nearPole ? 2.0 * M_PI
+                                                                                : std::min(u1 - u0, 2.0 * M_PI);
+    // R^2 cos v du dv over the box, and a thousandth over it: the box and
+    // the area's integration are fits.
+    const double r = sphere->Radius();
+    return builtFaceArea(face) > 1.001 * r * r * du * (std::sin(top) - std::sin(bottom)) + 1e-9;
+}
+
 TopoDS_Face ShapeBuilder::face(int index)
 {
     auto found = m_faces.find(index);
@@ -1364,6 +1389,9 @@ TopoDS_Face ShapeBuilder::face(int index)
     if ((!seams.empty() || unbounded(built.surface)) && windsAsHoles(out))
         throw FaceFault{index, "its loops run round it as holes alone (its sense is against them, or its outer "
                                "loop is missing): it bounds the rest of its surface"};
+    if (coversMoreThanItsBox(TopoDS::Face(out.Oriented(TopAbs_FORWARD)), built.surface, box))
+        throw FaceFault{index, "it covers more of its surface than its own box holds (its sense is against its "
+                               "loops): it bounds the rest of its surface"};
     for (const auto& [e, pcs] : onFace) {
         // Vertices reach the pcurves' ends on the surface too.
         const BuiltEdge& built_ = m_edges[e];

@@ -53,6 +53,11 @@ BuiltShapes buildShapes(const qelx_test::TestModel& model);
 // where an outer loop bounds the face, negative for holes alone.
 double wiresIntegral(const TopoDS_Face& face, const std::function<double(double)>& primitive);
 
+// A built face's area: on a sphere or a torus whose tube does not cross its
+// axis, the closed form of the surface's element integrated round the face's
+// wires; on any other surface Open CASCADE's measure.
+double builtFaceArea(const TopoDS_Face& face);
+
 // Before a STEP write: a sphere face that is the whole sphere but for holes
 // across its seam (one loop of the seam, both poles and the holes) goes
 // onto the sphere turned half a turn about its axis (Open CASCADE's STEP

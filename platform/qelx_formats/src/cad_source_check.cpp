@@ -42,8 +42,6 @@ std::string measureText(double x)
     return text;
 }
 
-namespace {
-
 // A built face's area. On a sphere or a torus whose tube does not cross
 // its axis, the writer's own: the closed form of the surface's element
 // integrated round the face's wires, exact but for the pcurves' own fits
@@ -70,6 +68,8 @@ double builtFaceArea(const TopoDS_Face& face)
     BRepGProp::SurfaceProperties(face, props);
     return props.Mass();
 }
+
+namespace {
 
 // How far a face's surface may lie from the source's: a replacement's
 // recorded deviation (the exporter's fit of a surface it cannot hand over
