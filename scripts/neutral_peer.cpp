@@ -114,8 +114,13 @@ int main(int argc, char** argv)
     const std::string verb = argc > 1 ? argv[1] : "";
     if (verb == "write" && (argc == 5 || argc == 6)) {
         TopoDS_Shape shape = occ_shapes::placed(cad_samples::peerRead(argv[2]), argv[3]);
-        if (argc == 6 && !shape.IsNull())
+        if (argc == 6 && !shape.IsNull()) {
             shape = withoutFace(shape, std::atoi(argv[5]));
+            if (shape.IsNull()) {
+                std::fprintf(stderr, "neutral_peer: %s has no face %s, or nothing else\n", argv[2], argv[5]);
+                return 1;
+            }
+        }
         if (shape.IsNull()) {
             std::fprintf(stderr, "neutral_peer: %s could not be read\n", argv[2]);
             return 1;

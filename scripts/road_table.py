@@ -9,7 +9,7 @@ Per sample (STEP, IGES, BREP) and placement (identity, rotated, mirrored):
 - step>X: the peer writes the placed sample as STEP (damage_peer place), `xvelm
   convert` takes it through the kernel into STEP, IGES and BREP, and the peer reads
   each strictly (damage_peer judge).
-With --drop-faces N, each sample of at most N faces is also written as a neutral document
+With --drop-faces N, each sample of two to N faces is also written as a neutral document
 in the identity placement with one face left out at a time (road "neutral-drop"), and
 imported: a document of which something could be built must not be refused whole (a
 refusal must name the item it could not build).
@@ -154,7 +154,7 @@ def main():
                         code, _, err = run([args.driver, "export", vlt, back], args.timeout)
                     verdict = judged(code, err, neutral_peer, back, source, args.timeout)
                     rows.append(row(name, frame, "neutral", verdict))
-                if frame == "identity" and source and 0 < source.get("faces", 0) <= args.drop_faces:
+                if frame == "identity" and source and 1 < source.get("faces", 0) <= args.drop_faces:
                     for k in range(source["faces"]):
                         rows.append(row(name, "less face %d" % k, "neutral-drop",
                                         dropped(args, neutral_peer, path, k, tmp)))
