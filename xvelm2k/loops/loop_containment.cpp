@@ -14,6 +14,7 @@
 #include "velm/bspline.hxx"
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
+#include "velm/memory.hxx"
 #include "velm/query.hxx"
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
@@ -285,9 +286,29 @@ EDGE* makeIsoParameterEdge(const QELXDynamicArray<LOOP*>& loops, const Ve_IsoPar
         high = k == 0 ? t : std::max(high, t);
     }
     const QELinterval range(low, high);
-    auto* start = VELM_NEW VERTEX(VELM_NEW APOINT(iso->eval_position(low)));
-    auto* end = VELM_NEW VERTEX(VELM_NEW APOINT(iso->eval_position(high)));
-    return VELM_NEW EDGE(start, end, make_curve(*iso), FORWARD, EDGE_cvty_unknown, &range);
+    // Made piece by piece: when one cannot be made (memory running out), the
+    // pieces made before it are freed.
+    CURVE* straightCurve = nullptr;
+    APOINT* point = nullptr;
+    VERTEX* ends[2] = {nullptr, nullptr};
+    try {
+        straightCurve = make_curve(*iso);
+        for (int k = 0; k < 2; ++k) {
+            point = velm_require(VELM_NEW APOINT(iso->eval_position(k == 0 ? low : high)));
+            ends[k] = velm_require(VELM_NEW VERTEX(point));
+            point = nullptr; // the vertex holds it
+        }
+        return velm_require(VELM_NEW EDGE(ends[0], ends[1], straightCurve, FORWARD, EDGE_cvty_unknown, &range));
+    } catch (...) {
+        for (VERTEX* v : ends)
+            if (v)
+                v->lose();
+        if (point)
+            point->lose();
+        if (straightCurve)
+            straightCurve->lose();
+        throw;
+    }
 }
 
 bool insideIntervals(LOOP* loop, EDGE* isoEdge, QELXDynamicArray<Gk_Domain>& intervals)

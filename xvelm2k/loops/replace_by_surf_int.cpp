@@ -34,7 +34,15 @@ CURVE* Ve_ReplaceBySurfInt::makeSurfaceIntersectionCurve(EDGE* edge, const surfa
         return nullptr;
     double fit2 = 0.0;
     QELpar_vec shift;
-    bs2_curve pcur = fit_pcurve_bs2(eq, range, *surf, QELresfit, fit2, shift);
+    bs2_curve pcur = nullptr;
+    // The curve is ours until the intcurve takes it: a kernel error while
+    // the pcurve is fitted (memory running out among them) must free it.
+    try {
+        pcur = fit_pcurve_bs2(eq, range, *surf, QELresfit, fit2, shift);
+    } catch (...) {
+        bs3_curve_delete(cur);
+        throw;
+    }
     if (!pcur) {
         bs3_curve_delete(cur);
         return nullptr;
