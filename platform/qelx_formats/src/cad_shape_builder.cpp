@@ -477,13 +477,23 @@ ShapeBuilder::BuiltEdge& ShapeBuilder::edge(int index)
     if (!(w1 > w0))
         throw std::runtime_error("an edge has an empty domain");
     if (!c.IsNull() && !c->IsPeriodic()) {
-        // A spline's end knots bound the range; a domain a rounding past them is held in.
+        // A spline's end knots bound the range: a file keeping the range as
+        // it is (BREP) reads back invalid past them, or as another solid. A
+        // domain past them by up to a thousandth of the curve's span is held
+        // in (the vertex there is widened to the curve's end, below), the
+        // same at every scale; one further past is refused, naming the edge.
         const double first = c->FirstParameter(), last = c->LastParameter();
-        const double slack = 1e-9 * std::max(1.0, std::abs(last - first));
-        if (w0 < first && w0 > first - slack)
-            w0 = first;
-        if (w1 > last && w1 < last + slack)
-            w1 = last;
+        const double slack = 1e-3 * std::abs(last - first);
+        if (w0 < first - slack || w1 > last + slack) {
+            const double past = std::max(first - w0, w1 - last) / std::abs(last - first);
+            throw std::runtime_error("edge " + std::to_string(index) + ": its range runs past its curve's " +
+                                     (first - w0 >= w1 - last ? "start" : "end") + " by " + std::to_string(past) +
+                                     " of the curve's span, more than can be held in");
+        }
+        w0 = std::max(w0, first);
+        w1 = std::min(w1, last);
+        if (!(w1 > w0))
+            throw std::runtime_error("edge " + std::to_string(index) + ": its range lies outside its curve");
     }
     m_b.Range(out.edge, w0, w1);
     if (!start.IsNull())
