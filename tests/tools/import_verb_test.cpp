@@ -20,6 +20,7 @@
 #include "../../tools/xvelm/info.hxx"
 #include "assembly/docfeature_support.hxx"
 #include "qelx/qelx_test.hxx"
+#include "velm/errors.hxx"
 #include "velm/insanity.hxx"
 #include "velm/memory.hxx"
 #include "velm/testkit.hxx"
@@ -97,6 +98,9 @@ protected:
     void SetUp() override
     {
         qelx_test::resetFramework();
+        // The kernel keeps the last failed call's error record until another
+        // replaces it: a failure an earlier test provoked is not this test's.
+        set_global_error_info(nullptr);
         m_live = velm_live_object_count();
     }
     void TearDown() override
