@@ -6,7 +6,9 @@
 // kernel's checker finds nothing. Seeded; one layout of 3 to 10 loops each
 // surface, frame and road by default, more and larger in a whole sweep
 // (every other one has a second face beside the layout's, so that the body
-// has two faces).
+// has two faces). Placed bodies keep the frame (scaled) as their transform
+// instead of in their geometry, and the simple loop repair splits them: the
+// bodies it makes lie where their loops did.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "heal/repair_utils.hxx"
+#include "loops/loop_repair.hxx"
 #include "loops/repair_loops.hxx"
 #include "model/body_set.hxx"
 #include "model/entity_views.hxx"
@@ -136,9 +139,10 @@ iso_rect toIsoRect(const QELpar_box& box, const CellRect& r) {
 }
 
 // The layout's face, with a second face off the grid when `twoFaces` (a body
-// of more than one face takes the classifying repair in every road).
+// of more than one face takes the classifying repair in every road); the
+// frame in its geometry, or as its transform when `placed`.
 BODY* buildLayout(const surface& srf, const QELpar_box& box, const std::vector<CellRect>& rects, bool twoFaces,
-                  const QELtransf& frame) {
+                  const QELtransf& frame, bool placed) {
   std::vector<iso_rect> loops;
   for (const CellRect& r : rects) loops.push_back(toIsoRect(box, r));
   std::vector<std::vector<iso_rect>> faces = {loops};
@@ -146,7 +150,7 @@ BODY* buildLayout(const surface& srf, const QELpar_box& box, const std::vector<C
   BODY* body = make_iso_rect_faces(srf, faces, {FORWARD, FORWARD});
   if (!frame.identity()) {
     api_apply_transf(body, frame);
-    api_change_body_trans(body, nullptr);
+    if (!placed) api_change_body_trans(body, nullptr);
   }
   return body;
 }
@@ -159,6 +163,7 @@ void expectRegion(const std::vector<BODY*>& bodies, const surface& srf, const QE
   // only the faces whose boxes hold a cell's point classify it.
   std::vector<FACE*> faces;
   std::vector<QELbox> boxes;
+  std::vector<QELtransf> toFace;  // model space to the face's body's own
   for (BODY* b : bodies) {
     EXPECT_EQ(model_problems(b), "");
     insanity_list* findings = nullptr;
@@ -169,7 +174,9 @@ void expectRegion(const std::vector<BODY*>& bodies, const surface& srf, const QE
     EXPECT_EQ(found, "") << "the kernel's checker";
     for (FACE* f : faces_of(b)) {
       faces.push_back(f);
-      const QELbox box = get_face_box(f, nullptr, 0, nullptr);
+      const QELtransf placement = get_owner_transf(f);
+      toFace.push_back(placement.inverse());
+      const QELbox box = get_face_box(f, &placement, 0, nullptr);
       const QELvector slack(1e-6, 1e-6, 1e-6);
       boxes.push_back(QELbox(box.low() - slack, box.high() + slack));
     }
@@ -184,7 +191,7 @@ void expectRegion(const std::vector<BODY*>& bodies, const surface& srf, const QE
       const QELposition p = srf.eval_position(toSurface(box, u, v)) * frame;
       int in = 0;
       for (std::size_t k = 0; k < faces.size(); ++k)
-        if (boxes[k] >> p) in += point_in_face(p, faces[k]) == pfc_inside ? 1 : 0;
+        if (boxes[k] >> p) in += point_in_face(p * toFace[k], faces[k]) == pfc_inside ? 1 : 0;
       if (in != holders % 2) {
         if (wrong++ == 0) first = "cell (" + std::to_string(i) + ", " + std::to_string(j) + ") in " + std::to_string(in) + " faces";
       }
@@ -192,7 +199,7 @@ void expectRegion(const std::vector<BODY*>& bodies, const surface& srf, const QE
   EXPECT_EQ(wrong, 0) << "first: " << first;
 }
 
-enum class Road { Driver, V4, Iges };
+enum class Road { Driver, V4, Iges, Simple };
 
 struct LayoutCase {
   int surface;
@@ -212,9 +219,10 @@ std::string layoutCaseName(const testing::TestParamInfo<LayoutCase>& info) {
 
 class LoopLayouts : public ConnectorTest, public testing::WithParamInterface<LayoutCase> {
  protected:
-  void run(Road road) {
+  void run(Road road, bool placed = false) {
     const LayoutSurface& s = layoutSurfaces()[static_cast<std::size_t>(GetParam().surface)];
-    const QELtransf frame = heal_frames()[static_cast<std::size_t>(GetParam().frame)];
+    const QELtransf frame =
+        placed ? scale_transf(1.5) * heal_frames()[static_cast<std::size_t>(GetParam().frame)] : heal_frames()[static_cast<std::size_t>(GetParam().frame)];
     std::unique_ptr<surface> srf(s.make());
     std::mt19937 rng(static_cast<unsigned>(1000 * GetParam().surface + 10 * GetParam().frame + static_cast<int>(road)));
     if (road == Road::V4) on("HealBodyPostProcessV4");
@@ -228,7 +236,7 @@ class LoopLayouts : public ConnectorTest, public testing::WithParamInterface<Lay
       {
         const bool twoFaces = (k + GetParam().surface + GetParam().frame + static_cast<int>(road)) % 2 == 1;
         SCOPED_TRACE("layout " + std::to_string(k) + (twoFaces ? " with a second face: " : ": ") + describe(rects));
-        BODY* body = buildLayout(*srf, s.box, rects, twoFaces, frame);
+        BODY* body = buildLayout(*srf, s.box, rects, twoFaces, frame, placed);
         ASSERT_EQ(model_problems(body), "");
         std::vector<BODY*> bodies;
         if (road == Road::Driver) {
@@ -240,6 +248,11 @@ class LoopLayouts : public ConnectorTest, public testing::WithParamInterface<Lay
           EXPECT_EQ(input.facesToRepair().Count(), 0);
           EXPECT_EQ(input.unclassifiedFaces().Count(), 0);
           bodies.push_back(body);
+        } else if (road == Road::Simple) {
+          QELXVelmLoopRepair repair(body);
+          EXPECT_TRUE(repair.Repair());
+          bodies.push_back(body);
+          for (Ve_BodyTag* b : repair.getBodies()) bodies.push_back(reinterpret_cast<BODY*>(b));
         } else {
           Ve_CocoonTagHandle set(new Ve_CocoonTag);
           set->appendBody(ve_view<Ve_BodyTag>(body));
@@ -259,5 +272,7 @@ class LoopLayouts : public ConnectorTest, public testing::WithParamInterface<Lay
 TEST_P(LoopLayouts, ClassifyingRepairCoversTheIntendedRegion) { run(Road::Driver); }
 TEST_P(LoopLayouts, V4RecipeCoversTheIntendedRegion) { run(Road::V4); }
 TEST_P(LoopLayouts, IgesRecipeCoversTheIntendedRegion) { run(Road::Iges); }
+TEST_P(LoopLayouts, SimpleRepairOfAPlacedBodyCoversTheIntendedRegion) { run(Road::Simple, true); }
+TEST_P(LoopLayouts, IgesRecipeOnAPlacedBodyCoversTheIntendedRegion) { run(Road::Iges, true); }
 
 INSTANTIATE_TEST_SUITE_P(Random, LoopLayouts, testing::ValuesIn(layoutCases()), layoutCaseName);

@@ -4,6 +4,8 @@
 
 #include <functional>
 #include <numbers>
+#include <string>
+#include <vector>
 
 #include "support/geometry_builders.hxx"
 #include "support/model_builders.hxx"
@@ -121,6 +123,47 @@ TEST_F(TopologyEdit, UnhookedFaceSharesNothingWithItsOldBody) {
   EXPECT_EQ(model_problems(box), "");
   EXPECT_EQ(count(box), (counts{5, 12, 8}));
   EXPECT_TRUE(api_del_entity(box).ok());
+}
+
+// A face unhooked from a placed body stays where it was in model space: its
+// body gets the old body's transform (turned, mirrored, scaled), and what
+// stays behind keeps its place too.
+TEST_F(TopologyEdit, UnhookedFaceKeepsItsPlaceInModelSpace) {
+  std::vector<KernelFrame> frames = kernel_frames();
+  frames.push_back({"scaled and turned", scale_transf(2.5) * frames[1].transform});
+  const std::function<BODY*()> makers[] = {[] { return make_plane_box(10, 20, 30); }, [] { return make_cylinder(5.0, 8.0); }};
+  for (const KernelFrame& frame : frames)
+    for (const auto& make : makers) {
+      BODY* probe = make();
+      const int faces = count_faces(probe);
+      api_del_entity(probe);
+      for (int k = 0; k < faces; ++k) {
+        SCOPED_TRACE(std::string(frame.name) + ", face " + std::to_string(k));
+        BODY* body = make();
+        ASSERT_TRUE(api_apply_transf(body, frame.transform).ok());
+        FACE* face = faces_of(body)[static_cast<std::size_t>(k)];
+        const QELbox before = get_face_box(face, &frame.transform);
+        std::vector<QELbox> rest;
+        for (FACE* f : faces_of(body))
+          if (f != face) rest.push_back(get_face_box(f, &frame.transform));
+        BODY* alone = nullptr;
+        ASSERT_TRUE(api_unhook_face(face, alone).ok());
+        const QELtransf placed = get_owner_transf(face);
+        const QELbox after = get_face_box(face, &placed);
+        EXPECT_LT((after.low() - before.low()).len() + (after.high() - before.high()).len(), 1e-7);
+        const std::vector<FACE*> left = faces_of(body);
+        ASSERT_EQ(left.size(), rest.size());
+        for (std::size_t i = 0; i < left.size(); ++i) {
+          const QELtransf own = get_owner_transf(left[i]);
+          const QELbox box = get_face_box(left[i], &own);
+          EXPECT_LT((box.low() - rest[i].low()).len() + (box.high() - rest[i].high()).len(), 1e-7);
+        }
+        EXPECT_EQ(model_problems(alone), "");
+        EXPECT_EQ(model_problems(body), "");
+        EXPECT_TRUE(api_del_entity(alone).ok());
+        EXPECT_TRUE(api_del_entity(body).ok());
+      }
+    }
 }
 
 TEST_F(TopologyEdit, LoopOrderAndExtraction) {

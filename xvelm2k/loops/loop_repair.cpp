@@ -105,6 +105,19 @@ void detachFromShell(FACE* face)
     face->set_shell(nullptr);
 }
 
+// The face joins the end of the shell's face list.
+void appendToShell(FACE* face, SHELL* shell)
+{
+    face->set_shell(shell);
+    FACE* last = shell->face();
+    while (last && last->next())
+        last = last->next();
+    if (last)
+        last->set_next(face);
+    else
+        shell->set_face(face);
+}
+
 } // namespace
 
 QELXVelmFaceLoops::QELXVelmFaceLoops(FACE* face, bool multiFace) : m_face(face), m_multiFace(multiFace)
@@ -236,13 +249,8 @@ bool QELXVelmFaceLoops::splitLoopsIntoFaces()
             first->set_next(nullptr);
             first->set_face(made);
             made->set_loop(first);
-            if (m_multiFace && m_face->shell()) {
-                made->set_shell(m_face->shell());
-                FACE* last = m_face->shell()->face();
-                while (last->next())
-                    last = last->next();
-                last->set_next(made);
-            }
+            if (m_multiFace && m_face->shell())
+                appendToShell(made, m_face->shell());
             m_newFaces.Add(made);
         });
     }
@@ -275,7 +283,13 @@ bool QELXVelmLoopRepair::Repair()
             FACE* made = newFaces[i];
             BODY* body = nullptr;
             // A body of its own gets a surface of its own: moving one body must not move another.
-            velmInnerCall([&] { made->set_geometry(make_surface(made->geometry()->equation())); });
+            velmInnerCall([&] {
+                made->set_geometry(make_surface(made->geometry()->equation()));
+                // Unhooked from the shell of the face it came from, the face's body
+                // is placed as that face's is (the kernel copies the body's transform).
+                if (!made->shell() && origins[i]->shell())
+                    appendToShell(made, origins[i]->shell());
+            });
             // The body owns what it is made of: edges and vertices the face
             // shares with the face it came from, or with faces split off beside
             // it, are copied for it, so deleting one body frees nothing another uses.
@@ -286,6 +300,7 @@ bool QELXVelmLoopRepair::Repair()
             }
             // No body for it: the loop goes back to its face rather than being orphaned.
             velmInnerCall([&] {
+                detachFromShell(made);
                 LOOP* loop = made->loop();
                 made->set_loop(nullptr);
                 if (loop)
