@@ -289,10 +289,14 @@ TEST_F(CutFeatureTest, ACutInAnAssemblyThatPlacesNothingLeavesNoToolBehind)
     // flattens space), with a drill: nothing holds the drill's tools, which go.
     // Or the assembly itself cannot be placed: its cut is never placed, its
     // tools go and its target, the assembly's own, goes with the assembly.
+    // A drill on a layer brings the layer along, which goes with its tools.
     qelx_test::OptionScope options;
     options.on(Ve_OptionDoc::keyOf("_translateAssemblyFeatures"));
-    for (const bool cellFlat : {false, true}) {
-        SCOPED_TRACE(cellFlat ? "the assembly flat" : "its component flat");
+    options.on(Ve_OptionDoc::keyOf("TransferLayer"));
+    for (const bool cellFlat : {false, true})
+      for (const bool layered : {false, true}) {
+        SCOPED_TRACE(std::string(cellFlat ? "the assembly flat" : "its component flat") +
+                     (layered ? ", the drill on a layer" : ""));
         const long live = velm_live_object_count();
         {
             TestAssembly a;
@@ -302,7 +306,12 @@ TEST_F(CutFeatureTest, ACutInAnAssemblyThatPlacesNothingLeavesNoToolBehind)
             std::fill(flat.begin(), flat.begin() + 9, 0.0);
             const qelx_test::TestPlacement still = qelx_test::placementTranslation(0, 0, 0);
             const int base = a.place(cellDef, plate, "base", cellFlat ? still : flat);
-            a.addCutFeature(cellDef, TestModel::block(1, 1, 3), {base});
+            TestModel drill = TestModel::block(1, 1, 3);
+            if (layered) {
+                drill.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)].layer = 5;
+                drill.layers[5] = qelx_test::TestLayer{"drills", {0, 0, 0, 0}, true};
+            }
+            a.addCutFeature(cellDef, std::move(drill), {base});
             a.place(-1, cellDef, "cell-1", cellFlat ? flat : still);
             AssemblyRun run(std::move(a));
             run.run();
@@ -349,4 +358,60 @@ TEST_F(CutFeatureTest, ACutsToolsComeInTheUnitOfThePartsTheyCut)
     std::sort(toolOffsets.begin(), toolOffsets.end());
     EXPECT_NEAR(toolOffsets[0], 0.0, 1e-6);
     EXPECT_NEAR(toolOffsets[1], 254.0, 1e-6);
+}
+
+// A cut's tool document that holds a layer: the layer is a member of the cut
+// like its tool, so every placement's collection holds it beside its own tool
+// and targets, the copies made for earlier uses of the cell as the last use.
+TEST_F(CutFeatureTest, EveryPlacementsCollectionHoldsTheGroupsOfTheCutsTools)
+{
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("_translateAssemblyFeatures"));
+    options.on(Ve_OptionDoc::keyOf("TransferLayer"));
+    for (const int uses : {2, 3}) {
+        SCOPED_TRACE(std::to_string(uses) + " placements of the cell");
+        TestAssembly a;
+        const int plate = a.addPart("plate", TestModel::block(4, 4, 1));
+        const int cellDef = a.addAssembly("cell");
+        const int base = a.place(cellDef, plate, "base", qelx_test::placementTranslation(0, 0, 0));
+        TestModel drill = TestModel::block(1, 1, 3);
+        drill.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)].layer = 5;
+        drill.layers[5] = qelx_test::TestLayer{"drills", {0, 0, 0, 0}, true};
+        a.addCutFeature(cellDef, std::move(drill), {base});
+        for (int k = 0; k < uses; ++k)
+            a.place(-1, cellDef, "cell-" + std::to_string(k), qelx_test::placementTranslation(10.0 * k, 0, 0));
+        AssemblyRun run(std::move(a));
+        ASSERT_EQ(run.run(), QELI_OK);
+        const std::vector<QELCOLLECTION*> cuts = cutCollections(run);
+        ASSERT_EQ(cuts.size(), static_cast<std::size_t>(uses));
+        std::vector<double> toolOffsets;
+        for (QELCOLLECTION* cut : cuts) {
+            int tools = 0, targets = 0;
+            std::vector<int> layers;
+            const ENTITY_LIST& members = cut->members();
+            for (int i = 0; i < members.count(); ++i) {
+                ENTITY* m = members[i];
+                if (!m)
+                    continue;
+                int number = -1;
+                bool layer = false;
+                if (is_QELGROUP(m) && Ve_AttribTransfer::isLayer(m, layer) && layer &&
+                    Ve_AttribTransfer::getID(m, number))
+                    layers.push_back(number);
+                else if (is_BODY(m) && Ve_AttribTransfer::IsAssemblyCutTool(m)) {
+                    ++tools;
+                    toolOffsets.push_back(boxOf(m).low[0]);
+                } else if (is_BODY(m))
+                    ++targets;
+            }
+            EXPECT_EQ(tools, 1);
+            EXPECT_EQ(targets, 1);
+            EXPECT_EQ(layers, std::vector<int>{5});
+        }
+        // Each placement's own tool, where its cell was placed.
+        std::sort(toolOffsets.begin(), toolOffsets.end());
+        ASSERT_EQ(toolOffsets.size(), static_cast<std::size_t>(uses));
+        for (int k = 0; k < uses; ++k)
+            EXPECT_NEAR(toolOffsets[static_cast<std::size_t>(k)], 10.0 * k, 1e-9);
+    }
 }

@@ -2,9 +2,13 @@
 // copies while a definition is used again and take-over on its last use,
 // units, refused placements and the product-data callback.
 #include "assembly_test_support.hxx"
+#include "docfeature_support.hxx"
 
 #include "model/kernel_functions.hxx"
+#include "support/geometry_builders.hxx"
 #include "velm/entity.hxx"
+
+#include <algorithm>
 
 using namespace asmtest;
 using qelx_test::TestPlacement;
@@ -291,4 +295,70 @@ TEST_F(PlacementTest, FreePointsAndCoordinateSystemsAreCopiedOrTakenOverAndMoved
     EXPECT_EQ(definition->GetNativeEntityList()->iteration_count(), 0);
     api_del_entity_list(copied);
     api_del_entity_list(taken);
+}
+
+// An instance places every entity of its definition but the selection sets,
+// which go to the assembly's own list instead: whether the use copies or
+// takes over, and whatever else the definition holds. A definition of
+// selection sets alone places nothing.
+TEST_F(PlacementTest, ADefinitionsSelectionSetsAreNotPlacedAsItsEntities)
+{
+    struct Case {
+        const char* name;
+        bool body, point, layer;
+    };
+    const Case cases[] = {
+        {"a body, a point and a layer", true, true, true},
+        {"a point", false, true, false},
+        {"selection sets alone", false, false, false},
+    };
+    for (const Case& c : cases)
+        for (const bool keep : {true, false}) {
+            SCOPED_TRACE(std::string(c.name) + (keep ? ", copied" : ", taken over"));
+            const long live = velm_live_object_count();
+            {
+            // An importer of its own: it keeps the sets it met, which this case deletes.
+            TestAssembly a = brickAndPair();
+            const int instance = a.place(-1, 0, "p1", qelx_test::placementTranslation(10, 0, 0));
+            AssemblyRun run(std::move(a));
+            QELXTypedHandle<QELXVelmDocument> definition(new QELXVelmDocument());
+            ENTITY_LIST content;
+            if (c.body)
+                content.add(testkit::make_plane_box(1, 1, 1));
+            if (c.point)
+                content.add(VELM_NEW VERTEX(VELM_NEW APOINT(1, 2, 3)));
+            definition->AppendNativeEntityList(content);
+            std::vector<ENTITY*> members;
+            for (int i = 0; i < content.count(); ++i)
+                members.push_back(content[i]);
+            std::vector<QELGROUP*> sets = {dftest::newSelectionSet(*definition, "Set", false, members),
+                                           dftest::newSelectionSet(*definition, "Empty", true, {})};
+            if (c.layer)
+                dftest::newLayer(*definition, 3, "three");
+            const int listed = definition->GetNativeEntityList()->iteration_count();
+            const QELXDocumentHandle handle(definition.get());
+            ENTITY_LIST placed;
+            ASSERT_EQ(run.importer().PlaceInstance(handle, run.source().instanceId(instance), &run.source(), keep,
+                                                   QELXMorph3D(), placed, false),
+                      QELI_OK);
+            int setsPlaced = 0;
+            for (int i = 0; i < placed.count(); ++i) {
+                bool set = false;
+                if (ENTITY* e = placed[i]; e && is_QELGROUP(e) && Ve_AttribTransfer::isSelectionSet(e, set) && set)
+                    ++setsPlaced;
+            }
+            EXPECT_EQ(setsPlaced, 0);
+            EXPECT_EQ(placed.iteration_count(), listed - 2);
+            // The groups the importer took and what was placed are the
+            // caller's now (with a use that copies, the copies: the document
+            // keeps its own).
+            for (QELGROUP* set : sets)
+                api_del_entity(set);
+            for (int i = 0; i < placed.count(); ++i)
+                if (ENTITY* e = placed[i]; e && std::find(sets.begin(), sets.end(), e) == sets.end() &&
+                                           (!keep || is_QELGROUP(e) || is_BODY(e) || is_VERTEX(e)))
+                    api_del_entity(e);
+            }
+            EXPECT_EQ(velm_live_object_count(), live);
+        }
 }

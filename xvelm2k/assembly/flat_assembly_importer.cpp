@@ -193,6 +193,7 @@ QELIResult QELXFlatVelmAssemblyImporter::Import(QELXExportRepresentation* source
     // Cut-feature collections get their members now that every instance is placed.
     ENTITY_LIST* target = nativeList(m_document, "ENTITY_LIST");
     ENTITY_LIST tools;
+    ENTITY_LIST unplacedGroups;
     for (int slot = 0; slot < m_pendingCollections.Capacity(); ++slot) {
         if (!m_pendingCollections.IsUsed(slot))
             continue;
@@ -201,11 +202,18 @@ QELIResult QELXFlatVelmAssemblyImporter::Import(QELXExportRepresentation* source
         if (!collection || !members)
             continue;
         velmCall([&] { return api_add_to_collection(*members, collection); });
-        // The tools stay in the result as ordinary bodies; those of a
-        // collection that was never placed belong to nothing and go.
+        // The tools stay in the result as ordinary bodies, and the groups
+        // their documents came with (a tool's layer) with them: nothing else
+        // holds either. Those of a collection that was never placed belong
+        // to nothing and go; a group only when no placed collection holds it
+        // too (the collections of a cell's placements share its groups).
         const bool placed = target && target->contains(collection);
         for (int i = 0; i < members->count(); ++i) {
             ENTITY* e = (*members)[i];
+            if (e && is_QELGROUP(e)) {
+                (placed ? tools : unplacedGroups).add(e);
+                continue;
+            }
             if (!e || !is_BODY(e) || !Ve_AttribTransfer::IsAssemblyCutTool(e))
                 continue;
             if (placed)
@@ -214,6 +222,10 @@ QELIResult QELXFlatVelmAssemblyImporter::Import(QELXExportRepresentation* source
                 velmCall([&] { return api_del_entity(e); });
         }
     }
+    for (int i = 0; i < unplacedGroups.count(); ++i)
+        if (ENTITY* group = unplacedGroups[i];
+            group && !tools.contains(group) && (!target || !target->contains(group)))
+            velmCall([&] { return api_del_entity(group); });
     if (m_document && tools.iteration_count() > 0)
         m_document->AppendNativeEntityList(tools);
     return result;
