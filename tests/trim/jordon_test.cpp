@@ -386,6 +386,60 @@ TEST_F(TrimSegment, AnIsoPcurveWhoseFirstControlPointsRepeatIsStillTheSurfacesLi
     }
 }
 
+TEST_F(TrimSegment, AnIsoPcurveTooShortToCutIsNeverTheSurfacesWholeLine)
+{
+    // A line the kernel cannot cut to an iso pcurve's stretch (one shorter
+    // than its knot tolerance) is the whole line still: one starting where
+    // the pcurve starts, at the surface's side, must not stand for it. The
+    // curve given, if any, runs along the pcurve's image its whole length,
+    // for stretches from the uncuttable to half the surface, along u and v,
+    // either way, from either side, in every frame, plain and rational.
+    struct Case {
+        const char* what;
+        QELpar_pos from;
+        double du, dv;
+    };
+    const Case cases[] = {{"along v from v = 0", {0.4, 0.0}, 0.0, 1.0},  {"back along v from v = 1", {0.4, 1.0}, 0.0, -1.0},
+                          {"along u from u = 0", {0.0, 0.6}, 1.0, 0.0},  {"back along u from u = 1", {1.0, 0.6}, -1.0, 0.0},
+                          {"along v inside", {0.7, 0.3}, 0.0, 1.0}};
+    const double knots[4] = {0, 0, 1, 1};
+    int made = 0;
+    for (const bool rational : {false, true})
+        for (const importtest::Frame& frame : stitchtest::allFrames()) {
+            SegmentBench bench(TestModel::nurbsSheet(5, 5, rational), 0, frame.morph);
+            const surface& srf = reinterpret_cast<SURFACE*>(bench.context()->getSurface())->equation();
+            const QELpar_box box = srf.param_range();
+            for (const Case& c : cases)
+                for (const double length : {1e-11, 5e-11, 1e-6, 0.5}) {
+                    SCOPED_TRACE(std::string(c.what) + ", " + frame.name + (rational ? ", rational" : "") +
+                                 ", length " + std::to_string(length));
+                    // The sheet's own parameters, whatever its range.
+                    const auto at = [&](double u, double v) {
+                        return QELpar_pos(box.u_range().start_pt() + u * box.u_range().length(),
+                                          box.v_range().start_pt() + v * box.v_range().length());
+                    };
+                    const QELpar_pos a = at(c.from.u, c.from.v);
+                    const QELpar_pos b = at(c.from.u + length * c.du, c.from.v + length * c.dv);
+                    const QELposition pts[2] = {QELposition(a.u, a.v, 0), QELposition(b.u, b.v, 0)};
+                    const pcurve pc(bs2_curve_from_ctrlpts(1, 0, 0, 0, 2, pts, nullptr, QELresabs, 4, knots, 1e-12),
+                                    QELresfit, srf);
+                    bs3_curve iso = trimIsoCurveOfPCurve(pc);
+                    if (!iso)
+                        continue;
+                    ++made;
+                    const QELinterval range = bs3_curve_range(iso);
+                    for (double t : {0.0, 0.25, 0.5, 0.75, 1.0}) {
+                        const QELposition on = bs3_curve_position(range.interpolate(t), iso);
+                        const QELposition want = srf.eval_position(pc.eval_position(pc.param_range().interpolate(t)));
+                        EXPECT_LT(distance(on, want), 1e-6) << "at " << t << " of the curve";
+                    }
+                    bs3_curve_delete(iso);
+                }
+        }
+    // Every stretch the kernel can cut (half the surface, a millionth) gives its line.
+    EXPECT_GE(made, 2 * 3 * 5 * 2);
+}
+
 TEST_F(TrimSegment, AnIsoPcurveOnABilinearPatchBecomesALineOfDegreeTwo)
 {
     // A flat bilinear patch's own lines are straight, of degree one: raised
