@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <limits>
 #include <fstream>
@@ -205,4 +206,59 @@ TEST(NeutralStream, ANumberThatIsNotFiniteIsRefusedNotWrittenAsNull)
             EXPECT_NE(reason.find("a number that is not finite"), std::string::npos) << reason;
             EXPECT_FALSE(std::filesystem::exists(path));
         }
+}
+
+// A model whose circle's domain goes round it more than once (an edge's range
+// of 20 on a circle, or a scale that takes a turn's range round four times:
+// a damaged save file whose edges swapped curves) is refused by both writers,
+// naming the curve: they wrote a document their own reader refused. One turn
+// exactly is written.
+TEST(NeutralStream, AnEllipseDomainGoingRoundMoreThanOnceIsRefused)
+{
+    struct Case {
+        const char* what;
+        double from, to, scale;
+        bool refused;
+    };
+    const double turn = 2.0 * M_PI;
+    const Case cases[] = {
+        {"a range of 20", 0.0, 20.0, 1.0, true},
+        {"a turn taken four times", 0.0, turn, 4.0, true},
+        {"a turn backwards past one", turn, -0.5, 1.0, true},
+        {"one turn", -turn / 2, turn / 2, 1.0, false},
+        {"a turn under a scale of a half", 0.0, 2.0 * turn, 0.5, false},
+    };
+    const auto path = std::filesystem::temp_directory_path() / ("neutral_turn_" + std::to_string(::getpid()) + ".json");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestModel m = TestModel::cylinder(2, 5);
+        int circle = -1;
+        for (std::size_t i = 0; i < m.curves.size() && circle < 0; ++i)
+            if (m.curves[i].type == CurvEllipse)
+                circle = static_cast<int>(i);
+        ASSERT_GE(circle, 0);
+        m.curves[circle].domain[0] = c.from;
+        m.curves[circle].domain[1] = c.to;
+        m.curves[circle].scale = c.scale;
+        const std::string fault = "/domain: a domain that its parameterization takes more than once round its ellipse";
+        const std::string where = "/curves/" + std::to_string(circle) + fault;
+        std::string said;
+        try {
+            writeNeutralText(m);
+        } catch (const NeutralDocumentError& e) {
+            said = e.what();
+        }
+        EXPECT_EQ(said.rfind(where, 0) == 0, c.refused) << said;
+        EXPECT_EQ(said.empty(), !c.refused) << said;
+        TestDocument document(m);
+        TestBRepExporter exporter(&document);
+        NeutralDocumentStream stream(path.string());
+        walkExporter(&exporter, stream);
+        std::string reason;
+        EXPECT_EQ(stream.commit(reason) == QELI_OK, !c.refused) << reason;
+        // The walk numbers the curves in the order it meets them.
+        EXPECT_EQ(reason.rfind("/curves/", 0) == 0 && reason.find(fault) != std::string::npos, c.refused) << reason;
+        EXPECT_EQ(std::filesystem::exists(path), !c.refused);
+        std::filesystem::remove(path);
+    }
 }

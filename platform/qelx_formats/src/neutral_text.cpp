@@ -120,6 +120,34 @@ std::string writtenSplineFault(const Json& row)
     return why;
 }
 
+// Whether an ellipse's parameter range, mapped by its parameterization's
+// scale, stays within the one turn after which the ellipse closes.
+bool withinOneTurn(double scale, const double t[2])
+{
+    return std::fabs(scale * (t[1] - t[0])) <= 2.0 * M_PI * (1.0 + 1e-9) + 1e-12;
+}
+
+// The fault a written element would be refused for on reading: its spline's
+// (see writtenSplineFault), or an ellipse's domain going round it more than
+// once (an edge's range on a circle, wound past a turn by a damaged model).
+std::string writtenFault(const Json& row)
+{
+    if (std::string why = writtenSplineFault(row); !why.empty())
+        return why;
+    if (!row.contains("type") || row["type"] != "ellipse" || !row.contains("domain") ||
+        !row.contains("parameterization"))
+        return std::string();
+    const Json& domain = row["domain"];
+    const Json& map = row["parameterization"];
+    if (!domain.is_array() || domain.size() != 2 || !domain[0].is_number() || !domain[1].is_number() ||
+        !map.is_object() || !map.contains("scale") || !map["scale"].is_number())
+        return std::string();
+    const double t[2] = {domain[0].get<double>(), domain[1].get<double>()};
+    if (withinOneTurn(map["scale"].get<double>(), t))
+        return std::string();
+    return "/domain: a domain that its parameterization takes more than once round its ellipse";
+}
+
 void putNurbs(Json& j, const TestNurbs& n)
 {
     j["degree"] = n.degree;
@@ -416,19 +444,20 @@ std::string splineFaultText(const char* key, std::size_t index, const std::strin
 }
 
 // Why a table's element could not be read back ("" when it could): a
-// number that is not finite, or a spline its reader refuses (a pcurve cut to
-// a coedge's range of no length had all its knots at one value).
+// number that is not finite, or a spline or an ellipse's domain its reader
+// refuses (a pcurve cut to a coedge's range of no length had all its knots at
+// one value).
 std::string unwritableText(const char* key, std::size_t index, const Json& row)
 {
     if (!finiteNumbers(row))
         return notFiniteText(key, index);
-    if (const std::string why = writtenSplineFault(row); !why.empty())
+    if (const std::string why = writtenFault(row); !why.empty())
         return splineFaultText(key, index, why);
     return std::string();
 }
 
 // The element of a table that could not be read back: a number that is not
-// finite, or (`spline`) a spline its reader refuses.
+// finite, or (`spline`) a spline or an ellipse's domain its reader refuses.
 struct UnwritableElement {
     std::size_t index;
     std::string spline;
@@ -470,7 +499,7 @@ void writeTable(std::size_t count, Element&& element, Out&& out)
         const auto& row = element(i);
         if (!finiteNumbers(row))
             throw UnwritableElement{i, std::string()};
-        if (std::string why = writtenSplineFault(row); !why.empty())
+        if (std::string why = writtenFault(row); !why.empty())
             throw UnwritableElement{i, std::move(why)};
         out(row.dump() + (i + 1 < count ? ",\n" : "\n"));
     }
@@ -1806,8 +1835,7 @@ private:
         // wound round its circle and a written face the peer refused.
         const auto withinATurn = [this](const std::string& path, const qelx_test::TestCurve& curve, const double t[2],
                                         const char* what) {
-            const double turn = 2.0 * M_PI;
-            if (!(std::fabs(curve.scale * (t[1] - t[0])) <= turn * (1.0 + 1e-9) + 1e-12))
+            if (!withinOneTurn(curve.scale, t))
                 fail(path, std::string(what) + " that its parameterization takes more than once round its ellipse");
         };
         for (std::size_t i = 0; i < m.curves.size(); ++i)
