@@ -7,6 +7,7 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -1206,4 +1207,86 @@ TEST_F(TrimSegment, IsoPcurvesRoundASeamOrBackOnThemselvesLiftOntoTheirOwnStretc
             EXPECT_LT(distance(lifted->eval_position(t), c.srf.eval_position(pc.eval_position(t))), QELresabs) << t;
         EXPECT_LT(liftGap(*lifted, pc, c.srf), 1e-4) << "the lifted curve";
     }
+}
+
+TEST_F(TrimSegment, AnIsoPcurveAtUnevenSpeedLiftsOntoACurveRunningWithIt)
+{
+    // An iso pcurve whose control points lie unevenly along its line (the
+    // first two nearly one, say, as a reader leaves them) runs along the
+    // surface's line at a speed of its own: the lifted curve is at each
+    // parameter where the pcurve puts it, on a spline sheet, round a cylinder
+    // (across its seam too) and along a sphere's meridians and parallels,
+    // either way, reversed or not, of degree two and three.
+    TestModel sheet = TestModel::nurbsSheet(5, 5);
+    SegmentBench sheetBench(sheet, 0);
+    const surface& nurbs = reinterpret_cast<SURFACE*>(sheetBench.context()->getSurface())->equation();
+    TestModel tube = TestModel::cylinder(1.5, 2);
+    SegmentBench tubeBench(tube, 0);
+    const surface& cyl = reinterpret_cast<SURFACE*>(tubeBench.context()->getSurface())->equation();
+    const sphere ball(QELposition(0, 0, 0), 2.0);
+    const std::vector<const surface*> surfaces{&nurbs, &cyl, &ball};
+    std::mt19937 random(20261209);
+    int uneven = 0;
+    for (int round = 0; round < 60; ++round) {
+        const surface& srf = *surfaces[round % surfaces.size()];
+        const bool alongV = random() % 2 == 0, reversed = random() % 3 == 0;
+        const int degree = 2 + static_cast<int>(random() % 2);
+        // Within the surface's box, a sphere's latitudes kept off its poles;
+        // round a periodic direction the line may cross the seam.
+        const auto inside = [&](const QELinterval& r, double at) {
+            const QELinterval use = r.finite() ? r : QELinterval(-1.0, 1.0);
+            const double margin = use.length() * 0.1;
+            return use.start_pt() + margin + (use.length() - 2.0 * margin) * at;
+        };
+        std::uniform_real_distribution<double> unit(0.0, 1.0);
+        const QELinterval across = alongV ? srf.param_range_u() : srf.param_range_v();
+        const QELinterval along = alongV ? srf.param_range_v() : srf.param_range_u();
+        const double constant = inside(across, unit(random));
+        const bool periodic = alongV ? srf.periodic_v() : srf.periodic_u();
+        double from = inside(along, unit(random) * 0.3), to = inside(along, 0.7 + unit(random) * 0.3);
+        if (periodic && round % 2 == 0)
+            to = from + along.length() * (0.5 + 0.4 * unit(random));
+        if (random() % 2 == 0)
+            std::swap(from, to);
+        // Control points along the line, the first spacing a tenth or a fiftieth of the rest.
+        std::vector<double> steps{random() % 2 == 0 ? 0.02 : 0.1};
+        for (int i = 1; i < degree; ++i)
+            steps.push_back(0.5 + unit(random));
+        double total = 0.0;
+        for (double s : steps)
+            total += s;
+        std::vector<QELpar_pos> uv;
+        double w = from;
+        uv.push_back(alongV ? QELpar_pos(constant, w) : QELpar_pos(w, constant));
+        for (double s : steps) {
+            w += (to - from) * s / total;
+            uv.push_back(alongV ? QELpar_pos(constant, w) : QELpar_pos(w, constant));
+        }
+        std::vector<double> knots(degree + 1, 0.0);
+        knots.insert(knots.end(), degree + 1, 1.0);
+        pcurve pc(bs2Through(degree, uv, knots), QELresfit, srf);
+        if (reversed)
+            pc.negate();
+        SCOPED_TRACE(testing::Message() << "round " << round << (alongV ? " along v" : " along u") << " degree "
+                                        << degree << (reversed ? " reversed" : "") << " from " << from << " to "
+                                        << to);
+        const QELinterval range = pc.param_range();
+        std::unique_ptr<intcurve> lifted(trimSpaceCurveFromPCurve(pc));
+        ASSERT_TRUE(lifted && lifted->cur_present());
+        const pcurve kept(*lifted, 1);
+        double worst = 0.0, speedSpread = 0.0;
+        for (int i = 0; i <= 20; ++i) {
+            const double t = range.start_pt() + range.length() * i / 20.0;
+            const QELposition want = srf.eval_position(pc.eval_position(t));
+            worst = std::max(worst, distance(lifted->eval_position(t), want));
+            EXPECT_LT(distance(srf.eval_position(kept.eval_position(t)), want), QELresabs) << t;
+            const QELpar_pos at = pc.eval_position(t);
+            const double linear = from + (to - from) * (reversed ? 1.0 - i / 20.0 : i / 20.0);
+            speedSpread = std::max(speedSpread, std::fabs((alongV ? at.v : at.u) - linear));
+        }
+        EXPECT_LT(worst, QELresabs);
+        uneven += speedSpread > 1e-3;
+    }
+    // The rounds meet the uneven speeds they are about.
+    EXPECT_GT(uneven, 40);
 }

@@ -276,9 +276,33 @@ bool spanImageIsPoint(const PCurveLift& lift, double a, double b, int n)
     return true;
 }
 
+// Whether the space curve is at each parameter where the pcurve is on the
+// surface: the intcurve pairs the two by parameter, and the writers carry
+// both as the edge's curve and its pcurve.
+bool runsWithPCurve(const pcurve& pc, bs3_curve space)
+{
+    const QELinterval range = pc.param_range();
+    const surface& srf = pc.surface();
+    constexpr int samples = 16;
+    for (int i = 1; i < samples; ++i) {
+        const double t = range.start_pt() + range.length() * i / samples;
+        if (distance(bs3_curve_position(t, space), srf.eval_position(pc.eval_position(t))) > 10.0 * QELresabs)
+            return false;
+    }
+    return true;
+}
+
 void liftPCurve(PCurveLift& lift)
 {
     lift.space = isoCurveFromPCurve(*lift.pc);
+    // The surface's own line runs at the surface's speed; an iso pcurve whose
+    // control points are spaced unevenly runs along it at another, and the
+    // line would pair each parameter with a point the pcurve reaches at some
+    // other one. The sampled curve then serves, which runs with the pcurve.
+    if (lift.space && !runsWithPCurve(*lift.pc, lift.space)) {
+        bs3_curve_delete(lift.space);
+        lift.space = nullptr;
+    }
     if (lift.space)
         return;
     locateStartPatch(lift);
