@@ -289,23 +289,28 @@ TEST_F(CutFeatureTest, ACutInAnAssemblyThatPlacesNothingLeavesNoToolBehind)
     // flattens space), with a drill: nothing holds the drill's tools, which go.
     // Or the assembly itself cannot be placed: its cut is never placed, its
     // tools go and its target, the assembly's own, goes with the assembly.
+    // Or its only component is a part of nothing: placed, it places nothing,
+    // and the assembly gets no document for the drill's collection.
     // A drill on a layer brings the layer along, which goes with its tools.
     qelx_test::OptionScope options;
     options.on(Ve_OptionDoc::keyOf("_translateAssemblyFeatures"));
     options.on(Ve_OptionDoc::keyOf("TransferLayer"));
     for (const bool cellFlat : {false, true})
-      for (const bool layered : {false, true}) {
-        SCOPED_TRACE(std::string(cellFlat ? "the assembly flat" : "its component flat") +
+      for (const bool layered : {false, true})
+        for (const bool emptyPart : {false, true}) {
+        if (emptyPart && cellFlat)
+            continue;
+        SCOPED_TRACE(std::string(emptyPart ? "its component empty" : cellFlat ? "the assembly flat" : "its component flat") +
                      (layered ? ", the drill on a layer" : ""));
         const long live = velm_live_object_count();
         {
             TestAssembly a;
-            const int plate = a.addPart("plate", TestModel::block(4, 4, 1));
+            const int plate = a.addPart("plate", emptyPart ? TestModel() : TestModel::block(4, 4, 1));
             const int cellDef = a.addAssembly("cell");
             qelx_test::TestPlacement flat = qelx_test::placementTranslation(0, 0, 0);
             std::fill(flat.begin(), flat.begin() + 9, 0.0);
             const qelx_test::TestPlacement still = qelx_test::placementTranslation(0, 0, 0);
-            const int base = a.place(cellDef, plate, "base", cellFlat ? still : flat);
+            const int base = a.place(cellDef, plate, "base", cellFlat || emptyPart ? still : flat);
             TestModel drill = TestModel::block(1, 1, 3);
             if (layered) {
                 drill.attributes[qelx_test::wordOf(qelx_test::KindBody, 0)].layer = 5;

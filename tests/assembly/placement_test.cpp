@@ -7,6 +7,7 @@
 #include "model/kernel_functions.hxx"
 #include "support/geometry_builders.hxx"
 #include "velm/entity.hxx"
+#include "velm/errors.hxx"
 
 #include <algorithm>
 
@@ -361,4 +362,58 @@ TEST_F(PlacementTest, ADefinitionsSelectionSetsAreNotPlacedAsItsEntities)
             }
             EXPECT_EQ(velm_live_object_count(), live);
         }
+}
+
+// An entity the kernel will not place (a placing call fails) is left out of
+// what the instance places and the instance is named in a warning; the copy
+// made for it is gone, the definition keeps its own where it was, the rest
+// is placed, and a last use's document still deletes what it kept.
+TEST_F(PlacementTest, AnEntityTheKernelWillNotPlaceIsLeftOutAndSaidSo)
+{
+    struct Case {
+        const char* name;
+        bool body, keep;
+        const char* failing;
+    };
+    const Case cases[] = {
+        {"a body copied", true, true, "api_apply_transf"},
+        {"a body copied, its transform not baked in", true, true, "api_change_body_trans"},
+        {"a body taken over", true, false, "api_apply_transf"},
+        {"a point copied", false, true, "api_apply_transf"},
+        {"a point taken over", false, false, "api_apply_transf"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const long live = velm_live_object_count();
+        {
+            TestAssembly a = brickAndPair();
+            const int instance = a.place(-1, 0, "p1", qelx_test::placementTranslation(10, 0, 0));
+            AssemblyRun run(std::move(a));
+            QELXTypedHandle<QELXVelmDocument> definition(new QELXVelmDocument());
+            ENTITY* own = c.body ? static_cast<ENTITY*>(testkit::make_plane_box(1, 2, 3))
+                                 : static_cast<ENTITY*>(VELM_NEW VERTEX(VELM_NEW APOINT(1, 2, 3)));
+            const Box before = boxOf(own);
+            ENTITY_LIST content;
+            content.add(own);
+            content.add(VELM_NEW WCS(QELposition(1, 0, 0), QELunit_vector(1, 0, 0), QELunit_vector(0, 1, 0)));
+            definition->AppendNativeEntityList(content);
+            // As the walk hands a definition over on its last use.
+            if (!c.keep)
+                definition->HoldContent(false);
+            const QELXDocumentHandle handle(definition.get());
+            qelx_test::EventRecorder events;
+            velm_test_fail_call(c.failing, 1, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+            ENTITY_LIST placed;
+            run.importer().PlaceInstance(handle, run.source().instanceId(instance), &run.source(), c.keep,
+                                         QELXMorph3D(), placed, false);
+            EXPECT_FALSE(velm_test_injection_pending());
+            ASSERT_EQ(placed.iteration_count(), 1);
+            EXPECT_TRUE(is_WCS(placed[0]));
+            EXPECT_EQ(events.names("Warning"), std::vector<std::string>{"instance p1: an entity could not be placed"});
+            EXPECT_GE(definition->GetNativeEntityList()->lookup(own), 0);
+            EXPECT_TRUE(sameBox(boxOf(own), before));
+            api_del_entity(placed[0]);
+        }
+        EXPECT_EQ(velm_live_object_count(), live) << "left behind";
+    }
 }

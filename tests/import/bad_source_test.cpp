@@ -3,6 +3,7 @@
 #include "import_test_support.hxx"
 
 #include <functional>
+#include <string>
 #include <limits>
 
 using namespace importtest;
@@ -93,6 +94,30 @@ TEST_F(BadSource, EachFaultFailsOrKeepsItsBodyWithAMessageAndLeaksNothing)
         }
         owned.reset();
         EXPECT_EQ(velm_live_object_count(), live) << "left behind";
+    }
+}
+
+// A face without surface, whichever of the block's it is, goes from its body
+// with the fixed warning and then one naming the source's face; no later
+// lookup hands the removed face out.
+TEST_F(BadSource, AFaceWithoutSurfaceIsNamedAndForgotten)
+{
+    for (int f = 0; f < 6; ++f) {
+        SCOPED_TRACE("face " + std::to_string(f));
+        TestModel model = TestModel::block(2, 3, 4);
+        model.faces[static_cast<std::size_t>(f)].surface = -1;
+        qelx_test::EventRecorder events;
+        Import import(model);
+        import.creator().CreateSolidBody(import.id(qelx_test::KindBody, 0));
+        const std::vector<std::string> warnings = events.names("Warning");
+        ASSERT_EQ(warnings.size(), 2u) << ::testing::PrintToString(warnings);
+        EXPECT_NE(warnings[0].find("FACE with NULL geometry"), std::string::npos) << warnings[0];
+        EXPECT_EQ(warnings[1], "BRep face " + std::to_string(5000000000001LL + f) + ": not imported, it has no surface");
+        ASSERT_EQ(import.bodies().size(), 1u);
+        ENTITY_LIST faces;
+        api_get_faces(import.bodies()[0], faces);
+        EXPECT_EQ(faces.iteration_count(), 5);
+        EXPECT_EQ(import.creator().GetFace(import.id(qelx_test::KindFace, f)), nullptr);
     }
 }
 

@@ -745,3 +745,32 @@ TEST_F(WireRoad, LooseEdgesOfOneBodyBecomeBodiesApartAndABranchKeepsItsCircleARi
     }
     EXPECT_EQ(rings, 1);
 }
+
+// Each allocation of a wire's edge failing in turn: the wire comes out whole
+// or not at all, never an edge short, and nothing is left behind.
+TEST_F(WireRoad, AnEdgeTheKernelCannotAllocateTakesItsWireBack)
+{
+    for (int nth = 1; nth <= 3; ++nth) {
+        SCOPED_TRACE("wire edge allocation " + std::to_string(nth));
+        const long live = velm_live_object_count();
+        {
+            WireImport import(TestModel::polylineWire({{0, 0, 0}, {2, 0, 0}, {2, 3, 0}, {2, 3, 1}}));
+            velm_test_fail_alloc("QELXVelmWEdgePair", nth);
+            std::vector<BODY*> made;
+            try {
+                made = import.run();
+            } catch (const QELXAllocException&) {
+            }
+            EXPECT_FALSE(velm_test_injection_pending());
+            velm_test_reset();
+            int edges = 0;
+            for (BODY* b : made) {
+                ENTITY_LIST list;
+                api_get_edges(b, list);
+                edges += list.iteration_count();
+            }
+            EXPECT_EQ(edges, 0);
+        }
+        EXPECT_EQ(velm_live_object_count(), live) << "left behind";
+    }
+}

@@ -1,12 +1,14 @@
 // Curve checks and grid rebuilds, pcurve fixes, and edge and vertex tolerancing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <string>
 #include <vector>
 
 #include "model/entity_views.hxx"
+#include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_test.hxx"
 #include "repair/crv_approx_util.hxx"
 #include "repair/fix_pcurve.hxx"
@@ -710,4 +712,58 @@ TEST_F(EdgeRepair, ATolerantVertexIsNeverNarrowed)
         api_del_entity(m_body);
         m_body = nullptr;
     }
+}
+
+// A vertex made tolerant for being off its faces covers where its coedges'
+// pcurves end on their surfaces, not only its edges' curves: one pcurve at
+// it runs a little beside its edge. Both forms of the tolerancing.
+TEST_F(EdgeRepair, AVertexMadeTolerantCoversWhereItsCoedgesPcurvesEnd)
+{
+    for (const bool useNew : {true, false}) {
+        SCOPED_TRACE(useNew ? "new form" : "old form");
+        EDGE* edge = boxEdge();
+        VERTEX* v = edge->start();
+        const QELposition p = v->geometry()->coords();
+        v->geometry()->set_coords(QELposition(p.x() - 2.0 * QELresabs, p.y(), p.z()));
+        testkit::shift_pcurve(edge->coedge(), 0.0, 6.0 * QELresabs);
+        reinterpret_cast<Ve_VertexTag*>(v)->setTolerance(useNew);
+        VERTEX* made = edge->start();
+        ASSERT_TRUE(is_TVERTEX(made));
+        const QELposition at = made->geometry()->coords();
+        double farthest = 0.0;
+        ENTITY_LIST around;
+        sg_q_edges_around_vertex(made, &around);
+        for (int i = 0; i < around.count(); ++i)
+            for (COEDGE* c : edge_coedges(static_cast<EDGE*>(around[i]))) {
+                if (!c->geometry() || !c->loop() || !c->loop()->face())
+                    continue;
+                const pcurve& pc = c->geometry()->def();
+                const surface& on = c->loop()->face()->geometry()->equation();
+                const QELinterval r = pc.param_range();
+                if (c->start() == made)
+                    farthest = std::max(farthest, (on.eval_position(pc.eval_position(r.start_pt())) - at).len());
+                if (c->end() == made)
+                    farthest = std::max(farthest, (on.eval_position(pc.eval_position(r.end_pt())) - at).len());
+            }
+        EXPECT_GT(farthest, 5.0 * QELresabs) << "the pcurve beside its edge ends near the vertex";
+        EXPECT_LE(farthest, static_cast<TVERTEX*>(made)->get_tolerance() * (1.0 + 1e-9));
+        api_del_entity(m_body);
+        m_body = nullptr;
+    }
+}
+
+// A failed edge check goes up to the caller rather than being read as a
+// check that found nothing: the bracket around the tolerancing sees it, and
+// the edge stays plain.
+TEST_F(EdgeRepair, AFailedEdgeCheckFailsTheEdgesTolerancing)
+{
+    EDGE* edge = boxEdge();
+    velm_test_fail_call("api_check_edge_errors", 1, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+    const outcome o = velmCall([&] { reinterpret_cast<Ve_EdgeTag*>(edge)->setTolerance_Old(nullptr); });
+    EXPECT_FALSE(velm_test_injection_pending());
+    EXPECT_FALSE(o.ok());
+    ENTITY_LIST edges;
+    api_get_edges(m_body, edges);
+    for (int i = 0; i < edges.count(); ++i)
+        EXPECT_FALSE(is_TEDGE(edges[i]));
 }

@@ -609,6 +609,8 @@ TEST_F(VertexRepairs, TangentArcsLoseTheirVertexOnlyWhenTheyShareTheirCircle)
         int edgesAfter;
     } cases[] = {
         {"one circle", {quarter, arc(p, o, true, {5, 0, 0}), line({0, 5, 0})}, 2},
+        // Two halves of one circle closing on each other: both vertices stay.
+        {"a disk of two half circles", {arc({0, -5, 0}, o, true, {5, 0, 0}), arc({0, 5, 0}, o, true, {5, 0, 0})}, 2},
         // The circle's parameter turns over inside the second arc, then
         // inside the first: the joined arc runs on across that turn.
         {"one circle turning over in the second arc", acrossTurn({-5 * half, -5 * half, 0}), 2},
