@@ -131,9 +131,12 @@ TEST(TurnedFaces, EveryWriterRefusesAFaceTurnedAgainstItsLoopsNamingIt)
 }
 
 // The model's face holding a seam whose two pcurves are one period apart,
-// with the second moved onto the first's side (both at u = 0, as an import
-// that loses the period leaves them); the face, or none.
-std::optional<std::size_t> seamOnOneSide(qelx_test::TestModel& m)
+// the first moved by `firstBy` and the second by `secondBy` times the period
+// from the first to the second; the face, or none. So the second moved onto
+// the first's side (0, -1: both at u = 0, as an import that loses the period
+// leaves them), or the two traded (1, -1: each a period from where its loop
+// runs on, as a refit of a loop's pcurves can leave them).
+std::optional<std::size_t> seamMoved(qelx_test::TestModel& m, double firstBy, double secondBy)
 {
     for (std::size_t e = 0; e < m.edges.size(); ++e) {
         const std::vector<int>& uses = m.edges[e].coedges;
@@ -144,7 +147,7 @@ std::optional<std::size_t> seamOnOneSide(qelx_test::TestModel& m)
         if (a.pcurve < 0 || b.pcurve < 0 || a.pcurve == b.pcurve ||
             m.loops.at(static_cast<std::size_t>(a.loop)).face != m.loops.at(static_cast<std::size_t>(b.loop)).face)
             continue;
-        const std::vector<double>& from = m.pcurves.at(static_cast<std::size_t>(a.pcurve)).nurbs.ctrl;
+        std::vector<double>& from = m.pcurves.at(static_cast<std::size_t>(a.pcurve)).nurbs.ctrl;
         std::vector<double>& to = m.pcurves.at(static_cast<std::size_t>(b.pcurve)).nurbs.ctrl;
         if (from.size() < 4 || to.size() < 4)
             continue;
@@ -157,8 +160,10 @@ std::optional<std::size_t> seamOnOneSide(qelx_test::TestModel& m)
             if (std::hypot(du - du2, dv - dv2) > 1e-9 || std::hypot(du, dv) < 1e-3 ||
                 std::min(std::abs(du), std::abs(dv)) > 1e-9)
                 continue;
+            for (std::size_t k = 0; k + 1 < from.size(); k += 2)
+                from[k] += firstBy * du, from[k + 1] += firstBy * dv;
             for (std::size_t k = 0; k + 1 < to.size(); k += 2)
-                to[k] -= du, to[k + 1] -= dv;
+                to[k] += secondBy * du, to[k + 1] += secondBy * dv;
             return static_cast<std::size_t>(m.loops.at(static_cast<std::size_t>(a.loop)).face);
         }
     }
@@ -178,7 +183,31 @@ TEST(TurnedFaces, ASeamHeldOnOneSideLeavesTheSideToTheLoopsWinding)
     for (const auto& [name, solid] : solids)
         for (const auto& [frame, place] : turnedFrames()) {
             TurnedSource source = turnedSource(solid, place);
-            const std::optional<std::size_t> face = seamOnOneSide(source.model);
+            const std::optional<std::size_t> face = seamMoved(source.model, 0.0, -1.0);
+            ASSERT_TRUE(face) << name << ", " << frame << ": no seam with two pcurves";
+            for (const char* writer : kTurnedWriters) {
+                SCOPED_TRACE(std::string(name) + ", " + frame + ", " + writer);
+                expectWrittenAsTheSource(source.model, writer, source.measures);
+                expectTurnedFaceRefused(source.model, *face, writer);
+            }
+        }
+}
+
+// Solids on periodic surfaces, a face's seam pcurves traded between its
+// uses (which, joining up, would say the face is turned): written as the
+// body the loops bound, and refused turned.
+TEST(TurnedFaces, ASeamsPCurvesTradedBetweenItsUsesLeaveTheSideToTheLoopsWinding)
+{
+    const std::pair<const char*, TopoDS_Shape> solids[] = {
+        {"cylinder", BRepPrimAPI_MakeCylinder(2.0, 4.0).Shape()},
+        {"cone", BRepPrimAPI_MakeCone(2.0, 0.5, 4.0).Shape()},
+        {"sphere band", BRepPrimAPI_MakeSphere(3.0, -0.5, 0.8).Shape()},
+        {"torus wedge", BRepPrimAPI_MakeTorus(5.0, 1.5, 1.5 * M_PI).Shape()},
+    };
+    for (const auto& [name, solid] : solids)
+        for (const auto& [frame, place] : turnedFrames()) {
+            TurnedSource source = turnedSource(solid, place);
+            const std::optional<std::size_t> face = seamMoved(source.model, 1.0, -1.0);
             ASSERT_TRUE(face) << name << ", " << frame << ": no seam with two pcurves";
             for (const char* writer : kTurnedWriters) {
                 SCOPED_TRACE(std::string(name) + ", " + frame + ", " + writer);

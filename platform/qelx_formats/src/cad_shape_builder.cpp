@@ -245,6 +245,8 @@ private:
                                const Handle(Geom_Surface)& surface, const Bnd_Box2d& box);
     std::vector<int> bodyFaces(int body) const;
     static bool alongItsEdge(const Use& use, const Handle(Geom_Surface)& surface, double w);
+    static bool joinsItsNeighbours(const std::vector<Use>& uses, const std::vector<Handle(Geom2d_Curve)>& given,
+                                   std::size_t i, const Handle(Geom_Surface)& surface, const gp_Vec2d& by);
     void projectStrayPCurves(std::vector<Use>& uses, const Handle(Geom_Surface)& surface);
     static void turnRoundPoles(std::vector<Use>& uses, const std::set<int>& seams, const Handle(Geom_Surface)& surface);
     void placePCurves(const TopoDS_Edge& edge, const TopoDS_Face& face, const Bnd_Box2d& box, bool seam,
@@ -638,10 +640,39 @@ bool ShapeBuilder::alongItsEdge(const Use& use, const Handle(Geom_Surface)& surf
     return (du * d.X() + dv * d.Y()).Dot(along) > 0.0;
 }
 
+// Whether the use `i`'s pcurve, where the model gives it, meets its
+// neighbours' in the loop rather than lying a period or more across `by`
+// from one of them (joins at a pole, where any u meets, say nothing).
+bool ShapeBuilder::joinsItsNeighbours(const std::vector<Use>& uses, const std::vector<Handle(Geom2d_Curve)>& given,
+                                      std::size_t i, const Handle(Geom_Surface)& surface, const gp_Vec2d& by)
+{
+    const std::size_t n = uses.size();
+    const auto end = [&](std::size_t k, bool last) {
+        double first = 0.0, final = 0.0;
+        endsOf(uses[k].edge, first, final);
+        return given[k]->Value(last ? final : first);
+    };
+    for (const std::size_t other : {(i + n - 1) % n, (i + 1) % n}) {
+        if (other == i || given[other].IsNull())
+            continue;
+        const bool before = other == (i + n - 1) % n;
+        const gp_Pnt2d here = end(i, !before), there = end(other, before);
+        if (singularAt(surface, here))
+            continue;
+        if (std::abs(gp_Vec2d(here, there).Dot(by)) >= 0.5 * by.SquareMagnitude())
+            return false;
+    }
+    return true;
+}
+
 // Returns whether some seam's second pcurve, as the model gives it, lay
 // one period from the first on the side away from the face: the face then
 // runs against its loop (turned, it bounds the rest of its surface), which
-// placing that pcurve on the face's side would hide.
+// placing that pcurve on the face's side would hide. Only where the model's
+// pcurves join up along the loop at both uses of the seam: a loop whose
+// pcurves each lie in a period of their own (as a refit leaves them) says
+// nothing of the side by where its seam's two lie, and its winding, once
+// placed, judges it.
 bool ShapeBuilder::alignAlongLoop(std::vector<Use>& uses, const std::set<int>& seams,
                                   const Handle(Geom_Surface)& surface, const Bnd_Box2d& box)
 {
@@ -651,6 +682,9 @@ bool ShapeBuilder::alignAlongLoop(std::vector<Use>& uses, const std::set<int>& s
     const gp_Pnt2d centre((x0 + x1) / 2, (y0 + y1) / 2);
     const std::size_t n = uses.size();
     std::vector<bool> placed(n, false);
+    std::vector<Handle(Geom2d_Curve)> asGiven(n);
+    for (std::size_t i = 0; i < n; ++i)
+        asGiven[i] = uses[i].pcurve;
     // A seam's forward use is the anchor; its reversed use lies one period
     // away on the side the face is on (the forward use's left).
     std::size_t anchor = n;
@@ -678,7 +712,8 @@ bool ShapeBuilder::alignAlongLoop(std::vector<Use>& uses, const std::set<int>& s
         for (std::size_t j = 0; j < n; ++j)
             if (uses[j].modelEdge == use.modelEdge && uses[j].edge.Orientation() == TopAbs_REVERSED) {
                 if (!uses[j].pcurve.IsNull() && by.Magnitude() > 0.0 && alongItsEdge(use, surface, middle) &&
-                    alongItsEdge(uses[j], surface, middle)) {
+                    alongItsEdge(uses[j], surface, middle) && joinsItsNeighbours(uses, asGiven, i, surface, by) &&
+                    joinsItsNeighbours(uses, asGiven, j, surface, by)) {
                     // Where the model put it, against the period across.
                     const gp_Vec2d apart(given, uses[j].pcurve->Value(middle));
                     const double across = apart.Dot(by) / by.SquareMagnitude();
