@@ -5,7 +5,9 @@
 //                                            reads MODEL (STEP, IGES or BREP), places it in
 //                                            FRAME (identity, rotated, mirrored) and writes it
 //                                            as a neutral document with nothing of ours;
-//                                            prints the model's measures (JSON); with DROP,
+//                                            prints the model's measures (JSON, with the
+//                                            faces the analyser finds invalid on their own
+//                                            where the model is not valid); with DROP,
 //                                            the model's face of that index (from 0, in
 //                                            Open CASCADE's order) left out of it
 //   neutral_peer shape NAME FRAME OUT        one of the shapes below, written as OUT by its
@@ -34,7 +36,9 @@
 #include "tools/occ_neutral_writer.hxx"
 #include "tools/occ_shapes.hxx"
 
+#include <BRepCheck_Analyzer.hxx>
 #include <BRepTools_ReShape.hxx>
+#include <TopExp_Explorer.hxx>
 #include <TopExp.hxx>
 #include <TopTools_IndexedMapOfShape.hxx>
 
@@ -67,7 +71,18 @@ int writeDocument(const TopoDS_Shape& shape, const std::string& out)
         std::fprintf(stderr, "neutral_peer: %s\n", e.GetMessageString());
         return 1;
     }
-    printMeasures(cad_samples::measure(shape));
+    // An invalid model says which of its faces Open CASCADE's analyser finds
+    // invalid on their own (numbered from 1 as its explorer meets them, as
+    // the writers name faces): a road may give such a face back as it took it.
+    const cad_samples::Measures m = cad_samples::measure(shape);
+    std::string invalid;
+    if (!m.valid) {
+        int number = 0;
+        for (TopExp_Explorer f(shape, TopAbs_FACE); f.More(); f.Next())
+            if (++number; !BRepCheck_Analyzer(f.Current()).IsValid())
+                invalid += (invalid.empty() ? "" : ", ") + std::to_string(number);
+    }
+    printMeasures(m, (", \"invalid_faces\": [" + invalid + "]").c_str());
     return 0;
 }
 

@@ -17,7 +17,9 @@ Each result is counted as valid with the source's solids (largest relative area 
 volume gaps beside), a source of loose faces made whole (the solids Open CASCADE's own
 sewing makes of the placed source, within 1e-4 of its area and volume), refused naming
 the item (exit 1 with a message naming a body, face, edge, product or entity), refused
-otherwise, or a fault (written invalid, other solids, a crash or the time limit).
+otherwise, or a fault (written invalid, other solids, a crash or the time limit). A source
+Open CASCADE finds invalid (the neutral road takes it as it is) given back with the peer refusing
+to rebuild a face the source has invalid counts as refused naming the item.
 
 Usage: python3 scripts/road_table.py [--driver build-bench/tools/xvelm/xvelm]
        [--peers build/tests] [--min-bytes N] [--max-bytes N] [--only NAME...] [--timeout 300] [--json FILE]
@@ -92,7 +94,17 @@ def judged(code, err, peer, written, source, timeout, sewn=None):
         return refused(code, err)
     code, out, err = run([peer, "judge", written], timeout)
     lines = err.strip().splitlines()
+    if code != 0 and lines and given_back_invalid(source, lines[-1]):
+        return "refused-named", "as invalid as the source there: " + lines[-1]
     return judge(source, last_json(out), "peer status %s%s" % (code, ", " + lines[-1] if lines else ""), sewn)
+
+
+def given_back_invalid(source, refusal):
+    """Whether the peer's refusal to rebuild what a road wrote names a face the source itself
+    has invalid (the peer lists them, numbered as the writers number faces): the road gave back
+    what it took, and the refusal names the place."""
+    named = re.search(r"\bface (\d+) is not valid", refusal)
+    return bool(named) and not source.get("valid", True) and int(named.group(1)) in source.get("invalid_faces", [])
 
 
 def dropped(args, neutral_peer, path, k, tmp):
