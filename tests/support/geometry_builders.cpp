@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
 #include <numbers>
 #include <vector>
 
@@ -33,7 +34,33 @@ class shape_builder {
     PCURVE* pcurve = nullptr;
   };
   // One loop of coedges in order, material on the left seen from outside.
-  FACE* face(SURFACE* s, const std::vector<use>& loop) {
+  FACE* face(SURFACE* s, const std::vector<use>& loop) { return face_of_loops(s, {loop}); }
+  // Loops in order (none: the face is its whole surface).
+  FACE* face_of_loops(SURFACE* s, const std::vector<std::vector<use>>& loops, sense_type sense = FORWARD) {
+    LOOP* first = nullptr;
+    LOOP* last = nullptr;
+    for (const std::vector<use>& uses : loops) {
+      LOOP* l = ring(uses);
+      if (last)
+        last->set_next(l);
+      else
+        first = l;
+      last = l;
+    }
+    return new FACE(first, nullptr, s, sense);
+  }
+  BODY* body(const std::vector<FACE*>& faces) {
+    for (std::size_t k = 0; k + 1 < faces.size(); ++k) faces[k]->set_next(faces[k + 1]);
+    for (EDGE* e : edges_) {
+      e->start()->add_edge(e);
+      e->end()->add_edge(e);
+    }
+    for (VERTEX* v : vertices_) minimize_vertex_edges(v);
+    return new BODY(new LUMP(new SHELL(faces.front(), nullptr), nullptr));
+  }
+
+ private:
+  LOOP* ring(const std::vector<use>& loop) {
     std::vector<COEDGE*> ring;
     for (const use& u : loop) {
       auto* c = new COEDGE(u.edge, u.sense, nullptr, nullptr);
@@ -48,19 +75,9 @@ class shape_builder {
       ring[k]->set_next(ring[(k + 1) % ring.size()]);
       ring[(k + 1) % ring.size()]->set_previous(ring[k]);
     }
-    return new FACE(new LOOP(ring.front(), nullptr), nullptr, s, FORWARD);
-  }
-  BODY* body(const std::vector<FACE*>& faces) {
-    for (std::size_t k = 0; k + 1 < faces.size(); ++k) faces[k]->set_next(faces[k + 1]);
-    for (EDGE* e : edges_) {
-      e->start()->add_edge(e);
-      e->end()->add_edge(e);
-    }
-    for (VERTEX* v : vertices_) minimize_vertex_edges(v);
-    return new BODY(new LUMP(new SHELL(faces.front(), nullptr), nullptr));
+    return new LOOP(ring.front(), nullptr);
   }
 
- private:
   std::vector<VERTEX*> vertices_;
   std::vector<EDGE*> edges_;
 };
@@ -205,6 +222,64 @@ BODY* make_hemisphere(double radius) {
   // The equator runs counter-clockwise about +z, the sphere's v clockwise: v = -t.
   FACE* f = b.face(new SPHERE(ball), {{equator, FORWARD, iso_pcurve(ball, {0.0, pi}, {0.0, -pi}, turn, FORWARD)}});
   return b.body({f});
+}
+
+BODY* make_torus_slice(double major, double minor, double v0, double v1) {
+  shape_builder b;
+  const torus ring(QELposition(), QELunit_vector(0.0, 0.0, 1.0), major, minor);
+  const QELinterval turn(-pi, pi);
+  // The tube circle at v runs up u, from the inner equator round; the
+  // face lies on the side of higher v, so runs with the first, against the
+  // second. Each disk faces away from the slice (along -dv at v0, +dv at v1).
+  const auto tube = [&](double v) {
+    const std::unique_ptr<curve> line(ring.u_param_line(v));
+    CURVE* circle = new ELLIPSE(static_cast<const ellipse&>(*line));
+    VERTEX* at = b.vertex(line->eval_position(-pi));
+    return b.edge(at, at, circle, turn);
+  };
+  EDGE* first = tube(v0);
+  EDGE* second = tube(v1);
+  const QELvector W = ring.origin_dir * ring.normal;
+  const auto along = [&](double v) { return std::cos(v) * ring.origin_dir + std::sin(v) * W; };
+  const auto across = [&](double v) { return -std::sin(v) * ring.origin_dir + std::cos(v) * W; };
+  FACE* band = b.face_of_loops(new TORUS(ring), {{{first, FORWARD}}, {{second, REVERSED}}});
+  FACE* start = b.face(new PLANE(plane(QELposition() + major * along(v0), QELunit_vector(-1.0 * across(v0)))),
+                       {{first, REVERSED}});
+  FACE* end = b.face(new PLANE(plane(QELposition() + major * along(v1), QELunit_vector(across(v1)))),
+                     {{second, FORWARD}});
+  return b.body({band, start, end});
+}
+
+BODY* make_torus_half_ring(double major, double minor, bool outer) {
+  shape_builder b;
+  const torus ring(QELposition(), QELunit_vector(0.0, 0.0, 1.0), major, minor);
+  const QELinterval turn(-pi, pi);
+  // The circles at the tube's bottom (u = -pi/2) and top (u = pi/2), both
+  // of the major radius, running up v (clockwise about +z).
+  const auto level = [&](double u) {
+    const std::unique_ptr<curve> line(ring.v_param_line(u));
+    CURVE* circle = new ELLIPSE(static_cast<const ellipse&>(*line));
+    VERTEX* at = b.vertex(line->eval_position(-pi));
+    return b.edge(at, at, circle, turn);
+  };
+  EDGE* bottom = level(-pi / 2);
+  EDGE* top = level(pi / 2);
+  // A band of the torus lies on the side of lower u from a circle it runs
+  // along: the outer half from the top down, the inner half from the bottom
+  // (u = 3 pi / 2) down across the seam at u = pi to the top.
+  const sense_type up = outer ? FORWARD : REVERSED, down = outer ? REVERSED : FORWARD;
+  FACE* band = b.face_of_loops(new TORUS(ring), {{{top, up}}, {{bottom, down}}});
+  // The cylinder of the major radius closes it, facing the axis from the
+  // outer half and away from it from the inner.
+  const cone wall(QELposition(0.0, 0.0, -minor), QELunit_vector(0.0, 0.0, 1.0), QELvector(major, 0.0, 0.0), 1.0, 0.0,
+                  1.0, 0.0);
+  FACE* side = b.face_of_loops(new CONE(wall), {{{top, down}}, {{bottom, up}}}, outer ? REVERSED : FORWARD);
+  return b.body({band, side});
+}
+
+BODY* make_whole_torus(double major, double minor) {
+  shape_builder b;
+  return b.body({b.face_of_loops(new TORUS(torus(QELposition(), QELunit_vector(0.0, 0.0, 1.0), major, minor)), {})});
 }
 
 BODY* make_quarter_sphere(bool above, bool split) {

@@ -39,6 +39,19 @@ BODY* make_hemisphere(double radius = 4.0);
 // half a great circle through the pole (ELLIPSE edges, no pcurves); that
 // half circle split at the pole into two arcs of it (`split`) or one edge.
 BODY* make_quarter_sphere(bool above, bool split = true);
+// Solids on a ring TORUS about +z through the origin (major > minor) whose
+// torus face is a band between two ELLIPSE circles (closed edges, range
+// [-pi, pi]) without a seam, or the whole torus; no pcurves. The slice of
+// the ring between the tube circles at v0 and v1 (v about the axis, v0 < v1 <
+// v0 + 2 pi), closed by two PLANE disks through the axis.
+BODY* make_torus_slice(double major, double minor, double v0, double v1);
+// Half the tube between the circles at its top and bottom (u = +-pi/2),
+// outer (u from -pi/2 to pi/2) or inner (u from pi/2 across the seam at pi to
+// 3 pi / 2), closed by the side of the cylinder of the major radius: a CONE
+// face between the same circles without a seam either.
+BODY* make_torus_half_ring(double major, double minor, bool outer);
+// The whole torus: one face without loops.
+BODY* make_whole_torus(double major, double minor);
 // Wire body: one closed ELLIPSE circle about +z through the origin's
 // level, starting and ending at one vertex (-radius, 0, 0), range [-pi, pi].
 BODY* make_circle_wire(double radius = 3.0);

@@ -229,6 +229,26 @@ void reachSingularPoints(const FACE* face, const surface& srf, QELpar_box& box)
     }
 }
 
+// On a surface closed all round (a ring torus) a face without an outer
+// loop (holes alone, or a band between loops round the surface) reaches
+// past its loops' box: the rest of the surface round the holes, or either
+// way round from one band loop to the other. The surface's whole range
+// stands for its box there, and where a loop's kind cannot be told (the
+// refusal reported).
+void reachRoundClosedSurface(const FACE* face, const surface& srf, QELpar_box& box)
+{
+    if (!face->loop() || !srf.closed_u() || !srf.closed_v())
+        return;
+    for (const LOOP* l = face->loop(); l; l = l->next()) {
+        int type = loop_type_unknown;
+        const outcome typed = api_loop_type(l, type);
+        reportKernelError(typed.error_number(), "ve_facetag", __LINE__);
+        if (typed.ok() && type == loop_type_periphery)
+            return;
+    }
+    box = srf.param_range(nullptr);
+}
+
 } // namespace
 
 Gk_Span Ve_FaceTag::getSpan() const
@@ -239,8 +259,10 @@ Gk_Span Ve_FaceTag::getSpan() const
         return Gk_Span();
     QELpar_box box;
     const outcome boxed = velmInnerCall([&] {
-        if (sg_get_face_par_box(face, box) && s->has_equation())
+        if (sg_get_face_par_box(face, box) && s->has_equation()) {
             reachSingularPoints(face, s->equation(), box);
+            reachRoundClosedSurface(face, s->equation(), box);
+        }
     });
     if (!boxed.ok()) {
         // The whole surface stands in for the face's box: a wider span than

@@ -228,6 +228,7 @@ private:
     BuiltCurve curve(int index);
     TopoDS_Vertex vertex(int index);
     BuiltEdge& edge(int index);
+    BuiltEdge& fixedEdge(int index);
     Handle(Geom2d_Curve) pcurve(int coedge, const BuiltEdge& edge, const Affine2& toSurface);
     TopoDS_Face face(int index);
     std::vector<TopoDS_Shell> shells(const std::vector<int>& faces, BodyShape& body);
@@ -509,6 +510,21 @@ ShapeBuilder::BuiltEdge& ShapeBuilder::edge(int index)
             widenVertex(end, c->Value(w1));
     }
     return m_edges.emplace(index, out).first->second;
+}
+
+// The built edge as the seam fixes of the faces built before left it: an
+// edge a fix replaced (by a copy carrying the pcurves it had then) is built
+// on in its replacement, which then takes this face's pcurves too; else the
+// replacement, put in at the end, would hold none on this face.
+ShapeBuilder::BuiltEdge& ShapeBuilder::fixedEdge(int index)
+{
+    BuiltEdge& e = edge(index);
+    if (m_reshaped && m_replaced->IsRecorded(e.edge)) {
+        const TopoDS_Shape now = m_replaced->Value(e.edge);
+        if (!now.IsNull() && now.ShapeType() == TopAbs_EDGE && now.Orientation() == e.edge.Orientation())
+            e.edge = TopoDS::Edge(now);
+    }
+    return e;
 }
 
 // The coedge's pcurve on the built edge's parameter w, in the built
@@ -1175,29 +1191,49 @@ bool windsAsHoles(const TopoDS_Face& face)
     return fine && *fine < 0.0;
 }
 
-// Whether a face on a sphere covers more of it than lies within `box` (the
-// face's box in the sphere's parameters, as its source holds it). Either
-// way round its loops a face there bounds a region, so a face turned
-// against them is built as the rest of the sphere: a valid face, and in a
-// large body a valid solid of positive volume, but one that cannot fit in
-// its box. A box reaching a pole takes every longitude (the kernel's box of
-// a face holding a pole widens to the pole alone). A face and its
-// complement of equal areas, a hemisphere's, are not told apart so.
-bool coversMoreThanItsBox(const TopoDS_Face& face, const Handle(Geom_Surface)& surface, const Bnd_Box2d& box)
+// Whether a face on a sphere or torus covers more of it than lies within
+// `box` (the face's box in the surface's parameters, as its source holds
+// it). Either way round its loops a face there bounds a region, so a face
+// turned against them is built as the rest of the surface: a valid face,
+// and in a large body a valid solid of positive volume, but one that cannot
+// fit in its box. A box reaching a sphere's pole takes every longitude (the
+// kernel's box of a face holding a pole widens to the pole alone); a box
+// wider than a period is held to the whole period. A band of a torus
+// (`belted`: loops round it without a seam) is held to none: its loops
+// alone do not say which of the two bands between them it is, nor does its
+// box (the kernel's box of a band across the seam is the other band's). A
+// face and its complement of equal areas, a hemisphere's, are not told
+// apart so.
+bool coversMoreThanItsBox(const TopoDS_Face& face, const Handle(Geom_Surface)& surface, const Bnd_Box2d& box,
+                          bool belted)
 {
-    const Handle(Geom_SphericalSurface) sphere = Handle(Geom_SphericalSurface)::DownCast(surface);
-    if (sphere.IsNull() || box.IsVoid())
+    if (box.IsVoid())
         return false;
     double u0 = 0.0, v0 = 0.0, u1 = 0.0, v1 = 0.0;
     box.Get(u0, v0, u1, v1);
-    const double top = std::min(v1, M_PI / 2), bottom = std::max(v0, -M_PI / 2);
-    const double nearPole = 1e-6;
-    const double du = top > M_PI / 2 - nearPole || bottom < -M_PI / 2 + nearPole ? 2.0 * M_PI
-                                                                                : std::min(u1 - u0, 2.0 * M_PI);
-    // R^2 cos v du dv over the box, and a thousandth over it: the box and
-    // the area's integration are fits.
-    const double r = sphere->Radius();
-    return builtFaceArea(face) > 1.001 * r * r * du * (std::sin(top) - std::sin(bottom)) + 1e-9;
+    const double du = std::min(u1 - u0, 2.0 * M_PI);
+    // The surface's area inside the box: the integral of its element over it.
+    double within = 0.0;
+    if (const Handle(Geom_SphericalSurface) sphere = Handle(Geom_SphericalSurface)::DownCast(surface)) {
+        // R^2 cos v du dv.
+        const double top = std::min(v1, M_PI / 2), bottom = std::max(v0, -M_PI / 2);
+        const double nearPole = 1e-6;
+        const double around = top > M_PI / 2 - nearPole || bottom < -M_PI / 2 + nearPole ? 2.0 * M_PI : du;
+        const double r = sphere->Radius();
+        within = r * r * around * (std::sin(top) - std::sin(bottom));
+    } else if (const Handle(Geom_ToroidalSurface) torus = Handle(Geom_ToroidalSurface)::DownCast(surface);
+               !torus.IsNull() && !belted) {
+        // r (R + r cos v) du dv round a ring; where the tube crosses the axis
+        // the element is at most r (|R| + r).
+        const double big = torus->MajorRadius(), r = torus->MinorRadius();
+        const double dv = std::min(v1 - v0, 2.0 * M_PI);
+        within = big > r ? r * du * (big * dv + (dv < 2.0 * M_PI ? r * (std::sin(v1) - std::sin(v0)) : 0.0))
+                         : r * (std::abs(big) + r) * du * dv;
+    } else {
+        return false;
+    }
+    // And a thousandth over it: the box and the area's integration are fits.
+    return builtFaceArea(face) > 1.001 * within + 1e-9;
 }
 
 TopoDS_Face ShapeBuilder::face(int index)
@@ -1253,7 +1289,7 @@ TopoDS_Face ShapeBuilder::face(int index)
         std::vector<Use> uses;
         for (int c : loop.coedges) {
             const qelx_test::TestCoedge& co = m_m.coedges[static_cast<std::size_t>(c)];
-            const BuiltEdge& e = edge(co.edge);
+            const BuiltEdge& e = fixedEdge(co.edge);
             const bool forward = (co.sense != e.flipped) != reversed;
             Use use;
             use.modelEdge = co.edge;
@@ -1434,7 +1470,7 @@ TopoDS_Face ShapeBuilder::face(int index)
     if ((!seams.empty() || unbounded(built.surface)) && windsAsHoles(out))
         throw FaceFault{index, "its loops run round it as holes alone (its sense is against them, or its outer "
                                "loop is missing): it bounds the rest of its surface"};
-    if (coversMoreThanItsBox(TopoDS::Face(out.Oriented(TopAbs_FORWARD)), built.surface, box))
+    if (coversMoreThanItsBox(TopoDS::Face(out.Oriented(TopAbs_FORWARD)), built.surface, box, belted))
         throw FaceFault{index, "it covers more of its surface than its own box holds (its sense is against its "
                                "loops): it bounds the rest of its surface"};
     for (const auto& [e, pcs] : onFace) {

@@ -76,7 +76,8 @@ std::string measureText(double x);
 // (cad_source_check.cpp): throws std::runtime_error naming the body and face
 // ("body 0, face 3: ...", counted from 0 in the model's order) where a face
 // covers another area, a solid holds another volume, or an edge or vertex
-// is known only within a tolerance far wider than the body's.
+// is known only within a tolerance far wider than the body's. A body given
+// no volume (or no measures) is held as checkSolidsInsideOut holds it.
 void checkAgainstSource(const BuiltShapes& shapes, const qelx_test::TestModel& model,
                         const CadSourceMeasures& source);
 

@@ -169,6 +169,52 @@ std::size_t strayingFace(const BodyShape& body, const Place& place, double allow
     return named.value_or(0);
 }
 
+// A solid of the body holding a face on a sphere or torus must hold a
+// positive volume (checkSolidsInsideOut).
+void checkBodyInsideOut(const BodyShape& body)
+{
+    // The closed faces, by place among the body's faces, with the
+    // volume their whole surface holds.
+    std::vector<int> order;
+    order.reserve(body.faces.size());
+    for (const auto& entry : body.faces)
+        order.push_back(entry.first);
+    std::sort(order.begin(), order.end());
+    std::vector<std::pair<std::size_t, double>> closed;
+    for (const auto& [index, face] : body.faces) {
+        TopLoc_Location placed;
+        const Handle(Geom_Surface)& surface = BRep_Tool::Surface(TopoDS::Face(face), placed);
+        const double scale = placed.IsIdentity() ? 1.0 : std::abs(placed.Transformation().ScaleFactor());
+        double whole = 0.0;
+        if (const Handle(Geom_SphericalSurface) sphere = Handle(Geom_SphericalSurface)::DownCast(surface))
+            whole = 4.0 / 3.0 * M_PI * std::pow(sphere->Radius(), 3);
+        else if (const Handle(Geom_ToroidalSurface) torus = Handle(Geom_ToroidalSurface)::DownCast(surface))
+            whole = 2.0 * M_PI * M_PI * torus->MajorRadius() * torus->MinorRadius() * torus->MinorRadius();
+        else
+            continue;
+        closed.emplace_back(
+            static_cast<std::size_t>(std::lower_bound(order.begin(), order.end(), index) - order.begin()),
+            whole * scale * scale * scale);
+    }
+    if (closed.empty())
+        return;
+    for (TopExp_Explorer s(body.shape, TopAbs_SOLID); s.More(); s.Next()) {
+        GProp_GProps props;
+        BRepGProp::VolumeProperties(s.Current(), props);
+        const double volume = props.Mass();
+        if (volume >= 0.0)
+            continue;
+        std::size_t named = closed.front().first;
+        for (auto it = closed.rbegin(); it != closed.rend(); ++it)
+            if (volume + it->second > 0.0)
+                named = it->first;
+        throw std::runtime_error("body " + std::to_string(body.body) + ", face " + std::to_string(named) +
+                                 ": its sense is against its loops (it bounds the rest of its surface): the "
+                                 "solid would hold a volume of " +
+                                 measureText(volume));
+    }
+}
+
 } // namespace
 
 void checkAgainstSource(const BuiltShapes& shapes, const qelx_test::TestModel& model,
@@ -176,8 +222,10 @@ void checkAgainstSource(const BuiltShapes& shapes, const qelx_test::TestModel& m
 {
     for (const BodyShape& body : shapes.bodies) {
         if (body.body < 0 || static_cast<std::size_t>(body.body) >= source.size() ||
-            !source[static_cast<std::size_t>(body.body)])
+            !source[static_cast<std::size_t>(body.body)]) {
+            checkBodyInsideOut(body);
             continue;
+        }
         const CadBodyMeasures& measured = *source[static_cast<std::size_t>(body.body)];
         const std::string bodyName = "body " + std::to_string(body.body);
         // Faces by their place among the body's faces in the model's order,
@@ -218,7 +266,10 @@ void checkAgainstSource(const BuiltShapes& shapes, const qelx_test::TestModel& m
                     refuse(at, "written covering an area of " + measureText(written) +
                                    " where the body's face covers " + measureText(area));
             }
-        if (measured.volume) {
+        // A body measured without a volume is held to a positive one.
+        if (!measured.volume) {
+            checkBodyInsideOut(body);
+        } else {
             double volume = 0.0, area = 0.0;
             bool solid = false;
             for (TopExp_Explorer s(body.shape, TopAbs_SOLID); s.More(); s.Next()) {
@@ -249,48 +300,8 @@ void checkAgainstSource(const BuiltShapes& shapes, const qelx_test::TestModel& m
 
 void checkSolidsInsideOut(const BuiltShapes& shapes)
 {
-    for (const BodyShape& body : shapes.bodies) {
-        // The closed faces, by place among the body's faces, with the
-        // volume their whole surface holds.
-        std::vector<int> order;
-        order.reserve(body.faces.size());
-        for (const auto& entry : body.faces)
-            order.push_back(entry.first);
-        std::sort(order.begin(), order.end());
-        std::vector<std::pair<std::size_t, double>> closed;
-        for (const auto& [index, face] : body.faces) {
-            TopLoc_Location placed;
-            const Handle(Geom_Surface)& surface = BRep_Tool::Surface(TopoDS::Face(face), placed);
-            const double scale = placed.IsIdentity() ? 1.0 : std::abs(placed.Transformation().ScaleFactor());
-            double whole = 0.0;
-            if (const Handle(Geom_SphericalSurface) sphere = Handle(Geom_SphericalSurface)::DownCast(surface))
-                whole = 4.0 / 3.0 * M_PI * std::pow(sphere->Radius(), 3);
-            else if (const Handle(Geom_ToroidalSurface) torus = Handle(Geom_ToroidalSurface)::DownCast(surface))
-                whole = 2.0 * M_PI * M_PI * torus->MajorRadius() * torus->MinorRadius() * torus->MinorRadius();
-            else
-                continue;
-            closed.emplace_back(
-                static_cast<std::size_t>(std::lower_bound(order.begin(), order.end(), index) - order.begin()),
-                whole * scale * scale * scale);
-        }
-        if (closed.empty())
-            continue;
-        for (TopExp_Explorer s(body.shape, TopAbs_SOLID); s.More(); s.Next()) {
-            GProp_GProps props;
-            BRepGProp::VolumeProperties(s.Current(), props);
-            const double volume = props.Mass();
-            if (volume >= 0.0)
-                continue;
-            std::size_t named = closed.front().first;
-            for (auto it = closed.rbegin(); it != closed.rend(); ++it)
-                if (volume + it->second > 0.0)
-                    named = it->first;
-            throw std::runtime_error("body " + std::to_string(body.body) + ", face " + std::to_string(named) +
-                                     ": its sense is against its loops (it bounds the rest of its surface): the "
-                                     "solid would hold a volume of " +
-                                     measureText(volume));
-        }
-    }
+    for (const BodyShape& body : shapes.bodies)
+        checkBodyInsideOut(body);
 }
 
 } // namespace qelx_formats
