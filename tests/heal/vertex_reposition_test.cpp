@@ -428,3 +428,95 @@ TEST_F(VertexReposition, ACornerOfTwoSplinesCutAtItsFeetIsToleratedWhereItLies)
             api_del_entity(wedge);
         }
 }
+
+namespace {
+
+// Whether each edge at `v` runs within its curve's own range (no edge past a
+// B-spline's end that its curve does not reach).
+::testing::AssertionResult edgesWithinTheirCurves(VERTEX* v)
+{
+    ENTITY_LIST edges;
+    api_get_edges(v, edges);
+    for (int i = 0; i < edges.count(); ++i) {
+        const auto* e = static_cast<const EDGE*>(edges[i]);
+        const curve& eq = e->geometry()->equation();
+        if (eq.periodic())
+            continue;
+        const QELinterval own = eq.param_range();
+        const QELinterval r = edge_curve_range(e);
+        const double slack = 1e-9 * (1.0 + own.length());
+        if (r.start_pt() < own.start_pt() - slack || r.end_pt() > own.end_pt() + slack)
+            return ::testing::AssertionFailure() << "an edge over [" << r.start_pt() << ", " << r.end_pt()
+                                                 << "] of a curve over [" << own.start_pt() << ", " << own.end_pt()
+                                                 << "]";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+} // namespace
+
+// A cylinder's seam vertex on its corner, the circle through it a cubic
+// B-spline fitted short of a whole turn by `gap` radians on either side of
+// the seam (the edge ranged over the spline, its ends both off the vertex):
+// followed past
+// both its ends the spline would close at the corner, but one curve made
+// anew reaches past one end only, so the vertex is tolerated where it lies
+// rather than leaving the circle's edge ranged past its new curve; in every
+// frame, with the circle's edge along and against its curve.
+TEST_F(VertexReposition, AClosedSplineShortOfATurnAtBothEndsIsLeftAndItsVertexTolerated)
+{
+    const std::vector<QELtransf> frames = testkit::heal_frames();
+    const double radius = 5.0, height = 8.0;
+    for (const double gap : {1e-4, 1e-3})
+        for (const bool turned : {false, true})
+            for (std::size_t f = 0; f < frames.size(); ++f) {
+                SCOPED_TRACE("short by " + std::to_string(gap) + ", frame " + std::to_string(f) +
+                             (turned ? ", the circle's edge against its curve" : ""));
+                BODY* cylinder = testkit::make_cylinder(radius, height);
+                if (!frames[f].identity()) {
+                    api_apply_transf(cylinder, frames[f]);
+                    api_change_body_trans(cylinder, nullptr);
+                }
+                const QELposition seamEnd = QELposition(-radius, 0.0, 0.0) * frames[f];
+                VERTEX* v = vertexNearest(cylinder, seamEnd);
+                ASSERT_LT(distance(v->geometry()->coords(), seamEnd), 1e-9);
+                ENTITY_LIST around;
+                api_get_edges(v, around);
+                EDGE* circle = nullptr;
+                for (int i = 0; i < around.count(); ++i)
+                    if (static_cast<EDGE*>(around[i])->start() == static_cast<EDGE*>(around[i])->end())
+                        circle = static_cast<EDGE*>(around[i]);
+                ASSERT_NE(circle, nullptr);
+                const curve& eq = circle->geometry()->equation();
+                const double sign = circle->sense() == REVERSED ? -1.0 : 1.0;
+                const double from = sign * circle->param_range().start_pt();
+                const double to = sign * circle->param_range().end_pt();
+                const double low = std::min(from, to), high = std::max(from, to);
+                // A cubic through points of the circle (a reader's fit), not an exact rational arc.
+                std::vector<QELposition> points(121);
+                std::vector<double> params(points.size());
+                for (std::size_t i = 0; i < points.size(); ++i) {
+                    params[i] = low + gap + (high - low - 2.0 * gap) * static_cast<double>(i) / (points.size() - 1);
+                    points[i] = eq.eval_position(params[i]);
+                }
+                intcurve shorter(bs3_curve_interp_knots(static_cast<int>(points.size()), points.data(), params.data()),
+                                 QELresabs);
+                if (turned) {
+                    shorter.negate();
+                    circle->set_sense(circle->sense() == FORWARD ? REVERSED : FORWARD);
+                }
+                circle->set_geometry(make_curve(shorter));
+                const QELinterval own = shorter.param_range();
+                const QELinterval ranged = circle->sense() == REVERSED ? -own : own;
+                circle->set_param_range(&ranged);
+                refitPcurves(circle);
+                ASSERT_NE(testkit::check_findings(cylinder), "") << "the model is built faulty";
+
+                reinterpret_cast<Ve_BodyTag*>(cylinder)->doStandardRepair();
+                EXPECT_EQ(testkit::check_findings(cylinder), "");
+                v = vertexNearest(cylinder, seamEnd);
+                EXPECT_LT(distance(v->geometry()->coords(), seamEnd), QELresabs);
+                EXPECT_TRUE(edgesWithinTheirCurves(v));
+                api_del_entity(cylinder);
+            }
+}
