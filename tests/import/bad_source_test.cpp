@@ -187,3 +187,75 @@ TEST_F(BadSource, ABodyRefusedBesideAKeptOneSharingItsVertexLeavesTheKeptOneWhol
             EXPECT_EQ(velm_live_object_count(), live) << "left behind";
         }
 }
+
+namespace {
+
+// A whole sphere bounded as another system writes it: one loop walking a
+// half circle from pole to pole up one side and down the other, at the
+// source's seam (longitude 0, a slit for the kernel) or at the kernel's own
+// (longitude pi, the two sides a period apart). `sameWay` walks it up twice
+// instead: no slit, a loop that is wrong.
+TestModel sphereBoundedBySeam(bool kernelSeam, bool sameWay)
+{
+    TestModel m;
+    int shell = -1;
+    m.addSolidBody(shell);
+    const int face = m.addFace(shell, m.addSphere({0, 0, 0}, 2.0));
+    const int south = m.addVertex({0, 0, -2}), north = m.addVertex({0, 0, 2});
+    const double side = kernelSeam ? 1.0 : -1.0;  // through (-2, 0, 0) or (2, 0, 0)
+    const int seam = m.addEdge(m.addEllipse({0, 0, 0}, {0, 0, -1}, {0, side, 0}, 2.0, 2.0, 0.0, M_PI), south, north, 0.0, M_PI);
+    const double up = kernelSeam ? M_PI : 0.0, down = kernelSeam ? -M_PI : 0.0;
+    const int loop = m.addLoop(face);
+    m.addCoedge(loop, seam, true, m.addLinePCurve(QELXPoint2D(-M_PI / 2, up), QELXPoint2D(M_PI / 2, up), 0.0, M_PI));
+    if (sameWay)
+        m.addCoedge(loop, seam, true, m.addLinePCurve(QELXPoint2D(-M_PI / 2, down), QELXPoint2D(M_PI / 2, down), 0.0, M_PI));
+    else
+        m.addCoedge(loop, seam, false, m.addLinePCurve(QELXPoint2D(M_PI / 2, down), QELXPoint2D(-M_PI / 2, down), -M_PI, 0.0));
+    return m;
+}
+
+} // namespace
+
+// The seam walked both ways at the source's seam cuts nothing off the
+// sphere: the loop goes and the sphere is whole, with no loop, sound. At the
+// kernel's own seam the loop is sound and stays. Walked the same way twice
+// it is no slit: the body is refused and named.
+TEST_F(BadSource, ASphereBoundedByItsSeamIsWholeAndOneWalkedOneWayIsRefused)
+{
+    struct Case {
+        const char* name;
+        bool kernelSeam, sameWay;
+        int loops; // of the body kept; -1 for none kept
+    };
+    const Case cases[] = {
+        {"the source's seam walked both ways", false, false, 0},
+        {"the kernel's seam walked both ways", true, false, 1},
+        {"the seam walked the same way twice", false, true, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const long live = velm_live_object_count();
+        {
+            qelx_test::EventRecorder events;
+            Import import(sphereBoundedBySeam(c.kernelSeam, c.sameWay));
+            import.creator().CreateSolidBody(import.id(qelx_test::KindBody, 0));
+            const std::vector<std::string> warnings = events.names("Warning");
+            if (c.loops < 0) {
+                EXPECT_TRUE(import.bodies().empty());
+                ASSERT_FALSE(warnings.empty());
+                EXPECT_NE(warnings.back().find("1000000000001"), std::string::npos) << warnings.back();
+            } else {
+                ASSERT_EQ(import.bodies().size(), 1u) << ::testing::PrintToString(warnings);
+                ENTITY_LIST faces, loops, edges;
+                api_get_faces(import.bodies()[0], faces);
+                api_get_loops(import.bodies()[0], loops);
+                api_get_edges(import.bodies()[0], edges);
+                EXPECT_EQ(faces.iteration_count(), 1);
+                EXPECT_EQ(loops.iteration_count(), c.loops);
+                EXPECT_EQ(edges.iteration_count(), c.loops);
+                EXPECT_EQ(findingsOf(import.bodies()[0]), std::vector<std::string>());
+            }
+        }
+        EXPECT_EQ(velm_live_object_count(), live) << "left behind";
+    }
+}
