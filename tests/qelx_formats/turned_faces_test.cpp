@@ -194,9 +194,10 @@ TEST(TurnedFaces, ASeamHeldOnOneSideLeavesTheSideToTheLoopsWinding)
 }
 
 // Solids on periodic surfaces, a face's seam pcurves traded between its
-// uses (which, joining up, would say the face is turned): written as the
-// body the loops bound, and refused turned.
-TEST(TurnedFaces, ASeamsPCurvesTradedBetweenItsUsesLeaveTheSideToTheLoopsWinding)
+// uses, or one of them thrown two periods across (any of which, joining
+// up, would say the face is turned): written as the body the loops bound,
+// and refused turned.
+TEST(TurnedFaces, ASeamsPCurvesOffTheirLoopLeaveTheSideToTheLoopsWinding)
 {
     const std::pair<const char*, TopoDS_Shape> solids[] = {
         {"cylinder", BRepPrimAPI_MakeCylinder(2.0, 4.0).Shape()},
@@ -204,17 +205,20 @@ TEST(TurnedFaces, ASeamsPCurvesTradedBetweenItsUsesLeaveTheSideToTheLoopsWinding
         {"sphere band", BRepPrimAPI_MakeSphere(3.0, -0.5, 0.8).Shape()},
         {"torus wedge", BRepPrimAPI_MakeTorus(5.0, 1.5, 1.5 * M_PI).Shape()},
     };
+    const std::pair<const char*, std::pair<double, double>> moves[] = {
+        {"traded", {1.0, -1.0}}, {"first thrown across", {2.0, 0.0}}, {"second thrown across", {0.0, -2.0}}};
     for (const auto& [name, solid] : solids)
-        for (const auto& [frame, place] : turnedFrames()) {
-            TurnedSource source = turnedSource(solid, place);
-            const std::optional<std::size_t> face = seamMoved(source.model, 1.0, -1.0);
-            ASSERT_TRUE(face) << name << ", " << frame << ": no seam with two pcurves";
-            for (const char* writer : kTurnedWriters) {
-                SCOPED_TRACE(std::string(name) + ", " + frame + ", " + writer);
-                expectWrittenAsTheSource(source.model, writer, source.measures);
-                expectTurnedFaceRefused(source.model, *face, writer);
+        for (const auto& [frame, place] : turnedFrames())
+            for (const auto& [how, by] : moves) {
+                TurnedSource source = turnedSource(solid, place);
+                const std::optional<std::size_t> face = seamMoved(source.model, by.first, by.second);
+                ASSERT_TRUE(face) << name << ", " << frame << ": no seam with two pcurves";
+                for (const char* writer : kTurnedWriters) {
+                    SCOPED_TRACE(std::string(name) + ", " + frame + ", " + how + ", " + writer);
+                    expectWrittenAsTheSource(source.model, writer, source.measures);
+                    expectTurnedFaceRefused(source.model, *face, writer);
+                }
             }
-        }
 }
 
 } // namespace
