@@ -21,7 +21,8 @@
 //
 // Shapes: "cylinder" (three faces, one seam), "bspline-prism" (a B-spline
 // circle swept along a line), "extruded" (a solid whose side is a circle
-// extruded as such, its ends planes).
+// extruded as such, its ends planes), "<kind>-prism" and "<kind>-wire" of a
+// closed curve's kind (occ_shapes::closedCurve).
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>

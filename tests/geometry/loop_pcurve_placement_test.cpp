@@ -205,3 +205,40 @@ TEST_F(LoopPCurvePlacement, AMoveTheKernelRefusesTakesBackTheWholePlacement)
                 api_del_entity(body);
             }
 }
+
+// A use the kernel could fit no pcurve to (a closed edge on a spline it
+// approximates) says nothing of where the loop runs on: the use after it is
+// placed from its other neighbour. It was taken as placed where it lay, and
+// a seam use after it stayed on its partner's side, the face then zero wide
+// in a writer's reading. Every frame, each use in turn without pcurve, the
+// others seeded periods off.
+TEST_F(LoopPCurvePlacement, AUseWithoutPCurveLeavesTheNextPlacedFromItsOtherSide)
+{
+    std::mt19937 random(41);
+    std::uniform_int_distribution<int> periods(-2, 2);
+    for (const testkit::KernelFrame& frame : testkit::kernel_frames())
+        for (std::size_t bare = 0;; ++bare) {
+            BODY* body = nullptr;
+            FACE* face = nullptr;
+            ASSERT_NO_FATAL_FAILURE(placedCylinder(frame, body, face));
+            const std::vector<COEDGE*> uses = loopUses(face);
+            if (bare == uses.size()) {
+                api_del_entity(body);
+                break;
+            }
+            SCOPED_TRACE(std::string(frame.name) + ", use " + std::to_string(bare) + " without pcurve");
+            const double period = ve_closing_period(face->geometry()->equation(), false);
+            for (std::size_t i = 0; i < uses.size(); ++i) {
+                // The use after the bare one always off, the others by chance.
+                const int k = i == (bare + 1) % uses.size() ? 1 + std::abs(periods(random)) : periods(random);
+                if (i != bare && k != 0)
+                    testkit::shift_pcurve(uses[i], 0.0, k * period);
+            }
+            uses[bare]->set_geometry(nullptr);
+            EXPECT_TRUE(ve_place_loop_pcurves(face));
+            bool pcurved = true;
+            EXPECT_LT(widestJoinStep(face, pcurved), 1e-6);
+            EXPECT_FALSE(pcurved);
+            api_del_entity(body);
+        }
+}

@@ -28,8 +28,13 @@
 #include <Interface_Static.hxx>
 #include <STEPControl_Controller.hxx>
 #include <STEPControl_Writer.hxx>
+#include <TColStd_Array1OfInteger.hxx>
+#include <TColStd_Array1OfReal.hxx>
+#include <TColgp_Array1OfPnt.hxx>
 #include <gp_Ax2.hxx>
 #include <gp_Circ.hxx>
+#include <gp_Elips.hxx>
+#include <Geom_Ellipse.hxx>
 #include <gp_Trsf.hxx>
 
 #include <cmath>
@@ -49,6 +54,59 @@ inline TopoDS_Shape prismOfCircle(bool spline)
         circle = GeomConvert::CurveToBSplineCurve(circle);
     const TopoDS_Wire wire = BRepBuilderAPI_MakeWire(BRepBuilderAPI_MakeEdge(circle)).Wire();
     const TopoDS_Face base = BRepBuilderAPI_MakeFace(wire, Standard_True).Face();
+    return BRepPrimAPI_MakePrism(base, gp_Vec(0, 0, 4)).Shape();
+}
+
+// A closed curve in the plane z = 0 about the origin, of radius about 2:
+// "periodic" a B-spline circle with periodic knots, "clamped" the same circle
+// with clamped knots (its ends meet, its definition is not periodic),
+// "kinked" a clamped B-spline whose ends meet at a corner, "circle",
+// "ellipse". A null curve for another kind.
+inline Handle(Geom_Curve) closedCurve(const std::string& kind)
+{
+    const gp_Ax2 axes(gp_Pnt(0, 0, 0), gp_Dir(0, 0, 1));
+    if (kind == "circle")
+        return new Geom_Circle(axes, 2.0);
+    if (kind == "ellipse")
+        return new Geom_Ellipse(axes, 2.5, 1.5);
+    if (kind == "periodic" || kind == "clamped") {
+        Handle(Geom_BSplineCurve) spline = GeomConvert::CurveToBSplineCurve(new Geom_Circle(axes, 2.0));
+        if (kind == "periodic" && !spline->IsPeriodic())
+            spline->SetPeriodic();
+        if (kind == "clamped" && spline->IsPeriodic())
+            spline->SetNotPeriodic();
+        return spline;
+    }
+    if (kind == "kinked") {
+        // Cubic, clamped; it leaves its first point along (1, 2) and comes
+        // back along (-0.5, 3): a corner where the ends meet.
+        const double xy[][2] = {{2, 0}, {3, 2}, {0, 3}, {-3, 1}, {-2, -2}, {2.5, -3}, {2, 0}};
+        TColgp_Array1OfPnt poles(1, 7);
+        for (int i = 0; i < 7; ++i)
+            poles.SetValue(i + 1, gp_Pnt(xy[i][0], xy[i][1], 0));
+        TColStd_Array1OfReal knots(1, 5);
+        TColStd_Array1OfInteger mults(1, 5);
+        for (int i = 0; i < 5; ++i) {
+            knots.SetValue(i + 1, i);
+            mults.SetValue(i + 1, i == 0 || i == 4 ? 4 : 1);
+        }
+        return new Geom_BSplineCurve(poles, knots, mults, 3);
+    }
+    return nullptr;
+}
+
+// The closed curve of `kind` as a wire of one edge.
+inline TopoDS_Wire closedWire(const std::string& kind)
+{
+    return BRepBuilderAPI_MakeWire(BRepBuilderAPI_MakeEdge(closedCurve(kind))).Wire();
+}
+
+// The closed curve of `kind` swept 4 along z as Open CASCADE's prism makes
+// it: a side face (a cylinder of a circle, an extrusion of anything else)
+// and two planar caps.
+inline TopoDS_Shape prismOf(const std::string& kind)
+{
+    const TopoDS_Face base = BRepBuilderAPI_MakeFace(closedWire(kind), Standard_True).Face();
     return BRepPrimAPI_MakePrism(base, gp_Vec(0, 0, 4)).Shape();
 }
 
@@ -83,6 +141,13 @@ inline TopoDS_Shape named(const std::string& name)
         return extrudedCircle();
     if (name == "bspline-prism")
         return prismOfCircle(true);
+    // "<kind>-prism" and "<kind>-wire" of a closed curve's kind.
+    for (const char* kind : {"periodic", "clamped", "kinked", "ellipse"})
+        if (name == std::string(kind) + "-prism")
+            return prismOf(kind);
+    for (const char* kind : {"periodic", "clamped", "kinked", "ellipse", "circle"})
+        if (name == std::string(kind) + "-wire")
+            return closedWire(kind);
     if (name == "cone")
         return BRepPrimAPI_MakeCone(2.0, 0.5, 4.0).Shape();
     if (name == "sphere")

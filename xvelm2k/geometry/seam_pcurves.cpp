@@ -131,15 +131,18 @@ void placeLoopPCurves(FACE* face)
         std::vector<bool> placed(n, false);
         placed[anchor] = true;
         // From the anchor on, then back from it, over joins that say where.
+        // A use without pcurve ends a walk as such a join does: the use after
+        // it has nothing to continue (left as fitted, a seam's two uses could
+        // stay on one side), and is reached from the other side instead.
         for (std::size_t k = 1; k < n; ++k) {
             const std::size_t i = (anchor + k) % n;
-            if (place(uses[(i + n - 1) % n], uses[i], nullptr, false) < 0)
+            if (place(uses[(i + n - 1) % n], uses[i], nullptr, false) <= 0)
                 break;
             placed[i] = true;
         }
         for (std::size_t k = 1; k < n; ++k) {
             const std::size_t i = (anchor + n - k) % n;
-            if (placed[i] || place(nullptr, uses[i], uses[(i + 1) % n], false) < 0)
+            if (placed[i] || place(nullptr, uses[i], uses[(i + 1) % n], false) <= 0)
                 break;
             placed[i] = true;
         }
