@@ -8,6 +8,7 @@
 #include "qelx_velm/ve_attrib_transfer.hxx"
 #include "velm/groups.hxx"
 #include "velm/lists.hxx"
+#include "velm/tolerant.hxx"
 
 #include <cmath>
 #include <string>
@@ -773,4 +774,106 @@ TEST_F(WireRoad, AnEdgeTheKernelCannotAllocateTakesItsWireBack)
         }
         EXPECT_EQ(velm_live_object_count(), live) << "left behind";
     }
+}
+
+namespace {
+
+// Closed splines whose definitions are not periodic: a rational circle of
+// radius 2 with clamped knots over [0, 2 pi] (ends meeting smoothly) and a
+// cubic with clamped knots over [0, 4] whose ends meet at a corner.
+qelx_test::TestNurbs clampedCircle()
+{
+    const double h = std::sqrt(3.0);
+    qelx_test::TestNurbs n;
+    n.degree = 2;
+    n.count = 7;
+    n.ctrl = {2, 0, 0, 2, 2 * h, 0, -1, h, 0, -4, 0, 0, -1, -h, 0, 2, -2 * h, 0, 2, 0, 0};
+    n.weights = {1, 0.5, 1, 0.5, 1, 0.5, 1};
+    n.knots = {0, 2 * M_PI / 3, 4 * M_PI / 3, 2 * M_PI};
+    n.mults = {3, 2, 2, 3};
+    n.form = 1;
+    return n;
+}
+
+qelx_test::TestNurbs kinkedLoop()
+{
+    qelx_test::TestNurbs n;
+    n.degree = 3;
+    n.count = 7;
+    n.ctrl = {2, 0, 0, 3, 2, 0, 0, 3, 0, -3, 1, 0, -2, -2, 0, 2.5, -3, 0, 2, 0, 0};
+    n.knots = {0, 1, 2, 3, 4};
+    n.mults = {4, 1, 1, 1, 4};
+    n.form = 1;
+    return n;
+}
+
+} // namespace
+
+// A closed spline whose definition is not periodic, its edge given a domain
+// past the curve's range (half a turn on, a whole turn on, a quarter turn
+// back: as a source whose closed curves are periodic ranges them), is the
+// same ring on the kernel's curve begun where the domain starts: the edge's
+// range lies on its curve, the curve is not periodic and every point of the
+// edge is the source's. The edge ran past its curve's end instead, and the
+// healing's write check refused the body. Both splines, along and against
+// their curves, every frame.
+TEST_F(WireRoad, AClosedSplineRangedPastItsEndIsBegunWhereItsDomainStarts)
+{
+    struct Spline {
+        const char* name;
+        qelx_test::TestNurbs nurbs;
+    };
+    for (const Spline& spline : {Spline{"clamped circle", clampedCircle()}, Spline{"kinked loop", kinkedLoop()}})
+        for (const double turns : {0.5, 1.0, -0.25})
+            for (const bool along : {true, false})
+                for (const Frame& frame : frames()) {
+                    SCOPED_TRACE(std::string(spline.name) + ", " + std::to_string(turns) + " turn" +
+                                 (along ? ", along" : ", against") + ", " + frame.name);
+                    TestModel m;
+                    const int source = m.addNurbsCurve(spline.nurbs);
+                    const double c0 = m.curves[source].domain[0], turn = m.curves[source].domain[1] - c0;
+                    const double from = c0 + turns * turn;
+                    qelx_test::TestEdge edge;
+                    edge.curve = source;
+                    edge.sense = along;
+                    edge.domain[0] = along ? from : -from - turn;
+                    edge.domain[1] = along ? from + turn : -from;
+                    m.edges.push_back(edge);
+                    // The source's point of the edge at t: its curve's, a whole turn round.
+                    const auto sourcePoint = [&](double t) {
+                        const double s = along ? t : -t;
+                        return m.curvePoint(source, s - turn * std::floor((s - c0) / turn));
+                    };
+                    const QELXPoint3D start = sourcePoint(edge.domain[0]);
+                    const int v = m.addVertex({start[0], start[1], start[2]});
+                    m.edges[0].start = m.edges[0].end = v;
+                    m.vertices[v].edges = {0};
+                    addWireBody(m, {0}, {v});
+                    WireImport import(m, frame.morph);
+                    const std::vector<BODY*> bodies = import.run();
+                    ASSERT_EQ(bodies.size(), 1u);
+                    ENTITY_LIST edges;
+                    api_get_edges(bodies[0], edges);
+                    ASSERT_EQ(edges.count(), 1);
+                    const auto* made = static_cast<const EDGE*>(edges[0]);
+                    ASSERT_TRUE(made->geometry() && made->geometry()->has_equation());
+                    const curve& c = made->geometry()->equation();
+                    EXPECT_FALSE(c.periodic());
+                    const QELinterval range = edge_curve_range(made), own = c.param_range();
+                    EXPECT_TRUE(own.finite());
+                    EXPECT_GE(range.start_pt(), own.start_pt() - 1e-9);
+                    EXPECT_LE(range.end_pt(), own.end_pt() + 1e-9);
+                    double gap = 0.0;
+                    for (int i = 0; i <= 16; ++i) {
+                        const double t = edge.domain[0] + i * turn / 16.0;
+                        const QELinterval r = made->param_range();
+                        const double k = r.start_pt() + i * r.length() / 16.0;
+                        const QELposition p = c.eval_position(made->sense() == REVERSED ? -k : k);
+                        const QELXPoint3D q = frame.morph.Apply(sourcePoint(t));
+                        gap = std::max(gap, std::hypot(p.x() - q[0], p.y() - q[1], p.z() - q[2]));
+                    }
+                    EXPECT_LT(gap, 1e-9);
+                    expectPoints(bodies[0], {frame.morph.Apply(start)});
+                    EXPECT_EQ(findingsOf(bodies[0]), std::vector<std::string>());
+                }
 }

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "qelx_formats/cad_samples.hxx"
+#include "qelx_formats/neutral_document.hxx"
 #include "support/in_turn.hxx"
 #include "tools/convert_run.hxx"
 #include "tools/occ_neutral_writer.hxx"
@@ -157,6 +158,65 @@ TEST_P(ClosedProfilePrism, ImportsAndWritesEveryFileOfTheSourcesMeasures)
             << m.volume << " " << source.volume;
         EXPECT_LE(cad_samples::relativeGap(m.area, source.area), profile.tolerance) << m.area << " " << source.area;
         EXPECT_LE(largestEdgeTolerance(back), sourceTolerance + profile.toleranceGrowth);
+    }
+}
+
+// The prism's document with each closed edge on a spline ranged a whole turn
+// on, as a source whose closed curves are periodic may range it: the edge,
+// its coedges and their pcurves moved along by the curve's span.
+qelx_test::TestModel turnedOn(qelx_test::TestModel m)
+{
+    for (qelx_test::TestEdge& e : m.edges) {
+        if (e.start != e.end || e.curve < 0 || m.curves[e.curve].type != qelx_test::CurvNurbs)
+            continue;
+        const double turn = m.curves[e.curve].domain[1] - m.curves[e.curve].domain[0];
+        const double by = e.sense ? turn : -turn;
+        e.domain[0] += by;
+        e.domain[1] += by;
+        for (const int c : e.coedges) {
+            qelx_test::TestCoedge& use = m.coedges[c];
+            const double step = use.sense ? by : -by;
+            use.domain[0] += step;
+            use.domain[1] += step;
+            if (use.pcurve >= 0)
+                for (double& k : m.pcurves[use.pcurve].nurbs.knots)
+                    k += use.pcurveSense ? step : -step;
+        }
+    }
+    return m;
+}
+
+// The same, its closed splines' edges ranged a whole turn past their curves
+// (whose definitions are not periodic): each edge ran past its curve's end
+// and the import's own check refused the body.
+TEST_P(ClosedProfilePrism, ImportsEdgesRangedATurnOnAndWritesEveryFile)
+{
+    if (!profileInTurn(GetParam()))
+        GTEST_SKIP() << "another frame's turn (XVELM_TURN; XVELM_ALL_TURNS takes every frame)";
+    const auto [profile, frame] = GetParam();
+    const TopoDS_Shape shape = occ_shapes::placed(occ_shapes::prismOf(profile.kind), frame);
+    const cad_samples::Measures source = cad_samples::measure(BRepBuilderAPI_NurbsConvert(shape).Shape());
+    const std::string tag = std::string("turned_") + profile.kind + "_" + frame;
+    const std::string written = profileScratch + tag + "_occ.json", doc = profileScratch + tag + ".json",
+                      vlt = profileScratch + tag + ".vlt";
+    std::ofstream(written, std::ios::binary) << occ_neutral::neutralText(shape);
+    qelx_test::TestModel model;
+    std::string error;
+    ASSERT_EQ(qelx_formats::readNeutralDocument(written, model, error), QELI_OK) << error;
+    ASSERT_EQ(qelx_formats::writeNeutralDocument(turnedOn(model), doc, error), QELI_OK) << error;
+    const ProfileRun imported = profileDriver("import '" + doc + "' '" + vlt + "'");
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    for (const char* kind : {".step", ".igs", ".brep"}) {
+        SCOPED_TRACE(kind);
+        const std::string out = profileScratch + tag + "_out" + kind;
+        const ProfileRun run = profileDriver("convert '" + vlt + "' '" + out + "'");
+        ASSERT_EQ(run.status, 0) << run.err;
+        const cad_samples::Measures m = cad_samples::measure(cad_samples::peerRead(out));
+        EXPECT_TRUE(m.valid);
+        EXPECT_EQ(m.solids, 1);
+        EXPECT_LE(cad_samples::relativeGap(m.volume, source.volume), profile.tolerance)
+            << m.volume << " " << source.volume;
+        EXPECT_LE(cad_samples::relativeGap(m.area, source.area), profile.tolerance) << m.area << " " << source.area;
     }
 }
 

@@ -450,6 +450,45 @@ bool makePeriodicOverDomain(EDGE* edge, const Gk_Domain& domain, curve*& crv, bs
     return true;
 }
 
+bool startClosedSplineAt(EDGE* edge, const QELinterval& range)
+{
+    const CURVE* cu = edge ? edge->geometry() : nullptr;
+    if (!cu || !cu->has_equation() || cu->equation().type() != 11 || cu->equation().periodic() || !range.finite())
+        return false;
+    const bs3_curve b = static_cast<const intcurve&>(cu->equation()).cur();
+    if (!b || bs3_curve_periodic(b))
+        return false;
+    const QELinterval own = bs3_curve_range(b);
+    const double turn = own.length();
+    if (!(turn > QELresabs) || (range.start_pt() >= own.start_pt() - QELresabs && range.end_pt() <= own.end_pt() + QELresabs) ||
+        range.length() > turn + QELresabs ||
+        distance(bs3_curve_position(own.start_pt(), b), bs3_curve_position(own.end_pt(), b)) > QELresabs)
+        return false;
+    // Where on the curve the range starts, and the curve from there round.
+    const double from = own.start_pt() + (range.start_pt() - own.start_pt() - turn * std::floor((range.start_pt() - own.start_pt()) / turn));
+    OwnedBs3 turned;
+    if (from - own.start_pt() <= QELresabs || own.end_pt() - from <= QELresabs) {
+        turned.b = bs3_curve_copy(b);
+    } else {
+        OwnedBs3 after, before;
+        after.b = bs3_curve_subset(b, QELinterval(from, own.end_pt()));
+        before.b = bs3_curve_subset(b, QELinterval(own.start_pt(), from));
+        turned.b = after.b && before.b ? bs3_curve_join(after.b, before.b) : nullptr;
+    }
+    if (!turned.b)
+        return false;
+    bs3_curve_reparam(range.start_pt(), range.start_pt() + turn, turned.b);
+    // The joint is where the source's curve began; the seam it was given a
+    // period off at no definition made: it stays what the definition gave.
+    if (bs3_curve_closed(b))
+        bs3_curve_set_closed(turned.b);
+    else
+        bs3_curve_set_open(turned.b);
+    const intcurve made(turned.release(), QELresabs);
+    edge->set_geometry(make_curve(made));
+    return true;
+}
+
 bool approximateEllipse(EDGE* edge, const Gk_Domain& domain, curve*& crv, bool tinyArcs)
 {
     if (!edge || !crv || crv->type() != 2)

@@ -129,6 +129,18 @@ void fitToEdge(EDGE* edge, const Gk_Domain& domain, curve*& crv, bs3_curve& bs3,
 // the test applied (changed says whether the curve was replaced).
 bool makePeriodicOverDomain(EDGE* edge, const Gk_Domain& domain, curve*& crv, bs3_curve& bs3, bool& changed);
 
+// An edge's spline whose definition is not periodic has one range. A range
+// past it on a curve whose ends meet (a whole turn from another start, or a
+// piece across the ends, as a source whose closed curves are periodic gives
+// it) is run on the same points by the curve begun at the range's start: its
+// pieces either side of that point joined the other way round, over `range`
+// (the curve's parameters) and its length's rest of a turn. The curve keeps
+// its form (open or closed, never made periodic) and every point. True when
+// the edge's curve was replaced; false when the range lies on the curve
+// (within QELresabs), is longer than a turn, or the curve does not close.
+// Kernel errors raise (call it inside a bracket).
+XVELM2KA_API bool startClosedSplineAt(EDGE* edge, const QELinterval& range);
+
 // An ellipse on an edge as an intcurve over the domain (negated for a
 // reversed edge) when it is huge (major axis above QELresabs / QELresmch) or
 // a tiny arc (domain below 0.0006 with ends within QELresabs). True when crv

@@ -6,6 +6,7 @@
 #include "import/source_names.hxx"
 #include "geometry/curve_creator.hxx"
 #include "geometry/curve_importer.hxx"
+#include "geometry/spline_curve_build.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "qelx/gk_import.hxx"
@@ -46,6 +47,16 @@ const QELXMorph3D& morphOf(QELXVelmBRepCreator* creator)
 }
 
 sense_type senseOf(bool forward) { return forward ? FORWARD : REVERSED; }
+
+// The edge ranged over the source's domain (in its own parameters). A spline
+// whose definition is not periodic is not made to run past its range: one
+// that closes is begun where the domain starts instead (a refusal keeps it).
+void rangeOverDomain(EDGE* edge, double low, double high)
+{
+    const QELinterval range(low, high);
+    velmCall([&] { ve_spline_curve::startClosedSplineAt(edge, edge->sense() == REVERSED ? -range : range); });
+    edge->set_param_range(&range);
+}
 
 } // namespace
 
@@ -262,10 +273,8 @@ QELXVelmEntityPair::EdgeCurveRoad QELXVelmEntityPair::importEdgeCurve(EDGE* edge
             // domain: ranged by its vertices instead, a closed curve's edge
             // could start or end a period from where its pcurves run.
             double low = 0.0, high = 0.0;
-            if (x->GetEdgeDomain(s, low, high) == QELI_OK && std::isfinite(low) && std::isfinite(high) && low < high) {
-                const QELinterval range(low, high);
-                edge->set_param_range(&range);
-            }
+            if (x->GetEdgeDomain(s, low, high) == QELI_OK && std::isfinite(low) && std::isfinite(high) && low < high)
+                rangeOverDomain(edge, low, high);
         }
         return EdgeCurveRoad::DefaultImporter;
     }
@@ -314,10 +323,8 @@ QELXVelmEntityPair::EdgeCurveRoad QELXVelmEntityPair::importEdgeCurve(EDGE* edge
         edge->set_end(vertex);
         vertex->set_edge(edge);
     }
-    if (domainAnswered && domain.isFinite() && edgeCurve) {
-        const QELinterval range(domain.low(), domain.high());
-        edge->set_param_range(&range);
-    }
+    if (domainAnswered && domain.isFinite() && edgeCurve)
+        rangeOverDomain(edge, domain.low(), domain.high());
     return EdgeCurveRoad::CurveImporter;
 }
 

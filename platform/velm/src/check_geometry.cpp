@@ -185,8 +185,10 @@ cc_intersection* bs3_curve_self_int(bs3_curve c, double tol) {
       if (distance(c->position(ps), c->position(pt)) > tol) continue;
       // Two parameters of one point with real curve between them: not a seam, not a touch of neighbours.
       if (run_at(pt) - run_at(ps) <= 10 * tol + longest) continue;
-      if (closed && std::fabs(ps - range.start_pt()) <= QELresnor * (1 + range.length()) &&
-          std::fabs(pt - range.end_pt()) <= QELresnor * (1 + range.length()))
+      // The closure itself: measured along the curve, as the search stops
+      // short of the very ends where the curve turns back on its start.
+      if (closed && run_at(ps) - run_at(range.start_pt()) <= 10 * tol &&
+          run_at(range.end_pt()) - run_at(pt) <= 10 * tol)
         continue;
       const bool dup = std::any_of(found.begin(), found.end(), [&](const auto& f) {
         return same_point(c->position(f.first), c->position(ps), 10 * tol) &&
