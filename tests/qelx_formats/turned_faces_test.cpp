@@ -104,17 +104,30 @@ void expectTurnedFaceRefused(const qelx_test::TestModel& model, std::size_t f, c
 }
 
 // Wedges on a cylinder's and cone's sides, a sphere's (less a nick, which a
-// meridian face holds) and a torus's, and a whole cylinder: every face,
-// whatever its surface, turned in turn.
+// meridian face holds) and a torus's, a whole cylinder, a block with a
+// torus's tube dipping into its top and a piece of a torus (patches of the
+// torus clear of its seams): every face, whatever its surface, turned in
+// turn.
 TEST(TurnedFaces, EveryWriterRefusesAFaceTurnedAgainstItsLoopsNamingIt)
 {
     const double wedge = 1.5 * M_PI;
     const TopoDS_Shape nick = BRepPrimAPI_MakeBox(gp_Pnt(2.5, -0.5, -0.5), 1.0, 1.0, 1.0).Shape();
+    // Tilted half a right angle, its lowest point a quarter turn round the
+    // ring from its seam and an eighth round the tube from the seam there.
+    const TopoDS_Shape ring = BRepPrimAPI_MakeTorus(
+        gp_Ax2(gp_Pnt(-1.5 - 3.0 * std::cos(M_PI / 4), 0.5, 3.0 * std::sin(M_PI / 4) + 0.9),
+               gp_Dir(std::sin(M_PI / 4), 0, std::cos(M_PI / 4)), gp_Dir(0, -1, 0)),
+        3.0, 1.0).Shape();
+    const TopoDS_Shape block = BRepPrimAPI_MakeBox(gp_Pnt(-4, -3, -3), 7.0, 6.0, 3.0).Shape();
     const std::pair<const char*, TopoDS_Shape> solids[] = {
         {"cylinder", BRepPrimAPI_MakeCylinder(2.0, 4.0).Shape()},
         {"cone wedge", BRepPrimAPI_MakeCone(2.0, 0.5, 4.0, wedge).Shape()},
         {"sphere wedge less a nick", BRepAlgoAPI_Cut(BRepPrimAPI_MakeSphere(3.0, wedge).Shape(), nick).Shape()},
         {"torus wedge", BRepPrimAPI_MakeTorus(5.0, 1.5, wedge).Shape()},
+        {"torus dimple in a block", BRepAlgoAPI_Cut(block, ring).Shape()},
+        // Its face a patch filling its box, bounded by two tube arcs and two
+        // arcs round the axis.
+        {"torus patch", BRepPrimAPI_MakeTorus(5.0, 1.5, -0.4 * M_PI, 0.7 * M_PI, wedge).Shape()},
     };
     int refusals = 0;
     for (const auto& [name, solid] : solids)

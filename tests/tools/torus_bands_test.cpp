@@ -142,9 +142,20 @@ TEST(TorusBands, EveryWriterWritesSeamlessTorusFacesAndRefusesThemTurnedAgainstT
             qelx_test::TestModel reread;
             ASSERT_EQ(qelx_formats::readNeutralDocument(neutral.string(), reread, error), QELI_OK) << error;
             fs::remove(neutral);
+            // A band's domain as another source may give it, the other
+            // band's between the same circles: a band is held to no box.
+            qelx_test::TestModel otherSide = walked.model;
+            for (qelx_test::TestFace& face : otherSide.faces)
+                if (otherSide.surfaces.at(static_cast<std::size_t>(face.surface)).type == qelx_test::SurfTorus)
+                    for (double* range : {face.uDomain, face.vDomain})
+                        if (const double reach = range == face.uDomain ? solid.reachU : solid.reachV; reach < 2 * pi) {
+                            range[0] += reach;
+                            range[1] = range[0] + 2 * pi - reach;
+                        }
             for (const char* writer : {".step", ".igs", ".brep"}) {
                 SCOPED_TRACE(writer);
                 expectBandWritten(walked.model, writer, nullptr, solid);
+                expectBandWritten(otherSide, writer, nullptr, solid);
                 expectBandWritten(walked.model, writer, &walked.measures, solid);
                 expectBandWritten(reread, writer, nullptr, solid);
                 ++written;
