@@ -11,9 +11,11 @@
 #include "loops/loop_containment.hxx"
 #include "loops/replace_by_surf_int.hxx"
 #include "loops/repair_loops.hxx"
+#include "support/heal_builders.hxx"
 #include "support/loop_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
+#include "velm/build.hxx"
 #include "velm/spline_conversion.hxx"
 #include "velm/topology_api.hxx"
 
@@ -154,6 +156,46 @@ TEST(LoopBoxCases, LoopsAcrossTheSeamNestTheSameBesideALoopNearlyAllRound) {
       if (!c.pcurves) sg_rm_pcurves_from_entity(body);
       FACE* face = faces_of(body).front();
       LOOP* a = face->loop();
+      LOOP* b = a->next();
+      EXPECT_EQ(Ve_PeripheryOrHoleLoopContainment(a, b).classify(), Ve_LoopContainment::FirstEnclosesSecond);
+      EXPECT_EQ(Ve_PeripheryOrHoleLoopContainment(b, a).classify(), Ve_LoopContainment::SecondEnclosesFirst);
+      Ve_ReplaceBySurfInt::getWorkerMap().Clear();
+      api_del_entity(body);
+    }
+}
+
+// Loops on the torus whose pcurves are read in different periods of v (a
+// whole turn apart, either way): the stretch the line along v is limited to
+// takes each loop's box moved by whole periods towards the first loop's,
+// so a hole and its periphery across the seam, one read a turn on, still span
+// less than a period together, and the line starts off both. Read as they
+// come they seem to span more than a turn; a whole turn starting at the seam,
+// inside both loops, would pair the crossings the wrong way. The nesting
+// reads the same whichever loop is moved, with a third loop beside them or
+// not, in every frame.
+TEST(LoopBoxCases, LoopsReadAWholeTurnApartNestAsTheyDoInOneTurn) {
+  struct Case {
+    const char* name;
+    double outerShift, innerShift;
+    bool third;
+  };
+  const double turn = 2.0 * kPi;
+  const std::vector<Case> cases = {{"as they come", 0.0, 0.0, false},
+                                   {"the hole a turn on", 0.0, turn, false},
+                                   {"the hole a turn back", 0.0, -turn, false},
+                                   {"the periphery a turn on", turn, 0.0, false},
+                                   {"the two turns apart", -turn, turn, false},
+                                   {"the hole a turn on beside a third loop", 0.0, turn, true}};
+  const std::vector<QELtransf> frames = heal_frames();
+  for (const Case& c : cases)
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+      SCOPED_TRACE(std::string(c.name) + ", frame " + std::to_string(f));
+      std::vector<iso_rect> rects = {rect(1.0, 2.0, kPi - 0.5 + c.outerShift, kPi + 0.5 + c.outerShift, true),
+                                     rect(1.2, 1.8, kPi - 0.2 + c.innerShift, kPi + 0.2 + c.innerShift, false)};
+      if (c.third) rects.push_back(rect(3.0, 4.0, 0.5, 1.5, true));
+      BODY* body = make_iso_rect_sheet(test_torus(), rects);
+      if (!frames[f].identity()) api_apply_transf(body, frames[f]);
+      LOOP* a = faces_of(body).front()->loop();
       LOOP* b = a->next();
       EXPECT_EQ(Ve_PeripheryOrHoleLoopContainment(a, b).classify(), Ve_LoopContainment::FirstEnclosesSecond);
       EXPECT_EQ(Ve_PeripheryOrHoleLoopContainment(b, a).classify(), Ve_LoopContainment::SecondEnclosesFirst);

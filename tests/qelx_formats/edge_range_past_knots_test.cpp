@@ -167,3 +167,56 @@ TEST(EdgeRangesPastKnots, HeldInUpToAThousandthOfTheSpanAndRefusedNamingTheEdgeB
     EXPECT_GT(along, 0);
     EXPECT_GT(against, 0);
 }
+
+// The bound is a thousandth of the curve's own span at every scale: a box a
+// thousandth and a thousand times the size has one spline edge pushed past
+// its curve by a ten-thousandth of its span (held in, the box written) or a
+// hundredth (refused), at either end of its domain, along or against its
+// curve; a refusal names the curve's end the range runs past.
+TEST(EdgeRangesPastKnots, TheBoundScalesWithTheCurveAndTheRefusalNamesTheEndPassed)
+{
+    for (const double scale : {1e-3, 1e3}) {
+        gp_Trsf place;
+        place.SetScale(gp_Pnt(0, 0, 0), scale);
+        const qelx_test::TestModel asRead = splineBox(place);
+        for (const bool turned : {false, true}) {
+            const qelx_test::TestModel box = turned ? curvesTurnedRound(asRead) : asRead;
+            std::size_t first = 0;
+            while (first < box.edges.size() && !onSpline(box, box.edges[first]))
+                ++first;
+            ASSERT_LT(first, box.edges.size());
+            for (const double offset : {1e-4, 1e-2})
+                for (int end = 0; end < 2; ++end) {
+                    SCOPED_TRACE("scale " + std::to_string(scale) + (turned ? ", curves turned round" : "") +
+                                 ", offset " + std::to_string(offset) + ", domain end " + std::to_string(end));
+                    qelx_test::TestModel model = box;
+                    qelx_test::TestEdge& e = model.edges[first];
+                    e.domain[end] += (end ? 1.0 : -1.0) * offset * (e.domain[1] - e.domain[0]);
+                    // The domain's first end lies at the curve's last knot when
+                    // the edge runs against its curve.
+                    const char* passed = (end == 1) != againstItsCurve(model, e) ? "end" : "start";
+                    for (const char* writer : kPastKnotsWriters) {
+                        SCOPED_TRACE(writer);
+                        const fs::path out = pastKnotsScratch(std::string("scaled") + writer);
+                        fs::remove(out);
+                        std::string error;
+                        const int status = qelx_formats::writeCadFile(model, out.string(), error);
+                        if (offset > 1e-3) {
+                            EXPECT_NE(status, QELI_OK);
+                            const std::string words = std::string("its range runs past its curve's ") + passed;
+                            EXPECT_NE(error.find(words), std::string::npos) << error << "\nnot " << words;
+                            EXPECT_FALSE(fs::exists(out));
+                            continue;
+                        }
+                        ASSERT_EQ(status, QELI_OK) << error;
+                        const cad_samples::Measures back = cad_samples::measure(cad_samples::peerRead(out.string()));
+                        fs::remove(out);
+                        EXPECT_TRUE(back.valid);
+                        EXPECT_EQ(back.solids, 1);
+                        EXPECT_LT(cad_samples::relativeGap(back.volume, 120.0 * scale * scale * scale), 1e-6)
+                            << back.volume;
+                    }
+                }
+        }
+    }
+}
