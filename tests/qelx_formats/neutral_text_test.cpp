@@ -273,7 +273,7 @@ TEST(NeutralText, GeometryThatOverflowsWhenEvaluatedIsRefusedWhereItStands)
          },
          f + "/vDomain", "a domain that its parameterization takes beyond any model"},
         // Numbers within any model whose products are not.
-        {[&](Json& d) { lineThrough(d["curves"][line], 1e99, 1e99, {0.0, 1000.0}); },
+        {[&](Json& d) { lineThrough(d["curves"][line], 0.0, 1e99, {0.0, 1000.0}); },
          "/curves/" + std::to_string(line) + "/domain", "a domain whose end lies beyond any model"},
         {[&](Json& d) {
              lineThrough(d["curves"][edgeLine], 0.0, 1e99, {0.0, 1.0});
@@ -313,7 +313,16 @@ TEST(NeutralText, GeometryThatOverflowsWhenEvaluatedIsRefusedWhereItStands)
         {[](Json& d) { d["points"][0]["xyz"][2] = 1e7; }, "", nullptr},
         {[](Json& d) { d["points"][0]["xyz"][0] = -9999999.0; }, "", nullptr},
         {[&](Json& d) { d["curves"][curve]["parameterization"]["scale"] = 1e90; }, "", nullptr},
-        {[&](Json& d) { lineThrough(d["curves"][line], 1e99, 1e99, {0.0, 0.5}); }, "", nullptr},
+        {[&](Json& d) { lineThrough(d["curves"][line], 1e7, 1e99, {0.0, 0.5}); }, "", nullptr},
+        // The points of analytic curves and surfaces are held as the vertices' are: a
+        // line through x = 2147483647 was read, imported, and refused by
+        // the kernel's save, which named no place.
+        {[&](Json& d) { d["curves"][line]["point"][0] = 2147483647.0; }, "/curves/" + std::to_string(line),
+         "a point at x = 2147483647, beyond any model"},
+        {[&](Json& d) { d["curves"][ellipse]["centre"][1] = -15000000.0; }, e, "a point at y = -15000000, beyond any model"},
+        {[&](Json& d) { d["surfaces"][plane]["origin"][2] = 2e7; }, "/surfaces/" + std::to_string(plane),
+         "a point at z = 20000000, beyond any model"},
+        {[&](Json& d) { d["curves"][line]["point"][0] = -1e7; }, "", nullptr},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.path.empty() ? std::string("within any model") : k.path);

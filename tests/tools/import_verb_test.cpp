@@ -216,6 +216,15 @@ TEST_F(ImportVerb, ADocumentThatCannotBeImportedWholeGivesOneLineAndNoFile)
          }(), "/points/0"},
         {"a face without geometry", spoiled([](TestModel& m) { m.faces[4].surface = -1; }),
          "part of it could not be imported: BRep face 5000000000005: not imported, it has no surface (and 1 more)"},
+        // Read whole, it was imported and the kernel's save refused the line, naming nothing.
+        {"a line through a point beyond any model", spoiled([](TestModel& m) {
+             for (auto& curve : m.curves)
+                 if (curve.type == qelx_test::CurvLine) {
+                     curve.p[0] = 2147483647.0;
+                     break;
+                 }
+         }),
+         ": a point at x = 2147483647, beyond any model"},
         {"a loop that does not close", spoiled([](TestModel& m) { m.loops[2].coedges.pop_back(); }),
          "part of it could not be imported: BRep body 1000000000001: not imported"},
         {"an edge with three coedges", spoiled([](TestModel& m) { m.addThirdCoedge(0); }),

@@ -1768,6 +1768,15 @@ private:
         if (scale == 0.0)
             fail(path + "/parameterization/scale", "a parameterization of no scale");
     }
+    // An analytic curve's or surface's point (a line's point, a centre, an
+    // origin) within the bound every reader holds a vertex to, as the kernel
+    // holds its model's points: a line through x = 2147483647 was imported
+    // and could not be saved.
+    void pointWithinModel(const std::string& path, const Vec3& xyz) const
+    {
+        if (axisBeyondAnyModel(xyz.data()) >= 0)
+            fail(path, "a point at " + coordinateBeyondAnyModel(xyz.data()));
+    }
     void nurbsWithinModel(const std::string& path, const TestNurbs& n) const
     {
         withinModel(path + "/controlPoints", n.ctrl);
@@ -1790,6 +1799,7 @@ private:
             withinModel(p, sizes, 3);
             withinModel(p, s.p), withinModel(p, s.d1), withinModel(p, s.d2);
             withinModel(p + "/controlPoints", s.ctrl);
+            pointWithinModel(p, s.p);
             withinModel(p + "/weights", s.weights);
             withinModel(p + "/uKnots", s.uKnots);
             withinModel(p + "/vKnots", s.vKnots);
@@ -1804,6 +1814,7 @@ private:
             withinModel(p, sizes, 2);
             withinModel(p, c.p), withinModel(p, c.d1), withinModel(p, c.d2);
             nurbsWithinModel(p, c.nurbs);
+            pointWithinModel(p, c.p);
         }
         for (std::size_t i = 0; i < m.pcurves.size(); ++i) {
             const std::string p = "/pcurves/" + std::to_string(i);
