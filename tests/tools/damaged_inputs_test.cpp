@@ -104,6 +104,10 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         {"an oriented edge that is its own edge element", bracket,
          {"#20 = ORIENTED_EDGE('',*,*,#21,", "#20 = ORIENTED_EDGE('',*,*,#20,"},
          "entity #20 refers to itself through its references"},
+        // Open CASCADE's transfer of the edge went through a null (the process ended).
+        {"a surface curve on no pcurve or surface", bracket,
+         {"#26 = SURFACE_CURVE('',#27,(#31,#43),", "#26 = SURFACE_CURVE('',#27,(),"},
+         "entity #26 is a surface curve that names no pcurve or surface it lies on"},
         // Open CASCADE's healing of the read loop grew with a power of its length.
         {"a loop listing one edge twice", bracket, {"#139 = EDGE_LOOP('',(#140,", "#139 = EDGE_LOOP('',(#140,#140,"},
          "entity #139 lists one of its parts more than once"},

@@ -61,6 +61,7 @@
 #include <StepGeom_Line.hxx>
 #include <StepGeom_Pcurve.hxx>
 #include <StepGeom_Plane.hxx>
+#include <StepGeom_SurfaceCurve.hxx>
 #include <StepGeom_SurfaceOfRevolution.hxx>
 #include <StepRepr_DefinitionalRepresentation.hxx>
 #include <StepShape_BrepWithVoids.hxx>
@@ -1350,6 +1351,18 @@ bool readWhole(const Handle(Interface_InterfaceModel)& model, const Handle(Inter
             !direction.IsNull() && (direction->DirectionRatios().IsNull() || direction->DirectionRatios()->Length() < 2)) {
             reason = "damaged: entity " + fileLabel(model, i) + ": a direction of fewer than two ratios";
             return false;
+        }
+        // A surface curve (a seam or an intersection curve too) names the
+        // pcurves or surfaces it lies on: one whose list is empty ("()")
+        // sent Open CASCADE's transfer of its edge through a null (the
+        // process ended).
+        if (const auto onSurface = Handle(StepGeom_SurfaceCurve)::DownCast(entity)) {
+            const Handle(StepGeom_HArray1OfPcurveOrSurface) on = onSurface->AssociatedGeometry();
+            if (on.IsNull() || on->Length() < 1) {
+                reason = "damaged: entity " + fileLabel(model, i) +
+                         " is a surface curve that names no pcurve or surface it lies on";
+                return false;
+            }
         }
         // A pcurve whose representation holds no curve, or first something
         // else (a point) where its transfer takes the curve: Open CASCADE's
