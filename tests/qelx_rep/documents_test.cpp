@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdio>
 #include <string>
 
@@ -114,7 +115,7 @@ TEST(QELXFileProperties, MissingFileGivesNothing)
     EXPECT_EQ(QELXGetFileProperties(L"/no/such/file.vlt", L"VLT", props, nullptr, 0), static_cast<int>(QELI_FILE_NOT_FOUND));
     EXPECT_EQ(props, nullptr);
 
-    const std::string path = ::testing::TempDir() + "props_test.vlt";
+    const std::string path = ::testing::TempDir() + "props_test_" + std::to_string(::getpid()) + ".vlt";
     std::FILE* f = std::fopen(path.c_str(), "w");
     ASSERT_NE(f, nullptr);
     std::fputs("12345", f);

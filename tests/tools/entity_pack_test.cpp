@@ -3,6 +3,7 @@
 // deletes all the restore made.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cctype>
 #include <cstdint>
 #include <fstream>
@@ -69,7 +70,7 @@ TEST(PackedEntities, EveryAddressComesBackInOrder) {
 
 TEST(PackedEntities, ARestoredFileIsDeletedWhole) {
   const long live_before = velm_live_entity_count();
-  const std::string path = ::testing::TempDir() + "packed_entities.vlt";
+  const std::string path = ::testing::TempDir() + "packed_entities_" + std::to_string(::getpid()) + ".vlt";
   {
     ENTITY_LIST saved;
     saved.add(testkit::make_box(1.0, 2.0, 3.0));
@@ -158,7 +159,7 @@ std::string withoutRecord(const std::string& text, std::size_t gone) {
 // and each restore that is accepted deletes whole, leaving nothing alive.
 TEST(PackedEntities, ADamagedFileWithAnAssemblyIsDeletedWithoutReachingWhatItFreed) {
   const long entities = velm_live_entity_count(), objects = velm_live_object_count();
-  const std::string path = ::testing::TempDir() + "packed_entities_damaged.vlt";
+  const std::string path = ::testing::TempDir() + "packed_entities_damaged_" + std::to_string(::getpid()) + ".vlt";
   std::string text;
   {
     auto* assembly = new VE_ASSEMBLY(nullptr, nullptr, QELtransf());

@@ -56,7 +56,7 @@ ExportRun runExport(const std::string& in, const std::string& out)
 
 std::string saved(const std::string& name)
 {
-    const std::string path = ::testing::TempDir() + name;
+    const std::string path = ::testing::TempDir() + std::to_string(::getpid()) + "_" + name;
     ENTITY_LIST model;
     model.add(testkit::make_plane_box(1, 2, 3));
     model.add(testkit::make_cylinder(2, 5));
@@ -85,7 +85,7 @@ TEST(ExportVerb, WritesTheNeutralDocumentAndSummarises)
     qelx_test::resetFramework();
     const long live = velm_live_object_count();
     const std::string in = saved("xvelm_export_in.vlt");
-    const std::string out = ::testing::TempDir() + "xvelm_export_out.json";
+    const std::string out = ::testing::TempDir() + "xvelm_export_out_" + std::to_string(::getpid()) + ".json";
     const ExportRun run = runExport(in, out);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("2 bodies, 9 faces, 15 edges"), std::string::npos) << run.out;
@@ -106,8 +106,8 @@ TEST(ExportVerb, BodiesPlacedByTransformsAreExportedWhereTheyStand)
 {
     for (const testkit::KernelFrame& frame : testkit::kernel_frames()) {
         SCOPED_TRACE(frame.name);
-        const std::string in = ::testing::TempDir() + "xvelm_export_placed.vlt";
-        const std::string out = ::testing::TempDir() + "xvelm_export_placed.json";
+        const std::string in = ::testing::TempDir() + "xvelm_export_placed_" + std::to_string(::getpid()) + ".vlt";
+        const std::string out = ::testing::TempDir() + "xvelm_export_placed_" + std::to_string(::getpid()) + ".json";
         BODY* box = testkit::make_plane_box(1, 2, 3);
         std::vector<QELposition> corners;
         for (double x : {0.0, 1.0})
@@ -144,8 +144,8 @@ TEST(ExportVerb, TwoRunsWriteTheSameDocument)
 {
     qelx_test::resetFramework();
     const std::string in = saved("xvelm_export_twice.vlt");
-    const std::string first = ::testing::TempDir() + "xvelm_export_first.json";
-    const std::string second = ::testing::TempDir() + "xvelm_export_second.json";
+    const std::string first = ::testing::TempDir() + "xvelm_export_first_" + std::to_string(::getpid()) + ".json";
+    const std::string second = ::testing::TempDir() + "xvelm_export_second_" + std::to_string(::getpid()) + ".json";
     ASSERT_EQ(runExport(in, first).status, 0);
     // Live objects between the runs put the second restore elsewhere in memory.
     ENTITY_LIST spacers;
@@ -163,7 +163,7 @@ TEST(ExportVerb, TwoRunsWriteTheSameDocument)
 TEST(ExportVerb, AFailedRunLeavesNoFileBehind)
 {
     qelx_test::resetFramework();
-    const std::string folder = ::testing::TempDir() + "xvelm_export_failed";
+    const std::string folder = ::testing::TempDir() + "xvelm_export_failed_" + std::to_string(::getpid());
     std::filesystem::create_directories(folder);
     const std::string in = saved("xvelm_export_damaged.vlt");
     std::ifstream whole(in);
@@ -467,7 +467,7 @@ TEST(ExportVerb, ADocumentWhoseTablesSpillIsTheWalkedModelsText)
 {
     qelx_test::resetFramework();
     const long live = velm_live_object_count();
-    const std::string in = ::testing::TempDir() + "xvelm_export_spill.vlt";
+    const std::string in = ::testing::TempDir() + "xvelm_export_spill_" + std::to_string(::getpid()) + ".vlt";
     {
         ENTITY_LIST model;
         model.add(testkit::make_sheet(56, 56));
@@ -477,7 +477,7 @@ TEST(ExportVerb, ADocumentWhoseTablesSpillIsTheWalkedModelsText)
         std::fclose(fp);
         api_del_entity_list(model);
     }
-    const std::string out = ::testing::TempDir() + "xvelm_export_spill.json";
+    const std::string out = ::testing::TempDir() + "xvelm_export_spill_" + std::to_string(::getpid()) + ".json";
     const ExportRun run = runExport(in, out);
     ASSERT_EQ(run.status, 0) << run.err;
     std::string whole;

@@ -66,7 +66,7 @@ TEST(InfoExample, ShippedFileDescribesTheExampleModel) {
   long live = velm_live_entity_count();
   ENTITY_LIST model = build_example();
   if (const char* w = std::getenv("XVELM_WRITE_EXAMPLES"); w && *w == '1') save(model, example);
-  std::string fresh = ::testing::TempDir() + "xvelm_info_fresh.vlt";
+  std::string fresh = ::testing::TempDir() + "xvelm_info_fresh_" + std::to_string(::getpid()) + ".vlt";
   save(model, fresh);
   ASSERT_TRUE(api_del_entity_list(model).ok());
 
