@@ -215,7 +215,10 @@ TEST_F(ImportVerb, ADocumentThatCannotBeImportedWholeGivesOneLineAndNoFile)
              return t;
          }(), "/points/0"},
         {"a face without geometry", spoiled([](TestModel& m) { m.faces[4].surface = -1; }),
-         "part of it could not be imported: BRep face 5000000000005: not imported, it has no surface (and 1 more)"},
+         "part of it could not be imported: body 0, face 4: not imported, it has no surface (and 1 more)"},
+        // Named as the driver names a face everywhere, counted in its own body.
+        {"a face of the second body without geometry", spoiled([](TestModel& m) { m.faces[7].surface = -1; }),
+         "part of it could not be imported: body 1, face 1: not imported, it has no surface (and 1 more)"},
         // Read whole, it was imported and the kernel's save refused the line, naming nothing.
         {"a line through a point beyond any model", spoiled([](TestModel& m) {
              for (auto& curve : m.curves)
@@ -226,9 +229,9 @@ TEST_F(ImportVerb, ADocumentThatCannotBeImportedWholeGivesOneLineAndNoFile)
          }),
          ": a point at x = 2147483647, beyond any model"},
         {"a loop that does not close", spoiled([](TestModel& m) { m.loops[2].coedges.pop_back(); }),
-         "part of it could not be imported: BRep body 1000000000001: not imported"},
+         "part of it could not be imported: body 0: not imported"},
         {"an edge with three coedges", spoiled([](TestModel& m) { m.addThirdCoedge(0); }),
-         "part of it could not be imported: BRep body 1000000000001: not imported"},
+         "part of it could not be imported: body 0: not imported"},
         {"nothing in it", qelx_formats::writeNeutralText(TestModel()),
          "nothing in the file: no bodies, free surfaces, curves or points"},
     };

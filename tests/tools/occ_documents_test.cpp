@@ -163,7 +163,7 @@ TEST(OccDocumentSamples, EachImportsOrNamesTheBodyItCouldNotBuild)
             continue;
         }
         if (imported.status != 0)
-            EXPECT_NE(imported.err.find("BRep body "), std::string::npos) << imported.err;
+            EXPECT_NE(imported.err.find("imported: body "), std::string::npos) << imported.err;
         else
             EXPECT_TRUE(std::filesystem::exists(vlt));
     }

@@ -7,7 +7,9 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -34,6 +36,66 @@
 
 namespace xvelm {
 
+// The driver's name of a source body or face that a road's warning names by
+// its identifier ("BRep face 5000000000003"): "body 0, face 2", counting the
+// body's faces as the source lists them (its solid's shells', its sheets',
+// then its lone faces), from 0 as every other place the driver names. Other
+// identifiers, and any of a source the driver did not read, stay as said.
+inline std::string sourcePlaces(const std::string& text, const qelx_test::TestModel* model)
+{
+    if (!model)
+        return text;
+    const qelx_test::TestModel& m = *model;
+    const auto in = [](const auto& table, int i) { return i >= 0 && static_cast<std::size_t>(i) < table.size(); };
+    std::string out;
+    std::size_t from = 0;
+    for (std::size_t at; (at = text.find("BRep ", from)) != std::string::npos;) {
+        std::size_t end = at + 5;
+        const bool face = text.compare(end, 5, "face ") == 0, body = text.compare(end, 5, "body ") == 0;
+        if (!face && !body) {
+            out += text.substr(from, end - from);
+            from = end;
+            continue;
+        }
+        end += 5;
+        const std::size_t digits = end;
+        while (end < text.size() && std::isxdigit(static_cast<unsigned char>(text[end])))
+            ++end;
+        std::string name;
+        if (end > digits && end - digits <= 16) {
+            const std::uint64_t word = std::stoull(text.substr(digits, end - digits), nullptr, 16);
+            const int index = qelx_test::indexOfWord(word);
+            const int kind = qelx_test::kindOfWord(word);
+            if (body && kind == qelx_test::KindBody && in(m.bodies, index))
+                name = "body " + std::to_string(index);
+            for (int b = 0; face && kind == qelx_test::KindFace && name.empty() && b < static_cast<int>(m.bodies.size());
+                 ++b) {
+                std::vector<int> faces;
+                const qelx_test::TestBody& held = m.bodies[static_cast<std::size_t>(b)];
+                const auto shell = [&](int s) {
+                    if (in(m.shells, s))
+                        for (int f : m.shells[static_cast<std::size_t>(s)].faces)
+                            faces.push_back(f);
+                };
+                for (int l : held.lumps)
+                    if (in(m.lumps, l))
+                        for (int v : m.lumps[static_cast<std::size_t>(l)].volumes)
+                            if (in(m.volumes, v))
+                                for (int s : m.volumes[static_cast<std::size_t>(v)].shells)
+                                    shell(s);
+                for (int s : held.shells2D)
+                    shell(s);
+                faces.insert(faces.end(), held.faces.begin(), held.faces.end());
+                if (const auto found = std::find(faces.begin(), faces.end(), index); found != faces.end())
+                    name = "body " + std::to_string(b) + ", face " + std::to_string(found - faces.begin());
+            }
+        }
+        out += text.substr(from, at - from) + (name.empty() ? text.substr(at, end - at) : name);
+        from = end;
+    }
+    return out + text.substr(from);
+}
+
 // What an import made: the bodies handed to the document and their faces and edges.
 struct ImportCounts {
     int bodies = 0, faces = 0, edges = 0;
@@ -53,6 +115,8 @@ public:
             texts.emplace_back(static_cast<const QELXWarningEvent&>(event).GetText());
     }
     void listen(bool on) { m_listening = on; }
+    // The source whose bodies and faces the failure names as the driver does (null: none).
+    const qelx_test::TestModel* source = nullptr;
     // Why the run fails when a warning said part of the source was lost; "" when none did
     // (a warning of what a road kept for healing to judge loses nothing: it is told at the end).
     std::string lostPart() const
@@ -69,7 +133,7 @@ public:
         });
         if (placed != lost.end())
             std::rotate(lost.begin(), placed, placed + 1);
-        std::string why = "part of it could not be imported: " + printable(*lost[0]);
+        std::string why = "part of it could not be imported: " + printable(sourcePlaces(*lost[0], source));
         if (lost.size() > 1)
             why += " (and " + std::to_string(lost.size() - 1) + " more)";
         return why;
@@ -229,6 +293,8 @@ inline bool import_source(QELXBRepExporter* source, const std::string& system, Q
         if (!prepare_importer(importer, source, "the importer", failure))
             return false;
         ImportWarnings warnings;
+        if (auto* read = dynamic_cast<qelx_test::TestBRepExporter*>(source))
+            warnings.source = &read->model();
         warnings.listen(true);
         const QELIResult imported = importer->Import(source);
         warnings.listen(false);
