@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "qelx/qelx_events.hxx"
+#include "qelx/qelx_write_bounds.hxx"
 #include "velm/api.hxx"
 #include "velm/bb.hxx"
 #include "velm/errors.hxx"
@@ -403,6 +404,75 @@ std::string worseShape(const ShapeChange& change, double size, bool solid)
     if (solid && std::fabs(fluxAfter - fluxBefore) > (kKeptWithin + kResolution) * size * std::max(sizeBefore, sizeAfter) +
                                                          fluxError)
         return "volume changed by " + figure(fluxAfter - fluxBefore);
+    return "";
+}
+
+WidestTolerance widestTolerance(BODY* body)
+{
+    WidestTolerance widest;
+    if (!body)
+        return widest;
+    ENTITY_LIST edges, vertices;
+    velm_topology_walk(body, EDGE_TYPE, edges);
+    velm_topology_walk(body, VERTEX_TYPE, vertices);
+    // An edge is known as closely as its curve keeps to its faces and
+    // vertices, whatever tolerance it claims (as a writer measures it).
+    QELposition low(std::numeric_limits<double>::max(), std::numeric_limits<double>::max(),
+                    std::numeric_limits<double>::max());
+    QELposition high(-low.x(), -low.y(), -low.z());
+    const auto reach = [&](const QELposition& p) {
+        low = QELposition(std::min(low.x(), p.x()), std::min(low.y(), p.y()), std::min(low.z(), p.z()));
+        high = QELposition(std::max(high.x(), p.x()), std::max(high.y(), p.y()), std::max(high.z(), p.z()));
+    };
+    // The extent takes each edge's middle too: a closed edge's one vertex
+    // alone spans nothing.
+    for (int i = 0; i < edges.count(); ++i) {
+        const EDGE* e = static_cast<const EDGE*>(edges[i]);
+        if (const double t = std::max(e->get_tolerance(), edge_deviation(e)); t > widest.tolerance)
+            widest = {t, 0.0, false, i + 1};
+        if (!e->geometry() || !e->geometry()->has_equation())
+            continue;
+        if (const QELinterval range = edge_curve_range(e); range.finite())
+            reach(e->geometry()->equation().eval_position(range.interpolate(0.5)));
+    }
+    for (int i = 0; i < vertices.count(); ++i) {
+        const VERTEX* v = static_cast<const VERTEX*>(vertices[i]);
+        if (const double t = v->get_tolerance(); t > widest.tolerance)
+            widest = {t, 0.0, true, i + 1};
+        if (v->geometry())
+            reach(v->geometry()->coords());
+    }
+    if (low.x() <= high.x())
+        widest.extent = (high - low).len();
+    return widest;
+}
+
+std::string writersRefusal(BODY* body)
+{
+    // Below the kernel's resolution a place is exact, however small the body.
+    const WidestTolerance widest = widestTolerance(body);
+    if (widest.tolerance > QELresabs && !QELXToleranceCarried(widest.tolerance, widest.extent))
+        return "known only within " + figure(widest.tolerance) + " at " + (widest.atVertex ? "vertex " : "edge ") +
+               std::to_string(widest.index) + ", wider than the " + figure(QELXCarriedTolerance(widest.extent)) +
+               " a file carries, a thousandth of its extent " + figure(widest.extent);
+    ENTITY_LIST edges;
+    if (body)
+        velm_topology_walk(body, EDGE_TYPE, edges);
+    // A spline goes out on its knots whether the kernel takes it as periodic
+    // or not; a conic goes out periodic, ranged as it is.
+    for (int i = 0; i < edges.count(); ++i) {
+        const EDGE* e = static_cast<const EDGE*>(edges[i]);
+        if (!e->geometry() || !e->geometry()->has_equation() || e->geometry()->identity() != INTCURVE_TYPE)
+            continue;
+        const curve& along = e->geometry()->equation();
+        const QELinterval own = along.param_range(), range = edge_curve_range(e);
+        if (!own.finite() || !range.finite() || !(own.length() > 0.0) ||
+            QELXRangeHeldIn(own.start_pt(), own.end_pt(), range.start_pt(), range.end_pt()))
+            continue;
+        const double past = std::max(own.start_pt() - range.start_pt(), range.end_pt() - own.end_pt()) / own.length();
+        return "edge " + std::to_string(i + 1) + " ranged past its curve's end by " + figure(past) +
+               " of the curve's span, more than a file holds in";
+    }
     return "";
 }
 

@@ -99,6 +99,21 @@ XVELM2KA_API std::string tooTolerant(double held, double gap, double raised);
 // The same for the faces a step reshaped, on a body `size` across; a volume
 // change counts only between two sound closed bodies (`solid`).
 XVELM2KA_API std::string worseShape(const ShapeChange& change, double size, bool solid);
+// The widest edge or vertex tolerance of a body, and where it is: an edge's
+// the wider of what it claims and how far its curve strays from its faces
+// and vertices (the kernel's deviation), as the writers measure it.
+struct WidestTolerance {
+    double tolerance = 0.0;
+    double extent = 0.0;   // the diagonal of the box of the body's vertices and its edges' middles
+    bool atVertex = false; // the widest is a vertex's (else an edge's)
+    int index = 0;         // from 1, among the body's edges or vertices in kernel order; 0: none tolerant
+};
+XVELM2KA_API WidestTolerance widestTolerance(BODY* body);
+// What a file writer would refuse in the body as it is (the writers' own
+// rules, qelx/qelx_write_bounds.hxx): known more loosely than a file
+// carries, naming its widest edge or vertex and that tolerance; else an
+// edge ranged past the end of its spline, naming the edge. "" when neither.
+XVELM2KA_API std::string writersRefusal(BODY* body);
 // The warning a step that was taken back gives.
 XVELM2KA_API std::string undoneStepText(const std::string& body, const char* step, const std::string& what);
 // The warning of a step a kernel failure (`why`) stopped and that was taken

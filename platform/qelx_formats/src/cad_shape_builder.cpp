@@ -8,6 +8,7 @@
 // edges Open CASCADE needs to close a loop in the parameter plane.
 #include "cad_shapes.hxx"
 #include "spline_checks.hxx"
+#include "qelx/qelx_write_bounds.hxx"
 
 #include <Adaptor3d_CurveOnSurface.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
@@ -480,14 +481,12 @@ ShapeBuilder::BuiltEdge& ShapeBuilder::edge(int index)
     if (!(w1 > w0))
         throw std::runtime_error("an edge has an empty domain");
     if (!c.IsNull() && !c->IsPeriodic()) {
-        // A spline's end knots bound the range: a file keeping the range as
-        // it is (BREP) reads back invalid past them, or as another solid. A
-        // domain past them by up to a thousandth of the curve's span is held
-        // in (the vertex there is widened to the curve's end, below), the
-        // same at every scale; one further past is refused, naming the edge.
+        // A spline's end knots bound the range (QELXRangeHeldIn): a domain
+        // past them by up to a thousandth of the curve's span is held in
+        // (the vertex there is widened to the curve's end, below); one
+        // further past is refused, naming the edge.
         const double first = c->FirstParameter(), last = c->LastParameter();
-        const double slack = 1e-3 * std::abs(last - first);
-        if (w0 < first - slack || w1 > last + slack) {
+        if (!QELXRangeHeldIn(first, last, w0, w1)) {
             const double past = std::max(first - w0, w1 - last) / std::abs(last - first);
             throw std::runtime_error("edge " + std::to_string(index) + ": its range runs past its curve's " +
                                      (first - w0 >= w1 - last ? "start" : "end") + " by " + std::to_string(past) +

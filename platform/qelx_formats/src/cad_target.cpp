@@ -5,6 +5,7 @@
 #include "qelx_formats/cad_file.hxx"
 #include "qelx_formats/neutral_document.hxx"
 #include "qelx/qelx_events.hxx"
+#include "qelx/qelx_write_bounds.hxx"
 
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepCheck_ListOfStatus.hxx>
@@ -520,10 +521,9 @@ void checkBuilt(const BuiltShapes& shapes)
 }
 
 // Whether some vertex or edge of the shapes is known only within a
-// tolerance wider than a thousandth of their extent (a healed vertex far off
-// its edges' ends, say): a STEP file carries one uncertainty for the whole
-// model and an IGES file one resolution, and their readers rebuild such a
-// place from the curves.
+// tolerance wider than a file carries as it is (QELXToleranceCarried: a
+// thousandth of their extent; a healed vertex far off its edges' ends, say):
+// their readers rebuild such a place from the curves.
 bool looseTolerances(const BuiltShapes& shapes)
 {
     Bnd_Box box;
@@ -542,7 +542,7 @@ bool looseTolerances(const BuiltShapes& shapes)
         for (TopExp_Explorer v(body.shape, TopAbs_VERTEX, TopAbs_EDGE); v.More(); v.Next())
             vertex(v.Current());
     }
-    return !box.IsVoid() && widest > 1e-3 * std::sqrt(box.SquareExtent());
+    return !box.IsVoid() && !QELXToleranceCarried(widest, std::sqrt(box.SquareExtent()));
 }
 
 // Whether some closed edge's vertex lies off its curve's ends by more than
