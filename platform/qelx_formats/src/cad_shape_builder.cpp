@@ -262,6 +262,9 @@ private:
     std::map<int, TopoDS_Face> m_faces;
     Handle(ShapeBuild_ReShape) m_replaced = new ShapeBuild_ReShape;
     bool m_reshaped = false; // something was put in m_replaced
+    // Sphere and torus faces whose box would take them turned as well (see
+    // boxTellsTheSide): only a solid's volume tells their side.
+    std::set<int> m_sideUntold;
 };
 
 const BuiltSurface& ShapeBuilder::surface(int index)
@@ -1203,37 +1206,41 @@ bool windsAsHoles(const TopoDS_Face& face)
 // box (the kernel's box of a band across the seam is the other band's). A
 // face and its complement of equal areas, a hemisphere's, are not told
 // apart so.
-bool coversMoreThanItsBox(const TopoDS_Face& face, const Handle(Geom_Surface)& surface, const Bnd_Box2d& box,
-                          bool belted)
+// The surface's area inside `box`, and the whole surface's, for a sphere or
+// a torus held to its box (negative where the bound does not hold).
+std::pair<double, double> areaWithinBox(const Handle(Geom_Surface)& surface, const Bnd_Box2d& box, bool belted)
 {
     if (box.IsVoid())
-        return false;
+        return {-1.0, -1.0};
     double u0 = 0.0, v0 = 0.0, u1 = 0.0, v1 = 0.0;
     box.Get(u0, v0, u1, v1);
     const double du = std::min(u1 - u0, 2.0 * M_PI);
     // The surface's area inside the box: the integral of its element over it.
-    double within = 0.0;
     if (const Handle(Geom_SphericalSurface) sphere = Handle(Geom_SphericalSurface)::DownCast(surface)) {
         // R^2 cos v du dv.
         const double top = std::min(v1, M_PI / 2), bottom = std::max(v0, -M_PI / 2);
         const double nearPole = 1e-6;
         const double around = top > M_PI / 2 - nearPole || bottom < -M_PI / 2 + nearPole ? 2.0 * M_PI : du;
         const double r = sphere->Radius();
-        within = r * r * around * (std::sin(top) - std::sin(bottom));
-    } else if (const Handle(Geom_ToroidalSurface) torus = Handle(Geom_ToroidalSurface)::DownCast(surface);
-               !torus.IsNull() && !belted) {
+        return {r * r * around * (std::sin(top) - std::sin(bottom)), 4.0 * M_PI * r * r};
+    }
+    if (const Handle(Geom_ToroidalSurface) torus = Handle(Geom_ToroidalSurface)::DownCast(surface);
+        !torus.IsNull() && !belted) {
         // r (R + r cos v) du dv round a ring; where the tube crosses the axis
-        // the element is at most r (|R| + r).
+        // the element is at most r (|R| + r) (and the whole is not known here).
         const double big = torus->MajorRadius(), r = torus->MinorRadius();
         const double dv = std::min(v1 - v0, 2.0 * M_PI);
-        within = big > r ? r * du * (big * dv + (dv < 2.0 * M_PI ? r * (std::sin(v1) - std::sin(v0)) : 0.0))
-                         : r * (std::abs(big) + r) * du * dv;
-    } else {
-        return false;
+        if (big > r)
+            return {r * du * (big * dv + (dv < 2.0 * M_PI ? r * (std::sin(v1) - std::sin(v0)) : 0.0)),
+                    4.0 * M_PI * M_PI * big * r};
+        return {r * (std::abs(big) + r) * du * dv, -1.0};
     }
-    // And a thousandth over it: the box and the area's integration are fits.
-    return builtFaceArea(face) > 1.001 * within + 1e-9;
+    return {-1.0, -1.0};
 }
+
+// Whether a face of `area` covers more of its surface than its box holds
+// (a thousandth over it: the box and the area's integration are fits).
+bool coversMoreThan(double area, double within) { return within >= 0.0 && area > 1.001 * within + 1e-9; }
 
 TopoDS_Face ShapeBuilder::face(int index)
 {
@@ -1258,6 +1265,7 @@ TopoDS_Face ShapeBuilder::face(int index)
         // is the whole surface: Open CASCADE bounds it by its seams and poles.
         out = BRepBuilderAPI_MakeFace(built.surface, Precision::Confusion()).Face();
         out.Orientation(reversed ? TopAbs_REVERSED : TopAbs_FORWARD);
+        m_sideUntold.insert(index); // the whole surface either way round
         return m_faces[index] = out;
     }
     // The face's box in the built surface's parameters.
@@ -1272,6 +1280,7 @@ TopoDS_Face ShapeBuilder::face(int index)
         m_b.MakeFace(out, built.surface, Precision::Confusion());
         m_b.Add(out, natural);
         out.Orientation(reversed ? TopAbs_REVERSED : TopAbs_FORWARD);
+        m_sideUntold.insert(index);
         return m_faces[index] = out;
     }
     m_b.MakeFace(out, built.surface, Precision::Confusion());
@@ -1469,9 +1478,19 @@ TopoDS_Face ShapeBuilder::face(int index)
     if ((!seams.empty() || unbounded(built.surface)) && windsAsHoles(out))
         throw FaceFault{index, "its loops run round it as holes alone (its sense is against them, or its outer "
                                "loop is missing): it bounds the rest of its surface"};
-    if (coversMoreThanItsBox(TopoDS::Face(out.Oriented(TopAbs_FORWARD)), built.surface, box, belted))
-        throw FaceFault{index, "it covers more of its surface than its own box holds (its sense is against its "
-                               "loops): it bounds the rest of its surface"};
+    if (const auto [within, whole] = areaWithinBox(built.surface, box, belted);
+        within >= 0.0 || built.surface->IsKind(STANDARD_TYPE(Geom_SphericalSurface)) ||
+        built.surface->IsKind(STANDARD_TYPE(Geom_ToroidalSurface))) {
+        const double area = within >= 0.0 ? builtFaceArea(TopoDS::Face(out.Oriented(TopAbs_FORWARD))) : 0.0;
+        if (coversMoreThan(area, within))
+            throw FaceFault{index, "it covers more of its surface than its own box holds (its sense is against "
+                                   "its loops): it bounds the rest of its surface"};
+        // Turned, the face would cover the rest of the surface: where that
+        // too fits in the box (a band, a hemisphere, a face without a box),
+        // the box cannot tell its side.
+        if (!(whole >= 0.0 && coversMoreThan(whole - area, within)))
+            m_sideUntold.insert(index);
+    }
     for (const auto& [e, pcs] : onFace) {
         // Vertices reach the pcurves' ends on the surface too.
         const BuiltEdge& built_ = m_edges[e];
@@ -1615,6 +1634,9 @@ BuiltShapes ShapeBuilder::build()
                                                     faces.begin()) +
                                      ": " + fault.why);
         }
+        body.sideUntold = false;
+        for (const auto& [index, face] : body.faces)
+            body.sideUntold = body.sideUntold || m_sideUntold.count(index) > 0;
         out.faces += static_cast<int>(body.faces.size());
         out.bodies.push_back(std::move(body));
     }

@@ -34,6 +34,9 @@ struct BodyShape {
     int body = -1;
     TopoDS_Shape shape;
     std::vector<std::pair<int, TopoDS_Shape>> faces;
+    // A sphere or torus face whose box cannot tell which side of its loops
+    // it is (only the solid's volume can): true unless the builder knows.
+    bool sideUntold = true;
 };
 
 struct BuiltShapes {

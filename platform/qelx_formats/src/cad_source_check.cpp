@@ -173,6 +173,9 @@ std::size_t strayingFace(const BodyShape& body, const Place& place, double allow
 // positive volume (checkSolidsInsideOut).
 void checkBodyInsideOut(const BodyShape& body)
 {
+    // Faces whose own box tells their side were judged as they were built.
+    if (!body.sideUntold)
+        return;
     // The closed faces, by place among the body's faces, with the
     // volume their whole surface holds.
     std::vector<int> order;
