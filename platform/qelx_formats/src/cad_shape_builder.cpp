@@ -1208,6 +1208,14 @@ bool windsAsHoles(const TopoDS_Face& face)
 // apart so.
 // The surface's area inside `box`, and the whole surface's, for a sphere or
 // a torus held to its box (negative where the bound does not hold).
+// A sphere or a torus: a surface closed all round, on which a face bounds a
+// region whichever way round its loops it runs.
+bool closedAllRound(const Handle(Geom_Surface)& surface)
+{
+    return surface->IsKind(STANDARD_TYPE(Geom_SphericalSurface)) ||
+           surface->IsKind(STANDARD_TYPE(Geom_ToroidalSurface));
+}
+
 std::pair<double, double> areaWithinBox(const Handle(Geom_Surface)& surface, const Bnd_Box2d& box, bool belted)
 {
     if (box.IsVoid())
@@ -1259,8 +1267,7 @@ TopoDS_Face ShapeBuilder::face(int index)
     // frame's, turned by the flag); the built surface's turns with the map.
     const bool reversed = (built.map.det() > 0.0) != (s.flag == f.sense);
     TopoDS_Face out;
-    if (f.loops.empty() && (built.surface->IsKind(STANDARD_TYPE(Geom_SphericalSurface)) ||
-                            built.surface->IsKind(STANDARD_TYPE(Geom_ToroidalSurface)))) {
+    if (f.loops.empty() && closedAllRound(built.surface)) {
         // A face without loops on a closed surface (a full sphere or torus)
         // is the whole surface: Open CASCADE bounds it by its seams and poles.
         out = BRepBuilderAPI_MakeFace(built.surface, Precision::Confusion()).Face();
@@ -1450,8 +1457,7 @@ TopoDS_Face ShapeBuilder::face(int index)
     // a sphere or torus, which close up all round: Open CASCADE's measures
     // and writers would keep the holes' insides (with a negative area).
     TopoDS_Wire whole = natural;
-    if (whole.IsNull() && !belted && (built.surface->IsKind(STANDARD_TYPE(Geom_SphericalSurface)) ||
-                                      built.surface->IsKind(STANDARD_TYPE(Geom_ToroidalSurface))))
+    if (whole.IsNull() && !belted && closedAllRound(built.surface))
         whole = BRepTools::OuterWire(BRepBuilderAPI_MakeFace(built.surface, Precision::Confusion()).Face());
     // Holes alone run clockwise in the parameter plane: the region their
     // loops bound there is negative. (Open CASCADE's own test of an outer
@@ -1478,9 +1484,8 @@ TopoDS_Face ShapeBuilder::face(int index)
     if ((!seams.empty() || unbounded(built.surface)) && windsAsHoles(out))
         throw FaceFault{index, "its loops run round it as holes alone (its sense is against them, or its outer "
                                "loop is missing): it bounds the rest of its surface"};
-    if (const auto [within, whole] = areaWithinBox(built.surface, box, belted);
-        within >= 0.0 || built.surface->IsKind(STANDARD_TYPE(Geom_SphericalSurface)) ||
-        built.surface->IsKind(STANDARD_TYPE(Geom_ToroidalSurface))) {
+    if (closedAllRound(built.surface)) {
+        const auto [within, whole] = areaWithinBox(built.surface, box, belted);
         const double area = within >= 0.0 ? builtFaceArea(TopoDS::Face(out.Oriented(TopAbs_FORWARD))) : 0.0;
         if (coversMoreThan(area, within))
             throw FaceFault{index, "it covers more of its surface than its own box holds (its sense is against "
