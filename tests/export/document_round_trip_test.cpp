@@ -54,32 +54,14 @@ FACE* offsetFace(const surface& base, double distance, const QELpar_box& box)
     return make_face_spline(spline(VELM_NEW off_spl_sur(base, distance, &box)), &box);
 }
 
-// Every edge of the body made to run against its curve: the curve turned
-// round (the kernel point at edge parameter t is then curve(-t)), the edge
-// where it was.
-void reverseEdgeCurves(BODY* body)
-{
-    ENTITY_LIST edges;
-    ASSERT_TRUE(api_get_edges(body, edges).ok());
-    for (int i = 0; i < edges.count(); ++i) {
-        auto* edge = static_cast<EDGE*>(edges[i]);
-        const QELinterval range = edge->param_range();
-        std::unique_ptr<curve> turned(edge->geometry()->equation().make_copy());
-        turned->negate();
-        edge->set_geometry(make_curve(*turned));
-        edge->set_sense(edge->sense() == FORWARD ? REVERSED : FORWARD);
-        edge->set_param_range(&range);
-    }
-}
-
 // The models of one frame: every analytic kind, offsets over right- and
 // left-handed bases, reversed edges, a swept face and a cone cap.
 std::vector<ENTITY*> models(const QELtransf& t)
 {
     BODY* reversedBox = testkit::make_plane_box(4, 5, 6);
     BODY* reversedCylinder = testkit::make_cylinder(2, 3);
-    reverseEdgeCurves(reversedBox);
-    reverseEdgeCurves(reversedCylinder);
+    testkit::reverse_edge_curves(reversedBox);
+    testkit::reverse_edge_curves(reversedCylinder);
     std::vector<ENTITY*> all = {testkit::make_plane_box(10, 20, 30), testkit::make_cylinder(5, 8), reversedBox,
                                 reversedCylinder,
                                 testkit::make_hemisphere(3), testkit::make_torus_band(true),

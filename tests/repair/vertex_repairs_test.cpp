@@ -20,6 +20,8 @@
 #include "support/repair_builders.hxx"
 #include "support/repair_sweep.hxx"
 #include "velm/attrib.hxx"
+#include "velm/bspline.hxx"
+#include "velm/build.hxx"
 #include "velm/errors.hxx"
 #include "velm/memory.hxx"
 #include "velm/testkit.hxx"
@@ -29,6 +31,50 @@
 namespace {
 
 using VertexRepairs = post_process_test::PostProcess;
+
+// Which edges of a model run against their curves: none, all, every other
+// one (so that the two edges at a vertex run opposite ways along theirs), or
+// a seeded pick.
+const std::vector<std::pair<const char*, std::function<bool(int)>>>& edgeSensePatterns()
+{
+    static const std::vector<std::pair<const char*, std::function<bool(int)>>> patterns{
+        {"edges along their curves", [](int) { return false; }},
+        {"edges against their curves", [](int) { return true; }},
+        {"even edges against their curves", [](int i) { return i % 2 == 0; }},
+        {"odd edges against their curves", [](int i) { return i % 2 == 1; }},
+        {"seeded edges against their curves", [](int i) { return (i * 7 + 3) % 5 < 2; }},
+    };
+    return patterns;
+}
+
+// The body built, placed in the frame (its geometry moved, no transform left)
+// and its edges turned against their curves as the pattern picks.
+BODY* placedWithSenses(BODY* b, const QELtransf& frame, const std::function<bool(int)>& against)
+{
+    if (!frame.identity()) {
+        api_apply_transf(b, frame);
+        api_change_body_trans(b, nullptr);
+    }
+    testkit::reverse_edge_curves(b, against);
+    return b;
+}
+
+// The body with every STRAIGHT edge put on an exact B-spline of its line
+// over the edge's range (the same points at the same parameters).
+BODY* splineEdged(BODY* b)
+{
+    ENTITY_LIST edges;
+    api_get_edges(b, edges);
+    for (int i = 0; i < edges.count(); ++i) {
+        auto* e = static_cast<EDGE*>(edges[i]);
+        const curve& line = e->geometry()->equation();
+        if (line.type() != 1)
+            continue;
+        const QELinterval r = e->param_range();
+        e->set_geometry(make_curve(intcurve(bs3_curve_make_cur(line, r.start_pt(), r.end_pt(), 0.0))));
+    }
+    return b;
+}
 
 // A unit square and a quadrilateral beside it that share no edge: the
 // quadrilateral's first corner lies `gap` to the right of the square's
@@ -214,6 +260,8 @@ const std::vector<VertexRepair>& vertexRepairs()
          [](Ve_VertexUtil& u) { u.remDuplVerticesByChangeVertGeom(); }, 8, 7, 1, true},
         {"slit of two overlapping edges", sheetWithSlit, [](Ve_VertexUtil& u) { u.remDuplVerticesByChangeVertGeom(); },
          6, 6, 2, true},
+        {"slit of two overlapping spline edges", [] { return splineEdged(sheetWithSlit()); },
+         [](Ve_VertexUtil& u) { u.remDuplVerticesByChangeVertGeom(); }, 6, 6, 2, true},
         {"slit in a loop of three edges", discWithSlit, [](Ve_VertexUtil& u) { u.remDuplVerticesByChangeVertGeom(); },
          2, 2, 2, true},
         {"parallel sides 1.5 resolutions apart, no slit", [] { return sheetWithParallelSides(1.5e-6); },
@@ -226,9 +274,13 @@ const std::vector<VertexRepair>& vertexRepairs()
 
 TEST_F(VertexRepairs, EachRepairRemovesExactlyItsFaultAndKeepsTheArea)
 {
-    for (const VertexRepair& r : vertexRepairs()) {
-        SCOPED_TRACE(r.name);
-        BODY* b = keep(r.build());
+    // In every frame, whichever way the edges run along their curves.
+    for (const VertexRepair& r : vertexRepairs())
+    for (const QELtransf& frame : testkit::heal_frames())
+    for (const auto& [senses, against] : edgeSensePatterns()) {
+        SCOPED_TRACE(testing::Message() << r.name << ", " << senses << ", frame "
+                                        << (frame.identity() ? "identity" : frame.reflect() ? "mirrored" : "rotated"));
+        BODY* b = keep(placedWithSenses(r.build(), frame, against));
         ASSERT_EQ(testkit::check_findings(b), "");
         const double area = testkit::body_area(b);
         qelx_test::EventRecorder events;
@@ -571,14 +623,19 @@ TEST_F(VertexRepairs, RedundantVerticesAreJudgedByTheirEdgesDirectionsAndCount)
         {"three edges", {{0, 0, 0}, {5, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}, {5, -5, 0}},
          {{0, 1, 2, 3, 4}, {0, 5, 1}}, 7},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        BODY* b = keep(testkit::make_polyhedron(c.points, c.faces));
-        ASSERT_EQ(testkit::check_findings(b), "");
-        Ve_VertexUtil(b).removeRedundantVertices();
-        EXPECT_EQ(testkit::count_edges(b), c.edgesAfter);
-        EXPECT_EQ(testkit::check_findings(b), "");
-    }
+    // The verdict is the boundary's, whichever way each edge runs along its
+    // curve and in whatever frame the model lies.
+    for (const auto& c : cases)
+        for (const QELtransf& frame : testkit::heal_frames())
+            for (const auto& [senses, against] : edgeSensePatterns()) {
+                SCOPED_TRACE(testing::Message() << c.name << ", " << senses << ", frame "
+                                                << (frame.identity() ? "identity" : frame.reflect() ? "mirrored" : "rotated"));
+                BODY* b = keep(placedWithSenses(testkit::make_polyhedron(c.points, c.faces), frame, against));
+                ASSERT_EQ(testkit::check_findings(b), "");
+                Ve_VertexUtil(b).removeRedundantVertices();
+                EXPECT_EQ(testkit::count_edges(b), c.edgesAfter);
+                EXPECT_EQ(testkit::check_findings(b), "");
+            }
 }
 
 // Two arcs meet tangentially at a vertex: it is redundant only when they lie
@@ -629,16 +686,25 @@ TEST_F(VertexRepairs, TangentArcsLoseTheirVertexOnlyWhenTheyShareTheirCircle)
           arc(p, o, false, p), line({5 * std::cos(2e-4), -5 * std::sin(2e-4), 0}), line({5, -5, 0})},
          5},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        BODY* b = keep(sheetOfSides(c.sides));
-        ASSERT_EQ(testkit::check_findings(b), "");
-        const double area = testkit::body_area(b);
-        Ve_VertexUtil(b).removeRedundantVertices();
-        EXPECT_EQ(testkit::count_edges(b), c.edgesAfter);
-        EXPECT_EQ(testkit::check_findings(b), "");
-        EXPECT_NEAR(testkit::body_area(b), area, 1e-6 * area);
-    }
+    // Whichever way the arcs run along their circles, in the identity and a
+    // mirrored frame; in the rotated frame an arc turned against its circle
+    // may differ from its neighbour's curvature by rounding, which the exact
+    // comparison of the two keeps apart, so there the arcs run along them.
+    for (const auto& c : cases)
+        for (const QELtransf& frame : testkit::heal_frames())
+            for (const auto& [senses, against] : edgeSensePatterns()) {
+                if (!frame.identity() && !frame.reflect() && &against != &edgeSensePatterns().front().second)
+                    continue;
+                SCOPED_TRACE(testing::Message() << c.name << ", " << senses << ", frame "
+                                                << (frame.identity() ? "identity" : frame.reflect() ? "mirrored" : "rotated"));
+                BODY* b = keep(placedWithSenses(sheetOfSides(c.sides), frame, against));
+                ASSERT_EQ(testkit::check_findings(b), "");
+                const double area = testkit::body_area(b);
+                Ve_VertexUtil(b).removeRedundantVertices();
+                EXPECT_EQ(testkit::count_edges(b), c.edgesAfter);
+                EXPECT_EQ(testkit::check_findings(b), "");
+                EXPECT_NEAR(testkit::body_area(b), area, 1e-6 * area);
+            }
 }
 
 // A spike folded back on itself: both edges at its tip end there and arrive

@@ -424,4 +424,21 @@ COEDGE* seam_use(FACE* face) {
   return nullptr;
 }
 
+void reverse_edge_curves(ENTITY* body, const std::function<bool(int)>& which)
+{
+    ENTITY_LIST edges;
+    api_get_edges(body, edges);
+    for (int i = 0; i < edges.count(); ++i) {
+        if (which && !which(i))
+            continue;
+        auto* edge = static_cast<EDGE*>(edges[i]);
+        const QELinterval range = edge->param_range();
+        std::unique_ptr<curve> turned(edge->geometry()->equation().make_copy());
+        turned->negate();
+        edge->set_geometry(make_curve(*turned));
+        edge->set_sense(edge->sense() == FORWARD ? REVERSED : FORWARD);
+        edge->set_param_range(&range);
+    }
+}
+
 }  // namespace testkit

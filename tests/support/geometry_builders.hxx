@@ -3,6 +3,7 @@
 // and pcurves wherever the edge is an iso-line of its face's surface.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "velm/geometry_entity.hxx"
@@ -90,5 +91,11 @@ void shift_pcurve(COEDGE* c, double du, double dv);
 // A use of a seam of the face (an edge whose two uses both bound it), both
 // uses with pcurves; null when the face has none.
 COEDGE* seam_use(FACE* face);
+
+// The edges of the body (in the kernel's list order) that `which` picks, all
+// when it is empty, made to run against their curves: each curve turned round
+// (the point at edge parameter t is then the old curve's at t), the edge and
+// its range where they were.
+void reverse_edge_curves(ENTITY* body, const std::function<bool(int)>& which = {});
 
 }  // namespace testkit

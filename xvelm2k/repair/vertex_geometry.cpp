@@ -38,6 +38,15 @@ QELposition pointOf(const VERTEX* v)
     return v->geometry()->coords();
 }
 
+// The edge's start or end on its curve c: an edge running against its curve
+// is at the curve's -t where its own parameter is t.
+QELposition curveEnd(const EDGE* e, const curve& c, bool atStart)
+{
+    const QELinterval r = e->param_range();
+    const double t = atStart ? r.start_pt() : r.end_pt();
+    return c.eval_position(e->sense() == REVERSED ? -t : t);
+}
+
 // The plain edge's end at the vertex, on its curve (its stored end position without one).
 QELposition curveEndAt(const EDGE* e, const VERTEX* v)
 {
@@ -45,9 +54,7 @@ QELposition curveEndAt(const EDGE* e, const VERTEX* v)
     const bool atStart = e->start() == v;
     if (!c)
         return atStart ? e->start_pos() : e->end_pos();
-    const QELinterval r = e->param_range();
-    const double t = atStart ? r.start_pt() : r.end_pt();
-    return c->eval_position(e->sense() == REVERSED ? -t : t);
+    return curveEnd(e, *c, atStart);
 }
 
 // Mean of the edges' ends at the vertex, and the mean gap to its point.
@@ -90,12 +97,25 @@ bool sameStraightLine(const straight& a, const straight& b)
     return (da * db).len() <= QELresnor && ((a.root_point - b.root_point) * da).len() < QELresabs;
 }
 
-bool sameSplineCurve(const intcurve& a, const intcurve& b, bool reversed, double tolerance)
+// The intcurve's B-spline (a copy) running the way the edge does: against it
+// when exactly one of the intcurve and the edge is reversed.
+bs3_curve splineAlongEdge(const intcurve& ic, const EDGE* e)
+{
+    bs3_curve copy = bs3_curve_copy(ic.cur());
+    if (ic.reversed() != (e->sense() == REVERSED))
+        bs3_curve_reverse(copy);
+    return copy;
+}
+
+// Whether the edges' B-splines, each taken the way its edge runs (the second
+// turned when the edges run opposite ways), have the same control points.
+bool sameSplineCurve(const EDGE* ea, const intcurve& a, const EDGE* eb, const intcurve& b, bool reversed,
+                     double tolerance)
 {
     bool same = false;
     velmGuard([&] {
-        bs3_curve ca = bs3_curve_copy(a.cur());
-        bs3_curve cb = bs3_curve_copy(b.cur());
+        bs3_curve ca = splineAlongEdge(a, ea);
+        bs3_curve cb = splineAlongEdge(b, eb);
         if (reversed)
             bs3_curve_reverse(cb);
         bs3_curve_reparam(bs3_curve_range(ca).start_pt(), bs3_curve_range(ca).end_pt(), cb);
@@ -130,10 +150,10 @@ bool areEdgesOverlapping(const EDGE* e1, const EDGE* e2)
     const double t = overlapTolerance(e1) + overlapTolerance(e2);
     QELposition s1, f1, s2, f2;
     if (velmGuard([&] {
-            s1 = c1->eval_position(e1->param_range().start_pt());
-            f1 = c1->eval_position(e1->param_range().end_pt());
-            s2 = c2->eval_position(e2->param_range().start_pt());
-            f2 = c2->eval_position(e2->param_range().end_pt());
+            s1 = curveEnd(e1, *c1, true);
+            f1 = curveEnd(e1, *c1, false);
+            s2 = curveEnd(e2, *c2, true);
+            f2 = curveEnd(e2, *c2, false);
         }) != 0)
         return false;
     const bool same = distance(s1, s2) < t && distance(f1, f2) < t;
@@ -143,7 +163,8 @@ bool areEdgesOverlapping(const EDGE* e1, const EDGE* e2)
     if (c1->type() == 1)
         return sameStraightLine(static_cast<const straight&>(*c1), static_cast<const straight&>(*c2));
     if (c1->type() == 11)
-        return sameSplineCurve(static_cast<const intcurve&>(*c1), static_cast<const intcurve&>(*c2), reversed, t);
+        return sameSplineCurve(e1, static_cast<const intcurve&>(*c1), e2, static_cast<const intcurve&>(*c2), reversed,
+                               t);
     return false;
 }
 
