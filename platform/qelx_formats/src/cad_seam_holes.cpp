@@ -1,9 +1,18 @@
-// Sphere faces whose hole reaches the seam, re-seated for STEP: Open
-// CASCADE's STEP writer and reader carry such a face (a whole sphere but for
-// a hole across the seam line, its one loop made of the seam used both
-// ways, both poles and the hole) as the hole itself, its complement.
-// Written on the sphere turned half a turn about its axis, the hole lies
-// clear of the seam and the face comes back as it went.
+// Faces re-seated for STEP, where Open CASCADE's STEP writer and reader
+// would not carry them as they are.
+// Sphere faces whose hole reaches the seam: its writer and reader carry such
+// a face (a whole sphere but for a hole across the seam line, its one loop
+// made of the seam used both ways, both poles and the hole) as the hole
+// itself, its complement. Written on the sphere turned half a turn about its
+// axis, the hole lies clear of the seam and the face comes back as it went.
+// Faces on a torus whose tube crosses its axis (a spindle torus): its writer
+// sets such a surface down as a surface of revolution of a spline fitted to
+// the tube's circle, while the face's curves on it stay on the torus's
+// parameters: the face was written covering some millionths of its area
+// more or less, and in a turned frame a sample's patch read back strictly
+// as not valid (one of its curves reaching round past the face's range).
+// Set on the surface of revolution of the tube's circle itself, whose
+// parameters are the torus's, the face and its curves go as they are.
 #include "cad_shapes.hxx"
 
 #include <BRepBuilderAPI_MakeFace.hxx>
@@ -12,7 +21,11 @@
 #include <BRepTools_WireExplorer.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
+#include <Geom_Circle.hxx>
 #include <Geom_SphericalSurface.hxx>
+#include <Geom_SurfaceOfRevolution.hxx>
+#include <Geom_ToroidalSurface.hxx>
+#include <TopTools_MapOfShape.hxx>
 #include <Precision.hxx>
 #include <ShapeAnalysis_FreeBounds.hxx>
 #include <ShapeFix_Face.hxx>
@@ -132,9 +145,81 @@ bool reseatFaces(const TopoDS_Shape& shape, const Handle(BRepTools_ReShape)& res
 
 } // namespace
 
-void reseatSeamHoles(BuiltShapes& shapes)
+namespace {
+
+// The torus as the surface of revolution of its tube's circle at u = 0, on
+// the same parameters: u the turn about the axis (the frame's X towards its
+// Y, whichever hand the frame is), v the circle's (the frame's X towards its
+// axis).
+Handle(Geom_Surface) revolvedTorus(const Handle(Geom_ToroidalSurface)& torus)
+{
+    const gp_Ax3& frame = torus->Position();
+    const gp_Dir x = frame.XDirection(), y = frame.YDirection(), z = frame.Direction();
+    const gp_Pnt centre = frame.Location().Translated(gp_Vec(x) * torus->MajorRadius());
+    // Its normal n so that n x X is the axis: the circle rises along it.
+    const Handle(Geom_Circle) tube = new Geom_Circle(gp_Ax2(centre, z.Crossed(x).Reversed(), x), torus->MinorRadius());
+    return new Geom_SurfaceOfRevolution(tube, gp_Ax1(frame.Location(), x.Crossed(y)));
+}
+
+// Every face of the shape on a spindle torus set on its surface of
+// revolution, in place: the face's surface and each of its edges' curves on
+// it (both of a seam), over the same ranges.
+void revolveSpindleTori(const TopoDS_Shape& shape)
+{
+    BRep_Builder builder;
+    TopTools_MapOfShape done;
+    for (TopExp_Explorer f(shape, TopAbs_FACE); f.More(); f.Next()) {
+        const TopoDS_Face face = TopoDS::Face(f.Current().Oriented(TopAbs_FORWARD));
+        TopLoc_Location placed;
+        const Handle(Geom_ToroidalSurface) torus =
+            Handle(Geom_ToroidalSurface)::DownCast(BRep_Tool::Surface(face, placed));
+        if (torus.IsNull() || !(torus->MajorRadius() < torus->MinorRadius()) || !done.Add(face))
+            continue;
+        struct OnFace {
+            TopoDS_Edge edge;
+            Handle(Geom2d_Curve) forward, reversed;
+            double first = 0.0, last = 0.0;
+        };
+        std::vector<OnFace> curves;
+        TopTools_MapOfShape edges;
+        for (TopExp_Explorer e(face, TopAbs_EDGE); e.More(); e.Next()) {
+            if (!edges.Add(e.Current()))
+                continue;
+            OnFace on;
+            on.edge = TopoDS::Edge(e.Current().Oriented(TopAbs_FORWARD));
+            on.forward = BRep_Tool::CurveOnSurface(on.edge, face, on.first, on.last);
+            if (BRep_Tool::IsClosed(on.edge, face))
+                on.reversed = BRep_Tool::CurveOnSurface(TopoDS::Edge(on.edge.Reversed()), face, on.first, on.last);
+            if (!on.forward.IsNull())
+                curves.push_back(on);
+        }
+        const Handle(Geom_Surface) revolved = revolvedTorus(torus);
+        for (const OnFace& on : curves) {
+            const double tolerance = BRep_Tool::Tolerance(on.edge);
+            // The torus's own curves go with it.
+            if (on.reversed.IsNull())
+                builder.UpdateEdge(on.edge, Handle(Geom2d_Curve)(), torus, placed, tolerance);
+            else
+                builder.UpdateEdge(on.edge, Handle(Geom2d_Curve)(), Handle(Geom2d_Curve)(), torus, placed, tolerance);
+        }
+        builder.UpdateFace(face, revolved, placed, BRep_Tool::Tolerance(face));
+        for (const OnFace& on : curves) {
+            const double tolerance = BRep_Tool::Tolerance(on.edge);
+            if (on.reversed.IsNull())
+                builder.UpdateEdge(on.edge, on.forward, face, tolerance);
+            else
+                builder.UpdateEdge(on.edge, on.forward, on.reversed, face, tolerance);
+            builder.Range(on.edge, face, on.first, on.last);
+        }
+    }
+}
+
+} // namespace
+
+void reseatForStep(BuiltShapes& shapes)
 {
     for (BodyShape& body : shapes.bodies) {
+        revolveSpindleTori(body.shape);
         Handle(BRepTools_ReShape) reshape = new BRepTools_ReShape();
         if (!reseatFaces(body.shape, reshape))
             continue;

@@ -65,8 +65,12 @@ double builtFaceArea(const TopoDS_Face& face);
 // across its seam (one loop of the seam, both poles and the holes) goes
 // onto the sphere turned half a turn about its axis (Open CASCADE's STEP
 // writer and reader would carry it as its complement); the faces' shapes in
-// `shapes` follow.
-void reseatSeamHoles(BuiltShapes& shapes);
+// `shapes` follow. And every face on a spindle torus (its tube crossing its
+// axis) is set, in place, on the surface of revolution of the tube's circle
+// with the torus's own parameters (Open CASCADE's STEP writer would write a
+// surface of revolution of its own, on other parameters than the face's
+// curves on it).
+void reseatForStep(BuiltShapes& shapes);
 
 // The area of every face of the shape, added up.
 double facesArea(const TopoDS_Shape& shape);

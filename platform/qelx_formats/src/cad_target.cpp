@@ -1030,7 +1030,7 @@ QELIResult writeModel(const TestModel& model, TestModel* owned, const std::strin
             dropUnwrittenAttributes(*owned, *format);
         BuiltShapes shapes = buildShapes(model);
         if (*format == CadFormat::Step)
-            reseatSeamHoles(shapes);
+            reseatForStep(shapes);
         made.bodies = static_cast<int>(shapes.bodies.size());
         made.faces = shapes.faces;
         // Shapes the analyser would refuse are not written; a STEP text of

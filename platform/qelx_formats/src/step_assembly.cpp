@@ -340,7 +340,7 @@ private:
             }
             if (mirrored)
                 mirror(shapes);
-            reseatSeamHoles(shapes);
+            reseatForStep(shapes);
             const ReadBackCheck check = readBackCheck(shapes, CadFormat::Step);
             m_readBack = m_readBack || check.needed;
             m_area = m_area || check.area.has_value();
