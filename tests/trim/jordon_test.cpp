@@ -1290,3 +1290,140 @@ TEST_F(TrimSegment, AnIsoPcurveAtUnevenSpeedLiftsOntoACurveRunningWithIt)
     // The rounds meet the uneven speeds they are about.
     EXPECT_GT(uneven, 40);
 }
+
+namespace {
+
+// The kinds of pcurve a reader hands the lift without a 3-D curve.
+enum class LiftKind { Iso, IsoFirstRepeated, IsoLastRepeated, RationalIso, AcrossTheSeam, EndsRepeated };
+
+const char* liftKindName(LiftKind k)
+{
+    switch (k) {
+    case LiftKind::Iso:
+        return "iso";
+    case LiftKind::IsoFirstRepeated:
+        return "iso, first two control points one";
+    case LiftKind::IsoLastRepeated:
+        return "iso, last two control points one";
+    case LiftKind::RationalIso:
+        return "rational iso, weights varying";
+    case LiftKind::AcrossTheSeam:
+        return "iso across the seam";
+    case LiftKind::EndsRepeated:
+        return "diagonal, first and last control points repeated";
+    }
+    return "";
+}
+
+// A pcurve of the kind inside the surface's box (a tenth of each bounded
+// direction kept clear, so a sphere's poles stay away), of degree one to
+// three, its control points spaced unevenly; null when the surface has no
+// seam for the kind to cross.
+std::unique_ptr<pcurve> seededLiftPCurve(std::mt19937& random, const surface& srf, LiftKind kind)
+{
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const auto inside = [&](const QELinterval& r, double at) {
+        const QELinterval use = r.finite() ? r : QELinterval(-1.0, 1.0);
+        const double margin = use.length() * 0.1;
+        return use.start_pt() + margin + (use.length() - 2.0 * margin) * at;
+    };
+    bool alongV = random() % 2 == 0;
+    if (kind == LiftKind::AcrossTheSeam) {
+        if (!srf.periodic_u() && !srf.periodic_v())
+            return nullptr;
+        alongV = srf.periodic_v();
+    }
+    const QELinterval across = alongV ? srf.param_range_u() : srf.param_range_v();
+    const QELinterval along = alongV ? srf.param_range_v() : srf.param_range_u();
+    const bool iso = kind != LiftKind::EndsRepeated;
+    // Both ends repeated leave a step between them at degree three only.
+    const int degree = kind == LiftKind::RationalIso    ? 2
+                       : kind == LiftKind::Iso          ? 1 + static_cast<int>(random() % 3)
+                       : kind == LiftKind::EndsRepeated ? 3
+                                                        : 2 + static_cast<int>(random() % 2);
+    double from = inside(along, unit(random) * 0.3), to = inside(along, 0.7 + unit(random) * 0.3);
+    if (kind == LiftKind::AcrossTheSeam) {
+        // From the last fifth of the period on past its end.
+        from = along.start_pt() + along.length() * (0.8 + 0.15 * unit(random));
+        to = from + along.length() * (0.3 + 0.5 * unit(random));
+    }
+    if (random() % 2 == 0)
+        std::swap(from, to);
+    const double c0 = inside(across, unit(random)), c1 = iso ? c0 : inside(across, unit(random));
+    // Steps along the line, uneven; a repeated point is a step of nothing.
+    std::vector<double> steps;
+    for (int i = 0; i < degree; ++i)
+        steps.push_back(0.3 + unit(random));
+    if (kind == LiftKind::IsoFirstRepeated || kind == LiftKind::EndsRepeated)
+        steps.front() = 0.0;
+    if (kind == LiftKind::IsoLastRepeated || kind == LiftKind::EndsRepeated)
+        steps.back() = 0.0;
+    double total = 0.0;
+    for (double s : steps)
+        total += s;
+    std::vector<QELpar_pos> uv;
+    double f = 0.0;
+    const auto at = [&](double w, double c) { return alongV ? QELpar_pos(c, w) : QELpar_pos(w, c); };
+    uv.push_back(at(from, c0));
+    for (double s : steps) {
+        f += s / total;
+        uv.push_back(at(from + (to - from) * f, c0 + (c1 - c0) * f));
+    }
+    std::vector<double> weights;
+    if (kind == LiftKind::RationalIso)
+        for (std::size_t i = 0; i < uv.size(); ++i)
+            weights.push_back(i == 1 ? 2.0 + 2.0 * unit(random) : 1.0);
+    std::vector<double> knots(degree + 1, 0.0);
+    knots.insert(knots.end(), degree + 1, 1.0);
+    auto pc = std::make_unique<pcurve>(bs2Through(degree, uv, knots, weights), QELresfit, srf);
+    if (random() % 2 == 0)
+        pc->negate();
+    return pc;
+}
+
+} // namespace
+
+TEST_F(TrimSegment, EveryLiftedPcurveRunsWithItsPcurveWithinResabs)
+{
+    // Whatever the lift makes of a pcurve (the surface's own line, a sampled
+    // curve) and whatever it fixes on it afterwards (coincident control
+    // points spread), the intcurve pairs each parameter with the pcurve's
+    // point there on the surface within resabs. An iso pcurve whose first
+    // two control points were one was lifted onto a curve that the fix then
+    // moved 7e-4 off. Seeded pcurves of each kind on a plane, a cylinder, a
+    // sphere and a spline sheet, in every frame, either way round.
+    const std::vector<TestModel> models{TestModel::planeFace(), TestModel::cylinder(1.5, 2), TestModel::sphereFace(2.0),
+                                        TestModel::nurbsSheet(5, 5)};
+    const LiftKind kinds[] = {LiftKind::Iso,         LiftKind::IsoFirstRepeated, LiftKind::IsoLastRepeated,
+                              LiftKind::RationalIso, LiftKind::AcrossTheSeam,    LiftKind::EndsRepeated};
+    std::mt19937 random(47);
+    int lifted = 0, repeated = 0;
+    for (const importtest::Frame& frame : stitchtest::allFrames())
+        for (std::size_t m = 0; m < models.size(); ++m) {
+            SegmentBench bench(models[m], 0, frame.morph);
+            const surface& srf = reinterpret_cast<SURFACE*>(bench.context()->getSurface())->equation();
+            for (int round = 0; round < 12; ++round) {
+                const LiftKind kind = kinds[round % std::size(kinds)];
+                const std::unique_ptr<pcurve> pc = seededLiftPCurve(random, srf, kind);
+                if (!pc)
+                    continue;
+                SCOPED_TRACE(testing::Message() << frame.name << ", surface " << m << ", round " << round << ": "
+                                                << liftKindName(kind) << (pc->reversed() ? ", reversed" : ""));
+                const QELinterval range = pc->param_range();
+                std::unique_ptr<intcurve> curve(trimSpaceCurveFromPCurve(*pc));
+                ASSERT_TRUE(curve && curve->cur_present());
+                ++lifted;
+                repeated += kind == LiftKind::IsoFirstRepeated || kind == LiftKind::IsoLastRepeated ||
+                            kind == LiftKind::EndsRepeated;
+                double worst = 0.0;
+                for (int i = 0; i <= 40; ++i) {
+                    const double t = range.start_pt() + range.length() * i / 40.0;
+                    worst = std::max(worst, distance(curve->eval_position(t), srf.eval_position(pc->eval_position(t))));
+                }
+                EXPECT_LE(worst, QELresabs);
+            }
+        }
+    // Every frame and surface met each kind it has (the seam on the periodic ones only).
+    EXPECT_GE(lifted, 3 * (4 * 10 + 2 * 2));
+    EXPECT_GE(repeated, 3 * 4 * 6);
+}

@@ -4,6 +4,7 @@
 #include <functional>
 #include <limits>
 #include <numbers>
+#include <random>
 #include <vector>
 
 #include "velm/bspline.hxx"
@@ -257,6 +258,56 @@ TEST(BsplCurveCheck, FindsSelfIntersectionsCoincidentPointsAndBadClosure) {
   EXPECT_TRUE(st->contains(status_self_intersecting));
   delete st;
   for (bs3_curve* c : {&loop, &dup, &arc, &circle}) bs3_curve_delete(*c);
+}
+
+// Spreading coincident control points moves the curve by less than the
+// tolerance the points were found coincident at, wherever the pair lies
+// (first, inside, last), plain or rational, of degree two and three, the
+// pair one point or nearly: it is found no more and the curve keeps its
+// shape and its parameter. A tenth of the way to the next point moved a
+// curve whose first two points were one by up to a tenth of its first span.
+TEST(BsplCurveCheck, SpreadingCoincidentPointsKeepsTheCurveWithinTheTolerance) {
+  std::mt19937 random(20261209);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  check_status_list only6(status_coincident_points);
+  for (int round = 0; round < 60; ++round) {
+    const int degree = 2 + round % 2, n = degree + 2 + static_cast<int>(random() % 4);
+    const bool rational = round % 5 < 2;
+    const double tol = round % 4 == 0 ? 10.0 * QELresabs : QELresabs;
+    std::vector<QELposition> pts;
+    for (int i = 0; i < n; ++i) pts.emplace_back(2.0 * i + unit(random), 3.0 * unit(random), unit(random));
+    // The pair: the first two, the last two, or two inside; the second within
+    // a fifth of the tolerance of the first, or on it.
+    const int at = round % 3 == 1 ? 0 : round % 3 == 2 ? n - 2 : 1 + static_cast<int>(random() % (n - 3));
+    const double jitter = round % 2 == 0 ? 0.0 : 0.2 * tol;
+    pts[at + 1] = pts[at] + jitter * normalise(QELvector(unit(random), unit(random), unit(random)));
+    std::vector<double> knots(degree + 1, 0.0), weights;
+    for (int k = 1; k < n - degree; ++k) knots.push_back(k);
+    knots.insert(knots.end(), degree + 1, static_cast<double>(n - degree));
+    for (int i = 0; i < n; ++i) weights.push_back(rational ? 1.0 + 0.8 * std::fabs(unit(random)) : 1.0);
+    bs3_curve c = bs3_curve_from_ctrlpts(degree, rational, 0, 0, n, pts.data(), rational ? weights.data() : nullptr,
+                                         QELresabs, static_cast<int>(knots.size()), knots.data(), ktol);
+    ASSERT_TRUE(c);
+    bs3_curve fixed = bs3_curve_copy(c);
+    check_fix in(1), out;
+    in.tol2 = tol;
+    SCOPED_TRACE(testing::Message() << "round " << round << ": degree " << degree << ", " << n << " points, pair at "
+                                    << at << (rational ? ", rational" : "") << ", tolerance " << tol);
+    EXPECT_GE(bs3_curve_fix_coi_verts(fixed, in, &out), 1);
+    for (int i = 0; i + 1 < n; ++i) {
+      arrays a(fixed);
+      EXPECT_FALSE(same_point(a.pts[i], a.pts[i + 1], tol)) << "points " << i << " and " << i + 1;
+    }
+    const QELinterval r = bs3_curve_range(c);
+    double worst = 0.0;
+    for (int i = 0; i <= 400; ++i) {
+      const double t = r.interpolate(i / 400.0);
+      worst = std::max(worst, distance(bs3_curve_position(t, c), bs3_curve_position(t, fixed)));
+    }
+    EXPECT_LE(worst, tol);
+    bs3_curve_delete(c);
+    bs3_curve_delete(fixed);
+  }
 }
 
 TEST(BsplPcurve, ReversedOffsetPcurveAndSplit) {

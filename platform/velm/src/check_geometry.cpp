@@ -289,15 +289,31 @@ check_status_list* d3_cu_check(const curve& c, const check_fix&, check_fix& resu
 int bs3_curve_fix_coi_verts(bs3_curve c, const check_fix& input, check_fix* result) {
   if (!c || input.mask == 0) return 0;
   const double tol = std::max(input.tol2, QELresabs);
+  // Where the pair ends up: a little over the tolerance apart, so that the
+  // check at the same tolerance (in any frame) no longer finds it.
+  const double apart = 1.01 * tol;
   int fixed = 0;
   const int n = c->n();
   for (int i = 0; i + 1 < n; ++i) {
     if (!same_point(c->pts[i], c->pts[i + 1], tol)) continue;
-    // Spread the pair: move the inner point a tenth of the way to its other neighbour.
+    // Spread the pair: the inner point moves towards its other neighbour just
+    // far enough that the pair lies apart (half the way at most). A point
+    // moved by s moves the curve by s times its basis function at most, so
+    // the curve keeps its shape and its parameter within the tolerance; a
+    // tenth of the way to the neighbour moved a curve whose speed vanishes
+    // at an end (its first two points one) by a tenth of its first span.
     const int mover = i + 1 < n - 1 ? i + 1 : i;
+    const int stayer = mover == i + 1 ? i : i + 1;
     const int towards = mover == i + 1 ? i + 2 : i - 1;
     if (towards < 0 || towards >= n) continue;
-    c->pts[mover] = interpolate(0.1, c->pts[mover], c->pts[towards]);
+    const QELvector way = c->pts[towards] - c->pts[mover];
+    const double room = way.len();
+    if (!(room > 0.0)) continue;
+    const QELvector dir = way / room, off = c->pts[mover] - c->pts[stayer];
+    // The step s along dir with |off + s dir| = apart (off is shorter than apart).
+    const double b = off % dir, gap = off % off - apart * apart;
+    const double step = std::min(-b + std::sqrt(std::max(0.0, b * b - gap)), 0.5 * room);
+    c->pts[mover] = c->pts[mover] + step * dir;
     ++fixed;
   }
   if (result) result->fixed = fixed;
