@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -295,6 +296,57 @@ TEST_P(EachRecipe, RunningOutOfKernelMemoryStopsOneBodyOnly)
         if (!fired)
             break;
     }
+}
+
+// Points and straight wires, at seeded places in every frame: a recipe finds
+// nothing to mend in them and says nothing of them. A point body's edge has
+// no curve; a recipe that splits wires at their discontinuities must pass it
+// by rather than fail on it (the step watch warns of any kernel failure met,
+// and a driver refuses a file whose heal warned so). The Inventor recipe
+// leaves wire bodies out of the set, points among them.
+TEST_P(EachRecipe, HealsPointsAndWiresWithoutAWarning)
+{
+    std::mt19937 seeded(4711);
+    std::uniform_real_distribution<double> place(-50.0, 50.0);
+    const auto seededPosition = [&] {
+        const double x = place(seeded), y = place(seeded);
+        return QELposition(x, y, place(seeded));
+    };
+    std::vector<BODY*> points, wires;
+    std::vector<QELposition> at;
+    for (const QELtransf& frame : testkit::heal_frames())
+        for (int k = 0; k < 2; ++k) {
+            at.push_back(seededPosition() * frame);
+            points.push_back(recipeBody(Ve_BodyProcessor::bodyFromEntity(new VERTEX(new APOINT(at.back())))));
+            ASSERT_TRUE(recipeView(points.back())->isVertexBody());
+            const QELposition from = seededPosition() * frame;
+            wires.push_back(makeRecipeLineWire(from, from + QELvector(3.0, -4.0, 12.0) * frame));
+        }
+    std::vector<BODY*> all;
+    for (std::size_t k = 0; k < points.size(); ++k)
+        all.insert(all.end(), {points[k], wires[k]});
+    Ve_CocoonTagHandle set(recipeSetOf(all));
+    qelx_test::EventRecorder events;
+    QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+    EXPECT_EQ(events.names("Warning"), std::vector<std::string>{});
+    const std::vector<BODY*> healed = recipeCheckedBodies(*set);
+    if (std::string(GetParam().name) == "Inventor") {
+        EXPECT_EQ(healed, std::vector<BODY*>{}) << "every body here has a wire";
+    } else {
+        EXPECT_EQ(healed, all) << "every point and wire stays, in its order";
+        for (std::size_t k = 0; k < points.size(); ++k) {
+            SCOPED_TRACE("point " + std::to_string(k));
+            EXPECT_TRUE(recipeView(points[k])->isVertexBody());
+            ENTITY_LIST vertices, edges;
+            ASSERT_TRUE(api_get_vertices(points[k], vertices).ok());
+            ASSERT_EQ(vertices.count(), 1);
+            EXPECT_LT(distance(static_cast<VERTEX*>(vertices[0])->geometry()->coords(), at[k]), 1e-12);
+            ASSERT_TRUE(api_get_edges(wires[k], edges).ok());
+            ASSERT_EQ(edges.count(), 1);
+            EXPECT_NEAR(static_cast<EDGE*>(edges[0])->length(), 13.0, 1e-9);
+        }
+    }
+    deleteRecipeBodies(all);
 }
 
 INSTANTIATE_TEST_SUITE_P(Recipes, EachRecipe, ::testing::ValuesIn(recipeCases()), recipeCaseName);

@@ -97,6 +97,12 @@ void QELXVeRepairUtils::splitWireBody(Ve_BodyTag* body, bool mergeVertices)
 {
     if (hasWire(body))
         for (Ve_EdgeTag* edge : body->getWireEdges()) {
+            // A point's edge has no curve and so nothing to split at; the
+            // kernel would refuse the call, and the step watch would take
+            // that for a failure of the heal.
+            const CURVE* curve = reinterpret_cast<EDGE*>(edge)->geometry();
+            if (!curve || !curve->has_equation())
+                continue;
             ENTITY_LIST pieces;
             api_split_edge_at_disc(reinterpret_cast<EDGE*>(edge), pieces, 1);
         }
