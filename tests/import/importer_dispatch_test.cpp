@@ -326,6 +326,33 @@ TEST_F(ImporterDispatch, AnEntityTheKernelCannotMakeFailsItsBodyAloud)
     }
 }
 
+// A body whose link to its source the kernel has no memory for ends the
+// conversion, as running out of kernel memory anywhere does, whichever body
+// it is: never a body written without its link as though nothing happened.
+TEST_F(ImporterDispatch, ABodyTheKernelHasNoMemoryToLinkToItsSourceEndsTheConversion)
+{
+    TestModel model = TestModel::polylineWire({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}});
+    for (int k = 1; k < 3; ++k)
+        model.append(TestModel::polylineWire({{0, 0, 2.0 * k}, {1, 0, 2.0 * k}, {1, 1, 2.0 * k}}));
+    for (int nth = 1; nth <= 3; ++nth) {
+        SCOPED_TRACE("link " + std::to_string(nth));
+        ImporterRun run(model);
+        velm_test_fail_alloc("QELXVelmBRepImporter", nth);
+        EXPECT_THROW(run.import(), QELXAllocException);
+        EXPECT_FALSE(velm_test_injection_pending());
+        velm_test_reset();
+    }
+    // Each link made: every body imported with its own.
+    ImporterRun run(model);
+    ASSERT_EQ(run.import(), QELI_OK);
+    ASSERT_EQ(run.result().size(), 3u);
+    for (BODY* body : run.result()) {
+        ATTRIB_GEN_NAME* source = nullptr;
+        ASSERT_TRUE(api_find_named_attribute(body, "entity source", source).ok());
+        EXPECT_NE(source, nullptr);
+    }
+}
+
 TEST_F(ImporterDispatch, LooseFacesApartBecomeBodiesApartAndEachReachesTheResult)
 {
     // One body of loose faces in two groups that share nothing.
