@@ -5,6 +5,7 @@
 // UseSurfaceLimits and double-sided open shells.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "support/model_builders.hxx"
 #include "support/repair_builders.hxx"
 #include "velm/bspline.hxx"
+#include "velm/build.hxx"
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/query.hxx"
@@ -204,6 +206,89 @@ TEST_F(RecipePaths, UgKeepsWireBodiesAndFacesOfSmallButRealArea)
     EXPECT_NEAR(testkit::body_area(healed.bodies[1]), 1e-8, 1e-12);
     EXPECT_EQ(testkit::count_faces(healed.bodies[2]), 6);
     deleteAll(healed.bodies);
+}
+
+// The recipes that join a wire's pieces (Ug and VDA) make a wire's twin
+// vertices one whether or not it has a kink to split at, in every frame.
+TEST_F(RecipePaths, RecipesThatJoinWiresMakeTheirTwinVerticesOneInEveryFrame)
+{
+    on("HealBody");
+    for (const char* member : {"HealBodyPostProcessUg", "HealBodyPostProcessVda"})
+        for (const QELtransf& frame : testkit::heal_frames()) {
+            SCOPED_TRACE(std::string(member) + (frame.identity() ? "" : ", framed"));
+            BODY* wire = twoEdgeWireWithTwinVertex();
+            if (!frame.identity()) {
+                ASSERT_TRUE(api_apply_transf(wire, frame).ok());
+                ASSERT_TRUE(api_change_body_trans(wire, nullptr).ok());
+            }
+            ASSERT_EQ(testkit::count_vertices(wire), 4);
+            const Healed healed = healBy(member, {wire});
+            ASSERT_EQ(healed.bodies.size(), 1u);
+            EXPECT_EQ(testkit::count_edges(healed.bodies[0]), 2);
+            EXPECT_EQ(testkit::count_vertices(healed.bodies[0]), 3) << "the twin vertices become one";
+            EXPECT_EQ(testkit::model_problems(healed.bodies[0]), "");
+            deleteAll(healed.bodies);
+        }
+}
+
+namespace {
+
+// The kinked wire of make_kinked_wire moved from its body into a shell of
+// its own, the body's only lump: a body whose wire its shell holds, as a
+// body of faces and a wire is left when healing removes its faces.
+BODY* kinkedWireInAShell(const std::vector<QELposition>& points)
+{
+    BODY* body = testkit::make_kinked_wire(points, FORWARD);
+    WIRE* wire = body->wire();
+    if (!wire)
+        return body;
+    body->set_wire(nullptr);
+    auto* shell = new SHELL();
+    shell->set_wire(wire);
+    wire->set_shell(shell);
+    wire->set_body(nullptr);
+    auto* lump = new LUMP(shell);
+    body->set_lump(lump);
+    lump->set_body(body);
+    return body;
+}
+
+} // namespace
+
+// Every recipe takes a wire its body's shell holds as it takes one the body
+// holds: the same bodies kept, split at the same kinks, in every frame (the
+// Inventor recipe hands wire bodies back to the model without healing them,
+// the others keep them).
+TEST_F(RecipePaths, EveryRecipeTakesAWireItsShellHoldsAsOneItsBodyHolds)
+{
+    on("HealBody");
+    const std::vector<QELposition> points{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {2, 1, 1}};
+    for (const char* member : {"HealBodyPostProcessProE", "HealBodyPostProcessV4", "HealBodyPostProcessV5",
+                               "HealBodyPostProcessUg", "HealBodyPostProcessVda", "HealBodyPostProcessPs",
+                               "HealBodyPostProcessStep", "HealBodyPostProcessIges", "HealBodyPostProcessIdeas",
+                               "HealBodyPostProcessInventor"})
+        for (const QELtransf& frame : testkit::heal_frames()) {
+            SCOPED_TRACE(std::string(member) + (frame.identity() ? "" : ", framed"));
+            std::vector<int> edges[2];
+            for (const bool inShell : {false, true}) {
+                BODY* wire = inShell ? kinkedWireInAShell(points) : testkit::make_kinked_wire(points, FORWARD);
+                ASSERT_EQ(wire->wire() == nullptr, inShell);
+                ASSERT_EQ(testkit::model_problems(wire), "");
+                if (!frame.identity()) {
+                    ASSERT_TRUE(api_apply_transf(wire, frame).ok());
+                    ASSERT_TRUE(api_change_body_trans(wire, nullptr).ok());
+                }
+                const Healed healed = healBy(member, {wire});
+                for (BODY* b : healed.bodies)
+                    edges[inShell ? 1 : 0].push_back(testkit::count_edges(b));
+                if (std::find(healed.bodies.begin(), healed.bodies.end(), wire) == healed.bodies.end() &&
+                    velm_is_live_entity(wire))
+                    api_del_entity(wire);
+                deleteAll(healed.bodies);
+            }
+            EXPECT_EQ(edges[1], edges[0]);
+            EXPECT_EQ(edges[0].empty(), std::string(member) == "HealBodyPostProcessInventor") << "the wire is kept";
+        }
 }
 
 // The duplicate-vertex merge by replacement works on a wire body, which has

@@ -214,12 +214,43 @@ TestModel sphereBoundedBySeam(bool kernelSeam, bool sameWay)
     return m;
 }
 
+// A sphere whose one face holds two loops between the poles over two
+// meridians (longitude 0 and a quarter turn on): each loop runs up one and
+// down the other, the second the other way round, so that every coedge's
+// partner lies in the other loop. Neither cuts nothing off the sphere: no
+// slit, loops that are wrong.
+TestModel sphereOfTwoLunes()
+{
+    TestModel m;
+    int shell = -1;
+    m.addSolidBody(shell);
+    const int face = m.addFace(shell, m.addSphere({0, 0, 0}, 2.0));
+    const int south = m.addVertex({0, 0, -2}), north = m.addVertex({0, 0, 2});
+    // Through (2, 0, 0) and through (0, 2, 0).
+    const int first = m.addEdge(m.addEllipse({0, 0, 0}, {0, 0, -1}, {0, -1, 0}, 2.0, 2.0, 0.0, M_PI), south, north, 0.0, M_PI);
+    const int second = m.addEdge(m.addEllipse({0, 0, 0}, {0, 0, -1}, {1, 0, 0}, 2.0, 2.0, 0.0, M_PI), south, north, 0.0, M_PI);
+    const auto up = [&](int loop, int edge, double at) {
+        m.addCoedge(loop, edge, true, m.addLinePCurve(QELXPoint2D(-M_PI / 2, at), QELXPoint2D(M_PI / 2, at), 0.0, M_PI));
+    };
+    const auto down = [&](int loop, int edge, double at) {
+        m.addCoedge(loop, edge, false, m.addLinePCurve(QELXPoint2D(M_PI / 2, at), QELXPoint2D(-M_PI / 2, at), -M_PI, 0.0));
+    };
+    const int one = m.addLoop(face);
+    up(one, first, 0.0);
+    down(one, second, M_PI / 2);
+    const int other = m.addLoop(face);
+    up(other, second, M_PI / 2);
+    down(other, first, 0.0);
+    return m;
+}
+
 } // namespace
 
 // The seam walked both ways at the source's seam cuts nothing off the
 // sphere: the loop goes and the sphere is whole, with no loop, sound. At the
 // kernel's own seam the loop is sound and stays. Walked the same way twice
-// it is no slit: the body is refused and named.
+// it is no slit, nor are two loops whose coedges' partners lie in each
+// other: the body is refused and named.
 TEST_F(BadSource, ASphereBoundedByItsSeamIsWholeAndOneWalkedOneWayIsRefused)
 {
     struct Case {
@@ -231,13 +262,15 @@ TEST_F(BadSource, ASphereBoundedByItsSeamIsWholeAndOneWalkedOneWayIsRefused)
         {"the source's seam walked both ways", false, false, 0},
         {"the kernel's seam walked both ways", true, false, 1},
         {"the seam walked the same way twice", false, true, -1},
+        {"two loops over two meridians, each coedge's partner in the other loop", false, false, -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const long live = velm_live_object_count();
         {
             qelx_test::EventRecorder events;
-            Import import(sphereBoundedBySeam(c.kernelSeam, c.sameWay));
+            Import import(std::string(c.name).rfind("two loops", 0) == 0 ? sphereOfTwoLunes()
+                                                                          : sphereBoundedBySeam(c.kernelSeam, c.sameWay));
             import.creator().CreateSolidBody(import.id(qelx_test::KindBody, 0));
             const std::vector<std::string> warnings = events.names("Warning");
             if (c.loops < 0) {
