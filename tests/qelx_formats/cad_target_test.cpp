@@ -55,13 +55,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <random>
 #include <regex>
 #include <set>
+#include <string>
 #include <unistd.h>
 
 using namespace qelx_formats;
@@ -1360,6 +1363,33 @@ TEST(CadTarget, EdgeRangesOfNoLengthAreRefusedAndOnesARoundingPastTheKnotsAreHel
         within += first >= c->FirstParameter() && last <= c->LastParameter();
     }
     EXPECT_GE(within, 12);
+}
+
+// A vertex a sender left off its edges' ends (by a hundred thousandth, in a
+// seeded direction) is widened until it reaches them, whichever ends of its
+// edges meet there (the block's far corner only ends edges, its first corner
+// only starts them): every writer writes the block, read back valid with its
+// volume, each corner in turn.
+TEST(CadTarget, AVertexOffItsEdgesEndsIsWidenedToReachThemByEveryWriter)
+{
+    const qelx_test::TestModel block = qelx_test::TestModel::block(2.0, 3.0, 4.0);
+    std::mt19937 random(1209);
+    std::normal_distribution<double> normal(0.0, 1.0);
+    for (std::size_t v = 0; v < block.vertices.size(); ++v) {
+        double d[3] = {normal(random), normal(random), normal(random)};
+        const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+        qelx_test::TestModel model = block;
+        qelx_test::Vec3& p = model.points[static_cast<std::size_t>(model.vertices[v].point)];
+        for (int k = 0; k < 3; ++k)
+            p[static_cast<std::size_t>(k)] += 1e-5 * d[k] / length;
+        for (const char* name : {"moved_corner.brep", "moved_corner.step", "moved_corner.igs"}) {
+            SCOPED_TRACE(testing::Message() << "vertex " << v << ", " << name);
+            const cad_samples::Measures written = writtenAndMeasured(model, name);
+            EXPECT_TRUE(written.valid);
+            EXPECT_EQ(written.solids, 1);
+            EXPECT_LT(cad_samples::relativeGap(written.volume, 24.0), 1e-4) << written.volume;
+        }
+    }
 }
 
 // Face layers go by name in STEP where the layer has one, by number where

@@ -80,6 +80,8 @@ const std::vector<SplineFault>& splineFaults()
         {"a control point fewer than the knots ask for", {0.0, m, 1.0}, {3, 1, 3}, 3, {}, "spline data is not valid"},
         {"a weight of zero", {0.0, m, 1.0}, {3, 1, 3}, -1, {1.0, 0.0, 1.0, 1.0},
          "spline data is not valid: a weight that is not positive"},
+        // Knots and multiplicities that agree with it: only the count refuses it.
+        {"a single control point", {0.0, 1.0}, {3, 1}, -1, {}, "spline data is not valid"},
     };
     return faults;
 }
@@ -121,7 +123,7 @@ TEST(SplineDataChecks, EveryWriterRefusesACurveOrPcurveItsReaderWouldRefuseBefor
                 const fs::path out = splineScratch(std::string("refused") + writer);
                 EXPECT_NE(qelx_formats::writeCadFile(model, out.string(), error), QELI_OK);
                 const std::string want = std::string(onCurve ? "a curve's " : "a pcurve's ") + fault.refusal;
-                EXPECT_NE(error.find(want), std::string::npos) << error;
+                EXPECT_NE(error.find(want), std::string::npos) << error << "\nnot " << want;
                 EXPECT_FALSE(fs::exists(out));
             }
 }
