@@ -18,10 +18,11 @@
 #include "velm/query.hxx"
 #include "velm/tolerant.hxx"
 #include "velm/topology.hxx"
+#include "velm/topology_api.hxx"
 
 namespace {
 
-void placeIn(BODY* body, const QELtransf& frame)
+void placeRefusalBody(BODY* body, const QELtransf& frame)
 {
     if (!frame.identity()) {
         ASSERT_TRUE(api_apply_transf(body, frame).ok());
@@ -29,7 +30,7 @@ void placeIn(BODY* body, const QELtransf& frame)
     }
 }
 
-std::vector<VERTEX*> verticesOf(BODY* body)
+std::vector<VERTEX*> refusalVertices(BODY* body)
 {
     ENTITY_LIST list;
     api_get_vertices(body, list);
@@ -39,7 +40,7 @@ std::vector<VERTEX*> verticesOf(BODY* body)
     return out;
 }
 
-std::vector<EDGE*> edgesOf(BODY* body)
+std::vector<EDGE*> refusalEdges(BODY* body)
 {
     ENTITY_LIST list;
     api_get_edges(body, list);
@@ -50,7 +51,7 @@ std::vector<EDGE*> edgesOf(BODY* body)
 }
 
 // The diagonal of the box, along the frame's axes, of the points placed in it.
-double boxDiagonal(const std::vector<QELposition>& points, const QELtransf& frame)
+double refusalBoxDiagonal(const std::vector<QELposition>& points, const QELtransf& frame)
 {
     QELposition low(1e300, 1e300, 1e300), high(-1e300, -1e300, -1e300);
     for (const QELposition& p : points) {
@@ -61,15 +62,15 @@ double boxDiagonal(const std::vector<QELposition>& points, const QELtransf& fram
     return (high - low).len();
 }
 
-struct OwnedBody {
-    explicit OwnedBody(BODY* b) : body(b) {}
-    ~OwnedBody()
+struct RefusalBody {
+    explicit RefusalBody(BODY* b) : body(b) {}
+    ~RefusalBody()
     {
         if (body)
             api_del_entity(body);
     }
-    OwnedBody(const OwnedBody&) = delete;
-    OwnedBody& operator=(const OwnedBody&) = delete;
+    RefusalBody(const RefusalBody&) = delete;
+    RefusalBody& operator=(const RefusalBody&) = delete;
     BODY* body;
 };
 
@@ -88,19 +89,19 @@ TEST(WritersRefusal, AVertexMovedOffItsEdgesIsMeasuredByTheirCurvesInEveryFrame)
             std::vector<QELposition> corners;
             for (int k = 0; k < 8; ++k)
                 corners.emplace_back(k & 1 ? 10.0 : 0.0, k & 2 ? 20.0 : 0.0, k & 4 ? 30.0 : 0.0);
-            const double extent = boxDiagonal(corners, frame);
+            const double extent = refusalBoxDiagonal(corners, frame);
             const double move = std::pow(10.0, scale(random));
             // Far enough from the bound that the box's growth by the move
             // does not decide it.
             if (std::fabs(move - 1e-3 * extent) < 0.2 * 1e-3 * extent)
                 continue;
             SCOPED_TRACE("move " + std::to_string(move) + (frame.identity() ? "" : ", framed"));
-            OwnedBody box(testkit::make_framed_box(frame));
+            RefusalBody box(testkit::make_framed_box(frame));
             ASSERT_NE(box.body, nullptr);
             const QELvector away = QELvector(1.0, -2.0, 2.0) * (move / 3.0) * frame;
-            VERTEX* moved = verticesOf(box.body).front();
+            VERTEX* moved = refusalVertices(box.body).front();
             moved->geometry()->set_coords(moved->geometry()->coords() + away);
-            for (EDGE* e : edgesOf(box.body))
+            for (EDGE* e : refusalEdges(box.body))
                 ASSERT_LT(e->get_tolerance(), 1e-3 * move);
             const ve_heal::WidestTolerance widest = ve_heal::widestTolerance(box.body);
             EXPECT_NEAR(widest.tolerance, move, 1e-9 + 1e-9 * move);
@@ -138,9 +139,9 @@ TEST(WritersRefusal, TheExtentReachesRoundClosedEdgesInEveryFrame)
     for (const Case& c : cases)
         for (const QELtransf& frame : testkit::heal_frames()) {
             SCOPED_TRACE(std::string(c.what) + (frame.identity() ? "" : ", framed"));
-            OwnedBody body(c.make());
+            RefusalBody body(c.make());
             ASSERT_NE(body.body, nullptr);
-            placeIn(body.body, frame);
+            placeRefusalBody(body.body, frame);
             const ve_heal::WidestTolerance widest = ve_heal::widestTolerance(body.body);
             EXPECT_GT(widest.extent, c.across - 1e-6);
             EXPECT_LT(widest.extent, std::sqrt(3.0) * c.widest + 1e-6);
@@ -162,10 +163,10 @@ TEST(WritersRefusal, ASplineEdgeRangedPastItsCurveIsRefusedInEveryFrame)
                     SCOPED_TRACE(std::string(sense == FORWARD ? "along" : "against") + " its curve, past its " +
                                  (atEnd ? "end" : "start") + " by " + std::to_string(past) +
                                  (frame.identity() ? "" : ", framed"));
-                    OwnedBody wire(testkit::make_kinked_wire(points, sense));
+                    RefusalBody wire(testkit::make_kinked_wire(points, sense));
                     ASSERT_NE(wire.body, nullptr);
-                    placeIn(wire.body, frame);
-                    const std::vector<EDGE*> edges = edgesOf(wire.body);
+                    placeRefusalBody(wire.body, frame);
+                    const std::vector<EDGE*> edges = refusalEdges(wire.body);
                     ASSERT_EQ(edges.size(), 1u);
                     EDGE* edge = edges[0];
                     const curve& along = edge->geometry()->equation();
@@ -203,9 +204,9 @@ TEST(WritersRefusal, APlaceWithinTheResolutionIsExactHoweverSmallTheBody)
         for (const double move : {0.4 * QELresabs, 3.0 * QELresabs}) {
             SCOPED_TRACE("moved by " + std::to_string(move / QELresabs) + " resolutions" +
                          (frame.identity() ? "" : ", framed"));
-            OwnedBody box(testkit::make_framed_box(frame, 1e-5, 2e-5, 3e-5));
+            RefusalBody box(testkit::make_framed_box(frame, 1e-5, 2e-5, 3e-5));
             ASSERT_NE(box.body, nullptr);
-            VERTEX* moved = verticesOf(box.body).front();
+            VERTEX* moved = refusalVertices(box.body).front();
             moved->geometry()->set_coords(moved->geometry()->coords() + QELvector(0.0, 0.0, move) * frame);
             const ve_heal::WidestTolerance widest = ve_heal::widestTolerance(box.body);
             ASSERT_GT(widest.tolerance, 1e-3 * widest.extent);
