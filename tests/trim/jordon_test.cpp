@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "model/entity_views.hxx"
+#include "support/geometry_builders.hxx"
+#include "support/heal_builders.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
 #include "trim/jordon_cntl.hxx"
 #include "trim/jordon_discontinuity.hxx"
@@ -1381,6 +1383,63 @@ std::unique_ptr<pcurve> seededLiftPCurve(std::mt19937& random, const surface& sr
     return pc;
 }
 
+// The surfaces iso pcurves lie on: a spline sheet, a cylinder, a sphere, a
+// torus, a revolved spline (whose lines are exact) and offset splines, whose
+// B-splines only approximate them; each in the frame given.
+std::vector<std::pair<std::string, std::unique_ptr<surface>>> isoSurfaces(const surface& sheet, const surface& cyl,
+                                                                          const QELtransf& frame)
+{
+    std::vector<std::pair<std::string, std::unique_ptr<surface>>> all;
+    const auto add = [&](const char* name, const surface& s) {
+        std::unique_ptr<surface> placed(s.make_copy());
+        if (!frame.identity())
+            *placed *= frame;
+        all.emplace_back(name, std::move(placed));
+    };
+    add("spline sheet", sheet);
+    add("cylinder", cyl);
+    add("sphere", sphere(QELposition(1, 2, 3), 2.0));
+    add("torus", torus(QELposition(0, 0, 1), QELunit_vector(0, 0, 1), 3.0, 1.0));
+    const ellipse profile(QELposition(4, 0, 0), QELunit_vector(0, 1, 0), QELvector(1, 0, 0), 1.0, 0.0);
+    const QELinterval arc(0.0, 1.5), turn(0.0, 3.0);
+    add("revolved spline", spline(VELM_NEW rot_spl_sur(profile, QELposition(0, 0, 0), QELvector(0, 0, 1), &arc, &turn)));
+    const QELpar_box onBall(QELinterval(-1.0, 1.0), QELinterval(0.5, 2.5));
+    add("offset sphere", spline(VELM_NEW off_spl_sur(sphere(QELposition(0, 0, 0), 3.0), 0.5, &onBall)));
+    bs3_surface wavy = testkit::make_test_bs3_surface();
+    const spline base(wavy);
+    bs3_surface_delete(wavy);
+    const QELpar_box whole = base.param_range();
+    add("offset spline", spline(VELM_NEW off_spl_sur(base, 0.7, &whole)));
+    return all;
+}
+
+// The worst distance, at 41 parameters, from the curve at t to the pcurve's
+// point on its surface at t.
+double worstApart(const std::function<QELposition(double)>& at, const pcurve& pc, const surface& srf)
+{
+    const QELinterval range = pc.param_range();
+    double worst = 0.0;
+    for (int i = 0; i <= 40; ++i) {
+        const double t = range.start_pt() + range.length() * i / 40.0;
+        worst = std::max(worst, distance(at(t), srf.eval_position(pc.eval_position(t))));
+    }
+    return worst;
+}
+
+// The farthest of 41 points of the B-spline from the surface.
+double offSurface(bs3_curve bs3, const surface& srf)
+{
+    const QELinterval range = bs3_curve_range(bs3);
+    double worst = 0.0;
+    for (int i = 0; i <= 40; ++i) {
+        const QELposition p = bs3_curve_position(range.start_pt() + range.length() * i / 40.0, bs3);
+        QELposition foot;
+        srf.point_perp(p, foot);
+        worst = std::max(worst, distance(p, foot));
+    }
+    return worst;
+}
+
 } // namespace
 
 TEST_F(TrimSegment, EveryLiftedPcurveRunsWithItsPcurveWithinResabs)
@@ -1426,4 +1485,114 @@ TEST_F(TrimSegment, EveryLiftedPcurveRunsWithItsPcurveWithinResabs)
     // Every frame and surface met each kind it has (the seam on the periodic ones only).
     EXPECT_GE(lifted, 3 * (4 * 10 + 2 * 2));
     EXPECT_GE(repeated, 3 * 4 * 6);
+}
+
+TEST_F(TrimSegment, IsoPcurvesOnEverySurfaceLiftOntoItInEveryFrame)
+{
+    // Seeded iso pcurves on every kind of surface, in every frame: along u
+    // or v, reversed or not, of degree one to three, polynomial or rational
+    // with equal weights, across a seam, round a closed line more than once;
+    // some almost iso (the last control point a little off the line), some
+    // at a speed a little uneven (an inner control point a little off its
+    // even place). The surface's line is taken only where it lies on the
+    // surface (an offset spline's B-spline is not the surface) from where the
+    // pcurve starts to where it ends, and the lifted curve is on the surface
+    // at the pcurve's points, parameter for parameter, within the reach the
+    // trim road allows a line (ten resolutions); a sampled one within one.
+    TestModel sheetModel = TestModel::nurbsSheet(5, 5);
+    SegmentBench sheetBench(sheetModel, 0);
+    const surface& nurbs = reinterpret_cast<SURFACE*>(sheetBench.context()->getSurface())->equation();
+    TestModel tube = TestModel::cylinder(1.5, 2);
+    SegmentBench tubeBench(tube, 0);
+    const surface& cyl = reinterpret_cast<SURFACE*>(tubeBench.context()->getSurface())->equation();
+    std::mt19937 random(20261210);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    enum class Kind { even, rational, acrossSeam, moreThanATurn, lastPointOff, uneven };
+    int lines = 0, sampled = 0;
+    const std::vector<QELtransf> frames = testkit::heal_frames();
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+        const auto surfaces = isoSurfaces(nurbs, cyl, frames[f]);
+        for (const auto& [name, held] : surfaces) {
+            const surface& srf = *held;
+            for (int round = 0; round < 12; ++round) {
+                const bool alongV = random() % 2 == 0, reversed = random() % 3 == 0;
+                const int degree = 1 + static_cast<int>(random() % 3);
+                Kind kind = static_cast<Kind>(round % 6);
+                const QELinterval across = alongV ? srf.param_range_u() : srf.param_range_v();
+                const QELinterval along = alongV ? srf.param_range_v() : srf.param_range_u();
+                const bool periodic = alongV ? srf.periodic_v() : srf.periodic_u();
+                if ((kind == Kind::acrossSeam || kind == Kind::moreThanATurn) && !periodic)
+                    kind = Kind::even;
+                if ((kind == Kind::lastPointOff || kind == Kind::uneven) && degree == 1)
+                    kind = Kind::rational;
+                const auto inside = [](const QELinterval& r, double at) {
+                    const QELinterval use = r.finite() ? r : QELinterval(-1.0, 1.0);
+                    return use.start_pt() + use.length() * (0.1 + 0.8 * at);
+                };
+                const double constant = inside(across, unit(random));
+                double from = inside(along, 0.3 * unit(random)), to = inside(along, 0.7 + 0.3 * unit(random));
+                if (kind == Kind::acrossSeam)
+                    from = along.end_pt() - 0.2 * along.length() * (0.2 + unit(random)),
+                    to = from + along.length() * (0.3 + 0.3 * unit(random));
+                if (kind == Kind::moreThanATurn)
+                    to = from + along.length() * (1.05 + 0.3 * unit(random));
+                if (random() % 2 == 0)
+                    std::swap(from, to);
+                const auto at = [&](double w, double off) {
+                    return alongV ? QELpar_pos(constant + off, w) : QELpar_pos(w, constant + off);
+                };
+                // The surface's speed along the line, to size what is "a little".
+                const double speed = distance(srf.eval_position(at(from, 0.0)),
+                                              srf.eval_position(at(from + 1e-3 * (to - from), 0.0))) /
+                                     std::fabs(1e-3 * (to - from));
+                std::vector<QELpar_pos> uv;
+                for (int i = 0; i <= degree; ++i)
+                    uv.push_back(at(from + (to - from) * i / degree, 0.0));
+                // Off by some tens of resolutions on the surface.
+                const double little = (2e-5 + 6e-5 * unit(random)) / std::max(speed, 1e-3);
+                if (kind == Kind::lastPointOff)
+                    uv.back() = at(to, little * (random() % 2 == 0 ? 1.0 : -1.0));
+                if (kind == Kind::uneven)
+                    uv[1] = at(from + (to - from) / degree + 2.0 * little * (to > from ? 1.0 : -1.0), 0.0);
+                std::vector<double> knots(degree + 1, 0.0);
+                knots.insert(knots.end(), degree + 1, 1.0);
+                std::vector<double> weights;
+                if (kind == Kind::rational)
+                    weights.assign(uv.size(), 0.5 + unit(random));
+                pcurve pc(bs2Through(degree, uv, knots, weights), QELresfit, srf);
+                if (reversed)
+                    pc.negate();
+                SCOPED_TRACE(testing::Message() << name << " frame " << f << " round " << round << " kind "
+                                                << static_cast<int>(kind) << (alongV ? " along v" : " along u")
+                                                << " degree " << degree << (reversed ? " reversed" : "") << " from "
+                                                << from << " to " << to);
+                // The line alone is judged where it is the pcurve's own: a pcurve at
+                // uneven speed or round more than a turn is the trim road's to turn down.
+                const bool judgeLine = kind != Kind::uneven && kind != Kind::moreThanATurn;
+                if (bs3_curve iso = trimIsoCurveOfPCurve(pc)) {
+                    ++lines;
+                    if (judgeLine) {
+                        // The line runs from the pcurve's start to its end on the surface
+                        // (at a speed of its own: a circle's B-spline is rational).
+                        const QELinterval range = pc.param_range();
+                        for (double t : {range.start_pt(), range.end_pt()})
+                            EXPECT_LT(distance(bs3_curve_position(t, iso), srf.eval_position(pc.eval_position(t))),
+                                      QELresabs)
+                                << "the surface's line at " << t;
+                        EXPECT_LT(offSurface(iso, srf), QELresabs) << "the surface's line";
+                    }
+                    bs3_curve_delete(iso);
+                } else {
+                    ++sampled;
+                }
+                std::unique_ptr<intcurve> lifted(trimSpaceCurveFromPCurve(pc));
+                ASSERT_TRUE(lifted && lifted->cur_present());
+                EXPECT_LT(worstApart([&](double t) { return lifted->eval_position(t); }, pc, srf), 10.0 * QELresabs)
+                    << "the lifted curve";
+            }
+        }
+    }
+    // Both roads are met.
+    EXPECT_GT(lines, 60);
+    EXPECT_GT(sampled, 40);
 }

@@ -488,8 +488,8 @@ TEST_F(Stitching, AnEnvelopeCutShortLeavesTheNextAtTheFirstTolerance)
 
 // An intcurve edge rebuilt over its face, its pcurve running on past the edge
 // (to the whole side of the surface, as a file's may), gets the pcurve cut to
-// it, not squeezed onto it: the coedge's new pcurve lies on the edge and the
-// face keeps its area, in every frame.
+// it, not squeezed onto it: the coedge's new pcurve lies on the edge, the new
+// curve spans the edge alone and the face keeps its area, in every frame.
 TEST_F(Stitching, IntcurveRebuildCutsAPCurveRunningPastItsEdgeInEveryFrame)
 {
     qelx_test::OptionScope options;
@@ -521,6 +521,12 @@ TEST_F(Stitching, IntcurveRebuildCutsAPCurveRunningPastItsEdgeInEveryFrame)
         const curve& rebuilt = c->edge()->geometry()->equation();
         ASSERT_EQ(rebuilt.type(), 11);
         EXPECT_NE(static_cast<const intcurve&>(rebuilt).surf1(), nullptr);
+        // The rebuilt curve is the edge's stretch of the old one, read the way
+        // the edge runs along it, not the whole side.
+        const QELinterval own = rebuilt.param_range(), edgeRange = c->edge()->param_range();
+        const QELinterval along = c->edge()->sense() == REVERSED ? -own : own;
+        EXPECT_NEAR(along.start_pt(), edgeRange.start_pt(), 1e-9);
+        EXPECT_NEAR(along.end_pt(), edgeRange.end_pt(), 1e-9);
         EXPECT_LT(testkit::worst_pcurve_gap(c), QELresfit);
         double after = 0.0;
         EXPECT_TRUE(api_ent_area(sheet, 1e-6, after, accuracy).ok());
