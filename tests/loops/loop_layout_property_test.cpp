@@ -1,14 +1,15 @@
 // Random nested loop layouts (each loop running either way, listed in any
-// order) on a plane, a cylinder across its seam, a sphere and a torus across
-// both seams, in the identity, a rotated and a mirrored frame, through the
-// loop classification and repair and through the V4 and IGES recipes: every
-// sample point lies in exactly the faces the layout's region says, and the
-// kernel's checker finds nothing. Seeded; one layout of 3 to 10 loops each
-// surface, frame and road by default, more and larger in a whole sweep
-// (every other one has a second face beside the layout's, so that the body
-// has two faces). Placed bodies keep the frame (scaled) as their transform
-// instead of in their geometry, and the simple loop repair splits them: the
-// bodies it makes lie where their loops did.
+// order) on a plane, a cylinder across its seam (and round most of a turn),
+// a sphere, and a torus across both seams (its parameters as given and whole
+// periods below them), in the identity, a rotated and a mirrored frame,
+// through the loop classification and repair and through the V4 and IGES
+// recipes: every sample point lies in exactly the faces the layout's region
+// says, and the kernel's checker finds nothing. Seeded; one layout of 3 to 10
+// loops each surface, frame and road by default, more and larger in a whole
+// sweep (every other one has a second face beside the layout's, so that the
+// body has two faces). Placed bodies keep the frame (scaled) as their
+// transform instead of in their geometry, and the simple loop repair splits
+// them: the bodies it makes lie where their loops did.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -65,6 +66,11 @@ const std::vector<LayoutSurface>& layoutSurfaces() {
         {"cylinder_over_its_seam", [] { return test_cylinder().make_copy(); }, box(0, 6, pi - 1.2, pi + 1.0)},
         {"sphere", [] { return test_sphere().make_copy(); }, box(-1.1, 1.1, -2, 2)},
         {"torus_over_both_seams", [] { return test_torus().make_copy(); }, box(pi - 1.5, pi + 1, pi - 0.5, pi + 1.5)},
+        // Loops reaching round most of a turn, over the seam.
+        {"cylinder_most_of_a_turn", [] { return test_cylinder().make_copy(); }, box(0, 6, pi - 2.6, pi + 2.5)},
+        // Parameters whole periods below the surface's own, over both seams.
+        {"torus_periods_below", [] { return test_torus().make_copy(); },
+         box(-pi - 1.5, -pi + 1, -3 * pi - 0.5, -3 * pi + 1.5)},
     };
   }();
   return all;
