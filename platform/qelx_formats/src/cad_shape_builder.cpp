@@ -729,8 +729,12 @@ bool ShapeBuilder::alignAlongLoop(std::vector<Use>& uses, const std::set<int>& s
     std::vector<Handle(Geom2d_Curve)> asGiven(n);
     for (std::size_t i = 0; i < n; ++i)
         asGiven[i] = uses[i].pcurve;
-    // A seam's forward use is the anchor; its reversed use lies one period
-    // away on the side the face is on (the forward use's left).
+    // The first seam's forward use is the anchor; its reversed use lies one
+    // period away on the side the face is on (the forward use's left). Any
+    // other seam (a torus face's loop may hold both) is placed along the loop
+    // from there, as the other uses are: set on its own by the box's centre,
+    // it may lie a period off the anchor's window, and the loop would break.
+    // Each seam's pcurves as the model gives them are judged alike.
     std::size_t anchor = n;
     for (std::size_t i = 0; i < n; ++i) {
         Use& use = uses[i];
@@ -740,10 +744,12 @@ bool ShapeBuilder::alignAlongLoop(std::vector<Use>& uses, const std::set<int>& s
         endsOf(use.edge, first, last);
         const double middle = (first + last) / 2;
         const gp_Pnt2d given = use.pcurve->Value(middle);
-        use.pcurve = movedToward(use.pcurve, surface, middle, centre);
-        placed[i] = true;
-        if (anchor == n)
+        const bool anchoring = anchor == n;
+        if (anchoring) {
+            use.pcurve = movedToward(use.pcurve, surface, middle, centre);
+            placed[i] = true;
             anchor = i;
+        }
         gp_Pnt2d at;
         gp_Vec2d tangent;
         use.pcurve->D1((first + last) / 2, at, tangent);
@@ -764,6 +770,8 @@ bool ShapeBuilder::alignAlongLoop(std::vector<Use>& uses, const std::set<int>& s
                     against = against || (std::abs(across + 1.0) < 1e-6 &&
                                            std::abs(apart.Crossed(by)) < 1e-6 * by.SquareMagnitude());
                 }
+                if (!anchoring)
+                    continue;
                 Handle(Geom2d_Curve) other = Handle(Geom2d_Curve)::DownCast(use.pcurve->Copy());
                 other->Translate(by);
                 uses[j].pcurve = other;
