@@ -247,7 +247,8 @@ std::vector<VerbCase> verbCases()
         {"import_attributed", importVerb, "attributed.json", "out.vlt", 16, true,
          {"Ve_AttribTransfer::setColor", "api_add_generic_named_attribute", "api_ct_add_to_group",
           "api_add_to_collection"}},
-        {"roundtrip", roundtripVerb, "shapes.vlt", "", 16, true, {"api_get_wires"}},
+        {"roundtrip", roundtripVerb, "shapes.vlt", "", 16, true,
+         {"api_get_wires", "api_find_named_attribute", "api_ct_return_groups"}},
         {"info", infoVerb, "every-kind.vlt", "", 16},
     };
 }

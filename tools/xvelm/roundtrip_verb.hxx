@@ -81,12 +81,25 @@ inline bool has_curve(const EDGE* edge) {
          !edge->param_range().empty();
 }
 
+// A named attribute of one kind, or null when the entity has none of that
+// name. A look-up the kernel refuses stops the comparison (query_refused):
+// a name it could not read is not a name that went missing.
+template <class Kind>
+inline const Kind* named_or_throw(const ENTITY* e, const char* name) {
+  ATTRIB_GEN_NAME* found = nullptr;
+  if (const outcome got = api_find_named_attribute(e, name, found); !got.ok()) {
+    const char* why = message_module::find_message(got.error_number());
+    throw query_refused(std::string("looking up an attribute failed (") + (why ? why : "unknown error") + ")");
+  }
+  return dynamic_cast<const Kind*>(found);
+}
+
 // Name, colour and layer of an entity, and the numbers of the layers it is in.
 inline std::string attributes_of(ENTITY* e) {
+  using Names = Ve_AttribTransfer;
   std::string text;
-  QELXString name;
-  if (Ve_AttribTransfer::GetStringAttrib(e, Ve_AttribTransfer::LabelName, name))
-    text += "name \"" + printable(name.c_str()) + "\" ";
+  if (const auto* name = named_or_throw<ATTRIB_GEN_STRING>(e, Names::LabelName))
+    text += "name \"" + printable(name->value()) + "\" ";
   for (const ATTRIB* a = e->attrib(); a; a = a->next())
     if (is_ATTRIB_RGB(a)) {
       const auto* colour = static_cast<const ATTRIB_RGB*>(a);
@@ -94,17 +107,20 @@ inline std::string attributes_of(ENTITY* e) {
       std::snprintf(rgb, sizeof rgb, "colour %.6g %.6g %.6g ", colour->red(), colour->green(), colour->blue());
       text += rgb;
     }
-  int layer = 0;
-  if (Ve_AttribTransfer::GetIntegerAttrib(e, Ve_AttribTransfer::LayerName, layer))
-    text += "layer " + std::to_string(layer) + " ";
+  if (const auto* layer = named_or_throw<ATTRIB_GEN_INTEGER>(e, Names::LayerName))
+    text += "layer " + std::to_string(layer->value()) + " ";
   ENTITY_LIST groups;
-  api_ct_return_groups(e, groups);
+  if (const outcome got = api_ct_return_groups(e, groups); !got.ok()) {
+    const char* why = message_module::find_message(got.error_number());
+    throw query_refused(std::string("looking up the groups failed (") + (why ? why : "unknown error") + ")");
+  }
   std::vector<int> layers;
   for (int i = 0; i < groups.count(); ++i) {
-    bool isLayer = false;
-    int id = -1;
-    if (Ve_AttribTransfer::isLayer(groups[i], isLayer) && isLayer && Ve_AttribTransfer::getID(groups[i], id))
-      layers.push_back(id);
+    if (groups[i]->identity(2) != QELGROUP_TYPE) continue;
+    const auto* type = named_or_throw<ATTRIB_GEN_INTEGER>(groups[i], Names::GroupTypeName);
+    if (!type || type->value() != Ve_GroupLayer) continue;
+    if (const auto* id = named_or_throw<ATTRIB_GEN_INTEGER>(groups[i], Names::IdNumberName))
+      layers.push_back(id->value());
   }
   std::sort(layers.begin(), layers.end());
   for (int id : layers) text += "on layer " + std::to_string(id) + " ";
