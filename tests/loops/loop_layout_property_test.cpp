@@ -68,6 +68,8 @@ const std::vector<LayoutSurface>& layoutSurfaces() {
         {"torus_over_both_seams", [] { return test_torus().make_copy(); }, box(pi - 1.5, pi + 1, pi - 0.5, pi + 1.5)},
         // Loops reaching round most of a turn, over the seam.
         {"cylinder_most_of_a_turn", [] { return test_cylinder().make_copy(); }, box(0, 6, pi - 2.6, pi + 2.5)},
+        // A sphere's longitudes across their seam at pi.
+        {"sphere_over_its_seam", [] { return test_sphere().make_copy(); }, box(-1.1, 1.1, pi - 1.5, pi + 1.5)},
         // Parameters whole periods below the surface's own, over both seams.
         {"torus_periods_below", [] { return test_torus().make_copy(); },
          box(-pi - 1.5, -pi + 1, -3 * pi - 0.5, -3 * pi + 1.5)},

@@ -154,7 +154,12 @@ void Ve_RepairLoops::splitSphericalFaces(Ve_BodyTag* body)
         const bool hasMinusPi = box.v_range() >> -pi;
         if (!hasPi && !hasMinusPi)
             continue;
-        velmCall([&] { return api_split_face(face, false, false, hasMinusPi ? -pi : pi); });
+        // A split the kernel refuses leaves the face whole, and the loops are
+        // classified on it as it is: the refusal is answered here, not a
+        // failure a watching healing step should take the repair back for.
+        const long failuresBefore = kernelFailuresMet();
+        if (!velmCall([&] { return api_split_face(face, false, false, hasMinusPi ? -pi : pi); }).ok())
+            kernelFailuresAnswered(failuresBefore);
     }
 }
 
