@@ -73,6 +73,9 @@ const std::vector<LayoutSurface>& layoutSurfaces() {
         // Parameters whole periods below the surface's own, over both seams.
         {"torus_periods_below", [] { return test_torus().make_copy(); },
          box(-pi - 1.5, -pi + 1, -3 * pi - 0.5, -3 * pi + 1.5)},
+        // A cone narrowing along u (its sine negative), over its seam; the
+        // apex (u = 5/3) lies beyond the box, as on any valid face.
+        {"cone_over_its_seam", [] { return test_cone().make_copy(); }, box(-4, 1.2, pi - 1.2, pi + 1.0)},
     };
   }();
   return all;
