@@ -57,8 +57,8 @@ std::string occDocument(const TopoDS_Shape& shape, const std::string& name)
 
 // A shape of occ_shapes.hxx, the one whose measures it must come back with
 // (an extrusion of a circle is its cylinder; Open CASCADE measures its own
-// prism of a B-spline circle short) and how near: 1e-6, 1e-4 where the
-// kernel's surface goes out approximated.
+// prism of a B-spline circle short) and how near: 1e-6, the kernel's sweep
+// going out as its profile's B-spline moved along the line.
 struct RoadShape {
     const char* name;
     const char* measuredAs;
@@ -66,8 +66,8 @@ struct RoadShape {
 };
 
 const RoadShape roadShapes[] = {{"cylinder", "cylinder", 1e-6},      {"cone", "cone", 1e-6},
-                                {"torus", "torus", 1e-6},            {"extruded", "cylinder", 1e-4},
-                                {"bspline-prism", "cylinder", 1e-4}, {"sphere", "sphere", 1e-6}};
+                                {"torus", "torus", 1e-6},            {"extruded", "cylinder", 1e-6},
+                                {"bspline-prism", "cylinder", 1e-6}, {"sphere", "sphere", 1e-6}};
 
 using ShapeInFrame = std::tuple<RoadShape, const char*>;
 

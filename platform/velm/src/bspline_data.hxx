@@ -89,6 +89,11 @@ void bs_curve_to_arrays(const bs_curve_data& c, int& dim, int& degree, int& rati
 void bs_curve_reverse(bs_curve_data& c);
 void bs_direction_reparam(bs_direction& d, double t0, double t1);
 
+// A B-spline through the curve's points at its own parameters over [t0, t1],
+// refined until the midpoints between them lie within goal (or 2049 points);
+// null for an empty range. The fit reached goes to actual_fit.
+bs3_curve bs_interpolate_curve(const curve& c, double t0, double t1, double goal, double* actual_fit = nullptr);
+
 // Position and first derivatives (u, v, uv) of a surface at a parameter pair.
 using bs_surface_sampler =
     std::function<void(const QELpar_pos&, QELposition& pos, QELvector& du, QELvector& dv, QELvector& duv)>;

@@ -301,10 +301,14 @@ bs3_curve bs3_curve_make_cur(const curve& c, double t0, double t1, double fit, d
       return bs3_curve_subset(own.get(), QELinterval(t0, t1));
     }
   }
+  // Anything else: interpolation at the curve's own parameters.
+  return bs_interpolate_curve(c, t0, t1, std::max(fit, QELresabs), actual_fit);
+}
+
+bs3_curve bs_interpolate_curve(const curve& c, double t0, double t1, double goal, double* actual_fit) {
+  if (actual_fit) *actual_fit = 0.0;
   if (!(t1 > t0)) return nullptr;
-  // Anything else: interpolation at the curve's own parameters, refined until the
-  // midpoints of the samples lie within the requested fit.
-  const double goal = std::max(fit, QELresabs);
+  // Refined until the midpoints of the samples lie within the goal.
   for (int n = 9; n <= 2049; n = 2 * n - 1) {
     std::vector<QELposition> pts(n);
     std::vector<double> ts(n);

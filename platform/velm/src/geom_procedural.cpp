@@ -3,6 +3,7 @@
 // a Hermite approximation made on first use.
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <numbers>
 
 #include "bspline_data.hxx"
@@ -43,11 +44,65 @@ curve* translated(const curve& c, const QELvector& by) {
   const QELtransf t = translate_transf(by);
   return trans_curve(c, &t);
 }
+
+// Within what a profile that is not itself a B-spline is interpolated for
+// its sweep: one direction's points cost little, and the edges of a face on
+// the sweep (the profile moved, lines along the rail) then lie on its
+// B-spline as they lie on the sweep.
+const double profile_interpolation_fit = 1e-2 * QELresabs;
+
+// A sweep along a straight rail is its profile moved along a line: the
+// profile's B-spline at its own parameters (exact for a B-spline or a line,
+// else interpolated well inside the fit) times a line of degree one in v.
+// The Hermite patches stray up to their fit (1e-4) from the sweep, and so
+// from every edge on it. Null where the rail bends or a range is unbounded,
+// or where the product strays from the sweep after all.
+bs3_surface translation_form(const sweep_spl_sur& s) {
+  const QELpar_box box = s.range();
+  const QELinterval& u = box.u_range();
+  const QELinterval& v = box.v_range();
+  if (s.rail().type() != 1 || !u.finite() || !v.finite() || !(u.length() > 0.0) || !(v.length() > 0.0))
+    return nullptr;
+  const curve& profile = s.profile();
+  const held_bs3 along(profile.type() == 1 || profile.type() == 11
+                           ? bs3_curve_make_cur(profile, u.start_pt(), u.end_pt(), 0.0)
+                           : bs_interpolate_curve(profile, u.start_pt(), u.end_pt(), profile_interpolation_fit));
+  const bs3_curve p = along.get();
+  if (!p || !(p->range() == u)) return nullptr;
+  const QELposition origin = s.rail().eval_position(v.start_pt());
+  const QELvector by[2] = {QELvector(), s.rail().eval_position(v.end_pt()) - origin};
+  std::unique_ptr<bs3_surf_def> out(VELM_MAKE(bs3_surf_def));
+  out->u = p->dir;
+  out->u.pole = 0;
+  out->v.degree = 1;
+  out->v.knots = {v.start_pt(), v.start_pt(), v.end_pt(), v.end_pt()};
+  out->rational = p->rational;
+  out->point_tol = p->point_tol;
+  for (int i = 0; i < p->n(); ++i)
+    for (const QELvector& step : by) {
+      out->pts.push_back(p->pts[i] + step);
+      if (out->rational) out->weights.push_back(p->weights[i]);
+    }
+  out->u.form = bs_surface_form(*out, true, out->point_tol);
+  out->v.form = bs_surface_form(*out, false, out->point_tol);
+  // The sweep's own points: the product must be the sweep, not another surface.
+  for (int i = 0; i <= 16; ++i)
+    for (int j = 0; j <= 2; ++j) {
+      const QELpar_pos at(u.interpolate(i / 16.0), v.interpolate(j / 2.0));
+      QELposition on, want;
+      QELvector d[2];
+      out->eval(at, on, 0, nullptr);
+      s.eval_derivs(at, 0, want, d, 0, 0);
+      if (distance(on, want) > QELresabs) return nullptr;
+    }
+  return out.release();
+}
 }  // namespace
 
 // ---- spl_sur (shared parts) ----
 
 bs3_surface spl_sur::sur() const {
+  if (!sur_ && kind_ == sweep_spl_sur::id) sur_ = translation_form(static_cast<const sweep_spl_sur&>(*this));
   if (!sur_ && evaluates_itself()) {
     const QELpar_box r = range();
     sur_ = bs_hermite_surface(
