@@ -6,7 +6,8 @@
 // writer (and the neutral document on the way) writes
 // them into files Open CASCADE reads back valid with the solid's own area
 // and volume, handed the kernel's measures or not; handed them, it refuses
-// every face turned against its loops naming it.
+// every face turned against its loops naming it, and the half rings'
+// cylinder side between two circles turned even without them.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -160,27 +161,30 @@ TEST(TorusBands, EveryWriterWritesSeamlessTorusFacesAndRefusesThemTurnedAgainstT
                 expectBandWritten(reread, writer, nullptr, solid);
                 ++written;
                 // Turned, a torus band bounds the other band between its
-                // circles, a valid face the kernel's measures tell from it.
-                // (The half rings' cylinder side is left out: turned, it is
-                // refused only as a shell turned against itself, naming no
-                // face, and by STEP not at all, its reader turning it back.)
+                // circles, a valid face the kernel's measures tell from it;
+                // the half rings' cylinder side between two circles, turned,
+                // runs round as holes alone (named by every writer, measures
+                // or not: below).
                 for (std::size_t f = 0; f < walked.model.faces.size(); ++f) {
-                    if (walked.model.surfaces.at(static_cast<std::size_t>(walked.model.faces[f].surface)).type ==
-                        qelx_test::SurfCylinder)
-                        continue;
                     qelx_test::TestModel turned = walked.model;
                     turned.faces[f].sense = !turned.faces[f].sense;
-                    const fs::path out = bandScratch(std::string("turned") + writer);
-                    error.clear();
-                    EXPECT_NE(qelx_formats::writeCadFile(turned, out.string(), error, nullptr, &walked.measures),
-                              QELI_OK)
-                        << "face " << f;
-                    // One body: a face's place among its faces is its index.
-                    const std::string said = "body 0, face " + std::to_string(f) + ":";
-                    EXPECT_NE(error.find(said), std::string::npos) << error << "\nnot " << said;
-                    EXPECT_FALSE(fs::exists(out));
-                    fs::remove(out);
-                    ++refused;
+                    const bool side = walked.model.surfaces.at(static_cast<std::size_t>(walked.model.faces[f].surface))
+                                          .type == qelx_test::SurfCylinder;
+                    std::vector<const qelx_formats::CadSourceMeasures*> handed{&walked.measures};
+                    if (side)
+                        handed.push_back(nullptr);
+                    for (const qelx_formats::CadSourceMeasures* measures : handed) {
+                        const fs::path out = bandScratch(std::string("turned") + writer);
+                        error.clear();
+                        EXPECT_NE(qelx_formats::writeCadFile(turned, out.string(), error, nullptr, measures), QELI_OK)
+                            << "face " << f << (measures ? "" : ", no measures");
+                        // One body: a face's place among its faces is its index.
+                        const std::string said = "body 0, face " + std::to_string(f) + ":";
+                        EXPECT_NE(error.find(said), std::string::npos) << error << "\nnot " << said;
+                        EXPECT_FALSE(fs::exists(out));
+                        fs::remove(out);
+                        ++refused;
+                    }
                 }
             }
         }

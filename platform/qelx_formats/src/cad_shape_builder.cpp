@@ -1496,6 +1496,20 @@ TopoDS_Face ShapeBuilder::face(int index)
     // for a hole, and the face became the other quarter, inside out.)
     if (!whole.IsNull() && !loops.empty() && wiresIntegral(out, [](double v) { return v; }) < 0.0)
         m_b.Add(out, whole);
+    // Holes alone are refused (below); a band without a seam is judged
+    // before the seam fix joins its loops, which makes a face of them
+    // whichever way round they run: a cylinder's side turned against its
+    // circles was then refused only as a shell turned against itself,
+    // naming no face. Where the surface runs without end along its axis, the
+    // circles' places along it tell the side (on a sphere or torus either
+    // band between two circles is a face).
+    const bool judgedByWinding = !seams.empty() || unbounded(built.surface);
+    const auto holesAlone = [index] {
+        return FaceFault{index, "its loops run round it as holes alone (its sense is against them, or its outer "
+                                "loop is missing): it bounds the rest of its surface"};
+    };
+    if (belted && seams.empty() && unbounded(built.surface) && windsAsHoles(out))
+        throw holesAlone();
     if (belted && (built.surface->IsUPeriodic() || built.surface->IsVPeriodic())) {
         // Open CASCADE bounds such a face with a seam (and a degenerate edge
         // at a pole it reaches): the loops are joined through one.
@@ -1512,9 +1526,8 @@ TopoDS_Face ShapeBuilder::face(int index)
             out = TopoDS::Face(result);
     }
     holesIntoOuterWindow(out, built.surface);
-    if ((!seams.empty() || unbounded(built.surface)) && windsAsHoles(out))
-        throw FaceFault{index, "its loops run round it as holes alone (its sense is against them, or its outer "
-                               "loop is missing): it bounds the rest of its surface"};
+    if (judgedByWinding && windsAsHoles(out))
+        throw holesAlone();
     if (closedAllRound(built.surface)) {
         const auto [within, whole] = areaWithinBox(built.surface, box, belted);
         const double area = within >= 0.0 ? builtFaceArea(TopoDS::Face(out.Oriented(TopAbs_FORWARD))) : 0.0;
