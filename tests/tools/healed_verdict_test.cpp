@@ -195,6 +195,44 @@ TEST(HealedVerdict, AMovedPumpNutIsWarnedOfNamingBodyAndWidestToleranceInEveryFr
     EXPECT_GT(warned, 0) << "no frame came through the import for the verdict to judge";
 }
 
+// The B-spline cylinder with its vertices moved by a thousandth (seed 2),
+// healed by the IGES or UG recipe, keeps its circles as periodic splines
+// ranged from their seam a few thousandths of a turn before their first
+// knot. A writer holds each range in to the knots and widens the vertex
+// there to reach the curve (0.036 on a body 34 across): the library's own
+// verdict says so, naming the body, the edge and how widely it is known,
+// in every frame; it is never healed in silence.
+TEST(HealedVerdict, ASplineCircleHeldInToItsKnotsIsWarnedOfNamingTheEdgeInEveryFrame)
+{
+    const fs::path dir = convertScratch() / "held_in_verdict";
+    fs::create_directories(dir);
+    const TopoDS_Shape cylinder = BRepBuilderAPI_NurbsConvert(BRepPrimAPI_MakeCylinder(8.0, 30.0).Shape()).Shape();
+    const double size = cad_damage::sizeOf(cylinder);
+    const TopoDS_Shape moved = cad_damage::movedVertices(cylinder, 1e-3, size, 2);
+    for (const char* frame : occ_shapes::Frames)
+        for (const char* recipe : {"iges", "ug"}) {
+            SCOPED_TRACE(std::string("frame ") + frame + ", recipe " + recipe);
+            const fs::path file = dir / "moved.step";
+            ASSERT_TRUE(verdictStep(occ_shapes::placed(moved, frame, size), file));
+            const HealedRun h = healedImport(file, recipe);
+            ASSERT_TRUE(h.imported) << h.failure;
+            const std::vector<std::string> said = verdicts(h);
+            ASSERT_EQ(said.size(), 1u) << ::testing::PrintToString(h.said) << "\nthe STEP writer says: " << h.refused;
+            EXPECT_EQ(said[0].rfind("healed body 1 of 1 is not sound: ", 0), 0u) << said[0];
+            // Named by the edge and the width it is written with: beyond what
+            // a file carries in an upright frame, beyond ten times the body's
+            // tolerances in a turned one (whose box is wider).
+            EXPECT_TRUE(said[0].find("known only within 0.036") != std::string::npos ||
+                        said[0].find("with its vertex widened to 0.036") != std::string::npos)
+                << said[0];
+            EXPECT_NE(said[0].find("edge "), std::string::npos) << said[0];
+            // The writer agrees: as it builds the body it widens a vertex as far.
+            EXPECT_NE(h.refused.find("written with an edge or vertex tolerance of 0.036"), std::string::npos)
+                << h.refused;
+        }
+    fs::remove_all(dir);
+}
+
 // Models with every vertex moved by a thousandth of their size (seeded), in
 // every frame, under every recipe (one a case, in turn): a body healed
 // without a warning is one the STEP writer takes, enclosing the undamaged
@@ -217,7 +255,7 @@ TEST(HealedVerdict, HealedWithoutWarningIsWrittenAndKeepsTheVolume)
         if (const fs::path path = fs::path(cad_samples::SampleFolder) / name; fs::exists(path))
             models.push_back({name, cad_samples::peerRead(path.string())});
     std::size_t group = 0;
-    int judged = 0, silent = 0, refusedBuilt = 0;
+    int judged = 0, silent = 0;
     for (const Model& m : models) {
         ASSERT_FALSE(m.shape.IsNull()) << m.name;
         const double size = cad_damage::sizeOf(m.shape);
@@ -238,18 +276,6 @@ TEST(HealedVerdict, HealedWithoutWarningIsWrittenAndKeepsTheVolume)
                     if (!h.imported || !h.said.empty())
                         continue;
                     ++silent;
-                    // A tolerance the writer must raise as it builds its own
-                    // shapes shows only once it has built them (the kernel's
-                    // measures of the body do not see it): there the driver's
-                    // check of healed bodies is the verdict, refusing the body
-                    // naming it and the face (the B-spline cylinder of seed 2
-                    // under the IGES and UG recipes, every frame).
-                    if (h.refused.find("written with an edge or vertex tolerance of ") != std::string::npos) {
-                        EXPECT_NE(h.refused.find("healing left a body unsound: "), std::string::npos) << h.refused;
-                        EXPECT_NE(h.refused.find(", face "), std::string::npos) << h.refused;
-                        ++refusedBuilt;
-                        continue;
-                    }
                     EXPECT_EQ(h.refused, "") << "healed without a warning, refused by the STEP writer";
                     EXPECT_LE(cad_samples::relativeGap(std::fabs(h.volume), volume), 1e-4)
                         << "healed without a warning: volume " << h.volume << " of " << volume;
@@ -258,8 +284,7 @@ TEST(HealedVerdict, HealedWithoutWarningIsWrittenAndKeepsTheVolume)
         }
     }
     fs::remove_all(dir);
-    std::printf("%d cases, %d healed without a warning (%d of them refused by the driver as its writer built them)\n",
-                judged, silent, refusedBuilt);
+    std::printf("%d cases, %d healed without a warning\n", judged, silent);
     // Healing has something to show: some cases heal in silence.
     EXPECT_GT(silent, 0);
 }

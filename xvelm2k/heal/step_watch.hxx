@@ -100,8 +100,10 @@ XVELM2KA_API std::string tooTolerant(double held, double gap, double raised);
 // change counts only between two sound closed bodies (`solid`).
 XVELM2KA_API std::string worseShape(const ShapeChange& change, double size, bool solid);
 // The widest edge or vertex tolerance of a body, and where it is: an edge's
-// the wider of what it claims and how far its curve strays from its faces
-// and vertices (the kernel's deviation), as the writers measure it.
+// the widest of what it claims, how far its curve strays from its faces
+// and vertices (the kernel's deviation) and how far a vertex lies from its
+// spline's end where a writer holds the edge's range in to it, as the
+// writers measure and widen it.
 struct WidestTolerance {
     double tolerance = 0.0;
     double extent = 0.0;   // the diagonal of the box of the body's vertices and its edges' middles
@@ -114,6 +116,11 @@ XVELM2KA_API WidestTolerance widestTolerance(BODY* body);
 // carries, naming its widest edge or vertex and that tolerance; else an
 // edge ranged past the end of its spline, naming the edge. "" when neither.
 XVELM2KA_API std::string writersRefusal(BODY* body);
+// Healing's verdict on the bodies a healing left: each that the kernel's
+// checks or a file writer's rules (writersRefusal) refuse is warned of, by
+// its place among `bodies` and its name where it has one. Dead or null
+// entries are passed over.
+void warnUnsoundHealedBodies(const std::vector<BODY*>& bodies);
 // The warning a step that was taken back gives.
 XVELM2KA_API std::string undoneStepText(const std::string& body, const char* step, const std::string& what);
 // The warning of a step a kernel failure (`why`) stopped and that was taken

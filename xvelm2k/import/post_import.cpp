@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "heal/repair_utils.hxx"
 #include "heal/step_watch.hxx"
@@ -50,44 +51,6 @@ int facesOfShell(const SHELL* shell)
     return n;
 }
 
-// Healing's verdict is the kernel's and the writers': a healed body its
-// own checks still refuse, or one a file writer would refuse on the way out
-// (known more loosely than a file carries, an edge ranged past its spline's
-// end), is no sound body, whatever the recipe said. Each is said, by its
-// place among the solids and its name where it has one, with what refuses
-// it; the body stays for the caller to judge.
-void warnUnsoundHealedBodies(const QELXDynamicArray<Ve_BodyTag*>& solids)
-{
-    for (int i = 0; i < solids.Count(); ++i) {
-        auto* body = reinterpret_cast<BODY*>(solids[i]);
-        if (!body || !velm_is_live_entity(body))
-            continue;
-        insanity_list* findings = nullptr;
-        const outcome checked = api_check_entity(body, findings);
-        const std::unique_ptr<insanity_list> held(findings);
-        std::string why;
-        if (!checked.ok())
-            why = "the kernel's checks refuse it (the check itself failed)";
-        else if (findings && findings->count() > 0)
-            why = "the kernel's checks refuse it (" + std::string(findings->data(0)->get_message()) +
-                  (findings->count() > 1 ? ", and " + std::to_string(findings->count() - 1) + " more findings" : "") +
-                  ")";
-        std::string refused;
-        if (!velmCall([&] { refused = ve_heal::writersRefusal(body); }).ok())
-            refused = "it could not be measured";
-        if (!refused.empty())
-            why += (why.empty() ? "" : "; ") + std::string("a file cannot carry it as it is (") + refused + ")";
-        if (why.empty())
-            continue;
-        std::string text = "healed body " + std::to_string(i + 1) + " of " + std::to_string(solids.Count());
-        ATTRIB_GEN_NAME* name = nullptr;
-        if (api_find_named_attribute(body, "ATTRIB_XVELM_NAME", name).ok() && name)
-            text += " (\"" + name->value_text() + "\")";
-        text += " is not sound: " + why;
-        QELXWarningEvent::Fire(text.c_str());
-    }
-}
-
 } // namespace
 
 QELIResult QELXVelmBRepImporter::PostImport()
@@ -101,8 +64,12 @@ QELIResult QELXVelmBRepImporter::PostImport()
     const QELXConverter* converter = base ? base->GetTranslationContext() : nullptr;
     const bool healedLater = converter && converter->GetAssemblyContext() &&
                              Ve_OptionDoc::isOn(Ve_OptionDoc::HealAssemBodiesAfterCompleteTranslation);
-    if (Ve_OptionDoc::isOn(Ve_OptionDoc::HealBody) && !healedLater)
-        warnUnsoundHealedBodies(m_document->GetSolids());
+    if (Ve_OptionDoc::isOn(Ve_OptionDoc::HealBody) && !healedLater) {
+        std::vector<BODY*> healed;
+        for (Ve_BodyTag* b : m_document->GetSolids())
+            healed.push_back(reinterpret_cast<BODY*>(b));
+        ve_heal::warnUnsoundHealedBodies(healed);
+    }
     if (!base)
         return result;
     result = QELI_OK;

@@ -495,8 +495,7 @@ ShapeBuilder::BuiltEdge& ShapeBuilder::edge(int index)
                                      (first - w0 >= w1 - last ? "start" : "end") + " by " + std::to_string(past) +
                                      " of the curve's span, more than can be held in");
         }
-        w0 = std::max(w0, first);
-        w1 = std::min(w1, last);
+        QELXRangeAsHeldIn(first, last, w0, w1);
         if (!(w1 > w0))
             throw std::runtime_error("edge " + std::to_string(index) + ": its range lies outside its curve");
     }

@@ -6,6 +6,7 @@
 // measured by Open CASCADE (each face's area, each solid's volume, the
 // widest edge and vertex tolerance) and compared with the source's own.
 #include "cad_shapes.hxx"
+#include "qelx/qelx_write_bounds.hxx"
 
 #include <BRepAdaptor_Curve.hxx>
 #include <BRepGProp.hxx>
@@ -292,7 +293,7 @@ void checkAgainstSource(const BuiltShapes& shapes, const qelx_test::TestModel& m
         // An edge or vertex may be as wide as the source's data allows (its
         // tolerances, its fits) and a surface's replacement strays: far
         // wider, the written faces meet where the body's do not.
-        const double allowed = 10.0 * std::max(measured.tolerance, deviation);
+        const double allowed = QELXWidestWritten(std::max(measured.tolerance, deviation));
         for (const auto& [index, face] : body.faces)
             if (const double widest = widestOn(face); widest > allowed)
                 refuse(strayingFace(body, place, allowed), "written with an edge or vertex tolerance of " +

@@ -34,3 +34,23 @@ inline bool QELXRangeHeldIn(double first, double last, double w0, double w1)
     const double slack = 1e-3 * (last > first ? last - first : first - last);
     return !(w0 < first - slack || w1 > last + slack);
 }
+
+// The range [w0, w1] as a writer holds it in to a spline's ends [first,
+// last]: an end past them is moved onto them, and the vertex there must
+// then reach the curve's point at the end it was moved to (its tolerance
+// raised to that distance as the shapes are built).
+inline void QELXRangeAsHeldIn(double first, double last, double& w0, double& w1)
+{
+    if (w0 < first)
+        w0 = first;
+    if (w1 > last)
+        w1 = last;
+}
+
+// How wide a writer may make an edge or vertex of a body whose data allows
+// `held` (its widest tolerance, the fits it was made by): far wider, the
+// written faces meet where the body's do not.
+inline double QELXWidestWritten(double held)
+{
+    return 10.0 * held;
+}
