@@ -3,6 +3,7 @@
 #include "assembly/flat_assembly_importer.hxx"
 
 #include "heal/repair_utils.hxx"
+#include "heal/step_watch.hxx"
 #include "import/brep_importer.hxx"
 #include "model/body_set.hxx"
 #include "model/document.hxx"
@@ -19,6 +20,7 @@
 #include "velm/topology_api.hxx"
 
 #include <new>
+#include <vector>
 
 void QELXFlatVelmAssemblyImporter::RegisterPartImporter()
 {
@@ -260,6 +262,7 @@ QELIResult QELXFlatVelmAssemblyImporter::repairAssembly()
     QELXStartConversionStageEvent stage("ToVelmRepairAssembly", list->iteration_count(), 0.4, false);
     QELXEventBus::Fire(stage);
     ENTITY_LIST rebuilt;
+    std::vector<BODY*> healedBodies;
     int k = 0;
     for (int i = 0; i < list->count(); ++i) {
         ENTITY* e = (*list)[i];
@@ -275,9 +278,15 @@ QELIResult QELXFlatVelmAssemblyImporter::repairAssembly()
             one.SetFinished();
             QELXEventBus::Fire(one);
             rebuilt.add(healed);
+            for (int h = 0; h < healed.count(); ++h)
+                healedBodies.push_back(static_cast<BODY*>(healed[h]));
         }
         QELXStartTranslateRepairEvent::Fire("ToVelmRepairAssembly", "BRep", ++k);
     }
+    // Judged as a single import judges what it healed: each body the
+    // healing left, by its place among them and its instance's name.
+    if (Ve_OptionDoc::isOn(Ve_OptionDoc::HealBody))
+        ve_heal::warnUnsoundHealedBodies(healedBodies);
     stage.SetFinished();
     QELXEventBus::Fire(stage);
     list->clear();
