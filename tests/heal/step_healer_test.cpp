@@ -193,11 +193,12 @@ TEST_F(StepHealer, AFaultyWireBodyIsExplodedOnlyWhileBothExplodeOptionsAllow)
             options.set(QELXOptionName::XStep_Import_Explode_Class3Wires, QELXValue(false));
         }
         BODY* wire = testkit::make_wire_body(3);
-        // A gap between the first edge's end and its vertex: the check fails.
+        // The first edge's curve without an equation: the check fails, and no
+        // step of the healing mends it (a gap at a vertex the healing would
+        // close with a tolerant vertex).
         ENTITY_LIST edges;
         api_get_edges(wire, edges);
-        EDGE* first = static_cast<EDGE*>(edges[0]);
-        first->end()->geometry()->set_coords(first->end()->geometry()->coords() + QELvector(0, 0.01, 0));
+        static_cast<EDGE*>(edges[0])->set_geometry(new CURVE);
         ASSERT_NE(testkit::check_findings(wire), "");
         QELXDynamicArray<Ve_BodyTag*> result;
         EXPECT_EQ(QELXStepVelmHealer::xstep_heal_body(stepTag(wire), result, false), 1);

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "velm/geometry_entity.hxx"
 #include "velm/testkit.hxx"
 
 namespace testkit {
@@ -15,9 +16,12 @@ void check(const outcome& o, const char* what) {
   if (!o.ok()) throw std::runtime_error(std::string(what) + " failed");
 }
 
+// The line from a to b at unit speed over [0, length]: a save of the model
+// restores only where every edge between two vertices has a curve equation.
 EDGE* straight_edge(VERTEX* a, VERTEX* b) {
-  QELinterval range(0.0, distance(a->geometry()->coords(), b->geometry()->coords()));
-  return new EDGE(a, b, new CURVE, FORWARD, EDGE_cvty_unknown, &range);
+  const QELposition from = a->geometry()->coords(), to = b->geometry()->coords();
+  QELinterval range(0.0, distance(from, to));
+  return new EDGE(a, b, new STRAIGHT(straight(from, QELunit_vector(to - from))), FORWARD, EDGE_cvty_unknown, &range);
 }
 
 // Faces over a shared set of points; edges are made on first use and the

@@ -1,10 +1,13 @@
 // Save files the kernel's checker would refuse are refused by the restore,
-// naming the record: an edge between two vertices whose curve record is gone,
-// and a point beyond any model on one axis (every file reader holds a point
-// within 1e7 of the origin on each axis).
+// naming the record: an edge between two vertices whose curve record is gone
+// or carries no equation, an edge whose vertices lie off its curve (curve
+// links traded), and a point beyond any model on one axis (every file reader
+// holds a point within 1e7 of the origin on each axis).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -65,7 +68,7 @@ class RestoreRefusals : public KernelTest {};
 
 using namespace restore_refusals;
 
-TEST_F(RestoreRefusals, AnEdgeWhoseCurveRecordIsGoneIsRefusedNamingTheEdgeInEveryFrame) {
+TEST_F(RestoreRefusals, AnEdgeWhoseCurveRecordIsGoneOrBareIsRefusedNamingTheEdgeInEveryFrame) {
   int curves = 0;
   for (const QELtransf& frame : testkit::heal_frames()) {
     const std::string text = framed_models(frame);
@@ -81,14 +84,84 @@ TEST_F(RestoreRefusals, AnEdgeWhoseCurveRecordIsGoneIsRefusedNamingTheEdgeInEver
             if (SaveFileWords::target(sound.records[e][at]) == r) edge = e;
       if (edge < 0) continue;  // a curve of a coedge or a surface, not an edge's
       ++curves;
-      SaveFileWords damaged = sound;
-      damaged.erase_record(r);
+      SaveFileWords dropped = sound;
+      dropped.erase_record(r);
       const std::string at = "record " + std::to_string(edge - (edge > r)) + " (edge)";
-      EXPECT_EQ(restore_refusal(damaged.text()), at + ": has no curve, though it runs between two vertices")
+      EXPECT_EQ(restore_refusal(dropped.text()), at + ": has no curve, though it runs between two vertices")
           << "curve record " << r << " (" << sound.records[r][1] << ") dropped";
+      // The record made the base class's alone: "-30 curve 1 $-1 0 #", its
+      // attribute link and entity number kept.
+      SaveFileWords bare = sound;
+      const std::vector<std::string>& was = sound.records[r];
+      const auto base = std::find(was.begin(), was.end(), "curve");
+      ASSERT_LE(base + 4, was.end());
+      bare.records[r] = {was[0], "curve", "1", base[2], base[3], "#"};
+      EXPECT_EQ(restore_refusal(bare.text()), "record " + std::to_string(edge) + " (edge): its curve (record " +
+                                                   std::to_string(r) +
+                                                   ") carries no equation, though it runs between two vertices")
+          << "curve record " << r << " (" << sound.records[r][1] << ") made bare";
     }
   }
   EXPECT_GE(curves, 3 * 12);
+}
+
+// Two edges' curves traded (each curve record holding the other's curve, as
+// two edges' curve links traded would, the writer's record order kept) put
+// the vertices of the first of them off its curve: the restore refuses the
+// file naming that edge, the vertex and how far it lies off (beyond the
+// tolerance the kernel's check holds it to), for every pair of edges of the
+// box, the wire and the spline sheet, in every frame.
+TEST_F(RestoreRefusals, EdgesWhoseCurvesAreTradedAreRefusedNamingTheEdgeAndTheDistance) {
+  static const std::regex said(
+      R"(record (\d+) \(edge\): its (start|end) vertex \(record (\d+)\) lies (\S+) off its curve's (start|end), )"
+      R"(beyond the tolerance of (\S+))");
+  int pairs = 0;
+  for (const QELtransf& frame : testkit::heal_frames()) {
+    const SaveFileWords sound = SaveFileWords::parse(framed_models(frame));
+    // Each edge record with its curve's record, which no other edge shares.
+    std::vector<std::pair<int, int>> edges;
+    std::vector<int> users(sound.records.size(), 0);
+    for (int e = 0; e < static_cast<int>(sound.records.size()); ++e)
+      if (sound.records[e][1] == "edge")
+        for (std::size_t at : sound.links(e))
+          if (const int t = SaveFileWords::target(sound.records[e][at]); t >= 0 && is_curve_record(sound, t)) {
+            edges.emplace_back(e, t);
+            ++users[static_cast<std::size_t>(t)];
+          }
+    ASSERT_EQ(edges.size(), 12u + 3u + 4u);
+    for (const auto& [e, curve] : edges) {
+      ASSERT_EQ(users[static_cast<std::size_t>(curve)], 1) << "edge " << e;
+      for (std::size_t at : sound.links(curve)) ASSERT_EQ(sound.records[curve][at], "$-1");
+    }
+    for (std::size_t i = 0; i < edges.size(); ++i)
+      for (std::size_t j = i + 1; j < edges.size(); ++j) {
+        const auto [a, curve_a] = edges[i];
+        const auto [b, curve_b] = edges[j];
+        SaveFileWords traded = sound;
+        std::vector<std::string>& ca = traded.records[curve_a];
+        std::vector<std::string>& cb = traded.records[curve_b];
+        std::swap(ca, cb);
+        std::swap(ca[0], cb[0]);
+        const std::string refusal = restore_refusal(traded.text());
+        // A box edge and a wire edge on one line: the same curve either way.
+        if (std::equal(ca.begin() + 1, ca.end(), cb.begin() + 1, cb.end())) {
+          EXPECT_EQ(refusal, "") << "edges " << a << " and " << b;
+          continue;
+        }
+        ++pairs;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(refusal, m, said)) << "edges " << a << " and " << b << ": " << refusal;
+        // The first of the two in the file, at the named end.
+        EXPECT_EQ(std::stoi(m[1]), std::min(a, b)) << refusal;
+        EXPECT_EQ(m[2], m[5]) << refusal;
+        const std::vector<std::size_t> links = sound.links(std::min(a, b));
+        EXPECT_EQ(sound.records[std::min(a, b)][links[m[2] == "start" ? 1 : 2]], SaveFileWords::link_to(std::stoi(m[3])))
+            << refusal;
+        EXPECT_GT(std::stod(m[4]), std::stod(m[6])) << refusal;
+        EXPECT_EQ(std::stod(m[6]), QELresabs) << refusal;
+      }
+  }
+  EXPECT_GE(pairs, static_cast<int>(testkit::heal_frames().size()) * (19 * 18 / 2 - 2));
 }
 
 TEST_F(RestoreRefusals, APointBeyondAnyModelOnOneAxisIsRefusedNamingItsRecord) {
@@ -111,7 +184,9 @@ TEST_F(RestoreRefusals, APointBeyondAnyModelOnOneAxisIsRefusedNamingItsRecord) {
       damaged.records[point][first + axis] = number;
       const std::string said = restore_refusal(damaged.text());
       if (!v.refused) {
-        EXPECT_EQ(said, "") << "axis " << axis << " at " << number;
+        // Within any model; moved off the ends of the curves of its edges, though.
+        EXPECT_EQ(said.find("beyond any model"), std::string::npos) << "axis " << axis << " at " << number;
+        EXPECT_NE(said.find(" off its curve's "), std::string::npos) << "axis " << axis << " at " << number;
         continue;
       }
       // "record 47 (point), field 8: a point at z = -7.35e+12, beyond any model"

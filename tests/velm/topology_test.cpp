@@ -252,10 +252,11 @@ TEST(TopologySave, BodyRoundTripKeepsCountsSensesAttributesAndIds) {
   FACE* top = box->lump()->shell()->face()->next();
   top->set_sense(REVERSED);
   EDGE* e = top->loop()->start()->edge();
-  auto* tv = new TVERTEX(new APOINT(0.1, 0.2, 0.3), 1e-4);
-  // A tolerant vertex rides along; structure checks are not the point here,
-  // but the vertex the edge left names it no more (the restore refuses that).
+  // A tolerant vertex rides along, where the edge starts; structure checks are
+  // not the point here, but the vertex the edge left names it no more (the
+  // restore refuses that).
   VERTEX* left = e->start();
+  auto* tv = new TVERTEX(new APOINT(left->geometry()->coords()), 1e-4);
   e->set_start(tv);
   tv->add_edge(e);
   left->delete_edge(e);
@@ -341,7 +342,10 @@ struct every_class_model {
   every_class_model() {
     box->set_transform(new TRANSFORM(rotate_transf(0.3, QELvector(1, 2, 3)) * scale_transf(1.5)));
     const QELinterval range(0.0, 1.0 / 9.0);
-    tedge = new TEDGE(tv0, tv1, new CURVE, FORWARD, EDGE_cvty_unknown, &range, 3e-5);
+    // The line from tv0 to tv1 over the range (the restore holds an edge's vertices to its curve).
+    const QELposition from = tv0->geometry()->coords(), to = tv1->geometry()->coords();
+    auto* line = new STRAIGHT(straight(from, QELunit_vector(to - from), distance(from, to) / range.end_pt()));
+    tedge = new TEDGE(tv0, tv1, line, FORWARD, EDGE_cvty_unknown, &range, 3e-5);
     tcoedge = new TCOEDGE(tedge, FORWARD);
     tcoedge->set_3D_curve(new CURVE);
     tcoedge->set_param_range(QELinterval(0.25, 1.0 / 3.0));

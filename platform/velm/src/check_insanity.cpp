@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bspline_data.hxx"
+#include "query_internal.hxx"
 #include "velm/api.hxx"
 #include "velm/check.hxx"
 #include "velm/geometry.hxx"
@@ -352,14 +353,7 @@ void check_entity_into(const ENTITY* root, insanity_list& out) {
         if (edge->start() != edge->end()) out.add(insanity_no_geometry, edge);
         continue;
       }
-      const bool fwd = edge->sense() == FORWARD;
-      const QELposition first = eq->eval_position(fwd ? range.start_pt() : range.end_pt());
-      const QELposition last = eq->eval_position(fwd ? range.end_pt() : range.start_pt());
-      for (const auto& [v, p] : {std::pair{edge->start(), first}, std::pair{edge->end(), last}})
-        if (v && v->geometry() && distance(v->geometry()->coords(), p) > std::max(vertex_tol(v), edge_tol(edge))) {
-          out.add(insanity_vertex_off_edge, edge);
-          break;
-        }
+      if (velm_query::edge_vertex_off_curve(edge).vertex) out.add(insanity_vertex_off_edge, edge);
       if (curve_check_finds(*eq)) out.add(insanity_bad_curve, edge);
     } else if (is_VERTEX(e)) {
       const APOINT* point = static_cast<VERTEX*>(e)->geometry();
@@ -372,6 +366,22 @@ void check_entity_into(const ENTITY* root, insanity_list& out) {
 }
 
 }  // namespace
+
+velm_query::vertex_off_curve velm_query::edge_vertex_off_curve(const EDGE* edge) {
+  const curve* eq = nullptr;
+  QELinterval range;
+  if (!curve_of(edge, eq, range)) return {};
+  const bool fwd = edge->sense() == FORWARD;
+  for (const bool start : {true, false}) {
+    const VERTEX* v = start ? edge->start() : edge->end();
+    if (!v || !v->geometry()) continue;
+    const QELposition end = eq->eval_position(fwd == start ? range.start_pt() : range.end_pt());
+    const double gap = distance(v->geometry()->coords(), end);
+    const double tolerance = std::max(vertex_tol(v), edge_tol(edge));
+    if (gap > tolerance) return {v, start, gap, tolerance};
+  }
+  return {};
+}
 
 insanity_list* sg_check_coedge(const COEDGE* coedge, const QELtransf*) {
   velm_check_call("sg_check_coedge");

@@ -39,6 +39,19 @@ BODY* owning_body(const ENTITY* e);
 // holes alone.
 bool surface_boundless(const surface& s);
 
+// A vertex of an edge that lies off its curve's end there by more than the
+// larger of its own and the edge's tolerance (as the kernel's entity check
+// finds it), and how far: the start vertex first. None (null) when both lie
+// within it, or when the edge has no curve equation or a range that is not
+// finite or runs backwards. The check and the restore both judge by it.
+struct vertex_off_curve {
+  const VERTEX* vertex = nullptr;
+  bool at_start = false;
+  double gap = 0.0;
+  double tolerance = 0.0;
+};
+vertex_off_curve edge_vertex_off_curve(const EDGE* edge);
+
 // A loop in the parameter space of its face's surface. Samples are unwrapped
 // across periods; the ring closes at pts[0] + shift, shift being whole periods.
 struct par_loop {

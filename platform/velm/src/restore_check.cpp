@@ -3,6 +3,7 @@
 // or ring holds the entity, attributes and group memberships never loop. A
 // walk that takes more steps than the file has records has met a loop, so no
 // walk here needs a guard beyond that count.
+#include <charconv>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -61,10 +62,32 @@ class restored_check {
   restored_check(ENTITY* const* records, int count) : records_(records), count_(count) {}
 
   [[noreturn]] void damage(const ENTITY* at, const std::string& what) const {
-    int record = -1;
-    for (int i = 0; i < count_ && record < 0; ++i)
-      if (records_[i] == at) record = i;
-    velm_restore_damaged_at(record, at ? at->type_name() : nullptr, what.c_str());
+    velm_restore_damaged_at(record_of(at), at ? at->type_name() : nullptr, what.c_str());
+  }
+
+  // The file's record of an entity (-1 for none).
+  int record_of(const ENTITY* e) const {
+    for (int i = 0; i < count_; ++i)
+      if (records_[i] == e) return i;
+    return -1;
+  }
+
+  // Every edge's vertices lie on its curve's ends, within the larger of their
+  // tolerances, as the kernel's check holds them (two edges' curve links
+  // traded put both edges' vertices off their curves, and every writer
+  // refuses such an edge). Runs once the structure is known to be sound.
+  void edges_meet_their_vertices() const {
+    for (int i = 0; i < count_; ++i) {
+      if (!is_EDGE(records_[i])) continue;
+      const auto off = velm_query::edge_vertex_off_curve(static_cast<const EDGE*>(records_[i]));
+      if (!off.vertex) continue;
+      char gap[32], tolerance[32];
+      *std::to_chars(gap, gap + sizeof gap - 1, off.gap).ptr = '\0';
+      *std::to_chars(tolerance, tolerance + sizeof tolerance - 1, off.tolerance).ptr = '\0';
+      damage(records_[i], std::string("its ") + (off.at_start ? "start" : "end") + " vertex (record " +
+                              std::to_string(record_of(off.vertex)) + ") lies " + gap + " off its curve's " +
+                              (off.at_start ? "start" : "end") + ", beyond the tolerance of " + tolerance);
+    }
   }
 
   // Every record: its own lists walked and counted, its back-links counted.
@@ -119,10 +142,13 @@ class restored_check {
         auto* ed = static_cast<const EDGE*>(e);
         if (!ed->start() || !ed->end()) damage(e, "has no start or no end vertex");
         // Only an edge that starts where it ends (a cone's apex) may link to
-        // no curve: the kernel's check refuses any other. (A curve record
-        // without an equation is a curve the kernel's own save writes.)
-        if (!ed->geometry() && ed->start() != ed->end())
+        // no curve, or to a curve record without an equation: the kernel's
+        // check refuses any other, and every reader of the edge evaluates it.
+        if (ed->start() != ed->end() && !ed->geometry())
           damage(e, "has no curve, though it runs between two vertices");
+        if (ed->start() != ed->end() && !ed->geometry()->has_equation())
+          damage(e, "its curve (record " + std::to_string(record_of(ed->geometry())) +
+                        ") carries no equation, though it runs between two vertices");
         partner_ring(ed);
       } else if (is_VERTEX(e)) {
         auto* v = static_cast<const VERTEX*>(e);
@@ -400,4 +426,5 @@ void velm_check_restored(ENTITY* const* records, int count, int top_level) {
     if (auto at = top.find(owner); owner != records[i] && at != top.end() && at->second < i)
       check.damage(records[i], "is counted top-level but belongs to an earlier top-level record");
   }
+  check.edges_meet_their_vertices();
 }
