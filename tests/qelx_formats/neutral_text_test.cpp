@@ -191,6 +191,7 @@ TEST(NeutralText, GeometryThatOverflowsWhenEvaluatedIsRefusedWhereItStands)
     const std::size_t curve = good["edges"][edge]["curve"].get<std::size_t>() - 1;
     const std::size_t pcurve = good["coedges"][coedge]["pcurve"].get<std::size_t>() - 1;
     const std::size_t nurbsCurve = firstWith(good["curves"], "count");
+    const std::size_t nurbsSurface = firstWith(good["surfaces"], "controlPoints");
     const std::string c = "/curves/" + std::to_string(curve), pc = "/pcurves/" + std::to_string(pcurve);
     // The first element of a table that is so.
     const auto firstWhere = [](const Json& table, const std::function<bool(const Json&)>& is) {
@@ -323,6 +324,17 @@ TEST(NeutralText, GeometryThatOverflowsWhenEvaluatedIsRefusedWhereItStands)
         {[&](Json& d) { d["surfaces"][plane]["origin"][2] = 2e7; }, "/surfaces/" + std::to_string(plane),
          "a point at z = 20000000, beyond any model"},
         {[&](Json& d) { d["curves"][line]["point"][0] = -1e7; }, "", nullptr},
+        // So are a spline's control points, named by the coordinate (free
+        // splines, which no reach from the vertices holds, were read with a
+        // control point at 2147483647).
+        {[&](Json& d) { d["curves"][nurbsCurve]["controlPoints"][4] = 2147483647.0; },
+         "/curves/" + std::to_string(nurbsCurve) + "/controlPoints/4", "a point at y = 2147483647, beyond any model"},
+        {[&](Json& d) { d["curves"][nurbsCurve]["controlPoints"][3] = -1.5e7; },
+         "/curves/" + std::to_string(nurbsCurve) + "/controlPoints/3", "a point at x = -15000000, beyond any model"},
+        {[&](Json& d) { d["surfaces"][nurbsSurface]["controlPoints"][5] = 2e7; },
+         "/surfaces/" + std::to_string(nurbsSurface) + "/controlPoints/5", "a point at z = 20000000, beyond any model"},
+        {[&](Json& d) { d["curves"][nurbsCurve]["controlPoints"][4] = -1e7; }, "", nullptr},
+        {[&](Json& d) { d["surfaces"][nurbsSurface]["controlPoints"][5] = 9999999.0; }, "", nullptr},
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.path.empty() ? std::string("within any model") : k.path);
@@ -758,9 +770,16 @@ TEST(NeutralText, SplinesReachingFarBeyondTheirModelAreRefusedWhereTheyStand)
             for (const double share : {0.9, 1.1}) {
                 TestModel far = m;
                 std::vector<double>& c = onFace ? far.surfaces[0].ctrl : far.curves[far.edges[0].curve].nurbs.ctrl;
-                c[3 * point + axis] = below ? low[axis] - share * reach : high[axis] + share * reach;
+                const double value = below ? low[axis] - share * reach : high[axis] + share * reach;
+                c[3 * point + axis] = value;
                 const std::string refusal = refusalOf(far);
-                if (share < 1.0) {
+                // Beyond ten kilometres, a point beyond any model (as every point), whatever its reach.
+                if (std::fabs(value) > 1e7) {
+                    const std::string head = "far.json: " + path.substr(0, path.size() - 2) + "/" +
+                                             std::to_string(3 * point + axis) + ": a point at " + "xyz"[axis] + " = ";
+                    EXPECT_EQ(refusal.substr(0, head.size()), head) << refusal;
+                    EXPECT_NE(refusal.find(", beyond any model"), std::string::npos) << refusal;
+                } else if (share < 1.0) {
                     EXPECT_EQ(refusal, "");
                 } else {
                     const std::string head = "far.json: " + path + "a spline whose control point " + std::to_string(point) + " at (";

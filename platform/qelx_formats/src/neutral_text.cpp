@@ -1768,14 +1768,24 @@ private:
         if (scale == 0.0)
             fail(path + "/parameterization/scale", "a parameterization of no scale");
     }
-    // An analytic curve's or surface's point (a line's point, a centre, an
-    // origin) within the bound every reader holds a vertex to, as the kernel
-    // holds its model's points: a line through x = 2147483647 was imported
-    // and could not be saved.
-    void pointWithinModel(const std::string& path, const Vec3& xyz) const
+    // A point of the model (a vertex's, an analytic curve's or surface's
+    // point: a line's point, a centre, an origin; a spline's control point)
+    // within the bound every reader holds a point to, as the kernel holds its
+    // model's points: a line through x = 2147483647 was imported and could
+    // not be saved. `path` names the entity, or, given `first` (the place of
+    // the point's x in an array of coordinates), that array: the refusal
+    // then names the coordinate.
+    void pointWithinModel(const std::string& path, const double* xyz, std::ptrdiff_t first = -1) const
     {
-        if (axisBeyondAnyModel(xyz.data()) >= 0)
-            fail(path, "a point at " + coordinateBeyondAnyModel(xyz.data()));
+        if (const int axis = axisBeyondAnyModel(xyz); axis >= 0)
+            fail(first < 0 ? path : path + "/" + std::to_string(first + axis),
+                 "a point at " + coordinateBeyondAnyModel(xyz));
+    }
+    // A spline's control points (three coordinates each), as every other point.
+    void controlPointsWithinModel(const std::string& path, const std::vector<double>& ctrl) const
+    {
+        for (std::size_t i = 0; i + 2 < ctrl.size(); i += 3)
+            pointWithinModel(path, ctrl.data() + i, static_cast<std::ptrdiff_t>(i));
     }
     void nurbsWithinModel(const std::string& path, const TestNurbs& n) const
     {
@@ -1799,7 +1809,8 @@ private:
             withinModel(p, sizes, 3);
             withinModel(p, s.p), withinModel(p, s.d1), withinModel(p, s.d2);
             withinModel(p + "/controlPoints", s.ctrl);
-            pointWithinModel(p, s.p);
+            pointWithinModel(p, s.p.data());
+            controlPointsWithinModel(p + "/controlPoints", s.ctrl);
             withinModel(p + "/weights", s.weights);
             withinModel(p + "/uKnots", s.uKnots);
             withinModel(p + "/vKnots", s.vKnots);
@@ -1814,7 +1825,8 @@ private:
             withinModel(p, sizes, 2);
             withinModel(p, c.p), withinModel(p, c.d1), withinModel(p, c.d2);
             nurbsWithinModel(p, c.nurbs);
-            pointWithinModel(p, c.p);
+            pointWithinModel(p, c.p.data());
+            controlPointsWithinModel(p + "/controlPoints", c.nurbs.ctrl);
         }
         for (std::size_t i = 0; i < m.pcurves.size(); ++i) {
             const std::string p = "/pcurves/" + std::to_string(i);
@@ -1825,8 +1837,7 @@ private:
             const std::string p = "/points/" + std::to_string(i) + "/xyz";
             withinModel(p, m.points[i]);
             // A point the writers' tolerances cannot resolve (model_extent.hxx).
-            if (const int axis = axisBeyondAnyModel(m.points[i].data()); axis >= 0)
-                fail(p + "/" + std::to_string(axis), "a point at " + coordinateBeyondAnyModel(m.points[i].data()));
+            pointWithinModel(p, m.points[i].data(), 0);
         }
         for (std::size_t i = 0; i < m.edges.size(); ++i)
             if (const int c = m.edges[i].curve; c >= 0) {
