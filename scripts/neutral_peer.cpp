@@ -73,8 +73,9 @@ int writeDocument(const TopoDS_Shape& shape, const std::string& out)
         return 1;
     }
     // An invalid model says which of its faces Open CASCADE's analyser finds
-    // invalid on their own (numbered from 1 as its explorer meets them, as
-    // the writers name faces): a road may give such a face back as it took it.
+    // invalid on their own (numbered from 1 as its explorer meets them; the
+    // writers name a body's faces in that order from 0): a road may give such
+    // a face back as it took it.
     const cad_samples::Measures m = cad_samples::measure(shape);
     std::string invalid;
     if (!m.valid) {

@@ -101,10 +101,11 @@ def judged(code, err, peer, written, source, timeout, sewn=None):
 
 def given_back_invalid(source, refusal):
     """Whether the peer's refusal to rebuild what a road wrote names a face the source itself
-    has invalid (the peer lists them, numbered as the writers number faces): the road gave back
-    what it took, and the refusal names the place."""
-    named = re.search(r"\bface (\d+) is not valid", refusal)
-    return bool(named) and not source.get("valid", True) and int(named.group(1)) in source.get("invalid_faces", [])
+    has invalid (the peer lists them numbered from 1 as Open CASCADE's explorer meets them; the
+    writers name a body's faces in that order from 0: "body 0: face 3 is not valid"): the road
+    gave back what it took, and the refusal names the place."""
+    named = re.search(r"\bbody \d+: face (\d+) is not valid", refusal)
+    return bool(named) and not source.get("valid", True) and int(named.group(1)) + 1 in source.get("invalid_faces", [])
 
 
 def dropped(args, neutral_peer, path, k, tmp):

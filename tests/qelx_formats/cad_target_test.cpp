@@ -602,7 +602,7 @@ namespace {
 void expectStepReadBackRefusal(const std::string& error)
 {
     static const std::regex named("STEP cannot hold the model validly: read back, "
-                                  "(solid|shell|face|wire|edge|vertex) [1-9][0-9]* is not valid: [a-z][a-z ',]+$");
+                                  "(solid|shell|face|wire|edge|vertex) (0|[1-9][0-9]*) is not valid: [a-z][a-z ',]+$");
     EXPECT_TRUE(std::regex_search(error, named)) << error;
 }
 } // namespace
@@ -1117,9 +1117,9 @@ TEST(CadTarget, AFaceWhoseWiresCrossNestOrTurnWronglyIsNotWritten)
         const char* refusal; // null: written
     } cases[] = {
         {"a hole inside", 4, 4, false, nullptr},
-        {"a hole across the outer wire", 9, 4, false, "body 1: face 1 is not valid: its loops cross one another"},
-        {"a hole outside the outer wire", 14, 4, false, "body 1: face 1 is not valid: a hole lies outside its outer loop"},
-        {"a hole turned as the outer wire", 4, 4, true, "body 1: face 1 is not valid: a hole runs the way of its outer loop"},
+        {"a hole across the outer wire", 9, 4, false, "body 0: face 0 is not valid: its loops cross one another"},
+        {"a hole outside the outer wire", 14, 4, false, "body 0: face 0 is not valid: a hole lies outside its outer loop"},
+        {"a hole turned as the outer wire", 4, 4, true, "body 0: face 0 is not valid: a hole runs the way of its outer loop"},
     };
     gp_Ax2 mirrored(gp_Pnt(3, -2, 1), gp_Dir(1, 2, 2), gp_Dir(2, -1, 0));
     mirrored.Mirror(gp_Ax2(gp_Pnt(0, 0, 0), gp_Dir(0, 0, 1)));
@@ -1139,7 +1139,7 @@ TEST(CadTarget, AFaceWhoseWiresCrossNestOrTurnWronglyIsNotWritten)
             const fs::path out = targetScratch(std::string("bow-tie") + kind);
             std::string error;
             EXPECT_NE(writeCadFile(model, out.string(), error), QELI_OK);
-            EXPECT_NE(error.find("body 1: face 1 is not valid: a loop crosses itself"), std::string::npos) << error;
+            EXPECT_NE(error.find("body 0: face 0 is not valid: a loop crosses itself"), std::string::npos) << error;
             EXPECT_FALSE(fs::exists(out));
         }
 }
@@ -1167,7 +1167,7 @@ TEST(CadTarget, ASolidWhoseShellIsOpenOrTurnedAgainstItselfIsNotWritten)
     } cases[] = {
         {"the sound box", [](qelx_test::TestModel&) {}, nullptr},
         {"a face gone", [](qelx_test::TestModel& m) { firstSolidShell(m).erase(firstSolidShell(m).begin() + 2); },
-         "body 1: a shell is not valid: it is open"},
+         "body 0: a shell is not valid: it is open"},
         {"a face turned",
          [](qelx_test::TestModel& m) {
              // Its normal and its loops turned together: a sound face by itself.
@@ -1183,7 +1183,7 @@ TEST(CadTarget, ASolidWhoseShellIsOpenOrTurnedAgainstItselfIsNotWritten)
                  }
              }
          },
-         "body 1: a shell is not valid: a face is turned against its neighbours"},
+         "body 0: a shell is not valid: a face is turned against its neighbours"},
     };
     gp_Ax2 mirrored(gp_Pnt(3, -2, 1), gp_Dir(1, 2, 2), gp_Dir(2, -1, 0));
     mirrored.Mirror(gp_Ax2(gp_Pnt(0, 0, 0), gp_Dir(0, 0, 1)));

@@ -395,6 +395,11 @@ TEST(DamagedInputs, AreRefusedWithOneLineOrConvertedWhole)
         // The unit code was cast into the framework's unit as it stood.
         {"a neutral document of no known unit", json, {"\"unit\":1,", "\"unit\":65536,"},
          "/unit: unit 65536 is not a unit code"},
+        // An edge between two vertices with no curve: the body was refused
+        // naming the body alone.
+        {"a neutral edge between two vertices with no curve", json,
+         {"{\"id\":4,\"curve\":4,", "{\"id\":4,\"curve\":null,"},
+         "body 0: not imported, entity has no geometry at edge 3"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -36,11 +36,13 @@
 
 namespace xvelm {
 
-// The driver's name of a source body or face that a road's warning names by
-// its identifier ("BRep face 5000000000003"): "body 0, face 2", counting the
-// body's faces as the source lists them (its solid's shells', its sheets',
-// then its lone faces), from 0 as every other place the driver names. Other
-// identifiers, and any of a source the driver did not read, stay as said.
+// The driver's name of a source body, face or edge that a road's warning
+// names by its identifier ("BRep face 5000000000003"): "body 0, face 2",
+// counting the body's faces as the source lists them (its solid's shells',
+// its sheets', then its lone faces), from 0 as every other place the driver
+// names; an edge by its place in the source's edges ("edge 7", as a neutral
+// document's path "/edges/7" counts). Other identifiers, and any of a source
+// the driver did not read, stay as said.
 inline std::string sourcePlaces(const std::string& text, const qelx_test::TestModel* model)
 {
     if (!model)
@@ -51,8 +53,9 @@ inline std::string sourcePlaces(const std::string& text, const qelx_test::TestMo
     std::size_t from = 0;
     for (std::size_t at; (at = text.find("BRep ", from)) != std::string::npos;) {
         std::size_t end = at + 5;
-        const bool face = text.compare(end, 5, "face ") == 0, body = text.compare(end, 5, "body ") == 0;
-        if (!face && !body) {
+        const bool face = text.compare(end, 5, "face ") == 0, body = text.compare(end, 5, "body ") == 0,
+                   edge = text.compare(end, 5, "edge ") == 0;
+        if (!face && !body && !edge) {
             out += text.substr(from, end - from);
             from = end;
             continue;
@@ -68,6 +71,8 @@ inline std::string sourcePlaces(const std::string& text, const qelx_test::TestMo
             const int kind = qelx_test::kindOfWord(word);
             if (body && kind == qelx_test::KindBody && in(m.bodies, index))
                 name = "body " + std::to_string(index);
+            if (edge && kind == qelx_test::KindEdge && in(m.edges, index))
+                name = "edge " + std::to_string(index);
             for (int b = 0; face && kind == qelx_test::KindFace && name.empty() && b < static_cast<int>(m.bodies.size());
                  ++b) {
                 std::vector<int> faces;
@@ -295,6 +300,9 @@ inline bool import_source(QELXBRepExporter* source, const std::string& system, Q
         ImportWarnings warnings;
         if (auto* read = dynamic_cast<qelx_test::TestBRepExporter*>(source))
             warnings.source = &read->model();
+        // The roads' warnings name source faces by their identifiers; the run
+        // tells them by the driver's names, while the source is there to say them.
+        const WarningPlaces places([&warnings](const std::string& text) { return sourcePlaces(text, warnings.source); });
         warnings.listen(true);
         const QELIResult imported = importer->Import(source);
         warnings.listen(false);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -14,6 +15,31 @@
 #include "text.hxx"
 
 namespace xvelm {
+
+// While one lives, the warnings a run tells name the entities of the source
+// being read as the driver names them ("body 0, face 2" for a face the roads
+// name by its identifier): the source may be gone by the time they are told.
+// The innermost one names.
+class WarningPlaces {
+public:
+    using Namer = std::function<std::string(const std::string&)>;
+    explicit WarningPlaces(Namer namer) : m_namer(std::move(namer)), m_outer(std::exchange(current(), this)) {}
+    ~WarningPlaces() { current() = m_outer; }
+    WarningPlaces(const WarningPlaces&) = delete;
+    WarningPlaces& operator=(const WarningPlaces&) = delete;
+
+    // The text as the innermost living one names it; as it is when none lives.
+    static std::string named(const std::string& text) { return current() ? current()->m_namer(text) : text; }
+
+private:
+    static WarningPlaces*& current()
+    {
+        static WarningPlaces* innermost = nullptr;
+        return innermost;
+    }
+    Namer m_namer;
+    WarningPlaces* m_outer;
+};
 
 // Every warning fired while one of these lives, each text once with how
 // often it came, in the order first seen.
@@ -27,7 +53,7 @@ public:
     void OnEvent(const QELXEvent& event) override
     {
         if (std::string(event.GetKind()) == "Warning")
-            add(static_cast<const QELXWarningEvent&>(event).GetText());
+            add(WarningPlaces::named(static_cast<const QELXWarningEvent&>(event).GetText()));
     }
 
     // A warning of the driver's own; "" is none.

@@ -718,7 +718,7 @@ void QELXVelmBRepCreator::dropBadBodies(Ve_CocoonTag* cocoon, const QELXIdentifi
             if (api_check_entity(b, findings).ok() && findings)
                 for (int f = 0; f < findings->count() && finding.empty(); ++f)
                     if (isStructuralFinding(findings->data(f)->get_insane_id()))
-                        finding = findings->data(f)->get_message();
+                        finding = findings->data(f)->get_message() + sourcePlaceOf(findings->data(f)->get_ent());
             delete findings;
         }
         if (finding.empty()) {
@@ -730,6 +730,23 @@ void QELXVelmBRepCreator::dropBadBodies(Ve_CocoonTag* cocoon, const QELXIdentifi
     }
     if (!refused.empty())
         cocoon->setBodies(kept);
+}
+
+std::string QELXVelmBRepCreator::sourcePlaceOf(const ENTITY* entity) const
+{
+    // Only for a body refused: a walk of the catalogues costs nothing else.
+    const std::pair<const QELXCatalogue*, const char*> kinds[] = {
+        {&m_faces, "face"}, {&m_edges, "edge"}, {&m_vertices, "vertex"}, {&m_coedges, "coedge"}, {&m_loops, "loop"}};
+    for (const auto& [catalogue, kind] : kinds) {
+        QELXIdentifier source;
+        catalogue->ForEachEntry([&](const KeyHandle& key, const QELXItemHandle& item) {
+            if (!source.IsValid() && catalogueEntity(item) == entity)
+                source = catalogueSource(key);
+        });
+        if (source.IsValid())
+            return " at " + sourceEntityName(kind, source);
+    }
+    return std::string();
 }
 
 void QELXVelmBRepCreator::discardOrphans(Ve_CocoonTag* cocoon, std::initializer_list<QELXCatalogue*> catalogues,

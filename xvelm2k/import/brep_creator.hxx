@@ -10,6 +10,7 @@
 
 #include <initializer_list>
 #include <memory>
+#include <string>
 #include <vector>
 
 class BODY;
@@ -90,6 +91,9 @@ protected:
     // structurally broken leave it for `refused`, each with a warning naming
     // the source body.
     void dropBadBodies(Ve_CocoonTag* cocoon, const QELXIdentifier& body, int firstBody, std::vector<BODY*>& refused);
+    // " at BRep edge 3000000000001": the source entity a kernel entity was
+    // made from, as a refusal names it; "" when it was made from none.
+    std::string sourcePlaceOf(const ENTITY* entity) const;
     // The refused bodies, and catalogued entities that ended in no body of the
     // cocoon, are deleted and forgotten, so that bad source data leaves
     // nothing behind and takes nothing of the kept bodies along.

@@ -192,11 +192,12 @@ const char* faultWords(TopAbs_ShapeEnum kind, BRepCheck_Status status)
 }
 
 // The status as "a face is not valid: its loops cross one another", or
-// with `number` (from 1) as "face 3 is not valid: ...".
-std::string statusText(TopAbs_ShapeEnum kind, BRepCheck_Status status, int number = 0)
+// with `number` (from 0, as every place the driver names counts) as
+// "face 3 is not valid: ...".
+std::string statusText(TopAbs_ShapeEnum kind, BRepCheck_Status status, int number = -1)
 {
     const std::string noun = shapeKinds[std::min<int>(kind, 8)];
-    return (number > 0 ? noun + " " + std::to_string(number) : "a " + noun) + " is not valid: " + faultWords(kind, status);
+    return (number >= 0 ? noun + " " + std::to_string(number) : "a " + noun) + " is not valid: " + faultWords(kind, status);
 }
 
 // The first fault a status list holds, or nothing.
@@ -224,10 +225,10 @@ std::string invalidity(const TopoDS_Shape& shape, TopoDS_Shape* where = nullptr)
             if (const auto fault = firstFault(result->Status())) {
                 if (where)
                     *where = all(i);
-                // Numbered among the shapes of its kind, in the file's order.
+                // Numbered among the shapes of its kind, in the file's order, from 0.
                 TopTools_IndexedMapOfShape kin;
                 TopExp::MapShapes(shape, all(i).ShapeType(), kin);
-                return statusText(all(i).ShapeType(), *fault, kin.FindIndex(all(i)));
+                return statusText(all(i).ShapeType(), *fault, kin.FindIndex(all(i)) - 1);
             }
     }
     return "the shapes are not valid";
@@ -505,12 +506,14 @@ void checkBuilt(const BuiltShapes& shapes)
 {
     std::unordered_map<const TopoDS_TShape*, int> uses;
     for (std::size_t b = 0; b < shapes.bodies.size(); ++b) {
-        const auto refuse = [b](const std::string& why) {
-            throw std::runtime_error("body " + std::to_string(b + 1) + ": " + why);
+        // The body by its number in the model, its faces counted from 0, as
+        // every place the driver names.
+        const auto refuse = [&shapes, b](const std::string& why) {
+            throw std::runtime_error("body " + std::to_string(shapes.bodies[b].body) + ": " + why);
         };
         int face = 0;
-        for (TopExp_Explorer f(shapes.bodies[b].shape, TopAbs_FACE); f.More(); f.Next())
-            if (const std::string why = wiresInvalidity(TopoDS::Face(f.Current()), ++face); !why.empty())
+        for (TopExp_Explorer f(shapes.bodies[b].shape, TopAbs_FACE); f.More(); f.Next(), ++face)
+            if (const std::string why = wiresInvalidity(TopoDS::Face(f.Current()), face); !why.empty())
                 refuse(why);
         for (TopExp_Explorer solid(shapes.bodies[b].shape, TopAbs_SOLID); solid.More(); solid.Next())
             for (TopoDS_Iterator shell(solid.Current()); shell.More(); shell.Next())
