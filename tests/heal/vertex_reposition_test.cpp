@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -518,5 +519,140 @@ TEST_F(VertexReposition, AClosedSplineShortOfATurnAtBothEndsIsLeftAndItsVertexTo
                 EXPECT_LT(distance(v->geometry()->coords(), seamEnd), QELresabs);
                 EXPECT_TRUE(edgesWithinTheirCurves(v));
                 api_del_entity(cylinder);
+            }
+}
+
+namespace {
+
+// The arc of the circle of `radius` about +z in z = 0 from the angle 0 to
+// `end`, as a rational quadratic B-spline of `pieces` arcs meeting at double
+// knots. Each piece's weights are those of the circle reparametrised by a
+// seeded factor c (1, c cos(phi / 2), c^2, and scaled on from the last
+// piece's end): the same arc, its speed unlike from piece to piece.
+bs3_curve rationalArc(double radius, double end, int pieces, std::mt19937& random)
+{
+    std::uniform_real_distribution<double> factor(0.5, 2.0);
+    const double phi = end / pieces, middle = std::cos(0.5 * phi);
+    std::vector<QELposition> points;
+    std::vector<double> weights, knots = {0.0, 0.0, 0.0};
+    double scale = 1.0;
+    for (int i = 0; i < pieces; ++i) {
+        const double from = i * phi, c = factor(random);
+        if (i == 0) {
+            points.emplace_back(radius * std::cos(from), radius * std::sin(from), 0.0);
+            weights.push_back(scale);
+        }
+        const double half = from + 0.5 * phi, to = from + phi;
+        points.emplace_back(radius / middle * std::cos(half), radius / middle * std::sin(half), 0.0);
+        weights.push_back(scale * c * middle);
+        points.emplace_back(radius * std::cos(to), radius * std::sin(to), 0.0);
+        weights.push_back(scale * c * c);
+        scale *= c * c;
+        knots.insert(knots.end(), i + 1 < pieces ? 2 : 3, static_cast<double>(i + 1));
+    }
+    return bs3_curve_from_ctrlpts(2, 1, 0, 0, static_cast<int>(points.size()), points.data(), weights.data(),
+                                  QELresabs, static_cast<int>(knots.size()), knots.data(), 0.0);
+}
+
+int tolerantEdges(BODY* body)
+{
+    ENTITY_LIST edges;
+    api_get_edges(body, edges);
+    int tolerant = 0;
+    for (int i = 0; i < edges.count(); ++i)
+        tolerant += is_TEDGE(edges[i]) ? 1 : 0;
+    return tolerant;
+}
+
+} // namespace
+
+// A cylinder sector's rim corner moved in by seeded amounts, its rim arc an
+// exact rational B-spline (circle arcs at double knots, weights varied from
+// piece to piece) cut at the vertex's foot and its two lines bounded by their
+// feet: the vertex goes back to the corner, the arc's spline continued past
+// its end to it (on the circle still), nothing made tolerant and the volume
+// the sector's, in every frame, with the arc's curve along and against its
+// B-spline.
+TEST_F(VertexReposition, AVertexMovedInAlongARationalArcGoesBackWithTheArcContinued)
+{
+    const std::vector<QELtransf> frames = testkit::heal_frames();
+    const double radius = 10.0, height = 6.0, angle = 1.9;
+    std::mt19937 random(47);
+    std::uniform_real_distribution<double> share(0.3, 1.0), magnitude(std::log(1e-3), std::log(3e-2));
+    for (const int pieces : {1, 2, 3})
+        for (const bool turned : {false, true})
+            for (std::size_t f = 0; f < frames.size(); ++f) {
+                const double by = std::exp(magnitude(random));
+                SCOPED_TRACE(std::to_string(pieces) + " pieces, moved " + std::to_string(by) + ", frame " +
+                             std::to_string(f) + (turned ? ", the arc against its B-spline" : ""));
+                BODY* sector = testkit::make_cylinder_sector(radius, height, angle);
+                const QELposition rim(radius * std::cos(angle), radius * std::sin(angle), 0.0);
+                const QELvector outward(std::cos(angle), std::sin(angle), 0.0), on(-std::sin(angle), std::cos(angle), 0.0);
+                const double in = share(random), back = share(random), up = share(random);
+                const QELposition moved = rim + by * (-in * outward - back * on + up * QELvector(0, 0, 1));
+                VERTEX* v = vertexNearest(sector, rim);
+                ASSERT_LT(distance(v->geometry()->coords(), rim), 1e-9);
+                ENTITY_LIST around;
+                api_get_edges(v, around);
+                EDGE* arc = nullptr;
+                for (int i = 0; i < around.count(); ++i)
+                    if (static_cast<EDGE*>(around[i])->geometry()->equation().type() != 1)
+                        arc = static_cast<EDGE*>(around[i]);
+                ASSERT_NE(arc, nullptr);
+                v->geometry()->set_coords(moved);
+                // The arc cut where the moved vertex's foot is on the circle.
+                intcurve cut(rationalArc(radius, std::atan2(moved.y(), moved.x()), pieces, random), QELresabs);
+                if (turned) {
+                    cut.negate();
+                    arc->set_sense(arc->sense() == FORWARD ? REVERSED : FORWARD);
+                }
+                arc->set_geometry(make_curve(cut));
+                const QELinterval own = cut.param_range();
+                const QELinterval ranged = arc->sense() == REVERSED ? -own : own;
+                arc->set_param_range(&ranged);
+                boundByFeet(v);
+                // As the STEP healing leaves coedges on analytic surfaces:
+                // without pcurves (a fit of the arc's would stray up to the
+                // kernel's fit tolerance from it, whatever its vertex does).
+                ENTITY_LIST uses;
+                api_get_coedges(sector, uses);
+                for (int i = 0; i < uses.count(); ++i)
+                    static_cast<COEDGE*>(uses[i])->set_geometry(nullptr);
+                if (!frames[f].identity()) {
+                    api_apply_transf(sector, frames[f]);
+                    api_change_body_trans(sector, nullptr);
+                }
+                ASSERT_NE(testkit::check_findings(sector), "") << "the model is built faulty";
+
+                reinterpret_cast<Ve_BodyTag*>(sector)->doStandardRepair();
+                EXPECT_EQ(testkit::check_findings(sector), "");
+                const QELposition corner = rim * frames[f];
+                v = vertexNearest(sector, corner);
+                EXPECT_LT(distance(v->geometry()->coords(), corner), QELresabs);
+                EXPECT_EQ(tolerantVertices(sector), 0);
+                EXPECT_EQ(tolerantEdges(sector), 0);
+                // The arc's edge reaches the vertex along its curve, which
+                // stays on the circle past where it was cut.
+                ENTITY_LIST meeting;
+                api_get_edges(v, meeting);
+                for (int i = 0; i < meeting.count(); ++i) {
+                    const auto* e = static_cast<const EDGE*>(meeting[i]);
+                    const curve& eq = e->geometry()->equation();
+                    const QELinterval r = edge_curve_range(e);
+                    const double at = (e->start() == v) == (e->sense() == FORWARD) ? r.start_pt() : r.end_pt();
+                    EXPECT_LT(distance(eq.eval_position(at), v->geometry()->coords()), QELresabs);
+                    if (eq.type() == 1)
+                        continue;
+                    EXPECT_EQ(eq.type(), 11);
+                    for (int k = 0; k <= 8; ++k) {
+                        const QELposition p = eq.eval_position(r.interpolate(k / 8.0)) * frames[f].inverse();
+                        EXPECT_NEAR(std::hypot(p.x(), p.y()), radius, QELresabs);
+                        EXPECT_NEAR(p.z(), 0.0, QELresabs);
+                    }
+                }
+                double volume = 0.0, achieved = 0.0;
+                ASSERT_TRUE(api_body_volume(sector, 1e-9, volume, achieved).ok());
+                EXPECT_NEAR(volume, 0.5 * angle * radius * radius * height, 1e-6 * radius * radius * height);
+                api_del_entity(sector);
             }
 }

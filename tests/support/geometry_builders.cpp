@@ -182,6 +182,46 @@ BODY* make_cylinder(double radius, double height) {
   return b.body({wall, floor, roof});
 }
 
+BODY* make_cylinder_sector(double radius, double height, double angle) {
+  shape_builder b;
+  const QELunit_vector z(0.0, 0.0, 1.0);
+  const QELposition rim(radius * std::cos(angle), radius * std::sin(angle), 0.0);
+  VERTEX* o0 = b.vertex(QELposition());
+  VERTEX* a0 = b.vertex(QELposition(radius, 0.0, 0.0));
+  VERTEX* b0 = b.vertex(rim);
+  VERTEX* o1 = b.vertex(QELposition(0.0, 0.0, height));
+  VERTEX* a1 = b.vertex(QELposition(radius, 0.0, height));
+  VERTEX* b1 = b.vertex(rim + height * z);
+  const auto line = [&](VERTEX* from, VERTEX* to) {
+    const QELposition p = from->geometry()->coords(), q = to->geometry()->coords();
+    return b.edge(from, to, new STRAIGHT(straight(p, QELunit_vector(q - p))), QELinterval(0.0, distance(p, q)));
+  };
+  const auto arc = [&](VERTEX* from, VERTEX* to, double at) {
+    return b.edge(from, to, new ELLIPSE(ellipse(QELposition(0.0, 0.0, at), z, QELvector(radius, 0.0, 0.0), 1.0)),
+                  QELinterval(0.0, angle));
+  };
+  EDGE* arc0 = arc(a0, b0, 0.0);
+  EDGE* arc1 = arc(a1, b1, height);
+  EDGE* oa0 = line(o0, a0);
+  EDGE* ob0 = line(o0, b0);
+  EDGE* oa1 = line(o1, a1);
+  EDGE* ob1 = line(o1, b1);
+  EDGE* axis = line(o0, o1);
+  EDGE* up_a = line(a0, a1);
+  EDGE* up_b = line(b0, b1);
+  const QELunit_vector side_b(-std::sin(angle), std::cos(angle), 0.0);
+  FACE* wall = b.face(new CONE(cone(QELposition(), z, QELvector(radius, 0.0, 0.0), 1.0, 0.0, 1.0, 0.0)),
+                      {{arc0, FORWARD}, {up_b, FORWARD}, {arc1, REVERSED}, {up_a, REVERSED}});
+  FACE* floor = b.face(new PLANE(plane(QELposition(), -z)), {{ob0, FORWARD}, {arc0, REVERSED}, {oa0, REVERSED}});
+  FACE* roof = b.face(new PLANE(plane(QELposition(0.0, 0.0, height), z)),
+                      {{oa1, FORWARD}, {arc1, FORWARD}, {ob1, REVERSED}});
+  FACE* side_a = b.face(new PLANE(plane(QELposition(), QELunit_vector(0.0, -1.0, 0.0))),
+                        {{oa0, FORWARD}, {up_a, FORWARD}, {oa1, REVERSED}, {axis, REVERSED}});
+  FACE* side = b.face(new PLANE(plane(QELposition(), side_b)),
+                      {{axis, FORWARD}, {ob1, FORWARD}, {up_b, REVERSED}, {ob0, REVERSED}});
+  return b.body({wall, floor, roof, side_a, side});
+}
+
 std::vector<BODY*> make_loose_cylinder_sheets(double radius, double height) {
   const QELunit_vector z(0.0, 0.0, 1.0);
   const QELvector major(radius, 0.0, 0.0);

@@ -32,6 +32,11 @@ BODY* make_cylinder(double radius = 5.0, double height = 8.0);
 // sheet body of its own with edges and vertices of its own, facing outwards:
 // the circles are closed edges on either side.
 std::vector<BODY*> make_loose_cylinder_sheets(double radius = 5.0, double height = 8.0);
+// Solid sector of the cylinder of make_cylinder between the angles 0 and
+// `angle` (below pi) about +z: a CONE wall between two ELLIPSE arcs (range
+// [0, angle], from (radius, 0, z)), PLANE floor, roof and two sides through
+// the axis, STRAIGHT edges; no pcurves. Every corner has three edges.
+BODY* make_cylinder_sector(double radius, double height, double angle);
 // Sheet: the upper half of a SPHERE about the origin bounded by the equator
 // (an ELLIPSE from (-radius, 0, 0), range [-pi, pi]) with its pcurve.
 BODY* make_hemisphere(double radius = 4.0);

@@ -1,6 +1,8 @@
 // Tolerising of the edges and vertices of faces and of wires.
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -15,6 +17,7 @@
 #include "repair/post_process_internal.hxx"
 #include "velm/body_heal.hxx"
 #include "velm/bspline.hxx"
+#include "velm/check.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/tolerant.hxx"
 #include "velm/topology_api.hxx"
@@ -166,11 +169,124 @@ double footBeyondEnd(const curve& eq, const QELposition& p, double guess, int op
     return t;
 }
 
+// The B-spline `bs` continued past the end of its range to `to`: its last
+// polynomial piece taken on in homogeneous coordinates (weights and all, so
+// that a rational spline stays the curve it was, a circle's arc a circle),
+// which is what evaluating the spline past its end gives: the same curve
+// over its range, the old end's knot taken out where the pieces join
+// smoothly. Null unless that end is clamped and the weights stay positive
+// out to `to`.
+bs3_curve continuedPastEnd(bs3_curve bs, double to)
+{
+    int dim = 0, p = 0, rational = 0, n = 0, nk = 0;
+    QELposition* points = nullptr;
+    double* weights = nullptr;
+    double* knots = nullptr;
+    bs3_curve_to_array(bs, dim, p, rational, n, points, weights, nk, knots);
+    const std::vector<QELposition> P(points, points + n);
+    const std::vector<double> W = weights ? std::vector<double>(weights, weights + n) : std::vector<double>(n, 1.0);
+    const std::vector<double> U(knots, knots + nk);
+    delete[] points;
+    delete[] weights;
+    delete[] knots;
+    if (p < 1 || n <= p || nk != n + p + 1 || bs3_curve_periodic(bs))
+        return nullptr;
+    const double b = U[n];
+    const int k = n - 1; // the last span, [U[k], b]
+    if (!(to > b) || !(U[k] < b) || std::any_of(U.begin() + n, U.end(), [b](double u) { return u != b; }))
+        return nullptr;
+    // The blossom of the last piece at (b, ..., b, to, ..., to), `ends` of
+    // them `to` (de Boor's triangle on the homogeneous points, each level at
+    // its own parameter).
+    auto blossom = [&](int ends) {
+        std::vector<std::array<double, 4>> d(p + 1);
+        for (int j = 0; j <= p; ++j) {
+            const int i = k - p + j;
+            d[j] = {W[i] * P[i].x(), W[i] * P[i].y(), W[i] * P[i].z(), W[i]};
+        }
+        for (int r = 1; r <= p; ++r) {
+            const double x = r <= ends ? to : b;
+            for (int j = p; j >= r; --j) {
+                const int i = k - p + j;
+                const double a = (x - U[i]) / (U[i + p + 1 - r] - U[i]);
+                for (int c = 0; c < 4; ++c)
+                    d[j][c] = (1.0 - a) * d[j - 1][c] + a * d[j][c];
+            }
+        }
+        return d[p];
+    };
+    std::vector<QELposition> ctrl(P);
+    std::vector<double> w(W);
+    for (int ends = 1; ends <= p; ++ends) {
+        const std::array<double, 4> h = blossom(ends);
+        if (!(h[3] > 0.0) || !std::isfinite(h[0] / h[3]) || !std::isfinite(h[1] / h[3]) || !std::isfinite(h[2] / h[3]))
+            return nullptr;
+        ctrl.emplace_back(h[0] / h[3], h[1] / h[3], h[2] / h[3]);
+        w.push_back(h[3]);
+    }
+    std::vector<double> vector(U.begin(), U.begin() + n + p);
+    vector.insert(vector.end(), p + 1, to);
+    bs3_curve made = bs3_curve_from_ctrlpts(p, rational ? 1 : 0, 0, 0, static_cast<int>(ctrl.size()), ctrl.data(),
+                                            rational ? w.data() : nullptr, QELresabs,
+                                            static_cast<int>(vector.size()), vector.data(), 0.0);
+    // The old end's knot joins two pieces of one polynomial: taken out, so
+    // that a short continuation leaves no control points bunched at it.
+    if (made)
+        bs3_curve_fix_extra_knots(made, 1e-3 * QELresabs);
+    return made;
+}
+
+// The edge's B-spline continued past its end to `t` (parameters on the
+// curve's equation, which it keeps); null when the spline's end is not
+// clamped or it does not stay the curve it was (see continuedPastEnd), and
+// `refused` when the continuation is a curve the check finds fault with.
+bs3_curve splineContinued(const EDGE* e, double t, bool& refused)
+{
+    refused = false;
+    const auto& ic = static_cast<const intcurve&>(e->geometry()->equation());
+    bs3_curve bs = bs3_curve_copy(ic.cur());
+    if (ic.reversed())
+        bs3_curve_reverse(bs);
+    // Past the start: the end of the spline run the other way.
+    const bool start = t < bs3_curve_range(bs).start_pt();
+    if (start)
+        bs3_curve_reverse(bs);
+    bs3_curve made = continuedPastEnd(bs, start ? -t : t);
+    bs3_curve_delete(bs);
+    if (made && start)
+        bs3_curve_reverse(made);
+    if (!made)
+        return nullptr;
+    // A continuation the curve check finds fault with where the curve had
+    // none (a closed curve run on over its own start) is no curve to take.
+    const std::unique_ptr<check_status_list> found(bs3_curve_check(made, nullptr, nullptr));
+    if (found && !std::unique_ptr<check_status_list>(bs3_curve_check(ic.cur(), nullptr, nullptr))) {
+        bs3_curve_delete(made);
+        refused = true;
+        return nullptr;
+    }
+    // What the edge's curve gives past its end, and where it joins.
+    const QELinterval own = ic.param_range();
+    for (const double s : {t, own.start_pt(), own.end_pt(), 0.5 * (t + (start ? own.start_pt() : own.end_pt()))})
+        if (!(distance(bs3_curve_position(s, made), ic.eval_position(s)) <= 0.01 * QELresabs)) {
+            bs3_curve_delete(made);
+            return nullptr;
+        }
+    return made;
+}
+
 // A B-spline following the edge's curve and its own polynomial pieces on to
 // `t` (past its end; parameters on the curve's equation, which it keeps);
-// null when none within the kernel's resolution of them was made.
+// null when none within the kernel's resolution of them was made. The
+// spline itself continued where it can be; else one interpolated through
+// the curve.
 bs3_curve splineReaching(const EDGE* e, double t)
 {
+    bool refused = false;
+    if (bs3_curve continued = splineContinued(e, t, refused))
+        return continued;
+    if (refused)
+        return nullptr;
     const curve& eq = e->geometry()->equation();
     const QELinterval own = eq.param_range();
     const double s0 = std::min(own.start_pt(), t), s1 = std::max(own.end_pt(), t);
