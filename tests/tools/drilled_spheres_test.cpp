@@ -9,14 +9,8 @@
 
 #include <cstddef>
 #include <filesystem>
-#include <random>
 #include <string>
-#include <vector>
 
-#include <BRepAlgoAPI_Cut.hxx>
-#include <BRepPrimAPI_MakeCylinder.hxx>
-#include <BRepPrimAPI_MakeSphere.hxx>
-#include <gp_Ax2.hxx>
 
 #include "convert_run.hxx"
 #include "occ_shapes.hxx"
@@ -55,29 +49,6 @@ void expectDrilledKept(const TopoDS_Shape& shape, const char* frame, const char*
     EXPECT_LE(cad_samples::relativeGap(back.area, source.area), 1e-6) << back.area << " where " << source.area;
 }
 
-// A sphere of radius 10 about the origin less `holes` pins along x (tilted a
-// little) through its seam's side at seeded heights, offsets and radii, the
-// pins apart from one another.
-TopoDS_Shape drilledAtRandom(unsigned seed, int holes)
-{
-    std::mt19937 random(seed);
-    std::uniform_real_distribution<double> height(-7.0, 7.0), offset(-1.5, 1.5), radius(1.0, 2.5), tilt(-0.2, 0.2);
-    TopoDS_Shape solid = BRepPrimAPI_MakeSphere(10.0).Shape();
-    std::vector<std::pair<double, double>> taken; // each pin's height and radius
-    while (static_cast<int>(taken.size()) < holes) {
-        const double z = height(random), r = radius(random), y = offset(random);
-        bool apart = true;
-        for (const auto& [z0, r0] : taken)
-            apart = apart && std::abs(z - z0) > r + r0 + 1.0;
-        if (!apart)
-            continue;
-        taken.emplace_back(z, r);
-        const gp_Ax2 axis(gp_Pnt(2.0, y, z), gp_Dir(1.0, tilt(random), tilt(random)));
-        solid = BRepAlgoAPI_Cut(solid, BRepPrimAPI_MakeCylinder(axis, r, 20.0).Shape()).Shape();
-    }
-    return solid;
-}
-
 } // namespace
 
 // The sample ball (two solids, one a sphere drilled across its seam) in
@@ -108,7 +79,7 @@ TEST(DrilledSpheres, SpheresDrilledAcrossTheSeamAtSeededPlacesAreWrittenWhole)
     for (const unsigned seed : {3u, 17u, 29u})
         for (const int holes : {1, 2}) {
             SCOPED_TRACE("seed " + std::to_string(seed) + ", " + std::to_string(holes) + " holes");
-            const TopoDS_Shape drilled = drilledAtRandom(seed, holes);
+            const TopoDS_Shape drilled = occ_shapes::drilledAcrossTheSeam(seed, holes);
             const std::size_t sphere = group++;
             for (std::size_t way = 0; way < ways; ++way)
                 if (in_turn::taken(sphere, way, ways))

@@ -1,6 +1,7 @@
 #pragma once
 // Shapes built by Open CASCADE alone, placed in a frame and written by its
 // own writers: models of another system for the roads' tests.
+#include <BRepAlgoAPI_Cut.hxx>
 #include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_MakeEdge.hxx>
 #include <BRepBuilderAPI_MakeFace.hxx>
@@ -39,7 +40,10 @@
 
 #include <cmath>
 #include <filesystem>
+#include <random>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace occ_shapes {
 
@@ -185,6 +189,29 @@ inline TopoDS_Shape placed(const TopoDS_Shape& shape, const std::string& frame, 
         return shape;
     }
     return BRepBuilderAPI_Transform(shape, t, Standard_True).Shape();
+}
+
+// A sphere of radius 10 about the origin less `holes` pins along x (tilted a
+// little) through its seam's side at seeded heights, offsets and radii, the
+// pins apart from one another.
+inline TopoDS_Shape drilledAcrossTheSeam(unsigned seed, int holes)
+{
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> height(-7.0, 7.0), offset(-1.5, 1.5), radius(1.0, 2.5), tilt(-0.2, 0.2);
+    TopoDS_Shape solid = BRepPrimAPI_MakeSphere(10.0).Shape();
+    std::vector<std::pair<double, double>> taken; // each pin's height and radius
+    while (static_cast<int>(taken.size()) < holes) {
+        const double z = height(random), r = radius(random), y = offset(random);
+        bool apart = true;
+        for (const auto& [z0, r0] : taken)
+            apart = apart && std::abs(z - z0) > r + r0 + 1.0;
+        if (!apart)
+            continue;
+        taken.emplace_back(z, r);
+        const gp_Ax2 axis(gp_Pnt(2.0, y, z), gp_Dir(1.0, tilt(random), tilt(random)));
+        solid = BRepAlgoAPI_Cut(solid, BRepPrimAPI_MakeCylinder(axis, r, 20.0).Shape()).Shape();
+    }
+    return solid;
 }
 
 // Written by Open CASCADE's own writer of the path's kind (.step, .igs, .brep).

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "geometry/seam_pcurves.hxx"
 #include "heal/heal_internal.hxx"
 #include "heal/step_watch.hxx"
 #include "model/entity_views.hxx"
@@ -505,7 +506,11 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
     }
     placeVertex(vertex, p);
     // The coedges' pcurves were fitted over the old bounds: made anew over
-    // the new ones, as the surfaces' own curves of the edges.
+    // the new ones, as the surfaces' own curves of the edges. The kernel
+    // fits each into its surface's principal range: the loops they bound are
+    // placed again, so that a seam's two uses and the coedges beside them
+    // join up round a periodic surface as they did.
+    std::vector<FACE*> refitted;
     for (auto& [e, range] : bounded) {
         e->set_param_range(&range);
         COEDGE* first = e->coedge();
@@ -513,12 +518,18 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
             if (c->geometry()) {
                 c->set_geometry(nullptr);
                 sg_add_pcurve_to_coedge(c);
+                if (FACE* face = c->loop() ? c->loop()->face() : nullptr;
+                    face && std::find(refitted.begin(), refitted.end(), face) == refitted.end())
+                    refitted.push_back(face);
             }
             c = c->partner();
             if (c == first)
                 break;
         }
     }
+    // A placement the kernel refuses leaves the face's pcurves as fitted.
+    for (FACE* face : refitted)
+        ve_place_loop_pcurves(face);
     return true;
 }
 
