@@ -17,6 +17,8 @@
 #include <BRepPrimAPI_MakeBox.hxx>
 #include <Geom_BSplineCurve.hxx>
 #include <Geom_Circle.hxx>
+#include <Geom_Line.hxx>
+#include <gp_Ax3.hxx>
 #include <TopoDS_Edge.hxx>
 #include <TopoDS_Vertex.hxx>
 #include <cmath>
@@ -313,6 +315,77 @@ TEST(CadSource, PointsBeyondAnyModelOnOneAxisAreRefusedByEveryReader)
                     const std::string said = std::string(1, "xyz"[axis]) + " = " + reach.said;
                     EXPECT_NE(error.find(said), std::string::npos) << error;
                     EXPECT_NE(error.find(", beyond any model"), std::string::npos) << error;
+                    EXPECT_NE(error.find(place), std::string::npos) << error;
+                    EXPECT_TRUE(model.faces.empty() && model.edges.empty());
+                }
+    std::filesystem::remove_all(dir);
+}
+
+// A plane's or a line's own point past ten kilometres on one axis, on a
+// model lying near the origin (a fuzzed IGES plane at z = 2147483647 was
+// imported and healed, then the kernel's save refused it naming nothing),
+// is refused as the file is read, naming the face or edge holding it; just
+// within the bound, it reads.
+TEST(CadSource, AnalyticPointsBeyondAnyModelAreRefusedNamingTheirFaceOrEdge)
+{
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("cad_far_analytic_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const struct {
+        double value;
+        bool refused;
+    } reaches[] = {{2147483647.0, true}, {-10000000.5, true}, {9999990.0, false}};
+    // STEP names the point's own entity as it reads it; the others the face
+    // or edge. The peer writes an IGES line as a segment by its ends, so no
+    // IGES wire carries the far point.
+    const struct {
+        const char* name;
+        const char* place;
+        bool namesShape;
+    } placeOf[] = {{"far.brep", "(line ", true}, {"far.step", "entity #", false}, {"far.igs", "entity D", true}};
+    for (const int axis : {0, 1})
+        for (const auto& reach : reaches)
+            for (const bool sheet : {false, true})
+                for (const auto& [name, place, namesShape] : placeOf) {
+                    if (!sheet && std::string(name) == "far.igs")
+                        continue;
+                    SCOPED_TRACE(std::string(name) + (sheet ? " sheet" : " wire") + ", axis " + std::to_string(axis) +
+                                 " at " + std::to_string(reach.value));
+                    // The plane z = 3 through, or the line along the axis
+                    // from, a point at the value on that axis; the shape
+                    // itself lies within ten units of the origin.
+                    gp_Pnt origin(1.0, 2.0, 3.0);
+                    origin.SetCoord(axis + 1, reach.value);
+                    const gp_Dir along = axis == 0 ? gp::DX() : gp::DY();
+                    TopoDS_Shape shape;
+                    if (sheet) {
+                        const gp_Pln plane(gp_Ax3(origin, gp::DZ(), along));
+                        const TopoDS_Wire square = BRepBuilderAPI_MakePolygon(gp_Pnt(0, 0, 3), gp_Pnt(10, 0, 3),
+                                                                              gp_Pnt(10, 10, 3), gp_Pnt(0, 10, 3), true)
+                                                       .Wire();
+                        BRepBuilderAPI_MakeFace face(plane, square, true);
+                        ASSERT_TRUE(face.IsDone());
+                        shape = face.Face();
+                    } else {
+                        gp_Pnt a(1.0, 2.0, 3.0), b(1.0, 2.0, 3.0);
+                        b.SetCoord(axis + 1, 9.0);
+                        BRepBuilderAPI_MakeEdge edge(new Geom_Line(origin, along), a, b);
+                        ASSERT_TRUE(edge.IsDone());
+                        shape = BRepBuilderAPI_MakeWire(edge.Edge()).Wire();
+                    }
+                    const std::string path = (dir / name).string();
+                    writtenByThePeer(shape, path);
+                    qelx_test::TestModel model;
+                    std::string error;
+                    if (!reach.refused) {
+                        EXPECT_EQ(qelx_formats::readCadFile(path, model, error), QELI_OK) << error;
+                        continue;
+                    }
+                    EXPECT_NE(qelx_formats::readCadFile(path, model, error), QELI_OK);
+                    EXPECT_NE(error.find(", beyond any model"), std::string::npos) << error;
+                    if (namesShape) {
+                        EXPECT_NE(error.find(sheet ? "face " : "edge "), std::string::npos) << error;
+                    }
                     EXPECT_NE(error.find(place), std::string::npos) << error;
                     EXPECT_TRUE(model.faces.empty() && model.edges.empty());
                 }

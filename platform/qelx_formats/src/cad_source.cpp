@@ -27,6 +27,8 @@
 #include <Geom_BezierCurve.hxx>
 #include <Geom_BezierSurface.hxx>
 #include <Geom_Circle.hxx>
+#include <Geom_Conic.hxx>
+#include <Geom_ElementarySurface.hxx>
 #include <Geom_ConicalSurface.hxx>
 #include <Geom_CylindricalSurface.hxx>
 #include <Geom_Ellipse.hxx>
@@ -107,6 +109,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string_view>
 #include <iostream>
@@ -2732,7 +2735,8 @@ bool readShape(const std::string& path, CadFormat format, TopoDS_Shape& shape, c
 // fitting of curves onto surfaces into minutes of work before its healing
 // found the body unsound. "" when there is none, else why, naming the edge
 // or face ("edge 3 (entity #235)").
-// The first vertex or spline control point lying beyond any model on one
+// The first vertex, spline control point or analytic curve's or surface's
+// own point (a plane's origin, a circle's centre) lying beyond any model on one
 // of its axes (model_extent.hxx), named by the first edge or face holding it
 // (a loose vertex by its number among the vertices); empty when none does.
 std::string pointBeyondAnyModel(const TopoDS_Shape& shape, const ShapePlaces& places)
@@ -2763,6 +2767,15 @@ std::string pointBeyondAnyModel(const TopoDS_Shape& shape, const ShapePlaces& pl
             for (int k = 1; k <= spline->NbPoles(); ++k)
                 if (const std::string why = beyond(spline->Pole(k)); !why.empty())
                     return place(edges(i), "edge", i) + ": a spline control point at " + why;
+        // A line's or conic's own point (which the save holds as any other).
+        std::optional<gp_Pnt> located;
+        if (const auto line = Handle(Geom_Line)::DownCast(curve))
+            located = line->Position().Location();
+        else if (const auto conic = Handle(Geom_Conic)::DownCast(curve))
+            located = conic->Location();
+        if (located)
+            if (const std::string why = beyond(*located); !why.empty())
+                return place(edges(i), "edge", i) + ": its curve's point at " + why;
     }
     for (int i = 1; i <= faces.Extent(); ++i) {
         Handle(Geom_Surface) surface = BRep_Tool::Surface(TopoDS::Face(faces(i)));
@@ -2773,6 +2786,9 @@ std::string pointBeyondAnyModel(const TopoDS_Shape& shape, const ShapePlaces& pl
                 for (int v = 1; v <= spline->NbVPoles(); ++v)
                     if (const std::string why = beyond(spline->Pole(u, v)); !why.empty())
                         return place(faces(i), "face", i) + ": a spline control point at " + why;
+        if (const auto elementary = Handle(Geom_ElementarySurface)::DownCast(surface))
+            if (const std::string why = beyond(elementary->Location()); !why.empty())
+                return place(faces(i), "face", i) + ": its surface's point at " + why;
     }
     for (int i = 1; i <= vertices.Extent(); ++i)
         if (const std::string why = beyond(BRep_Tool::Pnt(TopoDS::Vertex(vertices(i)))); !why.empty())
