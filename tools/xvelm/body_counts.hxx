@@ -20,12 +20,17 @@ struct query_refused : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Throws query_refused, saying `what` failed and why, when the kernel
+// refused a query.
+inline void throw_if_refused(const outcome& got, const char* what) {
+  if (got.ok()) return;
+  const char* why = message_module::find_message(got.error_number());
+  throw query_refused(std::string(what) + " failed (" + (why ? why : "unknown error") + ")");
+}
+
 // The query's list; throws query_refused when the kernel refuses it.
 inline void list_or_throw(outcome (*get)(const ENTITY*, ENTITY_LIST&), const ENTITY* owner, ENTITY_LIST& list) {
-  if (const outcome got = get(owner, list); !got.ok()) {
-    const char* why = message_module::find_message(got.error_number());
-    throw query_refused(std::string("a topology query failed (") + (why ? why : "unknown error") + ")");
-  }
+  throw_if_refused(get(owner, list), "a topology query");
 }
 
 inline std::vector<ENTITY*> listed(outcome (*get)(const ENTITY*, ENTITY_LIST&), const ENTITY* owner) {

@@ -87,10 +87,7 @@ inline bool has_curve(const EDGE* edge) {
 template <class Kind>
 inline const Kind* named_or_throw(const ENTITY* e, const char* name) {
   ATTRIB_GEN_NAME* found = nullptr;
-  if (const outcome got = api_find_named_attribute(e, name, found); !got.ok()) {
-    const char* why = message_module::find_message(got.error_number());
-    throw query_refused(std::string("looking up an attribute failed (") + (why ? why : "unknown error") + ")");
-  }
+  throw_if_refused(api_find_named_attribute(e, name, found), "looking up an attribute");
   return dynamic_cast<const Kind*>(found);
 }
 
@@ -110,10 +107,7 @@ inline std::string attributes_of(ENTITY* e) {
   if (const auto* layer = named_or_throw<ATTRIB_GEN_INTEGER>(e, Names::LayerName))
     text += "layer " + std::to_string(layer->value()) + " ";
   ENTITY_LIST groups;
-  if (const outcome got = api_ct_return_groups(e, groups); !got.ok()) {
-    const char* why = message_module::find_message(got.error_number());
-    throw query_refused(std::string("looking up the groups failed (") + (why ? why : "unknown error") + ")");
-  }
+  throw_if_refused(api_ct_return_groups(e, groups), "looking up the groups");
   std::vector<int> layers;
   for (int i = 0; i < groups.count(); ++i) {
     if (groups[i]->identity(2) != QELGROUP_TYPE) continue;

@@ -411,23 +411,28 @@ std::string worseShape(const ShapeChange& change, double size, bool solid)
 
 namespace {
 
+// A spline edge's curve range and its own range on the curve, both
+// bounded; false for any other edge.
+bool splineRanges(const EDGE* e, QELinterval& own, QELinterval& range)
+{
+    if (!e->geometry() || !e->geometry()->has_equation() || e->geometry()->identity() != INTCURVE_TYPE)
+        return false;
+    own = e->geometry()->equation().param_range();
+    range = edge_curve_range(e);
+    return own.finite() && range.finite() && own.length() > 0.0;
+}
+
 // How far a spline edge's vertex lies from its curve's end where the edge
-// is ranged a little past it: a writer holds the range in to the curve's
-// ends (QELXRangeAsHeldIn) and widens the vertex there to reach the curve's
+// is ranged a little past it (`own` and `range` as splineRanges gives
+// them, the range held in): a writer holds the range in to the curve's ends
+// (QELXRangeAsHeldIn) and widens the vertex there to reach the curve's
 // point at the end, a tolerance it raises as it builds its shapes that
 // nothing of the body claims (a periodic spline circle ranged from its seam
 // a few thousandths of a turn before its first knot had its vertex widened
 // to 0.036 on a body 34 across).
-double heldInReach(const EDGE* e)
+double heldInReach(const EDGE* e, const QELinterval& own, const QELinterval& range)
 {
-    if (!e->geometry() || !e->geometry()->has_equation() || e->geometry()->identity() != INTCURVE_TYPE)
-        return 0.0;
     const curve& along = e->geometry()->equation();
-    const QELinterval own = along.param_range(), range = edge_curve_range(e);
-    // One ranged further past is refused by the writers outright, not held in.
-    if (!own.finite() || !range.finite() || !(own.length() > 0.0) ||
-        !QELXRangeHeldIn(own.start_pt(), own.end_pt(), range.start_pt(), range.end_pt()))
-        return 0.0;
     double w0 = range.start_pt(), w1 = range.end_pt();
     QELXRangeAsHeldIn(own.start_pt(), own.end_pt(), w0, w1);
     // The curve's range runs from the edge's start unless the edge is
@@ -443,13 +448,23 @@ double heldInReach(const EDGE* e)
     return reach;
 }
 
-} // namespace
-
-WidestTolerance widestTolerance(BODY* body)
-{
+// What one walk over a body's edges and vertices tells of how a writer
+// would take it.
+struct WritersView {
     WidestTolerance widest;
+    double held = QELresfit; // the widest tolerance the body claims (or the kernel's fits)
+    int pastAt = 0;          // the first spline edge ranged past its curve by more than a file holds in
+    double past = 0.0;       // by how much, of the curve's span
+    int widenedAt = 0;       // the spline edge whose vertex a writer widens most, holding its range in
+    double widened = 0.0;
+};
+
+WritersView writersView(BODY* body)
+{
+    WritersView view;
     if (!body)
-        return widest;
+        return view;
+    WidestTolerance& widest = view.widest;
     ENTITY_LIST edges, vertices;
     velm_topology_walk(body, EDGE_TYPE, edges);
     velm_topology_walk(body, VERTEX_TYPE, vertices);
@@ -468,15 +483,34 @@ WidestTolerance widestTolerance(BODY* body)
     // alone spans nothing.
     for (int i = 0; i < edges.count(); ++i) {
         const EDGE* e = static_cast<const EDGE*>(edges[i]);
-        if (const double t = std::max({e->get_tolerance(), edge_deviation(e), heldInReach(e)}); t > widest.tolerance)
+        view.held = std::max(view.held, e->get_tolerance());
+        // A spline goes out on its knots whether the kernel takes it as
+        // periodic or not; a conic goes out periodic, ranged as it is. One
+        // ranged further past than a file holds in is refused outright.
+        double heldIn = 0.0;
+        QELinterval own, range;
+        if (splineRanges(e, own, range)) {
+            if (QELXRangeHeldIn(own.start_pt(), own.end_pt(), range.start_pt(), range.end_pt()))
+                heldIn = heldInReach(e, own, range);
+            else if (view.pastAt == 0) {
+                view.pastAt = i + 1;
+                view.past = std::max(own.start_pt() - range.start_pt(), range.end_pt() - own.end_pt()) / own.length();
+            }
+        }
+        if (heldIn > view.widened) {
+            view.widened = heldIn;
+            view.widenedAt = i + 1;
+        }
+        if (const double t = std::max({e->get_tolerance(), edge_deviation(e), heldIn}); t > widest.tolerance)
             widest = {t, 0.0, false, i + 1};
         if (!e->geometry() || !e->geometry()->has_equation())
             continue;
-        if (const QELinterval range = edge_curve_range(e); range.finite())
-            reach(e->geometry()->equation().eval_position(range.interpolate(0.5)));
+        if (const QELinterval middle = edge_curve_range(e); middle.finite())
+            reach(e->geometry()->equation().eval_position(middle.interpolate(0.5)));
     }
     for (int i = 0; i < vertices.count(); ++i) {
         const VERTEX* v = static_cast<const VERTEX*>(vertices[i]);
+        view.held = std::max(view.held, v->get_tolerance());
         if (const double t = v->get_tolerance(); t > widest.tolerance)
             widest = {t, 0.0, true, i + 1};
         if (v->geometry())
@@ -484,57 +518,35 @@ WidestTolerance widestTolerance(BODY* body)
     }
     if (low.x() <= high.x())
         widest.extent = (high - low).len();
-    return widest;
+    return view;
+}
+
+} // namespace
+
+WidestTolerance widestTolerance(BODY* body)
+{
+    return writersView(body).widest;
 }
 
 std::string writersRefusal(BODY* body)
 {
+    const WritersView view = writersView(body);
+    const WidestTolerance& widest = view.widest;
     // Below the kernel's resolution a place is exact, however small the body.
-    const WidestTolerance widest = widestTolerance(body);
     if (widest.tolerance > QELresabs && !QELXToleranceCarried(widest.tolerance, widest.extent))
         return "known only within " + figure(widest.tolerance) + " at " + (widest.atVertex ? "vertex " : "edge ") +
                std::to_string(widest.index) + ", wider than the " + figure(QELXCarriedTolerance(widest.extent)) +
                " a file carries, a thousandth of its extent " + figure(widest.extent);
-    ENTITY_LIST edges, vertices;
-    if (body) {
-        velm_topology_walk(body, EDGE_TYPE, edges);
-        velm_topology_walk(body, VERTEX_TYPE, vertices);
-    }
+    if (view.pastAt != 0)
+        return "edge " + std::to_string(view.pastAt) + " ranged past its curve's end by " + figure(view.past) +
+               " of the curve's span, more than a file holds in";
     // What the body's data allows a writer to make of its edges and
-    // vertices: its own tolerances, and the kernel's fits.
-    double held = QELresfit;
-    for (int i = 0; i < edges.count(); ++i)
-        held = std::max(held, static_cast<const EDGE*>(edges[i])->get_tolerance());
-    for (int i = 0; i < vertices.count(); ++i)
-        held = std::max(held, static_cast<const VERTEX*>(vertices[i])->get_tolerance());
-    // A spline goes out on its knots whether the kernel takes it as periodic
-    // or not; a conic goes out periodic, ranged as it is. The vertex a
+    // vertices: its own tolerances, and the kernel's fits. The vertex a
     // writer widens most is named.
-    double widened = 0.0;
-    int widenedAt = 0;
-    for (int i = 0; i < edges.count(); ++i) {
-        const EDGE* e = static_cast<const EDGE*>(edges[i]);
-        if (!e->geometry() || !e->geometry()->has_equation() || e->geometry()->identity() != INTCURVE_TYPE)
-            continue;
-        const curve& along = e->geometry()->equation();
-        const QELinterval own = along.param_range(), range = edge_curve_range(e);
-        if (!own.finite() || !range.finite() || !(own.length() > 0.0))
-            continue;
-        if (!QELXRangeHeldIn(own.start_pt(), own.end_pt(), range.start_pt(), range.end_pt())) {
-            const double past =
-                std::max(own.start_pt() - range.start_pt(), range.end_pt() - own.end_pt()) / own.length();
-            return "edge " + std::to_string(i + 1) + " ranged past its curve's end by " + figure(past) +
-                   " of the curve's span, more than a file holds in";
-        }
-        if (const double reach = heldInReach(e); reach > widened) {
-            widened = reach;
-            widenedAt = i + 1;
-        }
-    }
-    if (widened > QELXWidestWritten(held))
-        return "edge " + std::to_string(widenedAt) +
-               " ranged past its curve's end, held in to it with its vertex widened to " + figure(widened) +
-               ", past the " + figure(QELXWidestWritten(held)) + " the body's tolerances allow";
+    if (view.widened > QELXWidestWritten(view.held))
+        return "edge " + std::to_string(view.widenedAt) +
+               " ranged past its curve's end, held in to it with its vertex widened to " + figure(view.widened) +
+               ", past the " + figure(QELXWidestWritten(view.held)) + " the body's tolerances allow";
     return "";
 }
 
