@@ -21,12 +21,14 @@ the damage took) and is no fault; so is a result within the bound of the undamag
 as the peer wrote it to STEP (a model the format cannot carry whole, or whose loose faces
 read back as no solid). Loose faces of solids that touch along edges sew into one
 closed shell: fewer solids with every face and the volume kept are counted "solids-joined",
-no fault. Prints one table per recipe (damage by damage) and the
+no fault. A refusal ("failed") of an input Open CASCADE reads valid (the model itself when
+undamaged, the damaged file as given otherwise) is also counted and marked "false-refusal";
+one of an input it reads invalid is marked "input-invalid". Prints one table per recipe (damage by damage) and the
 faults, model by model.
 
 Usage: python3 scripts/recipe_judge.py [--build build] [--jobs 2] [--recipes step,ug]
        [--damages clean,vertex-1e-4] [--models screw,face1] [--max-bytes 400000]
-       [--max-clean-bytes 4000000] [--min-bytes 0] [--frames identity] [--timeout 300]
+       [--max-clean-bytes 4000000] [--min-bytes 0] [--frames identity] [--timeout 300] [--work DIR]
 """
 import argparse
 import collections
@@ -70,17 +72,26 @@ def measure_error(ref, m, closed):
     return worst
 
 
-def faults(ref, r, given=None):
+def refusal_kind(input_measures):
+    """What a refusal refused, as Open CASCADE reads the input: "false-refusal" when it reads it
+    valid, "input-invalid" when it reads it but not valid, "input-unread" when it cannot read it."""
+    if not input_measures or not input_measures.get("read"):
+        return "input-unread"
+    return "false-refusal" if input_measures.get("valid") else "input-invalid"
+
+
+def faults(ref, r, given=None, source=None):
     """The kinds of fault of one run (empty: sound), and whether it stays within 1e-6.
     `given`: Open CASCADE's measures of the input file, and of the undamaged model as
-    written to the same format, when they are not the model's."""
+    written to the same format, when they are not the model's. `source`: Open CASCADE's
+    measures of the input file itself (a refusal of an input it reads valid is a false refusal)."""
     status, m = r["status"], r["measures"]
     if status == "timeout":
         return ["timeout"], False
     if isinstance(status, str):
         return ["crash"], False
     if status != 0:
-        return ["failed"], False
+        return ["failed", refusal_kind(source)], False
     if m is None or not m.get("read"):
         return ["unreadable"], False
     kinds = []
@@ -119,10 +130,12 @@ def main():
     parser.add_argument("--frames", default="identity")
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--timeout", type=int, default=300)
+    parser.add_argument("--work", default="", help="the folder of the damaged files and results (made afresh); "
+                        "two runs at once need one each (default: BUILD/recipe-judge)")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
     xvelm, peer = damage_judge.programs(build, "recipe_judge", args.jobs)
-    work = os.path.join(build, "recipe-judge")
+    work = os.path.abspath(args.work) if args.work else os.path.join(build, "recipe-judge")
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
     recipes = args.recipes.split(",")
@@ -187,7 +200,9 @@ def main():
             print("== %s.%s (%d bytes): %d solids, %d faces, volume %.6g, area %.6g"
                   % (name, kind, os.path.getsize(model), ref["solids"], ref["faces"], ref["volume"], ref["area"]))
             for (d, f, src, r), res in zip(jobs, results):
-                kinds, exact = faults(ref, res, given.get(src))
+                # Open CASCADE's reading of the input: the model's own measures when undamaged.
+                source = ref if d == "clean" else (given.get(src) or [None])[0]
+                kinds, exact = faults(ref, res, given.get(src), source)
                 for cell in (table[r][d], by_model[r][name + "." + kind]):
                     cell["runs"] += 1
                     cell["exact"] += 1 if exact else 0
@@ -195,7 +210,8 @@ def main():
                         cell[k.split("(")[0]] += 1
                         if k == "measure(warned)":
                             cell["warned"] += 1
-                if [k for k in kinds if k not in ("measure(warned)", "as-given", "solids-joined")]:
+                if [k for k in kinds if k not in ("measure(warned)", "as-given", "solids-joined", "input-invalid",
+                                                  "input-unread", "false-refusal")]:
                     m = res["measures"]
                     what = ",".join(kinds)
                     if m and m.get("read"):
@@ -212,21 +228,22 @@ def main():
         # Interrupted (SIGINT): the tables of the models judged so far.
         print("\n== interrupted: %d of %d models judged" % (models_done, len(models)))
 
-    columns = ["runs", "exact", "crash", "timeout", "failed", "unreadable", "invalid", "solid-lost", "face-lost",
+    columns = ["runs", "exact", "crash", "timeout", "failed", "false-refusal", "unreadable", "invalid", "solid-lost", "face-lost",
                "measure", "warned", "as-given", "solids-joined"]
     for r in recipes:
         print("\n== recipe %s" % r)
-        print("%-15s " % "damage" + " ".join("%10s" % c for c in columns))
+        print("%-15s " % "damage" + " ".join("%*s" % (max(10, len(c)), c) for c in columns))
         total = collections.Counter()
         for d in damages:
             cell = table[r][d]
             total.update(cell)
-            print("%-15s " % d + " ".join("%10d" % cell[c] for c in columns))
-        print("%-15s " % "all" + " ".join("%10d" % total[c] for c in columns))
-        print("%-32s " % "model" + " ".join("%10s" % c for c in columns))
+            print("%-15s " % d + " ".join("%*d" % (max(10, len(c)), cell[c]) for c in columns))
+        print("%-15s " % "all" + " ".join("%*d" % (max(10, len(c)), total[c]) for c in columns))
+        print("%-32s " % "model" + " ".join("%*s" % (max(10, len(c)), c) for c in columns))
         for model in by_model[r]:
-            print("%-32s " % model + " ".join("%10d" % by_model[r][model][c] for c in columns))
-    print("\n== %d faults" % len(found))
+            print("%-32s " % model + " ".join("%*d" % (max(10, len(c)), by_model[r][model][c]) for c in columns))
+    print("\n== %d faults, %d of them refusals of an input Open CASCADE reads valid"
+          % (len(found), sum(1 for f in found if "false-refusal" in f[4])))
 
 
 if __name__ == "__main__":
