@@ -203,3 +203,41 @@ TEST(LoopBoxCases, LoopsReadAWholeTurnApartNestAsTheyDoInOneTurn) {
       api_del_entity(body);
     }
 }
+
+// A periphery across the v seam of the torus longer than half a turn, a hole
+// near either of its ends or in its middle: the stretch the line along v is
+// limited to takes each box moved to within half a period of the first box's
+// middle, so the hole at the far end stays beside its periphery and the two
+// span less than a turn. Moved towards the first box's start instead, the far
+// hole would land a turn back, the two would seem to span more than a turn,
+// and a whole turn starting at the seam, inside the periphery, would read it
+// inside out. The nesting reads the same with either loop listed first, in
+// every frame.
+TEST(LoopBoxCases, AHoleAtEitherEndOfALongPeripheryAcrossTheSeamNestsInIt) {
+  const double v0 = kPi - 1.0, v1 = kPi + 3.0;  // the periphery's v, across the seam at pi
+  struct Case {
+    const char* name;
+    double low, high;  // the hole's v
+  };
+  const std::vector<Case> cases = {{"hole at the far end", v1 - 1.0, v1 - 0.2},
+                                   {"hole in the middle", kPi + 0.6, kPi + 1.4},
+                                   {"hole at the near end", v0 + 0.2, v0 + 1.0}};
+  const std::vector<QELtransf> frames = heal_frames();
+  for (const Case& c : cases)
+    for (const bool holeFirst : {false, true})
+      for (std::size_t f = 0; f < frames.size(); ++f) {
+        SCOPED_TRACE(std::string(c.name) + (holeFirst ? ", hole listed first" : ", periphery listed first") +
+                     ", frame " + std::to_string(f));
+        const iso_rect outer = rect(1.0, 2.0, v0, v1, true), inner = rect(1.2, 1.8, c.low, c.high, false);
+        BODY* body = make_iso_rect_sheet(test_torus(), holeFirst ? std::vector<iso_rect>{inner, outer}
+                                                                 : std::vector<iso_rect>{outer, inner});
+        if (!frames[f].identity()) api_apply_transf(body, frames[f]);
+        LOOP* first = faces_of(body).front()->loop();
+        LOOP* a = holeFirst ? first->next() : first;
+        LOOP* b = holeFirst ? first : first->next();
+        EXPECT_EQ(Ve_PeripheryOrHoleLoopContainment(a, b).classify(), Ve_LoopContainment::FirstEnclosesSecond);
+        EXPECT_EQ(Ve_PeripheryOrHoleLoopContainment(b, a).classify(), Ve_LoopContainment::SecondEnclosesFirst);
+        Ve_ReplaceBySurfInt::getWorkerMap().Clear();
+        api_del_entity(body);
+      }
+}

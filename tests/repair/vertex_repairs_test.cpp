@@ -862,3 +862,25 @@ TEST_F(VertexRepairs, AVertexAtASpheresPoleBetweenArcsOfOneCircleStays)
         EXPECT_EQ(testkit::count_vertices(b), 3);
     }
 }
+
+// The centre of a half square on a spline singular there, between the two
+// halves of its diameter (collinear STRAIGHT edges): a pole of the face's
+// surface, whichever end of the surface's v range it lies at, so the vertex
+// stays as it does at a sphere's poles, in every frame.
+TEST_F(VertexRepairs, AVertexAtASplinesPoleBetweenCollinearEdgesStaysAtEitherEndOfV)
+{
+    const std::vector<QELtransf> frames = testkit::heal_frames();
+    for (const bool high : {true, false})
+        for (std::size_t f = 0; f < frames.size(); ++f)
+            for (const auto& [senses, against] : edgeSensePatterns()) {
+                SCOPED_TRACE(testing::Message() << (high ? "pole at the high v end" : "pole at the low v end") << ", "
+                                                << senses << ", frame " << f);
+                BODY* b = keep(placedWithSenses(testkit::make_spline_half_square_to_pole(high), frames[f], against));
+                ASSERT_EQ(testkit::check_findings(b), "");
+                ASSERT_EQ(testkit::count_edges(b), 5);
+                Ve_VertexUtil(b).removeRedundantVertices();
+                EXPECT_EQ(testkit::count_edges(b), 5);
+                EXPECT_EQ(testkit::count_vertices(b), 5);
+                EXPECT_EQ(testkit::check_findings(b), "");
+            }
+}

@@ -355,6 +355,40 @@ BODY* make_quarter_sphere(bool above, bool split) {
   return new BODY(new LUMP(new SHELL(face, nullptr), nullptr));
 }
 
+BODY* make_spline_half_square_to_pole(bool pole_high) {
+  const QELposition centre(0, 0, 0);
+  const std::vector<QELposition> rim = {{-5, 0, 0}, {-5, -5, 0}, {5, -5, 0}, {5, 0, 0},
+                                        {5, 5, 0},  {-5, 5, 0},  {-5, 0, 0}};
+  std::vector<QELposition> pts;
+  for (const QELposition& p : rim) {
+    pts.push_back(pole_high ? p : centre);
+    pts.push_back(pole_high ? centre : p);
+  }
+  const double uknots[9] = {0, 0, 1, 2, 3, 4, 5, 6, 6}, vknots[4] = {0, 0, 1, 1};
+  bs3_surface net = bs3_surface_from_ctrlpts(1, 0, 1, 0, 7, 1, 0, 0, pole_high ? 2 : 1, 2, pts.data(), nullptr,
+                                             QELresabs, 9, uknots, 4, vknots, QELresnor);
+  const spline s(net);
+  bs3_surface_delete(net);
+  // Towards the pole the normal is +z with v rising to the pole and -z the
+  // other way, which the face's sense turns back.
+  const double rimV = pole_high ? 0.0 : 1.0, poleV = 1.0 - rimV;
+  shape_builder b;
+  const QELposition at[5] = {rim[0], rim[1], rim[2], rim[3], centre};
+  const QELpar_pos uv_from[5] = {{0, rimV}, {1, rimV}, {2, rimV}, {3, rimV}, {0, poleV}};
+  const QELpar_pos uv_to[5] = {{1, rimV}, {2, rimV}, {3, rimV}, {3, poleV}, {0, rimV}};
+  VERTEX* v[5];
+  for (int k = 0; k < 5; ++k) v[k] = b.vertex(at[k]);
+  std::vector<shape_builder::use> loop;
+  for (int k = 0; k < 5; ++k) {
+    const QELposition from = at[k], to = at[(k + 1) % 5];
+    const QELinterval range(0.0, distance(from, to));
+    EDGE* e = b.edge(v[k], v[(k + 1) % 5], new STRAIGHT(straight(from, QELunit_vector(to - from))), range);
+    loop.push_back({e, FORWARD, iso_pcurve(s, uv_from[k], uv_to[k], range, FORWARD)});
+  }
+  FACE* face = b.face_of_loops(new SPLINE(s), {loop}, pole_high ? FORWARD : REVERSED);
+  return b.body({face});
+}
+
 BODY* make_circle_wire(double radius) {
   auto* v = new VERTEX(new APOINT(QELposition(-radius, 0.0, 0.0)));
   const QELinterval turn(-pi, pi);

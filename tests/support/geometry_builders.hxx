@@ -45,6 +45,12 @@ BODY* make_hemisphere(double radius = 4.0);
 // half a great circle through the pole (ELLIPSE edges, no pcurves); that
 // half circle split at the pole into two arcs of it (`split`) or one edge.
 BODY* make_quarter_sphere(bool above, bool split = true);
+// Sheet: the half y <= 0 of the square [-5, 5]^2 in z = 0 on a B-spline
+// surface of degree 1 that runs round the square's rim in u (closed) and in to
+// its centre in v, where the surface is singular: at v = 1 (`pole_high`) or at
+// v = 0. The boundary: three rim sides and the diameter along the x axis split
+// at the centre into two STRAIGHT edges, each with an iso pcurve.
+BODY* make_spline_half_square_to_pole(bool pole_high);
 // Solids on a ring TORUS about +z through the origin (major > minor) whose
 // torus face is a band between two ELLIPSE circles (closed edges, range
 // [-pi, pi]) without a seam, or the whole torus; no pcurves. The slice of
