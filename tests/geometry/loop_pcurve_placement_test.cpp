@@ -49,25 +49,7 @@ QELpar_pos pcurveAt(const COEDGE* c, bool start)
     return c->geometry()->def().eval_position(start ? r.start_pt() : r.end_pt());
 }
 
-// The widest step in parameters between one use's pcurve end and the next
-// use's start, over the face's loops; and whether every use has a pcurve.
-double widestJoinStep(FACE* face, bool& allPCurved)
-{
-    allPCurved = true;
-    double widest = 0.0;
-    for (LOOP* loop = face->loop(); loop; loop = loop->next()) {
-        COEDGE* first = loop->start();
-        for (COEDGE* c = first; c; c = c->next() == first ? nullptr : c->next()) {
-            if (!c->geometry() || !c->next()->geometry()) {
-                allPCurved = false;
-                continue;
-            }
-            const QELpar_pos a = pcurveAt(c, false), b = pcurveAt(c->next(), true);
-            widest = std::max({widest, std::abs(a.u - b.u), std::abs(a.v - b.v)});
-        }
-    }
-    return widest;
-}
+double widestJoinStep(FACE* face, bool& allPCurved) { return testkit::widest_loop_join_step(face, allPCurved); }
 
 // A cylinder placed by `frame` (its transform baked in) and its side.
 void placedCylinder(const testkit::KernelFrame& frame, BODY*& body, FACE*& side)

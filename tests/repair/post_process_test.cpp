@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "geometry/seam_pcurves.hxx"
 #include "model/entity_views.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_errors.hxx"
@@ -372,6 +374,54 @@ TEST_F(PostProcess, CoincidentCurvePointsAreSpreadAndTheEdgeCoversItsFaces)
     EXPECT_EQ(findings(b), "");
 }
 
+// ---- refits round a closing surface ----
+
+// The body placed by the frame, the loops of its one face placed round the
+// surface's closing period and then moved `periods` whole periods along it:
+// a face whose loop lies beyond the surface's principal range.
+FACE* placedPeriodsAway(BODY* b, const testkit::KernelFrame& frame, int periods)
+{
+    EXPECT_TRUE(api_apply_transf(b, frame.transform).ok());
+    EXPECT_TRUE(api_change_body_trans(b).ok());
+    FACE* face = faces(b)[0];
+    EXPECT_TRUE(ve_place_loop_pcurves(face));
+    const surface& s = face->geometry()->equation();
+    const double pu = ve_closing_period(s, true), pv = ve_closing_period(s, false);
+    for (LOOP* loop = face->loop(); loop; loop = loop->next())
+        for (COEDGE* c = loop->start();;) {
+            if (c->geometry())
+                testkit::shift_pcurve(c, periods * pu, periods * pv);
+            c = c->next();
+            if (c == loop->start())
+                break;
+        }
+    return face;
+}
+
+// The repair, on the face in every frame and whole periods away either way:
+// every loop joins up after it (within `within` in parameters, as it did
+// before), every use has a pcurve, and the area stays (within `within` of
+// itself: a repair that makes pcurves exact moves it that little).
+void expectRefitsJoined(const std::function<BODY*()>& build, const std::function<void(BODY*)>& repair,
+                        const std::function<void(BODY*)>& repaired, double within)
+{
+    for (const testkit::KernelFrame& frame : testkit::kernel_frames())
+        for (const int periods : {-2, -1, 1, 2}) {
+            SCOPED_TRACE(std::string(frame.name) + ", " + std::to_string(periods) + " periods away");
+            BODY* b = build();
+            FACE* face = placedPeriodsAway(b, frame, periods);
+            bool pcurved = false;
+            const double before = area(b);
+            repair(b);
+            repaired(b);
+            face = faces(b)[0];
+            EXPECT_LT(testkit::widest_loop_join_step(face, pcurved), within);
+            EXPECT_TRUE(pcurved);
+            EXPECT_NEAR(area(b), before, within * std::fabs(before));
+            api_del_entity(b);
+        }
+}
+
 // ---- cone apices ----
 
 TEST_F(PostProcess, ApproximateCurveMissingTheApexBecomesExactAndTolerant)
@@ -390,6 +440,24 @@ TEST_F(PostProcess, ApproximateCurveMissingTheApexBecomesExactAndTolerant)
                 EXPECT_EQ(ic.get_int_cur().id(), exact_int_cur::id);
                 EXPECT_EQ(ic.reversed(), turned);
             }
+    }
+}
+
+// The exact curves' fresh pcurves on a cone whose face lies whole periods
+// beyond its principal range join the loop there, in every frame (within
+// the apex's miss: the face is bounded by a curve that misses it).
+TEST_F(PostProcess, ExactCurvesAtAnApexKeepTheirLoopJoinedRoundTheCone)
+{
+    for (const bool turned : {false, true}) {
+        SCOPED_TRACE(turned ? "B-spline run backwards" : "B-spline run along");
+        expectRefitsJoined(
+            [&] {
+                BODY* b = coneWithApexMiss(turned);
+                ve_add_loop_pcurves(faces(b)[0]);
+                return b;
+            },
+            [](BODY* b) { Ve_PostProcessUtil(view(b)).CheckAndFixNullEdgeAtApexProb(); },
+            [](BODY* b) { EXPECT_EQ(findings(b), ""); }, 1e-3);
     }
 }
 
@@ -637,6 +705,15 @@ TEST_F(PostProcess, EdgeThroughAPoleIsSplitThereWithFreshPcurves)
     const std::string once = testkit::body_text(b);
     Ve_PostProcessUtil(view(b)).splitEdgesAtPole();
     EXPECT_EQ(testkit::body_text(b), once);
+}
+
+// Both pieces' fresh pcurves on a sphere whose face lies whole periods
+// beyond its principal range join the loop there (across the pole, along
+// the pole's line), in every frame.
+TEST_F(PostProcess, PiecesSplitAtAPoleKeepTheirLoopJoinedRoundTheSphere)
+{
+    expectRefitsJoined(&quarterSphereOverThePole, [](BODY* b) { Ve_PostProcessUtil(view(b)).splitEdgesAtPole(); },
+                       [](BODY* b) { EXPECT_EQ(count_edges(b), 3); }, 1e-3);
 }
 
 // A pole inside a tolerant edge becomes a tolerant vertex.

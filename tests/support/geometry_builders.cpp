@@ -498,6 +498,34 @@ COEDGE* seam_use(FACE* face) {
   return nullptr;
 }
 
+double widest_loop_join_step(const FACE* face, bool& allPCurved) {
+  allPCurved = true;
+  const surface& s = face->geometry()->equation();
+  const auto at = [](const COEDGE* c, bool start) {
+    const QELinterval r = c->param_range();
+    return c->geometry()->def().eval_position(start ? r.start_pt() : r.end_pt());
+  };
+  double widest = 0.0;
+  for (const LOOP* loop = face->loop(); loop; loop = loop->next()) {
+    const COEDGE* first = loop->start();
+    for (const COEDGE* c = first; c; c = c->next() == first ? nullptr : c->next()) {
+      if (!c->geometry() || !c->next()->geometry()) {
+        allPCurved = false;
+        continue;
+      }
+      const QELpar_pos a = at(c, false), b = at(c->next(), true);
+      // At (or within a thousandth of the parameter's speed of) a pole or
+      // apex, the parameter along its line says nothing.
+      QELposition p;
+      QELvector d[2];
+      s.eval(a, p, d);
+      const bool freeU = s.singular_v(a.v) || d[0].len() < 1e-3, freeV = s.singular_u(a.u) || d[1].len() < 1e-3;
+      widest = std::max({widest, freeU ? 0.0 : std::abs(a.u - b.u), freeV ? 0.0 : std::abs(a.v - b.v)});
+    }
+  }
+  return widest;
+}
+
 void reverse_edge_curves(ENTITY* body, const std::function<bool(int)>& which)
 {
     ENTITY_LIST edges;

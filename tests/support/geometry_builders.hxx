@@ -102,6 +102,13 @@ void shift_pcurve(COEDGE* c, double du, double dv);
 // A use of a seam of the face (an edge whose two uses both bound it), both
 // uses with pcurves; null when the face has none.
 COEDGE* seam_use(FACE* face);
+// The widest step in the surface's parameters from a use's pcurve end to the
+// next use's pcurve start, over the face's loops (at a pole or apex, or
+// where a parameter moves the point at less than a thousandth of its own
+// pace, the step along that parameter is not counted: the loop comes out of
+// a pole anywhere along its line); `allPCurved` is false when some use has no
+// pcurve.
+double widest_loop_join_step(const FACE* face, bool& allPCurved);
 
 // The edges of the body (in the kernel's list order) that `which` picks, all
 // when it is empty, made to run against their curves: each curve turned round

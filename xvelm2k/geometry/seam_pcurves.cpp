@@ -12,6 +12,7 @@
 #include "velm/memory.hxx"
 #include "velm/spline_conversion.hxx"
 #include "velm/topology.hxx"
+#include "velm/tolerant.hxx"
 #include "velm/topology_api.hxx"
 
 namespace {
@@ -206,9 +207,8 @@ bool ve_place_loop_pcurves(FACE* face, const std::string& faceName)
     return placed.ok();
 }
 
-void ve_add_loop_pcurves(ENTITY* entity)
+void ve_place_refitted(ENTITY* entity)
 {
-    sg_add_pcurves_to_entity(entity);
     FACE* face = nullptr;
     if (is_FACE(entity))
         face = static_cast<FACE*>(entity);
@@ -216,4 +216,18 @@ void ve_add_loop_pcurves(ENTITY* entity)
         face = static_cast<COEDGE*>(entity)->loop()->face();
     if (face)
         raiseFailure(placedWhole(face));
+}
+
+void ve_add_loop_pcurves(ENTITY* entity)
+{
+    sg_add_pcurves_to_entity(entity);
+    ve_place_refitted(entity);
+}
+
+bool ve_refit_loop_pcurve(COEDGE* coedge)
+{
+    if (!sg_add_pcurve_to_coedge(coedge))
+        return false;
+    ve_place_refitted(coedge);
+    return true;
 }

@@ -9,6 +9,7 @@
 
 #include "xvelm2k/export.hxx"
 
+class COEDGE;
 class ENTITY;
 class FACE;
 class surface;
@@ -36,3 +37,12 @@ XVELM2KA_API bool ve_place_loop_pcurves(FACE* face, const std::string& faceName)
 // the kernel's fit does, and the kernel's error when the placement was
 // refused (call it inside a bracket, which takes back the fit too).
 XVELM2KA_API void ve_add_loop_pcurves(ENTITY* entity);
+// The kernel's pcurve fitted afresh to the coedge (sg_add_pcurve_to_coedge,
+// in place of any it had), then the loops of its face placed as above: the
+// refit of one use goes through here. False, and nothing placed, when the
+// kernel fitted none. Throws as ve_add_loop_pcurves.
+XVELM2KA_API bool ve_refit_loop_pcurve(COEDGE* coedge);
+// The loops of the face the entity (a face, or a coedge of one) bounds placed
+// again after its pcurves were made some other way; throws the kernel's error
+// when the placement was refused. The placement every refit ends with.
+XVELM2KA_API void ve_place_refitted(ENTITY* entity);

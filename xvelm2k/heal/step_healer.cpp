@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "geometry/geometry_dumps.hxx"
+#include "geometry/seam_pcurves.hxx"
 #include "heal/heal_internal.hxx"
 #include "heal/repair_utils.hxx"
 #include "heal/repair_utils_internal.hxx"
@@ -549,7 +550,7 @@ bool QELXStepVelmHealer::getG0G1DiscCont(EDGE* edge, QELXDynamicArray<double>& p
             edge->set_geometry(make_curve(fresh), 1, 1);
             for (COEDGE* c : coedgesOf(edge)) {
                 sg_rm_pcurves_from_entity(c, 0, 1);
-                sg_add_pcurve_to_coedge(c);
+                ve_refit_loop_pcurve(c);
             }
             markTolerantEnds(edge);
             params.Clear();
@@ -752,7 +753,9 @@ void QELXStepVelmHealer::regenPCurve(COEDGE* coedge)
             plain.negate();
         edge->set_geometry(make_curve(plain), 1, 1);
     }
-    sg_add_pcurve_to_coedge(coedge);
+    // Fitted into the surface's principal range: placed round its period to
+    // join the coedges beside it.
+    ve_refit_loop_pcurve(coedge);
     markTolerantEnds(edge);
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <unordered_set>
 
+#include "geometry/seam_pcurves.hxx"
 #include "heal/heal_internal.hxx"
 #include "model/entity_views.hxx"
 #include "model/message_module.hxx"
@@ -124,7 +125,7 @@ void rebuildCoedgePCurve(COEDGE* coedge)
             plain.negate();
         edge->set_geometry(make_curve(plain), 1);
     }
-    sg_add_pcurve_to_coedge(coedge, 0, 0, 0);
+    ve_refit_loop_pcurve(coedge);
     for (VERTEX* v : {edge->start(), edge->end()})
         if (v && is_TVERTEX(v))
             static_cast<TVERTEX*>(v)->set_update(1);

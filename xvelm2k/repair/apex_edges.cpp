@@ -1,5 +1,6 @@
 // Cone faces whose edges miss the apex: their approximate intersection curves
 // become exact B-spline curves with fresh pcurves and tolerances.
+#include "geometry/seam_pcurves.hxx"
 #include "model/entity_views.hxx"
 #include "repair/post_process_internal.hxx"
 #include "repair/post_process_util.hxx"
@@ -57,7 +58,7 @@ void Ve_PostProcessUtil::ReplaceEdgeCrvWithExactIntCurves(const ENTITY_LIST& edg
             sys_error(listed.error_number());
         for (COEDGE* c : ve_repair::listed<COEDGE>(coedges)) {
             sg_rm_pcurves_from_entity(c, 0, 1);
-            sg_add_pcurve_to_coedge(c);
+            ve_refit_loop_pcurve(c);
         }
         for (VERTEX* v : {edge->start(), edge->end()})
             if (v && is_TVERTEX(v))

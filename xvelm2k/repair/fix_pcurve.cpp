@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "geometry/seam_pcurves.hxx"
 #include "geometry/spline_curve_build.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "velm/errors.hxx"
@@ -42,7 +43,7 @@ void Ve_FixPCurve::addPCurve(COEDGE* coedge)
     // makes the pcurve: a healing step running this has then done its work.
     const long failuresBefore = kernelFailuresMet();
     outcome added = velmCall([&] {
-        if (!sg_add_pcurve_to_coedge(coedge, 0, 0, 0))
+        if (!ve_refit_loop_pcurve(coedge))
             velm_api_error_throw(VELM_NO_CONVERGENCE);
     });
     if (added.ok() || surface->type() != 10)
@@ -73,6 +74,7 @@ void Ve_FixPCurve::addPCurve(COEDGE* coedge)
         if (coedge->sense() != edge->sense())
             fit.negate();
         coedge->set_geometry(VELM_MAKE(PCURVE, fit));
+        ve_place_refitted(coedge);
     });
     if (fitted)
         bs2_curve_delete(fitted);

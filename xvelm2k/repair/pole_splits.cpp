@@ -2,6 +2,7 @@
 // kernel's coedge check finds out of tolerance get tolerant vertices or edges.
 #include <algorithm>
 
+#include "geometry/seam_pcurves.hxx"
 #include "model/entity_views.hxx"
 #include "repair/post_process_internal.hxx"
 #include "repair/post_process_util.hxx"
@@ -22,13 +23,14 @@ double endTolerance(const VERTEX* v)
     return v && is_TVERTEX(v) ? v->get_tolerance() : QELresabs;
 }
 
-// A fresh pcurve in place of the coedge's, when it has one.
+// A fresh pcurve in place of the coedge's, when it has one, placed round
+// the surface's period to join its loop.
 void refitPcurve(COEDGE* c)
 {
     if (!c || !c->geometry())
         return;
     c->set_geometry(nullptr, 1);
-    sg_add_pcurve_to_coedge(c);
+    ve_refit_loop_pcurve(c);
 }
 
 } // namespace
