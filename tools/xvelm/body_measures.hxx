@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <vector>
 
 #include "body_facts.hxx"
@@ -68,7 +69,11 @@ inline bool analytic_face(const FACE* face)
 
 // How far the face's boundary as the kernel holds it (each coedge's pcurve
 // through the surface) lies from its edges' curves, at the quarters of each
-// coedge; 0 where the face has no pcurves.
+// coedge, and how far apart the pcurves of coedges that follow each other
+// end and start (a vertex moved off its edges leaves its edges' ends apart,
+// and the pcurves with them: how the gap is closed is the area's to choose,
+// a writer's measure closing it otherwise by a band of that width); 0 where
+// the face has no pcurves.
 inline double boundary_stray(const FACE* face)
 {
     double stray = 0.0;
@@ -77,16 +82,29 @@ inline double boundary_stray(const FACE* face)
     const surface& s = face->geometry()->equation();
     for (const LOOP* loop = face->loop(); loop; loop = loop->next()) {
         const COEDGE* first = loop->start();
+        // The first pcurve's start and the last one's end, through the surface.
+        std::optional<QELposition> opening, last;
         // A ring that never comes round (damage) is walked no further than a
         // body could hold.
         long steps = 0;
         for (const COEDGE* c = first; c && ++steps < (1L << 24); c = c->next() == first ? nullptr : c->next()) {
             const EDGE* e = c->edge();
-            if (c->geometry() && c->geometry()->has_equation() && e && e->geometry() &&
-                e->geometry()->has_equation() && c->param_range().finite())
+            QELpar_pos start, end;
+            if (!roundtrip_detail::pcurve_ends(c, start, end)) {
+                last.reset();
+                continue;
+            }
+            if (last)
+                stray = std::max(stray, (s.eval_position(start) - *last).len());
+            else if (c == loop->start())
+                opening = s.eval_position(start);
+            last = s.eval_position(end);
+            if (e && e->geometry() && e->geometry()->has_equation())
                 for (const double at : {0.0, 0.25, 0.5, 0.75, 1.0})
                     stray = std::max(stray, roundtrip_detail::pcurve_gap_at(c, s, c->param_range().interpolate(at)));
         }
+        if (opening && last)
+            stray = std::max(stray, (*opening - *last).len());
     }
     return stray;
 }
