@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <random>
 #include <regex>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@
 #include "support/model_builders.hxx"
 #include "support/save_file_words.hxx"
 #include "velm/build.hxx"
+#include "velm/insanity.hxx"
+#include "velm/tolerant.hxx"
 #include "velm_test_support.hxx"
 
 using namespace velm_test;
@@ -234,4 +237,64 @@ TEST_F(RestoreRefusals, TheSaveRefusesAPointTheRestoreWouldRefuse) {
     set_global_error_info(nullptr);
     api_del_entity(box);
   }
+}
+
+// A vertex set at the tolerance's border off its edge's end lies on the edge,
+// however far the model is from the origin: the checker passes it and the
+// restore reads back what the save wrote (an imported hammer 2e4 from the
+// origin measured 1.0000003e-06 off against a tolerance of 1e-06 and its
+// save file was refused). A vertex a hundredth past the border is off,
+// at every distance. Seeded lines at four distances from the origin, in
+// every frame.
+TEST_F(RestoreRefusals, AVertexAtItsToleranceFromItsCurvesEndIsOnItAtEveryDistanceFromTheOrigin) {
+  std::mt19937 random(4801);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0), length(1.0, 100.0);
+  const auto direction = [&] {
+    for (;;) {
+      const QELvector d(unit(random), unit(random), unit(random));
+      if (d.len() > 0.1) return QELunit_vector(d);
+    }
+  };
+  int border = 0, past = 0;
+  for (const QELtransf& frame : testkit::heal_frames())
+    for (double far : {1.0, 1e3, 3e4, 1e6})
+      for (int k = 0; k < 24; ++k)
+        for (const double beyond : {1.0, 1.01}) {
+          const QELunit_vector along = direction();
+          const QELposition from = QELposition(0, 0, 0) + direction() * far;
+          auto* a = new VERTEX(new APOINT(from));
+          const double span = length(random);
+          auto* b = new VERTEX(new APOINT(from + along * span));
+          const QELinterval range(0.0, span);
+          EDGE* e = new EDGE(a, b, new STRAIGHT(straight(from, along)), FORWARD, EDGE_cvty_unknown, &range);
+          BODY* body = nullptr;
+          ASSERT_TRUE(api_make_ewire(1, &e, body).ok());
+          ASSERT_TRUE(api_apply_transf(body, frame).ok());
+          ASSERT_TRUE(api_change_body_trans(body).ok());
+          // The end vertex moved square to the line, to the tolerance's border or past it.
+          const curve& line = e->geometry()->equation();
+          const QELposition end = line.eval_position(edge_curve_range(e).end_pt());
+          const QELunit_vector aside = QELunit_vector(direction() * line.eval_deriv(0.0));
+          e->end()->geometry()->set_coords(end + aside * (QELresabs * beyond));
+          insanity_list* findings = nullptr;
+          ASSERT_TRUE(api_check_entity(body, findings).ok());
+          const int problems = findings ? findings->count() : 0;
+          delete findings;
+          ENTITY_LIST list;
+          list.add(body);
+          const std::string refusal = restore_refusal(saved_file(list));
+          if (beyond == 1.0) {
+            ++border;
+            EXPECT_EQ(problems, 0) << far << " case " << k;
+            EXPECT_EQ(refusal, "") << far << " case " << k;
+          } else {
+            ++past;
+            EXPECT_GE(problems, 1) << far << " case " << k;
+            EXPECT_NE(refusal.find("off its curve's end, beyond the tolerance of 1e-06"), std::string::npos)
+                << far << " case " << k << ": " << refusal;
+          }
+          api_del_entity(body);
+        }
+  EXPECT_EQ(border, past);
+  EXPECT_GE(border, 3 * 4 * 24);
 }

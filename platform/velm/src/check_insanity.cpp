@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -115,6 +116,15 @@ double pcurve_gap(const COEDGE* c) {
   return worst;
 }
 
+// A point evaluated on a curve or surface is known to a few units in the
+// last place of its coordinates: far from the origin a vertex set at the
+// tolerance's border measures a rounding past it, and is on.
+bool past_tolerance(double gap, double tolerance, const QELposition& at) {
+  const double rounding =
+      16.0 * std::numeric_limits<double>::epsilon() * (std::fabs(at.x()) + std::fabs(at.y()) + std::fabs(at.z()));
+  return gap > tolerance + rounding;
+}
+
 // For a coedge without pcurve: whether the edge curve leaves the face's
 // surface, at the same samples, by more than the edge's tolerance (its
 // vertices' at the ends).
@@ -133,7 +143,7 @@ bool curve_off_surface(const COEDGE* c) {
     const VERTEX* v = k == 0 ? (e->sense() == FORWARD ? e->start() : e->end())
                     : k == kCoedgeSamples ? (e->sense() == FORWARD ? e->end() : e->start()) : nullptr;
     if (v) tol = std::max(tol, vertex_tol(v));
-    if (distance(p, foot) > tol) return true;
+    if (past_tolerance(distance(p, foot), tol, p)) return true;
   }
   return false;
 }
@@ -145,15 +155,15 @@ void check_coedge_into(const COEDGE* c, bool tolerances, insanity_list& out) {
   const bool ends = coedge_ends(c, start, end);
   const VERTEX* vs = c->start();
   const VERTEX* ve = c->end();
-  const auto gap = [](const VERTEX* v, const QELposition& p) {
-    return v && v->geometry() ? distance(v->geometry()->coords(), p) : 0.0;
+  // Whether v lies farther from p than the tolerance.
+  const auto off = [](const VERTEX* v, const QELposition& p, double tolerance) {
+    return v && v->geometry() && past_tolerance(distance(v->geometry()->coords(), p), tolerance, p);
   };
   if (ends) {
-    if (vs && !is_TVERTEX(vs) && gap(vs, start) > QELresabs) out.add(insanity_coedge_start_off, ent);
-    if (ve && !is_TVERTEX(ve) && gap(ve, end) > QELresabs) out.add(insanity_coedge_end_off, ent);
-    if (tolerances && vs && is_TVERTEX(vs) && gap(vs, start) > vertex_tol(vs))
-      out.add(insanity_start_vertex_tol, ent);
-    if (tolerances && ve && is_TVERTEX(ve) && gap(ve, end) > vertex_tol(ve)) out.add(insanity_end_vertex_tol, ent);
+    if (vs && !is_TVERTEX(vs) && off(vs, start, QELresabs)) out.add(insanity_coedge_start_off, ent);
+    if (ve && !is_TVERTEX(ve) && off(ve, end, QELresabs)) out.add(insanity_coedge_end_off, ent);
+    if (tolerances && vs && is_TVERTEX(vs) && off(vs, start, vertex_tol(vs))) out.add(insanity_start_vertex_tol, ent);
+    if (tolerances && ve && is_TVERTEX(ve) && off(ve, end, vertex_tol(ve))) out.add(insanity_end_vertex_tol, ent);
   }
   if (pcurve_gap(c) > edge_tol(c->edge())) out.add(insanity_coedge_off_edge, ent);
   if (curve_off_surface(c)) out.add(insanity_edge_off_face, ent);
@@ -378,7 +388,7 @@ velm_query::vertex_off_curve velm_query::edge_vertex_off_curve(const EDGE* edge)
     const QELposition end = eq->eval_position(fwd == start ? range.start_pt() : range.end_pt());
     const double gap = distance(v->geometry()->coords(), end);
     const double tolerance = std::max(vertex_tol(v), edge_tol(edge));
-    if (gap > tolerance) return {v, start, gap, tolerance};
+    if (past_tolerance(gap, tolerance, end)) return {v, start, gap, tolerance};
   }
   return {};
 }
