@@ -289,3 +289,37 @@ TEST_F(TrimRoad, EveryShellOfASheetBodyGivesItsFaces)
         made += testkit::count_faces(b);
     EXPECT_EQ(made, 12);
 }
+
+// A face the road makes nothing of, without a word from the face factory
+// (a face without loops on a cylinder, which no loop bounds), is warned of
+// naming its body by the body's place in the source, from 0, and the face
+// by its place in the body; the faces beside it are made.
+TEST_F(TrimRoad, AFaceItCannotMakeIsNamedByItsBodysPlace)
+{
+    TestModel model = TestModel::planeFace(true);
+    TestModel unbounded;
+    int shell = -1;
+    unbounded.addSheetBody(shell);
+    unbounded.addFace(shell, unbounded.addPlane({0, 0, 0}, {1, 0, 0}, {0, 0, 1}));
+    unbounded.addFace(shell, unbounded.addCone({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 2.0, 0.0));
+    model.append(TestModel::planeFace(true));
+    const int third = model.append(unbounded);
+    ASSERT_EQ(third, 2);
+    for (int body = 0; body <= third; ++body) {
+        SCOPED_TRACE("body " + std::to_string(body));
+        ImporterRun run(model);
+        Gk_ImportContext context(&run.target(), &run.sourceDocument());
+        qelx_test::EventRecorder events;
+        EXPECT_EQ(run.importer().ImportSheetAsTrim(&run.source(), run.id(qelx_test::KindBody, body), &context),
+                  QELI_OK);
+        std::vector<std::string> warnings;
+        for (const qelx_test::EventRecord& r : events.records())
+            if (r.kind == "Warning")
+                warnings.push_back(r.name);
+        EXPECT_EQ(run.result().size(), 1u);
+        if (body == third)
+            EXPECT_EQ(warnings, std::vector<std::string>{"body 2, face 1: could not be made"});
+        else
+            EXPECT_TRUE(warnings.empty()) << warnings.front();
+    }
+}

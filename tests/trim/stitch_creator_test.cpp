@@ -158,7 +158,7 @@ TEST_F(StitchCreator, NoContextMakesNothingAndKeepsNothing)
     EXPECT_EQ(velm_live_object_count(), before);
 }
 
-TEST_F(StitchCreator, LooplessSourceFacesOnPlanesOnly)
+TEST_F(StitchCreator, LooplessSourceFacesOnPlanesAreSquares)
 {
     // A square as wide as the frame's scale (at least one).
     for (double scale : {0.5, 1.0, 10.0}) {
@@ -171,8 +171,67 @@ TEST_F(StitchCreator, LooplessSourceFacesOnPlanesOnly)
         ASSERT_TRUE(api_ent_area(reinterpret_cast<FACE*>(square), 1e-9, area, achieved).ok());
         EXPECT_NEAR(area, std::max(1.0, scale) * std::max(1.0, scale), 1e-9);
     }
-    stitchtest::StitchSource sphere(TestModel::sphereFace());
-    EXPECT_EQ(sphere.creator().CreateFaceFromFreeFaceSurface(sphere.id(KindFace, 0), &sphere.exporter()), nullptr);
+}
+
+// A source face without loops on a surface that closes on itself (a whole
+// sphere or ring torus, as a file's reader gives a face bounded only by its
+// seams) is made whole, of the surface's area, in every frame, and listed
+// for the sheets; on a surface that does not close (a cylinder, an open
+// spline sheet) nothing is made and nothing is left behind.
+TEST_F(StitchCreator, LooplessSourceFacesOnClosedSurfacesAreMadeWhole)
+{
+    using std::numbers::pi;
+    struct Case {
+        const char* name;
+        TestModel model;
+        double area; // 0: no face
+    };
+    const auto unbounded = [] {
+        TestModel m;
+        int shell = -1;
+        m.addSheetBody(shell);
+        m.addFace(shell, m.addCone({0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 2.0, 0.0));
+        return m;
+    };
+    const auto openSheet = [] {
+        TestModel m = TestModel::nurbsSheet();
+        m.faces[0].loops.clear();
+        return m;
+    };
+    for (const importtest::Frame& frame : stitchtest::allFrames()) {
+        const Case cases[] = {{"sphere", TestModel::sphereFace(1.5), 4 * pi * 1.5 * 1.5},
+                              {"ring torus", TestModel::torusFace(3.0, 1.0), 4 * pi * pi * 3.0},
+                              {"cylinder", unbounded(), 0.0},
+                              {"open spline sheet", openSheet(), 0.0}};
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", " + frame.name);
+            stitchtest::StitchSource source(c.model, frame.morph);
+            ASSERT_EQ(source.model().faces.size(), 1u);
+            int loops = -1;
+            source.exporter().GetNumberOfLoopsFromFace(source.id(KindFace, 0), loops);
+            ASSERT_EQ(loops, 0);
+            const long before = velm_live_object_count();
+            Ve_FaceTag* made = source.creator().CreateFaceFromFreeFaceSurface(source.id(KindFace, 0), &source.exporter());
+            if (c.area == 0.0) {
+                EXPECT_EQ(made, nullptr);
+                EXPECT_EQ(velm_live_object_count(), before);
+                continue;
+            }
+            ASSERT_NE(made, nullptr);
+            FACE* face = reinterpret_cast<FACE*>(made);
+            m_loose.push_back(face);
+            EXPECT_EQ(face->loop(), nullptr);
+            double area = 0.0, achieved = 0.0;
+            ASSERT_TRUE(api_ent_area(face, 1e-9, area, achieved).ok());
+            EXPECT_NEAR(area, c.area, 1e-6 * c.area);
+            // Listed, as every face the creator makes: the sheets hold it.
+            source.creator().MakeSheets();
+            const QELXDynamicArray<Ve_BodyTag*> sheets = source.creator().getCocoon()->getBodies();
+            ASSERT_EQ(sheets.Count(), 1);
+            m_loose.pop_back();
+            keepBodies({reinterpret_cast<BODY*>(sheets[0])});
+        }
+    }
 }
 
 TEST_F(StitchCreator, FreeSurfacesGiveBoundedFacesAndOnlyMadeOnesAreReported)

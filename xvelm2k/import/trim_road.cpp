@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "import/brep_creator.hxx"
+#include "import/source_names.hxx"
 #include "model/kernel_call_bracket.hxx"
 #include "persist/brep_attrib_transfer.hxx"
 #include "qelx/qelx_attribute_exporter.hxx"
@@ -44,10 +45,11 @@ public:
     TrimFaceWarnings& operator=(const TrimFaceWarnings&) = delete;
     void OnEvent(const QELXEvent& event) override { m_count += std::string(event.GetKind()) == "Warning" ? 1 : 0; }
     int count() const { return m_count; }
-    void warnIfSilent(int index, int since) const
+    // `body` names the source body as the other warnings do ("body 2").
+    void warnIfSilent(const std::string& body, int index, int since) const
     {
         if (m_count == since)
-            QELXWarningEvent::Fire(("face " + std::to_string(index) + " of the body could not be made").c_str());
+            QELXWarningEvent::Fire((body + ", face " + std::to_string(index) + ": could not be made").c_str());
     }
 
 private:
@@ -132,6 +134,20 @@ void releaseSolidGeometry(QELXBRepExporter* source, const std::vector<QELXIdenti
     }
 }
 
+// The body by its place in the source, from 0 ("body 2"); by its identifier's
+// word where the source does not list it.
+std::string bodyPlaceName(QELXBRepExporter* source, const QELXIdentifier& body)
+{
+    int n = 0;
+    source->GetNumberOfBodies(n);
+    for (int i = 0; i < n; ++i) {
+        QELXIdentifier listed;
+        if (source->GetBody(i, listed) == QELI_OK && listed.GetValue() == body.GetValue())
+            return "body " + std::to_string(i);
+    }
+    return sourceEntityName("body", body);
+}
+
 const void* nativeOf(const QELXIdentifier& id) { return reinterpret_cast<const void*>(id.GetValue()); }
 
 // One run of either road.
@@ -190,12 +206,13 @@ private:
         if (m_solid && !m_on.repair)
             Ve_OptionDoc::ImportSurfacePhase.setMax(count);
         const TrimFaceWarnings warnings;
+        const std::string body = bodyPlaceName(m_source, m_body);
         for (int i = 0; i < static_cast<int>(faces.size()); ++i) {
             const QELXIdentifier& source = faces[i];
             const int before = warnings.count();
             const bool made = m_on.repair ? repairedFace(source, faceCallback) : plainFace(source, faceCallback, i);
             if (!made)
-                warnings.warnIfSilent(i, before);
+                warnings.warnIfSilent(body, i, before);
             QELXStartTranslateEntityEvent::Fire("TrimFace", "BRep", m_solid ? i + 1 : 1);
         }
         if (m_solid)

@@ -119,6 +119,29 @@ void warnIfRingOpen(const QELXIdentifier& face, int loop, const std::vector<COED
                                    .c_str());
 }
 
+// A face with no loops yet on the source face's surface (its sense and the
+// context's morph applied); null when the surface cannot be set. Without a
+// context there is no morph: nothing is made (and nothing left behind).
+// `map` receives the surface's parameter map, which the loops' pcurves take.
+FACE* faceOnSourceSurface(const QELXIdentifier& faceId, QELXBRepExporter* exporter, Gk_ImportContext* context,
+                          Gk_BiLinMap& map)
+{
+    if (!geometryExporterOf(exporter) || !context)
+        return nullptr;
+    if (const std::string refused = trimNonFiniteInput(faceId, exporter); !refused.empty()) {
+        QELXWarningEvent::Fire(refused.c_str());
+        return nullptr;
+    }
+    FACE* face = creatorTracked<FACE>(__LINE__);
+    commonFinish(face);
+    Gk_SurfApproxInfoHandle approx;
+    if (!ve_view<Ve_FaceTag>(face)->addSurface(faceId, exporter, context->GetMorph(), &approx, &map)) {
+        face->lose();
+        return nullptr;
+    }
+    return face;
+}
+
 } // namespace
 
 Ve_BaseStitchCreator::Ve_BaseStitchCreator(Ve_CocoonTagHandle cocoon, Gk_ImportContext* context,
@@ -129,23 +152,12 @@ Ve_BaseStitchCreator::Ve_BaseStitchCreator(Ve_CocoonTagHandle cocoon, Gk_ImportC
 
 Ve_FaceTag* Ve_BaseStitchCreator::CreateFace(const QELXIdentifier& faceId, QELXBRepExporter* exporter)
 {
-    QELXGeometryExporter* geometry = geometryExporterOf(exporter);
-    // Without a context there is no morph: nothing is made (and nothing left behind).
-    if (!geometry || !m_context)
-        return nullptr;
-    if (const std::string refused = trimNonFiniteInput(faceId, exporter); !refused.empty()) {
-        QELXWarningEvent::Fire(refused.c_str());
-        return nullptr;
-    }
-    FACE* face = creatorTracked<FACE>(__LINE__);
-    commonFinish(face);
-    Gk_SurfApproxInfoHandle approx;
     Gk_BiLinMap map;
-    const QELXMorph3D morph = m_context->GetMorph();
-    if (!ve_view<Ve_FaceTag>(face)->addSurface(faceId, exporter, morph, &approx, &map)) {
-        face->lose();
+    FACE* face = faceOnSourceSurface(faceId, exporter, m_context, map);
+    if (!face)
         return nullptr;
-    }
+    QELXGeometryExporter* geometry = geometryExporterOf(exporter);
+    const QELXMorph3D morph = m_context->GetMorph();
     int loops = 0;
     exporter->GetNumberOfLoopsFromFace(faceId, loops);
     LOOP* lastLoop = nullptr;
@@ -287,6 +299,23 @@ Ve_FaceTag* Ve_BaseStitchCreator::CreateFaceFromFreeFaceSurface(const QELXIdenti
     if (!geometry)
         return nullptr;
     QELXIdentifier surfaceId;
+    // A face without loops on a surface that closes on itself (a whole sphere
+    // or torus, a spline closed both ways) is that whole surface, bounded:
+    // made so, as the kernel holds it. Only a plane stands for a sheet
+    // without bounds, and becomes a square.
+    int surfaceType = 0;
+    if (exporter->GetFaceSurface(faceId, surfaceId) == QELI_OK && surfaceId.IsValid() &&
+        geometry->GetSurfaceType(surfaceId, surfaceType) == QELI_OK && surfaceType != 1)
+        if (Gk_BiLinMap map; FACE* whole = faceOnSourceSurface(faceId, exporter, m_context, map)) {
+            if (!trimFaceBoundsItself(whole)) {
+                api_delent(whole);
+                return nullptr;
+            }
+            Ve_FaceTag* made = ve_view<Ve_FaceTag>(whole);
+            m_faces.Add(made);
+            return made;
+        }
+    surfaceId = QELXIdentifier();
     if (defaultImporterOn()) {
         QELXDefaultGeometryImporter* importer = m_importer ? m_importer->GetGeometryImporter() : nullptr;
         SURFACE* converted = nullptr;

@@ -29,7 +29,9 @@ public:
 
     // The face with its loops; null on failure.
     Ve_FaceTag* CreateFace(const QELXIdentifier& face, QELXBRepExporter* exporter);
-    // A bounded planar face for a source face without loops; null unless the surface is a plane.
+    // A face for a source face without loops: its whole surface where that
+    // closes on itself (sphere, torus, a spline closed both ways), a bounded
+    // square on a plane; null on any other surface.
     Ve_FaceTag* CreateFaceFromFreeFaceSurface(const QELXIdentifier& face, QELXBRepExporter* exporter);
     // A bounded face for a free surface, for the caller only (not listed).
     FACE* CreateFaceFromFreeSurface(QELXGeometryExporter* exporter, const QELXIdentifier& surface);

@@ -46,15 +46,28 @@ void checkAndFixSurface(SURFACE* surfaceEntity)
     QELXEndTaskEvent::Fire(0, kSurfaceCheckTask, kSurfaceCheckTask, kSurfaceCheckLevel, true);
 }
 
-// A closed surface bounds itself: a face on it needs no loop.
-bool boundsItself(const FACE* face)
-{
-    const SURFACE* s = face->geometry();
-    const int type = s ? s->identity() : -1;
-    return type == SPHERE_TYPE || type == TORUS_TYPE;
-}
-
 } // namespace
+
+bool trimFaceBoundsItself(const FACE* face)
+{
+    const SURFACE* entity = face ? face->geometry() : nullptr;
+    if (!entity || !entity->has_equation())
+        return false;
+    const int type = entity->identity();
+    if (type == SPHERE_TYPE || type == TORUS_TYPE)
+        return true;
+    if (type != SPLINE_TYPE)
+        return false;
+    // A spline closes on itself where each direction is closed or ends in
+    // poles at both ends (a sphere's form: closed round, poles along).
+    const surface& s = entity->equation();
+    const auto endsInPoles = [](const QELinterval& r, auto singular) {
+        return r.finite() && singular(r.start_pt()) && singular(r.end_pt());
+    };
+    const bool uWhole = s.closed_u() || endsInPoles(s.param_range_u(), [&](double u) { return s.singular_u(u); });
+    const bool vWhole = s.closed_v() || endsInPoles(s.param_range_v(), [&](double v) { return s.singular_v(v); });
+    return uWhole && vWhole;
+}
 
 std::string trimNonFiniteInput(const QELXIdentifier& face, QELXBRepExporter* exporter)
 {
@@ -199,7 +212,7 @@ bool Ve_TrimFaceCntl::seed(const QELXIdentifier& faceId, QELXBRepExporter* expor
     // the loops are joined up, a seam's two uses a period apart.
     ve_place_loop_pcurves(face, sourceEntityName("face", faceId));
 
-    if (!face->loop() && !boundsItself(face)) {
+    if (!face->loop() && !trimFaceBoundsItself(face)) {
         QELXWarningEvent::Fire("Ignoring face with invalid loop");
         api_delent(face);
         return false;

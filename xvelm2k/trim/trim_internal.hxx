@@ -12,6 +12,7 @@
 #include "xvelm2k/export.hxx"
 
 class CURVE;
+class FACE;
 class Gk_Option;
 class PCURVE;
 class QELXBRepExporter;
@@ -48,6 +49,11 @@ void trimCurveMapErase(CURVE* curve);
 // NaN passes every "is the gap too large" test, so it is refused here, before
 // any of it is read into a loop.
 std::string trimNonFiniteInput(const QELXIdentifier& face, QELXBRepExporter* exporter);
+
+// Whether a face without loops is its whole surface, bounded: a sphere, a
+// torus, or a spline closed on itself (closed, or ending in poles, in each
+// direction). Any other face needs loops to bound it.
+bool trimFaceBoundsItself(const FACE* face);
 
 // The gap above which the ends of trimming segments do not meet: QELresabs,
 // or the value of the option TrimCurveGapTolerance where it is set.

@@ -1249,6 +1249,31 @@ bool closedAllRound(const Handle(Geom_Surface)& surface)
            surface->IsKind(STANDARD_TYPE(Geom_ToroidalSurface));
 }
 
+// A B-spline surface that closes on itself: each direction closed, or
+// collapsed to a point at both its ends (a sphere's form: closed round,
+// poles along). A face without loops on it is the whole surface.
+bool splineClosedOnItself(const Handle(Geom_Surface)& surface)
+{
+    const Handle(Geom_BSplineSurface) spline = Handle(Geom_BSplineSurface)::DownCast(surface);
+    if (spline.IsNull())
+        return false;
+    double u0 = 0.0, u1 = 0.0, v0 = 0.0, v1 = 0.0;
+    spline->Bounds(u0, u1, v0, v1);
+    const auto collapsed = [&](bool uIso, double at) {
+        const gp_Pnt first = uIso ? spline->Value(at, v0) : spline->Value(u0, at);
+        for (int k = 1; k <= 16; ++k) {
+            const double t = k / 16.0;
+            const gp_Pnt p = uIso ? spline->Value(at, v0 + t * (v1 - v0)) : spline->Value(u0 + t * (u1 - u0), at);
+            if (p.Distance(first) > Precision::Confusion())
+                return false;
+        }
+        return true;
+    };
+    const bool uWhole = spline->IsUClosed() || (collapsed(true, u0) && collapsed(true, u1));
+    const bool vWhole = spline->IsVClosed() || (collapsed(false, v0) && collapsed(false, v1));
+    return uWhole && vWhole;
+}
+
 std::pair<double, double> areaWithinBox(const Handle(Geom_Surface)& surface, const Bnd_Box2d& box, bool belted)
 {
     if (box.IsVoid())
@@ -1300,9 +1325,10 @@ TopoDS_Face ShapeBuilder::face(int index)
     // frame's, turned by the flag); the built surface's turns with the map.
     const bool reversed = (built.map.det() > 0.0) != (s.flag == f.sense);
     TopoDS_Face out;
-    if (f.loops.empty() && closedAllRound(built.surface)) {
-        // A face without loops on a closed surface (a full sphere or torus)
-        // is the whole surface: Open CASCADE bounds it by its seams and poles.
+    if (f.loops.empty() && (closedAllRound(built.surface) || splineClosedOnItself(built.surface))) {
+        // A face without loops on a closed surface (a full sphere or torus, a
+        // spline closed on itself) is the whole surface: Open CASCADE bounds
+        // it by its seams and poles.
         out = BRepBuilderAPI_MakeFace(built.surface, Precision::Confusion()).Face();
         out.Orientation(reversed ? TopAbs_REVERSED : TopAbs_FORWARD);
         m_sideUntold.insert(index); // the whole surface either way round
