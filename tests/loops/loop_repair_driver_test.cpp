@@ -7,11 +7,13 @@
 #include <cmath>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "loops/loop_containment.hxx"
 #include "loops/repair_loops.hxx"
 #include "model/entity_views.hxx"
+#include "support/geometry_builders.hxx"
 #include "support/loop_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
@@ -186,3 +188,50 @@ INSTANTIATE_TEST_SUITE_P(LoopRepairDriver, EveryWrongState, testing::Range(0, st
                              if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                            return name;
                          });
+
+// A face without loops (a whole spline patch, the whole torus, a whole
+// sphere) has nothing to classify: it is left unclassified, never taken as
+// clean or handed to the agents, and comes out as it went in.
+TEST(LoopRepairDriverFaces, AFaceWithoutLoopsIsLeftUnclassifiedAndAsItWas) {
+  const std::vector<std::pair<const char*, std::function<BODY*()>>> bodies = {
+      {"whole spline patch", [] { return make_iso_rect_sheet(test_spline(), {}); }},
+      {"whole torus", [] { return make_whole_torus(10.0, 2.0); }},
+      {"whole sphere", [] { return make_iso_rect_sheet(test_sphere(), {}); }},
+  };
+  for (const auto& [name, build] : bodies) {
+    SCOPED_TRACE(name);
+    BODY* body = build();
+    ASSERT_EQ(count_faces(body), 1);
+    ASSERT_EQ(faces_of(body).front()->loop(), nullptr);
+    // On a surface that does not close, a face without loops is no sound
+    // face; the repair leaves that as it found it too.
+    const std::string problems = model_problems(body);
+    const std::string before = saved(body);
+    Lists classified;
+    const Lists after = run_driver(body, &classified);
+    EXPECT_EQ(classified.unclassified, 1);
+    EXPECT_EQ(classified.clean + classified.to_repair, 0);
+    EXPECT_EQ(after.unclassified, 1);
+    EXPECT_EQ(after.clean + after.to_repair, 0);
+    EXPECT_EQ(saved(body), before);
+    EXPECT_EQ(model_problems(body), problems);
+    api_del_entity(body);
+  }
+}
+
+// Handed a face alone, the repair takes it only with at most sixteen loops,
+// as it does a body's faces: one of seventeen is left out.
+TEST(LoopRepairDriverFaces, AFaceOfMoreThanSixteenLoopsHandedAloneIsLeftOut) {
+  for (const int n : {16, 17}) {
+    SCOPED_TRACE(std::to_string(n) + " loops");
+    std::vector<iso_rect> rects;
+    for (int i = 0; i < n; ++i) rects.push_back(rect(2 * i, 2 * i + 1, 0, 1, i == 0));
+    BODY* body = make_iso_rect_sheet(test_plane(), rects);
+    Ve_RepairLoops driver(ve_view<Ve_FaceTag>(faces_of(body).front()));
+    EXPECT_EQ(driver.canBeRepaired(), n <= 16);
+    Ve_FaceRepairInput input;
+    driver.classify(input);
+    EXPECT_EQ(input.getFaces().Count(), n <= 16 ? 1 : 0);
+    api_del_entity(body);
+  }
+}

@@ -1,6 +1,8 @@
 // Edge curves swapped for surface-intersection curves and put back.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "loops/replace_by_surf_int.hxx"
 #include "support/loop_builders.hxx"
 #include "support/query_builders.hxx"
@@ -112,4 +114,47 @@ TEST(ReplaceBySurfInt, ThirteenthEdgeDoublesTheMap) {
   EXPECT_EQ(added, 13);
   Ve_ReplaceBySurfInt::getWorkerMap().Clear();
   for (BODY* b : bodies) api_del_entity(b);
+}
+
+// The stand-in curve's pcurve starts in the surface's principal range, on the
+// edge's start, whichever side of a square on the torus it replaces: the
+// sides at v = pi start on the seam's upper copy, which the fit's shift moves
+// to -pi once (moved twice, they would start a whole period below the range).
+TEST(ReplaceBySurfInt, ThePcurveStartsInThePrincipalRangeOnEverySide) {
+  const torus srf = test_torus();
+  const QELpar_box principal = srf.param_range();
+  const QELpar_box squares[] = {QELpar_box(QELinterval(1.0, 2.0), QELinterval(kPi - 0.5, kPi)),
+                                QELpar_box(QELinterval(1.0, 2.0), QELinterval(-kPi, -kPi + 0.5)),
+                                QELpar_box(QELinterval(kPi - 0.5, kPi), QELinterval(kPi - 0.5, kPi)),
+                                QELpar_box(QELinterval(-kPi, -kPi + 0.5), QELinterval(-kPi, -kPi + 0.5))};
+  for (const QELpar_box& square : squares)
+    for (const bool ccw : {true, false}) {
+    SCOPED_TRACE(testing::Message() << "u from " << square.u_range().start_pt() << ", v from "
+                                    << square.v_range().start_pt() << (ccw ? ", ccw" : ", cw"));
+    BODY* body = make_iso_rect_sheet(srf, {iso_rect{square, ccw}});
+    const surface& own = faces_of(body).front()->geometry()->equation();
+    COEDGE* first = faces_of(body).front()->loop()->start();
+    COEDGE* c = first;
+    int side = 0;
+    do {
+      SCOPED_TRACE("side " + std::to_string(side++));
+      EDGE* edge = c->edge();
+      Ve_ReplaceBySurfInt::Ve_ReplaceBySurfIntWorker worker(edge, &own);
+      ASSERT_TRUE(worker.replaced());
+      const intcurve* ic = as_intcurve(edge);
+      ASSERT_NE(ic, nullptr);
+      ASSERT_NE(ic->pcur1(), nullptr);
+      QELpar_pos start;
+      bs2_curve_eval(bs2_curve_range(ic->pcur1()).start_pt(), ic->pcur1(), start);
+      EXPECT_GE(start.u, principal.u_range().start_pt() - 1e-9);
+      EXPECT_LE(start.u, principal.u_range().end_pt() + 1e-9);
+      EXPECT_GE(start.v, principal.v_range().start_pt() - 1e-9);
+      EXPECT_LE(start.v, principal.v_range().end_pt() + 1e-9);
+      QELinterval range = edge->param_range();
+      if (edge->sense() == REVERSED) range = -range;
+      EXPECT_LE(distance(own.eval_position(start), edge->geometry()->equation().eval_position(range.start_pt())), 1e-6);
+      c = c->next();
+    } while (c != first);
+    api_del_entity(body);
+  }
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "repair/post_process_util.hxx"
 #include "repair/post_process_support.hxx"
 #include "support/geometry_builders.hxx"
+#include "support/heal_builders.hxx"
 #include "support/loop_builders.hxx"
 #include "support/model_builders.hxx"
 using testkit::count_edges;
@@ -192,6 +194,46 @@ TEST_F(PostProcess, ReversedLoopIsPutBackExactly)
     EXPECT_TRUE(Ve_PostProcessUtil(view(b)).correctLoopSense(faces(b)[1]));
     EXPECT_EQ(findings(b), "");
     EXPECT_EQ(testkit::body_text(b), clean);
+}
+
+// A face whose loops check is left as it is, whatever its area comes out as:
+// on a sphere or a torus a face bounded by one hole alone (the surface less
+// a patch) is sound, and turning its loop would make it the patch. The same
+// hole beside its periphery, and a periphery alone, stay too, on every
+// surface, in every frame.
+TEST_F(PostProcess, LoopSenseLeavesEveryFaceWhoseLoopsCheck)
+{
+    struct Case {
+        const char* name;
+        std::unique_ptr<surface> srf;
+        std::vector<testkit::iso_rect> loops;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"sphere less a patch", std::unique_ptr<surface>(testkit::test_sphere().make_copy()),
+                     {testkit::rect(-0.5, 0.5, 0.2, 1.4, false)}});
+    cases.push_back({"torus less a patch", std::unique_ptr<surface>(testkit::test_torus().make_copy()),
+                     {testkit::rect(1.0, 2.0, 0.5, 1.5, false)}});
+    cases.push_back({"torus patch across both seams", std::unique_ptr<surface>(testkit::test_torus().make_copy()),
+                     {testkit::rect(testkit::kPi - 0.5, testkit::kPi + 0.5, testkit::kPi - 0.5, testkit::kPi + 0.5, true)}});
+    cases.push_back({"plane patch with a hole", std::unique_ptr<surface>(testkit::test_plane().make_copy()),
+                     {testkit::rect(0, 4, 0, 3, true), testkit::rect(1, 2, 1, 2, false)}});
+    // The cylinder's axial u and angular v run left-handed about its normal.
+    cases.push_back({"cylinder patch with a hole", std::unique_ptr<surface>(testkit::test_cylinder().make_copy()),
+                     {testkit::rect(0, 4, 0.5, 2.5, false), testkit::rect(1, 2, 1.0, 2.0, true)}});
+    for (const Case& c : cases)
+        for (const QELtransf& frame : testkit::heal_frames()) {
+            SCOPED_TRACE(testing::Message() << c.name << ", frame "
+                                            << (frame.identity() ? "identity" : frame.reflect() ? "mirrored" : "rotated"));
+            BODY* b = keep(testkit::make_iso_rect_sheet(*c.srf, c.loops));
+            if (!frame.identity()) {
+                api_apply_transf(b, frame);
+                api_change_body_trans(b, nullptr);
+            }
+            ASSERT_EQ(findings(b), "");
+            const std::string before = testkit::body_text(b);
+            EXPECT_TRUE(Ve_PostProcessUtil(view(b)).correctLoopSense(faces(b)[0]));
+            EXPECT_EQ(testkit::body_text(b), before);
+        }
 }
 
 TEST_F(PostProcess, FaceLoopsWalkGoesOnPastAFaceWithoutSurface)

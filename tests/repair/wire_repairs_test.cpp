@@ -19,6 +19,7 @@
 #include "support/repair_sweep.hxx"
 #include "velm/bspline.hxx"
 #include "velm/build.hxx"
+#include "velm/errors.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/memory.hxx"
 #include "velm/testkit.hxx"
@@ -67,6 +68,24 @@ BODY* kinkedWire()
                        FORWARD, EDGE_cvty_unknown, &range);
     BODY* body = nullptr;
     EXPECT_TRUE(api_make_ewire(1, &e, body).ok());
+    return body;
+}
+
+// A wire of two edges, each on a degree-one B-spline with a corner at its
+// middle: the first from the origin to (1, 1, 0), the second on to (2, 2, 0).
+BODY* twoKinkedWireEdges()
+{
+    const QELposition pts[5] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {2, 1, 0}, {2, 2, 0}};
+    const double knots[5] = {0, 0, 1, 2, 2};
+    const QELinterval range(0, 2);
+    VERTEX* ends[3] = {new VERTEX(new APOINT(pts[0])), new VERTEX(new APOINT(pts[2])), new VERTEX(new APOINT(pts[4]))};
+    EDGE* edges[2];
+    for (int k = 0; k < 2; ++k) {
+        bs3_curve bs = bs3_curve_from_ctrlpts(1, 0, 0, 0, 3, pts + 2 * k, nullptr, QELresabs, 5, knots, bs3_curve_knottol());
+        edges[k] = new EDGE(ends[k], ends[k + 1], make_curve(intcurve(bs)), FORWARD, EDGE_cvty_unknown, &range);
+    }
+    BODY* body = nullptr;
+    EXPECT_TRUE(api_make_ewire(2, edges, body).ok());
     return body;
 }
 
@@ -301,6 +320,29 @@ TEST_F(WireRepairs, WireEdgesAreSplitAtTheirKinks)
     api_del_entity(box);
     EXPECT_GT(testkit::sweep_kernel_calls(kinkedWire, [](BODY* w) { Ve_PostProcessUtil(view(w)).SplitWireEdgeAtDisc(); }),
               0);
+}
+
+// The answer is the last wire edge's split: a failed split of the last edge
+// gives false though the first edge split, and a failed split of the first
+// does not count against a last one that split. Either way the edge that
+// split is two, the other stays whole, and the wire stays sound.
+TEST_F(WireRepairs, SplittingWireEdgesAtKinksAnswersWhetherTheLastSplitSucceeded)
+{
+    for (const long failing : {1L, 2L}) {
+        SCOPED_TRACE(failing == 1 ? "the first split fails" : "the last split fails");
+        BODY* b = twoKinkedWireEdges();
+        ASSERT_EQ(testkit::count_edges(b), 2);
+        velm_test_fail_call("api_split_edge_at_disc", failing, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+        const bool answer = Ve_PostProcessUtil(view(b)).SplitWireEdgeAtDisc();
+        const bool fired = !velm_test_injection_pending();
+        velm_test_reset();
+        set_global_error_info(nullptr);
+        EXPECT_TRUE(fired);
+        EXPECT_EQ(answer, failing == 1);
+        EXPECT_EQ(testkit::count_edges(b), 3);
+        EXPECT_EQ(testkit::check_findings(b), "");
+        api_del_entity(b);
+    }
 }
 
 // The loop rises far off the sheet: no rebuilt curve fits on the face, and

@@ -851,6 +851,29 @@ TEST_F(TrimSegment, APcurveFollowsItsCurveIntoTheCurvesOwnParameter)
     }
 }
 
+// A coedge whose edge has no 3-D curve seeds a segment of its pcurve alone:
+// read along its curve or through its pcurve, it gives the same points, the
+// source's at its domain's ends, on every side of the face.
+TEST_F(TrimSegment, ASegmentWithoutACurveReadsTheSameEitherWay)
+{
+    const TestModel original = TestModel::planeFace();
+    TestModel model = original;
+    model.faces[0].category = 0;
+    for (const qelx_test::TestCoedge& c : original.coedges)
+        model.dropCurve(c.edge);
+    SegmentBench bench(model, 0);
+    for (int c = 0; c < static_cast<int>(original.coedges.size()); ++c) {
+        SCOPED_TRACE("coedge " + std::to_string(c));
+        Ve_JordonCntlHandle s = bench.seed(c);
+        ASSERT_NE(s->pcur(), nullptr);
+        ASSERT_EQ(s->cur(), nullptr);
+        EXPECT_LT(s->start(false).Distance(sourcePoint(original, c, false)), 1e-9);
+        EXPECT_LT(s->end(false).Distance(sourcePoint(original, c, true)), 1e-9);
+        EXPECT_LT(s->mid(false).Distance(s->mid(true)), 1e-12);
+        EXPECT_GT(s->mid(false).Distance(s->start(false)), 1e-3);
+    }
+}
+
 TEST_F(TrimSegment, ACurveLiftedFromALongerPcurveRunsOverItsSegmentOnly)
 {
     // Pcurves preferred and no 3-D curve: the pcurve reaches a unit past

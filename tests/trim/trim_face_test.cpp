@@ -594,8 +594,8 @@ TEST_F(TrimFace, TheSidesLoopClosesInTheSurfacesParametersInEveryFrame)
 
 TEST_F(TrimFace, AVertexOrDomainThatIsNoNumberRefusesItsFaceNamingIt)
 {
-    // Any one coordinate of a vertex, or either end of a coedge's domain,
-    // infinite or not a number: the face is not built, and the warning
+    // Any one coordinate of a vertex (at either end of an edge), or either end
+    // of a coedge's domain, infinite or not a number: the face is not built, and the warning
     // names what was not finite. Both trim roads refuse alike.
     const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
     struct Case {
@@ -609,6 +609,12 @@ TEST_F(TrimFace, AVertexOrDomainThatIsNoNumberRefusesItsFaceNamingIt)
         {"z infinite", [&](TestModel& m) { m.points[m.vertices[1].point][2] = -inf; }, "the point of"},
         {"domain's low end", [&](TestModel& m) { m.coedges[m.loops[0].coedges[1]].domain[0] = -inf; }, "the domain of"},
         {"domain's high end", [&](TestModel& m) { m.coedges[m.loops[0].coedges[1]].domain[1] = nan; }, "the domain of"},
+        // A vertex no edge starts at: the first edge ends there, off its ring.
+        {"an edge's end alone", [&](TestModel& m) {
+             const int edge = m.coedges[m.loops[0].coedges[0]].edge, end = m.addVertex({1.0, inf, 0.0});
+             m.edges[edge].end = end;
+             m.vertices[end].edges.push_back(edge);
+         }, "the point of"},
     };
     for (const Case& c : cases)
         for (bool controller : {true, false}) {

@@ -47,7 +47,9 @@ CURVE* Ve_ReplaceBySurfInt::makeSurfaceIntersectionCurve(EDGE* edge, const surfa
         bs3_curve_delete(cur);
         return nullptr;
     }
-    bs2_curve_par_trans(pcur, QELpar_transf(1.0, 1.0, shift.du, shift.dv));
+    // The fit comes back already moved by whole periods into the surface's
+    // principal range, and `shift` says by how much: moving it again would put
+    // a pcurve starting on the seam's upper copy a whole period below the range.
     const double fitol = 100.0 * (fit2 > QELresfit ? fit2 : QELresfit);
     const intcurve replacement(cur, fitol, surf, nullptr, pcur, nullptr, nullptr);
     return make_curve(replacement);
