@@ -1,6 +1,7 @@
 // Component separation, manifold pieces, clean-up members and point sets.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -217,6 +218,10 @@ TEST_F(Components, PointBodiesBecomeOneGroupOfFreeVerticesPerName)
             api_add_generic_named_attribute(p, "PSET", points[k].pset);
         if (points[k].mdi)
             api_add_generic_named_attribute(p, "MDI", points[k].mdi);
+        // Every other point carries its direction on its vertex, numbered by the point.
+        if (k % 2 == 0)
+            new ATTRIB_GEN_VECTOR(p->wire()->coedge()->start(), "MDI_VECTOR", QELvector(double(k), 0.0, 1.0),
+                                  split_keep, merge_keep_survivor, trans_apply, copy_copy);
         list.add(p);
     }
     BODY* unnamed = static_cast<BODY*>(list[6]);
@@ -234,8 +239,22 @@ TEST_F(Components, PointBodiesBecomeOneGroupOfFreeVerticesPerName)
         ENTITY_LIST members;
         api_ct_return_ents(static_cast<QELGROUP*>(live[k]), members);
         sizes.push_back(members.count());
-        for (int i = 0; i < members.count(); ++i)
-            EXPECT_TRUE(is_VERTEX(members[i]));
+        for (int i = 0; i < members.count(); ++i) {
+            ASSERT_TRUE(is_VERTEX(members[i]));
+            const auto* v = static_cast<const VERTEX*>(members[i]);
+            const int k = static_cast<int>(std::lround(v->geometry()->coords().x()));
+            const ATTRIB_GEN_VECTOR* carried = nullptr;
+            for (ATTRIB* a = v->attrib(); a; a = a->next())
+                if (const auto* vec = dynamic_cast<const ATTRIB_GEN_VECTOR*>(a))
+                    carried = vec;
+            if (k % 2 == 0) {
+                ASSERT_NE(carried, nullptr) << "point " << k << " lost its direction";
+                EXPECT_EQ(std::string(carried->name()), "MDI_VECTOR");
+                EXPECT_EQ(carried->value().x(), double(k)) << "point " << k << " given another's direction";
+            } else {
+                EXPECT_EQ(carried, nullptr) << "point " << k << " given a direction";
+            }
+        }
     }
     std::sort(sizes.begin(), sizes.end());
     EXPECT_EQ(sizes, (std::vector<int>{1, 2, 3}));

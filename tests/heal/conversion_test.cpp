@@ -216,35 +216,48 @@ TEST_F(Conversion, AClosedSplineFaceIsSplitSoThatNoFaceWraps)
     }
 }
 
-// The pre-export split leaves no closed edge in a loop: a cylinder's rims
-// (edges of one vertex on their circles) are split in two, whatever frame it
-// is in, the body as sound and as large as it was.
+// The pre-export split leaves no closed edge in a loop, whatever frame the
+// body is in, the body as sound and as large as it was: a cylinder's rims
+// (edges of one vertex on the circles its periodic faces are cut along), and
+// a round hole in a plane, which no periodic face's cut reaches.
 TEST_F(Conversion, ThePeriodicSplitLeavesNoClosedEdgeInALoopInEveryFrame)
 {
     m_options.on(Ve_OptionDoc::keyOf("SplitPeriodicPreProcess"));
-    const auto edgesOf = [](BODY* b) {
-        ENTITY_LIST list;
-        api_get_edges(b, list);
-        std::vector<EDGE*> out;
-        for (int i = 0; i < list.count(); ++i)
-            out.push_back(static_cast<EDGE*>(list[i]));
-        return out;
+    struct Model {
+        const char* name;
+        BODY* (*make)(const QELtransf&);
+        int closed;
     };
-    for (const QELtransf& frame : testkit::heal_frames()) {
-        SCOPED_TRACE(frame.identity() ? "identity" : "framed");
-        BODY* b = framedCylinder(frame);
-        const double area = testkit::body_area(b);
-        int closed = 0;
-        for (EDGE* e : edgesOf(b))
-            closed += e->start() == e->end() ? 1 : 0;
-        ASSERT_EQ(closed, 2);
-        convTag(b)->splitPeriodics();
-        for (EDGE* e : edgesOf(b))
-            EXPECT_NE(e->start(), e->end()) << "a closed edge left in a loop";
-        EXPECT_NEAR(testkit::body_area(b), area, 1e-6 * area);
-        EXPECT_EQ(testkit::model_problems(b), "");
-        api_del_entity(b);
-    }
+    const Model models[] = {
+        {"cylinder", [](const QELtransf& frame) { return framedCylinder(frame); }, 2},
+        {"plate with a round hole",
+         [](const QELtransf& frame) {
+             BODY* b = testkit::make_square_with_round_hole();
+             if (!frame.identity()) {
+                 api_apply_transf(b, frame);
+                 api_change_body_trans(b, nullptr);
+             }
+             return b;
+         },
+         1},
+    };
+    for (const Model& model : models)
+        for (const QELtransf& frame : testkit::heal_frames()) {
+            SCOPED_TRACE(std::string(model.name) + (frame.identity() ? ", identity" : ", framed"));
+            BODY* b = model.make(frame);
+            ASSERT_EQ(testkit::model_problems(b), "");
+            const double area = testkit::body_area(b);
+            int closed = 0;
+            for (EDGE* e : edgesOf(b))
+                closed += e->start() == e->end() ? 1 : 0;
+            ASSERT_EQ(closed, model.closed);
+            convTag(b)->splitPeriodics();
+            for (EDGE* e : edgesOf(b))
+                EXPECT_NE(e->start(), e->end()) << "a closed edge left in a loop";
+            EXPECT_NEAR(testkit::body_area(b), area, 1e-6 * area);
+            EXPECT_EQ(testkit::model_problems(b), "");
+            api_del_entity(b);
+        }
 }
 
 TEST_F(Conversion, EachSplitThatFailsIsDroppedAloneAndTheSheetStaysSound)

@@ -98,19 +98,41 @@ TEST_F(StandardRepair, StepsFireTheirEventsInOrderAndInPairs)
     api_del_entity(box);
 }
 
+// With every switch off only the steps that always run fire their events;
+// a body of wires (open, closed, a lone point) gets no face tolerising, and
+// comes out as sound as it went in.
 TEST_F(StandardRepair, OnlyTheAlwaysStepsRunWithEverySwitchOff)
 {
-    BODY* box = testkit::make_plane_box();
-    qelx_test::EventRecorder events;
-    repairTag(box)->doStandardRepair();
-    const std::vector<std::string> expected = {
+    const std::vector<std::string> faces = {
         "+StandardRepairStart",     "+TrimFacesStart",
         "-TrimFacesEnd",            "+TolerizeEdgesVerticesOfFacesStart",
         "-TolerizeEdgesVerticesOfFacesEnd", "+CorrectPlanarFaceSenseStart",
         "-CorrectPlanarFaceSenseEnd",       "-StandardRepairEnd",
     };
-    EXPECT_EQ(testkit::task_trace(events.records()), expected);
-    api_del_entity(box);
+    const std::vector<std::string> wires = {
+        "+StandardRepairStart", "+TrimFacesStart", "-TrimFacesEnd", "+CorrectPlanarFaceSenseStart",
+        "-CorrectPlanarFaceSenseEnd", "-StandardRepairEnd",
+    };
+    struct Case {
+        const char* what;
+        BODY* (*make)();
+        const std::vector<std::string>* expected;
+    };
+    const Case cases[] = {
+        {"a box", [] { return testkit::make_plane_box(); }, &faces},
+        {"an open wire", [] { return testkit::make_wire_body(3, false); }, &wires},
+        {"a closed wire", [] { return testkit::make_wire_body(3, true); }, &wires},
+        {"a point", [] { return testkit::make_vertex_body(QELposition(1.0, 2.0, 3.0)); }, &wires},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        BODY* body = c.make();
+        qelx_test::EventRecorder events;
+        repairTag(body)->doStandardRepair();
+        EXPECT_EQ(testkit::task_trace(events.records()), *c.expected);
+        EXPECT_EQ(testkit::model_problems(body), "");
+        api_del_entity(body);
+    }
 }
 
 TEST_F(StandardRepair, ACleanBodyIsUnchangedInEveryFrame)
@@ -129,6 +151,38 @@ TEST_F(StandardRepair, ACleanBodyIsUnchangedInEveryFrame)
         EXPECT_EQ(testkit::check_findings(box), "");
         api_del_entity(box);
     }
+}
+
+// A sliver narrower than the resolution across a box's top goes, in every
+// frame, whether no sliver tolerance is given or one of 0 (each then means
+// the resolution); a sliver tolerance a tenth of the width leaves it.
+TEST_F(StandardRepair, ASliverUnderTheResolutionGoesWhenNoSliverToleranceIsGiven)
+{
+    on("RemoveSliver");
+    struct Case {
+        const char* what;
+        double tolerance; // negative: not given
+        bool goes;
+    };
+    const Case cases[] = {{"none given", -1.0, true}, {"0 given", 0.0, true}, {"a fifth of the width", 1e-7, false}};
+    for (const Case& c : cases)
+        for (const QELtransf& frame : testkit::heal_frames()) {
+            SCOPED_TRACE(std::string(c.what) + (frame.identity() ? ", identity" : ", framed"));
+            qelx_test::OptionScope scope;
+            if (c.tolerance >= 0.0)
+                scope.set(Ve_OptionDoc::keyOf("RemoveSliverTolerance"), QELXValue(c.tolerance));
+            // Half the resolution wide across a top 1 deep: a sliver at the resolution.
+            BODY* box = testkit::make_box_with_sliver(5e-7, 4.0, 10.0, 1.0, 3.0);
+            if (!frame.identity()) {
+                ASSERT_TRUE(api_apply_transf(box, frame).ok());
+                ASSERT_TRUE(api_change_body_trans(box, nullptr).ok());
+            }
+            const int faces = testkit::count_faces(box);
+            repairTag(box)->RemoveSliverFacesAndRedundantVertices();
+            EXPECT_EQ(testkit::count_faces(box), c.goes ? faces - 1 : faces);
+            EXPECT_EQ(testkit::check_findings(box), "");
+            api_del_entity(box);
+        }
 }
 
 TEST_F(StandardRepair, AnInsideOutBodyIsTurnedOnlyWhenTheSwitchIsOn)

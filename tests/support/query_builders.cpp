@@ -72,6 +72,12 @@ BODY* make_square_with_hole(double lo) {
   return make_polygon_sheet({{0, 0}, {10, 0}, {10, 10}, {0, 10}}, {{{lo, lo}, {lo, hi}, {hi, hi}, {hi, lo}}});
 }
 
+BODY* make_square_with_round_hole(double radius) {
+  LOOP* outer = polygon_loop({{-5, -5}, {5, -5}, {5, 5}, {-5, 5}});
+  outer->set_next(circle_loop(radius, 0.0, REVERSED));
+  return sheet_body(new FACE(outer, nullptr, new PLANE(plane(QELposition(), QELunit_vector(0.0, 0.0, 1.0))), FORWARD));
+}
+
 BODY* make_cylinder_band(double radius, double height) {
   const cone side(QELposition(), QELunit_vector(0.0, 0.0, 1.0), QELvector(radius, 0.0, 0.0), 1.0, 0.0, 1.0, 0.0);
   LOOP* bottom = circle_loop(radius, 0.0, FORWARD);

@@ -17,6 +17,9 @@ BODY* make_polygon_sheet(const std::vector<QELpar_pos>& outer,
                          const std::vector<std::vector<QELpar_pos>>& holes = {});
 // The square [0, 10]^2 with the hole [lo, lo + 2]^2 (lo = 4: in the middle).
 BODY* make_square_with_hole(double lo = 4.0);
+// The square [-5, 5]^2 with a round hole of the radius about the origin: one
+// closed circle edge (one vertex) on a face nothing makes periodic.
+BODY* make_square_with_round_hole(double radius = 2.0);
 // Sheet: the side of a cylinder about +z (radius, z from 0 to height) bounded
 // by its two circles and no seam: two loops of one coedge each.
 BODY* make_cylinder_band(double radius = 5.0, double height = 8.0);
