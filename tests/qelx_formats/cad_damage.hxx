@@ -8,6 +8,8 @@
 
 #include <BRepBndLib.hxx>
 #include <BRepBuilderAPI_Copy.hxx>
+#include <BRepBuilderAPI_Transform.hxx>
+#include <BRepPrimAPI_MakeBox.hxx>
 #include <BRepTools_ReShape.hxx>
 #include <BRep_Builder.hxx>
 #include <BRep_Tool.hxx>
@@ -18,8 +20,30 @@
 #include <TopTools_IndexedMapOfShape.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
+#include <gp_Trsf.hxx>
 
 namespace cad_damage {
+
+// A box of side `side` handed over as six loose faces, as an IGES file of
+// trimmed surfaces hands a solid, its top lifted by `gap`; placed in `frame`
+// (identity, turned, mirrored).
+inline TopoDS_Compound looseBoxFaces(double side, double gap, const gp_Trsf& frame)
+{
+    BRep_Builder builder;
+    TopoDS_Compound faces;
+    builder.MakeCompound(faces);
+    const TopoDS_Shape box = BRepPrimAPI_MakeBox(side, side, side).Shape();
+    for (TopExp_Explorer f(box, TopAbs_FACE); f.More(); f.Next()) {
+        Bnd_Box bounds;
+        BRepBndLib::Add(f.Current(), bounds);
+        gp_Trsf lift;
+        if (bounds.CornerMin().Z() > 0.5 * side)
+            lift.SetTranslation(gp_Vec(0, 0, gap));
+        // A copy of its own: no edge shared with a neighbour.
+        builder.Add(faces, BRepBuilderAPI_Transform(f.Current(), frame * lift, Standard_True).Shape());
+    }
+    return faces;
+}
 
 // The diagonal of the shape's box (1 for an empty shape).
 inline double sizeOf(const TopoDS_Shape& shape)

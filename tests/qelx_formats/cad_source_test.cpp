@@ -1,6 +1,7 @@
 // STEP, IGES and BREP sample models read as source documents, walked the way
 // a target format reads them, and judged against Open CASCADE's own reading
 // of the same files.
+#include "cad_damage.hxx"
 #include "damaged_files.hxx"
 #include "peer_box.hxx"
 #include "qelx/framework_walk.hxx"
@@ -1073,27 +1074,6 @@ TEST(CadSource, DamagedFilesAreRefusedNamingTheirPlaceInTheirOwnWords)
 }
 
 namespace {
-// A box of side `side` handed over as six loose faces, as an IGES file of
-// trimmed surfaces hands a solid, its top lifted by `gap`; placed in `frame`
-// (identity, turned, mirrored).
-TopoDS_Shape looseBoxFaces(double side, double gap, const gp_Trsf& frame)
-{
-    BRep_Builder builder;
-    TopoDS_Compound faces;
-    builder.MakeCompound(faces);
-    const TopoDS_Shape box = BRepPrimAPI_MakeBox(side, side, side).Shape();
-    for (TopExp_Explorer f(box, TopAbs_FACE); f.More(); f.Next()) {
-        Bnd_Box bounds;
-        BRepBndLib::Add(f.Current(), bounds);
-        gp_Trsf lift;
-        if (bounds.CornerMin().Z() > 0.5 * side)
-            lift.SetTranslation(gp_Vec(0, 0, gap));
-        // A copy of its own: no edge shared with a neighbour.
-        builder.Add(faces, BRepBuilderAPI_Transform(f.Current(), frame * lift, Standard_True).Shape());
-    }
-    return faces;
-}
-
 double widestEdgeTolerance(const TopoDS_Shape& shape)
 {
     double widest = 0.0;
@@ -1122,7 +1102,7 @@ TEST(CadSource, LooseFacesAreSewnAcrossCracksNotAcrossGapsAtEverySize)
                 const double gap = crack ? 1e-5 * side : 0.2 * side;
                 SCOPED_TRACE("side " + std::to_string(side) + (crack ? ", crack" : ", gap") +
                              (frame.IsNegative() ? ", mirrored" : ""));
-                const TopoDS_Shape loose = looseBoxFaces(side, gap, frame);
+                const TopoDS_Shape loose = cad_damage::looseBoxFaces(side, gap, frame);
                 const TopoDS_Shape sewn = looseFacesSewn(loose);
                 int solids = 0, shells = 0, faces = 0, lone = 0;
                 for (TopExp_Explorer s(sewn, TopAbs_SOLID); s.More(); s.Next())

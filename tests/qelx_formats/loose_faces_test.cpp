@@ -6,6 +6,8 @@
 
 #include <BRepBuilderAPI_Copy.hxx>
 #include <BRepBuilderAPI_MakeEdge.hxx>
+#include <BRepBuilderAPI_MakeFace.hxx>
+#include <BRepBuilderAPI_MakePolygon.hxx>
 #include <BRepBuilderAPI_MakeVertex.hxx>
 #include <BRepCheck_Analyzer.hxx>
 #include <BRepGProp.hxx>
@@ -18,6 +20,7 @@
 #include <TopTools_ListOfShape.hxx>
 #include <TopoDS.hxx>
 #include <TopoDS_Compound.hxx>
+#include <gp_Trsf.hxx>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -115,6 +118,64 @@ double volumeOf(const TopoDS_Shape& solid)
 }
 
 } // namespace
+
+namespace {
+
+// A box's six loose faces (cad_damage::looseBoxFaces, its top lifted by
+// `lift`), every face turned round or not, then what else the file holds.
+TopoDS_Compound looseBox(double lift, bool turned, const std::vector<TopoDS_Shape>& beside)
+{
+    std::vector<TopoDS_Shape> parts;
+    for (TopExp_Explorer f(cad_damage::looseBoxFaces(10.0, lift, gp_Trsf()), TopAbs_FACE); f.More(); f.Next())
+        parts.push_back(turned ? f.Current().Reversed() : f.Current());
+    parts.insert(parts.end(), beside.begin(), beside.end());
+    return looseCopies(parts);
+}
+
+} // namespace
+
+// A box's loose faces sewn beside what else the file holds: faces turned
+// inward close into a solid facing outwards (across a crack too); a solid of
+// the file beside them stays as it came, and so does a face that meets the
+// box only along one of its edges (sewn there, then parted at the pinch).
+TEST(LooseFaces, ABoxsLooseFacesCloseOutwardsBesideWhatElseTheFileHolds)
+{
+    const TopoDS_Shape fin = BRepBuilderAPI_MakeFace(BRepBuilderAPI_MakePolygon(gp_Pnt(0, 0, 0), gp_Pnt(10, 0, 0),
+                                                                                gp_Pnt(10, -10, -10),
+                                                                                gp_Pnt(0, -10, -10), true)
+                                                         .Wire())
+                                     .Shape();
+    const TopoDS_Shape solid = BRepPrimAPI_MakeBox(gp_Pnt(100, 0, 0), 1.0, 2.0, 3.0).Shape();
+    struct Case {
+        const char* what;
+        double lift;
+        bool turned;
+        std::vector<TopoDS_Shape> beside;
+        std::vector<double> volumes; // of the solids, smallest first
+    };
+    const Case cases[] = {
+        {"every face turned inward", 0.0, true, {}, {1000.0}},
+        {"turned inward across a crack", 3e-4, true, {}, {1000.0}},
+        {"a solid beside", 3e-4, false, {solid}, {6.0, 1000.0}},
+        {"a fin on one of its edges", 0.0, false, {fin}, {1000.0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const TopoDS_Shape sewn = qelx_formats::looseFacesSewn(looseBox(c.lift, c.turned, c.beside));
+        EXPECT_TRUE(BRepCheck_Analyzer(sewn).IsValid());
+        int faces = 6;
+        for (const TopoDS_Shape& s : c.beside)
+            faces += countOf(s, TopAbs_FACE);
+        EXPECT_EQ(countOf(sewn, TopAbs_FACE), faces) << "a face lost";
+        std::vector<double> volumes;
+        for (TopExp_Explorer s(sewn, TopAbs_SOLID); s.More(); s.Next())
+            volumes.push_back(volumeOf(s.Current()));
+        std::sort(volumes.begin(), volumes.end());
+        ASSERT_EQ(volumes.size(), c.volumes.size()) << "solids closed";
+        for (std::size_t i = 0; i < volumes.size(); ++i)
+            EXPECT_NEAR(volumes[i], c.volumes[i], 1e-3 * c.volumes[i]) << "a solid inside out or of another volume";
+    }
+}
 
 int facesOf(const TopoDS_Shape& shape)
 {
