@@ -310,6 +310,34 @@ TEST_F(ImporterRoad, TheDocumentReceivesWhatHealingMadeOfTheCopies)
     EXPECT_EQ(target.GetNativeEntityList()->iteration_count(), 2);
 }
 
+// A copy the recipe deletes (a VDA wire of one edge under the resolution)
+// leaves the document's solids with the block alone: nothing later reads
+// the deleted copy.
+TEST_F(ImporterRoad, ACopyHealingDeletesLeavesTheDocument)
+{
+    TestModel model = TestModel::block(1, 2, 3);
+    model.append(TestModel::polylineWire({{5, 0, 0}, {5 + 5e-7, 0, 0}}));
+    QELXDocumentHandle sourceDocument = kernelDocumentOf(model, QELX_UNIT_MILLIMETER);
+    QELXBRepExporter* made = nullptr;
+    ASSERT_EQ(QELXCreateVelmBRepExporter(sourceDocument.get(), &made), QELI_OK);
+    const QELXBRepExporterHandle exporter(made);
+    ASSERT_EQ(exporter->PreProcess(), QELI_OK);
+    int sources = 0;
+    exporter->GetNumberOfBodies(sources);
+    ASSERT_EQ(sources, 2) << "the short wire is a body of the kernel document";
+
+    qelx_test::OptionScope options;
+    options.on(Ve_OptionDoc::keyOf("HealBodyPostProcessVda"));
+    QELXVelmDocument target;
+    QELXVelmBRepImporter importer(&target);
+    EXPECT_EQ(importer.Import(exporter.get()), QELI_OK);
+    ASSERT_EQ(importer.GetNumberOfImportedBodies(), 1);
+    ASSERT_EQ(importer.GetDocumentTag()->GetNumberOfSolids(), 1);
+    EXPECT_EQ(countsOf(reinterpret_cast<ENTITY*>(importer.GetImportedBodyAt(0))).faces, 6);
+    EXPECT_EQ(importer.PostImport(), QELI_OK);
+    EXPECT_EQ(target.GetNativeEntityList()->iteration_count(), 1);
+}
+
 TEST_F(ImporterRoad, ADocumentThatOnlyRecordsAKernelTypeTakesTheFullRoads)
 {
     // A neutral document written from a kernel document records "XVelm", but
