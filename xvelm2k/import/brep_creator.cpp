@@ -213,6 +213,7 @@ void QELXVelmBRepCreator::build(const QELXIdentifier& body, Road road)
     }
     Ve_CocoonTag* cocoon = getCocoon().get();
     const int firstBody = cocoon ? cocoon->getNumberOfBodies() : 0;
+    m_boundingNothing.clear();
     // The framework's abort (or running out of memory) ends the import, but
     // first the board takes back what the build had made of this body.
     std::exception_ptr passing;
@@ -463,6 +464,12 @@ void QELXVelmBRepCreator::CreatePairs(const QELXIdentifier& body)
         // whose vertex the source does not have) bounds nothing: it leaves
         // its face, which stays whole without it.
         if (loop && !static_cast<LOOP*>(loop)->start()) {
+            // A face whose every loop went so bounds nothing (a loop of the
+            // source's degenerate edges alone, a boundary shrunk to a point):
+            // it goes when the body is built, named.
+            if (FACE* face = static_cast<LOOP*>(loop)->face();
+                face && std::find(m_boundingNothing.begin(), m_boundingNothing.end(), face) == m_boundingNothing.end())
+                m_boundingNothing.push_back(face);
             dropEmptyLoop(static_cast<LOOP*>(loop));
             static_cast<VelmValue*>(e.item.get())->Forget();
             continue;
@@ -610,6 +617,8 @@ void QELXVelmBRepCreator::relinkVertices()
 void QELXVelmBRepCreator::removeFacesWithoutSurface(const char* warning)
 {
     Ve_CocoonTag* cocoon = getCocoon().get();
+    std::vector<FACE*> boundingNothing;
+    boundingNothing.swap(m_boundingNothing);
     if (!cocoon)
         return;
     for (Ve_BodyTag* b : cocoon->getBodies()) {
@@ -617,7 +626,9 @@ void QELXVelmBRepCreator::removeFacesWithoutSurface(const char* warning)
         api_get_faces(reinterpret_cast<BODY*>(b), faces);
         for (int i = 0, n = faces.count(); i < n; ++i) {
             auto* face = static_cast<FACE*>(faces[i]);
-            if (!face || face->geometry())
+            const bool bounded = face && !face->loop() &&
+                                 std::find(boundingNothing.begin(), boundingNothing.end(), face) != boundingNothing.end();
+            if (!face || (face->geometry() && !bounded))
                 continue;
             BODY* loose = nullptr;
             std::string place;
@@ -630,6 +641,11 @@ void QELXVelmBRepCreator::removeFacesWithoutSurface(const char* warning)
                         place = sourceEntityName("face", catalogueSource(key));
                     }
                 });
+            }
+            if (bounded) {
+                if (!place.empty())
+                    QELXWarningEvent::Fire((place + ": not imported, its loops bound nothing").c_str());
+                continue;
             }
             QELXWarningEvent::Fire(warning);
             // The fixed text names no face: the source's face follows it.

@@ -134,6 +134,9 @@ private:
         LUMP* lump = nullptr;
     };
     QELXDynamicArray<LumpEntry> m_lumps;
+    // Faces of the body being built whose every loop was empty, taken off
+    // their bodies with the faces without a surface.
+    std::vector<FACE*> m_boundingNothing;
     QELXBRepExporter* m_exporter;
     QELXAttributeExporter* m_attributes = nullptr;
     Gk_ImportContext* m_context;
