@@ -998,13 +998,20 @@ TEST(CadTarget, AModelHandedOverIsWrittenAsTheSameFileAndLetGo)
 
 // Spline data Open CASCADE's constructors would refuse (they throw after
 // allocating, and what they allocated leaked): the write fails, naming what
-// is wrong, before any constructor is called.
+// is wrong and the face whose pcurve it is, before any constructor is called.
 TEST(CadTarget, SplineDataOpenCascadeWouldRefuseFailsTheWriteBeforeItIsBuilt)
 {
     gp_Ax2 frame(gp_Pnt(3, -2, 1), gp_Dir(1, 2, 2), gp_Dir(2, -1, 0));
     frame.Mirror(gp_Ax2(gp_Pnt(0, 0, 0), gp_Dir(0, 0, 1)));
     const qelx_test::TestModel sound = readAsBrep(BRepPrimAPI_MakeCylinder(frame, 1.5, 4.0).Shape());
     ASSERT_FALSE(sound.pcurves.empty());
+    // The face of the first pcurve (the one body's faces are the model's).
+    ASSERT_EQ(sound.bodies.size(), 1u);
+    int face = -1;
+    for (const qelx_test::TestCoedge& c : sound.coedges)
+        if (c.pcurve == 0)
+            face = sound.loops.at(static_cast<std::size_t>(c.loop)).face;
+    ASSERT_GE(face, 0);
     using Damage = void (*)(qelx_test::TestNurbs&);
     const struct {
         const char* what;
@@ -1043,7 +1050,9 @@ TEST(CadTarget, SplineDataOpenCascadeWouldRefuseFailsTheWriteBeforeItIsBuilt)
         c.damage(model.pcurves[0].nurbs);
         std::string error;
         EXPECT_NE(writeCadFile(model, out.string(), error), QELI_OK);
-        EXPECT_NE(error.find("a pcurve's spline data is not valid: " + std::string(c.refusal)), std::string::npos)
+        EXPECT_NE(error.find("body 0, face " + std::to_string(face) + ": a pcurve's spline data is not valid: " +
+                             std::string(c.refusal)),
+                  std::string::npos)
             << error;
         EXPECT_FALSE(fs::exists(out));
     }

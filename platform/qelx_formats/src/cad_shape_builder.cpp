@@ -1368,7 +1368,12 @@ TopoDS_Face ShapeBuilder::face(int index)
             Use use;
             use.modelEdge = co.edge;
             use.edge = TopoDS::Edge(e.edge.Oriented(forward ? TopAbs_FORWARD : TopAbs_REVERSED));
-            use.pcurve = pcurve(c, e, toSurface);
+            // A pcurve that cannot be built names its face.
+            try {
+                use.pcurve = pcurve(c, e, toSurface);
+            } catch (const std::runtime_error& bad) {
+                throw FaceFault{index, bad.what()};
+            }
             auto& slot = onFace[co.edge];
             (forward ? slot.first : slot.second) = use.pcurve;
             auto& ways = met[co.edge];
