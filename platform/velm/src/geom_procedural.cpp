@@ -51,44 +51,54 @@ curve* translated(const curve& c, const QELvector& by) {
 // B-spline as they lie on the sweep.
 const double profile_interpolation_fit = 1e-2 * QELresabs;
 
-// A sweep along a straight rail is its profile moved along a line: the
-// profile's B-spline at its own parameters (exact for a B-spline or a line,
-// else interpolated well inside the fit) times a line of degree one in v.
-// The Hermite patches stray up to their fit (1e-4) from the sweep, and so
-// from every edge on it. Null where the rail bends or a range is unbounded,
-// or where the product strays from the sweep after all.
+// A curve's B-spline at its own parameters over r: its own for a line or a
+// B-spline (exact), else interpolated well inside the fit. Null when the
+// curve gives none over exactly r.
+bs3_curve own_parameter_form(const curve& c, const QELinterval& r) {
+  held_bs3 out(c.type() == 1 || c.type() == 11 ? bs3_curve_make_cur(c, r.start_pt(), r.end_pt(), 0.0)
+                                              : bs_interpolate_curve(c, r.start_pt(), r.end_pt(), profile_interpolation_fit));
+  if (!out.get() || !(out.get()->range() == r)) return nullptr;
+  return out.release();
+}
+
+// A translation sweep, P(u) + R(v) - R(v0), is a tensor product of its
+// profile's and its rail's B-splines: control points P_i + R_j - R(v0) and
+// weights w_i m_j (each curve's basis sums to one, rational or not). Each
+// curve's B-spline is at its own parameters (exact for a B-spline or a line,
+// any other curve interpolated well inside the fit), so a straight rail gives
+// the profile times a line of degree one and a bent rail (an arc, a B-spline)
+// its own B-spline along v. The Hermite patches stray up to their fit (1e-4)
+// from the sweep, and so from every edge on it. Null where a range is
+// unbounded or the product strays from the sweep after all.
 bs3_surface translation_form(const sweep_spl_sur& s) {
   const QELpar_box box = s.range();
   const QELinterval& u = box.u_range();
   const QELinterval& v = box.v_range();
-  if (s.rail().type() != 1 || !u.finite() || !v.finite() || !(u.length() > 0.0) || !(v.length() > 0.0))
-    return nullptr;
-  const curve& profile = s.profile();
-  const held_bs3 along(profile.type() == 1 || profile.type() == 11
-                           ? bs3_curve_make_cur(profile, u.start_pt(), u.end_pt(), 0.0)
-                           : bs_interpolate_curve(profile, u.start_pt(), u.end_pt(), profile_interpolation_fit));
-  const bs3_curve p = along.get();
-  if (!p || !(p->range() == u)) return nullptr;
+  if (!u.finite() || !v.finite() || !(u.length() > 0.0) || !(v.length() > 0.0)) return nullptr;
+  const held_bs3 along(own_parameter_form(s.profile(), u));
+  const held_bs3 across(own_parameter_form(s.rail(), v));
+  const bs3_curve p = along.get(), r = across.get();
+  if (!p || !r) return nullptr;
   const QELposition origin = s.rail().eval_position(v.start_pt());
-  const QELvector by[2] = {QELvector(), s.rail().eval_position(v.end_pt()) - origin};
   std::unique_ptr<bs3_surf_def> out(VELM_MAKE(bs3_surf_def));
   out->u = p->dir;
   out->u.pole = 0;
-  out->v.degree = 1;
-  out->v.knots = {v.start_pt(), v.start_pt(), v.end_pt(), v.end_pt()};
-  out->rational = p->rational;
-  out->point_tol = p->point_tol;
+  out->v = r->dir;
+  out->v.pole = 0;
+  out->rational = p->rational || r->rational;
+  out->point_tol = std::max(p->point_tol, r->point_tol);
   for (int i = 0; i < p->n(); ++i)
-    for (const QELvector& step : by) {
-      out->pts.push_back(p->pts[i] + step);
-      if (out->rational) out->weights.push_back(p->weights[i]);
+    for (int j = 0; j < r->n(); ++j) {
+      out->pts.push_back(p->pts[i] + (r->pts[j] - origin));
+      if (out->rational) out->weights.push_back(p->weight(i) * r->weight(j));
     }
   out->u.form = bs_surface_form(*out, true, out->point_tol);
   out->v.form = bs_surface_form(*out, false, out->point_tol);
   // The sweep's own points: the product must be the sweep, not another surface.
+  const int across_steps = r->dir.degree == 1 && r->n() == 2 ? 2 : 16;
   for (int i = 0; i <= 16; ++i)
-    for (int j = 0; j <= 2; ++j) {
-      const QELpar_pos at(u.interpolate(i / 16.0), v.interpolate(j / 2.0));
+    for (int j = 0; j <= across_steps; ++j) {
+      const QELpar_pos at(u.interpolate(i / 16.0), v.interpolate(j / double(across_steps)));
       QELposition on, want;
       QELvector d[2];
       out->eval(at, on, 0, nullptr);
