@@ -440,6 +440,45 @@ TEST(GeomSurface, ProjectionFindsTheNearestPointOfABumpInEveryFrame) {
   }
 }
 
+// A point beyond a spline's edge whose foot lies along that edge, on a patch
+// whose parameters couple (skewed: u runs along x, v along x and y): the
+// search from a guess on the edge holds u there and goes along v to the foot
+// (the projection of the edge), in every frame. The step in both, cut short
+// at the edge, stopped where it was and left the search a crawl of 1e-7 an
+// iteration along the edge.
+TEST(GeomSurface, ProjectionFromAGuessOnAnEdgeGoesAlongItToTheFoot) {
+  const double mirror[9] = {1, 0, 0, 0, -1, 0, 0, 0, 1};
+  const QELtransf frames[] = {QELtransf(), rotate_transf(0.7, QELvector(1, 2, -1)) * translate_transf(QELvector(-2, 1, 4)),
+                              restore_transf(QELmatrix(mirror), QELvector(), 1.0, 1, 0, 0) *
+                                  rotate_transf(-1.1, QELvector(0, 1, 1))};
+  const QELposition net[4] = {{0, 0, 0}, {0.8, 1, 0}, {1, 0, 0}, {1.8, 1, 0}};
+  const double knots[4] = {0, 0, 1, 1};
+  struct Case {
+    QELposition p;
+    QELpar_pos guess;
+    bool u_edge;  // the foot on an edge of constant u (else of constant v)
+    double edge, along;
+  };
+  // Feet in closed form: on u = 1, v = (0.8 (x - 1) + y) / 1.64; on v = 0, u = x.
+  const Case cases[] = {{{2.0, -0.3, 1.0}, {1.0, 0.9}, true, 1.0, 0.5 / 1.64},
+                        {{2.5, 0.4, -0.5}, {1.0, 0.05}, true, 1.0, 1.6 / 1.64},
+                        {{0.6, -2.0, 0.3}, {0.05, 0.0}, false, 0.0, 0.6}};
+  for (const QELtransf& t : frames)
+    for (const Case& c : cases) {
+      spline s = velm_test::spline_from(
+          bs3_surface_from_ctrlpts(1, 0, 0, 0, 2, 1, 0, 0, 0, 2, net, nullptr, QELresabs, 4, knots, 4, knots, QELresnor));
+      s *= t;
+      const QELposition p = c.p * t;
+      QELposition foot;
+      QELpar_pos uv;
+      s.point_perp(p, foot, &c.guess, &uv);
+      EXPECT_NEAR(c.u_edge ? uv.u : uv.v, c.edge, 1e-12);
+      EXPECT_NEAR(c.u_edge ? uv.v : uv.u, c.along, 1e-9);
+      const QELpar_pos want = c.u_edge ? QELpar_pos(c.edge, c.along) : QELpar_pos(c.along, c.edge);
+      expect_close(foot, s.eval_position(want), 1e-9);
+    }
+}
+
 // A spline's box over a parameter box is the one its samples give point by
 // point (corners and cell middles of a 32 by 32 grid, widened by twice the
 // largest bulge), to the last bit: for a rational wave, and a periodic tube

@@ -141,6 +141,21 @@ QELpar_pos refine_surface(const surface_evaluator& f, const QELpar_box& r, bool 
     } else {
       break;
     }
+    // A bound the step would leave, in a direction that does not wrap, holds
+    // that parameter: the step is then Newton's in the other alone. The step
+    // in both, cut short at the bound, is not one towards the foot along it
+    // (where the two parameters couple), and left only the kink probe's
+    // crawl, 1e-7 an iteration.
+    const bool u_held = !pu && ((step.du < 0.0 && uv.u <= r.u_range().start_pt()) ||
+                                (step.du > 0.0 && uv.u >= r.u_range().end_pt()));
+    const bool v_held = !pv && ((step.dv < 0.0 && uv.v <= r.v_range().start_pt()) ||
+                                (step.dv > 0.0 && uv.v >= r.v_range().end_pt()));
+    if (u_held != v_held) {
+      const double along = u_held ? s[2] % s[2] + d % s[5] : s[1] % s[1] + d % s[3];
+      const double curved = along > 0.0 ? along : (u_held ? s[2] % s[2] : s[1] % s[1]);
+      if (!(curved > 0.0)) break;
+      step = u_held ? QELpar_vec(0.0, -g1 / curved) : QELpar_vec(-g0 / curved, 0.0);
+    }
     bool moved = false;
     for (int half = 0; half < 30; ++half, step = 0.5 * step) {
       const QELpar_pos n = clamp_to(r, pu, pv, uv + step);
