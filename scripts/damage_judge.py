@@ -38,12 +38,14 @@ CAD_EXTENSIONS = (".step", ".stp", ".iges", ".igs", ".brep")
 TOLERANCE = 1e-3
 
 
-def programs(build, who, jobs=None):
-    """The driver and the peer of a build folder, built first (they are built on request only)."""
+def programs(build, who, jobs=None, make=True):
+    """The driver and the peer of a build folder, built first (they are built on request only)
+    unless `make` is false: a build relinks the library under any run already going from that folder."""
     xvelm = os.path.join(build, "tools", "xvelm", "xvelm")
     peer = os.path.join(build, "tests", "damage_peer")
     command = ["cmake", "--build", build, "--target", "xvelm", "damage_peer"]
-    subprocess.run(command + (["-j", str(jobs)] if jobs else []), capture_output=True)
+    if make:
+        subprocess.run(command + (["-j", str(jobs)] if jobs else []), capture_output=True)
     for program in (xvelm, peer):
         if not os.path.exists(program):
             sys.exit("%s: %s is not built" % (who, program))

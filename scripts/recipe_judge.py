@@ -29,6 +29,7 @@ faults, model by model.
 Usage: python3 scripts/recipe_judge.py [--build build] [--jobs 2] [--recipes step,ug]
        [--damages clean,vertex-1e-4] [--models screw,face1] [--max-bytes 400000]
        [--max-clean-bytes 4000000] [--min-bytes 0] [--frames identity] [--timeout 300] [--work DIR]
+       [--no-build]
 """
 import argparse
 import collections
@@ -132,9 +133,12 @@ def main():
     parser.add_argument("--timeout", type=int, default=300)
     parser.add_argument("--work", default="", help="the folder of the damaged files and results (made afresh); "
                         "two runs at once need one each (default: BUILD/recipe-judge)")
+    parser.add_argument("--no-build", action="store_true",
+                        help="use the programs as built: a second run beside one already going from the same "
+                        "build folder must not relink the library under it")
     args = parser.parse_args()
     build = os.path.abspath(args.build)
-    xvelm, peer = damage_judge.programs(build, "recipe_judge", args.jobs)
+    xvelm, peer = damage_judge.programs(build, "recipe_judge", args.jobs, make=not args.no_build)
     work = os.path.abspath(args.work) if args.work else os.path.join(build, "recipe-judge")
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
