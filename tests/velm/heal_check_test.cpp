@@ -15,6 +15,7 @@
 #include "support/query_builders.hxx"
 #include "support/repair_builders.hxx"
 #include "velm/body_heal.hxx"
+#include "velm/bspline.hxx"
 #include "velm/build.hxx"
 #include "velm/errors.hxx"
 #include "velm/geometry_entity.hxx"
@@ -228,4 +229,111 @@ TEST_F(HealCheck, PointsAndRangesThatAreNoNumbersAreFound) {
       EXPECT_NE(std::find(found.begin(), found.end(), not_finite), found.end());
       api_del_entity(b);
     }
+}
+
+namespace {
+
+// Where a pcurve made through chosen points of its coedge's range runs: the
+// fractions of the range it passes through, and the one of them it passes
+// moved off the surface's true place.
+struct StrayLayout {
+  const char* name;
+  std::vector<double> through;
+  std::size_t moved;
+};
+
+// Through 33 even steps (those the checks sampled) and between them a third
+// of the way or halfway; or a narrow bump between knots of its own, off every
+// even step.
+std::vector<StrayLayout> strayLayouts() {
+  const auto evenWith = [](double between) {
+    std::vector<double> f;
+    for (int k = 0; k <= 32; ++k) {
+      f.push_back(k / 32.0);
+      if (k < 32) f.push_back((k + between) / 32.0);
+    }
+    return f;
+  };
+  return {{"halfway between even steps", evenWith(0.5), 2 * 13 + 1},
+          {"a third of the way between even steps", evenWith(0.3), 2 * 21 + 1},
+          {"a narrow bump off every even step", {0.0, 0.371, 0.3715, 0.372, 1.0}, 2}};
+}
+
+// The coedge's pcurve replaced by a degree-one B-spline through its own
+// points at the layout's fractions, the moved one shifted by (d, d).
+void strayPCurve(COEDGE* c, const StrayLayout& layout, double d) {
+  const pcurve old = c->geometry()->def();
+  const QELinterval r = c->param_range();
+  std::vector<QELposition> points;
+  std::vector<double> knots;
+  for (std::size_t i = 0; i < layout.through.size(); ++i) {
+    const double t = r.interpolate(layout.through[i]);
+    const QELpar_pos uv = old.eval_position(t);
+    const double by = i == layout.moved ? d : 0.0;
+    points.emplace_back(uv.u + by, uv.v + by, 0.0);
+    knots.push_back(t);
+    if (i == 0 || i + 1 == layout.through.size()) knots.push_back(t);
+  }
+  bs2_curve b = bs2_curve_from_ctrlpts(1, 0, 0, 0, static_cast<int>(points.size()), points.data(), nullptr, QELresabs,
+                                       static_cast<int>(knots.size()), knots.data(), QELresnor);
+  ASSERT_NE(b, nullptr);
+  c->set_geometry(new PCURVE(pcurve(b, 0.0, old.surface())));
+}
+
+// The pcurve through the surface against the edge's curve at the coedge's
+// parameter t.
+double gapAt(const COEDGE* c, double t) {
+  const EDGE* e = c->edge();
+  const double sign = c->sense() == e->sense() ? 1.0 : -1.0;
+  const surface& s = c->loop()->face()->geometry()->equation();
+  return distance(e->geometry()->equation().eval_position(sign * t),
+                  s.eval_position(c->geometry()->def().eval_position(t)));
+}
+
+}  // namespace
+
+// A pcurve that passes through its edge's points at every even step the
+// deviation sampled, and strays between them (at their middles, a third of
+// the way, or in a narrow bump off them all), on each use of a cylinder's
+// side in every frame: the measure of a pcurve against its edge finds the
+// stray, and with it the edge's deviation and the kernel's edge check, which
+// makes the edge tolerant enough to cover it. Every sample of the deviation
+// fell on a point the pcurve passes through, and it found nothing.
+TEST_F(HealCheck, APCurveThatStraysBetweenThePointsItPassesThroughIsFound) {
+  for (const KernelFrame& frame : kernel_frames())
+    for (const StrayLayout& layout : strayLayouts())
+      for (std::size_t use = 0; use < 4; ++use) {
+        SCOPED_TRACE(std::string(frame.name) + ", " + layout.name + ", use " + std::to_string(use));
+        BODY* b = make_cylinder();
+        ASSERT_TRUE(api_apply_transf(b, frame.transform).ok());
+        ASSERT_TRUE(api_change_body_trans(b).ok());
+        ASSERT_EQ(findings_of(b), std::vector<int>{});
+        FACE* side = nullptr;
+        ENTITY_LIST faces;
+        api_get_faces(b, faces);
+        for (int i = 0; i < faces.count(); ++i)
+          if (static_cast<FACE*>(faces[i])->geometry()->equation().type() == 2) side = static_cast<FACE*>(faces[i]);
+        ASSERT_NE(side, nullptr);
+        COEDGE* c = side->loop()->start();
+        for (std::size_t k = 0; k < use; ++k) c = c->next();
+        EXPECT_LT(pcurve_deviation(c), 1e-9);
+        ASSERT_NO_FATAL_FAILURE(strayPCurve(c, layout, 1e-3));
+        const QELinterval r = c->param_range();
+        const double peak = gapAt(c, r.interpolate(layout.through[layout.moved]));
+        ASSERT_GT(peak, 1e-4);
+        // Where the checks looked, the pcurve lies on the edge.
+        for (int k = 0; k <= 32; ++k) ASSERT_LT(gapAt(c, r.interpolate(k / 32.0)), 1e-9) << k;
+        EXPECT_GE(pcurve_deviation(c), 0.5 * peak);
+        EXPECT_LE(pcurve_deviation(c), peak + 1e-9);
+        EXPECT_GE(edge_deviation(c->edge()), 0.5 * peak);
+        ENTITY_LIST edges, bad, made;
+        edges.add(c->edge());
+        ENTITY* worst = nullptr;
+        double error = 0.0;
+        ASSERT_TRUE(api_check_edge_errors(edges, bad, worst, error, QELresabs, false, &made).ok());
+        EXPECT_EQ(bad.count(), 1);
+        ASSERT_EQ(made.count(), 1);
+        EXPECT_GE(static_cast<TEDGE*>(made[0])->get_tolerance(), 0.5 * peak);
+        api_del_entity(b);
+      }
 }

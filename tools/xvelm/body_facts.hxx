@@ -18,6 +18,7 @@
 #include "velm/geometry_entity.hxx"
 #include "velm/insanity.hxx"
 #include "velm/query.hxx"
+#include "velm/tolerant.hxx"
 #include "velm/topology.hxx"
 
 namespace xvelm {
@@ -46,16 +47,6 @@ inline std::string number_text(double x) {
   char t[40];
   std::snprintf(t, sizeof t, "%.9g", x);
   return t;
-}
-
-// The coedge's point through its pcurve and its face's surface at the
-// coedge's parameter t, and its edge's point there.
-inline double pcurve_gap_at(const COEDGE* c, const surface& s, double t) {
-  const EDGE* e = c->edge();
-  const QELpar_pos uv = c->geometry()->def().eval_position(t);
-  const double edgeT = c->sense() == REVERSED ? -t : t;
-  const QELposition onCurve = e->geometry()->equation().eval_position(e->sense() == REVERSED ? -edgeT : edgeT);
-  return (s.eval_position(uv) - onCurve).len();
 }
 
 inline bool pcurve_ends(const COEDGE* c, QELpar_pos& start, QELpar_pos& end) {
@@ -114,14 +105,10 @@ inline BodyFacts facts_of(const BODY* body, std::string* at = nullptr) {
       for (std::size_t k = 0; k < coedges.size(); ++k) {
         const auto* c = static_cast<const COEDGE*>(coedges[k]);
         if (at) *at = coedge_place(i, loopNumber, k, c);
-        const EDGE* e = c->edge();
-        if (c->geometry() && c->geometry()->has_equation() && e && e->geometry() && e->geometry()->has_equation() &&
-            c->param_range().finite())
-          for (double at : {0.0, 0.25, 0.5, 0.75, 1.0})
-            if (const double gap = pcurve_gap_at(c, s, c->param_range().interpolate(at)); gap > f.pcurveGap) {
-              f.pcurveGap = gap;
-              f.pcurveGapAt = "face " + std::to_string(i);
-            }
+        if (const double gap = pcurve_deviation(c); gap > f.pcurveGap) {
+          f.pcurveGap = gap;
+          f.pcurveGapAt = "face " + std::to_string(i);
+        }
         // Each pcurve starts where the one before it ends, not a period away.
         QELpar_pos s0, e0, s1, e1;
         const auto* next = static_cast<const COEDGE*>(coedges[(k + 1) % coedges.size()]);

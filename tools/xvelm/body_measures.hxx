@@ -13,6 +13,7 @@
 #include "qelx_formats/cad_file.hxx"
 #include "velm/math.hxx"
 #include "velm/query.hxx"
+#include "velm/tolerant.hxx"
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
 
@@ -68,12 +69,12 @@ inline bool analytic_face(const FACE* face)
 }
 
 // How far the face's boundary as the kernel holds it (each coedge's pcurve
-// through the surface) lies from its edges' curves, at the quarters of each
-// coedge, and how far apart the pcurves of coedges that follow each other
-// end and start (a vertex moved off its edges leaves its edges' ends apart,
-// and the pcurves with them: how the gap is closed is the area's to choose,
-// a writer's measure closing it otherwise by a band of that width); 0 where
-// the face has no pcurves.
+// through the surface) lies from its edges' curves, by the kernel's measure
+// of a pcurve, and how far apart the pcurves of coedges that follow each
+// other end and start (a vertex moved off its edges leaves its edges' ends
+// apart, and the pcurves with them: how the gap is closed is the area's to
+// choose, a writer's measure closing it otherwise by a band of that width);
+// 0 where the face has no pcurves.
 inline double boundary_stray(const FACE* face)
 {
     double stray = 0.0;
@@ -88,7 +89,6 @@ inline double boundary_stray(const FACE* face)
         // body could hold.
         long steps = 0;
         for (const COEDGE* c = first; c && ++steps < (1L << 24); c = c->next() == first ? nullptr : c->next()) {
-            const EDGE* e = c->edge();
             QELpar_pos start, end;
             if (!roundtrip_detail::pcurve_ends(c, start, end)) {
                 last.reset();
@@ -99,9 +99,7 @@ inline double boundary_stray(const FACE* face)
             else if (c == loop->start())
                 opening = s.eval_position(start);
             last = s.eval_position(end);
-            if (e && e->geometry() && e->geometry()->has_equation())
-                for (const double at : {0.0, 0.25, 0.5, 0.75, 1.0})
-                    stray = std::max(stray, roundtrip_detail::pcurve_gap_at(c, s, c->param_range().interpolate(at)));
+            stray = std::max(stray, pcurve_deviation(c));
         }
         if (opening && last)
             stray = std::max(stray, (*opening - *last).len());

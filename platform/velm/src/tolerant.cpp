@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <vector>
 
 #include "velm/api.hxx"
 #include "velm/attrib.hxx"
+#include "velm/bspline.hxx"
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/topology_api.hxx"
@@ -30,20 +32,13 @@ bool finite_range(const QELinterval& r) { return r.finite() && !(r.length() < 0.
 double coedge_deviation(const COEDGE* c, const curve& eq, const QELinterval& curve_range) {
   const surface* srf = face_surface(c);
   if (!srf) return 0.0;
-  const double sign = c->sense() == c->edge()->sense() ? 1.0 : -1.0;
   const PCURVE* pc = c->geometry();
-  const bool use_pcurve = pc && pc->has_equation();
-  const pcurve p = use_pcurve ? pc->def() : pcurve();
+  if (pc && pc->has_equation()) return pcurve_deviation(c, kDeviationSamples);
   double worst = 0.0;
   for (int k = 0; k <= kDeviationSamples; ++k) {
-    const double t = curve_range.interpolate(double(k) / kDeviationSamples);
-    const QELposition at = eq.eval_position(t);
+    const QELposition at = eq.eval_position(curve_range.interpolate(double(k) / kDeviationSamples));
     QELposition on;
-    if (use_pcurve) {
-      on = srf->eval_position(p.eval_position(sign * t));
-    } else {
-      srf->point_perp(at, on);
-    }
+    srf->point_perp(at, on);
     worst = std::max(worst, distance(at, on));
   }
   return worst;
@@ -97,6 +92,48 @@ TVERTEX* replace_vertex(VERTEX* v) {
 QELinterval edge_curve_range(const EDGE* edge) {
   const QELinterval r = edge->param_range();
   return edge->sense() == REVERSED ? -r : r;
+}
+
+double pcurve_deviation(const COEDGE* coedge, int steps, bool between) {
+  const EDGE* edge = coedge ? coedge->edge() : nullptr;
+  const CURVE* cu = edge ? edge->geometry() : nullptr;
+  const PCURVE* pc = coedge ? coedge->geometry() : nullptr;
+  const surface* srf = face_surface(coedge);
+  if (!cu || !cu->has_equation() || !pc || !pc->has_equation() || !srf) return 0.0;
+  const QELinterval range = edge_curve_range(edge);
+  if (!finite_range(range)) return 0.0;
+  const curve& eq = cu->equation();
+  // Read in place: a copy is an allocation, which may fail mid-measure.
+  const pcurve& p = pc->def();
+  // The pcurve runs in the coedge's parameter: against the curve's where the
+  // coedge runs against it.
+  const double sign = coedge->sense() == edge->sense() ? 1.0 : -1.0;
+  double worst = 0.0;
+  const auto gap_at = [&](double t) {
+    worst = std::max(worst, distance(eq.eval_position(t), srf->eval_position(p.eval_position(sign * t))));
+  };
+  // Even steps and the middle of each: a pcurve fitted through even steps
+  // (as the kernel fits) is found where it strays between them.
+  const int samples = between ? 2 * steps : steps;
+  for (int k = 0; k <= samples; ++k) gap_at(range.interpolate(double(k) / samples));
+  // The middle of each span of the pcurve's own B-spline inside the range: a
+  // fit through points elsewhere strays, if anywhere, between its knots.
+  if (const bs2_curve b = between ? p.cur() : nullptr) {
+    int n = 0;
+    double* knots = nullptr;
+    bs2_curve_knots(b, n, knots);
+    const std::unique_ptr<double[]> held(knots);
+    // The B-spline's parameter is the pcurve's, turned for a reversed pcurve.
+    const double to_curve = sign * (p.reversed() ? -1.0 : 1.0);
+    constexpr int kMostSpans = 4096;
+    for (int i = 0, spans = 0; i + 1 < n && spans < kMostSpans; ++i) {
+      if (!(knots[i + 1] > knots[i])) continue;
+      ++spans;
+      const double t = to_curve * 0.5 * (knots[i] + knots[i + 1]);
+      if (t > range.start_pt() && t < range.end_pt()) gap_at(t);
+    }
+  }
+  return worst;
 }
 
 double edge_deviation(const EDGE* edge) {

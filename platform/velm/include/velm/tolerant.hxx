@@ -1,10 +1,10 @@
 // Tolerant topology: measuring how far an edge's curve strays from its faces
 // and vertices, and replacing edges and vertices by their tolerant forms.
 //
-// Deviations are sampled: the edge curve at 33 even parameters of the edge's
-// range against each coedge's pcurve on its surface (the foot on the face's
-// surface when the coedge has no pcurve), and the curve's ends against the
-// vertex points. A replacement keeps the coedges (plain COEDGEs; they are
+// Deviations are sampled: the edge curve against each coedge's pcurve on its
+// surface (pcurve_deviation; at 33 even parameters of the edge's range, the
+// foot on the face's surface when the coedge has no pcurve), and the curve's
+// ends against the vertex points. A replacement keeps the coedges (plain COEDGEs; they are
 // re-pointed at the new edge) and moves the old entity's attributes by
 // replace_owner; the old entity is lost.
 #pragma once
@@ -18,6 +18,16 @@ QELinterval edge_curve_range(const EDGE* edge);
 // Largest sampled deviation of the edge's curve from its faces and vertices;
 // 0 for an edge without curve.
 double edge_deviation(const EDGE* edge);
+// Largest distance of the coedge's pcurve, through its face's surface, from
+// its edge's curve at the same parameter; 0 without a pcurve, a face surface
+// or an edge curve over a finite range. Sampled at `steps` even steps of the
+// edge's range and, `between` them, at the middle of each step and of each
+// knot span of the pcurve's B-spline inside the range: a fitted pcurve passes
+// through the points it was fitted to, and strays, if anywhere, between them.
+// The one measure of a pcurve against its edge: the deviations above (32
+// steps and between), the coedge check (its 8 steps alone) and the tools'
+// measures use it.
+double pcurve_deviation(const COEDGE* coedge, int steps = 32, bool between = true);
 // Largest distance from the vertex's point to the ends of the curves of the
 // edges around it; 0 without point.
 double vertex_deviation(const VERTEX* vertex);
