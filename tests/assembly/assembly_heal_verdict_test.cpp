@@ -53,16 +53,16 @@ TEST_F(AssemblyHealVerdictTest, AnUnsoundHealedPartIsWarnedOfWhetherHealedWithIt
         if (!afterAssembly) {
             // The part is converted once, and judged there.
             ASSERT_EQ(said.size(), 1u) << ::testing::PrintToString(events.names("Warning"));
-            EXPECT_EQ(said[0].rfind("healed body 1 of 1 is not sound: the kernel's checks refuse it", 0), 0u)
+            EXPECT_EQ(said[0].rfind("healed body 0 of 1 is not sound: the kernel's checks refuse it", 0), 0u)
                 << said[0];
             continue;
         }
         ASSERT_EQ(said.size(), 2u) << ::testing::PrintToString(events.names("Warning"));
         // The sound part is healed first, in the document's order.
-        EXPECT_EQ(said[0].rfind("healed body 2 of 3 (\"bent-1\") is not sound: the kernel's checks refuse it", 0),
+        EXPECT_EQ(said[0].rfind("healed body 1 of 3 (\"bent-1\") is not sound: the kernel's checks refuse it", 0),
                   0u)
             << said[0];
-        EXPECT_EQ(said[1].rfind("healed body 3 of 3 (\"bent-2\") is not sound: the kernel's checks refuse it", 0),
+        EXPECT_EQ(said[1].rfind("healed body 2 of 3 (\"bent-2\") is not sound: the kernel's checks refuse it", 0),
                   0u)
             << said[1];
     }

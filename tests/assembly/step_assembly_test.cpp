@@ -10,6 +10,7 @@
 #include "../../tools/xvelm/convert_verb.hxx"
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <optional>
 #include <filesystem>
@@ -398,4 +399,39 @@ TEST_F(StepAssemblyTest, AMirroredInstanceIsWrittenAsAMirroredCopyOfItsProducts)
         for (const auto& [number, layer] : d.part.layers)
             EXPECT_EQ(layers.emplace(layer.name, number).first->second, number) << layer.name;
     EXPECT_EQ(layers, (std::map<std::string, int>{{"Plates", 1}, {"Marked", 2}, {"Pins", 3}}));
+}
+
+// A part body the road refuses is named by its product and by its place in
+// that part, as the driver names a place in a single part ("body 0, face
+// 4"), never by the identifier every part's source numbers alike; a place
+// found after the product's conversion names no product.
+TEST_F(StepAssemblyTest, TheDriversAssemblyRoadNamesARefusedBodyByItsProduct)
+{
+    const struct {
+        const char* what;
+        std::function<void(TestModel&)> spoil;
+        const char* failure;
+    } cases[] = {
+        {"a face without surface", [](TestModel& m) { m.faces[4].surface = -1; },
+         "part of it could not be imported: product \"broken.part\": body 0, face 4: not imported, it has no surface"},
+        {"a face of the second body without surface", [](TestModel& m) { m.faces[7].surface = -1; },
+         "part of it could not be imported: product \"broken.part\": body 1, face 1: not imported, it has no surface"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestModel broken = TestModel::block(1, 2, 3);
+        broken.append(TestModel::cylinder(1.0, 2.0));
+        c.spoil(broken);
+        TestAssembly a;
+        const int sound = a.addPart("sound", TestModel::block(1, 1, 1));
+        const int bad = a.addPart("broken", std::move(broken));
+        a.place(-1, sound, "sound-1", qelx_test::placementTranslation(0, 0, 0));
+        a.place(-1, bad, "broken-1", qelx_test::placementTranslation(5, 0, 0));
+        QELXVelmDocument target;
+        target.SetUnit(QELX_UNIT_MILLIMETER);
+        xvelm::ImportCounts counts;
+        std::string failure;
+        EXPECT_FALSE(xvelm::import_assembly(std::move(a), target, counts, failure, std::string()));
+        EXPECT_EQ(failure.rfind(c.failure, 0), 0u) << failure;
+    }
 }

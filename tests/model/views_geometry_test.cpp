@@ -169,9 +169,10 @@ TEST(Distance, FootOnAPlaneAndNoDistanceWithoutGeometry)
     EXPECT_TRUE(same_point(face->geometry()->equation().eval_position(QELpar_pos(foot.u(), foot.v())),
                            QELposition(3, 4, 0)));
 
-    // The kit's faces carry bare surfaces: nothing to project on.
+    // A bare surface: nothing to project on.
     const Owned bare{testkit::make_box()};
     face = firstFace(bare);
+    face->set_geometry(new SURFACE);
     foot = QELXPoint2D(7.0, 8.0);
     EXPECT_EQ(as<Ve_FaceTag>(face)->getDistance(QELXPoint3D(1, 1, 1), nullptr, &foot), Ve_FaceTag::NoDistance);
     face->set_geometry(nullptr);

@@ -49,7 +49,21 @@ class face_builder {
       coedges[k]->set_next(coedges[(k + 1) % coedges.size()]);
       coedges[(k + 1) % coedges.size()]->set_previous(coedges[k]);
     }
-    return new FACE(new LOOP(coedges.front(), nullptr), nullptr, new SURFACE, FORWARD);
+    return new FACE(new LOOP(coedges.front(), nullptr), nullptr, new PLANE(plane_through(corners)), FORWARD);
+  }
+
+  // The plane of the corners, facing the side they run counter-clockwise
+  // round (Newell's normal): a save of the model restores only where every
+  // face's surface carries an equation.
+  plane plane_through(const std::vector<int>& corners) const {
+    QELvector normal(0.0, 0.0, 0.0);
+    for (std::size_t k = 0; k < corners.size(); ++k) {
+      const QELposition& a = vertices_[corners[k]]->geometry()->coords();
+      const QELposition& b = vertices_[corners[(k + 1) % corners.size()]]->geometry()->coords();
+      normal += QELvector((a.y() - b.y()) * (a.z() + b.z()), (a.z() - b.z()) * (a.x() + b.x()),
+                          (a.x() - b.x()) * (a.y() + b.y()));
+    }
+    return plane(vertices_[corners.front()]->geometry()->coords(), QELunit_vector(normal));
   }
 
   // A lump of one shell holding the faces in order.

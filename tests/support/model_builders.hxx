@@ -1,7 +1,7 @@
 // Kernel models for tests: topology with real vertex points and little geometry.
 // Every builder returns a body whose structure passes velm_test_check_model;
-// faces carry bare SURFACEs, edges between two vertices the straight line
-// between them at unit speed over a stored range [0, length].
+// faces carry the planes of their corners, edges between two vertices the
+// straight line between them at unit speed over a stored range [0, length].
 #pragma once
 
 #include <string>

@@ -76,7 +76,12 @@ std::string body_text(const ENTITY* body) {
   list.add(const_cast<ENTITY*>(body));
   FILE* fp = std::tmpfile();
   std::string text;
-  if (api_save_entity_list(fp, 1, list).ok()) {
+  // The faulty bodies a repair starts from are written as they are, for
+  // comparing, though no save file may hold them.
+  velm_test_save_unchecked(true);
+  const bool saved = api_save_entity_list(fp, 1, list).ok();
+  velm_test_save_unchecked(false);
+  if (saved) {
     std::rewind(fp);
     char buf[4096];
     for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, fp)) > 0;) text.append(buf, n);

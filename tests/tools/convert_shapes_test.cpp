@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include <TopoDS_Iterator.hxx>
 
 #include "convert_run.hxx"
+#include "support/save_file_words.hxx"
 #include "qelx_formats/cad_samples.hxx"
 #include "support/geometry_builders.hxx"
 #include "velm/build.hxx"
@@ -209,24 +211,37 @@ TEST(ConvertShapes, EveryKindOfBodyIsWrittenInEveryFormatAsTheKernelHasIt)
     fs::remove_all(dir);
 }
 
-// Bare topology (faces without surfaces, edges without curves) cannot be
-// written: one line, exit 1, no output.
+// Bare topology (a face whose surface carries no equation) is no model a
+// save file may hold: the restore refuses it naming the face and its
+// surface's record, with one line, exit 1 and no output, whatever the kind
+// asked for.
 TEST(ConvertShapes, BareTopologyIsRefusedWithOneLineAndNoOutput)
 {
     const fs::path dir = convert_run::convertScratch();
-    for (const char* kind : {".step", ".igs", ".brep"}) {
+    const std::string example = std::string(XVELM_EXAMPLES_DIR) + "/two_bodies.vlt";
+    testkit::SaveFileWords words = testkit::SaveFileWords::parse(convert_run::fileText(example));
+    const int face = words.find("face");
+    ASSERT_GE(face, 0);
+    // "-8 face 1 $attrib 0 $next $loop $shell $surface ...": the surface's record made the base class's alone.
+    const int surface = testkit::SaveFileWords::target(words.records[face][words.links(face)[4]]);
+    ASSERT_GE(surface, 0);
+    std::vector<std::string>& record = words.records[static_cast<std::size_t>(surface)];
+    const auto base = std::find(record.begin(), record.end(), "surface");
+    ASSERT_LE(base + 4, record.end());
+    record = {record[0], "surface", "1", base[2], base[3], "#"};
+    const std::string in = (dir / "bare.vlt").string();
+    std::ofstream(in, std::ios::binary) << words.text();
+    for (const char* kind : {".step", ".igs", ".brep", ".json"}) {
         SCOPED_TRACE(kind);
         const fs::path out = dir / (std::string("bare") + kind);
-        const std::string in = std::string(XVELM_EXAMPLES_DIR) + "/two_bodies.vlt";
         const convert_run::ConvertRun run = convert_run::runConvert(in, out.string());
         EXPECT_EQ(run.status, 1);
-        // The line names the input as well as the output.
+        EXPECT_EQ(convert_run::driverMessages(run.err), 1) << run.err;
         const std::string line = convert_run::lastLine(run.err);
-        EXPECT_EQ(line.rfind("xvelm: converting " + in + " failed: " + out.string() +
-                                 ": the model could not be written: body 0: ",
-                             0),
-                  0u)
-            << run.err;
+        EXPECT_EQ(line.rfind("xvelm: " + in + ": ", 0), 0u) << line;
+        const std::string said = "record " + std::to_string(face) + " (face): its surface (record " +
+                                 std::to_string(surface) + ") carries no equation";
+        EXPECT_EQ(line.substr(line.size() - std::min(line.size(), said.size())), said) << line;
         EXPECT_TRUE(run.out.empty()) << run.out;
         EXPECT_FALSE(fs::exists(out));
     }

@@ -135,7 +135,7 @@ TEST(Driver, EveryBadCallGivesOneClearLineAndItsExitCode) {
 
 TEST(Driver, RoundTripReportsWhatDiffersAndFailsWhenAnythingDoes) {
   const std::string shapes = std::string(XVELM_EXAMPLES_DIR) + "/shapes.vlt";
-  const std::string bare = std::string(XVELM_EXAMPLES_DIR) + "/two_bodies.vlt";
+  const std::string plain = std::string(XVELM_EXAMPLES_DIR) + "/two_bodies.vlt";
   const struct {
     std::string operands;
     int status;
@@ -144,8 +144,8 @@ TEST(Driver, RoundTripReportsWhatDiffersAndFailsWhenAnythingDoes) {
   } cases[] = {
       {"roundtrip '" + shapes + "'", 0, "6 bodies out, 6 back", true},
       {"roundtrip '" + shapes + "'", 0, "no differences", true},
-      // Faces without surfaces cannot come back: the trip says so.
-      {"roundtrip '" + bare + "'", 1, "could not be imported", false},
+      // Plain topology on planes and lines comes back, layer and all.
+      {"roundtrip '" + plain + "'", 0, "no differences", true},
       {"roundtrip /nonexistent/none.vlt", 1, "cannot open /nonexistent/none.vlt", false},
       {"roundtrip", 2, "xvelm roundtrip: expects IN.vlt", false},
   };

@@ -218,7 +218,7 @@ TEST(HealedVerdict, ASplineCircleHeldInToItsKnotsIsWarnedOfNamingTheEdgeInEveryF
             ASSERT_TRUE(h.imported) << h.failure;
             const std::vector<std::string> said = verdicts(h);
             ASSERT_EQ(said.size(), 1u) << ::testing::PrintToString(h.said) << "\nthe STEP writer says: " << h.refused;
-            EXPECT_EQ(said[0].rfind("healed body 1 of 1 is not sound: ", 0), 0u) << said[0];
+            EXPECT_EQ(said[0].rfind("healed body 0 of 1 is not sound: ", 0), 0u) << said[0];
             // Named by the edge and the width it is written with: beyond what
             // a file carries in an upright frame, beyond ten times the body's
             // tolerances in a turned one (whose box is wider).

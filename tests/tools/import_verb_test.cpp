@@ -230,6 +230,14 @@ TEST_F(ImportVerb, ADocumentThatCannotBeImportedWholeGivesOneLineAndNoFile)
          ": a point at x = 2147483647, beyond any model"},
         {"a loop that does not close", spoiled([](TestModel& m) { m.loops[2].coedges.pop_back(); }),
          "part of it could not be imported: body 0: not imported"},
+        // Refused as "bad owner link", naming no face.
+        {"a sheet's loop listing fewer coedges than claim it", [] {
+             TestModel m = TestModel::twoFacesSharingEdge();
+             m.loops[1].coedges.pop_back();
+             return qelx_formats::writeNeutralText(m);
+         }(),
+         "body 0: not imported, loop 0, coedge 2: end vertex is not the next coedge's start vertex at body 0, "
+         "face 1; no save file written"},
         {"an edge with three coedges", spoiled([](TestModel& m) { m.addThirdCoedge(0); }),
          "part of it could not be imported: body 0: not imported"},
         {"nothing in it", qelx_formats::writeNeutralText(TestModel()),
@@ -460,7 +468,7 @@ TEST_F(ImportVerb, WhatARoadKeptForHealingIsImportedAndTold)
     ASSERT_EQ(lines.size(), 2u) << run.err;
     // The face named as every failure names it, not by its identifier.
     EXPECT_NE(lines[0].find("warning: " + in + ": body 0, face 0: loop 1 is open"), std::string::npos) << lines[0];
-    EXPECT_NE(lines[1].find("warning: " + in + ": healed body 1 of 1 is not sound: a file cannot carry it as it is "
+    EXPECT_NE(lines[1].find("warning: " + in + ": healed body 0 of 1 is not sound: a file cannot carry it as it is "
                             "(known only within 1 at edge "),
               std::string::npos)
         << lines[1];

@@ -3,6 +3,7 @@
 
 #include "support/model_builders.hxx"
 #include "velm/geometry_entity.hxx"
+#include "velm/insanity.hxx"
 #include "velm/testkit.hxx"
 
 using namespace testkit;
@@ -89,4 +90,39 @@ TEST(ModelCheck, LooplessFaceIsSoundOnlyOnABoundlessSurface) {
   EXPECT_NE(report.find("no loop"), std::string::npos);
   ball->lose();
   flat->lose();
+}
+
+// The entity check tells each structural finding in the structural check's
+// own words, on the entity at fault, led by the place of a loop or coedge in
+// its face: a coedge cut out of every place of every loop of a sheet (the
+// loop then lists fewer coedges than claim it) is said of the coedge before
+// it, whose end no longer meets the next one's start.
+TEST(CheckEntity, StructuralFindingsAreSaidInTheirOwnWordsOnTheEntityAtFault) {
+  const int faces = 6;
+  for (int f = 0; f < faces; ++f)
+    for (int k = 1; k < 4; ++k) {
+      BODY* sheet = make_sheet(3, 2);
+      FACE* face = sheet->lump()->shell()->face();
+      for (int i = 0; i < f; ++i) face = face->next();
+      COEDGE* cut = face->loop()->start();
+      for (int i = 0; i < k; ++i) cut = cut->next();
+      COEDGE* before = cut->previous();
+      before->set_next(cut->next());
+      cut->next()->set_previous(before);
+      insanity_list* findings = nullptr;
+      ASSERT_TRUE(api_check_entity(sheet, findings).ok());
+      ASSERT_NE(findings, nullptr);
+      const insanity_data* first = findings->count() > 0 ? findings->data(0) : nullptr;
+      ASSERT_NE(first, nullptr) << "face " << f << ", coedge " << k;
+      EXPECT_EQ(first->get_insane_id(), qelvelm_insanity_errmod.message_code(insanity_bad_owner));
+      EXPECT_EQ(first->get_ent(), before) << "face " << f << ", coedge " << k;
+      EXPECT_EQ(std::string(first->get_message()),
+                "loop 0, coedge " + std::to_string(k - 1) + ": end vertex is not the next coedge's start vertex");
+      delete findings;
+      // Put back, so that the body's deletion walks a sound ring.
+      before->set_next(cut);
+      cut->next()->set_previous(cut);
+      EXPECT_EQ(model_problems(sheet), "");
+      EXPECT_TRUE(api_del_entity(sheet).ok());
+    }
 }

@@ -194,7 +194,8 @@ TEST(QueryBoxes, CapParameterBoxStopsAtItsLoop) {
   EXPECT_NEAR(pb.u_range().end_pt(), 0.0, 1e-9);  // the pole is not reached by any loop
   EXPECT_NEAR(pb.v_range().length(), 2 * pi, 1e-9);
   QELpar_box untouched(QELinterval(7, 8), QELinterval(7, 8));
-  BODY* bare = make_box();  // bare surfaces: no equation, no box
+  BODY* bare = make_box();
+  faces_of(bare)[0]->set_geometry(new SURFACE);  // a bare surface: no equation, no box
   EXPECT_FALSE(sg_get_face_par_box(faces_of(bare)[0], untouched));
   EXPECT_EQ(untouched.u_range().start_pt(), 7.0);
   EXPECT_TRUE(api_del_entity(cap).ok());

@@ -14,6 +14,53 @@
 
 namespace xvelm {
 
+// The product the assembly road is converting: each part's conversion
+// starts with a "StartTranslation" event naming it and ends with an
+// "EndTranslation". What the roads say meanwhile names the part's bodies
+// and faces by their identifiers, which every part's source numbers alike:
+// it is told by the product's name, its places as the driver names a part's.
+class ProductInTranslation : public QELXEventListener {
+public:
+    explicit ProductInTranslation(const qelx_test::TestAssembly& assembly) : m_assembly(assembly)
+    {
+        QELXEventBus::GetEventBus()->AddListener(this);
+    }
+    ~ProductInTranslation() override { QELXEventBus::GetEventBus()->RemoveListener(this); }
+    ProductInTranslation(const ProductInTranslation&) = delete;
+    ProductInTranslation& operator=(const ProductInTranslation&) = delete;
+
+    void OnEvent(const QELXEvent& event) override
+    {
+        const std::string kind = event.GetKind();
+        if (kind == "StartTranslation") {
+            m_name = static_cast<const QELXStartTranslationTaskEvent&>(event).GetTaskName().c_str();
+            m_part = nullptr;
+            for (const qelx_test::TestDefinition& d : m_assembly.definitions)
+                if (!d.assembly && d.sourceName == m_name) {
+                    m_part = &d.part;
+                    break;
+                }
+        } else if (kind == "EndTranslation") {
+            m_name.clear();
+            m_part = nullptr;
+        }
+    }
+
+    // The text as said of the product being converted ("product \"bent\":
+    // body 0: not imported, ..."); as it is between products.
+    std::string named(const std::string& text) const
+    {
+        if (m_name.empty() && !m_part)
+            return text;
+        return "product \"" + printable(m_name) + "\": " + sourcePlaces(text, m_part);
+    }
+
+private:
+    const qelx_test::TestAssembly& m_assembly;
+    std::string m_name;
+    const qelx_test::TestModel* m_part = nullptr;
+};
+
 // Flattens the assembly into `target` (healing its parts as the import verb
 // would, by their own system's recipe unless `healAs` names another or is
 // empty for none) and counts the bodies, faces and edges placed. False with
@@ -44,6 +91,9 @@ inline bool import_assembly(qelx_test::TestAssembly assembly, QELXVelmDocument& 
         // A part body the road could not build is never passed over in silence,
         // as in a single part.
         ImportWarnings warnings;
+        const ProductInTranslation product(sourceDocument->assembly());
+        warnings.named = [&product](const std::string& text) { return product.named(text); };
+        const WarningPlaces places([&product](const std::string& text) { return product.named(text); });
         warnings.listen(true);
         const QELIResult imported = importer->Import(source);
         warnings.listen(false);

@@ -116,9 +116,14 @@ public:
 
     void OnEvent(const QELXEvent& event) override
     {
-        if (m_listening && std::string(event.GetKind()) == "Warning")
-            texts.emplace_back(static_cast<const QELXWarningEvent&>(event).GetText());
+        if (m_listening && std::string(event.GetKind()) == "Warning") {
+            const std::string text = static_cast<const QELXWarningEvent&>(event).GetText();
+            texts.push_back(named ? named(text) : text);
+        }
     }
+    // Names the places of a warning as it comes (null: kept as said), for a
+    // source whose parts come and go during the import.
+    std::function<std::string(const std::string&)> named;
     void listen(bool on) { m_listening = on; }
     // The source whose bodies and faces the failure names as the driver does (null: none).
     const qelx_test::TestModel* source = nullptr;
@@ -472,11 +477,14 @@ inline bool prepare_import_target(QELXVelmDocument& target, const std::string& s
     return true;
 }
 
-// The kernel's refusal of a save, as the driver reports it.
+// The kernel's refusal of a save, as the driver reports it: by the place the
+// kernel names (the body and edge no save file may hold) when it names one.
 inline std::string kernel_save_refusal(const outcome& saved)
 {
     const char* why = message_module::find_message(saved.error_number());
-    return std::string("the kernel could not save it (") + (why ? why : "unknown error") + ")";
+    const std::string place = velm_last_save_refusal();
+    return std::string("the kernel could not save it (") + (why ? why : "unknown error") +
+           (place.empty() ? "" : ": " + printable(place)) + ")";
 }
 
 // The document's entities as the text of a kernel save file; false with

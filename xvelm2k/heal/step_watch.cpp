@@ -581,7 +581,7 @@ void warnUnsoundHealedBodies(const std::vector<BODY*>& bodies)
             why += (why.empty() ? "" : "; ") + std::string("a file cannot carry it as it is (") + refused + ")";
         if (why.empty())
             continue;
-        std::string text = "healed body " + std::to_string(i + 1) + " of " + std::to_string(count);
+        std::string text = "healed body " + std::to_string(i) + " of " + std::to_string(count);
         ATTRIB_GEN_NAME* name = nullptr;
         if (api_find_named_attribute(body, "ATTRIB_XVELM_NAME", name).ok() && name)
             text += " (\"" + name->value_text() + "\")";

@@ -750,6 +750,12 @@ void QELXVelmBRepCreator::dropBadBodies(Ve_CocoonTag* cocoon, const QELXIdentifi
 
 std::string QELXVelmBRepCreator::sourcePlaceOf(const ENTITY* entity) const
 {
+    // A loop or coedge is told by the face it bounds (the finding's words
+    // give its place there): a reader knows the face, not the loop.
+    if (entity && is_COEDGE(entity) && static_cast<const COEDGE*>(entity)->loop())
+        entity = static_cast<const COEDGE*>(entity)->loop();
+    if (entity && is_LOOP(entity) && static_cast<const LOOP*>(entity)->face())
+        entity = static_cast<const LOOP*>(entity)->face();
     // Only for a body refused: a walk of the catalogues costs nothing else.
     const std::pair<const QELXCatalogue*, const char*> kinds[] = {
         {&m_faces, "face"}, {&m_edges, "edge"}, {&m_vertices, "vertex"}, {&m_coedges, "coedge"}, {&m_loops, "loop"}};

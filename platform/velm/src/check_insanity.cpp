@@ -3,6 +3,7 @@
 #include "velm/insanity.hxx"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -14,6 +15,8 @@
 
 #include "bspline_data.hxx"
 #include "query_internal.hxx"
+#include "velm/math.hxx"  // before entity_internal.hxx, which names positions
+#include "entity_internal.hxx"
 #include "velm/api.hxx"
 #include "velm/check.hxx"
 #include "velm/geometry.hxx"
@@ -25,6 +28,7 @@
 #include "velm/topology_api.hxx"
 
 const char* insanity_data::get_message() const {
+  if (!words_.empty()) return words_.c_str();
   const char* text = message_module::find_message(id_);
   return text ? text : "unknown finding";
 }
@@ -43,6 +47,10 @@ bool insanity_list::exist(int insane_id) const {
 
 void insanity_list::add(insanity_entry entry, ENTITY* ent) {
   data_.push_back(VELM_MAKE(insanity_data, qelvelm_insanity_errmod.message_code(entry), ent));
+}
+
+void insanity_list::add(insanity_entry entry, ENTITY* ent, std::string words) {
+  data_.push_back(VELM_MAKE(insanity_data, qelvelm_insanity_errmod.message_code(entry), ent, std::move(words)));
 }
 
 namespace {
@@ -309,9 +317,54 @@ bool curve_check_finds(const curve& c) {
   return memo_found(std::move(key), check);
 }
 
+// A loop's place among its face's loops, a coedge's in its loop's ring (from
+// the loop's start), from 0; -1 when the chain does not reach it.
+template <class T, class Next>
+int place_in(const T* first, const T* e, Next next) {
+  std::size_t n = 0;
+  const std::size_t limit = velm_walk_limit();
+  for (const T* at = first; at && n < limit; at = next(at), ++n) {
+    if (at == e) return static_cast<int>(n);
+    if (n > 0 && at == first) break;
+  }
+  return -1;
+}
+
+// A structural finding in words, led by the place of the loop or coedge it
+// is about within its face ("loop 0, coedge 2: ..."): the face is named by
+// whoever knows where it came from.
+std::string structural_words(const ENTITY* e, const std::string& what) {
+  std::string place;
+  const LOOP* loop = nullptr;
+  if (is_COEDGE(e)) {
+    loop = static_cast<const COEDGE*>(e)->loop();
+    const int at = loop && velm_is_live_entity(loop)
+                       ? place_in(loop->start(), static_cast<const COEDGE*>(e), [](const COEDGE* c) { return c->next(); })
+                       : -1;
+    place = at >= 0 ? "coedge " + std::to_string(at) : "a coedge outside its loop's ring";
+  } else if (is_LOOP(e)) {
+    loop = static_cast<const LOOP*>(e);
+  }
+  if (loop && velm_is_live_entity(loop) && loop->face() && velm_is_live_entity(loop->face())) {
+    const int at = place_in(loop->face()->loop(), loop, [](const LOOP* l) { return l->next(); });
+    if (at >= 0) place = "loop " + std::to_string(at) + (place.empty() ? "" : ", " + place);
+  }
+  return place.empty() ? what : place + ": " + what;
+}
+
 void check_entity_into(const ENTITY* root, insanity_list& out) {
-  std::string report;
-  if (!velm_test_check_model(root, &report)) out.add(insanity_bad_owner, const_cast<ENTITY*>(root));
+  // Each structural finding in its own words, on the entity it is about
+  // (the first finding of each entity).
+  std::vector<velm_model_finding> structure;
+  if (!velm_check_model_findings(root, structure)) {
+    std::vector<const ENTITY*> told;
+    for (const velm_model_finding& f : structure) {
+      const ENTITY* at = f.entity ? f.entity : root;
+      if (std::find(told.begin(), told.end(), at) != told.end()) continue;
+      told.push_back(at);
+      out.add(insanity_bad_owner, const_cast<ENTITY*>(at), structural_words(at, f.what));
+    }
+  }
   ENTITY_LIST all;
   velm_topology_walk(root, all);
   for (int i = 0; i < all.count(); ++i) {
@@ -378,6 +431,34 @@ velm_query::vertex_off_curve velm_query::edge_vertex_off_curve(const EDGE* edge)
     if (past_tolerance(gap, tolerance, end)) return {v, start, gap, tolerance};
   }
   return {};
+}
+
+std::string velm_query::edge_unsavable(const EDGE* edge, const std::function<std::string(const ENTITY*)>& record) {
+  const auto named = [&](const ENTITY* e) {
+    const std::string r = record(e);
+    return r.empty() ? std::string() : " (" + r + ")";
+  };
+  // Only an edge that starts where it ends (a cone's apex) may go without a
+  // curve equation: the kernel's check refuses any other, and every reader
+  // of the edge evaluates it.
+  if (edge->start() != edge->end() && !edge->geometry()) return "has no curve, though it runs between two vertices";
+  if (edge->start() != edge->end() && !edge->geometry()->has_equation())
+    return "its curve" + named(edge->geometry()) + " carries no equation, though it runs between two vertices";
+  const auto off = edge_vertex_off_curve(edge);
+  if (!off.vertex) return "";
+  char gap[32], tolerance[32];
+  *std::to_chars(gap, gap + sizeof gap - 1, off.gap).ptr = '\0';
+  *std::to_chars(tolerance, tolerance + sizeof tolerance - 1, off.tolerance).ptr = '\0';
+  const char* end = off.at_start ? "start" : "end";
+  return std::string("its ") + end + " vertex" + named(off.vertex) + " lies " + gap + " off its curve's " + end +
+         ", beyond the tolerance of " + tolerance;
+}
+
+std::string velm_query::face_unsavable(const FACE* face, const std::function<std::string(const ENTITY*)>& record) {
+  if (!face->geometry()) return "has no surface";
+  if (face->geometry()->has_equation()) return "";
+  const std::string r = record(face->geometry());
+  return "its surface" + (r.empty() ? std::string() : " (" + r + ")") + " carries no equation";
 }
 
 insanity_list* sg_check_coedge(const COEDGE* coedge, const QELtransf*) {

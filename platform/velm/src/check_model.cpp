@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "velm/math.hxx"  // before entity_internal.hxx, which names positions
 #include "entity_internal.hxx"
 #include "query_internal.hxx"
 
@@ -21,11 +22,13 @@ namespace {
 
 class checker {
  public:
-  explicit checker(std::string* report) : report_(report) {}
+  explicit checker(std::string* report, std::vector<velm_model_finding>* findings = nullptr)
+      : report_(report), findings_(findings) {}
   bool ok() const { return ok_; }
 
   void fail(const ENTITY* e, const std::string& what) {
     ok_ = false;
+    if (findings_) findings_->push_back({e, what});
     if (report_)
       *report_ += std::string(e ? e->type_name() : "null") + " " +
                   std::to_string(e ? e->debug_number() : -1) + ": " + what + "\n";
@@ -179,14 +182,16 @@ class checker {
 
  private:
   std::string* report_;
+  std::vector<velm_model_finding>* findings_;
   bool ok_ = true;
   velm_address_map<int> holders_;
   std::vector<const ENTITY*> held_;
 };
 }  // namespace
 
-bool velm_test_check_model(const ENTITY* root, std::string* report) {
-  checker c(report);
+namespace {
+bool check_model(const ENTITY* root, std::string* report, std::vector<velm_model_finding>* findings) {
+  checker c(report, findings);
   if (!root) {
     c.fail(nullptr, "no model");
     return false;
@@ -227,4 +232,11 @@ bool velm_test_check_model(const ENTITY* root, std::string* report) {
   }
   c.use_counts();
   return c.ok();
+}
+}  // namespace
+
+bool velm_test_check_model(const ENTITY* root, std::string* report) { return check_model(root, report, nullptr); }
+
+bool velm_check_model_findings(const ENTITY* root, std::vector<velm_model_finding>& findings) {
+  return check_model(root, nullptr, &findings);
 }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cmath>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "velm/geometry_entity.hxx"
@@ -51,6 +53,31 @@ struct vertex_off_curve {
   double tolerance = 0.0;
 };
 vertex_off_curve edge_vertex_off_curve(const EDGE* edge);
+
+// Why no save file may hold the edge, in the restore's words: an edge between
+// two vertices with no curve, or with a curve that carries no equation, or
+// with a vertex off its curve's end beyond the tolerance ("its end vertex
+// lies 14.1 off its curve's end, beyond the tolerance of 1e-06"); "" when
+// it may. `record` names the curve or vertex meant ("record 30"; "" names
+// none). The save refuses what the restore refuses by this one judgement.
+std::string edge_unsavable(const EDGE* edge, const std::function<std::string(const ENTITY*)>& record);
+// The same of a face: one without a surface, or whose surface carries no
+// equation (every reader of a face evaluates its surface).
+std::string face_unsavable(const FACE* face, const std::function<std::string(const ENTITY*)>& record);
+
+}  // namespace velm_query
+
+// A finding of the strict structural check (velm_test_check_model): the
+// entity it is about (null for none) and what is wrong with it ("end vertex
+// is not the next coedge's start vertex").
+struct velm_model_finding {
+  const ENTITY* entity;
+  std::string what;
+};
+// The structural check, its findings in the order found; true when none.
+bool velm_check_model_findings(const ENTITY* root, std::vector<velm_model_finding>& findings);
+
+namespace velm_query {
 
 // A loop in the parameter space of its face's surface. Samples are unwrapped
 // across periods; the ring closes at pts[0] + shift, shift being whole periods.

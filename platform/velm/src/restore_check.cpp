@@ -72,21 +72,18 @@ class restored_check {
     return -1;
   }
 
-  // Every edge's vertices lie on its curve's ends, within the larger of their
-  // tolerances, as the kernel's check holds them (two edges' curve links
-  // traded put both edges' vertices off their curves, and every writer
-  // refuses such an edge). Runs once the structure is known to be sound.
-  void edges_meet_their_vertices() const {
+  // Every edge between two vertices has a curve with an equation, and its
+  // vertices lie on its curve's ends within the larger of their tolerances,
+  // as the kernel's check holds them (two edges' curve links traded put both
+  // edges' vertices off their curves, and every writer refuses such an
+  // edge): the judgement the save refuses by. Runs once the structure is
+  // known to be sound.
+  void edges_restorable() const {
     for (int i = 0; i < count_; ++i) {
       if (!is_EDGE(records_[i])) continue;
-      const auto off = velm_query::edge_vertex_off_curve(static_cast<const EDGE*>(records_[i]));
-      if (!off.vertex) continue;
-      char gap[32], tolerance[32];
-      *std::to_chars(gap, gap + sizeof gap - 1, off.gap).ptr = '\0';
-      *std::to_chars(tolerance, tolerance + sizeof tolerance - 1, off.tolerance).ptr = '\0';
-      damage(records_[i], std::string("its ") + (off.at_start ? "start" : "end") + " vertex (record " +
-                              std::to_string(record_of(off.vertex)) + ") lies " + gap + " off its curve's " +
-                              (off.at_start ? "start" : "end") + ", beyond the tolerance of " + tolerance);
+      const std::string why = velm_query::edge_unsavable(
+          static_cast<const EDGE*>(records_[i]), [&](const ENTITY* e) { return "record " + std::to_string(record_of(e)); });
+      if (!why.empty()) damage(records_[i], why);
     }
   }
 
@@ -119,8 +116,12 @@ class restored_check {
               [](const WIRE* w) { return w->shell(); });
       } else if (is_FACE(e)) {
         auto* f = static_cast<const FACE*>(e);
-        // Every reader of a face (areas, boxes, the writers) evaluates its surface.
-        if (!f->geometry()) damage(f, "has no surface");
+        // Every reader of a face (areas, boxes, the writers) evaluates its
+        // surface: the judgement the save refuses by.
+        if (const std::string why = velm_query::face_unsavable(
+                f, [&](const ENTITY* s) { return "record " + std::to_string(record_of(s)); });
+            !why.empty())
+          damage(f, why);
         // Only a surface that closes up all round bounds a face without a
         // loop (the kernel's check refuses any other): a plane's would
         // reach as far as the largest real on every way out.
@@ -141,14 +142,6 @@ class restored_check {
       } else if (is_EDGE(e)) {
         auto* ed = static_cast<const EDGE*>(e);
         if (!ed->start() || !ed->end()) damage(e, "has no start or no end vertex");
-        // Only an edge that starts where it ends (a cone's apex) may link to
-        // no curve, or to a curve record without an equation: the kernel's
-        // check refuses any other, and every reader of the edge evaluates it.
-        if (ed->start() != ed->end() && !ed->geometry())
-          damage(e, "has no curve, though it runs between two vertices");
-        if (ed->start() != ed->end() && !ed->geometry()->has_equation())
-          damage(e, "its curve (record " + std::to_string(record_of(ed->geometry())) +
-                        ") carries no equation, though it runs between two vertices");
         partner_ring(ed);
       } else if (is_VERTEX(e)) {
         auto* v = static_cast<const VERTEX*>(e);
@@ -426,5 +419,5 @@ void velm_check_restored(ENTITY* const* records, int count, int top_level) {
     if (auto at = top.find(owner); owner != records[i] && at != top.end() && at->second < i)
       check.damage(records[i], "is counted top-level but belongs to an earlier top-level record");
   }
-  check.edges_meet_their_vertices();
+  check.edges_restorable();
 }

@@ -20,8 +20,11 @@
 
 #include "velm/math.hxx"  // before entity_internal.hxx, which names positions
 #include "entity_internal.hxx"
+#include "query_internal.hxx"
 #include "velm/api.hxx"
 #include "velm/save.hxx"
+#include "velm/testkit.hxx"
+#include "velm/topology.hxx"
 
 namespace {
 const char* const magic = "VELM-TEXT";
@@ -217,6 +220,43 @@ void write_interval(const QELinterval& i) {
 }
 void write_enum(int value) { write_int(value); }
 
+namespace {
+// Why the last save was refused, naming the place ("" when it named none).
+std::string last_refusal;
+// The test kit's switch: faces and edges written unjudged.
+bool save_unchecked = false;
+
+// A face or an edge no save file may hold (its restore would refuse it) fails
+// the save before anything is written, naming the body by its place among
+// the bodies saved and the face or edge by its place in the body's faces or
+// edges (kernel order), all from 0; one of no body by its record.
+void refuse_unsavable(const ENTITY* e, const ENTITY_LIST& list, int record) {
+  const auto unnamed = [](const ENTITY*) { return std::string(); };
+  const bool face = is_FACE(e);
+  if (save_unchecked || (!face && !is_EDGE(e))) return;
+  const std::string why = face ? velm_query::face_unsavable(static_cast<const FACE*>(e), unnamed)
+                               : velm_query::edge_unsavable(static_cast<const EDGE*>(e), unnamed);
+  if (why.empty()) return;
+  const char* kind = face ? "face" : "edge";
+  std::string place = "record " + std::to_string(record) + " (" + kind + ")";
+  if (const BODY* body = velm_query::owning_body(e)) {
+    int bodies = 0;
+    for (int i = 0; i < list.count() && list[i] != body; ++i) bodies += is_BODY(list[i]) ? 1 : 0;
+    ENTITY_LIST alike;
+    velm_topology_walk(body, face ? FACE_TYPE : EDGE_TYPE, alike);
+    place = "body " + std::to_string(bodies) + ", " + kind + " " + std::to_string(alike.lookup(e));
+  }
+  last_refusal = place + ": " + why;
+  auto* info = new error_info(qelvelm_api_errmod.message_code(VELM_SAVE_IO), last_refusal.c_str());
+  info->entities().add(const_cast<ENTITY*>(e));
+  sys_error(info->error_number(), info);
+}
+}  // namespace
+
+const char* velm_last_save_refusal() { return last_refusal.c_str(); }
+
+void velm_test_save_unchecked(bool on) { save_unchecked = on; }
+
 void velm_save_reach(const ENTITY* root, ENTITY_LIST& reached) {
   if (!root) return;
   // The writer's own walk, its text dropped: whatever a save would take along,
@@ -237,6 +277,7 @@ void velm_save_reach(const ENTITY* root, ENTITY_LIST& reached) {
 }
 
 outcome api_save_entity_list(FILE* fp, int text_mode, const ENTITY_LIST& entities) {
+  last_refusal.clear();
   return velm_api("api_save_entity_list", [&] {
     if (!fp) velm_api_error_throw(VELM_BAD_ARGUMENT);
     if (!text_mode) velm_api_error_throw(VELM_SAVE_BINARY);
@@ -286,6 +327,7 @@ outcome api_save_entity_list(FILE* fp, int text_mode, const ENTITY_LIST& entitie
         velm_prefetch(list[i + static_cast<int>(velm_prefetch_ahead)]);
         velm_prefetch_link_stamps(list[i + static_cast<int>(velm_prefetch_ahead) / 2]);
         wr.saving = i;
+        refuse_unsavable(list[i], list, i);
         list[i]->save(list);
       }
     } catch (...) {

@@ -94,6 +94,7 @@ void velm_test_reset() {
   velm_clear_interrupt();
   set_global_error_info(nullptr);
   reset_kernel_options();
+  velm_test_save_unchecked(false);
 }
 
 void velm_test_unregister_option(const char* name) { unregister_option(name); }

@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "velm/errors.hxx"
@@ -40,14 +42,19 @@ enum insanity_entry {
 
 class insanity_data : public VELM_OBJECT {
  public:
-  insanity_data(int insane_id, ENTITY* ent) : id_(insane_id), ent_(ent) {}
+  insanity_data(int insane_id, ENTITY* ent, std::string words = std::string())
+      : id_(insane_id), ent_(ent), words_(std::move(words)) {}
   int get_insane_id() const { return id_; }
   ENTITY* get_ent() const { return ent_; }
+  // The finding's own words where the check has them (a structural finding:
+  // "loop 0, coedge 2: end vertex is not the next coedge's start vertex"),
+  // else its message's text.
   const char* get_message() const;
 
  private:
   int id_;
   ENTITY* ent_;
+  std::string words_;
 };
 
 // Findings in the order found; deleting the list deletes them.
@@ -63,6 +70,8 @@ class insanity_list : public VELM_OBJECT {
   bool exist(int insane_id) const;
   // Adds the finding of that entry of qelvelm_insanity_errmod.
   void add(insanity_entry entry, ENTITY* ent);
+  // The same, in words of its own.
+  void add(insanity_entry entry, ENTITY* ent, std::string words);
 
  private:
   std::vector<insanity_data*> data_;

@@ -62,6 +62,10 @@ void velm_save_reach(const ENTITY* root, ENTITY_LIST& reached);
 // write_ptr. Text mode only (text_mode 0 fails).
 outcome api_save_entity_list(FILE* fp, int text_mode, const ENTITY_LIST& entities);
 bool save_entity_on_file(FILE* fp, const ENTITY* entity, int text_mode);
+// Where and why the last save refused the model, for people, when it can say
+// ("body 0, edge 3: its curve carries no equation, though it runs between
+// two vertices": an edge its restore would refuse); empty otherwise.
+const char* velm_last_save_refusal();
 // Restores a file; the entities that were saved as the list go to `restored`
 // in file order. Any damage fails the call and leaves nothing behind.
 outcome api_restore_entity_list(FILE* fp, int text_mode, ENTITY_LIST& restored);

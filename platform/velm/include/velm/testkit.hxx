@@ -42,13 +42,18 @@ const std::vector<std::string>& velm_test_failable_calls();
 // allocation that velm_test_fail_alloc(nullptr, n) makes fail is the nth.
 long velm_test_allocation_count();
 // Clears counters, the log, injected failures, the interrupt and the global
-// error record; options to defaults; the call record off.
+// error record; options to defaults; the call record and unchecked saves off.
 void velm_test_reset();
 void velm_test_unregister_option(const char* name);
 // Runs `body` while `list` (empty) finds its entries through the entities'
 // scratch, as the kernel's walks, copies and saves do; a nested call runs its
 // list through the hashed index, as a pass inside another does.
 void velm_test_with_stamped_list(ENTITY_LIST& list, const std::function<void()>& body);
+// While on, the save writes faces and edges its restore would refuse (an
+// edge whose vertex lies off its curve, a face without surface equation)
+// instead of refusing them: for a test's text of a faulty model, compared
+// and never restored. velm_test_reset turns it off.
+void velm_test_save_unchecked(bool on);
 // Strict structural check of a model (rings, back-links, use counts, edge groups).
 bool velm_test_check_model(const ENTITY* root, std::string* report);
 
