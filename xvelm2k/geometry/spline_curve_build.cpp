@@ -450,14 +450,19 @@ bool makePeriodicOverDomain(EDGE* edge, const Gk_Domain& domain, curve*& crv, bs
     return true;
 }
 
-bool startClosedSplineAt(EDGE* edge, const QELinterval& range)
+bool startClosedSplineAt(EDGE* edge, const QELinterval& curveRange, bool periodicToo)
 {
     const CURVE* cu = edge ? edge->geometry() : nullptr;
-    if (!cu || !cu->has_equation() || cu->equation().type() != 11 || cu->equation().periodic() || !range.finite())
+    if (!cu || !cu->has_equation() || cu->equation().type() != 11 || (cu->equation().periodic() && !periodicToo) ||
+        !curveRange.finite())
         return false;
-    const bs3_curve b = static_cast<const intcurve&>(cu->equation()).cur();
-    if (!b || bs3_curve_periodic(b))
+    const auto& ic = static_cast<const intcurve&>(cu->equation());
+    const bs3_curve b = ic.cur();
+    if (!b || (bs3_curve_periodic(b) && !periodicToo))
         return false;
+    // A curve run against its B-spline is begun on the B-spline's own
+    // parameter at the range's other end, and run against it again.
+    const QELinterval range = ic.reversed() ? -curveRange : curveRange;
     const QELinterval own = bs3_curve_range(b);
     const double turn = own.length();
     if (!(turn > QELresabs) || (range.start_pt() >= own.start_pt() - QELresabs && range.end_pt() <= own.end_pt() + QELresabs) ||
@@ -480,11 +485,15 @@ bool startClosedSplineAt(EDGE* edge, const QELinterval& range)
     bs3_curve_reparam(range.start_pt(), range.start_pt() + turn, turned.b);
     // The joint is where the source's curve began; the seam it was given a
     // period off at no definition made: it stays what the definition gave.
-    if (bs3_curve_closed(b))
+    if (bs3_curve_periodic(b))
+        bs3_curve_set_periodic(turned.b);
+    else if (bs3_curve_closed(b))
         bs3_curve_set_closed(turned.b);
     else
         bs3_curve_set_open(turned.b);
-    const intcurve made(turned.release(), QELresabs);
+    intcurve made(turned.release(), QELresabs);
+    if (ic.reversed())
+        made.negate();
     edge->set_geometry(make_curve(made));
     return true;
 }

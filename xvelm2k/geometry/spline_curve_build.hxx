@@ -138,8 +138,10 @@ bool makePeriodicOverDomain(EDGE* edge, const Gk_Domain& domain, curve*& crv, bs
 // its form (open or closed, never made periodic) and every point. True when
 // the edge's curve was replaced; false when the range lies on the curve
 // (within QELresabs), is longer than a turn, or the curve does not close.
-// Kernel errors raise (call it inside a bracket).
-XVELM2KA_API bool startClosedSplineAt(EDGE* edge, const QELinterval& range);
+// A periodic curve is left as it is, unless `periodicToo`: then it is begun
+// anew the same way and stays periodic. Kernel errors raise (call it inside
+// a bracket).
+XVELM2KA_API bool startClosedSplineAt(EDGE* edge, const QELinterval& range, bool periodicToo = false);
 
 // An ellipse on an edge as an intcurve over the domain (negated for a
 // reversed edge) when it is huge (major axis above QELresabs / QELresmch) or

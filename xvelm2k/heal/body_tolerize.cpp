@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "geometry/seam_pcurves.hxx"
+#include "geometry/spline_curve_build.hxx"
 #include "heal/heal_internal.hxx"
 #include "heal/step_watch.hxx"
 #include "model/entity_views.hxx"
@@ -126,6 +127,59 @@ int openSplineEnds(const EDGE* e)
     const double near = 1e-9 * (1.0 + std::fabs(own.start_pt()) + std::fabs(own.end_pt()));
     return (std::fabs(r.start_pt() - own.start_pt()) <= near ? 1 : 0) |
            (std::fabs(r.end_pt() - own.end_pt()) <= near ? 2 : 0);
+}
+
+// Whether the edge is closed on itself and runs a whole turn of a B-spline
+// whose ends meet, from its start to its end (a circle a file gave as a
+// clamped spline, begun where the sender put the edge's vertex, and perhaps
+// made periodic since): where such a curve starts is nothing of the model's,
+// and a corner past its end lies just inside its start.
+bool wholeTurnOfClosedSpline(const EDGE* e)
+{
+    if (e->start() != e->end())
+        return false;
+    const CURVE* cu = e->geometry();
+    if (!cu || !cu->has_equation() || cu->equation().type() != 11 ||
+        !static_cast<const intcurve&>(cu->equation()).cur_present())
+        return false;
+    const auto& ic = static_cast<const intcurve&>(cu->equation());
+    const bs3_curve bs = ic.cur();
+    if (!bs)
+        return false;
+    const QELinterval own = ic.param_range();
+    QELinterval r = e->param_range();
+    if (!own.finite() || !r.finite() || !(own.length() > QELresabs))
+        return false;
+    if (e->sense() == REVERSED)
+        r = -r;
+    QELinterval knots = bs3_curve_range(bs);
+    if (ic.reversed())
+        knots = -knots;
+    const double near = 1e-9 * (1.0 + std::fabs(own.start_pt()) + std::fabs(own.end_pt()));
+    return std::fabs(r.start_pt() - own.start_pt()) <= near && std::fabs(r.end_pt() - own.end_pt()) <= near &&
+           std::fabs(knots.start_pt() - own.start_pt()) <= near && std::fabs(knots.end_pt() - own.end_pt()) <= near &&
+           distance(ic.eval_position(own.start_pt()), ic.eval_position(own.end_pt())) <= 0.1 * QELresabs;
+}
+
+// The foot of `p` on a whole turn of a closed spline (wholeTurnOfClosedSpline)
+// sought round the curve: from `guess` and from both ends, which are one
+// point, the nearest found. Its parameter; the foot in `foot`.
+double footRoundClosedSpline(const curve& eq, const QELposition& p, double guess, QELposition& foot)
+{
+    const QELinterval own = eq.param_range();
+    double best = guess;
+    double bestDistance = -1.0;
+    for (const double from : {guess, own.start_pt(), own.end_pt()}) {
+        QELposition at;
+        double t = from;
+        eq.point_perp(p, at, &from, &t);
+        if (bestDistance < 0.0 || distance(at, p) < bestDistance) {
+            bestDistance = distance(at, p);
+            best = t;
+            foot = at;
+        }
+    }
+    return best;
 }
 
 // The foot of `p` on the B-spline's curve, followed past the ends `open`
@@ -322,7 +376,11 @@ bs3_curve splineReaching(const EDGE* e, double t)
 // resolution of one point no farther from the vertex than a few times its
 // distance from them (and, given `nearby`, within `within` of it): curves
 // running along one another near the corner (a tangent join) do not tell
-// where it is. A closed edge keeps its turn.
+// where it is. A closed edge keeps its turn: one that runs a whole turn of
+// a closed spline that is not periodic has its corner sought round the
+// curve, and its curve is begun there anew when the corner lies off the
+// curve's ends (the vertex then on the curve, where a reader that began the
+// curve at the vertex's foot left the corner just inside its start).
 bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, const QELposition* nearby = nullptr,
                                double within = 0.0)
 {
@@ -332,6 +390,7 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
         double guess; // the end's parameter on the curve's own equation
         int beyond;   // the ends of a B-spline followed past (openSplineEnds)
         double from;  // where the edge ended, on the curve's equation
+        bool round = false; // a whole turn of a closed spline (wholeTurnOfClosedSpline)
     };
     std::vector<End> ends;
     for (int i = 0; i < edges.count(); ++i) {
@@ -340,6 +399,11 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
             return false;
         const double sign = e->sense() == REVERSED ? -1.0 : 1.0;
         const QELinterval r = e->param_range();
+        // Its two ends are one point of its curve: one end stands for both.
+        if (wholeTurnOfClosedSpline(e)) {
+            ends.push_back({e, true, sign * r.start_pt(), 0, sign * r.start_pt(), true});
+            continue;
+        }
         if (e->start() == vertex)
             ends.push_back({e, true, sign * r.start_pt(), openSplineEnds(e), sign * r.start_pt()});
         if (e->end() == vertex)
@@ -383,6 +447,8 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
             double t = end.guess;
             if (end.beyond != 0)
                 t = footBeyondEnd(eq, p, end.guess, end.beyond, 4.0 * away, foot);
+            else if (end.round)
+                t = footRoundClosedSpline(eq, p, end.guess, foot);
             else
                 eq.point_perp(p, foot, &end.guess, &t);
             end.guess = t;
@@ -435,6 +501,9 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
     std::vector<std::pair<EDGE*, QELinterval>> bounded;
     // Splines taken past their ends, made anew to reach the corner.
     std::vector<std::pair<EDGE*, bs3_curve>> reaching;
+    // A whole turn of a closed spline begun anew at the corner: the curve's
+    // new range (on its equation).
+    std::vector<std::pair<EDGE*, QELinterval>> reseated;
     struct Freed {
         std::vector<std::pair<EDGE*, bs3_curve>>& made;
         ~Freed()
@@ -449,6 +518,19 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
         const curve& eq = e->geometry()->equation();
         const double sign = e->sense() == REVERSED ? -1.0 : 1.0;
         double t = end.guess;
+        if (end.round) {
+            QELposition foot;
+            t = footRoundClosedSpline(eq, p, end.guess, foot);
+            const QELinterval own = eq.param_range();
+            // A corner at the curve's ends leaves the edge as it is.
+            if (distance(eq.eval_position(own.start_pt()), foot) <= 0.1 * QELresabs ||
+                distance(eq.eval_position(own.end_pt()), foot) <= 0.1 * QELresabs)
+                continue;
+            const QELinterval turned(t, t + own.length());
+            reseated.push_back({e, turned});
+            bounded.push_back({e, e->sense() == REVERSED ? -turned : turned});
+            continue;
+        }
         if (end.beyond != 0) {
             QELposition foot;
             t = footBeyondEnd(eq, p, end.guess, end.beyond, 4.0 * away, foot);
@@ -497,6 +579,13 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
         if (!(across > 1e-2))
             return false;
     }
+    // One closed spline begun anew at the corner (two would leave the first
+    // begun anew when the second cannot be).
+    if (reseated.size() > 1)
+        return false;
+    for (const auto& [e, turned] : reseated)
+        if (!ve_spline_curve::startClosedSplineAt(e, turned, true))
+            return false;
     // The new curve carries no pcurves of its own: those of the old one
     // stop where it stopped, and the coedges' pcurves are made anew below.
     for (auto& [e, made] : reaching) {
