@@ -196,6 +196,35 @@ void detachLoopVertex(VERTEX* vertex, const std::vector<EDGE*>& loopEdges)
     }
 }
 
+// Whether the loop runs back along itself: each coedge retraced by another
+// of the loop, between the same vertices the other way and through the same
+// middle (a seam walked both ways: a whole sphere or torus given by its seam,
+// the two uses perhaps on edges of their own). Such a loop cuts nothing off
+// its surface, and only its pcurves, a period apart, tell that the face
+// covers the surface: without them a writer lays both uses on one line and
+// the face covers nothing.
+bool retracesItself(const LOOP* loop)
+{
+    const COEDGE* first = loop->start();
+    std::vector<const COEDGE*> ring;
+    for (const COEDGE* c = first; c && ring.size() < 64; c = c->next() == first ? nullptr : c->next())
+        ring.push_back(c);
+    if (ring.empty() || ring.size() % 2 != 0 || ring.size() >= 64)
+        return false;
+    for (const COEDGE* c : ring) {
+        if (!c->edge() || !c->edge()->geometry() || !c->start() || !c->end())
+            return false;
+        const QELposition middle = c->edge()->mid_pos();
+        const bool retraced = std::any_of(ring.begin(), ring.end(), [&](const COEDGE* d) {
+            return d != c && d->edge() && d->edge()->geometry() && d->start() == c->end() && d->end() == c->start() &&
+                   distance(d->edge()->mid_pos(), middle) <= QELresabs;
+        });
+        if (!retraced)
+            return false;
+    }
+    return true;
+}
+
 // Step 8 of the sequence: coedges on spline surfaces (and tolerant ones)
 // get the pcurves they lack, others lose theirs; non-periodic surfaces are
 // checked afresh. The faces are listed once: the body's view would walk the
@@ -215,7 +244,7 @@ void healPCurves(BODY* b)
             if (srf->type() == 10 || is_TCOEDGE(c)) {
                 if (!c->geometry())
                     Ve_FixPCurve::addPCurve(c);
-            } else {
+            } else if (!(c->loop() && retracesItself(c->loop()))) {
                 c->set_geometry(nullptr);
             }
         }
