@@ -52,6 +52,9 @@ struct vertex_off_curve {
   double gap = 0.0;
   double tolerance = 0.0;
 };
+// Whether the test kit has asked for faulty edges to be saved and restored
+// as they are (velm_test_save_unchecked).
+bool saves_unchecked();
 vertex_off_curve edge_vertex_off_curve(const EDGE* edge);
 
 // Why no save file may hold the edge, in the restore's words: an edge between

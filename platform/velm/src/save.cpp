@@ -223,7 +223,8 @@ void write_enum(int value) { write_int(value); }
 namespace {
 // Why the last save was refused, naming the place ("" when it named none).
 std::string last_refusal;
-// The test kit's switch: faces and edges written unjudged.
+// The test kit's switch: faces and edges written, and their edges read
+// back, unjudged.
 bool save_unchecked = false;
 
 // A face or an edge no save file may hold (its restore would refuse it) fails
@@ -256,6 +257,8 @@ void refuse_unsavable(const ENTITY* e, const ENTITY_LIST& list, int record) {
 const char* velm_last_save_refusal() { return last_refusal.c_str(); }
 
 void velm_test_save_unchecked(bool on) { save_unchecked = on; }
+
+bool velm_query::saves_unchecked() { return save_unchecked; }
 
 void velm_save_reach(const ENTITY* root, ENTITY_LIST& reached) {
   if (!root) return;

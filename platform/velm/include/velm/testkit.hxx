@@ -51,8 +51,10 @@ void velm_test_unregister_option(const char* name);
 void velm_test_with_stamped_list(ENTITY_LIST& list, const std::function<void()>& body);
 // While on, the save writes faces and edges its restore would refuse (an
 // edge whose vertex lies off its curve, a face without surface equation)
-// instead of refusing them: for a test's text of a faulty model, compared
-// and never restored. velm_test_reset turns it off.
+// instead of refusing them, and the restore reads edges whose vertices lie
+// off their curves as they are: for a test's text of a faulty model, and for
+// a test that heals an unhealed import from its save file.
+// velm_test_reset turns it off.
 void velm_test_save_unchecked(bool on);
 // Strict structural check of a model (rings, back-links, use counts, edge groups).
 bool velm_test_check_model(const ENTITY* root, std::string* report);
