@@ -32,17 +32,6 @@ FACE* closingFace(BODY* body)
     return nullptr;
 }
 
-std::vector<COEDGE*> loopUses(FACE* face)
-{
-    std::vector<COEDGE*> out;
-    for (LOOP* loop = face->loop(); loop; loop = loop->next()) {
-        COEDGE* first = loop->start();
-        for (COEDGE* c = first; c; c = c->next() == first ? nullptr : c->next())
-            out.push_back(c);
-    }
-    return out;
-}
-
 QELpar_pos pcurveAt(const COEDGE* c, bool start)
 {
     const QELinterval r = c->param_range();
@@ -83,7 +72,7 @@ TEST_F(LoopPCurvePlacement, LoopsJoinUpWhateverPeriodsTheirPCurvesCameAt)
             bool pcurved = false;
             ASSERT_LT(widestJoinStep(face, pcurved), 1e-6);
             bool moved = false;
-            for (COEDGE* c : loopUses(face)) {
+            for (COEDGE* c : testkit::loop_uses(face)) {
                 if (round == 0) {
                     // Left out: the kernel projects each use on its own.
                     c->set_geometry(nullptr);
@@ -95,7 +84,7 @@ TEST_F(LoopPCurvePlacement, LoopsJoinUpWhateverPeriodsTheirPCurvesCameAt)
                 }
             }
             if (round > 0 && !moved)
-                testkit::shift_pcurve(loopUses(face).front(), 0.0, period);
+                testkit::shift_pcurve(testkit::loop_uses(face).front(), 0.0, period);
             ve_add_loop_pcurves(face);
             EXPECT_LT(widestJoinStep(face, pcurved), 1e-6);
             EXPECT_TRUE(pcurved);
@@ -109,7 +98,7 @@ namespace {
 std::vector<QELpar_pos> pcurveEnds(FACE* face)
 {
     std::vector<QELpar_pos> ends;
-    for (COEDGE* c : loopUses(face))
+    for (COEDGE* c : testkit::loop_uses(face))
         if (c->geometry()) {
             ends.push_back(pcurveAt(c, true));
             ends.push_back(pcurveAt(c, false));
@@ -149,7 +138,7 @@ TEST_F(LoopPCurvePlacement, AMoveTheKernelRefusesTakesBackTheWholePlacement)
                 ASSERT_NO_FATAL_FAILURE(placedCylinder(frame, body, face));
                 const double period = ve_closing_period(face->geometry()->equation(), false);
                 // Every use off by its own whole periods: all but one must move.
-                const std::vector<COEDGE*> uses = loopUses(face);
+                const std::vector<COEDGE*> uses = testkit::loop_uses(face);
                 ASSERT_GE(uses.size(), 3u);
                 for (std::size_t i = 0; i < uses.size(); ++i)
                     testkit::shift_pcurve(uses[i], 0.0, (static_cast<double>(i) + 4.0 * periods(random)) * period);
@@ -203,7 +192,7 @@ TEST_F(LoopPCurvePlacement, AUseWithoutPCurveLeavesTheNextPlacedFromItsOtherSide
             BODY* body = nullptr;
             FACE* face = nullptr;
             ASSERT_NO_FATAL_FAILURE(placedCylinder(frame, body, face));
-            const std::vector<COEDGE*> uses = loopUses(face);
+            const std::vector<COEDGE*> uses = testkit::loop_uses(face);
             if (bare == uses.size()) {
                 api_del_entity(body);
                 break;

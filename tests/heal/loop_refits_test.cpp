@@ -70,17 +70,6 @@ QELinterval placedRange(const QELinterval& extent, const QELinterval& starts, do
     return {start, start + extent.length()};
 }
 
-std::vector<COEDGE*> loopUses(FACE* face)
-{
-    std::vector<COEDGE*> out;
-    for (LOOP* loop = face->loop(); loop; loop = loop->next()) {
-        COEDGE* first = loop->start();
-        for (COEDGE* c = first; c; c = c->next() == first ? nullptr : c->next())
-            out.push_back(c);
-    }
-    return out;
-}
-
 double faceArea(FACE* face)
 {
     double a = 0.0, accuracy = 0.0;
@@ -145,7 +134,7 @@ TEST_F(LoopRefits, EveryRefitOnEveryClosingSurfaceLeavesTheLoopJoinedAndTheAreaK
                     const double area = faceArea(face);
                     ASSERT_GT(area, 0.0);
                     // The loop moved whole periods away, the other way round a torus's tube.
-                    const std::vector<COEDGE*> uses = loopUses(face);
+                    const std::vector<COEDGE*> uses = testkit::loop_uses(face);
                     for (COEDGE* c : uses)
                         testkit::shift_pcurve(c, periods * pu, -periods * pv);
                     bool pcurved = false;

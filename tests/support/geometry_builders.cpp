@@ -498,6 +498,15 @@ COEDGE* seam_use(FACE* face) {
   return nullptr;
 }
 
+std::vector<COEDGE*> loop_uses(FACE* face) {
+  std::vector<COEDGE*> out;
+  for (LOOP* loop = face->loop(); loop; loop = loop->next()) {
+    COEDGE* first = loop->start();
+    for (COEDGE* c = first; c; c = c->next() == first ? nullptr : c->next()) out.push_back(c);
+  }
+  return out;
+}
+
 double widest_loop_join_step(const FACE* face, bool& allPCurved) {
   allPCurved = true;
   const surface& s = face->geometry()->equation();

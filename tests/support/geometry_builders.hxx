@@ -109,6 +109,8 @@ COEDGE* seam_use(FACE* face);
 // a pole anywhere along its line); `allPCurved` is false when some use has no
 // pcurve.
 double widest_loop_join_step(const FACE* face, bool& allPCurved);
+// The face's coedges, loop by loop, each loop from its start.
+std::vector<COEDGE*> loop_uses(FACE* face);
 
 // The edges of the body (in the kernel's list order) that `which` picks, all
 // when it is empty, made to run against their curves: each curve turned round
