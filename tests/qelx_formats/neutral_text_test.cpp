@@ -280,7 +280,21 @@ TEST(NeutralText, GeometryThatOverflowsWhenEvaluatedIsRefusedWhereItStands)
              lineThrough(d["curves"][edgeLine], 0.0, 1e99, {0.0, 1.0});
              d["edges"][lineEdge]["domain"] = {-1000.0, 0.0};
          },
-         "/edges/" + std::to_string(lineEdge) + "/domain", "a range whose end lies beyond any model"},
+         "/edges/" + std::to_string(lineEdge) + "/domain", "a range whose end lies at x = "},
+        // An edge's ends are held as every point is, on each axis: a line
+        // along a direction 1e8 long (fuzzed) put an edge's end 5.5e8 out,
+        // and the writers' projection onto its cylinder ran on for minutes.
+        {[&](Json& d) {
+             lineThrough(d["curves"][edgeLine], 0.0, -0.8, {0.0, 0.8});
+             d["curves"][edgeLine]["direction"] = {-0.8, 123456789.5, 0.6};
+             d["edges"][lineEdge]["domain"] = {-4.45970872524261, -1.82347658193698};
+         },
+         "/edges/" + std::to_string(lineEdge) + "/domain", "a range whose end lies at y = -55"},
+        {[&](Json& d) {
+             lineThrough(d["curves"][edgeLine], 0.0, 1e6, {0.0, 1.0});
+             d["edges"][lineEdge]["domain"] = {-10.5, 0.0};
+         },
+         "/edges/" + std::to_string(lineEdge) + "/domain", "a range whose end lies at x = -10500000, beyond any model"},
         {[&](Json& d) {
              d["surfaces"][plane]["parameterization"]["u"] = {1.0, 1.0, 0.0};
              d["surfaces"][plane]["uVector"] = {1e99, 1e99, 1e99};
@@ -313,8 +327,11 @@ TEST(NeutralText, GeometryThatOverflowsWhenEvaluatedIsRefusedWhereItStands)
         // Large, but within any model.
         {[](Json& d) { d["points"][0]["xyz"][2] = 1e7; }, "", nullptr},
         {[](Json& d) { d["points"][0]["xyz"][0] = -9999999.0; }, "", nullptr},
-        {[&](Json& d) { d["curves"][curve]["parameterization"]["scale"] = 1e90; }, "", nullptr},
-        {[&](Json& d) { lineThrough(d["curves"][line], 1e7, 1e99, {0.0, 0.5}); }, "", nullptr},
+        // A scale within any model that takes an edge's end beyond it.
+        {[&](Json& d) { d["curves"][curve]["parameterization"]["scale"] = 1e90; }, "/edges/0/domain",
+         "a range whose end lies at z = "},
+        {[&](Json& d) { lineThrough(d["curves"][line], 1e7, 1e99, {0.0, 0.5}); }, "/edges/0/domain",
+         "a range whose end lies at x = "},
         // The points of analytic curves and surfaces are held as the vertices' are: a
         // line through x = 2147483647 was read, imported, and refused by
         // the kernel's save, which named no place.

@@ -1884,11 +1884,19 @@ private:
                 for (const double t : m.curves[i].domain)
                     if (!withinModel(m.curvePoint(static_cast<int>(i), t)))
                         fail("/curves/" + std::to_string(i) + "/domain", "a domain whose end lies beyond any model");
+        // An edge's ends are points of the model, held as every point is: a
+        // line along a direction of length 1e8 put an edge's end at
+        // y = -5.5e8, and the writers' projection onto its cylinder ran on
+        // for minutes.
         for (std::size_t i = 0; i < m.edges.size(); ++i)
             if (const int c = m.edges[i].curve; c >= 0 && evaluable(m, c))
-                for (const double t : m.edges[i].domain)
-                    if (!withinModel(m.curvePoint(c, t)))
-                        fail("/edges/" + std::to_string(i) + "/domain", "a range whose end lies beyond any model");
+                for (const double t : m.edges[i].domain) {
+                    const QELXPoint3D end = m.curvePoint(c, t);
+                    const double xyz[3] = {end[0], end[1], end[2]};
+                    if (axisBeyondAnyModel(xyz) >= 0)
+                        fail("/edges/" + std::to_string(i) + "/domain",
+                             "a range whose end lies at " + coordinateBeyondAnyModel(xyz));
+                }
         for (std::size_t i = 0; i < m.faces.size(); ++i)
             if (const int k = m.faces[i].surface; k >= 0 && evaluableSurface(m, k))
                 for (const double u : m.faces[i].uDomain)
