@@ -65,6 +65,17 @@ void movePCurve(COEDGE* c, double du, double dv)
 
 } // namespace
 
+std::vector<const COEDGE*> ve_seam_walk_ring(const LOOP* loop)
+{
+    std::vector<const COEDGE*> ring;
+    const COEDGE* first = loop ? loop->start() : nullptr;
+    for (const COEDGE* c = first; c && ring.size() < 64; c = c->next() == first ? nullptr : c->next())
+        ring.push_back(c);
+    if (ring.size() % 2 != 0 || ring.size() >= 64)
+        ring.clear();
+    return ring;
+}
+
 double ve_closing_period(const surface& s, bool u)
 {
     const double period = u ? s.param_period_u() : s.param_period_v();

@@ -6,18 +6,24 @@
 // out on the same side, and a face across the principal range's edge has
 // pcurves on both sides of it; these put each where its loop runs on.
 #include <string>
+#include <vector>
 
 #include "xvelm2k/export.hxx"
 
 class COEDGE;
 class ENTITY;
 class FACE;
+class LOOP;
 class surface;
 
 // The period of a direction in which the surface closes on itself: its own
 // period, or the length of its range when it is closed without being
 // periodic (a spline fitted round a turn); 0 when it does not close.
 XVELM2KA_API double ve_closing_period(const surface& s, bool u);
+
+// The loop's coedges from its start, when they could walk seams both ways:
+// an even number of them, fewer than 64; empty otherwise.
+XVELM2KA_API std::vector<const COEDGE*> ve_seam_walk_ring(const LOOP* loop);
 
 // Moves pcurves of the face's loops by whole periods so that each starts
 // where the coedge before it in its loop ends (walked from a coedge that is

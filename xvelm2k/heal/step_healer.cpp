@@ -205,11 +205,8 @@ void detachLoopVertex(VERTEX* vertex, const std::vector<EDGE*>& loopEdges)
 // the face covers nothing.
 bool retracesItself(const LOOP* loop)
 {
-    const COEDGE* first = loop->start();
-    std::vector<const COEDGE*> ring;
-    for (const COEDGE* c = first; c && ring.size() < 64; c = c->next() == first ? nullptr : c->next())
-        ring.push_back(c);
-    if (ring.empty() || ring.size() % 2 != 0 || ring.size() >= 64)
+    const std::vector<const COEDGE*> ring = ve_seam_walk_ring(loop);
+    if (ring.empty())
         return false;
     for (const COEDGE* c : ring) {
         if (!c->edge() || !c->edge()->geometry() || !c->start() || !c->end())

@@ -662,11 +662,8 @@ namespace {
 // cuts nothing off its surface.
 bool slitLoop(const LOOP* loop)
 {
-    const COEDGE* first = loop->start();
-    std::vector<const COEDGE*> ring;
-    for (const COEDGE* c = first; c && ring.size() < 64; c = c->next() == first ? nullptr : c->next())
-        ring.push_back(c);
-    if (ring.empty() || ring.size() % 2 != 0 || ring.size() >= 64)
+    const std::vector<const COEDGE*> ring = ve_seam_walk_ring(loop);
+    if (ring.empty())
         return false;
     const auto inRing = [&ring](const COEDGE* c) { return std::find(ring.begin(), ring.end(), c) != ring.end(); };
     for (const COEDGE* c : ring) {
