@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -515,6 +516,41 @@ TEST_F(StandardRepair, AMovedCornerGoesWhereItsEdgesCurvesMeetOnlyWhenTheyMeet)
             EXPECT_LT(nearestToCorner, 1e-9);
         }
         api_del_entity(b);
+    }
+}
+
+// The resurfacing measures the edges of each face it gives a new surface
+// there and then: an edge whose curve strays from the face by more than the
+// resolution comes out tolerant and the sheet checks clean, with no later
+// step's help; by less than the resolution, nothing is made tolerant.
+TEST_F(StandardRepair, AResurfacedFacesEdgesAreMadeTolerantWhereTheyStray)
+{
+    for (const double stray : {1e-4, 1e-8}) {
+        SCOPED_TRACE(stray);
+        BODY* sheet = testkit::make_spline_sheet();
+        const FACE* face = testkit::faces_of(sheet).front();
+        EDGE* edge = face->loop()->start()->edge();
+        const curve& eq = edge->geometry()->equation();
+        const QELposition mid = eq.eval_position(eq.param_range().mid_pt());
+        const surface& srf = face->geometry()->equation();
+        const QELvector off = stray * QELvector(srf.eval_normal(srf.param(mid)));
+        std::unique_ptr<curve> moved(eq.make_copy());
+        *moved *= translate_transf(off);
+        edge->set_geometry(make_curve(*moved));
+        const bool faulty = stray > QELresabs;
+        ASSERT_EQ(testkit::check_findings(sheet) != "", faulty) << "the model is built as meant";
+
+        bool changed = false;
+        repairTag(sheet)->ResurfaceBadSurfaces(changed);
+        ASSERT_TRUE(changed) << "the face has a new surface";
+        EXPECT_EQ(testkit::check_findings(sheet), "");
+        ENTITY_LIST edges;
+        api_get_edges(sheet, edges);
+        int tolerant = 0;
+        for (int i = 0; i < edges.count(); ++i)
+            tolerant += is_TEDGE(edges[i]) ? 1 : 0;
+        EXPECT_EQ(tolerant, faulty ? 1 : 0);
+        api_del_entity(sheet);
     }
 }
 

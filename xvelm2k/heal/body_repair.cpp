@@ -56,9 +56,15 @@ void resurfaceFaces(const std::vector<FACE*>& faces, bool& geometryChanged)
             continue;
         geometryChanged = true;
         Ve_FaceTag* view = ve_view<Ve_FaceTag>(resurfaced);
-        const QELXDynamicArray<Ve_EdgeTag*> edges = view->getEdges();
-        for (int i = 0; i < edges.Count(); ++i)
-            edges[i]->setTolerance_New(nullptr);
+        QELXDynamicArray<Ve_EdgeTag*> edges = view->getEdges();
+        // An edge made tolerant is replaced (the old one deleted): its
+        // vertices are read from the tolerant edge.
+        for (int i = 0; i < edges.Count(); ++i) {
+            EDGE* replaced = nullptr;
+            edges[i]->setTolerance_New(&replaced);
+            if (replaced)
+                edges[i] = ve_view<Ve_EdgeTag>(replaced);
+        }
         QELXDynamicArray<Ve_VertexTag*> vertices;
         for (int i = 0; i < edges.Count(); ++i)
             for (Ve_VertexTag* v : {edges[i]->getStartVertex(), edges[i]->getEndVertex()})
