@@ -26,8 +26,39 @@
 #include "velm/errors.hxx"
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
+#include "velm/attrib.hxx"
 #include "velm/testkit.hxx"
 #include "velm/topology_api.hxx"
+
+// An attribute that asks the kernel for an interrupt when its body is copied
+// from (the split of touching shells into bodies copies the body's
+// attributes to each new one): a user's cancel arriving in the middle of a
+// healing step.
+class TINTERRUPT_ON_COPY : public ATTRIB {
+    VELM_ENTITY_DECL(TINTERRUPT_ON_COPY, ATTRIB, 2)
+    TINTERRUPT_ON_COPY() = default;
+    explicit TINTERRUPT_ON_COPY(ENTITY* owner) : ATTRIB(owner) {}
+    TINTERRUPT_ON_COPY(const TINTERRUPT_ON_COPY&) = default;
+    TINTERRUPT_ON_COPY& operator=(const TINTERRUPT_ON_COPY&) = default;
+    void copy_owner(ENTITY* copy) override
+    {
+        if (armed && is_BODY(copy)) {
+            armed = false;
+            velm_test_request_interrupt();
+        }
+    }
+    void save_common(ENTITY_LIST& list) const { ATTRIB::save_common(list); }
+    void restore_common() { ATTRIB::restore_common(); }
+    void copy_common(ENTITY_LIST& list, const TINTERRUPT_ON_COPY* from, pointer_map* pm = nullptr, int skip = 0,
+                     SCAN_TYPE reason = scan_copy)
+    {
+        ATTRIB::copy_common(list, from, pm, skip, reason);
+    }
+    static inline bool armed = false;
+};
+int TINTERRUPT_ON_COPY_TYPE = 0;
+restore_def* TINTERRUPT_ON_COPY_subclasses = nullptr;
+VELM_ENTITY_DEF_EXTERNAL(TINTERRUPT_ON_COPY, ATTRIB, 2, "tinterrupt_on_copy")
 
 namespace {
 
@@ -320,5 +351,56 @@ TEST_F(StepHealer, AKernelFailureInTheMiddleBodyLeavesTheOthersHealedAndLeaksNot
         for (int i = 0; i < healed.Count(); ++i)
             EXPECT_EQ(testkit::model_problems(stepBody(healed[i])), "") << "body " << i;
         deleteStepBodies(healed);
+    }
+}
+
+// Two boxes' shells in one lump, touching at a corner: the STEP healing
+// lists the body, then splits the second shell off into a body of its own.
+// An interrupt that comes during that split (after the body was listed)
+// ends the body's healing: the set holds the body once, as it came, and the
+// interrupt is spent. Undisturbed, the set holds both boxes.
+TEST_F(StepHealer, AnInterruptAfterTheBodyIsListedLeavesItInTheSetOnceAsItCame)
+{
+    for (const bool interrupted : {false, true}) {
+        SCOPED_TRACE(interrupted ? "interrupted" : "undisturbed");
+        BODY* b = testkit::make_corner_touching_lumps(0.0);
+        LUMP* second = b->lump()->next();
+        SHELL* moved = second->shell();
+        second->set_shell(nullptr);
+        b->lump()->set_next(nullptr);
+        b->lump()->shell()->set_next(moved);
+        moved->set_lump(b->lump());
+        second->lose();
+        new TINTERRUPT_ON_COPY(b);
+        ASSERT_EQ(testkit::count_shells(b), 2);
+        ASSERT_EQ(testkit::model_problems(b), "");
+        const std::string before = testkit::body_text(b);
+        QELXDynamicArray<Ve_BodyTag*> bodies;
+        bodies.Add(stepTag(b));
+        Ve_CocoonTag set(bodies);
+        TINTERRUPT_ON_COPY::armed = interrupted;
+        QELXVeRepairUtils::PostProcessRepairStep(&set);
+        EXPECT_FALSE(TINTERRUPT_ON_COPY::armed) << "the split copied the body's attributes";
+        TINTERRUPT_ON_COPY::armed = false;
+        EXPECT_FALSE(velm_interrupted());
+        const QELXDynamicArray<Ve_BodyTag*> healed = set.getBodies();
+        ASSERT_GE(healed.Count(), 1);
+        EXPECT_EQ(healed[0], stepTag(b));
+        if (interrupted) {
+            EXPECT_EQ(healed.Count(), 1);
+            EXPECT_EQ(testkit::body_text(b), before);
+        } else {
+            EXPECT_EQ(healed.Count(), 2);
+            EXPECT_EQ(facesOf(healed), 12);
+        }
+        std::vector<BODY*> distinct;
+        for (int i = 0; i < healed.Count(); ++i)
+            if (std::find(distinct.begin(), distinct.end(), stepBody(healed[i])) == distinct.end())
+                distinct.push_back(stepBody(healed[i]));
+        EXPECT_EQ(distinct.size(), static_cast<std::size_t>(healed.Count())) << "a body listed twice";
+        for (BODY* body : distinct) {
+            EXPECT_EQ(testkit::model_problems(body), "");
+            api_del_entity(body);
+        }
     }
 }

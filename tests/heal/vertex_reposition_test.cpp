@@ -14,6 +14,7 @@
 #include "support/connector_test.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
+#include "support/in_turn.hxx"
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
 #include "support/repair_builders.hxx"
@@ -400,6 +401,98 @@ TEST_F(VertexReposition, AVertexMovedInAlongSplinesCutAtItsFeetGoesBackInEveryFr
             EXPECT_NEAR(volume, 6000.0, 1e-6 * 6000.0);
             api_del_entity(box);
         }
+}
+
+namespace {
+
+std::vector<EDGE*> edgesAt(VERTEX* v)
+{
+    ENTITY_LIST edges;
+    api_get_edges(v, edges);
+    std::vector<EDGE*> out;
+    for (int i = 0; i < edges.count(); ++i)
+        out.push_back(static_cast<EDGE*>(edges[i]));
+    return out;
+}
+
+// The B-spline of a spline edge's curve, as its control points in order.
+std::vector<QELposition> controlPoints(const EDGE* e)
+{
+    const auto* ic = dynamic_cast<const intcurve*>(&e->geometry()->equation());
+    if (!ic)
+        return {};
+    int dim = 0, degree = 0, rational = 0, n = 0, nk = 0;
+    QELposition* points = nullptr;
+    double* weights = nullptr;
+    double* knots = nullptr;
+    bs3_curve_to_array(ic->cur(), dim, degree, rational, n, points, weights, nk, knots);
+    std::vector<QELposition> out(points, points + n);
+    delete[] points;
+    delete[] weights;
+    delete[] knots;
+    return out;
+}
+
+} // namespace
+
+// A block's corner moved off square to one of its three edges, the edges
+// B-splines cut at the vertex's feet: the two it moved along are cut short
+// of the corner, the third ends on it (its foot is the corner, give or take
+// a rounding). The vertex goes back to the corner, the two short splines
+// follow their last pieces there, and the third is left as it was: its end
+// is the corner already. In every frame, for each edge square to the move,
+// with the curves run against their B-splines too.
+TEST_F(VertexReposition, ASplineEndingOnTheCornerKeepsItsCurveWhenTheVertexGoesBack)
+{
+    const std::vector<QELtransf> frames = testkit::heal_frames();
+    const double offset = 2e-3;
+    const QELvector moves[3] = {QELvector(0.0, -0.7, -0.4), QELvector(-0.7, 0.0, -0.4), QELvector(-0.7, -0.4, 0.0)};
+    for (const bool turned : {false, true})
+        for (int square = 0; square < 3; ++square)
+            for (std::size_t f = 0; f < frames.size(); ++f) {
+                if (!in_turn::taken(square + (turned ? 3 : 0), f, frames.size()))
+                    continue;
+                SCOPED_TRACE("square to axis " + std::to_string(square) + ", frame " + std::to_string(f) +
+                             (turned ? ", curves against their B-splines" : ""));
+                const QELtransf& frame = frames[f];
+                BODY* box = testkit::make_framed_box(frame);
+                const QELposition corner = QELposition(10.0, 20.0, 30.0) * frame;
+                const QELposition moved = (QELposition(10.0, 20.0, 30.0) + offset * moves[square]) * frame;
+                VERTEX* v = vertexNearest(box, corner);
+                ASSERT_LT(distance(v->geometry()->coords(), corner), 1e-9);
+                v->geometry()->set_coords(moved);
+                splinesCutAtFeet(v, turned);
+                ASSERT_NE(testkit::check_findings(box), "") << "the model is built faulty";
+                // The edge the vertex moved square to: the one whose curve ends on the corner.
+                EDGE* ending = nullptr;
+                for (EDGE* e : edgesAt(v)) {
+                    const curve& eq = e->geometry()->equation();
+                    const QELinterval own = eq.param_range();
+                    for (const double t : {own.start_pt(), own.end_pt()})
+                        if (distance(eq.eval_position(t), corner) < 1e-9)
+                            ending = e;
+                }
+                ASSERT_NE(ending, nullptr);
+                const QELposition along = ending->mid_pos();
+                const std::vector<QELposition> before = controlPoints(ending);
+                ASSERT_FALSE(before.empty());
+
+                reinterpret_cast<Ve_BodyTag*>(box)->doStandardRepair();
+                EXPECT_EQ(testkit::check_findings(box), "");
+                EXPECT_LT(distance(vertexNearest(box, corner)->geometry()->coords(), corner), QELresabs);
+                EXPECT_EQ(tolerantVertices(box), 0);
+                // The same edge, found again (the repair may have replaced entities).
+                EDGE* again = nullptr;
+                for (EDGE* e : edgesAt(vertexNearest(box, corner)))
+                    if (!again || distance(e->mid_pos(), along) < distance(again->mid_pos(), along))
+                        again = e;
+                ASSERT_LT(distance(again->mid_pos(), along), 1e-3);
+                const std::vector<QELposition> after = controlPoints(again);
+                ASSERT_EQ(after.size(), before.size()) << "the curve ending on the corner was made anew";
+                for (std::size_t k = 0; k < before.size(); ++k)
+                    EXPECT_EQ(distance(after[k], before[k]), 0.0) << "control point " << k;
+                api_del_entity(box);
+            }
 }
 
 // A corner of two B-spline edges only, cut at the moved vertex's feet: two
