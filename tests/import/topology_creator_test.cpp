@@ -220,6 +220,61 @@ TEST_F(TopologyCreator, ABodyWithoutFacesBuildsNothing)
     EXPECT_TRUE(import.bodies().empty());
 }
 
+// A closed edge on a curve the default importer makes an intcurve (a
+// cylinder's bottom circle handed as a rational B-spline), its vertex
+// written off the curve's start: within the snap distance the vertex is put
+// on the curve; farther off it is no rounding of the curve's start and
+// stays where it was written.
+TEST_F(TopologyCreator, AClosedSplineEdgesVertexIsPutOnItsCurveOnlyWithinTheSnapDistance)
+{
+    for (const double gap : {0.5 * Gk_Def::FuzzSnap, 5.0 * Gk_Def::FuzzSnap}) {
+        SCOPED_TRACE(gap);
+        qelx_test::OptionScope options;
+        options.on("/XVelm/UseDefaultGeomImporter");
+        TestModel model = TestModel::cylinder(1.0, 2.0);
+        int bottom = -1;
+        for (int e = 0; e < static_cast<int>(model.edges.size()); ++e)
+            if (model.edges[e].start == model.edges[e].end && std::fabs(model.curvePoint(model.edges[e].curve, 0.0)[2]) < 1e-12)
+                bottom = e;
+        ASSERT_GE(bottom, 0);
+        // The unit circle about +z in z = 0 from (1, 0, 0): four rational arcs.
+        qelx_test::TestNurbs circle;
+        circle.degree = 2;
+        circle.count = 9;
+        circle.form = 1;
+        const double w = std::sqrt(0.5);
+        for (int k = 0; k < 9; ++k) {
+            const double reach = (k % 2) ? 1.0 / w : 1.0;
+            circle.ctrl.insert(circle.ctrl.end(), {reach * std::cos(k * M_PI / 4), reach * std::sin(k * M_PI / 4), 0.0});
+            circle.weights.push_back((k % 2) ? w : 1.0);
+        }
+        for (int k = 0; k <= 4; ++k)
+            circle.knots.push_back(k * M_PI / 2);
+        circle.mults = {3, 2, 2, 2, 3};
+        qelx_test::TestCurve& curve = model.curves[model.edges[bottom].curve];
+        curve.type = qelx_test::CurvNurbs;
+        curve.nurbs = circle;
+        const int v = model.edges[bottom].start;
+        model.moveVertexOffCurve(v, gap);
+        const QELXPoint3D written = model.point(model.vertices[v].point);
+        ASSERT_GT((written - QELXPoint3D(1.0, 0.0, 0.0)).Length(), 0.9 * gap);
+
+        Import import(model);
+        import.useDefaultGeometryImporter();
+        import.creator().CreateSolidBody(import.id(qelx_test::KindBody, 0));
+        ASSERT_EQ(import.bodies().size(), 1u);
+        EDGE* edge = import.creator().GetEdge(import.id(qelx_test::KindEdge, bottom), false);
+        ASSERT_NE(edge, nullptr);
+        ASSERT_EQ(edge->geometry()->type(), 11);
+        const QELposition at = edge->start()->geometry()->coords();
+        const QELXPoint3D got(at.x(), at.y(), at.z());
+        if (gap < Gk_Def::FuzzSnap)
+            EXPECT_LT((got - QELXPoint3D(1.0, 0.0, 0.0)).Length(), 1e-9);
+        else
+            EXPECT_LT((got - written).Length(), 1e-12);
+    }
+}
+
 TEST_F(TopologyCreator, ADefaultImportedIntcurveIsRebuiltOnItsTwoFaces)
 {
     // The shared edge's line handed over as a spline: the framework's importer

@@ -450,8 +450,11 @@ void QELXVelmEdgePair::rebuildIntcurve(EDGE* edge)
     if (range.infinite() || range.length() <= QELresabs)
         return;
     if (edge->closed()) {
-        // Vertices a little off the curve's start are put on it.
-        const QELposition start = edge->start_pos();
+        // Vertices a little off the curve's start are put on it (the
+        // curve's point: the edge's start position is its vertex's).
+        const QELposition start =
+            edge->geometry()->equation().eval_position(edge->sense() == REVERSED ? -edge->param_range().start_pt()
+                                                                                  : edge->param_range().start_pt());
         for (VERTEX* v : {edge->start(), edge->end()})
             if (APOINT* point = v ? v->geometry() : nullptr) {
                 const double gap = (point->coords() - start).len();
