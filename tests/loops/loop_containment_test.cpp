@@ -14,8 +14,10 @@
 #include "support/loop_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
+#include "velm/errors.hxx"
 #include "velm/memory.hxx"
 #include "velm/query.hxx"
+#include "velm/testkit.hxx"
 #include "velm/topology_api.hxx"
 
 using namespace testkit;
@@ -217,6 +219,40 @@ TEST(LoopContainment, ALineTouchingALoopHasNoStretchInsideIt) {
     api_del_entity(line);
   }
   api_del_entity(solid);
+}
+
+// The kernel's relation between the line and a loop's edges cannot be worked
+// out for any edge: the crossings come from the curves' own intersection, so
+// the line still has its stretch inside the loop (through the loop's side
+// and, on the diagonal, through two of its corners).
+TEST(LoopContainment, CrossingsComeFromTheCurvesWhenTheEdgeRelationFails) {
+  struct Case {
+    const char* name;
+    QELposition from, to;  // the line, over [0, 20]
+    double low, high;      // its stretch inside the square [0, 4]^2
+  };
+  const double diagonal = std::sqrt(2.0) * 4.0, reach = 20.0;
+  for (const Case& c : {Case{"across the sides", QELposition(1, -8, 0), QELposition(1, 12, 0), 8.0, 12.0},
+                        Case{"through two corners", QELposition(-4, -4, 0), QELposition(-4 + reach / std::sqrt(2.0), -4 + reach / std::sqrt(2.0), 0),
+                             diagonal, 2.0 * diagonal}}) {
+    SCOPED_TRACE(c.name);
+    BODY* body = make_iso_rect_sheet(test_plane(), {rect(0, 4, 0, 4, true)});
+    const QELinterval range(0.0, reach);
+    EDGE* line = new EDGE(new VERTEX(new APOINT(c.from)), new VERTEX(new APOINT(c.to)),
+                          new STRAIGHT(straight(c.from, normalise(c.to - c.from))), FORWARD, EDGE_cvty_unknown, &range);
+    for (long n = 1; n <= 4; ++n)
+      velm_test_fail_call("edge_entity_rel", n, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+    QELXDynamicArray<Gk_Domain> inside;
+    EXPECT_TRUE(ve_loops::insideIntervals(loops_of(body)[0], line, inside));
+    EXPECT_FALSE(velm_test_injection_pending()) << "every side's relation failed";
+    ASSERT_EQ(inside.Count(), 1);
+    EXPECT_NEAR(inside[0].low(), c.low, 1e-6);
+    EXPECT_NEAR(inside[0].high(), c.high, 1e-6);
+    velm_test_reset();
+    Ve_ReplaceBySurfInt::getWorkerMap().Clear();
+    api_del_entity(line);
+    api_del_entity(body);
+  }
 }
 
 // Past eight loops a plane face's loops meet only those their boxes' cells

@@ -23,12 +23,15 @@
 #include <vector>
 
 #include "heal/repair_utils.hxx"
+#include "loops/loop_containment.hxx"
 #include "loops/loop_repair.hxx"
 #include "loops/repair_loops.hxx"
+#include "loops/replace_by_surf_int.hxx"
 #include "model/body_set.hxx"
 #include "model/entity_views.hxx"
 #include "support/connector_test.hxx"
 #include "support/heal_builders.hxx"
+#include "support/in_turn.hxx"
 #include "support/loop_builders.hxx"
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
@@ -285,5 +288,43 @@ TEST_P(LoopLayouts, V4RecipeCoversTheIntendedRegion) { run(Road::V4); }
 TEST_P(LoopLayouts, IgesRecipeCoversTheIntendedRegion) { run(Road::Iges); }
 TEST_P(LoopLayouts, SimpleRepairOfAPlacedBodyCoversTheIntendedRegion) { run(Road::Simple, true); }
 TEST_P(LoopLayouts, IgesRecipeOnAPlacedBodyCoversTheIntendedRegion) { run(Road::Iges, true); }
+
+// The containment test itself over every ordered pair of a layout's loops,
+// all on one face: one loop encloses another exactly when its rectangle holds
+// the other's, whichever way either runs and wherever the face's other loops
+// lie (the line across a periodic direction is bounded by them). One frame
+// per surface in turn.
+TEST_P(LoopLayouts, ContainmentTestAnswersEveryPairAsTheRectanglesNest) {
+  const std::size_t surfaceIndex = static_cast<std::size_t>(GetParam().surface);
+  if (!in_turn::taken(surfaceIndex, static_cast<std::size_t>(GetParam().frame), 3)) GTEST_SKIP() << "another frame's turn";
+  const LayoutSurface& s = layoutSurfaces()[surfaceIndex];
+  const QELtransf frame = heal_frames()[static_cast<std::size_t>(GetParam().frame)];
+  std::unique_ptr<surface> srf(s.make());
+  std::mt19937 rng(static_cast<unsigned>(7000 + 1000 * GetParam().surface + 10 * GetParam().frame));
+  const int n = in_turn::allTurns() ? 3 * layoutsPerCase() : layoutsPerCase();
+  for (int k = 0; k < n; ++k) {
+    const std::vector<CellRect> rects = randomLayout(rng);
+    SCOPED_TRACE("layout " + std::to_string(k) + ": " + describe(rects));
+    BODY* body = buildLayout(*srf, s.box, rects, false, frame, false);
+    std::vector<LOOP*> loops;
+    for (LOOP* l = faces_of(body)[0]->loop(); l; l = l->next()) loops.push_back(l);
+    ASSERT_EQ(loops.size(), rects.size());
+    for (std::size_t a = 0; a < loops.size(); ++a)
+      for (std::size_t b = 0; b < loops.size(); ++b) {
+        if (a == b) continue;
+        const CellRect &outer = rects[a], &inner = rects[b];
+        const bool holds = outer.u0 < inner.u0 && inner.u1 < outer.u1 && outer.v0 < inner.v0 && inner.v1 < outer.v1;
+        Ve_PeripheryOrHoleLoopContainment test(loops[a], loops[b]);
+        bool result = !holds;
+        const QELIResult code = test.encloses(loops[a], loops[b], result);
+        EXPECT_EQ(code, 0u) << "loop " << a << " round loop " << b;
+        EXPECT_EQ(result, holds) << "loop " << a << " round loop " << b;
+      }
+    // The edges' curves on the surface go back before the body does.
+    Ve_ReplaceBySurfInt::getWorkerMap().Clear();
+    api_del_entity(body);
+    if (HasFailure()) return;
+  }
+}
 
 INSTANTIATE_TEST_SUITE_P(Random, LoopLayouts, testing::ValuesIn(layoutCases()), layoutCaseName);
