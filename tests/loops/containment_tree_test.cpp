@@ -2,12 +2,17 @@
 // marking visitors and the fault checks, over a comparison table.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <functional>
 #include <map>
+#include <memory>
 #include <utility>
 #include <vector>
 
 #include "loops/containment_classifier.hxx"
 #include "support/loop_builders.hxx"
+#include "velm/bspline.hxx"
+#include "velm/geometry.hxx"
 #include "velm/topology_api.hxx"
 
 namespace {
@@ -227,6 +232,67 @@ TEST(ContainmentTree, SeparationVisitorSparesOnlyATopHoleItsNeighboursAgreeWith)
       c.add(1, 1);
       c.add(2, 2);
     }
+    Ve_BoundaryElement e(cap);
+    e.first().setType(2);
+    c.insert(e);
+    Ve_UpdateSeparationBndryType mark;
+    c.walk(mark);
+    Ve_BoundaryElement* found = c.findEntry(cap);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->first().isMisclassified(), k.marked);
+    api_del_entity(body);
+  }
+}
+
+namespace {
+
+// A cubic B-spline cone: a periodic ring round a hexagon of radius 2 at z = 0
+// (u = 0) drawn straight to a point at z = 4 (u = 1); v in [3, 9], periodic.
+// Closed round v, singular at its high u end alone.
+spline splineDrawnToAPoint() {
+  const double pi = testkit::kPi;
+  std::vector<QELposition> pts;
+  for (int j = 0; j < 9; ++j) pts.emplace_back(2.0 * std::cos(j * pi / 3), 2.0 * std::sin(j * pi / 3), 0.0);
+  for (int j = 0; j < 9; ++j) pts.emplace_back(0.0, 0.0, 4.0);
+  std::vector<double> vknots;
+  for (int k = 0; k < 13; ++k) vknots.push_back(k);
+  const double uknots[4] = {0, 0, 1, 1};
+  bs3_surface bs = bs3_surface_from_ctrlpts(1, 0, 0, 0, 2, 3, 0, 2, 0, 9, pts.data(), nullptr, QELresabs, 4, uknots,
+                                            static_cast<int>(vknots.size()), vknots.data(), QELresnor);
+  const spline made(bs);  // a copy of its own
+  bs3_surface_delete(bs);
+  return made;
+}
+
+}  // namespace
+
+// A hole at the top of a face whose neighbour agrees with it is spared only
+// where loops close up all round the surface (singular at both ends or
+// closed, in each direction: a sphere, a torus); on a spline drawn to a point
+// at one end only, or a cylinder, the face beyond such a hole would be open,
+// and the hole is marked.
+TEST(ContainmentTree, SeparationVisitorSparesATopHoleOnlyWhereLoopsCloseAllRound) {
+  struct Case {
+    const char* name;
+    std::function<surface*()> make;
+    testkit::iso_rect r;
+    bool marked;
+  };
+  const std::vector<Case> cases = {
+      {"sphere", [] { return testkit::test_sphere().make_copy(); }, testkit::rect(-0.5, 0.5, -1.0, 1.0, true), false},
+      {"torus", [] { return testkit::test_torus().make_copy(); }, testkit::rect(0.5, 1.5, 0.5, 1.5, true), false},
+      {"spline drawn to a point at one end", [] { return splineDrawnToAPoint().make_copy(); },
+       testkit::rect(0.2, 0.5, 4.0, 5.0, true), true},
+      {"cylinder", [] { return testkit::test_cylinder().make_copy(); }, testkit::rect(1.0, 2.0, 0.5, 1.5, true), true},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    std::unique_ptr<surface> srf(k.make());
+    testkit::iso_rect other = k.r;
+    other.ccw = false;
+    BODY* body = testkit::make_iso_rect_faces(*srf, {{k.r}, {other}}, {FORWARD, FORWARD});
+    LOOP* cap = body->lump()->shell()->face()->loop();
+    TableClassifier c;
     Ve_BoundaryElement e(cap);
     e.first().setType(2);
     c.insert(e);

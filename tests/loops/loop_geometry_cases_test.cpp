@@ -18,6 +18,7 @@
 #include "support/geometry_builders.hxx"
 #include "velm/bspline.hxx"
 #include "velm/geometry_entity.hxx"
+#include "velm/query.hxx"
 #include "velm/spline_conversion.hxx"
 #include "velm/topology_api.hxx"
 
@@ -265,6 +266,44 @@ TEST(LoopGeometryCases, ThreeSeparationLoopsBuildNoTree) {
   EXPECT_EQ(region->count(), 0);
   EXPECT_EQ(region->topNode(), nullptr);
   api_del_entity(band);
+}
+
+// A hole between the two circles of a cylinder band: the pair of circles
+// is one element of the tree and no further loop is compared with it, so
+// the hole goes to the failure list and the face classifies as false,
+// whichever way the hole runs.
+TEST(LoopGeometryCases, AHoleBesideTwoSeparationLoopsIsAFailure) {
+  for (const bool ccw : {false, true}) {
+    SCOPED_TRACE(ccw ? "hole running as a periphery" : "hole running as a hole");
+    BODY* band = make_cylinder_band(5.0, 8.0);
+    FACE* face = faces_of(band).front();
+    QELpar_box box;
+    ASSERT_TRUE(sg_get_face_par_box(face, box));
+    const QELinterval u = box.u_range(), v = box.v_range();
+    BODY* donor = make_iso_rect_sheet(face->geometry()->equation(),
+                                      {rect(u.interpolate(0.4), u.interpolate(0.6), v.interpolate(0.4), v.interpolate(0.6), ccw)});
+    FACE* from = faces_of(donor).front();
+    LOOP* hole = from->loop();
+    from->set_loop(nullptr);
+    hole->set_face(face);
+    hole->set_next(face->loop()->next());
+    face->loop()->set_next(hole);
+    const Ve_FaceRegionHandle region = Ve_RepairLoops(static_cast<Ve_FaceTag*>(nullptr)).createRegion(face);
+    ASSERT_TRUE(region.IsValid());
+    EXPECT_FALSE(region->classifyLoops());
+    ASSERT_NE(region->failures(), nullptr);
+    EXPECT_EQ(region->failures()->element().first().loop(), hole);
+    EXPECT_EQ(region->failures()->next(), nullptr);
+    ASSERT_NE(region->topNode(), nullptr);
+    EXPECT_TRUE(region->topNode()->element().hasPartner());
+    // The hole goes back to its own sheet, which is deleted with it.
+    face->loop()->set_next(hole->next());
+    hole->set_next(nullptr);
+    hole->set_face(from);
+    from->set_loop(hole);
+    api_del_entity(donor);
+    api_del_entity(band);
+  }
 }
 
 namespace {
