@@ -306,6 +306,39 @@ TEST(LoopGeometryCases, AHoleBesideTwoSeparationLoopsIsAFailure) {
   }
 }
 
+// A square tube closed round v but not periodic: a periphery whose side lies
+// on the seam may have its box read a whole turn away from its hole's (its
+// samples there take the seam's other value), so boxes apart say nothing on
+// it, as on any surface that wraps: the hole still nests in the periphery,
+// with pcurves to guess from or without, on either side of the seam.
+TEST(LoopGeometryCases, AHoleNestsInAPeripheryAlongTheSeamOfASplineClosedButNotPeriodic) {
+  for (const bool low : {true, false})
+    for (const bool pcurves : {true, false}) {
+      SCOPED_TRACE(std::string(low ? "periphery from the seam at v = 0" : "periphery up to the seam at v = 4") +
+                   (pcurves ? "" : ", no pcurves"));
+      bs3_surface tube = make_tube_bs3_surface(false);
+      const spline srf(tube);
+      bs3_surface_delete(tube);
+      ASSERT_TRUE(srf.closed_v());
+      ASSERT_FALSE(srf.periodic_v());
+      const double v0 = low ? 0.0 : 2.0;
+      BODY* body = make_iso_rect_sheet(srf, {rect(0.1, 0.9, v0, v0 + 2.0, true), rect(0.3, 0.6, v0 + 0.5, v0 + 1.5, false)});
+      if (!pcurves) sg_rm_pcurves_from_entity(body);
+      FACE* face = faces_of(body).front();
+      const std::vector<LOOP*> loops = geometryCaseLoops(body);
+      const Ve_FaceRegionHandle region = Ve_RepairLoops(static_cast<Ve_FaceTag*>(nullptr)).createRegion(face);
+      ASSERT_TRUE(region.IsValid());
+      EXPECT_TRUE(region->classifyLoops());
+      ASSERT_NE(region->topNode(), nullptr);
+      EXPECT_EQ(region->topNode()->next(), nullptr);
+      EXPECT_EQ(region->topNode()->element().first().loop(), loops[0]);
+      ASSERT_NE(region->topNode()->child(), nullptr);
+      EXPECT_EQ(region->topNode()->child()->element().first().loop(), loops[1]);
+      EXPECT_TRUE(region->isClean());
+      api_del_entity(body);
+    }
+}
+
 namespace {
 
 // A sheet on the test sphere whose one loop runs up the meridian at v0 from
