@@ -1064,6 +1064,48 @@ TEST_F(TrimSegment, OnlyPcurveEndsWithinResabsOfAPoleSnapOntoIt)
         }
 }
 
+TEST_F(TrimSegment, PcurveEndsWithinResabsOfAPoleInVSnapOntoItToo)
+{
+    // A bilinear B-spline patch whose row at v = 1 is drawn to one point (a
+    // triangle): the pole lies at the high end of v, none at v = 0 or at
+    // either end of u. An end within QELresabs of it moves onto it; one as
+    // near the low end of v stays.
+    const QELposition apex(0.5, 1.0, 0.0);
+    const QELposition pts[4] = {QELposition(0, 0, 0), apex, QELposition(1, 0, 0), apex};
+    const double knots[4] = {0, 0, 1, 1};
+    bs3_surface bs = bs3_surface_from_ctrlpts(1, 0, 0, 0, 2, 1, 0, 0, 0, 2, pts, nullptr, QELresabs, 4, knots, 4, knots,
+                                              QELresnor);
+    const spline patch(bs);
+    bs3_surface_delete(bs);
+    ASSERT_TRUE(patch.singular_v(1.0));
+    ASSERT_FALSE(patch.singular_v(0.0) || patch.singular_u(0.0) || patch.singular_u(1.0));
+    const double near = 0.5 * QELresabs;
+    struct Case {
+        const char* what;
+        QELpar_pos end;
+        QELpar_pos want;
+    };
+    const std::vector<Case> cases{
+        {"near the pole at the high end of v", {0.3, 1.0 - near}, {0.3, 1.0}},
+        {"near the low end of v", {0.3, near}, {0.3, near}},
+        {"near the high end of u", {1.0 - near, 0.4}, {1.0 - near, 0.4}},
+    };
+    for (const Case& c : cases)
+        for (bool atStart : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (atStart ? ", first point" : ", last point"));
+            std::vector<QELpar_pos> uv{c.end, QELpar_pos(0.5, 0.5), QELpar_pos(0.4, 0.2)};
+            if (!atStart)
+                std::reverse(uv.begin(), uv.end());
+            bs2_curve bs2 = bs2Through(1, uv, {0, 0, 1, 2, 2});
+            snapPCurveEndsToPoles(bs2, patch);
+            QELpar_pos got;
+            bs2_curve_eval(atStart ? 0.0 : 2.0, bs2, got);
+            EXPECT_EQ(got.u, c.want.u);
+            EXPECT_EQ(got.v, c.want.v);
+            bs2_curve_delete(bs2);
+        }
+}
+
 TEST_F(TrimSegment, ACurveThatMeetsItsPcurveOnlyAtItsEndsDisagreesWithIt)
 {
     // The edge's line bent gently at its middle (no corner to cut at): curve
