@@ -822,6 +822,42 @@ TEST_F(TrimSegment, APcurveShortOfEitherEndOfItsDomainIsLeftOut)
     }
 }
 
+TEST_F(TrimSegment, APeriodicPcurveIsReadAPeriodPastItsOwnRange)
+{
+    // The coedge's domain lies a whole period past the range of its periodic
+    // pcurve, a closed polyline over [0, 4] whose first side is the coedge's
+    // and whose last runs on into it (straight through its seam): read there
+    // it runs along the coedge, so the segment keeps it, and the segment's
+    // ends lie on the source's.
+    TestModel model = TestModel::planeFace();
+    const int c = 0;
+    model.reparametriseCurve(model.edges[model.coedges[c].edge].curve, 1.0, -4.0);
+    ASSERT_NEAR(model.coedges[c].domain[0], 4.0, 1e-12);
+    ASSERT_NEAR(model.coedges[c].domain[1], 5.0, 1e-12);
+    qelx_test::TestPCurve& p = model.pcurves[model.coedges[c].pcurve];
+    const QELXPoint2D from = model.pcurvePoint(model.coedges[c].pcurve, 4.0), to = model.pcurvePoint(model.coedges[c].pcurve, 5.0);
+    ASSERT_LT(from.Distance(QELXPoint2D(0, 0)), 1e-12);
+    ASSERT_LT(to.Distance(QELXPoint2D(1, 0)), 1e-12);
+    p.scale = 1.0;
+    p.offset = 0.0;
+    p.nurbs = qelx_test::TestNurbs();
+    p.nurbs.degree = 1;
+    p.nurbs.count = 5;
+    p.nurbs.ctrl = {0, 0, 1, 0, 1, 1, -1, 0, 0, 0};
+    p.nurbs.knots = {0, 1, 2, 3, 4};
+    p.nurbs.mults = {2, 1, 1, 1, 2};
+    p.nurbs.form = 2;
+    ASSERT_LT(model.pcurvePoint(model.coedges[c].pcurve, 4.5).Distance(QELXPoint2D(0.5, 0)), 1e-12);
+    SegmentBench bench(model, 0);
+    Ve_JordonCntlHandle s = bench.seed(c);
+    EXPECT_NE(s->pcur(), nullptr);
+    ASSERT_NE(s->cur(), nullptr);
+    EXPECT_LT(s->start(true).Distance(sourcePoint(model, c, false)), 1e-9);
+    EXPECT_LT(s->end(true).Distance(sourcePoint(model, c, true)), 1e-9);
+    EXPECT_LT(s->start(false).Distance(sourcePoint(model, c, false)), 1e-9);
+    EXPECT_LT(s->end(false).Distance(sourcePoint(model, c, true)), 1e-9);
+}
+
 TEST_F(TrimSegment, APcurveFollowsItsCurveIntoTheCurvesOwnParameter)
 {
     // The cylinder's top circle handed in a parameter that is not its angle
