@@ -417,6 +417,57 @@ TEST_F(StitchCreator, AnArcAPeriodOnKeepsItsPCurveOnTheEdgesRangeInEveryFrame)
         }
 }
 
+// An edge along the first side of a closed (not periodic) polyline round
+// its face's square: the edge is open, so its curve is cut to the edge's
+// range, not left running round the whole square, in every frame.
+TEST_F(StitchCreator, AClosedCurveOnAnOpenEdgeIsCutToTheEdgeInEveryFrame)
+{
+    for (const importtest::Frame& frame : stitchtest::allFrames()) {
+        SCOPED_TRACE(frame.name);
+        TestModel model = TestModel::planeFace();
+        const int edge = model.coedges[0].edge;
+        ASSERT_TRUE(model.coedges[0].sense && model.edges[edge].sense);
+        qelx_test::TestCurve& source = model.curves[model.edges[edge].curve];
+        ASSERT_LT(model.edgePoint(edge, model.edges[edge].domain[0]).Distance(QELXPoint3D(0, 0, 0)), 1e-12);
+        ASSERT_LT(model.edgePoint(edge, model.edges[edge].domain[1]).Distance(QELXPoint3D(1, 0, 0)), 1e-12);
+        source = qelx_test::TestCurve();
+        source.type = qelx_test::CurvNurbs;
+        source.domain[0] = 0.0;
+        source.domain[1] = 4.0;
+        source.nurbs.degree = 1;
+        source.nurbs.count = 5;
+        source.nurbs.ctrl = {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0, 0, 0, 0};
+        source.nurbs.knots = {0, 1, 2, 3, 4};
+        source.nurbs.mults = {2, 1, 1, 1, 2};
+        source.nurbs.form = 1;
+        ASSERT_NEAR(model.edges[edge].domain[0], 0.0, 1e-12);
+        ASSERT_NEAR(model.edges[edge].domain[1], 1.0, 1e-12);
+        stitchtest::StitchSource stitched(model, frame.morph);
+        const std::vector<FACE*> faces = stitched.createFaces();
+        m_loose.insert(m_loose.end(), faces.begin(), faces.end());
+        ASSERT_EQ(faces.size(), 1u);
+        ASSERT_NE(faces[0], nullptr);
+        // The one side whose curve is not a straight line.
+        const EDGE* side = nullptr;
+        const COEDGE* c0 = faces[0]->loop()->start();
+        const COEDGE* at = c0;
+        do {
+            if (at->edge()->geometry() && at->edge()->geometry()->equation().type() != 1)
+                side = at->edge();
+            at = at->next();
+        } while (at != c0);
+        ASSERT_NE(side, nullptr);
+        ASSERT_NE(side->start(), side->end());
+        QELinterval range = side->param_range();
+        if (side->sense() == REVERSED)
+            range = -range;
+        const curve& c = side->geometry()->equation();
+        EXPECT_NEAR(c.param_range().start_pt(), range.start_pt(), 1e-9);
+        EXPECT_NEAR(c.param_range().end_pt(), range.end_pt(), 1e-9);
+        EXPECT_NEAR(range.length(), 1.0, 1e-9);
+    }
+}
+
 // The parameter maps of an ellipse whose source parameter is not its angle:
 // scaled, scaled and reversed, reversed, shrunk.
 struct ArcMap {
