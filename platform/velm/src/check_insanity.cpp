@@ -428,7 +428,8 @@ velm_query::vertex_off_curve velm_query::edge_vertex_off_curve(const EDGE* edge)
     const QELposition end = eq->eval_position(fwd == start ? range.start_pt() : range.end_pt());
     const double gap = distance(v->geometry()->coords(), end);
     const double tolerance = std::max(vertex_tol(v), edge_tol(edge));
-    if (past_tolerance(gap, tolerance, end)) return {v, start, gap, tolerance};
+    // An end that overflowed (a range far out on its curve) is on no vertex.
+    if (!std::isfinite(gap) || past_tolerance(gap, tolerance, end)) return {v, start, gap, tolerance};
   }
   return {};
 }

@@ -227,27 +227,59 @@ std::string last_refusal;
 // back, unjudged.
 bool save_unchecked = false;
 
-// A face or an edge no save file may hold (its restore would refuse it) fails
-// the save before anything is written, naming the body by its place among
-// the bodies saved and the face or edge by its place in the body's faces or
-// edges (kernel order), all from 0; one of no body by its record.
-void refuse_unsavable(const ENTITY* e, const ENTITY_LIST& list, int record) {
+// Why a face or an edge no save file may hold would be refused by its
+// restore ("" for one it would take).
+std::string unsavable(const ENTITY* e) {
   const auto unnamed = [](const ENTITY*) { return std::string(); };
-  const bool face = is_FACE(e);
-  if (save_unchecked || (!face && !is_EDGE(e))) return;
-  const std::string why = face ? velm_query::face_unsavable(static_cast<const FACE*>(e), unnamed)
-                               : velm_query::edge_unsavable(static_cast<const EDGE*>(e), unnamed);
+  if (is_FACE(e)) return velm_query::face_unsavable(static_cast<const FACE*>(e), unnamed);
+  if (is_EDGE(e)) return velm_query::edge_unsavable(static_cast<const EDGE*>(e), unnamed);
+  return "";
+}
+
+// The most places one refusal names; the rest are counted.
+constexpr int refusal_places = 3;
+
+// A face or an edge no save file may hold (its restore would refuse it) fails
+// the save before anything is written. The refusal names each such face and
+// edge (up to a few, the rest counted) of the bodies saved, the body by its
+// place among the bodies saved and the face or edge by its place among the
+// body's faces or edges, all from 0, as `xvelm info` numbers them; one of no
+// body by its record.
+void refuse_unsavable(const ENTITY* e, const ENTITY_LIST& list, int record, int top_level) {
+  if (save_unchecked || (!is_FACE(e) && !is_EDGE(e))) return;
+  const std::string why = unsavable(e);
   if (why.empty()) return;
-  const char* kind = face ? "face" : "edge";
-  std::string place = "record " + std::to_string(record) + " (" + kind + ")";
-  if (const BODY* body = velm_query::owning_body(e)) {
-    int bodies = 0;
-    for (int i = 0; i < list.count() && list[i] != body; ++i) bodies += is_BODY(list[i]) ? 1 : 0;
-    ENTITY_LIST alike;
-    velm_topology_walk(body, face ? FACE_TYPE : EDGE_TYPE, alike);
-    place = "body " + std::to_string(bodies) + ", " + kind + " " + std::to_string(alike.lookup(e));
+  std::vector<std::string> places;
+  int more = 0;
+  const auto found = [&](std::string place) {
+    if (static_cast<int>(places.size()) < refusal_places)
+      places.push_back(std::move(place));
+    else
+      ++more;
+  };
+  // Every body saved, in order: the top-level ones, then any reached
+  // through links up to the faulty one's (a face or edge saved without its
+  // body is named by its record).
+  const BODY* body = velm_query::owning_body(e);
+  const int body_record = body ? list.lookup(body) : -1;
+  if (body_record < 0)
+    found("record " + std::to_string(record) + " (" + (is_FACE(e) ? "face" : "edge") + "): " + why);
+  int bodies = 0;
+  for (int i = 0; i < std::max(top_level, body_record + 1); ++i) {
+    if (!is_BODY(list[i])) continue;
+    const int number = bodies++;
+    for (const int type : {FACE_TYPE, EDGE_TYPE}) {
+      ENTITY_LIST alike;
+      velm_topology_walk(list[i], type, alike);
+      for (int k = 0; k < alike.count(); ++k)
+        if (std::string said = unsavable(alike[k]); !said.empty())
+          found("body " + std::to_string(number) + ", " + (type == FACE_TYPE ? "face " : "edge ") +
+                std::to_string(k) + ": " + said);
+    }
   }
-  last_refusal = place + ": " + why;
+  last_refusal.clear();
+  for (const std::string& place : places) last_refusal += (last_refusal.empty() ? "" : "; ") + place;
+  if (more > 0) last_refusal += " (and " + std::to_string(more) + " more)";
   auto* info = new error_info(qelvelm_api_errmod.message_code(VELM_SAVE_IO), last_refusal.c_str());
   info->entities().add(const_cast<ENTITY*>(e));
   sys_error(info->error_number(), info);
@@ -330,7 +362,7 @@ outcome api_save_entity_list(FILE* fp, int text_mode, const ENTITY_LIST& entitie
         velm_prefetch(list[i + static_cast<int>(velm_prefetch_ahead)]);
         velm_prefetch_link_stamps(list[i + static_cast<int>(velm_prefetch_ahead) / 2]);
         wr.saving = i;
-        refuse_unsavable(list[i], list, i);
+        refuse_unsavable(list[i], list, i, top_level);
         list[i]->save(list);
       }
     } catch (...) {
