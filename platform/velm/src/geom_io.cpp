@@ -43,6 +43,15 @@ QELvector read_scaling_vector() {
   return v;
 }
 
+// A line's parameter scale is a length of the model. One of -1e308 put its
+// edge's ends at infinity, which every measure of the edge passed, and the
+// writers handed the scale on as a direction.
+double read_scale() {
+  const double v = read_real();
+  if (!(std::fabs(v) <= VELM_MODEL_EXTENT)) damaged("a parameter scale beyond any model");
+  return v;
+}
+
 void write_reals(const std::vector<double>& v) {
   write_int(static_cast<int>(v.size()));
   for (double x : v) write_real(x);
@@ -385,13 +394,13 @@ struct velm_geom_io {
 void velm_save_equation(const straight& c) {
   write_model_position(c.root_point);
   write_vector(c.direction);
-  write_real(c.param_scale);
+  write_model_length(c.param_scale);
   velm_geom_io::write_limits(c);
 }
 void velm_restore_equation(straight& c) {
   c.root_point = read_model_position();
   read_unit(c.direction);
-  c.param_scale = read_real();
+  c.param_scale = read_scale();
   velm_geom_io::read_limits(c);
 }
 
@@ -400,6 +409,7 @@ void write_ellipse_data(const ellipse& c) {
   write_model_position(c.centre);
   write_vector(c.normal);
   write_vector(c.major_axis);
+  if (!(std::fabs(c.radius_ratio) * c.major_axis.len() <= VELM_MODEL_EXTENT)) velm_api_error_throw(VELM_SAVE_IO);
   write_real(c.radius_ratio);
   write_real(c.param_offset);
 }
@@ -407,7 +417,10 @@ void read_ellipse_data(ellipse& c) {
   c.centre = read_model_position();
   read_unit(c.normal);
   c.major_axis = read_scaling_vector();
+  // The minor axis is the major one times the ratio: a length of the model.
   c.radius_ratio = read_real();
+  if (!(std::fabs(c.radius_ratio) * c.major_axis.len() <= VELM_MODEL_EXTENT))
+    damaged("a radius ratio beyond any model");
   c.param_offset = read_real();
 }
 }  // namespace
