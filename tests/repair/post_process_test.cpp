@@ -29,6 +29,7 @@ using testkit::model_problems;
 #include "velm/bspline.hxx"
 #include "velm/build.hxx"
 #include "velm/check.hxx"
+#include "velm/errors.hxx"
 #include "velm/insanity.hxx"
 #include "velm/memory.hxx"
 #include "velm/options.hxx"
@@ -566,6 +567,47 @@ TEST_F(PostProcess, AnEdgeAlreadyExactKeepsItsCurvePCurvesAndTolerances)
         EXPECT_EQ(exact->start()->get_tolerance(), tolerances[0]);
         EXPECT_EQ(exact->end()->get_tolerance(), tolerances[1]);
         EXPECT_EQ(findings(b), "");
+    }
+}
+
+// Where no pcurve can be fitted to the exact curve (its B-spline misses the
+// apex by far more than the fit tolerance), its coedge is left without one:
+// the old curve's pcurve, made when the miss was small and now off the
+// curve, is never kept on the new curve, whichever way the B-spline runs.
+TEST_F(PostProcess, AnExactCurveNeverKeepsTheOldCurvesPCurve)
+{
+    const auto approximateEdge = [](BODY* b) {
+        EDGE* found = nullptr;
+        for (EDGE* e : edges(b))
+            if (e->geometry() && e->geometry()->equation().type() == 11)
+                found = e;
+        return found;
+    };
+    for (const bool turned : {false, true}) {
+        SCOPED_TRACE(turned ? "B-spline run backwards" : "B-spline run along");
+        BODY* b = keep(coneWithApexMiss(turned));
+        EDGE* approximate = approximateEdge(b);
+        ASSERT_NE(approximate, nullptr);
+        std::vector<COEDGE*> uses = coedges(approximate);
+        ASSERT_FALSE(uses.empty());
+        for (COEDGE* c : uses)
+            ASSERT_NE(c->geometry(), nullptr);
+        // The same B-spline missing the apex by 0.05, its pcurves kept.
+        BODY* far = coneWithApexMiss(turned, 0.05);
+        ASSERT_NE(approximateEdge(far), nullptr);
+        approximate->set_geometry(make_curve(approximateEdge(far)->geometry()->equation()));
+        api_del_entity(far);
+        for (COEDGE* c : uses)
+            ASSERT_GT(testkit::worst_pcurve_gap(c), 0.01);
+        Ve_PostProcessUtil(view(b)).CheckAndFixNullEdgeAtApexProb();
+        // The edge may have been made tolerant: found again.
+        EDGE* exact = approximateEdge(b);
+        ASSERT_NE(exact, nullptr);
+        const auto& ic = static_cast<const intcurve&>(exact->geometry()->equation());
+        EXPECT_EQ(ic.get_int_cur().id(), exact_int_cur::id);
+        for (COEDGE* c : coedges(exact))
+            if (c->geometry())
+                EXPECT_LT(testkit::worst_pcurve_gap(c), 2.0 * QELresfit);
     }
 }
 
