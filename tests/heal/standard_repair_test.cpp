@@ -554,27 +554,30 @@ TEST_F(StandardRepair, AResurfacedFacesEdgesAreMadeTolerantWhereTheyStray)
     }
 }
 
-// A spline face whose control points cannot be read (the kernel runs out of
-// memory making the B-spline of a surface of revolution, which it makes on
-// first asking) is left as it is; read, the face is resurfaced.
+// A spline face whose control points cannot be read is left as it is: the
+// kernel runs out of memory making the B-spline of a surface of revolution
+// (which it makes on first asking), or has none to make (a revolved line
+// without ends). Read, the face is resurfaced.
 TEST_F(StandardRepair, ASplineFaceWhoseControlPointsCannotBeReadIsNotResurfaced)
 {
-    for (const bool readable : {true, false}) {
-        SCOPED_TRACE(readable ? "control points read" : "control points not read");
+    enum Case { readable, outOfMemory, noBSpline };
+    for (const Case c : {readable, outOfMemory, noBSpline}) {
+        SCOPED_TRACE(c == readable ? "control points read" : c == outOfMemory ? "out of memory" : "no B-spline");
         const straight line(QELposition(1.0, 0.0, 0.0), normalise(QELvector(1.0, 0.0, 1.0)));
         const intcurve profile(bs3_curve_make_cur(line, 0.0, 1.0, QELresabs), QELresabs);
-        const spline revolved(VELM_NEW rot_spl_sur(profile, QELposition(0.0, 0.0, 0.0), QELvector(0.0, 0.0, 1.0)));
+        const curve& revolving = c == noBSpline ? static_cast<const curve&>(line) : profile;
+        const spline revolved(VELM_NEW rot_spl_sur(revolving, QELposition(0.0, 0.0, 0.0), QELvector(0.0, 0.0, 1.0)));
         BODY* sheet = testkit::make_iso_rect_sheet(revolved, {testkit::rect(0.1, 0.9, 0.2, 1.2, true)});
         FACE* face = testkit::faces_of(sheet).front();
         const SURFACE* before = face->geometry();
-        if (!readable)
+        if (c == outOfMemory)
             velm_test_fail_alloc("bspline_core", 1);
         bool changed = false;
         repairTag(sheet)->ResurfaceBadSurfaces(changed);
         EXPECT_FALSE(velm_test_injection_pending());
         velm_test_reset();
-        EXPECT_EQ(changed, readable);
-        EXPECT_EQ(face->geometry() != before, readable);
+        EXPECT_EQ(changed, c == readable);
+        EXPECT_EQ(face->geometry() != before, c == readable);
         EXPECT_EQ(testkit::check_findings(sheet), "");
         api_del_entity(sheet);
     }

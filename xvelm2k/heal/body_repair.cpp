@@ -39,7 +39,11 @@ void resurfaceFaces(const std::vector<FACE*>& faces, bool& geometryChanged)
         int nu = 0;
         int nv = 0;
         velmGuard([&] {
+            // A spline the kernel has no B-spline of (a revolved line
+            // without ends) has no control points to count.
             bs3_surface bs = s->sur(-1.0);
+            if (!bs)
+                return;
             QELposition* points = nullptr;
             bs3_surface_control_points(bs, nu, nv, points);
             delete[] points;
