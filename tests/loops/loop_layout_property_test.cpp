@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -322,6 +323,85 @@ TEST_P(LoopLayouts, ContainmentTestAnswersEveryPairAsTheRectanglesNest) {
       }
     // The edges' curves on the surface go back before the body does.
     Ve_ReplaceBySurfInt::getWorkerMap().Clear();
+    api_del_entity(body);
+    if (HasFailure()) return;
+  }
+}
+
+// The line across two loops of a layout (the first sets the box), either
+// way: it lies in the middle of the widest gap between the box's ends and
+// the corners of both loops that fall within the box, counted in the box's
+// own turn on a periodic direction (a corner the surface reads a period away
+// is no less in the way). Equal gaps may give any of theirs. One frame per
+// surface in turn; every ordered pair of each layout.
+TEST_P(LoopLayouts, IsoLineLiesInTheWidestGapBetweenTheLoopsCorners) {
+  const std::size_t surfaceIndex = static_cast<std::size_t>(GetParam().surface);
+  if (!in_turn::taken(surfaceIndex, static_cast<std::size_t>(GetParam().frame), 3)) GTEST_SKIP() << "another frame's turn";
+  const LayoutSurface& s = layoutSurfaces()[surfaceIndex];
+  const QELtransf frame = heal_frames()[static_cast<std::size_t>(GetParam().frame)];
+  std::unique_ptr<surface> srf(s.make());
+  std::mt19937 rng(static_cast<unsigned>(9000 + 1000 * GetParam().surface + 10 * GetParam().frame));
+  const int n = in_turn::allTurns() ? 4 * layoutsPerCase() : 2 * layoutsPerCase();
+  for (int k = 0; k < n; ++k) {
+    const std::vector<CellRect> rects = randomLayout(rng);
+    SCOPED_TRACE("layout " + std::to_string(k) + ": " + describe(rects));
+    BODY* body = buildLayout(*srf, s.box, rects, false, frame, false);
+    std::vector<LOOP*> loops;
+    for (LOOP* l = faces_of(body)[0]->loop(); l; l = l->next()) loops.push_back(l);
+    ASSERT_EQ(loops.size(), rects.size());
+    const surface& own = faces_of(body)[0]->geometry()->equation();
+    for (std::size_t a = 0; a < loops.size(); ++a)
+      for (std::size_t b = 0; b < loops.size(); ++b)
+        for (const bool flip : {false, true}) {
+          if (a == b) continue;
+          QELXDynamicArray<LOOP*> pair;
+          pair.Add(loops[a]);
+          pair.Add(loops[b]);
+          const Ve_IsoParameterLine line = ve_loops::chooseIsoParameterLine(pair, flip);
+          // The candidates, in the face's own parameters along the line's
+          // coordinate: the first loop's corners give the box.
+          const bool u = line.constantU;
+          const double period = u ? (own.periodic_u() ? own.param_period_u() : 0.0) : (own.periodic_v() ? own.param_period_v() : 0.0);
+          const auto near = [&](double x, double reference) {
+            return period > 0.0 ? reference + std::remainder(x - reference, period) : x;
+          };
+          // A corner's value, followed cell by cell from the first loop's low
+          // corner along the grid, so that it is read in the grid's own turn.
+          const auto alongAt = [&](double x) {
+            return u ? own.param(srf->eval_position(toSurface(s.box, x, rects[a].v0)) * frame).u
+                     : own.param(srf->eval_position(toSurface(s.box, rects[a].u0, x)) * frame).v;
+          };
+          const double start = u ? rects[a].u0 : rects[a].v0;
+          const auto followed = [&](int to) {
+            double value = alongAt(start);
+            const int steps = 2 * std::abs(to - static_cast<int>(start));
+            for (int k = 1; k <= steps; ++k) value = near(alongAt(start + (to - start) * k / steps), value);
+            return value;
+          };
+          const auto corners = [&](const CellRect& r) {
+            return std::vector<double>{followed(u ? r.u0 : r.v0), followed(u ? r.u1 : r.v1)};
+          };
+          std::vector<double> values = corners(rects[a]);
+          const double lo = std::min(values[0], values[1]), hi = std::max(values[0], values[1]);
+          for (const double x : corners(rects[b])) {
+            const double at = near(x, 0.5 * (lo + hi));
+            if (lo - 1e-9 <= at && at <= hi + 1e-9) values.push_back(at);
+          }
+          std::sort(values.begin(), values.end());
+          double widest = 0.0;
+          for (std::size_t i = 0; i + 1 < values.size(); ++i) widest = std::max(widest, values[i + 1] - values[i]);
+          bool found = false;
+          std::string wanted;
+          for (std::size_t i = 0; i + 1 < values.size(); ++i) {
+            if (values[i + 1] - values[i] < widest - 1e-9) continue;
+            const double mid = 0.5 * (values[i] + values[i + 1]);
+            wanted += std::to_string(mid) + " ";
+            const double off = period > 0.0 ? std::remainder(line.value - mid, period) : line.value - mid;
+            found = found || std::fabs(off) < 1e-6;
+          }
+          EXPECT_TRUE(found) << "loops " << a << " and " << b << (flip ? ", flipped" : "") << ": constant "
+                             << (u ? "u" : "v") << " at " << line.value << ", wanted " << wanted;
+        }
     api_del_entity(body);
     if (HasFailure()) return;
   }
