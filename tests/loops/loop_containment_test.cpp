@@ -221,6 +221,35 @@ TEST(LoopContainment, ALineTouchingALoopHasNoStretchInsideIt) {
   api_del_entity(solid);
 }
 
+// A loop of one circle on the plane z = 0 (u = x, v = y), its only vertex at
+// the low or the high end of its box along v (the box is taller than wide
+// as six samples see it, so the line is one of constant v): the vertex lies
+// at an end of the box, so the line lies in the middle of the box, not on
+// the vertex where it would only touch the circle.
+TEST(LoopContainment, TheLineAcrossACircleLiesInTheMiddleWhereverItsVertex) {
+  for (const double side : {-1.0, 1.0}) {
+    SCOPED_TRACE(side < 0 ? "vertex at the low end" : "vertex at the high end");
+    const double r = 2.0;
+    // The circle starts at centre - major, counter-clockwise about +z.
+    auto* v = new VERTEX(new APOINT(QELposition(0.0, side * r, 0.0)));
+    const QELinterval turn(-kPi, kPi);
+    auto* e = new EDGE(v, v, new ELLIPSE(ellipse(QELposition(), QELunit_vector(0, 0, 1), QELvector(0, -side * r, 0), 1.0)),
+                       FORWARD, EDGE_cvty_unknown, &turn);
+    auto* c = new COEDGE(e, FORWARD, nullptr, nullptr);
+    c->set_next(c);
+    c->set_previous(c);
+    auto* face = new FACE(new LOOP(c, nullptr), nullptr, new PLANE(plane(QELposition(), QELunit_vector(0, 0, 1))), FORWARD);
+    BODY* body = new BODY(new LUMP(new SHELL(face, nullptr), nullptr));
+    const QELpar_box box = ve_loops::loopParameterBox(face->loop());
+    ASSERT_NEAR(box.v_range().start_pt(), -r, 1e-9);
+    ASSERT_NEAR(box.v_range().end_pt(), r, 1e-9);
+    const Ve_IsoParameterLine line = ve_loops::chooseIsoParameterLine(array_of({face->loop()}), false);
+    EXPECT_FALSE(line.constantU);
+    EXPECT_NEAR(line.value, 0.0, 1e-9);
+    api_del_entity(body);
+  }
+}
+
 // The kernel's relation between the line and a loop's edges cannot be worked
 // out for any edge: the crossings come from the curves' own intersection, so
 // the line still has its stretch inside the loop (through the loop's side
