@@ -583,6 +583,35 @@ TEST_F(StandardRepair, ASplineFaceWhoseControlPointsCannotBeReadIsNotResurfaced)
     }
 }
 
+// With the usability check on, the edges and vertices are tolerised the new
+// way (the vertices after the kernel's vertex check) only where every loop
+// joins up both ways: a loop whose one coedge names as its next a coedge
+// that does not start where it ends (the links back all sound) does not
+// join, and no vertex is checked.
+TEST_F(StandardRepair, ALoopWhoseNextLinkSkipsACoedgeIsTolerisedTheOldWay)
+{
+    on("CheckVelmTolerizeUsability");
+    for (const bool skipping : {false, true}) {
+        SCOPED_TRACE(skipping ? "a next link skipping a coedge" : "sound links");
+        BODY* box = testkit::make_plane_box();
+        COEDGE* first = testkit::faces_of(box).front()->loop()->start();
+        COEDGE* skipped = first->next();
+        if (skipping)
+            first->set_next(skipped->next());
+        velm_test_record_calls(true);
+        repairTag(box)->TolerizeEdgesVerticesOfFaces();
+        const long checks = velm_test_call_count("api_check_vertex_errors");
+        velm_test_reset();
+        first->set_next(skipped);
+        if (skipping)
+            EXPECT_EQ(checks, 0);
+        else
+            EXPECT_GT(checks, 0);
+        EXPECT_EQ(testkit::check_findings(box), "");
+        api_del_entity(box);
+    }
+}
+
 // A body of one face with a hundred loops or more is not resurfaced (its
 // task never starts); one loop fewer and it is.
 TEST_F(StandardRepair, AOneFaceBodyOfAHundredLoopsIsNotResurfaced)
