@@ -82,6 +82,21 @@ bool isLooseSheet(BODY* body)
     return anyFace;
 }
 
+// A face without loops is its whole surface: it bounds something only where
+// the surface is bounded both ways (a sphere, a torus, a spline closed on
+// itself), never on a plane or a cylinder taken whole.
+bool boundsAlone(const FACE* face)
+{
+    if (face->loop())
+        return true;
+    const SURFACE* geometry = face->geometry();
+    const surface* equation = geometry ? geometry->equation_ptr() : nullptr;
+    if (!equation)
+        return false;
+    const QELpar_box range = equation->param_range();
+    return range.u_range().finite() && range.v_range().finite();
+}
+
 struct Components {
     explicit Components(std::size_t n) : parent(n) { std::iota(parent.begin(), parent.end(), 0); }
     std::vector<int> parent;
@@ -506,10 +521,17 @@ void Joining::run()
     bool anyDeclined = false;
     for (const auto& group : groups) {
         const std::vector<int>& members = group.second;
-        bool changed = members.size() > 1;
-        for (int i : members)
+        // A group that closes is taken on even when the join changed
+        // nothing in it: a whole sphere or torus is one face that closes on
+        // itself alone, and such a sheet is a solid as much as a sewn box.
+        bool changed = members.size() > 1, closes = true;
+        for (int i : members) {
             changed = changed || freeAfter[i] != freeBefore[i];
-        if (!changed)
+            closes = closes && freeAfter[i] == 0;
+            for (FACE* f : facesOfBody(m_sheets[i]))
+                closes = closes && boundsAlone(f);
+        }
+        if (!changed && !closes)
             continue;
         BODY* target = m_sheets[members[0]];
         LUMP* tail = target->lump();
@@ -600,7 +622,9 @@ void QELXVeRepairUtils::stitchSheetBodies(Ve_CocoonTag* set)
         std::size_t faceCount = 0;
         for (std::size_t i = 0; i < sheets.size(); ++i)
             faceCount += leftOut[i] ? 0 : facesOf[i];
-        if (faceCount < 2)
+        // One face is joined too: its own edges may meet (a seam), or it
+        // may close alone.
+        if (faceCount == 0)
             return;
         Joining joining(sheets, leftOut);
         const outcome joined = velmInnerCall([&] { joining.run(); });
