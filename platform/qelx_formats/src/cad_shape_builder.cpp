@@ -198,6 +198,36 @@ Handle(Geom_BSplineCurve) curveSpline(const TestNurbs& n)
     return new Geom_BSplineCurve(poles, weights, knots, mults, n.degree);
 }
 
+// A periodic spline edge whose range [w0, w1] runs past its curve's start
+// or end (lawful on a periodic curve: a healed vertex moved the range across
+// the start) as a curve a file holds as it is: the curve made periodic,
+// started at w0 (the range moved by whole periods to lie from there) and
+// unrolled again over one period, so that the range lies inside it; its
+// points are the curve's own. `shift` gets what the range moved by. A curve
+// whose ends do not meet, or a range longer than one period, is left as it
+// is (and refused as any range past a curve's ends is).
+Handle(Geom_BSplineCurve) startedAtRange(const Handle(Geom_BSplineCurve)& c, double& w0, double& w1, double& shift)
+{
+    shift = 0.0;
+    const double first = c->FirstParameter(), last = c->LastParameter(), period = last - first;
+    if (!(period > 0.0) || QELXRangeHeldIn(first, last, w0, w1) || w1 - w0 > period * (1.0 + 1e-9) ||
+        c->StartPoint().Distance(c->EndPoint()) > Precision::Confusion())
+        return c;
+    const double turns = std::floor((w0 - first) / period);
+    shift = turns * period;
+    w0 -= shift;
+    w1 -= shift;
+    if (w1 <= last)
+        return c;
+    Handle(Geom_BSplineCurve) out = Handle(Geom_BSplineCurve)::DownCast(c->Copy());
+    out->SetPeriodic();
+    // A knot within a rounding of w0 is taken for the start, which the
+    // range then falls inside of or is held in to.
+    out->SetOrigin(w0, Precision::PConfusion() * std::max(1.0, std::abs(w0)));
+    out->SetNotPeriodic();
+    return out;
+}
+
 // A fault of one model face, named by the body's build as the refusals
 // name faces (the face's place among its body's faces).
 struct FaceFault {
@@ -483,6 +513,16 @@ ShapeBuilder::BuiltEdge& ShapeBuilder::edge(int index)
     }
     if (!(w1 > w0))
         throw std::runtime_error("an edge has an empty domain");
+    if (e.curve >= 0 && m_m.curves[static_cast<std::size_t>(e.curve)].nurbs.form >= 2)
+        if (const Handle(Geom_BSplineCurve) spline = Handle(Geom_BSplineCurve)::DownCast(c); !spline.IsNull()) {
+            double shift = 0.0;
+            const Handle(Geom_BSplineCurve) started = startedAtRange(spline, w0, w1, shift);
+            if (started != spline) {
+                c = started;
+                m_b.UpdateEdge(out.edge, c, Precision::Confusion());
+            }
+            out.b -= shift;
+        }
     if (!c.IsNull() && !c->IsPeriodic()) {
         // A spline's end knots bound the range (QELXRangeHeldIn): a domain
         // past them by up to a thousandth of the curve's span is held in
