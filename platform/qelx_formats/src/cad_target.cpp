@@ -640,6 +640,46 @@ bool degeneratedOffSingularity(const BuiltShapes& shapes)
     return false;
 }
 
+// Whether some face on a spline surface closed but not periodic in a
+// direction has a pcurve ending outside the surface's parameters that way:
+// the building evaluates the surface past its knots there, where the STEP
+// and IGES readers, which make such a surface periodic, give the points a
+// period on; a face that closes only within its vertices' tolerances as
+// built may not close as read back (a mirrored sample's face written
+// valid, read back open, its neighbours in the other frames refused).
+bool pcurvesPastClosedSpline(const BuiltShapes& shapes)
+{
+    for (const BodyShape& body : shapes.bodies)
+        for (TopExp_Explorer f(body.shape, TopAbs_FACE); f.More(); f.Next()) {
+            const TopoDS_Face& face = TopoDS::Face(f.Current());
+            TopLoc_Location at;
+            const Handle(Geom_BSplineSurface) spline =
+                Handle(Geom_BSplineSurface)::DownCast(BRep_Tool::Surface(face, at));
+            if (spline.IsNull())
+                continue;
+            const bool acrossU = !spline->IsUPeriodic() && spline->IsUClosed();
+            const bool acrossV = !spline->IsVPeriodic() && spline->IsVClosed();
+            if (!acrossU && !acrossV)
+                continue;
+            double u0 = 0.0, u1 = 0.0, v0 = 0.0, v1 = 0.0;
+            spline->Bounds(u0, u1, v0, v1);
+            const double slackU = 1e-6 * (u1 - u0), slackV = 1e-6 * (v1 - v0);
+            for (TopExp_Explorer e(face, TopAbs_EDGE); e.More(); e.Next()) {
+                double t0 = 0.0, t1 = 0.0;
+                const Handle(Geom2d_Curve) pcurve = BRep_Tool::CurveOnSurface(TopoDS::Edge(e.Current()), face, t0, t1);
+                if (pcurve.IsNull())
+                    continue;
+                for (const double t : {t0, t1}) {
+                    const gp_Pnt2d uv = pcurve->Value(t);
+                    if ((acrossU && (uv.X() < u0 - slackU || uv.X() > u1 + slackU)) ||
+                        (acrossV && (uv.Y() < v0 - slackV || uv.Y() > v1 + slackV)))
+                        return true;
+                }
+            }
+        }
+    return false;
+}
+
 // A written file read back as a reader of it reads it: IGES holds no
 // tolerances and STEP one for the whole model, so a vertex the model knows
 // only within a wide tolerance comes back as the points the curves give, and
@@ -879,7 +919,7 @@ ReadBackCheck readBackCheck(const BuiltShapes& shapes, CadFormat format)
     if (format == CadFormat::Step)
         check.area = polesAndHolesArea(shapes);
     check.needed = check.area || looseTolerances(shapes) || (format == CadFormat::Step && closedEdgeVertexOff(shapes)) ||
-                   (format == CadFormat::Iges && degeneratedOffSingularity(shapes));
+                   (format == CadFormat::Iges && degeneratedOffSingularity(shapes)) || pcurvesPastClosedSpline(shapes);
     return check;
 }
 
