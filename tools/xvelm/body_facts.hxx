@@ -52,7 +52,15 @@ inline std::string number_text(double x) {
 inline bool pcurve_ends(const COEDGE* c, QELpar_pos& start, QELpar_pos& end) {
   const PCURVE* p = c->geometry();
   if (!p || !p->has_equation()) return false;
-  const QELinterval r = c->param_range();
+  // An edge with no range of its own and none its curve can give (no curve
+  // equation) has no ends to evaluate the pcurve at: the kernel refuses the
+  // range, which is no failure of the measure.
+  QELinterval r;
+  try {
+    r = c->param_range();
+  } catch (const velm_exception&) {
+    return false;
+  }
   if (!r.finite()) return false;
   start = p->def().eval_position(r.start_pt());
   end = p->def().eval_position(r.end_pt());
