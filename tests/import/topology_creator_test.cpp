@@ -316,3 +316,76 @@ TEST_F(TopologyCreator, ADefaultImportedIntcurveIsRebuiltOnItsTwoFaces)
             EXPECT_NE(c->geometry(), nullptr);
     }
 }
+
+namespace {
+
+// The NURBS sheet of TestModel::nurbsSheet (its side at u = 1 the line from
+// (1, 0, 0) to (1, 1, 0.1)) and a flat bilinear patch beside it sharing that
+// side: the shared edge's curve is a spline, both faces' surfaces splines.
+// The index of the shared edge and of the patch's coedge on it.
+TestModel twoSplineFacesSharingASplineEdge(int& shared, int& against)
+{
+    TestModel m = TestModel::nurbsSheet();
+    const int shell = 0;
+    if (m.shells.size() != 1 || m.shells[0].faces.size() != 1)
+        return m;
+    shared = -1;
+    for (int e = 0; e < static_cast<int>(m.edges.size()); ++e)
+        if (std::fabs(m.point(m.vertices[m.edges[e].start].point)[0] - 1.0) < 1e-12 &&
+            std::fabs(m.point(m.vertices[m.edges[e].end].point)[0] - 1.0) < 1e-12)
+            shared = e;
+    const int a = m.edges[shared].start, b = m.edges[shared].end; // (1, 0, 0) and (1, 1, 0.1)
+    const int patch = m.addNurbsSurface(1, 1, 2, 2, {1, 0, 0, 1, 1, 0.1, 2, 0, 0, 2, 1, 0.1}, {0, 1}, {2, 2}, {0, 1}, {2, 2});
+    const int c = m.addVertex({2, 0, 0}), d = m.addVertex({2, 1, 0.1});
+    const int bottom = m.addEdge(m.addLine({1, 0, 0}, {2, 0, 0}), a, c, 0, 1);
+    const int side = m.addEdge(m.addLine({2, 0, 0}, {2, 1, 0.1}), c, d, 0, std::sqrt(1.01));
+    const int top = m.addEdge(m.addLine({1, 1, 0.1}, {2, 1, 0.1}), b, d, 0, 1);
+    const int face = m.addFace(shell, patch);
+    m.faces[face].category = 0;
+    const int loop = m.addLoop(face);
+    m.addCoedge(loop, bottom, true, m.addLinePCurve({0, 0}, {1, 0}, 0, 1));
+    m.addCoedge(loop, side, true, m.addLinePCurve({1, 0}, {1, 1}, 0, std::sqrt(1.01)));
+    m.addCoedge(loop, top, false, m.addLinePCurve({1, 1}, {0, 1}, -1, 0));
+    against = m.addCoedge(loop, shared, false, m.addLinePCurve({0, 1}, {0, 0}, -1, 0));
+    return m;
+}
+
+} // namespace
+
+// A coedge on a spline face that came without a pcurve, against its edge,
+// the edge's curve one the default importer makes an intcurve: with the
+// kernel's pcurve fit refused (only that call), the fit on the spline's own
+// B-spline stands in, and the intcurve rebuilt over both faces keeps each
+// coedge's pcurve running with its coedge; the sheet checks clean.
+TEST_F(TopologyCreator, ARebuiltIntcurveKeepsAStandInPcurveRunningWithItsCoedge)
+{
+    for (const bool refused : {false, true}) {
+        SCOPED_TRACE(refused ? "the kernel's fit refused" : "the kernel's fit");
+        qelx_test::OptionScope options;
+        options.on("/XVelm/UseDefaultGeomImporter");
+        int shared = -1, against = -1;
+        TestModel model = twoSplineFacesSharingASplineEdge(shared, against);
+        ASSERT_GE(against, 0);
+        model.dropPCurve(against);
+        Import import(model);
+        import.useDefaultGeometryImporter();
+        if (refused)
+            velm_test_fail_call("sg_add_pcurve_to_coedge", 1, qelvelm_api_errmod.message_code(0));
+        import.creator().CreateSheetBody(import.id(qelx_test::KindBody, 0));
+        EXPECT_FALSE(velm_test_injection_pending());
+        velm_test_reset();
+        ASSERT_EQ(import.bodies().size(), 1u);
+        EXPECT_EQ(findingsOf(import.bodies()[0]), std::vector<std::string>());
+        EDGE* edge = import.creator().GetEdge(import.id(qelx_test::KindEdge, shared), false);
+        ASSERT_NE(edge, nullptr);
+        ASSERT_EQ(edge->geometry()->type(), 11);
+        for (COEDGE* c : {edge->coedge(), edge->coedge()->partner()}) {
+            ASSERT_NE(c->geometry(), nullptr);
+            const surface& on = c->loop()->face()->geometry()->equation();
+            const QELinterval r = c->param_range();
+            for (const auto& [t, v] : {std::pair(r.start_pt(), c->start()), std::pair(r.end_pt(), c->end())})
+                EXPECT_LT(distance(on.eval_position(c->geometry()->def().eval_position(t)), v->geometry()->coords()), 1e-6)
+                    << (c->sense() == edge->sense() ? "along" : "against") << " the edge";
+        }
+    }
+}
