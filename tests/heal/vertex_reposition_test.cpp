@@ -495,6 +495,63 @@ TEST_F(VertexReposition, ASplineEndingOnTheCornerKeepsItsCurveWhenTheVertexGoesB
             }
 }
 
+// A block's corner moved in along its three edges, each a B-spline cut at
+// the vertex's foot, one of them ending in a short piece that bends off its
+// face by less than the resolution over its span: followed on past its end
+// that piece comes back through the corner, but leaves the face by some
+// forty resolutions on the way. It makes no corner of the faces there: the
+// vertex is tolerated where it lies, in every frame.
+TEST_F(VertexReposition, ASplineWhoseLastPieceLeavesItsFaceIsNotFollowedToTheCorner)
+{
+    const std::vector<QELtransf> frames = testkit::heal_frames();
+    const double offset = 2e-3, piece = offset / 10.0, bend = 1e-6;
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+        SCOPED_TRACE("frame " + std::to_string(f));
+        const QELtransf& frame = frames[f];
+        BODY* box = testkit::make_framed_box(frame);
+        const QELposition corner = QELposition(10.0, 20.0, 30.0) * frame;
+        const QELposition moved = QELposition(10.0 - offset, 20.0 - 0.7 * offset, 30.0 - 0.4 * offset) * frame;
+        VERTEX* v = vertexNearest(box, corner);
+        ASSERT_LT(distance(v->geometry()->coords(), corner), 1e-9);
+        v->geometry()->set_coords(moved);
+        splinesCutAtFeet(v);
+        // The edge along x: from (0, 20, 30) to the vertex's foot, its last
+        // piece bent towards +y (off the face y = 20) by control points whose
+        // bends put the piece's other root where the line meets the corner.
+        EDGE* along = nullptr;
+        for (EDGE* e : edgesAt(v))
+            if (distance(e->mid_pos(), QELposition(5.0, 20.0, 30.0) * frame) < 1.0)
+                along = e;
+        ASSERT_NE(along, nullptr);
+        const double end = 10.0 - offset, joint = end - piece, s = offset / piece;
+        auto at = [&](double x, double up) { return QELposition(x, 20.0 + up, 30.0) * frame; };
+        const QELposition points[7] = {at(0.0, 0.0),
+                                       at(joint / 3.0, 0.0),
+                                       at(2.0 * joint / 3.0, 0.0),
+                                       at(joint, 0.0),
+                                       at(joint + piece / 3.0, bend),
+                                       at(joint + 2.0 * piece / 3.0, bend * s / (1.0 + s)),
+                                       at(end, 0.0)};
+        const double knots[11] = {0.0, 0.0, 0.0, 0.0, joint, joint, joint, end, end, end, end};
+        bs3_curve bent = bs3_curve_from_ctrlpts(3, 0, 0, 0, 7, points, nullptr, QELresabs, 11, knots, QELresnor);
+        ASSERT_NE(bent, nullptr);
+        along->set_geometry(make_curve(intcurve(bent, QELresabs)));
+        const bool fromCorner = along->start() == v;
+        along->set_sense(fromCorner ? REVERSED : FORWARD);
+        const QELinterval bounds = fromCorner ? QELinterval(-end, 0.0) : QELinterval(0.0, end);
+        along->set_param_range(&bounds);
+        refitPcurves(along);
+        ASSERT_NE(testkit::check_findings(box), "") << "the model is built faulty";
+
+        reinterpret_cast<Ve_BodyTag*>(box)->doStandardRepair();
+        EXPECT_EQ(testkit::check_findings(box), "");
+        VERTEX* after = vertexNearest(box, moved);
+        EXPECT_LT(distance(after->geometry()->coords(), moved), 1e-9);
+        EXPECT_TRUE(is_TVERTEX(after));
+        api_del_entity(box);
+    }
+}
+
 // A corner of two B-spline edges only, cut at the moved vertex's feet: two
 // curves followed past their ends may run on along one another, and where
 // they meet says nothing of a corner. The vertex is tolerated where it lies,
