@@ -429,3 +429,43 @@ TEST(RepairLoopsAgents, FacesSplitOffKeepTheFacesSides) {
     api_del_entity(body);
   }
 }
+
+// Turning a face turns the mark of every loop of its tree with it: the holes
+// of a plane face, and both loops of a band's separation pair (the partner as
+// well as the first), and turning it back restores them all.
+TEST(RepairLoopsAgents, TurningAFaceTurnsEveryLoopsMarkThePairsPartnerToo) {
+  struct Case {
+    const char* name;
+    BODY* (*make)();
+  };
+  for (const Case& c : {Case{"plane with two holes", [] { return face_of_loops(3); }},
+                        Case{"cylinder band of two circles", [] { return make_cylinder_band(5.0, 8.0); }}}) {
+    SCOPED_TRACE(c.name);
+    BODY* body = c.make();
+    FACE* face = faces_of(body).front();
+    const Ve_FaceRegionHandle region = Ve_RepairLoops(static_cast<Ve_FaceTag*>(nullptr)).createRegion(face);
+    ASSERT_TRUE(region.IsValid());
+    ASSERT_TRUE(region->classifyLoops());
+    std::vector<LOOP*> loops;
+    for (LOOP* l = face->loop(); l; l = l->next()) loops.push_back(l);
+    const auto marks = [&] {
+      std::vector<bool> out;
+      for (LOOP* l : loops) {
+        Ve_BoundaryElement* e = region->findEntry(l);
+        EXPECT_NE(e, nullptr);
+        out.push_back(e && (e->first().loop() == l ? e->first() : e->partner()).isMisclassified());
+      }
+      return out;
+    };
+    const std::vector<bool> before = marks();
+    const sense_type sense = face->sense();
+    Ve_RepairFaceSenseReversals::flipFace(region);
+    EXPECT_NE(face->sense(), sense);
+    const std::vector<bool> turned = marks();
+    for (std::size_t k = 0; k < loops.size(); ++k) EXPECT_NE(turned[k], before[k]) << "loop " << k;
+    Ve_RepairFaceSenseReversals::flipFace(region);
+    EXPECT_EQ(face->sense(), sense);
+    EXPECT_EQ(marks(), before);
+    api_del_entity(body);
+  }
+}
