@@ -203,6 +203,32 @@ TopoDS_Shape closedAsSolid(const TopoDS_Shell& shell)
     return solid;
 }
 
+// A face that closes on itself (a whole sphere or torus: its seam met both
+// ways, its poles collapsed) is a closed shell alone, and becomes a solid as
+// a closed sewn shell does; any other face stays as it came.
+TopoDS_Shape closedFaceAsSolid(const TopoDS_Shape& face)
+{
+    BRep_Builder builder;
+    TopoDS_Shell shell;
+    builder.MakeShell(shell);
+    builder.Add(shell, face);
+    if (!BRep_Tool::IsClosed(shell))
+        return face;
+    shell.Closed(Standard_True);
+    const TopoDS_Shape solid = closedAsSolid(shell);
+    return solid.ShapeType() == TopAbs_SOLID ? solid : face;
+}
+
+// A shell of the file outside every solid that holds one face closing on
+// itself: what a file of loose faces makes of a whole sphere or torus.
+bool loneClosedShell(const TopoDS_Shape& shell)
+{
+    int faces = 0;
+    for (TopExp_Explorer f(shell, TopAbs_FACE); f.More() && faces < 2; f.Next())
+        ++faces;
+    return faces == 1 && BRep_Tool::IsClosed(shell);
+}
+
 } // namespace
 
 namespace {
@@ -298,46 +324,65 @@ LooseFacesSewn::LooseFacesSewn(const TopoDS_Shape& shape) : m_shape(shape)
 {
     std::vector<TopoDS_Shape> loose;
     int faces = 0;
+    bool closedAlone = false;
     for (TopExp_Explorer sh(shape, TopAbs_SHELL, TopAbs_SOLID); sh.More(); sh.Next())
         if (!BRep_Tool::IsClosed(sh.Current())) {
             loose.push_back(sh.Current());
             for (TopExp_Explorer f(sh.Current(), TopAbs_FACE); f.More(); f.Next())
                 ++faces;
+        } else {
+            closedAlone = closedAlone || loneClosedShell(sh.Current());
         }
     for (TopExp_Explorer f(shape, TopAbs_FACE, TopAbs_SHELL); f.More(); f.Next(), ++faces)
         loose.push_back(f.Current());
-    if (faces < 2)
+    const bool closingFace = faces == 1 && loose.back().ShapeType() == TopAbs_FACE &&
+                             !closedFaceAsSolid(loose.back()).IsSame(loose.back());
+    if (faces < 2 && !closedAlone && !closingFace)
         return;
     try {
         const double last = std::min(kLastSewTolerance, kSewShareOfExtent * extentOf(loose));
-        std::unique_ptr<BRepBuilderAPI_Sewing> best = sewnAtBest(loose, last);
-        if (!best)
+        std::unique_ptr<BRepBuilderAPI_Sewing> best = faces < 2 ? nullptr : sewnAtBest(loose, last);
+        if (best) {
+            std::vector<TopoDS_Shape> looseFaces;
+            for (const TopoDS_Shape& s : loose)
+                for (TopExp_Explorer f(s, TopAbs_FACE); f.More(); f.Next())
+                    looseFaces.push_back(f.Current());
+            constexpr int kApartRounds = 3;
+            sewApart(std::move(best), looseFaces, last, kApartRounds);
+        } else if (faces >= 2 && !closedAlone) {
             return;
-        std::vector<TopoDS_Shape> looseFaces;
-        for (const TopoDS_Shape& s : loose)
-            for (TopExp_Explorer f(s, TopAbs_FACE); f.More(); f.Next())
-                looseFaces.push_back(f.Current());
-        constexpr int kApartRounds = 3;
-        sewApart(std::move(best), looseFaces, last, kApartRounds);
+        }
         // The shape read: what was not loose as it was, the sewn faces as
-        // solids, sheets or (where nothing met them) faces alone.
+        // solids, sheets or (where nothing met them) faces alone; a face
+        // alone that closes on itself, in a shell of its own or not, as a
+        // solid.
         BRep_Builder builder;
         TopoDS_Compound whole;
         builder.MakeCompound(whole);
         for (TopExp_Explorer s(shape, TopAbs_SOLID); s.More(); s.Next())
             builder.Add(whole, s.Current());
         for (TopExp_Explorer sh(shape, TopAbs_SHELL, TopAbs_SOLID); sh.More(); sh.Next())
-            if (BRep_Tool::IsClosed(sh.Current()))
-                builder.Add(whole, sh.Current());
+            if (BRep_Tool::IsClosed(sh.Current())) {
+                const bool alone = loneClosedShell(sh.Current());
+                builder.Add(whole, alone ? closedAsSolid(TopoDS::Shell(sh.Current())) : sh.Current());
+                if (alone)
+                    m_closedAlone.push_back(sh.Current());
+            }
         for (const auto& sewing : m_sewings) {
             const TopoDS_Shape sewn = sewing->SewedShape();
             for (TopExp_Explorer sh(sewn, TopAbs_SHELL); sh.More(); sh.Next())
                 builder.Add(whole, closedAsSolid(TopoDS::Shell(sh.Current())));
             for (TopExp_Explorer f(sewn, TopAbs_FACE, TopAbs_SHELL); f.More(); f.Next())
-                builder.Add(whole, f.Current());
+                builder.Add(whole, closedFaceAsSolid(f.Current()));
         }
+        if (m_sewings.empty())
+            for (const TopoDS_Shape& s : loose) {
+                // Nothing sewn: the loose shells and faces as they came (a
+                // lone face that closes on itself a solid).
+                builder.Add(whole, s.ShapeType() == TopAbs_FACE ? closedFaceAsSolid(s) : s);
+            }
         for (const TopoDS_Shape& face : m_alone)
-            builder.Add(whole, face);
+            builder.Add(whole, closedFaceAsSolid(face));
         for (TopExp_Explorer e(shape, TopAbs_EDGE, TopAbs_FACE); e.More(); e.Next())
             builder.Add(whole, e.Current());
         for (TopExp_Explorer v(shape, TopAbs_VERTEX, TopAbs_EDGE); v.More(); v.Next())
@@ -348,6 +393,7 @@ LooseFacesSewn::LooseFacesSewn(const TopoDS_Shape& shape) : m_shape(shape)
         m_shape = shape;
         m_sewings.clear();
         m_alone.clear();
+        m_closedAlone.clear();
     }
 }
 
@@ -365,9 +411,10 @@ TopoDS_Shape LooseFacesSewn::sewnFaceOf(const TopoDS_Shape& face) const
 
 void LooseFacesSewn::bindOriginals(ReadShapes& shapes) const
 {
-    if (m_sewings.empty())
+    if (m_sewings.empty() && m_closedAlone.empty())
         return;
-    // A face the file names keeps its name; a sheet its body.
+    // A face the file names keeps its name; a sheet its body (a shell that
+    // became a solid, the solid's).
     for (const TopoDS_Shape& original : m_loose)
         for (TopExp_Explorer f(original, TopAbs_FACE); f.More(); f.Next()) {
             const TopoDS_Shape face = f.Current();
@@ -377,7 +424,9 @@ void LooseFacesSewn::bindOriginals(ReadShapes& shapes) const
                     shapes.faces.Bind(face, *index);
         }
     std::vector<std::pair<TopoDS_Shape, int>> sheets;
-    for (const TopoDS_Shape& original : m_loose) {
+    std::vector<TopoDS_Shape> shells = m_loose;
+    shells.insert(shells.end(), m_closedAlone.begin(), m_closedAlone.end());
+    for (const TopoDS_Shape& original : shells) {
         if (original.ShapeType() != TopAbs_SHELL || shapes.bodies.IsBound(original))
             continue;
         TopExp_Explorer f(original, TopAbs_FACE);

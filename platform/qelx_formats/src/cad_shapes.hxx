@@ -214,6 +214,8 @@ private:
     std::vector<std::unique_ptr<BRepBuilderAPI_Sewing>> m_sewings;
     std::vector<TopoDS_Shape> m_alone;
     std::vector<TopoDS_Shape> m_loose;
+    // The file's shells of one face closing on itself, made solids.
+    std::vector<TopoDS_Shape> m_closedAlone;
 };
 
 // The names, colours (surface colours, as the file holds them) and layers
