@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "loops/axon_heap.hxx"
 #include "loops/loop_repair.hxx"
 #include "loops/loop_repair_agents.hxx"
 #include "loops/repair_loops.hxx"
@@ -468,4 +469,49 @@ TEST(RepairLoopsAgents, TurningAFaceTurnsEveryLoopsMarkThePairsPartnerToo) {
     EXPECT_EQ(marks(), before);
     api_del_entity(body);
   }
+}
+
+// The loop-reversal walk meets a group whose other face it has been through
+// already (as a cycle of faces and groups brings it back there): that face is
+// not turned again, whatever its loop's mark says against the dendrite's;
+// only the group's loops follow the dendrite's mark.
+TEST(RepairLoopsAgents, AFaceAlreadyWalkedIsNotTurnedAgainThroughAnotherGroup) {
+  BODY* body = make_iso_rect_faces(test_plane(),
+                                   {{rect(0, 8, 0, 4, true), rect(1, 3, 1, 3, false)},
+                                    {rect(1, 3, 1, 3, true), rect(1.5, 2.5, 1.5, 2.5, false)}},
+                                   {FORWARD, FORWARD});
+  const std::vector<FACE*> faces = faces_of(body);
+  ASSERT_EQ(faces.size(), 2u);
+  FACE* a = faces[0];
+  FACE* b = faces[1];
+  Ve_FaceRepairInput input;
+  Ve_RepairLoops driver(static_cast<Ve_FaceTag*>(nullptr));
+  const Ve_FaceRegionHandle ra = driver.createRegion(a), rb = driver.createRegion(b);
+  ASSERT_TRUE(ra->classifyLoops() && rb->classifyLoops());
+  input.setRegion(view(a), ra);
+  input.setRegion(view(b), rb);
+  input.cleanFaces().Add(view(a));
+  input.cleanFaces().Add(view(b));
+  LOOP* hole = a->loop()->next();
+  LOOP* outer = b->loop();
+  // One group of the hole and the face filling it, both faces walked already.
+  Ve_AxonHeapEntity ea(0, ra), eb(1, rb);
+  QELXDynamicArray<LOOP*> loops;
+  loops.Add(hole);
+  loops.Add(outer);
+  Ve_AxonHeapEntity group(0, loops);
+  Ve_Dendrite da(&group, &ea, hole), db(&group, &eb, outer);
+  group.dendrites().Add(&da);
+  group.dendrites().Add(&db);
+  ea.dendrites().Add(&da);
+  eb.dendrites().Add(&db);
+  ea.setVisited(true);
+  eb.setVisited(true);
+  // The second face's loop as another group's walk left it: marked.
+  rb->findEntry(outer)->first().setMisclassified(true);
+  Ve_RepairLoopReversalsWorker worker(input);
+  EXPECT_TRUE(worker.visitDendrite(&db, &group));
+  EXPECT_EQ(a->sense(), FORWARD);
+  EXPECT_EQ(b->sense(), FORWARD);
+  api_del_entity(body);
 }
