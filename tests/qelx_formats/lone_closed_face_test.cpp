@@ -4,6 +4,8 @@
 // shell of its own; a face that does not close stays a face. Read through a
 // STEP file, the solid holds its volume.
 #include "cad_damage.hxx"
+#include "cad_frames.hxx"
+#include "cad_samples.hxx"
 #include "qelx_formats/cad_file.hxx"
 
 #include <BRepBuilderAPI_Transform.hxx>
@@ -34,15 +36,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<std::pair<const char*, gp_Trsf>> loneFrames()
-{
-    gp_Trsf turn, mirror;
-    turn.SetRotation(gp_Ax1(gp_Pnt(2, -1, 3), gp_Dir(2, 1, 2)), 1.1);
-    turn.SetTranslationPart(gp_Vec(-4, 2, 1));
-    mirror.SetMirror(gp_Ax2(gp_Pnt(0, 1, 0), gp_Dir(1, 0, 1)));
-    return {{"identity", gp_Trsf()}, {"rotated", turn}, {"mirrored", mirror * turn}};
-}
 
 int loneCount(const TopoDS_Shape& shape, TopAbs_ShapeEnum kind, TopAbs_ShapeEnum outside = TopAbs_SHAPE)
 {
@@ -91,7 +84,7 @@ std::vector<ClosedFace> closedFaces(std::mt19937& random, const gp_Trsf& place)
 TEST(LoneClosedFace, AWholeSphereOrTorusAloneIsReadAsASolidInEveryFrame)
 {
     std::mt19937 random(4917);
-    for (const auto& [frame, place] : loneFrames())
+    for (const auto& [frame, place] : cad_frames::threeFrames())
         for (int round = 0; round < 3; ++round)
             for (const ClosedFace& c : closedFaces(random, place))
                 for (const char* how : {"alone in the file", "a shell of its own", "loose beside a box"}) {
@@ -152,7 +145,7 @@ TEST(LoneClosedFace, AWholeSphereOrTorusAloneIsReadAsASolidInEveryFrame)
 TEST(LoneClosedFace, ALooseBallReadFromStepIsASolidBody)
 {
     std::mt19937 random(733);
-    for (const auto& [frame, place] : loneFrames()) {
+    for (const auto& [frame, place] : cad_frames::threeFrames()) {
         SCOPED_TRACE(frame);
         const ClosedFace ball = closedFaces(random, place).front();
         BRep_Builder b;

@@ -6,6 +6,7 @@
 // refused). At every size and in every frame, every writer writes such a
 // model, read back valid as the same solid.
 #include "cad_samples.hxx"
+#include "cad_frames.hxx"
 #include "qelx_formats/cad_file.hxx"
 #include "../support/in_turn.hxx"
 
@@ -58,27 +59,22 @@ qelx_test::TestModel shortPcurves(const TopoDS_Shape& shape, double shortBy)
 
 TEST(PcurveStretch, PcurvesAFewMillionthsShortAreWrittenValidAtEverySizeAndInEveryFrame)
 {
-    gp_Trsf turn, mirror;
-    turn.SetRotation(gp_Ax1(gp_Pnt(1, -2, 3), gp_Dir(1, 2, 2)), 0.7);
-    turn.SetTranslationPart(gp_Vec(3, -1, 2));
-    mirror.SetMirror(gp_Ax2(gp_Pnt(0, 0, 1), gp_Dir(1, 1, 0)));
-    const std::pair<const char*, gp_Trsf> frames[] = {{"identity", gp_Trsf()}, {"rotated", turn},
-                                                      {"mirrored", mirror * turn}};
+    const std::vector<std::pair<const char*, gp_Trsf>> frames = cad_frames::threeFrames();
     const std::pair<const char*, TopoDS_Shape> solids[] = {
         {"cylinder", BRepPrimAPI_MakeCylinder(gp_Ax2(gp_Pnt(0.3, -0.2, 0.1), gp_Dir(1, 2, 2)), 1.5, 4.0).Shape()},
         {"sphere wedge", BRepPrimAPI_MakeSphere(gp_Pnt(0.1, 0.2, 0.3), 2.0, 1.0).Shape()},
     };
     const double shortBys[] = {5e-7, 2e-6, 8e-6};
     // A group per solid and size, its members each frame with each shortfall.
-    const std::size_t members = std::size(frames) * std::size(shortBys);
+    const std::size_t members = frames.size() * std::size(shortBys);
     std::size_t group = 0;
     for (const auto& [solid, unit] : solids)
         for (const double scale : {0.01, 1.0, 100.0}) {
             for (std::size_t member = 0; member < members; ++member) {
                 if (!in_turn::taken(group, member, members))
                     continue;
-                const auto& [frame, place] = frames[member % std::size(frames)];
-                const double shortBy = shortBys[member / std::size(frames)];
+                const auto& [frame, place] = frames[member % frames.size()];
+                const double shortBy = shortBys[member / frames.size()];
                 gp_Trsf sized;
                 sized.SetScale(gp_Pnt(0, 0, 0), scale);
                 const TopoDS_Shape shape = BRepBuilderAPI_Transform(unit, place * sized, Standard_True).Shape();

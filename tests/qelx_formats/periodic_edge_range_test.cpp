@@ -3,6 +3,7 @@
 // curve): every writer writes it, and the file reads back as the disc it
 // bounds, its area and its rim's length kept, in every frame.
 #include "cad_samples.hxx"
+#include "cad_frames.hxx"
 #include "qelx_formats/cad_file.hxx"
 #include "../support/in_turn.hxx"
 
@@ -131,11 +132,7 @@ double edgesLength(const TopoDS_Shape& shape)
 // start) or by more than a whole one, in three frames, through every writer.
 TEST(PeriodicEdgeRanges, RangeAcrossTheCurvesStartIsWrittenAndReadsBackWhole)
 {
-    gp_Trsf turn, mirror;
-    turn.SetRotation(gp_Ax1(gp_Pnt(1, -2, 3), gp_Dir(1, 2, 2)), 0.7);
-    turn.SetTranslationPart(gp_Vec(3, -1, 2));
-    mirror.SetMirror(gp_Ax2(gp_Pnt(0, 0, 1), gp_Dir(1, 1, 0)));
-    const std::pair<const char*, gp_Trsf> frames[] = {{"identity", gp_Trsf()}, {"rotated", turn}, {"mirrored", mirror}};
+    const std::vector<std::pair<const char*, gp_Trsf>> frames = cad_frames::threeFrames();
     const char* const writers[] = {".brep", ".step", ".igs"};
     std::mt19937 random(49);
     std::uniform_real_distribution<double> unit(0.0, 1.0);

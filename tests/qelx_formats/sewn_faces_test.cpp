@@ -3,6 +3,7 @@
 // and the names a file gives its loose faces follow them into the faces
 // they were sewn into.
 #include "cad_damage.hxx"
+#include "cad_frames.hxx"
 #include "cad_samples.hxx"
 #include "qelx_formats/cad_file.hxx"
 
@@ -16,6 +17,7 @@
 #include <TopoDS_Compound.hxx>
 #include <TopoDS_Iterator.hxx>
 #include <gp_Ax2.hxx>
+#include <gp_Pln.hxx>
 #include <gp_Trsf.hxx>
 
 #include <gtest/gtest.h>
@@ -34,15 +36,6 @@ namespace fs = std::filesystem;
 fs::path sewnScratch(const std::string& name)
 {
     return fs::temp_directory_path() / ("sewn_faces_" + std::to_string(::getpid()) + "_" + name);
-}
-
-std::vector<std::pair<const char*, gp_Trsf>> sewnFrames()
-{
-    gp_Trsf turn, mirror;
-    turn.SetRotation(gp_Ax1(gp_Pnt(1, -2, 3), gp_Dir(1, 2, 2)), 0.7);
-    turn.SetTranslationPart(gp_Vec(3, -1, 2));
-    mirror.SetMirror(gp_Ax2(gp_Pnt(0, 0, 1), gp_Dir(1, 1, 0)));
-    return {{"identity", gp_Trsf()}, {"rotated", turn}, {"mirrored", mirror * turn}};
 }
 
 int sewnCount(const TopoDS_Shape& shape, TopAbs_ShapeEnum kind, TopAbs_ShapeEnum outside = TopAbs_SHAPE)
@@ -96,7 +89,7 @@ TEST(SewnFaces, AFaceThatIsNotValidIsNotSewnIntoItsNeighbours)
         {"a hole alone", wireTurned(other), false},
         {"a square", other, true},
     };
-    for (const auto& [frame, place] : sewnFrames())
+    for (const auto& [frame, place] : cad_frames::threeFrames())
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(c.what) + ", " + frame);
             ASSERT_EQ(BRepCheck_Analyzer(c.face).IsValid(), c.sound);
@@ -123,7 +116,7 @@ TEST(SewnFaces, AFaceThatIsNotValidIsNotSewnIntoItsNeighbours)
 // lies where the named face lay.
 TEST(SewnFaces, NamesOfLooseFacesFollowThemIntoTheSolidTheyAreSewnInto)
 {
-    for (const auto& [frame, place] : sewnFrames()) {
+    for (const auto& [frame, place] : cad_frames::threeFrames()) {
         SCOPED_TRACE(frame);
         // The loose faces read as a model from a BREP file, which keeps them loose.
         const fs::path in = sewnScratch("loose.brep");

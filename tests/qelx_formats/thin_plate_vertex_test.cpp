@@ -7,6 +7,7 @@
 // writer writes the plate so that it reads back valid with its volume, or
 // refuses it as a file it cannot hold; whichever top corner, in every frame.
 #include "cad_samples.hxx"
+#include "cad_frames.hxx"
 #include "qelx_formats/cad_file.hxx"
 #include "../support/in_turn.hxx"
 
@@ -36,12 +37,7 @@ fs::path plateScratch(const std::string& name)
 
 TEST(ThinPlateVertex, ACornerPushedThroughAThinPlateIsWrittenValidOrRefused)
 {
-    gp_Trsf turn, mirror;
-    turn.SetRotation(gp_Ax1(gp_Pnt(1, -2, 3), gp_Dir(1, 2, 2)), 0.7);
-    turn.SetTranslationPart(gp_Vec(3, -1, 2));
-    mirror.SetMirror(gp_Ax2(gp_Pnt(0, 0, 1), gp_Dir(1, 1, 0)));
-    const std::pair<const char*, gp_Trsf> frames[] = {{"identity", gp_Trsf()}, {"rotated", turn},
-                                                      {"mirrored", mirror * turn}};
+    const std::vector<std::pair<const char*, gp_Trsf>> frames = cad_frames::threeFrames();
     const double side = 10.0;
     const fs::path in = plateScratch("in.brep");
     std::size_t group = 0;
@@ -50,11 +46,11 @@ TEST(ThinPlateVertex, ACornerPushedThroughAThinPlateIsWrittenValidOrRefused)
     // by twice and five times the thickness), each a group of corner x frame.
     for (const double thick : {0.02, 0.025})
         for (const double push : {3.0, 6.0}) {
-            for (std::size_t member = 0; member < 4 * std::size(frames); ++member) {
-                if (!in_turn::taken(group, member, 4 * std::size(frames)))
+            for (std::size_t member = 0; member < 4 * frames.size(); ++member) {
+                if (!in_turn::taken(group, member, 4 * frames.size()))
                     continue;
-                const auto& [frame, place] = frames[member % std::size(frames)];
-                const int corner = static_cast<int>(member / std::size(frames));
+                const auto& [frame, place] = frames[member % frames.size()];
+                const int corner = static_cast<int>(member / frames.size());
                 const double cx = corner % 2 ? side : 0.0, cy = corner / 2 ? side : 0.0;
                 const TopoDS_Shape plate =
                     BRepBuilderAPI_Transform(BRepPrimAPI_MakeBox(side, side, thick).Shape(), place, Standard_True).Shape();
