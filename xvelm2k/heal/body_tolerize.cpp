@@ -21,6 +21,7 @@
 #include "velm/bspline.hxx"
 #include "velm/check.hxx"
 #include "velm/geometry_entity.hxx"
+#include "velm/insanity.hxx"
 #include "velm/tolerant.hxx"
 #include "velm/topology_api.hxx"
 
@@ -368,6 +369,53 @@ bs3_curve splineReaching(const EDGE* e, double t)
     return nullptr;
 }
 
+// The coedges of every face of the edges (each once), whose pcurves a new
+// corner may refit or place again.
+std::vector<COEDGE*> coedgesOfFacesAt(const std::vector<std::pair<EDGE*, QELinterval>>& edges)
+{
+    std::vector<FACE*> faces;
+    for (const auto& [e, range] : edges) {
+        ENTITY_LIST at;
+        raiseFailure(api_get_faces(e, at));
+        for (int i = 0; i < at.count(); ++i)
+            if (std::find(faces.begin(), faces.end(), at[i]) == faces.end())
+                faces.push_back(static_cast<FACE*>(at[i]));
+    }
+    std::vector<COEDGE*> coedges;
+    for (FACE* face : faces)
+        for (LOOP* l = face->loop(); l; l = l->next()) {
+            COEDGE* first = l->start();
+            for (COEDGE* c = first; c;) {
+                coedges.push_back(c);
+                c = c->next();
+                if (c == first)
+                    break;
+            }
+        }
+    return coedges;
+}
+
+// Per coedge, whether the kernel's check finds its pcurve running off its
+// spline surface's parameter range.
+std::vector<bool> pcurvesOffSplines(const std::vector<COEDGE*>& coedges)
+{
+    const int off = qelvelm_insanity_errmod.message_code(insanity_pcurve_outside_surface);
+    std::vector<bool> found(coedges.size(), false);
+    for (std::size_t i = 0; i < coedges.size(); ++i) {
+        const FACE* face = coedges[i]->loop() ? coedges[i]->loop()->face() : nullptr;
+        if (!coedges[i]->geometry() || !face || !face->geometry() || !face->geometry()->has_equation() ||
+            face->geometry()->equation().type() != 10)
+            continue;
+        insanity_list* findings = nullptr;
+        raiseFailure(api_check_entity(coedges[i], findings));
+        const std::unique_ptr<insanity_list> held(findings);
+        for (int k = 0; findings && k < findings->count(); ++k)
+            if (findings->data(k)->get_insane_id() == off && findings->data(k)->get_ent() == coedges[i])
+                found[i] = true;
+    }
+    return found;
+}
+
 // Where the curves of a vertex's edges, bounded by the vertex's own feet on
 // them (a STEP file's edges are bounded by their vertices), pass through one
 // point near it, the vertex goes to that point and each edge is bounded anew
@@ -579,47 +627,72 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
         if (!(across > 1e-2))
             return false;
     }
-    // One closed spline begun anew at the corner (two would leave the first
-    // begun anew when the second cannot be).
-    if (reseated.size() > 1)
-        return false;
-    for (const auto& [e, turned] : reseated)
-        if (!ve_spline_curve::startClosedSplineAt(e, turned, true))
-            return false;
-    // The new curve carries no pcurves of its own: those of the old one
-    // stop where it stopped, and the coedges' pcurves are made anew below.
-    for (auto& [e, made] : reaching) {
-        const intcurve reached(made, QELresabs);
-        made = nullptr;
-        e->set_geometry(make_curve(reached));
-    }
-    placeVertex(vertex, p);
-    // The coedges' pcurves were fitted over the old bounds: made anew over
-    // the new ones, as the surfaces' own curves of the edges. The kernel
-    // fits each into its surface's principal range: the loops they bound are
-    // placed again, so that a seam's two uses and the coedges beside them
-    // join up round a periodic surface as they did.
-    std::vector<FACE*> refitted;
-    for (auto& [e, range] : bounded) {
-        e->set_param_range(&range);
-        COEDGE* first = e->coedge();
-        for (COEDGE* c = first; c;) {
-            if (c->geometry()) {
-                c->set_geometry(nullptr);
-                sg_add_pcurve_to_coedge(c);
-                if (FACE* face = c->loop() ? c->loop()->face() : nullptr;
-                    face && std::find(refitted.begin(), refitted.end(), face) == refitted.end())
-                    refitted.push_back(face);
-            }
-            c = c->partner();
-            if (c == first)
-                break;
+    // The corner is taken only where the coedges' pcurves, fitted anew out
+    // to it, stay on their spline surfaces: a corner just past the edge of a
+    // spline face would leave the face's pcurves running off its surface,
+    // which no tolerance mends. The vertex then stays where it is, to be
+    // made tolerant there.
+    const std::vector<COEDGE*> around = coedgesOfFacesAt(bounded);
+    const std::vector<bool> offBefore = pcurvesOffSplines(around);
+    const long failuresBefore = kernelFailuresMet();
+    bool placed = false, refused = false;
+    const outcome moved = velmInnerCall([&] {
+        // One closed spline begun anew at the corner (two would leave the first
+        // begun anew when the second cannot be).
+        if (reseated.size() > 1)
+            return;
+        for (const auto& [e, turned] : reseated)
+            if (!ve_spline_curve::startClosedSplineAt(e, turned, true))
+                return;
+        // The new curve carries no pcurves of its own: those of the old one
+        // stop where it stopped, and the coedges' pcurves are made anew below.
+        for (auto& [e, made] : reaching) {
+            const intcurve reached(made, QELresabs);
+            made = nullptr;
+            e->set_geometry(make_curve(reached));
         }
+        placeVertex(vertex, p);
+        // The coedges' pcurves were fitted over the old bounds: made anew over
+        // the new ones, as the surfaces' own curves of the edges. The kernel
+        // fits each into its surface's principal range: the loops they bound are
+        // placed again, so that a seam's two uses and the coedges beside them
+        // join up round a periodic surface as they did.
+        std::vector<FACE*> refitted;
+        for (auto& [e, range] : bounded) {
+            e->set_param_range(&range);
+            COEDGE* first = e->coedge();
+            for (COEDGE* c = first; c;) {
+                if (c->geometry()) {
+                    c->set_geometry(nullptr);
+                    sg_add_pcurve_to_coedge(c);
+                    if (FACE* face = c->loop() ? c->loop()->face() : nullptr;
+                        face && std::find(refitted.begin(), refitted.end(), face) == refitted.end())
+                        refitted.push_back(face);
+                }
+                c = c->partner();
+                if (c == first)
+                    break;
+            }
+        }
+        // A placement the kernel refuses leaves the face's pcurves as fitted.
+        for (FACE* face : refitted)
+            ve_place_loop_pcurves(face);
+        const std::vector<bool> offAfter = pcurvesOffSplines(around);
+        for (std::size_t i = 0; i < around.size(); ++i)
+            if (offAfter[i] && !offBefore[i]) {
+                refused = true;
+                sys_error(qelvelm_api_errmod.message_code(VELM_API_FAILED));
+            }
+        placed = true;
+    });
+    if (refused) {
+        // Taken back whole: the refusal is this step's own answer.
+        kernelFailuresAnswered(failuresBefore);
+        return false;
     }
-    // A placement the kernel refuses leaves the face's pcurves as fitted.
-    for (FACE* face : refitted)
-        ve_place_loop_pcurves(face);
-    return true;
+    if (!moved.ok())
+        sys_error(moved.error_number(), moved.get_error_info());
+    return placed;
 }
 
 // Where the curves of a vertex's edges end together, over the edges' ranges,
