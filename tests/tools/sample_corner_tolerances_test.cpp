@@ -80,9 +80,13 @@ struct SampleCorner {
 
 // shell1: a corner where the curves meet just past the end of a spline
 // face, whose pcurves refitted out to it left the surface (the healing was
-// then taken back whole and the vertex kept 1.8e-5 off its curve).
+// then taken back whole and the vertex kept 1.8e-5 off its curve). bearing
+// (from IGES, in metres): a patch whose corner lies off its coedges' ends by
+// a few micrometres while on its face (left plain, the checker found it and
+// the healing that made the edges tolerant was taken back whole).
 const SampleCorner corners[] = {
     {"shell1 spline face edge", "occ/shell1.brep", gp_Pnt(90.0, 0.58444, 0.0), false, 2.0, 1e-6},
+    {"bearing patch", "iges/bearing.iges", gp_Pnt(0.0260827, 0.0138460, 0.0147427), true, 1e-5, 1e-4},
 };
 
 class SampleCornerTolerances : public ::testing::TestWithParam<std::size_t> {};

@@ -850,6 +850,14 @@ void tolerizeFaces(Ve_BodyTag* self)
         else
             vertices[i]->setTolerance_Old();
     }
+    // A vertex on its faces is judged plain by both methods even where the
+    // coedges' pcurves end away from it (a sender's corner whose pcurves stop
+    // short of it): left so, the checker finds it, and the save refuses it
+    // wherever its curves miss it too. Read again: the methods replace
+    // vertices.
+    const QELXDynamicArray<Ve_VertexTag*> judged = self->getVertices();
+    for (int i = 0; i < judged.Count(); ++i)
+        ve_repair::tolerateWhereCoedgesEndAway(reinterpret_cast<VERTEX*>(judged[i]));
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "model/kernel_call_bracket.hxx"
 #include "model/math_types.hxx"
 #include "repair/fix_pcurve.hxx"
+#include "repair/post_process_internal.hxx"
 #include "qelx/qelx_events.hxx"
 #include "qelx/qelx_identifier.hxx"
 #include "velm/geometry_entity.hxx"
@@ -428,3 +429,43 @@ bool Ve_VertexTag::setTolerance_New()
     // A plain replacement is measured by its own point against its own faces.
     return tolerateIfOffFaces(working) != nullptr;
 }
+
+namespace ve_repair {
+
+bool tolerateWhereCoedgesEndAway(VERTEX* vertex)
+{
+    if (!vertex || is_TVERTEX(vertex) || !vertex->geometry())
+        return false;
+    const QELposition p = vertex->geometry()->coords();
+    QELXHashList<Ve_CoedgeTag*> coedges;
+    QELXDynamicArray<Ve_CoedgeTag*> around;
+    ve_view<Ve_VertexTag>(vertex)->fetchIncidentCoedgeList(coedges, &around);
+    bool away = false;
+    for (int i = 0; i < around.Count() && !away; ++i) {
+        const COEDGE* c = reinterpret_cast<const COEDGE*>(around[i]);
+        const FACE* face = c->loop() ? c->loop()->face() : nullptr;
+        const SURFACE* s = face ? face->geometry() : nullptr;
+        if (!s || !s->has_equation() || !c->geometry() || !c->geometry()->has_equation())
+            continue;
+        // A closed coedge ends at the vertex twice.
+        for (const bool atStart : {true, false}) {
+            if ((atStart ? c->start() : c->end()) != vertex)
+                continue;
+            double gap = 0.0;
+            if (velmGuard([&] {
+                    const QELinterval r = c->param_range();
+                    const QELpar_pos uv = c->geometry()->def().eval_position(atStart ? r.start_pt() : r.end_pt());
+                    gap = (s->equation().eval_position(uv) - p).len();
+                }) == 0 &&
+                !withinTolerance(gap))
+                away = true;
+        }
+    }
+    if (!away)
+        return false;
+    TVERTEX* made = replaceByTvertex(vertex);
+    coverCoedgeEnds(made);
+    return made != nullptr;
+}
+
+} // namespace ve_repair

@@ -66,4 +66,10 @@ bool rebuildFaceEdge(EDGE* edge, COEDGE* c, bs3_curve bs, const QELinterval& ran
 // item undoes the whole item rather than leave an edge off its faces.
 void tolerateOrUndo(EDGE* edge, bool useNew);
 
+// A plain vertex that lies on its faces while a coedge's pcurve at it ends
+// farther than QELresabs from it (the kernel's check holds a plain vertex
+// to its coedges' ends as to its edges' curves) is made tolerant, wide
+// enough for those ends. True when it was replaced.
+bool tolerateWhereCoedgesEndAway(VERTEX* vertex);
+
 } // namespace ve_repair
