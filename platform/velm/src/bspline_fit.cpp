@@ -304,7 +304,9 @@ double pcurve_error(const curve& c, bs2_curve p, const surface& s, const QELinte
 }  // namespace
 
 namespace {
-bs2_curve fit_smooth_piece(const curve& c, const QELinterval& range, const surface& s, double tol);
+// `off`, when given, is set when the piece failed because the curve lies
+// farther than tol from the surface somewhere: no pcurve of it can hold.
+bs2_curve fit_smooth_piece(const curve& c, const QELinterval& range, const surface& s, double tol, bool* off);
 
 // The curve's discontinuities of that order, as parameters.
 std::vector<double> curve_breaks(const curve& c, int order) {
@@ -372,7 +374,7 @@ std::vector<double> knot_line_crossings(const curve& c, const QELinterval& range
 // The pieces of the curve between the breaks inside the range, fitted one by
 // one (each within piece_tol) and joined where they meet; the whole within tol.
 bs2_curve fit_between_breaks(const curve& c, const QELinterval& range, const surface& s, double tol,
-                             const std::vector<double>& breaks, double piece_tol) {
+                             const std::vector<double>& breaks, double piece_tol, bool* off) {
   std::vector<double> ends{range.start_pt()};
   const double margin = 1e-9 * range.length();
   for (double b : breaks)
@@ -384,7 +386,7 @@ bs2_curve fit_between_breaks(const curve& c, const QELinterval& range, const sur
   if (ends.back() < range.end_pt()) ends.back() = range.end_pt();
   held_bs3 joined;
   for (std::size_t i = 0; i + 1 < ends.size(); ++i) {
-    const held_bs2 piece(fit_smooth_piece(c, QELinterval(ends[i], ends[i + 1]), s, piece_tol));
+    const held_bs2 piece(fit_smooth_piece(c, QELinterval(ends[i], ends[i + 1]), s, piece_tol, off));
     if (!piece.get()) return nullptr;
     held_bs3 piece3(bs2_curve_to_bs3_curve(piece.get()));
     if (!joined.get()) {
@@ -457,22 +459,144 @@ bs2_curve bs2_curve_for_curve_on_surf(const curve& c, const QELinterval& range, 
   // pieces between knot lines follow a rational or bent parameterisation and
   // their samples barely bound their error, so they are fitted to half the
   // tolerance for the whole to keep within it.
-  if (bs2_curve p = fit_between_breaks(c, range, s, tol, curve_breaks(c, 1), tol)) return p;
+  // A curve found farther than tol from the surface is fitted no further:
+  // no pieces of it fit either.
+  bool off = false;
+  if (bs2_curve p = fit_between_breaks(c, range, s, tol, curve_breaks(c, 1), tol, &off)) return p;
+  if (off) return nullptr;
   std::vector<double> breaks = curve_breaks(c, 3);
-  if (bs2_curve p = fit_between_breaks(c, range, s, tol, breaks, tol)) return p;
+  if (bs2_curve p = fit_between_breaks(c, range, s, tol, breaks, tol, &off)) return p;
+  if (off) return nullptr;
   const std::vector<double> crossings = knot_line_crossings(c, range, s);
   if (crossings.empty()) return nullptr;
   breaks.insert(breaks.end(), crossings.begin(), crossings.end());
-  return fit_between_breaks(c, range, s, tol, breaks, 0.5 * tol);
+  return fit_between_breaks(c, range, s, tol, breaks, 0.5 * tol, &off);
 }
 
 namespace {
-bs2_curve fit_smooth_piece(const curve& c, const QELinterval& range, const surface& s, double tol) {
-  // The first sample is the same at every density: when its foot is off the
-  // curve by more than tol, every pcurve through it is, so none is tried.
-  const QELposition start = c.eval_position(range.interpolate(0.0));
-  const QELpar_pos first = s.param(start);
-  if (!(distance(s.eval_position(first), start) <= tol)) return nullptr;
+// The fit's error inside each span between fit points: the curve against the
+// pcurve on the surface at a quarter, the middle and three quarters of the
+// span (a cubic through the span's ends strays most near its middle, but not
+// always at it). Spans whose error passes tol are listed in `bad`.
+double span_errors(const curve& c, bs2_curve p, const surface& s, const std::vector<double>& t, double tol,
+                   std::vector<int>& bad) {
+  bad.clear();
+  double worst = 0.0;
+  for (std::size_t i = 0; i + 1 < t.size(); ++i) {
+    double here = 0.0;
+    for (const double f : {0.5, 0.25, 0.75}) {
+      const double at = t[i] + f * (t[i + 1] - t[i]);
+      QELpar_pos uv;
+      bs2_curve_eval(at, p, uv);
+      here = std::max(here, distance(s.eval_position(uv), c.eval_position(at)));
+      if (!(here <= tol)) break;
+    }
+    worst = std::max(worst, here);
+    if (!(here <= tol)) bad.push_back(static_cast<int>(i));
+  }
+  return worst;
+}
+
+bs2_curve fit_smooth_adaptive(const curve& c, const QELinterval& range, const surface& s, double tol,
+                              const QELpar_pos& first, bool& off) {
+  // Fit points: even steps to begin with; then the middle of every span
+  // where the fit strays from the curve by more than tol, until none does.
+  // The parameters on the surface (`feet`) are found each from a neighbour's,
+  // so that seams are crossed continuously. At a pole, or so near one that a
+  // whole turn of a parameter moves the point by less than tol, that
+  // parameter is free (`free_u`, `free_v`) and is taken from the neighbour.
+  struct fit_point {
+    double t;
+    QELpar_pos foot;
+    bool free_u, free_v;
+  };
+  const auto point_at = [&](double t, const QELpar_pos& foot) {
+    // A surface singular at this u (a pole row) leaves v free there, and the
+    // other way round.
+    fit_point f{t, foot, s.singular_v(foot.v), s.singular_u(foot.u)};
+    if (!f.free_u || !f.free_v) {
+      QELposition at;
+      QELvector d1[2];
+      s.eval(foot, at, d1);
+      constexpr double turn = 2.0 * 3.14159265358979323846;
+      f.free_u = f.free_u || d1[0].len() * turn < tol;
+      f.free_v = f.free_v || d1[1].len() * turn < tol;
+    }
+    return f;
+  };
+  constexpr int kFirst = 8, kMostPoints = 2049;
+  std::vector<fit_point> pts;
+  pts.reserve(kFirst + 1);
+  for (int i = 0; i <= kFirst; ++i) {
+    const double t = i == kFirst ? range.end_pt() : range.interpolate(double(i) / kFirst);
+    if (i == 0) {
+      pts.push_back(point_at(t, first));
+      continue;
+    }
+    // From the point before, unless its parameters are free there (a pole
+    // is no guide); found afresh where that misses.
+    const QELposition at = c.eval_position(t);
+    const fit_point& before = pts.back();
+    QELpar_pos foot = before.free_u || before.free_v ? s.param(at) : s.param(at, &before.foot);
+    if (!(distance(s.eval_position(foot), at) <= tol)) foot = s.param(at);
+    if (!(distance(s.eval_position(foot), at) <= tol)) {
+      off = true;
+      return nullptr;
+    }
+    pts.push_back(point_at(t, foot));
+  }
+  std::vector<double> t;
+  std::vector<QELposition> uv;
+  std::vector<int> bad;
+  for (;;) {
+    const int n = static_cast<int>(pts.size());
+    t.resize(n);
+    uv.resize(n);
+    for (int i = 0; i < n; ++i) {
+      t[i] = pts[i].t;
+      uv[i] = QELposition(pts[i].foot.u, pts[i].foot.v, 0.0);
+    }
+    for (int i = 0; i < n; ++i) {
+      const int k = i == 0 ? 1 : i - 1;
+      if (pts[i].free_u) uv[i].set_x(uv[k].x());
+      if (pts[i].free_v) uv[i].set_y(uv[k].y());
+    }
+    bs2_curve p = to_bs2(bs3_curve_interp_knots(n, uv.data(), t.data()));
+    if (!p) return nullptr;
+    // Held to four fifths of tol at the three samples of each span, so that
+    // the largest error between them stays within tol.
+    span_errors(c, p, s, t, 0.8 * tol, bad);
+    if (bad.empty()) return p;
+    bs2_curve_delete(p);
+    if (n + static_cast<int>(bad.size()) > kMostPoints) return nullptr;
+    // A new point in the middle of each straying span, right to left so that
+    // the indices still to come stay put.
+    for (auto b = bad.rbegin(); b != bad.rend(); ++b) {
+      const int i = *b;
+      const double tm = 0.5 * (t[i] + t[i + 1]);
+      if (!(tm > t[i] && tm < t[i + 1])) return nullptr;  // no room left between
+      const QELposition at = c.eval_position(tm);
+      // From the left neighbour, or the right one where the left's
+      // parameters are free (no guide).
+      const bool free = pts[i].free_u || pts[i].free_v;
+      const QELpar_pos foot = s.param(at, &pts[free ? i + 1 : i].foot);
+      // Off the surface by more than tol here (the nearest point found
+      // afresh too): no pcurve passes within tol.
+      if (!(distance(s.eval_position(foot), at) <= tol)) {
+        off = !(distance(s.eval_position(s.param(at)), at) <= tol);
+        return nullptr;
+      }
+      pts.insert(pts.begin() + i + 1, point_at(tm, foot));
+    }
+  }
+}
+// Through even steps of the curve, 8, 16, ... 512 of them, until the fit
+// holds at them and at the middle of each: where the adaptive fit finds no
+// end (a curve through a pole inside the piece, whose free parameter turns
+// there), this one still gives a pcurve, which may stray between its points
+// by more than tol (the checks measure how far).
+bs2_curve fit_smooth_uniform(const curve& c, const QELinterval& range, const surface& s, double tol,
+                             const QELpar_pos& first) {
   for (int n = 8; n <= 512; n *= 2) {
     std::vector<double> t(n + 1);
     std::vector<QELposition> uv(n + 1);
@@ -495,6 +619,19 @@ bs2_curve fit_smooth_piece(const curve& c, const QELinterval& range, const surfa
     bs2_curve_delete(p);
   }
   return nullptr;
+}
+
+bs2_curve fit_smooth_piece(const curve& c, const QELinterval& range, const surface& s, double tol, bool* off) {
+  bool far = false;
+  // The first sample is the same at every density: when its foot is off the
+  // curve by more than tol, every pcurve through it is, so none is tried.
+  const QELposition start = c.eval_position(range.interpolate(0.0));
+  const QELpar_pos first = s.param(start);
+  if (!(distance(s.eval_position(first), start) <= tol)) far = true;
+  bs2_curve p = far ? nullptr : fit_smooth_adaptive(c, range, s, tol, first, far);
+  if (!p && !far) p = fit_smooth_uniform(c, range, s, tol, first);
+  if (off && far) *off = true;
+  return p;
 }
 }  // namespace
 

@@ -279,13 +279,22 @@ bool sg_add_pcurve_to_coedge(COEDGE* coedge, int, int, int) {
   if (!finite_range(range) || !(range.length() > 0.0)) return false;
   double fit = 0.0;
   QELpar_vec shift;
-  bs2_curve fitted = fit_pcurve_bs2(cu->equation(), range, *srf, QELresfit, fit, shift);
+  // Fitted to the edge's tolerance, which the coedge check holds the pcurve
+  // to along its whole length: a fit to QELresfit passes through its fit
+  // points and strays up to that far between them. A curve the surface does
+  // not carry that closely gets the coarser fit, and the checks and the
+  // edge's deviation see how far it lies off.
+  const double edge_tol = is_TEDGE(edge) ? std::max(static_cast<const TEDGE*>(edge)->get_tolerance(), QELresabs)
+                                         : QELresabs;
+  double fitol = std::min(edge_tol, QELresfit);
+  bs2_curve fitted = fit_pcurve_bs2(cu->equation(), range, *srf, fitol, fit, shift);
+  if (!fitted && fitol < QELresfit) fitted = fit_pcurve_bs2(cu->equation(), range, *srf, fitol = QELresfit, fit, shift);
   if (!fitted) return false;
   // The pcurve runs in the coedge's parameter: against the curve when the senses differ.
   if (coedge->sense() != edge->sense()) bs2_curve_reverse(fitted);
   // The equation owns the fit before the entity is allocated: a failed
   // allocation then frees it.
-  const pcurve equation(fitted, QELresfit, *srf);
+  const pcurve equation(fitted, fitol, *srf);
   coedge->set_geometry(velm_require(VELM_NEW PCURVE(equation)));
   return true;
 }

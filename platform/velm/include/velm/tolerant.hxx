@@ -25,7 +25,7 @@ double edge_deviation(const EDGE* edge);
 // knot span of the pcurve's B-spline inside the range: a fitted pcurve passes
 // through the points it was fitted to, and strays, if anywhere, between them.
 // The one measure of a pcurve against its edge: the deviations above (32
-// steps and between), the coedge check (its 8 steps alone) and the tools'
+// steps and between), the coedge check (8 steps and between) and the tools'
 // measures use it.
 double pcurve_deviation(const COEDGE* coedge, int steps = 32, bool between = true);
 // Largest distance from the vertex's point to the ends of the curves of the
@@ -52,7 +52,9 @@ outcome api_check_vertex_errors(const ENTITY_LIST& vertices, ENTITY_LIST& bad_ve
                                 double& worst_error, double tol, bool stop_immediately, ENTITY_LIST& new_vertices);
 
 // A pcurve for the coedge's edge curve on its face's surface, fitted within
-// QELresfit over the edge's range, run in the coedge's parameter (reversed
+// the edge's tolerance (QELresabs for a plain edge, at most QELresfit; within
+// QELresfit where the surface does not carry the curve that closely) over the
+// edge's range, run in the coedge's parameter (reversed
 // when coedge and edge senses differ) and shifted by whole periods into the
 // surface's principal range. False, pcurve unchanged, when none can be made.
 bool sg_add_pcurve_to_coedge(COEDGE* coedge, int reverse_hint = 0, int boundary_type = 0, int reserved = 0);
