@@ -18,6 +18,7 @@
 #include "support/model_builders.hxx"
 #include "support/query_builders.hxx"
 #include "velm/query.hxx"
+#include "velm/tolerant.hxx"
 
 using namespace importtest;
 using qelx_test::TestModel;
@@ -390,6 +391,54 @@ TEST_F(TopologyCases, TheDefaultGeometryImporterScalesEveryKindByTheDocumentsUni
                 EXPECT_NEAR(ours.volume, theirs.volume, 1e-6 * std::max(s3, std::fabs(theirs.volume)));
                 EXPECT_NEAR(ours.volume, plain.volume * s3, 1e-6 * std::max(s3, std::fabs(plain.volume * s3)));
             }
+    }
+}
+
+TEST_F(TopologyCases, TheDefaultGeometryImportersPCurvesThatStrayBetweenTheirKnotsAreMadeAfresh)
+{
+    // A cylinder whose side's circles have pcurves along their iso-lines at
+    // a parameter of their own (cubics on the edge at their ends, a fifth of
+    // a turn off it between), and whose caps' circles have rational
+    // quadratic arcs (on the edge every quarter turn, 0.0237 of the radius
+    // off it between): imported by the default geometry importer in every
+    // frame, every pcurve lies on its edge within the edge's tolerance, and
+    // the solid is clean and whole. The importer took both as they came.
+    TestModel model = TestModel::cylinder(1.5, 2.0);
+    int turned = 0;
+    for (const qelx_test::TestCoedge& c : model.coedges) {
+        const int surface = model.faces[model.loops[c.loop].face].surface;
+        if (model.surfaces[surface].type != qelx_test::SurfCylinder ||
+            model.curves[model.edges[c.edge].curve].type != qelx_test::CurvEllipse)
+            continue;
+        qelx_test::TestNurbs& n = model.pcurves[c.pcurve].nurbs;
+        ASSERT_EQ(n.degree, 1);
+        const double a[2] = {n.ctrl[0], n.ctrl[1]}, b[2] = {n.ctrl[2], n.ctrl[3]};
+        n.degree = 3;
+        n.count = 4;
+        n.ctrl.clear();
+        for (double f : {0.0, 0.1, 0.6, 1.0})
+            n.ctrl.insert(n.ctrl.end(), {a[0] + f * (b[0] - a[0]), a[1] + f * (b[1] - a[1])});
+        n.mults = {4, 4};
+        ++turned;
+    }
+    ASSERT_EQ(turned, 2);
+    for (const Frame& frame : frames()) {
+        SCOPED_TRACE(frame.name);
+        qelx_test::OptionScope options;
+        options.on("/XVelm/UseDefaultGeomImporter");
+        ImporterRun run(model, frame.morph);
+        EXPECT_EQ(run.import(), QELI_OK);
+        const std::vector<BODY*> bodies = run.result();
+        ASSERT_EQ(bodies.size(), 1u);
+        ENTITY_LIST coedges;
+        api_get_coedges(bodies[0], coedges);
+        ASSERT_EQ(coedges.count(), 6);
+        for (int i = 0; i < coedges.count(); ++i) {
+            const auto* c = static_cast<const COEDGE*>(coedges[i]);
+            EXPECT_LE(pcurve_deviation(c), std::max(c->edge()->get_tolerance(), QELresabs)) << "coedge " << i;
+        }
+        EXPECT_EQ(findingsOf(bodies[0]), std::vector<std::string>());
+        EXPECT_NEAR(volumeOf(bodies[0]), M_PI * 1.5 * 1.5 * 2.0, 1e-6);
     }
 }
 

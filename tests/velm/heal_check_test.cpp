@@ -296,9 +296,11 @@ double gapAt(const COEDGE* c, double t) {
 // deviation sampled, and strays between them (at their middles, a third of
 // the way, or in a narrow bump off them all), on each use of a cylinder's
 // side in every frame: the measure of a pcurve against its edge finds the
-// stray, and with it the edge's deviation and the kernel's edge check, which
-// makes the edge tolerant enough to cover it. Every sample of the deviation
-// fell on a point the pcurve passes through, and it found nothing.
+// stray, and with it the entity check (coedge off its edge), the edge's
+// deviation and the kernel's edge check, which makes the edge tolerant
+// enough to cover it. Every sample of the deviation fell on a point the
+// pcurve passes through, and it found nothing; the entity check's nine
+// even steps did too.
 TEST_F(HealCheck, APCurveThatStraysBetweenThePointsItPassesThroughIsFound) {
   for (const KernelFrame& frame : kernel_frames())
     for (const StrayLayout& layout : strayLayouts())
@@ -326,6 +328,8 @@ TEST_F(HealCheck, APCurveThatStraysBetweenThePointsItPassesThroughIsFound) {
         EXPECT_GE(pcurve_deviation(c), 0.5 * peak);
         EXPECT_LE(pcurve_deviation(c), peak + 1e-9);
         EXPECT_GE(edge_deviation(c->edge()), 0.5 * peak);
+        // The kernel's own check finds the coedge off its edge, and only that.
+        EXPECT_EQ(findings_of(b), std::vector<int>{qelvelm_insanity_errmod.message_code(insanity_coedge_off_edge)});
         ENTITY_LIST edges, bad, made;
         edges.add(c->edge());
         ENTITY* worst = nullptr;

@@ -1,5 +1,6 @@
 #include "geometry/seam_pcurves.hxx"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -241,4 +242,33 @@ bool ve_refit_loop_pcurve(COEDGE* coedge)
         return false;
     ve_place_refitted(coedge);
     return true;
+}
+
+void ve_refit_straying_pcurves(EDGE* edge, bool dropOnPlanes)
+{
+    if (!edge || !edge->geometry() || !edge->geometry()->has_equation())
+        return;
+    const double tolerance = std::max(edge->get_tolerance(), QELresabs);
+    for (COEDGE* c : edge_coedges(edge)) {
+        const LOOP* loop = c->loop();
+        const FACE* face = loop ? loop->face() : nullptr;
+        const SURFACE* onto = face ? face->geometry() : nullptr;
+        if (!onto || !onto->has_equation() || !c->geometry() || !c->geometry()->has_equation() ||
+            pcurve_deviation(c) <= tolerance)
+            continue;
+        const surface& s = onto->equation();
+        if (dropOnPlanes && !s.parametric()) {
+            c->set_geometry(nullptr);
+            continue;
+        }
+        const QELinterval range = c->param_range();
+        const QELpar_pos was = c->geometry()->def().eval_position(range.start_pt());
+        if (!sg_add_pcurve_to_coedge(c) || !c->geometry())
+            continue;
+        const QELpar_pos now = c->geometry()->def().eval_position(range.start_pt());
+        const double du = std::isfinite(was.u) ? periodsBetween(now.u, was.u, ve_closing_period(s, true)) : 0.0;
+        const double dv = std::isfinite(was.v) ? periodsBetween(now.v, was.v, ve_closing_period(s, false)) : 0.0;
+        if (du != 0.0 || dv != 0.0)
+            movePCurve(c, du, dv);
+    }
 }

@@ -11,6 +11,7 @@
 #include "xvelm2k/export.hxx"
 
 class COEDGE;
+class EDGE;
 class ENTITY;
 class FACE;
 class LOOP;
@@ -48,6 +49,18 @@ XVELM2KA_API void ve_add_loop_pcurves(ENTITY* entity);
 // refit of one use goes through here. False, and nothing placed, when the
 // kernel fitted none. Throws as ve_add_loop_pcurves.
 XVELM2KA_API bool ve_refit_loop_pcurve(COEDGE* coedge);
+// A source's pcurve may run along its edge's curve at a parameter of its own
+// (a circle given as rational quadratic arcs, whose parameter is the
+// circle's angle only at the knots): it lies on the edge at its knots and
+// strays between them. Each pcurve of the edge's coedges that strays from
+// the edge by more than the edge's tolerance is fitted afresh to the edge
+// and moved by whole periods to start where the old one did, so that its
+// loop still joins up; on a plane, `dropOnPlanes` leaves the coedge without
+// (a plane's parameters follow from any point, and the fit would hold a
+// small circle only to the absolute tolerance). One the kernel cannot fit
+// is kept as it came (the check names it). Throws as the kernel's fit does
+// (call it inside a bracket, which takes back the rest).
+XVELM2KA_API void ve_refit_straying_pcurves(EDGE* edge, bool dropOnPlanes);
 // The loops of the face the entity (a face, or a coedge of one) bounds placed
 // again after its pcurves were made some other way; throws the kernel's error
 // when the placement was refused. The placement every refit ends with.

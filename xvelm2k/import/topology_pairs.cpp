@@ -15,6 +15,7 @@
 #include "qelx/qelx_geometry_exporter.hxx"
 #include "qelx_velm/default_geometry_importer.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
+#include "geometry/seam_pcurves.hxx"
 #include "repair/fix_pcurve.hxx"
 #include "velm/build.hxx"
 #include "velm/geometry.hxx"
@@ -401,6 +402,10 @@ void QELXVelmEdgePair::Create()
             edgeCurve->equation_for_update().limit(range);
     }
     Ve_FixPCurve::FixPCurveOnParametricSurface(edge);
+    // The default geometry importer hands over the source's pcurves as they
+    // are; planes go without, as the curve importers leave them.
+    if (fromDefaultImporter)
+        velmInnerCall([&] { ve_refit_straying_pcurves(edge, true); });
     creator->TransferAliases(s, edge);
     if (fromDefaultImporter && edge->geometry() && edge->geometry()->type() == 11)
         rebuildIntcurve(edge);

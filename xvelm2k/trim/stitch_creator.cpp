@@ -9,6 +9,7 @@
 
 #include "geometry/curve_importer.hxx"
 #include "geometry/pcurve_importer.hxx"
+#include "geometry/seam_pcurves.hxx"
 #include "geometry/surface_importer.hxx"
 #include "import/brep_importer.hxx"
 #include "import/source_names.hxx"
@@ -280,6 +281,9 @@ Ve_FaceTag* Ve_BaseStitchCreator::CreateFace(const QELXIdentifier& faceId, QELXB
                         cu->equation_for_update().limit(range);
                 }
             }
+            // The source's pcurve as it came, against the edge's curve: the
+            // loops are trimmed by their pcurves, planes' too.
+            velmInnerCall([&] { ve_refit_straying_pcurves(edge, false); });
         }
     }
     // A mirror turns every loop round its face: reversed, they run round the

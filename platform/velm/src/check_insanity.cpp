@@ -156,11 +156,10 @@ void check_coedge_into(const COEDGE* c, bool tolerances, insanity_list& out) {
     if (tolerances && vs && is_TVERTEX(vs) && off(vs, start, vertex_tol(vs))) out.add(insanity_start_vertex_tol, ent);
     if (tolerances && ve && is_TVERTEX(ve) && off(ve, end, vertex_tol(ve))) out.add(insanity_end_vertex_tol, ent);
   }
-  // At the check's own even steps alone: the kernel fits a pcurve through
-  // even steps to QELresfit, and between them it may stray that far from a
-  // curve this check holds to the edge's tolerance. The deviations sample
+  // At the even steps, the middle of each and the middle of every knot span
+  // of the pcurve: a pcurve through the edge's points strays, if anywhere,
   // between them.
-  if (pcurve_deviation(c, kCoedgeSamples, false) > edge_tol(c->edge())) out.add(insanity_coedge_off_edge, ent);
+  if (pcurve_deviation(c, kCoedgeSamples) > edge_tol(c->edge())) out.add(insanity_coedge_off_edge, ent);
   if (curve_off_surface(c)) out.add(insanity_edge_off_face, ent);
 }
 
