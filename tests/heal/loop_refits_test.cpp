@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "geometry/seam_pcurves.hxx"
+#include "heal/heal_internal.hxx"
 #include "heal/step_healer.hxx"
 #include "repair/fix_pcurve.hxx"
 #include "support/connector_test.hxx"
@@ -22,6 +23,7 @@
 #include "velm/build.hxx"
 #include "velm/geometry.hxx"
 #include "velm/query.hxx"
+#include "velm/tolerant.hxx"
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
 
@@ -85,6 +87,7 @@ struct Refit {
 
 const Refit kRefits[] = {
     {"the STEP healer's regeneration", [](COEDGE* c) { QELXStepVelmHealer::regenPCurve(c); }},
+    {"the tolerant-edge fixes' rebuild", [](COEDGE* c) { ve_heal::rebuildCoedgePCurve(c); }},
     {"the repair's added pcurve",
      [](COEDGE* c) {
          c->set_geometry(nullptr);
@@ -143,6 +146,7 @@ TEST_F(LoopRefits, EveryRefitOnEveryClosingSurfaceLeavesTheLoopJoinedAndTheAreaK
                     for (std::size_t i = 0; i < uses.size(); ++i) {
                         SCOPED_TRACE("use " + std::to_string(i));
                         refit.run(uses[i]);
+                        EXPECT_LE(pcurve_deviation(uses[i]), QELresabs);
                         EXPECT_LT(testkit::widest_loop_join_step(face, pcurved), 1e-6);
                         EXPECT_TRUE(pcurved);
                         EXPECT_NEAR(faceArea(face), area, 1e-6 * area);

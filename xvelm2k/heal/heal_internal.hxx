@@ -5,12 +5,20 @@
 #include "qelx_velm/ve_option_doc.hxx"
 #include "velm/bspline.hxx"
 #include "velm/options.hxx"
+#include "xvelm2k/export.hxx"
 
 #include <initializer_list>
 
+class COEDGE;
 class surface;
 
 namespace ve_heal {
+
+// The coedge's pcurve made afresh by the kernel and its face's loops placed
+// again (an intcurve edge losing the pcurves it carried); the edge's
+// tolerant vertices are flagged for a tolerance update. Nothing on a spline
+// offset whose check reports a bad surface. The tolerant-edge fixes' rebuild.
+XVELM2KA_API void rebuildCoedgePCurve(COEDGE* coedge);
 
 constexpr int kTaskLevel = 50;
 

@@ -109,7 +109,9 @@ bool surfaceCheckRaisesSplineError(const surface& srf)
     return kept != 0 && kept == qelvelm_splsur_errmod.message_code(10);
 }
 
-void rebuildCoedgePCurve(COEDGE* coedge)
+} // namespace
+
+void ve_heal::rebuildCoedgePCurve(COEDGE* coedge)
 {
     EDGE* edge = coedge ? coedge->edge() : nullptr;
     const surface* srf = loopSurfaceOf(loopFace(coedge));
@@ -130,6 +132,8 @@ void rebuildCoedgePCurve(COEDGE* coedge)
         if (v && is_TVERTEX(v))
             static_cast<TVERTEX*>(v)->set_update(1);
 }
+
+namespace {
 
 bool tolerantVertexReachesNeighbour(const COEDGE* coedge)
 {
