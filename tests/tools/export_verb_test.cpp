@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <vector>
@@ -25,8 +26,10 @@
 #include "support/model_builders.hxx"
 #include "support/same_text.hxx"
 #include "velm/build.hxx"
+#include "velm/geometry_entity.hxx"
 #include "velm/groups.hxx"
 #include "velm/memory.hxx"
+#include "velm/surface_build.hxx"
 #include "velm/testkit.hxx"
 
 namespace {
@@ -571,5 +574,67 @@ TEST(ExportVerb, TransformsThatFlattenOrOverflowAreRefusedAsTheFileIsRead)
             return std::hypot(p[0] - c.farCorner[0], p[1] - c.farCorner[1], p[2] - c.farCorner[2]) < 1e-9;
         }));
         std::filesystem::remove(out);
+    }
+}
+
+// Top-level entities that are no bodies (a loose face, a loose edge, a free
+// point) are made into bodies for the export: whether the run succeeds or a
+// kernel call fails at any step of it, the bodies made go with the model.
+TEST(ExportVerb, BodiesMadeOfLooseEntitiesLeaveNothingAlive)
+{
+    qelx_test::resetFramework();
+    const Scratch dir("xvelm_export_loose");
+    const QELinterval range(0.0, 2.0);
+    struct Loose {
+        const char* name;
+        ENTITY* top;
+    };
+    FACE* face = nullptr;
+    ASSERT_TRUE(api_face_plane(QELposition(0, 0, 5), 2.0, 3.0, nullptr, face).ok());
+    const Loose files[] = {
+        {"point.vlt", new APOINT(4.0, 5.0, 6.0)},
+        {"face.vlt", face},
+        {"edge.vlt", new EDGE(new VERTEX(new APOINT(0.0, 0.0, 9.0)), new VERTEX(new APOINT(2.0, 0.0, 9.0)),
+                              new STRAIGHT(straight(QELposition(0.0, 0.0, 9.0), QELunit_vector(1.0, 0.0, 0.0))),
+                              FORWARD, EDGE_cvty_unknown, &range)},
+    };
+    for (const Loose& f : files) {
+        ENTITY_LIST list;
+        list.add(testkit::make_plane_box(1, 2, 3));
+        list.add(f.top);
+        FILE* fp = std::fopen((dir / f.name).c_str(), "w");
+        ASSERT_TRUE(api_save_entity_list(fp, 1, list).ok());
+        std::fclose(fp);
+        api_del_entity(list[0]);
+        api_del_entity(f.top);
+    }
+    velm_test_reset();
+    const long objects = velm_live_object_count();
+    for (const Loose& f : files) {
+        SCOPED_TRACE(f.name);
+        velm_test_record_calls(true);
+        ExportRun run = runExport(dir / f.name, dir / "out.json");
+        std::vector<std::string> calls;
+        for (const std::string& entry : velm_test_call_log())
+            if (entry.rfind("api_bb", 0) != 0)
+                calls.push_back(entry.substr(0, entry.find('(')));
+        velm_test_reset();
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find("2 bodies"), std::string::npos) << run.out;
+        EXPECT_EQ(velm_live_object_count(), objects) << "left alive by a run that succeeded";
+        fs::remove(dir / "out.json");
+        // The first call of each kernel function the run makes failing.
+        std::map<std::string, int> seen;
+        for (const std::string& call : calls) {
+            const int nth = ++seen[call];
+            if (nth > 1)
+                continue;
+            velm_test_fail_call(call.c_str(), nth, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+            run = runExport(dir / f.name, dir / "out.json");
+            velm_test_reset();
+            EXPECT_EQ(velm_live_object_count(), objects) << call << " #" << nth << " failing: left alive\n" << run.err;
+            EXPECT_EQ(run.status == 0, fs::exists(dir / "out.json")) << call << " #" << nth;
+            fs::remove(dir / "out.json");
+        }
     }
 }

@@ -243,13 +243,40 @@ inline bool bake_body_transforms(const ENTITY_LIST& top, std::string& failure)
 // without an answer. Nothing of the model is changed or deleted.
 // `attributeFields` (qelx_test::WalkAttributeField bits) are the attributes
 // the target carries: the walk asks for no others.
+// The export makes a body of each loose face, edge or point of `top` and
+// lists it in the document in its place: those bodies are added to `made`
+// however the walk ends (nothing else deletes them; the caller owns what
+// they are made of).
 template <class Into>
 bool walk_document(ENTITY_LIST& top, Into& walked, ExportCounts& counts, std::string& failure,
                    unsigned attributeFields = qelx_test::kWalkAllAttributes,
-                   std::vector<const BODY*>* walkedBodies = nullptr)
+                   std::vector<const BODY*>* walkedBodies = nullptr, ENTITY_LIST* made = nullptr)
 {
     try {
         QELXDocumentHandle document;
+        // Declared after the document, so that it is read before the document goes.
+        struct MadeBodies {
+            const QELXDocumentHandle& document;
+            const ENTITY_LIST& top;
+            ENTITY_LIST* made;
+            ~MadeBodies()
+            {
+                auto* kernel = dynamic_cast<QELXVelmDocument*>(document.get());
+                ENTITY_LIST* native = nullptr;
+                if (!made || !kernel || kernel->GetNativeEntityList(native) != 0 || !native)
+                    return;
+                try {
+                    std::unordered_set<const ENTITY*> given;
+                    for (int i = 0; i < top.count(); ++i)
+                        given.insert(top[i]);
+                    for (int i = 0; i < native->count(); ++i)
+                        if (ENTITY* e = (*native)[i]; e && is_BODY(e) && !given.count(e))
+                            made->add(e);
+                } catch (...) {
+                    // Out of memory: what was not listed stays alive.
+                }
+            }
+        } gathered{document, top, made};
         QELXBRepExporterHandle exporter;
         const std::size_t assertions = Gk_ErrMgr::assertions().size();
         if (!open_exporter(top, document, exporter, failure))
@@ -337,7 +364,7 @@ inline int exportNeutral(const char* inPath, const char* outPath, FILE* out, FIL
     qelx_formats::NeutralDocumentStream document(outPath);
     if (bake_body_transforms(model.top, failure)) {
         StageProgress progress(err);
-        walk_document(model.top, document, counts, failure);
+        walk_document(model.top, document, counts, failure, qelx_test::kWalkAllAttributes, nullptr, &model.made);
     }
     if (!failure.empty()) {
         std::fprintf(err, "xvelm: exporting %s failed: %s; no document written\n", inName.c_str(), failure.c_str());

@@ -70,8 +70,15 @@ inline bool restore_file(const char* path, ENTITY_LIST& restored, packed_entitie
 // body whose deletion frees what it links to (a coedge of a deleted loop, on
 // an edge of a body an assembly holds). Deleting this way cannot fail half
 // done: what an assembly's deletion could not take goes with the rest.
-inline void delete_restored(const ENTITY_LIST& restored, const packed_entities& every) {
+// `made` are bodies the run made around restored entities (an export makes
+// a body of each loose face, edge or point it hands on): they go too, with
+// all they reach, found before anything is lost.
+inline void delete_restored(const ENTITY_LIST& restored, const packed_entities& every,
+                            const ENTITY_LIST& made = ENTITY_LIST()) {
   velm_lose_scope once;
+  ENTITY_LIST around;
+  for (int i = 0; i < made.count(); ++i)
+    if (ENTITY* e = made[i]; velm_is_live_entity(e)) velm_save_reach(e, around);
   for (int i = 0; i < restored.count(); ++i)
     if (ENTITY* e = restored[i]; velm_is_live_entity(e) && e->identity(1) == VE_ASSEMBLY_TYPE) {
       Ve_AssemDeleteMgr tree(static_cast<VE_ASSEMBLY*>(e));
@@ -80,6 +87,8 @@ inline void delete_restored(const ENTITY_LIST& restored, const packed_entities& 
   every.for_each([](ENTITY* e) {
     if (velm_is_live_entity(e)) e->lose();
   });
+  for (int i = 0; i < around.count(); ++i)
+    if (ENTITY* e = around[i]; velm_is_live_entity(e)) e->lose();
 }
 
 // What one restore made, deleted when it goes, on every way out of a verb.
@@ -93,12 +102,14 @@ class restored_model {
   // replaces it: a run leaves no kernel object of its own behind, for a later
   // run in the same process to see freed.
   ~restored_model() {
-    delete_restored(top, every);
+    delete_restored(top, every, made);
     set_global_error_info(nullptr);
   }
 
   ENTITY_LIST top;
   packed_entities every;
+  // Bodies a verb made of restored entities (walk_document's).
+  ENTITY_LIST made;
 };
 
 }  // namespace xvelm
