@@ -58,6 +58,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -80,9 +81,13 @@ using qelx_test::TestModel;
 // label. IGES levels are numbers: there a layer goes by its number,
 // elsewhere by its name where it has one; an IGES name goes as much of it
 // as IGES carries, with a warning where that is not all of it.
+// A colour each of whose red, green and blue lies within 0 to 1 goes on
+// its label; any other is refused naming its place (`place`: "body 0,
+// face 3"), before the peer's colour, which throws with a text of its own
+// below 0 and above 1 and takes a NaN, sees it.
 void labelWith(const TestModel& model, const TestAttributes& a, const TDF_Label& label,
                const Handle(XCAFDoc_ColorTool)& colors, const Handle(XCAFDoc_LayerTool)& layers, bool numbered,
-               const std::string& entity)
+               const std::string& entity, const std::string& place)
 {
     if (a.name && !a.name->empty()) {
         std::string name = *a.name;
@@ -97,6 +102,15 @@ void labelWith(const TestModel& model, const TestAttributes& a, const TDF_Label&
     }
     if (a.color) {
         const auto& c = *a.color;
+        if (!std::all_of(c.begin(), c.begin() + 3, [](double v) { return v >= 0.0 && v <= 1.0; })) {
+            // Each value as the shortest text that reads back as it.
+            const auto shown = [](double v) {
+                char text[32];
+                return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+            };
+            throw std::runtime_error(place + ": its colour (" + shown(c[0]) + ", " + shown(c[1]) + ", " + shown(c[2]) +
+                                     ") is none a file carries: red, green and blue each run from 0 to 1");
+        }
         colors->SetColor(label, Quantity_Color(c[0], c[1], c[2], Quantity_TOC_sRGB), XCAFDoc_ColorGen);
     }
     if (a.layer) {
@@ -953,13 +967,22 @@ void labelBodyShape(const TestModel& model, const BodyShape& body, const TDF_Lab
     const Handle(XCAFDoc_ShapeTool) tool = XCAFDoc_DocumentTool::ShapeTool(doc->Main());
     const Handle(XCAFDoc_ColorTool) colors = XCAFDoc_DocumentTool::ColorTool(doc->Main());
     const Handle(XCAFDoc_LayerTool) layers = XCAFDoc_DocumentTool::LayerTool(doc->Main());
+    const std::string bodyName = "body " + std::to_string(body.body);
     if (const std::optional<TestAttributes> a = attributesOf(model, qelx_test::KindBody, body.body))
-        labelWith(model, *a, label, colors, layers, numbered, "body " + std::to_string(body.body));
+        labelWith(model, *a, label, colors, layers, numbered, bodyName, bodyName);
+    // A refusal names a face by its place among the body's faces in the
+    // model's order, as the other refusals do.
+    std::vector<int> order;
+    for (const auto& [index, face] : body.faces)
+        order.push_back(index);
+    std::sort(order.begin(), order.end());
     for (const auto& [index, face] : body.faces)
         if (const std::optional<TestAttributes> a = attributesOf(model, qelx_test::KindFace, index)) {
             const TDF_Label sub = tool->AddSubShape(label, face);
+            const auto place = std::lower_bound(order.begin(), order.end(), index) - order.begin();
             if (!sub.IsNull())
-                labelWith(model, *a, sub, colors, layers, numbered, "face " + std::to_string(index));
+                labelWith(model, *a, sub, colors, layers, numbered, "face " + std::to_string(index),
+                          bodyName + ", face " + std::to_string(place));
         }
 }
 
