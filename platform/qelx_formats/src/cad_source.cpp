@@ -72,6 +72,7 @@
 #include <IGESGeom_BSplineSurface.hxx>
 #include <IGESSolid_EdgeList.hxx>
 #include <IGESSolid_Loop.hxx>
+#include <IGESSolid_ManifoldSolid.hxx>
 #include <IGESSolid_VertexList.hxx>
 #include <StepShape_EdgeLoop.hxx>
 #include <StepShape_Face.hxx>
@@ -1262,6 +1263,17 @@ std::string readerFailureWords(std::string_view said, const char* otherwise)
     return otherwise;
 }
 
+// Whether an entity is an IGES solid of no shell and no voids, whose one
+// failure is that it has no shell: the peer's writer writes an empty solid
+// so, and the peer's reader takes it as nothing (a shell pointer that names
+// no shell is refused before its parser runs).
+bool emptySolid(const Handle(Standard_Transient)& entity, const Handle(Interface_Check)& check)
+{
+    const Handle(IGESSolid_ManifoldSolid) solid = Handle(IGESSolid_ManifoldSolid)::DownCast(entity);
+    return !solid.IsNull() && solid->Shell().IsNull() && solid->NbVoidShells() == 0 && !check.IsNull() &&
+           check->NbFails() == 1;
+}
+
 // The reader's model checked before anything is transferred from it: no
 // entity it could not read, no failed check, and no entity that reaches
 // itself through its references (the transfer follows them by recursion, so
@@ -1284,7 +1296,8 @@ bool readWhole(const Handle(Interface_InterfaceModel)& model, const Handle(Inter
     }
     for (int i = 1; i <= model->NbEntities(); ++i) {
         const Handle(Interface_Check)& check = model->Check(i, Standard_True);
-        if (model->IsErrorEntity(i) || (!check.IsNull() && check->HasFailed())) {
+        if ((model->IsErrorEntity(i) || (!check.IsNull() && check->HasFailed())) &&
+            !emptySolid(model->Value(i), check)) {
             reason = "damaged: entity " + fileLabel(model, i) + ": " +
                      readerFailureWords(!check.IsNull() && check->NbFails() > 0 ? check->CFail(1) : "",
                                         "its parameters are not those its type takes");
@@ -1811,8 +1824,11 @@ const char* brepRecordProblem(const std::vector<long long>& record, const std::u
                 return "a shell naming something other than a face where a face belongs";
         return nullptr;
     case 186: { // solid: shell, orientation, void count, then void shell and orientation each
+        // A shell pointer of 0 is a solid of no shell: the peer's writer
+        // writes an empty solid so (one of the sample models holds one), and
+        // its reader reads it as nothing.
         const long long voids = at(3);
-        if (!names(1, 514) || !(voids >= 0 && voids <= static_cast<long long>(record.size())) ||
+        if (!(at(1) == 0 || names(1, 514)) || !(voids >= 0 && voids <= static_cast<long long>(record.size())) ||
             record.size() < 4 + 2 * static_cast<std::size_t>(voids))
             return "a solid whose shells are not shells or whose count of voids they do not fill";
         for (std::size_t k = 4; k < 4 + 2 * static_cast<std::size_t>(voids); k += 2)
