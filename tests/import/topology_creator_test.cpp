@@ -2,6 +2,8 @@
 // and vertices, in any frame, clean under the kernel's checker.
 #include "import_test_support.hxx"
 
+#include <string>
+
 #include "qelx_velm/default_geometry_importer.hxx"
 #include "qelx_velm/ve_option_doc.hxx"
 
@@ -224,11 +226,14 @@ TEST_F(TopologyCreator, ABodyWithoutFacesBuildsNothing)
 // cylinder's bottom circle handed as a rational B-spline), its vertex
 // written off the curve's start: within the snap distance the vertex is put
 // on the curve; farther off it is no rounding of the curve's start and
-// stays where it was written.
+// stays where it was written. The edge runs with its curve or against it
+// (its coedges turned with it, so the faces are as they were): either way
+// its start is the circle's point (1, 0, 0).
 TEST_F(TopologyCreator, AClosedSplineEdgesVertexIsPutOnItsCurveOnlyWithinTheSnapDistance)
 {
+    for (const bool reversed : {false, true})
     for (const double gap : {0.5 * Gk_Def::FuzzSnap, 5.0 * Gk_Def::FuzzSnap}) {
-        SCOPED_TRACE(gap);
+        SCOPED_TRACE(std::string(reversed ? "edge against its curve, " : "edge with its curve, ") + std::to_string(gap));
         qelx_test::OptionScope options;
         options.on("/XVelm/UseDefaultGeomImporter");
         TestModel model = TestModel::cylinder(1.0, 2.0);
@@ -254,6 +259,17 @@ TEST_F(TopologyCreator, AClosedSplineEdgesVertexIsPutOnItsCurveOnlyWithinTheSnap
         qelx_test::TestCurve& curve = model.curves[model.edges[bottom].curve];
         curve.type = qelx_test::CurvNurbs;
         curve.nurbs = circle;
+        if (reversed) {
+            // The edge at -t, from its start at t = 2 pi; each coedge turned
+            // against it keeps its own parameter, pcurve and direction.
+            qelx_test::TestEdge& e = model.edges[bottom];
+            e.sense = false;
+            const double d0 = e.domain[0], d1 = e.domain[1];
+            e.domain[0] = -d1;
+            e.domain[1] = -d0;
+            for (const int c : e.coedges)
+                model.coedges[c].sense = !model.coedges[c].sense;
+        }
         const int v = model.edges[bottom].start;
         model.moveVertexOffCurve(v, gap);
         const QELXPoint3D written = model.point(model.vertices[v].point);
@@ -388,4 +404,36 @@ TEST_F(TopologyCreator, ARebuiltIntcurveKeepsAStandInPcurveRunningWithItsCoedge)
                     << (c->sense() == edge->sense() ? "along" : "against") << " the edge";
         }
     }
+}
+
+// A face whose every loop bounds nothing (a loop without coedges, or an apex
+// loop whose vertex the source does not have) goes, named, and the rest of
+// its sheet is built clean; kept, it would be a face without loops, the
+// whole of its surface.
+TEST_F(TopologyCreator, AFaceWhoseEveryLoopGoesIsLeftOutNamedAndTheRestBuilt)
+{
+    for (const int emptyLoops : {1, 2})
+        for (const bool apex : {false, true}) {
+            SCOPED_TRACE(std::to_string(emptyLoops) + (apex ? " apex loops without a vertex" : " loops without coedges"));
+            TestModel model = TestModel::twoFacesSharingEdge();
+            ASSERT_FALSE(model.bodies[0].shells2D.empty());
+            const int shell = model.bodies[0].shells2D[0];
+            const int face = model.addFace(shell, model.faces[0].surface, model.faces[0].sense);
+            for (int k = 0; k < emptyLoops; ++k) {
+                const int loop = model.addLoop(face);
+                model.loops[loop].degenerate = apex;
+            }
+            qelx_test::EventRecorder events;
+            Import import(model);
+            import.creator().CreateSheetBody(import.id(qelx_test::KindBody, 0));
+            ASSERT_EQ(import.bodies().size(), 1u) << ::testing::PrintToString(events.names("Warning"));
+            BODY* body = import.bodies()[0];
+            EXPECT_EQ(countsOf(body).faces, 2);
+            EXPECT_EQ(findingsOf(body), std::vector<std::string>());
+            const std::vector<std::string> warnings = events.names("Warning");
+            int named = 0;
+            for (const std::string& w : warnings)
+                named += w.find("not imported, its loops bound nothing") != std::string::npos;
+            EXPECT_EQ(named, 1) << ::testing::PrintToString(warnings);
+        }
 }

@@ -197,6 +197,31 @@ TEST_F(Markers, UnboundedPlaneNeedsOneFaceAndValueOne)
         QELXVelmBRepAttribTransfer::SetPlaneUnboundedness(all[i]);
     EXPECT_FALSE(QELXVelmBRepAttribTransfer::GetPlaneUnboundedness(two));
 
+    // A body whose first shell holds one marked face is no body of one face
+    // when another shell, of its lump or of a second lump, holds a face too.
+    for (const bool secondLump : {false, true}) {
+        SCOPED_TRACE(secondLump ? "a second lump of one face" : "a second shell of one face");
+        BODY* first = testkit::make_sheet(1, 1);
+        BODY* second = testkit::make_sheet(1, 1);
+        owners.push_back(second);
+        LUMP* lump = second->lump();
+        if (secondLump) {
+            second->set_lump(nullptr);
+            first->lump()->set_next(lump);
+            lump->set_body(first);
+        } else {
+            SHELL* shell = lump->shell();
+            lump->set_shell(nullptr);
+            first->lump()->shell()->set_next(shell);
+            shell->set_lump(first->lump());
+        }
+        ENTITY_LIST marked = facesOf(first);
+        ASSERT_EQ(marked.iteration_count(), 2);
+        for (int i = 0; i < marked.count(); ++i)
+            QELXVelmBRepAttribTransfer::SetPlaneUnboundedness(marked[i]);
+        EXPECT_FALSE(QELXVelmBRepAttribTransfer::GetPlaneUnboundedness(first));
+    }
+
     ENTITY* zero = facesOf(testkit::make_sheet(1, 1))[0];
     api_add_generic_named_attribute(zero, "QELATTRIB_UNBOUNDED_PLANE", 0);
     EXPECT_FALSE(QELXVelmBRepAttribTransfer::GetPlaneUnboundedness(zero));

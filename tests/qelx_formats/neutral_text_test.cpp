@@ -593,10 +593,11 @@ TEST(NeutralFile, AFileSizeLimitFailsTheWriteAndLeavesNoTemporaryFile)
 
 // A spline's knots and a vertex's list of edges are read to the letter: a
 // multiplicity of degree + 2 (even where the sum still comes out right) and
-// a knot given twice are refused at the knots, too few control points for
-// the degree, a weight of zero and an edge's range running back by a
-// thousandth where they are, an edge left off the list of either of its
-// ends at that end; a multiplicity of degree + 1 inside the knots is read.
+// a knot given twice (the first, the last or one between) are refused at
+// the knots, too few control points for the degree, a weight of zero and an
+// edge's range running back by a thousandth where they are, an edge left off
+// the list of either of its ends at that end; a multiplicity of degree + 1
+// inside the knots is read.
 TEST(NeutralText, SplineKnotsAndVertexEdgeListsAreReadToTheLetter)
 {
     using Json = nlohmann::json;
@@ -645,6 +646,10 @@ TEST(NeutralText, SplineKnotsAndVertexEdgeListsAreReadToTheLetter)
         {"inner multiplicity degree + 2, the sum kept", [&](Json& d) { quadratic(d, {0, 0.5, 1}, {2, 4, 3}); },
          k + "/mults", "a multiplicity outside 1 .. degree + 1"},
         {"a knot given twice", [&](Json& d) { quadratic(d, {0, 0.5, 0.5, 1}, {3, 2, 1, 3}); }, k + "/knots",
+         "knots that do not rise"},
+        {"the first knot given twice", [&](Json& d) { quadratic(d, {0, 0, 0.5, 1}, {2, 1, 3, 3}); }, k + "/knots",
+         "knots that do not rise"},
+        {"the last knot given twice", [&](Json& d) { quadratic(d, {0, 0.5, 1, 1}, {3, 1, 2, 3}); }, k + "/knots",
          "knots that do not rise"},
         {"two control points for a quadratic", [&](Json& d) {
              quadratic(d, {0, 1}, {3, 2});
