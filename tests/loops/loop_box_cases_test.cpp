@@ -164,8 +164,8 @@ TEST(LoopBoxCases, LoopsAcrossTheSeamNestTheSameBesideALoopNearlyAllRound) {
     }
 }
 
-// Loops on the torus whose pcurves are read in different periods of v (a
-// whole turn apart, either way): the stretch the line along v is limited to
+// Loops on the torus whose pcurves are read in different periods of v (one,
+// two or three whole turns apart, either way): the stretch the line along v is limited to
 // takes each loop's box moved by whole periods towards the first loop's,
 // so a hole and its periphery across the seam, one read a turn on, still span
 // less than a period together, and the line starts off both. Read as they
@@ -185,6 +185,9 @@ TEST(LoopBoxCases, LoopsReadAWholeTurnApartNestAsTheyDoInOneTurn) {
                                    {"the hole a turn back", 0.0, -turn, false},
                                    {"the periphery a turn on", turn, 0.0, false},
                                    {"the two turns apart", -turn, turn, false},
+                                   {"the hole two turns back", 0.0, -2.0 * turn, false},
+                                   {"the periphery two turns back", -2.0 * turn, 0.0, false},
+                                   {"the hole three turns back beside a third loop", 0.0, -3.0 * turn, true},
                                    {"the hole a turn on beside a third loop", 0.0, turn, true}};
   const std::vector<QELtransf> frames = heal_frames();
   for (const Case& c : cases)

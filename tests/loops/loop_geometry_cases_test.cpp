@@ -126,6 +126,44 @@ TEST(LoopGeometryCases, LoopsSharingAStretchOfTheLineAreNotNested) {
   }
 }
 
+// So too on surfaces that close, where the line runs along the closed
+// direction or across it and stretches compare with the periodic rule: loops
+// whose stretches on the line are the same are not nested, either way round,
+// on the cylinder (the line along u) and on the torus (the line along v); a
+// loop strictly inside is.
+TEST(LoopGeometryCases, LoopsSharingAStretchOfTheLineOnClosedSurfacesAreNotNested) {
+  struct Case {
+    const char* name;
+    const surface* srf;
+    std::vector<iso_rect> rects;
+    int code;
+  };
+  const cone cylinder = test_cylinder();
+  const torus ring = test_torus();
+  const std::vector<Case> cases = {
+      {"cylinder, same stretch", &cylinder, {rect(0, 2, 0, 4, true), rect(0, 2, 0.5, 3.5, false)},
+       Ve_LoopContainment::Neither},
+      {"cylinder, strictly inside", &cylinder, {rect(0, 4, 0, 4, true), rect(1, 3, 1, 3, false)},
+       Ve_LoopContainment::FirstEnclosesSecond},
+      {"torus, same stretch", &ring, {rect(0, 4, 0, 2, true), rect(0.5, 3.5, 0, 2, false)},
+       Ve_LoopContainment::Neither},
+      {"torus, strictly inside", &ring, {rect(0, 4, 0, 4, true), rect(1, 3, 1, 3, false)},
+       Ve_LoopContainment::FirstEnclosesSecond},
+  };
+  for (const Case& c : cases) {
+    for (const bool swapped : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (swapped ? ", compared the other way" : ""));
+      BODY* body = make_iso_rect_sheet(*c.srf, c.rects);
+      const std::vector<LOOP*> loops = geometryCaseLoops(body);
+      const int code = Ve_PeripheryOrHoleLoopContainment(loops[swapped ? 1 : 0], loops[swapped ? 0 : 1]).classify();
+      const int want = !swapped || c.code == Ve_LoopContainment::Neither ? c.code : Ve_LoopContainment::SecondEnclosesFirst;
+      EXPECT_EQ(code, want);
+      Ve_ReplaceBySurfInt::getWorkerMap().Clear();
+      api_del_entity(body);
+    }
+  }
+}
+
 // The face's spline remade: the first and last rows of control points along
 // u collapsed to their centres when asked (singular ends), then u and v
 // swapped when asked (the same surface, closed and singular the other way),
