@@ -114,6 +114,9 @@ TEST(LoopGeometryCases, LoopsSharingAStretchOfTheLineAreNotNested) {
       {"strictly inside", {rect(0, 4, 0, 4, true), rect(1, 3, 1, 3, false)}, Ve_LoopContainment::FirstEnclosesSecond},
       // Stretches that overlap in part: the loops cross, which no nesting explains.
       {"crossing", {rect(0, 4, 0, 4, true), rect(2, 6, 1, 5, true)}, Ve_LoopContainment::Failed},
+      // The second's stretch starts below the first's and ends inside it.
+      {"crossing from below", {rect(0, 4, 0, 4, true), rect(1, 3, -3, 2, true)}, Ve_LoopContainment::Failed},
+      {"crossing from above", {rect(0, 4, 0, 4, true), rect(1, 3, 2, 7, true)}, Ve_LoopContainment::Failed},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -477,6 +480,41 @@ TEST(LoopGeometryCases, ThePointLoopsBoxIsItsVertexsParameters) {
   EXPECT_NEAR(box.v_range().start_pt(), 1.5, 1e-9);
   EXPECT_NEAR(box.v_range().end_pt(), 1.5, 1e-9);
   api_del_entity(body);
+}
+
+// On a closed surface, a loop across the seam whose edges run against their
+// curves (each curve turned round, the edge and its range kept) spans the box
+// it spans with its edges along them: each pcurve is read at the edge's
+// parameter, so the loop is found in its pcurves' period, a half turn either
+// side of the seam, not a period off.
+TEST(LoopGeometryCases, ParameterBoxAcrossTheSeamIsTheSameWhicheverWayTheEdgesRun) {
+  const cone cylinder = test_cylinder();
+  const torus ring = test_torus();
+  struct Case {
+    const char* name;
+    const surface* srf;
+    iso_rect loop;
+  };
+  const std::vector<Case> cases = {
+      {"cylinder", &cylinder, rect(1, 3, kPi - 0.5, kPi + 0.5, true)},
+      {"torus across v", &ring, rect(1, 2, kPi - 0.5, kPi + 0.5, true)},
+      {"torus across u", &ring, rect(kPi - 0.4, kPi + 0.6, 1, 2, true)},
+      {"torus across both", &ring, rect(kPi - 0.4, kPi + 0.6, kPi - 0.5, kPi + 0.5, false)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BODY* body = make_iso_rect_sheet(*c.srf, {c.loop});
+    const QELpar_box along = ve_loops::loopParameterBox(geometryCaseLoops(body)[0]);
+    reverse_edge_curves(body);
+    const QELpar_box against = ve_loops::loopParameterBox(geometryCaseLoops(body)[0]);
+    for (const QELpar_box* b : {&along, &against}) {
+      EXPECT_NEAR(b->u_range().start_pt(), c.loop.box.u_range().start_pt(), 1e-9);
+      EXPECT_NEAR(b->u_range().end_pt(), c.loop.box.u_range().end_pt(), 1e-9);
+      EXPECT_NEAR(b->v_range().start_pt(), c.loop.box.v_range().start_pt(), 1e-9);
+      EXPECT_NEAR(b->v_range().end_pt(), c.loop.box.v_range().end_pt(), 1e-9);
+    }
+    api_del_entity(body);
+  }
 }
 
 // A loop whose edges run against their curves spans the same box: each edge's
