@@ -245,6 +245,38 @@ TEST(LoopGeometryCases, IsoLineOfAnOpenSplineDrawnToAPointRunsTowardsThePoint) {
   }
 }
 
+// On a spline closed one way but not periodic (a band's), the iso line is
+// constant in the closed parameter, as on a periodic one, whatever the
+// loop's box says: a hole long in the open direction is no reason to run the
+// line round the closure, from the seam.
+TEST(LoopGeometryCases, IsoLineOfASplineClosedButNotPeriodicIsConstantInTheClosedParameter) {
+  for (const bool swapped : {false, true}) {
+    SCOPED_TRACE(swapped ? "closed in v" : "closed in u");
+    BODY* band = make_cylinder_band(5.0, 8.0);
+    ENTITY* out = nullptr;
+    ASSERT_TRUE(api_convert_to_spline(band, out).ok());
+    FACE* face = faces_of(band).front();
+    reshapeSpline(face, false, false, swapped, true);
+    const surface& srf = face->geometry()->equation();
+    ASSERT_FALSE(srf.periodic_u() || srf.periodic_v());
+    ASSERT_NE(srf.closed_u(), srf.closed_v());
+    const QELpar_box range = srf.param_range();
+    const QELinterval& closed = srf.closed_u() ? range.u_range() : range.v_range();
+    const QELinterval& open = srf.closed_u() ? range.v_range() : range.u_range();
+    // A thin hole along the open direction, a tenth of the closure wide.
+    const double c0 = closed.start_pt() + 0.3 * closed.length(), c1 = c0 + 0.1 * closed.length();
+    const double o0 = open.start_pt() + 0.1 * open.length(), o1 = open.end_pt() - 0.1 * open.length();
+    const iso_rect hole = srf.closed_u() ? rect(c0, c1, o0, o1, false) : rect(o0, o1, c0, c1, false);
+    BODY* sheet = make_iso_rect_sheet(srf, {hole});
+    const QELpar_box box = ve_loops::loopParameterBox(faces_of(sheet).front()->loop());
+    EXPECT_NE(box.u_range().length() > box.v_range().length(), srf.closed_u()) << "the box alone would turn the line";
+    const Ve_IsoParameterLine line = ve_loops::chooseIsoParameterLine(geometryCaseArray(geometryCaseLoops(sheet)), false);
+    EXPECT_EQ(line.constantU, srf.closed_u());
+    api_del_entity(sheet);
+    api_del_entity(band);
+  }
+}
+
 // A spline face takes its region by the spline's closure and its singular
 // ends, whichever of u and v is closed: closed both ways a torus, one way
 // with two singular ends a sphere, one a cone, none a cylinder; closed in
