@@ -220,3 +220,44 @@ TEST(EdgeRangesPastKnots, TheBoundScalesWithTheCurveAndTheRefusalNamesTheEndPass
         }
     }
 }
+
+// An edge whose whole range lies past its spline's end (from the end, or
+// from a little past it), by less than the thousandth that is held in: held
+// in, it would be of no length. Every writer
+// refuses the model naming body and edge and leaves no file, at either end
+// of the curve, along or against it.
+TEST(EdgeRangesPastKnots, ARangeLyingWhollyPastItsCurvesEndIsRefusedNamingTheEdge)
+{
+    const qelx_test::TestModel asRead = splineBox(gp_Trsf());
+    for (const bool turned : {false, true}) {
+        const qelx_test::TestModel box = turned ? curvesTurnedRound(asRead) : asRead;
+        std::size_t first = 0;
+        while (first < box.edges.size() && !onSpline(box, box.edges[first]))
+            ++first;
+        ASSERT_LT(first, box.edges.size());
+        for (int end = 0; end < 2; ++end)
+            for (const double from : {0.0, 1e-4}) {
+                SCOPED_TRACE(std::string(turned ? "curves turned round" : "curves as read") + ", past domain end " +
+                             std::to_string(end) + ", from " + std::to_string(from) + " of the span past it");
+                qelx_test::TestModel model = box;
+                qelx_test::TestEdge& e = model.edges[first];
+                const double span = e.domain[1] - e.domain[0];
+                const double at = e.domain[end];
+                // A ten-thousandth of the span long, from the end or a
+                // ten-thousandth past it.
+                e.domain[0] = end ? at + from * span : at - (from + 1e-4) * span;
+                e.domain[1] = end ? at + (from + 1e-4) * span : at - from * span;
+                for (const char* writer : kPastKnotsWriters) {
+                    SCOPED_TRACE(writer);
+                    const fs::path out = pastKnotsScratch(std::string("wholly") + writer);
+                    fs::remove(out);
+                    std::string error;
+                    EXPECT_NE(qelx_formats::writeCadFile(model, out.string(), error), QELI_OK);
+                    const std::string name = "body 0: edge " + std::to_string(first) + ": its range lies outside its curve";
+                    EXPECT_NE(error.find(name), std::string::npos) << error << "\nnot " << name;
+                    EXPECT_FALSE(fs::exists(out));
+                    fs::remove(out);
+                }
+            }
+    }
+}
