@@ -171,6 +171,30 @@ TEST_F(Conversion, ALooplessFaceOnAClosedSurfaceIsKeptWhenItsSurfaceIsRefitted)
     api_del_entity(b);
 }
 
+// A face over part of its spline surface: the conversion cuts the surface
+// down to the face unless UseSurfaceLimits asks for surfaces as they came;
+// the face itself is the same either way.
+TEST_F(Conversion, SurfacesAreTrimmedToTheirFacesUnlessTheirLimitsAreToBeUsed)
+{
+    for (const bool limits : {false, true}) {
+        SCOPED_TRACE(limits ? "UseSurfaceLimits" : "trimmed");
+        qelx_test::OptionScope scope;
+        if (limits)
+            scope.on(Ve_OptionDoc::keyOf("UseSurfaceLimits"));
+        BODY* sheet = testkit::make_iso_rect_sheet(testkit::test_spline(), {testkit::rect(0.2, 0.6, 0.3, 0.8, true)});
+        const double area = testkit::body_area(sheet);
+        EXPECT_EQ(convTag(sheet)->bspline(false, false), convTag(sheet));
+        ASSERT_EQ(testkit::count_faces(sheet), 1);
+        const FACE* face = sheet->lump()->shell()->face();
+        const QELpar_box range = face->geometry()->equation().param_range();
+        EXPECT_NEAR(range.u_range().length(), limits ? 1.0 : 0.4, 0.02);
+        EXPECT_NEAR(range.v_range().length(), limits ? 1.0 : 0.5, 0.02);
+        EXPECT_NEAR(testkit::body_area(sheet), area, 1e-6 * area);
+        EXPECT_EQ(testkit::model_problems(sheet), "");
+        api_del_entity(sheet);
+    }
+}
+
 TEST_F(Conversion, RationalSurfacesStayOnlyWhenAskedAndNotForced)
 {
     m_options.on(Ve_OptionDoc::keyOf("SplineAsRational"));

@@ -44,6 +44,13 @@ std::vector<QELposition> smoothCubicPoints()
     return {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}, {4, 0, 0}, {5, 1, 0}, {6, 3, 0}};
 }
 const std::vector<double> kinkKnots{0, 0, 0, 0, 1, 1, 1, 2, 2, 2, 2};
+// Three spans: a kink at knot 1 as above, then a knot 2 of full
+// multiplicity through (3, 3, 0) across which the curve runs on smoothly.
+std::vector<QELposition> kinkThenSmoothPoints()
+{
+    return {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}, {3, 1, 0}, {3, 2, 0}, {3, 3, 0}, {3, 4, 0}, {4, 5, 0}, {5, 5, 0}};
+}
+const std::vector<double> kinkThenSmoothKnots{0, 0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 3};
 // A cubic of two halves that do not meet: knot 1 of multiplicity four, the
 // second half starting `gap` above where the first ends.
 std::vector<QELposition> gappedCubicPoints(double gap)
@@ -150,6 +157,10 @@ std::vector<BreakCase> breakCases()
         {"kink outside a negated intcurve's edge", kinkedCubicPoints(), kinkKnots, true, FORWARD, QELinterval(-0.7, 0.0),
          {}, false, {}},
         {"full knot without a kink", smoothCubicPoints(), kinkKnots, false, FORWARD, std::nullopt, {}, false, {}},
+        {"kink, then a full knot without one", kinkThenSmoothPoints(), kinkThenSmoothKnots, false, FORWARD,
+         std::nullopt, {1.0}, false, {}},
+        {"kink, then a full knot without one, of a negated intcurve on a reversed edge", kinkThenSmoothPoints(),
+         kinkThenSmoothKnots, true, REVERSED, std::nullopt, {-1.0}, false, {}},
         {"position jump", gappedCubicPoints(0.01), gapKnots, false, FORWARD, std::nullopt, {}, true, {1.0}},
         {"position jump of a negated intcurve", gappedCubicPoints(0.01), gapKnots, true, FORWARD, std::nullopt, {}, true,
          {-1.0}},
@@ -271,6 +282,32 @@ TEST_F(EdgeBreaks, AClosedEdgeAtAMovedVertexIsStillSplitAtItsKink)
         }
 }
 
+// A closed edge of one vertex on a periodic curve runs a period from its
+// vertex, wherever round the curve that lies: the kink is inside the edge
+// unless the vertex sits on it, where the edge's ends meet anyway.
+TEST_F(EdgeBreaks, AClosedEdgeRunsAPeriodFromItsVertexWhereverItLies)
+{
+    BODY* probe = closedCubicWire(0.0, true);
+    ASSERT_NE(probe, nullptr);
+    const curve& along = firstEdge(probe)->geometry()->equation();
+    for (const double at : {0.25, 0.5, 1.0, 1.5, 1.75}) {
+        SCOPED_TRACE(testing::Message() << "vertex at curve parameter " << at);
+        BODY* wire = closedCubicWire(0.0, true, along.eval_position(at));
+        ASSERT_NE(wire, nullptr);
+        QELXDynamicArray<double> breaks;
+        bool extra = false;
+        QELXStepVelmHealer::getG1Discont(firstEdge(wire), breaks, extra);
+        if (at == 1.0) {
+            EXPECT_EQ(breaks.Count(), 0) << "the kink is at the vertex";
+        } else {
+            ASSERT_EQ(breaks.Count(), 1);
+            EXPECT_NEAR(breaks[0], 1.0, 1e-9);
+        }
+        api_del_entity(wire);
+    }
+    api_del_entity(probe);
+}
+
 // The face-loop rules: a cylinder is left alone for one periodic count in
 // its second place, a torus for one in its second or third, nothing else and
 // nothing with a first count.
@@ -314,8 +351,11 @@ TEST_F(EdgeBreaks, APlanarFaceGoesOnlyBelowTheSquareOfTheResolution)
         {"unit square", {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, true},
         {"needle of area 5e-14", {{0, 0, 0}, {1, 0, 0}, {0.5, 1e-13, 0}}, false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    // A face measured inside out (its plane turned against its loop) is
+    // turned back, not taken for a face without area.
+    for (const auto& c : cases)
+    for (const bool insideOut : {false, true}) {
+        SCOPED_TRACE(std::string(c.name) + (insideOut ? ", inside out" : ""));
         std::vector<int> face;
         for (int i = 0; i < static_cast<int>(c.corners.size()); ++i)
             face.push_back(i);
@@ -323,6 +363,8 @@ TEST_F(EdgeBreaks, APlanarFaceGoesOnlyBelowTheSquareOfTheResolution)
         ASSERT_EQ(sheets.size(), 1u);
         BODY* sheet = sheets[0];
         const double area = testkit::body_area(sheet);
+        if (insideOut)
+            sheet->lump()->shell()->face()->geometry()->equation_for_update().negate();
         QELXStepVelmHealer::ve_repair_face_loops(sheet);
         EXPECT_EQ(testkit::count_faces(sheet), c.kept ? 1 : 0);
         if (c.kept) {

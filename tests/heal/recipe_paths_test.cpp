@@ -24,9 +24,11 @@
 #include "support/repair_builders.hxx"
 #include "velm/bspline.hxx"
 #include "velm/build.hxx"
+#include "velm/errors.hxx"
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/query.hxx"
+#include "velm/testkit.hxx"
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
 
@@ -123,6 +125,13 @@ BODY* twoPeripheriesSheet()
 {
     return testkit::make_iso_rect_sheet(testkit::test_plane(),
                                         {testkit::rect(0, 1, 0, 1, true), testkit::rect(2, 3, 0, 1, true)});
+}
+
+BODY* threePeripheriesSheet()
+{
+    return testkit::make_iso_rect_sheet(testkit::test_plane(), {testkit::rect(0, 1, 0, 1, true),
+                                                                testkit::rect(2, 3, 0, 1, true),
+                                                                testkit::rect(4, 5, 0, 1, true)});
 }
 
 // Two plane faces side by side in one shell, the first (4 x 4) with a unit
@@ -351,6 +360,57 @@ TEST_F(RecipePaths, OneFaceAndManyFaceLoopsAreMendedByTheirOwnRepair)
         EXPECT_NEAR(testkit::body_area(healed.bodies[1]), 19.0, 1e-9) << "the hole is a hole";
         EXPECT_EQ(testkit::check_findings(healed.bodies[1]), "");
         deleteAll(healed.bodies);
+    }
+}
+
+// A kernel call failing anywhere in the V4 recipe's healing of a one-face
+// body with three peripheries, each call in turn: whatever the loop repair
+// had built before a failure took its step back (the first periphery's body,
+// say, when the second's could not be made) went with it, and the set holds
+// only live bodies, nothing of them left over once they are deleted.
+TEST_F(RecipePaths, AV4HealingThatFailsPartWayLeavesOnlyLiveBodiesInTheSet)
+{
+    on("HealBody");
+    on("HealBodyPostProcessV4");
+    const auto heal = [](BODY* sheet) {
+        Ve_CocoonTagHandle set(new Ve_CocoonTag);
+        set->appendBody(pathView(sheet));
+        QELXVeRepairUtils::postProcessHeal(static_cast<Ve_CocoonTag*>(set));
+        std::vector<BODY*> out;
+        for (Ve_BodyTag* b : set->getBodies())
+            out.push_back(pathBody(b));
+        return out;
+    };
+    std::vector<std::string> calls;
+    {
+        velm_test_reset();
+        velm_test_record_calls(true);
+        const std::vector<BODY*> clean = heal(threePeripheriesSheet());
+        calls = velm_test_failable_calls();
+        velm_test_reset();
+        ASSERT_EQ(clean.size(), 3u) << "each further periphery became a body of its own";
+        deleteAll(clean);
+    }
+    ASSERT_GT(calls.size(), 10u);
+    for (long n = 1; n <= static_cast<long>(calls.size()); ++n) {
+        SCOPED_TRACE(testing::Message() << "call " << n << " (" << calls[static_cast<std::size_t>(n - 1)] << ")");
+        velm_test_reset();
+        const long objects = velm_live_object_count();
+        BODY* sheet = threePeripheriesSheet();
+        velm_test_fail_call("*", n, qelvelm_api_errmod.message_code(VELM_API_FAILED));
+        const std::vector<BODY*> bodies = heal(sheet);
+        velm_test_reset();
+        ASSERT_FALSE(bodies.empty());
+        EXPECT_EQ(bodies[0], sheet);
+        ASSERT_LE(bodies.size(), 3u);
+        for (BODY* b : bodies) {
+            ASSERT_NE(b, nullptr);
+            ASSERT_FALSE(b->is_lost());
+            EXPECT_GE(testkit::count_faces(b), 1);
+        }
+        deleteAll(bodies);
+        set_global_error_info(nullptr);
+        EXPECT_EQ(velm_live_object_count(), objects) << "kernel objects left alive";
     }
 }
 

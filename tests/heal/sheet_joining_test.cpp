@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -118,6 +119,47 @@ TEST_F(SheetJoining, AnOpenBoxStaysOneSheetAndFarSheetsStayApart)
         EXPECT_EQ(bodies[1], far);
         EXPECT_EQ(testkit::count_edges(far), 4);
         EXPECT_EQ(bodies[2], solid);
+        deleteJoined(bodies);
+    }
+}
+
+// The triangles of a band given a half twist (a Moebius band) meet along
+// every inner side, but no way of facing them all agrees across each: some
+// pair of sides cannot be joined running opposite ways. The joining makes
+// one open sheet the checker finds nothing wrong with, in every frame.
+TEST_F(SheetJoining, TheTrianglesOfAOneSidedBandBecomeOneSoundOpenSheet)
+{
+    constexpr int kSteps = 12;
+    std::vector<QELposition> rail;
+    for (int k = 0; k < kSteps; ++k) {
+        const double turn = 2.0 * M_PI * k / kSteps, twist = 0.5 * turn;
+        const QELvector radial(std::cos(turn), std::sin(turn), 0.0);
+        const QELvector across = std::cos(twist) * radial + std::sin(twist) * QELvector(0, 0, 1);
+        const QELposition centre = QELposition(0, 0, 0) + 10.0 * radial;
+        rail.push_back(centre + across); // 2k: one edge of the band
+        rail.push_back(centre - across); // 2k + 1: the other
+    }
+    // After a whole turn each edge of the band runs on as the other.
+    const auto a = [](int k) { return k < kSteps ? 2 * k : 1; };
+    const auto b = [](int k) { return k < kSteps ? 2 * k + 1 : 0; };
+    std::vector<std::vector<int>> triangles;
+    for (int k = 0; k < kSteps; ++k) {
+        triangles.push_back({a(k), b(k), b(k + 1)});
+        triangles.push_back({a(k), b(k + 1), a(k + 1)});
+    }
+    for (const QELtransf& frame : testkit::heal_frames()) {
+        std::vector<QELposition> placed;
+        for (const QELposition& p : rail)
+            placed.push_back(p * frame);
+        const std::vector<BODY*> sheets = testkit::make_loose_sheets(placed, triangles);
+        ASSERT_EQ(sheets.size(), triangles.size());
+        Ve_CocoonTagHandle set(joiningSetOf(sheets));
+        QELXVeRepairUtils::stitchSheetBodies(static_cast<Ve_CocoonTag*>(set));
+        const std::vector<BODY*> bodies = joinedBodies(*set);
+        ASSERT_EQ(bodies.size(), 1u);
+        EXPECT_EQ(bodies[0], sheets[0]);
+        EXPECT_EQ(testkit::count_faces(bodies[0]), static_cast<int>(triangles.size()));
+        EXPECT_FALSE(is_closed_solid_body(bodies[0]));
         deleteJoined(bodies);
     }
 }

@@ -517,6 +517,43 @@ TEST_F(PostProcess, SplineSurfaceIsExtendedOverItsPcurves)
     EXPECT_GE(range.u_range().end_pt(), 1.0);
 }
 
+// The pcurves' B-splines moved in across the side the surface was cut back
+// from, each pcurve's offset taking them back to where they ran: the surface
+// is extended all the same, the offsets counted on every side.
+TEST_F(PostProcess, PcurvesHeldOutByTheirOffsetsHaveTheSurfaceExtendedToo)
+{
+    const struct {
+        const char* name;
+        QELpar_box kept;
+        QELpar_vec in; // the B-splines' move inwards; the offsets undo it
+    } sides[] = {
+        {"low u", QELpar_box(QELinterval(0.2, 1.0), QELinterval(0.0, 1.0)), QELpar_vec(0.3, 0.0)},
+        {"high u", QELpar_box(QELinterval(0.0, 0.8), QELinterval(0.0, 1.0)), QELpar_vec(-0.3, 0.0)},
+        {"low v", QELpar_box(QELinterval(0.0, 1.0), QELinterval(0.2, 1.0)), QELpar_vec(0.0, 0.3)},
+        {"high v", QELpar_box(QELinterval(0.0, 1.0), QELinterval(0.0, 0.8)), QELpar_vec(0.0, -0.3)},
+    };
+    for (const auto& side : sides) {
+        SCOPED_TRACE(side.name);
+        BODY* b = keep(testkit::make_spline_sheet());
+        FACE* f = faces(b)[0];
+        auto& sp = static_cast<spline&>(f->geometry()->equation_for_update());
+        sp.set_sur(bs3_surface_subset(sp.sur(), side.kept));
+        for (COEDGE* c : coedges(f)) {
+            pcurve def = c->geometry()->def();
+            const QELpar_vec offset = def.offset();
+            bs2_curve_par_trans(def.cur(), QELpar_transf(1.0, 1.0, side.in.du, side.in.dv));
+            def.set_offset(QELpar_vec(offset.du - side.in.du, offset.dv - side.in.dv));
+            c->geometry()->set_def(def);
+        }
+        Ve_PostProcessUtil(view(b)).extendSplineSurf(f);
+        const QELpar_box range = f->geometry()->equation().param_range();
+        EXPECT_LE(range.u_range().start_pt(), 1e-9);
+        EXPECT_GE(range.u_range().end_pt(), 1.0 - 1e-9);
+        EXPECT_LE(range.v_range().start_pt(), 1e-9);
+        EXPECT_GE(range.v_range().end_pt(), 1.0 - 1e-9);
+    }
+}
+
 // The surface's range has the size of the pcurves' box but lies beside it.
 TEST_F(PostProcess, ShiftedSurfaceRangeOfTheSameSizeIsExtendedToo)
 {

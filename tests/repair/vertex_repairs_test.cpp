@@ -151,6 +151,22 @@ BODY* twoSlitsANearPairAndADoubleReference()
     return b;
 }
 
+// Each vertex of a single edge group names another of its edges in place of
+// the one it names.
+void nameAnotherEdgeFirst(BODY* b)
+{
+    ENTITY_LIST vertices;
+    api_get_vertices(b, vertices);
+    for (int i = 0; i < vertices.count(); ++i) {
+        auto* v = static_cast<VERTEX*>(vertices[i]);
+        ENTITY_LIST around;
+        api_get_edges(v, around);
+        if (v->count_edges() != 1 || around.count() < 2)
+            continue;
+        v->set_edge(static_cast<EDGE*>(around[0] == v->edge(0) ? around[1] : around[0]));
+    }
+}
+
 int references(const VERTEX* v)
 {
     int n = 0;
@@ -624,13 +640,18 @@ TEST_F(VertexRepairs, RedundantVerticesAreJudgedByTheirEdgesDirectionsAndCount)
          {{0, 1, 2, 3, 4}, {0, 5, 1}}, 7},
     };
     // The verdict is the boundary's, whichever way each edge runs along its
-    // curve and in whatever frame the model lies.
+    // curve, in whatever frame the model lies and whichever of its edges a
+    // vertex names first (the edges round it are listed from that one).
     for (const auto& c : cases)
         for (const QELtransf& frame : testkit::heal_frames())
-            for (const auto& [senses, against] : edgeSensePatterns()) {
+            for (const auto& [senses, against] : edgeSensePatterns())
+            for (const bool otherFirst : {false, true}) {
                 SCOPED_TRACE(testing::Message() << c.name << ", " << senses << ", frame "
-                                                << (frame.identity() ? "identity" : frame.reflect() ? "mirrored" : "rotated"));
+                                                << (frame.identity() ? "identity" : frame.reflect() ? "mirrored" : "rotated")
+                                                << (otherFirst ? ", vertices naming their other edge" : ""));
                 BODY* b = keep(placedWithSenses(testkit::make_polyhedron(c.points, c.faces), frame, against));
+                if (otherFirst)
+                    nameAnotherEdgeFirst(b);
                 ASSERT_EQ(testkit::check_findings(b), "");
                 Ve_VertexUtil(b).removeRedundantVertices();
                 EXPECT_EQ(testkit::count_edges(b), c.edgesAfter);

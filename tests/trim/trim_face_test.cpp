@@ -48,6 +48,39 @@ std::string textOf(const ENTITY* e, const char* name)
 
 std::uint64_t wordOfEntity(const void* e) { return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(e)); }
 
+// A face without loops on a B-spline round a square: closed one way (its
+// first and last rows of control points one), its other rows running from
+// a pole over the square's corners to a pole, or from a pole to an open
+// square when `bothPoles` is off. `poleAlongU` swaps the two directions.
+TestModel looplessSquareSpline(bool poleAlongU, bool bothPoles)
+{
+    TestModel m;
+    int shell = -1;
+    m.addSheetBody(shell);
+    const std::vector<qelx_test::Vec3> round{{1, 0, 0}, {0, 1, 0}, {-1, 0, 0}, {0, -1, 0}, {1, 0, 0}};
+    const auto across = [&](int k, const qelx_test::Vec3& p) {
+        const double z = k - 1.0;
+        if (k == 0 || (k == 2 && bothPoles))
+            return qelx_test::Vec3{0, 0, z};
+        return qelx_test::Vec3{p[0], p[1], z};
+    };
+    // The closed direction: 5 points of degree one; the poles' direction: 3 of degree two.
+    const int nClosed = 5, nPoles = 3;
+    std::vector<double> ctrl;
+    const int nu = poleAlongU ? nPoles : nClosed, nv = poleAlongU ? nClosed : nPoles;
+    for (int i = 0; i < nu; ++i)
+        for (int j = 0; j < nv; ++j) {
+            const qelx_test::Vec3 p = poleAlongU ? across(i, round[j]) : across(j, round[i]);
+            ctrl.insert(ctrl.end(), {p[0], p[1], p[2]});
+        }
+    const std::vector<double> closedKnots{0, 1, 2, 3, 4}, poleKnots{0, 1};
+    const std::vector<int> closedMults{2, 1, 1, 1, 2}, poleMults{3, 3};
+    const int surface = poleAlongU ? m.addNurbsSurface(2, 1, nu, nv, ctrl, poleKnots, poleMults, closedKnots, closedMults)
+                                   : m.addNurbsSurface(1, 2, nu, nv, ctrl, closedKnots, closedMults, poleKnots, poleMults);
+    m.addFace(shell, surface);
+    return m;
+}
+
 } // namespace
 
 class TrimFace : public trimtest::TrimTest {};
@@ -95,8 +128,13 @@ TEST_F(TrimFace, AFaceWithoutLoopsStaysOnlyOnASurfaceThatClosesItself)
         TestModel model;
         bool kept;
     };
-    for (const Case& c : {Case{"sphere", TestModel::sphereFace(2.0), true}, Case{"torus", TestModel::torusFace(3.0, 1.0), true},
-                    Case{"plane", TestModel::planeFace(true), false}}) {
+    for (const Case& c :
+         {Case{"sphere", TestModel::sphereFace(2.0), true}, Case{"torus", TestModel::torusFace(3.0, 1.0), true},
+          Case{"plane", TestModel::planeFace(true), false},
+          Case{"spline closed round u, poles at both ends of v", looplessSquareSpline(false, true), true},
+          Case{"spline closed round v, poles at both ends of u", looplessSquareSpline(true, true), true},
+          Case{"spline closed round u, a pole at one end of v only", looplessSquareSpline(false, false), false},
+          Case{"spline closed round v, a pole at one end of u only", looplessSquareSpline(true, false), false}}) {
         SCOPED_TRACE(c.what);
         qelx_test::EventRecorder events;
         trimtest::TrimSource trim(c.model);
