@@ -116,6 +116,31 @@ TEST(LoopGeometryCases, ASeparationPairIsComparedWithNoOtherLoop) {
   }
 }
 
+// So too where a line finds stretches along a separation loop: the circle
+// at one end of the band bulges towards the other over part of the turn, and
+// a patch inside the bulge lies between the bulge's two sides on the line
+// round the cylinder through it. Compared as nested loops, the patch would
+// seem to lie inside the pair; the pair is still compared with no other loop.
+TEST(LoopGeometryCases, ASeparationPairWithABulgeIsComparedWithNoOtherLoop) {
+  for (const bool holeWay : {false, true}) {
+    SCOPED_TRACE(holeWay ? "patch running the hole way" : "patch running the periphery way");
+    const std::vector<QELpar_pos> bulging = {{1, -kPi}, {1, -1}, {3, -1}, {3, 1}, {1, 1}, {1, kPi}};
+    const std::vector<QELpar_pos> circle = {{6, kPi}, {6, -kPi}};
+    std::vector<QELpar_pos> patch = {{1.5, -0.5}, {2.5, -0.5}, {2.5, 0.5}, {1.5, 0.5}};
+    if (holeWay) std::reverse(patch.begin(), patch.end());
+    BODY* band = make_iso_polygon_sheet(test_cylinder(), {bulging, circle, patch});
+    FACE* face = faces_of(band).front();
+    ASSERT_EQ(types_of(face).size(), 3u);
+    EXPECT_EQ(model_problems(band), "");
+    const Ve_FaceRegionHandle region = Ve_RepairLoops(static_cast<Ve_FaceTag*>(nullptr)).createRegion(face);
+    ASSERT_TRUE(region.IsValid());
+    EXPECT_FALSE(region->classifyLoops());
+    ASSERT_NE(region->failures(), nullptr);
+    EXPECT_EQ(region->failures()->element().first().loop(), face->loop()->next()->next());
+    api_del_entity(band);
+  }
+}
+
 // Three disjoint loops, none a periphery of the others: one face each. The
 // hole-running first loop is reversed before it bounds a face of its own.
 TEST(SimpleLoopRepair, NoPeripheryMeansOneFacePerLoop) {

@@ -15,7 +15,26 @@ namespace {
 // another loop used already lies on that loop's edge, as its partner.
 class sheet_builder {
  public:
-  explicit sheet_builder(const surface& srf) : srf_(srf) {}
+  // `weld`: corners at one point of the surface (a whole period apart) are
+  // one vertex.
+  explicit sheet_builder(const surface& srf, bool weld = false) : srf_(srf), weld_(weld) {}
+
+  // A loop through the corners in order, back to the first; a closing side
+  // between corners at one point is left out.
+  LOOP* polygon_loop(const std::vector<QELpar_pos>& corners) {
+    std::vector<COEDGE*> ring;
+    for (std::size_t k = 0; k < corners.size(); ++k) {
+      const QELpar_pos& a = corners[k];
+      const QELpar_pos& b = corners[(k + 1) % corners.size()];
+      if (k + 1 == corners.size() && vertex(a) == vertex(b)) break;
+      ring.push_back(side(a, b));
+    }
+    for (std::size_t k = 0; k < ring.size(); ++k) {
+      ring[k]->set_next(ring[(k + 1) % ring.size()]);
+      ring[(k + 1) % ring.size()]->set_previous(ring[k]);
+    }
+    return new LOOP(ring.front(), nullptr);
+  }
 
   LOOP* rect_loop(const iso_rect& r) {
     const QELpar_pos lo = r.box.low(), hi = r.box.high();
@@ -32,9 +51,10 @@ class sheet_builder {
 
  private:
   VERTEX* vertex(const QELpar_pos& p) {
+    const QELposition here = srf_.eval_position(p);
     for (auto& [at, v] : vertices_)
-      if (at.u == p.u && at.v == p.v) return v;
-    VERTEX* v = new VERTEX(new APOINT(srf_.eval_position(p)));
+      if ((at.u == p.u && at.v == p.v) || (weld_ && (v->geometry()->coords() - here).len() < 1e-9)) return v;
+    VERTEX* v = new VERTEX(new APOINT(here));
     vertices_.emplace_back(p, v);
     return v;
   }
@@ -71,6 +91,7 @@ class sheet_builder {
   }
 
   const surface& srf_;
+  bool weld_ = false;
   std::vector<std::pair<QELpar_pos, VERTEX*>> vertices_;
   std::vector<COEDGE*> coedges_;
 };
@@ -106,6 +127,21 @@ BODY* make_iso_rect_faces(const surface& srf, const std::vector<std::vector<iso_
 
 BODY* make_iso_rect_sheet(const surface& srf, const std::vector<iso_rect>& loops, sense_type sense) {
   return make_iso_rect_faces(srf, {loops}, {sense});
+}
+
+BODY* make_iso_polygon_sheet(const surface& srf, const std::vector<std::vector<QELpar_pos>>& loops) {
+  sheet_builder builder(srf, true);
+  LOOP* first = nullptr;
+  LOOP* last = nullptr;
+  for (const std::vector<QELpar_pos>& corners : loops) {
+    LOOP* l = builder.polygon_loop(corners);
+    if (last)
+      last->set_next(l);
+    else
+      first = l;
+    last = l;
+  }
+  return new BODY(new LUMP(new SHELL(new FACE(first, nullptr, make_surface(srf), FORWARD), nullptr), nullptr));
 }
 
 plane test_plane() { return plane(QELposition(), QELunit_vector(0.0, 0.0, 1.0)); }

@@ -30,6 +30,11 @@ BODY* make_iso_rect_sheet(const surface& srf, const std::vector<iso_rect>& loops
 // with the same corners lie on one edge, the coedges partners.
 BODY* make_iso_rect_faces(const surface& srf, const std::vector<std::vector<iso_rect>>& faces,
                           const std::vector<sense_type>& senses);
+// A one-face sheet whose loops run through the corners given, in order, each
+// side on an iso-line (consecutive corners differ in u or in v alone); corners
+// at one point of the surface (a whole period apart) are one vertex, so a loop
+// may run round a closed surface.
+BODY* make_iso_polygon_sheet(const surface& srf, const std::vector<std::vector<QELpar_pos>>& loops);
 
 // The surfaces the tests run on: the plane z = 0 (u = x, v = y), turned and
 // mirrored planes, a cylinder and a cone about +z (v the angle), a sphere
