@@ -244,3 +244,34 @@ TEST(LoopBoxCases, AHoleAtEitherEndOfALongPeripheryAcrossTheSeamNestsInIt) {
         api_del_entity(body);
       }
 }
+
+// A C-shaped periphery across the torus's v seam, longer than half a turn,
+// and a loop apart from it in its mouth, over the seam: the stretch the line
+// along v is limited to takes each box moved to within half a period of the
+// first box's middle, so the two span less than a turn and the line starts at
+// the C's low end, outside both. Moved towards the first box's start instead,
+// the loop in the mouth would land a turn back, the two would seem to span
+// more than a turn, and a whole turn starting at the seam, inside that loop,
+// would read it inside out, round the C's arms. Neither loop holds the other,
+// whichever is listed first and whichever way round they are compared.
+TEST(LoopBoxCases, ALoopInTheMouthOfACShapedPeripheryAcrossTheSeamLiesApartFromIt) {
+  const std::vector<QELpar_pos> c = {{1.0, 0.0}, {2.0, 0.0}, {2.0, 2.5}, {1.1, 2.5}, {1.1, 4.5},
+                                     {2.0, 4.5}, {2.0, 5.5}, {1.0, 5.5}};
+  const std::vector<QELpar_pos> mouth = {{1.2, 3.0}, {1.8, 3.0}, {1.8, 4.0}, {1.2, 4.0}};
+  const std::vector<QELtransf> frames = heal_frames();
+  for (const bool mouthFirst : {false, true})
+    for (std::size_t f = 0; f < frames.size(); ++f) {
+      SCOPED_TRACE(std::string(mouthFirst ? "the mouth's loop listed first" : "the C listed first") + ", frame " +
+                   std::to_string(f));
+      BODY* body = make_iso_polygon_sheet(test_torus(), mouthFirst ? std::vector<std::vector<QELpar_pos>>{mouth, c}
+                                                                   : std::vector<std::vector<QELpar_pos>>{c, mouth});
+      if (!frames[f].identity()) api_apply_transf(body, frames[f]);
+      LOOP* first = faces_of(body).front()->loop();
+      LOOP* periphery = mouthFirst ? first->next() : first;
+      LOOP* apart = mouthFirst ? first : first->next();
+      EXPECT_EQ(Ve_PeripheryOrHoleLoopContainment(periphery, apart).classify(), Ve_LoopContainment::Neither);
+      EXPECT_EQ(Ve_PeripheryOrHoleLoopContainment(apart, periphery).classify(), Ve_LoopContainment::Neither);
+      Ve_ReplaceBySurfInt::getWorkerMap().Clear();
+      api_del_entity(body);
+    }
+}
