@@ -1,5 +1,6 @@
 // A STEP file's product structure through the assembly writer and reader:
 // what each instance places, where it places it and what it is called.
+#include "../support/in_turn.hxx"
 #include "qelx/test_assembly.hxx"
 #include "qelx/test_model.hxx"
 #include "qelx_formats/step_assembly.hxx"
@@ -13,6 +14,7 @@
 #include <functional>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <regex>
 #include <string>
@@ -204,4 +206,53 @@ TEST(StepProducts, InstanceColoursComeBackOnTheirOwnInstances)
     const std::map<std::string, std::string> expected = {
         {"red block", "100 0 0"}, {"plain block", "none"}, {"blue pair", "0 0 100"}, {"plain pair", "none"}};
     EXPECT_EQ(colours, expected);
+}
+
+// An instance's colour a file cannot carry (red, green or blue outside 0 to
+// 1, or no number) is refused naming the instance, as a body's or face's
+// is, whether the instance places a part or an assembly; nothing is written.
+TEST(StepProducts, AnInstanceColourOutsideZeroToOneIsRefusedNamingTheInstance)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        double value;
+        const char* written; // as the refusal gives it
+    } values[] = {{-1e-320, "-1e-320"}, {-0.25, "-0.25"}, {1.5, "1.5"}, {nan, "nan"}, {inf, "inf"}, {-inf, "-inf"}};
+    TestAssembly a;
+    const int block = a.addPart("block", TestModel::block(2, 3, 4));
+    const int pair = a.addAssembly("pair");
+    a.place(pair, block, "", qelx_test::placementTranslation(1, 2, 3));
+    const int leaf = a.place(pair, block, "second block", qelx_test::placementTranslation(9, 2, 3));
+    const int top = a.place(-1, pair, "", qelx_test::placementTranslation(0, 20, 0));
+    const struct {
+        int instance;
+        std::string place;
+    } instances[] = {{leaf, "instance " + std::to_string(leaf) + " \"second block\""},
+                     {top, "instance " + std::to_string(top)}};
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("step_bad_colours_" + std::to_string(::getpid()) + ".step")).string();
+    std::size_t group = 0;
+    for (const auto& instance : instances)
+        for (const auto& v : values) {
+            for (std::size_t component = 0; component < 3; ++component) {
+                if (!in_turn::taken(group, component, 3))
+                    continue;
+                SCOPED_TRACE(instance.place + ", component " + std::to_string(component) + " " + v.written);
+                TestAssembly written = a;
+                std::array<double, 4> colour{0.25, 0.5, 0.75, 0.0};
+                colour[component] = v.value;
+                written.instances[static_cast<std::size_t>(instance.instance)].color = colour;
+                std::string shown[3] = {"0.25", "0.5", "0.75"};
+                shown[component] = v.written;
+                std::string error;
+                EXPECT_NE(qelx_formats::writeStepAssembly(written, path, error), QELI_OK);
+                EXPECT_EQ(error, path + ": the assembly could not be written: " + instance.place + ": its colour (" +
+                                     shown[0] + ", " + shown[1] + ", " + shown[2] +
+                                     ") is none a file carries: red, green and blue each run from 0 to 1");
+                EXPECT_FALSE(std::filesystem::exists(path));
+                std::filesystem::remove(path);
+            }
+            ++group;
+        }
 }

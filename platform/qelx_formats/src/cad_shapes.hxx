@@ -16,6 +16,7 @@
 #include <XSControl_WorkSession.hxx>
 #include <Standard_Failure.hxx>
 
+#include <array>
 #include <functional>
 #include <map>
 #include <memory>
@@ -247,6 +248,12 @@ std::string latin1AsUtf8(const std::string& bytes);
 
 // The surface colour (or else the general colour) the label carries.
 std::optional<Quantity_Color> labelColor(const Handle(XCAFDoc_ColorTool)& colors, const TDF_Label& label);
+
+// Throws naming `place` ("body 0, face 3", "instance 2") unless each of the
+// colour's red, green and blue lies within 0 to 1: the peer's colour throws
+// with a text of its own below 0 and above 1 and takes a NaN or an infinity
+// into the file.
+void requireCarriedColour(const std::array<double, 4>& colour, const std::string& place);
 
 // The names, colours and layers the model gives a body and its faces, onto
 // the body's label and, as sub-shapes, its faces' (IGES levels by number,

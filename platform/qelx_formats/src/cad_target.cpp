@@ -81,10 +81,8 @@ using qelx_test::TestModel;
 // label. IGES levels are numbers: there a layer goes by its number,
 // elsewhere by its name where it has one; an IGES name goes as much of it
 // as IGES carries, with a warning where that is not all of it.
-// A colour each of whose red, green and blue lies within 0 to 1 goes on
-// its label; any other is refused naming its place (`place`: "body 0,
-// face 3"), before the peer's colour, which throws with a text of its own
-// below 0 and above 1 and takes a NaN, sees it.
+// A colour goes on its label once requireCarriedColour takes it at
+// `place` ("body 0, face 3").
 void labelWith(const TestModel& model, const TestAttributes& a, const TDF_Label& label,
                const Handle(XCAFDoc_ColorTool)& colors, const Handle(XCAFDoc_LayerTool)& layers, bool numbered,
                const std::string& entity, const std::string& place)
@@ -102,15 +100,7 @@ void labelWith(const TestModel& model, const TestAttributes& a, const TDF_Label&
     }
     if (a.color) {
         const auto& c = *a.color;
-        if (!std::all_of(c.begin(), c.begin() + 3, [](double v) { return v >= 0.0 && v <= 1.0; })) {
-            // Each value as the shortest text that reads back as it.
-            const auto shown = [](double v) {
-                char text[32];
-                return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
-            };
-            throw std::runtime_error(place + ": its colour (" + shown(c[0]) + ", " + shown(c[1]) + ", " + shown(c[2]) +
-                                     ") is none a file carries: red, green and blue each run from 0 to 1");
-        }
+        requireCarriedColour(c, place);
         colors->SetColor(label, Quantity_Color(c[0], c[1], c[2], Quantity_TOC_sRGB), XCAFDoc_ColorGen);
     }
     if (a.layer) {
@@ -922,6 +912,19 @@ void brepInto(const BuiltShapes& shapes, const std::string& path)
 }
 
 } // namespace
+
+void requireCarriedColour(const std::array<double, 4>& c, const std::string& place)
+{
+    if (std::all_of(c.begin(), c.begin() + 3, [](double v) { return v >= 0.0 && v <= 1.0; }))
+        return;
+    // Each value as the shortest text that reads back as it.
+    const auto shown = [](double v) {
+        char text[32];
+        return std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
+    };
+    throw std::runtime_error(place + ": its colour (" + shown(c[0]) + ", " + shown(c[1]) + ", " + shown(c[2]) +
+                             ") is none a file carries: red, green and blue each run from 0 to 1");
+}
 
 ReadBackCheck readBackCheck(const BuiltShapes& shapes, CadFormat format)
 {

@@ -308,9 +308,12 @@ private:
         const std::string& name =
             i.name.empty() ? m_assembly.definitions[static_cast<std::size_t>(i.definition)].name : i.name;
         TDataStd_Name::Set(made, TCollection_ExtendedString(name.c_str()));
-        if (i.color)
+        if (i.color) {
+            requireCarriedColour(*i.color, "instance " + std::to_string(instance) +
+                                               (i.name.empty() ? "" : " \"" + i.name + "\""));
             m_colors->SetColor(made, Quantity_Color((*i.color)[0], (*i.color)[1], (*i.color)[2], Quantity_TOC_sRGB),
                                XCAFDoc_ColorGen);
+        }
     }
 
     TDF_Label product(int d, bool mirrored)
