@@ -2,7 +2,9 @@
 // of a save file with every kind of body, attributes, a group and an
 // assembly; `xvelm import` of that model as a neutral document, and of a
 // document whose block carries names, colours, layers and nested groups;
-// `xvelm roundtrip` and `xvelm info` of the save file. One kernel call (or,
+// `xvelm roundtrip` and `xvelm info` of the save file; `xvelm export`,
+// `convert` and `roundtrip` of a save file of loose entities beside a box
+// (a free point, a vertex, an edge and a face). One kernel call (or,
 // separately, one allocation) fails in turn. Every run ends without a crash
 // and with nothing alive; a run that answers 0 printed and wrote exactly
 // what the clean run did (a healing verb may write a sound model short of the
@@ -25,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "../../tools/xvelm/convert_verb.hxx"
 #include "../../tools/xvelm/export_verb.hxx"
 #include "../../tools/xvelm/import_verb.hxx"
 #include "../../tools/xvelm/info.hxx"
@@ -40,6 +43,7 @@
 #include "support/repair_sweep.hxx"
 #include "velm/groups.hxx"
 #include "velm/memory.hxx"
+#include "velm/surface_build.hxx"
 #include "velm/testkit.hxx"
 
 namespace {
@@ -159,6 +163,32 @@ void writeEveryKind(const std::string& path)
     api_del_entity_list(list);
 }
 
+// A box beside top-level entities that are no bodies: a free point, a
+// loose vertex, a loose straight edge and a loose plane face, each of which
+// the export makes into a body of its own.
+void writeLooseEntities(const std::string& path)
+{
+    const QELinterval range(0.0, 2.0);
+    FACE* face = nullptr;
+    ASSERT_TRUE(api_face_plane(QELposition(0, 0, 9), 2.0, 3.0, nullptr, face).ok());
+    ENTITY_LIST list;
+    for (ENTITY* e : {static_cast<ENTITY*>(testkit::make_plane_box(4.0, 5.0, 6.0)),
+                      static_cast<ENTITY*>(new APOINT(7.0, 8.0, 9.0)),
+                      static_cast<ENTITY*>(new VERTEX(new APOINT(-1.0, -2.0, -3.0))),
+                      static_cast<ENTITY*>(new EDGE(new VERTEX(new APOINT(0.0, 7.0, 0.0)),
+                                                    new VERTEX(new APOINT(2.0, 7.0, 0.0)),
+                                                    new STRAIGHT(straight(QELposition(0.0, 7.0, 0.0),
+                                                                          QELunit_vector(1.0, 0.0, 0.0))),
+                                                    FORWARD, EDGE_cvty_unknown, &range)),
+                      static_cast<ENTITY*>(face)})
+        list.add(e);
+    FILE* fp = std::fopen(path.c_str(), "w");
+    EXPECT_TRUE(api_save_entity_list(fp, 1, list).ok());
+    std::fclose(fp);
+    for (int i = 0; i < list.count(); ++i)
+        api_del_entity(list[i]);
+}
+
 // A block named and coloured, on a layer, one face red, named and on a
 // layer of its own, the block and a face in a group nested in another, and
 // an edge in a group: what the import hands to layers, groups and
@@ -206,7 +236,7 @@ struct VerbCase {
     Verb run;
     // "every-kind.vlt"; "shapes.vlt", the example of every kind of body the
     // import takes (no lone point, no assembly), or its export "shapes.json";
-    // "attributed.json"
+    // "attributed.json"; "loose.vlt"
     const char* input;
     const char* output; // "" for a verb that writes no file
     long ciRuns;        // sampled runs in an ordinary test run; 0: every call, and every third allocation
@@ -240,6 +270,9 @@ std::vector<VerbCase> verbCases()
     };
     const Verb roundtripVerb = [](const char* in, const char*, FILE* o, FILE* e) { return xvelm::roundtrip(in, o, e); };
     const Verb infoVerb = [](const char* in, const char*, FILE* o, FILE* e) { return xvelm::info(in, o, e); };
+    const Verb convertVerb = [](const char* in, const char* out, FILE* o, FILE* e) {
+        return xvelm::convert(in, out, nullptr, o, e);
+    };
     return {
         {"export", exportVerb, "every-kind.vlt", "out.json", 32, false, {"api_get_faces", "api_get_edges"}},
         {"import", importVerb, "shapes.json", "out.vlt", 16, true, {"api_get_edges"},
@@ -250,6 +283,10 @@ std::vector<VerbCase> verbCases()
         {"roundtrip", roundtripVerb, "shapes.vlt", "", 16, true,
          {"api_get_wires", "api_find_named_attribute", "api_ct_return_groups"}},
         {"info", infoVerb, "every-kind.vlt", "", 16},
+        // The bodies the export makes of loose entities go on every way out.
+        {"export_loose", exportVerb, "loose.vlt", "out.json", 16, false, {"api_make_ewire", "api_mk_by_faces"}},
+        {"convert_loose", convertVerb, "loose.vlt", "out.json", 16, false, {"api_make_ewire", "api_mk_by_faces"}},
+        {"roundtrip_loose", roundtripVerb, "loose.vlt", "", 16},
     };
 }
 
@@ -287,6 +324,8 @@ protected:
         const fs::path shapes = fs::path(XVELM_EXAMPLES_DIR) / "shapes.vlt";
         if (input == "every-kind.vlt") {
             writeEveryKind((folder / input).string());
+        } else if (input == "loose.vlt") {
+            writeLooseEntities((folder / input).string());
         } else if (input == "shapes.vlt") {
             fs::copy_file(shapes, folder / input);
         } else if (input == "shapes.json") {
@@ -301,11 +340,13 @@ protected:
         qelx_test::resetFramework();
         velm_test_reset();
         velm_test_record_calls(true);
+        const long objects = velm_live_object_count();
         const VerbRun run = runVerb();
         callNames = velm_test_failable_calls();
         allocations = velm_test_allocation_count();
         velm_test_reset();
         ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(velm_live_object_count(), objects) << "kernel objects left alive by the clean run";
         clean = run;
         cleanOutput = out.empty() ? "" : sameRunText(readWhole(out), saveFile);
         if (!out.empty())

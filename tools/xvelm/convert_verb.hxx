@@ -260,7 +260,10 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
             // the walk reads only those.
             const unsigned fields = *outKind == file_kind::cad ? cad->attributeFields(*cad->formatOf(outPath))
                                                                : qelx_test::kWalkAllAttributes;
-            walk_document(top ? *top : none, walked, counts, failure, fields, &walkedBodies);
+            // The bodies the export makes of loose entities go with the
+            // restored model, or take their places in the import's target.
+            ENTITY_LIST* made = !top ? nullptr : top == &restored->top ? &restored->made : top;
+            walk_document(top ? *top : none, walked, counts, failure, fields, &walkedBodies, made);
         }
         if (failure.empty() && *outKind == file_kind::neutral) {
             try {

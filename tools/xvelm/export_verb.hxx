@@ -166,6 +166,31 @@ inline bool open_exporter(ENTITY_LIST& top, QELXDocumentHandle& document, QELXBR
     return true;
 }
 
+// A loose face, wire, edge or point of `top` that the export's preparation
+// left as it was (the kernel refused to make a body of it): the export would
+// leave it out without a word. "" when there is none; else its place.
+inline std::string loose_entity_left(const ENTITY_LIST& top, QELXDocument& document)
+{
+    ENTITY_LIST* native = nullptr;
+    auto* kernel = dynamic_cast<QELXVelmDocument*>(&document);
+    if (!kernel || kernel->GetNativeEntityList(native) != 0 || !native)
+        return "";
+    std::unordered_set<const ENTITY*> left;
+    for (int i = 0; i < native->count(); ++i)
+        left.insert((*native)[i]);
+    const struct {
+        bool (*is)(const ENTITY*);
+        const char* name;
+    } kinds[] = {{is_FACE, "face"}, {is_WIRE, "wire"}, {is_EDGE, "edge"}, {is_APOINT, "point"}};
+    for (int i = 0; i < top.count(); ++i)
+        if (const ENTITY* e = top[i]; e && left.count(e))
+            for (const auto& kind : kinds)
+                if (kind.is(e))
+                    return std::string("the loose ") + kind.name + " that is top-level entity " + std::to_string(i) +
+                           " of the file could not be made into a body for the export";
+    return "";
+}
+
 // The bodies the file's assemblies place that the walk does not reach: the
 // B-rep export hands on the document's bodies only; what assemblies place
 // travels through the assembly exchange, which a neutral document has no
@@ -246,7 +271,10 @@ inline bool bake_body_transforms(const ENTITY_LIST& top, std::string& failure)
 // The export makes a body of each loose face, edge or point of `top` and
 // lists it in the document in its place: those bodies are added to `made`
 // however the walk ends (nothing else deletes them; the caller owns what
-// they are made of).
+// they are made of). `made` may be `top` itself (a document's list, which
+// deletes its bodies with itself): `top` then becomes the document's list,
+// each body in the place of what it was made of. Every verb gives one:
+// without it the bodies made stay alive.
 template <class Into>
 bool walk_document(ENTITY_LIST& top, Into& walked, ExportCounts& counts, std::string& failure,
                    unsigned attributeFields = qelx_test::kWalkAllAttributes,
@@ -257,21 +285,28 @@ bool walk_document(ENTITY_LIST& top, Into& walked, ExportCounts& counts, std::st
         // Declared after the document, so that it is read before the document goes.
         struct MadeBodies {
             const QELXDocumentHandle& document;
-            const ENTITY_LIST& top;
+            ENTITY_LIST& top;
             ENTITY_LIST* made;
             ~MadeBodies()
             {
                 auto* kernel = dynamic_cast<QELXVelmDocument*>(document.get());
                 ENTITY_LIST* native = nullptr;
-                if (!made || !kernel || kernel->GetNativeEntityList(native) != 0 || !native)
+                if (!kernel || kernel->GetNativeEntityList(native) != 0 || !native)
                     return;
                 try {
+                    ENTITY_LIST bodies;
                     std::unordered_set<const ENTITY*> given;
                     for (int i = 0; i < top.count(); ++i)
                         given.insert(top[i]);
                     for (int i = 0; i < native->count(); ++i)
                         if (ENTITY* e = (*native)[i]; e && is_BODY(e) && !given.count(e))
-                            made->add(e);
+                            bodies.add(e);
+                    if (made == &top) {
+                        if (bodies.count() > 0)
+                            top = *native;
+                    } else if (made) {
+                        made->add(bodies);
+                    }
                 } catch (...) {
                     // Out of memory: what was not listed stays alive.
                 }
@@ -280,6 +315,8 @@ bool walk_document(ENTITY_LIST& top, Into& walked, ExportCounts& counts, std::st
         QELXBRepExporterHandle exporter;
         const std::size_t assertions = Gk_ErrMgr::assertions().size();
         if (!open_exporter(top, document, exporter, failure))
+            return false;
+        if (failure = loose_entity_left(top, *document); !failure.empty())
             return false;
         int bodies = 0;
         exporter->GetNumberOfBodies(bodies);

@@ -29,7 +29,9 @@ inline std::string judged(ENTITY_LIST& top)
     std::vector<const BODY*> bodies;
     ExportCounts counts;
     std::string failure;
-    if (!walk_document(top, walked, counts, failure, 0, &bodies))
+    // The bodies the export makes of loose entities take their places in
+    // `top` (a target document's, which deletes them with itself).
+    if (!walk_document(top, walked, counts, failure, 0, &bodies, &top))
         return "the healed bodies could not be judged: " + failure;
     const qelx_formats::CadSourceMeasures measures = kernel_measures(bodies, walked);
     std::string error;

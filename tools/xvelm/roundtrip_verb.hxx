@@ -461,11 +461,11 @@ class RoundTrip {
   RoundTrip(const RoundTrip&) = delete;
   RoundTrip& operator=(const RoundTrip&) = delete;
 
-  // False with failure() set when a step failed.
-  bool run(ENTITY_LIST& top, const std::string& name) {
+  // False with failure() set when a step failed. The bodies the export
+  // makes of loose entities of `top` are added to `made` (a restored
+  // model's, deleted with it), as walk_document adds them.
+  bool run(ENTITY_LIST& top, const std::string& name, ENTITY_LIST* made = nullptr) {
     using roundtrip_detail::seconds_since;
-    for (int i = 0; i < top.count(); ++i)
-      if (is_BODY(top[i])) before_.push_back(static_cast<BODY*>(top[i]));
     auto start = std::chrono::steady_clock::now();
     // The document goes through unnamed temporary files of the system's
     // temporary folder: its tables while the walk goes, then its whole text,
@@ -476,7 +476,12 @@ class RoundTrip {
       std::error_code no;
       qelx_formats::NeutralDocumentStream document((std::filesystem::temp_directory_path(no) / "roundtrip.json").string());
       ExportCounts counts;
-      if (!walk_document(top, document, counts, failure_)) return false;
+      // What went out is what the walk exported: a body made of a loose
+      // point, edge or face among them, in its place.
+      std::vector<const BODY*> walked;
+      if (!walk_document(top, document, counts, failure_, qelx_test::kWalkAllAttributes, &walked, made)) return false;
+      for (const BODY* body : walked)
+        if (body) before_.push_back(const_cast<BODY*>(body));
       times.export_walk = seconds_since(start);
       start = std::chrono::steady_clock::now();
       text.reset(std::tmpfile());
@@ -599,7 +604,7 @@ inline int roundtrip(const char* inPath, FILE* out, FILE* err) {
   {
     StageProgress progress(err);
     RoundTrip trip;
-    if (!trip.run(model.top, inName)) {
+    if (!trip.run(model.top, inName, &model.made)) {
       std::fprintf(err, "xvelm: round trip of %s failed: %s\n", inName.c_str(), trip.failure().c_str());
       return 1;
     }
