@@ -268,6 +268,9 @@ inline int convert(const char* inPath, const char* outPath, const char* heal, FI
         if (failure.empty() && *outKind == file_kind::neutral) {
             try {
                 text = qelx_formats::writeNeutralText(walked);
+            } catch (const qelx_formats::NeutralDocumentError& refused) {
+                // What its reader would refuse, named by its place.
+                failure = std::string("the document cannot be written: ") + refused.what();
             } catch (...) {
                 failure = failure_in_flight();
             }

@@ -415,9 +415,10 @@ inline int exportNeutral(const char* inPath, const char* outPath, FILE* out, FIL
         reason = "could not be written (out of memory)";
     }
     if (written != QELI_OK) {
-        // The input named too: what the model holds may be why.
-        std::fprintf(err, "xvelm: exporting %s failed: %s %s; no document written\n", inName.c_str(), outName.c_str(),
-                     reason.c_str());
+        // The input named too: what the model holds may be why. A refusal of
+        // what the model holds names its place in the document ("/coedges/4").
+        std::fprintf(err, "xvelm: exporting %s failed: %s%s%s; no document written\n", inName.c_str(), outName.c_str(),
+                     reason.rfind('/', 0) == 0 ? ": " : " ", reason.c_str());
         return 1;
     }
     warnings.add(features_left_behind(model.top));

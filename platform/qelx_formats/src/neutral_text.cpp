@@ -148,6 +148,502 @@ std::string writtenFault(const Json& row)
     return "/domain: a domain that its parameterization takes more than once round its ellipse";
 }
 
+// A fault of a model's geometry that no document may hold: the JSON path
+// of the entity (and field) and what is wrong there.
+struct GeometryFault {
+    std::string path;
+    std::string what;
+};
+
+// The bounds the reader holds a document's geometry to, judged on a whole
+// model: the reader refuses a document outside them, so the writers refuse
+// to write one (a curve scaled so that its edge wound round its circle 3.4e8
+// times was written and then refused on reading). judge throws the first
+// GeometryFault in the reader's order.
+class GeometryJudge {
+public:
+    void judge(const TestModel& m) const
+    {
+        // A reference that does not hold is its reader's refusal before any
+        // of these; a writer's own model holds them.
+        if (!referencesHold(m))
+            return;
+        for (std::size_t i = 0; i < m.surfaces.size(); ++i) {
+            const qelx_test::TestSurface& s = m.surfaces[i];
+            const std::string p = "/surfaces/" + std::to_string(i);
+            const double map[6] = {s.uA, s.uB, s.uC, s.vA, s.vB, s.vC};
+            withinModel(p + "/parameterization", map, 6);
+            if (s.bounded) {
+                withinModel(p + "/uSpan", s.uSpan, 2);
+                withinModel(p + "/vSpan", s.vSpan, 2);
+            }
+            const double sizes[3] = {s.a, s.b, s.c};
+            withinModel(p, sizes, 3);
+            withinModel(p, s.p), withinModel(p, s.d1), withinModel(p, s.d2);
+            withinModel(p + "/controlPoints", s.ctrl);
+            pointWithinModel(p, s.p.data());
+            controlPointsWithinModel(p + "/controlPoints", s.ctrl);
+            withinModel(p + "/weights", s.weights);
+            withinModel(p + "/uKnots", s.uKnots);
+            withinModel(p + "/vKnots", s.vKnots);
+        }
+        for (std::size_t i = 0; i < m.curves.size(); ++i) {
+            const qelx_test::TestCurve& c = m.curves[i];
+            const std::string p = "/curves/" + std::to_string(i);
+            mapWithinModel(p, c.scale, c.offset);
+            withinModel(p + "/domain", c.domain, 2);
+            mappedWithinModel(p + "/domain", c.scale, c.offset, c.domain, "a domain");
+            const double sizes[2] = {c.major, c.minor};
+            withinModel(p, sizes, 2);
+            withinModel(p, c.p), withinModel(p, c.d1), withinModel(p, c.d2);
+            nurbsWithinModel(p, c.nurbs);
+            pointWithinModel(p, c.p.data());
+            controlPointsWithinModel(p + "/controlPoints", c.nurbs.ctrl);
+        }
+        for (std::size_t i = 0; i < m.pcurves.size(); ++i) {
+            const std::string p = "/pcurves/" + std::to_string(i);
+            mapWithinModel(p, m.pcurves[i].scale, m.pcurves[i].offset);
+            nurbsWithinModel(p, m.pcurves[i].nurbs);
+        }
+        for (std::size_t i = 0; i < m.points.size(); ++i) {
+            const std::string p = "/points/" + std::to_string(i) + "/xyz";
+            withinModel(p, m.points[i]);
+            // A point the writers' tolerances cannot resolve (model_extent.hxx).
+            pointWithinModel(p, m.points[i].data(), 0);
+        }
+        for (std::size_t i = 0; i < m.edges.size(); ++i)
+            if (const int c = m.edges[i].curve; c >= 0) {
+                const qelx_test::TestCurve& curve = m.curves[static_cast<std::size_t>(c)];
+                mappedWithinModel("/edges/" + std::to_string(i) + "/domain", curve.scale, curve.offset,
+                                  m.edges[i].domain, "a range");
+            }
+        for (std::size_t i = 0; i < m.coedges.size(); ++i)
+            if (const int c = m.coedges[i].pcurve; c >= 0) {
+                const qelx_test::TestPCurve& pcurve = m.pcurves[static_cast<std::size_t>(c)];
+                mappedWithinModel("/coedges/" + std::to_string(i) + "/domain", pcurve.scale, pcurve.offset,
+                                  m.coedges[i].domain, "a range");
+            }
+        // An ellipse closes after one turn of its angle: a domain or an
+        // edge's range its parameterization takes round it more than once
+        // (a scale of two billion over a range of 5) made an edge that
+        // wound round its circle and a written face the peer refused.
+        const auto withinATurn = [this](const std::string& path, const qelx_test::TestCurve& curve, const double t[2],
+                                        const char* what) {
+            if (!withinOneTurn(curve.scale, t))
+                fail(path, std::string(what) + " that its parameterization takes more than once round its ellipse");
+        };
+        for (std::size_t i = 0; i < m.curves.size(); ++i)
+            if (m.curves[i].type == qelx_test::CurvEllipse)
+                withinATurn("/curves/" + std::to_string(i) + "/domain", m.curves[i], m.curves[i].domain, "a domain");
+        for (std::size_t i = 0; i < m.edges.size(); ++i)
+            if (const int c = m.edges[i].curve; c >= 0 && m.curves[static_cast<std::size_t>(c)].type == qelx_test::CurvEllipse)
+                withinATurn("/edges/" + std::to_string(i) + "/domain", m.curves[static_cast<std::size_t>(c)],
+                            m.edges[i].domain, "a range");
+        for (std::size_t i = 0; i < m.faces.size(); ++i)
+            if (const int k = m.faces[i].surface; k >= 0) {
+                const qelx_test::TestFace& f = m.faces[i];
+                const qelx_test::TestSurface& surface = m.surfaces[static_cast<std::size_t>(k)];
+                const std::string p = "/faces/" + std::to_string(i);
+                withinModel(p + "/uDomain", f.uDomain, 2);
+                withinModel(p + "/vDomain", f.vDomain, 2);
+                mappedWithinModel(p + "/uDomain", surface.uA * surface.uB, surface.uC, f.uDomain, "a domain");
+                mappedWithinModel(p + "/vDomain", surface.vA * surface.vB, surface.vC, f.vDomain, "a domain");
+            }
+        splinesNearTheirModel(m);
+        // Every number is bounded now: the ends are evaluated.
+        for (std::size_t i = 0; i < m.curves.size(); ++i)
+            if (evaluable(m, static_cast<int>(i)))
+                for (const double t : m.curves[i].domain)
+                    if (!withinModel(m.curvePoint(static_cast<int>(i), t)))
+                        fail("/curves/" + std::to_string(i) + "/domain", "a domain whose end lies beyond any model");
+        // An edge's ends are points of the model, held as every point is: a
+        // line along a direction of length 1e8 put an edge's end at
+        // y = -5.5e8, and the writers' projection onto its cylinder ran on
+        // for minutes.
+        for (std::size_t i = 0; i < m.edges.size(); ++i)
+            if (const int c = m.edges[i].curve; c >= 0 && evaluable(m, c))
+                for (const double t : m.edges[i].domain) {
+                    const QELXPoint3D end = m.curvePoint(c, t);
+                    const double xyz[3] = {end[0], end[1], end[2]};
+                    if (axisBeyondAnyModel(xyz) >= 0)
+                        fail("/edges/" + std::to_string(i) + "/domain",
+                             "a range whose end lies at " + coordinateBeyondAnyModel(xyz));
+                }
+        for (std::size_t i = 0; i < m.faces.size(); ++i)
+            if (const int k = m.faces[i].surface; k >= 0 && evaluableSurface(m, k))
+                for (const double u : m.faces[i].uDomain)
+                    for (const double v : m.faces[i].vDomain)
+                        if (!withinModel(m.surfacePoint(k, u, v)))
+                            fail("/faces/" + std::to_string(i), "a domain whose corner lies beyond any model");
+        pcurvesWithinATurn(m);
+    }
+
+private:
+    // Geometry whose numbers overflow when it is evaluated is refused here,
+    // naming the entity, rather than imported to fail later (a curve scaled
+    // to 1e308 reached the kernel's save, which refused its overflowed
+    // numbers only after the whole import): every number of a surface,
+    // curve, pcurve or point lies within 1e100 of nothing (two multiplied
+    // stay finite), a curve's or pcurve's parameterization has a scale, and
+    // the canonical parameters it gives the ends of the curve's domain and
+    // of the edges and coedges on it (and a surface's to the corners of the
+    // faces on it) lie within 1e100 too. Numbers within bounds still
+    // multiply beyond them (a line through 1e99 along 1e99): the ends of
+    // every domain and range are evaluated once, and must lie within 1e100.
+    static constexpr double BeyondAnyModel = 1e100;
+
+    static bool withinModel(const QELXPoint3D& point)
+    {
+        return std::fabs(point[0]) <= BeyondAnyModel && std::fabs(point[1]) <= BeyondAnyModel &&
+               std::fabs(point[2]) <= BeyondAnyModel;
+    }
+    // Whether the geometry is evaluated here: a spline's points lie among
+    // its control points, which are bounded already, and its knots are
+    // checked only by the import.
+    static bool evaluable(const TestModel& m, int curve)
+    {
+        const int type = m.curves[static_cast<std::size_t>(curve)].type;
+        return type == qelx_test::CurvLine || type == qelx_test::CurvEllipse;
+    }
+    static bool evaluableSurface(const TestModel& m, int surface)
+    {
+        // Offset chains end (the reader checks them before; a writer's
+        // model is walked from the kernel's).
+        for (std::size_t depth = 0; depth <= m.surfaces.size(); ++depth) {
+            const qelx_test::TestSurface& s = m.surfaces[static_cast<std::size_t>(surface)];
+            switch (s.type) {
+            case qelx_test::SurfPlane:
+            case qelx_test::SurfCylinder:
+            case qelx_test::SurfCone:
+            case qelx_test::SurfSphere:
+            case qelx_test::SurfTorus:
+                return true;
+            case qelx_test::SurfRevolved:
+            case qelx_test::SurfExtruded:
+                return s.ref >= 0 && evaluable(m, s.ref);
+            case qelx_test::SurfOffset:
+                if (s.ref < 0)
+                    return false;
+                surface = s.ref;
+                break;
+            default:
+                return false;
+            }
+        }
+        return false;
+    }
+
+    // Whether each reference the judgement follows names an element of its table.
+    static bool referencesHold(const TestModel& m)
+    {
+        const auto in = [](int index, std::size_t size) { return index < static_cast<long long>(size); };
+        for (const qelx_test::TestSurface& s : m.surfaces)
+            if (!in(s.ref, s.type == qelx_test::SurfOffset ? m.surfaces.size() : m.curves.size()))
+                return false;
+        for (const qelx_test::TestFace& f : m.faces)
+            if (!in(f.surface, m.surfaces.size()))
+                return false;
+        for (const qelx_test::TestLoop& l : m.loops)
+            if (!in(l.face, m.faces.size()))
+                return false;
+        for (const qelx_test::TestCoedge& c : m.coedges)
+            if (!in(c.pcurve, m.pcurves.size()) || !in(c.edge, m.edges.size()) || !in(c.loop, m.loops.size()))
+                return false;
+        for (const qelx_test::TestEdge& e : m.edges)
+            if (!in(e.curve, m.curves.size()))
+                return false;
+        for (const qelx_test::TestVertex& v : m.vertices)
+            if (!in(v.point, m.points.size()))
+                return false;
+        return true;
+    }
+
+    // Whether a spline pcurve can be evaluated: what its reader checks of
+    // it before (control points, weights and knots agreeing).
+    static bool evaluablePCurve(const qelx_test::TestPCurve& p)
+    {
+        const TestNurbs& n = p.nurbs;
+        bool inMults = false;
+        return n.count >= 0 && n.ctrl.size() == 2 * static_cast<std::size_t>(n.count) &&
+               (n.weights.empty() || n.weights.size() == static_cast<std::size_t>(n.count)) &&
+               n.knots.size() == n.mults.size() && !knotsFault(n.degree, n.count, n.knots, n.mults, inMults);
+    }
+
+    void withinModel(const std::string& path, const double* values, std::size_t count) const
+    {
+        for (std::size_t i = 0; i < count; ++i)
+            if (!(std::fabs(values[i]) <= BeyondAnyModel))
+                fail(path, "a number beyond any model");
+    }
+    void withinModel(const std::string& path, const std::vector<double>& values) const
+    {
+        withinModel(path, values.data(), values.size());
+    }
+    void withinModel(const std::string& path, const Vec3& v) const { withinModel(path, v.data(), v.size()); }
+
+    // A parameterization s = scale * t + offset over the range `t`.
+    void mappedWithinModel(const std::string& path, double scale, double offset, const double t[2],
+                           const char* what) const
+    {
+        for (int end = 0; end < 2; ++end)
+            if (!(std::fabs(scale) * std::fabs(t[end]) + std::fabs(offset) <= BeyondAnyModel))
+                fail(path, std::string(what) + " that its parameterization takes beyond any model");
+    }
+    void mapWithinModel(const std::string& path, double scale, double offset) const
+    {
+        const double map[2] = {scale, offset};
+        withinModel(path + "/parameterization", map, 2);
+        if (scale == 0.0)
+            fail(path + "/parameterization/scale", "a parameterization of no scale");
+    }
+    // A point of the model (a vertex's, an analytic curve's or surface's
+    // point: a line's point, a centre, an origin; a spline's control point)
+    // within the bound every reader holds a point to, as the kernel holds its
+    // model's points: a line through x = 2147483647 was imported and could
+    // not be saved. `path` names the entity, or, given `first` (the place of
+    // the point's x in an array of coordinates), that array: the refusal
+    // then names the coordinate.
+    void pointWithinModel(const std::string& path, const double* xyz, std::ptrdiff_t first = -1) const
+    {
+        if (const int axis = axisBeyondAnyModel(xyz); axis >= 0)
+            fail(first < 0 ? path : path + "/" + std::to_string(first + axis),
+                 "a point at " + coordinateBeyondAnyModel(xyz));
+    }
+    // A spline's control points (three coordinates each), as every other point.
+    void controlPointsWithinModel(const std::string& path, const std::vector<double>& ctrl) const
+    {
+        for (std::size_t i = 0; i + 2 < ctrl.size(); i += 3)
+            pointWithinModel(path, ctrl.data() + i, static_cast<std::ptrdiff_t>(i));
+    }
+    void nurbsWithinModel(const std::string& path, const TestNurbs& n) const
+    {
+        withinModel(path + "/controlPoints", n.ctrl);
+        withinModel(path + "/weights", n.weights);
+        withinModel(path + "/knots", n.knots);
+    }
+
+    // A spline of an edge or a face with a control point farther from the
+    // box of the model's vertices than a million times its size (and a
+    // millimetre), as the CAD readers refuse it: a pole two billion out on a
+    // model six across is no model's, and sends the import's fitting of
+    // curves onto surfaces into minutes of work.
+    void splinesNearTheirModel(const TestModel& m) const
+    {
+        double low[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, high[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+        bool any = false;
+        for (const qelx_test::TestVertex& v : m.vertices)
+            if (v.point >= 0)
+                for (int k = 0; k < 3; ++k) {
+                    const double x = m.points[static_cast<std::size_t>(v.point)][static_cast<std::size_t>(k)];
+                    low[k] = std::min(low[k], x), high[k] = std::max(high[k], x), any = true;
+                }
+        if (!any)
+            return;
+        const double size = std::hypot(high[0] - low[0], high[1] - low[1], high[2] - low[2]);
+        const double reach = 1e6 * std::max(size, 1.0);
+        const auto check = [&](const std::string& path, const std::vector<double>& ctrl) {
+            for (std::size_t i = 0; i + 2 < ctrl.size(); i += 3) {
+                bool beyond = false;
+                for (int k = 0; k < 3; ++k)
+                    beyond = beyond || ctrl[i + k] < low[k] - reach || ctrl[i + k] > high[k] + reach;
+                if (beyond) {
+                    std::ostringstream text;
+                    text << "a spline whose control point " << i / 3 << " at (" << ctrl[i] << ", " << ctrl[i + 1]
+                         << ", " << ctrl[i + 2] << ") lies farther than " << reach << " from every vertex of the model";
+                    fail(path, text.str());
+                }
+            }
+        };
+        for (std::size_t i = 0; i < m.edges.size(); ++i)
+            if (const int c = m.edges[i].curve; c >= 0)
+                check("/curves/" + std::to_string(c) + "/controlPoints", m.curves[static_cast<std::size_t>(c)].nurbs.ctrl);
+        for (std::size_t i = 0; i < m.faces.size(); ++i)
+            if (const int k = m.faces[i].surface; k >= 0)
+                check("/surfaces/" + std::to_string(k) + "/controlPoints", m.surfaces[static_cast<std::size_t>(k)].ctrl);
+    }
+
+    // The period of a surface's framework parameter (u or v) in which it
+    // closes by turning round an axis; 0 when it does not.
+    static double turnPeriod(const TestModel& m, int surface, bool u)
+    {
+        for (int depth = 0; surface >= 0 && depth <= static_cast<int>(m.surfaces.size()); ++depth) {
+            const qelx_test::TestSurface& s = m.surfaces[static_cast<std::size_t>(surface)];
+            bool turns = false;
+            switch (s.type) {
+            case qelx_test::SurfCylinder:
+            case qelx_test::SurfCone:
+            case qelx_test::SurfSphere:
+            case qelx_test::SurfRevolved:
+                turns = !u;
+                break;
+            case qelx_test::SurfTorus:
+                turns = true;
+                break;
+            case qelx_test::SurfOffset:
+                surface = s.ref;
+                continue;
+            default:
+                break;
+            }
+            const double scale = std::fabs(u ? s.uA * s.uB : s.vA * s.vB);
+            return turns && scale > 0.0 ? 2.0 * M_PI / scale : 0.0;
+        }
+        return 0.0;
+    }
+
+    // How many times a curve may run round an axis (or a torus's tube), at
+    // most; 0 where it is not told. A line or an ellipse within one turn runs
+    // round once at most. A spline (a helix) may wind round more often, but
+    // not as often as its control points' count allows: a spline crosses a
+    // plane no more often than its control polygon does (positive weights),
+    // each of its n - 1 sides at most once, and each half turn round the axis
+    // crosses a plane through it (round a tube, its middle plane) once, so a
+    // spline of n control points runs round fewer than n / 2 times.
+    static double turnsAllowed(const TestModel& m, int curve)
+    {
+        const qelx_test::TestCurve& k = m.curves[static_cast<std::size_t>(curve)];
+        if (evaluable(m, curve))
+            return 1.0;
+        if ((k.type == qelx_test::CurvNurbs || k.type == qelx_test::CurvOther) && k.nurbs.count > 0)
+            return k.nurbs.count / 2.0 + 1.0;
+        return 0.0;
+    }
+
+    // A coedge's pcurve that runs round its surface more often than its
+    // edge's curve can: a straight pcurve scaled to a billion turns of a
+    // cylinder under one circle, or under a helix of a few turns.
+    void pcurvesWithinATurn(const TestModel& m) const
+    {
+        for (std::size_t i = 0; i < m.coedges.size(); ++i) {
+            const qelx_test::TestCoedge& c = m.coedges[i];
+            if (c.pcurve < 0 || c.edge < 0 || c.loop < 0)
+                continue;
+            const int curve = m.edges[static_cast<std::size_t>(c.edge)].curve;
+            const int face = m.loops[static_cast<std::size_t>(c.loop)].face;
+            if (curve < 0 || face < 0)
+                continue;
+            const double turns = turnsAllowed(m, curve);
+            const int surface = m.faces[static_cast<std::size_t>(face)].surface;
+            if (surface < 0 || turns <= 0.0 || !evaluablePCurve(m.pcurves[static_cast<std::size_t>(c.pcurve)]))
+                continue;
+            const QELXPoint2D from = m.pcurvePoint(c.pcurve, c.pcurveSense ? c.domain[0] : -c.domain[0]);
+            const QELXPoint2D to = m.pcurvePoint(c.pcurve, c.pcurveSense ? c.domain[1] : -c.domain[1]);
+            for (const bool u : {true, false}) {
+                const double period = turnPeriod(m, surface, u);
+                const double run = std::fabs(u ? to.u() - from.u() : to.v() - from.v());
+                if (period > 0.0 && !(run <= turns * period * (1.0 + 1e-9) + 1e-12)) {
+                    std::ostringstream text;
+                    text << "a range whose pcurve runs " << run / period << " times round its surface in "
+                         << (u ? "u" : "v") << ", where its edge's curve runs round ";
+                    if (turns == 1.0)
+                        text << "at most once";
+                    else
+                        text << "fewer than " << turns << " times (a spline of "
+                             << m.curves[static_cast<std::size_t>(curve)].nurbs.count << " control points)";
+                    fail("/coedges/" + std::to_string(i) + "/domain", text.str());
+                }
+            }
+        }
+    }
+
+
+private:
+    [[noreturn]] static void fail(const std::string& path, const std::string& what)
+    {
+        throw GeometryFault{path, what};
+    }
+};
+
+// The body and face or edge that the element at a document path ("/edges/7/
+// domain") belongs to, as "body 0, edge 7"; "" when none holds it. The first
+// owner found: a curve by its first edge, a surface by its first face.
+std::string ownerOf(const TestModel& m, const std::string& path)
+{
+    const std::size_t slash = path.find('/', 1);
+    if (path.empty() || path[0] != '/' || slash == std::string::npos)
+        return std::string();
+    const std::string table = path.substr(1, slash - 1);
+    const long index = std::strtol(path.c_str() + slash + 1, nullptr, 10);
+    const auto find = [](const auto& list, auto&& is) {
+        for (std::size_t i = 0; i < list.size(); ++i)
+            if (is(list[i]))
+                return static_cast<long>(i);
+        return -1L;
+    };
+    const auto valid = [](long i, std::size_t size) { return i >= 0 && static_cast<std::size_t>(i) < size; };
+    long face = -1, edge = -1;
+    if (table == "faces")
+        face = index;
+    else if (table == "surfaces")
+        face = find(m.faces, [&](const qelx_test::TestFace& f) { return f.surface == index; });
+    else if (table == "edges")
+        edge = index;
+    else if (table == "curves")
+        edge = find(m.edges, [&](const qelx_test::TestEdge& e) { return e.curve == index; });
+    else if (table == "points") {
+        const long vertex = find(m.vertices, [&](const qelx_test::TestVertex& v) { return v.point == index; });
+        if (vertex >= 0)
+            edge = find(m.edges, [&](const qelx_test::TestEdge& e) { return e.start == vertex || e.end == vertex; });
+    }
+    long coedge = table == "coedges" ? index : -1;
+    if (table == "pcurves")
+        coedge = find(m.coedges, [&](const qelx_test::TestCoedge& c) { return c.pcurve == index; });
+    if (edge >= 0 && coedge < 0)
+        coedge = find(m.coedges, [&](const qelx_test::TestCoedge& c) { return c.edge == edge; });
+    if (face < 0 && valid(coedge, m.coedges.size())) {
+        const int loop = m.coedges[static_cast<std::size_t>(coedge)].loop;
+        if (valid(loop, m.loops.size()))
+            face = m.loops[static_cast<std::size_t>(loop)].face;
+    }
+    // The body whose faces, or whose wires' edges, hold it.
+    const auto inShells = [&](const std::vector<int>& shells) {
+        for (int s : shells)
+            if (valid(s, m.shells.size()) && std::count(m.shells[static_cast<std::size_t>(s)].faces.begin(),
+                                                        m.shells[static_cast<std::size_t>(s)].faces.end(), face))
+                return true;
+        return false;
+    };
+    const auto inWires = [&](const std::vector<int>& wires) {
+        for (int w : wires)
+            if (valid(w, m.wires.size()) && std::count(m.wires[static_cast<std::size_t>(w)].edges.begin(),
+                                                       m.wires[static_cast<std::size_t>(w)].edges.end(), edge))
+                return true;
+        return false;
+    };
+    long body = -1;
+    for (std::size_t b = 0; b < m.bodies.size() && body < 0; ++b) {
+        const qelx_test::TestBody& t = m.bodies[b];
+        bool holds = face >= 0 ? std::count(t.faces.begin(), t.faces.end(), face) || inShells(t.shells2D)
+                               : edge >= 0 && (inWires(t.wires) || inWires(t.pointWires));
+        for (int l : t.lumps)
+            if (face >= 0 && valid(l, m.lumps.size()))
+                for (int v : m.lumps[static_cast<std::size_t>(l)].volumes)
+                    holds = holds || (valid(v, m.volumes.size()) && inShells(m.volumes[static_cast<std::size_t>(v)].shells));
+        if (holds)
+            body = static_cast<long>(b);
+    }
+    const bool byEdge = table == "edges" || table == "curves" || table == "points";
+    const long named = byEdge ? edge : face;
+    std::string place = body >= 0 ? "body " + std::to_string(body) : std::string();
+    if (named >= 0)
+        place += (place.empty() ? "" : ", ") + std::string(byEdge ? "edge " : "face ") + std::to_string(named);
+    return place;
+}
+
+// Why a writer refuses the model for its geometry ("" when it takes it):
+// as its reader judges it, naming the element by its document path and the
+// body and face or edge it belongs to.
+std::string unwritableGeometry(const TestModel& m)
+{
+    try {
+        GeometryJudge().judge(m);
+    } catch (const GeometryFault& f) {
+        const std::string owner = ownerOf(m, f.path);
+        return f.path + (owner.empty() ? "" : " (" + owner + ")") + ": " + f.what + ", which a document cannot hold";
+    }
+    return std::string();
+}
+
 void putNurbs(Json& j, const TestNurbs& n)
 {
     j["degree"] = n.degree;
@@ -614,6 +1110,8 @@ std::string writeNeutralText(const TestModel& m)
         }
     };
     writeDocument(value, out);
+    if (std::string why = unwritableGeometry(m); !why.empty())
+        throw NeutralDocumentError(why);
     return text;
 }
 
@@ -791,6 +1289,50 @@ struct NeutralDocumentStream::Tables {
     std::vector<int> freeSurfaces, freeCurves, freePoints;
     std::map<int, qelx_test::TestLayer> layers;
     std::string failure;
+    // What the reader's judgement of the geometry reads (unwritableGeometry):
+    // the geometry whole, of the topology the references, ranges and the
+    // lists that tell which body holds a face or an edge, judged once the
+    // walk is over.
+    TestModel judged;
+    bool judgedOnce = false;
+
+    void keep(const qelx_test::TestLump& l) { judged.lumps.push_back(l); }
+    void keep(const qelx_test::TestVolume& v) { judged.volumes.push_back(v); }
+    void keep(const qelx_test::TestShell& s) { judged.shells.emplace_back().faces = s.faces; }
+    void keep(const qelx_test::TestBody& b) { judged.bodies.push_back(b); }
+    void keep(const qelx_test::TestWire& w) { judged.wires.emplace_back().edges = w.edges; }
+    void keep(const qelx_test::TestFace& f)
+    {
+        qelx_test::TestFace& kept = judged.faces.emplace_back();
+        kept.surface = f.surface;
+        std::copy(f.uDomain, f.uDomain + 2, kept.uDomain);
+        std::copy(f.vDomain, f.vDomain + 2, kept.vDomain);
+    }
+    void keep(const qelx_test::TestLoop& l) { judged.loops.emplace_back().face = l.face; }
+    void keep(const qelx_test::TestCoedge& c) { judged.coedges.push_back(c); }
+    void keep(const qelx_test::TestEdge& e)
+    {
+        qelx_test::TestEdge& kept = judged.edges.emplace_back();
+        kept.curve = e.curve;
+        kept.start = e.start;
+        kept.end = e.end;
+        std::copy(e.domain, e.domain + 2, kept.domain);
+    }
+    void keep(const qelx_test::TestVertex& v) { judged.vertices.emplace_back().point = v.point; }
+    void keep(const qelx_test::TestSurface& k) { judged.surfaces.push_back(k); }
+    void keep(const qelx_test::TestCurve& c) { judged.curves.push_back(c); }
+    void keep(const qelx_test::TestPCurve& p) { judged.pcurves.push_back(p); }
+    void keep(const Vec3& p) { judged.points.push_back(p); }
+
+    // The writer's refusal of what the walk handed over, once: a fault of a
+    // table row, or else of the geometry as its reader judges it.
+    const std::string& judge()
+    {
+        if (!judgedOnce && failure.empty())
+            failure = unwritableGeometry(judged);
+        judgedOnce = true;
+        return failure;
+    }
 
     void add(int table, const std::string& text)
     {
@@ -817,7 +1359,7 @@ void NeutralDocumentStream::document(const std::string& xType, int unit)
 }
 
 // Numbered by arrival: the walk hands each table's elements over in index order.
-#define QELX_NEUTRAL_STREAM_TABLE(METHOD, TYPE, TABLE, KEY, JSON)                                              \
+#define QELX_NEUTRAL_STREAM_TABLE(METHOD, TYPE, TABLE, KEY, JSON)                                                 \
     void NeutralDocumentStream::METHOD(const TYPE& element)                                                   \
     {                                                                                                          \
         const std::size_t i = m_tables->tables[TABLE].lines();                                                \
@@ -825,6 +1367,7 @@ void NeutralDocumentStream::document(const std::string& xType, int unit)
         if (m_tables->failure.empty())                                                                         \
             m_tables->failure = unwritableText(KEY, i, row);                                                   \
         m_tables->add(TABLE, row.dump());                                                                      \
+        m_tables->keep(element);                                                                               \
     }
 QELX_NEUTRAL_STREAM_TABLE(lump, qelx_test::TestLump, SpillLumps, "lumps", lumpJson)
 QELX_NEUTRAL_STREAM_TABLE(volume, qelx_test::TestVolume, SpillVolumes, "volumes", volumeJson)
@@ -839,6 +1382,7 @@ QELX_NEUTRAL_STREAM_TABLE(point, qelx_test::Vec3, SpillPoints, "points", pointJs
 
 void NeutralDocumentStream::body(const qelx_test::TestBody& b)
 {
+    m_tables->keep(b);
     const int i = static_cast<int>(m_tables->tables[SpillBodies].lines());
     m_tables->add(SpillBodies, rowWithLists(bodyJson(i, {}), {{"lumps", &b.lumps},
                                                               {"shells2D", &b.shells2D},
@@ -849,6 +1393,7 @@ void NeutralDocumentStream::body(const qelx_test::TestBody& b)
 
 void NeutralDocumentStream::shell(const qelx_test::TestShell& s)
 {
+    m_tables->keep(s);
     qelx_test::TestShell bare;
     bare.closed = s.closed;
     const int i = static_cast<int>(m_tables->tables[SpillShells].lines());
@@ -857,6 +1402,7 @@ void NeutralDocumentStream::shell(const qelx_test::TestShell& s)
 
 void NeutralDocumentStream::wire(const qelx_test::TestWire& w)
 {
+    m_tables->keep(w);
     const int i = static_cast<int>(m_tables->tables[SpillWires].lines());
     m_tables->add(SpillWires, rowWithLists(wireJson(i, {}), {{"edges", &w.edges}, {"vertices", &w.vertices}}));
 }
@@ -870,6 +1416,7 @@ void NeutralDocumentStream::edge(const qelx_test::TestEdge& e)
     if (!finiteNumbers(row) && m_tables->failure.empty())
         m_tables->failure = notFiniteText("edges", i);
     m_tables->add(SpillEdges, withoutLastList(row));
+    m_tables->keep(e);
 }
 
 void NeutralDocumentStream::vertex(const qelx_test::TestVertex& v)
@@ -878,6 +1425,7 @@ void NeutralDocumentStream::vertex(const qelx_test::TestVertex& v)
     bare.edges.clear();
     m_tables->add(SpillVertices,
                   withoutLastList(vertexJson(static_cast<int>(m_tables->tables[SpillVertices].lines()), bare)));
+    m_tables->keep(v);
 }
 
 void NeutralDocumentStream::edgeCoedges(int, const std::vector<int>& coedges)
@@ -919,7 +1467,7 @@ void NeutralDocumentStream::layer(int number, const qelx_test::TestLayer& l)
 
 QELIResult NeutralDocumentStream::commit(std::string& reason)
 {
-    if (!m_tables->failure.empty()) {
+    if (!m_tables->judge().empty()) {
         reason = m_tables->failure;
         return QELI_FILE_NOT_SAVED;
     }
@@ -929,7 +1477,7 @@ QELIResult NeutralDocumentStream::commit(std::string& reason)
 bool NeutralDocumentStream::produce(const TextPut& put, std::string& why)
 {
     Tables& t = *m_tables;
-    if (!t.failure.empty()) {
+    if (!t.judge().empty()) {
         why = t.failure;
         return false;
     }
@@ -1689,344 +2237,14 @@ private:
     }
 
 private:
-    // Geometry whose numbers overflow when it is evaluated is refused here,
-    // naming the entity, rather than imported to fail later (a curve scaled
-    // to 1e308 reached the kernel's save, which refused its overflowed
-    // numbers only after the whole import): every number of a surface,
-    // curve, pcurve or point lies within 1e100 of nothing (two multiplied
-    // stay finite), a curve's or pcurve's parameterization has a scale, and
-    // the canonical parameters it gives the ends of the curve's domain and
-    // of the edges and coedges on it (and a surface's to the corners of the
-    // faces on it) lie within 1e100 too. Numbers within bounds still
-    // multiply beyond them (a line through 1e99 along 1e99): the ends of
-    // every domain and range are evaluated once, and must lie within 1e100.
-    static constexpr double BeyondAnyModel = 1e100;
-
-    static bool withinModel(const QELXPoint3D& point)
-    {
-        return std::fabs(point[0]) <= BeyondAnyModel && std::fabs(point[1]) <= BeyondAnyModel &&
-               std::fabs(point[2]) <= BeyondAnyModel;
-    }
-    // Whether the geometry is evaluated here: a spline's points lie among
-    // its control points, which are bounded already, and its knots are
-    // checked only by the import.
-    static bool evaluable(const TestModel& m, int curve)
-    {
-        const int type = m.curves[static_cast<std::size_t>(curve)].type;
-        return type == qelx_test::CurvLine || type == qelx_test::CurvEllipse;
-    }
-    static bool evaluableSurface(const TestModel& m, int surface)
-    {
-        // Offset chains end (checked before).
-        for (;;) {
-            const qelx_test::TestSurface& s = m.surfaces[static_cast<std::size_t>(surface)];
-            switch (s.type) {
-            case qelx_test::SurfPlane:
-            case qelx_test::SurfCylinder:
-            case qelx_test::SurfCone:
-            case qelx_test::SurfSphere:
-            case qelx_test::SurfTorus:
-                return true;
-            case qelx_test::SurfRevolved:
-            case qelx_test::SurfExtruded:
-                return s.ref >= 0 && evaluable(m, s.ref);
-            case qelx_test::SurfOffset:
-                if (s.ref < 0)
-                    return false;
-                surface = s.ref;
-                break;
-            default:
-                return false;
-            }
-        }
-    }
-
-    void withinModel(const std::string& path, const double* values, std::size_t count) const
-    {
-        for (std::size_t i = 0; i < count; ++i)
-            if (!(std::fabs(values[i]) <= BeyondAnyModel))
-                fail(path, "a number beyond any model");
-    }
-    void withinModel(const std::string& path, const std::vector<double>& values) const
-    {
-        withinModel(path, values.data(), values.size());
-    }
-    void withinModel(const std::string& path, const Vec3& v) const { withinModel(path, v.data(), v.size()); }
-
-    // A parameterization s = scale * t + offset over the range `t`.
-    void mappedWithinModel(const std::string& path, double scale, double offset, const double t[2],
-                           const char* what) const
-    {
-        for (int end = 0; end < 2; ++end)
-            if (!(std::fabs(scale) * std::fabs(t[end]) + std::fabs(offset) <= BeyondAnyModel))
-                fail(path, std::string(what) + " that its parameterization takes beyond any model");
-    }
-    void mapWithinModel(const std::string& path, double scale, double offset) const
-    {
-        const double map[2] = {scale, offset};
-        withinModel(path + "/parameterization", map, 2);
-        if (scale == 0.0)
-            fail(path + "/parameterization/scale", "a parameterization of no scale");
-    }
-    // A point of the model (a vertex's, an analytic curve's or surface's
-    // point: a line's point, a centre, an origin; a spline's control point)
-    // within the bound every reader holds a point to, as the kernel holds its
-    // model's points: a line through x = 2147483647 was imported and could
-    // not be saved. `path` names the entity, or, given `first` (the place of
-    // the point's x in an array of coordinates), that array: the refusal
-    // then names the coordinate.
-    void pointWithinModel(const std::string& path, const double* xyz, std::ptrdiff_t first = -1) const
-    {
-        if (const int axis = axisBeyondAnyModel(xyz); axis >= 0)
-            fail(first < 0 ? path : path + "/" + std::to_string(first + axis),
-                 "a point at " + coordinateBeyondAnyModel(xyz));
-    }
-    // A spline's control points (three coordinates each), as every other point.
-    void controlPointsWithinModel(const std::string& path, const std::vector<double>& ctrl) const
-    {
-        for (std::size_t i = 0; i + 2 < ctrl.size(); i += 3)
-            pointWithinModel(path, ctrl.data() + i, static_cast<std::ptrdiff_t>(i));
-    }
-    void nurbsWithinModel(const std::string& path, const TestNurbs& n) const
-    {
-        withinModel(path + "/controlPoints", n.ctrl);
-        withinModel(path + "/weights", n.weights);
-        withinModel(path + "/knots", n.knots);
-    }
-
+    // The geometry judged as every writer judges it before writing (see
+    // GeometryJudge), refused naming the entity.
     void checkGeometry(const TestModel& m) const
     {
-        for (std::size_t i = 0; i < m.surfaces.size(); ++i) {
-            const qelx_test::TestSurface& s = m.surfaces[i];
-            const std::string p = "/surfaces/" + std::to_string(i);
-            const double map[6] = {s.uA, s.uB, s.uC, s.vA, s.vB, s.vC};
-            withinModel(p + "/parameterization", map, 6);
-            if (s.bounded) {
-                withinModel(p + "/uSpan", s.uSpan, 2);
-                withinModel(p + "/vSpan", s.vSpan, 2);
-            }
-            const double sizes[3] = {s.a, s.b, s.c};
-            withinModel(p, sizes, 3);
-            withinModel(p, s.p), withinModel(p, s.d1), withinModel(p, s.d2);
-            withinModel(p + "/controlPoints", s.ctrl);
-            pointWithinModel(p, s.p.data());
-            controlPointsWithinModel(p + "/controlPoints", s.ctrl);
-            withinModel(p + "/weights", s.weights);
-            withinModel(p + "/uKnots", s.uKnots);
-            withinModel(p + "/vKnots", s.vKnots);
-        }
-        for (std::size_t i = 0; i < m.curves.size(); ++i) {
-            const qelx_test::TestCurve& c = m.curves[i];
-            const std::string p = "/curves/" + std::to_string(i);
-            mapWithinModel(p, c.scale, c.offset);
-            withinModel(p + "/domain", c.domain, 2);
-            mappedWithinModel(p + "/domain", c.scale, c.offset, c.domain, "a domain");
-            const double sizes[2] = {c.major, c.minor};
-            withinModel(p, sizes, 2);
-            withinModel(p, c.p), withinModel(p, c.d1), withinModel(p, c.d2);
-            nurbsWithinModel(p, c.nurbs);
-            pointWithinModel(p, c.p.data());
-            controlPointsWithinModel(p + "/controlPoints", c.nurbs.ctrl);
-        }
-        for (std::size_t i = 0; i < m.pcurves.size(); ++i) {
-            const std::string p = "/pcurves/" + std::to_string(i);
-            mapWithinModel(p, m.pcurves[i].scale, m.pcurves[i].offset);
-            nurbsWithinModel(p, m.pcurves[i].nurbs);
-        }
-        for (std::size_t i = 0; i < m.points.size(); ++i) {
-            const std::string p = "/points/" + std::to_string(i) + "/xyz";
-            withinModel(p, m.points[i]);
-            // A point the writers' tolerances cannot resolve (model_extent.hxx).
-            pointWithinModel(p, m.points[i].data(), 0);
-        }
-        for (std::size_t i = 0; i < m.edges.size(); ++i)
-            if (const int c = m.edges[i].curve; c >= 0) {
-                const qelx_test::TestCurve& curve = m.curves[static_cast<std::size_t>(c)];
-                mappedWithinModel("/edges/" + std::to_string(i) + "/domain", curve.scale, curve.offset,
-                                  m.edges[i].domain, "a range");
-            }
-        for (std::size_t i = 0; i < m.coedges.size(); ++i)
-            if (const int c = m.coedges[i].pcurve; c >= 0) {
-                const qelx_test::TestPCurve& pcurve = m.pcurves[static_cast<std::size_t>(c)];
-                mappedWithinModel("/coedges/" + std::to_string(i) + "/domain", pcurve.scale, pcurve.offset,
-                                  m.coedges[i].domain, "a range");
-            }
-        // An ellipse closes after one turn of its angle: a domain or an
-        // edge's range its parameterization takes round it more than once
-        // (a scale of two billion over a range of 5) made an edge that
-        // wound round its circle and a written face the peer refused.
-        const auto withinATurn = [this](const std::string& path, const qelx_test::TestCurve& curve, const double t[2],
-                                        const char* what) {
-            if (!withinOneTurn(curve.scale, t))
-                fail(path, std::string(what) + " that its parameterization takes more than once round its ellipse");
-        };
-        for (std::size_t i = 0; i < m.curves.size(); ++i)
-            if (m.curves[i].type == qelx_test::CurvEllipse)
-                withinATurn("/curves/" + std::to_string(i) + "/domain", m.curves[i], m.curves[i].domain, "a domain");
-        for (std::size_t i = 0; i < m.edges.size(); ++i)
-            if (const int c = m.edges[i].curve; c >= 0 && m.curves[static_cast<std::size_t>(c)].type == qelx_test::CurvEllipse)
-                withinATurn("/edges/" + std::to_string(i) + "/domain", m.curves[static_cast<std::size_t>(c)],
-                            m.edges[i].domain, "a range");
-        for (std::size_t i = 0; i < m.faces.size(); ++i)
-            if (const int k = m.faces[i].surface; k >= 0) {
-                const qelx_test::TestFace& f = m.faces[i];
-                const qelx_test::TestSurface& surface = m.surfaces[static_cast<std::size_t>(k)];
-                const std::string p = "/faces/" + std::to_string(i);
-                withinModel(p + "/uDomain", f.uDomain, 2);
-                withinModel(p + "/vDomain", f.vDomain, 2);
-                mappedWithinModel(p + "/uDomain", surface.uA * surface.uB, surface.uC, f.uDomain, "a domain");
-                mappedWithinModel(p + "/vDomain", surface.vA * surface.vB, surface.vC, f.vDomain, "a domain");
-            }
-        splinesNearTheirModel(m);
-        // Every number is bounded now: the ends are evaluated.
-        for (std::size_t i = 0; i < m.curves.size(); ++i)
-            if (evaluable(m, static_cast<int>(i)))
-                for (const double t : m.curves[i].domain)
-                    if (!withinModel(m.curvePoint(static_cast<int>(i), t)))
-                        fail("/curves/" + std::to_string(i) + "/domain", "a domain whose end lies beyond any model");
-        // An edge's ends are points of the model, held as every point is: a
-        // line along a direction of length 1e8 put an edge's end at
-        // y = -5.5e8, and the writers' projection onto its cylinder ran on
-        // for minutes.
-        for (std::size_t i = 0; i < m.edges.size(); ++i)
-            if (const int c = m.edges[i].curve; c >= 0 && evaluable(m, c))
-                for (const double t : m.edges[i].domain) {
-                    const QELXPoint3D end = m.curvePoint(c, t);
-                    const double xyz[3] = {end[0], end[1], end[2]};
-                    if (axisBeyondAnyModel(xyz) >= 0)
-                        fail("/edges/" + std::to_string(i) + "/domain",
-                             "a range whose end lies at " + coordinateBeyondAnyModel(xyz));
-                }
-        for (std::size_t i = 0; i < m.faces.size(); ++i)
-            if (const int k = m.faces[i].surface; k >= 0 && evaluableSurface(m, k))
-                for (const double u : m.faces[i].uDomain)
-                    for (const double v : m.faces[i].vDomain)
-                        if (!withinModel(m.surfacePoint(k, u, v)))
-                            fail("/faces/" + std::to_string(i), "a domain whose corner lies beyond any model");
-        pcurvesWithinATurn(m);
-    }
-
-    // A spline of an edge or a face with a control point farther from the
-    // box of the model's vertices than a million times its size (and a
-    // millimetre), as the CAD readers refuse it: a pole two billion out on a
-    // model six across is no model's, and sends the import's fitting of
-    // curves onto surfaces into minutes of work.
-    void splinesNearTheirModel(const TestModel& m) const
-    {
-        double low[3] = {HUGE_VAL, HUGE_VAL, HUGE_VAL}, high[3] = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
-        bool any = false;
-        for (const qelx_test::TestVertex& v : m.vertices)
-            if (v.point >= 0)
-                for (int k = 0; k < 3; ++k) {
-                    const double x = m.points[static_cast<std::size_t>(v.point)][static_cast<std::size_t>(k)];
-                    low[k] = std::min(low[k], x), high[k] = std::max(high[k], x), any = true;
-                }
-        if (!any)
-            return;
-        const double size = std::hypot(high[0] - low[0], high[1] - low[1], high[2] - low[2]);
-        const double reach = 1e6 * std::max(size, 1.0);
-        const auto check = [&](const std::string& path, const std::vector<double>& ctrl) {
-            for (std::size_t i = 0; i + 2 < ctrl.size(); i += 3) {
-                bool beyond = false;
-                for (int k = 0; k < 3; ++k)
-                    beyond = beyond || ctrl[i + k] < low[k] - reach || ctrl[i + k] > high[k] + reach;
-                if (beyond) {
-                    std::ostringstream text;
-                    text << "a spline whose control point " << i / 3 << " at (" << ctrl[i] << ", " << ctrl[i + 1]
-                         << ", " << ctrl[i + 2] << ") lies farther than " << reach << " from every vertex of the model";
-                    fail(path, text.str());
-                }
-            }
-        };
-        for (std::size_t i = 0; i < m.edges.size(); ++i)
-            if (const int c = m.edges[i].curve; c >= 0)
-                check("/curves/" + std::to_string(c) + "/controlPoints", m.curves[static_cast<std::size_t>(c)].nurbs.ctrl);
-        for (std::size_t i = 0; i < m.faces.size(); ++i)
-            if (const int k = m.faces[i].surface; k >= 0)
-                check("/surfaces/" + std::to_string(k) + "/controlPoints", m.surfaces[static_cast<std::size_t>(k)].ctrl);
-    }
-
-    // The period of a surface's framework parameter (u or v) in which it
-    // closes by turning round an axis; 0 when it does not.
-    static double turnPeriod(const TestModel& m, int surface, bool u)
-    {
-        for (int depth = 0; surface >= 0 && depth <= static_cast<int>(m.surfaces.size()); ++depth) {
-            const qelx_test::TestSurface& s = m.surfaces[static_cast<std::size_t>(surface)];
-            bool turns = false;
-            switch (s.type) {
-            case qelx_test::SurfCylinder:
-            case qelx_test::SurfCone:
-            case qelx_test::SurfSphere:
-            case qelx_test::SurfRevolved:
-                turns = !u;
-                break;
-            case qelx_test::SurfTorus:
-                turns = true;
-                break;
-            case qelx_test::SurfOffset:
-                surface = s.ref;
-                continue;
-            default:
-                break;
-            }
-            const double scale = std::fabs(u ? s.uA * s.uB : s.vA * s.vB);
-            return turns && scale > 0.0 ? 2.0 * M_PI / scale : 0.0;
-        }
-        return 0.0;
-    }
-
-    // How many times a curve may run round an axis (or a torus's tube), at
-    // most; 0 where it is not told. A line or an ellipse within one turn runs
-    // round once at most. A spline (a helix) may wind round more often, but
-    // not as often as its control points' count allows: a spline crosses a
-    // plane no more often than its control polygon does (positive weights),
-    // each of its n - 1 sides at most once, and each half turn round the axis
-    // crosses a plane through it (round a tube, its middle plane) once, so a
-    // spline of n control points runs round fewer than n / 2 times.
-    static double turnsAllowed(const TestModel& m, int curve)
-    {
-        const qelx_test::TestCurve& k = m.curves[static_cast<std::size_t>(curve)];
-        if (evaluable(m, curve))
-            return 1.0;
-        if ((k.type == qelx_test::CurvNurbs || k.type == qelx_test::CurvOther) && k.nurbs.count > 0)
-            return k.nurbs.count / 2.0 + 1.0;
-        return 0.0;
-    }
-
-    // A coedge's pcurve that runs round its surface more often than its
-    // edge's curve can: a straight pcurve scaled to a billion turns of a
-    // cylinder under one circle, or under a helix of a few turns.
-    void pcurvesWithinATurn(const TestModel& m) const
-    {
-        for (std::size_t i = 0; i < m.coedges.size(); ++i) {
-            const qelx_test::TestCoedge& c = m.coedges[i];
-            if (c.pcurve < 0 || c.edge < 0 || c.loop < 0)
-                continue;
-            const int curve = m.edges[static_cast<std::size_t>(c.edge)].curve;
-            const int face = m.loops[static_cast<std::size_t>(c.loop)].face;
-            if (curve < 0 || face < 0)
-                continue;
-            const double turns = turnsAllowed(m, curve);
-            const int surface = m.faces[static_cast<std::size_t>(face)].surface;
-            if (surface < 0 || turns <= 0.0)
-                continue;
-            const QELXPoint2D from = m.pcurvePoint(c.pcurve, c.pcurveSense ? c.domain[0] : -c.domain[0]);
-            const QELXPoint2D to = m.pcurvePoint(c.pcurve, c.pcurveSense ? c.domain[1] : -c.domain[1]);
-            for (const bool u : {true, false}) {
-                const double period = turnPeriod(m, surface, u);
-                const double run = std::fabs(u ? to.u() - from.u() : to.v() - from.v());
-                if (period > 0.0 && !(run <= turns * period * (1.0 + 1e-9) + 1e-12)) {
-                    std::ostringstream text;
-                    text << "a range whose pcurve runs " << run / period << " times round its surface in "
-                         << (u ? "u" : "v") << ", where its edge's curve runs round ";
-                    if (turns == 1.0)
-                        text << "at most once";
-                    else
-                        text << "fewer than " << turns << " times (a spline of "
-                             << m.curves[static_cast<std::size_t>(curve)].nurbs.count << " control points)";
-                    fail("/coedges/" + std::to_string(i) + "/domain", text.str());
-                }
-            }
+        try {
+            GeometryJudge().judge(m);
+        } catch (const GeometryFault& f) {
+            fail(f.path, f.what);
         }
     }
 

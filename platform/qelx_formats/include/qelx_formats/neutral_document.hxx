@@ -29,6 +29,11 @@ public:
 };
 
 // Text of a model (deterministic: the same model gives the same text).
+// Throws NeutralDocumentError naming the entity (its JSON path) for a model
+// its reader would refuse: a number that is not finite, a spline's knots,
+// geometry beyond the reader's bounds (a point or an edge's end beyond 1e7
+// on an axis, a number beyond 1e100, an edge or a pcurve going round its
+// circle or surface more often than it can).
 std::string writeNeutralText(const qelx_test::TestModel& model);
 // Throws NeutralDocumentError naming `source` and the JSON path of the fault.
 // The document is read as it is parsed, element by element, never held as a
@@ -72,8 +77,10 @@ QELIResult writeNeutralDocument(QELXBRepExporter* exporter, const std::string& p
 // (`qelx_test::walkExporter(exporter, stream)`): each table element goes, as
 // soon as the walk hands it over, to an unnamed temporary file of its table
 // in the target's folder, so neither the model nor its text is ever whole in
-// memory; `commit` joins the tables into the target as writeWholeFile writes.
-// The text is byte for byte writeNeutralText's of the walked model.
+// memory (but its geometry, and of its topology the references and ranges,
+// which the reader's judgement reads); `commit` joins the tables into the
+// target as writeWholeFile writes. The text is byte for byte
+// writeNeutralText's of the walked model, and it refuses what that refuses.
 class NeutralDocumentStream : public qelx_test::WalkSink {
 public:
     explicit NeutralDocumentStream(const std::string& path);
