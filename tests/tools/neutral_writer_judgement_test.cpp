@@ -24,6 +24,7 @@
 #include "qelx_formats/neutral_document.hxx"
 #include "support/geometry_builders.hxx"
 #include "support/in_turn.hxx"
+#include "support/query_builders.hxx"
 #include "support/save_file_words.hxx"
 #include "velm/build.hxx"
 #include "velm/testkit.hxx"
