@@ -416,16 +416,86 @@ std::vector<bool> pcurvesOffSplines(const std::vector<COEDGE*>& coedges)
     return found;
 }
 
+// Where two curves that join smoothly (a line running into an arc along its
+// tangent) touch near the point of `a` at `s`: no line across either tangent
+// tells where, and the feet of a moved vertex on them lie close together
+// wherever along the join it was moved. The gap between them is sought
+// along `a`, over `reach` either way in space (within `a`'s own range), for
+// its least. The gap there, with `s` and `t` (on `b`, from its guess) the
+// curves' parameters at it; -1 where the curves do not touch at one place
+// (a gap as small at the ends of the reach: they run along one another).
+double smoothJoin(const curve& a, const curve& b, double reach, double& s, double& t)
+{
+    const double speed = a.eval_deriv(s).len();
+    if (!(speed > 0.0))
+        return -1.0;
+    double low = s - reach / speed, high = s + reach / speed;
+    const QELinterval own = a.param_range();
+    // Where `a` ends within the reach the join may lie at its end: the gap
+    // need not rise there.
+    bool lowOwn = false, highOwn = false;
+    if (!a.periodic() && own.finite()) {
+        lowOwn = own.start_pt() >= low;
+        highOwn = own.end_pt() <= high;
+        low = std::max(low, own.start_pt());
+        high = std::min(high, own.end_pt());
+    }
+    if (!(high > low))
+        return -1.0;
+    const double from = t;
+    auto gap = [&](double at, double& on) {
+        const QELposition pa = a.eval_position(at);
+        QELposition pb;
+        on = from;
+        b.point_perp(pa, pb, &from, &on);
+        return distance(pa, pb);
+    };
+    double ignored = 0.0;
+    const double atLow = gap(low, ignored), atHigh = gap(high, ignored);
+    // Golden section: the gap falls to its least and rises again past it.
+    const double golden = 0.5 * (std::sqrt(5.0) - 1.0);
+    double x1 = high - golden * (high - low), x2 = low + golden * (high - low);
+    double t1 = 0.0, t2 = 0.0;
+    double g1 = gap(x1, t1), g2 = gap(x2, t2);
+    for (int round = 0; round < 100 && high - low > 1e-15 * (1.0 + std::fabs(low) + std::fabs(high)); ++round) {
+        if (g1 <= g2) {
+            high = x2;
+            x2 = x1;
+            g2 = g1;
+            t2 = t1;
+            x1 = high - golden * (high - low);
+            g1 = gap(x1, t1);
+        } else {
+            low = x1;
+            x1 = x2;
+            g1 = g2;
+            t1 = t2;
+            x2 = low + golden * (high - low);
+            g2 = gap(x2, t2);
+        }
+    }
+    const bool first = g1 <= g2;
+    const double least = first ? g1 : g2;
+    if ((lowOwn && highOwn) || !(lowOwn || atLow > QELresabs + least) || !(highOwn || atHigh > QELresabs + least))
+        return -1.0;
+    s = first ? x1 : x2;
+    t = first ? t1 : t2;
+    return least;
+}
+
 // Where the curves of a vertex's edges, bounded by the vertex's own feet on
 // them (a STEP file's edges are bounded by their vertices), pass through one
 // point near it, the vertex goes to that point and each edge is bounded anew
 // there: the corner the sender moved the vertex off. Left as it is (then
 // tolerated where it lies) unless every curve passes within the kernel's
 // resolution of one point no farther from the vertex than a few times its
-// distance from them (and, given `nearby`, within `within` of it): curves
-// running along one another near the corner (a tangent join) do not tell
-// where it is. A closed edge keeps its turn: one that runs a whole turn of
-// a closed spline that is not periodic has its corner sought round the
+// distance from them (and, given `nearby`, within `within` of it). Where
+// two curves join smoothly the place they touch is the corner, sought as far
+// as half the shorter edge: the vertex's feet on them lie near one another,
+// and near the vertex, wherever along the join it was moved. Curves running
+// along one another near the corner (one circle or line continued) do not
+// tell where it is. A closed edge keeps its turn: one that runs a whole turn
+// of a closed spline that is not periodic has its corner sought round the
 // curve, and its curve is begun there anew when the corner lies off the
 // curve's ends (the vertex then on the curve, where a reader that began the
 // curve at the vertex's foot left the corner just inside its start).
@@ -522,7 +592,48 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
             p = p + (1.0 / static_cast<double>(ends.size())) * average;
     }
     }
-    if (!(worst < 0.1 * QELresabs) || distance(p, written) > 4.0 * away || (nearby && distance(p, *nearby) > within))
+    // Two curves that join smoothly (their tangents at the feet of the point
+    // found run one way): where they touch is the corner, however far along
+    // the join from the feet it lies (the feet mark nothing there), and the
+    // averaging above only crawls towards it. Sought along the curve that
+    // runs on past the join where one does (a line or a conic, rather than a
+    // spline that may end at the join).
+    bool smooth = false;
+    double smoothReach = 0.0;
+    if (ends.size() == 2 && ends[0].edge != ends[1].edge && !ends[0].round && !ends[1].round) {
+        const bool swap = !ends[1].edge->geometry()->equation().param_range().finite() ||
+                          ends[1].edge->geometry()->equation().periodic();
+        End& first = ends[swap ? 1 : 0];
+        End& second = ends[swap ? 0 : 1];
+        const curve& a = first.edge->geometry()->equation();
+        const curve& b = second.edge->geometry()->equation();
+        auto across = [&](double s, double t) {
+            const QELvector da = a.eval_deriv(s), db = b.eval_deriv(t);
+            const double la = da.len(), lb = db.len();
+            return la > 0.0 && lb > 0.0 ? (da * db).len() / (la * lb) : 1.0;
+        };
+        // The vertex's distance from the feet shows nothing of a move along
+        // the join: the corner is sought as far as half the shorter edge.
+        auto chord = [](const End& end) {
+            const curve& eq = end.edge->geometry()->equation();
+            const double sign = end.edge->sense() == REVERSED ? -1.0 : 1.0;
+            const QELinterval r = end.edge->param_range();
+            return distance(eq.eval_position(sign * r.start_pt()), eq.eval_position(sign * r.end_pt()));
+        };
+        smoothReach = std::max(4.0 * away, 0.5 * std::min(chord(first), chord(second)));
+        double s = first.guess, t = second.guess;
+        const double least = across(s, t) < 1e-2 ? smoothJoin(a, b, smoothReach, s, t) : -1.0;
+        if (least >= 0.0 && least < 0.2 * QELresabs && across(s, t) < 1e-2) {
+            const QELposition pa = a.eval_position(s), pb = b.eval_position(t);
+            p = pa + 0.5 * (pb - pa);
+            first.guess = s;
+            second.guess = t;
+            worst = 0.5 * least;
+            smooth = true;
+        }
+    }
+    if (!(worst < 0.1 * QELresabs) || distance(p, written) > (smooth ? smoothReach : 4.0 * away) ||
+        (nearby && !smooth && distance(p, *nearby) > within))
         return false;
     // A curve followed past its end must lie on the edge's faces out to the
     // corner: a spline's last piece that leaves them there makes no corner
