@@ -1594,6 +1594,16 @@ TopoDS_Face ShapeBuilder::face(int index)
         const TopoDS_Shape result = seam.Result();
         if (!result.IsNull() && result.ShapeType() == TopAbs_FACE)
             out = TopoDS::Face(result);
+        else if (!result.IsNull()) {
+            // The seam cut the face into pieces: its loops bound separate
+            // regions of the surface (a belt whose ends miss each other, a
+            // sliver beside it), which no one face of a file carries.
+            int pieces = 0;
+            for (TopExp_Explorer f(result, TopAbs_FACE); f.More(); f.Next())
+                ++pieces;
+            throw FaceFault{index, "the seam its surface needs splits it into " + std::to_string(pieces) +
+                                       " faces: its loops bound separate pieces of its surface"};
+        }
     }
     holesIntoOuterWindow(out, built.surface);
     if (judgedByWinding && windsAsHoles(out))

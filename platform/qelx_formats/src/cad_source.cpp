@@ -388,6 +388,18 @@ int ShapeReader::curveOf(Handle(Geom_Curve) curve, double f, double l)
             else
                 spline = splineOf3(curve, f, l);
         }
+        // A periodic spline is opened at its own knots: an edge on it that
+        // runs across them (from just before its first knot round a whole
+        // turn, a period on) would lie past the opened spline's end. Its
+        // piece from the edge's start is the same curve at the same
+        // parameters, opened there.
+        const double first = spline->FirstParameter(), last = spline->LastParameter();
+        const double rounding = 1e-9 * (1.0 + std::abs(first) + std::abs(last));
+        if (spline->IsPeriodic() && (f < first - rounding || l > last + rounding) &&
+            l - f <= spline->Period() + rounding) {
+            spline = Handle(Geom_BSplineCurve)::DownCast(spline->Copy());
+            spline->Segment(f, std::min(l, f + spline->Period()));
+        }
         c.type = qelx_test::CurvNurbs;
         c.nurbs = nurbsOf3(spline);
     }
