@@ -447,10 +447,20 @@ BuiltSurface ShapeBuilder::makeSurface(int index, int depth)
             fault = valuesFault(s.ctrl.data(), s.ctrl.size(), s.weights.data(), s.weights.size());
         if (fault)
             throw std::runtime_error(std::string("a surface's spline data is not valid: ") + fault);
-        if (s.weights.empty())
-            out.surface = new Geom_BSplineSurface(poles, uk, vk, um, vm, s.uDegree, s.vDegree);
-        else
-            out.surface = new Geom_BSplineSurface(poles, weights, uk, vk, um, vm, s.uDegree, s.vDegree);
+        const Handle(Geom_BSplineSurface) spline =
+            s.weights.empty() ? new Geom_BSplineSurface(poles, uk, vk, um, vm, s.uDegree, s.vDegree)
+                              : new Geom_BSplineSurface(poles, weights, uk, vk, um, vm, s.uDegree, s.vDegree);
+        // A direction the model holds periodic is built periodic where the
+        // spline's ends meet: a face's pcurves there may lie a period on, or
+        // run across the knots' start, as on any periodic surface, and the
+        // spline built open would be evaluated past its knots (a mirrored
+        // sample's healed faces a whole period off, built with edges two
+        // units wide).
+        if (s.uClosure >= 2 && spline->IsUClosed())
+            spline->SetUPeriodic();
+        if (s.vClosure >= 2 && spline->IsVClosed())
+            spline->SetVPeriodic();
+        out.surface = spline;
         break;
     }
     }

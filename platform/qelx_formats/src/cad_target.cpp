@@ -644,11 +644,12 @@ bool degeneratedOffSingularity(const BuiltShapes& shapes)
     return false;
 }
 
-// Whether some face on a spline surface closed but not periodic in a
-// direction has a pcurve ending outside the surface's parameters that way:
-// the building evaluates the surface past its knots there, where the STEP
-// and IGES readers, which make such a surface periodic, give the points a
-// period on; a face that closes only within its vertices' tolerances as
+// Whether some face on a spline surface closed in a direction has a pcurve
+// ending outside the surface's parameters that way: built open, the surface
+// is evaluated past its knots there, where the STEP and IGES readers, which
+// make such a surface periodic, give the points a period on; built periodic,
+// the file holds it open with the pcurves past its knots, which its reader
+// places anew. A face that closes only within its vertices' tolerances as
 // built may not close as read back (a mirrored sample's face written
 // valid, read back open, its neighbours in the other frames refused).
 bool pcurvesPastClosedSpline(const BuiltShapes& shapes)
@@ -661,8 +662,7 @@ bool pcurvesPastClosedSpline(const BuiltShapes& shapes)
                 Handle(Geom_BSplineSurface)::DownCast(BRep_Tool::Surface(face, at));
             if (spline.IsNull())
                 continue;
-            const bool acrossU = !spline->IsUPeriodic() && spline->IsUClosed();
-            const bool acrossV = !spline->IsVPeriodic() && spline->IsVClosed();
+            const bool acrossU = spline->IsUClosed(), acrossV = spline->IsVClosed();
             if (!acrossU && !acrossV)
                 continue;
             double u0 = 0.0, u1 = 0.0, v0 = 0.0, v1 = 0.0;
