@@ -15,6 +15,7 @@
 #include "velm/bspline.hxx"
 #include "velm/geometry.hxx"
 #include "velm/query.hxx"
+#include "velm/testkit.hxx"
 #include "velm/topology.hxx"
 #include "velm/topology_api.hxx"
 
@@ -88,4 +89,20 @@ TEST_F(FaceAndSurfaceLimits, ASelfCrossingSplineIsNoValidSurfaceToEitherHealer)
     EXPECT_FALSE(QELXStepVelmHealer::isSurfValid(crossing));
     EXPECT_TRUE(QELXVeRepairUtils::isSurfValid(plain));
     EXPECT_TRUE(QELXStepVelmHealer::isSurfValid(plain));
+}
+
+// A surface check that fails finds the surface no valid one: whether the
+// check for irregularities or the one for self-intersections fails, the
+// recipe's trim does not take an unchecked surface for sound.
+TEST_F(FaceAndSurfaceLimits, ASurfaceWhoseCheckFailedIsNoValidSurface)
+{
+    const spline plain = testkit::test_spline();
+    for (const long nth : {1L, 2L}) {
+        SCOPED_TRACE(nth == 1 ? "the irregularity check fails" : "the self-intersection check fails");
+        velm_test_fail_alloc("check_geometry", nth);
+        EXPECT_FALSE(QELXVeRepairUtils::isSurfValid(plain));
+        EXPECT_FALSE(velm_test_injection_pending()) << "the check made fewer allocations than meant";
+        velm_test_reset();
+    }
+    EXPECT_TRUE(QELXVeRepairUtils::isSurfValid(plain));
 }

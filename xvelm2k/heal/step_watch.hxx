@@ -120,7 +120,7 @@ XVELM2KA_API std::string writersRefusal(BODY* body);
 // checks or a file writer's rules (writersRefusal) refuse is warned of, by
 // its place among `bodies` and its name where it has one. Dead or null
 // entries are passed over.
-void warnUnsoundHealedBodies(const std::vector<BODY*>& bodies);
+XVELM2KA_API void warnUnsoundHealedBodies(const std::vector<BODY*>& bodies);
 // The warning a step that was taken back gives.
 XVELM2KA_API std::string undoneStepText(const std::string& body, const char* step, const std::string& what);
 // The warning of a step a kernel failure (`why`) stopped and that was taken
