@@ -237,6 +237,13 @@ TEST_F(FreeGeometry, SurfacesBecomeOneFaceSheetsAndPlanesAreMarkedUnbounded)
             const std::vector<FACE*> faces = testkit::faces_of(bodies[i]);
             ASSERT_EQ(faces.size(), 1u);
             EXPECT_EQ(faces[0]->geometry()->identity(), kinds[i]) << "sheet " << i;
+            // Of the closed surfaces, the cone's face is bounded at its apex
+            // and the lemon's at both of its apexes, the others by nothing.
+            int loops = 0;
+            for (const LOOP* l = faces[0]->loop(); l; l = l->next())
+                ++loops;
+            if (i >= 1 && i <= 5)
+                EXPECT_EQ(loops, i == 2 ? 1 : i == 5 ? 2 : 0) << "sheet " << i;
         }
         for (std::size_t i = 0; i < bodies.size(); ++i) {
             SCOPED_TRACE("sheet " + std::to_string(i));
