@@ -88,6 +88,20 @@ TEST(NeutralText, WrittenReadAndWrittenAgainIsIdentical)
         for (std::size_t s = 0; s < m.surfaces.size(); ++s)
             EXPECT_EQ(back.surfacePoint(static_cast<int>(s), 0.3, 0.2).Distance(m.surfacePoint(static_cast<int>(s), 0.3, 0.2)),
                       0.0);
+        // And the topology: a degenerate loop keeps its vertex (a cone's
+        // apex), every loop its kind, every edge its ends.
+        ASSERT_EQ(back.loops.size(), m.loops.size());
+        for (std::size_t l = 0; l < m.loops.size(); ++l) {
+            EXPECT_EQ(back.loops[l].vertex, m.loops[l].vertex) << "loop " << l;
+            EXPECT_EQ(back.loops[l].degenerate, m.loops[l].degenerate) << "loop " << l;
+            EXPECT_EQ(back.loops[l].outer, m.loops[l].outer) << "loop " << l;
+            EXPECT_EQ(back.loops[l].coedges, m.loops[l].coedges) << "loop " << l;
+        }
+        ASSERT_EQ(back.edges.size(), m.edges.size());
+        for (std::size_t e = 0; e < m.edges.size(); ++e) {
+            EXPECT_EQ(back.edges[e].start, m.edges[e].start) << "edge " << e;
+            EXPECT_EQ(back.edges[e].end, m.edges[e].end) << "edge " << e;
+        }
     }
 }
 
