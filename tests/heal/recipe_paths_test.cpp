@@ -27,6 +27,7 @@
 #include "velm/errors.hxx"
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
+#include "velm/groups.hxx"
 #include "velm/query.hxx"
 #include "velm/testkit.hxx"
 #include "velm/topology.hxx"
@@ -560,6 +561,39 @@ TEST_F(RecipePaths, IgesCutsOnlySurfacesPeriodicInNeitherDirection)
             EXPECT_NEAR(after.u_range().length(), before.u_range().length(), 1e-9);
         }
         EXPECT_NEAR(testkit::body_area(sheet), area, 1e-6 * area);
+        deleteAll(healed.bodies);
+    }
+}
+
+// The V5 recipe separates lumps that touch at a vertex into bodies of their
+// own: every piece stays in the set after the bodies it came with, whether
+// the touching body comes first or last, and no face is lost.
+TEST_F(RecipePaths, V5KeepsEveryPieceOfLumpsTouchingAtAVertex)
+{
+    for (const bool touchingFirst : {true, false}) {
+        SCOPED_TRACE(touchingFirst ? "the touching lumps first" : "the touching lumps last");
+        BODY* box = testkit::make_plane_box(2.0, 2.0, 2.0);
+        BODY* touching = testkit::make_corner_touching_lumps(0.0);
+        const Healed healed = healBy("HealBodyPostProcessV5", touchingFirst ? std::vector<BODY*>{touching, box}
+                                                                            : std::vector<BODY*>{box, touching});
+        ASSERT_EQ(healed.bodies.size(), 3u);
+        int faces = 0;
+        for (BODY* b : healed.bodies) {
+            EXPECT_EQ(testkit::count_lumps(b), 1);
+            faces += testkit::count_faces(b);
+        }
+        EXPECT_EQ(faces, 18);
+        EXPECT_EQ(healed.bodies[touchingFirst ? 1 : 0], box);
+        // The separated pieces are grouped together, the box alone is not.
+        ENTITY_LIST groups;
+        for (BODY* b : healed.bodies)
+            api_ct_return_groups(b, groups);
+        ASSERT_EQ(groups.count(), 1);
+        ENTITY_LIST members;
+        api_ct_return_ents(static_cast<QELGROUP*>(groups[0]), members);
+        EXPECT_EQ(members.count(), 2);
+        EXPECT_LT(members.lookup(box), 0);
+        api_ct_lose_group(static_cast<QELGROUP*>(groups[0]));
         deleteAll(healed.bodies);
     }
 }
