@@ -597,3 +597,33 @@ TEST_F(RecipePaths, V5KeepsEveryPieceOfLumpsTouchingAtAVertex)
         deleteAll(healed.bodies);
     }
 }
+
+// The VDA recipe cuts a spline surface singular inside (a row of control
+// points collapsed to one point) down to its face: a face clear of the
+// collapsed row, on either side of it, keeps its area on a surface whose u
+// range is the face's.
+TEST_F(RecipePaths, VdaCutsASurfaceSingularInsideDownToItsFace)
+{
+    on("HealBody");
+    // Two flat strips meeting at a point lifted between them.
+    const QELposition points[6] = {{0, 0, 0}, {0, 1, 0}, {0.5, 0.5, 1}, {0.5, 0.5, 1}, {1, 0, 0}, {1, 1, 0}};
+    const double uknots[] = {0, 0, 0.5, 1, 1};
+    const double vknots[] = {0, 0, 1, 1};
+    bs3_surface net =
+        bs3_surface_from_ctrlpts(1, 0, 0, 0, 3, 1, 0, 0, 0, 2, points, nullptr, QELresabs, 5, uknots, 4, vknots, 1e-10);
+    const spline pinched(net);
+    bs3_surface_delete(net);
+    for (const auto& [u0, u1] : {std::pair{0.05, 0.4}, std::pair{0.6, 0.9}}) {
+        SCOPED_TRACE("u from " + std::to_string(u0) + " to " + std::to_string(u1));
+        BODY* sheet = testkit::make_iso_rect_sheet(pinched, {testkit::rect(u0, u1, 0.2, 0.8, true)});
+        const double area = testkit::body_area(sheet);
+        const Healed healed = healBy("HealBodyPostProcessVda", {sheet});
+        ASSERT_EQ(healed.bodies.size(), 1u);
+        const std::vector<FACE*> faces = testkit::faces_of(healed.bodies[0]);
+        ASSERT_EQ(faces.size(), 1u);
+        const QELpar_box after = faces[0]->geometry()->equation().param_range();
+        EXPECT_NEAR(after.u_range().length(), u1 - u0, 1e-6);
+        EXPECT_NEAR(testkit::body_area(healed.bodies[0]), area, 1e-6 * area);
+        deleteAll(healed.bodies);
+    }
+}
