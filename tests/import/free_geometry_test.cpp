@@ -242,8 +242,9 @@ TEST_F(FreeGeometry, SurfacesBecomeOneFaceSheetsAndPlanesAreMarkedUnbounded)
             int loops = 0;
             for (const LOOP* l = faces[0]->loop(); l; l = l->next())
                 ++loops;
-            if (i >= 1 && i <= 5)
+            if (i >= 1 && i <= 5) {
                 EXPECT_EQ(loops, i == 2 ? 1 : i == 5 ? 2 : 0) << "sheet " << i;
+            }
         }
         for (std::size_t i = 0; i < bodies.size(); ++i) {
             SCOPED_TRACE("sheet " + std::to_string(i));
