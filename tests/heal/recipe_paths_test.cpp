@@ -21,6 +21,7 @@
 #include "support/heal_builders.hxx"
 #include "support/loop_builders.hxx"
 #include "support/model_builders.hxx"
+#include "support/query_builders.hxx"
 #include "support/repair_builders.hxx"
 #include "velm/bspline.hxx"
 #include "velm/build.hxx"

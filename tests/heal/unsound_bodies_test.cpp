@@ -12,6 +12,7 @@
 #include "support/geometry_builders.hxx"
 #include "support/heal_builders.hxx"
 #include "velm/attrib.hxx"
+#include "velm/build.hxx"
 #include "velm/insanity.hxx"
 #include "velm/errors.hxx"
 #include "velm/query.hxx"
