@@ -24,6 +24,7 @@
 #include "velm/geometry.hxx"
 #include "velm/geometry_entity.hxx"
 #include "velm/save.hxx"
+#include "velm/testkit.hxx"
 #include "velm/tolerant.hxx"
 #include "velm/topology_api.hxx"
 
@@ -143,6 +144,22 @@ TEST_F(StepHealerMembers, TheSurfaceCheckStopsAtTheFirstStatusFound)
     qelx_test::EventRecorder events;
     EXPECT_FALSE(QELXStepVelmHealer::isSurfValid(doubled));
     EXPECT_EQ(checkStarts(events), 1);
+}
+
+// A check that fails finds the surface no valid one, whichever of the three
+// it is: a sound spline whose second or third check cannot be made is not
+// vouched for by the checks that could.
+TEST_F(StepHealerMembers, ASurfaceCheckThatFailsFindsTheSurfaceNotValid)
+{
+    const spline plain = testkit::test_spline();
+    for (const long nth : {1L, 2L, 3L}) {
+        SCOPED_TRACE("check " + std::to_string(nth) + " fails");
+        velm_test_fail_alloc("check_geometry", nth);
+        EXPECT_FALSE(QELXStepVelmHealer::isSurfValid(plain));
+        EXPECT_FALSE(velm_test_injection_pending()) << "the checks made fewer allocations than meant";
+        velm_test_reset();
+    }
+    EXPECT_TRUE(QELXStepVelmHealer::isSurfValid(plain));
 }
 
 TEST_F(StepHealerMembers, AThreePointDegreeOneCurveLosesItsMiddlePointEitherWayRound)

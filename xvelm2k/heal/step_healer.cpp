@@ -951,9 +951,13 @@ void QELXStepVelmHealer::subsetFaces(const QELXDynamicArray<FACE*>& faces)
 
 bool QELXStepVelmHealer::isSurfValid(const surface& srf)
 {
-    for (const int status : {status_coincident_points, status_irregular, status_self_intersecting})
-        if (ve_heal::firstSurfaceStatus(srf, {status}) == status)
+    // A check that could not be made vouches for nothing: the surface counts
+    // as not valid, as the IGES recipe's check counts it.
+    for (const int status : {status_coincident_points, status_irregular, status_self_intersecting}) {
+        const int found = ve_heal::firstSurfaceStatus(srf, {status});
+        if (found == status || found == -2)
             return false;
+    }
     return true;
 }
 
