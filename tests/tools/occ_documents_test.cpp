@@ -12,8 +12,11 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "../../tools/xvelm/body_facts.hxx"
 #include "qelx_formats/cad_samples.hxx"
@@ -27,6 +30,10 @@
 #include "velm/geometry_entity.hxx"
 #include "velm/save.hxx"
 #include "velm/topology_api.hxx"
+
+#include <BRepPrimAPI_MakeCone.hxx>
+#include <BRepPrimAPI_MakeCylinder.hxx>
+#include <gp_Ax2.hxx>
 
 namespace {
 
@@ -319,3 +326,44 @@ TEST(OccDocumentFacts, RoundTripSeesASeamUseAPeriodOffAndAnotherSize)
 }
 
 } // namespace
+
+// Cylinders and cones of seeded sizes, each turned about a seeded axis, and
+// the sample solid (a whole circle on a cone) placed in every frame, written
+// by Open CASCADE alone and imported: no loop of what the import made jumps
+// a period in its surface's parameters. (A whole circle's pcurve, periodic
+// in its surface's period but running a period in its plane, was evaluated
+// at its coedge's start a rounding before its own domain and came out at its
+// end, a period away: the round trip of the imported sample found its loops
+// jumping.)
+TEST(OccDocumentFacts, ImportedWholeCirclesJoinTheirLoopsInEveryFrame)
+{
+    std::vector<std::pair<std::string, TopoDS_Shape>> shapes;
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+        std::mt19937 random(seed);
+        std::uniform_real_distribution<double> size(0.5, 20.0), ratio(0.1, 0.9), along(-1.0, 1.0);
+        const double r = size(random), h = size(random);
+        gp_Dir axis(along(random), along(random), 1.0);
+        const gp_Ax2 place(gp_Pnt(along(random) * h, along(random) * h, along(random) * h), axis);
+        shapes.emplace_back("cylinder, seed " + std::to_string(seed), BRepPrimAPI_MakeCylinder(place, r, h).Shape());
+        shapes.emplace_back("cone, seed " + std::to_string(seed),
+                            BRepPrimAPI_MakeCone(place, r, r * ratio(random), h).Shape());
+    }
+    const std::string sample = std::string(cad_samples::SampleFolder) + "/occ/solid.brep";
+    if (std::filesystem::exists(sample))
+        shapes.emplace_back("the sample solid", cad_samples::peerRead(sample));
+    for (const auto& [name, shape] : shapes)
+        for (const char* frame : occ_shapes::Frames) {
+            SCOPED_TRACE(name + ", " + frame);
+            const std::string doc = occDocument(occ_shapes::placed(shape, frame), "circles"),
+                              vlt = occScratch + "circles.vlt";
+            ASSERT_EQ(runDriver("import '" + doc + "' '" + vlt + "'").status, 0);
+            BODY* body = restoredBody(vlt);
+            ASSERT_NE(body, nullptr);
+            const xvelm::roundtrip_detail::BodyFacts facts = xvelm::roundtrip_detail::facts_of(body);
+            std::string jumps;
+            for (const std::string& where : facts.periodJumps)
+                jumps += where + "; ";
+            EXPECT_EQ(jumps, "");
+            api_del_entity(body);
+        }
+}

@@ -5,6 +5,7 @@
 #include <limits>
 #include <numbers>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "velm/bspline.hxx"
@@ -307,6 +308,48 @@ TEST(BsplCurveCheck, SpreadingCoincidentPointsKeepsTheCurveWithinTheTolerance) {
     EXPECT_LE(worst, tol);
     bs3_curve_delete(c);
     bs3_curve_delete(fixed);
+  }
+}
+
+// A pcurve periodic in its surface's period need not close in its own plane:
+// a whole circle's pcurve on a cylinder runs a period along v. Seeded such
+// curves (degree one to three, domains anywhere), evaluated a rounding
+// outside either end of their domain, give that end, not the other a period
+// away; further out they still repeat by whole periods.
+TEST(BsplPcurve, APeriodicCurveARoundingOutsideItsDomainIsAtTheNearEnd) {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> place(-30.0, 30.0), length(0.5, 12.0);
+  std::uniform_int_distribution<int> ulps(1, 64);
+  for (int seed = 0; seed < 40; ++seed) {
+    const int degree = 1 + seed % 3, n = degree + 1 + seed % 4;
+    const double lo = place(random), hi = lo + length(random), u = place(random), v0 = place(random);
+    const double run = (seed % 2 ? 2.0 : -2.0) * pi;
+    std::vector<QELposition> pts;
+    for (int i = 0; i < n; ++i) pts.emplace_back(u, v0 + run * i / (n - 1), 0.0);
+    std::vector<double> knots(degree + 1, lo);
+    for (int i = 1; i < n - degree; ++i) knots.push_back(lo + (hi - lo) * i / (n - degree));
+    knots.insert(knots.end(), degree + 1, hi);
+    bs2_curve c = bs2_curve_from_ctrlpts(degree, 0, 0, 0, n, pts.data(), nullptr, QELresabs,
+                                         static_cast<int>(knots.size()), knots.data(), ktol);
+    ASSERT_NE(c, nullptr);
+    bs2_curve_set_periodic(c);
+    SCOPED_TRACE("seed " + std::to_string(seed) + ", degree " + std::to_string(degree));
+    double below = lo, above = hi;
+    for (int k = ulps(random); k > 0; --k) {
+      below = std::nextafter(below, -1e300);
+      above = std::nextafter(above, 1e300);
+    }
+    QELpar_pos at;
+    bs2_curve_eval(below, c, at);
+    EXPECT_NEAR(at.v, v0, 1e-9);
+    bs2_curve_eval(above, c, at);
+    EXPECT_NEAR(at.v, v0 + run, 1e-9);
+    // A quarter of the domain before it is three quarters into it.
+    QELpar_pos wrapped, inside;
+    bs2_curve_eval(lo - 0.25 * (hi - lo), c, wrapped);
+    bs2_curve_eval(lo + 0.75 * (hi - lo), c, inside);
+    EXPECT_NEAR(wrapped.v, inside.v, 1e-9);
+    bs2_curve_delete(c);
   }
 }
 

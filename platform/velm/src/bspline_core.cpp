@@ -149,6 +149,14 @@ double bs_direction::reduce(double t) const {
   if (form != 2 || count() <= degree) return t;
   const double lo = knots[degree], hi = knots[count()], period = hi - lo;
   if (period <= 0.0 || (t >= lo && t <= hi)) return t;
+  // A parameter a rounding outside the domain is at the near end, not a
+  // period round: a pcurve periodic in its surface's period need not close in
+  // its own plane (a whole circle's pcurve on a torus runs a period in v), and
+  // a coedge range a rounding wider than its pcurve's domain put the pcurve's
+  // start at its end there.
+  const double rounding = 1e-12 * std::max({std::fabs(lo), std::fabs(hi), period});
+  if (t < lo && t >= lo - rounding) return lo;
+  if (t > hi && t <= hi + rounding) return hi;
   double r = std::fmod(t - lo, period);
   if (r < 0.0) r += period;
   return lo + r;
