@@ -55,7 +55,13 @@
 #include <OSD.hxx>
 #include <StepRepr_NextAssemblyUsageOccurrence.hxx>
 #include <StepBasic_ProductDefinition.hxx>
+#include <StepData_Logical.hxx>
 #include <StepGeom_BSplineCurve.hxx>
+#include <StepGeom_BSplineCurveWithKnots.hxx>
+#include <StepGeom_BSplineCurveWithKnotsAndRationalBSplineCurve.hxx>
+#include <StepGeom_BSplineSurfaceWithKnots.hxx>
+#include <StepGeom_BSplineSurfaceWithKnotsAndRationalBSplineSurface.hxx>
+#include <TColStd_HArray1OfReal.hxx>
 #include <StepGeom_CartesianPoint.hxx>
 #include <StepGeom_Direction.hxx>
 #include <StepGeom_Curve.hxx>
@@ -1210,6 +1216,50 @@ bool igesSplinesSound(const Handle(Interface_InterfaceModel)& model, std::string
     return true;
 }
 
+// A STEP spline lists each distinct knot once, with its multiplicity, so
+// its knots rise. One whose knots repeat or fall (a writer's knots a
+// rounding apart printed as one) is damage, and so is a spline marked
+// closed whose knots span next to nothing (a millionth of their size):
+// Open CASCADE's transfer made such a spline periodic and looped for ever,
+// a period at a time, bringing a parameter into its period.
+bool stepKnotsRise(const Handle(Interface_InterfaceModel)& model, std::string& reason)
+{
+    const char* fault = nullptr;
+    const auto rise = [&fault](const Handle(TColStd_HArray1OfReal)& knots, StepData_Logical closed) {
+        if (knots.IsNull() || knots->Length() < 1)
+            return true; // the reader's own check judges a missing list
+        for (int i = knots->Lower(); i <= knots->Upper(); ++i)
+            if (!std::isfinite(knots->Value(i)) || (i > knots->Lower() && !(knots->Value(i) > knots->Value(i - 1)))) {
+                fault = " is a spline whose knots do not rise (a knot listed twice, or one below the one before)";
+                return false;
+            }
+        const double first = knots->First(), last = knots->Last();
+        if (closed != StepData_LFalse && !(last - first > 1e-6 * std::max({1.0, std::abs(first), std::abs(last)}))) {
+            fault = " is a spline marked closed whose knots span next to nothing";
+            return false;
+        }
+        return true;
+    };
+    for (int i = 1; i <= model->NbEntities(); ++i) {
+        const Handle(Standard_Transient)& entity = model->Value(i);
+        bool sound = true;
+        if (const auto curve = Handle(StepGeom_BSplineCurveWithKnots)::DownCast(entity))
+            sound = rise(curve->Knots(), curve->ClosedCurve());
+        else if (const auto rational = Handle(StepGeom_BSplineCurveWithKnotsAndRationalBSplineCurve)::DownCast(entity))
+            sound = rational->BSplineCurveWithKnots().IsNull() || rise(rational->Knots(), rational->ClosedCurve());
+        else if (const auto surface = Handle(StepGeom_BSplineSurfaceWithKnots)::DownCast(entity))
+            sound = rise(surface->UKnots(), surface->UClosed()) && rise(surface->VKnots(), surface->VClosed());
+        else if (const auto both = Handle(StepGeom_BSplineSurfaceWithKnotsAndRationalBSplineSurface)::DownCast(entity))
+            sound = both->BSplineSurfaceWithKnots().IsNull() ||
+                    (rise(both->UKnots(), both->UClosed()) && rise(both->VKnots(), both->VClosed()));
+        if (!sound) {
+            reason = "damaged: entity " + fileLabel(model, i) + fault;
+            return false;
+        }
+    }
+    return true;
+}
+
 // Whether a pcurve on a surface whose first parameter is an angle (a
 // cylinder, cone, sphere, torus or surface of revolution) keeps its points'
 // angles within 10,000 radians: Open CASCADE's transfer projects onto the
@@ -1411,7 +1461,7 @@ bool readWhole(const Handle(Interface_InterfaceModel)& model, const Handle(Inter
         }
     }
     if (!assemblyNestingPlausible(model, reason) || !igesListItemsExist(model, reason) ||
-        !igesSplinesSound(model, reason))
+        !igesSplinesSound(model, reason) || !stepKnotsRise(model, reason))
         return false;
     // References followed depth first without recursion: an entity met again
     // while it is still being followed closes a cycle. The longest chain of
