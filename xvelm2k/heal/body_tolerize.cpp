@@ -16,7 +16,6 @@
 #include "model/kernel_call_bracket.hxx"
 #include "qelx/qelx_events.hxx"
 #include "velm/api.hxx"
-#include "repair/edge_processor.hxx"
 #include "repair/post_process_internal.hxx"
 #include "velm/body_heal.hxx"
 #include "velm/bspline.hxx"
@@ -484,23 +483,6 @@ double smoothJoin(const curve& a, const curve& b, double reach, double& s, doubl
     return least;
 }
 
-// Whether `e`, from `vertex` to another vertex at `corner`, is a bridge the
-// two may be joined across: no longer than twice the vertex's way to the
-// corner, and no other edge of the vertex reaching the other (joined, it
-// would close on itself).
-bool bridgeToCorner(EDGE* e, VERTEX* vertex, const QELposition& corner)
-{
-    const VERTEX* other = e->start() == vertex ? e->end() : e->start();
-    ENTITY_LIST at;
-    raiseFailure(api_get_edges(vertex, at));
-    for (int i = 0; i < at.count(); ++i) {
-        const auto* f = static_cast<const EDGE*>(at[i]);
-        if (f != e && (f->start() == other || f->end() == other))
-            return false;
-    }
-    return e->length(true) <= 2.0 * distance(vertex->geometry()->coords(), corner) + QELresabs;
-}
-
 // Where the curves of a vertex's edges, bounded by the vertex's own feet on
 // them (a STEP file's edges are bounded by their vertices), pass through one
 // point near it, the vertex goes to that point and each edge is bounded anew
@@ -676,8 +658,6 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
     };
     // Each edge's new bounds, worked out before anything changes.
     std::vector<std::pair<EDGE*, QELinterval>> bounded;
-    // The edge from the vertex to another already at the corner, which goes.
-    EDGE* joined = nullptr;
     // Splines taken past their ends, made anew to reach the corner.
     std::vector<std::pair<EDGE*, bs3_curve>> reaching;
     // A whole turn of a closed spline begun anew at the corner: the curve's
@@ -694,19 +674,6 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
     } freed{reaching};
     for (End& end : ends) {
         EDGE* e = end.edge;
-        // An edge from the vertex to another already at the corner would be
-        // left no length: a reader that split a curve where it passes a
-        // surface's pole bridged the vertex the sender moved off the pole to
-        // the pole itself. The two are joined at the corner and the bridge
-        // goes; kept, it would run on past the pole down its far side and
-        // turn the face's loop round it.
-        if (const VERTEX* other = e->start() == vertex ? e->end() : e->start();
-            other && other != vertex && other->geometry() && distance(other->geometry()->coords(), p) <= QELresabs) {
-            if (joined || !bridgeToCorner(e, vertex, p))
-                return false;
-            joined = e;
-            continue;
-        }
         const curve& eq = e->geometry()->equation();
         const double sign = e->sense() == REVERSED ? -1.0 : 1.0;
         double t = end.guess;
@@ -776,8 +743,7 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
     // spline face would leave the face's pcurves running off its surface,
     // which no tolerance mends. The vertex then stays where it is, to be
     // made tolerant there.
-    std::vector<COEDGE*> around = coedgesOfFacesAt(bounded);
-    std::erase_if(around, [joined](const COEDGE* c) { return joined && c->edge() == joined; });
+    const std::vector<COEDGE*> around = coedgesOfFacesAt(bounded);
     const std::vector<bool> offBefore = pcurvesOffSplines(around);
     const long failuresBefore = kernelFailuresMet();
     bool placed = false, refused = false;
@@ -796,14 +762,7 @@ bool moveVertexToCurvesMeeting(VERTEX* vertex, ENTITY_LIST& edges, double away, 
             made = nullptr;
             e->set_geometry(make_curve(reached));
         }
-        VERTEX* corner = vertex;
-        if (joined) {
-            Ve_VertexTag* kept = Ve_EdgeProcessor::removeEdge(ve_view<Ve_EdgeTag>(joined), false);
-            if (!kept)
-                sys_error(qelvelm_api_errmod.message_code(VELM_API_FAILED));
-            corner = reinterpret_cast<VERTEX*>(kept);
-        }
-        placeVertex(corner, p);
+        placeVertex(vertex, p);
         // The coedges' pcurves were fitted over the old bounds: made anew over
         // the new ones, as the surfaces' own curves of the edges. The kernel
         // fits each into its surface's principal range: the loops they bound are
@@ -861,8 +820,7 @@ void moveVertexToCurveEnds(VERTEX* vertex, bool settle)
 {
     const APOINT* point = vertex->geometry();
     ENTITY_LIST edges;
-    // A vertex joined to another at their corner is gone.
-    if (!point || vertex->is_lost())
+    if (!point)
         return;
     raiseFailure(api_get_edges(vertex, edges));
     std::vector<QELposition> ends;
