@@ -4,6 +4,7 @@
 #include "../support/in_turn.hxx"
 #include "qelx/qelx_test.hxx"
 #include "qelx_formats/cad_file.hxx"
+#include "uncarried_colours.hxx"
 
 #include <gtest/gtest.h>
 
@@ -19,12 +20,7 @@ namespace fs = std::filesystem;
 
 TEST(CadColours, AColourOutsideZeroToOneIsRefusedNamingItsBodyOrFace)
 {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    const struct {
-        double value;
-        const char* written; // as the refusal gives it
-    } values[] = {{-1e-320, "-1e-320"}, {-0.25, "-0.25"}, {1.5, "1.5"}, {nan, "nan"}, {inf, "inf"}, {-inf, "-inf"}};
+    const auto values = uncarried_colours::values();
     // The block's faces are body 0's, in the model's order.
     const struct {
         qelx_test::EntityKind kind;

@@ -4,6 +4,7 @@
 #include "qelx/test_assembly.hxx"
 #include "qelx/test_model.hxx"
 #include "qelx_formats/step_assembly.hxx"
+#include "uncarried_colours.hxx"
 
 #include <gtest/gtest.h>
 
@@ -213,12 +214,7 @@ TEST(StepProducts, InstanceColoursComeBackOnTheirOwnInstances)
 // is, whether the instance places a part or an assembly; nothing is written.
 TEST(StepProducts, AnInstanceColourOutsideZeroToOneIsRefusedNamingTheInstance)
 {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
-    const struct {
-        double value;
-        const char* written; // as the refusal gives it
-    } values[] = {{-1e-320, "-1e-320"}, {-0.25, "-0.25"}, {1.5, "1.5"}, {nan, "nan"}, {inf, "inf"}, {-inf, "-inf"}};
+    const auto values = uncarried_colours::values();
     TestAssembly a;
     const int block = a.addPart("block", TestModel::block(2, 3, 4));
     const int pair = a.addAssembly("pair");
